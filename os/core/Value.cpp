@@ -1,0 +1,396 @@
+#include "os/core/Value.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace os {
+
+namespace {
+
+struct SetBox {
+  Array members;
+};
+
+bool isUnsignedCode(char c) { return c == 'C' || c == 'I' || c == 'S' || c == 'L' || c == 'Q' || c == 'B'; }
+
+std::string formatDouble(double d) {
+  if (std::isnan(d)) return "nan";
+  if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.17g", d);
+  // Prefer the shortest form that reads back exactly.
+  for (int prec = 1; prec <= 17; ++prec) {
+    char tmp[64];
+    std::snprintf(tmp, sizeof tmp, "%.*g", prec, d);
+    if (std::strtod(tmp, nullptr) == d) return tmp;
+  }
+  return buf;
+}
+
+// Strings in the description form stay bare when they are made of letters, digits and a few marks.
+bool needsQuotes(const std::string& s) {
+  if (s.empty()) return true;
+  for (unsigned char c : s) {
+    if (c >= 0x80) return true;
+    if (!(std::isalnum(c) || c == '_' || c == '.' || c == '$' || c == ':' || c == '/')) return true;
+  }
+  return false;
+}
+
+std::string quoted(const std::string& s) {
+  if (!needsQuotes(s)) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    if (c == '\n') { out += "\\n"; continue; }
+    out += c;
+  }
+  return out + "\"";
+}
+
+void describe(const Value& v, int indent, std::string& out) {
+  std::string pad(static_cast<std::size_t>(indent) * 4, ' ');
+  std::string inner(static_cast<std::size_t>(indent + 1) * 4, ' ');
+  switch (v.type()) {
+    case Value::Type::Null: out += "<null>"; break;
+    case Value::Type::Boolean: out += v.boolValue() ? "1" : "0"; break;
+    case Value::Type::Number:
+      if (v.isFloatingPoint()) out += formatDouble(v.doubleValue());
+      else if (v.isUnsigned()) out += std::to_string(v.unsignedValue());
+      else out += std::to_string(v.intValue());
+      break;
+    case Value::Type::String: out += quoted(*v.string()); break;
+    case Value::Type::Data: {
+      static const char* hex = "0123456789abcdef";
+      out += '<';
+      const Data& d = *v.data();
+      for (std::size_t i = 0; i < d.size(); ++i) {
+        if (i && i % 4 == 0) out += ' ';
+        out += hex[d[i] >> 4];
+        out += hex[d[i] & 15];
+      }
+      out += '>';
+      break;
+    }
+    case Value::Type::Date: {
+      char buf[64];
+      std::snprintf(buf, sizeof buf, "%.3f", v.date()->timeIntervalSince1970());
+      out += buf;
+      break;
+    }
+    case Value::Type::Array:
+    case Value::Type::Set: {
+      const Array& a = v.isArray() ? *v.array() : *v.setMembers();
+      out += v.isSet() ? "{(" : "(";
+      out += '\n';
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        out += inner;
+        describe(a[i], indent + 1, out);
+        if (i + 1 < a.size()) out += ',';
+        out += '\n';
+      }
+      out += pad;
+      out += v.isSet() ? ")}" : ")";
+      break;
+    }
+    case Value::Type::Dictionary: {
+      out += "{\n";
+      for (const auto& [k, val] : *v.dictionary()) {
+        out += inner;
+        out += quoted(k);
+        out += " = ";
+        describe(val, indent + 1, out);
+        out += ";\n";
+      }
+      out += pad;
+      out += '}';
+      break;
+    }
+  }
+}
+
+}  // namespace
+
+// ---- Dictionary ----
+
+Dictionary::Dictionary(std::initializer_list<Entry> entries) {
+  for (const auto& e : entries) set(e.first, e.second);
+}
+
+const Value* Dictionary::find(std::string_view key) const {
+  for (const auto& e : entries_)
+    if (e.first == key) return &e.second;
+  return nullptr;
+}
+
+Value* Dictionary::find(std::string_view key) {
+  for (auto& e : entries_)
+    if (e.first == key) return &e.second;
+  return nullptr;
+}
+
+const Value& Dictionary::operator[](std::string_view key) const {
+  const Value* v = find(key);
+  return v ? *v : Value::null();
+}
+
+void Dictionary::set(std::string key, Value value) {
+  if (Value* v = find(key)) {
+    *v = std::move(value);
+    return;
+  }
+  entries_.emplace_back(std::move(key), std::move(value));
+}
+
+bool Dictionary::remove(std::string_view key) {
+  auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.first == key; });
+  if (it == entries_.end()) return false;
+  entries_.erase(it);
+  return true;
+}
+
+std::vector<std::string> Dictionary::keys() const {
+  std::vector<std::string> out;
+  out.reserve(entries_.size());
+  for (const auto& e : entries_) out.push_back(e.first);
+  return out;
+}
+
+bool Dictionary::operator==(const Dictionary& o) const {
+  if (size() != o.size()) return false;
+  for (const auto& [k, v] : entries_) {
+    const Value* ov = o.find(k);
+    if (!ov || !(*ov == v)) return false;
+  }
+  return true;
+}
+
+// ---- Value ----
+
+Value::Value(bool b) : type_(Type::Boolean), code_('c') { num_.b_ = b; }
+Value::Value(int v) : type_(Type::Number), code_('i') { num_.i_ = v; }
+Value::Value(long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
+Value::Value(long long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
+Value::Value(unsigned v) : type_(Type::Number), code_('I') { num_.u_ = v; }
+Value::Value(unsigned long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
+Value::Value(unsigned long long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
+Value::Value(double v) : type_(Type::Number), code_('d') { num_.d_ = v; }
+Value::Value(float v) : type_(Type::Number), code_('f') { num_.d_ = v; }
+Value::Value(const char* s) : Value(std::string(s ? s : "")) {}
+Value::Value(std::string s) : type_(Type::String), box_(std::make_shared<std::string>(std::move(s))) {}
+Value::Value(std::string_view s) : Value(std::string(s)) {}
+Value::Value(os::Data d) : type_(Type::Data), box_(std::make_shared<os::Data>(std::move(d))) {}
+Value::Value(os::Date d) : type_(Type::Date) { num_.d_ = d.timeIntervalSince1970(); }
+Value::Value(os::Array a) : type_(Type::Array), box_(std::make_shared<os::Array>(std::move(a))) {}
+Value::Value(os::Dictionary d) : type_(Type::Dictionary), box_(std::make_shared<os::Dictionary>(std::move(d))) {}
+
+Value Value::number(char typeCode, long long v) {
+  if (typeCode == 'f' || typeCode == 'd') return real(typeCode, static_cast<double>(v));
+  if (isUnsignedCode(typeCode)) return unsignedNumber(typeCode, static_cast<unsigned long long>(v));
+  Value out;
+  out.type_ = Type::Number;
+  out.code_ = typeCode;
+  out.num_.i_ = v;
+  return out;
+}
+
+Value Value::unsignedNumber(char typeCode, unsigned long long v) {
+  if (typeCode == 'f' || typeCode == 'd') return real(typeCode, static_cast<double>(v));
+  if (!isUnsignedCode(typeCode)) return number(typeCode, static_cast<long long>(v));
+  Value out;
+  out.type_ = Type::Number;
+  out.code_ = typeCode;
+  out.num_.u_ = v;
+  return out;
+}
+
+Value Value::real(char typeCode, double v) {
+  Value out;
+  out.type_ = Type::Number;
+  out.code_ = (typeCode == 'f') ? 'f' : 'd';
+  out.num_.d_ = typeCode == 'f' ? static_cast<float>(v) : v;
+  return out;
+}
+
+Value Value::set(os::Array members) {
+  SetBox box;
+  for (auto& m : members)
+    if (std::find(box.members.begin(), box.members.end(), m) == box.members.end()) box.members.push_back(std::move(m));
+  Value out;
+  out.type_ = Type::Set;
+  out.box_ = std::make_shared<SetBox>(std::move(box));
+  return out;
+}
+
+char Value::typeCode() const { return (type_ == Type::Number || type_ == Type::Boolean) ? code_ : 0; }
+bool Value::isUnsigned() const { return type_ == Type::Number && isUnsignedCode(code_); }
+
+template <class T>
+const T* Value::boxed() const {
+  return static_cast<const T*>(box_.get());
+}
+
+template <class T>
+T* Value::mutableBoxed() {
+  if (box_.use_count() > 1) box_ = std::make_shared<T>(*static_cast<const T*>(box_.get()));
+  return static_cast<T*>(box_.get());
+}
+
+bool Value::boolValue() const {
+  switch (type_) {
+    case Type::Boolean: return num_.b_;
+    case Type::Number: return isFloatingPoint() ? num_.d_ != 0 : num_.i_ != 0;
+    case Type::String: {
+      // The platform's rule: leading whitespace, then Y/y/T/t or a non-zero digit means true.
+      const std::string& s = *boxed<std::string>();
+      std::size_t i = s.find_first_not_of(" \t\n\r");
+      if (i == std::string::npos) return false;
+      char c = s[i];
+      if (c == 'Y' || c == 'y' || c == 'T' || c == 't') return true;
+      if (c == '+' || c == '-') ++i;
+      while (i < s.size() && s[i] == '0') ++i;
+      return i < s.size() && s[i] >= '1' && s[i] <= '9';
+    }
+    default: return false;
+  }
+}
+
+long long Value::intValue() const {
+  switch (type_) {
+    case Type::Boolean: return num_.b_ ? 1 : 0;
+    case Type::Number:
+      if (isFloatingPoint()) {
+        double d = num_.d_;
+        if (std::isnan(d)) return 0;
+        if (d >= 9.2233720368547758e18) return INT64_MAX;
+        if (d <= -9.2233720368547758e18) return INT64_MIN;
+        return static_cast<long long>(d);
+      }
+      return num_.i_;
+    case Type::String: return std::strtoll(boxed<std::string>()->c_str(), nullptr, 10);
+    default: return 0;
+  }
+}
+
+unsigned long long Value::unsignedValue() const {
+  if (type_ == Type::Number && isUnsigned()) return num_.u_;
+  if (type_ == Type::String) return std::strtoull(boxed<std::string>()->c_str(), nullptr, 10);
+  if (type_ == Type::Number && isFloatingPoint()) {
+    double d = num_.d_;
+    if (!(d > 0)) return static_cast<unsigned long long>(static_cast<long long>(std::isnan(d) ? 0 : std::max(d, -9.2e18)));
+    if (d >= 1.8446744073709552e19) return UINT64_MAX;
+    return static_cast<unsigned long long>(d);
+  }
+  return static_cast<unsigned long long>(intValue());
+}
+
+double Value::doubleValue() const {
+  switch (type_) {
+    case Type::Boolean: return num_.b_ ? 1 : 0;
+    case Type::Number:
+      if (isFloatingPoint()) return num_.d_;
+      return isUnsigned() ? static_cast<double>(num_.u_) : static_cast<double>(num_.i_);
+    case Type::String: return std::strtod(boxed<std::string>()->c_str(), nullptr);
+    case Type::Date: return num_.d_;
+    default: return 0;
+  }
+}
+
+const std::string* Value::string() const { return type_ == Type::String ? boxed<std::string>() : nullptr; }
+const os::Data* Value::data() const { return type_ == Type::Data ? boxed<os::Data>() : nullptr; }
+std::optional<os::Date> Value::date() const {
+  if (type_ != Type::Date) return std::nullopt;
+  return os::Date::fromTimeIntervalSince1970(num_.d_);
+}
+const os::Array* Value::array() const { return type_ == Type::Array ? boxed<os::Array>() : nullptr; }
+const os::Dictionary* Value::dictionary() const { return type_ == Type::Dictionary ? boxed<os::Dictionary>() : nullptr; }
+const os::Array* Value::setMembers() const { return type_ == Type::Set ? &boxed<SetBox>()->members : nullptr; }
+std::string* Value::mutableString() { return type_ == Type::String ? mutableBoxed<std::string>() : nullptr; }
+os::Data* Value::mutableData() { return type_ == Type::Data ? mutableBoxed<os::Data>() : nullptr; }
+os::Array* Value::mutableArray() { return type_ == Type::Array ? mutableBoxed<os::Array>() : nullptr; }
+os::Dictionary* Value::mutableDictionary() { return type_ == Type::Dictionary ? mutableBoxed<os::Dictionary>() : nullptr; }
+
+std::string Value::stringOr(std::string_view fallback) const {
+  if (const std::string* s = string()) return *s;
+  return std::string(fallback);
+}
+
+const Value& Value::operator[](std::string_view key) const {
+  if (const Dictionary* d = dictionary()) return (*d)[key];
+  return null();
+}
+
+const Value& Value::at(std::size_t index) const {
+  const Array* a = array();
+  if (a && index < a->size()) return (*a)[index];
+  return null();
+}
+
+std::size_t Value::count() const {
+  if (const Array* a = array()) return a->size();
+  if (const Array* s = setMembers()) return s->size();
+  if (const Dictionary* d = dictionary()) return d->size();
+  return 0;
+}
+
+bool Value::operator==(const Value& o) const {
+  bool numericA = type_ == Type::Number || type_ == Type::Boolean;
+  bool numericB = o.type_ == Type::Number || o.type_ == Type::Boolean;
+  if (numericA && numericB) {
+    if (isFloatingPoint() || o.isFloatingPoint()) return doubleValue() == o.doubleValue();
+    if (isUnsigned() != o.isUnsigned()) {
+      const Value& u = isUnsigned() ? *this : o;
+      const Value& s = isUnsigned() ? o : *this;
+      return s.intValue() >= 0 && static_cast<unsigned long long>(s.intValue()) == u.unsignedValue();
+    }
+    return isUnsigned() ? unsignedValue() == o.unsignedValue() : intValue() == o.intValue();
+  }
+  if (type_ != o.type_) return false;
+  switch (type_) {
+    case Type::Null: return true;
+    case Type::Date: return num_.d_ == o.num_.d_;
+    case Type::String: return *string() == *o.string();
+    case Type::Data: return *data() == *o.data();
+    case Type::Array: return *array() == *o.array();
+    case Type::Dictionary: return *dictionary() == *o.dictionary();
+    case Type::Set: {
+      const Array& a = *setMembers();
+      const Array& b = *o.setMembers();
+      if (a.size() != b.size()) return false;
+      for (const auto& m : a)
+        if (std::find(b.begin(), b.end(), m) == b.end()) return false;
+      return true;
+    }
+    default: return false;
+  }
+}
+
+std::string Value::description() const {
+  std::string out;
+  describe(*this, 0, out);
+  return out;
+}
+
+const Value& Value::null() {
+  static const Value kNull;
+  return kNull;
+}
+
+const char* typeName(Value::Type t) {
+  switch (t) {
+    case Value::Type::Null: return "null";
+    case Value::Type::Boolean: return "boolean";
+    case Value::Type::Number: return "number";
+    case Value::Type::String: return "string";
+    case Value::Type::Data: return "data";
+    case Value::Type::Date: return "date";
+    case Value::Type::Array: return "array";
+    case Value::Type::Dictionary: return "dictionary";
+    case Value::Type::Set: return "set";
+  }
+  return "?";
+}
+
+}  // namespace os

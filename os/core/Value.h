@@ -1,0 +1,154 @@
+#pragma once
+// The dynamic value that JSON, property lists, archives, user defaults, pasteboards and user info pass
+// around. Value semantics: copies are cheap (containers are shared until written).
+#include <cstdint>
+#include <initializer_list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "os/core/Data.h"
+#include "os/core/Date.h"
+
+namespace os {
+
+class Value;
+
+// Insertion-ordered string-keyed dictionary.
+class Dictionary {
+ public:
+  using Entry = std::pair<std::string, Value>;
+  Dictionary() = default;
+  Dictionary(std::initializer_list<Entry> entries);
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  // The value under key, or a shared null value.
+  const Value& operator[](std::string_view key) const;
+  // Replaces an existing key in place (keeping its position) or appends.
+  void set(std::string key, Value value);
+  bool remove(std::string_view key);
+  void clear() { entries_.clear(); }
+  std::vector<std::string> keys() const;
+
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+  auto begin() { return entries_.begin(); }
+  auto end() { return entries_.end(); }
+  const std::vector<Entry>& entries() const { return entries_; }
+
+  // Order-insensitive, deep.
+  bool operator==(const Dictionary& o) const;
+
+ private:
+  std::vector<Entry> entries_;
+};
+
+using Array = std::vector<Value>;
+
+class Value {
+ public:
+  enum class Type { Null, Boolean, Number, String, Data, Date, Array, Dictionary, Set };
+
+  Value() = default;  // null
+  Value(std::nullptr_t) {}
+  Value(bool b);
+  Value(int v);
+  Value(long v);
+  Value(long long v);
+  Value(unsigned v);
+  Value(unsigned long v);
+  Value(unsigned long long v);
+  Value(double v);
+  Value(float v);
+  Value(const char* s);
+  Value(std::string s);
+  Value(std::string_view s);
+  Value(os::Data d);
+  Value(os::Date d);
+  Value(os::Array a);
+  Value(os::Dictionary d);
+
+  // Numbers with an explicit C type code: c i s l q C I S L Q B f d.
+  static Value number(char typeCode, long long v);
+  static Value unsignedNumber(char typeCode, unsigned long long v);
+  static Value real(char typeCode, double v);
+  // A set: members deduplicated by deep equality, first occurrence kept.
+  static Value set(os::Array members);
+
+  Type type() const { return type_; }
+  bool isNull() const { return type_ == Type::Null; }
+  bool isBool() const { return type_ == Type::Boolean; }
+  bool isNumber() const { return type_ == Type::Number; }
+  bool isString() const { return type_ == Type::String; }
+  bool isData() const { return type_ == Type::Data; }
+  bool isDate() const { return type_ == Type::Date; }
+  bool isArray() const { return type_ == Type::Array; }
+  bool isDictionary() const { return type_ == Type::Dictionary; }
+  bool isSet() const { return type_ == Type::Set; }
+
+  // C type code of a number ('c' for a boolean, 0 otherwise).
+  char typeCode() const;
+  bool isFloatingPoint() const { return type_ == Type::Number && (code_ == 'f' || code_ == 'd'); }
+  bool isUnsigned() const;
+
+  // Numeric reads; a boolean reads as 1/0, a numeric string as its number, anything else as 0.
+  bool boolValue() const;
+  long long intValue() const;
+  unsigned long long unsignedValue() const;
+  double doubleValue() const;
+
+  // Typed access: nullptr / nullopt when the value has another type.
+  const std::string* string() const;
+  const os::Data* data() const;
+  std::optional<os::Date> date() const;
+  const os::Array* array() const;
+  const os::Dictionary* dictionary() const;
+  const os::Array* setMembers() const;
+  // Mutable access (copies shared storage first).
+  std::string* mutableString();
+  os::Data* mutableData();
+  os::Array* mutableArray();
+  os::Dictionary* mutableDictionary();
+
+  // Convenience: the string, or fallback when not a string.
+  std::string stringOr(std::string_view fallback = {}) const;
+  // Dictionary lookup; null when not a dictionary or absent.
+  const Value& operator[](std::string_view key) const;
+  // Array element; null when not an array or out of range.
+  const Value& at(std::size_t index) const;
+  std::size_t count() const;  // elements of array/set/dictionary, else 0
+
+  // Deep equality. Numbers compare by value across type codes; a boolean equals the numbers 1/0.
+  bool operator==(const Value& o) const;
+  bool operator!=(const Value& o) const { return !(*this == o); }
+
+  // The platform's description form: booleans "1"/"0", arrays "(\n    a,\n    b\n)",
+  // dictionaries "{\n    key = value;\n}", strings quoted only when they need it.
+  std::string description() const;
+
+  static const Value& null();
+
+ private:
+  Type type_ = Type::Null;
+  char code_ = 0;
+  union {
+    bool b_;
+    long long i_;
+    unsigned long long u_;
+    double d_;
+  } num_{};
+  std::shared_ptr<void> box_;  // string, data, array, dictionary, set storage (copy on write)
+  template <class T> const T* boxed() const;
+  template <class T> T* mutableBoxed();
+};
+
+const char* typeName(Value::Type t);
+
+}  // namespace os

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include "os/core/Value.h"
+
+namespace os {
+namespace {
+
+TEST(Value, NumbersKeepTypeCodeAndCompareByValue) {
+  Value i = Value::number('i', 7);
+  Value q = Value::number('q', 7);
+  Value d = Value::real('d', 7.0);
+  EXPECT_EQ(i.typeCode(), 'i');
+  EXPECT_EQ(q.typeCode(), 'q');
+  EXPECT_EQ(i, q);
+  EXPECT_EQ(i, d);
+  EXPECT_EQ(Value(true), Value::number('c', 1));
+  EXPECT_EQ(Value::unsignedNumber('Q', 18446744073709551615ull).unsignedValue(), 18446744073709551615ull);
+  EXPECT_NE(Value::unsignedNumber('Q', 18446744073709551615ull), Value::number('q', -1));
+}
+
+TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
+  Dictionary d{{"b", 1}, {"a", 2}};
+  d.set("c", 3);
+  d.set("b", 4);
+  EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c"}));
+  EXPECT_EQ(d["b"].intValue(), 4);
+  EXPECT_TRUE(d["missing"].isNull());
+  EXPECT_EQ(d, (Dictionary{{"c", 3}, {"a", 2}, {"b", 4}}));
+}
+
+TEST(Value, CopiesDoNotShareWrites) {
+  Value a(Array{1, 2});
+  Value b = a;
+  b.mutableArray()->push_back(3);
+  EXPECT_EQ(a.count(), 2u);
+  EXPECT_EQ(b.count(), 3u);
+}
+
+TEST(Value, DescriptionReadsBooleansAsDigits) {
+  Value v(Dictionary{{"on", true}, {"list", Array{Value("a b"), Value(2)}}});
+  EXPECT_EQ(v.description(), "{\n    on = 1;\n    list = (\n        \"a b\",\n        2\n    );\n}");
+}
+
+TEST(Value, SetDeduplicatesAndIgnoresOrder) {
+  Value s = Value::set(Array{1, 2, 1});
+  EXPECT_EQ(s.count(), 2u);
+  EXPECT_EQ(s, Value::set(Array{2, 1}));
+}
+
+TEST(Value, WrongTypeReadsAsAbsent) {
+  Value s("12abc");
+  EXPECT_EQ(s.array(), nullptr);
+  EXPECT_EQ(s.intValue(), 12);
+  EXPECT_TRUE(s["key"].isNull());
+  EXPECT_TRUE(Value(3).at(0).isNull());
+}
+
+}  // namespace
+}  // namespace os
