@@ -1,0 +1,2 @@
+// Networking, storage and data formats of the reader.
+namespace foundation {}
