@@ -1,5 +1,7 @@
 #include "os/core/Value.h"
 
+#include "os/core/String.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -269,7 +271,7 @@ long long Value::intValue() const {
         return static_cast<long long>(d);
       }
       return num_.i_;
-    case Type::String: return std::strtoll(boxed<std::string>()->c_str(), nullptr, 10);
+    case Type::String: return os::longLongValue(*boxed<std::string>());
     default: return 0;
   }
 }
@@ -292,7 +294,8 @@ double Value::doubleValue() const {
     case Type::Number:
       if (isFloatingPoint()) return num_.d_;
       return isUnsigned() ? static_cast<double>(num_.u_) : static_cast<double>(num_.i_);
-    case Type::String: return std::strtod(boxed<std::string>()->c_str(), nullptr);
+    // Decimal text only: strtod would also read hexadecimal, "inf" and "nan".
+    case Type::String: return os::doubleValue(*boxed<std::string>());
     case Type::Date: return num_.d_;
     default: return 0;
   }

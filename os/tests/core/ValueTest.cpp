@@ -55,5 +55,13 @@ TEST(Value, WrongTypeReadsAsAbsent) {
   EXPECT_TRUE(Value(3).at(0).isNull());
 }
 
+TEST(Value, StringsReadAsDecimalNumbersOnly) {
+  EXPECT_EQ(Value("0x1A").doubleValue(), 0.0);
+  EXPECT_EQ(Value("nan").doubleValue(), 0.0);
+  EXPECT_EQ(Value("infinity").doubleValue(), 0.0);
+  EXPECT_DOUBLE_EQ(Value(" -2.5e1kg").doubleValue(), -25.0);
+  EXPECT_EQ(Value("\t-7 apples").intValue(), -7);
+}
+
 }  // namespace
 }  // namespace os
