@@ -92,7 +92,8 @@ inline constexpr std::string_view kURLUnreservedCharacters =
 inline constexpr std::string_view kURLLegalCharacters =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~!*'();:@&=+$,/?#";
 
-// Every byte not in `keep` becomes "%" and two upper-case hexadecimal digits.
+// Every byte not in `keep` becomes "%" and two upper-case hexadecimal digits (bytes above 0x7F
+// always do, whatever `keep` holds).
 std::string percentEscape(std::string_view bytes, std::string_view keep = kURLUnreservedCharacters);
 // Decodes %XX sequences; nullopt for a "%" not followed by two hexadecimal digits, or when the
 // result is not valid UTF-8.

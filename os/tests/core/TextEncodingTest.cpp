@@ -69,6 +69,16 @@ TEST(TextEncoding, CharsetNamesFromHeaders) {
   EXPECT_EQ(decodeText("\x81\x40", "gb2312"), "\xE4\xB8\x82");
   // Any other name iconv knows works through the name.
   EXPECT_EQ(decodeText("\xC1", "KOI8-R"), "\xD0\xB0");
+  // A stateful encoding gets its closing shift sequence.
+  std::string jis = bytes(encodeText("\xE6\x97\xA5", "ISO-2022-JP"));
+  EXPECT_TRUE(jis.size() > 3 && jis.substr(jis.size() - 3) == "\x1B(B") << jis;
+  EXPECT_EQ(decodeText(jis, "iso-2022-jp"), "\xE6\x97\xA5");
+}
+
+TEST(TextEncoding, EmptyInputConvertsToEmpty) {
+  EXPECT_EQ(decodeText("", StringEncoding::GB18030), "");
+  EXPECT_EQ(bytes(encodeText("", StringEncoding::UTF16BE)), "");
+  EXPECT_EQ(bytes(encodeText("", StringEncoding::UTF16)), "\xFF\xFE");
 }
 
 }  // namespace
