@@ -26,6 +26,7 @@ class URL {
   static std::optional<URL> resolve(std::string_view relative, const URL& base) { return parse(relative, base); }
   // Percent-escapes (as UTF-8) the characters that may not stand in a URL, then parses. Escapes
   // already present are kept; a lone "%" becomes "%25". The first "#" stays the fragment mark.
+  // A bad port or an unclosed "[" host still gives nullopt.
   static std::optional<URL> parseEscaping(std::string_view string);
 
   const std::string& absoluteString() const { return absolute_; }
