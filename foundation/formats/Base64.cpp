@@ -17,7 +17,7 @@ constexpr std::array<std::int8_t, 128> makeTable() {
 }
 constexpr auto kDecode = makeTable();
 
-std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long width) {
+std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long width, Base64LineBreaks breaks) {
   if (n == 0) return std::nullopt;
   const std::size_t w = width >= 4 ? static_cast<std::size_t>(width / 4 * 4) : 0;
   std::string out;
@@ -31,8 +31,7 @@ std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long
     out += kAlphabet[(v >> 6) & 63];
     out += kAlphabet[v & 63];
     written += 4;
-    // Every full line, the last one included, ends with a line break.
-    if (w && written % w == 0) out += "\r\n";
+    if (w && written % w == 0 && (breaks == Base64LineBreaks::AfterEveryLine || i + 3 < n)) out += "\r\n";
   }
   if (n - i == 2) {
     const std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8);
@@ -51,14 +50,14 @@ std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long
 
 }  // namespace
 
-std::optional<std::string> base64EncodedStringWithWrapWidth(const os::Data& data, long width) {
-  return encode(data.data(), data.size(), width);
+std::optional<std::string> base64EncodedStringWithWrapWidth(const os::Data& data, long width, Base64LineBreaks breaks) {
+  return encode(data.data(), data.size(), width, breaks);
 }
 
 std::optional<std::string> base64EncodedString(const os::Data& data) { return base64EncodedStringWithWrapWidth(data, 0); }
 
 std::optional<std::string> base64EncodedStringWithWrapWidth(std::string_view string, long width) {
-  return encode(reinterpret_cast<const std::uint8_t*>(string.data()), string.size(), width);
+  return encode(reinterpret_cast<const std::uint8_t*>(string.data()), string.size(), width, Base64LineBreaks::AfterEveryLine);
 }
 
 std::optional<std::string> base64EncodedString(std::string_view string) { return base64EncodedStringWithWrapWidth(string, 0); }

@@ -8,8 +8,13 @@
 
 #include "os/core/Data.h"
 
+// Where wrapped output breaks: after every full line (a last full line too), or only between
+// lines (the messenger platform's form). Callers that want one line remove every "\r\n".
+enum class Base64LineBreaks { AfterEveryLine, BetweenLines };
+
 // Bytes to text; nothing for empty data.
-std::optional<std::string> base64EncodedStringWithWrapWidth(const os::Data& data, long width);
+std::optional<std::string> base64EncodedStringWithWrapWidth(const os::Data& data, long width,
+                                                            Base64LineBreaks breaks = Base64LineBreaks::AfterEveryLine);
 std::optional<std::string> base64EncodedString(const os::Data& data);
 // The UTF-8 bytes of a string to text.
 std::optional<std::string> base64EncodedStringWithWrapWidth(std::string_view string, long width);

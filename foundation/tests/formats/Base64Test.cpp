@@ -29,6 +29,18 @@ TEST(Base64, WrapsFullLinesWithCRLF) {
   EXPECT_EQ(tail, "AAAA\r\nAA==");
 }
 
+TEST(Base64, BreaksOnlyBetweenLinesWhenAsked) {
+  const auto between = Base64LineBreaks::BetweenLines;
+  auto one = base64EncodedStringWithWrapWidth(os::Data(48, 0x41), 64, between);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->size(), 64u);
+  auto two = base64EncodedStringWithWrapWidth(os::Data(96, 0x41), 64, between);
+  ASSERT_TRUE(two);
+  EXPECT_EQ(two->size(), 130u);
+  EXPECT_EQ(two->find("\r\n"), 64u);
+  EXPECT_EQ(base64EncodedStringWithWrapWidth(os::Data(49, 0x41), 64, between)->substr(64, 2), "\r\n");
+}
+
 TEST(Base64, DecodesLeniently) {
   EXPECT_EQ(base64DecodedString("YW Jj"), "abc");
   EXPECT_EQ(base64DecodedString("YQ"), "a");

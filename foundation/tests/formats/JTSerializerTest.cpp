@@ -93,3 +93,16 @@ TEST(JTSerializer, RoundTripsThroughTheDecoder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JTSerializer, WritesWhatTheReaderAcceptsAndRefusesDeeper) {
+  const std::string deepest = std::string(512, '[') + std::string(512, ']');
+  auto v = objectFromJSONString(deepest);
+  ASSERT_TRUE(v);
+  EXPECT_EQ(JSONString(*v), deepest);
+  os::Value deeper(os::Array{*v});
+  EXPECT_EQ(failure(deeper), "Arrays and objects are nested too deeply to write.");
+}
+
+}  // namespace
