@@ -421,7 +421,11 @@ bool JSONParse::cachedValue(os::Value& out) {
     hash = kHashStart;
   } else {
     hash = kHashStart + static_cast<std::uint32_t>(tok_.valueType);
-    if (tok_.valueType != kDouble) hash += static_cast<std::uint32_t>(tok_.number.u & 0xFFFFFFFFu);
+    if (tok_.valueType != kDouble) {
+      std::uint64_t bits;
+      std::memcpy(&bits, &tok_.number, sizeof bits);
+      hash += static_cast<std::uint32_t>(bits & 0xFFFFFFFFu);
+    }
   }
   for (std::size_t i = 0; i < tok_.valueLength; ++i) hash = foldHash(hash, static_cast<std::uint8_t>(tok_.valueBytes[i]));
   tok_.hash = hash;

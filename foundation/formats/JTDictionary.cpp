@@ -109,6 +109,10 @@ std::vector<std::string> JTDictionary::allKeys() const {
   return keys;
 }
 
+std::shared_ptr<JTDictionaryEnumerator> JTDictionary::keyEnumerator() const {
+  return std::make_shared<JTDictionaryEnumerator>(shared_from_this());
+}
+
 void JTDictionary::requireMutable(const char* selector) const {
   if (mutations_ == 0)
     throw os::Exception(os::kInternalInconsistencyException,

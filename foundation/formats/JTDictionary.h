@@ -13,6 +13,8 @@
 
 #include "os/core/Value.h"
 
+class JTDictionaryEnumerator;
+
 class JTDictionary : public std::enable_shared_from_this<JTDictionary> {
   struct Key {};
 
@@ -35,6 +37,7 @@ class JTDictionary : public std::enable_shared_from_this<JTDictionary> {
   // Writes each member's object and key, in slot order, to the destinations given.
   void getObjects(os::Value* objects, std::string* keys) const;
   std::vector<std::string> allKeys() const;
+  std::shared_ptr<JTDictionaryEnumerator> keyEnumerator() const;
 
   void setObject(os::Value object, std::string key);
   void removeObjectForKey(std::string_view key);
@@ -91,9 +94,6 @@ class JTDictionary : public std::enable_shared_from_this<JTDictionary> {
 class JTDictionaryEnumerator {
  public:
   explicit JTDictionaryEnumerator(std::shared_ptr<const JTDictionary> dictionary) : collection_(std::move(dictionary)) {}
-  static std::shared_ptr<JTDictionaryEnumerator> keyEnumerator(std::shared_ptr<const JTDictionary> dictionary) {
-    return std::make_shared<JTDictionaryEnumerator>(std::move(dictionary));
-  }
   std::optional<std::string> nextObject();
   // Every key nextObject would still return.
   std::vector<std::string> allObjects();

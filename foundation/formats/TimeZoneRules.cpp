@@ -26,12 +26,12 @@ std::optional<TimeZoneRules> TimeZoneRules::fromFile(const std::string& path, st
   std::ifstream f(path, std::ios::binary);
   if (!f) return std::nullopt;
   std::vector<unsigned char> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  auto header = [&](std::size_t at, std::int64_t counts[6]) {
+  auto header = [&](std::size_t at, std::uint64_t counts[6]) {
     if (b.size() < at + 44 || b[at] != 'T' || b[at + 1] != 'Z' || b[at + 2] != 'i' || b[at + 3] != 'f') return false;
-    for (int i = 0; i < 6; ++i) counts[i] = readBE(&b[at + 20 + 4 * i], 4);
+    for (int i = 0; i < 6; ++i) counts[i] = static_cast<std::uint32_t>(readBE(&b[at + 20 + 4 * i], 4));
     return true;
   };
-  std::int64_t c[6];  // isutcnt, isstdcnt, leapcnt, timecnt, typecnt, charcnt
+  std::uint64_t c[6];  // isutcnt, isstdcnt, leapcnt, timecnt, typecnt, charcnt
   if (!header(0, c)) return std::nullopt;
   std::size_t at = 0;
   int timeSize = 4;

@@ -132,7 +132,9 @@ TEST(JTDictionary, RemovingFromProbeChainsKeepsEveryMemberFindable) {
 TEST(JTDictionary, EnumerationAgreesAcrossForms) {
   auto d = JTDictionary::dictionaryWithMembers({{"x", 1}, {"y", 2}, {"z", 3}, {"w", 4}}, true);
   std::vector<std::string> iterated(d->begin(), d->end());
-  auto e = JTDictionaryEnumerator::keyEnumerator(d);
+  auto e = d->keyEnumerator();
+  d.reset();  // the enumerator keeps the dictionary alive
+  d = JTDictionary::dictionaryWithMembers({{"x", 1}, {"y", 2}, {"z", 3}, {"w", 4}}, true);
   auto first = e->nextObject();
   ASSERT_TRUE(first);
   EXPECT_EQ(*first, iterated[0]);
