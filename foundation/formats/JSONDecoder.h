@@ -42,6 +42,12 @@ class JSONDecoder {
   std::optional<os::Value> mutableObjectWithUTF8String(const char* bytes, std::size_t length, os::Error* error = nullptr);
   std::optional<os::Value> mutableObjectWithData(const os::Data& data, os::Error* error = nullptr);
 
+  // Older names of the immutable forms.
+  std::optional<os::Value> parseUTF8String(const char* bytes, std::size_t length, os::Error* error = nullptr) {
+    return objectWithUTF8String(bytes, length, error);
+  }
+  std::optional<os::Value> parseJSONData(const os::Data& data, os::Error* error = nullptr) { return objectWithData(data, error); }
+
   // Forgets every remembered string and number.
   void clearCache();
 
