@@ -205,7 +205,10 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      return Value(Date::fromTimeIntervalSinceReferenceDate(sec + usec / 1e6));
+      // The library truncates the seconds towards zero and hands out the fraction without its sign
+      // (a date less than a second before 2001 therefore reads a little late).
+      double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
+      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
     }
     case PLIST_UID: {
       std::uint64_t v = 0;
