@@ -219,6 +219,20 @@ TEST(StorePropertyListHostile, SelfReferencesDeepChainsAndExpansionBombsAreError
   EXPECT_TRUE(ok->at(1).at(0).at(1).boolValue());
 }
 
+TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {
+  Data dict{0xD1, 0, 0, 0, 1, 0, 0, 0, 2};
+  expectRefused(binaryList(3, [&](std::uint64_t i) {
+                  return i == 0 ? dict : i == 1 ? Data{0x53, 'a', 0, 'b'} : Data{0x09};
+                }),
+                "key with NUL");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x62, 0, 'a', 0, 0}; }), "UTF-16 text with NUL");
+  expectRefused(dataFromString("<plist><string>a&#0;b</string></plist>"), "NUL reference");
+  expectRefused(dataFromString("<plist><dict><key>a&#x00;</key><true/></dict></plist>"), "NUL key reference");
+  auto ok = PropertyList::read(dataFromString("<plist><string>a&#10;&#x41;</string></plist>"));
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(*ok->string(), "a\nA");
+}
+
 TEST(StorePropertyListHostile, RandomlyDamagedListsNeverCrash) {
   SeededRandomScope seeded(2024);
   auto good = PropertyList::write(everyKind(), PropertyListFormat::Binary);
