@@ -465,6 +465,8 @@ std::optional<TMXMLNode::NodeList> TMXMLNode::queryXPath(const std::string& path
   if (result->type == XPATH_NODESET && result->nodesetval) {
     for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
       xmlNodePtr member = result->nodesetval->nodeTab[i];
+      // The stand-in document goes away with the query: it is no node of this tree.
+      if (temporary && member == reinterpret_cast<xmlNodePtr>(temporary)) continue;
       if (member->type == XML_NAMESPACE_DECL) {
         // The query's namespace nodes die with its result: hand out a copy.
         nodes.push_back(nodeConsumingXMLNode(reinterpret_cast<xmlNodePtr>(xmlCopyNamespace(reinterpret_cast<xmlNsPtr>(member)))));

@@ -246,6 +246,9 @@ TEST(TMXMLElement, BuildsTreesFromCopiesAndRepairsNamespaces) {
   ASSERT_EQ(found->size(), 1u);
   EXPECT_EQ((*found)[0]->stringValue(), "one");
   EXPECT_EQ(feed->XMLNode()->doc, nullptr);
+  auto top = feed->nodesForXPath("/");
+  ASSERT_TRUE(top);
+  EXPECT_TRUE(top->empty());
 
   auto doc = TMXMLDocument::createWithRootElement(*feed);
   feed.reset();
