@@ -151,6 +151,13 @@ bool pngEncodeFrom(png_structp png, png_infop info, PngIO* io, const Bitmap* bm,
 }  // namespace
 
 std::shared_ptr<Image> decodePNG(const Data& data, Error* error, const ImageDecodeOptions& options) {
+  // The header's size is judged before libpng reads on, so a lone hostile header is refused as such.
+  if (data.size() >= 24 && std::memcmp(data.data() + 12, "IHDR", 4) == 0) {
+    auto be32 = [&](std::size_t o) {
+      return (static_cast<long long>(data[o]) << 24) | (data[o + 1] << 16) | (data[o + 2] << 8) | data[o + 3];
+    };
+    if (!checkDimensions(be32(16), be32(20), options.limits, error)) return nullptr;
+  }
   PngIO io;
   io.data = &data;
   io.limits = &options.limits;
