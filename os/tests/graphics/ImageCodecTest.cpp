@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <gif_lib.h>
+#include <jpeglib.h>
 #include <zlib.h>
 
 #include <cstdlib>
@@ -116,7 +117,7 @@ TEST(ImagePNG, RoundTripIsExactIncludingAlpha) {
   auto png = encodePNG(*Image::create(b));
   ASSERT_TRUE(png);
   Error e;
-  auto back = decodeImage(*png, &e, ImageDecodeOptions{2});
+  auto back = decodeImage(*png, &e, ImageDecodeOptions{2, {}});
   ASSERT_NE(back, nullptr) << e.localizedDescription();
   EXPECT_EQ(back->bitmap(), b);
   EXPECT_EQ(back->scale(), 2);
@@ -243,6 +244,47 @@ TEST(ImageLimits, HostileHeadersAreRefusedBeforeAllocating) {
   auto ok = decodeImage(writeGif(1, 1, many));
   ASSERT_NE(ok, nullptr);
   EXPECT_EQ(ok->frames().size(), 500u);
+}
+
+// A progressive JPEG whose last scan is repeated `repeats` more times.
+Data progressiveJpegRepeatingLastScan(int repeats) {
+  Bitmap b = pattern(16, 16);
+  jpeg_compress_struct c;
+  jpeg_error_mgr err;
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* buf = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &buf, &size);
+  c.image_width = 16;
+  c.image_height = 16;
+  c.input_components = 4;
+  c.in_color_space = JCS_EXT_RGBA;
+  jpeg_set_defaults(&c);
+  jpeg_simple_progression(&c);
+  jpeg_start_compress(&c, TRUE);
+  for (int y = 0; y < 16; ++y) {
+    JSAMPROW row = b.pixel(0, y);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  Data d(buf, buf + size);
+  std::free(buf);
+  jpeg_destroy_compress(&c);
+  std::size_t lastScan = 0;
+  for (std::size_t i = 2; i + 1 < d.size(); ++i)
+    if (d[i] == 0xFF && d[i + 1] == 0xDA) lastScan = i;
+  Data scan(d.begin() + static_cast<std::ptrdiff_t>(lastScan), d.end() - 2);  // up to EOI
+  for (int i = 0; i < repeats; ++i) d.insert(d.end() - 2, scan.begin(), scan.end());
+  return d;
+}
+
+TEST(ImageLimits, EndlessProgressiveScansAreRefused) {
+  ASSERT_NE(decodeJPEG(progressiveJpegRepeatingLastScan(0)), nullptr);
+  Error e;
+  EXPECT_EQ(decodeJPEG(progressiveJpegRepeatingLastScan(300), &e), nullptr);
+  EXPECT_EQ(e.code, kImageErrorCorrupt);
+  EXPECT_NE(e.localizedDescription().find("scans"), std::string::npos);
 }
 
 TEST(ImageLimits, TruncatedAndCorruptDataGiveErrors) {
