@@ -193,6 +193,12 @@ TEST(BitmapContext, ImageContextsWorkInPointsAtTheirScale) {
   EXPECT_EQ(px(img->bitmap(), 1, 1), kRed);
   EXPECT_EQ(px(img->bitmap(), 2, 2), kNone);
 
+  // A hostile size draws nothing instead of allocating.
+  beginImageContext(Size{60000, 60000}, false, 2);
+  currentGraphicsContext()->fillRect(Rect(0, 0, 100, 100));
+  EXPECT_EQ(imageFromCurrentImageContext()->pixelWidth(), 0);
+  endImageContext();
+
   beginImageContext(Size{1, 1}, true, 1);
   EXPECT_EQ(px(imageFromCurrentImageContext()->bitmap(), 0, 0), (std::vector<int>{255, 255, 255, 255}));
   endImageContext();

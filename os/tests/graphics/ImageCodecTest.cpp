@@ -334,6 +334,8 @@ TEST(ImageOps, UprightScaleAndCrop) {
   EXPECT_EQ(part->scale(), 1);
   EXPECT_EQ(rgba(*part, 0, 0), rgba(*src, 8, 8));
   EXPECT_EQ(src->cropped(Rect(20, 0, 5, 5)), nullptr);
+  EXPECT_EQ(src->scaledToPixelSize(60000, 60000), nullptr);
+  EXPECT_EQ(src->scaledToPixelSize(0, 5), nullptr);
 }
 
 class NamedImages : public ::testing::Test {
