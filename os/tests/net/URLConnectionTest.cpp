@@ -412,6 +412,52 @@ TEST_F(URLConnectionTest, SynchronousRequestBlocksTheCallerAndFollowsRedirects) 
   EXPECT_EQ(error.code, kURLErrorCannotConnectToHost);
 }
 
+TEST_F(URLConnectionTest, BasicChallengesAreAnsweredByTheDelegate) {
+  server.route("GET", "/private", [](const RecordedRequest& r) {
+    if (r.headers.value("Authorization") == "Basic dXNlcjpzZWNyZXQ=") return CannedResponse::text("welcome");
+    CannedResponse no = CannedResponse::text("who are you", 401);
+    no.headers.set("WWW-Authenticate", "Basic realm=\"news\"");
+    return no;
+  });
+  class Answering : public Recorder {
+   public:
+    std::string password;
+    std::vector<int> failures;
+    std::vector<std::string> realms;
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      failures.push_back(c.previousFailureCount());
+      realms.push_back(c.protectionSpace().realm);
+      EXPECT_EQ(c.protectionSpace().authenticationMethod, kAuthenticationMethodHTTPBasic);
+      if (c.previousFailureCount() == 0)
+        c.useCredential(URLCredential::withUser("user", password, URLCredential::Persistence::ForSession));
+      else
+        c.continueWithoutCredential();
+    }
+  };
+  auto right = std::make_shared<Answering>();
+  right->password = "secret";
+  load(URLRequest(server.url("/private")), right);
+  ASSERT_TRUE(right->finished);
+  EXPECT_EQ(right->response->statusCode(), 200);
+  EXPECT_EQ(stringFromData(right->body), "welcome");
+  EXPECT_EQ(right->realms, (std::vector<std::string>{"news"}));
+
+  auto wrong = std::make_shared<Answering>();
+  wrong->password = "guess";
+  load(URLRequest(server.url("/private")), wrong);
+  ASSERT_TRUE(wrong->finished);
+  EXPECT_EQ(wrong->failures, (std::vector<int>{0, 1}));
+  EXPECT_EQ(wrong->response->statusCode(), 401) << "given up: the refusal is the answer";
+  EXPECT_EQ(stringFromData(wrong->body), "who are you");
+
+  // A delegate that ignores challenges just gets the 401.
+  auto plain = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/private")), plain);
+  ASSERT_TRUE(plain->finished);
+  EXPECT_EQ(plain->response->statusCode(), 401);
+}
+
 TEST_F(URLConnectionTest, ADelegateThatGoesAwayEndsNothingBadly) {
   CannedResponse answer = CannedResponse::text("body");
   answer.delay = 0.1;
