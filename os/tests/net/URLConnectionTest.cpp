@@ -458,6 +458,41 @@ TEST_F(URLConnectionTest, BasicChallengesAreAnsweredByTheDelegate) {
   EXPECT_EQ(plain->response->statusCode(), 401);
 }
 
+TEST_F(URLConnectionTest, UntrustedCertificatesFailUnlessTheCallerAcceptsAnyCertificate) {
+  HttpTestServer secure(true);
+  secure.route("GET", "/s", CannedResponse::text("secret"));
+
+  auto verified = std::make_shared<Recorder>();
+  load(URLRequest(secure.url("/s")), verified);
+  ASSERT_TRUE(verified->error);
+  EXPECT_EQ(verified->error->code, kURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(secure.requestCount(), 0u);
+
+  auto flagged = std::make_shared<Recorder>();
+  auto connection = URLConnection::create(URLRequest(secure.url("/s")), flagged, false);
+  connection->setAllowsAnyCertificate(true);
+  connection->start();
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return flagged->done(); }, 20));
+  ASSERT_TRUE(flagged->finished);
+  EXPECT_EQ(stringFromData(flagged->body), "secret");
+
+  class Trusting : public Recorder {
+   public:
+    bool canAuthenticateAgainstProtectionSpace(URLConnection&, const URLProtectionSpace& s) override {
+      return s.authenticationMethod == kAuthenticationMethodServerTrust;
+    }
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      c.useCredential(URLCredential::forTrust());
+    }
+  };
+  auto trusting = std::make_shared<Trusting>();
+  load(URLRequest(secure.url("/s")), trusting);
+  ASSERT_TRUE(trusting->finished);
+  EXPECT_EQ(trusting->events.front(), "challenge");
+  EXPECT_EQ(stringFromData(trusting->body), "secret");
+}
+
 TEST_F(URLConnectionTest, ADelegateThatGoesAwayEndsNothingBadly) {
   CannedResponse answer = CannedResponse::text("body");
   answer.delay = 0.1;
