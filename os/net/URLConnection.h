@@ -28,11 +28,11 @@ namespace os {
 class RunLoop;
 class URLConnection;
 
-inline constexpr const char* kAuthenticationMethodServerTrust = "NSURLAuthenticationMethodServerTrust";
-inline constexpr const char* kAuthenticationMethodClientCertificate = "NSURLAuthenticationMethodClientCertificate";
-inline constexpr const char* kAuthenticationMethodHTTPBasic = "NSURLAuthenticationMethodHTTPBasic";
-inline constexpr const char* kAuthenticationMethodHTTPDigest = "NSURLAuthenticationMethodHTTPDigest";
-inline constexpr const char* kAuthenticationMethodDefault = "NSURLAuthenticationMethodDefault";
+inline constexpr const char* kAuthenticationMethodServerTrust = "AuthenticationMethodServerTrust";
+inline constexpr const char* kAuthenticationMethodClientCertificate = "AuthenticationMethodClientCertificate";
+inline constexpr const char* kAuthenticationMethodHTTPBasic = "AuthenticationMethodHTTPBasic";
+inline constexpr const char* kAuthenticationMethodHTTPDigest = "AuthenticationMethodHTTPDigest";
+inline constexpr const char* kAuthenticationMethodDefault = "AuthenticationMethodDefault";
 
 struct URLProtectionSpace {
   std::string host;

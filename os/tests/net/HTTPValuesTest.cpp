@@ -116,6 +116,8 @@ TEST(Streams, MemoryAndFileStreamsRoundTrip) {
   missing->open();
   EXPECT_EQ(missing->streamStatus(), StreamStatus::Error);
   ASSERT_TRUE(missing->streamError());
+  EXPECT_EQ(missing->streamError()->domain, kStreamErrorDomain);
+  EXPECT_EQ(missing->streamError()->code, ENOENT);
   EXPECT_EQ(missing->read(all, 1), -1);
 }
 
