@@ -212,8 +212,8 @@ class CurlTask : public URLTransportTask {
     bool hasExpect = false;
     for (const auto& [name, value] : r.allHTTPHeaderFields()) {
       // The length of a body is libcurl's to write; a stale one would corrupt the exchange.
-      if (equalsIgnoringCase(name, "Content-Length")) continue;
-      if (equalsIgnoringCase(name, "Expect")) hasExpect = true;
+      if (HTTPHeaderFields::namesEqual(name, "Content-Length")) continue;
+      if (HTTPHeaderFields::namesEqual(name, "Expect")) hasExpect = true;
       std::string line = value.empty() ? name + ";" : name + ": " + value;
       headerList_ = curl_slist_append(headerList_, line.c_str());
     }

@@ -316,8 +316,8 @@ bool URLConnection::answerAuthentication(const HTTPURLResponse& response) {
   auto parts = net::parseURL(current_.url());
   if (!header || !d || !parts) return false;
   std::string scheme = header->substr(0, header->find(' '));
-  const char* method = equalsIgnoringCase(scheme, "Basic")    ? kAuthenticationMethodHTTPBasic
-                       : equalsIgnoringCase(scheme, "Digest") ? kAuthenticationMethodHTTPDigest
+  const char* method = HTTPHeaderFields::namesEqual(scheme, "Basic")    ? kAuthenticationMethodHTTPBasic
+                       : HTTPHeaderFields::namesEqual(scheme, "Digest") ? kAuthenticationMethodHTTPDigest
                                                               : kAuthenticationMethodDefault;
   URLProtectionSpace space{parts->host, parts->port, parts->scheme, realmOf(*header), method};
   std::uint64_t g = generation_;
