@@ -85,7 +85,22 @@ NewsServer::~NewsServer() { stop(); }
 
 void NewsServer::routes() {
   http_->set_payload_max_length(kMaxPayload);
-  http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res) { handlePost(req, res); });
+  // Bodies are read through a content reader: the HTTP layer's own form reading refuses forms
+  // beyond a few kilobytes, and a crash dump travels with the whole log file.
+  http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    std::string body;
+    bool complete = reader([&](const char* data, std::size_t length) {
+      if (body.size() + length > kMaxPayload) return false;
+      body.append(data, length);
+      return true;
+    });
+    if (!complete) {
+      res.status = 413;
+      res.set_content("request too large", "text/plain; charset=utf-8");
+      return;
+    }
+    handlePost(req, body, res);
+  });
   http_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handleGet(req, res); });
   http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
     log("internal error on " + req.path);
@@ -132,7 +147,7 @@ void NewsServer::log(const std::string& line) const {
   if (options_.verbose) std::fprintf(stderr, "newsd: %s\n", line.c_str());
 }
 
-void NewsServer::handlePost(const httplib::Request& req, httplib::Response& res) {
+void NewsServer::handlePost(const httplib::Request& req, const std::string& body, httplib::Response& res) {
   std::string path = withoutTrailingSlash(req.path);
   log("POST " + req.path);
   Api api;
@@ -149,7 +164,7 @@ void NewsServer::handlePost(const httplib::Request& req, httplib::Response& res)
   }
   // The form is read here rather than by the HTTP layer: a "+" must stay a "+", because "p" is
   // Base64 and the check code signs it letter for letter.
-  std::vector<os::QueryItem> form = os::parseQuery(req.body, false);
+  std::vector<os::QueryItem> form = os::parseQuery(body, false);
   setJSON(res, service_->answerForm(api, form, baseOf(req), os::Clock::now()));
 }
 

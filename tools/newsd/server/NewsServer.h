@@ -56,7 +56,7 @@ class NewsServer {
 
  private:
   void routes();
-  void handlePost(const httplib::Request& req, httplib::Response& res);
+  void handlePost(const httplib::Request& req, const std::string& body, httplib::Response& res);
   void handleGet(const httplib::Request& req, httplib::Response& res);
   std::string baseOf(const httplib::Request& req) const;
   std::optional<os::Data> picture(const std::string& name, int width, int height);

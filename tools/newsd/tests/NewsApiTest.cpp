@@ -158,13 +158,16 @@ TEST_F(NewsApiTest, ReportsFromTheReaderAreTakenDown) {
   EXPECT_EQ(news(1001, os::Dictionary{{"id", 20010}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1090, os::Dictionary{{"dump", encodeParameterText("boom\nstack")}, {"log", "line"}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1090, os::Dictionary{{"log", "line"}})["data"]["result"].intValue(), 2);
+  // The log file rides along whole, far beyond what a small form would hold.
+  std::string log(200 * 1024, 'x');
+  EXPECT_EQ(news(1090, os::Dictionary{{"dump", encodeParameterText("second")}, {"log", log}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1100, os::Dictionary{{"id", 20010}, {"error", "bad tag"}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1110, os::Dictionary{{"suggestion", "  "}, {"contact", ""}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1110, os::Dictionary{{"suggestion", ""}, {"contact", "qq"}})["data"]["result"].intValue(), 2);
 
   Received r = server_->service().received();
   EXPECT_EQ(r.reads[20010], 1);
-  ASSERT_EQ(r.crashDumps.size(), 1u);
+  ASSERT_EQ(r.crashDumps.size(), 2u);
   EXPECT_EQ(r.crashDumps[0], "boom\nstack");
   EXPECT_EQ(r.parseErrors, std::vector<std::string>{"bad tag"});
   EXPECT_EQ(r.feedback, std::vector<std::string>{"  "});
