@@ -88,7 +88,6 @@ struct NewsService::Call {
   std::string device;
   std::string base;
   double now;
-  int failure() const { return api == Api::News ? kNewsFailure : kPromotionFailure; }
 };
 
 NewsService::NewsService(SampleContent content, ServiceOptions options)

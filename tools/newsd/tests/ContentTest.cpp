@@ -60,7 +60,7 @@ std::optional<DecodedPNG> decodePNG(const std::string& bytes) {
   return ok ? std::optional(out) : std::nullopt;
 }
 
-TEST(SampleContentTest, ASeedAlwaysMakesTheSameSiteOfAFewHundredArticles) {
+TEST(NewsdContentTest, ASeedAlwaysMakesTheSameSiteOfAFewHundredArticles) {
   SampleContent a = SampleContent::generate(42, kStartTime);
   SampleContent b = SampleContent::generate(42, kStartTime);
   SampleContent c = SampleContent::generate(43, kStartTime);
@@ -78,7 +78,7 @@ TEST(SampleContentTest, ASeedAlwaysMakesTheSameSiteOfAFewHundredArticles) {
   for (const Category& category : a.categories()) EXPECT_GE(a.visibleArticles(category.id, kStartTime).size(), 20u);
 }
 
-TEST(SampleContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
+TEST(NewsdContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
   SampleContent content = SampleContent::generate(7, kStartTime);
   bool sawMarker = false, sawAmpersand = false;
   for (const Article& article : content.articles()) {
@@ -89,22 +89,26 @@ TEST(SampleContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
       if (row.type == 2) {
         ++pictures;
         EXPECT_EQ(row.content.rfind("http://h:1/img/", 0), 0u);
-        if (article.type == "album") EXPECT_FALSE(row.alt.empty());
+        if (article.type == "album") {
+          EXPECT_FALSE(row.alt.empty());
+        }
       } else {
         sawMarker |= row.content.find("#lt#") != std::string::npos;
         sawAmpersand |= row.content.find("#amp#") != std::string::npos;
       }
     }
-    if (article.type == "album") EXPECT_GE(pictures, 4) << article.id;
+    if (article.type == "album") {
+      EXPECT_GE(pictures, 4) << article.id;
+    }
     EXPECT_FALSE(rows->empty());
   }
   EXPECT_TRUE(sawMarker);
   EXPECT_TRUE(sawAmpersand);
 }
 
-using ArticleDetailTest = NewsdTest;
+using NewsdArticleTest = NewsdTest;
 
-TEST_F(ArticleDetailTest, DetailCarriesEveryMemberTheArticleScreenReadsAndAParsableBody) {
+TEST_F(NewsdArticleTest, DetailCarriesEveryMemberTheArticleScreenReadsAndAParsableBody) {
   os::Value list = news(1010, os::Dictionary{{"id", 1}, {"flag", 1}, {"uptime", -1}})["data"]["newslist"];
   ASSERT_GT(list.count(), 0u);
   for (const os::Value& item : *list.array()) {
@@ -124,7 +128,7 @@ TEST_F(ArticleDetailTest, DetailCarriesEveryMemberTheArticleScreenReadsAndAParsa
   EXPECT_EQ(news(1020, os::Dictionary{{"id", all.back().id}})["data"]["result"].intValue(), 2);
 }
 
-TEST_F(ArticleDetailTest, PicturesOfABodyAreServedAsDecodablePNGOfTheirSize) {
+TEST_F(NewsdArticleTest, PicturesOfABodyAreServedAsDecodablePNGOfTheirSize) {
   const Article* article = nullptr;
   for (const Article& a : server_->service().content().articles())
     if (a.type == "album" && a.publishTime <= kStartTime) article = &a;
@@ -151,7 +155,7 @@ TEST_F(ArticleDetailTest, PicturesOfABodyAreServedAsDecodablePNGOfTheirSize) {
   EXPECT_FALSE(drawPicturePNG("x", kMaxPictureSide + 1, 1).has_value());
 }
 
-TEST_F(ArticleDetailTest, TheArticlePageIsServedAtItsSourceAddress) {
+TEST_F(NewsdArticleTest, TheArticlePageIsServedAtItsSourceAddress) {
   const Article& a = *server_->service().content().visibleArticles(1, kStartTime).front();
   auto res = get("/news/" + std::to_string(a.id) + ".html");
   ASSERT_TRUE(res);

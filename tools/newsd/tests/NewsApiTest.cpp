@@ -5,7 +5,7 @@
 namespace newsd::testing {
 namespace {
 
-using NewsApiTest = NewsdTest;
+using NewsdNewsApiTest = NewsdTest;
 
 os::Value listRequest(long long category, long long flag, os::Dictionary extra = {}) {
   os::Dictionary d{{"id", category}, {"flag", flag}};
@@ -13,7 +13,7 @@ os::Value listRequest(long long category, long long flag, os::Dictionary extra =
   return d;
 }
 
-TEST_F(NewsApiTest, ActivationHandsOutThePassSwitchAndRefreshInterval) {
+TEST_F(NewsdNewsApiTest, ActivationHandsOutThePassSwitchAndRefreshInterval) {
   os::Value answer = news(1000, os::Dictionary{{"cp", 1}});
   EXPECT_EQ(answer["errorcode"].intValue(), 0);
   EXPECT_EQ(answer["opcode"].intValue(), 1000);
@@ -31,7 +31,7 @@ TEST_F(NewsApiTest, ActivationHandsOutThePassSwitchAndRefreshInterval) {
   EXPECT_DOUBLE_EQ(answer["data"]["nctime"].doubleValue(), 600.0);
 }
 
-TEST_F(NewsApiTest, CategoryListNamesADozenDistinctCategories) {
+TEST_F(NewsdNewsApiTest, CategoryListNamesADozenDistinctCategories) {
   os::Value data = news(1040)["data"];
   ASSERT_EQ(data["result"].intValue(), 1);
   const os::Array* list = data["categorylist"].array();
@@ -47,7 +47,7 @@ TEST_F(NewsApiTest, CategoryListNamesADozenDistinctCategories) {
   EXPECT_EQ(ids.size(), list->size());
 }
 
-TEST_F(NewsApiTest, LoadMorePagesThroughACategoryWithoutRepeatsUntilTheLastPage) {
+TEST_F(NewsdNewsApiTest, LoadMorePagesThroughACategoryWithoutRepeatsUntilTheLastPage) {
   os::Value first = news(1010, listRequest(2, 1, {{"upid", 0}, {"uptime", -1}, {"count", 20}}))["data"];
   ASSERT_EQ(first["result"].intValue(), 1);
   ASSERT_EQ(first["newslist"].count(), 20u);
@@ -80,7 +80,7 @@ TEST_F(NewsApiTest, LoadMorePagesThroughACategoryWithoutRepeatsUntilTheLastPage)
   EXPECT_EQ(seen.size(), server_->service().content().visibleArticles(2, kStartTime).size());
 }
 
-TEST_F(NewsApiTest, PullToRefreshBringsOnlyWhatWasPublishedSinceTheFirstRow) {
+TEST_F(NewsdNewsApiTest, PullToRefreshBringsOnlyWhatWasPublishedSinceTheFirstRow) {
   os::Value first = news(1010, listRequest(3, 1, {{"upid", 0}, {"uptime", -1}}))["data"];
   const os::Value& top = first["newslist"].at(0);
   auto pull = [&] {
@@ -103,13 +103,13 @@ TEST_F(NewsApiTest, PullToRefreshBringsOnlyWhatWasPublishedSinceTheFirstRow) {
   EXPECT_EQ(forced["newslist"].at(0)["id"], fresh["newslist"].at(0)["id"]);
 }
 
-TEST_F(NewsApiTest, ListOfAnUnknownCategoryOrFlagFails) {
+TEST_F(NewsdNewsApiTest, ListOfAnUnknownCategoryOrFlagFails) {
   EXPECT_EQ(news(1010, listRequest(99, 1))["data"]["result"].intValue(), 2);
   EXPECT_EQ(news(1010, listRequest(1, 3))["data"]["result"].intValue(), 2);
   EXPECT_EQ(news(1010, os::Dictionary{{"id", "1"}, {"flag", 1}})["data"]["result"].intValue(), 2);
 }
 
-TEST_F(NewsApiTest, FavouritesAreKeptPerDeviceNewestFirst) {
+TEST_F(NewsdNewsApiTest, FavouritesAreKeptPerDeviceNewestFirst) {
   auto ids = server_->service().content().visibleArticles(4, kStartTime);
   auto mark = [&](long long id, long long action, const std::string& device = "device-A") {
     return news(1070, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", action}}, device)["data"]["result"].intValue();
@@ -135,7 +135,7 @@ TEST_F(NewsApiTest, FavouritesAreKeptPerDeviceNewestFirst) {
   EXPECT_EQ(news(1050, os::Dictionary{{"type", 1}, {"pageno", 2}})["data"]["newslist"].count(), 2u);
 }
 
-TEST_F(NewsApiTest, AReaderVotesOnceAndTheCountsShowIt) {
+TEST_F(NewsdNewsApiTest, AReaderVotesOnceAndTheCountsShowIt) {
   const Article* a = server_->service().content().visibleArticles(5, kStartTime).front();
   os::Value before = news(1030, os::Dictionary{{"id", a->id}})["data"];
   EXPECT_EQ(before["result"].intValue(), 1);
@@ -154,7 +154,7 @@ TEST_F(NewsApiTest, AReaderVotesOnceAndTheCountsShowIt) {
   EXPECT_EQ(news(1030, os::Dictionary{{"id", a->id}}, "device-B")["data"]["diggbury"].intValue(), 3);
 }
 
-TEST_F(NewsApiTest, ReportsFromTheReaderAreTakenDown) {
+TEST_F(NewsdNewsApiTest, ReportsFromTheReaderAreTakenDown) {
   EXPECT_EQ(news(1001, os::Dictionary{{"id", 20010}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1090, os::Dictionary{{"dump", encodeParameterText("boom\nstack")}, {"log", "line"}})["data"]["result"].intValue(), 1);
   EXPECT_EQ(news(1090, os::Dictionary{{"log", "line"}})["data"]["result"].intValue(), 2);
@@ -173,7 +173,7 @@ TEST_F(NewsApiTest, ReportsFromTheReaderAreTakenDown) {
   EXPECT_EQ(r.feedback, std::vector<std::string>{"  "});
 }
 
-TEST_F(NewsApiTest, VersionCheckAnswersOnBothAddressForms) {
+TEST_F(NewsdNewsApiTest, VersionCheckAnswersOnBothAddressForms) {
   auto check = [&](const std::string& path) {
     auto res = get(path);
     return res && res->status == 200 ? parseJSON(res->body).value_or(os::Value()) : os::Value();

@@ -5,7 +5,7 @@
 namespace newsd::testing {
 namespace {
 
-using PromotionApiTest = NewsdTest;
+using NewsdPromotionApiTest = NewsdTest;
 
 void expectAd(const os::Value& ad) {
   EXPECT_TRUE(ad["adid"].isNumber());
@@ -17,7 +17,7 @@ void expectAd(const os::Value& ad) {
   EXPECT_TRUE(ad["summary"].isString());
 }
 
-TEST_F(PromotionApiTest, ArticleAdListSucceedsWithZero) {
+TEST_F(NewsdPromotionApiTest, ArticleAdListSucceedsWithZero) {
   os::Value answer = promotion("/imkt/mil/", 2613, os::Dictionary{{"pageno", 1}});
   EXPECT_EQ(answer["errorcode"].intValue(), 0);
   EXPECT_EQ(answer["data"]["result"].intValue(), 0);
@@ -25,7 +25,7 @@ TEST_F(PromotionApiTest, ArticleAdListSucceedsWithZero) {
   for (const os::Value& ad : *answer["data"]["adlist"].array()) expectAd(ad);
 }
 
-TEST_F(PromotionApiTest, RecommendedAppsPageUntilTheLastPage) {
+TEST_F(NewsdPromotionApiTest, RecommendedAppsPageUntilTheLastPage) {
   std::set<long long> seen;
   int page = 1;
   for (;; ++page) {
@@ -43,7 +43,7 @@ TEST_F(PromotionApiTest, RecommendedAppsPageUntilTheLastPage) {
   EXPECT_GT(page, 1);
 }
 
-TEST_F(PromotionApiTest, AdClickNamesACallbackThatRecordsTheUserAgent) {
+TEST_F(NewsdPromotionApiTest, AdClickNamesACallbackThatRecordsTheUserAgent) {
   const Ad& storeAd = server_->service().content().ads().front();
   ASSERT_EQ(storeAd.type, 1);
   os::Value data = promotion("/imkt/", 2002, os::Dictionary{{"appid", storeAd.adid}, {"cp", 0}, {"channelid", 11}})["data"];

@@ -3,7 +3,7 @@
 namespace newsd::testing {
 namespace {
 
-using RefusalTest = NewsdTest;
+using NewsdRefusalTest = NewsdTest;
 
 // A form whose "p" is any text, signed correctly for the news API.
 std::string newsFormWithP(const std::string& p) {
@@ -16,7 +16,7 @@ int errorcodeOf(const os::Value& answer) {
   return static_cast<int>(answer["errorcode"].intValue());
 }
 
-TEST_F(RefusalTest, AWrongCheckCodeIsRefusedWhateverElseIsRight) {
+TEST_F(NewsdRefusalTest, AWrongCheckCodeIsRefusedWhateverElseIsRight) {
   std::string p = encodeParameterText(R"({"opcode":1040})");
   std::string good = checkCode(p, deriveSigningKey(kNewsSecretKey));
   std::string bad = good;
@@ -30,7 +30,7 @@ TEST_F(RefusalTest, AWrongCheckCodeIsRefusedWhateverElseIsRight) {
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", os::buildQuery({{"p", p}, {"v", "1"}, {"c", good}}))), kOk);
 }
 
-TEST_F(RefusalTest, MalformedFormsGetAnErrorEnvelopeAndTheServerCarriesOn) {
+TEST_F(NewsdRefusalTest, MalformedFormsGetAnErrorEnvelopeAndTheServerCarriesOn) {
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", "")), kMalformedRequest);
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", "%zz%&&==&p")), kMalformedRequest);
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", newsFormWithP("not base64!"))), kMalformedRequest);
@@ -54,7 +54,7 @@ TEST_F(RefusalTest, MalformedFormsGetAnErrorEnvelopeAndTheServerCarriesOn) {
   EXPECT_EQ(news(1000, os::Dictionary{{"cp", 2}})["data"]["result"].intValue(), 1);
 }
 
-TEST_F(RefusalTest, OperationsAreServedOnlyAtTheirOwnPath) {
+TEST_F(NewsdRefusalTest, OperationsAreServedOnlyAtTheirOwnPath) {
   EXPECT_EQ(errorcodeOf(promotion("/imkt/", 2613, os::Dictionary{{"pageno", 1}})), kUnknownOperation);
   EXPECT_EQ(errorcodeOf(promotion("/imkt/mil/", 2002, os::Dictionary{{"appid", 501}})), kUnknownOperation);
   EXPECT_EQ(errorcodeOf(news(1080)), kUnknownOperation);
@@ -65,7 +65,7 @@ TEST_F(RefusalTest, OperationsAreServedOnlyAtTheirOwnPath) {
   EXPECT_EQ(res->status, 404);
 }
 
-TEST_F(RefusalTest, APlusInTheParameterTextStaysAPlus) {
+TEST_F(NewsdRefusalTest, APlusInTheParameterTextStaysAPlus) {
   // Find parameters whose Base64 carries a "+", then post it unescaped as a lax encoder would.
   std::string json, p;
   for (int n = 0; p.find('+') == std::string::npos; ++n) {
