@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -19,6 +20,7 @@ void usage() {
   std::fprintf(stderr,
                "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--seed N] [--verbose]\n"
                "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
+               "             [--news-key KEY32] [--promotion-key KEY30]\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n");
 }
 
@@ -42,6 +44,14 @@ bool writePortFile(const std::string& path, int port) {
     if (!out.flush()) return false;
   }
   return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+// The stored keys are letters and digits of a fixed length, as the reader keeps them.
+bool plausibleKey(const std::string& key, std::size_t length) {
+  if (key.size() != length) return false;
+  for (char ch : key)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) return false;
+  return true;
 }
 
 }  // namespace
@@ -81,6 +91,12 @@ int main(int argc, char** argv) {
       options.service.latestVersion = value();
     } else if (arg == "--update-url") {
       options.service.updateURL = value();
+    } else if (arg == "--news-key") {
+      options.service.newsKey = value();
+      if (!plausibleKey(options.service.newsKey, 32)) return usage(), 2;
+    } else if (arg == "--promotion-key") {
+      options.service.promotionKey = value();
+      if (!plausibleKey(options.service.promotionKey, 30)) return usage(), 2;
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;

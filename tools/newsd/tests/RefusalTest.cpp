@@ -28,6 +28,14 @@ TEST_F(NewsdRefusalTest, AWrongCheckCodeIsRefusedWhateverElseIsRight) {
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", os::buildQuery({{"p", p}, {"v", "1"}, {"c", promo}}))), kBadCheckCode);
   // The same form is good as sent.
   EXPECT_EQ(errorcodeOf(postForm("/imobile/", os::buildQuery({{"p", p}, {"v", "1"}, {"c", good}}))), kOk);
+
+  // A deployment with keys of its own refuses what the default keys signed.
+  ServiceOptions options;
+  options.newsKey = "0123456789abcdefABCDEF0123456789";
+  startServer(options);
+  EXPECT_EQ(errorcodeOf(postForm("/imobile/", os::buildQuery({{"p", p}, {"v", "1"}, {"c", good}}))), kBadCheckCode);
+  std::string own = checkCode(p, deriveSigningKey(options.newsKey));
+  EXPECT_EQ(errorcodeOf(postForm("/imobile/", os::buildQuery({{"p", p}, {"v", "1"}, {"c", own}}))), kOk);
 }
 
 TEST_F(NewsdRefusalTest, MalformedFormsGetAnErrorEnvelopeAndTheServerCarriesOn) {
