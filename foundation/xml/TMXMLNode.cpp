@@ -44,7 +44,18 @@ void collectText(xmlNodePtr node, std::string& out) {
   }
 }
 
-void quietXPathError(void*, xmlErrorPtr) {}
+// Collects the failure of one query instead of printing it.
+struct XPathFailure {
+  int code = 0;
+  std::optional<std::string> message;
+};
+
+void recordXPathError(void* context, xmlErrorPtr error) {
+  auto* failure = static_cast<XPathFailure*>(context);
+  if (!error || failure->code != 0) return;
+  failure->code = error->code;
+  if (error->message) failure->message = error->message;
+}
 
 }  // namespace
 
@@ -423,7 +434,6 @@ std::optional<TMXMLNode::NodeList> TMXMLNode::queryXPath(const std::string& path
   xmlXPathContextPtr context = xmlXPathNewContext(doc);
   if (!context) return invalid();
   context->node = node;
-  context->error = quietXPathError;
   if (namespaces) {
     for (const auto& [prefix, uri] : *namespaces)
       if (uri.isString()) xmlXPathRegisterNs(context, X(prefix), X(*uri.string()));
@@ -435,12 +445,18 @@ std::optional<TMXMLNode::NodeList> TMXMLNode::queryXPath(const std::string& path
       xmlXPathRegisterNs(context, ns->prefix ? ns->prefix : X("_def_ns"), ns->href);
     }
   }
+  // The handler is per thread in libxml2: route this query's errors to us, then put it back.
+  XPathFailure failure;
+  xmlStructuredErrorFunc previousHandler = xmlStructuredError;
+  void* previousContext = xmlStructuredErrorContext;
+  xmlSetStructuredErrorFunc(&failure, recordXPathError);
   xmlXPathObjectPtr result = xmlXPathEvalExpression(X(path), context);
+  xmlSetStructuredErrorFunc(previousContext, previousHandler);
   if (!result) {
     if (error) {
       os::Dictionary info;
-      if (context->lastError.message) info.set("error", os::Value(std::string(context->lastError.message)));
-      *error = os::Error(kTMXMLErrorDomain, context->lastError.code, info);
+      if (failure.message) info.set("error", os::Value(*failure.message));
+      *error = os::Error(kTMXMLErrorDomain, failure.code ? failure.code : context->lastError.code, info);
     }
     xmlXPathFreeContext(context);
     return std::nullopt;
@@ -449,6 +465,8 @@ std::optional<TMXMLNode::NodeList> TMXMLNode::queryXPath(const std::string& path
   if (result->type == XPATH_NODESET && result->nodesetval) {
     for (int i = 0; i < result->nodesetval->nodeNr; ++i) {
       xmlNodePtr member = result->nodesetval->nodeTab[i];
+      // The stand-in document goes away with the query: it is no node of this tree.
+      if (temporary && member == reinterpret_cast<xmlNodePtr>(temporary)) continue;
       if (member->type == XML_NAMESPACE_DECL) {
         // The query's namespace nodes die with its result: hand out a copy.
         nodes.push_back(nodeConsumingXMLNode(reinterpret_cast<xmlNodePtr>(xmlCopyNamespace(reinterpret_cast<xmlNsPtr>(member)))));

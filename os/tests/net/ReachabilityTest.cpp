@@ -23,8 +23,12 @@ TEST_F(ReachabilityTest, TargetsAreKeyedByHostNameOrDottedAddress) {
   fake->setFlags("169.254.0.0", kReachabilityFlagsReachable | kReachabilityFlagsIsDirect);
   fake->setFlags("0.0.0.0", std::nullopt);
   EXPECT_EQ(NetworkReachability::withHostName("news.example.test")->flags(), kReachabilityFlagsReachable);
-  EXPECT_EQ(NetworkReachability::withAddress(0xA9FE0000u)->flags(), kReachabilityFlagsReachable | kReachabilityFlagsIsDirect);
-  EXPECT_FALSE(NetworkReachability::withAddress(0u)->flags()) << "unreadable flags";
+  EXPECT_EQ(NetworkReachability::forLinkLocalNetwork()->flags(), kReachabilityFlagsReachable | kReachabilityFlagsIsDirect);
+  EXPECT_FALSE(NetworkReachability::forInternetConnection()->flags()) << "unreadable flags";
+  sockaddr_in linkLocal{};
+  linkLocal.sin_family = AF_INET;
+  linkLocal.sin_addr.s_addr = htonl(0xA9FE0000u);
+  EXPECT_EQ(NetworkReachability::withAddress(linkLocal)->target().key(), "169.254.0.0");
   EXPECT_EQ(NetworkReachability::withHostName("other.example.test")->flags(), 0u);
   EXPECT_FALSE(NetworkReachability::withHostName(""));
   sockaddr_in v6like{};
