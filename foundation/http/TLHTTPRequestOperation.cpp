@@ -59,6 +59,11 @@ TLHTTPOperationClass& TLHTTPRequestOperation::operationClass() {
   return *cls;
 }
 
+std::shared_ptr<TLURLConnectionOperation> TLHTTPRequestOperation::makeOperation(os::URLRequest request) const {
+  if (auto op = objectClass().instantiate(request)) return op;
+  return std::make_shared<TLHTTPRequestOperation>(std::move(request), edition());
+}
+
 bool TLHTTPRequestOperation::hasAcceptableStatusCode() const {
   auto r = response();
   if (!r) return false;

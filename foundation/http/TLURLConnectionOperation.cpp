@@ -90,6 +90,23 @@ TLURLConnectionOperation::~TLURLConnectionOperation() {
   if (outputStream_) outputStream_->close();
 }
 
+std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperation(os::URLRequest request) const {
+  return std::make_shared<TLURLConnectionOperation>(std::move(request), edition_);
+}
+
+std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const {
+  std::lock_guard guard(lock_);
+  auto op = makeOperation(request_);
+  op->uploadProgress_ = uploadProgress_;
+  op->downloadProgress_ = downloadProgress_;
+  op->authenticationAgainstProtectionSpace_ = authenticationAgainstProtectionSpace_;
+  op->authenticationChallenge_ = authenticationChallenge_;
+  op->cacheResponse_ = cacheResponse_;
+  op->redirectResponse_ = redirectResponse_;
+  op->setAllowsInvalidSSLCertificate(allowsInvalidSSLCertificate());
+  return op;
+}
+
 std::shared_ptr<os::Thread> TLURLConnectionOperation::networkRequestThread(const TLNetworkingEdition& edition) {
   static std::mutex mutex;
   // Never destroyed: the threads run for the life of the process.

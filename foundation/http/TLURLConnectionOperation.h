@@ -103,6 +103,10 @@ class TLURLConnectionOperation : public os::Operation {
   void setCacheResponseBlock(CacheResponseBlock block);
   void setRedirectResponseBlock(RedirectResponseBlock block);
 
+  // A new, ready operation of the same class for the same request, with the same six closures and
+  // certificate setting; no completion closure, credential, state or results.
+  std::shared_ptr<TLURLConnectionOperation> copy() const;
+
   const TLNetworkingEdition& edition() const { return edition_; }
   // "<Class: 0x..., state: isReady, cancelled: NO request: ..., response: ...>"
   std::string description() const;
@@ -119,6 +123,8 @@ class TLURLConnectionOperation : public os::Operation {
   // Called on the network thread under the lock when the response head arrived, after it was
   // stored and the output stream opened. An error fails the load.
   virtual std::optional<os::Error> prepareOutputForResponse(const os::HTTPURLResponse& response) { return std::nullopt; }
+  // An operation of this class for the request (copy() fills in the rest).
+  virtual std::shared_ptr<TLURLConnectionOperation> makeOperation(os::URLRequest request) const;
   // Bytes received into the output stream so far.
   std::uint64_t bytesInOutputStream();
 

@@ -346,3 +346,83 @@ TEST(TLHTTPRequestOperationTest, ConnectionFailureReachesFailureClosure) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(TLURLConnectionOperationTest, CredentialAnswersAChallengeAndRedirectClosureDecides) {
+  HttpTestServer server;
+  server.route("GET", "/private", [](const RecordedRequest& r) {
+    if (r.headers.value("Authorization") == "Basic dXNlcjpwYXNz") return CannedResponse::text("secret");
+    CannedResponse challenge = CannedResponse::text("who?", 401);
+    challenge.headers.set("WWW-Authenticate", "Basic realm=\"news\"");
+    return challenge;
+  });
+  server.route("GET", "/old", CannedResponse::redirect(302, "/new"));
+  server.route("GET", "/new", CannedResponse::text("moved"));
+
+  auto withCredential = TLHTTPRequestOperation::create(os::URLRequest(server.url("/private")));
+  withCredential->setCredential(os::URLCredential::withUser("user", "pass", os::URLCredential::Persistence::None));
+  auto without = TLHTTPRequestOperation::create(os::URLRequest(server.url("/private")));
+  int redirects = 0;
+  auto stopped = TLHTTPRequestOperation::create(os::URLRequest(server.url("/old")));
+  stopped->setRedirectResponseBlock([&](os::URLConnection&, const os::URLRequest&, const os::HTTPURLResponse& redirect) {
+    ++redirects;
+    EXPECT_EQ(redirect.statusCode(), 302);
+    return std::optional<os::URLRequest>();
+  });
+  auto followed = TLHTTPRequestOperation::create(os::URLRequest(server.url("/old")));
+  for (auto& op : {withCredential, without, stopped, followed}) op->start();
+  for (auto& op : {withCredential, without, stopped, followed}) op->waitUntilFinished();
+  EXPECT_EQ(withCredential->responseString(), "secret");
+  ASSERT_TRUE(without->error());
+  EXPECT_EQ(without->response()->statusCode(), 401);
+  EXPECT_EQ(redirects, 1);
+  EXPECT_EQ(stopped->response()->statusCode(), 302);
+  EXPECT_EQ(followed->responseString(), "moved");
+}
+
+TEST(TLURLConnectionOperationTest, ProgressClosuresRunOnTheMainQueue) {
+  HttpTestServer server;
+  // Not a text type, which the server might compress (the expected length is then the encoded one).
+  CannedResponse answer = CannedResponse::text(std::string(3000, 'd'));
+  answer.contentType = "application/octet-stream";
+  server.route("POST", "/up", answer);
+  os::URLRequest request(server.url("/up"));
+  request.setHTTPMethod("POST");
+  request.setHTTPBody(os::Data(2000, 'u'));
+  auto op = TLHTTPRequestOperation::create(request);
+  std::int64_t sent = 0, received = 0, expected = 0;
+  bool allOnMain = true;
+  op->setUploadProgressBlock([&](std::uint64_t, std::int64_t total, std::int64_t) {
+    allOnMain = allOnMain && os::RunLoop::isMainThread();
+    sent = total;
+  });
+  op->setDownloadProgressBlock([&](std::uint64_t, std::int64_t total, std::int64_t totalExpected) {
+    allOnMain = allOnMain && os::RunLoop::isMainThread();
+    received = total;
+    expected = totalExpected;
+  });
+  op->start();
+  ASSERT_TRUE(httptest::runUntil([&] { return received == 3000 && sent == 2000; }));
+  EXPECT_TRUE(allOnMain);
+  EXPECT_EQ(expected, 3000);
+}
+
+TEST(TLURLConnectionOperationTest, CopyIsAFreshOperationOfTheSameClass) {
+  HttpTestServer server;
+  server.route("GET", "/ok", CannedResponse::text("fine"));
+  auto original = std::make_shared<LenientOperation>(os::URLRequest(server.url("/ok")));
+  original->setAllowsInvalidSSLCertificate(true);
+  original->start();
+  original->waitUntilFinished();
+  auto copy = std::dynamic_pointer_cast<LenientOperation>(original->copy());
+  ASSERT_TRUE(copy);
+  EXPECT_TRUE(copy->isReady());
+  EXPECT_TRUE(copy->allowsInvalidSSLCertificate());
+  EXPECT_FALSE(copy->response());
+  EXPECT_EQ(copy->request().url(), server.url("/ok"));
+  EXPECT_NE(copy->description().find("LenientOperation"), std::string::npos);
+  EXPECT_NE(copy->description().find("state: isReady, cancelled: NO"), std::string::npos);
+}
+
+}  // namespace
