@@ -7,6 +7,7 @@
 #include "os/net/URLError.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Thread.h"
 #include "os/testing/TcpTestPeer.h"
 
 using os::testing::CannedResponse;
@@ -423,6 +424,43 @@ TEST(TLURLConnectionOperationTest, CopyIsAFreshOperationOfTheSameClass) {
   EXPECT_EQ(copy->request().url(), server.url("/ok"));
   EXPECT_NE(copy->description().find("LenientOperation"), std::string::npos);
   EXPECT_NE(copy->description().find("state: isReady, cancelled: NO"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// Another component's copy of the family: its own names and its own two differences.
+const TLNetworkingEdition& otherEdition() {
+  static const TLNetworkingEdition edition{"OtherNetworkingErrorDomain", "OtherRequestKey", "OtherResponseKey", "Other",
+                                           "OtherNetworking", false, false};
+  return edition;
+}
+
+TEST(TLNetworkingEditionTest, AnotherEditionKeepsItsOwnNamesThreadAndRules) {
+  HttpTestServer server;
+  server.route("GET", "/missing", CannedResponse::text("caf\xc3\xa9", 404));
+  auto failed = std::make_shared<TLHTTPRequestOperation>(os::URLRequest(server.url("/missing")), otherEdition());
+  Outcome out;
+  observe(failed, out);
+  failed->start();
+  ASSERT_TRUE(httptest::runUntil([&] { return out.done(); }));
+  EXPECT_EQ(out.error->domain, "OtherNetworkingErrorDomain");
+  EXPECT_TRUE(out.error->userInfo.contains("OtherRequestKey"));
+  // No Latin-1 default for text in this edition.
+  EXPECT_EQ(failed->responseString(), "caf\xc3\xa9");
+  EXPECT_NE(TLURLConnectionOperation::networkRequestThread(otherEdition()), TLURLConnectionOperation::networkRequestThread());
+  EXPECT_EQ(TLURLConnectionOperation::networkRequestThread(otherEdition())->name(), "OtherNetworking");
+
+  // A cancelled operation of this edition calls neither closure.
+  auto cancelled = std::make_shared<TLHTTPRequestOperation>(os::URLRequest(server.url("/missing")), otherEdition());
+  Outcome none;
+  observe(cancelled, none);
+  cancelled->cancel();
+  cancelled->start();
+  cancelled->waitUntilFinished();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_FALSE(none.done());
 }
 
 }  // namespace
