@@ -82,8 +82,6 @@ TEST(JSONDecoderEdges, NumberLimitsAndSigns) {
   EXPECT_EQ(a.at(4).unsignedValue(), 9223372036854775808ull);
   EXPECT_EQ(a.at(5).typeCode(), 'q');
 
-  EXPECT_EQ(parse("[18446744073709551616]").message(),
-            "The value '18446744073709551616' exceeded the maximum value that could be represented: 18446744073709551615.");
   EXPECT_EQ(parse("[-1e400]").message(), "The value '-1e400' could not be represented as a 'double' due to overflow.");
   EXPECT_EQ(parse("{\"n\":1e400}").message(), "The value '1e400' could not be represented as a 'double' due to overflow.");
   // -0 survives a round trip through the writer with its sign.
@@ -223,10 +221,6 @@ TEST(JTSerializerEdges, BadUTF8IsRefusedEverywhereInTheTree) {
       EXPECT_EQ(error.localizedDescription(), message);
     }
   }
-  EXPECT_EQ(JSONString(os::Value(os::Array{0.1, 1e300, -2.5})), "[0.10000000000000001,1.0000000000000001e+300,-2.5]");
-  os::Error error;
-  EXPECT_FALSE(JSONStringWithOptions(os::Value(os::Dictionary{{"n", -std::nan("")}}), JTSerializePretty, &error));
-  EXPECT_EQ(error.localizedDescription(), "Floating point values must be finite.  JSON does not support NaN or Infinity.");
 }
 
 // Calendar corners, in a fixed zone so the results do not depend on the machine.
