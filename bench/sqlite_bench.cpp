@@ -17,8 +17,17 @@ namespace {
 
 constexpr int kRows = 10000;
 
+// The program's scratch folder, removed again when the program ends.
+struct ScratchDir {
+  std::filesystem::path path = std::filesystem::temp_directory_path() / ("sqlite-bench-" + std::to_string(::getpid()));
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+} gScratch;
+
 std::string freshPath(const char* name) {
-  auto dir = std::filesystem::temp_directory_path() / ("sqlite-bench-" + std::to_string(::getpid()));
+  const auto& dir = gScratch.path;
   std::filesystem::create_directories(dir);
   auto path = dir / name;
   std::filesystem::remove(path);
