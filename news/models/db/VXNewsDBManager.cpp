@@ -333,10 +333,12 @@ std::vector<os::Dictionary> VXNewsDBManager::getNewsIDWithDB(long long category)
     auto rs = db.executeQuery("select * from ZARTICLE where ZCATEGORY = ? order by ZORDER", category);
     while (rs && rs->next()) {
       os::Dictionary row{{"id", os::Value(rs->longLongIntForColumn("ZID"))}};
-      for (const char* column : {"ZICON1", "ZICON2", "ZICON3"}) {
+      static const std::pair<const char*, const char*> kIcons[] = {
+          {"ZICON1", "icon1"}, {"ZICON2", "icon2"}, {"ZICON3", "icon3"}};
+      for (const auto& [column, key] : kIcons) {
         auto icon = rs->stringForColumn(column);
         if (!icon) break;
-        row.set(std::string("icon") + column[5], os::Value(*icon));
+        row.set(key, os::Value(*icon));
       }
       list.push_back(std::move(row));
     }

@@ -79,27 +79,19 @@ TEST_F(NewsDB, AnUnopenableFileIsLoggedAndEveryOperationAnswersNothing) {
   EXPECT_TRUE(broken.getHistoryID().empty());
 }
 
-TEST_F(NewsDB, AnArticleIsStoredOncePerCategory) {
-  auto a = item(42);
-  a.set("category", os::Value(1));
-  EXPECT_TRUE(db_->insertArticle(a, false));
-  EXPECT_FALSE(db_->insertArticle(a, true));
-  a.set("category", os::Value(2));
-  EXPECT_TRUE(db_->insertArticle(a, false));
-  EXPECT_EQ(orders(1).size(), 1u);
-  EXPECT_EQ(orders(2).size(), 1u);
-}
-
-TEST_F(NewsDB, SingleInsertionsGoOnTopOrAtTheEnd) {
-  for (long long id : {1, 2}) {
+TEST_F(NewsDB, SingleInsertionsAreUniquePerCategoryAndGoOnTopOrAtTheEnd) {
+  auto put = [&](long long id, long long category, bool front) {
     auto a = item(id);
-    a.set("category", os::Value(5));
-    ASSERT_TRUE(db_->insertArticle(a, false));
-  }
-  auto top = item(3);
-  top.set("category", os::Value(5));
-  ASSERT_TRUE(db_->insertArticle(top, true));
+    a.set("category", os::Value(category));
+    return db_->insertArticle(a, front);
+  };
+  EXPECT_TRUE(put(1, 5, false));
+  EXPECT_TRUE(put(2, 5, false));
+  EXPECT_TRUE(put(3, 5, true));
+  EXPECT_FALSE(put(1, 5, true));
+  EXPECT_TRUE(put(1, 6, false));
   EXPECT_EQ(orders(5), (std::vector<std::pair<long long, long long>>{{3, 1}, {1, 2}, {2, 3}}));
+  EXPECT_EQ(orders(6).size(), 1u);
 }
 
 TEST_F(NewsDB, ABatchGoesAboveTheStoredItemsInServerOrder) {
