@@ -183,7 +183,7 @@ TEST_F(ReachabilityTest, StoppedWatcherHearsNothing) {
 
 TEST_F(ReachabilityTest, AVariantClassifiesPostsAndDeliversItsOwnWay) {
   // The push client's rule: cellular is 3, and only a direct link counts for the local network.
-  os::NotificationCenter privateCenter;
+  os::NotificationCenter ownCenter;
   ReachabilityProfile push;
   push.classifier = [](std::uint32_t flags, const Reachability& watcher) -> long {
     if (watcher.isLocalWiFi()) return (flags & R) && (flags & os::kReachabilityFlagsIsDirect) ? 2 : 0;
@@ -192,7 +192,7 @@ TEST_F(ReachabilityTest, AVariantClassifiesPostsAndDeliversItsOwnWay) {
     return flags & kRequired ? 0 : 2;
   };
   push.notificationName = "kNetworkReachabilityChangedNotification";
-  push.center = &privateCenter;
+  push.center = &ownCenter;
   push.delivery = ReachabilityProfile::Delivery::StartingRunLoop;
   push.broadcast = ReachabilityProfile::Broadcast::DeliveryThread;
 
@@ -203,7 +203,7 @@ TEST_F(ReachabilityTest, AVariantClassifiesPostsAndDeliversItsOwnWay) {
   fake_->setFlags("169.254.0.0", R);
   EXPECT_EQ(wifi->currentReachabilityStatus(), 0);
 
-  observe(privateCenter, "kNetworkReachabilityChangedNotification");
+  observe(ownCenter, "kNetworkReachabilityChangedNotification");
   observe(os::NotificationCenter::defaultCenter(), kReachabilityChangedNotification);
   ASSERT_TRUE(internet->startNotifier());
   EXPECT_FALSE(internet->reachabilitySerialQueue());
@@ -214,7 +214,7 @@ TEST_F(ReachabilityTest, AVariantClassifiesPostsAndDeliversItsOwnWay) {
   EXPECT_EQ(broadcasts_.load(), 1);
   EXPECT_EQ(lastObject_, internet.get());
   internet->stopNotifier();
-  privateCenter.removeObserver(this);
+  ownCenter.removeObserver(this);
 }
 
 }  // namespace
