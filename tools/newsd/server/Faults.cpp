@@ -81,12 +81,21 @@ std::optional<FaultTarget> parseFaultTarget(std::string_view text) {
   return FaultTarget::operation(opcode);
 }
 
+std::string_view failureName(FailureMode failure) {
+  switch (failure) {
+    case FailureMode::None: return "none";
+    case FailureMode::ErrorCode: return "errorcode";
+    case FailureMode::MissingResult: return "noresult";
+    case FailureMode::HttpError: return "500";
+    case FailureMode::Stall: return "stall";
+  }
+  return "none";
+}
+
 std::optional<FailureMode> parseFailureMode(std::string_view text) {
-  if (text == "none") return FailureMode::None;
-  if (text == "errorcode") return FailureMode::ErrorCode;
-  if (text == "noresult") return FailureMode::MissingResult;
-  if (text == "500") return FailureMode::HttpError;
-  if (text == "stall") return FailureMode::Stall;
+  for (FailureMode failure : {FailureMode::None, FailureMode::ErrorCode, FailureMode::MissingResult,
+                              FailureMode::HttpError, FailureMode::Stall})
+    if (failureName(failure) == text) return failure;
   return std::nullopt;
 }
 
@@ -107,6 +116,34 @@ std::string describe(FaultTarget target) {
     case FaultTarget::Kind::Pictures: return "the pictures";
   }
   return "?";
+}
+
+namespace {
+
+std::optional<std::pair<FaultTarget, std::string_view>> splitArgument(std::string_view text) {
+  std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos) return std::nullopt;
+  auto target = parseFaultTarget(text.substr(0, equals));
+  if (!target) return std::nullopt;
+  return std::pair(*target, text.substr(equals + 1));
+}
+
+}  // namespace
+
+bool applyFaultArgument(std::string_view text, std::map<FaultTarget, Fault>& faults) {
+  auto argument = splitArgument(text);
+  auto failure = argument ? parseFailureMode(argument->second) : std::nullopt;
+  if (!failure || !failureAppliesTo(*failure, argument->first)) return false;
+  faults[argument->first].failure = *failure;
+  return true;
+}
+
+bool applyDelayArgument(std::string_view text, std::map<FaultTarget, Fault>& faults) {
+  auto argument = splitArgument(text);
+  auto delay = argument ? parseFaultDelay(argument->second) : std::nullopt;
+  if (!delay) return false;
+  faults[argument->first].delay = *delay;
+  return true;
 }
 
 }  // namespace newsd

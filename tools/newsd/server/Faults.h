@@ -66,5 +66,13 @@ std::optional<FaultTarget> parseFaultTarget(std::string_view text);
 std::optional<FailureMode> parseFailureMode(std::string_view text);
 std::optional<double> parseFaultDelay(std::string_view text);
 std::string describe(FaultTarget target);
+// The command-line name of a failure ("none", "errorcode", ...).
+std::string_view failureName(FailureMode failure);
+
+// The arguments of the program's "--fault TARGET=FAILURE" and "--delay TARGET=SECONDS", merged into
+// `faults` (a target's failure and delay are set independently). False, with `faults` unchanged,
+// for text of another form or a failure that the target cannot show.
+bool applyFaultArgument(std::string_view text, std::map<FaultTarget, Fault>& faults);
+bool applyDelayArgument(std::string_view text, std::map<FaultTarget, Fault>& faults);
 
 }  // namespace newsd

@@ -170,6 +170,7 @@ void NewsServer::handlePost(const httplib::Request& req, const std::string& body
   // The form is read here rather than by the HTTP layer: a "+" must stay a "+", because "p" is
   // Base64 and the check code signs it letter for letter.
   std::vector<os::QueryItem> form = os::parseQuery(body, false);
+  // A fault goes by the opcode that "p" names, whether or not the form is signed well.
   if (auto opcode = NewsService::opcodeOf(form)) {
     int failure = api == Api::News ? kNewsFailure : kPromotionFailure;
     if (showFault(FaultTarget::operation(*opcode), *opcode, failure, req, res)) return;
@@ -260,7 +261,9 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
     return true;
   };
   if (fault.delay > 0) {
-    log("holding " + req.path + " for " + std::to_string(fault.delay) + " s");
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", fault.delay);
+    log("holding " + req.path + " for " + seconds + " s");
     if (!hold_.wait(fault.delay)) return drop(findConnectionSocket(req.local_port, req.remote_port));
   }
   switch (fault.failure) {
