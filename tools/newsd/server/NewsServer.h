@@ -54,6 +54,8 @@ class NewsServer {
   void serve();
   // bind() and serve() on a thread of its own; the port, or nothing.
   std::optional<int> start();
+  // Returns promptly even with requests held by a delay or a stall: they are let go and their
+  // connections cut without an answer.
   void stop();
 
   int port() const { return port_; }
