@@ -1,0 +1,15 @@
+#pragma once
+// Blocking waits whose time-outs follow os::Clock: real seconds normally, virtual seconds in
+// tests (a waiter then wakes once Clock::advance has moved past its deadline).
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+namespace os {
+
+// Waits on `cv` (with `lock` held) until `ready()` or `timeout` seconds of os::Clock have passed;
+// an infinite (or negative) timeout waits without end. Returns ready().
+bool waitWithClock(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
+                   const std::function<bool()>& ready, double timeout);
+
+}  // namespace os

@@ -1,0 +1,256 @@
+#include "os/runtime/DispatchQueue.h"
+
+#include <array>
+#include <condition_variable>
+#include <thread>
+#include <vector>
+
+#include "os/runtime/Fatal.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/runtime/Timer.h"
+
+namespace os {
+
+namespace {
+
+// The queues whose tasks the calling thread is running, innermost last.
+thread_local std::vector<const DispatchQueue*> tQueueStack;
+
+struct QueueScope {
+  explicit QueueScope(const DispatchQueue* q) { tQueueStack.push_back(q); }
+  ~QueueScope() { tQueueStack.pop_back(); }
+};
+
+// Worker threads shared by every queue, picking the highest priority first. The pool adds a
+// thread whenever work arrives and no thread is idle, up to a generous cap, so tasks that block
+// (waiting for a sync, a semaphore, a network answer) do not hold up the others.
+class WorkerPool {
+ public:
+  static WorkerPool& shared() {
+    // Never destroyed: workers may still be running when static destructors run.
+    static WorkerPool* pool = new WorkerPool;
+    return *pool;
+  }
+
+  void submit(int priority, std::function<void()> job) {
+    bool spawn = false;
+    {
+      std::lock_guard lock(mutex_);
+      jobs_[priority].push_back(std::move(job));
+      ++queued_;
+      if (idle_ < queued_ && threads_ < kMaxThreads) {
+        ++threads_;
+        spawn = true;
+      }
+    }
+    if (spawn) std::thread([this] { work(); }).detach();
+    cv_.notify_one();
+  }
+
+ private:
+  static constexpr int kMaxThreads = 64;
+
+  void work() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      ++idle_;
+      cv_.wait(lock, [&] { return queued_ > 0; });
+      --idle_;
+      std::function<void()> job;
+      for (auto& q : jobs_) {
+        if (!q.empty()) {
+          job = std::move(q.front());
+          q.pop_front();
+          break;
+        }
+      }
+      --queued_;
+      lock.unlock();
+      job();
+      job = nullptr;  // captured state goes away outside the lock
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::array<std::deque<std::function<void()>>, 4> jobs_;
+  int queued_ = 0;
+  int idle_ = 0;
+  int threads_ = 0;
+};
+
+// Delayed submissions wait as timers on one internal thread's run loop, which Clock::advance
+// wakes like any other.
+RunLoop& delayLoop() {
+  static std::shared_ptr<Thread>* thread = [] {
+    auto* t = new std::shared_ptr<Thread>(Thread::create("dispatch.delays"));
+    (*t)->start();
+    return t;
+  }();
+  return *(*thread)->runLoop();
+}
+
+struct Waiter {
+  std::mutex m;
+  std::condition_variable cv;
+  bool done = false;
+  void signal() {
+    std::lock_guard lock(m);
+    done = true;
+    cv.notify_all();
+  }
+  void wait() {
+    std::unique_lock lock(m);
+    cv.wait(lock, [&] { return done; });
+  }
+};
+
+}  // namespace
+
+DispatchQueue::DispatchQueue(PrivateTag, std::string label, Kind kind, Priority priority, bool isMain, bool isGlobal)
+    : label_(std::move(label)), kind_(kind), priority_(priority), isMain_(isMain), isGlobal_(isGlobal) {}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::main() {
+  static auto* q = new std::shared_ptr<DispatchQueue>(std::make_shared<DispatchQueue>(
+      PrivateTag{}, "main", Kind::Serial, Priority::High, true, false));
+  return *q;
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::global(Priority priority) {
+  static auto* qs = [] {
+    auto* a = new std::array<std::shared_ptr<DispatchQueue>, 4>;
+    const char* names[] = {"global.high", "global.default", "global.low", "global.background"};
+    for (int i = 0; i < 4; ++i)
+      (*a)[i] = std::make_shared<DispatchQueue>(PrivateTag{}, names[i], Kind::Concurrent, static_cast<Priority>(i),
+                                                false, true);
+    return a;
+  }();
+  return (*qs)[static_cast<int>(priority)];
+}
+
+std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, Kind kind, Priority priority) {
+  return std::make_shared<DispatchQueue>(PrivateTag{}, std::move(label), kind, priority, false, false);
+}
+
+bool DispatchQueue::isMainThread() { return RunLoop::isMainThread(); }
+
+bool DispatchQueue::isCurrent() const {
+  for (auto* q : tQueueStack)
+    if (q == this) return true;
+  return isMain_ && RunLoop::isMainThread();
+}
+
+void DispatchQueue::setSpecific(const void* key, void* value) {
+  std::lock_guard lock(mutex_);
+  if (value)
+    specific_[key] = value;
+  else
+    specific_.erase(key);
+}
+
+void* DispatchQueue::getSpecific(const void* key) const {
+  std::lock_guard lock(mutex_);
+  auto it = specific_.find(key);
+  return it == specific_.end() ? nullptr : it->second;
+}
+
+void* DispatchQueue::currentSpecific(const void* key) {
+  if (!tQueueStack.empty()) return tQueueStack.back()->getSpecific(key);
+  if (RunLoop::isMainThread()) return main()->getSpecific(key);
+  return nullptr;
+}
+
+void DispatchQueue::async(Task task) { enqueue(std::move(task), kind_ == Kind::Serial); }
+
+void DispatchQueue::asyncBarrier(Task task) { enqueue(std::move(task), !isGlobal_); }
+
+void DispatchQueue::sync(Task task) { runAndWait(std::move(task), kind_ == Kind::Serial); }
+
+void DispatchQueue::syncBarrier(Task task) { runAndWait(std::move(task), !isGlobal_); }
+
+void DispatchQueue::asyncAfter(double delay, Task task) {
+  auto self = shared_from_this();
+  auto fire = Date::now().addingTimeInterval(std::max(0.0, delay));
+  if (isMain_) {
+    // On the main run loop itself, so a test's runUntilIdle after advance() sees it at once.
+    RunLoop::main()->addTimer(Timer::create(fire, 0, false, [self, task = std::move(task)](Timer&) mutable {
+      self->async(std::move(task));
+    }));
+    return;
+  }
+  delayLoop().addTimer(Timer::create(fire, 0, false, [self, task = std::move(task)](Timer&) mutable {
+    self->async(std::move(task));
+  }));
+}
+
+void DispatchQueue::enqueue(Task task, bool barrier) {
+  if (isMain_) {
+    RunLoop::main()->post([this, task = std::move(task)] {
+      QueueScope scope(this);
+      task();
+    });
+    return;
+  }
+  std::deque<Item> ready;
+  {
+    std::lock_guard lock(mutex_);
+    pending_.push_back(Item{std::move(task), barrier});
+    startReadyLocked(ready);
+  }
+  for (auto& item : ready) submit(std::move(item));
+}
+
+void DispatchQueue::startReadyLocked(std::deque<Item>& out) {
+  while (!pending_.empty() && !barrierRunning_) {
+    if (pending_.front().barrier) {
+      if (running_ > 0) break;
+      barrierRunning_ = true;
+    }
+    ++running_;
+    out.push_back(std::move(pending_.front()));
+    pending_.pop_front();
+  }
+}
+
+void DispatchQueue::submit(Item item) {
+  // Queues made by create() live as long as work is queued on them.
+  WorkerPool::shared().submit(static_cast<int>(priority_), [self = shared_from_this(), item = std::move(item)]() mutable {
+    {
+      QueueScope scope(self.get());
+      item.task();
+    }
+    item.task = nullptr;
+    self->finished(item.barrier);
+  });
+}
+
+void DispatchQueue::finished(bool barrier) {
+  std::deque<Item> ready;
+  {
+    std::lock_guard lock(mutex_);
+    --running_;
+    if (barrier) barrierRunning_ = false;
+    startReadyLocked(ready);
+  }
+  for (auto& item : ready) submit(std::move(item));
+}
+
+void DispatchQueue::runAndWait(Task task, bool barrier) {
+  if (isMain_) {
+    if (RunLoop::isMainThread()) fatalError("dispatch sync onto the main queue from the main thread would deadlock");
+  } else if (barrier && isCurrent()) {
+    fatalError("dispatch sync onto the queue \"" + label_ + "\" from a task of that queue would deadlock");
+  }
+  auto waiter = std::make_shared<Waiter>();
+  enqueue(
+      [task = std::move(task), waiter] {
+        task();
+        waiter->signal();
+      },
+      barrier);
+  waiter->wait();
+}
+
+}  // namespace os

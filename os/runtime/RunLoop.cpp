@@ -1,0 +1,464 @@
+#include "os/runtime/RunLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "os/core/Log.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/Fatal.h"
+#include "os/runtime/Timer.h"
+
+namespace os {
+
+void fatalError(std::string_view message) {
+  log(std::string("fatal: ") + std::string(message));
+  std::abort();
+}
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+// A waiting loop looks at the clock at least this often, so a switch between the real and the
+// virtual clock is noticed.
+constexpr double kMaxPollWait = 1.0;
+
+// Recorded during static initialisation, which runs on the process's initial thread.
+std::mutex gMainMutex;
+std::thread::id gMainThread = std::this_thread::get_id();
+std::shared_ptr<RunLoop>* gMainLoop = nullptr;  // never destroyed: other threads may outlive main
+
+thread_local std::shared_ptr<RunLoop> tCurrent;
+
+double steadyNow() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+RunLoop::RunLoop(PrivateTag) {
+  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (wakeFd_ < 0) fatalError("run loop: cannot create its wake-up descriptor");
+}
+
+std::shared_ptr<RunLoop> RunLoop::make() {
+  auto loop = std::make_shared<RunLoop>(PrivateTag{});
+  std::weak_ptr<RunLoop> weak = loop;
+  loop->clockToken_ = Clock::addAdvanceListener([weak] {
+    if (auto l = weak.lock()) l->wakeUp();
+  });
+  return loop;
+}
+
+RunLoop::~RunLoop() {
+  Clock::removeAdvanceListener(clockToken_);
+  if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+void RunLoop::bindToCurrentThread() {
+  {
+    std::lock_guard lock(mutex_);
+    thread_ = std::this_thread::get_id();
+  }
+  tCurrent = shared_from_this();
+}
+
+std::shared_ptr<RunLoop> RunLoop::current() {
+  if (tCurrent) return tCurrent;
+  if (std::this_thread::get_id() == [] {
+        std::lock_guard lock(gMainMutex);
+        return gMainThread;
+      }()) {
+    tCurrent = main();
+    return tCurrent;
+  }
+  make()->bindToCurrentThread();
+  return tCurrent;
+}
+
+std::shared_ptr<RunLoop> RunLoop::main() {
+  std::lock_guard lock(gMainMutex);
+  if (!gMainLoop) {
+    gMainLoop = new std::shared_ptr<RunLoop>(make());
+    std::lock_guard l((*gMainLoop)->mutex_);
+    (*gMainLoop)->thread_ = gMainThread;
+  }
+  return *gMainLoop;
+}
+
+void RunLoop::makeCurrentThreadMain() {
+  auto loop = current();
+  std::lock_guard lock(gMainMutex);
+  gMainThread = std::this_thread::get_id();
+  if (!gMainLoop) gMainLoop = new std::shared_ptr<RunLoop>();
+  *gMainLoop = loop;
+}
+
+bool RunLoop::isMainThread() {
+  std::lock_guard lock(gMainMutex);
+  return std::this_thread::get_id() == gMainThread;
+}
+
+bool RunLoop::isCurrent() const {
+  std::lock_guard lock(mutex_);
+  return thread_ == std::this_thread::get_id();
+}
+
+bool RunLoop::isMain() const {
+  std::lock_guard lock(gMainMutex);
+  return gMainLoop && gMainLoop->get() == this;
+}
+
+void RunLoop::requireCurrent(const char* what) const {
+  if (!isCurrent()) fatalError(std::string("run loop: ") + what + " called from a thread that does not own the loop");
+}
+
+void RunLoop::wakeUp() {
+  std::uint64_t one = 1;
+  [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void RunLoop::post(Task task) {
+  {
+    std::lock_guard lock(mutex_);
+    tasks_.push_back(std::move(task));
+  }
+  wakeUp();
+}
+
+void RunLoop::perform(Task task, bool waitUntilDone) {
+  if (!waitUntilDone) return post(std::move(task));
+  if (isCurrent()) {
+    task();
+    return;
+  }
+  struct Done {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+  };
+  auto done = std::make_shared<Done>();
+  post([task = std::move(task), done] {
+    task();
+    std::lock_guard lock(done->m);
+    done->done = true;
+    done->cv.notify_all();
+  });
+  std::unique_lock lock(done->m);
+  done->cv.wait(lock, [&] { return done->done; });
+}
+
+void RunLoop::performAfterDelay(const void* target, double delay, Task task) {
+  auto timer = std::make_shared<Timer>(Date::now().addingTimeInterval(std::max(0.0, delay)), 0, false,
+                                       [task = std::move(task)](Timer&) { task(); }, target);
+  addTimer(timer);
+}
+
+void RunLoop::cancelPreviousPerforms(const void* target) {
+  std::vector<std::shared_ptr<Timer>> cancelled;
+  {
+    std::lock_guard lock(mutex_);
+    std::lock_guard tl(Timer::stateMutex());
+    for (auto it = timers_.begin(); it != timers_.end();) {
+      if (it->second->target_ == target && target != nullptr) {
+        it->second->valid_ = false;
+        it->second->scheduled_ = false;
+        cancelled.push_back(std::move(it->second));  // released outside the locks
+        it = timers_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+}
+
+void RunLoop::insertTimer(const std::shared_ptr<Timer>& timer) {
+  // mutex_ and the timer mutex are held.
+  timer->seq_ = nextTimerSeq_++;
+  timer->scheduled_ = true;
+  timers_.emplace(std::make_pair(timer->fire_, timer->seq_), timer);
+}
+
+void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
+  if (!timer) return;
+  {
+    std::lock_guard lock(mutex_);
+    std::lock_guard tl(Timer::stateMutex());
+    if (!timer->valid_ || timer->scheduled_ || !timer->loop_.expired()) return;
+    timer->loop_ = weak_from_this();
+    insertTimer(timer);
+  }
+  wakeUp();
+}
+
+void RunLoop::removeTimer(Timer* timer) {
+  std::shared_ptr<Timer> keep;  // released outside the lock
+  std::lock_guard lock(mutex_);
+  std::lock_guard tl(Timer::stateMutex());
+  if (!timer->scheduled_) return;
+  auto it = timers_.find({timer->fire_, timer->seq_});
+  if (it != timers_.end() && it->second.get() == timer) {
+    keep = std::move(it->second);
+    timers_.erase(it);
+  }
+  timer->scheduled_ = false;
+}
+
+std::size_t RunLoop::pendingTaskCount() const {
+  std::lock_guard lock(mutex_);
+  return tasks_.size();
+}
+
+std::size_t RunLoop::timerCount() const {
+  std::lock_guard lock(mutex_);
+  return timers_.size();
+}
+
+int RunLoop::addSource(int fd, unsigned events, SourceCallback callback) {
+  int token;
+  {
+    std::lock_guard lock(mutex_);
+    token = nextSourceToken_++;
+    sources_[token] = Source{fd, events, std::make_shared<SourceCallback>(std::move(callback))};
+  }
+  wakeUp();
+  return token;
+}
+
+void RunLoop::setSourceEvents(int token, unsigned events) {
+  {
+    std::lock_guard lock(mutex_);
+    auto it = sources_.find(token);
+    if (it == sources_.end()) return;
+    it->second.events = events;
+  }
+  wakeUp();
+}
+
+void RunLoop::removeSource(int token) {
+  std::shared_ptr<SourceCallback> keep;
+  {
+    std::lock_guard lock(mutex_);
+    auto it = sources_.find(token);
+    if (it == sources_.end()) return;
+    keep = std::move(it->second.callback);
+    sources_.erase(it);
+  }
+  wakeUp();
+}
+
+int RunLoop::runTasks() {
+  std::size_t count;
+  {
+    std::lock_guard lock(mutex_);
+    count = tasks_.size();
+  }
+  // One at a time from the front, so a nested run started by a task keeps the posting order.
+  int ran = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    Task task;
+    {
+      std::lock_guard lock(mutex_);
+      if (tasks_.empty()) break;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    if (task) task();
+    ++ran;
+  }
+  return ran;
+}
+
+int RunLoop::fireTimers() {
+  const double now = Clock::now();
+  std::vector<std::pair<std::shared_ptr<Timer>, std::uint64_t>> due;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [key, timer] : timers_) {
+      if (key.first > now) break;
+      due.emplace_back(timer, key.second);
+    }
+  }
+  int fired = 0;
+  for (auto& [timer, seq] : due) {
+    std::shared_ptr<Timer::Callback> callback;
+    std::shared_ptr<Timer> released;
+    {
+      std::lock_guard lock(mutex_);
+      std::lock_guard tl(Timer::stateMutex());
+      // Skipped when invalidated or moved since the list was taken.
+      if (!timer->valid_ || !timer->scheduled_ || timer->seq_ != seq) continue;
+      auto it = timers_.find({timer->fire_, seq});
+      if (it != timers_.end()) {
+        released = std::move(it->second);
+        timers_.erase(it);
+      }
+      callback = timer->callback_;
+      if (timer->repeats_) {
+        // The next date stays on the original grid: missed intervals are skipped, not caught up.
+        double interval = timer->interval_;
+        double next = timer->fire_ + interval;
+        if (next <= now) next = timer->fire_ + interval * (std::floor((now - timer->fire_) / interval) + 1);
+        timer->fire_ = next;
+        insertTimer(timer);
+      } else {
+        timer->valid_ = false;
+        timer->scheduled_ = false;
+        timer->callback_.reset();
+      }
+    }
+    if (callback && *callback) (*callback)(*timer);
+    ++fired;
+  }
+  return fired;
+}
+
+double RunLoop::nextTimerDate() const {
+  return timers_.empty() ? kInfinity : timers_.begin()->first.first;
+}
+
+int RunLoop::pollSources(double wait) {
+  std::vector<pollfd> fds;
+  std::vector<int> tokens;
+  fds.push_back(pollfd{wakeFd_, POLLIN, 0});
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& [token, source] : sources_) {
+      short ev = 0;
+      if (source.events & kReadable) ev |= POLLIN;
+      if (source.events & kWritable) ev |= POLLOUT;
+      if (!ev) continue;
+      fds.push_back(pollfd{source.fd, ev, 0});
+      tokens.push_back(token);
+    }
+  }
+  int timeoutMs = 0;
+  if (wait > 0) timeoutMs = static_cast<int>(std::ceil(std::min(wait, kMaxPollWait) * 1000.0));
+  int n = ::poll(fds.data(), fds.size(), timeoutMs);
+  if (n <= 0) return 0;
+  if (fds[0].revents & POLLIN) {
+    std::uint64_t value;
+    [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+  }
+  int handled = 0;
+  for (std::size_t i = 1; i < fds.size(); ++i) {
+    if (!fds[i].revents) continue;
+    unsigned ready = 0;
+    // Errors and hang-ups are reported as readiness so the owner reads or writes and sees them.
+    if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) ready |= kReadable;
+    if (fds[i].revents & (POLLOUT | POLLERR)) ready |= kWritable;
+    if (fds[i].revents & POLLNVAL) ready |= kReadable | kWritable;
+    std::shared_ptr<SourceCallback> callback;
+    int fd;
+    {
+      std::lock_guard lock(mutex_);
+      auto it = sources_.find(tokens[i - 1]);
+      if (it == sources_.end()) continue;  // removed by an earlier callback of this pass
+      ready &= it->second.events | ((fds[i].revents & POLLNVAL) ? 3u : 0u);
+      if (!ready) continue;
+      callback = it->second.callback;
+      fd = it->second.fd;
+    }
+    (*callback)(fd, ready);
+    ++handled;
+  }
+  return handled;
+}
+
+bool RunLoop::hasReadyWork() {
+  std::lock_guard lock(mutex_);
+  return !tasks_.empty() || nextTimerDate() <= Clock::now();
+}
+
+RunLoop::PassResult RunLoop::runPass(double maxWait) {
+  PassResult r;
+  r.tasks = runTasks();
+  r.timers = fireTimers();
+  double wait = 0;
+  if (!r.tasks && !r.timers && maxWait > 0) {
+    std::lock_guard lock(mutex_);
+    if (tasks_.empty()) {
+      wait = maxWait;
+      // Only a real clock bounds the wait by the next timer: virtual time moves by advance(),
+      // which wakes the loop.
+      if (!Clock::isVirtual()) wait = std::min(wait, nextTimerDate() - Clock::now());
+      wait = std::max(wait, 0.0);
+    }
+  }
+  r.sources = pollSources(wait);
+  return r;
+}
+
+bool RunLoop::takeStop() {
+  int n = stopRequests_.load();
+  while (n > 0) {
+    if (stopRequests_.compare_exchange_weak(n, n - 1)) return true;
+  }
+  return false;
+}
+
+void RunLoop::stop() {
+  stopRequests_.store(1);
+  wakeUp();
+}
+
+void RunLoop::run() {
+  requireCurrent("run");
+  while (!takeStop()) runPass(kInfinity);
+}
+
+bool RunLoop::runUntil(const std::function<bool()>& condition, double timeout) {
+  requireCurrent("runUntil");
+  const double deadline = steadyNow() + std::max(0.0, timeout);
+  for (;;) {
+    if (condition()) return true;
+    if (takeStop()) return false;
+    double left = deadline - steadyNow();
+    if (left <= 0) return condition();
+    // Short waits: a condition may also be changed by another thread without posting here.
+    runPass(std::min(left, 0.01));
+  }
+}
+
+void RunLoop::runUntilDate(Date limit) {
+  requireCurrent("runUntilDate");
+  for (;;) {
+    if (takeStop()) return;
+    double left = limit.timeIntervalSince1970() - Clock::now();
+    if (left <= 0) return;
+    runPass(Clock::isVirtual() ? kInfinity : left);
+  }
+}
+
+bool RunLoop::runOnce(Date limit) {
+  requireCurrent("runOnce");
+  for (;;) {
+    if (takeStop()) return false;
+    double left = limit.timeIntervalSince1970() - Clock::now();
+    PassResult r = runPass(left <= 0 ? 0 : (Clock::isVirtual() ? kInfinity : left));
+    if (r.any()) return true;
+    if (limit.timeIntervalSince1970() <= Clock::now()) return false;
+  }
+}
+
+void RunLoop::runUntilIdle() {
+  requireCurrent("runUntilIdle");
+  for (;;) {
+    PassResult r = runPass(0);
+    if (r.tasks || r.timers) continue;
+    // Source callbacks alone do not keep the loop going (a writable socket is always ready),
+    // but what they posted does.
+    if (r.sources && hasReadyWork()) continue;
+    return;
+  }
+}
+
+}  // namespace os

@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "os/runtime/Clock.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+
+namespace os {
+namespace {
+
+// Test-local latch so these tests do not depend on the library's own semaphore.
+struct Latch {
+  std::mutex m;
+  std::condition_variable cv;
+  int count;
+  explicit Latch(int n) : count(n) {}
+  void done() {
+    std::lock_guard l(m);
+    if (--count == 0) cv.notify_all();
+  }
+  void wait() {
+    std::unique_lock l(m);
+    cv.wait(l, [&] { return count <= 0; });
+  }
+};
+
+TEST(DispatchMainQueue, AsyncIsDrainedByRunUntilIdleInOrder) {
+  auto loop = RunLoop::main();
+  std::vector<int> order;
+  DispatchQueue::main()->async([&] {
+    order.push_back(1);
+    EXPECT_TRUE(DispatchQueue::main()->isCurrent());
+    DispatchQueue::main()->async([&] { order.push_back(3); });
+  });
+  DispatchQueue::main()->async([&] { order.push_back(2); });
+  EXPECT_TRUE(order.empty());
+  loop->runUntilIdle();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(DispatchMainQueue, AsyncAfterFiresWhenTheVirtualClockPassesTheDelay) {
+  VirtualClockScope clock;
+  auto loop = RunLoop::main();
+  std::vector<int> fired;
+  DispatchQueue::main()->asyncAfter(5, [&] { fired.push_back(5); });
+  DispatchQueue::main()->asyncAfter(2, [&] { fired.push_back(2); });
+  loop->runUntilIdle();
+  Clock::advance(4.9);
+  loop->runUntilIdle();
+  EXPECT_EQ(fired, (std::vector<int>{2}));
+  Clock::advance(0.1);
+  loop->runUntilIdle();
+  EXPECT_EQ(fired, (std::vector<int>{2, 5}));
+}
+
+TEST(DispatchMainQueue, SyncFromAnotherThreadRunsOnTheMainThread) {
+  std::atomic<bool> done{false};
+  bool ranOnMain = false;
+  std::thread t([&] {
+    DispatchQueue::main()->sync([&] { ranOnMain = DispatchQueue::isMainThread(); });
+    done = true;
+  });
+  EXPECT_TRUE(RunLoop::main()->runUntil([&] { return done.load(); }, 30));
+  t.join();
+  EXPECT_TRUE(ranOnMain);
+}
+
+TEST(DispatchQueues, AsyncAfterOnABackgroundQueueRunsOnceTheClockAdvances) {
+  VirtualClockScope clock;
+  auto q = DispatchQueue::create("test.delayed");
+  Latch latch(1);
+  std::atomic<bool> ran{false};
+  q->asyncAfter(30, [&] {
+    ran = true;
+    latch.done();
+  });
+  Clock::advance(30);
+  latch.wait();
+  EXPECT_TRUE(ran);
+}
+
+TEST(DispatchQueues, SerialQueueKeepsEachSubmittersOrderAndRunsOneAtATime) {
+  auto q = DispatchQueue::create("test.serial");
+  constexpr int kThreads = 4, kPerThread = 200;
+  std::vector<std::vector<int>> seen(kThreads);
+  std::atomic<int> active{0};
+  std::atomic<int> overlap{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i)
+        q->async([&, t, i] {
+          if (active.fetch_add(1) != 0) ++overlap;
+          seen[t].push_back(i);
+          active.fetch_sub(1);
+        });
+    });
+  for (auto& th : threads) th.join();
+  q->sync([] {});
+  EXPECT_EQ(overlap.load(), 0);
+  for (int t = 0; t < kThreads; ++t) {
+    ASSERT_EQ(seen[t].size(), static_cast<size_t>(kPerThread));
+    for (int i = 0; i < kPerThread; ++i) ASSERT_EQ(seen[t][i], i);
+  }
+}
+
+TEST(DispatchQueues, BarrierRunsAloneBetweenTheTasksBeforeAndAfterIt) {
+  auto q = DispatchQueue::create("test.concurrent", DispatchQueue::Kind::Concurrent);
+  std::atomic<int> active{0};
+  std::atomic<int> before{0}, after{0};
+  std::atomic<bool> violated{false};
+  std::atomic<bool> barrierDone{false};
+  for (int i = 0; i < 50; ++i)
+    q->async([&] {
+      active++;
+      if (barrierDone) violated = true;
+      before++;
+      active--;
+    });
+  q->asyncBarrier([&] {
+    if (active.load() != 0 || before.load() != 50) violated = true;
+    barrierDone = true;
+  });
+  Latch latch(50);
+  for (int i = 0; i < 50; ++i)
+    q->async([&] {
+      if (!barrierDone) violated = true;
+      after++;
+      latch.done();
+    });
+  latch.wait();
+  int seenInsideSyncBarrier = -1;
+  q->syncBarrier([&] { seenInsideSyncBarrier = after.load(); });
+  EXPECT_FALSE(violated);
+  EXPECT_EQ(seenInsideSyncBarrier, 50);
+}
+
+TEST(DispatchQueues, ConcurrentQueueRunsTasksAtTheSameTime) {
+  // Two tasks that each wait for the other can only finish when run side by side.
+  auto q = DispatchQueue::global(DispatchQueue::Priority::Low);
+  Latch both(2), finished(2);
+  for (int i = 0; i < 2; ++i)
+    q->async([&] {
+      both.done();
+      both.wait();
+      finished.done();
+    });
+  finished.wait();
+}
+
+TEST(DispatchQueues, SpecificValuesFollowTheRunningQueue) {
+  static const char key = 0;
+  int mainValue = 1, queueValue = 2;
+  DispatchQueue::main()->setSpecific(&key, &mainValue);
+  auto q = DispatchQueue::create("test.specific");
+  q->setSpecific(&key, &queueValue);
+  EXPECT_EQ(DispatchQueue::currentSpecific(&key), &mainValue);
+  void* inside = nullptr;
+  bool current = false;
+  q->sync([&] {
+    inside = DispatchQueue::currentSpecific(&key);
+    current = q->isCurrent();
+  });
+  EXPECT_EQ(inside, &queueValue);
+  EXPECT_TRUE(current);
+  EXPECT_FALSE(q->isCurrent());
+  DispatchQueue::main()->setSpecific(&key, nullptr);
+  EXPECT_EQ(DispatchQueue::currentSpecific(&key), nullptr);
+}
+
+TEST(DispatchQueuesDeathTest, SyncOntoTheCurrentSerialQueueStopsWithAMessage) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto q = DispatchQueue::create("test.self");
+        q->sync([&] { q->sync([] {}); });
+      },
+      "test.self.*deadlock");
+  EXPECT_DEATH(DispatchQueue::main()->sync([] {}), "main queue.*deadlock");
+}
+
+}  // namespace
+}  // namespace os
