@@ -1,0 +1,47 @@
+#pragma once
+// A context over a real RGBA bitmap for image work: path and rect fills (nonzero or even-odd,
+// sampled at pixel centres, no anti-aliasing), strokes as butt-ended segments, clears,
+// linear and radial gradients, and images drawn with bilinear or nearest sampling, all composed
+// source-over with the state's alpha. Clips narrow to device-space bounding boxes. Text is
+// recorded nowhere and not rasterised.
+#include <memory>
+
+#include "os/graphics/GraphicsContext.h"
+#include "os/graphics/Image.h"
+
+namespace os {
+
+class BitmapContext : public GraphicsContext {
+ public:
+  // A transparent bitmap of width × height pixels; user space is scaled by `scale`.
+  BitmapContext(int width, int height, double scale = 1);
+
+  const Bitmap& bitmap() const { return bitmap_; }
+  double scale() const { return scale_; }
+  void setInterpolation(Interpolation mode) { interpolation_ = mode; }
+  // Sets every pixel, ignoring clip and transform.
+  void fillAll(const Color& c);
+  // A copy of the pixels as an image at the context's scale.
+  std::shared_ptr<Image> makeImage() const;
+
+ protected:
+  void perform(const DrawOp& op) override;
+
+ private:
+  struct Span {
+    int x0, x1, y0, y1;
+  };
+  Span deviceBounds(const GraphicsState& s) const;
+  void blend(int x, int y, const double premultiplied[4]);
+  void fillPolygons(const std::vector<std::vector<Point>>& polys, FillRule rule, const GraphicsState& s, const Color& c);
+  void stroke(const Path& path, const GraphicsState& s);
+  void clear(const Rect& r, const GraphicsState& s);
+  void gradient(const DrawOp& op);
+  void image(const DrawOp& op);
+
+  Bitmap bitmap_;
+  double scale_;
+  Interpolation interpolation_ = Interpolation::Bilinear;
+};
+
+}  // namespace os

@@ -1,0 +1,211 @@
+#include "os/graphics/Image.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "os/graphics/ImageCodec.h"
+
+namespace os {
+
+ImageOrientation orientationFromExif(int v) {
+  switch (v) {
+    case 2: return ImageOrientation::UpMirrored;
+    case 3: return ImageOrientation::Down;
+    case 4: return ImageOrientation::DownMirrored;
+    case 5: return ImageOrientation::LeftMirrored;
+    case 6: return ImageOrientation::Right;
+    case 7: return ImageOrientation::RightMirrored;
+    case 8: return ImageOrientation::Left;
+    default: return ImageOrientation::Up;
+  }
+}
+
+namespace {
+bool quarterTurn(ImageOrientation o) {
+  return o == ImageOrientation::Left || o == ImageOrientation::Right || o == ImageOrientation::LeftMirrored ||
+         o == ImageOrientation::RightMirrored;
+}
+}  // namespace
+
+void orientedSize(ImageOrientation o, int w, int h, int& uw, int& uh) {
+  uw = quarterTurn(o) ? h : w;
+  uh = quarterTurn(o) ? w : h;
+}
+
+void orientedSource(ImageOrientation o, int w, int h, int u, int v, int& sx, int& sy) {
+  switch (o) {
+    case ImageOrientation::Up: sx = u; sy = v; break;
+    case ImageOrientation::Down: sx = w - 1 - u; sy = h - 1 - v; break;
+    case ImageOrientation::UpMirrored: sx = w - 1 - u; sy = v; break;
+    case ImageOrientation::DownMirrored: sx = u; sy = h - 1 - v; break;
+    // Stored pixels turned a quarter clockwise to show (EXIF 6).
+    case ImageOrientation::Right: sx = v; sy = h - 1 - u; break;
+    // A quarter anticlockwise (EXIF 8).
+    case ImageOrientation::Left: sx = w - 1 - v; sy = u; break;
+    // Transposed (EXIF 5) and transversed (EXIF 7).
+    case ImageOrientation::LeftMirrored: sx = v; sy = u; break;
+    case ImageOrientation::RightMirrored: sx = w - 1 - v; sy = h - 1 - u; break;
+  }
+}
+
+void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, double out[4]) {
+  auto fetch = [&](int px, int py, double acc[4], double weight) {
+    px = std::clamp(px, 0, b.width - 1);
+    py = std::clamp(py, 0, b.height - 1);
+    const std::uint8_t* p = b.pixel(px, py);
+    double a = p[3] / 255.0;
+    acc[0] += weight * p[0] / 255.0 * a;
+    acc[1] += weight * p[1] / 255.0 * a;
+    acc[2] += weight * p[2] / 255.0 * a;
+    acc[3] += weight * a;
+  };
+  out[0] = out[1] = out[2] = out[3] = 0;
+  if (b.width <= 0 || b.height <= 0) return;
+  if (mode == Interpolation::Nearest) {
+    fetch(static_cast<int>(std::floor(x)), static_cast<int>(std::floor(y)), out, 1);
+    return;
+  }
+  double fx = x - 0.5, fy = y - 0.5;
+  int x0 = static_cast<int>(std::floor(fx)), y0 = static_cast<int>(std::floor(fy));
+  double tx = fx - x0, ty = fy - y0;
+  fetch(x0, y0, out, (1 - tx) * (1 - ty));
+  fetch(x0 + 1, y0, out, tx * (1 - ty));
+  fetch(x0, y0 + 1, out, (1 - tx) * ty);
+  fetch(x0 + 1, y0 + 1, out, tx * ty);
+}
+
+std::shared_ptr<Image> Image::create(std::shared_ptr<const Bitmap> bitmap, double scale, ImageOrientation orientation) {
+  auto img = std::shared_ptr<Image>(new Image());
+  img->bitmap_ = bitmap ? std::move(bitmap) : std::make_shared<const Bitmap>();
+  img->scale_ = scale > 0 ? scale : 1;
+  img->orientation_ = orientation;
+  return img;
+}
+
+std::shared_ptr<Image> Image::create(Bitmap bitmap, double scale, ImageOrientation orientation) {
+  return create(std::make_shared<const Bitmap>(std::move(bitmap)), scale, orientation);
+}
+
+std::shared_ptr<Image> Image::animated(std::vector<std::shared_ptr<Image>> frames, double duration,
+                                       std::vector<double> frameDurations) {
+  frames.erase(std::remove(frames.begin(), frames.end(), nullptr), frames.end());
+  if (frames.empty()) return nullptr;
+  auto img = std::shared_ptr<Image>(new Image());
+  img->bitmap_ = frames.front()->bitmap_;
+  img->scale_ = frames.front()->scale_;
+  img->orientation_ = frames.front()->orientation_;
+  if (frameDurations.size() != frames.size()) frameDurations.assign(frames.size(), duration / static_cast<double>(frames.size()));
+  img->frames_ = std::move(frames);
+  img->frameDurations_ = std::move(frameDurations);
+  img->duration_ = duration;
+  return img;
+}
+
+std::shared_ptr<Image> Image::withScale(double scale, ImageOrientation orientation) const {
+  auto img = std::shared_ptr<Image>(new Image(*this));
+  img->scale_ = scale > 0 ? scale : 1;
+  img->orientation_ = orientation;
+  for (auto& f : img->frames_) f = f->withScale(scale, orientation);
+  return img;
+}
+
+Size Image::size() const {
+  int w, h;
+  orientedSize(orientation_, bitmap_->width, bitmap_->height, w, h);
+  return {w / scale_, h / scale_};
+}
+
+std::shared_ptr<Image> Image::upright() const {
+  if (orientation_ == ImageOrientation::Up) return withScale(scale_, orientation_);
+  const Bitmap& src = *bitmap_;
+  int uw, uh;
+  orientedSize(orientation_, src.width, src.height, uw, uh);
+  Bitmap out(uw, uh);
+  for (int v = 0; v < uh; ++v)
+    for (int u = 0; u < uw; ++u) {
+      int sx, sy;
+      orientedSource(orientation_, src.width, src.height, u, v, sx, sy);
+      std::copy_n(src.pixel(sx, sy), 4, out.pixel(u, v));
+    }
+  auto img = create(std::move(out), scale_, ImageOrientation::Up);
+  img->name_ = name_;
+  return img;
+}
+
+std::shared_ptr<Image> Image::scaledToPixelSize(int width, int height, Interpolation mode) const {
+  if (width <= 0 || height <= 0) return nullptr;
+  auto up = upright();
+  const Bitmap& src = up->bitmap();
+  Bitmap out(width, height);
+  if (src.width > 0 && src.height > 0) {
+    double sx = static_cast<double>(src.width) / width, sy = static_cast<double>(src.height) / height;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        double c[4];
+        sampleBitmap(src, (x + 0.5) * sx, (y + 0.5) * sy, mode, c);
+        std::uint8_t* p = out.pixel(x, y);
+        p[3] = static_cast<std::uint8_t>(std::lround(c[3] * 255));
+        for (int k = 0; k < 3; ++k)
+          p[k] = c[3] > 0 ? static_cast<std::uint8_t>(std::lround(std::clamp(c[k] / c[3], 0.0, 1.0) * 255)) : 0;
+      }
+  }
+  auto img = create(std::move(out), 1, ImageOrientation::Up);
+  img->name_ = name_;
+  return img;
+}
+
+std::shared_ptr<Image> Image::cropped(const Rect& pixelRect) const {
+  Rect r = pixelRect.integral().intersection(Rect(0, 0, bitmap_->width, bitmap_->height));
+  if (r.isEmpty()) return nullptr;
+  int x0 = static_cast<int>(r.minX()), y0 = static_cast<int>(r.minY());
+  int w = static_cast<int>(r.width()), h = static_cast<int>(r.height());
+  Bitmap out(w, h);
+  for (int y = 0; y < h; ++y) std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * 4, out.pixel(0, y));
+  auto img = create(std::move(out), 1, ImageOrientation::Up);
+  img->name_ = name_;
+  return img;
+}
+
+namespace {
+std::optional<Data> readFile(const std::filesystem::path& p) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(p, ec)) return std::nullopt;
+  std::ifstream in(p, std::ios::binary);
+  if (!in) return std::nullopt;
+  return Data(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+}  // namespace
+
+std::shared_ptr<Image> imageNamed(const std::string& folder, const std::string& name, double screenScale, Error* error) {
+  std::string stem = name, ext = ".png";
+  std::size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0 && name.find('/', dot) == std::string::npos) {
+    stem = name.substr(0, dot);
+    ext = name.substr(dot);
+  }
+  bool explicit2x = stem.size() >= 3 && stem.compare(stem.size() - 3, 3, "@2x") == 0;
+  std::vector<std::pair<std::string, double>> candidates;
+  if (explicit2x) {
+    candidates.push_back({stem + ext, 2});
+  } else {
+    if (screenScale >= 2) candidates.push_back({stem + "@2x" + ext, 2});
+    candidates.push_back({stem + ext, 1});
+  }
+  for (const auto& [file, scale] : candidates) {
+    auto data = readFile(std::filesystem::path(folder) / file);
+    if (!data) continue;
+    ImageDecodeOptions opts;
+    opts.scale = scale;
+    auto img = decodeImage(*data, error, opts);
+    if (!img) return nullptr;
+    img->setName(name);
+    return img;
+  }
+  if (error) *error = Error::withDescription(kImageErrorDomain, kImageErrorNotFound, "No image named " + name);
+  return nullptr;
+}
+
+}  // namespace os

@@ -1,0 +1,110 @@
+#pragma once
+// Images: an RGBA bitmap with a scale and an orientation, or an animated list of frames.
+//
+// Pixels are 8-bit R, G, B, A in that byte order, rows top to bottom, NOT premultiplied
+// (straight alpha), so encoders get the stored values back exactly.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/core/Data.h"
+#include "os/core/Error.h"
+#include "os/graphics/Geometry.h"
+
+namespace os {
+
+inline constexpr const char* kImageErrorDomain = "os.image";
+enum ImageErrorCode : long {
+  kImageErrorUnknownFormat = 1,
+  kImageErrorCorrupt = 2,
+  kImageErrorTooLarge = 3,
+  kImageErrorTooManyFrames = 4,
+  kImageErrorEncode = 5,
+  kImageErrorNotFound = 6,
+};
+
+struct Bitmap {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> pixels;  // width × height × 4
+
+  Bitmap() = default;
+  Bitmap(int w, int h) : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0) {}
+  std::uint8_t* pixel(int x, int y) { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
+  const std::uint8_t* pixel(int x, int y) const { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
+  bool operator==(const Bitmap&) const = default;
+};
+
+// The platform's orientation values; the stored pixels are turned this way when shown.
+enum class ImageOrientation { Up = 0, Down = 1, Left = 2, Right = 3, UpMirrored = 4, DownMirrored = 5, LeftMirrored = 6, RightMirrored = 7 };
+// EXIF orientation 1..8 to ours; anything else is up.
+ImageOrientation orientationFromExif(int exifValue);
+
+enum class Interpolation { Nearest, Bilinear };
+
+class Image {
+ public:
+  static std::shared_ptr<Image> create(std::shared_ptr<const Bitmap> bitmap, double scale = 1,
+                                       ImageOrientation orientation = ImageOrientation::Up);
+  static std::shared_ptr<Image> create(Bitmap bitmap, double scale = 1, ImageOrientation orientation = ImageOrientation::Up);
+  // An animated image shows its frames in turn over `duration` seconds; its own bitmap, scale and
+  // size are the first frame's. `frameDurations` may be empty (the frames share the duration).
+  static std::shared_ptr<Image> animated(std::vector<std::shared_ptr<Image>> frames, double duration,
+                                         std::vector<double> frameDurations = {});
+
+  // A new image over the same bitmap (and frames) with another scale and orientation.
+  std::shared_ptr<Image> withScale(double scale, ImageOrientation orientation) const;
+  std::shared_ptr<Image> withScale(double scale) const { return withScale(scale, orientation_); }
+
+  const Bitmap& bitmap() const { return *bitmap_; }
+  const std::shared_ptr<const Bitmap>& sharedBitmap() const { return bitmap_; }
+  int pixelWidth() const { return bitmap_->width; }
+  int pixelHeight() const { return bitmap_->height; }
+  double scale() const { return scale_; }
+  ImageOrientation orientation() const { return orientation_; }
+  // Size in points as shown: pixels / scale, width and height swapped for the quarter turns.
+  Size size() const;
+
+  bool isAnimated() const { return !frames_.empty(); }
+  const std::vector<std::shared_ptr<Image>>& frames() const { return frames_; }
+  const std::vector<double>& frameDurations() const { return frameDurations_; }
+  double duration() const { return duration_; }
+
+  // For debugging and screen dumps: the resource name or what the image was made from.
+  const std::string& name() const { return name_; }
+  void setName(std::string name) { name_ = std::move(name); }
+
+  // The pixels turned upright (orientation applied); scale kept, orientation up.
+  std::shared_ptr<Image> upright() const;
+  // Redrawn at a pixel size, scale 1, orientation up (the orientation is applied first).
+  std::shared_ptr<Image> scaledToPixelSize(int width, int height, Interpolation = Interpolation::Bilinear) const;
+  // The part of the stored bitmap inside a pixel rectangle (origin top left), scale 1, up.
+  // Null when nothing of the rectangle lies inside the bitmap.
+  std::shared_ptr<Image> cropped(const Rect& pixelRect) const;
+
+ private:
+  Image() = default;
+  std::shared_ptr<const Bitmap> bitmap_;
+  double scale_ = 1;
+  ImageOrientation orientation_ = ImageOrientation::Up;
+  std::vector<std::shared_ptr<Image>> frames_;
+  std::vector<double> frameDurations_;
+  double duration_ = 0;
+  std::string name_;
+};
+
+// Stored pixel that an upright pixel (u, v) shows, for a bitmap of stored size w × h.
+void orientedSource(ImageOrientation o, int w, int h, int u, int v, int& sx, int& sy);
+// Upright pixel size for a stored size.
+void orientedSize(ImageOrientation o, int w, int h, int& uw, int& uh);
+// The colour at a point of a bitmap in pixel units (pixel centres at +0.5), premultiplied,
+// components 0..1; clamped at the edges.
+void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, double out[4]);
+
+// A named image from a folder (the bundle): on a screen of scale 2 or more "name@2x.png" is
+// preferred (scale 2), else "name.png" (scale 1). A name with an extension is looked up as given
+// (with "@2x" put before the extension). Null with an error when absent or not decodable.
+std::shared_ptr<Image> imageNamed(const std::string& folder, const std::string& name, double screenScale, Error* error = nullptr);
+
+}  // namespace os
