@@ -5,7 +5,7 @@
 
 namespace os {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
   return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
            return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
          });
@@ -17,13 +17,13 @@ HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
 
 std::optional<std::string> HTTPHeaderFields::value(std::string_view name) const {
   for (const auto& f : fields_)
-    if (equalsIgnoringCase(f.first, name)) return f.second;
+    if (namesEqual(f.first, name)) return f.second;
   return std::nullopt;
 }
 
 void HTTPHeaderFields::set(std::string_view name, std::string value) {
   for (auto& f : fields_)
-    if (equalsIgnoringCase(f.first, name)) {
+    if (namesEqual(f.first, name)) {
       f.second = std::move(value);
       return;
     }
@@ -32,7 +32,7 @@ void HTTPHeaderFields::set(std::string_view name, std::string value) {
 
 void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
   for (auto& f : fields_)
-    if (equalsIgnoringCase(f.first, name)) {
+    if (namesEqual(f.first, name)) {
       f.second += ", ";
       f.second += value;
       return;
@@ -41,7 +41,7 @@ void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
 }
 
 bool HTTPHeaderFields::remove(std::string_view name) {
-  auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const Field& f) { return equalsIgnoringCase(f.first, name); });
+  auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); });
   bool removed = it != fields_.end();
   fields_.erase(it, fields_.end());
   return removed;

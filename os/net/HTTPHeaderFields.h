@@ -9,13 +9,14 @@
 
 namespace os {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
-
 class HTTPHeaderFields {
  public:
   using Field = std::pair<std::string, std::string>;
   HTTPHeaderFields() = default;
   HTTPHeaderFields(std::initializer_list<Field> fields);
+
+  // Field names compare ignoring ASCII case.
+  static bool namesEqual(std::string_view a, std::string_view b);
 
   std::optional<std::string> value(std::string_view name) const;
   bool contains(std::string_view name) const { return value(name).has_value(); }

@@ -71,6 +71,10 @@ class NetworkReachability : public std::enable_shared_from_this<NetworkReachabil
   // nullptr unless the address is IPv4.
   static std::shared_ptr<NetworkReachability> withAddress(const sockaddr_in& address);
   static std::shared_ptr<NetworkReachability> withAddress(std::uint32_t hostOrderAddress);
+  // 0.0.0.0: the internet at large (the default route).
+  static std::shared_ptr<NetworkReachability> forInternetConnection() { return withAddress(0u); }
+  // 169.254.0.0: the local (Wi-Fi) network.
+  static std::shared_ptr<NetworkReachability> forLinkLocalNetwork() { return withAddress(0xA9FE0000u); }
   ~NetworkReachability();
 
   const ReachabilityTarget& target() const { return target_; }

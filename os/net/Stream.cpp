@@ -28,8 +28,8 @@ namespace {
 
 Error posixError(int err, const std::string& path) {
   Dictionary info{{kErrorDescriptionKey, Value(std::string(std::strerror(err)))}};
-  if (!path.empty()) info.set("NSFilePath", Value(path));
-  return Error("NSPOSIXErrorDomain", err, std::move(info));
+  if (!path.empty()) info.set(kStreamErrorFilePathKey, Value(path));
+  return Error(kStreamErrorDomain, err, std::move(info));
 }
 
 class DataInputStream : public InputStream {

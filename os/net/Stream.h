@@ -13,6 +13,11 @@
 
 namespace os {
 
+// Stream failures of the system (a file that cannot be opened or read) carry errno in this domain
+// and the file's path under kStreamErrorFilePathKey.
+inline constexpr const char* kStreamErrorDomain = "POSIXErrorDomain";
+inline constexpr const char* kStreamErrorFilePathKey = "FilePath";
+
 enum class StreamStatus { NotOpen = 0, Opening = 1, Open = 2, Reading = 3, Writing = 4, AtEnd = 5, Closed = 6, Error = 7 };
 
 class Stream {

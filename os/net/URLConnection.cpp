@@ -12,6 +12,36 @@ namespace os {
 namespace {
 constexpr int kMaximumRedirects = 16;
 
+std::string base64(const std::string& in) {
+  static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], table[v & 63]};
+  }
+  if (i + 1 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16;
+    out += {table[v >> 18], table[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
+    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+// The realm parameter of a "WWW-Authenticate" value.
+std::string realmOf(const std::string& header) {
+  auto at = header.find("realm=");
+  if (at == std::string::npos) return {};
+  std::string rest = header.substr(at + 6);
+  if (!rest.empty() && rest[0] == '"') {
+    auto end = rest.find('"', 1);
+    return rest.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+  }
+  return rest.substr(0, rest.find_first_of(", "));
+}
+
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 }  // namespace
 
@@ -28,8 +58,8 @@ std::shared_ptr<InputStream> URLConnectionDelegate::needNewBodyStream(URLConnect
 // exchange they belong to so that events of an abandoned exchange are dropped.
 class URLConnection::Client : public URLTransportClient {
  public:
-  Client(std::weak_ptr<URLConnection> connection, std::uint64_t generation)
-      : connection_(std::move(connection)), generation_(generation) {}
+  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation)
+      : connection_(std::move(connection)), target_(std::move(target)), generation_(generation) {}
 
   void transportDidSendBodyData(std::int64_t written, std::int64_t total, std::int64_t expected) override {
     deliver([=, g = generation_](URLConnection& c) { c.handleBodySent(g, written, total, expected); });
@@ -48,16 +78,18 @@ class URLConnection::Client : public URLTransportClient {
   }
 
  private:
+  // The connection is only ever locked on the scheduling thread: a strong reference taken on the
+  // transport's thread could end up the last one, and the connection's destructor joins that
+  // very thread.
   template <class F>
   void deliver(F f) {
-    auto connection = connection_.lock();
-    if (!connection) return;
-    std::weak_ptr<URLConnection> weak = connection;
-    connection->post([weak, f = std::move(f)] {
+    if (!target_) return;
+    target_([weak = connection_, f = std::move(f)] {
       if (auto c = weak.lock()) f(*c);
     });
   }
   std::weak_ptr<URLConnection> connection_;
+  CallbackTarget target_;
   std::uint64_t generation_;
 };
 
@@ -193,6 +225,11 @@ void URLConnection::beginLoad() {
 
 void URLConnection::sendExchange() {
   URLRequest wire = current_;
+  if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
+    auto parts = net::parseURL(wire.url());
+    if (parts && parts->host == credentialHost_)
+      wire.setValueForHTTPHeaderField("Basic " + base64(credential_->user + ":" + credential_->password), "Authorization");
+  }
   if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
     if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(wire.url()))
       wire.setValueForHTTPHeaderField(*cookies, "Cookie");
@@ -200,14 +237,16 @@ void URLConnection::sendExchange() {
   URLTransportOptions options;
   options.allowsAnyCertificate = allowsAnyCertificate_;
   std::uint64_t generation;
+  CallbackTarget target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     generation = ++generation_;
+    target = target_;
   }
   finalResponse_ = false;
   response_.reset();
   cacheData_.clear();
-  auto client = std::make_shared<Client>(weak_from_this(), generation);
+  auto client = std::make_shared<Client>(weak_from_this(), std::move(target), generation);
   auto task = URLTransport::shared()->start(wire, options, client);
   std::unique_ptr<URLTransportTask> old;
   {
@@ -246,22 +285,68 @@ bool URLConnection::followRedirect(const HTTPURLResponse& response) {
   }
   auto d = delegate();
   std::uint64_t g = generation_;
-  if (proposed.HTTPBodyStream()) {
-    std::shared_ptr<InputStream> fresh =
-        d ? d->needNewBodyStream(*this, proposed) : proposed.HTTPBodyStream()->copyStream();
-    if (!live(g)) return true;
-    if (!fresh) {
-      failWith(makeURLError(kURLErrorRequestBodyStreamExhausted, current_.url(), "The body stream cannot be sent again."));
-      return true;
-    }
-    proposed.setHTTPBodyStream(std::move(fresh));
-  }
+  if (!renewBodyStream(proposed)) return true;
   std::optional<URLRequest> next = d ? d->willSendRequest(*this, proposed, response) : std::optional<URLRequest>(proposed);
   if (!live(g)) return true;
   if (!next) return false;
   current_ = std::move(*next);
   sendExchange();
   return true;
+}
+
+// False when the load ended meanwhile (failed for want of a stream, or cancelled).
+bool URLConnection::renewBodyStream(URLRequest& request) {
+  if (!request.HTTPBodyStream()) return true;
+  std::uint64_t g = generation_;
+  auto d = delegate();
+  std::shared_ptr<InputStream> fresh = d ? d->needNewBodyStream(*this, request) : request.HTTPBodyStream()->copyStream();
+  if (!live(g)) return false;
+  if (!fresh) {
+    failWith(makeURLError(kURLErrorRequestBodyStreamExhausted, current_.url(), "The body stream cannot be sent again."));
+    return false;
+  }
+  request.setHTTPBodyStream(std::move(fresh));
+  return true;
+}
+
+// True when the 401 was taken care of (the request goes again, or the load ended).
+bool URLConnection::answerAuthentication(const HTTPURLResponse& response) {
+  auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+  auto d = delegate();
+  auto parts = net::parseURL(current_.url());
+  if (!header || !d || !parts) return false;
+  std::string scheme = header->substr(0, header->find(' '));
+  const char* method = HTTPHeaderFields::namesEqual(scheme, "Basic")    ? kAuthenticationMethodHTTPBasic
+                       : HTTPHeaderFields::namesEqual(scheme, "Digest") ? kAuthenticationMethodHTTPDigest
+                                                              : kAuthenticationMethodDefault;
+  URLProtectionSpace space{parts->host, parts->port, parts->scheme, realmOf(*header), method};
+  std::uint64_t g = generation_;
+  bool can = d->canAuthenticateAgainstProtectionSpace(*this, space);
+  if (!live(g)) return true;
+  if (!can) return false;
+  URLAuthenticationChallenge challenge(space, credentialsSent_);
+  d->didReceiveAuthenticationChallenge(*this, challenge);
+  if (!live(g)) return true;
+  switch (challenge.answer()) {
+    case URLAuthenticationChallenge::Answer::Cancel:
+      failWith(makeURLError(kURLErrorUserCancelledAuthentication, current_.url(), "cancelled"));
+      return true;
+    case URLAuthenticationChallenge::Answer::UseCredential: {
+      // Only Basic is spoken; a credential for another scheme leaves the 401 as the answer.
+      if (!challenge.credential() || challenge.credential()->serverTrust || method == kAuthenticationMethodHTTPDigest)
+        return false;
+      URLRequest again = current_;
+      if (!renewBodyStream(again)) return true;
+      credential_ = challenge.credential();
+      credentialHost_ = parts->host;
+      ++credentialsSent_;
+      current_ = std::move(again);
+      sendExchange();
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 void URLConnection::handleResponse(std::uint64_t g, const HTTPURLResponse& response) {
@@ -271,6 +356,8 @@ void URLConnection::handleResponse(std::uint64_t g, const HTTPURLResponse& respo
       HTTPCookieStorage::shared().setCookiesFromHeader(*setCookie, response.url());
   }
   if (isRedirect(response.statusCode()) && followRedirect(response)) return;
+  if (!live(g)) return;
+  if (response.statusCode() == 401 && answerAuthentication(response)) return;
   if (!live(g)) return;
   finalResponse_ = true;
   response_ = response;

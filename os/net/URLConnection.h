@@ -28,10 +28,11 @@ namespace os {
 class RunLoop;
 class URLConnection;
 
-inline constexpr const char* kAuthenticationMethodServerTrust = "NSURLAuthenticationMethodServerTrust";
-inline constexpr const char* kAuthenticationMethodClientCertificate = "NSURLAuthenticationMethodClientCertificate";
-inline constexpr const char* kAuthenticationMethodHTTPBasic = "NSURLAuthenticationMethodHTTPBasic";
-inline constexpr const char* kAuthenticationMethodDefault = "NSURLAuthenticationMethodDefault";
+inline constexpr const char* kAuthenticationMethodServerTrust = "AuthenticationMethodServerTrust";
+inline constexpr const char* kAuthenticationMethodClientCertificate = "AuthenticationMethodClientCertificate";
+inline constexpr const char* kAuthenticationMethodHTTPBasic = "AuthenticationMethodHTTPBasic";
+inline constexpr const char* kAuthenticationMethodHTTPDigest = "AuthenticationMethodHTTPDigest";
+inline constexpr const char* kAuthenticationMethodDefault = "AuthenticationMethodDefault";
 
 struct URLProtectionSpace {
   std::string host;
@@ -53,8 +54,11 @@ struct URLCredential {
   }
 };
 
-// A question the connection puts to its delegate. Answer it inside the callback; without an
-// answer the connection goes on with default handling (certificates verified as usual).
+// A question the connection puts to its delegate: server trust before an https load, or a 401
+// answer naming "WWW-Authenticate". Answer it inside the callback; without an answer the
+// connection goes on with default handling (certificates verified as usual, the 401 delivered
+// as the response). A user credential is sent as Basic authorization and the request repeated;
+// previousFailureCount counts the credentials already refused.
 class URLAuthenticationChallenge {
  public:
   enum class Answer { None, UseCredential, ContinueWithoutCredential, Cancel };
@@ -159,6 +163,8 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   void handleFinish(std::uint64_t generation);
   void handleFail(std::uint64_t generation, const Error& error);
   bool followRedirect(const HTTPURLResponse& response);
+  bool answerAuthentication(const HTTPURLResponse& response);
+  bool renewBodyStream(URLRequest& request);
   void failWith(const Error& error);
   void end();
   bool live(std::uint64_t generation) const;
@@ -178,6 +184,9 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   std::uint64_t generation_ = 0;
   bool finalResponse_ = false;
   int redirects_ = 0;
+  int credentialsSent_ = 0;
+  std::optional<URLCredential> credential_;
+  std::string credentialHost_;
   std::optional<HTTPURLResponse> response_;
   Data cacheData_;
 };

@@ -52,7 +52,9 @@ class URLRequest {
   const std::shared_ptr<InputStream>& HTTPBodyStream() const { return bodyStream_; }
   void setHTTPBodyStream(std::shared_ptr<InputStream> stream) { bodyStream_ = std::move(stream); body_.clear(); }
 
-  // Seconds without any traffic after which the load fails with kURLErrorTimedOut.
+  // Seconds without any traffic after which the load fails with kURLErrorTimedOut (0 or less:
+  // no limit). Measured on the real clock, as the transfer itself is; the virtual clock of tests
+  // does not move it.
   double timeoutInterval() const { return timeout_; }
   void setTimeoutInterval(double seconds) { timeout_ = seconds; }
 

@@ -100,6 +100,7 @@ void Operation::setName(std::string name) {
 
 void Operation::waitUntilFinished() {
   std::unique_lock lock(mutex_);
+  if (completionThread_ == std::this_thread::get_id()) return;
   doneCv_.wait(lock, [&] { return done_; });
 }
 
@@ -138,12 +139,14 @@ void Operation::finishedAnnounced() {
     std::lock_guard lock(mutex_);
     completion = std::move(completion_);
     completion_ = nullptr;
+    completionThread_ = std::this_thread::get_id();
   }
   // The closure is released once run, so whatever it captured does not outlive the operation's end.
   if (completion) completion();
   completion = nullptr;
   std::lock_guard lock(mutex_);
   done_ = true;
+  completionThread_ = {};
   doneCv_.notify_all();
 }
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace os {
@@ -58,7 +59,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
   std::string name() const;
   void setName(std::string name);
 
-  // Blocks until the operation finished and its completion closure has run.
+  // Blocks until the operation finished and its completion closure has run (returns at once when
+  // called from inside that closure).
   void waitUntilFinished();
 
   int addObserver(Observer observer);
@@ -85,6 +87,7 @@ class Operation : public std::enable_shared_from_this<Operation> {
   mutable std::mutex mutex_;
   std::condition_variable doneCv_;
   bool done_ = false;
+  std::thread::id completionThread_;
   std::string name_;
   std::function<void()> completion_;
   std::vector<std::shared_ptr<Operation>> dependencies_;

@@ -18,11 +18,6 @@
 
 namespace os {
 
-void fatalError(std::string_view message) {
-  log(std::string("fatal: ") + std::string(message));
-  std::abort();
-}
-
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();

@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 
+#include <condition_variable>
+
+#include "os/runtime/ClockWait.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
 
@@ -21,6 +24,14 @@ std::shared_ptr<Thread> Thread::create(std::string name, Body body) {
 std::shared_ptr<Thread> Thread::current() { return tThread.lock(); }
 
 bool Thread::isMainThread() { return RunLoop::isMainThread(); }
+
+void Thread::sleepFor(double seconds) {
+  if (!(seconds > 0)) return;
+  std::mutex m;
+  std::condition_variable cv;
+  std::unique_lock lock(m);
+  waitWithClock(lock, cv, [] { return false; }, seconds);
+}
 
 Thread::~Thread() {
   std::lock_guard lock(mutex_);

@@ -20,6 +20,9 @@ class Thread : public std::enable_shared_from_this<Thread> {
   // The Thread object of the calling thread; null on threads not started through this class.
   static std::shared_ptr<Thread> current();
   static bool isMainThread();
+  // Blocks the calling thread for `seconds` of os::Clock (under the virtual clock: until
+  // Clock::advance has moved that far).
+  static void sleepFor(double seconds);
 
   // A running thread keeps its own object alive: dropping every reference detaches it.
   ~Thread();

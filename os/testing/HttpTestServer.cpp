@@ -5,6 +5,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <chrono>
 
 namespace os::testing {
@@ -29,7 +32,31 @@ CannedResponse CannedResponse::redirect(int status, std::string location) {
   return r;
 }
 
-HttpTestServer::HttpTestServer() : server_(std::make_unique<httplib::Server>()) {
+namespace {
+
+// A self-signed certificate for 127.0.0.1 on a new P-256 key.
+std::unique_ptr<httplib::Server> makeTlsServer() {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  X509_sign(cert, key, EVP_sha256());
+  auto server = std::make_unique<httplib::SSLServer>(cert, key);  // takes references of its own
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return server;
+}
+
+}  // namespace
+
+HttpTestServer::HttpTestServer(bool tls)
+    : server_(tls ? makeTlsServer() : std::make_unique<httplib::Server>()), tls_(tls) {
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     RecordedRequest rec;
     rec.method = req.method;
@@ -102,7 +129,7 @@ void HttpTestServer::sleepUnlessStopping(double seconds) {
 }
 
 std::string HttpTestServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") + path;
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") + path;
 }
 
 void HttpTestServer::route(const std::string& method, const std::string& path, CannedResponse response) {

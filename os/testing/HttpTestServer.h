@@ -55,13 +55,13 @@ class HttpTestServer {
  public:
   using Handler = std::function<CannedResponse(const RecordedRequest&)>;
 
-  HttpTestServer();
+  explicit HttpTestServer(bool tls = false);
   ~HttpTestServer();
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
 
   int port() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by path.
+  // "http://127.0.0.1:<port>" (https with tls) followed by path.
   std::string url(const std::string& path = "/") const;
 
   // Unrouted requests get 404 "not found".
@@ -85,6 +85,7 @@ class HttpTestServer {
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
   int port_ = 0;
+  bool tls_ = false;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<std::pair<std::string, std::string>, Handler> routes_;

@@ -336,6 +336,8 @@ TEST_F(URLConnectionTest, StreamedUploadReportsProgressAgainstTheDeclaredLength)
   EXPECT_EQ(recorder->sumWritten, static_cast<std::int64_t>(payload.size()));
   EXPECT_EQ(recorder->lastExpected, static_cast<std::int64_t>(payload.size()));
   EXPECT_EQ(server.requests()[0].body.size(), payload.size());
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"storage", "sent", "response", "data", "finish"}))
+      << "every upload report comes before the answer";
 
   // Without a declared length the body goes out chunked and the total is unknown.
   URLRequest chunked(server.url("/upload"));
@@ -410,6 +412,87 @@ TEST_F(URLConnectionTest, SynchronousRequestBlocksTheCallerAndFollowsRedirects) 
   std::string refusedURL = "http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/";
   EXPECT_FALSE(URLConnection::sendSynchronousRequest(URLRequest(refusedURL), nullptr, &error));
   EXPECT_EQ(error.code, kURLErrorCannotConnectToHost);
+}
+
+TEST_F(URLConnectionTest, BasicChallengesAreAnsweredByTheDelegate) {
+  server.route("GET", "/private", [](const RecordedRequest& r) {
+    if (r.headers.value("Authorization") == "Basic dXNlcjpzZWNyZXQ=") return CannedResponse::text("welcome");
+    CannedResponse no = CannedResponse::text("who are you", 401);
+    no.headers.set("WWW-Authenticate", "Basic realm=\"news\"");
+    return no;
+  });
+  class Answering : public Recorder {
+   public:
+    std::string password;
+    std::vector<int> failures;
+    std::vector<std::string> realms;
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      failures.push_back(c.previousFailureCount());
+      realms.push_back(c.protectionSpace().realm);
+      EXPECT_EQ(c.protectionSpace().authenticationMethod, kAuthenticationMethodHTTPBasic);
+      if (c.previousFailureCount() == 0)
+        c.useCredential(URLCredential::withUser("user", password, URLCredential::Persistence::ForSession));
+      else
+        c.continueWithoutCredential();
+    }
+  };
+  auto right = std::make_shared<Answering>();
+  right->password = "secret";
+  load(URLRequest(server.url("/private")), right);
+  ASSERT_TRUE(right->finished);
+  EXPECT_EQ(right->response->statusCode(), 200);
+  EXPECT_EQ(stringFromData(right->body), "welcome");
+  EXPECT_EQ(right->realms, (std::vector<std::string>{"news"}));
+
+  auto wrong = std::make_shared<Answering>();
+  wrong->password = "guess";
+  load(URLRequest(server.url("/private")), wrong);
+  ASSERT_TRUE(wrong->finished);
+  EXPECT_EQ(wrong->failures, (std::vector<int>{0, 1}));
+  EXPECT_EQ(wrong->response->statusCode(), 401) << "given up: the refusal is the answer";
+  EXPECT_EQ(stringFromData(wrong->body), "who are you");
+
+  // A delegate that ignores challenges just gets the 401.
+  auto plain = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/private")), plain);
+  ASSERT_TRUE(plain->finished);
+  EXPECT_EQ(plain->response->statusCode(), 401);
+}
+
+TEST_F(URLConnectionTest, UntrustedCertificatesFailUnlessTheCallerAcceptsAnyCertificate) {
+  HttpTestServer secure(true);
+  secure.route("GET", "/s", CannedResponse::text("secret"));
+
+  auto verified = std::make_shared<Recorder>();
+  load(URLRequest(secure.url("/s")), verified);
+  ASSERT_TRUE(verified->error);
+  EXPECT_EQ(verified->error->code, kURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(secure.requestCount(), 0u);
+
+  auto flagged = std::make_shared<Recorder>();
+  auto connection = URLConnection::create(URLRequest(secure.url("/s")), flagged, false);
+  connection->setAllowsAnyCertificate(true);
+  connection->start();
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return flagged->done(); }, 20));
+  ASSERT_TRUE(flagged->finished);
+  EXPECT_EQ(stringFromData(flagged->body), "secret");
+
+  class Trusting : public Recorder {
+   public:
+    bool canAuthenticateAgainstProtectionSpace(URLConnection&, const URLProtectionSpace& s) override {
+      return s.authenticationMethod == kAuthenticationMethodServerTrust;
+    }
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      c.useCredential(URLCredential::forTrust());
+    }
+  };
+  auto trusting = std::make_shared<Trusting>();
+  load(URLRequest(secure.url("/s")), trusting);
+  ASSERT_TRUE(trusting->finished);
+  EXPECT_EQ(trusting->events.front(), "challenge");
+  EXPECT_EQ(stringFromData(trusting->body), "secret");
 }
 
 TEST_F(URLConnectionTest, ADelegateThatGoesAwayEndsNothingBadly) {

@@ -76,7 +76,10 @@ TEST(Operation, AnnouncesStateChangesAndRunsTheCompletionOnce) {
     finishedAtAnnouncement.push_back(o.isFinished());
   });
   int completions = 0;
-  op->setCompletionBlock([&] { ++completions; });
+  op->setCompletionBlock([&] {
+    ++completions;
+    op->waitUntilFinished();  // must not wait for itself
+  });
   op->start();
   op->didChangeValueForKey("isFinished");  // a second announcement must not run it again
   EXPECT_EQ(keys, (std::vector<std::string>{"isExecuting", "isExecuting", "isFinished", "isFinished"}));

@@ -171,6 +171,20 @@ TEST(RunLoopThreads, TimerOnAnotherThreadFiresWhenTheClockAdvances) {
   EXPECT_TRUE(worker->isFinished());
 }
 
+TEST(RunLoopThreads, RunUntilDateReturnsOnceTheVirtualClockPassesTheDate) {
+  VirtualClockScope clock(kStart);
+  std::atomic<int> ticks{0};
+  auto worker = Thread::create("until.date", [&] {
+    Timer::scheduled(1, true, [&](Timer&) { ++ticks; });
+    RunLoop::current()->runUntilDate(at(10));
+  });
+  worker->start();
+  Clock::advance(10);  // wakes the worker wherever it is; the date is absolute
+  worker->join();
+  EXPECT_TRUE(worker->isFinished());
+  EXPECT_LE(ticks.load(), 1) << "a repeating timer fires once for one late pass, not once per missed second";
+}
+
 TEST(RunLoopThreads, PerformWaitingOntoMainRunsWhileMainRuns) {
   auto main = RunLoop::main();
   ASSERT_TRUE(main->isCurrent());

@@ -10,6 +10,7 @@
 #include "os/runtime/Once.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Semaphore.h"
+#include "os/runtime/Thread.h"
 
 namespace os {
 namespace {
@@ -86,6 +87,16 @@ TEST(DispatchGroup, TimedWaitEndsWhenTheVirtualClockPassesIt) {
   }
   group.leave();
   EXPECT_TRUE(group.waitFor(60));
+}
+
+TEST(ThreadSleep, SleepsOnTheVirtualClock) {
+  VirtualClockScope clock;
+  const double before = Clock::now();
+  {
+    Advancer advancer;
+    Thread::sleepFor(120);
+  }
+  EXPECT_GE(Clock::now() - before, 120);
 }
 
 TEST(Once, RunsOnceAcrossThreads) {
