@@ -121,16 +121,31 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
+std::size_t Dictionary::indexOf(std::string_view key) const {
+  if (!index_.empty()) {
+    auto it = index_.find(std::string(key));
+    return it == index_.end() ? entries_.size() : it->second;
+  }
+  for (std::size_t i = 0; i < entries_.size(); ++i)
+    if (entries_[i].first == key) return i;
+  return entries_.size();
+}
+
+void Dictionary::rebuildIndex() {
+  index_.clear();
+  if (entries_.size() < kIndexThreshold) return;
+  index_.reserve(entries_.size() * 2);
+  for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+}
+
 const Value* Dictionary::find(std::string_view key) const {
-  for (const auto& e : entries_)
-    if (e.first == key) return &e.second;
-  return nullptr;
+  std::size_t i = indexOf(key);
+  return i < entries_.size() ? &entries_[i].second : nullptr;
 }
 
 Value* Dictionary::find(std::string_view key) {
-  for (auto& e : entries_)
-    if (e.first == key) return &e.second;
-  return nullptr;
+  std::size_t i = indexOf(key);
+  return i < entries_.size() ? &entries_[i].second : nullptr;
 }
 
 const Value& Dictionary::operator[](std::string_view key) const {
@@ -144,12 +159,15 @@ void Dictionary::set(std::string key, Value value) {
     return;
   }
   entries_.emplace_back(std::move(key), std::move(value));
+  if (!index_.empty()) index_.emplace(entries_.back().first, entries_.size() - 1);
+  else if (entries_.size() >= kIndexThreshold) rebuildIndex();
 }
 
 bool Dictionary::remove(std::string_view key) {
-  auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.first == key; });
-  if (it == entries_.end()) return false;
-  entries_.erase(it);
+  std::size_t i = indexOf(key);
+  if (i >= entries_.size()) return false;
+  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+  rebuildIndex();
   return true;
 }
 

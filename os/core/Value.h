@@ -3,6 +3,7 @@
 // around. Value semantics: copies are cheap (containers are shared until written).
 #include <cstdint>
 #include <initializer_list>
+#include <unordered_map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@ class Dictionary {
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
+  void reserve(std::size_t n) { entries_.reserve(n); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   const Value* find(std::string_view key) const;
   Value* find(std::string_view key);
@@ -34,20 +36,27 @@ class Dictionary {
   // Replaces an existing key in place (keeping its position) or appends.
   void set(std::string key, Value value);
   bool remove(std::string_view key);
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    index_.clear();
+  }
   std::vector<std::string> keys() const;
 
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
-  auto begin() { return entries_.begin(); }
-  auto end() { return entries_.end(); }
   const std::vector<Entry>& entries() const { return entries_; }
 
   // Order-insensitive, deep.
   bool operator==(const Dictionary& o) const;
 
  private:
+  // Small dictionaries are searched linearly; past kIndexThreshold a key index keeps lookups constant
+  // so that a hostile answer with many keys can't make parsing quadratic.
+  static constexpr std::size_t kIndexThreshold = 16;
+  std::size_t indexOf(std::string_view key) const;
+  void rebuildIndex();
   std::vector<Entry> entries_;
+  std::unordered_map<std::string, std::size_t> index_;  // empty below the threshold
 };
 
 using Array = std::vector<Value>;

@@ -3,11 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
+#include "os/graphics/ImageCodec.h"
+
 namespace os {
+
+namespace {
+// A size beyond the decoding limits gets no pixels at all rather than a huge allocation.
+int boundedSide(int side, int other) {
+  ImageDecodeLimits limits;
+  if (side <= 0 || other <= 0 || side > limits.maxSide || other > limits.maxSide ||
+      static_cast<long long>(side) * other > limits.maxPixels)
+    return 0;
+  return side;
+}
+}  // namespace
 
 BitmapContext::BitmapContext(int width, int height, double scale)
     : GraphicsContext(AffineTransform::makeScale(scale > 0 ? scale : 1, scale > 0 ? scale : 1)),
-      bitmap_(std::max(0, width), std::max(0, height)),
+      bitmap_(boundedSide(width, height), boundedSide(height, width)),
       scale_(scale > 0 ? scale : 1) {}
 
 void BitmapContext::fillAll(const Color& c) {

@@ -13,7 +13,8 @@ namespace os {
 
 class BitmapContext : public GraphicsContext {
  public:
-  // A transparent bitmap of width × height pixels; user space is scaled by `scale`.
+  // A transparent bitmap of width × height pixels; user space is scaled by `scale`. A size
+  // beyond the image decoding limits gives an empty (0 × 0) bitmap that draws nothing.
   BitmapContext(int width, int height, double scale = 1);
 
   const Bitmap& bitmap() const { return bitmap_; }

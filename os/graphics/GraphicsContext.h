@@ -127,7 +127,8 @@ class GraphicsContext {
   // Text laid out in the rectangle (top-left origin) and drawn line by line in the fill colour.
   void drawText(std::string_view text, const Rect& rect, const Font& font,
                 LineBreakMode mode = LineBreakMode::WordWrap, TextAlignment alignment = TextAlignment::Natural);
-  // Every run of every line of a laid-out frame, in the run's own colour.
+  // Every run of every line of a laid-out frame, in the run's own colour, at the lines'
+  // y-down origins: frames need no flipped text space.
   void drawTextFrame(const TextFrame& frame);
 
   // The image as shown (orientation applied) stretched over the rectangle.

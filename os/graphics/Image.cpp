@@ -137,6 +137,10 @@ std::shared_ptr<Image> Image::upright() const {
 
 std::shared_ptr<Image> Image::scaledToPixelSize(int width, int height, Interpolation mode) const {
   if (width <= 0 || height <= 0) return nullptr;
+  // The decoding limits bound what a redraw may allocate too.
+  ImageDecodeLimits limits;
+  if (width > limits.maxSide || height > limits.maxSide || static_cast<long long>(width) * height > limits.maxPixels)
+    return nullptr;
   auto up = upright();
   const Bitmap& src = up->bitmap();
   Bitmap out(width, height);

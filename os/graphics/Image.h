@@ -78,6 +78,7 @@ class Image {
   // The pixels turned upright (orientation applied); scale kept, orientation up.
   std::shared_ptr<Image> upright() const;
   // Redrawn at a pixel size, scale 1, orientation up (the orientation is applied first).
+  // Null for an empty size or one beyond the decoding limits.
   std::shared_ptr<Image> scaledToPixelSize(int width, int height, Interpolation = Interpolation::Bilinear) const;
   // The part of the stored bitmap inside a pixel rectangle (origin top left), scale 1, up.
   // Null when nothing of the rectangle lies inside the bitmap.

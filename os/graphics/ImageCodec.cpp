@@ -151,6 +151,13 @@ bool pngEncodeFrom(png_structp png, png_infop info, PngIO* io, const Bitmap* bm,
 }  // namespace
 
 std::shared_ptr<Image> decodePNG(const Data& data, Error* error, const ImageDecodeOptions& options) {
+  // The header's size is judged before libpng reads on, so a lone hostile header is refused as such.
+  if (data.size() >= 24 && std::memcmp(data.data() + 12, "IHDR", 4) == 0) {
+    auto be32 = [&](std::size_t o) {
+      return (static_cast<long long>(data[o]) << 24) | (data[o + 1] << 16) | (data[o + 2] << 8) | data[o + 3];
+    };
+    if (!checkDimensions(be32(16), be32(20), options.limits, error)) return nullptr;
+  }
   PngIO io;
   io.data = &data;
   io.limits = &options.limits;
@@ -221,17 +228,31 @@ void jpegEmit(j_common_ptr cinfo, int level) {
 }
 void jpegOutput(j_common_ptr) {}
 
+// A progressive file can hold any number of scans, each one a pass over the whole picture;
+// real files have a dozen or so.
+constexpr int kMaxJpegScans = 256;
+void jpegProgress(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor && reinterpret_cast<j_decompress_ptr>(cinfo)->input_scan_number > kMaxJpegScans) {
+    cinfo->err->msg_code = JERR_BAD_SCAN_SCRIPT;  // a stand-in code; the message below is ours
+    auto* err = reinterpret_cast<JpegErr*>(cinfo->err);
+    std::snprintf(err->message, sizeof err->message, "JPEG has more than %d scans", kMaxJpegScans);
+    std::longjmp(err->jump, 1);
+  }
+}
+
 struct JpegDecodeState {
   const Data* data;
   const ImageDecodeLimits* limits;
   Bitmap bitmap;
   std::vector<std::uint8_t> row;
   bool tooLarge = false;
+  jpeg_progress_mgr progress{nullptr, 0, 0, 0, 0};
 };
 
 bool jpegDecodeInto(jpeg_decompress_struct* cinfo, JpegErr* err, JpegDecodeState* st) {
   if (setjmp(err->jump)) return false;
-  jpeg_create_decompress(cinfo);
+  jpeg_create_decompress(cinfo);  // clears every field but the error manager
+  cinfo->progress = &st->progress;
   jpeg_mem_src(cinfo, st->data->data(), static_cast<unsigned long>(st->data->size()));
   if (jpeg_read_header(cinfo, TRUE) != JPEG_HEADER_OK) return false;
   long long w = cinfo->image_width, h = cinfo->image_height;
@@ -319,6 +340,7 @@ std::shared_ptr<Image> decodeJPEG(const Data& data, Error* error, const ImageDec
   err.mgr.emit_message = jpegEmit;
   err.mgr.output_message = jpegOutput;
   JpegDecodeState st{&data, &options.limits, {}, {}};
+  st.progress.progress_monitor = jpegProgress;
   bool ok = jpegDecodeInto(&cinfo, &err, &st);
   jpeg_destroy_decompress(&cinfo);
   if (!ok) {

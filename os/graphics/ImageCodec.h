@@ -24,6 +24,8 @@ std::string mimeTypeForImageFormat(ImageFormat format);
 struct ImageDecodeLimits {
   int maxSide = 10000;
   long long maxPixels = 50'000'000;
+  // Animated GIFs keep every composed frame: at most maxFrames of them, and at most
+  // 2 × maxPixels canvas pixels over all frames together.
   int maxFrames = 500;
 };
 

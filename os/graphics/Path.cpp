@@ -104,8 +104,11 @@ void Path::addRoundedRect(const Rect& r0, double radius) {
 std::vector<std::vector<Point>> Path::flatten(const AffineTransform& t, double tolerance) const {
   std::vector<std::vector<Point>> out;
   Point cur, start;
+  bool closed = false;
   auto add = [&](Point p) {
-    if (out.empty()) out.push_back({t.apply(cur)});
+    // Drawing on after a close starts a new subpath at the closed one's start.
+    if (out.empty() || closed) out.push_back({t.apply(cur)});
+    closed = false;
     out.back().push_back(t.apply(p));
     cur = p;
   };
@@ -125,6 +128,7 @@ std::vector<std::vector<Point>> Path::flatten(const AffineTransform& t, double t
       case Verb::Move:
         cur = start = e.points[0];
         out.push_back({t.apply(cur)});
+        closed = false;
         break;
       case Verb::Line: add(e.points[0]); break;
       case Verb::Quad: {
@@ -168,6 +172,7 @@ std::vector<std::vector<Point>> Path::flatten(const AffineTransform& t, double t
       }
       case Verb::Close:
         add(start);
+        closed = true;
         break;
     }
   }

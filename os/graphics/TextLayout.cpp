@@ -219,7 +219,7 @@ struct Options {
   LineBreakMode mode = LineBreakMode::WordWrap;
 };
 
-std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Font& fallback, const Options& opt) {
+std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Options& opt) {
   std::vector<TextLine> lines;
   const auto& g = src.glyphs;
   if (g.empty()) return lines;
@@ -228,7 +228,6 @@ std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Fon
   double top = rect.minY(), height = rect.height();
   double previousBottom = 0;  // baseline + descent + leading + spacing of the line before, from top
   bool frameFull = false;
-  std::size_t lastEndGlyph = 0;
 
   for (std::size_t pi = 0; pi < paragraphs.size() && !frameFull; ++pi) {
     const Paragraph& p = paragraphs[pi];
@@ -259,9 +258,7 @@ std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Fon
         for (std::size_t i = br.begin; i < br.end; ++i) take(src.styles[g[i].style].font);
       }
       double baseline = lines.empty() ? ascent : previousBottom + ascent;
-      bool limitReached = lines.size() + 1 == opt.maxLines;
-      if (lines.size() >= opt.maxLines || (!lines.empty() && baseline + descent > height + 1e-9) ||
-          (lines.empty() && opt.maxLines == kNone && ascent + descent > height + 1e-9)) {
+      if (lines.size() >= opt.maxLines || baseline + descent > height + 1e-9) {
         frameFull = true;
         break;
       }
@@ -278,15 +275,10 @@ std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Fon
       std::size_t u16End = endGlyph < g.size() ? g[endGlyph].u16 : src.u16Length;
       line.range = {u16Start, u16End - u16Start};
       line.endsParagraph = lastOfParagraph;
-      lastEndGlyph = endGlyph;
 
-      // Is text left over that this line must stand for?
+      // The last line allowed stands for any text left over.
       bool moreFollows = endGlyph < g.size() || !lastOfParagraph;
-      bool nextFits = true;
-      if (moreFollows) {
-        if (limitReached) nextFits = false;
-      }
-      if (opt.truncateLast && moreFollows && !nextFits) {
+      if (opt.truncateLast && moreFollows && lines.size() + 1 == opt.maxLines) {
         shown = truncate(shownGlyphs(g, br.begin, p.end), avail, opt.mode, src);
         line.truncated = true;
       }
@@ -325,7 +317,6 @@ std::vector<TextLine> layoutLines(const Source& src, const Rect& rect, const Fon
       previousBottom = baseline + descent + leading + spacing;
     }
   }
-  (void)lastEndGlyph;
   return lines;
 }
 
@@ -351,7 +342,7 @@ TextFrame TextFrame::layout(const AttributedString& text, const Rect& rect, cons
   Source src = decodeSource(text.string(), styles, &text.runs());
   TextFrame f;
   f.rect_ = rect.standardized();
-  f.lines_ = layoutLines(src, f.rect_, defaultFont, Options{});
+  f.lines_ = layoutLines(src, f.rect_, Options{});
   return f;
 }
 
@@ -371,7 +362,7 @@ TextFrame TextFrame::layout(std::string_view text, const Font& font, const Rect&
     double firstBottom = metrics->ascent(font) + metrics->descent(font);
     opt.maxLines = h + 1e-9 < firstBottom ? 0 : static_cast<std::size_t>(std::floor((h - firstBottom) / pitch + 1e-9)) + 1;
   }
-  f.lines_ = layoutLines(src, f.rect_, font, opt);
+  f.lines_ = layoutLines(src, f.rect_, opt);
   return f;
 }
 
@@ -413,7 +404,7 @@ Size sizeWithFont(std::string_view text, const Font& font, Size bound, LineBreak
   opt.truncateLast = truncating(mode);
   opt.maxLines = std::max<std::size_t>(1, static_cast<std::size_t>(std::floor(bound.height / pitch + 1e-9)));
   Rect rect(0, 0, bound.width, std::numeric_limits<double>::max());
-  std::vector<TextLine> lines = layoutLines(src, rect, font, opt);
+  std::vector<TextLine> lines = layoutLines(src, rect, opt);
   double w = 0;
   for (const TextLine& l : lines) w = std::max(w, l.width);
   return {std::ceil(std::min(w, bound.width) - 1e-9), std::ceil(static_cast<double>(lines.size()) * pitch - 1e-9)};

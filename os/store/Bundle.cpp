@@ -169,12 +169,13 @@ Dictionary Bundle::localizedInfoDictionary() const {
 }
 
 Value Bundle::objectForInfoDictionaryKey(const std::string& key) const {
-  if (const Value* v = localizedInfoDictionary().find(key)) return *v;
+  Dictionary localized = localizedInfoDictionary();
+  if (const Value* v = localized.find(key)) return *v;
   return infoDictionary()[key];
 }
 
 std::optional<std::string> Bundle::bundleIdentifier() const {
-  const Value& v = infoDictionary()[kBundleIdentifierKey];
+  Value v = infoDictionary()[kBundleIdentifierKey];
   if (!v.isString() || v.string()->empty()) return std::nullopt;
   return *v.string();
 }

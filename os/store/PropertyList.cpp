@@ -54,6 +54,50 @@ bool validateBinary(const Data& d, std::string& why) {
     if (offsets[i] < 8 || offsets[i] >= tableOffset) return why = "object offset out of bounds", false;
   }
 
+  // Every object must be one the reader knows, lie within bounds, and hold no NUL character in
+  // text (the library asserts on that, which would abort the process).
+  auto checkObject = [&](std::uint64_t pos) -> bool {
+    std::uint8_t marker = d[pos];
+    unsigned kind = marker >> 4, low = marker & 0x0F;
+    ++pos;
+    auto fits = [&](std::uint64_t n) { return n <= tableOffset - pos; };
+    auto length = [&](std::uint64_t& n) -> bool {
+      n = low;
+      if (low != 0x0F) return true;
+      if (pos >= tableOffset || (d[pos] >> 4) != 0x1) return false;
+      unsigned bytes = 1u << (d[pos] & 0x0F);
+      if (bytes > 8 || !fits(1 + bytes)) return false;
+      n = readBE(d.data() + pos + 1, bytes);
+      pos += 1 + bytes;
+      return true;
+    };
+    std::uint64_t n = 0;
+    switch (kind) {
+      case 0x0: return marker == 0x08 || marker == 0x09;
+      case 0x1: return low <= 4 && fits(1ull << low);
+      case 0x2: return (low == 2 || low == 3) && fits(1ull << low);
+      case 0x3: return marker == 0x33 && fits(8);
+      case 0x4: return length(n) && fits(n);
+      case 0x5:
+        if (!length(n) || !fits(n)) return false;
+        for (std::uint64_t i = 0; i < n; ++i)
+          if (d[pos + i] == 0) return false;
+        return true;
+      case 0x6:
+        if (!length(n) || n > tableOffset || !fits(n * 2)) return false;
+        for (std::uint64_t i = 0; i < n; ++i)
+          if (d[pos + 2 * i] == 0 && d[pos + 2 * i + 1] == 0) return false;
+        return true;
+      case 0x8: return fits(low + 1);
+      case 0xA:
+      case 0xC:
+      case 0xD: return true;  // checked with their references below
+      default: return false;
+    }
+  };
+  for (std::uint64_t i = 0; i < count; ++i)
+    if (!checkObject(offsets[i])) return why = "malformed object in binary property list", false;
+
   // The references an object holds, or false when it runs past its bounds.
   auto children = [&](std::uint64_t obj, std::vector<std::uint64_t>& out) -> bool {
     out.clear();
@@ -140,7 +184,18 @@ bool validateXML(const Data& d, std::string& why) {
     return q + n <= end && std::memcmp(q, name, n) == 0 && (q + n == end || q[n] == '>' || q[n] == '/' ||
                                                            q[n] == ' ' || q[n] == '\t' || q[n] == '\n' || q[n] == '\r');
   };
+  if (std::memchr(p, 0, d.size())) return why = "NUL character in XML property list", false;
   while (p < end) {
+    if (*p == '&' && end - p > 2 && p[1] == '#') {
+      // A character reference to NUL would end up inside a string the library asserts on.
+      const char* q = p + 2;
+      bool hex = q < end && (*q == 'x' || *q == 'X');
+      if (hex) ++q;
+      while (q < end && *q == '0') ++q;
+      if (q < end && *q == ';' && q > p + 2 + (hex ? 1 : 0)) return why = "NUL character in XML property list", false;
+      ++p;
+      continue;
+    }
     if (*p != '<') {
       ++p;
       continue;
@@ -205,7 +260,10 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      return Value(Date::fromTimeIntervalSinceReferenceDate(sec + usec / 1e6));
+      // The library truncates the seconds towards zero and hands out the fraction without its sign
+      // (a date less than a second before 2001 therefore reads a little late).
+      double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
+      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
     }
     case PLIST_UID: {
       std::uint64_t v = 0;

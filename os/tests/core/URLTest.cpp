@@ -57,8 +57,8 @@ TEST(URL, OddSchemeFormsParse) {
   ASSERT_EQ(q.queryItems().size(), 4u);
   EXPECT_EQ(q.queryItems()[0], (QueryItem{"thirdAppDisplayName", "5paw6Ze7"}));
 
-  URL t = mustParse("tencent100371282://qzapp/mqzone/0?generalpastboard=1");
-  EXPECT_EQ(t.scheme(), "tencent100371282");
+  URL t = mustParse("mqzoneopensdkapi19://qzapp/mqzone/0?generalpastboard=1");
+  EXPECT_EQ(t.scheme(), "mqzoneopensdkapi19");
   EXPECT_EQ(t.host(), "qzapp");
   EXPECT_EQ(t.pathComponents(), (std::vector<std::string>{"/", "mqzone", "0"}));
 

@@ -65,3 +65,23 @@ TEST(Value, StringsReadAsDecimalNumbersOnly) {
 
 }  // namespace
 }  // namespace os
+
+namespace os {
+namespace {
+
+TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
+  Dictionary d;
+  for (int i = 0; i < 1000; ++i) d.set("k" + std::to_string(i), i);
+  d.set("k10", -1);  // replaced in place, not appended
+  EXPECT_EQ(d.size(), 1000u);
+  EXPECT_TRUE(d.remove("k0"));
+  EXPECT_FALSE(d.remove("k0"));
+  EXPECT_EQ(d.size(), 999u);
+  EXPECT_EQ(d["k10"].intValue(), -1);
+  EXPECT_EQ(d["k999"].intValue(), 999);
+  EXPECT_EQ(d.entries().front().first, "k1");
+  for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+}  // namespace
+}  // namespace os

@@ -1,0 +1,72 @@
+#pragma once
+// Reads UTF-8 JSON text into os::Value trees. The top level must be an object or an array.
+// A decoder remembers the strings and numbers it has built, so the repeated keys of large
+// answers (and of later answers on the same decoder) share one storage.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "foundation/formats/JSONCodecProfile.h"
+#include "os/core/Data.h"
+#include "os/core/Error.h"
+#include "os/core/Value.h"
+
+// Parse options (bit set; 16 and above are refused).
+inline constexpr unsigned JTParseStrict = 0;
+inline constexpr unsigned JTParseComments = 1;          // "/* */" and "//" comments are white space
+inline constexpr unsigned JTParseUnicodeNewlines = 2;   // U+0085, U+2028, U+2029 break lines
+inline constexpr unsigned JTParseLooseUnicode = 4;      // bad UTF-8 and bad \u escapes become U+FFFD
+inline constexpr unsigned JTParseTrailingText = 8;      // text after the top-level value is ignored
+
+class JSONDecoder {
+ public:
+  // Options of 16 or more throw os::Exception (invalid argument, "Invalid parse options.").
+  explicit JSONDecoder(unsigned parseOptions = JTParseStrict,
+                       const JSONCodecProfile& profile = JSONCodecProfile::current());
+  static std::shared_ptr<JSONDecoder> decoder() { return decoderWithParseOptions(JTParseStrict); }
+  static std::shared_ptr<JSONDecoder> decoderWithParseOptions(unsigned parseOptions);
+
+  unsigned parseOptions() const { return options_; }
+  const JSONCodecProfile& profile() const { return profile_; }
+
+  // The value of the text, or nothing with the first error of the parse in *error (domain of the
+  // profile, code -1, the message, the byte index and the line number). A null pointer throws.
+  std::optional<os::Value> objectWithUTF8String(const char* bytes, std::size_t length, os::Error* error = nullptr);
+  std::optional<os::Value> objectWithData(const os::Data& data, os::Error* error = nullptr);
+  // The same parse for callers that go on to change the result: os::Value containers are
+  // always writable by their holder, so both forms give the same tree. JTArray and JTDictionary
+  // keep the mutable/immutable distinction where a caller needs it.
+  std::optional<os::Value> mutableObjectWithUTF8String(const char* bytes, std::size_t length, os::Error* error = nullptr);
+  std::optional<os::Value> mutableObjectWithData(const os::Data& data, os::Error* error = nullptr);
+
+  // Older names of the immutable forms.
+  std::optional<os::Value> parseUTF8String(const char* bytes, std::size_t length, os::Error* error = nullptr) {
+    return objectWithUTF8String(bytes, length, error);
+  }
+  std::optional<os::Value> parseJSONData(const os::Data& data, os::Error* error = nullptr) { return objectWithData(data, error); }
+
+  // Forgets every remembered string and number.
+  void clearCache();
+
+  // Value cache slots, public for the parser in the implementation file.
+  struct CacheSlot {
+    os::Value object;
+    std::uint32_t hash = 0;
+    int type = 0;  // 0 empty, 5 string, 7 signed, 11 unsigned, 13 double
+    std::string bytes;
+  };
+  static constexpr std::size_t kCacheSize = 1024;
+
+ private:
+  friend class JSONParse;
+  std::optional<os::Value> parse(const std::uint8_t* bytes, std::size_t length, os::Error* error);
+
+  unsigned options_;
+  JSONCodecProfile profile_;
+  std::unique_ptr<std::array<CacheSlot, kCacheSize>> cache_;
+  std::array<std::uint8_t, kCacheSize> ages_{};
+  std::uint32_t prng_ = 1;
+};

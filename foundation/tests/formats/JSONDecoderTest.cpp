@@ -1,0 +1,256 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+#include "foundation/formats/JSONDecoder.h"
+#include "foundation/formats/JSONTideDeserializing.h"
+
+namespace {
+
+struct Outcome {
+  std::optional<os::Value> value;
+  os::Error error;
+  std::string message() const { return error.localizedDescription(); }
+};
+
+Outcome parse(std::string_view text, unsigned options = JTParseStrict) {
+  Outcome o;
+  JSONDecoder decoder(options);
+  o.value = decoder.objectWithUTF8String(text.data(), text.size(), &o.error);
+  return o;
+}
+
+std::string failure(std::string_view text, unsigned options = JTParseStrict) {
+  Outcome o = parse(text, options);
+  EXPECT_FALSE(o.value) << text;
+  return o.message();
+}
+
+const char* kUnexpectedToken =
+    "Unexpected token, wanted '{', '}', '[', ']', ',', ':', 'true', 'false', 'null', '\"STRING\"', 'NUMBER'.";
+
+TEST(JSONDecoder, BuildsValuesWithTheirTypes) {
+  Outcome o = parse(R"({"a":[1,-2,3.5,true,false,null,"x"],"b":{}} )");
+  ASSERT_TRUE(o.value);
+  const os::Value& a = (*o.value)["a"];
+  ASSERT_EQ(a.count(), 7u);
+  EXPECT_EQ(a.at(0).typeCode(), 'q');
+  EXPECT_EQ(a.at(0).intValue(), 1);
+  EXPECT_EQ(a.at(1).intValue(), -2);
+  EXPECT_EQ(a.at(2).typeCode(), 'd');
+  EXPECT_DOUBLE_EQ(a.at(2).doubleValue(), 3.5);
+  EXPECT_TRUE(a.at(3).isBool());
+  EXPECT_TRUE(a.at(3).boolValue());
+  EXPECT_FALSE(a.at(4).boolValue());
+  EXPECT_TRUE(a.at(5).isNull());
+  EXPECT_EQ(a.at(6).stringOr(), "x");
+  EXPECT_TRUE((*o.value)["b"].isDictionary());
+}
+
+TEST(JSONDecoder, ObjectsKeepDocumentOrderAndLaterDuplicatesWin) {
+  Outcome o = parse(R"({"z":1,"a":2,"z":3} )");
+  ASSERT_TRUE(o.value);
+  EXPECT_EQ(o.value->dictionary()->keys(), (std::vector<std::string>{"z", "a"}));
+  EXPECT_EQ((*o.value)["z"].intValue(), 3);
+}
+
+TEST(JSONDecoder, TopLevelAndEndOfInput) {
+  EXPECT_EQ(failure(""), "Reached the end of the buffer.");
+  EXPECT_EQ(failure("   "), kUnexpectedToken);
+  EXPECT_EQ(failure("\"abc\" "), "Expected either '[' or '{'.");
+  EXPECT_EQ(failure("1 "), "Expected either '[' or '{'.");
+  EXPECT_EQ(failure("1"), "Invalid number.");
+  EXPECT_EQ(failure("[1,"), "Reached the end of the buffer.");
+  EXPECT_EQ(failure("[\"abc"), "Invalid string.");
+  // A literal needs a byte after it.
+  EXPECT_EQ(failure("[true"), kUnexpectedToken);
+  EXPECT_TRUE(parse("[true]").value);
+}
+
+TEST(JSONDecoder, ContainerGrammar) {
+  EXPECT_EQ(failure("[1,]"), "Unexpected ']'.");
+  EXPECT_EQ(failure("{\"a\":1,}"), "Unexpected '}'.");
+  EXPECT_EQ(failure("[1 2]"), "Unexpected value.");
+  EXPECT_EQ(failure("[,1]"), "Unexpected ','.");
+  EXPECT_EQ(failure("{1:2}"), "Expected a \"STRING\" or a '}', not '1'");
+  EXPECT_EQ(failure("{\"a\" 1}"), "Expected ':'.");
+  EXPECT_EQ(failure("{\"a\":}"), "Expected a value, not '}'");
+  EXPECT_EQ(failure("{\"a\":1 \"b\":2}"), "Unexpected string.");
+  EXPECT_EQ(failure("[1:2]"), "Expected a comma or a ']', not ':'");
+  EXPECT_EQ(failure("[}"), "Expected a value or a ']', not '}'");
+}
+
+TEST(JSONDecoder, TrailingTextAndComments) {
+  EXPECT_EQ(failure("[1] x"),
+            "A valid JSON object was parsed but there were additional non-white-space characters remaining.");
+  EXPECT_TRUE(parse("[1] x", JTParseTrailingText).value);
+  EXPECT_FALSE(parse("[1] // note").value);
+  EXPECT_TRUE(parse("[1] // note", JTParseComments).value);
+  Outcome o = parse("/* a\n b */ [1, /* two */ 2]\n", JTParseComments);
+  ASSERT_TRUE(o.value);
+  EXPECT_EQ(o.value->count(), 2u);
+  // An unterminated block comment runs to the end.
+  EXPECT_TRUE(parse("[1] /* open", JTParseComments).value);
+}
+
+TEST(JSONDecoder, ErrorCarriesDomainIndexAndLine) {
+  Outcome o = parse("[1,\n 2 3]");
+  ASSERT_FALSE(o.value);
+  EXPECT_EQ(o.error.domain, "JTErrorDomain");
+  EXPECT_EQ(o.error.code, -1);
+  EXPECT_EQ(o.error.userInfo["JTLineNumberKey"].unsignedValue(), 2u);
+  EXPECT_EQ(o.error.userInfo["JTAtIndexKey"].unsignedValue(), 8u);
+  EXPECT_EQ(o.message(), "Unexpected value.");
+  // Line breaks of every kind count, the Unicode ones only when asked.
+  EXPECT_EQ(parse("[1,\r\n\r 2 3]").error.userInfo["JTLineNumberKey"].unsignedValue(), 3u);
+  EXPECT_EQ(parse("[1,\xE2\x80\xA8 2 3]", JTParseUnicodeNewlines).error.userInfo["JTLineNumberKey"].unsignedValue(), 2u);
+}
+
+TEST(JSONDecoder, Numbers) {
+  EXPECT_EQ(failure("[01]"), "Unexpected value.");
+  EXPECT_EQ(failure("[-]"), "Invalid number.");
+  EXPECT_EQ(failure("[1.]"), "Invalid number.");
+  EXPECT_EQ(failure("[1e]"), "Invalid number.");
+  EXPECT_EQ(failure("[1e+]"), "Invalid number.");
+
+  Outcome o = parse("[-0, 18446744073709551615, 9223372036854775807, -9223372036854775808, 1E2, 2.5e-3]");
+  ASSERT_TRUE(o.value);
+  const os::Value& a = *o.value;
+  EXPECT_EQ(a.at(0).typeCode(), 'd');
+  EXPECT_TRUE(std::signbit(a.at(0).doubleValue()));
+  EXPECT_EQ(a.at(1).typeCode(), 'Q');
+  EXPECT_EQ(a.at(1).unsignedValue(), 18446744073709551615ull);
+  EXPECT_EQ(a.at(2).typeCode(), 'q');
+  EXPECT_EQ(a.at(3).intValue(), INT64_MIN);
+  EXPECT_EQ(a.at(4).typeCode(), 'd');
+  EXPECT_DOUBLE_EQ(a.at(4).doubleValue(), 100.0);
+  EXPECT_DOUBLE_EQ(a.at(5).doubleValue(), 0.0025);
+
+  EXPECT_EQ(failure("[18446744073709551616]"),
+            "The value '18446744073709551616' exceeded the maximum value that could be represented: 18446744073709551615.");
+  EXPECT_EQ(failure("[-9223372036854775809]"),
+            "The value '-9223372036854775809' exceeded the minimum value that could be represented: -9223372036854775808.");
+  EXPECT_EQ(failure("[1e400]"), "The value '1e400' could not be represented as a 'double' due to overflow.");
+  EXPECT_EQ(failure("[1e-400]"), "The value '1e-400' could not be represented as a 'double' due to underflow.");
+  // Below the normal range the value has lost precision downward, whatever the sign.
+  EXPECT_EQ(failure("[-1e-310]"), "The value '-1e-310' could not be represented as a 'double' due to underflow.");
+}
+
+TEST(JSONDecoder, StringEscapes) {
+  Outcome o = parse(R"(["a\"b\\c\/d\b\f\n\r\t", "\u00e9\u4e2d", "\ud83d\ude00"])");
+  ASSERT_TRUE(o.value) << o.message();
+  EXPECT_EQ(o.value->at(0).stringOr(), "a\"b\\c/d\b\f\n\r\t");
+  EXPECT_EQ(o.value->at(1).stringOr(), "\xC3\xA9\xE4\xB8\xAD");
+  EXPECT_EQ(o.value->at(2).stringOr(), "\xF0\x9F\x98\x80");
+
+  EXPECT_EQ(failure(R"(["\x"])"), "Invalid escape sequence found in \"\" string.");
+  EXPECT_EQ(failure(R"(["\u12G4"])"),
+            "Unexpected character found in \\u Unicode escape sequence.  Found 'G', expected [0-9a-fA-F].");
+  EXPECT_EQ(failure("[\"a\tb\"]"), "Invalid character < 0x20 found in string: 0x09.");
+  EXPECT_EQ(failure(R"(["\u12)"), "Invalid string.");
+}
+
+TEST(JSONDecoder, SurrogatesAndForbiddenCodePoints) {
+  const std::string required =
+      "Required a second \\u Unicode escape sequence following a surrogate \\u Unicode escape sequence.";
+  EXPECT_EQ(failure(R"(["\ud83d"])"), required);
+  EXPECT_EQ(failure(R"(["\ud83dx"])"), required);
+  EXPECT_EQ(failure(R"(["\ud83d\n"])"), required);
+  EXPECT_EQ(failure(R"(["\ude00"])"), "Illegal \\u Unicode escape sequence.");
+  EXPECT_EQ(failure(R"(["\ud83d\u0041"])"), "Illegal \\u Unicode escape sequence.");
+  EXPECT_EQ(failure(R"(["\u0000"])"), "Illegal \\u Unicode escape sequence.");
+  EXPECT_EQ(failure(R"(["\uffff"])"), "Illegal \\u Unicode escape sequence.");
+  EXPECT_EQ(failure(R"(["\ufdd0"])"), "Illegal \\u Unicode escape sequence.");
+
+  auto loose = [](std::string_view text) {
+    Outcome o = parse(text, JTParseLooseUnicode);
+    EXPECT_TRUE(o.value) << o.message();
+    return o.value ? o.value->at(0).stringOr() : std::string();
+  };
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(loose(R"(["\ud83d"])"), fffd);
+  EXPECT_EQ(loose(R"(["\ud83dx"])"), fffd + "x");
+  EXPECT_EQ(loose(R"(["\ud83d\n"])"), fffd + "\n");
+  EXPECT_EQ(loose(R"(["\u0000"])"), fffd);
+  EXPECT_EQ(loose(R"(["a\ude00b"])"), "a" + fffd + "b");
+  // The escape after a lone high half keeps its own character.
+  EXPECT_EQ(loose(R"(["\ud83d\u0041"])"), fffd + "A");
+  EXPECT_EQ(loose(R"(["\ud83d\ud83d\ude00"])"), fffd + "\xF0\x9F\x98\x80");
+}
+
+TEST(JSONDecoder, RawUTF8IsChecked) {
+  Outcome ok = parse("[\"\xE4\xB8\xAD\xF0\x9F\x98\x80\"]");
+  ASSERT_TRUE(ok.value);
+  EXPECT_EQ(ok.value->at(0).stringOr(), "\xE4\xB8\xAD\xF0\x9F\x98\x80");
+
+  EXPECT_EQ(failure("[\"a\xFF\"]"), "Illegal UTF8 sequence found in \"\" string.");
+  EXPECT_EQ(failure("[\"\xC0\xAF\"]"), "Illegal UTF8 sequence found in \"\" string.");   // overlong
+  EXPECT_EQ(failure("[\"\xED\xA0\x80\"]"), "Illegal UTF8 sequence found in \"\" string.");  // surrogate
+  EXPECT_EQ(failure("[\"\xEF\xBF\xBF\"]"), "Illegal UTF8 sequence found in \"\" string.");  // U+FFFF
+  EXPECT_EQ(failure("[\"\xE4\xB8"), "End of buffer reached while parsing UTF8 in \"\" string.");
+
+  Outcome loose = parse("[\"a\xFF" "b\xE4\xB8\"]", JTParseLooseUnicode);
+  ASSERT_TRUE(loose.value) << loose.message();
+  EXPECT_EQ(loose.value->at(0).stringOr(), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+}
+
+TEST(JSONDecoder, DeepNestingFailsInsteadOfOverflowingTheStack) {
+  auto nested = [](std::size_t depth) { return std::string(depth, '[') + std::string(depth, ']') + " "; };
+  EXPECT_TRUE(parse(nested(512)).value);
+  EXPECT_EQ(failure(nested(513)), "Arrays and objects are nested more than 512 levels deep.");
+  std::string objects;
+  for (int i = 0; i < 100000; ++i) objects += "{\"a\":";
+  EXPECT_EQ(failure(objects), "Arrays and objects are nested more than 512 levels deep.");
+}
+
+TEST(JSONDecoder, CacheSharesValuesAcrossParsesUntilCleared) {
+  JSONDecoder decoder;
+  const std::string text = R"([{"key":"value","n":42},{"key":"value","n":42}])";
+  for (int round = 0; round < 3; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->at(1)["key"].stringOr(), "value");
+    EXPECT_EQ(v->at(1)["n"].intValue(), 42);
+    if (round == 1) decoder.clearCache();
+  }
+  // A decoder stays usable after a failure.
+  os::Error error;
+  EXPECT_FALSE(decoder.objectWithUTF8String("[", 1, &error));
+  EXPECT_TRUE(decoder.objectWithUTF8String(text.data(), text.size()));
+}
+
+TEST(JSONDecoder, OptionsAndArgumentsAreChecked) {
+  EXPECT_NO_THROW(JSONDecoder(15));
+  try {
+    JSONDecoder decoder(16);
+    FAIL();
+  } catch (const os::Exception& e) {
+    EXPECT_EQ(e.name(), "NSInvalidArgumentException");
+    EXPECT_EQ(e.reason(), "Invalid parse options.");
+  }
+  JSONDecoder decoder;
+  EXPECT_THROW(decoder.objectWithUTF8String(nullptr, 0), os::Exception);
+}
+
+TEST(JSONDecoder, OneCallFormsUseTheProcessProfile) {
+  auto v = objectFromJSONString(R"({"a":[1]})");
+  ASSERT_TRUE(v);
+  EXPECT_EQ((*v)["a"].at(0).intValue(), 1);
+  EXPECT_TRUE(mutableObjectFromJSONData(os::dataFromString("[2]")));
+
+  JSONCodecProfile other;
+  other.errorDomain = "OtherErrorDomain";
+  other.atIndexKey = "OtherAtIndexKey";
+  other.lineNumberKey = "OtherLineNumberKey";
+  JSONCodecProfile::setCurrent(other);
+  os::Error error;
+  EXPECT_FALSE(objectFromJSONStringWithParseOptions("[1 2]", 0, &error));
+  JSONCodecProfile::setCurrent(JSONCodecProfile::standard());
+  EXPECT_EQ(error.domain, "OtherErrorDomain");
+  EXPECT_TRUE(error.userInfo.contains("OtherAtIndexKey"));
+  EXPECT_TRUE(error.userInfo.contains("OtherLineNumberKey"));
+}
+
+}  // namespace
