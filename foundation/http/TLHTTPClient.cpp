@@ -12,6 +12,8 @@
 #include "os/runtime/DispatchQueue.h"
 #include "os/store/Bundle.h"
 #include "os/store/PropertyList.h"
+#include "os/views/Device.h"
+#include "os/views/Screen.h"
 
 namespace {
 
@@ -39,6 +41,9 @@ TLHTTPClientEnvironment TLHTTPClientEnvironment::current() {
   env.executableName = bundle->objectForInfoDictionaryKey("CFBundleExecutable").stringOr();
   env.bundleIdentifier = bundle->bundleIdentifier().value_or("");
   env.bundleVersion = bundle->objectForInfoDictionaryKey("CFBundleVersion").stringOr();
+  env.deviceModel = os::Device::current().model();
+  env.systemVersion = os::Device::current().systemVersion();
+  env.screenScale = os::Screen::main().scale();
   return env;
 }
 

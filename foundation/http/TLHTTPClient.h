@@ -21,8 +21,8 @@
 #include "os/net/URLRequest.h"
 #include "os/runtime/OperationQueue.h"
 
-// What the default headers are made from. The running program fills it from the bundle and the
-// device; tests set their own.
+// What the default headers are made from: the bundle, the device and the main screen unless one
+// was set (tests). There is no list of the user's languages on this platform: "en" stands in.
 struct TLHTTPClientEnvironment {
   std::vector<std::string> preferredLanguages{"en"};
   std::string executableName;  // empty: the bundle identifier is used

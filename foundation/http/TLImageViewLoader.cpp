@@ -1,5 +1,70 @@
 #include "foundation/http/TLImageViewLoader.h"
 
+#include <map>
+#include <mutex>
+
+namespace {
+
+// Shows images in an image view it does not keep alive.
+class ImageViewTarget : public TLImageViewTarget {
+ public:
+  explicit ImageViewTarget(std::weak_ptr<os::ImageView> view) : view_(std::move(view)) {}
+  void setImage(std::shared_ptr<os::Image> image) override {
+    if (auto v = view_.lock()) v->setImage(std::move(image));
+  }
+  std::shared_ptr<os::Image> image() const override {
+    auto v = view_.lock();
+    return v ? v->image() : nullptr;
+  }
+  bool expired() const { return view_.expired(); }
+
+ private:
+  std::weak_ptr<os::ImageView> view_;
+};
+
+// The loader's state for each image view, as an associated reference would keep it.
+std::shared_ptr<ImageViewTarget> targetFor(const std::shared_ptr<os::ImageView>& view, bool create) {
+  static std::mutex mutex;
+  static auto* targets = new std::map<const os::ImageView*, std::shared_ptr<ImageViewTarget>>();
+  std::lock_guard lock(mutex);
+  for (auto it = targets->begin(); it != targets->end();) {
+    if (it->second->expired()) {
+      if (const auto& op = it->second->af_imageRequestOperation()) op->cancel();
+      it = targets->erase(it);
+    } else {
+      ++it;
+    }
+  }
+  auto it = targets->find(view.get());
+  if (it != targets->end()) return it->second;
+  if (!create) return nullptr;
+  auto target = std::make_shared<ImageViewTarget>(view);
+  (*targets)[view.get()] = target;
+  return target;
+}
+
+}  // namespace
+
+void TLImageViewLoader::setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::string& url,
+                                        std::shared_ptr<os::Image> placeholder) {
+  setImageWithURL(std::static_pointer_cast<TLImageViewTarget>(targetFor(view, true)), url, std::move(placeholder));
+}
+
+void TLImageViewLoader::setImageWithURLRequest(const std::shared_ptr<os::ImageView>& view, const os::URLRequest& request,
+                                               std::shared_ptr<os::Image> placeholder, Success success, Failure failure) {
+  setImageWithURLRequest(std::static_pointer_cast<TLImageViewTarget>(targetFor(view, true)), request, std::move(placeholder),
+                         std::move(success), std::move(failure));
+}
+
+void TLImageViewLoader::cancelImageRequestOperation(const std::shared_ptr<os::ImageView>& view) {
+  if (auto target = targetFor(view, false)) cancelImageRequestOperation(*target);
+}
+
+std::shared_ptr<TLImageRequestOperation> TLImageViewLoader::af_imageRequestOperation(const std::shared_ptr<os::ImageView>& view) {
+  auto target = targetFor(view, false);
+  return target ? target->af_imageRequestOperation() : nullptr;
+}
+
 std::shared_ptr<os::OperationQueue> TLImageViewLoader::af_sharedImageRequestOperationQueue() {
   static auto queue = os::OperationQueue::create("TLImageViewLoader");
   return queue;

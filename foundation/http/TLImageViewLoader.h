@@ -4,8 +4,9 @@
 // only if the view still waits for that request, and is cached in any case. A new load cancels
 // the view's previous one. Used on the main thread; closures run on the main queue.
 //
-// The loader works on anything that can show an image (TLImageViewTarget), so that an image view
-// adopts it by implementing two operations.
+// The loader works on the platform's image views, and on anything else that can show an image
+// (TLImageViewTarget). It keeps its own names: the image loader of the ui library has its own
+// extension on image views, and the two must not meet.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "foundation/http/TLImageCache.h"
 #include "foundation/http/TLImageRequestOperation.h"
 #include "os/runtime/OperationQueue.h"
+#include "os/views/ImageView.h"
 
 class TLImageViewTarget {
  public:
@@ -43,6 +45,14 @@ class TLImageViewLoader {
   static void setImageWithURLRequest(const std::shared_ptr<TLImageViewTarget>& view, const os::URLRequest& request,
                                      std::shared_ptr<os::Image> placeholder, Success success, Failure failure);
   static void cancelImageRequestOperation(TLImageViewTarget& view);
+
+  // The same for an image view; the view's current load is kept beside it while the view exists.
+  static void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::string& url,
+                              std::shared_ptr<os::Image> placeholder = nullptr);
+  static void setImageWithURLRequest(const std::shared_ptr<os::ImageView>& view, const os::URLRequest& request,
+                                     std::shared_ptr<os::Image> placeholder, Success success, Failure failure);
+  static void cancelImageRequestOperation(const std::shared_ptr<os::ImageView>& view);
+  static std::shared_ptr<TLImageRequestOperation> af_imageRequestOperation(const std::shared_ptr<os::ImageView>& view);
 
   static std::shared_ptr<os::OperationQueue> af_sharedImageRequestOperationQueue();
   static TLImageCache& af_sharedImageCache();

@@ -4,6 +4,7 @@
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Timer.h"
+#include "os/views/Application.h"
 
 TLNetworkActivityIndicatorManager& TLNetworkActivityIndicatorManager::sharedManager() {
   static auto* manager = new TLNetworkActivityIndicatorManager();
@@ -100,4 +101,5 @@ void TLNetworkActivityIndicatorManager::updateNetworkActivityIndicatorVisibility
 void TLNetworkActivityIndicatorManager::showIndicator(bool visible) {
   shown_ = visible;
   if (handler_) handler_(visible);
+  else if (auto app = os::Application::shared()) app->setNetworkActivityIndicatorVisible(visible);
 }

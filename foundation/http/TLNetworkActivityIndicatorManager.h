@@ -3,8 +3,7 @@
 // bar's network activity indicator while any runs. Hiding waits 0.17 s, so back-to-back requests
 // do not make it flicker; a request that starts meanwhile keeps it on. Disabled after creation.
 //
-// There is no status bar here: the manager keeps the indicator's state and hands every change to
-// the handler the application installs.
+// Changes go to the shared application's status bar, or to a handler when one is set.
 #include <functional>
 #include <memory>
 #include <mutex>

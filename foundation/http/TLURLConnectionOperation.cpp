@@ -8,6 +8,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
+#include "os/views/Application.h"
 
 namespace {
 
@@ -88,6 +89,34 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::create(os::U
 
 TLURLConnectionOperation::~TLURLConnectionOperation() {
   if (outputStream_) outputStream_->close();
+  if (backgroundTaskIdentifier_ != os::kInvalidBackgroundTask)
+    if (auto app = os::Application::shared()) app->endBackgroundTask(backgroundTaskIdentifier_);
+}
+
+void TLURLConnectionOperation::setShouldExecuteAsBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
+  std::lock_guard guard(lock_);
+  if (backgroundTaskIdentifier_ != os::kInvalidBackgroundTask) return;
+  auto app = os::Application::shared();
+  if (!app) return;
+  std::weak_ptr<os::Operation> weak = weak_from_this();
+  backgroundTaskIdentifier_ = app->beginBackgroundTask([weak, handler = std::move(handler)] {
+    if (handler) handler();
+    auto op = std::static_pointer_cast<TLURLConnectionOperation>(weak.lock());
+    if (!op) return;
+    op->cancel();
+    unsigned long task;
+    {
+      std::lock_guard inner(op->lock_);
+      task = op->backgroundTaskIdentifier_;
+      op->backgroundTaskIdentifier_ = os::kInvalidBackgroundTask;
+    }
+    if (auto application = os::Application::shared()) application->endBackgroundTask(task);
+  });
+}
+
+unsigned long TLURLConnectionOperation::backgroundTaskIdentifier() const {
+  std::lock_guard guard(lock_);
+  return backgroundTaskIdentifier_;
 }
 
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperation(os::URLRequest request) const {

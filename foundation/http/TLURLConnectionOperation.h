@@ -107,6 +107,11 @@ class TLURLConnectionOperation : public os::Operation {
   // certificate setting; no completion closure, credential, state or results.
   std::shared_ptr<TLURLConnectionOperation> copy() const;
 
+  // Asks the shared application for a background task (once); when it expires the handler runs,
+  // then the operation is cancelled and the task ended.
+  void setShouldExecuteAsBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+  unsigned long backgroundTaskIdentifier() const;
+
   const TLNetworkingEdition& edition() const { return edition_; }
   // "<Class: 0x..., state: isReady, cancelled: NO request: ..., response: ...>"
   std::string description() const;
@@ -180,6 +185,7 @@ class TLURLConnectionOperation : public os::Operation {
   AuthenticationChallengeBlock authenticationChallenge_;
   CacheResponseBlock cacheResponse_;
   RedirectResponseBlock redirectResponse_;
+  unsigned long backgroundTaskIdentifier_ = 0;
   // Holds the operation while its load runs, as a connection holds its delegate.
   std::shared_ptr<TLURLConnectionOperation> keepAlive_;
 };

@@ -6,6 +6,7 @@
 #include "foundation/tests/http/HTTPTestSupport.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/Clock.h"
+#include "os/views/Application.h"
 
 using os::testing::CannedResponse;
 using os::testing::HttpTestServer;
@@ -195,6 +196,44 @@ TEST(TLImageCacheTest, EvictsTheLeastRecentlyUsedPastItsLimits) {
   EXPECT_FALSE(small.cachedImageForRequest(a));
   EXPECT_TRUE(small.cachedImageForRequest(b));
   EXPECT_LE(small.totalCost(), 400u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TLImageViewLoaderTest, LoadsIntoAPlatformImageView) {
+  HttpTestServer server;
+  server.route("GET", "/v.png", pngAnswer(6));
+  TLImageViewLoader::af_sharedImageCache().removeAllObjects();
+  auto view = std::make_shared<os::ImageView>();
+  TLImageViewLoader::setImageWithURL(view, server.url("/v.png"));
+  EXPECT_TRUE(TLImageViewLoader::af_imageRequestOperation(view));
+  ASSERT_TRUE(httptest::runUntil([&] { return view->image() != nullptr; }));
+  EXPECT_EQ(view->image()->pixelWidth(), 6);
+  EXPECT_FALSE(TLImageViewLoader::af_imageRequestOperation(view));
+}
+
+TEST(TLBackgroundTaskTest, ExpiryCancelsTheOperationAndEndsTheTask) {
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  HttpTestServer server;
+  CannedResponse stall = CannedResponse::text("late");
+  stall.delay = 5;
+  server.route("GET", "/stall", stall);
+  auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/stall")));
+  bool expired = false;
+  op->setShouldExecuteAsBackgroundTaskWithExpirationHandler([&] { expired = true; });
+  EXPECT_NE(op->backgroundTaskIdentifier(), 0u);
+  EXPECT_EQ(app->backgroundTaskCount(), 1u);
+  op->start();
+  ASSERT_TRUE(server.waitForRequests(1, 5));
+  app->expireBackgroundTasks();
+  op->waitUntilFinished();
+  EXPECT_TRUE(expired);
+  EXPECT_EQ(op->error()->code, -999);
+  EXPECT_EQ(op->backgroundTaskIdentifier(), 0u);
+  EXPECT_EQ(app->backgroundTaskCount(), 0u);
 }
 
 }  // namespace
