@@ -79,9 +79,7 @@ class TLURLConnectionOperation::ConnectionDelegate : public os::URLConnectionDel
 };
 
 TLURLConnectionOperation::TLURLConnectionOperation(os::URLRequest request, const TLNetworkingEdition& edition)
-    : edition_(edition), request_(std::move(request)) {
-  setName(kTLNetworkingOperationLockName);
-}
+    : edition_(edition), request_(std::move(request)) {}
 
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::create(os::URLRequest request) {
   return std::make_shared<TLURLConnectionOperation>(std::move(request));

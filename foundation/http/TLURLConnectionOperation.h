@@ -30,7 +30,6 @@ namespace os {
 class Thread;
 }
 
-inline constexpr const char* kTLNetworkingOperationLockName = "com.tessaline.networking.operation.lock";
 
 class TLURLConnectionOperation : public os::Operation {
  public:
