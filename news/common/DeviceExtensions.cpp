@@ -2,9 +2,10 @@
 
 #include <mutex>
 
+#include "foundation/device/SharedUDID.h"
+#include "foundation/net/Reachability.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
-#include "os/net/NetworkReachability.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Device.h"
@@ -44,7 +45,7 @@ std::string sharedUDID() {
     std::lock_guard<std::mutex> lock(sourceMutex());
     source = sharedUDIDSource();
   }
-  return source ? source() : std::string();
+  return source ? source() : SharedUDID::value();
 }
 
 void setSharedUDIDSource(std::function<std::string()> source) {
@@ -73,10 +74,8 @@ std::string wifiBSSID() {
 }
 
 int netStatus() {
-  auto reachability = os::NetworkReachability::forLinkLocalNetwork();
-  auto flags = reachability ? reachability->flags() : std::nullopt;
-  if (!flags || !(*flags & os::kReachabilityFlagsReachable)) return 0;
-  return (*flags & os::kReachabilityFlagsIsWWAN) ? 1 : 2;
+  auto reachability = Reachability::reachabilityForLocalWiFi();
+  return reachability ? static_cast<int>(reachability->currentReachabilityStatus()) : 0;
 }
 
 int deviceTpye() {

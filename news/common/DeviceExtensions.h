@@ -34,8 +34,8 @@ std::string iosVersion();
 // 1 when the package manager's application folder exists on the device, else 2 (never 0).
 int isJailbroken();
 
-// Where sharedUDID() comes from. The shared-identifier protocol lives in another layer that
-// start-up wires in; without a source the identifier is "".
+// Replaces where sharedUDID() comes from (tests); an empty function restores the shared
+// identifier of the networking layer.
 void setSharedUDIDSource(std::function<std::string()> source);
 
 }  // namespace DeviceExtensions

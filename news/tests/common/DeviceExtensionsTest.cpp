@@ -39,7 +39,10 @@ TEST(DeviceExtensions, IdentifiersFromTheDeviceAndEmptyWhenMissing) {
     EXPECT_EQ(DeviceExtensions::macAddress(), "");
     EXPECT_EQ(DeviceExtensions::deviceName(), "Li's%20phone");
   }
-  EXPECT_EQ(DeviceExtensions::sharedUDID(), "");
+  // The identifier every application on the device agrees on: forty hexadecimal digits.
+  std::string shared = DeviceExtensions::sharedUDID();
+  EXPECT_EQ(shared.size(), 40u);
+  EXPECT_EQ(shared, DeviceExtensions::sharedUDID());
   DeviceExtensions::setSharedUDIDSource([] { return std::string(40, 'a'); });
   EXPECT_EQ(DeviceExtensions::sharedUDID(), std::string(40, 'a'));
   DeviceExtensions::setSharedUDIDSource(nullptr);
