@@ -165,6 +165,22 @@ TEST_F(VXGlobalHelperRunner, AFailedExchangeCallsOnlyTheFailureClosure) {
   EXPECT_TRUE(failedOnMain);
 }
 
+TEST_F(VXGlobalHelperRunner, PlainRequestsAnswerOnTheMainQueue) {
+  server_.route("GET", "/common/", os::testing::CannedResponse::text(R"({"data":{"result":1}})"));
+  std::optional<std::string> text;
+  bool onMain = false;
+  NQProxy::loadCommonRequest(
+      os::URLRequest(server_.url("/common/?cmd=verupdate&version=1.0")),
+      [&](const std::string& body, os::StringEncoding) {
+        onMain = os::RunLoop::isMainThread();
+        text = body;
+      },
+      nullptr);
+  ASSERT_TRUE(newstest::runUntil([&] { return text.has_value(); }));
+  EXPECT_TRUE(onMain);
+  EXPECT_EQ(*text, R"({"data":{"result":1}})");
+}
+
 TEST_F(VXGlobalHelperRunner, SynchronousRunWorksOffTheMainThreadAndIsRefusedOnIt) {
   server_.route("POST", "/api/imobile/",
                 os::testing::CannedResponse::text(R"({"errorcode":0,"opcode":1000,"data":{"result":1}})"));
