@@ -322,6 +322,18 @@ std::string TLHTTPClient::description() const {
   for (std::size_t i = 0; i < registeredHTTPOperationClassNames_.size(); ++i)
     classes += (i ? ",\n    " : "\n    ") + registeredHTTPOperationClassNames_[i];
   classes += "\n)";
-  return "<" + className() + ": " + address + ", baseURL: " + baseURL_.absoluteString() + ", defaultHeaders: " + headers +
-         ", registeredOperationClasses: " + classes + ", operationQueue: <OperationQueue: " + operationQueue_->name() + ">>";
+  std::string out = "<";
+  out += className();
+  out += ": ";
+  out += address;
+  out += ", baseURL: ";
+  out += baseURL_.absoluteString();
+  out += ", defaultHeaders: ";
+  out += headers;
+  out += ", registeredOperationClasses: ";
+  out += classes;
+  out += ", operationQueue: <OperationQueue: ";
+  out += operationQueue_->name();
+  out += ">>";
+  return out;
 }

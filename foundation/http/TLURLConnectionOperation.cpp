@@ -412,9 +412,21 @@ std::string TLURLConnectionOperation::description() const {
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
   std::string responseText = "(null)";
   if (response_) responseText = "<HTTPURLResponse: " + response_->url() + ", status " + std::to_string(response_->statusCode()) + ">";
-  return "<" + className() + ": " + address + ", state: " + keyForState(state()) +
-         ", cancelled: " + (isCancelled() ? "YES" : "NO") + " request: <URLRequest: " + request_.url() +
-         ">, response: " + responseText + ">";
+  // Appended piece by piece: a chain of "+" on temporaries trips a false alarm of the compiler.
+  std::string out = "<";
+  out += className();
+  out += ": ";
+  out += address;
+  out += ", state: ";
+  out += keyForState(state());
+  out += ", cancelled: ";
+  out += isCancelled() ? "YES" : "NO";
+  out += " request: <URLRequest: ";
+  out += request_.url();
+  out += ">, response: ";
+  out += responseText;
+  out += ">";
+  return out;
 }
 
 // ---- connection callbacks, all on the network thread ----

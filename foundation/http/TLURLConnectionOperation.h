@@ -30,7 +30,6 @@ namespace os {
 class Thread;
 }
 
-
 class TLURLConnectionOperation : public os::Operation {
  public:
   enum class State : std::int16_t { Paused = -1, Ready = 1, Executing = 2, Finished = 3 };
