@@ -1,0 +1,188 @@
+#include "os/net/HTTPCookieStorage.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "os/net/HTTPHeaderFields.h"
+#include "os/net/URLParts.h"
+#include "os/runtime/Clock.h"
+
+namespace os {
+
+namespace {
+
+std::string trim(std::string_view s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
+  return std::string(s);
+}
+
+std::string lower(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return s;
+}
+
+// Splits a joined "Set-Cookie" value at the commas that start a new cookie; the comma inside an
+// "Expires" date does not, as the text after it has no "=" before its first ";".
+std::vector<std::string> splitCookies(const std::string& joined) {
+  std::vector<std::string> out;
+  std::size_t start = 0;
+  for (std::size_t i = joined.find(','); i != std::string::npos; i = joined.find(',', i + 1)) {
+    std::string_view rest = std::string_view(joined).substr(i + 1);
+    std::size_t eq = rest.find('='), semi = rest.find(';');
+    std::string name = eq == std::string_view::npos ? "" : trim(rest.substr(0, eq));
+    bool startsCookie = eq != std::string_view::npos && (semi == std::string_view::npos || eq < semi) && !name.empty() &&
+                        name.find(' ') == std::string::npos;
+    if (startsCookie) {
+      out.push_back(joined.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  out.push_back(joined.substr(start));
+  return out;
+}
+
+bool domainMatches(const std::string& host, const HTTPCookie& c) {
+  if (c.hostOnly) return host == c.domain;
+  return host == c.domain || (host.size() > c.domain.size() && host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
+                              host[host.size() - c.domain.size() - 1] == '.');
+}
+
+bool pathMatches(const std::string& path, const std::string& cookiePath) {
+  if (path.rfind(cookiePath, 0) != 0) return false;
+  return path.size() == cookiePath.size() || cookiePath.back() == '/' || path[cookiePath.size()] == '/';
+}
+
+std::string defaultPath(const std::string& path) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == 0 || slash == std::string::npos) return "/";
+  return path.substr(0, slash);
+}
+
+bool sameCookie(const HTTPCookie& a, const HTTPCookie& b) {
+  return a.name == b.name && a.domain == b.domain && a.path == b.path;
+}
+
+}  // namespace
+
+HTTPCookieStorage& HTTPCookieStorage::shared() {
+  static HTTPCookieStorage storage;
+  return storage;
+}
+
+void HTTPCookieStorage::setCookiesFromHeader(const std::string& header, const std::string& url) {
+  auto parts = net::parseURL(url);
+  if (!parts || parts->host.empty()) return;
+  double now = Clock::now();
+  for (const std::string& text : splitCookies(header)) {
+    std::size_t semi = text.find(';');
+    std::string pair = text.substr(0, semi);
+    std::size_t eq = pair.find('=');
+    if (eq == std::string::npos) continue;
+    HTTPCookie c;
+    c.name = trim(std::string_view(pair).substr(0, eq));
+    c.value = trim(std::string_view(pair).substr(eq + 1));
+    if (c.name.empty()) continue;
+    c.domain = parts->host;
+    c.path = defaultPath(parts->path);
+    bool rejected = false, sawMaxAge = false;
+    while (semi != std::string::npos) {
+      std::size_t next = text.find(';', semi + 1);
+      std::string attr = text.substr(semi + 1, next == std::string::npos ? std::string::npos : next - semi - 1);
+      semi = next;
+      std::size_t aeq = attr.find('=');
+      std::string key = lower(trim(std::string_view(attr).substr(0, aeq)));
+      std::string val = aeq == std::string::npos ? "" : trim(std::string_view(attr).substr(aeq + 1));
+      if (key == "domain" && !val.empty()) {
+        std::string d = lower(val);
+        if (d.front() == '.') d.erase(0, 1);
+        HTTPCookie probe;
+        probe.domain = d;
+        probe.hostOnly = false;
+        if (!domainMatches(parts->host, probe)) rejected = true;
+        c.domain = d;
+        c.hostOnly = false;
+      } else if (key == "path" && !val.empty() && val.front() == '/') {
+        c.path = val;
+      } else if (key == "max-age") {
+        char* end = nullptr;
+        long long secs = std::strtoll(val.c_str(), &end, 10);
+        if (end && *end == 0 && !val.empty()) {
+          c.expiresDate = now + static_cast<double>(secs);
+          sawMaxAge = true;
+        }
+      } else if (key == "expires" && !sawMaxAge) {
+        time_t t = curl_getdate(val.c_str(), nullptr);
+        if (t != -1) c.expiresDate = static_cast<double>(t);
+      } else if (key == "secure") {
+        c.secure = true;
+      } else if (key == "httponly") {
+        c.httpOnly = true;
+      }
+    }
+    if (rejected) continue;
+    if (c.expiresDate && *c.expiresDate <= now) {
+      deleteCookie(c);
+      continue;
+    }
+    setCookie(c);
+  }
+}
+
+void HTTPCookieStorage::setCookie(const HTTPCookie& cookie) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (auto& c : cookies_)
+    if (sameCookie(c, cookie)) {
+      c = cookie;
+      return;
+    }
+  cookies_.push_back(cookie);
+}
+
+void HTTPCookieStorage::deleteCookie(const HTTPCookie& cookie) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), [&](const HTTPCookie& c) { return sameCookie(c, cookie); }),
+                 cookies_.end());
+}
+
+void HTTPCookieStorage::removeAllCookies() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  cookies_.clear();
+}
+
+std::vector<HTTPCookie> HTTPCookieStorage::cookies() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cookies_;
+}
+
+std::vector<HTTPCookie> HTTPCookieStorage::cookiesForURL(const std::string& url) const {
+  auto parts = net::parseURL(url);
+  if (!parts) return {};
+  double now = Clock::now();
+  std::vector<HTTPCookie> out;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& c : cookies_) {
+      if (c.expiresDate && *c.expiresDate <= now) continue;
+      if (c.secure && parts->scheme != "https") continue;
+      if (domainMatches(parts->host, c) && pathMatches(parts->path, c.path)) out.push_back(c);
+    }
+  }
+  std::stable_sort(out.begin(), out.end(), [](const HTTPCookie& a, const HTTPCookie& b) { return a.path.size() > b.path.size(); });
+  return out;
+}
+
+std::optional<std::string> HTTPCookieStorage::cookieHeaderForURL(const std::string& url) const {
+  auto matching = cookiesForURL(url);
+  if (matching.empty()) return std::nullopt;
+  std::string header;
+  for (const auto& c : matching) {
+    if (!header.empty()) header += "; ";
+    header += c.name + "=" + c.value;
+  }
+  return header;
+}
+
+}  // namespace os

@@ -1,0 +1,44 @@
+#pragma once
+// The process-wide cookie jar URL connections use when a request's cookie flag is on.
+// Thread-safe.
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace os {
+
+struct HTTPCookie {
+  std::string name, value;
+  std::string domain;  // lower case; the request's host for host-only cookies
+  std::string path = "/";
+  std::optional<double> expiresDate;  // seconds since 1970; absent for a session cookie
+  bool hostOnly = true;
+  bool secure = false;
+  bool httpOnly = false;
+};
+
+class HTTPCookieStorage {
+ public:
+  static HTTPCookieStorage& shared();
+
+  // Stores the cookies of a "Set-Cookie" value (several may be joined with ", ") received from
+  // url. A cookie for a domain the host does not belong to is ignored; an expired one removes
+  // its stored namesake.
+  void setCookiesFromHeader(const std::string& setCookie, const std::string& url);
+  void setCookie(const HTTPCookie& cookie);
+  void deleteCookie(const HTTPCookie& cookie);
+  void removeAllCookies();
+
+  std::vector<HTTPCookie> cookies() const;
+  // Unexpired cookies that match the URL's host, path and scheme, longest path first.
+  std::vector<HTTPCookie> cookiesForURL(const std::string& url) const;
+  // "name=value; name2=value2", or absent when no cookie matches.
+  std::optional<std::string> cookieHeaderForURL(const std::string& url) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<HTTPCookie> cookies_;
+};
+
+}  // namespace os

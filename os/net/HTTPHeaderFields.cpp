@@ -1,0 +1,59 @@
+#include "os/net/HTTPHeaderFields.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace os {
+
+bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
+  for (const auto& [name, value] : fields) set(name, value);
+}
+
+std::optional<std::string> HTTPHeaderFields::value(std::string_view name) const {
+  for (const auto& f : fields_)
+    if (namesEqual(f.first, name)) return f.second;
+  return std::nullopt;
+}
+
+void HTTPHeaderFields::set(std::string_view name, std::string value) {
+  for (auto& f : fields_)
+    if (namesEqual(f.first, name)) {
+      f.second = std::move(value);
+      return;
+    }
+  fields_.emplace_back(std::string(name), std::move(value));
+}
+
+void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
+  for (auto& f : fields_)
+    if (namesEqual(f.first, name)) {
+      f.second += ", ";
+      f.second += value;
+      return;
+    }
+  fields_.emplace_back(std::string(name), std::string(value));
+}
+
+bool HTTPHeaderFields::remove(std::string_view name) {
+  auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); });
+  bool removed = it != fields_.end();
+  fields_.erase(it, fields_.end());
+  return removed;
+}
+
+bool HTTPHeaderFields::operator==(const HTTPHeaderFields& o) const {
+  if (fields_.size() != o.fields_.size()) return false;
+  for (const auto& f : fields_) {
+    auto v = o.value(f.first);
+    if (!v || *v != f.second) return false;
+  }
+  return true;
+}
+
+}  // namespace os

@@ -1,0 +1,43 @@
+#pragma once
+// HTTP header fields: looked up case-insensitively, kept in the order they were first set, the
+// name's first spelling kept.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace os {
+
+class HTTPHeaderFields {
+ public:
+  using Field = std::pair<std::string, std::string>;
+  HTTPHeaderFields() = default;
+  HTTPHeaderFields(std::initializer_list<Field> fields);
+
+  // Field names compare ignoring ASCII case.
+  static bool namesEqual(std::string_view a, std::string_view b);
+
+  std::optional<std::string> value(std::string_view name) const;
+  bool contains(std::string_view name) const { return value(name).has_value(); }
+  // Replaces the value of an existing field (any case) or appends the field.
+  void set(std::string_view name, std::string value);
+  // Appends to an existing value with ", " (the platform's rule for repeated fields) or adds.
+  void add(std::string_view name, std::string_view value);
+  bool remove(std::string_view name);
+  void clear() { fields_.clear(); }
+
+  std::size_t size() const { return fields_.size(); }
+  bool empty() const { return fields_.empty(); }
+  const std::vector<Field>& fields() const { return fields_; }
+  auto begin() const { return fields_.begin(); }
+  auto end() const { return fields_.end(); }
+
+  // Same names (ignoring case) with the same values, in any order.
+  bool operator==(const HTTPHeaderFields& o) const;
+
+ private:
+  std::vector<Field> fields_;
+};
+
+}  // namespace os

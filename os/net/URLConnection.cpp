@@ -1,0 +1,449 @@
+#include "os/net/URLConnection.h"
+
+#include <condition_variable>
+#include <deque>
+
+#include "os/net/HTTPCookieStorage.h"
+#include "os/net/URLParts.h"
+#include "os/runtime/RunLoop.h"
+
+namespace os {
+
+namespace {
+constexpr int kMaximumRedirects = 16;
+
+std::string base64(const std::string& in) {
+  static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  std::size_t i = 0;
+  for (; i + 2 < in.size(); i += 3) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
+    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], table[v & 63]};
+  }
+  if (i + 1 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16;
+    out += {table[v >> 18], table[(v >> 12) & 63], '=', '='};
+  } else if (i + 2 == in.size()) {
+    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
+    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], '='};
+  }
+  return out;
+}
+
+// The realm parameter of a "WWW-Authenticate" value.
+std::string realmOf(const std::string& header) {
+  auto at = header.find("realm=");
+  if (at == std::string::npos) return {};
+  std::string rest = header.substr(at + 6);
+  if (!rest.empty() && rest[0] == '"') {
+    auto end = rest.find('"', 1);
+    return rest.substr(1, end == std::string::npos ? std::string::npos : end - 1);
+  }
+  return rest.substr(0, rest.find_first_of(", "));
+}
+
+bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
+}  // namespace
+
+bool URLConnectionDelegate::canAuthenticateAgainstProtectionSpace(URLConnection&, const URLProtectionSpace& space) {
+  return space.authenticationMethod != kAuthenticationMethodServerTrust &&
+         space.authenticationMethod != kAuthenticationMethodClientCertificate;
+}
+
+std::shared_ptr<InputStream> URLConnectionDelegate::needNewBodyStream(URLConnection&, const URLRequest& request) {
+  return request.HTTPBodyStream() ? request.HTTPBodyStream()->copyStream() : nullptr;
+}
+
+// Carries transport events (on the transport's thread) to the scheduling thread, tagged with the
+// exchange they belong to so that events of an abandoned exchange are dropped.
+class URLConnection::Client : public URLTransportClient {
+ public:
+  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation)
+      : connection_(std::move(connection)), target_(std::move(target)), generation_(generation) {}
+
+  void transportDidSendBodyData(std::int64_t written, std::int64_t total, std::int64_t expected) override {
+    deliver([=, g = generation_](URLConnection& c) { c.handleBodySent(g, written, total, expected); });
+  }
+  void transportDidReceiveResponse(const HTTPURLResponse& response) override {
+    deliver([response, g = generation_](URLConnection& c) { c.handleResponse(g, response); });
+  }
+  void transportDidReceiveData(Data data) override {
+    deliver([data = std::move(data), g = generation_](URLConnection& c) { c.handleData(g, data); });
+  }
+  void transportDidFinish() override {
+    deliver([g = generation_](URLConnection& c) { c.handleFinish(g); });
+  }
+  void transportDidFail(const Error& error) override {
+    deliver([error, g = generation_](URLConnection& c) { c.handleFail(g, error); });
+  }
+
+ private:
+  // The connection is only ever locked on the scheduling thread: a strong reference taken on the
+  // transport's thread could end up the last one, and the connection's destructor joins that
+  // very thread.
+  template <class F>
+  void deliver(F f) {
+    if (!target_) return;
+    target_([weak = connection_, f = std::move(f)] {
+      if (auto c = weak.lock()) f(*c);
+    });
+  }
+  std::weak_ptr<URLConnection> connection_;
+  CallbackTarget target_;
+  std::uint64_t generation_;
+};
+
+URLConnection::URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate)
+    : original_(request), current_(std::move(request)), delegate_(std::move(delegate)) {}
+
+URLConnection::~URLConnection() {
+  std::unique_ptr<URLTransportTask> task;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    task = std::move(task_);
+  }
+}
+
+std::shared_ptr<URLConnection> URLConnection::create(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate,
+                                                     bool startImmediately) {
+  auto connection = std::make_shared<URLConnection>(std::move(request), std::move(delegate));
+  if (startImmediately) {
+    connection->scheduleInRunLoop(RunLoop::current());
+    connection->start();
+  }
+  return connection;
+}
+
+void URLConnection::scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop) {
+  std::weak_ptr<RunLoop> weak = loop;
+  setCallbackTarget([weak](Task task) {
+    if (auto l = weak.lock()) l->post(std::move(task));
+  });
+}
+
+void URLConnection::setCallbackTarget(CallbackTarget target) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  target_ = std::move(target);
+}
+
+void URLConnection::post(Task task) {
+  CallbackTarget target;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_ || ended_) return;
+    target = target_;
+  }
+  if (target) target(std::move(task));
+}
+
+void URLConnection::start() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (started_ || cancelled_) return;
+    started_ = true;
+    keepAlive_ = shared_from_this();
+  }
+  bool hasTarget;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    hasTarget = static_cast<bool>(target_);
+  }
+  if (!hasTarget) scheduleInRunLoop(RunLoop::current());
+  std::weak_ptr<URLConnection> weak = weak_from_this();
+  post([weak] {
+    if (auto c = weak.lock()) c->beginLoad();
+  });
+}
+
+void URLConnection::cancel() {
+  std::unique_ptr<URLTransportTask> task;
+  std::shared_ptr<URLConnection> self;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_ || ended_) return;
+    cancelled_ = true;
+    task = std::move(task_);
+    self = std::move(keepAlive_);
+  }
+  if (task) task->cancel();
+  // `self` and `task` go here, possibly destroying this connection after we are done with it.
+}
+
+bool URLConnection::live(std::uint64_t generation) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return !cancelled_ && !ended_ && generation == generation_;
+}
+
+void URLConnection::end() {
+  // Callers hold a reference of their own (every callback runs through one), so dropping the
+  // self-reference here never destroys the connection under our feet.
+  std::unique_ptr<URLTransportTask> task;
+  std::shared_ptr<URLConnection> self;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ended_ = true;
+    task = std::move(task_);
+    self = std::move(keepAlive_);
+  }
+}
+
+void URLConnection::failWith(const Error& error) {
+  end();
+  if (auto d = delegate()) d->didFailWithError(*this, error);
+}
+
+void URLConnection::beginLoad() {
+  if (!live(generation_)) return;
+  auto parts = net::parseURL(current_.url());
+  if (!parts || parts->host.empty()) {
+    return failWith(makeURLError(current_.hasURL() ? kURLErrorBadURL : kURLErrorUnsupportedURL, current_.url(),
+                                 "The URL could not be read."));
+  }
+  if (parts->scheme != "http" && parts->scheme != "https")
+    return failWith(makeURLError(kURLErrorUnsupportedURL, current_.url(), "unsupported URL"));
+
+  if (parts->scheme == "https") {
+    URLProtectionSpace space{parts->host, parts->port, parts->scheme, "", kAuthenticationMethodServerTrust};
+    auto d = delegate();
+    if (d && d->canAuthenticateAgainstProtectionSpace(*this, space)) {
+      URLAuthenticationChallenge challenge(space, 0);
+      d->didReceiveAuthenticationChallenge(*this, challenge);
+      if (!live(generation_)) return;
+      if (challenge.answer() == URLAuthenticationChallenge::Answer::Cancel)
+        return failWith(makeURLError(kURLErrorUserCancelledAuthentication, current_.url(), "cancelled"));
+      if (challenge.answer() == URLAuthenticationChallenge::Answer::UseCredential && challenge.credential() &&
+          challenge.credential()->serverTrust)
+        allowsAnyCertificate_ = true;
+    }
+  }
+  if (auto d = delegate()) {
+    d->connectionShouldUseCredentialStorage(*this);
+    if (!live(generation_)) return;
+  }
+  sendExchange();
+}
+
+void URLConnection::sendExchange() {
+  URLRequest wire = current_;
+  if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
+    auto parts = net::parseURL(wire.url());
+    if (parts && parts->host == credentialHost_)
+      wire.setValueForHTTPHeaderField("Basic " + base64(credential_->user + ":" + credential_->password), "Authorization");
+  }
+  if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
+    if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(wire.url()))
+      wire.setValueForHTTPHeaderField(*cookies, "Cookie");
+  }
+  URLTransportOptions options;
+  options.allowsAnyCertificate = allowsAnyCertificate_;
+  std::uint64_t generation;
+  CallbackTarget target;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    generation = ++generation_;
+    target = target_;
+  }
+  finalResponse_ = false;
+  response_.reset();
+  cacheData_.clear();
+  auto client = std::make_shared<Client>(weak_from_this(), std::move(target), generation);
+  auto task = URLTransport::shared()->start(wire, options, client);
+  std::unique_ptr<URLTransportTask> old;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cancelled_ || ended_) {
+      old = std::move(task);
+    } else {
+      old = std::move(task_);
+      task_ = std::move(task);
+    }
+  }
+}
+
+void URLConnection::handleBodySent(std::uint64_t g, std::int64_t written, std::int64_t total, std::int64_t expected) {
+  if (!live(g)) return;
+  if (auto d = delegate()) d->didSendBodyData(*this, written, total, expected);
+}
+
+bool URLConnection::followRedirect(const HTTPURLResponse& response) {
+  auto location = response.valueForHTTPHeaderField("Location");
+  if (!location) return false;
+  auto target = net::resolveURL(current_.url(), *location);
+  if (!target) return false;
+  if (++redirects_ > kMaximumRedirects) {
+    failWith(makeURLError(kURLErrorHTTPTooManyRedirects, current_.url(), "too many HTTP redirects"));
+    return true;
+  }
+  URLRequest proposed = current_;
+  proposed.setURL(*target);
+  int status = response.statusCode();
+  if (status == 303 || ((status == 301 || status == 302) && current_.HTTPMethod() == "POST")) {
+    if (proposed.HTTPMethod() != "HEAD") proposed.setHTTPMethod("GET");
+    proposed.setHTTPBody({});
+    proposed.setValueForHTTPHeaderField(std::nullopt, "Content-Type");
+    proposed.setValueForHTTPHeaderField(std::nullopt, "Content-Length");
+  }
+  auto d = delegate();
+  std::uint64_t g = generation_;
+  if (!renewBodyStream(proposed)) return true;
+  std::optional<URLRequest> next = d ? d->willSendRequest(*this, proposed, response) : std::optional<URLRequest>(proposed);
+  if (!live(g)) return true;
+  if (!next) return false;
+  current_ = std::move(*next);
+  sendExchange();
+  return true;
+}
+
+// False when the load ended meanwhile (failed for want of a stream, or cancelled).
+bool URLConnection::renewBodyStream(URLRequest& request) {
+  if (!request.HTTPBodyStream()) return true;
+  std::uint64_t g = generation_;
+  auto d = delegate();
+  std::shared_ptr<InputStream> fresh = d ? d->needNewBodyStream(*this, request) : request.HTTPBodyStream()->copyStream();
+  if (!live(g)) return false;
+  if (!fresh) {
+    failWith(makeURLError(kURLErrorRequestBodyStreamExhausted, current_.url(), "The body stream cannot be sent again."));
+    return false;
+  }
+  request.setHTTPBodyStream(std::move(fresh));
+  return true;
+}
+
+// True when the 401 was taken care of (the request goes again, or the load ended).
+bool URLConnection::answerAuthentication(const HTTPURLResponse& response) {
+  auto header = response.valueForHTTPHeaderField("WWW-Authenticate");
+  auto d = delegate();
+  auto parts = net::parseURL(current_.url());
+  if (!header || !d || !parts) return false;
+  std::string scheme = header->substr(0, header->find(' '));
+  const char* method = HTTPHeaderFields::namesEqual(scheme, "Basic")    ? kAuthenticationMethodHTTPBasic
+                       : HTTPHeaderFields::namesEqual(scheme, "Digest") ? kAuthenticationMethodHTTPDigest
+                                                              : kAuthenticationMethodDefault;
+  URLProtectionSpace space{parts->host, parts->port, parts->scheme, realmOf(*header), method};
+  std::uint64_t g = generation_;
+  bool can = d->canAuthenticateAgainstProtectionSpace(*this, space);
+  if (!live(g)) return true;
+  if (!can) return false;
+  URLAuthenticationChallenge challenge(space, credentialsSent_);
+  d->didReceiveAuthenticationChallenge(*this, challenge);
+  if (!live(g)) return true;
+  switch (challenge.answer()) {
+    case URLAuthenticationChallenge::Answer::Cancel:
+      failWith(makeURLError(kURLErrorUserCancelledAuthentication, current_.url(), "cancelled"));
+      return true;
+    case URLAuthenticationChallenge::Answer::UseCredential: {
+      // Only Basic is spoken; a credential for another scheme leaves the 401 as the answer.
+      if (!challenge.credential() || challenge.credential()->serverTrust || method == kAuthenticationMethodHTTPDigest)
+        return false;
+      URLRequest again = current_;
+      if (!renewBodyStream(again)) return true;
+      credential_ = challenge.credential();
+      credentialHost_ = parts->host;
+      ++credentialsSent_;
+      current_ = std::move(again);
+      sendExchange();
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
+void URLConnection::handleResponse(std::uint64_t g, const HTTPURLResponse& response) {
+  if (!live(g)) return;
+  if (current_.HTTPShouldHandleCookies()) {
+    if (auto setCookie = response.valueForHTTPHeaderField("Set-Cookie"))
+      HTTPCookieStorage::shared().setCookiesFromHeader(*setCookie, response.url());
+  }
+  if (isRedirect(response.statusCode()) && followRedirect(response)) return;
+  if (!live(g)) return;
+  if (response.statusCode() == 401 && answerAuthentication(response)) return;
+  if (!live(g)) return;
+  finalResponse_ = true;
+  response_ = response;
+  if (auto d = delegate()) d->didReceiveResponse(*this, response);
+}
+
+void URLConnection::handleData(std::uint64_t g, const Data& data) {
+  if (!live(g) || !finalResponse_) return;
+  cacheData_.insert(cacheData_.end(), data.begin(), data.end());
+  if (auto d = delegate()) d->didReceiveData(*this, data);
+}
+
+void URLConnection::handleFinish(std::uint64_t g) {
+  if (!live(g)) return;
+  auto d = delegate();
+  if (d && response_ && current_.HTTPMethod() == "GET" && response_->statusCode() == 200) {
+    d->willCacheResponse(*this, CachedURLResponse{*response_, cacheData_});
+    if (!live(g)) return;
+  }
+  cacheData_.clear();
+  end();
+  if (d) d->didFinishLoading(*this);
+}
+
+void URLConnection::handleFail(std::uint64_t g, const Error& error) {
+  if (!live(g)) return;
+  failWith(error);
+}
+
+namespace {
+
+class SynchronousDelegate : public URLConnectionDelegate {
+ public:
+  void didReceiveResponse(URLConnection&, const HTTPURLResponse& r) override { response = r; data.clear(); }
+  void didReceiveData(URLConnection&, const Data& d) override { data.insert(data.end(), d.begin(), d.end()); }
+  void didFinishLoading(URLConnection&) override { done = true; }
+  void didFailWithError(URLConnection&, const Error& e) override { error = e; done = true; }
+
+  std::optional<HTTPURLResponse> response;
+  Data data;
+  std::optional<Error> error;
+  bool done = false;
+};
+
+struct TaskQueue {
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::deque<std::function<void()>> tasks;
+};
+
+}  // namespace
+
+std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& request, HTTPURLResponse* response,
+                                                          Error* error) {
+  auto queue = std::make_shared<TaskQueue>();
+  auto delegate = std::make_shared<SynchronousDelegate>();
+  auto connection = create(request, delegate, false);
+  connection->setCallbackTarget([queue](Task task) {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->tasks.push_back(std::move(task));
+    queue->ready.notify_one();
+  });
+  connection->start();
+  while (!delegate->done) {
+    std::function<void()> task;
+    {
+      std::unique_lock<std::mutex> lock(queue->mutex);
+      queue->ready.wait(lock, [&] { return !queue->tasks.empty(); });
+      task = std::move(queue->tasks.front());
+      queue->tasks.pop_front();
+    }
+    task();
+  }
+  // Drain what the connection left behind (its last reference) before the queue goes.
+  std::deque<std::function<void()>> rest;
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    rest.swap(queue->tasks);
+  }
+  rest.clear();
+  if (response && delegate->response) *response = *delegate->response;
+  if (delegate->error) {
+    if (error) *error = *delegate->error;
+    return std::nullopt;
+  }
+  return std::move(delegate->data);
+}
+
+}  // namespace os

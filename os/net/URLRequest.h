@@ -1,0 +1,84 @@
+#pragma once
+// One URL load as a copyable value: URL, method, headers, body (bytes or a stream), inactivity
+// time-out, cache policy and cookie handling. Copies share a body stream.
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "os/core/Data.h"
+#include "os/net/HTTPHeaderFields.h"
+#include "os/net/Stream.h"
+
+namespace os {
+
+// The platform's numbering.
+enum class URLRequestCachePolicy {
+  UseProtocolCachePolicy = 0,
+  ReloadIgnoringLocalCacheData = 1,
+  ReturnCacheDataElseLoad = 2,
+  ReturnCacheDataDontLoad = 3,
+  ReloadIgnoringLocalAndRemoteCacheData = 4,
+  ReloadRevalidatingCacheData = 5,
+};
+
+class URLRequest {
+ public:
+  static constexpr double kDefaultTimeoutInterval = 60.0;
+
+  URLRequest() = default;
+  explicit URLRequest(std::string url, URLRequestCachePolicy policy = URLRequestCachePolicy::UseProtocolCachePolicy,
+                      double timeoutInterval = kDefaultTimeoutInterval);
+
+  // The absolute URL text; empty when the request has none.
+  const std::string& url() const { return url_; }
+  void setURL(std::string url) { url_ = std::move(url); }
+  bool hasURL() const { return !url_.empty(); }
+
+  // "GET" unless set.
+  const std::string& HTTPMethod() const { return method_; }
+  void setHTTPMethod(std::string method) { method_ = method.empty() ? "GET" : std::move(method); }
+
+  const HTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
+  void setAllHTTPHeaderFields(HTTPHeaderFields fields) { headers_ = std::move(fields); }
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return headers_.value(field); }
+  // An absent value removes the field.
+  void setValueForHTTPHeaderField(std::optional<std::string> value, std::string_view field);
+  void addValueForHTTPHeaderField(std::string_view value, std::string_view field) { headers_.add(field, value); }
+
+  // Setting bytes drops a body stream and the other way round.
+  const Data& HTTPBody() const { return body_; }
+  void setHTTPBody(Data body) { body_ = std::move(body); bodyStream_.reset(); }
+  const std::shared_ptr<InputStream>& HTTPBodyStream() const { return bodyStream_; }
+  void setHTTPBodyStream(std::shared_ptr<InputStream> stream) { bodyStream_ = std::move(stream); body_.clear(); }
+
+  // Seconds without any traffic after which the load fails with kURLErrorTimedOut (0 or less:
+  // no limit). Measured on the real clock, as the transfer itself is; the virtual clock of tests
+  // does not move it.
+  double timeoutInterval() const { return timeout_; }
+  void setTimeoutInterval(double seconds) { timeout_ = seconds; }
+
+  URLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
+  void setCachePolicy(URLRequestCachePolicy p) { cachePolicy_ = p; }
+
+  bool HTTPShouldHandleCookies() const { return handleCookies_; }
+  void setHTTPShouldHandleCookies(bool on) { handleCookies_ = on; }
+  bool HTTPShouldUsePipelining() const { return pipelining_; }
+  void setHTTPShouldUsePipelining(bool on) { pipelining_ = on; }
+
+  // Same URL, method, headers, body (streams by identity), time-out, policy and flags.
+  bool operator==(const URLRequest& o) const;
+
+ private:
+  std::string url_;
+  std::string method_ = "GET";
+  HTTPHeaderFields headers_;
+  Data body_;
+  std::shared_ptr<InputStream> bodyStream_;
+  double timeout_ = kDefaultTimeoutInterval;
+  URLRequestCachePolicy cachePolicy_ = URLRequestCachePolicy::UseProtocolCachePolicy;
+  bool handleCookies_ = true;
+  bool pipelining_ = false;
+};
+
+}  // namespace os

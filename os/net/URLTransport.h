@@ -1,0 +1,53 @@
+#pragma once
+// The seam between a URL connection and the wire: one HTTP exchange per task, no redirects
+// followed, no cookies handled (the connection does both). The default transport is libcurl;
+// unit tests replace it process-wide with a scripted one.
+#include <cstdint>
+#include <memory>
+
+#include "os/core/Error.h"
+#include "os/net/HTTPURLResponse.h"
+#include "os/net/URLRequest.h"
+
+namespace os {
+
+struct URLTransportOptions {
+  bool allowsAnyCertificate = false;  // TLS peer verification off for this exchange
+};
+
+// Receives the events of one exchange, in order, on a thread of the transport's choosing:
+// any number of body-sent, then one response (the final head; informational heads are
+// skipped), any number of data, then exactly one of finish or fail (fail may come at any point).
+class URLTransportClient {
+ public:
+  virtual ~URLTransportClient() = default;
+  virtual void transportDidSendBodyData(std::int64_t bytesWritten, std::int64_t totalWritten, std::int64_t totalExpected) = 0;
+  virtual void transportDidReceiveResponse(const HTTPURLResponse& response) = 0;
+  virtual void transportDidReceiveData(Data data) = 0;
+  virtual void transportDidFinish() = 0;
+  virtual void transportDidFail(const Error& error) = 0;
+};
+
+class URLTransportTask {
+ public:
+  // Destroying a task cancels it.
+  virtual ~URLTransportTask() = default;
+  // No event follows once cancel has returned.
+  virtual void cancel() = 0;
+};
+
+class URLTransport {
+ public:
+  virtual ~URLTransport() = default;
+  // Starts the exchange at once. The request's body stream, if any, is opened and read by the
+  // transport.
+  virtual std::unique_ptr<URLTransportTask> start(const URLRequest& request, const URLTransportOptions& options,
+                                                  std::shared_ptr<URLTransportClient> client) = 0;
+
+  // The process-wide transport (libcurl unless replaced). Passing nullptr restores libcurl.
+  static std::shared_ptr<URLTransport> shared();
+  static void setShared(std::shared_ptr<URLTransport> transport);
+  static std::shared_ptr<URLTransport> makeCurlTransport();
+};
+
+}  // namespace os

@@ -1,0 +1,270 @@
+#include "os/store/FileManager.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+namespace os {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool report(Error* error, int err, const std::string& path) {
+  if (error) *error = fileError(err, path);
+  return false;
+}
+
+bool writeAll(int fd, const Data& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+std::string parentOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+std::string lastComponent(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+Error fileError(int err, const std::string& path) {
+  Dictionary info{{kErrorDescriptionKey, Value(std::string(std::strerror(err)) + ": " + path)},
+                  {kFilePathErrorKey, Value(path)}};
+  return Error(kFileErrorDomain, err, std::move(info));
+}
+
+std::string appendingPathComponent(const std::string& path, const std::string& component) {
+  if (path.empty()) return component;
+  if (component.empty()) return path;
+  std::string out = path;
+  if (out.back() != '/') out += '/';
+  std::size_t start = 0;
+  while (start < component.size() && component[start] == '/') ++start;
+  return out + component.substr(start);
+}
+
+FileManager& FileManager::defaultManager() {
+  static FileManager manager;
+  return manager;
+}
+
+bool FileManager::fileExistsAtPath(const std::string& path, bool* isDirectory) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  if (isDirectory) *isDirectory = S_ISDIR(st.st_mode);
+  return true;
+}
+
+bool FileManager::createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories, Error* error) const {
+  if (withIntermediateDirectories) {
+    std::error_code ec;
+    fs::create_directories(path, ec);
+    bool isDir = false;
+    if (fileExistsAtPath(path, &isDir) && isDir) return true;
+    return report(error, ec ? ec.value() : ENOTDIR, path);
+  }
+  if (::mkdir(path.c_str(), 0755) != 0) return report(error, errno, path);
+  return true;
+}
+
+std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* error) const {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    report(error, errno, path);
+    return std::nullopt;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    report(error, EISDIR, path);
+    return std::nullopt;
+  }
+  Data out;
+  std::uint8_t buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      report(error, err, path);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.insert(out.end(), buf, buf + n);
+  }
+  ::close(fd);
+  return out;
+}
+
+bool FileManager::writeData(const Data& data, const std::string& path, WriteOptions options, Error* error) const {
+  static std::atomic<unsigned> counter{0};
+  std::string target = path;
+  if (options.atomic) {
+    target = appendingPathComponent(parentOf(path), "." + lastComponent(path) + ".tmp." + std::to_string(::getpid()) +
+                                                        "." + std::to_string(counter++));
+  }
+  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (options.atomic ? O_EXCL : 0);
+  int fd = ::open(target.c_str(), flags, options.mode);
+  if (fd < 0) return report(error, errno, path);
+  bool ok = ::fchmod(fd, options.mode) == 0 && writeAll(fd, data) && (!options.atomic || ::fsync(fd) == 0);
+  int err = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && options.atomic && ::rename(target.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    if (options.atomic) ::unlink(target.c_str());
+    return report(error, err, path);
+  }
+  return true;
+}
+
+bool FileManager::appendData(const Data& data, const std::string& path, Error* error) const {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return report(error, errno, path);
+  bool ok = writeAll(fd, data);
+  int err = errno;
+  ::close(fd);
+  return ok || report(error, err, path);
+}
+
+bool FileManager::removeItemAtPath(const std::string& path, Error* error) const {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0) return report(error, errno, path);
+  std::error_code ec;
+  fs::remove_all(path, ec);
+  if (ec) return report(error, ec.value(), path);
+  return true;
+}
+
+bool FileManager::copyItemAtPath(const std::string& source, const std::string& destination, Error* error) const {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) return report(error, errno, source);
+  if (::lstat(destination.c_str(), &st) == 0) return report(error, EEXIST, destination);
+  std::error_code ec;
+  fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
+  if (ec) return report(error, ec.value(), destination);
+  return true;
+}
+
+bool FileManager::moveItemAtPath(const std::string& source, const std::string& destination, Error* error) const {
+  struct stat st;
+  if (::lstat(source.c_str(), &st) != 0) return report(error, errno, source);
+  if (::lstat(destination.c_str(), &st) == 0) return report(error, EEXIST, destination);
+  if (::rename(source.c_str(), destination.c_str()) == 0) return true;
+  if (errno != EXDEV) return report(error, errno, destination);
+  // Across file systems: copy, then remove the original.
+  if (!copyItemAtPath(source, destination, error)) return false;
+  return removeItemAtPath(source, error);
+}
+
+std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::string& path, Error* error) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    report(error, errno, path);
+    return std::nullopt;
+  }
+  FileAttributes a;
+  a.size = static_cast<std::uint64_t>(st.st_size);
+  a.allocatedSize = static_cast<std::uint64_t>(st.st_blocks) * 512u;
+  a.modificationDate = Date::fromTimeIntervalSince1970(static_cast<double>(st.st_mtim.tv_sec) +
+                                                      static_cast<double>(st.st_mtim.tv_nsec) / 1e9);
+  a.isDirectory = S_ISDIR(st.st_mode);
+  a.permissions = st.st_mode & 07777;
+  return a;
+}
+
+bool FileManager::setModificationDate(const std::string& path, Date date, Error* error) const {
+  double s = date.timeIntervalSince1970();
+  double whole = std::floor(s);
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1].tv_sec = static_cast<time_t>(whole);
+  times[1].tv_nsec = static_cast<long>((s - whole) * 1e9);
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return report(error, errno, path);
+  return true;
+}
+
+std::optional<FileSystemAttributes> FileManager::attributesOfFileSystemForPath(const std::string& path,
+                                                                               Error* error) const {
+  struct statvfs sv;
+  if (::statvfs(path.c_str(), &sv) != 0) {
+    report(error, errno, path);
+    return std::nullopt;
+  }
+  FileSystemAttributes a;
+  a.freeSize = static_cast<std::uint64_t>(sv.f_bavail) * sv.f_frsize;
+  a.totalSize = static_cast<std::uint64_t>(sv.f_blocks) * sv.f_frsize;
+  return a;
+}
+
+std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath(const std::string& path,
+                                                                               Error* error) const {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) {
+    report(error, errno, path);
+    return std::nullopt;
+  }
+  std::vector<std::string> names;
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name != "." && name != "..") names.push_back(std::move(name));
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> FileManager::enumerateDirectory(const std::string& path) const {
+  std::vector<std::string> out;
+  std::vector<std::string> pending{""};
+  while (!pending.empty()) {
+    std::string rel = std::move(pending.back());
+    pending.pop_back();
+    auto names = contentsOfDirectoryAtPath(rel.empty() ? path : appendingPathComponent(path, rel));
+    if (!names) continue;
+    for (const std::string& name : *names) {
+      if (name[0] == '.') continue;
+      std::string child = rel.empty() ? name : rel + "/" + name;
+      out.push_back(child);
+      struct stat st;
+      // Symbolic links to folders are listed but not followed, so a loop cannot trap the walk.
+      if (::lstat(appendingPathComponent(path, child).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        pending.push_back(child);
+    }
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace os

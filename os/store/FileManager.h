@@ -1,0 +1,75 @@
+#pragma once
+// Files and folders on the real file system, with failures as os::Error (domain kFileErrorDomain,
+// code = the errno value, the path under kFilePathErrorKey).
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/core/Data.h"
+#include "os/core/Date.h"
+#include "os/core/Error.h"
+
+namespace os {
+
+inline constexpr const char* kFileErrorDomain = "os.file";
+inline constexpr const char* kFilePathErrorKey = "FilePath";
+
+struct FileAttributes {
+  std::uint64_t size = 0;           // bytes of content
+  std::uint64_t allocatedSize = 0;  // bytes the file takes on disk
+  Date modificationDate;
+  bool isDirectory = false;
+  mode_t permissions = 0;
+};
+
+struct FileSystemAttributes {
+  std::uint64_t freeSize = 0;
+  std::uint64_t totalSize = 0;
+};
+
+struct WriteOptions {
+  bool atomic = true;    // into a temporary file beside the target, then renamed over it
+  mode_t mode = 0644;    // applied exactly (not reduced by the umask)
+};
+
+class FileManager {
+ public:
+  static FileManager& defaultManager();
+
+  bool fileExistsAtPath(const std::string& path, bool* isDirectory = nullptr) const;
+  bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories, Error* error = nullptr) const;
+
+  std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr) const;
+  bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
+  // Appends, creating the file when missing.
+  bool appendData(const Data& data, const std::string& path, Error* error = nullptr) const;
+
+  // A file, or a folder with everything in it.
+  bool removeItemAtPath(const std::string& path, Error* error = nullptr) const;
+  // Both fail when the destination exists.
+  bool copyItemAtPath(const std::string& source, const std::string& destination, Error* error = nullptr) const;
+  bool moveItemAtPath(const std::string& source, const std::string& destination, Error* error = nullptr) const;
+
+  std::optional<FileAttributes> attributesOfItemAtPath(const std::string& path, Error* error = nullptr) const;
+  bool setModificationDate(const std::string& path, Date date, Error* error = nullptr) const;
+  std::optional<FileSystemAttributes> attributesOfFileSystemForPath(const std::string& path,
+                                                                    Error* error = nullptr) const;
+
+  // Names in the folder (hidden ones included), sorted.
+  std::optional<std::vector<std::string>> contentsOfDirectoryAtPath(const std::string& path,
+                                                                    Error* error = nullptr) const;
+  // Paths relative to the folder, sorted, descending into sub-folders; names starting with "."
+  // (and whatever lies below them) are skipped.
+  std::vector<std::string> enumerateDirectory(const std::string& path) const;
+};
+
+// The error of a failed call on path (errno value err).
+Error fileError(int err, const std::string& path);
+
+// Joins two path parts with one "/".
+std::string appendingPathComponent(const std::string& path, const std::string& component);
+
+}  // namespace os

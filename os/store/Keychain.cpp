@@ -1,0 +1,111 @@
+#include "os/store/Keychain.h"
+
+#include <sys/stat.h>
+
+#include "os/core/Log.h"
+#include "os/core/Value.h"
+#include "os/store/FileLock.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+
+namespace os {
+
+namespace {
+
+bool matches(const Value& item, const KeychainQuery& q) {
+  return (q.service.empty() || item["service"].stringOr() == q.service) && item["account"].stringOr() == q.account &&
+         (q.accessGroup.empty() || item["accessGroup"].stringOr() == q.accessGroup);
+}
+
+// Items on file; an unreadable file is set aside (path + ".corrupt") so the next write cannot erase
+// what might still be recovered, and counts as empty.
+Array loadItems(const std::string& path) {
+  FileManager& fm = FileManager::defaultManager();
+  if (!fm.fileExistsAtPath(path)) return {};
+  Error error;
+  auto v = PropertyList::readFile(path, nullptr, &error);
+  if (v && v->isArray()) {
+    Array items;
+    for (const Value& item : *v->array())
+      if (item.isDictionary() && item["data"].isData() && item["account"].isString()) items.push_back(item);
+    return items;
+  }
+  fm.removeItemAtPath(path + ".corrupt");
+  fm.moveItemAtPath(path, path + ".corrupt");
+  log("Keychain: unreadable " + path + " set aside: " + error.localizedDescription());
+  return {};
+}
+
+bool saveItems(const std::string& path, const Array& items) {
+  return PropertyList::writeFile(Value(items), path, PropertyListFormat::Binary, nullptr, 0600);
+}
+
+bool validAccessibility(int a) { return a >= 0 && a < kKeychainAccessibilityCount; }
+
+}  // namespace
+
+Keychain::Keychain(std::string deviceDirectory)
+    : folder_(appendingPathComponent(deviceDirectory, "Keychain")), path_(appendingPathComponent(folder_, "keychain.plist")) {}
+
+std::shared_ptr<Keychain> Keychain::defaultKeychain() {
+  return std::make_shared<Keychain>(Sandbox::current()->deviceDirectory());
+}
+
+long Keychain::copyData(const KeychainQuery& query, Data* out) const {
+  if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
+  FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
+  for (const Value& item : loadItems(path_)) {
+    if (!matches(item, query)) continue;
+    if (out) *out = *item["data"].data();
+    return kKeychainSuccess;
+  }
+  return kKeychainItemNotFound;
+}
+
+long Keychain::add(const KeychainQuery& query, const Data& data, int accessibility) {
+  if (!validAccessibility(accessibility)) return kKeychainParamError;
+  FileManager::defaultManager().createDirectoryAtPath(folder_, true);
+  ::chmod(folder_.c_str(), 0700);
+  FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
+  Array items = loadItems(path_);
+  for (const Value& item : items) {
+    if (item["service"].stringOr() == query.service && item["account"].stringOr() == query.account &&
+        item["accessGroup"].stringOr() == query.accessGroup)
+      return kKeychainDuplicateItem;
+  }
+  items.push_back(Value(Dictionary{{"service", Value(query.service)},
+                                   {"account", Value(query.account)},
+                                   {"accessGroup", Value(query.accessGroup)},
+                                   {"accessibility", Value(accessibility)},
+                                   {"data", Value(data)}}));
+  return saveItems(path_, items) ? kKeychainSuccess : kKeychainIOError;
+}
+
+long Keychain::update(const KeychainQuery& query, const Data& data, int accessibility) {
+  if (!validAccessibility(accessibility)) return kKeychainParamError;
+  if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
+  FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
+  Array items = loadItems(path_);
+  bool found = false;
+  for (Value& item : items) {
+    if (!matches(item, query)) continue;
+    found = true;
+    item.mutableDictionary()->set("data", Value(data));
+    item.mutableDictionary()->set("accessibility", Value(accessibility));
+  }
+  if (!found) return kKeychainItemNotFound;
+  return saveItems(path_, items) ? kKeychainSuccess : kKeychainIOError;
+}
+
+long Keychain::remove(const KeychainQuery& query) {
+  if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
+  FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
+  Array items = loadItems(path_);
+  std::size_t before = items.size();
+  std::erase_if(items, [&](const Value& item) { return matches(item, query); });
+  if (items.size() == before) return kKeychainItemNotFound;
+  return saveItems(path_, items) ? kKeychainSuccess : kKeychainIOError;
+}
+
+}  // namespace os

@@ -1,0 +1,518 @@
+#include "os/store/KeyedArchive.h"
+
+#include <cmath>
+#include <limits>
+
+#include "os/store/PropertyList.h"
+
+namespace os {
+
+namespace {
+
+constexpr int kMaxDepth = 256;
+
+bool isBuiltIn(const std::string& name) {
+  return name == kArchiveDateClass || name == kArchiveArrayClass || name == kArchiveSetClass ||
+         name == kArchiveDictionaryClass || name == kArchiveURLClass;
+}
+
+}  // namespace
+
+// ---- ArchiveItem ----
+
+ArchiveItem::ArchiveItem(os::Value value) {
+  if (value.isNull()) return;
+  kind_ = Kind::Value;
+  value_ = std::move(value);
+}
+
+ArchiveItem::ArchiveItem(std::shared_ptr<Archivable> object) {
+  if (!object) return;
+  kind_ = Kind::Object;
+  object_ = std::move(object);
+}
+
+ArchiveItem ArchiveItem::url(std::string text) {
+  ArchiveItem item;
+  item.kind_ = Kind::URL;
+  item.text_ = std::move(text);
+  return item;
+}
+
+ArchiveItem ArchiveItem::array(std::vector<ArchiveItem> items) {
+  ArchiveItem item;
+  item.kind_ = Kind::Array;
+  item.elements_ = std::make_shared<std::vector<ArchiveItem>>(std::move(items));
+  return item;
+}
+
+ArchiveItem ArchiveItem::set(std::vector<ArchiveItem> items) {
+  ArchiveItem item = array(std::move(items));
+  item.kind_ = Kind::Set;
+  return item;
+}
+
+ArchiveItem ArchiveItem::dictionary(Entries entries) {
+  ArchiveItem item;
+  item.kind_ = Kind::Dictionary;
+  item.entries_ = std::make_shared<Entries>(std::move(entries));
+  return item;
+}
+
+std::optional<Value> ArchiveItem::toValue() const {
+  switch (kind_) {
+    case Kind::Null: return Value();
+    case Kind::Value: return value_;
+    case Kind::Object:
+    case Kind::URL: return std::nullopt;
+    case Kind::Array:
+    case Kind::Set: {
+      Array out;
+      out.reserve(elements_->size());
+      for (const ArchiveItem& e : *elements_) {
+        auto v = e.toValue();
+        if (!v) return std::nullopt;
+        out.push_back(std::move(*v));
+      }
+      return kind_ == Kind::Set ? Value::set(std::move(out)) : Value(std::move(out));
+    }
+    case Kind::Dictionary: {
+      Dictionary out;
+      for (const auto& [k, e] : *entries_) {
+        auto v = e.toValue();
+        if (!v) return std::nullopt;
+        out.set(k, std::move(*v));
+      }
+      return Value(std::move(out));
+    }
+  }
+  return std::nullopt;
+}
+
+// ---- KeyedArchiver ----
+
+KeyedArchiver::KeyedArchiver() {
+  objects_.push_back(Value("$null"));
+  stack_.emplace_back();
+}
+
+void KeyedArchiver::fail(std::string why) {
+  if (!error_) error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError, std::move(why));
+}
+
+std::uint64_t KeyedArchiver::push(Value v) {
+  objects_.push_back(std::move(v));
+  return objects_.size() - 1;
+}
+
+std::uint64_t KeyedArchiver::classRef(const std::vector<std::string>& names) {
+  auto it = classes_.find(names.front());
+  if (it != classes_.end()) return it->second;
+  Array chain;
+  for (const std::string& n : names) chain.push_back(Value(n));
+  std::uint64_t ref = push(Value(Dictionary{{"$classname", Value(names.front())}, {"$classes", Value(std::move(chain))}}));
+  classes_.emplace(names.front(), ref);
+  return ref;
+}
+
+std::uint64_t KeyedArchiver::encodeCollection(const char* className, const std::vector<ArchiveItem>* items,
+                                              const Array* values, int depth) {
+  std::uint64_t ref = push(Value());  // the container comes before its members
+  Array refs;
+  std::size_t n = items ? items->size() : values->size();
+  for (std::size_t i = 0; i < n; ++i)
+    refs.push_back(uidValue(items ? encodeItem((*items)[i], depth + 1) : encodeValue((*values)[i], depth + 1)));
+  objects_[ref] = Value(Dictionary{{"objects", Value(std::move(refs))},
+                                   {"$class", uidValue(classRef({className, kArchiveRootClass}))}});
+  return ref;
+}
+
+std::uint64_t KeyedArchiver::encodeValue(const Value& value, int depth) {
+  if (depth > kMaxDepth) {
+    fail("archive nested too deeply");
+    return 0;
+  }
+  switch (value.type()) {
+    case Value::Type::Null: return 0;
+    case Value::Type::Boolean:
+    case Value::Type::Number:
+    case Value::Type::Data: return push(value);
+    case Value::Type::String: {
+      auto it = strings_.find(*value.string());
+      if (it != strings_.end()) return it->second;
+      std::uint64_t ref = push(value);
+      strings_.emplace(*value.string(), ref);
+      return ref;
+    }
+    case Value::Type::Date:
+      return push(Value(Dictionary{{"time", Value(value.date()->timeIntervalSinceReferenceDate())},
+                                   {"$class", uidValue(classRef({kArchiveDateClass, kArchiveRootClass}))}}));
+    case Value::Type::Array: return encodeCollection(kArchiveArrayClass, nullptr, value.array(), depth);
+    case Value::Type::Set: return encodeCollection(kArchiveSetClass, nullptr, value.setMembers(), depth);
+    case Value::Type::Dictionary: {
+      std::uint64_t ref = push(Value());
+      Array keys, objects;
+      for (const auto& [k, v] : *value.dictionary()) {
+        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
+        objects.push_back(uidValue(encodeValue(v, depth + 1)));
+      }
+      objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
+                                       {"objects", Value(std::move(objects))},
+                                       {"$class", uidValue(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
+      return ref;
+    }
+  }
+  return 0;
+}
+
+std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
+  if (depth > kMaxDepth) {
+    fail("archive nested too deeply");
+    return 0;
+  }
+  switch (item.kind()) {
+    case ArchiveItem::Kind::Null: return 0;
+    case ArchiveItem::Kind::Value: return encodeValue(*item.value(), depth);
+    case ArchiveItem::Kind::URL: {
+      std::uint64_t ref = push(Value());
+      std::uint64_t text = encodeValue(Value(*item.urlString()), depth + 1);
+      objects_[ref] = Value(Dictionary{{"base", uidValue(0)},
+                                       {"relative", uidValue(text)},
+                                       {"$class", uidValue(classRef({kArchiveURLClass, kArchiveRootClass}))}});
+      return ref;
+    }
+    case ArchiveItem::Kind::Array: return encodeCollection(kArchiveArrayClass, item.elements(), nullptr, depth);
+    case ArchiveItem::Kind::Set: return encodeCollection(kArchiveSetClass, item.elements(), nullptr, depth);
+    case ArchiveItem::Kind::Dictionary: {
+      std::uint64_t ref = push(Value());
+      Array keys, objects;
+      for (const auto& [k, v] : *item.entries()) {
+        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
+        objects.push_back(uidValue(encodeItem(v, depth + 1)));
+      }
+      objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
+                                       {"objects", Value(std::move(objects))},
+                                       {"$class", uidValue(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
+      return ref;
+    }
+    case ArchiveItem::Kind::Object: {
+      const Archivable* obj = item.object().get();
+      // An object met again (shared or cyclic) is written once and referred to.
+      auto it = written_.find(obj);
+      if (it != written_.end()) return it->second;
+      std::vector<std::string> names = obj->archiveClassNames();
+      if (names.empty() || names.front().empty()) {
+        fail("archivable object without a class name");
+        return 0;
+      }
+      std::uint64_t ref = push(Value());
+      written_.emplace(obj, ref);
+      if (stack_.size() > static_cast<std::size_t>(kMaxDepth)) {
+        fail("archive nested too deeply");
+        return 0;
+      }
+      stack_.emplace_back();
+      obj->encodeWithCoder(*this);
+      Dictionary fields = std::move(stack_.back());
+      stack_.pop_back();
+      fields.set("$class", uidValue(classRef(names)));
+      objects_[ref] = Value(std::move(fields));
+      return ref;
+    }
+  }
+  return 0;
+}
+
+void KeyedArchiver::encodeObject(const ArchiveItem& object, const std::string& key) {
+  std::uint64_t ref = encodeItem(object, static_cast<int>(stack_.size()));
+  stack_.back().set(key, uidValue(ref));
+}
+
+void KeyedArchiver::encodeInt(std::int32_t value, const std::string& key) { stack_.back().set(key, Value::number('i', value)); }
+void KeyedArchiver::encodeInt64(std::int64_t value, const std::string& key) {
+  stack_.back().set(key, Value::number('q', value));
+}
+void KeyedArchiver::encodeBool(bool value, const std::string& key) { stack_.back().set(key, Value(value)); }
+void KeyedArchiver::encodeDouble(double value, const std::string& key) { stack_.back().set(key, Value(value)); }
+
+std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
+  if (finished_) fail("archive already finished");
+  finished_ = true;
+  if (!error_) {
+    Dictionary archive{{"$version", Value::number('q', kKeyedArchiveVersion)},
+                       {"$archiver", Value(kKeyedArchiverName)},
+                       {"$top", Value(stack_.front())},
+                       {"$objects", Value(objects_)}};
+    Error writeError;
+    if (auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true))
+      return data;
+    error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError,
+                                    "archive could not be written: " + writeError.localizedDescription());
+  }
+  if (error) *error = *error_;
+  return std::nullopt;
+}
+
+std::optional<Data> KeyedArchiver::archivedData(const ArchiveItem& root, const std::string& rootKey, Error* error) {
+  KeyedArchiver archiver;
+  archiver.encodeObject(root, rootKey);
+  return archiver.finishEncoding(error);
+}
+
+// ---- ArchiveClassRegistry ----
+
+ArchiveClassRegistry& ArchiveClassRegistry::add(std::string className, ArchiveFactory factory) {
+  factories_[std::move(className)] = std::move(factory);
+  return *this;
+}
+
+const ArchiveFactory* ArchiveClassRegistry::find(const std::string& className) const {
+  auto it = factories_.find(className);
+  return it == factories_.end() ? nullptr : &it->second;
+}
+
+// ---- KeyedUnarchiver ----
+
+KeyedUnarchiver::KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry) : registry_(std::move(registry)) {
+  Error error;
+  auto v = PropertyList::read(data, nullptr, &error);
+  if (!v) {
+    fail(kKeyedArchiveReadCorruptError, "not a keyed archive: " + error.localizedDescription());
+    return;
+  }
+  root_ = std::move(*v);
+  const Value& objects = root_["$objects"];
+  const Value& top = root_["$top"];
+  if (!objects.isArray() || !top.isDictionary()) {
+    fail(kKeyedArchiveReadCorruptError, "not a keyed archive: \"$objects\" or \"$top\" missing");
+    return;
+  }
+  objects_ = objects.array();
+  stack_.push_back(top.dictionary());
+}
+
+void KeyedUnarchiver::fail(long code, std::string why) {
+  if (!error_) error_ = Error::withDescription(kKeyedArchiveErrorDomain, code, std::move(why));
+}
+
+void KeyedUnarchiver::failWithError(Error error) {
+  if (!error_) error_ = std::move(error);
+}
+
+const Value* KeyedUnarchiver::field(const std::string& key) const {
+  if (stack_.empty()) return nullptr;
+  return stack_.back()->find(key);
+}
+
+bool KeyedUnarchiver::containsValueForKey(const std::string& key) const { return field(key) != nullptr; }
+
+ArchiveItem KeyedUnarchiver::decodeObject(const std::string& key) {
+  const Value* v = field(key);
+  if (!v || error_) return ArchiveItem();
+  auto ref = uidIndex(*v);
+  if (!ref) return ArchiveItem();
+  return decodeRef(*ref);
+}
+
+std::optional<Value> KeyedUnarchiver::decodeValue(const std::string& key) {
+  ArchiveItem item = decodeObject(key);
+  if (item.isNull()) return std::nullopt;
+  return item.toValue();
+}
+
+std::optional<std::string> KeyedUnarchiver::decodeString(const std::string& key) {
+  auto v = decodeValue(key);
+  if (!v || !v->isString()) return std::nullopt;
+  return *v->string();
+}
+
+std::optional<Data> KeyedUnarchiver::decodeData(const std::string& key) {
+  auto v = decodeValue(key);
+  if (!v || !v->isData()) return std::nullopt;
+  return *v->data();
+}
+
+std::int64_t KeyedUnarchiver::decodeInt64(const std::string& key) const {
+  const Value* v = field(key);
+  if (!v || !(v->isNumber() || v->isBool())) return 0;
+  if (v->isFloatingPoint()) {
+    double d = v->doubleValue();
+    if (!std::isfinite(d)) return 0;
+    if (d >= 9.2e18) return std::numeric_limits<std::int64_t>::max();
+    if (d <= -9.2e18) return std::numeric_limits<std::int64_t>::min();
+    return static_cast<std::int64_t>(d);
+  }
+  return v->intValue();
+}
+
+std::int32_t KeyedUnarchiver::decodeInt(const std::string& key) const {
+  return static_cast<std::int32_t>(static_cast<std::uint64_t>(decodeInt64(key)));
+}
+
+bool KeyedUnarchiver::decodeBool(const std::string& key) const {
+  const Value* v = field(key);
+  if (!v) return false;
+  if (v->isBool()) return v->boolValue();
+  if (v->isNumber()) return v->isFloatingPoint() ? v->doubleValue() != 0 : v->intValue() != 0;
+  return false;
+}
+
+double KeyedUnarchiver::decodeDouble(const std::string& key) const {
+  const Value* v = field(key);
+  if (!v || !(v->isNumber() || v->isBool())) return 0;
+  return v->doubleValue();
+}
+
+ArchiveItem KeyedUnarchiver::decodeBuiltIn(const std::string& className, const Dictionary& object) {
+  if (className == kArchiveDateClass) {
+    const Value& t = object["time"];
+    if (!t.isNumber()) {
+      fail(kKeyedArchiveReadCorruptError, "date without a time");
+      return ArchiveItem();
+    }
+    return ArchiveItem(Value(Date::fromTimeIntervalSinceReferenceDate(t.doubleValue())));
+  }
+  if (className == kArchiveURLClass) {
+    auto ref = uidIndex(object["relative"]);
+    ArchiveItem text = ref ? decodeRef(*ref) : ArchiveItem();
+    if (!text.value() || !text.value()->isString()) {
+      fail(kKeyedArchiveReadCorruptError, "URL without its text");
+      return ArchiveItem();
+    }
+    return ArchiveItem::url(*text.value()->string());
+  }
+  const Array* refs = object["objects"].array();
+  if (!refs) {
+    fail(kKeyedArchiveReadCorruptError, className + " without its members");
+    return ArchiveItem();
+  }
+  auto decodeAll = [&](const Array& list, std::vector<ArchiveItem>& out) {
+    for (const Value& r : list) {
+      auto ref = uidIndex(r);
+      if (!ref) {
+        fail(kKeyedArchiveReadCorruptError, className + " holds a member that is not a reference");
+        return false;
+      }
+      out.push_back(decodeRef(*ref));
+      if (error_) return false;
+    }
+    return true;
+  };
+  std::vector<ArchiveItem> members;
+  if (!decodeAll(*refs, members)) return ArchiveItem();
+  if (className == kArchiveDictionaryClass) {
+    const Array* keyRefs = object["keys"].array();
+    std::vector<ArchiveItem> keys;
+    if (!keyRefs || keyRefs->size() != refs->size()) {
+      fail(kKeyedArchiveReadCorruptError, "dictionary keys and objects differ in number");
+      return ArchiveItem();
+    }
+    if (!decodeAll(*keyRefs, keys)) return ArchiveItem();
+    ArchiveItem::Entries entries;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      const Value* k = keys[i].value();
+      if (!k || !k->isString()) {
+        fail(kKeyedArchiveReadCorruptError, "dictionary key is not text");
+        return ArchiveItem();
+      }
+      entries.emplace_back(*k->string(), std::move(members[i]));
+    }
+    ArchiveItem item = ArchiveItem::dictionary(std::move(entries));
+    if (auto v = item.toValue()) return ArchiveItem(std::move(*v));
+    return item;
+  }
+  ArchiveItem item = className == kArchiveSetClass ? ArchiveItem::set(std::move(members))
+                                                   : ArchiveItem::array(std::move(members));
+  if (auto v = item.toValue()) return ArchiveItem(std::move(*v));
+  return item;
+}
+
+ArchiveItem KeyedUnarchiver::decodeRef(std::uint64_t ref) {
+  if (error_ || !objects_) return ArchiveItem();
+  if (ref == 0) return ArchiveItem();
+  if (ref >= objects_->size()) {
+    fail(kKeyedArchiveReadCorruptError, "reference " + std::to_string(ref) + " beyond the archive's objects");
+    return ArchiveItem();
+  }
+  if (auto it = decoded_.find(ref); it != decoded_.end()) return it->second;
+  if (inProgress_.count(ref)) {
+    fail(kKeyedArchiveReadCorruptError, "archive refers back to an object still being decoded");
+    return ArchiveItem();
+  }
+  if (inProgress_.size() + stack_.size() > static_cast<std::size_t>(kMaxDepth)) {
+    fail(kKeyedArchiveReadCorruptError, "archive nested too deeply");
+    return ArchiveItem();
+  }
+  const Value& raw = (*objects_)[ref];
+  const Dictionary* object = raw.dictionary();
+  if (!object) {
+    if (raw.isArray() || raw.isNull() || raw.isSet()) {
+      fail(kKeyedArchiveReadCorruptError, "malformed archive object");
+      return ArchiveItem();
+    }
+    return ArchiveItem(raw);
+  }
+  auto classRefIndex = uidIndex((*object)["$class"]);
+  const Value* classInfo = classRefIndex && *classRefIndex < objects_->size() ? &(*objects_)[*classRefIndex] : nullptr;
+  const Value* className = classInfo ? classInfo->dictionary() ? classInfo->dictionary()->find("$classname") : nullptr
+                                     : nullptr;
+  if (!className || !className->isString()) {
+    fail(kKeyedArchiveReadCorruptError, "archive object without a class");
+    return ArchiveItem();
+  }
+  std::string name = *className->string();
+  std::vector<std::string> chain;
+  if (const Array* classes = (*classInfo)["$classes"].array())
+    for (const Value& c : *classes)
+      if (c.isString()) chain.push_back(*c.string());
+  if (chain.empty() || chain.front() != name) chain.insert(chain.begin(), name);
+
+  inProgress_.insert(ref);
+  ArchiveItem result;
+  if (isBuiltIn(name)) {
+    result = decodeBuiltIn(name, *object);
+  } else {
+    const ArchiveFactory* factory = registry_.find(name);
+    if (!factory && substitution_) {
+      if (auto other = substitution_(chain)) factory = registry_.find(*other);
+    }
+    if (!factory) {
+      fail(kKeyedArchiveUnknownClassError, "cannot decode object of class " + name);
+    } else {
+      stack_.push_back(object);
+      std::shared_ptr<Archivable> made = (*factory)(*this);
+      stack_.pop_back();
+      result = ArchiveItem(std::move(made));
+    }
+  }
+  inProgress_.erase(ref);
+  if (error_) return ArchiveItem();
+  decoded_.emplace(ref, result);
+  return result;
+}
+
+std::optional<ArchiveItem> KeyedUnarchiver::unarchiveObject(const Data& data, ArchiveClassRegistry registry,
+                                                            const std::string& rootKey, Error* error) {
+  KeyedUnarchiver unarchiver(data, std::move(registry));
+  if (!unarchiver.error_ && !unarchiver.containsValueForKey(rootKey))
+    unarchiver.fail(kKeyedArchiveReadCorruptError, "archive has no object under \"" + rootKey + "\"");
+  ArchiveItem item = unarchiver.decodeObject(rootKey);
+  if (unarchiver.error_) {
+    if (error) *error = *unarchiver.error_;
+    return std::nullopt;
+  }
+  if (item.isNull()) return std::nullopt;
+  return item;
+}
+
+std::optional<Value> KeyedUnarchiver::unarchiveValue(const Data& data, const std::string& rootKey, Error* error) {
+  auto item = unarchiveObject(data, {}, rootKey, error);
+  if (!item) return std::nullopt;
+  auto v = item->toValue();
+  if (!v && error)
+    *error = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveUnknownClassError,
+                                    "archive holds objects, not plain values");
+  return v;
+}
+
+}  // namespace os

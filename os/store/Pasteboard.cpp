@@ -1,0 +1,191 @@
+#include "os/store/Pasteboard.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "os/crypto/Random.h"
+#include "os/store/FileLock.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+
+namespace os {
+
+namespace {
+
+constexpr long kCorruptPasteboard = 1;
+
+// Names become file names: letters, digits, ".", "_" and "-" stay, everything else is %XX.
+std::string fileNameFor(const std::string& name) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : name) {
+    if (std::isalnum(c) || c == '.' || c == '_' || c == '-') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    }
+  }
+  return out + ".pasteboard";
+}
+
+}  // namespace
+
+Pasteboard::Pasteboard(std::string name, std::string folder) : name_(std::move(name)), folder_(std::move(folder)) {}
+
+std::string Pasteboard::folderFor(const std::shared_ptr<Sandbox>& sandbox) {
+  std::string folder = appendingPathComponent((sandbox ? sandbox : Sandbox::current())->deviceDirectory(), "Pasteboards");
+  FileManager::defaultManager().createDirectoryAtPath(folder, true);
+  return folder;
+}
+
+std::string Pasteboard::filePath() const { return appendingPathComponent(folder_, fileNameFor(name_)); }
+std::string Pasteboard::lockPath() const { return appendingPathComponent(folder_, ".lock"); }
+
+std::shared_ptr<Pasteboard> Pasteboard::generalPasteboard(std::shared_ptr<Sandbox> sandbox) {
+  return pasteboardWithName(kGeneralPasteboardName, true, std::move(sandbox));
+}
+
+std::shared_ptr<Pasteboard> Pasteboard::pasteboardWithName(const std::string& name, bool create,
+                                                           std::shared_ptr<Sandbox> sandbox) {
+  if (name.empty()) return nullptr;
+  std::shared_ptr<Pasteboard> board(new Pasteboard(name, folderFor(sandbox)));
+  FileLock lock(board->lockPath(), FileLock::Mode::Exclusive);
+  if (FileManager::defaultManager().fileExistsAtPath(board->filePath())) return board;
+  if (!create || !board->store(Contents{}, nullptr)) return nullptr;
+  return board;
+}
+
+std::shared_ptr<Pasteboard> Pasteboard::pasteboardWithUniqueName(std::shared_ptr<Sandbox> sandbox) {
+  return pasteboardWithName("pasteboard-" + uuidString(), true, std::move(sandbox));
+}
+
+void Pasteboard::removePasteboardWithName(const std::string& name, std::shared_ptr<Sandbox> sandbox) {
+  if (name.empty()) return;
+  Pasteboard board(name, folderFor(sandbox));
+  FileLock lock(board.lockPath(), FileLock::Mode::Exclusive);
+  FileManager::defaultManager().removeItemAtPath(board.filePath());
+}
+
+Pasteboard::Contents Pasteboard::load(Error* error) const {
+  Contents c;
+  FileManager& fm = FileManager::defaultManager();
+  if (!fm.fileExistsAtPath(filePath())) return c;
+  Error readError;
+  auto v = PropertyList::readFile(filePath(), nullptr, &readError);
+  const Array* items = v ? (*v)["items"].array() : nullptr;
+  if (!items) {
+    if (error) {
+      *error = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
+                                      "pasteboard " + name_ + " is unreadable" +
+                                          (v ? std::string() : ": " + readError.localizedDescription()));
+    }
+    return c;
+  }
+  c.persistent = (*v)["persistent"].boolValue();
+  c.changeCount = static_cast<long>((*v)["changeCount"].intValue());
+  for (const Value& item : *items) {
+    const Dictionary* d = item.dictionary();
+    if (!d) continue;
+    Item out;
+    for (const auto& [type, data] : *d)
+      if (data.isData()) out.emplace(type, *data.data());
+    if (!out.empty()) c.items.push_back(std::move(out));
+  }
+  return c;
+}
+
+bool Pasteboard::store(const Contents& c, Error* error) const {
+  Array items;
+  for (const Item& item : c.items) {
+    Dictionary d;
+    for (const auto& [type, data] : item) d.set(type, Value(data));
+    items.push_back(Value(std::move(d)));
+  }
+  Dictionary file{{"name", Value(name_)},
+                  {"persistent", Value(c.persistent)},
+                  {"changeCount", Value::number('q', c.changeCount)},
+                  {"items", Value(std::move(items))}};
+  return PropertyList::writeFile(Value(std::move(file)), filePath(), PropertyListFormat::Binary, error, 0644);
+}
+
+template <class F>
+bool Pasteboard::modify(F change, Error* error) {
+  FileLock lock(lockPath(), FileLock::Mode::Exclusive);
+  Contents c = load(nullptr);  // an unreadable file is simply replaced
+  change(c);
+  ++c.changeCount;
+  return store(c, error);
+}
+
+bool Pasteboard::isPersistent() const {
+  FileLock lock(lockPath(), FileLock::Mode::Shared);
+  return load(nullptr).persistent;
+}
+
+void Pasteboard::setPersistent(bool persistent) {
+  modify([&](Contents& c) { c.persistent = persistent; }, nullptr);
+}
+
+long Pasteboard::changeCount() const {
+  FileLock lock(lockPath(), FileLock::Mode::Shared);
+  return load(nullptr).changeCount;
+}
+
+std::vector<Pasteboard::Item> Pasteboard::items(Error* error) const {
+  FileLock lock(lockPath(), FileLock::Mode::Shared);
+  return load(error).items;
+}
+
+bool Pasteboard::setItems(std::vector<Item> items, Error* error) {
+  items.erase(std::remove_if(items.begin(), items.end(), [](const Item& i) { return i.empty(); }), items.end());
+  return modify([&](Contents& c) { c.items = std::move(items); }, error);
+}
+
+std::vector<std::string> Pasteboard::pasteboardTypes() const {
+  std::vector<std::string> out;
+  auto all = items();
+  if (!all.empty())
+    for (const auto& entry : all.front()) out.push_back(entry.first);
+  return out;
+}
+
+bool Pasteboard::containsPasteboardTypes(const std::vector<std::string>& types) const {
+  auto present = pasteboardTypes();
+  return std::any_of(types.begin(), types.end(),
+                     [&](const std::string& t) { return std::find(present.begin(), present.end(), t) != present.end(); });
+}
+
+std::optional<Data> Pasteboard::dataForPasteboardType(const std::string& type, Error* error) const {
+  auto all = items(error);
+  if (all.empty()) return std::nullopt;
+  auto it = all.front().find(type);
+  if (it == all.front().end()) return std::nullopt;
+  return it->second;
+}
+
+bool Pasteboard::setData(std::optional<Data> data, const std::string& type, Error* error) {
+  return modify(
+      [&](Contents& c) {
+        if (data) {
+          c.items = {Item{{type, std::move(*data)}}};
+          return;
+        }
+        for (Item& item : c.items) item.erase(type);
+        c.items.erase(std::remove_if(c.items.begin(), c.items.end(), [](const Item& i) { return i.empty(); }),
+                      c.items.end());
+      },
+      error);
+}
+
+std::optional<std::string> Pasteboard::string() const {
+  auto data = dataForPasteboardType(kPasteboardTypeText);
+  if (!data) return std::nullopt;
+  return stringFromData(*data);
+}
+
+bool Pasteboard::setString(const std::string& text) { return setData(dataFromString(text), kPasteboardTypeText); }
+
+}  // namespace os

@@ -1,0 +1,474 @@
+#include "os/store/PropertyList.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "os/store/FileManager.h"
+
+namespace os {
+
+namespace {
+
+// Trees a hostile binary list would expand to (shared objects are copied on reading) are capped.
+constexpr std::uint64_t kMaxExpandedNodes = 4'000'000;
+constexpr char kBinaryMagic[] = "bplist00";
+
+struct PlistDeleter {
+  void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+void fail(Error* error, long code, std::string what) {
+  if (error) *error = Error::withDescription(kPropertyListErrorDomain, code, std::move(what));
+}
+
+std::uint64_t readBE(const std::uint8_t* p, unsigned n) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+// Checks the binary layout before the library sees it: the library trusts offsets less than it
+// should, recurses once per nesting level and copies shared objects, so a deep chain or a lattice
+// of shared arrays would exhaust the stack or the memory.
+bool validateBinary(const Data& d, std::string& why) {
+  const std::size_t size = d.size();
+  if (size < 8 + 1 + 32) return why = "binary property list is truncated", false;
+  const std::uint8_t* t = d.data() + size - 32;
+  unsigned offsetSize = t[6], refSize = t[7];
+  std::uint64_t count = readBE(t + 8, 8), top = readBE(t + 16, 8), tableOffset = readBE(t + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8) return why = "bad trailer", false;
+  const std::uint64_t tableLimit = size - 32;
+  if (count == 0 || top >= count || tableOffset < 9 || tableOffset > tableLimit ||
+      count > (tableLimit - tableOffset) / offsetSize)
+    return why = "object table out of bounds", false;
+
+  std::vector<std::uint64_t> offsets(count);
+  for (std::uint64_t i = 0; i < count; ++i) {
+    offsets[i] = readBE(d.data() + tableOffset + i * offsetSize, offsetSize);
+    if (offsets[i] < 8 || offsets[i] >= tableOffset) return why = "object offset out of bounds", false;
+  }
+
+  // Every object must be one the reader knows, lie within bounds, and hold no NUL character in
+  // text (the library asserts on that, which would abort the process).
+  auto checkObject = [&](std::uint64_t pos) -> bool {
+    std::uint8_t marker = d[pos];
+    unsigned kind = marker >> 4, low = marker & 0x0F;
+    ++pos;
+    auto fits = [&](std::uint64_t n) { return n <= tableOffset - pos; };
+    auto length = [&](std::uint64_t& n) -> bool {
+      n = low;
+      if (low != 0x0F) return true;
+      if (pos >= tableOffset || (d[pos] >> 4) != 0x1) return false;
+      unsigned bytes = 1u << (d[pos] & 0x0F);
+      if (bytes > 8 || !fits(1 + bytes)) return false;
+      n = readBE(d.data() + pos + 1, bytes);
+      pos += 1 + bytes;
+      return true;
+    };
+    std::uint64_t n = 0;
+    switch (kind) {
+      case 0x0: return marker == 0x08 || marker == 0x09;
+      case 0x1: return low <= 4 && fits(1ull << low);
+      case 0x2: return (low == 2 || low == 3) && fits(1ull << low);
+      case 0x3: return marker == 0x33 && fits(8);
+      case 0x4: return length(n) && fits(n);
+      case 0x5:
+        if (!length(n) || !fits(n)) return false;
+        for (std::uint64_t i = 0; i < n; ++i)
+          if (d[pos + i] == 0) return false;
+        return true;
+      case 0x6:
+        if (!length(n) || n > tableOffset || !fits(n * 2)) return false;
+        for (std::uint64_t i = 0; i < n; ++i)
+          if (d[pos + 2 * i] == 0 && d[pos + 2 * i + 1] == 0) return false;
+        return true;
+      case 0x8: return fits(low + 1);
+      case 0xA:
+      case 0xC:
+      case 0xD: return true;  // checked with their references below
+      default: return false;
+    }
+  };
+  for (std::uint64_t i = 0; i < count; ++i)
+    if (!checkObject(offsets[i])) return why = "malformed object in binary property list", false;
+
+  // The references an object holds, or false when it runs past its bounds.
+  auto children = [&](std::uint64_t obj, std::vector<std::uint64_t>& out) -> bool {
+    out.clear();
+    std::uint64_t pos = offsets[obj];
+    std::uint8_t marker = d[pos];
+    unsigned kind = marker >> 4;
+    if (kind != 0xA && kind != 0xC && kind != 0xD) return true;
+    std::uint64_t n = marker & 0x0F;
+    ++pos;
+    if (n == 0x0F) {
+      if (pos >= tableOffset || (d[pos] >> 4) != 0x1) return false;
+      unsigned bytes = 1u << (d[pos] & 0x0F);
+      if (bytes > 8 || pos + 1 + bytes > tableOffset) return false;
+      n = readBE(d.data() + pos + 1, bytes);
+      pos += 1 + bytes;
+    }
+    std::uint64_t refs = kind == 0xD ? n * 2 : n;
+    if (n > tableOffset || refs > (tableOffset - pos) / refSize) return false;
+    for (std::uint64_t i = 0; i < refs; ++i) {
+      std::uint64_t r = readBE(d.data() + pos + i * refSize, refSize);
+      if (r >= count) return false;
+      // Dictionary keys are leaves and do not count towards depth.
+      if (kind != 0xD || i >= n) out.push_back(r);
+    }
+    return true;
+  };
+
+  // Post-order walk from the top object: height and expanded size per object, cycles refused.
+  enum : std::uint8_t { kNew, kOpen, kDone };
+  std::vector<std::uint8_t> state(count, kNew);
+  std::vector<std::uint32_t> height(count, 0);
+  std::vector<std::uint64_t> nodes(count, 0);
+  struct Frame {
+    std::uint64_t obj;
+    std::vector<std::uint64_t> kids;
+    std::size_t next = 0;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({top, {}});
+  state[top] = kOpen;
+  if (!children(top, stack.back().kids)) return why = "container runs past its bounds", false;
+  while (!stack.empty()) {
+    Frame& f = stack.back();
+    if (f.next < f.kids.size()) {
+      std::uint64_t k = f.kids[f.next++];
+      if (state[k] == kOpen) return why = "binary property list refers to itself", false;
+      if (state[k] == kDone) continue;
+      if (stack.size() >= static_cast<std::size_t>(kPropertyListMaxDepth))
+        return why = "property list nested too deeply", false;
+      state[k] = kOpen;
+      Frame child{k, {}};
+      if (!children(k, child.kids)) return why = "container runs past its bounds", false;
+      stack.push_back(std::move(child));
+      continue;
+    }
+    std::uint32_t h = 0;
+    std::uint64_t n = 1;
+    for (std::uint64_t k : f.kids) {
+      h = std::max(h, height[k]);
+      n += nodes[k];
+      if (n > kMaxExpandedNodes) return why = "property list expands beyond the size limit", false;
+    }
+    height[f.obj] = h + 1;
+    nodes[f.obj] = n;
+    state[f.obj] = kDone;
+    stack.pop_back();
+  }
+  return true;
+}
+
+// Nesting depth of an XML property list, counted over its array and dict elements.
+bool validateXML(const Data& d, std::string& why) {
+  const char* p = reinterpret_cast<const char*>(d.data());
+  const char* end = p + d.size();
+  int depth = 0;
+  auto skipPast = [&](const char* from, const char* token) -> const char* {
+    std::size_t n = std::strlen(token);
+    for (const char* q = from; q + n <= end; ++q)
+      if (std::memcmp(q, token, n) == 0) return q + n;
+    return end;
+  };
+  auto nameIs = [&](const char* q, const char* name) {
+    std::size_t n = std::strlen(name);
+    return q + n <= end && std::memcmp(q, name, n) == 0 && (q + n == end || q[n] == '>' || q[n] == '/' ||
+                                                           q[n] == ' ' || q[n] == '\t' || q[n] == '\n' || q[n] == '\r');
+  };
+  if (std::memchr(p, 0, d.size())) return why = "NUL character in XML property list", false;
+  while (p < end) {
+    if (*p == '&' && end - p > 2 && p[1] == '#') {
+      // A character reference to NUL would end up inside a string the library asserts on.
+      const char* q = p + 2;
+      bool hex = q < end && (*q == 'x' || *q == 'X');
+      if (hex) ++q;
+      while (q < end && *q == '0') ++q;
+      if (q < end && *q == ';' && q > p + 2 + (hex ? 1 : 0)) return why = "NUL character in XML property list", false;
+      ++p;
+      continue;
+    }
+    if (*p != '<') {
+      ++p;
+      continue;
+    }
+    const char* q = p + 1;
+    if (q < end && *q == '!') {
+      if (end - q >= 3 && std::memcmp(q, "!--", 3) == 0) p = skipPast(q, "-->");
+      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) p = skipPast(q, "]]>");
+      else p = skipPast(q, ">");
+      continue;
+    }
+    if (q < end && *q == '?') {
+      p = skipPast(q, "?>");
+      continue;
+    }
+    bool closing = q < end && *q == '/';
+    if (closing) ++q;
+    bool container = nameIs(q, "array") || nameIs(q, "dict");
+    const char* gt = skipPast(q, ">");
+    bool selfClosing = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/';
+    if (container && !selfClosing) {
+      depth += closing ? -1 : 1;
+      if (depth > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
+    }
+    p = gt;
+  }
+  return true;
+}
+
+std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
+  if (depth > kPropertyListMaxDepth) {
+    why = "property list nested too deeply";
+    return std::nullopt;
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      std::uint64_t v = 0;
+      plist_get_uint_val(node, &v);
+      return Value::number('q', static_cast<long long>(v));
+    }
+    case PLIST_REAL: {
+      double v = 0;
+      plist_get_real_val(node, &v);
+      return Value(v);
+    }
+    case PLIST_STRING: {
+      std::uint64_t len = 0;
+      const char* s = plist_get_string_ptr(node, &len);
+      return Value(std::string(s ? s : "", s ? len : 0));
+    }
+    case PLIST_DATA: {
+      std::uint64_t len = 0;
+      const char* s = plist_get_data_ptr(node, &len);
+      const auto* b = reinterpret_cast<const std::uint8_t*>(s);
+      return Value(Data(b, b + (b ? len : 0)));
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      // The library truncates the seconds towards zero and hands out the fraction without its sign
+      // (a date less than a second before 2001 therefore reads a little late).
+      double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
+      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
+    }
+    case PLIST_UID: {
+      std::uint64_t v = 0;
+      plist_get_uid_val(node, &v);
+      return uidValue(v);
+    }
+    case PLIST_ARRAY: {
+      Array out;
+      std::uint32_t n = plist_array_get_size(node);
+      out.reserve(n);
+      for (std::uint32_t i = 0; i < n; ++i) {
+        auto v = toValue(plist_array_get_item(node, i), depth + 1, why);
+        if (!v) return std::nullopt;
+        out.push_back(std::move(*v));
+      }
+      return Value(std::move(out));
+    }
+    case PLIST_DICT: {
+      Dictionary out;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      for (;;) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, it, &key, &item);
+        if (!item) {
+          std::free(key);
+          break;
+        }
+        std::string k = key ? key : "";
+        std::free(key);
+        auto v = toValue(item, depth + 1, why);
+        if (!v) {
+          std::free(it);
+          return std::nullopt;
+        }
+        out.set(std::move(k), std::move(*v));
+      }
+      std::free(it);
+      return Value(std::move(out));
+    }
+    default:
+      why = "unsupported property list element";
+      return std::nullopt;
+  }
+}
+
+plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
+  if (depth > kPropertyListMaxDepth) {
+    why = "value nested too deeply";
+    return nullptr;
+  }
+  switch (v.type()) {
+    case Value::Type::Null:
+      why = "a property list cannot hold null";
+      return nullptr;
+    case Value::Type::Boolean: return plist_new_bool(v.boolValue() ? 1 : 0);
+    case Value::Type::Number:
+      if (v.isFloatingPoint()) return plist_new_real(v.doubleValue());
+      if (v.isUnsigned()) return plist_new_uint(v.unsignedValue());
+      return plist_new_uint(static_cast<std::uint64_t>(v.intValue()));
+    case Value::Type::String:
+      if (v.string()->find('\0') != std::string::npos) {
+        why = "a property list string cannot hold a NUL character";
+        return nullptr;
+      }
+      return plist_new_string(v.string()->c_str());
+    case Value::Type::Data: {
+      const Data& d = *v.data();
+      return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
+    }
+    case Value::Type::Date: {
+      double r = v.date()->timeIntervalSinceReferenceDate();
+      double sec = std::floor(r);
+      if (!(sec >= std::numeric_limits<std::int32_t>::min() && sec <= std::numeric_limits<std::int32_t>::max())) {
+        why = "date out of the range a property list can hold here";
+        return nullptr;
+      }
+      auto usec = static_cast<std::int32_t>(std::lround((r - sec) * 1e6));
+      auto s = static_cast<std::int32_t>(sec);
+      if (usec >= 1000000 && s < std::numeric_limits<std::int32_t>::max()) {
+        usec -= 1000000;
+        ++s;
+      }
+      return plist_new_date(s, usec);
+    }
+    case Value::Type::Array:
+    case Value::Type::Set: {
+      plist_t a = plist_new_array();
+      for (const Value& item : v.isArray() ? *v.array() : *v.setMembers()) {
+        plist_t child = fromValue(item, depth + 1, uids, why);
+        if (!child) {
+          plist_free(a);
+          return nullptr;
+        }
+        plist_array_append_item(a, child);
+      }
+      return a;
+    }
+    case Value::Type::Dictionary: {
+      if (uids) {
+        if (auto index = uidIndex(v)) return plist_new_uid(*index);
+      }
+      plist_t dict = plist_new_dict();
+      for (const auto& [key, item] : *v.dictionary()) {
+        plist_t child = fromValue(item, depth + 1, uids, why);
+        if (!child || key.find('\0') != std::string::npos) {
+          if (child) plist_free(child);
+          if (why.empty()) why = "a property list key cannot hold a NUL character";
+          plist_free(dict);
+          return nullptr;
+        }
+        plist_dict_set_item(dict, key.c_str(), child);
+      }
+      return dict;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+Value uidValue(std::uint64_t index) {
+  return Value(Dictionary{{kPropertyListUIDKey, Value::unsignedNumber('Q', index)}});
+}
+
+std::optional<std::uint64_t> uidIndex(const Value& value) {
+  const Dictionary* d = value.dictionary();
+  if (!d || d->size() != 1) return std::nullopt;
+  const Value* n = d->find(kPropertyListUIDKey);
+  if (!n || !n->isNumber() || n->isFloatingPoint()) return std::nullopt;
+  if (!n->isUnsigned() && n->intValue() < 0) return std::nullopt;
+  return n->unsignedValue();
+}
+
+bool PropertyList::isBinary(const Data& data) {
+  return data.size() >= 8 && std::memcmp(data.data(), kBinaryMagic, 8) == 0;
+}
+
+std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* format, Error* error) {
+  if (data.empty()) {
+    fail(error, kPropertyListReadCorruptError, "no property list in empty data");
+    return std::nullopt;
+  }
+  if (data.size() > std::numeric_limits<std::uint32_t>::max()) {
+    fail(error, kPropertyListReadCorruptError, "property list too large");
+    return std::nullopt;
+  }
+  std::string why;
+  const bool binary = isBinary(data);
+  if (!(binary ? validateBinary(data, why) : validateXML(data, why))) {
+    fail(error, kPropertyListReadCorruptError, why);
+    return std::nullopt;
+  }
+  plist_t raw = nullptr;
+  const char* bytes = reinterpret_cast<const char*>(data.data());
+  auto len = static_cast<std::uint32_t>(data.size());
+  if (binary) plist_from_bin(bytes, len, &raw);
+  else plist_from_xml(bytes, len, &raw);
+  PlistPtr root(raw);
+  if (!root) {
+    fail(error, kPropertyListReadCorruptError, binary ? "malformed binary property list" : "not a property list");
+    return std::nullopt;
+  }
+  auto value = toValue(root.get(), 0, why);
+  if (!value) {
+    fail(error, kPropertyListReadCorruptError, why);
+    return std::nullopt;
+  }
+  if (format) *format = binary ? PropertyListFormat::Binary : PropertyListFormat::XML;
+  return value;
+}
+
+std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat format, Error* error, bool writeUIDs) {
+  std::string why;
+  PlistPtr root(fromValue(value, 0, writeUIDs, why));
+  if (!root) {
+    fail(error, kPropertyListWriteInvalidError, why);
+    return std::nullopt;
+  }
+  char* out = nullptr;
+  std::uint32_t len = 0;
+  if (format == PropertyListFormat::Binary) plist_to_bin(root.get(), &out, &len);
+  else plist_to_xml(root.get(), &out, &len);
+  if (!out) {
+    fail(error, kPropertyListWriteInvalidError, "property list could not be written");
+    return std::nullopt;
+  }
+  Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
+  if (format == PropertyListFormat::Binary) plist_to_bin_free(out);
+  else plist_to_xml_free(out);
+  return result;
+}
+
+std::optional<Value> PropertyList::readFile(const std::string& path, PropertyListFormat* format, Error* error) {
+  auto data = FileManager::defaultManager().contentsAtPath(path, error);
+  if (!data) return std::nullopt;
+  return read(*data, format, error);
+}
+
+bool PropertyList::writeFile(const Value& value, const std::string& path, PropertyListFormat format, Error* error,
+                             unsigned mode) {
+  auto data = write(value, format, error);
+  if (!data) return false;
+  return FileManager::defaultManager().writeData(*data, path, WriteOptions{true, static_cast<mode_t>(mode)}, error);
+}
+
+}  // namespace os

@@ -1,0 +1,154 @@
+#include "os/store/UserDefaults.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <strings.h>
+
+#include "os/core/Log.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+
+namespace os {
+
+UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
+  FileManager& fm = FileManager::defaultManager();
+  if (!fm.fileExistsAtPath(path_)) return;
+  Error error;
+  auto v = PropertyList::readFile(path_, nullptr, &error);
+  if (v && v->isDictionary()) {
+    values_ = *v->dictionary();
+    return;
+  }
+  if (v) error = Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
+                                       "user defaults file is not a dictionary");
+  // Keep the unreadable file for inspection rather than overwriting it with the next change.
+  std::string aside = path_ + ".corrupt";
+  fm.removeItemAtPath(aside);
+  fm.moveItemAtPath(path_, aside);
+  log("UserDefaults: unreadable " + path_ + " moved to " + aside + ": " + error.localizedDescription());
+  lastError_ = error;
+}
+
+std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() { return Sandbox::current()->standardUserDefaults(); }
+
+std::optional<Value> UserDefaults::objectForKey(const std::string& key) const {
+  std::lock_guard lock(mutex_);
+  if (const Value* v = values_.find(key)) return *v;
+  if (const Value* v = registered_.find(key)) return *v;
+  return std::nullopt;
+}
+
+void UserDefaults::setObject(const Value& value, const std::string& key) {
+  if (value.isNull()) {
+    removeObjectForKey(key);
+    return;
+  }
+  Error error;
+  if (!PropertyList::write(value, PropertyListFormat::Binary, &error))
+    throw Exception(kInvalidArgumentException, "Attempt to insert non-property list object " + value.description() +
+                                                   " for key " + key + " (" + error.localizedDescription() + ")");
+  std::lock_guard lock(mutex_);
+  values_.set(key, value);
+  dirty_ = true;
+  save();
+}
+
+void UserDefaults::removeObjectForKey(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  if (!values_.remove(key)) return;
+  dirty_ = true;
+  save();
+}
+
+long long UserDefaults::integerForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v || !(v->isNumber() || v->isBool() || v->isString())) return 0;
+  if (v->isFloatingPoint()) return static_cast<long long>(v->doubleValue());
+  if (v->isString()) return static_cast<long long>(std::strtod(v->string()->c_str(), nullptr));
+  return v->intValue();
+}
+
+bool UserDefaults::boolForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v) return false;
+  if (const std::string* s = v->string()) {
+    if (strcasecmp(s->c_str(), "yes") == 0 || strcasecmp(s->c_str(), "true") == 0) return true;
+    return std::strtod(s->c_str(), nullptr) != 0;
+  }
+  if (v->isNumber()) return v->isFloatingPoint() ? v->doubleValue() != 0 : v->intValue() != 0;
+  return v->isBool() && v->boolValue();
+}
+
+double UserDefaults::doubleForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v) return 0;
+  if (const std::string* s = v->string()) return std::strtod(s->c_str(), nullptr);
+  if (v->isNumber() || v->isBool()) return v->doubleValue();
+  return 0;
+}
+
+float UserDefaults::floatForKey(const std::string& key) const { return static_cast<float>(doubleForKey(key)); }
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v || !v->isString()) return std::nullopt;
+  return *v->string();
+}
+
+std::optional<Data> UserDefaults::dataForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v || !v->isData()) return std::nullopt;
+  return *v->data();
+}
+
+std::optional<Array> UserDefaults::arrayForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v || !v->isArray()) return std::nullopt;
+  return *v->array();
+}
+
+std::optional<Dictionary> UserDefaults::dictionaryForKey(const std::string& key) const {
+  auto v = objectForKey(key);
+  if (!v || !v->isDictionary()) return std::nullopt;
+  return *v->dictionary();
+}
+
+void UserDefaults::setInteger(long long value, const std::string& key) { setObject(Value::number('q', value), key); }
+void UserDefaults::setBool(bool value, const std::string& key) { setObject(Value(value), key); }
+void UserDefaults::setDouble(double value, const std::string& key) { setObject(Value(value), key); }
+
+void UserDefaults::registerDefaults(const Dictionary& defaults) {
+  std::lock_guard lock(mutex_);
+  for (const auto& [k, v] : defaults) registered_.set(k, v);
+}
+
+Dictionary UserDefaults::dictionaryRepresentation() const {
+  std::lock_guard lock(mutex_);
+  return values_;
+}
+
+bool UserDefaults::synchronize() {
+  std::lock_guard lock(mutex_);
+  return !dirty_ || save();
+}
+
+std::optional<Error> UserDefaults::lastError() const {
+  std::lock_guard lock(mutex_);
+  return lastError_;
+}
+
+bool UserDefaults::save() {
+  Error error;
+  auto slash = path_.find_last_of('/');
+  if (slash != std::string::npos && slash > 0)
+    FileManager::defaultManager().createDirectoryAtPath(path_.substr(0, slash), true);
+  if (!PropertyList::writeFile(Value(values_), path_, PropertyListFormat::Binary, &error, 0600)) {
+    lastError_ = error;
+    return false;
+  }
+  dirty_ = false;
+  return true;
+}
+
+}  // namespace os

@@ -1,0 +1,44 @@
+#pragma once
+// A reachability provider whose flags the test sets per target (host name or dotted address, as
+// ReachabilityTarget::key() spells it). Install it with ReachabilityProvider::setShared.
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "os/net/NetworkReachability.h"
+
+namespace os::testing {
+
+class FakeReachabilityProvider : public ReachabilityProvider {
+ public:
+  std::optional<std::uint32_t> flags(const ReachabilityTarget& target) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = flags_.find(target.key());
+    if (it != flags_.end()) return it->second;
+    return defaultFlags_;
+  }
+  // Sets the flags of one target (absent: they cannot be read) and tells the observers.
+  void setFlags(const std::string& key, std::optional<std::uint32_t> flags) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      flags_[key] = flags;
+    }
+    notifyChanged();
+  }
+  // Flags of every target not set one by one.
+  void setDefaultFlags(std::optional<std::uint32_t> flags) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      defaultFlags_ = flags;
+    }
+    notifyChanged();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<std::string, std::optional<std::uint32_t>> flags_;
+  std::optional<std::uint32_t> defaultFlags_ = 0u;
+};
+
+}  // namespace os::testing

@@ -1,0 +1,175 @@
+#include "os/testing/HttpTestServer.h"
+
+#include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+
+namespace os::testing {
+
+const MultipartPart* RecordedRequest::part(const std::string& name) const {
+  for (const auto& p : parts)
+    if (p.name == name) return &p;
+  return nullptr;
+}
+
+CannedResponse CannedResponse::text(std::string body, int status) {
+  CannedResponse r;
+  r.status = status;
+  r.body = std::move(body);
+  return r;
+}
+
+CannedResponse CannedResponse::redirect(int status, std::string location) {
+  CannedResponse r;
+  r.status = status;
+  r.headers.set("Location", std::move(location));
+  return r;
+}
+
+namespace {
+
+// A self-signed certificate for 127.0.0.1 on a new P-256 key.
+std::unique_ptr<httplib::Server> makeTlsServer() {
+  EVP_PKEY* key = EVP_EC_gen("P-256");
+  X509* cert = X509_new();
+  X509_set_version(cert, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
+  X509_set_pubkey(cert, key);
+  X509_NAME* name = X509_get_subject_name(cert);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+  X509_set_issuer_name(cert, name);
+  X509_sign(cert, key, EVP_sha256());
+  auto server = std::make_unique<httplib::SSLServer>(cert, key);  // takes references of its own
+  X509_free(cert);
+  EVP_PKEY_free(key);
+  return server;
+}
+
+}  // namespace
+
+HttpTestServer::HttpTestServer(bool tls)
+    : server_(tls ? makeTlsServer() : std::make_unique<httplib::Server>()), tls_(tls) {
+  auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
+    RecordedRequest rec;
+    rec.method = req.method;
+    rec.path = req.path;
+    auto q = req.target.find('?');
+    if (q != std::string::npos) rec.query = req.target.substr(q + 1);
+    for (const auto& [name, value] : req.headers) rec.headers.add(name, value);
+    rec.body = req.body;
+    for (const auto& [name, file] : req.files)
+      rec.parts.push_back(MultipartPart{file.name, file.filename, file.content_type, file.content});
+    for (const auto& [name, value] : req.params) rec.queryParameters.emplace(name, value);
+
+    Handler handler;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      log_.push_back(rec);
+      auto it = routes_.find({rec.method, rec.path});
+      if (it != routes_.end()) handler = it->second;
+    }
+    changed_.notify_all();
+    CannedResponse answer = handler ? handler(rec) : CannedResponse::text("not found", 404);
+    if (answer.delay > 0) sleepUnlessStopping(answer.delay);
+    res.status = answer.status;
+    for (const auto& [name, value] : answer.headers) res.set_header(name, value);
+    if (!answer.chunks.empty()) {
+      auto chunks = std::make_shared<std::vector<std::string>>(answer.chunks);
+      double pause = answer.chunkDelay;
+      res.set_chunked_content_provider(answer.contentType, [this, chunks, pause, next = std::size_t(0)](
+                                                               size_t, httplib::DataSink& sink) mutable {
+        if (next > 0 && pause > 0) sleepUnlessStopping(pause);
+        if (next < chunks->size()) {
+          const std::string& c = (*chunks)[next++];
+          sink.write(c.data(), c.size());
+        }
+        if (next >= chunks->size()) sink.done();
+        return true;
+      });
+    } else if (!answer.body.empty() || answer.status != 204) {
+      res.set_content(answer.body, answer.contentType);
+    }
+  };
+  server_->set_payload_max_length(64u << 20);
+  server_->Get(".*", dispatch);
+  server_->Post(".*", dispatch);
+  server_->Put(".*", dispatch);
+  server_->Patch(".*", dispatch);
+  server_->Delete(".*", dispatch);
+  server_->Options(".*", dispatch);
+  port_ = server_->bind_to_any_port("127.0.0.1");
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  // stop() only takes effect once the listening loop runs.
+  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+HttpTestServer::~HttpTestServer() { stop(); }
+
+void HttpTestServer::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void HttpTestServer::sleepUnlessStopping(double seconds) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait_for(lock, std::chrono::duration<double>(seconds), [this] { return stopping_; });
+}
+
+std::string HttpTestServer::url(const std::string& path) const {
+  return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") + path;
+}
+
+void HttpTestServer::route(const std::string& method, const std::string& path, CannedResponse response) {
+  route(method, path, [response](const RecordedRequest&) { return response; });
+}
+
+void HttpTestServer::route(const std::string& method, const std::string& path, Handler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  routes_[{method, path}] = std::move(handler);
+}
+
+std::vector<RecordedRequest> HttpTestServer::requests() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_;
+}
+
+std::size_t HttpTestServer::requestCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return log_.size();
+}
+
+bool HttpTestServer::waitForRequests(std::size_t count, double timeoutSeconds) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return log_.size() >= count; });
+}
+
+int HttpTestServer::refusedPort() {
+  // Bind without listening: the port stays ours, so nothing else can take it meanwhile, and a
+  // connect to it is refused. The descriptor is kept for the life of the process.
+  static int port = [] {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    return static_cast<int>(ntohs(a.sin_port));
+  }();
+  return port;
+}
+
+}  // namespace os::testing

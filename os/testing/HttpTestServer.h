@@ -1,0 +1,96 @@
+#pragma once
+// A loopback HTTP server for tests: listens on 127.0.0.1 on a free port, answers from routes the
+// test scripts (method + path -> canned answer or handler), and logs every request it received.
+// Answers can be delayed, chunked, redirects or any status. A connection closed without any
+// answer is TcpTestPeer's job (the HTTP library always answers).
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/net/HTTPHeaderFields.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace os::testing {
+
+struct MultipartPart {
+  std::string name, filename, contentType, content;
+};
+
+struct RecordedRequest {
+  std::string method, path, query;  // query: the raw text after "?", empty when none
+  HTTPHeaderFields headers;
+  std::string body;  // empty for multipart/form-data bodies, which arrive parsed in `parts`
+  std::vector<MultipartPart> parts;  // in name order
+  std::multimap<std::string, std::string> queryParameters;
+
+  const MultipartPart* part(const std::string& name) const;
+};
+
+struct CannedResponse {
+  int status = 200;
+  HTTPHeaderFields headers;
+  std::string body;
+  std::string contentType = "text/plain";
+  // Real seconds before the head is written (a stall, for time-out tests). Cut short when the
+  // server stops.
+  double delay = 0;
+  // When set the body goes out chunked, one chunk per entry, `chunkDelay` seconds apart.
+  std::vector<std::string> chunks;
+  double chunkDelay = 0;
+
+  static CannedResponse text(std::string body, int status = 200);
+  static CannedResponse redirect(int status, std::string location);
+};
+
+class HttpTestServer {
+ public:
+  using Handler = std::function<CannedResponse(const RecordedRequest&)>;
+
+  explicit HttpTestServer(bool tls = false);
+  ~HttpTestServer();
+  HttpTestServer(const HttpTestServer&) = delete;
+  HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+  int port() const { return port_; }
+  // "http://127.0.0.1:<port>" (https with tls) followed by path.
+  std::string url(const std::string& path = "/") const;
+
+  // Unrouted requests get 404 "not found".
+  void route(const std::string& method, const std::string& path, CannedResponse response);
+  void route(const std::string& method, const std::string& path, Handler handler);
+
+  std::vector<RecordedRequest> requests() const;
+  std::size_t requestCount() const;
+  // Blocks the calling thread (real time) until count requests arrived; false at the time-out.
+  bool waitForRequests(std::size_t count, double timeoutSeconds) const;
+
+  // Stops answering; delayed answers are cut short. The destructor calls it.
+  void stop();
+
+  // A loopback port nothing listens on (connections to it are refused).
+  static int refusedPort();
+
+ private:
+  void sleepUnlessStopping(double seconds);
+
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  int port_ = 0;
+  bool tls_ = false;
+  mutable std::mutex mutex_;
+  mutable std::condition_variable changed_;
+  std::map<std::pair<std::string, std::string>, Handler> routes_;
+  std::vector<RecordedRequest> log_;
+  bool stopping_ = false;
+};
+
+}  // namespace os::testing

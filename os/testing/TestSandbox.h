@@ -1,0 +1,40 @@
+#pragma once
+// Fresh folders for one test: a temporary root holding the application's home, its bundle and the
+// device folder, made current for the lifetime of the object and removed afterwards.
+#include <memory>
+#include <string>
+
+#include "os/core/Value.h"
+
+namespace os {
+
+class Sandbox;
+
+class TestSandbox {
+ public:
+  // bundleIdentifier goes into Info.plist ("CFBundleIdentifier") unless empty.
+  explicit TestSandbox(const std::string& bundleIdentifier = "com.example.newsreader");
+  ~TestSandbox();
+  TestSandbox(const TestSandbox&) = delete;
+  TestSandbox& operator=(const TestSandbox&) = delete;
+
+  const std::shared_ptr<Sandbox>& sandbox() const { return sandbox_; }
+  const std::string& root() const { return root_; }
+
+  // Another application on the same device: its own home and bundle, this device folder. Not made
+  // current; its folders go with this object.
+  std::shared_ptr<Sandbox> peerApplication(const std::string& bundleIdentifier);
+
+  // Writes the bundle's Info.plist and a resource (property list or raw bytes).
+  void setInfoDictionary(const Dictionary& info);
+  void writeBundlePropertyList(const std::string& name, const Value& value);
+  void writeBundleFile(const std::string& fileName, const std::string& contents);
+
+ private:
+  std::string root_;
+  std::shared_ptr<Sandbox> sandbox_;
+  std::shared_ptr<Sandbox> previous_;
+  int peers_ = 0;
+};
+
+}  // namespace os

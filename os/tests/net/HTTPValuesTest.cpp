@@ -1,0 +1,168 @@
+// Requests, responses, header fields, streams and the cookie store, without a network.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "os/net/HTTPCookieStorage.h"
+#include "os/net/HTTPURLResponse.h"
+#include "os/net/URLRequest.h"
+#include "os/runtime/Clock.h"
+
+namespace os {
+namespace {
+
+TEST(HTTPHeaderFields, LookupIsCaseInsensitiveAndKeepsTheFirstSpelling) {
+  HTTPHeaderFields h;
+  h.set("Content-Type", "a");
+  h.set("content-type", "b");
+  h.add("ACCEPT", "x");
+  h.add("accept", "y");
+  EXPECT_EQ(h.size(), 2u);
+  EXPECT_EQ(h.fields()[0].first, "Content-Type");
+  EXPECT_EQ(h.value("CONTENT-TYPE"), "b");
+  EXPECT_EQ(h.value("Accept"), "x, y");
+  EXPECT_TRUE(h.remove("accept"));
+  EXPECT_FALSE(h.contains("Accept"));
+  EXPECT_EQ(h, (HTTPHeaderFields{{"content-TYPE", "b"}}));
+}
+
+TEST(URLRequest, DefaultsAndWholeHeaderReplacement) {
+  URLRequest r("http://h/p");
+  EXPECT_EQ(r.HTTPMethod(), "GET");
+  EXPECT_EQ(r.timeoutInterval(), 60.0);
+  EXPECT_TRUE(r.HTTPShouldHandleCookies());
+  EXPECT_EQ(r.cachePolicy(), URLRequestCachePolicy::UseProtocolCachePolicy);
+  r.setValueForHTTPHeaderField("1", "X-A");
+  r.setAllHTTPHeaderFields(HTTPHeaderFields{{"Accept-Language", "en;q=1"}});
+  EXPECT_FALSE(r.valueForHTTPHeaderField("x-a"));
+  r.setValueForHTTPHeaderField(std::nullopt, "accept-language");
+  EXPECT_TRUE(r.allHTTPHeaderFields().empty());
+
+  // A body stream and body bytes exclude each other; copies share the stream.
+  r.setHTTPBody(dataFromString("abc"));
+  r.setHTTPBodyStream(InputStream::withData(dataFromString("s")));
+  EXPECT_TRUE(r.HTTPBody().empty());
+  URLRequest copy = r;
+  EXPECT_EQ(copy, r);
+  EXPECT_EQ(copy.HTTPBodyStream(), r.HTTPBodyStream());
+  copy.setHTTPBody(dataFromString("x"));
+  EXPECT_FALSE(copy.HTTPBodyStream());
+  EXPECT_TRUE(r.HTTPBodyStream());
+}
+
+TEST(HTTPURLResponse, ReadsTypeCharsetLengthAndFileName) {
+  HTTPURLResponse r("http://h/dir/file.json?x=1", 200,
+                    {{"Content-Type", "Application/JSON ; Charset=\"GB2312\""}, {"Content-Length", " 42 "}});
+  EXPECT_EQ(r.MIMEType(), "application/json");
+  EXPECT_EQ(r.textEncodingName(), "GB2312");
+  EXPECT_EQ(r.expectedContentLength(), 42);
+  EXPECT_EQ(r.suggestedFilename(), "file.json");
+
+  HTTPURLResponse bare("http://host.example/", 204, {{"Content-Length", "12abc"}});
+  EXPECT_EQ(bare.MIMEType(), "");
+  EXPECT_EQ(bare.textEncodingName(), "");
+  EXPECT_EQ(bare.expectedContentLength(), -1) << "an unreadable length counts as none";
+  EXPECT_EQ(bare.suggestedFilename(), "host.example");
+
+  HTTPURLResponse attachment("http://h/download", 200,
+                             {{"Content-Disposition", "attachment; filename=\"../../etc/report.pdf\""}});
+  EXPECT_EQ(attachment.suggestedFilename(), "report.pdf") << "never a path out of the folder";
+  EXPECT_EQ(HTTPURLResponse("not a url", 200, {}).suggestedFilename(), "Unknown");
+}
+
+TEST(Streams, MemoryAndFileStreamsRoundTrip) {
+  auto out = OutputStream::toMemory();
+  EXPECT_TRUE(out->hasSpaceAvailable());
+  EXPECT_EQ(out->write(reinterpret_cast<const std::uint8_t*>("ab"), 2), -1) << "not open yet";
+  out->open();
+  EXPECT_EQ(out->write(reinterpret_cast<const std::uint8_t*>("abc"), 3), 3);
+  out->close();
+  EXPECT_EQ(out->streamStatus(), StreamStatus::Closed);
+  EXPECT_EQ(stringFromData(*out->dataWritten()), "abc");
+  EXPECT_FALSE(out->fileCurrentOffset());
+
+  auto in = InputStream::withData(dataFromString("hello"));
+  std::uint8_t buf[3];
+  EXPECT_EQ(in->read(buf, 3), 0) << "not open";
+  in->open();
+  EXPECT_EQ(in->read(buf, 3), 3);
+  EXPECT_TRUE(in->hasBytesAvailable());
+  EXPECT_EQ(in->read(buf, 3), 2);
+  EXPECT_EQ(in->streamStatus(), StreamStatus::AtEnd);
+  EXPECT_FALSE(in->hasBytesAvailable());
+  auto again = in->copyStream();
+  again->open();
+  EXPECT_EQ(again->read(buf, 3), 3) << "a copy starts at the beginning";
+
+  std::string path = (std::filesystem::temp_directory_path() / ("net-stream-" + std::to_string(::getpid()))).string();
+  auto file = OutputStream::toFileAtPath(path, false);
+  file->open();
+  file->write(reinterpret_cast<const std::uint8_t*>("12345"), 5);
+  EXPECT_EQ(file->fileCurrentOffset(), 5u);
+  file->close();
+  auto appended = OutputStream::toFileAtPath(path, true);
+  appended->open();
+  appended->write(reinterpret_cast<const std::uint8_t*>("6"), 1);
+  appended->close();
+  auto reader = InputStream::withFileAtPath(path);
+  reader->open();
+  std::uint8_t all[16];
+  EXPECT_EQ(reader->read(all, sizeof all), 6);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(all), 6), "123456");
+  std::remove(path.c_str());
+
+  auto missing = InputStream::withFileAtPath(path + ".missing");
+  missing->open();
+  EXPECT_EQ(missing->streamStatus(), StreamStatus::Error);
+  ASSERT_TRUE(missing->streamError());
+  EXPECT_EQ(missing->streamError()->domain, kStreamErrorDomain);
+  EXPECT_EQ(missing->streamError()->code, ENOENT);
+  EXPECT_EQ(missing->read(all, 1), -1);
+}
+
+class CookieStorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override { jar.removeAllCookies(); }
+  void TearDown() override { jar.removeAllCookies(); }
+  HTTPCookieStorage& jar = HTTPCookieStorage::shared();
+};
+
+TEST_F(CookieStorageTest, JoinedHeadersSplitAtCookiesNotAtDates) {
+  jar.setCookiesFromHeader("a=1; Expires=Wed, 09 Jun 2100 10:18:14 GMT; Path=/, b=2; path=/news", "http://www.example.test/x");
+  auto all = jar.cookies();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_EQ(all[0].name, "a");
+  ASSERT_TRUE(all[0].expiresDate);
+  EXPECT_EQ(jar.cookieHeaderForURL("http://www.example.test/news/today"), "b=2; a=1") << "longest path first";
+  EXPECT_EQ(jar.cookieHeaderForURL("http://www.example.test/other"), "a=1");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://www.example.test/newsroom"), "a=1") << "a path matches whole segments";
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://other.example.test/")) << "host-only";
+}
+
+TEST_F(CookieStorageTest, DomainSecureAndForeignCookies) {
+  jar.setCookiesFromHeader("d=1; Domain=.example.test", "http://www.example.test/");
+  jar.setCookiesFromHeader("evil=1; Domain=bank.test", "http://www.example.test/");
+  jar.setCookiesFromHeader("s=1; Secure", "https://www.example.test/");
+  EXPECT_EQ(jar.cookies().size(), 2u) << "a domain the host is not in is refused";
+  EXPECT_EQ(jar.cookieHeaderForURL("http://api.example.test/"), "d=1");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://www.example.test/"), "d=1");
+  EXPECT_EQ(jar.cookieHeaderForURL("https://www.example.test/"), "d=1; s=1");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://notexample.test/"));
+}
+
+TEST_F(CookieStorageTest, ExpiryFollowsTheClock) {
+  VirtualClockScope clock(1.7e9);
+  jar.setCookiesFromHeader("t=1; Max-Age=60", "http://h.test/");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://h.test/"), "t=1");
+  Clock::advance(61);
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://h.test/"));
+  jar.setCookiesFromHeader("u=1", "http://h.test/");
+  jar.setCookiesFromHeader("u=gone; Max-Age=0", "http://h.test/");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://h.test/")) << "an expired cookie deletes its namesake";
+  jar.setCookiesFromHeader("novalue; =x; ", "http://h.test/");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://h.test/")) << "malformed pieces are skipped";
+}
+
+}  // namespace
+}  // namespace os

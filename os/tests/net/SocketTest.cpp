@@ -1,0 +1,217 @@
+// TCP and UDP sockets driven by a run loop, against each other and against the test peers.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "os/net/HostLookup.h"
+#include "os/net/Socket.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TcpTestPeer.h"
+#include "os/testing/UdpTestPeer.h"
+
+namespace os {
+namespace {
+
+std::atomic<int> gSigpipes{0};
+
+class SigpipeCounter {
+ public:
+  SigpipeCounter() {
+    struct sigaction sa {};
+    sa.sa_handler = [](int) { ++gSigpipes; };
+    sigaction(SIGPIPE, &sa, &old_);
+    gSigpipes = 0;
+  }
+  ~SigpipeCounter() { sigaction(SIGPIPE, &old_, nullptr); }
+
+ private:
+  struct sigaction old_ {};
+};
+
+// Cuts a byte stream into 2-byte length-prefixed frames (the length counts itself).
+struct FrameReader {
+  Data pending;
+  std::vector<std::string> frames;
+  void feed(const std::uint8_t* p, std::size_t n) {
+    pending.insert(pending.end(), p, p + n);
+    while (pending.size() >= 2) {
+      std::size_t length = (std::size_t(pending[0]) << 8) | pending[1];
+      if (pending.size() < length) break;
+      frames.emplace_back(pending.begin() + 2, pending.begin() + length);
+      pending.erase(pending.begin(), pending.begin() + length);
+    }
+  }
+};
+
+TEST(TcpSocket, ClientAndServerExchangeFramesThroughRunLoopSources) {
+  auto loop = RunLoop::current();
+  auto listener = TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::shared_ptr<TcpSocket> serverSide;
+  FrameReader atServer, atClient;
+  ASSERT_TRUE(listener->schedule(loop, [&](std::shared_ptr<TcpSocket> s) {
+    serverSide = s;
+    Socket::Callbacks cb;
+    cb.readable = [&] {
+      std::uint8_t buf[7];  // small reads: frames arrive in pieces
+      long n;
+      while ((n = serverSide->receive(buf, sizeof buf)) > 0) atServer.feed(buf, static_cast<std::size_t>(n));
+      if (atServer.frames.size() == 2 && atClient.frames.empty()) {
+        Data reply = testing::TcpTestPeer::frame(dataFromString("pong"));
+        serverSide->send(reply.data(), reply.size());
+      }
+    };
+    serverSide->schedule(loop, cb);
+  }));
+
+  auto client = TcpSocket::create();
+  ASSERT_TRUE(client);
+  int connectError = -1;
+  int writableCalls = 0;
+  Socket::Callbacks cb;
+  cb.connected = [&](int error) {
+    connectError = error;
+    client->enableWriteCallback();
+  };
+  cb.writable = [&] {
+    ++writableCalls;
+    Data out = testing::TcpTestPeer::frame(dataFromString("hello"));
+    Data second = testing::TcpTestPeer::frame(dataFromString("world!"));
+    out.insert(out.end(), second.begin(), second.end());
+    EXPECT_EQ(client->send(out.data(), out.size()), static_cast<long>(out.size()));
+  };
+  cb.readable = [&] {
+    std::uint8_t buf[64];
+    long n = client->receive(buf, sizeof buf);
+    if (n > 0) atClient.feed(buf, static_cast<std::size_t>(n));
+  };
+  ASSERT_TRUE(client->schedule(loop, cb));
+  ASSERT_TRUE(client->connect(*makeIPv4Address("127.0.0.1", listener->port())));
+
+  ASSERT_TRUE(loop->runUntil([&] { return !atClient.frames.empty(); }, 10));
+  EXPECT_EQ(connectError, 0);
+  EXPECT_EQ(writableCalls, 1) << "the write callback is one-shot";
+  EXPECT_EQ(atServer.frames, (std::vector<std::string>{"hello", "world!"}));
+  EXPECT_EQ(atClient.frames, (std::vector<std::string>{"pong"}));
+  EXPECT_EQ(client->localAddress(), "127.0.0.1");
+  EXPECT_EQ(client->remoteAddress(), "127.0.0.1");
+  EXPECT_EQ(serverSide->localPort(), listener->port());
+
+  client->close();
+  EXPECT_FALSE(client->isValid());
+  EXPECT_FALSE(client->remoteAddress());
+  serverSide->close();
+  listener->close();
+}
+
+TEST(TcpSocket, AResetPeerFailsSendsWithoutRaisingSigpipe) {
+  SigpipeCounter counter;
+  auto loop = RunLoop::current();
+  testing::TcpTestPeer peer;
+  auto client = TcpSocket::create();
+  bool connected = false, sawEnd = false;
+  Socket::Callbacks cb;
+  cb.connected = [&](int error) { connected = error == 0; };
+  cb.readable = [&] {
+    std::uint8_t buf[16];
+    long n = client->receive(buf, sizeof buf);
+    if (n <= 0) sawEnd = true;
+  };
+  client->schedule(loop, cb);
+  ASSERT_TRUE(client->connect(*makeIPv4Address("127.0.0.1", peer.port())));
+  ASSERT_TRUE(loop->runUntil([&] { return connected && peer.isConnected(); }, 10));
+  peer.resetConnection();
+  ASSERT_TRUE(loop->runUntil([&] { return sawEnd; }, 10));
+  std::uint8_t byte = 1;
+  long result = 0;
+  for (int i = 0; i < 3 && result >= 0; ++i) result = client->send(&byte, 1);
+  EXPECT_EQ(result, -1);
+  EXPECT_TRUE(errno == EPIPE || errno == ECONNRESET) << errno;
+  EXPECT_EQ(gSigpipes.load(), 0);
+  client->close();
+}
+
+TEST(TcpSocket, ARefusedConnectReportsItsErrno) {
+  auto loop = RunLoop::current();
+  auto client = TcpSocket::create();
+  int error = -1;
+  Socket::Callbacks cb;
+  cb.connected = [&](int e) { error = e; };
+  client->schedule(loop, cb);
+  auto address = makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(testing::HttpTestServer::refusedPort()));
+  ASSERT_TRUE(client->connect(*address));
+  ASSERT_TRUE(loop->runUntil([&] { return error != -1; }, 10));
+  EXPECT_EQ(error, ECONNREFUSED);
+}
+
+TEST(TcpSocket, NoCallbackAfterClose) {
+  auto loop = RunLoop::current();
+  testing::TcpTestPeer peer;
+  auto client = TcpSocket::create();
+  int reads = 0;
+  bool connected = false;
+  Socket::Callbacks cb;
+  cb.connected = [&](int) { connected = true; };
+  cb.readable = [&] { ++reads; };
+  client->schedule(loop, cb);
+  client->connect(*makeIPv4Address("127.0.0.1", peer.port()));
+  ASSERT_TRUE(loop->runUntil([&] { return connected && peer.isConnected(); }, 10));
+  ASSERT_TRUE(peer.write(dataFromString("data waiting")));
+  client->close();
+  loop->runUntil([] { return false; }, 0.2);
+  EXPECT_EQ(reads, 0);
+}
+
+TEST(UdpSocket, SendsReceivesAndCutsLongDatagrams) {
+  auto loop = RunLoop::current();
+  testing::UdpTestPeer peer;
+  auto socket = UdpSocket::create();
+  ASSERT_TRUE(socket);
+  std::vector<Data> received;
+  Socket::Callbacks cb;
+  cb.readable = [&] {
+    while (auto d = socket->receiveFrom(16)) received.push_back(*d);
+  };
+  socket->schedule(loop, cb);
+  auto to = *makeIPv4Address("127.0.0.1", peer.port());
+  ASSERT_EQ(socket->sendTo("ask", 3, to), 3);
+  ASSERT_TRUE(peer.waitForDatagrams(1, 10));
+  EXPECT_EQ(stringFromData(peer.datagrams()[0]), "ask");
+  ASSERT_TRUE(peer.reply(dataFromString("short")));
+  ASSERT_TRUE(peer.reply(dataFromString("a datagram longer than sixteen bytes")));
+  ASSERT_TRUE(loop->runUntil([&] { return received.size() == 2; }, 10));
+  EXPECT_EQ(stringFromData(received[0]), "short");
+  EXPECT_EQ(stringFromData(received[1]), "a datagram longe");
+
+  // Connected: plain send reaches the fixed peer.
+  EXPECT_FALSE(socket->isConnected());
+  ASSERT_TRUE(socket->connectTo(to));
+  EXPECT_TRUE(socket->isConnected());
+  ASSERT_EQ(socket->send("again", 5), 5);
+  ASSERT_TRUE(peer.waitForDatagrams(2, 10));
+  EXPECT_EQ(stringFromData(peer.datagrams()[1]), "again");
+  socket->close();
+  EXPECT_EQ(socket->sendTo("x", 1, to), -1);
+}
+
+TEST(SocketAddress, OnlyDottedLiteralsMakeAddresses) {
+  EXPECT_TRUE(makeIPv4Address("10.0.0.1", 80));
+  EXPECT_FALSE(makeIPv4Address("example.invalid", 80));
+  EXPECT_FALSE(makeIPv4Address("", 80));
+  EXPECT_EQ(IPv4AddressText(*makeIPv4Address("192.168.1.20", 1)), "192.168.1.20");
+}
+
+TEST(HostLookup, LiteralsAnswerThemselvesAndOverridesWinOverTheResolver) {
+  EXPECT_EQ(HostLookup::firstIPv4Address("127.0.0.1"), "127.0.0.1");
+  EXPECT_FALSE(HostLookup::firstIPv4Address(""));
+  HostLookup::setOverride("Push.Example.Test", "127.0.0.1");
+  HostLookup::setOverride("gone.example.test", std::nullopt);
+  EXPECT_EQ(HostLookup::firstIPv4Address("push.example.test"), "127.0.0.1");
+  EXPECT_FALSE(HostLookup::firstIPv4Address("gone.example.test"));
+  HostLookup::removeAllOverrides();
+  EXPECT_FALSE(HostLookup::firstIPv4Address("push.example.test"));  // reserved top-level domain
+}
+
+}  // namespace
+}  // namespace os

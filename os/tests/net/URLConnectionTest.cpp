@@ -1,0 +1,508 @@
+// The URL connection through the real libcurl path against the loopback test server.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "os/net/HTTPCookieStorage.h"
+#include "os/net/URLConnection.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TcpTestPeer.h"
+
+namespace os {
+namespace {
+
+using testing::CannedResponse;
+using testing::HttpTestServer;
+using testing::RecordedRequest;
+
+// Records every callback in order, with the thread it arrived on.
+class Recorder : public URLConnectionDelegate {
+ public:
+  std::vector<std::string> events;
+  std::vector<std::thread::id> threads;
+  std::optional<HTTPURLResponse> response;
+  std::vector<HTTPURLResponse> redirects;
+  std::vector<URLRequest> proposed;
+  Data body;
+  int dataCallbacks = 0;
+  std::optional<Error> error;
+  bool finished = false;
+  std::int64_t lastTotalWritten = 0, lastExpected = 0, sumWritten = 0;
+  std::function<std::optional<URLRequest>(const URLRequest&)> onRedirect;
+  std::function<void(URLConnection&)> onData;
+  std::function<void()> onEnd;
+
+  bool done() const { return finished || error.has_value(); }
+
+  void note(const char* what) {
+    events.push_back(what);
+    threads.push_back(std::this_thread::get_id());
+  }
+  bool connectionShouldUseCredentialStorage(URLConnection&) override {
+    note("storage");
+    return true;
+  }
+  std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const HTTPURLResponse& r) override {
+    note("redirect");
+    redirects.push_back(r);
+    proposed.push_back(request);
+    return onRedirect ? onRedirect(request) : std::optional<URLRequest>(request);
+  }
+  void didSendBodyData(URLConnection&, std::int64_t written, std::int64_t total, std::int64_t expected) override {
+    if (events.empty() || events.back() != "sent") note("sent");
+    sumWritten += written;
+    lastTotalWritten = total;
+    lastExpected = expected;
+  }
+  void didReceiveResponse(URLConnection&, const HTTPURLResponse& r) override {
+    note("response");
+    response = r;
+  }
+  void didReceiveData(URLConnection& c, const Data& d) override {
+    if (events.empty() || events.back() != "data") note("data");
+    ++dataCallbacks;
+    body.insert(body.end(), d.begin(), d.end());
+    if (onData) onData(c);
+  }
+  std::optional<CachedURLResponse> willCacheResponse(URLConnection&, const CachedURLResponse& c) override {
+    note("cache");
+    return c;
+  }
+  void didFinishLoading(URLConnection&) override {
+    note("finish");
+    finished = true;
+    if (onEnd) onEnd();
+  }
+  void didFailWithError(URLConnection&, const Error& e) override {
+    note("fail");
+    error = e;
+    if (onEnd) onEnd();
+  }
+};
+
+class URLConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { HTTPCookieStorage::shared().removeAllCookies(); }
+  void TearDown() override { HTTPCookieStorage::shared().removeAllCookies(); }
+
+  // Loads on this thread's run loop until the delegate hears the end.
+  std::shared_ptr<URLConnection> load(const URLRequest& request, const std::shared_ptr<Recorder>& recorder) {
+    auto connection = URLConnection::create(request, recorder);
+    EXPECT_TRUE(RunLoop::current()->runUntil([&] { return recorder->done(); }, 20));
+    return connection;
+  }
+
+  HttpTestServer server;
+};
+
+TEST_F(URLConnectionTest, SendsMethodHeadersAndBodyAndReadsTheAnswerHead) {
+  CannedResponse answer = CannedResponse::text("{\"ok\":1}", 201);
+  answer.contentType = "application/json; charset=ISO-8859-1";
+  answer.headers.set("X-Reply", "yes");
+  server.route("POST", "/api/items", answer);
+
+  URLRequest request(server.url("/api/items?a=1&b=two"));
+  request.setHTTPMethod("POST");
+  request.setValueForHTTPHeaderField("application/x-www-form-urlencoded; charset=utf-8", "Content-Type");
+  request.setValueForHTTPHeaderField("first", "X-Custom");
+  request.setValueForHTTPHeaderField("second", "x-CUSTOM");  // same field, replaced
+  request.setHTTPBody(dataFromString("c=a%20b&p=x%2By"));
+  auto recorder = std::make_shared<Recorder>();
+  load(request, recorder);
+
+  ASSERT_TRUE(recorder->finished) << (recorder->error ? recorder->error->localizedDescription() : "");
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].method, "POST");
+  EXPECT_EQ(log[0].path, "/api/items");
+  EXPECT_EQ(log[0].query, "a=1&b=two");
+  EXPECT_EQ(log[0].body, "c=a%20b&p=x%2By");
+  EXPECT_EQ(log[0].headers.value("x-custom"), "second");
+  EXPECT_EQ(log[0].headers.value("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
+  EXPECT_EQ(log[0].headers.value("Content-Length"), "15");
+  EXPECT_FALSE(log[0].headers.contains("Expect"));
+
+  ASSERT_TRUE(recorder->response);
+  EXPECT_EQ(recorder->response->statusCode(), 201);
+  EXPECT_EQ(recorder->response->MIMEType(), "application/json");
+  EXPECT_EQ(recorder->response->textEncodingName(), "ISO-8859-1");
+  EXPECT_EQ(recorder->response->expectedContentLength(), 8);
+  EXPECT_EQ(recorder->response->valueForHTTPHeaderField("x-reply"), "yes");
+  EXPECT_EQ(stringFromData(recorder->body), "{\"ok\":1}");
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"storage", "sent", "response", "data", "finish"}));
+  for (auto id : recorder->threads) EXPECT_EQ(id, std::this_thread::get_id());
+}
+
+TEST_F(URLConnectionTest, CallbacksArriveOnTheRunLoopTheConnectionIsScheduledOn) {
+  server.route("GET", "/x", CannedResponse::text("hello"));
+  auto network = Thread::create("network");
+  network->start();
+  auto recorder = std::make_shared<Recorder>();
+  std::promise<void> ended;
+  recorder->onEnd = [&] { ended.set_value(); };
+  std::shared_ptr<URLConnection> connection;
+  network->perform([&] {
+    connection = URLConnection::create(URLRequest(server.url("/x")), recorder, false);
+    connection->scheduleInRunLoop(RunLoop::current());
+    connection->start();
+  }, true);
+  std::thread::id networkId;
+  network->perform([&] { networkId = std::this_thread::get_id(); }, true);
+  ASSERT_EQ(ended.get_future().wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  network->perform([&] {
+    EXPECT_TRUE(recorder->finished);
+    EXPECT_EQ(stringFromData(recorder->body), "hello");
+    for (auto id : recorder->threads) EXPECT_EQ(id, networkId);
+    connection.reset();
+  }, true);
+  network->cancel();
+  network->join();
+}
+
+TEST_F(URLConnectionTest, RedirectIsTheDelegatesDecision) {
+  server.route("GET", "/old", CannedResponse::redirect(302, "/new?from=old"));
+  server.route("GET", "/new", CannedResponse::text("moved here"));
+
+  auto follow = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/old")), follow);
+  ASSERT_TRUE(follow->finished);
+  ASSERT_EQ(follow->redirects.size(), 1u);
+  EXPECT_EQ(follow->redirects[0].statusCode(), 302);
+  EXPECT_EQ(follow->proposed[0].url(), server.url("/new?from=old"));
+  EXPECT_EQ(follow->response->statusCode(), 200) << "only the final head reaches didReceiveResponse";
+  EXPECT_EQ(follow->response->url(), server.url("/new?from=old"));
+  EXPECT_EQ(stringFromData(follow->body), "moved here");
+  EXPECT_EQ(follow->events, (std::vector<std::string>{"storage", "redirect", "response", "data", "cache", "finish"}));
+
+  // A changed request is what goes on the wire.
+  auto change = std::make_shared<Recorder>();
+  change->onRedirect = [&](const URLRequest& r) {
+    URLRequest changed = r;
+    changed.setValueForHTTPHeaderField("1", "X-Redirected");
+    return std::optional<URLRequest>(changed);
+  };
+  load(URLRequest(server.url("/old")), change);
+  ASSERT_TRUE(change->finished);
+  EXPECT_EQ(server.requests().back().headers.value("X-Redirected"), "1");
+
+  // No request: the redirect answer itself is the result.
+  std::size_t before = server.requestCount();
+  auto stop = std::make_shared<Recorder>();
+  stop->onRedirect = [](const URLRequest&) { return std::optional<URLRequest>(); };
+  load(URLRequest(server.url("/old")), stop);
+  ASSERT_TRUE(stop->finished);
+  EXPECT_EQ(stop->response->statusCode(), 302);
+  EXPECT_EQ(stop->response->valueForHTTPHeaderField("Location"), "/new?from=old");
+  EXPECT_EQ(server.requestCount(), before + 1);
+}
+
+TEST_F(URLConnectionTest, SeeOtherAfterPostBecomesAGetWithoutBody) {
+  server.route("POST", "/form", CannedResponse::redirect(303, "/result"));
+  server.route("GET", "/result", CannedResponse::text("done"));
+  URLRequest request(server.url("/form"));
+  request.setHTTPMethod("POST");
+  request.setValueForHTTPHeaderField("text/plain", "Content-Type");
+  request.setHTTPBody(dataFromString("payload"));
+  auto recorder = std::make_shared<Recorder>();
+  load(request, recorder);
+  ASSERT_TRUE(recorder->finished);
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].method, "GET");
+  EXPECT_EQ(log[1].body, "");
+  EXPECT_FALSE(log[1].headers.contains("Content-Type"));
+}
+
+TEST_F(URLConnectionTest, LargeBodyArrivesInSeveralDataCallbacks) {
+  std::string big;
+  for (int i = 0; i < 60 * 1024; ++i) big.push_back(static_cast<char>('a' + i % 26));
+  CannedResponse answer;
+  answer.chunks = {big.substr(0, 20000), big.substr(20000, 20000), big.substr(40000)};
+  answer.chunkDelay = 0.02;
+  server.route("GET", "/big", answer);
+  auto recorder = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/big")), recorder);
+  ASSERT_TRUE(recorder->finished);
+  EXPECT_GT(recorder->dataCallbacks, 1);
+  EXPECT_EQ(stringFromData(recorder->body), big);
+  EXPECT_EQ(recorder->response->expectedContentLength(), -1) << "chunked answers have no length";
+}
+
+TEST_F(URLConnectionTest, GzipBodiesAreDecodedTransparently) {
+  std::string plain(5000, 'z');
+  Data packed(plain.size() + 64);
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(plain.data());
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = packed.data();
+  z.avail_out = static_cast<uInt>(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  CannedResponse answer = CannedResponse::text(stringFromData(packed));
+  answer.headers.set("Content-Encoding", "gzip");
+  server.route("GET", "/gz", answer);
+  auto recorder = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/gz")), recorder);
+  ASSERT_TRUE(recorder->finished);
+  EXPECT_EQ(stringFromData(recorder->body), plain);
+  EXPECT_TRUE(server.requests()[0].headers.value("Accept-Encoding").value_or("").find("gzip") != std::string::npos);
+}
+
+TEST_F(URLConnectionTest, FailuresCarryTheDomainCodeAndFailingURL) {
+  CannedResponse stall = CannedResponse::text("late");
+  stall.delay = 10;
+  server.route("GET", "/stall", stall);
+  URLRequest slow(server.url("/stall"));
+  slow.setTimeoutInterval(0.5);
+  auto timedOut = std::make_shared<Recorder>();
+  load(slow, timedOut);
+  ASSERT_TRUE(timedOut->error);
+  EXPECT_EQ(timedOut->error->domain, kURLErrorDomain);
+  EXPECT_EQ(timedOut->error->code, kURLErrorTimedOut);
+  EXPECT_EQ(timedOut->error->failingURLString(), server.url("/stall"));
+  EXPECT_FALSE(timedOut->response);
+
+  std::string refusedURL = "http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/x";
+  auto refused = std::make_shared<Recorder>();
+  load(URLRequest(refusedURL), refused);
+  ASSERT_TRUE(refused->error);
+  EXPECT_EQ(refused->error->code, kURLErrorCannotConnectToHost);
+  EXPECT_EQ(refused->error->failingURLString(), refusedURL);
+  EXPECT_EQ(refused->events, (std::vector<std::string>{"storage", "fail"}));
+
+  testing::TcpTestPeer dropper("\r\n\r\n");
+  std::string droppedURL = "http://127.0.0.1:" + std::to_string(dropper.port()) + "/drop";
+  auto dropped = std::make_shared<Recorder>();
+  load(URLRequest(droppedURL), dropped);
+  ASSERT_TRUE(dropped->error);
+  EXPECT_EQ(dropped->error->code, kURLErrorNetworkConnectionLost);
+
+  auto unsupported = std::make_shared<Recorder>();
+  load(URLRequest("ftp://127.0.0.1/file"), unsupported);
+  ASSERT_TRUE(unsupported->error);
+  EXPECT_EQ(unsupported->error->code, kURLErrorUnsupportedURL);
+}
+
+TEST_F(URLConnectionTest, NoCallbackFollowsCancel) {
+  std::atomic<bool> serverDone{false};
+  CannedResponse slow;
+  slow.chunks = {"first", "second", "third"};
+  slow.chunkDelay = 0.1;
+  server.route("GET", "/slow", [&](const RecordedRequest&) { return slow; });
+  server.route("GET", "/after", [&](const RecordedRequest&) {
+    serverDone = true;
+    return CannedResponse::text("ok");
+  });
+  auto recorder = std::make_shared<Recorder>();
+  recorder->onData = [](URLConnection& c) { c.cancel(); };
+  auto connection = URLConnection::create(URLRequest(server.url("/slow")), recorder);
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return recorder->dataCallbacks > 0; }, 20));
+  // The other chunks are written while the loop keeps running for a second load.
+  auto later = std::make_shared<Recorder>();
+  URLConnection::create(URLRequest(server.url("/after")), later);
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return later->done() && serverDone; }, 20));
+  RunLoop::current()->runUntil([] { return false; }, 0.4);
+  EXPECT_EQ(recorder->dataCallbacks, 1);
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"storage", "response", "data"}));
+
+  // Cancelled before it ran: nothing at all.
+  auto never = std::make_shared<Recorder>();
+  auto c = URLConnection::create(URLRequest(server.url("/slow")), never);
+  c->cancel();
+  RunLoop::current()->runUntilIdle();
+  EXPECT_TRUE(never->events.empty());
+}
+
+TEST_F(URLConnectionTest, StreamedUploadReportsProgressAgainstTheDeclaredLength) {
+  server.route("POST", "/upload", CannedResponse::text("stored"));
+  std::string payload(200 * 1024, 'u');
+  URLRequest request(server.url("/upload"));
+  request.setHTTPMethod("POST");
+  request.setValueForHTTPHeaderField(std::to_string(payload.size()), "Content-Length");
+  request.setValueForHTTPHeaderField("application/octet-stream", "Content-Type");
+  request.setHTTPBodyStream(InputStream::withData(dataFromString(payload)));
+  auto recorder = std::make_shared<Recorder>();
+  load(request, recorder);
+  ASSERT_TRUE(recorder->finished) << (recorder->error ? recorder->error->localizedDescription() : "");
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(recorder->lastTotalWritten, static_cast<std::int64_t>(payload.size()));
+  EXPECT_EQ(recorder->sumWritten, static_cast<std::int64_t>(payload.size()));
+  EXPECT_EQ(recorder->lastExpected, static_cast<std::int64_t>(payload.size()));
+  EXPECT_EQ(server.requests()[0].body.size(), payload.size());
+
+  // Without a declared length the body goes out chunked and the total is unknown.
+  URLRequest chunked(server.url("/upload"));
+  chunked.setHTTPMethod("POST");
+  chunked.setHTTPBodyStream(InputStream::withData(dataFromString("abc123")));
+  auto second = std::make_shared<Recorder>();
+  load(chunked, second);
+  ASSERT_TRUE(second->finished);
+  EXPECT_EQ(second->lastExpected, -1);
+  ASSERT_EQ(server.requests().size(), 2u);
+  EXPECT_EQ(server.requests()[1].body, "abc123");
+  EXPECT_EQ(server.requests()[1].headers.value("Transfer-Encoding"), "chunked");
+}
+
+TEST_F(URLConnectionTest, MultipartBodiesAreParsedByTheServer) {
+  server.route("POST", "/form", CannedResponse::text("ok"));
+  std::string b = "XyZ";
+  std::string body = "--" + b + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nx\r\n--" + b +
+                     "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"p.png\"\r\nContent-Type: image/png\r\n\r\nPNG\r\n--" +
+                     b + "--\r\n";
+  URLRequest request(server.url("/form"));
+  request.setHTTPMethod("POST");
+  request.setValueForHTTPHeaderField("multipart/form-data; boundary=" + b, "Content-Type");
+  request.setHTTPBody(dataFromString(body));
+  auto recorder = std::make_shared<Recorder>();
+  load(request, recorder);
+  ASSERT_TRUE(recorder->finished);
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), 1u);
+  ASSERT_NE(log[0].part("a"), nullptr);
+  EXPECT_EQ(log[0].part("a")->content, "x");
+  ASSERT_NE(log[0].part("f"), nullptr);
+  EXPECT_EQ(log[0].part("f")->filename, "p.png");
+  EXPECT_EQ(log[0].part("f")->contentType, "image/png");
+  EXPECT_EQ(log[0].part("f")->content, "PNG");
+}
+
+TEST_F(URLConnectionTest, CookiesAreStoredAndSentOnlyWhenTheRequestAsks) {
+  CannedResponse setter = CannedResponse::text("set");
+  setter.headers.set("Set-Cookie", "sid=42; Path=/");
+  server.route("GET", "/login", setter);
+  server.route("GET", "/page", CannedResponse::text("page"));
+
+  URLRequest noCookies(server.url("/login"));
+  noCookies.setHTTPShouldHandleCookies(false);
+  load(noCookies, std::make_shared<Recorder>());
+  EXPECT_TRUE(HTTPCookieStorage::shared().cookies().empty());
+
+  load(URLRequest(server.url("/login")), std::make_shared<Recorder>());
+  load(URLRequest(server.url("/page")), std::make_shared<Recorder>());
+  URLRequest withoutSending(server.url("/page"));
+  withoutSending.setHTTPShouldHandleCookies(false);
+  load(withoutSending, std::make_shared<Recorder>());
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2].headers.value("Cookie"), "sid=42");
+  EXPECT_FALSE(log[3].headers.contains("Cookie"));
+}
+
+TEST_F(URLConnectionTest, SynchronousRequestBlocksTheCallerAndFollowsRedirects) {
+  server.route("GET", "/a", CannedResponse::redirect(301, "/b"));
+  server.route("GET", "/b", CannedResponse::text("bee", 404));
+  HTTPURLResponse response;
+  Error error;
+  std::optional<Data> body;
+  std::thread worker([&] { body = URLConnection::sendSynchronousRequest(URLRequest(server.url("/a")), &response, &error); });
+  worker.join();
+  ASSERT_TRUE(body);
+  EXPECT_EQ(stringFromData(*body), "bee");
+  EXPECT_EQ(response.statusCode(), 404) << "a status is not a transport failure";
+
+  std::string refusedURL = "http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/";
+  EXPECT_FALSE(URLConnection::sendSynchronousRequest(URLRequest(refusedURL), nullptr, &error));
+  EXPECT_EQ(error.code, kURLErrorCannotConnectToHost);
+}
+
+TEST_F(URLConnectionTest, BasicChallengesAreAnsweredByTheDelegate) {
+  server.route("GET", "/private", [](const RecordedRequest& r) {
+    if (r.headers.value("Authorization") == "Basic dXNlcjpzZWNyZXQ=") return CannedResponse::text("welcome");
+    CannedResponse no = CannedResponse::text("who are you", 401);
+    no.headers.set("WWW-Authenticate", "Basic realm=\"news\"");
+    return no;
+  });
+  class Answering : public Recorder {
+   public:
+    std::string password;
+    std::vector<int> failures;
+    std::vector<std::string> realms;
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      failures.push_back(c.previousFailureCount());
+      realms.push_back(c.protectionSpace().realm);
+      EXPECT_EQ(c.protectionSpace().authenticationMethod, kAuthenticationMethodHTTPBasic);
+      if (c.previousFailureCount() == 0)
+        c.useCredential(URLCredential::withUser("user", password, URLCredential::Persistence::ForSession));
+      else
+        c.continueWithoutCredential();
+    }
+  };
+  auto right = std::make_shared<Answering>();
+  right->password = "secret";
+  load(URLRequest(server.url("/private")), right);
+  ASSERT_TRUE(right->finished);
+  EXPECT_EQ(right->response->statusCode(), 200);
+  EXPECT_EQ(stringFromData(right->body), "welcome");
+  EXPECT_EQ(right->realms, (std::vector<std::string>{"news"}));
+
+  auto wrong = std::make_shared<Answering>();
+  wrong->password = "guess";
+  load(URLRequest(server.url("/private")), wrong);
+  ASSERT_TRUE(wrong->finished);
+  EXPECT_EQ(wrong->failures, (std::vector<int>{0, 1}));
+  EXPECT_EQ(wrong->response->statusCode(), 401) << "given up: the refusal is the answer";
+  EXPECT_EQ(stringFromData(wrong->body), "who are you");
+
+  // A delegate that ignores challenges just gets the 401.
+  auto plain = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/private")), plain);
+  ASSERT_TRUE(plain->finished);
+  EXPECT_EQ(plain->response->statusCode(), 401);
+}
+
+TEST_F(URLConnectionTest, UntrustedCertificatesFailUnlessTheCallerAcceptsAnyCertificate) {
+  HttpTestServer secure(true);
+  secure.route("GET", "/s", CannedResponse::text("secret"));
+
+  auto verified = std::make_shared<Recorder>();
+  load(URLRequest(secure.url("/s")), verified);
+  ASSERT_TRUE(verified->error);
+  EXPECT_EQ(verified->error->code, kURLErrorServerCertificateUntrusted);
+  EXPECT_EQ(secure.requestCount(), 0u);
+
+  auto flagged = std::make_shared<Recorder>();
+  auto connection = URLConnection::create(URLRequest(secure.url("/s")), flagged, false);
+  connection->setAllowsAnyCertificate(true);
+  connection->start();
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return flagged->done(); }, 20));
+  ASSERT_TRUE(flagged->finished);
+  EXPECT_EQ(stringFromData(flagged->body), "secret");
+
+  class Trusting : public Recorder {
+   public:
+    bool canAuthenticateAgainstProtectionSpace(URLConnection&, const URLProtectionSpace& s) override {
+      return s.authenticationMethod == kAuthenticationMethodServerTrust;
+    }
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      note("challenge");
+      c.useCredential(URLCredential::forTrust());
+    }
+  };
+  auto trusting = std::make_shared<Trusting>();
+  load(URLRequest(secure.url("/s")), trusting);
+  ASSERT_TRUE(trusting->finished);
+  EXPECT_EQ(trusting->events.front(), "challenge");
+  EXPECT_EQ(stringFromData(trusting->body), "secret");
+}
+
+TEST_F(URLConnectionTest, ADelegateThatGoesAwayEndsNothingBadly) {
+  CannedResponse answer = CannedResponse::text("body");
+  answer.delay = 0.1;
+  server.route("GET", "/d", answer);
+  auto recorder = std::make_shared<Recorder>();
+  std::weak_ptr<URLConnection> weak = URLConnection::create(URLRequest(server.url("/d")), recorder);
+  recorder.reset();
+  EXPECT_FALSE(weak.expired()) << "a started connection keeps itself alive";
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return weak.expired(); }, 20));
+}
+
+}  // namespace
+}  // namespace os

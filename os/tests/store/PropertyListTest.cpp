@@ -1,0 +1,270 @@
+#include <gtest/gtest.h>
+#include <plist/plist.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "os/crypto/Random.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/testing/TestSandbox.h"
+
+namespace os {
+namespace {
+
+// Equality that also insists on the same kinds (Value's own == lets true equal 1).
+void expectSame(const Value& a, const Value& b, const std::string& where = "root") {
+  ASSERT_EQ(a.type(), b.type()) << where;
+  if (a.isArray()) {
+    ASSERT_EQ(a.count(), b.count()) << where;
+    for (std::size_t i = 0; i < a.count(); ++i) expectSame(a.at(i), b.at(i), where + "[" + std::to_string(i) + "]");
+  } else if (a.isDictionary()) {
+    ASSERT_EQ(a.dictionary()->keys(), b.dictionary()->keys()) << where;
+    for (const auto& [k, v] : *a.dictionary()) expectSame(v, b[k], where + "." + k);
+  } else if (a.isNumber()) {
+    EXPECT_EQ(a.isFloatingPoint(), b.isFloatingPoint()) << where;
+    EXPECT_EQ(a, b) << where;
+  } else {
+    EXPECT_EQ(a, b) << where;
+  }
+}
+
+Value everyKind() {
+  return Value(Dictionary{
+      {"yes", Value(true)},
+      {"no", Value(false)},
+      {"zero", Value(0)},
+      {"negative", Value::number('q', -1234567890123LL)},
+      {"int64max", Value::number('q', 9223372036854775807LL)},
+      {"int64min", Value::number('q', -9223372036854775807LL - 1)},
+      {"real", Value(0.1)},
+      {"negativeReal", Value(-2.5e-300)},
+      {"text", Value("h\xC3\xA9llo <&> \"quoted\" \xE4\xB8\xAD\xE6\x96\x87")},
+      {"empty", Value("")},
+      {"data", Value(Data{0, 1, 2, 255, 0})},
+      {"emptyData", Value(Data{})},
+      {"date", Value(Date::fromTimeIntervalSince1970(1700000000))},
+      {"oldDate", Value(Date::fromTimeIntervalSince1970(0))},
+      {"list", Value(Array{Value(1), Value("two"), Value(Array{}), Value(Dictionary{})})},
+      {"nested", Value(Dictionary{{"z", Value(1)}, {"a", Value(Array{Value(Dictionary{{"deep", Value(true)}})})}})},
+  });
+}
+
+class StorePropertyList : public ::testing::TestWithParam<PropertyListFormat> {};
+
+TEST_P(StorePropertyList, EveryKindRoundTripsAndTheFormatIsReported) {
+  Value original = everyKind();
+  Error error;
+  auto data = PropertyList::write(original, GetParam(), &error);
+  ASSERT_TRUE(data) << error.localizedDescription();
+  EXPECT_EQ(PropertyList::isBinary(*data), GetParam() == PropertyListFormat::Binary);
+  PropertyListFormat found{};
+  auto back = PropertyList::read(*data, &found, &error);
+  ASSERT_TRUE(back) << error.localizedDescription();
+  EXPECT_EQ(found, GetParam());
+  expectSame(original, *back);
+  // Dictionaries keep the order they were written in.
+  EXPECT_EQ(back->dictionary()->keys(), original.dictionary()->keys());
+}
+
+TEST_P(StorePropertyList, SetsBecomeArraysAndNullIsRefused) {
+  auto data = PropertyList::write(Value::set({Value(1), Value(2), Value(1)}), GetParam());
+  ASSERT_TRUE(data);
+  expectSame(*PropertyList::read(*data), Value(Array{Value::number('q', 1), Value::number('q', 2)}));
+
+  Error error;
+  EXPECT_FALSE(PropertyList::write(Value(Array{Value(1), Value()}), GetParam(), &error));
+  EXPECT_EQ(error.domain, kPropertyListErrorDomain);
+  EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+  EXPECT_FALSE(PropertyList::write(Value(std::string("a\0b", 3)), GetParam(), &error));
+  EXPECT_FALSE(PropertyList::write(Value(Date::distantFuture()), GetParam(), &error));
+}
+
+TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
+  Value date(Date::fromTimeIntervalSince1970(1700000000.25));
+  auto binary = PropertyList::read(*PropertyList::write(date, PropertyListFormat::Binary));
+  auto xml = PropertyList::read(*PropertyList::write(date, PropertyListFormat::XML));
+  ASSERT_TRUE(binary && xml);
+  EXPECT_DOUBLE_EQ(binary->date()->timeIntervalSince1970(), 1700000000.25);
+  EXPECT_DOUBLE_EQ(xml->date()->timeIntervalSince1970(), 1700000000.0);
+  // Before 2001 the seconds are negative; the fraction must still come out right.
+  auto early = PropertyList::read(*PropertyList::write(Value(Date::fromTimeIntervalSince1970(100.5)), PropertyListFormat::Binary));
+  EXPECT_DOUBLE_EQ(early->date()->timeIntervalSince1970(), 100.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, StorePropertyList,
+                         ::testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary));
+
+TEST(StorePropertyListUID, WrittenAsRealReferencesOnlyWhenAsked) {
+  Value withRef(Dictionary{{"ref", uidValue(7)}});
+  auto asUID = PropertyList::write(withRef, PropertyListFormat::Binary, nullptr, true);
+  auto asDict = PropertyList::write(withRef, PropertyListFormat::Binary, nullptr, false);
+  ASSERT_TRUE(asUID && asDict);
+  auto typeOfRef = [](const Data& d) {
+    plist_t root = nullptr;
+    plist_from_bin(reinterpret_cast<const char*>(d.data()), static_cast<std::uint32_t>(d.size()), &root);
+    plist_type t = plist_get_node_type(plist_dict_get_item(root, "ref"));
+    plist_free(root);
+    return t;
+  };
+  EXPECT_EQ(typeOfRef(*asUID), PLIST_UID);
+  EXPECT_EQ(typeOfRef(*asDict), PLIST_DICT);
+  EXPECT_EQ(uidIndex((*PropertyList::read(*asUID))["ref"]), 7u);
+  EXPECT_FALSE(uidIndex(Value(Dictionary{{kPropertyListUIDKey, Value("7")}})));
+}
+
+TEST(StorePropertyListInterop, BinaryListIsReadByTheCommandLineTool) {
+  if (std::system("command -v plistutil >/dev/null 2>&1") != 0) GTEST_SKIP() << "plistutil not installed";
+  TestSandbox box;
+  std::string in = appendingPathComponent(box.root(), "out.plist");
+  std::string out = appendingPathComponent(box.root(), "out.xml");
+  ASSERT_TRUE(PropertyList::writeFile(everyKind(), in, PropertyListFormat::Binary));
+  std::string command = "plistutil -i '" + in + "' -o '" + out + "' -f xml >/dev/null 2>&1";
+  int rc = std::system(command.c_str());
+  if (rc != 0) {  // older tools convert binary to XML without a format option
+    command = "plistutil -i '" + in + "' -o '" + out + "' >/dev/null 2>&1";
+    rc = std::system(command.c_str());
+  }
+  ASSERT_EQ(rc, 0);
+  auto text = FileManager::defaultManager().contentsAtPath(out);
+  ASSERT_TRUE(text);
+  EXPECT_NE(stringFromData(*text).find("<key>int64min</key>"), std::string::npos);
+  PropertyListFormat format{};
+  auto back = PropertyList::read(*text, &format);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(format, PropertyListFormat::XML);
+  expectSame(everyKind(), *back);
+}
+
+// A binary list of n objects with 4-byte offsets and references, object i built by make(i).
+Data binaryList(std::uint64_t n, const std::function<Data(std::uint64_t)>& make, std::uint64_t top = 0) {
+  Data out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<std::uint64_t> offsets;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    offsets.push_back(out.size());
+    Data obj = make(i);
+    out.insert(out.end(), obj.begin(), obj.end());
+  }
+  std::uint64_t table = out.size();
+  auto be = [&](std::uint64_t v, int bytes) {
+    for (int b = bytes - 1; b >= 0; --b) out.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+  };
+  for (auto o : offsets) be(o, 4);
+  for (int i = 0; i < 6; ++i) out.push_back(0);
+  out.push_back(4);
+  out.push_back(4);
+  be(n, 8);
+  be(top, 8);
+  be(table, 8);
+  return out;
+}
+
+Data arrayOf(std::vector<std::uint32_t> refs) {
+  Data d;
+  if (refs.size() < 15) {
+    d.push_back(static_cast<std::uint8_t>(0xA0 | refs.size()));
+  } else {
+    d.push_back(0xAF);
+    d.push_back(0x12);
+    for (int b = 3; b >= 0; --b) d.push_back(static_cast<std::uint8_t>(refs.size() >> (8 * b)));
+  }
+  for (auto r : refs)
+    for (int b = 3; b >= 0; --b) d.push_back(static_cast<std::uint8_t>(r >> (8 * b)));
+  return d;
+}
+
+void expectRefused(const Data& data, const char* what) {
+  Error error;
+  EXPECT_FALSE(PropertyList::read(data, nullptr, &error)) << what;
+  EXPECT_EQ(error.domain, kPropertyListErrorDomain) << what;
+  EXPECT_EQ(error.code, kPropertyListReadCorruptError) << what;
+}
+
+TEST(StorePropertyListHostile, TruncatedBinaryListsAreErrors) {
+  auto good = PropertyList::write(everyKind(), PropertyListFormat::Binary);
+  ASSERT_TRUE(good);
+  for (std::size_t cut = 0; cut < good->size(); ++cut) {
+    Data part(good->begin(), good->begin() + static_cast<long>(cut));
+    EXPECT_FALSE(PropertyList::read(part)) << "cut at " << cut;
+  }
+}
+
+TEST(StorePropertyListHostile, SelfReferencesDeepChainsAndExpansionBombsAreErrors) {
+  expectRefused(binaryList(1, [](std::uint64_t) { return arrayOf({0}); }), "array holding itself");
+  expectRefused(binaryList(2, [](std::uint64_t i) { return arrayOf({static_cast<std::uint32_t>(1 - i)}); }),
+                "two arrays holding each other");
+  // A chain this deep would exhaust the stack of a recursive reader.
+  const std::uint64_t deep = 100000;
+  expectRefused(binaryList(deep, [&](std::uint64_t i) {
+                  return i + 1 < deep ? arrayOf({static_cast<std::uint32_t>(i + 1)}) : Data{0x08};
+                }),
+                "deep chain");
+  // 40 levels of arrays each holding the next level twice: tiny on disk, 2^40 nodes when expanded.
+  expectRefused(binaryList(41, [](std::uint64_t i) {
+                  return i < 40 ? arrayOf({static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(i + 1)})
+                                : Data{0x09};
+                }),
+                "expansion bomb");
+  // A count far beyond the file, and references past the object table.
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0xAF, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}; }),
+                "absurd count");
+  expectRefused(binaryList(1, [](std::uint64_t) { return arrayOf({99}); }), "reference beyond the table");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x08}; }, 5), "top object beyond the table");
+  // A shallow lattice that expands modestly is still fine.
+  auto ok = PropertyList::read(binaryList(4, [](std::uint64_t i) {
+    return i < 3 ? arrayOf({static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(i + 1)}) : Data{0x09};
+  }));
+  ASSERT_TRUE(ok);
+  EXPECT_TRUE(ok->at(1).at(0).at(1).boolValue());
+}
+
+TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {
+  Data dict{0xD1, 0, 0, 0, 1, 0, 0, 0, 2};
+  expectRefused(binaryList(3, [&](std::uint64_t i) {
+                  return i == 0 ? dict : i == 1 ? Data{0x53, 'a', 0, 'b'} : Data{0x09};
+                }),
+                "key with NUL");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x62, 0, 'a', 0, 0}; }), "UTF-16 text with NUL");
+  expectRefused(dataFromString("<plist><string>a&#0;b</string></plist>"), "NUL reference");
+  expectRefused(dataFromString("<plist><dict><key>a&#x00;</key><true/></dict></plist>"), "NUL key reference");
+  auto ok = PropertyList::read(dataFromString("<plist><string>a&#10;&#x41;</string></plist>"));
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(*ok->string(), "a\nA");
+}
+
+TEST(StorePropertyListHostile, RandomlyDamagedListsNeverCrash) {
+  SeededRandomScope seeded(2024);
+  auto good = PropertyList::write(everyKind(), PropertyListFormat::Binary);
+  auto xml = PropertyList::write(everyKind(), PropertyListFormat::XML);
+  ASSERT_TRUE(good && xml);
+  for (int round = 0; round < 600; ++round) {
+    Data d = round % 2 ? *good : *xml;
+    int flips = 1 + static_cast<int>(randomUniform(4));
+    for (int f = 0; f < flips; ++f) d[randomUniform(static_cast<std::uint32_t>(d.size()))] = static_cast<std::uint8_t>(random32());
+    Error error;
+    auto v = PropertyList::read(d, nullptr, &error);
+    if (!v) {
+      EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+    }
+  }
+}
+
+TEST(StorePropertyListHostile, MalformedAndDeepXMLAreErrors) {
+  expectRefused(Data{}, "empty");
+  expectRefused(dataFromString("not a property list at all"), "plain text");
+  expectRefused(dataFromString("<plist><array><array><integer>1"), "unclosed");
+  std::string deep = "<plist>";
+  for (int i = 0; i < 5000; ++i) deep += "<array>";
+  for (int i = 0; i < 5000; ++i) deep += "</array>";
+  expectRefused(dataFromString(deep + "</plist>"), "deeply nested XML");
+  // Empty containers written in their short form do not count as nesting.
+  std::string flat = "<plist><array>";
+  for (int i = 0; i < 2000; ++i) flat += "<array/><dict/>";
+  auto v = PropertyList::read(dataFromString(flat + "</array></plist>"));
+  ASSERT_TRUE(v);
+  EXPECT_EQ(v->count(), 4000u);
+}
+
+}  // namespace
+}  // namespace os

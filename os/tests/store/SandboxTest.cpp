@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/store/UserDefaults.h"
+#include "os/testing/TestSandbox.h"
+
+namespace os {
+namespace {
+
+FileManager& fm() { return FileManager::defaultManager(); }
+
+mode_t modeOf(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0;
+}
+
+TEST(StoreSandbox, EachTestGetsFreshCurrentFoldersThatGoAway) {
+  std::string root;
+  {
+    TestSandbox box("com.example.first");
+    auto s = Sandbox::current();
+    EXPECT_EQ(s, box.sandbox());
+    root = box.root();
+    bool isDir = false;
+    for (const std::string& dir : {s->documentsDirectory(), s->cachesDirectory(), s->preferencesDirectory(),
+                                   s->deviceDirectory(), s->bundlePath()}) {
+      EXPECT_TRUE(fm().fileExistsAtPath(dir, &isDir) && isDir) << dir;
+      EXPECT_EQ(dir.rfind(root, 0), 0u) << dir;
+    }
+    EXPECT_EQ(s->mainBundle()->bundleIdentifier(), "com.example.first");
+    {
+      TestSandbox inner("com.example.second");
+      EXPECT_EQ(Bundle::mainBundle()->bundleIdentifier(), "com.example.second");
+    }
+    EXPECT_EQ(Sandbox::current(), box.sandbox());
+  }
+  EXPECT_FALSE(fm().fileExistsAtPath(root));
+}
+
+TEST(StoreBundle, InfoResourcesAndLocalisedValues) {
+  TestSandbox box;
+  box.setInfoDictionary(Dictionary{
+      {kBundleIdentifierKey, Value("com.example.reader")},
+      {"CFBundleDisplayName", Value("Reader")},
+      {"CFBundleVersion", Value("1.2")},
+      {"CFBundleURLTypes", Value(Array{Value(Dictionary{{"CFBundleURLSchemes", Value(Array{Value("velmora100")})}})})},
+  });
+  box.writeBundleFile("zh-Hans.lproj/InfoPlist.strings", "/* display */\n\"CFBundleDisplayName\" = \"\\U65b0\\U95fb\";\n");
+  box.writeBundlePropertyList("PushConfig.plist", Value(Dictionary{{"APP_KEY", Value("k")}, {"APS_FOR_PRODUCTION", Value(true)}}));
+  box.writeBundleFile("OBSocialLocalizable.strings",
+                      "// buttons\n\"button_close\" = \"Close \\\"now\\\"\";\nloading = \"Loading\\n...\";\n");
+
+  auto bundle = Bundle::mainBundle();
+  EXPECT_EQ(bundle->bundleIdentifier(), "com.example.reader");
+  EXPECT_EQ(bundle->objectForInfoDictionaryKey("CFBundleDisplayName"), Value("\xE6\x96\xB0\xE9\x97\xBB"));
+  EXPECT_EQ(bundle->objectForInfoDictionaryKey("CFBundleVersion"), Value("1.2"));
+  EXPECT_TRUE(bundle->objectForInfoDictionaryKey("missing").isNull());
+  EXPECT_EQ(bundle->infoDictionary()["CFBundleURLTypes"].at(0)["CFBundleURLSchemes"].at(0), Value("velmora100"));
+
+  auto push = bundle->propertyListForResource("PushConfig", "plist");
+  ASSERT_TRUE(push);
+  EXPECT_EQ((*push)["APP_KEY"], Value("k"));
+  EXPECT_EQ(bundle->pathForResource("InfoPlist", "strings"), box.sandbox()->bundlePath() + "/zh-Hans.lproj/InfoPlist.strings");
+
+  Error error;
+  EXPECT_FALSE(bundle->propertyListForResource("config", "plist", &error));
+  EXPECT_EQ(error.domain, kFileErrorDomain);
+  EXPECT_EQ(error.code, ENOENT);
+
+  EXPECT_EQ(bundle->localizedStringForKey("button_close", "", "OBSocialLocalizable"), "Close \"now\"");
+  EXPECT_EQ(bundle->localizedStringForKey("loading", "", "OBSocialLocalizable"), "Loading\n...");
+  EXPECT_EQ(bundle->localizedStringForKey("absent", "fallback", "OBSocialLocalizable"), "fallback");
+  EXPECT_EQ(bundle->localizedStringForKey("absent", "", "OBSocialLocalizable"), "absent");
+}
+
+TEST(StoreBundle, StringsTablesInEitherFormAndBrokenOnes) {
+  auto plist = parseStringsTable(*PropertyList::write(Value(Dictionary{{"a", Value("1")}, {"n", Value(2)}}),
+                                                      PropertyListFormat::XML));
+  ASSERT_TRUE(plist);
+  EXPECT_EQ(*plist, (Dictionary{{"a", Value("1")}}));
+  Error error;
+  EXPECT_FALSE(parseStringsTable(dataFromString("\"a\" = \"unterminated;"), &error));
+  EXPECT_FALSE(parseStringsTable(dataFromString("\"a\" = \"b\""), &error));
+  EXPECT_EQ(parseStringsTable(dataFromString("\xEF\xBB\xBF\"k\";"))->operator[]("k"), Value("k"));
+}
+
+class StoreFileManager : public ::testing::Test {
+ protected:
+  TestSandbox box;
+  std::string dir = appendingPathComponent(box.root(), "files");
+};
+
+TEST_F(StoreFileManager, WritesReadsAppendsAndReportsErrnoErrors) {
+  std::string file = dir + "/a/b/c.bin";
+  Error error;
+  EXPECT_FALSE(fm().writeData(Data{1}, file, {}, &error));
+  EXPECT_EQ(error.code, ENOENT);
+  EXPECT_EQ(error.userInfo[kFilePathErrorKey], Value(file));
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir + "/a/b", true, &error));
+  EXPECT_FALSE(fm().createDirectoryAtPath(dir + "/x/y", false, &error));
+
+  ASSERT_TRUE(fm().writeData(Data{1, 2, 3}, file, WriteOptions{true, 0600}, &error));
+  EXPECT_EQ(modeOf(file), 0600u);
+  ASSERT_TRUE(fm().appendData(Data{4}, file));
+  EXPECT_EQ(fm().contentsAtPath(file), (Data{1, 2, 3, 4}));
+  ASSERT_TRUE(fm().writeData(Data{}, file));  // atomic replace leaves no temporary file behind
+  EXPECT_EQ(fm().contentsAtPath(file), Data{});
+  EXPECT_EQ(*fm().contentsOfDirectoryAtPath(dir + "/a/b"), std::vector<std::string>{"c.bin"});
+
+  EXPECT_FALSE(fm().contentsAtPath(dir + "/missing", &error));
+  EXPECT_EQ(error.domain, kFileErrorDomain);
+  EXPECT_EQ(error.code, ENOENT);
+  EXPECT_FALSE(fm().contentsAtPath(dir, &error));
+  EXPECT_EQ(error.code, EISDIR);
+}
+
+TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
+  fm().createDirectoryAtPath(dir + "/tree/sub", true);
+  fm().createDirectoryAtPath(dir + "/tree/.hidden", true);
+  fm().writeData(dataFromString("x"), dir + "/tree/sub/f.txt");
+  fm().writeData(dataFromString("y"), dir + "/tree/.hidden/g.txt");
+  fm().writeData(dataFromString("z"), dir + "/tree/.dotfile");
+  EXPECT_EQ(fm().enumerateDirectory(dir + "/tree"), (std::vector<std::string>{"sub", "sub/f.txt"}));
+
+  Error error;
+  ASSERT_TRUE(fm().copyItemAtPath(dir + "/tree", dir + "/copy", &error)) << error.localizedDescription();
+  EXPECT_EQ(fm().contentsAtPath(dir + "/copy/sub/f.txt"), dataFromString("x"));
+  EXPECT_FALSE(fm().copyItemAtPath(dir + "/tree", dir + "/copy", &error));
+  EXPECT_EQ(error.code, EEXIST);
+  EXPECT_FALSE(fm().moveItemAtPath(dir + "/tree", dir + "/copy", &error));
+  EXPECT_EQ(error.code, EEXIST);
+  ASSERT_TRUE(fm().moveItemAtPath(dir + "/tree", dir + "/moved"));
+  EXPECT_FALSE(fm().fileExistsAtPath(dir + "/tree"));
+  ASSERT_TRUE(fm().removeItemAtPath(dir + "/moved"));
+  EXPECT_FALSE(fm().fileExistsAtPath(dir + "/moved"));
+  EXPECT_FALSE(fm().removeItemAtPath(dir + "/moved", &error));
+  EXPECT_EQ(error.code, ENOENT);
+}
+
+TEST_F(StoreFileManager, AttributesAndModificationDates) {
+  fm().createDirectoryAtPath(dir, true);
+  std::string file = dir + "/f";
+  fm().writeData(Data(5000, 7), file);
+  auto a = fm().attributesOfItemAtPath(file);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->size, 5000u);
+  EXPECT_FALSE(a->isDirectory);
+  Date week = Date::fromTimeIntervalSince1970(1600000000.5);
+  ASSERT_TRUE(fm().setModificationDate(file, week));
+  EXPECT_NEAR(fm().attributesOfItemAtPath(file)->modificationDate.timeIntervalSince1970(), 1600000000.5, 1e-3);
+  EXPECT_TRUE(fm().attributesOfItemAtPath(dir)->isDirectory);
+  auto disk = fm().attributesOfFileSystemForPath(dir);
+  ASSERT_TRUE(disk);
+  EXPECT_GT(disk->totalSize, 0u);
+  EXPECT_LE(disk->freeSize, disk->totalSize);
+  Error error;
+  EXPECT_FALSE(fm().attributesOfItemAtPath(dir + "/none", &error));
+  EXPECT_EQ(error.code, ENOENT);
+}
+
+TEST(StoreUserDefaults, TypedReadsFollowTheStoredKind) {
+  TestSandbox box;
+  auto d = UserDefaults::standardUserDefaults();
+  EXPECT_EQ(d->integerForKey("kAppActive"), 0);
+  d->setInteger(1, "kAppActive");
+  d->setObject(Value("42"), "numeric");
+  d->setObject(Value("YES"), "yes");
+  d->setDouble(2.75, "real");
+  d->setObject(Value(Data{1}), "blob");
+  d->setObject(Value(Array{Value("zh-Hans")}), "list");
+  d->setObject(Value(Dictionary{{"k", Value(1)}}), "dict");
+  EXPECT_EQ(d->integerForKey("kAppActive"), 1);
+  EXPECT_EQ(d->integerForKey("numeric"), 42);
+  EXPECT_EQ(d->integerForKey("real"), 2);
+  EXPECT_EQ(d->integerForKey("blob"), 0);
+  EXPECT_TRUE(d->boolForKey("yes"));
+  EXPECT_TRUE(d->boolForKey("kAppActive"));
+  EXPECT_FALSE(d->boolForKey("missing"));
+  EXPECT_DOUBLE_EQ(d->doubleForKey("numeric"), 42.0);
+  EXPECT_FALSE(d->stringForKey("kAppActive"));
+  EXPECT_FALSE(d->dataForKey("numeric"));
+  EXPECT_FALSE(d->arrayForKey("dict"));
+  EXPECT_FALSE(d->dictionaryForKey("list"));
+  EXPECT_EQ(d->arrayForKey("list")->at(0), Value("zh-Hans"));
+  EXPECT_EQ((*d->dictionaryForKey("dict"))["k"], Value(1));
+  d->setObject(Value(), "numeric");
+  EXPECT_FALSE(d->objectForKey("numeric"));
+
+  d->registerDefaults(Dictionary{{"AppleLanguages", Value(Array{Value("en")})}, {"kAppActive", Value(7)}});
+  EXPECT_EQ(d->arrayForKey("AppleLanguages")->at(0), Value("en"));
+  EXPECT_EQ(d->integerForKey("kAppActive"), 1);  // a stored value wins
+  EXPECT_FALSE(d->dictionaryRepresentation().contains("AppleLanguages"));
+
+  EXPECT_THROW(d->setObject(Value(Array{Value()}), "bad"), Exception);
+  EXPECT_FALSE(d->objectForKey("bad"));
+}
+
+TEST(StoreUserDefaults, SurvivesARestartInAnOwnerOnlyFile) {
+  TestSandbox box("com.example.prefs");
+  std::string path = box.sandbox()->preferencesDirectory() + "/com.example.prefs.plist";
+  {
+    auto d = UserDefaults::standardUserDefaults();
+    EXPECT_EQ(d->path(), path);
+    d->setObject(Value("abc"), "OBSocial_uid");
+    d->setBool(true, "kPushMessage");
+    EXPECT_TRUE(d->synchronize());
+  }
+  EXPECT_EQ(modeOf(path), 0600u);
+  UserDefaults restarted(path);
+  EXPECT_EQ(restarted.stringForKey("OBSocial_uid"), "abc");
+  EXPECT_TRUE(restarted.boolForKey("kPushMessage"));
+  EXPECT_FALSE(restarted.lastError());
+  restarted.removeObjectForKey("OBSocial_uid");
+  EXPECT_FALSE(UserDefaults(path).objectForKey("OBSocial_uid"));
+}
+
+TEST(StoreUserDefaults, CorruptFileReadsEmptyAndIsKeptAside) {
+  TestSandbox box;
+  std::string path = box.sandbox()->preferencesDirectory() + "/broken.plist";
+  fm().writeData(dataFromString("bplist00 this is not a list"), path);
+  UserDefaults d(path);
+  EXPECT_TRUE(d.dictionaryRepresentation().empty());
+  ASSERT_TRUE(d.lastError());
+  EXPECT_EQ(d.lastError()->domain, kPropertyListErrorDomain);
+  EXPECT_EQ(fm().contentsAtPath(path + ".corrupt"), dataFromString("bplist00 this is not a list"));
+  d.setInteger(3, "fresh");
+  EXPECT_EQ(UserDefaults(path).integerForKey("fresh"), 3);
+  EXPECT_TRUE(fm().fileExistsAtPath(path + ".corrupt"));
+
+  // A readable list that is not a dictionary is no better.
+  PropertyList::writeFile(Value(Array{Value(1)}), path, PropertyListFormat::XML);
+  UserDefaults notDict(path);
+  EXPECT_TRUE(notDict.lastError());
+  EXPECT_FALSE(notDict.objectForKey("fresh"));
+}
+
+}  // namespace
+}  // namespace os
