@@ -56,6 +56,8 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   BNImageCache& operator=(const BNImageCache&) = delete;
 
   const std::string& diskCachePath() const { return diskCachePath_; }
+  // The serial queue of all disk work.
+  const std::shared_ptr<os::DispatchQueue>& ioQueue() const { return ioQueue_; }
   void addReadOnlyCachePath(const std::string& path);
 
   std::string cachePathForKey(const std::string& key, const std::string& path) const;

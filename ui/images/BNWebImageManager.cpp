@@ -199,9 +199,8 @@ void BNWebImageManager::queryDone(const std::shared_ptr<BNWebImageCombinedOperat
   if ((!cachedImage || refresh) && allowed) {
     if (cachedImage && refresh && completed) {
       // The cached picture first, while the refresh runs; a caller who cancelled gets nothing.
-      BNRunOnMainThread([weakOperation, completed, cachedImage, source, url] {
-        auto op = weakOperation.lock();
-        if (op && !op->isCancelled()) completed(cachedImage, std::nullopt, source, true, url);
+      BNRunOnMainThread([operation, completed, cachedImage, source, url] {
+        if (!operation->isCancelled()) completed(cachedImage, std::nullopt, source, true, url);
       });
     }
     unsigned downloaderOptions = 0;
@@ -234,9 +233,9 @@ void BNWebImageManager::queryDone(const std::shared_ptr<BNWebImageCombinedOperat
     return;
   }
 
-  BNRunOnMainThread([weakOperation, completed, cachedImage, source, url] {
-    auto op = weakOperation.lock();
-    if (completed && op && !op->isCancelled()) {
+  // The report holds the operation: a caller may have dropped it and still wants the answer.
+  BNRunOnMainThread([operation, completed, cachedImage, source, url] {
+    if (completed && !operation->isCancelled()) {
       if (cachedImage)
         completed(cachedImage, std::nullopt, source, true, url);
       else
@@ -250,11 +249,9 @@ void BNWebImageManager::downloadDone(const std::shared_ptr<BNWebImageCombinedOpe
                                      const std::string& key, unsigned options, bool hadCachedImage,
                                      const CompletionWithFinishedBlock& completed, BNImagePtr image, std::optional<os::Data> data,
                                      std::optional<os::Error> error, bool finished) {
-  std::weak_ptr<BNWebImageCombinedOperation> weakOperation = operation;
-  auto report = [weakOperation, completed, url, finished](BNImagePtr image, std::optional<os::Error> error) {
-    BNRunOnMainThread([weakOperation, completed, url, finished, image, error] {
-      auto op = weakOperation.lock();
-      if (completed && op && !op->isCancelled()) completed(image, error, BNCacheSourceNone, finished, url);
+  auto report = [operation, completed, url, finished](BNImagePtr image, std::optional<os::Error> error) {
+    BNRunOnMainThread([operation, completed, url, finished, image, error] {
+      if (completed && !operation->isCancelled()) completed(image, error, BNCacheSourceNone, finished, url);
     });
   };
   bool toDisk = !(options & BNImageLoadMemoryOnly);
