@@ -15,6 +15,20 @@ void removeFrom(std::vector<std::shared_ptr<SQDatabase>>& list, const std::share
 bool contains(const std::vector<std::shared_ptr<SQDatabase>>& list, const std::shared_ptr<SQDatabase>& db) {
   return std::find(list.begin(), list.end(), db) != list.end();
 }
+
+// Runs the block; when it raises, `undo` runs and the connection goes back to the pool before the
+// exception travels on, so that a caller's mistake neither leaks a connection nor leaves half-done
+// work for the connection's next user to commit.
+template <class Block, class Undo>
+void runGuarded(SQDatabasePool& pool, const std::shared_ptr<SQDatabase>& database, Block&& block, Undo&& undo) {
+  try {
+    block();
+  } catch (...) {
+    undo();
+    pool.pushDatabaseBackInPool(database);
+    throw;
+  }
+}
 }  // namespace
 
 std::shared_ptr<SQDatabasePool> SQDatabasePool::databasePoolWithPath(std::optional<std::string> path, int flags) {
@@ -76,7 +90,7 @@ void SQDatabasePool::pushDatabaseBackInPool(const std::shared_ptr<SQDatabase>& d
 void SQDatabasePool::inDatabase(const DatabaseBlock& block) {
   auto database = db();
   if (!database) return;
-  block(*database);
+  runGuarded(*this, database, [&] { block(*database); }, [] {});
   pushDatabaseBackInPool(database);
 }
 
@@ -88,7 +102,7 @@ void SQDatabasePool::beginTransaction(bool deferred, const TransactionBlock& blo
     database->beginDeferredTransaction();
   else
     database->beginTransaction();
-  block(*database, rollback);
+  runGuarded(*this, database, [&] { block(*database, rollback); }, [&] { database->rollback(); });
   if (rollback)
     database->rollback();
   else
@@ -110,7 +124,10 @@ std::optional<os::Error> SQDatabasePool::inSavePoint(const TransactionBlock& blo
     return error;
   }
   bool rollback = false;
-  block(*database, rollback);
+  runGuarded(*this, database, [&] { block(*database, rollback); }, [&] {
+    database->rollbackToSavePointWithName(name);
+    database->releaseSavePointWithName(name);
+  });
   std::optional<os::Error> result;
   if (rollback && !database->rollbackToSavePointWithName(name, &error)) result = error;
   if (!database->releaseSavePointWithName(name, &error)) result = error;

@@ -86,7 +86,13 @@ void SQDatabaseQueue::beginTransaction(bool deferred, const TransactionBlock& bl
       db->beginDeferredTransaction();
     else
       db->beginTransaction();
-    block(*db, rollback);
+    try {
+      block(*db, rollback);
+    } catch (...) {
+      // Half-done work of a block that raised must not be committed by the next piece of work.
+      db->rollback();
+      throw;
+    }
     if (rollback)
       db->rollback();
     else
@@ -113,7 +119,13 @@ std::optional<os::Error> SQDatabaseQueue::inSavePoint(const TransactionBlock& bl
       return;
     }
     bool rollback = false;
-    block(*db, rollback);
+    try {
+      block(*db, rollback);
+    } catch (...) {
+      db->rollbackToSavePointWithName(name);
+      db->releaseSavePointWithName(name);
+      throw;
+    }
     if (rollback && !db->rollbackToSavePointWithName(name, &error)) result = error;
     if (!db->releaseSavePointWithName(name, &error)) result = error;
   });

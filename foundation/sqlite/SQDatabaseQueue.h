@@ -1,6 +1,12 @@
 #pragma once
 // One connection used from several threads: every piece of work runs on it one after another, and the
 // caller waits until its work is done.
+//
+// The serial queue is a lock rather than an os::DispatchQueue: every call is synchronous, so a worker
+// thread would only run the block while the caller sat waiting for it. Running the block on the
+// caller's own thread gives the same one-at-a-time order and the same re-entry check (the thread that
+// holds the queue), and besides lets an os::Exception raised inside the block reach its caller
+// instead of ending the process on a worker thread.
 #include <functional>
 #include <memory>
 #include <mutex>

@@ -111,6 +111,10 @@ class CurlTask : public URLTransportTask {
         curl_easy_getinfo(t->easy_, CURLINFO_EFFECTIVE_URL, &effective);
         HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_), t->headers_);
         t->gotResponse_ = true;
+        // The last body bytes may have gone out since the progress callback last ran; their
+        // report comes before the answer.
+        curl_off_t sent = 0;
+        if (curl_easy_getinfo(t->easy_, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) t->reportUpload(sent);
         t->emit([&](URLTransportClient& c) { c.transportDidReceiveResponse(response); });
       }
       return size * n;
@@ -149,14 +153,16 @@ class CurlTask : public URLTransportTask {
   }
 
   static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
-    auto* t = static_cast<CurlTask*>(self);
-    if (ulnow > t->uploaded_) {
-      std::int64_t delta = ulnow - t->uploaded_;
-      t->uploaded_ = ulnow;
-      t->touch();
-      t->emit([&](URLTransportClient& c) { c.transportDidSendBodyData(delta, ulnow, t->expectedUpload_); });
-    }
+    static_cast<CurlTask*>(self)->reportUpload(ulnow);
     return 0;
+  }
+
+  void reportUpload(curl_off_t now) {
+    if (now <= uploaded_) return;
+    std::int64_t delta = now - uploaded_;
+    uploaded_ = now;
+    touch();
+    emit([&](URLTransportClient& c) { c.transportDidSendBodyData(delta, now, expectedUpload_); });
   }
 
   void configure() {

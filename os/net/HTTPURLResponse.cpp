@@ -61,7 +61,7 @@ std::string HTTPURLResponse::suggestedFilename() const {
   if (auto disposition = headers_.value("Content-Disposition")) {
     std::string name = parameter(*disposition, "filename");
     if (auto slash = name.find_last_of("/\\"); slash != std::string::npos) name = name.substr(slash + 1);
-    if (!name.empty()) return name;
+    if (!name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos) return name;
   }
   if (auto parts = net::parseURL(url_)) {
     std::string path = parts->path;

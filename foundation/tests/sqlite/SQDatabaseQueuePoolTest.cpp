@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <thread>
 #include <vector>
@@ -57,6 +58,32 @@ TEST(SQDatabaseQueue, ReopensAfterCloseAndRollsBackOnRequest) {
   std::shared_ptr<SQResultSet> leaked;
   queue->inDatabase([&](SQDatabase& db) { leaked = db.executeQuery("select n from t"); });
   EXPECT_TRUE(log.contains("Warning: there is at least one open result set around after performing [SQDatabaseQueue inDatabase:]"));
+}
+
+// A mistake raised inside a block reaches the caller; its half-done work is undone so that the next
+// piece of work does not commit it.
+TEST(SQDatabaseQueue, ABlockThatRaisesReachesTheCallerAndLeavesNothingHalfDone) {
+  TempDir dir;
+  auto queue = SQDatabaseQueue::databaseQueueWithPath(dir.file("q.db"));
+  queue->inDatabase([](SQDatabase& db) { db.executeUpdate("create table t (n integer)"); });
+  auto raising = [](SQDatabase& db, bool&) {
+    db.executeUpdate("insert into t values (1)");
+    throw os::Exception("Misuse", "raised inside the block");
+  };
+  EXPECT_THROW(queue->inTransaction(raising), os::Exception);
+  EXPECT_THROW(queue->inDeferredTransaction(raising), os::Exception);
+  EXPECT_THROW(queue->inSavePoint(raising), os::Exception);
+  EXPECT_THROW(queue->inDatabase([](SQDatabase&) { throw os::Exception("Misuse", "again"); }), os::Exception);
+
+  queue->inTransaction([](SQDatabase& db, bool&) { db.executeUpdate("insert into t values (2)"); });
+  std::optional<std::string> values;
+  bool inTransaction = true;
+  queue->inDatabase([&](SQDatabase& db) {
+    values = db.stringForQuery("select group_concat(n) from t");
+    inTransaction = !sqlite3_get_autocommit(db.sqliteHandle());
+  });
+  EXPECT_EQ(values, "2");
+  EXPECT_FALSE(inTransaction);
 }
 
 TEST(SQDatabaseQueue, FailsToOpenWithoutAFolder) {
@@ -130,6 +157,30 @@ TEST(SQDatabasePool, ARefusedConnectionIsNotCountedAsHandedOut) {
   delegate->accept = false;
   EXPECT_EQ(pool->db(), nullptr);
   EXPECT_EQ(pool->countOfOpenDatabases(), 0u);
+}
+
+TEST(SQDatabasePool, ABlockThatRaisesGivesTheConnectionBackWithNothingHalfDone) {
+  TempDir dir;
+  auto pool = SQDatabasePool::databasePoolWithPath(dir.file("p.db"));
+  pool->setMaximumNumberOfDatabasesToCreate(1);
+  pool->inDatabase([](SQDatabase& db) { db.executeUpdate("create table t (n integer)"); });
+  auto raising = [](SQDatabase& db, bool&) {
+    db.executeUpdate("insert into t values (1)");
+    throw os::Exception("Misuse", "raised inside the block");
+  };
+  EXPECT_THROW(pool->inTransaction(raising), os::Exception);
+  EXPECT_THROW(pool->inSavePoint(raising), os::Exception);
+  EXPECT_THROW(pool->inDatabase([](SQDatabase&) { throw os::Exception("Misuse", "again"); }), os::Exception);
+  EXPECT_EQ(pool->countOfCheckedOutDatabases(), 0u);
+
+  // The one connection is available again and starts clean.
+  pool->inTransaction([](SQDatabase& db, bool&) { db.executeUpdate("insert into t values (2)"); });
+  std::optional<std::string> values;
+  pool->inDatabase([&](SQDatabase& db) {
+    EXPECT_TRUE(sqlite3_get_autocommit(db.sqliteHandle()));
+    values = db.stringForQuery("select group_concat(n) from t");
+  });
+  EXPECT_EQ(values, "2");
 }
 
 TEST(SQDatabasePool, TransactionsAndSavepointsReturnTheConnection) {

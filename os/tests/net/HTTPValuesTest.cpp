@@ -69,6 +69,8 @@ TEST(HTTPURLResponse, ReadsTypeCharsetLengthAndFileName) {
                              {{"Content-Disposition", "attachment; filename=\"../../etc/report.pdf\""}});
   EXPECT_EQ(attachment.suggestedFilename(), "report.pdf") << "never a path out of the folder";
   EXPECT_EQ(HTTPURLResponse("not a url", 200, {}).suggestedFilename(), "Unknown");
+  HTTPURLResponse dots("http://h/real.txt", 200, {{"Content-Disposition", "attachment; filename=\"..\""}});
+  EXPECT_EQ(dots.suggestedFilename(), "real.txt");
 }
 
 TEST(Streams, MemoryAndFileStreamsRoundTrip) {

@@ -336,6 +336,8 @@ TEST_F(URLConnectionTest, StreamedUploadReportsProgressAgainstTheDeclaredLength)
   EXPECT_EQ(recorder->sumWritten, static_cast<std::int64_t>(payload.size()));
   EXPECT_EQ(recorder->lastExpected, static_cast<std::int64_t>(payload.size()));
   EXPECT_EQ(server.requests()[0].body.size(), payload.size());
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"storage", "sent", "response", "data", "finish"}))
+      << "every upload report comes before the answer";
 
   // Without a declared length the body goes out chunked and the total is unknown.
   URLRequest chunked(server.url("/upload"));

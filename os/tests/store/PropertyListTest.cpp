@@ -94,7 +94,8 @@ TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, StorePropertyList,
-                         ::testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary));
+                         ::testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary),
+                         [](const auto& info) { return info.param == PropertyListFormat::XML ? "XML" : "Binary"; });
 
 TEST(StorePropertyListUID, WrittenAsRealReferencesOnlyWhenAsked) {
   Value withRef(Dictionary{{"ref", uidValue(7)}});

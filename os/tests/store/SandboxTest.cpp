@@ -190,10 +190,10 @@ TEST(StoreUserDefaults, TypedReadsFollowTheStoredKind) {
   d->setObject(Value(), "numeric");
   EXPECT_FALSE(d->objectForKey("numeric"));
 
-  d->registerDefaults(Dictionary{{"AppleLanguages", Value(Array{Value("en")})}, {"kAppActive", Value(7)}});
-  EXPECT_EQ(d->arrayForKey("AppleLanguages")->at(0), Value("en"));
+  d->registerDefaults(Dictionary{{"preferredLanguages", Value(Array{Value("en")})}, {"kAppActive", Value(7)}});
+  EXPECT_EQ(d->arrayForKey("preferredLanguages")->at(0), Value("en"));
   EXPECT_EQ(d->integerForKey("kAppActive"), 1);  // a stored value wins
-  EXPECT_FALSE(d->dictionaryRepresentation().contains("AppleLanguages"));
+  EXPECT_FALSE(d->dictionaryRepresentation().contains("preferredLanguages"));
 
   EXPECT_THROW(d->setObject(Value(Array{Value()}), "bad"), Exception);
   EXPECT_FALSE(d->objectForKey("bad"));

@@ -1,0 +1,198 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "os/store/FileManager.h"
+#include "os/store/KeyedArchive.h"
+#include "os/store/Keychain.h"
+#include "os/store/Pasteboard.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/TestSandbox.h"
+
+namespace os {
+namespace {
+
+TEST(StorePasteboard, NamedPasteboardIsSharedByTwoApplicationsOnOneDevice) {
+  TestSandbox box("com.example.reader");
+  auto messenger = box.peerApplication("com.example.messenger");
+  ASSERT_EQ(messenger->deviceDirectory(), box.sandbox()->deviceDirectory());
+  EXPECT_NE(messenger->homeDirectory(), box.sandbox()->homeDirectory());
+
+  // The reader cannot open a slot that nobody made yet.
+  EXPECT_FALSE(Pasteboard::pasteboardWithName("org.SharedUDID.slot.0", false));
+  auto mine = Pasteboard::pasteboardWithName("org.SharedUDID.slot.0", true);
+  ASSERT_TRUE(mine);
+  mine->setPersistent(true);
+  Dictionary record{{"SharedUDID", Value("abc")}};
+  auto archive = KeyedArchiver::archivedData(Value(record));
+  ASSERT_TRUE(archive);
+  ASSERT_TRUE(mine->setData(*archive, "org.SharedUDID"));
+
+  auto theirs = Pasteboard::pasteboardWithName("org.SharedUDID.slot.0", false, messenger);
+  ASSERT_TRUE(theirs);
+  EXPECT_TRUE(theirs->isPersistent());
+  auto seen = theirs->dataForPasteboardType("org.SharedUDID");
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(KeyedUnarchiver::unarchiveValue(*seen), Value(record));
+
+  // An answer written by the other application is seen at once, with a new change count.
+  long before = mine->changeCount();
+  ASSERT_TRUE(theirs->setString("reply"));
+  EXPECT_EQ(mine->string(), "reply");
+  EXPECT_GT(mine->changeCount(), before);
+  EXPECT_FALSE(mine->dataForPasteboardType("org.SharedUDID"));
+
+  // The general pasteboard is one for the device too.
+  Pasteboard::generalPasteboard()->setData(dataFromString("x"), "com.velmora.velmora100");
+  EXPECT_EQ(Pasteboard::generalPasteboard(messenger)->dataForPasteboardType("com.velmora.velmora100"),
+            dataFromString("x"));
+
+  Pasteboard::removePasteboardWithName("org.SharedUDID.slot.0", messenger);
+  EXPECT_FALSE(Pasteboard::pasteboardWithName("org.SharedUDID.slot.0", false));
+}
+
+TEST(StorePasteboard, NoDataAndEmptyDataStayDifferent) {
+  TestSandbox box;
+  auto board = Pasteboard::pasteboardWithName("wechat_data", true);
+  EXPECT_FALSE(board->dataForPasteboardType("content"));
+  board->setData(Data{}, "content");
+  auto empty = board->dataForPasteboardType("content");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->empty());
+  board->setData(std::nullopt, "content");
+  EXPECT_FALSE(board->dataForPasteboardType("content"));
+  EXPECT_TRUE(board->items().empty());
+
+  board->setItems({{{"a", Data{1}}, {"b", Data{2}}}, {{"c", Data{3}}}});
+  EXPECT_EQ(board->pasteboardTypes(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_TRUE(board->containsPasteboardTypes({"z", "b"}));
+  EXPECT_FALSE(board->containsPasteboardTypes({"c"}));  // only the first item counts
+  board->setData(std::nullopt, "a");
+  EXPECT_EQ(board->items().size(), 2u);
+  EXPECT_FALSE(board->dataForPasteboardType("a"));
+  EXPECT_EQ(board->dataForPasteboardType("b"), Data{2});
+}
+
+TEST(StorePasteboard, UniqueNamesOddNamesAndEmptyNames) {
+  TestSandbox box;
+  auto a = Pasteboard::pasteboardWithUniqueName();
+  auto b = Pasteboard::pasteboardWithUniqueName();
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a->name(), b->name());
+  EXPECT_TRUE(Pasteboard::pasteboardWithName(a->name(), false));
+  EXPECT_FALSE(Pasteboard::pasteboardWithName("", true));
+  // Names with slashes and dots stay inside the pasteboard folder.
+  auto odd = Pasteboard::pasteboardWithName("../../escape/..", true);
+  ASSERT_TRUE(odd);
+  odd->setString("inside");
+  EXPECT_EQ(Pasteboard::pasteboardWithName("../../escape/..", false)->string(), "inside");
+  EXPECT_FALSE(FileManager::defaultManager().fileExistsAtPath(box.root() + "/escape"));
+}
+
+TEST(StorePasteboard, FileThatIsNotAPropertyListReadsEmptyWithAnError) {
+  TestSandbox box;
+  auto board = Pasteboard::pasteboardWithName("com.velmora.mqq.api.apiMessage", true);
+  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+  ASSERT_TRUE(names);
+  std::string file;
+  for (const auto& n : *names)
+    if (n.find("apiMessage") != std::string::npos) file = folder + "/" + n;
+  ASSERT_FALSE(file.empty());
+  FileManager::defaultManager().writeData(dataFromString("\x01\x02 garbage"), file);
+
+  Error error;
+  EXPECT_FALSE(board->dataForPasteboardType("com.velmora.mqq.api.apiMessage", &error));
+  EXPECT_EQ(error.domain, kPasteboardErrorDomain);
+  EXPECT_TRUE(board->items().empty());
+  // A list of the wrong shape is no better.
+  PropertyList::writeFile(Value(Array{Value(1)}), file, PropertyListFormat::Binary);
+  EXPECT_TRUE(board->items(&error).empty());
+  // Writing replaces the damage.
+  ASSERT_TRUE(board->setData(Data{5}, "t"));
+  EXPECT_EQ(board->dataForPasteboardType("t"), Data{5});
+}
+
+TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
+  TestSandbox box;
+  auto sandbox = box.sandbox();
+  Pasteboard::pasteboardWithName("counter", true);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([sandbox] {
+      auto board = Pasteboard::pasteboardWithName("counter", false, sandbox);
+      for (int i = 0; i < 25; ++i) board->setPersistent(true);
+    });
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(Pasteboard::pasteboardWithName("counter", false)->changeCount(), 100);
+}
+
+class StoreKeychain : public ::testing::Test {
+ protected:
+  TestSandbox box{"com.example.push"};
+  KeychainQuery item{"com.example.push", "APKeychainUserDefaultsKey", ""};
+};
+
+TEST_F(StoreKeychain, AddReadUpdateDeleteWithPlatformStatusCodes) {
+  auto keychain = Keychain::defaultKeychain();
+  Data out;
+  EXPECT_EQ(keychain->copyData(item, &out), kKeychainItemNotFound);
+  EXPECT_EQ(keychain->update(item, Data{1}, 4), kKeychainItemNotFound);
+  EXPECT_EQ(keychain->remove(item), kKeychainItemNotFound);
+  EXPECT_EQ(keychain->add(item, Data{1, 2}, 4), kKeychainSuccess);
+  EXPECT_EQ(keychain->add(item, Data{9}, 4), kKeychainDuplicateItem);
+  EXPECT_EQ(keychain->add(item, Data{9}, 6), kKeychainParamError);
+  EXPECT_EQ(keychain->add(item, Data{9}, -1), kKeychainParamError);
+  ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ(out, (Data{1, 2}));
+
+  // Another service keeps an item of the same account apart; an empty service searches all.
+  KeychainQuery other{"com.example.other", item.account, ""};
+  EXPECT_EQ(keychain->add(other, Data{7}, 0), kKeychainSuccess);
+  ASSERT_EQ(keychain->copyData(other, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{7});
+  EXPECT_EQ(keychain->copyData({"", item.account, ""}, nullptr), kKeychainSuccess);
+  EXPECT_EQ(keychain->copyData({item.service, item.account, "group.other"}, nullptr), kKeychainItemNotFound);
+
+  EXPECT_EQ(keychain->update(item, Data{3}, 4), kKeychainSuccess);
+  ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{3});
+  EXPECT_EQ(keychain->update(item, Data{3}, 9), kKeychainParamError);
+  EXPECT_EQ(keychain->remove(item), kKeychainSuccess);
+  EXPECT_EQ(keychain->copyData(item, &out), kKeychainItemNotFound);
+  EXPECT_EQ(keychain->copyData(other, &out), kKeychainSuccess);
+}
+
+TEST_F(StoreKeychain, ItemSurvivesARestartAndIsSharedOnTheDeviceInAnOwnerOnlyFile) {
+  Data record = *PropertyList::write(Value(Dictionary{{"kRegistrationId", Value("r1")}}), PropertyListFormat::Binary);
+  std::string path;
+  {
+    Keychain first(box.sandbox()->deviceDirectory());
+    ASSERT_EQ(first.add(item, record, 4), kKeychainSuccess);
+    path = first.path();
+  }
+  struct stat st;
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  Keychain restarted(box.sandbox()->deviceDirectory());
+  Data out;
+  ASSERT_EQ(restarted.copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ((*PropertyList::read(out))["kRegistrationId"], Value("r1"));
+  auto peer = box.peerApplication("com.example.other");
+  EXPECT_EQ(Keychain(peer->deviceDirectory()).copyData(item, nullptr), kKeychainSuccess);
+}
+
+TEST_F(StoreKeychain, UnreadableFileIsSetAsideAndCountsAsEmpty) {
+  auto keychain = Keychain::defaultKeychain();
+  ASSERT_EQ(keychain->add(item, Data{1}, 4), kKeychainSuccess);
+  FileManager::defaultManager().writeData(dataFromString("<plist><dict>"), keychain->path());
+  EXPECT_EQ(keychain->copyData(item, nullptr), kKeychainItemNotFound);
+  EXPECT_EQ(FileManager::defaultManager().contentsAtPath(keychain->path() + ".corrupt"), dataFromString("<plist><dict>"));
+  EXPECT_EQ(keychain->add(item, Data{2}, 4), kKeychainSuccess);
+}
+
+}  // namespace
+}  // namespace os

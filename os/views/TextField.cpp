@@ -1,0 +1,137 @@
+#include "os/views/TextField.h"
+
+#include "os/core/String.h"
+#include "os/graphics/GraphicsContext.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/views/Application.h"
+#include "os/views/Label.h"
+
+namespace os {
+
+TextRange lastCharacterRange(const std::string& text) {
+  std::size_t len = utf16Length(text);
+  if (len == 0) return TextRange{0, 0};
+  char16_t last = characterAtUTF16Index(text, len - 1);
+  bool pair = last >= 0xDC00 && last <= 0xDFFF && len >= 2;
+  return pair ? TextRange{len - 2, 2} : TextRange{len - 1, 1};
+}
+
+std::optional<std::string> replacingUTF16Range(const std::string& text, TextRange range, const std::string& replacement) {
+  std::size_t len = utf16Length(text);
+  if (range.location > len || range.length > len - range.location) return std::nullopt;
+  auto start = byteOffsetForUTF16Index(text, range.location);
+  auto end = byteOffsetForUTF16Index(text, range.location + range.length);
+  if (!start || !end) return std::nullopt;
+  return text.substr(0, *start) + replacement + text.substr(*end);
+}
+
+TextField::TextField() { setFrame(Rect(0, 0, 100, 31)); }
+
+TextField::TextField(const Rect& frame) { setFrame(frame); }
+
+void TextField::setText(std::string t) {
+  text_ = std::move(t);
+  setNeedsDisplay();
+}
+
+bool TextField::replaceCharactersInRange(TextRange range, const std::string& replacement) {
+  auto keep = shared_from_this();
+  if (auto d = delegate(); d && !d->shouldChangeCharactersInRange(*this, range, replacement)) return false;
+  auto changed = replacingUTF16Range(text_, range, replacement);
+  if (!changed) return false;
+  text_ = *changed;
+  setNeedsDisplay();
+  sendActionsForControlEvents(kControlEventEditingChanged);
+  NotificationCenter::defaultCenter().post(kTextFieldTextDidChangeNotification, this);
+  return true;
+}
+
+bool TextField::insertText(const std::string& text) {
+  if (text == "\n") return pressReturn();
+  return replaceCharactersInRange(TextRange{utf16Length(text_), 0}, text);
+}
+
+bool TextField::deleteBackward() {
+  if (text_.empty()) return false;
+  return replaceCharactersInRange(lastCharacterRange(text_), "");
+}
+
+bool TextField::pressReturn() {
+  auto keep = shared_from_this();
+  if (auto d = delegate(); d && !d->textFieldShouldReturn(*this)) return false;
+  sendActionsForControlEvents(kControlEventEditingDidEndOnExit);
+  return true;
+}
+
+bool TextField::clear() {
+  if (auto d = delegate(); d && !d->textFieldShouldClear(*this)) return false;
+  text_.clear();
+  setNeedsDisplay();
+  sendActionsForControlEvents(kControlEventEditingChanged);
+  NotificationCenter::defaultCenter().post(kTextFieldTextDidChangeNotification, this);
+  return true;
+}
+
+bool TextField::becomeFirstResponder() {
+  if (isFirstResponder()) return true;
+  if (!canBecomeFirstResponder()) return false;
+  if (auto d = delegate(); d && !d->textFieldShouldBeginEditing(*this)) return false;
+  return Responder::becomeFirstResponder();
+}
+
+bool TextField::resignFirstResponder() {
+  if (!isFirstResponder()) return true;
+  if (auto d = delegate(); d && !d->textFieldShouldEndEditing(*this)) return false;
+  return Responder::resignFirstResponder();
+}
+
+void TextField::didBecomeFirstResponder() {
+  auto keep = shared_from_this();
+  editing_ = true;
+  if (clearsOnBegin_) text_.clear();
+  if (auto app = Application::shared()) app->showKeyboard();
+  if (auto d = delegate()) d->textFieldDidBeginEditing(*this);
+  sendActionsForControlEvents(kControlEventEditingDidBegin);
+  NotificationCenter::defaultCenter().post(kTextFieldTextDidBeginEditingNotification, this);
+}
+
+void TextField::didResignFirstResponder() {
+  auto keep = shared_from_this();
+  editing_ = false;
+  if (auto d = delegate()) d->textFieldDidEndEditing(*this);
+  sendActionsForControlEvents(kControlEventEditingDidEnd);
+  NotificationCenter::defaultCenter().post(kTextFieldTextDidEndEditingNotification, this);
+  if (!Responder::currentFirstResponder()) {
+    if (auto app = Application::shared()) app->hideKeyboard();
+  }
+}
+
+void TextField::didTapInside(const Touch&) { becomeFirstResponder(); }
+
+void TextField::drawRect(const Rect&) {
+  GraphicsContext* context = currentGraphicsContext();
+  if (!context) return;
+  Rect r = bounds().insetBy(border_ == TextBorderStyle::None ? 0 : 4, 0);
+  std::string shown = secure_ ? std::string(utf16Length(text_) * 3, '\0') : text_;
+  if (secure_) {
+    shown.clear();
+    for (std::size_t i = 0; i < utf16Length(text_); ++i) shown += "\u2022";
+  }
+  context->saveState();
+  if (shown.empty()) {
+    context->setFillColor(Color::withWhite(0.7));
+    context->drawText(placeholder_, r, font_, LineBreakMode::TruncateTail, alignment_);
+  } else {
+    context->setFillColor(textColor_);
+    context->drawText(shown, r, font_, LineBreakMode::TruncateTail, alignment_);
+  }
+  context->restoreState();
+}
+
+void TextField::describeForDump(std::vector<std::string>& parts) const {
+  if (!text_.empty()) parts.push_back("text=" + dumpQuoted(secure_ ? std::string("***") : text_));
+  else if (!placeholder_.empty()) parts.push_back("placeholder=" + dumpQuoted(placeholder_));
+  if (editing_) parts.push_back("editing");
+}
+
+}  // namespace os

@@ -1,0 +1,140 @@
+// newsd: serves the sample news and promotion APIs on loopback for the reader and the end-to-end
+// tests. Stops on SIGINT or SIGTERM.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+#include "tools/newsd/server/NewsServer.h"
+
+namespace {
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--seed N] [--verbose]\n"
+               "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
+               "             [--news-key KEY32] [--promotion-key KEY30]\n"
+               "  --port 0 picks a free port; --port-file receives the port once the server listens.\n");
+}
+
+bool parseNumber(const char* text, long long& out) {
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0') return false;
+  out = v;
+  return true;
+}
+
+// Written next to its final name and renamed, so a script polling the file never reads half a
+// number.
+bool writePortFile(const std::string& path, int port) {
+  std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    if (!out) return false;
+    out << port << "\n";
+    if (!out.flush()) return false;
+  }
+  return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+// The stored keys are letters and digits of a fixed length, as the reader keeps them.
+bool plausibleKey(const std::string& key, std::size_t length) {
+  if (key.size() != length) return false;
+  for (char ch : key)
+    if (!std::isalnum(static_cast<unsigned char>(ch))) return false;
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  newsd::ServerOptions options;
+  std::string portFile;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "newsd: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    long long n = 0;
+    if (arg == "--host") {
+      options.host = value();
+    } else if (arg == "--port") {
+      if (!parseNumber(value(), n) || n < 0 || n > 65535) return usage(), 2;
+      options.port = static_cast<int>(n);
+    } else if (arg == "--port-file") {
+      portFile = value();
+    } else if (arg == "--seed") {
+      if (!parseNumber(value(), n)) return usage(), 2;
+      options.seed = static_cast<std::uint64_t>(n);
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--pass") {
+      if (!parseNumber(value(), n) || (n != 0 && n != 1)) return usage(), 2;
+      options.service.pass = static_cast<int>(n);
+    } else if (arg == "--nctime") {
+      if (!parseNumber(value(), n) || n < 0) return usage(), 2;
+      options.service.nctime = static_cast<double>(n);
+    } else if (arg == "--latest-version") {
+      options.service.latestVersion = value();
+    } else if (arg == "--update-url") {
+      options.service.updateURL = value();
+    } else if (arg == "--news-key") {
+      options.service.newsKey = value();
+      if (!plausibleKey(options.service.newsKey, 32)) return usage(), 2;
+    } else if (arg == "--promotion-key") {
+      options.service.promotionKey = value();
+      if (!plausibleKey(options.service.promotionKey, 30)) return usage(), 2;
+    } else if (arg == "--help" || arg == "-h") {
+      usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "newsd: unknown option %s\n", arg.c_str());
+      usage();
+      return 2;
+    }
+  }
+
+  // Signals are taken by one waiting thread, so stopping the server happens outside a handler.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  newsd::NewsServer server(options);
+  auto port = server.bind();
+  if (!port) {
+    std::fprintf(stderr, "newsd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  if (!portFile.empty() && !writePortFile(portFile, *port)) {
+    std::fprintf(stderr, "newsd: cannot write %s\n", portFile.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "newsd: listening on http://%s:%d (seed %llu)\n", options.host.c_str(), *port,
+               static_cast<unsigned long long>(options.seed));
+
+  std::thread waiter([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  server.serve();
+  // The server may also end on its own (a failed accept loop): wake the waiter so it can finish.
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  return 0;
+}

@@ -1,0 +1,237 @@
+#include "tools/newsd/server/NewsServer.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "os/core/URL.h"
+#include "os/runtime/Clock.h"
+#include "tools/newsd/server/Pictures.h"
+#include "tools/newsd/server/Wire.h"
+
+namespace newsd {
+
+namespace {
+
+constexpr std::size_t kMaxPayload = 16u << 20;  // crash dumps travel with the whole log file
+constexpr std::size_t kMaxCachedPictures = 512;
+
+bool endsWith(const std::string& s, std::string_view tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+std::string withoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// A Host header is echoed into every address the answers carry; anything but a plain host and
+// port is ignored.
+bool plausibleHost(const std::string& host) {
+  if (host.empty() || host.size() > 255) return false;
+  for (char c : host)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' || c == '[' || c == ']'))
+      return false;
+  return true;
+}
+
+std::string html(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+// Body text back to what a reader sees: the markers and the entity the body format uses.
+std::string plainText(std::string text) {
+  auto replace = [&](std::string_view from, std::string_view to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+  };
+  replace("&amp;", "&");
+  replace("#lt#", "<");
+  replace("#rt#", ">");
+  return text;
+}
+
+std::string page(const std::string& title, const std::string& body) {
+  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + html(title) + "</title></head><body>" + body +
+         "</body></html>";
+}
+
+void setJSON(httplib::Response& res, const os::Value& answer) {
+  res.set_content(writeJSON(answer), "application/json; charset=utf-8");
+}
+
+}  // namespace
+
+NewsServer::NewsServer(ServerOptions options)
+    : options_(std::move(options)),
+      service_(std::make_unique<NewsService>(SampleContent::generate(options_.seed, os::Clock::now()), options_.service)),
+      http_(std::make_unique<httplib::Server>()) {
+  if (options_.verbose) service_->setLog([this](const std::string& line) { log(line); });
+  routes();
+}
+
+NewsServer::~NewsServer() { stop(); }
+
+void NewsServer::routes() {
+  http_->set_payload_max_length(kMaxPayload);
+  // Bodies are read through a content reader: the HTTP layer's own form reading refuses forms
+  // beyond a few kilobytes, and a crash dump travels with the whole log file.
+  http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    std::string body;
+    bool complete = reader([&](const char* data, std::size_t length) {
+      if (body.size() + length > kMaxPayload) return false;
+      body.append(data, length);
+      return true;
+    });
+    if (!complete) {
+      res.status = 413;
+      res.set_content("request too large", "text/plain; charset=utf-8");
+      return;
+    }
+    handlePost(req, body, res);
+  });
+  http_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handleGet(req, res); });
+  http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
+    log("internal error on " + req.path);
+    res.status = 500;
+    res.set_content("internal error", "text/plain; charset=utf-8");
+  });
+}
+
+std::optional<int> NewsServer::bind() {
+  int port = options_.port == 0 ? http_->bind_to_any_port(options_.host) : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  if (port <= 0) return std::nullopt;
+  port_ = port;
+  return port;
+}
+
+void NewsServer::serve() {
+  serving_ = true;
+  if (!stopping_) http_->listen_after_bind();
+  serving_ = false;
+}
+
+std::optional<int> NewsServer::start() {
+  auto port = bind();
+  if (!port) return std::nullopt;
+  thread_ = std::thread([this] { serve(); });
+  return port;
+}
+
+void NewsServer::stop() {
+  // The listener may not have started accepting yet; stopping it before then would be lost.
+  stopping_ = true;
+  while (serving_ && !http_->is_running()) std::this_thread::yield();
+  http_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string NewsServer::baseOf(const httplib::Request& req) const {
+  std::string host = req.get_header_value("Host");
+  if (!plausibleHost(host)) host = options_.host + ":" + std::to_string(port_);
+  return "http://" + host;
+}
+
+void NewsServer::log(const std::string& line) const {
+  if (options_.verbose) std::fprintf(stderr, "newsd: %s\n", line.c_str());
+}
+
+void NewsServer::handlePost(const httplib::Request& req, const std::string& body, httplib::Response& res) {
+  std::string path = withoutTrailingSlash(req.path);
+  log("POST " + req.path);
+  Api api;
+  if (endsWith(path, "/imkt/mil")) {
+    api = Api::PromotionList;
+  } else if (endsWith(path, "/imkt")) {
+    api = Api::Promotion;
+  } else if (endsWith(path, "/imobile")) {
+    api = Api::News;
+  } else {
+    res.status = 404;
+    res.set_content("no such service", "text/plain; charset=utf-8");
+    return;
+  }
+  // The form is read here rather than by the HTTP layer: a "+" must stay a "+", because "p" is
+  // Base64 and the check code signs it letter for letter.
+  std::vector<os::QueryItem> form = os::parseQuery(body, false);
+  setJSON(res, service_->answerForm(api, form, baseOf(req), os::Clock::now()));
+}
+
+void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) {
+  static const std::regex picturePath(R"(/img/([A-Za-z0-9_]{1,64})/([0-9]{1,5})x([0-9]{1,5})\.png)");
+  static const std::regex articlePath(R"(/news/([0-9]{1,12})\.html)");
+  static const std::regex adPath(R"(/ad/([0-9]{1,12})\.html)");
+  static const std::regex callbackPath(R"(/adcb/([0-9]{1,12}))");
+  std::string path = withoutTrailingSlash(req.path);
+  log("GET " + req.path);
+  std::smatch m;
+  std::string base = baseOf(req);
+
+  if (endsWith(path, "/common")) {
+    setJSON(res, service_->answerVersionCheck(req.get_param_value("cmd"), req.get_param_value("version"), base));
+    return;
+  }
+  if (std::regex_match(path, m, picturePath)) {
+    auto png = picture(m[1], std::stoi(m[2]), std::stoi(m[3]));
+    if (png) {
+      res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
+      res.set_header("Cache-Control", "max-age=604800");
+      return;
+    }
+  } else if (std::regex_match(path, m, articlePath)) {
+    const Article* a = service_->content().article(std::stoll(m[1]));
+    if (a && static_cast<double>(a->publishTime) <= os::Clock::now()) {
+      std::string body = "<h1>" + html(a->title) + "</h1><p>" + html(a->source) + " " + displayTime(a->publishTime) + "</p>";
+      for (const BodyBlock& b : a->body) {
+        if (b.kind == BodyBlock::Kind::Text) body += "<p>" + html(plainText(b.text)) + "</p>";
+        if (b.kind == BodyBlock::Kind::Picture)
+          body += "<p><img src=\"" + html(pictureURL(base, b.picture)) + "\" alt=\"" + html(b.picture.alt) + "\"></p>";
+      }
+      res.set_content(page(a->title, body), "text/html; charset=utf-8");
+      return;
+    }
+  } else if (std::regex_match(path, m, adPath)) {
+    if (const Ad* ad = service_->content().ad(std::stoll(m[1]))) {
+      res.set_content(page(ad->name, "<h1>" + html(ad->name) + "</h1><p>" + html(ad->summary) + "</p>"), "text/html; charset=utf-8");
+      return;
+    }
+  } else if (std::regex_match(path, m, callbackPath)) {
+    if (service_->recordAdCallback(std::stoll(m[1]), req.get_header_value("User-Agent"))) {
+      res.set_content("ok", "text/plain; charset=utf-8");
+      return;
+    }
+  } else if (path.rfind("/app/", 0) == 0) {
+    // Stands in for the store's page of an advertised application or of a reader update.
+    res.set_content(page("应用下载", "<h1>应用下载</h1><p>" + html(path) + "</p>"), "text/html; charset=utf-8");
+    return;
+  }
+  res.status = 404;
+  res.set_content("not found", "text/plain; charset=utf-8");
+}
+
+std::optional<os::Data> NewsServer::picture(const std::string& name, int width, int height) {
+  std::string key = name + "/" + std::to_string(width) + "x" + std::to_string(height);
+  {
+    std::lock_guard lock(picturesMutex_);
+    if (auto it = pictures_.find(key); it != pictures_.end()) return it->second;
+  }
+  auto png = drawPicturePNG(name, width, height);
+  if (!png) return std::nullopt;
+  std::lock_guard lock(picturesMutex_);
+  if (pictures_.size() >= kMaxCachedPictures) pictures_.clear();
+  pictures_.emplace(key, *png);
+  return png;
+}
+
+}  // namespace newsd

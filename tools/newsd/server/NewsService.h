@@ -1,0 +1,122 @@
+#pragma once
+// The operations of the news API and the promotion API over the sample content: checks a signed
+// form, answers its opcode inside the common envelope, and keeps what readers change (favourites,
+// votes) and what they send (read history, crash dumps, feedback) in memory.
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "os/core/URL.h"
+#include "os/core/Value.h"
+#include "tools/newsd/server/SampleContent.h"
+#include "tools/newsd/server/Signing.h"
+
+namespace newsd {
+
+// Which API a form was posted to, by the last part of its path.
+enum class Api {
+  News,           // ".../imobile"
+  Promotion,      // ".../imkt"
+  PromotionList,  // ".../imkt/mil"
+};
+
+// "errorcode" of an answer. Negative values are refusals of the request as a whole.
+enum ErrorCode : int {
+  kOk = 0,
+  kMalformedRequest = -1,  // fields missing, "p" not Base64 or not a JSON object, no opcode
+  kBadCheckCode = -2,
+  kBadInterfaceVersion = -3,
+  kUnknownOperation = -4,  // an opcode that the API at this path does not serve
+};
+
+// "result" inside "data".
+inline constexpr int kNewsSuccess = 1;
+inline constexpr int kNewsFailure = 2;
+inline constexpr int kPromotionSuccess = 0;
+inline constexpr int kPromotionFailure = 1;
+
+// "lastpage" of paged answers: 1 on the last page, 2 when more pages follow.
+inline constexpr int kLastPage = 1;
+inline constexpr int kMorePages = 2;
+
+struct ServiceOptions {
+  int pass = 0;                // "pass" of the activation answer: 1 turns ads off in the reader
+  double nctime = 3600.0;      // list refresh interval handed to the reader, in seconds
+  std::string latestVersion;   // empty: every version check answers "up to date"
+  std::string updateURL;       // "content" of a positive version check; empty: this server's page
+  std::string newsKey{kNewsSecretKey};
+  std::string promotionKey{kPromotionSecretKey};
+};
+
+// What readers sent that the server only takes note of; tests read it back.
+struct Received {
+  std::vector<std::string> feedback;      // "suggestion" texts
+  std::vector<std::string> crashDumps;    // decoded "dump" texts
+  std::vector<std::string> parseErrors;   // "error" texts of XML error reports
+  std::map<long long, int> reads;         // article id -> read-history reports
+  std::vector<long long> adClicks;        // reported ad ids
+  std::vector<std::pair<long long, std::string>> adCallbacks;  // ad id, User-Agent
+};
+
+class NewsService {
+ public:
+  NewsService(SampleContent content, ServiceOptions options);
+
+  const SampleContent& content() const { return content_; }
+  const ServiceOptions& options() const { return options_; }
+
+  // The envelope answering one posted form. `base` is "http://host:port" of this server as the
+  // reader reached it; `now` is the current time in seconds since 1970.
+  os::Value answerForm(Api api, const std::vector<os::QueryItem>& form, const std::string& base, double now);
+
+  // The version check ("cmd" "verupdate" with the reader's "version"): an envelope whose
+  // "data"."result" is 1 with the update address in "content" when a newer version exists.
+  os::Value answerVersionCheck(const std::string& cmd, const std::string& version, const std::string& base);
+
+  // A reader fired the callback address of an ad click.
+  bool recordAdCallback(long long adid, const std::string& userAgent);
+
+  Received received() const;
+
+  // Receives one line per form: the opcode and the decoded parameters, or why it was refused.
+  void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+
+ private:
+  struct Call;
+  os::Dictionary dispatch(Call& call);
+  os::Dictionary activate(Call& call);
+  os::Dictionary readHistory(Call& call);
+  os::Dictionary newsList(Call& call);
+  os::Dictionary articleDetail(Call& call);
+  os::Dictionary articleInfo(Call& call);
+  os::Dictionary categoryList(Call& call);
+  os::Dictionary favouriteList(Call& call);
+  os::Dictionary vote(Call& call);
+  os::Dictionary favourite(Call& call);
+  os::Dictionary crashDump(Call& call);
+  os::Dictionary parseErrorReport(Call& call);
+  os::Dictionary feedback(Call& call);
+  os::Dictionary adClick(Call& call);
+  os::Dictionary adList(Call& call);
+  os::Dictionary allAdList(Call& call);
+
+  SampleContent content_;
+  ServiceOptions options_;
+  std::string newsSigningKey_;
+  std::string promotionSigningKey_;
+
+  mutable std::mutex mutex_;
+  std::map<std::string, std::vector<long long>> favourites_;  // device -> ids, newest first
+  std::map<std::pair<std::string, long long>, int> votes_;     // (device, id) -> 2 up / 3 down
+  std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
+  Received received_;
+  std::function<void(const std::string&)> log_;
+};
+
+// Comparison of dotted version texts by their numeric parts ("1.10" is newer than "1.9").
+int compareVersions(const std::string& a, const std::string& b);
+
+}  // namespace newsd
