@@ -264,11 +264,12 @@ void BNWebImageManager::downloadDone(const std::shared_ptr<BNWebImageCombinedOpe
   if (operation->isCancelled()) {
     // Nothing is reported to a caller who left.
   } else if (error) {
-    report(nullptr, error);
+    // Remembered before the report, so a caller retrying from its completion is refused too.
     if (isPermanentFailure(*error)) {
       std::lock_guard lock(failedMutex_);
       failedURLs_.insert(url.absoluteString());
     }
+    report(nullptr, error);
   } else if ((options & BNImageLoadRefreshCached) && hadCachedImage && !image) {
     // The cached answer was already reported and nothing new came.
   } else if (image && (!image->isAnimated() || (options & BNImageLoadTransformAnimated)) && delegate &&
