@@ -9,14 +9,11 @@
 #include "os/runtime/Once.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/views/Application.h"
 
 namespace {
 constexpr const char* kNamespacePrefix = "com.brannock.BNWebImageCache.";
 constexpr const char* kIOQueueLabel = "com.brannock.BNWebImageCache";
-// The application's broadcasts the cache answers.
-constexpr const char* kMemoryWarningNotification = "ApplicationDidReceiveMemoryWarningNotification";
-constexpr const char* kWillTerminateNotification = "ApplicationWillTerminateNotification";
-constexpr const char* kDidEnterBackgroundNotification = "ApplicationDidEnterBackgroundNotification";
 
 os::FileManager& files() { return os::FileManager::defaultManager(); }
 
@@ -56,13 +53,13 @@ BNImageCache::~BNImageCache() {
 void BNImageCache::registerObservers() {
   std::weak_ptr<BNImageCache> weak = weak_from_this();
   auto& center = os::NotificationCenter::defaultCenter();
-  observers_.push_back(center.addObserver(kMemoryWarningNotification, nullptr, [weak](const os::Notification&) {
+  observers_.push_back(center.addObserver(os::kApplicationDidReceiveMemoryWarningNotification, nullptr, [weak](const os::Notification&) {
     if (auto self = weak.lock()) self->clearMemory();
   }));
-  observers_.push_back(center.addObserver(kWillTerminateNotification, nullptr, [weak](const os::Notification&) {
+  observers_.push_back(center.addObserver(os::kApplicationWillTerminateNotification, nullptr, [weak](const os::Notification&) {
     if (auto self = weak.lock()) self->cleanDisk();
   }));
-  observers_.push_back(center.addObserver(kDidEnterBackgroundNotification, nullptr, [weak](const os::Notification&) {
+  observers_.push_back(center.addObserver(os::kApplicationDidEnterBackgroundNotification, nullptr, [weak](const os::Notification&) {
     if (auto self = weak.lock()) self->backgroundCleanDisk();
   }));
 }
@@ -245,9 +242,21 @@ void BNImageCache::cleanDiskNow() {
 }
 
 void BNImageCache::backgroundCleanDisk() {
-  // There is no background-task grant to ask for here; the serial io queue finishes the clean-up
-  // whatever the application does next.
-  cleanDisk();
+  auto application = os::Application::shared();
+  if (!application) {
+    cleanDisk();
+    return;
+  }
+  // Ask for time to finish; the grant ends with the clean-up or when the platform withdraws it.
+  auto task = std::make_shared<os::BackgroundTaskIdentifier>(os::kInvalidBackgroundTask);
+  std::weak_ptr<os::Application> weakApplication = application;
+  auto end = [weakApplication, task] {
+    if (*task == os::kInvalidBackgroundTask) return;
+    if (auto app = weakApplication.lock()) app->endBackgroundTask(*task);
+    *task = os::kInvalidBackgroundTask;
+  };
+  *task = application->beginBackgroundTask(end);
+  cleanDiskWithCompletionBlock(end);
 }
 
 std::uint64_t BNImageCache::getSize() {

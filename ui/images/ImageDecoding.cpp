@@ -1,17 +1,15 @@
 #include "ui/images/ImageDecoding.h"
 
-#include <atomic>
 #include <cmath>
 #include <vector>
 
 #include "os/core/String.h"
 #include "os/graphics/BitmapContext.h"
 #include "os/store/Bundle.h"
+#include "os/views/Screen.h"
 #include "ui/images/ImageContentType.h"
 
 namespace {
-std::atomic<double> gScreenScale{1.0};
-
 BNImagePtr decodeStill(const os::Data& data) {
   os::ImageDecodeOptions options;
   options.limits = BNImageDecodeLimits();
@@ -27,8 +25,10 @@ os::ImageDecodeLimits BNImageDecodeLimits() {
   return limits;
 }
 
-double BNImageScreenScale() { return gScreenScale.load(); }
-void BNSetImageScreenScale(double scale) { gScreenScale = scale > 0 ? scale : 1.0; }
+double BNImageScreenScale() {
+  double scale = os::Screen::main().scale();
+  return scale > 0 ? scale : 1.0;
+}
 
 os::ImageOrientation sd_exifOrientationToOrientation(int exifValue) { return os::orientationFromExif(exifValue); }
 

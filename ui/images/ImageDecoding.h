@@ -20,9 +20,8 @@ using BNImagePtr = std::shared_ptr<os::Image>;
 // server's word on sizes and frame counts is not trusted.
 os::ImageDecodeLimits BNImageDecodeLimits();
 
-// The scale GIF frames are made at (the main screen's); 1 until set.
+// The scale GIF frames and scaled animations are made at: the main screen's.
 double BNImageScreenScale();
-void BNSetImageScreenScale(double scale);
 
 // GIFs become animated images; anything else is decoded as a still image carrying the
 // orientation stored in the data. Nothing for bytes that do not decode.
