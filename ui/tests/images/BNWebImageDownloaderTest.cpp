@@ -83,6 +83,18 @@ TEST_F(DownloaderTest, DownloadsDecodesAndSendsTheImageAcceptHeader) {
   EXPECT_EQ(progress.back(), (std::pair<std::int64_t, std::int64_t>(bytes.size(), bytes.size())));
 }
 
+TEST_F(DownloaderTest, ProgressiveDownloadReadsTheHeaderOnceAndFinishes) {
+  server_.route("GET", "/p.png", imageAnswer(png(6, 4)));
+  Result result;
+  auto token = downloader_->downloadImageWithURL(url("/p.png"), BNDownloadProgressive, nullptr, recordInto(result));
+  auto operation = token->operation();
+  waitForQueue();
+  ASSERT_TRUE(runUntil([&] { return result.finished; }));
+  EXPECT_TRUE(result.image);
+  EXPECT_EQ(operation->width(), 6);
+  EXPECT_EQ(operation->height(), 4);
+}
+
 TEST_F(DownloaderTest, CallersOfOneURLShareOneDownload) {
   server_.route("GET", "/shared.png", imageAnswer(png(3, 3)));
   downloader_->setSuspended(true);
@@ -275,12 +287,6 @@ TEST_F(DownloaderTest, HTTPSCertificatesAreVerified) {
   ASSERT_TRUE(result.error);
   EXPECT_EQ(result.error->domain, os::kURLErrorDomain);
   EXPECT_LE(result.error->code, os::kURLErrorSecureConnectionFailed);
-}
-
-TEST_F(DownloaderTest, ExifOrientationValuesMapToImageOrientations) {
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(6), os::ImageOrientation::Right);
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(5), os::ImageOrientation::LeftMirrored);
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(0), os::ImageOrientation::Up);
 }
 
 }  // namespace

@@ -96,16 +96,6 @@ TEST(ImageDecoding, DoubleResolutionKeysGetScaleTwo) {
   EXPECT_DOUBLE_EQ(scaled->duration(), animated->duration());
 }
 
-TEST(ImageDecoding, ForceDecodingKeepsScaleAndOrientationAndLeavesAnimationsAlone) {
-  auto image = os::Image::create(solid(2, 3, 1, 2, 3), 2.0, os::ImageOrientation::Left);
-  auto decoded = decodedImageWithImage(image);
-  EXPECT_EQ(decoded->scale(), 2.0);
-  EXPECT_EQ(decoded->orientation(), os::ImageOrientation::Left);
-  EXPECT_EQ(decoded->bitmap(), image->bitmap());
-  auto animated = sd_animatedGIFWithData(gif(2, 2, {10, 10}));
-  EXPECT_EQ(decodedImageWithImage(animated), animated);
-}
-
 TEST(ImageDecoding, ScaledAnimationFramesDoNotShowEarlierFramesThrough) {
   // Frame 0 opaque red, frame 1 fully transparent: the second snapshot must be empty.
   auto red = os::Image::create(solid(4, 4, 255, 0, 0));
