@@ -30,6 +30,12 @@ std::shared_ptr<NQSideViewController> NQSideViewController::setShared(std::share
   return controller;
 }
 
+void NQSideViewController::loadView() {
+  auto v = std::make_shared<os::View>(frameForRootView(os::Screen::main().bounds()));
+  v->setAutoresizingMask(os::kViewAutoresizingFlexibleWidth | os::kViewAutoresizingFlexibleHeight);
+  setView(v);
+}
+
 void NQSideViewController::viewDidLoad() {
   auto v = view();
   const os::Rect b = v->bounds();

@@ -29,6 +29,9 @@ class NQSideViewController : public os::ViewController, public os::GestureRecogn
   // Replaces the shared container (null: a fresh one on the next share()); returns the previous.
   static std::shared_ptr<NQSideViewController> setShared(std::shared_ptr<NQSideViewController> controller);
 
+  // The container's view starts at the size it takes in the window, so its children,
+  // sized for the screen, are not stretched when the window places it.
+  void loadView() override;
   void viewDidLoad() override;
 
   const std::shared_ptr<os::ViewController>& rootViewController() const { return root_; }
