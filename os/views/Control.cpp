@@ -19,7 +19,7 @@ void Control::removeTarget(const void* target, unsigned events) {
 }
 
 void Control::sendActionsForControlEvents(unsigned events) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   auto targets = targets_;
   for (auto& t : targets) {
     if (t.events & events) (*t.action)(*this);
@@ -112,7 +112,7 @@ void Control::touchesEnded(const TouchList& touches, const Event*) {
   tracking_ = false;
   bool inside = trackingContains(touches.front()->locationInView(this));
   setHighlighted(false);
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (inside) {
     didTapInside(*touches.front());
     sendActionsForControlEvents(kControlEventTouchUpInside);

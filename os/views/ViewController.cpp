@@ -84,7 +84,7 @@ void ViewController::addChildViewController(const std::shared_ptr<ViewController
 
 void ViewController::removeFromParentViewController() {
   if (!parent_) return;
-  auto keep = std::static_pointer_cast<ViewController>(shared_from_this());
+  auto keep = weak_from_this().lock();
   ViewController* parent = parent_;
   auto& list = parent->children_;
   list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& c) { return c.get() == this; }), list.end());
@@ -101,7 +101,7 @@ std::vector<ViewController*> ViewController::childrenForAppearance() const {
 }
 
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (appearing) {
     if (appearance_ == Appearance::Appearing || appearance_ == Appearance::Appeared) return;
     view();
@@ -118,7 +118,7 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
 }
 
 void ViewController::endAppearanceTransition() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (appearance_ == Appearance::Appearing) {
     appearance_ = Appearance::Appeared;
     viewDidAppear(appearanceAnimated_);
