@@ -204,6 +204,13 @@ void ScrollView::endDragging(Point velocity) {
   });
 }
 
+bool ScrollView::stopMotionForTouch() {
+  // Programmatic scroll animations run to their end (their owners wait for it).
+  bool moving = decelerating_;
+  stopDeceleration();
+  return moving;
+}
+
 void ScrollView::stopDeceleration() {
   if (decelerationTimer_) decelerationTimer_->invalidate();
   decelerationTimer_.reset();

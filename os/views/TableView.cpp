@@ -478,6 +478,8 @@ TableViewCell* TableView::cellForTouch(const Touch& touch) const {
 void TableView::touchesBegan(const TouchList& touches, const Event* event) {
   touchedRow_.reset();
   if (touches.empty() || !allowsSelection_ || editing_) return;
+  // A touch that stopped the list's motion selects nothing.
+  if (touches.front()->stoppedScrolling()) return;
   if (auto* cell = cellForTouch(*touches.front())) {
     touchedRow_ = indexPathForCell(cell);
     if (touchedRow_ && cell->selectionStyle() != TableViewCellSelectionStyle::None) cell->setHighlighted(true, false);

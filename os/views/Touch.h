@@ -30,6 +30,8 @@ class Touch {
   Point previousLocationInView(const View* view) const;
   Point locationInWindow() const { return location_; }
   const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+  // The touch came down on content that was still moving and only stopped it.
+  bool stoppedScrolling() const { return stoppedScrolling_; }
 
   // Moves the touch on (drivers and the window set these).
   void update(TouchPhase phase, Point locationInWindow, double timestamp);
@@ -49,6 +51,7 @@ class Touch {
   std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
   // Set when a recognizer took the touch away from its view.
   bool cancelledInView_ = false;
+  bool stoppedScrolling_ = false;
 };
 
 class Event {

@@ -6,6 +6,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/views/GestureRecognizer.h"
 #include "os/views/Screen.h"
+#include "os/views/ScrollView.h"
 #include "os/views/ViewController.h"
 
 namespace os {
@@ -120,6 +121,10 @@ void Window::sendEvent(const Event& event) {
       auto hit = hitTest(convertPointFromView(touch->locationInWindow(), nullptr), &event);
       touch->setView(hit.get());
       touch->cancelledInView_ = false;
+      touch->stoppedScrolling_ = false;
+      for (View* v = hit.get(); v; v = v->superviewPtr()) {
+        if (auto* scroll = dynamic_cast<ScrollView*>(v); scroll && scroll->stopMotionForTouch()) touch->stoppedScrolling_ = true;
+      }
       touch->recognizers_.clear();
       for (View* v = hit.get(); v; v = v->superviewPtr()) {
         for (auto& gr : v->gestureRecognizers()) {
