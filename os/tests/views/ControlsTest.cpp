@@ -220,3 +220,33 @@ TEST_F(BarTest, ToolbarSharesTheRoomLeftAmongFlexibleSpaces) {
 
 }  // namespace
 }  // namespace os::test
+
+namespace os::test {
+namespace {
+
+class TouchAreaTest : public ScreenTest {};
+
+TEST_F(TouchAreaTest, MarginsEnlargeWhereAControlTakesTouches) {
+  auto holder = makeView<View>(Rect(0, 0, 320, 200));
+  window->addSubview(holder);
+  auto button = makeView<Button>(Rect(100, 100, 40, 20));
+  holder->addSubview(button);
+  int taps = 0;
+  button->addTarget(nullptr, [&](Control&) { ++taps; }, kControlEventTouchUpInside);
+  TouchDriver::tap(Point{97, 97});
+  EXPECT_EQ(taps, 0);
+  button->setTouchAreaMargins(EdgeInsets{5, 5, 5, 5});
+  EXPECT_EQ(button->touchArea(), Rect(-5, -5, 50, 30));
+  EXPECT_TRUE(TouchDriver::tap(Point{97, 97}));
+  TouchDriver::tap(Point{144, 124});
+  EXPECT_EQ(taps, 2);
+  TouchDriver::tap(Point{146, 126});
+  EXPECT_EQ(taps, 2);
+  // Hidden, it takes nothing even in its margins.
+  button->setHidden(true);
+  TouchDriver::tap(Point{97, 97});
+  EXPECT_EQ(taps, 2);
+}
+
+}  // namespace
+}  // namespace os::test
