@@ -36,6 +36,7 @@ long long floorDiv(long long a, long long b) { return a / b - ((a % b != 0) && (
 }  // namespace
 
 DateCalendar& DateCalendar::currentCalendar() {
+  // A function-local static: the first callers on several threads wait for one construction.
   static DateCalendar calendar(TimeZoneRules::processLocal());
   return calendar;
 }

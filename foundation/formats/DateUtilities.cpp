@@ -210,7 +210,8 @@ long daysAfterDate(os::Date date, os::Date other) { return truncatedDifference(d
 long daysBeforeDate(os::Date date, os::Date other) { return truncatedDifference(other, date, kDateDay); }
 long distanceInDaysToDate(os::Date date, os::Date other) { return cal().daysFrom(date, other); }
 
-long nearestHour(os::Date) { return hour(os::Date::now().addingTimeInterval(kDateMinute * 30)); }
+// The hour nearest to the receiver's own time (half past rounds up).
+long nearestHour(os::Date date) { return hour(date.addingTimeInterval(kDateMinute * 30)); }
 long hour(os::Date date) { return cal().components(date).hour; }
 long minute(os::Date date) { return cal().components(date).minute; }
 long seconds(os::Date date) { return cal().components(date).second; }

@@ -86,6 +86,7 @@ long hoursBeforeDate(os::Date date, os::Date other);
 long daysAfterDate(os::Date date, os::Date other);
 long daysBeforeDate(os::Date date, os::Date other);
 long distanceInDaysToDate(os::Date date, os::Date other);
+// The hour of the date rounded to the nearest whole hour.
 long nearestHour(os::Date date);
 long hour(os::Date date);
 long minute(os::Date date);

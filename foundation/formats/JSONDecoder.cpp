@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "foundation/formats/UTF8Sequence.h"
+#include "os/core/String.h"
 
 namespace {
 
@@ -240,7 +241,7 @@ bool JSONParse::escapeInSlowScan() {
         if (!loose_)
           return fail("Required a second \\u Unicode escape sequence following a surrogate \\u Unicode escape sequence.");
         // The offending bytes are read again as ordinary string content.
-        appendUTF8(scratch_, 0xFFFD);
+        os::appendUTF8(scratch_, 0xFFFD);
         return true;
       }
       pos_ += 2;
@@ -252,7 +253,7 @@ bool JSONParse::escapeInSlowScan() {
       }
       if (!loose_) return fail("Illegal \\u Unicode escape sequence.");
       // The lone high half is replaced; the second escape still stands for itself.
-      appendUTF8(scratch_, 0xFFFD);
+      os::appendUTF8(scratch_, 0xFFFD);
       cp = low;
       continue;
     }
@@ -266,7 +267,7 @@ bool JSONParse::escapeInSlowScan() {
     if (!loose_) return fail("Illegal \\u Unicode escape sequence.");
     cp = 0xFFFD;
   }
-  appendUTF8(scratch_, cp);
+  os::appendUTF8(scratch_, cp);
   return true;
 }
 
@@ -317,7 +318,7 @@ bool JSONParse::scanString() {
       if (s.kind == UTF8Sequence::Kind::Truncated) return fail("End of buffer reached while parsing UTF8 in \"\" string.");
       if (s.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(s.codePoint)) {
         if (!loose_) return fail("Illegal UTF8 sequence found in \"\" string.");
-        appendUTF8(scratch_, 0xFFFD);
+        os::appendUTF8(scratch_, 0xFFFD);
       } else {
         scratch_.append(reinterpret_cast<const char*>(in_ + pos_), s.length);
       }

@@ -19,4 +19,3 @@ struct UTF8Sequence {
 // Neither 0, a surrogate, U+FDD0-U+FDEF nor U+xFFFE/U+xFFFF, and below U+110000.
 bool isAllowedJSONCodePoint(char32_t cp);
 
-void appendUTF8(std::string& out, char32_t cp);

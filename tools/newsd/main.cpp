@@ -21,7 +21,12 @@ void usage() {
                "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--seed N] [--verbose]\n"
                "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
                "             [--news-key KEY32] [--promotion-key KEY30]\n"
-               "  --port 0 picks a free port; --port-file receives the port once the server listens.\n");
+               "             [--fault TARGET=FAILURE]... [--delay TARGET=SECONDS]...\n"
+               "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  TARGET: an opcode (1000, 1040, 2613, ...), common (the version check) or img (pictures).\n"
+               "  FAILURE: none, errorcode (\"errorcode\" -1), noresult (\"data\" without \"result\"),\n"
+               "           500 (HTTP 500) or stall (never answers); errorcode and noresult not for img.\n"
+               "  --delay holds every answer of the target, failures included, for SECONDS.\n");
 }
 
 bool parseNumber(const char* text, long long& out) {
@@ -97,6 +102,13 @@ int main(int argc, char** argv) {
     } else if (arg == "--promotion-key") {
       options.service.promotionKey = value();
       if (!plausibleKey(options.service.promotionKey, 30)) return usage(), 2;
+    } else if (arg == "--fault" || arg == "--delay") {
+      const char* text = value();
+      bool fault = arg == "--fault";
+      if (!(fault ? newsd::applyFaultArgument(text, options.faults) : newsd::applyDelayArgument(text, options.faults))) {
+        std::fprintf(stderr, "newsd: bad %s %s\n", arg.c_str(), text);
+        return usage(), 2;
+      }
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -113,6 +125,8 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  // A stalled or delayed client that hung up must not take the server down with it.
+  std::signal(SIGPIPE, SIG_IGN);
 
   newsd::NewsServer server(options);
   auto port = server.bind();
@@ -126,6 +140,9 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr, "newsd: listening on http://%s:%d (seed %llu)\n", options.host.c_str(), *port,
                static_cast<unsigned long long>(options.seed));
+  for (const auto& [target, fault] : options.faults)
+    std::fprintf(stderr, "newsd: %s: failure %s, delay %.3g s\n", newsd::describe(target).c_str(),
+                 std::string(newsd::failureName(fault.failure)).c_str(), fault.delay);
 
   std::thread waiter([&] {
     int signal = 0;

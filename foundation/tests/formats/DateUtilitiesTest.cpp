@@ -52,9 +52,6 @@ TEST_F(DateUtilities, TodayTomorrowYesterdayAtMidnight) {
   os::Clock::advance(12 * 3600);
   EXPECT_TRUE(isToday(local(2026, 3, 11)));
   EXPECT_EQ(dateWithHoursBeforeNow(1), local(2026, 3, 10, 23));
-  EXPECT_EQ(nearestHour(os::Date()), 0);
-  os::Clock::advance(30 * 60);
-  EXPECT_EQ(nearestHour(os::Date()), 1);
 }
 
 TEST_F(DateUtilities, WeeksMonthsAndYears) {

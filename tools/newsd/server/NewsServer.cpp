@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cstdio>
 #include <regex>
 
@@ -78,6 +80,7 @@ NewsServer::NewsServer(ServerOptions options)
       service_(std::make_unique<NewsService>(SampleContent::generate(options_.seed, os::Clock::now()), options_.service)),
       http_(std::make_unique<httplib::Server>()) {
   if (options_.verbose) service_->setLog([this](const std::string& line) { log(line); });
+  for (const auto& [target, fault] : options_.faults) faults_.set(target, fault);
   routes();
 }
 
@@ -132,6 +135,8 @@ std::optional<int> NewsServer::start() {
 void NewsServer::stop() {
   // The listener may not have started accepting yet; stopping it before then would be lost.
   stopping_ = true;
+  // Delayed and stalled requests let go first: the HTTP layer waits for its handlers to return.
+  hold_.release();
   while (serving_ && !http_->is_running()) std::this_thread::yield();
   http_->stop();
   if (thread_.joinable()) thread_.join();
@@ -165,11 +170,16 @@ void NewsServer::handlePost(const httplib::Request& req, const std::string& body
   // The form is read here rather than by the HTTP layer: a "+" must stay a "+", because "p" is
   // Base64 and the check code signs it letter for letter.
   std::vector<os::QueryItem> form = os::parseQuery(body, false);
+  // A fault goes by the opcode that "p" names, whether or not the form is signed well.
+  if (auto opcode = NewsService::opcodeOf(form)) {
+    int failure = api == Api::News ? kNewsFailure : kPromotionFailure;
+    if (showFault(FaultTarget::operation(*opcode), *opcode, failure, req, res)) return;
+  }
   setJSON(res, service_->answerForm(api, form, baseOf(req), os::Clock::now()));
 }
 
 void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) {
-  static const std::regex picturePath(R"(/img/([A-Za-z0-9_]{1,64})/([0-9]{1,5})x([0-9]{1,5})\.png)");
+  static const std::regex picturePath(R"(/img/([A-Za-z0-9_]{1,64})/([0-9]{1,5})x([0-9]{1,5})\.(png|jpg|gif))");
   static const std::regex articlePath(R"(/news/([0-9]{1,12})\.html)");
   static const std::regex adPath(R"(/ad/([0-9]{1,12})\.html)");
   static const std::regex callbackPath(R"(/adcb/([0-9]{1,12}))");
@@ -179,13 +189,16 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
   std::string base = baseOf(req);
 
   if (endsWith(path, "/common")) {
+    if (showFault(FaultTarget::versionCheck(), 0, 0, req, res)) return;
     setJSON(res, service_->answerVersionCheck(req.get_param_value("cmd"), req.get_param_value("version"), base));
     return;
   }
   if (std::regex_match(path, m, picturePath)) {
-    auto png = picture(m[1], std::stoi(m[2]), std::stoi(m[3]));
-    if (png) {
-      res.set_content(reinterpret_cast<const char*>(png->data()), png->size(), "image/png");
+    if (showFault(FaultTarget::pictures(), 0, 0, req, res)) return;
+    PictureFormat format = pictureFormatForExtension(m[4].str()).value_or(PictureFormat::PNG);
+    auto bytes = picture(m[1], std::stoi(m[2]), std::stoi(m[3]), format);
+    if (bytes) {
+      res.set_content(reinterpret_cast<const char*>(bytes->data()), bytes->size(), std::string(mimeTypeOf(format)));
       res.set_header("Cache-Control", "max-age=604800");
       return;
     }
@@ -220,18 +233,66 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
   res.set_content("not found", "text/plain; charset=utf-8");
 }
 
-std::optional<os::Data> NewsServer::picture(const std::string& name, int width, int height) {
-  std::string key = name + "/" + std::to_string(width) + "x" + std::to_string(height);
+std::optional<os::Data> NewsServer::picture(const std::string& name, int width, int height, PictureFormat format) {
+  std::string key = name + "/" + std::to_string(width) + "x" + std::to_string(height) + "." + std::string(extensionOf(format));
   {
     std::lock_guard lock(picturesMutex_);
     if (auto it = pictures_.find(key); it != pictures_.end()) return it->second;
   }
-  auto png = drawPicturePNG(name, width, height);
-  if (!png) return std::nullopt;
+  auto bytes = drawPicture(name, width, height, format);
+  if (!bytes) return std::nullopt;
   std::lock_guard lock(picturesMutex_);
   if (pictures_.size() >= kMaxCachedPictures) pictures_.clear();
-  pictures_.emplace(key, *png);
-  return png;
+  pictures_.emplace(key, *bytes);
+  return bytes;
+}
+
+bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResult, const httplib::Request& req,
+                           httplib::Response& res) {
+  Fault fault = faults_.at(target);
+  if (fault == Fault{}) return false;
+  // A request let go by a stopping server gets no answer at all: its line is cut, and should the
+  // connection not be found, the answer is at least not a success.
+  auto drop = [&](int connection) {
+    if (connection >= 0) shutdown(connection, SHUT_RDWR);
+    res.status = 503;
+    res.set_header("Connection", "close");
+    res.set_content("server stopping", "text/plain; charset=utf-8");
+    return true;
+  };
+  if (fault.delay > 0) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", fault.delay);
+    log("holding " + req.path + " for " + seconds + " s");
+    if (!hold_.wait(fault.delay)) return drop(findConnectionSocket(req.local_port, req.remote_port));
+  }
+  switch (fault.failure) {
+    case FailureMode::None:
+      return false;
+    case FailureMode::ErrorCode:
+      log("failing " + req.path + " with errorcode -1");
+      setJSON(res, os::Dictionary{{"errorcode", -1},
+                                  {"opcode", opcode},
+                                  {"data", os::Dictionary{{"result", failureResult}, {"msg", "simulated failure"}}}});
+      return true;
+    case FailureMode::MissingResult:
+      log("answering " + req.path + " without a result");
+      setJSON(res, os::Dictionary{{"errorcode", 0}, {"opcode", opcode}, {"data", os::Dictionary{{"msg", "no result"}}}});
+      return true;
+    case FailureMode::HttpError:
+      log("failing " + req.path + " with HTTP 500");
+      res.status = 500;
+      res.set_content("internal error", "text/plain; charset=utf-8");
+      return true;
+    case FailureMode::Stall: {
+      log("stalling " + req.path);
+      int connection = findConnectionSocket(req.local_port, req.remote_port);
+      hold_.stall(connection);
+      // The client left or the server stops: either way nothing is sent.
+      return drop(connection);
+    }
+  }
+  return false;
 }
 
 }  // namespace newsd

@@ -3,10 +3,11 @@
 //   POST .../imobile[/]          news API (signed form "p", "v", "c")
 //   POST .../imkt[/], .../imkt/mil[/]   promotion API (signed form "p", "v", "check")
 //   GET  .../common[/]?cmd=verupdate&version=V   version check
-//   GET  /img/<name>/<w>x<h>.png  pictures drawn on request
+//   GET  /img/<name>/<w>x<h>.<png|jpg|gif>  pictures drawn on request
 //   GET  /news/<id>.html, /ad/<id>.html, /app/..., /adcb/<adid>   article, ad and store pages,
 //        and the ad callback
 // Any path prefix before the API parts is accepted (a reader's base URL may carry one, "/api").
+// Operations, the version check and the pictures can be made slow or failing (Faults.h).
 #include <atomic>
 #include <functional>
 #include <map>
@@ -17,7 +18,10 @@
 #include <thread>
 
 #include "os/core/Data.h"
+#include "tools/newsd/server/Faults.h"
 #include "tools/newsd/server/NewsService.h"
+#include "tools/newsd/server/Pictures.h"
+#include "tools/newsd/server/RequestHold.h"
 
 namespace httplib {
 class Server;
@@ -33,6 +37,7 @@ struct ServerOptions {
   std::uint64_t seed = 1;
   bool verbose = false;
   ServiceOptions service;
+  std::map<FaultTarget, Fault> faults;  // in force from the start
 };
 
 class NewsServer {
@@ -49,17 +54,36 @@ class NewsServer {
   void serve();
   // bind() and serve() on a thread of its own; the port, or nothing.
   std::optional<int> start();
+  // Returns promptly even with requests held by a delay or a stall: they are let go and their
+  // connections cut without an answer.
   void stop();
 
   int port() const { return port_; }
   NewsService& service() { return *service_; }
+
+  // Faults may change at any time from any thread; a request takes the fault in force when it
+  // arrives. A fault with no failure and no delay clears the target. Misuse (a negative delay, an
+  // envelope failure for the pictures) throws os::Exception.
+  void setFault(long long opcode, Fault fault) { faults_.set(FaultTarget::operation(opcode), fault); }
+  void setFault(FaultTarget target, Fault fault) { faults_.set(target, fault); }
+  void clearFaults() { faults_.clear(); }
+  FaultTable& faults() { return faults_; }
+
+  // Requests now held by a delay or a stall, and a wait (in real seconds, at most `limitSeconds`)
+  // until that many are: a test parks a request before it moves the virtual clock.
+  std::size_t heldRequests() const { return hold_.held(); }
+  bool awaitHeldRequests(std::size_t count, double limitSeconds = 30) const { return hold_.awaitHeld(count, limitSeconds); }
 
  private:
   void routes();
   void handlePost(const httplib::Request& req, const std::string& body, httplib::Response& res);
   void handleGet(const httplib::Request& req, httplib::Response& res);
   std::string baseOf(const httplib::Request& req) const;
-  std::optional<os::Data> picture(const std::string& name, int width, int height);
+  // Shows the target's fault on the request: true when the request has been dealt with (answered
+  // with the failure, or dropped unanswered), false when it is to be answered as usual.
+  bool showFault(FaultTarget target, long long opcode, int failureResult, const httplib::Request& req,
+                 httplib::Response& res);
+  std::optional<os::Data> picture(const std::string& name, int width, int height, PictureFormat format);
   void log(const std::string& line) const;
 
   ServerOptions options_;
@@ -69,6 +93,8 @@ class NewsServer {
   int port_ = 0;
   std::atomic<bool> serving_{false};
   std::atomic<bool> stopping_{false};
+  FaultTable faults_;
+  RequestHold hold_;
 
   std::mutex picturesMutex_;
   std::map<std::string, os::Data> pictures_;  // drawn pictures by name and size

@@ -128,6 +128,14 @@ os::Value NewsService::answerForm(Api api, const std::vector<os::QueryItem>& for
   return envelope(kOk, *opcode, std::move(data));
 }
 
+std::optional<long long> NewsService::opcodeOf(const std::vector<os::QueryItem>& form) {
+  const std::string* p = formValue(form, "p");
+  auto text = p ? decodeParameterText(*p) : std::nullopt;
+  auto params = text ? parseJSON(*text) : std::nullopt;
+  if (!params || !params->isDictionary()) return std::nullopt;
+  return integerField(*params, "opcode");
+}
+
 os::Dictionary NewsService::dispatch(Call& call) {
   switch (call.opcode) {
     case 1000: return activate(call);

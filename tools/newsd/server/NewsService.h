@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +72,10 @@ class NewsService {
   // The envelope answering one posted form. `base` is "http://host:port" of this server as the
   // reader reached it; `now` is the current time in seconds since 1970.
   os::Value answerForm(Api api, const std::vector<os::QueryItem>& form, const std::string& base, double now);
+
+  // The opcode that the form's "p" names, read without checking the signature; nothing when "p"
+  // names none.
+  static std::optional<long long> opcodeOf(const std::vector<os::QueryItem>& form);
 
   // The version check ("cmd" "verupdate" with the reader's "version"): an envelope whose
   // "data"."result" is 1 with the update address in "content" when a newer version exists.

@@ -119,6 +119,9 @@ Picture makePicture(Dice& dice, long long articleId, int index, bool album) {
   if (album || dice.chance(50)) p.alt = dice.pick(kCaptions);
   // A few pictures come without their size; the reader then lays them out square.
   p.sized = !dice.chance(8);
+  // Photographs mostly come as JPEG, now and then as an animated GIF.
+  int roll = dice.between(1, 100);
+  p.format = roll <= 45 ? PictureFormat::JPEG : roll <= 55 ? PictureFormat::GIF : PictureFormat::PNG;
   return p;
 }
 
@@ -174,6 +177,8 @@ void buildIcons(Dice& dice, Article& a) {
     icon.name = "t" + std::to_string(a.id) + "_" + std::to_string(i);
     icon.width = kThumbWidth;
     icon.height = kThumbHeight;
+    int roll = dice.between(1, 100);
+    icon.format = roll <= 40 ? PictureFormat::JPEG : roll <= 45 ? PictureFormat::GIF : PictureFormat::PNG;
     a.icons.push_back(icon);
   }
 }
@@ -285,7 +290,7 @@ std::vector<const Article*> SampleContent::visibleArticles(long long categoryId,
 
 std::string pictureURL(const std::string& base, const Picture& picture) {
   return base + "/img/" + picture.name + "/" + std::to_string(picture.width) + "x" +
-         std::to_string(picture.height) + ".png";
+         std::to_string(picture.height) + "." + std::string(extensionOf(picture.format));
 }
 
 std::string articlePageURL(const std::string& base, const Article& article) {

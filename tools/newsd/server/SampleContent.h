@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/newsd/server/Pictures.h"
 
 namespace newsd {
 
@@ -19,13 +20,14 @@ struct Category {
   int flag = 1;
 };
 
-// A picture this server draws on request: "/img/<name>/<width>x<height>.png".
+// A picture this server draws on request: "/img/<name>/<width>x<height>.<png|jpg|gif>".
 struct Picture {
   std::string name;
   int width = 0;
   int height = 0;
   std::string alt;
   bool sized = true;  // false: the body gives no width and height attributes
+  PictureFormat format = PictureFormat::PNG;
 };
 
 struct BodyBlock {

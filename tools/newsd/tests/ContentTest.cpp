@@ -1,9 +1,9 @@
-#include <png.h>
-
-#include <cstring>
+#include <cstdlib>
 #include <functional>
+#include <map>
 
 #include "foundation/xml/TMXMLDocument.h"
+#include "os/graphics/ImageCodec.h"
 #include "tools/newsd/server/Pictures.h"
 #include "tools/newsd/tests/NewsdFixture.h"
 
@@ -43,22 +43,7 @@ std::optional<std::vector<Row>> readerRows(std::string body) {
   return rows;
 }
 
-struct DecodedPNG {
-  unsigned width = 0, height = 0;
-};
-
-std::optional<DecodedPNG> decodePNG(const std::string& bytes) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return std::nullopt;
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<unsigned char> pixels(PNG_IMAGE_SIZE(image));
-  bool ok = png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) != 0;
-  DecodedPNG out{image.width, image.height};
-  png_image_free(&image);
-  return ok ? std::optional(out) : std::nullopt;
-}
+std::shared_ptr<os::Image> decode(const std::string& bytes) { return os::decodeImage(os::Data(bytes.begin(), bytes.end())); }
 
 TEST(NewsdContentTest, ASeedAlwaysMakesTheSameSiteOfAFewHundredArticles) {
   SampleContent a = SampleContent::generate(42, kStartTime);
@@ -81,7 +66,9 @@ TEST(NewsdContentTest, ASeedAlwaysMakesTheSameSiteOfAFewHundredArticles) {
 TEST(NewsdContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
   SampleContent content = SampleContent::generate(7, kStartTime);
   bool sawMarker = false, sawAmpersand = false;
+  std::map<std::string, int> bodyFormats, iconFormats;
   for (const Article& article : content.articles()) {
+    for (const Picture& icon : article.icons) ++iconFormats[std::string(extensionOf(icon.format))];
     auto rows = readerRows(bodyXML(article, "http://h:1"));
     ASSERT_TRUE(rows.has_value()) << bodyXML(article, "http://h:1");
     int pictures = 0;
@@ -89,6 +76,7 @@ TEST(NewsdContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
       if (row.type == 2) {
         ++pictures;
         EXPECT_EQ(row.content.rfind("http://h:1/img/", 0), 0u);
+        ++bodyFormats[row.content.substr(row.content.rfind('.') + 1)];
         if (article.type == "album") {
           EXPECT_FALSE(row.alt.empty());
         }
@@ -104,6 +92,12 @@ TEST(NewsdContentTest, EveryBodyParsesIntoRowsAndAlbumsIntoCaptionedPictures) {
   }
   EXPECT_TRUE(sawMarker);
   EXPECT_TRUE(sawAmpersand);
+  // Readers meet every picture format in bodies and in lists.
+  for (const char* extension : {"png", "jpg", "gif"}) {
+    EXPECT_GT(bodyFormats[extension], 5) << extension;
+    EXPECT_GT(iconFormats[extension], 5) << extension;
+  }
+  EXPECT_EQ(bodyFormats.size(), 3u);
 }
 
 using NewsdArticleTest = NewsdTest;
@@ -128,31 +122,71 @@ TEST_F(NewsdArticleTest, DetailCarriesEveryMemberTheArticleScreenReadsAndAParsab
   EXPECT_EQ(news(1020, os::Dictionary{{"id", all.back().id}})["data"]["result"].intValue(), 2);
 }
 
-TEST_F(NewsdArticleTest, PicturesOfABodyAreServedAsDecodablePNGOfTheirSize) {
-  const Article* article = nullptr;
-  for (const Article& a : server_->service().content().articles())
-    if (a.type == "album" && a.publishTime <= kStartTime) article = &a;
-  ASSERT_NE(article, nullptr);
-  auto rows = readerRows(news(1020, os::Dictionary{{"id", article->id}})["data"]["body"].stringOr());
-  ASSERT_TRUE(rows.has_value());
-  const Row& picture = *std::find_if(rows->begin(), rows->end(), [](const Row& r) { return r.type == 2; });
-  auto res = get(picture.content.substr(base().size()));
-  ASSERT_TRUE(res);
-  EXPECT_EQ(res->status, 200);
-  EXPECT_EQ(res->get_header_value("Content-Type"), "image/png");
-  auto png = decodePNG(res->body);
-  ASSERT_TRUE(png.has_value());
-  if (!picture.width.empty()) {
-    EXPECT_EQ(std::to_string(png->width), picture.width);
-    EXPECT_EQ(std::to_string(png->height), picture.height);
+TEST_F(NewsdArticleTest, BodyPicturesAreServedInTheFormatTheirAddressNamesAtTheirSize) {
+  // The first sized picture of each format among the bodies of the visible articles.
+  std::map<std::string, Row> firstOfType;
+  for (const Article& a : server_->service().content().articles()) {
+    if (a.publishTime > kStartTime) continue;
+    auto rows = readerRows(news(1020, os::Dictionary{{"id", a.id}})["data"]["body"].stringOr());
+    ASSERT_TRUE(rows.has_value());
+    for (const Row& row : *rows)
+      if (row.type == 2 && !row.width.empty()) firstOfType.try_emplace(row.content.substr(row.content.size() - 3), row);
+    if (firstOfType.size() == 3) break;
   }
-  auto again = get(picture.content.substr(base().size()));
-  EXPECT_EQ(again->body, res->body);
+  ASSERT_EQ(firstOfType.size(), 3u);
 
+  const std::map<std::string, std::string> mimeTypes{{"png", "image/png"}, {"jpg", "image/jpeg"}, {"gif", "image/gif"}};
+  for (const auto& [extension, picture] : firstOfType) {
+    SCOPED_TRACE(picture.content);
+    auto res = get(picture.content.substr(base().size()));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(res->get_header_value("Content-Type"), mimeTypes.at(extension));
+    auto image = decode(res->body);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(std::to_string(image->pixelWidth()), picture.width);
+    EXPECT_EQ(std::to_string(image->pixelHeight()), picture.height);
+    EXPECT_EQ(image->isAnimated(), extension == "gif");
+    EXPECT_EQ(get(picture.content.substr(base().size()))->body, res->body);
+  }
+}
+
+TEST(NewsdPicturesTest, AGIFIsAnAnimationWhoseFramesDifferAndKeepTheirDelays) {
+  auto gif = drawPicture("p1_1", 64, 48, PictureFormat::GIF);
+  ASSERT_TRUE(gif.has_value());
+  auto image = os::decodeImage(*gif);
+  ASSERT_NE(image, nullptr);
+  ASSERT_TRUE(image->isAnimated());
+  ASSERT_EQ(image->frames().size(), static_cast<std::size_t>(kAnimationFrames));
+  ASSERT_EQ(image->frameDurations().size(), static_cast<std::size_t>(kAnimationFrames));
+  for (int i = 0; i < kAnimationFrames; ++i) {
+    EXPECT_NEAR(image->frameDurations()[i], kAnimationDelays[i] / 100.0, 1e-9);
+    EXPECT_EQ(image->frames()[i]->pixelWidth(), 64);
+  }
+  EXPECT_NE(image->frames()[0]->bitmap(), image->frames()[1]->bitmap());  // the sun moves
+  // The same name always gives the same bytes, in every format.
+  EXPECT_EQ(drawPicture("p1_1", 64, 48, PictureFormat::GIF), gif);
+  EXPECT_EQ(drawPicture("p1_1", 64, 48, PictureFormat::JPEG), drawPicture("p1_1", 64, 48, PictureFormat::JPEG));
+}
+
+TEST(NewsdPicturesTest, AStillPictureLooksAlikeInPNGAndJPEG) {
+  auto png = os::decodeImage(*drawPicture("t20001_1", 90, 63, PictureFormat::PNG));
+  auto jpeg = os::decodeImage(*drawPicture("t20001_1", 90, 63, PictureFormat::JPEG));
+  ASSERT_NE(png, nullptr);
+  ASSERT_NE(jpeg, nullptr);
+  long long difference = 0;
+  for (std::size_t i = 0; i < png->bitmap().pixels.size(); ++i)
+    difference += std::abs(png->bitmap().pixels[i] - jpeg->bitmap().pixels[i]);
+  EXPECT_LT(difference / static_cast<long long>(png->bitmap().pixels.size()), 8);  // lossy, not another picture
+}
+
+TEST_F(NewsdArticleTest, PictureAddressesOutsideTheRouteAreNotFound) {
   EXPECT_EQ(get("/img/x/5000x10.png")->status, 404);
-  EXPECT_EQ(get("/img/x/0x10.png")->status, 404);
+  EXPECT_EQ(get("/img/x/0x10.jpg")->status, 404);
   EXPECT_EQ(get("/img/../x/10x10.png")->status, 404);
-  EXPECT_FALSE(drawPicturePNG("x", kMaxPictureSide + 1, 1).has_value());
+  EXPECT_EQ(get("/img/x/10x10.bmp")->status, 404);
+  EXPECT_EQ(get("/img/x/10x10.gif")->status, 200);
+  EXPECT_FALSE(drawPicture("x", kMaxPictureSide + 1, 1, PictureFormat::GIF).has_value());
 }
 
 TEST_F(NewsdArticleTest, TheArticlePageIsServedAtItsSourceAddress) {

@@ -1,0 +1,163 @@
+// JSON reading and writing against a widely used header-only reader/writer, on two documents made
+// here: a news list of about 1 MB (many small records with repeated keys and Chinese text) and a
+// nested document of about 100 KB (objects and arrays up to 25 levels deep).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include "foundation/formats/JSONDecoder.h"
+#include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
+
+namespace {
+
+std::string newsList(std::size_t targetBytes) {
+  static const char* const kTitles[] = {"国务院常务会议部署稳就业措施", "科技公司发布新一代手机芯片",
+                                        "今年秋粮收购进度过半", "Markets rally as rates hold steady",
+                                        "城市地铁新线路今日开通运营", "\u201c双十一\u201d快递量创新高"};
+  std::string s = "{\"code\":0,\"msg\":\"ok\",\"data\":{\"total\":0,\"list\":[";
+  for (unsigned i = 0; s.size() < targetBytes; ++i) {
+    if (i) s += ',';
+    char buf[768];
+    std::snprintf(buf, sizeof buf,
+                  "{\"id\":%u,\"newsId\":\"%08x\",\"title\":\"%s %u\",\"digest\":\"%s\\n\\u8bb0\\u8005\\u62a5\\u9053 / %u\","
+                  "\"url\":\"http://news.example.com/a/%u.html?from=list&pos=%u\",\"category\":\"%s\",\"pubTime\":%u,"
+                  "\"comments\":%u,\"score\":%u.%02u,\"hot\":%s,\"video\":null,"
+                  "\"imgs\":[\"http://img.example.com/%u_1.jpg\",\"http://img.example.com/%u_2.jpg\"]}",
+                  i, i * 2654435761u, kTitles[i % 6], i, kTitles[(i + 3) % 6], i, 1000000 + i, i % 20,
+                  i % 3 ? "news" : "sports", 1796574605u - i * 60, i * 7 % 1000, i % 10, i % 100,
+                  i % 5 ? "false" : "true", i, i);
+    s += buf;
+  }
+  s += "]}}";
+  return s;
+}
+
+void nestedInto(std::string& s, int depth, unsigned& counter, std::size_t limit) {
+  const unsigned n = ++counter;
+  // Past the size wanted, branches end in leaves at once.
+  if (depth == 0 || s.size() >= limit) {
+    s += std::to_string(n * 31 % 1000);
+    s += ".5";
+    return;
+  }
+  s += "{\"name\":\"node";
+  s += std::to_string(n);
+  s += n % 2 ? "\",\"flag\":true,\"items\":[" : "\",\"flag\":false,\"items\":[";
+  for (int i = 0; i < 2; ++i) {
+    if (i) s += ',';
+    s += '[';
+    s += std::to_string(n);
+    s += ",-";
+    s += std::to_string(n * 3);
+    s += ',';
+    nestedInto(s, depth - 1, counter, limit);
+    s += ']';
+  }
+  s += "],\"child\":";
+  nestedInto(s, depth - 1, counter, limit);
+  s += '}';
+}
+
+std::string nestedDocument(std::size_t targetBytes) {
+  std::string s = "[";
+  unsigned counter = 0;
+  nestedInto(s, 8, counter, targetBytes);
+  s += ']';
+  return s;
+}
+
+const std::string& document(int which) {
+  static const std::string news = newsList(1 << 20);
+  static const std::string nested = nestedDocument(100 << 10);
+  return which == 0 ? news : nested;
+}
+
+void ParseOurs(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  JSONDecoder decoder;
+  for (auto _ : state) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    if (!v) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(v);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void ParseBaseline(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    rapidjson::Document d;
+    d.Parse(text.data(), text.size());
+    if (d.HasParseError()) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(d);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void WriteOurs(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  const auto value = objectFromJSONString(text);
+  if (!value) {
+    state.SkipWithError("parse failed");
+    return;
+  }
+  for (auto _ : state) {
+    auto out = JSONString(*value);
+    if (!out) state.SkipWithError("write failed");
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void WriteBaseline(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  rapidjson::Document d;
+  d.Parse(text.data(), text.size());
+  for (auto _ : state) {
+    rapidjson::StringBuffer buffer;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+    d.Accept(writer);
+    benchmark::DoNotOptimize(buffer.GetString());
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// Argument 0 is the news list, 1 the nested document.
+BENCHMARK(ParseOurs)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ParseBaseline)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(WriteOurs)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(WriteBaseline)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Both readers must agree on the documents before their speed means anything.
+  for (int which = 0; which < 2; ++which) {
+    const std::string& text = document(which);
+    rapidjson::Document d;
+    d.Parse(text.data(), text.size());
+    auto ours = objectFromJSONString(text);
+    if (d.HasParseError() || !ours) {
+      std::fprintf(stderr, "document %d does not parse\n", which);
+      return 1;
+    }
+    auto again = objectFromJSONString(*JSONString(*ours));
+    if (!again || !(*again == *ours)) {
+      std::fprintf(stderr, "document %d does not survive a round trip\n", which);
+      return 1;
+    }
+    std::fprintf(stderr, "document %d: %zu bytes\n", which, text.size());
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

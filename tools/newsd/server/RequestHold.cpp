@@ -1,0 +1,155 @@
+#include "tools/newsd/server/RequestHold.h"
+
+#include <dirent.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+
+#include "os/runtime/Clock.h"
+
+namespace newsd {
+
+struct RequestHold::State {
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;
+  bool released = false;
+  std::size_t held = 0;
+  int releaseEvent = -1;  // readable once released; wakes the stalls sleeping in poll()
+};
+
+RequestHold::RequestHold() : state_(std::make_shared<State>()) {
+  state_->releaseEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  // Held on a virtual clock, a wait ends only when a test advances it. The listener keeps the
+  // state alive: the clock may still call it just after this object is gone.
+  std::weak_ptr<State> weak = state_;
+  clockListener_ = os::Clock::addAdvanceListener([weak] {
+    if (auto state = weak.lock()) {
+      std::lock_guard lock(state->mutex);
+      state->changed.notify_all();
+    }
+  });
+}
+
+RequestHold::~RequestHold() {
+  release();
+  os::Clock::removeAdvanceListener(clockListener_);
+  // Every holder has returned by now: the server joins its workers before it lets this go.
+  if (state_->releaseEvent >= 0) close(state_->releaseEvent);
+}
+
+bool RequestHold::wait(double seconds) {
+  State& s = *state_;
+  std::unique_lock lock(s.mutex);
+  ++s.held;
+  s.changed.notify_all();
+  double until = os::Clock::monotonic() + seconds;
+  while (!s.released) {
+    double left = until - os::Clock::monotonic();
+    if (left <= 0) break;
+    if (os::Clock::isVirtual()) {
+      s.changed.wait(lock);
+    } else {
+      s.changed.wait_for(lock, std::chrono::duration<double>(left));
+    }
+  }
+  bool elapsed = !s.released;
+  --s.held;
+  s.changed.notify_all();
+  return elapsed;
+}
+
+bool RequestHold::stall(int connection) {
+  State& s = *state_;
+  {
+    std::lock_guard lock(s.mutex);
+    if (s.released) return false;
+    ++s.held;
+    s.changed.notify_all();
+  }
+  bool peerLeft = false;
+  pollfd fds[2] = {{s.releaseEvent, POLLIN, 0}, {connection, POLLRDHUP, 0}};
+  nfds_t count = connection >= 0 ? 2 : 1;
+  for (;;) {
+    int ready = poll(fds, count, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;  // nothing to wait on any more; let the request go
+    if (fds[0].revents != 0) break;
+    if (count == 2 && (fds[1].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0) {
+      peerLeft = true;
+      break;
+    }
+  }
+  std::lock_guard lock(s.mutex);
+  --s.held;
+  s.changed.notify_all();
+  return peerLeft;
+}
+
+void RequestHold::release() {
+  State& s = *state_;
+  std::lock_guard lock(s.mutex);
+  if (s.released) return;
+  s.released = true;
+  if (s.releaseEvent >= 0) {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = write(s.releaseEvent, &one, sizeof one);
+  }
+  s.changed.notify_all();
+}
+
+std::size_t RequestHold::held() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->held;
+}
+
+bool RequestHold::awaitHeld(std::size_t count, double limitSeconds) const {
+  State& s = *state_;
+  std::unique_lock lock(s.mutex);
+  return s.changed.wait_for(lock, std::chrono::duration<double>(limitSeconds), [&] { return s.held == count; });
+}
+
+namespace {
+
+int portOf(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+  return -1;
+}
+
+}  // namespace
+
+int findConnectionSocket(int localPort, int remotePort) {
+  if (localPort <= 0 || remotePort <= 0) return -1;
+  DIR* dir = opendir("/proc/self/fd");
+  if (!dir) return -1;
+  int found = -1;
+  while (dirent* entry = readdir(dir)) {
+    char* end = nullptr;
+    long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
+    struct stat info {};
+    if (fstat(static_cast<int>(fd), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
+    sockaddr_storage local{}, peer{};
+    socklen_t localLength = sizeof local, peerLength = sizeof peer;
+    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
+    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
+    if (portOf(local) == localPort && portOf(peer) == remotePort) {
+      found = static_cast<int>(fd);
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace newsd

@@ -1,0 +1,200 @@
+#include <chrono>
+#include <future>
+
+#include "os/core/Error.h"
+#include "tools/newsd/tests/NewsdFixture.h"
+
+namespace newsd::testing {
+namespace {
+
+using NewsdFaultTest = NewsdTest;
+
+// A generous bound for what must happen at once: only a hang runs into it.
+constexpr auto kHang = std::chrono::seconds(20);
+
+Fault failing(FailureMode failure, double delay = 0) { return Fault{failure, delay}; }
+
+std::string categoryListForm() {
+  return signedForm(R"({"opcode":1040,"devtype":1,"sn":{"sharedudid":"device-A"}})", false);
+}
+
+TEST_F(NewsdFaultTest, EnvelopeFailuresHitOnlyTheirOperationAndChangeNothing) {
+  server_->setFault(1040, failing(FailureMode::ErrorCode));
+  os::Value refused = news(1040);
+  EXPECT_EQ(refused["errorcode"].intValue(), -1);
+  EXPECT_EQ(refused["opcode"].intValue(), 1040);
+  EXPECT_EQ(refused["data"]["result"].intValue(), 2);  // a reader must refuse it for the errorcode alone
+  EXPECT_EQ(news(1000, os::Dictionary{{"cp", 1}})["errorcode"].intValue(), 0);
+
+  server_->setFault(1040, failing(FailureMode::MissingResult));
+  os::Value noResult = news(1040);
+  EXPECT_EQ(noResult["errorcode"].intValue(), 0);
+  ASSERT_TRUE(noResult["data"].isDictionary());
+  EXPECT_FALSE(noResult["data"].dictionary()->contains("result"));
+
+  // The promotion API fails with its own failure value.
+  server_->setFault(2613, failing(FailureMode::ErrorCode));
+  os::Value ads = promotion("/imkt/mil/", 2613, os::Dictionary{{"pageno", 1}});
+  EXPECT_EQ(ads["errorcode"].intValue(), -1);
+  EXPECT_EQ(ads["data"]["result"].intValue(), 1);
+
+  // A failed operation is not carried out behind the failure.
+  long long id = server_->service().content().visibleArticles(4, kStartTime).front()->id;
+  server_->setFault(1070, failing(FailureMode::ErrorCode));
+  EXPECT_EQ(news(1070, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", 1}})["errorcode"].intValue(), -1);
+  EXPECT_EQ(news(1030, os::Dictionary{{"id", id}})["data"]["favorite"].intValue(), 0);
+
+  server_->clearFaults();
+  EXPECT_EQ(news(1040)["data"]["result"].intValue(), 1);
+  EXPECT_EQ(news(1070, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", 1}})["data"]["result"].intValue(), 1);
+}
+
+TEST_F(NewsdFaultTest, HttpErrorsOnOperationsTheVersionCheckAndPictures) {
+  server_->setFault(1040, failing(FailureMode::HttpError));
+  server_->setFault(FaultTarget::versionCheck(), failing(FailureMode::HttpError));
+  server_->setFault(FaultTarget::pictures(), failing(FailureMode::HttpError));
+  auto res = client_->Post("/api/imobile/", categoryListForm(), "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 500);
+  EXPECT_EQ(get("/api/common/?cmd=verupdate&version=1.0")->status, 500);
+  EXPECT_EQ(get("/img/p1_1/64x48.gif")->status, 500);
+  EXPECT_EQ(news(1000, os::Dictionary{{"cp", 1}})["data"]["result"].intValue(), 1);
+
+  server_->setFault(FaultTarget::versionCheck(), failing(FailureMode::ErrorCode));
+  auto check = get("/api/common?cmd=verupdate&version=1.0");
+  ASSERT_TRUE(check);
+  EXPECT_EQ(parseJSON(check->body).value_or(os::Value())["errorcode"].intValue(), -1);
+  server_->setFault(FaultTarget::pictures(), Fault{});
+  EXPECT_EQ(get("/img/p1_1/64x48.gif")->status, 200);
+}
+
+TEST_F(NewsdFaultTest, FaultsGivenAtStartAreInForceFromTheFirstRequest) {
+  ServerOptions options;
+  ASSERT_TRUE(applyFaultArgument("1040=500", options.faults));
+  NewsServer server(options);
+  auto port = server.start();
+  ASSERT_TRUE(port.has_value());
+  httplib::Client client("127.0.0.1", *port);
+  auto res = client.Post("/imobile", categoryListForm(), "application/x-www-form-urlencoded");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 500);
+}
+
+TEST_F(NewsdFaultTest, MisuseIsRefusedAndLeavesTheFaultsAsTheyWere) {
+  server_->setFault(1040, failing(FailureMode::HttpError, 1));
+  EXPECT_THROW(server_->setFault(1040, failing(FailureMode::None, -1)), os::Exception);
+  EXPECT_THROW(server_->setFault(1040, failing(FailureMode::None, std::nan(""))), os::Exception);
+  EXPECT_THROW(server_->faults().setDelay(FaultTarget::operation(1040), kMaxFaultDelay + 1), os::Exception);
+  EXPECT_THROW(server_->setFault(FaultTarget::pictures(), failing(FailureMode::ErrorCode)), os::Exception);
+  EXPECT_THROW(server_->faults().setFailure(FaultTarget::pictures(), FailureMode::MissingResult), os::Exception);
+  EXPECT_EQ(server_->faults().at(FaultTarget::operation(1040)), failing(FailureMode::HttpError, 1));
+  EXPECT_EQ(server_->faults().at(FaultTarget::pictures()), Fault{});
+}
+
+TEST_F(NewsdFaultTest, ADelayHoldsTheAnswerForThatMuchClockTime) {
+  server_->setFault(1040, failing(FailureMode::None, 2.5));
+  server_->setFault(1000, failing(FailureMode::ErrorCode, 1));
+  int port = server_->port();
+  auto ask = [port](std::string body) {
+    return std::async(std::launch::async, [port, body] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_read_timeout(30, 0);
+      auto res = client.Post("/imobile/", body, "application/x-www-form-urlencoded");
+      return res && res->status == 200 ? parseJSON(res->body).value_or(os::Value()) : os::Value();
+    });
+  };
+  auto categories = ask(categoryListForm());
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  os::Clock::advance(2.4);
+  EXPECT_EQ(server_->heldRequests(), 1u);
+  EXPECT_EQ(categories.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+  os::Clock::advance(0.2);
+  ASSERT_EQ(categories.wait_for(kHang), std::future_status::ready);
+  EXPECT_EQ(categories.get()["data"]["categorylist"].count(), 12u);
+
+  // A delay comes before the failure it goes with.
+  auto activation = ask(signedForm(R"({"opcode":1000,"opdata":{"cp":1}})", false));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  os::Clock::advance(1);
+  ASSERT_EQ(activation.wait_for(kHang), std::future_status::ready);
+  EXPECT_EQ(activation.get()["errorcode"].intValue(), -1);
+  EXPECT_EQ(server_->heldRequests(), 0u);
+}
+
+TEST_F(NewsdFaultTest, AStallNeverAnswersUntilTheClientGivesUpOrTheServerStops) {
+  server_->setFault(1040, failing(FailureMode::Stall));
+  server_->setFault(FaultTarget::pictures(), failing(FailureMode::Stall));
+  int port = server_->port();
+
+  httplib::Client impatient("127.0.0.1", port);
+  impatient.set_read_timeout(0, 200000);
+  auto res = impatient.Post("/imobile/", categoryListForm(), "application/x-www-form-urlencoded");
+  EXPECT_FALSE(res);
+  EXPECT_EQ(res.error(), httplib::Error::Read);
+  // The server lets the request go once its client has hung up.
+  EXPECT_TRUE(server_->awaitHeldRequests(0));
+  // Other operations still answer meanwhile.
+  EXPECT_EQ(news(1000, os::Dictionary{{"cp", 1}})["data"]["result"].intValue(), 1);
+
+  auto patient = [port](std::string path, std::string body) {
+    return std::async(std::launch::async, [port, path, body] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_read_timeout(60, 0);
+      return body.empty() ? client.Get(path.c_str()) : client.Post(path.c_str(), body, "application/x-www-form-urlencoded");
+    });
+  };
+  auto list = patient("/imobile/", categoryListForm());
+  auto picture = patient("/img/p1_1/64x48.jpg", "");
+  ASSERT_TRUE(server_->awaitHeldRequests(2));
+  EXPECT_EQ(list.wait_for(std::chrono::seconds(0)), std::future_status::timeout);
+
+  auto stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  ASSERT_EQ(stopped.wait_for(kHang), std::future_status::ready);
+  ASSERT_EQ(list.wait_for(kHang), std::future_status::ready);
+  ASSERT_EQ(picture.wait_for(kHang), std::future_status::ready);
+  // Cut off without an answer, not told of a success.
+  auto listResult = list.get();
+  auto pictureResult = picture.get();
+  EXPECT_FALSE(listResult) << listResult->status;
+  EXPECT_FALSE(pictureResult) << pictureResult->status;
+}
+
+TEST_F(NewsdFaultTest, StoppingLetsADelayedRequestGoAtOnce) {
+  server_->setFault(1040, failing(FailureMode::None, kMaxFaultDelay));
+  int port = server_->port();
+  auto list = std::async(std::launch::async, [port] {
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(60, 0);
+    return client.Post("/imobile/", categoryListForm(), "application/x-www-form-urlencoded");
+  });
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  auto stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  ASSERT_EQ(stopped.wait_for(kHang), std::future_status::ready);
+  ASSERT_EQ(list.wait_for(kHang), std::future_status::ready);
+  EXPECT_FALSE(list.get());
+}
+
+TEST(NewsdFaultArgumentTest, TargetsFailuresAndDelaysAreReadStrictly) {
+  std::map<FaultTarget, Fault> faults;
+  EXPECT_TRUE(applyFaultArgument("1000=stall", faults));
+  EXPECT_TRUE(applyDelayArgument("1000=2.5", faults));
+  EXPECT_TRUE(applyFaultArgument("common=errorcode", faults));
+  EXPECT_TRUE(applyFaultArgument("2616=noresult", faults));
+  EXPECT_TRUE(applyFaultArgument("img=500", faults));
+  EXPECT_TRUE(applyDelayArgument("img=.5", faults));
+  EXPECT_EQ(faults[FaultTarget::operation(1000)], failing(FailureMode::Stall, 2.5));
+  EXPECT_EQ(faults[FaultTarget::versionCheck()], failing(FailureMode::ErrorCode));
+  EXPECT_EQ(faults[FaultTarget::operation(2616)], failing(FailureMode::MissingResult));
+  EXPECT_EQ(faults[FaultTarget::pictures()], failing(FailureMode::HttpError, 0.5));
+
+  auto before = faults;
+  for (const char* bad : {"img=errorcode", "img=noresult", "1000", "=stall", "1000=", "1000=slow", "x=stall",
+                          "-1=stall", "1000=stall=1", "10000000000=500"})
+    EXPECT_FALSE(applyFaultArgument(bad, faults)) << bad;
+  for (const char* bad : {"1040=-1", "1040=nan", "1040=inf", "1040=1e9", "1040=2s", "1040=", "1040= 1", "1040"})
+    EXPECT_FALSE(applyDelayArgument(bad, faults)) << bad;
+  EXPECT_EQ(faults, before);
+}
+
+}  // namespace
+}  // namespace newsd::testing
