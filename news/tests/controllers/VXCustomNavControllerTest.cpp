@@ -216,18 +216,5 @@ TEST_F(NavTest, BaseScreensShowTheirTitleAndKeepBelowTheBar) {
   EXPECT_TRUE(app->isStatusBarHidden());
 }
 
-class OlderSystemNavTest : public NavTest {
- protected:
-  os::DeviceProfileScope older{phone("6.1")};
-};
-
-TEST_F(OlderSystemNavTest, OlderSystemsKeepTheirLayoutDefaults) {
-  EXPECT_EQ(home->edgesForExtendedLayout(), os::kRectEdgeAll);
-  EXPECT_EQ(pushScreen()->navigationItem()->leftBarButtonItems()[0]->width(), 0);
-  auto app = os::Application::create(nullptr);
-  home->hideStatusBar();
-  EXPECT_FALSE(app->isStatusBarHidden());
-}
-
 }  // namespace
 }  // namespace newstest
