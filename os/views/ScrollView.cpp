@@ -27,7 +27,7 @@ ScrollView::~ScrollView() {
 
 void ScrollView::setContentOffset(Point p) {
   if (p == contentOffset()) return;
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   setBounds(Rect(p, bounds().size));
   contentOffsetDidChange();
   if (auto d = delegate()) d->scrollViewDidScroll(*this);
@@ -126,7 +126,7 @@ bool ScrollView::gestureRecognizerShouldBegin(GestureRecognizer& recognizer) {
 }
 
 void ScrollView::handlePan(PanGestureRecognizer& pan) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   switch (pan.state()) {
     case GestureRecognizerState::Began:
       beginDragging();
@@ -157,7 +157,7 @@ void ScrollView::beginDragging() {
 }
 
 void ScrollView::endDragging(Point velocity) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (!dragging_) beginDragging();
   tracking_ = false;
   if (!canScrollHorizontally()) velocity.x = 0;
@@ -182,13 +182,15 @@ void ScrollView::endDragging(Point velocity) {
     if (speed >= kMinimumDecelerationVelocity) raw = Point{offset.x - velocity.x * k, offset.y - velocity.y * k};
   }
   Point target = clampOffset(raw);
+  const Point proposed = target;
   if (auto d = delegate()) d->scrollViewWillEndDragging(*this, velocity, target);
+  const bool redirected = !(target == proposed);
   bool decelerate = std::fabs(target.x - offset.x) > 0.5 || std::fabs(target.y - offset.y) > 0.5;
   dragging_ = false;
   if (auto d = delegate()) d->scrollViewDidEndDragging(*this, decelerate);
   if (!decelerate) return;
   // The delegate may have moved the insets (a refresh header holding the content down).
-  target = clampOffset(target == clampOffset(raw) ? raw : target);
+  target = clampOffset(redirected ? target : raw);
   decelerating_ = true;
   if (auto d = delegate()) d->scrollViewWillBeginDecelerating(*this);
   setContentOffset(target);
@@ -200,6 +202,13 @@ void ScrollView::endDragging(Point velocity) {
     decelerating_ = false;
     if (auto d = delegate()) d->scrollViewDidEndDecelerating(*this);
   });
+}
+
+bool ScrollView::stopMotionForTouch() {
+  // Programmatic scroll animations run to their end (their owners wait for it).
+  bool moving = decelerating_;
+  stopDeceleration();
+  return moving;
 }
 
 void ScrollView::stopDeceleration() {
