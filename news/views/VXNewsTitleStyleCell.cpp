@@ -107,7 +107,7 @@ std::string VXNewsTitleStyleCell::relativeTime(long long publishTime, double now
     return std::to_string(minutes / 10 * 10) + "分钟前";
   }
   const os::Date published = os::Date::fromTimeIntervalSince1970(static_cast<double>(publishTime));
-  if (hours >= 1 && hours <= 23 && isToday(published)) return std::to_string(hours) + "小时前";
+  if (hours >= 1 && hours <= 23 && isEqualToDateIgnoringTime(published, os::Date::fromTimeIntervalSince1970(now))) return std::to_string(hours) + "小时前";
   return stringWithFormat(published, "MM-dd HH:mm");
 }
 
