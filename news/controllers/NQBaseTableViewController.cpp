@@ -190,9 +190,12 @@ void NQBaseTableViewController::loadFirstPage() {
 }
 
 void NQBaseTableViewController::loadMore() {
-  const double bottom = tableView_->contentOffset().y + tableView_->frame().size.height + kLoadMoreDistance;
-  if (tableView_->contentSize().height <= bottom && tableViewState_ == NQTableViewStateIdle && canLoadMore_ &&
-      !listData_.empty())
+  const double offset = tableView_->contentOffset().y;
+  const double bottom = offset + tableView_->frame().size.height + kLoadMoreDistance;
+  // Content pulled down past its top is a pull to refresh, even when a short list has its end in
+  // view.
+  if (offset >= 0 && tableView_->contentSize().height <= bottom && tableViewState_ == NQTableViewStateIdle &&
+      canLoadMore_ && !listData_.empty())
     loadNextPage();
 }
 

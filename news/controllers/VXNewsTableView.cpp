@@ -165,8 +165,11 @@ void VXNewsTableView::pullToRefresh() {
 }
 
 void VXNewsTableView::loadMore(os::ScrollView& scrollView) {
-  const double bottom = scrollView.contentOffset().y + scrollView.frame().size.height + kLoadMoreDistance;
-  if (scrollView.contentSize().height > bottom || dataList_.empty() || !canLoadMore_ ||
+  const double offset = scrollView.contentOffset().y;
+  const double bottom = offset + scrollView.frame().size.height + kLoadMoreDistance;
+  // Content pulled down past its top is a pull to refresh, not a reach for the end, even when
+  // a short list has its end in view.
+  if (offset < 0 || scrollView.contentSize().height > bottom || dataList_.empty() || !canLoadMore_ ||
       requestState_ == VXNewsRequestLoading)
     return;
   os::Dictionary params;

@@ -63,7 +63,7 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
 class NewsServer {
  public:
   NewsServer() {
-    for (const char* path : {"/imobile/", "/imobile"}) {
+    for (const char* path : {"/api/imobile/", "/api/imobile"}) {
       http_.route("POST", path, [this](const os::testing::RecordedRequest&) {
         std::lock_guard lock(mutex_);
         std::string body = fallback_;
@@ -78,6 +78,8 @@ class NewsServer {
     }
     VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(http_.port()));
   }
+
+  ~NewsServer() { http_.stop(); }
 
   void queue(std::string answer) {
     std::lock_guard lock(mutex_);
