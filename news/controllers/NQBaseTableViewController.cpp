@@ -92,6 +92,8 @@ void NQBaseTableViewController::viewDidLoad() {
   // The navigation bar (and from system 7 the status bar beneath it) takes the top.
   const double bars = os::Device::current().systemVersionNumber() >= 7.0 ? 64 : 44;
   tableView_->setFrame(os::Rect{0, 0, size.width, size.height - bars});
+  // A short or empty list must still take a pull to refresh.
+  tableView_->setAlwaysBounceVertical(true);
   tableView_->setSeparatorInset(os::EdgeInsets::zero());
   root->addSubview(tableView_);
   if (addRefreshControl_) createRefreshControl();

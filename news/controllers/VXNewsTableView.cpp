@@ -92,6 +92,8 @@ void VXNewsTableView::viewInit() {
     tableView_->setDelegate(std::shared_ptr<os::TableViewDelegate>(self, static_cast<os::TableViewDelegate*>(this)));
   }
   tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleHeight);
+  // A short or empty list must still take a pull to refresh.
+  tableView_->setAlwaysBounceVertical(true);
   tableView_->setSeparatorInset(os::EdgeInsets::zero());
   addSubview(tableView_);
 
