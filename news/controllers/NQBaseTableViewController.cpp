@@ -7,37 +7,12 @@
 #include "os/views/Device.h"
 #include "os/views/Label.h"
 #include "os/views/Switch.h"
-#include "ui/widgets/KHProgressHUD.h"
 
 namespace {
 
 constexpr const char* kNetworkErrorText = "网络异常";
 
 }  // namespace
-
-void NQShowTextHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) {
-  if (!view) return;
-  // The view owns the HUD; once it is gone the next call makes a new one.
-  static std::weak_ptr<KHProgressHUD> shared;
-  std::weak_ptr<os::View> weakView = view;
-  os::DispatchQueue::main()->async([text, weakView, autoHide] {
-    auto host = weakView.lock();
-    if (!host) return;
-    auto hud = shared.lock();
-    if (!hud) {
-      hud = KHProgressHUD::initWithView(*host);
-      hud->setDetailsLabelFont(os::Font::systemFont(16));
-      shared = hud;
-    }
-    hud->setMode(KHProgressHUDModeText);
-    hud->setFrame(host->bounds());
-    hud->setDetailsLabelText(text);
-    hud->removeFromSuperview();
-    host->addSubview(hud);
-    hud->show(true);
-    if (autoHide) hud->hide(true, 1.0);
-  });
-}
 
 std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table) {
   if (auto reused = table.dequeueReusableCellWithIdentifier(kLoadMoreCellIdentifier)) {
@@ -79,7 +54,7 @@ std::weak_ptr<NQBaseTableViewController> NQBaseTableViewController::weakSelf() {
 }
 
 void NQBaseTableViewController::viewDidLoad() {
-  os::ViewController::viewDidLoad();
+  NQBaseViewController::viewDidLoad();
   auto root = view();
   auto self = weakSelf().lock();
   tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleBottomMargin);
@@ -101,7 +76,7 @@ void NQBaseTableViewController::viewDidLoad() {
 }
 
 void NQBaseTableViewController::viewWillAppear(bool animated) {
-  os::ViewController::viewWillAppear(animated);
+  NQBaseViewController::viewWillAppear(animated);
   if (selectedIndexPath_) {
     tableView_->deselectRowAtIndexPath(*selectedIndexPath_, true);
     selectedIndexPath_.reset();
@@ -151,7 +126,7 @@ void NQBaseTableViewController::changeTableViewState(int state) {
     switch (self->tableViewState_) {
       case NQTableViewStateFailed:
         self->tableView_->setBackgroundView(self->getErrorView());
-        NQShowTextHud(kNetworkErrorText, self->view(), true);
+        VXGlobalHelper::share().showHud(kNetworkErrorText, self->view(), true);
         break;
       case NQTableViewStateLoading:
         self->tableView_->setBackgroundView(self->getLoadingView());

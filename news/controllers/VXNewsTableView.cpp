@@ -243,7 +243,7 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
 void VXNewsTableView::failed(bool front) {
   if (front) finishRefresh();
   requestState_ = VXNewsRequestFailed;
-  NQShowTextHud("网络异常", weakSelf().lock(), true);
+  VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()), true);
 }
 
 void VXNewsTableView::finishRefresh() { refreshHeaderView_->prRefreshScrollViewDataSourceDidFinishedLoading(*tableView_); }
