@@ -62,11 +62,8 @@ std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, 
   view->viewInit();
   std::weak_ptr<VXNewsTableView> weak = view;
   view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(
-      kClearCachesNotification, nullptr, [weak](const os::Notification&) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->dataList_.clear();
-        self->tableView_->reloadData();
+      kClearCachesNotification, nullptr, [weak](const os::Notification& notification) {
+        if (auto self = weak.lock()) self->msgNotification(notification);
       });
   return view;
 }
@@ -261,6 +258,11 @@ os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
     if (keep) kept.push_back(item);
   }
   return kept;
+}
+
+void VXNewsTableView::msgNotification(const os::Notification&) {
+  dataList_.clear();
+  tableView_->reloadData();
 }
 
 void VXNewsTableView::clearSelectedIndexPath() {
