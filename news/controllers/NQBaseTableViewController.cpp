@@ -267,6 +267,9 @@ long NQBaseTableViewController::numberOfRowsInSection(os::TableView&, long) {
 std::shared_ptr<os::TableViewCell> NQBaseTableViewController::cellForRowAtIndexPath(os::TableView& table,
                                                                                    const os::IndexPath& indexPath) {
   if (isLoadMoreRow(indexPath)) return NQLoadMoreCell(table);
+  // The load-more row of an empty list (row 0, no height) still needs a cell: the table raises
+  // for a counted row without one, and a subclass has no row object to build it from.
+  if (indexPath.row >= static_cast<long>(listData_.size())) return NQLoadMoreCell(table);
   return nullptr;
 }
 

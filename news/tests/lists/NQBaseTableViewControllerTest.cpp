@@ -42,7 +42,7 @@ class PagedNews : public NQBaseTableViewController {
     return 60.0;
   }
   std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& ip) override {
-    if (auto cell = NQBaseTableViewController::cellForRowAtIndexPath(table, ip)) return cell;
+    if (ip.row >= static_cast<long>(listData().size())) return NQBaseTableViewController::cellForRowAtIndexPath(table, ip);
     auto cell = table.dequeueReusableCellWithIdentifier("row");
     return cell ? cell : std::make_shared<os::TableViewCell>(os::TableViewCellStyle::Default, "row");
   }
@@ -199,6 +199,7 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
 }
 
 TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
+  // As after a first page of more to come, emptied by loadNewer: the counted row gets a cell.
   screen_->setCanLoadMore(true);
   screen_->tableView()->reloadData();
   os::TouchDriver::settle();
