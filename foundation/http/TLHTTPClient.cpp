@@ -1,0 +1,322 @@
+#include "foundation/http/TLHTTPClient.h"
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+
+#include "foundation/formats/Base64.h"
+#include "foundation/formats/JTSerializer.h"
+#include "foundation/http/TLStreamingMultipartFormData.h"
+#include "os/core/Log.h"
+#include "os/runtime/DispatchGroup.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/store/Bundle.h"
+#include "os/store/PropertyList.h"
+
+namespace {
+
+std::mutex gEnvironmentMutex;
+std::optional<TLHTTPClientEnvironment> gEnvironment;
+
+os::URL withTrailingSlash(const os::URL& url) {
+  if (!url.rawPath().empty() && !url.absoluteString().ends_with("/")) return url.appendingPathComponent("");
+  return url;
+}
+
+os::Error encodingError(const std::string& description) {
+  return os::Error(kTLNetworkingErrorDomain, -1000, os::Dictionary{{os::kErrorDescriptionKey, os::Value(description)}});
+}
+
+}  // namespace
+
+TLHTTPClientEnvironment TLHTTPClientEnvironment::current() {
+  {
+    std::lock_guard lock(gEnvironmentMutex);
+    if (gEnvironment) return *gEnvironment;
+  }
+  TLHTTPClientEnvironment env;
+  auto bundle = os::Bundle::mainBundle();
+  env.executableName = bundle->objectForInfoDictionaryKey("CFBundleExecutable").stringOr();
+  env.bundleIdentifier = bundle->bundleIdentifier().value_or("");
+  env.bundleVersion = bundle->objectForInfoDictionaryKey("CFBundleVersion").stringOr();
+  return env;
+}
+
+void TLHTTPClientEnvironment::setCurrent(std::optional<TLHTTPClientEnvironment> environment) {
+  std::lock_guard lock(gEnvironmentMutex);
+  gEnvironment = std::move(environment);
+}
+
+std::string TLAcceptLanguageHeader(const std::vector<std::string>& preferredLanguages) {
+  std::string out;
+  for (std::size_t i = 0; i < preferredLanguages.size(); ++i) {
+    // Single precision, as the quality was always worked out: 1.0 - 0.1 * 5 is then exactly 0.5.
+    float q = 1.0f - 0.1f * static_cast<float>(i);
+    char quality[32];
+    std::snprintf(quality, sizeof quality, "%0.1g", static_cast<double>(q));
+    if (!out.empty()) out += ", ";
+    out += preferredLanguages[i] + ";q=" + quality;
+    if (q <= 0.5f) break;
+  }
+  return out;
+}
+
+TLHTTPClient::TLHTTPClient(const os::URL& baseURL, const TLHTTPClientEnvironment& environment)
+    : baseURL_(withTrailingSlash(baseURL)), operationQueue_(os::OperationQueue::create()) {
+  defaultHeaders_.set("Accept-Language", TLAcceptLanguageHeader(environment.preferredLanguages));
+  char scale[32];
+  std::snprintf(scale, sizeof scale, "%0.2f", environment.screenScale.value_or(1.0));
+  std::string name = environment.executableName.empty() ? environment.bundleIdentifier : environment.executableName;
+  defaultHeaders_.set("User-Agent", name + "/" + environment.bundleVersion + " (" + environment.deviceModel + "; iOS " +
+                                        environment.systemVersion + "; Scale/" + scale + ")");
+  operationQueue_->setMaxConcurrentOperationCount(os::OperationQueue::kDefaultMaxConcurrentOperationCount);
+}
+
+std::shared_ptr<TLHTTPClient> TLHTTPClient::clientWithBaseURL(const os::URL& baseURL) {
+  return std::make_shared<TLHTTPClient>(baseURL);
+}
+
+bool TLHTTPClient::registerHTTPOperationClass(const TLHTTPOperationClass& operationClass) {
+  if (!operationClass.isSubclassOf(TLHTTPRequestOperation::operationClass())) return false;
+  unregisterHTTPOperationClass(operationClass);
+  registeredHTTPOperationClassNames_.insert(registeredHTTPOperationClassNames_.begin(), operationClass.name());
+  return true;
+}
+
+void TLHTTPClient::unregisterHTTPOperationClass(const TLHTTPOperationClass& operationClass) {
+  std::erase(registeredHTTPOperationClassNames_, operationClass.name());
+}
+
+void TLHTTPClient::setDefaultHeader(const std::string& header, std::optional<std::string> value) {
+  if (value) defaultHeaders_.set(header, std::move(*value));
+  else defaultHeaders_.remove(header);
+}
+
+void TLHTTPClient::setAuthorizationHeaderWithUsername(const std::string& username, const std::string& password) {
+  std::string credentials = username + ":" + password;
+  setDefaultHeader("Authorization", "Basic " + base64EncodedString(std::string_view(credentials)).value_or(""));
+}
+
+void TLHTTPClient::setAuthorizationHeaderWithToken(const std::string& token) {
+  setDefaultHeader("Authorization", "Token token=\"" + token + "\"");
+}
+
+void TLHTTPClient::clearAuthorizationHeader() { defaultHeaders_.remove("Authorization"); }
+
+std::optional<os::URLRequest> TLHTTPClient::requestWithMethod(const std::string& method, const std::optional<std::string>& path,
+                                                              const std::optional<os::Value>& parameters,
+                                                              os::Error* error) const {
+  std::string relative = path.value_or("");
+  auto url = relative.empty() ? std::optional<os::URL>(baseURL_) : os::URL::parse(relative, baseURL_);
+  if (!url) {
+    if (error) *error = encodingError("The path does not make a URL: " + relative);
+    return std::nullopt;
+  }
+  os::URLRequest request(url->absoluteString());
+  request.setHTTPMethod(method);
+  request.setAllHTTPHeaderFields(defaultHeaders_);
+  if (!parameters) return request;
+
+  if (method == "GET" || method == "HEAD" || method == "DELETE") {
+    auto query = TLQueryStringFromParametersWithEncoding(*parameters, stringEncoding_, queryStringRules_);
+    if (!query) {
+      if (error) *error = encodingError("The parameters cannot be written in the client's string encoding.");
+      return std::nullopt;
+    }
+    request.setURL(url->absoluteString() + (relative.find('?') == std::string::npos ? "?" : "&") + *query);
+    return request;
+  }
+
+  std::string charset = os::charsetName(stringEncoding_);
+  os::Error failure;
+  std::optional<os::Data> body;
+  switch (parameterEncoding_) {
+    case TLHTTPClientParameterEncoding::Form: {
+      request.setValueForHTTPHeaderField("application/x-www-form-urlencoded; charset=" + charset, "Content-Type");
+      auto query = TLQueryStringFromParametersWithEncoding(*parameters, stringEncoding_, queryStringRules_);
+      if (query) body = os::Data(query->begin(), query->end());  // escaped, so plain ASCII
+      else failure = encodingError("The parameters cannot be written in the client's string encoding.");
+      break;
+    }
+    case TLHTTPClientParameterEncoding::JSON: {
+      request.setValueForHTTPHeaderField("application/json; charset=" + charset, "Content-Type");
+      if (auto json = JTSerializer::serializeObject(*parameters, JTSerializeCompact, JTEncodeAsData, {}, &failure))
+        if (const auto* bytes = json->data()) body = *bytes;
+      break;
+    }
+    case TLHTTPClientParameterEncoding::PropertyList: {
+      request.setValueForHTTPHeaderField("application/x-plist; charset=" + charset, "Content-Type");
+      body = os::PropertyList::write(*parameters, os::PropertyListFormat::XML, &failure);
+      break;
+    }
+  }
+  if (!body && (parameterEncoding_ == TLHTTPClientParameterEncoding::Form || parameterEncoding_ == TLHTTPClientParameterEncoding::JSON ||
+                parameterEncoding_ == TLHTTPClientParameterEncoding::PropertyList)) {
+    // Sending the request with an empty body would look like a request without parameters.
+    os::log(className() + " requestWithMethod: " + failure.localizedDescription());
+    if (error) *error = failure;
+    return std::nullopt;
+  }
+  if (body) request.setHTTPBody(std::move(*body));
+  return request;
+}
+
+std::optional<os::URLRequest> TLHTTPClient::multipartFormRequestWithMethod(const std::string& method,
+                                                                           const std::optional<std::string>& path,
+                                                                           const std::optional<os::Value>& parameters,
+                                                                           const MultipartBodyBlock& block,
+                                                                           os::Error* error) const {
+  auto request = requestWithMethod(method, path, std::nullopt, error);
+  if (!request) return std::nullopt;
+  TLStreamingMultipartFormData form(*request, stringEncoding_);
+  if (parameters) {
+    for (const auto& pair : TLQueryStringPairsFromKeyAndValue(os::Value(), *parameters, queryStringRules_)) {
+      os::Data data;
+      if (const auto* bytes = pair.value().data()) {
+        data = *bytes;
+      } else if (!pair.value().isNull()) {
+        auto encoded = os::encodeText(TLQueryStringDescription(pair.value()), stringEncoding_);
+        if (!encoded) {
+          if (error) *error = encodingError("A parameter cannot be written in the client's string encoding.");
+          return std::nullopt;
+        }
+        data = std::move(*encoded);
+      }
+      form.appendPartWithFormData(data, TLQueryStringDescription(pair.field()));
+    }
+  }
+  if (block) block(form);
+  return form.requestByFinalizingMultipartFormData(error);
+}
+
+std::shared_ptr<TLHTTPRequestOperation> TLHTTPClient::HTTPRequestOperationWithRequest(const os::URLRequest& request,
+                                                                                      SuccessBlock success,
+                                                                                      FailureBlock failure) const {
+  std::shared_ptr<TLHTTPRequestOperation> operation;
+  for (const auto& name : registeredHTTPOperationClassNames_) {
+    const auto* cls = TLHTTPOperationClass::named(name);
+    if (cls && cls->canProcessRequest(request)) {
+      operation = cls->instantiate(request);
+      if (operation) break;
+    }
+  }
+  if (!operation) operation = TLHTTPRequestOperation::create(request);
+  operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
+  operation->setCredential(defaultCredential_);
+  operation->setAllowsInvalidSSLCertificate(allowsInvalidSSLCertificate_);
+  return operation;
+}
+
+void TLHTTPClient::enqueueHTTPRequestOperation(const std::shared_ptr<TLHTTPRequestOperation>& operation) {
+  operationQueue_->addOperation(operation);
+}
+
+void TLHTTPClient::enqueue(const std::string& method, const std::string& path, const std::optional<os::Value>& parameters,
+                           SuccessBlock success, FailureBlock failure) {
+  os::Error error;
+  auto request = requestWithMethod(method, path, parameters, &error);
+  if (!request) {
+    if (failure) os::DispatchQueue::main()->async([failure, error] { failure(nullptr, error); });
+    return;
+  }
+  enqueueHTTPRequestOperation(HTTPRequestOperationWithRequest(*request, std::move(success), std::move(failure)));
+}
+
+void TLHTTPClient::getPath(const std::string& path, const std::optional<os::Value>& parameters, SuccessBlock success,
+                           FailureBlock failure) {
+  enqueue("GET", path, parameters, std::move(success), std::move(failure));
+}
+void TLHTTPClient::postPath(const std::string& path, const std::optional<os::Value>& parameters, SuccessBlock success,
+                            FailureBlock failure) {
+  enqueue("POST", path, parameters, std::move(success), std::move(failure));
+}
+void TLHTTPClient::putPath(const std::string& path, const std::optional<os::Value>& parameters, SuccessBlock success,
+                           FailureBlock failure) {
+  enqueue("PUT", path, parameters, std::move(success), std::move(failure));
+}
+void TLHTTPClient::deletePath(const std::string& path, const std::optional<os::Value>& parameters, SuccessBlock success,
+                              FailureBlock failure) {
+  enqueue("DELETE", path, parameters, std::move(success), std::move(failure));
+}
+void TLHTTPClient::patchPath(const std::string& path, const std::optional<os::Value>& parameters, SuccessBlock success,
+                             FailureBlock failure) {
+  enqueue("PATCH", path, parameters, std::move(success), std::move(failure));
+}
+
+void TLHTTPClient::cancelAllHTTPOperationsWithMethod(const std::optional<std::string>& method, const std::string& path) {
+  auto reference = requestWithMethod(method.value_or("GET"), path, std::nullopt);
+  if (!reference) return;
+  auto referenceURL = os::URL::parse(reference->url());
+  if (!referenceURL) return;
+  for (const auto& op : operationQueue_->operations()) {
+    auto http = std::dynamic_pointer_cast<TLHTTPRequestOperation>(op);
+    if (!http) continue;
+    auto request = http->request();
+    auto url = os::URL::parse(request.url());
+    bool matches = url && url->path() == referenceURL->path() && (!method || request.HTTPMethod() == *method);
+    if (matches) http->cancel();
+  }
+}
+
+void TLHTTPClient::enqueueBatchOfHTTPRequestOperationsWithRequests(const std::vector<os::URLRequest>& requests,
+                                                                   BatchProgressBlock progress, BatchCompletionBlock completion) {
+  std::vector<std::shared_ptr<TLHTTPRequestOperation>> operations;
+  for (const auto& request : requests) operations.push_back(HTTPRequestOperationWithRequest(request, nullptr, nullptr));
+  enqueueBatchOfHTTPRequestOperations(operations, std::move(progress), std::move(completion));
+}
+
+void TLHTTPClient::enqueueBatchOfHTTPRequestOperations(const std::vector<std::shared_ptr<TLHTTPRequestOperation>>& operations,
+                                                       BatchProgressBlock progress, BatchCompletionBlock completion) {
+  os::DispatchGroup group;
+  auto batch = os::BlockOperation::create([group, operations, completion]() mutable {
+    // Not a blocking wait: the completion is submitted once every member's closure has left.
+    group.notify(os::DispatchQueue::main(), [operations, completion] {
+      if (completion) completion(operations);
+    });
+  });
+  for (const auto& operation : operations) {
+    auto saved = operation->completionBlock();
+    std::weak_ptr<TLHTTPRequestOperation> weak = operation;
+    group.enter();
+    operation->setCompletionBlock([weak, saved, operations, progress, group]() mutable {
+      auto op = weak.lock();
+      auto queue = op && op->successCallbackQueue() ? op->successCallbackQueue() : os::DispatchQueue::main();
+      queue->async([saved, operations, progress, group]() mutable {
+        if (saved) saved();
+        std::size_t finished = 0;
+        for (const auto& member : operations)
+          if (member->isFinished()) ++finished;
+        if (progress) progress(finished, operations.size());
+        group.leave();
+      });
+    });
+    batch->addDependency(operation);
+  }
+  std::vector<std::shared_ptr<os::Operation>> all(operations.begin(), operations.end());
+  operationQueue_->addOperations(all, false);
+  operationQueue_->addOperation(batch);
+}
+
+std::shared_ptr<TLHTTPClient> TLHTTPClient::copy() const {
+  auto client = std::make_shared<TLHTTPClient>(baseURL_);
+  client->stringEncoding_ = stringEncoding_;
+  client->parameterEncoding_ = parameterEncoding_;
+  client->queryStringRules_ = queryStringRules_;
+  client->registeredHTTPOperationClassNames_ = registeredHTTPOperationClassNames_;
+  client->defaultHeaders_ = defaultHeaders_;
+  return client;
+}
+
+std::string TLHTTPClient::description() const {
+  char address[32];
+  std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
+  std::string headers = "{";
+  for (const auto& [k, v] : defaultHeaders_) headers += "\n    \"" + k + "\" = \"" + v + "\";";
+  headers += "\n}";
+  std::string classes = "(";
+  for (std::size_t i = 0; i < registeredHTTPOperationClassNames_.size(); ++i)
+    classes += (i ? ",\n    " : "\n    ") + registeredHTTPOperationClassNames_[i];
+  classes += "\n)";
+  return "<" + className() + ": " + address + ", baseURL: " + baseURL_.absoluteString() + ", defaultHeaders: " + headers +
+         ", registeredOperationClasses: " + classes + ", operationQueue: <OperationQueue: " + operationQueue_->name() + ">>";
+}

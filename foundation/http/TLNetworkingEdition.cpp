@@ -1,0 +1,8 @@
+#include "foundation/http/TLNetworkingEdition.h"
+
+const TLNetworkingEdition& TLNetworkingEdition::standard() {
+  static const TLNetworkingEdition kStandard{kTLNetworkingErrorDomain, kTLNetworkingOperationFailingURLRequestErrorKey,
+                                             kTLNetworkingOperationFailingURLResponseErrorKey, "TLNetworking",
+                                             "TLNetworking"};
+  return kStandard;
+}

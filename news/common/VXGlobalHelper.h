@@ -1,0 +1,55 @@
+#pragma once
+// The news client's request runner and its small shared services: runs request objects, reduces
+// the JSON answer to its "data" member, owns the caches folder, the "offline/" folder, the log
+// file "log.txt" and the one shared progress HUD.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "os/core/Value.h"
+
+class NQBaseRequest;
+
+class VXGlobalHelper {
+ public:
+  // The "data" member of a usable answer, or nothing (the request failed).
+  using CompletedBlock = std::function<void(const std::optional<os::Dictionary>& data)>;
+  using FailedBlock = std::function<void()>;
+
+  static VXGlobalHelper& share();
+
+  // "data" of an answer whose "errorcode" is not negative and whose "data" is an object holding
+  // "result"; nothing otherwise, with one line in the log file saying why. The status in
+  // "result" is not judged: each caller reads it. Members of the wrong type count as absent.
+  static std::optional<os::Dictionary> praseRespString(const std::optional<std::string>& text);
+
+  // Runs with the default 10 s time-out; the closure gets the parsed answer on the main queue.
+  // A failed exchange only writes a console line: the closure is not called.
+  static void loadWithRequest(NQBaseRequest& request, CompletedBlock completed);
+  // The same with a time-out (0: 10 s); a failed exchange calls `failed` on the main queue.
+  static void loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed, FailedBlock failed);
+  // Runs on the calling thread with a 5 s time-out and parses the answer. Never on the main
+  // thread: there it is refused and answers nothing.
+  static std::optional<os::Dictionary> synchWithRequest(NQBaseRequest& request);
+
+  // The Library's "Caches/" folder, with the trailing "/".
+  static std::string cachesDirectory();
+  // cachesDirectory() + "offline/", made when missing.
+  static std::string offlineDirectory();
+  // cachesDirectory() + "log.txt", an empty file made when missing.
+  static std::string pathLog();
+  // Appends the text and "\n". Safe from any thread; the file is kept below logLimit() by
+  // dropping its oldest lines.
+  static void writeLog(std::string_view text);
+  // The log file's whole content, when it can be read as UTF-8 text.
+  static std::optional<std::string> readLog();
+  static std::size_t logLimit();
+  static void setLogLimit(std::size_t bytes);
+  static constexpr std::size_t kDefaultLogLimit = 256 * 1024;
+
+ private:
+  VXGlobalHelper() = default;
+};
