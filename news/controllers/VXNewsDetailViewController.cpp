@@ -11,6 +11,7 @@
 #include "news/common/VXHudHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
+#include "news/common/VXShareHelper.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXFavoriteRequest.h"
 #include "news/models/requests/VXNewsDetailRequest.h"
@@ -493,7 +494,7 @@ void VXNewsDetailViewController::favoriteButtonClick() {
 }
 
 void VXNewsDetailViewController::shareButtonClick() {
-  if (services().share) services().share(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), *this);
+  VXShareHelper::share()->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
 }
 
 void VXNewsDetailViewController::fontButtonClick() {

@@ -31,7 +31,7 @@ class VXNewsDetailViewController : public os::ViewController,
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
   // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, ad taps and picture taps do nothing, sharing does nothing.
+  // empty: no ad, and ad and picture taps do nothing.
   struct Services {
     // The application-wide random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;
@@ -43,10 +43,6 @@ class VXNewsDetailViewController : public os::ViewController,
     std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
                        VXNewsDetailViewController& screen)>
         showImages;
-    // The share action: link, title, picture address.
-    std::function<void(const os::Value& link, const os::Value& title, const os::Value& icon,
-                       VXNewsDetailViewController& screen)>
-        share;
   };
   static void setServices(Services services);
   static const Services& services();
