@@ -11,7 +11,11 @@
 
 #include "os/core/Value.h"
 
+class KHProgressHUD;
 class NQBaseRequest;
+namespace os {
+class View;
+}
 
 class VXGlobalHelper {
  public:
@@ -50,6 +54,20 @@ class VXGlobalHelper {
   static void setLogLimit(std::size_t bytes);
   static constexpr std::size_t kDefaultLogLimit = 256 * 1024;
 
+  // The one shared HUD, moved to whichever view asked last. Both show operations do their work
+  // on the main queue: text alone (mode 5) or a spinner (mode 0) with the text as details, and
+  // hide themselves after kAutoHideDelay when asked to.
+  void showHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
+  void showActivityHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
+  void hideHud(bool animated);
+  // Null until first shown.
+  std::shared_ptr<KHProgressHUD> hud() const { return hud_; }
+  static constexpr double kAutoHideDelay = 1.0;
+
  private:
   VXGlobalHelper() = default;
+  void showHud(int mode, const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
+
+  std::shared_ptr<KHProgressHUD> hud_;  // main thread only
+  unsigned hudGeneration_ = 0;          // which show an auto-hide belongs to
 };

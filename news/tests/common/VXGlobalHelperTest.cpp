@@ -11,7 +11,11 @@
 #include "news/tests/requests/RequestTestSupport.h"
 #include "os/core/String.h"
 #include "os/store/FileManager.h"
+#include "os/runtime/Clock.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/TouchDriver.h"
+#include "os/views/View.h"
+#include "ui/widgets/KHProgressHUD.h"
 
 namespace {
 
@@ -161,6 +165,22 @@ TEST_F(VXGlobalHelperRunner, AFailedExchangeCallsOnlyTheFailureClosure) {
   EXPECT_TRUE(failedOnMain);
 }
 
+TEST_F(VXGlobalHelperRunner, PlainRequestsAnswerOnTheMainQueue) {
+  server_.route("GET", "/common/", os::testing::CannedResponse::text(R"({"data":{"result":1}})"));
+  std::optional<std::string> text;
+  bool onMain = false;
+  NQProxy::loadCommonRequest(
+      os::URLRequest(server_.url("/common/?cmd=verupdate&version=1.0")),
+      [&](const std::string& body, os::StringEncoding) {
+        onMain = os::RunLoop::isMainThread();
+        text = body;
+      },
+      nullptr);
+  ASSERT_TRUE(newstest::runUntil([&] { return text.has_value(); }));
+  EXPECT_TRUE(onMain);
+  EXPECT_EQ(*text, R"({"data":{"result":1}})");
+}
+
 TEST_F(VXGlobalHelperRunner, SynchronousRunWorksOffTheMainThreadAndIsRefusedOnIt) {
   server_.route("POST", "/api/imobile/",
                 os::testing::CannedResponse::text(R"({"errorcode":0,"opcode":1000,"data":{"result":1}})"));
@@ -176,6 +196,51 @@ TEST_F(VXGlobalHelperRunner, SynchronousRunWorksOffTheMainThreadAndIsRefusedOnIt
   ASSERT_TRUE(data);
   EXPECT_EQ((*data)["result"].intValue(), 1);
   EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+}  // namespace
+
+// ---- the shared HUD
+
+namespace {
+
+TEST(VXGlobalHelperHud, OneHudMovesToTheViewThatAskedLastAndHidesItself) {
+  os::VirtualClockScope clock;
+  auto first = os::makeView<os::View>(os::Rect(0, 0, 320, 480));
+  auto second = os::makeView<os::View>(os::Rect(0, 0, 200, 300));
+  VXGlobalHelper& helper = VXGlobalHelper::share();
+
+  helper.showHud("网络异常", first, true);
+  os::RunLoop::main()->runUntilIdle();
+  auto hud = helper.hud();
+  ASSERT_TRUE(hud);
+  EXPECT_EQ(hud->superview(), first);
+  EXPECT_EQ(hud->mode(), KHProgressHUDModeText);
+  EXPECT_EQ(hud->detailsLabelText().value_or(""), "网络异常");
+  EXPECT_EQ(hud->detailsLabelFont(), os::Font::systemFont(16));
+  EXPECT_EQ(hud->alpha(), 1);
+
+  helper.showActivityHud("加载中", second, false);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(helper.hud(), hud);
+  EXPECT_EQ(hud->superview(), second);
+  EXPECT_EQ(first->subviews().size(), 0u);
+  EXPECT_EQ(hud->mode(), KHProgressHUDModeIndeterminate);
+  EXPECT_EQ(hud->frame(), second->bounds());
+
+  // The first message's auto-hide does not take the activity HUD down with it.
+  os::TouchDriver::advance(1.5);
+  EXPECT_EQ(hud->alpha(), 1);
+  helper.hideHud(false);
+  os::TouchDriver::advance(0.1);
+  EXPECT_EQ(hud->alpha(), 0);
+
+  helper.showHud("已收藏", first, true);
+  os::TouchDriver::advance(0.5);
+  EXPECT_EQ(hud->alpha(), 1);
+  os::TouchDriver::advance(1.0);
+  EXPECT_EQ(hud->alpha(), 0);
+  hud->removeFromSuperview();
 }
 
 }  // namespace

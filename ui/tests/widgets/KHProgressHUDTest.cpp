@@ -4,7 +4,6 @@
 #include <cmath>
 #include <thread>
 
-#include "os/graphics/RecordingContext.h"
 #include "os/graphics/TextLayout.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/DispatchQueue.h"
@@ -271,23 +270,6 @@ TEST_F(KHProgressHUDTest, InAWindowTheHUDFollowsTheStatusBarOrientation) {
   EXPECT_EQ(plain->frame(), host_->bounds());
   EXPECT_EQ(plain->transform(), os::AffineTransform::identity());
   os::Device::current().setOrientation(os::DeviceOrientation::Portrait);
-}
-
-// ---- drawing
-
-TEST_F(KHProgressHUDTest, DrawsTheBoxInTheColourOrTheOpacity) {
-  auto hud = addHUD();
-  hud->setMode(KHProgressHUDModeText);
-  hud->setLabelText("OK");
-  hud->layoutSubviews();
-  hud->display();
-  ASSERT_TRUE(hud->lastDrawing());
-  std::string drawn = hud->lastDrawing()->text();
-  EXPECT_NE(drawn.find("fill"), std::string::npos) << drawn;
-  EXPECT_EQ(drawn.find("gradient"), std::string::npos) << drawn;
-  hud->setDimBackground(true);
-  hud->display();
-  EXPECT_NE(hud->lastDrawing()->text().find("radial"), std::string::npos) << hud->lastDrawing()->text();
 }
 
 }  // namespace
