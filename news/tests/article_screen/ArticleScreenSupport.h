@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "news/common/VXHudHelper.h"
+#include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXRequestConfig.h"
 #include "news/controllers/VXNewsDetailViewController.h"
@@ -52,7 +52,7 @@ class ArticleScreenTest : public ::testing::Test {
     window_->setHidden(true);
     window_.reset();
     os::RunLoop::main()->runUntilIdle();
-    if (auto hud = VXHudHelper::hud()) hud->removeFromSuperview();
+    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     server_->stop();
     VXNewsDetailViewController::setServices({});
     BNSetViewLoadingManager(nullptr);
@@ -95,7 +95,13 @@ class ArticleScreenTest : public ::testing::Test {
     return screen.tableViewState() == VXNewsDetailViewController::kStateNormal && count(screen, kNewsDetailEval) == 1;
   }
   bool waitComplete(VXNewsDetailViewController& screen) { return runUntil([&] { return complete(screen); }); }
-  bool waitHud(const std::string& text) { return runUntil([&] { return VXHudHelper::visibleText() == text; }); }
+  // What the shared HUD says while it shows; "" when it is hidden or was never shown.
+  static std::string hudText() {
+    auto hud = VXGlobalHelper::share().hud();
+    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return "";
+    return hud->detailsLabelText().value_or("");
+  }
+  bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
 
   os::VirtualClockScope clock_;
   RequestEnvironment env_;

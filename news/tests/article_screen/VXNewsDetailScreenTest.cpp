@@ -145,7 +145,7 @@ TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
   ASSERT_TRUE(waitHud("收藏成功"));
   EXPECT_TRUE(favourite->isSelected());
   os::TouchDriver::advance(2);
-  EXPECT_EQ(VXHudHelper::visibleText(), "");
+  EXPECT_EQ(hudText(), "");
 
   // The server now lists it: a reopened screen starts selected.
   auto again = open(plainArticle());
