@@ -303,4 +303,18 @@ TEST_F(ArticleScreenTest, HostileIdsNeverNameAFileAndUnparsableBodyIsReportedNot
   EXPECT_FALSE(bad->parseResponseNoAddData(std::nullopt));
 }
 
+TEST_F(ArticleScreenTest, AnAnswerCarryingNullsIsStillKeptOffline) {
+  auto screen = VXNewsDetailViewController::initWitInfo({{"id", 9001}, {"category", 4}});
+  screen->view();
+  os::Dictionary answer{{"result", 1}, {"title", "T"}, {"source", os::Value()}, {"time", os::Value()},
+                        {"sourceurl", os::Value()}, {"body", "<p>正文</p>"}};
+  ASSERT_TRUE(screen->parseResponseNoAddData(answer));
+  EXPECT_FALSE(screen->infoDict().contains("sourceurl"));
+  ASSERT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
+  auto stored = VXOfflineArticleStore::read(os::Value(4), os::Value(9001));
+  ASSERT_TRUE(stored);
+  EXPECT_EQ((*stored)["body"].stringOr(), "<p>正文</p>");
+  EXPECT_FALSE(stored->contains("source"));
+}
+
 }  // namespace
