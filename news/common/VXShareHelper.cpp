@@ -1,6 +1,6 @@
 #include "news/common/VXShareHelper.h"
 
-#include "news/common/VXHudHelper.h"
+#include "news/common/VXGlobalHelper.h"
 #include "news/common/VXServiceKeys.h"
 #include "os/graphics/Image.h"
 #include "os/store/Bundle.h"
@@ -47,11 +47,11 @@ void VXShareHelper::socialShare(const os::Value& link, const os::Value& title, c
                                 const std::shared_ptr<os::ViewController>& vc) {
   if (!vc) return;
   if (missing(link)) {
-    VXHudHelper::showHud("数据异常，检查网络", vc->view(), true);
+    VXGlobalHelper::share().showHud("数据异常，检查网络", vc->view(), true);
     return;
   }
   if (missing(title)) {
-    VXHudHelper::showHud("标题异常，检查网络", vc->view(), true);
+    VXGlobalHelper::share().showHud("标题异常，检查网络", vc->view(), true);
     return;
   }
   const std::string& url = *link.string();

@@ -8,7 +8,6 @@
 
 #include "news/common/VXDetailXMLParseHelper.h"
 #include "news/common/VXGlobalHelper.h"
-#include "news/common/VXHudHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
 #include "news/common/VXShareHelper.h"
@@ -196,29 +195,24 @@ bool VXNewsDetailViewController::parseResponseNoAddData(const std::optional<os::
   if ((*data)["sourceurl"].isString()) infoDict_.set("sourceurl", (*data)["sourceurl"]);
   addTitle(title, (*data)["source"], (*data)["time"]);
   if (parseXML((*data)["body"], true)) {
-    std::weak_ptr<VXNewsDetailViewController> weak = self();
     {
       std::lock_guard<std::mutex> lock(saves().mutex);
       ++saves().pending;
     }
-    auto answer = *data;
-    auto category = infoValue("category"), ID = infoValue("id");
-    // Written off the main thread; the thread needs nothing of the screen but the two names.
-    std::thread([answer, category, ID] {
-      os::Error error;
-      if (!VXOfflineArticleStore::saveWithInfo(answer, category, ID, &error)) {
-        VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-      }
-      std::lock_guard<std::mutex> lock(saves().mutex);
-      --saves().pending;
-      saves().changed.notify_all();
-    }).detach();
+    std::thread(&VXNewsDetailViewController::threadRun, *data, infoValue("category"), infoValue("id")).detach();
   }
   return true;
 }
 
-void VXNewsDetailViewController::threadRun(const os::Dictionary& answer) {
-  VXOfflineArticleStore::saveWithInfo(answer, infoValue("category"), infoValue("id"));
+void VXNewsDetailViewController::threadRun(const os::Dictionary& answer, const os::Value& category,
+                                           const os::Value& ID) {
+  os::Error error;
+  if (!VXOfflineArticleStore::saveWithInfo(answer, category, ID, &error)) {
+    VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+  }
+  std::lock_guard<std::mutex> lock(saves().mutex);
+  --saves().pending;
+  saves().changed.notify_all();
 }
 
 int VXNewsDetailViewController::pendingOfflineSaves() {
@@ -477,7 +471,7 @@ void VXNewsDetailViewController::addToolBar() {
 void VXNewsDetailViewController::favoriteButtonClick() {
   // The action follows the button as it is now: two quick taps send the same action twice.
   int action = toolBar_->favoriteButton()->isSelected() ? 2 : 1;
-  VXHudHelper::showHud("收藏中...", view(), false);
+  VXGlobalHelper::share().showHud("收藏中...", view(), false);
   VXFavoriteRequest request(os::Dictionary{{"id", infoValue("id")}, {"category", infoValue("category")}, {"action", action}});
   std::weak_ptr<VXNewsDetailViewController> weak = self();
   VXGlobalHelper::loadWithRequest(
@@ -485,11 +479,11 @@ void VXNewsDetailViewController::favoriteButtonClick() {
       [weak, action](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me || !data || (*data)["result"].intValue() != 1) return;
-        VXHudHelper::showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
+        VXGlobalHelper::share().showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
         me->toolBar_->favoriteButton()->setSelected(action == 1);
       },
       [weak] {
-        if (auto me = weak.lock()) VXHudHelper::showHud("网络异常", me->view(), true);
+        if (auto me = weak.lock()) VXGlobalHelper::share().showHud("网络异常", me->view(), true);
       });
 }
 
@@ -524,9 +518,9 @@ void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, lo
     os::Value link = infoValue("sourceurl");
     if (hasText(link)) {
       os::Pasteboard::generalPasteboard()->setString(*link.string());
-      VXHudHelper::showHud("复制成功", view(), true);
+      VXGlobalHelper::share().showHud("复制成功", view(), true);
     } else {
-      VXHudHelper::showHud("数据异常，检查网络", view(), true);
+      VXGlobalHelper::share().showHud("数据异常，检查网络", view(), true);
     }
   }
 }

@@ -80,8 +80,9 @@ class VXNewsDetailViewController : public os::ViewController,
   void addOtherInfo();
   void addToolBar();
   void feedbackParseError(const std::string& error);
-  // Keeps the answer as the article's offline file; run off the main thread.
-  void threadRun(const os::Dictionary& answer);
+  // Keeps the answer as the article's offline file; runs on a thread of its own and needs nothing
+  // of the screen but the article's category and id.
+  static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
 
   // Table.
   long numberOfRowsInSection(os::TableView& table, long section) override;

@@ -1,7 +1,6 @@
 #include "news/views/VXNewsDetailEvalCell.h"
 
 #include "news/common/VXGlobalHelper.h"
-#include "news/common/VXHudHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/models/requests/VXDiggAndBuryRequest.h"
 #include "news/views/VXNewsDetailEvalDO.h"
@@ -82,11 +81,11 @@ void VXNewsDetailEvalCell::buttonClick(os::Button& sender) {
   auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(dataObject_);
   if (!eval) return;
   if (eval->flag() == VXNewsDetailEvalDO::kVotedUp) {
-    VXHudHelper::showHud("已顶过", hudView(), true);
+    VXGlobalHelper::share().showHud("已顶过", hudView(), true);
     return;
   }
   if (eval->flag() == VXNewsDetailEvalDO::kVotedDown) {
-    VXHudHelper::showHud("已踩过", hudView(), true);
+    VXGlobalHelper::share().showHud("已踩过", hudView(), true);
     return;
   }
   bool up = &sender == diggButton_.get();
@@ -114,11 +113,11 @@ void VXNewsDetailEvalCell::buttonClick(os::Button& sender) {
           eval->setBuryCount(count);
         }
         self->setViewControllerListData(flag, count);
-        VXHudHelper::showHud(up ? "顶成功" : "踩成功", self->hudView(), true);
+        VXGlobalHelper::share().showHud(up ? "顶成功" : "踩成功", self->hudView(), true);
       },
       [weakSelf] {
         if (auto self = weakSelf.lock()) {
-          VXHudHelper::showHud("网络异常", std::static_pointer_cast<os::View>(self->shared_from_this()), true);
+          VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(self->shared_from_this()), true);
         }
       });
 }
