@@ -26,16 +26,6 @@ std::vector<VXAdDO> someAds(int n) {
 
 class AppState : public newstest::StateFixture {};
 
-TEST_F(AppState, StartsWithAdsOffAndTheDefaultRefreshInterval) {
-  EXPECT_TRUE(state_->pass());
-  EXPECT_FALSE(state_->splashEnd());
-  EXPECT_EQ(state_->screenStatus(), 0);
-  EXPECT_EQ(state_->nctime(), 3600.0);
-  EXPECT_TRUE(state_->adArray().empty());
-  EXPECT_EQ(state_->adLastUpdateTime(), 0.0);
-  EXPECT_TRUE(state_->newsHistoryArray().empty());
-}
-
 TEST_F(AppState, AdTimerAsksAtMostOncePerRefreshIntervalAndOnlyWithPassClear) {
   os::VirtualClockScope clock;
   LocalNewsServer local;
@@ -70,17 +60,6 @@ TEST_F(AppState, AdTimerAsksAtMostOncePerRefreshIntervalAndOnlyWithPassClear) {
   ASSERT_TRUE(newstest::runUntil([&] { return local.asked(kAdListOpcode) == 2; }));
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(local.asked(kAdListOpcode), 2);
-}
-
-TEST_F(AppState, ClockSetBackByMoreThanTheIntervalAsksAgain) {
-  LocalNewsServer local;
-  state_->setPass(false);
-  state_->setAdLastUpdateTime(10000);
-  state_->setAdLastUpdateTime(9800);
-  EXPECT_EQ(state_->adLastUpdateTime(), 10000);
-  state_->setAdLastUpdateTime(9000);
-  EXPECT_EQ(state_->adLastUpdateTime(), 9000);
-  ASSERT_TRUE(newstest::runUntil([&] { return local.asked(kAdListOpcode) == 2; }));
 }
 
 TEST_F(AppState, OnlyASuccessfulAdAnswerReplacesTheAds) {

@@ -96,14 +96,6 @@ TEST_F(ArticleRouting, AnUnknownTypeIsRecordedButOpensNothing) {
   EXPECT_EQ(albumsMade_, 0);
 }
 
-TEST_F(ArticleRouting, OpeningTwiceKeepsOneHistoryRow) {
-  auto item = newsItem(70, "");
-  ASSERT_TRUE(articles::pushViewControllerByDO(item, *list_));
-  nav_->popViewController(false);
-  ASSERT_TRUE(articles::pushViewControllerByDO(item, *list_));
-  EXPECT_EQ(VXNewsDBManager::share()->getHistoryID(), (std::vector<long long>{70}));
-}
-
 TEST_F(ArticleRouting, PushedReferencesRouteByTypeWithoutRecording) {
   os::Dictionary info{{"id", 80}, {"category", 2}};
   EXPECT_FALSE(articles::pushViewControllerByDict(info, os::Value(3), *list_)) << "a type that is not text";
