@@ -33,6 +33,8 @@ void dumpInto(std::string& out, const View& view, int indent) {
 }  // namespace
 
 std::string dumpView(const View& view, int indent) {
+  // Pending layout would show stale frames.
+  Window::layoutAllWindows();
   std::string out;
   dumpInto(out, view, indent);
   return out;

@@ -182,13 +182,15 @@ void ScrollView::endDragging(Point velocity) {
     if (speed >= kMinimumDecelerationVelocity) raw = Point{offset.x - velocity.x * k, offset.y - velocity.y * k};
   }
   Point target = clampOffset(raw);
+  const Point proposed = target;
   if (auto d = delegate()) d->scrollViewWillEndDragging(*this, velocity, target);
+  const bool redirected = !(target == proposed);
   bool decelerate = std::fabs(target.x - offset.x) > 0.5 || std::fabs(target.y - offset.y) > 0.5;
   dragging_ = false;
   if (auto d = delegate()) d->scrollViewDidEndDragging(*this, decelerate);
   if (!decelerate) return;
   // The delegate may have moved the insets (a refresh header holding the content down).
-  target = clampOffset(target == clampOffset(raw) ? raw : target);
+  target = clampOffset(redirected ? target : raw);
   decelerating_ = true;
   if (auto d = delegate()) d->scrollViewWillBeginDecelerating(*this);
   setContentOffset(target);

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include "os/runtime/NotificationCenter.h"
+#include "os/store/Sandbox.h"
+#include "os/views/Application.h"
+#include "os/views/Screen.h"
+#include "ViewsTestSupport.h"
+
+namespace os::test {
+namespace {
+
+struct AppTrace : ApplicationDelegate {
+  Trace trace;
+  bool acceptURLs = true;
+  bool didFinishLaunchingWithOptions(Application&, const Dictionary& options) override {
+    trace.add("launch");
+    return true;
+  }
+  void applicationDidBecomeActive(Application&) override { trace.add("active"); }
+  void applicationWillResignActive(Application&) override { trace.add("resign"); }
+  void applicationDidEnterBackground(Application&) override { trace.add("background"); }
+  void applicationWillEnterForeground(Application&) override { trace.add("foreground"); }
+  void applicationWillTerminate(Application&) override { trace.add("terminate"); }
+  bool openURL(Application& app, const URL& url, const std::string& source, const Value&) override {
+    trace.add("open " + url.absoluteString() + " from " + source + " while " +
+              (app.applicationState() == ApplicationState::Active ? "active" : "inactive"));
+    return acceptURLs;
+  }
+  void didRegisterForRemoteNotificationsWithDeviceToken(Application&, const Data& token) override {
+    trace.add("token " + std::to_string(token.size()));
+  }
+  void didFailToRegisterForRemoteNotificationsWithError(Application&, const Error& e) override {
+    trace.add("token failed " + std::to_string(e.code));
+  }
+  void didReceiveRemoteNotification(Application& app, const Dictionary& info) override {
+    trace.add("push " + info["id"].stringOr() + (app.applicationState() == ApplicationState::Active ? " active" : " inactive"));
+  }
+};
+
+class ApplicationTest : public ScreenTest {
+ protected:
+  void SetUp() override {
+    ScreenTest::SetUp();
+    delegate = std::make_shared<AppTrace>();
+    app = Application::create(delegate, "com.example.reader");
+    app->makeShared();
+  }
+  std::shared_ptr<AppTrace> delegate;
+  std::shared_ptr<Application> app;
+};
+
+TEST_F(ApplicationTest, LifeCycleCallsTheDelegateAndPostsNotifications) {
+  std::vector<std::string> posted;
+  auto& center = NotificationCenter::defaultCenter();
+  auto token = center.addObserver("", app.get(), [&](const Notification& n) { posted.push_back(n.name); });
+  app->launch();
+  app->enterBackground();
+  app->enterForeground();
+  app->terminate();
+  center.removeObserver(token);
+  EXPECT_EQ(delegate->trace.events, (std::vector<std::string>{"launch", "active", "resign", "background", "foreground",
+                                                              "active", "terminate"}));
+  EXPECT_EQ(posted, (std::vector<std::string>{kApplicationDidFinishLaunchingNotification, kApplicationDidBecomeActiveNotification,
+                                              kApplicationWillResignActiveNotification, kApplicationDidEnterBackgroundNotification,
+                                              kApplicationWillEnterForegroundNotification, kApplicationDidBecomeActiveNotification,
+                                              kApplicationWillTerminateNotification}));
+}
+
+TEST_F(ApplicationTest, AnOpenedURLReachesTheApplicationThatRegisteredItsScheme) {
+  app->launch();
+  auto messengerDelegate = std::make_shared<AppTrace>();
+  auto messenger = Application::create(messengerDelegate, "com.example.messenger");
+  messenger->registerURLSchemes({"Messenger1234"});
+  messenger->launch();
+  messenger->enterBackground();
+  messengerDelegate->trace.clear();
+  delegate->trace.clear();
+
+  auto url = *URL::parse("messenger1234://send?text=hi");
+  EXPECT_TRUE(app->canOpenURL(url));
+  EXPECT_FALSE(app->canOpenURL(*URL::parse("unknown://x")));
+  EXPECT_TRUE(app->canOpenURL(*URL::parse("https://example.com/")));
+  EXPECT_TRUE(app->openURL(url));
+  EXPECT_TRUE(messengerDelegate->trace.events.empty());  // delivered on the run loop, not inside openURL
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(messengerDelegate->trace.events,
+            (std::vector<std::string>{"foreground", "open messenger1234://send?text=hi from com.example.reader while inactive", "active"}));
+  EXPECT_EQ(delegate->trace.events, (std::vector<std::string>{"resign", "background"}));
+
+  // The answer comes back the same way.
+  app->registerURLSchemesFromInfoDictionary(Dictionary{
+      {"CFBundleURLTypes", Value(Array{Value(Dictionary{{"CFBundleURLSchemes", Value(Array{Value("reader42")})}})})}});
+  EXPECT_TRUE(messenger->openURL(*URL::parse("reader42://reply?ok=1")));
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(delegate->trace.events.back(), "active");
+  EXPECT_EQ(delegate->trace.events[delegate->trace.events.size() - 2], "open reader42://reply?ok=1 from com.example.messenger while inactive");
+  EXPECT_FALSE(app->openURL(*URL::parse("nobody://x")));
+  EXPECT_EQ(app->openedURLs().size(), 1u);
+}
+
+TEST_F(ApplicationTest, TheSchemeTableLivesInTheDeviceFolder) {
+  app->registerURLSchemes({"Reader42"});
+  // Another application of the same device (its own home) reads the same table.
+  auto peer = sandbox.peerApplication("com.example.browser");
+  auto previous = Sandbox::setCurrent(peer);
+  auto owner = URLSchemeTable::applicationForScheme("READER42");
+  Sandbox::setCurrent(previous);
+  EXPECT_EQ(owner, "com.example.reader");
+}
+
+TEST_F(ApplicationTest, LaunchWithAURLHandsItOnAfterLaunching) {
+  app->launch(Dictionary{{kApplicationLaunchOptionsURLKey, Value("reader42://open?id=7")},
+                         {kApplicationLaunchOptionsSourceApplicationKey, Value("com.example.qq")}});
+  EXPECT_EQ(delegate->trace.events,
+            (std::vector<std::string>{"launch", "open reader42://open?id=7 from com.example.qq while inactive", "active"}));
+}
+
+TEST_F(ApplicationTest, RemoteNotificationRegistrationAndDelivery) {
+  app->launch();
+  app->registerForRemoteNotificationTypes(kRemoteNotificationTypeBadge | kRemoteNotificationTypeSound | kRemoteNotificationTypeAlert);
+  EXPECT_EQ(app->enabledRemoteNotificationTypes(), 7u);
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(delegate->trace.events.back(), "token 32");
+  EXPECT_EQ(Device::current().deviceToken(), Device::current().deviceToken());
+
+  DeviceProfile noPush;
+  noPush.remoteNotificationsAvailable = false;
+  DeviceProfileScope scope(noPush);
+  app->registerForRemoteNotificationTypes(7);
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(delegate->trace.events.back(), "token failed " + std::to_string(kApplicationErrorRemoteNotificationsUnavailable));
+
+  BackgroundFetchResult result = BackgroundFetchResult::Failed;
+  app->deliverRemoteNotification(Dictionary{{"id", Value("9")}}, [&](BackgroundFetchResult r) { result = r; });
+  EXPECT_EQ(delegate->trace.events.back(), "push 9 active");
+  EXPECT_EQ(result, BackgroundFetchResult::NoData);
+}
+
+TEST_F(ApplicationTest, BackgroundTasksExpireWhenTheSystemSaysSo) {
+  int expired = 0;
+  BackgroundTaskIdentifier kept = 0;
+  kept = app->beginBackgroundTask([&] {
+    ++expired;
+    app->endBackgroundTask(kept);
+  });
+  auto ended = app->beginBackgroundTask([&] { ++expired; });
+  EXPECT_NE(kept, kInvalidBackgroundTask);
+  EXPECT_NE(kept, ended);
+  app->endBackgroundTask(ended);
+  app->expireBackgroundTasks();
+  EXPECT_EQ(expired, 1);
+  EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+TEST_F(ApplicationTest, StatusBarAndScreenFollowTheDeviceProfile) {
+  EXPECT_EQ(Screen::main().bounds(), Rect(0, 0, 320, 568));
+  EXPECT_EQ(Screen::main().scale(), 2);
+  EXPECT_EQ(Screen::main().applicationFrame(), Rect(0, 20, 320, 548));
+  app->setStatusBarHidden(true);
+  EXPECT_EQ(Screen::main().applicationFrame(), Rect(0, 0, 320, 568));
+  app->setStatusBarHidden(false);
+  app->setApplicationIconBadgeNumber(3);
+  EXPECT_EQ(app->applicationIconBadgeNumber(), 3);
+  DeviceProfile small;
+  small.screenSize = Size{320, 480};
+  small.systemVersion = "7.0";
+  DeviceProfileScope scope(small);
+  EXPECT_EQ(Screen::main().bounds().size.height, 480);
+  EXPECT_EQ(Device::current().systemVersionNumber(), 7.0);
+  EXPECT_EQ(Device::current().machine(), "Phone5,2");
+  EXPECT_EQ(Device::current().identifierForVendor().size(), 36u);
+}
+
+}  // namespace
+}  // namespace os::test

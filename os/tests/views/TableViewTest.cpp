@@ -1,0 +1,183 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "os/core/Error.h"
+#include "os/core/String.h"
+#include "os/views/TableView.h"
+#include "ViewsTestSupport.h"
+
+namespace os::test {
+namespace {
+
+// A table of numbered rows that counts what the table asks of it.
+struct Rows : TableViewDataSource, TableViewDelegate {
+  long count = 100;
+  int cellsMade = 0, cellsAsked = 0;
+  std::vector<IndexPath> selected, deselected;
+  std::optional<double> tallRowHeight;
+  long numberOfRowsInSection(TableView&, long) override { return count; }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& table, const IndexPath& ip) override {
+    ++cellsAsked;
+    auto cell = table.dequeueReusableCellWithIdentifier("row");
+    if (!cell) {
+      ++cellsMade;
+      cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+    }
+    cell->textLabel()->setText(format("row %ld", ip.row));
+    return cell;
+  }
+  std::optional<double> heightForRowAtIndexPath(TableView&, const IndexPath& ip) override {
+    if (tallRowHeight && ip.row == 0) return tallRowHeight;
+    return std::nullopt;
+  }
+  void didSelectRowAtIndexPath(TableView&, const IndexPath& ip) override { selected.push_back(ip); }
+  void didDeselectRowAtIndexPath(TableView&, const IndexPath& ip) override { deselected.push_back(ip); }
+};
+
+class TableViewTest : public ScreenTest {
+ protected:
+  void SetUp() override {
+    ScreenTest::SetUp();
+    rows = std::make_shared<Rows>();
+    table = std::make_shared<TableView>(Rect(0, 0, 320, 440), TableViewStyle::Plain);
+    table->setDataSource(rows);
+    table->setDelegate(rows);
+    window->addSubview(table);
+    TouchDriver::settle();
+  }
+  std::set<long> visibleRows() {
+    std::set<long> out;
+    for (auto& ip : table->indexPathsForVisibleRows()) out.insert(ip.row);
+    return out;
+  }
+  std::shared_ptr<Rows> rows;
+  std::shared_ptr<TableView> table;
+};
+
+TEST_F(TableViewTest, OnlyTheRowsInViewHaveCells) {
+  EXPECT_EQ(table->contentSize().height, 100 * 44);
+  // 440 points show rows 0..9 exactly.
+  EXPECT_EQ(visibleRows(), (std::set<long>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9}));
+  EXPECT_EQ(rows->cellsMade, 10);
+  EXPECT_EQ(table->cellForRowAtIndexPath(IndexPath{0, 50}), nullptr);
+  auto cell = table->cellForRowAtIndexPath(IndexPath{0, 3});
+  ASSERT_TRUE(cell);
+  EXPECT_EQ(cell->textLabel()->text(), "row 3");
+  EXPECT_EQ(cell->frame(), Rect(0, 132, 320, 44));
+}
+
+TEST_F(TableViewTest, ScrollingReusesTheCellsThatLeftTheScreen) {
+  std::set<TableViewCell*> first;
+  for (auto& c : table->visibleCells()) first.insert(c.get());
+  table->setContentOffset(Point{0, 44 * 20});
+  TouchDriver::settle();
+  EXPECT_EQ(*visibleRows().begin(), 20);
+  EXPECT_EQ(*visibleRows().rbegin(), 29);
+  EXPECT_EQ(rows->cellsMade, 10);  // every new row came from the pool
+  for (auto& c : table->visibleCells()) EXPECT_TRUE(first.count(c.get()));
+  EXPECT_EQ(table->cellForRowAtIndexPath(IndexPath{0, 25})->textLabel()->text(), "row 25");
+
+  // Half a row off: the partly shown rows at both ends are there too.
+  table->setContentOffset(Point{0, 44 * 20 + 22});
+  TouchDriver::settle();
+  EXPECT_EQ(visibleRows().size(), 11u);
+  EXPECT_EQ(rows->cellsMade, 11);
+  EXPECT_LE(table->subviews().size(), 12u);  // no cell piles up in the tree
+}
+
+TEST_F(TableViewTest, TappingARowSelectsItAndTellsTheDelegate) {
+  ASSERT_TRUE(TouchDriver::tapRow(*table, IndexPath{0, 42}));
+  EXPECT_EQ(rows->selected, std::vector<IndexPath>{(IndexPath{0, 42})});
+  EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 42}));
+  EXPECT_TRUE(table->cellForRowAtIndexPath(IndexPath{0, 42})->isSelected());
+  // Another row: the first is deselected and the delegate hears it.
+  ASSERT_TRUE(TouchDriver::tapRow(*table, IndexPath{0, 43}));
+  EXPECT_EQ(rows->deselected, std::vector<IndexPath>{(IndexPath{0, 42})});
+  EXPECT_FALSE(table->cellForRowAtIndexPath(IndexPath{0, 42})->isSelected());
+}
+
+TEST_F(TableViewTest, ADragDoesNotSelectAndAnInertCellCannotBeSelected) {
+  TouchDriver::dragScrollView(*table, Point{0, -100});
+  EXPECT_TRUE(rows->selected.empty());
+  table->setContentOffset(Point{0, 0});
+  TouchDriver::settle();
+  table->cellForRowAtIndexPath(IndexPath{0, 1})->setUserInteractionEnabled(false);
+  TouchDriver::tap(*table->cellForRowAtIndexPath(IndexPath{0, 1}));
+  EXPECT_TRUE(rows->selected.empty());
+}
+
+TEST_F(TableViewTest, ReusedCellsComeBackUnselected) {
+  table->selectRowAtIndexPath(IndexPath{0, 0}, false, TableViewScrollPosition::None);
+  ASSERT_TRUE(table->cellForRowAtIndexPath(IndexPath{0, 0})->isSelected());
+  table->setContentOffset(Point{0, 44 * 30});
+  TouchDriver::settle();
+  for (auto& c : table->visibleCells()) EXPECT_FALSE(c->isSelected());
+  // Back at the top the selected row shows as selected again.
+  table->setContentOffset(Point{0, 0});
+  TouchDriver::settle();
+  EXPECT_TRUE(table->cellForRowAtIndexPath(IndexPath{0, 0})->isSelected());
+}
+
+TEST_F(TableViewTest, HeightsFromTheDelegateMoveTheRowsBelow) {
+  rows->tallRowHeight = 100;
+  table->reloadData();
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 1}), Rect(0, 100, 320, 44));
+  EXPECT_EQ(table->contentSize().height, 100 + 99 * 44);
+  EXPECT_EQ(table->indexPathForRowAtPoint(Point{5, 143}), (IndexPath{0, 1}));
+  EXPECT_EQ(table->indexPathForRowAtPoint(Point{5, 144}), (IndexPath{0, 2}));
+  EXPECT_THROW(table->rectForRowAtIndexPath(IndexPath{0, 100}), Exception);
+}
+
+TEST_F(TableViewTest, InsertsAndDeletesMustMatchTheDataSource) {
+  rows->count = 101;
+  table->insertRowsAtIndexPaths({IndexPath{0, 0}}, TableViewRowAnimation::Automatic);
+  TouchDriver::settle();
+  EXPECT_EQ(table->numberOfRowsInSection(0), 101);
+  EXPECT_EQ(table->cellForRowAtIndexPath(IndexPath{0, 0})->textLabel()->text(), "row 0");
+
+  // The data source still counts the removed row: a fault the table reports.
+  EXPECT_THROW(table->deleteRowsAtIndexPaths({IndexPath{0, 5}}, TableViewRowAnimation::Fade), Exception);
+
+  table->selectRowAtIndexPath(IndexPath{0, 10}, false, TableViewScrollPosition::None);
+  rows->count = 100;
+  table->beginUpdates();
+  table->deleteRowsAtIndexPaths({IndexPath{0, 2}}, TableViewRowAnimation::Fade);
+  table->endUpdates();
+  EXPECT_EQ(table->indexPathForSelectedRow(), (IndexPath{0, 9}));  // moved up with its row
+}
+
+TEST_F(TableViewTest, SectionsHeadersAndTableHeaderTakeTheirPlace) {
+  struct Sections : Rows {
+    long numberOfSectionsInTableView(TableView&) override { return 2; }
+    long numberOfRowsInSection(TableView&, long s) override { return s == 0 ? 2 : 3; }
+    std::optional<std::string> titleForHeaderInSection(TableView&, long s) override { return format("S%ld", s); }
+  };
+  auto ds = std::make_shared<Sections>();
+  auto header = makeView<View>(Rect(0, 0, 320, 50));
+  table->setTableHeaderView(header);
+  table->setDataSource(ds);
+  table->setDelegate(ds);
+  table->reloadData();
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForHeaderInSection(0), Rect(0, 50, 320, 22));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 0}), Rect(0, 50 + 22 + 88 + 22, 320, 44));
+  EXPECT_EQ(table->contentSize().height, 50 + 22 * 2 + 44 * 5);
+  EXPECT_EQ(table->indexPathsForVisibleRows().size(), 5u);
+}
+
+TEST_F(TableViewTest, ADataSourceWithoutACellIsReported) {
+  struct Broken : TableViewDataSource {
+    long numberOfRowsInSection(TableView&, long) override { return 1; }
+  };
+  auto broken = std::make_shared<Broken>();
+  table->setDataSource(broken);
+  table->reloadData();
+  EXPECT_THROW(table->layoutIfNeeded(), Exception);
+  table->setDataSource(rows);
+  table->reloadData();
+}
+
+}  // namespace
+}  // namespace os::test

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+
+#include "os/testing/HttpTestServer.h"
+#include "os/views/WebView.h"
+#include "ViewsTestSupport.h"
+
+namespace os::test {
+namespace {
+
+struct WebTrace : WebViewDelegate {
+  Trace trace;
+  std::string refusePrefix;
+  bool shouldStartLoadWithRequest(WebView&, const URLRequest& r, WebViewNavigationType type) override {
+    trace.add("should " + r.url() + " " + std::to_string(static_cast<int>(type)));
+    return refusePrefix.empty() || r.url().rfind(refusePrefix, 0) != 0;
+  }
+  void webViewDidStartLoad(WebView&) override { trace.add("start"); }
+  void webViewDidFinishLoad(WebView& w) override { trace.add("finish " + w.title()); }
+  void didFailLoadWithError(WebView&, const Error& e) override { trace.add("fail " + std::to_string(e.code)); }
+  bool settled() const { return !trace.events.empty() && (trace.events.back().rfind("finish", 0) == 0 || trace.events.back().rfind("fail", 0) == 0); }
+};
+
+class WebViewTest : public ScreenTest {
+ protected:
+  void SetUp() override {
+    ScreenTest::SetUp();
+    delegate = std::make_shared<WebTrace>();
+    web = makeView<WebView>(Rect(0, 0, 320, 480));
+    web->setDelegate(delegate);
+    window->addSubview(web);
+  }
+  bool waitForEnd() {
+    return RunLoop::main()->runUntil([&] { return delegate->settled(); }, 10);
+  }
+  std::shared_ptr<WebTrace> delegate;
+  std::shared_ptr<WebView> web;
+};
+
+TEST_F(WebViewTest, LoadsAPageAndAnswersItsTitle) {
+  testing::HttpTestServer server;
+  auto page = testing::CannedResponse::text("<html><head><TITLE>\n  Ad &amp; offer </TITLE></head><body>x</body></html>");
+  page.contentType = "text/html";
+  server.route("GET", "/ad", page);
+  web->loadRequest(URLRequest(server.url("/ad")));
+  EXPECT_TRUE(web->isLoading());
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(delegate->trace.events,
+            (std::vector<std::string>{"should " + server.url("/ad") + " 5", "start", "finish Ad & offer"}));
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.title"), "Ad & offer");
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("window.location.href;"), server.url("/ad"));
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("doSomething()"), "");
+  EXPECT_EQ(web->evaluatedScripts().size(), 3u);
+  EXPECT_FALSE(web->isLoading());
+}
+
+TEST_F(WebViewTest, ARefusedRedirectStopsTheLoadAsAnInterruptedFrame) {
+  testing::HttpTestServer server;
+  server.route("GET", "/authorize", testing::CannedResponse::redirect(302, server.url("/callback?code=42")));
+  delegate->refusePrefix = server.url("/callback");
+  web->loadRequest(URLRequest(server.url("/authorize")));
+  ASSERT_TRUE(waitForEnd());
+  ASSERT_EQ(delegate->trace.events.size(), 4u);
+  EXPECT_EQ(delegate->trace.events[2], "should " + server.url("/callback?code=42") + " 5");
+  EXPECT_EQ(delegate->trace.events[3], "fail " + std::to_string(kWebViewErrorFrameLoadInterrupted));
+  EXPECT_EQ(server.requestCount(), 1u);  // the callback address was never fetched
+}
+
+TEST_F(WebViewTest, AFailedLoadReportsTheError) {
+  web->loadRequest(URLRequest("http://127.0.0.1:1/nothing"));
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(delegate->trace.events.back().rfind("fail ", 0), 0u);
+  EXPECT_FALSE(web->canGoBack());
+}
+
+TEST_F(WebViewTest, HTMLStringsKeepAHistory) {
+  web->loadHTMLString("<title>one</title>");
+  ASSERT_TRUE(waitForEnd());
+  delegate->trace.clear();
+  web->loadHTMLString("<p>no title</p><title>two</title>");
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(web->title(), "two");
+  EXPECT_TRUE(web->canGoBack());
+  web->goBack();
+  EXPECT_EQ(web->stringByEvaluatingJavaScriptFromString("document.title"), "one");
+  EXPECT_TRUE(web->canGoForward());
+  // A link the delegate refuses leaves the page alone.
+  delegate->refusePrefix = "app://";
+  delegate->trace.clear();
+  web->clickLink(URLRequest("app://close"));
+  EXPECT_EQ(delegate->trace.events, std::vector<std::string>{"should app://close 0"});
+  EXPECT_EQ(web->title(), "one");
+}
+
+}  // namespace
+}  // namespace os::test

@@ -1,0 +1,281 @@
+#include "os/views/WebView.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "os/core/String.h"
+#include "os/net/HTTPURLResponse.h"
+#include "os/net/URLConnection.h"
+#include "os/runtime/RunLoop.h"
+#include "os/views/Label.h"
+#include "os/views/ScrollView.h"
+
+namespace os {
+
+// ----- loading through URLConnection -----
+
+namespace {
+class ConnectionLoader : public WebPageLoader, public URLConnectionDelegate, public std::enable_shared_from_this<ConnectionLoader> {
+ public:
+  void start(const URLRequest& request, Callbacks callbacks) override {
+    cancel();
+    callbacks_ = std::move(callbacks);
+    page_ = Page{};
+    page_.url = request.url();
+    auto self = shared_from_this();
+    connection_ = URLConnection::create(request, std::weak_ptr<URLConnectionDelegate>(self), false);
+    connection_->scheduleInRunLoop(RunLoop::main());
+    connection_->start();
+  }
+  void cancel() override {
+    if (connection_) connection_->cancel();
+    connection_.reset();
+    callbacks_ = Callbacks{};
+  }
+  std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const HTTPURLResponse&) override {
+    if (callbacks_.willRedirect && !callbacks_.willRedirect(request)) {
+      auto keep = shared_from_this();
+      cancel();
+      return std::nullopt;
+    }
+    return request;
+  }
+  void didReceiveResponse(URLConnection&, const HTTPURLResponse& response) override {
+    page_.url = response.url();
+    page_.statusCode = response.statusCode();
+    page_.mimeType = response.MIMEType();
+    page_.body.clear();
+  }
+  void didReceiveData(URLConnection&, const Data& data) override { page_.body.insert(page_.body.end(), data.begin(), data.end()); }
+  void didFinishLoading(URLConnection&) override {
+    auto keep = shared_from_this();
+    auto done = std::move(callbacks_.finished);
+    connection_.reset();
+    callbacks_ = Callbacks{};
+    if (done) done(page_);
+  }
+  void didFailWithError(URLConnection&, const Error& error) override {
+    auto keep = shared_from_this();
+    auto failed = std::move(callbacks_.failed);
+    connection_.reset();
+    callbacks_ = Callbacks{};
+    if (failed) failed(error);
+  }
+
+ private:
+  std::shared_ptr<URLConnection> connection_;
+  Callbacks callbacks_;
+  Page page_;
+};
+
+WebPageLoader::Factory& defaultFactory() {
+  static WebPageLoader::Factory f;
+  return f;
+}
+
+std::string decodeEntities(const std::string& s) {
+  std::string out = replaceAll(s, "&lt;", "<");
+  out = replaceAll(out, "&gt;", ">");
+  out = replaceAll(out, "&quot;", "\"");
+  out = replaceAll(out, "&#39;", "'");
+  out = replaceAll(out, "&nbsp;", " ");
+  return replaceAll(out, "&amp;", "&");
+}
+}  // namespace
+
+void WebPageLoader::setDefaultFactory(Factory factory) { defaultFactory() = std::move(factory); }
+
+std::shared_ptr<WebPageLoader> WebPageLoader::makeDefault() {
+  if (defaultFactory()) return defaultFactory()();
+  return std::make_shared<ConnectionLoader>();
+}
+
+std::string htmlTitle(const std::string& html) {
+  std::string lower = lowercaseASCII(html);
+  std::size_t open = lower.find("<title");
+  while (open != std::string::npos && open + 6 < lower.size() && lower[open + 6] != '>' &&
+         !std::isspace(static_cast<unsigned char>(lower[open + 6]))) {
+    open = lower.find("<title", open + 6);
+  }
+  if (open == std::string::npos) return "";
+  std::size_t start = lower.find('>', open);
+  if (start == std::string::npos) return "";
+  std::size_t end = lower.find("</title", start);
+  if (end == std::string::npos) return "";
+  std::string raw = html.substr(start + 1, end - start - 1);
+  // Runs of white space read as one space, as the page would show them.
+  std::string collapsed;
+  bool space = false;
+  for (char c : raw) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      space = true;
+      continue;
+    }
+    if (space && !collapsed.empty()) collapsed += ' ';
+    space = false;
+    collapsed += c;
+  }
+  return decodeEntities(collapsed);
+}
+
+// ----- web view -----
+
+WebView::WebView() {
+  scrollView_ = std::make_shared<ScrollView>();
+  scrollView_->setAutoresizingMask(kViewAutoresizingFlexibleWidth | kViewAutoresizingFlexibleHeight);
+  addSubview(scrollView_);
+  setBackgroundColor(Color::white());
+}
+
+WebView::WebView(const Rect& frame) : WebView() { setFrame(frame); }
+
+WebView::~WebView() {
+  if (loader_) loader_->cancel();
+}
+
+void WebView::layoutSubviews() { scrollView_->setFrame(bounds()); }
+
+const std::string& WebView::documentHTML() const {
+  static const std::string empty;
+  if (index_ < 0 || index_ >= static_cast<long>(history_.size())) return empty;
+  return history_[static_cast<std::size_t>(index_)].html;
+}
+
+std::string WebView::title() const { return htmlTitle(documentHTML()); }
+
+void WebView::loadRequest(const URLRequest& request) { navigate(request, WebViewNavigationType::Other, true); }
+
+void WebView::clickLink(const URLRequest& request) { navigate(request, WebViewNavigationType::LinkClicked, true); }
+
+void WebView::navigate(const URLRequest& request, WebViewNavigationType type, bool addToHistory) {
+  auto self = std::static_pointer_cast<WebView>(shared_from_this());
+  if (auto d = delegate(); d && !d->shouldStartLoadWithRequest(*this, request, type)) return;
+  stopLoading();
+  request_ = request;
+  loading_ = true;
+  std::uint64_t generation = ++generation_;
+  if (auto d = delegate()) d->webViewDidStartLoad(*this);
+  if (!loader_) loader_ = WebPageLoader::makeDefault();
+  std::weak_ptr<WebView> weak = self;
+  WebPageLoader::Callbacks callbacks;
+  callbacks.willRedirect = [weak, generation](const URLRequest& redirect) {
+    auto view = weak.lock();
+    if (!view || view->generation_ != generation) return false;
+    auto d = view->delegate();
+    if (d && !d->shouldStartLoadWithRequest(*view, redirect, WebViewNavigationType::Other)) {
+      // Refused at a redirect: the platform reports the interrupted frame load.
+      view->loading_ = false;
+      ++view->generation_;
+      RunLoop::main()->post([weak] {
+        if (auto v = weak.lock()) {
+          v->fail(Error::withDescription(kWebViewErrorDomain, kWebViewErrorFrameLoadInterrupted, "Frame load interrupted"));
+        }
+      });
+      return false;
+    }
+    view->request_ = redirect;
+    return true;
+  };
+  callbacks.finished = [weak, generation, request, addToHistory](const WebPageLoader::Page& page) {
+    auto view = weak.lock();
+    if (!view || view->generation_ != generation) return;
+    Entry entry{request, repairUTF8(std::string(page.body.begin(), page.body.end())), page.url};
+    view->show(std::move(entry), addToHistory);
+  };
+  callbacks.failed = [weak, generation](const Error& error) {
+    auto view = weak.lock();
+    if (!view || view->generation_ != generation) return;
+    view->fail(error);
+  };
+  loader_->start(request, std::move(callbacks));
+}
+
+void WebView::show(Entry entry, bool addToHistory) {
+  auto keep = shared_from_this();
+  if (addToHistory) {
+    if (index_ + 1 < static_cast<long>(history_.size())) history_.erase(history_.begin() + index_ + 1, history_.end());
+    history_.push_back(std::move(entry));
+    index_ = static_cast<long>(history_.size()) - 1;
+  } else if (index_ >= 0 && index_ < static_cast<long>(history_.size())) {
+    history_[static_cast<std::size_t>(index_)] = std::move(entry);
+  }
+  loading_ = false;
+  setNeedsDisplay();
+  if (auto d = delegate()) d->webViewDidFinishLoad(*this);
+}
+
+void WebView::fail(const Error& error) {
+  auto keep = shared_from_this();
+  loading_ = false;
+  if (auto d = delegate()) d->didFailLoadWithError(*this, error);
+}
+
+void WebView::loadHTMLString(const std::string& html, const std::optional<URL>& baseURL) {
+  auto self = shared_from_this();
+  stopLoading();
+  URLRequest request(baseURL ? baseURL->absoluteString() : std::string("about:blank"));
+  request_ = request;
+  loading_ = true;
+  ++generation_;
+  if (auto d = delegate()) d->webViewDidStartLoad(*this);
+  std::uint64_t generation = generation_;
+  std::weak_ptr<Responder> weak = self;
+  // Like a network page, the string's page finishes on a later turn of the run loop.
+  RunLoop::main()->post([weak, generation, request, html, this] {
+    if (!weak.lock() || generation_ != generation) return;
+    show(Entry{request, html, request.url()}, true);
+  });
+}
+
+void WebView::stopLoading() {
+  if (!loading_) return;
+  loading_ = false;
+  ++generation_;
+  if (loader_) loader_->cancel();
+}
+
+void WebView::reload() {
+  if (index_ < 0) return;
+  Entry current = history_[static_cast<std::size_t>(index_)];
+  if (current.request.url() == "about:blank" || current.request.url().empty()) {
+    show(current, false);
+    return;
+  }
+  navigate(current.request, WebViewNavigationType::Reload, false);
+}
+
+void WebView::goBack() {
+  if (!canGoBack()) return;
+  --index_;
+  request_ = history_[static_cast<std::size_t>(index_)].request;
+  if (auto d = delegate()) d->webViewDidFinishLoad(*this);
+}
+
+void WebView::goForward() {
+  if (!canGoForward()) return;
+  ++index_;
+  request_ = history_[static_cast<std::size_t>(index_)].request;
+  if (auto d = delegate()) d->webViewDidFinishLoad(*this);
+}
+
+std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
+  scripts_.push_back(script);
+  std::string s = trimWhitespace(script);
+  if (!s.empty() && s.back() == ';') s.pop_back();
+  if (s == "document.title") return title();
+  if (s == "window.location.href" || s == "document.location.href" || s == "location.href") {
+    if (index_ >= 0) return history_[static_cast<std::size_t>(index_)].url;
+    return request_ ? request_->url() : "";
+  }
+  if (s == "document.documentElement.outerHTML" || s == "document.body.outerHTML") return documentHTML();
+  return "";
+}
+
+void WebView::describeForDump(std::vector<std::string>& parts) const {
+  if (request_) parts.push_back("url=" + dumpQuoted(request_->url()));
+  std::string t = title();
+  if (!t.empty()) parts.push_back("title=" + dumpQuoted(t));
+  if (loading_) parts.push_back("loading");
+}
+
+}  // namespace os
