@@ -1,0 +1,169 @@
+#include "ui/images/ImageViewWebCache.h"
+
+#include "ui/images/BNMainThread.h"
+#include "ui/images/BNWebImageManager.h"
+#include "ui/images/ImageCommon.h"
+
+namespace {
+void reportNilURL(const BNWebImageCompletionBlock& completed) {
+  if (!completed) return;
+  BNRunOnMainThread([completed] { completed(nullptr, BNNilURLError(), BNCacheSourceNone, std::nullopt); });
+}
+}  // namespace
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                        unsigned options, BNViewProgressBlock progress, BNWebImageCompletionBlock completed) {
+  if (!view) return;
+  sd_cancelImageLoadOperationWithKey(view, kImageViewImageLoadKey);
+  BNSetAttachedImageURL(view, url);
+  std::weak_ptr<os::ImageView> weak = view;
+  if (!(options & BNImageLoadDelayPlaceholder))
+    BNRunOnMainThread([weak, placeholder] {
+      if (auto v = weak.lock()) v->setImage(placeholder);
+    });
+  if (!url) {
+    reportNilURL(completed);
+    return;
+  }
+  auto operation = BNViewLoadingManager()->downloadImageWithURL(
+      url, options, std::move(progress),
+      [weak, placeholder, options, completed](BNImagePtr image, std::optional<os::Error> error, BNCacheSource source, bool finished,
+                                              std::optional<os::URL> imageURL) {
+        if (weak.expired()) return;
+        BNRunOnMainThread([weak, placeholder, options, completed, image, error, source, finished, imageURL] {
+          auto v = weak.lock();
+          if (!v) return;
+          if (image) {
+            v->setImage((options & BNImageLoadClipToView) ? BNImageClippedToViewBounds(image, v->bounds()) : image);
+            v->setNeedsLayout();
+          } else if (options & BNImageLoadDelayPlaceholder) {
+            v->setImage(placeholder);
+            v->setNeedsLayout();
+          }
+          if (completed && finished) completed(image, error, source, imageURL);
+        });
+      });
+  sd_setImageLoadOperation(view, operation, kImageViewImageLoadKey);
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url) {
+  sd_setImageWithURL(view, url, nullptr, 0, nullptr, nullptr);
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder) {
+  sd_setImageWithURL(view, url, std::move(placeholder), 0, nullptr, nullptr);
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                        unsigned options) {
+  sd_setImageWithURL(view, url, std::move(placeholder), options, nullptr, nullptr);
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url,
+                        BNWebImageCompletionBlock completed) {
+  sd_setImageWithURL(view, url, nullptr, 0, nullptr, std::move(completed));
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                        BNWebImageCompletionBlock completed) {
+  sd_setImageWithURL(view, url, std::move(placeholder), 0, nullptr, std::move(completed));
+}
+
+void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                        unsigned options, BNWebImageCompletionBlock completed) {
+  sd_setImageWithURL(view, url, std::move(placeholder), options, nullptr, std::move(completed));
+}
+
+std::optional<os::URL> sd_imageURL(const std::shared_ptr<os::ImageView>& view) { return BNAttachedImageURL(view); }
+
+void sd_setImageWithPreviousCachedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url,
+                                               BNImagePtr placeholder, unsigned options, BNViewProgressBlock progress,
+                                               BNWebImageCompletionBlock completed) {
+  auto manager = BNViewLoadingManager();
+  BNImagePtr cached = url ? manager->imageCache()->imageFromDiskCacheForKey(manager->cacheKeyForURL(url)) : nullptr;
+  sd_setImageWithURL(view, url, cached ? cached : std::move(placeholder), options, std::move(progress), std::move(completed));
+}
+
+void sd_setAnimationImagesWithURLs(const std::shared_ptr<os::ImageView>& view, const std::vector<os::URL>& urls) {
+  if (!view) return;
+  sd_cancelCurrentAnimationImagesLoad(view);
+  std::weak_ptr<os::ImageView> weak = view;
+  std::vector<std::shared_ptr<BNWebImageOperation>> operations;
+  auto manager = BNViewLoadingManager();
+  for (const auto& url : urls) {
+    operations.push_back(manager->downloadImageWithURL(
+        url, 0, nullptr,
+        [weak](BNImagePtr image, std::optional<os::Error>, BNCacheSource, bool, std::optional<os::URL>) {
+          BNRunOnMainThread([weak, image] {
+            auto v = weak.lock();
+            if (!v) return;
+            v->stopAnimating();
+            if (image) {
+              auto frames = v->animationImages();
+              frames.push_back(image);
+              v->setAnimationImages(std::move(frames));
+              v->setNeedsLayout();
+            }
+            v->startAnimating();
+          });
+        }));
+  }
+  sd_setImageLoadOperations(view, std::move(operations), kImageViewAnimationImagesKey);
+}
+
+void sd_cancelCurrentImageLoad(const std::shared_ptr<os::ImageView>& view) {
+  sd_cancelImageLoadOperationWithKey(view, kImageViewImageLoadKey);
+}
+
+void sd_cancelCurrentAnimationImagesLoad(const std::shared_ptr<os::ImageView>& view) {
+  sd_cancelImageLoadOperationWithKey(view, kImageViewAnimationImagesKey);
+}
+
+void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                   BNViewProgressBlock progress, BNWebImageCompletionBlock completed) {
+  if (!view) return;
+  sd_cancelCurrentHighlightedImageLoad(view);
+  if (!url) {
+    reportNilURL(completed);
+    return;
+  }
+  std::weak_ptr<os::ImageView> weak = view;
+  auto operation = BNViewLoadingManager()->downloadImageWithURL(
+      url, options, std::move(progress),
+      [weak, completed](BNImagePtr image, std::optional<os::Error> error, BNCacheSource source, bool finished,
+                        std::optional<os::URL> imageURL) {
+        if (weak.expired()) return;
+        BNRunOnMainThread([weak, completed, image, error, source, finished, imageURL] {
+          auto v = weak.lock();
+          if (!v) return;
+          if (image) {
+            v->setHighlightedImage(image);
+            v->setNeedsLayout();
+          }
+          if (completed && finished) completed(image, error, source, imageURL);
+        });
+      });
+  sd_setImageLoadOperation(view, operation, kImageViewHighlightedImageKey);
+}
+
+void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url) {
+  sd_setHighlightedImageWithURL(view, url, 0, nullptr, nullptr);
+}
+
+void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options) {
+  sd_setHighlightedImageWithURL(view, url, options, nullptr, nullptr);
+}
+
+void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url,
+                                   BNWebImageCompletionBlock completed) {
+  sd_setHighlightedImageWithURL(view, url, 0, nullptr, std::move(completed));
+}
+
+void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                   BNWebImageCompletionBlock completed) {
+  sd_setHighlightedImageWithURL(view, url, options, nullptr, std::move(completed));
+}
+
+void sd_cancelCurrentHighlightedImageLoad(const std::shared_ptr<os::ImageView>& view) {
+  sd_cancelImageLoadOperationWithKey(view, kImageViewHighlightedImageKey);
+}

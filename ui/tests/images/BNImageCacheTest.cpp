@@ -1,0 +1,254 @@
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "os/runtime/Clock.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/TestSandbox.h"
+#include "ui/images/BNImageCache.h"
+#include "ui/tests/images/ImageTestSupport.h"
+
+using namespace imagetest;
+
+namespace {
+
+os::FileManager& files() { return os::FileManager::defaultManager(); }
+
+class ImageCacheTest : public ::testing::Test {
+ protected:
+  os::VirtualClockScope clock_;
+  os::TestSandbox sandbox_;
+  std::shared_ptr<BNImageCache> cache_ = BNImageCache::initWithNamespace("test");
+
+  // Waits until every disk task queued so far has run and its main-queue answer arrived.
+  void drain() {
+    bool done = false;
+    cache_->calculateSizeWithCompletionBlock([&](std::uint64_t, std::uint64_t) { done = true; });
+    ASSERT_TRUE(runUntil([&] { return done; }));
+  }
+  BNImagePtr picture(int w = 4, int h = 3) { return os::Image::create(solid(w, h, 1, 2, 3)); }
+};
+
+TEST_F(ImageCacheTest, FilesAreNamedByTheMD5OfTheKeyInsideTheNamespaceFolder) {
+  EXPECT_EQ(BNImageCache::cachedFileNameForKey("abc"), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(cache_->diskCachePath(),
+            os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), "com.brannock.BNWebImageCache.test"));
+  EXPECT_EQ(cache_->defaultCachePathForKey("abc"), cache_->diskCachePath() + "/900150983cd24fb0d6963f7d28e17f72");
+}
+
+TEST_F(ImageCacheTest, StoreWritesPNGOrJPEGOrTheGivenBytes) {
+  auto jpegData = jpeg(4, 3);
+  cache_->storeImage(picture(), "no-data");
+  cache_->storeImage(picture(), true, jpegData, "jpeg-recalculated", true);
+  os::Data raw = png(4, 3, 9, 9, 9);
+  cache_->storeImage(picture(), false, raw, "as-given", true);
+  cache_->storeImage(picture(), "memory-only", false);
+  drain();
+  auto stored = [&](const std::string& key) { return files().contentsAtPath(cache_->defaultCachePathForKey(key)); };
+  ASSERT_TRUE(stored("no-data"));
+  EXPECT_TRUE(ImageDataHasPNGPreffix(*stored("no-data")));
+  ASSERT_TRUE(stored("jpeg-recalculated"));
+  EXPECT_EQ((*stored("jpeg-recalculated"))[0], 0xFF);
+  EXPECT_NE(*stored("jpeg-recalculated"), jpegData);
+  EXPECT_EQ(stored("as-given"), raw);
+  EXPECT_FALSE(stored("memory-only"));
+  EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("memory-only"));
+  // Nothing happens without an image or a key.
+  cache_->storeImage(nullptr, "nothing");
+  cache_->storeImage(picture(), "");
+  drain();
+  EXPECT_EQ(cache_->getDiskCount(), 3u);
+}
+
+TEST_F(ImageCacheTest, QueryAnswersFromMemoryAtOnceThenFromDiskLater) {
+  cache_->storeImage(picture(4, 3), "k");
+  drain();
+
+  BNCacheSource source = BNCacheSourceNone;
+  BNImagePtr got;
+  auto token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s; });
+  EXPECT_EQ(token, nullptr);  // answered synchronously
+  EXPECT_EQ(source, BNCacheSourceMemory);
+  ASSERT_TRUE(got);
+
+  cache_->clearMemory();
+  got = nullptr;
+  bool answered = false;
+  token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s, answered = true; });
+  EXPECT_NE(token, nullptr);
+  EXPECT_FALSE(answered);
+  ASSERT_TRUE(runUntil([&] { return answered; }));
+  EXPECT_EQ(source, BNCacheSourceDisk);
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->pixelWidth(), 4);
+  // The disk hit went back into memory.
+  EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("k"));
+
+  answered = false;
+  cache_->queryDiskCacheForKey("missing", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s, answered = true; });
+  ASSERT_TRUE(runUntil([&] { return answered; }));
+  EXPECT_EQ(got, nullptr);
+  EXPECT_EQ(source, BNCacheSourceDisk);
+
+  answered = false;
+  cache_->queryDiskCacheForKey("", [&](BNImagePtr image, BNCacheSource s) { source = s, answered = true; });
+  EXPECT_TRUE(answered);
+  EXPECT_EQ(source, BNCacheSourceNone);
+}
+
+TEST_F(ImageCacheTest, CancelledQueryNeverAnswers) {
+  cache_->storeImage(picture(), "k", true);
+  drain();
+  cache_->clearMemory();
+  bool answered = false;
+  // Hold the io queue so the cancel surely comes before the query runs.
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  cache_->ioQueue()->async([released] { released.wait(); });
+  auto token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr, BNCacheSource) { answered = true; });
+  ASSERT_TRUE(token);
+  token->cancel();
+  release.set_value();
+  drain();
+  EXPECT_FALSE(answered);
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
+}
+
+TEST_F(ImageCacheTest, SynchronousDiskLookupFillsMemoryAndSearchesReadOnlyPaths) {
+  auto extra = os::appendingPathComponent(sandbox_.root(), "bundled-cache");
+  files().createDirectoryAtPath(extra, true);
+  files().writeData(png(2, 2), cache_->cachePathForKey("http://h/icon@2x.png", extra));
+  cache_->addReadOnlyCachePath(extra);
+  cache_->addReadOnlyCachePath(extra);
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("http://h/icon@2x.png"));  // only the own folder counts
+  auto image = cache_->imageFromDiskCacheForKey("http://h/icon@2x.png");
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->scale(), 2.0);
+  EXPECT_EQ(cache_->imageFromMemoryCacheForKey("http://h/icon@2x.png"), image);
+  // Bytes that are no image are a miss, not a crash.
+  cache_->storeImage(picture(), false, os::Data{'x', 'y'}, "junk", true);
+  drain();
+  cache_->clearMemory();
+  EXPECT_TRUE(cache_->diskImageExistsWithKey("junk"));
+  EXPECT_EQ(cache_->imageFromDiskCacheForKey("junk"), nullptr);
+}
+
+TEST_F(ImageCacheTest, RemoveAndClearDisk) {
+  cache_->storeImage(picture(), "a");
+  cache_->storeImage(picture(), "b");
+  drain();
+  bool removed = false;
+  cache_->removeImageForKey("a", [&] { removed = true; });
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("a"));
+  ASSERT_TRUE(runUntil([&] { return removed; }));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("a"));
+
+  bool memoryOnly = false;
+  cache_->removeImageForKey("b", false, [&] { memoryOnly = true; });
+  EXPECT_TRUE(memoryOnly);  // at once, on the caller's thread
+  EXPECT_TRUE(cache_->diskImageExistsWithKey("b"));
+
+  bool cleared = false;
+  cache_->clearDiskOnCompletion([&] { cleared = true; });
+  ASSERT_TRUE(runUntil([&] { return cleared; }));
+  bool isDirectory = false;
+  EXPECT_TRUE(files().fileExistsAtPath(cache_->diskCachePath(), &isDirectory));
+  EXPECT_TRUE(isDirectory);
+  EXPECT_EQ(cache_->getDiskCount(), 0u);
+}
+
+TEST_F(ImageCacheTest, CleanUpRemovesFilesAWeekOldOrOlder) {
+  cache_->storeImage(picture(), "old");
+  drain();
+  os::Clock::advance(3 * 24 * 3600);
+  cache_->storeImage(picture(), "newer");
+  drain();
+  // Exactly at the expiry moment counts as expired.
+  os::Clock::advance(4 * 24 * 3600);
+  bool cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("old"));
+  EXPECT_TRUE(cache_->diskImageExistsWithKey("newer"));
+
+  // A shorter age set by the application applies at once.
+  cache_->setMaxCacheAge(60);
+  os::Clock::advance(61);
+  cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  EXPECT_EQ(cache_->getDiskCount(), 0u);
+}
+
+TEST_F(ImageCacheTest, SizeBudgetRemovesOldestFirstUntilBelowHalf) {
+  std::vector<std::string> keys = {"k0", "k1", "k2", "k3"};
+  for (const auto& key : keys) {
+    cache_->storeImage(picture(), key);
+    drain();
+    os::Clock::advance(10);
+  }
+  // Modification dates may also be set by hand: make k2 the oldest.
+  files().setModificationDate(cache_->defaultCachePathForKey("k2"), os::Date::now().addingTimeInterval(-1000));
+  auto allocated = files().attributesOfItemAtPath(cache_->defaultCachePathForKey("k0"))->allocatedSize;
+  ASSERT_GT(allocated, 0u);
+  // Four files over a budget of three: the walk stops once the rest is below one and a half.
+  cache_->setMaxCacheSize(static_cast<std::uint32_t>(allocated * 3));
+  bool cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("k2"));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("k0"));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("k1"));
+  EXPECT_TRUE(cache_->diskImageExistsWithKey("k3"));
+
+  // No budget: nothing beyond expiry is removed.
+  cache_->setMaxCacheSize(0);
+  cache_->storeImage(picture(), "k4");
+  drain();
+  cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  EXPECT_EQ(cache_->getDiskCount(), 2u);
+}
+
+TEST_F(ImageCacheTest, SizesAndBroadcasts) {
+  os::Data raw = png(3, 3);
+  cache_->storeImage(picture(), false, raw, "a", true);
+  cache_->storeImage(picture(), false, raw, "b", true);
+  drain();
+  EXPECT_EQ(cache_->getSize(), 2 * raw.size());
+  std::uint64_t count = 0, size = 0;
+  bool done = false;
+  cache_->calculateSizeWithCompletionBlock([&](std::uint64_t c, std::uint64_t s) { count = c, size = s, done = true; });
+  ASSERT_TRUE(runUntil([&] { return done; }));
+  EXPECT_EQ(count, 2u);
+  EXPECT_EQ(size, 2 * raw.size());
+
+  EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("a"));
+  os::NotificationCenter::defaultCenter().post("ApplicationDidReceiveMemoryWarningNotification");
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("a"));
+
+  os::Clock::advance(8 * 24 * 3600);
+  os::NotificationCenter::defaultCenter().post("ApplicationDidEnterBackgroundNotification");
+  EXPECT_TRUE(runUntil([&] { return cache_->getDiskCount() == 0; }));
+}
+
+TEST(ImageMemoryCache, CostIsPointsTimesScaleAndTheLimitEvictsLeastRecentlyUsed) {
+  EXPECT_EQ(BNImageCache::cacheCostForImage(*os::Image::create(solid(20, 10, 0, 0, 0), 2.0)), 10u * 5u * 2u);
+  BNMemoryCache memory("m");
+  memory.setTotalCostLimit(100);
+  auto image = os::Image::create(solid(1, 1, 0, 0, 0));
+  memory.setObject(image, "a", 40);
+  memory.setObject(image, "b", 40);
+  EXPECT_TRUE(memory.objectForKey("a"));  // a is now the most recent
+  memory.setObject(image, "c", 40);
+  EXPECT_FALSE(memory.objectForKey("b"));
+  EXPECT_TRUE(memory.objectForKey("a"));
+  EXPECT_EQ(memory.totalCost(), 80u);
+  memory.setObject(image, "a", 10);  // replacing updates the cost
+  EXPECT_EQ(memory.totalCost(), 50u);
+}
+
+}  // namespace

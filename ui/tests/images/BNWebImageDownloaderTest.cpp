@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "os/net/URLError.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/testing/HttpTestServer.h"
+#include "ui/images/BNWebImageDownloader.h"
+#include "ui/tests/images/ImageTestSupport.h"
+
+using namespace imagetest;
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+
+namespace {
+
+CannedResponse imageAnswer(const os::Data& data, std::string type = "image/png") {
+  CannedResponse answer;
+  answer.body = text(data);
+  answer.contentType = std::move(type);
+  return answer;
+}
+
+struct Result {
+  bool called = false;
+  int calls = 0;
+  BNImagePtr image;
+  std::optional<os::Data> data;
+  std::optional<os::Error> error;
+  bool finished = false;
+};
+
+BNWebImageDownloader::CompletedBlock recordInto(Result& result) {
+  return [&result](BNImagePtr image, std::optional<os::Data> data, std::optional<os::Error> error, bool finished) {
+    result.called = true;
+    ++result.calls;
+    result.image = image;
+    result.data = data;
+    result.error = error;
+    result.finished = finished;
+  };
+}
+
+class DownloaderTest : public ::testing::Test {
+ protected:
+  HttpTestServer server_;
+  std::shared_ptr<BNWebImageDownloader> downloader_ = BNWebImageDownloader::create();
+  std::optional<os::URL> url(const std::string& path) { return os::URL::parse(server_.url(path)); }
+  // The downloads' closures run on download threads: wait for the whole queue to empty.
+  void waitForQueue() {
+    ASSERT_TRUE(runUntil([&] { return downloader_->currentDownloadCount() == 0; }));
+  }
+};
+
+TEST_F(DownloaderTest, DownloadsDecodesAndSendsTheImageAcceptHeader) {
+  auto bytes = png(6, 4);
+  server_.route("GET", "/a.png", imageAnswer(bytes));
+  Result result;
+  std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+  std::mutex progressMutex;
+  auto token = downloader_->downloadImageWithURL(
+      url("/a.png"), 0,
+      [&](std::int64_t received, std::int64_t expected) {
+        std::lock_guard lock(progressMutex);
+        progress.emplace_back(received, expected);
+      },
+      recordInto(result));
+  ASSERT_TRUE(token);
+  ASSERT_TRUE(token->operation());
+  EXPECT_EQ(token->operation()->request().timeoutInterval(), 15.0);
+  waitForQueue();
+  ASSERT_TRUE(result.called);
+  EXPECT_TRUE(result.finished);
+  EXPECT_FALSE(result.error);
+  ASSERT_TRUE(result.image);
+  EXPECT_EQ(result.image->pixelWidth(), 6);
+  EXPECT_EQ(result.data, bytes);
+  ASSERT_EQ(server_.requestCount(), 1u);
+  EXPECT_EQ(server_.requests()[0].headers.value("Accept"), "image/webp,image/*;q=0.8");
+  std::lock_guard lock(progressMutex);
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.front(), (std::pair<std::int64_t, std::int64_t>(0, -1)));
+  EXPECT_EQ(progress.back(), (std::pair<std::int64_t, std::int64_t>(bytes.size(), bytes.size())));
+}
+
+TEST_F(DownloaderTest, CallersOfOneURLShareOneDownload) {
+  server_.route("GET", "/shared.png", imageAnswer(png(3, 3)));
+  downloader_->setSuspended(true);
+  Result first, second;
+  auto a = downloader_->downloadImageWithURL(url("/shared.png"), 0, nullptr, recordInto(first));
+  auto b = downloader_->downloadImageWithURL(url("/shared.png"), 0, nullptr, recordInto(second));
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(a->operation());
+  EXPECT_FALSE(b->operation());  // joined, started nothing
+  EXPECT_EQ(downloader_->callbackCountForURL(server_.url("/shared.png")), 2u);
+  downloader_->setSuspended(false);
+  waitForQueue();
+  EXPECT_EQ(server_.requestCount(), 1u);
+  ASSERT_TRUE(first.image && second.image);
+  EXPECT_EQ(first.image, second.image);
+  EXPECT_EQ(downloader_->callbackCountForURL(server_.url("/shared.png")), 0u);
+}
+
+TEST_F(DownloaderTest, OneCallerCancellingLeavesTheOthersDownload) {
+  server_.route("GET", "/cell.png", imageAnswer(png(3, 3)));
+  downloader_->setSuspended(true);
+  Result leaving, staying;
+  auto a = downloader_->downloadImageWithURL(url("/cell.png"), 0, nullptr, recordInto(leaving));
+  auto b = downloader_->downloadImageWithURL(url("/cell.png"), 0, nullptr, recordInto(staying));
+  a->cancel();
+  a->cancel();  // twice is harmless
+  downloader_->setSuspended(false);
+  waitForQueue();
+  EXPECT_FALSE(leaving.called);
+  ASSERT_TRUE(staying.called);
+  EXPECT_TRUE(staying.image);
+  EXPECT_EQ(server_.requestCount(), 1u);
+}
+
+TEST_F(DownloaderTest, LastCallerLeavingCancelsTheDownloadAndANewRequestStartsAfresh) {
+  server_.route("GET", "/gone.png", imageAnswer(png(3, 3)));
+  downloader_->setSuspended(true);
+  Result one, two;
+  auto a = downloader_->downloadImageWithURL(url("/gone.png"), 0, nullptr, recordInto(one));
+  auto b = downloader_->downloadImageWithURL(url("/gone.png"), 0, nullptr, recordInto(two));
+  auto operation = a->operation();
+  a->cancel();
+  b->cancel();
+  EXPECT_TRUE(operation->isCancelled());
+  EXPECT_EQ(downloader_->callbackCountForURL(server_.url("/gone.png")), 0u);
+  Result again;
+  auto c = downloader_->downloadImageWithURL(url("/gone.png"), 0, nullptr, recordInto(again));
+  ASSERT_TRUE(c->operation());
+  EXPECT_NE(c->operation(), operation);
+  downloader_->setSuspended(false);
+  waitForQueue();
+  EXPECT_FALSE(one.called);
+  EXPECT_FALSE(two.called);
+  EXPECT_TRUE(again.image);
+  EXPECT_EQ(server_.requestCount(), 1u);  // the cancelled one never went out
+}
+
+TEST_F(DownloaderTest, CancelWhileTheConnectionRunsEndsWithoutACompletion) {
+  CannedResponse slow = imageAnswer(png(3, 3));
+  slow.delay = 30;  // cut short when the server stops
+  server_.route("GET", "/slow.png", slow);
+  Result result;
+  std::atomic<int> stops{0};
+  auto observer = os::NotificationCenter::defaultCenter().addObserver(
+      BNWebImageDownloadStopNotification, nullptr, [&](const os::Notification& n) { if (n.object) ++stops; });
+  auto token = downloader_->downloadImageWithURL(url("/slow.png"), 0, nullptr, recordInto(result));
+  ASSERT_TRUE(server_.waitForRequests(1, 10));
+  token->cancel();
+  waitForQueue();
+  os::NotificationCenter::defaultCenter().removeObserver(observer);
+  EXPECT_FALSE(result.called);
+  EXPECT_EQ(stops.load(), 1);  // the cancelled operation announced its stop
+}
+
+TEST_F(DownloaderTest, FailuresCompleteFinishedWithTheirErrors) {
+  server_.route("GET", "/junk", CannedResponse::text("<html>not a picture</html>"));
+  server_.route("GET", "/busy", CannedResponse::text("later", 503));
+  Result missing, junk, busy, refused, nilURL;
+  downloader_->downloadImageWithURL(url("/missing.png"), 0, nullptr, recordInto(missing));
+  downloader_->downloadImageWithURL(url("/junk"), 0, nullptr, recordInto(junk));
+  downloader_->downloadImageWithURL(url("/busy"), 0, nullptr, recordInto(busy));
+  downloader_->downloadImageWithURL(os::URL::parse("http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/x.png"),
+                                    0, nullptr, recordInto(refused));
+  EXPECT_EQ(downloader_->downloadImageWithURL(std::nullopt, 0, nullptr, recordInto(nilURL)), nullptr);
+  waitForQueue();
+
+  ASSERT_TRUE(missing.error);
+  EXPECT_EQ(missing.error->domain, os::kURLErrorDomain);
+  EXPECT_EQ(missing.error->code, 404);
+  EXPECT_FALSE(missing.error->userInfo.contains(os::kErrorDescriptionKey));
+  EXPECT_TRUE(missing.finished);
+
+  ASSERT_TRUE(junk.error);
+  EXPECT_EQ(junk.error->domain, BNWebImageErrorDomain);
+  EXPECT_EQ(junk.error->code, 0);
+  EXPECT_EQ(junk.error->localizedDescription(), "Downloaded image has 0 pixels");
+
+  ASSERT_TRUE(busy.error);
+  EXPECT_EQ(busy.error->code, 503);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code, os::kURLErrorCannotConnectToHost);
+
+  // No URL: an error, and finished, so a caller waiting for the end does not wait for ever.
+  EXPECT_TRUE(nilURL.called);
+  EXPECT_TRUE(nilURL.finished);
+  ASSERT_TRUE(nilURL.error);
+  EXPECT_EQ(nilURL.error->domain, BNWebImageErrorDomain);
+  for (auto* r : {&missing, &junk, &busy, &refused}) EXPECT_EQ(r->calls, 1);
+}
+
+TEST_F(DownloaderTest, OversizedAnswersAreRefusedBeforeTheyAreBuffered) {
+  CannedResponse huge;
+  huge.contentType = "image/png";
+  huge.headers.set("X-Note", "lies about its length");
+  // A body whose stated length exceeds what an image may have.
+  huge.body = std::string(static_cast<std::size_t>(kBNMaxImageDownloadBytes) + 1, 'x');
+  server_.route("GET", "/huge.png", huge);
+  Result result;
+  downloader_->downloadImageWithURL(url("/huge.png"), 0, nullptr, recordInto(result));
+  waitForQueue();
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->domain, BNWebImageErrorDomain);
+  EXPECT_EQ(result.error->code, BNWebImageErrorTooLarge);
+  EXPECT_TRUE(result.finished);
+
+  // Without a stated length the running count stops it.
+  CannedResponse streamed;
+  streamed.contentType = "image/png";
+  streamed.chunks.assign(static_cast<std::size_t>(kBNMaxImageDownloadBytes / (4 << 20)) + 1, std::string(4 << 20, 'y'));
+  server_.route("GET", "/streamed.png", streamed);
+  Result endless;
+  downloader_->downloadImageWithURL(url("/streamed.png"), 0, nullptr, recordInto(endless));
+  waitForQueue();
+  ASSERT_TRUE(endless.error);
+  EXPECT_EQ(endless.error->code, BNWebImageErrorTooLarge);
+  EXPECT_EQ(endless.calls, 1);
+}
+
+TEST_F(DownloaderTest, HeadersFilterCredentialsAndTimeout) {
+  server_.route("GET", "/h.png", imageAnswer(png(2, 2)));
+  downloader_->setValueForHTTPHeaderField("yes", "X-Extra");
+  downloader_->setValueForHTTPHeaderField(std::nullopt, "Accept");
+  EXPECT_EQ(downloader_->valueForHTTPHeaderField("X-Extra"), "yes");
+  EXPECT_EQ(downloader_->valueForHTTPHeaderField("Accept"), std::nullopt);
+  downloader_->setHeadersFilter([](const std::string& url, const os::HTTPHeaderFields& headers) {
+    auto copy = headers;
+    copy.set("X-Filtered", url.substr(url.rfind('/') + 1));
+    return copy;
+  });
+  downloader_->setDownloadTimeout(0);
+  Result result;
+  auto token = downloader_->downloadImageWithURL(url("/h.png"), BNDownloadHighPriority, nullptr, recordInto(result));
+  EXPECT_EQ(token->operation()->request().timeoutInterval(), 15.0);
+  EXPECT_EQ(token->operation()->queuePriority(), os::Operation::QueuePriority::High);
+  waitForQueue();
+  ASSERT_EQ(server_.requestCount(), 1u);
+  auto request = server_.requests()[0];
+  EXPECT_EQ(request.headers.value("X-Extra"), "yes");
+  EXPECT_EQ(request.headers.value("X-Filtered"), "h.png");
+  EXPECT_FALSE(request.headers.value("Accept") == std::optional<std::string>("image/webp,image/*;q=0.8"));
+}
+
+TEST_F(DownloaderTest, LastInFirstOutStartsTheNewestFirst) {
+  for (auto path : {"/1.png", "/2.png", "/3.png"}) server_.route("GET", path, imageAnswer(png(2, 2)));
+  downloader_->setMaxConcurrentDownloads(1);
+  downloader_->setExecutionOrder(BNDownloadOrderLIFO);
+  downloader_->setSuspended(true);
+  Result r1, r2, r3;
+  downloader_->downloadImageWithURL(url("/1.png"), 0, nullptr, recordInto(r1));
+  downloader_->downloadImageWithURL(url("/2.png"), 0, nullptr, recordInto(r2));
+  downloader_->downloadImageWithURL(url("/3.png"), 0, nullptr, recordInto(r3));
+  downloader_->setSuspended(false);
+  waitForQueue();
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].path, "/3.png");
+  EXPECT_EQ(requests[1].path, "/2.png");
+  EXPECT_EQ(requests[2].path, "/1.png");
+}
+
+TEST_F(DownloaderTest, HTTPSCertificatesAreVerified) {
+  HttpTestServer secure(true);  // a self-signed certificate
+  secure.route("GET", "/s.png", imageAnswer(png(2, 2)));
+  Result result;
+  downloader_->downloadImageWithURL(os::URL::parse(secure.url("/s.png")), BNDownloadAllowInvalidCertificates, nullptr,
+                                    recordInto(result));
+  waitForQueue();
+  ASSERT_TRUE(result.called);
+  EXPECT_FALSE(result.image);
+  ASSERT_TRUE(result.error);
+  EXPECT_EQ(result.error->domain, os::kURLErrorDomain);
+  EXPECT_LE(result.error->code, os::kURLErrorSecureConnectionFailed);
+}
+
+TEST_F(DownloaderTest, ExifOrientationValuesMapToImageOrientations) {
+  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(6), os::ImageOrientation::Right);
+  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(5), os::ImageOrientation::LeftMirrored);
+  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(0), os::ImageOrientation::Up);
+}
+
+}  // namespace
