@@ -5,8 +5,9 @@
 #include <string>
 
 #include "os/views/ViewController.h"
+#include "ui/widgets/KHProgressHUD.h"
 
-class NQBaseViewController : public os::ViewController {
+class NQBaseViewController : public os::ViewController, public KHProgressHUDDelegate {
  public:
   NQBaseViewController() = default;
   std::string className() const override { return "NQBaseViewController"; }

@@ -19,7 +19,7 @@ void Control::removeTarget(const void* target, unsigned events) {
 }
 
 void Control::sendActionsForControlEvents(unsigned events) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   auto targets = targets_;
   for (auto& t : targets) {
     if (t.events & events) (*t.action)(*this);
@@ -66,7 +66,29 @@ void Control::setContentVerticalAlignment(ControlContentVerticalAlignment a) {
   setNeedsLayout();
 }
 
+void Control::setTouchAreaMargins(EdgeInsets m) {
+  touchMargins_ = EdgeInsets{std::max(0.0, m.top), std::max(0.0, m.left), std::max(0.0, m.bottom), std::max(0.0, m.right)};
+}
+
+Rect Control::touchArea() const {
+  Rect b = bounds();
+  return Rect(b.origin.x - touchMargins_.left, b.origin.y - touchMargins_.top,
+              b.size.width + touchMargins_.left + touchMargins_.right, b.size.height + touchMargins_.top + touchMargins_.bottom);
+}
+
+bool Control::pointInside(Point p, const Event* event) const {
+  if (touchMargins_ == EdgeInsets{}) return View::pointInside(p, event);
+  Rect r = touchArea();
+  return p.x >= r.minX() && p.x < r.maxX() && p.y >= r.minY() && p.y < r.maxY();
+}
+
 std::shared_ptr<View> Control::hitTest(Point point, const Event* event) {
+  if (!(touchMargins_ == EdgeInsets{})) {
+    // An enlarged control takes every touch in its area, but never while hidden or inert.
+    if (isHidden() || !isUserInteractionEnabled() || alpha() < 0.01 || !enabled_) return nullptr;
+    if (!pointInside(point, event)) return nullptr;
+    return std::static_pointer_cast<View>(shared_from_this());
+  }
   if (!enabled_) {
     // A disabled control swallows nothing: the touch goes to what lies behind it.
     return nullptr;
@@ -112,7 +134,7 @@ void Control::touchesEnded(const TouchList& touches, const Event*) {
   tracking_ = false;
   bool inside = trackingContains(touches.front()->locationInView(this));
   setHighlighted(false);
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (inside) {
     didTapInside(*touches.front());
     sendActionsForControlEvents(kControlEventTouchUpInside);

@@ -70,7 +70,15 @@ class Control : public View {
   ControlContentVerticalAlignment contentVerticalAlignment() const { return vAlign_; }
   void setContentVerticalAlignment(ControlContentVerticalAlignment a);
 
+  // Margins around the bounds that still take touches (negative values are not allowed). With
+  // any margin set the control answers hit tests for the whole enlarged rectangle by itself,
+  // whatever its subviews.
+  EdgeInsets touchAreaMargins() const { return touchMargins_; }
+  void setTouchAreaMargins(EdgeInsets margins);
+  Rect touchArea() const;
+
   std::shared_ptr<View> hitTest(Point point, const Event* event) override;
+  bool pointInside(Point point, const Event* event) const override;
   // A single tap recognizer of an enclosing view does not take a tap on a control.
   bool gestureRecognizerShouldBegin(GestureRecognizer& recognizer) override;
 
@@ -91,6 +99,7 @@ class Control : public View {
     std::shared_ptr<Action> action;
   };
   std::vector<Target> targets_;
+  EdgeInsets touchMargins_;
   bool enabled_ = true, selected_ = false, highlighted_ = false;
   bool tracking_ = false, inside_ = false;
   ControlContentHorizontalAlignment hAlign_ = ControlContentHorizontalAlignment::Center;

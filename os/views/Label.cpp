@@ -88,13 +88,8 @@ void Label::drawTextInRect(const Rect& rect) {
     context->drawText(text_, rect.offsetBy(shadowOffset_.width, shadowOffset_.height), font_, lineBreak_, alignment_);
   }
   context->setFillColor(color);
-  // One line is not wrapped: the break mode truncates or clips it.
-  LineBreakMode mode = lineBreak_;
-  if (lines_ != 1 && (mode == LineBreakMode::TruncateTail || mode == LineBreakMode::TruncateHead ||
-                      mode == LineBreakMode::TruncateMiddle || mode == LineBreakMode::Clip)) {
-    mode = LineBreakMode::WordWrap;
-  }
-  context->drawText(text_, rect, font_, lines_ == 1 ? lineBreak_ : mode, alignment_);
+  // The engine wraps, then truncates or clips the last line that fits the rectangle.
+  context->drawText(text_, rect, font_, lineBreak_, alignment_);
   context->restoreState();
 }
 

@@ -48,7 +48,7 @@ std::shared_ptr<BarButtonItem> BarButtonItem::fixedSpace(double width) {
 
 void BarButtonItem::trigger() {
   if (!enabled_ || !action_) return;
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   auto action = action_;
   action(*this);
 }

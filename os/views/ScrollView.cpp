@@ -27,7 +27,7 @@ ScrollView::~ScrollView() {
 
 void ScrollView::setContentOffset(Point p) {
   if (p == contentOffset()) return;
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   setBounds(Rect(p, bounds().size));
   contentOffsetDidChange();
   if (auto d = delegate()) d->scrollViewDidScroll(*this);
@@ -126,7 +126,7 @@ bool ScrollView::gestureRecognizerShouldBegin(GestureRecognizer& recognizer) {
 }
 
 void ScrollView::handlePan(PanGestureRecognizer& pan) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   switch (pan.state()) {
     case GestureRecognizerState::Began:
       beginDragging();
@@ -157,7 +157,7 @@ void ScrollView::beginDragging() {
 }
 
 void ScrollView::endDragging(Point velocity) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (!dragging_) beginDragging();
   tracking_ = false;
   if (!canScrollHorizontally()) velocity.x = 0;
@@ -202,6 +202,13 @@ void ScrollView::endDragging(Point velocity) {
     decelerating_ = false;
     if (auto d = delegate()) d->scrollViewDidEndDecelerating(*this);
   });
+}
+
+bool ScrollView::stopMotionForTouch() {
+  // Programmatic scroll animations run to their end (their owners wait for it).
+  bool moving = decelerating_;
+  stopDeceleration();
+  return moving;
 }
 
 void ScrollView::stopDeceleration() {

@@ -122,6 +122,10 @@ class ScrollView : public View {
   bool gestureRecognizerShouldBegin(GestureRecognizer& recognizer) override;
   void describeForDump(std::vector<std::string>& parts) const override;
 
+  // A finger coming down stops a deceleration under way (no end callback, as on the platform);
+  // true when there was one.
+  bool stopMotionForTouch();
+
   // Drivers: the release the pan recognizer would produce, with a velocity in points/second.
   void endDragging(Point velocity);
 

@@ -209,7 +209,7 @@ std::size_t TableView::reusableCellCount(const std::string& identifier) const {
 }
 
 void TableView::reloadData() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   loaded_ = true;
   recycleAllVisible();
   selected_.clear();
@@ -334,7 +334,7 @@ void TableView::setBounds(const Rect& b) {
 }
 
 void TableView::layoutSubviews() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   ScrollView::layoutSubviews();
   if (!loaded_) reloadData();
   Rect b = bounds();
@@ -431,7 +431,7 @@ std::optional<IndexPath> TableView::indexPathForSelectedRow() const {
 }
 
 void TableView::userSelectRowAtIndexPath(const IndexPath& requested) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   checkRow(requested);
   auto d = tableDelegate();
   std::optional<IndexPath> ip = requested;
@@ -478,6 +478,8 @@ TableViewCell* TableView::cellForTouch(const Touch& touch) const {
 void TableView::touchesBegan(const TouchList& touches, const Event* event) {
   touchedRow_.reset();
   if (touches.empty() || !allowsSelection_ || editing_) return;
+  // A touch that stopped the list's motion selects nothing.
+  if (touches.front()->stoppedScrolling()) return;
   if (auto* cell = cellForTouch(*touches.front())) {
     touchedRow_ = indexPathForCell(cell);
     if (touchedRow_ && cell->selectionStyle() != TableViewCellSelectionStyle::None) cell->setHighlighted(true, false);

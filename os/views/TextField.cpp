@@ -35,7 +35,7 @@ void TextField::setText(std::string t) {
 }
 
 bool TextField::replaceCharactersInRange(TextRange range, const std::string& replacement) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (auto d = delegate(); d && !d->shouldChangeCharactersInRange(*this, range, replacement)) return false;
   auto changed = replacingUTF16Range(text_, range, replacement);
   if (!changed) return false;
@@ -57,7 +57,7 @@ bool TextField::deleteBackward() {
 }
 
 bool TextField::pressReturn() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (auto d = delegate(); d && !d->textFieldShouldReturn(*this)) return false;
   sendActionsForControlEvents(kControlEventEditingDidEndOnExit);
   return true;
@@ -86,7 +86,7 @@ bool TextField::resignFirstResponder() {
 }
 
 void TextField::didBecomeFirstResponder() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   editing_ = true;
   if (clearsOnBegin_) text_.clear();
   if (auto app = Application::shared()) app->showKeyboard();
@@ -96,7 +96,7 @@ void TextField::didBecomeFirstResponder() {
 }
 
 void TextField::didResignFirstResponder() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   editing_ = false;
   if (auto d = delegate()) d->textFieldDidEndEditing(*this);
   sendActionsForControlEvents(kControlEventEditingDidEnd);

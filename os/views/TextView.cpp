@@ -29,7 +29,7 @@ void TextView::setDelegate(std::weak_ptr<TextViewDelegate> d) {
 }
 
 bool TextView::replaceCharactersInRange(TextRange range, const std::string& replacement) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (auto d = textViewDelegate(); d && !d->shouldChangeTextInRange(*this, range, replacement)) return false;
   auto changed = replacingUTF16Range(text_, range, replacement);
   if (!changed) return false;
@@ -60,7 +60,7 @@ bool TextView::resignFirstResponder() {
 }
 
 void TextView::didBecomeFirstResponder() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   editing_ = true;
   if (auto app = Application::shared()) app->showKeyboard();
   if (auto d = textViewDelegate()) d->textViewDidBeginEditing(*this);
@@ -68,7 +68,7 @@ void TextView::didBecomeFirstResponder() {
 }
 
 void TextView::didResignFirstResponder() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   editing_ = false;
   if (auto d = textViewDelegate()) d->textViewDidEndEditing(*this);
   NotificationCenter::defaultCenter().post(kTextViewTextDidEndEditingNotification, this);

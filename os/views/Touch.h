@@ -23,17 +23,19 @@ class Touch {
   double timestamp() const { return timestamp_; }
   int tapCount() const { return tapCount_; }
   // The view the touch began in (hit testing), and its window.
-  View* view() const { return view_; }
+  View* view() const { return viewRef_.expired() ? nullptr : view_; }
   Window* window() const { return window_; }
   // In the coordinates of `view`; window coordinates when view is null.
   Point locationInView(const View* view) const;
   Point previousLocationInView(const View* view) const;
   Point locationInWindow() const { return location_; }
   const std::vector<std::shared_ptr<GestureRecognizer>>& gestureRecognizers() const { return recognizers_; }
+  // The touch came down on content that was still moving and only stopped it.
+  bool stoppedScrolling() const { return stoppedScrolling_; }
 
   // Moves the touch on (drivers and the window set these).
   void update(TouchPhase phase, Point locationInWindow, double timestamp);
-  void setView(View* view) { view_ = view; }
+  void setView(View* view);
   void setTapCount(int n) { tapCount_ = n; }
 
  private:
@@ -41,6 +43,7 @@ class Touch {
   friend class GestureRecognizer;
   Window* window_;
   View* view_ = nullptr;
+  std::weak_ptr<Responder> viewRef_;  // the view may go away while the finger is down
   Point location_, previous_;
   double timestamp_;
   int tapCount_;
@@ -48,6 +51,7 @@ class Touch {
   std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
   // Set when a recognizer took the touch away from its view.
   bool cancelledInView_ = false;
+  bool stoppedScrolling_ = false;
 };
 
 class Event {

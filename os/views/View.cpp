@@ -227,7 +227,7 @@ void View::exchangeSubviewAtIndex(std::size_t a, std::size_t b) {
 
 void View::removeFromSuperview() {
   if (!superview_) return;
-  auto keep = std::static_pointer_cast<View>(shared_from_this());
+  auto keep = weak_from_this().lock();
   Window* oldWindow = window();
   willMoveToSuperview(nullptr);
   propagateWindow(oldWindow, nullptr, true);
@@ -299,10 +299,11 @@ void View::displaySubtree() {
 }
 
 void View::sizeToFit() {
+  // The frame keeps its top-left corner.
   Size s = sizeThatFits(bounds_.size);
   Rect f = frame();
   setBounds(Rect(bounds_.origin, s));
-  (void)f;
+  if (layer_->transform().isIdentity()) center_ = Point{f.origin.x + s.width / 2, f.origin.y + s.height / 2};
 }
 
 // ----- hit testing and conversion -----
@@ -505,7 +506,7 @@ void Layer::addSublayer(std::shared_ptr<Layer> layer) {
 void Layer::removeFromSuperlayer() {
   if (!superlayer_) return;
   auto& list = superlayer_->sublayers_;
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& l) { return l.get() == this; }), list.end());
   superlayer_ = nullptr;
 }

@@ -84,7 +84,7 @@ void ViewController::addChildViewController(const std::shared_ptr<ViewController
 
 void ViewController::removeFromParentViewController() {
   if (!parent_) return;
-  auto keep = std::static_pointer_cast<ViewController>(shared_from_this());
+  auto keep = weak_from_this().lock();
   ViewController* parent = parent_;
   auto& list = parent->children_;
   list.erase(std::remove_if(list.begin(), list.end(), [this](const auto& c) { return c.get() == this; }), list.end());
@@ -101,7 +101,7 @@ std::vector<ViewController*> ViewController::childrenForAppearance() const {
 }
 
 void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (appearing) {
     if (appearance_ == Appearance::Appearing || appearance_ == Appearance::Appeared) return;
     view();
@@ -118,7 +118,7 @@ void ViewController::beginAppearanceTransition(bool appearing, bool animated) {
 }
 
 void ViewController::endAppearanceTransition() {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (appearance_ == Appearance::Appearing) {
     appearance_ = Appearance::Appeared;
     viewDidAppear(appearanceAnimated_);
@@ -212,27 +212,33 @@ void ViewController::dismissViewController(bool animated, std::function<void()> 
     return;
   }
   auto keepHost = std::static_pointer_cast<ViewController>(host->shared_from_this());
-  auto presented = host->presented_;
-  // A controller presented by the one going away goes with it.
-  if (presented->presented_) presented->presented_->presenting_ = nullptr, presented->presented_ = nullptr;
-  Window* window = presented->isViewLoaded() ? presented->view_->window() : nullptr;
+  // Everything presented from here on goes; the one on screen is the last of the chain.
+  std::vector<std::shared_ptr<ViewController>> chain;
+  for (auto c = host->presented_; c; c = c->presented_) chain.push_back(c);
+  auto top = chain.back();
+  Window* window = top->isViewLoaded() ? top->view_->window() : nullptr;
   bool visible = window != nullptr;
   if (visible) {
-    presented->beginAppearanceTransition(false, animated);
+    top->beginAppearanceTransition(false, animated);
     host->beginAppearanceTransition(true, animated);
     auto hostView = host->view();
     if (!hostView->window()) {
       auto siblings = window->subviews();
-      auto it = std::find(siblings.begin(), siblings.end(), presented->view_);
+      auto it = std::find(siblings.begin(), siblings.end(), top->view_);
       window->insertSubview(hostView, static_cast<std::size_t>(it - siblings.begin()));
     }
   }
   host->presented_ = nullptr;
-  presented->presenting_ = nullptr;
-  runTransition(animated, [keepHost, presented, visible, completion = std::move(completion)] {
-    if (presented->view_) presented->view_->removeFromSuperview();
+  for (auto& c : chain) {
+    c->presenting_ = nullptr;
+    c->presented_ = nullptr;
+  }
+  runTransition(animated, [keepHost, chain, top, visible, completion = std::move(completion)] {
+    for (auto& c : chain) {
+      if (c->view_) c->view_->removeFromSuperview();
+    }
     if (visible) {
-      presented->endAppearanceTransition();
+      top->endAppearanceTransition();
       keepHost->endAppearanceTransition();
     }
     if (completion) completion();

@@ -34,7 +34,7 @@ class ConnectionLoader : public WebPageLoader, public URLConnectionDelegate, pub
   }
   std::optional<URLRequest> willSendRequest(URLConnection&, const URLRequest& request, const HTTPURLResponse&) override {
     if (callbacks_.willRedirect && !callbacks_.willRedirect(request)) {
-      auto keep = shared_from_this();
+      auto keep = weak_from_this().lock();
       cancel();
       return std::nullopt;
     }
@@ -48,14 +48,14 @@ class ConnectionLoader : public WebPageLoader, public URLConnectionDelegate, pub
   }
   void didReceiveData(URLConnection&, const Data& data) override { page_.body.insert(page_.body.end(), data.begin(), data.end()); }
   void didFinishLoading(URLConnection&) override {
-    auto keep = shared_from_this();
+    auto keep = weak_from_this().lock();
     auto done = std::move(callbacks_.finished);
     connection_.reset();
     callbacks_ = Callbacks{};
     if (done) done(page_);
   }
   void didFailWithError(URLConnection&, const Error& error) override {
-    auto keep = shared_from_this();
+    auto keep = weak_from_this().lock();
     auto failed = std::move(callbacks_.failed);
     connection_.reset();
     callbacks_ = Callbacks{};
@@ -191,7 +191,7 @@ void WebView::navigate(const URLRequest& request, WebViewNavigationType type, bo
 }
 
 void WebView::show(Entry entry, bool addToHistory) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   if (addToHistory) {
     if (index_ + 1 < static_cast<long>(history_.size())) history_.erase(history_.begin() + index_ + 1, history_.end());
     history_.push_back(std::move(entry));
@@ -205,7 +205,7 @@ void WebView::show(Entry entry, bool addToHistory) {
 }
 
 void WebView::fail(const Error& error) {
-  auto keep = shared_from_this();
+  auto keep = weak_from_this().lock();
   loading_ = false;
   if (auto d = delegate()) d->didFailLoadWithError(*this, error);
 }

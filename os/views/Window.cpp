@@ -6,6 +6,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/views/GestureRecognizer.h"
 #include "os/views/Screen.h"
+#include "os/views/ScrollView.h"
 #include "os/views/ViewController.h"
 
 namespace os {
@@ -118,8 +119,12 @@ void Window::sendEvent(const Event& event) {
   for (auto& touch : event.allTouches()) {
     if (touch->phase() == TouchPhase::Began) {
       auto hit = hitTest(convertPointFromView(touch->locationInWindow(), nullptr), &event);
-      touch->view_ = hit.get();
+      touch->setView(hit.get());
       touch->cancelledInView_ = false;
+      touch->stoppedScrolling_ = false;
+      for (View* v = hit.get(); v; v = v->superviewPtr()) {
+        if (auto* scroll = dynamic_cast<ScrollView*>(v); scroll && scroll->stopMotionForTouch()) touch->stoppedScrolling_ = true;
+      }
       touch->recognizers_.clear();
       for (View* v = hit.get(); v; v = v->superviewPtr()) {
         for (auto& gr : v->gestureRecognizers()) {
@@ -139,10 +144,9 @@ void Window::sendEvent(const Event& event) {
   for (auto& b : batches) b.recognizer->deliver(b.phase, b.touches, event);
   // Then the touched views, unless a recognizer took the touch.
   for (auto& touch : event.allTouches()) {
-    View* view = touch->view_;
-    if (!view || touch->cancelledInView_) continue;
-    auto keep = view->weak_from_this().lock();
-    if (!keep) continue;
+    auto keep = touch->viewRef_.lock();
+    View* view = touch->view();
+    if (!keep || !view || touch->cancelledInView_) continue;
     TouchList one{touch};
     switch (touch->phase()) {
       case TouchPhase::Began: view->touchesBegan(one, &event); break;
@@ -198,6 +202,11 @@ Point Touch::locationInView(const View* view) const {
 Point Touch::previousLocationInView(const View* view) const {
   if (!view) return previous_;
   return view->convertPointFromView(previous_, nullptr);
+}
+
+void Touch::setView(View* view) {
+  view_ = view;
+  viewRef_ = view ? view->weak_from_this() : std::weak_ptr<Responder>();
 }
 
 void Touch::update(TouchPhase phase, Point location, double timestamp) {

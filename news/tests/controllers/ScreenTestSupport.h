@@ -1,7 +1,7 @@
 #pragma once
-// Set-up for the window and controller tree tests: a virtual clock, a sandbox, a 320 x 568
-// phone (scale 1, so snapshots stay small), a key window, and a fresh shared side-menu
-// container. A Finger plays one touch step by step so drags end exactly where a test wants.
+// The window and controller tree under test: a virtual clock, a sandbox, a 320 x 568 phone
+// (scale 1 keeps snapshots small), a key window and a fresh shared side-menu container. A
+// Finger plays one touch sample by sample, so drags end exactly where a test wants.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -13,8 +13,8 @@
 #include "os/testing/TestSandbox.h"
 #include "os/testing/TouchDriver.h"
 #include "os/views/Device.h"
+#include "os/views/GestureRecognizer.h"
 #include "os/views/Touch.h"
-#include "os/views/View.h"
 #include "os/views/Window.h"
 
 namespace newstest {
@@ -22,7 +22,6 @@ namespace newstest {
 inline os::DeviceProfile phone(const std::string& systemVersion) {
   os::DeviceProfile p;
   p.systemVersion = systemVersion;
-  p.screenSize = os::Size{320, 568};
   p.screenScale = 1;
   return p;
 }
@@ -31,57 +30,43 @@ class ScreenFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     os::View::clearAnimationLog();
-    side = std::make_shared<NQSideViewController>();
     NQSideViewController::setShared(side);
-    window = std::make_shared<os::Window>();
     window->setBackgroundColor(os::Color::white());
     window->makeKeyAndVisible();
   }
   void TearDown() override {
     os::TouchDriver::advance(2);
     window->setHidden(true);
-    window.reset();
     NQSideViewController::setShared(nullptr);
-    side.reset();
-    os::RunLoop::main()->runUntilIdle();
   }
-  // Puts the container on screen with these children.
-  void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left,
-                std::shared_ptr<os::ViewController> right = nullptr) {
+  void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
     side->setRootViewController(std::move(centre));
     side->setLeftViewController(std::move(left));
-    if (right) side->setRightViewController(std::move(right));
     window->setRootViewController(side);
     os::TouchDriver::settle();
   }
   double centreX() const { return side->rootViewController()->view()->frame().origin.x; }
-  static double lastAnimationDuration() {
-    const auto& log = os::View::animationLog();
-    return log.empty() ? -1 : log.back().duration;
-  }
+  static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
 
   os::VirtualClockScope clock;
   os::TestSandbox sandbox;
   os::DeviceProfileScope device{phone("7.0")};
-  std::shared_ptr<os::Window> window;
-  std::shared_ptr<NQSideViewController> side;
+  std::shared_ptr<os::Window> window = std::make_shared<os::Window>();
+  std::shared_ptr<NQSideViewController> side = std::make_shared<NQSideViewController>();
 };
 
-// One finger, moved sample by sample (1/60 s apart on the clock).
 class Finger {
  public:
   Finger(os::Window& window, os::Point at) : window_(window) {
     touch_ = std::make_shared<os::Touch>(&window, at, os::Clock::monotonic());
     send();
   }
-  void moveTo(double x, double y) {
+  void moveToX(double x) {
     os::Clock::advance(os::TouchDriver::kSampleInterval);
     os::RunLoop::main()->runUntilIdle();
-    touch_->update(os::TouchPhase::Moved, os::Point{x, y}, os::Clock::monotonic());
+    touch_->update(os::TouchPhase::Moved, os::Point{x, touch_->locationInWindow().y}, os::Clock::monotonic());
     send();
   }
-  // Moves horizontally, keeping the height.
-  void moveToX(double x) { moveTo(x, touch_->locationInWindow().y); }
   void lift() { finish(os::TouchPhase::Ended); }
   void cancel() { finish(os::TouchPhase::Cancelled); }
 
@@ -91,19 +76,15 @@ class Finger {
     send();
     os::RunLoop::main()->runUntilIdle();
   }
-  void send() {
-    os::Event event({touch_}, touch_->timestamp());
-    window_.sendEvent(event);
-  }
+  void send() { window_.sendEvent(os::Event({touch_}, touch_->timestamp())); }
   os::Window& window_;
   std::shared_ptr<os::Touch> touch_;
 };
 
-// A finger put down at x0 that crosses the pan's 10-point start distance in its first sample
-// (the gesture begins there) and ends `travel` points right of x0.
-inline void dragRight(os::Window& window, double x0, double y, double travel) {
+// Put down at x0, the pan begins at the first sample (10 points on), released `travel` from x0.
+inline void drag(os::Window& window, double x0, double y, double travel) {
   Finger f(window, os::Point{x0, y});
-  f.moveToX(x0 + os::PanGestureRecognizer::kHysteresis);
+  f.moveToX(x0 + (travel < 0 ? -1 : 1) * os::PanGestureRecognizer::kHysteresis);
   f.moveToX(x0 + travel);
   f.lift();
 }

@@ -173,3 +173,60 @@ TEST_F(ApplicationTest, StatusBarAndScreenFollowTheDeviceProfile) {
 
 }  // namespace
 }  // namespace os::test
+
+namespace os::test {
+namespace {
+
+TEST_F(ApplicationTest, URLsOfApplicationsThatAreNotRunningAreTakenButGoNowhere) {
+  app->launch();
+  URLSchemeTable::registerScheme("weixin", "com.example.notrunning");
+  delegate->trace.clear();
+  EXPECT_TRUE(app->openURL(*URL::parse("weixin://app/123/sendreq/")));
+  RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(delegate->trace.events.empty());
+  EXPECT_EQ(app->applicationState(), ApplicationState::Active);
+  EXPECT_EQ(app->openedURLs().back().scheme(), "weixin");
+  // A scheme the device answers itself counts as opened.
+  EXPECT_TRUE(app->openURL(*URL::parse("itms-apps://itunes.example.com/app/id123456789")));
+  EXPECT_FALSE(app->openURL(*URL::parse("relative/path")));
+}
+
+TEST_F(ApplicationTest, LocalNotificationsAreKeptAndShownWhileActive) {
+  struct Local : AppTrace {
+    void didReceiveLocalNotification(Application&, const LocalNotification& n) override { trace.add("local " + n.alertBody); }
+  };
+  auto local = std::make_shared<Local>();
+  app->setDelegate(local);
+  LocalNotification n;
+  n.alertBody = "downloaded";
+  n.fireDate = Date::now().addingTimeInterval(60);
+  app->scheduleLocalNotification(n);
+  EXPECT_EQ(app->scheduledLocalNotifications().size(), 1u);
+  app->cancelLocalNotification(n);
+  EXPECT_TRUE(app->scheduledLocalNotifications().empty());
+  app->presentLocalNotificationNow(n);  // not active yet: only recorded
+  app->launch();
+  app->presentLocalNotificationNow(n);
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(local->trace.events.back(), "local downloaded");
+  EXPECT_EQ(app->presentedLocalNotifications().size(), 2u);
+}
+
+TEST_F(ApplicationTest, MemoryWarningsAndOrientationChangesAreBroadcast) {
+  std::vector<std::string> posted;
+  auto& center = NotificationCenter::defaultCenter();
+  auto t1 = center.addObserver(kApplicationDidReceiveMemoryWarningNotification, nullptr,
+                               [&](const Notification& n) { posted.push_back(n.name); });
+  auto t2 = center.addObserver(kDeviceOrientationDidChangeNotification, nullptr, [&](const Notification& n) { posted.push_back(n.name); });
+  app->receiveMemoryWarning();
+  Device::current().setOrientation(DeviceOrientation::LandscapeLeft);
+  Device::current().setOrientation(DeviceOrientation::LandscapeLeft);  // no change, no post
+  Device::current().setOrientation(DeviceOrientation::Portrait);
+  center.removeObserver(t1);
+  center.removeObserver(t2);
+  EXPECT_EQ(posted, (std::vector<std::string>{kApplicationDidReceiveMemoryWarningNotification, kDeviceOrientationDidChangeNotification,
+                                              kDeviceOrientationDidChangeNotification}));
+}
+
+}  // namespace
+}  // namespace os::test

@@ -1,0 +1,80 @@
+#include "os/testing/TouchCommands.h"
+
+#include <sstream>
+#include <vector>
+
+#include "os/core/String.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/ScreenDump.h"
+#include "os/testing/TouchDriver.h"
+#include "os/views/TextField.h"
+#include "os/views/TextView.h"
+
+namespace os {
+
+namespace {
+bool numbers(std::istringstream& in, std::vector<double>& out, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    double v;
+    if (!(in >> v)) return false;
+    out.push_back(v);
+  }
+  return true;
+}
+}  // namespace
+
+std::string runTouchCommand(const std::string& raw) {
+  std::string line = trimWhitespace(raw);
+  if (line.empty()) return "";
+  std::istringstream in(line);
+  std::string verb;
+  in >> verb;
+  verb = lowercaseASCII(verb);
+  std::vector<double> n;
+  if (verb == "tap" || verb == "doubletap") {
+    if (!numbers(in, n, 2)) return "error: " + verb + " needs X Y";
+    bool taken = verb == "tap" ? TouchDriver::tap(Point{n[0], n[1]}) : TouchDriver::doubleTap(Point{n[0], n[1]});
+    return taken ? "" : "error: nothing at that point";
+  }
+  if (verb == "drag") {
+    if (!numbers(in, n, 4)) return "error: drag needs X1 Y1 X2 Y2";
+    TouchDriver::pan(Point{n[0], n[1]}, Point{n[2], n[3]});
+    return "";
+  }
+  if (verb == "alert") {
+    std::string rest = trimWhitespace(line.substr(verb.size()));
+    bool ok;
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
+      ok = TouchDriver::pressAlertButton(rest.substr(1, rest.size() - 2));
+    } else {
+      std::istringstream num(rest);
+      long index;
+      if (!(num >> index)) return "error: alert needs an index or a quoted title";
+      ok = TouchDriver::pressAlertButton(index);
+    }
+    return ok ? "" : "error: no such alert button";
+  }
+  if (verb == "type") {
+    std::string text = line.size() > 5 ? line.substr(5) : "";
+    Responder* r = Responder::currentFirstResponder();
+    if (auto* field = dynamic_cast<TextField*>(r)) return TouchDriver::typeText(*field, text) ? "" : "error: text refused";
+    if (auto* view = dynamic_cast<TextView*>(r)) return TouchDriver::typeText(*view, text) ? "" : "error: text refused";
+    return "error: no text input is editing";
+  }
+  if (verb == "return") return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
+  if (verb == "wait") {
+    if (!numbers(in, n, 1) || n[0] < 0) return "error: wait needs SECONDS";
+    if (Clock::isVirtual()) {
+      TouchDriver::advance(n[0]);
+    } else {
+      RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(n[0]));
+      TouchDriver::settle();
+    }
+    return "";
+  }
+  if (verb == "dump") return dumpScreen();
+  return "error: unknown command \"" + verb + "\"";
+}
+
+}  // namespace os

@@ -1,0 +1,89 @@
+#include <gtest/gtest.h>
+
+#include "os/graphics/GraphicsContext.h"
+#include "os/graphics/Image.h"
+#include "os/testing/TouchCommands.h"
+#include "os/views/Button.h"
+#include "os/views/PhotoAlbum.h"
+#include "ViewsTestSupport.h"
+
+namespace os::test {
+namespace {
+
+using RenderingTest = ScreenTest;
+
+// Renders the key window's layer into an image of its size, as a snapshot of the screen does.
+std::shared_ptr<Image> snapshot(Window& window, double scale) {
+  beginImageContext(window.bounds().size, true, scale);
+  window.layer().renderInContext(*currentGraphicsContext());
+  auto image = imageFromCurrentImageContext();
+  endImageContext();
+  return image;
+}
+
+TEST_F(RenderingTest, ASnapshotShowsViewsWhereTheyAreWithTheirTransforms) {
+  window->setBackgroundColor(Color::white());
+  auto box = makeView<View>(Rect(10, 20, 30, 40));
+  box->setBackgroundColor(Color::red());
+  window->addSubview(box);
+  auto moved = makeView<View>(Rect(100, 100, 20, 20));
+  moved->setBackgroundColor(Color::blue());
+  moved->setTransform(AffineTransform::makeScale(2, 2));  // covers 90..130
+  window->addSubview(moved);
+  auto gone = makeView<View>(Rect(200, 200, 20, 20));
+  gone->setBackgroundColor(Color::green());
+  gone->setHidden(true);
+  window->addSubview(gone);
+
+  auto image = snapshot(*window, 1);
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->pixelWidth(), 320);
+  const Bitmap& b = image->bitmap();
+  auto rgb = [&](int x, int y) {
+    const std::uint8_t* p = b.pixel(x, y);
+    return std::tuple<int, int, int>(p[0], p[1], p[2]);
+  };
+  EXPECT_EQ(rgb(15, 25), std::make_tuple(255, 0, 0));
+  EXPECT_EQ(rgb(45, 25), std::make_tuple(255, 255, 255));
+  EXPECT_EQ(rgb(92, 92), std::make_tuple(0, 0, 255));
+  EXPECT_EQ(rgb(128, 128), std::make_tuple(0, 0, 255));
+  EXPECT_EQ(rgb(205, 205), std::make_tuple(255, 255, 255));
+}
+
+TEST_F(RenderingTest, SavedPhotosLandInTheDeviceAlbum) {
+  auto image = snapshot(*window, 2);
+  int done = 0;
+  const Error* seen = reinterpret_cast<const Error*>(1);
+  PhotoAlbum::saveImage(image, [&](const Error* e) {
+    ++done;
+    seen = e;
+  });
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(done, 1);
+  EXPECT_EQ(seen, nullptr);
+  ASSERT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+  bool failed = false;
+  PhotoAlbum::saveImage(nullptr, [&](const Error* e) { failed = e != nullptr; });
+  RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+}
+
+TEST_F(RenderingTest, CommandsDriveTheScreenAsTheRunningReaderDoes) {
+  int taps = 0;
+  auto button = makeView<Button>(Rect(100, 100, 50, 50));
+  button->setTitle("OK", kControlStateNormal);
+  button->addTarget(nullptr, [&](Control&) { ++taps; }, kControlEventTouchUpInside);
+  window->addSubview(button);
+  EXPECT_EQ(runTouchCommand("tap 120 120"), "");
+  EXPECT_EQ(taps, 1);
+  EXPECT_EQ(runTouchCommand("tap 5"), "error: tap needs X Y");
+  EXPECT_EQ(runTouchCommand("type hello"), "error: no text input is editing");
+  EXPECT_EQ(runTouchCommand("alert 0"), "error: no such alert button");
+  EXPECT_EQ(runTouchCommand("fly away"), "error: unknown command \"fly\"");
+  EXPECT_EQ(runTouchCommand("wait 0.5"), "");
+  EXPECT_NE(runTouchCommand("dump").find("Button (100, 100, 50, 50) title=\"OK\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace os::test

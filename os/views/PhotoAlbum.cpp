@@ -1,0 +1,56 @@
+#include "os/views/PhotoAlbum.h"
+
+#include <algorithm>
+
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/FileLock.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+
+namespace os {
+
+namespace {
+std::string albumFolder() { return appendingPathComponent(Sandbox::current()->deviceDirectory(), "PhotoAlbum"); }
+}  // namespace
+
+std::vector<std::string> PhotoAlbum::savedImagePaths() {
+  std::vector<std::string> out;
+  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(albumFolder());
+  if (!names) return out;
+  for (auto& n : *names) {
+    if (hasPrefix(n, "IMG_") && hasSuffix(n, ".png")) out.push_back(appendingPathComponent(albumFolder(), n));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+void PhotoAlbum::saveImage(const std::shared_ptr<const Image>& image, std::function<void(const Error*)> completion) {
+  std::optional<Error> failure;
+  if (!image) {
+    failure = Error::withDescription(kImageErrorDomain, kImageErrorEncode, "no image to save");
+  } else {
+    Error error;
+    auto data = encodePNG(*image, &error);
+    auto& fm = FileManager::defaultManager();
+    if (!data) {
+      failure = error;
+    } else if (!fm.createDirectoryAtPath(albumFolder(), true, &error)) {
+      failure = error;
+    } else {
+      FileLock lock(appendingPathComponent(albumFolder(), ".lock"), FileLock::Mode::Exclusive);
+      std::size_t next = savedImagePaths().size() + 1;
+      std::string path;
+      do {
+        path = appendingPathComponent(albumFolder(), format("IMG_%04zu.png", next++));
+      } while (fm.fileExistsAtPath(path));
+      if (!fm.writeData(*data, path, WriteOptions{}, &error)) failure = error;
+    }
+  }
+  if (!completion) return;
+  RunLoop::main()->post([completion = std::move(completion), failure] { completion(failure ? &*failure : nullptr); });
+}
+
+}  // namespace os

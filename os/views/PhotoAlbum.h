@@ -1,0 +1,23 @@
+#pragma once
+// The device's saved photos: PNG files numbered in order in the "PhotoAlbum" folder of the
+// device folder, so every application of the simulated device (and a test) sees them.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/core/Error.h"
+
+namespace os {
+
+class Image;
+
+class PhotoAlbum {
+ public:
+  // Writes the image; completion gets null on success, else the error, on the main run loop.
+  static void saveImage(const std::shared_ptr<const Image>& image, std::function<void(const Error* error)> completion);
+  // The saved files, oldest first.
+  static std::vector<std::string> savedImagePaths();
+};
+
+}  // namespace os
