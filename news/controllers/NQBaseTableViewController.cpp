@@ -7,37 +7,12 @@
 #include "os/views/Device.h"
 #include "os/views/Label.h"
 #include "os/views/Switch.h"
-#include "ui/widgets/KHProgressHUD.h"
 
 namespace {
 
 constexpr const char* kNetworkErrorText = "网络异常";
 
 }  // namespace
-
-void NQShowTextHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) {
-  if (!view) return;
-  // The view owns the HUD; once it is gone the next call makes a new one.
-  static std::weak_ptr<KHProgressHUD> shared;
-  std::weak_ptr<os::View> weakView = view;
-  os::DispatchQueue::main()->async([text, weakView, autoHide] {
-    auto host = weakView.lock();
-    if (!host) return;
-    auto hud = shared.lock();
-    if (!hud) {
-      hud = KHProgressHUD::initWithView(*host);
-      hud->setDetailsLabelFont(os::Font::systemFont(16));
-      shared = hud;
-    }
-    hud->setMode(KHProgressHUDModeText);
-    hud->setFrame(host->bounds());
-    hud->setDetailsLabelText(text);
-    hud->removeFromSuperview();
-    host->addSubview(hud);
-    hud->show(true);
-    if (autoHide) hud->hide(true, 1.0);
-  });
-}
 
 std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table) {
   if (auto reused = table.dequeueReusableCellWithIdentifier(kLoadMoreCellIdentifier)) {
@@ -79,7 +54,7 @@ std::weak_ptr<NQBaseTableViewController> NQBaseTableViewController::weakSelf() {
 }
 
 void NQBaseTableViewController::viewDidLoad() {
-  os::ViewController::viewDidLoad();
+  NQBaseViewController::viewDidLoad();
   auto root = view();
   auto self = weakSelf().lock();
   tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleBottomMargin);
@@ -92,6 +67,8 @@ void NQBaseTableViewController::viewDidLoad() {
   // The navigation bar (and from system 7 the status bar beneath it) takes the top.
   const double bars = os::Device::current().systemVersionNumber() >= 7.0 ? 64 : 44;
   tableView_->setFrame(os::Rect{0, 0, size.width, size.height - bars});
+  // A short or empty list must still take a pull to refresh.
+  tableView_->setAlwaysBounceVertical(true);
   tableView_->setSeparatorInset(os::EdgeInsets::zero());
   root->addSubview(tableView_);
   if (addRefreshControl_) createRefreshControl();
@@ -99,7 +76,7 @@ void NQBaseTableViewController::viewDidLoad() {
 }
 
 void NQBaseTableViewController::viewWillAppear(bool animated) {
-  os::ViewController::viewWillAppear(animated);
+  NQBaseViewController::viewWillAppear(animated);
   if (selectedIndexPath_) {
     tableView_->deselectRowAtIndexPath(*selectedIndexPath_, true);
     selectedIndexPath_.reset();
@@ -149,7 +126,7 @@ void NQBaseTableViewController::changeTableViewState(int state) {
     switch (self->tableViewState_) {
       case NQTableViewStateFailed:
         self->tableView_->setBackgroundView(self->getErrorView());
-        NQShowTextHud(kNetworkErrorText, self->view(), true);
+        VXGlobalHelper::share().showHud(kNetworkErrorText, self->view(), true);
         break;
       case NQTableViewStateLoading:
         self->tableView_->setBackgroundView(self->getLoadingView());
@@ -290,6 +267,9 @@ long NQBaseTableViewController::numberOfRowsInSection(os::TableView&, long) {
 std::shared_ptr<os::TableViewCell> NQBaseTableViewController::cellForRowAtIndexPath(os::TableView& table,
                                                                                    const os::IndexPath& indexPath) {
   if (isLoadMoreRow(indexPath)) return NQLoadMoreCell(table);
+  // The load-more row of an empty list (row 0, no height) still needs a cell: the table raises
+  // for a counted row without one, and a subclass has no row object to build it from.
+  if (indexPath.row >= static_cast<long>(listData_.size())) return NQLoadMoreCell(table);
   return nullptr;
 }
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "news/controllers/NQBaseViewController.h"
 #include "os/core/Value.h"
 #include "os/views/TableView.h"
-#include "os/views/ViewController.h"
 #include "ui/widgets/PRRefreshTableHeaderView.h"
 
 class NQBaseRequest;
@@ -29,14 +29,10 @@ enum NQTableViewState : int {
 inline constexpr const char* kLoadMoreCellIdentifier = "Load_More_Cell";
 inline constexpr int kLoadMoreIndicatorTag = 257;
 
-// The news client's short text HUD over a view: one HUD for the whole application, moved to the
-// view that asked last, hiding after 1 s when asked.
-void NQShowTextHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
-
 // The "正在加载..." row with its spinner (restarted on reuse).
 std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table);
 
-class NQBaseTableViewController : public os::ViewController,
+class NQBaseTableViewController : public NQBaseViewController,
                                   public os::TableViewDataSource,
                                   public os::TableViewDelegate,
                                   public PRRefreshTableHeaderDelegate {

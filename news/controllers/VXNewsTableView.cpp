@@ -62,11 +62,8 @@ std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, 
   view->viewInit();
   std::weak_ptr<VXNewsTableView> weak = view;
   view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(
-      kClearCachesNotification, nullptr, [weak](const os::Notification&) {
-        auto self = weak.lock();
-        if (!self) return;
-        self->dataList_.clear();
-        self->tableView_->reloadData();
+      kClearCachesNotification, nullptr, [weak](const os::Notification& notification) {
+        if (auto self = weak.lock()) self->msgNotification(notification);
       });
   return view;
 }
@@ -92,6 +89,8 @@ void VXNewsTableView::viewInit() {
     tableView_->setDelegate(std::shared_ptr<os::TableViewDelegate>(self, static_cast<os::TableViewDelegate*>(this)));
   }
   tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleHeight);
+  // A short or empty list must still take a pull to refresh.
+  tableView_->setAlwaysBounceVertical(true);
   tableView_->setSeparatorInset(os::EdgeInsets::zero());
   addSubview(tableView_);
 
@@ -241,7 +240,7 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
 void VXNewsTableView::failed(bool front) {
   if (front) finishRefresh();
   requestState_ = VXNewsRequestFailed;
-  NQShowTextHud("网络异常", weakSelf().lock(), true);
+  VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()), true);
 }
 
 void VXNewsTableView::finishRefresh() { refreshHeaderView_->prRefreshScrollViewDataSourceDidFinishedLoading(*tableView_); }
@@ -259,6 +258,11 @@ os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
     if (keep) kept.push_back(item);
   }
   return kept;
+}
+
+void VXNewsTableView::msgNotification(const os::Notification&) {
+  dataList_.clear();
+  tableView_->reloadData();
 }
 
 void VXNewsTableView::clearSelectedIndexPath() {

@@ -69,6 +69,8 @@ class VXNewsTableView : public os::View,
   void pullToRefresh();
   void loadMore(os::ScrollView& scrollView);
   void clearSelectedIndexPath();
+  // "fClearCaches": the list empties at once.
+  void msgNotification(const os::Notification& notification);
   // The item dictionaries a list may show: "type" absent, "" or "album".
   static os::Array typeFilter(const os::Value& newslist);
   // The controller of the nearest screen up the responder chain.

@@ -73,6 +73,7 @@ std::shared_ptr<BNWebImageDownloadToken> BNWebImageDownloader::downloadImageWith
     return nullptr;
   }
   const std::string& key = url->absoluteString();
+  os::URLRequest request = makeRequest(key, options);
   std::shared_ptr<BNWebImageDownloaderOperation> operation;
   std::shared_ptr<BNWebImageDownloaderOperation> previous;
   std::shared_ptr<BNWebImageDownloadToken> token;
@@ -85,7 +86,7 @@ std::shared_ptr<BNWebImageDownloadToken> BNWebImageDownloader::downloadImageWith
     entry.callbacks.push_back({id, std::move(progress), std::move(completed)});
     token = std::make_shared<BNWebImageDownloadToken>(weak_from_this(), key, id);
     if (first) {
-      operation = makeOperation(key, options, entry.generation);
+      operation = makeOperation(key, std::move(request), options, entry.generation);
       entry.operation = operation;
       token->operation_ = operation;
       if (executionOrder_.load() == BNDownloadOrderLIFO) {
@@ -102,18 +103,30 @@ std::shared_ptr<BNWebImageDownloadToken> BNWebImageDownloader::downloadImageWith
   return token;
 }
 
-std::shared_ptr<BNWebImageDownloaderOperation> BNWebImageDownloader::makeOperation(const std::string& url, unsigned options,
-                                                                                  std::uint64_t generation) {
-  // mutex_ is held.
-  double timeout = downloadTimeout_ == 0 ? kDefaultDownloadTimeout : downloadTimeout_;
+os::URLRequest BNWebImageDownloader::makeRequest(const std::string& url, unsigned options) const {
+  HeadersFilter filter;
+  os::HTTPHeaderFields headers;
+  double timeout;
+  {
+    std::lock_guard lock(mutex_);
+    filter = headersFilter_;
+    headers = HTTPHeaders_;
+    timeout = downloadTimeout_ == 0 ? kDefaultDownloadTimeout : downloadTimeout_;
+  }
   os::URLRequest request(url,
                          (options & BNDownloadUseURLCache) ? os::URLRequestCachePolicy::UseProtocolCachePolicy
                                                            : os::URLRequestCachePolicy::ReloadIgnoringLocalCacheData,
                          timeout);
   request.setHTTPShouldHandleCookies((options & BNDownloadHandleCookies) != 0);
   request.setHTTPShouldUsePipelining(true);
-  request.setAllHTTPHeaderFields(headersFilter_ ? headersFilter_(url, HTTPHeaders_) : HTTPHeaders_);
+  // The filter is the caller's code: it runs outside our lock.
+  request.setAllHTTPHeaderFields(filter ? filter(url, headers) : headers);
+  return request;
+}
 
+std::shared_ptr<BNWebImageDownloaderOperation> BNWebImageDownloader::makeOperation(const std::string& url, os::URLRequest request,
+                                                                                  unsigned options, std::uint64_t generation) {
+  // mutex_ is held.
   std::weak_ptr<BNWebImageDownloader> weak = weak_from_this();
   auto operation = BNWebImageDownloaderOperation::initWithRequest(
       std::move(request), options,

@@ -100,7 +100,9 @@ class BNWebImageDownloader : public std::enable_shared_from_this<BNWebImageDownl
     std::weak_ptr<BNWebImageDownloaderOperation> operation;
   };
 
-  std::shared_ptr<BNWebImageDownloaderOperation> makeOperation(const std::string& url, unsigned options, std::uint64_t generation);
+  os::URLRequest makeRequest(const std::string& url, unsigned options) const;
+  std::shared_ptr<BNWebImageDownloaderOperation> makeOperation(const std::string& url, os::URLRequest request, unsigned options,
+                                                               std::uint64_t generation);
   std::vector<Callback> callbacksForURL(const std::string& url, std::uint64_t generation) const;
   std::vector<Callback> takeCallbacksForURL(const std::string& url, std::uint64_t generation);
   void removeCallbacksForURL(const std::string& url, std::uint64_t generation);

@@ -170,6 +170,11 @@ std::shared_ptr<BNWebImageCombinedOperation> BNWebImageManager::downloadImageWit
   auto key = cacheKeyForURL(url);
   auto self = shared_from_this();
   std::weak_ptr<BNWebImageCombinedOperation> weakOperation = operation;
+  // Cancelled while the cache is asked, the query never answers: the cancel itself must take the
+  // operation off the running list (a download replaces this closure with its own).
+  operation->setCancelBlock([self, weakOperation] {
+    if (auto op = weakOperation.lock()) self->removeRunning(op);
+  });
   auto token = imageCache_->queryDiskCacheForKey(
       key, [self, weakOperation, url = *url, key, options, progress, completed](BNImagePtr image, BNCacheSource source) {
         auto operation = weakOperation.lock();

@@ -7,7 +7,6 @@
 #include "news/common/VXNewsConfig.h"
 #include "news/tests/lists/ListTestSupport.h"
 #include "news/views/VXNewsOneIconStyleCell.h"
-#include "news/views/VXNewsThreeIconStyleCell.h"
 #include "news/views/VXNewsTitleStyleCell.h"
 #include "os/runtime/Clock.h"
 #include "os/views/Device.h"
@@ -102,33 +101,6 @@ TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
   cell.setContent(news(listtest::item(6, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
-}
-
-TEST_F(VXNewsCellsTest, RowsLayOutTheirNotesBelowTheTitleAndTheIconsBesideOrBelow) {
-  os::Clock::useVirtual(noon_);
-  auto one = news(listtest::item(1, static_cast<long long>(noon_ - 3600 * 2), std::string(), 1));
-  one->calHeightByStyle(320);
-  VXNewsOneIconStyleCell oneCell;
-  oneCell.setFrame(os::Rect{0, 0, 320, *one->height()});
-  oneCell.setContent(one);
-  oneCell.layoutIfNeeded();
-  EXPECT_EQ(oneCell.iconImage()->frame(), (os::Rect{218, 10, 90, 63}));
-  const double noteY = std::max(*one->titleHeight(), 63.0) + 15;
-  EXPECT_EQ(oneCell.sourceLabel()->frame().origin.y, noteY);
-  // The time sits at the right edge, 12 points in.
-  EXPECT_EQ(oneCell.timeLabel()->frame().origin.x + oneCell.timeLabel()->frame().size.width, 308);
-
-  auto three = news(listtest::item(2, static_cast<long long>(noon_), std::string(), 3));
-  ASSERT_EQ(three->style(), VXNewsDO::kThreeIconStyle);
-  three->calHeightByStyle(320);
-  VXNewsThreeIconStyleCell threeCell;
-  threeCell.setFrame(os::Rect{0, 0, 320, *three->height()});
-  threeCell.setContent(three);
-  threeCell.layoutIfNeeded();
-  const double iconY = *three->titleHeight() + 15 + 25;
-  EXPECT_EQ(threeCell.iconImageL()->frame(), (os::Rect{12, iconY, 90, 63}));
-  EXPECT_EQ(threeCell.iconImageM()->frame(), (os::Rect{115, iconY, 90, 63}));
-  EXPECT_EQ(threeCell.iconImageR()->frame(), (os::Rect{218, iconY, 90, 63}));
 }
 
 TEST_F(VXNewsCellsTest, AnIconOnDiskShowsAtOnceCutToTwiceTheIconSize) {

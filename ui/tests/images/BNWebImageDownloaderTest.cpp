@@ -83,6 +83,18 @@ TEST_F(DownloaderTest, DownloadsDecodesAndSendsTheImageAcceptHeader) {
   EXPECT_EQ(progress.back(), (std::pair<std::int64_t, std::int64_t>(bytes.size(), bytes.size())));
 }
 
+TEST_F(DownloaderTest, ProgressiveDownloadReadsTheHeaderOnceAndFinishes) {
+  server_.route("GET", "/p.png", imageAnswer(png(6, 4)));
+  Result result;
+  auto token = downloader_->downloadImageWithURL(url("/p.png"), BNDownloadProgressive, nullptr, recordInto(result));
+  auto operation = token->operation();
+  waitForQueue();
+  ASSERT_TRUE(runUntil([&] { return result.finished; }));
+  EXPECT_TRUE(result.image);
+  EXPECT_EQ(operation->width(), 6);
+  EXPECT_EQ(operation->height(), 4);
+}
+
 TEST_F(DownloaderTest, CallersOfOneURLShareOneDownload) {
   server_.route("GET", "/shared.png", imageAnswer(png(3, 3)));
   downloader_->setSuspended(true);
@@ -221,7 +233,7 @@ TEST_F(DownloaderTest, OversizedAnswersAreRefusedBeforeTheyAreBuffered) {
   EXPECT_EQ(endless.calls, 1);
 }
 
-TEST_F(DownloaderTest, HeadersFilterCredentialsAndTimeout) {
+TEST_F(DownloaderTest, HeadersFilterPriorityAndTimeout) {
   server_.route("GET", "/h.png", imageAnswer(png(2, 2)));
   downloader_->setValueForHTTPHeaderField("yes", "X-Extra");
   downloader_->setValueForHTTPHeaderField(std::nullopt, "Accept");
@@ -243,6 +255,40 @@ TEST_F(DownloaderTest, HeadersFilterCredentialsAndTimeout) {
   EXPECT_EQ(request.headers.value("X-Extra"), "yes");
   EXPECT_EQ(request.headers.value("X-Filtered"), "h.png");
   EXPECT_FALSE(request.headers.value("Accept") == std::optional<std::string>("image/webp,image/*;q=0.8"));
+}
+
+TEST_F(DownloaderTest, AnswersAPasswordChallengeOnceWithTheCredentials) {
+  auto picture = text(png(2, 2));
+  server_.route("GET", "/private.png", [picture](const os::testing::RecordedRequest& request) {
+    if (request.headers.value("Authorization") == std::optional<std::string>("Basic dXNlcjpzZWNyZXQ=")) {
+      CannedResponse answer;
+      answer.body = picture;
+      answer.contentType = "image/png";
+      return answer;
+    }
+    CannedResponse refusal = CannedResponse::text("who are you", 401);
+    refusal.headers.set("WWW-Authenticate", "Basic realm=\"pictures\"");
+    return refusal;
+  });
+  Result anonymous;
+  downloader_->downloadImageWithURL(url("/private.png"), 0, nullptr, recordInto(anonymous));
+  waitForQueue();
+  ASSERT_TRUE(anonymous.error);
+  EXPECT_EQ(anonymous.error->code, 401);
+
+  downloader_->setUsername("user");
+  downloader_->setPassword("secret");
+  Result known;
+  downloader_->downloadImageWithURL(url("/private.png"), 0, nullptr, recordInto(known));
+  waitForQueue();
+  EXPECT_TRUE(known.image);
+
+  downloader_->setPassword("wrong");
+  Result refused;
+  downloader_->downloadImageWithURL(url("/private.png"), 0, nullptr, recordInto(refused));
+  waitForQueue();
+  ASSERT_TRUE(refused.error);  // no endless retry with a refused credential
+  EXPECT_EQ(refused.error->code, 401);
 }
 
 TEST_F(DownloaderTest, LastInFirstOutStartsTheNewestFirst) {
@@ -275,12 +321,6 @@ TEST_F(DownloaderTest, HTTPSCertificatesAreVerified) {
   ASSERT_TRUE(result.error);
   EXPECT_EQ(result.error->domain, os::kURLErrorDomain);
   EXPECT_LE(result.error->code, os::kURLErrorSecureConnectionFailed);
-}
-
-TEST_F(DownloaderTest, ExifOrientationValuesMapToImageOrientations) {
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(6), os::ImageOrientation::Right);
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(5), os::ImageOrientation::LeftMirrored);
-  EXPECT_EQ(BNWebImageDownloaderOperation::orientationFromPropertyValue(0), os::ImageOrientation::Up);
 }
 
 }  // namespace

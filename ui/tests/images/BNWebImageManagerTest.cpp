@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "os/net/URLError.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TestSandbox.h"
@@ -181,6 +183,22 @@ TEST_F(ManagerTest, CancellingDuringTheDownloadReportsNothing) {
   bool ran = false;
   operation->setCancelBlock([&] { ran = true; });
   EXPECT_TRUE(ran);
+}
+
+TEST_F(ManagerTest, CancellingDuringTheCacheQueryLeavesNothingRunning) {
+  server_.route("GET", "/q.png", imageAnswer(png(2, 2)));
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  cache_->ioQueue()->async([released] { released.wait(); });  // the query waits behind this
+  std::vector<Report> reports;
+  auto operation = load(url("/q.png"), reports);
+  EXPECT_TRUE(manager_->isRunning());
+  operation->cancel();
+  EXPECT_FALSE(manager_->isRunning());
+  release.set_value();
+  waitIdle();
+  EXPECT_TRUE(reports.empty());
+  EXPECT_EQ(server_.requestCount(), 0u);
 }
 
 TEST_F(ManagerTest, RefreshReportsTheCachedImageThenTheDownload) {

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "foundation/formats/DateUtilities.h"
-#include "os/graphics/ImageCodec.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/UserDefaults.h"
@@ -210,29 +209,6 @@ TEST_F(PRRefreshTableHeaderViewTest, TheLastUpdatedLineIsRewrittenOnEachReturnTo
   expected = "上次刷新: " + stringWithDateStyle(later, DateFormatterStyle::Short, DateFormatterStyle::Short);
   EXPECT_EQ(header_->lastUpdatedLabel()->text(), expected);
   EXPECT_EQ(defaults->stringForKey(kPRRefreshLastRefreshKey), expected);
-}
-
-TEST(PRRefreshTableHeaderViewLook, TheDefaultHeaderShowsTheBlueArrowAndBlueGreyText) {
-  os::VirtualClockScope clock;
-  os::TestSandbox sandbox;
-  os::DeviceProfileScope device{os::DeviceProfile{}};
-  os::Bitmap bitmap;
-  bitmap.width = 2;
-  bitmap.height = 4;
-  bitmap.pixels.assign(2 * 4 * 4, 200);
-  auto png = os::encodePNG(*os::Image::create(bitmap));
-  ASSERT_TRUE(png);
-  sandbox.writeBundleFile("blueArrow.png", std::string(png->begin(), png->end()));
-
-  PRRefreshTableHeaderView header(os::Rect{0, -300, 320, 300});
-  ASSERT_TRUE(header.arrowImage()->contents());
-  EXPECT_EQ(header.arrowImage()->contents()->size(), (os::Size{2, 4}));
-  EXPECT_EQ(header.arrowImage()->frame(), (os::Rect{25, 235, 30, 55}));
-  EXPECT_EQ(header.statusLabel()->textColor(), os::Color::rgba(87.0 / 255, 108.0 / 255, 137.0 / 255, 1));
-  EXPECT_EQ(header.statusLabel()->frame(), (os::Rect{0, 252, 320, 20}));
-  EXPECT_EQ(header.lastUpdatedLabel()->frame(), (os::Rect{0, 270, 320, 20}));
-  EXPECT_EQ(header.statusLabel()->text(), "下拉刷新");
-  EXPECT_EQ(header.state(), PRRefreshNormal);
 }
 
 }  // namespace
