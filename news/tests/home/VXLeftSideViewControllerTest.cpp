@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXLeftBaseViewController.h"
@@ -20,7 +21,8 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
  protected:
   void SetUp() override {
     ScreenFixture::SetUp();
-    VXLeftSideViewController::setPassSource([this] { return pass; });
+    state = std::make_shared<VXGlobalDefine>();
+    VXGlobalDefine::setShared(state);
     VXLeftSideViewController::setScreenFactory([this](const std::string& name) -> std::shared_ptr<os::ViewController> {
       asked.push_back(name);
       return std::make_shared<VXLeftBaseViewController>();
@@ -33,7 +35,7 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
   void TearDown() override {
-    VXLeftSideViewController::setPassSource(nullptr);
+    VXGlobalDefine::setShared(nullptr);
     VXLeftSideViewController::setScreenFactory(nullptr);
     ScreenFixture::TearDown();
   }
@@ -47,7 +49,7 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
 
-  bool pass = true;
+  std::shared_ptr<VXGlobalDefine> state;
   std::vector<std::string> asked;
   std::shared_ptr<NQBaseViewController> home;
   std::shared_ptr<VXCustomNavController> nav;
@@ -56,14 +58,14 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
 
 TEST_F(VXLeftSideViewControllerTest, ThePassSwitchDecidesTheAdEntryAndTheTableFollows) {
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置"}));
-  pass = false;
+  state->setPass(false);
   menu->loadData();
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置", "精彩应用"}));
   EXPECT_EQ(menu->entries().back().icon(), "left_side_ad");
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 5);
   os::TouchDriver::settle();
   // Back to four: a table that showed five rows never asks for the fifth.
-  pass = true;
+  state->setPass(true);
   menu->loadData();
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 4);
   os::TouchDriver::settle();
