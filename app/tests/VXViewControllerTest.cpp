@@ -24,8 +24,6 @@
 #include "os/testing/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
-#include "os/views/BarButtonItem.h"
-#include "os/views/NavigationBar.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 
@@ -221,17 +219,6 @@ TEST_F(VXViewControllerTest, AnIdTheServerDidNotTakeIsSentAgainOnTheNextPass) {
   ASSERT_TRUE(pump([&] { return !home_->historyUploadRunning(); }));
   EXPECT_EQ(reads(), (std::map<long long, int>{{101, 1}}));
   EXPECT_TRUE(VXNewsDBManager::share()->historyForPost().empty());
-}
-
-TEST_F(VXViewControllerTest, NavigationBarHasTheMenuButton) {
-  startServer();
-  loadHome();
-  const auto& items = home_->navigationItem()->leftBarButtonItems();
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->width(), 0);  // system 6
-  ASSERT_TRUE(items[1]->customView());
-  EXPECT_EQ(items[1]->customView()->frame().size, (os::Size{30, 30}));
-  EXPECT_EQ(home_->newsView()->frame(), (os::Rect{0, 0, 320, 568 - 64}));
 }
 
 // --- pushed headlines ---

@@ -11,7 +11,6 @@
 #include "news/controllers/VXLeftBaseViewController.h"
 #include "news/controllers/VXLeftSideViewController.h"
 #include "news/tests/controllers/ScreenTestSupport.h"
-#include "news/views/VXLeftSideCell.h"
 
 namespace {
 
@@ -70,22 +69,6 @@ TEST_F(VXLeftSideViewControllerTest, ThePassSwitchDecidesTheAdEntryAndTheTableFo
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 4);
   os::TouchDriver::settle();
   EXPECT_EQ(menu->tableView()->visibleCells().size(), 4u);
-}
-
-TEST_F(VXLeftSideViewControllerTest, RowsShowIconAndTitleBelowTheTop) {
-  EXPECT_EQ(menu->tableView()->frame().origin, (os::Point{0, 117}));
-  EXPECT_EQ(menu->tableView()->frame().size.width, 320);
-  EXPECT_FALSE(menu->tableView()->isScrollEnabled());
-  auto cell = std::dynamic_pointer_cast<VXLeftSideCell>(menu->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(2, 0)));
-  ASSERT_TRUE(cell);
-  EXPECT_EQ(cell->frame().size.height, 50);
-  EXPECT_EQ(cell->reuseIdentifier(), kLeftSideCellIdentifier);
-  EXPECT_EQ(cell->nameLabel()->text(), "离线");
-  EXPECT_EQ(cell->dataObject()->icon(), "left_side_offline");
-  EXPECT_EQ(cell->nameLabel()->frame(), (os::Rect{110, 16, 100, 20}));
-  EXPECT_EQ(cell->imageIcon()->frame(), (os::Rect{40, 9, 32, 32}));
-  EXPECT_EQ(VXLeftSideDO(os::Dictionary{{"name", "设置"}, {"icon", "x"}}).description(),
-            "name = \"设置\"\r\nicon = \"x\"\r\n");
 }
 
 TEST_F(VXLeftSideViewControllerTest, TheNewsEntryOnlyClosesTheMenu) {
