@@ -3,15 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
-#include "foundation/http/TLNetworkingEdition.h"
 
 namespace {
 constexpr const char* kCRLF = "\r\n";
 }
 
 TLHTTPBodyPart::TLHTTPBodyPart(os::StringEncoding encoding, os::HTTPHeaderFields headers, BodySource body,
-                               std::uint64_t bodyContentLength)
-    : stringEncoding_(encoding), headers_(std::move(headers)), body_(std::move(body)), bodyContentLength_(bodyContentLength) {}
+                               std::uint64_t bodyContentLength, std::string errorDomain)
+    : stringEncoding_(encoding),
+      headers_(std::move(headers)),
+      body_(std::move(body)),
+      bodyContentLength_(bodyContentLength),
+      errorDomain_(std::move(errorDomain)) {}
 
 TLHTTPBodyPart::~TLHTTPBodyPart() {
   if (inputStream_) inputStream_->close();
@@ -23,7 +26,7 @@ std::unique_ptr<TLHTTPBodyPart> TLHTTPBodyPart::copy() const {
     *stream = *stream ? (*stream)->copyStream() : nullptr;
     if (!*stream) return nullptr;
   }
-  return std::make_unique<TLHTTPBodyPart>(stringEncoding_, headers_, std::move(body), bodyContentLength_);
+  return std::make_unique<TLHTTPBodyPart>(stringEncoding_, headers_, std::move(body), bodyContentLength_, errorDomain_);
 }
 
 os::Data TLHTTPBodyPart::encoded(const std::string& text) const {
@@ -68,7 +71,7 @@ bool TLHTTPBodyPart::hasBytesAvailable() { return !error_ && !completed_; }
 long TLHTTPBodyPart::fail(const std::string& description, std::optional<os::Error> underlying) {
   os::Dictionary info{{os::kErrorDescriptionKey, os::Value(description)}};
   if (underlying) info.set(os::kErrorUnderlyingErrorKey, os::Value(underlying->localizedDescription()));
-  error_ = os::Error(kTLNetworkingErrorDomain, -1021, std::move(info));
+  error_ = os::Error(errorDomain_, -1021, std::move(info));
   return -1;
 }
 

@@ -25,7 +25,9 @@ class TLHTTPBodyPart {
   };
   using BodySource = std::variant<os::Data, FilePath, std::shared_ptr<os::InputStream>>;
 
-  TLHTTPBodyPart(os::StringEncoding encoding, os::HTTPHeaderFields headers, BodySource body, std::uint64_t bodyContentLength);
+  // Read failures are errors of `errorDomain`.
+  TLHTTPBodyPart(os::StringEncoding encoding, os::HTTPHeaderFields headers, BodySource body, std::uint64_t bodyContentLength,
+                 std::string errorDomain = "TLNetworkingErrorDomain");
   ~TLHTTPBodyPart();
   TLHTTPBodyPart(const TLHTTPBodyPart&) = delete;
   TLHTTPBodyPart& operator=(const TLHTTPBodyPart&) = delete;
@@ -71,5 +73,6 @@ class TLHTTPBodyPart {
   os::HTTPHeaderFields headers_;
   BodySource body_;
   std::uint64_t bodyContentLength_;
+  std::string errorDomain_;
   std::optional<os::Error> error_;
 };

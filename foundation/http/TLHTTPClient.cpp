@@ -12,6 +12,8 @@
 #include "os/runtime/DispatchQueue.h"
 #include "os/store/Bundle.h"
 #include "os/store/PropertyList.h"
+#include "os/views/Device.h"
+#include "os/views/Screen.h"
 
 namespace {
 
@@ -23,8 +25,8 @@ os::URL withTrailingSlash(const os::URL& url) {
   return url;
 }
 
-os::Error encodingError(const std::string& description) {
-  return os::Error(kTLNetworkingErrorDomain, -1000, os::Dictionary{{os::kErrorDescriptionKey, os::Value(description)}});
+os::Error encodingError(const TLNetworkingEdition& edition, const std::string& description) {
+  return os::Error(edition.errorDomain, -1000, os::Dictionary{{os::kErrorDescriptionKey, os::Value(description)}});
 }
 
 }  // namespace
@@ -39,6 +41,9 @@ TLHTTPClientEnvironment TLHTTPClientEnvironment::current() {
   env.executableName = bundle->objectForInfoDictionaryKey("CFBundleExecutable").stringOr();
   env.bundleIdentifier = bundle->bundleIdentifier().value_or("");
   env.bundleVersion = bundle->objectForInfoDictionaryKey("CFBundleVersion").stringOr();
+  env.deviceModel = os::Device::current().model();
+  env.systemVersion = os::Device::current().systemVersion();
+  env.screenScale = os::Screen::main().scale();
   return env;
 }
 
@@ -61,8 +66,8 @@ std::string TLAcceptLanguageHeader(const std::vector<std::string>& preferredLang
   return out;
 }
 
-TLHTTPClient::TLHTTPClient(const os::URL& baseURL, const TLHTTPClientEnvironment& environment)
-    : baseURL_(withTrailingSlash(baseURL)), operationQueue_(os::OperationQueue::create()) {
+TLHTTPClient::TLHTTPClient(const os::URL& baseURL, const TLHTTPClientEnvironment& environment, const TLNetworkingEdition& edition)
+    : edition_(edition), baseURL_(withTrailingSlash(baseURL)), operationQueue_(os::OperationQueue::create()) {
   defaultHeaders_.set("Accept-Language", TLAcceptLanguageHeader(environment.preferredLanguages));
   char scale[32];
   std::snprintf(scale, sizeof scale, "%0.2f", environment.screenScale.value_or(1.0));
@@ -109,7 +114,7 @@ std::optional<os::URLRequest> TLHTTPClient::requestWithMethod(const std::string&
   std::string relative = path.value_or("");
   auto url = relative.empty() ? std::optional<os::URL>(baseURL_) : os::URL::parse(relative, baseURL_);
   if (!url) {
-    if (error) *error = encodingError("The path does not make a URL: " + relative);
+    if (error) *error = encodingError(edition_, "The path does not make a URL: " + relative);
     return std::nullopt;
   }
   os::URLRequest request(url->absoluteString());
@@ -120,7 +125,7 @@ std::optional<os::URLRequest> TLHTTPClient::requestWithMethod(const std::string&
   if (method == "GET" || method == "HEAD" || method == "DELETE") {
     auto query = TLQueryStringFromParametersWithEncoding(*parameters, stringEncoding_, queryStringRules_);
     if (!query) {
-      if (error) *error = encodingError("The parameters cannot be written in the client's string encoding.");
+      if (error) *error = encodingError(edition_, "The parameters cannot be written in the client's string encoding.");
       return std::nullopt;
     }
     request.setURL(url->absoluteString() + (relative.find('?') == std::string::npos ? "?" : "&") + *query);
@@ -135,7 +140,7 @@ std::optional<os::URLRequest> TLHTTPClient::requestWithMethod(const std::string&
       request.setValueForHTTPHeaderField("application/x-www-form-urlencoded; charset=" + charset, "Content-Type");
       auto query = TLQueryStringFromParametersWithEncoding(*parameters, stringEncoding_, queryStringRules_);
       if (query) body = os::Data(query->begin(), query->end());  // escaped, so plain ASCII
-      else failure = encodingError("The parameters cannot be written in the client's string encoding.");
+      else failure = encodingError(edition_, "The parameters cannot be written in the client's string encoding.");
       break;
     }
     case TLHTTPClientParameterEncoding::JSON: {
@@ -168,7 +173,7 @@ std::optional<os::URLRequest> TLHTTPClient::multipartFormRequestWithMethod(const
                                                                            os::Error* error) const {
   auto request = requestWithMethod(method, path, std::nullopt, error);
   if (!request) return std::nullopt;
-  TLStreamingMultipartFormData form(*request, stringEncoding_);
+  TLStreamingMultipartFormData form(*request, stringEncoding_, edition_);
   if (parameters) {
     for (const auto& pair : TLQueryStringPairsFromKeyAndValue(os::Value(), *parameters, queryStringRules_)) {
       os::Data data;
@@ -177,7 +182,7 @@ std::optional<os::URLRequest> TLHTTPClient::multipartFormRequestWithMethod(const
       } else if (!pair.value().isNull()) {
         auto encoded = os::encodeText(TLQueryStringDescription(pair.value()), stringEncoding_);
         if (!encoded) {
-          if (error) *error = encodingError("A parameter cannot be written in the client's string encoding.");
+          if (error) *error = encodingError(edition_, "A parameter cannot be written in the client's string encoding.");
           return std::nullopt;
         }
         data = std::move(*encoded);
@@ -200,7 +205,7 @@ std::shared_ptr<TLHTTPRequestOperation> TLHTTPClient::HTTPRequestOperationWithRe
       if (operation) break;
     }
   }
-  if (!operation) operation = TLHTTPRequestOperation::create(request);
+  if (!operation) operation = std::make_shared<TLHTTPRequestOperation>(request, edition_);
   operation->setCompletionBlockWithSuccess(std::move(success), std::move(failure));
   operation->setCredential(defaultCredential_);
   operation->setAllowsInvalidSSLCertificate(allowsInvalidSSLCertificate_);
@@ -298,7 +303,7 @@ void TLHTTPClient::enqueueBatchOfHTTPRequestOperations(const std::vector<std::sh
 }
 
 std::shared_ptr<TLHTTPClient> TLHTTPClient::copy() const {
-  auto client = std::make_shared<TLHTTPClient>(baseURL_);
+  auto client = std::make_shared<TLHTTPClient>(baseURL_, TLHTTPClientEnvironment::current(), edition_);
   client->stringEncoding_ = stringEncoding_;
   client->parameterEncoding_ = parameterEncoding_;
   client->queryStringRules_ = queryStringRules_;
@@ -317,6 +322,18 @@ std::string TLHTTPClient::description() const {
   for (std::size_t i = 0; i < registeredHTTPOperationClassNames_.size(); ++i)
     classes += (i ? ",\n    " : "\n    ") + registeredHTTPOperationClassNames_[i];
   classes += "\n)";
-  return "<" + className() + ": " + address + ", baseURL: " + baseURL_.absoluteString() + ", defaultHeaders: " + headers +
-         ", registeredOperationClasses: " + classes + ", operationQueue: <OperationQueue: " + operationQueue_->name() + ">>";
+  std::string out = "<";
+  out += className();
+  out += ": ";
+  out += address;
+  out += ", baseURL: ";
+  out += baseURL_.absoluteString();
+  out += ", defaultHeaders: ";
+  out += headers;
+  out += ", registeredOperationClasses: ";
+  out += classes;
+  out += ", operationQueue: <OperationQueue: ";
+  out += operationQueue_->name();
+  out += ">>";
+  return out;
 }

@@ -21,8 +21,8 @@
 #include "os/net/URLRequest.h"
 #include "os/runtime/OperationQueue.h"
 
-// What the default headers are made from. The running program fills it from the bundle and the
-// device; tests set their own.
+// What the default headers are made from: the bundle, the device and the main screen unless one
+// was set (tests). There is no list of the user's languages on this platform: "en" stands in.
 struct TLHTTPClientEnvironment {
   std::vector<std::string> preferredLanguages{"en"};
   std::string executableName;  // empty: the bundle identifier is used
@@ -48,7 +48,8 @@ class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient> {
   using BatchCompletionBlock = std::function<void(const std::vector<std::shared_ptr<TLHTTPRequestOperation>>& operations)>;
 
   // A base URL with a path gets a trailing "/" so that paths resolve below it.
-  explicit TLHTTPClient(const os::URL& baseURL, const TLHTTPClientEnvironment& environment = TLHTTPClientEnvironment::current());
+  explicit TLHTTPClient(const os::URL& baseURL, const TLHTTPClientEnvironment& environment = TLHTTPClientEnvironment::current(),
+                        const TLNetworkingEdition& edition = TLNetworkingEdition::standard());
   static std::shared_ptr<TLHTTPClient> clientWithBaseURL(const os::URL& baseURL);
   virtual ~TLHTTPClient() = default;
   virtual std::string className() const { return "TLHTTPClient"; }
@@ -65,6 +66,7 @@ class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient> {
   const std::optional<os::URLCredential>& defaultCredential() const { return defaultCredential_; }
   void setDefaultCredential(std::optional<os::URLCredential> credential) { defaultCredential_ = std::move(credential); }
   const std::shared_ptr<os::OperationQueue>& operationQueue() const { return operationQueue_; }
+  const TLNetworkingEdition& edition() const { return edition_; }
 
   // Operation classes tried first, most recently registered first. Only the HTTP request
   // operation class and its subclasses are accepted.
@@ -116,6 +118,7 @@ class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient> {
   void enqueue(const std::string& method, const std::string& path, const std::optional<os::Value>& parameters,
                SuccessBlock success, FailureBlock failure);
 
+  const TLNetworkingEdition& edition_;
   bool allowsInvalidSSLCertificate_ = false;
   os::URL baseURL_;
   os::StringEncoding stringEncoding_ = os::StringEncoding::UTF8;

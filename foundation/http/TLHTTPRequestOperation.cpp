@@ -59,6 +59,11 @@ TLHTTPOperationClass& TLHTTPRequestOperation::operationClass() {
   return *cls;
 }
 
+std::shared_ptr<TLURLConnectionOperation> TLHTTPRequestOperation::makeOperation(os::URLRequest request) const {
+  if (auto op = objectClass().instantiate(request)) return op;
+  return std::make_shared<TLHTTPRequestOperation>(std::move(request), edition());
+}
+
 bool TLHTTPRequestOperation::hasAcceptableStatusCode() const {
   auto r = response();
   if (!r) return false;
@@ -126,7 +131,7 @@ std::optional<os::Error> TLHTTPRequestOperation::HTTPError() const {
 os::StringEncoding TLHTTPRequestOperation::responseStringEncoding() {
   std::lock_guard guard(lock());
   auto r = response();
-  if (r && r->textEncodingName().empty() && !responseData().empty() && !r->allHeaderFields().empty()) {
+  if (edition().textTypesDefaultToLatin1 && r && r->textEncodingName().empty() && !responseData().empty() && !r->allHeaderFields().empty()) {
     // Text bodies that name no charset are Latin-1 by HTTP's old default.
     std::string contentType = r->valueForHTTPHeaderField("Content-Type").value_or("");
     std::size_t i = 0;
@@ -199,6 +204,7 @@ void TLHTTPRequestOperation::setCompletionBlockWithSuccess(SuccessBlock success,
     auto locked = weak.lock();
     if (!locked) return;
     auto op = std::static_pointer_cast<TLHTTPRequestOperation>(locked);
+    if (op->isCancelled() && !op->edition().cancellationCallsFailure) return;
     if (auto error = op->error()) {
       if (failure) op->failureQueueOrMain()->async([op, failure, e = *error] { failure(op, e); });
     } else if (success) {

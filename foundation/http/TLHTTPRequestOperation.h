@@ -61,6 +61,7 @@ class TLHTTPRequestOperation : public TLURLConnectionOperation {
 
  protected:
   std::optional<os::Error> prepareOutputForResponse(const os::HTTPURLResponse& response) override;
+  std::shared_ptr<TLURLConnectionOperation> makeOperation(os::URLRequest request) const override;
   Pointer selfHTTP() { return std::static_pointer_cast<TLHTTPRequestOperation>(shared_from_this()); }
   // The queue a closure goes to: the one set, else the main queue.
   std::shared_ptr<os::DispatchQueue> successQueueOrMain() const;

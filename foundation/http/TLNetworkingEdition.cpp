@@ -3,6 +3,6 @@
 const TLNetworkingEdition& TLNetworkingEdition::standard() {
   static const TLNetworkingEdition kStandard{kTLNetworkingErrorDomain, kTLNetworkingOperationFailingURLRequestErrorKey,
                                              kTLNetworkingOperationFailingURLResponseErrorKey, "TLNetworking",
-                                             "TLNetworking"};
+                                             "TLNetworking", true, true};
   return kStandard;
 }

@@ -19,6 +19,10 @@ struct TLNetworkingEdition {
   std::string stringsTable;
   // Name of the edition's one network thread.
   std::string networkThreadName;
+  // Bodies of a "text" type that name no charset read as ISO Latin-1 (else UTF-8).
+  bool textTypesDefaultToLatin1 = true;
+  // A cancelled operation reports its cancellation to the failure closure (else to neither).
+  bool cancellationCallsFailure = true;
 
   static const TLNetworkingEdition& standard();
 };

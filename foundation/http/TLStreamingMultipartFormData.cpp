@@ -10,12 +10,6 @@ namespace {
 
 constexpr long kBadURL = -1000;
 
-os::Error makeError(long code, const std::string& reason) {
-  std::string text = os::Bundle::mainBundle()->localizedStringForKey(reason, "", "TLNetworking");
-  return os::Error(kTLNetworkingErrorDomain, code,
-                   os::Dictionary{{os::kErrorDescriptionKey, os::Value(text)}, {os::kErrorFailureReasonKey, os::Value(text)}});
-}
-
 // A quoted header parameter: quotes and backslashes escaped; a line break cannot be written.
 std::optional<std::string> quoted(const std::string& text) {
   std::string out = "\"";
@@ -29,10 +23,17 @@ std::optional<std::string> quoted(const std::string& text) {
 
 }  // namespace
 
-TLStreamingMultipartFormData::TLStreamingMultipartFormData(os::URLRequest request, os::StringEncoding encoding)
-    : request_(std::move(request)), bodyStream_(std::make_shared<TLMultipartBodyStream>(encoding)), stringEncoding_(encoding) {}
+TLStreamingMultipartFormData::TLStreamingMultipartFormData(os::URLRequest request, os::StringEncoding encoding,
+                                                           const TLNetworkingEdition& edition)
+    : request_(std::move(request)),
+      bodyStream_(std::make_shared<TLMultipartBodyStream>(encoding)),
+      stringEncoding_(encoding),
+      edition_(edition) {}
 
-bool TLStreamingMultipartFormData::refuse(os::Error refusal, os::Error* error) {
+bool TLStreamingMultipartFormData::refuse(long code, const std::string& reason, os::Error* error) {
+  std::string text = os::Bundle::mainBundle()->localizedStringForKey(reason, "", edition_.stringsTable);
+  os::Error refusal(edition_.errorDomain, code,
+                    os::Dictionary{{os::kErrorDescriptionKey, os::Value(text)}, {os::kErrorFailureReasonKey, os::Value(text)}});
   if (error) *error = refusal;
   if (!refusal_) refusal_ = std::move(refusal);
   return false;
@@ -53,7 +54,8 @@ std::optional<std::string> TLStreamingMultipartFormData::contentDisposition(cons
 
 bool TLStreamingMultipartFormData::appendPart(os::HTTPHeaderFields headers, TLHTTPBodyPart::BodySource body,
                                               std::uint64_t length) {
-  bodyStream_->appendHTTPBodyPart(std::make_unique<TLHTTPBodyPart>(stringEncoding_, std::move(headers), std::move(body), length));
+  bodyStream_->appendHTTPBodyPart(std::make_unique<TLHTTPBodyPart>(stringEncoding_, std::move(headers), std::move(body), length,
+                                                                   edition_.errorDomain));
   return true;
 }
 
@@ -67,13 +69,13 @@ bool TLStreamingMultipartFormData::appendPartWithFileURL(const std::string& file
                                                          const std::string& fileName, const std::string& mimeType,
                                                          os::Error* error) {
   auto url = os::URL::parse(fileURL);
-  if (!url || url->scheme() != "file") return refuse(makeError(kBadURL, "Expected URL to be a file URL"), error);
+  if (!url || url->scheme() != "file") return refuse(kBadURL, "Expected URL to be a file URL", error);
   std::string path = url->path();
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    return refuse(makeError(kBadURL, "File URL not reachable."), error);
+    return refuse(kBadURL, "File URL not reachable.", error);
   auto disposition = contentDisposition(name, &fileName);
-  if (!disposition) return refuse(makeError(kBadURL, "A form part name may not hold a line break."), error);
+  if (!disposition) return refuse(kBadURL, "A form part name may not hold a line break.", error);
   os::HTTPHeaderFields headers{{"Content-Disposition", *disposition}, {"Content-Type", mimeType}};
   return appendPart(std::move(headers), TLHTTPBodyPart::FilePath{path}, static_cast<std::uint64_t>(info.st_size));
 }
@@ -82,8 +84,8 @@ bool TLStreamingMultipartFormData::appendPartWithInputStream(std::shared_ptr<os:
                                                              const std::string& fileName, std::uint64_t length,
                                                              const std::string& mimeType, os::Error* error) {
   auto disposition = contentDisposition(name, &fileName);
-  if (!disposition) return refuse(makeError(kBadURL, "A form part name may not hold a line break."), error);
-  if (!stream) return refuse(makeError(kBadURL, "A form part needs a stream to read."), error);
+  if (!disposition) return refuse(kBadURL, "A form part name may not hold a line break.", error);
+  if (!stream) return refuse(kBadURL, "A form part needs a stream to read.", error);
   os::HTTPHeaderFields headers{{"Content-Disposition", *disposition}, {"Content-Type", mimeType}};
   return appendPart(std::move(headers), std::move(stream), length);
 }
@@ -92,14 +94,14 @@ bool TLStreamingMultipartFormData::appendPartWithFileData(const os::Data& data, 
                                                           const std::string& fileName, const std::string& mimeType,
                                                           os::Error* error) {
   auto disposition = contentDisposition(name, &fileName);
-  if (!disposition) return refuse(makeError(kBadURL, "A form part name may not hold a line break."), error);
+  if (!disposition) return refuse(kBadURL, "A form part name may not hold a line break.", error);
   return appendPartWithHeaders(os::HTTPHeaderFields{{"Content-Disposition", *disposition}, {"Content-Type", mimeType}}, data,
                                error);
 }
 
 bool TLStreamingMultipartFormData::appendPartWithFormData(const os::Data& data, const std::string& name, os::Error* error) {
   auto disposition = contentDisposition(name, nullptr);
-  if (!disposition) return refuse(makeError(kBadURL, "A form part name may not hold a line break."), error);
+  if (!disposition) return refuse(kBadURL, "A form part name may not hold a line break.", error);
   return appendPartWithHeaders(os::HTTPHeaderFields{{"Content-Disposition", *disposition}}, data, error);
 }
 
@@ -107,7 +109,7 @@ bool TLStreamingMultipartFormData::appendPartWithHeaders(const os::HTTPHeaderFie
                                                          os::Error* error) {
   for (const auto& [field, value] : headers)
     if (field.find_first_of("\r\n:") != std::string::npos || value.find_first_of("\r\n") != std::string::npos)
-      return refuse(makeError(kBadURL, "A form part header may not hold a line break."), error);
+      return refuse(kBadURL, "A form part header may not hold a line break.", error);
   return appendPart(headers, body, body.size());
 }
 

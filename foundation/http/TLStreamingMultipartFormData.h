@@ -7,11 +7,13 @@
 
 #include "foundation/http/TLMultipartBodyStream.h"
 #include "foundation/http/TLMultipartFormData.h"
+#include "foundation/http/TLNetworkingEdition.h"
 #include "os/net/URLRequest.h"
 
 class TLStreamingMultipartFormData : public TLMultipartFormData {
  public:
-  TLStreamingMultipartFormData(os::URLRequest request, os::StringEncoding encoding);
+  TLStreamingMultipartFormData(os::URLRequest request, os::StringEncoding encoding,
+                               const TLNetworkingEdition& edition = TLNetworkingEdition::standard());
 
   bool appendPartWithFileURL(const std::string& fileURL, const std::string& name, os::Error* error = nullptr) override;
   bool appendPartWithFileURL(const std::string& fileURL, const std::string& name, const std::string& fileName,
@@ -33,7 +35,7 @@ class TLStreamingMultipartFormData : public TLMultipartFormData {
   const std::shared_ptr<TLMultipartBodyStream>& bodyStream() const { return bodyStream_; }
 
  private:
-  bool refuse(os::Error refusal, os::Error* error);
+  bool refuse(long code, const std::string& reason, os::Error* error);
   // "form-data; name=\"...\"" with an optional file name; absent when a text holds a line break.
   std::optional<std::string> contentDisposition(const std::string& name, const std::string* fileName);
   bool appendPart(os::HTTPHeaderFields headers, TLHTTPBodyPart::BodySource body, std::uint64_t length);
@@ -41,5 +43,6 @@ class TLStreamingMultipartFormData : public TLMultipartFormData {
   os::URLRequest request_;
   std::shared_ptr<TLMultipartBodyStream> bodyStream_;
   os::StringEncoding stringEncoding_;
+  const TLNetworkingEdition& edition_;
   std::optional<os::Error> refusal_;
 };

@@ -8,6 +8,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
+#include "os/views/Application.h"
 
 namespace {
 
@@ -78,9 +79,7 @@ class TLURLConnectionOperation::ConnectionDelegate : public os::URLConnectionDel
 };
 
 TLURLConnectionOperation::TLURLConnectionOperation(os::URLRequest request, const TLNetworkingEdition& edition)
-    : edition_(edition), request_(std::move(request)) {
-  setName(kTLNetworkingOperationLockName);
-}
+    : edition_(edition), request_(std::move(request)) {}
 
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::create(os::URLRequest request) {
   return std::make_shared<TLURLConnectionOperation>(std::move(request));
@@ -88,6 +87,51 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::create(os::U
 
 TLURLConnectionOperation::~TLURLConnectionOperation() {
   if (outputStream_) outputStream_->close();
+  if (backgroundTaskIdentifier_ != os::kInvalidBackgroundTask)
+    if (auto app = os::Application::shared()) app->endBackgroundTask(backgroundTaskIdentifier_);
+}
+
+void TLURLConnectionOperation::setShouldExecuteAsBackgroundTaskWithExpirationHandler(std::function<void()> handler) {
+  std::lock_guard guard(lock_);
+  if (backgroundTaskIdentifier_ != os::kInvalidBackgroundTask) return;
+  auto app = os::Application::shared();
+  if (!app) return;
+  std::weak_ptr<os::Operation> weak = weak_from_this();
+  backgroundTaskIdentifier_ = app->beginBackgroundTask([weak, handler = std::move(handler)] {
+    if (handler) handler();
+    auto op = std::static_pointer_cast<TLURLConnectionOperation>(weak.lock());
+    if (!op) return;
+    op->cancel();
+    unsigned long task;
+    {
+      std::lock_guard inner(op->lock_);
+      task = op->backgroundTaskIdentifier_;
+      op->backgroundTaskIdentifier_ = os::kInvalidBackgroundTask;
+    }
+    if (auto application = os::Application::shared()) application->endBackgroundTask(task);
+  });
+}
+
+unsigned long TLURLConnectionOperation::backgroundTaskIdentifier() const {
+  std::lock_guard guard(lock_);
+  return backgroundTaskIdentifier_;
+}
+
+std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperation(os::URLRequest request) const {
+  return std::make_shared<TLURLConnectionOperation>(std::move(request), edition_);
+}
+
+std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const {
+  std::lock_guard guard(lock_);
+  auto op = makeOperation(request_);
+  op->uploadProgress_ = uploadProgress_;
+  op->downloadProgress_ = downloadProgress_;
+  op->authenticationAgainstProtectionSpace_ = authenticationAgainstProtectionSpace_;
+  op->authenticationChallenge_ = authenticationChallenge_;
+  op->cacheResponse_ = cacheResponse_;
+  op->redirectResponse_ = redirectResponse_;
+  op->setAllowsInvalidSSLCertificate(allowsInvalidSSLCertificate());
+  return op;
 }
 
 std::shared_ptr<os::Thread> TLURLConnectionOperation::networkRequestThread(const TLNetworkingEdition& edition) {
@@ -368,9 +412,21 @@ std::string TLURLConnectionOperation::description() const {
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
   std::string responseText = "(null)";
   if (response_) responseText = "<HTTPURLResponse: " + response_->url() + ", status " + std::to_string(response_->statusCode()) + ">";
-  return "<" + className() + ": " + address + ", state: " + keyForState(state()) +
-         ", cancelled: " + (isCancelled() ? "YES" : "NO") + " request: <URLRequest: " + request_.url() +
-         ">, response: " + responseText + ">";
+  // Appended piece by piece: a chain of "+" on temporaries trips a false alarm of the compiler.
+  std::string out = "<";
+  out += className();
+  out += ": ";
+  out += address;
+  out += ", state: ";
+  out += keyForState(state());
+  out += ", cancelled: ";
+  out += isCancelled() ? "YES" : "NO";
+  out += " request: <URLRequest: ";
+  out += request_.url();
+  out += ">, response: ";
+  out += responseText;
+  out += ">";
+  return out;
 }
 
 // ---- connection callbacks, all on the network thread ----

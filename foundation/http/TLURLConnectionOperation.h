@@ -30,8 +30,6 @@ namespace os {
 class Thread;
 }
 
-inline constexpr const char* kTLNetworkingOperationLockName = "com.tessaline.networking.operation.lock";
-
 class TLURLConnectionOperation : public os::Operation {
  public:
   enum class State : std::int16_t { Paused = -1, Ready = 1, Executing = 2, Finished = 3 };
@@ -103,6 +101,15 @@ class TLURLConnectionOperation : public os::Operation {
   void setCacheResponseBlock(CacheResponseBlock block);
   void setRedirectResponseBlock(RedirectResponseBlock block);
 
+  // A new, ready operation of the same class for the same request, with the same six closures and
+  // certificate setting; no completion closure, credential, state or results.
+  std::shared_ptr<TLURLConnectionOperation> copy() const;
+
+  // Asks the shared application for a background task (once); when it expires the handler runs,
+  // then the operation is cancelled and the task ended.
+  void setShouldExecuteAsBackgroundTaskWithExpirationHandler(std::function<void()> handler);
+  unsigned long backgroundTaskIdentifier() const;
+
   const TLNetworkingEdition& edition() const { return edition_; }
   // "<Class: 0x..., state: isReady, cancelled: NO request: ..., response: ...>"
   std::string description() const;
@@ -119,6 +126,8 @@ class TLURLConnectionOperation : public os::Operation {
   // Called on the network thread under the lock when the response head arrived, after it was
   // stored and the output stream opened. An error fails the load.
   virtual std::optional<os::Error> prepareOutputForResponse(const os::HTTPURLResponse& response) { return std::nullopt; }
+  // An operation of this class for the request (copy() fills in the rest).
+  virtual std::shared_ptr<TLURLConnectionOperation> makeOperation(os::URLRequest request) const;
   // Bytes received into the output stream so far.
   std::uint64_t bytesInOutputStream();
 
@@ -174,6 +183,7 @@ class TLURLConnectionOperation : public os::Operation {
   AuthenticationChallengeBlock authenticationChallenge_;
   CacheResponseBlock cacheResponse_;
   RedirectResponseBlock redirectResponse_;
+  unsigned long backgroundTaskIdentifier_ = 0;
   // Holds the operation while its load runs, as a connection holds its delegate.
   std::shared_ptr<TLURLConnectionOperation> keepAlive_;
 };

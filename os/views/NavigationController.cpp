@@ -37,6 +37,12 @@ NavigationController::NavigationController(std::shared_ptr<ViewController> root)
   }
 }
 
+NavigationController::~NavigationController() {
+  // The bar and the root view may outlive this controller in someone's hands.
+  bar_->setBackAction(nullptr);
+  if (auto* container = dynamic_cast<NavigationContainerView*>(view_.get())) container->nav_ = nullptr;
+}
+
 void NavigationController::loadView() {
   auto v = std::make_shared<NavigationContainerView>(this);
   v->setFrame(Screen::main().applicationFrame());

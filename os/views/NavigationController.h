@@ -23,6 +23,7 @@ class NavigationController : public ViewController {
  public:
   NavigationController();
   explicit NavigationController(std::shared_ptr<ViewController> root);
+  ~NavigationController() override;
   std::string className() const override { return "NavigationController"; }
 
   // Raises os::Exception (invalid argument) for a controller already on the stack.

@@ -184,4 +184,35 @@ TEST(TLHTTPClientTest, CancelsQueuedOperationsByPathAndMethod) {
   EXPECT_EQ(codes[1], -999);
 }
 
+TEST(TLHTTPClientTest, BatchReportsProgressPerMemberAndCompletesOnceAfterAll) {
+  HttpTestServer server;
+  server.route("GET", "/a", CannedResponse::text("1"));
+  server.route("GET", "/b", CannedResponse::text("2", 500));
+  server.route("GET", "/c", CannedResponse::text("3"));
+  auto client = makeClient(server.url("/"));
+  std::vector<os::URLRequest> requests;
+  for (const char* path : {"a", "b", "c"}) requests.push_back(*client->requestWithMethod("GET", path, std::nullopt));
+  std::vector<std::size_t> progress;
+  int completions = 0;
+  std::size_t finishedAtCompletion = 0;
+  client->enqueueBatchOfHTTPRequestOperationsWithRequests(
+      requests,
+      [&](std::size_t finished, std::size_t total) {
+        EXPECT_EQ(total, 3u);
+        progress.push_back(finished);
+      },
+      [&](const std::vector<std::shared_ptr<TLHTTPRequestOperation>>& operations) {
+        ++completions;
+        EXPECT_TRUE(os::RunLoop::isMainThread());
+        for (const auto& op : operations)
+          if (op->isFinished()) ++finishedAtCompletion;
+      });
+  ASSERT_TRUE(httptest::runUntil([&] { return completions > 0; }));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(finishedAtCompletion, 3u);
+  ASSERT_EQ(progress.size(), 3u);
+  EXPECT_EQ(progress.back(), 3u);
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include "os/views/Button.h"
 #include "os/views/GestureRecognizer.h"
+#include "os/views/ImageView.h"
+#include "os/views/ScrollView.h"
 #include "ViewsTestSupport.h"
 
 namespace os::test {
@@ -181,6 +183,53 @@ TEST_F(GestureTest, LongPressBeginsAfterItsDurationOnTheClock) {
   touch->update(TouchPhase::Ended, p, Clock::monotonic());
   window->sendEvent(Event({touch}, touch->timestamp()));
   EXPECT_EQ(trace.events, (std::vector<std::string>{"began", "other"}));
+}
+
+}  // namespace
+}  // namespace os::test
+
+namespace os::test {
+namespace {
+
+// A zoomable page inside a pager: the page's double tap zooms, the pager's single tap (on an
+// ancestor) waits for it to fail.
+struct ZoomPage : ScrollViewDelegate {
+  std::shared_ptr<ImageView> image;
+  std::shared_ptr<View> viewForZoomingInScrollView(ScrollView&) override { return image; }
+};
+
+TEST_F(GestureTest, ADoubleTapOnAChildZoomsAndTheParentsSingleTapWaitsForIt) {
+  auto page = makeView<ScrollView>(Rect(0, 0, 200, 200));
+  target->addSubview(page);
+  auto zoom = std::make_shared<ZoomPage>();
+  zoom->image = makeView<ImageView>(Rect(0, 0, 200, 200));
+  zoom->image->setUserInteractionEnabled(true);
+  page->addSubview(zoom->image);
+  page->setContentSize(Size{200, 200});
+  page->setMaximumZoomScale(3);
+  page->setDelegate(zoom);
+  auto single = addTap(1, "single");
+  auto twice = std::make_shared<TapGestureRecognizer>([&](GestureRecognizer& g) {
+    trace.add("double");
+    Point c = g.locationInView(zoom->image.get());
+    double scale = page->zoomScale() == page->minimumZoomScale() ? page->maximumZoomScale() : page->minimumZoomScale();
+    Size s{page->frame().size.width / scale, page->frame().size.height / scale};
+    page->zoomToRect(Rect(c.x - s.width / 2, c.y - s.height / 2, s.width, s.height), true);
+  });
+  twice->setNumberOfTapsRequired(2);
+  zoom->image->addGestureRecognizer(twice);
+  single->requireGestureRecognizerToFail(twice);
+
+  TouchDriver::doubleTap(*zoom->image);
+  TouchDriver::advance(1);
+  EXPECT_EQ(trace.events, std::vector<std::string>{"double"});
+  EXPECT_DOUBLE_EQ(page->zoomScale(), 3);
+  TouchDriver::doubleTap(*page);
+  TouchDriver::advance(1);
+  EXPECT_DOUBLE_EQ(page->zoomScale(), 1);
+  TouchDriver::tap(*page);
+  TouchDriver::advance(1);
+  EXPECT_EQ(trace.events, (std::vector<std::string>{"double", "double", "single"}));
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(TextInputTest, TypingAsksTheDelegateInUTF16RangesAndPostsChanges) {
   field->setText("a long text from code");
   EXPECT_EQ(field->text(), "a long text from code");
 
-  EXPECT_TRUE(TouchDriver::pressReturn() == false);
+  EXPECT_FALSE(TouchDriver::pressReturn());  // the delegate answered no
   EXPECT_EQ(limit->returns, 1);
   EXPECT_FALSE(field->isFirstResponder());
   EXPECT_FALSE(app->isKeyboardVisible());
@@ -110,6 +110,37 @@ TEST_F(TextInputTest, ASwitchFlipsOnATapAndTellsItsTargets) {
   sw->setEnabled(false);
   TouchDriver::tap(*sw);
   EXPECT_EQ(seen.size(), 2u);
+}
+
+}  // namespace
+}  // namespace os::test
+
+namespace os::test {
+namespace {
+
+TEST_F(TextInputTest, EditingBeginsAndEndsWithNotificationsAndControlEvents) {
+  auto field = makeView<TextField>(Rect(10, 10, 200, 30));
+  window->addSubview(field);
+  std::vector<std::string> seen;
+  auto& center = NotificationCenter::defaultCenter();
+  auto t1 = center.addObserver(kTextFieldTextDidBeginEditingNotification, field.get(), [&](const Notification& n) { seen.push_back("begin"); });
+  auto t2 = center.addObserver(kTextFieldTextDidEndEditingNotification, field.get(), [&](const Notification& n) { seen.push_back("end"); });
+  auto t3 = center.addObserver(kKeyboardDidShowNotification, nullptr, [&](const Notification& n) {
+    seen.push_back("keyboard " + n.userInfo[kKeyboardFrameUserInfoKey].at(1).description());
+  });
+  field->addTarget(nullptr, [&](Control&) { seen.push_back("didBegin event"); }, kControlEventEditingDidBegin);
+  field->setText("old");
+  field->setClearsOnBeginEditing(true);
+  TouchDriver::tap(*field);
+  EXPECT_EQ(field->text(), "");
+  field->resignFirstResponder();
+  center.removeObserver(t1);
+  center.removeObserver(t2);
+  center.removeObserver(t3);
+  EXPECT_EQ(seen, (std::vector<std::string>{"keyboard 352", "didBegin event", "begin", "end"}));
+  // A disabled field never takes the keyboard.
+  field->setEnabled(false);
+  EXPECT_FALSE(field->becomeFirstResponder());
 }
 
 }  // namespace

@@ -93,3 +93,48 @@ TEST_F(WebViewTest, HTMLStringsKeepAHistory) {
 
 }  // namespace
 }  // namespace os::test
+
+namespace os::test {
+namespace {
+
+// A loader that answers from a script, so navigation can be tested without a network.
+class ScriptedLoader : public WebPageLoader {
+ public:
+  std::vector<std::string> started;
+  Callbacks pending;
+  void start(const URLRequest& request, Callbacks callbacks) override {
+    started.push_back(request.url());
+    pending = std::move(callbacks);
+  }
+  void cancel() override { pending = Callbacks{}; }
+  void finish(const std::string& html) {
+    auto done = std::move(pending.finished);
+    pending = Callbacks{};
+    if (done) done(Page{started.back(), 200, "text/html", Data(html.begin(), html.end())});
+  }
+};
+
+TEST_F(WebViewTest, StopAndReloadGoThroughTheLoader) {
+  auto loader = std::make_shared<ScriptedLoader>();
+  web->setLoader(loader);
+  web->loadRequest(URLRequest("http://news.example/a"));
+  loader->finish("<title>A</title>");
+  EXPECT_EQ(web->title(), "A");
+  web->loadRequest(URLRequest("http://news.example/b"));
+  EXPECT_TRUE(web->isLoading());
+  web->stopLoading();
+  EXPECT_FALSE(web->isLoading());
+  loader->finish("<title>B</title>");  // too late: the load was stopped
+  EXPECT_EQ(web->title(), "A");
+  EXPECT_FALSE(web->canGoBack());
+  delegate->trace.clear();
+  web->reload();
+  EXPECT_EQ(loader->started.back(), "http://news.example/a");
+  EXPECT_EQ(delegate->trace.events.front(), "should http://news.example/a 3");
+  loader->finish("<title>A2</title>");
+  EXPECT_EQ(web->title(), "A2");
+  EXPECT_FALSE(web->canGoBack());  // a reload replaces the page, it adds none
+}
+
+}  // namespace
+}  // namespace os::test
