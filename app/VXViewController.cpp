@@ -158,22 +158,17 @@ bool VXViewController::historyUploadRunning() const {
 
 void VXViewController::reachabilityChanged() {
   if (!splashEnd() || DeviceExtensions::netStatus() == 0) return;
-  {
-    // Changes come in bursts; a second pass over the same waiting ids would send each twice.
-    std::lock_guard lock(historyUpload_->mutex);
-    if (historyUpload_->running) return;
-    historyUpload_->running = true;
-    historyUpload_->sending = true;
-    historyUpload_->outstanding = 0;
-  }
   threadRun();
 }
 
 void VXViewController::threadRun() {
   auto upload = historyUpload_;
   {
+    // Changes come in bursts; a second pass over the same waiting ids would send each twice.
     std::lock_guard lock(upload->mutex);
+    if (upload->running) return;
     upload->running = upload->sending = true;
+    upload->outstanding = 0;
   }
   os::Thread::create("history upload", [upload] { runHistoryPass(upload); })->start();
 }

@@ -48,7 +48,8 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
 
   // --- history upload, version check, crash dump ---
   void reachabilityChanged();
-  // One pass over the ids waiting for upload, 1 s apart; runs on its own thread.
+  // One pass over the ids waiting for upload, 1 s apart, on a thread of its own; nothing while
+  // an earlier pass still runs.
   void threadRun();
   void timerFireMethod();
   void updateVersion();
