@@ -11,6 +11,7 @@
 #include "app/VXViewController.h"
 #include "foundation/net/Reachability.h"
 #include "news/common/VXCrashHandler.h"
+#include "news/common/VXNewsCategoryManager.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/models/db/VXNewsDBManager.h"
@@ -54,6 +55,7 @@ class VXViewControllerTest : public ::testing::Test {
     if (server_) server_->stop();
     VXRequestConfig::reset();
     VXGlobalDefine::setShared(nullptr);
+    VXNewsCategoryManager::setShared(nullptr);
     NQSideViewController::setShared(nullptr);
     os::ReachabilityProvider::setShared(nullptr);
     os::RunLoop::main()->runUntilIdle();
@@ -219,6 +221,29 @@ TEST_F(VXViewControllerTest, AnIdTheServerDidNotTakeIsSentAgainOnTheNextPass) {
   ASSERT_TRUE(pump([&] { return !home_->historyUploadRunning(); }));
   EXPECT_EQ(reads(), (std::map<long long, int>{{101, 1}}));
   EXPECT_TRUE(VXNewsDBManager::share()->historyForPost().empty());
+}
+
+TEST_F(VXViewControllerTest, ComingBackToTheHomeScreenLeavesNoRowSelected) {
+  startServer();
+  auto db = VXNewsDBManager::share();
+  ASSERT_TRUE(db->insertCategory(os::Dictionary{{"id", 5}, {"name", "要闻"}, {"order", 0}, {"flag", 1}}));
+  db->insertArticles(os::Array{os::Value(os::Dictionary{{"id", 77}, {"title", "标题"}, {"publishtime", 1}})}, 5);
+  db->updateCategory(5, os::Date::now().timeIntervalSinceReferenceDate());  // fresh: nothing is asked
+  loadHome();
+  VXNewsCategoryManager::share()->setCategoryList(db->createCategoryListWithDB());
+  os::RunLoop::main()->runUntilIdle();
+  post(kLaunchEndNotification);
+  os::TouchDriver::settle();
+  auto list = home_->newsView()->pageView()->viewItems().at(0);
+  ASSERT_EQ(list->dataList().size(), 1u);
+
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list->tableView(), os::IndexPath::forRow(0, 0)));
+  ASSERT_TRUE(list->selectedIndexPath());
+  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false);
+  os::TouchDriver::advance(1);
+  nav_->popViewController(false);
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(list->selectedIndexPath());
 }
 
 // --- pushed headlines ---
