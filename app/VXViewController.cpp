@@ -1,11 +1,12 @@
 #include "app/VXViewController.h"
 
-#include "foundation/formats/JSONDecoder.h"
 #include "foundation/net/Reachability.h"
 #include "news/common/DeviceExtensions.h"
+#include "news/common/OpenableURL.h"
 #include "news/common/VXCrashHandler.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXRequestConfig.h"
+#include "news/common/VXVersionCheck.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXNewsTableView.h"
 #include "news/controllers/VXScrollPageView.h"
@@ -31,7 +32,6 @@
 namespace {
 
 constexpr int kHistoryUploaded = 1;
-constexpr int kNewVersion = 1;
 
 struct Shared {
   std::mutex mutex;
@@ -69,12 +69,7 @@ std::string VXViewController::reachabilityHostName() {
   return shared().hostName;
 }
 
-bool VXViewController::isAllowedUpdateURL(const std::string& url) {
-  auto parsed = os::URL::parse(url);
-  if (!parsed) return false;
-  std::string scheme = os::lowercaseASCII(parsed->scheme());
-  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
-}
+bool VXViewController::isAllowedUpdateURL(const std::string& url) { return isOpenableURL(url); }
 
 VXViewController::VXViewController() = default;
 
@@ -209,13 +204,9 @@ void VXViewController::timerFireMethod() {
 }
 
 void VXViewController::updateVersion() {
-  std::string version;
-  if (auto bundle = os::Bundle::mainBundle()) version = bundle->objectForInfoDictionaryKey("CFBundleVersion").stringOr();
-  std::string url = os::format("%s/common/?cmd=%s&version=%s", VXRequestConfig::SERVER_HOST().c_str(), "verupdate",
-                               version.c_str());
   auto weak = weakSelf();
   NQProxy::loadCommonRequest(
-      os::URLRequest(url),
+      os::URLRequest(VXVersionCheck::address("/common/")),
       [weak](const std::string& text, os::StringEncoding) {
         if (auto self = weak.lock()) self->versionAnswered(text);
       },
@@ -223,15 +214,9 @@ void VXViewController::updateVersion() {
 }
 
 void VXViewController::versionAnswered(const std::string& text) {
-  JSONDecoder decoder;
-  auto answer = decoder.objectWithUTF8String(text.data(), text.size());
-  if (!answer) return;
-  const os::Value& data = (*answer)["data"];
-  if (data["result"].intValue() != kNewVersion) return;
-  if (const std::string* content = data["content"].string())
-    appstoreUrl_ = *content;
-  else
-    appstoreUrl_.reset();
+  auto answer = VXVersionCheck::read(text);
+  if (answer.outcome != VXVersionCheck::Outcome::NewVersion) return;
+  appstoreUrl_ = answer.url;
   auto alert = std::make_shared<os::AlertView>("", "检测到Corvessa有新的版本\n是否立即更新", weakSelf(), "以后再说",
                                                std::vector<std::string>{"升级"});
   alert->setTag(kUpdateAlertTag);

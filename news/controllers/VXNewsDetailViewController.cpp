@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "news/common/VXDetailXMLParseHelper.h"
+#include "news/common/OpenableURL.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
@@ -98,12 +99,7 @@ os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   return value ? *value : os::Value();
 }
 
-bool VXNewsDetailViewController::isOpenableURL(const std::string& url) {
-  auto parsed = os::URL::parse(url);
-  if (!parsed) return false;
-  std::string scheme = os::lowercaseASCII(parsed->scheme());
-  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
-}
+bool VXNewsDetailViewController::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }
 
 // ---- opening ----
 
