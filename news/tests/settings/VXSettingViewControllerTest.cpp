@@ -1,0 +1,237 @@
+// The settings screen: its rows, the text size, the push switch, measuring and clearing the
+// caches, and the version check against the local news server.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "news/tests/settings/SettingsTestSupport.h"
+#include "news/tests/state/StateTestSupport.h"
+#include "os/graphics/Image.h"
+#include "os/store/FileManager.h"
+#include "os/store/UserDefaults.h"
+
+namespace {
+
+using newstest::runUntil;
+
+os::Data bytes(std::size_t n) { return os::Data(n, 0x5a); }
+
+std::shared_ptr<os::Image> picture() { return os::Image::create(os::Bitmap(4, 3)); }
+
+class VXSettingViewControllerTest : public newstest::SettingsFixture {
+ protected:
+  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
+  static std::string offline() { return VXGlobalHelper::cachesDirectory() + "offline/"; }
+  static void writeFile(const std::string& path, std::size_t n) {
+    auto& fm = os::FileManager::defaultManager();
+    ASSERT_TRUE(fm.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
+    ASSERT_TRUE(fm.writeData(bytes(n), path));
+  }
+  static double databaseBytes() {
+    return static_cast<double>(
+        os::FileManager::defaultManager().attributesOfItemAtPath(VXGlobalHelper::cachesDirectory() + "news.db")->size);
+  }
+};
+
+TEST_F(VXSettingViewControllerTest, ShowsFiveRowsWithTheirNotesAndTheSizeOnceMeasured) {
+  open();
+  EXPECT_EQ(topScreen(), "VXSettingViewController");
+  ASSERT_EQ(settings_->tableView()->numberOfRowsInSection(0), 5);
+  const char* names[] = {"字体大小", "清理缓存", "版本升级", "消息推送", "意见反馈"};
+  const int types[] = {1, 1, 1, 2, 0};
+  for (long r = 0; r < 5; ++r) {
+    EXPECT_EQ(settings_->row(r)->name(), names[r]);
+    EXPECT_EQ(settings_->row(r)->type(), types[r]);
+  }
+  ASSERT_TRUE(waitMeasured());
+  os::TouchDriver::settle();
+  EXPECT_EQ(note(0), "中");
+  EXPECT_EQ(note(1), "0");  // a fresh reader: nothing beyond its empty database
+  EXPECT_EQ(note(2), "27");
+  // No stored push setting means on.
+  EXPECT_TRUE(cell(3)->swichButton()->isOn());
+  EXPECT_FALSE(cell(3)->swichButton()->isHidden());
+  EXPECT_TRUE(cell(3)->noteLabel()->isHidden());
+  EXPECT_TRUE(cell(4)->noteLabel()->isHidden());
+  EXPECT_TRUE(cell(4)->swichButton()->isHidden());
+}
+
+TEST_F(VXSettingViewControllerTest, SizeTextsByUnit) {
+  EXPECT_EQ(VXSettingViewController::transformedValue(0), "0");
+  EXPECT_EQ(VXSettingViewController::transformedValue(1024), "1024.0 B");
+  EXPECT_EQ(VXSettingViewController::transformedValue(1536), " 1.5 KB");
+  EXPECT_EQ(VXSettingViewController::transformedValue(3.5 * 1024 * 1024), " 3.5 MB");
+  EXPECT_EQ(VXSettingViewController::transformedValue(2.0 * 1024 * 1024 * 1024 * 1024 * 1024), "2048.0 TB");
+}
+
+TEST_F(VXSettingViewControllerTest, MeasuresOfflineFilesTheDatabaseAndTheImageCache) {
+  VXNewsDBManager::share();  // the database file exists before measuring
+  writeFile(offline() + "3/101.html", 100000);
+  writeFile(offline() + "3/pics/1.jpg", 20000);
+  images_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
+  open();
+  ASSERT_TRUE(waitMeasured());
+  const double expected = 100000 + 20000 + 50000 + databaseBytes() - VXSettingViewController::kBaseCacheBytes;
+  EXPECT_EQ(settings_->cacheSize(), expected);
+  EXPECT_EQ(note(1), VXSettingViewController::transformedValue(expected));
+  EXPECT_NE(note(1), "0");
+}
+
+TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) {
+  auto db = VXNewsDBManager::share();
+  os::Array items;
+  items.push_back(os::Value(os::Dictionary{{"id", 5}, {"title", "t"}, {"icons", os::Array{}}}));
+  ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
+  ASSERT_TRUE(db->insertHistory(5));
+  writeFile(offline() + "2/5.html", 80000);
+  images_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
+  open();
+  ASSERT_TRUE(waitMeasured());
+  ASSERT_GT(settings_->cacheSize(), 0);
+  newstest::BroadcastCounter cleared(VXSettingViewController::kClearCachesNotification);
+
+  tapRow(VXSettingViewController::kRowCache);
+
+  EXPECT_EQ(cleared.count(), 1);
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(offline()));
+  EXPECT_TRUE(db->createNewsListWithDB(2).empty());
+  EXPECT_TRUE(db->getHistoryID().empty());
+  EXPECT_FALSE(images_->imageFromMemoryCacheForKey("http://pics/2"));
+  EXPECT_EQ(images_->getSize(), 0u);
+  EXPECT_EQ(settings_->cacheSize(), 0);
+  EXPECT_EQ(note(1), "0");
+  EXPECT_TRUE(waitHud("清理结束"));
+}
+
+// A measurement finished before a clearing but delivered after it must not bring the old size back.
+TEST_F(VXSettingViewControllerTest, AMeasurementOvertakenByAClearingIsDropped) {
+  writeFile(offline() + "1/1.html", 200000);
+  settings_ = std::make_shared<VXSettingViewController>();
+  settings_->view();
+  settings_->sizeThread()->join();  // measured, its answer still queued on the main thread
+  settings_->clickCacheCell();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(settings_->cacheSize(), 0);
+  EXPECT_EQ(settings_->sizeOfCache(), "0");
+}
+
+TEST_F(VXSettingViewControllerTest, TheTextSizeSheetStoresAndAppliesTheChoice) {
+  open();
+  const double mediumBody = VXNewsConfig::share()->detailBodyFont().pointSize();
+  tapRow(VXSettingViewController::kRowFont);
+  auto sheets = os::ActionSheet::visibleActionSheets();
+  ASSERT_EQ(sheets.size(), 1u);
+  EXPECT_EQ(sheets[0]->title(), "设置字体大小");
+
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("大"));
+  os::TouchDriver::settle();
+  EXPECT_EQ(VXNewsConfig::share()->fontSize(), 3);
+  EXPECT_EQ(defaults()->integerForKey(kFontSize), 3);
+  EXPECT_GT(VXNewsConfig::share()->detailBodyFont().pointSize(), mediumBody);
+  EXPECT_EQ(note(0), "大");
+
+  tapRow(VXSettingViewController::kRowFont);
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("取消"));
+  os::TouchDriver::settle();
+  EXPECT_EQ(VXNewsConfig::share()->fontSize(), 3);
+
+  tapRow(VXSettingViewController::kRowFont);
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("中"));
+  os::TouchDriver::settle();
+  EXPECT_EQ(defaults()->integerForKey(kFontSize), 2);
+  EXPECT_EQ(note(0), "中");
+}
+
+TEST_F(VXSettingViewControllerTest, WithoutThePassSwitchThePushSwitchChangesNothingAndSpringsBack) {
+  state_->setPass(false);
+  open();
+  auto toggle = cell(VXSettingViewController::kRowPush)->swichButton();
+  ASSERT_TRUE(toggle->isOn());
+  ASSERT_TRUE(os::TouchDriver::tap(*toggle));
+  os::TouchDriver::settle();
+  EXPECT_FALSE(defaults()->objectForKey(VXSettingViewController::kPushMessage));
+  EXPECT_TRUE(ServiceCallLog::calls("ROVodozov").empty());
+  EXPECT_TRUE(cell(VXSettingViewController::kRowPush)->swichButton()->isOn());
+}
+
+TEST_F(VXSettingViewControllerTest, ThePushSwitchUnregistersAndRegistersAndStoresTheSetting) {
+  state_->setPass(true);
+  app_->registerForRemoteNotificationTypes(7);
+  open();
+  ASSERT_TRUE(os::TouchDriver::tap(*cell(VXSettingViewController::kRowPush)->swichButton()));
+  os::TouchDriver::settle();
+  EXPECT_EQ(defaults()->stringForKey(VXSettingViewController::kPushMessage), "1");
+  EXPECT_FALSE(app_->isRegisteredForRemoteNotifications());
+  EXPECT_TRUE(ServiceCallLog::calls("ROVodozov").empty());
+  EXPECT_FALSE(cell(VXSettingViewController::kRowPush)->swichButton()->isOn());
+
+  ASSERT_TRUE(os::TouchDriver::tap(*cell(VXSettingViewController::kRowPush)->swichButton()));
+  os::TouchDriver::settle();
+  EXPECT_EQ(defaults()->stringForKey(VXSettingViewController::kPushMessage), "0");
+  auto registration = ServiceCallLog::last("ROVodozov", "registerForRemoteNotificationTypes");
+  ASSERT_TRUE(registration);
+  EXPECT_EQ(registration->arguments["types"].intValue(), 7);
+  EXPECT_TRUE(registration->arguments["categories"].isNull());
+  EXPECT_TRUE(cell(VXSettingViewController::kRowPush)->swichButton()->isOn());
+}
+
+TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
+  newsd::ServiceOptions service;
+  service.latestVersion = "28";  // the bundle says 27
+  startServer(service);
+  open();
+  tapRow(VXSettingViewController::kRowUpdate);
+  ASSERT_TRUE(runUntil([] { return frontAlert() != nullptr; }));
+  EXPECT_EQ(frontAlert()->message(), "检测到Corvessa有新的版本\n是否立即更新");
+  EXPECT_EQ(settings_->appstoreUrl(), base_ + "/app/update");
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("升级"));
+  ASSERT_EQ(app_->openedURLs().size(), 1u);
+  EXPECT_EQ(app_->openedURLs()[0].absoluteString(), base_ + "/app/update");
+}
+
+TEST_F(VXSettingViewControllerTest, AnUpgradeLinkOutsideTheWebAndTheStoreIsNotOpened) {
+  newsd::ServiceOptions service;
+  service.latestVersion = "28";
+  service.updateURL = "sms:10086";
+  startServer(service);
+  open();
+  tapRow(VXSettingViewController::kRowUpdate);
+  ASSERT_TRUE(runUntil([] { return frontAlert() != nullptr; }));
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("升级"));
+  EXPECT_TRUE(app_->openedURLs().empty());
+}
+
+TEST_F(VXSettingViewControllerTest, UpToDateFailedAndUnreadableChecksSayWhatHappened) {
+  startServer();  // no newer version
+  open();
+  tapRow(VXSettingViewController::kRowUpdate);
+  EXPECT_TRUE(waitHud("已经是最新版本"));
+  EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+
+  os::TouchDriver::advance(2);
+  server_->setFault(newsd::FaultTarget::versionCheck(), {newsd::FailureMode::HttpError, 0});
+  tapRow(VXSettingViewController::kRowUpdate);
+  EXPECT_TRUE(waitHud("网络异常"));
+
+  os::TouchDriver::advance(2);
+  server_->stop();
+  server_.reset();
+  tapRow(VXSettingViewController::kRowUpdate);
+  EXPECT_TRUE(waitHud("网络异常"));
+  EXPECT_TRUE(app_->openedURLs().empty());
+}
+
+TEST_F(VXSettingViewControllerTest, TheFeedbackRowOpensTheFormAndBackReopensTheMenu) {
+  open();
+  tapRow(VXSettingViewController::kRowFeedback);
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(topScreen(), "VXFeedbackViewController");
+  nav_->popViewController(false);
+  os::TouchDriver::settle();
+  settings_->backButtonClick();
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_TRUE(side_->leftSideIsShow());
+}
+
+}  // namespace
