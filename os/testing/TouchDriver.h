@@ -4,7 +4,9 @@
 // gesture the virtual clock moves on (when it is virtual) and the main run loop runs, so timers
 // and posted work happen as they would. Points are in window coordinates unless a view is given.
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "os/graphics/Geometry.h"
 
@@ -17,6 +19,22 @@ class TableView;
 class TextField;
 class TextView;
 struct IndexPath;
+
+// How a finger moves in a pan. Points are window points.
+struct PanOptions {
+  // Samples from one point of the path to the next.
+  int steps = 10;
+  // Points the finger passes through between the first and the last, in order.
+  std::vector<Point> through;
+  // When set, the last sample moves at this speed (points per second) just before the finger
+  // lifts: what a scroll view decelerates from. {0, 0} holds the finger still before it lifts.
+  // Unset, the finger lifts at the speed of the path's last step.
+  std::optional<Point> releaseVelocity;
+  // The system takes the touch away (a call coming in) instead of the finger lifting.
+  bool cancel = false;
+  // The window to play in; the topmost one under the first point when null.
+  Window* window = nullptr;
+};
 
 class TouchDriver {
  public:
@@ -40,11 +58,32 @@ class TouchDriver {
   static bool doubleTap(const View& view);
   // A finger pressed at `from`, moved to `to` in `steps` samples, then lifted.
   static void pan(Point from, Point to, int steps = 10, Window* window = nullptr);
+  static void pan(Point from, Point to, const PanOptions& options);
   // Drags the content of the scroll view by `translation` (the finger's movement) and lifts the
   // finger moving at `releaseVelocity` points per second. Deceleration then ends on the clock.
   static void dragScrollView(ScrollView& scrollView, Point translation, Point releaseVelocity = {});
+  // The same with a path of its own; the finger comes down at `start` (a window point), or at the
+  // middle of the scroll view's visible part. The options' release velocity, when unset, is zero.
+  static void dragScrollView(ScrollView& scrollView, Point translation, const PanOptions& options,
+                             std::optional<Point> start = std::nullopt);
+
+  // Pull to refresh: drags the content down until its top is `distance` points past where it
+  // rests (in strokes that fit the view when the content is scrolled far down), holds the finger
+  // still and lets go, then lets the bounce back end. False when the view cannot be pulled.
+  static constexpr double kPullDistance = 80;
+  static bool pull(ScrollView& scrollView, double distance = kPullDistance);
+  // Drags the content up to its end and lets go with a flick, so the scroll view decelerates to
+  // the end and reports the end of the deceleration (after which this returns). A view already
+  // at its end is still dragged and let go, as a reader asking for more would. False when the
+  // view cannot scroll vertically or did not come to rest at its end.
+  static bool scrollToEnd(ScrollView& scrollView);
   // Brings the row into view (no animation), then taps the middle of its cell.
   static bool tapRow(TableView& table, const IndexPath& indexPath);
+  // The row counted through all sections from 0 (the index a reader sees down the list).
+  static bool tapRow(TableView& table, long index);
+  // Taps the front-most visible view whose text or title reads `text` (see findVisibleText in
+  // ScreenDump.h). False when there is none, or it is covered by another view.
+  static bool tapText(const std::string& text);
   // Presses a button of the front alert view or action sheet.
   static bool pressAlertButton(long index);
   static bool pressAlertButton(const std::string& title);
