@@ -4,8 +4,6 @@
 #include <vector>
 
 #include "os/core/String.h"
-#include "os/runtime/Clock.h"
-#include "os/runtime/RunLoop.h"
 #include "os/testing/ScreenDump.h"
 #include "os/testing/TouchDriver.h"
 #include "os/views/ScrollView.h"
@@ -100,12 +98,7 @@ std::string runTouchCommand(const std::string& raw) {
   if (verb == "return") return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
   if (verb == "wait") {
     if (!numbers(in, n, 1) || n[0] < 0) return "error: wait needs SECONDS";
-    if (Clock::isVirtual()) {
-      TouchDriver::advance(n[0]);
-    } else {
-      RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(n[0]));
-      TouchDriver::settle();
-    }
+    TouchDriver::advance(n[0]);
     return "";
   }
   if (verb == "dump") return dumpScreen();

@@ -20,9 +20,12 @@ namespace os {
 namespace {
 double now() { return Clock::monotonic(); }
 
-// Lets time pass between touch samples when the clock is ours to move.
+// Lets time pass between touch samples: the virtual clock is moved on; under the real clock
+// (the running reader) the run loop runs meanwhile, so samples carry real timestamps and a
+// drag's speed is the one asked for rather than near-infinite.
 void pass(double seconds) {
   if (Clock::isVirtual()) Clock::advance(seconds);
+  else RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(seconds));
   RunLoop::main()->runUntilIdle();
 }
 
@@ -67,6 +70,7 @@ void TouchDriver::settle() {
 
 void TouchDriver::advance(double seconds) {
   if (!Clock::isVirtual()) {
+    RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(seconds));
     settle();
     return;
   }

@@ -1,8 +1,9 @@
 #pragma once
 // Plays touches on the screen the way a finger would: through hit testing, the gesture
 // recognizers and the responder chain of the window under the point. Between the steps of a
-// gesture the virtual clock moves on (when it is virtual) and the main run loop runs, so timers
-// and posted work happen as they would. Points are in window coordinates unless a view is given.
+// gesture time passes (a virtual clock is moved on; under the real clock the main run loop runs
+// for that long) and the main run loop runs, so timers and posted work happen as they would.
+// Points are in window coordinates unless a view is given.
 #include <memory>
 #include <optional>
 #include <string>
@@ -45,7 +46,8 @@ class TouchDriver {
 
   // Lays out every window and runs the main run loop until it is idle.
   static void settle();
-  // Moves the virtual clock on by `seconds` (in small steps so timers fire in order) and settles.
+  // Moves the virtual clock on by `seconds` (in small steps so timers fire in order) and settles;
+  // under the real clock, runs the main run loop for that long.
   static void advance(double seconds);
 
   // A tap at a window point of the topmost visible window that contains it. False when no view

@@ -57,6 +57,26 @@ TEST_F(TouchDriverTest, APanFollowsItsPathAndLiftsAtTheVelocityAskedFor) {
   EXPECT_EQ(log.releaseVelocity, (Point{0, 0}));
 }
 
+TEST(TouchDriverRealClockTest, SamplesArePacedByTheClock) {
+  // The running reader's clock is real: samples sent back to back would make every drag a flick.
+  ASSERT_FALSE(Clock::isVirtual());
+  TestSandbox sandbox;
+  auto window = std::make_shared<Window>();
+  window->makeKeyAndVisible();
+  auto pad = makeView<View>(Rect(0, 0, 320, 480));
+  window->addSubview(pad);
+  PanLog log;
+  log.attach(*pad);
+  PanOptions o;
+  o.steps = 2;
+  o.releaseVelocity = Point{0, -600};
+  TouchDriver::pan(Point{50, 300}, Point{50, 100}, o);
+  ASSERT_EQ(log.states.back(), GestureRecognizerState::Ended);
+  EXPECT_LT(log.releaseVelocity.y, 0);
+  EXPECT_GE(log.releaseVelocity.y, -600 * 1.001);
+  window->setHidden(true);
+}
+
 TEST_F(TouchDriverTest, ACancelledDragEndsWithoutTheRelease) {
   auto scroll = makeView<ScrollView>(Rect(0, 0, 320, 400));
   scroll->setContentSize(Size{320, 2000});
