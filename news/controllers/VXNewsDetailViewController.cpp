@@ -1,0 +1,532 @@
+#include "news/controllers/VXNewsDetailViewController.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "news/common/VXDetailXMLParseHelper.h"
+#include "news/common/VXGlobalHelper.h"
+#include "news/common/VXNewsConfig.h"
+#include "news/common/VXOfflineArticleStore.h"
+#include "news/common/VXShareHelper.h"
+#include "news/models/db/VXNewsDBManager.h"
+#include "news/models/requests/VXFavoriteRequest.h"
+#include "news/models/requests/VXNewsDetailRequest.h"
+#include "news/models/requests/VXNewsInfoRequest.h"
+#include "news/models/requests/VXPraseXMLErrorRequest.h"
+#include "news/views/VXNewsDetailAdCell.h"
+#include "news/views/VXNewsDetailAdDO.h"
+#include "news/views/VXNewsDetailEvalCell.h"
+#include "news/views/VXNewsDetailEvalDO.h"
+#include "news/views/VXNewsDetailHeaderCell.h"
+#include "news/views/VXNewsDetailHeaderDO.h"
+#include "news/views/VXNewsDetailImageCell.h"
+#include "news/views/VXNewsDetailImageDO.h"
+#include "news/views/VXNewsDetailTextCell.h"
+#include "news/views/VXNewsDetailTextDO.h"
+#include "os/core/Log.h"
+#include "os/core/String.h"
+#include "os/core/URL.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/store/Pasteboard.h"
+#include "os/views/Button.h"
+#include "os/views/Device.h"
+#include "os/views/ImageView.h"
+#include "os/views/Label.h"
+#include "os/views/Switch.h"
+#include "ui/images/BNWebImageManager.h"
+
+namespace {
+
+VXNewsDetailViewController::Services& servicesStore() {
+  static VXNewsDetailViewController::Services services;
+  return services;
+}
+
+struct SaveTracker {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int pending = 0;
+};
+SaveTracker& saves() {
+  static SaveTracker tracker;
+  return tracker;
+}
+
+// Navigation bar height the screen's layout leaves room for.
+double barHeight() { return os::Device::current().systemVersionNumber() >= 7 ? 64 : 44; }
+
+bool hasText(const os::Value& value) {
+  const std::string* text = value.string();
+  return text && !text->empty();
+}
+
+constexpr const char* kTextCell = "NEWSDETAIL_TEXTCELL";
+constexpr const char* kImageCell = "NEWSDETAIL_IMAGECELL";
+constexpr const char* kHeaderCell = "NEWSDETAIL_HEADERCELL";
+constexpr const char* kAdCell = "NEWSDETAIL_ADCELL";
+constexpr const char* kEvalCell = "NEWSDETAIL_EVALCELL";
+
+}  // namespace
+
+void VXNewsDetailViewController::setServices(Services services) { servicesStore() = std::move(services); }
+const VXNewsDetailViewController::Services& VXNewsDetailViewController::services() { return servicesStore(); }
+
+std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(const os::Dictionary& info) {
+  auto controller = std::make_shared<VXNewsDetailViewController>();
+  controller->infoDict_ = info;
+  return controller;
+}
+
+VXNewsDetailViewController::VXNewsDetailViewController() = default;
+
+VXNewsDetailViewController::~VXNewsDetailViewController() {
+  if (tableView_) {
+    tableView_->setDataSource({});
+    tableView_->setDelegate({});
+  }
+}
+
+std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::self() {
+  return std::static_pointer_cast<VXNewsDetailViewController>(
+      std::static_pointer_cast<os::ViewController>(shared_from_this()));
+}
+
+os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
+  const os::Value* value = infoDict_.find(key);
+  return value ? *value : os::Value();
+}
+
+bool VXNewsDetailViewController::isOpenableURL(const std::string& url) {
+  auto parsed = os::URL::parse(url);
+  if (!parsed) return false;
+  std::string scheme = os::lowercaseASCII(parsed->scheme());
+  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
+}
+
+// ---- opening ----
+
+void VXNewsDetailViewController::viewDidLoad() {
+  auto me = self();
+  auto root = view();
+  double width = root->bounds().size.width, height = root->bounds().size.height;
+  tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, width, height - barHeight()}, os::TableViewStyle::Plain);
+  tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleBottomMargin);
+  tableView_->setDataSource(std::shared_ptr<os::TableViewDataSource>(me, static_cast<os::TableViewDataSource*>(this)));
+  tableView_->setDelegate(std::shared_ptr<os::TableViewDelegate>(me, static_cast<os::TableViewDelegate*>(this)));
+  tableView_->setBackgroundColor(os::Color::fromRGB255(240, 240, 246));
+  tableView_->setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+  tableView_->setSeparatorInset(os::EdgeInsets::zero());
+  tableView_->setTableFooterView(std::make_shared<os::View>());
+  root->addSubview(tableView_);
+
+  os::Rect frame = tableView_->frame();
+  frame.size.height -= VXNewsDetailToolbar::kHeight;
+  tableView_->setFrame(frame);
+  addToolBar();
+
+  if (openFromOfflineFile()) return;
+  loadNewer();
+}
+
+bool VXNewsDetailViewController::openFromOfflineFile() {
+  auto stored = VXOfflineArticleStore::read(infoValue("category"), infoValue("id"));
+  if (!stored) return false;
+  if (const os::Value* title = stored->find("title"); title && title->isString()) infoDict_.set("title", *title);
+  if (const os::Value* link = stored->find("sourceurl"); link && link->isString()) infoDict_.set("sourceurl", *link);
+  addTitle((*stored)["title"], (*stored)["source"], (*stored)["time"]);
+  if (parseXML((*stored)["body"], false)) return true;
+  // An unreadable body falls back to the server, without a report: the file is ours, not its.
+  listData_.clear();
+  return false;
+}
+
+void VXNewsDetailViewController::viewWillAppear(bool animated) {
+  if (selectedRow_ && tableView_) {
+    tableView_->deselectRowAtIndexPath(*selectedRow_, animated);
+    selectedRow_.reset();
+  }
+}
+
+void VXNewsDetailViewController::loadNewer() {
+  if (tableViewState_ == kStateLoading) return;
+  changeTableViewState(kStateLoading);
+  listData_.clear();
+  if (tableView_) tableView_->reloadData();
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  os::DispatchQueue::main()->async([weak] {
+    if (auto me = weak.lock()) me->loadFirstPage();
+  });
+}
+
+void VXNewsDetailViewController::loadFirstPage() {
+  VXNewsDetailRequest request(infoValue("id").intValue());
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  std::string name = className();
+  VXGlobalHelper::loadWithRequest(
+      request, 0,
+      [weak, name](const std::optional<os::Dictionary>& data) {
+        auto me = weak.lock();
+        if (!me) return;
+        if (!me->parseResponseNoAddData(data)) {
+          os::log("加载数据失败 class is：" + name);
+          me->changeTableViewState(kStateError);
+        } else {
+          me->changeTableViewState(kStateNormal);
+        }
+      },
+      [weak, name] {
+        auto me = weak.lock();
+        if (!me) return;
+        os::log("加载数据失败 class is：" + name);
+        // The read is uploaded later, when the network is back.
+        VXNewsDBManager::share()->offlineHistory(me->infoValue("id").intValue());
+        me->changeTableViewState(kStateError);
+      });
+}
+
+bool VXNewsDetailViewController::parseResponseNoAddData(const std::optional<os::Dictionary>& data) {
+  if (!data || (*data)["result"].intValue() != 1 || !(*data)["result"].isNumber()) return false;
+  os::Value title = (*data)["title"].isString() ? (*data)["title"] : os::Value("");
+  infoDict_.set("title", title);
+  if ((*data)["sourceurl"].isString()) infoDict_.set("sourceurl", (*data)["sourceurl"]);
+  addTitle(title, (*data)["source"], (*data)["time"]);
+  if (parseXML((*data)["body"], true)) {
+    {
+      std::lock_guard<std::mutex> lock(saves().mutex);
+      ++saves().pending;
+    }
+    std::thread(&VXNewsDetailViewController::threadRun, *data, infoValue("category"), infoValue("id")).detach();
+  }
+  return true;
+}
+
+void VXNewsDetailViewController::threadRun(const os::Dictionary& answer, const os::Value& category,
+                                           const os::Value& ID) {
+  os::Error error;
+  if (!VXOfflineArticleStore::saveWithInfo(answer, category, ID, &error)) {
+    VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+  }
+  std::lock_guard<std::mutex> lock(saves().mutex);
+  --saves().pending;
+  saves().changed.notify_all();
+}
+
+int VXNewsDetailViewController::pendingOfflineSaves() {
+  std::lock_guard<std::mutex> lock(saves().mutex);
+  return saves().pending;
+}
+
+bool VXNewsDetailViewController::waitForOfflineSaves(double seconds) {
+  std::unique_lock<std::mutex> lock(saves().mutex);
+  return saves().changed.wait_for(lock, std::chrono::duration<double>(seconds), [] { return saves().pending == 0; });
+}
+
+void VXNewsDetailViewController::addTitle(const os::Value& title, const os::Value& source, const os::Value& time) {
+  if (!hasText(title)) return;
+  os::Dictionary dict{{"content", title},
+                      {"source", source.isString() ? source : os::Value("")},
+                      {"time", time.isString() || time.isNumber() ? time : os::Value("")}};
+  listData_.push_back(std::make_shared<VXNewsDetailHeaderDO>(dict));
+}
+
+bool VXNewsDetailViewController::parseXML(const os::Value& body, bool feedback) {
+  os::Array rows;
+  std::optional<std::string> body_text;
+  if (const std::string* text = body.string()) body_text = *text;
+  auto error = VXDetailXMLParseHelper::share()->parseXML(body_text, rows);
+  if (error) {
+    if (feedback) feedbackParseError(*error);
+    return false;
+  }
+  for (const auto& row : rows) {
+    const os::Dictionary* dict = row.dictionary();
+    if (!dict) continue;
+    long long type = (*dict)["type"].intValue();
+    if (type == kNewsDetailText) listData_.push_back(std::make_shared<VXNewsDetailTextDO>(*dict));
+    if (type == kNewsDetailImage) listData_.push_back(std::make_shared<VXNewsDetailImageDO>(*dict));
+  }
+  addOtherInfo();
+  if (tableView_) tableView_->reloadData();
+  return true;
+}
+
+void VXNewsDetailViewController::feedbackParseError(const std::string& error) {
+  VXPraseXMLErrorRequest request(infoValue("id"), error);
+  VXGlobalHelper::loadWithRequest(request, [](const std::optional<os::Dictionary>&) {});
+}
+
+void VXNewsDetailViewController::addOtherInfo() {
+  addAd();
+  VXNewsInfoRequest request(infoValue("id").intValue());
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  VXGlobalHelper::loadWithRequest(request, [weak](const std::optional<os::Dictionary>& data) {
+    auto me = weak.lock();
+    if (!me || !data || (*data)["result"].intValue() == 2) return;
+    os::Dictionary dict{{"flag", (*data)["diggbury"]},
+                        {"diggcount", (*data)["diggcount"]},
+                        {"burycount", (*data)["burycount"]},
+                        {"id", me->infoValue("id")},
+                        {"category", me->infoValue("category")}};
+    me->listData_.push_back(std::make_shared<VXNewsDetailEvalDO>(dict));
+    if (me->tableView_) me->tableView_->reloadData();
+    if ((*data)["favorite"].isNumber() && (*data)["favorite"].intValue() == 1 && me->toolBar_) {
+      me->toolBar_->favoriteButton()->setSelected(true);
+    }
+  });
+  // Warms the image cache, where the share action looks for its picture.
+  if (hasText(infoValue("icon"))) {
+    BNWebImageManager::sharedManager()->downloadWithURL(os::URL::parse(*infoValue("icon").string()), 0, nullptr,
+                                                        [](auto&&...) {});
+  }
+}
+
+void VXNewsDetailViewController::addAd() {
+  const auto& pick = services().randAd;
+  if (!pick) return;
+  auto ad = pick();
+  if (!ad) return;
+  os::Dictionary dict{{"adid", ad->adid()},        {"urltype", ad->type()},   {"adurl", ad->content()},
+                      {"content", ad->name()},     {"note", ad->summary()},   {"iconurl", ad->icon()}};
+  listData_.push_back(std::make_shared<VXNewsDetailAdDO>(dict));
+}
+
+// ---- state ----
+
+void VXNewsDetailViewController::changeTableViewState(int state) {
+  if (state == tableViewState_) return;
+  tableViewState_ = state;
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  os::DispatchQueue::main()->async([weak, state] {
+    auto me = weak.lock();
+    if (!me || !me->tableView_) return;
+    auto& table = *me->tableView_;
+    if (state == kStateLoading) {
+      table.setBackgroundView(me->getLoadingView());
+      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+      table.setScrollEnabled(false);
+    } else if (state == kStateError) {
+      table.setBackgroundView(me->getErrorView());
+      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+      table.setScrollEnabled(true);
+    } else if (state == kStateNormal) {
+      table.setBackgroundView(nullptr);
+      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+      table.setScrollEnabled(true);
+    } else {
+      return;
+    }
+    table.reloadData();
+  });
+}
+
+std::shared_ptr<os::View> VXNewsDetailViewController::getLoadingView() {
+  if (loadingView_) return loadingView_;
+  loadingView_ = std::make_shared<os::View>(tableView_->frame());
+  loadingView_->setBackgroundColor(os::Color::withWhite(0.97));
+  os::Size size = loadingView_->bounds().size;
+  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  logo->sizeToFit();
+  logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
+  loadingView_->addSubview(logo);
+  auto spinner = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::Gray);
+  spinner->sizeToFit();
+  spinner->setCenter(os::Point{size.width / 2, size.height / 2});
+  spinner->startAnimating();
+  loadingView_->addSubview(spinner);
+  return loadingView_;
+}
+
+std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
+  if (errorView_) return errorView_;
+  errorView_ = std::make_shared<os::View>(tableView_->frame());
+  errorView_->setBackgroundColor(os::Color::white());
+  os::Size size = errorView_->bounds().size;
+  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  logo->sizeToFit();
+  logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
+  errorView_->addSubview(logo);
+  auto label = std::make_shared<os::Label>();
+  label->setText(kErrorText);
+  label->setFont(os::Font::boldSystemFont(15));
+  label->setTextColor(os::Color::withWhite(200.0 / 255));
+  label->setBackgroundColor(os::Color::clear());
+  label->sizeToFit();
+  os::Rect labelFrame = label->frame();
+  labelFrame.origin.x = (size.width - labelFrame.size.width) / 2;
+  labelFrame.origin.y = logo->frame().origin.y + logo->frame().size.height + 12;
+  label->setFrame(labelFrame);
+  errorView_->addSubview(label);
+  auto retry = os::Button::buttonWithType(os::ButtonType::Custom);
+  retry->setFrame(errorView_->bounds());
+  retry->setBackgroundColor(os::Color::clear());
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  retry->addTarget(
+      this,
+      [weak](os::Control&) {
+        if (auto me = weak.lock()) me->loadNewer();
+      },
+      os::kControlEventTouchUpInside);
+  errorView_->addSubview(retry);
+  return errorView_;
+}
+
+// ---- table ----
+
+long VXNewsDetailViewController::numberOfRowsInSection(os::TableView&, long) {
+  return static_cast<long>(listData_.size());
+}
+
+std::optional<double> VXNewsDetailViewController::heightForRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return 0.0;
+  return listData_[indexPath.row]->calHeightByType();
+}
+
+std::shared_ptr<os::TableViewCell> VXNewsDetailViewController::cellForRowAtIndexPath(os::TableView& table,
+                                                                                      const os::IndexPath& indexPath) {
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return nullptr;
+  const auto& row = listData_[indexPath.row];
+  const char* identifier = nullptr;
+  switch (row->type()) {
+    case kNewsDetailText: identifier = kTextCell; break;
+    case kNewsDetailImage: identifier = kImageCell; break;
+    case kNewsDetailHeader: identifier = kHeaderCell; break;
+    case kNewsDetailAd: identifier = kAdCell; break;
+    case kNewsDetailEval: identifier = kEvalCell; break;
+    default: return nullptr;
+  }
+  auto cell = std::dynamic_pointer_cast<VXNewsDetailBaseCell>(table.dequeueReusableCellWithIdentifier(identifier));
+  if (!cell) {
+    switch (row->type()) {
+      case kNewsDetailText: cell = std::make_shared<VXNewsDetailTextCell>(identifier); break;
+      case kNewsDetailImage: cell = std::make_shared<VXNewsDetailImageCell>(identifier); break;
+      case kNewsDetailHeader: cell = std::make_shared<VXNewsDetailHeaderCell>(identifier); break;
+      case kNewsDetailAd: cell = std::make_shared<VXNewsDetailAdCell>(identifier); break;
+      default: cell = std::make_shared<VXNewsDetailEvalCell>(identifier); break;
+    }
+  }
+  cell->setContent(row);
+  return cell;
+}
+
+void VXNewsDetailViewController::didSelectRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
+  selectedRow_ = indexPath;
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return;
+  auto row = listData_[indexPath.row];
+  if (row->type() == kNewsDetailAd) clickAdCell(row);
+  if (row->type() == kNewsDetailImage) clickImageCell(row);
+}
+
+void VXNewsDetailViewController::clickAdCell(const VXNewsDetailDOPtr& row) {
+  auto ad = std::dynamic_pointer_cast<VXNewsDetailAdDO>(row);
+  if (!ad) {
+    VXGlobalHelper::writeLog("detail ad do is nil");
+    return;
+  }
+  // The address comes from the promotion server: only web and store addresses go on.
+  if (!isOpenableURL(ad->adUrl())) {
+    VXGlobalHelper::writeLog("ad url refused: " + ad->adUrl());
+    return;
+  }
+  if (services().adClick) services().adClick(ad->adid(), ad->urlType(), ad->adUrl(), *this);
+}
+
+void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
+  std::vector<VXNewsDetailDOPtr> images;
+  long index = -1;
+  for (const auto& candidate : listData_) {
+    if (candidate->type() != kNewsDetailImage) continue;
+    if (candidate == row) index = static_cast<long>(images.size());
+    images.push_back(candidate);
+  }
+  if (services().showImages && tableView_) services().showImages(index, images, *tableView_, *this);
+}
+
+// ---- toolbar ----
+
+void VXNewsDetailViewController::addToolBar() {
+  auto root = view();
+  double height = root->bounds().size.height;
+  toolBar_ = std::make_shared<VXNewsDetailToolbar>(
+      os::Rect{0, height - barHeight() - VXNewsDetailToolbar::kHeight, root->bounds().size.width, VXNewsDetailToolbar::kHeight});
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  auto attach = [this, weak](const std::shared_ptr<os::Button>& button, void (VXNewsDetailViewController::*action)()) {
+    button->addTarget(
+        this,
+        [weak, action](os::Control&) {
+          if (auto me = weak.lock()) ((*me).*action)();
+        },
+        os::kControlEventTouchUpInside);
+  };
+  attach(toolBar_->favoriteButton(), &VXNewsDetailViewController::favoriteButtonClick);
+  attach(toolBar_->shareButton(), &VXNewsDetailViewController::shareButtonClick);
+  attach(toolBar_->fontButton(), &VXNewsDetailViewController::fontButtonClick);
+  attach(toolBar_->moreButton(), &VXNewsDetailViewController::moreButtonClick);
+  root->addSubview(toolBar_);
+}
+
+void VXNewsDetailViewController::favoriteButtonClick() {
+  // The action follows the button as it is now: two quick taps send the same action twice.
+  int action = toolBar_->favoriteButton()->isSelected() ? 2 : 1;
+  VXGlobalHelper::share().showHud("收藏中...", view(), false);
+  VXFavoriteRequest request(os::Dictionary{{"id", infoValue("id")}, {"category", infoValue("category")}, {"action", action}});
+  std::weak_ptr<VXNewsDetailViewController> weak = self();
+  VXGlobalHelper::loadWithRequest(
+      request, 0,
+      [weak, action](const std::optional<os::Dictionary>& data) {
+        auto me = weak.lock();
+        if (!me || !data || (*data)["result"].intValue() != 1) return;
+        VXGlobalHelper::share().showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
+        me->toolBar_->favoriteButton()->setSelected(action == 1);
+      },
+      [weak] {
+        if (auto me = weak.lock()) VXGlobalHelper::share().showHud("网络异常", me->view(), true);
+      });
+}
+
+void VXNewsDetailViewController::shareButtonClick() {
+  VXShareHelper::share()->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
+}
+
+void VXNewsDetailViewController::fontButtonClick() {
+  sheet_ = std::make_shared<os::ActionSheet>(
+      "设置字体大小", std::shared_ptr<os::ActionSheetDelegate>(self(), static_cast<os::ActionSheetDelegate*>(this)),
+      "取消", std::nullopt, std::vector<std::string>{"小", "中", "大"});
+  sheet_->setActionSheetStyle(os::ActionSheetStyle::Default);
+  sheet_->setTag(kFontSheetTag);
+  sheet_->showInView(*view());
+}
+
+void VXNewsDetailViewController::moreButtonClick() {
+  sheet_ = std::make_shared<os::ActionSheet>(
+      "更多", std::shared_ptr<os::ActionSheetDelegate>(self(), static_cast<os::ActionSheetDelegate*>(this)), "取消",
+      std::nullopt, std::vector<std::string>{"复制原始网址地址"});
+  sheet_->setTag(kMoreSheetTag);
+  sheet_->showInView(*view());
+}
+
+void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, long buttonIndex) {
+  if (buttonIndex == sheet.cancelButtonIndex()) return;
+  if (sheet.tag() == kFontSheetTag) {
+    if (buttonIndex < 0 || buttonIndex > 2) return;
+    VXNewsConfig::share()->setFontSize(static_cast<int>(buttonIndex) + 1);
+    if (tableView_) tableView_->reloadData();
+  } else if (sheet.tag() == kMoreSheetTag && buttonIndex == 0) {
+    os::Value link = infoValue("sourceurl");
+    if (hasText(link)) {
+      os::Pasteboard::generalPasteboard()->setString(*link.string());
+      VXGlobalHelper::share().showHud("复制成功", view(), true);
+    } else {
+      VXGlobalHelper::share().showHud("数据异常，检查网络", view(), true);
+    }
+  }
+}
+
+void VXNewsDetailViewController::willPresentActionSheet(os::ActionSheet& sheet) {
+  int step = VXNewsConfig::share()->fontSize();
+  for (const auto& subview : sheet.subviews()) {
+    auto button = std::dynamic_pointer_cast<os::Button>(subview);
+    if (button && button->tag() == step) button->setTitleColor(os::Color::red(), os::kControlStateNormal);
+  }
+}

@@ -1,0 +1,125 @@
+#pragma once
+// The article screen: one table of rows (header, body text and pictures, an ad, the votes) over
+// the article toolbar. It opens from the article's offline file when there is a readable one,
+// else asks the server for the article, shows it, and keeps the answer as the offline file.
+// Votes and the favourite mark come from the server each time it opens.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "news/models/dataobject/VXAdDO.h"
+#include "news/views/VXNewsDetailBaseCell.h"
+#include "news/views/VXNewsDetailDO.h"
+#include "news/views/VXNewsDetailToolbar.h"
+#include "os/core/Value.h"
+#include "os/views/AlertView.h"
+#include "os/views/TableView.h"
+#include "os/views/ViewController.h"
+
+class VXNewsDetailViewController : public os::ViewController,
+                                   public os::TableViewDataSource,
+                                   public os::TableViewDelegate,
+                                   public os::ActionSheetDelegate,
+                                   public VXNewsDetailRowOwner {
+ public:
+  enum TableViewState : int { kStateNormal = 0, kStateLoading = 1, kStateError = 2 };
+  static constexpr int kFontSheetTag = 1;
+  static constexpr int kMoreSheetTag = 2;
+  static constexpr const char* kErrorText = "网络错误，点击重试";
+
+  // What the screen needs of other parts of the reader, set once at start-up. Each may be left
+  // empty: no ad, and ad and picture taps do nothing.
+  struct Services {
+    // The application-wide random ad, or nothing (no ads, or ads switched off).
+    std::function<std::optional<VXAdDO>()> randAd;
+    // An ad tap: ad id, URL type, address (already checked to be http, https or the store's),
+    // and this screen.
+    std::function<void(long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen)>
+        adClick;
+    // A picture tap: the picture's index among the picture rows, those rows and the table.
+    std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
+                       VXNewsDetailViewController& screen)>
+        showImages;
+  };
+  static void setServices(Services services);
+  static const Services& services();
+
+  // {"id", "category", "icon"} of the article; the dictionary is copied.
+  static std::shared_ptr<VXNewsDetailViewController> initWitInfo(const os::Dictionary& info);
+  VXNewsDetailViewController();
+  ~VXNewsDetailViewController() override;
+  std::string className() const override { return "VXNewsDetailViewController"; }
+
+  const os::Dictionary& infoDict() const { return infoDict_; }
+  const std::shared_ptr<os::TableView>& tableView() const { return tableView_; }
+  const std::shared_ptr<VXNewsDetailToolbar>& toolBar() const { return toolBar_; }
+  std::vector<VXNewsDetailDOPtr>& listData() { return listData_; }
+  std::vector<VXNewsDetailDOPtr>& rowList() override { return listData_; }
+  int tableViewState() const { return tableViewState_; }
+
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+
+  // A new attempt from the loading state (the error view's retry).
+  void loadNewer();
+  void loadFirstPage();
+  // Shows a detail answer; false when there is none or its "result" is not 1.
+  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data);
+  void changeTableViewState(int state);
+  std::shared_ptr<os::View> getLoadingView();
+  std::shared_ptr<os::View> getErrorView();
+
+  void addTitle(const os::Value& title, const os::Value& source, const os::Value& time);
+  // Appends the body's rows, then the ad and the votes; false (nothing added) when the body does
+  // not parse, reported to the server when `feedback`.
+  bool parseXML(const os::Value& body, bool feedback);
+  void addAd();
+  void addOtherInfo();
+  void addToolBar();
+  void feedbackParseError(const std::string& error);
+  // Keeps the answer as the article's offline file; runs on a thread of its own and needs nothing
+  // of the screen but the article's category and id.
+  static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
+
+  // Table.
+  long numberOfRowsInSection(os::TableView& table, long section) override;
+  std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  void didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+
+  // Toolbar and rows.
+  void favoriteButtonClick();
+  void shareButtonClick();
+  void fontButtonClick();
+  void moreButtonClick();
+  void clickAdCell(const VXNewsDetailDOPtr& row);
+  void clickImageCell(const VXNewsDetailDOPtr& row);
+
+  // Action sheets.
+  void clickedButtonAtIndex(os::ActionSheet& sheet, long buttonIndex) override;
+  void willPresentActionSheet(os::ActionSheet& sheet) override;
+
+  // Offline saves still running, and a wait for them (real seconds), for tests and shut-down.
+  static int pendingOfflineSaves();
+  static bool waitForOfflineSaves(double seconds);
+
+  // Whether an address from the server may be opened: http, https and the store's schemes only.
+  static bool isOpenableURL(const std::string& url);
+
+ private:
+  std::shared_ptr<VXNewsDetailViewController> self();
+  os::Value infoValue(std::string_view key) const;
+  bool openFromOfflineFile();
+
+  os::Dictionary infoDict_;
+  std::shared_ptr<os::TableView> tableView_;
+  std::shared_ptr<VXNewsDetailToolbar> toolBar_;
+  std::vector<VXNewsDetailDOPtr> listData_;
+  int tableViewState_ = kStateNormal;
+  std::shared_ptr<os::View> loadingView_, errorView_;
+  std::shared_ptr<os::ActionSheet> sheet_;
+  std::optional<os::IndexPath> selectedRow_;  // deselected when the screen shows again
+};
