@@ -78,6 +78,8 @@ class SettingsFixture : public ::testing::Test {
     os::TouchDriver::settle();
     settings_ = std::make_shared<VXSettingViewController>();
     nav_->pushViewController(settings_, false, std::static_pointer_cast<VXNavBackClickDelegate>(settings_));
+    // The measured size reloads the table: a tap in the middle of that reload would be lost.
+    ASSERT_TRUE(waitMeasured());
     os::TouchDriver::settle();
   }
   bool waitMeasured() { return runUntil([&] { return settings_->cacheSize() >= 0; }); }
