@@ -159,14 +159,4 @@ TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead
   ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != VXNewsDetailViewController::kStateLoading; }));
 }
 
-TEST_F(VXFavoriteViewControllerTest, AScreenMadeWithAFrameFillsItWithItsTable) {
-  favour(articles(1));
-  screen_ = VXFavoriteViewController::initWithFrame(os::Rect{0, 0, 300, 400});
-  window_->addSubview(screen_->view());
-  waitIdle();
-  EXPECT_EQ(screen_->view()->frame(), (os::Rect{0, 0, 300, 400}));
-  EXPECT_EQ(screen_->tableView()->frame(), (os::Rect{0, 0, 300, 400}));
-  EXPECT_EQ(screen_->listData().size(), 1u);
-}
-
 }  // namespace
