@@ -90,9 +90,6 @@ class OfflineFixture : public ::testing::Test {
                                        {"flag", os::Value(1)}});
     db_->updateCategory(category, os::Date::now().timeIntervalSinceReferenceDate());
   }
-  long long categoryID(std::size_t index) const {
-    return server_->service().content().categories().at(index).id;
-  }
   // A category of mostly plain articles (text and pictures in their bodies), not the albums'.
   long long plainCategory(std::size_t index) const {
     std::size_t seen = 0;

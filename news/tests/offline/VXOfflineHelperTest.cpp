@@ -8,6 +8,7 @@
 #include "news/common/VXDetailXMLParseHelper.h"
 #include "news/common/VXOfflineArticleStore.h"
 #include "news/controllers/VXNewsDetailViewController.h"
+#include "news/tests/lists/ListTestSupport.h"
 #include "news/tests/offline/OfflineTestSupport.h"
 #include "os/testing/TouchDriver.h"
 #include "os/views/Window.h"
@@ -153,6 +154,21 @@ TEST_F(OfflineFixture, ExistingFilesAreReplacedOnlyByRealArticles) {
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(unknown)))["title"].stringOr(), "kept");
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(ids[0])))["title"].stringOr(), article(ids[0])->title);
   EXPECT_EQ(detailsAsked().size(), 2u);
+}
+
+TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
+  const long long a = plainCategory(0);
+  auto ids = storeFresh(a, 2);
+  db_->updateCategory(a, 0);  // stale again
+  listtest::NewsServer canned;  // takes over the server address
+  canned.queue(listtest::envelope(os::Dictionary{{"result", 1}}));
+  canned.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(canned.count(), 3u);  // the list, then both stored articles
+  auto items = db_->getNewsIDWithDB(a);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]["id"].intValue() + items[1]["id"].intValue(), ids[0] + ids[1]);
 }
 
 TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
