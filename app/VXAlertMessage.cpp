@@ -1,0 +1,53 @@
+#include "app/VXAlertMessage.h"
+
+#include <mutex>
+
+namespace {
+
+std::mutex& openerMutex() {
+  static std::mutex m;
+  return m;
+}
+VXAlertMessage::Opener& openerSlot() {
+  static VXAlertMessage::Opener opener;
+  return opener;
+}
+
+bool nonZeroInteger(const os::Value& v) { return (v.isNumber() || v.isString()) && v.intValue() != 0; }
+
+}  // namespace
+
+void VXAlertMessage::setOpener(Opener opener) {
+  std::lock_guard lock(openerMutex());
+  openerSlot() = std::move(opener);
+}
+
+std::shared_ptr<VXAlertMessage> VXAlertMessage::createMessage(const os::Value& payload) {
+  const os::Dictionary* dict = payload.dictionary();
+  if (!dict) return nullptr;
+  const std::string* alert = (*dict)["aps"]["alert"].string();
+  if (!alert || alert->empty()) return nullptr;
+  if (!nonZeroInteger((*dict)["id"]) || !nonZeroInteger((*dict)["category"])) return nullptr;
+  return std::make_shared<VXAlertMessage>(*dict);
+}
+
+std::string VXAlertMessage::alert() const { return alertInfo_["aps"]["alert"].stringOr(); }
+
+os::Dictionary VXAlertMessage::articleDict() const {
+  os::Dictionary out;
+  for (const char* key : {"id", "category", "icon"}) {
+    const os::Value* v = alertInfo_.find(key);
+    if (!v || v->isNull()) break;
+    out.set(key, *v);
+  }
+  return out;
+}
+
+void VXAlertMessage::pushViewControler(os::ViewController& vc) const {
+  Opener opener;
+  {
+    std::lock_guard lock(openerMutex());
+    opener = openerSlot();
+  }
+  if (opener) opener(articleDict(), alertInfo_["type"], vc);
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The news on the home screen: the category tab strip over the paged lists, kept in step (a tab
+// tap pages the lists, a swipe of the lists selects the tab). Main thread only.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "news/controllers/VXScrollPageView.h"
+#include "news/controllers/VXSlideSwitchView.h"
+#include "news/models/dataobject/VXNewsCategory.h"
+#include "os/views/View.h"
+
+class VXNewsView : public os::View, public VXSlideSwitchDelegate, public VXScrollPageViewDelegate {
+ public:
+  // Where the tabs come from and where a reloaded list goes. Start-up points these at the
+  // category manager; until then the list lives here, set by setCategoryList. A sink may store
+  // at once or through the main queue: the rebuild it leads to is posted after it on that queue.
+  using CategoryListSource = std::function<std::vector<VXNewsCategory>()>;
+  using CategoryListSink = std::function<void(std::vector<VXNewsCategory>)>;
+  static void setCategoryListSource(CategoryListSource source);
+  static void setCategoryListSink(CategoryListSink sink);
+  static std::vector<VXNewsCategory> categoryList();
+  static void setCategoryList(std::vector<VXNewsCategory> list);
+
+  static std::shared_ptr<VXNewsView> create(const os::Rect& frame);
+  explicit VXNewsView(const os::Rect& frame);  // use create()
+  std::string className() const override { return "VXNewsView"; }
+
+  const std::shared_ptr<VXSlideSwitchView>& switchView() const { return switchView_; }
+  const std::shared_ptr<VXScrollPageView>& pageView() const { return pageView_; }
+
+  void didSlideSwitchClick(int index) override;
+  void didScollPageViewChanged(int index) override;
+
+ private:
+  std::shared_ptr<VXSlideSwitchView> switchView_;
+  std::shared_ptr<VXScrollPageView> pageView_;
+};
