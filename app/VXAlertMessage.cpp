@@ -1,26 +1,12 @@
 #include "app/VXAlertMessage.h"
 
-#include <mutex>
+#include "news/common/VXGlobalHelperArticles.h"
 
 namespace {
-
-std::mutex& openerMutex() {
-  static std::mutex m;
-  return m;
-}
-VXAlertMessage::Opener& openerSlot() {
-  static VXAlertMessage::Opener opener;
-  return opener;
-}
 
 bool nonZeroInteger(const os::Value& v) { return (v.isNumber() || v.isString()) && v.intValue() != 0; }
 
 }  // namespace
-
-void VXAlertMessage::setOpener(Opener opener) {
-  std::lock_guard lock(openerMutex());
-  openerSlot() = std::move(opener);
-}
 
 std::shared_ptr<VXAlertMessage> VXAlertMessage::createMessage(const os::Value& payload) {
   const os::Dictionary* dict = payload.dictionary();
@@ -44,10 +30,5 @@ os::Dictionary VXAlertMessage::articleDict() const {
 }
 
 void VXAlertMessage::pushViewControler(os::ViewController& vc) const {
-  Opener opener;
-  {
-    std::lock_guard lock(openerMutex());
-    opener = openerSlot();
-  }
-  if (opener) opener(articleDict(), alertInfo_["type"], vc);
+  VXGlobalHelperArticles::pushViewControllerByDict(articleDict(), alertInfo_["type"], vc);
 }

@@ -1,7 +1,6 @@
 #pragma once
 // One pushed headline waiting to be opened: the notification payload ("aps"."alert" the
 // headline, "id" the article, "category", "icon", "type").
-#include <functional>
 #include <memory>
 
 #include "os/core/Value.h"
@@ -12,11 +11,6 @@ class ViewController;
 
 class VXAlertMessage {
  public:
-  // Opens an article by its {"id", "category"[, "icon"]} and type from a screen; start-up points
-  // it at the article routing. None installed: opening does nothing.
-  using Opener = std::function<void(const os::Dictionary& dict, const os::Value& type, os::ViewController& vc)>;
-  static void setOpener(Opener opener);
-
   // A message only for a payload with a non-empty headline and non-zero "id" and "category".
   static std::shared_ptr<VXAlertMessage> createMessage(const os::Value& payload);
   explicit VXAlertMessage(os::Dictionary payload) : alertInfo_(std::move(payload)) {}
@@ -26,6 +20,7 @@ class VXAlertMessage {
   std::string alert() const;
   // {"id", "category", "icon"}, ending at the first missing one.
   os::Dictionary articleDict() const;
+  // Opens the article (or album) it names from the screen, by its "type".
   void pushViewControler(os::ViewController& vc) const;
 
  private:

@@ -35,7 +35,6 @@ constexpr int kNewVersion = 1;
 
 struct Shared {
   std::mutex mutex;
-  VXViewController::AppState state;
   std::string hostName = "www.example.com";
 };
 Shared& shared() {
@@ -43,10 +42,7 @@ Shared& shared() {
   return s;
 }
 
-VXViewController::AppState appState() {
-  std::lock_guard lock(shared().mutex);
-  return shared().state;
-}
+bool splashEnd() { return VXGlobalDefine::share()->splashEnd(); }
 
 std::shared_ptr<os::Image> bundleImage(const std::string& name) {
   auto bundle = os::Bundle::mainBundle();
@@ -62,11 +58,6 @@ std::vector<std::shared_ptr<os::View>> subviewsNamed(const os::View& view, const
 }
 
 }  // namespace
-
-void VXViewController::setAppState(AppState state) {
-  std::lock_guard lock(shared().mutex);
-  shared().state = std::move(state);
-}
 
 void VXViewController::setReachabilityHostName(std::string hostName) {
   std::lock_guard lock(shared().mutex);
@@ -158,18 +149,6 @@ void VXViewController::viewWillAppear(bool animated) {
           if (auto table = std::dynamic_pointer_cast<VXNewsTableView>(list)) table->clearSelectedIndexPath();
 }
 
-// --- state ---
-
-bool VXViewController::splashEnd() const {
-  auto state = appState();
-  return state.splashEnd ? state.splashEnd() : launchEnded_;
-}
-
-int VXViewController::screenStatus() const {
-  auto state = appState();
-  return state.screenStatus ? state.screenStatus() : 0;
-}
-
 // --- read-history upload ---
 
 bool VXViewController::historyUploadRunning() const {
@@ -179,22 +158,17 @@ bool VXViewController::historyUploadRunning() const {
 
 void VXViewController::reachabilityChanged() {
   if (!splashEnd() || DeviceExtensions::netStatus() == 0) return;
-  {
-    // Changes come in bursts; a second pass over the same waiting ids would send each twice.
-    std::lock_guard lock(historyUpload_->mutex);
-    if (historyUpload_->running) return;
-    historyUpload_->running = true;
-    historyUpload_->sending = true;
-    historyUpload_->outstanding = 0;
-  }
   threadRun();
 }
 
 void VXViewController::threadRun() {
   auto upload = historyUpload_;
   {
+    // Changes come in bursts; a second pass over the same waiting ids would send each twice.
     std::lock_guard lock(upload->mutex);
+    if (upload->running) return;
     upload->running = upload->sending = true;
+    upload->outstanding = 0;
   }
   os::Thread::create("history upload", [upload] { runHistoryPass(upload); })->start();
 }
@@ -288,7 +262,7 @@ void VXViewController::jumpNow() {
 }
 
 void VXViewController::jumpByAlert() {
-  if (screenStatus() != 0 || !alertMessage_) return;
+  if (VXGlobalDefine::share()->screenStatus() != 0 || !alertMessage_) return;
   alertMessage(alertMessage_->alertInfo());
 }
 
@@ -319,9 +293,7 @@ void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonInd
 }
 
 void VXViewController::msgLaunchEnd() {
-  auto state = appState();
-  if (state.setSplashEnd) state.setSplashEnd(true);
-  launchEnded_ = true;
+  VXGlobalDefine::share()->setSplashEnd(true);
   if (alertMessage_) schedule(kJumpAfterLaunchDelay, &VXViewController::jumpNow);
 }
 

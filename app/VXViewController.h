@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/VXAlertMessage.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/controllers/NQBaseViewController.h"
 #include "news/controllers/VXNewsView.h"
 #include "os/runtime/NotificationCenter.h"
@@ -18,8 +19,6 @@
 
 class Reachability;
 
-// Posted when a full-screen state (offline mask, image viewer) has ended.
-inline constexpr const char* kScreenStatusNotification = "fScreenStatus";
 
 class VXViewController : public NQBaseViewController, public os::AlertViewDelegate {
  public:
@@ -30,14 +29,6 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   static constexpr double kJumpAfterLaunchDelay = 0.5;
   static constexpr int kUpdateAlertTag = 100;
 
-  // How the home screen reads and sets the application-wide state; start-up points these at it.
-  // Until then the screen keeps "splash ended" itself (from "fLaunchEnd") and sees screen status 0.
-  struct AppState {
-    std::function<bool()> splashEnd;
-    std::function<void(bool)> setSplashEnd;
-    std::function<int()> screenStatus;
-  };
-  static void setAppState(AppState state);
   // The host whose reachability changes start the history upload (a public web portal).
   static void setReachabilityHostName(std::string hostName);
   static std::string reachabilityHostName();
@@ -57,7 +48,8 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
 
   // --- history upload, version check, crash dump ---
   void reachabilityChanged();
-  // One pass over the ids waiting for upload, 1 s apart; runs on its own thread.
+  // One pass over the ids waiting for upload, 1 s apart, on a thread of its own; nothing while
+  // an earlier pass still runs.
   void threadRun();
   void timerFireMethod();
   void updateVersion();
@@ -90,8 +82,6 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   };
   static void runHistoryPass(const std::shared_ptr<HistoryUpload>& upload);
   static void historyAnswered(const std::shared_ptr<HistoryUpload>& upload);
-  bool splashEnd() const;
-  int screenStatus() const;
   void versionAnswered(const std::string& text);
   std::weak_ptr<VXViewController> weakSelf() const;
   void schedule(double delay, void (VXViewController::*method)());
@@ -102,6 +92,5 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   std::shared_ptr<Reachability> hostReach_;
   std::shared_ptr<os::Timer> launchTimer_;
   std::shared_ptr<HistoryUpload> historyUpload_ = std::make_shared<HistoryUpload>();
-  bool launchEnded_ = false;  // "fLaunchEnd" seen, when no application-wide state is installed
   os::NotificationCenter::ObserverToken reachabilityToken_ = 0, launchEndToken_ = 0, screenStatusToken_ = 0;
 };

@@ -11,7 +11,9 @@
 #include "app/VXViewController.h"
 #include "foundation/net/Reachability.h"
 #include "news/common/VXCrashHandler.h"
+#include "news/common/VXNewsCategoryManager.h"
 #include "news/controllers/NQSideViewController.h"
+#include "news/controllers/VXCustomNavController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/requests/RequestTestSupport.h"
 #include "os/net/NetworkReachability.h"
@@ -23,8 +25,6 @@
 #include "os/testing/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
-#include "os/views/BarButtonItem.h"
-#include "os/views/NavigationBar.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 
@@ -36,6 +36,7 @@ class VXViewControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     VXNewsDBManager::setShared(nullptr);
+    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     reachability_->setDefaultFlags(kWiFi);
     os::ReachabilityProvider::setShared(reachability_);
     side_ = std::make_shared<NQSideViewController>();
@@ -45,16 +46,16 @@ class VXViewControllerTest : public ::testing::Test {
     window_->makeKeyAndVisible();
   }
   void TearDown() override {
-    if (home_) home_->view()->removeFromSuperview();
     home_.reset();
+    nav_.reset();
     for (auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
     os::TouchDriver::advance(2);
     window_->setHidden(true);
     window_.reset();
     if (server_) server_->stop();
     VXRequestConfig::reset();
-    VXAlertMessage::setOpener(nullptr);
-    VXViewController::setAppState({});
+    VXGlobalDefine::setShared(nullptr);
+    VXNewsCategoryManager::setShared(nullptr);
     NQSideViewController::setShared(nullptr);
     os::ReachabilityProvider::setShared(nullptr);
     os::RunLoop::main()->runUntilIdle();
@@ -70,12 +71,17 @@ class VXViewControllerTest : public ::testing::Test {
     base_ = "http://127.0.0.1:" + std::to_string(*port);
     VXRequestConfig::setServerRoot(base_);
   }
-  // The home screen with its view loaded (which starts its timer and observers).
+  // The home screen with its view loaded (which starts its timer and observers), at the root of
+  // the navigation in the centre of the side menu.
   void loadHome() {
     home_ = std::make_shared<VXViewController>();
-    window_->addSubview(home_->view());
+    nav_ = std::make_shared<VXCustomNavController>(home_);
+    side_->setRootViewController(nav_);
+    window_->setRootViewController(side_);
     os::TouchDriver::settle();
   }
+  // The class of the screen on top of the navigation.
+  std::string topScreen() const { return nav_->viewControllers().back()->className(); }
   // Moves the clock in small steps until the condition holds (answers come in real time).
   static bool pump(const std::function<bool()>& condition, double limit = 20) {
     for (double t = 0; t < limit; t += 0.25) {
@@ -108,6 +114,7 @@ class VXViewControllerTest : public ::testing::Test {
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<os::Window> window_;
   std::shared_ptr<VXViewController> home_;
+  std::shared_ptr<VXCustomNavController> nav_;
 };
 
 TEST_F(VXViewControllerTest, TenSecondsAfterLoadingItChecksTheVersionAndSendsTheDump) {
@@ -216,15 +223,27 @@ TEST_F(VXViewControllerTest, AnIdTheServerDidNotTakeIsSentAgainOnTheNextPass) {
   EXPECT_TRUE(VXNewsDBManager::share()->historyForPost().empty());
 }
 
-TEST_F(VXViewControllerTest, NavigationBarHasTheMenuButton) {
+TEST_F(VXViewControllerTest, ComingBackToTheHomeScreenLeavesNoRowSelected) {
   startServer();
+  auto db = VXNewsDBManager::share();
+  ASSERT_TRUE(db->insertCategory(os::Dictionary{{"id", 5}, {"name", "要闻"}, {"order", 0}, {"flag", 1}}));
+  db->insertArticles(os::Array{os::Value(os::Dictionary{{"id", 77}, {"title", "标题"}, {"publishtime", 1}})}, 5);
+  db->updateCategory(5, os::Date::now().timeIntervalSinceReferenceDate());  // fresh: nothing is asked
   loadHome();
-  const auto& items = home_->navigationItem()->leftBarButtonItems();
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->width(), 0);  // system 6
-  ASSERT_TRUE(items[1]->customView());
-  EXPECT_EQ(items[1]->customView()->frame(), (os::Rect{0, 0, 30, 30}));
-  EXPECT_EQ(home_->newsView()->frame(), (os::Rect{0, 0, 320, 568 - 64}));
+  VXNewsCategoryManager::share()->setCategoryList(db->createCategoryListWithDB());
+  os::RunLoop::main()->runUntilIdle();
+  post(kLaunchEndNotification);
+  os::TouchDriver::settle();
+  auto list = home_->newsView()->pageView()->viewItems().at(0);
+  ASSERT_EQ(list->dataList().size(), 1u);
+
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list->tableView(), os::IndexPath::forRow(0, 0)));
+  ASSERT_TRUE(list->selectedIndexPath());
+  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false);
+  os::TouchDriver::advance(1);
+  nav_->popViewController(false);
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(list->selectedIndexPath());
 }
 
 // --- pushed headlines ---
@@ -251,52 +270,61 @@ TEST(VXAlertMessage, OnlyAHeadlineWithIdAndCategoryMakesAMessage) {
 TEST_F(VXViewControllerTest, AHeadlineOpenedBeforeTheSplashEndsOpensHalfASecondAfterIt) {
   startServer();
   loadHome();
-  std::vector<os::Dictionary> opened;
-  VXAlertMessage::setOpener([&](const os::Dictionary& d, const os::Value&, os::ViewController&) { opened.push_back(d); });
   home_->setAlertMessage(VXAlertMessage::createMessage(os::Value(payload("要闻", 5, 2))));
   home_->excuteJump(true);
   os::TouchDriver::advance(1);
-  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(topScreen(), "VXViewController");
   ASSERT_TRUE(home_->alertMessage());
 
   post(kLaunchEndNotification);
+  EXPECT_TRUE(VXGlobalDefine::share()->splashEnd());
   os::TouchDriver::advance(0.4);
-  EXPECT_TRUE(opened.empty());
+  EXPECT_EQ(topScreen(), "VXViewController");
   os::TouchDriver::advance(0.2);
-  ASSERT_EQ(opened.size(), 1u);
-  EXPECT_EQ(opened[0]["id"].intValue(), 5);
+  EXPECT_EQ(topScreen(), "VXNewsDetailViewController");
   EXPECT_FALSE(home_->alertMessage());
 }
 
 TEST_F(VXViewControllerTest, AHeadlineDuringAFullScreenStateWaitsForItsEndThenAsks) {
   startServer();
   loadHome();
-  int status = 1;
-  VXViewController::setAppState({nullptr, nullptr, [&] { return status; }});
-  int opened = 0;
-  VXAlertMessage::setOpener([&](const os::Dictionary&, const os::Value&, os::ViewController&) { ++opened; });
-
+  auto state = VXGlobalDefine::share();
+  state->setScreenStatus(1);
   home_->setAlertMessage(VXAlertMessage::createMessage(os::Value(payload("新的要闻", 5, 2))));
   home_->excuteJump(false);
   os::TouchDriver::advance(1.1);
   EXPECT_EQ(frontAlert(), nullptr);
 
-  status = 0;
-  post(kScreenStatusNotification);
+  state->setScreenStatus(0);  // posts "fScreenStatus"
   auto alert = frontAlert();
   ASSERT_TRUE(alert);
   EXPECT_EQ(alert->title(), "要闻推送");
   EXPECT_EQ(alert->message(), "新的要闻");
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("点击查看"));
-  EXPECT_EQ(opened, 1);
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(topScreen(), "VXNewsDetailViewController");
   EXPECT_FALSE(home_->alertMessage());
+}
 
-  // Ignoring clears the message as well.
+TEST_F(VXViewControllerTest, IgnoringAHeadlineClearsItAndOpensNothing) {
+  startServer();
+  loadHome();
   home_->setAlertMessage(VXAlertMessage::createMessage(os::Value(payload("再一条", 6, 2))));
   home_->jumpByAlert();
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("忽略"));
-  EXPECT_EQ(opened, 1);
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(topScreen(), "VXViewController");
   EXPECT_FALSE(home_->alertMessage());
+}
+
+TEST_F(VXViewControllerTest, TheMenuButtonOpensTheLeftMenu) {
+  startServer();
+  side_->setLeftViewController(std::make_shared<os::ViewController>());
+  loadHome();
+  home_->leftBarItemClick();
+  os::TouchDriver::advance(1);
+  EXPECT_TRUE(side_->leftSideIsShow());
+  EXPECT_EQ(nav_->view()->frame().origin.x, side_->showWidth());
 }
 
 }  // namespace

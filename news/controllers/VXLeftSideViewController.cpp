@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/models/requests/NQBaseRequest.h"
 #include "news/controllers/NQSideViewController.h"
@@ -13,7 +14,6 @@ namespace {
 struct Hooks {
   std::mutex mutex;
   VXLeftSideViewController::ScreenFactory factory;
-  VXLeftSideViewController::PassSource pass;
 };
 Hooks& hooks() {
   static Hooks h;
@@ -22,25 +22,13 @@ Hooks& hooks() {
 
 os::Color gray255(int level) { return os::Color::rgba(level / 255.0, level / 255.0, level / 255.0, 1); }
 
-bool passSwitch() {
-  VXLeftSideViewController::PassSource source;
-  {
-    std::lock_guard lock(hooks().mutex);
-    source = hooks().pass;
-  }
-  return source ? source() : true;
-}
+bool passSwitch() { return VXGlobalDefine::share()->pass(); }
 
 }  // namespace
 
 void VXLeftSideViewController::setScreenFactory(ScreenFactory factory) {
   std::lock_guard lock(hooks().mutex);
   hooks().factory = std::move(factory);
-}
-
-void VXLeftSideViewController::setPassSource(PassSource source) {
-  std::lock_guard lock(hooks().mutex);
-  hooks().pass = std::move(source);
 }
 
 VXLeftSideViewController::VXLeftSideViewController() : NQBaseTableViewController(os::TableViewStyle::Plain) {

@@ -23,10 +23,6 @@ class VXLeftSideViewController : public NQBaseTableViewController {
   // closes the menu.
   using ScreenFactory = std::function<std::shared_ptr<os::ViewController>(const std::string& name)>;
   static void setScreenFactory(ScreenFactory factory);
-  // The server's pass switch (the application-wide state); set (YES) until installed, as the
-  // state starts.
-  using PassSource = std::function<bool()>;
-  static void setPassSource(PassSource source);
 
   VXLeftSideViewController();
   std::string className() const override { return "VXLeftSideViewController"; }

@@ -1,6 +1,5 @@
 #include "news/controllers/VXNewsDetailViewController.h"
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -29,7 +28,6 @@
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
-#include "os/graphics/TextLayout.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"

@@ -113,7 +113,6 @@ class VXNewsDetailViewController : public os::ViewController,
   std::shared_ptr<VXNewsDetailViewController> self();
   os::Value infoValue(std::string_view key) const;
   bool openFromOfflineFile();
-  std::optional<os::IndexPath> selectedRow_;
 
   os::Dictionary infoDict_;
   std::shared_ptr<os::TableView> tableView_;
@@ -122,4 +121,5 @@ class VXNewsDetailViewController : public os::ViewController,
   int tableViewState_ = kStateNormal;
   std::shared_ptr<os::View> loadingView_, errorView_;
   std::shared_ptr<os::ActionSheet> sheet_;
+  std::optional<os::IndexPath> selectedRow_;  // deselected when the screen shows again
 };

@@ -1,54 +1,8 @@
 #include "news/controllers/VXNewsView.h"
 
-#include <mutex>
+#include "news/common/VXNewsCategoryManager.h"
 
-namespace {
-
-struct CategoryHooks {
-  std::mutex mutex;
-  VXNewsView::CategoryListSource source;
-  VXNewsView::CategoryListSink sink;
-  std::vector<VXNewsCategory> list;
-};
-CategoryHooks& hooks() {
-  static CategoryHooks h;
-  return h;
-}
-
-}  // namespace
-
-void VXNewsView::setCategoryListSource(CategoryListSource source) {
-  std::lock_guard lock(hooks().mutex);
-  hooks().source = std::move(source);
-}
-
-void VXNewsView::setCategoryListSink(CategoryListSink sink) {
-  std::lock_guard lock(hooks().mutex);
-  hooks().sink = std::move(sink);
-}
-
-std::vector<VXNewsCategory> VXNewsView::categoryList() {
-  CategoryListSource source;
-  {
-    std::lock_guard lock(hooks().mutex);
-    if (!hooks().source) return hooks().list;
-    source = hooks().source;
-  }
-  return source();
-}
-
-void VXNewsView::setCategoryList(std::vector<VXNewsCategory> list) {
-  CategoryListSink sink;
-  {
-    std::lock_guard lock(hooks().mutex);
-    if (!hooks().sink) {
-      hooks().list = std::move(list);
-      return;
-    }
-    sink = hooks().sink;
-  }
-  sink(std::move(list));
-}
+std::vector<VXNewsCategory> VXNewsView::categoryList() { return VXNewsCategoryManager::share()->categoryList(); }
 
 std::shared_ptr<VXNewsView> VXNewsView::create(const os::Rect& frame) {
   auto view = std::make_shared<VXNewsView>(frame);

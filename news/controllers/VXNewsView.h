@@ -1,7 +1,6 @@
 #pragma once
 // The news on the home screen: the category tab strip over the paged lists, kept in step (a tab
 // tap pages the lists, a swipe of the lists selects the tab). Main thread only.
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,15 +12,8 @@
 
 class VXNewsView : public os::View, public VXSlideSwitchDelegate, public VXScrollPageViewDelegate {
  public:
-  // Where the tabs come from and where a reloaded list goes. Start-up points these at the
-  // category manager; until then the list lives here, set by setCategoryList. A sink may store
-  // at once or through the main queue: the rebuild it leads to is posted after it on that queue.
-  using CategoryListSource = std::function<std::vector<VXNewsCategory>()>;
-  using CategoryListSink = std::function<void(std::vector<VXNewsCategory>)>;
-  static void setCategoryListSource(CategoryListSource source);
-  static void setCategoryListSink(CategoryListSink sink);
+  // The tabs: the category manager's current list.
   static std::vector<VXNewsCategory> categoryList();
-  static void setCategoryList(std::vector<VXNewsCategory> list);
 
   static std::shared_ptr<VXNewsView> create(const os::Rect& frame);
   explicit VXNewsView(const os::Rect& frame);  // use create()

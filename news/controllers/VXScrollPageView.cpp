@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "news/common/VXGlobalHelper.h"
+#include "news/common/VXNewsCategoryManager.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXNewsView.h"
 #include "news/controllers/VXSlideSwitchView.h"
@@ -190,24 +191,14 @@ void VXScrollPageView::categoriesAnswered(const std::optional<os::Dictionary>& d
     categoriesFailed();
     return;
   }
-  std::vector<VXNewsCategory> categories;
-  if (const os::Array* list = (*data)["categorylist"].array()) {
-    long long order = 0;
-    for (const auto& entry : *list) {
-      const os::Dictionary* item = entry.dictionary();
-      if (!item) continue;
-      os::Dictionary copy = *item;
-      copy.set("order", os::Value(order++));
-      categories.emplace_back(copy);
-    }
-  }
+  auto categories = VXNewsCategoryManager::categoriesFromAnswer(*data);
   auto db = VXNewsDBManager::share();
   // One transaction: an empty or failed rewrite keeps the stored tabs.
   db->replaceCategories(categories);
   if (errorView_) errorView_->removeFromSuperview();
-  VXNewsView::setCategoryList(db->createCategoryListWithDB());
-  // Posted after the list is in place (a list stored through the main queue comes first), so the
-  // rebuild sees the new categories.
+  VXNewsCategoryManager::share()->setCategoryList(db->createCategoryListWithDB());
+  // The manager stores the list through the main queue: the rebuild is posted after it there, so
+  // it sees the new categories.
   os::DispatchQueue::main()->async([] { os::NotificationCenter::defaultCenter().post(kLaunchEndNotification); });
   VXGlobalHelper::share().hideHud(true);
 }

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "news/views/EnlargeAreaButton.h"
+#include "os/views/Button.h"
 #include "os/views/View.h"
 
 class VXSlideSwitchCell : public os::View {
@@ -15,8 +15,8 @@ class VXSlideSwitchCell : public os::View {
   VXSlideSwitchCell(const os::Rect& frame, const std::string& title, int tag);
   std::string className() const override { return "VXSlideSwitchCell"; }
 
-  const std::shared_ptr<EnlargeAreaButton>& button() const { return button_; }
+  const std::shared_ptr<os::Button>& button() const { return button_; }
 
  private:
-  std::shared_ptr<EnlargeAreaButton> button_;
+  std::shared_ptr<os::Button> button_;
 };

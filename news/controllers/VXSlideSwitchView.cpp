@@ -11,7 +11,7 @@ std::shared_ptr<VXSlideSwitchView> VXSlideSwitchView::create(const os::Rect& fra
 
 VXSlideSwitchView::VXSlideSwitchView(const os::Rect& frame) : os::View(frame) {
   setBackgroundColor(os::Color::rgba(230 / 255.0, 230 / 255.0, 230 / 255.0, 1));
-  scrollView_ = std::make_shared<os::ScrollView>(frame);
+  scrollView_ = std::make_shared<os::ScrollView>(bounds());
   scrollView_->setBackgroundColor(os::Color::clear());
   scrollView_->setShowsHorizontalScrollIndicator(false);
   addSubview(scrollView_);

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXLeftBaseViewController.h"
 #include "news/controllers/VXLeftSideViewController.h"
 #include "news/tests/controllers/ScreenTestSupport.h"
-#include "news/views/VXLeftSideCell.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
  protected:
   void SetUp() override {
     ScreenFixture::SetUp();
-    VXLeftSideViewController::setPassSource([this] { return pass; });
+    state = std::make_shared<VXGlobalDefine>();
+    VXGlobalDefine::setShared(state);
     VXLeftSideViewController::setScreenFactory([this](const std::string& name) -> std::shared_ptr<os::ViewController> {
       asked.push_back(name);
       return std::make_shared<VXLeftBaseViewController>();
@@ -33,7 +34,7 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
   void TearDown() override {
-    VXLeftSideViewController::setPassSource(nullptr);
+    VXGlobalDefine::setShared(nullptr);
     VXLeftSideViewController::setScreenFactory(nullptr);
     ScreenFixture::TearDown();
   }
@@ -47,7 +48,7 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
 
-  bool pass = true;
+  std::shared_ptr<VXGlobalDefine> state;
   std::vector<std::string> asked;
   std::shared_ptr<NQBaseViewController> home;
   std::shared_ptr<VXCustomNavController> nav;
@@ -56,34 +57,18 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
 
 TEST_F(VXLeftSideViewControllerTest, ThePassSwitchDecidesTheAdEntryAndTheTableFollows) {
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置"}));
-  pass = false;
+  state->setPass(false);
   menu->loadData();
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置", "精彩应用"}));
   EXPECT_EQ(menu->entries().back().icon(), "left_side_ad");
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 5);
   os::TouchDriver::settle();
   // Back to four: a table that showed five rows never asks for the fifth.
-  pass = true;
+  state->setPass(true);
   menu->loadData();
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 4);
   os::TouchDriver::settle();
   EXPECT_EQ(menu->tableView()->visibleCells().size(), 4u);
-}
-
-TEST_F(VXLeftSideViewControllerTest, RowsShowIconAndTitleBelowTheTop) {
-  EXPECT_EQ(menu->tableView()->frame().origin, (os::Point{0, 117}));
-  EXPECT_EQ(menu->tableView()->frame().size.width, 320);
-  EXPECT_FALSE(menu->tableView()->isScrollEnabled());
-  auto cell = std::dynamic_pointer_cast<VXLeftSideCell>(menu->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(2, 0)));
-  ASSERT_TRUE(cell);
-  EXPECT_EQ(cell->frame().size.height, 50);
-  EXPECT_EQ(cell->reuseIdentifier(), kLeftSideCellIdentifier);
-  EXPECT_EQ(cell->nameLabel()->text(), "离线");
-  EXPECT_EQ(cell->dataObject()->icon(), "left_side_offline");
-  EXPECT_EQ(cell->nameLabel()->frame(), (os::Rect{110, 16, 100, 20}));
-  EXPECT_EQ(cell->imageIcon()->frame(), (os::Rect{40, 9, 32, 32}));
-  EXPECT_EQ(VXLeftSideDO(os::Dictionary{{"name", "设置"}, {"icon", "x"}}).description(),
-            "name = \"设置\"\r\nicon = \"x\"\r\n");
 }
 
 TEST_F(VXLeftSideViewControllerTest, TheNewsEntryOnlyClosesTheMenu) {
