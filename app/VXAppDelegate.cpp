@@ -4,18 +4,23 @@
 
 #include "analytics/OBAnalytics.h"
 #include "app/VXAlertMessage.h"
-#include "app/VXAppDelegateServices.h"
 #include "app/VXViewController.h"
 #include "crash/Brekka.h"
 #include "news/common/DeviceExtensions.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXGlobalHelperArticles.h"
+#include "news/common/VXNewsConfig.h"
 #include "news/common/VXRequestConfig.h"
 #include "news/common/VXServiceKeys.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXLeftSideViewController.h"
+#include "news/controllers/VXNewsDetailViewController.h"
+#include "news/controllers/VXNewsTableView.h"
+#include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXAppActiveRequest.h"
+#include "news/views/VXNewsTitleStyleCell.h"
 #include "news/views/VXSplashView.h"
 #include "os/core/String.h"
 #include "os/net/URLConnection.h"
@@ -56,13 +61,17 @@ std::string VXAppDelegate::trackingHost() {
 }
 
 void VXAppDelegate::installServices() {
-  vxapp::installNewsServices();
-  VXViewController::setAppState(VXViewController::AppState{
-      [] { return vxapp::splashEnd(); }, [](bool ended) { vxapp::setSplashEnd(ended); },
-      [] { return vxapp::screenStatus(); }});
-  VXAlertMessage::setOpener([](const os::Dictionary& dict, const os::Value& type, os::ViewController& vc) {
-    VXGlobalHelperArticles::pushViewControllerByDict(dict, type, vc);
+  // The shared state is looked up on every call: tests and a new launch may replace it.
+  VXNewsTableView::setRefreshIntervalSource([] { return VXGlobalDefine::share()->nctime(); });
+  VXNewsTableView::setItemOpener([](const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller) {
+    VXGlobalHelperArticles::pushViewControllerByDO(item, controller);
   });
+  VXNewsTitleStyleCell::setReadHistoryLookup([](long long id) { return VXGlobalDefine::share()->isNewsHistory(id); });
+  VXNewsDetailViewController::Services services;
+  services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
+  VXNewsDetailViewController::setServices(std::move(services));
+  VXNewsConfig::setLogWriter([](std::string_view line) { VXGlobalHelper::writeLog(line); });
+  VXNewsDBManager::setLogWriter([](std::string_view line) { VXGlobalHelper::writeLog(line); });
 }
 
 // --- launch ---

@@ -32,7 +32,7 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
   static void setTrackingHost(std::string url);
   static std::string trackingHost();
 
-  // Connects the screens to the application-wide state, the category manager, the article
+  // Connects the lists, cells and article screen to the application-wide state, the article
   // routing and the log file. Start-up calls it before building the screens; calling it again
   // changes nothing.
   static void installServices();

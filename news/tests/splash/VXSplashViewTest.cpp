@@ -122,7 +122,6 @@ TEST_F(Splash, TheAnswerSetsThePassSwitchAndRefreshIntervalAndRebuildsTheMenu) {
   NewsServerOnLoopback server(options);
   auto left = std::make_shared<VXLeftSideViewController>();
   NQSideViewController::share()->setLeftViewController(left);
-  VXLeftSideViewController::setPassSource([] { return VXGlobalDefine::share()->pass(); });
   left->loadData();
   const auto before = left->entries().size();
 
@@ -131,7 +130,6 @@ TEST_F(Splash, TheAnswerSetsThePassSwitchAndRefreshIntervalAndRebuildsTheMenu) {
   EXPECT_DOUBLE_EQ(VXGlobalDefine::share()->nctime(), 120);
   // With the switch clear the menu lists the recommended apps too.
   EXPECT_EQ(left->entries().size(), before + 1);
-  VXLeftSideViewController::setPassSource({});
 }
 
 TEST_F(Splash, AnswerSwitchesOfTheWrongTypeCountAsAbsent) {
