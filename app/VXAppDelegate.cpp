@@ -112,7 +112,9 @@ void VXAppDelegate::ombra() {
 }
 
 void VXAppDelegate::trackingPing() {
-  std::string url = os::format("%s/ping/%s/?devicename=%s&mac=%s&idfa=%s&idfv=%s", trackingHost().c_str(), OMBRA_KEY,
+  std::string host = trackingHost();
+  while (!host.empty() && host.back() == '/') host.pop_back();
+  std::string url = os::format("%s/ping/%s/?devicename=%s&mac=%s&idfa=%s&idfv=%s", host.c_str(), OMBRA_KEY,
                                DeviceExtensions::deviceName().c_str(), DeviceExtensions::macAddress().c_str(),
                                DeviceExtensions::idfaString().c_str(), DeviceExtensions::idfvString().c_str());
   // Fired and forgotten: nobody listens for the answer, the connection is only kept alive.

@@ -28,7 +28,8 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
       os::kRemoteNotificationTypeBadge | os::kRemoteNotificationTypeSound | os::kRemoteNotificationTypeAlert;
   static constexpr int kReportPolicy = 1;
 
-  // Where the tracking ping goes (scheme and host, no path); the promotion server's root until set.
+  // Where the tracking ping goes (scheme and host; a trailing "/" is ignored); the promotion
+  // server's root until set.
   static void setTrackingHost(std::string url);
   static std::string trackingHost();
 

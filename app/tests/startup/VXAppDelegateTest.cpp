@@ -11,6 +11,7 @@
 #include "news/controllers/VXLeftSideViewController.h"
 #include "news/tests/splash/SplashTestSupport.h"
 #include "news/views/VXSplashView.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
@@ -108,6 +109,28 @@ TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) 
   os::TouchDriver::advance(2);
   EXPECT_EQ(nav->viewControllers().size(), 1u);
   EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+}
+
+TEST_F(Startup, TheTrackingPingCarriesTheAppKeyAndTheDeviceIdentifiers) {
+  NewsServerOnLoopback server;
+  os::testing::HttpTestServer tracker;
+  const std::string path = std::string("/ping/") + OMBRA_KEY + "/";
+  tracker.route("GET", path, os::testing::CannedResponse::text("ok"));
+  VXAppDelegate::setTrackingHost(tracker.url(""));
+  launch();
+  ASSERT_TRUE(waitFor([&] { return tracker.requestCount() > 0; }));
+  auto ping = tracker.requests().front();
+  EXPECT_EQ(ping.path, path);
+  auto value = [&](const char* key) {
+    auto it = ping.queryParameters.find(key);
+    return it == ping.queryParameters.end() ? std::string("(absent)") : it->second;
+  };
+  EXPECT_EQ(value("mac"), newstest::phoneProfile().macAddress);
+  EXPECT_EQ(value("idfa"), newstest::phoneProfile().advertisingIdentifier);
+  EXPECT_NE(value("devicename"), "(absent)");
+  EXPECT_NE(value("idfv"), "(absent)");
+  finishSplash();
+  VXAppDelegate::setTrackingHost("");
 }
 
 TEST_F(Startup, PushMessagesTurnedOffLeaveThePushClientUnregisteredAndUnstarted) {
