@@ -32,45 +32,6 @@ namespace {
 
 constexpr double kSlice = 0.1;
 
-// Every view on screen, front-most last: visible, inside its window's bounds.
-void collectVisible(os::View& view, const os::Rect& screen, std::vector<os::View*>& out) {
-  if (view.isHidden() || view.alpha() < 0.01) return;
-  os::Rect r = view.convertRectToView(view.bounds(), nullptr);
-  if (r.intersects(screen)) out.push_back(&view);
-  for (const auto& sub : view.subviews()) collectVisible(*sub, screen, out);
-}
-
-std::vector<os::View*> visibleViews() {
-  std::vector<os::View*> out;
-  for (const auto& window : os::Window::windows()) {
-    os::Rect screen = window->bounds();
-    collectVisible(*window, screen, out);
-  }
-  return out;
-}
-
-bool fullyOnScreen(const os::View& view) {
-  os::Window* window = view.window();
-  if (!window) return false;
-  os::Rect r = view.convertRectToView(view.bounds(), nullptr);
-  os::Rect screen = window->bounds();
-  return r.origin.x >= screen.origin.x - 0.5 && r.origin.y >= screen.origin.y - 0.5 &&
-         r.origin.x + r.size.width <= screen.origin.x + screen.size.width + 0.5 &&
-         r.origin.y + r.size.height <= screen.origin.y + screen.size.height + 0.5;
-}
-
-std::string unquote(std::string text) {
-  text = os::trimWhitespace(text);
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
-  return text;
-}
-
-bool isNumber(const std::string& word) {
-  char* end = nullptr;
-  std::strtod(word.c_str(), &end);
-  return !word.empty() && end && *end == '\0';
-}
-
 std::shared_ptr<os::NavigationController> navigation() {
   return std::dynamic_pointer_cast<os::NavigationController>(NQSideViewController::share()->rootViewController());
 }
@@ -92,23 +53,10 @@ bool runFor(double seconds, const std::function<bool()>& condition) {
 
 }  // namespace
 
-os::TableView* currentTable() {
-  os::TableView* found = nullptr;
-  for (os::View* view : visibleViews()) {
-    auto* table = dynamic_cast<os::TableView*>(view);
-    if (!table || !table->window()) continue;
-    os::Rect r = table->convertRectToView(table->bounds(), nullptr);
-    os::Rect screen = table->window()->bounds();
-    os::Point middle{screen.origin.x + screen.size.width / 2, screen.origin.y + screen.size.height / 2};
-    if (r.contains(middle)) found = table;  // front-most wins
-  }
-  return found;
-}
-
 std::string ReaderCommands::help() {
   return "commands:\n"
          "  tap LABEL            tap a tab, a row or a button by the text it shows\n"
-         "  tap X Y              tap a point of the screen\n"
+         "  tap X Y | tap row N  tap a point of the screen, or the Nth row of the list (from 0)\n"
          "  pull                 pull the list down to refresh it\n"
          "  end                  scroll to the end of the list (the next page loads)\n"
          "  back                 the navigation bar's back button\n"
@@ -119,10 +67,7 @@ std::string ReaderCommands::help() {
 }
 
 void ReaderCommands::printIfChanged() {
-  std::string screen = os::dumpScreen();
-  if (screen == lastScreen_) return;
-  lastScreen_ = screen;
-  out_ << "=== screen ===\n" << screen << std::flush;
+  if (auto screen = watcher_.changedDump()) out_ << "=== screen ===\n" << *screen << std::flush;
 }
 
 void ReaderCommands::settle(double limit) {
@@ -145,47 +90,6 @@ bool ReaderCommands::waitForLaunch(double limit) {
   auto splash = launchSplash();
   launched_ = !splash || runFor(limit, [&] { return splash->ended(); });
   return launched_;
-}
-
-std::string ReaderCommands::tapLabel(const std::string& label) {
-  os::View* target = nullptr;
-  for (os::View* view : visibleViews()) {
-    bool match = false;
-    if (auto* l = dynamic_cast<os::Label*>(view)) match = l->text() == label;
-    if (auto* b = dynamic_cast<os::Button*>(view)) match = b->currentTitle().value_or("") == label;
-    if (match && (!target || fullyOnScreen(*view) || !fullyOnScreen(*target))) target = view;
-  }
-  if (!target) return "error: nothing on screen shows \"" + label + "\"";
-  return os::TouchDriver::tap(*target) ? "" : "error: \"" + label + "\" did not take the tap";
-}
-
-std::string ReaderCommands::tapImage(const std::string& imageName, const char* what) {
-  for (os::View* view : visibleViews())
-    if (auto* b = dynamic_cast<os::Button*>(view))
-      if (auto image = b->currentImage(); image && image->name() == imageName)
-        return os::TouchDriver::tap(*b) ? "" : std::string("error: the ") + what + " did not take the tap";
-  return std::string("error: no ") + what + " on screen";
-}
-
-std::string ReaderCommands::pull() {
-  os::TableView* table = currentTable();
-  if (!table) return "error: no list on screen";
-  os::TouchDriver::dragScrollView(*table, os::Point{0, 160});
-  return "";
-}
-
-std::string ReaderCommands::scrollToEnd() {
-  os::TableView* table = currentTable();
-  if (!table) return "error: no list on screen";
-  for (int i = 0; i < 40; ++i) {
-    double bottom = table->contentSize().height + table->contentInset().bottom - table->bounds().size.height;
-    double left = bottom - table->contentOffset().y;
-    if (left <= 1) break;
-    os::TouchDriver::dragScrollView(*table, os::Point{0, -std::min(left, 400.0)});
-  }
-  // One more push at the end, as a reader would, to ask for the next page.
-  os::TouchDriver::dragScrollView(*table, os::Point{0, -60});
-  return "";
 }
 
 std::string ReaderCommands::articleRows() {
@@ -230,25 +134,16 @@ std::string ReaderCommands::run(const std::string& raw) {
   std::string verb;
   in >> verb;
   verb = os::lowercaseASCII(verb);
-  std::string rest = os::trimWhitespace(line.substr(verb.size()));
   os::TouchDriver::settle();
   if (verb == "quit" || verb == "exit") {
     quit_ = true;
     return "";
   }
   if (verb == "help") return help();
-  if (verb == "tap") {
-    std::istringstream words(rest);
-    std::string x, y, more;
-    words >> x >> y;
-    if (isNumber(x) && isNumber(y) && !(words >> more)) return os::runTouchCommand(line);
-    if (rest.empty()) return "error: tap needs a label or X Y";
-    return tapLabel(unquote(rest));
-  }
-  if (verb == "pull") return pull();
-  if (verb == "end") return scrollToEnd();
-  if (verb == "back") return tapImage("navbar-back", "back button");
-  if (verb == "menu") return tapImage("navbar-left-item", "menu button");
+  // The reader's own words for what the platform's touch commands do.
+  if (verb == "end") return os::runTouchCommand("scroll end");
+  if (verb == "back") return os::TouchDriver::tapText("navbar-back") ? "" : "error: no back button on screen";
+  if (verb == "menu") return os::TouchDriver::tapText("navbar-left-item") ? "" : "error: no menu button on screen";
   if (verb == "rows") {
     std::string rows = articleRows();
     return rows.empty() ? "error: no article is open" : rows;
@@ -332,7 +227,7 @@ int ReaderCommands::runTour() {
   out_ << "--- the tabs and the first category's list\n";
   // The first list fills from the server once the tabs are built.
   runFor(10, [] {
-    os::TableView* table = currentTable();
+    auto table = os::mainTableView();
     return table && table->numberOfRowsInSection(0) > 1;
   });
   settle();
@@ -352,15 +247,13 @@ int ReaderCommands::runTour() {
   ok = step("end") && ok;
 
   out_ << "--- an article\n";
-  os::TableView* table = currentTable();
+  auto table = os::mainTableView();
   if (!table || table->numberOfRowsInSection(0) == 0) {
     out_ << "error: the list is empty\n";
     return 1;
   }
-  table->setContentOffset(os::Point{0, -table->contentInset().top});
-  os::TouchDriver::settle();
-  out_ << "> tap the first row\n";
-  os::TouchDriver::tapRow(*table, os::IndexPath{0, 0});
+  out_ << "> tap row 0\n";
+  os::TouchDriver::tapRow(*table, 0);
   bool opened = runFor(10, [] {
     auto article = openArticle();
     return article && !article->listData().empty();

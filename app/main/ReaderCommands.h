@@ -5,10 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace os {
-class TableView;
-class View;
-}  // namespace os
+#include "os/testing/ScreenDump.h"
 
 namespace reader {
 
@@ -41,19 +38,12 @@ class ReaderCommands {
   static std::string articleRows();
 
  private:
-  std::string tapLabel(const std::string& label);
-  std::string tapImage(const std::string& imageName, const char* what);
-  std::string pull();
-  std::string scrollToEnd();
   bool step(const std::string& command);
 
   std::ostream& out_;
-  std::string lastScreen_;
+  os::ScreenWatcher watcher_;
   bool quit_ = false;
   bool launched_ = false;
 };
-
-// The visible table under the middle of the screen (the list or the article being read).
-os::TableView* currentTable();
 
 }  // namespace reader
