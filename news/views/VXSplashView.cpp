@@ -6,20 +6,14 @@
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXLeftSideViewController.h"
 #include "news/models/requests/VXAppActiveRequest.h"
-#include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
 #include "os/store/UserDefaults.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 
 namespace {
 
-std::shared_ptr<os::Image> bundleImage(const std::string& name) {
-  auto bundle = os::Bundle::mainBundle();
-  return bundle ? os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale()) : nullptr;
-}
-
 std::shared_ptr<os::ImageView> imageView(const std::string& name, const os::Rect& frame) {
-  auto view = std::make_shared<os::ImageView>(bundleImage(name));
+  auto view = std::make_shared<os::ImageView>(os::imageNamed(name));
   view->setFrame(frame);
   return view;
 }
