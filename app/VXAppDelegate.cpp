@@ -23,6 +23,7 @@
 #include "news/views/VXNewsTitleStyleCell.h"
 #include "news/views/VXSplashView.h"
 #include "os/core/String.h"
+#include "os/graphics/Color.h"
 #include "os/net/URLConnection.h"
 #include "os/net/URLRequest.h"
 #include "os/store/Bundle.h"
@@ -30,7 +31,6 @@
 #include "push/ROVodozov.h"
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialSnsService.h"
-#include "os/graphics/Color.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
 
