@@ -5,8 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "news/common/VXAdHelper.h"
 #include "news/common/VXDetailXMLParseHelper.h"
-#include "news/common/OpenableURL.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
@@ -40,8 +40,16 @@
 
 namespace {
 
+VXNewsDetailViewController::Services withDefaults(VXNewsDetailViewController::Services services) {
+  if (!services.adClick)
+    services.adClick = [](long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen) {
+      VXAdHelper::share().request(adid, urlType, url, screen);
+    };
+  return services;
+}
+
 VXNewsDetailViewController::Services& servicesStore() {
-  static VXNewsDetailViewController::Services services;
+  static VXNewsDetailViewController::Services services = withDefaults({});
   return services;
 }
 
@@ -71,7 +79,7 @@ constexpr const char* kEvalCell = "NEWSDETAIL_EVALCELL";
 
 }  // namespace
 
-void VXNewsDetailViewController::setServices(Services services) { servicesStore() = std::move(services); }
+void VXNewsDetailViewController::setServices(Services services) { servicesStore() = withDefaults(std::move(services)); }
 const VXNewsDetailViewController::Services& VXNewsDetailViewController::services() { return servicesStore(); }
 
 std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(const os::Dictionary& info) {
@@ -99,7 +107,7 @@ os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   return value ? *value : os::Value();
 }
 
-bool VXNewsDetailViewController::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }
+bool VXNewsDetailViewController::isOpenableURL(const std::string& url) { return VXAdHelper::isOpenableURL(url); }
 
 // ---- opening ----
 

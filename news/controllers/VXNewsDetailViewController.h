@@ -31,7 +31,7 @@ class VXNewsDetailViewController : public os::ViewController,
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
   // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, and ad and picture taps do nothing.
+  // empty: no ad, ad taps go to the shared ad helper, and picture taps do nothing.
   struct Services {
     // The application-wide random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;
