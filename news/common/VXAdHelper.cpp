@@ -1,5 +1,6 @@
 #include "news/common/VXAdHelper.h"
 
+#include "news/common/OpenableURL.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/controllers/VXAdWebViewController.h"
 #include "news/models/requests/NQProxy.h"
@@ -36,12 +37,7 @@ VXAdHelper& VXAdHelper::share() {
   return *helper;
 }
 
-bool VXAdHelper::isOpenableURL(const std::string& url) {
-  auto parsed = os::URL::parse(url);
-  if (!parsed) return false;
-  std::string scheme = os::lowercaseASCII(parsed->scheme());
-  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
-}
+bool VXAdHelper::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }
 
 std::optional<os::URLRequest> VXAdHelper::callbackRequest(const std::string& callbackUrl, const std::string& agent) {
   if (callbackUrl.empty()) return std::nullopt;
