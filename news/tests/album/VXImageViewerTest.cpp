@@ -271,3 +271,26 @@ TEST_F(ImageViewerTest, ThePictureRowsAreKeptAndAnIndexOutsideThemOpensTheNeares
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
+  const newsd::Article* article = nullptr;
+  for (const auto& a : server_->service().content().articles())
+    if (!article && a.type.empty() && pictures(a).size() >= 2) article = &a;
+  ASSERT_TRUE(article);
+  auto screen = VXNewsDetailViewController::initWitInfo({{"id", article->id}, {"category", article->categoryId}});
+  nav_->pushViewController(screen, false);
+  ASSERT_TRUE(runUntil([&] { return screen->listData().size() > pictures(*article).size(); }));
+  long last = -1;
+  for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i)
+    if (screen->listData()[i]->type() == kNewsDetailImage) last = i;
+  screen->didSelectRowAtIndexPath(*screen->tableView(), {0, last});
+  os::TouchDriver::advance(1);
+  auto viewer = std::dynamic_pointer_cast<VXImageViewerViewController>(nav_->presentedViewController());
+  ASSERT_TRUE(viewer);
+  std::string count = std::to_string(pictures(*article).size());
+  EXPECT_EQ(counter(*viewer), count + "/" + count);
+}
+
+}  // namespace
