@@ -75,7 +75,7 @@ class PictureScreenTest : public ::testing::Test {
     VXNewsDBManager::setShared(nullptr);
   }
 
-  // An album of the sample content, and the first of its pictures without a caption if asked.
+  // An album of the sample content with a few pictures.
   const newsd::Article& album() {
     for (const auto& a : server_->service().content().articles()) {
       if (a.type == "album" && pictures(a).size() >= 4) return a;

@@ -80,13 +80,11 @@ TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRai
   auto albumPage = page(320, 480, 40);
   albumPage->setContent(wide);
   EXPECT_EQ(albumPage->imageView()->frame(), (os::Rect{0, 80, 320, 240}));
-  os::TouchDriver::settle();
-  EXPECT_EQ(albumPage->imageView()->frame(), (os::Rect{0, 80, 320, 240})) << "layout keeps the raised place";
 
   auto tall = page(320, 480, 0);
   tall->setContent(cachedRow("tall", 320, 1000));
-  EXPECT_EQ(tall->imageView()->frame(), (os::Rect{0, 0, 320, 1000}));
   EXPECT_EQ(tall->contentSize(), (os::Size{320, 1000}));
+  EXPECT_EQ(tall->imageView()->frame().origin.y, 0);
 
   // Raising it by the offset would push it above the top: it stays at 0.
   auto low = page(320, 150, 40);
@@ -94,33 +92,6 @@ TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRai
   EXPECT_EQ(low->imageView()->frame(), (os::Rect{0, 0, 320, 100}));
   os::TouchDriver::settle();
   EXPECT_EQ(low->imageView()->frame().origin.y, 0);
-}
-
-TEST_F(ImageViewerTest, TheLogoAndSpinnerShowUntilThePictureArrivesAndStayWhenItCannot) {
-  const auto& pictures = this->pictures(album());
-  auto viewer = page(320, 480, 0);
-  EXPECT_FALSE(viewer->logoView()->isHidden());
-
-  viewer->setContent(row(pictures[0]));
-  EXPECT_TRUE(viewer->activityIndicator()->isAnimating());
-  EXPECT_FALSE(viewer->logoView()->isHidden());
-  ASSERT_TRUE(runUntil([&] { return viewer->imageView()->image() != nullptr; }));
-  ASSERT_TRUE(runUntil([&] { return !viewer->activityIndicator()->isAnimating(); }));
-  EXPECT_TRUE(viewer->logoView()->isHidden());
-
-  server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::HttpError});
-  viewer->setContent(row(pictures[1]));
-  ASSERT_TRUE(runUntil([&] { return !images_->isRunning(); }));
-  os::TouchDriver::settle();
-  EXPECT_FALSE(viewer->imageView()->image());
-  EXPECT_TRUE(viewer->activityIndicator()->isAnimating());
-  EXPECT_FALSE(viewer->logoView()->isHidden());
-
-  // An address that is no address fails the same way.
-  viewer->setContent(std::make_shared<VXNewsDetailImageDO>(os::Dictionary{{"type", 2}, {"content", "::not a url"}}));
-  os::TouchDriver::settle();
-  EXPECT_FALSE(viewer->imageView()->image());
-  EXPECT_FALSE(viewer->logoView()->isHidden());
 }
 
 TEST_F(ImageViewerTest, AReusedPageNeverShowsThePictureItWasStillLoading) {
@@ -177,6 +148,7 @@ TEST_F(ImageViewerTest, OpensOnTheTappedPictureAndSavesThatOne) {
   ASSERT_TRUE(pageAt(flow, 2));
   EXPECT_EQ(pageAt(flow, 2)->dataObject(), viewer->imageArray()[2]);
   EXPECT_EQ(flow.visibleRange(), (PageFlowView::Range{1, 3}));
+  EXPECT_EQ(VXImageViewerViewController::initWithIndex(9, fivePictures(), nullptr)->currentIndex(), 4);
 
   viewer->clickButton();
   ASSERT_TRUE(waitHud(VXImageViewerViewController::kSavedText));
@@ -223,6 +195,8 @@ TEST_F(ImageViewerTest, SavingReportsPicturesNotYetLoadedAndFailedWrites) {
   auto viewer = present(0, {row(pictures[0]), row(pictures[1])});
   ASSERT_TRUE(runUntil([&] { return !images_->isRunning(); }));
   os::TouchDriver::settle();
+  auto page = pageAt(*viewer->pageFlowView(), 0);
+  EXPECT_TRUE(page->activityIndicator()->isAnimating() && !page->logoView()->isHidden()) << "they stay after a failure";
   viewer->clickButton();
   EXPECT_TRUE(waitHud(VXImageViewerViewController::kNotLoadedText));
   os::TouchDriver::advance(1.5);
@@ -259,20 +233,6 @@ TEST_F(ImageViewerTest, ASingleTapClosesTheViewerButADoubleTapOnlyZooms) {
   EXPECT_GT(rows_->asked, reloads) << "the article table reloads";
   os::NotificationCenter::defaultCenter().removeObserver(token);
 }
-
-TEST_F(ImageViewerTest, ThePictureRowsAreKeptAndAnIndexOutsideThemOpensTheNearest) {
-  auto rows = fivePictures();
-  rows.insert(rows.begin() + 1, std::make_shared<VXNewsDetailDO>(os::Dictionary{{"type", 1}, {"content", "text"}}));
-  auto viewer = present(-1, rows);
-  EXPECT_EQ(viewer->imageArray().size(), 5u);
-  EXPECT_EQ(viewer->currentIndex(), 0);
-  EXPECT_EQ(counter(*viewer), "1/5");
-  EXPECT_EQ(VXImageViewerViewController::initWithIndex(9, rows, nullptr)->currentIndex(), 4);
-}
-
-}  // namespace
-
-namespace {
 
 TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   const newsd::Article* article = nullptr;
