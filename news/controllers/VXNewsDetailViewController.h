@@ -31,7 +31,8 @@ class VXNewsDetailViewController : public os::ViewController,
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
   // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, ad taps do nothing, and a picture tap opens the reader's image viewer.
+  // empty: no ad, ad taps go to the shared ad helper, and a picture tap opens the reader's image
+  // viewer.
   struct Services {
     // The application-wide random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;

@@ -84,12 +84,13 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   auto retry = findButton(*errorView);
   ASSERT_TRUE(retry);
   server_->setFault(1020, newsd::Fault{newsd::FailureMode::ErrorCode});
-  ASSERT_TRUE(os::TouchDriver::tap(*retry));
+  retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
 
+  // A real tap on the retry button loads the article (the tap itself may already see the answer).
   server_->clearFaults();
-  retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  ASSERT_TRUE(os::TouchDriver::tap(*retry));
   ASSERT_TRUE(waitComplete(*screen));
   EXPECT_EQ(screen->listData().front()->content(), article.title);
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
