@@ -150,7 +150,7 @@ TEST_F(AlbumScreenTest, TheDownloadButtonSavesTheShownPictureOnceItHasArrived) {
   other->clickDownloadButton();
   ASSERT_TRUE(waitHud("照片尚未下载成功"));
   EXPECT_EQ(os::PhotoAlbum::savedImagePaths().size(), 1u);
-  server_->clearFaults();
+  images_->cancelAll();  // the stalled loads give up
 
   blockPhotoAlbum();
   screen->clickDownloadButton();
@@ -170,13 +170,6 @@ TEST_F(AlbumScreenTest, ATapOnAPictureHidesAndShowsEveryControl) {
   os::TouchDriver::advance(1);
   EXPECT_FALSE(screen->hideControls());
   for (const auto& control : controls) EXPECT_FALSE(control->isHidden());
-
-  // A double tap zooms the picture and leaves the controls alone.
-  auto page = pageAt(*screen->pageFlowView(), 0);
-  ASSERT_TRUE(os::TouchDriver::doubleTap(os::TouchDriver::middleOf(*page->imageView())));
-  os::TouchDriver::advance(1);
-  EXPECT_DOUBLE_EQ(page->zoomScale(), 3);
-  EXPECT_FALSE(screen->hideControls());
 
   // The back button (its touch area grown by 10) leaves the album.
   os::Rect back = screen->backButton()->frame();
