@@ -4,6 +4,7 @@
 
 #include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
+#include "news/controllers/VXAlbumViewController.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXNewsDetailViewController.h"
 #include "os/views/NavigationController.h"
@@ -70,7 +71,7 @@ std::shared_ptr<os::ViewController> pushViewControllerByDict(const os::Dictionar
     std::lock_guard lock(factoryMutex());
     factory = albumFactory();
   }
-  auto screen = factory ? factory(info) : nullptr;
+  std::shared_ptr<os::ViewController> screen = factory ? factory(info) : VXAlbumViewController::initWithDict(info);
   if (!screen) {
     VXGlobalHelper::writeLog("no album screen to open");
     return nullptr;

@@ -17,8 +17,8 @@ namespace VXGlobalHelperArticles {
 
 inline constexpr const char* kAlbumType = "album";
 
-// Builds the album screen for an article reference. The album screen lives elsewhere; until a
-// factory is installed an album opens nothing.
+// Builds the album screen for an article reference in place of VXAlbumViewController (tests);
+// without a factory the reader's own album screen opens.
 using AlbumScreenFactory = std::function<std::shared_ptr<os::ViewController>(const os::Dictionary& info)>;
 void setAlbumScreenFactory(AlbumScreenFactory factory);
 

@@ -11,6 +11,7 @@
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
 #include "news/common/VXShareHelper.h"
+#include "news/controllers/VXImageViewerViewController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXFavoriteRequest.h"
 #include "news/models/requests/VXNewsDetailRequest.h"
@@ -444,7 +445,12 @@ void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
     if (candidate == row) index = static_cast<long>(images.size());
     images.push_back(candidate);
   }
-  if (services().showImages && tableView_) services().showImages(index, images, *tableView_, *this);
+  if (!tableView_) return;
+  if (services().showImages) {
+    services().showImages(index, images, *tableView_, *this);
+    return;
+  }
+  presentViewController(VXImageViewerViewController::initWithIndex(index, images, tableView_), true);
 }
 
 // ---- toolbar ----

@@ -31,7 +31,8 @@ class VXNewsDetailViewController : public os::ViewController,
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
   // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, ad taps go to the shared ad helper, and picture taps do nothing.
+  // empty: no ad, ad taps go to the shared ad helper, and a picture tap opens the reader's image
+  // viewer.
   struct Services {
     // The application-wide random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;
@@ -39,7 +40,8 @@ class VXNewsDetailViewController : public os::ViewController,
     // and this screen.
     std::function<void(long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen)>
         adClick;
-    // A picture tap: the picture's index among the picture rows, those rows and the table.
+    // A picture tap, in place of the image viewer: the picture's index among the picture rows,
+    // those rows and the table.
     std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
                        VXNewsDetailViewController& screen)>
         showImages;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "news/controllers/VXAlbumViewController.h"
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXNewsDetailViewController.h"
 #include "news/tests/state/StateTestSupport.h"
@@ -108,14 +109,16 @@ TEST_F(ArticleRouting, PushedReferencesRouteByTypeWithoutRecording) {
   EXPECT_TRUE(VXNewsDBManager::share()->getHistoryID().empty());
 }
 
-TEST_F(ArticleRouting, NothingOpensWithoutANavigationOrAnAlbumScreenOrAnItem) {
+TEST_F(ArticleRouting, NothingOpensWithoutANavigationOrAnItem) {
   auto lone = std::make_shared<os::ViewController>();
   EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(90, ""), *lone));
   EXPECT_TRUE(recorded(90));
 
   articles::setAlbumScreenFactory(nullptr);
-  EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(91, "album"), *list_));
-  EXPECT_EQ(depth(), 1u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXAlbumViewController>(articles::pushViewControllerByDO(newsItem(91, "album"), *list_)))
+      << "without a factory the reader's own album screen opens";
+  EXPECT_EQ(depth(), 2u);
+  nav_->popViewController(false);
 
   EXPECT_FALSE(articles::pushViewControllerByDO(nullptr, *list_));
   EXPECT_EQ(VXNewsDBManager::share()->getHistoryID(), (std::vector<long long>{90, 91}));
