@@ -99,6 +99,12 @@ HttpTestServer::HttpTestServer(bool tls)
     }
   };
   server_->set_payload_max_length(64u << 20);
+  // Head and body go out in separate writes; without this a kept-alive connection waits for the
+  // client's delayed ACK before the body.
+  server_->set_tcp_nodelay(true);
+  // An idle kept-alive connection holds a server thread, and stop waits for it: close it as soon
+  // as no next request follows at once.
+  server_->set_keep_alive_timeout(0);
   server_->Get(".*", dispatch);
   server_->Post(".*", dispatch);
   server_->Put(".*", dispatch);
