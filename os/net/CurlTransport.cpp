@@ -254,7 +254,6 @@ class Transfer {
     curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
-    curl_easy_setopt(easy_, CURLOPT_PRIVATE, this);
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
