@@ -1,17 +1,28 @@
-// The libcurl transport: every exchange runs a multi handle with one easy handle on a worker
-// thread of its own, so a cancel wakes it at once (curl_multi_wakeup) and the task can join it.
+// The libcurl transport: every exchange is one easy handle on a single process-wide multi handle,
+// driven by one worker thread. Connections and resolved names stay in the multi handle's cache
+// between exchanges, so requests to the same host reuse a kept-alive connection and no thread is
+// made per request. start and cancel only queue a command and wake the worker; the worker alone
+// touches the multi handle and the easy handles added to it, so a cancel never waits for it.
 //
 // The request's time-out is an inactivity time-out measured here in real (steady) time: libcurl
 // works on the real clock, and its own low-speed limit counts whole seconds only. Any header,
-// body byte received or body byte sent restarts the count; connecting counts as inactivity.
+// body byte received or body byte sent restarts the count; connecting (or waiting for a
+// connection) counts as inactivity.
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <unordered_map>
+#include <vector>
 
 #include "os/net/URLError.h"
 #include "os/net/URLParts.h"
@@ -53,47 +64,86 @@ long urlErrorForCurl(CURLcode code, long osErrno) {
   }
 }
 
-class CurlTask : public URLTransportTask {
- public:
-  CurlTask(const URLRequest& request, const URLTransportOptions& options, std::shared_ptr<URLTransportClient> client)
-      : request_(request), options_(options), client_(std::move(client)) {
-    globalInit();
-    multi_ = curl_multi_init();
-    easy_ = curl_easy_init();
-    thread_ = std::thread([this] { run(); });
-  }
+// Kept-alive connections the worker keeps across all hosts once their exchanges are done.
+constexpr long kCachedConnections = 6;
 
-  ~CurlTask() override {
-    cancel();
-    if (thread_.joinable()) thread_.join();
-    if (easy_) {
-      curl_multi_remove_handle(multi_, easy_);
-      curl_easy_cleanup(easy_);
-    }
-    curl_multi_cleanup(multi_);
+// One exchange. Set up on the starting thread, then driven by the worker only.
+class Transfer {
+ public:
+  Transfer(const URLRequest& request, const URLTransportOptions& options, std::shared_ptr<URLTransportClient> client)
+      : request_(request), options_(options), client_(std::move(client)) {}
+
+  ~Transfer() {
+    if (easy_) curl_easy_cleanup(easy_);  // never added, or already out of the multi handle
     curl_slist_free_all(headerList_);
   }
 
-  void cancel() override {
-    {
-      std::lock_guard<std::mutex> lock(eventMutex_);
-      cancelled_ = true;
+  bool setUp() {
+    easy_ = curl_easy_init();
+    if (!easy_) return false;
+    configure();
+    return true;
+  }
+
+  CURL* easy() const { return easy_; }
+
+  // True for the first cancel. Takes the event lock, so once it returns no event follows; the
+  // lock is recursive so a client may cancel from inside one of its own events.
+  bool cancel() {
+    std::lock_guard<std::recursive_mutex> lock(eventMutex_);
+    if (cancelled_) return false;
+    cancelled_ = true;
+    return true;
+  }
+
+  bool isCancelled() {
+    std::lock_guard<std::recursive_mutex> lock(eventMutex_);
+    return cancelled_;
+  }
+
+  void touch() { lastActivity_ = SteadyClock::now(); }
+
+  // Time left before the inactivity limit; absent without a limit.
+  std::optional<SteadyClock::duration> timeLeft() const {
+    double timeout = request_.timeoutInterval();
+    if (timeout <= 0) return std::nullopt;
+    auto limit = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(timeout));
+    return limit - (SteadyClock::now() - lastActivity_.load());
+  }
+
+  void finish(CURLcode result) {
+    if (result == CURLE_OK && gotResponse_) {
+      emit([](URLTransportClient& c) { c.transportDidFinish(); });
+    } else if (result == CURLE_OK || result == CURLE_WRITE_ERROR) {
+      fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
+    } else {
+      long osErrno = 0;
+      curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
+      fail(urlErrorForCurl(result, osErrno), curl_easy_strerror(result));
     }
-    curl_multi_wakeup(multi_);
+  }
+
+  void fail(long code, const std::string& description) {
+    Error error = makeURLError(code, request_.url(), description);
+    emit([&](URLTransportClient& c) { c.transportDidFail(error); });
+  }
+
+  // Called by the worker once the easy handle is out of the multi handle.
+  void releaseHandle() {
+    curl_easy_cleanup(easy_);
+    easy_ = nullptr;
   }
 
  private:
   // Events go out under a lock that cancel also takes, so once cancel has returned none follows.
   template <class F>
   void emit(F&& f) {
-    std::lock_guard<std::mutex> lock(eventMutex_);
+    std::lock_guard<std::recursive_mutex> lock(eventMutex_);
     if (!cancelled_) f(*client_);
   }
 
-  void touch() { lastActivity_ = SteadyClock::now(); }
-
   static size_t onHeader(char* data, size_t size, size_t n, void* self) {
-    auto* t = static_cast<CurlTask*>(self);
+    auto* t = static_cast<Transfer*>(self);
     std::string_view line(data, size * n);
     t->touch();
     if (line.rfind("HTTP/", 0) == 0) {
@@ -129,7 +179,7 @@ class CurlTask : public URLTransportTask {
   }
 
   static size_t onWrite(char* data, size_t size, size_t n, void* self) {
-    auto* t = static_cast<CurlTask*>(self);
+    auto* t = static_cast<Transfer*>(self);
     t->touch();
     Data chunk(reinterpret_cast<std::uint8_t*>(data), reinterpret_cast<std::uint8_t*>(data) + size * n);
     t->emit([&](URLTransportClient& c) { c.transportDidReceiveData(std::move(chunk)); });
@@ -137,12 +187,13 @@ class CurlTask : public URLTransportTask {
   }
 
   static size_t onRead(char* buffer, size_t size, size_t n, void* self) {
-    auto* t = static_cast<CurlTask*>(self);
+    auto* t = static_cast<Transfer*>(self);
     t->touch();
     std::size_t max = size * n;
     if (t->bodyStream_) {
       long got = t->bodyStream_->read(reinterpret_cast<std::uint8_t*>(buffer), max);
       if (got < 0) return CURL_READFUNC_ABORT;
+      t->bodyStreamRead_ = t->bodyStreamRead_ || got > 0;
       return static_cast<size_t>(got);
     }
     const Data& body = t->request_.HTTPBody();
@@ -152,8 +203,24 @@ class CurlTask : public URLTransportTask {
     return count;
   }
 
+  // A request sent on a kept-alive connection the server had meanwhile closed goes again on a
+  // fresh one, its body from the start (a stream from a copy, when it was already read).
+  static int onSeek(void* self, curl_off_t offset, int origin) {
+    auto* t = static_cast<Transfer*>(self);
+    if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+    if (t->bodyStream_ && t->bodyStreamRead_) {
+      std::shared_ptr<InputStream> fresh = t->bodyStream_->copyStream();
+      if (!fresh) return CURL_SEEKFUNC_CANTSEEK;
+      if (fresh->streamStatus() == StreamStatus::NotOpen) fresh->open();
+      t->bodyStream_ = std::move(fresh);
+      t->bodyStreamRead_ = false;
+    }
+    t->bodyOffset_ = 0;
+    return CURL_SEEKFUNC_OK;
+  }
+
   static int onProgress(void* self, curl_off_t, curl_off_t, curl_off_t, curl_off_t ulnow) {
-    static_cast<CurlTask*>(self)->reportUpload(ulnow);
+    static_cast<Transfer*>(self)->reportUpload(ulnow);
     return 0;
   }
 
@@ -169,17 +236,25 @@ class CurlTask : public URLTransportTask {
     const URLRequest& r = request_;
     curl_easy_setopt(easy_, CURLOPT_URL, r.url().c_str());
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
+    // Head and body of a small request go out without waiting for the previous segment's ACK.
+    curl_easy_setopt(easy_, CURLOPT_TCP_NODELAY, 1L);
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A cancel during name resolution must not hold the worker until the lookup returns.
+    curl_easy_setopt(easy_, CURLOPT_QUICK_EXIT, 1L);
+#endif
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "");
+    // What the platform's loader accepts. Offering every coding libcurl knows lets a server pick
+    // one whose setting up costs more than a small answer saves.
+    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlTask::onHeader);
+    curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlTask::onWrite);
+    curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &CurlTask::onProgress);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
     curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
@@ -194,11 +269,16 @@ class CurlTask : public URLTransportTask {
       curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     } else if (hasBody || method == "POST") {
       curl_easy_setopt(easy_, CURLOPT_POST, 1L);
-      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &CurlTask::onRead);
+      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
       curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+      curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
+      curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
       if (r.HTTPBodyStream()) {
         bodyStream_ = r.HTTPBodyStream();
         if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();
+        // A request that died on a reused connection goes again from the start of its body, and a
+        // stream may not be readable twice: it goes on a connection of its own, never retried.
+        curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
         expectedUpload_ = -1;
         if (auto length = r.valueForHTTPHeaderField("Content-Length")) {
           char* end = nullptr;
@@ -223,65 +303,18 @@ class CurlTask : public URLTransportTask {
       std::string line = value.empty() ? name + ";" : name + ": " + value;
       headerList_ = curl_slist_append(headerList_, line.c_str());
     }
+    // No waiting for a "100 Continue" before the body.
     if (!hasExpect) headerList_ = curl_slist_append(headerList_, "Expect:");
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
-  }
-
-  bool isCancelled() {
-    std::lock_guard<std::mutex> lock(eventMutex_);
-    return cancelled_;
-  }
-
-  void fail(long code, const std::string& description) {
-    Error error = makeURLError(code, request_.url(), description);
-    emit([&](URLTransportClient& c) { c.transportDidFail(error); });
-  }
-
-  void run() {
-    if (!multi_ || !easy_) return fail(kURLErrorUnknown, "The transfer could not be set up.");
-    configure();
-    curl_multi_add_handle(multi_, easy_);
-    touch();
-    double timeout = request_.timeoutInterval();
-    auto limit = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(timeout));
-    while (!isCancelled()) {
-      int running = 0;
-      curl_multi_perform(multi_, &running);
-      int queued = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
-        if (msg->msg != CURLMSG_DONE) continue;
-        CURLcode result = msg->data.result;
-        if (result == CURLE_OK && gotResponse_) {
-          emit([](URLTransportClient& c) { c.transportDidFinish(); });
-        } else if (result == CURLE_OK || result == CURLE_WRITE_ERROR) {
-          fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
-        } else {
-          long osErrno = 0;
-          curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-          fail(urlErrorForCurl(result, osErrno), curl_easy_strerror(result));
-        }
-        return;
-      }
-      if (timeout > 0 && SteadyClock::now() - lastActivity_.load() >= limit)
-        return fail(kURLErrorTimedOut, "The request timed out.");
-      long curlWait = -1;
-      curl_multi_timeout(multi_, &curlWait);
-      long waitMs = curlWait < 0 || curlWait > 200 ? 200 : curlWait;
-      if (timeout > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(limit - (SteadyClock::now() - lastActivity_.load()));
-        waitMs = std::max<long>(0, std::min<long>(waitMs, left.count() + 1));
-      }
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(waitMs), nullptr);
-    }
   }
 
   URLRequest request_;
   URLTransportOptions options_;
   std::shared_ptr<URLTransportClient> client_;
-  CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
   std::shared_ptr<InputStream> bodyStream_;
+  bool bodyStreamRead_ = false;
   std::size_t bodyOffset_ = 0;
   std::int64_t expectedUpload_ = -1;
   curl_off_t uploaded_ = 0;
@@ -289,16 +322,182 @@ class CurlTask : public URLTransportTask {
   HTTPHeaderFields headers_;
   bool gotResponse_ = false;
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
-  std::mutex eventMutex_;
+  std::recursive_mutex eventMutex_;
   bool cancelled_ = false;
+};
+
+// The one thread and multi handle every exchange of the process runs on. Made on first use and
+// never destroyed; at process exit it is stopped (its exchanges dropped without events) so it is
+// not inside the TLS library while that cleans up.
+class Worker {
+ public:
+  static Worker& shared() {
+    static Worker* worker = new Worker();
+    return *worker;
+  }
+
+  // False once the process is exiting.
+  bool add(std::shared_ptr<Transfer> transfer) { return command(Command{std::move(transfer), true}); }
+  void remove(std::shared_ptr<Transfer> transfer) { command(Command{std::move(transfer), false}); }
+
+ private:
+  struct Command {
+    std::shared_ptr<Transfer> transfer;
+    bool add;
+  };
+
+  Worker() {
+    globalInit();
+    multi_ = curl_multi_init();
+    curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
+    thread_ = std::thread([this] { run(); });
+    pthread_setname_np(thread_.native_handle(), "url-transport");
+    // Registered after the TLS library's own exit handler, so it runs before that one.
+    std::atexit([] { Worker::shared().stop(); });
+  }
+
+  bool command(Command c) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    commands_.push_back(std::move(c));
+    // Under the lock: the worker cleans the multi handle up only after seeing stopping_.
+    curl_multi_wakeup(multi_);
+    return true;
+  }
+
+  void stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return;
+      stopping_ = true;
+      curl_multi_wakeup(multi_);
+    }
+    if (std::this_thread::get_id() == thread_.get_id()) return;  // exit called from an event
+    std::unique_lock<std::mutex> lock(mutex_);
+    // A worker stuck in a client's event is left behind rather than hanging the exit.
+    if (exitedChanged_.wait_for(lock, std::chrono::seconds(2), [this] { return exited_; })) {
+      lock.unlock();
+      thread_.join();
+    }
+  }
+
+  void detach(std::unordered_map<CURL*, std::shared_ptr<Transfer>>::iterator it) {
+    curl_multi_remove_handle(multi_, it->first);
+    it->second->releaseHandle();
+    active_.erase(it);
+  }
+
+  void apply(std::vector<Command>& commands) {
+    for (auto& c : commands) {
+      if (!c.add) {
+        auto it = active_.find(c.transfer->easy());
+        if (it != active_.end() && it->second == c.transfer) detach(it);
+        continue;
+      }
+      if (c.transfer->isCancelled()) continue;
+      if (curl_multi_add_handle(multi_, c.transfer->easy()) != CURLM_OK) {
+        c.transfer->fail(kURLErrorUnknown, "The transfer could not be set up.");
+        continue;
+      }
+      c.transfer->touch();
+      active_.emplace(c.transfer->easy(), std::move(c.transfer));
+    }
+    commands.clear();
+  }
+
+  // Ends exchanges past their inactivity limit; the wait until the next limit, if any.
+  std::optional<SteadyClock::duration> enforceTimeouts() {
+    std::optional<SteadyClock::duration> next;
+    for (auto it = active_.begin(); it != active_.end();) {
+      auto left = it->second->timeLeft();
+      if (left && *left <= SteadyClock::duration::zero()) {
+        auto transfer = it->second;
+        ++it;
+        transfer->fail(kURLErrorTimedOut, "The request timed out.");
+        auto at = active_.find(transfer->easy());
+        if (at != active_.end()) detach(at);
+        continue;
+      }
+      if (left && (!next || *left < *next)) next = left;
+      ++it;
+    }
+    return next;
+  }
+
+  void run() {
+    std::vector<Command> commands;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) break;
+        commands.swap(commands_);
+      }
+      apply(commands);
+      int running = 0;
+      curl_multi_perform(multi_, &running);
+      int queued = 0;
+      while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+        if (msg->msg != CURLMSG_DONE) continue;
+        CURL* easy = msg->easy_handle;
+        CURLcode result = msg->data.result;
+        auto it = active_.find(easy);
+        if (it == active_.end()) continue;
+        auto transfer = it->second;
+        transfer->finish(result);
+        detach(active_.find(easy));
+      }
+      auto next = enforceTimeouts();
+      long curlWait = -1;
+      curl_multi_timeout(multi_, &curlWait);
+      long waitMs = curlWait < 0 || curlWait > 1000 ? 1000 : curlWait;
+      if (next) waitMs = std::min<long>(waitMs, std::chrono::duration_cast<std::chrono::milliseconds>(*next).count() + 1);
+      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::max<long>(0, waitMs)), nullptr);
+    }
+    while (!active_.empty()) detach(active_.begin());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      commands_.clear();
+    }
+    curl_multi_cleanup(multi_);
+    multi_ = nullptr;
+    std::lock_guard<std::mutex> lock(mutex_);
+    exited_ = true;
+    exitedChanged_.notify_all();
+  }
+
+  CURLM* multi_ = nullptr;
+  std::mutex mutex_;  // guards commands_, stopping_, exited_
+  std::vector<Command> commands_;
+  bool stopping_ = false, exited_ = false;
+  std::condition_variable exitedChanged_;
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> active_;  // worker thread only
   std::thread thread_;
+};
+
+class CurlTask : public URLTransportTask {
+ public:
+  explicit CurlTask(std::shared_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
+  ~CurlTask() override { cancel(); }
+  void cancel() override {
+    if (transfer_->cancel()) Worker::shared().remove(transfer_);
+  }
+
+ private:
+  std::shared_ptr<Transfer> transfer_;
 };
 
 class CurlTransport : public URLTransport {
  public:
   std::unique_ptr<URLTransportTask> start(const URLRequest& request, const URLTransportOptions& options,
                                           std::shared_ptr<URLTransportClient> client) override {
-    return std::make_unique<CurlTask>(request, options, std::move(client));
+    auto transfer = std::make_shared<Transfer>(request, options, std::move(client));
+    if (!transfer->setUp()) {
+      transfer->fail(kURLErrorUnknown, "The transfer could not be set up.");
+    } else {
+      // Refused only while the process exits, when nobody waits for an answer any more.
+      Worker::shared().add(transfer);
+    }
+    return std::make_unique<CurlTask>(std::move(transfer));
   }
 };
 

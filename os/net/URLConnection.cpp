@@ -79,8 +79,8 @@ class URLConnection::Client : public URLTransportClient {
 
  private:
   // The connection is only ever locked on the scheduling thread: a strong reference taken on the
-  // transport's thread could end up the last one, and the connection's destructor joins that
-  // very thread.
+  // transport's thread could end up the last one, and the connection (with its delegate's last
+  // reference, perhaps) would then be destroyed on the transport's thread.
   template <class F>
   void deliver(F f) {
     if (!target_) return;

@@ -9,6 +9,8 @@
 #include <openssl/x509.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 
 namespace os::testing {
 
@@ -51,6 +53,27 @@ std::unique_ptr<httplib::Server> makeTlsServer() {
   X509_free(cert);
   EVP_PKEY_free(key);
   return server;
+}
+
+// A kept-alive connection holds a server thread waiting for the next request for seconds, and the
+// library's stop waits for every thread. Shutting the accepted sockets down (found by their local
+// port: the library keeps them to itself) ends those waits at once.
+void dropConnections(int port) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    int type = 0, listening = 0;
+    socklen_t len = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
+    len = sizeof listening;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || listening) continue;
+    sockaddr_in local{};
+    len = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
+        ntohs(local.sin_port) != port)
+      continue;
+    ::shutdown(fd, SHUT_RDWR);
+  }
 }
 
 }  // namespace
@@ -99,6 +122,9 @@ HttpTestServer::HttpTestServer(bool tls)
     }
   };
   server_->set_payload_max_length(64u << 20);
+  // Head and body go out in separate writes; without this a kept-alive connection waits for the
+  // client's delayed ACK before the body.
+  server_->set_tcp_nodelay(true);
   server_->Get(".*", dispatch);
   server_->Post(".*", dispatch);
   server_->Put(".*", dispatch);
@@ -120,6 +146,7 @@ void HttpTestServer::stop() {
   }
   changed_.notify_all();
   server_->stop();
+  dropConnections(port_);
   if (thread_.joinable()) thread_.join();
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+
 #include "foundation/http/TLHTTPRequestOperation.h"
 #include "foundation/http/TLImageViewLoader.h"
 #include "foundation/http/TLNetworkActivityIndicatorManager.h"
@@ -75,7 +78,14 @@ TEST(TLNetworkActivityIndicatorTest, CountNeverGoesBelowZeroAndDisabledManagerNe
 TEST(TLNetworkActivityIndicatorTest, FollowsTheOperationsBroadcasts) {
   os::VirtualClockScope clock;
   HttpTestServer server;
-  server.route("GET", "/ok", CannedResponse::text("fine"));
+  // The answer waits until the indicator is seen: a loopback exchange can otherwise start and
+  // finish before the main queue looks at the count, and nothing is ever shown.
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  server.route("GET", "/ok", [released](const os::testing::RecordedRequest&) {
+    released.wait_for(std::chrono::seconds(10));
+    return CannedResponse::text("fine");
+  });
   settle();
   TLNetworkActivityIndicatorManager manager;
   IndicatorLog log;
@@ -83,7 +93,9 @@ TEST(TLNetworkActivityIndicatorTest, FollowsTheOperationsBroadcasts) {
   manager.setEnabled(true);
   auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/ok")));
   op->start();
-  ASSERT_TRUE(httptest::runUntil([&] { return !log.changes.empty(); }));
+  bool shown = httptest::runUntil([&] { return !log.changes.empty(); });
+  release.set_value();
+  ASSERT_TRUE(shown);
   EXPECT_TRUE(manager.indicatorShown());
   ASSERT_TRUE(httptest::runUntil([&] { return op->isFinished() && manager.activityCount() == 0; }));
   settle();

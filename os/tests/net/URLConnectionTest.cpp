@@ -478,6 +478,12 @@ TEST_F(URLConnectionTest, UntrustedCertificatesFailUnlessTheCallerAcceptsAnyCert
   ASSERT_TRUE(flagged->finished);
   EXPECT_EQ(stringFromData(flagged->body), "secret");
 
+  // The accepted connection may be kept alive, but a verifying load never rides on it.
+  auto again = std::make_shared<Recorder>();
+  load(URLRequest(secure.url("/s")), again);
+  ASSERT_TRUE(again->error);
+  EXPECT_EQ(again->error->code, kURLErrorServerCertificateUntrusted);
+
   class Trusting : public Recorder {
    public:
     bool canAuthenticateAgainstProtectionSpace(URLConnection&, const URLProtectionSpace& s) override {

@@ -1,0 +1,351 @@
+// The libcurl transport itself: one worker for every exchange, kept-alive connections reused,
+// cancel and time-out of one exchange leaving the others alone.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "os/net/URLConnection.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/HttpTestServer.h"
+
+namespace os {
+namespace {
+
+using testing::CannedResponse;
+using testing::HttpTestServer;
+
+// A loopback HTTP/1.1 peer that keeps every connection alive and follows a script, one step per
+// request in arrival order: answer "ok", or close the request's connection unanswered (a server
+// dropping an idle connection just as the client reuses it). Past the script it answers.
+class KeepAlivePeer {
+ public:
+  enum class Step { Answer, Drop };
+  struct Seen {
+    int connection;  // 1 for the first accepted
+    std::string head, body;
+  };
+
+  explicit KeepAlivePeer(std::vector<Step> script = {}) : script_(std::move(script)) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(listenFd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(listenFd_, 8);
+    socklen_t len = sizeof a;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { accept(); });
+  }
+
+  ~KeepAlivePeer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+      for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+    }
+    ::shutdown(listenFd_, SHUT_RDWR);
+    acceptor_.join();
+    for (auto& t : handlers_) t.join();
+    ::close(listenFd_);
+  }
+
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+  int connections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_;
+  }
+  std::vector<Seen> requests() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return seen_;
+  }
+
+ private:
+  void accept() {
+    for (;;) {
+      int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (fd < 0 || stopping_) {
+        if (fd >= 0) ::close(fd);
+        return;
+      }
+      open_.push_back(fd);
+      handlers_.emplace_back([this, fd, n = ++accepted_] { serve(fd, n); });
+    }
+  }
+
+  void serve(int fd, int connection) {
+    std::string in;
+    char buffer[4096];
+    for (;;) {
+      std::size_t end = in.find("\r\n\r\n");
+      std::size_t length = 0;
+      if (end != std::string::npos) {
+        std::string head = in.substr(0, end);
+        std::string lower = head;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        auto at = lower.find("content-length:");
+        if (at != std::string::npos) length = std::strtoul(head.c_str() + at + 15, nullptr, 10);
+        if (in.size() >= end + 4 + length) {
+          Step step;
+          {
+            std::lock_guard<std::mutex> lock(mutex_);
+            seen_.push_back(Seen{connection, head, in.substr(end + 4, length)});
+            step = next_ < script_.size() ? script_[next_] : Step::Answer;
+            ++next_;
+          }
+          in.erase(0, end + 4 + length);
+          if (step == Step::Drop) break;
+          static const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok";
+          if (::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL) < 0) break;
+          continue;
+        }
+      }
+      ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      in.append(buffer, static_cast<std::size_t>(n));
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase(open_, fd);
+    ::close(fd);
+  }
+
+  int listenFd_ = -1;
+  std::uint16_t port_ = 0;
+  std::vector<Step> script_;
+  mutable std::mutex mutex_;
+  std::size_t next_ = 0;
+  int accepted_ = 0;
+  std::vector<Seen> seen_;
+  std::vector<int> open_;
+  bool stopping_ = false;
+  std::vector<std::thread> handlers_;
+  std::thread acceptor_;
+};
+
+// Records transport events, which arrive on the transport's worker.
+class Events : public URLTransportClient {
+ public:
+  std::function<void()> onResponse;
+
+  void transportDidSendBodyData(std::int64_t, std::int64_t, std::int64_t) override {}
+  void transportDidReceiveResponse(const HTTPURLResponse&) override {
+    record("response");
+    if (onResponse) onResponse();
+  }
+  void transportDidReceiveData(Data data) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back("data");
+    body_.insert(body_.end(), data.begin(), data.end());
+    changed_.notify_all();
+  }
+  void transportDidFinish() override { record("finish"); }
+  void transportDidFail(const Error& error) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = error;
+    events_.push_back("fail");
+    changed_.notify_all();
+  }
+
+  // Real-time waits: the transport works on the real clock.
+  bool waitFor(const std::string& event) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(20), [&] {
+      return std::find(events_.begin(), events_.end(), event) != events_.end();
+    });
+  }
+  std::vector<std::string> events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+  }
+  std::string body() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return stringFromData(body_);
+  }
+  std::optional<Error> error() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_;
+  }
+
+ private:
+  void record(const char* event) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+    changed_.notify_all();
+  }
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+  Data body_;
+  std::optional<Error> error_;
+};
+
+std::size_t threadCount() {
+  std::size_t n = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+  return n;
+}
+
+std::optional<Data> fetch(const URLRequest& request, Error* error = nullptr) {
+  HTTPURLResponse response;
+  Error ignored;
+  return URLConnection::sendSynchronousRequest(request, &response, error ? error : &ignored);
+}
+
+TEST(CurlTransport, RequestsToOneHostReuseTheKeptAliveConnection) {
+  KeepAlivePeer peer;
+  for (int i = 0; i < 3; ++i) {
+    auto body = fetch(URLRequest(peer.url("/n" + std::to_string(i))));
+    ASSERT_TRUE(body);
+    EXPECT_EQ(stringFromData(*body), "ok");
+  }
+  EXPECT_EQ(peer.requests().size(), 3u);
+  EXPECT_EQ(peer.connections(), 1);
+
+  // Another host (here: port) has connections of its own.
+  KeepAlivePeer other;
+  ASSERT_TRUE(fetch(URLRequest(other.url("/"))));
+  ASSERT_TRUE(fetch(URLRequest(peer.url("/again"))));
+  EXPECT_EQ(other.connections(), 1);
+  EXPECT_EQ(peer.connections(), 1);
+}
+
+TEST(CurlTransport, ARequestOnAConnectionTheServerDroppedGoesAgainWithItsWholeBody) {
+  using Step = KeepAlivePeer::Step;
+  KeepAlivePeer peer({Step::Answer, Step::Drop, Step::Answer});
+  ASSERT_TRUE(fetch(URLRequest(peer.url("/first"))));
+
+  URLRequest post(peer.url("/post"));
+  post.setHTTPMethod("POST");
+  post.setHTTPBody(dataFromString("the whole payload"));
+  Error error;
+  auto body = fetch(post, &error);
+  ASSERT_TRUE(body) << error.localizedDescription();
+  auto seen = peer.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[1].connection, 1) << "sent on the kept-alive connection";
+  EXPECT_EQ(seen[2].connection, 2);
+  EXPECT_EQ(seen[2].body, "the whole payload");
+}
+
+TEST(CurlTransport, AStreamedBodyGoesOnAFreshConnection) {
+  // A stream cannot always be read twice, so it never rides on a connection that may have died.
+  KeepAlivePeer peer;
+  ASSERT_TRUE(fetch(URLRequest(peer.url("/first"))));
+  URLRequest post(peer.url("/up"));
+  post.setHTTPMethod("PUT");
+  post.setValueForHTTPHeaderField("6", "Content-Length");
+  post.setHTTPBodyStream(InputStream::withData(dataFromString("stream")));
+  ASSERT_TRUE(fetch(post));
+  auto seen = peer.requests();
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1].connection, 2);
+  EXPECT_EQ(seen[1].body, "stream");
+}
+
+TEST(CurlTransport, CancelAndTimeOutOfOneExchangeLeaveTheOthersRunning) {
+  HttpTestServer server;
+  CannedResponse stall = CannedResponse::text("late");
+  stall.delay = 10;
+  server.route("GET", "/stall", stall);
+  CannedResponse slow;
+  slow.chunks = {"one ", "two ", "three"};
+  slow.chunkDelay = 0.1;
+  slow.contentType = "application/octet-stream";  // a compressed answer would arrive all at the end
+  server.route("GET", "/slow", slow);
+
+  auto transport = URLTransport::makeCurlTransport();
+  auto timedOut = std::make_shared<Events>(), cancelled = std::make_shared<Events>(), whole = std::make_shared<Events>();
+  URLRequest stalled(server.url("/stall"));
+  stalled.setTimeoutInterval(0.3);
+  auto a = transport->start(stalled, {}, timedOut);
+  auto b = transport->start(URLRequest(server.url("/slow")), {}, cancelled);
+  auto c = transport->start(URLRequest(server.url("/slow")), {}, whole);
+
+  ASSERT_TRUE(cancelled->waitFor("data"));
+  b->cancel();
+  std::size_t eventsAtCancel = cancelled->events().size();
+  ASSERT_TRUE(timedOut->waitFor("fail"));
+  ASSERT_TRUE(whole->waitFor("finish"));
+
+  EXPECT_EQ(timedOut->error()->code, kURLErrorTimedOut);
+  EXPECT_EQ(whole->body(), "one two three");
+  EXPECT_EQ(cancelled->events().size(), eventsAtCancel);
+  for (const auto& e : cancelled->events()) EXPECT_TRUE(e == "response" || e == "data") << e;
+}
+
+TEST(CurlTransport, ATaskDestroyedInsideItsOwnEventEndsItQuietly) {
+  HttpTestServer server;
+  CannedResponse slow;
+  slow.chunks = {"a", "b", "c"};
+  slow.chunkDelay = 0.05;
+  slow.contentType = "application/octet-stream";
+  server.route("GET", "/slow", slow);
+  server.route("GET", "/next", CannedResponse::text("next"));
+
+  auto transport = URLTransport::makeCurlTransport();
+  std::mutex taskMutex;
+  std::unique_ptr<URLTransportTask> task;
+  auto first = std::make_shared<Events>();
+  // The event runs on the worker: destroying the task there must neither wait for the worker
+  // nor deadlock on the event being delivered.
+  first->onResponse = [&] {
+    std::lock_guard<std::mutex> lock(taskMutex);
+    task.reset();
+  };
+  {
+    std::lock_guard<std::mutex> lock(taskMutex);
+    task = transport->start(URLRequest(server.url("/slow")), {}, first);
+  }
+  ASSERT_TRUE(first->waitFor("response"));
+
+  // The worker goes on; the dropped exchange left before this one was added.
+  auto second = std::make_shared<Events>();
+  auto next = transport->start(URLRequest(server.url("/next")), {}, second);
+  ASSERT_TRUE(second->waitFor("finish"));
+  EXPECT_EQ(second->body(), "next");
+  EXPECT_EQ(first->events(), (std::vector<std::string>{"response"}));
+}
+
+TEST(CurlTransport, ExchangesInFlightDoNotEachTakeAThread) {
+  HttpTestServer server;
+  CannedResponse held = CannedResponse::text("held");
+  held.delay = 0.5;
+  server.route("GET", "/held", held);
+  ASSERT_TRUE(fetch(URLRequest(server.url("/warm"))));  // the worker exists from here on
+
+  auto transport = URLTransport::makeCurlTransport();
+  std::size_t before = threadCount();
+  std::vector<std::unique_ptr<URLTransportTask>> tasks;
+  for (int i = 0; i < 6; ++i)
+    tasks.push_back(transport->start(URLRequest(server.url("/held")), {}, std::make_shared<Events>()));
+  ASSERT_TRUE(server.waitForRequests(1 + 6, 20));
+  EXPECT_LT(threadCount(), before + 3);
+}
+
+TEST(CurlTransportDeathTest, ExitingWithAnExchangeInFlightEndsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        // Both left running, as a process may leave them at exit (held by statics, not leaked).
+        static HttpTestServer* server = new HttpTestServer();
+        CannedResponse stall = CannedResponse::text("late");
+        stall.delay = 5;
+        server->route("GET", "/stall", stall);
+        static auto task = URLTransport::shared()->start(URLRequest(server->url("/stall")), {}, std::make_shared<Events>());
+        server->waitForRequests(1, 20);
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+}  // namespace
+}  // namespace os
