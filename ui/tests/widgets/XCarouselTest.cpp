@@ -250,6 +250,24 @@ TEST_F(XCarouselTest, ZeroItemsAndZeroWidthAreSafe) {
   EXPECT_TRUE(std::isfinite(carousel_->scrollOffset()));
 }
 
+TEST_F(XCarouselTest, DegenerateSettingsStayFinite) {
+  show();
+  // No deceleration at all: a flick still ends on an item instead of a NaN offset.
+  carousel_->setDecelerationRate(1.0);
+  const os::Point middle = os::TouchDriver::middleOf(*carousel_);
+  os::PanOptions options;
+  options.releaseVelocity = os::Point{-1500, 0};
+  os::TouchDriver::pan(middle, {middle.x - 120, middle.y}, options);
+  os::TouchDriver::advance(2);
+  EXPECT_TRUE(std::isfinite(carousel_->scrollOffset()));
+  EXPECT_DOUBLE_EQ(carousel_->scrollOffset(), std::round(carousel_->scrollOffset()));
+  // A zero fade range fades at once rather than dividing by zero.
+  owner_->options[kXCarouselOptionFadeMax] = 0;
+  owner_->options[kXCarouselOptionFadeRange] = 0;
+  EXPECT_DOUBLE_EQ(carousel_->alphaForItemWithOffset(0.5), 0);
+  EXPECT_DOUBLE_EQ(carousel_->alphaForItemWithOffset(0), 1);
+}
+
 TEST_F(XCarouselTest, PlaceholdersNilViewsAndLookups) {
   owner_->count = 3;
   owner_->placeholders = 2;
