@@ -339,4 +339,18 @@ TEST_F(XCarouselTest, EditingShiftsIndices) {
   EXPECT_EQ(carousel_->itemViewAtIndex(2), third);
 }
 
+TEST_F(XCarouselTest, RemovingEveryItemAnimatedEndsEmptyAtZero) {
+  owner_->count = 2;
+  show();
+  carousel_->setScrollOffset(1);
+  carousel_->removeItemAtIndex(5, true);  // out of range: the last item
+  os::TouchDriver::advance(0.6);
+  carousel_->removeItemAtIndex(0, true);
+  os::TouchDriver::advance(0.6);
+  EXPECT_EQ(carousel_->numberOfItems(), 0);
+  EXPECT_DOUBLE_EQ(carousel_->scrollOffset(), 0);
+  EXPECT_TRUE(carousel_->indexesForVisibleItems().empty());
+  EXPECT_TRUE(carousel_->contentView()->subviews().empty());
+}
+
 }  // namespace
