@@ -10,6 +10,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TouchDriver.h"
+#include "os/views/Control.h"
 #include "os/views/Window.h"
 
 namespace {
@@ -22,6 +23,7 @@ struct Owner : XCarouselDataSource, XCarouselDelegate {
   int placeholders = 0;
   double width = 100;
   bool nilItems = false;
+  bool controls = false;  // items are controls that handle their own touches
   std::vector<int> placeholderAsks, selected;
   std::map<XCarouselOption, double> options;
   int scrollEnds = 0, indexChanges = 0, dragBegins = 0;
@@ -29,7 +31,9 @@ struct Owner : XCarouselDataSource, XCarouselDelegate {
   int numberOfItemsInCarousel(XCarousel&) override { return count; }
   std::shared_ptr<os::View> viewForItemAtIndex(XCarousel&, int index, std::shared_ptr<os::View> reusing) override {
     if (nilItems) return nullptr;
-    auto view = reusing ? reusing : std::make_shared<os::View>(os::Rect{0, 0, width, width});
+    std::shared_ptr<os::View> view = reusing;
+    if (!view && controls) view = std::make_shared<os::Control>(os::Rect{0, 0, width, width});
+    if (!view) view = std::make_shared<os::View>(os::Rect{0, 0, width, width});
     view->setTag(index + 1);
     return view;
   }
@@ -240,6 +244,13 @@ TEST_F(XCarouselTest, TapSelectsAndCentresItem) {
   EXPECT_EQ(owner_->selected, (std::vector<int>{1, 0}));
   EXPECT_EQ(carousel_->itemViewAtPoint({260, 100}), carousel_->itemViewAtIndex(1));
   EXPECT_EQ(carousel_->itemViewAtPoint({5, 195}), nullptr);  // beyond item -1
+}
+
+TEST_F(XCarouselTest, TapOnAControlIsLeftToIt) {
+  owner_->controls = true;
+  show();
+  os::TouchDriver::tap(os::TouchDriver::windowPoint(*carousel_, {160, 100}));
+  EXPECT_TRUE(owner_->selected.empty());
 }
 
 TEST_F(XCarouselTest, ZeroItemsAndZeroWidthAreSafe) {
