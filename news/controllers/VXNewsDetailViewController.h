@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "news/controllers/NQBaseTableViewController.h"
 #include "news/models/dataobject/VXAdDO.h"
 #include "news/views/VXNewsDetailBaseCell.h"
 #include "news/views/VXNewsDetailDO.h"
@@ -17,15 +18,18 @@
 #include "os/core/Value.h"
 #include "os/views/AlertView.h"
 #include "os/views/TableView.h"
-#include "os/views/ViewController.h"
 
-class VXNewsDetailViewController : public os::ViewController,
-                                   public os::TableViewDataSource,
-                                   public os::TableViewDelegate,
+// Rows live in the paged table's listData(), each a VXNewsDetailDOPtr; there is no pull-to-refresh
+// and never a next page.
+class VXNewsDetailViewController : public NQBaseTableViewController,
                                    public os::ActionSheetDelegate,
                                    public VXNewsDetailRowOwner {
  public:
-  enum TableViewState : int { kStateNormal = 0, kStateLoading = 1, kStateError = 2 };
+  enum TableViewState : int {
+    kStateNormal = NQTableViewStateIdle,
+    kStateLoading = NQTableViewStateLoading,
+    kStateError = NQTableViewStateFailed,
+  };
   static constexpr int kFontSheetTag = 1;
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
@@ -54,23 +58,24 @@ class VXNewsDetailViewController : public os::ViewController,
   std::string className() const override { return "VXNewsDetailViewController"; }
 
   const os::Dictionary& infoDict() const { return infoDict_; }
-  const std::shared_ptr<os::TableView>& tableView() const { return tableView_; }
   const std::shared_ptr<VXNewsDetailToolbar>& toolBar() const { return toolBar_; }
-  std::vector<VXNewsDetailDOPtr>& listData() { return listData_; }
-  std::vector<VXNewsDetailDOPtr>& rowList() override { return listData_; }
-  int tableViewState() const { return tableViewState_; }
+  // The rows of listData(), in order.
+  std::vector<VXNewsDetailDOPtr> rows() const;
+  // The row at an index of listData(), or null.
+  VXNewsDetailDOPtr rowAt(long index) const;
+  std::vector<VXNewsDetailDOPtr> rowList() override { return rows(); }
 
   void viewDidLoad() override;
-  void viewWillAppear(bool animated) override;
 
-  // A new attempt from the loading state (the error view's retry).
-  void loadNewer();
-  void loadFirstPage();
+  // The article's detail request.
+  std::unique_ptr<NQBaseRequest> request() override;
+  void loadFirstPage() override;
   // Shows a detail answer; false when there is none or its "result" is not 1.
-  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data);
-  void changeTableViewState(int state);
-  std::shared_ptr<os::View> getLoadingView();
-  std::shared_ptr<os::View> getErrorView();
+  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data) override;
+  // Without the template's HUD: the error view says it all and taps to retry.
+  void changeTableViewState(int state) override;
+  std::shared_ptr<os::View> getLoadingView() override;
+  std::shared_ptr<os::View> getErrorView() override;
 
   void addTitle(const os::Value& title, const os::Value& source, const os::Value& time);
   // Appends the body's rows, then the ad and the votes; false (nothing added) when the body does
@@ -85,7 +90,6 @@ class VXNewsDetailViewController : public os::ViewController,
   static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
 
   // Table.
-  long numberOfRowsInSection(os::TableView& table, long section) override;
   std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
   std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
   void didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
@@ -113,13 +117,9 @@ class VXNewsDetailViewController : public os::ViewController,
   std::shared_ptr<VXNewsDetailViewController> self();
   os::Value infoValue(std::string_view key) const;
   bool openFromOfflineFile();
+  void addRow(VXNewsDetailDOPtr row);
 
   os::Dictionary infoDict_;
-  std::shared_ptr<os::TableView> tableView_;
   std::shared_ptr<VXNewsDetailToolbar> toolBar_;
-  std::vector<VXNewsDetailDOPtr> listData_;
-  int tableViewState_ = kStateNormal;
-  std::shared_ptr<os::View> loadingView_, errorView_;
   std::shared_ptr<os::ActionSheet> sheet_;
-  std::optional<os::IndexPath> selectedRow_;  // deselected when the screen shows again
 };

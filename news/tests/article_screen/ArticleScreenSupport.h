@@ -87,7 +87,7 @@ class ArticleScreenTest : public ::testing::Test {
   // Rows of a type on the screen.
   static int count(VXNewsDetailViewController& screen, long long type) {
     int n = 0;
-    for (const auto& row : screen.listData()) n += row->type() == type ? 1 : 0;
+    for (const auto& row : screen.rows()) n += row->type() == type ? 1 : 0;
     return n;
   }
   // Shown and answered: back in the normal state with the vote row in.

@@ -10,6 +10,7 @@
 #include "news/views/VXNewsDetailHeaderDO.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"
+#include "os/views/ImageView.h"
 #include "os/views/Label.h"
 
 using newstest::ArticleScreenTest;
@@ -38,7 +39,7 @@ TEST_F(ArticleScreenTest, OpensFromTheNetworkSavesTheFileAndReopensFromItWithout
   auto screen = open(article);
   ASSERT_TRUE(waitComplete(*screen));
 
-  auto& rows = screen->listData();
+  auto rows = screen->rows();
   ASSERT_GE(rows.size(), 4u);
   EXPECT_EQ(rows.front()->type(), kNewsDetailHeader);
   EXPECT_EQ(rows.front()->content(), article.title);
@@ -64,7 +65,7 @@ TEST_F(ArticleScreenTest, OpensFromTheNetworkSavesTheFileAndReopensFromItWithout
   EXPECT_EQ(again->tableViewState(), VXNewsDetailViewController::kStateNormal);
   EXPECT_EQ(again->infoDict()["title"].stringOr(), article.title);
   ASSERT_TRUE(waitComplete(*again));  // the info request still adds the votes
-  EXPECT_EQ(again->listData().size(), firstCount);
+  EXPECT_EQ(again->rows().size(), firstCount);
   EXPECT_EQ(again->tableViewState(), VXNewsDetailViewController::kStateNormal);
 }
 
@@ -72,12 +73,25 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   const auto& article = plainArticle();
   server_->setFault(1020, newsd::Fault{newsd::FailureMode::HttpError});
   auto screen = open(article);
+  // The screen's own loading view (with the logo) while the detail is on its way, no pull header.
+  EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
+  EXPECT_FALSE(screen->refreshHeaderView());
+  ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() != nullptr; }));
+  if (screen->tableViewState() == VXNewsDetailViewController::kStateLoading) {
+    EXPECT_EQ(screen->tableView()->backgroundView(), screen->loadingView());
+    EXPECT_FALSE(screen->tableView()->isScrollEnabled());
+  }
+  ASSERT_TRUE(screen->getLoadingView());
+  EXPECT_TRUE(std::dynamic_pointer_cast<os::ImageView>(screen->getLoadingView()->subviews().front()));
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == screen->getErrorView(); }));
+  EXPECT_TRUE(screen->tableView()->isScrollEnabled());
+  // The error view says it all: no network HUD over it.
+  EXPECT_EQ(hudText(), "");
   auto errorView = screen->getErrorView();
   auto label = findLabel(*errorView, VXNewsDetailViewController::kErrorText);
   ASSERT_TRUE(label);
-  EXPECT_TRUE(screen->listData().empty());
+  EXPECT_TRUE(screen->rows().empty());
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(article.categoryId), os::Value(article.id)));
 
   // An envelope failure ends the same way.
@@ -91,19 +105,19 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   server_->clearFaults();
   retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   ASSERT_TRUE(waitComplete(*screen));
-  EXPECT_EQ(screen->listData().front()->content(), article.title);
+  EXPECT_EQ(screen->rows().front()->content(), article.title);
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
 }
 
 TEST_F(ArticleScreenTest, VotesGoToTheServerOnceAndTheCountMovesByOne) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
-  long last = static_cast<long>(screen->listData().size()) - 1;
+  long last = static_cast<long>(screen->rows().size()) - 1;
   screen->tableView()->scrollToRowAtIndexPath({0, last}, os::TableViewScrollPosition::Bottom, false);
   screen->tableView()->layoutIfNeeded();
   auto cell = std::dynamic_pointer_cast<VXNewsDetailEvalCell>(screen->tableView()->cellForRowAtIndexPath({0, last}));
   ASSERT_TRUE(cell);
-  auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(screen->listData().back());
+  auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(screen->rows().back());
   int before = eval->diggCount();
   EXPECT_EQ(cell->diggButton()->titleForState(os::kControlStateNormal), std::to_string(before));
 
@@ -131,7 +145,7 @@ TEST_F(ArticleScreenTest, VotesGoToTheServerOnceAndTheCountMovesByOne) {
   // The server remembers the vote: a reopened screen shows it as cast.
   auto again = open(plainArticle());
   ASSERT_TRUE(runUntil([&] { return count(*again, kNewsDetailEval) == 1; }));
-  EXPECT_EQ(std::dynamic_pointer_cast<VXNewsDetailEvalDO>(again->listData().back())->flag(), VXNewsDetailEvalDO::kVotedUp);
+  EXPECT_EQ(std::dynamic_pointer_cast<VXNewsDetailEvalDO>(again->rows().back())->flag(), VXNewsDetailEvalDO::kVotedUp);
 }
 
 TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
@@ -169,7 +183,7 @@ TEST_F(ArticleScreenTest, FontSheetChangesTheStepAndOnlyTextAndHeaderHeights) {
   ASSERT_TRUE(waitComplete(*screen));
   auto heights = [&] {
     std::vector<double> out;
-    for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i) {
+    for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i) {
       out.push_back(*screen->heightForRowAtIndexPath(*screen->tableView(), {0, i}));
     }
     return out;
@@ -189,7 +203,7 @@ TEST_F(ArticleScreenTest, FontSheetChangesTheStepAndOnlyTextAndHeaderHeights) {
   auto after = heights();
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < after.size(); ++i) {
-    long long type = screen->listData()[i]->type();
+    long long type = screen->rows()[i]->type();
     if (type == kNewsDetailText || type == kNewsDetailHeader) {
       EXPECT_GT(after[i], before[i]) << "row " << i;
     } else {
@@ -216,7 +230,7 @@ TEST_F(ArticleScreenTest, MoreSheetCopiesTheWebAddressOrSaysTheDataIsMissing) {
   auto bare = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}});
   bare->view();
   ASSERT_TRUE(bare->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"body", "<p>x</p>"}}));
-  EXPECT_TRUE(bare->listData().empty() || bare->listData().front()->type() != kNewsDetailHeader);
+  EXPECT_TRUE(bare->rows().empty() || bare->rows().front()->type() != kNewsDetailHeader);
   EXPECT_EQ(bare->infoDict()["title"].stringOr("absent"), "");
   bare->moreButtonClick();
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("复制原始网址地址"));
@@ -238,7 +252,7 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
 
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
-  auto& rows = screen->listData();
+  auto rows = screen->rows();
   ASSERT_EQ(count(*screen, kNewsDetailAd), 1);
   ASSERT_GE(rows.size(), 2u);
   EXPECT_EQ(rows[rows.size() - 2]->type(), kNewsDetailAd);
@@ -247,14 +261,14 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
 
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, adRow});
   EXPECT_TRUE(opened.empty());
-  for (const std::string& bad : {"file:///etc/passwd", "tel:110", "weixin://x", "not a url"}) {
+  for (const char* bad : {"file:///etc/passwd", "tel:110", "weixin://x", "not a url"}) {
     EXPECT_FALSE(VXNewsDetailViewController::isOpenableURL(bad)) << bad;
   }
 
   adURL = base_ + "/ad/41.html";
   auto again = open(plainArticle());
   ASSERT_TRUE(waitComplete(*again));
-  again->didSelectRowAtIndexPath(*again->tableView(), {0, static_cast<long>(again->listData().size()) - 2});
+  again->didSelectRowAtIndexPath(*again->tableView(), {0, static_cast<long>(again->rows().size()) - 2});
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], "41 2 " + adURL);
   EXPECT_TRUE(VXNewsDetailViewController::isOpenableURL("itms-apps://itunes.example/app/id123456789"));
@@ -274,8 +288,8 @@ TEST_F(ArticleScreenTest, PictureTapHandsOverEveryPictureRowAndItsIndex) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
   long lastPicture = -1;
-  for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i) {
-    if (screen->listData()[i]->type() == kNewsDetailImage) lastPicture = i;
+  for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i) {
+    if (screen->rows()[i]->type() == kNewsDetailImage) lastPicture = i;
   }
   ASSERT_GE(lastPicture, 0);
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, lastPicture});
@@ -294,8 +308,8 @@ TEST_F(ArticleScreenTest, HostileIdsNeverNameAFileAndUnparsableBodyIsReportedNot
   auto bad = VXNewsDetailViewController::initWitInfo({{"id", article.id}, {"category", article.categoryId}});
   bad->view();
   ASSERT_TRUE(bad->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"title", "T"}, {"body", "<p>unclosed"}}));
-  ASSERT_EQ(bad->listData().size(), 1u);
-  EXPECT_EQ(bad->listData()[0]->type(), kNewsDetailHeader);
+  ASSERT_EQ(bad->rows().size(), 1u);
+  EXPECT_EQ(bad->rows()[0]->type(), kNewsDetailHeader);
   ASSERT_TRUE(runUntil([&] { return server_->service().received().parseErrors.size() == 1; }));
   ASSERT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(article.categoryId), os::Value(article.id)));
