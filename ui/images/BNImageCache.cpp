@@ -102,7 +102,11 @@ void BNImageCache::storeImage(const BNImagePtr& image, bool recalculateFromImage
     if (!bytes) return;  // stays in memory only
     if (!files().fileExistsAtPath(self->diskCachePath_)) files().createDirectoryAtPath(self->diskCachePath_, true);
     auto path = self->defaultCachePathForKey(key);
-    if (files().writeData(*bytes, path))
+    // Written beside the target and renamed over it, so a reader never sees half a picture and
+    // a crash mid-write leaves the previous file (or none) rather than a torn one.
+    os::WriteOptions options;
+    options.atomic = true;
+    if (files().writeData(*bytes, path, options))
       // Stamped with the system clock, so expiry follows the same time as everything else.
       files().setModificationDate(path, os::Date::now());
   });
@@ -259,9 +263,16 @@ void BNImageCache::backgroundCleanDisk() {
   cleanDiskWithCompletionBlock(end);
 }
 
+void BNImageCache::syncOnIOQueue(const std::function<void()>& task) {
+  if (ioQueue_->isCurrent())
+    task();
+  else
+    ioQueue_->sync(task);
+}
+
 std::uint64_t BNImageCache::getSize() {
   std::uint64_t size = 0;
-  ioQueue_->sync([&] {
+  syncOnIOQueue([&] {
     for (const auto& relative : files().enumerateDirectory(diskCachePath_))
       if (auto attributes = files().attributesOfItemAtPath(os::appendingPathComponent(diskCachePath_, relative)))
         size += attributes->size;
@@ -271,7 +282,7 @@ std::uint64_t BNImageCache::getSize() {
 
 std::uint64_t BNImageCache::getDiskCount() {
   std::uint64_t count = 0;
-  ioQueue_->sync([&] { count = files().enumerateDirectory(diskCachePath_).size(); });
+  syncOnIOQueue([&] { count = files().enumerateDirectory(diskCachePath_).size(); });
   return count;
 }
 

@@ -98,8 +98,9 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   void setMaxMemoryCost(std::uint64_t cost) { memCache_.setTotalCostLimit(cost); }
   std::int32_t maxCacheAge() const { return maxCacheAge_.load(); }
   void setMaxCacheAge(std::int32_t seconds) { maxCacheAge_ = seconds; }
-  std::uint32_t maxCacheSize() const { return maxCacheSize_.load(); }
-  void setMaxCacheSize(std::uint32_t bytes) { maxCacheSize_ = bytes; }
+  // Bytes; 0 means no budget. 64 bits, so a budget above 4 GiB means what it says.
+  std::uint64_t maxCacheSize() const { return maxCacheSize_.load(); }
+  void setMaxCacheSize(std::uint64_t bytes) { maxCacheSize_ = bytes; }
 
   void clearMemory() { memCache_.removeAllObjects(); }
   void clearDisk() { clearDiskOnCompletion(nullptr); }
@@ -110,7 +111,8 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   void cleanDiskWithCompletionBlock(NoParamsBlock completion);
   void backgroundCleanDisk();
 
-  // Both wait for the io queue: never call them from a task on it.
+  // Both wait for the io queue; called from a task already running on it they run in place
+  // (waiting there would never end).
   std::uint64_t getSize();
   std::uint64_t getDiskCount();
   void calculateSizeWithCompletionBlock(CalculateSizeBlock completion);
@@ -124,12 +126,14 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
  private:
   void registerObservers();
   void cleanDiskNow();
+  // Runs the task on the io queue and waits for it, or at once when already on that queue.
+  void syncOnIOQueue(const std::function<void()>& task);
 
   BNMemoryCache memCache_;
   const std::string diskCachePath_;
   std::shared_ptr<os::DispatchQueue> ioQueue_;
   std::atomic<std::int32_t> maxCacheAge_{kDefaultMaxCacheAge};
-  std::atomic<std::uint32_t> maxCacheSize_{0};
+  std::atomic<std::uint64_t> maxCacheSize_{0};
   mutable std::mutex pathsMutex_;
   std::vector<std::string> customPaths_;
   std::vector<os::NotificationCenter::ObserverToken> observers_;

@@ -20,7 +20,9 @@ std::shared_ptr<BNWebImageDownloader> BNWebImageDownloader::create() { return st
 
 BNWebImageDownloader::BNWebImageDownloader(PrivateTag) : downloadQueue_(os::OperationQueue::create("BNWebImageDownloader")) {
   downloadQueue_->setMaxConcurrentOperationCount(2);
-  HTTPHeaders_.set("Accept", "image/webp,image/*;q=0.8");
+  // Ask first for what the decoder reads; a server choosing among variants then never picks a
+  // format (such as WebP) that would arrive as an undecodable answer.
+  HTTPHeaders_.set("Accept", "image/png,image/jpeg,image/gif,image/*;q=0.8");
 }
 
 BNWebImageDownloader::~BNWebImageDownloader() { downloadQueue_->cancelAllOperations(); }

@@ -27,6 +27,11 @@ void BNWebImagePrefetcher::prefetchURLs(std::vector<os::URL> urls, ProgressBlock
   prefetchURLs_ = std::move(urls);
   progressBlock_ = std::move(progress);
   completionBlock_ = std::move(completed);
+  if (prefetchURLs_.empty()) {
+    // Nothing to load: done at once, or a caller waiting for the completion would wait for ever.
+    finishList();
+    return;
+  }
   for (std::size_t index = 0;
        static_cast<long long>(index) < maxConcurrentDownloads() && requestedCount_ < prefetchURLs_.size(); ++index)
     startPrefetchingAtIndex(index);
@@ -61,12 +66,16 @@ void BNWebImagePrefetcher::startPrefetchingAtIndex(std::size_t index) {
             if (self && generation == self->generation_) self->startPrefetchingAtIndex(self->requestedCount_);
           });
         } else if (self->finishedCount_ == self->requestedCount_) {
-          self->reportStatus();
-          auto completion = std::move(self->completionBlock_);
-          self->completionBlock_ = nullptr;
-          if (completion) completion(self->finishedCount_, self->skippedCount_);
+          self->finishList();
         }
       });
+}
+
+void BNWebImagePrefetcher::finishList() {
+  reportStatus();
+  auto completion = std::move(completionBlock_);
+  completionBlock_ = nullptr;
+  if (completion) completion(finishedCount_, skippedCount_);
 }
 
 void BNWebImagePrefetcher::reportStatus() {

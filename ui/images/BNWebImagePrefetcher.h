@@ -47,7 +47,8 @@ class BNWebImagePrefetcher : public std::enable_shared_from_this<BNWebImagePrefe
   double startedTime() const { return startedTime_; }
 
   void prefetchURLs(std::vector<os::URL> urls) { prefetchURLs(std::move(urls), nullptr, nullptr); }
-  // Cancels a list still running; it reports nothing more.
+  // Cancels a list still running; it reports nothing more. An empty list completes at once with
+  // (0, 0).
   void prefetchURLs(std::vector<os::URL> urls, ProgressBlock progress, CompletionBlock completed);
   void cancelPrefetching();
 
@@ -58,6 +59,9 @@ class BNWebImagePrefetcher : public std::enable_shared_from_this<BNWebImagePrefe
   BNWebImagePrefetcher(PrivateTag, std::shared_ptr<BNWebImageManager> manager);
 
  private:
+  // The delegate's final report, then the completion (once).
+  void finishList();
+
   std::shared_ptr<BNWebImageManager> manager_;
   unsigned options_ = BNImageLoadLowPriority;
   std::weak_ptr<BNWebImagePrefetcherDelegate> delegate_;

@@ -76,10 +76,14 @@ TEST_F(ImageCacheTest, QueryAnswersFromMemoryAtOnceThenFromDiskLater) {
   cache_->clearMemory();
   got = nullptr;
   bool answered = false;
-  token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s, answered = true; });
+  bool onMain = false;
+  token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) {
+    got = image, source = s, answered = true, onMain = os::DispatchQueue::isMainThread();
+  });
   EXPECT_NE(token, nullptr);
   EXPECT_FALSE(answered);
   ASSERT_TRUE(runUntil([&] { return answered; }));
+  EXPECT_TRUE(onMain);
   EXPECT_EQ(source, BNCacheSourceDisk);
   ASSERT_TRUE(got);
   EXPECT_EQ(got->pixelWidth(), 4);
@@ -211,6 +215,42 @@ TEST_F(ImageCacheTest, SizeBudgetRemovesOldestFirstUntilBelowHalf) {
   cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
   ASSERT_TRUE(runUntil([&] { return cleaned; }));
   EXPECT_EQ(cache_->getDiskCount(), 2u);
+}
+
+TEST_F(ImageCacheTest, BudgetsBeyondFourGigabytesAreKeptWhole) {
+  cache_->storeImage(picture(), "a");
+  cache_->storeImage(picture(), "b");
+  drain();
+  // Cut to 32 bits this budget would be a single byte and empty the cache.
+  cache_->setMaxCacheSize((std::uint64_t{1} << 32) + 1);
+  EXPECT_EQ(cache_->maxCacheSize(), (std::uint64_t{1} << 32) + 1);
+  bool cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  EXPECT_EQ(cache_->getDiskCount(), 2u);
+}
+
+TEST_F(ImageCacheTest, ReplacingAFileLeavesOnlyTheNewBytes) {
+  os::Data first = png(3, 3, 1, 1, 1), second = png(5, 5, 2, 2, 2);
+  cache_->storeImage(picture(), false, first, "k", true);
+  cache_->storeImage(picture(), false, second, "k", true);
+  drain();
+  EXPECT_EQ(files().contentsAtPath(cache_->defaultCachePathForKey("k")), second);
+  // No half-written or temporary file stays beside it, hidden or not.
+  auto names = files().contentsOfDirectoryAtPath(cache_->diskCachePath());
+  ASSERT_TRUE(names);
+  EXPECT_EQ(*names, std::vector<std::string>{BNImageCache::cachedFileNameForKey("k")});
+}
+
+TEST_F(ImageCacheTest, SizesAskedFromTheDiskQueueItselfAnswerInPlace) {
+  os::Data raw = png(3, 3);
+  cache_->storeImage(picture(), false, raw, "a", true);
+  std::promise<std::pair<std::uint64_t, std::uint64_t>> answer;
+  auto got = answer.get_future();
+  // A task on the io queue (as a completion handed to it might be) asks for the sizes.
+  cache_->ioQueue()->async([&] { answer.set_value({cache_->getSize(), cache_->getDiskCount()}); });
+  ASSERT_EQ(got.wait_for(std::chrono::seconds(15)), std::future_status::ready);
+  EXPECT_EQ(got.get(), (std::pair<std::uint64_t, std::uint64_t>(raw.size(), 1)));
 }
 
 TEST_F(ImageCacheTest, SizesAndBroadcasts) {

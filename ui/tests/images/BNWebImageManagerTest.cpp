@@ -4,6 +4,7 @@
 
 #include "os/net/URLError.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedURLTransport.h"
 #include "os/testing/TestSandbox.h"
 #include "ui/images/BNWebImageManager.h"
 #include "ui/tests/images/ImageTestSupport.h"
@@ -136,6 +137,38 @@ TEST_F(ManagerTest, PermanentFailuresAreRememberedAndTransientOnesRetried) {
   auto down = loadAndWait(refused);
   ASSERT_TRUE(down.error);
   EXPECT_FALSE(manager_->isFailedURL(*refused));
+  waitIdle();
+}
+
+TEST_F(ManagerTest, ANotFoundAnswerIsRememberedATimeOutIsNot) {
+  using Answer = os::testing::ScriptedURLTransport::Answer;
+  auto transport = std::make_shared<os::testing::ScriptedURLTransport>();
+  os::URLTransport::setShared(transport);
+  struct Restore {
+    ~Restore() { os::URLTransport::setShared(nullptr); }
+  } restore;
+  os::HTTPHeaderFields pngType;
+  pngType.set("Content-Type", "image/png");
+
+  auto slow = os::URL::parse("http://images.example/slow.png");
+  transport->enqueue(Answer::fail(os::kURLErrorTimedOut));
+  auto timedOut = loadAndWait(slow);
+  ASSERT_TRUE(timedOut.error);
+  EXPECT_EQ(timedOut.error->code, os::kURLErrorTimedOut);
+  EXPECT_FALSE(manager_->isFailedURL(*slow));
+  transport->enqueue(Answer::ok(text(png(3, 3)), 200, pngType));
+  EXPECT_TRUE(loadAndWait(slow).image);  // asked again, and this time it came
+
+  auto gone = os::URL::parse("http://images.example/gone.png");
+  transport->enqueue(Answer::ok("not here", 404));
+  auto missing = loadAndWait(gone);
+  ASSERT_TRUE(missing.error);
+  EXPECT_EQ(missing.error->code, 404);
+  EXPECT_TRUE(manager_->isFailedURL(*gone));
+  auto refused = loadAndWait(gone);
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->code, -1100);
+  EXPECT_EQ(transport->sent().size(), 3u);  // the refused load never reached the wire
   waitIdle();
 }
 

@@ -85,13 +85,40 @@ TEST_F(PrefetcherTest, CachedURLsCountAsFinishedNotSkipped) {
   waitIdle();
 }
 
-TEST_F(PrefetcherTest, EmptyListNeverCompletes) {
-  bool completed = false;
-  prefetcher_->prefetchURLs({}, nullptr, [&](std::size_t, std::size_t) { completed = true; });
-  settle();
-  EXPECT_FALSE(completed);
+TEST_F(PrefetcherTest, EmptyListCompletesAtOnceWithNothing) {
+  std::optional<std::pair<std::size_t, std::size_t>> completed;
+  prefetcher_->prefetchURLs({}, nullptr, [&](std::size_t f, std::size_t s) { completed.emplace(f, s); });
+  EXPECT_EQ(completed, (std::pair<std::size_t, std::size_t>(0, 0)));  // before the call returns
+  EXPECT_EQ(delegate_->finish, (std::pair<std::size_t, std::size_t>(0, 0)));
   EXPECT_EQ(prefetcher_->requestedCount(), 0u);
-  EXPECT_FALSE(delegate_->finish);
+  EXPECT_EQ(server_.requestCount(), 0u);
+}
+
+TEST_F(PrefetcherTest, StepsQueuedForAReplacedListDoNotAdvanceTheNewOne) {
+  // Cached entries finish during the call, each queueing the next step on the main queue.
+  std::vector<os::URL> cached;
+  for (int i = 0; i < 4; ++i) {
+    auto u = *os::URL::parse(server_.url("/cached-" + std::to_string(i) + ".png"));
+    cache_->storeImage(os::Image::create(solid(2, 2, 0, 0, 0)), u.absoluteString(), false);
+    cached.push_back(u);
+  }
+  cached.push_back(*os::URL::parse(server_.url("/0.png")));
+  bool firstCompleted = false;
+  prefetcher_->prefetchURLs(cached, nullptr, [&](std::size_t, std::size_t) { firstCompleted = true; });
+  EXPECT_EQ(prefetcher_->finishedCount(), 3u);
+
+  downloader_->setSuspended(true);
+  std::optional<std::pair<std::size_t, std::size_t>> completed;
+  prefetcher_->prefetchURLs(urls({"/0.png", "/1.png", "/2.png", "/3.png", "/4.png"}), nullptr,
+                            [&](std::size_t f, std::size_t s) { completed.emplace(f, s); });
+  settle();  // the old list's queued steps run now
+  EXPECT_EQ(prefetcher_->requestedCount(), 3u);  // still the window of three
+  downloader_->setSuspended(false);
+  ASSERT_TRUE(runUntil([&] { return completed.has_value(); }));
+  waitIdle();
+  EXPECT_FALSE(firstCompleted);
+  EXPECT_EQ(completed, (std::pair<std::size_t, std::size_t>(5, 0)));
+  EXPECT_EQ(server_.requestCount(), 5u);
 }
 
 TEST_F(PrefetcherTest, ANewListReplacesTheRunningOne) {

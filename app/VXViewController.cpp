@@ -1,0 +1,300 @@
+#include "app/VXViewController.h"
+
+#include "foundation/formats/JSONDecoder.h"
+#include "foundation/net/Reachability.h"
+#include "news/common/DeviceExtensions.h"
+#include "news/common/VXCrashHandler.h"
+#include "news/common/VXGlobalHelper.h"
+#include "news/common/VXRequestConfig.h"
+#include "news/controllers/NQSideViewController.h"
+#include "news/controllers/VXNewsTableView.h"
+#include "news/controllers/VXScrollPageView.h"
+#include "news/models/db/VXNewsDBManager.h"
+#include "news/models/requests/NQProxy.h"
+#include "news/models/requests/VXNewsHistoryRequest.h"
+#include "os/core/Log.h"
+#include "os/core/String.h"
+#include "os/core/URL.h"
+#include "os/graphics/Image.h"
+#include "os/net/URLRequest.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/Thread.h"
+#include "os/store/Bundle.h"
+#include "os/views/Application.h"
+#include "os/views/BarButtonItem.h"
+#include "os/views/Button.h"
+#include "os/views/Device.h"
+#include "os/views/ImageView.h"
+#include "os/views/NavigationBar.h"
+#include "os/views/Screen.h"
+
+namespace {
+
+constexpr int kHistoryUploaded = 1;
+constexpr int kNewVersion = 1;
+
+struct Shared {
+  std::mutex mutex;
+  std::string hostName = "www.example.com";
+};
+Shared& shared() {
+  static Shared s;
+  return s;
+}
+
+bool splashEnd() { return VXGlobalDefine::share()->splashEnd(); }
+
+std::shared_ptr<os::Image> bundleImage(const std::string& name) {
+  auto bundle = os::Bundle::mainBundle();
+  return bundle ? os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale()) : nullptr;
+}
+
+// The subviews of `view` whose class is `name`.
+std::vector<std::shared_ptr<os::View>> subviewsNamed(const os::View& view, const std::string& name) {
+  std::vector<std::shared_ptr<os::View>> out;
+  for (const auto& sub : view.subviews())
+    if (sub->className() == name) out.push_back(sub);
+  return out;
+}
+
+}  // namespace
+
+void VXViewController::setReachabilityHostName(std::string hostName) {
+  std::lock_guard lock(shared().mutex);
+  shared().hostName = std::move(hostName);
+}
+
+std::string VXViewController::reachabilityHostName() {
+  std::lock_guard lock(shared().mutex);
+  return shared().hostName;
+}
+
+bool VXViewController::isAllowedUpdateURL(const std::string& url) {
+  auto parsed = os::URL::parse(url);
+  if (!parsed) return false;
+  std::string scheme = os::lowercaseASCII(parsed->scheme());
+  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
+}
+
+VXViewController::VXViewController() = default;
+
+VXViewController::~VXViewController() {
+  auto& center = os::NotificationCenter::defaultCenter();
+  for (auto token : {reachabilityToken_, launchEndToken_, screenStatusToken_})
+    if (token) center.removeObserver(token);
+  if (launchTimer_) launchTimer_->invalidate();
+  if (hostReach_) hostReach_->stopNotifier();
+}
+
+std::weak_ptr<VXViewController> VXViewController::weakSelf() const {
+  auto self = std::const_pointer_cast<os::Responder>(shared_from_this());
+  return std::static_pointer_cast<VXViewController>(self);
+}
+
+void VXViewController::viewDidLoad() {
+  NQBaseViewController::viewDidLoad();
+  controllerInit();
+
+  auto weak = weakSelf();
+  auto& center = os::NotificationCenter::defaultCenter();
+  reachabilityToken_ = center.addObserver(kReachabilityChangedNotification, nullptr, [weak](const os::Notification&) {
+    if (auto self = weak.lock()) self->reachabilityChanged();
+  });
+  hostReach_ = Reachability::reachabilityWithHostName(reachabilityHostName());
+  if (hostReach_) hostReach_->startNotifier();
+
+  launchTimer_ = os::Timer::scheduled(kLaunchTimerDelay, false, [weak](os::Timer&) {
+    if (auto self = weak.lock()) self->timerFireMethod();
+  });
+
+  launchEndToken_ = center.addObserver(kLaunchEndNotification, nullptr, [weak](const os::Notification&) {
+    if (auto self = weak.lock()) self->msgLaunchEnd();
+  });
+  screenStatusToken_ = center.addObserver(kScreenStatusNotification, nullptr, [weak](const os::Notification&) {
+    if (auto self = weak.lock()) self->msgScreenStatus();
+  });
+}
+
+void VXViewController::controllerInit() {
+  const os::Rect screen = os::Screen::main().bounds();
+  newsView_ = VXNewsView::create(os::Rect{0, 0, screen.size.width, screen.size.height - 64});
+  view()->addSubview(newsView_);
+}
+
+void VXViewController::customNavbar() {
+  auto item = navigationItem();
+  item->setTitleView(std::make_shared<os::ImageView>(bundleImage("navbar-title")));
+  auto button = os::makeView<os::Button>(os::Rect{0, 0, 30, 30}, os::ButtonType::Custom);
+  button->setImage(bundleImage("navbar-left-item"), os::kControlStateNormal);
+  auto weak = weakSelf();
+  button->addTarget(
+      this,
+      [weak](os::Control&) {
+        if (auto self = weak.lock()) self->leftBarItemClick();
+      },
+      os::kControlEventTouchUpInside);
+  double space = os::Device::current().systemVersionNumber() >= 7.0 ? -8 : 0;
+  item->setLeftBarButtonItems({os::BarButtonItem::fixedSpace(space), os::BarButtonItem::withCustomView(button)});
+}
+
+void VXViewController::leftBarItemClick() { NQSideViewController::share()->showLeftViewController(true); }
+
+void VXViewController::viewWillAppear(bool animated) {
+  NQBaseViewController::viewWillAppear(animated);
+  // Coming back from an article: no row of any list stays highlighted.
+  for (const auto& news : subviewsNamed(*view(), "VXNewsView"))
+    for (const auto& pages : subviewsNamed(*news, "VXScrollPageView"))
+      for (const auto& scroller : subviewsNamed(*pages, "ScrollView"))
+        for (const auto& list : subviewsNamed(*scroller, "VXNewsTableView"))
+          if (auto table = std::dynamic_pointer_cast<VXNewsTableView>(list)) table->clearSelectedIndexPath();
+}
+
+// --- read-history upload ---
+
+bool VXViewController::historyUploadRunning() const {
+  std::lock_guard lock(historyUpload_->mutex);
+  return historyUpload_->running;
+}
+
+void VXViewController::reachabilityChanged() {
+  if (!splashEnd() || DeviceExtensions::netStatus() == 0) return;
+  threadRun();
+}
+
+void VXViewController::threadRun() {
+  auto upload = historyUpload_;
+  {
+    // Changes come in bursts; a second pass over the same waiting ids would send each twice.
+    std::lock_guard lock(upload->mutex);
+    if (upload->running) return;
+    upload->running = upload->sending = true;
+    upload->outstanding = 0;
+  }
+  os::Thread::create("history upload", [upload] { runHistoryPass(upload); })->start();
+}
+
+void VXViewController::runHistoryPass(const std::shared_ptr<HistoryUpload>& upload) {
+  auto ids = VXNewsDBManager::share()->historyForPost();
+  for (long long id : ids) {
+    os::Thread::sleepFor(kHistoryRequestGap);
+    {
+      std::lock_guard lock(upload->mutex);
+      ++upload->outstanding;
+    }
+    auto request = std::make_shared<VXNewsHistoryRequest>(os::Value(id));
+    VXGlobalHelper::loadWithRequest(
+        *request, 0,
+        [upload, request, id](const std::optional<os::Dictionary>& data) {
+          if (data && (*data)["result"].intValue() == kHistoryUploaded) VXNewsDBManager::share()->updateHistoryPost(id);
+          historyAnswered(upload);
+        },
+        [upload, request] { historyAnswered(upload); });
+  }
+  std::lock_guard lock(upload->mutex);
+  upload->sending = false;
+  if (upload->outstanding == 0) upload->running = false;
+}
+
+void VXViewController::historyAnswered(const std::shared_ptr<HistoryUpload>& upload) {
+  std::lock_guard lock(upload->mutex);
+  --upload->outstanding;
+  if (!upload->sending && upload->outstanding == 0) upload->running = false;
+}
+
+// --- launch timer: version check and crash dump ---
+
+void VXViewController::timerFireMethod() {
+  updateVersion();
+  VXCrashHandler::uploadDump();
+}
+
+void VXViewController::updateVersion() {
+  std::string version;
+  if (auto bundle = os::Bundle::mainBundle()) version = bundle->objectForInfoDictionaryKey("CFBundleVersion").stringOr();
+  std::string url = os::format("%s/common/?cmd=%s&version=%s", VXRequestConfig::SERVER_HOST().c_str(), "verupdate",
+                               version.c_str());
+  auto weak = weakSelf();
+  NQProxy::loadCommonRequest(
+      os::URLRequest(url),
+      [weak](const std::string& text, os::StringEncoding) {
+        if (auto self = weak.lock()) self->versionAnswered(text);
+      },
+      [](const os::Error&) {});
+}
+
+void VXViewController::versionAnswered(const std::string& text) {
+  JSONDecoder decoder;
+  auto answer = decoder.objectWithUTF8String(text.data(), text.size());
+  if (!answer) return;
+  const os::Value& data = (*answer)["data"];
+  if (data["result"].intValue() != kNewVersion) return;
+  if (const std::string* content = data["content"].string())
+    appstoreUrl_ = *content;
+  else
+    appstoreUrl_.reset();
+  auto alert = std::make_shared<os::AlertView>("", "检测到Corvessa有新的版本\n是否立即更新", weakSelf(), "以后再说",
+                                               std::vector<std::string>{"升级"});
+  alert->setTag(kUpdateAlertTag);
+  alert->show();
+}
+
+// --- pushed headlines ---
+
+void VXViewController::schedule(double delay, void (VXViewController::*method)()) {
+  auto weak = weakSelf();
+  os::DispatchQueue::main()->asyncAfter(delay, [weak, method] {
+    if (auto self = weak.lock()) ((*self).*method)();
+  });
+}
+
+void VXViewController::excuteJump(bool firstStart) {
+  if (firstStart)
+    schedule(kJumpNowDelay, &VXViewController::jumpNow);
+  else
+    schedule(kJumpByAlertDelay, &VXViewController::jumpByAlert);
+}
+
+void VXViewController::jumpNow() {
+  if (!splashEnd() || !alertMessage_) return;
+  auto message = std::move(alertMessage_);
+  alertMessage_.reset();
+  message->pushViewControler(*this);
+}
+
+void VXViewController::jumpByAlert() {
+  if (VXGlobalDefine::share()->screenStatus() != 0 || !alertMessage_) return;
+  alertMessage(alertMessage_->alertInfo());
+}
+
+void VXViewController::alertMessage(const os::Dictionary& payload) {
+  auto alert = std::make_shared<os::AlertView>("要闻推送", payload["aps"]["alert"].stringOr(), weakSelf(), "忽略",
+                                               std::vector<std::string>{"点击查看"});
+  alert->show();
+}
+
+void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonIndex) {
+  if (alert.tag() == kUpdateAlertTag) {
+    if (buttonIndex != 1 || !appstoreUrl_) return;
+    // The link comes from the server: only a web or store address is handed to the system.
+    if (!isAllowedUpdateURL(*appstoreUrl_)) {
+      os::log("update link refused: " + *appstoreUrl_);
+      return;
+    }
+    auto app = os::Application::shared();
+    auto url = os::URL::parse(*appstoreUrl_);
+    if (app && url) app->openURL(*url);
+    return;
+  }
+  NQSideViewController::share()->hideSideViewController();
+  alert.dismissWithClickedButtonIndex(buttonIndex, false);
+  auto message = std::move(alertMessage_);
+  alertMessage_.reset();
+  if (buttonIndex == 1 && message) message->pushViewControler(*this);
+}
+
+void VXViewController::msgLaunchEnd() {
+  VXGlobalDefine::share()->setSplashEnd(true);
+  if (alertMessage_) schedule(kJumpAfterLaunchDelay, &VXViewController::jumpNow);
+}
+
+void VXViewController::msgScreenStatus() { jumpByAlert(); }

@@ -1,0 +1,96 @@
+#pragma once
+// The home screen, root of the navigation controller in the centre of the side menu: the news
+// view under the navigation bar, the menu button, the read-history upload when Wi-Fi becomes
+// reachable, the new-version check and crash-dump upload ten seconds after it loads, and the
+// jump to the article of a pushed headline. Main thread, except the history upload's own thread.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/VXAlertMessage.h"
+#include "news/common/VXGlobalDefine.h"
+#include "news/controllers/NQBaseViewController.h"
+#include "news/controllers/VXNewsView.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Timer.h"
+#include "os/views/AlertView.h"
+
+class Reachability;
+
+
+class VXViewController : public NQBaseViewController, public os::AlertViewDelegate {
+ public:
+  static constexpr double kLaunchTimerDelay = 10.0;
+  static constexpr double kHistoryRequestGap = 1.0;
+  static constexpr double kJumpNowDelay = 0.2;
+  static constexpr double kJumpByAlertDelay = 1.0;
+  static constexpr double kJumpAfterLaunchDelay = 0.5;
+  static constexpr int kUpdateAlertTag = 100;
+
+  // The host whose reachability changes start the history upload (a public web portal).
+  static void setReachabilityHostName(std::string hostName);
+  static std::string reachabilityHostName();
+  // Schemes the update link may have: the web's and the store's.
+  static bool isAllowedUpdateURL(const std::string& url);
+
+  VXViewController();
+  ~VXViewController() override;
+  std::string className() const override { return "VXViewController"; }
+
+  void viewDidLoad() override;
+  void viewWillAppear(bool animated) override;
+  std::string navbarTitle() const override { return "Corvessa"; }
+  void customNavbar() override;
+  void leftBarItemClick();
+  void controllerInit();
+
+  // --- history upload, version check, crash dump ---
+  void reachabilityChanged();
+  // One pass over the ids waiting for upload, 1 s apart, on a thread of its own; nothing while
+  // an earlier pass still runs.
+  void threadRun();
+  void timerFireMethod();
+  void updateVersion();
+  const std::optional<std::string>& appstoreUrl() const { return appstoreUrl_; }
+  // Whether a history upload pass is running (sending, or waiting for answers).
+  bool historyUploadRunning() const;
+
+  // --- pushed headlines ---
+  const std::shared_ptr<VXAlertMessage>& alertMessage() const { return alertMessage_; }
+  void setAlertMessage(std::shared_ptr<VXAlertMessage> message) { alertMessage_ = std::move(message); }
+  // YES: open after 0.2 s (once the splash has ended); NO: offer it in an alert after 1 s.
+  void excuteJump(bool firstStart);
+  void jumpNow();
+  void jumpByAlert();
+  void alertMessage(const os::Dictionary& payload);
+  void clickedButtonAtIndex(os::AlertView& alert, long buttonIndex) override;
+  void msgLaunchEnd();
+  void msgScreenStatus();
+
+  const std::shared_ptr<VXNewsView>& newsView() const { return newsView_; }
+  const std::shared_ptr<os::Timer>& launchTimer() const { return launchTimer_; }
+
+ private:
+  // What one history pass shares with its thread and its answers.
+  struct HistoryUpload {
+    mutable std::mutex mutex;
+    bool running = false;  // from the start of a pass until its last answer
+    bool sending = false;  // the pass's thread still has ids to send
+    int outstanding = 0;   // requests sent and not yet answered
+  };
+  static void runHistoryPass(const std::shared_ptr<HistoryUpload>& upload);
+  static void historyAnswered(const std::shared_ptr<HistoryUpload>& upload);
+  void versionAnswered(const std::string& text);
+  std::weak_ptr<VXViewController> weakSelf() const;
+  void schedule(double delay, void (VXViewController::*method)());
+
+  std::shared_ptr<VXAlertMessage> alertMessage_;
+  std::optional<std::string> appstoreUrl_;
+  std::shared_ptr<VXNewsView> newsView_;
+  std::shared_ptr<Reachability> hostReach_;
+  std::shared_ptr<os::Timer> launchTimer_;
+  std::shared_ptr<HistoryUpload> historyUpload_ = std::make_shared<HistoryUpload>();
+  os::NotificationCenter::ObserverToken reachabilityToken_ = 0, launchEndToken_ = 0, screenStatusToken_ = 0;
+};

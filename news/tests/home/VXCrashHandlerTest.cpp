@@ -1,0 +1,125 @@
+// The crash dump upload against the local news server: what is sent, what is deleted and what
+// stays, including log lines written while the upload is on the way.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "news/common/VXCrashHandler.h"
+#include "news/common/VXGlobalHelper.h"
+#include "news/tests/requests/RequestTestSupport.h"
+#include "os/core/Error.h"
+#include "os/runtime/Clock.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+#include "tools/newsd/server/NewsServer.h"
+
+namespace {
+
+class VXCrashHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = std::make_unique<newsd::NewsServer>(newsd::ServerOptions{});
+    auto port = server_->start();
+    ASSERT_TRUE(port);
+    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(*port));
+  }
+  void TearDown() override { server_->stop(); }
+
+  static void writeFile(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(os::FileManager::defaultManager().writeData(os::Data(text.begin(), text.end()), path));
+  }
+  static std::optional<std::string> readFile(const std::string& path) {
+    auto data = os::FileManager::defaultManager().contentsAtPath(path);
+    if (!data) return std::nullopt;
+    return std::string(data->begin(), data->end());
+  }
+  static bool dumpExists() { return os::FileManager::defaultManager().fileExistsAtPath(VXCrashHandler::filePath()); }
+
+  // Runs one upload to its end; whether the server took it.
+  std::optional<bool> upload() {
+    std::optional<bool> taken;
+    VXCrashHandler::uploadDump([&](bool t) { taken = t; });
+    EXPECT_TRUE(newstest::runUntil([&] { return taken.has_value(); }));
+    return taken;
+  }
+  std::vector<std::string> receivedDumps() const { return server_->service().received().crashDumps; }
+
+  newstest::RequestEnvironment env_;
+  std::unique_ptr<newsd::NewsServer> server_;
+};
+
+TEST_F(VXCrashHandlerTest, DumpFileSitsInTheCachesFolderAndHoldsReasonAndStack) {
+  EXPECT_EQ(VXCrashHandler::filePath(), env_.sandbox().sandbox()->homeDirectory() + "/Library/Caches/crash.m");
+  EXPECT_EQ(VXCrashHandler::dumpText("boom", {"0 a", "1 b"}), "boom(\n    \"0 a\",\n    \"1 b\"\n)");
+  VXCrashHandler::UncaughtExceptionHandlers(os::Exception(os::kRangeException, "index 3 beyond bounds"));
+  auto dump = readFile(VXCrashHandler::filePath());
+  ASSERT_TRUE(dump);
+  EXPECT_EQ(dump->rfind("index 3 beyond bounds(", 0), 0u);
+}
+
+TEST_F(VXCrashHandlerTest, WithoutADumpNothingIsSentAndTheLogStays) {
+  VXGlobalHelper::writeLog("db failed");
+  EXPECT_EQ(upload(), false);
+  EXPECT_TRUE(receivedDumps().empty());
+  EXPECT_EQ(VXGlobalHelper::readLog(), "db failed\n");
+}
+
+TEST_F(VXCrashHandlerTest, ATakenDumpIsDeletedWithTheUploadedLog) {
+  writeFile(VXCrashHandler::filePath(), "崩溃 reason\r\nstack");
+  VXGlobalHelper::writeLog("line one");
+  EXPECT_EQ(upload(), true);
+  EXPECT_EQ(receivedDumps(), (std::vector<std::string>{"崩溃 reason\r\nstack"}));
+  EXPECT_FALSE(dumpExists());
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or("?"), "");
+}
+
+TEST_F(VXCrashHandlerTest, ARefusedOrFailedUploadKeepsBothFiles) {
+  writeFile(VXCrashHandler::filePath(), "reason");
+  VXGlobalHelper::writeLog("line one");
+  server_->setFault(1090, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
+  EXPECT_EQ(upload(), false);
+  server_->setFault(1090, newsd::Fault{newsd::FailureMode::HttpError, 0});
+  EXPECT_EQ(upload(), false);
+  EXPECT_TRUE(dumpExists());
+  // The runner notes the refused envelope after the line that was there.
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or("").rfind("line one\nerrorcode is -1", 0), 0u);
+}
+
+TEST_F(VXCrashHandlerTest, ADumpThatIsNotUTF8IsNeverSentNorDeleted) {
+  writeFile(VXCrashHandler::filePath(), std::string("bad \xff\xfe text"));
+  EXPECT_EQ(upload(), false);
+  EXPECT_TRUE(receivedDumps().empty());
+  EXPECT_TRUE(dumpExists());
+}
+
+TEST_F(VXCrashHandlerTest, LinesWrittenWhileTheUploadIsOnTheWayStay) {
+  os::VirtualClockScope clock;
+  writeFile(VXCrashHandler::filePath(), "reason");
+  VXGlobalHelper::writeLog("before");
+  server_->setFault(1090, newsd::Fault{newsd::FailureMode::None, 5});
+  std::optional<bool> taken;
+  VXCrashHandler::uploadDump([&](bool t) { taken = t; });
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  VXGlobalHelper::writeLog("after one");
+  VXGlobalHelper::writeLog("after two");
+  os::Clock::advance(5);
+  ASSERT_TRUE(newstest::runUntil([&] { return taken.has_value(); }));
+  EXPECT_EQ(taken, true);
+  EXPECT_EQ(VXGlobalHelper::readLog(), "after one\nafter two\n");
+}
+
+TEST_F(VXCrashHandlerTest, OnlyWhatIsLeftOfTheUploadedPartGoesFromATrimmedLog) {
+  VXGlobalHelper::writeLog("b");
+  VXGlobalHelper::writeLog("c");
+  VXGlobalHelper::writeLog("d");
+  // "a" was cut from the front since the upload read "a b c".
+  VXCrashHandler::removeUploadedLog("a\nb\nc\n");
+  EXPECT_EQ(VXGlobalHelper::readLog(), "d\n");
+  // Nothing of the uploaded part left: the log is untouched.
+  VXCrashHandler::removeUploadedLog("x\ny\n");
+  EXPECT_EQ(VXGlobalHelper::readLog(), "d\n");
+}
+
+}  // namespace
