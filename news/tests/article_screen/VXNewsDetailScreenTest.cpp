@@ -98,12 +98,13 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   auto retry = findButton(*errorView);
   ASSERT_TRUE(retry);
   server_->setFault(1020, newsd::Fault{newsd::FailureMode::ErrorCode});
-  ASSERT_TRUE(os::TouchDriver::tap(*retry));
+  // The action itself first (a tap runs the loop, and the answer may already be in).
+  retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
 
   server_->clearFaults();
-  retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  ASSERT_TRUE(os::TouchDriver::tap(*retry));
   ASSERT_TRUE(waitComplete(*screen));
   EXPECT_EQ(screen->rows().front()->content(), article.title);
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
@@ -154,9 +155,14 @@ TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
   auto favourite = screen->toolBar()->favoriteButton();
   EXPECT_FALSE(favourite->isSelected());
 
+  // The answer waits for the clock, so the waiting text cannot be replaced before it is seen.
+  server_->setFault(1070, newsd::Fault{newsd::FailureMode::None, 5});
   ASSERT_TRUE(os::TouchDriver::tap(*favourite));
   EXPECT_TRUE(waitHud("收藏中..."));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  os::Clock::advance(5);
   ASSERT_TRUE(waitHud("收藏成功"));
+  server_->clearFaults();
   EXPECT_TRUE(favourite->isSelected());
   os::TouchDriver::advance(2);
   EXPECT_EQ(hudText(), "");
