@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "news/common/VXDetailXMLParseHelper.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
@@ -279,8 +280,7 @@ void VXNewsDetailViewController::addOtherInfo() {
 
 void VXNewsDetailViewController::addAd() {
   const auto& pick = services().randAd;
-  if (!pick) return;
-  auto ad = pick();
+  auto ad = pick ? pick() : VXGlobalDefine::share()->randAd();
   if (!ad) return;
   os::Dictionary dict{{"adid", ad->adid()},        {"urltype", ad->type()},   {"adurl", ad->content()},
                       {"content", ad->name()},     {"note", ad->summary()},   {"iconurl", ad->icon()}};

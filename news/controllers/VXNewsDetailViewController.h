@@ -34,10 +34,11 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
-  // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, and ad and picture taps do nothing.
+  // Replacements for the screen's collaborators, for tests and start-up. An empty randAd asks the
+  // application-wide state for its random ad; empty adClick and showImages make those taps do
+  // nothing.
   struct Services {
-    // The application-wide random ad, or nothing (no ads, or ads switched off).
+    // The random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;
     // An ad tap: ad id, URL type, address (already checked to be http, https or the store's),
     // and this screen.

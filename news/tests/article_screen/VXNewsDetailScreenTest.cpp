@@ -3,6 +3,7 @@
 // sheets, and the ad row.
 #include <gtest/gtest.h>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXOfflineArticleStore.h"
 #include "news/tests/article_screen/ArticleScreenSupport.h"
 #include "news/views/VXNewsDetailEvalCell.h"
@@ -245,11 +246,19 @@ TEST_F(ArticleScreenTest, MoreSheetCopiesTheWebAddressOrSaysTheDataIsMissing) {
 }
 
 TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesOpen) {
-  VXNewsDetailViewController::Services services;
-  std::string adURL = "javascript:alert(1)";
-  services.randAd = [&] {
-    return VXAdDO(os::Dictionary{{"adid", 41}, {"type", 2}, {"content", adURL}, {"name", "军迷助手"}, {"summary", "好用"}});
+  // The ad comes from the application-wide state, once the pass switch allows ads.
+  auto state = VXGlobalDefine::share();
+  auto setAd = [&](const std::string& url) {
+    state->setAdArray({VXAdDO(
+        os::Dictionary{{"adid", 41}, {"type", 2}, {"content", url}, {"name", "军迷助手"}, {"summary", "好用"}})});
   };
+  setAd("javascript:alert(1)");
+  auto none = open(plainArticle());
+  ASSERT_TRUE(waitComplete(*none));
+  EXPECT_EQ(count(*none, kNewsDetailAd), 0);  // the pass switch is still set
+  state->setPass(false);
+
+  VXNewsDetailViewController::Services services;
   std::vector<std::string> opened;
   services.adClick = [&](long long adid, long long type, const std::string& url, VXNewsDetailViewController&) {
     opened.push_back(std::to_string(adid) + " " + std::to_string(type) + " " + url);
@@ -271,7 +280,8 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
     EXPECT_FALSE(VXNewsDetailViewController::isOpenableURL(bad)) << bad;
   }
 
-  adURL = base_ + "/ad/41.html";
+  const std::string adURL = base_ + "/ad/41.html";
+  setAd(adURL);
   auto again = open(plainArticle());
   ASSERT_TRUE(waitComplete(*again));
   again->didSelectRowAtIndexPath(*again->tableView(), {0, static_cast<long>(again->rows().size()) - 2});
