@@ -5,6 +5,7 @@
 #include <mutex>
 #include <thread>
 
+#include "news/common/VXAdHelper.h"
 #include "news/common/VXDetailXMLParseHelper.h"
 #include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
@@ -40,8 +41,16 @@
 
 namespace {
 
+VXNewsDetailViewController::Services withDefaults(VXNewsDetailViewController::Services services) {
+  if (!services.adClick)
+    services.adClick = [](long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen) {
+      VXAdHelper::share().request(adid, urlType, url, screen);
+    };
+  return services;
+}
+
 VXNewsDetailViewController::Services& servicesStore() {
-  static VXNewsDetailViewController::Services services;
+  static VXNewsDetailViewController::Services services = withDefaults({});
   return services;
 }
 
@@ -71,7 +80,7 @@ constexpr const char* kEvalCell = "NEWSDETAIL_EVALCELL";
 
 }  // namespace
 
-void VXNewsDetailViewController::setServices(Services services) { servicesStore() = std::move(services); }
+void VXNewsDetailViewController::setServices(Services services) { servicesStore() = withDefaults(std::move(services)); }
 const VXNewsDetailViewController::Services& VXNewsDetailViewController::services() { return servicesStore(); }
 
 std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(const os::Dictionary& info) {
@@ -114,12 +123,7 @@ os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   return value ? *value : os::Value();
 }
 
-bool VXNewsDetailViewController::isOpenableURL(const std::string& url) {
-  auto parsed = os::URL::parse(url);
-  if (!parsed) return false;
-  std::string scheme = os::lowercaseASCII(parsed->scheme());
-  return scheme == "http" || scheme == "https" || scheme == "itms-apps" || scheme == "itms";
-}
+bool VXNewsDetailViewController::isOpenableURL(const std::string& url) { return VXAdHelper::isOpenableURL(url); }
 
 // ---- opening ----
 

@@ -34,9 +34,9 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
-  // Replacements for the screen's collaborators, for tests and start-up. An empty randAd asks the
-  // application-wide state for its random ad; empty adClick and showImages make those taps do
-  // nothing.
+  // Replacements for the screen's collaborators, for tests and start-up. Each may be left empty:
+  // the ad comes from the application-wide state, ad taps go to the shared ad helper, and a
+  // picture tap opens the reader's image viewer.
   struct Services {
     // The random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;

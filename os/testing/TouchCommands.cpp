@@ -4,10 +4,10 @@
 #include <vector>
 
 #include "os/core/String.h"
-#include "os/runtime/Clock.h"
-#include "os/runtime/RunLoop.h"
 #include "os/testing/ScreenDump.h"
 #include "os/testing/TouchDriver.h"
+#include "os/views/ScrollView.h"
+#include "os/views/TableView.h"
 #include "os/views/TextField.h"
 #include "os/views/TextView.h"
 
@@ -32,10 +32,43 @@ std::string runTouchCommand(const std::string& raw) {
   in >> verb;
   verb = lowercaseASCII(verb);
   std::vector<double> n;
-  if (verb == "tap" || verb == "doubletap") {
+  if (verb == "tap") {
+    std::string rest = trimWhitespace(line.substr(verb.size()));
+    std::istringstream xy(rest);
+    double x, y;
+    std::string extra;
+    if (xy >> x >> y && !(xy >> extra)) return TouchDriver::tap(Point{x, y}) ? "" : "error: nothing at that point";
+    std::istringstream row(rest);
+    std::string word;
+    long index;
+    if (row >> word >> index && lowercaseASCII(word) == "row" && !(row >> extra)) {
+      auto table = mainTableView();
+      if (!table) return "error: no list on screen";
+      return TouchDriver::tapRow(*table, index) ? "" : format("error: no row %ld", index);
+    }
+    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
+    if (rest.empty()) return "error: tap needs X Y, row N or a text";
+    auto view = findVisibleText(rest);
+    if (!view) return "error: nothing on screen reads \"" + rest + "\"";
+    if (!isReachable(*view)) return "error: \"" + rest + "\" is covered";
+    TouchDriver::tap(*view);
+    return "";
+  }
+  if (verb == "pull") {
+    auto scroll = mainScrollView();
+    if (!scroll) return "error: nothing on screen to pull";
+    return TouchDriver::pull(*scroll) ? "" : "error: the list did not give way";
+  }
+  if (verb == "scroll") {
+    std::string where;
+    if (!(in >> where) || lowercaseASCII(where) != "end") return "error: scroll needs \"end\"";
+    auto scroll = mainScrollView();
+    if (!scroll) return "error: nothing on screen to scroll";
+    return TouchDriver::scrollToEnd(*scroll) ? "" : "error: the list did not reach its end";
+  }
+  if (verb == "doubletap") {
     if (!numbers(in, n, 2)) return "error: " + verb + " needs X Y";
-    bool taken = verb == "tap" ? TouchDriver::tap(Point{n[0], n[1]}) : TouchDriver::doubleTap(Point{n[0], n[1]});
-    return taken ? "" : "error: nothing at that point";
+    return TouchDriver::doubleTap(Point{n[0], n[1]}) ? "" : "error: nothing at that point";
   }
   if (verb == "drag") {
     if (!numbers(in, n, 4)) return "error: drag needs X1 Y1 X2 Y2";
@@ -65,12 +98,7 @@ std::string runTouchCommand(const std::string& raw) {
   if (verb == "return") return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
   if (verb == "wait") {
     if (!numbers(in, n, 1) || n[0] < 0) return "error: wait needs SECONDS";
-    if (Clock::isVirtual()) {
-      TouchDriver::advance(n[0]);
-    } else {
-      RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(n[0]));
-      TouchDriver::settle();
-    }
+    TouchDriver::advance(n[0]);
     return "";
   }
   if (verb == "dump") return dumpScreen();

@@ -6,6 +6,7 @@
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/ScreenDump.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/ScrollView.h"
@@ -19,9 +20,12 @@ namespace os {
 namespace {
 double now() { return Clock::monotonic(); }
 
-// Lets time pass between touch samples when the clock is ours to move.
+// Lets time pass between touch samples: the virtual clock is moved on; under the real clock
+// (the running reader) the run loop runs meanwhile, so samples carry real timestamps and a
+// drag's speed is the one asked for rather than near-infinite.
 void pass(double seconds) {
   if (Clock::isVirtual()) Clock::advance(seconds);
+  else RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(seconds));
   RunLoop::main()->runUntilIdle();
 }
 
@@ -48,7 +52,9 @@ bool tapOnce(Point p, Window* window, int tapCount) {
   auto touch = std::make_shared<Touch>(window, local, now(), tapCount);
   send(window, touch);
   bool taken = touch->view() != nullptr;
-  pass(TouchDriver::kTapDuration);
+  // Only the virtual clock moves between a tap's down and up: a tap's length matters to no
+  // recognizer, and running the real loop here would let answers in mid-gesture.
+  if (Clock::isVirtual()) pass(TouchDriver::kTapDuration);
   touch->update(TouchPhase::Ended, local, now());
   send(window, touch);
   RunLoop::main()->runUntilIdle();
@@ -66,6 +72,7 @@ void TouchDriver::settle() {
 
 void TouchDriver::advance(double seconds) {
   if (!Clock::isVirtual()) {
+    RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(seconds));
     settle();
     return;
   }
@@ -121,52 +128,162 @@ bool TouchDriver::doubleTap(Point p, Window* window) {
 
 bool TouchDriver::doubleTap(const View& view) { return doubleTap(middleOf(view), view.window()); }
 
+namespace {
+// One finger on the glass: comes down at a point, moves in samples kSampleInterval apart, lifts.
+class Finger {
+ public:
+  Finger(Window* window, Point at) : window_(window), keep_(window->weak_from_this().lock()), at_(at) {
+    touch_ = std::make_shared<Touch>(window, at, now());
+    send(window_, touch_);
+  }
+  Point at() const { return at_; }
+  void moveTo(Point p) {
+    pass(TouchDriver::kSampleInterval);
+    at_ = p;
+    touch_->update(TouchPhase::Moved, p, now());
+    send(window_, touch_);
+  }
+  // Straight to `p` in `steps` samples.
+  void slideTo(Point p, int steps) {
+    Point a = at_;
+    steps = std::max(1, steps);
+    for (int i = 1; i <= steps; ++i) {
+      double k = static_cast<double>(i) / steps;
+      moveTo(Point{a.x + (p.x - a.x) * k, a.y + (p.y - a.y) * k});
+    }
+  }
+  void lift(bool cancel = false) {
+    touch_->update(cancel ? TouchPhase::Cancelled : TouchPhase::Ended, at_, now());
+    send(window_, touch_);
+  }
+
+ private:
+  Window* window_;
+  std::shared_ptr<Responder> keep_;
+  std::shared_ptr<Touch> touch_;
+  Point at_;
+};
+
+// Plays a pan in the window from `a` to `b` (window coordinates).
+void playPan(Window* window, Point a, Point b, const PanOptions& o) {
+  std::vector<Point> path;
+  for (Point p : o.through) path.push_back(window->convertPointFromView(p, nullptr));
+  // The last sample, when asked for, moves at the release velocity; the path ends short of it.
+  Point last{};
+  if (o.releaseVelocity) last = Point{o.releaseVelocity->x * TouchDriver::kSampleInterval, o.releaseVelocity->y * TouchDriver::kSampleInterval};
+  path.push_back(Point{b.x - last.x, b.y - last.y});
+  Finger finger(window, a);
+  for (Point p : path) finger.slideTo(p, o.steps);
+  if (o.releaseVelocity) finger.moveTo(b);
+  finger.lift(o.cancel);
+}
+
+// A point of the visible part of the view, as fractions of its width and height.
+std::optional<Point> pointInVisiblePart(const View& view, double fx, double fy) {
+  auto r = visibleRectOf(view);
+  if (!r) return std::nullopt;
+  return Point{r->minX() + r->width() * fx, r->minY() + r->height() * fy};
+}
+
+// Offsets compared within half a point: positions come from sums of finger steps.
+bool near(double a, double b) { return std::fabs(a - b) <= 0.5; }
+}  // namespace
+
 void TouchDriver::pan(Point from, Point to, int steps, Window* window) {
+  PanOptions o;
+  o.steps = steps;
+  o.window = window;
+  pan(from, to, o);
+}
+
+void TouchDriver::pan(Point from, Point to, const PanOptions& options) {
   settle();
-  if (!window) window = windowAt(from);
+  Window* window = options.window ? options.window : windowAt(from);
   if (!window) return;
   auto keep = window->weak_from_this().lock();
-  steps = std::max(1, steps);
-  Point a = window->convertPointFromView(from, nullptr), b = window->convertPointFromView(to, nullptr);
-  auto touch = std::make_shared<Touch>(window, a, now());
-  send(window, touch);
-  for (int i = 1; i <= steps; ++i) {
-    pass(kSampleInterval);
-    double k = static_cast<double>(i) / steps;
-    touch->update(TouchPhase::Moved, Point{a.x + (b.x - a.x) * k, a.y + (b.y - a.y) * k}, now());
-    send(window, touch);
-  }
-  touch->update(TouchPhase::Ended, b, now());
-  send(window, touch);
+  playPan(window, window->convertPointFromView(from, nullptr), window->convertPointFromView(to, nullptr), options);
   settle();
 }
 
 void TouchDriver::dragScrollView(ScrollView& scrollView, Point translation, Point velocity) {
+  PanOptions o;
+  o.releaseVelocity = velocity;
+  dragScrollView(scrollView, translation, o);
+}
+
+void TouchDriver::dragScrollView(ScrollView& scrollView, Point translation, const PanOptions& options,
+                                 std::optional<Point> start) {
   settle();
-  Window* window = scrollView.window();
+  Window* window = options.window ? options.window : scrollView.window();
   if (!window) return;
   auto keep = window->weak_from_this().lock();
-  Point start = window->convertPointFromView(middleOf(scrollView), nullptr);
-  // The last sample moves at the release velocity; the samples before cover the rest.
-  Point last{velocity.x * kSampleInterval, velocity.y * kSampleInterval};
-  Point rest{translation.x - last.x, translation.y - last.y};
-  const int steps = 10;
-  auto touch = std::make_shared<Touch>(window, start, now());
-  send(window, touch);
-  Point p = start;
-  for (int i = 1; i <= steps; ++i) {
-    pass(kSampleInterval);
-    p = Point{start.x + rest.x * i / steps, start.y + rest.y * i / steps};
-    touch->update(TouchPhase::Moved, p, now());
-    send(window, touch);
-  }
-  pass(kSampleInterval);
-  p = Point{p.x + last.x, p.y + last.y};
-  touch->update(TouchPhase::Moved, p, now());
-  send(window, touch);
-  touch->update(TouchPhase::Ended, p, now());
-  send(window, touch);
+  Point a = window->convertPointFromView(start ? *start : middleOf(scrollView), nullptr);
+  PanOptions o = options;
+  if (!o.releaseVelocity) o.releaseVelocity = Point{};
+  playPan(window, a, Point{a.x + translation.x, a.y + translation.y}, o);
+  // No settle: callers look at the deceleration under way.
   Window::layoutAllWindows();
+}
+
+bool TouchDriver::pull(ScrollView& scrollView, double distance) {
+  settle();
+  auto keep = scrollView.weak_from_this().lock();
+  Window* window = scrollView.window();
+  auto top = pointInVisiblePart(scrollView, 0.5, 0.1), bottom = pointInVisiblePart(scrollView, 0.5, 0.9);
+  if (!window || !top || !bottom || !scrollView.canScrollVertically()) return false;
+  Point a = window->convertPointFromView(*top, nullptr), floor = window->convertPointFromView(*bottom, nullptr);
+  const double step = 8;
+  const int samples = std::max(2, static_cast<int>((floor.y - a.y) / step));
+  auto target = [&] { return scrollView.minimumContentOffset().y - distance; };
+  // A stroke at a time from near the top of the view; the finger holds still before each lift so
+  // the content stays where it is. Only the last stroke takes the content past its top.
+  bool reached = false;
+  for (int stroke = 0; stroke < 200 && !reached; ++stroke) {
+    const double before = scrollView.contentOffset().y;
+    Finger finger(window, a);
+    for (int i = 1; i <= samples && !reached; ++i) {
+      finger.moveTo(Point{a.x, a.y + step * i});
+      reached = scrollView.contentOffset().y <= target();
+    }
+    finger.moveTo(finger.at());
+    finger.lift();
+    settle();
+    // A stroke that brought the top no nearer (a view that gives way only so far) would repeat
+    // forever.
+    if (!reached && scrollView.contentOffset().y > before - 0.5) break;
+  }
+  advance(ScrollView::kDecelerationDuration);
+  return reached;
+}
+
+bool TouchDriver::scrollToEnd(ScrollView& scrollView) {
+  settle();
+  auto keep = scrollView.weak_from_this().lock();
+  Window* window = scrollView.window();
+  auto low = pointInVisiblePart(scrollView, 0.5, 0.9), high = pointInVisiblePart(scrollView, 0.5, 0.1);
+  if (!window || !low || !high || !scrollView.canScrollVertically()) return false;
+  Point a = window->convertPointFromView(*low, nullptr);
+  const double room = a.y - window->convertPointFromView(*high, nullptr).y;
+  // The last stroke lifts at this speed; the deceleration it starts runs to the end of the content.
+  const double flick = 1200;
+  PanOptions still;
+  still.releaseVelocity = Point{};
+  PanOptions flicking;
+  flicking.releaseVelocity = Point{0, -flick};
+  for (int stroke = 0; stroke < 200; ++stroke) {
+    double remaining = scrollView.maximumContentOffset().y - scrollView.contentOffset().y;
+    if (remaining > room) {
+      playPan(window, a, Point{a.x, a.y - room}, still);
+      settle();
+      continue;
+    }
+    // Half the way by finger (enough to move the content at all), the rest by the flick.
+    double by = std::max(remaining / 2, 2 * flick * kSampleInterval);
+    playPan(window, a, Point{a.x, a.y - by}, flicking);
+    advance(ScrollView::kDecelerationDuration);
+    if (near(scrollView.contentOffset().y, scrollView.maximumContentOffset().y)) return true;
+  }
+  return false;
 }
 
 bool TouchDriver::tapRow(TableView& table, const IndexPath& ip) {
@@ -176,6 +293,24 @@ bool TouchDriver::tapRow(TableView& table, const IndexPath& ip) {
   auto cell = table.cellForRowAtIndexPath(ip);
   if (!cell) return false;
   return tap(*cell);
+}
+
+bool TouchDriver::tapRow(TableView& table, long index) {
+  settle();
+  if (index < 0) return false;
+  for (long s = 0; s < table.numberOfSections(); ++s) {
+    long rows = table.numberOfRowsInSection(s);
+    if (index < rows) return tapRow(table, IndexPath::forRow(index, s));
+    index -= rows;
+  }
+  return false;
+}
+
+bool TouchDriver::tapText(const std::string& text) {
+  settle();
+  auto view = findVisibleText(text);
+  if (!view || !isReachable(*view)) return false;
+  return tap(*view);
 }
 
 bool TouchDriver::pressAlertButton(long index) {

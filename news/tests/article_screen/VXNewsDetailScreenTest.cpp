@@ -99,11 +99,11 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   auto retry = findButton(*errorView);
   ASSERT_TRUE(retry);
   server_->setFault(1020, newsd::Fault{newsd::FailureMode::ErrorCode});
-  // The action itself first (a tap runs the loop, and the answer may already be in).
   retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
 
+  // A real tap on the retry button loads the article (the tap itself may already see the answer).
   server_->clearFaults();
   ASSERT_TRUE(os::TouchDriver::tap(*retry));
   ASSERT_TRUE(waitComplete(*screen));

@@ -77,7 +77,7 @@ TEST_F(RenderingTest, CommandsDriveTheScreenAsTheRunningReaderDoes) {
   window->addSubview(button);
   EXPECT_EQ(runTouchCommand("tap 120 120"), "");
   EXPECT_EQ(taps, 1);
-  EXPECT_EQ(runTouchCommand("tap 5"), "error: tap needs X Y");
+  EXPECT_EQ(runTouchCommand("tap"), "error: tap needs X Y, row N or a text");
   EXPECT_EQ(runTouchCommand("type hello"), "error: no text input is editing");
   EXPECT_EQ(runTouchCommand("alert 0"), "error: no such alert button");
   EXPECT_EQ(runTouchCommand("fly away"), "error: unknown command \"fly\"");

@@ -1,0 +1,274 @@
+#include "app/main/ReaderCommands.h"
+
+#include <algorithm>
+#include <functional>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "app/VXAppDelegate.h"
+#include "news/controllers/NQSideViewController.h"
+#include "news/controllers/VXNewsDetailViewController.h"
+#include "news/views/VXNewsDetailDO.h"
+#include "news/views/VXSplashView.h"
+#include "os/core/Date.h"
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/ScreenDump.h"
+#include "os/testing/TouchCommands.h"
+#include "os/testing/TouchDriver.h"
+#include "os/views/Application.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+#include "os/views/NavigationController.h"
+#include "os/views/TableView.h"
+#include "os/views/Window.h"
+
+namespace reader {
+
+namespace {
+
+constexpr double kSlice = 0.1;
+
+std::shared_ptr<os::NavigationController> navigation() {
+  return std::dynamic_pointer_cast<os::NavigationController>(NQSideViewController::share()->rootViewController());
+}
+
+std::shared_ptr<VXNewsDetailViewController> openArticle() {
+  auto nav = navigation();
+  return nav ? std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController()) : nullptr;
+}
+
+std::shared_ptr<VXSplashView> launchSplash() {
+  auto app = os::Application::shared();
+  auto delegate = app ? std::dynamic_pointer_cast<VXAppDelegate>(app->delegate()) : nullptr;
+  return delegate ? delegate->splash() : nullptr;
+}
+
+bool runFor(double seconds, const std::function<bool()>& condition) {
+  return os::RunLoop::main()->runUntil(condition, seconds);
+}
+
+}  // namespace
+
+std::string ReaderCommands::help() {
+  return "commands:\n"
+         "  tap LABEL            tap a tab, a row or a button by the text it shows\n"
+         "  tap X Y | tap row N  tap a point of the screen, or the Nth row of the list (from 0)\n"
+         "  pull                 pull the list down to refresh it\n"
+         "  end                  scroll to the end of the list (the next page loads)\n"
+         "  back                 the navigation bar's back button\n"
+         "  menu                 open the menu\n"
+         "  rows                 the open article's rows\n"
+         "  drag X1 Y1 X2 Y2 | doubletap X Y | alert N | alert \"TITLE\" | type TEXT | return\n"
+         "  wait SECONDS | dump | help | quit\n";
+}
+
+void ReaderCommands::printIfChanged() {
+  if (auto screen = watcher_.changedDump()) out_ << "=== screen ===\n" << *screen << std::flush;
+}
+
+void ReaderCommands::settle(double limit) {
+  os::TouchDriver::settle();
+  double waited = 0;
+  int quiet = 0;
+  std::string before = os::dumpScreen();
+  while (waited < limit && quiet < 8) {
+    os::RunLoop::main()->runUntilDate(os::Date::now().addingTimeInterval(kSlice));
+    os::TouchDriver::settle();
+    waited += kSlice;
+    std::string now = os::dumpScreen();
+    quiet = now == before ? quiet + 1 : 0;
+    before = std::move(now);
+  }
+}
+
+bool ReaderCommands::waitForLaunch(double limit) {
+  if (launched_) return true;
+  auto splash = launchSplash();
+  launched_ = !splash || runFor(limit, [&] { return splash->ended(); });
+  return launched_;
+}
+
+std::string ReaderCommands::articleRows() {
+  auto article = openArticle();
+  if (!article) return "";
+  std::string out;
+  int n = 0;
+  for (const auto& row : article->listData()) {
+    if (!row) continue;
+    const char* kind = "row";
+    switch (row->type()) {
+      case kNewsDetailText: kind = "text"; break;
+      case kNewsDetailImage: kind = "picture"; break;
+      case kNewsDetailHeader: kind = "header"; break;
+      case kNewsDetailAd: kind = "ad"; break;
+      case kNewsDetailEval: kind = "votes"; break;
+    }
+    out += os::format("row %d %s: %s\n", ++n, kind, row->content().c_str());
+  }
+  return out;
+}
+
+std::vector<std::string> ReaderCommands::tabTitles() {
+  std::vector<std::string> titles;
+  for (const auto& window : os::Window::windows()) {
+    std::function<void(const os::View&, bool)> walk = [&](const os::View& view, bool inStrip) {
+      if (view.isHidden()) return;
+      inStrip = inStrip || view.className() == "VXSlideSwitchView";
+      if (auto* b = dynamic_cast<const os::Button*>(&view); b && inStrip)
+        if (auto title = b->currentTitle(); title && !title->empty()) titles.push_back(*title);
+      for (const auto& sub : view.subviews()) walk(*sub, inStrip);
+    };
+    walk(*window, false);
+  }
+  return titles;
+}
+
+std::string ReaderCommands::run(const std::string& raw) {
+  std::string line = os::trimWhitespace(raw);
+  if (line.empty() || line[0] == '#') return "";
+  std::istringstream in(line);
+  std::string verb;
+  in >> verb;
+  verb = os::lowercaseASCII(verb);
+  os::TouchDriver::settle();
+  if (verb == "quit" || verb == "exit") {
+    quit_ = true;
+    return "";
+  }
+  if (verb == "help") return help();
+  // The reader's own words for what the platform's touch commands do.
+  if (verb == "end") return os::runTouchCommand("scroll end");
+  if (verb == "back") return os::TouchDriver::tapText("navbar-back") ? "" : "error: no back button on screen";
+  if (verb == "menu") return os::TouchDriver::tapText("navbar-left-item") ? "" : "error: no menu button on screen";
+  if (verb == "rows") {
+    std::string rows = articleRows();
+    return rows.empty() ? "error: no article is open" : rows;
+  }
+  return os::runTouchCommand(line);
+}
+
+bool ReaderCommands::step(const std::string& command) {
+  out_ << "> " << command << "\n";
+  std::string answer = run(command);
+  if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");
+  settle();
+  printIfChanged();
+  return answer.rfind("error:", 0) != 0;
+}
+
+int ReaderCommands::runScript(const std::vector<std::string>& lines) {
+  printIfChanged();
+  bool ok = waitForLaunch();
+  settle();
+  printIfChanged();
+  for (const auto& line : lines) {
+    if (os::trimWhitespace(line).empty()) continue;
+    ok = step(line) && ok;
+    if (quit_) break;
+  }
+  return ok ? 0 : 1;
+}
+
+int ReaderCommands::runInteractive() {
+  struct Inbox {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    bool closed = false;
+  };
+  auto inbox = std::make_shared<Inbox>();
+  auto loop = os::RunLoop::main();
+  std::thread([inbox, loop] {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+      {
+        std::lock_guard lock(inbox->mutex);
+        inbox->lines.push_back(line);
+      }
+      loop->post([] {});
+    }
+    std::lock_guard lock(inbox->mutex);
+    inbox->closed = true;
+    loop->post([] {});
+  }).detach();
+
+  out_ << help() << std::flush;
+  while (!quit_) {
+    loop->runUntilDate(os::Date::now().addingTimeInterval(kSlice));
+    os::TouchDriver::settle();
+    printIfChanged();
+    std::vector<std::string> lines;
+    bool closed;
+    {
+      std::lock_guard lock(inbox->mutex);
+      lines.swap(inbox->lines);
+      closed = inbox->closed;
+    }
+    for (const auto& line : lines) {
+      std::string answer = run(line);
+      if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n") << std::flush;
+      if (quit_) break;
+    }
+    if (closed && lines.empty()) break;
+  }
+  return 0;
+}
+
+int ReaderCommands::runTour() {
+  out_ << "--- the splash\n";
+  printIfChanged();
+  if (!waitForLaunch()) {
+    out_ << "error: the splash did not end\n";
+    return 1;
+  }
+  out_ << "--- the tabs and the first category's list\n";
+  // The first list fills from the server once the tabs are built.
+  runFor(10, [] {
+    auto table = os::mainTableView();
+    return table && table->numberOfRowsInSection(0) > 1;
+  });
+  settle();
+  printIfChanged();
+  std::vector<std::string> tabs = tabTitles();
+  std::string joined;
+  for (const auto& t : tabs) joined += (joined.empty() ? "" : " | ") + t;
+  out_ << "tabs: " << joined << "\n";
+  if (tabs.empty()) {
+    out_ << "error: no category tabs\n";
+    return 1;
+  }
+
+  out_ << "--- pull to refresh\n";
+  bool ok = step("pull");
+  out_ << "--- the next page\n";
+  ok = step("end") && ok;
+
+  out_ << "--- an article\n";
+  auto table = os::mainTableView();
+  if (!table || table->numberOfRowsInSection(0) == 0) {
+    out_ << "error: the list is empty\n";
+    return 1;
+  }
+  out_ << "> tap row 0\n";
+  os::TouchDriver::tapRow(*table, 0);
+  bool opened = runFor(10, [] {
+    auto article = openArticle();
+    return article && !article->listData().empty();
+  });
+  settle();
+  printIfChanged();
+  if (!opened) {
+    out_ << "error: the article did not open\n";
+    return 1;
+  }
+  out_ << articleRows();
+
+  out_ << "--- back to the list\n";
+  ok = step("back") && ok;
+  return ok ? 0 : 1;
+}
+
+}  // namespace reader

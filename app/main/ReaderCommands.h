@@ -1,0 +1,49 @@
+#pragma once
+// The running reader's side of the screen: prints the visible screen whenever it changes and
+// carries out the reader's commands (see help()). Main thread only.
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "os/testing/ScreenDump.h"
+
+namespace reader {
+
+class ReaderCommands {
+ public:
+  explicit ReaderCommands(std::ostream& out) : out_(out) {}
+
+  // One command; what it answers ("" when it went well, "error: …" otherwise).
+  std::string run(const std::string& line);
+  bool quitRequested() const { return quit_; }
+  static std::string help();
+
+  // Prints the screen when it differs from the one printed last.
+  void printIfChanged();
+  // Lets the reader work (answers, animations) until the screen stays the same for a moment, at
+  // most `limit` seconds.
+  void settle(double limit = 8);
+  // Waits until the splash has ended; false at the time-out.
+  bool waitForLaunch(double limit = 20);
+
+  // Exit codes: 0 when every command went well, 1 otherwise.
+  int runScript(const std::vector<std::string>& lines);
+  int runInteractive();
+  // Splash, tabs and the first list, pull to refresh, the next page, an article and back.
+  int runTour();
+
+  // The category tab titles on screen, in order.
+  static std::vector<std::string> tabTitles();
+  // The article screen's rows as text, or "" when no article is open.
+  static std::string articleRows();
+
+ private:
+  bool step(const std::string& command);
+
+  std::ostream& out_;
+  os::ScreenWatcher watcher_;
+  bool quit_ = false;
+  bool launched_ = false;
+};
+
+}  // namespace reader

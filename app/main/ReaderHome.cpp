@@ -1,0 +1,104 @@
+#include "app/main/ReaderHome.h"
+
+#include <vector>
+
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+
+namespace reader {
+
+namespace {
+
+struct Picture {
+  const char* name;
+  int width, height;
+  std::uint8_t r, g, b;
+};
+
+// Plain coloured pictures in the sizes the screens lay them out at: the reader needs something to
+// show, not artwork.
+const std::vector<Picture>& pictures() {
+  static const std::vector<Picture> list = {
+      {"splash_back_568h@2x", 32, 57, 0x2b, 0x3a, 0x28}, {"splash_back", 32, 48, 0x2b, 0x3a, 0x28},
+      {"splash_back@2x", 32, 48, 0x2b, 0x3a, 0x28},      {"splash_logo", 163, 38, 0xd9, 0xc2, 0x7a},
+      {"splash_slogan", 98, 27, 0xf0, 0xf0, 0xf0},       {"navbar-title", 80, 24, 0xff, 0xff, 0xff},
+      {"navbar-left-item", 30, 30, 0xff, 0xff, 0xff},    {"navbar-back", 30, 30, 0xff, 0xff, 0xff},
+      {"logo_placeholder", 120, 120, 0xcc, 0xcc, 0xcc},  {"placeholder", 80, 60, 0xdd, 0xdd, 0xdd},
+      {"SwitchCellSelected", 60, 34, 0xb0, 0x20, 0x20},  {"upmark_hot", 24, 14, 0xe0, 0x30, 0x30},
+      {"common_button", 60, 30, 0xee, 0xee, 0xee},       {"Icon", 57, 57, 0x2b, 0x3a, 0x28},
+      {"detail_toolbar_favorite", 30, 30, 0x88, 0x88, 0x88}, {"detail_toolbar_favorite_press", 30, 30, 0x55, 0x55, 0x55},
+      {"detail_toolbar_favorite_selected", 30, 30, 0xe0, 0xa0, 0x20}, {"detail_toolbar_share", 30, 30, 0x88, 0x88, 0x88},
+      {"detail_toolbar_share_press", 30, 30, 0x55, 0x55, 0x55}, {"detail_toolbar_font", 30, 30, 0x88, 0x88, 0x88},
+      {"detail_toolbar_font_press", 30, 30, 0x55, 0x55, 0x55}, {"detail_toolbar_more", 30, 30, 0x88, 0x88, 0x88},
+      {"detail_toolbar_more_press", 30, 30, 0x55, 0x55, 0x55}, {"left_side_news", 32, 32, 0xc0, 0xc0, 0xc0},
+      {"left_side_favorite", 32, 32, 0xc0, 0xc0, 0xc0},  {"left_side_offline", 32, 32, 0xc0, 0xc0, 0xc0},
+      {"left_side_setting", 32, 32, 0xc0, 0xc0, 0xc0},   {"left_side_ad", 32, 32, 0xc0, 0xc0, 0xc0},
+  };
+  return list;
+}
+
+std::optional<os::Data> drawPicture(const Picture& p) {
+  os::Bitmap bitmap(p.width, p.height);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      std::uint8_t* px = bitmap.pixel(x, y);
+      px[0] = p.r;
+      px[1] = p.g;
+      px[2] = p.b;
+      px[3] = 0xff;
+    }
+  return os::encodePNG(*os::Image::create(std::move(bitmap)));
+}
+
+bool writePlistIfMissing(const std::string& path, const os::Dictionary& value, os::Error* error) {
+  if (os::FileManager::defaultManager().fileExistsAtPath(path)) return true;
+  return os::PropertyList::writeFile(os::Value(value), path, os::PropertyListFormat::XML, error);
+}
+
+}  // namespace
+
+const std::vector<std::string>& bundleImageNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> out;
+    for (const auto& p : pictures()) out.emplace_back(p.name);
+    return out;
+  }();
+  return names;
+}
+
+std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* error) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string bundle = folder + "/Bundle";
+  const std::string device = folder + "/Device";
+  for (const auto& dir : {folder, bundle, device})
+    if (!fm.createDirectoryAtPath(dir, true, error)) return nullptr;
+
+  const os::Dictionary info{{"CFBundleIdentifier", kBundleIdentifier},
+                            {"CFBundleName", "Corvessa"},
+                            {"CFBundleDisplayName", "Corvessa"},
+                            {"CFBundleVersion", "27"},
+                            {"CFBundleShortVersionString", "2.3"}};
+  if (!writePlistIfMissing(bundle + "/Info.plist", info, error)) return nullptr;
+  if (!writePlistIfMissing(bundle + "/config.plist", os::Dictionary{{"OMBRA_CHANNEL", kChannel}}, error)) return nullptr;
+  if (!writePlistIfMissing(bundle + "/PushConfig.plist",
+                           os::Dictionary{{"APP_KEY", "8a3f0c2e91d74b65a0c1e2f3"},
+                                          {"CHANNEL", kChannel},
+                                          {"APS_FOR_PRODUCTION", false}},
+                           error))
+    return nullptr;
+  if (!writePlistIfMissing(bundle + "/SocialSDK-config.plist", os::Dictionary{{"baseURL", "http://127.0.0.1"}}, error))
+    return nullptr;
+
+  for (const auto& p : pictures()) {
+    const std::string path = bundle + "/" + p.name + ".png";
+    if (fm.fileExistsAtPath(path)) continue;
+    auto png = drawPicture(p);
+    if (!png || !fm.writeData(*png, path, {}, error)) return nullptr;
+  }
+  return std::make_shared<os::Sandbox>(folder, bundle, device);
+}
+
+}  // namespace reader

@@ -1,0 +1,27 @@
+#pragma once
+// The reader's sandbox on disk: one folder holding the application's home (Documents/, Library/),
+// its bundle ("Bundle/": Info.plist, the resources the reader reads and the named images its
+// screens show) and the simulated device's shared folder ("Device/"). Made on first run.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "os/core/Error.h"
+
+namespace os {
+class Sandbox;
+}
+
+namespace reader {
+
+inline constexpr const char* kBundleIdentifier = "com.example.newsreader";
+inline constexpr const char* kChannel = "App Store";
+
+// Creates what is missing below `folder` (existing files are kept) and answers the sandbox, or
+// null with *error set when the folder cannot be made or written.
+std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* error);
+
+// The names of the pictures the bundle carries.
+const std::vector<std::string>& bundleImageNames();
+
+}  // namespace reader

@@ -1,0 +1,99 @@
+// newsreader: runs the reader headless against a news server. It prints the visible screen as
+// text whenever it changes and takes the reader's touches as commands on standard input (see
+// `help`). Without a terminal and without commands on standard input it plays a short tour.
+//
+//   newsreader --home DIR --server URL
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "app/VXAppDelegate.h"
+#include "app/main/ReaderCommands.h"
+#include "app/main/ReaderHome.h"
+#include "news/common/VXRequestConfig.h"
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/Sandbox.h"
+#include "os/views/Application.h"
+
+namespace {
+
+// The simulated phone is on Wi-Fi, on the same network as the server: the news client asks the
+// server for its categories only on Wi-Fi, and a Linux host has no link-local network to report.
+class WiFiReachability : public os::ReachabilityProvider {
+ public:
+  std::optional<std::uint32_t> flags(const os::ReachabilityTarget&) override {
+    return os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
+  }
+};
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: newsreader --home DIR --server URL\n"
+               "  --home    the reader's sandbox folder (made on first run)\n"
+               "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
+               "Commands on standard input: type `help` for the list.\n");
+}
+
+// Ends the process without running static destructors: the network thread and the image
+// queues may still be winding down, and nothing of them needs saving.
+[[noreturn]] void finish(int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  std::_Exit(code);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string home, server;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
+      (arg == "--home" ? home : server) = argv[++i];
+    } else if (arg == "--help" || arg == "-h") {
+      usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "newsreader: unknown argument %s\n", arg.c_str());
+      usage();
+      return 2;
+    }
+  }
+  if (home.empty() || server.empty()) {
+    usage();
+    return 2;
+  }
+
+  os::RunLoop::makeCurrentThreadMain();
+  os::Error error;
+  auto sandbox = reader::prepareHome(home, &error);
+  if (!sandbox) {
+    std::fprintf(stderr, "newsreader: cannot prepare %s: %s\n", home.c_str(), error.localizedDescription().c_str());
+    return 1;
+  }
+  os::Sandbox::setCurrent(sandbox);
+  os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
+  VXRequestConfig::setServerRoot(server);
+
+  // Commands come from a terminal as they are typed; from a pipe or file they are read first,
+  // and an empty one means the tour.
+  const bool interactive = isatty(STDIN_FILENO) != 0;
+  std::vector<std::string> script;
+  if (!interactive) {
+    std::string line;
+    while (std::getline(std::cin, line)) script.push_back(line);
+  }
+
+  auto app = os::Application::create(std::make_shared<VXAppDelegate>(), reader::kBundleIdentifier);
+  app->launch();
+  reader::ReaderCommands commands(std::cout);
+
+  if (interactive) finish(commands.runInteractive());
+  if (script.empty()) finish(commands.runTour());
+  finish(commands.runScript(script));
+}

@@ -1,0 +1,224 @@
+// Start-up and life cycle: the order in which the service clients are started, the window and
+// controller tree, the push switch, activation on return to the foreground and what the delegate
+// hands to the push and sharing clients.
+#include "app/VXAppDelegate.h"
+
+#include <gtest/gtest.h>
+
+#include "foundation/ServiceCallLog.h"
+#include "news/common/VXServiceKeys.h"
+#include "news/controllers/VXCustomNavController.h"
+#include "news/controllers/VXLeftSideViewController.h"
+#include "news/tests/splash/SplashTestSupport.h"
+#include "news/views/VXSplashView.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TouchDriver.h"
+#include "os/views/AlertView.h"
+#include "os/views/Window.h"
+
+namespace {
+
+using splashtest::NewsServerOnLoopback;
+
+const os::Dictionary kHeadline{{"aps", os::Dictionary{{"alert", "新型驱逐舰完成远海训练"}}},
+                               {"id", 3001},
+                               {"category", 1},
+                               {"type", ""}};
+
+class Startup : public splashtest::LaunchFixture {
+ protected:
+  void SetUp() override {
+    LaunchFixture::SetUp();
+    env_.sandbox().writeBundlePropertyList("config.plist", os::Dictionary{{"OMBRA_CHANNEL", "App Store"}});
+    ServiceCallLog::reset();
+  }
+  void TearDown() override {
+    if (delegate_ && delegate_->splash() && !delegate_->splash()->ended()) {
+      os::TouchDriver::advance(VXSplashView::kAnimationDuration + 1);
+      waitFor([&] { return delegate_->splash()->ended(); });
+    }
+    // Jumps the home screen scheduled come due before anything is taken down.
+    os::TouchDriver::advance(2);
+    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    if (delegate_ && delegate_->window()) delegate_->window()->setHidden(true);
+    app_.reset();
+    delegate_.reset();
+    LaunchFixture::TearDown();
+  }
+  void launch(const os::Dictionary& options = {}) {
+    delegate_ = std::make_shared<VXAppDelegate>();
+    app_ = os::Application::create(delegate_, "com.example.newsreader");
+    app_->makeShared();
+    app_->setApplicationIconBadgeNumber(4);
+    ASSERT_TRUE(app_->launch(options));
+  }
+  // Until the splash has ended (its categories, then its animation).
+  void finishSplash() {
+    ASSERT_TRUE(waitFor([&] { return delegate_->splash()->count() == 1; }));
+    os::TouchDriver::advance(VXSplashView::kAnimationDuration);
+    ASSERT_TRUE(delegate_->splash()->ended());
+  }
+
+  std::shared_ptr<VXAppDelegate> delegate_;
+  std::shared_ptr<os::Application> app_;
+};
+
+TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) {
+  NewsServerOnLoopback server;
+  os::Dictionary options{{os::kApplicationLaunchOptionsRemoteNotificationKey, kHeadline}};
+  launch(options);
+
+  EXPECT_EQ(ServiceCallLog::names(),
+            (std::vector<std::string>{"ROVodozov.registerForRemoteNotificationTypes", "ROVodozov.setupWithOption",
+                                      "OBAnalytics.startWithAppkey", "OBSocialData.setAppKey", "Brekka.startWithAPIKey",
+                                      "OBSocialSnsService.applicationDidBecomeActive"}));
+  auto registration = ServiceCallLog::last("ROVodozov", "registerForRemoteNotificationTypes");
+  EXPECT_EQ(registration->arguments["types"].intValue(), 7);
+  EXPECT_TRUE(registration->arguments["categories"].isNull());
+  EXPECT_EQ(ServiceCallLog::last("ROVodozov", "setupWithOption")->arguments["launchOptions"], os::Value(options));
+  auto analytics = ServiceCallLog::last("OBAnalytics", "startWithAppkey");
+  EXPECT_EQ(analytics->arguments["appKey"], os::Value(OMBRA_KEY));
+  EXPECT_EQ(analytics->arguments["reportPolicy"].intValue(), 1);
+  EXPECT_EQ(analytics->arguments["channelId"], os::Value("App Store"));
+  EXPECT_EQ(ServiceCallLog::last("OBSocialData", "setAppKey")->arguments["appKey"], os::Value(OMBRA_KEY));
+  EXPECT_EQ(ServiceCallLog::last("Brekka", "startWithAPIKey")->arguments["apiKey"], os::Value(kBrekkaAPIKey));
+
+  EXPECT_EQ(app_->applicationIconBadgeNumber(), 0);
+  EXPECT_EQ(app_->statusBarStyle(), os::StatusBarStyle::BlackTranslucent);
+
+  ASSERT_TRUE(delegate_->mainViewController());
+
+  auto window = delegate_->window();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(window->isKeyWindow());
+  auto side = NQSideViewController::share();
+  EXPECT_EQ(window->rootViewController(), side);
+  auto nav = std::dynamic_pointer_cast<VXCustomNavController>(side->rootViewController());
+  ASSERT_TRUE(nav);
+  ASSERT_TRUE(nav->topViewController());
+  EXPECT_EQ(nav->topViewController()->className(), "VXViewController");
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXLeftSideViewController>(side->leftViewController()));
+  EXPECT_EQ(window->subviews().back(), delegate_->splash());
+  EXPECT_EQ(delegate_->splash()->frame(), window->bounds());
+
+  finishSplash();
+  EXPECT_EQ(delegate_->splash()->superview(), nullptr);
+  EXPECT_TRUE(VXGlobalDefine::share()->splashEnd());
+  EXPECT_EQ(server.activations(), (std::vector<long long>{1}));
+  // The launch notification came before the home screen existed: it opens nothing, then or later.
+  os::TouchDriver::advance(2);
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
+  EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+}
+
+TEST_F(Startup, TheTrackingPingCarriesTheAppKeyAndTheDeviceIdentifiers) {
+  NewsServerOnLoopback server;
+  os::testing::HttpTestServer tracker;
+  const std::string path = std::string("/ping/") + OMBRA_KEY + "/";
+  tracker.route("GET", path, os::testing::CannedResponse::text("ok"));
+  VXAppDelegate::setTrackingHost(tracker.url(""));
+  launch();
+  ASSERT_TRUE(waitFor([&] { return tracker.requestCount() > 0; }));
+  auto ping = tracker.requests().front();
+  EXPECT_EQ(ping.path, path);
+  auto value = [&](const char* key) {
+    auto it = ping.queryParameters.find(key);
+    return it == ping.queryParameters.end() ? std::string("(absent)") : it->second;
+  };
+  EXPECT_EQ(value("mac"), newstest::phoneProfile().macAddress);
+  EXPECT_EQ(value("idfa"), newstest::phoneProfile().advertisingIdentifier);
+  EXPECT_NE(value("devicename"), "(absent)");
+  EXPECT_NE(value("idfv"), "(absent)");
+  finishSplash();
+  VXAppDelegate::setTrackingHost("");
+}
+
+TEST_F(Startup, PushMessagesTurnedOffLeaveThePushClientUnregisteredAndUnstarted) {
+  NewsServerOnLoopback server;
+  defaults()->setObject(os::Value("1"), kPushMessageKey);
+  launch();
+  EXPECT_TRUE(ServiceCallLog::calls("ROVodozov").empty());
+  EXPECT_EQ(ServiceCallLog::names().front(), "OBAnalytics.startWithAppkey");
+  finishSplash();
+}
+
+TEST_F(Startup, ReturnToTheForegroundActivatesWithCp3AndClearsTheBadge) {
+  newsd::ServiceOptions options;
+  options.nctime = 90;
+  NewsServerOnLoopback server(options);
+  launch();
+  finishSplash();
+  app_->enterBackground();
+  app_->setApplicationIconBadgeNumber(3);
+  app_->enterForeground();
+  EXPECT_EQ(app_->applicationIconBadgeNumber(), 0);
+  ASSERT_TRUE(waitFor([&] { return server.activations().size() == 2; }));
+  EXPECT_EQ(server.activations(), (std::vector<long long>{1, 3}));
+  VXGlobalDefine::share()->setNctime(5);
+  ASSERT_TRUE(waitFor([&] { return VXGlobalDefine::share()->nctime() == 90; }));
+}
+
+TEST_F(Startup, TokenNotificationsAndURLsGoToTheirServices) {
+  NewsServerOnLoopback server;
+  launch();
+  finishSplash();
+  ServiceCallLog::reset();
+
+  app_->registerForRemoteNotificationTypes(7);
+  ASSERT_TRUE(waitFor([] { return ServiceCallLog::last("ROVodozov", "registerDeviceToken").has_value(); }));
+
+  bool handled = true;
+  app_->deliverRemoteNotification(kHeadline, [&](os::BackgroundFetchResult r) {
+    handled = r == os::BackgroundFetchResult::NoData;
+  });
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(handled);
+  auto push = ServiceCallLog::last("ROVodozov", "handleRemoteNotification");
+  ASSERT_TRUE(push);
+  EXPECT_EQ(push->arguments["userInfo"], os::Value(kHeadline));
+
+  auto url = os::URL::parse("wx4e1a7c0b9d2f3a58://platformId=wechat");
+  ASSERT_TRUE(url);
+  EXPECT_FALSE(app_->deliverOpenURL(*url, "com.example.messenger", os::Value()));
+  EXPECT_EQ(ServiceCallLog::last("OBSocialSnsService", "handleOpenURL")->arguments["url"],
+            os::Value(url->absoluteString()));
+}
+
+TEST_F(Startup, AHeadlineWhileActiveIsOfferedOnceAndOnlyAWellFormedOne) {
+  NewsServerOnLoopback server;
+  launch();
+  finishSplash();
+  // The home screen offers a headline received while active after this long.
+  constexpr double kAlertDelay = 1.0;
+
+  // Members of the wrong type count as absent: no alert, but the push client hears it.
+  for (const os::Dictionary& bad :
+       {os::Dictionary{{"aps", "新型驱逐舰"}, {"id", 3001}, {"category", 1}},
+        os::Dictionary{{"aps", os::Dictionary{{"alert", os::Array{}}}}, {"id", 3001}, {"category", 1}},
+        os::Dictionary{{"aps", os::Dictionary{{"alert", "新型驱逐舰"}}}, {"id", os::Array{}}, {"category", 1}},
+        os::Dictionary{{"aps", os::Dictionary{{"alert", "新型驱逐舰"}}}, {"id", 3001}, {"category", os::Dictionary{}}},
+        os::Dictionary{{"aps", os::Dictionary{{"alert", ""}}}, {"id", 3001}, {"category", 1}}}) {
+    ServiceCallLog::reset();
+    delegate_->didReceiveRemoteNotification(*app_, bad);
+    EXPECT_EQ(ServiceCallLog::calls("ROVodozov", "handleRemoteNotification").size(), 1u);
+  }
+  os::TouchDriver::advance(kAlertDelay + 0.5);
+  EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+
+  delegate_->didReceiveRemoteNotification(*app_, kHeadline);
+  os::TouchDriver::advance(kAlertDelay + 0.1);
+  auto alerts = os::AlertView::visibleAlertViews();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0]->title(), "要闻推送");
+  EXPECT_EQ(alerts[0]->message(), "新型驱逐舰完成远海训练");
+
+  // A second headline while the first is still pending is ignored.
+  os::Dictionary second = kHeadline;
+  second.set("id", 3002);
+  second.set("aps", os::Dictionary{{"alert", "第二条"}});
+  delegate_->didReceiveRemoteNotification(*app_, second);
+  os::TouchDriver::advance(kAlertDelay + 0.1);
+  EXPECT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The whole road: the sample server on a free loopback port, the reader against it with nothing on
+# standard input (so it plays its tour), then a look at what it printed.
+#   end_to_end.sh NEWSD NEWSREADER
+set -uo pipefail
+newsd=$1
+reader=$2
+work=$(mktemp -d)
+server=
+cleanup() {
+  if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*"
+  echo "--- reader output (last 80 lines)"; tail -n 80 "$work/out.txt" 2>/dev/null
+  echo "--- reader errors"; tail -n 40 "$work/err.txt" 2>/dev/null
+  exit 1
+}
+
+"$newsd" --port 0 --port-file "$work/port" 2>"$work/newsd.txt" &
+server=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "newsd did not report its port"
+
+"$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+status=$?
+[ "$status" -eq 0 ] || fail "newsreader exited with $status"
+
+out="$work/out.txt"
+grep -q '^=== screen ===' "$out" || fail "no screen was printed"
+grep -q 'VXSplashView' "$out" || fail "the splash was never on screen"
+grep -q '^tabs: 要闻 | 中国军情 | 国际军情' "$out" || fail "the category tabs are missing"
+grep -q 'title="要闻"' "$out" || fail "the tab strip is not in the screen dump"
+titles='我国新型驱逐舰|空军某航空兵旅|海军舰艇编队|陆军某合成旅|火箭军某部|新一代隐身战机|国产大型运输机|某型主战坦克|海军陆战队|战区联合指挥部|无人机部队|边防某团|预警机编队|两栖攻击舰|远程轰炸机|多国海军|维和步兵营|舰载直升机分队|防空导弹营|电子对抗部队'
+grep -Eq "text=\"($titles)" "$out" || fail "no article title in the list"
+grep -q '^row 1 ' "$out" || fail "the article's rows were not printed"
+grep -Eq '^row [0-9]+ text: .+' "$out" || fail "the article has no text row"
+echo "end to end: tabs, list, refresh, next page and an article shown"

@@ -1,0 +1,93 @@
+#include "news/controllers/VXFavoriteViewController.h"
+
+#include "news/common/VXGlobalHelperArticles.h"
+#include "news/models/requests/VXGetFavoriteRequest.h"
+#include "news/views/VXNewsOneIconStyleCell.h"
+#include "news/views/VXNewsThreeIconStyleCell.h"
+#include "news/views/VXNewsTitleStyleCell.h"
+#include "os/views/Screen.h"
+
+namespace {
+
+constexpr long long kNewsFailure = 2;
+constexpr long long kMorePages = 2;
+
+}  // namespace
+
+VXFavoriteViewController::VXFavoriteViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}
+
+std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(const os::Rect& frame) {
+  auto controller = create();
+  controller->frame_ = frame;
+  return controller;
+}
+
+void VXFavoriteViewController::viewDidLoad() {
+  VXLeftBaseTableViewController::viewDidLoad();
+  if (frame_) {
+    view()->setFrame(*frame_);
+    tableView()->setFrame(os::Rect{0, 0, frame_->size.width, frame_->size.height});
+  }
+  loadNewer();
+}
+
+std::unique_ptr<NQBaseRequest> VXFavoriteViewController::request() {
+  return std::make_unique<VXGetFavoriteRequest>(currentPage());
+}
+
+std::vector<NQBaseTableViewController::Row> VXFavoriteViewController::parseResponse(
+    const std::optional<os::Dictionary>& data) {
+  std::vector<Row> rows;
+  if (!data) return rows;
+  const os::Value* result = data->find("result");
+  if (!result || !result->isNumber() || result->intValue() == kNewsFailure) return rows;
+  const os::Value* lastpage = data->find("lastpage");
+  setCanLoadMore(lastpage && lastpage->isNumber() && lastpage->intValue() == kMorePages);
+  if (const os::Value* list = data->find("newslist"); list && list->array())
+    for (const os::Value& v : *list->array())
+      if (const os::Dictionary* d = v.dictionary()) rows.emplace_back(std::make_shared<VXNewsDO>(*d));
+  return rows;
+}
+
+std::shared_ptr<VXNewsDO> VXFavoriteViewController::itemAt(long row) const {
+  if (row < 0 || row >= static_cast<long>(listData().size())) return nullptr;
+  const auto* item = std::any_cast<std::shared_ptr<VXNewsDO>>(&listData()[static_cast<std::size_t>(row)]);
+  return item ? *item : nullptr;
+}
+
+std::optional<double> VXFavoriteViewController::heightForRowAtIndexPath(os::TableView& table,
+                                                                        const os::IndexPath& indexPath) {
+  auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
+  if (!item) return NQBaseTableViewController::heightForRowAtIndexPath(table, indexPath);
+  return item->calHeightByStyle(os::Screen::main().bounds().size.width);
+}
+
+std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPath(os::TableView& table,
+                                                                                  const os::IndexPath& indexPath) {
+  auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
+  if (!item) return NQBaseTableViewController::cellForRowAtIndexPath(table, indexPath);
+  std::shared_ptr<VXNewsTitleStyleCell> cell;
+  switch (item->style()) {
+    case VXNewsDO::kOneIconStyle:
+      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kOneIconStyleCellIdentifier));
+      if (!cell) cell = std::make_shared<VXNewsOneIconStyleCell>();
+      break;
+    case VXNewsDO::kThreeIconStyle:
+      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(
+          table.dequeueReusableCellWithIdentifier(kThreeIconStyleCellIdentifier));
+      if (!cell) cell = std::make_shared<VXNewsThreeIconStyleCell>();
+      break;
+    default:
+      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kTitleStyleCellIdentifier));
+      if (!cell) cell = std::make_shared<VXNewsTitleStyleCell>();
+      break;
+  }
+  cell->setContent(item);
+  return cell;
+}
+
+void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {
+  NQBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
+  if (isLoadMoreRow(indexPath)) return;
+  if (auto item = itemAt(indexPath.row)) VXGlobalHelperArticles::pushViewControllerByDO(item, *this);
+}

@@ -1,0 +1,41 @@
+// An article's ad row, tapped with no ad handler named at start-up, goes through the shared ad
+// helper all the way to the store.
+#include <gtest/gtest.h>
+
+#include "news/tests/article_screen/ArticleScreenSupport.h"
+#include "os/views/Application.h"
+#include "tools/newsd/server/SampleContent.h"
+
+namespace {
+
+class ArticleAdTapTest : public newstest::ArticleScreenTest {};
+
+TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndOpensTheStore) {
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  const newsd::Ad* storeAd = nullptr;
+  for (const auto& ad : server_->service().content().ads())
+    if (ad.type == 1 && !storeAd) storeAd = &ad;
+  ASSERT_NE(storeAd, nullptr);
+  VXAdDO ad(os::Dictionary{{"adid", storeAd->adid}, {"type", 1}, {"content", newsd::adTargetURL(base_, *storeAd)},
+                           {"name", storeAd->name}});
+  VXNewsDetailViewController::Services services;
+  services.randAd = [&] { return ad; };
+  VXNewsDetailViewController::setServices(services);
+
+  auto screen = open(plainArticle());
+  ASSERT_TRUE(waitComplete(*screen));
+  long adRow = -1;
+  for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i)
+    if (screen->rows()[i]->type() == kNewsDetailAd) adRow = i;
+  ASSERT_GE(adRow, 0);
+  screen->didSelectRowAtIndexPath(*screen->tableView(), {0, adRow});
+
+  ASSERT_TRUE(newstest::runUntil([&] { return !app->openedURLs().empty(); }));
+  EXPECT_EQ(server_->service().received().adClicks, std::vector<long long>{storeAd->adid});
+  EXPECT_EQ(server_->service().received().adCallbacks.size(), 1u);
+  EXPECT_EQ(app->openedURLs()[0].scheme(), "itms-apps");
+  os::RunLoop::main()->runUntilIdle();
+}
+
+}  // namespace

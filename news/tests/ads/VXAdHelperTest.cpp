@@ -1,0 +1,108 @@
+// An ad tap end to end against the local promotion server: the click report, the advertiser's
+// callback with the server's user agent, then the store page or the ad's web page.
+#include "news/common/VXAdHelper.h"
+
+#include <gtest/gtest.h>
+
+#include "news/controllers/VXAdWebViewController.h"
+#include "news/tests/ads/AdTestSupport.h"
+#include "os/views/Device.h"
+
+namespace adtest {
+namespace {
+
+constexpr const char* kServerAgent = "NewsdSample/1.0 (ad callback)";
+
+class VXAdHelperTest : public AdFixture {
+ protected:
+  std::vector<std::pair<long long, std::string>> callbacks() const { return server_->service().received().adCallbacks; }
+  std::vector<long long> clicks() const { return server_->service().received().adClicks; }
+};
+
+TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThenTheStoreOpens) {
+  const auto& ad = sampleAd(1);
+  server_->setFault(2002, newsd::Fault{newsd::FailureMode::None, 5});
+  VXAdHelper::share().request(ad.adid, 1, target(ad), *screen_);
+  // While the report is out: the spinner, without text, on the tapped screen.
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  ASSERT_TRUE(newstest::runUntil([&] { return hudText(*screen_->view()) == ""; }));
+  EXPECT_EQ(KHProgressHUD::HUDForView(*screen_->view())->mode(), 0);
+  os::Clock::advance(5);
+  ASSERT_TRUE(newstest::runUntil([&] { return !opened().empty(); }));
+  os::RunLoop::main()->runUntilIdle();
+
+  EXPECT_EQ(clicks(), std::vector<long long>{ad.adid});
+  EXPECT_EQ(callbacks(), (std::vector<std::pair<long long, std::string>>{{ad.adid, kServerAgent}}));
+  std::string store = "itms-apps://" + base_.substr(7) + "/app/id" + std::to_string(ad.storeId) + "?mt=8";
+  EXPECT_EQ(opened(), std::vector<std::string>{store});
+  EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
+}
+
+TEST_F(VXAdHelperTest, AWebAdPushesItsPageWhichFiresTheCallbackOnceAndLoadsFullSize) {
+  const auto& ad = sampleAd(2);
+  VXAdHelper::share().request(ad.adid, 2, target(ad), *screen_);
+  ASSERT_TRUE(newstest::runUntil([&] { return nav_->viewControllers().size() == 2; }));
+  auto page = std::dynamic_pointer_cast<VXAdWebViewController>(nav_->topViewController());
+  ASSERT_NE(page, nullptr);
+  os::TouchDriver::settle();
+  ASSERT_TRUE(newstest::runUntil([&] { return page->webView() && page->webView()->title() == ad.name; }));
+  EXPECT_EQ(page->webView()->frame(), page->view()->bounds());
+  ASSERT_TRUE(newstest::runUntil([&] { return !callbacks().empty(); }));
+  EXPECT_EQ(callbacks(), (std::vector<std::pair<long long, std::string>>{{ad.adid, kServerAgent}}));
+  EXPECT_EQ(clicks(), std::vector<long long>{ad.adid});
+  EXPECT_TRUE(opened().empty());
+}
+
+TEST_F(VXAdHelperTest, RefusedReportsOtherKindsAndUnsafeAddressesGoNoFurther) {
+  // An ad the server does not know ("result" 1), then a report that fails outright.
+  VXAdHelper::share().request(987654, 2, base_ + "/ad/987654.html", *screen_);
+  ASSERT_TRUE(waitHud(*screen_->view(), "网络异常"));
+  server_->setFault(2002, newsd::Fault{newsd::FailureMode::HttpError, 0});
+  os::TouchDriver::advance(2);
+  const auto& ad = sampleAd(1);
+  VXAdHelper::share().request(ad.adid, 1, target(ad), *screen_);
+  ASSERT_TRUE(waitHud(*screen_->view(), "网络异常"));
+  int reports = asked(2002);
+
+  VXAdHelper::share().request(ad.adid, 3, target(ad), *screen_);
+  VXAdHelper::share().request(ad.adid, 1, "file:///etc/passwd", *screen_);
+  VXAdHelper::share().request(ad.adid, 2, "javascript:alert(1)", *screen_);
+  os::TouchDriver::advance(2);
+  EXPECT_EQ(asked(2002), reports);
+  EXPECT_TRUE(callbacks().empty());
+  EXPECT_TRUE(opened().empty());
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+
+  auto page = VXAdWebViewController::initWithUrl("file:///etc/passwd", "", "");
+  nav_->pushViewController(page, false);
+  os::TouchDriver::settle();
+  EXPECT_FALSE(page->webView()->request());
+}
+
+TEST_F(VXAdHelperTest, TheStoreOpensPastAMissingUnsafeOrFailedCallbackAndOnlyForStoreAddresses) {
+  const auto& ad = sampleAd(1);
+  VXAdHelper::share().requestCallback("", kServerAgent, target(ad));
+  VXAdHelper::share().requestCallback("file:///etc/passwd", kServerAgent, target(ad));
+  EXPECT_EQ(opened().size(), 2u);
+  VXAdHelper::share().requestCallback(base_ + "/adcb/999999", kServerAgent, target(ad));  // answered 404
+  ASSERT_TRUE(newstest::runUntil([&] { return opened().size() == 3; }));
+
+  EXPECT_EQ(VXAdHelper::appstoreAddress("https://s.example/cn/app/id123456789?mt=8"),
+            "itms-apps://s.example/cn/app/id123456789?mt=8");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/cn/app/id123456789?mt=8"), "123456789");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/id42"), "42");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/name"), std::nullopt);
+
+  // Newer systems need an item id; older ones take any store address. Nothing else ever opens.
+  VXAdHelper::share().openAppstore("https://s.example/app/name");
+  for (const char* other : {"tel:110", "weixin://id7", "file:///id1"}) VXAdHelper::share().openAppstore(other);
+  EXPECT_EQ(opened().size(), 3u);
+  os::DeviceProfile older = newstest::phoneProfile();
+  older.systemVersion = "5.1";
+  os::DeviceProfileScope scope(older);
+  VXAdHelper::share().openAppstore("https://s.example/app/name");
+  EXPECT_EQ(opened().back(), "itms-apps://s.example/app/name");
+}
+
+}  // namespace
+}  // namespace adtest

@@ -1,0 +1,231 @@
+// The offline download against the local news server: lists refreshed, every article kept as an
+// offline file with its pictures cached, progress announced in order and ended once, failed
+// articles skipped, and a cancel that ends the run at once without leaking into the next one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "news/common/VXDetailXMLParseHelper.h"
+#include "news/common/VXOfflineArticleStore.h"
+#include "news/controllers/VXNewsDetailViewController.h"
+#include "news/tests/lists/ListTestSupport.h"
+#include "news/tests/offline/OfflineTestSupport.h"
+#include "os/testing/TouchDriver.h"
+#include "os/views/Window.h"
+
+namespace offlinetest {
+namespace {
+
+using Fault = newsd::Fault;
+using newsd::FailureMode;
+
+// Values before the single closing -1 rise strictly; the -1 comes once, last.
+void expectOrderedProgress(const std::vector<int>& heard) {
+  ASSERT_FALSE(heard.empty());
+  EXPECT_EQ(heard.back(), -1);
+  EXPECT_EQ(std::count(heard.begin(), heard.end(), -1), 1);
+  for (std::size_t i = 1; i + 1 < heard.size(); ++i) EXPECT_LT(heard[i - 1], heard[i]) << "at " << i;
+  for (std::size_t i = 0; i + 1 < heard.size(); ++i) EXPECT_LE(heard[i], 100);
+}
+
+std::vector<std::string> pictureRows(const os::Dictionary& answer) {
+  os::Array rows;
+  VXDetailXMLParseHelper::share()->parseXML(answer["body"].stringOr(), rows);
+  std::vector<std::string> urls;
+  for (const auto& row : rows)
+    if (row["type"].intValue() == 2) urls.push_back(row["content"].stringOr());
+  return urls;
+}
+
+TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
+  const long long a = plainCategory(0), b = plainCategory(1);
+  ASSERT_TRUE(start({a, b}));
+  ASSERT_TRUE(waitEnd());
+
+  // Both lists were stale (never refreshed), so each was asked for once.
+  EXPECT_EQ(asked(1010), 2);
+  EXPECT_EQ(heard(), (std::vector<int>{50, 100, -1}));
+  EXPECT_TRUE(helper_->selectedIDList().empty());
+
+  std::vector<long long> stored;
+  std::string picture;
+  for (long long category : {a, b}) {
+    auto items = db_->getNewsIDWithDB(category);
+    ASSERT_FALSE(items.empty());
+    for (const auto& item : items) {
+      const long long id = item["id"].intValue();
+      stored.push_back(id);
+      auto file = VXOfflineArticleStore::read(os::Value(category), os::Value(id));
+      ASSERT_TRUE(file) << category << "_" << id;
+      ASSERT_TRUE(article(id));
+      EXPECT_EQ((*file)["title"].stringOr(), article(id)->title);
+      if (picture.empty() && !pictureRows(*file).empty()) picture = pictureRows(*file).front();
+      if (item.contains("icon1"))
+        EXPECT_TRUE(images_->cachedImageExistsForURL(*os::URL::parse(item["icon1"].stringOr())));
+    }
+  }
+  // One detail request per stored article, never repeated.
+  auto asked = detailsAsked();
+  std::sort(asked.begin(), asked.end());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(asked, stored);
+  ASSERT_FALSE(picture.empty());
+  EXPECT_TRUE(images_->cachedImageExistsForURL(*os::URL::parse(picture)));
+
+  // With the server refusing every detail, the article screen still opens from its file.
+  server_->setFault(1020, Fault{FailureMode::HttpError, 0});
+  auto window = std::make_shared<os::Window>();
+  window->makeKeyAndVisible();
+  auto screen = VXNewsDetailViewController::initWitInfo(os::Dictionary{{"id", os::Value(stored.front())},
+                                                                       {"category", os::Value(a)}});
+  window->setRootViewController(screen);
+  window->layoutIfNeeded();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_NE(screen->tableViewState(), VXNewsDetailViewController::kStateError);
+  EXPECT_GT(screen->listData().size(), 1u);
+  EXPECT_EQ(detailsAsked().size(), stored.size());
+  newstest::runUntil([&] { return !images_->isRunning(); }, 20);
+  window->setHidden(true);
+  window->setRootViewController(nullptr);
+}
+
+TEST_F(OfflineFixture, ProgressCreepsOnTheClockAndStopsShortOfEachShare) {
+  const long long a = plainCategory(0), b = plainCategory(1);
+  storeFresh(a, 1);
+  storeFresh(b, 1);
+  // The first article is held on the server until the clock has moved 100 s.
+  server_->setFault(1020, Fault{FailureMode::None, 100});
+  ASSERT_TRUE(start({a, b}));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  server_->clearFaults();
+
+  os::TouchDriver::advance(30);
+  std::vector<int> creeping;
+  for (int i = 0; i <= 49; ++i) creeping.push_back(i);
+  EXPECT_EQ(heard(), creeping);
+
+  os::TouchDriver::advance(71);
+  ASSERT_TRUE(waitEnd());
+  auto all = heard();
+  expectOrderedProgress(all);
+  ASSERT_GE(all.size(), 3u);
+  EXPECT_EQ(all[50], 50);
+  EXPECT_EQ(all[all.size() - 2], 100);
+  EXPECT_EQ(helper_->percent(), -1);
+}
+
+TEST_F(OfflineFixture, AFailedArticleIsSkippedAndTheRunGoesOn) {
+  const long long a = plainCategory(0), b = plainCategory(1);
+  auto inA = storeFresh(a, 3);
+  auto inB = storeFresh(b, 2);
+  // Only the first detail request meets the failure: it is held until the fault is cleared.
+  server_->setFault(1020, Fault{FailureMode::ErrorCode, 1});
+  ASSERT_TRUE(start({a, b}));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  server_->clearFaults();
+  os::TouchDriver::advance(2);
+  ASSERT_TRUE(waitEnd());
+
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[0])));
+  EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[1])));
+  EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[2])));
+  for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
+  EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[1], inA[2], inB[0], inB[1]}));
+  EXPECT_EQ(asked(1010), 0);  // both lists were fresh
+  auto all = heard();
+  expectOrderedProgress(all);
+  EXPECT_EQ(all[all.size() - 2], 100);
+}
+
+TEST_F(OfflineFixture, ExistingFilesAreReplacedOnlyByRealArticles) {
+  const long long a = plainCategory(0);
+  auto ids = storeFresh(a, 1);
+  const long long unknown = 990001;  // the server answers "result" 2 for it
+  os::Array more;
+  more.push_back(os::Value(os::Dictionary{{"id", os::Value(unknown)}, {"title", os::Value("gone")}}));
+  storeFresh(a, more);
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo(os::Dictionary{{"result", 1}, {"title", "kept"}}, os::Value(a),
+                                                  os::Value(unknown)));
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo(os::Dictionary{{"result", 1}, {"title", "old"}}, os::Value(a),
+                                                  os::Value(ids[0])));
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+
+  EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(unknown)))["title"].stringOr(), "kept");
+  EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(ids[0])))["title"].stringOr(), article(ids[0])->title);
+  EXPECT_EQ(detailsAsked().size(), 2u);
+}
+
+TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
+  const long long a = plainCategory(0);
+  auto ids = storeFresh(a, 2);
+  db_->updateCategory(a, 0);  // stale again
+  listtest::NewsServer canned;  // takes over the server address
+  canned.queue(listtest::envelope(os::Dictionary{{"result", 1}}));
+  canned.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(canned.count(), 3u);  // the list, then both stored articles
+  auto items = db_->getNewsIDWithDB(a);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]["id"].intValue() + items[1]["id"].intValue(), ids[0] + ids[1]);
+}
+
+TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
+  const long long a = plainCategory(0), b = plainCategory(1);
+  auto inA = storeFresh(a, 3);
+  auto inB = storeFresh(b, 2);
+  server_->setFault(1020, Fault{FailureMode::None, 5});
+  ASSERT_TRUE(start({a, b}));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  server_->clearFaults();
+
+  helper_->killThread();
+  EXPECT_EQ(heard(), std::vector<int>{-1});
+  EXPECT_FALSE(helper_->isRunning());
+  EXPECT_EQ(helper_->pendingCategories(), 1);  // the held article is still on its way
+
+  // A new run at once: its category waits for the cancelled one's article.
+  ASSERT_TRUE(start({b}));
+  os::TouchDriver::advance(6);
+  ASSERT_TRUE(waitEnd());
+
+  // The cancelled category stopped after the article it had asked for; its other articles and
+  // its second category were never asked.
+  EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[0], inB[0], inB[1]}));
+  EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[0])));
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[1])));
+
+  auto all = heard();
+  ASSERT_GE(all.size(), 3u);
+  EXPECT_EQ(all.front(), -1);
+  std::vector<int> second(all.begin() + 1, all.end());
+  expectOrderedProgress(second);
+  EXPECT_EQ(second[second.size() - 2], 100);
+  // The second run ended only after its own category's articles.
+  EXPECT_EQ(detailsAtHeard().back(), 3);
+  for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
+}
+
+TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
+  EXPECT_FALSE(start({}));
+  EXPECT_FALSE(helper_->isRunning());
+
+  const long long a = plainCategory(0);
+  storeFresh(a, os::Array{});  // fresh and empty: nothing to fetch
+  ASSERT_TRUE(start({a}));
+  EXPECT_FALSE(helper_->startOffline());
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(heard(), (std::vector<int>{100, -1}));
+  EXPECT_EQ(asked(1010) + asked(1020), 0);
+
+  // The next run starts its first category at once, with a gate of its own.
+  storeFresh(a, 1);
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(asked(1020), 1);
+  EXPECT_EQ(heard(), (std::vector<int>{100, -1, 100, -1}));
+}
+
+}  // namespace
+}  // namespace offlinetest
