@@ -97,7 +97,7 @@ std::string ReaderCommands::articleRows() {
   if (!article) return "";
   std::string out;
   int n = 0;
-  for (const auto& row : article->listData()) {
+  for (const auto& row : article->rows()) {
     if (!row) continue;
     const char* kind = "row";
     switch (row->type()) {

@@ -11,9 +11,11 @@
 #include "app/VXViewController.h"
 #include "foundation/net/Reachability.h"
 #include "news/common/VXCrashHandler.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXNewsCategoryManager.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXCustomNavController.h"
+#include "news/controllers/VXNewsDetailViewController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/requests/RequestTestSupport.h"
 #include "os/net/NetworkReachability.h"
@@ -239,8 +241,12 @@ TEST_F(VXViewControllerTest, ComingBackToTheHomeScreenLeavesNoRowSelected) {
 
   ASSERT_TRUE(os::TouchDriver::tapRow(*list->tableView(), os::IndexPath::forRow(0, 0)));
   ASSERT_TRUE(list->selectedIndexPath());
-  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false);
-  os::TouchDriver::advance(1);
+  // The tap opened the article and counted it as read.
+  auto article = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav_->topViewController());
+  ASSERT_TRUE(article);
+  EXPECT_TRUE(VXGlobalDefine::share()->isNewsHistory(77));
+  ASSERT_TRUE(pump([&] { return article->tableViewState() != NQTableViewStateLoading; }));
+  EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
   nav_->popViewController(false);
   os::TouchDriver::advance(1);
   EXPECT_FALSE(list->selectedIndexPath());

@@ -13,11 +13,10 @@
 #include <vector>
 
 #include "news/controllers/NQBaseViewController.h"
+#include "news/models/requests/NQBaseRequest.h"
 #include "os/core/Value.h"
 #include "os/views/TableView.h"
 #include "ui/widgets/PRRefreshTableHeaderView.h"
-
-class NQBaseRequest;
 
 enum NQTableViewState : int {
   NQTableViewStateIdle = 0,
@@ -82,15 +81,21 @@ class NQBaseTableViewController : public NQBaseViewController,
   virtual std::shared_ptr<os::View> getErrorView() { return nullptr; }
 
   // --- loading ---
+  // Back to the loading state with no rows, then loadFirstPage() on the next turn of the run loop.
   void loadNewer();
-  void loadFirstPage();
+  // Runs request() for the first page; a screen with its own answer handling replaces it.
+  virtual void loadFirstPage();
   void loadNextPage();
   void loadFromPullToRefresh();
   // From the end of a drag or of a deceleration: the next page when the end is in view.
   void loadMore();
   void finishRefresh();
-  void changeTableViewState(int state);
-  std::shared_ptr<os::View> getLoadingView();
+  // Records a changed state and shows it on the next turn of the main queue: the error view and the
+  // "网络异常" HUD, the loading view, or neither. Screens that show their states otherwise replace
+  // it (and record the state with setTableViewState()).
+  virtual void changeTableViewState(int state);
+  // Made once, the table's frame, a spinner at its centre.
+  virtual std::shared_ptr<os::View> getLoadingView();
   static void setExtraCellLineHidden(os::TableView& table);
   void createRefreshControl();
 
@@ -112,6 +117,11 @@ class NQBaseTableViewController : public NQBaseViewController,
 
  protected:
   const std::optional<os::IndexPath>& selectedIndexPath() const { return selectedIndexPath_; }
+  // Records the state without showing it.
+  void setTableViewState(int state) { tableViewState_ = state; }
+  void setLoadingView(std::shared_ptr<os::View> view) { loadingView_ = std::move(view); }
+  // "加载数据失败 class is：" and the class name, on the console.
+  void logLoadFailure() const;
 
  private:
   enum class PageKind { First, Next, Refresh };
@@ -119,7 +129,6 @@ class NQBaseTableViewController : public NQBaseViewController,
   void run(std::unique_ptr<NQBaseRequest> request, PageKind kind);
   void answered(PageKind kind, const std::optional<os::Dictionary>& data);
   void failed(PageKind kind);
-  void logLoadFailure() const;
   std::weak_ptr<NQBaseTableViewController> weakSelf();
 
   std::shared_ptr<os::TableView> tableView_;

@@ -5,10 +5,10 @@
 #include "news/views/VXAdCell.h"
 #include "os/views/Device.h"
 
-VXAdViewController::VXAdViewController() : VXLeftBaseTableViewControllerOf(os::TableViewStyle::Plain) {}
+VXAdViewController::VXAdViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}
 
 void VXAdViewController::viewDidLoad() {
-  VXLeftBaseTableViewControllerOf::viewDidLoad();
+  VXLeftBaseTableViewController::viewDidLoad();
   const os::Size size = view()->bounds().size;
   const double bars = os::Device::current().systemVersionNumber() >= 7.0 ? 64 : 44;
   tableView()->setFrame(os::Rect{0, 0, size.width, size.height - bars});

@@ -11,7 +11,7 @@
 #include "news/models/requests/NQBaseRequest.h"
 #include "news/models/dataobject/VXAdDO.h"
 
-class VXAdViewController : public VXLeftBaseTableViewControllerOf<NQBaseTableViewController> {
+class VXAdViewController : public VXLeftBaseTableViewController {
  public:
   static constexpr double kRowHeight = 70;
 

@@ -14,7 +14,7 @@ constexpr long long kMorePages = 2;
 
 }  // namespace
 
-VXFavoriteViewController::VXFavoriteViewController() : VXLeftBaseTableViewControllerOf(os::TableViewStyle::Plain) {}
+VXFavoriteViewController::VXFavoriteViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}
 
 std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(const os::Rect& frame) {
   auto controller = create();
@@ -23,7 +23,7 @@ std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFram
 }
 
 void VXFavoriteViewController::viewDidLoad() {
-  VXLeftBaseTableViewControllerOf::viewDidLoad();
+  VXLeftBaseTableViewController::viewDidLoad();
   if (frame_) {
     view()->setFrame(*frame_);
     tableView()->setFrame(os::Rect{0, 0, frame_->size.width, frame_->size.height});

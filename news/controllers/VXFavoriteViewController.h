@@ -11,7 +11,7 @@
 #include "news/models/requests/NQBaseRequest.h"
 #include "news/models/dataobject/VXNewsDO.h"
 
-class VXFavoriteViewController : public VXLeftBaseTableViewControllerOf<NQBaseTableViewController> {
+class VXFavoriteViewController : public VXLeftBaseTableViewController {
  public:
   static std::shared_ptr<VXFavoriteViewController> create() { return std::make_shared<VXFavoriteViewController>(); }
   // The view takes the rectangle and the table fills it.

@@ -1,22 +1,16 @@
 #pragma once
-// The base of the list screens opened from the left menu, over whichever paged-table screen
-// class they derive from (`VXLeftBaseTableViewControllerOf<NQBaseTableViewController>`): going
-// back pops this screen (if its navigation controller still holds it) and opens the menu.
+// The base of the paged list screens opened from the left menu: going back pops this screen (if
+// its navigation controller still holds it) and opens the menu.
 #include <string>
 
-#include "news/controllers/NQSideViewController.h"
+#include "news/controllers/NQBaseTableViewController.h"
 #include "news/controllers/VXCustomNavController.h"
-#include "os/views/NavigationController.h"
 
-template <class TableScreen>
-class VXLeftBaseTableViewControllerOf : public TableScreen, public VXNavBackClickDelegate {
+class VXLeftBaseTableViewController : public NQBaseTableViewController, public VXNavBackClickDelegate {
  public:
-  using TableScreen::TableScreen;
+  using NQBaseTableViewController::NQBaseTableViewController;
   std::string className() const override { return "VXLeftBaseTableViewController"; }
 
-  void backButtonClick() override {
-    if (auto* nav = this->navigationController()) nav->popViewController(true);
-    NQSideViewController::share()->showLeftViewController(true);
-  }
-  void panGetstureRecognizerEnded() override { NQSideViewController::share()->showLeftViewController(false); }
+  void backButtonClick() override;
+  void panGetstureRecognizerEnded() override;
 };

@@ -7,6 +7,7 @@
 
 #include "news/common/VXAdHelper.h"
 #include "news/common/VXDetailXMLParseHelper.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXOfflineArticleStore.h"
@@ -89,19 +90,34 @@ std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitI
   return controller;
 }
 
-VXNewsDetailViewController::VXNewsDetailViewController() = default;
-
-VXNewsDetailViewController::~VXNewsDetailViewController() {
-  if (tableView_) {
-    tableView_->setDataSource({});
-    tableView_->setDelegate({});
-  }
+VXNewsDetailViewController::VXNewsDetailViewController() : NQBaseTableViewController(os::TableViewStyle::Plain) {
+  setSeparatorStyle(0);
+  setAddRefreshControl(false);
 }
+
+VXNewsDetailViewController::~VXNewsDetailViewController() = default;
 
 std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::self() {
   return std::static_pointer_cast<VXNewsDetailViewController>(
       std::static_pointer_cast<os::ViewController>(shared_from_this()));
 }
+
+std::vector<VXNewsDetailDOPtr> VXNewsDetailViewController::rows() const {
+  std::vector<VXNewsDetailDOPtr> out;
+  out.reserve(listData().size());
+  for (const Row& row : listData()) {
+    if (const auto* detail = std::any_cast<VXNewsDetailDOPtr>(&row); detail && *detail) out.push_back(*detail);
+  }
+  return out;
+}
+
+VXNewsDetailDOPtr VXNewsDetailViewController::rowAt(long index) const {
+  if (index < 0 || index >= static_cast<long>(listData().size())) return nullptr;
+  const auto* detail = std::any_cast<VXNewsDetailDOPtr>(&listData()[static_cast<std::size_t>(index)]);
+  return detail ? *detail : nullptr;
+}
+
+void VXNewsDetailViewController::addRow(VXNewsDetailDOPtr row) { listData().emplace_back(std::move(row)); }
 
 os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   const os::Value* value = infoDict_.find(key);
@@ -113,22 +129,11 @@ bool VXNewsDetailViewController::isOpenableURL(const std::string& url) { return 
 // ---- opening ----
 
 void VXNewsDetailViewController::viewDidLoad() {
-  auto me = self();
-  auto root = view();
-  double width = root->bounds().size.width, height = root->bounds().size.height;
-  tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, width, height - barHeight()}, os::TableViewStyle::Plain);
-  tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleBottomMargin);
-  tableView_->setDataSource(std::shared_ptr<os::TableViewDataSource>(me, static_cast<os::TableViewDataSource*>(this)));
-  tableView_->setDelegate(std::shared_ptr<os::TableViewDelegate>(me, static_cast<os::TableViewDelegate*>(this)));
-  tableView_->setBackgroundColor(os::Color::fromRGB255(240, 240, 246));
-  tableView_->setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
-  tableView_->setSeparatorInset(os::EdgeInsets::zero());
-  tableView_->setTableFooterView(std::make_shared<os::View>());
-  root->addSubview(tableView_);
-
-  os::Rect frame = tableView_->frame();
+  NQBaseTableViewController::viewDidLoad();
+  const auto& table = tableView();
+  os::Rect frame = table->frame();
   frame.size.height -= VXNewsDetailToolbar::kHeight;
-  tableView_->setFrame(frame);
+  table->setFrame(frame);
   addToolBar();
 
   if (openFromOfflineFile()) return;
@@ -143,48 +148,39 @@ bool VXNewsDetailViewController::openFromOfflineFile() {
   addTitle((*stored)["title"], (*stored)["source"], (*stored)["time"]);
   if (parseXML((*stored)["body"], false)) return true;
   // An unreadable body falls back to the server, without a report: the file is ours, not its.
-  listData_.clear();
+  listData().clear();
   return false;
 }
 
-void VXNewsDetailViewController::viewWillAppear(bool animated) {
-  if (selectedRow_ && tableView_) {
-    tableView_->deselectRowAtIndexPath(*selectedRow_, animated);
-    selectedRow_.reset();
-  }
-}
-
-void VXNewsDetailViewController::loadNewer() {
-  if (tableViewState_ == kStateLoading) return;
-  changeTableViewState(kStateLoading);
-  listData_.clear();
-  if (tableView_) tableView_->reloadData();
-  std::weak_ptr<VXNewsDetailViewController> weak = self();
-  os::DispatchQueue::main()->async([weak] {
-    if (auto me = weak.lock()) me->loadFirstPage();
-  });
+std::unique_ptr<NQBaseRequest> VXNewsDetailViewController::request() {
+  return std::make_unique<VXNewsDetailRequest>(infoValue("id").intValue());
 }
 
 void VXNewsDetailViewController::loadFirstPage() {
-  VXNewsDetailRequest request(infoValue("id").intValue());
+  auto r = request();
+  if (!r) {
+    // Nothing to ask for: back to normal, or the loading view would stay for good.
+    os::log("req is nil in " + className());
+    changeTableViewState(kStateNormal);
+    return;
+  }
   std::weak_ptr<VXNewsDetailViewController> weak = self();
-  std::string name = className();
   VXGlobalHelper::loadWithRequest(
-      request, 0,
-      [weak, name](const std::optional<os::Dictionary>& data) {
+      *r, 0,
+      [weak](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me) return;
         if (!me->parseResponseNoAddData(data)) {
-          os::log("加载数据失败 class is：" + name);
+          me->logLoadFailure();
           me->changeTableViewState(kStateError);
         } else {
           me->changeTableViewState(kStateNormal);
         }
       },
-      [weak, name] {
+      [weak] {
         auto me = weak.lock();
         if (!me) return;
-        os::log("加载数据失败 class is：" + name);
+        me->logLoadFailure();
         // The read is uploaded later, when the network is back.
         VXNewsDBManager::share()->offlineHistory(me->infoValue("id").intValue());
         me->changeTableViewState(kStateError);
@@ -233,7 +229,7 @@ void VXNewsDetailViewController::addTitle(const os::Value& title, const os::Valu
   os::Dictionary dict{{"content", title},
                       {"source", source.isString() ? source : os::Value("")},
                       {"time", time.isString() || time.isNumber() ? time : os::Value("")}};
-  listData_.push_back(std::make_shared<VXNewsDetailHeaderDO>(dict));
+  addRow(std::make_shared<VXNewsDetailHeaderDO>(dict));
 }
 
 bool VXNewsDetailViewController::parseXML(const os::Value& body, bool feedback) {
@@ -249,11 +245,11 @@ bool VXNewsDetailViewController::parseXML(const os::Value& body, bool feedback) 
     const os::Dictionary* dict = row.dictionary();
     if (!dict) continue;
     long long type = (*dict)["type"].intValue();
-    if (type == kNewsDetailText) listData_.push_back(std::make_shared<VXNewsDetailTextDO>(*dict));
-    if (type == kNewsDetailImage) listData_.push_back(std::make_shared<VXNewsDetailImageDO>(*dict));
+    if (type == kNewsDetailText) addRow(std::make_shared<VXNewsDetailTextDO>(*dict));
+    if (type == kNewsDetailImage) addRow(std::make_shared<VXNewsDetailImageDO>(*dict));
   }
   addOtherInfo();
-  if (tableView_) tableView_->reloadData();
+  tableView()->reloadData();
   return true;
 }
 
@@ -274,8 +270,8 @@ void VXNewsDetailViewController::addOtherInfo() {
                         {"burycount", (*data)["burycount"]},
                         {"id", me->infoValue("id")},
                         {"category", me->infoValue("category")}};
-    me->listData_.push_back(std::make_shared<VXNewsDetailEvalDO>(dict));
-    if (me->tableView_) me->tableView_->reloadData();
+    me->addRow(std::make_shared<VXNewsDetailEvalDO>(dict));
+    me->tableView()->reloadData();
     if ((*data)["favorite"].isNumber() && (*data)["favorite"].intValue() == 1 && me->toolBar_) {
       me->toolBar_->favoriteButton()->setSelected(true);
     }
@@ -289,69 +285,73 @@ void VXNewsDetailViewController::addOtherInfo() {
 
 void VXNewsDetailViewController::addAd() {
   const auto& pick = services().randAd;
-  if (!pick) return;
-  auto ad = pick();
+  auto ad = pick ? pick() : VXGlobalDefine::share()->randAd();
   if (!ad) return;
   os::Dictionary dict{{"adid", ad->adid()},        {"urltype", ad->type()},   {"adurl", ad->content()},
                       {"content", ad->name()},     {"note", ad->summary()},   {"iconurl", ad->icon()}};
-  listData_.push_back(std::make_shared<VXNewsDetailAdDO>(dict));
+  addRow(std::make_shared<VXNewsDetailAdDO>(dict));
 }
 
 // ---- state ----
 
 void VXNewsDetailViewController::changeTableViewState(int state) {
-  if (state == tableViewState_) return;
-  tableViewState_ = state;
+  if (state == tableViewState()) return;
+  setTableViewState(state);
   std::weak_ptr<VXNewsDetailViewController> weak = self();
-  os::DispatchQueue::main()->async([weak, state] {
+  os::DispatchQueue::main()->async([weak] {
     auto me = weak.lock();
-    if (!me || !me->tableView_) return;
-    auto& table = *me->tableView_;
-    if (state == kStateLoading) {
-      table.setBackgroundView(me->getLoadingView());
-      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
-      table.setScrollEnabled(false);
-    } else if (state == kStateError) {
-      table.setBackgroundView(me->getErrorView());
-      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
-      table.setScrollEnabled(true);
-    } else if (state == kStateNormal) {
-      table.setBackgroundView(nullptr);
-      table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
-      table.setScrollEnabled(true);
-    } else {
-      return;
+    if (!me) return;
+    auto& table = *me->tableView();
+    switch (me->tableViewState()) {
+      case kStateLoading:
+        table.setBackgroundView(me->getLoadingView());
+        table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+        table.setScrollEnabled(false);
+        break;
+      case kStateError:
+        table.setBackgroundView(me->getErrorView());
+        table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
+        table.setScrollEnabled(true);
+        break;
+      case kStateNormal:
+        table.setBackgroundView(nullptr);
+        table.setSeparatorStyle(static_cast<os::TableViewCellSeparatorStyle>(me->separatorStyle()));
+        table.setScrollEnabled(true);
+        break;
+      default:
+        return;
     }
     table.reloadData();
   });
 }
 
 std::shared_ptr<os::View> VXNewsDetailViewController::getLoadingView() {
-  if (loadingView_) return loadingView_;
-  loadingView_ = std::make_shared<os::View>(tableView_->frame());
-  loadingView_->setBackgroundColor(os::Color::withWhite(0.97));
-  os::Size size = loadingView_->bounds().size;
+  if (loadingView()) return loadingView();
+  auto view = std::make_shared<os::View>(tableView()->frame());
+  view->setBackgroundColor(os::Color::withWhite(0.97));
+  os::Size size = view->bounds().size;
   auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
-  loadingView_->addSubview(logo);
+  view->addSubview(logo);
   auto spinner = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::Gray);
   spinner->sizeToFit();
   spinner->setCenter(os::Point{size.width / 2, size.height / 2});
   spinner->startAnimating();
-  loadingView_->addSubview(spinner);
-  return loadingView_;
+  view->addSubview(spinner);
+  setLoadingView(view);
+  return view;
 }
 
 std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
-  if (errorView_) return errorView_;
-  errorView_ = std::make_shared<os::View>(tableView_->frame());
-  errorView_->setBackgroundColor(os::Color::white());
-  os::Size size = errorView_->bounds().size;
+  if (errorView()) return errorView();
+  auto view = std::make_shared<os::View>(tableView()->frame());
+  view->setBackgroundColor(os::Color::white());
+  os::Size size = view->bounds().size;
   auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
-  errorView_->addSubview(logo);
+  view->addSubview(logo);
   auto label = std::make_shared<os::Label>();
   label->setText(kErrorText);
   label->setFont(os::Font::boldSystemFont(15));
@@ -362,9 +362,9 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
   labelFrame.origin.x = (size.width - labelFrame.size.width) / 2;
   labelFrame.origin.y = logo->frame().origin.y + logo->frame().size.height + 12;
   label->setFrame(labelFrame);
-  errorView_->addSubview(label);
+  view->addSubview(label);
   auto retry = os::Button::buttonWithType(os::ButtonType::Custom);
-  retry->setFrame(errorView_->bounds());
+  retry->setFrame(view->bounds());
   retry->setBackgroundColor(os::Color::clear());
   std::weak_ptr<VXNewsDetailViewController> weak = self();
   retry->addTarget(
@@ -373,25 +373,22 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
         if (auto me = weak.lock()) me->loadNewer();
       },
       os::kControlEventTouchUpInside);
-  errorView_->addSubview(retry);
-  return errorView_;
+  view->addSubview(retry);
+  setErrorView(view);
+  return view;
 }
 
 // ---- table ----
 
-long VXNewsDetailViewController::numberOfRowsInSection(os::TableView&, long) {
-  return static_cast<long>(listData_.size());
-}
-
 std::optional<double> VXNewsDetailViewController::heightForRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
-  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return 0.0;
-  return listData_[indexPath.row]->calHeightByType();
+  auto row = rowAt(indexPath.row);
+  return row ? row->calHeightByType() : 0.0;
 }
 
 std::shared_ptr<os::TableViewCell> VXNewsDetailViewController::cellForRowAtIndexPath(os::TableView& table,
                                                                                       const os::IndexPath& indexPath) {
-  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return nullptr;
-  const auto& row = listData_[indexPath.row];
+  auto row = rowAt(indexPath.row);
+  if (!row) return nullptr;
   const char* identifier = nullptr;
   switch (row->type()) {
     case kNewsDetailText: identifier = kTextCell; break;
@@ -415,10 +412,10 @@ std::shared_ptr<os::TableViewCell> VXNewsDetailViewController::cellForRowAtIndex
   return cell;
 }
 
-void VXNewsDetailViewController::didSelectRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
-  selectedRow_ = indexPath;
-  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(listData_.size())) return;
-  auto row = listData_[indexPath.row];
+void VXNewsDetailViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {
+  NQBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
+  auto row = rowAt(indexPath.row);
+  if (!row) return;
   if (row->type() == kNewsDetailAd) clickAdCell(row);
   if (row->type() == kNewsDetailImage) clickImageCell(row);
 }
@@ -440,17 +437,18 @@ void VXNewsDetailViewController::clickAdCell(const VXNewsDetailDOPtr& row) {
 void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
   std::vector<VXNewsDetailDOPtr> images;
   long index = -1;
-  for (const auto& candidate : listData_) {
+  for (const auto& candidate : rows()) {
     if (candidate->type() != kNewsDetailImage) continue;
     if (candidate == row) index = static_cast<long>(images.size());
     images.push_back(candidate);
   }
-  if (!tableView_) return;
+  auto table = tableView();
+  if (!table) return;
   if (services().showImages) {
-    services().showImages(index, images, *tableView_, *this);
+    services().showImages(index, images, *table, *this);
     return;
   }
-  presentViewController(VXImageViewerViewController::initWithIndex(index, images, tableView_), true);
+  presentViewController(VXImageViewerViewController::initWithIndex(index, images, table), true);
 }
 
 // ---- toolbar ----
@@ -521,7 +519,7 @@ void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, lo
   if (sheet.tag() == kFontSheetTag) {
     if (buttonIndex < 0 || buttonIndex > 2) return;
     VXNewsConfig::share()->setFontSize(static_cast<int>(buttonIndex) + 1);
-    if (tableView_) tableView_->reloadData();
+    tableView()->reloadData();
   } else if (sheet.tag() == kMoreSheetTag && buttonIndex == 0) {
     os::Value link = infoValue("sourceurl");
     if (hasText(link)) {

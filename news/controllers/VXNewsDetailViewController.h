@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "news/controllers/NQBaseTableViewController.h"
 #include "news/models/dataobject/VXAdDO.h"
 #include "news/views/VXNewsDetailBaseCell.h"
 #include "news/views/VXNewsDetailDO.h"
@@ -17,24 +18,27 @@
 #include "os/core/Value.h"
 #include "os/views/AlertView.h"
 #include "os/views/TableView.h"
-#include "os/views/ViewController.h"
 
-class VXNewsDetailViewController : public os::ViewController,
-                                   public os::TableViewDataSource,
-                                   public os::TableViewDelegate,
+// Rows live in the paged table's listData(), each a VXNewsDetailDOPtr; there is no pull-to-refresh
+// and never a next page.
+class VXNewsDetailViewController : public NQBaseTableViewController,
                                    public os::ActionSheetDelegate,
                                    public VXNewsDetailRowOwner {
  public:
-  enum TableViewState : int { kStateNormal = 0, kStateLoading = 1, kStateError = 2 };
+  enum TableViewState : int {
+    kStateNormal = NQTableViewStateIdle,
+    kStateLoading = NQTableViewStateLoading,
+    kStateError = NQTableViewStateFailed,
+  };
   static constexpr int kFontSheetTag = 1;
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
-  // What the screen needs of other parts of the reader, set once at start-up. Each may be left
-  // empty: no ad, ad taps go to the shared ad helper, and a picture tap opens the reader's image
-  // viewer.
+  // Replacements for the screen's collaborators, for tests and start-up. Each may be left empty:
+  // the ad comes from the application-wide state, ad taps go to the shared ad helper, and a
+  // picture tap opens the reader's image viewer.
   struct Services {
-    // The application-wide random ad, or nothing (no ads, or ads switched off).
+    // The random ad, or nothing (no ads, or ads switched off).
     std::function<std::optional<VXAdDO>()> randAd;
     // An ad tap: ad id, URL type, address (already checked to be http, https or the store's),
     // and this screen.
@@ -56,23 +60,24 @@ class VXNewsDetailViewController : public os::ViewController,
   std::string className() const override { return "VXNewsDetailViewController"; }
 
   const os::Dictionary& infoDict() const { return infoDict_; }
-  const std::shared_ptr<os::TableView>& tableView() const { return tableView_; }
   const std::shared_ptr<VXNewsDetailToolbar>& toolBar() const { return toolBar_; }
-  std::vector<VXNewsDetailDOPtr>& listData() { return listData_; }
-  std::vector<VXNewsDetailDOPtr>& rowList() override { return listData_; }
-  int tableViewState() const { return tableViewState_; }
+  // The rows of listData(), in order.
+  std::vector<VXNewsDetailDOPtr> rows() const;
+  // The row at an index of listData(), or null.
+  VXNewsDetailDOPtr rowAt(long index) const;
+  std::vector<VXNewsDetailDOPtr> rowList() override { return rows(); }
 
   void viewDidLoad() override;
-  void viewWillAppear(bool animated) override;
 
-  // A new attempt from the loading state (the error view's retry).
-  void loadNewer();
-  void loadFirstPage();
+  // The article's detail request.
+  std::unique_ptr<NQBaseRequest> request() override;
+  void loadFirstPage() override;
   // Shows a detail answer; false when there is none or its "result" is not 1.
-  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data);
-  void changeTableViewState(int state);
-  std::shared_ptr<os::View> getLoadingView();
-  std::shared_ptr<os::View> getErrorView();
+  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data) override;
+  // Without the template's HUD: the error view says it all and taps to retry.
+  void changeTableViewState(int state) override;
+  std::shared_ptr<os::View> getLoadingView() override;
+  std::shared_ptr<os::View> getErrorView() override;
 
   void addTitle(const os::Value& title, const os::Value& source, const os::Value& time);
   // Appends the body's rows, then the ad and the votes; false (nothing added) when the body does
@@ -87,7 +92,6 @@ class VXNewsDetailViewController : public os::ViewController,
   static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
 
   // Table.
-  long numberOfRowsInSection(os::TableView& table, long section) override;
   std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
   std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
   void didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
@@ -115,13 +119,9 @@ class VXNewsDetailViewController : public os::ViewController,
   std::shared_ptr<VXNewsDetailViewController> self();
   os::Value infoValue(std::string_view key) const;
   bool openFromOfflineFile();
+  void addRow(VXNewsDetailDOPtr row);
 
   os::Dictionary infoDict_;
-  std::shared_ptr<os::TableView> tableView_;
   std::shared_ptr<VXNewsDetailToolbar> toolBar_;
-  std::vector<VXNewsDetailDOPtr> listData_;
-  int tableViewState_ = kStateNormal;
-  std::shared_ptr<os::View> loadingView_, errorView_;
   std::shared_ptr<os::ActionSheet> sheet_;
-  std::optional<os::IndexPath> selectedRow_;  // deselected when the screen shows again
 };

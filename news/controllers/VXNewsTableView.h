@@ -34,13 +34,13 @@ class VXNewsTableView : public os::View,
                         public os::TableViewDelegate,
                         public PRRefreshTableHeaderDelegate {
  public:
-  // Seconds a category's list stays fresh; the application-wide state answers the server's
-  // "nctime" once installed, 3600 until then.
+  // Seconds a category's list stays fresh: the application-wide state's "nctime", unless a source
+  // is set in its place (null: back to the application-wide state).
   using RefreshIntervalSource = std::function<double()>;
   static void setRefreshIntervalSource(RefreshIntervalSource source);
   static double refreshInterval();
-  // Opens a tapped item (records it as read and routes it by type) from the given screen; none
-  // installed: a tap only remembers the row.
+  // Opens a tapped item from the given screen: recorded as read and routed by its type through
+  // VXGlobalHelperArticles, unless an opener is set in its place (null: back to that).
   using ItemOpener = std::function<void(const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller)>;
   static void setItemOpener(ItemOpener opener);
 

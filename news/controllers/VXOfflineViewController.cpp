@@ -48,7 +48,7 @@ std::shared_ptr<os::Image> windowPicture() {
 VXOfflineViewController::VXOfflineViewController() { setAddRefreshControl(false); }
 
 void VXOfflineViewController::viewDidLoad() {
-  VXLeftBaseTableViewControllerOf<NQBaseTableViewController>::viewDidLoad();
+  VXLeftBaseTableViewController::viewDidLoad();
   tableView()->setFrame(view()->bounds());
   initListData();
   createRightButton();
@@ -130,7 +130,7 @@ std::shared_ptr<os::TableViewCell> VXOfflineViewController::cellForRowAtIndexPat
 }
 
 void VXOfflineViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {
-  VXLeftBaseTableViewControllerOf<NQBaseTableViewController>::didSelectRowAtIndexPath(table, indexPath);
+  VXLeftBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
   os::Dictionary* row = rowAt(listData(), indexPath.row);
   if (!row) return;
   row->set("selected", os::Value(isChosen(*row) ? 0 : 1));

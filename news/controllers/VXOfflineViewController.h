@@ -14,7 +14,7 @@ inline constexpr const char* kOfflineCellIdentifier = "OFFLINE_CELL";
 
 class VXOfflineMaskViewController;
 
-class VXOfflineViewController : public VXLeftBaseTableViewControllerOf<NQBaseTableViewController> {
+class VXOfflineViewController : public VXLeftBaseTableViewController {
  public:
   static constexpr double kRowHeight = 44;
   static constexpr const char* kNoNetworkText = "网络异常";

@@ -70,7 +70,7 @@ void VXSettingViewController::setImageCache(std::shared_ptr<BNImageCache> cache)
 }
 
 VXSettingViewController::VXSettingViewController()
-    : VXLeftBaseTableViewControllerOf<NQBaseTableViewController>(os::TableViewStyle::Plain) {
+    : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {
   setAddRefreshControl(false);
 }
 
@@ -90,7 +90,7 @@ std::weak_ptr<Delegate> VXSettingViewController::weakAs() {
 }
 
 void VXSettingViewController::viewDidLoad() {
-  VXLeftBaseTableViewControllerOf<NQBaseTableViewController>::viewDidLoad();
+  VXLeftBaseTableViewController::viewDidLoad();
   initListData();
   initViews();
 

@@ -23,7 +23,7 @@ namespace os {
 class Thread;
 }
 
-class VXSettingViewController : public VXLeftBaseTableViewControllerOf<NQBaseTableViewController>,
+class VXSettingViewController : public VXLeftBaseTableViewController,
                                 public os::ActionSheetDelegate,
                                 public os::AlertViewDelegate {
  public:

@@ -9,12 +9,12 @@
 #include "os/graphics/Image.h"
 #include "os/views/TableViewCell.h"
 
-// What a screen that lists article rows offers its cells: the rows, so that a cell can bring
-// every copy of a row it changed up to date.
+// What a screen that lists article rows offers its cells: the rows (shared with the screen), so
+// that a cell can bring every copy of a row it changed up to date.
 class VXNewsDetailRowOwner {
  public:
   virtual ~VXNewsDetailRowOwner() = default;
-  virtual std::vector<VXNewsDetailDOPtr>& rowList() = 0;
+  virtual std::vector<VXNewsDetailDOPtr> rowList() = 0;
 };
 
 class VXNewsDetailBaseCell : public os::TableViewCell {

@@ -26,8 +26,8 @@ TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndOpensTheStore) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
   long adRow = -1;
-  for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i)
-    if (screen->listData()[i]->type() == kNewsDetailAd) adRow = i;
+  for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i)
+    if (screen->rows()[i]->type() == kNewsDetailAd) adRow = i;
   ASSERT_GE(adRow, 0);
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, adRow});
 

@@ -241,10 +241,11 @@ TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   ASSERT_TRUE(article);
   auto screen = VXNewsDetailViewController::initWitInfo({{"id", article->id}, {"category", article->categoryId}});
   nav_->pushViewController(screen, false);
-  ASSERT_TRUE(runUntil([&] { return screen->listData().size() > pictures(*article).size(); }));
+  ASSERT_TRUE(runUntil([&] { return screen->rows().size() > pictures(*article).size(); }));
   long last = -1;
-  for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i)
-    if (screen->listData()[i]->type() == kNewsDetailImage) last = i;
+  auto rows = screen->rows();
+  for (long i = 0; i < static_cast<long>(rows.size()); ++i)
+    if (rows[i]->type() == kNewsDetailImage) last = i;
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, last});
   os::TouchDriver::advance(1);
   auto viewer = std::dynamic_pointer_cast<VXImageViewerViewController>(nav_->presentedViewController());

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/common/VXRequestConfig.h"
@@ -31,6 +32,8 @@ class ArticleScreenTest : public ::testing::Test {
     VXNewsConfig::setShared(nullptr);
     VXNewsDBManager::setShared(nullptr);
     VXNewsDetailViewController::setServices({});
+    // Without a timer: no ad-list requests of its own. Its pass switch is set, so no ads.
+    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     BNSetViewLoadingManager(images_);
     newsd::ServerOptions options;
     options.seed = 7;
@@ -55,6 +58,7 @@ class ArticleScreenTest : public ::testing::Test {
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     server_->stop();
     VXNewsDetailViewController::setServices({});
+    VXGlobalDefine::setShared(nullptr);
     BNSetViewLoadingManager(nullptr);
     VXNewsDBManager::setShared(nullptr);
     VXNewsConfig::setShared(nullptr);
@@ -87,7 +91,7 @@ class ArticleScreenTest : public ::testing::Test {
   // Rows of a type on the screen.
   static int count(VXNewsDetailViewController& screen, long long type) {
     int n = 0;
-    for (const auto& row : screen.listData()) n += row->type() == type ? 1 : 0;
+    for (const auto& row : screen.rows()) n += row->type() == type ? 1 : 0;
     return n;
   }
   // Shown and answered: back in the normal state with the vote row in.

@@ -3,6 +3,7 @@
 // sheets, and the ad row.
 #include <gtest/gtest.h>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXOfflineArticleStore.h"
 #include "news/tests/article_screen/ArticleScreenSupport.h"
 #include "news/views/VXNewsDetailEvalCell.h"
@@ -10,6 +11,7 @@
 #include "news/views/VXNewsDetailHeaderDO.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"
+#include "os/views/ImageView.h"
 #include "os/views/Label.h"
 
 using newstest::ArticleScreenTest;
@@ -38,7 +40,7 @@ TEST_F(ArticleScreenTest, OpensFromTheNetworkSavesTheFileAndReopensFromItWithout
   auto screen = open(article);
   ASSERT_TRUE(waitComplete(*screen));
 
-  auto& rows = screen->listData();
+  auto rows = screen->rows();
   ASSERT_GE(rows.size(), 4u);
   EXPECT_EQ(rows.front()->type(), kNewsDetailHeader);
   EXPECT_EQ(rows.front()->content(), article.title);
@@ -64,7 +66,7 @@ TEST_F(ArticleScreenTest, OpensFromTheNetworkSavesTheFileAndReopensFromItWithout
   EXPECT_EQ(again->tableViewState(), VXNewsDetailViewController::kStateNormal);
   EXPECT_EQ(again->infoDict()["title"].stringOr(), article.title);
   ASSERT_TRUE(waitComplete(*again));  // the info request still adds the votes
-  EXPECT_EQ(again->listData().size(), firstCount);
+  EXPECT_EQ(again->rows().size(), firstCount);
   EXPECT_EQ(again->tableViewState(), VXNewsDetailViewController::kStateNormal);
 }
 
@@ -72,12 +74,25 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   const auto& article = plainArticle();
   server_->setFault(1020, newsd::Fault{newsd::FailureMode::HttpError});
   auto screen = open(article);
+  // The screen's own loading view (with the logo) while the detail is on its way, no pull header.
+  EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
+  EXPECT_FALSE(screen->refreshHeaderView());
+  ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() != nullptr; }));
+  if (screen->tableViewState() == VXNewsDetailViewController::kStateLoading) {
+    EXPECT_EQ(screen->tableView()->backgroundView(), screen->loadingView());
+    EXPECT_FALSE(screen->tableView()->isScrollEnabled());
+  }
+  ASSERT_TRUE(screen->getLoadingView());
+  EXPECT_TRUE(std::dynamic_pointer_cast<os::ImageView>(screen->getLoadingView()->subviews().front()));
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == screen->getErrorView(); }));
+  EXPECT_TRUE(screen->tableView()->isScrollEnabled());
+  // The error view says it all: no network HUD over it.
+  EXPECT_EQ(hudText(), "");
   auto errorView = screen->getErrorView();
   auto label = findLabel(*errorView, VXNewsDetailViewController::kErrorText);
   ASSERT_TRUE(label);
-  EXPECT_TRUE(screen->listData().empty());
+  EXPECT_TRUE(screen->rows().empty());
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(article.categoryId), os::Value(article.id)));
 
   // An envelope failure ends the same way.
@@ -92,19 +107,19 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   server_->clearFaults();
   ASSERT_TRUE(os::TouchDriver::tap(*retry));
   ASSERT_TRUE(waitComplete(*screen));
-  EXPECT_EQ(screen->listData().front()->content(), article.title);
+  EXPECT_EQ(screen->rows().front()->content(), article.title);
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
 }
 
 TEST_F(ArticleScreenTest, VotesGoToTheServerOnceAndTheCountMovesByOne) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
-  long last = static_cast<long>(screen->listData().size()) - 1;
+  long last = static_cast<long>(screen->rows().size()) - 1;
   screen->tableView()->scrollToRowAtIndexPath({0, last}, os::TableViewScrollPosition::Bottom, false);
   screen->tableView()->layoutIfNeeded();
   auto cell = std::dynamic_pointer_cast<VXNewsDetailEvalCell>(screen->tableView()->cellForRowAtIndexPath({0, last}));
   ASSERT_TRUE(cell);
-  auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(screen->listData().back());
+  auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(screen->rows().back());
   int before = eval->diggCount();
   EXPECT_EQ(cell->diggButton()->titleForState(os::kControlStateNormal), std::to_string(before));
 
@@ -132,7 +147,7 @@ TEST_F(ArticleScreenTest, VotesGoToTheServerOnceAndTheCountMovesByOne) {
   // The server remembers the vote: a reopened screen shows it as cast.
   auto again = open(plainArticle());
   ASSERT_TRUE(runUntil([&] { return count(*again, kNewsDetailEval) == 1; }));
-  EXPECT_EQ(std::dynamic_pointer_cast<VXNewsDetailEvalDO>(again->listData().back())->flag(), VXNewsDetailEvalDO::kVotedUp);
+  EXPECT_EQ(std::dynamic_pointer_cast<VXNewsDetailEvalDO>(again->rows().back())->flag(), VXNewsDetailEvalDO::kVotedUp);
 }
 
 TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
@@ -141,9 +156,14 @@ TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
   auto favourite = screen->toolBar()->favoriteButton();
   EXPECT_FALSE(favourite->isSelected());
 
+  // The answer waits for the clock, so the waiting text cannot be replaced before it is seen.
+  server_->setFault(1070, newsd::Fault{newsd::FailureMode::None, 5});
   ASSERT_TRUE(os::TouchDriver::tap(*favourite));
   EXPECT_TRUE(waitHud("收藏中..."));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  os::Clock::advance(5);
   ASSERT_TRUE(waitHud("收藏成功"));
+  server_->clearFaults();
   EXPECT_TRUE(favourite->isSelected());
   os::TouchDriver::advance(2);
   EXPECT_EQ(hudText(), "");
@@ -170,7 +190,7 @@ TEST_F(ArticleScreenTest, FontSheetChangesTheStepAndOnlyTextAndHeaderHeights) {
   ASSERT_TRUE(waitComplete(*screen));
   auto heights = [&] {
     std::vector<double> out;
-    for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i) {
+    for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i) {
       out.push_back(*screen->heightForRowAtIndexPath(*screen->tableView(), {0, i}));
     }
     return out;
@@ -190,7 +210,7 @@ TEST_F(ArticleScreenTest, FontSheetChangesTheStepAndOnlyTextAndHeaderHeights) {
   auto after = heights();
   ASSERT_EQ(after.size(), before.size());
   for (std::size_t i = 0; i < after.size(); ++i) {
-    long long type = screen->listData()[i]->type();
+    long long type = screen->rows()[i]->type();
     if (type == kNewsDetailText || type == kNewsDetailHeader) {
       EXPECT_GT(after[i], before[i]) << "row " << i;
     } else {
@@ -217,7 +237,7 @@ TEST_F(ArticleScreenTest, MoreSheetCopiesTheWebAddressOrSaysTheDataIsMissing) {
   auto bare = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}});
   bare->view();
   ASSERT_TRUE(bare->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"body", "<p>x</p>"}}));
-  EXPECT_TRUE(bare->listData().empty() || bare->listData().front()->type() != kNewsDetailHeader);
+  EXPECT_TRUE(bare->rows().empty() || bare->rows().front()->type() != kNewsDetailHeader);
   EXPECT_EQ(bare->infoDict()["title"].stringOr("absent"), "");
   bare->moreButtonClick();
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("复制原始网址地址"));
@@ -226,11 +246,19 @@ TEST_F(ArticleScreenTest, MoreSheetCopiesTheWebAddressOrSaysTheDataIsMissing) {
 }
 
 TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesOpen) {
-  VXNewsDetailViewController::Services services;
-  std::string adURL = "javascript:alert(1)";
-  services.randAd = [&] {
-    return VXAdDO(os::Dictionary{{"adid", 41}, {"type", 2}, {"content", adURL}, {"name", "军迷助手"}, {"summary", "好用"}});
+  // The ad comes from the application-wide state, once the pass switch allows ads.
+  auto state = VXGlobalDefine::share();
+  auto setAd = [&](const std::string& url) {
+    state->setAdArray({VXAdDO(
+        os::Dictionary{{"adid", 41}, {"type", 2}, {"content", url}, {"name", "军迷助手"}, {"summary", "好用"}})});
   };
+  setAd("javascript:alert(1)");
+  auto none = open(plainArticle());
+  ASSERT_TRUE(waitComplete(*none));
+  EXPECT_EQ(count(*none, kNewsDetailAd), 0);  // the pass switch is still set
+  state->setPass(false);
+
+  VXNewsDetailViewController::Services services;
   std::vector<std::string> opened;
   services.adClick = [&](long long adid, long long type, const std::string& url, VXNewsDetailViewController&) {
     opened.push_back(std::to_string(adid) + " " + std::to_string(type) + " " + url);
@@ -239,7 +267,7 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
 
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
-  auto& rows = screen->listData();
+  auto rows = screen->rows();
   ASSERT_EQ(count(*screen, kNewsDetailAd), 1);
   ASSERT_GE(rows.size(), 2u);
   EXPECT_EQ(rows[rows.size() - 2]->type(), kNewsDetailAd);
@@ -248,14 +276,15 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
 
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, adRow});
   EXPECT_TRUE(opened.empty());
-  for (const std::string& bad : {"file:///etc/passwd", "tel:110", "weixin://x", "not a url"}) {
+  for (const char* bad : {"file:///etc/passwd", "tel:110", "weixin://x", "not a url"}) {
     EXPECT_FALSE(VXNewsDetailViewController::isOpenableURL(bad)) << bad;
   }
 
-  adURL = base_ + "/ad/41.html";
+  const std::string adURL = base_ + "/ad/41.html";
+  setAd(adURL);
   auto again = open(plainArticle());
   ASSERT_TRUE(waitComplete(*again));
-  again->didSelectRowAtIndexPath(*again->tableView(), {0, static_cast<long>(again->listData().size()) - 2});
+  again->didSelectRowAtIndexPath(*again->tableView(), {0, static_cast<long>(again->rows().size()) - 2});
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], "41 2 " + adURL);
   EXPECT_TRUE(VXNewsDetailViewController::isOpenableURL("itms-apps://itunes.example/app/id123456789"));
@@ -275,8 +304,8 @@ TEST_F(ArticleScreenTest, PictureTapHandsOverEveryPictureRowAndItsIndex) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
   long lastPicture = -1;
-  for (long i = 0; i < static_cast<long>(screen->listData().size()); ++i) {
-    if (screen->listData()[i]->type() == kNewsDetailImage) lastPicture = i;
+  for (long i = 0; i < static_cast<long>(screen->rows().size()); ++i) {
+    if (screen->rows()[i]->type() == kNewsDetailImage) lastPicture = i;
   }
   ASSERT_GE(lastPicture, 0);
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, lastPicture});
@@ -295,8 +324,8 @@ TEST_F(ArticleScreenTest, HostileIdsNeverNameAFileAndUnparsableBodyIsReportedNot
   auto bad = VXNewsDetailViewController::initWitInfo({{"id", article.id}, {"category", article.categoryId}});
   bad->view();
   ASSERT_TRUE(bad->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"title", "T"}, {"body", "<p>unclosed"}}));
-  ASSERT_EQ(bad->listData().size(), 1u);
-  EXPECT_EQ(bad->listData()[0]->type(), kNewsDetailHeader);
+  ASSERT_EQ(bad->rows().size(), 1u);
+  EXPECT_EQ(bad->rows()[0]->type(), kNewsDetailHeader);
   ASSERT_TRUE(runUntil([&] { return server_->service().received().parseErrors.size() == 1; }));
   ASSERT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(article.categoryId), os::Value(article.id)));

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "news/common/VXGlobalHelper.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/TestSandbox.h"
 
@@ -12,17 +13,10 @@ namespace {
 
 class NewsConfig : public ::testing::Test {
  protected:
-  void SetUp() override {
-    VXNewsConfig::setLogWriter([this](std::string_view line) { log_.emplace_back(line); });
-  }
-  void TearDown() override {
-    VXNewsConfig::setLogWriter(nullptr);
-    VXNewsConfig::setShared(nullptr);
-  }
+  void TearDown() override { VXNewsConfig::setShared(nullptr); }
   std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
 
   os::TestSandbox sandbox_;
-  std::vector<std::string> log_;
 };
 
 TEST_F(NewsConfig, FirstStartIsMediumAndStoresIt) {
@@ -62,8 +56,10 @@ TEST_F(NewsConfig, AStoredStepOutsideTheRangeStartsAsMediumWithFonts) {
 
 TEST_F(NewsConfig, StepZeroIsRefusedAndTheSameStepWritesNothing) {
   VXNewsConfig config;
+  const std::string logBefore = VXGlobalHelper::readLog().value_or("");
   config.setFontSize(0);
-  EXPECT_EQ(log_, std::vector<std::string>{"font size is wrong"});
+  // The line goes to the application's log file.
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or(""), logBefore + "font size is wrong\n");
   EXPECT_EQ(config.fontSize(), 2);
 
   defaults()->removeObjectForKey("kFontSize");

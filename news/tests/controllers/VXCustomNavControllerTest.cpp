@@ -192,7 +192,7 @@ TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
   side->hideSideViewController();
   TouchDriver::advance(0.4);
 
-  auto offline = std::make_shared<VXLeftBaseTableViewControllerOf<NQBaseViewController>>();
+  auto offline = std::make_shared<VXLeftBaseTableViewController>();
   nav->pushViewController(offline, false, offline);
   TouchDriver::settle();
   offline->backButtonClick();

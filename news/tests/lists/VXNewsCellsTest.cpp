@@ -4,7 +4,9 @@
 
 #include "foundation/formats/DateCalendar.h"
 #include "foundation/formats/DateUtilities.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXNewsConfig.h"
+#include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/lists/ListTestSupport.h"
 #include "news/views/VXNewsOneIconStyleCell.h"
 #include "news/views/VXNewsTitleStyleCell.h"
@@ -26,6 +28,8 @@ class VXNewsCellsTest : public ::testing::Test {
   }
   void TearDown() override {
     VXNewsTitleStyleCell::setReadHistoryLookup(nullptr);
+    VXGlobalDefine::setShared(nullptr);
+    VXNewsDBManager::setShared(nullptr);
     DateCalendar::currentCalendar().setTimeZone(savedZone_);
     VXNewsConfig::setShared(nullptr);
   }
@@ -95,8 +99,13 @@ TEST_F(VXNewsCellsTest, AReusedCellDropsTheBadgeAndTheAlbumMark) {
 }
 
 TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
-  VXNewsTitleStyleCell::setReadHistoryLookup([](long long id) { return id == 5; });
+  // The application-wide read history answers, once an article is opened.
+  VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
+  VXNewsDBManager::setShared(nullptr);
   VXNewsTitleStyleCell cell;
+  cell.setContent(news(listtest::item(5, 0)));
+  EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
+  ASSERT_TRUE(VXGlobalDefine::share()->addNewsHistory(5));
   cell.setContent(news(listtest::item(5, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
   cell.setContent(news(listtest::item(6, 0)));

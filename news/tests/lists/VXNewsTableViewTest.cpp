@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
+#include "news/controllers/VXAlbumViewController.h"
+#include "news/controllers/VXNewsDetailViewController.h"
 #include "news/controllers/VXNewsTableView.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/lists/ListTestSupport.h"
@@ -12,6 +15,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TouchDriver.h"
+#include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -28,6 +32,8 @@ class VXNewsTableViewTest : public ::testing::Test {
   void SetUp() override {
     VXNewsDBManager::setShared(nullptr);
     VXNewsConfig::setShared(nullptr);
+    // The application-wide state without its ad timer: the hour's "nctime" and an empty history.
+    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     os::View::clearAnimationLog();
     window_ = std::make_shared<os::Window>();
     window_->makeKeyAndVisible();
@@ -44,6 +50,7 @@ class VXNewsTableViewTest : public ::testing::Test {
     window_->setHidden(true);
     window_.reset();
     os::RunLoop::main()->runUntilIdle();
+    VXGlobalDefine::setShared(nullptr);
     VXNewsDBManager::setShared(nullptr);
   }
 
@@ -138,6 +145,18 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
   EXPECT_EQ(sent["flag"].intValue(), 1);  // a short list pulled down refreshes, even with its end in view
   EXPECT_EQ(listed(), (std::vector<long long>{3, 2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{3, 2, 1}));
+}
+
+TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {
+  const long long t = now1970();
+  // Fresh within the default hour, stale for a server that asks for 100 s.
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 200);
+  VXGlobalDefine::share()->setNctime(100);
+  server_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(server_.count(), 1u);
+  EXPECT_EQ(listed(), (std::vector<long long>{11}));
 }
 
 TEST_F(VXNewsTableViewTest, APullOnAnEmptyListAsksFromTheTop) {
@@ -329,6 +348,40 @@ TEST_F(VXNewsTableViewTest, ATapOpensTheItemFromTheEnclosingScreen) {
   list_->clearSelectedIndexPath();
   EXPECT_FALSE(list_->selectedIndexPath());
   EXPECT_FALSE(list_->tableView()->indexPathForSelectedRow());
+}
+
+TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500, std::string("album")), item(1, t - 900)}, 60);
+  auto home = std::make_shared<os::ViewController>();
+  auto nav = std::make_shared<os::NavigationController>(home);
+  window_->setRootViewController(nav);
+  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+  home->view()->addSubview(list_);
+  list_->load();
+  os::TouchDriver::settle();
+
+  // An album is recorded as read and opens the album screen.
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list_->tableView(), os::IndexPath::forRow(0, 0)));
+  EXPECT_TRUE(VXGlobalDefine::share()->isNewsHistory(2));
+  ASSERT_EQ(nav->viewControllers().size(), 2u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXAlbumViewController>(nav->topViewController()));
+  nav->popViewController(false);
+  os::TouchDriver::settle();
+  ASSERT_EQ(nav->viewControllers().size(), 1u);
+
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list_->tableView(), os::IndexPath::forRow(1, 0)));
+  EXPECT_TRUE(VXGlobalDefine::share()->isNewsHistory(1));
+  ASSERT_EQ(nav->viewControllers().size(), 2u);
+  auto article = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController());
+  ASSERT_TRUE(article);
+  EXPECT_EQ(article->infoDict()["id"].intValue(), 1);
+  EXPECT_EQ(article->infoDict()["category"].intValue(), kCategory);
+  os::TouchDriver::settle();
+  // The article asks for itself (and reports the missing body of this server's answer).
+  ASSERT_TRUE(newstest::runUntil([&] { return server_.count() == 2; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != NQTableViewStateLoading; }));
+  EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
 }
 
 }  // namespace
