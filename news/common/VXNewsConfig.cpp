@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "os/core/Log.h"
+#include "news/common/VXGlobalHelper.h"
 #include "os/store/UserDefaults.h"
 
 namespace {
@@ -20,7 +20,7 @@ void writeLog(std::string_view line) {
   if (writer)
     writer(line);
   else
-    os::log(line);
+    VXGlobalHelper::writeLog(line);
 }
 
 }  // namespace

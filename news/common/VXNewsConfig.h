@@ -26,8 +26,8 @@ class VXNewsConfig {
   // Replaces the shared instance (null: a fresh one is made on the next share()); returns the
   // previous one. For start-up in a new sandbox and for tests.
   static std::shared_ptr<VXNewsConfig> setShared(std::shared_ptr<VXNewsConfig> config);
-  // Where "font size is wrong" goes: the application's log file once the global helper installs
-  // its writer; the console until then.
+  // Where "font size is wrong" goes: the application's log file. A writer set here (tests)
+  // replaces it; null restores it.
   static void setLogWriter(LogWriter writer);
 
   const os::Color& titleColor() const { return titleColor_; }

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <mutex>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
+#include "news/common/VXGlobalHelperArticles.h"
 #include "news/controllers/NQBaseTableViewController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXNewsListRequest.h"
@@ -19,7 +21,6 @@
 
 namespace {
 
-constexpr double kDefaultRefreshInterval = 3600;
 
 std::mutex& hooksMutex() {
   static std::mutex m;
@@ -49,7 +50,7 @@ double VXNewsTableView::refreshInterval() {
     std::lock_guard lock(hooksMutex());
     source = intervalSlot();
   }
-  return source ? source() : kDefaultRefreshInterval;
+  return source ? source() : VXGlobalDefine::share()->nctime();
 }
 
 void VXNewsTableView::setItemOpener(ItemOpener opener) {
@@ -333,7 +334,10 @@ void VXNewsTableView::didSelectRowAtIndexPath(os::TableView&, const os::IndexPat
     opener = openerSlot();
   }
   auto item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  if (opener) opener(item, *controller);
+  if (opener)
+    opener(item, *controller);
+  else
+    VXGlobalHelperArticles::pushViewControllerByDO(item, *controller);
 }
 
 // --- scrolling and the header ---

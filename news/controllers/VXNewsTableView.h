@@ -34,13 +34,13 @@ class VXNewsTableView : public os::View,
                         public os::TableViewDelegate,
                         public PRRefreshTableHeaderDelegate {
  public:
-  // Seconds a category's list stays fresh; the application-wide state answers the server's
-  // "nctime" once installed, 3600 until then.
+  // Seconds a category's list stays fresh: the server's "nctime" as the application-wide state
+  // holds it. A source set here (tests) replaces it; null restores it.
   using RefreshIntervalSource = std::function<double()>;
   static void setRefreshIntervalSource(RefreshIntervalSource source);
   static double refreshInterval();
-  // Opens a tapped item (records it as read and routes it by type) from the given screen; none
-  // installed: a tap only remembers the row.
+  // Opens a tapped item (records it as read and routes it by type) from the given screen through
+  // the article routing. An opener set here (tests) replaces it; null restores it.
   using ItemOpener = std::function<void(const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller)>;
   static void setItemOpener(ItemOpener opener);
 

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "foundation/formats/DateUtilities.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXNewsConfig.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
@@ -32,7 +33,7 @@ bool isRead(long long id) {
     std::lock_guard lock(lookupMutex());
     lookup = lookupSlot();
   }
-  return lookup && lookup(id);
+  return lookup ? lookup(id) : VXGlobalDefine::share()->isNewsHistory(id);
 }
 
 std::shared_ptr<os::Label> makeNoteLabel(const VXNewsConfig& config) {

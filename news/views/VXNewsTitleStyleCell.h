@@ -10,8 +10,8 @@
 
 class VXNewsTitleStyleCell : public VXNewsStyleCell {
  public:
-  // Whether the reader has opened an article; the application-wide read history answers it
-  // once it is installed. Without one nothing counts as read.
+  // Whether the reader has opened an article: the application-wide read history answers it. A
+  // lookup set here (tests) replaces it; null restores it.
   using ReadHistoryLookup = std::function<bool(long long articleID)>;
   static void setReadHistoryLookup(ReadHistoryLookup lookup);
 

@@ -6,6 +6,7 @@
 #include "foundation/sqlite/SQDatabase.h"
 #include "foundation/sqlite/SQDatabaseQueue.h"
 #include "foundation/sqlite/SQResultSet.h"
+#include "news/common/VXGlobalHelper.h"
 #include "news/models/dataobject/VXRecordReading.h"
 #include "os/core/Log.h"
 #include "os/store/FileManager.h"
@@ -29,7 +30,7 @@ void writeLog(std::string_view line) {
   if (writer)
     writer(line);
   else
-    os::log(line);
+    VXGlobalHelper::writeLog(line);
 }
 
 constexpr const char* kCreateCategoryTable =

@@ -42,8 +42,8 @@ class VXNewsDBManager {
   static std::shared_ptr<VXNewsDBManager> share();
   // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
   static std::shared_ptr<VXNewsDBManager> setShared(std::shared_ptr<VXNewsDBManager> manager);
-  // Where open and table-creation failures go: the application's log file once the global helper
-  // installs its writer; the console until then.
+  // Where open and table-creation failures go: the application's log file. A writer set here
+  // (tests) replaces it; null restores it.
   static void setLogWriter(LogWriter writer);
 
   // Called (outside the database's guard) after clearCachesTable emptied the read history, so that

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "news/common/VXGlobalHelper.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/TestSandbox.h"
 
@@ -58,6 +59,14 @@ TEST_F(NewsConfig, AStoredStepOutsideTheRangeStartsAsMediumWithFonts) {
     EXPECT_EQ(config.detailBodyFont(), os::Font::systemFont(18));
     EXPECT_EQ(defaults()->integerForKey("kFontSize"), 2);
   }
+}
+
+TEST_F(NewsConfig, WithoutAWriterTheRefusalGoesToTheApplicationLog) {
+  VXNewsConfig::setLogWriter(nullptr);
+  VXNewsConfig config;
+  config.setFontSize(0);
+  EXPECT_EQ(VXGlobalHelper::readLog(), "font size is wrong\n");
+  EXPECT_TRUE(log_.empty());
 }
 
 TEST_F(NewsConfig, StepZeroIsRefusedAndTheSameStepWritesNothing) {

@@ -4,7 +4,9 @@
 
 #include "foundation/formats/DateCalendar.h"
 #include "foundation/formats/DateUtilities.h"
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXNewsConfig.h"
+#include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/lists/ListTestSupport.h"
 #include "news/views/VXNewsOneIconStyleCell.h"
 #include "news/views/VXNewsTitleStyleCell.h"
@@ -101,6 +103,20 @@ TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
   cell.setContent(news(listtest::item(6, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
+}
+
+TEST_F(VXNewsCellsTest, WithoutALookupTheSharedReadHistoryGreysItems) {
+  VXNewsDBManager::setShared(nullptr);
+  auto state = std::make_shared<VXGlobalDefine>();
+  VXGlobalDefine::setShared(state);
+  ASSERT_TRUE(state->addNewsHistory(8));
+  VXNewsTitleStyleCell cell;
+  cell.setContent(news(listtest::item(8, 0)));
+  EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
+  cell.setContent(news(listtest::item(9, 0)));
+  EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
+  VXGlobalDefine::setShared(nullptr);
+  VXNewsDBManager::setShared(nullptr);
 }
 
 TEST_F(VXNewsCellsTest, AnIconOnDiskShowsAtOnceCutToTwiceTheIconSize) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/common/VXNewsConfig.h"
 #include "news/controllers/VXNewsTableView.h"
@@ -28,6 +29,7 @@ class VXNewsTableViewTest : public ::testing::Test {
   void SetUp() override {
     VXNewsDBManager::setShared(nullptr);
     VXNewsConfig::setShared(nullptr);
+    VXGlobalDefine::setShared(state_);
     os::View::clearAnimationLog();
     window_ = std::make_shared<os::Window>();
     window_->makeKeyAndVisible();
@@ -45,6 +47,7 @@ class VXNewsTableViewTest : public ::testing::Test {
     window_.reset();
     os::RunLoop::main()->runUntilIdle();
     VXNewsDBManager::setShared(nullptr);
+    VXGlobalDefine::setShared(nullptr);
   }
 
   double now() const { return os::Date::now().timeIntervalSinceReferenceDate(); }
@@ -86,6 +89,7 @@ class VXNewsTableViewTest : public ::testing::Test {
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
   }
 
+  std::shared_ptr<VXGlobalDefine> state_ = std::make_shared<VXGlobalDefine>();
   newstest::RequestEnvironment env_;
   os::VirtualClockScope clock_;
   listtest::NewsServer server_;
@@ -115,6 +119,9 @@ TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRo
   EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
   EXPECT_NEAR(db_->lastUpdateWithCategory(kCategory), now(), 1);
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  // The collapsed header takes the content back to the top.
+  EXPECT_EQ(list_->tableView()->contentInset().top, 0);
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
   // Two rows and the load-more row.
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 3);
 }
@@ -138,6 +145,26 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
   EXPECT_EQ(sent["flag"].intValue(), 1);  // a short list pulled down refreshes, even with its end in view
   EXPECT_EQ(listed(), (std::vector<long long>{3, 2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{3, 2, 1}));
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
+}
+
+TEST_F(VXNewsTableViewTest, TheServersIntervalFromTheSharedStateDecidesFreshness) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500)}, 120);
+  EXPECT_EQ(VXNewsTableView::refreshInterval(), VXGlobalDefine::kDefaultNctime);
+  state_->setNctime(600);
+  makeList()->load();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(server_.count(), 0u);
+
+  state_->setNctime(60);
+  EXPECT_EQ(VXNewsTableView::refreshInterval(), 60);
+  server_.queue(listAnswer(os::Array{item(3, t - 10)}, 2));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(server_.count(), 1u);
+  EXPECT_EQ(server_.last()["flag"].intValue(), 1);
+  EXPECT_EQ(listed(), (std::vector<long long>{3}));
 }
 
 TEST_F(VXNewsTableViewTest, APullOnAnEmptyListAsksFromTheTop) {
