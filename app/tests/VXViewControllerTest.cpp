@@ -14,6 +14,7 @@
 #include "news/common/VXNewsCategoryManager.h"
 #include "news/controllers/NQSideViewController.h"
 #include "news/controllers/VXCustomNavController.h"
+#include "news/controllers/VXNewsDetailViewController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/tests/requests/RequestTestSupport.h"
 #include "os/net/NetworkReachability.h"
@@ -239,8 +240,10 @@ TEST_F(VXViewControllerTest, ComingBackToTheHomeScreenLeavesNoRowSelected) {
 
   ASSERT_TRUE(os::TouchDriver::tapRow(*list->tableView(), os::IndexPath::forRow(0, 0)));
   ASSERT_TRUE(list->selectedIndexPath());
-  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false);
+  // The tap opened the article over the home screen.
   os::TouchDriver::advance(1);
+  ASSERT_EQ(nav_->viewControllers().size(), 2u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXNewsDetailViewController>(nav_->viewControllers().back()));
   nav_->popViewController(false);
   os::TouchDriver::advance(1);
   EXPECT_FALSE(list->selectedIndexPath());
