@@ -17,10 +17,7 @@
 #include "news/controllers/VXCustomNavController.h"
 #include "news/controllers/VXLeftSideViewController.h"
 #include "news/controllers/VXNewsDetailViewController.h"
-#include "news/controllers/VXNewsTableView.h"
-#include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXAppActiveRequest.h"
-#include "news/views/VXNewsTitleStyleCell.h"
 #include "news/views/VXSplashView.h"
 #include "os/core/String.h"
 #include "os/graphics/Color.h"
@@ -62,16 +59,9 @@ std::string VXAppDelegate::trackingHost() {
 
 void VXAppDelegate::installServices() {
   // The shared state is looked up on every call: tests and a new launch may replace it.
-  VXNewsTableView::setRefreshIntervalSource([] { return VXGlobalDefine::share()->nctime(); });
-  VXNewsTableView::setItemOpener([](const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller) {
-    VXGlobalHelperArticles::pushViewControllerByDO(item, controller);
-  });
-  VXNewsTitleStyleCell::setReadHistoryLookup([](long long id) { return VXGlobalDefine::share()->isNewsHistory(id); });
   VXNewsDetailViewController::Services services;
   services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
   VXNewsDetailViewController::setServices(std::move(services));
-  VXNewsConfig::setLogWriter([](std::string_view line) { VXGlobalHelper::writeLog(line); });
-  VXNewsDBManager::setLogWriter([](std::string_view line) { VXGlobalHelper::writeLog(line); });
 }
 
 // --- launch ---

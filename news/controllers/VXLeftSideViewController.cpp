@@ -1,35 +1,23 @@
 #include "news/controllers/VXLeftSideViewController.h"
 
-#include <mutex>
-
 #include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
 #include "news/models/requests/NQBaseRequest.h"
 #include "news/controllers/NQSideViewController.h"
+#include "news/controllers/VXAdViewController.h"
 #include "news/controllers/VXCustomNavController.h"
+#include "news/controllers/VXFavoriteViewController.h"
+#include "news/controllers/VXOfflineViewController.h"
+#include "news/controllers/VXSettingViewController.h"
 #include "news/views/VXLeftSideCell.h"
 
 namespace {
-
-struct Hooks {
-  std::mutex mutex;
-  VXLeftSideViewController::ScreenFactory factory;
-};
-Hooks& hooks() {
-  static Hooks h;
-  return h;
-}
 
 os::Color gray255(int level) { return os::Color::rgba(level / 255.0, level / 255.0, level / 255.0, 1); }
 
 bool passSwitch() { return VXGlobalDefine::share()->pass(); }
 
 }  // namespace
-
-void VXLeftSideViewController::setScreenFactory(ScreenFactory factory) {
-  std::lock_guard lock(hooks().mutex);
-  hooks().factory = std::move(factory);
-}
 
 VXLeftSideViewController::VXLeftSideViewController() : NQBaseTableViewController(os::TableViewStyle::Plain) {
   setAddRefreshControl(false);
@@ -103,13 +91,16 @@ void VXLeftSideViewController::leftSideCellCilck(const std::string& name) {
 void VXLeftSideViewController::openScreen(const std::string& name) {
   auto nav = std::dynamic_pointer_cast<VXCustomNavController>(NQSideViewController::share()->rootViewController());
   if (!nav) return;
-  ScreenFactory factory;
-  {
-    std::lock_guard lock(hooks().mutex);
-    factory = hooks().factory;
-  }
-  auto screen = factory ? factory(name) : nullptr;
-  if (!screen) return;
-  // The screen is its own back delegate, so going back from it reopens this menu.
-  nav->pushViewController(screen, false, std::dynamic_pointer_cast<VXNavBackClickDelegate>(screen));
+  // Each screen is its own back delegate, so going back from it reopens this menu.
+  auto push = [&nav](const auto& screen) {
+    nav->pushViewController(screen, false, std::static_pointer_cast<VXNavBackClickDelegate>(screen));
+  };
+  if (name == "设置")
+    push(std::make_shared<VXSettingViewController>());
+  else if (name == "收藏")
+    push(std::make_shared<VXFavoriteViewController>());
+  else if (name == "离线")
+    push(std::make_shared<VXOfflineViewController>());
+  else if (name == "精彩应用")
+    push(std::make_shared<VXAdViewController>());
 }

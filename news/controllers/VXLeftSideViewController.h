@@ -2,7 +2,6 @@
 // The menu beneath the home screen: news, favourites, offline, settings and, while the server's
 // pass switch is off, the recommended apps. A tap opens that screen on the navigation controller
 // (going back from it reopens the menu) and closes the menu.
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,12 +16,6 @@ class VXLeftSideViewController : public NQBaseTableViewController {
  public:
   static constexpr double kRowHeight = 50;
   static constexpr double kTableTop = 117;
-
-  // The screens behind the entries ("收藏", "离线", "设置", "精彩应用"), made on each tap; start-up
-  // installs the factory once the screens exist. No factory, or none for a name: the tap only
-  // closes the menu.
-  using ScreenFactory = std::function<std::shared_ptr<os::ViewController>(const std::string& name)>;
-  static void setScreenFactory(ScreenFactory factory);
 
   VXLeftSideViewController();
   std::string className() const override { return "VXLeftSideViewController"; }

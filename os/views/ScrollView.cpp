@@ -62,7 +62,16 @@ void ScrollView::setContentSize(Size s) {
   setNeedsLayout();
 }
 
-void ScrollView::setContentInset(EdgeInsets i) { inset_ = i; }
+void ScrollView::setContentInset(EdgeInsets i) {
+  inset_ = i;
+  // A smaller inset leaves no room for an offset that lay inside the old one: unless a finger holds
+  // the content there, it settles back within the new edges (a refresh header collapsing).
+  if (dragging_) return;
+  const Point offset = contentOffset();
+  Point settled = clampOffset(offset);
+  settled = Point{settled.x + 0.0, settled.y + 0.0};  // an edge at -0 reads as 0
+  if (!(settled == offset)) setContentOffset(settled);
+}
 
 Point ScrollView::minimumContentOffset() const { return Point{-inset_.left, -inset_.top}; }
 

@@ -7,9 +7,14 @@
 
 #include "news/common/VXGlobalDefine.h"
 #include "news/common/VXGlobalHelper.h"
+#include "news/common/VXRequestConfig.h"
+#include "news/controllers/VXAdViewController.h"
 #include "news/controllers/VXCustomNavController.h"
-#include "news/controllers/VXLeftBaseViewController.h"
+#include "news/controllers/VXFavoriteViewController.h"
 #include "news/controllers/VXLeftSideViewController.h"
+#include "news/controllers/VXOfflineViewController.h"
+#include "news/controllers/VXSettingViewController.h"
+#include "os/runtime/RunLoop.h"
 #include "news/tests/controllers/ScreenTestSupport.h"
 
 namespace {
@@ -22,10 +27,8 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     ScreenFixture::SetUp();
     state = std::make_shared<VXGlobalDefine>();
     VXGlobalDefine::setShared(state);
-    VXLeftSideViewController::setScreenFactory([this](const std::string& name) -> std::shared_ptr<os::ViewController> {
-      asked.push_back(name);
-      return std::make_shared<VXLeftBaseViewController>();
-    });
+    // The apps screen asks for its list at once; a closed local port answers it with a quick refusal.
+    VXRequestConfig::setServerRoot("http://127.0.0.1:1");
     home = std::make_shared<NQBaseViewController>();
     nav = std::make_shared<VXCustomNavController>(home);
     menu = std::make_shared<VXLeftSideViewController>();
@@ -34,9 +37,10 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
   void TearDown() override {
-    VXGlobalDefine::setShared(nullptr);
-    VXLeftSideViewController::setScreenFactory(nullptr);
     ScreenFixture::TearDown();
+    os::RunLoop::main()->runUntilIdle();
+    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
+    VXGlobalDefine::setShared(nullptr);
   }
   std::vector<std::string> names() const {
     std::vector<std::string> out;
@@ -49,7 +53,10 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
   }
 
   std::shared_ptr<VXGlobalDefine> state;
-  std::vector<std::string> asked;
+  template <class Screen>
+  bool topIs() const {
+    return nav->viewControllers().size() == 2 && std::dynamic_pointer_cast<Screen>(nav->viewControllers().back());
+  }
   std::shared_ptr<NQBaseViewController> home;
   std::shared_ptr<VXCustomNavController> nav;
   std::shared_ptr<VXLeftSideViewController> menu;
@@ -76,14 +83,12 @@ TEST_F(VXLeftSideViewControllerTest, TheNewsEntryOnlyClosesTheMenu) {
   tapEntry(0);
   EXPECT_FALSE(side->leftSideIsShow());
   EXPECT_EQ(centreX(), 0);
-  EXPECT_TRUE(asked.empty());
   EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
 TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensTheMenu) {
   tapEntry(3);
-  EXPECT_EQ(asked, (std::vector<std::string>{"设置"}));
-  ASSERT_EQ(nav->viewControllers().size(), 2u);
+  ASSERT_TRUE(topIs<VXSettingViewController>());
   EXPECT_EQ(centreX(), 0);
   nav->backButtonClick();
   os::TouchDriver::advance(1);
@@ -95,9 +100,35 @@ TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensThe
 TEST_F(VXLeftSideViewControllerTest, AnUnknownNameIsLoggedAndClosesTheMenu) {
   menu->leftSideCellCilck("其他");
   os::TouchDriver::advance(1);
-  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
   EXPECT_FALSE(side->leftSideIsShow());
   EXPECT_EQ(VXGlobalHelper::readLog(), "名称不匹配\n");
+}
+
+TEST_F(VXLeftSideViewControllerTest, EachEntryPushesItsOwnScreen) {
+  state->setPass(false);
+  menu->loadData();
+  os::TouchDriver::settle();
+  const auto openAndReturn = [&](long row) {
+    side->showLeftViewController(false);
+    os::TouchDriver::advance(1);
+    tapEntry(row);
+  };
+  openAndReturn(1);
+  EXPECT_TRUE(topIs<VXFavoriteViewController>());
+  nav->backButtonClick();
+  openAndReturn(2);
+  EXPECT_TRUE(topIs<VXOfflineViewController>());
+  nav->backButtonClick();
+  openAndReturn(3);
+  EXPECT_TRUE(topIs<VXSettingViewController>());
+  nav->backButtonClick();
+  openAndReturn(4);
+  EXPECT_TRUE(topIs<VXAdViewController>());
+  EXPECT_FALSE(side->leftSideIsShow());
+  nav->backButtonClick();
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(nav->viewControllers().size(), 1u);
 }
 
 }  // namespace

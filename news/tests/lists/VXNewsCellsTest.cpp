@@ -112,6 +112,20 @@ TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
 }
 
+TEST_F(VXNewsCellsTest, WithoutALookupTheSharedReadHistoryGreysItems) {
+  VXNewsDBManager::setShared(nullptr);
+  auto state = std::make_shared<VXGlobalDefine>();
+  VXGlobalDefine::setShared(state);
+  ASSERT_TRUE(state->addNewsHistory(8));
+  VXNewsTitleStyleCell cell;
+  cell.setContent(news(listtest::item(8, 0)));
+  EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
+  cell.setContent(news(listtest::item(9, 0)));
+  EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
+  VXGlobalDefine::setShared(nullptr);
+  VXNewsDBManager::setShared(nullptr);
+}
+
 TEST_F(VXNewsCellsTest, AnIconOnDiskShowsAtOnceCutToTwiceTheIconSize) {
   auto dict = listtest::item(1, 0, std::string(), 1);
   const std::string url = *(*dict.find("icons")).at(0).string();

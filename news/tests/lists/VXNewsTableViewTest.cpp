@@ -52,6 +52,7 @@ class VXNewsTableViewTest : public ::testing::Test {
     os::RunLoop::main()->runUntilIdle();
     VXGlobalDefine::setShared(nullptr);
     VXNewsDBManager::setShared(nullptr);
+    VXGlobalDefine::setShared(nullptr);
   }
 
   double now() const { return os::Date::now().timeIntervalSinceReferenceDate(); }
@@ -122,6 +123,9 @@ TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRo
   EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
   EXPECT_NEAR(db_->lastUpdateWithCategory(kCategory), now(), 1);
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  // The collapsed header takes the content back to the top.
+  EXPECT_EQ(list_->tableView()->contentInset().top, 0);
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
   // Two rows and the load-more row.
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 3);
 }
@@ -145,6 +149,7 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
   EXPECT_EQ(sent["flag"].intValue(), 1);  // a short list pulled down refreshes, even with its end in view
   EXPECT_EQ(listed(), (std::vector<long long>{3, 2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{3, 2, 1}));
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
 }
 
 TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "os/core/String.h"
 #include "os/views/ScrollView.h"
 #include "ViewsTestSupport.h"
@@ -11,8 +13,10 @@ struct ScrollTrace : ScrollViewDelegate {
   Trace trace;
   std::shared_ptr<View> zoomView;
   std::function<void(ScrollView&)> onEndDragging;
+  std::function<void(ScrollView&)> onScroll;
   void scrollViewDidScroll(ScrollView& s) override {
     trace.add(format("scroll %g,%g", s.contentOffset().x, s.contentOffset().y));
+    if (onScroll) onScroll(s);
   }
   void scrollViewWillBeginDragging(ScrollView&) override { trace.add("willBeginDragging"); }
   void scrollViewDidEndDragging(ScrollView& s, bool decelerate) override {
@@ -89,6 +93,32 @@ TEST_F(ScrollViewTest, PullingPastTheTopBouncesBackToTheInsetSetOnRelease) {
   scroll->setContentOffset(Point{0, 0});
   scroll->setBounces(false);
   TouchDriver::dragScrollView(*scroll, Point{0, 160}, Point{0, 0});
+  EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
+}
+
+TEST_F(ScrollViewTest, ACollapsingInsetBringsTheContentBackUnlessAFingerHoldsIt) {
+  // A header held open by the inset, then closed: the content follows it back to the top.
+  scroll->setContentInset(EdgeInsets{60, 0, 0, 0});
+  scroll->setContentOffset(Point{0, -60});
+  delegate->trace.events.clear();
+  scroll->setContentInset(EdgeInsets{});
+  EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
+  EXPECT_EQ(delegate->trace.events, (std::vector<std::string>{"scroll 0,0"}));
+  // An offset still inside the new edges stays where it is.
+  scroll->setContentOffset(Point{0, 300});
+  scroll->setContentInset(EdgeInsets{20, 0, 0, 0});
+  EXPECT_EQ(scroll->contentOffset(), (Point{0, 300}));
+  // Under a finger the content stays pulled down until it lets go.
+  scroll->setContentOffset(Point{0, 0});
+  scroll->setContentInset(EdgeInsets{60, 0, 0, 0});
+  double lowest = 0;
+  delegate->onScroll = [&lowest](ScrollView& s) {
+    if (!s.isDragging()) return;
+    s.setContentInset(EdgeInsets{});
+    lowest = std::min(lowest, s.contentOffset().y);
+  };
+  TouchDriver::dragScrollView(*scroll, Point{0, 160}, Point{0, 0});
+  EXPECT_LT(lowest, -60);
   EXPECT_EQ(scroll->contentOffset(), (Point{0, 0}));
 }
 
