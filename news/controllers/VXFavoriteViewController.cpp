@@ -2,8 +2,7 @@
 
 #include "news/common/VXGlobalHelperArticles.h"
 #include "news/models/requests/VXGetFavoriteRequest.h"
-#include "news/views/VXNewsOneIconStyleCell.h"
-#include "news/views/VXNewsThreeIconStyleCell.h"
+#include "news/views/VXNewsListCells.h"
 #include "news/views/VXNewsTitleStyleCell.h"
 #include "os/views/Screen.h"
 
@@ -66,24 +65,7 @@ std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPa
                                                                                   const os::IndexPath& indexPath) {
   auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
   if (!item) return NQBaseTableViewController::cellForRowAtIndexPath(table, indexPath);
-  std::shared_ptr<VXNewsTitleStyleCell> cell;
-  switch (item->style()) {
-    case VXNewsDO::kOneIconStyle:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kOneIconStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsOneIconStyleCell>();
-      break;
-    case VXNewsDO::kThreeIconStyle:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(
-          table.dequeueReusableCellWithIdentifier(kThreeIconStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsThreeIconStyleCell>();
-      break;
-    default:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kTitleStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsTitleStyleCell>();
-      break;
-  }
-  cell->setContent(item);
-  return cell;
+  return newsCellForItem(table, item);
 }
 
 void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {

@@ -9,8 +9,7 @@
 #include "news/controllers/NQBaseTableViewController.h"
 #include "news/models/db/VXNewsDBManager.h"
 #include "news/models/requests/VXNewsListRequest.h"
-#include "news/views/VXNewsOneIconStyleCell.h"
-#include "news/views/VXNewsThreeIconStyleCell.h"
+#include "news/views/VXNewsListCells.h"
 #include "news/views/VXNewsTitleStyleCell.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
@@ -294,24 +293,7 @@ std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::Ta
                                                                          const os::IndexPath& indexPath) {
   if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return NQLoadMoreCell(table);
   const auto& item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  std::shared_ptr<VXNewsTitleStyleCell> cell;
-  switch (item->style()) {
-    case VXNewsDO::kOneIconStyle:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kOneIconStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsOneIconStyleCell>();
-      break;
-    case VXNewsDO::kThreeIconStyle:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(
-          table.dequeueReusableCellWithIdentifier(kThreeIconStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsThreeIconStyleCell>();
-      break;
-    default:
-      cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(kTitleStyleCellIdentifier));
-      if (!cell) cell = std::make_shared<VXNewsTitleStyleCell>();
-      break;
-  }
-  cell->setContent(item);
-  return cell;
+  return newsCellForItem(table, item);
 }
 
 std::optional<double> VXNewsTableView::heightForFooterInSection(os::TableView&, long) {
