@@ -3,25 +3,16 @@
 #include <mutex>
 
 #include "news/common/VXGlobalHelper.h"
+#include "news/common/VXReplaceableLog.h"
 #include "os/store/UserDefaults.h"
 
 namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<VXNewsConfig> gShared;
-VXNewsConfig::LogWriter gLogWriter;
+VXReplaceableLog gLog;
 
-void writeLog(std::string_view line) {
-  VXNewsConfig::LogWriter writer;
-  {
-    std::lock_guard lock(gSharedMutex);
-    writer = gLogWriter;
-  }
-  if (writer)
-    writer(line);
-  else
-    VXGlobalHelper::writeLog(line);
-}
+void writeLog(std::string_view line) { gLog.write(line); }
 
 }  // namespace
 
@@ -53,10 +44,7 @@ std::shared_ptr<VXNewsConfig> VXNewsConfig::setShared(std::shared_ptr<VXNewsConf
   return config;
 }
 
-void VXNewsConfig::setLogWriter(LogWriter writer) {
-  std::lock_guard lock(gSharedMutex);
-  gLogWriter = std::move(writer);
-}
+void VXNewsConfig::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }
 
 void VXNewsConfig::setFontSize(int step) {
   if (step == 0) {

@@ -7,6 +7,7 @@
 #include "foundation/sqlite/SQDatabaseQueue.h"
 #include "foundation/sqlite/SQResultSet.h"
 #include "news/common/VXGlobalHelper.h"
+#include "news/common/VXReplaceableLog.h"
 #include "news/models/dataobject/VXRecordReading.h"
 #include "os/core/Log.h"
 #include "os/store/FileManager.h"
@@ -19,19 +20,9 @@ namespace {
 
 std::mutex gSharedMutex;
 std::shared_ptr<VXNewsDBManager> gShared;
-VXNewsDBManager::LogWriter gLogWriter;
+VXReplaceableLog gLog;
 
-void writeLog(std::string_view line) {
-  VXNewsDBManager::LogWriter writer;
-  {
-    std::lock_guard lock(gSharedMutex);
-    writer = gLogWriter;
-  }
-  if (writer)
-    writer(line);
-  else
-    VXGlobalHelper::writeLog(line);
-}
+void writeLog(std::string_view line) { gLog.write(line); }
 
 constexpr const char* kCreateCategoryTable =
     "create table if not exists ZCATEGORY (ZID integer primary key, ZNAME text, ZORDER integer, ZFLAG integer, "
@@ -133,10 +124,7 @@ std::shared_ptr<VXNewsDBManager> VXNewsDBManager::setShared(std::shared_ptr<VXNe
   return manager;
 }
 
-void VXNewsDBManager::setLogWriter(LogWriter writer) {
-  std::lock_guard lock(gSharedMutex);
-  gLogWriter = std::move(writer);
-}
+void VXNewsDBManager::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }
 
 void VXNewsDBManager::setHistoryClearedHandler(std::function<void()> handler) {
   std::lock_guard lock(handlerMutex_);
