@@ -1,6 +1,10 @@
 #include "news/common/VXOfflineArticleStore.h"
 
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "news/common/VXGlobalHelper.h"
 #include "os/store/PropertyList.h"
@@ -84,4 +88,43 @@ std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& categ
   auto value = os::PropertyList::readFile(*path);
   if (!value || !value->dictionary()) return std::nullopt;
   return *value->dictionary();
+}
+
+namespace {
+struct BackgroundSaves {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int pending = 0;
+};
+BackgroundSaves& backgroundSaves() {
+  static BackgroundSaves saves;
+  return saves;
+}
+}  // namespace
+
+void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
+                                             const os::Value& ID) {
+  {
+    std::lock_guard lock(backgroundSaves().mutex);
+    ++backgroundSaves().pending;
+  }
+  std::thread([info, category, ID] {
+    os::Error error;
+    if (!saveWithInfo(info, category, ID, &error))
+      VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+    std::lock_guard lock(backgroundSaves().mutex);
+    --backgroundSaves().pending;
+    backgroundSaves().changed.notify_all();
+  }).detach();
+}
+
+int VXOfflineArticleStore::pendingBackgroundSaves() {
+  std::lock_guard lock(backgroundSaves().mutex);
+  return backgroundSaves().pending;
+}
+
+bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) {
+  std::unique_lock lock(backgroundSaves().mutex);
+  return backgroundSaves().changed.wait_for(lock, std::chrono::duration<double>(seconds),
+                                            [] { return backgroundSaves().pending == 0; });
 }

@@ -38,6 +38,11 @@ class VXOfflineArticleStore {
   // or the file cannot be written. Safe from any thread. A second save replaces the file.
   static bool saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
                            os::Error* error = nullptr);
+  // The same on a detached thread, so a screen never waits for the disk; a failure goes to the log.
+  static void saveInBackground(const os::Dictionary& info, const os::Value& category, const os::Value& ID);
+  // Saves started in the background and not yet written (for tests and an orderly shutdown).
+  static int pendingBackgroundSaves();
+  static bool waitForBackgroundSaves(double seconds);
   // The stored answer, or nothing when the name is refused, there is no file, or it does not
   // hold a property-list dictionary.
   static std::optional<os::Dictionary> read(const os::Value& category, const os::Value& ID);

@@ -24,15 +24,6 @@
 
 namespace {
 
-struct SaveTracker {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int pending = 0;
-};
-SaveTracker& saves() {
-  static SaveTracker tracker;
-  return tracker;
-}
 
 bool hasText(const os::Value& value) {
   const std::string* text = value.string();
@@ -191,11 +182,7 @@ void VXAlbumViewController::loadRequest() {
         me->changeControlsByIndex(0);
         me->pageFlowView_->reloadData();
         me->addOtherInfo();
-        {
-          std::lock_guard<std::mutex> lock(saves().mutex);
-          ++saves().pending;
-        }
-        std::thread(&VXAlbumViewController::threadRun, *data, me->infoValue("category"), me->infoValue("id")).detach();
+        VXOfflineArticleStore::saveInBackground(*data, me->infoValue("category"), me->infoValue("id"));
       },
       [weak] {
         if (auto me = weak.lock()) VXGlobalHelper::share().showHud(kNetworkErrorText, me->view(), true);
@@ -221,25 +208,9 @@ bool VXAlbumViewController::parseWithDict(const std::optional<os::Dictionary>& a
   return true;
 }
 
-void VXAlbumViewController::threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID) {
-  os::Error error;
-  if (!VXOfflineArticleStore::saveWithInfo(answer, category, ID, &error)) {
-    VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-  }
-  std::lock_guard<std::mutex> lock(saves().mutex);
-  --saves().pending;
-  saves().changed.notify_all();
-}
+int VXAlbumViewController::pendingOfflineSaves() { return VXOfflineArticleStore::pendingBackgroundSaves(); }
 
-int VXAlbumViewController::pendingOfflineSaves() {
-  std::lock_guard<std::mutex> lock(saves().mutex);
-  return saves().pending;
-}
-
-bool VXAlbumViewController::waitForOfflineSaves(double seconds) {
-  std::unique_lock<std::mutex> lock(saves().mutex);
-  return saves().changed.wait_for(lock, std::chrono::duration<double>(seconds), [] { return saves().pending == 0; });
-}
+bool VXAlbumViewController::waitForOfflineSaves(double seconds) { return VXOfflineArticleStore::waitForBackgroundSaves(seconds); }
 
 void VXAlbumViewController::addOtherInfo() {
   VXNewsInfoRequest request(infoValue("id").intValue());

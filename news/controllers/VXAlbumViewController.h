@@ -55,8 +55,6 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
   void addOtherInfo();
   // Counter and caption of picture i (ignored beyond the pictures).
   void changeControlsByIndex(long index);
-  // Keeps the answer as the album's offline file; runs on a thread of its own.
-  static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
   // Offline saves still running, and a wait for them (real seconds), for tests and shut-down.
   static int pendingOfflineSaves();
   static bool waitForOfflineSaves(double seconds);

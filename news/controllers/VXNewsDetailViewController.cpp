@@ -55,15 +55,6 @@ VXNewsDetailViewController::Services& servicesStore() {
   return services;
 }
 
-struct SaveTracker {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int pending = 0;
-};
-SaveTracker& saves() {
-  static SaveTracker tracker;
-  return tracker;
-}
 
 // Navigation bar height the screen's layout leaves room for.
 double barHeight() { return os::Device::current().systemVersionNumber() >= 7 ? 64 : 44; }
@@ -194,35 +185,14 @@ bool VXNewsDetailViewController::parseResponseNoAddData(const std::optional<os::
   if ((*data)["sourceurl"].isString()) infoDict_.set("sourceurl", (*data)["sourceurl"]);
   addTitle(title, (*data)["source"], (*data)["time"]);
   if (parseXML((*data)["body"], true)) {
-    {
-      std::lock_guard<std::mutex> lock(saves().mutex);
-      ++saves().pending;
-    }
-    std::thread(&VXNewsDetailViewController::threadRun, *data, infoValue("category"), infoValue("id")).detach();
+    VXOfflineArticleStore::saveInBackground(*data, infoValue("category"), infoValue("id"));
   }
   return true;
 }
 
-void VXNewsDetailViewController::threadRun(const os::Dictionary& answer, const os::Value& category,
-                                           const os::Value& ID) {
-  os::Error error;
-  if (!VXOfflineArticleStore::saveWithInfo(answer, category, ID, &error)) {
-    VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-  }
-  std::lock_guard<std::mutex> lock(saves().mutex);
-  --saves().pending;
-  saves().changed.notify_all();
-}
+int VXNewsDetailViewController::pendingOfflineSaves() { return VXOfflineArticleStore::pendingBackgroundSaves(); }
 
-int VXNewsDetailViewController::pendingOfflineSaves() {
-  std::lock_guard<std::mutex> lock(saves().mutex);
-  return saves().pending;
-}
-
-bool VXNewsDetailViewController::waitForOfflineSaves(double seconds) {
-  std::unique_lock<std::mutex> lock(saves().mutex);
-  return saves().changed.wait_for(lock, std::chrono::duration<double>(seconds), [] { return saves().pending == 0; });
-}
+bool VXNewsDetailViewController::waitForOfflineSaves(double seconds) { return VXOfflineArticleStore::waitForBackgroundSaves(seconds); }
 
 void VXNewsDetailViewController::addTitle(const os::Value& title, const os::Value& source, const os::Value& time) {
   if (!hasText(title)) return;

@@ -87,9 +87,6 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   void addOtherInfo();
   void addToolBar();
   void feedbackParseError(const std::string& error);
-  // Keeps the answer as the article's offline file; runs on a thread of its own and needs nothing
-  // of the screen but the article's category and id.
-  static void threadRun(const os::Dictionary& answer, const os::Value& category, const os::Value& ID);
 
   // Table.
   std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
