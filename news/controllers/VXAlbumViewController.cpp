@@ -1,10 +1,8 @@
 #include "news/controllers/VXAlbumViewController.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 
 #include "news/common/VXDetailXMLParseHelper.h"
 #include "news/common/VXGlobalHelper.h"

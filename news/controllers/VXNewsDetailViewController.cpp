@@ -1,9 +1,7 @@
 #include "news/controllers/VXNewsDetailViewController.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <mutex>
-#include <thread>
 
 #include "news/common/VXAdHelper.h"
 #include "news/common/VXDetailXMLParseHelper.h"
