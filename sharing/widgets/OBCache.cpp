@@ -137,6 +137,12 @@ void OBCache::store(std::optional<os::Data> data, const std::string& key, std::o
   // Enqueued under the lock, so the queue's order is the order of the calls.
   // The destructor waits for the queue, so the task may use this.
   queue_->async([this, key, path, data = std::move(data), generation] {
+    {
+      // A later store or removal of the key is queued behind this one: only it needs the disk.
+      std::lock_guard lock(mutex_);
+      auto pending = pending_.find(key);
+      if (pending != pending_.end() && pending->second.generation != generation) return;
+    }
     auto& files = os::FileManager::defaultManager();
     if (data)
       files.writeData(*data, path);
