@@ -72,7 +72,14 @@ std::shared_ptr<OBSocialResponseEntity> OBSocialJob::responseForAnswer(const os:
                                                                       std::optional<os::Dictionary>* answer) {
   auto plain = OBSocialCryptor::AES128Decrypt(os::stringFromData(body));
   if (!plain) return networkFailure(action, jobError("the service's answer could not be deciphered"));
-  auto value = OBUtils::JSONValue(OBSocialCryptor::stripPadding(std::move(*plain)));
+  return responseForDecipheredAnswer(std::move(*plain), action, answer);
+}
+
+std::shared_ptr<OBSocialResponseEntity> OBSocialJob::responseForDecipheredAnswer(std::string text, std::int32_t action,
+                                                                                std::optional<os::Dictionary>* answer) {
+  // The cipher pads with NULs; a reader that stopped at the first one would also stop inside
+  // a text that carries one, so only the padding is cut.
+  auto value = OBUtils::JSONValue(OBSocialCryptor::stripPadding(std::move(text)));
   const os::Dictionary* object = value ? value->dictionary() : nullptr;
   if (!object) return networkFailure(action, jobError("the service's answer is not a JSON object"));
   const os::Value& st = (*object)["st"];

@@ -67,6 +67,9 @@ class OBSocialJob : public std::enable_shared_from_this<OBSocialJob> {
   // that do not decipher, are not JSON objects or carry no "st" give code 5050 with an error.
   static std::shared_ptr<OBSocialResponseEntity> responseForAnswer(const os::Data& body, std::int32_t action,
                                                                    std::optional<os::Dictionary>* answer = nullptr);
+  // The same for a body already deciphered (its padding NULs still at the end).
+  static std::shared_ptr<OBSocialResponseEntity> responseForDecipheredAnswer(std::string text, std::int32_t action,
+                                                                             std::optional<os::Dictionary>* answer = nullptr);
   static std::shared_ptr<OBSocialResponseEntity> networkFailure(std::int32_t action, const os::Error& error);
 
  private:

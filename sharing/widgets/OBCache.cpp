@@ -32,8 +32,7 @@ OBCache::OBCache(std::string directory)
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
   // A missing or damaged index starts an empty store.
-  if (auto index = os::PropertyList::readFile(directory_ + "/" + kOBCacheIndexName); index && index->dictionary())
-    cacheDictionary_ = *index->dictionary();
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName)) cacheDictionary_ = readIndex(*bytes);
   const os::Date now = os::Date::now();
   for (const auto& [key, date] : cacheDictionary_) {
     auto expiry = date.date();
@@ -44,6 +43,15 @@ OBCache::OBCache(std::string directory)
 OBCache::~OBCache() {
   // The last owner may be a delayed index write running on the queue itself.
   if (!queue_->isCurrent()) waitUntilWritten();
+}
+
+os::Dictionary OBCache::readIndex(const os::Data& bytes) {
+  auto index = os::PropertyList::read(bytes);
+  os::Dictionary out;
+  if (!index || !index->dictionary()) return out;
+  for (const auto& [key, date] : *index->dictionary())
+    if (date.isDate()) out.set(key, date);
+  return out;
 }
 
 std::string OBCache::defaultDirectory() {

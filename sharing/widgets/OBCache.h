@@ -61,6 +61,10 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   void waitUntilWritten() const;
 
   const std::string& directory() const { return directory_; }
+  // An index file's bytes to the index: empty for anything but a property-list dictionary, and
+  // entries whose value is not a date are dropped.
+  static os::Dictionary readIndex(const os::Data& bytes);
+
   // The file an entry lives in.
   std::string pathForKey(const std::string& key) const;
 
