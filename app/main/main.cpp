@@ -2,7 +2,7 @@
 // text whenever it changes and takes the reader's touches as commands on standard input (see
 // `help`). Without a terminal and without commands on standard input it plays a short tour.
 //
-//   newsreader --home DIR --server URL
+//   newsreader --home DIR --server URL [--sharing-server URL]
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,6 +17,7 @@
 #include "news/common/VXRequestConfig.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
 
@@ -33,9 +34,10 @@ class WiFiReachability : public os::ReachabilityProvider {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsreader --home DIR --server URL\n"
+               "usage: newsreader --home DIR --server URL [--sharing-server URL]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
+               "  --sharing-server  the sharing service's base URL (SocialSDK-config's baseURL)\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -50,11 +52,13 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string home, server;
+  std::string home, server, sharingServer;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
       (arg == "--home" ? home : server) = argv[++i];
+    } else if (arg == "--sharing-server" && i + 1 < argc) {
+      sharingServer = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -77,6 +81,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::Sandbox::setCurrent(sandbox);
+  if (!sharingServer.empty() &&
+      !os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(sharingServer)}}),
+                                   sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML, &error)) {
+    std::fprintf(stderr, "newsreader: cannot write the sharing configuration: %s\n", error.localizedDescription().c_str());
+    return 1;
+  }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
   VXRequestConfig::setServerRoot(server);
 
