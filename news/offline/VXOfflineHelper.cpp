@@ -17,6 +17,7 @@
 #include "os/runtime/Semaphore.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
+#include "os/views/Application.h"
 #include "ui/images/BNWebImageManager.h"
 
 // What one run works with, fixed at its start, so that queue threads never read the helper's
@@ -86,6 +87,8 @@ bool VXOfflineHelper::startOffline() {
   count_ = 0;
   percent_ = -1;
   run_ = run;
+  // The screen stays lit for the whole run: a locked device would stop the download.
+  if (auto app = os::Application::shared()) app->setIdleTimerDisabled(true);
 
   std::weak_ptr<VXOfflineHelper> weak = weak_from_this();
   timer_ = os::Timer::scheduled(*os::RunLoop::main(), kTimerInterval, true, [weak](os::Timer&) {
@@ -292,6 +295,7 @@ void VXOfflineHelper::finishOffline() {
   selectedIDList_.clear();
   // Exactly one -1 per run, whatever was announced before it.
   percent_ = -1;
+  if (auto app = os::Application::shared()) app->setIdleTimerDisabled(false);
   os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, this,
                                                os::Dictionary{{kOfflineLoadingPercentKey, os::Value(-1)}});
 }
