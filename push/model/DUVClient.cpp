@@ -7,6 +7,7 @@
 #include "os/store/Keychain.h"
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
+#include "push/network/DUVNetworkService.h"
 #include "push/utilities/DUVKeychain.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
@@ -40,6 +41,8 @@ void DUVClient::setup() {
   if (!loadPushConfig()) return;
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
+  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_, {});
+  networkService_->trySetupSession();
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
         (pushConfig_->configApsEnvironment() == 2 || apsEvironment_ == -1 || apsEvironment_ == -2) ? 5 : 100;
@@ -73,6 +76,7 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   stopDeviceTokenUpdatedCheckTimer();
   deviceTokenUpdated_ = true;
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
+  if (networkService_) networkService_->trySetupSession();
 }
 
 void DUVClient::handleRemoteNotification(long code, const os::Dictionary& userInfo) {
@@ -88,7 +92,9 @@ void DUVClient::reportLaunch(double seconds) { becomeActiveTime_ = static_cast<d
 
 void DUVClient::reportInactive(double) {}
 
-void DUVClient::onDidBecomeActive() {}
+void DUVClient::onDidBecomeActive() {
+  if (networkService_) networkService_->trySetupSession();
+}
 
 void DUVClient::synchronizeData() {
   if (userDefaults_) userDefaults_->synchronize();

@@ -22,9 +22,11 @@ class ROVodozovTest : public ::testing::Test {
     ServiceCallLog::reset();
     os::setLogSink(previous_);
   }
-  // Waits until the client thread has run everything queued so far.
+  // Waits until the client thread has run everything queued so far, and the timers that were due
+  // (a loop's pass runs its tasks before its timers).
   std::shared_ptr<DUVClient> settle() {
     auto service = ROVodozov::sharedService();
+    service->clientThread()->perform([] {}, true);
     service->clientThread()->perform([] {}, true);
     return service->client();
   }
