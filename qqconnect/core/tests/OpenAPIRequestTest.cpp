@@ -6,7 +6,9 @@
 #include "qqconnect/core/requests/VelmoraRequest.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
+#include "os/net/HostLookup.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/TestCertificateAuthority.h"
 
 namespace {
 
@@ -31,8 +33,16 @@ struct Recorder : VelmoraRequestDelegate {
   bool done() const { return !calls.empty() && (calls.back() == "load" || calls.back() == "fail"); }
 };
 
+// The OpenAPI server under a name of its own, over https as in a deployment.
 class OpenAPIRequest : public ::testing::Test {
  protected:
+  void SetUp() override { os::testing::TestCertificateAuthority::shared().trust(); }
+  void TearDown() override {
+    os::testing::TestCertificateAuthority::untrustAll();
+    os::HostLookup::removeAllOverrides();
+  }
+  std::string url(const std::string& path) const { return server.urlForHost("openapi.example.test", path); }
+
   bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
 
   // One request to `path` answered with `answer`; the recorder afterwards.
@@ -40,13 +50,13 @@ class OpenAPIRequest : public ::testing::Test {
                                  const std::string& path = "/user/get_user_info") {
     server.route(method, path, CannedResponse::text(answer));
     auto recorder = std::make_shared<Recorder>();
-    auto request = VelmoraRequest::getRequestWithParams(std::move(params), method, recorder, server.url(path));
+    auto request = VelmoraRequest::getRequestWithParams(std::move(params), method, recorder, url(path));
     request->connect();
     EXPECT_TRUE(run([&] { return recorder->done(); }));
     return recorder;
   }
 
-  HttpTestServer server;
+  HttpTestServer server{true, {"openapi.example.test"}};
 };
 
 TEST_F(OpenAPIRequest, GetQueries) {
@@ -115,7 +125,7 @@ TEST_F(OpenAPIRequest, CookiesAndHeadersNeverCarryLineBreaks) {
 
   server.route("GET", "/h", CannedResponse::text("{}"));
   auto recorder = std::make_shared<Recorder>();
-  auto request = VelmoraRequest::getRequestWithParams({}, "GET", recorder, server.url("/h"));
+  auto request = VelmoraRequest::getRequestWithParams({}, "GET", recorder, url("/h"));
   request->httpHeaders().set("X-Ok", "1");
   request->httpHeaders().set("X-Bad", "1\nX-Evil: 2");
   request->httpHeaders().set("User-Agent", "Mine");
@@ -133,7 +143,7 @@ TEST_F(OpenAPIRequest, CancelSilencesEverything) {
   slow.delay = 0.3;  // the answer is on its way when the caller gives up
   server.route("GET", "/slow", slow);
   auto recorder = std::make_shared<Recorder>();
-  auto request = VelmoraRequest::getRequestWithParams({}, "GET", recorder, server.url("/slow"));
+  auto request = VelmoraRequest::getRequestWithParams({}, "GET", recorder, url("/slow"));
   request->connect();
   EXPECT_TRUE(request->loading());
   ASSERT_TRUE(run([&] { return server.requestCount() == 1; }));
@@ -182,7 +192,7 @@ TEST_F(OpenAPIRequest, CallsCarryStandardParametersAndUserData) {
   auto api = APIBase::initWithTarget(session, deliver, "GET");
   auto next = APIBase::initWithTarget(session, deliver, "GET");
   EXPECT_EQ(next->seq(), api->seq() + 1);
-  api->openUrl(server.url("/user/get_user_info"), "TOKEN", "OPENID", "100393032",
+  api->openUrl(url("/user/get_user_info"), "TOKEN", "OPENID", "100393032",
                {{"userData", os::Value("mine")}, {"k", os::Value("v")}});
   ASSERT_TRUE(run([&] { return !session->delivered.empty(); }));
   const auto q = server.requests().back().queryParameters;
@@ -207,7 +217,7 @@ TEST_F(OpenAPIRequest, IncrementalAuthorisationAndBadAnswers) {
   server.route("GET", "/user/get_user_info", CannedResponse::text("{\"ret\":100030}"));
   session->allow = false;
   auto refused = APIBase::initWithTarget(session, deliver, "GET");
-  refused->openUrl(server.url("/user/get_user_info"), "T", "O", "1", {});
+  refused->openUrl(url("/user/get_user_info"), "T", "O", "1", {});
   ASSERT_TRUE(run([&] { return !session->deleted.empty(); }));
   EXPECT_EQ(session->asked, std::vector<std::vector<std::string>>{{"get_user_info"}});
   EXPECT_EQ(session->deleted[0], std::to_string(refused->seq()));
@@ -215,7 +225,7 @@ TEST_F(OpenAPIRequest, IncrementalAuthorisationAndBadAnswers) {
 
   server.route("POST", "/empty", CannedResponse::text("{}"));
   auto empty = APIBase::initWithTarget(session, deliver, "POST");
-  empty->openUrlBySkey(server.url("/empty"), "SKEY", "42", "1", {});
+  empty->openUrlBySkey(url("/empty"), "SKEY", "42", "1", {});
   ASSERT_TRUE(run([&] { return !session->delivered.empty(); }));
   EXPECT_EQ(session->delivered[0]->retCode(), 1);
   EXPECT_EQ(session->delivered[0]->errorMsg(), "服务器返回内容不正确");
