@@ -8,6 +8,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/TestPeerApplication.h"
 
 namespace os {
 
@@ -49,6 +50,13 @@ std::shared_ptr<Sandbox> TestSandbox::peerApplication(const std::string& bundleI
   FileManager::defaultManager().createDirectoryAtPath(bundle, true);
   writeInfo(bundle, Dictionary{{kBundleIdentifierKey, Value(bundleIdentifier)}});
   return std::make_shared<Sandbox>(appendingPathComponent(base, "home"), bundle, sandbox_->deviceDirectory());
+}
+
+std::shared_ptr<TestPeerApplication> TestSandbox::launchPeerApplication(const std::string& bundleIdentifier,
+                                                                      const std::vector<std::string>& schemes) {
+  auto peer = std::make_shared<TestPeerApplication>(peerApplication(bundleIdentifier), bundleIdentifier);
+  if (!schemes.empty()) peer->registerURLSchemes(schemes);
+  return peer;
 }
 
 void TestSandbox::setInfoDictionary(const Dictionary& info) {
