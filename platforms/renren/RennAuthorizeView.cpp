@@ -225,11 +225,13 @@ void RennAuthorizeView::removeObservers() {
 
 void RennAuthorizeView::hide() {
   removeObservers();
-  webView_->stopLoading();
-  // The container keeps the dialog alive until it leaves the screen.
+  // The container keeps the dialog alive until it leaves the screen. The web view is stopped
+  // there too: hide() runs inside the web view's own navigation callbacks, which must not be
+  // torn down while they run.
   auto container = modalBackgroundView_;
   auto dialog = self();
   os::DispatchQueue::main()->async([container, dialog] {
+    dialog->webView_->stopLoading();
     dialog->removeFromSuperview();
     container->removeFromSuperview();
   });
