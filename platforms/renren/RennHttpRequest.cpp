@@ -55,9 +55,12 @@ std::optional<RennAccessToken> RennHttpRequest::accessToken() const {
 
 void RennHttpRequest::addAuthorization(os::URLRequest& request) const {
   auto token = accessToken();
-  const std::string access = token && token->accessToken() ? *token->accessToken() : "";
+  // Without a token there is nothing to name: the request goes without the header and the
+  // service's refusal comes back as its error.
+  if (!token || !token->accessToken()) return;
+  const std::string& access = *token->accessToken();
   std::string header;
-  if (token && token->isMac()) {
+  if (token->isMac()) {
     // Seconds since 1970 in 64 bits: a 32-bit count runs out in 2038.
     const std::string ts = std::to_string(static_cast<long long>(os::Date::now().timeIntervalSince1970()));
     const std::string nonce = OAuth2SignatureMethod::getRandomStringForLength(8);
@@ -67,7 +70,7 @@ void RennHttpRequest::addAuthorization(os::URLRequest& request) const {
     const std::string uri = at == std::string::npos ? url : url.substr(at + host.size());
     const std::string normalized =
         OAuth2SignatureMethod::normalizeRequestByTimestamp(ts, nonce, "", request.HTTPMethod(), uri, host, "80");
-    const std::string mac = OAuth2SignatureMethod::sign(normalized, token->macKey().value_or("")).value_or("");
+    const std::string mac = OAuth2SignatureMethod::sign(normalized, *token->macKey()).value_or("");
     header = "MAC id=\"" + access + "\",ts=\"" + ts + "\",nonce=\"" + nonce + "\",mac=\"" + mac + "\"";
   } else {
     header = "Bearer " + access;
@@ -78,6 +81,19 @@ void RennHttpRequest::addAuthorization(os::URLRequest& request) const {
 void RennHttpRequest::startAsynchronous() {
   if (!URL_) return;
   auto token = accessToken();
+  if (token && token->isMac() && (!token->macKey() || !token->accessToken())) {
+    // A MAC token that cannot sign: the call fails instead of going out unsigned.
+    std::weak_ptr<RennHttpRequest> weak = weak_from_this();
+    os::RunLoop::main()->post([weak] {
+      auto self = weak.lock();
+      if (!self || !self->delegate_.lock()) return;
+      auto delegate = self->delegate_.lock();
+      self->finish();
+      delegate->requestFailWithError(
+          *self, os::Error::withDescription("renren", 0, "The stored MAC token has no key or no token text."));
+    });
+    return;
+  }
   std::string address = URL_->absoluteString();
   // Bearer tokens (and requests without one) travel only over https; MAC-signed ones need not.
   if (!token || !token->isMac()) address = os::replaceAll(address, "http://", "https://");

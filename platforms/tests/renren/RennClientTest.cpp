@@ -240,6 +240,17 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(calls->count(), 4u);
   EXPECT_TRUE(RennClient::serviceArray().empty());
+
+  // A MAC token that cannot sign fails without going out.
+  RennAccessToken keyless;
+  keyless.setTokenType("mac");
+  keyless.setAccessToken("m.2.t");
+  RennClient::setAccessToken(keyless);
+  const std::size_t sent = server.requestCount();
+  RennClient::sendAsynRequest(GetAppParam(), other);
+  ASSERT_TRUE(waitFor(*other, 2));
+  EXPECT_EQ(other->errors.back().domain, "renren");
+  EXPECT_EQ(server.requestCount(), sent);
 }
 
 TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
