@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include <pthread.h>
 
 #include "os/core/String.h"
 #include "tools/renrend/server/RenrenServer.h"
 
 namespace {
-
-renrend::RenrenServer* gServer = nullptr;
 
 void usage() {
   std::fprintf(stderr,
@@ -23,7 +25,6 @@ void usage() {
 int main(int argc, char** argv) {
   std::string host = "127.0.0.1";
   long long port = 0;
-  renrend::RenrenServer* server = nullptr;
   std::vector<std::vector<std::string>> bearers, macs;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -46,20 +47,31 @@ int main(int argc, char** argv) {
       return usage(), 2;
     }
   }
-  renrend::RenrenServer instance(host);
-  server = &instance;
-  for (const auto& b : bearers) server->api().addBearerToken(b[0], b[1]);
-  for (const auto& m : macs) server->api().addMacToken(m[0], m[1], m[2]);
-  auto bound = server->bind(static_cast<int>(port));
+  // Signals are taken by one waiting thread, so stopping the server happens outside a handler.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  renrend::RenrenServer server(host);
+  for (const auto& b : bearers) server.api().addBearerToken(b[0], b[1]);
+  for (const auto& m : macs) server.api().addMacToken(m[0], m[1], m[2]);
+  auto bound = server.bind(static_cast<int>(port));
   if (!bound) {
     std::fprintf(stderr, "renrend: cannot listen on %s:%lld\n", host.c_str(), port);
     return 1;
   }
   std::printf("%d\n", *bound);
   std::fflush(stdout);
-  gServer = server;
-  std::signal(SIGINT, [](int) { if (gServer) gServer->stop(); });
-  std::signal(SIGTERM, [](int) { if (gServer) gServer->stop(); });
-  server->serve();
+  std::thread waiter([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  server.serve();
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
   return 0;
 }

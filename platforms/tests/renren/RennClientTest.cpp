@@ -161,15 +161,22 @@ TEST_F(RennClientTest, MacOverHttpAndBearerOverHttps) {
   const std::string header = plain->requests()[0].headers.value("Authorization").value_or("");
   EXPECT_EQ(header.rfind("MAC id=\"mac.456.tok\",ts=\"2200000000\",nonce=\"", 0), 0u) << header;
   EXPECT_TRUE(RennClient::serviceArray().empty());
+  // A POST carries its parameters in the query as well.
+  PutStatusParam status;
+  status.setContent("你好 & more");
+  RennClient::sendAsynRequest(status, calls);
+  ASSERT_TRUE(waitFor(*calls, 2));
+  ASSERT_EQ(calls->responses.size(), 2u);
+  EXPECT_EQ(calls->responses[1]["parameters"]["content"].stringOr(), "你好 & more");
 
   RennClient::setAccessToken(bearer("a-b-123", now(), 3600));
   EXPECT_EQ(RennClient::uid(), "123");
   BatchUserParam batch;
   batch.setUserIds({"1", "2"});
   RennClient::sendAsynRequest(batch, calls);
-  ASSERT_TRUE(waitFor(*calls, 2));
-  ASSERT_EQ(calls->responses.size(), 2u);
-  EXPECT_EQ(calls->responses[1].count(), 2u);  // the reply's array itself
+  ASSERT_TRUE(waitFor(*calls, 3));
+  ASSERT_EQ(calls->responses.size(), 3u);
+  EXPECT_EQ(calls->responses[2].count(), 2u);  // the reply's array itself
   ASSERT_EQ(secure->requestCount(), 1u);
   EXPECT_EQ(secure->requests()[0].headers.value("Authorization"), "Bearer a-b-123");
   EXPECT_EQ(secure->requests()[0].query, "userIds=1%2C2");
@@ -179,9 +186,9 @@ TEST_F(RennClientTest, MacOverHttpAndBearerOverHttps) {
   photo.setAlbumId("9");
   photo.setFile(os::Data{1, 2, 3, 4});
   RennClient::sendAsynRequest(photo, calls);
-  ASSERT_TRUE(waitFor(*calls, 3));
-  ASSERT_EQ(calls->responses.size(), 3u);
-  EXPECT_EQ(calls->responses[2]["size"].intValue(), 4);
+  ASSERT_TRUE(waitFor(*calls, 4));
+  ASSERT_EQ(calls->responses.size(), 4u);
+  EXPECT_EQ(calls->responses[3]["size"].intValue(), 4);
   const RecordedRequest upload = secure->requests().back();
   ASSERT_TRUE(upload.part("file"));
   const auto& part = *upload.part("file");
@@ -191,7 +198,7 @@ TEST_F(RennClientTest, MacOverHttpAndBearerOverHttps) {
   // The service's refusal (HTTP 401) arrives as an error named by its message.
   RennClient::setAccessToken(bearer("x-y-1", now(), 3600));
   RennClient::sendAsynRequest(GetAppParam(), calls);
-  ASSERT_TRUE(waitFor(*calls, 4));
+  ASSERT_TRUE(waitFor(*calls, 5));
   ASSERT_EQ(calls->errors.size(), 1u);
   EXPECT_EQ(calls->errors[0].domain, "unknown bearer token");
   EXPECT_EQ(calls->errors[0].code, 0);
