@@ -374,10 +374,21 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
   RennClient::loginWithDelegate(login);
   auto dialog = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
   ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->shouldRotateToOrientation(1));  // already laid out for portrait
+  EXPECT_TRUE(dialog->shouldRotateToOrientation(3));
+  EXPECT_FALSE(dialog->shouldRotateToOrientation(5));
   dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(login->events.back(), "cancelled");
   os::RunLoop::main()->runUntilIdle();
   EXPECT_TRUE(window->subviews().empty());
+
+  // Quick registration opens the mobile sign-up page, which leads to the authorize page.
+  RennClient::quickRegister(login);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(pages->requests().back().url(),
+            "http://m.renren.example/opReg?url=https://oauth.renren.example/oauth/authorize?display=touch"
+            "&client_id=apikey1&response_type=token"
+            "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html&scope=a%20b");
 }
 
 }  // namespace
