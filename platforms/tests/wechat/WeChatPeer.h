@@ -1,7 +1,7 @@
 #pragma once
-// The messenger as another application on the same simulated device: its own sandbox, the
-// "weixin" and "wechat" schemes, the URLs it was opened with, and raw access to the pasteboards
-// it shares with this application (read and written without the client's own code).
+// The messenger as a peer application on the same simulated device, with the "weixin" and
+// "wechat" schemes, reading and writing the pasteboards it shares with this application as raw
+// property lists (without the client's own code).
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,6 +12,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/PropertyList.h"
+#include "os/testing/TestPeerApplication.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
@@ -23,15 +24,15 @@ inline os::Data binaryPlist(const os::Value& v) { return *os::PropertyList::writ
 
 class WeChatPeer {
  public:
-  explicit WeChatPeer(os::TestSandbox& device) : sandbox_(device.peerApplication("com.example.wechat")) {
-    delegate_ = std::make_shared<Delegate>();
-    app_ = os::Application::create(delegate_, "com.example.wechat");
-    app_->registerURLSchemes({"weixin", "wechat"});
-  }
+  explicit WeChatPeer(os::TestSandbox& device) : peer_(device.launchPeerApplication("com.example.wechat", {"weixin", "wechat"})) {}
 
-  const std::vector<std::string>& openedWith() const { return delegate_->urls; }
+  std::vector<std::string> openedWith() const {
+    std::vector<std::string> urls;
+    for (const auto& opened : peer_->openedURLs()) urls.push_back(opened.url.absoluteString());
+    return urls;
+  }
   std::shared_ptr<os::Pasteboard> board(const std::string& name) const {
-    return name.empty() ? os::Pasteboard::generalPasteboard(sandbox_) : os::Pasteboard::pasteboardWithName(name, true, sandbox_);
+    return name.empty() ? peer_->generalPasteboard() : peer_->pasteboardWithName(name);
   }
   static bool newSystem() { return os::Device::current().systemVersionNumber() >= 7; }
 
@@ -69,21 +70,12 @@ class WeChatPeer {
     target->setItems(items);
   }
   void open(const std::string& url) {
-    app_->openURL(*os::URL::parse(url));
+    peer_->openURL(url);
     os::RunLoop::main()->runUntilIdle();
   }
 
  private:
-  struct Delegate : os::ApplicationDelegate {
-    std::vector<std::string> urls;
-    bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
-      urls.push_back(url.absoluteString());
-      return true;
-    }
-  };
-  std::shared_ptr<os::Sandbox> sandbox_;
-  std::shared_ptr<Delegate> delegate_;
-  std::shared_ptr<os::Application> app_;
+  std::shared_ptr<os::TestPeerApplication> peer_;
 };
 
 // This application: answers reach WXApi::handleOpenURL with a recording delegate.
