@@ -202,9 +202,13 @@ void OBSocialConfig::setFinishToastIsHidden(bool hidden, int position) {
   settings->setGravity(position);
 }
 
+namespace {
+struct OptionalFrameworksLoad {};
+}  // namespace
+
 void OBSocialLoadOptionalFrameworks() {
-  static std::once_flag once;
-  std::call_once(once, [] {
+  // Once for the component's life (its context), however many times it is asked.
+  OBSocialContext::current()->instance<OptionalFrameworksLoad>([] {
     os::DispatchQueue::global(os::DispatchQueue::Priority::Background)->async([] {
       auto& device = os::Device::current();
       std::optional<std::string> messageUI;
@@ -222,5 +226,6 @@ void OBSocialLoadOptionalFrameworks() {
       if (!device.loadFramework(system + "/Social.framework"))
         os::log("SDK can share to facebook and twitter, need to use social framework in iOS 6.0!");
     });
+    return std::make_shared<OptionalFrameworksLoad>();
   });
 }

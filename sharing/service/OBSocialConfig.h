@@ -106,6 +106,7 @@ class OBSocialConfig {
 
 inline constexpr int kOBSocialFirstCustomPlatformType = 28;
 
-// Loads the optional frameworks on a background queue (once per process); what is missing is
-// logged and the component goes on without it. Returns at once.
+// Loads the optional frameworks on a background queue, once for the component's life; what is
+// missing is logged and the component goes on without it. Returns at once. The application's
+// start-up starts it when it gives the component its key.
 void OBSocialLoadOptionalFrameworks();
