@@ -38,7 +38,6 @@ class WXApiURLTest : public ::testing::Test {
 };
 
 TEST_F(WXApiURLTest, AnswersByURL) {
-  EXPECT_FALSE(WXApi::isWXAppInstalled());  // nothing registered yet
   ASSERT_TRUE(WXApi::registerApp(kAppId));
 
   ASSERT_TRUE(handle(kAppId + "://oauth?code=authdeny&state=s1"));
@@ -118,6 +117,19 @@ TEST_F(WXApiURLTest, RequestsSentAsURLs) {
   EXPECT_EQ(peer.openedWith()[2], base + "openprofile/?username=gh_1%26extmsg%3Dforged&extmsg=a%20b%23c");
   EXPECT_EQ(peer.openedWith()[3], base + "jumptobizwebview/?webtype=0&tousername=gh_2");
   EXPECT_EQ(WXApi::getApiVersion(), "1.4.3");
+
+  // An answer to the messenger's own request goes back as a returned record.
+  auto reply = std::make_shared<GetMessageFromWXResp>();
+  reply->setBText(true);
+  reply->setText("news");
+  reply->setErrCode(-3);
+  ASSERT_TRUE(WXApi::sendResp(reply));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(peer.openedWith().back(), base + "sendresp/?");
+  const os::Dictionary record = peer.record(kAppId);
+  EXPECT_EQ(record["returnFromApp"].stringOr(), "1");
+  EXPECT_EQ(record["result"].stringOr(), "-3");
+  EXPECT_EQ(record["title"].stringOr(), "news");
 }
 
 TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
