@@ -7,6 +7,7 @@
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
+#include "os/store/ProvisioningProfile.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestPeerApplication.h"
 
@@ -74,6 +75,16 @@ void TestSandbox::writeBundleFile(const std::string& fileName, const std::string
   auto slash = path.find_last_of('/');
   FileManager::defaultManager().createDirectoryAtPath(path.substr(0, slash), true);
   FileManager::defaultManager().writeData(dataFromString(contents), path);
+  sandbox_->mainBundle()->reload();
+}
+
+}  // namespace os
+
+namespace os {
+
+void TestSandbox::writeProvisioningProfile(const std::string& apsEnvironment) {
+  auto id = sandbox_->mainBundle()->bundleIdentifier().value_or("com.example.newsreader");
+  os::writeProvisioningProfile(sandbox_->bundlePath(), id, apsEnvironment);
   sandbox_->mainBundle()->reload();
 }
 

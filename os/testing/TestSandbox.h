@@ -35,6 +35,8 @@ class TestSandbox {
   void setInfoDictionary(const Dictionary& info);
   void writeBundlePropertyList(const std::string& name, const Value& value);
   void writeBundleFile(const std::string& fileName, const std::string& contents);
+  // The bundle's provisioning profile with its push environment ("development", "production").
+  void writeProvisioningProfile(const std::string& apsEnvironment);
 
  private:
   std::string root_;
