@@ -1,13 +1,11 @@
 #include "news/api/NQProxy.h"
 
-#include <condition_variable>
-#include <mutex>
-
 #include "foundation/http/TLHTTPRequestOperation.h"
 #include "news/api/NQBaseRequest.h"
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Semaphore.h"
 
 namespace {
 
@@ -71,17 +69,8 @@ std::optional<std::string> NQProxy::synchWithRequest(NQBaseRequest& request) {
   urlRequest->setTimeoutInterval(kSynchronousTimeout);
   auto operation = TLHTTPRequestOperation::create(*urlRequest);
 
-  struct Wait {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-  };
-  auto wait = std::make_shared<Wait>();
-  auto signal = [wait] {
-    std::lock_guard<std::mutex> lock(wait->mutex);
-    wait->finished = true;
-    wait->done.notify_all();
-  };
+  auto done = std::make_shared<os::Semaphore>(0);
+  auto signal = [done] { done->signal(); };
   // Delivered off the main queue, which may be busy or absent while this thread waits.
   auto queue = os::DispatchQueue::global(os::DispatchQueue::Priority::Default);
   operation->setSuccessCallbackQueue(queue);
@@ -89,10 +78,7 @@ std::optional<std::string> NQProxy::synchWithRequest(NQBaseRequest& request) {
   operation->setCompletionBlockWithSuccess([signal](const TLHTTPRequestOperation::Pointer&, const os::Value&) { signal(); },
                                            [signal](const TLHTTPRequestOperation::Pointer&, const os::Error&) { signal(); });
   operation->start();
-  {
-    std::unique_lock<std::mutex> lock(wait->mutex);
-    wait->done.wait(lock, [&] { return wait->finished; });
-  }
+  done->wait();
   if (!operation->response()) return std::nullopt;
   return operation->responseString();
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/store/VXGlobalDefine.h"
@@ -100,12 +101,7 @@ bool VXOfflineHelper::startOffline() {
 
 void VXOfflineHelper::killThread() {
   if (!run_) return;
-  {
-    // Under the lock, so a worker about to wait for the categories in flight cannot miss it.
-    std::lock_guard lock(inFlightMutex_);
-    run_->cancelled = true;
-  }
-  inFlightChanged_.notify_all();
+  run_->cancelled = true;
   if (thread_) thread_->cancel();
   // A worker waiting for the gate wakes, sees the mark and ends.
   run_->gate.signal();
@@ -120,10 +116,7 @@ void VXOfflineHelper::timerFire() {
   if (percent_ < target) setPercent(percent_ + 1);
 }
 
-int VXOfflineHelper::pendingCategories() const {
-  std::lock_guard lock(inFlightMutex_);
-  return inFlight_;
-}
+int VXOfflineHelper::pendingCategories() const { return inFlight_.load(); }
 
 // --- worker ---
 
@@ -138,20 +131,19 @@ void VXOfflineHelper::threadRun(const std::shared_ptr<Run>& run) {
 }
 
 bool VXOfflineHelper::enterCategory(const std::shared_ptr<Run>& run) {
-  std::unique_lock lock(inFlightMutex_);
   // A cancelled run's last category may still be finishing its article; never run beside it.
-  inFlightChanged_.wait(lock, [&] { return inFlight_ == 0 || run->cancelled; });
-  if (run->cancelled) return false;
+  inFlightPermit_.wait();
+  if (run->cancelled) {
+    inFlightPermit_.signal();
+    return false;
+  }
   ++inFlight_;
   return true;
 }
 
 void VXOfflineHelper::leaveCategory() {
-  {
-    std::lock_guard lock(inFlightMutex_);
-    --inFlight_;
-  }
-  inFlightChanged_.notify_all();
+  --inFlight_;
+  inFlightPermit_.signal();
 }
 
 // --- one category ---
