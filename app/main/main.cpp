@@ -14,11 +14,18 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
+#include "ui/images/BNImageCache.h"
 
 namespace {
 
@@ -37,6 +44,19 @@ void usage() {
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
                "Commands on standard input: type `help` for the list.\n");
+}
+
+// The one reader context of the process: what the news client's parts share, from the server's
+// address on the command line to the database in the sandbox's caches.
+std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
+  auto context = std::make_shared<VXReaderContext>(VXRequestConfig::withServerRoot(server));
+  context->requestRunner.set(std::make_shared<VXGlobalHelper>(context));
+  context->database.set(std::make_shared<VXNewsDBManager>(
+      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName)));
+  context->imageCache.set(BNImageCache::sharedImageCache());
+  context->categories.set(std::make_shared<VXNewsCategoryManager>());
+  context->state.set(VXGlobalDefine::create());
+  return context;
 }
 
 // Ends the process without running static destructors: the network thread and the image
@@ -78,7 +98,7 @@ int main(int argc, char** argv) {
   }
   os::Sandbox::setCurrent(sandbox);
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
-  VXRequestConfig::setServerRoot(server);
+  VXReaderContext::setCurrent(makeReaderContext(server));
 
   // Commands come from a terminal as they are typed; from a pipe or file they are read first,
   // and an empty one means the tour.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <mutex>
 
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/VXNewsDetailRequest.h"
@@ -35,9 +35,6 @@ struct VXOfflineHelper::Run {
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<VXOfflineHelper> gShared;
-
 std::shared_ptr<os::DispatchQueue> workQueue() { return os::DispatchQueue::global(os::DispatchQueue::Priority::Default); }
 
 bool isSuccess(const os::Dictionary& data) {
@@ -48,15 +45,11 @@ bool isSuccess(const os::Dictionary& data) {
 }  // namespace
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<VXOfflineHelper>();
-  return gShared;
+  return VXReaderContext::current()->offline.get([] { return std::make_shared<VXOfflineHelper>(); });
 }
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::setShared(std::shared_ptr<VXOfflineHelper> helper) {
-  std::lock_guard lock(gSharedMutex);
-  std::swap(gShared, helper);
-  return helper;
+  return VXReaderContext::current()->offline.set(std::move(helper));
 }
 
 VXOfflineHelper::~VXOfflineHelper() {
