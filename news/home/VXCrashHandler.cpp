@@ -1,7 +1,5 @@
 #include "news/home/VXCrashHandler.h"
 
-#include <execinfo.h>
-
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -11,23 +9,13 @@
 #include "os/core/Error.h"
 #include "os/core/String.h"
 #include "os/core/Value.h"
+#include "os/runtime/CallStack.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 
 namespace {
 
 constexpr int kDumpRefused = 2;
-
-std::vector<std::string> currentCallStack() {
-  void* frames[64];
-  int count = backtrace(frames, 64);
-  std::vector<std::string> out;
-  char** symbols = backtrace_symbols(frames, count);
-  if (!symbols) return out;
-  for (int i = 0; i < count; ++i) out.emplace_back(symbols[i]);
-  std::free(symbols);
-  return out;
-}
 
 void terminateHandler() {
   if (auto current = std::current_exception()) {
@@ -58,7 +46,7 @@ std::string VXCrashHandler::dumpText(const std::string& reason, const std::vecto
 }
 
 void VXCrashHandler::UncaughtExceptionHandlers(const os::Exception& exception) {
-  std::string text = dumpText(exception.reason(), currentCallStack());
+  std::string text = dumpText(exception.reason(), os::currentCallStack());
   auto& fm = os::FileManager::defaultManager();
   std::string path = filePath();
   fm.createDirectoryAtPath(path.substr(0, path.rfind('/')), true);

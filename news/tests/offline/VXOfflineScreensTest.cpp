@@ -12,7 +12,7 @@
 #include "news/tests/support/OfflineTestSupport.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Label.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"

@@ -3,7 +3,7 @@
 #include "os/core/String.h"
 #include "os/views/GestureRecognizer.h"
 #include "os/views/TableView.h"
-#include "ViewsTestSupport.h"
+#include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
 namespace {

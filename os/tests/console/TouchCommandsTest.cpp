@@ -2,12 +2,12 @@
 
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
-#include "os/testing/ScreenDump.h"
-#include "os/testing/TouchCommands.h"
+#include "os/console/ScreenDump.h"
+#include "os/console/TouchCommands.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/TableView.h"
-#include "ViewsTestSupport.h"
+#include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 
 #include <cmath>
 #include <functional>

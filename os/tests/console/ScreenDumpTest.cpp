@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "os/graphics/Image.h"
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 #include "os/views/Button.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
 #include "os/views/SearchBar.h"
 #include "os/views/Switch.h"
-#include "ViewsTestSupport.h"
+#include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/ScrollView.h"

@@ -1,11 +1,11 @@
-#include "os/testing/TouchCommands.h"
+#include "os/console/TouchCommands.h"
 
 #include <sstream>
 #include <vector>
 
 #include "os/core/String.h"
-#include "os/testing/ScreenDump.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/ScreenDump.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/views/TextField.h"
