@@ -11,6 +11,7 @@
 #include "os/core/Error.h"
 #include "os/core/String.h"
 #include "os/core/Value.h"
+#include "os/runtime/CrashHooks.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 
@@ -29,7 +30,9 @@ std::vector<std::string> currentCallStack() {
   return out;
 }
 
-void terminateHandler() {
+// The news client's link in the process's crash chain: the earlier terminate handler (and the
+// abort after it) still run once the dump is written.
+void recordUncaughtException() {
   if (auto current = std::current_exception()) {
     try {
       std::rethrow_exception(current);
@@ -40,7 +43,6 @@ void terminateHandler() {
     } catch (...) {
     }
   }
-  std::abort();
 }
 
 }  // namespace
@@ -49,7 +51,9 @@ std::string VXCrashHandler::filePath() {
   return os::Sandbox::current()->homeDirectory() + "/Library/Caches/crash.m";
 }
 
-void VXCrashHandler::setDefaultHandler() { std::set_terminate(&terminateHandler); }
+void VXCrashHandler::setDefaultHandler() {
+  os::CrashHooks::addHook("news", os::CrashHook{{}, [](os::CrashRecordWriter&) { recordUncaughtException(); }});
+}
 
 std::string VXCrashHandler::dumpText(const std::string& reason, const std::vector<std::string>& callStackSymbols) {
   os::Array symbols;
