@@ -10,6 +10,7 @@
 #include "os/core/String.h"
 #include "os/core/Value.h"
 #include "os/runtime/CallStack.h"
+#include "os/runtime/CrashHooks.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 
@@ -17,7 +18,9 @@ namespace {
 
 constexpr int kDumpRefused = 2;
 
-void terminateHandler() {
+// The news client's link in the process's crash chain: the earlier terminate handler (and the
+// abort after it) still run once the dump is written.
+void recordUncaughtException() {
   if (auto current = std::current_exception()) {
     try {
       std::rethrow_exception(current);
@@ -28,7 +31,6 @@ void terminateHandler() {
     } catch (...) {
     }
   }
-  std::abort();
 }
 
 }  // namespace
@@ -37,7 +39,9 @@ std::string VXCrashHandler::filePath() {
   return os::Sandbox::current()->homeDirectory() + "/Library/Caches/crash.m";
 }
 
-void VXCrashHandler::setDefaultHandler() { std::set_terminate(&terminateHandler); }
+void VXCrashHandler::setDefaultHandler() {
+  os::CrashHooks::addHook("news", os::CrashHook{{}, [](os::CrashRecordWriter&) { recordUncaughtException(); }});
+}
 
 std::string VXCrashHandler::dumpText(const std::string& reason, const std::vector<std::string>& callStackSymbols) {
   os::Array symbols;

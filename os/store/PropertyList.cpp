@@ -272,13 +272,23 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     }
     case PLIST_ARRAY: {
       Array out;
-      std::uint32_t n = plist_array_get_size(node);
-      out.reserve(n);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        auto v = toValue(plist_array_get_item(node, i), depth + 1, why);
-        if (!v) return std::nullopt;
+      out.reserve(plist_array_get_size(node));
+      // Walked with the iterator: fetching by index starts from the front each time, and a long
+      // array would take quadratic time.
+      plist_array_iter it = nullptr;
+      plist_array_new_iter(node, &it);
+      for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(node, it, &item);
+        if (!item) break;
+        auto v = toValue(item, depth + 1, why);
+        if (!v) {
+          std::free(it);
+          return std::nullopt;
+        }
         out.push_back(std::move(*v));
       }
+      std::free(it);
       return Value(std::move(out));
     }
     case PLIST_DICT: {
