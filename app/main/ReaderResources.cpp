@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "news/common/VXServiceKeys.h"
+#include "news/api/VXServiceKeys.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/store/FileManager.h"

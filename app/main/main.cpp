@@ -14,7 +14,7 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
-#include "news/common/VXRequestConfig.h"
+#include "news/api/VXRequestConfig.h"
 #include "os/net/CertificateTrust.h"
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"

@@ -274,6 +274,32 @@ std::vector<std::shared_ptr<Window>> Application::windows() const { return Windo
 
 void Application::registerForRemoteNotificationTypes(unsigned types) {
   remoteTypes_ = types;
+  deliverDeviceToken();
+}
+
+void Application::requireSystem8(const char* operation) const {
+  if (Device::current().systemVersionNumber() < 8.0)
+    throw Exception(kInvalidArgumentException,
+                    std::string("unrecognized selector sent to instance: ") + operation + " needs system 8.0");
+}
+
+void Application::registerForRemoteNotifications() {
+  requireSystem8("registerForRemoteNotifications");
+  registeredForRemote_ = true;
+  deliverDeviceToken();
+}
+
+void Application::registerUserNotificationSettings(const UserNotificationSettings& settings) {
+  requireSystem8("registerUserNotificationSettings");
+  UserNotificationSettings granted = settings;
+  granted.types &= Device::current().profile().userNotificationTypesAllowed;
+  post([this, granted] {
+    grantedSettings_ = granted;
+    if (delegate_) delegate_->didRegisterUserNotificationSettings(*this, granted);
+  });
+}
+
+void Application::deliverDeviceToken() {
   post([this] {
     auto& device = Device::current();
     if (!delegate_) return;
@@ -287,7 +313,10 @@ void Application::registerForRemoteNotificationTypes(unsigned types) {
   });
 }
 
-void Application::unregisterForRemoteNotifications() { remoteTypes_ = 0; }
+void Application::unregisterForRemoteNotifications() {
+  remoteTypes_ = 0;
+  registeredForRemote_ = false;
+}
 
 void Application::deliverRemoteNotification(const Dictionary& userInfo, std::function<void(BackgroundFetchResult)> handler) {
   if (!delegate_) {
