@@ -3,8 +3,8 @@
 // dictionary entry read as a record and turned into the objects the application is handed. What
 // comes out must keep the limits that sending keeps.
 #include <cstdint>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 #include "os/core/String.h"
 #include "os/store/PropertyList.h"

@@ -2,7 +2,7 @@
 // text whenever it changes and takes the reader's touches as commands on standard input (see
 // `help`). Without a terminal and without commands on standard input it plays a short tour.
 //
-//   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM]
+//   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 #include <unistd.h>
 
 #include <cstdio>
@@ -21,6 +21,7 @@
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
 
@@ -37,11 +38,12 @@ class WiFiReachability : public os::ReachabilityProvider {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM]\n"
+               "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
                "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
                "  --trust   a PEM certificate authority trusted beside the system's (local services)\n"
+               "  --sharing-server  the sharing service's base URL (SocialSDK-config's baseURL)\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -56,13 +58,15 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string home, server, hosts, trust;
+  std::string home, server, hosts, trust, sharingServer;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
       (arg == "--home" ? home : server) = argv[++i];
     } else if ((arg == "--hosts" || arg == "--trust") && i + 1 < argc) {
       (arg == "--hosts" ? hosts : trust) = argv[++i];
+    } else if (arg == "--sharing-server" && i + 1 < argc) {
+      sharingServer = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -101,6 +105,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::Sandbox::setCurrent(sandbox);
+  if (!sharingServer.empty() &&
+      !os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(sharingServer)}}),
+                                   sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML, &error)) {
+    std::fprintf(stderr, "newsreader: cannot write the sharing configuration: %s\n", error.localizedDescription().c_str());
+    return 1;
+  }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
   VXRequestConfig::setServerRoot(server);
 

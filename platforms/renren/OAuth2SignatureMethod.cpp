@@ -25,10 +25,13 @@ std::optional<std::string> OAuth2SignatureMethod::sign(const std::string& text, 
       os::hmacSHA1(os::dataFromString(cString(secret)), os::dataFromString(cString(text))));
 }
 
-std::string OAuth2SignatureMethod::normalizeRequestByTimestamp(
-    const std::optional<std::string>& ts, const std::optional<std::string>& nonce, const std::optional<std::string>& ext,
-    const std::optional<std::string>& httpMethod, const std::optional<std::string>& uri,
-    const std::optional<std::string>& host, const std::optional<std::string>& port) {
+std::string OAuth2SignatureMethod::normalizeRequestByTimestamp(const std::optional<std::string>& ts,
+                                                               const std::optional<std::string>& nonce,
+                                                               const std::optional<std::string>& ext,
+                                                               const std::optional<std::string>& httpMethod,
+                                                               const std::optional<std::string>& uri,
+                                                               const std::optional<std::string>& host,
+                                                               const std::optional<std::string>& port) {
   std::string out;
   for (const auto* value : {&ts, &nonce, &httpMethod, &uri, &host, &port, &ext}) {
     if (!*value) break;

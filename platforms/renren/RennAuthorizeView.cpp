@@ -64,13 +64,16 @@ RennAuthorizeView::RennAuthorizeView() {
   closeButton_->setTitleColor(os::Color::withWhite(1), os::kControlStateHighlighted);
   closeButton_->titleLabel()->setFont(os::Font::boldSystemFont(12));
   closeButton_->setShowsTouchWhenHighlighted(true);
-  closeButton_->setAutoresizingMask(os::kViewAutoresizingFlexibleRightMargin | os::kViewAutoresizingFlexibleBottomMargin);
-  closeButton_->addTarget(this, [this](os::Control&) { cancel(); }, os::kControlEventTouchUpInside);
+  closeButton_->setAutoresizingMask(os::kViewAutoresizingFlexibleRightMargin |
+                                    os::kViewAutoresizingFlexibleBottomMargin);
+  closeButton_->addTarget(
+      this, [this](os::Control&) { cancel(); }, os::kControlEventTouchUpInside);
   addSubview(closeButton_);
 
   indicatorView_ = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::Gray);
-  indicatorView_->setAutoresizingMask(os::kViewAutoresizingFlexibleTopMargin | os::kViewAutoresizingFlexibleBottomMargin |
-                                      os::kViewAutoresizingFlexibleLeftMargin | os::kViewAutoresizingFlexibleRightMargin);
+  indicatorView_->setAutoresizingMask(
+      os::kViewAutoresizingFlexibleTopMargin | os::kViewAutoresizingFlexibleBottomMargin |
+      os::kViewAutoresizingFlexibleLeftMargin | os::kViewAutoresizingFlexibleRightMargin);
   addSubview(indicatorView_);
 
   modalBackgroundView_ = std::make_shared<os::View>();
@@ -122,10 +125,14 @@ bool RennAuthorizeView::shouldRotateToOrientation(int orientation) const {
 
 os::AffineTransform RennAuthorizeView::transformForOrientation() const {
   switch (statusBarOrientation()) {
-    case 2: return os::AffineTransform::makeRotation(-std::numbers::pi);
-    case 3: return os::AffineTransform::makeRotation(std::numbers::pi / 2);
-    case 4: return os::AffineTransform::makeRotation(3 * std::numbers::pi / 2);
-    default: return os::AffineTransform();
+    case 2:
+      return os::AffineTransform::makeRotation(-std::numbers::pi);
+    case 3:
+      return os::AffineTransform::makeRotation(std::numbers::pi / 2);
+    case 4:
+      return os::AffineTransform::makeRotation(3 * std::numbers::pi / 2);
+    default:
+      return os::AffineTransform();
   }
 }
 
@@ -190,11 +197,17 @@ void RennAuthorizeView::bounce(int step) {
   std::weak_ptr<RennAuthorizeView> weak = self();
   auto alive = [weak] { return weak.lock(); };
   if (step == 1) {
-    os::View::animate(kBounce1Duration, [this] { setTransform(transformForOrientation().scale(1.1, 1.1)); },
-                      [alive](bool) { if (auto v = alive()) v->bounce(2); });
+    os::View::animate(
+        kBounce1Duration, [this] { setTransform(transformForOrientation().scale(1.1, 1.1)); },
+        [alive](bool) {
+          if (auto v = alive()) v->bounce(2);
+        });
   } else if (step == 2) {
-    os::View::animate(kBounce2Duration, [this] { setTransform(transformForOrientation().scale(0.9, 0.9)); },
-                      [alive](bool) { if (auto v = alive()) v->bounce(3); });
+    os::View::animate(
+        kBounce2Duration, [this] { setTransform(transformForOrientation().scale(0.9, 0.9)); },
+        [alive](bool) {
+          if (auto v = alive()) v->bounce(3);
+        });
   } else {
     os::View::animate(kBounce2Duration, [this] { setTransform(transformForOrientation()); });
   }
@@ -242,7 +255,8 @@ void RennAuthorizeView::cancel() {
   if (auto d = delegate_.lock()) d->rennLoginCancelded();
 }
 
-bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRequest& request, os::WebViewNavigationType) {
+bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRequest& request,
+                                                   os::WebViewNavigationType) {
   const std::string& url = request.url();
   if (!os::hasPrefix(url, RennLoginService::sharedRennLoginService().successPage())) return true;
 
@@ -260,7 +274,8 @@ bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRe
     RennAccessToken token;
     token.setAccessToken(*access);
     token.setExpiresIn(os::longLongValue(RennUtility::getParamValueFromUrl(url, "expires_in").value_or("")));
-    if (auto scope = RennUtility::getParamValueFromUrl(url, "scope")) token.setAccessScope(os::replaceAll(*scope, "+", " "));
+    if (auto scope = RennUtility::getParamValueFromUrl(url, "scope"))
+      token.setAccessScope(os::replaceAll(*scope, "+", " "));
     auto macKey = RennUtility::getParamValueFromUrl(url, "mac_key");
     token.setMacKey(macKey);
     token.setMacAlgorithm(RennUtility::getParamValueFromUrl(url, "mac_algorithm"));

@@ -31,7 +31,9 @@ void RennClient::setScope(std::optional<std::string> scope) {
 
 void RennClient::enableSSO(bool enable) { RennLoginService::sharedRennLoginService().setEnableSSO(enable); }
 
-bool RennClient::handleOpenURL(const os::URL& url) { return RennLoginService::sharedRennLoginService().handleOpenURL(url); }
+bool RennClient::handleOpenURL(const os::URL& url) {
+  return RennLoginService::sharedRennLoginService().handleOpenURL(url);
+}
 
 void RennClient::loginWithDelegate(std::weak_ptr<RennLoginDelegate> delegate) {
   auto& login = RennLoginService::sharedRennLoginService();
@@ -90,7 +92,8 @@ bool RennClient::isAuthorizeExpired() {
 
 bool RennClient::isAuthorizeValid() { return isLogin() && !isAuthorizeExpired(); }
 
-std::shared_ptr<RennService> RennClient::sendAsynRequest(const RennParam& param, std::weak_ptr<RennServiveDelegate> delegate) {
+std::shared_ptr<RennService> RennClient::sendAsynRequest(const RennParam& param,
+                                                         std::weak_ptr<RennServiveDelegate> delegate) {
   auto service = RennService::initWithDelegate(std::move(delegate));
   service->setType(param.type());
   service->sendAsynRequest(param);

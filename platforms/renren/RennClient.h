@@ -38,7 +38,8 @@ class RennClient {
   static bool isAuthorizeValid();
 
   // Starts the call; the service reports to the delegate on the main thread.
-  static std::shared_ptr<RennService> sendAsynRequest(const RennParam& param, std::weak_ptr<RennServiveDelegate> delegate);
+  static std::shared_ptr<RennService> sendAsynRequest(const RennParam& param,
+                                                      std::weak_ptr<RennServiveDelegate> delegate);
   // Cancels every pending call of the delegate.
   static void cancelForDelegate(const RennServiveDelegate* delegate);
 

@@ -37,7 +37,8 @@ void RennHttpRequest::buildMultipartFormDataPostBody(os::URLRequest& request) co
   if (!data_) return;
   const std::string boundary = "0xKhTmLbOuNdArY-" + os::uuidString();
   std::string head = "--" + boundary + "\r\n" + "Content-Disposition: form-data; name=\"" + data_->name +
-                     "\"; filename=\"" + data_->filename + "\"\r\n" + "Content-Type: " + data_->contentType + "\r\n\r\n";
+                     "\"; filename=\"" + data_->filename + "\"\r\n" + "Content-Type: " + data_->contentType +
+                     "\r\n\r\n";
   os::Data body = os::dataFromString(head);
   body.insert(body.end(), data_->data.begin(), data_->data.end());
   const std::string tail = "\r\n--" + boundary + "--\r\n";

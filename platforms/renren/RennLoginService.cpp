@@ -73,7 +73,8 @@ std::optional<os::URL> RennLoginService::getSSOUrl() {
   if (!os::Device::current().isMultitaskingSupported()) return std::nullopt;
   if (!scope_) scope_ = "";
   if (!tokenType_) tokenType_ = "bearer";
-  std::string address = RennUtility::serializeURL("renrenios://authorize", os::Dictionary{{"scope", os::Value(*scope_)}});
+  std::string address =
+      RennUtility::serializeURL("renrenios://authorize", os::Dictionary{{"scope", os::Value(*scope_)}});
   address = RennUtility::serializeURL(address, os::Dictionary{{"sdk_version", os::Value(kRennSDKVersion)},
                                                               {"api_version", os::Value(kRennAPIVersion)},
                                                               {"client_id", os::Value(apiKey_)},
@@ -128,6 +129,6 @@ void RennLoginService::quickRegister() {
                         {"response_type", os::Value("token")},
                         {"redirect_uri", os::Value(successPage())},
                         {"scope", os::Value(*scope_)}};
-  showAuthorizeView(std::move(params),
-                    "http://" + hosts_.mobileHost + "/opReg?url=https://" + hosts_.oauthHost + "/oauth/authorize?display=touch");
+  showAuthorizeView(std::move(params), "http://" + hosts_.mobileHost + "/opReg?url=https://" + hosts_.oauthHost +
+                                           "/oauth/authorize?display=touch");
 }

@@ -80,7 +80,9 @@ std::shared_ptr<os::Pasteboard> AppCommunicate::getDataPasteboard() { return nam
 
 std::shared_ptr<os::Pasteboard> AppCommunicate::getFilePasteboard() { return namedPasteboard(getFilePasteboardName()); }
 
-std::shared_ptr<os::Pasteboard> AppCommunicate::getDataPasteboardForiOS7Plus() { return os::Pasteboard::generalPasteboard(); }
+std::shared_ptr<os::Pasteboard> AppCommunicate::getDataPasteboardForiOS7Plus() {
+  return os::Pasteboard::generalPasteboard();
+}
 
 std::optional<os::Dictionary> AppCommunicate::propertyListForAllApp() { return takeAll(getDataPasteboard()); }
 

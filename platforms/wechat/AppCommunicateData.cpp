@@ -10,10 +10,25 @@
 namespace {
 
 // Keys by the type their value must have; anything else under them is dropped on reading.
-const char* const kStringKeys[] = {"returnFromApp", "account", "sdkver", "openID", "language", "country",
-                                   "scope", "state", "title", "description", "mediaTagName", "messageExt",
-                                   "messageAction", "mediaUrl", "mediaLowBandUrl", "mediaDataUrl",
-                                   "mediaLowBandDataUrl", "extInfo", "fileExt"};
+const char* const kStringKeys[] = {"returnFromApp",
+                                   "account",
+                                   "sdkver",
+                                   "openID",
+                                   "language",
+                                   "country",
+                                   "scope",
+                                   "state",
+                                   "title",
+                                   "description",
+                                   "mediaTagName",
+                                   "messageExt",
+                                   "messageAction",
+                                   "mediaUrl",
+                                   "mediaLowBandUrl",
+                                   "mediaDataUrl",
+                                   "mediaLowBandDataUrl",
+                                   "extInfo",
+                                   "fileExt"};
 // Decimal text; a number is taken as well.
 const char* const kNumberKeys[] = {"command", "result", "scene", "objectType"};
 const char* const kDataKeys[] = {"thumbData", "fileData"};
@@ -354,8 +369,8 @@ std::shared_ptr<WXMediaInternalMessage> AppCommunicateData::mediaInternalMessage
   m->setExtInfo(stringFor("extInfo"));
   m->setFileExt(stringFor("fileExt"));
   m->setFileData(fileData_);
-  LinkValues link{m->objectType(), m->mediaUrl(), m->mediaLowBandUrl(), m->mediaDataUrl(), m->mediaLowBandDataUrl(),
-                  m->extInfo(), m->fileExt(), m->fileData()};
+  LinkValues link{m->objectType(),          m->mediaUrl(), m->mediaLowBandUrl(), m->mediaDataUrl(),
+                  m->mediaLowBandDataUrl(), m->extInfo(),  m->fileExt(),         m->fileData()};
   if (!messageFieldsFit(m->title(), m->description(), m->thumbData(), m->mediaTagName(), m->messageExt(),
                         m->messageAction()) ||
       !linkFits(link))
@@ -441,7 +456,8 @@ std::shared_ptr<BaseResp> AppCommunicateData::dataToResp() const {
 
 bool AppCommunicateData::reqToData(const std::shared_ptr<BaseReq>& request,
                                    const std::shared_ptr<WXMediaInternalMessage>& internalMessage) {
-  auto writeLocale = [this](const WXOptionalString& openID, const WXOptionalString& lang, const WXOptionalString& country) {
+  auto writeLocale = [this](const WXOptionalString& openID, const WXOptionalString& lang,
+                            const WXOptionalString& country) {
     setString("openID", openID);
     setString("language", lang);
     setString("country", country);

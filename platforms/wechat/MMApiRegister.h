@@ -18,7 +18,8 @@ class MMApiRegister {
   static std::optional<os::Dictionary> getRegisterDictionary(const os::Pasteboard& pasteboard);
   // Path of the application's icon file in its bundle; none without bundle information.
   static std::optional<std::string> getIconString();
-  static os::Dictionary buildAppDictionary(const std::string& appId, const std::optional<os::Dictionary>& oldAppDictionary);
+  static os::Dictionary buildAppDictionary(const std::string& appId,
+                                           const std::optional<os::Dictionary>& oldAppDictionary);
   // Writes this application's entry and keeps the others'. A description of 1 to 1024
   // characters goes in as well.
   static bool registerApp(const std::string& appId, const std::optional<std::string>& description = std::nullopt);

@@ -1,11 +1,33 @@
 #include "sharing/net/OBSocialTLHTTPClient.h"
 
-#include <arpa/inet.h>
+#include <cctype>
 
 #include "foundation/net/Reachability.h"
 #include "os/core/String.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
+
+namespace {
+
+// A literal IPv4 or IPv6 address rather than a name to resolve.
+bool isNumericHost(const std::string& host) {
+  if (host.find(':') != std::string::npos) {
+    for (char c : host)
+      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+    return true;
+  }
+  auto parts = os::split(host, ".");
+  if (parts.size() != 4) return false;
+  for (const auto& part : parts) {
+    if (part.empty() || part.size() > 3) return false;
+    for (char c : part)
+      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    if (os::intValue(part) > 255) return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 const TLNetworkingEdition& OBSocialTLNetworkingEdition() {
   static const TLNetworkingEdition kEdition{kOBSocialTLNetworkingErrorDomain,
@@ -66,9 +88,7 @@ void OBSocialTLHTTPClient::startMonitoringNetworkReachability() {
     reachability_ = reachability;
   }
   // No change would ever arrive for a numeric address: report its status once, quietly.
-  unsigned char address[16];
-  std::string bare = os::trimCharacters(host, "[]");
-  if (inet_pton(AF_INET, bare.c_str(), address) == 1 || inet_pton(AF_INET6, bare.c_str(), address) == 1) {
+  if (isNumericHost(os::trimCharacters(host, "[]"))) {
     long status = reachability->currentReachabilityStatus();
     os::DispatchQueue::main()->async([weak, status] {
       if (auto client = std::static_pointer_cast<OBSocialTLHTTPClient>(weak.lock())) client->statusChanged(status, false);

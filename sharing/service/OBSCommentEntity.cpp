@@ -49,7 +49,7 @@ void OBSCommentEntity::encodeWithCoder(os::KeyedArchiver& coder) const {
   encodeText(coder, content, "content");
   encodeText(coder, nickName, "nickName");
   encodeText(coder, userAvatar, "userAvatar");
-  if (location) coder.encodeObject(location->archiveValue(), "location");
+  if (location) coder.encodeObject(OBSocialLocationArchiveValue(*location), "location");
   coder.encodeDouble(static_cast<double>(dateInterval), "dateInterval");
 }
 
@@ -59,7 +59,7 @@ std::shared_ptr<OBSCommentEntity> OBSCommentEntity::decode(os::KeyedUnarchiver& 
   comment->content = coder.decodeString("content");
   comment->nickName = coder.decodeString("nickName");
   comment->userAvatar = coder.decodeString("userAvatar");
-  if (auto value = coder.decodeValue("location")) comment->location = OBSocialLocation::fromArchiveValue(*value);
+  if (auto value = coder.decodeValue("location")) comment->location = OBSocialLocationFromArchiveValue(*value);
   comment->dateInterval = static_cast<std::int64_t>(coder.decodeDouble("dateInterval"));
   return comment;
 }

@@ -59,3 +59,12 @@ void OBSDataManagerSet::setSdkType(std::optional<std::string> type) {
   std::lock_guard lock(mutex_);
   sdkType_ = std::move(type);
 }
+
+os::Dictionary OBSDataManagerSet::appInfo() const {
+  std::lock_guard lock(mutex_);
+  return appInfo_;
+}
+void OBSDataManagerSet::setAppInfo(os::Dictionary info) {
+  std::lock_guard lock(mutex_);
+  appInfo_ = std::move(info);
+}

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "os/core/Value.h"
+
 class OBSDataManager;
 
 class OBSDataManagerSet {
@@ -22,6 +24,10 @@ class OBSDataManagerSet {
   std::shared_ptr<OBSDataManager> dataManager();
   std::shared_ptr<OBSDataManager> getDataManager(const std::string& identifier);
 
+  // The application's per-platform key information, as the service last told it.
+  os::Dictionary appInfo() const;
+  void setAppInfo(os::Dictionary info);
+
   std::optional<std::string> cocos2dxVersion() const;
   void setCocos2dxVersion(std::optional<std::string> version);
   std::optional<std::string> sdkType() const;
@@ -33,4 +39,5 @@ class OBSDataManagerSet {
   std::map<std::string, std::shared_ptr<OBSDataManager>> managers_;
   std::shared_ptr<OBSDataManager> current_;
   std::optional<std::string> cocos2dxVersion_, sdkType_;
+  os::Dictionary appInfo_;
 };

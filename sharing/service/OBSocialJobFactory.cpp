@@ -301,7 +301,7 @@ os::Dictionary OBSocialJobFactory::getPostCommentBaseDictionary() {
   os::Dictionary d = OBSProtocol::sharedInstance()->baseDictionary();
   d.set("opid", os::Value("5"));
   auto comment = data->currentComment;
-  if (comment && comment->location) d.set("lc", os::Value(comment->location->serviceText()));
+  if (comment && comment->location) d.set("lc", os::Value(OBSocialLocationText(*comment->location)));
   os::Dictionary shareTo = users->commentShareAccountDic();
   if (!shareTo.empty())
     if (auto json = OBUtils::JSONFragment(os::Value(shareTo))) d.set("sns", os::Value(*json));
@@ -336,7 +336,7 @@ os::Dictionary OBSocialJobFactory::getPostShareBaseDictionary(const std::string&
     d.set("ct", os::Value(*data->snsEntity->shareText));
   if (bar && bar->shareImage && data->snsEntity && data->snsEntity->isSendImage)
     if (auto bytes = imageBytes(bar->shareImage)) d.set("pic", os::Value(*bytes));
-  if (data->snsEntity && data->snsEntity->location) d.set("lc", os::Value(data->snsEntity->location->serviceText()));
+  if (data->snsEntity && data->snsEntity->location) d.set("lc", os::Value(OBSocialLocationText(*data->snsEntity->location)));
   d.set("to", os::Value(platformName));
   if (auto usid = usidOf(platformName)) d.set("usid", os::Value(*usid));
   OBUtils::outLogf("share's baseDic is %s", os::Value(d).description().c_str());
@@ -359,7 +359,7 @@ os::Dictionary OBSocialJobFactory::getPostShareMultiBaseDictionary(const OBSocia
     if (velmora && velmora->title) d.set("title", os::Value(*velmora->title));
     if (velmora && velmora->author) d.set("author", os::Value(*velmora->author));
   }
-  if (sns->location) d.set("lc", os::Value(sns->location->serviceText()));
+  if (sns->location) d.set("lc", os::Value(OBSocialLocationText(*sns->location)));
   auto renren = bar && bar->extConfig ? bar->extConfig->renrenData : nullptr;
   if (renren && (renren->url || renren->appName)) {
     os::Dictionary ext;

@@ -2,19 +2,29 @@
 
 #include <cstdio>
 
-std::string OBSocialLocation::serviceText() const {
+std::string OBSocialLocationText(const OBSocialLocation& location) {
   char buffer[96];
-  std::snprintf(buffer, sizeof buffer, "(%f,%f)", longitude, latitude);
+  std::snprintf(buffer, sizeof buffer, "(%f,%f)", location.longitude, location.latitude);
   return buffer;
 }
 
-os::Value OBSocialLocation::archiveValue() const {
-  return os::Value(os::Dictionary{{"latitude", os::Value(latitude)}, {"longitude", os::Value(longitude)}});
+os::Value OBSocialLocationArchiveValue(const OBSocialLocation& location) {
+  return os::Value(os::Dictionary{{"latitude", os::Value(location.latitude)},
+                                  {"longitude", os::Value(location.longitude)},
+                                  {"altitude", os::Value(location.altitude)},
+                                  {"horizontalAccuracy", os::Value(location.horizontalAccuracy)},
+                                  {"verticalAccuracy", os::Value(location.verticalAccuracy)}});
 }
 
-std::optional<OBSocialLocation> OBSocialLocation::fromArchiveValue(const os::Value& value) {
+std::optional<OBSocialLocation> OBSocialLocationFromArchiveValue(const os::Value& value) {
   const auto& lat = value["latitude"];
   const auto& lng = value["longitude"];
   if (!lat.isNumber() || !lng.isNumber()) return std::nullopt;
-  return OBSocialLocation{lat.doubleValue(), lng.doubleValue()};
+  OBSocialLocation location;
+  location.latitude = lat.doubleValue();
+  location.longitude = lng.doubleValue();
+  if (value["altitude"].isNumber()) location.altitude = value["altitude"].doubleValue();
+  if (value["horizontalAccuracy"].isNumber()) location.horizontalAccuracy = value["horizontalAccuracy"].doubleValue();
+  if (value["verticalAccuracy"].isNumber()) location.verticalAccuracy = value["verticalAccuracy"].doubleValue();
+  return location;
 }

@@ -1,19 +1,15 @@
 #pragma once
-// A place on the earth, as comments and shares carry it.
+// A place on the earth, as comments and shares carry it: the platform's position fix.
 #include <optional>
 #include <string>
 
 #include "os/core/Value.h"
+#include "os/views/Device.h"
 
-struct OBSocialLocation {
-  double latitude = 0;
-  double longitude = 0;
+using OBSocialLocation = os::Location;
 
-  bool operator==(const OBSocialLocation&) const = default;
-
-  // "(longitude,latitude)" with six decimals, as the service reads it.
-  std::string serviceText() const;
-  os::Value archiveValue() const;
-  // Absent unless a dictionary with both numbers.
-  static std::optional<OBSocialLocation> fromArchiveValue(const os::Value& value);
-};
+// "(longitude,latitude)" with six decimals, as the service reads it.
+std::string OBSocialLocationText(const OBSocialLocation& location);
+os::Value OBSocialLocationArchiveValue(const OBSocialLocation& location);
+// Absent unless a dictionary with both coordinates.
+std::optional<OBSocialLocation> OBSocialLocationFromArchiveValue(const os::Value& value);

@@ -2,14 +2,14 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <functional>
-#include <thread>
+#include <cstdint>
 
-#include "sharing/service/XTMOBStringEncoding.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/crypto/Digest.h"
+#include "os/runtime/Thread.h"
 #include "sharing/service/OBProtocolData.h"
+#include "sharing/service/XTMOBStringEncoding.h"
 
 OBUtils& OBUtils::sharedInstance() {
   static OBUtils instance;
@@ -73,7 +73,7 @@ void OBUtils::outLog(std::string_view message) {
     prefix = shared.prefix_;
   }
   // The platform has no kernel thread number to show; a stable per-thread number stands in.
-  int thread = static_cast<int>(std::hash<std::thread::id>()(std::this_thread::get_id()) % 100000);
+  int thread = static_cast<int>(reinterpret_cast<std::uintptr_t>(os::Thread::current().get()) / 16 % 100000);
   std::string line = formatted("[%s(%5d)] - ", OBProtocolData::timeMSString().c_str(), thread);
   std::string text = prefix.empty() ? std::string(message) : prefix + " " + std::string(message);
   // The message went through a format once more on the platform, so doubled percent signs were

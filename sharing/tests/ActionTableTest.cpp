@@ -264,3 +264,27 @@ TEST_F(ActionTableTest, CountsAreKeptWhenNoReportCouldBeQueued) {
 }
 
 }  // namespace
+
+namespace {
+
+// A comment with a picture goes as a multipart form: the enciphered body and the picture part.
+TEST_F(ActionTableTest, CommentWithPictureGoesAsMultipart) {
+  auto manager = OBSDataManager::currentDataManager();
+  ASSERT_EQ(perform(3, params({{"descriptor", "pictures"}}))->responseCode, 200);
+  addAccount("sina", "123");
+  std::shared_ptr<OBSocialResponseEntity> posted;
+  manager->postCommentWithContent("看图", os::Image::create(os::Bitmap(8, 8)), std::string("模板"), OBSocialLocation{39.9, 116.4},
+                                  os::Dictionary{{"sina", "123"}}, [&](const auto& r) { posted = r; });
+  ASSERT_TRUE(settle([&] { return posted != nullptr; }));
+  EXPECT_EQ(posted->responseCode, 200);
+  auto seen = lastRequest();
+  EXPECT_EQ(seen.action, 0);
+  EXPECT_TRUE(seen.hasPicture);
+  EXPECT_EQ(seen.parameters["ct"].stringOr(), "看图");
+  EXPECT_EQ(seen.parameters["tpt"].stringOr(), "模板");
+  EXPECT_EQ(seen.parameters["lc"].stringOr(), "(116.400000,39.900000)");
+  EXPECT_EQ(OBUtils::JSONValue(seen.parameters["sns"].stringOr()), os::Value(os::Dictionary{{"sina", "123"}}));
+  EXPECT_FALSE(seen.parameters.contains("pic"));  // the picture is its own part, not in the body
+}
+
+}  // namespace

@@ -40,6 +40,11 @@ TEST_F(CacheTest, LifetimesAndTheIndexOnDisk) {
   EXPECT_EQ((*reopened->plistForKey("list"))["a"].intValue(), 1);
   reopened->removeCacheForKey("list");
   EXPECT_FALSE(reopened->hasCacheForKey("list"));
+
+  // A store whose index write was still waiting survives the store's end.
+  reopened->setData(os::dataFromString("late"), "late");
+  reopened.reset();
+  EXPECT_EQ(OBCache(directory()).dataForKey("late"), os::dataFromString("late"));
 }
 
 TEST_F(CacheTest, KeysFromOutsideStayInsideTheFolder) {

@@ -43,6 +43,13 @@ OBCache::OBCache(std::string directory)
 OBCache::~OBCache() {
   // The last owner may be a delayed index write running on the queue itself.
   if (!queue_->isCurrent()) waitUntilWritten();
+  // An index write still waiting for its quiet period would be lost with the store: written now.
+  bool dirty = false;
+  {
+    std::lock_guard lock(mutex_);
+    dirty = indexDirty_;
+  }
+  if (dirty) saveCacheDictionary();
 }
 
 os::Dictionary OBCache::readIndex(const os::Data& bytes) {
@@ -165,6 +172,7 @@ void OBCache::store(std::optional<os::Data> data, const std::string& key, std::o
 
 void OBCache::saveAfterDelay() {
   // mutex_ held. Only the last request of a burst writes.
+  indexDirty_ = true;
   const std::uint64_t generation = ++saveGeneration_;
   std::weak_ptr<OBCache> weak = weak_from_this();
   // Timed on the main run loop, written on the disk queue after the writes before it.
@@ -184,6 +192,7 @@ void OBCache::saveCacheDictionary() {
   {
     std::lock_guard lock(mutex_);
     snapshot = cacheDictionary_;
+    indexDirty_ = false;
   }
   os::PropertyList::writeFile(os::Value(std::move(snapshot)), directory_ + "/" + kOBCacheIndexName,
                               os::PropertyListFormat::Binary);

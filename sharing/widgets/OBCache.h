@@ -85,5 +85,6 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   std::map<std::string, Pending> pending_;
   std::uint64_t generation_ = 0;
   std::uint64_t saveGeneration_ = 0;
+  bool indexDirty_ = false;  // a change the index file does not hold yet
   double defaultTimeoutInterval_ = kOBCacheDefaultTimeoutInterval;
 };

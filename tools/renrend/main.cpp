@@ -1,13 +1,13 @@
 // renrend: serves the Renren REST API on loopback with tokens given on the command line. Stops on
 // SIGINT or SIGTERM.
+#include <pthread.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <pthread.h>
 
 #include "os/core/String.h"
 #include "tools/renrend/server/RenrenServer.h"

@@ -275,8 +275,10 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
   os::RunLoop::main()->runUntilIdle();
   ASSERT_EQ(renren->openedURLs().size(), 1u);
   const std::string asked = renren->openedURLs()[0].url.absoluteString();
-  EXPECT_EQ(asked, "renrenios://authorize?scope=a%20b&sdk_version=5.0.0&api_version=2.0&client_id=apikey1&app_id=4242"
-                   "&token_type=bearer&url_scheme=" + kCallback);
+  EXPECT_EQ(asked,
+            "renrenios://authorize?scope=a%20b&sdk_version=5.0.0&api_version=2.0&client_id=apikey1&app_id=4242"
+            "&token_type=bearer&url_scheme=" +
+                kCallback);
   // A reply without a token leaves the login waiting; the real one completes it.
   renren->openURL(kCallback + "://success?state=1");
   renren->openURL(kCallback + "://success#access_token=t-1-999&scope=a+b&refresh_token=r");
@@ -289,7 +291,8 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
   EXPECT_EQ(token->tokenType(), "bearer");
   EXPECT_EQ(token->refreshToken(), "r");
   EXPECT_EQ(RennClient::uid(), "999");
-  EXPECT_FALSE(os::Sandbox::current()->standardUserDefaults()->dictionaryForKey(kRennAccessTokenKey)->contains("expires_in"));
+  EXPECT_FALSE(
+      os::Sandbox::current()->standardUserDefaults()->dictionaryForKey(kRennAccessTokenKey)->contains("expires_in"));
 
   // With lifetime 0 the token is past a second later; the next login asks again, and is cancelled.
   EXPECT_TRUE(RennClient::isAuthorizeValid());
@@ -342,7 +345,8 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
   pages->route("https://oauth.renren.example/oauth/v2/wap/authorize", [&](const os::URLRequest&) {
     ++logins;
     if (logins == 1)
-      return ScriptedPage::redirect(success + "#access_token=w-2-77&expires_in=86400&scope=read_user_feed+publish_feed&mac_key=");
+      return ScriptedPage::redirect(success +
+                                    "#access_token=w-2-77&expires_in=86400&scope=read_user_feed+publish_feed&mac_key=");
     return ScriptedPage::redirect(success + "?error_code=1&error=access_denied&error_description=no");
   });
   auto login = std::make_shared<Login>();
@@ -350,9 +354,10 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
   ASSERT_EQ(window->subviews().size(), 1u);  // the dialog's container
   ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return !login->events.empty(); }, 10));
   EXPECT_EQ(login->events, std::vector<std::string>{"success"});
-  EXPECT_EQ(pages->requests()[0].url(), "https://oauth.renren.example/oauth/v2/wap/authorize?client_id=apikey1"
-                                        "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html"
-                                        "&token_type=bearer&scope=a%20b");
+  EXPECT_EQ(pages->requests()[0].url(),
+            "https://oauth.renren.example/oauth/v2/wap/authorize?client_id=apikey1"
+            "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html"
+            "&token_type=bearer&scope=a%20b");
   auto token = RennClient::accessToken();
   ASSERT_TRUE(token);
   EXPECT_EQ(token->tokenType(), "bearer");  // an empty MAC key

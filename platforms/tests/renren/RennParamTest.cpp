@@ -61,7 +61,8 @@ TEST(RennParamTest, DictionaryLeavesOutWhatIsUnset) {
 }
 
 TEST(RennParamTest, UrlHelpers) {
-  EXPECT_EQ(RennUtility::serializeURL("http://h/p", os::Dictionary{{"a", os::Value("x y/&")}}), "http://h/p?a=x%20y%2F%26");
+  EXPECT_EQ(RennUtility::serializeURL("http://h/p", os::Dictionary{{"a", os::Value("x y/&")}}),
+            "http://h/p?a=x%20y%2F%26");
   EXPECT_EQ(RennUtility::serializeURL("http://h/p?k=1", os::Dictionary{{"a", os::Value("1")}, {"b", os::Value("~")}}),
             "http://h/p?k=1&a=1&b=~");
   EXPECT_EQ(RennUtility::serializeURL("http://h/p", {}), "http://h/p?");
@@ -99,8 +100,9 @@ TEST(RennParamTest, Base64AndTheMacSignature) {
   EXPECT_EQ(normalized, "2200000000\nabcdefgh\nGET\n/v2/user/get?userId=1\napi.renren.example\n80\n\n");
   EXPECT_EQ(OAuth2SignatureMethod::normalizeRequestByTimestamp("1", "n", "", std::nullopt, "/u", "h", "80"), "1\nn\n");
   // Client and service agree on the signature.
-  EXPECT_EQ(OAuth2SignatureMethod::sign(normalized, "key"),
-            renrend::macSignature("key", "2200000000", "abcdefgh", "GET", "/v2/user/get?userId=1", "api.renren.example"));
+  EXPECT_EQ(
+      OAuth2SignatureMethod::sign(normalized, "key"),
+      renrend::macSignature("key", "2200000000", "abcdefgh", "GET", "/v2/user/get?userId=1", "api.renren.example"));
   EXPECT_EQ(OAuth2SignatureMethod::sign(normalized, "key")->size(), 28u);
   EXPECT_FALSE(OAuth2SignatureMethod::sign("人", "key"));
 

@@ -189,3 +189,41 @@ TEST(AppCommunicateDataTest, ObjectsOwnTheirValues) {
 }
 
 }  // namespace
+
+#include "os/store/KeyedArchive.h"
+#include "platforms/wechat/AppRegisterInfo.h"
+
+namespace {
+
+TEST(AppRegisterInfoTest, ArchivesReadBack) {
+  auto info = std::make_shared<AppRegisterInfo>();
+  info->setAppName("Reader");
+  info->setAppID("wx1");
+  info->setAppInstallUrl("http://example.com/app");
+  info->setNextUpdateInfoTime(4000000000u);
+  info->setIsNewApp(true);
+  info->setRankWeight(9);
+  auto data = os::KeyedArchiver::archivedData(os::ArchiveItem(info));
+  ASSERT_TRUE(data);
+  auto root = os::KeyedUnarchiver::unarchiveObject(*data, wechatArchiveClasses());
+  ASSERT_TRUE(root);
+  auto back = root->objectAs<AppRegisterInfo>();
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->appInstallUrl(), "http://example.com/app");
+  EXPECT_EQ(back->nextUpdateInfoTime(), 4000000000u);
+  EXPECT_TRUE(back->isNewApp());
+  EXPECT_EQ(back->rankWeight(), 0u);  // not archived
+  EXPECT_EQ(back->description(), "{ name:Reader appid:wx1}");
+
+  auto item = std::make_shared<AppSettingItem>();
+  item->setAppID("wx1");
+  item->setFlag(3);
+  auto itemBack = os::KeyedUnarchiver::unarchiveObject(*os::KeyedArchiver::archivedData(os::ArchiveItem(item)),
+                                                       wechatArchiveClasses())
+                      ->objectAs<AppSettingItem>();
+  ASSERT_TRUE(itemBack);
+  EXPECT_EQ(itemBack->appID(), "wx1");
+  EXPECT_EQ(itemBack->flag(), 3u);
+}
+
+}  // namespace

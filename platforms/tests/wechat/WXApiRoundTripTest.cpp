@@ -52,7 +52,8 @@ TEST_P(WXApiExchangeTest, ShareRoundTripThroughThePeer) {
   // The user's clipboard and another application's waiting record must both survive the exchange.
   peer.board("")->setString("user's text");
   if (!newSystem()) {
-    auto other = binaryPlist(os::Value(os::Dictionary{{"wxother", os::Value(os::Dictionary{{"command", os::Value("2020")}})}}));
+    auto other =
+        binaryPlist(os::Value(os::Dictionary{{"wxother", os::Value(os::Dictionary{{"command", os::Value("2020")}})}}));
     peer.board("wechat_data")->setData(other, "content");
   }
 
@@ -89,9 +90,12 @@ TEST_P(WXApiExchangeTest, ShareRoundTripThroughThePeer) {
   EXPECT_EQ(peer.board("")->string(), "user's text");
 
   // The share was cancelled: -2 comes back through a record, with the conversation account.
-  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("-2")},
-                                     {"returnFromApp", os::Value("1")}, {"account", os::Value("acc-9")},
-                                     {"language", os::Value("zh_CN")}, {"country", os::Value("CN")}});
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")},
+                                     {"result", os::Value("-2")},
+                                     {"returnFromApp", os::Value("1")},
+                                     {"account", os::Value("acc-9")},
+                                     {"language", os::Value("zh_CN")},
+                                     {"country", os::Value("CN")}});
   ASSERT_EQ(wx->responses.size(), 1u);
   EXPECT_EQ(wx->handled, std::vector<bool>{true});
   auto resp = std::dynamic_pointer_cast<SendMessageToWXResp>(wx->responses[0]);

@@ -38,7 +38,6 @@ class WXApiURLTest : public ::testing::Test {
 };
 
 TEST_F(WXApiURLTest, AnswersByURL) {
-  EXPECT_FALSE(WXApi::isWXAppInstalled());  // nothing registered yet
   ASSERT_TRUE(WXApi::registerApp(kAppId));
 
   ASSERT_TRUE(handle(kAppId + "://oauth?code=authdeny&state=s1"));
@@ -65,7 +64,8 @@ TEST_F(WXApiURLTest, AnswersByURL) {
   EXPECT_EQ(paid->returnKey(), "k");
 
   // Without a delegate nothing is read, so the record stays for a later call.
-  peer.putRaw(binaryPlist(os::Value(os::Dictionary{{kAppId, os::Value(os::Dictionary{{"command", os::Value("1070")}})}})));
+  peer.putRaw(
+      binaryPlist(os::Value(os::Dictionary{{kAppId, os::Value(os::Dictionary{{"command", os::Value("1070")}})}})));
   EXPECT_FALSE(WXApi::handleOpenURL(*os::URL::parse(kAppId + "://x"), nullptr));
   EXPECT_FALSE(handle("other://x"));
   const std::size_t before = wx->responses.size();
@@ -111,11 +111,25 @@ TEST_F(WXApiURLTest, RequestsSentAsURLs) {
 
   const std::string base = "weixin://app/" + kAppId + "/";
   ASSERT_EQ(peer.openedWith().size(), 4u);
-  EXPECT_EQ(peer.openedWith()[0], base + "pay/?nonceStr=n&package=Sign%3DWX&partnerId=p1&prepayId=pre%261"
-                                         "&timeStamp=4000000000&sign=s&signType=SHA1");
+  EXPECT_EQ(peer.openedWith()[0], base +
+                                      "pay/?nonceStr=n&package=Sign%3DWX&partnerId=p1&prepayId=pre%261"
+                                      "&timeStamp=4000000000&sign=s&signType=SHA1");
   EXPECT_EQ(peer.openedWith()[2], base + "openprofile/?username=gh_1%26extmsg%3Dforged&extmsg=a%20b%23c");
   EXPECT_EQ(peer.openedWith()[3], base + "jumptobizwebview/?webtype=0&tousername=gh_2");
   EXPECT_EQ(WXApi::getApiVersion(), "1.4.3");
+
+  // An answer to the messenger's own request goes back as a returned record.
+  auto reply = std::make_shared<GetMessageFromWXResp>();
+  reply->setBText(true);
+  reply->setText("news");
+  reply->setErrCode(-3);
+  ASSERT_TRUE(WXApi::sendResp(reply));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(peer.openedWith().back(), base + "sendresp/?");
+  const os::Dictionary record = peer.record(kAppId);
+  EXPECT_EQ(record["returnFromApp"].stringOr(), "1");
+  EXPECT_EQ(record["result"].stringOr(), "-3");
+  EXPECT_EQ(record["title"].stringOr(), "news");
 }
 
 TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
@@ -127,9 +141,10 @@ TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
   peer.answer(kAppId, os::Dictionary{});
   peer.putRaw(binaryPlist(os::Value(os::Dictionary{{kAppId, os::Value("not a record")}})));
   EXPECT_FALSE(handle(kAppId + "://x"));
-  peer.putRaw(binaryPlist(os::Value(os::Dictionary{
-      {kAppId, os::Value(os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value(os::Array{})},
-                                        {"language", os::Value(os::Data{1})}})}})));
+  peer.putRaw(binaryPlist(
+      os::Value(os::Dictionary{{kAppId, os::Value(os::Dictionary{{"command", os::Value("2010")},
+                                                                 {"result", os::Value(os::Array{})},
+                                                                 {"language", os::Value(os::Data{1})}})}})));
   EXPECT_TRUE(handle(kAppId + "://x"));
   auto resp = std::dynamic_pointer_cast<SendMessageToWXResp>(wx->responses.back());
   EXPECT_EQ(resp->errCode(), 0);
@@ -140,9 +155,9 @@ TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
   const std::size_t offsetTable = claim.size();
   claim.push_back(8);
   os::Data trailer(32, 0);
-  trailer[6] = 1;                 // offset size
-  trailer[7] = 1;                 // object reference size
-  trailer[15] = 1;                // one object
+  trailer[6] = 1;   // offset size
+  trailer[7] = 1;   // object reference size
+  trailer[15] = 1;  // one object
   trailer[31] = static_cast<std::uint8_t>(offsetTable);
   claim.insert(claim.end(), trailer.begin(), trailer.end());
   peer.putRaw(claim);
@@ -164,10 +179,11 @@ TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
 }
 
 TEST_F(WXApiURLTest, RegistrationEntry) {
-  device_.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", os::Value("com.example.newsreader")},
-                                           {"CFBundleName", os::Value("Reader")},
-                                           {"CFBundleDisplayName", os::Value("")},
-                                           {"CFBundleIconFiles", os::Value(os::Array{os::Value("a.png"), os::Value("b.png")})}});
+  device_.setInfoDictionary(
+      os::Dictionary{{"CFBundleIdentifier", os::Value("com.example.newsreader")},
+                     {"CFBundleName", os::Value("Reader")},
+                     {"CFBundleDisplayName", os::Value("")},
+                     {"CFBundleIconFiles", os::Value(os::Array{os::Value("a.png"), os::Value("b.png")})}});
   device_.writeBundleFile("b.png", "icon-bytes");
   ASSERT_EQ(os::Screen::main().scale(), 2.0);
   EXPECT_EQ(MMApiRegister::getIconString(), device_.sandbox()->bundlePath() + "/b.png");

@@ -24,7 +24,8 @@ inline os::Data binaryPlist(const os::Value& v) { return *os::PropertyList::writ
 
 class WeChatPeer {
  public:
-  explicit WeChatPeer(os::TestSandbox& device) : peer_(device.launchPeerApplication("com.example.wechat", {"weixin", "wechat"})) {}
+  explicit WeChatPeer(os::TestSandbox& device)
+      : peer_(device.launchPeerApplication("com.example.wechat", {"weixin", "wechat"})) {}
 
   std::vector<std::string> openedWith() const {
     std::vector<std::string> urls;

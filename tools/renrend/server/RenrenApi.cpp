@@ -17,8 +17,9 @@ std::string json(const os::Value& value) {
 }
 
 ApiAnswer failure(int status, const std::string& code, const std::string& message) {
-  return {status, json(os::Value(os::Dictionary{
-                      {"error", os::Value(os::Dictionary{{"code", os::Value(code)}, {"message", os::Value(message)}})}}))};
+  return {status,
+          json(os::Value(os::Dictionary{
+              {"error", os::Value(os::Dictionary{{"code", os::Value(code)}, {"message", os::Value(message)}})}}))};
 }
 
 // MAC id="...",ts="...",nonce="...",mac="..."
@@ -46,7 +47,9 @@ const std::vector<ApiCall>& apiTable() {
       {"/v2/blog/list", "GET", {"ownerId", "pageSize", "pageNumber"}},
       {"/v2/comment/put", "POST", {"entryOwnerId", "entryId", "commentType", "targetUserId", "content"}},
       {"/v2/comment/list", "GET", {"entryOwnerId", "entryId", "commentType", "pageSize", "pageNumber"}},
-      {"/v2/feed/put", "POST", {"message", "title", "actionTargetUrl", "imageUrl", "description", "subtitle", "actionName", "targetUrl"}},
+      {"/v2/feed/put",
+       "POST",
+       {"message", "title", "actionTargetUrl", "imageUrl", "description", "subtitle", "actionName", "targetUrl"}},
       {"/v2/feed/list", "GET", {"feedType", "userId", "pageSize", "pageNumber"}},
       {"/v2/notification/user/put", "POST", {"content", "userIds"}},
       {"/v2/notification/app/put", "POST", {"content", "userIds"}},
@@ -77,8 +80,12 @@ const std::vector<ApiCall>& apiTable() {
       {"/v2/like/ugc/info/get", "GET", {"limit", "withLikeUsers", "likeUGCType", "ugcId"}},
       {"/v2/app/get", "GET", {}},
       {"/v2/location/get", "GET", {"deflection", "longitude", "latitude"}},
-      {"/v2/location/feed/list", "GET", {"pageSize", "pageNumber", "locationFeedType", "radius", "longitude", "latitude"}},
-      {"/v2/place/list", "GET", {"pageSize", "pageNumber", "placeName", "radius", "longitude", "latitude", "deflection"}},
+      {"/v2/location/feed/list",
+       "GET",
+       {"pageSize", "pageNumber", "locationFeedType", "radius", "longitude", "latitude"}},
+      {"/v2/place/list",
+       "GET",
+       {"pageSize", "pageNumber", "placeName", "radius", "longitude", "latitude", "deflection"}},
       {"/v2/place/feed/list", "GET", {"pageSize", "pageNumber", "placeId", "locationFeedType"}},
       {"/v2/photo/head/set", "POST", {"photoId"}},
       {"/v2/news/counts/get", "GET", {"newTypes"}},
@@ -96,7 +103,8 @@ const ApiCall* findCall(const std::string& path) {
 
 std::string macSignature(const std::string& macKey, const std::string& ts, const std::string& nonce,
                          const std::string& method, const std::string& uri, const std::string& host) {
-  const std::string text = ts + "\n" + nonce + "\n" + method + "\n" + uri + "\n" + host + "\n" + RenrenApi::kSignedPort + "\n\n";
+  const std::string text =
+      ts + "\n" + nonce + "\n" + method + "\n" + uri + "\n" + host + "\n" + RenrenApi::kSignedPort + "\n\n";
   return base64EncodedString(os::hmacSHA1(os::dataFromString(macKey), os::dataFromString(text))).value_or("");
 }
 
@@ -132,7 +140,8 @@ std::optional<std::string> RenrenApi::authorize(const ApiRequest& request, std::
     if (ts.empty() || std::abs(static_cast<double>(os::longLongValue(ts)) - os::Clock::now()) > kTimestampWindow)
       return *why = "stale timestamp", std::nullopt;
     const std::string uri = request.path + (request.rawQuery.empty() ? "" : "?" + request.rawQuery);
-    const std::string expected = macSignature(*token->second.macKey, ts, fields["nonce"], request.method, uri, request.host);
+    const std::string expected =
+        macSignature(*token->second.macKey, ts, fields["nonce"], request.method, uri, request.host);
     if (fields["mac"] != expected) return *why = "bad signature", std::nullopt;
     if (!usedNonces_.insert(fields["id"] + "/" + ts + "/" + fields["nonce"]).second)
       return *why = "nonce used before", std::nullopt;
@@ -171,9 +180,11 @@ ApiAnswer RenrenApi::handle(const ApiRequest& request) {
     response = os::Value(users);
   } else if (call->path == "/v2/photo/upload") {
     if (!request.uploadedFile) return failure(400, "INVALID_PARAMETER", "no file");
-    response = os::Value(os::Dictionary{{"albumId", parameters["albumId"]}, {"size", os::Value(static_cast<long long>(request.uploadedFile->size()))}});
+    response = os::Value(os::Dictionary{{"albumId", parameters["albumId"]},
+                                        {"size", os::Value(static_cast<long long>(request.uploadedFile->size()))}});
   } else {
-    response = os::Value(os::Dictionary{{"path", os::Value(call->path)}, {"user", os::Value(*user)}, {"parameters", os::Value(parameters)}});
+    response = os::Value(os::Dictionary{
+        {"path", os::Value(call->path)}, {"user", os::Value(*user)}, {"parameters", os::Value(parameters)}});
   }
   return {200, json(os::Value(os::Dictionary{{"response", response}}))};
 }

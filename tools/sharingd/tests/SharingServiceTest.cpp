@@ -54,3 +54,34 @@ TEST(SharingFaultTest, FaultTextsParse) {
 
 }  // namespace
 }  // namespace sharingd
+
+#include <httplib.h>
+
+#include <thread>
+
+namespace sharingd {
+namespace {
+
+// A stalled request holds no answer back from stopping: stop() lets it go unanswered.
+TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  httplib::Client client("127.0.0.1", *port);
+  client.set_read_timeout(30, 0);
+  EXPECT_EQ(client.Get("/nothing/here")->status, 404);
+
+  server.setFault(3, Fault{Fault::Kind::Stall, 0});
+  std::thread caller([&] { client.Get("/bar/get/app/?ud_get=x"); });
+  // Only requests that name an action are logged: the stalled one.
+  for (int i = 0; i < 3000 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  auto seen = server.requests();
+  server.stop();
+  caller.join();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen.back().action, 3);
+  EXPECT_EQ(seen.back().appKey, "app");
+}
+
+}  // namespace
+}  // namespace sharingd
