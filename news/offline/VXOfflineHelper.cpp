@@ -58,17 +58,15 @@ VXOfflineHelper::~VXOfflineHelper() {
 }
 
 std::optional<int> VXOfflineHelper::percentOf(const os::Notification& notification) {
-  const os::Value* value = notification.userInfo.find(kOfflineLoadingPercentKey);
-  if (!value || !value->isNumber()) return std::nullopt;
-  return static_cast<int>(value->intValue());
+  if (!notification.value.isNumber()) return std::nullopt;
+  return static_cast<int>(notification.value.intValue());
 }
 
 void VXOfflineHelper::setPercent(int percent) {
   percent = std::clamp(percent, -1, 100);
   if (percent == percent_) return;
   percent_ = percent;
-  os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, this,
-                                               os::Dictionary{{kOfflineLoadingPercentKey, os::Value(percent)}});
+  os::NotificationCenter::defaultCenter().postValue(kOfflineLoadingNotification, os::Value(percent));
 }
 
 bool VXOfflineHelper::startOffline() {
@@ -281,6 +279,5 @@ void VXOfflineHelper::finishOffline() {
   // Exactly one -1 per run, whatever was announced before it.
   percent_ = -1;
   if (auto app = os::Application::shared()) app->setIdleTimerDisabled(false);
-  os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, this,
-                                               os::Dictionary{{kOfflineLoadingPercentKey, os::Value(-1)}});
+  os::NotificationCenter::defaultCenter().postValue(kOfflineLoadingNotification, os::Value(-1));
 }

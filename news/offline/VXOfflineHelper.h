@@ -27,9 +27,8 @@ struct Notification;
 class BNWebImageManager;
 class VXNewsDBManager;
 
+// Its object is the progress as an integer number (no sender, no user info).
 inline constexpr const char* kOfflineLoadingNotification = "fOfflineLoading";
-// The progress number of an "fOfflineLoading" notification, in its user info.
-inline constexpr const char* kOfflineLoadingPercentKey = "percent";
 
 class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
  public:
