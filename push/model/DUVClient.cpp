@@ -1,0 +1,133 @@
+#include "push/model/DUVClient.h"
+
+#include <cstdio>
+
+#include "os/core/Log.h"
+#include "os/runtime/Timer.h"
+#include "os/store/Keychain.h"
+#include "push/ROVodozov.h"
+#include "push/model/DUVAlert.h"
+#include "push/network/DUVNetworkService.h"
+#include "push/utilities/DUVKeychain.h"
+#include "push/utilities/DUVLogger.h"
+#include "push/utilities/DUVUserDefaults.h"
+
+namespace {
+std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVClient"); }
+}  // namespace
+
+std::shared_ptr<DUVClient> DUVClient::sharedClient() { return ROVodozov::sharedService()->client(); }
+
+DUVClient::~DUVClient() { stopDeviceTokenUpdatedCheckTimer(); }
+
+void DUVClient::setDebugMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::debug()); }
+void DUVClient::setCloseMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::off()); }
+
+bool DUVClient::loadPushConfig() {
+  pushConfig_ = std::make_shared<DUVPushConfig>();
+  if (pushConfig_->loadWithUrl(pushConfigUrl_)) return true;
+  pushConfig_.reset();
+  os::log("load push config error!");
+  return false;
+}
+
+void DUVClient::loadApsEnvironment() { apsEvironment_ = DUVApsEnvironmentOfProfile(emProvisionUrl_); }
+
+void DUVClient::setup() {
+  if (!bundleIdentifier_ || bundleIdentifier_->empty()) {
+    os::log("no bundle id set");
+    return;
+  }
+  if (!loadPushConfig()) return;
+  loadApsEnvironment();
+  userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
+  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_, {});
+  networkService_->trySetupSession();
+  if (!isSimulator_) {
+    deviceTokenStatusCheckTimes_ =
+        (pushConfig_->configApsEnvironment() == 2 || apsEvironment_ == -1 || apsEvironment_ == -2) ? 5 : 100;
+    startDeviceTokenUpdatedCheckTimer();
+  }
+}
+
+void DUVClient::close() {
+  stopDeviceTokenUpdatedCheckTimer();
+  networkService_.reset();
+  userDefaults_.reset();
+  pushConfig_.reset();
+}
+
+std::string DUVClient::stringWithDeviceToken(const os::Data& token) {
+  std::string text;
+  text.reserve(token.size() * 2);
+  char pair[3];
+  for (auto byte : token) {
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    text += pair;
+  }
+  return text;
+}
+
+void DUVClient::updateDeviceToken(const os::Data& token) {
+  if (deviceTokenUpdated_) {
+    DUVAlert("ZUrar WARN", "device token should NOT be updated for multi times");
+    return;
+  }
+  stopDeviceTokenUpdatedCheckTimer();
+  deviceTokenUpdated_ = true;
+  if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
+  if (networkService_) networkService_->trySetupSession();
+}
+
+void DUVClient::handleRemoteNotification(long code, const os::Dictionary& userInfo) {
+  // The message id is a 64-bit number on the wire; it is kept whole.
+  long long messageId = userInfo["_j_msgid"].intValue();
+  logger()->logMessage(std::nullopt,
+                       "remote notification report result: " + std::to_string(code) + " msgid: " +
+                           std::to_string(messageId),
+                       &DUVLevel::debug());
+}
+
+void DUVClient::reportLaunch(double seconds) { becomeActiveTime_ = static_cast<double>(static_cast<long long>(seconds)); }
+
+void DUVClient::reportInactive(double) {}
+
+void DUVClient::onDidBecomeActive() {
+  if (networkService_) networkService_->trySetupSession();
+}
+
+void DUVClient::synchronizeData() {
+  if (userDefaults_) userDefaults_->synchronize();
+}
+
+std::optional<std::string> DUVClient::readRegistrationID(const std::string& bundleIdentifier) {
+  DUVKeychain keychain(bundleIdentifier, "", 4);
+  auto record = keychain.objectForKey(kDUVKeychainUserDefaultsKey);
+  if (!record) return std::nullopt;
+  if (const std::string* id = (*record)["kRegistrationId"].string()) return *id;
+  return std::nullopt;
+}
+
+void DUVClient::startDeviceTokenUpdatedCheckTimer() {
+  stopDeviceTokenUpdatedCheckTimer();
+  std::weak_ptr<DUVClient> weak = weak_from_this();
+  deviceTokenStatusCheckTimer_ = os::Timer::scheduled(10.0, true, [weak](os::Timer&) {
+    if (auto self = weak.lock()) self->checkDeviceTokenUpdated();
+  });
+}
+
+void DUVClient::stopDeviceTokenUpdatedCheckTimer() {
+  if (auto timer = deviceTokenStatusCheckTimer_.lock()) timer->invalidate();
+  deviceTokenStatusCheckTimer_.reset();
+}
+
+void DUVClient::checkDeviceTokenUpdated() {
+  if (deviceTokenUpdated_ || deviceTokenStatusCheckTimes_ < 1) {
+    stopDeviceTokenUpdatedCheckTimer();
+    return;
+  }
+  --deviceTokenStatusCheckTimes_;
+  os::log(
+      "Not get deviceToken yet. Maybe: your certificate not configured APNs? or current network is not so good so "
+      "APNs registration failed?  or there is no APNs register code? Please refer to ZUrar docs.\n");
+}
