@@ -97,7 +97,8 @@ std::string runTouchCommand(const std::string& raw) {
   }
   if (verb == "return") return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
   if (verb == "wait") {
-    if (!numbers(in, n, 1) || n[0] < 0) return "error: wait needs SECONDS";
+    if (!numbers(in, n, 1) || !(n[0] >= 0 && n[0] <= kLongestWait))
+      return format("error: wait needs SECONDS from 0 to %g", kLongestWait);
     TouchDriver::advance(n[0]);
     return "";
   }

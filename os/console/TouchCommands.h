@@ -11,12 +11,16 @@
 //   alert N | alert "TITLE"   a button of the front alert or action sheet
 //   type TEXT          typed into the first responder
 //   return             the keyboard's return key
-//   wait SECONDS       lets the clock (and the run loop) run on
+//   wait SECONDS       lets the clock (and the run loop) run on, at most kLongestWait seconds
 //   dump               the visible screen (see ScreenDump.h)
 // The answer is what the command prints: the dump, "" when it went well, or "error: …".
 #include <string>
 
 namespace os {
+
+// The longest `wait`: long enough for any timer the reader sets (a heartbeat is 290 s), short
+// enough that a typing slip cannot stall the reader for good.
+inline constexpr double kLongestWait = 600;
 
 std::string runTouchCommand(const std::string& line);
 

@@ -71,19 +71,24 @@ void TouchDriver::settle() {
 }
 
 void TouchDriver::advance(double seconds) {
+  if (!(seconds >= 0) || !std::isfinite(seconds)) seconds = 0;
   if (!Clock::isVirtual()) {
     RunLoop::main()->runUntilDate(Date::now().addingTimeInterval(seconds));
     settle();
     return;
   }
   // Small steps keep timers that depend on one another in order. Steps aim at absolute times so
-  // rounding does not pile up; the last one goes a microsecond past the end (the clock's dates
-  // near 1.7e9 s have a resolution of about 0.25 µs), so a timer due exactly then fires.
-  const double step = 0.01;
+  // rounding does not pile up, and their number is bounded, so a long wait ends even where the
+  // clock's dates are too coarse for a small step to move them. The last one goes a microsecond
+  // past the end (the clock's dates near 1.7e9 s have a resolution of about 0.25 µs), and at
+  // least to the next date the clock can tell, so a timer due exactly then fires.
+  const double kStep = 0.01;
+  const double kMostSteps = 1e5;
   const double start = Clock::now();
-  const double end = start + seconds + 1e-6;
-  for (double t = start + step; t < end; t += step) {
-    double d = t - Clock::now();
+  const double end = std::max(start + seconds + 1e-6, std::nextafter(start + seconds, HUGE_VAL));
+  const auto steps = static_cast<long long>(std::min(std::ceil(seconds / kStep), kMostSteps));
+  for (long long i = 1; i < steps; ++i) {
+    double d = start + seconds * static_cast<double>(i) / static_cast<double>(steps) - Clock::now();
     if (d > 0) Clock::advance(d);
     RunLoop::main()->runUntilIdle();
   }

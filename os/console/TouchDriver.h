@@ -47,7 +47,8 @@ class TouchDriver {
   // Lays out every window and runs the main run loop until it is idle.
   static void settle();
   // Moves the virtual clock on by `seconds` (in small steps so timers fire in order) and settles;
-  // under the real clock, runs the main run loop for that long.
+  // under the real clock, runs the main run loop for that long. A negative or infinite duration
+  // counts as 0.
   static void advance(double seconds);
 
   // A tap at a window point of the topmost visible window that contains it. False when no view

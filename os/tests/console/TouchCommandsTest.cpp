@@ -4,6 +4,7 @@
 #include "os/graphics/Image.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchCommands.h"
+#include "os/runtime/Timer.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/TableView.h"
@@ -137,6 +138,28 @@ TEST_F(TouchCommandsTest, AWatcherReportsOnlyChanges) {
   EXPECT_NE(second->find("下拉刷新"), std::string::npos);
   EXPECT_NE(screenFingerprint(*first), screenFingerprint(*second));
   EXPECT_FALSE(watcher.changedDump());
+}
+
+// A wait is bounded, and the clock always gets where it was sent, even where its dates are too
+// coarse for the driver's small steps to move them.
+TEST_F(TouchCommandsTest, WaitIsBoundedAndAlwaysMovesTheClock) {
+  double before = Clock::now();
+  EXPECT_EQ(runTouchCommand("wait 1e9"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait -1"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait nan"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(Clock::now(), before);
+  EXPECT_EQ(runTouchCommand("wait 600.5"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait 30"), "");
+  EXPECT_GE(Clock::now(), before + 30);
+  EXPECT_LT(Clock::now(), before + 30.001);
+
+  int fired = 0;
+  auto timer = Timer::scheduled(1e6, false, [&](Timer&) { ++fired; });
+  Clock::advance(2e14);  // dates this far out have a resolution of about 0.03 s
+  double far = Clock::now();
+  TouchDriver::advance(5);
+  EXPECT_GE(Clock::now(), far + 5);
+  EXPECT_EQ(fired, 1);
 }
 
 }  // namespace
