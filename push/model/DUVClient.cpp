@@ -7,7 +7,11 @@
 #include "os/store/Keychain.h"
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
+#include "push/model/DUVMessageCenter.h"
 #include "push/network/DUVNetworkService.h"
+#include "push/network/DUVSession.h"
+#include "push/protocol/tcp/DUVDeviceTokenReport.h"
+#include "push/protocol/tcp/DUVMessageDispatch.h"
 #include "push/utilities/DUVKeychain.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
@@ -41,7 +45,33 @@ void DUVClient::setup() {
   if (!loadPushConfig()) return;
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
-  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_, {});
+  messageCenter_ = std::make_shared<DUVMessageCenter>();
+  std::weak_ptr<DUVClient> weak = weak_from_this();
+  DUVSessionEnvironment environment;
+  environment.identity = userDefaults_;
+  environment.endpoints = &pushConfig_->serviceEndpoints();
+  environment.networkStatus = [weak] {
+    auto self = weak.lock();
+    return self && self->networkService_ ? self->networkService_->currentNetworkStatus() : 0L;
+  };
+  environment.deviceTokenUpdated = [weak] {
+    auto self = weak.lock();
+    return self && self->deviceTokenUpdated_;
+  };
+  environment.packetFacts = [weak] {
+    auto self = weak.lock();
+    return self ? self->packetFacts() : DUVPacketContext{};
+  };
+  environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
+  clientSession_ = DUVSession::create(environment);
+  std::weak_ptr<DUVSession> session = clientSession_;
+  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
+                                              {[session] {
+                                                 if (auto s = session.lock()) s->setup();
+                                               },
+                                               [session] {
+                                                 if (auto s = session.lock()) s->close();
+                                               }});
   networkService_->trySetupSession();
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
@@ -53,6 +83,8 @@ void DUVClient::setup() {
 void DUVClient::close() {
   stopDeviceTokenUpdatedCheckTimer();
   networkService_.reset();
+  clientSession_.reset();
+  messageCenter_.reset();
   userDefaults_.reset();
   pushConfig_.reset();
 }
@@ -77,6 +109,28 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   deviceTokenUpdated_ = true;
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
   if (networkService_) networkService_->trySetupSession();
+  if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
+}
+
+DUVPacketContext DUVClient::packetFacts() const {
+  DUVPacketContext facts;
+  if (userDefaults_) {
+    facts.uid = userDefaults_->uid();
+    facts.password = userDefaults_->password();
+    facts.appkey = userDefaults_->appkey();
+    facts.sharedUdid = userDefaults_->sharedUdid();
+    facts.currentDeviceToken = userDefaults_->currentDeviceToken();
+  }
+  facts.bundleIdentifier = bundleIdentifier_.value_or("");
+  facts.bundleVersion = bundleVersion_;
+  facts.systemVersion = systemVersion_;
+  facts.modelName = modelName_;
+  if (pushConfig_) {
+    facts.pushChanel = pushConfig_->pushChanel();
+    facts.configApsEnvironment = pushConfig_->configApsEnvironment();
+  }
+  facts.apsEvironment = apsEvironment_;
+  return facts;
 }
 
 void DUVClient::handleRemoteNotification(long code, const os::Dictionary& userInfo) {
