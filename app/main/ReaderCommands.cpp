@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "app/VXAppDelegate.h"
-#include "news/controllers/NQSideViewController.h"
-#include "news/controllers/VXNewsDetailViewController.h"
-#include "news/views/VXNewsDetailDO.h"
-#include "news/views/VXSplashView.h"
+#include "news/shell/NQSideViewController.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/article/VXNewsDetailDO.h"
+#include "news/home/VXSplashView.h"
 #include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"

@@ -2,7 +2,7 @@
 // text whenever it changes and takes the reader's touches as commands on standard input (see
 // `help`). Without a terminal and without commands on standard input it plays a short tour.
 //
-//   newsreader --home DIR --server URL
+//   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM]
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,8 +14,12 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
-#include "news/common/VXRequestConfig.h"
+#include "news/api/VXRequestConfig.h"
+#include "os/net/CertificateTrust.h"
+#include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
@@ -33,9 +37,11 @@ class WiFiReachability : public os::ReachabilityProvider {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsreader --home DIR --server URL\n"
+               "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
+               "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
+               "  --trust   a PEM certificate authority trusted beside the system's (local services)\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -50,11 +56,13 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string home, server;
+  std::string home, server, hosts, trust;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
       (arg == "--home" ? home : server) = argv[++i];
+    } else if ((arg == "--hosts" || arg == "--trust") && i + 1 < argc) {
+      (arg == "--hosts" ? hosts : trust) = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -71,6 +79,22 @@ int main(int argc, char** argv) {
 
   os::RunLoop::makeCurrentThreadMain();
   os::Error error;
+  for (const auto& [option, path] : {std::pair{"--hosts", hosts}, std::pair{"--trust", trust}}) {
+    if (path.empty()) continue;
+    auto text = os::FileManager::defaultManager().contentsAtPath(path);
+    std::string bad;
+    if (!text) {
+      std::fprintf(stderr, "newsreader: cannot read %s %s\n", option, path.c_str());
+      return 1;
+    }
+    std::string contents(text->begin(), text->end());
+    if (option == std::string("--trust")) {
+      os::CertificateTrust::addTrustedAuthority(contents);
+    } else if (!os::HostLookup::addRoutesFromText(contents, &bad)) {
+      std::fprintf(stderr, "newsreader: bad line in %s: %s\n", path.c_str(), bad.c_str());
+      return 1;
+    }
+  }
   auto sandbox = reader::prepareHome(home, &error);
   if (!sandbox) {
     std::fprintf(stderr, "newsreader: cannot prepare %s: %s\n", home.c_str(), error.localizedDescription().c_str());
@@ -90,6 +114,8 @@ int main(int argc, char** argv) {
   }
 
   auto app = os::Application::create(std::make_shared<VXAppDelegate>(), reader::kBundleIdentifier);
+  // Installing an application registers the URL schemes its Info.plist declares.
+  app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();
   reader::ReaderCommands commands(std::cout);
 

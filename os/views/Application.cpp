@@ -92,6 +92,16 @@ std::shared_ptr<Application> Application::create(std::shared_ptr<ApplicationDele
   return app;
 }
 
+std::shared_ptr<Application> Application::createPeer(std::shared_ptr<ApplicationDelegate> delegate,
+                                                     std::string bundleIdentifier) {
+  auto app = std::make_shared<Application>(PrivateTag{}, std::move(delegate), std::move(bundleIdentifier));
+  app->peer_ = true;
+  auto& r = registry();
+  r.live.erase(std::remove_if(r.live.begin(), r.live.end(), [](const auto& w) { return w.expired(); }), r.live.end());
+  r.live.push_back(app);
+  return app;
+}
+
 std::shared_ptr<Application> Application::shared() { return registry().shared.lock(); }
 
 void Application::makeShared() { registry().shared = weak_from_this(); }
@@ -110,7 +120,9 @@ void Application::post(std::function<void()> task) {
   });
 }
 
-void Application::notify(const char* name) { NotificationCenter::defaultCenter().post(name, this); }
+void Application::notify(const char* name) {
+  if (!peer_) NotificationCenter::defaultCenter().post(name, this);
+}
 
 bool Application::launch(const Dictionary& options) {
   if (launched_) return true;
@@ -262,6 +274,32 @@ std::vector<std::shared_ptr<Window>> Application::windows() const { return Windo
 
 void Application::registerForRemoteNotificationTypes(unsigned types) {
   remoteTypes_ = types;
+  deliverDeviceToken();
+}
+
+void Application::requireSystem8(const char* operation) const {
+  if (Device::current().systemVersionNumber() < 8.0)
+    throw Exception(kInvalidArgumentException,
+                    std::string("unrecognized selector sent to instance: ") + operation + " needs system 8.0");
+}
+
+void Application::registerForRemoteNotifications() {
+  requireSystem8("registerForRemoteNotifications");
+  registeredForRemote_ = true;
+  deliverDeviceToken();
+}
+
+void Application::registerUserNotificationSettings(const UserNotificationSettings& settings) {
+  requireSystem8("registerUserNotificationSettings");
+  UserNotificationSettings granted = settings;
+  granted.types &= Device::current().profile().userNotificationTypesAllowed;
+  post([this, granted] {
+    grantedSettings_ = granted;
+    if (delegate_) delegate_->didRegisterUserNotificationSettings(*this, granted);
+  });
+}
+
+void Application::deliverDeviceToken() {
   post([this] {
     auto& device = Device::current();
     if (!delegate_) return;
@@ -275,7 +313,10 @@ void Application::registerForRemoteNotificationTypes(unsigned types) {
   });
 }
 
-void Application::unregisterForRemoteNotifications() { remoteTypes_ = 0; }
+void Application::unregisterForRemoteNotifications() {
+  remoteTypes_ = 0;
+  registeredForRemote_ = false;
+}
 
 void Application::deliverRemoteNotification(const Dictionary& userInfo, std::function<void(BackgroundFetchResult)> handler) {
   if (!delegate_) {

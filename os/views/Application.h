@@ -68,6 +68,14 @@ enum class BackgroundFetchResult { NewData = 0, NoData = 1, Failed = 2 };
 using BackgroundTaskIdentifier = unsigned long;
 inline constexpr BackgroundTaskIdentifier kInvalidBackgroundTask = 0;
 
+// What the application asks to show (a RemoteNotificationType mask) and the identifiers of its
+// notification categories; the system's answer has the types the user allowed.
+struct UserNotificationSettings {
+  unsigned types = kRemoteNotificationTypeNone;
+  std::vector<std::string> categories;
+  bool operator==(const UserNotificationSettings&) const = default;
+};
+
 struct LocalNotification {
   std::optional<Date> fireDate;
   std::string alertBody;
@@ -97,6 +105,7 @@ class ApplicationDelegate {
   virtual bool handleOpenURL(Application& app, const URL& url) { return false; }
   virtual void didRegisterForRemoteNotificationsWithDeviceToken(Application& app, const Data& token) {}
   virtual void didFailToRegisterForRemoteNotificationsWithError(Application& app, const Error& error) {}
+  virtual void didRegisterUserNotificationSettings(Application& app, const UserNotificationSettings& settings) {}
   virtual void didReceiveRemoteNotification(Application& app, const Dictionary& userInfo) {}
   // What the application calls; by default the plain form, then the handler with "no data".
   virtual void didReceiveRemoteNotificationFetchCompletionHandler(Application& app, const Dictionary& userInfo,
@@ -112,6 +121,11 @@ class Application : public std::enable_shared_from_this<Application> {
   // The bundle identifier defaults to the current sandbox's main bundle's.
   static std::shared_ptr<Application> create(std::shared_ptr<ApplicationDelegate> delegate,
                                              std::string bundleIdentifier = {});
+  // Another application of the device played in this process (a test's messenger or browser):
+  // never the shared one, and its life-cycle notifications stay off this process's centre, as
+  // they would on a device.
+  static std::shared_ptr<Application> createPeer(std::shared_ptr<ApplicationDelegate> delegate,
+                                                 std::string bundleIdentifier);
   // The process's application: the first created, or the last made current.
   static std::shared_ptr<Application> shared();
   void makeShared();
@@ -170,6 +184,9 @@ class Application : public std::enable_shared_from_this<Application> {
   void setStatusBarOrientation(InterfaceOrientation o) { orientation_ = o; }
   bool isNetworkActivityIndicatorVisible() const { return networkActivity_; }
   void setNetworkActivityIndicatorVisible(bool v) { networkActivity_ = v; }
+  // Off keeps the screen from dimming and locking (a long download runs in front of the user).
+  bool isIdleTimerDisabled() const { return idleTimerDisabled_; }
+  void setIdleTimerDisabled(bool disabled) { idleTimerDisabled_ = disabled; }
   bool isIgnoringInteractionEvents() const { return ignoring_ > 0; }
   void beginIgnoringInteractionEvents() { ++ignoring_; }
   void endIgnoringInteractionEvents() { if (ignoring_ > 0) --ignoring_; }
@@ -179,11 +196,20 @@ class Application : public std::enable_shared_from_this<Application> {
   std::vector<std::shared_ptr<Window>> windows() const;
 
   // ---- remote notifications ----
-  // Records the types; the device token (or the failure) reaches the delegate on the run loop.
+  // The older registration (before system 8.0): records the types; the device token (or the
+  // failure) reaches the delegate on the run loop.
   void registerForRemoteNotificationTypes(unsigned types);
+  // System 8.0 and later split it in two: the token alone, and the user-notification settings,
+  // whose answer (the types the user allowed, from the device profile) reaches the delegate on the
+  // run loop. Before 8.0 neither exists: calling them raises, as the platform does for a method it
+  // does not have, so a caller that skips its version check is caught.
+  void registerForRemoteNotifications();
+  void registerUserNotificationSettings(const UserNotificationSettings& settings);
+  // The settings the user granted; none asked for yet gives no types.
+  UserNotificationSettings currentUserNotificationSettings() const { return grantedSettings_; }
   void unregisterForRemoteNotifications();
   unsigned enabledRemoteNotificationTypes() const { return remoteTypes_; }
-  bool isRegisteredForRemoteNotifications() const { return remoteTypes_ != 0; }
+  bool isRegisteredForRemoteNotifications() const { return remoteTypes_ != 0 || registeredForRemote_; }
   // The platform side of a push arriving: while inactive or in the background the delegate sees
   // it as the user's tap (the state at delivery is what the delegate reads).
   void deliverRemoteNotification(const Dictionary& userInfo, std::function<void(BackgroundFetchResult)> handler = {});
@@ -217,6 +243,8 @@ class Application : public std::enable_shared_from_this<Application> {
  private:
   void post(std::function<void()> task);
   void notify(const char* name);
+  void requireSystem8(const char* operation) const;
+  void deliverDeviceToken();
 
   std::string bundleIdentifier_;
   std::shared_ptr<ApplicationDelegate> delegate_;
@@ -224,6 +252,7 @@ class Application : public std::enable_shared_from_this<Application> {
   ApplicationState state_ = ApplicationState::Inactive;
   bool launched_ = false;
   bool terminated_ = false;
+  bool peer_ = false;
   std::vector<URL> opened_;
   long badge_ = 0;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;
@@ -232,6 +261,9 @@ class Application : public std::enable_shared_from_this<Application> {
   bool networkActivity_ = false;
   int ignoring_ = 0;
   unsigned remoteTypes_ = 0;
+  bool registeredForRemote_ = false;
+  UserNotificationSettings grantedSettings_;
+  bool idleTimerDisabled_ = false;
   std::vector<LocalNotification> scheduled_, presented_;
   std::map<BackgroundTaskIdentifier, std::function<void()>> tasks_;
   BackgroundTaskIdentifier nextTask_ = 1;

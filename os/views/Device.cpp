@@ -1,5 +1,7 @@
 #include "os/views/Device.h"
 
+#include <algorithm>
+
 #include "os/core/String.h"
 #include "os/crypto/Digest.h"
 #include "os/crypto/Random.h"
@@ -15,9 +17,72 @@ Device& Device::current() {
 }
 
 DeviceProfile Device::setProfile(DeviceProfile profile) {
+  std::lock_guard lock(frameworksMutex_);
   DeviceProfile previous = profile_;
   profile_ = std::move(profile);
+  loadedFrameworks_.clear();
+  locationSource_ = nullptr;  // a fake route belongs to the profile it was set under
   return previous;
+}
+
+std::vector<std::string> DeviceProfile::defaultFrameworks() {
+  static const char* const kNames[] = {
+      "AdSupport",   "AudioToolbox", "CFNetwork",  "CoreFoundation", "CoreGraphics", "CoreLocation",
+      "CoreTelephony", "Foundation", "ImageIO",    "MessageUI",      "MobileCoreServices", "QuartzCore",
+      "Security",    "Social",       "SystemConfiguration", "UIKit",
+  };
+  std::vector<std::string> paths;
+  for (const char* name : kNames) paths.push_back(std::string(kSystemFrameworksDirectory) + "/" + name + ".framework");
+  return paths;
+}
+
+std::optional<Location> Device::location() const {
+  if (locationSource_) return locationSource_();
+  return profile_.location;
+}
+
+void Device::setLocationSource(std::function<std::optional<Location>()> source) { locationSource_ = std::move(source); }
+
+namespace {
+// The bundle a path names: everything up to and including its first ".framework" component, without a
+// trailing slash; "" when the path names no framework bundle.
+std::string frameworkBundlePath(const std::string& path) {
+  static const std::string kSuffix = ".framework";
+  std::size_t at = 0;
+  while ((at = path.find(kSuffix, at)) != std::string::npos) {
+    std::size_t end = at + kSuffix.size();
+    if (end == path.size() || path[end] == '/') return path.substr(0, end);
+    at = end;
+  }
+  return {};
+}
+bool contains(const std::vector<std::string>& list, const std::string& s) {
+  return std::find(list.begin(), list.end(), s) != list.end();
+}
+}  // namespace
+
+bool Device::hasFramework(const std::string& path) const {
+  std::string bundle = frameworkBundlePath(path);
+  std::lock_guard lock(frameworksMutex_);
+  return !bundle.empty() && contains(profile_.frameworks, bundle);
+}
+
+bool Device::loadFramework(const std::string& path) {
+  std::string bundle = frameworkBundlePath(path);
+  std::lock_guard lock(frameworksMutex_);
+  if (bundle.empty() || !contains(profile_.frameworks, bundle)) return false;
+  if (!contains(profile_.linkedFrameworks, bundle) && !contains(loadedFrameworks_, bundle))
+    loadedFrameworks_.push_back(bundle);
+  return true;
+}
+
+std::vector<std::string> Device::loadedFrameworks() const {
+  std::lock_guard lock(frameworksMutex_);
+  std::vector<std::string> out;
+  for (const auto& f : profile_.linkedFrameworks)
+    if (contains(profile_.frameworks, f)) out.push_back(f);
+  out.insert(out.end(), loadedFrameworks_.begin(), loadedFrameworks_.end());
+  return out;
 }
 
 double Device::systemVersionNumber() const { return doubleValue(profile_.systemVersion); }

@@ -5,12 +5,13 @@
 
 #include <algorithm>
 
-#include "news/common/VXDetailXMLParseHelper.h"
-#include "news/common/VXOfflineArticleStore.h"
-#include "news/controllers/VXNewsDetailViewController.h"
-#include "news/tests/lists/ListTestSupport.h"
-#include "news/tests/offline/OfflineTestSupport.h"
+#include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/tests/support/ListTestSupport.h"
+#include "news/tests/support/OfflineTestSupport.h"
 #include "os/testing/TouchDriver.h"
+#include "os/views/Application.h"
 #include "os/views/Window.h"
 
 namespace offlinetest {
@@ -60,8 +61,9 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
       ASSERT_TRUE(article(id));
       EXPECT_EQ((*file)["title"].stringOr(), article(id)->title);
       if (picture.empty() && !pictureRows(*file).empty()) picture = pictureRows(*file).front();
-      if (item.contains("icon1"))
+      if (item.contains("icon1")) {
         EXPECT_TRUE(images_->cachedImageExistsForURL(*os::URL::parse(item["icon1"].stringOr())));
+      }
     }
   }
   // One detail request per stored article, never repeated.
@@ -175,12 +177,16 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   const long long a = plainCategory(0), b = plainCategory(1);
   auto inA = storeFresh(a, 3);
   auto inB = storeFresh(b, 2);
+  auto app = os::Application::create(nullptr, "com.example.reader");
+  app->makeShared();
   server_->setFault(1020, Fault{FailureMode::None, 5});
   ASSERT_TRUE(start({a, b}));
+  EXPECT_TRUE(app->isIdleTimerDisabled());  // the screen stays lit while the run goes
   ASSERT_TRUE(server_->awaitHeldRequests(1));
   server_->clearFaults();
 
   helper_->killThread();
+  EXPECT_FALSE(app->isIdleTimerDisabled());
   EXPECT_EQ(heard(), std::vector<int>{-1});
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_EQ(helper_->pendingCategories(), 1);  // the held article is still on its way
@@ -205,6 +211,7 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   // The second run ended only after its own category's articles.
   EXPECT_EQ(detailsAtHeard().back(), 3);
   for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
+  EXPECT_FALSE(app->isIdleTimerDisabled());
 }
 
 TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {

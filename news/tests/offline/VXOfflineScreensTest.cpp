@@ -4,12 +4,12 @@
 
 #include <thread>
 
-#include "news/common/VXNewsCategoryManager.h"
-#include "news/controllers/VXCustomNavController.h"
-#include "news/controllers/VXOfflineCell.h"
-#include "news/controllers/VXOfflineMaskViewController.h"
-#include "news/controllers/VXOfflineViewController.h"
-#include "news/tests/offline/OfflineTestSupport.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/offline/VXOfflineCell.h"
+#include "news/offline/VXOfflineMaskViewController.h"
+#include "news/offline/VXOfflineViewController.h"
+#include "news/tests/support/OfflineTestSupport.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TouchDriver.h"

@@ -32,6 +32,9 @@ struct AppTrace : ApplicationDelegate {
   void didFailToRegisterForRemoteNotificationsWithError(Application&, const Error& e) override {
     trace.add("token failed " + std::to_string(e.code));
   }
+  void didRegisterUserNotificationSettings(Application&, const UserNotificationSettings& s) override {
+    trace.add("settings " + std::to_string(s.types));
+  }
   void didReceiveRemoteNotification(Application& app, const Dictionary& info) override {
     trace.add("push " + info["id"].stringOr() + (app.applicationState() == ApplicationState::Active ? " active" : " inactive"));
   }
@@ -134,6 +137,70 @@ TEST_F(ApplicationTest, RemoteNotificationRegistrationAndDelivery) {
   app->deliverRemoteNotification(Dictionary{{"id", Value("9")}}, [&](BackgroundFetchResult r) { result = r; });
   EXPECT_EQ(delegate->trace.events.back(), "push 9 active");
   EXPECT_EQ(result, BackgroundFetchResult::NoData);
+}
+
+TEST_F(ApplicationTest, SystemEightRegistersTheTokenAndTheSettingsApart) {
+  app->launch();
+  // Before 8.0 the split registration does not exist.
+  EXPECT_THROW(app->registerForRemoteNotifications(), Exception);
+  EXPECT_THROW(app->registerUserNotificationSettings({7, {}}), Exception);
+
+  DeviceProfile eight;
+  eight.systemVersion = "8.1";
+  eight.userNotificationTypesAllowed = kRemoteNotificationTypeBadge | kRemoteNotificationTypeAlert;  // no sounds
+  DeviceProfileScope scope(eight);
+  app->registerForRemoteNotifications();
+  app->registerUserNotificationSettings({7, {"reply"}});
+  EXPECT_EQ(app->currentUserNotificationSettings().types, 0u);  // the answer comes on the run loop
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(delegate->trace.events, (std::vector<std::string>{"launch", "active", "token 32", "settings 5"}));
+  EXPECT_EQ(app->currentUserNotificationSettings(), (UserNotificationSettings{5, {"reply"}}));
+  EXPECT_TRUE(app->isRegisteredForRemoteNotifications());
+  app->unregisterForRemoteNotifications();
+  EXPECT_FALSE(app->isRegisteredForRemoteNotifications());
+}
+
+TEST_F(ApplicationTest, DeviceProfileCarrierLocationAndFrameworks) {
+  auto& device = Device::current();
+  EXPECT_FALSE(device.hasCarrier());
+  EXPECT_EQ(device.location(), std::nullopt);
+  DeviceProfile china;
+  china.carrierName = "\u4E2D\u56FD\u79FB\u52A8";
+  china.mobileCountryCode = "460";
+  china.mobileNetworkCode = "00";
+  china.location = Location{39.9, 116.4};
+  DeviceProfileScope scope(china);
+  EXPECT_TRUE(device.hasCarrier());
+  EXPECT_EQ(device.mobileCountryCode() + device.mobileNetworkCode(), "46000");
+  EXPECT_EQ(device.location()->longitude, 116.4);
+
+  // A fake source takes over from the profile's fix, and clearing it gives the fix back.
+  int fixes = 0;
+  device.setLocationSource([&]() -> std::optional<Location> { return Location{31.2, 121.5 + ++fixes, 4, 65, 10}; });
+  EXPECT_EQ(device.location()->longitude, 122.5);
+  EXPECT_EQ(device.location()->longitude, 123.5);
+  device.setLocationSource({});
+  EXPECT_EQ(device.location()->latitude, 39.9);
+
+  const std::string fw = kSystemFrameworksDirectory;
+  EXPECT_EQ(device.loadedFrameworks().front(), fw + "/Foundation.framework");
+  EXPECT_TRUE(device.loadFramework(fw + "/SystemConfiguration.framework/SystemConfiguration"));
+  EXPECT_TRUE(device.loadFramework(fw + "/Social.framework/"));
+  EXPECT_TRUE(device.loadFramework(fw + "/Foundation.framework"));  // linked: already loaded
+  EXPECT_FALSE(device.loadFramework(fw + "/Twitter.framework"));
+  EXPECT_FALSE(device.loadFramework(fw + "/Social.frameworks"));
+  EXPECT_FALSE(device.loadFramework(""));
+  auto loaded = device.loadedFrameworks();
+  EXPECT_EQ(std::vector<std::string>(loaded.end() - 2, loaded.end()),
+            (std::vector<std::string>{fw + "/SystemConfiguration.framework", fw + "/Social.framework"}));
+
+  // An older device without the social framework says so.
+  DeviceProfile older;
+  std::erase(older.frameworks, fw + "/Social.framework");
+  DeviceProfileScope olderScope(older);
+  EXPECT_FALSE(device.hasFramework(fw + "/Social.framework"));
+  EXPECT_FALSE(device.loadFramework(fw + "/Social.framework"));
+  EXPECT_EQ(device.loadedFrameworks().size(), 3u);  // a new profile starts with the linked ones only
 }
 
 TEST_F(ApplicationTest, BackgroundTasksExpireWhenTheSystemSaysSo) {
