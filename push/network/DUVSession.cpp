@@ -23,8 +23,11 @@ std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVSession"); }
 std::shared_ptr<DUVSession> DUVSession::create(DUVSessionEnvironment environment) {
   auto session = std::make_shared<DUVSession>(PrivateTag{}, std::move(environment));
   DUVAddressController::Facts facts{session->environment_.networkStatus, nullptr};
-  static DUVServiceEndpoints builtIn;
-  DUVServiceEndpoints& endpoints = session->environment_.endpoints ? *session->environment_.endpoints : builtIn;
+  if (!session->environment_.endpoints) {
+    session->ownEndpoints_ = std::make_unique<DUVServiceEndpoints>();
+    session->environment_.endpoints = session->ownEndpoints_.get();
+  }
+  DUVServiceEndpoints& endpoints = *session->environment_.endpoints;
   session->addressController_ = DUVAddressController::create(session->environment_.identity, endpoints, facts);
   std::weak_ptr<DUVSession> weak = session;
   session->addressController_->setOnUpdated([weak](DUVAddressController&) {

@@ -24,7 +24,7 @@ class DUVLoginRequest;
 // What the session reads of the client.
 struct DUVSessionEnvironment {
   std::shared_ptr<DUVUserDefaults> identity;
-  // Must outlive the session.
+  // Must outlive the session; none: the built-in ones.
   DUVServiceEndpoints* endpoints = nullptr;
   std::function<long()> networkStatus;
   std::function<bool()> deviceTokenUpdated;
@@ -100,6 +100,7 @@ class DUVSession : public DUVTcpSocketDelegate,
   long networkStatus() const { return environment_.networkStatus ? environment_.networkStatus() : 2; }
 
   DUVSessionEnvironment environment_;
+  std::unique_ptr<DUVServiceEndpoints> ownEndpoints_;  // the built-in ones, when none were given
   std::shared_ptr<DUVAddressController> addressController_;
   std::uint16_t serverVersion_ = 0;
   std::uint16_t rId_ = 0;

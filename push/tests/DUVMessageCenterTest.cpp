@@ -13,12 +13,11 @@
 namespace {
 
 std::shared_ptr<DUVMessageDispatch> message(std::uint32_t id) {
-  os::Data frame{0, 0, 1, 3, 0, 1};
-  DUVMakePacket::appendInt32(frame, 0);
-  DUVMakePacket::appendInt8(frame, 0);
-  DUVMakePacket::appendInt32(frame, id);
-  DUVMakePacket::appendString(frame, R"({"message":"m"})");
-  frame[1] = static_cast<std::uint8_t>(frame.size());
+  os::ByteWriter writer;
+  writer.u16(0).u8(1).u8(3).u16(1).u32(0).u8(0).u32(id);
+  DUVMakePacket::appendString(writer, R"({"message":"m"})");
+  DUVMakePacket::setPacketLen(writer);
+  os::Data frame = writer.take();
   return std::dynamic_pointer_cast<DUVMessageDispatch>(DUVReceivedPacket::packetWithBuffer(frame.data(), frame.size()));
 }
 

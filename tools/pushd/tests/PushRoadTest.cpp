@@ -10,6 +10,7 @@
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
+#include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVAck.h"
@@ -166,6 +167,21 @@ TEST_F(PushRoadTest, BacksOffAndNeverPilesUpAttempts) {
   // A login restarts the sequence.
   server_->closeConnections();
   ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 2; }));
+}
+
+TEST_F(PushRoadTest, AThousandMessagesHalfRepeatedReachTheApplicationOnceEach) {
+  startClient();
+  client_->updateDeviceToken({0x05});
+  loggedIn();
+  for (std::uint32_t i = 0; i < 1000; ++i) server_->pushMessage(R"({"message":"m"})", 100 + i / 2);
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidReceiveMessageNotification) == 500; }));
+  // Receipts of a burst wait in the blocked queue, which keeps the newest 21.
+  ASSERT_TRUE(runUntil([&] { return session().blockedQueue().empty(); }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(count(kDUVNetworkDidReceiveMessageNotification), 500);
+  EXPECT_EQ(client_->messageCenter()->receivedMsgIdsArray().size(), 21u);
+  EXPECT_TRUE(session().sendingQueue().empty());
+  EXPECT_TRUE(session().blockedQueue().empty());
 }
 
 TEST_F(PushRoadTest, QueuesAndAcknowledgements) {
