@@ -17,14 +17,15 @@ volatile std::sig_atomic_t stopping = 0;
 
 void usage() {
   std::fprintf(stderr,
-               "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--port-file PATH]\n"
+               "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
+               "             [--port-file PATH]\n"
                "             [--identities PATH] [--server-version N] [--push-after SECONDS JSON] [--verbose]\n"
                "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
-               "  --port-file receives \"LOOKUP CORE CONTROL\" once the service listens.\n"
+               "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
                "  Control port, one command a line: push JSON | push-id ID JSON | close | reset |\n"
-               "  silence on|off | garbage | delay SECONDS.\n");
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage.\n");
 }
 
 bool number(const char* text, long& out) {
@@ -49,12 +50,14 @@ int main(int argc, char** argv) {
       return argv[++i];
     };
     long n = 0;
-    if (arg == "--lookup-port" || arg == "--core-port" || arg == "--control-port" || arg == "--server-version") {
+    if (arg == "--lookup-port" || arg == "--core-port" || arg == "--control-port" || arg == "--report-port" ||
+        arg == "--server-version") {
       if (!number(value(), n) || n < 0 || n > 65535) return usage(), 2;
       auto port = static_cast<std::uint16_t>(n);
       if (arg == "--lookup-port") options.lookupPort = port;
       if (arg == "--core-port") options.corePort = port;
       if (arg == "--control-port") options.controlPort = port;
+      if (arg == "--report-port") options.reportPort = port;
       if (arg == "--server-version") options.serverVersion = port;
     } else if (arg == "--port-file") {
       portFile = value();
@@ -82,7 +85,7 @@ int main(int argc, char** argv) {
   if (!portFile.empty()) {
     // Written aside and renamed, so a script polling the file never reads half of it.
     std::ofstream(portFile + ".tmp") << server->lookupPort() << " " << server->corePort() << " "
-                                     << server->controlPort() << "\n";
+                                     << server->controlPort() << " " << server->reportPort() << "\n";
     std::rename((portFile + ".tmp").c_str(), portFile.c_str());
   }
   std::signal(SIGINT, [](int) { stopping = 1; });

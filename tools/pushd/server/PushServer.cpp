@@ -119,6 +119,7 @@ struct PushServer::Impl {
   bool silent = false;
   double delay = 0;
   std::uint16_t corePort = 0, lookupPort = 0;
+  std::unique_ptr<ReportService> reports;
 
   mutable std::mutex mutex;
   std::vector<std::string> events;
@@ -311,7 +312,7 @@ struct PushServer::Impl {
     if (datagram->size() != 128 || (*datagram)[2] != 'U' || (*datagram)[3] != 'E' || silent) return;
     note("lookup");
     std::string core = "127.0.0.1:" + std::to_string(corePort);
-    std::string report = "127.0.0.1:" + std::to_string(lookupPort);
+    std::string report = "127.0.0.1:" + std::to_string(reports ? reports->port() : lookupPort);
     std::string reply = R"({"ips":[")" + core + R"(",")" + core + R"(",")" + report + R"("],"user":")" + report + R"("})";
     lookup->sendTo(reply.data(), reply.size(), from);
   }
@@ -385,6 +386,19 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
         raw->core->schedule(loop, [raw](std::shared_ptr<os::TcpSocket> socket) { raw->accept(std::move(socket)); });
       },
       true);
+  raw->reports = std::make_unique<ReportService>(
+      [raw](std::uint32_t uid) -> std::optional<std::string> {
+        if (uid == 0) return std::string();
+        std::optional<std::string> password;
+        raw->thread->perform(
+            [&] {
+              if (auto it = raw->identities.find(uid); it != raw->identities.end()) password = it->second.password;
+            },
+            true);
+        return password;
+      },
+      options.verbose);
+  if (failure.empty() && !raw->reports->start(options.reportPort)) failure = "cannot listen on the report port";
   std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
   if (!failure.empty()) {
     if (error) *error = failure;
@@ -401,6 +415,7 @@ PushServer::PushServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 PushServer::~PushServer() {
   auto* impl = impl_.get();
+  impl->reports.reset();
   impl->thread->perform(
       [impl] {
         for (const auto& connection : std::vector(impl->connections)) impl->drop(connection, false);
@@ -468,8 +483,22 @@ std::string PushServer::control(const std::string& line) {
     double seconds = std::strtod(rest.c_str(), &end);
     if (end != rest.c_str() && seconds >= 0) return setReplyDelay(seconds), "ok";
   }
-  return "error: push JSON | push-id ID JSON | close | reset | silence on|off | garbage | delay SECONDS";
+  if (command == "report") {
+    using Mode = ReportService::Mode;
+    std::map<std::string, Mode> modes{{"ok", Mode::Accept},
+                                      {"403", Mode::Forbidden},
+                                      {"500", Mode::ServerError},
+                                      {"stall", Mode::Stall},
+                                      {"garbage", Mode::Garbage}};
+    if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
+  }
+  return "error: push JSON | push-id ID JSON | close | reset | silence on|off | garbage | delay SECONDS | "
+         "report ok|403|500|stall|garbage";
 }
+
+std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }
+
+ReportService& PushServer::reportService() { return *impl_->reports; }
 
 std::vector<std::string> PushServer::events() const {
   std::lock_guard lock(impl_->mutex);

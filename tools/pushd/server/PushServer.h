@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/core/Data.h"
+#include "tools/pushd/server/ReportService.h"
 
 namespace os {
 class Thread;
@@ -28,6 +29,7 @@ struct ServerOptions {
   std::uint16_t lookupPort = 19000;
   std::uint16_t corePort = 0;
   std::uint16_t controlPort = 0;
+  std::uint16_t reportPort = 0;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only.
   std::string identityFile;
@@ -57,6 +59,9 @@ class PushServer {
   std::uint16_t lookupPort() const { return lookupPort_; }
   std::uint16_t corePort() const { return corePort_; }
   std::uint16_t controlPort() const { return controlPort_; }
+  std::uint16_t reportPort() const;
+  // The HTTP report service, named in the lookup's reply as the report and user-service address.
+  ReportService& reportService();
 
   // Pushes a message (command 3) to every logged-in connection; the id is the next one unless
   // given. Returns the id.
@@ -69,7 +74,8 @@ class PushServer {
   void sendGarbage();
   void setReplyDelay(double seconds);
   // Text commands of the control port: "push JSON", "push-id ID JSON", "close", "reset",
-  // "silence on|off", "garbage", "delay SECONDS". Answers "ok ..." or "error ...".
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage". Answers
+  // "ok ..." or "error ...".
   std::string control(const std::string& line);
 
   std::vector<std::string> events() const;
