@@ -8,6 +8,7 @@
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVMessageCenter.h"
+#include "push/network/DUVHttpSession.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -15,10 +16,6 @@
 #include "push/utilities/DUVKeychain.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
-
-namespace {
-std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVClient"); }
-}  // namespace
 
 std::shared_ptr<DUVClient> DUVClient::sharedClient() { return ROVodozov::sharedService()->client(); }
 
@@ -65,12 +62,33 @@ void DUVClient::setup() {
   environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
   clientSession_ = DUVSession::create(environment);
   std::weak_ptr<DUVSession> session = clientSession_;
+  DUVHttpSession::Environment reports;
+  reports.identity = userDefaults_;
+  reports.endpoints = &pushConfig_->serviceEndpoints();
+  reports.networkStatus = environment.networkStatus;
+  reports.reportAddress = [session]() -> std::optional<DUVAddress> {
+    auto s = session.lock();
+    return s ? s->addressController()->reportAddress() : std::nullopt;
+  };
+  reports.attributeReportAddress = [session]() -> std::optional<DUVAddress> {
+    auto s = session.lock();
+    return s ? s->addressController()->attributeReportAddress() : std::nullopt;
+  };
+  reports.channel = pushConfig_->pushChanel();
+  reportSession_ = DUVHttpSession::create(reports);
+  std::weak_ptr<DUVHttpSession> reportSession = reportSession_;
   networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
                                               {[session] {
                                                  if (auto s = session.lock()) s->setup();
                                                },
                                                [session] {
                                                  if (auto s = session.lock()) s->close();
+                                               },
+                                               [reportSession](long status) {
+                                                 if (auto s = reportSession.lock()) {
+                                                   s->trySetupSession();
+                                                   s->locationInfoChangeViaNetworkState(status);
+                                                 }
                                                }});
   networkService_->trySetupSession();
   if (!isSimulator_) {
@@ -84,6 +102,7 @@ void DUVClient::close() {
   stopDeviceTokenUpdatedCheckTimer();
   networkService_.reset();
   clientSession_.reset();
+  reportSession_.reset();
   messageCenter_.reset();
   userDefaults_.reset();
   pushConfig_.reset();
@@ -136,15 +155,17 @@ DUVPacketContext DUVClient::packetFacts() const {
 void DUVClient::handleRemoteNotification(long code, const os::Dictionary& userInfo) {
   // The message id is a 64-bit number on the wire; it is kept whole.
   long long messageId = userInfo["_j_msgid"].intValue();
-  logger()->logMessage(std::nullopt,
-                       "remote notification report result: " + std::to_string(code) + " msgid: " +
-                           std::to_string(messageId),
-                       &DUVLevel::debug());
+  if (reportSession_) reportSession_->reportMsgStatus(static_cast<int>(code), messageId);
 }
 
-void DUVClient::reportLaunch(double seconds) { becomeActiveTime_ = static_cast<double>(static_cast<long long>(seconds)); }
+void DUVClient::reportLaunch(double seconds) {
+  becomeActiveTime_ = static_cast<double>(static_cast<long long>(seconds));
+  if (reportSession_) reportSession_->prepareActive(becomeActiveTime_);
+}
 
-void DUVClient::reportInactive(double) {}
+void DUVClient::reportInactive(double seconds) {
+  if (reportSession_) reportSession_->reportInactive(seconds);
+}
 
 void DUVClient::onDidBecomeActive() {
   if (networkService_) networkService_->trySetupSession();

@@ -21,6 +21,7 @@ class DUVUserDefaults;
 class DUVNetworkService;
 class DUVSession;
 class DUVMessageCenter;
+class DUVHttpSession;
 struct DUVPacketContext;
 
 class DUVClient : public std::enable_shared_from_this<DUVClient> {
@@ -77,6 +78,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   os::NotificationCenter& clientNotificationCenter() { return clientNotificationCenter_; }
   const std::shared_ptr<DUVNetworkService>& networkService() const { return networkService_; }
   const std::shared_ptr<DUVSession>& clientSession() const { return clientSession_; }
+  const std::shared_ptr<DUVHttpSession>& reportSession() const { return reportSession_; }
   const std::shared_ptr<DUVMessageCenter>& messageCenter() const { return messageCenter_; }
   // What request bodies carry of the client, as it stands now.
   DUVPacketContext packetFacts() const;
@@ -107,6 +109,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   os::NotificationCenter clientNotificationCenter_;
   std::shared_ptr<DUVNetworkService> networkService_;
   std::shared_ptr<DUVSession> clientSession_;
+  std::shared_ptr<DUVHttpSession> reportSession_;
   std::shared_ptr<DUVMessageCenter> messageCenter_;
   long badgeNumber_ = 0;
 };

@@ -15,11 +15,17 @@ std::size_t jsonLength(const os::Dictionary& record) { return ZRFJSONData(os::Va
 DUVReportRequest::DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache)
     : reportType_(reportType), cache_(std::move(cache)) {}
 
-void DUVReportRequest::packData() {
+std::optional<os::Dictionary> DUVReportRequest::makeRecord() {
   // Once packed, the record travels with the pending and in-flight records: a resend must not
   // add it a second time.
-  if (content_) reportContents_.push_back(*content_);
+  auto record = std::move(content_);
   content_.reset();
+  return record;
+}
+
+void DUVReportRequest::packData() {
+  packedRecord_ = makeRecord();
+  if (packedRecord_ && !isSendLock_) reportContents_.push_back(*packedRecord_);
 }
 
 void DUVReportRequest::takeInPending() {
@@ -78,15 +84,21 @@ std::optional<os::Data> DUVReportRequest::packetData() {
   std::string envelope = envelopeWithout();
   if (!isSubpackage_) {
     takeInPending();
+    packData();
     if (isSendLock_) {
       // The kind's record is unchanged; the pending records taken in wait for the next report.
-      if (cache_)
-        for (std::size_t i = 0; i < reportContents_.size(); ++i)
-          cache_->addCacheObject(reportContents_[i], "held-" + std::to_string(reportFlag_) + "-" + std::to_string(i));
+      if (cache_) {
+        std::size_t n = 0;
+        for (const auto& record : reportContents_) {
+          std::string key;
+          do key = "held-" + std::to_string(n++);
+          while (cache_->checkReportFlag(key));
+          cache_->addCacheObject(record, key);
+        }
+      }
       reportContents_.clear();
       return std::nullopt;
     }
-    packData();
     if (reportContents_.empty()) return std::nullopt;
     dropContentBeyondMaxSize(envelope.size());
   }

@@ -52,6 +52,9 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   const os::Data& bodyData() const { return bodyData_; }
   static std::string authorization(const DUVReportIdentity& identity, const os::Data& body);
 
+  // The service's answer to one of its packets (200 accepted).
+  virtual void handleReceipt(int statusCode) {}
+
   // Who sends it (the scheduler); a timed resend goes there too.
   void setSender(std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender) { sender_ = std::move(sender); }
   void send();
@@ -59,12 +62,16 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   bool startDelaySend();
 
  protected:
-  // Appends the kind's own record; records stand last.
-  virtual void packData();
+  // The kind's own record for this packing, or nothing. A kind whose record did not change since
+  // its last upload sets the send lock instead.
+  virtual std::optional<os::Dictionary> makeRecord();
+  const std::optional<os::Dictionary>& packedRecord() const { return packedRecord_; }
+  const std::string& identityAppkey() const { return identity_.appkey; }
 
  private:
   std::string envelopeWithout() const;
   void takeInPending();
+  void packData();
   void dropContentBeyondMaxSize(std::size_t envelopeSize);
   void addContents(std::size_t envelopeSize);
 
@@ -72,6 +79,7 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   std::shared_ptr<DUVReportCache> cache_;
   DUVReportIdentity identity_;
   std::optional<os::Dictionary> content_;
+  std::optional<os::Dictionary> packedRecord_;
   std::deque<os::Dictionary> reportContents_;
   std::vector<os::Dictionary> realContents_;
   os::Data bodyData_;

@@ -134,7 +134,8 @@ TEST(DUVNetworkService, StatusesAndChanges) {
   auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
   std::vector<std::string> calls;
   auto service = DUVNetworkService::create(center, identity, {[&] { calls.push_back("setup"); },
-                                                              [&] { calls.push_back("close"); }});
+                                                              [&] { calls.push_back("close"); },
+                                                              nullptr});
   service->trySetupSession();
   EXPECT_TRUE(calls.empty());  // not reachable
   fake->setDefaultFlags(kReachabilityFlagsReachable);

@@ -12,6 +12,7 @@
 #include "push/model/DUVClient.h"
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVNotifications.h"
+#include "push/network/DUVHttpSession.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVAck.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -52,6 +53,7 @@ class PushRoadTest : public ::testing::Test {
                                     {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
                                     {"CORE_HOST", os::Value("127.0.0.1")},
                                     {"CORE_PORT", os::Value(closedPort_)},
+                                    {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
                                 }),
                                 config, os::PropertyListFormat::XML);
     client_ = std::make_shared<DUVClient>();
@@ -182,6 +184,43 @@ TEST_F(PushRoadTest, AThousandMessagesHalfRepeatedReachTheApplicationOnceEach) {
   EXPECT_EQ(client_->messageCenter()->receivedMsgIdsArray().size(), 21u);
   EXPECT_TRUE(session().sendingQueue().empty());
   EXPECT_TRUE(session().blockedQueue().empty());
+}
+
+TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
+  startClient();
+  client_->updateDeviceToken({0x06});
+  loggedIn();
+  auto types = [&] {
+    std::map<std::string, int> seen;
+    for (const auto& record : server_->reportService().records()) ++seen[record["type"].stringOr()];
+    return seen;
+  };
+  double now = os::Clock::now();
+  client_->reportLaunch(now);
+  // The first activation: a launch, and the device and location records at once.
+  ASSERT_TRUE(runUntil([&] {
+    auto seen = types();
+    return seen["active_launch"] == 1 && seen["device_info"] == 1 && seen["loc_info"] == 1;
+  }));
+  ASSERT_TRUE(runUntil([&] { return client_->reportSession()->reportCache()->sendingPackageCache().empty(); }));
+
+  client_->reportInactive(now + 10);
+  client_->reportLaunch(now + 30);  // back within 30 s: the same usage session
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(types()["active_launch"], 1);
+  EXPECT_EQ(types()["active_terminate"], 0);
+  client_->reportInactive(now + 40);
+  client_->reportLaunch(now + 71);  // 31 s later: a new one
+  ASSERT_TRUE(runUntil([&] { return types()["active_launch"] == 2 && types()["active_terminate"] == 1; }));
+
+  // The device record went through once; unchanged, it is not sent again.
+  client_->reportSession()->reportDeviceInfo();
+  client_->handleRemoteNotification(2001, {{"_j_msgid", os::Value(1234567890123LL)}});
+  ASSERT_TRUE(runUntil([&] { return types()["msg_status"] == 1; }));
+  EXPECT_EQ(types()["device_info"], 1);
+  auto records = server_->reportService().records();
+  auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
+  EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
 }
 
 TEST_F(PushRoadTest, QueuesAndAcknowledgements) {
