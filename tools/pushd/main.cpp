@@ -25,7 +25,7 @@ void usage() {
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
                "  Control port, one command a line: push JSON | push-id ID JSON | close | reset |\n"
-               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage.\n");
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash.\n");
 }
 
 bool number(const char* text, long& out) {

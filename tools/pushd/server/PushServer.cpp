@@ -489,11 +489,12 @@ std::string PushServer::control(const std::string& line) {
                                       {"403", Mode::Forbidden},
                                       {"500", Mode::ServerError},
                                       {"stall", Mode::Stall},
-                                      {"garbage", Mode::Garbage}};
+                                      {"garbage", Mode::Garbage},
+                                      {"crash", Mode::CrashAfterStore}};
     if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
   }
   return "error: push JSON | push-id ID JSON | close | reset | silence on|off | garbage | delay SECONDS | "
-         "report ok|403|500|stall|garbage";
+         "report ok|403|500|stall|garbage|crash";
 }
 
 std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }

@@ -74,7 +74,7 @@ class PushServer {
   void sendGarbage();
   void setReplyDelay(double seconds);
   // Text commands of the control port: "push JSON", "push-id ID JSON", "close", "reset",
-  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage". Answers
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash". Answers
   // "ok ..." or "error ...".
   std::string control(const std::string& line);
 

@@ -4,6 +4,7 @@
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
 #include "os/core/Compression.h"
 #include "os/crypto/Digest.h"
 
@@ -80,9 +81,18 @@ bool ReportService::start(std::uint16_t port) {
       return answer(401);
     {
       std::lock_guard lock(mutex_);
-      for (const auto& record : *(*envelope)["content"].array())
-        if (record.dictionary()) records_.push_back(*record.dictionary());
+      for (const auto& record : *(*envelope)["content"].array()) {
+        if (!record.dictionary()) continue;
+        // A record is the same record when it is the same object: uid, kind, time and fields.
+        std::string identity = std::to_string(uid) + os::stringFromData(JSONData(record).value_or(os::Data{}));
+        if (!seen_.insert(identity).second) {
+          ++repeats_;
+          continue;
+        }
+        records_.push_back(*record.dictionary());
+      }
     }
+    if (mode == Mode::CrashAfterStore) return answer(500);
     if (verbose_) std::fprintf(stderr, "pushd: report of %zu records\n", (*envelope)["content"].array()->size());
     if (mode == Mode::Garbage) return answer(200, "\x1f\x8b garbage");
     answer(200);
@@ -106,6 +116,11 @@ void ReportService::setMode(Mode mode) {
 std::vector<os::Dictionary> ReportService::records() const {
   std::lock_guard lock(mutex_);
   return records_;
+}
+
+std::size_t ReportService::repeats() const {
+  std::lock_guard lock(mutex_);
+  return repeats_;
 }
 
 std::vector<int> ReportService::answers() const {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,7 +22,9 @@ namespace pushd {
 
 class ReportService {
  public:
-  enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage };
+  // CrashAfterStore keeps the records and then fails the request, as a service that dies between
+  // storing and answering: the client sends them again.
+  enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage, CrashAfterStore };
   // The password of a uid, or nothing for an unknown one (uid 0 has the empty password).
   using PasswordOf = std::function<std::optional<std::string>(std::uint32_t uid)>;
 
@@ -32,7 +35,10 @@ class ReportService {
   std::uint16_t port() const { return port_; }
 
   void setMode(Mode mode);
+  // Each record once: a record sent again (after an answer was lost) is recognised and not kept twice.
   std::vector<os::Dictionary> records() const;
+  // How many times records arrived that were already kept.
+  std::size_t repeats() const;
   // Every answer given, by status: what the client was told.
   std::vector<int> answers() const;
 
@@ -48,6 +54,8 @@ class ReportService {
   mutable std::mutex mutex_;
   Mode mode_ = Mode::Accept;
   std::vector<os::Dictionary> records_;
+  std::set<std::string> seen_;
+  std::size_t repeats_ = 0;
   std::vector<int> answers_;
   bool stopping_ = false;
 };

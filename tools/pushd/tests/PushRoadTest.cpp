@@ -195,8 +195,7 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
     for (const auto& record : server_->reportService().records()) ++seen[record["type"].stringOr()];
     return seen;
   };
-  double now = os::Clock::now();
-  client_->reportLaunch(now);
+  client_->reportLaunch(os::Clock::now());
   // The first activation: a launch, and the device and location records at once.
   ASSERT_TRUE(runUntil([&] {
     auto seen = types();
@@ -204,13 +203,17 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   }));
   ASSERT_TRUE(runUntil([&] { return client_->reportSession()->reportCache()->sendingPackageCache().empty(); }));
 
-  client_->reportInactive(now + 10);
-  client_->reportLaunch(now + 30);  // back within 30 s: the same usage session
+  auto after = [&](double seconds) {
+    os::Clock::advance(seconds);
+    return os::Clock::now();
+  };
+  client_->reportInactive(after(10));
+  client_->reportLaunch(after(20));  // back within 30 s: the same usage session
   os::RunLoop::current()->runUntilIdle();
   EXPECT_EQ(types()["active_launch"], 1);
   EXPECT_EQ(types()["active_terminate"], 0);
-  client_->reportInactive(now + 40);
-  client_->reportLaunch(now + 71);  // 31 s later: a new one
+  client_->reportInactive(after(10));
+  client_->reportLaunch(after(31));  // 31 s later: a new one
   ASSERT_TRUE(runUntil([&] { return types()["active_launch"] == 2 && types()["active_terminate"] == 1; }));
 
   // The device record went through once; unchanged, it is not sent again.

@@ -63,6 +63,21 @@ TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 }
 
+TEST_F(ReportUploadTest, AServiceThatDiesAfterStoringCountsEveryRecordOnce) {
+  server_->reportService().setMode(pushd::ReportService::Mode::CrashAfterStore);
+  cache_->addCacheObject(record(0), "earlier");
+  report(1, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
+  EXPECT_EQ(cache_->count(), 2u);  // no answer: both wait to be sent again
+  server_->reportService().setMode(pushd::ReportService::Mode::Accept);
+  report(2, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+  EXPECT_EQ(server_->reportService().repeats(), 2u);
+  EXPECT_EQ(cache_->count(), 0u);
+  EXPECT_TRUE(cache_->sendingPackageCache().empty());
+}
+
 TEST_F(ReportUploadTest, ResendsAfter40_100_200_300SecondsThenGivesTheRecordsBack) {
   os::VirtualClockScope clock;
   std::uint16_t closed = 0;
