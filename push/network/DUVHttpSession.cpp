@@ -144,14 +144,20 @@ void DUVHttpSession::reportDeviceInfo() {
   prepare(std::make_shared<DUVUserDeviceReportRequest>(reportCache_, fileCache_, environment_.channel))->send();
 }
 
+bool DUVHttpSession::canSend() const {
+  const auto& identity = environment_.identity;
+  return identity && !identity->appkey().empty() && identity->uid() != 0;
+}
+
 void DUVHttpSession::reportCrashLog() {
-  if (logSet_.empty()) return;
+  // Kept until a request can take them: cleared only once one is sent.
+  if (logSet_.empty() || !canSend()) return;
   prepare(std::make_shared<DUVCrashHandlerReportRequest>(reportCache_, logSet_))->send();
   logSet_.clear();
 }
 
 void DUVHttpSession::reportLocation() {
-  if (locationInfo_.count() == 0) return;
+  if (locationInfo_.count() == 0 || !canSend()) return;
   prepare(std::make_shared<DUVLocationReportRequest>(reportCache_, fileCache_, locationInfo_))->send();
   locationInfo_.clearAllInfo();
 }
@@ -191,8 +197,7 @@ std::string DUVHttpSession::backUpAddress(std::uint32_t type) const {
 }
 
 void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& request) {
-  const auto& identity = environment_.identity;
-  if (!identity || identity->appkey().empty() || identity->uid() == 0) {
+  if (!canSend()) {
     logger()->logMessage("appkey or uid missing", "appkey or uid missing", &DUVLevel::warn());
     return;
   }

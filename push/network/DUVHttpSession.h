@@ -84,6 +84,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   void startCheck(Check& check);
   void fireCheck(Check& check);
   void closeTimers();
+  // The application key and uid a report needs are known.
+  bool canSend() const;
   std::string defaultAddress(std::uint32_t type) const;
   std::string backUpAddress(std::uint32_t type) const;
   std::shared_ptr<DUVReportRequest> prepare(std::shared_ptr<DUVReportRequest> request);

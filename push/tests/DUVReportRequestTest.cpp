@@ -2,7 +2,10 @@
 
 #include "os/core/Compression.h"
 #include "push/report/DUVReportCache.h"
+#include "push/report/DUVReportRecords.h"
 #include "push/report/DUVReportRequest.h"
+#include "push/utilities/DUVFileCache.h"
+#include "os/testing/TestSandbox.h"
 #include "push/utilities/DUVUtilities.h"
 
 namespace {
@@ -68,6 +71,20 @@ TEST(DUVReportRequest, BodyAndAuthorization) {
   EXPECT_EQ(auth.rfind("Basic MDo", 0), 0u);  // Base64 of "0:"
   EXPECT_EQ(url->valueForHTTPHeaderField("Authorization"), auth);
   EXPECT_EQ(url->valueForHTTPHeaderField("Content-Encoding"), "gzip");
+}
+
+TEST(DUVReportRequest, AnUnchangedDeviceRecordSendsNothingAndKeepsThePendingOnes) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  auto cache = std::make_shared<DUVReportCache>();
+  files->setObject(os::Value(DUVCurrentDeviceInfo("store")), "__DUVLastDeviceInfo");
+  cache->addCacheObject(record(1, 60), "p");
+  DUVUserDeviceReportRequest unchanged(cache, files, "store");
+  EXPECT_FALSE(unchanged.packetData());
+  EXPECT_EQ(cache->count(), 1u);
+  DUVUserDeviceReportRequest changed(cache, files, "another channel");
+  ASSERT_TRUE(changed.packetData());
+  EXPECT_EQ(changed.realContents().size(), 2u);
 }
 
 TEST(DUVReportCache, OrderedPendingAndInFlight) {

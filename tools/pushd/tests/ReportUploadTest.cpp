@@ -47,18 +47,19 @@ class ReportUploadTest : public ::testing::Test {
 TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport) {
   server_->reportService().setMode(pushd::ReportService::Mode::Forbidden);
   cache_->addCacheObject(record(0), "earlier");
+  cache_->addCacheObject({{"type", os::Value("loc_info")}, {"itime", os::Value(123)}}, "short itime");
   report(1, url())->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
   EXPECT_EQ(outcomes_->statuses[0], 403);
-  // Both records of the refused packet wait again, not just one of them.
-  EXPECT_EQ(cache_->count(), 2u);
+  // Every record of the refused packet waits again, not just one of them, the odd itime too.
+  EXPECT_EQ(cache_->count(), 3u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 
   server_->reportService().setMode(pushd::ReportService::Mode::Accept);
   report(2, url())->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
   EXPECT_EQ(outcomes_->statuses[1], 200);  // the service checked the gzip body and the Authorization
-  EXPECT_EQ(server_->reportService().records().size(), 3u);
+  EXPECT_EQ(server_->reportService().records().size(), 4u);
   EXPECT_EQ(cache_->count(), 0u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 }
