@@ -1,4 +1,4 @@
-// fuzz-link: os_testing
+// fuzz-link: os_console
 // fuzz-runs: 600
 // The commands the running reader takes on standard input, a line at a time, played on a small
 // screen (buttons, a list, a text field, an alert). Every command answers, and in bounded time.
@@ -7,8 +7,8 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
-#include "os/testing/TouchCommands.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchCommands.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
