@@ -1,4 +1,4 @@
-// fuzz-link: os_console
+// fuzz-link: os_testing
 // fuzz-runs: 600
 // The commands the running reader takes on standard input, a line at a time, played on a small
 // screen (buttons, a list, a text field, an alert). Every command answers, and in bounded time.
