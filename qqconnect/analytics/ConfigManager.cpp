@@ -1,0 +1,104 @@
+#include "qqconnect/analytics/ConfigManager.h"
+
+#include "os/core/Log.h"
+#include "os/runtime/Clock.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/views/Device.h"
+#include "qqconnect/core/login/APIResponse.h"
+
+std::shared_ptr<ConfigManager> ConfigManager::GetInstance() {
+  static const std::shared_ptr<ConfigManager> shared =
+      create(os::Sandbox::current()->documentsDirectory() + "/" + kCacheFileName);
+  return shared;
+}
+
+std::shared_ptr<ConfigManager> ConfigManager::create(std::string path, std::string policyURL) {
+  auto manager = std::make_shared<ConfigManager>(Private{}, std::move(path), std::move(policyURL));
+  manager->loadLocalConfig();
+  return manager;
+}
+
+ConfigManager::ConfigManager(Private, std::string path, std::string policyURL)
+    : config_(defaults()),
+      iosver_(os::Device::current().systemVersion()),
+      path_(std::move(path)),
+      policyURL_(std::move(policyURL)) {}
+
+os::Dictionary ConfigManager::defaults() {
+  return {{"DataReportEnable", os::Value(true)},     {"SafariEnable", os::Value(true)},
+          {"WebViewEnable", os::Value(true)},        {"ConfigTimeStamp", os::Value(0.0)},
+          {"ConfigTimeFrequency", os::Value(24.0)},  {"CommonSSo", os::Value(1)},
+          {"CommonSSoQZoneVersion", os::Value("3.5.0")}, {"CommonSSOQZoneSchema", os::Value("mqq")}};
+}
+
+void ConfigManager::loadLocalConfig() {
+  if (!os::FileManager::defaultManager().fileExistsAtPath(path_)) return;
+  os::Error error;
+  auto cached = os::PropertyList::readFile(path_, nullptr, &error);
+  if (cached && cached->isDictionary()) {
+    config_ = *cached->dictionary();
+    return;
+  }
+  os::logf("policy cache %s is unreadable; starting again from the defaults", path_.c_str());
+  config_ = defaults();
+  os::PropertyList::writeFile(os::Value(config_), path_, os::PropertyListFormat::XML);
+}
+
+void ConfigManager::saveLocalConfig() {
+  config_.set("ConfigTimeStamp", os::Value(os::Clock::now()));
+  os::PropertyList::writeFile(os::Value(config_), path_, os::PropertyListFormat::XML);
+}
+
+bool ConfigManager::isDataReportEnable() const { return config_["DataReportEnable"].boolValue(); }
+
+void ConfigManager::updateConfig() {
+  const double stamp = config_["ConfigTimeStamp"].doubleValue();
+  const double hours = config_["ConfigTimeFrequency"].doubleValue();
+  if (os::Clock::now() - stamp > hours * 3600) requestConfig();
+}
+
+bool ConfigManager::requestConfig() {
+  if (!apiRequest_) {
+    apiRequest_ = APIBase::initWithTarget(
+        weak_from_this(),
+        [](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
+          static_cast<ConfigManager&>(target).requestConfigResponse(response);
+        },
+        "GET");
+  }
+  VelmoraParams params{{"client_id", appid_}, {"sdkv", "1.3"}, {"sdkp", "i"}, {"status_os", iosver_},
+                       {"status_version", "6.0"}};
+  apiRequest_->openUrl(policyURL_, std::nullopt, std::nullopt, appid_, std::move(params));
+  return true;
+}
+
+void ConfigManager::requestConfigResponse(const std::shared_ptr<APIResponse>& response) {
+  if (!response || response->retCode() != 0 || !response->jsonResponse()) return;
+  const os::Dictionary& answer = *response->jsonResponse();
+  const os::Value& ret = answer["ret"];
+  if (ret.isNumber() && ret.intValue() != 0) return;
+  struct Member {
+    const char *from, *to;
+    os::Value::Type type;
+    std::function<os::Value(const os::Value&)> convert;
+  };
+  const Member members[] = {
+      {"Common_ta_enable", "DataReportEnable", os::Value::Type::Number, [](const os::Value& v) { return os::Value(v.boolValue()); }},
+      {"Common_frequency", "ConfigTimeFrequency", os::Value::Type::Number, [](const os::Value& v) { return os::Value(v.doubleValue()); }},
+      {"Common_SSO", "CommonSSo", os::Value::Type::Number, [](const os::Value& v) { return os::Value(v.intValue()); }},
+      {"Common_SSO_QzoneVersion", "CommonSSoQZoneVersion", os::Value::Type::String, [](const os::Value& v) { return v; }},
+      {"Common_SSO_QZoneSchema", "CommonSSOQZoneSchema", os::Value::Type::String, [](const os::Value& v) { return v; }},
+  };
+  bool stored = false;
+  for (const auto& m : members) {
+    const os::Value& v = answer[m.from];
+    const bool numeric = v.isNumber() || v.isBool();
+    if (m.type == os::Value::Type::Number ? !numeric : v.type() != m.type) continue;
+    config_.set(m.to, m.convert(v));
+    stored = true;
+  }
+  if (stored) saveLocalConfig();
+  if (onSwitch_) onSwitch_(isDataReportEnable());
+}

@@ -1,0 +1,58 @@
+#pragma once
+// The QQ Connect client's online policy: a few switches fetched from the policy CGI, cached in
+// "TCSdkConfig.plist" in the documents folder and fetched again when older than the policy's own
+// frequency. The switch that matters at run time is whether data reports are on.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "os/core/Value.h"
+#include "qqconnect/core/requests/APIBase.h"
+
+class APIResponse;
+
+class ConfigManager : public APIBaseTarget, public std::enable_shared_from_this<ConfigManager> {
+  struct Private {};
+
+ public:
+  static constexpr const char* kDefaultPolicyURL = "http://policy.qqconnect.local/qqconnectopen/openapi/policy_conf";
+  static constexpr const char* kCacheFileName = "TCSdkConfig.plist";
+
+  // The process's policy, made once (in the current sandbox) on first use.
+  static std::shared_ptr<ConfigManager> GetInstance();
+  // A policy cached at `path`, fetched from `policyURL`.
+  static std::shared_ptr<ConfigManager> create(std::string path, std::string policyURL = kDefaultPolicyURL);
+  ConfigManager(Private, std::string path, std::string policyURL);
+
+  const std::string& appid() const { return appid_; }
+  void setAppid(std::string appid) { appid_ = std::move(appid); }
+  const os::Dictionary& config() const { return config_; }
+  void setConfig(os::Dictionary config) { config_ = std::move(config); }
+  const std::string& path() const { return path_; }
+
+  // Replaces the policy with the cache file's; a cache that does not read as a dictionary is
+  // rewritten with the defaults, so reports stay on rather than off for good.
+  void loadLocalConfig();
+  // Stamps the policy with now and writes it to the cache file.
+  void saveLocalConfig();
+  // Fetches when the policy is older than its frequency.
+  void updateConfig();
+  bool requestConfig();
+  void requestConfigResponse(const std::shared_ptr<APIResponse>& response);
+  bool isDataReportEnable() const;
+
+  // Told the new report switch after every accepted answer.
+  void setReportSwitch(std::function<void(bool)> onSwitch) { onSwitch_ = std::move(onSwitch); }
+
+  static os::Dictionary defaults();
+
+ private:
+  os::Dictionary config_;
+  std::string appid_;
+  std::string iosver_;
+  std::string path_;
+  std::string policyURL_;
+  std::shared_ptr<APIBase> apiRequest_;
+  std::function<void(bool)> onSwitch_;
+};

@@ -1,0 +1,106 @@
+// The online policy and the action reports against a loopback policy and report CGI.
+#include <gtest/gtest.h>
+
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TestSandbox.h"
+#include "qqconnect/analytics/ConfigManager.h"
+#include "qqconnect/analytics/TCDataReport.h"
+#include "qqconnect/analytics/VMA4QC.h"
+#include "qqconnect/core/login/APIResponse.h"
+
+namespace {
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+
+class OnlinePolicyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    os::ReachabilityProvider::setShared(reach_);
+    reach_->setDefaultFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
+  }
+  void TearDown() override { os::ReachabilityProvider::setShared(nullptr); }
+
+  std::string cachePath() const { return sandbox_.sandbox()->documentsDirectory() + "/" + ConfigManager::kCacheFileName; }
+  std::shared_ptr<ConfigManager> manager() { return ConfigManager::create(cachePath(), server_.url("/policy")); }
+  static std::shared_ptr<APIResponse> answer(os::Dictionary json) {
+    auto response = std::make_shared<APIResponse>();
+    response->setRetCode(0);
+    response->setJsonResponse(std::move(json));
+    return response;
+  }
+  bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
+
+  os::VirtualClockScope clock_{1.7e9};
+  os::TestSandbox sandbox_;
+  std::shared_ptr<os::testing::FakeReachabilityProvider> reach_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  HttpTestServer server_;
+};
+
+TEST_F(OnlinePolicyTest, AnswersUpdateTheCachedPolicy) {
+  auto policy = manager();
+  std::vector<bool> switches;
+  policy->setReportSwitch([&](bool on) { switches.push_back(on); });
+  policy->requestConfigResponse(answer({{"ret", os::Value(1)}, {"Common_frequency", os::Value(12)}}));
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(cachePath()));
+  policy->requestConfigResponse(
+      answer({{"ret", os::Value(0)}, {"Common_frequency", os::Value(12)}, {"Common_ta_enable", os::Value("0")}}));
+  EXPECT_EQ(policy->config()["ConfigTimeFrequency"].doubleValue(), 12.0);
+  EXPECT_TRUE(policy->isDataReportEnable());  // a text is not the switch
+  EXPECT_EQ(switches, std::vector<bool>{true});
+  auto cached = os::PropertyList::readFile(cachePath());
+  ASSERT_TRUE(cached);
+  EXPECT_EQ((*cached)["ConfigTimeStamp"].doubleValue(), 1.7e9);
+  policy->requestConfigResponse(answer({{"Common_ta_enable", os::Value(0)}}));
+  EXPECT_FALSE(manager()->isDataReportEnable());  // read back from the cache
+}
+
+TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) {
+  os::FileManager::defaultManager().writeData(os::dataFromString("not a property list"), cachePath());
+  auto policy = manager();
+  EXPECT_TRUE(policy->isDataReportEnable());
+  auto cached = os::PropertyList::readFile(cachePath());
+  ASSERT_TRUE(cached && cached->isDictionary());
+  EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
+}
+
+TEST_F(OnlinePolicyTest, ApiUsageFetchesADuePolicyAndReportsGoOut) {
+  server_.route("GET", "/policy", CannedResponse::text("{\"ret\":0,\"Common_ta_enable\":0}"));
+  server_.route("GET", "/report", CannedResponse::text("ok"));
+  auto policy = manager();
+  policy->setAppid("100");
+  VMA4QC::Options options{sandbox_.sandbox()->documentsDirectory(), server_.url("/analytics"),
+                          sandbox_.sandbox()->standardUserDefaults(), false};
+  VMA4QC analytics(options);
+  TCDataReport report(policy, analytics, server_.url("/report"));
+  policy->setReportSwitch([&](bool on) { report.mtaSetEnable(on); });
+
+  report.mtaStart("100");
+  report.mtaReportApi("get_user_info");  // timestamp 0: due
+  analytics.flush();
+  ASSERT_TRUE(run([&] { return !policy->isDataReportEnable(); }));
+  auto fetch = server_.requests().at(0);
+  EXPECT_EQ(fetch.path, "/policy");
+  EXPECT_EQ(fetch.queryParameters.find("client_id")->second, "100");
+  EXPECT_EQ(fetch.queryParameters.find("oauth_consumer_key")->second, "100");
+  EXPECT_FALSE(analytics.config().get().statEnable);
+  EXPECT_EQ(analytics.store().getStoredEventsNum(), 2u);  // the session and "requireApi"
+
+  EXPECT_TRUE(report.reportData(1, "10786", "100", std::nullopt));  // flagged: nothing goes
+  EXPECT_FALSE(report.reportBonuliData(std::nullopt, "100", std::nullopt));
+  EXPECT_TRUE(report.reportDataWithTime(0, "10784", "100", 42.7, std::nullopt));
+  ASSERT_TRUE(run([&] { return server_.requestCount() == 2; }));
+  auto sent = server_.requests().at(1);
+  EXPECT_EQ(sent.path, "/report");
+  EXPECT_EQ(sent.queryParameters.find("qver")->second, "ios.SDK.1.8");
+  EXPECT_EQ(sent.queryParameters.find("nValue")->second, "10784");
+  EXPECT_EQ(sent.queryParameters.find("elt")->second, "42");
+}
+
+}  // namespace

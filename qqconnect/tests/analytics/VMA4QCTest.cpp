@@ -1,0 +1,358 @@
+// The analytics client against a loopback analytics CGI.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <set>
+
+#include "foundation/sqlite/SQDatabaseQueue.h"
+#include "foundation/sqlite/SQResultSet.h"
+#include "os/core/Compression.h"
+#include "os/crypto/Cipher.h"
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/Clock.h"
+#include "os/store/Sandbox.h"
+#include "os/store/UserDefaults.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TestSandbox.h"
+#include "qqconnect/analytics/VMA4QC.h"
+#include "qqconnect/analytics/VMA4QCHelper.h"
+#include "qqconnect/analytics/VMA4QCJSON.h"
+
+namespace {
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+using os::testing::RecordedRequest;
+
+constexpr std::uint32_t kReachable = os::kReachabilityFlagsReachable;
+constexpr std::uint32_t kCellular = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN;
+
+os::Data cipher(os::Data data) {
+  VMA4QCHelper::ChiperRC4(data);
+  return data;
+}
+
+// The batch a request carried, as the server reads it.
+std::string batchOf(const RecordedRequest& request) {
+  os::Data body = cipher(os::dataFromString(request.body));
+  if (request.headers.value("Content-Encoding") != "rc4,gzip") return os::stringFromData(body);
+  auto text = os::inflateData(os::Data(body.begin() + 4, body.end()), 1 << 20);
+  return text ? os::stringFromData(*text) : "<bad gzip>";
+}
+
+std::size_t eventsIn(const RecordedRequest& request) {
+  auto batch = VMA4QCJSON::objectWithString(batchOf(request));
+  return batch && batch->isArray() ? batch->count() : 0;
+}
+
+class VMA4QCTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    os::ReachabilityProvider::setShared(reach_);
+    reach_->setDefaultFlags(kCellular);  // reachable, not Wi-Fi: strategies act as configured
+    server_.route("POST", VMA4QCDispatcher::kPath, [this](const RecordedRequest&) {
+      std::lock_guard lock(mutex_);
+      return failing_ ? CannedResponse::text("busy", 503) : answer_;
+    });
+  }
+  void TearDown() override { os::ReachabilityProvider::setShared(nullptr); }
+
+  std::unique_ptr<VMA4QC> makeClient() {
+    VMA4QC::Options options{sandbox_.sandbox()->documentsDirectory(), server_.url(VMA4QCDispatcher::kPath),
+                            sandbox_.sandbox()->standardUserDefaults(), false};
+    auto client = std::make_unique<VMA4QC>(options);
+    client->flush();
+    return client;
+  }
+  void storeEvents(VMA4QC& client, int n, std::uint32_t ts = 100) {
+    for (int i = 0; i < n; ++i) client.store().storeEvent("{\"n\":" + std::to_string(i) + "}", ts + i);
+    client.flush();
+  }
+  std::vector<int> rows(VMA4QC& client, const std::string& sql) {
+    std::vector<int> out;
+    auto db = SQDatabaseQueue::databaseQueueWithPath(client.store().path());
+    db->inDatabase([&](SQDatabase& c) {
+      auto r = c.executeQuery(sql);
+      while (r && r->next()) out.push_back(r->intForColumnIndex(0));
+    });
+    return out;
+  }
+
+  os::VirtualClockScope clock_{1.7e9};
+  os::TestSandbox sandbox_;
+  std::shared_ptr<os::testing::FakeReachabilityProvider> reach_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  HttpTestServer server_;
+  std::mutex mutex_;
+  bool failing_ = false;
+  CannedResponse answer_ = CannedResponse::text("");
+};
+
+TEST_F(VMA4QCTest, BodiesAreCipheredAndCompressedFrom256Bytes) {
+  auto client = makeClient();
+  std::atomic<int> done{0};
+  auto callback = [&](bool ok) { done += ok ? 1 : 100; };
+  // "[" + 253 bytes + "]" is 255 bytes; one byte more crosses the line.
+  client->dispatcher().send({"\"" + std::string(251, 'a') + "\""}, callback);
+  client->dispatcher().send({"\"" + std::string(252, 'a') + "\""}, callback);
+  client->dispatcher().send({}, callback);  // nothing at all, not even the callback
+  client->flush();
+  EXPECT_EQ(done, 2);
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].headers.value("Content-Encoding"), "rc4");
+  EXPECT_EQ(requests[0].headers.value("Content-Type"), "json");
+  EXPECT_EQ(requests[0].body.size(), 255u);
+  EXPECT_EQ(batchOf(requests[0]), "[\"" + std::string(251, 'a') + "\"]");
+  EXPECT_EQ(requests[1].headers.value("Content-Encoding"), "rc4,gzip");
+  os::Data body = cipher(os::dataFromString(requests[1].body));
+  EXPECT_EQ(os::Data(body.begin(), body.begin() + 4), (os::Data{0, 0, 1, 0}));
+  EXPECT_EQ(batchOf(requests[1]), "[\"" + std::string(252, 'a') + "\"]");
+
+  os::Data bytes = os::dataFromString("round trip");
+  EXPECT_EQ(cipher(cipher(bytes)), bytes);
+}
+
+TEST_F(VMA4QCTest, AnswersAreDecipheredAndInflatedBeforeTheirConfigurationApplies) {
+  auto answer = [](int strategy, int version) {
+    return "{\"cfg\":{\"1\":{\"c\":{\"rs\":" + std::to_string(strategy) + "},\"v\":" + std::to_string(version) +
+           ",\"m\":\"x\"}}}";
+  };
+  const std::string text = answer(6, 3);
+  EXPECT_EQ(VMA4QCDispatcher::readAnswer(cipher(os::dataFromString(text)), "RC4"), os::dataFromString(text));
+  os::Data zipped{0, 0, 0, static_cast<std::uint8_t>(text.size())};
+  os::Data z = *os::gzipData(os::dataFromString(text));
+  zipped.insert(zipped.end(), z.begin(), z.end());
+  EXPECT_EQ(VMA4QCDispatcher::readAnswer(cipher(zipped), "rc4,gzip"), os::dataFromString(text));
+  EXPECT_EQ(VMA4QCDispatcher::readAnswer(os::dataFromString(text), ""), os::dataFromString(text));
+  EXPECT_FALSE(VMA4QCDispatcher::readAnswer(cipher(os::dataFromString(text)), "rc4,gzip"));
+  os::Data bomb{0, 0, 0, 1};
+  os::Data big = *os::gzipData(os::Data(VMA4QCDispatcher::kMaxAnswerBytes + 1, ' '));
+  bomb.insert(bomb.end(), big.begin(), big.end());
+  EXPECT_FALSE(VMA4QCDispatcher::readAnswer(cipher(bomb), "rc4,gzip"));
+
+  auto client = makeClient();
+  auto respond = [&](std::string body) {
+    {
+      std::lock_guard lock(mutex_);
+      answer_ = CannedResponse::text(body);
+    }
+    std::atomic<bool> ok{false};
+    client->dispatcher().send({"{}"}, [&](bool success) { ok = success; });
+    client->flush();
+    return ok.load();
+  };
+  EXPECT_TRUE(respond(answer(6, 3)));
+  EXPECT_EQ(client->config().get().reportStrategy, 6);
+  EXPECT_TRUE(respond(answer(2, 3)));  // same version: ignored
+  EXPECT_EQ(client->config().get().reportStrategy, 6);
+  EXPECT_TRUE(respond("not json"));  // still a delivered batch
+  EXPECT_TRUE(respond(answer(2, 4)));
+  EXPECT_EQ(client->config().get().reportStrategy, 2);
+
+  // The accepted configuration is stored and applied again by the next client.
+  client.reset();
+  EXPECT_EQ(makeClient()->config().get().reportStrategy, 2);
+}
+
+TEST_F(VMA4QCTest, OnlineConfigurationSwitches) {
+  auto client = makeClient();
+  auto apply = [&](std::string content, int version) {
+    client->holder().updateConfig(*VMA4QCJSON::objectWithString("{\"c\":" + content + ",\"v\":" +
+                                                                std::to_string(version) + ",\"m\":\"m\"}"),
+                                  1);
+  };
+  apply("{\"rs\":0}", 1);
+  EXPECT_EQ(client->config().get().reportStrategy, 3);
+  apply("{\"__HIBERNATE__\":\"0.5.4\"}", 2);
+  EXPECT_TRUE(client->config().get().statEnable);
+  apply("{\"__HIBERNATE__\":\"0.6\"}", 3);
+  EXPECT_FALSE(client->config().get().statEnable);
+  os::Dictionary event;
+  client->holder().encode(event);
+  EXPECT_EQ(VMA4QCJSON::JSONString(os::Value(event)), "{\"cfg\":{\"1\":{\"v\":3},\"2\":{}}}");
+}
+
+TEST_F(VMA4QCTest, StoredEventsGoInBatchesOfThirtyAndFailuresCountUpToDeletion) {
+  auto client = makeClient();
+  storeEvents(*client, 75);
+  EXPECT_EQ(client->store().storedEventCount(), 75u);
+  client->store().sendCachedEvents(-1);
+  client->flush();
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(eventsIn(requests[0]), 30u);
+  EXPECT_EQ(eventsIn(requests[1]), 30u);
+  EXPECT_EQ(eventsIn(requests[2]), 15u);
+  EXPECT_EQ(batchOf(requests[0]).substr(0, 16), "[{\"n\":0},{\"n\":1}");  // oldest first
+  EXPECT_EQ(client->store().getStoredEventsNum(), 0u);
+
+  {
+    std::lock_guard lock(mutex_);
+    failing_ = true;
+  }
+  storeEvents(*client, 30);
+  client->store().sendCachedEvents(-1);
+  client->flush();
+  EXPECT_EQ(rows(*client, "select send_count from events where status = 1"), std::vector<int>(30, 1));
+  client->store().sendCachedEvents(-1);
+  client->flush();
+  EXPECT_EQ(rows(*client, "select send_count from events"), std::vector<int>(30, 2));
+  client->store().sendCachedEvents(-1);
+  client->flush();
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+}
+
+TEST_F(VMA4QCTest, StoreBindsValuesAndEvictsOnlyTheOldestWaitingRow) {
+  auto client = makeClient();
+  client->config().edit([](VMA4QCSettings& s) { s.maxStoreEventCount = 3; });
+  const std::string quoted = "{\"t\":\"it's " + std::string(2000, 'x') + "\"}";
+  client->store().storeEvent(quoted, 5);
+  storeEvents(*client, 2, 5);  // the same second as the first
+  EXPECT_EQ(client->store().loadCachedEvents().at(0).content, quoted);
+  client->store().storeEvent("{\"late\":1}", 9);
+  client->flush();
+  auto waiting = client->store().loadCachedEvents();
+  ASSERT_EQ(waiting.size(), 3u);  // one row went, not the whole oldest second
+  EXPECT_EQ(waiting[0].content, "{\"n\":0}");
+  EXPECT_EQ(client->store().storedEventCount(), 3u);
+}
+
+TEST_F(VMA4QCTest, RowsLeftBeingSentWaitAgainAndACorruptFileIsReplaced) {
+  std::string path;
+  {
+    auto client = makeClient();
+    path = client->store().path();
+    storeEvents(*client, 2);
+  }
+  {
+    auto db = SQDatabaseQueue::databaseQueueWithPath(path);
+    db->inDatabase([](SQDatabase& c) { c.executeUpdate("update events set status = 2"); });
+  }
+  {
+    std::lock_guard lock(mutex_);
+    failing_ = true;  // the start's send of everything stored must not empty the table
+  }
+  EXPECT_EQ(makeClient()->store().getStoredEventsNum(), 2u);
+
+  // Garbage over the header pages: the first failing statement starts an empty database.
+  {
+    FILE* f = std::fopen(path.c_str(), "r+b");
+    std::string junk(4096, 'z');
+    std::fwrite(junk.data(), 1, junk.size(), f);
+    std::fclose(f);
+  }
+  auto client = makeClient();
+  storeEvents(*client, 1);
+  client->store().storeEvent("{}", 1);
+  client->flush();
+  EXPECT_GE(client->store().getStoredEventsNum(), 1u);
+}
+
+TEST_F(VMA4QCTest, StrategiesDecidePerEvent) {
+  auto client = makeClient();
+  // Strategy 5: the first event starts the period; 24 hours later everything stored goes.
+  client->start4QQConnect("100");
+  client->flush();
+  EXPECT_EQ(server_.requestCount(), 0u);
+  auto defaults = sandbox_.sandbox()->standardUserDefaults();
+  EXPECT_EQ(defaults->integerForKey(VMA4QC::kSentTimestampKey), 1700000000);
+  client->trackCustomEvent("e", {});
+  client->flush();
+  EXPECT_EQ(server_.requestCount(), 0u);
+  os::Clock::advance(24 * 3600);
+  client->trackCustomEvent("e", {});
+  client->flush();
+  // The new day's session event is due first; sending everything takes the event after it too.
+  ASSERT_EQ(server_.requestCount(), 2u);
+  EXPECT_EQ(eventsIn(server_.requests()[0]) + eventsIn(server_.requests()[1]), 4u);
+  EXPECT_EQ(client->store().getStoredEventsNum(), 0u);
+
+  // Off line even strategy 1 stores; strategy 7 drops when on line.
+  reach_->setDefaultFlags(0);
+  client->config().edit([](VMA4QCSettings& s) { s.reportStrategy = 1; });
+  client->trackCustomEvent("e", {});
+  client->flush();
+  EXPECT_EQ(client->store().getStoredEventsNum(), 1u);
+  reach_->setDefaultFlags(kReachable);  // Wi-Fi: smart reporting sends it and the stored one
+  client->trackCustomEvent("e", {});
+  client->flush();
+  EXPECT_EQ(server_.requestCount(), 4u);
+  EXPECT_EQ(client->store().getStoredEventsNum(), 0u);
+  reach_->setDefaultFlags(kCellular);
+  client->config().edit([](VMA4QCSettings& s) { s.reportStrategy = 7; });
+  client->trackCustomEvent("e", {});
+  client->flush();
+  EXPECT_EQ(client->store().getStoredEventsNum(), 0u);
+
+  // Strategy 2: the 30th waiting event sends a batch of 30.
+  client->config().edit([](VMA4QCSettings& s) { s.reportStrategy = 2; });
+  storeEvents(*client, 28);
+  client->trackCustomEvent("e", {});
+  client->flush();
+  EXPECT_EQ(server_.requestCount(), 4u);
+  client->trackCustomEvent("e", {});
+  client->flush();
+  ASSERT_EQ(server_.requestCount(), 5u);
+  EXPECT_EQ(eventsIn(server_.requests()[4]), 30u);
+}
+
+TEST_F(VMA4QCTest, SessionsTimeOutAfterThirtySecondsInTheBackground) {
+  auto client = makeClient();
+  client->startWithAppkey("key");
+  const auto first = client->sessionCheck(false);
+  os::Clock::advance(29);
+  EXPECT_EQ(client->sessionCheck(true), first);
+  os::Clock::advance(30);
+  const auto second = client->sessionCheck(true);
+  EXPECT_NE(second, first);
+  client->stopSession();
+  client->startNewSession();
+  EXPECT_NE(client->sessionCheck(false), second);
+  client->flush();
+  EXPECT_EQ(client->store().getStoredEventsNum(), 3u);  // one session event each
+
+  client->setStatEnable(false);
+  client->trackCustomEvent("ignored", {});
+  client->flush();
+  EXPECT_EQ(client->store().getStoredEventsNum(), 3u);
+}
+
+TEST_F(VMA4QCTest, TimedEventsAndTheirJson) {
+  auto client = makeClient();
+  client->startWithAppkey("key");
+  client->trackCustomEventBegin("t", {os::Value("a")});
+  client->trackCustomEventEnd("t", {os::Value("a")});
+  client->trackCustomEventBegin("u", {});
+  os::Clock::advance(5);
+  client->trackCustomEventBegin("u", {});  // keeps the first start
+  os::Clock::advance(2);
+  client->trackCustomEventEnd("u", {});
+  client->trackCustomEventEnd("never", {});
+  client->flush();
+  auto events = client->store().loadCachedEvents();
+  ASSERT_EQ(events.size(), 3u);
+  auto timed = VMA4QCJSON::objectWithString(events[1].content);
+  EXPECT_EQ((*timed)["ei"], os::Value("t"));
+  EXPECT_EQ((*timed)["du"].intValue(), 1);
+  EXPECT_EQ((*timed)["ky"], os::Value("key"));
+  EXPECT_EQ((*VMA4QCJSON::objectWithString(events[2].content))["du"].intValue(), 7);
+
+  // Arguments that spell the same text without separators still time separately.
+  EXPECT_NE(VMA4QC::timerKey("e", os::Array{os::Value("ab"), os::Value("c")}),
+            VMA4QC::timerKey("e", os::Array{os::Value("a"), os::Value("bc")}));
+
+  // Without a MAC address, no carrier and off line: no error text, no "op", no "cn".
+  reach_->setDefaultFlags(0);
+  auto session = VMA4QCJSON::objectWithString(client->jsonOf(VMA4QCSessionEnv(7)));
+  EXPECT_EQ((*session)["mc"], os::Value(""));
+  EXPECT_FALSE((*session)["ev"].dictionary()->contains("op"));
+  EXPECT_FALSE((*session)["ev"].dictionary()->contains("cn"));
+  EXPECT_EQ((*session)["ev"]["ch"], os::Value("appstore"));
+  auto custom = VMA4QCJSON::objectWithString(client->jsonOf(VMA4QCCustomEvent(7, "x", std::nullopt, std::nullopt, 0)));
+  EXPECT_EQ(custom->count(), 8u);  // ts si mc ui ifv et ky, and ei alone
+}
+
+}  // namespace
