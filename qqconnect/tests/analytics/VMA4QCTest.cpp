@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <set>
 
 #include "foundation/sqlite/SQDatabaseQueue.h"
@@ -353,6 +354,65 @@ TEST_F(VMA4QCTest, TimedEventsAndTheirJson) {
   EXPECT_EQ((*session)["ev"]["ch"], os::Value("appstore"));
   auto custom = VMA4QCJSON::objectWithString(client->jsonOf(VMA4QCCustomEvent(7, "x", std::nullopt, std::nullopt, 0)));
   EXPECT_EQ(custom->count(), 8u);  // ts si mc ui ifv et ky, and ei alone
+}
+
+// The other half of the kill test: a process of its own that starts a client on the parent's
+// database, whose start sends everything stored, and waits for the upload that never answers.
+TEST(VMA4QCKilledStore, ChildProcess) {
+  const char* docs = std::getenv("VMA4QC_CHILD_DOCUMENTS");
+  const char* url = std::getenv("VMA4QC_CHILD_URL");
+  if (!docs || !url) GTEST_SKIP() << "runs only as the kill test's child";
+  os::TestSandbox sandbox;
+  VMA4QC client({docs, url, nullptr, false});
+  client.flush();
+  _exit(0);
+}
+
+TEST_F(VMA4QCTest, AStoreKilledMidBatchLosesNothingAndSendsNothingTwice) {
+  std::string documents = sandbox_.sandbox()->documentsDirectory();
+  storeEvents(*makeClient(), 30);
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 30;  // the upload hangs until the process is gone
+  }
+  // A fresh process rather than a fork of this threaded one.
+  std::vector<std::string> env{"VMA4QC_CHILD_DOCUMENTS=" + documents,
+                               "VMA4QC_CHILD_URL=" + server_.url(VMA4QCDispatcher::kPath)};
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char self[] = "/proc/self/exe", filter[] = "--gtest_filter=VMA4QCKilledStore.ChildProcess";
+  char* argv[] = {self, filter, nullptr};
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execve(self, argv, envp.data());
+    _exit(127);
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  } reaper{child};
+  ASSERT_TRUE(server_.waitForRequests(1, 60));
+  EXPECT_EQ(eventsIn(server_.requests()[0]), 30u);
+  kill(child, SIGKILL);
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 0;
+  }
+
+  auto client = makeClient();  // its start sends what the killed process left being sent
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+  auto requests = server_.requests();
+  ASSERT_EQ(requests.size(), 2u);  // the unanswered upload, then one acknowledged batch
+  auto batch = VMA4QCJSON::objectWithString(batchOf(requests[1]));
+  std::set<long long> seen;
+  for (const auto& event : *batch->array()) seen.insert(event["n"].intValue());
+  EXPECT_EQ(seen.size(), 30u);
 }
 
 }  // namespace
