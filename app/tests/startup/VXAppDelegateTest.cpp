@@ -9,7 +9,7 @@
 #include "news/api/VXServiceKeys.h"
 #include "news/shell/VXCustomNavController.h"
 #include "news/home/VXLeftSideViewController.h"
-#include "news/tests/support/SplashTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "news/home/VXSplashView.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/console/TouchDriver.h"

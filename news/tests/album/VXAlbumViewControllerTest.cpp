@@ -6,7 +6,7 @@
 
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/api/VXNewsInfoRequest.h"
-#include "news/tests/support/AlbumTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 
 using newstest::PictureScreenTest;
 using newstest::runUntil;

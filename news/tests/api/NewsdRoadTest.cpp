@@ -21,7 +21,7 @@
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
 #include "news/api/VXUploadDumpRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {

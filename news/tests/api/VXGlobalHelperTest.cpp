@@ -8,7 +8,7 @@
 #include "news/api/NQProxy.h"
 #include "news/api/VXAdListRequest.h"
 #include "news/api/VXAppActiveRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/core/String.h"
 #include "os/store/FileManager.h"
 #include "os/runtime/Clock.h"

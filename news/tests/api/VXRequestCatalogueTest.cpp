@@ -9,7 +9,7 @@
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
 #include "news/api/VXUploadDumpRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 
 namespace {
 

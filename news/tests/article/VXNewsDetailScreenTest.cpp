@@ -5,7 +5,7 @@
 
 #include "news/store/VXGlobalDefine.h"
 #include "news/article/VXOfflineArticleStore.h"
-#include "news/tests/support/ArticleScreenSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "news/article/VXNewsDetailEvalCell.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailHeaderDO.h"

@@ -8,7 +8,7 @@
 
 #include "news/home/VXCrashHandler.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/core/Error.h"
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"

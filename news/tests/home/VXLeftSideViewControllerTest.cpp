@@ -15,7 +15,7 @@
 #include "news/offline/VXOfflineViewController.h"
 #include "news/settings/VXSettingViewController.h"
 #include "os/runtime/RunLoop.h"
-#include "news/tests/support/ScreenTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 
 namespace {
 
@@ -40,7 +40,6 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     ScreenFixture::TearDown();
     os::RunLoop::main()->runUntilIdle();
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
-    VXGlobalDefine::setShared(nullptr);
   }
   std::vector<std::string> names() const {
     std::vector<std::string> out;

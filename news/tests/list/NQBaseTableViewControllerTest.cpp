@@ -5,7 +5,7 @@
 #include "news/list/NQBaseTableViewController.h"
 #include "news/store/VXNewsDO.h"
 #include "news/api/VXGetFavoriteRequest.h"
-#include "news/tests/support/ListTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/console/TouchDriver.h"

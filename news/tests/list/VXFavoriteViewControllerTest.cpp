@@ -8,7 +8,7 @@
 #include "news/shell/VXCustomNavController.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/api/VXFavoriteRequest.h"
-#include "news/tests/support/StateTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "news/list/VXNewsOneIconStyleCell.h"
 #include "news/list/VXNewsThreeIconStyleCell.h"
 #include "news/list/VXNewsTitleStyleCell.h"

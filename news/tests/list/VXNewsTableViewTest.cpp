@@ -10,7 +10,7 @@
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/list/VXNewsTableView.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/tests/support/ListTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
@@ -30,8 +30,6 @@ constexpr long long kCategory = 5;
 class VXNewsTableViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    VXNewsDBManager::setShared(nullptr);
-    VXNewsConfig::setShared(nullptr);
     // The application-wide state without its ad timer: the hour's "nctime" and an empty history.
     VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     os::View::clearAnimationLog();
@@ -42,17 +40,12 @@ class VXNewsTableViewTest : public ::testing::Test {
     ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
   }
   void TearDown() override {
-    VXNewsTableView::setItemOpener(nullptr);
-    VXNewsTableView::setRefreshIntervalSource(nullptr);
     if (list_) waitIdle();
     os::TouchDriver::advance(2);
     list_.reset();
     window_->setHidden(true);
     window_.reset();
     os::RunLoop::main()->runUntilIdle();
-    VXGlobalDefine::setShared(nullptr);
-    VXNewsDBManager::setShared(nullptr);
-    VXGlobalDefine::setShared(nullptr);
   }
 
   double now() const { return os::Date::now().timeIntervalSinceReferenceDate(); }

@@ -8,8 +8,8 @@
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXNewsDetailViewController.h"
-#include "news/tests/support/ListTestSupport.h"
-#include "news/tests/support/OfflineTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 

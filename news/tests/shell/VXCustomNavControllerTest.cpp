@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "news/tests/support/ScreenTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "news/shell/NQBaseViewController.h"
 #include "news/shell/VXCustomNavController.h"
 #include "news/list/VXLeftBaseTableViewController.h"
