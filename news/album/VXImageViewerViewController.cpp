@@ -11,6 +11,7 @@
 #include "os/views/Device.h"
 #include "os/views/Label.h"
 #include "os/views/PhotoAlbum.h"
+#include "os/views/NamedImage.h"
 
 namespace {
 bool systemAtLeast7() { return os::Device::current().systemVersionNumber() >= 7; }
@@ -70,8 +71,8 @@ void VXImageViewerViewController::viewDidLoad() {
 
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   button->setFrame(os::Rect{width - 60, 8, 50, 25});
-  button->setImage(VXNewsDetailBaseCell::bundleImage("detail_imageviewer_download"), os::kControlStateNormal);
-  auto pressed = VXNewsDetailBaseCell::bundleImage("detail_imageviewer_download_press");
+  button->setImage(os::imageNamed("detail_imageviewer_download"), os::kControlStateNormal);
+  auto pressed = os::imageNamed("detail_imageviewer_download_press");
   button->setImage(pressed, os::kControlStateSelected);
   button->setImage(pressed, os::kControlStateHighlighted);
   std::weak_ptr<VXImageViewerViewController> weak = me;

@@ -8,6 +8,7 @@
 #include "os/views/Screen.h"
 #include "os/views/TableView.h"
 #include "os/views/ViewController.h"
+#include "os/views/NamedImage.h"
 
 VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
   diggButton_ = makeButton("detail_digg", "detail_digg_press");
@@ -16,9 +17,9 @@ VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier) : VXNe
 
 std::shared_ptr<os::Button> VXNewsDetailEvalCell::makeButton(const std::string& image, const std::string& pressed) {
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
-  button->setBackgroundImage(bundleImage("common_button"), os::kControlStateNormal);
-  button->setImage(bundleImage(image), os::kControlStateNormal);
-  button->setImage(bundleImage(pressed), os::kControlStateSelected);
+  button->setBackgroundImage(os::imageNamed("common_button"), os::kControlStateNormal);
+  button->setImage(os::imageNamed(image), os::kControlStateNormal);
+  button->setImage(os::imageNamed(pressed), os::kControlStateSelected);
   button->setImageEdgeInsets(os::EdgeInsets{0, -20, 0, 0});
   button->setTitleColor(os::Color::withWhite(181.0 / 255), os::kControlStateNormal);
   button->setTitleColor(os::Color::red(), os::kControlStateSelected);

@@ -36,6 +36,7 @@
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
 #include "os/views/Switch.h"
+#include "os/views/NamedImage.h"
 #include "ui/images/BNWebImageManager.h"
 
 namespace {
@@ -299,7 +300,7 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getLoadingView() {
   auto view = std::make_shared<os::View>(tableView()->frame());
   view->setBackgroundColor(os::Color::withWhite(0.97));
   os::Size size = view->bounds().size;
-  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  auto logo = std::make_shared<os::ImageView>(os::imageNamed("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
   view->addSubview(logo);
@@ -317,7 +318,7 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
   auto view = std::make_shared<os::View>(tableView()->frame());
   view->setBackgroundColor(os::Color::white());
   os::Size size = view->bounds().size;
-  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  auto logo = std::make_shared<os::ImageView>(os::imageNamed("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
   view->addSubview(logo);

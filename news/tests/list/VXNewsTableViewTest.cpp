@@ -376,8 +376,9 @@ TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
   EXPECT_EQ(article->infoDict()["id"].intValue(), 1);
   EXPECT_EQ(article->infoDict()["category"].intValue(), kCategory);
   os::TouchDriver::settle();
-  // The article asks for itself (and reports the missing body of this server's answer).
-  ASSERT_TRUE(newstest::runUntil([&] { return server_.count() == 2; }));
+  // The article asks for itself (and reports the missing body of this server's answer); two
+  // requests may land between two looks, so the count is not watched for one value.
+  ASSERT_TRUE(newstest::runUntil([&] { return server_.count() >= 2; }));
   ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != NQTableViewStateLoading; }));
   EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
 }
