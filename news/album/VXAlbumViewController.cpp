@@ -4,21 +4,21 @@
 #include <mutex>
 #include <string>
 
-#include "news/article/VXDetailXMLParseHelper.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/article/VXOfflineArticleStore.h"
-#include "news/article/VXShareHelper.h"
 #include "news/api/VXFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
-#include "news/shell/ButtonEnlargeArea.h"
+#include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXNewsDetailBaseCell.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/article/VXShareHelper.h"
+#include "news/shell/ButtonEnlargeArea.h"
 #include "os/core/URL.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationController.h"
 #include "os/views/PhotoAlbum.h"
-#include "os/views/NamedImage.h"
 #include "ui/images/BNWebImageManager.h"
 
 namespace {

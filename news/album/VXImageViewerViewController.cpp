@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <string>
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailBaseCell.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
 #include "os/views/Label.h"
-#include "os/views/PhotoAlbum.h"
 #include "os/views/NamedImage.h"
+#include "os/views/PhotoAlbum.h"
 
 namespace {
 bool systemAtLeast7() { return os::Device::current().systemVersionNumber() >= 7; }

@@ -1,14 +1,14 @@
 #include "news/article/VXNewsDetailEvalCell.h"
 
-#include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/api/VXDiggAndBuryRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailEvalDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/core/String.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/TableView.h"
 #include "os/views/ViewController.h"
-#include "os/views/NamedImage.h"
 
 VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
   diggButton_ = makeButton("detail_digg", "detail_digg_press");

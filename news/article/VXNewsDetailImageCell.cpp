@@ -1,10 +1,10 @@
 #include "news/article/VXNewsDetailImageCell.h"
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailImageDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/core/URL.h"
-#include "os/views/Screen.h"
 #include "os/views/NamedImage.h"
+#include "os/views/Screen.h"
 #include "ui/images/ImageViewWebCache.h"
 
 VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {

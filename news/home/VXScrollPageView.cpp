@@ -2,14 +2,14 @@
 
 #include <cmath>
 
+#include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/shell/NQSideViewController.h"
 #include "news/home/VXNewsView.h"
 #include "news/home/VXSlideSwitchView.h"
-#include "news/store/VXNewsDBManager.h"
+#include "news/shell/NQSideViewController.h"
 #include "news/store/VXNewsCategory.h"
-#include "news/api/NQBaseRequest.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/DispatchQueue.h"

@@ -3,20 +3,20 @@
 #include <cmath>
 #include <mutex>
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXNewsListRequest.h"
 #include "news/api/VXReaderContext.h"
 #include "news/list/NQBaseTableViewController.h"
-#include "news/store/VXNewsDBManager.h"
-#include "news/api/VXNewsListRequest.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
 #include "os/views/ImageView.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/ViewController.h"
-#include "os/views/NamedImage.h"
 
 namespace {
 

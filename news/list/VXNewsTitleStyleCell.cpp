@@ -10,8 +10,8 @@
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/TextLayout.h"
-#include "os/views/Screen.h"
 #include "os/views/NamedImage.h"
+#include "os/views/Screen.h"
 
 namespace {
 

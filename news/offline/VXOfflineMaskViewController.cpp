@@ -1,16 +1,16 @@
 #include "news/offline/VXOfflineMaskViewController.h"
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/offline/VXOfflineHelper.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/views/Button.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/Switch.h"
-#include "os/views/NamedImage.h"
 
 VXOfflineMaskViewController::VXOfflineMaskViewController(std::shared_ptr<os::Image> image)
     : backgroudImage_(std::move(image)) {

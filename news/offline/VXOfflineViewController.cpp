@@ -4,16 +4,16 @@
 
 #include "news/api/DeviceExtensions.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/offline/VXOfflineHelper.h"
 #include "news/offline/VXOfflineCell.h"
+#include "news/offline/VXOfflineHelper.h"
 #include "news/offline/VXOfflineMaskViewController.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "os/graphics/BitmapContext.h"
 #include "os/views/BarButtonItem.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
-#include "os/views/NamedImage.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 #include "news/settings/VXFeedbackViewController.h"
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXFeedbackRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
 #include "os/views/BarButtonItem.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/NavigationController.h"
-#include "os/views/NamedImage.h"
 
 std::weak_ptr<VXFeedbackViewController> VXFeedbackViewController::weakSelf() {
   auto self = weak_from_this().lock();

@@ -8,9 +8,9 @@
 #include "os/graphics/Color.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
-#include "os/views/NamedImage.h"
 
 namespace {
 

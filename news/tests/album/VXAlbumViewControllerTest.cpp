@@ -4,8 +4,8 @@
 
 #include <atomic>
 
-#include "news/article/VXOfflineArticleStore.h"
 #include "news/api/VXNewsInfoRequest.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
 
 using newstest::PictureScreenTest;

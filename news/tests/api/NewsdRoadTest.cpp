@@ -5,7 +5,6 @@
 #include <memory>
 #include <thread>
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXAdListRequest.h"
@@ -15,6 +14,7 @@
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXFeedbackRequest.h"
 #include "news/api/VXGetFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsHistoryRequest.h"
 #include "news/api/VXNewsInfoRequest.h"

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailAdCell.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailEvalCell.h"
@@ -15,6 +14,7 @@
 #include "news/article/VXNewsDetailImageDO.h"
 #include "news/article/VXNewsDetailTextCell.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/RecordingContext.h"
 #include "os/graphics/TextLayout.h"

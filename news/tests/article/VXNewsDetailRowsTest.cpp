@@ -5,12 +5,12 @@
 #include <memory>
 #include <string>
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailHeaderDO.h"
 #include "news/article/VXNewsDetailImageDO.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "news/home/VXCrashHandler.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/home/VXCrashHandler.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/core/Error.h"
 #include "os/runtime/Clock.h"

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "news/album/VXAlbumViewController.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/article/VXNewsDetailViewController.h"
+#include "news/shell/VXCustomNavController.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/views/ViewController.h"
 

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "news/store/VXGlobalDefine.h"
+#include "news/ads/VXAdViewController.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXRequestConfig.h"
-#include "news/ads/VXAdViewController.h"
-#include "news/shell/VXCustomNavController.h"
-#include "news/list/VXFavoriteViewController.h"
 #include "news/home/VXLeftSideViewController.h"
+#include "news/list/VXFavoriteViewController.h"
 #include "news/offline/VXOfflineViewController.h"
 #include "news/settings/VXSettingViewController.h"
-#include "os/runtime/RunLoop.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/runtime/RunLoop.h"
 
 namespace {
 

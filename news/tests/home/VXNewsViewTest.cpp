@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
 #include "news/home/VXNewsView.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
 

@@ -3,18 +3,18 @@
 #include <algorithm>
 #include <memory>
 
-#include "news/store/VXGlobalDefine.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/album/VXAlbumViewController.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/list/VXNewsTableView.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 #include "os/views/Window.h"

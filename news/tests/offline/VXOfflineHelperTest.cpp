@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "news/article/VXDetailXMLParseHelper.h"
-#include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXNewsDetailViewController.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"

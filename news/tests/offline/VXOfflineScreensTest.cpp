@@ -4,15 +4,15 @@
 
 #include <thread>
 
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/offline/VXOfflineCell.h"
 #include "news/offline/VXOfflineMaskViewController.h"
 #include "news/offline/VXOfflineViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/Label.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"

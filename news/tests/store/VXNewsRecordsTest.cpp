@@ -3,11 +3,11 @@
 #include <string>
 
 #include "foundation/formats/JSONDecoder.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/store/VXAdDO.h"
 #include "news/store/VXNewsCategory.h"
-#include "news/store/VXNewsDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
+#include "news/store/VXNewsDO.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/TextLayout.h"
