@@ -1,6 +1,6 @@
 #include "app/VXAlertMessage.h"
 
-#include "news/common/VXGlobalHelperArticles.h"
+#include "news/home/VXGlobalHelperArticles.h"
 
 namespace {
 

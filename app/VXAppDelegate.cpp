@@ -6,19 +6,20 @@
 #include "app/VXAlertMessage.h"
 #include "app/VXViewController.h"
 #include "crash/Brekka.h"
-#include "news/common/DeviceExtensions.h"
-#include "news/common/VXGlobalDefine.h"
-#include "news/common/VXGlobalHelper.h"
-#include "news/common/VXGlobalHelperArticles.h"
-#include "news/common/VXNewsConfig.h"
-#include "news/common/VXRequestConfig.h"
-#include "news/common/VXServiceKeys.h"
-#include "news/controllers/NQSideViewController.h"
-#include "news/controllers/VXCustomNavController.h"
-#include "news/controllers/VXLeftSideViewController.h"
-#include "news/controllers/VXNewsDetailViewController.h"
-#include "news/models/requests/VXAppActiveRequest.h"
-#include "news/views/VXSplashView.h"
+#include "news/api/DeviceExtensions.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/home/VXGlobalHelperArticles.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/api/VXRequestConfig.h"
+#include "news/api/VXServiceKeys.h"
+#include "news/shell/NQSideViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/home/VXLeftSideViewController.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/api/VXAppActiveRequest.h"
+#include "news/home/VXSplashView.h"
 #include "os/core/String.h"
 #include "os/graphics/Color.h"
 #include "os/net/URLConnection.h"
@@ -62,6 +63,7 @@ void VXAppDelegate::installServices() {
   VXNewsDetailViewController::Services services;
   services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
   VXNewsDetailViewController::setServices(std::move(services));
+  VXGlobalHelperArticles::installRoutes(*VXReaderContext::current());
 }
 
 // --- launch ---

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/VXAlertMessage.h"
-#include "news/common/VXGlobalDefine.h"
-#include "news/controllers/NQBaseViewController.h"
-#include "news/controllers/VXNewsView.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/shell/NQBaseViewController.h"
+#include "news/home/VXNewsView.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Timer.h"
 #include "os/views/AlertView.h"

@@ -14,6 +14,8 @@
 #include "foundation/formats/JSONDecoder.h"
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
+#include "foundation/formats/JSONTraceParser.h"
+#include "foundation/formats/JSONTraceWriter.h"
 
 namespace {
 
@@ -129,11 +131,41 @@ void WriteBaseline(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
+// The codec with error trace (the QQ Connect, Renren and sharing copies) on the same documents.
+void ParseTrace(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  JSONTraceParser parser(JSONTraceProfile::qqConnect());
+  for (auto _ : state) {
+    auto v = parser.objectWithString(text);
+    if (!v) state.SkipWithError("parse failed");
+    benchmark::DoNotOptimize(v);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+void WriteTrace(benchmark::State& state) {
+  const std::string& text = document(static_cast<int>(state.range(0)));
+  const auto value = JSONTraceParser(JSONTraceProfile::qqConnect()).objectWithString(text);
+  if (!value) {
+    state.SkipWithError("parse failed");
+    return;
+  }
+  JSONTraceWriter writer(JSONTraceProfile::qqConnect());
+  for (auto _ : state) {
+    auto out = writer.stringWithObject(*value);
+    if (!out) state.SkipWithError("write failed");
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
 // Argument 0 is the news list, 1 the nested document.
 BENCHMARK(ParseOurs)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ParseBaseline)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(WriteOurs)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(WriteBaseline)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ParseTrace)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(WriteTrace)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
@@ -151,6 +183,13 @@ int main(int argc, char** argv) {
     auto again = objectFromJSONString(*JSONString(*ours));
     if (!again || !(*again == *ours)) {
       std::fprintf(stderr, "document %d does not survive a round trip\n", which);
+      return 1;
+    }
+    JSONTraceParser traceParser(JSONTraceProfile::qqConnect());
+    auto traced = traceParser.objectWithString(text);
+    auto tracedText = traced ? JSONTraceWriter(JSONTraceProfile::qqConnect()).stringWithObject(*traced) : std::nullopt;
+    if (!traced || !(*traced == *ours) || !tracedText || !(*traceParser.objectWithString(*tracedText) == *ours)) {
+      std::fprintf(stderr, "document %d: the codec with error trace disagrees\n", which);
       return 1;
     }
     std::fprintf(stderr, "document %d: %zu bytes\n", which, text.size());

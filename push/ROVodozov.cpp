@@ -1,24 +1,233 @@
 #include "push/ROVodozov.h"
 
+#include <cstdlib>
+#include <mutex>
+
 #include "foundation/ServiceCallLog.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/store/Bundle.h"
+#include "os/views/Application.h"
+#include "os/views/Device.h"
+#include "push/model/DUVAlert.h"
+#include "push/model/DUVClient.h"
+#include "push/model/DUVLocalNotificationManager.h"
+#include "push/utilities/DUVLogger.h"
+#include "push/utilities/DUVUtilities.h"
 
 namespace {
 constexpr const char* kService = "ROVodozov";
+
+std::mutex sharedMutex;
+std::shared_ptr<ROVodozov> sharedEntry;
+
+std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("ROVodozov"); }
+}  // namespace
+
+std::shared_ptr<ROVodozov> ROVodozov::sharedService() {
+  std::lock_guard lock(sharedMutex);
+  if (!sharedEntry) {
+    // The client thread must be gone before the process's static objects it uses are destroyed.
+    static const bool registered = std::atexit([] { tearDownSharedService(); }) == 0;
+    (void)registered;
+    sharedEntry = std::make_shared<ROVodozov>(PrivateTag{});
+    sharedEntry->start();
+  }
+  return sharedEntry;
+}
+
+void ROVodozov::tearDownSharedService() {
+  std::shared_ptr<ROVodozov> entry;
+  {
+    std::lock_guard lock(sharedMutex);
+    entry.swap(sharedEntry);
+  }
+  if (!entry) return;
+  auto thread = entry->clientThread_;
+  // The client's timers and sockets belong to the thread: it lets them go itself.
+  thread->perform([entry] { entry->client_->close(); }, true);
+  thread->cancel();
+  thread->join();
+}
+
+ROVodozov::~ROVodozov() {
+  for (auto token : observers_) os::NotificationCenter::defaultCenter().removeObserver(token);
+}
+
+void ROVodozov::start() {
+  bool simulator = DUVWarnSimulator();
+  clientThread_ = os::Thread::create("org.qelm.zurar.thread");
+  clientThread_->start();
+  client_ = std::make_shared<DUVClient>();
+
+  auto bundle = os::Bundle::mainBundle();
+  auto identifier = bundle->bundleIdentifier();
+  auto version = static_cast<std::uint32_t>(bundle->objectForInfoDictionaryKey("CFBundleVersion").intValue());
+  auto config = bundle->pathForResource("PushConfig", "plist");
+  auto profile = bundle->pathForResource("embedded", "mobileprovision");
+  std::string systemVersion = os::Device::current().systemVersion();
+  std::string model = DUVModelName();
+  perform([=](DUVClient& client) {
+    client.setSystemVersion(systemVersion);
+    client.setBundleIdentifier(identifier);
+    client.setBundleVersion(version);
+    client.setPushConfigUrl(config);
+    client.setEmProvisionUrl(profile);
+    client.setModelName(model);
+    client.setRunInSimulator(simulator);
+    client.setup();
+  });
+  addAppStateNotifications();
+}
+
+void ROVodozov::perform(std::function<void(DUVClient&)> work) {
+  auto client = client_;
+  clientThread_->runLoop()->post([client, work = std::move(work)] { work(*client); });
+}
+
+void ROVodozov::addAppStateNotifications() {
+  auto& center = os::NotificationCenter::defaultCenter();
+  std::weak_ptr<ROVodozov> weak = weak_from_this();
+  auto observe = [&](const char* name, std::function<void(ROVodozov&)> handler) {
+    observers_.push_back(center.addObserver(name, nullptr, [weak, handler](const os::Notification&) {
+      if (auto self = weak.lock()) handler(*self);
+    }));
+  };
+  observe(os::kApplicationWillTerminateNotification, [](ROVodozov& self) {
+    self.reportInactive();
+    self.synchronize();
+  });
+  observe(os::kApplicationWillResignActiveNotification, [](ROVodozov& self) { self.reportInactive(); });
+  observe(os::kApplicationDidBecomeActiveNotification, [](ROVodozov& self) {
+    self.perform([](DUVClient& client) { client.onDidBecomeActive(); });
+    self.reportLaunch();
+  });
+  observe(os::kApplicationDidEnterBackgroundNotification, [](ROVodozov& self) { self.synchronize(); });
+}
+
+void ROVodozov::reportLaunch() {
+  double now = DUVGetCurrentTimestamp();
+  perform([now](DUVClient& client) { client.reportLaunch(now); });
+}
+
+void ROVodozov::reportInactive() {
+  double now = DUVGetCurrentTimestamp();
+  perform([now](DUVClient& client) { client.reportInactive(now); });
+}
+
+void ROVodozov::synchronize() {
+  perform([](DUVClient& client) { client.synchronizeData(); });
 }
 
 void ROVodozov::registerForRemoteNotificationTypes(unsigned types, const os::Value& categories) {
   ServiceCallLog::record(kService, "registerForRemoteNotificationTypes",
                          os::Dictionary{{"types", os::Value(types)}, {"categories", categories}});
+  // Systems from 8.0 register the user notification settings too; this platform takes the
+  // types in one call either way.
+  if (auto app = os::Application::shared()) app->registerForRemoteNotificationTypes(types);
 }
 
 void ROVodozov::setupWithOption(const os::Dictionary& launchOptions) {
   ServiceCallLog::record(kService, "setupWithOption", os::Dictionary{{"launchOptions", os::Value(launchOptions)}});
+  DUVLoggerController::startLoggerWithLevel(DUVLevel::info());
+  const std::string rule(64, '-');
+  logger()->log(DUVLevel::force(), "\n---------------------Zurar(IOS8Version) log----------------------\n "
+                                   "--------------------Zurar SDK Version:" +
+                                       std::string(kDUVSDKVersion) + "---------------------\n" + rule + "\n" + rule);
+  const os::Value& remote = launchOptions[os::kApplicationLaunchOptionsRemoteNotificationKey];
+  auto service = sharedService();
+  service->handleRemoteNotificationAtLaunch(remote.dictionary() ? *remote.dictionary() : os::Dictionary{}, true);
 }
 
 void ROVodozov::registerDeviceToken(const os::Data& token) {
   ServiceCallLog::record(kService, "registerDeviceToken", os::Dictionary{{"token", os::Value(token)}});
+  sharedService()->perform([token](DUVClient& client) { client.updateDeviceToken(token); });
 }
 
 void ROVodozov::handleRemoteNotification(const os::Dictionary& userInfo) {
   ServiceCallLog::record(kService, "handleRemoteNotification", os::Dictionary{{"userInfo", os::Value(userInfo)}});
+  sharedService()->handleRemoteNotificationAtLaunch(userInfo, false);
+}
+
+void ROVodozov::handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo, bool atLaunch) {
+  if (userInfo.empty()) return;
+  long state = 2000;
+  long code = 2003;
+  if (!atLaunch) {
+    auto app = os::Application::shared();
+    state = app ? static_cast<long>(app->applicationState()) : -1;
+    code = state == 0 ? 2001 : state == 1 ? 2002 : state == 2 ? 2004 : 2000;
+  } else if (auto app = os::Application::shared()) {
+    state = static_cast<long>(app->applicationState());
+  }
+  logger()->log(DUVLevel::debug(), "remote info:\n" + os::Value(userInfo).description() +
+                                       " \nreport result: " + std::to_string(code) + " ,appState: " +
+                                       std::to_string(state));
+  perform([code, userInfo](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
+}
+
+void ROVodozov::setDebugMode() {
+  sharedService()->perform([](DUVClient& client) { client.setDebugMode(); });
+}
+
+void ROVodozov::setLogOFF() {
+  sharedService()->perform([](DUVClient& client) { client.setCloseMode(); });
+}
+
+std::string ROVodozov::sharedUDID() { return DUVFakeIMEI(); }
+
+std::string ROVodozov::registrationID() {
+  sharedService();
+  auto identifier = os::Bundle::mainBundle()->bundleIdentifier();
+  if (!identifier) return "";
+  return DUVClient::readRegistrationID(*identifier).value_or("");
+}
+
+bool ROVodozov::setBadge(int value) {
+  if (static_cast<unsigned>(value) > 99999u) return false;
+  sharedService()->perform([value](DUVClient& client) { client.setBadgeNumberReport(value); });
+  return true;
+}
+
+void ROVodozov::resetBadge() {
+  sharedService()->perform([](DUVClient& client) { client.setBadgeNumberReport(0); });
+}
+
+std::optional<os::LocalNotification> ROVodozov::setLocalNotification(std::optional<os::Date> fireDate,
+                                                                     const std::string& alertBody, int badge,
+                                                                     const std::string& alertAction,
+                                                                     const std::string& identifierKey,
+                                                                     const os::Dictionary& userInfo,
+                                                                     const std::string& soundName) {
+  sharedService();
+  return DUVLocalNotificationManager::setLocalNotification(fireDate, alertBody, badge, alertAction, identifierKey,
+                                                           userInfo, soundName);
+}
+
+void ROVodozov::showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,
+                                             const std::optional<std::string>& identifierKey) {
+  sharedService();
+  DUVLocalNotificationManager::showLocalNotificationAtFront(notification, identifierKey);
+}
+
+std::optional<std::vector<os::LocalNotification>> ROVodozov::findLocalNotificationWithIdentifier(
+    const std::optional<std::string>& identifierKey) {
+  sharedService();
+  return DUVLocalNotificationManager::findLocalNotificationWithIdentifier(identifierKey);
+}
+
+void ROVodozov::deleteLocalNotificationWithIdentifierKey(const std::optional<std::string>& identifierKey) {
+  sharedService();
+  DUVLocalNotificationManager::deleteLocalNotificationWithIdentifierKey(identifierKey);
+}
+
+void ROVodozov::deleteLocalNotification(const std::optional<os::LocalNotification>& notification) {
+  sharedService();
+  DUVLocalNotificationManager::deleteLocalNotification(notification);
+}
+
+void ROVodozov::clearAllLocalNotifications() {
+  sharedService();
+  DUVLocalNotificationManager::clearAllLocalNotifications();
 }

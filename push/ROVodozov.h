@@ -1,17 +1,34 @@
 #pragma once
 // The push notification client's public entry. The application reaches the client only through
-// these class operations; none returns a value or reports a failure, because the device token
-// and the notifications come back later through the application delegate.
+// these class operations. Each one reaches the single shared entry, which owns the client thread
+// ("org.qelm.zurar.thread", a run loop that lives as long as the process) and the client state;
+// operations on that state are queued to the thread in the order they were called, without
+// waiting. Registration with the platform, the registration id and the device id are answered on
+// the caller's thread.
 //
-// For now the client behind it is not built: each operation writes what it was given to the
-// process's ServiceCallLog under "ROVodozov" and does nothing else.
+// Every call is also written to the process's ServiceCallLog under "ROVodozov", so start-up and
+// settings tests can see what the application handed the client.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+#include <string>
+
 #include "os/core/Data.h"
 #include "os/core/Value.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/views/Application.h"
 
-class ROVodozov {
+namespace os {
+class Thread;
+}
+class DUVClient;
+
+class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
  public:
   // Registers the application for remote notifications of the types in the mask (badge 1,
-  // sound 2, alert 4) with the given notification categories, a set, or null for none.
+  // sound 2, alert 4) with the given notification categories, a set, or null for none. Does not
+  // make the client.
   static void registerForRemoteNotificationTypes(unsigned types, const os::Value& categories);
   // Starts the client with the application's launch options; their remote-notification entry
   // counts as a notification received at launch.
@@ -21,5 +38,57 @@ class ROVodozov {
   // A remote notification's user info, received while the application runs.
   static void handleRemoteNotification(const os::Dictionary& userInfo);
 
-  ROVodozov() = delete;
+  // The shared entry, made with the whole client on the first call.
+  static std::shared_ptr<ROVodozov> sharedService();
+  // Does nothing: the client lives as long as the process.
+  static void close() {}
+  static void setDebugMode();
+  static void setLogOFF();
+  // "iPhone" and the push client's device identifier, 24 characters in all.
+  static std::string sharedUDID();
+  // The registration id stored for this application, "" before any registration.
+  static std::string registrationID();
+  // False (and nothing queued) for values above 99999 and negative ones.
+  static bool setBadge(int value);
+  static void resetBadge();
+
+  // Local notifications of the application, on the caller's thread, tagged with an identifier key.
+  static std::optional<os::LocalNotification> setLocalNotification(std::optional<os::Date> fireDate,
+                                                                   const std::string& alertBody, int badge,
+                                                                   const std::string& alertAction,
+                                                                   const std::string& identifierKey,
+                                                                   const os::Dictionary& userInfo,
+                                                                   const std::string& soundName);
+  static void showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,
+                                           const std::optional<std::string>& identifierKey);
+  static std::optional<std::vector<os::LocalNotification>> findLocalNotificationWithIdentifier(
+      const std::optional<std::string>& identifierKey);
+  static void deleteLocalNotificationWithIdentifierKey(const std::optional<std::string>& identifierKey);
+  static void deleteLocalNotification(const std::optional<os::LocalNotification>& notification);
+  static void clearAllLocalNotifications();
+
+  // Ends the client thread and forgets the shared entry, so the next call makes a fresh client.
+  // The program never calls it; tests do between cases.
+  static void tearDownSharedService();
+
+  const std::shared_ptr<DUVClient>& client() const { return client_; }
+  const std::shared_ptr<os::Thread>& clientThread() const { return clientThread_; }
+  // Queues work on the client thread, in order, without waiting.
+  void perform(std::function<void(DUVClient&)> work);
+
+  ~ROVodozov();
+  struct PrivateTag {};
+  explicit ROVodozov(PrivateTag) {}
+
+ private:
+  void start();
+  void handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo, bool atLaunch);
+  void addAppStateNotifications();
+  void reportLaunch();
+  void reportInactive();
+  void synchronize();
+
+  std::shared_ptr<DUVClient> client_;
+  std::shared_ptr<os::Thread> clientThread_;
+  std::vector<os::NotificationCenter::ObserverToken> observers_;
 };

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/main/ReaderResources.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/store/FileManager.h"
@@ -58,6 +59,26 @@ bool writePlistIfMissing(const std::string& path, const os::Dictionary& value, o
   return os::PropertyList::writeFile(os::Value(value), path, os::PropertyListFormat::XML, error);
 }
 
+// A home made by an earlier release keeps its Info.plist; keys added since are filled in.
+bool writeInfo(const std::string& path, const os::Dictionary& info, os::Error* error) {
+  auto& fm = os::FileManager::defaultManager();
+  if (!fm.fileExistsAtPath(path)) return os::PropertyList::writeFile(os::Value(info), path, os::PropertyListFormat::XML, error);
+  auto existing = os::PropertyList::readFile(path, nullptr, error);
+  if (!existing) return false;
+  if (!existing->dictionary()) {
+    if (error) *error = os::Error::withDescription("reader.home", 1, path + " does not hold a dictionary");
+    return false;
+  }
+  os::Dictionary merged = *existing->dictionary();
+  bool changed = false;
+  for (const auto& [key, value] : info) {
+    if (merged.find(key)) continue;
+    merged.set(key, value);
+    changed = true;
+  }
+  return !changed || os::PropertyList::writeFile(os::Value(merged), path, os::PropertyListFormat::XML, error);
+}
+
 }  // namespace
 
 const std::vector<std::string>& bundleImageNames() {
@@ -80,8 +101,9 @@ std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* e
                             {"CFBundleName", "Corvessa"},
                             {"CFBundleDisplayName", "Corvessa"},
                             {"CFBundleVersion", "27"},
-                            {"CFBundleShortVersionString", "2.3"}};
-  if (!writePlistIfMissing(bundle + "/Info.plist", info, error)) return nullptr;
+                            {"CFBundleShortVersionString", "2.3"},
+                            {"CFBundleURLTypes", urlTypes(kBundleIdentifier)}};
+  if (!writeInfo(bundle + "/Info.plist", info, error)) return nullptr;
   if (!writePlistIfMissing(bundle + "/config.plist", os::Dictionary{{"OMBRA_CHANNEL", kChannel}}, error)) return nullptr;
   if (!writePlistIfMissing(bundle + "/PushConfig.plist",
                            os::Dictionary{{"APP_KEY", "8a3f0c2e91d74b65a0c1e2f3"},
@@ -91,6 +113,8 @@ std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* e
     return nullptr;
   if (!writePlistIfMissing(bundle + "/SocialSDK-config.plist", os::Dictionary{{"baseURL", "http://127.0.0.1"}}, error))
     return nullptr;
+
+  if (!writeServiceResources(bundle, kBundleIdentifier, error)) return nullptr;
 
   for (const auto& p : pictures()) {
     const std::string path = bundle + "/" + p.name + ".png";

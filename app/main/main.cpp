@@ -2,7 +2,7 @@
 // text whenever it changes and takes the reader's touches as commands on standard input (see
 // `help`). Without a terminal and without commands on standard input it plays a short tour.
 //
-//   newsreader --home DIR --server URL
+//   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 #include <unistd.h>
 
 #include <cstdio>
@@ -14,11 +14,22 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
-#include "news/common/VXRequestConfig.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/api/VXRequestConfig.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsDBManager.h"
+#include "os/net/CertificateTrust.h"
+#include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
+#include "ui/images/BNImageCache.h"
 
 namespace {
 
@@ -33,10 +44,26 @@ class WiFiReachability : public os::ReachabilityProvider {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsreader --home DIR --server URL\n"
+               "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
+               "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
+               "  --trust   a PEM certificate authority trusted beside the system's (local services)\n"
+               "  --sharing-server  the sharing service's base URL (SocialSDK-config's baseURL)\n"
                "Commands on standard input: type `help` for the list.\n");
+}
+
+// The one reader context of the process: what the news client's parts share, from the server's
+// address on the command line to the database in the sandbox's caches.
+std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
+  auto context = std::make_shared<VXReaderContext>(VXRequestConfig::withServerRoot(server));
+  context->requestRunner.set(std::make_shared<VXGlobalHelper>(context));
+  context->database.set(std::make_shared<VXNewsDBManager>(
+      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName)));
+  context->imageCache.set(BNImageCache::sharedImageCache());
+  context->categories.set(std::make_shared<VXNewsCategoryManager>());
+  context->state.set(VXGlobalDefine::create());
+  return context;
 }
 
 // Ends the process without running static destructors: the network thread and the image
@@ -50,11 +77,15 @@ void usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string home, server;
+  std::string home, server, hosts, trust, sharingServer;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
       (arg == "--home" ? home : server) = argv[++i];
+    } else if ((arg == "--hosts" || arg == "--trust") && i + 1 < argc) {
+      (arg == "--hosts" ? hosts : trust) = argv[++i];
+    } else if (arg == "--sharing-server" && i + 1 < argc) {
+      sharingServer = argv[++i];
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -71,14 +102,36 @@ int main(int argc, char** argv) {
 
   os::RunLoop::makeCurrentThreadMain();
   os::Error error;
+  for (const auto& [option, path] : {std::pair{"--hosts", hosts}, std::pair{"--trust", trust}}) {
+    if (path.empty()) continue;
+    auto text = os::FileManager::defaultManager().contentsAtPath(path);
+    std::string bad;
+    if (!text) {
+      std::fprintf(stderr, "newsreader: cannot read %s %s\n", option, path.c_str());
+      return 1;
+    }
+    std::string contents(text->begin(), text->end());
+    if (option == std::string("--trust")) {
+      os::CertificateTrust::addTrustedAuthority(contents);
+    } else if (!os::HostLookup::addRoutesFromText(contents, &bad)) {
+      std::fprintf(stderr, "newsreader: bad line in %s: %s\n", path.c_str(), bad.c_str());
+      return 1;
+    }
+  }
   auto sandbox = reader::prepareHome(home, &error);
   if (!sandbox) {
     std::fprintf(stderr, "newsreader: cannot prepare %s: %s\n", home.c_str(), error.localizedDescription().c_str());
     return 1;
   }
   os::Sandbox::setCurrent(sandbox);
+  if (!sharingServer.empty() &&
+      !os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(sharingServer)}}),
+                                   sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML, &error)) {
+    std::fprintf(stderr, "newsreader: cannot write the sharing configuration: %s\n", error.localizedDescription().c_str());
+    return 1;
+  }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
-  VXRequestConfig::setServerRoot(server);
+  VXReaderContext::setCurrent(makeReaderContext(server));
 
   // Commands come from a terminal as they are typed; from a pipe or file they are read first,
   // and an empty one means the tour.
@@ -90,6 +143,8 @@ int main(int argc, char** argv) {
   }
 
   auto app = os::Application::create(std::make_shared<VXAppDelegate>(), reader::kBundleIdentifier);
+  // Installing an application registers the URL schemes its Info.plist declares.
+  app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();
   reader::ReaderCommands commands(std::cout);
 

@@ -312,6 +312,48 @@ std::shared_ptr<TLHTTPClient> TLHTTPClient::copy() const {
   return client;
 }
 
+void TLHTTPClient::encodeWithCoder(os::KeyedArchiver& coder) const {
+  coder.encodeObject(os::ArchiveItem::url(baseURL_.absoluteString()), "baseURL");
+  coder.encodeInt64(static_cast<std::int64_t>(stringEncoding_), "stringEncoding");
+  coder.encodeInt(static_cast<std::int32_t>(parameterEncoding_), "parameterEncoding");
+  os::Array names;
+  for (const auto& name : registeredHTTPOperationClassNames_) names.push_back(os::Value(name));
+  coder.encodeObject(os::Value(std::move(names)), "registeredHTTPOperationClassNames");
+  os::Dictionary headers;
+  for (const auto& [name, value] : defaultHeaders_) headers.set(name, os::Value(value));
+  coder.encodeObject(os::Value(std::move(headers)), "defaultHeaders");
+}
+
+std::shared_ptr<TLHTTPClient> TLHTTPClient::clientWithCoder(os::KeyedUnarchiver& coder) {
+  os::ArchiveItem item = coder.decodeObject("baseURL");
+  std::optional<os::URL> url;
+  if (const std::string* text = item.urlString()) url = os::URL::parse(*text);
+  if (!url) {
+    if (!coder.error())
+      coder.failWithError(os::Error::withDescription(os::kKeyedArchiveErrorDomain, os::kKeyedArchiveReadCorruptError,
+                                                     "the archived client has no base URL"));
+    return nullptr;
+  }
+  auto client = std::make_shared<TLHTTPClient>(*url);
+  // What the archive holds replaces the defaults; values of the wrong kind leave them as they are.
+  if (auto encoding = os::encodingForCode(static_cast<std::uint32_t>(coder.decodeInt64("stringEncoding"))))
+    client->stringEncoding_ = *encoding;
+  int parameterEncoding = coder.decodeInt("parameterEncoding");
+  if (parameterEncoding >= 0 && parameterEncoding <= 2)
+    client->parameterEncoding_ = static_cast<TLHTTPClientParameterEncoding>(parameterEncoding);
+  if (auto names = coder.decodeValue("registeredHTTPOperationClassNames"); names && names->array()) {
+    client->registeredHTTPOperationClassNames_.clear();
+    for (const auto& name : *names->array())
+      if (name.string()) client->registeredHTTPOperationClassNames_.push_back(*name.string());
+  }
+  if (auto headers = coder.decodeValue("defaultHeaders"); headers && headers->dictionary()) {
+    client->defaultHeaders_ = os::HTTPHeaderFields();
+    for (const auto& [name, value] : *headers->dictionary())
+      if (value.string()) client->defaultHeaders_.set(name, *value.string());
+  }
+  return client;
+}
+
 std::string TLHTTPClient::description() const {
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));

@@ -20,6 +20,7 @@
 #include "os/core/Value.h"
 #include "os/net/URLRequest.h"
 #include "os/runtime/OperationQueue.h"
+#include "os/store/KeyedArchive.h"
 
 // What the default headers are made from: the bundle, the device and the main screen unless one
 // was set (tests). There is no list of the user's languages on this platform: "en" stands in.
@@ -39,7 +40,7 @@ struct TLHTTPClientEnvironment {
 
 enum class TLHTTPClientParameterEncoding : int { Form = 0, JSON = 1, PropertyList = 2 };
 
-class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient> {
+class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient>, public os::Archivable {
  public:
   using MultipartBodyBlock = std::function<void(TLMultipartFormData& formData)>;
   using SuccessBlock = TLHTTPRequestOperation::SuccessBlock;
@@ -113,6 +114,13 @@ class TLHTTPClient : public std::enable_shared_from_this<TLHTTPClient> {
   // A new client on the same base URL with the same encodings, class names and headers.
   std::shared_ptr<TLHTTPClient> copy() const;
   std::string description() const;
+
+  // Keyed archiving of the base URL, both encodings, the registered class names and the default
+  // headers; the credential, the queue and the certificate setting stay out, as in copies.
+  std::vector<std::string> archiveClassNames() const override { return {className()}; }
+  void encodeWithCoder(os::KeyedArchiver& coder) const override;
+  // Absent (with the coder's error) without a usable base URL.
+  static std::shared_ptr<TLHTTPClient> clientWithCoder(os::KeyedUnarchiver& coder);
 
  private:
   void enqueue(const std::string& method, const std::string& path, const std::optional<os::Value>& parameters,

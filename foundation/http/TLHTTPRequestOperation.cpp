@@ -45,6 +45,13 @@ std::shared_ptr<TLHTTPRequestOperation> TLHTTPRequestOperation::create(os::URLRe
   return std::make_shared<TLHTTPRequestOperation>(std::move(request));
 }
 
+std::vector<std::string> TLHTTPRequestOperation::archiveClassNames() const {
+  std::vector<std::string> names;
+  for (const TLHTTPOperationClass* c = &objectClass(); c; c = c->parent()) names.push_back(c->name());
+  names.push_back("TLURLConnectionOperation");
+  return names;
+}
+
 TLHTTPOperationClass& TLHTTPRequestOperation::operationClass() {
   static TLHTTPOperationClass* cls = [] {
     auto* c = new TLHTTPOperationClass("TLHTTPRequestOperation", nullptr, [](const os::URLRequest& r) {

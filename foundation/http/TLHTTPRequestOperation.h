@@ -33,6 +33,8 @@ class TLHTTPRequestOperation : public TLURLConnectionOperation {
   static TLHTTPOperationClass& operationClass();
   virtual const TLHTTPOperationClass& objectClass() const { return operationClass(); }
   std::string className() const override { return objectClass().name(); }
+  // The class and its ancestors in the family, then the connection operation.
+  std::vector<std::string> archiveClassNames() const override;
 
   // Class-level settings of this class (subclasses call these on their own class objects).
   static std::optional<TLHTTPOperationClass::StatusCodes> acceptableStatusCodes() { return operationClass().acceptableStatusCodes(); }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "os/net/URLArchiving.h"
 #include "os/net/URLError.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
@@ -132,6 +133,50 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const
   op->redirectResponse_ = redirectResponse_;
   op->setAllowsInvalidSSLCertificate(allowsInvalidSSLCertificate());
   return op;
+}
+
+std::vector<std::string> TLURLConnectionOperation::archiveClassNames() const {
+  std::vector<std::string> names{className()};
+  if (names.front() != "TLURLConnectionOperation") names.push_back("TLURLConnectionOperation");
+  return names;
+}
+
+void TLURLConnectionOperation::encodeWithCoder(os::KeyedArchiver& coder) const {
+  // Archiving stops a running load so that what is written is what a resumed load starts from.
+  const_cast<TLURLConnectionOperation*>(this)->pause();
+  std::lock_guard guard(lock_);
+  State s = state();
+  if (s == State::Paused || s == State::Executing) s = State::Ready;
+  coder.encodeObject(os::archiveItem(request_), "request");
+  coder.encodeInt(static_cast<std::int32_t>(s), "state");
+  coder.encodeBool(isCancelled(), "isCancelled");
+  if (response_) coder.encodeObject(os::archiveItem(*response_), "response");
+  if (error_) coder.encodeObject(os::archiveItem(*error_), "error");
+  coder.encodeObject(os::Value(responseData_), "responseData");
+  coder.encodeObject(os::Value(static_cast<long long>(totalBytesRead())), "totalBytesRead");
+  coder.encodeObject(os::Value(allowsInvalidSSLCertificate()), "allowsInvalidSSLCertificate");
+}
+
+std::optional<os::URLRequest> TLURLConnectionOperation::archivedRequest(os::KeyedUnarchiver& coder) {
+  auto request = os::URLRequestFromArchiveItem(coder.decodeObject("request"));
+  if (!request && !coder.error())
+    coder.failWithError(os::Error::withDescription(os::kKeyedArchiveErrorDomain, os::kKeyedArchiveReadCorruptError,
+                                                   "the archived operation has no request"));
+  return request;
+}
+
+void TLURLConnectionOperation::restoreFromCoder(os::KeyedUnarchiver& coder) {
+  std::int32_t archived = coder.decodeInt("state");
+  if (archived == -1 || (archived >= 1 && archived <= 3)) setState(static_cast<State>(archived));
+  cancelled_ = coder.decodeBool("isCancelled");
+  std::lock_guard guard(lock_);
+  response_ = os::HTTPURLResponseFromArchiveItem(coder.decodeObject("response"));
+  error_ = os::ErrorFromArchiveItem(coder.decodeObject("error"));
+  responseData_ = coder.decodeData("responseData").value_or(os::Data{});
+  if (auto total = coder.decodeValue("totalBytesRead"); total && total->isNumber() && total->intValue() >= 0)
+    totalBytesRead_ = total->intValue();
+  if (auto allow = coder.decodeValue("allowsInvalidSSLCertificate"); allow && (allow->isNumber() || allow->isBool()))
+    allowsInvalidSSLCertificate_ = allow->boolValue();
 }
 
 std::shared_ptr<os::Thread> TLURLConnectionOperation::networkRequestThread(const TLNetworkingEdition& edition) {

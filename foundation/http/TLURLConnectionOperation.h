@@ -25,12 +25,13 @@
 #include "os/net/URLConnection.h"
 #include "os/net/URLRequest.h"
 #include "os/runtime/Operation.h"
+#include "os/store/KeyedArchive.h"
 
 namespace os {
 class Thread;
 }
 
-class TLURLConnectionOperation : public os::Operation {
+class TLURLConnectionOperation : public os::Operation, public os::Archivable {
  public:
   enum class State : std::int16_t { Paused = -1, Ready = 1, Executing = 2, Finished = 3 };
 
@@ -104,6 +105,18 @@ class TLURLConnectionOperation : public os::Operation {
   // A new, ready operation of the same class for the same request, with the same six closures and
   // certificate setting; no completion closure, credential, state or results.
   std::shared_ptr<TLURLConnectionOperation> copy() const;
+
+  // Keyed archiving. Writing pauses the operation first, and an executing or paused one is written
+  // as ready, so it comes back ready to run again; decoding makes the classes that
+  // TLNetworkingArchiveClasses lists.
+  std::vector<std::string> archiveClassNames() const override;
+  void encodeWithCoder(os::KeyedArchiver& coder) const override;
+  // The archived request, absent (with the coder's error) when there is none.
+  static std::optional<os::URLRequest> archivedRequest(os::KeyedUnarchiver& coder);
+  // The rest of the archive: the state (through the transition rules, so a finished operation
+  // that was not cancelled comes back ready), then the cancelled flag, response, error, body,
+  // byte count and certificate setting.
+  void restoreFromCoder(os::KeyedUnarchiver& coder);
 
   // Asks the shared application for a background task (once); when it expires the handler runs,
   // then the operation is cancelled and the task ended.

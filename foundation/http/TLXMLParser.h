@@ -50,5 +50,4 @@ class TLXMLParser {
   std::weak_ptr<TLXMLParserDelegate> delegate_;
   std::optional<os::Error> error_;
   bool aborted_ = false;
-  void* context_ = nullptr;
 };

@@ -17,47 +17,7 @@
 namespace os {
 
 class Value;
-
-// Insertion-ordered string-keyed dictionary.
-class Dictionary {
- public:
-  using Entry = std::pair<std::string, Value>;
-  Dictionary() = default;
-  Dictionary(std::initializer_list<Entry> entries);
-
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  void reserve(std::size_t n) { entries_.reserve(n); }
-  bool contains(std::string_view key) const { return find(key) != nullptr; }
-  const Value* find(std::string_view key) const;
-  Value* find(std::string_view key);
-  // The value under key, or a shared null value.
-  const Value& operator[](std::string_view key) const;
-  // Replaces an existing key in place (keeping its position) or appends.
-  void set(std::string key, Value value);
-  bool remove(std::string_view key);
-  void clear() {
-    entries_.clear();
-    index_.clear();
-  }
-  std::vector<std::string> keys() const;
-
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
-  const std::vector<Entry>& entries() const { return entries_; }
-
-  // Order-insensitive, deep.
-  bool operator==(const Dictionary& o) const;
-
- private:
-  // Small dictionaries are searched linearly; past kIndexThreshold a key index keeps lookups constant
-  // so that a hostile answer with many keys can't make parsing quadratic.
-  static constexpr std::size_t kIndexThreshold = 16;
-  std::size_t indexOf(std::string_view key) const;
-  void rebuildIndex();
-  std::vector<Entry> entries_;
-  std::unordered_map<std::string, std::size_t> index_;  // empty below the threshold
-};
+class Dictionary;
 
 using Array = std::vector<Value>;
 
@@ -156,6 +116,47 @@ class Value {
   std::shared_ptr<void> box_;  // string, data, array, dictionary, set storage (copy on write)
   template <class T> const T* boxed() const;
   template <class T> T* mutableBoxed();
+};
+
+// Insertion-ordered string-keyed dictionary.
+class Dictionary {
+ public:
+  using Entry = std::pair<std::string, Value>;
+  Dictionary() = default;
+  Dictionary(std::initializer_list<Entry> entries);
+
+  std::size_t size() const { return entries_.size(); }
+  bool empty() const { return entries_.empty(); }
+  void reserve(std::size_t n) { entries_.reserve(n); }
+  bool contains(std::string_view key) const { return find(key) != nullptr; }
+  const Value* find(std::string_view key) const;
+  Value* find(std::string_view key);
+  // The value under key, or a shared null value.
+  const Value& operator[](std::string_view key) const;
+  // Replaces an existing key in place (keeping its position) or appends.
+  void set(std::string key, Value value);
+  bool remove(std::string_view key);
+  void clear() {
+    entries_.clear();
+    index_.clear();
+  }
+  std::vector<std::string> keys() const;
+
+  auto begin() const { return entries_.begin(); }
+  auto end() const { return entries_.end(); }
+  const std::vector<Entry>& entries() const { return entries_; }
+
+  // Order-insensitive, deep.
+  bool operator==(const Dictionary& o) const;
+
+ private:
+  // Small dictionaries are searched linearly; past kIndexThreshold a key index keeps lookups constant
+  // so that a hostile answer with many keys can't make parsing quadratic.
+  static constexpr std::size_t kIndexThreshold = 16;
+  std::size_t indexOf(std::string_view key) const;
+  void rebuildIndex();
+  std::vector<Entry> entries_;
+  std::unordered_map<std::string, std::size_t> index_;  // empty below the threshold
 };
 
 const char* typeName(Value::Type t);

@@ -24,6 +24,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include <openssl/x509_vfy.h>
+
+#include "os/net/CertificateTrust.h"
+#include "os/net/HostLookup.h"
 #include "os/net/URLError.h"
 #include "os/net/URLParts.h"
 #include "os/net/URLTransport.h"
@@ -76,11 +80,17 @@ class Transfer {
   ~Transfer() {
     if (easy_) curl_easy_cleanup(easy_);  // never added, or already out of the multi handle
     curl_slist_free_all(headerList_);
+    curl_slist_free_all(connectTo_);
   }
 
+  // False after reporting the failure.
   bool setUp() {
     easy_ = curl_easy_init();
-    if (!easy_) return false;
+    if (!easy_) {
+      fail(kURLErrorUnknown, "The transfer could not be set up.");
+      return false;
+    }
+    if (!route()) return false;
     configure();
     return true;
   }
@@ -119,7 +129,14 @@ class Transfer {
     } else {
       long osErrno = 0;
       curl_easy_getinfo(easy_, CURLINFO_OS_ERRNO, &osErrno);
-      fail(urlErrorForCurl(result, osErrno), curl_easy_strerror(result));
+      long code = urlErrorForCurl(result, osErrno);
+      if (result == CURLE_PEER_FAILED_VERIFICATION) {
+        long verify = X509_V_OK;
+        curl_easy_getinfo(easy_, CURLINFO_SSL_VERIFYRESULT, &verify);
+        if (verify == X509_V_ERR_CERT_HAS_EXPIRED || verify == X509_V_ERR_CERT_NOT_YET_VALID)
+          code = kURLErrorServerCertificateHasBadDate;
+      }
+      fail(code, curl_easy_strerror(result));
     }
   }
 
@@ -169,12 +186,7 @@ class Transfer {
       }
       return size * n;
     }
-    std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-      t->headers_.add(line.substr(0, colon), value);
-    }
+    t->headers_.addLine(line);
     return size * n;
   }
 
@@ -232,6 +244,26 @@ class Transfer {
     emit([&](URLTransportClient& c) { c.transportDidSendBodyData(delta, now, expectedUpload_); });
   }
 
+  // The host lookup's table decides where a named host's connection goes; the request keeps its
+  // URL, so the Host header, the TLS server name and the certificate check still name the host.
+  bool route() {
+    auto parts = net::parseURL(request_.url());
+    if (!parts) return true;  // libcurl reports the bad URL
+    auto target = HostLookup::routeFor(parts->host, parts->port);
+    if (!target) return true;
+    if (!target->address) {
+      fail(kURLErrorCannotFindHost, "A server with the specified hostname could not be found.");
+      return false;
+    }
+    std::string entry = parts->host + ":" + std::to_string(parts->port) + ":" + *target->address + ":" +
+                        std::to_string(target->toPort ? target->toPort : parts->port);
+    connectTo_ = curl_slist_append(connectTo_, entry.c_str());
+    curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
+    // A proxy from the environment would be asked for the real host instead.
+    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    return true;
+  }
+
   void configure() {
     const URLRequest& r = request_;
     curl_easy_setopt(easy_, CURLOPT_URL, r.url().c_str());
@@ -259,6 +291,13 @@ class Transfer {
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
+    }
+    // Read beside the system's authorities. A connection made while they were trusted carries
+    // them in its settings, so an exchange started without them never rides on it.
+    authorities_ = CertificateTrust::trustedAuthorities();
+    if (!authorities_.empty()) {
+      curl_blob blob{authorities_.data(), authorities_.size(), CURL_BLOB_NOCOPY};
+      curl_easy_setopt(easy_, CURLOPT_CAINFO_BLOB, &blob);
     }
 
     const std::string& method = r.HTTPMethod();
@@ -313,6 +352,8 @@ class Transfer {
   std::shared_ptr<URLTransportClient> client_;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* connectTo_ = nullptr;
+  std::string authorities_;
   std::shared_ptr<InputStream> bodyStream_;
   bool bodyStreamRead_ = false;
   std::size_t bodyOffset_ = 0;
@@ -491,9 +532,7 @@ class CurlTransport : public URLTransport {
   std::unique_ptr<URLTransportTask> start(const URLRequest& request, const URLTransportOptions& options,
                                           std::shared_ptr<URLTransportClient> client) override {
     auto transfer = std::make_shared<Transfer>(request, options, std::move(client));
-    if (!transfer->setUp()) {
-      transfer->fail(kURLErrorUnknown, "The transfer could not be set up.");
-    } else {
+    if (transfer->setUp()) {
       // Refused only while the process exits, when nobody waits for an answer any more.
       Worker::shared().add(transfer);
     }

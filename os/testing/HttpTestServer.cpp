@@ -6,11 +6,15 @@
 #include <unistd.h>
 
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+
+#include "os/net/HostLookup.h"
+#include "os/testing/TestCertificateAuthority.h"
 
 namespace os::testing {
 
@@ -36,19 +40,17 @@ CannedResponse CannedResponse::redirect(int status, std::string location) {
 
 namespace {
 
-// A self-signed certificate for 127.0.0.1 on a new P-256 key.
-std::unique_ptr<httplib::Server> makeTlsServer() {
-  EVP_PKEY* key = EVP_EC_gen("P-256");
-  X509* cert = X509_new();
-  X509_set_version(cert, 2);
-  ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
-  X509_gmtime_adj(X509_getm_notBefore(cert), -3600);
-  X509_gmtime_adj(X509_getm_notAfter(cert), 86400);
-  X509_set_pubkey(cert, key);
-  X509_NAME* name = X509_get_subject_name(cert);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
-  X509_set_issuer_name(cert, name);
-  X509_sign(cert, key, EVP_sha256());
+// A certificate from the test authority for loopback and the names the server stands in for.
+std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& hostNames) {
+  std::vector<std::string> names = hostNames;
+  names.insert(names.end(), {"localhost", "127.0.0.1"});
+  IssuedCertificate issued = TestCertificateAuthority::shared().issue(names);
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* cert = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
   auto server = std::make_unique<httplib::SSLServer>(cert, key);  // takes references of its own
   X509_free(cert);
   EVP_PKEY_free(key);
@@ -78,8 +80,10 @@ void dropConnections(int port) {
 
 }  // namespace
 
-HttpTestServer::HttpTestServer(bool tls)
-    : server_(tls ? makeTlsServer() : std::make_unique<httplib::Server>()), tls_(tls) {
+HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
+    : server_(tls ? makeTlsServer(hostNames) : std::make_unique<httplib::Server>()),
+      tls_(tls),
+      hostNames_(std::move(hostNames)) {
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
     RecordedRequest rec;
     rec.method = req.method;
@@ -135,6 +139,7 @@ HttpTestServer::HttpTestServer(bool tls)
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() only takes effect once the listening loop runs.
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (const auto& name : hostNames_) HostLookup::mapHost(name, 0, "127.0.0.1", port_);
 }
 
 HttpTestServer::~HttpTestServer() { stop(); }
@@ -142,6 +147,13 @@ HttpTestServer::~HttpTestServer() { stop(); }
 void HttpTestServer::stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (!stopping_) {
+      // Only routes that still lead here: another server may have taken a name over since.
+      for (const auto& name : hostNames_) {
+        auto route = HostLookup::routeFor(name, 0);
+        if (route && route->port == 0 && route->toPort == port_) HostLookup::removeOverride(name);
+      }
+    }
     stopping_ = true;
   }
   changed_.notify_all();
@@ -157,6 +169,10 @@ void HttpTestServer::sleepUnlessStopping(double seconds) {
 
 std::string HttpTestServer::url(const std::string& path) const {
   return std::string(tls_ ? "https" : "http") + "://127.0.0.1:" + std::to_string(port_) + (path.empty() || path[0] != '/' ? "/" : "") + path;
+}
+
+std::string HttpTestServer::urlForHost(const std::string& host, const std::string& path) const {
+  return std::string(tls_ ? "https" : "http") + "://" + host + (path.empty() || path[0] != '/' ? "/" : "") + path;
 }
 
 void HttpTestServer::route(const std::string& method, const std::string& path, CannedResponse response) {

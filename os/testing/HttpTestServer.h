@@ -3,6 +3,11 @@
 // test scripts (method + path -> canned answer or handler), and logs every request it received.
 // Answers can be delayed, chunked, redirects or any status. A connection closed without any
 // answer is TcpTestPeer's job (the HTTP library always answers).
+//
+// It can stand in for named hosts: their connections (on any port) are routed to it through the
+// host lookup's table for as long as it runs, and with TLS it shows a certificate for those names
+// (and 127.0.0.1 and localhost) from the test certificate authority, which URL loading accepts
+// only once the authority is trusted.
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -55,7 +60,7 @@ class HttpTestServer {
  public:
   using Handler = std::function<CannedResponse(const RecordedRequest&)>;
 
-  explicit HttpTestServer(bool tls = false);
+  explicit HttpTestServer(bool tls = false, std::vector<std::string> hostNames = {});
   ~HttpTestServer();
   HttpTestServer(const HttpTestServer&) = delete;
   HttpTestServer& operator=(const HttpTestServer&) = delete;
@@ -63,6 +68,8 @@ class HttpTestServer {
   int port() const { return port_; }
   // "http://127.0.0.1:<port>" (https with tls) followed by path.
   std::string url(const std::string& path = "/") const;
+  // "https://<host>" (http without tls) followed by path: the address a deployment would use.
+  std::string urlForHost(const std::string& host, const std::string& path = "/") const;
 
   // Unrouted requests get 404 "not found".
   void route(const std::string& method, const std::string& path, CannedResponse response);
@@ -86,6 +93,7 @@ class HttpTestServer {
   std::thread thread_;
   int port_ = 0;
   bool tls_ = false;
+  std::vector<std::string> hostNames_;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   std::map<std::pair<std::string, std::string>, Handler> routes_;

@@ -7,7 +7,9 @@
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
+#include "os/store/ProvisioningProfile.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/TestPeerApplication.h"
 
 namespace os {
 
@@ -51,6 +53,13 @@ std::shared_ptr<Sandbox> TestSandbox::peerApplication(const std::string& bundleI
   return std::make_shared<Sandbox>(appendingPathComponent(base, "home"), bundle, sandbox_->deviceDirectory());
 }
 
+std::shared_ptr<TestPeerApplication> TestSandbox::launchPeerApplication(const std::string& bundleIdentifier,
+                                                                      const std::vector<std::string>& schemes) {
+  auto peer = std::make_shared<TestPeerApplication>(peerApplication(bundleIdentifier), bundleIdentifier);
+  if (!schemes.empty()) peer->registerURLSchemes(schemes);
+  return peer;
+}
+
 void TestSandbox::setInfoDictionary(const Dictionary& info) {
   writeInfo(sandbox_->bundlePath(), info);
   sandbox_->mainBundle()->reload();
@@ -66,6 +75,16 @@ void TestSandbox::writeBundleFile(const std::string& fileName, const std::string
   auto slash = path.find_last_of('/');
   FileManager::defaultManager().createDirectoryAtPath(path.substr(0, slash), true);
   FileManager::defaultManager().writeData(dataFromString(contents), path);
+  sandbox_->mainBundle()->reload();
+}
+
+}  // namespace os
+
+namespace os {
+
+void TestSandbox::writeProvisioningProfile(const std::string& apsEnvironment) {
+  auto id = sandbox_->mainBundle()->bundleIdentifier().value_or("com.example.newsreader");
+  os::writeProvisioningProfile(sandbox_->bundlePath(), id, apsEnvironment);
   sandbox_->mainBundle()->reload();
 }
 

@@ -3,12 +3,14 @@
 // device folder, made current for the lifetime of the object and removed afterwards.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "os/core/Value.h"
 
 namespace os {
 
 class Sandbox;
+class TestPeerApplication;
 
 class TestSandbox {
  public:
@@ -24,11 +26,17 @@ class TestSandbox {
   // Another application on the same device: its own home and bundle, this device folder. Not made
   // current; its folders go with this object.
   std::shared_ptr<Sandbox> peerApplication(const std::string& bundleIdentifier);
+  // The same, running: an application in this process that registers `schemes`, records the
+  // URLs it is opened with and reaches the device's pasteboards (see TestPeerApplication).
+  std::shared_ptr<TestPeerApplication> launchPeerApplication(const std::string& bundleIdentifier,
+                                                             const std::vector<std::string>& schemes = {});
 
   // Writes the bundle's Info.plist and a resource (property list or raw bytes).
   void setInfoDictionary(const Dictionary& info);
   void writeBundlePropertyList(const std::string& name, const Value& value);
   void writeBundleFile(const std::string& fileName, const std::string& contents);
+  // The bundle's provisioning profile with its push environment ("development", "production").
+  void writeProvisioningProfile(const std::string& apsEnvironment);
 
  private:
   std::string root_;

@@ -92,6 +92,16 @@ std::shared_ptr<Application> Application::create(std::shared_ptr<ApplicationDele
   return app;
 }
 
+std::shared_ptr<Application> Application::createPeer(std::shared_ptr<ApplicationDelegate> delegate,
+                                                     std::string bundleIdentifier) {
+  auto app = std::make_shared<Application>(PrivateTag{}, std::move(delegate), std::move(bundleIdentifier));
+  app->peer_ = true;
+  auto& r = registry();
+  r.live.erase(std::remove_if(r.live.begin(), r.live.end(), [](const auto& w) { return w.expired(); }), r.live.end());
+  r.live.push_back(app);
+  return app;
+}
+
 std::shared_ptr<Application> Application::shared() { return registry().shared.lock(); }
 
 void Application::makeShared() { registry().shared = weak_from_this(); }
@@ -110,7 +120,9 @@ void Application::post(std::function<void()> task) {
   });
 }
 
-void Application::notify(const char* name) { NotificationCenter::defaultCenter().post(name, this); }
+void Application::notify(const char* name) {
+  if (!peer_) NotificationCenter::defaultCenter().post(name, this);
+}
 
 bool Application::launch(const Dictionary& options) {
   if (launched_) return true;

@@ -121,6 +121,11 @@ class Application : public std::enable_shared_from_this<Application> {
   // The bundle identifier defaults to the current sandbox's main bundle's.
   static std::shared_ptr<Application> create(std::shared_ptr<ApplicationDelegate> delegate,
                                              std::string bundleIdentifier = {});
+  // Another application of the device played in this process (a test's messenger or browser):
+  // never the shared one, and its life-cycle notifications stay off this process's centre, as
+  // they would on a device.
+  static std::shared_ptr<Application> createPeer(std::shared_ptr<ApplicationDelegate> delegate,
+                                                 std::string bundleIdentifier);
   // The process's application: the first created, or the last made current.
   static std::shared_ptr<Application> shared();
   void makeShared();
@@ -247,6 +252,7 @@ class Application : public std::enable_shared_from_this<Application> {
   ApplicationState state_ = ApplicationState::Inactive;
   bool launched_ = false;
   bool terminated_ = false;
+  bool peer_ = false;
   std::vector<URL> opened_;
   long badge_ = 0;
   StatusBarStyle statusBarStyle_ = StatusBarStyle::Default;

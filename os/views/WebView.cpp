@@ -181,6 +181,7 @@ void WebView::navigate(const URLRequest& request, WebViewNavigationType type, bo
     if (!view || view->generation_ != generation) return;
     Entry entry{request, repairUTF8(std::string(page.body.begin(), page.body.end())), page.url};
     view->show(std::move(entry), addToHistory);
+    view->runPageNavigations(page.navigations);
   };
   callbacks.failed = [weak, generation](const Error& error) {
     auto view = weak.lock();
@@ -202,6 +203,25 @@ void WebView::show(Entry entry, bool addToHistory) {
   loading_ = false;
   setNeedsDisplay();
   if (auto d = delegate()) d->webViewDidFinishLoad(*this);
+}
+
+void WebView::runPageNavigations(std::vector<WebPageLoader::Navigation> navigations) {
+  if (navigations.empty()) return;
+  std::weak_ptr<WebView> weak = std::static_pointer_cast<WebView>(shared_from_this());
+  std::uint64_t generation = generation_;
+  auto queue = std::make_shared<std::vector<WebPageLoader::Navigation>>(std::move(navigations));
+  auto step = std::make_shared<std::function<void(std::size_t)>>();
+  *step = [weak, generation, queue, weakStep = std::weak_ptr<std::function<void(std::size_t)>>(step)](std::size_t i) {
+    auto view = weak.lock();
+    // Another page (or a load begun by anyone) ends what this page would still have done.
+    if (!view || view->generation_ != generation || view->loading_ || i >= queue->size()) return;
+    const auto& next = (*queue)[i];
+    view->navigate(next.request, next.type, true);
+    if (auto again = weakStep.lock(); again && view->generation_ == generation) {
+      RunLoop::main()->post([again, i] { (*again)(i + 1); });
+    }
+  };
+  RunLoop::main()->post([step] { (*step)(0); });
 }
 
 void WebView::fail(const Error& error) {

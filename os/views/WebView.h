@@ -37,11 +37,19 @@ class WebViewDelegate {
 // How a web view fetches a page; the default one uses URLConnection on the main run loop.
 class WebPageLoader {
  public:
+  // A navigation the page makes by itself once shown (a script setting the location, a form
+  // sent on load, a bridge call through a custom-scheme frame).
+  struct Navigation {
+    URLRequest request;
+    WebViewNavigationType type = WebViewNavigationType::Other;
+  };
   struct Page {
     std::string url;  // after redirects
     int statusCode = 200;
     std::string mimeType;
     Data body;
+    // In order, each on a later turn of the run loop; the rest are dropped once one is loaded.
+    std::vector<Navigation> navigations;
   };
   struct Callbacks {
     // False stops the load at the redirect.
@@ -106,6 +114,7 @@ class WebView : public View {
   };
   void navigate(const URLRequest& request, WebViewNavigationType type, bool addToHistory);
   void show(Entry entry, bool addToHistory);
+  void runPageNavigations(std::vector<WebPageLoader::Navigation> navigations);
   void fail(const Error& error);
 
   std::weak_ptr<WebViewDelegate> delegate_;

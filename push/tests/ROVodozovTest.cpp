@@ -1,14 +1,49 @@
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "foundation/ServiceCallLog.h"
+#include "os/core/Log.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/testing/TestSandbox.h"
 #include "push/ROVodozov.h"
+#include "push/model/DUVClient.h"
+#include "push/utilities/DUVUserDefaults.h"
 
 namespace {
 
 class ROVodozovTest : public ::testing::Test {
  protected:
   void SetUp() override { ServiceCallLog::reset(); }
-  void TearDown() override { ServiceCallLog::reset(); }
+  void TearDown() override {
+    ROVodozov::tearDownSharedService();
+    ServiceCallLog::reset();
+    os::setLogSink(previous_);
+  }
+  // Waits until the client thread has run everything queued so far, and the timers that were due
+  // (a loop's pass runs its tasks before its timers).
+  std::shared_ptr<DUVClient> settle() {
+    auto service = ROVodozov::sharedService();
+    service->clientThread()->perform([] {}, true);
+    service->clientThread()->perform([] {}, true);
+    return service->client();
+  }
+  bool logged(const std::string& part) {
+    std::lock_guard lock(mutex_);
+    for (const auto& line : lines_)
+      if (line.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+  os::TestSandbox sandbox_;
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+  std::function<void(std::string_view)> previous_ = os::setLogSink([this](std::string_view line) {
+    std::lock_guard lock(mutex_);
+    lines_.emplace_back(line);
+  });
 };
 
 TEST_F(ROVodozovTest, LaunchRegistersThenStartsWithTheLaunchOptions) {
@@ -38,6 +73,66 @@ TEST_F(ROVodozovTest, TokenBytesAndNotificationsArriveUnchanged) {
   auto notification = ServiceCallLog::last("ROVodozov", "handleRemoteNotification");
   ASSERT_TRUE(notification);
   EXPECT_EQ(notification->arguments["userInfo"]["_j_msgid"].intValue(), 1234567890123LL);
+}
+
+TEST_F(ROVodozovTest, StartUpRunsTheClientOnItsOwnThread) {
+  sandbox_.writeBundlePropertyList("PushConfig.plist", os::Value(os::Dictionary{
+                                                           {"APP_KEY", os::Value("ABC123")},
+                                                           {"APS_FOR_PRODUCTION", os::Value("1")},
+                                                       }));
+  ROVodozov::setupWithOption({});
+  auto client = settle();
+  EXPECT_EQ(ROVodozov::sharedService()->clientThread()->name(), "org.qelm.zurar.thread");
+  ASSERT_TRUE(client->pushConfig());
+  EXPECT_EQ(client->pushConfig()->applicationKey(), "abc123");
+  EXPECT_EQ(client->bundleIdentifier(), "com.example.newsreader");
+  EXPECT_EQ(client->apsEvironment(), -1);  // no provisioning profile in the bundle
+  EXPECT_EQ(client->deviceTokenStatusCheckTimes(), 5);
+  ASSERT_TRUE(client->userDefaults());
+  EXPECT_TRUE(client->userDefaults()->verified());
+  EXPECT_EQ(ROVodozov::registrationID(), "");
+  EXPECT_TRUE(logged("ZUrarLog: \n---------------------Zurar(IOS8Version) log"));
+
+  EXPECT_TRUE(ROVodozov::setBadge(99999));
+  EXPECT_FALSE(ROVodozov::setBadge(100000));
+  EXPECT_FALSE(ROVodozov::setBadge(-1));
+  EXPECT_EQ(settle()->badgeNumber(), 99999);
+
+  ROVodozov::registerDeviceToken({0xbe, 0xef});
+  ROVodozov::registerDeviceToken({0x01});
+  settle();
+  EXPECT_TRUE(client->deviceTokenUpdated());
+  EXPECT_EQ(client->userDefaults()->currentDeviceToken(), "beef");
+  EXPECT_TRUE(logged("device token should NOT be updated for multi times"));
+  EXPECT_EQ(ROVodozov::sharedUDID().size(), 24u);
+  EXPECT_EQ(ROVodozov::sharedUDID().rfind("iPhone", 0), 0u);
+}
+
+TEST_F(ROVodozovTest, AMissingConfigurationIsReportedAndCallsStillWork) {
+  ROVodozov::setupWithOption(
+      {{"ApplicationLaunchOptionsRemoteNotificationKey", os::Value(os::Dictionary{{"_j_msgid", os::Value(7)}})}});
+  auto client = settle();
+  EXPECT_FALSE(client->pushConfig());
+  EXPECT_TRUE(logged("配置文件不存在"));
+  EXPECT_TRUE(logged("load push config error!"));
+  ROVodozov::registerDeviceToken({0x01});
+  ROVodozov::handleRemoteNotification({});
+  EXPECT_TRUE(settle()->deviceTokenUpdated());
+}
+
+TEST_F(ROVodozovTest, TheTokenCheckWarnsEveryTenSecondsUntilItsCountRunsOut) {
+  os::VirtualClockScope clock;
+  sandbox_.writeBundlePropertyList("PushConfig.plist", os::Value(os::Dictionary{{"APP_KEY", os::Value("k1")},
+                                                                               {"APS_FOR_PRODUCTION", os::Value("0")}}));
+  sandbox_.writeBundleFile("embedded.mobileprovision", "<key>aps-environment</key><string>development</string>");
+  ROVodozov::setupWithOption({});
+  EXPECT_EQ(settle()->deviceTokenStatusCheckTimes(), 100);
+  for (int i = 0; i < 3; ++i) {
+    os::Clock::advance(10);
+    settle();
+  }
+  EXPECT_EQ(settle()->deviceTokenStatusCheckTimes(), 97);
+  EXPECT_TRUE(logged("Not get deviceToken yet."));
 }
 
 }  // namespace

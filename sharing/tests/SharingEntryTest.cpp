@@ -9,10 +9,11 @@
 #include "sharing/service/OBSocialSnsPlatformNames.h"
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/tests/SharingFixture.h"
 
 namespace {
 
-class SharingEntryTest : public ::testing::Test {
+class SharingEntryTest : public SharingFixture {
  protected:
   void SetUp() override { ServiceCallLog::reset(); }
   void TearDown() override { ServiceCallLog::reset(); }

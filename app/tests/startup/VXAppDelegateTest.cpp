@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "foundation/ServiceCallLog.h"
-#include "news/common/VXServiceKeys.h"
-#include "news/controllers/VXCustomNavController.h"
-#include "news/controllers/VXLeftSideViewController.h"
-#include "news/tests/splash/SplashTestSupport.h"
-#include "news/views/VXSplashView.h"
+#include "news/api/VXServiceKeys.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/home/VXLeftSideViewController.h"
+#include "news/tests/support/SplashTestSupport.h"
+#include "news/home/VXSplashView.h"
 #include "os/testing/HttpTestServer.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
 

@@ -1,11 +1,11 @@
 // An ad tap end to end against the local promotion server: the click report, the advertiser's
 // callback with the server's user agent, then the store page or the ad's web page.
-#include "news/common/VXAdHelper.h"
+#include "news/ads/VXAdHelper.h"
 
 #include <gtest/gtest.h>
 
-#include "news/controllers/VXAdWebViewController.h"
-#include "news/tests/ads/AdTestSupport.h"
+#include "news/ads/VXAdWebViewController.h"
+#include "news/tests/support/AdTestSupport.h"
 #include "os/views/Device.h"
 
 namespace adtest {

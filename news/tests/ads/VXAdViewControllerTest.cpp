@@ -1,12 +1,12 @@
 // The recommended-apps list against the local promotion server: its pages up to "lastpage", its
 // rows and cells, the failure state, and a tap that goes through the ad click.
-#include "news/controllers/VXAdViewController.h"
+#include "news/ads/VXAdViewController.h"
 
 #include <gtest/gtest.h>
 
-#include "news/controllers/VXAdWebViewController.h"
-#include "news/tests/ads/AdTestSupport.h"
-#include "news/views/VXAdCell.h"
+#include "news/ads/VXAdWebViewController.h"
+#include "news/tests/support/AdTestSupport.h"
+#include "news/ads/VXAdCell.h"
 #include "os/graphics/Image.h"
 #include "ui/images/BNImageCache.h"
 

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "news/common/VXOfflineArticleStore.h"
-#include "news/models/requests/VXNewsInfoRequest.h"
-#include "news/tests/album/AlbumTestSupport.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/api/VXNewsInfoRequest.h"
+#include "news/tests/support/AlbumTestSupport.h"
 
 using newstest::PictureScreenTest;
 using newstest::runUntil;

@@ -3,8 +3,8 @@
 // photo album, and closing.
 #include <gtest/gtest.h>
 
-#include "news/controllers/VXImageViewerViewController.h"
-#include "news/tests/album/AlbumTestSupport.h"
+#include "news/album/VXImageViewerViewController.h"
+#include "news/tests/support/AlbumTestSupport.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/FileManager.h"

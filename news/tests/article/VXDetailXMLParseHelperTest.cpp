@@ -1,4 +1,4 @@
-#include "news/common/VXDetailXMLParseHelper.h"
+#include "news/article/VXDetailXMLParseHelper.h"
 
 #include <gtest/gtest.h>
 

@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "news/common/VXGlobalDefine.h"
-#include "news/common/VXGlobalHelper.h"
-#include "news/common/VXRequestConfig.h"
-#include "news/controllers/VXAdViewController.h"
-#include "news/controllers/VXCustomNavController.h"
-#include "news/controllers/VXFavoriteViewController.h"
-#include "news/controllers/VXLeftSideViewController.h"
-#include "news/controllers/VXOfflineViewController.h"
-#include "news/controllers/VXSettingViewController.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXRequestConfig.h"
+#include "news/ads/VXAdViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/list/VXFavoriteViewController.h"
+#include "news/home/VXLeftSideViewController.h"
+#include "news/offline/VXOfflineViewController.h"
+#include "news/settings/VXSettingViewController.h"
 #include "os/runtime/RunLoop.h"
-#include "news/tests/controllers/ScreenTestSupport.h"
+#include "news/tests/support/ScreenTestSupport.h"
 
 namespace {
 

@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "news/common/VXGlobalHelper.h"
-#include "news/common/VXNewsCategoryManager.h"
-#include "news/controllers/VXNewsView.h"
-#include "news/models/db/VXNewsDBManager.h"
-#include "news/tests/lists/ListTestSupport.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/home/VXNewsView.h"
+#include "news/store/VXNewsDBManager.h"
+#include "news/tests/support/ListTestSupport.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
 

@@ -5,12 +5,12 @@
 
 #include <algorithm>
 
-#include "news/common/VXDetailXMLParseHelper.h"
-#include "news/common/VXOfflineArticleStore.h"
-#include "news/controllers/VXNewsDetailViewController.h"
-#include "news/tests/lists/ListTestSupport.h"
-#include "news/tests/offline/OfflineTestSupport.h"
-#include "os/testing/TouchDriver.h"
+#include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/tests/support/ListTestSupport.h"
+#include "news/tests/support/OfflineTestSupport.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"
 
@@ -61,8 +61,9 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
       ASSERT_TRUE(article(id));
       EXPECT_EQ((*file)["title"].stringOr(), article(id)->title);
       if (picture.empty() && !pictureRows(*file).empty()) picture = pictureRows(*file).front();
-      if (item.contains("icon1"))
+      if (item.contains("icon1")) {
         EXPECT_TRUE(images_->cachedImageExistsForURL(*os::URL::parse(item["icon1"].stringOr())));
+      }
     }
   }
   // One detail request per stored article, never repeated.

@@ -2,8 +2,8 @@
 // each outcome shows.
 #include <gtest/gtest.h>
 
-#include "news/controllers/VXFeedbackViewController.h"
-#include "news/tests/settings/SettingsTestSupport.h"
+#include "news/settings/VXFeedbackViewController.h"
+#include "news/tests/support/SettingsTestSupport.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // schemes an upgrade link may have.
 #include <gtest/gtest.h>
 
-#include "news/common/OpenableURL.h"
-#include "news/common/VXVersionCheck.h"
+#include "news/api/OpenableURL.h"
+#include "news/settings/VXVersionCheck.h"
 
 namespace {
 

@@ -77,6 +77,23 @@ TEST(StoreBundle, InfoResourcesAndLocalisedValues) {
   EXPECT_EQ(bundle->localizedStringForKey("absent", "", "OBSocialLocalizable"), "absent");
 }
 
+TEST(StoreBundle, TheProvisioningProfileNamesThePushEnvironmentInItsText) {
+  TestSandbox box("com.example.reader");
+  box.writeProvisioningProfile("production");
+  auto path = Bundle::mainBundle()->pathForResource("embedded", "mobileprovision");
+  ASSERT_TRUE(path);
+  auto data = FileManager::defaultManager().contentsAtPath(*path);
+  ASSERT_TRUE(data);
+  // Push clients read the profile as text: the value follows the key closely.
+  std::string text(data->begin(), data->end());
+  auto key = text.find("aps-environment");
+  ASSERT_NE(key, std::string::npos);
+  EXPECT_LT(text.find("<string>production</string>", key) - key, 100u);
+  auto profile = PropertyList::readFile(*path);
+  ASSERT_TRUE(profile);
+  EXPECT_EQ((*profile)["Entitlements"]["application-identifier"].stringOr(), "SIMULATED0.com.example.reader");
+}
+
 TEST(StoreBundle, StringsTablesInEitherFormAndBrokenOnes) {
   auto plist = parseStringsTable(*PropertyList::write(Value(Dictionary{{"a", Value("1")}, {"n", Value(2)}}),
                                                       PropertyListFormat::XML));

@@ -10,6 +10,8 @@ namespace os::test {
 namespace {
 
 struct AlertTrace : AlertViewDelegate, ActionSheetDelegate {
+  using ActionSheetDelegate::didDismissWithButtonIndex;
+  using ActionSheetDelegate::willDismissWithButtonIndex;
   Trace trace;
   bool dismissInClick = false;
   void clickedButtonAtIndex(AlertView& a, long i) override {

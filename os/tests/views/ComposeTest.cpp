@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "os/graphics/Image.h"
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 #include "os/views/MailComposeViewController.h"
 #include "os/views/MessageComposeViewController.h"
 #include "os/views/SocialComposeViewController.h"

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "os/net/URLError.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedWebPages.h"
 #include "os/views/WebView.h"
 #include "ViewsTestSupport.h"
 
@@ -110,7 +112,7 @@ class ScriptedLoader : public WebPageLoader {
   void finish(const std::string& html) {
     auto done = std::move(pending.finished);
     pending = Callbacks{};
-    if (done) done(Page{started.back(), 200, "text/html", Data(html.begin(), html.end())});
+    if (done) done(Page{started.back(), 200, "text/html", Data(html.begin(), html.end()), {}});
   }
 };
 
@@ -134,6 +136,56 @@ TEST_F(WebViewTest, StopAndReloadGoThroughTheLoader) {
   loader->finish("<title>A2</title>");
   EXPECT_EQ(web->title(), "A2");
   EXPECT_FALSE(web->canGoBack());  // a reload replaces the page, it adds none
+}
+
+}  // namespace
+}  // namespace os::test
+
+namespace os::test {
+namespace {
+
+TEST_F(WebViewTest, ScriptedPagesRedirectToACallbackAndCallTheBridge) {
+  auto pages = testing::ScriptedWebPages::install();
+  using testing::ScriptedPage;
+  // A login page that sends its form on load; the server answers with the callback address.
+  pages->route("https://auth.example.test/authorize",
+               ScriptedPage::page("<title>Login</title>", {ScriptedPage::submit("https://auth.example.test/login", "u=a&p=b")}));
+  pages->route("https://auth.example.test/login", [](const URLRequest& r) {
+    return ScriptedPage::redirect(stringFromData(r.HTTPBody()) == "u=a&p=b" ? "app42://done?code=42" : "/authorize");
+  });
+  delegate->refusePrefix = "app42:";
+  web->loadRequest(URLRequest("https://auth.example.test/authorize?client_id=1"));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() == "fail 102"; }, 5));
+  EXPECT_EQ(delegate->trace.events,
+            (std::vector<std::string>{"should https://auth.example.test/authorize?client_id=1 5", "start", "finish Login",
+                                      "should https://auth.example.test/login 1", "start",
+                                      "should app42://done?code=42 5", "fail 102"}));
+  ASSERT_EQ(pages->requests().size(), 2u);
+  EXPECT_EQ(pages->requests()[1].HTTPMethod(), "POST");
+
+  // A page calls its host through a custom scheme, which the delegate takes and refuses, then
+  // moves on; what it would do after a page that replaced it never happens.
+  delegate->trace.clear();
+  delegate->refusePrefix = "bridge:";
+  pages->route("https://m.example.test/a", ScriptedPage::page("<title>A</title>", {ScriptedPage::go("bridge://share?id=7"),
+                                                                                  ScriptedPage::go("https://m.example.test/b"),
+                                                                                  ScriptedPage::go("https://m.example.test/c")}));
+  pages->route("https://m.example.test/b", ScriptedPage::page("<title>B</title>"));
+  web->loadRequest(URLRequest("https://m.example.test/a"));
+  RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(delegate->trace.events,
+            (std::vector<std::string>{"should https://m.example.test/a 5", "start", "finish A", "should bridge://share?id=7 5",
+                                      "should https://m.example.test/b 5", "start", "finish B"}));
+  EXPECT_TRUE(web->canGoBack());
+
+  // Unknown hosts and schemes fail as the loader would.
+  delegate->refusePrefix.clear();
+  web->loadRequest(URLRequest("https://nowhere.example.test/"));
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(delegate->trace.events.back(), "fail " + std::to_string(kURLErrorCannotFindHost));
+  web->loadRequest(URLRequest("app42://x"));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() != "start"; }, 5));
+  EXPECT_EQ(delegate->trace.events.back(), "fail " + std::to_string(kURLErrorUnsupportedURL));
 }
 
 }  // namespace

@@ -53,8 +53,8 @@ TEST_F(RichTextLabel, MeasuresCJKLinesWithFixedSpacing) {
   EXPECT_EQ(l->textHeight({0, 0, 296, 30}), 18.0f);
   EXPECT_EQ(l->textHeight({0, 0, 296, 10}), 0.0f);
   // Wrapped lines are justified to the full width; a paragraph's last line is not.
-  EXPECT_EQ(LXLabel::measureFrame(os::TextFrame::layout(l->string(), column_)), os::Size(296, 48));
-  EXPECT_EQ(LXLabel::measureFrame(os::TextFrame::layout(l->string(), {0, 0, 296, 30})), os::Size(296, 18));
+  EXPECT_EQ(LXLabel::measureFrame(os::TextFrame::layout(l->string(), column_)), (os::Size{296, 48}));
+  EXPECT_EQ(LXLabel::measureFrame(os::TextFrame::layout(l->string(), {0, 0, 296, 30})), (os::Size{296, 18}));
 }
 
 TEST_F(RichTextLabel, DrawsItsLinesInTheViewsOwnSpace) {
@@ -63,7 +63,7 @@ TEST_F(RichTextLabel, DrawsItsLinesInTheViewsOwnSpace) {
   auto ops = drawnText(*l);
   ASSERT_EQ(ops.size(), 2u);
   EXPECT_EQ(ops[0].text, repeat("中", 16));
-  EXPECT_EQ(ops[0].point, os::Point(0, 14.4));
+  EXPECT_EQ(ops[0].point, (os::Point{0, 14.4}));
   EXPECT_EQ(ops[1].text, repeat("中", 4));
   EXPECT_NEAR(ops[1].point.y, 44, 1e-9);
   EXPECT_EQ(ops[1].color, os::Color::black());
@@ -78,13 +78,13 @@ TEST_F(RichTextLabel, FontAndColourChangesShowAtTheNextRedraw) {
   EXPECT_TRUE(l->needsDisplay());
   drawnText(*l);
   l->setFont(os::Font::systemFont(20));
-  l->setTextColor(os::Color(0, 0, 1, 1));
+  l->setTextColor(os::Color{0, 0, 1, 1});
   EXPECT_FALSE(l->needsDisplay());
   l->setText("中文");
   EXPECT_TRUE(l->needsDisplay());
   auto op = drawnText(*l).at(0);
   EXPECT_EQ(op.font, os::Font::systemFont(20));
-  EXPECT_EQ(op.color, os::Color(0, 0, 1, 1));
+  EXPECT_EQ(op.color, (os::Color{0, 0, 1, 1}));
 
   // A label whose font was never set uses (and keeps) the 12-point system font.
   auto plain = os::makeView<LXLabel>(os::Rect(0, 0, 100, 100));

@@ -1,0 +1,143 @@
+#include "news/ads/VXAdHelper.h"
+
+#include "news/api/OpenableURL.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/ads/VXAdWebViewController.h"
+#include "news/api/NQProxy.h"
+#include "news/api/VXAdClickRequest.h"
+#include "os/core/String.h"
+#include "os/core/URL.h"
+#include "os/views/Application.h"
+#include "os/views/Device.h"
+#include "os/views/NavigationController.h"
+#include "os/views/ViewController.h"
+
+namespace {
+
+constexpr const char* kNetworkErrorText = "网络异常";
+constexpr const char* kStoreScheme = "itms-apps://";
+
+// "result" 0 is the promotion API's success; a missing or non-number result is not.
+bool succeeded(const std::optional<os::Dictionary>& data) {
+  if (!data) return false;
+  const os::Value* result = data->find("result");
+  return result && result->isNumber() && result->intValue() == 0;
+}
+
+std::string text(const os::Dictionary& data, std::string_view key) {
+  const os::Value* value = data.find(key);
+  const std::string* s = value ? value->string() : nullptr;
+  return s ? *s : std::string();
+}
+
+}  // namespace
+
+VXAdHelper& VXAdHelper::share() {
+  static VXAdHelper* helper = new VXAdHelper();  // lives for the whole process
+  return *helper;
+}
+
+bool VXAdHelper::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }
+
+std::optional<os::URLRequest> VXAdHelper::callbackRequest(const std::string& callbackUrl, const std::string& agent) {
+  if (callbackUrl.empty()) return std::nullopt;
+  if (!isOpenableURL(callbackUrl)) {
+    VXGlobalHelper::writeLog("ad callback refused: " + callbackUrl);
+    return std::nullopt;
+  }
+  os::URLRequest request(callbackUrl);
+  request.setHTTPMethod("GET");
+  if (!agent.empty()) request.setValueForHTTPHeaderField(agent, "User-Agent");
+  return request;
+}
+
+void VXAdHelper::request(long long adid, long long type, const std::string& url, os::ViewController& viewController) {
+  viewController_ = std::static_pointer_cast<os::ViewController>(viewController.weak_from_this().lock());
+  if (type != kTypeAppStore && type != kTypeWebPage) return;
+  if (!isOpenableURL(url)) {
+    VXGlobalHelper::writeLog("ad url refused: " + url);
+    return;
+  }
+  std::weak_ptr<os::ViewController> screen = viewController_;
+  auto networkError = [screen] {
+    if (auto vc = screen.lock()) VXGlobalHelper::share().showHud(kNetworkErrorText, vc->view(), true);
+    else VXGlobalHelper::share().hideHud(true);  // the spinner must not outlive its screen
+  };
+  VXAdClickRequest click{os::Value(adid)};
+
+  if (type == kTypeAppStore) {
+    VXGlobalHelper::share().showActivityHud("", viewController.view(), false);
+    VXGlobalHelper::loadWithRequest(
+        click, 0,
+        [this, url, networkError](const std::optional<os::Dictionary>& data) {
+          if (!succeeded(data)) return networkError();
+          requestCallback(text(*data, "callbackurl"), text(*data, "useragent"), url);
+        },
+        networkError);
+    return;
+  }
+
+  VXGlobalHelper::loadWithRequest(
+      click, 0,
+      [screen, url, networkError](const std::optional<os::Dictionary>& data) {
+        if (!succeeded(data)) return networkError();
+        auto vc = screen.lock();
+        os::NavigationController* nav = vc ? vc->navigationController() : nullptr;
+        if (!nav) return;
+        nav->pushViewController(
+            VXAdWebViewController::initWithUrl(url, text(*data, "callbackurl"), text(*data, "useragent")), true);
+      },
+      networkError);
+}
+
+void VXAdHelper::requestCallback(const std::string& callbackUrl, const std::string& agent,
+                                 const std::string& appstoreUrl) {
+  auto request = callbackRequest(callbackUrl, agent);
+  if (!request) {
+    openAppstore(appstoreUrl);
+    return;
+  }
+  // The answer is not read: the store page opens whether the advertiser heard of the click or not.
+  NQProxy::loadCommonRequest(
+      *request, [this, appstoreUrl](const std::string&, os::StringEncoding) { openAppstore(appstoreUrl); },
+      [this, appstoreUrl](const os::Error&) { openAppstore(appstoreUrl); });
+}
+
+std::string VXAdHelper::appstoreAddress(const std::string& url) {
+  if (os::hasPrefix(url, "http://")) return os::replaceAll(url, "http://", kStoreScheme);
+  if (os::hasPrefix(url, "https://")) return os::replaceAll(url, "https://", kStoreScheme);
+  return url;
+}
+
+std::optional<std::string> VXAdHelper::appstoreItemId(const std::string& url) {
+  std::size_t slash = url.rfind('/');
+  std::string last = slash == std::string::npos ? url : url.substr(slash + 1);
+  std::size_t id = last.find("id");
+  if (id == std::string::npos) return std::nullopt;
+  std::string rest = last.substr(id + 2);
+  std::size_t query = rest.find('?');
+  return query == std::string::npos ? rest : rest.substr(0, query);
+}
+
+void VXAdHelper::openAppstore(const std::string& url) {
+  VXGlobalHelper::share().hideHud(true);
+  std::string address = appstoreAddress(url);
+  auto app = os::Application::shared();
+  auto parsed = os::URL::parse(address);
+  // Only the store's own address goes to the platform; anything else has no business there.
+  if (!app || !parsed || !os::hasPrefix(address, kStoreScheme)) {
+    VXGlobalHelper::writeLog("store address refused: " + url);
+    return;
+  }
+  if (os::Device::current().systemVersionNumber() >= 6.0) {
+    // Newer systems show the store item; without an item id there is nothing to show. This
+    // platform has no in-app store sheet, so the store application is asked for the item.
+    auto item = appstoreItemId(address);
+    if (!item || item->empty()) return;
+  }
+  app->openURL(*parsed);
+}
+
+void VXAdHelper::productViewControllerDidFinish() {
+  if (auto vc = viewController_.lock()) vc->dismissViewController(true);
+}

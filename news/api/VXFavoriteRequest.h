@@ -1,0 +1,12 @@
+#pragma once
+// Adds or removes a favourite: "id", "action" and the caller's "category" sent as "categoryid".
+#include <string>
+
+#include "news/api/NQBaseRequest.h"
+
+class VXFavoriteRequest : public NQBaseRequest {
+ public:
+  explicit VXFavoriteRequest(const os::Dictionary& dict);
+  long long opCode() const override { return 1070; }
+  std::string className() const override { return "VXFavoriteRequest"; }
+};

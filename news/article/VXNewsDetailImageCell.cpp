@@ -1,0 +1,37 @@
+#include "news/article/VXNewsDetailImageCell.h"
+
+#include "news/store/VXNewsConfig.h"
+#include "news/article/VXNewsDetailImageDO.h"
+#include "os/core/URL.h"
+#include "os/views/Screen.h"
+#include "ui/images/BNImageCache.h"
+#include "ui/images/ImageViewWebCache.h"
+
+VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
+  imageView_ = std::make_shared<os::ImageView>();
+  imageView_->setBackgroundColor(os::Color::clear());
+  imageView_->layer().setBorderColor(os::Color::clear());
+  imageView_->layer().setBorderWidth(1);
+  imageView_->setClipsToBounds(true);
+  imageView_->layer().setCornerRadius(5);
+  contentView()->addSubview(imageView_);
+}
+
+void VXNewsDetailImageCell::loadPicture(const std::shared_ptr<os::ImageView>& view, const std::string& url) {
+  if (auto cached = BNImageCache::sharedImageCache()->imageFromDiskCacheForKey(url)) {
+    sd_cancelCurrentImageLoad(view);
+    view->setImage(cached);
+    return;
+  }
+  sd_setImageWithURL(view, os::URL::parse(url), bundleImage("placeholder"));
+}
+
+void VXNewsDetailImageCell::fill(const VXNewsDetailDO& row) { loadPicture(imageView_, row.content()); }
+
+void VXNewsDetailImageCell::layoutSubviews() {
+  VXNewsDetailBaseCell::layoutSubviews();
+  double m = VXNewsConfig::share()->detailInterval();
+  auto image = std::dynamic_pointer_cast<VXNewsDetailImageDO>(dataObject_);
+  double height = image ? image->imageHeight() : 0;
+  imageView_->setFrame(os::Rect{m, 5, os::Screen::main().bounds().size.width - 2 * m, height});
+}

@@ -1,0 +1,130 @@
+#pragma once
+// The article screen: one table of rows (header, body text and pictures, an ad, the votes) over
+// the article toolbar. It opens from the article's offline file when there is a readable one,
+// else asks the server for the article, shows it, and keeps the answer as the offline file.
+// Votes and the favourite mark come from the server each time it opens.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "news/list/NQBaseTableViewController.h"
+#include "news/store/VXAdDO.h"
+#include "news/article/VXNewsDetailBaseCell.h"
+#include "news/article/VXNewsDetailDO.h"
+#include "news/article/VXNewsDetailToolbar.h"
+#include "os/core/Value.h"
+#include "os/views/AlertView.h"
+#include "os/views/TableView.h"
+
+class VXNewsDetailViewController;
+
+// Each may be left empty: the ad comes from the application-wide state, ad taps go to the shared
+// ad helper, and a picture tap opens the reader context's picture viewer.
+struct VXNewsDetailServices {
+  // The random ad, or nothing (no ads, or ads switched off).
+  std::function<std::optional<VXAdDO>()> randAd;
+  // An ad tap: ad id, URL type, address (already checked to be http, https or the store's), and
+  // the screen.
+  std::function<void(long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen)>
+      adClick;
+  // A picture tap, in place of the image viewer: the picture's index among the picture rows,
+  // those rows and the table.
+  std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
+                     VXNewsDetailViewController& screen)>
+      showImages;
+};
+
+// Rows live in the paged table's listData(), each a VXNewsDetailDOPtr; there is no pull-to-refresh
+// and never a next page.
+class VXNewsDetailViewController : public NQBaseTableViewController,
+                                   public os::ActionSheetDelegate,
+                                   public VXNewsDetailRowOwner {
+ public:
+  enum TableViewState : int {
+    kStateNormal = NQTableViewStateIdle,
+    kStateLoading = NQTableViewStateLoading,
+    kStateError = NQTableViewStateFailed,
+  };
+  static constexpr int kFontSheetTag = 1;
+  static constexpr int kMoreSheetTag = 2;
+  static constexpr const char* kErrorText = "网络错误，点击重试";
+
+  // Replacements for the screen's collaborators, for tests and start-up, kept in the reader
+  // context (see VXNewsDetailServices).
+  using Services = VXNewsDetailServices;
+  static void setServices(Services services);
+  // A copy of the current context's services.
+  static Services services();
+
+  // {"id", "category", "icon"} of the article; the dictionary is copied.
+  static std::shared_ptr<VXNewsDetailViewController> initWitInfo(const os::Dictionary& info);
+  VXNewsDetailViewController();
+  ~VXNewsDetailViewController() override;
+  std::string className() const override { return "VXNewsDetailViewController"; }
+
+  const os::Dictionary& infoDict() const { return infoDict_; }
+  const std::shared_ptr<VXNewsDetailToolbar>& toolBar() const { return toolBar_; }
+  // The rows of listData(), in order.
+  std::vector<VXNewsDetailDOPtr> rows() const;
+  // The row at an index of listData(), or null.
+  VXNewsDetailDOPtr rowAt(long index) const;
+  std::vector<VXNewsDetailDOPtr> rowList() override { return rows(); }
+
+  void viewDidLoad() override;
+
+  // The article's detail request.
+  std::unique_ptr<NQBaseRequest> request() override;
+  void loadFirstPage() override;
+  // Shows a detail answer; false when there is none or its "result" is not 1.
+  bool parseResponseNoAddData(const std::optional<os::Dictionary>& data) override;
+  // Without the template's HUD: the error view says it all and taps to retry.
+  void changeTableViewState(int state) override;
+  std::shared_ptr<os::View> getLoadingView() override;
+  std::shared_ptr<os::View> getErrorView() override;
+
+  void addTitle(const os::Value& title, const os::Value& source, const os::Value& time);
+  // Appends the body's rows, then the ad and the votes; false (nothing added) when the body does
+  // not parse, reported to the server when `feedback`.
+  bool parseXML(const os::Value& body, bool feedback);
+  void addAd();
+  void addOtherInfo();
+  void addToolBar();
+  void feedbackParseError(const std::string& error);
+
+  // Table.
+  std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  void didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+
+  // Toolbar and rows.
+  void favoriteButtonClick();
+  void shareButtonClick();
+  void fontButtonClick();
+  void moreButtonClick();
+  void clickAdCell(const VXNewsDetailDOPtr& row);
+  void clickImageCell(const VXNewsDetailDOPtr& row);
+
+  // Action sheets.
+  void clickedButtonAtIndex(os::ActionSheet& sheet, long buttonIndex) override;
+  void willPresentActionSheet(os::ActionSheet& sheet) override;
+
+  // Offline saves still running, and a wait for them (real seconds), for tests and shut-down.
+  static int pendingOfflineSaves();
+  static bool waitForOfflineSaves(double seconds);
+
+  // Whether an address from the server may be opened: http, https and the store's schemes only.
+  static bool isOpenableURL(const std::string& url);
+
+ private:
+  std::shared_ptr<VXNewsDetailViewController> self();
+  os::Value infoValue(std::string_view key) const;
+  bool openFromOfflineFile();
+  void addRow(VXNewsDetailDOPtr row);
+
+  os::Dictionary infoDict_;
+  std::shared_ptr<VXNewsDetailToolbar> toolBar_;
+  std::shared_ptr<os::ActionSheet> sheet_;
+};

@@ -1,0 +1,119 @@
+#include "news/article/VXOfflineArticleStore.h"
+
+#include <atomic>
+#include <cmath>
+
+#include "news/api/VXGlobalHelper.h"
+#include "os/runtime/DispatchGroup.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/store/PropertyList.h"
+
+std::optional<std::string> VXOfflineArticleStore::decimalText(const os::Value& value) {
+  if (value.isNumber()) {
+    if (value.isFloatingPoint()) {
+      double d = value.doubleValue();
+      if (!std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 1e18) return std::nullopt;
+      return std::to_string(static_cast<long long>(d));
+    }
+    if (value.isUnsigned()) return std::to_string(value.unsignedValue());
+    return std::to_string(value.intValue());
+  }
+  const std::string* text = value.string();
+  if (!text) return std::nullopt;
+  std::size_t start = (!text->empty() && (*text)[0] == '-') ? 1 : 0;
+  std::size_t digits = text->size() - start;
+  if (digits == 0 || digits > 18) return std::nullopt;
+  for (std::size_t i = start; i < text->size(); ++i) {
+    if ((*text)[i] < '0' || (*text)[i] > '9') return std::nullopt;
+  }
+  // Normalised, so "007" and 7 name the same file.
+  return std::to_string(std::stoll(*text));
+}
+
+std::optional<std::string> VXOfflineArticleStore::fileName(const os::Value& category, const os::Value& ID) {
+  auto c = decimalText(category);
+  auto i = decimalText(ID);
+  if (!c || !i) return std::nullopt;
+  return *c + "_" + *i;
+}
+
+std::optional<std::string> VXOfflineArticleStore::pathFor(const os::Value& category, const os::Value& ID) {
+  auto name = fileName(category, ID);
+  if (!name) return std::nullopt;
+  return VXGlobalHelper::offlineDirectory() + *name;
+}
+
+os::Value VXOfflineArticleStore::stripNulls(const os::Value& value) {
+  if (const os::Dictionary* dict = value.dictionary()) {
+    os::Dictionary out;
+    for (const auto& [key, member] : *dict) {
+      if (member.isNull()) continue;
+      out.set(key, stripNulls(member));
+    }
+    return os::Value(std::move(out));
+  }
+  if (const os::Array* array = value.array()) {
+    os::Array out;
+    for (const auto& element : *array) {
+      if (!element.isNull()) out.push_back(stripNulls(element));
+    }
+    return os::Value(std::move(out));
+  }
+  return value;
+}
+
+bool VXOfflineArticleStore::saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
+                                         os::Error* error) {
+  auto path = pathFor(category, ID);
+  if (!path) {
+    if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleBadName,
+                                               "category and id must be decimal integers");
+    return false;
+  }
+  os::Error writeError;
+  if (!os::PropertyList::writeFile(stripNulls(os::Value(info)), *path, os::PropertyListFormat::XML, &writeError)) {
+    VXGlobalHelper::writeLog("offline file not written: " + *path);
+    if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleWriteFailed,
+                                               "the offline file could not be written: " +
+                                                   writeError.localizedDescription());
+    return false;
+  }
+  return true;
+}
+
+std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& category, const os::Value& ID) {
+  auto path = pathFor(category, ID);
+  if (!path) return std::nullopt;
+  auto value = os::PropertyList::readFile(*path);
+  if (!value || !value->dictionary()) return std::nullopt;
+  return *value->dictionary();
+}
+
+namespace {
+// Every save started in the background and not yet written, so tests and an orderly shutdown can
+// wait for the disk.
+struct BackgroundSaves {
+  os::DispatchGroup group;
+  std::atomic<int> pending{0};
+};
+BackgroundSaves& backgroundSaves() {
+  static BackgroundSaves saves;
+  return saves;
+}
+}  // namespace
+
+void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
+                                             const os::Value& ID) {
+  auto& saves = backgroundSaves();
+  ++saves.pending;
+  saves.group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID] {
+    os::Error error;
+    if (!saveWithInfo(info, category, ID, &error))
+      VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+    --backgroundSaves().pending;
+  });
+}
+
+int VXOfflineArticleStore::pendingBackgroundSaves() { return backgroundSaves().pending.load(); }
+
+bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) { return backgroundSaves().group.waitFor(seconds); }

@@ -1,8 +1,0 @@
-#include "news/controllers/VXLeftBaseViewController.h"
-
-#include "news/controllers/NQSideViewController.h"
-
-void VXLeftBaseViewController::backButtonClick() { NQSideViewController::share()->showLeftViewController(true); }
-
-// The screen already slid away under the finger: the menu shows at once.
-void VXLeftBaseViewController::panGetstureRecognizerEnded() { NQSideViewController::share()->showLeftViewController(false); }

@@ -1,0 +1,37 @@
+#pragma once
+// The reader's favourites as the server keeps them, page by page, in the news lists' cells; a tap
+// opens the article or album. Opened from the left menu.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "news/list/NQBaseTableViewController.h"
+#include "news/list/VXLeftBaseTableViewController.h"
+#include "news/api/NQBaseRequest.h"
+#include "news/store/VXNewsDO.h"
+
+class VXFavoriteViewController : public VXLeftBaseTableViewController {
+ public:
+  static std::shared_ptr<VXFavoriteViewController> create() { return std::make_shared<VXFavoriteViewController>(); }
+  // The view takes the rectangle and the table fills it.
+  static std::shared_ptr<VXFavoriteViewController> initWithFrame(const os::Rect& frame);
+  VXFavoriteViewController();
+  std::string className() const override { return "VXFavoriteViewController"; }
+
+  std::string navbarTitle() const override { return "我的收藏"; }
+  void viewDidLoad() override;
+
+  std::unique_ptr<NQBaseRequest> request() override;
+  // Rows are std::shared_ptr<VXNewsDO>.
+  std::vector<Row> parseResponse(const std::optional<os::Dictionary>& data) override;
+  // The item of a row, or null (the load-more row, an index beyond the list).
+  std::shared_ptr<VXNewsDO> itemAt(long row) const;
+
+  std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+  void didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) override;
+
+ private:
+  std::optional<os::Rect> frame_;
+};

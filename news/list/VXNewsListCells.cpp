@@ -1,0 +1,24 @@
+#include "news/list/VXNewsListCells.h"
+
+#include "news/store/VXNewsDO.h"
+#include "news/list/VXNewsOneIconStyleCell.h"
+#include "news/list/VXNewsThreeIconStyleCell.h"
+
+namespace {
+template <class Cell>
+std::shared_ptr<VXNewsTitleStyleCell> dequeue(os::TableView& table, const char* identifier) {
+  auto cell = std::dynamic_pointer_cast<VXNewsTitleStyleCell>(table.dequeueReusableCellWithIdentifier(identifier));
+  return cell ? cell : std::make_shared<Cell>();
+}
+}  // namespace
+
+std::shared_ptr<VXNewsTitleStyleCell> newsCellForItem(os::TableView& table, const std::shared_ptr<VXNewsDO>& item) {
+  std::shared_ptr<VXNewsTitleStyleCell> cell;
+  switch (item->style()) {
+    case VXNewsDO::kOneIconStyle: cell = dequeue<VXNewsOneIconStyleCell>(table, kOneIconStyleCellIdentifier); break;
+    case VXNewsDO::kThreeIconStyle: cell = dequeue<VXNewsThreeIconStyleCell>(table, kThreeIconStyleCellIdentifier); break;
+    default: cell = dequeue<VXNewsTitleStyleCell>(table, kTitleStyleCellIdentifier); break;
+  }
+  cell->setContent(item);
+  return cell;
+}

@@ -1,0 +1,316 @@
+#include "news/list/VXNewsTableView.h"
+
+#include <cmath>
+#include <mutex>
+
+#include "news/store/VXGlobalDefine.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/list/NQBaseTableViewController.h"
+#include "news/store/VXNewsDBManager.h"
+#include "news/api/VXNewsListRequest.h"
+#include "news/list/VXNewsListCells.h"
+#include "news/list/VXNewsTitleStyleCell.h"
+#include "os/core/Date.h"
+#include "os/graphics/Image.h"
+#include "os/store/Bundle.h"
+#include "os/views/ImageView.h"
+#include "os/views/Screen.h"
+#include "os/views/ViewController.h"
+
+namespace {
+
+double nowSinceReferenceDate() { return os::Date::now().timeIntervalSinceReferenceDate(); }
+
+}  // namespace
+
+void VXNewsTableView::setRefreshIntervalSource(RefreshIntervalSource source) {
+  VXReaderContext::current()->refreshInterval.set(std::move(source));
+}
+
+double VXNewsTableView::refreshInterval() {
+  auto source = VXReaderContext::current()->refreshInterval.get();
+  return source ? source() : VXGlobalDefine::share()->nctime();
+}
+
+void VXNewsTableView::setItemOpener(ItemOpener opener) { VXReaderContext::current()->openItem.set(std::move(opener)); }
+
+std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID) {
+  auto view = std::make_shared<VXNewsTableView>(frame, newsID);
+  view->viewInit();
+  std::weak_ptr<VXNewsTableView> weak = view;
+  view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(
+      kClearCachesNotification, nullptr, [weak](const os::Notification& notification) {
+        if (auto self = weak.lock()) self->msgNotification(notification);
+      });
+  return view;
+}
+
+VXNewsTableView::VXNewsTableView(const os::Rect& frame, long long newsID) : os::View(frame), ID_(newsID) {}
+
+VXNewsTableView::~VXNewsTableView() {
+  if (clearCachesToken_) os::NotificationCenter::defaultCenter().removeObserver(clearCachesToken_);
+}
+
+std::weak_ptr<VXNewsTableView> VXNewsTableView::weakSelf() const {
+  auto self = const_cast<VXNewsTableView*>(this)->weak_from_this().lock();
+  if (!self) return {};
+  return std::static_pointer_cast<VXNewsTableView>(self);
+}
+
+void VXNewsTableView::viewInit() {
+  auto self = weakSelf().lock();
+  const os::Size size = bounds().size;
+  tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, size.width, size.height}, os::TableViewStyle::Plain);
+  if (self) {
+    tableView_->setDataSource(std::shared_ptr<os::TableViewDataSource>(self, static_cast<os::TableViewDataSource*>(this)));
+    tableView_->setDelegate(std::shared_ptr<os::TableViewDelegate>(self, static_cast<os::TableViewDelegate*>(this)));
+  }
+  tableView_->setAutoresizingMask(os::kViewAutoresizingFlexibleHeight);
+  // A short or empty list must still take a pull to refresh.
+  tableView_->setAlwaysBounceVertical(true);
+  tableView_->setSeparatorInset(os::EdgeInsets::zero());
+  addSubview(tableView_);
+
+  const os::Size tableSize = tableView_->bounds().size;
+  refreshHeaderView_ =
+      std::make_shared<PRRefreshTableHeaderView>(os::Rect{0, -tableSize.height, tableSize.width, tableSize.height});
+  if (self)
+    refreshHeaderView_->setDelegate(
+        std::shared_ptr<PRRefreshTableHeaderDelegate>(self, static_cast<PRRefreshTableHeaderDelegate*>(this)));
+  tableView_->addSubview(refreshHeaderView_);
+
+  createFooterView();
+}
+
+void VXNewsTableView::createFooterView() {
+  if (backgroundView_) return;
+  backgroundView_ = os::makeView<os::View>(tableView_->frame());
+  backgroundView_->setBackgroundColor(os::Color::white());
+  std::shared_ptr<os::Image> logo;
+  if (auto bundle = os::Bundle::mainBundle())
+    logo = os::imageNamed(bundle->bundlePath(), "logo_placeholder", os::Screen::main().scale());
+  auto logoView = std::make_shared<os::ImageView>(logo);
+  if (logo) logoView->setFrame(os::Rect{0, 0, logo->size().width, logo->size().height});
+  const os::Rect b = backgroundView_->bounds();
+  logoView->setCenter(os::Point{b.size.width / 2, b.size.height / 2 - 50});
+  backgroundView_->addSubview(logoView);
+}
+
+// --- loading ---
+
+void VXNewsTableView::load() {
+  if (requestState_ == VXNewsRequestLoading) return;
+  if (!firstLoad_) {
+    forceRefresh();
+    return;
+  }
+  firstLoad_ = false;
+  if (auto db = VXNewsDBManager::share()) dataList_ = db->createNewsListWithDB(ID_);
+  tableView_->reloadData();
+  forceRefresh();
+}
+
+void VXNewsTableView::forceRefresh() {
+  auto db = VXNewsDBManager::share();
+  const double last = db ? db->lastUpdateWithCategory(ID_) : 0;
+  if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval()) {
+    forceLoad_ = true;
+    // The header shows the refresh and, through its trigger, calls pullToRefresh.
+    refreshHeaderView_->startLoadingAndExpand(*tableView_);
+  } else {
+    forceLoad_ = false;
+  }
+}
+
+void VXNewsTableView::pullToRefresh() {
+  if (requestState_ == VXNewsRequestLoading) return;
+  long long upid = 0, uptime = -1;
+  if (!dataList_.empty()) {
+    upid = dataList_.front()->ID();
+    uptime = dataList_.front()->time();
+  }
+  // A forced refresh replaces the list: the newest page, whatever the first row's time.
+  if (forceLoad_) uptime = -1;
+  os::Dictionary params;
+  params.set("id", os::Value(ID_));
+  params.set("flag", os::Value(1));
+  params.set("upid", os::Value(upid));
+  params.set("uptime", os::Value(uptime));
+  if (forceLoad_) params.set("count", os::Value(kPageCount));
+  request(params, true, forceLoad_);
+}
+
+void VXNewsTableView::loadMore(os::ScrollView& scrollView) {
+  const double offset = scrollView.contentOffset().y;
+  const double bottom = offset + scrollView.frame().size.height + kLoadMoreDistance;
+  // Content pulled down past its top is a pull to refresh, not a reach for the end, even when
+  // a short list has its end in view.
+  if (offset < 0 || scrollView.contentSize().height > bottom || dataList_.empty() || !canLoadMore_ ||
+      requestState_ == VXNewsRequestLoading)
+    return;
+  os::Dictionary params;
+  params.set("id", os::Value(ID_));
+  params.set("flag", os::Value(2));
+  params.set("downid", os::Value(dataList_.back()->ID()));
+  params.set("downtime", os::Value(dataList_.back()->time()));
+  params.set("count", os::Value(kPageCount));
+  request(params, false, false);
+}
+
+void VXNewsTableView::request(const os::Dictionary& params, bool front, bool clearDB) {
+  requestState_ = VXNewsRequestLoading;
+  VXNewsListRequest req(params);
+  auto weak = weakSelf();
+  VXGlobalHelper::loadWithRequest(
+      req, 0,
+      [weak, front, clearDB](const std::optional<os::Dictionary>& data) {
+        auto self = weak.lock();
+        if (!self) return;
+        // The forced refresh is over: a later pull by the reader only adds what is new.
+        if (front) self->forceLoad_ = false;
+        self->answered(data, front, clearDB);
+      },
+      [weak, front] {
+        auto self = weak.lock();
+        if (!self) return;
+        if (front) self->forceLoad_ = false;
+        self->failed(front);
+      });
+}
+
+void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool front, bool clearDB) {
+  if (!data) {
+    // An answer without usable "data" says nothing about the category: wiping the list and
+    // the stored rows on it (and stamping the refresh time) would lose them for nothing.
+    failed(front);
+    return;
+  }
+  if ((*data)["result"].intValue() == 2) {
+    finishRefresh();
+    requestState_ = VXNewsRequestFailed;
+    return;
+  }
+  auto db = VXNewsDBManager::share();
+  if (clearDB) {
+    dataList_.clear();
+    if (db) db->deleteArticleWithID(ID_);
+  }
+  if (front && db) db->updateCategory(ID_, nowSinceReferenceDate());
+  canLoadMore_ = (*data)["lastpage"].intValue() != 1;
+  os::Array items = typeFilter((*data)["newslist"]);
+  if (front) {
+    if (db) {
+      for (auto& stored : db->insertArticles(items, ID_)) dataList_.insert(dataList_.begin(), stored);
+    }
+  } else {
+    for (const os::Value& item : items) {
+      auto news = std::make_shared<VXNewsDO>(*item.dictionary(), ID_);
+      // An item the category already holds is not listed twice.
+      if (news->saveToDB(false)) dataList_.push_back(std::move(news));
+    }
+  }
+  if (front) finishRefresh();
+  tableView_->reloadData();
+  requestState_ = VXNewsRequestIdle;
+}
+
+void VXNewsTableView::failed(bool front) {
+  if (front) finishRefresh();
+  requestState_ = VXNewsRequestFailed;
+  VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()), true);
+}
+
+void VXNewsTableView::finishRefresh() { refreshHeaderView_->prRefreshScrollViewDataSourceDidFinishedLoading(*tableView_); }
+
+os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
+  os::Array kept;
+  const os::Array* items = newslist.array();
+  if (!items) return kept;
+  for (const os::Value& item : *items) {
+    const os::Dictionary* dict = item.dictionary();
+    if (!dict) continue;  // not an item at all
+    const os::Value* type = dict->find("type");
+    bool keep = !type || type->isNull();
+    if (!keep && type->string()) keep = type->string()->empty() || *type->string() == "album";
+    if (keep) kept.push_back(item);
+  }
+  return kept;
+}
+
+void VXNewsTableView::msgNotification(const os::Notification&) {
+  dataList_.clear();
+  tableView_->reloadData();
+}
+
+void VXNewsTableView::clearSelectedIndexPath() {
+  if (selectedIndexPath_) tableView_->deselectRowAtIndexPath(*selectedIndexPath_, true);
+  selectedIndexPath_.reset();
+  tableView_->reloadData();
+}
+
+os::ViewController* VXNewsTableView::prarentViewController() const { return enclosingViewController(); }
+
+// --- table ---
+
+bool VXNewsTableView::isLoadMoreRow(const os::IndexPath& indexPath) const {
+  return indexPath.row != 0 && indexPath.row == static_cast<long>(dataList_.size());
+}
+
+long VXNewsTableView::numberOfRowsInSection(os::TableView&, long) {
+  if (dataList_.empty()) return 0;
+  return static_cast<long>(dataList_.size()) + (canLoadMore_ ? 1 : 0);
+}
+
+std::optional<double> VXNewsTableView::heightForRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
+  if (isLoadMoreRow(indexPath)) return 44.0;
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return 0.0;
+  return dataList_[static_cast<std::size_t>(indexPath.row)]->calHeightByStyle(os::Screen::main().bounds().size.width);
+}
+
+std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::TableView& table,
+                                                                         const os::IndexPath& indexPath) {
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return NQLoadMoreCell(table);
+  const auto& item = dataList_[static_cast<std::size_t>(indexPath.row)];
+  return newsCellForItem(table, item);
+}
+
+std::optional<double> VXNewsTableView::heightForFooterInSection(os::TableView&, long) {
+  return dataList_.empty() ? backgroundView_->frame().size.height : 0.0;
+}
+
+std::shared_ptr<os::View> VXNewsTableView::viewForFooterInSection(os::TableView&, long) {
+  return dataList_.empty() ? backgroundView_ : nullptr;
+}
+
+void VXNewsTableView::didSelectRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return;
+  os::ViewController* controller = prarentViewController();
+  if (!controller) return;
+  selectedIndexPath_ = indexPath;
+  auto item = dataList_[static_cast<std::size_t>(indexPath.row)];
+  if (auto open = VXReaderContext::current()->openItem.get()) open(item, *controller);
+}
+
+// --- scrolling and the header ---
+
+void VXNewsTableView::scrollViewDidScroll(os::ScrollView& scrollView) {
+  refreshHeaderView_->prRefreshScrollViewDidScroll(scrollView);
+}
+
+void VXNewsTableView::scrollViewDidEndDragging(os::ScrollView& scrollView, bool) {
+  loadMore(scrollView);
+  refreshHeaderView_->prRefreshScrollViewDidEndDragging(scrollView);
+}
+
+void VXNewsTableView::scrollViewDidEndDecelerating(os::ScrollView& scrollView) { loadMore(scrollView); }
+
+void VXNewsTableView::prRefreshTableHeaderDidTriggerRefresh(PRRefreshTableHeaderView&) { pullToRefresh(); }
+
+bool VXNewsTableView::prRefreshTableHeaderDataSourceIsLoading(PRRefreshTableHeaderView&) {
+  return requestState_ == VXNewsRequestLoading;
+}
+
+std::optional<os::Date> VXNewsTableView::prRefreshTableHeaderDataSourceLastUpdated(PRRefreshTableHeaderView&) {
+  return os::Date::now();
+}

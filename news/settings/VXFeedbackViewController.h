@@ -1,0 +1,42 @@
+#pragma once
+// The feedback form: a suggestion and an optional way to reach the reader, sent to the news
+// server with the send button in the navigation bar. Main thread.
+#include <memory>
+#include <string>
+
+#include "news/shell/NQBaseViewController.h"
+#include "news/settings/UICommonTextView.h"
+#include "os/views/AlertView.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+
+class VXFeedbackViewController : public NQBaseViewController, public os::AlertViewDelegate {
+ public:
+  static constexpr int kSuccessAlertTag = 10;
+  static constexpr long long kFeedbackSuccess = 1;
+
+  VXFeedbackViewController() = default;
+  std::string className() const override { return "VXFeedbackViewController"; }
+  std::string navbarTitle() const override { return "反馈意见"; }
+
+  void viewDidLoad() override;
+  void createRightButton();
+  void buttonClick();
+  void feedbackSuccess();
+  void clickedButtonAtIndex(os::AlertView& alert, long buttonIndex) override;
+
+  const std::shared_ptr<UICommonTextView>& suggestionTextView() const { return suggestionTextView_; }
+  const std::shared_ptr<UICommonTextView>& contactTextView() const { return contactTextView_; }
+  const std::shared_ptr<os::Label>& noteLabel() const { return noteLabel_; }
+  const std::shared_ptr<os::Button>& sendButton() const { return sendButton_; }
+
+ private:
+  void answered(const std::optional<os::Dictionary>& data);
+  void failed();
+  std::weak_ptr<VXFeedbackViewController> weakSelf();
+
+  std::shared_ptr<UICommonTextView> suggestionTextView_;
+  std::shared_ptr<UICommonTextView> contactTextView_;
+  std::shared_ptr<os::Label> noteLabel_;
+  std::shared_ptr<os::Button> sendButton_;
+};

@@ -1,0 +1,411 @@
+#include "news/store/VXNewsDBManager.h"
+
+#include <set>
+#include <utility>
+
+#include "foundation/sqlite/SQDatabase.h"
+#include "foundation/sqlite/SQDatabaseQueue.h"
+#include "foundation/sqlite/SQResultSet.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/api/VXReplaceableLog.h"
+#include "news/store/VXRecordReading.h"
+#include "os/core/Log.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+
+using vxrecord::integerMember;
+using vxrecord::stringMember;
+
+namespace {
+
+VXReplaceableLog gLog;
+
+void writeLog(std::string_view line) { gLog.write(line); }
+
+constexpr const char* kCreateCategoryTable =
+    "create table if not exists ZCATEGORY (ZID integer primary key, ZNAME text, ZORDER integer, ZFLAG integer, "
+    "ZLASTUPDATE float, ZRESERVE1 text, ZRESERVE2 text, ZRESERVE3 text, ZRESERVE4 text, ZRESERVE5 text, "
+    "ZRESERVE6 text, ZRESERVE7 text, ZRESERVE8 text, ZRESERVE9 text, ZRESERVE10 text)";
+constexpr const char* kCreateArticleTable =
+    "create table if not exists ZARTICLE (ZPK integer primary key, ZORDER integer, ZID integer, ZCATEGORY integer, "
+    "ZTITLE text, ZSOURCE text, ZPUBLISHTIME integer, ZSUMMARY text, ZICON1 text, ZICON2 text, ZICON3 text, "
+    "ZRESERVE1 text, ZRESERVE2 text, ZRESERVE3 text, ZRESERVE4 text, ZRESERVE5 text, ZRESERVE6 text, "
+    "ZRESERVE7 text, ZRESERVE8 text, ZRESERVE9 text, ZRESERVE10 text)";
+constexpr const char* kCreateHistoryTable =
+    "create table if not exists ZHISTORY (ZID integer primary key, ZRESERVE1 text, ZRESERVE2 text, ZRESERVE3 text, "
+    "ZRESERVE4 text, ZRESERVE5 text)";
+
+// A string member, or a null binding when it is absent or not text.
+os::Value textOrNull(const os::Dictionary& dict, std::string_view key) {
+  auto s = stringMember(dict, key);
+  return s ? os::Value(*s) : os::Value();
+}
+
+os::Value integerOrNull(const os::Dictionary& dict, std::string_view key) {
+  auto v = integerMember(dict, key);
+  return v ? os::Value(*v) : os::Value();
+}
+
+bool insertCategoryRow(SQDatabase& db, const os::Dictionary& category) {
+  os::Value id = integerOrNull(category, "id");
+  std::string idText = id.isNull() ? "(null)" : std::to_string(id.intValue());
+  if (!db.executeUpdate("delete from ZCATEGORY where ZID = ?", id)) {
+    os::log("delete table ZCATEGORY failed zid = " + idText);
+    return false;
+  }
+  os::Array values{id, textOrNull(category, "name"), integerOrNull(category, "order"), integerOrNull(category, "flag")};
+  values.resize(15);  // ZLASTUPDATE and the reserves start null
+  if (!db.executeUpdateWithArgumentsInArray("insert into ZCATEGORY values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                                            values)) {
+    os::log("insert table ZCATEGORY failed zid = " + idText);
+    return false;
+  }
+  return true;
+}
+
+bool articleExists(SQDatabase& db, long long id, long long category) {
+  auto rs = db.executeQuery("select 1 from ZARTICLE where ZID = ? and ZCATEGORY = ? limit 1", id, category);
+  return rs && rs->next();
+}
+
+// One ZARTICLE row with the next free key at the given position.
+bool insertArticleRow(SQDatabase& db, const os::Dictionary& item, long long order) {
+  long long top = db.longForQuery("select max(ZPK) from ZARTICLE");
+  os::Array values{os::Value(top + 1),
+                   os::Value(order),
+                   integerOrNull(item, "id"),
+                   integerOrNull(item, "category"),
+                   textOrNull(item, "title"),
+                   textOrNull(item, "source"),
+                   integerOrNull(item, "publishtime"),
+                   textOrNull(item, "summary"),
+                   textOrNull(item, "icon1"),
+                   textOrNull(item, "icon2"),
+                   textOrNull(item, "icon3"),
+                   textOrNull(item, "upmark"),
+                   textOrNull(item, "type")};
+  values.resize(21);  // the remaining reserves stay null
+  if (!db.executeUpdateWithArgumentsInArray(
+          "insert into ZARTICLE values (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", values)) {
+    os::log("insert ZARTICLE failed.");
+    return false;
+  }
+  return true;
+}
+
+std::vector<long long> idColumn(SQDatabase& db, std::string_view sql, const os::Array& args) {
+  std::vector<long long> ids;
+  auto rs = db.executeQueryWithArgumentsInArray(sql, args);
+  while (rs && rs->next()) ids.push_back(rs->longLongIntForColumn("ZID"));
+  return ids;
+}
+
+}  // namespace
+
+VXNewsDBManager::VXNewsDBManager(std::string path) : path_(std::move(path)) { initDB(); }
+
+VXNewsDBManager::~VXNewsDBManager() {
+  if (queue_) queue_->close();
+}
+
+std::shared_ptr<VXNewsDBManager> VXNewsDBManager::share() {
+  return VXReaderContext::current()->database.get([] {
+    return std::make_shared<VXNewsDBManager>(
+        os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName));
+  });
+}
+
+std::shared_ptr<VXNewsDBManager> VXNewsDBManager::setShared(std::shared_ptr<VXNewsDBManager> manager) {
+  return VXReaderContext::current()->database.set(std::move(manager));
+}
+
+void VXNewsDBManager::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }
+
+void VXNewsDBManager::setHistoryClearedHandler(std::function<void()> handler) {
+  std::lock_guard lock(handlerMutex_);
+  historyCleared_ = std::move(handler);
+}
+
+void VXNewsDBManager::initDB() {
+  queue_ = SQDatabaseQueue::databaseQueueWithPath(path_);
+  if (!queue_) {
+    writeLog("news db open failed");
+    return;
+  }
+  inDatabase([](SQDatabase& db) {
+    if (!db.executeUpdate(kCreateCategoryTable)) {
+      writeLog("create news category table failed");
+      return;
+    }
+    if (!db.executeUpdate(kCreateArticleTable)) {
+      writeLog("create news article table failed");
+      return;
+    }
+    if (!db.executeUpdate(kCreateHistoryTable)) writeLog("create history table failed");
+  });
+}
+
+bool VXNewsDBManager::inDatabase(const std::function<void(SQDatabase&)>& work) {
+  if (!queue_) return false;
+  bool ran = false;
+  queue_->inDatabase([&](SQDatabase& db) {
+    ran = true;
+    work(db);
+  });
+  return ran;
+}
+
+bool VXNewsDBManager::inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work) {
+  bool committed = false;
+  inDatabase([&](SQDatabase& db) {
+    if (!db.beginTransaction()) return;
+    bool rollback = false;
+    work(db, rollback);
+    if (rollback) {
+      db.rollback();
+      return;
+    }
+    committed = db.commit();
+    if (!committed) db.rollback();
+  });
+  return committed;
+}
+
+// --- categories ---
+
+bool VXNewsDBManager::insertCategory(const os::Dictionary& category) {
+  bool ok = false;
+  inTransaction([&](SQDatabase& db, bool& rollback) {
+    ok = insertCategoryRow(db, category);
+    rollback = !ok;
+  });
+  return ok;
+}
+
+bool VXNewsDBManager::clearCategoryTable() {
+  bool ok = false;
+  inDatabase([&](SQDatabase& db) { ok = db.executeUpdate("delete from ZCATEGORY"); });
+  if (!ok) os::log("delete category failed");
+  return ok;
+}
+
+bool VXNewsDBManager::replaceCategories(const std::vector<VXNewsCategory>& categories) {
+  if (categories.empty()) return false;
+  bool ok = false;
+  bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
+    ok = db.executeUpdate("delete from ZCATEGORY");
+    if (!ok) os::log("delete category failed");
+    for (std::size_t i = 0; ok && i < categories.size(); ++i) ok = insertCategoryRow(db, categories[i].dictForDB());
+    rollback = !ok;
+  });
+  return ok && committed;
+}
+
+std::vector<VXNewsCategory> VXNewsDBManager::createCategoryListWithDB() {
+  std::vector<VXNewsCategory> list;
+  inDatabase([&](SQDatabase& db) {
+    auto rs = db.executeQuery("select * from ZCATEGORY order by ZORDER");
+    while (rs && rs->next()) {
+      os::Dictionary row{{"id", os::Value(rs->longLongIntForColumn("ZID"))},
+                         {"name", rs->objectForColumnName("ZNAME")},
+                         {"order", rs->objectForColumnName("ZORDER")},
+                         {"flag", rs->objectForColumnName("ZFLAG")}};
+      list.emplace_back(row);
+    }
+  });
+  return list;
+}
+
+bool VXNewsDBManager::updateCategory(long long categoryID, double lastUpdate) {
+  bool ok = false;
+  // Bound as a double: a single-precision time is off by about a minute at today's values.
+  inDatabase([&](SQDatabase& db) {
+    ok = db.executeUpdate("update ZCATEGORY set ZLASTUPDATE = ? where ZID = ?", lastUpdate, categoryID);
+  });
+  if (!ok) os::log("update lastupdate of category failed");
+  return ok;
+}
+
+double VXNewsDBManager::lastUpdateWithCategory(long long categoryID) {
+  double last = 0;
+  inDatabase([&](SQDatabase& db) {
+    auto rs = db.executeQuery("select ZLASTUPDATE from ZCATEGORY where ZID = ?", categoryID);
+    if (rs && rs->next()) {
+      last = rs->doubleForColumnIndex(0);
+      rs->close();
+    }
+  });
+  return last;
+}
+
+// --- articles ---
+
+bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
+  long long id = integerMember(item, "id").value_or(0);
+  long long category = integerMember(item, "category").value_or(0);
+  bool ok = false;
+  inTransaction([&](SQDatabase& db, bool& rollback) {
+    if (articleExists(db, id, category)) return;
+    if (front && !db.executeUpdate("update ZARTICLE set ZORDER = ZORDER + 1 where ZCATEGORY = ?", category)) {
+      rollback = true;
+      return;
+    }
+    long long order = 1;
+    if (!front) order = db.longForQuery("select count(*) from ZARTICLE where ZCATEGORY = ?", category) + 1;
+    ok = insertArticleRow(db, item, order);
+    rollback = !ok;
+  });
+  return ok;
+}
+
+std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os::Array& items, long long category) {
+  std::vector<std::shared_ptr<VXNewsDO>> stored;
+  inTransaction([&](SQDatabase& db, bool& rollback) {
+    std::vector<std::shared_ptr<VXNewsDO>> fresh;
+    std::set<long long> seen;
+    for (const os::Value& item : items) {
+      const os::Dictionary* dict = item.dictionary();
+      if (!dict) continue;
+      auto news = std::make_shared<VXNewsDO>(*dict, category);
+      if (!seen.insert(news->ID()).second) continue;
+      if (articleExists(db, news->ID(), category)) continue;
+      fresh.push_back(std::move(news));
+    }
+    if (fresh.empty()) return;
+    long long n = static_cast<long long>(fresh.size());
+    if (!db.executeUpdate("update ZARTICLE set ZORDER = ZORDER + ? where ZCATEGORY = ?", n, category)) {
+      rollback = true;
+      return;
+    }
+    for (long long i = n - 1; i >= 0; --i) {
+      auto& news = fresh[static_cast<std::size_t>(i)];
+      if (insertArticleRow(db, news->dictForDB(), i + 1)) stored.push_back(news);
+    }
+  });
+  return stored;
+}
+
+std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::createNewsListWithDB(long long category) {
+  std::vector<std::shared_ptr<VXNewsDO>> list;
+  inDatabase([&](SQDatabase& db) {
+    auto rs = db.executeQuery("select * from ZARTICLE where ZCATEGORY = ? order by ZORDER", category);
+    while (rs && rs->next()) {
+      os::Dictionary row;
+      row.set("id", os::Value(rs->longLongIntForColumn("ZID")));
+      row.set("categoryid", os::Value(category));
+      row.set("title", rs->objectForColumnName("ZTITLE"));
+      row.set("source", rs->objectForColumnName("ZSOURCE"));
+      if (!rs->columnIsNull("ZPUBLISHTIME"))
+        row.set("publishtime", os::Value(std::to_string(rs->longLongIntForColumn("ZPUBLISHTIME"))));
+      os::Array icons;
+      for (const char* column : {"ZICON1", "ZICON2", "ZICON3"}) {
+        auto icon = rs->stringForColumn(column);
+        if (icon && !icon->empty()) icons.push_back(os::Value(*icon));
+      }
+      row.set("icons", os::Value(std::move(icons)));
+      if (auto upmark = rs->stringForColumn("ZRESERVE1")) row.set("upmark", os::Value(*upmark));
+      if (auto type = rs->stringForColumn("ZRESERVE2")) row.set("type", os::Value(*type));
+      list.push_back(std::make_shared<VXNewsDO>(row));
+    }
+  });
+  return list;
+}
+
+std::vector<os::Dictionary> VXNewsDBManager::getNewsIDWithDB(long long category) {
+  std::vector<os::Dictionary> list;
+  inDatabase([&](SQDatabase& db) {
+    auto rs = db.executeQuery("select * from ZARTICLE where ZCATEGORY = ? order by ZORDER", category);
+    while (rs && rs->next()) {
+      os::Dictionary row{{"id", os::Value(rs->longLongIntForColumn("ZID"))}};
+      static const std::pair<const char*, const char*> kIcons[] = {
+          {"ZICON1", "icon1"}, {"ZICON2", "icon2"}, {"ZICON3", "icon3"}};
+      for (const auto& [column, key] : kIcons) {
+        auto icon = rs->stringForColumn(column);
+        if (!icon) break;
+        row.set(key, os::Value(*icon));
+      }
+      list.push_back(std::move(row));
+    }
+  });
+  return list;
+}
+
+bool VXNewsDBManager::deleteArticleWithID(long long category) {
+  bool ok = false;
+  inDatabase([&](SQDatabase& db) { ok = db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category); });
+  if (!ok) os::log("delete article with id failed");
+  return ok;
+}
+
+bool VXNewsDBManager::clearArticle() {
+  bool ok = false;
+  inDatabase([&](SQDatabase& db) { ok = db.executeUpdate("delete from ZARTICLE"); });
+  if (!ok) os::log("delete article failed");
+  return ok;
+}
+
+void VXNewsDBManager::clearCachesTable() {
+  inDatabase([&](SQDatabase& db) {
+    if (!db.executeUpdate("delete from ZARTICLE")) os::log("delete table failed");
+    if (!db.executeUpdate("delete from ZHISTORY")) os::log("delete table failed");
+  });
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(handlerMutex_);
+    handler = historyCleared_;
+  }
+  if (handler) handler();
+}
+
+// --- read history ---
+
+bool VXNewsDBManager::insertHistory(long long articleID) {
+  bool ok = false;
+  inDatabase([&](SQDatabase& db) {
+    ok = db.executeUpdate("insert into ZHISTORY values (?, ?, ?, ?, ?, ?)", articleID, nullptr, nullptr, nullptr,
+                          nullptr, nullptr);
+  });
+  if (!ok) os::log("insert history table failed");
+  return ok;
+}
+
+std::vector<long long> VXNewsDBManager::getHistoryID() {
+  std::vector<long long> ids;
+  inDatabase([&](SQDatabase& db) {
+    if (db.longForQuery("select count(*) from ZHISTORY") >= kHistoryTrimThreshold &&
+        !db.executeUpdate("delete from ZHISTORY where ZID in (select ZID from ZHISTORY order by ZID limit ?)",
+                          kHistoryTrimCount))
+      os::log("delete redundancy from ZHISTORY failed.");
+    ids = idColumn(db, "select * from ZHISTORY order by ZID", {});
+  });
+  return ids;
+}
+
+bool VXNewsDBManager::offlineHistory(long long articleID) {
+  bool ok = false;
+  inTransaction([&](SQDatabase& db, bool& rollback) {
+    auto rs = db.executeQuery("select ZRESERVE1 from ZHISTORY where ZID = ?", articleID);
+    if (!rs || !rs->next()) return;
+    bool marked = !rs->columnIndexIsNull(0);
+    rs->close();
+    if (marked) return;
+    ok = db.executeUpdate("update ZHISTORY set ZRESERVE1 = ? , ZRESERVE2 = ? where ZID = ?", "1", "0", articleID);
+    rollback = !ok;
+  });
+  return ok;
+}
+
+std::vector<long long> VXNewsDBManager::historyForPost() {
+  std::vector<long long> ids;
+  inDatabase([&](SQDatabase& db) { ids = idColumn(db, "select * from ZHISTORY where ZRESERVE2 = ? order by ZID", {os::Value("0")}); });
+  return ids;
+}
+
+bool VXNewsDBManager::updateHistoryPost(long long articleID) {
+  bool ok = false;
+  inDatabase([&](SQDatabase& db) {
+    ok = db.executeUpdate("update ZHISTORY set ZRESERVE2 = ? where ZID = ?", "1", articleID);
+  });
+  return ok;
+}

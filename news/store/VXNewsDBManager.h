@@ -1,0 +1,111 @@
+#pragma once
+// The news client's local database "news.db" in the caches directory: the category list (tabs
+// without a network), the news items of every category in display order, and the ids of the
+// articles the reader opened (read marks and the read-history upload).
+//
+// The main thread, the history upload and the offline download all use it, so every operation
+// runs alone on the one connection, and every operation of several statements (a key taken from
+// max(ZPK), a shift followed by inserts, a rewrite of the categories) runs in one transaction.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "news/store/VXNewsCategory.h"
+#include "news/store/VXNewsDO.h"
+#include "os/core/Value.h"
+
+class SQDatabase;
+class SQDatabaseQueue;
+
+// File name of the database in the caches directory.
+inline constexpr const char* kNewsDBFileName = "news.db";
+
+class VXNewsDBManager {
+ public:
+  using LogWriter = std::function<void(std::string_view line)>;
+
+  // History trimming: at kHistoryTrimThreshold rows, the kHistoryTrimCount smallest ids go.
+  static constexpr long long kHistoryTrimThreshold = 1200;
+  static constexpr long long kHistoryTrimCount = 1000;
+
+  // Opens (creating when missing) the database file and its three tables. A failure is written
+  // to the log and leaves a manager whose operations answer nothing.
+  explicit VXNewsDBManager(std::string path);
+  ~VXNewsDBManager();
+  VXNewsDBManager(const VXNewsDBManager&) = delete;
+  VXNewsDBManager& operator=(const VXNewsDBManager&) = delete;
+
+  // The shared instance: "news.db" in the current sandbox's caches directory, opened on first use.
+  static std::shared_ptr<VXNewsDBManager> share();
+  // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
+  static std::shared_ptr<VXNewsDBManager> setShared(std::shared_ptr<VXNewsDBManager> manager);
+  // Where open and table-creation failures go: the application's log file, unless a writer is set
+  // in its place (null: back to the log file).
+  static void setLogWriter(LogWriter writer);
+
+  // Called (outside the database's guard) after clearCachesTable emptied the read history, so that
+  // the in-memory read history can follow.
+  void setHistoryClearedHandler(std::function<void()> handler);
+
+  const std::string& path() const { return path_; }
+  bool isOpen() const { return queue_ != nullptr; }
+
+  // --- categories ---
+  // {"id", "name", "order", "flag"}: replaces any stored category with the same id.
+  bool insertCategory(const os::Dictionary& category);
+  bool clearCategoryTable();
+  // Replaces every stored category with the given ones, in one transaction. An empty list is
+  // refused and changes nothing, so a bad server answer never wipes the tabs; a failure rolls
+  // back to the previous list.
+  bool replaceCategories(const std::vector<VXNewsCategory>& categories);
+  // The stored categories in tab order.
+  std::vector<VXNewsCategory> createCategoryListWithDB();
+  // The last list refresh, seconds since 1 January 2001 UTC, kept at full double precision.
+  bool updateCategory(long long categoryID, double lastUpdate);
+  // 0 when the category is unknown or was never refreshed.
+  double lastUpdateWithCategory(long long categoryID);
+
+  // --- articles ---
+  // One item dictionary (the form of VXNewsDO::dictForDB): at the top of its category when front
+  // is set, else at the end. False when the category already holds the id, or on failure.
+  bool insertArticle(const os::Dictionary& item, bool front);
+  // Server items that the category does not hold yet go above the stored ones, keeping their
+  // server order (an id repeated within the batch counts once). Answers the stored items, the
+  // last-listed first.
+  std::vector<std::shared_ptr<VXNewsDO>> insertArticles(const os::Array& items, long long category);
+  // The category's items, top first.
+  std::vector<std::shared_ptr<VXNewsDO>> createNewsListWithDB(long long category);
+  // {"id", "icon1", "icon2", "icon3"} per stored item, top first; the icons end at the first
+  // missing one.
+  std::vector<os::Dictionary> getNewsIDWithDB(long long category);
+  // Every stored item of the category.
+  bool deleteArticleWithID(long long category);
+  bool clearArticle();
+  // Empties the articles and the read history.
+  void clearCachesTable();
+
+  // --- read history ---
+  bool insertHistory(long long articleID);
+  // Trims the history at its limit first; ids in ascending order.
+  std::vector<long long> getHistoryID();
+  // Marks a read article for the history upload; false when it has no row or is marked already.
+  bool offlineHistory(long long articleID);
+  // Marked ids that wait for upload.
+  std::vector<long long> historyForPost();
+  bool updateHistoryPost(long long articleID);
+
+ private:
+  void initDB();
+  // Runs work alone on the connection; false when the database is not open.
+  bool inDatabase(const std::function<void(SQDatabase&)>& work);
+  // The same inside a transaction; work sets rollback to undo everything.
+  bool inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work);
+
+  std::string path_;
+  std::shared_ptr<SQDatabaseQueue> queue_;
+  std::mutex handlerMutex_;
+  std::function<void()> historyCleared_;
+};

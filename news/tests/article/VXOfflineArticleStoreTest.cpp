@@ -1,0 +1,68 @@
+// Offline article files: names only from whole decimal integers, answers with JSON nulls still
+// stored, replaced on a second save.
+#include <gtest/gtest.h>
+
+#include "foundation/formats/JSONDecoder.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/testing/TestSandbox.h"
+
+namespace {
+
+class OfflineArticleStoreTest : public ::testing::Test {
+ protected:
+  os::TestSandbox sandbox_;
+};
+
+TEST_F(OfflineArticleStoreTest, NamesComeOnlyFromDecimalIntegers) {
+  EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value(5), os::Value(1024LL)), "5_1024");
+  EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value("5"), os::Value("0042")), "5_42");
+  EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value(5.0), os::Value(7)), "5_7");
+
+  // A pushed payload decides these: none may reach outside the offline folder or collide.
+  for (const os::Value& bad : {os::Value("5/../x"), os::Value(""), os::Value("-"), os::Value(" 5"), os::Value("5 "),
+                               os::Value("1e3"), os::Value(1.5), os::Value(), os::Value(os::Array{}),
+                               os::Value("12345678901234567890")}) {
+    EXPECT_FALSE(VXOfflineArticleStore::fileName(bad, os::Value(1))) << bad.description();
+    EXPECT_FALSE(VXOfflineArticleStore::fileName(os::Value(1), bad)) << bad.description();
+  }
+  os::Error error;
+  EXPECT_FALSE(VXOfflineArticleStore::saveWithInfo({{"result", 1}}, os::Value("../../etc"), os::Value(1), &error));
+  EXPECT_EQ(error.code, kOfflineArticleBadName);
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value("5/../x"), os::Value(1)));
+}
+
+TEST_F(OfflineArticleStoreTest, AnswerWithNullsIsStoredWithoutThem) {
+  std::string json = R"({"result":1,"title":"T","sourceurl":null,"body":"<p>x</p>",
+                         "extra":{"a":null,"b":[1,null,2]}})";
+  JSONDecoder decoder;
+  auto parsed = decoder.mutableObjectWithUTF8String(json.data(), json.size());
+  ASSERT_TRUE(parsed && parsed->dictionary());
+  // The property-list writer refuses nulls outright: written as it came, nothing would be stored.
+  EXPECT_FALSE(os::PropertyList::write(*parsed, os::PropertyListFormat::XML));
+
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo(*parsed->dictionary(), os::Value(3), os::Value(77)));
+  EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(VXGlobalHelper::offlineDirectory() + "3_77"));
+  auto stored = VXOfflineArticleStore::read(os::Value("3"), os::Value("77"));
+  ASSERT_TRUE(stored);
+  EXPECT_EQ((*stored)["title"].stringOr(), "T");
+  EXPECT_FALSE(stored->contains("sourceurl"));
+  EXPECT_FALSE((*stored)["extra"].dictionary()->contains("a"));
+  EXPECT_EQ((*stored)["extra"]["b"].count(), 2u);
+}
+
+TEST_F(OfflineArticleStoreTest, SecondSaveReplacesAndCorruptFileReadsAsNothing) {
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo({{"title", "old"}}, os::Value(1), os::Value(2)));
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo({{"title", "new"}}, os::Value(1), os::Value(2)));
+  EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(1), os::Value(2)))["title"].stringOr(), "new");
+
+  std::string path = *VXOfflineArticleStore::pathFor(os::Value(1), os::Value(3));
+  std::string junk = "<plist><dict><key>x";
+  os::FileManager::defaultManager().writeData(os::Data(junk.begin(), junk.end()), path);
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(1), os::Value(3)));
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(1), os::Value(4)));
+}
+
+}  // namespace

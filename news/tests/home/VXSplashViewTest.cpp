@@ -1,0 +1,147 @@
+// The splash: activation "cp" by what the device remembers, the switches of the answer, and an end
+// that waits for both the logo animation and the category list, announced once.
+#include "news/home/VXSplashView.h"
+
+#include <gtest/gtest.h>
+
+#include "news/home/VXLeftSideViewController.h"
+#include "news/tests/support/SplashTestSupport.h"
+#include "os/console/TouchDriver.h"
+#include "os/views/Window.h"
+
+namespace {
+
+using splashtest::Broadcasts;
+using splashtest::NewsServerOnLoopback;
+
+class Splash : public splashtest::LaunchFixture {
+ protected:
+  void SetUp() override {
+    LaunchFixture::SetUp();
+    window_->makeKeyAndVisible();
+  }
+  void TearDown() override {
+    // Whatever a test left running (the animation) finishes before the state goes.
+    os::TouchDriver::advance(VXSplashView::kAnimationDuration + 1);
+    window_->setHidden(true);
+    LaunchFixture::TearDown();
+  }
+  std::shared_ptr<VXSplashView> show() {
+    auto splash = VXSplashView::create(os::Rect{0, 0, 320, 568});
+    window_->addSubview(splash);
+    return splash;
+  }
+  // Launches a splash and plays it to its end.
+  void launchToEnd() {
+    auto splash = show();
+    ASSERT_TRUE(waitFor([&] { return splash->count() == 1; }));  // the category list
+    os::TouchDriver::advance(VXSplashView::kAnimationDuration);
+    ASSERT_TRUE(splash->ended());
+  }
+
+  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>();
+};
+
+TEST_F(Splash, FirstRunActivatesWithCp1AndEveryLaterLaunchWithCp2) {
+  NewsServerOnLoopback server;
+  EXPECT_EQ(VXSplashView::activationCp(), VXSplashView::kFirstRun);
+  launchToEnd();
+  EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
+  launchToEnd();
+  launchToEnd();
+  EXPECT_EQ(server.activations(), (std::vector<long long>{1, 2, 2}));
+}
+
+TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
+  NewsServerOnLoopback server;
+  for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult, newsd::FailureMode::HttpError}) {
+    SCOPED_TRACE(newsd::failureName(failure));
+    server.server().setFault(1000, newsd::Fault{failure, 0});
+    Broadcasts launchEnd(kSplashLaunchEndNotification);
+    launchToEnd();
+    EXPECT_FALSE(defaults()->objectForKey(kAppActiveKey));
+    EXPECT_EQ(launchEnd.count(), 1);
+  }
+  // Nothing was ever answered, so the next launch is still a first run (the server notes only the
+  // activations it answered).
+  server.server().clearFaults();
+  launchToEnd();
+  EXPECT_EQ(server.activations(), (std::vector<long long>{1}));
+  EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
+}
+
+TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
+  NewsServerOnLoopback server;
+  Broadcasts launchEnd(kSplashLaunchEndNotification);
+  auto splash = show();
+  ASSERT_TRUE(waitFor([&] { return splash->count() == 1; }));
+  EXPECT_EQ(server.asked(1040), 1);
+  EXPECT_TRUE(VXNewsCategoryManager::share()->categoryList().size() > 0);
+  EXPECT_EQ(splash->superview(), window_);
+  EXPECT_EQ(launchEnd.count(), 0);
+
+  os::TouchDriver::advance(VXSplashView::kAnimationDuration - 0.5);
+  EXPECT_EQ(splash->superview(), window_);
+  EXPECT_EQ(splash->logoView()->frame(), (os::Rect{78, 120, 163, 38}));
+  os::TouchDriver::advance(0.6);
+  EXPECT_EQ(splash->superview(), nullptr);
+  EXPECT_EQ(launchEnd.count(), 1);
+
+  // A later category broadcast (a reload from the tab strip) ends nothing again.
+  VXNewsCategoryManager::share()->setCategoryList({});
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(launchEnd.count(), 1);
+}
+
+TEST_F(Splash, ASlowActivationAnswerEndsTheSplashWhenItsCategoriesArrive) {
+  NewsServerOnLoopback server;
+  server.server().setFault(1000, newsd::Fault{newsd::FailureMode::None, 6.0});
+  Broadcasts launchEnd(kSplashLaunchEndNotification);
+  auto splash = show();
+  ASSERT_TRUE(server.server().awaitHeldRequests(1));
+
+  // The animation is over, but the activation is still out: nothing else was asked yet.
+  os::TouchDriver::advance(VXSplashView::kAnimationDuration + 0.5);
+  EXPECT_EQ(splash->count(), 1);
+  EXPECT_EQ(splash->superview(), window_);
+  EXPECT_EQ(server.asked(1040), 0);
+  EXPECT_EQ(launchEnd.count(), 0);
+
+  os::TouchDriver::advance(2);
+  ASSERT_TRUE(waitFor([&] { return splash->ended(); }));
+  EXPECT_EQ(server.asked(1040), 1);
+  EXPECT_EQ(splash->superview(), nullptr);
+  EXPECT_EQ(launchEnd.count(), 1);
+  EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
+}
+
+TEST_F(Splash, TheAnswerSetsThePassSwitchAndRefreshIntervalAndRebuildsTheMenu) {
+  newsd::ServiceOptions options;
+  options.pass = 0;
+  options.nctime = 120;
+  NewsServerOnLoopback server(options);
+  auto left = std::make_shared<VXLeftSideViewController>();
+  NQSideViewController::share()->setLeftViewController(left);
+  left->loadData();
+  const auto before = left->entries().size();
+
+  launchToEnd();
+  EXPECT_FALSE(VXGlobalDefine::share()->pass());
+  EXPECT_DOUBLE_EQ(VXGlobalDefine::share()->nctime(), 120);
+  // With the switch clear the menu lists the recommended apps too.
+  EXPECT_EQ(left->entries().size(), before + 1);
+}
+
+TEST_F(Splash, AnswerSwitchesOfTheWrongTypeCountAsAbsent) {
+  VXGlobalDefine::share()->setNctime(900);
+  VXSplashView::applyActivationAnswer(os::Dictionary{{"result", 1}, {"pass", os::Array{}}, {"nctime", os::Dictionary{}}});
+  EXPECT_TRUE(VXGlobalDefine::share()->pass());
+  EXPECT_DOUBLE_EQ(VXGlobalDefine::share()->nctime(), 900);
+  VXSplashView::applyActivationAnswer(std::nullopt);
+  EXPECT_DOUBLE_EQ(VXGlobalDefine::share()->nctime(), 900);
+  VXSplashView::applyActivationAnswer(os::Dictionary{{"pass", "0"}, {"nctime", 60.5}});
+  EXPECT_FALSE(VXGlobalDefine::share()->pass());
+  EXPECT_DOUBLE_EQ(VXGlobalDefine::share()->nctime(), 60.5);
+}
+
+}  // namespace

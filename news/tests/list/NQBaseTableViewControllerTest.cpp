@@ -1,0 +1,215 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "news/list/NQBaseTableViewController.h"
+#include "news/store/VXNewsDO.h"
+#include "news/api/VXGetFavoriteRequest.h"
+#include "news/tests/support/ListTestSupport.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/console/TouchDriver.h"
+#include "os/views/Window.h"
+#include "ui/widgets/KHProgressHUD.h"
+
+namespace {
+
+using listtest::item;
+using listtest::listAnswer;
+
+// A favourites-like screen: pages of news items, more while "lastpage" is 2.
+class PagedNews : public NQBaseTableViewController {
+ public:
+  bool withoutRequest = false;
+  std::shared_ptr<os::View> failureView = std::make_shared<os::View>();
+
+  std::unique_ptr<NQBaseRequest> request() override {
+    if (withoutRequest) return nullptr;
+    return std::make_unique<VXGetFavoriteRequest>(currentPage());
+  }
+  std::vector<Row> parseResponse(const std::optional<os::Dictionary>& data) override {
+    std::vector<Row> rows;
+    if (!data || (*data)["result"].intValue() == 2) return rows;
+    setCanLoadMore((*data)["lastpage"].intValue() == 2);
+    if (const os::Array* list = (*data)["newslist"].array())
+      for (const os::Value& v : *list)
+        if (const os::Dictionary* d = v.dictionary()) rows.push_back(std::make_shared<VXNewsDO>(*d));
+    return rows;
+  }
+  std::shared_ptr<os::View> getErrorView() override { return failureView; }
+  std::optional<double> heightForRowAtIndexPath(os::TableView& table, const os::IndexPath& ip) override {
+    if (isLoadMoreRow(ip) || listData().empty()) return NQBaseTableViewController::heightForRowAtIndexPath(table, ip);
+    return 60.0;
+  }
+  std::shared_ptr<os::TableViewCell> cellForRowAtIndexPath(os::TableView& table, const os::IndexPath& ip) override {
+    if (ip.row >= static_cast<long>(listData().size())) return NQBaseTableViewController::cellForRowAtIndexPath(table, ip);
+    auto cell = table.dequeueReusableCellWithIdentifier("row");
+    return cell ? cell : std::make_shared<os::TableViewCell>(os::TableViewCellStyle::Default, "row");
+  }
+};
+
+os::Array page(long long firstID, int count) {
+  os::Array items;
+  for (int i = 0; i < count; ++i) items.push_back(item(firstID + i, 1700000000 - i));
+  return items;
+}
+
+class NQBaseTableViewControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = std::make_shared<os::Window>();
+    window_->makeKeyAndVisible();
+    screen_ = std::make_shared<PagedNews>();
+    window_->setRootViewController(screen_);
+    os::TouchDriver::settle();
+  }
+  void TearDown() override {
+    newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
+    os::TouchDriver::advance(2);
+    window_->setHidden(true);
+    window_.reset();
+    screen_.reset();
+    os::RunLoop::main()->runUntilIdle();
+  }
+  void waitIdle() {
+    ASSERT_TRUE(newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }));
+    os::TouchDriver::settle();
+  }
+  // The first page, answered with `count` items and more pages to come.
+  void loadFirstPage(int count) {
+    server_.queue(listAnswer(page(100, count), 2));
+    screen_->loadNewer();
+    waitIdle();
+    ASSERT_EQ(screen_->listData().size(), static_cast<std::size_t>(count));
+  }
+  void scrollToEnd() {
+    auto& table = *screen_->tableView();
+    table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height)});
+  }
+  std::optional<std::string> hudText() {
+    auto hud = KHProgressHUD::HUDForView(*screen_->view());
+    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+    return hud->detailsLabelText();
+  }
+
+  newstest::RequestEnvironment env_;
+  os::VirtualClockScope clock_;
+  listtest::NewsServer server_;
+  std::shared_ptr<os::Window> window_;
+  std::shared_ptr<PagedNews> screen_;
+};
+
+TEST_F(NQBaseTableViewControllerTest, TheFirstPageShowsTheLoadingViewUntilItsRowsArrive) {
+  // System 6: the navigation bar alone sits above the table.
+  EXPECT_EQ(screen_->tableView()->frame().size.height, screen_->view()->bounds().size.height - 44);
+  server_.queue(listAnswer(page(100, 3), 2));
+  screen_->loadNewer();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateLoading);
+  EXPECT_EQ(screen_->tableView()->backgroundView(), screen_->loadingView());
+  waitIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  EXPECT_EQ(screen_->currentPage(), 1);
+  EXPECT_EQ(screen_->tableView()->backgroundView(), nullptr);
+  EXPECT_EQ(screen_->tableView()->numberOfRowsInSection(0), 4);
+  EXPECT_EQ(server_.last()["pageno"].intValue(), 1);
+}
+
+TEST_F(NQBaseTableViewControllerTest, AScreenWithoutARequestGoesBackToIdle) {
+  screen_->withoutRequest = true;
+  screen_->loadNewer();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  EXPECT_EQ(screen_->tableView()->backgroundView(), nullptr);
+
+  // Nor does a pull leave the header spinning.
+  os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, 200});
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  EXPECT_EQ(server_.count(), 0u);
+}
+
+TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPullRecovers) {
+  server_.queue(listAnswer({}, 2, 2));
+  screen_->setCanLoadMore(true);
+  screen_->loadNewer();
+  waitIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_EQ(screen_->tableView()->backgroundView(), screen_->failureView);
+  EXPECT_EQ(hudText(), "网络异常");
+
+  scrollToEnd();
+  screen_->loadMore();
+  EXPECT_EQ(server_.count(), 1u);
+
+  server_.queue(listAnswer(page(100, 5), 1));
+  os::TouchDriver::advance(1.5);  // the HUD covers the screen until it hides
+  EXPECT_EQ(hudText(), std::nullopt);
+  os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, 200});
+  waitIdle();
+  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  EXPECT_EQ(screen_->listData().size(), 5u);
+  EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
+}
+
+TEST_F(NQBaseTableViewControllerTest, APullThatBringsNoRowsKeepsTheOldOnes) {
+  loadFirstPage(3);
+  server_.queue(listAnswer({}, 1));
+  screen_->loadFromPullToRefresh();
+  waitIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_EQ(screen_->listData().size(), 3u);
+  EXPECT_EQ(hudText(), "网络异常");
+}
+
+TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceleration) {
+  loadFirstPage(20);
+  server_.queue(listAnswer(page(200, 20), 1));
+  scrollToEnd();
+  auto& table = *screen_->tableView();
+  // The end of a drag and the end of the deceleration that follows, in one turn of the loop.
+  screen_->scrollViewDidEndDragging(table, true);
+  screen_->scrollViewDidEndDecelerating(table);
+  waitIdle();
+  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(server_.last()["pageno"].intValue(), 2);
+  EXPECT_EQ(screen_->currentPage(), 2);
+  EXPECT_EQ(screen_->listData().size(), 40u);
+  EXPECT_FALSE(screen_->canLoadMore());
+
+  // And by the finger: the last page ends the paging.
+  os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -900});
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(server_.count(), 2u);
+}
+
+TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
+  loadFirstPage(20);
+  auto& table = *screen_->tableView();
+  table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 23});
+  screen_->loadMore();
+  EXPECT_EQ(server_.count(), 1u);
+  server_.queue(listAnswer(page(200, 2), 2));
+  table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 22});
+  screen_->loadMore();
+  waitIdle();
+  EXPECT_EQ(server_.count(), 2u);
+}
+
+TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
+  // As after a first page of more to come, emptied by loadNewer: the counted row gets a cell.
+  screen_->setCanLoadMore(true);
+  screen_->tableView()->reloadData();
+  os::TouchDriver::settle();
+  screen_->loadMore();
+  os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, -100}, os::Point{0, -600});
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(server_.count(), 0u);
+  // Row 0 of an empty list is no load-more row: it has no height.
+  EXPECT_EQ(screen_->tableView()->numberOfRowsInSection(0), 1);
+  EXPECT_EQ(screen_->tableView()->rectForRowAtIndexPath(os::IndexPath::forRow(0, 0)).size.height, 0);
+}
+
+}  // namespace

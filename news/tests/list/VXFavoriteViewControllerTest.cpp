@@ -1,0 +1,162 @@
+// The favourites screen against the local news server: the reader's favourites page by page, an
+// empty or failed list, and a tapped row opening its article.
+#include "news/list/VXFavoriteViewController.h"
+
+#include <gtest/gtest.h>
+
+#include "news/api/VXGlobalHelper.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/api/VXFavoriteRequest.h"
+#include "news/tests/support/StateTestSupport.h"
+#include "news/list/VXNewsOneIconStyleCell.h"
+#include "news/list/VXNewsThreeIconStyleCell.h"
+#include "news/list/VXNewsTitleStyleCell.h"
+#include "os/runtime/Clock.h"
+#include "os/console/TouchDriver.h"
+#include "os/views/Screen.h"
+#include "os/views/Window.h"
+#include "ui/widgets/KHProgressHUD.h"
+
+namespace {
+
+class VXFavoriteViewControllerTest : public newstest::StateFixture {
+ protected:
+  void SetUp() override {
+    StateFixture::SetUp();
+    nav_ = std::make_shared<VXCustomNavController>(home_);
+    window_->makeKeyAndVisible();
+    window_->setRootViewController(nav_);
+    os::TouchDriver::settle();
+  }
+  void TearDown() override {
+    if (screen_) newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
+    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
+    os::TouchDriver::advance(2);
+    os::RunLoop::main()->runUntilIdle();
+    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
+    window_->setHidden(true);
+    window_.reset();
+    nav_.reset();
+    screen_.reset();
+    StateFixture::TearDown();
+  }
+
+  // Marks the articles as favourites on the server, oldest first: the server lists the newest
+  // first.
+  void favour(const std::vector<const newsd::Article*>& articles) {
+    for (const auto* a : articles) {
+      VXFavoriteRequest request(os::Dictionary{{"id", a->id}, {"category", a->categoryId}, {"action", 1}});
+      bool done = false;
+      VXGlobalHelper::loadWithRequest(request, 0, [&](const std::optional<os::Dictionary>&) { done = true; },
+                                      [&] { done = true; });
+      ASSERT_TRUE(newstest::runUntil([&] { return done; }));
+    }
+  }
+  std::vector<const newsd::Article*> articles(std::size_t count) {
+    std::vector<const newsd::Article*> out;
+    for (const auto& a : local_.server().service().content().articles()) {
+      if (out.size() == count) break;
+      if (a.type.empty()) out.push_back(&a);
+    }
+    EXPECT_EQ(out.size(), count);
+    return out;
+  }
+  void open() {
+    screen_ = VXFavoriteViewController::create();
+    nav_->pushViewController(screen_, false);
+    os::TouchDriver::settle();
+    waitIdle();
+  }
+  void waitIdle() {
+    ASSERT_TRUE(newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }));
+    os::TouchDriver::settle();
+  }
+  long rows() { return screen_->numberOfRowsInSection(*screen_->tableView(), 0); }
+  std::vector<long long> listed() const {
+    std::vector<long long> ids;
+    for (long i = 0; i < static_cast<long>(screen_->listData().size()); ++i) ids.push_back(screen_->itemAt(i)->ID());
+    return ids;
+  }
+  std::optional<std::string> hudText() {
+    auto hud = KHProgressHUD::HUDForView(*screen_->view());
+    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+    return hud->detailsLabelText();
+  }
+
+  os::VirtualClockScope clock_;
+  newstest::LocalNewsServer local_;
+  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>();
+  std::shared_ptr<os::ViewController> home_ = std::make_shared<os::ViewController>();
+  std::shared_ptr<VXCustomNavController> nav_;
+  std::shared_ptr<VXFavoriteViewController> screen_;
+};
+
+TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) {
+  auto favourites = articles(12);
+  favour(favourites);
+  open();
+  EXPECT_EQ(screen_->navbarTitle(), "我的收藏");
+  ASSERT_EQ(screen_->listData().size(), 10u);
+  EXPECT_TRUE(screen_->canLoadMore());
+  EXPECT_EQ(rows(), 11);  // the load-more row
+
+  screen_->loadNextPage();
+  waitIdle();
+  std::vector<long long> expected;
+  for (auto it = favourites.rbegin(); it != favourites.rend(); ++it) expected.push_back((*it)->id);
+  EXPECT_EQ(listed(), expected);
+  EXPECT_FALSE(screen_->canLoadMore());
+  EXPECT_EQ(rows(), 12);
+  EXPECT_EQ(local_.asked(1050), 2);
+
+  // Every row in the list cell of its item's style, as tall as that style makes it.
+  auto& table = *screen_->tableView();
+  const double width = os::Screen::main().bounds().size.width;
+  for (long i = 0; i < 12; ++i) {
+    auto item = screen_->itemAt(i);
+    auto cell = screen_->cellForRowAtIndexPath(table, {0, i});
+    switch (item->style()) {
+      case VXNewsDO::kThreeIconStyle: EXPECT_TRUE(std::dynamic_pointer_cast<VXNewsThreeIconStyleCell>(cell)) << i; break;
+      case VXNewsDO::kOneIconStyle: EXPECT_TRUE(std::dynamic_pointer_cast<VXNewsOneIconStyleCell>(cell)) << i; break;
+      default:
+        EXPECT_TRUE(std::dynamic_pointer_cast<VXNewsTitleStyleCell>(cell)) << i;
+        EXPECT_FALSE(std::dynamic_pointer_cast<VXNewsOneIconStyleCell>(cell)) << i;
+    }
+    EXPECT_EQ(screen_->heightForRowAtIndexPath(table, {0, i}), item->calHeightByStyle(width)) << i;
+  }
+}
+
+TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWithoutRows) {
+  open();
+  EXPECT_EQ(local_.asked(1050), 1);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_EQ(rows(), 0);
+  EXPECT_FALSE(screen_->canLoadMore());
+  EXPECT_TRUE(newstest::runUntil([&] { return hudText() == "网络异常"; }));
+
+  // The server refuses the next attempt outright; the list stays empty and nothing breaks.
+  local_.server().setFault(1050, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
+  favour(articles(1));
+  screen_->loadNewer();
+  waitIdle();
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_EQ(rows(), 0);
+}
+
+TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead) {
+  auto favourite = articles(1);
+  favour(favourite);
+  open();
+  ASSERT_EQ(screen_->listData().size(), 1u);
+  ASSERT_TRUE(os::TouchDriver::tapRow(*screen_->tableView(), {0, 0}));
+  os::TouchDriver::settle();
+  auto article = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav_->topViewController());
+  ASSERT_NE(article, nullptr);
+  EXPECT_EQ(article->infoDict()["id"].intValue(), favourite[0]->id);
+  EXPECT_EQ(article->infoDict()["category"].intValue(), favourite[0]->categoryId);
+  EXPECT_TRUE(state_->isNewsHistory(favourite[0]->id));
+  ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != VXNewsDetailViewController::kStateLoading; }));
+}
+
+}  // namespace

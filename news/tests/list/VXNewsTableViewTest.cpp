@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "news/store/VXGlobalDefine.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/album/VXAlbumViewController.h"
+#include "news/article/VXNewsDetailViewController.h"
+#include "news/list/VXNewsTableView.h"
+#include "news/store/VXNewsDBManager.h"
+#include "news/tests/support/ListTestSupport.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/RunLoop.h"
+#include "os/console/TouchDriver.h"
+#include "os/views/NavigationController.h"
+#include "os/views/ViewController.h"
+#include "os/views/Window.h"
+#include "ui/widgets/KHProgressHUD.h"
+
+namespace {
+
+using listtest::item;
+using listtest::listAnswer;
+
+constexpr long long kCategory = 5;
+
+class VXNewsTableViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VXNewsDBManager::setShared(nullptr);
+    VXNewsConfig::setShared(nullptr);
+    // The application-wide state without its ad timer: the hour's "nctime" and an empty history.
+    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
+    os::View::clearAnimationLog();
+    window_ = std::make_shared<os::Window>();
+    window_->makeKeyAndVisible();
+    db_ = VXNewsDBManager::share();
+    // The category as the category list stored it, never refreshed.
+    ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
+  }
+  void TearDown() override {
+    VXNewsTableView::setItemOpener(nullptr);
+    VXNewsTableView::setRefreshIntervalSource(nullptr);
+    if (list_) waitIdle();
+    os::TouchDriver::advance(2);
+    list_.reset();
+    window_->setHidden(true);
+    window_.reset();
+    os::RunLoop::main()->runUntilIdle();
+    VXGlobalDefine::setShared(nullptr);
+    VXNewsDBManager::setShared(nullptr);
+    VXGlobalDefine::setShared(nullptr);
+  }
+
+  double now() const { return os::Date::now().timeIntervalSinceReferenceDate(); }
+  long long now1970() const { return static_cast<long long>(os::Date::now().timeIntervalSince1970()); }
+
+  // Stores items as an earlier refresh would have, `age` seconds ago.
+  void store(const os::Array& items, double age) {
+    db_->insertArticles(items, kCategory);
+    db_->updateCategory(kCategory, now() - age);
+  }
+  std::shared_ptr<VXNewsTableView> makeList() {
+    list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+    window_->addSubview(list_);
+    os::TouchDriver::settle();
+    return list_;
+  }
+  void waitIdle() {
+    ASSERT_TRUE(newstest::runUntil([&] { return list_->requestState() != VXNewsRequestLoading; }));
+    os::TouchDriver::settle();
+  }
+  std::vector<long long> listed() const {
+    std::vector<long long> ids;
+    for (auto& n : list_->dataList()) ids.push_back(n->ID());
+    return ids;
+  }
+  std::vector<long long> stored() {
+    std::vector<long long> ids;
+    for (auto& n : db_->createNewsListWithDB(kCategory)) ids.push_back(n->ID());
+    return ids;
+  }
+  std::optional<std::string> hudText() {
+    auto hud = KHProgressHUD::HUDForView(*list_);
+    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+    return hud->detailsLabelText();
+  }
+  // Moves the list so that its bottom edge is `gap` points above the end of the content.
+  void scrollToGap(double gap) {
+    auto& table = *list_->tableView();
+    table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
+  }
+
+  newstest::RequestEnvironment env_;
+  os::VirtualClockScope clock_;
+  listtest::NewsServer server_;
+  std::shared_ptr<os::Window> window_;
+  std::shared_ptr<VXNewsDBManager> db_;
+  std::shared_ptr<VXNewsTableView> list_;
+};
+
+TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRows) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
+  server_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  makeList()->load();
+  // The stored rows show at once while the header shows the refresh.
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshLoading);
+  waitIdle();
+
+  auto sent = server_.last();
+  EXPECT_EQ(sent["id"].intValue(), kCategory);
+  EXPECT_EQ(sent["flag"].intValue(), 1);
+  EXPECT_EQ(sent["upid"].intValue(), 2);
+  EXPECT_EQ(sent["uptime"].intValue(), -1);
+  EXPECT_EQ(sent["count"].intValue(), 20);
+
+  EXPECT_EQ(listed(), (std::vector<long long>{11, 10}));
+  EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
+  EXPECT_NEAR(db_->lastUpdateWithCategory(kCategory), now(), 1);
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  // The collapsed header takes the content back to the top.
+  EXPECT_EQ(list_->tableView()->contentInset().top, 0);
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
+  // Two rows and the load-more row.
+  EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 3);
+}
+
+TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
+  makeList()->load();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+
+  server_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
+  os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
+  waitIdle();
+  ASSERT_EQ(server_.count(), 1u);
+  auto sent = server_.last();
+  EXPECT_EQ(sent["upid"].intValue(), 2);
+  EXPECT_EQ(sent["uptime"].intValue(), t - 500);
+  EXPECT_EQ(sent["count"].intValue(), 0);  // only a forced refresh asks for a count
+  EXPECT_EQ(sent["flag"].intValue(), 1);  // a short list pulled down refreshes, even with its end in view
+  EXPECT_EQ(listed(), (std::vector<long long>{3, 2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{3, 2, 1}));
+  EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
+}
+
+TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {
+  const long long t = now1970();
+  // Fresh within the default hour, stale for a server that asks for 100 s.
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 200);
+  VXGlobalDefine::share()->setNctime(100);
+  server_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(server_.count(), 1u);
+  EXPECT_EQ(listed(), (std::vector<long long>{11}));
+}
+
+TEST_F(VXNewsTableViewTest, APullOnAnEmptyListAsksFromTheTop) {
+  db_->updateCategory(kCategory, now());
+  makeList()->load();
+  list_->pullToRefresh();
+  waitIdle();
+  auto sent = server_.last();
+  EXPECT_EQ(sent["upid"].intValue(), 0);
+  EXPECT_EQ(sent["uptime"].intValue(), -1);
+}
+
+TEST_F(VXNewsTableViewTest, TheLastPageHidesTheLoadMoreRow) {
+  const long long t = now1970();
+  db_->updateCategory(kCategory, now());
+  makeList()->load();
+  server_.queue(listAnswer(os::Array{item(2, t - 10), item(1, t - 20)}, 1));
+  list_->pullToRefresh();
+  waitIdle();
+  EXPECT_FALSE(list_->canLoadMore());
+  EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 2);
+
+  // Any other value, or none, shows it again.
+  server_.queue(listAnswer(os::Array{item(3, t - 5)}, std::nullopt));
+  list_->pullToRefresh();
+  waitIdle();
+  EXPECT_TRUE(list_->canLoadMore());
+  EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 4);
+  auto cell = list_->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(3, 0));
+  if (!cell) {
+    list_->tableView()->scrollToRowAtIndexPath(os::IndexPath::forRow(3, 0), os::TableViewScrollPosition::None, false);
+    os::TouchDriver::settle();
+    cell = list_->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(3, 0));
+  }
+  ASSERT_TRUE(cell);
+  EXPECT_EQ(cell->reuseIdentifier(), "Load_More_Cell");
+  EXPECT_FALSE(cell->isUserInteractionEnabled());
+}
+
+TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
+  const long long t = now1970();
+  os::Array page;
+  for (long long id = 40; id > 20; --id) page.push_back(item(id, t - (50 - id) * 60));
+  store(page, 60);
+  makeList()->load();
+  auto& table = *list_->tableView();
+  ASSERT_GT(table.contentSize().height, 1000);
+
+  scrollToGap(23);
+  list_->loadMore(table);
+  EXPECT_EQ(server_.count(), 0u);
+
+  server_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
+  scrollToGap(22);
+  list_->loadMore(table);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestLoading);
+  list_->loadMore(table);  // in flight: no second request
+  list_->pullToRefresh();
+  waitIdle();
+  ASSERT_EQ(server_.count(), 1u);
+  auto sent = server_.last();
+  EXPECT_EQ(sent["flag"].intValue(), 2);
+  EXPECT_EQ(sent["downid"].intValue(), 21);
+  EXPECT_EQ(sent["downtime"].intValue(), t - 29 * 60);
+  EXPECT_EQ(sent["count"].intValue(), 20);
+  EXPECT_EQ(list_->dataList().size(), 22u);
+  EXPECT_EQ(list_->dataList().back()->ID(), 19);
+  EXPECT_EQ(stored().size(), 22u);
+}
+
+TEST_F(VXNewsTableViewTest, LoadMoreNeverAsksForAnEmptyList) {
+  db_->updateCategory(kCategory, now());
+  makeList()->load();
+  auto& table = *list_->tableView();
+  table.setContentOffset(os::Point{0, table.contentSize().height});
+  list_->loadMore(table);
+  os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -800});
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(table.numberOfRowsInSection(0), 0);
+  // The empty state fills the page.
+  EXPECT_EQ(table.rectForFooterInSection(0).size.height, 460);
+}
+
+TEST_F(VXNewsTableViewTest, ItemsOfOtherTypesAreNeitherStoredNorListed) {
+  const long long t = now1970();
+  os::Array mixed{item(6, t - 1, std::string("video")), item(5, t - 2, std::string()),
+                  item(4, t - 3, std::string("album")), item(3, t - 4, std::nullopt),
+                  item(2, t - 5, std::string("ad")), os::Value("not an item")};
+  server_.queue(listAnswer(mixed, 2));
+  makeList()->load();  // never refreshed: stale
+  waitIdle();
+  EXPECT_EQ(listed(), (std::vector<long long>{5, 4, 3}));
+  EXPECT_EQ(stored(), (std::vector<long long>{5, 4, 3}));
+
+  // Nor on the way down.
+  server_.queue(listAnswer(os::Array{item(1, t - 9, std::string("special")), item(0, t - 10)}, 2));
+  scrollToGap(0);
+  list_->loadMore(*list_->tableView());
+  waitIdle();
+  EXPECT_EQ(listed(), (std::vector<long long>{5, 4, 3, 0}));
+  EXPECT_EQ(stored(), (std::vector<long long>{5, 4, 3, 0}));
+}
+
+TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDatabase) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
+  const double stamped = db_->lastUpdateWithCategory(kCategory);
+  // A refusal of the whole request, then an answer whose data holds no "result".
+  server_.queue(listtest::envelope(os::Dictionary{{"result", 1}}, -1));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(hudText(), "网络异常");
+
+  server_.queue(listtest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
+  list_->load();  // still stale: forced again
+  waitIdle();
+  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
+}
+
+TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500)}, 7200);
+  server_.queue(listAnswer(os::Array{item(9, t)}, 2, 2));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(listed(), (std::vector<long long>{2}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2}));
+
+  server_.queue(listAnswer(os::Array{item(9, t)}, 2));
+  os::TouchDriver::advance(1);
+  os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
+  waitIdle();
+  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestIdle);
+}
+
+TEST_F(VXNewsTableViewTest, ANetworkFailureShowsTheHudAndKeepsTheRows) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500)}, 7200);
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(listed(), (std::vector<long long>{2}));
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(hudText(), "网络异常");
+}
+
+TEST_F(VXNewsTableViewTest, ClearedCachesEmptyTheListAtOnce) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
+  makeList()->load();
+  ASSERT_EQ(list_->dataList().size(), 2u);
+  os::NotificationCenter::defaultCenter().post(kClearCachesNotification);
+  EXPECT_TRUE(list_->dataList().empty());
+  os::TouchDriver::settle();
+  EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 0);
+  EXPECT_EQ(list_->tableView()->rectForFooterInSection(0).size.height, 460);
+}
+
+TEST_F(VXNewsTableViewTest, ATapOpensTheItemFromTheEnclosingScreen) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500, std::string("album")), item(1, t - 900)}, 60);
+  auto controller = std::make_shared<os::ViewController>();
+  window_->setRootViewController(controller);
+  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+  controller->view()->addSubview(list_);
+  list_->load();
+  std::vector<std::pair<long long, os::ViewController*>> opened;
+  VXNewsTableView::setItemOpener([&](const std::shared_ptr<VXNewsDO>& n, os::ViewController& vc) {
+    opened.emplace_back(n->ID(), &vc);
+  });
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list_->tableView(), os::IndexPath::forRow(0, 0)));
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].first, 2);
+  EXPECT_EQ(opened[0].second, controller.get());
+  EXPECT_EQ(list_->selectedIndexPath(), os::IndexPath::forRow(0, 0));
+  list_->clearSelectedIndexPath();
+  EXPECT_FALSE(list_->selectedIndexPath());
+  EXPECT_FALSE(list_->tableView()->indexPathForSelectedRow());
+}
+
+TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500, std::string("album")), item(1, t - 900)}, 60);
+  auto home = std::make_shared<os::ViewController>();
+  auto nav = std::make_shared<os::NavigationController>(home);
+  window_->setRootViewController(nav);
+  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+  home->view()->addSubview(list_);
+  list_->load();
+  os::TouchDriver::settle();
+
+  // An album is recorded as read and opens the album screen.
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list_->tableView(), os::IndexPath::forRow(0, 0)));
+  EXPECT_TRUE(VXGlobalDefine::share()->isNewsHistory(2));
+  ASSERT_EQ(nav->viewControllers().size(), 2u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXAlbumViewController>(nav->topViewController()));
+  nav->popViewController(false);
+  os::TouchDriver::settle();
+  ASSERT_EQ(nav->viewControllers().size(), 1u);
+
+  ASSERT_TRUE(os::TouchDriver::tapRow(*list_->tableView(), os::IndexPath::forRow(1, 0)));
+  EXPECT_TRUE(VXGlobalDefine::share()->isNewsHistory(1));
+  ASSERT_EQ(nav->viewControllers().size(), 2u);
+  auto article = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController());
+  ASSERT_TRUE(article);
+  EXPECT_EQ(article->infoDict()["id"].intValue(), 1);
+  EXPECT_EQ(article->infoDict()["category"].intValue(), kCategory);
+  os::TouchDriver::settle();
+  // The article asks for itself (and reports the missing body of this server's answer).
+  ASSERT_TRUE(newstest::runUntil([&] { return server_.count() == 2; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != NQTableViewStateLoading; }));
+  EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
+}
+
+}  // namespace

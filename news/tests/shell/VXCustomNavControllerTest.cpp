@@ -1,0 +1,220 @@
+#include <gtest/gtest.h>
+
+#include "news/tests/support/ScreenTestSupport.h"
+#include "news/shell/NQBaseViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/list/VXLeftBaseTableViewController.h"
+#include "news/shell/VXLeftBaseViewController.h"
+#include "os/views/Application.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+
+namespace newstest {
+namespace {
+
+using os::TouchDriver;
+
+class Home : public NQBaseViewController {
+ public:
+  std::string navbarTitle() const override { return "Corvessa"; }
+  void viewDidLoad() override {
+    NQBaseViewController::viewDidLoad();
+    auto band = os::makeView<os::View>(os::Rect(0, 100, 320, 50));  // to find in the snapshot
+    band->setBackgroundColor(os::Color::red());
+    view()->addSubview(band);
+  }
+};
+
+struct Backs : VXNavBackClickDelegate {
+  void backButtonClick() override { ++buttons; }
+  void panGetstureRecognizerEnded() override { ++drags; }
+  int buttons = 0, drags = 0;
+};
+
+class NavTest : public ScreenFixture {
+ protected:
+  void SetUp() override {
+    ScreenFixture::SetUp();
+    showSide(nav, std::make_shared<os::ViewController>());
+  }
+  std::shared_ptr<NQBaseViewController> pushScreen() {
+    auto screen = std::make_shared<NQBaseViewController>();
+    nav->pushViewController(screen, false);
+    TouchDriver::settle();
+    return screen;
+  }
+  double screenX() const { return side->view()->frame().origin.x; }
+  std::size_t depth() const { return nav->viewControllers().size(); }
+  // The gesture begins 10 points right of x0 and is released `distance` beyond that.
+  void dragBack(double distance, double x0 = 20) { drag(*window, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
+
+  std::shared_ptr<Home> home = std::make_shared<Home>();
+  std::shared_ptr<VXCustomNavController> nav = std::make_shared<VXCustomNavController>(home);
+};
+
+TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
+  drag(*window, 20, 300, 100);  // at the root the side menu takes the drag
+  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(screenX(), 0);
+  side->hideSideViewController();
+  TouchDriver::advance(0.4);
+
+  pushScreen();
+  pushScreen();
+  EXPECT_FALSE(side->canDrag());
+  EXPECT_TRUE(side->view()->gestureRecognizers().empty());
+  nav->popViewController(false);
+  EXPECT_FALSE(side->canDrag());
+  nav->popViewController(false);
+  EXPECT_TRUE(side->canDrag());
+  drag(*window, 20, 300, 100);
+  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+}
+
+TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
+  pushScreen();
+  dragBack(50);
+  EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.3);
+  EXPECT_EQ(screenX(), 0);
+  TouchDriver::advance(0.31);
+  EXPECT_FALSE(nav->isMoving());
+  EXPECT_TRUE(nav->backgroundView()->isHidden());
+  EXPECT_EQ(depth(), 2u);
+
+  dragBack(51);
+  EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.3);
+  EXPECT_EQ(screenX(), 320);  // slides out before the pop
+  EXPECT_EQ(depth(), 2u);
+  TouchDriver::advance(0.31);
+  EXPECT_EQ(depth(), 1u);
+  EXPECT_EQ(screenX(), 0);
+  EXPECT_TRUE(side->canDrag());
+
+  // A second drag while the first still settles pops nothing more.
+  pushScreen();
+  pushScreen();
+  dragBack(100);
+  dragBack(100);
+  TouchDriver::advance(0.5);
+  EXPECT_EQ(depth(), 2u);
+  EXPECT_EQ(nav->screenShotsList().size(), 2u);
+
+  nav->setCanDragBack(false);
+  dragBack(150);
+  TouchDriver::advance(0.5);
+  EXPECT_EQ(depth(), 2u);
+}
+
+TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
+  pushScreen();
+  Finger f(*window, os::Point{20, 300});
+  f.moveToX(30);
+  // Beneath lies the home screen as it was: its band 100 points below both bars.
+  auto shot = nav->lastScreenShot()->image();
+  ASSERT_NE(shot, nullptr);
+  const std::uint8_t* px = shot->bitmap().pixel(160, 64 + 125);
+  EXPECT_EQ((std::vector<int>{px[0], px[1], px[2]}), (std::vector<int>{255, 0, 0}));
+  EXPECT_EQ(nav->backgroundView()->superviewPtr(), window.get());
+  EXPECT_EQ(window->subviews().back(), side->view());
+  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0.2);
+
+  f.moveToX(110);
+  EXPECT_EQ(screenX(), 80);
+  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0.1);
+  f.moveToX(190);
+  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0);
+  f.moveToX(400);
+  EXPECT_EQ(screenX(), 320);
+  f.moveToX(0);
+  EXPECT_EQ(screenX(), 0);
+  f.cancel();
+  TouchDriver::advance(0.31);
+  EXPECT_EQ(depth(), 2u);
+}
+
+TEST_F(NavTest, PushedScreensGetTheBackButtonUnlessTheyHaveTheirOwn) {
+  auto screen = pushScreen();
+  const auto& items = screen->navigationItem()->leftBarButtonItems();
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->width(), -10);
+  auto back = std::dynamic_pointer_cast<os::Button>(items[1]->customView());
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->frame().size, (os::Size{30, 21}));
+  EXPECT_EQ(back->imageForState(os::kControlStateNormal)->name(), "navbar-back");
+
+  auto own = std::make_shared<os::ViewController>();
+  auto close = os::BarButtonItem::withTitle("close", os::BarButtonItemStyle::Plain, {});
+  own->navigationItem()->setLeftBarButtonItem(close);
+  nav->pushViewController(own, false);
+  EXPECT_EQ(own->navigationItem()->leftBarButtonItems(), std::vector{close});
+
+  // A screen pushed without a bar gets it back when it goes.
+  nav->pushViewController(std::make_shared<os::ViewController>(), false, true);
+  EXPECT_TRUE(nav->isNavigationBarHidden());
+  nav->popViewController(false);
+  nav->popViewController(false);
+  EXPECT_FALSE(nav->isNavigationBarHidden());
+  TouchDriver::settle();
+  EXPECT_TRUE(TouchDriver::tap(*back));
+  TouchDriver::advance(0.4);
+  EXPECT_EQ(depth(), 1u);
+}
+
+TEST_F(NavTest, TheBackDelegateIsToldOnlyOnTheWayBackToTheHomeScreen) {
+  auto backs = std::make_shared<Backs>();
+  nav->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
+  nav->pushViewController(std::make_shared<NQBaseViewController>(), false);
+  nav->backButtonClick();
+  TouchDriver::advance(0.4);
+  EXPECT_EQ(backs->buttons, 0);
+  nav->backButtonClick();
+  TouchDriver::advance(0.4);
+  EXPECT_EQ(backs->buttons, 1);
+  EXPECT_EQ(nav->backDelegate(), nullptr);
+
+  nav->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
+  TouchDriver::settle();
+  dragBack(100);
+  TouchDriver::advance(0.4);
+  EXPECT_EQ(backs->drags, 1);
+}
+
+TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
+  auto settings = std::make_shared<VXLeftBaseViewController>();
+  nav->pushViewController(settings, false, settings);
+  settings.reset();  // held only by the stack: it must still hear the way back
+  TouchDriver::settle();
+  dragBack(100);
+  TouchDriver::advance(0.31);
+  EXPECT_EQ(depth(), 1u);
+  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(lastAnimationDuration(), 0);
+  side->hideSideViewController();
+  TouchDriver::advance(0.4);
+
+  auto offline = std::make_shared<VXLeftBaseTableViewController>();
+  nav->pushViewController(offline, false, offline);
+  TouchDriver::settle();
+  offline->backButtonClick();
+  EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.35);
+  TouchDriver::advance(0.4);
+  EXPECT_EQ(depth(), 1u);
+  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+}
+
+TEST_F(NavTest, BaseScreensShowTheirTitleAndKeepBelowTheBar) {
+  auto title = std::dynamic_pointer_cast<os::Label>(home->navigationItem()->titleView());
+  ASSERT_NE(title, nullptr);
+  EXPECT_EQ(title->text(), "Corvessa");
+  EXPECT_EQ(title->font().pointSize(), 22);
+  EXPECT_EQ(title->textColor(), os::Color::white());
+  EXPECT_EQ(home->view()->frame().origin.y, 64);
+  EXPECT_EQ(pushScreen()->navigationItem()->titleView(), nullptr);
+
+  auto app = os::Application::create(nullptr);
+  home->hideStatusBar();
+  EXPECT_TRUE(app->isStatusBarHidden());
+}
+
+}  // namespace
+}  // namespace newstest

@@ -1,0 +1,281 @@
+#include "news/store/VXNewsDBManager.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <thread>
+
+#include "foundation/sqlite/SQDatabase.h"
+#include "foundation/sqlite/SQResultSet.h"
+#include "news/api/VXGlobalHelper.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/TestSandbox.h"
+
+namespace {
+
+os::Dictionary item(long long id, std::string title = "t", os::Array icons = {}) {
+  return os::Dictionary{{"id", os::Value(id)}, {"title", os::Value(std::move(title))}, {"icons", os::Value(std::move(icons))}};
+}
+
+os::Array batch(std::initializer_list<long long> ids) {
+  os::Array items;
+  for (long long id : ids) items.push_back(os::Value(item(id)));
+  return items;
+}
+
+class NewsDB : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = VXNewsDBManager::share();
+    ASSERT_TRUE(db_->isOpen());
+    raw_ = SQDatabase::databaseWithPath(db_->path());
+    ASSERT_TRUE(raw_->open());
+  }
+  void TearDown() override {
+    raw_->close();
+    db_.reset();
+    VXNewsDBManager::setShared(nullptr);
+  }
+
+  // (ZID, ZORDER) of a category's rows, top first, read behind the manager's back.
+  std::vector<std::pair<long long, long long>> orders(long long category) {
+    std::vector<std::pair<long long, long long>> rows;
+    auto rs = raw_->executeQuery("select ZID, ZORDER from ZARTICLE where ZCATEGORY = ? order by ZORDER", category);
+    while (rs && rs->next()) rows.emplace_back(rs->longLongIntForColumnIndex(0), rs->longLongIntForColumnIndex(1));
+    return rows;
+  }
+
+  void fillHistory(long long count) {
+    ASSERT_TRUE(raw_->beginTransaction());
+    for (long long id = 1; id <= count; ++id) ASSERT_TRUE(raw_->executeUpdate("insert into ZHISTORY (ZID) values (?)", id));
+    ASSERT_TRUE(raw_->commit());
+  }
+
+  os::TestSandbox sandbox_;
+  std::shared_ptr<VXNewsDBManager> db_;
+  std::shared_ptr<SQDatabase> raw_;
+};
+
+TEST_F(NewsDB, LivesInTheCachesDirectoryWithItsThreeTables) {
+  EXPECT_EQ(db_->path(), os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), "news.db"));
+  for (const char* table : {"ZCATEGORY", "ZARTICLE", "ZHISTORY"}) EXPECT_TRUE(raw_->tableExists(table)) << table;
+  EXPECT_TRUE(raw_->columnExists("ZLASTUPDATE", "ZCATEGORY"));
+  EXPECT_TRUE(raw_->columnExists("ZRESERVE10", "ZARTICLE"));
+  EXPECT_TRUE(raw_->columnExists("ZRESERVE5", "ZHISTORY"));
+}
+
+TEST_F(NewsDB, AnUnopenableFileIsLoggedAndEveryOperationAnswersNothing) {
+  const std::string logBefore = VXGlobalHelper::readLog().value_or("");
+  VXNewsDBManager broken(sandbox_.root() + "/missing/folder/news.db");
+  EXPECT_FALSE(broken.isOpen());
+  // The application's log file, nothing after the failed open.
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or(""), logBefore + "news db open failed\n");
+  EXPECT_FALSE(broken.insertArticle(item(1), true));
+  EXPECT_TRUE(broken.insertArticles(batch({1, 2}), 1).empty());
+  EXPECT_TRUE(broken.createCategoryListWithDB().empty());
+  EXPECT_EQ(broken.lastUpdateWithCategory(1), 0);
+  EXPECT_TRUE(broken.getHistoryID().empty());
+}
+
+TEST_F(NewsDB, SingleInsertionsAreUniquePerCategoryAndGoOnTopOrAtTheEnd) {
+  auto put = [&](long long id, long long category, bool front) {
+    auto a = item(id);
+    a.set("category", os::Value(category));
+    return db_->insertArticle(a, front);
+  };
+  EXPECT_TRUE(put(1, 5, false));
+  EXPECT_TRUE(put(2, 5, false));
+  EXPECT_TRUE(put(3, 5, true));
+  EXPECT_FALSE(put(1, 5, true));
+  EXPECT_TRUE(put(1, 6, false));
+  EXPECT_EQ(orders(5), (std::vector<std::pair<long long, long long>>{{3, 1}, {1, 2}, {2, 3}}));
+  EXPECT_EQ(orders(6).size(), 1u);
+}
+
+TEST_F(NewsDB, ABatchGoesAboveTheStoredItemsInServerOrder) {
+  db_->insertArticles(batch({10, 11, 12, 13, 14}), 7);
+  auto stored = db_->insertArticles(batch({20, 21, 22}), 7);
+  ASSERT_EQ(stored.size(), 3u);
+  // Handed back in insertion order: the last-listed new item first.
+  EXPECT_EQ(stored[0]->ID(), 22);
+  EXPECT_EQ(stored[2]->ID(), 20);
+  EXPECT_EQ(stored[0]->category(), 7);
+  EXPECT_EQ(orders(7), (std::vector<std::pair<long long, long long>>{
+                           {20, 1}, {21, 2}, {22, 3}, {10, 4}, {11, 5}, {12, 6}, {13, 7}, {14, 8}}));
+}
+
+TEST_F(NewsDB, ABatchOfKnownItemsChangesNothingAndRepeatsCountOnce) {
+  db_->insertArticles(batch({1, 2, 3}), 1);
+  EXPECT_TRUE(db_->insertArticles(batch({3, 1}), 1).empty());
+  EXPECT_EQ(orders(1), (std::vector<std::pair<long long, long long>>{{1, 1}, {2, 2}, {3, 3}}));
+
+  auto stored = db_->insertArticles(batch({9, 9, 2, 8}), 1);
+  EXPECT_EQ(stored.size(), 2u);
+  EXPECT_EQ(orders(1), (std::vector<std::pair<long long, long long>>{{9, 1}, {8, 2}, {1, 3}, {2, 4}, {3, 5}}));
+}
+
+TEST_F(NewsDB, StoredItemsComeBackAsNewsRecords) {
+  os::Dictionary a = item(5, "Title", os::Array{os::Value("u1"), os::Value("u2")});
+  a.set("publishtime", os::Value(1700000000));
+  a.set("upmark", os::Value("hot"));
+  a.set("type", os::Value("album"));
+  a.set("source", os::Value(" src\n"));
+  os::Dictionary b = item(6, "Three", os::Array{os::Value("a"), os::Value("b"), os::Value("c")});
+  os::Dictionary c = item(7, "None");
+  db_->insertArticles(os::Array{os::Value(a), os::Value(b), os::Value(c)}, 3);
+
+  auto list = db_->createNewsListWithDB(3);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0]->ID(), 5);
+  EXPECT_EQ(list[0]->category(), 3);
+  EXPECT_EQ(list[0]->title(), "Title");
+  EXPECT_EQ(list[0]->source(), "src");
+  EXPECT_EQ(list[0]->time(), 1700000000);
+  EXPECT_EQ(list[0]->upmark(), "hot");
+  EXPECT_EQ(list[0]->type(), "album");
+  // Two icons are stored as one.
+  EXPECT_EQ(list[0]->iconurls(), std::vector<std::string>{"u1"});
+  EXPECT_EQ(list[0]->style(), VXNewsDO::kOneIconStyle);
+  EXPECT_EQ(list[1]->style(), VXNewsDO::kThreeIconStyle);
+  EXPECT_EQ(list[2]->style(), VXNewsDO::kTitleStyle);
+
+  auto ids = db_->getNewsIDWithDB(3);
+  ASSERT_EQ(ids.size(), 3u);
+  EXPECT_EQ(ids[0], (os::Dictionary{{"id", os::Value(5)}, {"icon1", os::Value("u1")}}));
+  EXPECT_EQ(ids[1].size(), 4u);
+  EXPECT_EQ(ids[2], (os::Dictionary{{"id", os::Value(7)}}));
+
+  EXPECT_TRUE(db_->deleteArticleWithID(3));
+  EXPECT_TRUE(db_->createNewsListWithDB(3).empty());
+}
+
+TEST_F(NewsDB, CategoriesComeBackInTabOrderAndReplaceByID) {
+  db_->insertCategory({{"id", os::Value(7)}, {"name", os::Value("A")}, {"order", os::Value(1)}, {"flag", os::Value(1)}});
+  db_->insertCategory({{"id", os::Value(3)}, {"name", os::Value("B")}, {"order", os::Value(0)}, {"flag", os::Value(2)}});
+  db_->insertCategory({{"id", os::Value(7)}, {"name", os::Value("A2")}, {"order", os::Value(2)}, {"flag", os::Value(1)}});
+  auto list = db_->createCategoryListWithDB();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].ID(), 3);
+  EXPECT_EQ(list[0].flag(), 2);
+  EXPECT_EQ(list[1].name(), "A2");
+  EXPECT_EQ(list[1].order(), 2);
+}
+
+TEST_F(NewsDB, ReplacingCategoriesRefusesAnEmptyListAndRollsBackAFailure) {
+  std::vector<VXNewsCategory> first{VXNewsCategory({{"id", os::Value(7)}, {"name", os::Value("A")}, {"order", os::Value(0)}}),
+                                    VXNewsCategory({{"id", os::Value(3)}, {"name", os::Value("B")}, {"order", os::Value(1)}})};
+  ASSERT_TRUE(db_->replaceCategories(first));
+  ASSERT_TRUE(db_->updateCategory(7, 1000.5));
+
+  EXPECT_FALSE(db_->replaceCategories({}));
+  ASSERT_EQ(db_->createCategoryListWithDB().size(), 2u);
+
+  // A row the database refuses half-way leaves the previous list whole.
+  ASSERT_TRUE(raw_->executeUpdate(
+      "create trigger refuse before insert on ZCATEGORY when new.ZNAME = 'bad' begin select raise(abort, 'no'); end"));
+  EXPECT_FALSE(db_->replaceCategories({VXNewsCategory({{"id", os::Value(1)}, {"name", os::Value("ok")}}),
+                                       VXNewsCategory({{"id", os::Value(2)}, {"name", os::Value("bad")}})}));
+  auto kept = db_->createCategoryListWithDB();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[0].ID(), 7);
+  EXPECT_EQ(kept[1].ID(), 3);
+  EXPECT_EQ(db_->lastUpdateWithCategory(7), 1000.5);
+
+  // A new list starts without a refresh time.
+  ASSERT_TRUE(db_->replaceCategories({VXNewsCategory({{"id", os::Value(7)}, {"name", os::Value("A")}})}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(7), 0);
+  EXPECT_EQ(db_->createCategoryListWithDB().size(), 1u);
+}
+
+TEST_F(NewsDB, LastUpdateKeepsFullPrecision) {
+  db_->insertCategory({{"id", os::Value(1)}, {"name", os::Value("A")}});
+  EXPECT_EQ(db_->lastUpdateWithCategory(1), 0);
+  EXPECT_EQ(db_->lastUpdateWithCategory(99), 0);
+  // Seconds since 2001 in the late 2020s: a float would be off by tens of seconds.
+  const double when = 818000123.456789;
+  ASSERT_TRUE(db_->updateCategory(1, when));
+  EXPECT_DOUBLE_EQ(db_->lastUpdateWithCategory(1), when);
+  EXPECT_EQ(raw_->doubleForQuery("select ZLASTUPDATE from ZCATEGORY where ZID = 1"), when);
+}
+
+TEST_F(NewsDB, HistoryIsTrimmedAtItsLimit) {
+  fillHistory(1199);
+  EXPECT_EQ(db_->getHistoryID().size(), 1199u);
+  ASSERT_TRUE(db_->insertHistory(1200));
+  auto ids = db_->getHistoryID();
+  ASSERT_EQ(ids.size(), 200u);
+  EXPECT_EQ(ids.front(), 1001);
+  EXPECT_EQ(ids.back(), 1200);
+}
+
+TEST_F(NewsDB, HistoryMarksForUploadOnlyOnce) {
+  EXPECT_TRUE(db_->insertHistory(5));
+  EXPECT_FALSE(db_->insertHistory(5));
+  EXPECT_TRUE(db_->insertHistory(6));
+  EXPECT_FALSE(db_->offlineHistory(99));
+  EXPECT_TRUE(db_->offlineHistory(5));
+  EXPECT_FALSE(db_->offlineHistory(5));
+  EXPECT_EQ(db_->historyForPost(), std::vector<long long>{5});
+  EXPECT_TRUE(db_->updateHistoryPost(5));
+  EXPECT_TRUE(db_->historyForPost().empty());
+  EXPECT_EQ(db_->getHistoryID(), (std::vector<long long>{5, 6}));
+}
+
+TEST_F(NewsDB, ClearingCachesEmptiesArticlesAndHistoryButKeepsCategories) {
+  int cleared = 0;
+  db_->setHistoryClearedHandler([&] { ++cleared; });
+  db_->insertCategory({{"id", os::Value(1)}, {"name", os::Value("A")}});
+  db_->insertArticles(batch({1, 2}), 1);
+  db_->insertHistory(1);
+  db_->clearCachesTable();
+  EXPECT_EQ(cleared, 1);
+  EXPECT_TRUE(db_->createNewsListWithDB(1).empty());
+  EXPECT_TRUE(db_->getHistoryID().empty());
+  EXPECT_EQ(db_->createCategoryListWithDB().size(), 1u);
+}
+
+TEST_F(NewsDB, ConcurrentBatchesNeitherCollideNorInterleave) {
+  constexpr int kBatches = 40;
+  constexpr int kPerBatch = 3;
+  auto writer = [&](long long firstID) {
+    for (int b = 0; b < kBatches; ++b) {
+      os::Array items;
+      for (int k = 0; k < kPerBatch; ++k) items.push_back(os::Value(item(firstID + b * kPerBatch + k)));
+      db_->insertArticles(items, 1);
+      auto single = item(firstID + 100000 + b);
+      single.set("category", os::Value(2));
+      db_->insertArticle(single, b % 2 == 0);
+    }
+  };
+  std::thread one(writer, 1000);
+  std::thread two(writer, 5000);
+  std::thread reader([&] {
+    for (int i = 0; i < kBatches; ++i) {
+      db_->insertHistory(i);
+      db_->getHistoryID();
+      db_->createNewsListWithDB(1);
+    }
+  });
+  one.join();
+  two.join();
+  reader.join();
+
+  const long long total = 2 * kBatches * (kPerBatch + 1);
+  EXPECT_EQ(raw_->longForQuery("select count(*) from ZARTICLE"), total);
+  EXPECT_EQ(raw_->longForQuery("select count(distinct ZPK) from ZARTICLE"), total);
+  EXPECT_EQ(raw_->longForQuery("select max(ZPK) from ZARTICLE"), total);
+  for (long long category : {1, 2}) {
+    auto rows = orders(category);
+    for (std::size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].second, static_cast<long long>(i + 1));
+  }
+  // Every batch sits in one piece, in server order.
+  auto rows = orders(1);
+  ASSERT_EQ(rows.size(), static_cast<std::size_t>(2 * kBatches * kPerBatch));
+  for (std::size_t i = 0; i < rows.size(); i += kPerBatch)
+    for (int k = 1; k < kPerBatch; ++k) EXPECT_EQ(rows[i + k].first, rows[i].first + k);
+  EXPECT_EQ(db_->getHistoryID().size(), static_cast<std::size_t>(kBatches));
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// The QQ client's content archives, its pasteboards and plugin record, and its log file.
+#include <gtest/gtest.h>
+
+#include "platforms/qq/QQApiLog.h"
+#include "platforms/qq/QQPasteboard.h"
+#include "QQTestSupport.h"
+#include "os/store/FileManager.h"
+#include "os/store/Pasteboard.h"
+#include "os/store/Sandbox.h"
+
+namespace qqtest {
+namespace {
+
+std::shared_ptr<QQApiMessage> roundTrip(const std::shared_ptr<QQApiMessage>& m) {
+  auto data = os::KeyedArchiver::archivedData(m);
+  if (!data) return nullptr;
+  auto item = os::KeyedUnarchiver::unarchiveObject(*data, QQApiArchiveClasses());
+  return item ? item->objectAs<QQApiMessage>() : nullptr;
+}
+
+TEST(QQApiArchive, ContentObjectsRoundTripByTheirArchivedKind) {
+  auto image = QQApiImageObject::objectWithData(os::Data{1, 2}, os::Data{3}, "t", "d");
+  auto back = roundTrip(QQApiMessage::messageWithObject(image, 7));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->type, 7u);
+  auto* img = dynamic_cast<QQApiImageObject*>(back->object.get());
+  ASSERT_TRUE(img);
+  EXPECT_EQ(img->data, (os::Data{1, 2}));
+  EXPECT_EQ(img->previewImageData, (os::Data{3}));
+
+  auto news = QQApiNewsObject::objectWithURL("http://n.example/a?x=1", "标题", "d", os::Data{9});
+  auto newsBack = roundTrip(QQApiMessage::messageWithObject(news));
+  auto* n = dynamic_cast<QQApiNewsObject*>(newsBack->object.get());
+  ASSERT_TRUE(n);
+  EXPECT_EQ(n->url, "http://n.example/a?x=1");
+  EXPECT_EQ(n->targetContentType, 3);
+  EXPECT_EQ(n->title, "标题");
+
+  auto pay = QQApiPayObject::objectWithOrderNo("o", "a");
+  pay->title = "p";
+  auto plain = roundTrip(QQApiMessage::messageWithObject(pay))->object;
+  EXPECT_STREQ(plain->className(), "QQApiObject");
+  EXPECT_EQ(plain->title, "p");
+
+  EXPECT_FALSE(QQApiCommonContentObject::objectWithDictionary(os::Dictionary{{"layoutType", 1}}));
+}
+
+// An archive of another class on a QQ pasteboard makes nothing.
+struct Foreign : os::Archivable {
+  std::vector<std::string> archiveClassNames() const override { return {"Foreign", os::kArchiveRootClass}; }
+  void encodeWithCoder(os::KeyedArchiver& coder) const override { coder.encodeInt(1, "ApiVersion"); }
+};
+
+TEST_F(QQClientTest, PasteboardsKeepOneRecordPerApplicationAndRefuseForeignArchives) {
+  registerReader();
+  registerReader();
+  auto plugins = QQPasteboardMgr::instance().getArrayPasteboardByName(kQQPasteboardRegisterAppPlugin)->objectArray();
+  ASSERT_TRUE(plugins);
+  ASSERT_EQ(plugins->size(), 1u);
+  auto record = (*plugins)[0].objectAs<QQPluginMetadata>();
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->scheme, kPluginScheme);
+  EXPECT_EQ(record->displayName, "军事新闻");
+  EXPECT_EQ(record->version, "3.1");
+
+  ASSERT_TRUE(QQPasteboardMgr::instance().getObjectPasteboardByName(kQQPasteboardApiMessage));
+  EXPECT_FALSE(QQPasteboardMgr::instance().getArrayPasteboardByName(kQQPasteboardApiMessage));
+  EXPECT_FALSE(QQPasteboardMgr::instance().getObjectPasteboardByName(""));
+
+  QQDataArray array;
+  array.addObject(std::make_shared<QQApiAdItem>());
+  EXPECT_FALSE(array.removeObjectAtIndex(-1));
+  EXPECT_FALSE(array.removeObjectAtIndex(1));
+  EXPECT_EQ(array.count(), 1u);
+
+  auto message = QQApiMessage::messageWithObject(QQApiTextObject::objectWithText("hi"));
+  QQApiDatastore::instance().setApiMessage(message);
+  ASSERT_TRUE(QQApiDatastore::instance().getApiMessage());
+  os::Pasteboard::pasteboardWithName(kQQPasteboardApiMessage, true)
+      ->setData(os::KeyedArchiver::archivedData(std::make_shared<Foreign>()), kQQPasteboardApiMessage);
+  EXPECT_FALSE(QQApiDatastore::instance().getApiMessage());
+  os::Pasteboard::pasteboardWithName(kQQPasteboardApiMessage, true)->setData(os::Data{'x'}, kQQPasteboardApiMessage);
+  EXPECT_FALSE(QQApiDatastore::instance().getApiMessage());
+}
+
+TEST_F(QQClientTest, LargeDataGoesToTheGeneralPasteboardWhenQQReadsIt) {
+  installQQ({"mqq", "mqqapi", "mqqopensdkapiV2"});
+  QQApiDatastore::instance().setApiLargeData(os::Dictionary{{"file_data", os::Data{1}}});
+  EXPECT_FALSE(QQApiDatastore::instance().getApiLargeData());
+  EXPECT_EQ(QQApiDatastore::instance().getApiLargeDataByGeneralPastboard(), (os::Dictionary{{"file_data", os::Data{1}}}));
+}
+
+TEST_F(QQClientTest, LogFileIsCutOnlyPastAMegabyte) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string folder = os::Sandbox::current()->documentsDirectory();
+  fm.createDirectoryAtPath(folder, true);
+  const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
+  os::Data big(1048577, 'a');
+  big.back() = 'z';
+  ASSERT_TRUE(fm.writeData(big, path));
+  QQAPI_LOG("param error: %s", "title is nil");
+  auto cut = fm.contentsAtPath(path);
+  ASSERT_TRUE(cut);
+  const std::string text = os::stringFromData(*cut);
+  EXPECT_EQ(text.find("az\n\n\n\n\n********** BEGIN LOG ON "), 524286u);
+  EXPECT_NE(text.find("-QQAPI- QQArchivesAndPasteboardsTest.cpp:"), std::string::npos);
+  EXPECT_NE(text.find("param error: title is nil\n"), std::string::npos);
+
+  os::TestSandbox other;  // another sandbox: its log is opened afresh
+  const std::string folder2 = os::Sandbox::current()->documentsDirectory();
+  fm.createDirectoryAtPath(folder2, true);
+  const std::string path2 = os::appendingPathComponent(folder2, kQQApiLogFileName);
+  ASSERT_TRUE(fm.writeData(os::Data(1048576, 'b'), path2));
+  QQAPI_LOG("x");
+  EXPECT_GT(fm.attributesOfItemAtPath(path2)->size, 1048576u);
+}
+
+}  // namespace
+}  // namespace qqtest

@@ -1,0 +1,273 @@
+// Shares handed to QQ and its answers: the URLs on the wire, the result codes, the preview task,
+// the web share and the online-status query.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "foundation/formats/Base64.h"
+#include "platforms/qq/QQApiTask.h"
+#include "platforms/qq/QQApiURL.h"
+#include "platforms/qq/QQPasteboard.h"
+#include "platforms/qq/QQOpenApiUtility.h"
+#include "platforms/qq/QQWebViewKit.h"
+#include "QQTestSupport.h"
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/store/Pasteboard.h"
+#include "os/testing/HttpTestServer.h"
+
+namespace qqtest {
+namespace {
+
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+
+std::string b64(const std::string& s) { return *base64EncodedString(s); }
+
+// The query of the last URL QQ was opened with (once it has had `count`), values percent-decoded.
+os::Dictionary lastQuery(const os::TestPeerApplication& peer, std::size_t count = 0) {
+  os::RunLoop::main()->runUntil([&] { return peer.openedURLs().size() >= std::max<std::size_t>(count, 1); }, 10);
+  os::Dictionary out;
+  if (peer.openedURLs().empty()) return out;
+  const auto& url = peer.openedURLs().back().url;
+  for (const auto& piece : os::split(url.query().value_or(""), "&")) {
+    const auto eq = piece.find('=');
+    out.set(*os::percentUnescape(piece.substr(0, eq)), *os::percentUnescape(piece.substr(eq + 1)));
+  }
+  return out;
+}
+
+std::shared_ptr<QQBaseReq> shareReq(std::shared_ptr<QQApiObject> o) { return SendMessageToQQReq::reqWithContent(std::move(o)); }
+
+TEST_F(QQClientTest, NewsShareRoundTripWithQQ) {
+  installQQ();
+  registerReader();
+  QQApi::registerQQConnectOpenId("OPEN&ID");
+  qq->setOpenURLHandler([](os::TestPeerApplication& peer, const os::TestPeerApplication::OpenedURL& opened) {
+    // QQ reads the plugin record and answers the share as cancelled.
+    auto plugins = peer.pasteboardWithName(kQQPasteboardRegisterAppPlugin, false);
+    if (!plugins || !plugins->dataForPasteboardType(kQQPasteboardRegisterAppPlugin)) return false;
+    const std::string description = os::percentEscape(b64("用户取消了分享"));
+    return peer.openURL(std::string(kPluginScheme) + "://response_from_qq?source=qq&error=-4&error_description=" + description);
+  });
+  auto news = QQApiNewsObject::objectWithURL("http://news.example/a?id=1&x=2", "标题 a=b&c", "摘要", os::Data{});
+  news->previewImageData = std::nullopt;
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(news)), 0);
+  ASSERT_TRUE(run([&] { return !readerDelegate->opened.empty(); }));
+
+  const auto& url = qq->openedURLs().back().url;
+  EXPECT_EQ(url.scheme(), "mqqapi");
+  EXPECT_EQ(url.host(), "share");
+  EXPECT_EQ(url.path(), "/to_fri");
+  const os::Dictionary q = lastQuery(*qq);
+  EXPECT_EQ(q["file_type"], os::Value("news"));
+  EXPECT_EQ(q["shareType"], os::Value("0"));
+  EXPECT_EQ(q["callback_name"], os::Value(kPluginScheme));
+  EXPECT_EQ(q["openId"], os::Value("OPEN&ID"));
+  EXPECT_EQ(q["cflag"], os::Value("0"));
+  EXPECT_EQ(base64DecodedString(q["title"].stringOr()), "标题 a=b&c");
+  EXPECT_EQ(base64DecodedString(q["url"].stringOr()), "http://news.example/a?id=1&x=2");
+  EXPECT_EQ(base64DecodedString(q["thirdAppDisplayName"].stringOr()), "军事新闻");
+
+  Receiver receiver;
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(readerDelegate->opened.back(), &receiver));
+  ASSERT_EQ(receiver.resps.size(), 1u);
+  EXPECT_EQ(receiver.resps[0]->result, "-4");
+  EXPECT_EQ(receiver.resps[0]->errorDescription, "用户取消了分享");
+  EXPECT_EQ(receiver.resps[0]->type, 2);
+}
+
+TEST_F(QQClientTest, RepliesAreReadStrictly) {
+  QQApi::registerQQConnectAppId(kAppId);
+  Receiver receiver;
+  EXPECT_FALSE(QQApiInterface::handleOpenURL("other://x?a=1", &receiver));
+  EXPECT_FALSE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) + "://response_from_qq?a", &receiver));
+  // An answer naming no result is no success.
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) + "://response_from_qq?source=qq", &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "-5");
+  EXPECT_FALSE(receiver.resps.back()->errorDescription);
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) + "://request_from_qq/pick?x=1", &receiver));
+  ASSERT_EQ(receiver.reqs.size(), 1u);
+  EXPECT_STREQ(receiver.reqs[0]->className(), "GetMessageFromQQReq");
+  auto view = QQApiMessageUtil::messageWithURL(std::string(kPluginScheme) + "://request_from_qq/view?file_type=text&file_data=" +
+                                               os::percentEscape(b64("正文")) + "&title=" + os::percentEscape(b64("t?")));
+  ASSERT_TRUE(view);
+  auto* text = dynamic_cast<QQApiTextObject*>(view->object.get());
+  ASSERT_TRUE(text);
+  EXPECT_EQ(text->text, "正文");
+  EXPECT_EQ(text->title, "t?");
+  EXPECT_EQ(QQApiURLEncoder::urlWithScheme("mqqapi", "share", "/to_fri", os::Dictionary{{"src_type", "app"}}),
+            "mqqapi://share/to_fri?src_type=app");
+}
+
+TEST_F(QQClientTest, ResultCodes) {
+  Receiver receiver;
+  auto text = QQApiTextObject::objectWithText("hello");
+  auto image = QQApiImageObject::objectWithData(os::Data{1}, std::nullopt, "t", "d");
+  auto extend = QQApiExtendObject::objectWithData(os::Data{1}, std::nullopt, "t", "d");
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(text)), 1);  // no QQ
+  installQQ({"mqq", "mqqapi", "mqqopensdkapiV2"});
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(text)), 6);  // no plugin registered
+  registerReader();
+  EXPECT_EQ(QQApiInterface::SendReqToQZone(shareReq(text)), 10000);
+  EXPECT_EQ(QQApiInterface::SendReqToQZone(shareReq(image)), 10001);
+  EXPECT_EQ(QQApiInterface::SendReqToQZone(shareReq(extend)), 2);
+  EXPECT_EQ(QQApiInterface::sendReq(GetMessageFromQQReq::req()), -1);
+  EXPECT_EQ(QQApiInterface::sendResp(ShowMessageFromQQResp::respWithResult("0", "ok")), 5);
+
+  const auto link = [](std::size_t titleLength, std::size_t urlLength) {
+    std::string url = "http://e.example/";
+    url += std::string(urlLength - url.size(), 'a');
+    return QQApiURLObject::objectWithURL(url, std::string(titleLength, 'T'), "d", os::Data{}, 0);
+  };
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(link(129, 30))), 5);
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(link(128, 1024))), 0);
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(link(20, 1025))), 5);
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(QQApiURLObject::objectWithURL("http://e.example/", "t", "d", os::Data{}, 7))), 0);
+  EXPECT_EQ(lastQuery(*qq, 2)["file_type"], os::Value("unknown"));
+
+  // A chat needs "mqqwpa": without it the store page opens and the answer is 2.
+  EXPECT_EQ(QQApi::sendMessage(QQApiMessage::messageWithObject(QQApiWPAObject::objectWithUin("10001"))), 2);
+  EXPECT_EQ(reader->openedURLs().back().absoluteString(), QQApi::getQQInstallURL());
+
+  // Values with query characters stay one value each.
+  installQQ({"mqq", "mqqapi", "mqqapiwallet"});
+  auto pay = QQApiPayObject::objectWithOrderNo("o1&app_info=evil", "info=1");
+  EXPECT_EQ(QQApi::sendMessage(QQApiMessage::messageWithObject(pay)), 0);
+  const os::Dictionary payQuery = lastQuery(*qq, 1);
+  EXPECT_EQ(qq->openedURLs().back().url.scheme(), "mqqapiwallet");
+  EXPECT_EQ(payQuery["order_no"], os::Value("o1&app_info=evil"));
+  EXPECT_EQ(payQuery["app_info"], os::Value("info=1"));
+}
+
+TEST_F(QQClientTest, CommonContentLimitsAndQuietRefusals) {
+  installQQ();
+  registerReader();
+  auto two = QQApiCommonContentObject::objectWithLayoutType(1, {"a", "b"}, {}, os::Data{1});
+  EXPECT_FALSE(QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(two)));
+  auto one = QQApiCommonContentObject::objectWithLayoutType(1, {"a"}, {}, os::Data{1});
+  ASSERT_TRUE(QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(one)));
+  auto record = QQApiDatastore::instance().getApiLargeData();
+  ASSERT_TRUE(record);
+  const os::Data* archived = (*record)["file_data"].data();
+  ASSERT_TRUE(archived);
+  auto back = QQApiCommonContentObject::objectWithDictionary(*os::KeyedUnarchiver::unarchiveValue(*archived)->dictionary());
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->textArray, std::vector<std::string>{"a"});
+}
+
+TEST_F(QQClientTest, SilentPreviewServerStillLetsTheShareGoOutOnce) {
+  HttpTestServer server;
+  CannedResponse silent = CannedResponse::text("never in time");
+  silent.delay = 30;  // cut short when the server stops
+  server.route("GET", "/slow.png", silent);
+  installQQ();
+  registerReader();
+  auto first = QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", "one", "d", server.url("/slow.png"));
+  auto second = QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/2", "two", "d", server.url("/slow.png"));
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(first)), 7);
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(second)), 7);
+  ASSERT_TRUE(run([&] { return server.requestCount() == 1 && QQApiTask::waitingTaskCount() == 1; }));
+  EXPECT_TRUE(qq->openedURLs().empty());
+
+  os::Clock::advance(4.9);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(qq->openedURLs().empty());
+  os::Clock::advance(0.2);
+  // The first goes out without preview; the waiting second task then takes its turn.
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1 && server.requestCount() == 2; }));
+  EXPECT_EQ(base64DecodedString(lastQuery(*qq)["title"].stringOr()), "one");
+  os::Clock::advance(5.1);
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 2; }));
+  EXPECT_EQ(base64DecodedString(lastQuery(*qq)["title"].stringOr()), "two");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq->openedURLs().size(), 2u);
+  EXPECT_FALSE(QQApiTask::runningTask());
+}
+
+TEST_F(QQClientTest, PreviewThatIsNoImageIsLeftOut) {
+  HttpTestServer server;
+  server.route("GET", "/p.png", CannedResponse::text("not an image"));
+  installQQ();
+  registerReader();
+  auto link = QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", "one", "d", server.url("/p.png"));
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(link)), 7);
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
+  EXPECT_FALSE(link->previewImageData);
+}
+
+TEST_F(QQClientTest, UploadedPreviewTravelsAsItsAddress) {
+  HttpTestServer server;
+  server.route("POST", "/upload", CannedResponse::text(R"({"result":{"url":"http://img.example/p.jpg"}})"));
+  QQApiDatastore::instance().endpoints.shareImageUpload = server.url("/upload");
+  installQQ();
+  registerReader();
+  auto png = os::encodePNG(*os::Image::create(os::Bitmap(300, 200)));
+  ASSERT_TRUE(png);
+  auto link = QQApiNewsObject::objectWithURL("http://news.example/1", "one", "d", *png);
+  QQApiTaskUploadURLObjectPreviewData::initWithURLMessage(QQApiMessage::messageWithObject(link))->postOnMainThread();
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
+  EXPECT_EQ(base64DecodedString(lastQuery(*qq)["previewimageUrl"].stringOr()), "http://img.example/p.jpg");
+  const auto upload = server.requests().back();
+  const auto* part = upload.part("share_image");
+  ASSERT_TRUE(part);
+  auto sent = os::decodeImage(os::dataFromString(part->content));
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->size().width, 140);
+  EXPECT_EQ(sent->size().height, 140);
+
+  auto small = os::Image::create(os::Bitmap(100, 50));
+  EXPECT_EQ(UIImageScaleSizeToFill(small, 140, 140), small);
+  EXPECT_FALSE(UIImageScaleSizeToFill(small, -1, 140));
+}
+
+TEST_F(QQClientTest, WebShare) {
+  installQQ({});  // no QQ schemes at all: links go to the web share
+  qq.reset();
+  auto message = QQApiMessage::messageWithObject(
+      QQApiURLObject::objectWithURL("http://news.example/1", std::string(41, 'x'), "d", os::Data{}, 0));
+  EXPECT_EQ(QQApi::sendMessage(message), -1);  // no app id
+  registerReader();
+  os::Dictionary param;
+  ASSERT_EQ(QQWebViewKit::setShareParam(*message, param), 0);
+  EXPECT_EQ(param["title"], os::Value(std::string(39, 'x')));
+  message->object->title = std::string(40, 'y');
+  ASSERT_EQ(QQWebViewKit::setShareParam(*message, param), 0);
+  EXPECT_EQ(param["title"], os::Value(std::string(40, 'y')));
+  EXPECT_EQ(QQApi::sendMessage(message), 0);  // the page opens in the system browser
+  const std::string page = reader->openedURLs().back().absoluteString();
+  EXPECT_TRUE(os::hasPrefix(page, QQApiDatastore::instance().endpoints.shareCheckBase + "/api/check?")) << page;
+
+  Receiver receiver;
+  const std::string back = "velmora" + std::string(kAppId) + "://" + QQApiDatastore::instance().endpoints.webAuthorisationHost +
+                           "/?#action=shareToQQ&result=";
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "cancel", &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "-4");
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "odd", &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "-5");
+  EXPECT_EQ(receiver.resps.back()->errorDescription, "unknown error");
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "complete&response=" + os::percentEscape("{\"ret\":0,\"msg\":\"ok\"}"), &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "0");
+}
+
+TEST_F(QQClientTest, OnlineStatus) {
+  HttpTestServer server;
+  server.route("GET", "/getonline", CannedResponse::text("xxxxxxxxxx1;xxxxxxxxxx0;short;xxxxxxxxxx1;end"));
+  QQApiDatastore::instance().endpoints.onlineStatusBase = server.url("/");
+  auto receiver = std::make_shared<Receiver>();
+  QQApi::getQQUinOnlineStatues({"10001", "10002", "10003"}, receiver);
+  ASSERT_TRUE(run([&] { return !receiver->online.empty(); }));
+  EXPECT_EQ(receiver->online[0], (os::Dictionary{{"10001", "YES"}, {"10002", "NO"}}));
+  EXPECT_EQ(server.requests().back().query, "Type=1&10001:10002:10003:");
+
+  QQApiDatastore::instance().endpoints.onlineStatusBase =
+      "http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/";
+  QQApi::getQQUinOnlineStatues({"10001"}, receiver);
+  ASSERT_TRUE(run([&] { return receiver->online.size() == 2; }));
+  EXPECT_TRUE(receiver->online[1].empty());
+  EXPECT_TRUE(QQOpenApiUtility::dictionaryWithReturnString("no separators", {"1"}).empty());
+}
+
+}  // namespace
+}  // namespace qqtest

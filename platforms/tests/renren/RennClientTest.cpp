@@ -1,0 +1,399 @@
+// The Renren client end to end: API calls to the local Renren service on named hosts (MAC over
+// http, bearer over https), single sign-on with the Renren application as a peer, the web login
+// with scripted pages, and the stored token's expiry.
+#include <gtest/gtest.h>
+
+#include "os/net/HostLookup.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/Sandbox.h"
+#include "os/store/UserDefaults.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedWebPages.h"
+#include "os/testing/TestCertificateAuthority.h"
+#include "os/testing/TestPeerApplication.h"
+#include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
+#include "os/views/Button.h"
+#include "os/views/Window.h"
+#include "platforms/renren/RennAuthorizeView.h"
+#include "platforms/renren/RennClient.h"
+#include "platforms/renren/RennLoginService.h"
+#include "platforms/renren/RennParams.h"
+#include "tools/renrend/server/RenrenApi.h"
+
+namespace {
+
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+using os::testing::RecordedRequest;
+
+const char* kApiHost = "api.renren.example";
+const std::string kCallback = "rm4242com.example.newsreader";
+
+struct Calls : RennServiveDelegate {
+  std::vector<os::Value> responses;
+  std::vector<os::Error> errors;
+  void rennServiceRequestSuccessWithResponse(RennService&, const os::Value& r) override { responses.push_back(r); }
+  void rennServiceRequestFailWithError(RennService&, const os::Error& e) override { errors.push_back(e); }
+  std::size_t count() const { return responses.size() + errors.size(); }
+};
+
+struct Login : RennLoginDelegate {
+  std::vector<std::string> events;
+  std::vector<os::Error> errors;
+  void rennLoginSuccess() override { events.push_back("success"); }
+  void rennLoginCancelded() override { events.push_back("cancelled"); }
+  void rennLogoutSuccess() override { events.push_back("logout"); }
+  void rennLoginDidFailWithError(const os::Error& e) override {
+    events.push_back("failed");
+    errors.push_back(e);
+  }
+};
+
+// The reader: URLs it is opened with go to the Renren client.
+struct Reader : os::ApplicationDelegate {
+  std::vector<bool> handled;
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    handled.push_back(RennClient::handleOpenURL(url));
+    return handled.back();
+  }
+};
+
+renrend::ApiRequest toApiRequest(const RecordedRequest& r, bool secure) {
+  renrend::ApiRequest api;
+  api.method = r.method;
+  api.path = r.path;
+  api.rawQuery = r.query;
+  api.query.insert(r.queryParameters.begin(), r.queryParameters.end());
+  api.authorization = r.headers.value("Authorization").value_or("");
+  api.host = r.headers.value("Host").value_or("");
+  api.secure = secure;
+  if (const auto* file = r.part("file")) api.uploadedFile = file->content;
+  return api;
+}
+
+RennAccessToken bearer(const std::string& access, double requestTime, std::int64_t lifetime) {
+  RennAccessToken t;
+  t.setTokenType("bearer");
+  t.setAccessToken(access);
+  t.setRequestTime(requestTime);
+  t.setExpiresIn(lifetime);
+  return t;
+}
+
+class RennClientTest : public ::testing::Test {
+ protected:
+  RennClientTest() {
+    app = os::Application::create(reader, "com.example.newsreader");
+    app->registerURLSchemes({kCallback});
+    app->makeShared();
+    app->launch();
+    window->makeKeyAndVisible();
+    RennClient::initWithAppId("4242", "apikey1", "secret1");
+    RennClient::setScope("a b");
+    RennClient::setTokenType("bearer");
+    RennClient::enableSSO(true);
+    RennLoginService::sharedRennLoginService().setHosts(RennHosts{});
+    RennClient::setAccessToken(std::nullopt);
+  }
+  ~RennClientTest() override {
+    os::RunLoop::main()->runUntilIdle();
+    RennClient::cancelLogin();
+    os::testing::TestCertificateAuthority::untrustAll();
+    os::HostLookup::removeAllOverrides();
+  }
+  double now() const { return os::Clock::now(); }
+
+  // The service on its named host: https by the host's any-port route, http on port 80.
+  void startService() {
+    secure = std::make_unique<HttpTestServer>(true, std::vector<std::string>{kApiHost});
+    plain = std::make_unique<HttpTestServer>();
+    for (const renrend::ApiCall& call : renrend::apiTable()) {
+      secure->route(call.method, call.path, [this](const RecordedRequest& r) { return answer(r, true); });
+      plain->route(call.method, call.path, [this](const RecordedRequest& r) { return answer(r, false); });
+    }
+    os::HostLookup::mapHost(kApiHost, 80, "127.0.0.1", plain->port());
+    os::testing::TestCertificateAuthority::shared().trust();
+  }
+  CannedResponse answer(const RecordedRequest& r, bool isSecure) {
+    renrend::ApiAnswer a = api.handle(toApiRequest(r, isSecure));
+    CannedResponse c = CannedResponse::text(a.body, a.status);
+    c.contentType = "application/json";
+    return c;
+  }
+  bool waitFor(const Calls& calls, std::size_t n) {
+    return os::RunLoop::main()->runUntil([&] { return calls.count() >= n; }, 20);
+  }
+
+  // A virtual clock past 2038, where 32-bit seconds no longer hold the time.
+  os::VirtualClockScope clock_{2200000000.0};
+  os::TestSandbox device_;
+  std::shared_ptr<Reader> reader = std::make_shared<Reader>();
+  std::shared_ptr<os::Application> app;
+  std::shared_ptr<os::Window> window = std::make_shared<os::Window>();
+  renrend::RenrenApi api;
+  std::unique_ptr<HttpTestServer> secure, plain;
+};
+
+TEST_F(RennClientTest, MacOverHttpAndBearerOverHttps) {
+  startService();
+  api.addMacToken("mac.456.tok", "mackey", "456");
+  api.addBearerToken("a-b-123", "123");
+  auto calls = std::make_shared<Calls>();
+
+  RennAccessToken mac;
+  mac.setTokenType("mac");
+  mac.setAccessToken("mac.456.tok");
+  mac.setMacKey("mackey");
+  mac.setMacAlgorithm("hmac-sha-1");
+  RennClient::setAccessToken(mac);
+  EXPECT_EQ(RennClient::uid(), "456");
+  GetUserParam user;
+  user.setUserId("42");
+  auto service = RennClient::sendAsynRequest(user, calls);
+  EXPECT_EQ(service->type(), "GetUser");
+  EXPECT_EQ(RennClient::serviceArray().size(), 1u);
+  ASSERT_TRUE(waitFor(*calls, 1));
+  ASSERT_EQ(calls->responses.size(), 1u) << calls->errors[0].domain;
+  EXPECT_EQ(calls->responses[0]["id"].stringOr(), "42");
+  ASSERT_EQ(plain->requestCount(), 1u);
+  const std::string header = plain->requests()[0].headers.value("Authorization").value_or("");
+  EXPECT_EQ(header.rfind("MAC id=\"mac.456.tok\",ts=\"2200000000\",nonce=\"", 0), 0u) << header;
+  EXPECT_TRUE(RennClient::serviceArray().empty());
+  // A POST carries its parameters in the query as well.
+  PutStatusParam status;
+  status.setContent("你好 & more");
+  RennClient::sendAsynRequest(status, calls);
+  ASSERT_TRUE(waitFor(*calls, 2));
+  ASSERT_EQ(calls->responses.size(), 2u);
+  EXPECT_EQ(calls->responses[1]["parameters"]["content"].stringOr(), "你好 & more");
+
+  RennClient::setAccessToken(bearer("a-b-123", now(), 3600));
+  EXPECT_EQ(RennClient::uid(), "123");
+  BatchUserParam batch;
+  batch.setUserIds({"1", "2"});
+  RennClient::sendAsynRequest(batch, calls);
+  ASSERT_TRUE(waitFor(*calls, 3));
+  ASSERT_EQ(calls->responses.size(), 3u);
+  EXPECT_EQ(calls->responses[2].count(), 2u);  // the reply's array itself
+  ASSERT_EQ(secure->requestCount(), 1u);
+  EXPECT_EQ(secure->requests()[0].headers.value("Authorization"), "Bearer a-b-123");
+  EXPECT_EQ(secure->requests()[0].query, "userIds=1%2C2");
+
+  // A photo goes as the multipart body, its other fields in the query.
+  UploadPhotoParam photo;
+  photo.setAlbumId("9");
+  photo.setFile(os::Data{1, 2, 3, 4});
+  RennClient::sendAsynRequest(photo, calls);
+  ASSERT_TRUE(waitFor(*calls, 4));
+  ASSERT_EQ(calls->responses.size(), 4u);
+  EXPECT_EQ(calls->responses[3]["size"].intValue(), 4);
+  const RecordedRequest upload = secure->requests().back();
+  ASSERT_TRUE(upload.part("file"));
+  const auto& part = *upload.part("file");
+  EXPECT_EQ(part.filename, "file.png");
+  EXPECT_EQ(part.contentType, "image/png");
+
+  // The service's refusal (HTTP 401) arrives as an error named by its message.
+  RennClient::setAccessToken(bearer("x-y-1", now(), 3600));
+  RennClient::sendAsynRequest(GetAppParam(), calls);
+  ASSERT_TRUE(waitFor(*calls, 5));
+  ASSERT_EQ(calls->errors.size(), 1u);
+  EXPECT_EQ(calls->errors[0].domain, "unknown bearer token");
+  EXPECT_EQ(calls->errors[0].code, 0);
+  EXPECT_EQ(calls->errors[0].userInfo["code"].stringOr(), "INVALID_AUTHORIZATION");
+}
+
+TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
+  HttpTestServer server(false, {kApiHost});
+  server.route("GET", "/v2/status/get", CannedResponse::text("[1,2]"));
+  server.route("GET", "/v2/status/list", CannedResponse::text("{\"error\": \"flat\"}", 500));
+  server.route("GET", "/v2/share/get", CannedResponse::text("{\"a\": tru}"));
+  server.route("GET", "/v2/app/get", CannedResponse::text("{\"response\": [7]}"));
+  CannedResponse slow = CannedResponse::text("{\"response\": 1}");
+  slow.delay = 0.3;
+  server.route("GET", "/v2/user/get", slow);
+  RennAccessToken mac;
+  mac.setTokenType("mac");
+  mac.setAccessToken("m.1.t");
+  mac.setMacKey("k");
+  RennClient::setAccessToken(mac);
+
+  auto calls = std::make_shared<Calls>();
+  RennClient::sendAsynRequest(GetStatusParam(), calls);
+  RennClient::sendAsynRequest(ListStatusParam(), calls);
+  RennClient::sendAsynRequest(GetShareParam(), calls);
+  RennClient::sendAsynRequest(GetAppParam(), calls);
+  ASSERT_TRUE(waitFor(*calls, 4)) << calls->count() << " " << server.requestCount();
+  ASSERT_EQ(calls->errors.size(), 3u);
+  ASSERT_EQ(calls->responses.size(), 1u);
+  EXPECT_EQ(calls->responses[0].at(0).intValue(), 7);
+  std::vector<std::string> domains;
+  for (const auto& e : calls->errors) domains.push_back(e.domain);
+  std::sort(domains.begin(), domains.end());
+  EXPECT_EQ(domains, (std::vector<std::string>{"no response and error", "no response and error",
+                                               "org.vantorell.JSON.ErrorDomain"}));
+
+  // Cancelled while the service is still answering: the delegate hears nothing.
+  auto other = std::make_shared<Calls>();
+  RennClient::sendAsynRequest(GetUserParam(), calls);
+  RennClient::sendAsynRequest(GetUserParam(), other);
+  RennClient::sendAsynRequest(GetUserParam(), calls);
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return server.requestCount() >= 7; }, 10));
+  RennClient::cancelForDelegate(calls.get());
+  EXPECT_EQ(RennClient::serviceArray().size(), 1u);
+  ASSERT_TRUE(waitFor(*other, 1));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(calls->count(), 4u);
+  EXPECT_TRUE(RennClient::serviceArray().empty());
+
+  // A MAC token that cannot sign fails without going out.
+  RennAccessToken keyless;
+  keyless.setTokenType("mac");
+  keyless.setAccessToken("m.2.t");
+  RennClient::setAccessToken(keyless);
+  const std::size_t sent = server.requestCount();
+  RennClient::sendAsynRequest(GetAppParam(), other);
+  ASSERT_TRUE(waitFor(*other, 2));
+  EXPECT_EQ(other->errors.back().domain, "renren");
+  EXPECT_EQ(server.requestCount(), sent);
+}
+
+TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
+  auto renren = device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  auto login = std::make_shared<Login>();
+  ASSERT_TRUE(RennLoginService::sharedRennLoginService().canLaunchRenrenSSO());
+
+  // Nothing was asked: a success reply planted by any application is refused.
+  renren->openURL(kCallback + "://success#access_token=evil-1&scope=all");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(reader->handled, std::vector<bool>{false});
+  EXPECT_FALSE(RennClient::accessToken());
+
+  RennClient::loginWithDelegate(login);
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(renren->openedURLs().size(), 1u);
+  const std::string asked = renren->openedURLs()[0].url.absoluteString();
+  EXPECT_EQ(asked,
+            "renrenios://authorize?scope=a%20b&sdk_version=5.0.0&api_version=2.0&client_id=apikey1&app_id=4242"
+            "&token_type=bearer&url_scheme=" +
+                kCallback);
+  // A reply without a token leaves the login waiting; the real one completes it.
+  renren->openURL(kCallback + "://success?state=1");
+  renren->openURL(kCallback + "://success#access_token=t-1-999&scope=a+b&refresh_token=r");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(login->events, std::vector<std::string>{"success"});
+  auto token = RennClient::accessToken();
+  ASSERT_TRUE(token);
+  EXPECT_EQ(token->accessScope(), "a b");
+  EXPECT_EQ(token->tokenType(), "bearer");
+  EXPECT_EQ(token->refreshToken(), "r");
+  EXPECT_EQ(RennClient::uid(), "999");
+  EXPECT_FALSE(
+      os::Sandbox::current()->standardUserDefaults()->dictionaryForKey(kRennAccessTokenKey)->contains("expires_in"));
+
+  // With lifetime 0 the token is past a second later; the next login asks again, and is cancelled.
+  EXPECT_TRUE(RennClient::isAuthorizeValid());
+  os::Clock::advance(1);
+  EXPECT_FALSE(RennClient::isAuthorizeValid());
+  RennClient::loginWithDelegate(login);
+  renren->openURL(kCallback + "://cancel");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(login->events, (std::vector<std::string>{"success", "cancelled"}));
+
+  RennClient::logoutWithDelegate(login);
+  EXPECT_EQ(login->events.back(), "logout");
+  EXPECT_FALSE(RennClient::accessToken());
+  EXPECT_FALSE(RennClient::uid());
+}
+
+TEST_F(RennClientTest, TokenExpiry) {
+  const double t = now();
+  RennClient::setAccessToken(bearer("a-b-1", t - 3600, 3600));
+  EXPECT_TRUE(RennClient::isAuthorizeValid());
+  os::Clock::advance(0.5);
+  EXPECT_TRUE(RennClient::isAuthorizeExpired());
+  // Whole seconds: a deadline of t + 0.9 counts as t.
+  RennClient::setAccessToken(bearer("a-b-1", t - 3600 + 0.9, 3600));
+  EXPECT_TRUE(RennClient::isAuthorizeExpired());
+  // Lifetimes beyond 32 bits.
+  RennClient::setAccessToken(bearer("a-b-1", t, 5000000000LL));
+  EXPECT_TRUE(RennClient::isAuthorizeValid());
+  EXPECT_EQ(RennClient::accessToken()->expiresIn(), 5000000000LL);
+
+  RennAccessToken mac;
+  mac.setTokenType("mac");
+  mac.setAccessToken("short");
+  mac.setRequestTime(1);
+  RennClient::setAccessToken(mac);
+  EXPECT_FALSE(RennClient::isAuthorizeExpired());
+  EXPECT_FALSE(RennClient::uid());  // no piece names the user
+  RennClient::setAccessToken(std::nullopt);
+  EXPECT_TRUE(RennClient::isAuthorizeExpired());
+  EXPECT_FALSE(RennClient::isLogin());
+}
+
+TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
+  device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  RennClient::enableSSO(false);
+  auto pages = os::testing::ScriptedWebPages::install();
+  using os::testing::ScriptedPage;
+  const std::string success = "http://oauth.renren.example/oauth/login_success.html";
+  int logins = 0;
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize", [&](const os::URLRequest&) {
+    ++logins;
+    if (logins == 1)
+      return ScriptedPage::redirect(success +
+                                    "#access_token=w-2-77&expires_in=86400&scope=read_user_feed+publish_feed&mac_key=");
+    return ScriptedPage::redirect(success + "?error_code=1&error=access_denied&error_description=no");
+  });
+  auto login = std::make_shared<Login>();
+  RennClient::loginWithDelegate(login);
+  ASSERT_EQ(window->subviews().size(), 1u);  // the dialog's container
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return !login->events.empty(); }, 10));
+  EXPECT_EQ(login->events, std::vector<std::string>{"success"});
+  EXPECT_EQ(pages->requests()[0].url(),
+            "https://oauth.renren.example/oauth/v2/wap/authorize?client_id=apikey1"
+            "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html"
+            "&token_type=bearer&scope=a%20b");
+  auto token = RennClient::accessToken();
+  ASSERT_TRUE(token);
+  EXPECT_EQ(token->tokenType(), "bearer");  // an empty MAC key
+  EXPECT_EQ(token->accessScope(), "read_user_feed publish_feed");
+  EXPECT_EQ(token->expiresIn(), 86400);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(window->subviews().empty());
+
+  // A denial: the user info keeps every part that came, though "error_uri" did not.
+  RennClient::setAccessToken(std::nullopt);
+  RennClient::loginWithDelegate(login);
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return login->events.size() == 2; }, 10));
+  ASSERT_EQ(login->errors.size(), 1u);
+  EXPECT_EQ(login->errors[0].domain, "renren");
+  EXPECT_EQ(login->errors[0].userInfo.keys(), (std::vector<std::string>{"error", "error_code", "error_description"}));
+  EXPECT_FALSE(RennClient::accessToken());
+
+  // The close button cancels.
+  RennClient::loginWithDelegate(login);
+  auto dialog = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->shouldRotateToOrientation(1));  // already laid out for portrait
+  EXPECT_TRUE(dialog->shouldRotateToOrientation(3));
+  EXPECT_FALSE(dialog->shouldRotateToOrientation(5));
+  dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  EXPECT_EQ(login->events.back(), "cancelled");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(window->subviews().empty());
+
+  // Quick registration opens the mobile sign-up page, which leads to the authorize page.
+  RennClient::quickRegister(login);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(pages->requests().back().url(),
+            "http://m.renren.example/opReg?url=https://oauth.renren.example/oauth/authorize?display=touch"
+            "&client_id=apikey1&response_type=token"
+            "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html&scope=a%20b");
+}
+
+}  // namespace

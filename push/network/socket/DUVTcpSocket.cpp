@@ -1,0 +1,199 @@
+#include "push/network/socket/DUVTcpSocket.h"
+
+#include <cerrno>
+
+#include "os/net/Socket.h"
+#include "os/runtime/RunLoop.h"
+#include "push/network/socket/DUVSocketAddress.h"
+#include "push/protocol/tcp/base/DUVReceivedPacket.h"
+#include "push/utilities/DUVLogger.h"
+
+namespace {
+constexpr std::size_t kIncomingHeaderSize = 6;
+std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVTcpSocket"); }
+}  // namespace
+
+std::shared_ptr<DUVTcpSocket> DUVTcpSocket::create(std::string host, std::uint16_t port,
+                                                   std::weak_ptr<DUVTcpSocketDelegate> delegate) {
+  return std::make_shared<DUVTcpSocket>(PrivateTag{}, std::move(host), port, std::move(delegate));
+}
+
+DUVTcpSocket::DUVTcpSocket(PrivateTag, std::string host, std::uint16_t port, std::weak_ptr<DUVTcpSocketDelegate> delegate)
+    : host_(std::move(host)), port_(port), delegate_(std::move(delegate)) {}
+
+DUVTcpSocket::~DUVTcpSocket() {
+  if (socket_) socket_->close();
+}
+
+template <class Call>
+void DUVTcpSocket::deferToDelegate(Call call) {
+  if (!loop_) return;
+  // The socket stays alive until its delegate heard it, as a perform keeps its target.
+  auto self = shared_from_this();
+  loop_->post([self, call] {
+    if (auto delegate = self->delegate_.lock()) call(*delegate, *self);
+  });
+}
+
+bool DUVTcpSocket::setup() {
+  if (connectionState_ != kClosed) return true;
+  if (isSetuped_ || socket_) return false;
+  auto socket = os::TcpSocket::create();
+  if (!socket) {
+    logger()->log(DUVLevel::error(), "create tcp socket error: errocode " + std::to_string(errno));
+    return false;
+  }
+  loop_ = os::RunLoop::current();
+  std::weak_ptr<DUVTcpSocket> weak = weak_from_this();
+  os::Socket::Callbacks callbacks;
+  callbacks.connected = [weak](int error) {
+    if (auto self = weak.lock()) self->onConnectedWithErrorCode(error);
+  };
+  callbacks.readable = [weak] {
+    if (auto self = weak.lock()) self->doRead();
+  };
+  callbacks.writable = [weak] {
+    if (auto self = weak.lock()) self->doSend();
+  };
+  auto address = DUVSocketAddress(host_, port_);
+  if (!address || !socket->schedule(loop_, callbacks) || !socket->connect(*address)) {
+    socket->close();
+    return false;
+  }
+  socket->setReceiveTimeout(10);
+  socket_ = socket;
+  isSetuped_ = true;
+  connectionState_ = kConnecting;
+  return true;
+}
+
+void DUVTcpSocket::onConnectedWithErrorCode(int error) {
+  if (error) {
+    logger()->log(DUVLevel::error(), "连接主机失败: " + std::to_string(error));
+    close();
+    return;
+  }
+  if (connectionState_ != kConnecting) return;
+  connectionState_ = kConnected;
+  logger()->log(DUVLevel::debug(), "连接主机成功");
+  deferToDelegate([](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidSetup(s); });
+  reenableSocketCallbacks();
+}
+
+void DUVTcpSocket::resetReadInfo() {
+  prefixReceived_ = 0;
+  packageSize_ = 0;
+  bodyReceived_ = 0;
+}
+
+void DUVTcpSocket::doRead() {
+  // One callback takes every whole frame already waiting.
+  while (socket_) {
+    long count;
+    if (prefixReceived_ < 2) {
+      count = socket_->receive(prefix_ + prefixReceived_, 2 - prefixReceived_);
+    } else {
+      count = socket_->receive(receivingBuffer_.data() + 2 + bodyReceived_, packageSize_ - 2 - bodyReceived_);
+    }
+    if (count == 0) {
+      logger()->log(DUVLevel::debug(), "tcp connection closed by remote");
+      close();
+      return;
+    }
+    if (count < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+      logger()->log(DUVLevel::error(), "tcp read error occured: errocode " + std::to_string(errno));
+      close();
+      return;
+    }
+    if (prefixReceived_ < 2) {
+      prefixReceived_ += static_cast<std::size_t>(count);
+      if (prefixReceived_ < 2) continue;
+      packageSize_ = (std::size_t{prefix_[0]} << 8) | prefix_[1];
+      // A length shorter than the header cannot be a frame: the stream has lost its framing.
+      if (packageSize_ < kIncomingHeaderSize) {
+        logger()->log(DUVLevel::error(), "tcp protocol error: frame length " + std::to_string(packageSize_));
+        close();
+        return;
+      }
+      if (packageSize_ > receivingBuffer_.size()) {
+        logger()->log(DUVLevel::debug(), "read stream error ");
+        receivingBuffer_.resize(packageSize_);
+      }
+      receivingBuffer_[0] = prefix_[0];
+      receivingBuffer_[1] = prefix_[1];
+      continue;
+    }
+    bodyReceived_ += static_cast<std::size_t>(count);
+    if (bodyReceived_ + 2 < packageSize_) continue;
+    auto element = DUVReceivedPacket::packetWithBuffer(receivingBuffer_.data(), packageSize_);
+    resetReadInfo();
+    if (element)
+      deferToDelegate([element](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidReceiveElement(s, element); });
+  }
+}
+
+bool DUVTcpSocket::sendData(const os::Data& data) {
+  if (!isConnected()) return false;
+  sendQueue_.push_back(data);
+  reenableSocketCallbacks();
+  return true;
+}
+
+void DUVTcpSocket::setCareAllDataSent(bool care) {
+  careAllDataSent_ = care;
+  if (care) reenableSocketCallbacks();
+}
+
+void DUVTcpSocket::reenableSocketCallbacks() {
+  if (socket_ && socket_->isValid() && isConnected() && (careAllDataSent_ || !sendQueue_.empty()))
+    socket_->enableWriteCallback();
+}
+
+void DUVTcpSocket::doSend() {
+  if (!socket_) return;
+  if (sendQueue_.empty()) {
+    reenableSocketCallbacks();
+    deferToDelegate([](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionSendQueueEmpty(s); });
+    return;
+  }
+  const os::Data& front = sendQueue_.front();
+  long written = socket_->send(front.data() + sendingDataSentLen_, front.size() - sendingDataSentLen_);
+  if (written < 0) {
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return reenableSocketCallbacks();
+    logger()->log(DUVLevel::debug(), "tcp send data error :" + std::to_string(errno));
+    close();
+    return;
+  }
+  sendingDataSentLen_ += static_cast<std::size_t>(written);
+  if (sendingDataSentLen_ == front.size()) {
+    os::Data sent = std::move(sendQueue_.front());
+    sendQueue_.pop_front();
+    sendingDataSentLen_ = 0;
+    deferToDelegate([sent](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidSendData(s, sent); });
+  }
+  reenableSocketCallbacks();
+}
+
+void DUVTcpSocket::close() {
+  if (!isSetuped_) return;
+  logger()->log(DUVLevel::debug(), "关闭TCP连接");
+  isSetuped_ = false;
+  if (socket_) socket_->close();
+  socket_.reset();
+  resetReadInfo();
+  sendingDataSentLen_ = 0;
+  sendQueue_.clear();
+  if (connectionState_ != kClosed) {
+    connectionState_ = kClosed;
+    deferToDelegate([](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidClose(s); });
+  }
+}
+
+std::optional<std::string> DUVTcpSocket::localAddress() const {
+  return socket_ && isConnected() ? socket_->localAddress() : std::nullopt;
+}
+
+std::optional<std::string> DUVTcpSocket::remoteAddress() const {
+  return socket_ && isConnected() ? socket_->remoteAddress() : std::nullopt;
+}

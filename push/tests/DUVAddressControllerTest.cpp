@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "os/net/HostLookup.h"
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/TestSandbox.h"
+#include "os/testing/UdpTestPeer.h"
+#include "push/network/DUVNetworkService.h"
+#include "push/network/address/DUVAddressController.h"
+#include "push/utilities/DUVUserDefaults.h"
+
+namespace {
+
+bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 10); }
+
+class DUVAddressControllerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    endpoints_.lookupHosts = {"sis1.test", "sis2.test", "sis3.test", "sis4.test"};
+    endpoints_.lookupPort = first_.port();
+    endpoints_.lookupBackupPort = backup_.port();
+    endpoints_.defaultCoreHost = "core.test";
+    endpoints_.defaultCoreAddress = "127.0.0.9:3000";
+    for (const char* host : {"sis1.test", "sis2.test", "sis3.test"}) os::HostLookup::setOverride(host, "127.0.0.1");
+    os::HostLookup::setOverride("sis4.test", std::nullopt);
+    os::HostLookup::setOverride("core.test", std::nullopt);
+    controller_->setOnUpdated([this](DUVAddressController&) { ++updates_; });
+  }
+  void TearDown() override { os::HostLookup::removeAllOverrides(); }
+  void lookupAnswered(const std::string& reply) {
+    controller_->updateAddresses();
+    ++asked_;
+    ASSERT_TRUE(runUntil([&] { return first_.datagrams().size() == asked_; }));
+    first_.reply(os::dataFromString(reply));
+    ASSERT_TRUE(runUntil([&] { return updates_ == asked_; }));
+  }
+
+  os::VirtualClockScope clock_;
+  os::TestSandbox sandbox_;
+  os::NotificationCenter center_;
+  std::shared_ptr<DUVUserDefaults> identity_ = DUVUserDefaults::create("com.example.newsreader", "abc123", center_);
+  os::testing::UdpTestPeer first_, backup_;
+  DUVServiceEndpoints endpoints_;
+  std::shared_ptr<DUVAddressController> controller_ = DUVAddressController::create(identity_, endpoints_);
+  std::size_t updates_ = 0;
+  std::size_t asked_ = 0;
+};
+
+TEST_F(DUVAddressControllerTest, RequestLayoutAndTextRooms) {
+  identity_->setUid(0x1234, "pw", "r");
+  auto wifi = DUVAddressController::create(identity_, endpoints_, {[] { return 2L; }, [] { return std::nullopt; }});
+  os::Data request = wifi->requestData();
+  ASSERT_EQ(request.size(), 128u);
+  EXPECT_EQ((os::Data(request.begin(), request.begin() + 11)), (os::Data{0x80, 0, 'U', 'E', 0, 4, 0x34, 0, 0, 0, 0}));
+  EXPECT_EQ(os::stringFromData(os::Data(request.begin() + 42, request.begin() + 48)), "abc123");
+  EXPECT_EQ(os::stringFromData(os::Data(request.begin() + 92, request.begin() + 97)), "1.8.1");
+
+  std::string longName(200, 'c');
+  auto cellular = DUVAddressController::create(identity_, endpoints_, {[] { return 3L; }, [&] { return longName; }});
+  request = cellular->requestData();
+  EXPECT_EQ(request.size(), 128u);  // nothing written past its end
+  EXPECT_EQ(request[127], 'c');
+}
+
+TEST_F(DUVAddressControllerTest, RepliesAndTheirFallbacks) {
+  lookupAnswered(R"({"ips":["10.0.0.1:4000","10.0.0.2"],"user":"10.0.0.5:81"})");
+  EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.9:3000");  // two entries: not used
+  EXPECT_FALSE(controller_->reportAddress());
+  EXPECT_EQ(controller_->attributeReportAddress()->httpWrapAddress, "http://10.0.0.5:81/v1/user/");
+
+  lookupAnswered(R"({"ips":["10.0.0.1:4000","10.0.0.2","10.0.0.3:5000"]})");
+  EXPECT_EQ(controller_->coreAddress()->text(), "10.0.0.1:4000");
+  EXPECT_EQ(controller_->reportAddress()->httpWrapAddress, "http://10.0.0.3:5000/v2/report");
+  EXPECT_EQ(identity_->defaultConAddress(), "10.0.0.2");
+  EXPECT_EQ(endpoints_.defaultCoreAddress, "10.0.0.2");
+
+  // Garbage: the stored backups serve, the backup core address without a port on port 80.
+  lookupAnswered("not json");
+  EXPECT_EQ(controller_->coreAddress()->text(), "10.0.0.2:80");
+  EXPECT_EQ(controller_->reportAddress()->text(), "10.0.0.3:5000");
+  EXPECT_EQ(controller_->attributeReportAddress()->text(), "10.0.0.5:81");
+  os::HostLookup::setOverride("core.test", "127.0.0.7");
+  lookupAnswered(R"({"ips":["","",""]})");
+  EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.7:3000");
+}
+
+TEST_F(DUVAddressControllerTest, NoReplyTriesTheBackupPortOnceThenFallsBackAfterTwelveSeconds) {
+  controller_->updateAddresses();
+  ASSERT_TRUE(runUntil([&] { return first_.datagrams().size() == 1; }));
+  os::Clock::advance(7.9);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_TRUE(backup_.datagrams().empty());
+  os::Clock::advance(0.1);
+  ASSERT_TRUE(runUntil([&] { return !backup_.datagrams().empty(); }));
+  os::Clock::advance(4);
+  ASSERT_TRUE(runUntil([&] { return updates_ == 1u; }));
+  EXPECT_EQ(first_.datagrams().size(), 1u);
+  EXPECT_EQ(backup_.datagrams().size(), 1u);
+  EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.9:3000");
+  EXPECT_FALSE(controller_->isLookingUp());
+}
+
+TEST_F(DUVAddressControllerTest, AnUnresolvedLookupHostMovesTheIndexOn) {
+  identity_->setSisHostIndex(3);
+  EXPECT_EQ(controller_->getSisHostAddress(), "127.0.0.1");  // the default lookup address
+  EXPECT_EQ(identity_->sisHostIndex(), 4u);
+  controller_->getSisHostAddress();
+  EXPECT_EQ(identity_->sisHostIndex(), 0u);
+  EXPECT_EQ(DUVAddress::analyseResourcePath("http://10.0.0.1:80/v2/report"), "/v2/report");
+  EXPECT_EQ(DUVAddress::analyseResourcePath("push.example"), std::nullopt);
+}
+
+TEST(DUVNetworkService, StatusesAndChanges) {
+  using namespace os;
+  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired), 0);
+  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+                                     kReachabilityFlagsConnectionOnTraffic),
+            2);
+  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+                                     kReachabilityFlagsConnectionOnTraffic | kReachabilityFlagsInterventionRequired),
+            0);
+  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN |
+                                     kReachabilityFlagsConnectionRequired),
+            3);
+  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable), 2);
+
+  auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
+  fake->setDefaultFlags(0u);
+  ReachabilityProvider::setShared(fake);
+  TestSandbox sandbox;
+  NotificationCenter center;
+  auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
+  std::vector<std::string> calls;
+  auto service = DUVNetworkService::create(center, identity, {[&] { calls.push_back("setup"); },
+                                                              [&] { calls.push_back("close"); },
+                                                              nullptr});
+  service->trySetupSession();
+  EXPECT_TRUE(calls.empty());  // not reachable
+  fake->setDefaultFlags(kReachabilityFlagsReachable);
+  RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(service->currentNetworkStatus(), 2);
+  fake->setDefaultFlags(kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN);
+  RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(calls, (std::vector<std::string>{"close", "setup", "close", "setup"}));
+  service.reset();
+  ReachabilityProvider::setShared(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "os/runtime/NotificationCenter.h"
+#include "os/store/FileManager.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
+#include "push/utilities/DUVFileCache.h"
+#include "push/utilities/DUVMemoryCache.h"
+
+namespace {
+
+TEST(DUVMemoryCache, BoundOrderAndRemovalsStayConsistent) {
+  auto cache = DUVMemoryCache::create();
+  for (int i = 0; i < 1000; ++i) cache->setObject(os::Value(i), "k" + std::to_string(i));
+  EXPECT_EQ(cache->cacheObjects().size(), 999u);
+  EXPECT_FALSE(cache->hasObjectForKey("k0"));
+  EXPECT_TRUE(cache->hasObjectForKey("k999"));
+
+  // Removing by position takes the keys out of the order too, so the next additions evict live
+  // entries only when the cache is really full.
+  cache->removeObjectsAtIndexes(0, 10);
+  EXPECT_EQ(cache->cachedCount(), 989);
+  EXPECT_EQ(cache->cacheKeys().size(), cache->cacheObjects().size());
+  for (int i = 0; i < 10; ++i) cache->setObject(os::Value(i), "n" + std::to_string(i));
+  EXPECT_EQ(cache->cacheObjects().size(), 999u);
+  EXPECT_TRUE(cache->hasObjectForKey("k11"));
+
+  cache->removeObject(os::Value(500));
+  EXPECT_FALSE(cache->hasObjectForKey("k500"));
+  EXPECT_EQ(cache->cachedCount(), 998);
+
+  // A memory warning keeps what nobody else holds.
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidReceiveMemoryWarningNotification);
+  EXPECT_EQ(cache->cachedCount(), 998);
+  cache->setClearWhenMemoryLow(true);
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidReceiveMemoryWarningNotification);
+  EXPECT_EQ(cache->cachedCount(), 0);
+}
+
+TEST(DUVMemoryCache, KeySetTwiceLosesItsValueWithItsFirstSlot) {
+  auto cache = DUVMemoryCache::create();
+  cache->setObject(os::Value("a"), "twice");
+  cache->setObject(os::Value("b"), "twice");
+  for (int i = 0; i < 998; ++i) cache->setObject(os::Value(i), "k" + std::to_string(i));
+  EXPECT_FALSE(cache->hasObjectForKey("twice"));
+  EXPECT_EQ(cache->cacheKeys().front(), "twice");
+}
+
+TEST(DUVFileCache, ValuesRoundTripThroughTheFileOnlyAfterASave) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  os::Date when = os::Date::fromTimeIntervalSince1970(1.7e9);
+  cache->setObject(os::Value(when), "__DUVStart_time");
+  cache->setObject(os::Value(os::Dictionary{{"n", os::Value(3)}}), "__DUVCheckTime");
+  cache->setObject(os::Value(os::Data{1, 2, 3}), "blob");
+  EXPECT_EQ(cache->objectForKey("__DUVStart_time"), os::Value(when));
+  EXPECT_TRUE(DUVFileCache::startCacheFile("ZURAR")->objectForKey("__DUVStart_time").isNull());
+
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
+  auto reread = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(reread->objectForKey("__DUVStart_time"), os::Value(when));
+  EXPECT_EQ(reread->objectForKey("__DUVCheckTime")["n"].intValue(), 3);
+  EXPECT_EQ(reread->objectForKey("blob"), os::Value(os::Data{1, 2, 3}));
+  EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(sandbox.sandbox()->cachesDirectory() + "/Zurar/ZURAR"));
+}
+
+TEST(DUVFileCache, AnInterruptedOrDamagedWriteLeavesAReadableCache) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value("old"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  // A process killed between writing the new archive and renaming it leaves a stray file
+  // beside the cache, never a half-written cache.
+  std::string folder = sandbox.sandbox()->cachesDirectory() + "/Zurar/";
+  os::FileManager::defaultManager().writeData(os::dataFromString("half an archi"), folder + ".ZURAR.tmp", {.atomic = false});
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("old"));
+
+  os::FileManager::defaultManager().writeData(os::dataFromString("garbage"), folder + "ZURAR");
+  auto damaged = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_TRUE(damaged->objectForKey("state").isNull());
+  damaged->setObject(os::Value("new"), "state");
+  ASSERT_TRUE(damaged->synchronize());
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new"));
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/TcpTestPeer.h"
+#include "os/testing/UdpTestPeer.h"
+#include "push/network/socket/DUVTcpSocket.h"
+#include "push/network/socket/DUVUdpSocket.h"
+#include "push/protocol/tcp/base/DUVPacketCodec.h"
+#include "push/protocol/tcp/base/DUVReceivedPacket.h"
+
+namespace {
+
+struct TcpEvents : DUVTcpSocketDelegate {
+  int setups = 0, closes = 0;
+  std::vector<std::shared_ptr<DUVReceivedPacket>> elements;
+  std::vector<os::Data> sent;
+  void connectionDidSetup(DUVTcpSocket&) override { ++setups; }
+  void connectionDidClose(DUVTcpSocket&) override { ++closes; }
+  void connectionDidReceiveElement(DUVTcpSocket&, const std::shared_ptr<DUVReceivedPacket>& e) override {
+    elements.push_back(e);
+  }
+  void connectionDidSendData(DUVTcpSocket&, const os::Data& d) override { sent.push_back(d); }
+};
+
+// An ack frame (command 19) of `size` bytes for request id `rid`.
+os::Data ackFrame(std::uint16_t rid, std::size_t size = 17) {
+  os::Data frame(size, 0);
+  frame[0] = static_cast<std::uint8_t>(size >> 8);
+  frame[1] = static_cast<std::uint8_t>(size);
+  frame[3] = 19;
+  frame[4] = static_cast<std::uint8_t>(rid >> 8);
+  frame[5] = static_cast<std::uint8_t>(rid);
+  return frame;
+}
+
+bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 10); }
+
+class DUVTcpSocketTest : public ::testing::Test {
+ protected:
+  void connect() {
+    socket_ = DUVTcpSocket::create("localhost", peer_.port(), events_);
+    EXPECT_FALSE(socket_->sendData({1}));  // not connected yet
+    ASSERT_TRUE(socket_->setup());
+    ASSERT_TRUE(runUntil([&] { return events_->setups == 1; }));
+    ASSERT_TRUE(peer_.waitForConnection(10));
+  }
+  os::testing::TcpTestPeer peer_;
+  std::shared_ptr<TcpEvents> events_ = std::make_shared<TcpEvents>();
+  std::shared_ptr<DUVTcpSocket> socket_;
+};
+
+TEST_F(DUVTcpSocketTest, FramesArriveWholeHoweverTheStreamIsCut) {
+  connect();
+  os::Data first = ackFrame(1);
+  peer_.write(os::Data(first.begin(), first.begin() + 1));  // one byte of the prefix
+  os::RunLoop::current()->runUntilIdle();
+  peer_.write(os::Data(first.begin() + 1, first.begin() + 9));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_TRUE(events_->elements.empty());
+  peer_.write(os::Data(first.begin() + 9, first.end()));
+  ASSERT_TRUE(runUntil([&] { return events_->elements.size() == 1; }));
+
+  os::Data two = ackFrame(2);
+  os::Data third = ackFrame(3);
+  two.insert(two.end(), third.begin(), third.end());
+  peer_.write(two);
+  ASSERT_TRUE(runUntil([&] { return events_->elements.size() == 3; }));
+  peer_.write(ackFrame(4, 3000));
+  ASSERT_TRUE(runUntil([&] { return events_->elements.size() == 4; }));
+  EXPECT_EQ(socket_->receiveBufferCapacity(), 3000u);
+  std::vector<int> rids;
+  for (const auto& e : events_->elements) rids.push_back(e->rid());
+  EXPECT_EQ(rids, (std::vector<int>{1, 2, 3, 4}));
+
+  os::Data big(70000, 7);
+  ASSERT_TRUE(socket_->sendData(big));
+  ASSERT_TRUE(runUntil([&] { return events_->sent.size() == 1; }));
+  EXPECT_EQ(events_->sent[0].size(), 70000u);
+  EXPECT_TRUE(peer_.waitForBytes(70000, 10));
+
+  socket_->close();
+  socket_->close();
+  runUntil([&] { return events_->closes > 0; });
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(events_->closes, 1);
+  EXPECT_FALSE(socket_->sendData({1}));
+}
+
+TEST_F(DUVTcpSocketTest, ALengthShorterThanTheHeaderClosesTheConnection) {
+  connect();
+  peer_.write({0, 3, 1});
+  ASSERT_TRUE(runUntil([&] { return events_->closes == 1; }));
+  EXPECT_TRUE(events_->elements.empty());
+}
+
+TEST_F(DUVTcpSocketTest, PeerClosingOrRefusingEndsInOneClose) {
+  connect();
+  peer_.closeConnection();
+  ASSERT_TRUE(runUntil([&] { return events_->closes == 1; }));
+
+  std::uint16_t port = 0;
+  {
+    os::testing::TcpTestPeer gone;
+    port = gone.port();
+  }
+  auto refused = DUVTcpSocket::create("127.0.0.1", port, events_);
+  ASSERT_TRUE(refused->setup());
+  ASSERT_TRUE(runUntil([&] { return events_->closes == 2; }));
+  EXPECT_EQ(events_->setups, 1);
+  EXPECT_FALSE(DUVTcpSocket::create("push.example", 1, events_)->setup());
+}
+
+struct UdpEvents : DUVUdpSocketDelegate {
+  std::vector<os::Data> sent, notSent, received;
+  std::vector<os::Error> errors;
+  void didSendData(const os::Data& d, DUVUdpSocket&) override { sent.push_back(d); }
+  void didNotSendData(const os::Data& d, DUVUdpSocket&) override { notSent.push_back(d); }
+  void didReceivedData(const os::Data& d, DUVUdpSocket&) override { received.push_back(d); }
+  void didNotReceivedData(DUVUdpSocket&, const os::Error& e) override { errors.push_back(e); }
+};
+
+TEST(DUVUdpSocket, DatagramsAndTimeOuts) {
+  os::VirtualClockScope clock;
+  os::testing::UdpTestPeer peer;
+  auto events = std::make_shared<UdpEvents>();
+  auto socket = DUVUdpSocket::create(events);
+  ASSERT_TRUE(socket->sendData({1, 2, 3}, "localhost", peer.port(), 4.0));
+  ASSERT_TRUE(runUntil([&] { return events->sent.size() == 1; }));
+  ASSERT_TRUE(peer.waitForDatagrams(1, 10));
+  peer.reply(os::Data(20000, 9));
+  ASSERT_TRUE(runUntil([&] { return events->received.size() == 1; }));
+  EXPECT_EQ(events->received[0].size(), kDUVUdpReceiveBufferSize);
+
+  socket->receiveDataWithTimeout(8);
+  os::Clock::advance(8);
+  ASSERT_TRUE(runUntil([&] { return events->errors.size() == 1; }));
+  EXPECT_EQ(events->errors[0].domain, kDUVUdpTimeOutDomain);
+
+  // A receive time-out does not outlive close.
+  socket->receiveDataWithTimeout(1);
+  socket->close();
+  os::Clock::advance(2);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(events->errors.size(), 1u);
+  EXPECT_FALSE(socket->sendData({1}, "localhost", peer.port(), 0));
+  EXPECT_FALSE(DUVUdpSocket::create(events)->connectToHost("push.example", 80));
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+#pragma once
+// One process-wide dictionary of small values, kept as a keyed archive in the file "Zurar/<name>"
+// of the Caches folder and written back when the application goes to the background or runs low
+// on memory. The client thread reads and writes it while those notifications arrive on the main
+// thread, so one lock guards the dictionary and the file.
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "os/core/Value.h"
+#include "os/runtime/NotificationCenter.h"
+
+class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
+ public:
+  // The shared instance of the current sandbox: made by the first call, which reads the file of
+  // that name; later calls in the same sandbox return it and ignore their name.
+  static std::shared_ptr<DUVFileCache> startShareInstance(const std::string& cacheName);
+  // Null before the first startShareInstance.
+  static std::shared_ptr<DUVFileCache> shareInstance();
+  // A cache of its own over the file of that name in the current sandbox (the shared one is
+  // made this way), observing the application's state.
+  static std::shared_ptr<DUVFileCache> startCacheFile(const std::string& cacheName);
+
+  ~DUVFileCache();
+  DUVFileCache(const DUVFileCache&) = delete;
+  DUVFileCache& operator=(const DUVFileCache&) = delete;
+
+  bool hasObjectForKey(const std::string& key) const;
+  // The decoded value; null when absent.
+  os::Value objectForKey(const std::string& key) const;
+  // A null value removes the key. The file is written only by synchronize.
+  void setObject(const os::Value& object, const std::string& key);
+  void removeObjectForKey(const std::string& key) { setObject(os::Value(), key); }
+  void removeAllObjects();
+  // Writes the whole dictionary aside and renames it over the file, so the old file stays whole
+  // until the new one is.
+  bool synchronize();
+  // Deletes the Caches folder's contents and makes the folder again.
+  void clearFile();
+  // The file's path in the cache folder, the folder made when missing.
+  std::string fileNameForKey(const std::string& fileName) const;
+  const std::string& cacheName() const { return cacheName_; }
+  std::string description() const;
+
+  // Values other than collections, strings and numbers are kept as their own keyed archive.
+  static os::Value encodeCacheObject(const os::Value& object);
+  static os::Value decodeCacheObject(const os::Value& stored);
+
+  struct PrivateTag {};
+  DUVFileCache(PrivateTag, std::string cachePath, std::string cacheName);
+
+ private:
+  void readFileName(const std::string& name);
+  void observeApplicationState();
+
+  const std::string cachePath_;
+  const std::string cacheUser_ = "Zurar";
+  const std::string cacheName_;
+  mutable std::mutex mutex_;
+  os::Dictionary cacheObject_;
+  os::NotificationCenter::ObserverToken backgroundToken_ = 0, memoryToken_ = 0;
+};

@@ -1,0 +1,64 @@
+#include "push/utilities/DUVMemoryCache.h"
+
+#include <algorithm>
+#include <set>
+
+#include "os/views/Application.h"
+
+std::shared_ptr<DUVMemoryCache> DUVMemoryCache::create() {
+  auto cache = std::make_shared<DUVMemoryCache>(PrivateTag{});
+  std::weak_ptr<DUVMemoryCache> weak = cache;
+  cache->memoryToken_ = os::NotificationCenter::defaultCenter().addObserver(
+      os::kApplicationDidReceiveMemoryWarningNotification, nullptr, [weak](const os::Notification&) {
+        if (auto self = weak.lock(); self && self->clearWhenMemoryLow_) self->removeAllObjects();
+      });
+  return cache;
+}
+
+DUVMemoryCache::~DUVMemoryCache() {
+  if (memoryToken_) os::NotificationCenter::defaultCenter().removeObserver(memoryToken_);
+}
+
+void DUVMemoryCache::setObject(const os::Value& object, const std::string& key) {
+  if (key.empty() || object.isNull()) return;
+  while (cachedCount() + 1 >= maxCacheCount_ && !cacheKeys_.empty()) removeFirstObject();
+  cacheKeys_.push_back(key);
+  cacheObjects_.set(key, object);
+}
+
+void DUVMemoryCache::removeFirstObject() {
+  if (cacheKeys_.empty()) return;
+  cacheObjects_.remove(cacheKeys_.front());
+  cacheKeys_.erase(cacheKeys_.begin());
+}
+
+void DUVMemoryCache::eraseKeyFromOrder(const std::string& key) {
+  cacheKeys_.erase(std::remove(cacheKeys_.begin(), cacheKeys_.end(), key), cacheKeys_.end());
+}
+
+void DUVMemoryCache::removeObjectsAtIndexes(std::size_t location, std::size_t length) {
+  std::set<std::string> keys;
+  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i) keys.insert(cacheKeys_[i]);
+  // Slots left behind for a removed value would later be evicted in place of live entries.
+  for (const auto& key : keys) {
+    cacheObjects_.remove(key);
+    eraseKeyFromOrder(key);
+  }
+}
+
+void DUVMemoryCache::removeObject(const os::Value& object) {
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : cacheObjects_)
+    if (value == object) keys.push_back(key);
+  for (const auto& key : keys) removeObjectForKey(key);
+}
+
+void DUVMemoryCache::removeObjectForKey(const std::string& key) {
+  cacheObjects_.remove(key);
+  eraseKeyFromOrder(key);
+}
+
+void DUVMemoryCache::removeAllObjects() {
+  cacheKeys_.clear();
+  cacheObjects_.clear();
+}

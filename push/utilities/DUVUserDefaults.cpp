@@ -1,0 +1,202 @@
+#include "push/utilities/DUVUserDefaults.h"
+
+#include "os/crypto/Random.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Timer.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "push/utilities/DUVUtilities.h"
+
+namespace {
+constexpr const char* kAppKey = "APP_KEY";
+constexpr const char* kUID = "kUIDKey";
+constexpr const char* kPassword = "kPasswordKey";
+constexpr const char* kRegistrationId = "kRegistrationId";
+constexpr const char* kUploadedDeviceToken = "kUploadedDeviceTokenKey";
+constexpr const char* kSisHostIndex = "kSisHostIndexKey";
+constexpr const char* kDeviceId = "APDeviceId";
+
+std::optional<std::string> stringAt(const os::Dictionary& record, const char* key) {
+  if (const std::string* text = record[key].string()) return *text;
+  return std::nullopt;
+}
+
+// Numbers read from outside the client are type-checked: anything but a number counts as 0.
+std::uint32_t u32At(const os::Dictionary& record, const char* key) {
+  const os::Value& value = record[key];
+  return value.isNumber() ? static_cast<std::uint32_t>(value.unsignedValue()) : 0;
+}
+}  // namespace
+
+std::shared_ptr<DUVUserDefaults> DUVUserDefaults::create(const std::string& bundleIdentifier, const std::string& appkey,
+                                                         os::NotificationCenter& center,
+                                                         std::shared_ptr<os::Keychain> keychain) {
+  auto store = std::make_shared<DUVUserDefaults>(PrivateTag{}, bundleIdentifier, appkey, center, std::move(keychain));
+  store->load(bundleIdentifier);
+  return store;
+}
+
+DUVUserDefaults::DUVUserDefaults(PrivateTag, std::string bundleIdentifier, std::string appkey,
+                                 os::NotificationCenter& center, std::shared_ptr<os::Keychain> keychain)
+    : defaultKeychain_(std::move(bundleIdentifier), "", 4, std::move(keychain)),
+      center_(center),
+      appkey_(std::move(appkey)),
+      sharedUdid_(getRandomUDIDString()) {}
+
+DUVUserDefaults::~DUVUserDefaults() {
+  if (auto timer = delayVerifyUserDefaultsTimer_.lock()) timer->invalidate();
+}
+
+std::string DUVUserDefaults::getRandomUDIDString() {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string udid = "iPhone";
+  for (int i = 0; i < 9; ++i) {
+    udid += '0';
+    udid += kHex[os::randomUniform(16)];
+  }
+  return udid;
+}
+
+void DUVUserDefaults::invalidate(os::Dictionary& record) {
+  record.remove(kUID);
+  record.remove(kPassword);
+  record.remove(kUploadedDeviceToken);
+}
+
+bool DUVUserDefaults::transFromOldUserDefaults(os::Dictionary& record) {
+  if (!record[kAppKey].string()) {
+    const std::string* older = record["kAPConfigKey"][kAppKey].string();
+    if (!older) return false;
+    record.set(kAppKey, os::Value(*older));
+    record.remove("kAPConfigKey");
+  }
+  if (!record[kUploadedDeviceToken].string()) {
+    if (const std::string* token = record["kDeviceTokenGroupKey"][kUploadedDeviceToken].string()) {
+      record.set(kUploadedDeviceToken, os::Value(*token));
+      record.remove("kDeviceTokenGroupKey");
+    }
+  }
+  return true;
+}
+
+void DUVUserDefaults::load(const std::string& bundleIdentifier) {
+  std::optional<os::Dictionary> record;
+  if (auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey); stored && stored->dictionary()) {
+    record = *stored->dictionary();
+  } else if (auto path = APUrlForUserDefaultFile(bundleIdentifier)) {
+    if (auto legacy = os::PropertyList::readFile(*path); legacy && legacy->dictionary()) {
+      record = *legacy->dictionary();
+      transFromOldUserDefaults(*record);
+      legacyPath_ = *path;
+      isDelayedVerify_ = true;
+    }
+  }
+  if (record && record->operator[](kAppKey) != os::Value(appkey_)) {
+    invalidate(*record);
+    record->set(kAppKey, os::Value(appkey_));
+    isDelayedVerify_ = false;
+  }
+  infoDictionary_ = record ? std::move(*record) : os::Dictionary{{kAppKey, os::Value(appkey_)}};
+  if (isDelayedVerify_)
+    delayVerifyUserDefaults();
+  else
+    verifyUserDefaults();
+}
+
+void DUVUserDefaults::delayVerifyUserDefaults() {
+  std::weak_ptr<DUVUserDefaults> weak = weak_from_this();
+  delayVerifyUserDefaultsTimer_ = os::Timer::scheduled(1.0, false, [weak](os::Timer&) {
+    if (auto self = weak.lock()) self->verifyUserDefaultsTimeout();
+  });
+}
+
+void DUVUserDefaults::verifyUserDefaultsTimeout() {
+  invalidate(infoDictionary_);
+  verifyUserDefaults();
+}
+
+void DUVUserDefaults::setCurrentDeviceToken(const std::optional<std::string>& token) {
+  currentDeviceToken_ = token;
+  if (isDelayedVerify_ && os::Value(token ? os::Value(*token) : os::Value()) != infoDictionary_[kUploadedDeviceToken])
+    invalidate(infoDictionary_);
+  verifyUserDefaults();
+}
+
+void DUVUserDefaults::verifyUserDefaults() {
+  if (verified_) return;
+  verified_ = true;
+  bool addedDeviceId = false;
+  if (!infoDictionary_.contains(kDeviceId)) {
+    infoDictionary_.set(kDeviceId, os::Value(sharedUdid_));
+    addedDeviceId = true;
+  }
+  uid_ = u32At(infoDictionary_, kUID);
+  password_ = stringAt(infoDictionary_, kPassword);
+  sisHostIndex_ = u32At(infoDictionary_, kSisHostIndex);
+  registrationID_ = stringAt(infoDictionary_, kRegistrationId);
+  bool wasDelayed = isDelayedVerify_;
+  if (isDelayedVerify_) {
+    if (auto timer = delayVerifyUserDefaultsTimer_.lock()) timer->invalidate();
+    isDelayedVerify_ = false;
+  }
+  bool written = (wasDelayed || addedDeviceId) && synchronize();
+  // Once the keychain holds the record, the legacy file has served its purpose: a later start
+  // must not take an old identity over again.
+  if (written && legacyPath_) {
+    os::FileManager::defaultManager().removeItemAtPath(*legacyPath_);
+    legacyPath_.reset();
+  }
+  center_.post(kDUVUserDefaultsVerifiedNotification);
+}
+
+void DUVUserDefaults::setUploadedDeviceToken(const std::optional<std::string>& token) {
+  if (token && stringAt(infoDictionary_, kUploadedDeviceToken) == token) return;
+  setOrRemove(kUploadedDeviceToken, token);
+  synchronize();
+}
+
+void DUVUserDefaults::setUid(std::uint32_t uid, const std::optional<std::string>& password,
+                             const std::optional<std::string>& registrationID) {
+  if (uid == uid_ && ((!password && !password_) || (password == password_ && registrationID == registrationID_)))
+    return;
+  uid_ = uid;
+  password_ = password;
+  registrationID_ = registrationID;
+  infoDictionary_.set(kUID, os::Value::unsignedNumber('I', uid));
+  setOrRemove(kPassword, password);
+  setOrRemove(kRegistrationId, registrationID);
+  synchronize();
+}
+
+void DUVUserDefaults::setDefaultConAddress(const std::optional<std::string>& address) {
+  setOrRemove("APDefaultConnectionAddress", address);
+  synchronize();
+}
+
+void DUVUserDefaults::setBackupReportAddress(const std::optional<std::string>& address) {
+  setOrRemove("kAPBackupReportAddress", address);
+  synchronize();
+}
+
+void DUVUserDefaults::setAttributeReportAddress(const std::optional<std::string>& address) {
+  setOrRemove("kAPAttributeReportAddress", address);
+  synchronize();
+}
+
+void DUVUserDefaults::setSisHostIndex(std::uint32_t index) {
+  if (index == sisHostIndex_) return;
+  sisHostIndex_ = index;
+  infoDictionary_.set(kSisHostIndex, os::Value::unsignedNumber('I', index));
+  synchronize();
+}
+
+bool DUVUserDefaults::synchronize() { return defaultKeychain_.setObject(os::Value(infoDictionary_), kDUVKeychainUserDefaultsKey); }
+
+void DUVUserDefaults::setOrRemove(const std::string& key, const std::optional<std::string>& value) {
+  if (value)
+    infoDictionary_.set(key, os::Value(*value));
+  else
+    infoDictionary_.remove(key);
+}
+
+std::optional<std::string> DUVUserDefaults::text(const char* key) const { return stringAt(infoDictionary_, key); }

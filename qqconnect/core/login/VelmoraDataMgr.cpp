@@ -1,0 +1,7 @@
+#include "qqconnect/core/login/VelmoraDataMgr.h"
+
+VelmoraDataMgr& VelmoraDataMgr::dataCenter() {
+  // Main thread only, as every user of the app-to-app layer.
+  static VelmoraDataMgr* center = new VelmoraDataMgr();
+  return *center;
+}

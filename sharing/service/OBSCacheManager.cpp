@@ -1,0 +1,46 @@
+#include "sharing/service/OBSCacheManager.h"
+
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "sharing/service/OBSocialContext.h"
+#include "sharing/widgets/OBCache.h"
+
+OBSCacheManager::OBSCacheManager() : cache_(OBCache::currentCache()) {
+  cache_->setDefaultTimeoutInterval(cache_->defaultTimeoutInterval() * 7);
+}
+
+std::shared_ptr<OBSCacheManager> OBSCacheManager::shareInstance() { return OBSocialContext::shared<OBSCacheManager>(); }
+
+void OBSCacheManager::setCacheToVariable(const os::ArchiveItem& item, const std::string& className) {
+  if (auto bytes = os::KeyedArchiver::archivedData(item)) cache_->setData(*bytes, className);
+}
+
+std::optional<os::ArchiveItem> OBSCacheManager::changeVariableFromCache(const std::string& className,
+                                                                        const os::ArchiveClassRegistry& registry) const {
+  auto bytes = cache_->dataForKey(className);
+  if (!bytes) return std::nullopt;
+  return os::KeyedUnarchiver::unarchiveObject(*bytes, registry);
+}
+
+std::string OBSCacheManager::documentPath() {
+  return os::Sandbox::current()->documentsDirectory() + "/" + kOBSocialDocumentFileName;
+}
+
+std::optional<os::Value> OBSCacheManager::getValueFromDocument(const std::string& key) const {
+  auto document = os::PropertyList::readFile(documentPath());
+  if (!document || !document->dictionary()) return std::nullopt;
+  const os::Value* value = document->dictionary()->find(key);
+  if (!value) return std::nullopt;
+  return *value;
+}
+
+void OBSCacheManager::setValueInDocument(const os::Value& value, const std::string& key) {
+  os::Dictionary document;
+  if (auto existing = os::PropertyList::readFile(documentPath()); existing && existing->dictionary())
+    document = *existing->dictionary();
+  if (value.isNull())
+    document.remove(key);
+  else
+    document.set(key, value);
+  os::PropertyList::writeFile(os::Value(std::move(document)), documentPath(), os::PropertyListFormat::XML);
+}

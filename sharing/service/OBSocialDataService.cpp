@@ -1,0 +1,298 @@
+#include "sharing/service/OBSocialDataService.h"
+
+#include "os/runtime/NotificationCenter.h"
+#include "os/store/Bundle.h"
+#include "sharing/service/OBSBarEntity.h"
+#include "sharing/service/OBSDataManager.h"
+#include "sharing/service/OBSocialAccountEntity.h"
+#include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialContext.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialOpAnalytics.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBUtils.h"
+#include "sharing/widgets/OBSocialXToast.h"
+
+namespace {
+
+struct DefaultService {
+  std::shared_ptr<OBSocialDataService> service;
+};
+
+void toast(const std::string& key) {
+  OBSocialXToast::makeText(os::Bundle::mainBundle()->localizedStringForKey(key, "", "OBSocialLocalizable"))->show();
+}
+
+bool directlyShared(int type) { return type >= 11 && type <= 14; }
+
+}  // namespace
+
+OBSocialDataService::OBSocialDataService(std::shared_ptr<OBSocialData> socialData) : socialData_(std::move(socialData)) {}
+
+std::shared_ptr<OBSocialDataService> OBSocialDataService::defaultDataService() {
+  return OBSocialContext::current()
+      ->instance<DefaultService>([] {
+        return std::make_shared<DefaultService>(DefaultService{std::make_shared<OBSocialDataService>(OBSocialData::defaultData())});
+      })
+      ->service;
+}
+
+std::shared_ptr<OBSDataManager> OBSocialDataService::manager() const {
+  return OBSDataManager::getDataManager(socialData_->identifier());
+}
+
+std::weak_ptr<OBSocialDataDelegate> OBSocialDataService::socialDataDelegate() const { return manager()->socialDelegate; }
+void OBSocialDataService::setOBSocialDelegate(std::weak_ptr<OBSocialDataDelegate> delegate) {
+  manager()->socialDelegate = std::move(delegate);
+}
+
+void OBSocialDataService::requestSocialDataWithCompletionInternal(OBSocialCompletion done) {
+  auto current = OBSDataManager::currentDataManager();
+  current->completion = done;
+  current->requestBarInfo(std::move(done));
+}
+
+void OBSocialDataService::requestSocialDataWithCompletion(OBSocialCompletion done) {
+  requestSocialDataWithCompletionInternal(std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("15");
+}
+
+void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platformNames,
+                                           const std::optional<std::string>& content, const std::shared_ptr<os::Image>& image,
+                                           const std::optional<OBSocialLocation>& location,
+                                           const std::shared_ptr<OBSocialUrlResource>& urlResource, OBSocialCompletion done) {
+  postSNSWithTypesInternal(platformNames, content, image, location, urlResource, std::move(done), std::nullopt);
+}
+
+void OBSocialDataService::postSNSWithTypesInternal(const std::vector<std::string>& platformNames,
+                                                   const std::optional<std::string>& content,
+                                                   const std::shared_ptr<os::Image>& image,
+                                                   const std::optional<OBSocialLocation>& location,
+                                                   const std::shared_ptr<OBSocialUrlResource>& urlResource,
+                                                   OBSocialCompletion done, const std::optional<std::string>& sourceOpType) {
+  OBSocialOpAnalytics::postSocialAnalytics(
+      "14", sourceOpType, platformNames.size() == 1 ? std::optional<std::string>(platformNames.front()) : std::nullopt);
+  // The direct Facebook and Twitter handlers are not part of this system: those shares go through
+  // their platforms' click handlers.
+  auto data = manager();
+  data->completion = done;
+  data->postSNSWithTypes(platformNames, content, image, location, urlResource, std::move(done), sourceOpType);
+}
+
+void OBSocialDataService::postAddLikeOrCancelWithCompletion(OBSocialCompletion done) {
+  auto data = manager();
+  data->completion = done;
+  data->requestAddlikeOrDislike(!socialData_->isLike(), std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("16");
+}
+
+void OBSocialDataService::postCommentWithContent(const std::string& content, OBSocialCompletion done) {
+  auto data = manager();
+  data->completion = done;
+  data->postCommentForDeveloperWithContent(content, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("17");
+}
+
+void OBSocialDataService::postCommentWithContent(const std::string& content, const std::shared_ptr<os::Image>& image,
+                                                 const std::optional<std::string>& templateText,
+                                                 const std::optional<OBSocialLocation>& location,
+                                                 const os::Dictionary& shareToSNSWithUsid, OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSDataManager::currentDataManager()->postCommentWithContent(content, image, templateText, location, shareToSNSWithUsid,
+                                                               std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("18");
+}
+
+void OBSocialDataService::requestCommentList(std::int64_t lastCommentTime, OBSocialCompletion done) {
+  auto data = manager();
+  data->completion = done;
+  data->requestCommentList(lastCommentTime, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("19");
+}
+
+void OBSocialDataService::requestSocialAccountWithCompletion(OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestSnsAccount(std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("20");
+}
+
+void OBSocialDataService::requestUnOauthWithType(const std::string& platformName, OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestUnOauthToPlatform(platformName, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("21");
+}
+
+void OBSocialDataService::requestBindToSnsWithType(const std::string& platformName, OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestBindingSNSWithTye(platformName, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("22");
+}
+
+void OBSocialDataService::requestUnBindToSnsWithCompletion(OBSocialCompletion done) {
+  OBSUserManager::shareInstance()->requestUnBindingSNS(std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("23");
+}
+
+void OBSocialDataService::requestSnsInformation(const std::string& platformName, OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestSnsInformation(platformName, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("24");
+}
+
+void OBSocialDataService::requestSnsFriends(const std::string& platformName, OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestGetFriends(platformName, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("25");
+}
+
+void OBSocialDataService::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
+                                           OBSocialCompletion done) {
+  manager()->completion = done;
+  OBSUserManager::shareInstance()->requestAddFollow(platformName, followedUsids, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("26");
+}
+
+void OBSocialDataService::requestIsTokenValid(const std::vector<std::string>& platformNames, OBSocialCompletion done) {
+  OBSUserManager::shareInstance()->requestIsTokenValid(platformNames, std::move(done));
+}
+
+OBSAccountDictionary OBSocialDataService::getOBSocialAccount() const {
+  return OBSUserManager::shareInstance()->snsAccountDictionary();
+}
+
+bool OBSocialDataService::canDirectShare(int platformType) { return directlyShared(platformType); }
+
+void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platformNames,
+                                           const std::optional<std::string>& content, const std::shared_ptr<os::Image>& image,
+                                           const std::optional<OBSocialLocation>& location,
+                                           const std::shared_ptr<OBSocialUrlResource>& urlResource,
+                                           const std::shared_ptr<os::ViewController>& presentedController,
+                                           OBSocialCompletion done) {
+  if (platformNames.size() != 1)
+    return postSNSWithTypesInternal(platformNames, content, image, location, urlResource, std::move(done), std::nullopt);
+  const std::string name = platformNames.front();
+  const int type = OBSocialSnsPlatformManager::getSnsPlatformType(name);
+  auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
+  if (!canDirectShare(type)) {
+    // The platform's screen reads the share data: it gets this share's content for the time of
+    // the call, and the data its own back afterwards.
+    auto savedText = socialData_->shareText();
+    auto savedImage = socialData_->shareImage();
+    auto savedResource = socialData_->urlResource();
+    auto resourceType = savedResource ? savedResource->resourceType : 0;
+    auto resourceURL = savedResource ? savedResource->url : std::nullopt;
+    socialData_->setShareText(content);
+    socialData_->setShareImage(image);
+    if (savedResource) {
+      savedResource->resourceType = urlResource ? urlResource->resourceType : 0;
+      savedResource->url = urlResource ? urlResource->url : std::nullopt;
+    }
+    completion = std::move(done);
+    if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, nullptr, true);
+    socialData_->setShareText(savedText);
+    socialData_->setShareImage(savedImage);
+    if (savedResource) {
+      savedResource->resourceType = resourceType;
+      savedResource->url = resourceURL;
+    }
+    return;
+  }
+  if (!OBSocialAccountManager::isOauthAndTokenNotExpired(name)) {
+    if (!presentedController) {
+      postSNSWithTypesInternal(platformNames, content, image, location, urlResource, std::move(done), std::nullopt);
+      OBUtils::outLog("Not oauth with the platform, so you should pass the current ViewController!");
+      return;
+    }
+    std::weak_ptr<OBSocialDataService> weak = weak_from_this();
+    if (platform && platform->loginClickHandler)
+      platform->loginClickHandler(presentedController, nullptr, true,
+                                  [weak, platformNames, content, image, location, urlResource,
+                                   done](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                    if (response->responseCode != OBSocialResponseCodeSuccess) {
+                                      if (done) done(response);
+                                      return;
+                                    }
+                                    if (auto self = weak.lock())
+                                      self->postSNSWithTypesInternal(platformNames, content, image, location, urlResource,
+                                                                     done, std::string("4"));
+                                  });
+    return;
+  }
+  postSNSWithTypesInternal(platformNames, content, image, location, urlResource, std::move(done), std::nullopt);
+}
+
+void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
+  const std::string name = request.snsType.value_or("");
+  OBSocialCompletion callerCompletion = request.completion;
+  OBSocialCompletion done = [name, callerCompletion](const std::shared_ptr<OBSocialResponseEntity>& response) {
+    handleShareResult(name, response);
+    if (callerCompletion) callerCompletion(response);
+  };
+  const int type = OBSocialSnsPlatformManager::getSnsPlatformType(name);
+  if (!directlyShared(type))
+    return postSNSWithTypes({name}, request.content, request.image, request.location, request.urlResource, request.controller,
+                            std::move(done));
+  if (OBSocialAccountManager::isOauthAndTokenNotExpired(name))
+    return postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource,
+                                    std::move(done), request.sourceOpType);
+  if (!request.controller) return;
+  auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
+  if (!platform || !platform->loginClickHandler) return;
+  std::weak_ptr<OBSocialDataService> weak = weak_from_this();
+  platform->loginClickHandler(request.controller, nullptr, true,
+                              [weak, request, done, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                if (response->responseCode != OBSocialResponseCodeSuccess) {
+                                  if (request.completion) request.completion(response);
+                                  return;
+                                }
+                                if (auto self = weak.lock())
+                                  self->postSNSWithTypesInternal({name}, request.content, request.image, request.location,
+                                                                 request.urlResource, done, request.sourceOpType);
+                              });
+}
+
+void OBSocialDataService::handleShareResult(const std::string& platformName,
+                                            const std::shared_ptr<OBSocialResponseEntity>& response) {
+  switch (response->responseCode) {
+    case OBSocialResponseCodeCancelled:
+      return;
+    case OBSocialResponseCodeShareRefused: {
+      int st = 0;
+      if (response->data && !response->data->empty()) st = static_cast<int>((*response->data).entries().front().second["st"].intValue());
+      switch (st) {
+        case 505: return toast("shareEdit_error_user_baned");
+        case 5007: return toast("shareEdit_error_empty_content");
+        case 5016: return toast("shareEdit_error_text_repeated");
+        case 5027: {
+          // Several queued shares may come back expired; the account goes, and the reader is told,
+          // once.
+          auto users = OBSUserManager::shareInstance();
+          auto accounts = users->snsAccountDictionary();
+          if (accounts.erase(platformName) == 0) return;
+          users->setSnsAccountDictionary(accounts);
+          return toast("shareEdit_error_auth_expired");
+        }
+        case 99999: return toast("shareEdit_error_no_auth");
+        default: return toast("shareEdit_error_fail");
+      }
+    }
+    case OBSocialResponseCodeSuccess: {
+      defaultDataService()->requestSocialDataWithCompletionInternal([platformName](const std::shared_ptr<OBSocialResponseEntity>&) {
+        auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(platformName, false);
+        if (!platform || platform->shareToType < 15) toast("shareEdit_post_finish");
+        os::NotificationCenter::defaultCenter().post(kOBSocialUpdateSocialBarNotification);
+      });
+      return;
+    }
+    default:
+      return toast("shareEdit_error_network_fail_message");
+  }
+}
+
+void OBSocialDataService::cancelAllRequestInQueueInternal() { OBSDataManager::currentDataManager()->cancelAllRequests(); }
+
+void OBSocialDataService::didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) {
+  if (completion) completion(response);
+}

@@ -1,0 +1,95 @@
+#pragma once
+// The sharing component's service for one share data object: shares to platforms, comments,
+// likes, the bar data, accounts, platform user information, friends, follows and token checks.
+// Each operation counts itself and hands the work to the data manager of the share data's
+// identifier or to the user manager; results come back as response records. The icon sheet's
+// share entry also turns the result into a toast.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sharing/service/OBSUserManager.h"
+#include "sharing/service/OBSocialJob.h"
+#include "sharing/service/OBSocialLocation.h"
+
+namespace os {
+class Image;
+class ViewController;
+}  // namespace os
+class OBSocialData;
+class OBSocialDataDelegate;
+class OBSocialUrlResource;
+
+inline constexpr const char* kOBSocialUpdateSocialBarNotification = "UpdateSocialBar";
+
+// What the icon sheet hands over for one share; every field may be missing.
+struct OBSocialShareRequest {
+  std::optional<std::string> snsType;
+  std::optional<std::string> content;
+  std::shared_ptr<os::Image> image;
+  std::shared_ptr<OBSocialUrlResource> urlResource;
+  std::optional<OBSocialLocation> location;
+  std::shared_ptr<os::ViewController> controller;
+  OBSocialCompletion completion;
+  std::optional<std::string> sourceOpType;
+};
+
+class OBSocialDataService : public std::enable_shared_from_this<OBSocialDataService> {
+ public:
+  explicit OBSocialDataService(std::shared_ptr<OBSocialData> socialData);
+  static std::shared_ptr<OBSocialDataService> defaultDataService();
+
+  const std::shared_ptr<OBSocialData>& socialData() const { return socialData_; }
+  std::weak_ptr<OBSocialDataDelegate> socialDataDelegate() const;
+  void setOBSocialDelegate(std::weak_ptr<OBSocialDataDelegate> delegate);
+  // For shares that run through a platform screen.
+  OBSocialCompletion completion;
+
+  void requestSocialDataWithCompletion(OBSocialCompletion completion);
+  void requestSocialDataWithCompletionInternal(OBSocialCompletion completion);
+  void postSNSWithTypes(const std::vector<std::string>& platformNames, const std::optional<std::string>& content,
+                        const std::shared_ptr<os::Image>& image, const std::optional<OBSocialLocation>& location,
+                        const std::shared_ptr<OBSocialUrlResource>& urlResource, OBSocialCompletion completion);
+  void postAddLikeOrCancelWithCompletion(OBSocialCompletion completion);
+  void postCommentWithContent(const std::string& content, OBSocialCompletion completion);
+  void postCommentWithContent(const std::string& content, const std::shared_ptr<os::Image>& image,
+                              const std::optional<std::string>& templateText, const std::optional<OBSocialLocation>& location,
+                              const os::Dictionary& shareToSNSWithUsid, OBSocialCompletion completion);
+  void requestCommentList(std::int64_t lastCommentTime, OBSocialCompletion completion);
+  void requestSocialAccountWithCompletion(OBSocialCompletion completion);
+  void requestUnOauthWithType(const std::string& platformName, OBSocialCompletion completion);
+  void requestBindToSnsWithType(const std::string& platformName, OBSocialCompletion completion);
+  void requestUnBindToSnsWithCompletion(OBSocialCompletion completion);
+  void requestSnsInformation(const std::string& platformName, OBSocialCompletion completion);
+  void requestSnsFriends(const std::string& platformName, OBSocialCompletion completion);
+  void requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
+                        OBSocialCompletion completion);
+  void requestIsTokenValid(const std::vector<std::string>& platformNames, OBSocialCompletion completion);
+  OBSAccountDictionary getOBSocialAccount() const;
+
+  // The icon sheet's share: to one platform, with the result as a toast.
+  void postSnsWithDictionary(OBSocialShareRequest request);
+  // A share that may open the platform's screen or its login first.
+  void postSNSWithTypes(const std::vector<std::string>& platformNames, const std::optional<std::string>& content,
+                        const std::shared_ptr<os::Image>& image, const std::optional<OBSocialLocation>& location,
+                        const std::shared_ptr<OBSocialUrlResource>& urlResource,
+                        const std::shared_ptr<os::ViewController>& presentedController, OBSocialCompletion completion);
+  void postSNSWithTypesInternal(const std::vector<std::string>& platformNames, const std::optional<std::string>& content,
+                                const std::shared_ptr<os::Image>& image, const std::optional<OBSocialLocation>& location,
+                                const std::shared_ptr<OBSocialUrlResource>& urlResource, OBSocialCompletion completion,
+                                const std::optional<std::string>& sourceOpType);
+  // Platforms whose shares the service posts itself (sina, velmora, renren, douban).
+  static bool canDirectShare(int platformType);
+  void cancelAllRequestInQueueInternal();
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response);
+
+  // The toast and bookkeeping for a share's result on a platform.
+  static void handleShareResult(const std::string& platformName, const std::shared_ptr<OBSocialResponseEntity>& response);
+
+ private:
+  std::shared_ptr<class OBSDataManager> manager() const;
+
+  std::shared_ptr<OBSocialData> socialData_;
+};

@@ -1,0 +1,43 @@
+#include "sharing/service/OBSocialExtConfig.h"
+
+OBSocialExtConfig::OBSocialExtConfig()
+    : sinaData(std::make_shared<OBSocialSnsData>("sina")),
+      velmoraData(std::make_shared<OBSocialSnsData>("velmora")),
+      wechatSessionData(std::make_shared<OBSocialSnsData>("wxsession")),
+      wechatTimelineData(std::make_shared<OBSocialSnsData>("wxtimeline")),
+      wechatFavoriteData(std::make_shared<OBSocialSnsData>("wxfavorate")),
+      qqData(std::make_shared<OBSocialSnsData>("qq")),
+      qzoneData(std::make_shared<OBSocialSnsData>("qzone")),
+      renrenData(std::make_shared<OBSocialSnsData>("renren")),
+      doubanData(std::make_shared<OBSocialSnsData>("douban")),
+      emailData(std::make_shared<OBSocialSnsData>("email")),
+      smsData(std::make_shared<OBSocialSnsData>("sms")),
+      facebookData(std::make_shared<OBSocialSnsData>("facebook")),
+      twitterData(std::make_shared<OBSocialSnsData>("twitter")),
+      yxsessionData(std::make_shared<OBSocialSnsData>("yxsession")),
+      yxtimelineData(std::make_shared<OBSocialSnsData>("yxtimeline")),
+      lwsessionData(std::make_shared<OBSocialSnsData>("lwsession")),
+      lwtimelineData(std::make_shared<OBSocialSnsData>("lwtimeline")),
+      instagramData(std::make_shared<OBSocialSnsData>("instagram")) {}
+
+std::shared_ptr<OBSocialSnsData> OBSocialExtConfig::getSnsData(const std::string& name) const {
+  if (name == "sina") return sinaData;
+  if (name == "velmora") return velmoraData;
+  if (name == "wxsession") return wechatSessionData;
+  if (name == "wxtimeline") return wechatTimelineData;
+  if (name == "wxfavorite") return wechatFavoriteData;
+  if (name == "qzone") return qzoneData;
+  if (name == "renren") return renrenData;
+  if (name == "douban") return doubanData;
+  if (name == "email") return emailData;
+  if (name == "sms") return smsData;
+  if (name == "facebook") return facebookData;
+  if (name == "twitter") return twitterData;
+  if (name == "qq") return qqData;
+  if (name == "laiwang") return lwsessionData;
+  if (name == "laiwang_dynamic") return lwtimelineData;
+  if (name == "yixin") return yxsessionData;
+  if (name == "yixin_circle") return yxtimelineData;
+  if (name == "instagram") return instagramData;
+  return nullptr;
+}

@@ -1,0 +1,159 @@
+#include "os/runtime/NotificationCenter.h"
+#include "os/views/Application.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+#include "os/views/Window.h"
+#include "sharing/service/OBSBarEntity.h"
+#include "sharing/service/OBSocialAccountEntity.h"
+#include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
+#include "sharing/widgets/OBSocialXToast.h"
+#include "sharing/tests/ServiceFixture.h"
+
+namespace {
+
+class DataServiceTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    sandbox_.writeBundleFile("OBSocialLocalizable.strings",
+                             "\"shareEdit_post_finish\" = \"分享成功\";\n"
+                             "\"shareEdit_error_auth_expired\" = \"授权已过期\";\n"
+                             "\"shareEdit_error_fail\" = \"分享失败\";\n");
+    app_->makeShared();
+    window_->makeKeyAndVisible();
+    observer_ = os::NotificationCenter::defaultCenter().addObserver(
+        kOBSocialUpdateSocialBarNotification, nullptr, [this](const os::Notification&) { ++barUpdates_; });
+  }
+  void TearDown() override {
+    os::NotificationCenter::defaultCenter().removeObserver(observer_);
+    window_->setHidden(true);
+    ServiceFixture::TearDown();
+  }
+  std::string toastText() const {
+    auto box = window_->viewWithTag(kOBSocialXToastTag);
+    if (!box) return "";
+    for (const auto& view : box->subviews())
+      if (auto label = std::dynamic_pointer_cast<os::Label>(view); label && !label->text().empty()) return label->text();
+    return "";
+  }
+  // Uploads an account for the platform the way a login does.
+  void login(const std::string& platform, const std::string& usid) {
+    auto account = std::make_shared<OBSocialAccountEntity>(platform);
+    account->usid = usid;
+    account->accessToken = "token-" + usid;
+    account->expirationDate = os::Date::now().addingTimeInterval(3600);
+    OBSocialAccountManager::setSnsAccount(account);
+    std::shared_ptr<OBSocialResponseEntity> uploaded;
+    OBSocialAccountManager::postSnsAccount(account, [&](const auto& r) { uploaded = r; });
+    ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
+    ASSERT_EQ(uploaded->responseCode, 200);
+  }
+
+  std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
+  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Rect(0, 0, 320, 480));
+  os::NotificationCenter::ObserverToken observer_{};
+  int barUpdates_ = 0;
+};
+
+class Recorder : public OBSocialDataDelegate {
+ public:
+  void didFinishGetOBSocialDataResponse(const std::shared_ptr<OBSocialResponseEntity>& response) override {
+    types.push_back(response->responseType);
+  }
+  std::vector<int> types;
+};
+
+TEST_F(DataServiceTest, ShareCommentAndLikeReachTheServiceWithToastsAndCallbacks) {
+  auto service = OBSocialDataService::defaultDataService();
+  auto recorder = std::make_shared<Recorder>();
+  service->setOBSocialDelegate(recorder);
+  login("sina", "123");
+
+  std::shared_ptr<OBSocialResponseEntity> shared;
+  OBSocialShareRequest request;
+  request.snsType = "sina";
+  request.content = "一条新闻 http://n/1";
+  request.completion = [&](const auto& r) { shared = r; };
+  service->postSnsWithDictionary(request);
+  ASSERT_TRUE(settle([&] { return shared != nullptr && barUpdates_ == 1; }));
+  EXPECT_EQ(shared->responseCode, 200);
+  EXPECT_EQ(toastText(), "分享成功");
+  auto share = server_.requests();
+  auto multi = std::find_if(share.begin(), share.end(), [](const auto& r) { return r.action == 5; });
+  ASSERT_NE(multi, share.end());
+  EXPECT_EQ(multi->parameters["ct"].stringOr(), "一条新闻 http://n/1");
+  EXPECT_EQ(OBSocialData::defaultData()->getNumber(1), 1);  // the bar data came back with the share
+
+  std::shared_ptr<OBSocialResponseEntity> commented, liked, listed;
+  service->postCommentWithContent("好", [&](const auto& r) { commented = r; });
+  service->postAddLikeOrCancelWithCompletion([&](const auto& r) { liked = r; });
+  service->requestCommentList(-1, [&](const auto& r) { listed = r; });
+  ASSERT_TRUE(settle([&] { return commented && liked && listed; }));
+  EXPECT_EQ(commented->responseCode, 200);
+  EXPECT_EQ(liked->data->find("lk")->intValue(), 1);
+  EXPECT_EQ((*listed->data)["comments"].at(0)["ct"].stringOr(), "好");
+  EXPECT_NE(std::find(recorder->types.begin(), recorder->types.end(), 0), recorder->types.end());
+  EXPECT_NE(std::find(recorder->types.begin(), recorder->types.end(), 1), recorder->types.end());
+}
+
+// Two queued shares come back expired: the account goes once and the reader is told once.
+TEST_F(DataServiceTest, ExpiredTokenRemovesTheAccountAndToastsOnce) {
+  auto service = OBSocialDataService::defaultDataService();
+  login("sina", "123");
+  // The service no longer takes the token.
+  std::string uid = *OBSUserManager::shareInstance()->uid();
+  server_.service().setAccount(kTestAppKey, uid, "sina",
+                               os::Dictionary{{"usid", "123"}, {"access_token", "old"}, {"expiration", 1.0}});
+  int answers = 0;
+  std::vector<std::string> toasts;
+  for (int i = 0; i < 2; ++i) {
+    OBSocialShareRequest request;
+    request.snsType = "sina";
+    request.content = "x";
+    request.completion = [&](const auto& r) {
+      ++answers;
+      toasts.push_back(toastText());
+      if (auto box = window_->viewWithTag(kOBSocialXToastTag)) box->removeFromSuperview();
+    };
+    service->postSnsWithDictionary(request);
+  }
+  ASSERT_TRUE(settle([&] { return answers == 2; }));
+  EXPECT_EQ(std::count(toasts.begin(), toasts.end(), "授权已过期"), 1);
+  EXPECT_FALSE(OBSocialAccountManager::isOauthWithPlatform("sina"));
+}
+
+// Identity, friends and tokens follow the service.
+TEST_F(DataServiceTest, UserManagerKeepsIdentityFriendsAndTokensInSync) {
+  auto service = OBSocialDataService::defaultDataService();
+  login("sina", "123");
+  std::string uid = *OBSUserManager::shareInstance()->uid();
+  EXPECT_EQ(server_.service().uidForDevice(kTestAppKey, lastRequest().parameters["sharedudid"].stringOr()), uid);
+
+  server_.service().setAccount(kTestAppKey, uid, "sina",
+                               os::Dictionary{{"usid", "123"}, {"access_token", "renewed"}, {"username", "新名字"}});
+  std::shared_ptr<OBSocialResponseEntity> accounts, friends, valid;
+  service->requestSocialAccountWithCompletion([&](const auto& r) { accounts = r; });
+  service->requestSnsFriends("sina", [&](const auto& r) { friends = r; });
+  service->requestIsTokenValid({"sina", "qzone"}, [&](const auto& r) { valid = r; });
+  ASSERT_TRUE(settle([&] { return accounts && friends && valid; }));
+  auto sina = OBSUserManager::shareInstance()->accountForPlatform("sina");
+  ASSERT_TRUE(sina);
+  EXPECT_EQ(sina->accessToken, "renewed");
+  EXPECT_EQ(sina->userName, "新名字");
+  EXPECT_EQ(OBSUserManager::shareInstance()->friendsDictionaryWithSnsName("sina")->size(), 3u);
+  EXPECT_EQ(lastRequest().parameters["platforms"].stringOr(), "sina,qzone");
+  EXPECT_EQ((*valid->data)["qzone"]["st"].intValue(), 5027);
+
+  // Read back after a restart: the archive kept the account.
+  OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
+  EXPECT_EQ(OBSUserManager::shareInstance()->accountForPlatform("sina")->accessToken, "renewed");
+
+  std::shared_ptr<OBSocialResponseEntity> unbound;
+  OBSocialDataService::defaultDataService()->requestUnOauthWithType("sina", [&](const auto& r) { unbound = r; });
+  ASSERT_TRUE(settle([&] { return unbound != nullptr; }));
+  EXPECT_FALSE(OBSUserManager::shareInstance()->accountForPlatform("sina"));
+}
+
+}  // namespace

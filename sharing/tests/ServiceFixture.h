@@ -1,0 +1,39 @@
+#pragma once
+// The sharing component against the local sharing service on loopback.
+#include "os/runtime/RunLoop.h"
+#include "sharing/service/OBSDataManager.h"
+#include "sharing/service/OBSDataManagerSet.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/tests/SharingFixture.h"
+#include "tools/sharingd/server/SharingServer.h"
+
+inline constexpr const char* kTestAppKey = "6c3f0e9a2b7d41580a9e3c12";
+
+class ServiceFixture : public SharingFixture {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.start());
+    sandbox_.writeBundlePropertyList("SocialSDK-config.plist", os::Value(os::Dictionary{{"baseURL", os::Value(server_.baseURL())}}));
+    OBSDataManagerSet::shareInstance()->setAppkey(kTestAppKey);
+  }
+  void TearDown() override {
+    server_.stop();
+  }
+
+  // Queues the action on the current data manager and waits for its answer.
+  std::shared_ptr<OBSocialResponseEntity> perform(std::int32_t action, OBSocialJobParams params = {}) {
+    std::shared_ptr<OBSocialResponseEntity> response;
+    params.completion = [&](const std::shared_ptr<OBSocialResponseEntity>& r) { response = r; };
+    if (!OBSDataManager::currentDataManager()->doActionWithType(action, std::move(params))) return nullptr;
+    os::RunLoop::main()->runUntil([&] { return response != nullptr; }, 30);
+    return response;
+  }
+  bool settle(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 30); }
+
+  sharingd::LoggedRequest lastRequest() const {
+    auto all = server_.requests();
+    return all.empty() ? sharingd::LoggedRequest{} : all.back();
+  }
+
+  sharingd::SharingServer server_;
+};

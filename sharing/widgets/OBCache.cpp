@@ -1,0 +1,227 @@
+#include "sharing/widgets/OBCache.h"
+
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "sharing/service/OBSocialContext.h"
+
+namespace {
+
+// Burst of stores, one index write.
+constexpr double kSaveDelay = 0.3;
+
+// Only letters, digits, "-" and "_" stand for themselves: no key can name the index, ".", ".." or
+// a path in another folder.
+std::string fileNameForKey(const std::string& key) {
+  return os::percentEscape(key, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_");
+}
+
+struct SharedCache {
+  std::shared_ptr<OBCache> cache;
+};
+
+}  // namespace
+
+OBCache::OBCache(std::string directory)
+    : directory_(std::move(directory)), queue_(os::DispatchQueue::create("OBCache.disk")) {
+  auto& files = os::FileManager::defaultManager();
+  files.createDirectoryAtPath(directory_, true);
+  // A missing or damaged index starts an empty store.
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName)) cacheDictionary_ = readIndex(*bytes);
+  const os::Date now = os::Date::now();
+  for (const auto& [key, date] : cacheDictionary_) {
+    auto expiry = date.date();
+    if (!expiry || *expiry <= now) files.removeItemAtPath(pathForKey(key));
+  }
+}
+
+OBCache::~OBCache() {
+  // The last owner may be a delayed index write running on the queue itself.
+  if (!queue_->isCurrent()) waitUntilWritten();
+  // An index write still waiting for its quiet period would be lost with the store: written now.
+  bool dirty = false;
+  {
+    std::lock_guard lock(mutex_);
+    dirty = indexDirty_;
+  }
+  if (dirty) saveCacheDictionary();
+}
+
+os::Dictionary OBCache::readIndex(const os::Data& bytes) {
+  auto index = os::PropertyList::read(bytes);
+  os::Dictionary out;
+  if (!index || !index->dictionary()) return out;
+  for (const auto& [key, date] : *index->dictionary())
+    if (date.isDate()) out.set(key, date);
+  return out;
+}
+
+std::string OBCache::defaultDirectory() {
+  auto sandbox = os::Sandbox::current();
+  std::string process = "newsreader";
+  if (auto name = sandbox->mainBundle()->objectForInfoDictionaryKey("CFBundleExecutable").string(); name && !name->empty())
+    process = *name;
+  return sandbox->cachesDirectory() + "/" + fileNameForKey(process) + "/OBCache";
+}
+
+std::shared_ptr<OBCache> OBCache::currentCache() {
+  return OBSocialContext::current()
+      ->instance<SharedCache>([] { return std::make_shared<SharedCache>(SharedCache{std::make_shared<OBCache>(defaultDirectory())}); })
+      ->cache;
+}
+
+std::string OBCache::pathForKey(const std::string& key) const { return directory_ + "/" + fileNameForKey(key); }
+
+bool OBCache::hasCacheForKey(const std::string& key) const {
+  {
+    std::lock_guard lock(mutex_);
+    auto expiry = cacheDictionary_[key].date();
+    if (!expiry || *expiry <= os::Date::now()) return false;
+    auto pending = pending_.find(key);
+    if (pending != pending_.end()) return pending->second.data.has_value();
+  }
+  return os::FileManager::defaultManager().fileExistsAtPath(pathForKey(key));
+}
+
+std::optional<os::Data> OBCache::bytesForKey(const std::string& key) const {
+  {
+    std::lock_guard lock(mutex_);
+    auto pending = pending_.find(key);
+    if (pending != pending_.end()) return pending->second.data;
+  }
+  return os::FileManager::defaultManager().contentsAtPath(pathForKey(key));
+}
+
+std::optional<os::Data> OBCache::dataForKey(const std::string& key) const {
+  if (!hasCacheForKey(key)) return std::nullopt;
+  return bytesForKey(key);
+}
+
+void OBCache::setData(const os::Data& data, const std::string& key) { store(data, key, std::nullopt); }
+void OBCache::setData(const os::Data& data, const std::string& key, double timeoutInterval) {
+  store(data, key, timeoutInterval);
+}
+
+std::shared_ptr<os::Image> OBCache::imageForKey(const std::string& key) const {
+  auto bytes = bytesForKey(key);
+  return bytes ? os::decodeImage(*bytes) : nullptr;
+}
+
+void OBCache::setImage(const os::Image& image, const std::string& key) {
+  if (auto png = os::encodePNG(image)) store(*png, key, std::nullopt);
+}
+void OBCache::setImage(const os::Image& image, const std::string& key, double timeoutInterval) {
+  if (auto png = os::encodePNG(image)) store(*png, key, timeoutInterval);
+}
+
+std::optional<os::Value> OBCache::plistForKey(const std::string& key) const {
+  auto bytes = dataForKey(key);
+  return bytes ? os::PropertyList::read(*bytes) : std::nullopt;
+}
+
+void OBCache::setPlist(const os::Value& plist, const std::string& key) {
+  if (auto bytes = os::PropertyList::write(plist, os::PropertyListFormat::Binary)) store(*bytes, key, std::nullopt);
+}
+void OBCache::setPlist(const os::Value& plist, const std::string& key, double timeoutInterval) {
+  if (auto bytes = os::PropertyList::write(plist, os::PropertyListFormat::Binary)) store(*bytes, key, timeoutInterval);
+}
+
+void OBCache::copyFilePath(const std::string& sourcePath, const std::string& key) {
+  if (auto bytes = os::FileManager::defaultManager().contentsAtPath(sourcePath)) store(*bytes, key, std::nullopt);
+}
+void OBCache::copyFilePath(const std::string& sourcePath, const std::string& key, double timeoutInterval) {
+  if (auto bytes = os::FileManager::defaultManager().contentsAtPath(sourcePath)) store(*bytes, key, timeoutInterval);
+}
+
+void OBCache::store(std::optional<os::Data> data, const std::string& key, std::optional<double> timeoutInterval) {
+  if (key == kOBCacheIndexName) return;
+  const std::string path = pathForKey(key);
+  std::lock_guard lock(mutex_);
+  const std::uint64_t generation = ++generation_;
+  if (data) {
+    cacheDictionary_.set(key, os::Value(os::Date::now().addingTimeInterval(timeoutInterval.value_or(defaultTimeoutInterval_))));
+  } else {
+    cacheDictionary_.remove(key);
+  }
+  pending_[key] = Pending{generation, data};
+  // Enqueued under the lock, so the queue's order is the order of the calls.
+  // The destructor waits for the queue, so the task may use this.
+  queue_->async([this, key, path, data = std::move(data), generation] {
+    {
+      // A later store or removal of the key is queued behind this one: only it needs the disk.
+      std::lock_guard lock(mutex_);
+      auto pending = pending_.find(key);
+      if (pending != pending_.end() && pending->second.generation != generation) return;
+    }
+    auto& files = os::FileManager::defaultManager();
+    if (data)
+      files.writeData(*data, path);
+    else
+      files.removeItemAtPath(path);
+    std::lock_guard lock(mutex_);
+    auto pending = pending_.find(key);
+    if (pending != pending_.end() && pending->second.generation == generation) pending_.erase(pending);
+  });
+  if (data) saveAfterDelay();
+}
+
+void OBCache::saveAfterDelay() {
+  // mutex_ held. Only the last request of a burst writes.
+  indexDirty_ = true;
+  const std::uint64_t generation = ++saveGeneration_;
+  std::weak_ptr<OBCache> weak = weak_from_this();
+  // Timed on the main run loop, written on the disk queue after the writes before it.
+  os::DispatchQueue::main()->asyncAfter(kSaveDelay, [weak, generation] {
+    auto cache = weak.lock();
+    if (!cache) return;
+    {
+      std::lock_guard lock(cache->mutex_);
+      if (generation != cache->saveGeneration_) return;
+    }
+    cache->queue_->async([cache] { cache->saveCacheDictionary(); });
+  });
+}
+
+void OBCache::saveCacheDictionary() {
+  os::Dictionary snapshot;
+  {
+    std::lock_guard lock(mutex_);
+    snapshot = cacheDictionary_;
+    indexDirty_ = false;
+  }
+  os::PropertyList::writeFile(os::Value(std::move(snapshot)), directory_ + "/" + kOBCacheIndexName,
+                              os::PropertyListFormat::Binary);
+}
+
+void OBCache::removeCacheForKey(const std::string& key) {
+  if (key == kOBCacheIndexName) return;
+  store(std::nullopt, key, std::nullopt);
+  queue_->async([this] { saveCacheDictionary(); });
+}
+
+void OBCache::clearCache() {
+  std::vector<std::string> keys;
+  {
+    std::lock_guard lock(mutex_);
+    keys = cacheDictionary_.keys();
+  }
+  for (const auto& key : keys) store(std::nullopt, key, std::nullopt);
+  queue_->async([this] { saveCacheDictionary(); });
+}
+
+double OBCache::defaultTimeoutInterval() const {
+  std::lock_guard lock(mutex_);
+  return defaultTimeoutInterval_;
+}
+
+void OBCache::setDefaultTimeoutInterval(double seconds) {
+  std::lock_guard lock(mutex_);
+  defaultTimeoutInterval_ = seconds;
+}
+
+void OBCache::waitUntilWritten() const { queue_->sync([] {}); }

@@ -1,0 +1,90 @@
+#pragma once
+// The sharing component's small persistent key-value store: one file per entry in
+// Caches/<process name>/OBCache and an index "OBCache.plist" of each key's expiry date.
+//
+// Writes go to one serial queue in the order they were asked for; until a write has reached the
+// disk, reads answer the pending bytes, so a read right after a store sees it. Keys become file
+// names only in an escaped form, so a key from outside cannot leave the folder. Any thread may
+// store and read.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "os/core/Data.h"
+#include "os/core/Date.h"
+#include "os/core/Value.h"
+
+namespace os {
+class DispatchQueue;
+class Image;
+}  // namespace os
+
+inline constexpr const char* kOBCacheIndexName = "OBCache.plist";
+inline constexpr double kOBCacheDefaultTimeoutInterval = 86400;
+
+class OBCache : public std::enable_shared_from_this<OBCache> {
+ public:
+  // Opens (or creates) the store in the given folder.
+  explicit OBCache(std::string directory);
+  ~OBCache();
+  // The shared store of the current context, in the current sandbox's caches folder.
+  static std::shared_ptr<OBCache> currentCache();
+  static std::string defaultDirectory();
+
+  bool hasCacheForKey(const std::string& key) const;
+  std::optional<os::Data> dataForKey(const std::string& key) const;
+  void setData(const os::Data& data, const std::string& key);
+  void setData(const os::Data& data, const std::string& key, double timeoutInterval);
+
+  // The entry decoded as an image, whatever its expiry.
+  std::shared_ptr<os::Image> imageForKey(const std::string& key) const;
+  void setImage(const os::Image& image, const std::string& key);
+  void setImage(const os::Image& image, const std::string& key, double timeoutInterval);
+
+  std::optional<os::Value> plistForKey(const std::string& key) const;
+  void setPlist(const os::Value& plist, const std::string& key);
+  void setPlist(const os::Value& plist, const std::string& key, double timeoutInterval);
+
+  void copyFilePath(const std::string& sourcePath, const std::string& key);
+  void copyFilePath(const std::string& sourcePath, const std::string& key, double timeoutInterval);
+
+  void removeCacheForKey(const std::string& key);
+  void clearCache();
+
+  double defaultTimeoutInterval() const;
+  void setDefaultTimeoutInterval(double seconds);
+
+  // Returns once every write and removal asked for so far has reached the disk.
+  void waitUntilWritten() const;
+
+  const std::string& directory() const { return directory_; }
+  // An index file's bytes to the index: empty for anything but a property-list dictionary, and
+  // entries whose value is not a date are dropped.
+  static os::Dictionary readIndex(const os::Data& bytes);
+
+  // The file an entry lives in.
+  std::string pathForKey(const std::string& key) const;
+
+ private:
+  struct Pending {
+    std::uint64_t generation;
+    std::optional<os::Data> data;  // absent: a removal
+  };
+  void store(std::optional<os::Data> data, const std::string& key, std::optional<double> timeoutInterval);
+  std::optional<os::Data> bytesForKey(const std::string& key) const;
+  void saveAfterDelay();
+  void saveCacheDictionary();
+
+  const std::string directory_;
+  std::shared_ptr<os::DispatchQueue> queue_;
+  mutable std::mutex mutex_;
+  os::Dictionary cacheDictionary_;  // key -> expiry date
+  std::map<std::string, Pending> pending_;
+  std::uint64_t generation_ = 0;
+  std::uint64_t saveGeneration_ = 0;
+  bool indexDirty_ = false;  // a change the index file does not hold yet
+  double defaultTimeoutInterval_ = kOBCacheDefaultTimeoutInterval;
+};

@@ -1,0 +1,74 @@
+#pragma once
+// The Renren REST API as a local service: its own table of calls (path, method, parameters),
+// the tokens it has issued, and the check of every request's authorization (a bearer token,
+// accepted only over https, or a MAC signature over the request). Answers are the API's JSON:
+// {"response": ...} or {"error": {"code": ..., "message": ...}}.
+//
+// Independent of any transport: RenrenServer puts it on a port, tests put it behind their own
+// loopback servers (plain and TLS).
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace renrend {
+
+struct ApiCall {
+  std::string path;
+  std::string method;
+  std::vector<std::string> parameters;
+};
+
+// Every call the service answers.
+const std::vector<ApiCall>& apiTable();
+const ApiCall* findCall(const std::string& path);
+
+struct ApiRequest {
+  std::string method;
+  std::string path;
+  std::string rawQuery;  // as sent, after "?"
+  std::multimap<std::string, std::string> query;
+  std::string authorization;
+  std::string host;  // the Host header
+  bool secure = false;
+  std::optional<std::string> uploadedFile;  // the "file" part of a multipart body
+};
+
+struct ApiAnswer {
+  int status = 200;
+  std::string body;
+};
+
+class RenrenApi {
+ public:
+  // MAC timestamps further than this from the service's clock are refused.
+  static constexpr double kTimestampWindow = 300;
+  // The port every MAC signature names, whatever the connection's.
+  static constexpr const char* kSignedPort = "80";
+
+  void addBearerToken(const std::string& token, const std::string& userId);
+  void addMacToken(const std::string& token, const std::string& macKey, const std::string& userId);
+  ApiAnswer handle(const ApiRequest& request);
+  // Each accepted call as "METHOD path user", oldest first.
+  std::vector<std::string> acceptedCalls() const;
+
+ private:
+  struct Token {
+    std::string userId;
+    std::optional<std::string> macKey;
+  };
+  std::optional<std::string> authorize(const ApiRequest& request, std::string* failure);
+
+  mutable std::mutex mutex_;
+  std::map<std::string, Token> tokens_;
+  std::set<std::string> usedNonces_;
+  std::vector<std::string> accepted_;
+};
+
+// The MAC over a request as client and service compute it.
+std::string macSignature(const std::string& macKey, const std::string& ts, const std::string& nonce,
+                         const std::string& method, const std::string& uri, const std::string& host);
+
+}  // namespace renrend

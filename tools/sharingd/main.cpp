@@ -1,0 +1,110 @@
+// sharingd: serves the sharing service's numbered actions on loopback for the reader and the
+// tests. Stops on SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include <pthread.h>
+
+#include "os/core/String.h"
+#include "tools/sharingd/server/SharingServer.h"
+
+namespace {
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--verbose] [--fault ACTION=FAULT]...\n"
+               "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  ACTION: an action number 0-19, or all.\n"
+               "  FAULT: st:CODE (the answer's status), garbage (text that does not decipher),\n"
+               "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n");
+}
+
+bool writePortFile(const std::string& path, int port) {
+  std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    if (!out) return false;
+    out << port << "\n";
+    if (!out.flush()) return false;
+  }
+  return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  sharingd::ServerOptions options;
+  std::string portFile;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "sharingd: %s needs a value\n", arg.c_str());
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    if (arg == "--host") {
+      options.host = value();
+    } else if (arg == "--port") {
+      std::string text = value();
+      int port = os::intValue(text);
+      if (std::to_string(port) != text || port < 0 || port > 65535) return usage(), 2;
+      options.port = port;
+    } else if (arg == "--port-file") {
+      portFile = value();
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--fault") {
+      std::string text = value();
+      auto equals = text.find('=');
+      std::string target = text.substr(0, equals);
+      int action = target == "all" ? -1 : os::intValue(target);
+      auto fault = equals == std::string::npos ? std::nullopt : sharingd::parseFault(text.substr(equals + 1));
+      bool validTarget = target == "all" || (std::to_string(action) == target && action >= 0 && action <= 19);
+      if (!fault || !validTarget) {
+        std::fprintf(stderr, "sharingd: bad --fault %s\n", text.c_str());
+        return usage(), 2;
+      }
+      options.faults[action] = *fault;
+    } else if (arg == "--help" || arg == "-h") {
+      usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "sharingd: unknown option %s\n", arg.c_str());
+      return usage(), 2;
+    }
+  }
+
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  sharingd::SharingServer server(options);
+  auto port = server.bind();
+  if (!port) {
+    std::fprintf(stderr, "sharingd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+    return 1;
+  }
+  if (!portFile.empty() && !writePortFile(portFile, *port)) {
+    std::fprintf(stderr, "sharingd: cannot write %s\n", portFile.c_str());
+    return 1;
+  }
+  std::fprintf(stderr, "sharingd: listening on http://%s:%d\n", options.host.c_str(), *port);
+  std::thread waiter([&] {
+    int signal = 0;
+    sigwait(&signals, &signal);
+    server.stop();
+  });
+  server.serve();
+  pthread_kill(waiter.native_handle(), SIGTERM);
+  waiter.join();
+  return 0;
+}

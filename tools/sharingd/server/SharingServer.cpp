@@ -1,0 +1,277 @@
+#include "tools/sharingd/server/SharingServer.h"
+
+#include <httplib.h>
+
+#include <cstdio>
+
+#include "os/core/String.h"
+#include "tools/sharingd/server/SharingWire.h"
+
+namespace sharingd {
+
+namespace {
+
+constexpr std::size_t kMaxPayload = 8u << 20;
+
+struct Route {
+  int action;
+  const char* method;
+  std::vector<std::string> literals;
+  std::size_t arguments;  // segments after the application key
+};
+
+const std::vector<Route>& routes() {
+  static const std::vector<Route> kRoutes{
+      {0, "POST", {"comment", "add"}, 1},        {1, "POST", {"like", "update"}, 1},
+      {2, "GET", {"comment", "get"}, 1},         {3, "GET", {"bar", "get"}, 0},
+      {4, "POST", {"share", "add"}, 1},          {5, "POST", {"share", "multi_add"}, 1},
+      {6, "POST", {"comment", "binding"}, 0},    {7, "POST", {"comment", "unbinding"}, 0},
+      {8, "POST", {"share", "auth_delete"}, 0},  {9, "GET", {"share", "auth"}, 1},
+      {10, "GET", {"user", "profile", "get"}, 1}, {11, "GET", {"share", "userinfo"}, 1},
+      {12, "GET", {"share", "friends"}, 1},      {13, "POST", {"share", "follow"}, 1},
+      {14, "POST", {"user", "custom_account"}, 1}, {15, "POST", {"share", "token"}, 0},
+      {16, "GET", {"share", "keysecret"}, 0},    {17, "GET", {"share", "validate_token"}, 0},
+      {18, "POST", {"app", "oper"}, 0},          {19, "POST", {"share", "keysecret"}, 0}};
+  return kRoutes;
+}
+
+// The action a path names, with the application key and the arguments after it.
+std::optional<LoggedRequest> route(const std::string& method, const std::vector<std::string>& segments) {
+  for (const auto& r : routes()) {
+    if (method != r.method) continue;
+    std::size_t needed = r.literals.size() + 1 + r.arguments;
+    if (segments.size() < needed) continue;
+    std::size_t at = segments.size() - needed;
+    bool match = true;
+    for (std::size_t i = 0; i < r.literals.size() && match; ++i) match = segments[at + i] == r.literals[i];
+    if (!match) continue;
+    LoggedRequest request;
+    request.action = r.action;
+    request.method = method;
+    request.appKey = segments[at + r.literals.size()];
+    request.pathArguments.assign(segments.begin() + static_cast<long>(at + r.literals.size() + 1), segments.end());
+    return request;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::vector<std::string>> segmentsOf(const std::string& path) {
+  std::vector<std::string> segments;
+  for (const auto& part : os::split(path, "/")) {
+    if (part.empty()) continue;
+    auto plain = os::percentUnescape(part);
+    if (!plain) return std::nullopt;
+    segments.push_back(*plain);
+  }
+  return segments;
+}
+
+void plain(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text, "text/plain; charset=utf-8");
+}
+
+}  // namespace
+
+std::optional<Fault> parseFault(const std::string& text) {
+  if (text == "none") return Fault{};
+  if (text == "garbage") return Fault{Fault::Kind::Garbage, 0};
+  if (text == "stall") return Fault{Fault::Kind::Stall, 0};
+  if (text.rfind("st:", 0) == 0) {
+    int code = os::intValue(text.substr(3));
+    if (code == 0) return std::nullopt;
+    return Fault{Fault::Kind::Status, code};
+  }
+  int status = os::intValue(text);
+  if (status >= 400 && status <= 599 && std::to_string(status) == text) return Fault{Fault::Kind::HttpError, status};
+  return std::nullopt;
+}
+
+SharingServer::SharingServer(ServerOptions options)
+    : options_(std::move(options)), http_(std::make_unique<httplib::Server>()), faults_(options_.faults) {
+  http_->set_payload_max_length(kMaxPayload);
+  // One request a connection: stopping never waits on a client's idle connection.
+  http_->set_keep_alive_max_count(1);
+  http_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, "", {}, false); });
+  // Bodies are read here: the HTTP layer's own form reading refuses forms beyond a few kilobytes.
+  http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    std::map<std::string, std::string> fields;
+    std::string body;
+    bool hasPicture = false;
+    bool complete = true;
+    if (req.is_multipart_form_data()) {
+      std::string current;
+      complete = reader(
+          [&](const httplib::MultipartFormData& part) {
+            current = part.name;
+            if (current == "pic") hasPicture = true;
+            fields[current];
+            return true;
+          },
+          [&](const char* data, std::size_t length) {
+            if (current != "pic") fields[current].append(data, length);
+            return true;
+          });
+    } else {
+      complete = reader([&](const char* data, std::size_t length) {
+        if (body.size() + length > kMaxPayload) return false;
+        body.append(data, length);
+        return true;
+      });
+      if (auto form = parseQuery(os::replaceAll(body, "+", "%20")))
+        for (const auto& [name, value] : *form) fields[name] = value.stringOr();
+    }
+    if (!complete) return plain(res, 413, "request too large");
+    handle(req, res, body, fields, hasPicture);
+  });
+  http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
+    log("internal error on " + req.path);
+    plain(res, 500, "internal error");
+  });
+}
+
+SharingServer::~SharingServer() { stop(); }
+
+std::optional<int> SharingServer::bind() {
+  int port = options_.port == 0 ? http_->bind_to_any_port(options_.host)
+                                : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
+  if (port <= 0) return std::nullopt;
+  port_ = port;
+  return port;
+}
+
+void SharingServer::serve() {
+  serving_ = true;
+  if (!stopping_) http_->listen_after_bind();
+  serving_ = false;
+}
+
+std::optional<int> SharingServer::start() {
+  auto port = bind();
+  if (!port) return std::nullopt;
+  thread_ = std::thread([this] { serve(); });
+  return port;
+}
+
+void SharingServer::stop() {
+  stopping_ = true;
+  {
+    std::lock_guard lock(mutex_);
+    released_.notify_all();
+  }
+  while (serving_ && !http_->is_running()) std::this_thread::yield();
+  http_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+void SharingServer::setFault(int action, Fault fault) {
+  std::lock_guard lock(mutex_);
+  if (fault.kind == Fault::Kind::None)
+    faults_.erase(action);
+  else
+    faults_[action] = fault;
+  released_.notify_all();
+}
+
+void SharingServer::clearFaults() {
+  std::lock_guard lock(mutex_);
+  faults_.clear();
+  released_.notify_all();
+}
+
+Fault SharingServer::faultFor(int action) const {
+  auto found = faults_.find(action);
+  if (found != faults_.end()) return found->second;
+  found = faults_.find(-1);
+  return found != faults_.end() ? found->second : Fault{};
+}
+
+std::vector<LoggedRequest> SharingServer::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
+void SharingServer::clearRequests() {
+  std::lock_guard lock(mutex_);
+  requests_.clear();
+}
+
+void SharingServer::log(const std::string& line) const {
+  if (options_.verbose) std::fprintf(stderr, "sharingd: %s\n", line.c_str());
+}
+
+void SharingServer::handle(const httplib::Request& req, httplib::Response& res, const std::string&,
+                           const std::map<std::string, std::string>& formFields, bool hasPicture) {
+  std::string raw = req.target.empty() ? req.path : req.target;
+  raw = raw.substr(0, raw.find('?'));
+  auto segments = segmentsOf(raw);
+  auto found = segments ? route(req.method, *segments) : std::nullopt;
+  if (!found) return plain(res, 404, "no such action");
+  LoggedRequest request = *found;
+  request.path = raw;
+  request.hasPicture = hasPicture;
+  log(req.method + " " + raw + " (action " + std::to_string(request.action) + ")");
+
+  // The parameters, deciphered with the key of the application key in the path.
+  std::optional<os::Dictionary> parameters;
+  if (request.method == "GET") {
+    auto cipher = req.get_param_value("ud_get");
+    auto text = cipher.empty() ? std::nullopt : decipher(cipher, request.appKey);
+    parameters = text ? parseQuery(*text) : std::nullopt;
+  } else {
+    auto field = formFields.find("ud_post");
+    auto text = field == formFields.end() ? std::nullopt : decipher(field->second, request.appKey);
+    parameters = text ? parseJSONObject(*text) : std::nullopt;
+  }
+
+  Fault fault;
+  std::size_t index = 0;
+  {
+    std::lock_guard lock(mutex_);
+    fault = faultFor(request.action);
+    if (parameters) request.parameters = *parameters;
+    index = requests_.size();
+    requests_.push_back(request);
+  }
+  auto record = [&](int st) {
+    std::lock_guard lock(mutex_);
+    if (index < requests_.size() && requests_[index].path == request.path) requests_[index].st = st;
+  };
+
+  switch (fault.kind) {
+    case Fault::Kind::Stall: {
+      std::unique_lock lock(mutex_);
+      released_.wait(lock, [&] { return stopping_.load() || faultFor(request.action).kind != Fault::Kind::Stall; });
+      res.status = 503;
+      return;
+    }
+    case Fault::Kind::HttpError:
+      return plain(res, fault.code, "service unavailable");
+    case Fault::Kind::Garbage:
+      return plain(res, 200, "<html>not an answer</html>");
+    default:
+      break;
+  }
+  if (!parameters) {
+    record(kStatusBadParameters);
+    return plain(res, 200, answerBody(kStatusBadParameters, "the request does not decipher", {}, request.appKey));
+  }
+  if (request.action == 9) {
+    // The authorisation page the OAuth screen loads.
+    std::string via = (*parameters)["via"].stringOr();
+    res.set_content("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>授权</title></head><body><h1>授权 " + via +
+                        "</h1></body></html>",
+                    "text/html; charset=utf-8");
+    return;
+  }
+  ActionRequest action{request.action, request.method, request.appKey, request.pathArguments, *parameters, hasPicture};
+  ActionAnswer answer = service_.answer(action);
+  if (fault.kind == Fault::Kind::Status) {
+    answer.st = fault.code;
+    answer.message = "fault " + std::to_string(fault.code);
+  }
+  record(answer.st);
+  plain(res, 200, answerBody(answer.st, answer.message, answer.data, request.appKey));
+}
+
+}  // namespace sharingd

@@ -1,0 +1,101 @@
+#pragma once
+// The HTTP face of the local sharing service on one loopback port. Every numbered action of the
+// service has its path (any prefix before it is accepted, as a base URL may carry one); queries
+// arrive enciphered under "ud_get", bodies under "ud_post" (a form or a multipart form with a
+// "pic" part), and answers go back enciphered with the key of the application key in the path.
+// Each action can be told to fail: a status code, text that does not decipher, an HTTP error,
+// or no answer at all.
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tools/sharingd/server/SharingService.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace sharingd {
+
+struct Fault {
+  enum class Kind { None, Status, Garbage, HttpError, Stall };
+  Kind kind = Kind::None;
+  int code = 0;  // the "st" of Status, the HTTP status of HttpError
+  bool operator==(const Fault&) const = default;
+};
+
+// "st:5027", "garbage", "500" (any 4xx or 5xx), "stall", "none".
+std::optional<Fault> parseFault(const std::string& text);
+
+// A request as the service read it.
+struct LoggedRequest {
+  int action = -1;
+  std::string method;
+  std::string path;  // as sent, before the query
+  std::string appKey;
+  std::vector<std::string> pathArguments;
+  os::Dictionary parameters;
+  bool hasPicture = false;
+  int st = 0;  // the answer's status (0 when none was given)
+};
+
+struct ServerOptions {
+  std::string host = "127.0.0.1";
+  int port = 0;
+  bool verbose = false;
+  std::map<int, Fault> faults;  // by action; -1 for every action
+};
+
+class SharingServer {
+ public:
+  explicit SharingServer(ServerOptions options = {});
+  ~SharingServer();
+  SharingServer(const SharingServer&) = delete;
+  SharingServer& operator=(const SharingServer&) = delete;
+
+  std::optional<int> bind();
+  void serve();
+  // bind() and serve() on a thread of its own.
+  std::optional<int> start();
+  // Lets stalled requests go (unanswered) and stops.
+  void stop();
+  int port() const { return port_; }
+  std::string baseURL() const { return "http://" + options_.host + ":" + std::to_string(port_); }
+
+  SharingService& service() { return service_; }
+
+  void setFault(int action, Fault fault);
+  void clearFaults();
+
+  std::vector<LoggedRequest> requests() const;
+  void clearRequests();
+
+ private:
+  void handle(const httplib::Request& req, httplib::Response& res, const std::string& body,
+              const std::map<std::string, std::string>& formFields, bool hasPicture);
+  Fault faultFor(int action) const;
+  void log(const std::string& line) const;
+
+  ServerOptions options_;
+  SharingService service_;
+  std::unique_ptr<httplib::Server> http_;
+  std::thread thread_;
+  int port_ = 0;
+  std::atomic<bool> serving_{false};
+  std::atomic<bool> stopping_{false};
+
+  mutable std::mutex mutex_;
+  std::condition_variable released_;
+  std::map<int, Fault> faults_;
+  std::vector<LoggedRequest> requests_;
+};
+
+}  // namespace sharingd

@@ -1,0 +1,327 @@
+#include "tools/sharingd/server/SharingService.h"
+
+#include <algorithm>
+
+#include "os/core/String.h"
+#include "os/crypto/Digest.h"
+#include "os/runtime/Clock.h"
+#include "tools/sharingd/server/SharingWire.h"
+
+namespace sharingd {
+
+namespace {
+
+constexpr std::size_t kCommentPage = 20;
+// The base parameters every request carries; application information is what is left.
+const char* const kBaseKeys[] = {"mac", "sharedudid", "sdkv", "pcv", "en", "de", "os", "dt", "tp", "ak", "uid", "ek", "wid"};
+
+std::string text(const os::Dictionary& d, const char* key) { return d[key].stringOr(); }
+
+ActionAnswer refusal(int st, std::string message) {
+  ActionAnswer a;
+  a.st = st;
+  a.message = std::move(message);
+  return a;
+}
+
+std::string reversedCharacters(const std::string& s) {
+  std::vector<std::string> characters;
+  for (std::size_t i = 0; i < s.size();) {
+    std::size_t length = 1;
+    os::decodeUTF8At(s, i, &length);
+    characters.push_back(s.substr(i, length));
+    i += length;
+  }
+  std::string out;
+  for (auto it = characters.rbegin(); it != characters.rend(); ++it) out += *it;
+  return out;
+}
+
+bool tokenLive(const os::Dictionary& account) {
+  const os::Value& expiration = account["expiration"];
+  return !expiration.isNumber() || expiration.doubleValue() >= os::Clock::now();
+}
+
+}  // namespace
+
+std::string SharingService::uidFor(App& app, const os::Dictionary& parameters) {
+  std::string uid = text(parameters, "uid");
+  if (!uid.empty()) return uid;
+  std::string device = text(parameters, "sharedudid");
+  auto known = app.uidByDevice.find(device);
+  if (known != app.uidByDevice.end()) return known->second;
+  uid = "u" + std::to_string(app.nextUser++);
+  app.uidByDevice[device] = uid;
+  return uid;
+}
+
+SharingService::Bar* SharingService::barFor(App& app, const std::string& entityKey) {
+  auto found = app.barsByKey.find(entityKey);
+  return found == app.barsByKey.end() ? nullptr : &found->second;
+}
+
+os::Dictionary SharingService::barData(const Bar& bar, const std::string& uid) const {
+  return os::Dictionary{{"ek", os::Value(bar.entityKey)},
+                        {"sid", os::Value(bar.sessionId)},
+                        {"cm", os::Value(static_cast<int>(bar.comments.size()))},
+                        {"lk", os::Value(static_cast<int>(bar.likes.size()))},
+                        {"sn", os::Value(bar.shares)},
+                        {"pv", os::Value(bar.views)},
+                        {"fr", os::Value(bar.likes.count(uid) ? 1 : 0)},
+                        {"uid", os::Value(uid)}};
+}
+
+ActionAnswer SharingService::share(App& app, const ActionRequest& request, const std::string& uid) {
+  auto targets = parseJSONObject(text(request.parameters, "sns"));
+  if (!targets || targets->empty()) return refusal(kStatusBadParameters, "no platforms");
+  ActionAnswer answer;
+  bool refused = false;
+  for (const auto& [platform, usid] : *targets) {
+    int st = 200;
+    if (!usid.stringOr().empty()) {
+      auto account = app.accounts[uid].find(platform);
+      bool ok = account != app.accounts[uid].end() && text(account->second, "usid") == usid.stringOr() &&
+                tokenLive(account->second);
+      st = ok ? 200 : kStatusTokenExpired;
+    }
+    refused = refused || st != 200;
+    answer.data.set(platform, os::Value(os::Dictionary{{"st", os::Value(st)}}));
+  }
+  if (Bar* bar = barFor(app, request.pathArguments.empty() ? "" : request.pathArguments[0])) {
+    if (!refused) ++bar->shares;
+    answer.data.set("sn", os::Value(bar->shares));
+  }
+  if (refused) {
+    answer.st = kStatusShareRefused;
+    answer.message = "refused on some platforms";
+  }
+  return answer;
+}
+
+ActionAnswer SharingService::answer(const ActionRequest& request) {
+  std::lock_guard lock(mutex_);
+  App& app = apps_[request.appKey];
+  const os::Dictionary& p = request.parameters;
+  const std::string arg = request.pathArguments.empty() ? "" : request.pathArguments[0];
+  switch (request.action) {
+    case 3: {
+      std::string descriptor = text(p, "dc");
+      if (descriptor.empty()) return refusal(kStatusBadParameters, "no descriptor");
+      std::string uid = uidFor(app, p);
+      auto& key = app.keyByDescriptor[descriptor];
+      if (key.empty()) {
+        key = "ek" + os::md5Hex(request.appKey + "\n" + descriptor).substr(0, 16);
+        Bar& bar = app.barsByKey[key];
+        bar.descriptor = descriptor;
+        bar.entityKey = key;
+        bar.sessionId = "s" + os::md5Hex(key).substr(0, 8);
+      }
+      Bar& bar = app.barsByKey[key];
+      if (p["name"].isString()) bar.name = text(p, "name");
+      ++bar.views;
+      return ActionAnswer{200, "ok", barData(bar, uid)};
+    }
+    case 0: {
+      Bar* bar = barFor(app, arg);
+      if (!bar) return refusal(kStatusNoSuchContent, "no such content");
+      if (text(p, "ct").empty()) return refusal(kStatusBadParameters, "empty comment");
+      std::string uid = uidFor(app, p);
+      os::Dictionary comment{{"uid", os::Value(uid)},
+                             {"ct", os::Value(text(p, "ct"))},
+                             {"nk", os::Value("读者" + uid)},
+                             {"dt", os::Value(static_cast<long long>(os::Clock::now() * 1000))}};
+      if (p["lc"].isString()) comment.set("lc", p["lc"]);
+      if (p["tpt"].isString()) comment.set("tpt", p["tpt"]);
+      comment.set("pic", os::Value(request.hasPicture));
+      bar->comments.push_back(comment);
+      ActionAnswer answer{200, "ok", os::Dictionary{{"cm", os::Value(static_cast<int>(bar->comments.size()))}}};
+      if (auto targets = parseJSONObject(text(p, "sns"))) {
+        os::Dictionary shared;
+        for (const auto& [platform, usid] : *targets) {
+          auto account = app.accounts[uid].find(platform);
+          bool ok = account != app.accounts[uid].end() && tokenLive(account->second);
+          shared.set(platform, os::Value(os::Dictionary{{"st", os::Value(ok ? 200 : kStatusTokenExpired)}}));
+        }
+        answer.data.set("sns", os::Value(std::move(shared)));
+      }
+      return answer;
+    }
+    case 1: {
+      Bar* bar = barFor(app, arg);
+      if (!bar) return refusal(kStatusNoSuchContent, "no such content");
+      std::string uid = uidFor(app, p);
+      if (text(p, "st") == "1")
+        bar->likes.insert(uid);
+      else if (text(p, "st") == "0")
+        bar->likes.erase(uid);
+      else
+        return refusal(kStatusBadParameters, "like must be 1 or 0");
+      return ActionAnswer{200, "ok",
+                          os::Dictionary{{"lk", os::Value(static_cast<int>(bar->likes.size()))},
+                                         {"fr", os::Value(bar->likes.count(uid) ? 1 : 0)}}};
+    }
+    case 2: {
+      Bar* bar = barFor(app, arg);
+      if (!bar) return refusal(kStatusNoSuchContent, "no such content");
+      long long before = os::longLongValue(text(p, "lct"));
+      os::Array page;
+      for (auto it = bar->comments.rbegin(); it != bar->comments.rend() && page.size() < kCommentPage; ++it)
+        if (before <= 0 || (*it)["dt"].intValue() < before) page.emplace_back(*it);
+      return ActionAnswer{200, "ok",
+                          os::Dictionary{{"cm", os::Value(static_cast<int>(bar->comments.size()))},
+                                         {"comments", os::Value(std::move(page))}}};
+    }
+    case 4: {
+      Bar* bar = barFor(app, arg);
+      if (!bar) return refusal(kStatusNoSuchContent, "no such content");
+      ++bar->shares;
+      return ActionAnswer{200, "ok", os::Dictionary{{"sn", os::Value(bar->shares)}}};
+    }
+    case 5:
+      return share(app, request, uidFor(app, p));
+    case 6: {
+      if (text(p, "sns").empty()) return refusal(kStatusBadParameters, "no platform");
+      app.bindings[uidFor(app, p)].insert(text(p, "sns"));
+      return ActionAnswer{};
+    }
+    case 7:
+      app.bindings.erase(uidFor(app, p));
+      return ActionAnswer{};
+    case 8:
+      app.accounts[uidFor(app, p)].erase(text(p, "via"));
+      return ActionAnswer{};
+    case 10: {
+      os::Dictionary accounts;
+      for (const auto& [platform, account] : app.accounts[arg]) accounts.set(platform, os::Value(account));
+      return ActionAnswer{200, "ok", os::Dictionary{{"uid", os::Value(arg)}, {"accounts", os::Value(std::move(accounts))}}};
+    }
+    case 11: {
+      for (const auto& [uid, platforms] : app.accounts) {
+        auto found = platforms.find(text(p, "sns"));
+        if (found != platforms.end() && text(found->second, "usid") == arg)
+          return ActionAnswer{200, "ok",
+                              os::Dictionary{{"usid", os::Value(arg)},
+                                             {"username", found->second["username"]},
+                                             {"icon", found->second["icon"]}}};
+      }
+      return refusal(kStatusNoUser, "no such user");
+    }
+    case 12: {
+      static const char* const kNames[][2] = {{"张三", "zhangsan"}, {"李四", "lisi"}, {"王五", "wangwu"}};
+      os::Dictionary friends;
+      for (int i = 0; i < 3; ++i) {
+        std::string id = "f" + std::to_string(i + 1) + "-" + arg;
+        friends.set(id, os::Value(os::Dictionary{{"name", os::Value(kNames[i][0])},
+                                                 {"link_name", os::Value(std::string("@") + kNames[i][0])},
+                                                 {"pinyin", os::Value(kNames[i][1])},
+                                                 {"usid", os::Value(id)},
+                                                 {"profile_image_url", os::Value("http://127.0.0.1/img/" + id + ".png")}}));
+      }
+      return ActionAnswer{200, "ok", os::Dictionary{{"friends", os::Value(std::move(friends))}}};
+    }
+    case 13: {
+      auto& followed = app.follows[text(p, "to") + "/" + arg];
+      for (const auto& id : os::split(text(p, "fusid"), ","))
+        if (!id.empty()) followed.insert(id);
+      return ActionAnswer{200, "ok", os::Dictionary{{"followed", os::Value(static_cast<int>(followed.size()))}}};
+    }
+    case 14: {
+      if (text(p, "username").empty()) return refusal(kStatusBadParameters, "no user name");
+      app.customAccounts[arg] = p;
+      return ActionAnswer{200, "ok", os::Dictionary{{"uid", os::Value(arg)}}};
+    }
+    case 15: {
+      std::string platform = text(p, "to");
+      if (platform.empty() || text(p, "usid").empty() || text(p, "access_token").empty())
+        return refusal(kStatusBadParameters, "platform, usid and access_token are required");
+      std::string uid = uidFor(app, p);
+      os::Dictionary account{{"usid", p["usid"]},
+                             {"access_token", p["access_token"]},
+                             {"username", os::Value("用户" + text(p, "usid"))}};
+      if (p["expires_in"].isString())
+        account.set("expiration", os::Value(os::Clock::now() + os::doubleValue(text(p, "expires_in"))));
+      if (p["openid"].isString()) account.set("openid", p["openid"]);
+      if (p["refresh_token"].isString()) account.set("refresh_token", p["refresh_token"]);
+      app.accounts[uid][platform] = std::move(account);
+      return ActionAnswer{200, "ok", os::Dictionary{{"uid", os::Value(uid)}}};
+    }
+    case 16:
+      return ActionAnswer{200, "ok", app.appInfo.value_or(os::Dictionary{})};
+    case 17: {
+      std::string uid = uidFor(app, p);
+      os::Dictionary states;
+      for (const auto& platform : os::split(text(p, "platforms"), ",")) {
+        if (platform.empty()) continue;
+        auto found = app.accounts[uid].find(platform);
+        bool live = found != app.accounts[uid].end() && tokenLive(found->second);
+        states.set(platform, os::Value(os::Dictionary{{"st", os::Value(live ? 200 : kStatusTokenExpired)}}));
+      }
+      return ActionAnswer{200, "ok", std::move(states)};
+    }
+    case 18: {
+      auto report = parseJSONObject(text(p, "param"));
+      if (!report) return refusal(kStatusBadParameters, "param is not a JSON object");
+      app.reports.push_back(*report);
+      return ActionAnswer{};
+    }
+    case 19: {
+      if (text(p, "ombra_secret") != reversedCharacters(request.appKey)) return refusal(kStatusBadSecret, "bad secret");
+      os::Dictionary info = p;
+      for (const char* key : kBaseKeys) info.remove(key);
+      info.remove("ombra_secret");
+      app.appInfo = std::move(info);
+      return ActionAnswer{};
+    }
+    default:
+      return refusal(kStatusBadParameters, "unknown action");
+  }
+}
+
+void SharingService::setAccount(const std::string& appKey, const std::string& uid, const std::string& platform,
+                                os::Dictionary account) {
+  std::lock_guard lock(mutex_);
+  apps_[appKey].accounts[uid][platform] = std::move(account);
+}
+
+std::optional<os::Dictionary> SharingService::account(const std::string& appKey, const std::string& uid,
+                                                      const std::string& platform) const {
+  std::lock_guard lock(mutex_);
+  auto app = apps_.find(appKey);
+  if (app == apps_.end()) return std::nullopt;
+  auto user = app->second.accounts.find(uid);
+  if (user == app->second.accounts.end()) return std::nullopt;
+  auto found = user->second.find(platform);
+  if (found == user->second.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::string> SharingService::uidForDevice(const std::string& appKey, const std::string& device) const {
+  std::lock_guard lock(mutex_);
+  auto app = apps_.find(appKey);
+  if (app == apps_.end()) return std::nullopt;
+  auto found = app->second.uidByDevice.find(device);
+  if (found == app->second.uidByDevice.end()) return std::nullopt;
+  return found->second;
+}
+
+std::vector<os::Dictionary> SharingService::comments(const std::string& appKey, const std::string& entityKey) const {
+  std::lock_guard lock(mutex_);
+  auto app = apps_.find(appKey);
+  if (app == apps_.end()) return {};
+  auto bar = app->second.barsByKey.find(entityKey);
+  return bar == app->second.barsByKey.end() ? std::vector<os::Dictionary>{} : bar->second.comments;
+}
+
+std::vector<os::Dictionary> SharingService::operationReports(const std::string& appKey) const {
+  std::lock_guard lock(mutex_);
+  auto app = apps_.find(appKey);
+  return app == apps_.end() ? std::vector<os::Dictionary>{} : app->second.reports;
+}
+
+std::optional<os::Dictionary> SharingService::appInfo(const std::string& appKey) const {
+  std::lock_guard lock(mutex_);
+  auto app = apps_.find(appKey);
+  return app == apps_.end() ? std::nullopt : app->second.appInfo;
+}
+
+}  // namespace sharingd

@@ -1,0 +1,84 @@
+#pragma once
+// The state and the answers of the sharing service, apart from HTTP: per application key, the
+// users (one service id per device), the share bars of the content identifiers with their
+// comments, likes and share counts, the platform accounts and tokens of every user, friends,
+// follows, custom accounts, application information and operation reports.
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "os/core/Value.h"
+
+namespace sharingd {
+
+// One numbered action as the service received it.
+struct ActionRequest {
+  int action = -1;
+  std::string method;
+  std::string appKey;
+  std::vector<std::string> pathArguments;  // the segments after the application key, unescaped
+  os::Dictionary parameters;               // the deciphered query or body
+  bool hasPicture = false;
+};
+
+struct ActionAnswer {
+  int st = 200;
+  std::string message = "ok";
+  os::Dictionary data;
+};
+
+// Status codes of the service's refusals.
+inline constexpr int kStatusNoSuchContent = 5001;
+inline constexpr int kStatusBadParameters = 5002;
+inline constexpr int kStatusBadSecret = 5003;
+inline constexpr int kStatusNoUser = 5004;
+inline constexpr int kStatusTokenExpired = 5027;
+inline constexpr int kStatusShareRefused = 510;
+
+class SharingService {
+ public:
+  ActionAnswer answer(const ActionRequest& request);
+
+  // What tests and the program set or read directly.
+  void setAccount(const std::string& appKey, const std::string& uid, const std::string& platform, os::Dictionary account);
+  std::optional<os::Dictionary> account(const std::string& appKey, const std::string& uid, const std::string& platform) const;
+  std::optional<std::string> uidForDevice(const std::string& appKey, const std::string& device) const;
+  std::vector<os::Dictionary> comments(const std::string& appKey, const std::string& entityKey) const;
+  std::vector<os::Dictionary> operationReports(const std::string& appKey) const;
+  std::optional<os::Dictionary> appInfo(const std::string& appKey) const;
+
+ private:
+  struct Bar {
+    std::string descriptor, name, entityKey, sessionId;
+    std::set<std::string> likes;
+    std::vector<os::Dictionary> comments;
+    int shares = 0;
+    int views = 0;
+  };
+  struct App {
+    std::map<std::string, std::string> uidByDevice;
+    std::map<std::string, Bar> barsByKey;  // entity key -> bar
+    std::map<std::string, std::string> keyByDescriptor;
+    std::map<std::string, std::map<std::string, os::Dictionary>> accounts;  // uid -> platform -> account
+    std::map<std::string, std::set<std::string>> bindings;                  // uid -> platforms
+    std::map<std::string, os::Dictionary> customAccounts;                    // uid -> account
+    std::map<std::string, std::set<std::string>> follows;                    // platform/usid -> followed
+    std::vector<os::Dictionary> reports;
+    std::optional<os::Dictionary> appInfo;
+    std::uint64_t nextUser = 1;
+  };
+
+  std::string uidFor(App& app, const os::Dictionary& parameters);
+  Bar* barFor(App& app, const std::string& entityKey);
+  os::Dictionary barData(const Bar& bar, const std::string& uid) const;
+  ActionAnswer share(App& app, const ActionRequest& request, const std::string& uid);
+
+  mutable std::mutex mutex_;
+  std::map<std::string, App> apps_;
+};
+
+}  // namespace sharingd

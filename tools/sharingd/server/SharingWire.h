@@ -1,0 +1,26 @@
+#pragma once
+// The sharing service's side of the wire: the cipher (AES-128-CBC, key from the application key's
+// MD5, a fixed vector, zero padding, Base64 outside), the enciphered query and body, and the
+// enciphered JSON answers {"st", "msg", "data"}.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "os/core/Value.h"
+
+namespace sharingd {
+
+std::optional<std::string> encipher(std::string_view text, std::string_view appKey);
+// The text without its padding; absent for anything that does not decipher to UTF-8.
+std::optional<std::string> decipher(std::string_view text, std::string_view appKey);
+
+// "a=1&b=%20" to its pairs, values unescaped; absent for a malformed escape.
+std::optional<os::Dictionary> parseQuery(std::string_view query);
+
+std::optional<os::Dictionary> parseJSONObject(std::string_view text);
+std::string writeJSON(const os::Value& value);
+
+// An answer's body: the JSON text enciphered.
+std::string answerBody(int st, const std::string& message, const os::Dictionary& data, std::string_view appKey);
+
+}  // namespace sharingd

@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "tools/sharingd/server/SharingServer.h"
+#include "tools/sharingd/server/SharingService.h"
+#include "tools/sharingd/server/SharingWire.h"
+
+namespace sharingd {
+namespace {
+
+TEST(SharingWireTest, CipherRoundTripsAndRefusesOtherKeys) {
+  auto cipher = encipher("{\"a\":1}", "key-1");
+  ASSERT_TRUE(cipher);
+  EXPECT_EQ(decipher(*cipher, "key-1"), "{\"a\":1}");
+  EXPECT_NE(decipher(*cipher, "key-2"), "{\"a\":1}");
+  EXPECT_FALSE(decipher("!!", "key-1"));
+  EXPECT_EQ((*parseQuery("a=1&b=%2B%20x&c"))["b"].stringOr(), "+ x");
+  EXPECT_FALSE(parseQuery("a=%zz"));
+}
+
+TEST(SharingServiceStateTest, BarsLikesTokensAndSecrets) {
+  SharingService service;
+  ActionRequest bar{3, "GET", "app", {}, os::Dictionary{{"dc", "news-1"}, {"sharedudid", "dev"}}};
+  auto first = service.answer(bar);
+  ASSERT_EQ(first.st, 200);
+  std::string ek = first.data["ek"].stringOr();
+  std::string uid = first.data["uid"].stringOr();
+  EXPECT_EQ(service.answer(bar).data["ek"].stringOr(), ek);
+  EXPECT_EQ(service.answer(bar).data["pv"].intValue(), 3);
+
+  ActionRequest like{1, "POST", "app", {ek}, os::Dictionary{{"st", "1"}, {"uid", os::Value(uid)}}};
+  EXPECT_EQ(service.answer(like).data["lk"].intValue(), 1);
+  EXPECT_EQ(service.answer(ActionRequest{1, "POST", "app", {"nope"}, {}}).st, kStatusNoSuchContent);
+
+  ActionRequest token{15, "POST", "app", {}, os::Dictionary{{"to", "sina"}, {"usid", "123"}, {"access_token", "t"},
+                                                            {"expires_in", "100"}, {"uid", os::Value(uid)}}};
+  EXPECT_EQ(service.answer(token).st, 200);
+  auto accounts = service.answer(ActionRequest{10, "GET", "app", {uid}, {}}).data["accounts"];
+  EXPECT_EQ(accounts["sina"]["usid"].stringOr(), "123");
+
+  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, os::Dictionary{{"ombra_secret", "ppa"}, {"x", "1"}}}).st, 200);
+  EXPECT_EQ(service.appInfo("app")->size(), 1u);
+  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, os::Dictionary{{"ombra_secret", "app"}}}).st,
+            kStatusBadSecret);
+}
+
+TEST(SharingFaultTest, FaultTextsParse) {
+  EXPECT_EQ(parseFault("st:5027"), (Fault{Fault::Kind::Status, 5027}));
+  EXPECT_EQ(parseFault("503"), (Fault{Fault::Kind::HttpError, 503}));
+  EXPECT_EQ(parseFault("stall")->kind, Fault::Kind::Stall);
+  EXPECT_EQ(parseFault("garbage")->kind, Fault::Kind::Garbage);
+  EXPECT_FALSE(parseFault("200"));
+  EXPECT_FALSE(parseFault("st:x"));
+}
+
+}  // namespace
+}  // namespace sharingd
+
+#include <httplib.h>
+
+#include <thread>
+
+namespace sharingd {
+namespace {
+
+// A stalled request holds no answer back from stopping: stop() lets it go unanswered.
+TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  httplib::Client client("127.0.0.1", *port);
+  client.set_read_timeout(30, 0);
+  EXPECT_EQ(client.Get("/nothing/here")->status, 404);
+
+  server.setFault(3, Fault{Fault::Kind::Stall, 0});
+  std::thread caller([&] { client.Get("/bar/get/app/?ud_get=x"); });
+  // Only requests that name an action are logged: the stalled one.
+  for (int i = 0; i < 3000 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  auto seen = server.requests();
+  server.stop();
+  caller.join();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen.back().action, 3);
+  EXPECT_EQ(seen.back().appKey, "app");
+}
+
+}  // namespace
+}  // namespace sharingd
