@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "fuzz/support/FuzzSupport.h"
-#include "news/common/VXDetailXMLParseHelper.h"
+#include "news/article/VXDetailXMLParseHelper.h"
 
 namespace {
 
