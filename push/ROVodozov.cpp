@@ -13,6 +13,7 @@
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVLocalNotificationManager.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -230,4 +231,18 @@ void ROVodozov::deleteLocalNotification(const std::optional<os::LocalNotificatio
 void ROVodozov::clearAllLocalNotifications() {
   sharedService();
   DUVLocalNotificationManager::clearAllLocalNotifications();
+}
+
+void ROVodozov::setTags(const std::optional<std::vector<std::string>>& tags, const std::optional<std::string>& alias,
+                        std::function<void(int, const std::optional<std::vector<std::string>>&,
+                                           const std::optional<std::string>&)> callback) {
+  DUVSetTagAliasArg argument;
+  argument.tags = tags;
+  argument.alias = alias;
+  argument.callback = std::move(callback);
+  sharedService()->perform([argument](DUVClient& client) { client.setTagAlias(argument); });
+}
+
+std::vector<std::string> ROVodozov::filterValidTags(const std::vector<std::string>& tags) {
+  return DUVTagAliasValidation::filterValidTags(tags);
 }

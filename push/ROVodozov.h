@@ -48,6 +48,12 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   static std::string sharedUDID();
   // The registration id stored for this application, "" before any registration.
   static std::string registrationID();
+  // Tags and alias of the device (nothing: not changed); the callback, if any, hears the result
+  // code on the main queue once.
+  static void setTags(const std::optional<std::vector<std::string>>& tags, const std::optional<std::string>& alias,
+                      std::function<void(int, const std::optional<std::vector<std::string>>&,
+                                         const std::optional<std::string>&)> callback = {});
+  static std::vector<std::string> filterValidTags(const std::vector<std::string>& tags);
   // False (and nothing queued) for values above 99999 and negative ones.
   static bool setBadge(int value);
   static void resetBadge();

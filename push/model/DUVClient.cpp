@@ -8,6 +8,7 @@
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVMessageCenter.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
@@ -43,6 +44,7 @@ void DUVClient::setup() {
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
   messageCenter_ = std::make_shared<DUVMessageCenter>();
+  tagAliasMng_ = std::make_shared<DUVTagAlias>();
   std::weak_ptr<DUVClient> weak = weak_from_this();
   DUVSessionEnvironment environment;
   environment.identity = userDefaults_;
@@ -60,6 +62,7 @@ void DUVClient::setup() {
     return self ? self->packetFacts() : DUVPacketContext{};
   };
   environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
+  environment.onTagAliasAnswer = [tags = tagAliasMng_](const std::string& json) { tags->doSetTagsAliasCallbackWithRetJson(json); };
   clientSession_ = DUVSession::create(environment);
   std::weak_ptr<DUVSession> session = clientSession_;
   DUVHttpSession::Environment reports;
@@ -104,6 +107,7 @@ void DUVClient::close() {
   clientSession_.reset();
   reportSession_.reset();
   messageCenter_.reset();
+  tagAliasMng_.reset();
   userDefaults_.reset();
   pushConfig_.reset();
 }
@@ -129,6 +133,10 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
   if (networkService_) networkService_->trySetupSession();
   if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
+}
+
+void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {
+  if (tagAliasMng_ && clientSession_) tagAliasMng_->setTagAlias(argument, *clientSession_);
 }
 
 DUVPacketContext DUVClient::packetFacts() const {

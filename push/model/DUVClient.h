@@ -22,6 +22,8 @@ class DUVNetworkService;
 class DUVSession;
 class DUVMessageCenter;
 class DUVHttpSession;
+class DUVTagAlias;
+struct DUVSetTagAliasArg;
 struct DUVPacketContext;
 
 class DUVClient : public std::enable_shared_from_this<DUVClient> {
@@ -56,6 +58,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   // The application's badge number, for the user service (Part of the report session).
   void setBadgeNumberReport(long value) { badgeNumber_ = value; }
   long badgeNumber() const { return badgeNumber_; }
+  void setTagAlias(const DUVSetTagAliasArg& argument);
   void reportLaunch(double seconds);
   void reportInactive(double seconds);
   void onDidBecomeActive();
@@ -80,6 +83,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   const std::shared_ptr<DUVSession>& clientSession() const { return clientSession_; }
   const std::shared_ptr<DUVHttpSession>& reportSession() const { return reportSession_; }
   const std::shared_ptr<DUVMessageCenter>& messageCenter() const { return messageCenter_; }
+  const std::shared_ptr<DUVTagAlias>& tagAliasMng() const { return tagAliasMng_; }
   // What request bodies carry of the client, as it stands now.
   DUVPacketContext packetFacts() const;
   double becomeActiveTime() const { return becomeActiveTime_; }
@@ -111,5 +115,6 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   std::shared_ptr<DUVSession> clientSession_;
   std::shared_ptr<DUVHttpSession> reportSession_;
   std::shared_ptr<DUVMessageCenter> messageCenter_;
+  std::shared_ptr<DUVTagAlias> tagAliasMng_;
   long badgeNumber_ = 0;
 };

@@ -11,6 +11,7 @@
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVMessageCenter.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/network/DUVSession.h"
@@ -224,6 +225,29 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   auto records = server_->reportService().records();
   auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
   EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
+}
+
+TEST_F(PushRoadTest, TagsAndAliasAnswerOnceOnTheMainQueue) {
+  startClient();
+  client_->updateDeviceToken({0x07});
+  loggedIn();
+  std::vector<int> codes;
+  auto remember = [&](int code, const std::optional<DUVTags>&, const std::optional<std::string>&) { codes.push_back(code); };
+  client_->setTagAlias({0, std::nullopt, std::nullopt, remember, nullptr});
+  client_->setTagAlias({0, DUVTags{"军事", "news"}, std::string("reader_1"), remember, nullptr});
+  ASSERT_TRUE(runUntil([&] { return codes.size() == 2; }));
+  EXPECT_EQ(codes, (std::vector<int>{kDUVTagAliasBothNil, 0}));
+  EXPECT_TRUE(server_->hasEvent("tags"));
+  EXPECT_EQ(events("tags"), 1);  // the invalid call sent nothing
+
+  // No answer within 20 s: 6002 once, and the late answer changes nothing.
+  server_->setSilent(true);
+  client_->setTagAlias({0, DUVTags{"late"}, std::nullopt, remember, nullptr});
+  os::RunLoop::current()->runUntilIdle();
+  os::Clock::advance(20);
+  ASSERT_TRUE(runUntil([&] { return codes.size() == 3; }));
+  EXPECT_EQ(codes.back(), kDUVTagAliasTimeout);
+  EXPECT_EQ(client_->tagAliasMng()->pendingCount(), 0u);
 }
 
 TEST_F(PushRoadTest, QueuesAndAcknowledgements) {
