@@ -246,3 +246,17 @@ void ROVodozov::setTags(const std::optional<std::vector<std::string>>& tags, con
 std::vector<std::string> ROVodozov::filterValidTags(const std::vector<std::string>& tags) {
   return DUVTagAliasValidation::filterValidTags(tags);
 }
+
+void ROVodozov::startLogPageView(const std::optional<std::string>& pageName) {
+  sharedService()->perform([pageName](DUVClient& client) { client.setViewStart(pageName); });
+}
+
+void ROVodozov::stopLogPageView(const std::optional<std::string>& pageName) {
+  sharedService()->perform([pageName](DUVClient& client) { client.setViewStop(pageName); });
+}
+
+void ROVodozov::beginLogPageView(const std::optional<std::string>& pageName, int seconds) {
+  os::Array entry;
+  if (pageName) entry = {os::Value(*pageName), os::Value(seconds)};
+  sharedService()->perform([entry](DUVClient& client) { client.setViewLogSecond(entry); });
+}

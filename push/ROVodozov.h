@@ -54,6 +54,10 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
                       std::function<void(int, const std::optional<std::vector<std::string>>&,
                                          const std::optional<std::string>&)> callback = {});
   static std::vector<std::string> filterValidTags(const std::vector<std::string>& tags);
+  // Page views, timed by the client and reported with the usage session.
+  static void startLogPageView(const std::optional<std::string>& pageName);
+  static void stopLogPageView(const std::optional<std::string>& pageName);
+  static void beginLogPageView(const std::optional<std::string>& pageName, int seconds);
   // False (and nothing queued) for values above 99999 and negative ones.
   static bool setBadge(int value);
   static void resetBadge();

@@ -94,6 +94,7 @@ void DUVClient::setup() {
                                                  }
                                                }});
   networkService_->trySetupSession();
+  reportSession_->pageFlowController()->trySetupSession();
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
         (pushConfig_->configApsEnvironment() == 2 || apsEvironment_ == -1 || apsEvironment_ == -2) ? 5 : 100;
@@ -133,6 +134,20 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
   if (networkService_) networkService_->trySetupSession();
   if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
+}
+
+void DUVClient::setViewStart(const std::optional<std::string>& pageName) {
+  if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
+  if (reportSession_) reportSession_->pageFlowController()->setViewStart(pageName);
+}
+
+void DUVClient::setViewStop(const std::optional<std::string>& pageName) {
+  if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
+  if (reportSession_) reportSession_->pageFlowController()->setViewStop(pageName);
+}
+
+void DUVClient::setViewLogSecond(const os::Array& pageAndSeconds) {
+  if (reportSession_) reportSession_->pageFlowController()->setViewLogSecond(pageAndSeconds);
 }
 
 void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {

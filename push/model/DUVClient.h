@@ -59,6 +59,10 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   void setBadgeNumberReport(long value) { badgeNumber_ = value; }
   long badgeNumber() const { return badgeNumber_; }
   void setTagAlias(const DUVSetTagAliasArg& argument);
+  // Page views; a missing name is refused with an error line.
+  void setViewStart(const std::optional<std::string>& pageName);
+  void setViewStop(const std::optional<std::string>& pageName);
+  void setViewLogSecond(const os::Array& pageAndSeconds);
   void reportLaunch(double seconds);
   void reportInactive(double seconds);
   void onDidBecomeActive();
