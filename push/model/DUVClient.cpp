@@ -136,6 +136,11 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
 }
 
+void DUVClient::setBadgeNumberReport(long value) {
+  badgeNumber_ = value;
+  if (reportSession_) reportSession_->badgeNumberManager()->setBadge(value);
+}
+
 void DUVClient::setViewStart(const std::optional<std::string>& pageName) {
   if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
   if (reportSession_) reportSession_->pageFlowController()->setViewStart(pageName);

@@ -56,7 +56,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   // A remote notification with its result code (Part of the report session).
   void handleRemoteNotification(long code, const os::Dictionary& userInfo);
   // The application's badge number, for the user service (Part of the report session).
-  void setBadgeNumberReport(long value) { badgeNumber_ = value; }
+  void setBadgeNumberReport(long value);
   long badgeNumber() const { return badgeNumber_; }
   void setTagAlias(const DUVSetTagAliasArg& argument);
   // Page views; a missing name is refused with an error line.

@@ -27,6 +27,10 @@ std::shared_ptr<DUVHttpSession> DUVHttpSession::create(Environment environment) 
                                                                                               : DUVGetCurrentTimestamp();
                                                           self->reportActive(std::move(pages), self->startTime_, close);
                                                         }});
+  session->badgeNumberManager_ = std::make_shared<DUVBadgeNumberManager>(
+      session->fileCache_, [weak](const std::shared_ptr<DUVReportRequest>& request) {
+        if (auto self = weak.lock()) self->prepare(request);
+      });
   session->resumeSession();
   session->isSetup_ = true;
   return session;
@@ -72,6 +76,7 @@ void DUVHttpSession::closeSession() {
 void DUVHttpSession::prepareActive(double now) {
   reportCache_->resetCache();
   pageFlows_->resetCurrentPage(now);
+  badgeNumberManager_->becomeActive();
   if (closeTime_ > 0) {
     double gap = now - closeTime_;
     if (gap > kSessionGap || gap < 0) {
@@ -87,6 +92,7 @@ void DUVHttpSession::prepareActive(double now) {
 
 void DUVHttpSession::reportInactive(double seconds) {
   pageFlows_->savePageFlowWithTime(wholeSeconds(seconds));
+  badgeNumberManager_->willInactive();
   closeTime_ = wholeSeconds(seconds);
   fileCache_->setObject(os::Value(seconds), "__DUVLeft_time");
   fileCache_->setObject(os::Value(static_cast<long long>(startTime_)), "__DUVStart_time");

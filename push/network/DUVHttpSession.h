@@ -12,6 +12,7 @@
 
 #include "push/model/DUVPageFlowSession.h"
 #include "push/network/address/DUVAddress.h"
+#include "push/report/DUVBadgeNumber.h"
 #include "push/report/DUVHttpRequest.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
@@ -64,6 +65,7 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   double startTime() const { return startTime_; }
   double closeTime() const { return closeTime_; }
   const std::shared_ptr<DUVPageFlowSession>& pageFlowController() const { return pageFlows_; }
+  const std::shared_ptr<DUVBadgeNumberManager>& badgeNumberManager() const { return badgeNumberManager_; }
 
   void didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) override;
   void didNotReceivedFromRequest(DUVReportRequest& request, bool resent, const os::Error& error) override;
@@ -104,4 +106,5 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   Check location_{"__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
   std::uint64_t reportFlag_ = 0;
   std::shared_ptr<DUVPageFlowSession> pageFlows_;
+  std::shared_ptr<DUVBadgeNumberManager> badgeNumberManager_;
 };

@@ -55,6 +55,7 @@ class PushRoadTest : public ::testing::Test {
                                     {"CORE_HOST", os::Value("127.0.0.1")},
                                     {"CORE_PORT", os::Value(closedPort_)},
                                     {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                    {"USER_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
                                 }),
                                 config, os::PropertyListFormat::XML);
     client_ = std::make_shared<DUVClient>();
@@ -248,6 +249,29 @@ TEST_F(PushRoadTest, TagsAndAliasAnswerOnceOnTheMainQueue) {
   ASSERT_TRUE(runUntil([&] { return codes.size() == 3; }));
   EXPECT_EQ(codes.back(), kDUVTagAliasTimeout);
   EXPECT_EQ(client_->tagAliasMng()->pendingCount(), 0u);
+}
+
+TEST_F(PushRoadTest, BadgeValuesReachTheUserServiceAndWaitOutItsFailures) {
+  startClient();
+  client_->updateDeviceToken({0x08});
+  loggedIn();
+  auto& users = server_->reportService();
+  client_->setBadgeNumberReport(-3);
+  client_->setBadgeNumberReport(-3);  // the same value under way: sent once
+  ASSERT_TRUE(runUntil([&] { return users.badges().size() == 1; }));
+  EXPECT_EQ(users.badges()[0], 0);  // negative values go as 0
+  auto manager = client_->reportSession()->badgeNumberManager();
+  ASSERT_TRUE(runUntil([&] { return !manager->badgeValue(); }));
+
+  users.setUserStatus(404);
+  client_->setBadgeNumberReport(7);
+  ASSERT_TRUE(runUntil([&] { return !manager->isSendingLock(); }));
+  EXPECT_EQ(manager->badgeValue(), 7);  // kept for a later try
+  users.setUserStatus(200);
+  client_->reportInactive(os::Clock::now());
+  client_->reportLaunch(os::Clock::now());  // the kept value goes again on activation
+  ASSERT_TRUE(runUntil([&] { return users.badges().size() == 2; }));
+  EXPECT_EQ(users.badges()[1], 7);
 }
 
 TEST_F(PushRoadTest, QueuesAndAcknowledgements) {
