@@ -168,6 +168,10 @@ void ROVodozov::handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo,
   perform([code, userInfo](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
 }
 
+void ROVodozov::crashLogON() {
+  sharedService()->perform([](DUVClient& client) { client.setCrashLogON(); });
+}
+
 void ROVodozov::setDebugMode() {
   sharedService()->perform([](DUVClient& client) { client.setDebugMode(); });
 }

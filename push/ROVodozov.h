@@ -42,6 +42,8 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   static std::shared_ptr<ROVodozov> sharedService();
   // Does nothing: the client lives as long as the process.
   static void close() {}
+  // Switches crash capture on: crashes are recorded and reported at the next start.
+  static void crashLogON();
   static void setDebugMode();
   static void setLogOFF();
   // "iPhone" and the push client's device identifier, 24 characters in all.

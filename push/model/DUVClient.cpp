@@ -10,6 +10,8 @@
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVTagAlias.h"
 #include "push/network/DUVHttpSession.h"
+#include "push/report/DUVCrashCapture.h"
+#include "push/utilities/DUVUtilities.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -21,6 +23,14 @@
 std::shared_ptr<DUVClient> DUVClient::sharedClient() { return ROVodozov::sharedService()->client(); }
 
 DUVClient::~DUVClient() { stopDeviceTokenUpdatedCheckTimer(); }
+
+void DUVClient::setCrashLogON() {
+  if (isReportCrash_) return;
+  isReportCrash_ = true;
+  os::Error error;
+  if (!DUVCrashCapture::install(DUVCrashCapture::recordDirectory(), &error))
+    DUVClassLogger("DUVClient")->log(DUVLevel::error(), "crash capture not installed: " + error.localizedDescription());
+}
 
 void DUVClient::setDebugMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::debug()); }
 void DUVClient::setCloseMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::off()); }
@@ -79,6 +89,10 @@ void DUVClient::setup() {
   };
   reports.channel = pushConfig_->pushChanel();
   reportSession_ = DUVHttpSession::create(reports);
+  // Crashes of earlier runs join the crash set; the next activation reports them.
+  DUVCrashCapture::collect(DUVCrashCapture::recordDirectory(), reportSession_->logSet(),
+                           DUVCurrentDeviceInfo(pushConfig_->pushChanel()),
+                           DUVGetNetWorkName(environment.networkStatus ? environment.networkStatus() : 0));
   std::weak_ptr<DUVHttpSession> reportSession = reportSession_;
   networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
                                               {[session] {

@@ -44,6 +44,9 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   void setEmProvisionUrl(std::optional<std::string> path) { emProvisionUrl_ = std::move(path); }
   void setModelName(std::string name) { modelName_ = std::move(name); }
 
+  // Crash capture, switched on once per process.
+  void setCrashLogON();
+  bool isReportCrash() const { return isReportCrash_; }
   void setDebugMode();
   void setCloseMode();
   // Reads the configuration and the profile, makes the identity store and the network service
@@ -105,6 +108,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   double becomeActiveTime_ = 0;
   bool isSimulator_ = false;
   bool deviceTokenUpdated_ = false;
+  bool isReportCrash_ = false;
   std::optional<std::string> emProvisionUrl_;
   std::optional<std::string> pushConfigUrl_;
   std::string systemVersion_;

@@ -88,6 +88,8 @@ void DUVHttpSession::prepareActive(double now) {
     reportLaunch();
   }
   for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
+  // Crashes found at start are reported at once rather than at the next daily check.
+  if (!logSet_.empty()) reportCrashLog();
 }
 
 void DUVHttpSession::reportInactive(double seconds) {
