@@ -18,7 +18,6 @@ namespace pushd {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 6;
 
 struct Identity {
   std::uint32_t uid = 0;
