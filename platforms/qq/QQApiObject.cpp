@@ -1,9 +1,18 @@
 #include "platforms/qq/QQApiObject.h"
 
+#include "os/core/String.h"
+
 namespace {
 
 void encodeString(os::KeyedArchiver& coder, const std::optional<std::string>& s, const char* key) {
   if (s) coder.encodeObject(os::Value(*s), key);
+}
+
+// A text of another application that is no UTF-8 is no text at all.
+std::optional<std::string> decodeText(os::KeyedUnarchiver& coder, const char* key) {
+  auto s = coder.decodeString(key);
+  if (s && !os::isValidUTF8(*s)) return std::nullopt;
+  return s;
 }
 
 void encodeData(os::KeyedArchiver& coder, const std::optional<os::Data>& d, const char* key) {
@@ -138,7 +147,7 @@ std::shared_ptr<QQApiCommonContentObject> QQApiCommonContentObject::objectWithDi
   std::vector<os::Data> p;
   // Entries of the wrong kind are no text or picture of the sender's.
   if (texts) {
-    for (const auto& v : *texts) if (v.string()) t.push_back(*v.string());
+    for (const auto& v : *texts) if (v.string() && os::isValidUTF8(*v.string())) t.push_back(*v.string());
   }
   if (pictures) {
     for (const auto& v : *pictures) if (v.data()) p.push_back(*v.data());
@@ -221,7 +230,7 @@ void QQApiObjectCoderImpl::encodeWithCoder(os::KeyedArchiver& coder) const {
 
 std::shared_ptr<QQApiObjectCoderImpl> QQApiObjectCoderImpl::initWithCoder(os::KeyedUnarchiver& coder) {
   auto impl = std::make_shared<QQApiObjectCoderImpl>();
-  const std::string type = coder.decodeString("objectType").value_or("");
+  const std::string type = decodeText(coder, "objectType").value_or("");
   std::shared_ptr<QQApiObject> o;
   if (type == "QQApiTextObject") o = std::make_shared<QQApiTextObject>();
   else if (type == "QQApiImageObject") o = std::make_shared<QQApiImageObject>();
@@ -235,21 +244,21 @@ std::shared_ptr<QQApiObjectCoderImpl> QQApiObjectCoderImpl::initWithCoder(os::Ke
   else return impl;
   impl->obj = o;
   if (coder.decodeInt("ApiVersion") < 1) return impl;
-  o->title = coder.decodeString("title");
-  o->description = coder.decodeString("description");
+  o->title = decodeText(coder, "title");
+  o->description = decodeText(coder, "description");
   if (auto* text = dynamic_cast<QQApiTextObject*>(o.get())) {
-    text->text = coder.decodeString("text");
+    text->text = decodeText(coder, "text");
   } else if (auto* extend = dynamic_cast<QQApiExtendObject*>(o.get())) {
     extend->data = coder.decodeData("data");
     extend->previewImageData = coder.decodeData("previewImageData");
   } else if (auto* link = dynamic_cast<QQApiURLObject*>(o.get())) {
     link->targetContentType = coder.decodeInt("targetContentType");
     const os::ArchiveItem url = coder.decodeObject("url");
-    if (const std::string* u = url.urlString()) link->url = *u;
+    if (const std::string* u = url.urlString(); u && os::isValidUTF8(*u)) link->url = *u;
     link->previewImageData = coder.decodeData("previewImageData");
   } else if (auto* result = dynamic_cast<QQApiResultObject*>(o.get())) {
-    result->error = coder.decodeString("error");
-    result->errorDescription = coder.decodeString("errorDescription");
+    result->error = decodeText(coder, "error");
+    result->errorDescription = decodeText(coder, "errorDescription");
   }
   return impl;
 }
@@ -267,10 +276,10 @@ void QQApiAdItem::encodeWithCoder(os::KeyedArchiver& coder) const {
 std::shared_ptr<QQApiAdItem> QQApiAdItem::initWithCoder(os::KeyedUnarchiver& coder) {
   auto item = std::make_shared<QQApiAdItem>();
   if (coder.decodeInt("version") != 1) return item;
-  item->title = coder.decodeString("title");
-  item->description = coder.decodeString("desc");
+  item->title = decodeText(coder, "title");
+  item->description = decodeText(coder, "desc");
   item->imageData = coder.decodeData("imgdata");
   const os::ArchiveItem target = coder.decodeObject("target");
-  if (const std::string* t = target.urlString()) item->target = *t;
+  if (const std::string* t = target.urlString(); t && os::isValidUTF8(*t)) item->target = *t;
   return item;
 }

@@ -3,6 +3,10 @@
 #include "platforms/qq/QQApiDatastore.h"
 #include "platforms/qq/QQOpenApiUtility.h"
 #include "os/core/Log.h"
+#include <algorithm>
+#include <cmath>
+
+#include "os/graphics/BitmapContext.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Timer.h"
@@ -40,7 +44,56 @@ void QQApiTask::finish() {
   }
 }
 
-// ---- preview download ----
+// ---- preview tasks ----
+
+QQApiPreviewTask::~QQApiPreviewTask() {
+  dropRequest();
+  if (timeout_) timeout_->invalidate();
+}
+
+QQApiURLObject* QQApiPreviewTask::link() const {
+  return urlMsg_ ? dynamic_cast<QQApiURLObject*>(urlMsg_->object.get()) : nullptr;
+}
+
+void QQApiPreviewTask::start(std::shared_ptr<VelmoraRequest> request) {
+  dropRequest();
+  request_ = std::move(request);
+  request_->connect();
+  std::weak_ptr<QQApiTask> weak = shared_from_this();
+  timeout_ = os::Timer::scheduled(kQQApiPreviewTimeout, false, [weak](os::Timer&) {
+    if (auto task = std::dynamic_pointer_cast<QQApiPreviewTask>(weak.lock())) task->onTimeout();
+  });
+}
+
+void QQApiPreviewTask::dropRequest() {
+  if (!request_) return;
+  request_->setDelegate({});
+  request_->cancel();
+  request_.reset();
+}
+
+void QQApiPreviewTask::requestDidFailWithError(VelmoraRequest&, const os::Error&) { resendShareMessage(); }
+
+void QQApiPreviewTask::onTimeout() {
+  dropRequest();
+  resendShareMessage();
+}
+
+void QQApiPreviewTask::resendShareMessage() {
+  auto self = shared_from_this();
+  if (timeout_) {
+    timeout_->invalidate();
+    timeout_.reset();
+  }
+  if (link()) {
+    auto message = std::move(urlMsg_);
+    message->setAssociatedTask(this);
+    QQApi::sendMessage(message);
+  }
+  urlMsg_.reset();
+  if (request_) request_->setDelegate({});  // what else it reports is of no interest now
+  finish();
+}
 
 std::shared_ptr<QQApiTaskDownloadURLObjectPreviewData> QQApiTaskDownloadURLObjectPreviewData::initWithURLMessage(
     std::shared_ptr<QQApiMessage> message) {
@@ -49,63 +102,81 @@ std::shared_ptr<QQApiTaskDownloadURLObjectPreviewData> QQApiTaskDownloadURLObjec
   return task;
 }
 
-QQApiTaskDownloadURLObjectPreviewData::~QQApiTaskDownloadURLObjectPreviewData() {
-  dropRequest();
-  if (timeout_) timeout_->invalidate();
-}
-
 void QQApiTaskDownloadURLObjectPreviewData::main() {
-  auto* link = urlMsg_ ? dynamic_cast<QQApiURLObject*>(urlMsg_->object.get()) : nullptr;
-  if (!link || !link->previewImageURL) {
+  auto* l = link();
+  if (!l || !l->previewImageURL) {
     finish();
     return;
   }
-  dropRequest();
   auto self = std::dynamic_pointer_cast<QQApiTaskDownloadURLObjectPreviewData>(shared_from_this());
-  request_ = VelmoraRequest::getRequestWithParams({}, "GET", std::weak_ptr<VelmoraRequestDelegate>(self), *link->previewImageURL);
-  request_->connect();
-  std::weak_ptr<QQApiTaskDownloadURLObjectPreviewData> weak = self;
-  timeout_ = os::Timer::scheduled(kQQApiPreviewTimeout, false, [weak](os::Timer&) {
-    if (auto task = weak.lock()) task->onTimeout();
-  });
-}
-
-void QQApiTaskDownloadURLObjectPreviewData::dropRequest() {
-  if (!request_) return;
-  request_->setDelegate({});
-  request_->cancel();
-  request_.reset();
+  start(VelmoraRequest::getRequestWithParams({}, "GET", std::weak_ptr<VelmoraRequestDelegate>(self), *l->previewImageURL));
 }
 
 void QQApiTaskDownloadURLObjectPreviewData::requestDidLoadRawResponse(VelmoraRequest&, const os::Data& data) {
-  auto* link = urlMsg_ ? dynamic_cast<QQApiURLObject*>(urlMsg_->object.get()) : nullptr;
-  if (link && os::decodeImage(data)) link->previewImageData = data;
+  if (auto* l = link(); l && os::decodeImage(data)) l->previewImageData = data;
   resendShareMessage();
 }
 
-void QQApiTaskDownloadURLObjectPreviewData::requestDidFailWithError(VelmoraRequest&, const os::Error&) {
-  resendShareMessage();
+// ---- preview upload ----
+
+std::shared_ptr<QQApiTaskUploadURLObjectPreviewData> QQApiTaskUploadURLObjectPreviewData::initWithURLMessage(
+    std::shared_ptr<QQApiMessage> message) {
+  auto task = std::make_shared<QQApiTaskUploadURLObjectPreviewData>();
+  task->urlMsg_ = std::move(message);
+  return task;
 }
 
-void QQApiTaskDownloadURLObjectPreviewData::onTimeout() {
-  dropRequest();
-  resendShareMessage();
-}
-
-void QQApiTaskDownloadURLObjectPreviewData::resendShareMessage() {
-  auto self = shared_from_this();
-  if (timeout_) {
-    timeout_->invalidate();
-    timeout_.reset();
+void QQApiTaskUploadURLObjectPreviewData::main() {
+  auto* l = link();
+  if (!l || !l->previewImageData) {
+    finish();
+    return;
   }
-  if (urlMsg_ && dynamic_cast<QQApiURLObject*>(urlMsg_->object.get())) {
-    auto message = std::move(urlMsg_);
-    message->setAssociatedTask(this);
-    QQApi::sendMessage(message);
+  auto self = std::dynamic_pointer_cast<QQApiTaskUploadURLObjectPreviewData>(shared_from_this());
+  auto image = os::decodeImage(*l->previewImageData);
+  if (!image) {
+    l->previewImageData.reset();
+    os::DispatchQueue::main()->async([self] { self->resendShareMessage(); });
+    return;
   }
-  urlMsg_.reset();
-  if (request_) request_->setDelegate({});  // its parse of the image bytes is of no interest
-  finish();
+  auto scaled = UIImageScaleSizeToFill(image, kCGIUploadShareImageSizeMax, kCGIUploadShareImageSizeMax);
+  auto jpeg = scaled ? os::encodeJPEG(*scaled, 0.8) : std::nullopt;
+  VelmoraParams params{{"share_image", os::Value(jpeg.value_or(os::Data{}))}};
+  start(VelmoraRequest::getRequestWithParams(std::move(params), "POST", std::weak_ptr<VelmoraRequestDelegate>(self),
+                                             QQApiDatastore::instance().endpoints.shareImageUpload));
+}
+
+void QQApiTaskUploadURLObjectPreviewData::requestDidLoad(VelmoraRequest&, const std::optional<os::Value>& result,
+                                                         const os::Data&) {
+  // Whatever shape the answer has, the share goes out.
+  if (auto* l = link(); l && result) {
+    if (const std::string* url = (*result)["result"]["url"].string()) l->previewImageURL = *url;
+  }
+  resendShareMessage();
+}
+
+std::shared_ptr<os::Image> UIImageScaleSizeToFill(const std::shared_ptr<os::Image>& image, double maxWidth, double maxHeight) {
+  if (!image || maxWidth < 0 || maxHeight < 0) return nullptr;
+  os::Size size = image->size();
+  if (image->scale() != 1) size = os::Size{size.width * image->scale(), size.height * image->scale()};
+  if (size.width <= maxWidth && size.height <= maxHeight) return image;
+  const double ratio = size.width < size.height ? (maxWidth + 0.01) / (size.width + 0.01)
+                                                : (maxHeight + 0.01) / (size.height + 0.01);
+  double targetWidth = std::trunc(size.width), targetHeight = std::trunc(size.height);
+  if (ratio < 1) {
+    targetWidth = std::trunc(targetWidth * ratio);
+    targetHeight = std::trunc(targetHeight * ratio);
+  }
+  const int width = static_cast<int>(std::min(targetWidth, maxWidth));
+  const int height = static_cast<int>(std::min(targetHeight, maxHeight));
+  if (width <= 0 || height <= 0) return nullptr;
+  os::BitmapContext context(width, height);
+  context.translateCTM(width / 2.0, height / 2.0);
+  const double drawWidth = ratio < 1 ? size.width * ratio : size.width;
+  const double drawHeight = ratio < 1 ? size.height * ratio : size.height;
+  // Drawing applies the image's orientation.
+  context.drawImage(image, os::Rect(-drawWidth / 2, -drawHeight / 2, drawWidth, drawHeight));
+  return context.makeImage();
 }
 
 // ---- online status ----

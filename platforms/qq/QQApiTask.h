@@ -17,6 +17,7 @@
 #include "os/net/URLConnection.h"
 
 namespace os {
+class Image;
 class Timer;
 }
 
@@ -41,27 +42,52 @@ class QQApiTask : public std::enable_shared_from_this<QQApiTask> {
   void internalMain();
 };
 
-// Fetches a link's preview image, then sends the share again, with or without it.
-class QQApiTaskDownloadURLObjectPreviewData : public QQApiTask, public VelmoraRequestDelegate {
+// A link share's preview work: one request with a time-out, after which the share is sent
+// again, with whatever the request brought or without it.
+class QQApiPreviewTask : public QQApiTask, public VelmoraRequestDelegate {
  public:
-  static std::shared_ptr<QQApiTaskDownloadURLObjectPreviewData> initWithURLMessage(std::shared_ptr<QQApiMessage> message);
-  ~QQApiTaskDownloadURLObjectPreviewData() override;
-
-  void requestDidLoadRawResponse(VelmoraRequest& request, const os::Data& data) override;
+  ~QQApiPreviewTask() override;
   void requestDidFailWithError(VelmoraRequest& request, const os::Error& error) override;
 
  protected:
-  void main() override;
+  QQApiURLObject* link() const;
+  void start(std::shared_ptr<VelmoraRequest> request);
+  void resendShareMessage();
+
+  std::shared_ptr<QQApiMessage> urlMsg_;
 
  private:
   void onTimeout();
-  void resendShareMessage();
   void dropRequest();
 
-  std::shared_ptr<QQApiMessage> urlMsg_;
   std::shared_ptr<VelmoraRequest> request_;
   std::shared_ptr<os::Timer> timeout_;
 };
+
+// Fetches a link's preview image.
+class QQApiTaskDownloadURLObjectPreviewData : public QQApiPreviewTask {
+ public:
+  static std::shared_ptr<QQApiTaskDownloadURLObjectPreviewData> initWithURLMessage(std::shared_ptr<QQApiMessage> message);
+  void requestDidLoadRawResponse(VelmoraRequest& request, const os::Data& data) override;
+
+ protected:
+  void main() override;
+};
+
+// Uploads a link's preview image (at most 140 x 140, JPEG) and sends its address instead.
+class QQApiTaskUploadURLObjectPreviewData : public QQApiPreviewTask {
+ public:
+  static std::shared_ptr<QQApiTaskUploadURLObjectPreviewData> initWithURLMessage(std::shared_ptr<QQApiMessage> message);
+  void requestDidLoad(VelmoraRequest& request, const std::optional<os::Value>& result, const os::Data& data) override;
+
+ protected:
+  void main() override;
+};
+
+// The image scaled to fill the box: a centred crop, no larger than the maximum sizes. The image
+// itself when it fits; nothing for no image or a negative size.
+std::shared_ptr<os::Image> UIImageScaleSizeToFill(const std::shared_ptr<os::Image>& image, double maxWidth, double maxHeight);
+inline constexpr double kCGIUploadShareImageSizeMax = 140;
 
 // Asks which QQ numbers are online; the delegate hears the answer, an empty one on failure.
 class QQApiTaskGetQQUinOnlineStatues : public QQApiTask, public os::URLConnectionDelegate {

@@ -201,10 +201,15 @@ std::shared_ptr<QQPluginMetadata> QQPluginMetadata::initWithCoder(os::KeyedUnarc
   auto m = std::make_shared<QQPluginMetadata>();
   m->ApiVersion = coder.decodeInt("ApiVersion");
   if (m->ApiVersion < 1) return m;
-  m->scheme = coder.decodeString("scheme");
-  m->displayName = coder.decodeString("displayName");
-  m->bundleIdentifier = coder.decodeString("bundleIdentifier");
-  m->version = coder.decodeString("version");
+  const auto text = [&](const char* key) -> std::optional<std::string> {
+    auto s = coder.decodeString(key);
+    if (s && !os::isValidUTF8(*s)) return std::nullopt;  // no text of the sender's
+    return s;
+  };
+  m->scheme = text("scheme");
+  m->displayName = text("displayName");
+  m->bundleIdentifier = text("bundleIdentifier");
+  m->version = text("version");
   if (auto icons = coder.decodeValue("iconFiles"); icons && icons->dictionary()) m->iconFiles = *icons->dictionary();
   return m;
 }

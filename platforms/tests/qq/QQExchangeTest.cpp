@@ -12,6 +12,8 @@
 #include "platforms/qq/QQWebViewKit.h"
 #include "QQTestSupport.h"
 #include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
 #include "os/store/Pasteboard.h"
 #include "os/testing/HttpTestServer.h"
 
@@ -193,6 +195,31 @@ TEST_F(QQClientTest, PreviewThatIsNoImageIsLeftOut) {
   EXPECT_EQ(QQApiInterface::sendReq(shareReq(link)), 7);
   ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
   EXPECT_FALSE(link->previewImageData);
+}
+
+TEST_F(QQClientTest, UploadedPreviewTravelsAsItsAddress) {
+  HttpTestServer server;
+  server.route("POST", "/upload", CannedResponse::text(R"({"result":{"url":"http://img.example/p.jpg"}})"));
+  QQApiDatastore::instance().endpoints.shareImageUpload = server.url("/upload");
+  installQQ();
+  registerReader();
+  auto png = os::encodePNG(*os::Image::create(os::Bitmap(300, 200)));
+  ASSERT_TRUE(png);
+  auto link = QQApiNewsObject::objectWithURL("http://news.example/1", "one", "d", *png);
+  QQApiTaskUploadURLObjectPreviewData::initWithURLMessage(QQApiMessage::messageWithObject(link))->postOnMainThread();
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
+  EXPECT_EQ(base64DecodedString(lastQuery(*qq)["previewimageUrl"].stringOr()), "http://img.example/p.jpg");
+  const auto upload = server.requests().back();
+  const auto* part = upload.part("share_image");
+  ASSERT_TRUE(part);
+  auto sent = os::decodeImage(os::dataFromString(part->content));
+  ASSERT_TRUE(sent);
+  EXPECT_EQ(sent->size().width, 140);
+  EXPECT_EQ(sent->size().height, 140);
+
+  auto small = os::Image::create(os::Bitmap(100, 50));
+  EXPECT_EQ(UIImageScaleSizeToFill(small, 140, 140), small);
+  EXPECT_FALSE(UIImageScaleSizeToFill(small, -1, 140));
 }
 
 TEST_F(QQClientTest, WebShare) {

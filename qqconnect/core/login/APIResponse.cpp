@@ -1,5 +1,16 @@
 #include "qqconnect/core/login/APIResponse.h"
 
+#include "os/core/String.h"
+
+namespace {
+// A text from another application that is no UTF-8 counts as absent.
+std::optional<std::string> decodeText(os::KeyedUnarchiver& coder, const char* key) {
+  auto s = coder.decodeString(key);
+  if (s && !os::isValidUTF8(*s)) return std::nullopt;
+  return s;
+}
+}  // namespace
+
 void APIResponse::encodeWithCoder(os::KeyedArchiver& coder) const {
   coder.encodeInt(detailRetCode_, "detailRetCode");
   coder.encodeInt(retCode_, "retCode");
@@ -14,9 +25,9 @@ std::shared_ptr<APIResponse> APIResponse::initWithCoder(os::KeyedUnarchiver& cod
   response->detailRetCode_ = coder.decodeInt("detailRetCode");
   response->retCode_ = coder.decodeInt("retCode");
   response->seq_ = coder.decodeInt("seq");
-  response->errorMsg_ = coder.decodeString("errorMsg");
+  response->errorMsg_ = decodeText(coder, "errorMsg");
   if (auto json = coder.decodeValue("jsonResponse"); json && json->dictionary()) response->jsonResponse_ = *json->dictionary();
-  response->message_ = coder.decodeString("message");
+  response->message_ = decodeText(coder, "message");
   return response;
 }
 
