@@ -1,0 +1,224 @@
+#include "qqconnect/login/VelmoraOAuth.h"
+
+#include <cstdio>
+
+#include "platforms/qq/QQApi.h"
+#include "qqconnect/core/login/TXAppidConvert.h"
+#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect/login/OpenApi.h"
+#include "os/core/Log.h"
+#include "os/core/String.h"
+#include "os/core/URL.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Timer.h"
+#include "os/views/AlertView.h"
+
+namespace {
+
+void alert(const char* title, const char* message) {
+  auto view = std::make_shared<os::AlertView>(title, message, std::weak_ptr<os::AlertViewDelegate>{},
+                                              std::string(kVelmoraAlertButton));
+  view->show();
+}
+
+}  // namespace
+
+VelmoraOAuth::VelmoraOAuth(PrivateTag, VelmoraOAuthEndpoints endpoints) : endpoints_(std::move(endpoints)) {}
+
+std::shared_ptr<VelmoraOAuth> VelmoraOAuth::initWithAppId(const std::string& appId,
+                                                          std::weak_ptr<VelmoraSessionDelegate> delegate,
+                                                          VelmoraOAuthEndpoints endpoints) {
+  auto session = std::make_shared<VelmoraOAuth>(PrivateTag{}, std::move(endpoints));
+  TXAppidConvert convert;
+  if (!convert.InitWithAppId(appId)) return session;
+  auto connection = convert.GetConnectionAppId();
+  auto mobile = convert.GetMQQAppId();
+  if (!connection || !mobile) return session;
+  session->appId_ = *connection;
+  session->setSessionDelegate(std::move(delegate));
+  session->redirectURI_ = session->endpoints_.portalHost;
+  QQApi::registerQQConnectAppId(*connection);
+  QQApi::registerPluginWithId(*mobile);
+  // The online policy and the analytics client are not part of this client yet; nothing else
+  // starts here.
+  return session;
+}
+
+VelmoraOAuth::~VelmoraOAuth() {
+  if (timer_) timer_->invalidate();
+  os::NotificationCenter::defaultCenter().removeObserver(this);
+  if (reachHost_) reachHost_->stopNotifier();
+  OpenApi::unRegisterApp(appId_.value_or(""), registeredDelegate_, this);
+}
+
+void VelmoraOAuth::setSessionDelegate(std::weak_ptr<VelmoraSessionDelegate> delegate) {
+  auto strong = delegate.lock();
+  if (strong) {
+    sessionDelegate_ = delegate;
+    registeredDelegate_ = strong.get();
+    OpenApi::registerApp(appId_.value_or(""), std::move(delegate), weak_from_this());
+  } else {
+    OpenApi::unRegisterAppSessionDelegate(registeredDelegate_);
+    sessionDelegate_.reset();
+    registeredDelegate_ = nullptr;
+  }
+}
+
+void VelmoraOAuth::setOpenId(std::optional<std::string> v) {
+  openId_ = std::move(v);
+  if (openId_) QQApi::registerQQConnectOpenId(openId_);
+}
+
+bool VelmoraOAuth::isSessionValid() const {
+  return accessToken_ && expirationDate_ && expirationDate_->timeIntervalSince(os::Date::now()) > 0;
+}
+
+std::string VelmoraOAuth::getOwnBaseUrl() const { return "velmora" + appId_.value_or("") + "://" + redirectURI_; }
+
+// ---- install probes ----
+
+bool VelmoraOAuth::iphoneQQInstalled() { return OpenApi::qqVersion() != 0; }
+bool VelmoraOAuth::iphoneQQSupportSSOLogin() {
+  return TcApiTool::systemVersion() < 7.0f ? OpenApi::qqVersion() > 1 : OpenApi::qqVersion() > 2;
+}
+bool VelmoraOAuth::iphoneQZoneInstalled() { return OpenApi::qzoneVersion() != 0; }
+bool VelmoraOAuth::iphoneQZoneSupportSSOLogin() {
+  return TcApiTool::systemVersion() < 7.0f ? OpenApi::qzoneVersion() > 2 : OpenApi::qzoneVersion() > 4;
+}
+
+// ---- login ----
+
+bool VelmoraOAuth::authorize(const std::vector<std::string>& permissions, const std::optional<std::string>& localAppId,
+                             bool) {
+  localAppId_ = localAppId;
+  permissions_ = permissions;
+  userNick_.reset();
+  return authorizeWithPermissions(permissions_, std::nullopt, shared_from_this(), false);
+}
+
+bool VelmoraOAuth::authorize(const std::vector<std::string>& permissions, bool inSafari) {
+  return authorize(permissions, std::nullopt, inSafari);
+}
+
+bool VelmoraOAuth::authorizeWithPermissions(std::vector<std::string> permissions,
+                                            const std::optional<os::Dictionary>& extraParams,
+                                            std::shared_ptr<VelmoraLoginDelegate> delegate, bool inSafari) {
+  if (delegate) {
+    if (auto replaced = delegate->getAuthorizedPermissions(permissions, extraParams)) permissions = std::move(*replaced);
+  }
+  if (OpenApi::authorizeWithPermission(permissions, delegate, true)) return true;
+  return authorizeWithVelmoraAppAuthInSafari(inSafari, permissions, extraParams, std::move(delegate));
+}
+
+bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<std::string>&,
+                                                       const std::optional<os::Dictionary>&,
+                                                       std::shared_ptr<VelmoraLoginDelegate> delegate) {
+  if (!appId_ || !TcApiTool::isRegistSchemeInfoPlistFile("velmora" + *appId_)) {
+    alert(kVelmoraConfigAlertTitle, kVelmoraConfigAlertMessage);
+    return false;
+  }
+  if (!StartNotifyNetWork()) {
+    // The session forwards to its delegate, which the watch has told already: once is enough.
+    if (delegate && delegate.get() != static_cast<VelmoraLoginDelegate*>(this)) delegate->velmoraDidNotNetWork();
+    return false;
+  }
+  // The authorisation page is not part of this client yet: the login cannot go on.
+  StopNotifyNetWork();
+  os::log("velmora: web login is not available");
+  return false;
+}
+
+void VelmoraOAuth::logout(const std::shared_ptr<VelmoraSessionDelegate>& fallback) {
+  accessToken_.reset();
+  openId_.reset();
+  expirationDate_.reset();
+  permissions_.clear();
+  auto delegate = sessionDelegate();
+  if (delegate && delegate->velmoraDidLogout()) return;
+  if (fallback) fallback->velmoraDidLogout();
+}
+
+// ---- network watch ----
+
+bool VelmoraOAuth::StartNotifyNetWork() {
+  StopNotifyNetWork();
+  if (reachHost_) reachHost_->stopNotifier();
+  reachHost_ = TCOSDKReachability::reachabilityWithHostName(endpoints_.portalHost);
+  // No watch at all is no network.
+  if (!reachHost_ || reachHost_->currentReachabilityStatus() == 0) {
+    if (auto delegate = sessionDelegate()) delegate->velmoraDidNotNetWork();
+    return false;
+  }
+  std::weak_ptr<VelmoraOAuth> weak = weak_from_this();
+  timer_ = os::Timer::scheduled(1.0, true, [weak](os::Timer&) {
+    if (auto self = weak.lock()) self->onTimer();
+  });
+  os::NotificationCenter::defaultCenter().addObserver(
+      this, kTCOSDKReachabilityChangedNotification, reachHost_->notificationObject(), [weak](const os::Notification&) {
+        auto self = weak.lock();
+        if (!self || !self->reachHost_ || self->reachHost_->currentReachabilityStatus() != 0) return;
+        self->reachHost_->stopNotifier();
+        self->showNetworkAlert();
+      });
+  return reachHost_->startNotifier();
+}
+
+void VelmoraOAuth::StopNotifyNetWork() {
+  if (timer_) timer_->invalidate();
+  timer_.reset();
+  os::NotificationCenter::defaultCenter().removeObserver(this, kTCOSDKReachabilityChangedNotification);
+}
+
+void VelmoraOAuth::onTimer() {
+  if (!reachHost_ || reachHost_->currentReachabilityStatus() == 0) showNetworkAlert();
+}
+
+void VelmoraOAuth::showNetworkAlert() { alert(kVelmoraNetworkAlertTitle, kVelmoraNetworkAlertMessage); }
+
+os::Dictionary VelmoraOAuth::parseURLParams(const std::string& query) {
+  os::Dictionary out;
+  std::size_t start = 0;
+  while (start <= query.size()) {
+    std::size_t end = query.find('&', start);
+    if (end == std::string::npos) end = query.size();
+    const std::string part = query.substr(start, end - start);
+    const std::size_t eq = part.find('=');
+    if (eq != std::string::npos) {
+      const std::size_t next = part.find('=', eq + 1);
+      const std::string value = part.substr(eq + 1, next == std::string::npos ? std::string::npos : next - eq - 1);
+      out.set(part.substr(0, eq), os::percentUnescape(value).value_or(value));
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+// ---- URLs ----
+
+bool VelmoraOAuth::HandleOpenURL(const std::optional<std::string>& url) { return OpenApi::handleOpenURL(url); }
+
+bool VelmoraOAuth::CanHandleOpenURL(const std::optional<std::string>& url) {
+  if (VelmoraApiInterface::canOpenURL(url, nullptr)) return true;
+  return OpenApi::canHandleOpenURL(url);
+}
+
+bool VelmoraOAuth::handleOpenURL(const std::optional<std::string>& url) {
+  auto delegate = sessionDelegate();
+  return VelmoraApiInterface::handleOpenURL(url, delegate.get());
+}
+
+bool VelmoraOAuth::oldCanhandleOpenURL(const std::optional<std::string>&) const { return false; }
+
+// ---- forwarded callbacks ----
+
+void VelmoraOAuth::velmoraDidLogin() {
+  if (auto delegate = sessionDelegate()) delegate->velmoraDidLogin();
+}
+
+void VelmoraOAuth::velmoraDidNotLogin(bool cancelled) {
+  if (auto delegate = sessionDelegate()) delegate->velmoraDidNotLogin(cancelled);
+}
+
+void VelmoraOAuth::velmoraDidNotNetWork() {
+  if (auto delegate = sessionDelegate()) delegate->velmoraDidNotNetWork();
+}

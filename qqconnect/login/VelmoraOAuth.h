@@ -1,0 +1,134 @@
+#pragma once
+// The QQ Connect session: one per application id. It logs the reader in through the QQ
+// application (single sign-on) or the authorisation web page, keeps the token, open id and
+// expiry in memory, routes the URLs other applications open the host with, and reports through
+// its session delegate.
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "qqconnect/requests/TCOSDKReachability.h"
+#include "qqconnect/core/requests/APIBase.h"
+#include "os/core/Date.h"
+#include "os/core/Value.h"
+
+namespace os {
+class Timer;
+}
+
+// Where the session reaches the QQ portal; every address is configuration.
+struct VelmoraOAuthEndpoints {
+  // The web login's redirect host and the host whose reachability a web login watches.
+  std::string portalHost = "openmobile.velmora.example";
+  // The OpenAPI base, ending in "/".
+  std::string openApiBase = "https://openmobile.velmora.example/";
+};
+
+inline constexpr const char* kVelmoraConfigAlertTitle = "配置错误";
+inline constexpr const char* kVelmoraConfigAlertMessage = "应用工程配置错误，scheme没有配置，请参考SDK使用文档";
+inline constexpr const char* kVelmoraNetworkAlertTitle = "网络错误";
+inline constexpr const char* kVelmoraNetworkAlertMessage = "网络连接不可用。";
+inline constexpr const char* kVelmoraAlertButton = "我知道啦";
+
+class VelmoraOAuth : public VelmoraSessionDelegate,
+                     public APIBaseSession,
+                     public std::enable_shared_from_this<VelmoraOAuth> {
+ public:
+  // Either form of application id; an id of neither form gives an inert session (no id, no
+  // delegate, not registered).
+  static std::shared_ptr<VelmoraOAuth> initWithAppId(const std::string& appId,
+                                                     std::weak_ptr<VelmoraSessionDelegate> delegate,
+                                                     VelmoraOAuthEndpoints endpoints = {});
+  ~VelmoraOAuth() override;
+  static std::string sdkVerison() { return "2.3"; }
+
+  std::shared_ptr<VelmoraSessionDelegate> sessionDelegate() const { return sessionDelegate_.lock(); }
+  void setSessionDelegate(std::weak_ptr<VelmoraSessionDelegate> delegate);
+
+  // ---- session state ----
+  const std::optional<std::string>& accessToken() const { return accessToken_; }
+  void setAccessToken(std::optional<std::string> v) { accessToken_ = std::move(v); }
+  const std::optional<os::Date>& expirationDate() const { return expirationDate_; }
+  void setExpirationDate(std::optional<os::Date> v) { expirationDate_ = v; }
+  const std::optional<std::string>& openId() const { return openId_; }
+  // Also registered with the QQ client.
+  void setOpenId(std::optional<std::string> v);
+  const std::optional<std::string>& appId() const { return appId_; }
+  const std::vector<std::string>& permissions() const { return permissions_; }
+  void setPermissions(std::vector<std::string> v) { permissions_ = std::move(v); }
+  const std::optional<std::string>& localAppId() const { return localAppId_; }
+  const std::string& redirectURI() const { return redirectURI_; }
+  const std::optional<os::Dictionary>& passData() const { return passData_; }
+  void setPassData(std::optional<os::Dictionary> v) { passData_ = std::move(v); }
+  const std::optional<std::string>& encryToken() const { return encryToken_; }
+  void setEncryToken(std::optional<std::string> v) { encryToken_ = std::move(v); }
+  const std::optional<std::string>& userNick() const { return userNick_; }
+  const VelmoraOAuthEndpoints& endpoints() const { return endpoints_; }
+  bool isSessionValid() const;
+  bool isOpenIdValid() const { return openId_.has_value(); }
+  std::string getOwnBaseUrl() const;
+
+  // ---- login ----
+  // The host's flag is not consulted: where the web page opens is the login kit's choice.
+  bool authorize(const std::vector<std::string>& permissions, const std::optional<std::string>& localAppId, bool inSafari);
+  bool authorize(const std::vector<std::string>& permissions, bool inSafari);
+  bool authorizeWithPermissions(std::vector<std::string> permissions, const std::optional<os::Dictionary>& extraParams,
+                                std::shared_ptr<VelmoraLoginDelegate> delegate, bool inSafari);
+  bool authorizeWithVelmoraAppAuthInSafari(bool inSafari, const std::vector<std::string>& permissions,
+                                           const std::optional<os::Dictionary>& extraParams,
+                                           std::shared_ptr<VelmoraLoginDelegate> delegate);
+  void logout(const std::shared_ptr<VelmoraSessionDelegate>& fallback);
+
+  // ---- network watch of the web login ----
+  bool StartNotifyNetWork();
+  void StopNotifyNetWork();
+  void onTimer();
+  const std::shared_ptr<TCOSDKReachability>& reachHost() const { return reachHost_; }
+
+  // "k=v&..." with each value percent-unescaped; parts without "=" are skipped.
+  static os::Dictionary parseURLParams(const std::string& query);
+
+  // ---- install probes ----
+  static bool iphoneQQInstalled();
+  static bool iphoneQQSupportSSOLogin();
+  static bool iphoneQZoneInstalled();
+  static bool iphoneQZoneSupportSSOLogin();
+
+  // ---- URLs ----
+  static bool HandleOpenURL(const std::optional<std::string>& url);
+  static bool CanHandleOpenURL(const std::optional<std::string>& url);
+  bool handleOpenURL(const std::optional<std::string>& url);
+  bool oldCanhandleOpenURL(const std::optional<std::string>& url) const;
+
+  // ---- the session as its own login delegate: forwarded to the session delegate ----
+  void velmoraDidLogin() override;
+  void velmoraDidNotLogin(bool cancelled) override;
+  void velmoraDidNotNetWork() override;
+
+  struct PrivateTag {};
+  VelmoraOAuth(PrivateTag, VelmoraOAuthEndpoints endpoints);
+
+ private:
+  void showNetworkAlert();
+
+  VelmoraOAuthEndpoints endpoints_;
+  std::map<std::string, std::shared_ptr<APIBase>> apiRequests_;
+  std::optional<std::string> accessToken_;
+  std::optional<os::Date> expirationDate_;
+  std::weak_ptr<VelmoraSessionDelegate> sessionDelegate_;
+  // Identity of the registered delegate, for unregistering after it is gone.
+  const VelmoraSessionDelegate* registeredDelegate_ = nullptr;
+  std::optional<std::string> localAppId_;
+  std::optional<std::string> openId_;
+  std::string redirectURI_;
+  std::vector<std::string> permissions_;
+  std::optional<std::string> userNick_;
+  std::shared_ptr<TCOSDKReachability> reachHost_;
+  std::shared_ptr<os::Timer> timer_;
+  std::optional<std::string> appId_;
+  std::optional<os::Dictionary> passData_;
+  std::optional<std::string> encryToken_;
+};
