@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "platforms/qq/QQApi.h"
+#include "qqconnect/apptoapp/VelmoraApiInterface.h"
+#include "qqconnect/core/json/TCOSDKSJSON.h"
 #include "qqconnect/core/login/TXAppidConvert.h"
 #include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/login/OpenApi.h"
@@ -14,6 +16,22 @@
 #include "os/views/AlertView.h"
 
 namespace {
+
+std::string orNull(const std::optional<std::string>& s) { return s ? *s : "(null)"; }
+
+void removeAll(std::string& text, std::string_view piece) {
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at)) text.erase(at, piece.size());
+}
+
+// The open id answer comes wrapped as `callback( {...} );` plus a line break.
+std::optional<os::Dictionary> openIdAnswer(const APIResponse& response) {
+  if (response.jsonResponse() && !response.jsonResponse()->empty()) return response.jsonResponse();
+  const std::string raw = response.message().value_or("");
+  if (raw.size() < 13 || raw.rfind("callback", 0) != 0) return std::nullopt;
+  auto value = TCOSDKSJSONParser().objectWithString(std::string_view(raw).substr(10, raw.size() - 13));
+  if (!value || !value->dictionary() || value->dictionary()->empty()) return std::nullopt;
+  return *value->dictionary();
+}
 
 void alert(const char* title, const char* message) {
   auto view = std::make_shared<os::AlertView>(title, message, std::weak_ptr<os::AlertViewDelegate>{},
@@ -128,6 +146,84 @@ bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<s
   return false;
 }
 
+bool VelmoraOAuth::authorize(const std::vector<std::string>& permissions) {
+  localAppId_.reset();
+  permissions_ = permissions;
+  userNick_.reset();
+  return userLoginStatis();
+}
+
+void VelmoraOAuth::send(const std::shared_ptr<APIBase>& api, const std::string& url,
+                        const std::optional<std::string>& openId, VelmoraParams params) {
+  apiRequests_[std::to_string(api->seq())] = api;
+  api->openUrl(url, isSessionValid() ? accessToken_ : std::nullopt, openId, appId_, std::move(params));
+}
+
+bool VelmoraOAuth::userLoginStatis() {
+  VelmoraParams params;
+  params.set("oauth_consumer_key", os::Value(appId_.value_or("")));
+  if (isSessionValid()) params.set("access_token", os::Value(*accessToken_));
+  if (openId_) params.set("openid", os::Value(*openId_));
+  auto digest = VelmoraApiUtil::md5("wirnoln&pqe&bravu***58273%%" + orNull(accessToken_) + orNull(appId_) +
+                                    orNull(openId_) + "vexil7.2");
+  if (digest) params.set("encrytoken", os::Value(*digest));
+  auto api = APIBase::initWithTarget(weak_from_this(), [](APIBaseTarget& target, const std::shared_ptr<APIResponse>& r) {
+    static_cast<VelmoraOAuth&>(target).userLoginStatisResponse(r);
+  }, "GET");
+  send(api, endpoints_.openApiBase + "user/user_login_statis", std::nullopt, std::move(params));
+  return true;
+}
+
+void VelmoraOAuth::userLoginStatisResponse(const std::shared_ptr<APIResponse>& response) {
+  auto self = shared_from_this();
+  deleteAPIRequestBySeq(std::to_string(response->seq()));
+  std::string text = response->message().value_or("");
+  removeAll(text, "_Callback(");
+  removeAll(text, ");");
+  auto value = TCOSDKSJSONParser().objectWithString(text);
+  // An answer that is no JSON (or no answer at all) must still end the login.
+  if (!value || !value->dictionary()) return velmoraDidNotLogin(false);
+  const os::Value& ret = (*value->dictionary())["ret"];
+  const std::string retText = ret.isNumber() ? std::to_string(ret.intValue()) : ret.stringOr();
+  if (!ret.isNull() && retText == "0") return velmoraDidLogin();
+  authorize(permissions_, true);
+}
+
+bool VelmoraOAuth::getOpenId(const std::string& serial) {
+  const long long number = os::Value(serial).intValue();
+  // Without the user-information road nothing would be sent: say so rather than wait forever.
+  if (!isSessionValid() || number == 0 || !userGetUserInfo_) return false;
+  VelmoraParams params{{"format", os::Value("json")}, {"oauth_consumer_key", os::Value(appId_.value_or(""))}};
+  params.set("access_token", os::Value(*accessToken_));
+  if (openId_) params.set("openid", os::Value(*openId_));
+  auto api = APIBase::initWithTarget(weak_from_this(), [](APIBaseTarget& target, const std::shared_ptr<APIResponse>& r) {
+    static_cast<VelmoraOAuth&>(target).getOpenIdResponse(r);
+  }, "GET");
+  api->setSeq(static_cast<std::int32_t>(number));
+  send(api, endpoints_.openApiBase + "oauth2.0/m_me", openId_, std::move(params));
+  return true;
+}
+
+void VelmoraOAuth::getOpenIdResponse(const std::shared_ptr<APIResponse>& response) {
+  auto self = shared_from_this();
+  const std::string serial = std::to_string(response->seq());
+  deleteAPIRequestBySeq(serial);
+  std::shared_ptr<VelmoraLoginDelegate> delegate;
+  if (auto it = loginDict_.find(serial); it != loginDict_.end()) {
+    delegate = std::move(it->second);
+    loginDict_.erase(it);
+  }
+  auto answer = openIdAnswer(*response);
+  const std::string* openId = answer ? (*answer)["openid"].string() : nullptr;
+  if (openId && !openId->empty()) openId_ = *openId;
+  if (!delegate) return;
+  // An empty or unreadable answer fails the login instead of leaving it open.
+  if (openId && !openId->empty())
+    delegate->velmoraDidLogin();
+  else
+    delegate->velmoraDidNotLogin(false);
+}
+
 void VelmoraOAuth::logout(const std::shared_ptr<VelmoraSessionDelegate>& fallback) {
   accessToken_.reset();
   openId_.reset();
@@ -212,6 +308,7 @@ bool VelmoraOAuth::oldCanhandleOpenURL(const std::optional<std::string>&) const 
 // ---- forwarded callbacks ----
 
 void VelmoraOAuth::velmoraDidLogin() {
+  // The analytics client is not part of this client yet, so the account is not reported.
   if (auto delegate = sessionDelegate()) delegate->velmoraDidLogin();
 }
 

@@ -80,7 +80,20 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool authorizeWithVelmoraAppAuthInSafari(bool inSafari, const std::vector<std::string>& permissions,
                                            const std::optional<os::Dictionary>& extraParams,
                                            std::shared_ptr<VelmoraLoginDelegate> delegate);
+  // Asks the server first whether the stored session is still good; a new login otherwise.
+  bool authorize(const std::vector<std::string>& permissions);
   void logout(const std::shared_ptr<VelmoraSessionDelegate>& fallback);
+
+  // The open id of a web login that delivered none; the login waiting under `serial` hears the
+  // outcome. False when nothing was sent.
+  bool getOpenId(const std::string& serial);
+  // The web logins in flight by serial.
+  std::map<std::string, std::shared_ptr<VelmoraLoginDelegate>>& loginDict() { return loginDict_; }
+  bool userGetUserInfo() const { return userGetUserInfo_; }
+  void setUserGetUserInfo(bool v) { userGetUserInfo_ = v; }
+  // The pending OpenAPI calls by sequence number.
+  const std::map<std::string, std::shared_ptr<APIBase>>& apiRequests() const { return apiRequests_; }
+  void deleteAPIRequestBySeq(const std::string& seq) override { apiRequests_.erase(seq); }
 
   // ---- network watch of the web login ----
   bool StartNotifyNetWork();
@@ -113,6 +126,12 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
 
  private:
   void showNetworkAlert();
+  bool userLoginStatis();
+  void userLoginStatisResponse(const std::shared_ptr<APIResponse>& response);
+  void getOpenIdResponse(const std::shared_ptr<APIResponse>& response);
+  // Sends an OpenAPI call with the session as target and keeps it until its answer.
+  void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,
+            VelmoraParams params);
 
   VelmoraOAuthEndpoints endpoints_;
   std::map<std::string, std::shared_ptr<APIBase>> apiRequests_;
@@ -131,4 +150,6 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   std::optional<std::string> appId_;
   std::optional<os::Dictionary> passData_;
   std::optional<std::string> encryToken_;
+  std::map<std::string, std::shared_ptr<VelmoraLoginDelegate>> loginDict_;
+  bool userGetUserInfo_ = true;
 };

@@ -5,6 +5,8 @@
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/core/login/APIResponse.h"
 #include "os/core/URL.h"
+#include "os/crypto/Digest.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/store/Bundle.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
@@ -164,6 +166,69 @@ TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(std::string(kReplyScheme) + "://qzapp/0?generalpastboard=1"));
   EXPECT_TRUE(VelmoraOAuth::CanHandleOpenURL(std::string(kReplyScheme) + "://qzapp/x/0"));
   EXPECT_FALSE(VelmoraOAuth::CanHandleOpenURL("other://qzapp/x/0"));
+}
+
+// The OpenAPI server on loopback: the login statistics and the open id answer.
+class OpenApiLoginTest : public LoginTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate, VelmoraOAuthEndpoints{"openmobile.velmora.example", server.url("/")});
+    session->setAccessToken("TOK");
+    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+    session->setOpenId("OID");
+  }
+  bool answered() {
+    return run([&] { return !delegate->calls.empty(); });
+  }
+  os::testing::HttpTestServer server;
+};
+
+TEST_F(OpenApiLoginTest, StoredSessionIsCheckedAndEveryAnswerEndsTheLogin) {
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("_Callback({\"ret\":0});"));
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  const auto sent = server.requests().back().queryParameters;
+  EXPECT_EQ(sent.find("encrytoken")->second,
+            os::md5Hex(std::string("wirnoln&pqe&bravu***58273%%TOK") + kAppId + "OIDvexil7.2"));
+  EXPECT_EQ(sent.find("access_token")->second, "TOK");
+
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("<html>busy</html>"));
+  delegate->calls.clear();
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_TRUE(session->apiRequests().empty());
+
+  // A stale session goes on to a new login: here no QQ and no network.
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("{\"ret\":100015}"));
+  delegate->calls.clear();
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+}
+
+TEST_F(OpenApiLoginTest, OpenIdAnswerIsUnwrappedAndAnEmptyOneFailsTheLogin) {
+  auto waiting = std::make_shared<Recorder>();
+  server.route("GET", "/oauth2.0/m_me", os::testing::CannedResponse::text("callback( {\"openid\":\"NEW\"} );\n"));
+  session->loginDict()["4321"] = waiting;
+  ASSERT_TRUE(session->getOpenId("4321"));
+  ASSERT_TRUE(run([&] { return !waiting->calls.empty(); }));
+  EXPECT_EQ(waiting->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->openId(), "NEW");
+  EXPECT_TRUE(session->loginDict().empty());
+
+  server.route("GET", "/oauth2.0/m_me", os::testing::CannedResponse::text("callback( {} );\n"));
+  waiting->calls.clear();
+  session->loginDict()["4322"] = waiting;
+  ASSERT_TRUE(session->getOpenId("4322"));
+  ASSERT_TRUE(run([&] { return !waiting->calls.empty(); }));
+  EXPECT_EQ(waiting->calls, std::vector<std::string>{"failed"});
+
+  EXPECT_FALSE(session->getOpenId("0"));
+  session->setUserGetUserInfo(false);
+  EXPECT_FALSE(session->getOpenId("4323"));
 }
 
 }  // namespace
