@@ -90,6 +90,14 @@ std::shared_ptr<APIResponse> unarchiveResponse(const os::Dictionary& reply) {
 
 }  // namespace
 
+os::Date VelmoraExpiryDate(const os::Value* expiresIn) {
+  const os::Date now = os::Date::now();
+  const auto seconds = wholeSeconds(expiresIn);
+  if (!seconds) return now.addingTimeInterval(kOpenApiDefaultExpiry);
+  if (*seconds == 0) return os::Date::distantFuture();
+  return now.addingTimeInterval(static_cast<double>(*seconds));
+}
+
 bool OpenApi::registerApp(const std::string& appId) {
   state().appSchema = "velmora" + appId;
   return true;
@@ -322,14 +330,7 @@ bool OpenApi::processLoginReply(const std::optional<os::Dictionary>& replyIn) {
   }
   session->setOpenId(text(reply, kOPEN_KEY_AUTH_OPENID));
   session->setAccessToken(text(reply, kOPEN_KEY_AUTH_ACCESSTOKEN));
-  const os::Date now = os::Date::now();
-  const auto seconds = wholeSeconds(reply.find(kOPEN_KEY_AUTH_EXPIRE_IN));
-  if (!seconds)
-    session->setExpirationDate(now.addingTimeInterval(kOpenApiDefaultExpiry));
-  else if (*seconds == 0)
-    session->setExpirationDate(os::Date::distantFuture());
-  else
-    session->setExpirationDate(now.addingTimeInterval(static_cast<double>(*seconds)));
+  session->setExpirationDate(VelmoraExpiryDate(reply.find(kOPEN_KEY_AUTH_EXPIRE_IN)));
   session->setEncryToken(text(reply, kOPEN_KEY_AUTH_SIGNATURE_KEY));
   for (const char* key : {kOPEN_KEY_AUTH_OPENID, kOPEN_KEY_AUTH_ACCESSTOKEN, kOPEN_KEY_AUTH_EXPIRE_IN,
                           kOPEN_KEY_AUTH_SIGNATURE_KEY})

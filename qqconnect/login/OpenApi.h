@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "os/core/Date.h"
 #include "os/core/Value.h"
 
 class VelmoraOAuth;
@@ -30,6 +31,10 @@ inline constexpr const char* kOPEN_KEY_AUTH_STATE = "state";
 inline constexpr const char* kOpenApiNamedPasteboardType = "qzappDataType";
 // A reply without expires_in lasts this long.
 inline constexpr double kOpenApiDefaultExpiry = 2592000;
+
+// When a login's token stops being valid, from its "expires_in": whole seconds from now, 0 for
+// never, and a missing or unreadable value for kOpenApiDefaultExpiry.
+os::Date VelmoraExpiryDate(const os::Value* expiresIn);
 
 class OpenApi {
  public:

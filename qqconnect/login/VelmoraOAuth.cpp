@@ -17,6 +17,14 @@
 
 namespace {
 
+// The session as its own login delegate is held without ownership where it keeps the holder
+// itself (or clears it on destruction), so no cycle keeps it alive.
+std::shared_ptr<VelmoraLoginDelegate> unlessSelf(std::shared_ptr<VelmoraLoginDelegate> delegate, VelmoraOAuth* self) {
+  if (delegate.get() == static_cast<VelmoraLoginDelegate*>(self))
+    return std::shared_ptr<VelmoraLoginDelegate>(std::shared_ptr<void>(), delegate.get());
+  return delegate;
+}
+
 std::string orNull(const std::optional<std::string>& s) { return s ? *s : "(null)"; }
 
 void removeAll(std::string& text, std::string_view piece) {
@@ -124,12 +132,12 @@ bool VelmoraOAuth::authorizeWithPermissions(std::vector<std::string> permissions
   if (delegate) {
     if (auto replaced = delegate->getAuthorizedPermissions(permissions, extraParams)) permissions = std::move(*replaced);
   }
-  if (OpenApi::authorizeWithPermission(permissions, delegate, true)) return true;
+  if (OpenApi::authorizeWithPermission(permissions, unlessSelf(delegate, this), true)) return true;
   return authorizeWithVelmoraAppAuthInSafari(inSafari, permissions, extraParams, std::move(delegate));
 }
 
-bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<std::string>&,
-                                                       const std::optional<os::Dictionary>&,
+bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<std::string>& permissions,
+                                                       const std::optional<os::Dictionary>& extraParams,
                                                        std::shared_ptr<VelmoraLoginDelegate> delegate) {
   if (!appId_ || !TcApiTool::isRegistSchemeInfoPlistFile("velmora" + *appId_)) {
     alert(kVelmoraConfigAlertTitle, kVelmoraConfigAlertMessage);
@@ -140,10 +148,64 @@ bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<s
     if (delegate && delegate.get() != static_cast<VelmoraLoginDelegate*>(this)) delegate->velmoraDidNotNetWork();
     return false;
   }
-  // The authorisation page is not part of this client yet: the login cannot go on.
+  if (loginViewKit_) {
+    loginViewKit_->clearData();
+    loginViewKit_->setAuthorData(*appId_, redirectURI_, permissions);
+  } else {
+    loginViewKit_ = TCLoginViewKit::initWithAppId(*appId_, redirectURI_, permissions,
+                                                  std::static_pointer_cast<TCLoginViewDelegate>(shared_from_this()),
+                                                  endpoints_.loginPage);
+  }
+  const std::string serial = std::to_string(APIBase::getApiBaseSeq());
+  loginViewKit_->setSerial(serial);
+  loginViewKit_->setNewloginDelegate(delegate);
+  loginViewKit_->setExtraParams(extraParams);
+  const bool opened = loginViewKit_->openWithExtraParams(extraParams);
+  if (opened && delegate) loginDict_[serial] = unlessSelf(std::move(delegate), this);
+  return opened;
+}
+
+void VelmoraOAuth::loginViewKitDidSucceedLogin(TCLoginViewKit& kit, const std::optional<std::string>& serial) {
+  auto self = shared_from_this();
   StopNotifyNetWork();
-  os::log("velmora: web login is not available");
-  return false;
+  if (!serial || &kit != loginViewKit_.get()) return;
+  auto it = loginDict_.find(*serial);
+  if (it == loginDict_.end()) return;
+  accessToken_ = kit.accessToken();
+  expirationDate_ = kit.expirationDate();
+  encryToken_ = kit.encryToken();
+  passData_ = kit.passData();
+  if (kit.openId() && !kit.openId()->empty()) {
+    auto delegate = std::move(it->second);
+    loginDict_.erase(it);
+    setOpenId(kit.openId());
+    delegate->velmoraDidLogin();
+    return;
+  }
+  if (getOpenId(*serial)) return;
+  // Nothing will answer: the login ends here rather than never.
+  auto delegate = std::move(it->second);
+  loginDict_.erase(it);
+  delegate->velmoraDidNotLogin(false);
+}
+
+void VelmoraOAuth::loginViewKitDidFailuredWithError(TCLoginViewKit& kit, const std::optional<os::Error>& error,
+                                                    const std::optional<std::string>& serial) {
+  auto self = shared_from_this();
+  StopNotifyNetWork();
+  if (!serial) return;
+  auto it = loginDict_.find(*serial);
+  if (it == loginDict_.end()) return;
+  auto delegate = std::move(it->second);
+  loginDict_.erase(it);
+  if (&kit != loginViewKit_.get()) return;
+  if (!error) return delegate->velmoraDidNotLogin(true);
+  if (error->code == -1009) {
+    delegate->velmoraDidNotNetWork();
+    showNetworkAlert();
+    return;
+  }
+  delegate->velmoraDidNotLogin(false);
 }
 
 bool VelmoraOAuth::authorize(const std::vector<std::string>& permissions) {
@@ -299,11 +361,14 @@ bool VelmoraOAuth::CanHandleOpenURL(const std::optional<std::string>& url) {
 }
 
 bool VelmoraOAuth::handleOpenURL(const std::optional<std::string>& url) {
+  if (loginViewKit_ && loginViewKit_->handleOpenURL(url)) return true;
   auto delegate = sessionDelegate();
   return VelmoraApiInterface::handleOpenURL(url, delegate.get());
 }
 
-bool VelmoraOAuth::oldCanhandleOpenURL(const std::optional<std::string>&) const { return false; }
+bool VelmoraOAuth::oldCanhandleOpenURL(const std::optional<std::string>& url) const {
+  return loginViewKit_ && loginViewKit_->canHandleOpenURL(url);
+}
 
 // ---- forwarded callbacks ----
 

@@ -11,6 +11,7 @@
 
 #include "qqconnect/login/VelmoraSessionDelegate.h"
 #include "qqconnect/requests/TCOSDKReachability.h"
+#include "qqconnect/web/TCLoginViewKit.h"
 #include "qqconnect/core/requests/APIBase.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
@@ -25,6 +26,8 @@ struct VelmoraOAuthEndpoints {
   std::string portalHost = "openmobile.velmora.example";
   // The OpenAPI base, ending in "/".
   std::string openApiBase = "https://openmobile.velmora.example/";
+  // The authorisation page and its redirect hosts.
+  TCLoginEndpoints loginPage;
 };
 
 inline constexpr const char* kVelmoraConfigAlertTitle = "配置错误";
@@ -35,6 +38,7 @@ inline constexpr const char* kVelmoraAlertButton = "我知道啦";
 
 class VelmoraOAuth : public VelmoraSessionDelegate,
                      public APIBaseSession,
+                     public TCLoginViewDelegate,
                      public std::enable_shared_from_this<VelmoraOAuth> {
  public:
   // Either form of application id; an id of neither form gives an inert session (no id, no
@@ -116,6 +120,12 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool handleOpenURL(const std::optional<std::string>& url);
   bool oldCanhandleOpenURL(const std::optional<std::string>& url) const;
 
+  // ---- the web login kit ----
+  const std::shared_ptr<TCLoginViewKit>& loginViewKit() const { return loginViewKit_; }
+  void loginViewKitDidSucceedLogin(TCLoginViewKit& kit, const std::optional<std::string>& serial) override;
+  void loginViewKitDidFailuredWithError(TCLoginViewKit& kit, const std::optional<os::Error>& error,
+                                        const std::optional<std::string>& serial) override;
+
   // ---- the session as its own login delegate: forwarded to the session delegate ----
   void velmoraDidLogin() override;
   void velmoraDidNotLogin(bool cancelled) override;
@@ -152,4 +162,5 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   std::optional<std::string> encryToken_;
   std::map<std::string, std::shared_ptr<VelmoraLoginDelegate>> loginDict_;
   bool userGetUserInfo_ = true;
+  std::shared_ptr<TCLoginViewKit> loginViewKit_;
 };

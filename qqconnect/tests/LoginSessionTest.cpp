@@ -173,7 +173,9 @@ class OpenApiLoginTest : public LoginTest {
  protected:
   void SetUp() override {
     QQConnectTest::SetUp();
-    session = VelmoraOAuth::initWithAppId(kAppId, delegate, VelmoraOAuthEndpoints{"openmobile.velmora.example", server.url("/")});
+    VelmoraOAuthEndpoints endpoints;
+    endpoints.openApiBase = server.url("/");
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
     session->setAccessToken("TOK");
     session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
     session->setOpenId("OID");
