@@ -38,6 +38,7 @@ inline constexpr const char* kVelmoraAlertButton = "我知道啦";
 
 class VelmoraOAuth : public VelmoraSessionDelegate,
                      public APIBaseSession,
+                     public APIBaseDelegate,
                      public TCLoginViewDelegate,
                      public std::enable_shared_from_this<VelmoraOAuth> {
  public:
@@ -120,6 +121,48 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool handleOpenURL(const std::optional<std::string>& url);
   bool oldCanhandleOpenURL(const std::optional<std::string>& url) const;
 
+  // ---- OpenAPI operations (each NO without a valid session and open id) ----
+  bool getUserInfo();
+  bool getListAlbum();
+  bool getListPhotoWithParams(const os::Dictionary& params);
+  bool addShareWithParams(const os::Dictionary& params);
+  bool uploadPicWithParams(VelmoraParams params);
+  bool addAlbumWithParams(const os::Dictionary& params);
+  bool addOneBlogWithParams(const os::Dictionary& params);
+  bool checkPageFansWithParams(const os::Dictionary& params);
+  bool addTopicWithParams(const os::Dictionary& params);
+  bool getVipInfo();
+  bool getVipRichInfo();
+  bool matchNickTips(const os::Dictionary& params);
+  bool getIntimateFriends(const os::Dictionary& params);
+  // The first pending call carrying this user data is cancelled: its receiver hears nothing.
+  bool cancel(const os::Value& userData);
+  void cancelWithRequestKey(const std::optional<std::string>& key);
+
+  // QZone commands; a check that fails shows an alert and answers NO.
+  bool sendAppInvitationWithDescription(std::optional<std::string> description, std::optional<std::string> imageURL,
+                                        std::optional<std::string> source);
+  bool sendChallenge(std::optional<std::string> receiver, std::optional<std::string> type,
+                     std::optional<std::string> imageURL, std::optional<std::string> message,
+                     std::optional<std::string> source);
+  bool sendGiftRequest(std::optional<std::string> receiver, std::optional<std::string> exclude,
+                       std::optional<std::string> specified, long only, std::optional<std::string> type,
+                       std::optional<std::string> title, std::optional<std::string> message,
+                       std::optional<std::string> imageURL, std::optional<std::string> source);
+  // The digest the login statistics and the web pages carry.
+  std::optional<std::string> localEncrytedToken() const;
+
+  // ---- more permissions ----
+  bool incrAuthWithPermissions(const std::vector<std::string>& permissions);
+  bool reauthorizeWithPermissions(const std::vector<std::string>& permissions);
+  bool velmoraNeedPerformIncrAuth(const std::optional<std::string>& reserved,
+                                  const std::vector<std::string>& permissions) override;
+  bool needPerformReAuth();
+  void velmoraDidUpdate(VelmoraOAuth& session) override;
+  void velmoraFailedUpdate(int reason) override;
+  void apiBaseDidSendBodyData(APIBase& api, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                              std::int64_t totalBytesExpectedToWrite) override;
+
   // ---- the web login kit ----
   const std::shared_ptr<TCLoginViewKit>& loginViewKit() const { return loginViewKit_; }
   void loginViewKitDidSucceedLogin(TCLoginViewKit& kit, const std::optional<std::string>& serial) override;
@@ -140,6 +183,10 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   void userLoginStatisResponse(const std::shared_ptr<APIResponse>& response);
   void getOpenIdResponse(const std::shared_ptr<APIResponse>& response);
   // Sends an OpenAPI call with the session as target and keeps it until its answer.
+  using DelegateAnswer = void (VelmoraSessionDelegate::*)(const std::shared_ptr<APIResponse>&);
+  bool graphCall(const std::string& path, const char* method, VelmoraParams params, DelegateAnswer answer,
+                 bool mapErrors, bool progress);
+  bool canCall() const { return isSessionValid() && openId_.has_value(); }
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,
             VelmoraParams params);
 

@@ -1,0 +1,260 @@
+// The OpenAPI operations of the session: graph calls, cancellation, QZone commands and more
+// permissions.
+#include <cstdio>
+
+#include "qqconnect/apptoapp/VelmoraApiInterface.h"
+#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "qqconnect/login/OpenApi.h"
+#include "qqconnect/login/VelmoraOAuth.h"
+#include "os/core/Log.h"
+#include "os/core/String.h"
+#include "os/views/AlertView.h"
+
+namespace {
+
+std::string orNull(const std::optional<std::string>& s) { return s ? *s : "(null)"; }
+std::string trimmed(const std::optional<std::string>& s) { return os::trimWhitespace(s.value_or("")); }
+
+void parameterAlert(const char* title, const char* message) {
+  auto alert = std::make_shared<os::AlertView>(title, message, std::weak_ptr<os::AlertViewDelegate>{}, std::string("OK"));
+  alert->show();
+}
+
+std::string htmlUnescaped(std::string text) {
+  auto replace = [&](const std::string& from, const std::string& to) {
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+      text.replace(at, from.size(), to);
+  };
+  replace("\\n", "\n");
+  replace("&#92;", "\\");
+  replace("&#39;", "'");
+  replace("&quot;", "\"");
+  replace("&lt;", "<");
+  replace("&gt;", ">");
+  return text;
+}
+
+}  // namespace
+
+// The login delegate of a request for more permissions: its outcome becomes an update of the
+// session.
+class VelmoraIncrAuthLogic : public VelmoraLoginDelegate {
+ public:
+  VelmoraIncrAuthLogic(std::weak_ptr<VelmoraOAuth> session, std::optional<std::string> reportAction)
+      : session_(std::move(session)), reportAction_(std::move(reportAction)) {}
+  void setReportAction(std::optional<std::string> action) { reportAction_ = std::move(action); }
+  void velmoraDidLogin() override {
+    if (auto s = session_.lock()) s->velmoraDidUpdate(*s);
+  }
+  void velmoraDidNotLogin(bool cancelled) override {
+    if (auto s = session_.lock()) s->velmoraFailedUpdate(cancelled ? 2 : 1);
+  }
+  void velmoraDidNotNetWork() override {
+    if (auto s = session_.lock()) s->velmoraFailedUpdate(3);
+  }
+
+ private:
+  std::weak_ptr<VelmoraOAuth> session_;
+  std::optional<std::string> reportAction_;
+};
+
+std::optional<std::string> VelmoraOAuth::localEncrytedToken() const {
+  return VelmoraApiUtil::md5("wirnoln&pqe&bravu***58273%%" + orNull(accessToken_) + orNull(appId_) + orNull(openId_) +
+                             "vexil7.2");
+}
+
+bool VelmoraOAuth::graphCall(const std::string& path, const char* method, VelmoraParams params, DelegateAnswer answer,
+                             bool mapErrors, bool progress) {
+  if (!canCall()) return false;
+  std::weak_ptr<VelmoraOAuth> weak = weak_from_this();
+  auto api = APIBase::initWithTarget(
+      weak_from_this(),
+      [answer, mapErrors](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
+        auto& session = static_cast<VelmoraOAuth&>(target);
+        auto keep = session.shared_from_this();
+        session.deleteAPIRequestBySeq(std::to_string(response->seq()));
+        if (mapErrors && response->retCode() == 0) TCOpenSDKErrorUtil::apiResponseConvert(*response);
+        if (auto delegate = session.sessionDelegate()) ((*delegate).*answer)(response);
+      },
+      method, {}, progress ? std::weak_ptr<APIBaseDelegate>(std::static_pointer_cast<APIBaseDelegate>(shared_from_this()))
+                           : std::weak_ptr<APIBaseDelegate>{});
+  api->setAllowProgress(progress);
+  send(api, endpoints_.openApiBase + path, openId_, std::move(params));
+  return true;
+}
+
+bool VelmoraOAuth::getUserInfo() {
+  if (!canCall()) return false;
+  const bool toDelegate = userGetUserInfo_;
+  userGetUserInfo_ = true;
+  auto api = APIBase::initWithTarget(weak_from_this(), [toDelegate](APIBaseTarget& target, const std::shared_ptr<APIResponse>& r) {
+    auto& session = static_cast<VelmoraOAuth&>(target);
+    auto keep = session.shared_from_this();
+    session.deleteAPIRequestBySeq(std::to_string(r->seq()));
+    if (r->retCode() == 0 && r->jsonResponse()) {
+      if (const std::string* nick = (*r->jsonResponse())["nickname"].string()) session.userNick_ = htmlUnescaped(*nick);
+    }
+    // The head-picture screen asked for the nick only; the delegate did not.
+    if (!toDelegate) return;
+    if (auto delegate = session.sessionDelegate()) delegate->getUserInfoResponse(r);
+  }, "GET");
+  send(api, endpoints_.openApiBase + "user/get_user_info", openId_, {});
+  return true;
+}
+
+bool VelmoraOAuth::getListAlbum() {
+  return graphCall("photo/list_album", "GET", {}, &VelmoraSessionDelegate::getListAlbumResponse, false, false);
+}
+bool VelmoraOAuth::getListPhotoWithParams(const os::Dictionary& p) {
+  return graphCall("photo/list_photo", "GET", p, &VelmoraSessionDelegate::getListPhotoResponse, false, false);
+}
+bool VelmoraOAuth::addShareWithParams(const os::Dictionary& p) {
+  return graphCall("share/add_share", "POST", p, &VelmoraSessionDelegate::addShareResponse, false, false);
+}
+bool VelmoraOAuth::uploadPicWithParams(VelmoraParams p) {
+  return graphCall("photo/upload_pic", "POST", std::move(p), &VelmoraSessionDelegate::uploadPicResponse, false, true);
+}
+bool VelmoraOAuth::addAlbumWithParams(const os::Dictionary& p) {
+  return graphCall("photo/add_album", "POST", p, &VelmoraSessionDelegate::addAlbumResponse, false, false);
+}
+bool VelmoraOAuth::addOneBlogWithParams(const os::Dictionary& p) {
+  return graphCall("blog/add_one_blog", "POST", p, &VelmoraSessionDelegate::addOneBlogResponse, false, false);
+}
+bool VelmoraOAuth::checkPageFansWithParams(const os::Dictionary& p) {
+  return graphCall("user/check_page_fans", "GET", p, &VelmoraSessionDelegate::checkPageFansResponse, false, false);
+}
+bool VelmoraOAuth::addTopicWithParams(const os::Dictionary& p) {
+  return graphCall("shuoshuo/add_topic", "POST", p, &VelmoraSessionDelegate::addTopicResponse, false, false);
+}
+bool VelmoraOAuth::getVipInfo() {
+  return graphCall("user/get_vip_info", "GET", {}, &VelmoraSessionDelegate::getVipInfoResponse, true, false);
+}
+bool VelmoraOAuth::getVipRichInfo() {
+  return graphCall("user/get_vip_rich_info", "GET", {}, &VelmoraSessionDelegate::getVipRichInfoResponse, true, false);
+}
+bool VelmoraOAuth::matchNickTips(const os::Dictionary& p) {
+  return graphCall("friends/match_nick_tips_weibo", "GET", p, &VelmoraSessionDelegate::matchNickTipsResponse, true, false);
+}
+bool VelmoraOAuth::getIntimateFriends(const os::Dictionary& p) {
+  return graphCall("friends/get_intimate_friends_weibo", "GET", p, &VelmoraSessionDelegate::getIntimateFriendsResponse,
+                   true, false);
+}
+
+void VelmoraOAuth::apiBaseDidSendBodyData(APIBase& api, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
+                                          std::int64_t totalBytesExpectedToWrite) {
+  if (auto delegate = sessionDelegate())
+    delegate->velmoraOAuthDidSendBodyData(*this, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite, api.userData());
+}
+
+bool VelmoraOAuth::cancel(const os::Value& userData) {
+  for (auto it = apiRequests_.begin(); it != apiRequests_.end(); ++it) {
+    if (it->second->userData().isNull() || it->second->userData() != userData) continue;
+    auto api = it->second;
+    apiRequests_.erase(it);
+    api->cancel();
+    return true;
+  }
+  return false;
+}
+
+void VelmoraOAuth::cancelWithRequestKey(const std::optional<std::string>& key) {
+  if (!key) return;
+  auto it = apiRequests_.find(*key);
+  if (it == apiRequests_.end()) return;
+  auto api = it->second;
+  apiRequests_.erase(it);
+  api->cancel();
+}
+
+// ---- QZone commands ----
+
+bool VelmoraOAuth::sendAppInvitationWithDescription(std::optional<std::string> description,
+                                                    std::optional<std::string> imageURL,
+                                                    std::optional<std::string> source) {
+  if (!canCall()) return false;
+  if (OpenApi::qzoneVersion() < 4) return true;  // the web page is not part of this program
+  return OpenApi::sendCommandToQZone(
+      "AppInvitation", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
+                                      {"keystr", *accessToken_}, {"platform", "iosqz"}, {"desc", trimmed(description)},
+                                      {"picurl", imageURL.value_or("")}, {"app_custom", source.value_or("")}});
+}
+
+bool VelmoraOAuth::sendChallenge(std::optional<std::string> receiver, std::optional<std::string> type,
+                                 std::optional<std::string> imageURL, std::optional<std::string> message,
+                                 std::optional<std::string> source) {
+  if (!canCall()) return false;
+  const std::string kind = type.value_or("");
+  if (receiver.value_or("").empty() || (kind != "pk" && kind != "brag")) {
+    parameterAlert("挑战炫耀",
+                   "参数错误: (receiver.length > 0 && ([type isEqualToString:@\"pk\"] || [type isEqualToString:@\"brag\"]))");
+    return false;
+  }
+  if (OpenApi::qzoneVersion() < 4) return true;
+  os::logf("%s", openId_->c_str());
+  return OpenApi::sendCommandToQZone(
+      "AppChallenge", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
+                                     {"keystr", *accessToken_}, {"platform", "iosqz"}, {"receiver", *receiver},
+                                     {"typeid", kind == "pk" ? "53" : "52"}, {"picurl", imageURL.value_or("")},
+                                     {"sendmsg", trimmed(message)}, {"app_custom", source.value_or("")}});
+}
+
+bool VelmoraOAuth::sendGiftRequest(std::optional<std::string> receiver, std::optional<std::string> exclude,
+                                   std::optional<std::string> specified, long only, std::optional<std::string> type,
+                                   std::optional<std::string> title, std::optional<std::string> message,
+                                   std::optional<std::string> imageURL, std::optional<std::string> source) {
+  if (!canCall()) return false;
+  const std::string kind = type.value_or("");
+  if (kind != "request" && kind != "freegift") {
+    parameterAlert("请求/赠送礼物",
+                   "参数错误: (([type isEqualToString:@\"request\"] || [type isEqualToString:@\"freegift\"]))");
+    return false;
+  }
+  if (OpenApi::qzoneVersion() < 4) return true;
+  return OpenApi::sendCommandToQZone(
+      "AppGiftRequest",
+      os::Dictionary{{"appid", *appId_},           {"hopenid", *openId_},
+                     {"keytype", "0x80"},          {"keystr", *accessToken_},
+                     {"platform", "iosqz"},        {"receiver", receiver.value_or("")},
+                     {"typeid", kind == "request" ? "50" : "1"},
+                     {"title", title.value_or("")}, {"picurl", imageURL.value_or("")},
+                     {"sendmsg", trimmed(message)}, {"app_custom", source.value_or("")},
+                     {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
+                     {"only", std::to_string(only)}});
+}
+
+// ---- more permissions ----
+
+bool VelmoraOAuth::incrAuthWithPermissions(const std::vector<std::string>& permissions) {
+  if (permissions.empty() || !accessToken_) return false;
+  auto logic = std::make_shared<VelmoraIncrAuthLogic>(weak_from_this(), "10788");
+  return authorizeWithPermissions(permissions, os::Dictionary{{"isadd", "1"}, {"access_token", *accessToken_}}, logic,
+                                  false);
+}
+
+bool VelmoraOAuth::reauthorizeWithPermissions(const std::vector<std::string>& permissions) {
+  permissions_ = permissions;
+  userNick_.reset();
+  return authorizeWithPermissions(permissions, std::nullopt,
+                                  std::make_shared<VelmoraIncrAuthLogic>(weak_from_this(), std::nullopt), false);
+}
+
+bool VelmoraOAuth::velmoraNeedPerformIncrAuth(const std::optional<std::string>&,
+                                              const std::vector<std::string>& permissions) {
+  auto delegate = sessionDelegate();
+  if (permissions.empty() || !delegate || !delegate->handlesUpdates()) return true;
+  return delegate->velmoraNeedPerformIncrAuth(*this, permissions).value_or(true);
+}
+
+bool VelmoraOAuth::needPerformReAuth() {
+  auto delegate = sessionDelegate();
+  if (!delegate || !delegate->handlesUpdates()) return true;
+  return delegate->velmoraNeedPerformReAuth(*this).value_or(true);
+}
+
+void VelmoraOAuth::velmoraDidUpdate(VelmoraOAuth& session) {
+  if (auto delegate = sessionDelegate()) delegate->velmoraDidUpdate(session);
+}
+
+void VelmoraOAuth::velmoraFailedUpdate(int reason) {
+  if (auto delegate = sessionDelegate()) delegate->velmoraFailedUpdate(reason);
+}
