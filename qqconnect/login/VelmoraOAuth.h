@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "qqconnect/requests/TCAPIRequest.h"
 #include "qqconnect/requests/TCOSDKReachability.h"
 #include "qqconnect/web/TCLoginViewKit.h"
 #include "qqconnect/core/requests/APIBase.h"
@@ -151,6 +152,12 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
                        std::optional<std::string> imageURL, std::optional<std::string> source);
   // The digest the login statistics and the web pages carry.
   std::optional<std::string> localEncrytedToken() const;
+
+  // ---- generic CGI requests ----
+  std::shared_ptr<TCAPIRequest> cgiRequestWithURL(const std::string& url, const std::string& method,
+                                                  const os::Dictionary& params,
+                                                  std::weak_ptr<TCAPIRequestDelegate> callback);
+  bool sendAPIRequest(const std::shared_ptr<TCAPIRequest>& request, std::weak_ptr<TCAPIRequestDelegate> callback);
 
   // ---- more permissions ----
   bool incrAuthWithPermissions(const std::vector<std::string>& permissions);

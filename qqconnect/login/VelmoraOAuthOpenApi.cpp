@@ -166,6 +166,42 @@ void VelmoraOAuth::cancelWithRequestKey(const std::optional<std::string>& key) {
   api->cancel();
 }
 
+// ---- generic CGI requests ----
+
+std::shared_ptr<TCAPIRequest> VelmoraOAuth::cgiRequestWithURL(const std::string& url, const std::string& method,
+                                                              const os::Dictionary& params,
+                                                              std::weak_ptr<TCAPIRequestDelegate> callback) {
+  auto request = TCAPIRequest::initWithURL(url, method);
+  for (const auto& [k, v] : params) request->setObject(v, k);
+  return sendAPIRequest(request, std::move(callback)) ? request : nullptr;
+}
+
+bool VelmoraOAuth::sendAPIRequest(const std::shared_ptr<TCAPIRequest>& request,
+                                  std::weak_ptr<TCAPIRequestDelegate> callback) {
+  if (!request || !canCall()) return false;
+  const std::string method = os::uppercaseASCII(request->method());
+  if (request->apiURL().empty() || (method != "GET" && method != "POST")) return false;
+  if (!request->tryLoad()) return false;
+  std::weak_ptr<TCAPIRequest> weakRequest = request;
+  auto api = APIBase::initWithTarget(
+      weak_from_this(),
+      [weakRequest](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
+        auto& session = static_cast<VelmoraOAuth&>(target);
+        auto keep = session.shared_from_this();
+        if (response->retCode() == 0) TCOpenSDKErrorUtil::apiResponseConvert(*response);
+        const std::string key = std::to_string(response->seq());
+        auto it = session.apiRequests_.find(key);
+        auto call = it != session.apiRequests_.end() ? it->second : nullptr;
+        session.deleteAPIRequestBySeq(key);
+        if (auto r = weakRequest.lock(); r && call) r->apiBaseDidResponse(*call, response);
+      },
+      method, request->paramUserData());
+  const std::string key = std::to_string(api->seq());
+  request->attach(key, weak_from_this(), std::move(callback));
+  send(api, request->apiURL(), openId_, VelmoraParams(request->params()));
+  return true;
+}
+
 // ---- QZone commands ----
 
 bool VelmoraOAuth::sendAppInvitationWithDescription(std::optional<std::string> description,

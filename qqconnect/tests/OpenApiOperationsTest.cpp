@@ -111,5 +111,42 @@ TEST_F(OpenApiOperationsTest, QZoneCommandsCarryTheirTypeIdsAndChecks) {
   EXPECT_EQ(alertTitles(), (std::vector<std::string>{"请求/赠送礼物", "挑战炫耀"}));
 }
 
+struct CgiReceiver : TCAPIRequestDelegate {
+  std::vector<std::shared_ptr<APIResponse>> answers;
+  void cgiRequestDidResponse(TCAPIRequest&, const std::shared_ptr<APIResponse>& r) override { answers.push_back(r); }
+};
+
+TEST_F(OpenApiOperationsTest, GenericCgiCallCarriesItsNamedParametersOnce) {
+  EXPECT_FALSE(TCAPIRequest::classInfo("TCAPIRequest", "NSObject"));
+  auto info = TCAPIRequest::classInfo("Foo_get_info_GET", "Foo_Base");
+  EXPECT_EQ(info->path, "get_info");
+  EXPECT_EQ(info->method, "GET");
+  auto request = TCAPIRequest::initWithClass(server.url("/cgi"), "Foo_get_info_POST", "Foo_Base");
+  EXPECT_EQ(request->apiURL(), server.url("/cgi/get_info"));
+  request->setParam("zone", "north");
+  request->setParam("level", 3);
+  request->setParam("gone", "x");
+  request->setParam("gone", os::Value());
+  EXPECT_EQ(request->count(), 2u);
+
+  server.route("POST", "/cgi/get_info", CannedResponse::text("{\"ret\":0,\"v\":1}"));
+  auto receiver = std::make_shared<CgiReceiver>();
+  ASSERT_TRUE(session->sendAPIRequest(request, receiver));
+  EXPECT_FALSE(session->sendAPIRequest(request, receiver));  // not idle any more
+  ASSERT_TRUE(run([&] { return !receiver->answers.empty(); }));
+  EXPECT_NE(server.requests().back().body.find("zone=north&level=3"), std::string::npos);
+  EXPECT_EQ(request->state(), TCAPIRequest::kAnswered);
+  request->cancel();  // after the answer: nothing to tell anyone
+  EXPECT_EQ(request->state(), TCAPIRequest::kAnswered);
+
+  EXPECT_FALSE(session->cgiRequestWithURL(server.url("/cgi/x"), "PUT", {}, receiver));
+  auto pending = session->cgiRequestWithURL(server.url("/cgi/get_info"), "post", os::Dictionary{{"a", "1"}}, receiver);
+  ASSERT_TRUE(pending);
+  pending->cancel();
+  EXPECT_TRUE(session->apiRequests().empty());
+  settle();
+  EXPECT_EQ(receiver->answers.size(), 1u);
+}
+
 }  // namespace
 }  // namespace qctest
