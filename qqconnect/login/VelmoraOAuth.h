@@ -13,6 +13,7 @@
 #include "qqconnect/requests/TCAPIRequest.h"
 #include "qqconnect/requests/TCOSDKReachability.h"
 #include "qqconnect/web/TCLoginViewKit.h"
+#include "qqconnect/web/TCUiKit.h"
 #include "qqconnect/core/requests/APIBase.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
@@ -41,6 +42,7 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
                      public APIBaseSession,
                      public APIBaseDelegate,
                      public TCLoginViewDelegate,
+                     public setHeadImageDelegate,
                      public std::enable_shared_from_this<VelmoraOAuth> {
  public:
   // Either form of application id; an id of neither form gives an inert session (no id, no
@@ -153,6 +155,15 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // The digest the login statistics and the web pages carry.
   std::optional<std::string> localEncrytedToken() const;
 
+  // ---- head picture ----
+  // "pic" (an image of at most 3264 × 2448 points) and "filename": opens the picker; a missing or
+  // larger picture answers the delegate's setUserHeadpicResponse with 65536 at once.
+  bool setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName);
+  std::int32_t didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>& image,
+                                          const std::string& fileName) override;
+  void didCancelled(std::int32_t seq) override;
+  const std::unique_ptr<TCUiKit>& tcUiKit() const { return tcUiKit_; }
+
   // ---- generic CGI requests ----
   std::shared_ptr<TCAPIRequest> cgiRequestWithURL(const std::string& url, const std::string& method,
                                                   const os::Dictionary& params,
@@ -217,4 +228,5 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   std::map<std::string, std::shared_ptr<VelmoraLoginDelegate>> loginDict_;
   bool userGetUserInfo_ = true;
   std::shared_ptr<TCLoginViewKit> loginViewKit_;
+  std::unique_ptr<TCUiKit> tcUiKit_;
 };

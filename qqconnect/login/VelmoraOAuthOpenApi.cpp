@@ -7,6 +7,9 @@
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "os/core/Log.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/runtime/Timer.h"
 #include "os/core/String.h"
 #include "os/views/AlertView.h"
 
@@ -95,7 +98,10 @@ bool VelmoraOAuth::getUserInfo() {
       if (const std::string* nick = (*r->jsonResponse())["nickname"].string()) session.userNick_ = htmlUnescaped(*nick);
     }
     // The head-picture screen asked for the nick only; the delegate did not.
-    if (!toDelegate) return;
+    if (!toDelegate) {
+      if (session.tcUiKit_) session.tcUiKit_->setViewControllerData(os::Dictionary{{"nick", session.userNick_.value_or("")}});
+      return;
+    }
     if (auto delegate = session.sessionDelegate()) delegate->getUserInfoResponse(r);
   }, "GET");
   send(api, endpoints_.openApiBase + "user/get_user_info", openId_, {});
@@ -164,6 +170,65 @@ void VelmoraOAuth::cancelWithRequestKey(const std::optional<std::string>& key) {
   auto api = it->second;
   apiRequests_.erase(it);
   api->cancel();
+}
+
+// ---- head picture ----
+
+bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName) {
+  if (!canCall()) return false;
+  const bool fits = picture && picture->size().width * picture->size().height <= 3264.0 * 2448.0;
+  if (!fits) {
+    auto response = std::make_shared<APIResponse>();
+    response->setRetCode(1);
+    response->setErrorMsg(TCOpenSDKErrorMsgUserHeadPicLarge);
+    response->setDetailRetCode(kTCOpenSDKErrorUserHeadPicLarge);
+    if (auto delegate = sessionDelegate()) delegate->setUserHeadpicResponse(response);
+    return true;
+  }
+  if (!tcUiKit_) tcUiKit_ = std::make_unique<TCUiKit>(*appId_);
+  if (!userNick_ || userNick_->empty()) {
+    userGetUserInfo_ = false;
+    getUserInfo();
+  }
+  return tcUiKit_->popSetHeadImageViewWnd(std::static_pointer_cast<setHeadImageDelegate>(shared_from_this()), picture,
+                                          fileName, userNick_);
+}
+
+std::int32_t VelmoraOAuth::didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>& image,
+                                                      const std::string& fileName) {
+  if (!image || !canCall()) return -1;
+  auto png = os::encodePNG(*image);
+  if (!png || png->empty()) return -1;
+  std::optional<os::Data> data = png;
+  if (png->size() > 102400) data = os::encodeJPEG(*image, 0.5);
+  if (!data) return -1;
+  VelmoraParams params{{"picture", os::Value(*data)},
+                       {PARAM_SETUSERHEAD_FILENAME, os::Value(fileName.empty() ? kHeadImageDefaultFileName : fileName)}};
+  auto api = APIBase::initWithTarget(
+      weak_from_this(),
+      [](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
+        auto& session = static_cast<VelmoraOAuth&>(target);
+        auto keep = session.shared_from_this();
+        session.deleteAPIRequestBySeq(std::to_string(response->seq()));
+        if (session.tcUiKit_) session.tcUiKit_->setViewControllerResponse(response);
+        if (response->retCode() == 0) TCOpenSDKErrorUtil::apiResponseConvert(*response);
+        if (auto delegate = session.sessionDelegate()) delegate->setUserHeadpicResponse(response);
+      },
+      "POST", {}, std::static_pointer_cast<APIBaseDelegate>(shared_from_this()));
+  api->setAllowProgress(true);
+  send(api, endpoints_.openApiBase + "user/set_user_face", openId_, std::move(params));
+  return api->seq();
+}
+
+void VelmoraOAuth::didCancelled(std::int32_t) {
+  if (timer_) timer_->invalidate();
+  std::weak_ptr<VelmoraOAuth> weak = weak_from_this();
+  timer_ = os::Timer::scheduled(0.1, false, [weak](os::Timer&) {
+    auto self = weak.lock();
+    if (!self) return;
+    self->timer_.reset();
+    if (self->tcUiKit_) self->tcUiKit_->doClose();
+  });
 }
 
 // ---- generic CGI requests ----
