@@ -43,6 +43,7 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
                      public APIBaseDelegate,
                      public TCLoginViewDelegate,
                      public setHeadImageDelegate,
+                     public TCWebViewKitDelegate,
                      public std::enable_shared_from_this<VelmoraOAuth> {
  public:
   // Either form of application id; an id of neither form gives an inert session (no id, no
@@ -142,6 +143,14 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool cancel(const os::Value& userData);
   void cancelWithRequestKey(const std::optional<std::string>& key);
 
+  // A story to the reader's QZone: through the QZone application, or its web page when QZone is
+  // too old. The title must not be blank.
+  bool sendStory(const os::Dictionary& params, const std::vector<os::Value>& friendList);
+  // The web dialogs report back by opening "velmora" + app id + "://" + message + "/success",
+  // "/cancel" or "/fail".
+  bool webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const os::URLRequest& request,
+                                            os::WebViewNavigationType type) override;
+
   // QZone commands; a check that fails shows an alert and answers NO.
   bool sendAppInvitationWithDescription(std::optional<std::string> description, std::optional<std::string> imageURL,
                                         std::optional<std::string> source);
@@ -205,6 +214,8 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool graphCall(const std::string& path, const char* method, VelmoraParams params, DelegateAnswer answer,
                  bool mapErrors, bool progress);
   bool canCall() const { return isSessionValid() && openId_.has_value(); }
+  // Opens the client's "local.html" page with the parameters; false when the page is missing.
+  bool openLocalPage(const os::Dictionary& params, const std::string& title);
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,
             VelmoraParams params);
 

@@ -7,6 +7,10 @@
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "os/core/Log.h"
+#include "os/core/URL.h"
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
+#include "qqconnect/core/requests/URLTools.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/Timer.h"
@@ -267,13 +271,103 @@ bool VelmoraOAuth::sendAPIRequest(const std::shared_ptr<TCAPIRequest>& request,
   return true;
 }
 
+// ---- story and the web dialogs ----
+
+bool VelmoraOAuth::openLocalPage(const os::Dictionary& params, const std::string& title) {
+  const std::string path = os::Bundle::mainBundle()->bundlePath() + "/VelmoraOpenApi_IOS_Bundle.bundle/local.html";
+  if (!os::FileManager::defaultManager().fileExistsAtPath(path)) return false;
+  auto url = URLTools::GetURLWithParam("file://localhost" + path, params);
+  if (!url) return false;
+  if (!tcUiKit_) tcUiKit_ = std::make_unique<TCUiKit>(*appId_);
+  return tcUiKit_->popWebViewWnd(*url, title, std::static_pointer_cast<TCWebViewKitDelegate>(shared_from_this()));
+}
+
+bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::Value>& friendList) {
+  if (!canCall()) return false;
+  if (trimmed(given["title"].string() ? std::optional<std::string>(*given["title"].string()) : std::nullopt).empty()) {
+    auto alert = std::make_shared<os::AlertView>("分享失败", "标题不能为空", std::weak_ptr<os::AlertViewDelegate>{},
+                                                 std::string("我知道啦"));
+    alert->show();
+    return false;
+  }
+  os::Dictionary params = given;
+  params.remove(PARAM_USER_DATA);
+  params.set("source", "4");
+  for (const char* key : {"title", "summary", "description"})
+    if (const std::string* v = params[key].string()) params.set(key, os::trimWhitespace(*v));
+  std::string receivers;
+  for (const os::Value& f : friendList)
+    if (const std::string* id = f.string()) receivers += (receivers.empty() ? "" : ",") + *id;
+
+  if (OpenApi::qzoneVersion() < 3) {
+    params.set("iface", "SendStory");
+    params.set("platform", "iosqz");
+    params.set("access_token", *accessToken_);
+    params.set("keytype", "21");
+    params.set("openid", *openId_);
+    params.set("oauth_consumer_key", *appId_);
+    params.set("receiver", receivers);
+    openLocalPage(params, "分享");
+    return true;
+  }
+  params.set("keystr", *accessToken_);
+  params.set("keytype", "0x80");
+  params.set("hopenid", *openId_);
+  params.set("platform", "iosqz");
+  params.set("appid", *appId_);
+  params.set("type", "21");
+  if (!friendList.empty()) params.set("receiver", os::Value(os::Array(friendList.begin(), friendList.end())));
+  OpenApi::shareWithQZoneWithData(params);
+  return true;
+}
+
+bool VelmoraOAuth::webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const os::URLRequest& request,
+                                                        os::WebViewNavigationType) {
+  auto url = os::URL::parse(request.url());
+  if (!url || !appId_ || url->scheme() != "velmora" + *appId_) return true;
+  kit.doClose();
+  auto delegate = sessionDelegate();
+  const auto message = url->host();
+  if (!message || !delegate) return false;
+  std::shared_ptr<APIResponse> response;
+  const std::string path = url->path();
+  if (path == "/success") {
+    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorSuccess);
+    response->setRetCode(0);
+    response->setDetailRetCode(0);
+  } else if (path == "/cancel") {
+    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorUserCancel);
+    response->setRetCode(1);
+  } else if (path == "/fail") {
+    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorServer);
+    response->setRetCode(0);
+  }
+  if (!response) return false;
+  os::Dictionary json;
+  for (const std::string& piece : os::split(url->query().value_or(""), "&")) {
+    auto parts = os::split(piece, "=");
+    if (parts.size() == 2) json.set(parts[0], os::percentUnescape(parts[1]).value_or(parts[1]));
+  }
+  response->setJsonResponse(json);
+  if (*message == "SendStory" && delegate->sendStoryResponse(response)) return false;
+  delegate->responseDidReceived(response, *message);
+  return false;
+}
+
 // ---- QZone commands ----
 
 bool VelmoraOAuth::sendAppInvitationWithDescription(std::optional<std::string> description,
                                                     std::optional<std::string> imageURL,
                                                     std::optional<std::string> source) {
   if (!canCall()) return false;
-  if (OpenApi::qzoneVersion() < 4) return true;  // the web page is not part of this program
+  if (OpenApi::qzoneVersion() < 4) {
+    openLocalPage(os::Dictionary{{"iface", "AppInvitation"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                                 {"openid", *openId_}, {"access_token", *accessToken_},
+                                 {"encrytoken", localEncrytedToken().value_or("")}, {"desc", trimmed(description)},
+                                 {"picurl", imageURL.value_or("")}, {"source", source.value_or("")}},
+                  "应用邀请");
+    return true;
+  }
   return OpenApi::sendCommandToQZone(
       "AppInvitation", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
                                       {"keystr", *accessToken_}, {"platform", "iosqz"}, {"desc", trimmed(description)},
@@ -290,7 +384,15 @@ bool VelmoraOAuth::sendChallenge(std::optional<std::string> receiver, std::optio
                    "参数错误: (receiver.length > 0 && ([type isEqualToString:@\"pk\"] || [type isEqualToString:@\"brag\"]))");
     return false;
   }
-  if (OpenApi::qzoneVersion() < 4) return true;
+  if (OpenApi::qzoneVersion() < 4) {
+    openLocalPage(os::Dictionary{{"iface", "AppChallenge"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                                 {"openid", *openId_}, {"access_token", *accessToken_},
+                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", *receiver},
+                                 {"type", kind}, {"img", imageURL.value_or("")}, {"msg", trimmed(message)},
+                                 {"source", source.value_or("")}},
+                  kind == "pk" ? "发送挑战" : "向TA炫耀");
+    return true;
+  }
   os::logf("%s", openId_->c_str());
   return OpenApi::sendCommandToQZone(
       "AppChallenge", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
@@ -310,7 +412,17 @@ bool VelmoraOAuth::sendGiftRequest(std::optional<std::string> receiver, std::opt
                    "参数错误: (([type isEqualToString:@\"request\"] || [type isEqualToString:@\"freegift\"]))");
     return false;
   }
-  if (OpenApi::qzoneVersion() < 4) return true;
+  if (OpenApi::qzoneVersion() < 4) {
+    openLocalPage(os::Dictionary{{"iface", "AppGiftRequest"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                                 {"openid", *openId_}, {"access_token", *accessToken_},
+                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", receiver.value_or("")},
+                                 {"type", kind}, {"title", title.value_or("")}, {"img", imageURL.value_or("")},
+                                 {"msg", trimmed(message)}, {"source", source.value_or("")},
+                                 {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
+                                 {"only", std::to_string(only)}},
+                  kind == "request" ? "请求礼物" : "赠送礼物");
+    return true;
+  }
   return OpenApi::sendCommandToQZone(
       "AppGiftRequest",
       os::Dictionary{{"appid", *appId_},           {"hopenid", *openId_},

@@ -18,6 +18,10 @@ struct ApiRecorder : Recorder {
   void getUserInfoResponse(const Response& r) override { answers.push_back(r), calls.push_back("user info"); }
   void addShareResponse(const Response& r) override { answers.push_back(r), calls.push_back("add share"); }
   void getVipInfoResponse(const Response& r) override { answers.push_back(r), calls.push_back("vip"); }
+  bool sendStoryResponse(const Response& r) override {
+    answers.push_back(r), calls.push_back("story");
+    return true;
+  }
   bool handlesUpdates() const override { return incrAuth.has_value(); }
   std::optional<bool> velmoraNeedPerformIncrAuth(VelmoraOAuth&, const std::vector<std::string>& p) override {
     calls.push_back("more " + p.at(0));
@@ -109,6 +113,36 @@ TEST_F(OpenApiOperationsTest, QZoneCommandsCarryTheirTypeIdsAndChecks) {
   EXPECT_FALSE(session->sendGiftRequest("F1", "", "", 0, "bribe", "", "", "", ""));
   EXPECT_FALSE(session->sendChallenge("", "pk", "", "", ""));
   EXPECT_EQ(alertTitles(), (std::vector<std::string>{"请求/赠送礼物", "挑战炫耀"}));
+}
+
+TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheOwnScheme) {
+  const std::vector<os::Value> friends{os::Value(5), os::Value("A"), os::Value("B")};
+  EXPECT_FALSE(session->sendStory(os::Dictionary{{"title", "  "}}, friends));
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{"分享失败"});
+
+  // No QZone: the page, with the text members of the list as receivers.
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/local.html", "<html><title>分享</title></html>");
+  ASSERT_TRUE(session->sendStory(os::Dictionary{{"title", " 标题 "}, {"summary", "s"}}, friends));
+  ASSERT_TRUE(session->tcUiKit() && session->tcUiKit()->webViewKit());
+  auto screen = session->tcUiKit()->webViewKit()->webViewController();
+  ASSERT_TRUE(screen);
+  EXPECT_NE(screen->requestURLStr().find("receiver=A%2CB"), std::string::npos);
+  EXPECT_NE(screen->requestURLStr().find("title=%E6%A0%87%E9%A2%98&"), std::string::npos);
+  ASSERT_TRUE(run([&] { return screen->webview() != nullptr; }));
+  screen->webview()->clickLink(os::URLRequest(std::string(kReplyScheme) + "://SendStory/fail?why=busy%21"));
+  ASSERT_EQ(delegate->calls, std::vector<std::string>{"story"});
+  EXPECT_EQ(delegate->answers[0]->retCode(), 0);
+  EXPECT_EQ(delegate->answers[0]->detailRetCode(), kTCOpenSDKErrorServer);
+  EXPECT_EQ(delegate->answers[0]->jsonResponse(), (os::Dictionary{{"why", "busy!"}}));
+
+  // With QZone the list itself travels.
+  auto qzone = installQZone({"mqzone", "mqzoneopensdkapi", "mqzoneopensdkapiV2"});
+  ASSERT_TRUE(session->sendStory(os::Dictionary{{"title", "t"}}, friends));
+  auto sent = *os::KeyedUnarchiver::unarchiveValue(
+      *qzone->generalPasteboard()->dataForPasteboardType(std::string("com.velmora.") + kReplyScheme));
+  EXPECT_EQ(sent["receiver"], os::Value(os::Array(friends.begin(), friends.end())));
+  EXPECT_EQ(sent["type"], os::Value("21"));
+  settle();
 }
 
 struct CgiReceiver : TCAPIRequestDelegate {
