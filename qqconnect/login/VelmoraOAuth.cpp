@@ -31,8 +31,10 @@ void removeAll(std::string& text, std::string_view piece) {
   for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at)) text.erase(at, piece.size());
 }
 
+}  // namespace
+
 // The open id answer comes wrapped as `callback( {...} );` plus a line break.
-std::optional<os::Dictionary> openIdAnswer(const APIResponse& response) {
+std::optional<os::Dictionary> VelmoraOpenIdAnswer(const APIResponse& response) {
   if (response.jsonResponse() && !response.jsonResponse()->empty()) return response.jsonResponse();
   const std::string raw = response.message().value_or("");
   if (raw.size() < 13 || raw.rfind("callback", 0) != 0) return std::nullopt;
@@ -40,6 +42,8 @@ std::optional<os::Dictionary> openIdAnswer(const APIResponse& response) {
   if (!value || !value->dictionary() || value->dictionary()->empty()) return std::nullopt;
   return *value->dictionary();
 }
+
+namespace {
 
 void alert(const char* title, const char* message) {
   auto view = std::make_shared<os::AlertView>(title, message, std::weak_ptr<os::AlertViewDelegate>{},
@@ -275,7 +279,7 @@ void VelmoraOAuth::getOpenIdResponse(const std::shared_ptr<APIResponse>& respons
     delegate = std::move(it->second);
     loginDict_.erase(it);
   }
-  auto answer = openIdAnswer(*response);
+  auto answer = VelmoraOpenIdAnswer(*response);
   const std::string* openId = answer ? (*answer)["openid"].string() : nullptr;
   if (openId && !openId->empty()) openId_ = *openId;
   if (!delegate) return;

@@ -38,12 +38,17 @@ inline constexpr const char* kVelmoraNetworkAlertTitle = "网络错误";
 inline constexpr const char* kVelmoraNetworkAlertMessage = "网络连接不可用。";
 inline constexpr const char* kVelmoraAlertButton = "我知道啦";
 
+// The members of an open id answer, unwrapped from its "callback( ... );" form; nothing when it
+// holds none.
+std::optional<os::Dictionary> VelmoraOpenIdAnswer(const APIResponse& response);
+
 class VelmoraOAuth : public VelmoraSessionDelegate,
                      public APIBaseSession,
                      public APIBaseDelegate,
                      public TCLoginViewDelegate,
                      public setHeadImageDelegate,
                      public TCWebViewKitDelegate,
+                     public VelmoraRequestDelegate,
                      public std::enable_shared_from_this<VelmoraOAuth> {
  public:
   // Either form of application id; an id of neither form gives an inert session (no id, no
@@ -164,6 +169,23 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // The digest the login statistics and the web pages carry.
   std::optional<std::string> localEncrytedToken() const;
 
+  // ---- plain requests ----
+  // Adds "format", "oauth_consumer_key", the token (while valid) and the open id, then sends.
+  std::shared_ptr<VelmoraRequest> openUrl(const std::string& url, os::Dictionary params, const std::string& httpMethod,
+                                          std::weak_ptr<VelmoraRequestDelegate> delegate);
+  // Needs "method" among the parameters; it names the API after the base.
+  std::shared_ptr<VelmoraRequest> requestWithParams(os::Dictionary params, std::weak_ptr<VelmoraRequestDelegate> delegate);
+  std::shared_ptr<VelmoraRequest> requestWithMethodName(const std::string& method, os::Dictionary params,
+                                                        const std::string& httpMethod,
+                                                        std::weak_ptr<VelmoraRequestDelegate> delegate);
+  std::shared_ptr<VelmoraRequest> requestWithGraphPath(const std::string& path, std::optional<os::Dictionary> params,
+                                                       std::optional<std::string> httpMethod,
+                                                       std::weak_ptr<VelmoraRequestDelegate> delegate);
+  // A token from a dialog: the open id is fetched, then the login is reported.
+  void velmoraDialogLogin(const std::string& token, os::Date expirationDate);
+  void requestDidLoad(VelmoraRequest& request, const std::optional<os::Value>& result, const os::Data& data) override;
+  const std::shared_ptr<VelmoraRequest>& request() const { return request_; }
+
   // ---- head picture ----
   // "pic" (an image of at most 3264 × 2448 points) and "filename": opens the picker; a missing or
   // larger picture answers the delegate's setUserHeadpicResponse with 65536 at once.
@@ -240,4 +262,5 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool userGetUserInfo_ = true;
   std::shared_ptr<TCLoginViewKit> loginViewKit_;
   std::unique_ptr<TCUiKit> tcUiKit_;
+  std::shared_ptr<VelmoraRequest> request_;
 };

@@ -176,6 +176,66 @@ void VelmoraOAuth::cancelWithRequestKey(const std::optional<std::string>& key) {
   api->cancel();
 }
 
+// ---- plain requests ----
+
+std::shared_ptr<VelmoraRequest> VelmoraOAuth::openUrl(const std::string& url, os::Dictionary params,
+                                                      const std::string& httpMethod,
+                                                      std::weak_ptr<VelmoraRequestDelegate> delegate) {
+  params.set("format", "json");
+  params.set("oauth_consumer_key", appId_.value_or(""));
+  if (isSessionValid()) params.set("access_token", *accessToken_);
+  if (openId_) params.set("openid", *openId_);
+  if (request_) request_->setDelegate({});
+  request_ = VelmoraRequest::getRequestWithParams(VelmoraParams(params), httpMethod, std::move(delegate), url);
+  request_->connect();
+  return request_;
+}
+
+std::shared_ptr<VelmoraRequest> VelmoraOAuth::requestWithParams(os::Dictionary params,
+                                                                std::weak_ptr<VelmoraRequestDelegate> delegate) {
+  const std::string* method = params["method"].string();
+  if (!method) return nullptr;
+  const std::string name = *method;
+  params.remove("method");
+  return requestWithMethodName(name, std::move(params), "GET", std::move(delegate));
+}
+
+std::shared_ptr<VelmoraRequest> VelmoraOAuth::requestWithMethodName(const std::string& method, os::Dictionary params,
+                                                                    const std::string& httpMethod,
+                                                                    std::weak_ptr<VelmoraRequestDelegate> delegate) {
+  return openUrl(endpoints_.openApiBase + method, std::move(params), httpMethod, std::move(delegate));
+}
+
+std::shared_ptr<VelmoraRequest> VelmoraOAuth::requestWithGraphPath(const std::string& path,
+                                                                   std::optional<os::Dictionary> params,
+                                                                   std::optional<std::string> httpMethod,
+                                                                   std::weak_ptr<VelmoraRequestDelegate> delegate) {
+  return openUrl(endpoints_.openApiBase + "oauth2.0/" + path, params.value_or(os::Dictionary{}),
+                 httpMethod.value_or("GET"), std::move(delegate));
+}
+
+void VelmoraOAuth::velmoraDialogLogin(const std::string& token, os::Date expirationDate) {
+  accessToken_ = token;
+  expirationDate_ = expirationDate;
+  requestWithGraphPath("m_me", os::Dictionary{{"access_token", token}}, std::nullopt,
+                       std::static_pointer_cast<VelmoraRequestDelegate>(shared_from_this()));
+}
+
+void VelmoraOAuth::requestDidLoad(VelmoraRequest&, const std::optional<os::Value>& result, const os::Data& data) {
+  auto keep = shared_from_this();
+  APIResponse raw;
+  if (result && result->dictionary()) raw.setJsonResponse(*result->dictionary());
+  raw.setMessage(std::string(data.begin(), data.end()));
+  auto answer = VelmoraOpenIdAnswer(raw);
+  auto delegate = sessionDelegate();
+  if (answer) {
+    if (const std::string* id = (*answer)["openid"].string()) openId_ = *id;
+    if (delegate) delegate->velmoraDidLogin();
+  } else if (delegate) {
+    delegate->velmoraDidNotLogin(false);
+  }
+}
+
 // ---- head picture ----
 
 bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName) {

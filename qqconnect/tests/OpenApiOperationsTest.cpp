@@ -145,6 +145,19 @@ TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheO
   settle();
 }
 
+TEST_F(OpenApiOperationsTest, PlainRequestsAndTheDialogLoginFetchTheOpenId) {
+  EXPECT_FALSE(session->requestWithParams(os::Dictionary{{"a", "1"}}, {}));
+  server.route("GET", "/oauth2.0/m_me", CannedResponse::text("callback( {\"openid\":\"DLG\"} );\n"));
+  session->velmoraDialogLogin("DTOK", os::Date::now().addingTimeInterval(60));
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->openId(), "DLG");
+  const auto sent = server.requests().back().queryParameters;
+  EXPECT_EQ(sent.find("access_token")->second, "DTOK");
+  EXPECT_EQ(sent.find("oauth_consumer_key")->second, kAppId);
+  EXPECT_EQ(sent.find("format")->second, "json");
+}
+
 struct CgiReceiver : TCAPIRequestDelegate {
   std::vector<std::shared_ptr<APIResponse>> answers;
   void cgiRequestDidResponse(TCAPIRequest&, const std::shared_ptr<APIResponse>& r) override { answers.push_back(r); }
