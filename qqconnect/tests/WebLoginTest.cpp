@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "QQConnectTestSupport.h"
+#include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/web/TCLoginViewKit.h"
 #include "qqconnect/web/TCWebViewKit.h"
 #include "os/net/URLError.h"
@@ -157,6 +158,30 @@ TEST_F(WebLoginTest, BrowserRedirectChecksTheSerialBeforeItsScript) {
   EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));  // used up
+}
+
+TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {
+  auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return browser->openedURLs().size() == 2; }));  // both editions are asked
+  const std::string handed = browser->openedURLs()[1].url.absoluteString();
+  ASSERT_EQ(handed.rfind("mttbrowser://url=", 0), 0u);
+  auto query = [&](const std::string& name) {
+    const std::size_t at = handed.find(name + "=");
+    return handed.substr(at + name.size() + 1, handed.find('&', at) - at - name.size() - 1);
+  };
+  const std::string key = query("token_key"), serial = query("serial");
+  EXPECT_FALSE(key.empty());
+  EXPECT_NE(handed.find("redirect_uri=" + std::string(kReplyScheme)), std::string::npos);
+
+  const std::string token = *TcApiTool::encryAccessToken("REALTOKEN", key);
+  browser->openURL(std::string(kReplyScheme) + "://openmobile.velmora.example#serial=" + serial + "&access_token=" +
+                   token + "&openid=BO&expires_in=3600");
+  ASSERT_TRUE(outcome());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->accessToken(), "REALTOKEN");
+  EXPECT_EQ(session->openId(), "BO");
 }
 
 TEST_F(WebLoginTest, NavigationLoopIsCutOffAtTheTwentyFirst) {
