@@ -9,6 +9,7 @@
 #include "news/api/DeviceExtensions.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/home/VXGlobalHelperArticles.h"
 #include "news/store/VXNewsConfig.h"
 #include "news/api/VXRequestConfig.h"
@@ -62,6 +63,7 @@ void VXAppDelegate::installServices() {
   VXNewsDetailViewController::Services services;
   services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
   VXNewsDetailViewController::setServices(std::move(services));
+  VXGlobalHelperArticles::installRoutes(*VXReaderContext::current());
 }
 
 // --- launch ---

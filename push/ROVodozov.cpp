@@ -12,6 +12,7 @@
 #include "os/views/Device.h"
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVClient.h"
+#include "push/model/DUVLocalNotificationManager.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -191,4 +192,42 @@ bool ROVodozov::setBadge(int value) {
 
 void ROVodozov::resetBadge() {
   sharedService()->perform([](DUVClient& client) { client.setBadgeNumberReport(0); });
+}
+
+std::optional<os::LocalNotification> ROVodozov::setLocalNotification(std::optional<os::Date> fireDate,
+                                                                     const std::string& alertBody, int badge,
+                                                                     const std::string& alertAction,
+                                                                     const std::string& identifierKey,
+                                                                     const os::Dictionary& userInfo,
+                                                                     const std::string& soundName) {
+  sharedService();
+  return DUVLocalNotificationManager::setLocalNotification(fireDate, alertBody, badge, alertAction, identifierKey,
+                                                           userInfo, soundName);
+}
+
+void ROVodozov::showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,
+                                             const std::optional<std::string>& identifierKey) {
+  sharedService();
+  DUVLocalNotificationManager::showLocalNotificationAtFront(notification, identifierKey);
+}
+
+std::optional<std::vector<os::LocalNotification>> ROVodozov::findLocalNotificationWithIdentifier(
+    const std::optional<std::string>& identifierKey) {
+  sharedService();
+  return DUVLocalNotificationManager::findLocalNotificationWithIdentifier(identifierKey);
+}
+
+void ROVodozov::deleteLocalNotificationWithIdentifierKey(const std::optional<std::string>& identifierKey) {
+  sharedService();
+  DUVLocalNotificationManager::deleteLocalNotificationWithIdentifierKey(identifierKey);
+}
+
+void ROVodozov::deleteLocalNotification(const std::optional<os::LocalNotification>& notification) {
+  sharedService();
+  DUVLocalNotificationManager::deleteLocalNotification(notification);
+}
+
+void ROVodozov::clearAllLocalNotifications() {
+  sharedService();
+  DUVLocalNotificationManager::clearAllLocalNotifications();
 }

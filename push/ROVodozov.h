@@ -10,11 +10,14 @@
 // settings tests can see what the application handed the client.
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 #include <string>
 
 #include "os/core/Data.h"
 #include "os/core/Value.h"
 #include "os/runtime/NotificationCenter.h"
+#include "os/views/Application.h"
 
 namespace os {
 class Thread;
@@ -48,6 +51,21 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   // False (and nothing queued) for values above 99999 and negative ones.
   static bool setBadge(int value);
   static void resetBadge();
+
+  // Local notifications of the application, on the caller's thread, tagged with an identifier key.
+  static std::optional<os::LocalNotification> setLocalNotification(std::optional<os::Date> fireDate,
+                                                                   const std::string& alertBody, int badge,
+                                                                   const std::string& alertAction,
+                                                                   const std::string& identifierKey,
+                                                                   const os::Dictionary& userInfo,
+                                                                   const std::string& soundName);
+  static void showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,
+                                           const std::optional<std::string>& identifierKey);
+  static std::optional<std::vector<os::LocalNotification>> findLocalNotificationWithIdentifier(
+      const std::optional<std::string>& identifierKey);
+  static void deleteLocalNotificationWithIdentifierKey(const std::optional<std::string>& identifierKey);
+  static void deleteLocalNotification(const std::optional<os::LocalNotification>& notification);
+  static void clearAllLocalNotifications();
 
   // Ends the client thread and forgets the shared entry, so the next call makes a fresh client.
   // The program never calls it; tests do between cases.

@@ -2,10 +2,7 @@
 
 #include <algorithm>
 #include <functional>
-#include <iostream>
-#include <mutex>
 #include <sstream>
-#include <thread>
 
 #include "app/VXAppDelegate.h"
 #include "news/shell/NQSideViewController.h"
@@ -16,9 +13,10 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/ScreenDump.h"
-#include "os/testing/TouchCommands.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/InputLines.h"
+#include "os/console/ScreenDump.h"
+#include "os/console/TouchCommands.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
@@ -174,45 +172,27 @@ int ReaderCommands::runScript(const std::vector<std::string>& lines) {
 }
 
 int ReaderCommands::runInteractive() {
-  struct Inbox {
-    std::mutex mutex;
-    std::vector<std::string> lines;
-    bool closed = false;
-  };
-  auto inbox = std::make_shared<Inbox>();
+  // Lines are taken as they are typed, between passes of the main loop, so the screen keeps
+  // moving while the reader thinks.
+  std::vector<std::string> lines;
+  bool closed = false;
   auto loop = os::RunLoop::main();
-  std::thread([inbox, loop] {
-    std::string line;
-    while (std::getline(std::cin, line)) {
-      {
-        std::lock_guard lock(inbox->mutex);
-        inbox->lines.push_back(line);
-      }
-      loop->post([] {});
-    }
-    std::lock_guard lock(inbox->mutex);
-    inbox->closed = true;
-    loop->post([] {});
-  }).detach();
+  auto input = os::InputLines::watch(
+      loop, [&lines](const std::string& line) { lines.push_back(line); }, [&closed] { closed = true; });
 
   out_ << help() << std::flush;
   while (!quit_) {
     loop->runUntilDate(os::Date::now().addingTimeInterval(kSlice));
     os::TouchDriver::settle();
     printIfChanged();
-    std::vector<std::string> lines;
-    bool closed;
-    {
-      std::lock_guard lock(inbox->mutex);
-      lines.swap(inbox->lines);
-      closed = inbox->closed;
-    }
-    for (const auto& line : lines) {
+    std::vector<std::string> due;
+    due.swap(lines);
+    for (const auto& line : due) {
       std::string answer = run(line);
       if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n") << std::flush;
       if (quit_) break;
     }
-    if (closed && lines.empty()) break;
+    if (closed && due.empty() && lines.empty()) break;
   }
   return 0;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 
 namespace reader {
 

@@ -24,7 +24,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"

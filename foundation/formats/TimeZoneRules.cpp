@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
+
+#include "os/store/FileManager.h"
+#include "os/store/TimeZoneFiles.h"
 
 namespace {
 
@@ -15,17 +16,12 @@ std::int64_t readBE(const unsigned char* p, int n) {
   return static_cast<std::int64_t>(v);
 }
 
-std::string zoneDirectory() {
-  const char* dir = std::getenv("TZDIR");
-  return dir && *dir ? dir : "/usr/share/zoneinfo";
-}
-
 }  // namespace
 
 std::optional<TimeZoneRules> TimeZoneRules::fromFile(const std::string& path, std::string name) {
-  std::ifstream f(path, std::ios::binary);
-  if (!f) return std::nullopt;
-  std::vector<unsigned char> b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  auto contents = os::FileManager::defaultManager().contentsAtPath(path);
+  if (!contents) return std::nullopt;
+  const os::Data& b = *contents;
   auto header = [&](std::size_t at, std::uint64_t counts[6]) {
     if (b.size() < at + 44 || b[at] != 'T' || b[at + 1] != 'Z' || b[at + 2] != 'i' || b[at + 3] != 'f') return false;
     for (int i = 0; i < 6; ++i) counts[i] = static_cast<std::uint32_t>(readBE(&b[at + 20 + 4 * i], 4));
@@ -72,7 +68,7 @@ std::optional<TimeZoneRules> TimeZoneRules::fromFile(const std::string& path, st
 
 std::optional<TimeZoneRules> TimeZoneRules::named(std::string_view name) {
   if (name.empty() || name.find("..") != std::string_view::npos || name.front() == '/') return std::nullopt;
-  return fromFile(zoneDirectory() + "/" + std::string(name), std::string(name));
+  return fromFile(os::timeZoneDirectory() + "/" + std::string(name), std::string(name));
 }
 
 TimeZoneRules TimeZoneRules::fixed(long secondsEast, std::string name) {
@@ -88,8 +84,8 @@ TimeZoneRules TimeZoneRules::fixed(long secondsEast, std::string name) {
 }
 
 TimeZoneRules TimeZoneRules::processLocal() {
-  if (const char* tz = std::getenv("TZ"); tz && *tz) {
-    std::string_view n(tz);
+  if (auto tz = os::processTimeZoneSetting()) {
+    std::string_view n(*tz);
     if (n.front() == ':') n.remove_prefix(1);
     if (!n.empty() && n.front() == '/') {
       if (auto z = fromFile(std::string(n), std::string(n))) return *z;
@@ -97,7 +93,7 @@ TimeZoneRules TimeZoneRules::processLocal() {
       return *z;
     }
   }
-  if (auto z = fromFile("/etc/localtime", "localtime")) return *z;
+  if (auto z = fromFile(os::kLocalTimeZoneFile, "localtime")) return *z;
   return fixed(0, "UTC");
 }
 

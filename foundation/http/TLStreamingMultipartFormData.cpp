@@ -1,10 +1,9 @@
 #include "foundation/http/TLStreamingMultipartFormData.h"
 
-#include <sys/stat.h>
-
 #include "foundation/http/TLNetworkingEdition.h"
 #include "os/core/URL.h"
 #include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
 
 namespace {
 
@@ -71,13 +70,12 @@ bool TLStreamingMultipartFormData::appendPartWithFileURL(const std::string& file
   auto url = os::URL::parse(fileURL);
   if (!url || url->scheme() != "file") return refuse(kBadURL, "Expected URL to be a file URL", error);
   std::string path = url->path();
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-    return refuse(kBadURL, "File URL not reachable.", error);
+  auto info = os::FileManager::defaultManager().attributesOfItemAtPath(path);
+  if (!info || !info->isRegularFile) return refuse(kBadURL, "File URL not reachable.", error);
   auto disposition = contentDisposition(name, &fileName);
   if (!disposition) return refuse(kBadURL, "A form part name may not hold a line break.", error);
   os::HTTPHeaderFields headers{{"Content-Disposition", *disposition}, {"Content-Type", mimeType}};
-  return appendPart(std::move(headers), TLHTTPBodyPart::FilePath{path}, static_cast<std::uint64_t>(info.st_size));
+  return appendPart(std::move(headers), TLHTTPBodyPart::FilePath{path}, info->size);
 }
 
 bool TLStreamingMultipartFormData::appendPartWithInputStream(std::shared_ptr<os::InputStream> stream, const std::string& name,

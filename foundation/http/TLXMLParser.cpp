@@ -82,6 +82,12 @@ bool TLXMLParser::parse() {
   std::string message;
   if (const xmlError* e = xmlCtxtGetLastError(ctxt)) message = e->message ? e->message : "";
   int code = ctxt->errNo;
+  // With no tree handlers, libxml2 still builds a scratch document to hold the entity
+  // declarations of an internal subset; the context does not free it.
+  if (ctxt->myDoc) {
+    xmlFreeDoc(ctxt->myDoc);
+    ctxt->myDoc = nullptr;
+  }
   xmlFreeParserCtxt(ctxt);
   if (aborted_) return fail(512, "The parse was aborted.");
   if (!wellFormed) return fail(code ? code : 3, message.empty() ? "The document is not well formed." : message);

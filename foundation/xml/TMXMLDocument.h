@@ -12,6 +12,8 @@
 #include "os/core/Data.h"
 #include "os/core/Error.h"
 
+struct _xmlDoc;
+
 class TMXMLDocument {
   struct Private {};
 
@@ -37,9 +39,9 @@ class TMXMLDocument {
   const std::optional<std::string>& lastErrorMsg() const { return lastErrorMsg_; }
   void setLastErrorMsg(std::optional<std::string> message) { lastErrorMsg_ = std::move(message); }
   std::string description() const;
-  xmlDocPtr XMLDocument() const;
 
  private:
+  _xmlDoc* XMLDocument() const;
   void parse(const char* bytes, std::size_t length, os::Error* error);
 
   std::shared_ptr<TMXMLTree> tree_;

@@ -1,8 +1,7 @@
 #pragma once
 // An object view of one node of a libxml2 tree: navigation, names and text, XPath queries and (for
 // elements) editing. Every wrapper keeps its tree alive, whether it made the node or was handed it.
-#include <libxml/tree.h>
-
+// The parser's own node types stay inside the model: callers see nodes, kinds, names and text.
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -14,6 +13,9 @@
 
 class TMXMLTree;
 class TMXMLElement;
+class TMXMLDocument;
+struct _xmlNode;
+struct _xmlNs;
 
 // Error domain of parse and query failures.
 inline constexpr const char* kTMXMLErrorDomain = "com.tormelle.TMXML";
@@ -56,10 +58,6 @@ class TMXMLNode : public std::enable_shared_from_this<TMXMLNode> {
   static std::shared_ptr<TMXMLNode> textWithStringValue(const std::string& value);
   // An empty prefix makes a default namespace.
   static std::shared_ptr<TMXMLNode> namespaceWithName(const std::string& name, const std::string& stringValue);
-  // Takes ownership of an unlinked libxml2 node.
-  static std::shared_ptr<TMXMLNode> nodeConsumingXMLNode(xmlNodePtr node);
-  // Wraps a node that lives in `tree`; without a tree the caller keeps the node alive.
-  static std::shared_ptr<TMXMLNode> nodeBorrowingXMLNode(xmlNodePtr node, std::shared_ptr<TMXMLTree> tree = nullptr);
 
   std::optional<std::string> stringValue() const;
   void setStringValue(const std::optional<std::string>& value);
@@ -81,13 +79,8 @@ class TMXMLNode : public std::enable_shared_from_this<TMXMLNode> {
   std::shared_ptr<TMXMLNode> copy() const;
   bool isEqual(TMXMLNode& other);
 
-  xmlNodePtr XMLNode() const { return isNamespace() ? nullptr : static_cast<xmlNodePtr>(node_); }
-  xmlNsPtr XMLNamespace() const { return isNamespace() ? static_cast<xmlNsPtr>(node_) : nullptr; }
-  // A deep copy the caller frees.
-  xmlNodePtr XMLNodeCopy() const;
   // True when this node is the root of a tree of its own (made by the caller or copied).
   bool shouldFreeXMLNode() const;
-  const std::shared_ptr<TMXMLTree>& tree() const { return tree_; }
   void releaseCachedValues();
 
   // Nothing and an error for a malformed path; an empty list when nothing matches.
@@ -96,12 +89,22 @@ class TMXMLNode : public std::enable_shared_from_this<TMXMLNode> {
 
  protected:
   friend class TMXMLDocument;
+  friend class TMXMLElement;
+  // Takes ownership of an unlinked parser node.
+  static std::shared_ptr<TMXMLNode> nodeConsumingXMLNode(_xmlNode* node);
+  // Wraps a node that lives in `tree`; without a tree the caller keeps the node alive.
+  static std::shared_ptr<TMXMLNode> nodeBorrowingXMLNode(_xmlNode* node, std::shared_ptr<TMXMLTree> tree = nullptr);
+  _xmlNode* XMLNode() const { return isNamespace() ? nullptr : static_cast<_xmlNode*>(node_); }
+  _xmlNs* XMLNamespace() const { return isNamespace() ? static_cast<_xmlNs*>(node_) : nullptr; }
+  // A deep copy the caller frees.
+  _xmlNode* XMLNodeCopy() const;
+  const std::shared_ptr<TMXMLTree>& tree() const { return tree_; }
   // Elements become TMXMLElement; every wrapper shares `tree`.
   static std::shared_ptr<TMXMLNode> wrap(void* node, bool isNamespace, std::shared_ptr<TMXMLTree> tree);
   std::optional<NodeList> queryXPath(const std::string& path, const os::Dictionary* namespaces, os::Error* error);
   bool isNamespace() const { return isNamespace_; }
   // Unlinks a node from this tree and keeps it alive with the tree.
-  void bury(xmlNodePtr node);
+  void bury(_xmlNode* node);
 
   void* node_ = nullptr;
   bool isNamespace_ = false;

@@ -5,6 +5,7 @@
 #include "foundation/http/TLHTTPClient.h"
 #include "news/api/DeviceExtensions.h"
 #include "news/api/StringHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
@@ -19,7 +20,7 @@ NQBaseRequest NQBaseRequest::initWithOpcode(long long opcode) {
 void NQBaseRequest::initWithNone() { params_.set("opcode", opCode()); }
 
 int NQBaseRequest::interfaceVer() const { return INTERFACE_VERSION; }
-std::string NQBaseRequest::serverHost() const { return VXRequestConfig::SERVER_HOST(); }
+std::string NQBaseRequest::serverHost(const VXRequestConfig& config) const { return config.newsHost(); }
 std::string NQBaseRequest::serverPath() const { return std::string(IPHONE_INTERFACE_PATH); }
 
 os::Dictionary NQBaseRequest::deviceSN() {
@@ -54,7 +55,11 @@ os::Dictionary NQBaseRequest::query() {
 }
 
 std::optional<os::URLRequest> NQBaseRequest::req(os::Error* error) {
-  std::string base = serverHost() + serverPath();
+  return req(VXReaderContext::current()->requestConfig(), error);
+}
+
+std::optional<os::URLRequest> NQBaseRequest::req(const VXRequestConfig& config, os::Error* error) {
+  std::string base = serverHost(config) + serverPath();
   auto url = os::URL::parse(base);
   if (!url) {
     if (error) *error = os::Error::withDescription("NQBaseRequest", -1, "Not a server address: " + base);

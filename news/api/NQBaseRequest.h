@@ -13,6 +13,8 @@
 #include "os/core/Value.h"
 #include "os/net/URLRequest.h"
 
+class VXRequestConfig;
+
 class NQBaseRequest {
  public:
   // An operation without a class of its own: "opcode" is the given number, opCode() stays 0.
@@ -29,13 +31,16 @@ class NQBaseRequest {
   // The form fields {"p", "v", "c"}; adds the device fields to params() each time it runs.
   virtual os::Dictionary query();
   virtual int interfaceVer() const;
-  virtual std::string serverHost() const;
+  // The API base this request goes to, of the given configuration.
+  virtual std::string serverHost(const VXRequestConfig& config) const;
   virtual std::string serverPath() const;
   // Names the request in log lines.
   virtual std::string className() const { return "NQBaseRequest"; }
 
-  // The form POST to serverHost() + serverPath() (with the trailing "/" a base URL with a path
-  // gets). Absent, with *error, when the parameters cannot be encoded or the host is no URL.
+  // The form POST to serverHost(config) + serverPath() (with the trailing "/" a base URL with a
+  // path gets). Absent, with *error, when the parameters cannot be encoded or the host is no URL.
+  std::optional<os::URLRequest> req(const VXRequestConfig& config, os::Error* error = nullptr);
+  // The same with the current reader context's configuration.
   std::optional<os::URLRequest> req(os::Error* error = nullptr);
 
   // {"mac", "sharedudid", "idfa"} of the current device.

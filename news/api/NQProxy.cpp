@@ -1,13 +1,12 @@
 #include "news/api/NQProxy.h"
 
-#include <condition_variable>
-#include <mutex>
-
 #include "foundation/http/TLHTTPRequestOperation.h"
 #include "news/api/NQBaseRequest.h"
+#include "news/api/VXReaderContext.h"
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Semaphore.h"
 
 namespace {
 
@@ -36,10 +35,16 @@ void attach(const std::shared_ptr<TLHTTPRequestOperation>& operation, NQProxy::C
 
 std::shared_ptr<NQProxy> NQProxy::loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed,
                                                   FailedBlock failed) {
+  return loadWithRequest(request, VXReaderContext::current()->requestConfig(), timeout, std::move(completed),
+                         std::move(failed));
+}
+
+std::shared_ptr<NQProxy> NQProxy::loadWithRequest(NQBaseRequest& request, const VXRequestConfig& config,
+                                                  double timeout, CompletedBlock completed, FailedBlock failed) {
   auto proxy = std::make_shared<NQProxy>();
   proxy->className_ = request.className();
   os::Error error;
-  auto urlRequest = request.req(&error);
+  auto urlRequest = request.req(config, &error);
   if (!urlRequest) {
     proxy->buildError_ = error;
     proxy->failed_ = std::move(failed);
@@ -59,29 +64,20 @@ void NQProxy::loadCommonRequest(const os::URLRequest& request, CompletedBlock co
   operation->start();
 }
 
-std::optional<std::string> NQProxy::synchWithRequest(NQBaseRequest& request) {
+std::optional<std::string> NQProxy::synchWithRequest(NQBaseRequest& request, const VXRequestConfig& config) {
   // Waiting here on the main thread would hold every screen still for up to the time-out, and
   // a closure bound for the main queue could never run.
   if (os::RunLoop::isMainThread()) {
     os::log("synchWithRequest refused on the main thread. class name is : " + request.className());
     return std::nullopt;
   }
-  auto urlRequest = request.req();
+  auto urlRequest = request.req(config);
   if (!urlRequest) return std::nullopt;
   urlRequest->setTimeoutInterval(kSynchronousTimeout);
   auto operation = TLHTTPRequestOperation::create(*urlRequest);
 
-  struct Wait {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-  };
-  auto wait = std::make_shared<Wait>();
-  auto signal = [wait] {
-    std::lock_guard<std::mutex> lock(wait->mutex);
-    wait->finished = true;
-    wait->done.notify_all();
-  };
+  auto done = std::make_shared<os::Semaphore>(0);
+  auto signal = [done] { done->signal(); };
   // Delivered off the main queue, which may be busy or absent while this thread waits.
   auto queue = os::DispatchQueue::global(os::DispatchQueue::Priority::Default);
   operation->setSuccessCallbackQueue(queue);
@@ -89,10 +85,7 @@ std::optional<std::string> NQProxy::synchWithRequest(NQBaseRequest& request) {
   operation->setCompletionBlockWithSuccess([signal](const TLHTTPRequestOperation::Pointer&, const os::Value&) { signal(); },
                                            [signal](const TLHTTPRequestOperation::Pointer&, const os::Error&) { signal(); });
   operation->start();
-  {
-    std::unique_lock<std::mutex> lock(wait->mutex);
-    wait->done.wait(lock, [&] { return wait->finished; });
-  }
+  done->wait();
   if (!operation->response()) return std::nullopt;
   return operation->responseString();
 }

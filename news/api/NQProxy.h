@@ -11,6 +11,7 @@
 #include "os/net/URLRequest.h"
 
 class NQBaseRequest;
+class VXRequestConfig;
 class TLHTTPRequestOperation;
 
 class NQProxy {
@@ -25,6 +26,9 @@ class NQProxy {
   // A proxy that is not started yet (call start()). `completed` runs on the global queue,
   // `failed` on the main queue after the failure lines were written to the console. A request
   // that cannot be built fails at start() with its error.
+  static std::shared_ptr<NQProxy> loadWithRequest(NQBaseRequest& request, const VXRequestConfig& config,
+                                                  double timeout, CompletedBlock completed, FailedBlock failed);
+  // The same against the current reader context's servers.
   static std::shared_ptr<NQProxy> loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed,
                                                   FailedBlock failed);
   // A plain request that needs no envelope (the version check, an ad's callback address), with
@@ -32,7 +36,7 @@ class NQProxy {
   static void loadCommonRequest(const os::URLRequest& request, CompletedBlock completed, FailedBlock failed);
   // Runs the request with a 5 s time-out and blocks until it finished; the answer text, or
   // nothing when no answer came. Refused on the main thread, which it would freeze.
-  static std::optional<std::string> synchWithRequest(NQBaseRequest& request);
+  static std::optional<std::string> synchWithRequest(NQBaseRequest& request, const VXRequestConfig& config);
 
   // The time-out a run uses for the given one: 0 means the default.
   static double effectiveTimeout(double timeout) { return timeout == 0 ? kDefaultTimeout : timeout; }

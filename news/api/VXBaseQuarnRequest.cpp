@@ -4,7 +4,7 @@
 #include "news/api/VXRequestConfig.h"
 
 int VXBaseQuarnRequest::interfaceVer() const { return INTERFACE_VERSION_QUARN; }
-std::string VXBaseQuarnRequest::serverHost() const { return VXRequestConfig::SERVER_HOST_QUARN(); }
+std::string VXBaseQuarnRequest::serverHost(const VXRequestConfig& config) const { return config.quarnHost(); }
 std::string VXBaseQuarnRequest::serverPath() const { return std::string(INTERFACE_PATH_QUARN); }
 
 os::Dictionary VXBaseQuarnRequest::query() {

@@ -8,7 +8,7 @@ class VXBaseQuarnRequest : public NQBaseRequest {
   // The form fields {"p", "v", "check"}.
   os::Dictionary query() override;
   int interfaceVer() const override;
-  std::string serverHost() const override;
+  std::string serverHost(const VXRequestConfig& config) const override;
   std::string serverPath() const override;
   std::string className() const override { return "VXBaseQuarnRequest"; }
 };

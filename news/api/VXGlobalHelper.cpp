@@ -1,11 +1,9 @@
 #include "news/api/VXGlobalHelper.h"
 
-#include <atomic>
-#include <mutex>
-
 #include "foundation/formats/JSONDecoder.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/NQProxy.h"
+#include "news/api/VXReaderContext.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/runtime/DispatchQueue.h"
@@ -13,13 +11,6 @@
 #include "os/store/Sandbox.h"
 
 namespace {
-
-// The log is written from the main thread and from the parsing queue at once.
-std::mutex& logMutex() {
-  static std::mutex m;
-  return m;
-}
-std::atomic<std::size_t> gLogLimit{VXGlobalHelper::kDefaultLogLimit};
 
 std::string describe(const os::Value* value) { return value ? value->description() : "(null)"; }
 
@@ -43,8 +34,14 @@ void trimLogLocked(const std::string& path, std::size_t incoming, std::size_t li
 }  // namespace
 
 VXGlobalHelper& VXGlobalHelper::share() {
-  static VXGlobalHelper helper;
-  return helper;
+  auto context = VXReaderContext::current();
+  // The context keeps its runner; the reference lives as long as the context does.
+  return *context->requestRunner.get([&] { return std::make_shared<VXGlobalHelper>(context); });
+}
+
+VXRequestConfig VXGlobalHelper::requestConfig() const {
+  auto context = context_.lock();
+  return context ? context->requestConfig() : VXRequestConfig();
 }
 
 std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optional<std::string>& text) {
@@ -88,7 +85,7 @@ std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optiona
 void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, CompletedBlock completed) {
   std::string className = request.className();
   auto proxy = NQProxy::loadWithRequest(
-      request, 0,
+      request, share().requestConfig(), 0,
       [completed](const std::string& text, os::StringEncoding) {
         auto data = praseRespString(text);
         os::DispatchQueue::main()->async([completed, data] {
@@ -103,7 +100,7 @@ void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, double timeout, Com
                                      FailedBlock failed) {
   std::string className = request.className();
   auto proxy = NQProxy::loadWithRequest(
-      request, timeout,
+      request, share().requestConfig(), timeout,
       [completed](const std::string& text, os::StringEncoding) {
         auto data = praseRespString(text);
         os::DispatchQueue::main()->async([completed, data] {
@@ -118,7 +115,7 @@ void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, double timeout, Com
 }
 
 std::optional<os::Dictionary> VXGlobalHelper::synchWithRequest(NQBaseRequest& request) {
-  auto text = NQProxy::synchWithRequest(request);
+  auto text = NQProxy::synchWithRequest(request, share().requestConfig());
   if (!text) return std::nullopt;
   return praseRespString(text);
 }
@@ -145,14 +142,15 @@ std::string VXGlobalHelper::pathLog() {
 void VXGlobalHelper::writeLog(std::string_view text) {
   std::string line(text);
   line += '\n';
-  std::lock_guard<std::mutex> lock(logMutex());
+  auto& runner = share();
+  std::lock_guard<std::mutex> lock(runner.logMutex_);
   std::string path = pathLog();
-  trimLogLocked(path, line.size(), gLogLimit.load());
+  trimLogLocked(path, line.size(), runner.logLimit_.load());
   os::FileManager::defaultManager().appendData(bytesOf(line), path);
 }
 
 std::optional<std::string> VXGlobalHelper::readLog() {
-  std::lock_guard<std::mutex> lock(logMutex());
+  std::lock_guard<std::mutex> lock(share().logMutex_);
   auto contents = os::FileManager::defaultManager().contentsAtPath(pathLog());
   if (!contents) return std::nullopt;
   std::string text(contents->begin(), contents->end());
@@ -160,5 +158,5 @@ std::optional<std::string> VXGlobalHelper::readLog() {
   return text;
 }
 
-std::size_t VXGlobalHelper::logLimit() { return gLogLimit.load(); }
-void VXGlobalHelper::setLogLimit(std::size_t bytes) { gLogLimit = bytes; }
+std::size_t VXGlobalHelper::logLimit() { return share().logLimit_.load(); }
+void VXGlobalHelper::setLogLimit(std::size_t bytes) { share().logLimit_ = bytes; }

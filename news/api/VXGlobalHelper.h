@@ -1,29 +1,40 @@
 #pragma once
-// The news client's request runner and its small shared services: runs request objects, reduces
-// the JSON answer to its "data" member, owns the caches folder, the "offline/" folder, the log
-// file "log.txt" and the one shared progress HUD.
+// The news client's request runner and its small shared services: runs request objects against
+// the server configuration of its reader context, reduces the JSON answer to its "data" member,
+// owns the caches folder, the "offline/" folder, the log file "log.txt" and the one shared
+// progress HUD. One per reader context; the class operations use the current context's.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "os/core/Value.h"
 
+#include "news/api/VXRequestConfig.h"
+
 class KHProgressHUD;
 class NQBaseRequest;
+class VXReaderContext;
 namespace os {
 class View;
 }
 
-class VXGlobalHelper {
+class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
  public:
   // The "data" member of a usable answer, or nothing (the request failed).
   using CompletedBlock = std::function<void(const std::optional<os::Dictionary>& data)>;
   using FailedBlock = std::function<void()>;
 
+  // The current reader context's runner.
   static VXGlobalHelper& share();
+  // A runner for the context, which holds it.
+  explicit VXGlobalHelper(std::weak_ptr<const VXReaderContext> context) : context_(std::move(context)) {}
+  // Where this runner's requests go: its context's configuration.
+  VXRequestConfig requestConfig() const;
 
   // "data" of an answer whose "errorcode" is not negative and whose "data" is an object holding
   // "result"; nothing otherwise, with one line in the log file saying why. The status in
@@ -65,8 +76,13 @@ class VXGlobalHelper {
   static constexpr double kAutoHideDelay = 1.0;
 
  private:
-  VXGlobalHelper() = default;
   void showHud(int mode, const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
+  void placeHud(int mode, const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide);
+
+  std::weak_ptr<const VXReaderContext> context_;
+  // The log is written from the main thread and from the parsing queue at once.
+  std::mutex logMutex_;
+  std::atomic<std::size_t> logLimit_{kDefaultLogLimit};
 
   std::shared_ptr<KHProgressHUD> hud_;  // main thread only
   unsigned hudGeneration_ = 0;          // which show an auto-hide belongs to

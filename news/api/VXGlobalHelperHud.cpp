@@ -15,7 +15,16 @@ void VXGlobalHelper::showActivityHud(const std::string& text, const std::shared_
 
 void VXGlobalHelper::showHud(int mode, const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) {
   if (!view) return;
-  os::DispatchQueue::main()->async([this, mode, text, view, autoHide] {
+  std::weak_ptr<VXGlobalHelper> weak = weak_from_this();
+  os::DispatchQueue::main()->async([weak, mode, text, view, autoHide] {
+    auto self = weak.lock();
+    if (!self) return;
+    self->placeHud(mode, text, view, autoHide);
+  });
+}
+
+void VXGlobalHelper::placeHud(int mode, const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) {
+  {
     if (!hud_) {
       hud_ = KHProgressHUD::initWithView(*view);
       hud_->setDetailsLabelFont(os::Font::systemFont(16));
@@ -34,15 +43,19 @@ void VXGlobalHelper::showHud(int mode, const std::string& text, const std::share
     // self-hiding text stays until it is hidden.
     unsigned generation = ++hudGeneration_;
     if (autoHide) {
-      os::DispatchQueue::main()->asyncAfter(kAutoHideDelay, [this, generation] {
-        if (hud_ && generation == hudGeneration_) hud_->hide(true);
+      std::weak_ptr<VXGlobalHelper> weak = weak_from_this();
+      os::DispatchQueue::main()->asyncAfter(kAutoHideDelay, [weak, generation] {
+        auto self = weak.lock();
+        if (self && self->hud_ && generation == self->hudGeneration_) self->hud_->hide(true);
       });
     }
-  });
+  }
 }
 
 void VXGlobalHelper::hideHud(bool animated) {
-  os::DispatchQueue::main()->async([this, animated] {
-    if (hud_) hud_->hide(animated);
+  std::weak_ptr<VXGlobalHelper> weak = weak_from_this();
+  os::DispatchQueue::main()->async([weak, animated] {
+    auto self = weak.lock();
+    if (self && self->hud_) self->hud_->hide(animated);
   });
 }

@@ -1,47 +1,28 @@
 #include "news/api/VXRequestConfig.h"
 
-#include <mutex>
+#include "news/api/VXReaderContext.h"
 
-namespace {
-
-struct Hosts {
-  std::mutex mutex;
-  std::string news = std::string(kDefaultServerRoot) + "/api";
-  std::string quarn = std::string(kDefaultServerRoot);
-};
-
-Hosts& hosts() {
-  static Hosts h;
-  return h;
+VXRequestConfig VXRequestConfig::withServerRoot(std::string_view root) {
+  while (!root.empty() && root.back() == '/') root.remove_suffix(1);
+  return VXRequestConfig(std::string(root) + "/api", std::string(root));
 }
 
-}  // namespace
+std::string VXRequestConfig::SERVER_HOST() { return VXReaderContext::current()->requestConfig().newsHost(); }
 
-std::string VXRequestConfig::SERVER_HOST() {
-  std::lock_guard<std::mutex> lock(hosts().mutex);
-  return hosts().news;
-}
-
-std::string VXRequestConfig::SERVER_HOST_QUARN() {
-  std::lock_guard<std::mutex> lock(hosts().mutex);
-  return hosts().quarn;
-}
+std::string VXRequestConfig::SERVER_HOST_QUARN() { return VXReaderContext::current()->requestConfig().quarnHost(); }
 
 void VXRequestConfig::setServerHost(std::string url) {
-  std::lock_guard<std::mutex> lock(hosts().mutex);
-  hosts().news = std::move(url);
+  auto context = VXReaderContext::current();
+  context->setRequestConfig(VXRequestConfig(std::move(url), context->requestConfig().quarnHost()));
 }
 
 void VXRequestConfig::setServerHostQuarn(std::string url) {
-  std::lock_guard<std::mutex> lock(hosts().mutex);
-  hosts().quarn = std::move(url);
+  auto context = VXReaderContext::current();
+  context->setRequestConfig(VXRequestConfig(context->requestConfig().newsHost(), std::move(url)));
 }
 
 void VXRequestConfig::setServerRoot(std::string_view root) {
-  while (!root.empty() && root.back() == '/') root.remove_suffix(1);
-  std::lock_guard<std::mutex> lock(hosts().mutex);
-  hosts().news = std::string(root) + "/api";
-  hosts().quarn = std::string(root);
+  VXReaderContext::current()->setRequestConfig(withServerRoot(root));
 }
 
-void VXRequestConfig::reset() { setServerRoot(kDefaultServerRoot); }
+void VXRequestConfig::reset() { VXReaderContext::current()->setRequestConfig(VXRequestConfig()); }

@@ -4,6 +4,7 @@
 // (from the command line) or by tests.
 #include <string>
 #include <string_view>
+#include <utility>
 
 // News API.
 inline constexpr std::string_view IPHONE_INTERFACE_PATH = "/imobile";
@@ -22,18 +23,33 @@ inline constexpr int CHANNEL_ID = 11;
 // The local news server's address when nothing else is configured.
 inline constexpr std::string_view kDefaultServerRoot = "http://127.0.0.1:8080";
 
+// The two API addresses, a value handed from the command line through the reader context and the
+// request runner down to every request.
 class VXRequestConfig {
  public:
-  // The news API base URL, an http URL whose path is "/api" (default: the server root + "/api").
-  static std::string SERVER_HOST();
-  // The promotion API base URL, no path (default: the server root).
-  static std::string SERVER_HOST_QUARN();
+  // Both APIs on one server: the news API at root + "/api", the promotion API at root. A trailing
+  // "/" of the root is ignored.
+  static VXRequestConfig withServerRoot(std::string_view root);
+  // The local news server.
+  VXRequestConfig() : VXRequestConfig(withServerRoot(kDefaultServerRoot)) {}
+  VXRequestConfig(std::string newsHost, std::string quarnHost)
+      : newsHost_(std::move(newsHost)), quarnHost_(std::move(quarnHost)) {}
 
+  // The news API base URL, an http URL whose path is "/api".
+  const std::string& newsHost() const { return newsHost_; }
+  // The promotion API base URL, no path.
+  const std::string& quarnHost() const { return quarnHost_; }
+
+  // --- the configuration of the current reader context ---
+  static std::string SERVER_HOST();
+  static std::string SERVER_HOST_QUARN();
   static void setServerHost(std::string url);
   static void setServerHostQuarn(std::string url);
-  // Points both APIs at one server: the news API at root + "/api", the promotion API at root.
-  // A trailing "/" of the root is ignored.
   static void setServerRoot(std::string_view root);
   // Back to the defaults.
   static void reset();
+
+ private:
+  std::string newsHost_;
+  std::string quarnHost_;
 };

@@ -1,7 +1,5 @@
 #include "news/article/VXDetailXMLParseHelper.h"
 
-#include <libxml/tree.h>
-
 #include <cmath>
 #include <mutex>
 
@@ -55,10 +53,9 @@ std::optional<std::string> VXDetailXMLParseHelper::parseXML(const std::optional<
 }
 
 void VXDetailXMLParseHelper::fun(TMXMLNode& node, os::Array& dictArray) const {
-  xmlNodePtr raw = node.XMLNode();
   // Only elements are descended into. An entity reference's "children" are its declaration's
   // shared content; walking them would expand the entity (exponentially, for nested ones).
-  if (!raw || raw->type != XML_ELEMENT_NODE || node.childCount() == 0) {
+  if (node.kind() != TMXMLElementKind || node.childCount() == 0) {
     test(node, dictArray);
     return;
   }
@@ -68,17 +65,14 @@ void VXDetailXMLParseHelper::fun(TMXMLNode& node, os::Array& dictArray) const {
 }
 
 void VXDetailXMLParseHelper::test(TMXMLNode& node, os::Array& dictArray) const {
-  xmlNodePtr raw = node.XMLNode();
-  if (!raw) return;
-  switch (raw->type) {
-    case XML_ELEMENT_NODE:
+  switch (node.kind()) {
+    case TMXMLElementKind:
       if (node.name() == std::optional<std::string>("img"))
         addSubImg(node, dictArray);
       else
         addSubText(node, dictArray);
       break;
-    case XML_TEXT_NODE:
-    case XML_CDATA_SECTION_NODE:
+    case TMXMLTextKind:  // text and CDATA sections
       addSubText(node, dictArray);
       break;
     default:

@@ -10,7 +10,7 @@
 #include "news/store/VXNewsConfig.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXShareHelper.h"
-#include "news/album/VXImageViewerViewController.h"
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXNewsDetailRequest.h"
@@ -48,10 +48,6 @@ VXNewsDetailViewController::Services withDefaults(VXNewsDetailViewController::Se
   return services;
 }
 
-VXNewsDetailViewController::Services& servicesStore() {
-  static VXNewsDetailViewController::Services services = withDefaults({});
-  return services;
-}
 
 
 // Navigation bar height the screen's layout leaves room for.
@@ -70,8 +66,13 @@ constexpr const char* kEvalCell = "NEWSDETAIL_EVALCELL";
 
 }  // namespace
 
-void VXNewsDetailViewController::setServices(Services services) { servicesStore() = withDefaults(std::move(services)); }
-const VXNewsDetailViewController::Services& VXNewsDetailViewController::services() { return servicesStore(); }
+void VXNewsDetailViewController::setServices(Services services) {
+  VXReaderContext::current()->articleServices.set(std::make_shared<Services>(withDefaults(std::move(services))));
+}
+
+VXNewsDetailViewController::Services VXNewsDetailViewController::services() {
+  return *VXReaderContext::current()->articleServices.get([] { return std::make_shared<Services>(withDefaults({})); });
+}
 
 std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(const os::Dictionary& info) {
   auto controller = std::make_shared<VXNewsDetailViewController>();
@@ -252,7 +253,7 @@ void VXNewsDetailViewController::addOtherInfo() {
 }
 
 void VXNewsDetailViewController::addAd() {
-  const auto& pick = services().randAd;
+  auto pick = services().randAd;
   auto ad = pick ? pick() : VXGlobalDefine::share()->randAd();
   if (!ad) return;
   os::Dictionary dict{{"adid", ad->adid()},        {"urltype", ad->type()},   {"adurl", ad->content()},
@@ -399,7 +400,7 @@ void VXNewsDetailViewController::clickAdCell(const VXNewsDetailDOPtr& row) {
     VXGlobalHelper::writeLog("ad url refused: " + ad->adUrl());
     return;
   }
-  if (services().adClick) services().adClick(ad->adid(), ad->urlType(), ad->adUrl(), *this);
+  if (auto click = services().adClick) click(ad->adid(), ad->urlType(), ad->adUrl(), *this);
 }
 
 void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
@@ -412,11 +413,11 @@ void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
   }
   auto table = tableView();
   if (!table) return;
-  if (services().showImages) {
-    services().showImages(index, images, *table, *this);
+  if (auto show = services().showImages) {
+    show(index, images, *table, *this);
     return;
   }
-  presentViewController(VXImageViewerViewController::initWithIndex(index, images, table), true);
+  if (auto show = VXReaderContext::current()->showImages.get()) show(index, images, *table, *this);
 }
 
 // ---- toolbar ----

@@ -19,6 +19,24 @@
 #include "os/views/AlertView.h"
 #include "os/views/TableView.h"
 
+class VXNewsDetailViewController;
+
+// Each may be left empty: the ad comes from the application-wide state, ad taps go to the shared
+// ad helper, and a picture tap opens the reader context's picture viewer.
+struct VXNewsDetailServices {
+  // The random ad, or nothing (no ads, or ads switched off).
+  std::function<std::optional<VXAdDO>()> randAd;
+  // An ad tap: ad id, URL type, address (already checked to be http, https or the store's), and
+  // the screen.
+  std::function<void(long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen)>
+      adClick;
+  // A picture tap, in place of the image viewer: the picture's index among the picture rows,
+  // those rows and the table.
+  std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
+                     VXNewsDetailViewController& screen)>
+      showImages;
+};
+
 // Rows live in the paged table's listData(), each a VXNewsDetailDOPtr; there is no pull-to-refresh
 // and never a next page.
 class VXNewsDetailViewController : public NQBaseTableViewController,
@@ -34,24 +52,12 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
-  // Replacements for the screen's collaborators, for tests and start-up. Each may be left empty:
-  // the ad comes from the application-wide state, ad taps go to the shared ad helper, and a
-  // picture tap opens the reader's image viewer.
-  struct Services {
-    // The random ad, or nothing (no ads, or ads switched off).
-    std::function<std::optional<VXAdDO>()> randAd;
-    // An ad tap: ad id, URL type, address (already checked to be http, https or the store's),
-    // and this screen.
-    std::function<void(long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen)>
-        adClick;
-    // A picture tap, in place of the image viewer: the picture's index among the picture rows,
-    // those rows and the table.
-    std::function<void(long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
-                       VXNewsDetailViewController& screen)>
-        showImages;
-  };
+  // Replacements for the screen's collaborators, for tests and start-up, kept in the reader
+  // context (see VXNewsDetailServices).
+  using Services = VXNewsDetailServices;
   static void setServices(Services services);
-  static const Services& services();
+  // A copy of the current context's services.
+  static Services services();
 
   // {"id", "category", "icon"} of the article; the dictionary is copied.
   static std::shared_ptr<VXNewsDetailViewController> initWitInfo(const os::Dictionary& info);

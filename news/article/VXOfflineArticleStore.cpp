@@ -1,12 +1,11 @@
 #include "news/article/VXOfflineArticleStore.h"
 
-#include <chrono>
+#include <atomic>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 
 #include "news/api/VXGlobalHelper.h"
+#include "os/runtime/DispatchGroup.h"
+#include "os/runtime/DispatchQueue.h"
 #include "os/store/PropertyList.h"
 
 std::optional<std::string> VXOfflineArticleStore::decimalText(const os::Value& value) {
@@ -91,10 +90,11 @@ std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& categ
 }
 
 namespace {
+// Every save started in the background and not yet written, so tests and an orderly shutdown can
+// wait for the disk.
 struct BackgroundSaves {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int pending = 0;
+  os::DispatchGroup group;
+  std::atomic<int> pending{0};
 };
 BackgroundSaves& backgroundSaves() {
   static BackgroundSaves saves;
@@ -104,27 +104,16 @@ BackgroundSaves& backgroundSaves() {
 
 void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
                                              const os::Value& ID) {
-  {
-    std::lock_guard lock(backgroundSaves().mutex);
-    ++backgroundSaves().pending;
-  }
-  std::thread([info, category, ID] {
+  auto& saves = backgroundSaves();
+  ++saves.pending;
+  saves.group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID] {
     os::Error error;
     if (!saveWithInfo(info, category, ID, &error))
       VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-    std::lock_guard lock(backgroundSaves().mutex);
     --backgroundSaves().pending;
-    backgroundSaves().changed.notify_all();
-  }).detach();
+  });
 }
 
-int VXOfflineArticleStore::pendingBackgroundSaves() {
-  std::lock_guard lock(backgroundSaves().mutex);
-  return backgroundSaves().pending;
-}
+int VXOfflineArticleStore::pendingBackgroundSaves() { return backgroundSaves().pending.load(); }
 
-bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) {
-  std::unique_lock lock(backgroundSaves().mutex);
-  return backgroundSaves().changed.wait_for(lock, std::chrono::duration<double>(seconds),
-                                            [] { return backgroundSaves().pending == 0; });
-}
+bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) { return backgroundSaves().group.waitFor(seconds); }

@@ -38,7 +38,7 @@ class VXOfflineArticleStore {
   // or the file cannot be written. Safe from any thread. A second save replaces the file.
   static bool saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
                            os::Error* error = nullptr);
-  // The same on a detached thread, so a screen never waits for the disk; a failure goes to the log.
+  // The same on a background queue, so a screen never waits for the disk; a failure goes to the log.
   static void saveInBackground(const os::Dictionary& info, const os::Value& category, const os::Value& ID);
   // Saves started in the background and not yet written (for tests and an orderly shutdown).
   static int pendingBackgroundSaves();

@@ -1,7 +1,5 @@
 #include "news/home/VXCrashHandler.h"
 
-#include <execinfo.h>
-
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -11,6 +9,8 @@
 #include "os/core/Error.h"
 #include "os/core/String.h"
 #include "os/core/Value.h"
+#include "os/runtime/CallStack.h"
+#include "os/runtime/CrashHooks.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 
@@ -18,18 +18,9 @@ namespace {
 
 constexpr int kDumpRefused = 2;
 
-std::vector<std::string> currentCallStack() {
-  void* frames[64];
-  int count = backtrace(frames, 64);
-  std::vector<std::string> out;
-  char** symbols = backtrace_symbols(frames, count);
-  if (!symbols) return out;
-  for (int i = 0; i < count; ++i) out.emplace_back(symbols[i]);
-  std::free(symbols);
-  return out;
-}
-
-void terminateHandler() {
+// The news client's link in the process's crash chain: the earlier terminate handler (and the
+// abort after it) still run once the dump is written.
+void recordUncaughtException() {
   if (auto current = std::current_exception()) {
     try {
       std::rethrow_exception(current);
@@ -40,7 +31,6 @@ void terminateHandler() {
     } catch (...) {
     }
   }
-  std::abort();
 }
 
 }  // namespace
@@ -49,7 +39,9 @@ std::string VXCrashHandler::filePath() {
   return os::Sandbox::current()->homeDirectory() + "/Library/Caches/crash.m";
 }
 
-void VXCrashHandler::setDefaultHandler() { std::set_terminate(&terminateHandler); }
+void VXCrashHandler::setDefaultHandler() {
+  os::CrashHooks::addHook("news", os::CrashHook{{}, [](os::CrashRecordWriter&) { recordUncaughtException(); }});
+}
 
 std::string VXCrashHandler::dumpText(const std::string& reason, const std::vector<std::string>& callStackSymbols) {
   os::Array symbols;
@@ -58,7 +50,7 @@ std::string VXCrashHandler::dumpText(const std::string& reason, const std::vecto
 }
 
 void VXCrashHandler::UncaughtExceptionHandlers(const os::Exception& exception) {
-  std::string text = dumpText(exception.reason(), currentCallStack());
+  std::string text = dumpText(exception.reason(), os::currentCallStack());
   auto& fm = os::FileManager::defaultManager();
   std::string path = filePath();
   fm.createDirectoryAtPath(path.substr(0, path.rfind('/')), true);

@@ -16,8 +16,9 @@ class VXCrashHandler {
  public:
   // The home directory's "Library/Caches/crash.m".
   static std::string filePath();
-  // Makes UncaughtExceptionHandlers the process's handler of exceptions nobody caught (start-up
-  // does not call it: the crash reporter and the analytics client own that hook).
+  // Adds UncaughtExceptionHandlers to the process's chain of handlers of exceptions nobody caught,
+  // as the crash hook "news"; the handlers installed before it still run (start-up does not call
+  // it: the crash reporter and the analytics client own that hook).
   static void setDefaultHandler();
   // Replaces any earlier dump with the reason followed by the description of the call stack.
   static void UncaughtExceptionHandlers(const os::Exception& exception);

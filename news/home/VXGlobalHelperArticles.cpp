@@ -1,10 +1,10 @@
 #include "news/home/VXGlobalHelperArticles.h"
 
-#include <mutex>
-
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/album/VXAlbumViewController.h"
+#include "news/album/VXImageViewerViewController.h"
+#include "news/api/VXReaderContext.h"
 #include "news/shell/VXCustomNavController.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "os/views/NavigationController.h"
@@ -13,15 +13,6 @@
 namespace VXGlobalHelperArticles {
 
 namespace {
-
-std::mutex& factoryMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-AlbumScreenFactory& albumFactory() {
-  static AlbumScreenFactory factory;
-  return factory;
-}
 
 enum class Route { Article, Album, None };
 
@@ -36,10 +27,19 @@ Route routeOf(const os::Value& type) {
 
 }  // namespace
 
-void setAlbumScreenFactory(AlbumScreenFactory factory) {
-  std::lock_guard lock(factoryMutex());
-  albumFactory() = std::move(factory);
+void installRoutes(VXReaderContext& context) {
+  context.openItem.set([](const std::shared_ptr<VXNewsDO>& item, os::ViewController& from) {
+    pushViewControllerByDO(item, from);
+  });
+  context.showImages.set([](long index, const std::vector<VXNewsDetailDOPtr>& images, os::TableView& table,
+                            os::ViewController& from) {
+    from.presentViewController(
+        VXImageViewerViewController::initWithIndex(index, images, std::static_pointer_cast<os::TableView>(table.shared_from_this())),
+        true);
+  });
 }
+
+void setAlbumScreenFactory(AlbumScreenFactory factory) { VXReaderContext::current()->albumScreen.set(std::move(factory)); }
 
 os::Dictionary articleInfo(const VXNewsDO& item) {
   std::string icon = item.iconurls().empty() ? std::string() : item.iconurls().front();
@@ -66,11 +66,7 @@ std::shared_ptr<os::ViewController> pushViewControllerByDict(const os::Dictionar
     return screen;
   }
 
-  AlbumScreenFactory factory;
-  {
-    std::lock_guard lock(factoryMutex());
-    factory = albumFactory();
-  }
+  AlbumScreenFactory factory = VXReaderContext::current()->albumScreen.get();
   std::shared_ptr<os::ViewController> screen = factory ? factory(info) : VXAlbumViewController::initWithDict(info);
   if (!screen) {
     VXGlobalHelper::writeLog("no album screen to open");

@@ -12,13 +12,18 @@
 namespace os {
 class ViewController;
 }
+class VXReaderContext;
 
 namespace VXGlobalHelperArticles {
 
 inline constexpr const char* kAlbumType = "album";
 
+// The routes of the context that open screens of folders above the one asking: a tapped news item
+// (pushViewControllerByDO) and an article's pictures (the image viewer, presented).
+void installRoutes(VXReaderContext& context);
+
 // Builds the album screen for an article reference in place of VXAlbumViewController (tests);
-// without a factory the reader's own album screen opens.
+// without a factory the reader's own album screen opens. Kept in the current reader context.
 using AlbumScreenFactory = std::function<std::shared_ptr<os::ViewController>(const os::Dictionary& info)>;
 void setAlbumScreenFactory(AlbumScreenFactory factory);
 

@@ -1,6 +1,6 @@
 #include "news/list/VXFavoriteViewController.h"
 
-#include "news/home/VXGlobalHelperArticles.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXGetFavoriteRequest.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
@@ -71,5 +71,7 @@ std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPa
 void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {
   NQBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
   if (isLoadMoreRow(indexPath)) return;
-  if (auto item = itemAt(indexPath.row)) VXGlobalHelperArticles::pushViewControllerByDO(item, *this);
+  auto item = itemAt(indexPath.row);
+  auto open = VXReaderContext::current()->openItem.get();
+  if (item && open) open(item, *this);
 }

@@ -5,7 +5,7 @@
 
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/home/VXGlobalHelperArticles.h"
+#include "news/api/VXReaderContext.h"
 #include "news/list/NQBaseTableViewController.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/VXNewsListRequest.h"
@@ -20,41 +20,20 @@
 
 namespace {
 
-std::mutex& hooksMutex() {
-  static std::mutex m;
-  return m;
-}
-VXNewsTableView::RefreshIntervalSource& intervalSlot() {
-  static VXNewsTableView::RefreshIntervalSource source;
-  return source;
-}
-VXNewsTableView::ItemOpener& openerSlot() {
-  static VXNewsTableView::ItemOpener opener;
-  return opener;
-}
-
 double nowSinceReferenceDate() { return os::Date::now().timeIntervalSinceReferenceDate(); }
 
 }  // namespace
 
 void VXNewsTableView::setRefreshIntervalSource(RefreshIntervalSource source) {
-  std::lock_guard lock(hooksMutex());
-  intervalSlot() = std::move(source);
+  VXReaderContext::current()->refreshInterval.set(std::move(source));
 }
 
 double VXNewsTableView::refreshInterval() {
-  RefreshIntervalSource source;
-  {
-    std::lock_guard lock(hooksMutex());
-    source = intervalSlot();
-  }
+  auto source = VXReaderContext::current()->refreshInterval.get();
   return source ? source() : VXGlobalDefine::share()->nctime();
 }
 
-void VXNewsTableView::setItemOpener(ItemOpener opener) {
-  std::lock_guard lock(hooksMutex());
-  openerSlot() = std::move(opener);
-}
+void VXNewsTableView::setItemOpener(ItemOpener opener) { VXReaderContext::current()->openItem.set(std::move(opener)); }
 
 std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID) {
   auto view = std::make_shared<VXNewsTableView>(frame, newsID);
@@ -309,16 +288,8 @@ void VXNewsTableView::didSelectRowAtIndexPath(os::TableView&, const os::IndexPat
   os::ViewController* controller = prarentViewController();
   if (!controller) return;
   selectedIndexPath_ = indexPath;
-  ItemOpener opener;
-  {
-    std::lock_guard lock(hooksMutex());
-    opener = openerSlot();
-  }
   auto item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  if (opener)
-    opener(item, *controller);
-  else
-    VXGlobalHelperArticles::pushViewControllerByDO(item, *controller);
+  if (auto open = VXReaderContext::current()->openItem.get()) open(item, *controller);
 }
 
 // --- scrolling and the header ---

@@ -39,8 +39,8 @@ class VXNewsTableView : public os::View,
   using RefreshIntervalSource = std::function<double()>;
   static void setRefreshIntervalSource(RefreshIntervalSource source);
   static double refreshInterval();
-  // Opens a tapped item from the given screen: recorded as read and routed by its type through
-  // VXGlobalHelperArticles, unless an opener is set in its place (null: back to that).
+  // Opens a tapped item from the given screen: the reader context's route, which the home
+  // screen's wiring sets to record it as read and open it by its type. Replaces that route.
   using ItemOpener = std::function<void(const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller)>;
   static void setItemOpener(ItemOpener opener);
 

@@ -2,9 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
-#include <mutex>
 
 #include "foundation/formats/DateUtilities.h"
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/store/VXNewsConfig.h"
 #include "os/core/Date.h"
@@ -18,21 +18,8 @@ namespace {
 // Items of this category never show the "hot" badge.
 constexpr long long kNoBadgeCategory = 7;
 
-std::mutex& lookupMutex() {
-  static std::mutex m;
-  return m;
-}
-VXNewsTitleStyleCell::ReadHistoryLookup& lookupSlot() {
-  static VXNewsTitleStyleCell::ReadHistoryLookup lookup;
-  return lookup;
-}
-
 bool isRead(long long id) {
-  VXNewsTitleStyleCell::ReadHistoryLookup lookup;
-  {
-    std::lock_guard lock(lookupMutex());
-    lookup = lookupSlot();
-  }
+  auto lookup = VXReaderContext::current()->readHistory.get();
   return lookup ? lookup(id) : VXGlobalDefine::share()->isNewsHistory(id);
 }
 
@@ -47,8 +34,7 @@ std::shared_ptr<os::Label> makeNoteLabel(const VXNewsConfig& config) {
 }  // namespace
 
 void VXNewsTitleStyleCell::setReadHistoryLookup(ReadHistoryLookup lookup) {
-  std::lock_guard lock(lookupMutex());
-  lookupSlot() = std::move(lookup);
+  VXReaderContext::current()->readHistory.set(std::move(lookup));
 }
 
 VXNewsTitleStyleCell::VXNewsTitleStyleCell(const std::string& identifier) : VXNewsStyleCell(identifier) {

@@ -6,6 +6,7 @@
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/VXNewsDetailRequest.h"
@@ -35,9 +36,6 @@ struct VXOfflineHelper::Run {
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<VXOfflineHelper> gShared;
-
 std::shared_ptr<os::DispatchQueue> workQueue() { return os::DispatchQueue::global(os::DispatchQueue::Priority::Default); }
 
 bool isSuccess(const os::Dictionary& data) {
@@ -48,15 +46,11 @@ bool isSuccess(const os::Dictionary& data) {
 }  // namespace
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<VXOfflineHelper>();
-  return gShared;
+  return VXReaderContext::current()->offline.get([] { return std::make_shared<VXOfflineHelper>(); });
 }
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::setShared(std::shared_ptr<VXOfflineHelper> helper) {
-  std::lock_guard lock(gSharedMutex);
-  std::swap(gShared, helper);
-  return helper;
+  return VXReaderContext::current()->offline.set(std::move(helper));
 }
 
 VXOfflineHelper::~VXOfflineHelper() {
@@ -64,17 +58,15 @@ VXOfflineHelper::~VXOfflineHelper() {
 }
 
 std::optional<int> VXOfflineHelper::percentOf(const os::Notification& notification) {
-  const os::Value* value = notification.userInfo.find(kOfflineLoadingPercentKey);
-  if (!value || !value->isNumber()) return std::nullopt;
-  return static_cast<int>(value->intValue());
+  if (!notification.value.isNumber()) return std::nullopt;
+  return static_cast<int>(notification.value.intValue());
 }
 
 void VXOfflineHelper::setPercent(int percent) {
   percent = std::clamp(percent, -1, 100);
   if (percent == percent_) return;
   percent_ = percent;
-  os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, this,
-                                               os::Dictionary{{kOfflineLoadingPercentKey, os::Value(percent)}});
+  os::NotificationCenter::defaultCenter().postValue(kOfflineLoadingNotification, os::Value(percent));
 }
 
 bool VXOfflineHelper::startOffline() {
@@ -103,12 +95,7 @@ bool VXOfflineHelper::startOffline() {
 
 void VXOfflineHelper::killThread() {
   if (!run_) return;
-  {
-    // Under the lock, so a worker about to wait for the categories in flight cannot miss it.
-    std::lock_guard lock(inFlightMutex_);
-    run_->cancelled = true;
-  }
-  inFlightChanged_.notify_all();
+  run_->cancelled = true;
   if (thread_) thread_->cancel();
   // A worker waiting for the gate wakes, sees the mark and ends.
   run_->gate.signal();
@@ -123,10 +110,7 @@ void VXOfflineHelper::timerFire() {
   if (percent_ < target) setPercent(percent_ + 1);
 }
 
-int VXOfflineHelper::pendingCategories() const {
-  std::lock_guard lock(inFlightMutex_);
-  return inFlight_;
-}
+int VXOfflineHelper::pendingCategories() const { return inFlight_.load(); }
 
 // --- worker ---
 
@@ -141,20 +125,19 @@ void VXOfflineHelper::threadRun(const std::shared_ptr<Run>& run) {
 }
 
 bool VXOfflineHelper::enterCategory(const std::shared_ptr<Run>& run) {
-  std::unique_lock lock(inFlightMutex_);
   // A cancelled run's last category may still be finishing its article; never run beside it.
-  inFlightChanged_.wait(lock, [&] { return inFlight_ == 0 || run->cancelled; });
-  if (run->cancelled) return false;
+  inFlightPermit_.wait();
+  if (run->cancelled) {
+    inFlightPermit_.signal();
+    return false;
+  }
   ++inFlight_;
   return true;
 }
 
 void VXOfflineHelper::leaveCategory() {
-  {
-    std::lock_guard lock(inFlightMutex_);
-    --inFlight_;
-  }
-  inFlightChanged_.notify_all();
+  --inFlight_;
+  inFlightPermit_.signal();
 }
 
 // --- one category ---
@@ -296,6 +279,5 @@ void VXOfflineHelper::finishOffline() {
   // Exactly one -1 per run, whatever was announced before it.
   percent_ = -1;
   if (auto app = os::Application::shared()) app->setIdleTimerDisabled(false);
-  os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, this,
-                                               os::Dictionary{{kOfflineLoadingPercentKey, os::Value(-1)}});
+  os::NotificationCenter::defaultCenter().postValue(kOfflineLoadingNotification, os::Value(-1));
 }

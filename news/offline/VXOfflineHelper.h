@@ -10,28 +10,25 @@
 // order they were set. Category work (database, detail requests, files, parsing) runs on global
 // queue threads; the synchronous detail requests never run on the main thread.
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "os/core/Value.h"
+#include "os/runtime/Semaphore.h"
 
 namespace os {
 class Thread;
 class Timer;
-class Semaphore;
 struct Notification;
 }  // namespace os
 class BNWebImageManager;
 class VXNewsDBManager;
 
+// Its object is the progress as an integer number (no sender, no user info).
 inline constexpr const char* kOfflineLoadingNotification = "fOfflineLoading";
-// The progress number of an "fOfflineLoading" notification, in its user info.
-inline constexpr const char* kOfflineLoadingPercentKey = "percent";
 
 class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
  public:
@@ -87,7 +84,7 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   struct Run;
   void threadRun(const std::shared_ptr<Run>& run);
   // Waits until no category of any run is in flight, then counts this run's next one; false
-  // once the run is cancelled.
+  // when the run was cancelled meanwhile.
   bool enterCategory(const std::shared_ptr<Run>& run);
   void leaveCategory();
 
@@ -115,8 +112,7 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   std::shared_ptr<BNWebImageManager> imageManager_;
   std::shared_ptr<VXNewsDBManager> db_;
 
-  // Categories in flight, so that a new run never overlaps the tail of a cancelled one.
-  mutable std::mutex inFlightMutex_;
-  std::condition_variable inFlightChanged_;
-  int inFlight_ = 0;
+  // One category in flight at a time, so that a new run never overlaps the tail of a cancelled one.
+  os::Semaphore inFlightPermit_{1};
+  std::atomic<int> inFlight_{0};
 };

@@ -6,6 +6,7 @@
 #include "news/api/OpenableURL.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsConfig.h"
 #include "news/settings/VXVersionCheck.h"
 #include "news/settings/VXFeedbackViewController.h"
@@ -29,15 +30,6 @@
 #include "ui/images/BNImageCache.h"
 
 namespace {
-
-struct Hooks {
-  std::mutex mutex;
-  std::shared_ptr<BNImageCache> images;
-};
-Hooks& hooks() {
-  static Hooks h;
-  return h;
-}
 
 os::Color gray72() { return os::Color::rgba(72 / 255.0, 72 / 255.0, 72 / 255.0, 1); }
 
@@ -65,8 +57,7 @@ std::uint64_t folderBytes(const std::string& folder) {
 }  // namespace
 
 void VXSettingViewController::setImageCache(std::shared_ptr<BNImageCache> cache) {
-  std::lock_guard lock(hooks().mutex);
-  hooks().images = std::move(cache);
+  VXReaderContext::current()->imageCache.set(std::move(cache));
 }
 
 VXSettingViewController::VXSettingViewController()
@@ -151,11 +142,7 @@ VXSettingViewController::CacheLocations VXSettingViewController::cacheLocations(
   const std::string caches = VXGlobalHelper::cachesDirectory();
   where.offline = caches + "offline/";
   where.database = caches + "news.db";
-  {
-    std::lock_guard lock(hooks().mutex);
-    where.images = hooks().images;
-  }
-  if (!where.images) where.images = BNImageCache::sharedImageCache();
+  where.images = VXReaderContext::current()->images();
   return where;
 }
 

@@ -3,31 +3,21 @@
 #include <algorithm>
 #include <cmath>
 
+#include "news/api/VXReaderContext.h"
 #include "os/views/Device.h"
 #include "os/views/Screen.h"
 #include "os/views/View.h"
-
-namespace {
-// Controllers and views belong to the main thread, so the shared container needs no lock.
-std::shared_ptr<NQSideViewController>& sharedSlot() {
-  static std::shared_ptr<NQSideViewController> shared;
-  return shared;
-}
-}  // namespace
 
 NQSideViewController::NQSideViewController() = default;
 
 NQSideViewController::~NQSideViewController() = default;
 
 std::shared_ptr<NQSideViewController> NQSideViewController::share() {
-  auto& slot = sharedSlot();
-  if (!slot) slot = std::make_shared<NQSideViewController>();
-  return slot;
+  return VXReaderContext::current()->sideController.get([] { return std::make_shared<NQSideViewController>(); });
 }
 
 std::shared_ptr<NQSideViewController> NQSideViewController::setShared(std::shared_ptr<NQSideViewController> controller) {
-  std::swap(sharedSlot(), controller);
-  return controller;
+  return VXReaderContext::current()->sideController.set(std::move(controller));
 }
 
 void NQSideViewController::loadView() {

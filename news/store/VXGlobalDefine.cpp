@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/VXAdListRequest.h"
 #include "os/crypto/Random.h"
@@ -16,28 +17,14 @@
 
 namespace {
 
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-std::shared_ptr<VXGlobalDefine>& sharedState() {
-  static std::shared_ptr<VXGlobalDefine> state;
-  return state;
-}
-
 }  // namespace
 
 std::shared_ptr<VXGlobalDefine> VXGlobalDefine::share() {
-  std::lock_guard lock(sharedMutex());
-  auto& state = sharedState();
-  if (!state) state = create();
-  return state;
+  return VXReaderContext::current()->state.get([] { return create(); });
 }
 
 std::shared_ptr<VXGlobalDefine> VXGlobalDefine::setShared(std::shared_ptr<VXGlobalDefine> state) {
-  std::lock_guard lock(sharedMutex());
-  std::swap(sharedState(), state);
-  return state;
+  return VXReaderContext::current()->state.set(std::move(state));
 }
 
 std::shared_ptr<VXGlobalDefine> VXGlobalDefine::create() {

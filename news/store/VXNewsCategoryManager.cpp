@@ -4,6 +4,7 @@
 
 #include "news/api/DeviceExtensions.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/api/NQBaseRequest.h"
 #include "os/runtime/DispatchQueue.h"
@@ -14,28 +15,14 @@ namespace {
 // netStatus() of the local Wi-Fi when it is reachable.
 constexpr int kNetStatusWiFi = 2;
 
-std::mutex& sharedMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-std::shared_ptr<VXNewsCategoryManager>& sharedManager() {
-  static std::shared_ptr<VXNewsCategoryManager> manager;
-  return manager;
-}
-
 }  // namespace
 
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share() {
-  std::lock_guard lock(sharedMutex());
-  auto& manager = sharedManager();
-  if (!manager) manager = std::make_shared<VXNewsCategoryManager>();
-  return manager;
+  return VXReaderContext::current()->categories.get([] { return std::make_shared<VXNewsCategoryManager>(); });
 }
 
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::setShared(std::shared_ptr<VXNewsCategoryManager> manager) {
-  std::lock_guard lock(sharedMutex());
-  std::swap(sharedManager(), manager);
-  return manager;
+  return VXReaderContext::current()->categories.set(std::move(manager));
 }
 
 void VXNewsCategoryManager::loadList() {

@@ -3,13 +3,12 @@
 #include <mutex>
 
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXReplaceableLog.h"
 #include "os/store/UserDefaults.h"
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<VXNewsConfig> gShared;
 VXReplaceableLog gLog;
 
 void writeLog(std::string_view line) { gLog.write(line); }
@@ -33,15 +32,11 @@ VXNewsConfig::VXNewsConfig()
 }
 
 std::shared_ptr<VXNewsConfig> VXNewsConfig::share() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared) gShared = std::make_shared<VXNewsConfig>();
-  return gShared;
+  return VXReaderContext::current()->textStyle.get([] { return std::make_shared<VXNewsConfig>(); });
 }
 
 std::shared_ptr<VXNewsConfig> VXNewsConfig::setShared(std::shared_ptr<VXNewsConfig> config) {
-  std::lock_guard lock(gSharedMutex);
-  std::swap(gShared, config);
-  return config;
+  return VXReaderContext::current()->textStyle.set(std::move(config));
 }
 
 void VXNewsConfig::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }

@@ -7,6 +7,7 @@
 #include "foundation/sqlite/SQDatabaseQueue.h"
 #include "foundation/sqlite/SQResultSet.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXReplaceableLog.h"
 #include "news/store/VXRecordReading.h"
 #include "os/core/Log.h"
@@ -18,8 +19,6 @@ using vxrecord::stringMember;
 
 namespace {
 
-std::mutex gSharedMutex;
-std::shared_ptr<VXNewsDBManager> gShared;
 VXReplaceableLog gLog;
 
 void writeLog(std::string_view line) { gLog.write(line); }
@@ -111,17 +110,14 @@ VXNewsDBManager::~VXNewsDBManager() {
 }
 
 std::shared_ptr<VXNewsDBManager> VXNewsDBManager::share() {
-  std::lock_guard lock(gSharedMutex);
-  if (!gShared)
-    gShared = std::make_shared<VXNewsDBManager>(
+  return VXReaderContext::current()->database.get([] {
+    return std::make_shared<VXNewsDBManager>(
         os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName));
-  return gShared;
+  });
 }
 
 std::shared_ptr<VXNewsDBManager> VXNewsDBManager::setShared(std::shared_ptr<VXNewsDBManager> manager) {
-  std::lock_guard lock(gSharedMutex);
-  std::swap(gShared, manager);
-  return manager;
+  return VXReaderContext::current()->database.set(std::move(manager));
 }
 
 void VXNewsDBManager::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }

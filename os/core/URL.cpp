@@ -67,6 +67,15 @@ std::string decodedOrRaw(std::string_view s) {
   return d ? *d : std::string(s);
 }
 
+// True when the text begins with "scheme:", as split reads it.
+bool startsWithScheme(std::string_view s) {
+  std::size_t colon = s.find_first_of(":/?#");
+  if (colon == std::string_view::npos || s[colon] != ':' || colon == 0 || !isAlpha(s[0])) return false;
+  for (char c : s.substr(0, colon))
+    if (!isSchemeCharacter(c)) return false;
+  return true;
+}
+
 }  // namespace
 
 struct URL::Parts {
@@ -104,15 +113,10 @@ std::optional<URL::Parts> URL::split(std::string_view s) {
   }
 
   Parts p;
-  std::size_t colon = s.find_first_of(":/?#");
-  if (colon != std::string_view::npos && s[colon] == ':' && colon > 0 && isAlpha(s[0])) {
-    std::string_view scheme = s.substr(0, colon);
-    bool ok = true;
-    for (char c : scheme) ok = ok && isSchemeCharacter(c);
-    if (ok) {
-      p.scheme = std::string(scheme);
-      s.remove_prefix(colon + 1);
-    }
+  if (startsWithScheme(s)) {
+    std::size_t colon = s.find(':');
+    p.scheme = std::string(s.substr(0, colon));
+    s.remove_prefix(colon + 1);
   }
   if (s.starts_with("//")) {
     s.remove_prefix(2);
@@ -136,7 +140,14 @@ std::optional<URL::Parts> URL::split(std::string_view s) {
   return p;
 }
 
-std::optional<URL> URL::fromParts(const Parts& parts, std::string relative) {
+std::optional<URL> URL::fromParts(Parts parts, std::string relative) {
+  // Without an authority a path may not start with "//" (RFC 3986, 3.3): its text would read
+  // back with the first segment as a host. A resolution or an appended component can produce
+  // one; the dot segment in front keeps the path's meaning and makes the text unambiguous.
+  if (!parts.authority && parts.path.starts_with("//")) parts.path.insert(0, "/.");
+  // Likewise a reference without scheme whose first segment holds a colon (RFC 3986, 4.2): the
+  // text would read back with that segment as the scheme.
+  if (!parts.scheme && !parts.authority && startsWithScheme(parts.path)) parts.path.insert(0, "./");
   URL url;
   url.absolute_ = parts.compose();
   url.relative_ = std::move(relative);
@@ -239,7 +250,13 @@ std::optional<URL> URL::parse(std::string_view string, const URL& base) {
   return url;
 }
 
-std::optional<URL> URL::parseEscaping(std::string_view string) {
+std::optional<URL> URL::parseEscaping(std::string_view string) { return parse(escapeForURL(string)); }
+
+std::optional<URL> URL::parseEscaping(std::string_view string, const URL& base) {
+  return parse(escapeForURL(string), base);
+}
+
+std::string URL::escapeForURL(std::string_view string) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   bool sawHash = false;
@@ -262,7 +279,7 @@ std::optional<URL> URL::parseEscaping(std::string_view string) {
       out += hex[b & 15];
     }
   }
-  return parse(out);
+  return out;
 }
 
 std::string URL::scheme() const { return scheme_ ? lowercaseASCII(*scheme_) : std::string(); }
@@ -321,9 +338,10 @@ URL URL::appendingPathComponent(std::string_view component) const {
   t.path += percentEscape(component, kPathKeep);
   t.query = query_;
   t.fragment = fragment_;
-  std::string text = t.compose();
   // Every part comes from a valid URL and the component is escaped, so this cannot fail.
-  return *fromParts(t, text);
+  URL url = *fromParts(t, {});
+  url.relative_ = url.absolute_;
+  return url;
 }
 
 std::vector<QueryItem> URL::queryItems() const { return query_ ? parseQuery(*query_) : std::vector<QueryItem>{}; }

@@ -28,6 +28,8 @@ class URL {
   // already present are kept; a lone "%" becomes "%25". The first "#" stays the fragment mark.
   // A bad port or an unclosed "[" host still gives nullopt.
   static std::optional<URL> parseEscaping(std::string_view string);
+  // The same for a reference read relative to base (a "Location" answer, say).
+  static std::optional<URL> parseEscaping(std::string_view string, const URL& base);
 
   const std::string& absoluteString() const { return absolute_; }
   const std::string& relativeString() const { return relative_; }
@@ -77,8 +79,9 @@ class URL {
  private:
   URL() = default;
   struct Parts;
+  static std::string escapeForURL(std::string_view string);
   static std::optional<Parts> split(std::string_view s);
-  static std::optional<URL> fromParts(const Parts& parts, std::string relative);
+  static std::optional<URL> fromParts(Parts parts, std::string relative);
 
   std::string absolute_;
   std::string relative_;

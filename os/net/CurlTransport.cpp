@@ -186,12 +186,7 @@ class Transfer {
       }
       return size * n;
     }
-    std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-      t->headers_.add(line.substr(0, colon), value);
-    }
+    t->headers_.addLine(line);
     return size * n;
   }
 

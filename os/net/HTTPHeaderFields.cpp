@@ -40,6 +40,16 @@ void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
   fields_.emplace_back(std::string(name), std::string(value));
 }
 
+bool HTTPHeaderFields::addLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+  std::size_t colon = line.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view value = line.substr(colon + 1);
+  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+  add(line.substr(0, colon), value);
+  return true;
+}
+
 bool HTTPHeaderFields::remove(std::string_view name) {
   auto it = std::remove_if(fields_.begin(), fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); });
   bool removed = it != fields_.end();

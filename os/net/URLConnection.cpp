@@ -192,15 +192,24 @@ void URLConnection::failWith(const Error& error) {
   if (auto d = delegate()) d->didFailWithError(*this, error);
 }
 
+namespace {
+// Why the request's URL cannot be loaded, or nothing. The first request and every redirect are
+// held to the same rules, so a hop the URL type reads as hostless never reaches the transport.
+std::optional<Error> whyUnloadable(const URLRequest& request) {
+  auto parts = net::parseURL(request.url());
+  if (!parts || parts->host.empty())
+    return makeURLError(request.hasURL() ? kURLErrorBadURL : kURLErrorUnsupportedURL, request.url(),
+                        "The URL could not be read.");
+  if (parts->scheme != "http" && parts->scheme != "https")
+    return makeURLError(kURLErrorUnsupportedURL, request.url(), "unsupported URL");
+  return std::nullopt;
+}
+}  // namespace
+
 void URLConnection::beginLoad() {
   if (!live(generation_)) return;
+  if (auto why = whyUnloadable(current_)) return failWith(*why);
   auto parts = net::parseURL(current_.url());
-  if (!parts || parts->host.empty()) {
-    return failWith(makeURLError(current_.hasURL() ? kURLErrorBadURL : kURLErrorUnsupportedURL, current_.url(),
-                                 "The URL could not be read."));
-  }
-  if (parts->scheme != "http" && parts->scheme != "https")
-    return failWith(makeURLError(kURLErrorUnsupportedURL, current_.url(), "unsupported URL"));
 
   if (parts->scheme == "https") {
     URLProtectionSpace space{parts->host, parts->port, parts->scheme, "", kAuthenticationMethodServerTrust};
@@ -290,6 +299,10 @@ bool URLConnection::followRedirect(const HTTPURLResponse& response) {
   if (!live(g)) return true;
   if (!next) return false;
   current_ = std::move(*next);
+  if (auto why = whyUnloadable(current_)) {
+    failWith(*why);
+    return true;
+  }
   sendExchange();
   return true;
 }

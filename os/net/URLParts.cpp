@@ -1,56 +1,39 @@
 #include "os/net/URLParts.h"
 
-#include <curl/curl.h>
-
-#include <algorithm>
-#include <cctype>
-#include <memory>
+#include "os/core/String.h"
+#include "os/core/URL.h"
 
 namespace os::net {
 
 namespace {
 
-struct UrlHandle {
-  CURLU* h = curl_url();
-  ~UrlHandle() { curl_url_cleanup(h); }
-  std::optional<std::string> get(CURLUPart part, unsigned flags = 0) const {
-    char* out = nullptr;
-    if (curl_url_get(h, part, &out, flags) != CURLUE_OK || !out) return std::nullopt;
-    std::string s(out);
-    curl_free(out);
-    return s;
-  }
-};
-
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
+int defaultPort(const std::string& scheme) {
+  if (scheme == "http" || scheme == "ws") return 80;
+  if (scheme == "https" || scheme == "wss") return 443;
+  if (scheme == "ftp") return 21;
+  return 0;
 }
 
 }  // namespace
 
 std::optional<URLParts> parseURL(const std::string& url) {
-  UrlHandle u;
-  if (url.empty() || curl_url_set(u.h, CURLUPART_URL, url.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-    return std::nullopt;
+  std::optional<URL> u = URL::parse(url);
+  if (!u || u->scheme().empty()) return std::nullopt;
   URLParts p;
-  p.scheme = lower(u.get(CURLUPART_SCHEME).value_or(""));
-  p.host = lower(u.get(CURLUPART_HOST).value_or(""));
-  if (p.host.size() > 1 && p.host.front() == '[' && p.host.back() == ']') p.host = p.host.substr(1, p.host.size() - 2);
-  auto port = u.get(CURLUPART_PORT, CURLU_DEFAULT_PORT);
-  p.port = port ? std::atoi(port->c_str()) : 0;
-  p.path = u.get(CURLUPART_PATH).value_or("/");
-  if (p.path.empty()) p.path = "/";
-  p.query = u.get(CURLUPART_QUERY).value_or("");
+  p.scheme = u->scheme();
+  p.host = lowercaseASCII(u->host().value_or(""));
+  p.port = u->port() ? *u->port() : defaultPort(p.scheme);
+  p.path = u->rawPath().empty() ? "/" : u->rawPath();
+  p.query = u->query().value_or("");
   return p;
 }
 
 std::optional<std::string> resolveURL(const std::string& base, const std::string& reference) {
-  UrlHandle u;
-  if (curl_url_set(u.h, CURLUPART_URL, base.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) return std::nullopt;
-  if (curl_url_set(u.h, CURLUPART_URL, reference.c_str(), CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK)
-    return std::nullopt;
-  return u.get(CURLUPART_URL);
+  std::optional<URL> b = URL::parse(base);
+  if (!b || b->scheme().empty()) return std::nullopt;
+  std::optional<URL> resolved = URL::parseEscaping(reference, *b);
+  if (!resolved) return std::nullopt;
+  return resolved->absoluteString();
 }
 
 }  // namespace os::net

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
@@ -44,7 +45,12 @@ class WorkerPool {
         spawn = true;
       }
     }
-    if (spawn) std::thread([this] { work(); }).detach();
+    if (spawn) {
+      std::thread([this] {
+        CrashHooks::ThreadStack crashStack;
+        work();
+      }).detach();
+    }
     cv_.notify_one();
   }
 

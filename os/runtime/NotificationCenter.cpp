@@ -71,8 +71,12 @@ void NotificationCenter::removeObserver(const void* target, std::string_view nam
   });
 }
 
+void NotificationCenter::postValue(std::string name, Value value) {
+  post(Notification{std::move(name), nullptr, Dictionary(), std::move(value)});
+}
+
 void NotificationCenter::post(std::string name, const void* object, Dictionary userInfo) {
-  post(Notification{std::move(name), object, std::move(userInfo)});
+  post(Notification{std::move(name), object, std::move(userInfo), Value()});
 }
 
 void NotificationCenter::post(const Notification& notification) {

@@ -19,6 +19,9 @@ struct Notification {
   std::string name;
   const void* object = nullptr;  // identity of the sender, compared by address only
   Dictionary userInfo;
+  // An object that is a plain value (a number, a text) rather than a sender: observers read it,
+  // filters never compare it.
+  Value value;
 };
 
 class NotificationCenter {
@@ -45,6 +48,8 @@ class NotificationCenter {
   // Observers removed during a delivery and not yet called are not called.
   void post(const Notification& notification);
   void post(std::string name, const void* object = nullptr, Dictionary userInfo = {});
+  // A value as the notification's object, no sender identity and no user info.
+  void postValue(std::string name, Value value);
 
  private:
   struct Entry;

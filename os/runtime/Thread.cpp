@@ -5,6 +5,7 @@
 #include <condition_variable>
 
 #include "os/runtime/ClockWait.h"
+#include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
 
@@ -56,6 +57,7 @@ void Thread::main() {
   // Linux limits thread names to 15 bytes.
   ::pthread_setname_np(::pthread_self(), name_.substr(0, 15).c_str());
   tThread = weak_from_this();
+  CrashHooks::ThreadStack crashStack;
   loop_->bindToCurrentThread();
   if (body_) {
     body_();

@@ -199,6 +199,7 @@ std::optional<FileAttributes> FileManager::attributesOfItemAtPath(const std::str
   a.modificationDate = Date::fromTimeIntervalSince1970(static_cast<double>(st.st_mtim.tv_sec) +
                                                       static_cast<double>(st.st_mtim.tv_nsec) / 1e9);
   a.isDirectory = S_ISDIR(st.st_mode);
+  a.isRegularFile = S_ISREG(st.st_mode);
   a.permissions = st.st_mode & 07777;
   return a;
 }

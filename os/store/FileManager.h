@@ -22,6 +22,7 @@ struct FileAttributes {
   std::uint64_t allocatedSize = 0;  // bytes the file takes on disk
   Date modificationDate;
   bool isDirectory = false;
+  bool isRegularFile = false;     // neither a folder nor a device, pipe or socket
   mode_t permissions = 0;
 };
 

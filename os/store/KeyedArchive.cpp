@@ -1,15 +1,77 @@
 #include "os/store/KeyedArchive.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "os/core/ByteReader.h"
 #include "os/store/PropertyList.h"
 
 namespace os {
 
 namespace {
 
+// How deep the archiver writes, and the most an unarchiver's limits may allow: decoding recurses.
 constexpr int kMaxDepth = 256;
+constexpr int kMaxDepthAllowed = 1024;
+
+// The length of the "$objects" table of a binary archive, read from the bytes before any parsing, so
+// a huge table is refused at once; nullopt when the layout is not the expected one (the parser then
+// has its say).
+std::optional<std::uint64_t> binaryObjectTableLength(const Data& data) {
+  if (data.size() < 40 || std::string_view(reinterpret_cast<const char*>(data.data()), 6) != "bplist") return std::nullopt;
+  ByteReader trailer(data.data() + data.size() - 32, 32);
+  trailer.skip(6);
+  const unsigned offsetSize = trailer.u8().value_or(0), refSize = trailer.u8().value_or(0);
+  const std::uint64_t count = trailer.u64().value_or(0), top = trailer.u64().value_or(0);
+  const std::uint64_t table = trailer.u64().value_or(0);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || top >= count || table > data.size() - 32 ||
+      count > (data.size() - 32 - table) / offsetSize)
+    return std::nullopt;
+  ByteReader all(data);
+  auto sized = [&](unsigned width) -> std::optional<std::uint64_t> {
+    std::uint64_t v = 0;
+    for (unsigned i = 0; i < width; ++i) {
+      auto b = all.u8();
+      if (!b) return std::nullopt;
+      v = v << 8 | *b;
+    }
+    return v;
+  };
+  // Moves to object `index`; answers its marker and its element count.
+  auto open = [&](std::uint64_t index) -> std::optional<std::pair<std::uint8_t, std::uint64_t>> {
+    if (index >= count || !all.seek(static_cast<std::size_t>(table + index * offsetSize))) return std::nullopt;
+    auto offset = sized(offsetSize);
+    if (!offset || *offset >= table || !all.seek(static_cast<std::size_t>(*offset))) return std::nullopt;
+    auto marker = all.u8();
+    if (!marker) return std::nullopt;
+    std::uint64_t n = *marker & 0x0F;
+    if (n == 0x0F) {
+      auto intMarker = all.u8();
+      if (!intMarker || (*intMarker >> 4) != 0x1 || (*intMarker & 0x0F) > 3) return std::nullopt;
+      auto wide = sized(1u << (*intMarker & 0x0F));
+      if (!wide) return std::nullopt;
+      n = *wide;
+    }
+    return std::pair{*marker, n};
+  };
+  auto root = open(top);
+  if (!root || (root->first >> 4) != 0xD || root->second > 64) return std::nullopt;
+  const std::size_t refs = all.position();
+  for (std::uint64_t i = 0; i < root->second; ++i) {
+    if (!all.seek(static_cast<std::size_t>(refs + i * refSize))) return std::nullopt;
+    auto keyRef = sized(refSize);
+    if (!all.seek(static_cast<std::size_t>(refs + (root->second + i) * refSize))) return std::nullopt;
+    auto valueRef = sized(refSize);
+    if (!keyRef || !valueRef) return std::nullopt;
+    auto key = open(*keyRef);
+    if (!key || (key->first >> 4) != 0x5 || key->second != 8 || all.text(8) != "$objects") continue;
+    auto value = open(*valueRef);
+    if (!value || (value->first >> 4) != 0xA) return std::nullopt;
+    return value->second;
+  }
+  return std::nullopt;
+}
 
 bool isBuiltIn(const std::string& name) {
   return name == kArchiveDateClass || name == kArchiveArrayClass || name == kArchiveSetClass ||
@@ -273,7 +335,18 @@ const ArchiveFactory* ArchiveClassRegistry::find(const std::string& className) c
 
 // ---- KeyedUnarchiver ----
 
-KeyedUnarchiver::KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry) : registry_(std::move(registry)) {
+KeyedUnarchiver::KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry, KeyedArchiveLimits limits)
+    : registry_(std::move(registry)), limits_(limits) {
+  if (data.size() > limits_.maxBytes) {
+    fail(kKeyedArchiveLimitError, "archive of " + std::to_string(data.size()) + " bytes is larger than the " +
+                                      std::to_string(limits_.maxBytes) + " allowed");
+    return;
+  }
+  if (auto length = binaryObjectTableLength(data); length && *length > limits_.maxObjects) {
+    fail(kKeyedArchiveLimitError, "archive lists " + std::to_string(*length) + " objects, more than the " +
+                                      std::to_string(limits_.maxObjects) + " allowed");
+    return;
+  }
   Error error;
   auto v = PropertyList::read(data, nullptr, &error);
   if (!v) {
@@ -285,6 +358,11 @@ KeyedUnarchiver::KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry
   const Value& top = root_["$top"];
   if (!objects.isArray() || !top.isDictionary()) {
     fail(kKeyedArchiveReadCorruptError, "not a keyed archive: \"$objects\" or \"$top\" missing");
+    return;
+  }
+  if (objects.array()->size() > limits_.maxObjects) {
+    fail(kKeyedArchiveLimitError, "archive lists " + std::to_string(objects.array()->size()) + " objects, more than the " +
+                                      std::to_string(limits_.maxObjects) + " allowed");
     return;
   }
   objects_ = objects.array();
@@ -439,8 +517,8 @@ ArchiveItem KeyedUnarchiver::decodeRef(std::uint64_t ref) {
     fail(kKeyedArchiveReadCorruptError, "archive refers back to an object still being decoded");
     return ArchiveItem();
   }
-  if (inProgress_.size() + stack_.size() > static_cast<std::size_t>(kMaxDepth)) {
-    fail(kKeyedArchiveReadCorruptError, "archive nested too deeply");
+  if (inProgress_.size() >= static_cast<std::size_t>(std::clamp(limits_.maxDepth, 0, kMaxDepthAllowed))) {
+    fail(kKeyedArchiveLimitError, "archive nested deeper than " + std::to_string(limits_.maxDepth) + " objects");
     return ArchiveItem();
   }
   const Value& raw = (*objects_)[ref];
@@ -492,8 +570,9 @@ ArchiveItem KeyedUnarchiver::decodeRef(std::uint64_t ref) {
 }
 
 std::optional<ArchiveItem> KeyedUnarchiver::unarchiveObject(const Data& data, ArchiveClassRegistry registry,
-                                                            const std::string& rootKey, Error* error) {
-  KeyedUnarchiver unarchiver(data, std::move(registry));
+                                                            const std::string& rootKey, Error* error,
+                                                            KeyedArchiveLimits limits) {
+  KeyedUnarchiver unarchiver(data, std::move(registry), limits);
   if (!unarchiver.error_ && !unarchiver.containsValueForKey(rootKey))
     unarchiver.fail(kKeyedArchiveReadCorruptError, "archive has no object under \"" + rootKey + "\"");
   ArchiveItem item = unarchiver.decodeObject(rootKey);
@@ -505,8 +584,9 @@ std::optional<ArchiveItem> KeyedUnarchiver::unarchiveObject(const Data& data, Ar
   return item;
 }
 
-std::optional<Value> KeyedUnarchiver::unarchiveValue(const Data& data, const std::string& rootKey, Error* error) {
-  auto item = unarchiveObject(data, {}, rootKey, error);
+std::optional<Value> KeyedUnarchiver::unarchiveValue(const Data& data, const std::string& rootKey, Error* error,
+                                                     KeyedArchiveLimits limits) {
+  auto item = unarchiveObject(data, {}, rootKey, error, limits);
   if (!item) return std::nullopt;
   auto v = item->toValue();
   if (!v && error)

@@ -7,7 +7,10 @@
 // Archivable classes write their fields through KeyedArchiver and are rebuilt by a factory that reads
 // them through KeyedUnarchiver. Decoding only makes classes the caller lists in an
 // ArchiveClassRegistry (plus the built-in kinds); anything else, a malformed archive or a cycle is
-// an error, and the whole decode answers absent.
+// an error, and the whole decode answers absent. Archives also arrive from other applications
+// (through pasteboards), so each unarchiver holds limits on the bytes it reads, the objects the
+// archive may list and how deep its objects may nest; past any of them it refuses the archive
+// before making anything.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,6 +33,16 @@ enum KeyedArchiveErrorCode : long {
   kKeyedArchiveReadCorruptError = 4864,
   kKeyedArchiveUnknownClassError = 4865,
   kKeyedArchiveWriteError = 4866,
+  kKeyedArchiveLimitError = 4867,  // the archive passes one of the unarchiver's limits
+};
+
+struct KeyedArchiveLimits {
+  // Room for a 10 MB picture and its thumbnail beside the rest of a message.
+  std::size_t maxBytes = std::size_t{32} << 20;
+  // Entries of the archive's object table, class records and strings included.
+  std::size_t maxObjects = 100000;
+  // Objects inside objects, counted from the top; at most 1024 (decoding recurses).
+  int maxDepth = 256;
 };
 
 inline constexpr const char* kKeyedArchiveRootKey = "root";
@@ -146,7 +159,7 @@ class KeyedUnarchiver {
   // ancestors); may answer a registered name to decode the object as.
   using ClassSubstitution = std::function<std::optional<std::string>(const std::vector<std::string>& classNames)>;
 
-  explicit KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry = {});
+  explicit KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry = {}, KeyedArchiveLimits limits = {});
 
   // The first failure so far (malformed archive, unknown class, cycle); the decode counts as failed.
   const std::optional<Error>& error() const { return error_; }
@@ -169,10 +182,10 @@ class KeyedUnarchiver {
   // The object under rootKey; absent (with the error) when the archive cannot be decoded whole.
   static std::optional<ArchiveItem> unarchiveObject(const Data& data, ArchiveClassRegistry registry = {},
                                                     const std::string& rootKey = kKeyedArchiveRootKey,
-                                                    Error* error = nullptr);
+                                                    Error* error = nullptr, KeyedArchiveLimits limits = {});
   // The same for archives of plain values.
   static std::optional<Value> unarchiveValue(const Data& data, const std::string& rootKey = kKeyedArchiveRootKey,
-                                             Error* error = nullptr);
+                                             Error* error = nullptr, KeyedArchiveLimits limits = {});
 
  private:
   const Value* field(const std::string& key) const;
@@ -181,6 +194,7 @@ class KeyedUnarchiver {
   void fail(long code, std::string why);
 
   ArchiveClassRegistry registry_;
+  KeyedArchiveLimits limits_;
   ClassSubstitution substitution_;
   Value root_;
   const Array* objects_ = nullptr;

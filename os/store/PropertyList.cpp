@@ -2,12 +2,14 @@
 
 #include <plist/plist.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <vector>
 
+#include "os/core/String.h"
 #include "os/store/FileManager.h"
 
 namespace os {
@@ -83,11 +85,19 @@ bool validateBinary(const Data& d, std::string& why) {
         for (std::uint64_t i = 0; i < n; ++i)
           if (d[pos + i] == 0) return false;
         return true;
-      case 0x6:
+      case 0x6: {
         if (!length(n) || n > tableOffset || !fits(n * 2)) return false;
-        for (std::uint64_t i = 0; i < n; ++i)
-          if (d[pos + 2 * i] == 0 && d[pos + 2 * i + 1] == 0) return false;
-        return true;
+        // No NUL, and surrogates only in pairs: the library turns an unpaired one into an
+        // empty string without a word.
+        bool wantLow = false;
+        for (std::uint64_t i = 0; i < n; ++i) {
+          unsigned unit = static_cast<unsigned>(d[pos + 2 * i]) << 8 | d[pos + 2 * i + 1];
+          bool low = unit >= 0xDC00 && unit <= 0xDFFF;
+          if (unit == 0 || wantLow != low) return false;
+          wantLow = unit >= 0xD800 && unit <= 0xDBFF;
+        }
+        return !wantLow;
+      }
       case 0x8: return fits(low + 1);
       case 0xA:
       case 0xC:
@@ -249,7 +259,14 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     case PLIST_STRING: {
       std::uint64_t len = 0;
       const char* s = plist_get_string_ptr(node, &len);
-      return Value(std::string(s ? s : "", s ? len : 0));
+      std::string text(s ? s : "", s ? len : 0);
+      // The library hands out the bytes of an ASCII-marked string as they are; text that is not
+      // UTF-8 could never be written back.
+      if (!isValidUTF8(text)) {
+        why = "property list string is not valid text";
+        return std::nullopt;
+      }
+      return Value(std::move(text));
     }
     case PLIST_DATA: {
       std::uint64_t len = 0;
@@ -272,13 +289,23 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     }
     case PLIST_ARRAY: {
       Array out;
-      std::uint32_t n = plist_array_get_size(node);
-      out.reserve(n);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        auto v = toValue(plist_array_get_item(node, i), depth + 1, why);
-        if (!v) return std::nullopt;
+      out.reserve(plist_array_get_size(node));
+      // Walked with the iterator: fetching by index starts from the front each time, and a long
+      // array would take quadratic time.
+      plist_array_iter it = nullptr;
+      plist_array_new_iter(node, &it);
+      for (;;) {
+        plist_t item = nullptr;
+        plist_array_next_item(node, it, &item);
+        if (!item) break;
+        auto v = toValue(item, depth + 1, why);
+        if (!v) {
+          std::free(it);
+          return std::nullopt;
+        }
         out.push_back(std::move(*v));
       }
+      std::free(it);
       return Value(std::move(out));
     }
     case PLIST_DICT: {
@@ -295,8 +322,9 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
         }
         std::string k = key ? key : "";
         std::free(key);
-        auto v = toValue(item, depth + 1, why);
+        auto v = isValidUTF8(k) ? toValue(item, depth + 1, why) : std::nullopt;
         if (!v) {
+          if (why.empty()) why = "property list key is not valid text";
           std::free(it);
           return std::nullopt;
         }
@@ -328,6 +356,12 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
     case Value::Type::String:
       if (v.string()->find('\0') != std::string::npos) {
         why = "a property list string cannot hold a NUL character";
+        return nullptr;
+      }
+      // Written as UTF-16 when not ASCII; the library would write bytes that are not UTF-8 as
+      // a truncated or empty string that no reader accepts.
+      if (!isValidUTF8(*v.string())) {
+        why = "a property list string must be valid UTF-8";
         return nullptr;
       }
       return plist_new_string(v.string()->c_str());
@@ -370,9 +404,9 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
       plist_t dict = plist_new_dict();
       for (const auto& [key, item] : *v.dictionary()) {
         plist_t child = fromValue(item, depth + 1, uids, why);
-        if (!child || key.find('\0') != std::string::npos) {
+        if (!child || key.find('\0') != std::string::npos || !isValidUTF8(key)) {
           if (child) plist_free(child);
-          if (why.empty()) why = "a property list key cannot hold a NUL character";
+          if (why.empty()) why = "a property list key must be valid UTF-8 without a NUL character";
           plist_free(dict);
           return nullptr;
         }
@@ -382,6 +416,41 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
     }
   }
   return nullptr;
+}
+
+// What a binary date's stored seconds read as here, in whole microseconds: the library cuts the
+// seconds and then the microseconds towards zero.
+std::int64_t readMicroseconds(double stored) {
+  double sec = std::trunc(stored);
+  double usec = std::trunc(std::fabs(stored - sec) * 1e6);
+  return static_cast<std::int64_t>(sec) * 1000000 + static_cast<std::int64_t>(sec < 0 ? -usec : usec);
+}
+
+// The library writes a date as the double nearest to its seconds and microseconds, which may lie
+// just inside the microsecond meant; read back, it would come out a microsecond short (and lose
+// another with every save). Each date in a written binary list is moved to the nearest double
+// that reads back as the microsecond meant.
+void settleDates(Data& d) {
+  if (d.size() < 8 + 32) return;
+  const std::uint8_t* t = d.data() + d.size() - 32;
+  unsigned offsetSize = t[6];
+  std::uint64_t count = readBE(t + 8, 8), tableOffset = readBE(t + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || tableOffset > d.size() - 32 ||
+      count > (d.size() - 32 - tableOffset) / offsetSize)
+    return;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t at = readBE(d.data() + tableOffset + i * offsetSize, offsetSize);
+    if (at + 9 > tableOffset || d[at] != 0x33) continue;
+    double stored = std::bit_cast<double>(readBE(d.data() + at + 1, 8));
+    if (!std::isfinite(stored)) continue;
+    const auto meant = static_cast<std::int64_t>(std::llround(stored * 1e6));
+    double settled = stored;
+    const double away = std::signbit(stored) ? -HUGE_VAL : HUGE_VAL;
+    for (int step = 0; step < 64 && readMicroseconds(settled) != meant; ++step) settled = std::nextafter(settled, away);
+    if (readMicroseconds(settled) != meant) continue;
+    auto bits = std::bit_cast<std::uint64_t>(settled);
+    for (int b = 0; b < 8; ++b) d[at + 1 + b] = static_cast<std::uint8_t>(bits >> (56 - 8 * b));
+  }
 }
 
 }  // namespace
@@ -455,6 +524,7 @@ std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat f
   Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
   if (format == PropertyListFormat::Binary) plist_to_bin_free(out);
   else plist_to_xml_free(out);
+  if (format == PropertyListFormat::Binary) settleDates(result);
   return result;
 }
 

@@ -58,6 +58,12 @@ struct DeviceProfile {
   // Remote notifications: the token a registration yields, or the failure it meets.
   bool remoteNotificationsAvailable = true;
   Data deviceToken;  // 32 bytes made from the vendor identifier when empty
+  // The system's compose screens: a mail account to send from, text messages and attachments
+  // with them, and the social services with an account on the device (by service type).
+  bool canSendMail = true;
+  bool canSendText = true;
+  bool canSendMessageAttachments = true;
+  std::vector<std::string> socialAccounts;
   // The choice the user makes when asked to allow notifications: the types granted (a mask of
   // RemoteNotificationType) out of those asked for.
   unsigned userNotificationTypesAllowed = 7;

@@ -7,14 +7,15 @@
 #include "os/store/Keychain.h"
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
+#include "push/model/DUVMessageCenter.h"
+#include "push/network/DUVHttpSession.h"
 #include "push/network/DUVNetworkService.h"
+#include "push/network/DUVSession.h"
+#include "push/protocol/tcp/DUVDeviceTokenReport.h"
+#include "push/protocol/tcp/DUVMessageDispatch.h"
 #include "push/utilities/DUVKeychain.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
-
-namespace {
-std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVClient"); }
-}  // namespace
 
 std::shared_ptr<DUVClient> DUVClient::sharedClient() { return ROVodozov::sharedService()->client(); }
 
@@ -41,7 +42,54 @@ void DUVClient::setup() {
   if (!loadPushConfig()) return;
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
-  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_, {});
+  messageCenter_ = std::make_shared<DUVMessageCenter>();
+  std::weak_ptr<DUVClient> weak = weak_from_this();
+  DUVSessionEnvironment environment;
+  environment.identity = userDefaults_;
+  environment.endpoints = &pushConfig_->serviceEndpoints();
+  environment.networkStatus = [weak] {
+    auto self = weak.lock();
+    return self && self->networkService_ ? self->networkService_->currentNetworkStatus() : 0L;
+  };
+  environment.deviceTokenUpdated = [weak] {
+    auto self = weak.lock();
+    return self && self->deviceTokenUpdated_;
+  };
+  environment.packetFacts = [weak] {
+    auto self = weak.lock();
+    return self ? self->packetFacts() : DUVPacketContext{};
+  };
+  environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
+  clientSession_ = DUVSession::create(environment);
+  std::weak_ptr<DUVSession> session = clientSession_;
+  DUVHttpSession::Environment reports;
+  reports.identity = userDefaults_;
+  reports.endpoints = &pushConfig_->serviceEndpoints();
+  reports.networkStatus = environment.networkStatus;
+  reports.reportAddress = [session]() -> std::optional<DUVAddress> {
+    auto s = session.lock();
+    return s ? s->addressController()->reportAddress() : std::nullopt;
+  };
+  reports.attributeReportAddress = [session]() -> std::optional<DUVAddress> {
+    auto s = session.lock();
+    return s ? s->addressController()->attributeReportAddress() : std::nullopt;
+  };
+  reports.channel = pushConfig_->pushChanel();
+  reportSession_ = DUVHttpSession::create(reports);
+  std::weak_ptr<DUVHttpSession> reportSession = reportSession_;
+  networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
+                                              {[session] {
+                                                 if (auto s = session.lock()) s->setup();
+                                               },
+                                               [session] {
+                                                 if (auto s = session.lock()) s->close();
+                                               },
+                                               [reportSession](long status) {
+                                                 if (auto s = reportSession.lock()) {
+                                                   s->trySetupSession();
+                                                   s->locationInfoChangeViaNetworkState(status);
+                                                 }
+                                               }});
   networkService_->trySetupSession();
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
@@ -53,6 +101,9 @@ void DUVClient::setup() {
 void DUVClient::close() {
   stopDeviceTokenUpdatedCheckTimer();
   networkService_.reset();
+  clientSession_.reset();
+  reportSession_.reset();
+  messageCenter_.reset();
   userDefaults_.reset();
   pushConfig_.reset();
 }
@@ -77,20 +128,44 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   deviceTokenUpdated_ = true;
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
   if (networkService_) networkService_->trySetupSession();
+  if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
+}
+
+DUVPacketContext DUVClient::packetFacts() const {
+  DUVPacketContext facts;
+  if (userDefaults_) {
+    facts.uid = userDefaults_->uid();
+    facts.password = userDefaults_->password();
+    facts.appkey = userDefaults_->appkey();
+    facts.sharedUdid = userDefaults_->sharedUdid();
+    facts.currentDeviceToken = userDefaults_->currentDeviceToken();
+  }
+  facts.bundleIdentifier = bundleIdentifier_.value_or("");
+  facts.bundleVersion = bundleVersion_;
+  facts.systemVersion = systemVersion_;
+  facts.modelName = modelName_;
+  if (pushConfig_) {
+    facts.pushChanel = pushConfig_->pushChanel();
+    facts.configApsEnvironment = pushConfig_->configApsEnvironment();
+  }
+  facts.apsEvironment = apsEvironment_;
+  return facts;
 }
 
 void DUVClient::handleRemoteNotification(long code, const os::Dictionary& userInfo) {
   // The message id is a 64-bit number on the wire; it is kept whole.
   long long messageId = userInfo["_j_msgid"].intValue();
-  logger()->logMessage(std::nullopt,
-                       "remote notification report result: " + std::to_string(code) + " msgid: " +
-                           std::to_string(messageId),
-                       &DUVLevel::debug());
+  if (reportSession_) reportSession_->reportMsgStatus(static_cast<int>(code), messageId);
 }
 
-void DUVClient::reportLaunch(double seconds) { becomeActiveTime_ = static_cast<double>(static_cast<long long>(seconds)); }
+void DUVClient::reportLaunch(double seconds) {
+  becomeActiveTime_ = static_cast<double>(static_cast<long long>(seconds));
+  if (reportSession_) reportSession_->prepareActive(becomeActiveTime_);
+}
 
-void DUVClient::reportInactive(double) {}
+void DUVClient::reportInactive(double seconds) {
+  if (reportSession_) reportSession_->reportInactive(seconds);
+}
 
 void DUVClient::onDidBecomeActive() {
   if (networkService_) networkService_->trySetupSession();

@@ -19,6 +19,10 @@ class Timer;
 }
 class DUVUserDefaults;
 class DUVNetworkService;
+class DUVSession;
+class DUVMessageCenter;
+class DUVHttpSession;
+struct DUVPacketContext;
 
 class DUVClient : public std::enable_shared_from_this<DUVClient> {
  public:
@@ -73,6 +77,11 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   int apsEvironment() const { return apsEvironment_; }
   os::NotificationCenter& clientNotificationCenter() { return clientNotificationCenter_; }
   const std::shared_ptr<DUVNetworkService>& networkService() const { return networkService_; }
+  const std::shared_ptr<DUVSession>& clientSession() const { return clientSession_; }
+  const std::shared_ptr<DUVHttpSession>& reportSession() const { return reportSession_; }
+  const std::shared_ptr<DUVMessageCenter>& messageCenter() const { return messageCenter_; }
+  // What request bodies carry of the client, as it stands now.
+  DUVPacketContext packetFacts() const;
   double becomeActiveTime() const { return becomeActiveTime_; }
   int deviceTokenStatusCheckTimes() const { return deviceTokenStatusCheckTimes_; }
 
@@ -99,5 +108,8 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   int apsEvironment_ = 0;
   os::NotificationCenter clientNotificationCenter_;
   std::shared_ptr<DUVNetworkService> networkService_;
+  std::shared_ptr<DUVSession> clientSession_;
+  std::shared_ptr<DUVHttpSession> reportSession_;
+  std::shared_ptr<DUVMessageCenter> messageCenter_;
   long badgeNumber_ = 0;
 };

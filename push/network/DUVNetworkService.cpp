@@ -75,5 +75,6 @@ void DUVNetworkService::reachabilityChanged() {
 void DUVNetworkService::trySetupSession() {
   long status = currentNetworkStatus();
   logger()->log(DUVLevel::debug(), "当前网络为:" + std::to_string(status));
+  if (session_.report) session_.report(status);
   if (identity_ && identity_->verified() && status != 0 && session_.setup) session_.setup();
 }

@@ -27,6 +27,8 @@ class DUVNetworkService : public std::enable_shared_from_this<DUVNetworkService>
   struct Session {
     std::function<void()> setup;
     std::function<void()> close;
+    // The report scheduler, told of every try with the network status.
+    std::function<void(long status)> report;
   };
   // Made on the client thread, whose run loop takes the reachability changes. The centre and the
   // identity must outlive the service.

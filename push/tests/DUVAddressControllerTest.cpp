@@ -44,7 +44,7 @@ class DUVAddressControllerTest : public ::testing::Test {
   os::testing::UdpTestPeer first_, backup_;
   DUVServiceEndpoints endpoints_;
   std::shared_ptr<DUVAddressController> controller_ = DUVAddressController::create(identity_, endpoints_);
-  int updates_ = 0;
+  std::size_t updates_ = 0;
   std::size_t asked_ = 0;
 };
 
@@ -95,7 +95,7 @@ TEST_F(DUVAddressControllerTest, NoReplyTriesTheBackupPortOnceThenFallsBackAfter
   os::Clock::advance(0.1);
   ASSERT_TRUE(runUntil([&] { return !backup_.datagrams().empty(); }));
   os::Clock::advance(4);
-  ASSERT_TRUE(runUntil([&] { return updates_ == 1; }));
+  ASSERT_TRUE(runUntil([&] { return updates_ == 1u; }));
   EXPECT_EQ(first_.datagrams().size(), 1u);
   EXPECT_EQ(backup_.datagrams().size(), 1u);
   EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.9:3000");
@@ -134,7 +134,8 @@ TEST(DUVNetworkService, StatusesAndChanges) {
   auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
   std::vector<std::string> calls;
   auto service = DUVNetworkService::create(center, identity, {[&] { calls.push_back("setup"); },
-                                                              [&] { calls.push_back("close"); }});
+                                                              [&] { calls.push_back("close"); },
+                                                              nullptr});
   service->trySetupSession();
   EXPECT_TRUE(calls.empty());  // not reachable
   fake->setDefaultFlags(kReachabilityFlagsReachable);

@@ -38,12 +38,10 @@ std::shared_ptr<T> decode(const os::Data& frame) {
 }
 
 os::Data message(const std::string& content, std::uint8_t type = 0) {
-  os::Data body;
-  DUVMakePacket::appendInt32(body, 77);
-  DUVMakePacket::appendInt8(body, type);
-  DUVMakePacket::appendInt32(body, 123456);
+  os::ByteWriter body;
+  body.u32(77).u8(type).u32(123456);
   DUVMakePacket::appendString(body, content);
-  return body;
+  return body.take();
 }
 
 TEST(DUVFrameCodec, FrameLimitsAndFieldCounts) {
@@ -123,21 +121,21 @@ TEST(DUVFrameCodec, ReceivedFrames) {
   EXPECT_FALSE(decode<DUVReceivedPacket>(incoming(2, 1, {0, 0})));
   EXPECT_TRUE(log.has("ZUrarLog ERROR: receive unrecognized command"));
 
-  os::Data body;
-  DUVMakePacket::appendInt16(body, 0);
-  DUVMakePacket::appendInt32(body, 99);
+  os::ByteWriter body;
+  body.u16(0).u32(99);
   DUVMakePacket::appendString(body, std::string("pw\0ignored", 10));
   DUVMakePacket::appendString(body, "reg");
-  auto registered = decode<DUVRegistrationResponse>(incoming(0, 1, body));
+  auto registered = decode<DUVRegistrationResponse>(incoming(0, 1, body.take()));
   ASSERT_TRUE(registered);
   EXPECT_EQ(registered->uid(), 99u);
   EXPECT_EQ(registered->password(), "pw");
   EXPECT_EQ(registered->registrationID(), "reg");
   EXPECT_EQ(registered->errorDescription(), std::nullopt);
 
-  os::Data refused{0, 7};
+  os::ByteWriter refused;
+  refused.u16(7);
   DUVMakePacket::appendString(refused, "bad key");
-  auto login = decode<DUVLoginResponse>(incoming(1, 2, refused));
+  auto login = decode<DUVLoginResponse>(incoming(1, 2, refused.take()));
   ASSERT_TRUE(login);
   EXPECT_EQ(login->statusCode(), 7);
   EXPECT_EQ(login->errorDescription(), "bad key");

@@ -68,7 +68,13 @@ TEST(DUVUtilities, FactsAndTimeTexts) {
   profile.screenSize = {320, 480};
   profile.screenScale = 2;
   profile.machine = "Phone4,1";
+  profile.carrierName = "中国移动";
+  profile.mobileCountryCode = "460";
+  profile.mobileNetworkCode = "00";
   os::DeviceProfileScope device(profile);
+  EXPECT_EQ(CTCarrierName(), "中国移动");
+  EXPECT_EQ(CTCountryCode(), "460");
+  EXPECT_EQ(CTMobileNetworkCode(), "00");
   EXPECT_EQ(DUVCurrentResolution(), "640x960");
   EXPECT_EQ(ZRFSSID(), "Not Found");
 

@@ -12,7 +12,9 @@ std::shared_ptr<DUVFileCache> sharedCache;
 
 std::shared_ptr<DUVFileCache> DUVFileCache::startShareInstance(const std::string& cacheName) {
   std::lock_guard lock(sharedMutex);
-  if (!sharedCache) sharedCache = startCacheFile(cacheName);
+  // One per sandbox: a fresh context (a test's) gets its own, the program keeps its one.
+  if (!sharedCache || sharedCache->cachePath_ != os::Sandbox::current()->cachesDirectory())
+    sharedCache = startCacheFile(cacheName);
   return sharedCache;
 }
 

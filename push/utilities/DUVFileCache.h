@@ -13,8 +13,8 @@
 
 class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
  public:
-  // The shared instance: made by the first call, which reads the file of that name; later calls
-  // return it and ignore their name.
+  // The shared instance of the current sandbox: made by the first call, which reads the file of
+  // that name; later calls in the same sandbox return it and ignore their name.
   static std::shared_ptr<DUVFileCache> startShareInstance(const std::string& cacheName);
   // Null before the first startShareInstance.
   static std::shared_ptr<DUVFileCache> shareInstance();

@@ -1,12 +1,12 @@
 #include "push/utilities/DUVUtilities.h"
 
 #include <arpa/inet.h>
-#include <zlib.h>
 
 #include <cmath>
 #include <cstdio>
 
 #include "foundation/formats/Base64.h"
+#include "os/core/Compression.h"
 #include "foundation/formats/DateCalendar.h"
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
@@ -30,8 +30,8 @@ std::optional<std::string> nonEmpty(const std::string& text) {
 }  // namespace
 
 std::optional<std::string> CTCarrierName() { return nonEmpty(os::Device::current().profile().carrierName); }
-std::optional<std::string> CTMobileNetworkCode() { return std::nullopt; }
-std::optional<std::string> CTCountryCode() { return std::nullopt; }
+std::optional<std::string> CTMobileNetworkCode() { return nonEmpty(os::Device::current().mobileNetworkCode()); }
+std::optional<std::string> CTCountryCode() { return nonEmpty(os::Device::current().mobileCountryCode()); }
 
 std::string ZRFMACAddress() {
   const auto& bssid = os::Device::current().profile().wifiBSSID;
@@ -165,23 +165,9 @@ std::optional<os::Data> ZRFJSONData(const os::Value& object) {
 }
 
 std::optional<os::Data> DUVGzip(const os::Data& bytes) {
+  // Empty input stays empty (not an empty gzip stream), as the report uploader expects.
   if (bytes.empty()) return bytes;
-  z_stream stream{};
-  if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY) != Z_OK) return std::nullopt;
-  os::Data out(16384);
-  stream.next_in = const_cast<Bytef*>(bytes.data());
-  stream.avail_in = static_cast<uInt>(bytes.size());
-  int status = Z_OK;
-  do {
-    if (stream.total_out >= out.size()) out.resize(out.size() + 16384);
-    stream.next_out = out.data() + stream.total_out;
-    stream.avail_out = static_cast<uInt>(out.size() - stream.total_out);
-    status = deflate(&stream, Z_FINISH);
-  } while (status == Z_OK || (status == Z_BUF_ERROR && stream.avail_out == 0));
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  if (status != Z_STREAM_END) return std::nullopt;
-  return out;
+  return os::gzipData(bytes);
 }
 
 std::string DUVBase64(const os::Data& bytes) { return base64EncodedString(bytes).value_or(""); }

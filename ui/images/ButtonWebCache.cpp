@@ -128,3 +128,62 @@ void sd_setBackgroundImageLoadOperation(const std::shared_ptr<os::Button>& butto
 void sd_cancelBackgroundImageLoadForState(const std::shared_ptr<os::Button>& button, unsigned state) {
   sd_cancelImageLoadOperationWithKey(button, backgroundKey(state));
 }
+
+// ----- older names -----
+
+std::optional<os::URL> currentImageURL(const std::shared_ptr<os::Button>& button) { return sd_currentImageURL(button); }
+std::optional<os::URL> imageURLForState(const std::shared_ptr<os::Button>& button, unsigned state) {
+  return sd_imageURLForState(button, state);
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state) {
+  sd_setImageWithURL(button, url, state);
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder) {
+  sd_setImageWithURL(button, url, state, std::move(placeholder));
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, unsigned options) {
+  sd_setImageWithURL(button, url, state, std::move(placeholder), options);
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(button, url, state, nullptr, 0, BNCompletionDroppingURL(std::move(completed)));
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(button, url, state, std::move(placeholder), 0, BNCompletionDroppingURL(std::move(completed)));
+}
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, unsigned options, BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(button, url, state, std::move(placeholder), options, BNCompletionDroppingURL(std::move(completed)));
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state) {
+  sd_setBackgroundImageWithURL(button, url, state);
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder) {
+  sd_setBackgroundImageWithURL(button, url, state, std::move(placeholder));
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, unsigned options) {
+  sd_setBackgroundImageWithURL(button, url, state, std::move(placeholder), options);
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNWebImageCompletedBlock completed) {
+  sd_setBackgroundImageWithURL(button, url, state, nullptr, 0, BNCompletionDroppingURL(std::move(completed)));
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, BNWebImageCompletedBlock completed) {
+  sd_setBackgroundImageWithURL(button, url, state, std::move(placeholder), 0, BNCompletionDroppingURL(std::move(completed)));
+}
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, unsigned options, BNWebImageCompletedBlock completed) {
+  sd_setBackgroundImageWithURL(button, url, state, std::move(placeholder), options, BNCompletionDroppingURL(std::move(completed)));
+}
+void cancelCurrentImageLoad(const std::shared_ptr<os::Button>& button) {
+  if (button) sd_cancelImageLoadForState(button, button->state());
+}
+void cancelBackgroundImageLoadForState(const std::shared_ptr<os::Button>& button, unsigned state) {
+  sd_cancelBackgroundImageLoadForState(button, state);
+}

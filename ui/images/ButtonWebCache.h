@@ -43,3 +43,32 @@ void sd_cancelImageLoadForState(const std::shared_ptr<os::Button>& button, unsig
 void sd_setBackgroundImageLoadOperation(const std::shared_ptr<os::Button>& button, std::shared_ptr<BNWebImageOperation> operation,
                                         unsigned state);
 void sd_cancelBackgroundImageLoadForState(const std::shared_ptr<os::Button>& button, unsigned state);
+
+// Older names, forwarding to the forms above (completions without the URL).
+std::optional<os::URL> currentImageURL(const std::shared_ptr<os::Button>& button);
+std::optional<os::URL> imageURLForState(const std::shared_ptr<os::Button>& button, unsigned state);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, unsigned options);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNWebImageCompletedBlock completed);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, BNWebImageCompletedBlock completed);
+void setImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                     BNImagePtr placeholder, unsigned options, BNWebImageCompletedBlock completed);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, unsigned options);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNWebImageCompletedBlock completed);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, BNWebImageCompletedBlock completed);
+void setBackgroundImageWithURL(const std::shared_ptr<os::Button>& button, const std::optional<os::URL>& url, unsigned state,
+                               BNImagePtr placeholder, unsigned options, BNWebImageCompletedBlock completed);
+// The image load of the button's current state.
+void cancelCurrentImageLoad(const std::shared_ptr<os::Button>& button);
+void cancelBackgroundImageLoadForState(const std::shared_ptr<os::Button>& button, unsigned state);

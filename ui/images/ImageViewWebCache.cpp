@@ -167,3 +167,50 @@ void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, c
 void sd_cancelCurrentHighlightedImageLoad(const std::shared_ptr<os::ImageView>& view) {
   sd_cancelImageLoadOperationWithKey(view, kImageViewHighlightedImageKey);
 }
+
+// ----- older names -----
+
+std::optional<os::URL> imageURL(const std::shared_ptr<os::ImageView>& view) { return sd_imageURL(view); }
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options) {
+  sd_setImageWithURL(view, url, std::move(placeholder), options);
+}
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(view, url, nullptr, 0, nullptr, BNCompletionDroppingURL(std::move(completed)));
+}
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(view, url, std::move(placeholder), 0, nullptr, BNCompletionDroppingURL(std::move(completed)));
+}
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options, BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(view, url, std::move(placeholder), options, nullptr, BNCompletionDroppingURL(std::move(completed)));
+}
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options, BNViewProgressBlock progress, BNWebImageCompletedBlock completed) {
+  sd_setImageWithURL(view, url, std::move(placeholder), options, std::move(progress), BNCompletionDroppingURL(std::move(completed)));
+}
+void setAnimationImagesWithURLs(const std::shared_ptr<os::ImageView>& view, const std::vector<os::URL>& urls) {
+  sd_setAnimationImagesWithURLs(view, urls);
+}
+void cancelCurrentArrayLoad(const std::shared_ptr<os::ImageView>& view) { sd_cancelCurrentAnimationImagesLoad(view); }
+void cancelCurrentImageLoad(const std::shared_ptr<os::ImageView>& view) { sd_cancelCurrentImageLoad(view); }
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url) {
+  sd_setHighlightedImageWithURL(view, url);
+}
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options) {
+  sd_setHighlightedImageWithURL(view, url, options);
+}
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url,
+                                BNWebImageCompletedBlock completed) {
+  sd_setHighlightedImageWithURL(view, url, 0, nullptr, BNCompletionDroppingURL(std::move(completed)));
+}
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                BNWebImageCompletedBlock completed) {
+  sd_setHighlightedImageWithURL(view, url, options, nullptr, BNCompletionDroppingURL(std::move(completed)));
+}
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                BNViewProgressBlock progress, BNWebImageCompletedBlock completed) {
+  sd_setHighlightedImageWithURL(view, url, options, std::move(progress), BNCompletionDroppingURL(std::move(completed)));
+}
+void cancelCurrentHighlightedImageLoad(const std::shared_ptr<os::ImageView>& view) { sd_cancelCurrentHighlightedImageLoad(view); }

@@ -57,3 +57,29 @@ void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, c
 void sd_setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
                                    BNWebImageCompletionBlock completed);
 void sd_cancelCurrentHighlightedImageLoad(const std::shared_ptr<os::ImageView>& view);
+
+// Older names, forwarding to the forms above (completions without the URL). The two shortest,
+// setImageWithURL(view, url) and setImageWithURL(view, url, placeholder), belong to the image view
+// loader (TLImageViewLoader), which answers them in this system.
+std::optional<os::URL> imageURL(const std::shared_ptr<os::ImageView>& view);
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options);
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNWebImageCompletedBlock completed);
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     BNWebImageCompletedBlock completed);
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options, BNWebImageCompletedBlock completed);
+void setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, BNImagePtr placeholder,
+                     unsigned options, BNViewProgressBlock progress, BNWebImageCompletedBlock completed);
+void setAnimationImagesWithURLs(const std::shared_ptr<os::ImageView>& view, const std::vector<os::URL>& urls);
+void cancelCurrentArrayLoad(const std::shared_ptr<os::ImageView>& view);
+void cancelCurrentImageLoad(const std::shared_ptr<os::ImageView>& view);
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url);
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options);
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url,
+                                BNWebImageCompletedBlock completed);
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                BNWebImageCompletedBlock completed);
+void setHighlightedImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url, unsigned options,
+                                BNViewProgressBlock progress, BNWebImageCompletedBlock completed);
+void cancelCurrentHighlightedImageLoad(const std::shared_ptr<os::ImageView>& view);

@@ -22,6 +22,12 @@ using BNWebImageCompletionBlock =
     std::function<void(BNImagePtr image, std::optional<os::Error> error, BNCacheSource source, std::optional<os::URL> url)>;
 // (image, error, source): the older forms' completion.
 using BNWebImageCompletedBlock = std::function<void(BNImagePtr image, std::optional<os::Error> error, BNCacheSource source)>;
+// An older form's completion as a view form's (empty stays empty).
+inline BNWebImageCompletionBlock BNCompletionDroppingURL(BNWebImageCompletedBlock completed) {
+  if (!completed) return {};
+  return [completed = std::move(completed)](BNImagePtr image, std::optional<os::Error> error, BNCacheSource source,
+                                            std::optional<os::URL>) { completed(std::move(image), std::move(error), source); };
+}
 
 // Cancels what the key holds, then keeps the operation under it.
 void sd_setImageLoadOperation(const std::shared_ptr<os::View>& view, std::shared_ptr<BNWebImageOperation> operation,

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <thread>
 
 #include "os/graphics/GraphicsContext.h"
 #include "os/graphics/TextLayout.h"
@@ -375,12 +374,13 @@ void KHProgressHUD::done() {
 void KHProgressHUD::showWhileExecuting(Block task, bool animated) {
   taskInProgress_ = true;
   std::weak_ptr<os::Responder> weak = weak_from_this();
-  std::thread([weak, task = std::move(task)] {
+  // A background worker of its own, as the task may block for as long as it likes.
+  os::DispatchQueue::global(os::DispatchQueue::Priority::Default)->async([weak, task = std::move(task)] {
     if (task) task();
     os::RunLoop::main()->post([weak] {
       if (auto alive = weak.lock()) std::static_pointer_cast<KHProgressHUD>(alive)->cleanUp();
     });
-  }).detach();
+  });
   show(animated);
 }
 

@@ -12,7 +12,7 @@
 #include "news/tests/support/SplashTestSupport.h"
 #include "news/home/VXSplashView.h"
 #include "os/testing/HttpTestServer.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
 

@@ -13,7 +13,7 @@
 #include "os/store/FileManager.h"
 #include "os/runtime/Clock.h"
 #include "os/testing/HttpTestServer.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/View.h"
 #include "ui/widgets/KHProgressHUD.h"
 

@@ -6,7 +6,7 @@
 
 #include "news/home/VXLeftSideViewController.h"
 #include "news/tests/support/SplashTestSupport.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include "news/tests/support/ListTestSupport.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
 

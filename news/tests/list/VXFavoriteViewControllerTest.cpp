@@ -13,7 +13,7 @@
 #include "news/list/VXNewsThreeIconStyleCell.h"
 #include "news/list/VXNewsTitleStyleCell.h"
 #include "os/runtime/Clock.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"

@@ -14,7 +14,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 #include "os/views/Window.h"

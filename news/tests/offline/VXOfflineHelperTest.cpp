@@ -10,7 +10,7 @@
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/tests/support/ListTestSupport.h"
 #include "news/tests/support/OfflineTestSupport.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"
 

@@ -12,7 +12,7 @@
 #include "news/tests/support/OfflineTestSupport.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Label.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -151,8 +151,7 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
   EXPECT_EQ(mask->labelPercent()->text(), "正在下载37%");
   // A value posted on another thread reaches the label on the main thread.
   std::thread([] {
-    os::NotificationCenter::defaultCenter().post(kOfflineLoadingNotification, nullptr,
-                                                 os::Dictionary{{kOfflineLoadingPercentKey, os::Value(38)}});
+    os::NotificationCenter::defaultCenter().postValue(kOfflineLoadingNotification, os::Value(38));
   }).join();
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(mask->labelPercent()->text(), "正在下载38%");

@@ -14,7 +14,7 @@
 #include "news/tests/support/RequestTestSupport.h"
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/NavigationController.h"
 #include "os/views/Window.h"

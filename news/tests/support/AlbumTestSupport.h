@@ -21,7 +21,7 @@
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/NavigationController.h"
 #include "os/views/PhotoAlbum.h"
 #include "os/views/Window.h"

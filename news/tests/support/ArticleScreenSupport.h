@@ -14,7 +14,7 @@
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/RequestTestSupport.h"
 #include "os/runtime/Clock.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"

@@ -7,7 +7,9 @@
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONDecoder.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
+#include "news/home/VXGlobalHelperArticles.h"
 #include "os/core/Value.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
@@ -24,20 +26,26 @@ inline os::DeviceProfile phoneProfile() {
   return profile;
 }
 
-// A sandbox whose bundle carries both version strings, on a phone that is not jailbroken.
+// A sandbox whose bundle carries both version strings, on a phone that is not jailbroken, and a
+// fresh reader context with the reader's routes between screens, current while it lives.
 class RequestEnvironment {
  public:
   RequestEnvironment() : device_(phoneProfile()) {
     sandbox_.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"},
                                               {"CFBundleVersion", "27"},
                                               {"CFBundleShortVersionString", "2.3"}});
+    VXGlobalHelperArticles::installRoutes(*context_);
+    previous_ = VXReaderContext::setCurrent(context_);
   }
-  ~RequestEnvironment() { VXRequestConfig::reset(); }
+  ~RequestEnvironment() { VXReaderContext::setCurrent(previous_); }
   os::TestSandbox& sandbox() { return sandbox_; }
+  VXReaderContext& context() { return *context_; }
 
  private:
   os::TestSandbox sandbox_;
   os::DeviceProfileScope device_;
+  std::shared_ptr<VXReaderContext> context_ = std::make_shared<VXReaderContext>();
+  std::shared_ptr<VXReaderContext> previous_;
 };
 
 // The JSON object inside a "p" field; nothing when it is not Base64 of a JSON object.

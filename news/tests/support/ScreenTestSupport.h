@@ -11,7 +11,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Device.h"
 #include "os/views/GestureRecognizer.h"
 #include "os/views/Touch.h"

@@ -20,7 +20,7 @@
 #include "news/settings/VXSettingCell.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/Thread.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"

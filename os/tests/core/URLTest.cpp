@@ -123,6 +123,40 @@ TEST(URL, ResolvesRFC3986Examples) {
   EXPECT_EQ(URL::resolve("a b", base), std::nullopt);
 }
 
+// Without an authority, a path that came out of resolution starting with "//" would make the text
+// name a host the URL does not have. The text must read back as the same URL.
+TEST(URL, APathStartingWithTwoSlashesNeverReadsAsAHost) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"http:x/..//evil.example/p", "http:/.//evil.example/p"},
+      {"http:/.//evil.example/p", "http:/.//evil.example/p"},
+      {"http:a/./..//evil.example/p?q#f", "http:/.//evil.example/p?q#f"},
+  };
+  for (const auto& [relative, expected] : cases) {
+    std::optional<URL> u = URL::resolve(relative, mustParse("http://news.example/a/b"));
+    ASSERT_TRUE(u) << relative;
+    EXPECT_EQ(u->absoluteString(), expected) << relative;
+    EXPECT_FALSE(u->host()) << relative;
+    std::optional<URL> again = URL::parse(u->absoluteString());
+    ASSERT_TRUE(again) << relative;
+    EXPECT_FALSE(again->host()) << relative;
+    EXPECT_EQ(again->rawPath(), u->rawPath()) << relative;
+  }
+  // The same against a base that has no authority of its own.
+  URL mail = *URL::resolve("..//evil.example/p", mustParse("mailto:a/b"));
+  EXPECT_EQ(mail.absoluteString(), "mailto:/.//evil.example/p");
+  EXPECT_FALSE(URL::parse(mail.absoluteString())->host());
+  // And for a component appended to a URL with neither authority nor path.
+  URL appended = mustParse("x:").appendingPathComponent("//evil.example");
+  EXPECT_EQ(appended.absoluteString(), "x:/.//evil.example");
+  EXPECT_EQ(appended.relativeString(), appended.absoluteString());
+  EXPECT_FALSE(URL::parse(appended.absoluteString())->host());
+  // A reference without scheme whose first segment holds a colon would read as a scheme.
+  URL bare = URL::parse("#f")->appendingPathComponent("http://evil.example/p");
+  EXPECT_EQ(bare.absoluteString(), "./http://evil.example/p#f");
+  EXPECT_EQ(URL::parse(bare.absoluteString())->scheme(), "");
+  EXPECT_EQ(URL::parse("1a:b")->absoluteString(), "1a:b");
+}
+
 TEST(URL, ResolvesAgainstAnEmptyPathAndKeepsTrailingSlash) {
   EXPECT_EQ(URL::resolve("x", mustParse("http://h"))->absoluteString(), "http://h/x");
   EXPECT_EQ(URL::resolve("", mustParse("http://h/api/"))->absoluteString(), "http://h/api/");

@@ -201,6 +201,30 @@ TEST_F(URLConnectionTest, RedirectIsTheDelegatesDecision) {
   EXPECT_EQ(server.requestCount(), before + 1);
 }
 
+// The loader reads URLs with the same parser as the rest of the system: a URL that parser finds
+// no host in is never handed to the transport, whose own reading could find one.
+TEST_F(URLConnectionTest, HostlessURLsAreRefusedAtTheStartAndOnRedirect) {
+  const std::string hostPort = "127.0.0.1:" + std::to_string(server.port());
+  server.route("GET", "/old", CannedResponse::redirect(302, "http:x/..//" + hostPort + "/evil"));
+  server.route("GET", "/evil", CannedResponse::text("should not be reached"));
+
+  auto redirected = std::make_shared<Recorder>();
+  load(URLRequest(server.url("/old")), redirected);
+  ASSERT_TRUE(redirected->error);
+  EXPECT_EQ(redirected->error->code, kURLErrorBadURL);
+  ASSERT_EQ(redirected->proposed.size(), 1u);
+  EXPECT_EQ(redirected->proposed[0].url(), "http:/.//" + hostPort + "/evil");
+
+  auto direct = std::make_shared<Recorder>();
+  load(URLRequest("http:/.//" + hostPort + "/evil"), direct);
+  ASSERT_TRUE(direct->error);
+  EXPECT_EQ(direct->error->code, kURLErrorBadURL);
+  EXPECT_EQ(direct->events, (std::vector<std::string>{"fail"}));
+
+  for (const RecordedRequest& r : server.requests()) EXPECT_NE(r.path, "/evil");
+  EXPECT_EQ(server.requestCount(), 1u);
+}
+
 TEST_F(URLConnectionTest, SeeOtherAfterPostBecomesAGetWithoutBody) {
   server.route("POST", "/form", CannedResponse::redirect(303, "/result"));
   server.route("GET", "/result", CannedResponse::text("done"));

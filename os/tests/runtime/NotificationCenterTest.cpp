@@ -27,6 +27,17 @@ TEST(NotificationCenter, DeliversByNameAndSenderInRegistrationOrder) {
                                            "all pong", "pong 3"}));
 }
 
+TEST(NotificationCenter, AValueObjectReachesObserversOfAnySenderOnly) {
+  NotificationCenter center;
+  int sender;
+  std::vector<long long> any, fromSender;
+  center.addObserver("progress", nullptr, [&](const Notification& n) { any.push_back(n.value.intValue()); });
+  center.addObserver("progress", &sender, [&](const Notification& n) { fromSender.push_back(n.value.intValue()); });
+  center.postValue("progress", Value(42));
+  EXPECT_EQ(any, (std::vector<long long>{42}));
+  EXPECT_TRUE(fromSender.empty());
+}
+
 TEST(NotificationCenter, ObserversRemovedDuringDeliveryAreNotCalled) {
   NotificationCenter center;
   std::vector<std::string> log;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "os/crypto/Random.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
@@ -259,9 +261,20 @@ TEST(StoreKeyedArchive, MalformedArchivesAreErrorsNotCrashes) {
       {"object without a class", archiveFrom(Value(Array{Value("$null"), Value(Dictionary{{"x", Value(1)}})}))},
       {"class reference to a number",
        archiveFrom(Value(Array{Value("$null"), Value(Dictionary{{"$class", uidValue(0)}})}))},
-      {"keys and objects differ",
+      {"more keys than objects",
        archiveFrom(Value(Array{Value("$null"),
                                Value(Dictionary{{"keys", Value(Array{uidValue(3)})}, {"objects", Value(Array{})},
+                                                {"$class", uidValue(2)}}),
+                               dictClass, Value("k")}))},
+      {"fewer keys than objects",
+       archiveFrom(Value(Array{Value("$null"),
+                               Value(Dictionary{{"keys", Value(Array{uidValue(3)})},
+                                                {"objects", Value(Array{uidValue(3), uidValue(3)})},
+                                                {"$class", uidValue(2)}}),
+                               dictClass, Value("k")}))},
+      {"member one past the objects",
+       archiveFrom(Value(Array{Value("$null"),
+                               Value(Dictionary{{"keys", Value(Array{uidValue(3)})}, {"objects", Value(Array{uidValue(4)})},
                                                 {"$class", uidValue(2)}}),
                                dictClass, Value("k")}))},
       {"key that is not text",
@@ -280,6 +293,108 @@ TEST(StoreKeyedArchive, MalformedArchivesAreErrorsNotCrashes) {
     EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(data, registry(), kKeyedArchiveRootKey, &error)) << what;
     EXPECT_EQ(error.domain, kKeyedArchiveErrorDomain) << what;
   }
+}
+
+// An archive whose root is a chain of `n` accounts, each the friend of the one before, written by
+// hand: the property-list writer takes far too long over a million objects.
+Data chainArchive(std::uint32_t n) {
+  Data out{'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+  std::vector<std::uint64_t> offsets;
+  auto be = [&](std::uint64_t v, int bytes) {
+    for (int b = bytes - 1; b >= 0; --b) out.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
+  };
+  auto begin = [&] {
+    offsets.push_back(out.size());
+    return static_cast<std::uint32_t>(offsets.size() - 1);
+  };
+  auto text = [&](const std::string& s) {  // every name here is shorter than 15
+    std::uint32_t at = begin();
+    out.push_back(static_cast<std::uint8_t>(0x50 | s.size()));
+    out.insert(out.end(), s.begin(), s.end());
+    return at;
+  };
+  auto uid = [&](std::uint32_t v) {
+    std::uint32_t at = begin();
+    out.push_back(0x82);
+    be(v, 3);
+    return at;
+  };
+  auto container = [&](std::uint8_t kind, const std::vector<std::uint32_t>& refs, std::size_t count) {
+    std::uint32_t at = begin();
+    out.push_back(static_cast<std::uint8_t>(kind | 0x0F));
+    out.push_back(0x12);
+    be(count, 4);
+    for (auto r : refs) be(r, 3);
+    return at;
+  };
+  auto dict = [&](std::vector<std::uint32_t> keys, const std::vector<std::uint32_t>& values) {
+    keys.insert(keys.end(), values.begin(), values.end());
+    return container(0xD0, keys, values.size());
+  };
+  const std::uint32_t kClass = text("$class"), kFriend = text("friend"), kNull = text("$null");
+  const std::uint32_t kClassName = text("$classname"), kAccount = text("TestAccount"), kClasses = text("$classes");
+  const std::uint32_t classInfo = dict({kClassName, kClasses}, {kAccount, container(0xA0, {}, 0)});
+  const std::uint32_t classRef = uid(1);
+  std::vector<std::uint32_t> table{kNull, classInfo};
+  out.reserve(std::size_t{n} * 30 + 1024);
+  offsets.reserve(std::size_t{n} * 2 + 32);
+  table.reserve(std::size_t{n} + 2);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    std::uint32_t next = uid(i + 1 < n ? i + 3 : 0);
+    table.push_back(begin());
+    out.push_back(0xD2);  // {"$class": the class, "friend": the next}
+    for (std::uint32_t ref : {kClass, kFriend, classRef, next}) be(ref, 3);
+  }
+  const std::uint32_t objects = container(0xA0, table, table.size());
+  const std::uint32_t archiver = text("$archiver"), name = text(kKeyedArchiverName), version = text("$version");
+  const std::uint32_t number = begin();
+  out.insert(out.end(), {0x12, 0x00, 0x01, 0x86, 0xA0});
+  const std::uint32_t topKey = text("$top"), root = text("root"), rootRef = uid(2), objectsKey = text("$objects");
+  const std::uint32_t topEntries = dict({root}, {rootRef});
+  const std::uint32_t top = dict({archiver, version, topKey, objectsKey}, {name, number, topEntries, objects});
+  const std::uint64_t tableOffset = out.size();
+  for (auto o : offsets) be(o, 4);
+  out.insert(out.end(), {0, 0, 0, 0, 0, 0, 4, 3});
+  be(offsets.size(), 8);
+  be(top, 8);
+  be(tableOffset, 8);
+  return out;
+}
+
+TEST(StoreKeyedArchive, HostileSizesAreRefusedBeforeAnythingIsMade) {
+  Error error;
+  // A million nested objects: too many for the object table, seen before anything is parsed.
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(chainArchive(1000000), registry(), kKeyedArchiveRootKey, &error));
+  EXPECT_EQ(error.code, kKeyedArchiveLimitError);
+  EXPECT_NE(error.localizedDescription().find("1000002 objects"), std::string::npos);
+  // With room for the objects, a chain too deep to follow.
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(chainArchive(5000), registry(), kKeyedArchiveRootKey, &error));
+  EXPECT_EQ(error.code, kKeyedArchiveLimitError);
+  EXPECT_NE(error.localizedDescription().find("deeper"), std::string::npos);
+  KeyedArchiveLimits few;
+  few.maxObjects = 100;
+  few.maxBytes = 1 << 20;
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(chainArchive(200), registry(), kKeyedArchiveRootKey, &error, few));
+  EXPECT_EQ(error.code, kKeyedArchiveLimitError);
+  EXPECT_TRUE(KeyedUnarchiver::unarchiveObject(chainArchive(200), registry()));
+
+  // More bytes than the unarchiver takes.
+  auto icon = std::make_shared<Icon>();
+  icon->bytes = Data(70000, 'A');
+  Data big = *KeyedArchiver::archivedData(icon);
+  KeyedArchiveLimits small;
+  small.maxBytes = 64 * 1024;
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(big, registry(), kKeyedArchiveRootKey, &error, small));
+  EXPECT_EQ(error.code, kKeyedArchiveLimitError);
+
+  // A data object that claims 100 MB in an archive of 70 KB.
+  const std::uint8_t marker[] = {0x4F, 0x12, 0x00, 0x01, 0x11, 0x70};  // data, 4-byte count 70000
+  auto at = std::search(big.begin(), big.end(), std::begin(marker), std::end(marker));
+  ASSERT_NE(at, big.end());
+  const std::uint8_t claim[] = {0x06, 0x40, 0x00, 0x00};  // 100 MB
+  std::copy(std::begin(claim), std::end(claim), at + 2);
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveObject(big, registry(), kKeyedArchiveRootKey, &error));
+  EXPECT_EQ(error.code, kKeyedArchiveReadCorruptError);
 }
 
 TEST(StoreKeyedArchive, RandomlyDamagedArchivesNeverCrash) {

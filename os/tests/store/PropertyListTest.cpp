@@ -91,6 +91,17 @@ TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
   // Before 2001 the seconds are negative; the fraction must still come out right.
   auto early = PropertyList::read(*PropertyList::write(Value(Date::fromTimeIntervalSince1970(100.5)), PropertyListFormat::Binary));
   EXPECT_DOUBLE_EQ(early->date()->timeIntervalSince1970(), 100.5);
+  // The library truncates the microseconds it reads back; none may be lost, on the first save
+  // or on later ones.
+  for (double when : {386000000.099988, 386000000.249999, -386000000.250001, 1.000007}) {
+    auto first = PropertyList::read(*PropertyList::write(Value(Date::fromTimeIntervalSinceReferenceDate(when)),
+                                                         PropertyListFormat::Binary));
+    ASSERT_TRUE(first);
+    EXPECT_NEAR(first->date()->timeIntervalSinceReferenceDate(), when, 4e-7) << std::to_string(when);
+    auto second = PropertyList::read(*PropertyList::write(*first, PropertyListFormat::Binary));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(*second, *first) << std::to_string(when);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, StorePropertyList,
@@ -232,6 +243,40 @@ TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {
   auto ok = PropertyList::read(dataFromString("<plist><string>a&#10;&#x41;</string></plist>"));
   ASSERT_TRUE(ok);
   EXPECT_EQ(*ok->string(), "a\nA");
+}
+
+// What reads must write back as itself; text that is not UTF-8 could not, so it is refused on
+// reading and on writing, and a refused write leaves the file on disk as it was.
+TEST(StorePropertyListHostile, TextThatIsNotUTF8IsRefusedAndNeverWrittenEmpty) {
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x51, 0xE9}; }), "Latin-1 byte in ASCII text");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x53, 'A', 0xE9, 'B'}; }), "Latin-1 byte inside");
+  expectRefused(binaryList(3, [](std::uint64_t i) {
+                  return i == 0 ? Data{0xD1, 0, 0, 0, 1, 0, 0, 0, 2} : i == 1 ? Data{0x52, 'k', 0xFF} : Data{0x09};
+                }),
+                "key that is not UTF-8");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x62, 0xD8, 0x3D, 0, 'a'}; }), "unpaired high surrogate");
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x61, 0xDE, 0x00}; }), "unpaired low surrogate");
+  expectRefused(dataFromString("<plist><string>A\xE9" "B</string></plist>"), "XML text that is not UTF-8");
+  // Valid text in either marker reads, and a pair of surrogates is one character.
+  auto ok = PropertyList::read(binaryList(1, [](std::uint64_t) { return Data{0x63, 0xD8, 0x3D, 0xDE, 0x00, 0, 'a'}; }));
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(*ok->string(), "\xF0\x9F\x98\x80" "a");
+
+  TestSandbox box;
+  std::string path = appendingPathComponent(box.root(), "saved.plist");
+  ASSERT_TRUE(PropertyList::writeFile(Value(Dictionary{{"name", Value("kept")}}), path, PropertyListFormat::Binary));
+  for (auto format : {PropertyListFormat::Binary, PropertyListFormat::XML}) {
+    for (const Value& bad : {Value(Dictionary{{"name", Value("\xE9")}}), Value(Dictionary{{"\xFFkey", Value(1)}}),
+                             Value(Array{Value("ok"), Value("A\xC3")})}) {
+      Error error;
+      EXPECT_FALSE(PropertyList::write(bad, format, &error));
+      EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+      EXPECT_FALSE(PropertyList::writeFile(bad, path, format));
+    }
+  }
+  auto kept = PropertyList::readFile(path);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ((*kept)["name"], Value("kept"));
 }
 
 TEST(StorePropertyListHostile, RandomlyDamagedListsNeverCrash) {

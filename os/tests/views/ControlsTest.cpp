@@ -10,7 +10,7 @@
 #include "os/views/Switch.h"
 #include "os/views/TableViewCell.h"
 #include "os/graphics/RecordingContext.h"
-#include "os/testing/ScreenDump.h"
+#include "os/console/ScreenDump.h"
 #include "ViewsTestSupport.h"
 
 namespace os::test {

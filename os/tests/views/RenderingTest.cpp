@@ -2,7 +2,7 @@
 
 #include "os/graphics/GraphicsContext.h"
 #include "os/graphics/Image.h"
-#include "os/testing/TouchCommands.h"
+#include "os/console/TouchCommands.h"
 #include "os/views/Button.h"
 #include "os/views/PhotoAlbum.h"
 #include "ViewsTestSupport.h"

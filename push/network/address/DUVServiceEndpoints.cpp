@@ -25,5 +25,7 @@ DUVServiceEndpoints DUVServiceEndpoints::fromConfig(const os::Dictionary& config
   takeText(config, "CORE_HOST", endpoints.defaultCoreHost);
   takePort(config, "CORE_PORT", endpoints.corePort);
   takeText(config, "CORE_DEFAULT_ADDRESS", endpoints.defaultCoreAddress);
+  takeText(config, "REPORT_HOST", endpoints.reportHost);
+  takeText(config, "USER_HOST", endpoints.userHost);
   return endpoints;
 }

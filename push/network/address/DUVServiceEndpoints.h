@@ -21,9 +21,12 @@ struct DUVServiceEndpoints {
   std::uint16_t corePort = 3000;
   // "host:port", used when the default core host does not resolve either.
   std::string defaultCoreAddress = "127.0.0.1:3000";
+  // The report and user services ("host" or "host:port"); the lookup names backups for both.
+  std::string reportHost = "127.0.0.1";
+  std::string userHost = "127.0.0.1";
 
   // The built-in values with those of the configuration's keys "SIS_HOSTS" (array),
   // "SIS_DEFAULT_ADDRESS", "SIS_PORT", "SIS_BACKUP_PORT", "CORE_HOST", "CORE_PORT" and
-  // "CORE_DEFAULT_ADDRESS" that are present and well typed.
+  // "CORE_DEFAULT_ADDRESS", "REPORT_HOST" and "USER_HOST" that are present and well typed.
   static DUVServiceEndpoints fromConfig(const os::Dictionary& config);
 };

@@ -11,14 +11,16 @@
 
 using namespace DUVMakePacket;
 
-bool DUVRegistrationRequest::packData(os::Data& buffer, const DUVPacketContext& c) {
+bool DUVRegistrationRequest::packData(os::ByteWriter& buffer, const DUVPacketContext& c) {
   std::string token = c.currentDeviceToken && !c.currentDeviceToken->empty() ? *c.currentDeviceToken : " ";
   return appendString(buffer, c.sharedUdid + "$$ $$" + c.bundleIdentifier + "$$" + c.appkey) &&
          appendString(buffer, std::to_string(c.bundleVersion)) &&
          appendString(buffer, c.systemVersion + "$$" + c.modelName + "$$ $$ $$" + c.pushChanel + "$$" + kDUVSDKVersion) &&
          appendString(buffer, token) &&
-         (appendInt8(buffer, static_cast<std::uint8_t>(c.configApsEnvironment)),
-          appendInt8(buffer, static_cast<std::uint8_t>(c.apsEvironment)), appendInt8(buffer, 1), true);
+         (buffer.u8(static_cast<std::uint8_t>(c.configApsEnvironment))
+              .u8(static_cast<std::uint8_t>(c.apsEvironment))
+              .u8(1),
+          true);
 }
 
 bool DUVRegistrationResponse::readResponseFields(DUVPacketReader& reader) {
@@ -33,13 +35,13 @@ void DUVRegistrationResponse::handleReceipt(DUVPacketHandler& handler) {
   handler.onRegisterRespond(*this);
 }
 
-bool DUVLoginRequest::packData(os::Data& buffer, const DUVPacketContext& c) {
-  appendInt32(buffer, c.uid);
-  buffer.insert(buffer.end(), {0x69, 0x00, 0x00, 0x00});  // the phone source
+bool DUVLoginRequest::packData(os::ByteWriter& buffer, const DUVPacketContext& c) {
+  buffer.u32(c.uid);
+  buffer.u8(0x69).u8(0).u8(0).u8(0);  // the phone source
   if (!appendString(buffer, DUVStringHashingByMD5(c.password))) return false;
-  appendInt32(buffer, c.bundleVersion);
+  buffer.u32(c.bundleVersion);
   if (!appendString(buffer, c.appkey)) return false;
-  appendInt8(buffer, 1);
+  buffer.u8(1);
   return true;
 }
 
@@ -54,16 +56,16 @@ void DUVLoginResponse::handleReceipt(DUVPacketHandler& handler) {
   handler.onLoginRespond(*this);
 }
 
-bool DUVHeartbeatRequest::packData(os::Data& buffer, const DUVPacketContext& c) {
-  appendInt32(buffer, c.uid);
+bool DUVHeartbeatRequest::packData(os::ByteWriter& buffer, const DUVPacketContext& c) {
+  buffer.u32(c.uid);
   return true;
 }
 
-bool DUVDeviceTokenReportRequest::packData(os::Data& buffer, const DUVPacketContext& c) {
-  appendInt32(buffer, c.uid);
+bool DUVDeviceTokenReportRequest::packData(os::ByteWriter& buffer, const DUVPacketContext& c) {
+  buffer.u32(c.uid);
   if (!appendString(buffer, c.currentDeviceToken)) return false;
-  appendInt8(buffer, static_cast<std::uint8_t>(c.configApsEnvironment));
-  appendInt8(buffer, static_cast<std::uint8_t>(c.apsEvironment));
+  buffer.u8(static_cast<std::uint8_t>(c.configApsEnvironment));
+  buffer.u8(static_cast<std::uint8_t>(c.apsEvironment));
   return true;
 }
 
@@ -118,16 +120,16 @@ std::optional<os::Dictionary> DUVMessageDispatch::getDispatchMessageUserInfo() c
   return info;
 }
 
-bool DUVReceipt::packData(os::Data& buffer, const DUVPacketContext&) {
-  appendInt16(buffer, statusCode());
-  appendInt32(buffer, toUid_);
+bool DUVReceipt::packData(os::ByteWriter& buffer, const DUVPacketContext&) {
+  buffer.u16(statusCode());
+  buffer.u32(toUid_);
   return true;
 }
 
-bool DUVMessageReceipt::packData(os::Data& buffer, const DUVPacketContext& context) {
+bool DUVMessageReceipt::packData(os::ByteWriter& buffer, const DUVPacketContext& context) {
   DUVReceipt::packData(buffer, context);
-  appendInt8(buffer, messageType_);
-  appendInt32(buffer, messageID_);
+  buffer.u8(messageType_);
+  buffer.u32(messageID_);
   return true;
 }
 
@@ -149,8 +151,8 @@ os::Data DUVSetTagAlias::requestJsonData() const {
   return ZRFJSONData(os::Value(json)).value_or(os::Data{});
 }
 
-bool DUVSetTagAlias::packData(os::Data& buffer, const DUVPacketContext& c) {
-  appendInt32(buffer, c.uid);
+bool DUVSetTagAlias::packData(os::ByteWriter& buffer, const DUVPacketContext& c) {
+  buffer.u32(c.uid);
   if (!appendString(buffer, c.appkey) || !appendDataWithLength(buffer, requestJsonData())) return false;
   if (buffer.size() >= kMaximumFrameSize) {
     // Too long for the server: the caller hears so, and nothing goes out.

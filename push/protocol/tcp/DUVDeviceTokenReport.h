@@ -10,7 +10,7 @@ class DUVDeviceTokenReportRequest : public DUVRequest {
   std::string name() const override { return "device token"; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 };
 
 class DUVDeviceTokenReportResponse : public DUVResponse {

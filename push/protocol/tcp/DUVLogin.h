@@ -11,7 +11,7 @@ class DUVLoginRequest : public DUVRequest {
   std::string name() const override { return "login"; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 };
 
 class DUVLoginResponse : public DUVResponse {
@@ -36,5 +36,5 @@ class DUVHeartbeatRequest : public DUVRequest {
   std::string name() const override { return "heartbeat"; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 };

@@ -41,7 +41,7 @@ class DUVReceipt : public DUVRequest {
   std::uint32_t toUid() const { return toUid_; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 
  private:
   std::uint32_t toUid_;
@@ -56,7 +56,7 @@ class DUVMessageReceipt : public DUVReceipt {
   bool isEqualToRequest(const DUVRequest& other) const override { return &other == this; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 
  private:
   std::uint8_t messageType_;

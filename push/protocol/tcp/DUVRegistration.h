@@ -10,7 +10,7 @@ class DUVRegistrationRequest : public DUVRequest {
   std::string name() const override { return "register"; }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 };
 
 class DUVRegistrationResponse : public DUVResponse {

@@ -25,7 +25,7 @@ class DUVSetTagAlias : public DUVRequest {
   void setTooLongHandler(std::function<void(std::uint16_t, int)> handler) { tooLong_ = std::move(handler); }
 
  protected:
-  bool packData(os::Data& buffer, const DUVPacketContext& context) override;
+  bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) override;
 
  private:
   std::optional<std::vector<std::string>> tags_;

@@ -2,6 +2,7 @@
 
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TestSandbox.h"
+#include "ui/images/AnnotationViewWebCache.h"
 #include "ui/images/ButtonWebCache.h"
 #include "ui/images/ImageCommon.h"
 #include "ui/images/ImageViewWebCache.h"
@@ -206,6 +207,45 @@ TEST_F(ViewLoadingTest, ButtonImagesPerStateLoadIndependently) {
   sd_setImageWithURL(button, std::nullopt, os::kControlStateNormal, recordInto(none));
   EXPECT_EQ(none.calls, 1);
   EXPECT_EQ(sd_imageURLForState(button, os::kControlStateNormal), std::nullopt);
+}
+
+TEST_F(ViewLoadingTest, AnnotationViewsTakeTheImageAndItsSizeAndOlderNamesForward) {
+  serve("/pin.png", 12, 20);
+  serve("/other.png", 6, 6);
+  auto pin = std::make_shared<os::AnnotationView>("pin");
+  pin->setCenter(os::Point{100, 100});
+  downloader_->setSuspended(true);
+  int older = 0;
+  BNImagePtr delivered;
+  setImageWithURL(pin, url("/other.png"), placeholder_);
+  setImageWithURL(pin, url("/pin.png"), placeholder_, [&](BNImagePtr image, std::optional<os::Error>, BNCacheSource) {
+    ++older;
+    delivered = image;
+  });
+  EXPECT_EQ(pin->image(), placeholder_);
+  EXPECT_EQ(imageURL(pin), url("/pin.png"));
+  EXPECT_EQ(BNImageLoadOperationCount(pin, kAnnotationViewImageKey), 1u);  // the first load was cancelled
+  downloader_->setSuspended(false);
+  ASSERT_TRUE(runUntil([&] { return older == 1; }));
+  ASSERT_EQ(pin->image(), delivered);
+  EXPECT_EQ(pin->bounds().size, (os::Size{12, 20}));
+  EXPECT_EQ(pin->center(), (os::Point{100, 100}));
+
+  Completion none;
+  sd_setImageWithURL(pin, std::nullopt, recordInto(none));
+  ASSERT_TRUE(runUntil([&] { return none.calls == 1; }));
+  EXPECT_EQ(none.error->code, -1);
+
+  // The button's older cancel ends the current state's image load only.
+  auto button = std::make_shared<os::Button>();
+  downloader_->setSuspended(true);
+  setImageWithURL(button, url("/pin.png"), os::kControlStateNormal);
+  setBackgroundImageWithURL(button, url("/other.png"), os::kControlStateNormal);
+  cancelCurrentImageLoad(button);
+  EXPECT_EQ(BNImageLoadOperationCount(button, "ButtonImageOperation0"), 0u);
+  EXPECT_EQ(BNImageLoadOperationCount(button, "ButtonBackgroundImageOperation0"), 1u);
+  EXPECT_EQ(currentImageURL(button), url("/pin.png"));
+  downloader_->setSuspended(false);
 }
 
 TEST_F(ViewLoadingTest, OperationTableCancelsReplacedLoadsButNotRemovedOnes) {

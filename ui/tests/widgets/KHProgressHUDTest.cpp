@@ -8,7 +8,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
 #include "os/views/Switch.h"

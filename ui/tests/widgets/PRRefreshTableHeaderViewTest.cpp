@@ -10,7 +10,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/TestSandbox.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Device.h"
 #include "os/views/ScrollView.h"
 #include "os/views/Window.h"

@@ -9,7 +9,7 @@
 
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TouchDriver.h"
+#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 
 namespace {

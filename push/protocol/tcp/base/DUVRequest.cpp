@@ -7,16 +7,11 @@
 DUVRequest::~DUVRequest() { stopAckTimeoutTimer(); }
 
 std::optional<os::Data> DUVRequest::packetData(const DUVPacketContext& context) {
-  os::Data buffer;
-  buffer.reserve(128);
-  DUVMakePacket::appendInt16(buffer, 0);  // the length, patched in at the end
-  DUVMakePacket::appendInt8(buffer, version_);
-  DUVMakePacket::appendInt8(buffer, protocolType_);
-  DUVMakePacket::appendInt16(buffer, rid_);
-  DUVMakePacket::appendInt32(buffer, context.sessionId);
+  os::ByteWriter buffer(128);
+  buffer.u16(0).u8(version_).u8(protocolType_).u16(rid_).u32(context.sessionId);  // length patched in last
   if (!packData(buffer, context)) return std::nullopt;
   if (!DUVMakePacket::setPacketLen(buffer)) return std::nullopt;
-  return buffer;
+  return buffer.take();
 }
 
 bool DUVRequest::isEqualToRequest(const DUVRequest& other) const { return other.protocolType_ == protocolType_; }

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "os/core/ByteWriter.h"
 #include "os/core/Data.h"
 
 namespace os {
@@ -78,7 +79,7 @@ class DUVRequest : public std::enable_shared_from_this<DUVRequest> {
   DUVRequest(std::uint8_t version, std::uint8_t command, std::uint8_t flags, std::uint16_t rid)
       : version_(version), protocolType_(command), rid_(rid), controlFlag_(flags) {}
   // Appends the body; false when it cannot be written.
-  virtual bool packData(os::Data& buffer, const DUVPacketContext& context) = 0;
+  virtual bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) = 0;
 
  private:
   std::uint8_t version_;

@@ -1,0 +1,60 @@
+// fuzz-link: os
+// Property lists in both formats. Whatever reads must write again in its own format and read
+// back as the same value, or the write must be refused with an error: a saved file must never
+// become one the reader refuses.
+#include "fuzz/support/FuzzSupport.h"
+#include "os/store/PropertyList.h"
+
+namespace {
+
+os::Value sample() {
+  return os::Value(os::Dictionary{
+      {"name", os::Value("\xE5\x86\x9B\xE4\xBA\x8B news \xF0\x9F\x98\x80")},
+      {"ascii", os::Value("plain")},
+      {"count", os::Value::number('q', -9000000000LL)},
+      {"big", os::Value::unsignedNumber('Q', 18446744073709551615ULL)},
+      {"ratio", os::Value(0.1)},
+      {"on", os::Value(true)},
+      {"when", os::Value(os::Date::fromTimeIntervalSinceReferenceDate(386000000.25))},
+      {"blob", os::Value(os::Data{0, 1, 2, 255})},
+      {"list", os::Value(os::Array{os::Value("a"), os::Value(os::Array{}), os::Value(os::Dictionary{})})},
+      {"ref", os::uidValue(7)},
+  });
+}
+
+std::vector<fuzz::Seed> seeds() {
+  std::vector<fuzz::Seed> out;
+  for (bool uids : {false, true}) {
+    for (auto format : {os::PropertyListFormat::XML, os::PropertyListFormat::Binary}) {
+      if (auto d = os::PropertyList::write(sample(), format, nullptr, uids))
+        out.push_back({std::string(format == os::PropertyListFormat::XML ? "xml" : "binary") + (uids ? "-uid" : ""),
+                       os::stringFromData(*d)});
+    }
+  }
+  return out;
+}
+FUZZ_SEEDS(seeds);
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  os::Data bytes(data, data + size);
+  os::PropertyListFormat format{};
+  os::Error error;
+  std::optional<os::Value> value = os::PropertyList::read(bytes, &format, &error);
+  if (!value) {
+    fuzz::check(error.code == os::kPropertyListReadCorruptError, "a refused list must say why");
+    return 0;
+  }
+  std::optional<os::Data> written = os::PropertyList::write(*value, format, &error, true);
+  if (!written) {
+    fuzz::check(error.code == os::kPropertyListWriteInvalidError, "a refused write must say why");
+    return 0;
+  }
+  os::PropertyListFormat again{};
+  std::optional<os::Value> reread = os::PropertyList::read(*written, &again, &error);
+  fuzz::check(reread.has_value(), "a written property list does not read back");
+  fuzz::check(again == format, "a written property list changed its format");
+  fuzz::check(*reread == *value, "a written property list reads back as another value");
+  return 0;
+}

@@ -1,0 +1,27 @@
+#pragma once
+// The screen commands the running reader takes on standard input, one per line:
+//   tap X Y            a tap at a window point
+//   tap row N          the Nth row (from 0, through all sections) of the main list
+//   tap TEXT | tap "TEXT"   the front-most visible button, label, cell or tab reading TEXT
+//                      (or containing it, or showing an image of that name)
+//   doubletap X Y
+//   drag X1 Y1 X2 Y2   a finger moved from one point to the other
+//   pull               pulls the main list down past its top and lets go (pull to refresh)
+//   scroll end         drags the main list to its end and lets it come to rest there
+//   alert N | alert "TITLE"   a button of the front alert or action sheet
+//   type TEXT          typed into the first responder
+//   return             the keyboard's return key
+//   wait SECONDS       lets the clock (and the run loop) run on, at most kLongestWait seconds
+//   dump               the visible screen (see ScreenDump.h)
+// The answer is what the command prints: the dump, "" when it went well, or "error: …".
+#include <string>
+
+namespace os {
+
+// The longest `wait`: long enough for any timer the reader sets (a heartbeat is 290 s), short
+// enough that a typing slip cannot stall the reader for good.
+inline constexpr double kLongestWait = 600;
+
+std::string runTouchCommand(const std::string& line);
+
+}  // namespace os

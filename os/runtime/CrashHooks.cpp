@@ -1,0 +1,458 @@
+#include "os/runtime/CrashHooks.h"
+
+#include <execinfo.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <mutex>
+#include <typeinfo>
+
+#include <cxxabi.h>
+
+namespace os {
+namespace {
+
+constexpr int kMaxHooks = 16;
+constexpr std::size_t kMaxNameLength = 63;
+constexpr std::size_t kRecordCapacity = 16 * 1024;
+constexpr std::size_t kMaxRecordFile = 4 * 1024 * 1024;
+constexpr char kRecordMark[] = "CRASHRECORD v1 ";
+
+struct Slot {
+  char name[kMaxNameLength + 1] = {};
+  std::atomic<int> fd{-1};
+  std::atomic<bool> recorded{false};  // this crash already has its record (from std::terminate)
+  CrashHook hook;
+};
+
+// Everything the handlers read is set up beforehand and lives in static storage.
+Slot gSlots[kMaxHooks];
+std::atomic<int> gSlotCount{0};
+std::mutex gSetupMutex;  // setup only; never taken by a handler
+std::string gDirectory;
+bool gInstalled = false;
+bool gTerminateInstalled = false;
+struct sigaction gPrevious[NSIG];
+std::terminate_handler gPreviousTerminate = nullptr;
+char gRecord[kRecordCapacity];
+
+// The thread recording the crash, and how far it got: 1 terminate hooks, 2 signal hooks.
+std::atomic<long> gCrashingThread{0};
+std::atomic<int> gPhase{0};
+
+long threadId() { return static_cast<long>(syscall(SYS_gettid)); }
+
+// ---- async-signal-safe formatting ----
+
+std::size_t formatUnsigned(char* out, unsigned long long v, unsigned base) {
+  char digits[32];
+  std::size_t n = 0;
+  do {
+    digits[n++] = "0123456789abcdef"[v % base];
+    v /= base;
+  } while (v != 0);
+  for (std::size_t i = 0; i < n; ++i) out[i] = digits[n - 1 - i];
+  return n;
+}
+
+void writeAll(int fd, const char* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+struct Line {
+  char text[256];
+  std::size_t size = 0;
+  Line& add(const char* s) {
+    while (*s && size < sizeof text) text[size++] = *s++;
+    return *this;
+  }
+  Line& number(long long v) {
+    if (size + 24 > sizeof text) return *this;
+    if (v < 0) {
+      text[size++] = '-';
+      size += formatUnsigned(text + size, 0ull - static_cast<unsigned long long>(v), 10);
+    } else {
+      size += formatUnsigned(text + size, static_cast<unsigned long long>(v), 10);
+    }
+    return *this;
+  }
+  Line& hex(unsigned long long v) {
+    if (size + 20 > sizeof text) return *this;
+    size += formatUnsigned(text + size, v, 16);
+    return *this;
+  }
+};
+
+bool hasFaultAddress(int signal) { return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL; }
+
+void writeRecord(const Slot& slot, const CrashRecordWriter& writer) {
+  int fd = slot.fd.load(std::memory_order_acquire);
+  if (fd < 0) return;
+  const siginfo_t* info = writer.info();
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  Line header;
+  header.add(kRecordMark).add("signal=").number(writer.signal());
+  header.add(" code=").number(info ? info->si_code : 0);
+  header.add(" address=").hex(info && hasFaultAddress(writer.signal()) ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
+  header.add(" time=").number(now.tv_sec).add(".");
+  char micros[8];  // 1000000 + µs, written without its leading 1: six digits with their zeros
+  std::size_t m = formatUnsigned(micros, static_cast<unsigned long long>(now.tv_nsec / 1000) + 1000000, 10);
+  for (std::size_t i = 1; i < m && header.size < sizeof header.text; ++i) header.text[header.size++] = micros[i];
+  header.add(" length=").number(static_cast<long long>(writer.size())).add("\n");
+  writeAll(fd, header.text, header.size);
+  writeAll(fd, gRecord, writer.size());
+  writeAll(fd, "\n", 1);
+}
+
+// ---- the handlers ----
+
+void restoreDefaultAndRaise(int signal) {
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(signal, &dfl, nullptr);
+  // Blocked while its handler runs: delivered (and fatal) as soon as the handler returns. A fault
+  // would come back anyway when the instruction runs again.
+  raise(signal);
+}
+
+void callPrevious(int signal, siginfo_t* info, void* context) {
+  const struct sigaction& previous = gPrevious[signal];
+  if (previous.sa_flags & SA_SIGINFO) {
+    if (previous.sa_sigaction) previous.sa_sigaction(signal, info, context);
+  } else if (previous.sa_handler != SIG_DFL && previous.sa_handler != SIG_IGN && previous.sa_handler) {
+    previous.sa_handler(signal);
+  }
+}
+
+void runSignalHooks(int signal, siginfo_t* info, void* context) {
+  int count = gSlotCount.load(std::memory_order_acquire);
+  for (int i = 0; i < count; ++i) {
+    Slot& slot = gSlots[i];
+    if (!slot.hook.onSignal || slot.recorded.load()) continue;
+    CrashRecordWriter writer(gRecord, sizeof gRecord, signal, info, context);
+    slot.hook.onSignal(writer);
+    writeRecord(slot, writer);
+    slot.recorded.store(true);
+  }
+}
+
+void onCrashSignal(int signal, siginfo_t* info, void* context) {
+  const long self = threadId();
+  long owner = 0;
+  if (gCrashingThread.compare_exchange_strong(owner, self)) {
+    gPhase.store(2);
+    runSignalHooks(signal, info, context);
+  } else if (owner == self) {
+    // After std::terminate's hooks: the ones that have no record yet get theirs. A crash inside a
+    // signal hook or an earlier handler ends here, with nothing more run.
+    if (gPhase.exchange(2) == 2) return restoreDefaultAndRaise(signal);
+    runSignalHooks(signal, info, context);
+  } else {
+    // Another thread is recording its crash and will end the process; give it the time to.
+    for (int i = 0; i < 50; ++i) {
+      timespec pause{0, 100 * 1000 * 1000};
+      nanosleep(&pause, nullptr);
+    }
+  }
+  callPrevious(signal, info, context);
+  // The earlier handler came back (or there was none): die of the signal as if we had not been here.
+  restoreDefaultAndRaise(signal);
+}
+
+void onTerminate() {
+  const long self = threadId();
+  long owner = 0;
+  if (gCrashingThread.compare_exchange_strong(owner, self)) {
+    gPhase.store(1);
+    int count = gSlotCount.load(std::memory_order_acquire);
+    for (int i = 0; i < count; ++i) {
+      Slot& slot = gSlots[i];
+      if (!slot.hook.onTerminate) continue;
+      CrashRecordWriter writer(gRecord, sizeof gRecord, 0, nullptr, nullptr);
+      try {
+        slot.hook.onTerminate(writer);
+      } catch (...) {
+      }
+      writeRecord(slot, writer);
+      slot.recorded.store(true);
+    }
+  }
+  if (gPreviousTerminate && gPreviousTerminate != &onTerminate) gPreviousTerminate();
+  std::abort();
+}
+
+bool validName(const std::string& name) {
+  if (name.empty() || name.size() > kMaxNameLength || name == "." || name == "..") return false;
+  for (char c : name)
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' || c == '-')) return false;
+  return true;
+}
+
+bool fail(Error* error, long code, std::string description) {
+  if (error) *error = Error::withDescription(kCrashHooksErrorDomain, code, std::move(description));
+  return false;
+}
+
+// Requires gSetupMutex.
+bool openRecordFile(Slot& slot, Error* error) {
+  std::string path = CrashHooks::recordPath(gDirectory, slot.name);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return fail(error, kCrashHooksFileError, "cannot open " + path + ": " + std::strerror(errno));
+  slot.fd.store(fd, std::memory_order_release);
+  return true;
+}
+
+bool makeDirectories(const std::string& path) {
+  for (std::size_t at = 1; at <= path.size(); ++at) {
+    if (at != path.size() && path[at] != '/') continue;
+    std::string part = path.substr(0, at);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+constexpr std::size_t kAlternateStackSize = 64 * 1024;
+
+// An alternate stack for the calling thread unless it has one (a sanitizer's, say); the memory
+// made, or null.
+void* installAlternateStack(std::size_t size) {
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && !(current.ss_flags & SS_DISABLE)) return nullptr;
+  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (memory == MAP_FAILED) return nullptr;
+  stack_t stack{};
+  stack.ss_sp = memory;
+  stack.ss_size = size;
+  if (sigaltstack(&stack, nullptr) != 0) {
+    munmap(memory, size);
+    return nullptr;
+  }
+  return memory;
+}
+
+std::atomic<bool> gSignalsInstalled{false};
+
+// Requires gSetupMutex.
+void installTerminate() {
+  if (gTerminateInstalled) return;
+  gPreviousTerminate = std::set_terminate(&onTerminate);
+  gTerminateInstalled = true;
+}
+
+std::optional<long long> headerNumber(const std::string& header, const char* key, int base = 10) {
+  std::size_t at = header.find(key);
+  if (at == std::string::npos) return std::nullopt;
+  const char* start = header.c_str() + at + std::strlen(key);
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(start, &end, base);
+  if (end == start || errno != 0) return std::nullopt;
+  return static_cast<long long>(v);
+}
+
+}  // namespace
+
+// ---- the writer ----
+
+CrashRecordWriter& CrashRecordWriter::write(const char* bytes, std::size_t count) {
+  std::size_t room = capacity_ - size_;
+  if (count > room) count = room;
+  std::memcpy(buffer_ + size_, bytes, count);
+  size_ += count;
+  return *this;
+}
+
+CrashRecordWriter& CrashRecordWriter::write(const char* text) { return write(text, std::strlen(text)); }
+
+CrashRecordWriter& CrashRecordWriter::writeDecimal(long long value) {
+  char digits[24];
+  std::size_t n = 0;
+  if (value < 0) {
+    digits[n++] = '-';
+    n += formatUnsigned(digits + n, 0ull - static_cast<unsigned long long>(value), 10);
+  } else {
+    n = formatUnsigned(digits, static_cast<unsigned long long>(value), 10);
+  }
+  return write(digits, n);
+}
+
+CrashRecordWriter& CrashRecordWriter::writeHex(std::uintptr_t value) {
+  char digits[20] = {'0', 'x'};
+  std::size_t n = 2 + formatUnsigned(digits + 2, value, 16);
+  return write(digits, n);
+}
+
+CrashRecordWriter& CrashRecordWriter::writeStack() {
+  void* frames[64];
+  int count = backtrace(frames, 64);  // loaded at install, so no allocation here
+  for (int i = 0; i < count; ++i) writeHex(reinterpret_cast<std::uintptr_t>(frames[i])).write("\n", 1);
+  return *this;
+}
+
+// ---- the hooks ----
+
+std::string CrashHooks::recordPath(const std::string& directory, const std::string& name) {
+  return directory + "/" + name + ".crashrecords";
+}
+
+bool CrashHooks::install(const std::string& directory, Error* error) {
+  std::lock_guard lock(gSetupMutex);
+  if (gInstalled) {
+    if (directory == gDirectory) return true;
+    return fail(error, kCrashHooksInstalledError, "crash hooks already record into " + gDirectory);
+  }
+  if (directory.empty() || !makeDirectories(directory))
+    return fail(error, kCrashHooksFileError, "cannot make the record folder " + directory);
+  gDirectory = directory;
+  int count = gSlotCount.load();
+  for (int i = 0; i < count; ++i)
+    if (!openRecordFile(gSlots[i], error)) return false;
+
+  // The first backtrace loads the unwinder; in a handler that load could allocate.
+  void* warm[1];
+  backtrace(warm, 1);
+  installAlternateStack(std::max<std::size_t>(SIGSTKSZ, kAlternateStackSize));  // kept for the process's life
+
+  for (int signal : kCrashSignals) {
+    struct sigaction action {};
+    action.sa_sigaction = &onCrashSignal;
+    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, &gPrevious[signal]);
+  }
+  installTerminate();
+  gInstalled = true;
+  gSignalsInstalled = true;
+  return true;
+}
+
+CrashHooks::ThreadStack::ThreadStack() {
+  if (!gSignalsInstalled.load()) return;
+  size_ = std::max<std::size_t>(SIGSTKSZ, kAlternateStackSize);
+  memory_ = installAlternateStack(size_);
+}
+
+CrashHooks::ThreadStack::~ThreadStack() {
+  if (!memory_) return;
+  stack_t off{};
+  off.ss_flags = SS_DISABLE;
+  sigaltstack(&off, nullptr);
+  munmap(memory_, size_);
+}
+
+bool CrashHooks::isInstalled() {
+  std::lock_guard lock(gSetupMutex);
+  return gInstalled;
+}
+
+bool CrashHooks::addHook(const std::string& name, CrashHook hook, Error* error) {
+  std::lock_guard lock(gSetupMutex);
+  if (!validName(name)) return fail(error, kCrashHooksNameError, "not a crash hook name: \"" + name + "\"");
+  int count = gSlotCount.load();
+  for (int i = 0; i < count; ++i)
+    if (name == gSlots[i].name) return fail(error, kCrashHooksNameError, "crash hook \"" + name + "\" exists already");
+  if (count == kMaxHooks) return fail(error, kCrashHooksFullError, "no room for another crash hook");
+  Slot& slot = gSlots[count];
+  std::memcpy(slot.name, name.c_str(), name.size() + 1);
+  slot.hook = std::move(hook);
+  if (gInstalled && !openRecordFile(slot, error)) return false;
+  // The terminate chain needs no folder: a hook that writes its own file works before install.
+  if (slot.hook.onTerminate) installTerminate();
+  gSlotCount.store(count + 1, std::memory_order_release);
+  return true;
+}
+
+std::vector<CrashRecord> CrashHooks::takeRecords(const std::string& directory, const std::string& name) {
+  std::vector<CrashRecord> records;
+  if (!validName(name)) return records;
+  std::string path = recordPath(directory, name);
+  int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return records;
+  std::string text;
+  char chunk[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+    if (text.size() > kMaxRecordFile) break;  // a runaway file: keep what was read
+  }
+  // Emptied in place: a running process may hold the file open for its own records.
+  if (::ftruncate(fd, 0) != 0) { /* left for the next start */ }
+  ::close(fd);
+
+  std::size_t at = text.find(kRecordMark);
+  while (at != std::string::npos) {
+    std::size_t lineEnd = text.find('\n', at);
+    if (lineEnd == std::string::npos) break;
+    std::string header = text.substr(at, lineEnd - at);
+    auto signal = headerNumber(header, "signal=");
+    auto code = headerNumber(header, "code=");
+    auto address = headerNumber(header, "address=", 16);
+    auto seconds = headerNumber(header, "time=");
+    auto length = headerNumber(header, " length=");
+    std::size_t next = text.find(kRecordMark, lineEnd);
+    if (signal && length) {
+      CrashRecord record;
+      record.hook = name;
+      record.signal = static_cast<int>(*signal);
+      record.code = static_cast<int>(code.value_or(0));
+      record.address = static_cast<std::uintptr_t>(address.value_or(0));
+      if (seconds) {
+        record.time = static_cast<double>(*seconds);
+        std::size_t dot = header.find('.', header.find("time="));
+        if (dot != std::string::npos) record.time += std::strtod(header.c_str() + dot, nullptr);
+      }
+      std::size_t body = lineEnd + 1;
+      std::size_t available = text.size() - body;
+      std::size_t want = static_cast<std::size_t>(*length);
+      record.complete = want <= available && (body + want == text.size() || text[body + want] == '\n');
+      record.text = text.substr(body, record.complete ? want : std::min(want, (next == std::string::npos ? text.size() : next) - body));
+      if (record.complete) next = text.find(kRecordMark, body + want);
+      records.push_back(std::move(record));
+    }
+    at = next;
+  }
+  return records;
+}
+
+std::string CrashHooks::currentExceptionReason() {
+  std::exception_ptr current = std::current_exception();
+  if (!current) return {};
+  std::string type = "unknown";
+  if (const std::type_info* t = abi::__cxa_current_exception_type()) {
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(t->name(), nullptr, nullptr, &status);
+    type = status == 0 && demangled ? demangled : t->name();
+    std::free(demangled);
+  }
+  try {
+    std::rethrow_exception(current);
+  } catch (const std::exception& e) {
+    return type + ": " + e.what();
+  } catch (...) {
+    return type;
+  }
+}
+
+}  // namespace os

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/console/ScreenDump.h"
+#include "os/console/TouchCommands.h"
+#include "os/runtime/Timer.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+#include "os/views/TableView.h"
+#include "os/tests/views/ViewsTestSupport.h"
+
+namespace os::test {
+namespace {
+
+// Two sections of `rows` rows; remembers what was selected and how far it was dragged.
+struct Sections : TableViewDataSource, TableViewDelegate {
+  long rows = 3;
+  std::vector<IndexPath> selected;
+  double lowest = 0;
+  long numberOfSectionsInTableView(TableView&) override { return 2; }
+  long numberOfRowsInSection(TableView&, long) override { return rows; }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& table, const IndexPath& ip) override {
+    auto cell = table.dequeueReusableCellWithIdentifier("row");
+    if (!cell) cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+    cell->textLabel()->setText(format("%ld-%ld", ip.section, ip.row));
+    return cell;
+  }
+  void didSelectRowAtIndexPath(TableView&, const IndexPath& ip) override { selected.push_back(ip); }
+  void scrollViewDidScroll(ScrollView& s) override { lowest = std::min(lowest, s.contentOffset().y); }
+};
+
+class TouchCommandsTest : public ScreenTest {
+ protected:
+  std::shared_ptr<Button> button(const std::string& title, Rect frame) {
+    auto b = makeView<Button>(frame);
+    if (!title.empty()) b->setTitle(title, kControlStateNormal);
+    b->addTarget(nullptr, [this, title](Control&) { pressed.push_back(title); }, kControlEventTouchUpInside);
+    window->addSubview(b);
+    return b;
+  }
+  // A pager of two pages side by side, a list on each (the home screen's shape).
+  void pages(long rows) {
+    pager = makeView<ScrollView>(Rect(0, 20, 320, 460));
+    pager->setPagingEnabled(true);
+    pager->setContentSize(Size{640, 460});
+    window->addSubview(pager);
+    for (int i = 0; i < 2; ++i) {
+      lists[i] = std::make_shared<Sections>();
+      lists[i]->rows = rows;
+      tables[i] = makeView<TableView>(Rect(320 * i, 0, 320, 460), TableViewStyle::Plain);
+      tables[i]->setDataSource(lists[i]);
+      tables[i]->setDelegate(lists[i]);
+      pager->addSubview(tables[i]);
+    }
+  }
+  std::vector<std::string> pressed;
+  std::shared_ptr<ScrollView> pager;
+  std::shared_ptr<Sections> lists[2];
+  std::shared_ptr<TableView> tables[2];
+};
+
+TEST_F(TouchCommandsTest, TapByTextFindsWhatAReaderSees) {
+  button("设置", Rect(10, 300, 100, 40));
+  auto back = button("", Rect(200, 300, 40, 40));
+  auto arrow = Image::create(Bitmap(2, 2), 2);
+  arrow->setName("navbar-back");
+  back->setImage(arrow, kControlStateNormal);
+  // The same text scrolled out of its clipping view, in front of the button in drawing order.
+  auto scroll = makeView<ScrollView>(Rect(0, 0, 320, 200));
+  scroll->setContentSize(Size{320, 1000});
+  auto hidden = makeView<Label>(Rect(0, 600, 100, 20));
+  hidden->setText("设置");
+  scroll->addSubview(hidden);
+  window->addSubview(scroll);
+
+  EXPECT_EQ(runTouchCommand("tap 设置"), "");
+  EXPECT_EQ(runTouchCommand("tap \"设\""), "");
+  EXPECT_EQ(runTouchCommand("tap navbar-back"), "");
+  EXPECT_EQ(pressed, (std::vector<std::string>{"设置", "设置", ""}));
+  EXPECT_EQ(runTouchCommand("tap 关于"), "error: nothing on screen reads \"关于\"");
+}
+
+TEST_F(TouchCommandsTest, AVisibleCoverTakesTheTapsUntilItFades) {
+  button("确定", Rect(10, 300, 100, 40));
+  // What a progress HUD is on screen: a view over everything that keeps touch handling on.
+  auto cover = makeView<View>(Rect(0, 0, 320, 480));
+  window->addSubview(cover);
+  EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered");
+  EXPECT_TRUE(TouchDriver::tap(Point{50, 320}));
+  // Still there while it fades out, gone from touches once transparent.
+  cover->setAlpha(0.02);
+  EXPECT_FALSE(TouchDriver::tapText("确定"));
+  EXPECT_TRUE(pressed.empty());
+  cover->setAlpha(0);
+  EXPECT_EQ(runTouchCommand("tap 确定"), "");
+  EXPECT_EQ(pressed.size(), 1u);
+}
+
+TEST_F(TouchCommandsTest, TapRowCountsThroughTheSectionsOfTheListOnScreen) {
+  pages(3);
+  EXPECT_EQ(runTouchCommand("tap row 4"), "");
+  EXPECT_EQ(lists[0]->selected, (std::vector<IndexPath>{IndexPath::forRow(1, 1)}));
+  EXPECT_TRUE(lists[1]->selected.empty());
+  EXPECT_EQ(runTouchCommand("tap row 6"), "error: no row 6");
+  // Once the pager shows the second page, that list is the one meant.
+  pager->setContentOffset(Point{320, 0});
+  EXPECT_EQ(runTouchCommand("TAP ROW 0"), "");
+  EXPECT_EQ(lists[1]->selected, (std::vector<IndexPath>{IndexPath::forRow(0, 0)}));
+  // A quoted text is a text even when it reads like a row.
+  EXPECT_EQ(runTouchCommand("tap \"row 1\""), "error: nothing on screen reads \"row 1\"");
+}
+
+TEST_F(TouchCommandsTest, PullAndScrollEndDriveTheListOnScreen) {
+  EXPECT_EQ(runTouchCommand("pull"), "error: nothing on screen to pull");
+  pages(20);
+  EXPECT_EQ(runTouchCommand("pull"), "");
+  EXPECT_LE(lists[0]->lowest, -TouchDriver::kPullDistance);
+  EXPECT_EQ(runTouchCommand("scroll end"), "");
+  EXPECT_EQ(tables[0]->contentOffset().y, tables[0]->maximumContentOffset().y);
+  EXPECT_EQ(tables[1]->contentOffset(), (Point{0, 0}));
+  EXPECT_EQ(pager->contentOffset(), (Point{0, 0}));
+  EXPECT_EQ(runTouchCommand("scroll up"), "error: scroll needs \"end\"");
+}
+
+TEST_F(TouchCommandsTest, AWatcherReportsOnlyChanges) {
+  auto label = makeView<Label>(Rect(0, 100, 320, 20));
+  label->setText("加载中...");
+  window->addSubview(label);
+  ScreenWatcher watcher;
+  auto first = watcher.changedDump();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(*first, dumpScreen());
+  EXPECT_FALSE(watcher.changedDump());
+  label->setText("下拉刷新");
+  auto second = watcher.changedDump();
+  ASSERT_TRUE(second);
+  EXPECT_NE(second->find("下拉刷新"), std::string::npos);
+  EXPECT_NE(screenFingerprint(*first), screenFingerprint(*second));
+  EXPECT_FALSE(watcher.changedDump());
+}
+
+// A wait is bounded, and the clock always gets where it was sent, even where its dates are too
+// coarse for the driver's small steps to move them.
+TEST_F(TouchCommandsTest, WaitIsBoundedAndAlwaysMovesTheClock) {
+  double before = Clock::now();
+  EXPECT_EQ(runTouchCommand("wait 1e9"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait -1"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait nan"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(Clock::now(), before);
+  EXPECT_EQ(runTouchCommand("wait 600.5"), "error: wait needs SECONDS from 0 to 600");
+  EXPECT_EQ(runTouchCommand("wait 30"), "");
+  EXPECT_GE(Clock::now(), before + 30);
+  EXPECT_LT(Clock::now(), before + 30.001);
+
+  int fired = 0;
+  auto timer = Timer::scheduled(1e6, false, [&](Timer&) { ++fired; });
+  Clock::advance(2e14);  // dates this far out have a resolution of about 0.03 s
+  double far = Clock::now();
+  TouchDriver::advance(5);
+  EXPECT_GE(Clock::now(), far + 5);
+  EXPECT_EQ(fired, 1);
+}
+
+}  // namespace
+}  // namespace os::test

@@ -1,0 +1,171 @@
+// Crashes happen in forked children: each installs a handler of its own first (standing in for a
+// sanitizer's or another library's), then the hooks, then crashes. The parent sees how the child
+// died, what the earlier handlers said through a pipe, and reads the records as the next start would.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "os/core/Error.h"
+#include "os/runtime/CrashHooks.h"
+#include "os/runtime/Thread.h"
+
+namespace os {
+namespace {
+
+int gMarks = -1;
+
+void earlierHandler(int, siginfo_t*, void*) { (void)!::write(gMarks, "P", 1); }
+void earlierTerminate() {
+  (void)!::write(gMarks, "T", 1);
+  std::abort();
+}
+
+// Not optimised away, and not stopped early by the undefined-behaviour checks: a real fault.
+__attribute__((noinline, no_sanitize("undefined"))) void nullDereference() {
+  volatile int* volatile p = nullptr;
+  *p = 1;
+}
+
+volatile bool gDeeper = true;
+__attribute__((noinline)) int recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  return gDeeper ? recurse(depth + 1) + frame[0] : 0;
+}
+// A thread of ours runs out of stack: the record is written on its alternate stack.
+void stackOverflow() {
+  auto thread = Thread::create("deep", [] { recurse(0); });
+  thread->start();
+  thread->join();
+}
+
+// The test framework would catch the exception: a noexcept frame sends it to std::terminate.
+[[noreturn]] __attribute__((noinline)) void throwRange() { throw Exception(kRangeException, "index 3 beyond bounds"); }
+void uncaughtException() noexcept { throwRange(); }
+
+struct Death {
+  int signal = 0;  // 0 when the child did not die of a signal
+  std::string marks;
+};
+
+class CrashHooksTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char name[] = "/tmp/crashhooks-XXXXXX";
+    ASSERT_TRUE(mkdtemp(name));
+    dir_ = name;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  Death crashInChild(const std::function<void()>& crash) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      ::close(fds[0]);
+      gMarks = fds[1];
+      rlimit noCore{0, 0};
+      setrlimit(RLIMIT_CORE, &noCore);
+      struct sigaction earlier {};
+      earlier.sa_sigaction = &earlierHandler;
+      earlier.sa_flags = SA_SIGINFO;
+      sigemptyset(&earlier.sa_mask);
+      for (int s : kCrashSignals) sigaction(s, &earlier, nullptr);
+      std::set_terminate(&earlierTerminate);
+
+      bool ok = CrashHooks::addHook("push", CrashHook{[](CrashRecordWriter& w) {
+                                                        w.write("signal ").writeDecimal(w.signal());
+                                                      },
+                                                      [](CrashRecordWriter& w) {
+                                                        w.write(CrashHooks::currentExceptionReason().c_str());
+                                                      }}) &&
+                CrashHooks::install(dir_) &&
+                // Added after install: its file opens at once. Uncaught exceptions only.
+                CrashHooks::addHook("news", CrashHook{{}, [](CrashRecordWriter& w) { w.write("news saw it"); }});
+      if (ok) crash();
+      ::_exit(ok ? 0 : 3);
+    }
+    ::close(fds[1]);
+    Death death;
+    char c;
+    while (::read(fds[0], &c, 1) == 1) death.marks += c;
+    ::close(fds[0]);
+    int status = 0;
+    EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+    if (WIFSIGNALED(status)) death.signal = WTERMSIG(status);
+    return death;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(CrashHooksTest, FaultAndAbortLeaveOneRecordEachAndStillKill) {
+  for (auto [signal, crash] : {std::pair<int, void (*)()>{SIGSEGV, &nullDereference}, {SIGABRT, &std::abort},
+                               {SIGSEGV, &stackOverflow}}) {
+    Death death = crashInChild(crash);
+    EXPECT_EQ(death.signal, signal);
+    EXPECT_EQ(death.marks, "P");  // the earlier handler ran once
+
+    auto records = CrashHooks::takeRecords(dir_, "push");
+    ASSERT_EQ(records.size(), 1u) << signal;
+    EXPECT_EQ(records[0].signal, signal);
+    EXPECT_EQ(records[0].text, "signal " + std::to_string(signal));
+    EXPECT_TRUE(records[0].complete);
+    EXPECT_GT(records[0].time, 1.6e9);
+    if (crash == &nullDereference) {
+      EXPECT_EQ(records[0].address, 0u);
+    }
+    // Read once: the next start finds nothing more.
+    EXPECT_TRUE(CrashHooks::takeRecords(dir_, "push").empty());
+    EXPECT_TRUE(CrashHooks::takeRecords(dir_, "news").empty());
+  }
+}
+
+TEST_F(CrashHooksTest, UncaughtExceptionRunsTheTerminateChainThenTheSignalChain) {
+  Death death = crashInChild(&uncaughtException);
+  EXPECT_EQ(death.signal, SIGABRT);
+  EXPECT_EQ(death.marks, "TP");  // the earlier terminate handler, then its abort through ours
+
+  // One record per hook for the one crash: the abort that followed adds none.
+  auto push = CrashHooks::takeRecords(dir_, "push");
+  ASSERT_EQ(push.size(), 1u);
+  EXPECT_EQ(push[0].signal, 0);
+  EXPECT_EQ(push[0].text, "os::Exception: NSRangeException: index 3 beyond bounds");
+  auto news = CrashHooks::takeRecords(dir_, "news");
+  ASSERT_EQ(news.size(), 1u);
+  EXPECT_EQ(news[0].text, "news saw it");
+}
+
+TEST_F(CrashHooksTest, RecordFilesSurviveDamageAndNamesAreChecked) {
+  // Two runs' records, the second cut short by the process's end, then junk.
+  std::string file = "CRASHRECORD v1 signal=11 code=1 address=10 time=1700000000.250000 length=5\nfirst\n"
+                     "garbage\nCRASHRECORD v1 signal=7 code=2 address=0 time=1700000001.000000 length=40\ncut";
+  FILE* f = std::fopen(CrashHooks::recordPath(dir_, "push").c_str(), "w");
+  ASSERT_TRUE(f);
+  std::fwrite(file.data(), 1, file.size(), f);
+  std::fclose(f);
+  auto records = CrashHooks::takeRecords(dir_, "push");
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].text, "first");
+  EXPECT_EQ(records[0].address, 0x10u);
+  EXPECT_DOUBLE_EQ(records[0].time, 1700000000.25);
+  EXPECT_TRUE(records[0].complete);
+  EXPECT_EQ(records[1].signal, SIGBUS);
+  EXPECT_EQ(records[1].text, "cut");
+  EXPECT_FALSE(records[1].complete);
+
+  Error error;
+  EXPECT_FALSE(CrashHooks::addHook("../escape", {}, &error));
+  EXPECT_EQ(error.code, kCrashHooksNameError);
+  EXPECT_TRUE(CrashHooks::takeRecords(dir_, "..").empty());
+}
+
+}  // namespace
+}  // namespace os

@@ -1,0 +1,221 @@
+#include "push/network/DUVHttpSession.h"
+
+#include "os/crypto/Random.h"
+#include "os/runtime/Timer.h"
+#include "push/network/address/DUVServiceEndpoints.h"
+#include "push/utilities/DUVFileCache.h"
+#include "push/utilities/DUVLogger.h"
+#include "push/utilities/DUVUserDefaults.h"
+#include "push/utilities/DUVUtilities.h"
+
+namespace {
+std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVHttpSession"); }
+double wholeSeconds(double t) { return static_cast<double>(static_cast<long long>(t)); }
+}  // namespace
+
+std::shared_ptr<DUVHttpSession> DUVHttpSession::create(Environment environment) {
+  auto session = std::make_shared<DUVHttpSession>(PrivateTag{}, std::move(environment));
+  session->resumeSession();
+  session->isSetup_ = true;
+  return session;
+}
+
+DUVHttpSession::DUVHttpSession(PrivateTag, Environment environment) : environment_(std::move(environment)) {
+  fileCache_ = environment_.fileCache ? environment_.fileCache : DUVFileCache::startShareInstance("ZURAR");
+  reportFlag_ = (std::uint64_t{os::random32()} << 32) | os::random32();
+}
+
+DUVHttpSession::~DUVHttpSession() { closeTimers(); }
+
+void DUVHttpSession::resumeSession() {
+  reportCache_ = std::make_shared<DUVReportCache>(DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache")));
+  locationInfo_ = DUVLocationInfo::fromArchivedValue(fileCache_->objectForKey("__DUVLocationLog"));
+  if (const os::Array* logs = fileCache_->objectForKey("__DUVCrashLog").array()) logSet_ = *logs;
+  startTime_ = static_cast<double>(fileCache_->objectForKey("__DUVStart_time").intValue());
+  if (startTime_ <= 0)
+    startTime_ = DUVGetCurrentTimestamp();
+  else
+    closeTime_ = static_cast<double>(fileCache_->objectForKey("__DUVLeft_time").intValue());
+  for (Check* check : {&device_, &crash_, &location_})
+    check->last = static_cast<double>(fileCache_->objectForKey(check->key).intValue());
+}
+
+void DUVHttpSession::trySetupSession() { setupSession(DUVGetCurrentTimestamp()); }
+
+void DUVHttpSession::setupSession(double t) {
+  if (isSetup_) return;
+  isSetup_ = true;
+  startTime_ = t;
+  // A new usage session starts with its launch record.
+  reportLaunch();
+}
+
+void DUVHttpSession::closeSession() {
+  if (!isSetup_) return;
+  // The session's activity record; its pages come from the page flows once they are kept.
+  reportActive({}, startTime_, closeTime_ > 0 ? closeTime_ : DUVGetCurrentTimestamp());
+  isSetup_ = false;
+  closeTime_ = startTime_ = 0;
+}
+
+void DUVHttpSession::prepareActive(double now) {
+  reportCache_->resetCache();
+  if (closeTime_ > 0) {
+    double gap = now - closeTime_;
+    if (gap > kSessionGap || gap < 0) {
+      closeSession();
+      setupSession(now);
+    }
+    closeTime_ = 0;
+  } else {
+    reportLaunch();
+  }
+  for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
+}
+
+void DUVHttpSession::reportInactive(double seconds) {
+  closeTime_ = wholeSeconds(seconds);
+  fileCache_->setObject(os::Value(seconds), "__DUVLeft_time");
+  fileCache_->setObject(os::Value(static_cast<long long>(startTime_)), "__DUVStart_time");
+  for (Check* check : {&device_, &crash_, &location_})
+    fileCache_->setObject(os::Value(static_cast<long long>(check->last)), check->key);
+  closeTimers();
+  fileCache_->setObject(reportCache_->archivedValue(), "__DUVHistroyCache");
+  fileCache_->setObject(locationInfo_.archivedValue(), "__DUVLocationLog");
+  fileCache_->setObject(os::Value(logSet_), "__DUVCrashLog");
+  fileCache_->synchronize();
+}
+
+void DUVHttpSession::closeTimers() {
+  for (Check* check : {&crash_, &device_, &location_}) {
+    if (check->timer) check->timer->invalidate();
+    check->timer.reset();
+  }
+}
+
+void DUVHttpSession::startCheck(Check& check) {
+  if (check.timer) check.timer->invalidate();
+  check.timer.reset();
+  double now = DUVGetCurrentTimestamp();
+  if (check.last == 0) check.last = static_cast<double>(fileCache_->objectForKey(check.key).intValue());
+  if (check.last == 0) {
+    if (check.sendWhenUnknown) (this->*check.report)();
+    check.last = now;
+  }
+  long long elapsed = static_cast<long long>(now - check.last);
+  if (elapsed < 0 || static_cast<double>(elapsed) >= check.interval) {
+    (this->*check.report)();
+    elapsed = 0;
+  }
+  std::weak_ptr<DUVHttpSession> weak = weak_from_this();
+  Check* which = &check;
+  check.timer = os::Timer::scheduled(check.interval - static_cast<double>(elapsed), false, [weak, which](os::Timer&) {
+    if (auto self = weak.lock()) self->fireCheck(*which);
+  });
+}
+
+void DUVHttpSession::fireCheck(Check& check) {
+  double now = DUVGetCurrentTimestamp();
+  if (&check != &device_) fileCache_->removeObjectForKey(check.key);
+  if (now - check.last >= check.interval || (&check == &device_ && !fileCache_->hasObjectForKey("__DUVLastDeviceInfo"))) {
+    check.last = now;
+    startCheck(check);
+    (this->*check.report)();
+    return;
+  }
+  logger()->logMessage(std::nullopt, "time interval between last check and current do not last more than " +
+                                         std::to_string(static_cast<long>(check.interval)) + " second",
+                       &DUVLevel::error());
+}
+
+std::shared_ptr<DUVReportRequest> DUVHttpSession::prepare(std::shared_ptr<DUVReportRequest> request) {
+  if (const auto& identity = environment_.identity)
+    request->setIdentity({identity->uid(), identity->password(), identity->appkey()});
+  std::weak_ptr<DUVHttpSession> weak = weak_from_this();
+  request->setSender([weak](const std::shared_ptr<DUVReportRequest>& r) {
+    if (auto self = weak.lock()) self->sendHttpReport(r);
+  });
+  return request;
+}
+
+void DUVHttpSession::reportLaunch() { prepare(std::make_shared<DUVUserLoginReportRequest>(reportCache_))->send(); }
+
+void DUVHttpSession::reportDeviceInfo() {
+  prepare(std::make_shared<DUVUserDeviceReportRequest>(reportCache_, fileCache_, environment_.channel))->send();
+}
+
+bool DUVHttpSession::canSend() const {
+  const auto& identity = environment_.identity;
+  return identity && !identity->appkey().empty() && identity->uid() != 0;
+}
+
+void DUVHttpSession::reportCrashLog() {
+  // Kept until a request can take them: cleared only once one is sent.
+  if (logSet_.empty() || !canSend()) return;
+  prepare(std::make_shared<DUVCrashHandlerReportRequest>(reportCache_, logSet_))->send();
+  logSet_.clear();
+}
+
+void DUVHttpSession::reportLocation() {
+  if (locationInfo_.count() == 0 || !canSend()) return;
+  prepare(std::make_shared<DUVLocationReportRequest>(reportCache_, fileCache_, locationInfo_))->send();
+  locationInfo_.clearAllInfo();
+}
+
+void DUVHttpSession::reportMsgStatus(int result, long long messageId) {
+  prepare(std::make_shared<DUVMessageReportRequest>(reportCache_, result, messageId))->send();
+}
+
+void DUVHttpSession::reportActive(os::Array actives, double start, double close) {
+  prepare(std::make_shared<DUVUserActiveReportRequest>(reportCache_, std::move(actives), start, close))->send();
+}
+
+void DUVHttpSession::locationInfoChangeViaNetworkState(long status) {
+  if (status == 2)
+    DUVLocationInfo::addTo(locationInfo_.wifiInfo, os::Value(os::Dictionary{{"mac_address", os::Value(ZRFMACAddress())},
+                                                                             {"ssid", os::Value(ZRFSSID())}}));
+  if (status == 3)
+    DUVLocationInfo::addTo(locationInfo_.cellInfo,
+                           os::Value(os::Dictionary{{"mobile_network_code", os::Value(CTMobileNetworkCode().value_or(""))},
+                                                    {"mobile_country_code", os::Value(CTCountryCode().value_or(""))}}));
+}
+
+std::string DUVHttpSession::defaultAddress(std::uint32_t type) const {
+  if (!environment_.endpoints || type >= 20) return "";
+  return "http://" + (type < 10 ? environment_.endpoints->reportHost + "/v2/report" : environment_.endpoints->userHost + "/v1/user/");
+}
+
+std::string DUVHttpSession::backUpAddress(std::uint32_t type) const {
+  if (type >= 20) return "";
+  bool report = type < 10;
+  auto address = report ? (environment_.reportAddress ? environment_.reportAddress() : std::nullopt)
+                        : (environment_.attributeReportAddress ? environment_.attributeReportAddress() : std::nullopt);
+  if (address && address->httpWrapAddress) return *address->httpWrapAddress;
+  const auto& identity = environment_.identity;
+  if (!identity) return "";
+  return (report ? identity->backupReportAddress() : identity->attributeReportAddress()).value_or("");
+}
+
+void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& request) {
+  if (!canSend()) {
+    logger()->logMessage("appkey or uid missing", "appkey or uid missing", &DUVLevel::warn());
+    return;
+  }
+  // The flag: the first value whose text no pending record holds.
+  while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
+  request->setReportFlag(reportFlag_++);
+  long status = environment_.networkStatus ? environment_.networkStatus() : 2;
+  bool sent = DUVHttpRequest::send(request, reportCache_, defaultAddress(request->reportType()),
+                                   backUpAddress(request->reportType()), weak_from_this(), status != 0);
+  if (sent && request->isSubpackage()) request->send();
+}
+
+void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) {
+  request.handleReceipt(statusCode);
+}
+
+void DUVHttpSession::didNotReceivedFromRequest(DUVReportRequest& request, bool, const os::Error& error) {
+  logger()->logMessage(std::nullopt, "reportRequest error:" + std::to_string(error.code) + " type " +
+                                         std::to_string(request.reportType()),
+                       &DUVLevel::error());
+}

@@ -1,0 +1,104 @@
+#pragma once
+// The push client's report scheduler: keeps the usage session (when the application became
+// active and when it went inactive), makes and sends the report records, runs the periodic device,
+// crash and location checks while the application is active, saves its state in the shared file
+// cache when the application goes inactive and restores it at start, and gives every report its
+// flag and its two addresses. All on the client thread.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "push/network/address/DUVAddress.h"
+#include "push/report/DUVHttpRequest.h"
+#include "push/report/DUVReportCache.h"
+#include "push/report/DUVReportRecords.h"
+
+namespace os {
+class Timer;
+}
+class DUVFileCache;
+class DUVUserDefaults;
+struct DUVServiceEndpoints;
+
+class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_from_this<DUVHttpSession> {
+ public:
+  struct Environment {
+    std::shared_ptr<DUVUserDefaults> identity;
+    // The default report and user-service hosts; must outlive the scheduler.
+    DUVServiceEndpoints* endpoints = nullptr;
+    std::function<long()> networkStatus;
+    // The lookup's latest report and user-service addresses (the backups).
+    std::function<std::optional<DUVAddress>()> reportAddress;
+    std::function<std::optional<DUVAddress>()> attributeReportAddress;
+    std::string channel;
+    // The shared file cache "ZURAR" when none is given.
+    std::shared_ptr<DUVFileCache> fileCache;
+  };
+  static constexpr double kSessionGap = 30.0;
+  static constexpr double kDeviceInterval = 86400.0;
+  static constexpr double kCrashInterval = 86400.0;
+  static constexpr double kLocationInterval = 7200.0;
+
+  static std::shared_ptr<DUVHttpSession> create(Environment environment);
+  ~DUVHttpSession() override;
+
+  void trySetupSession();
+  void prepareActive(double now);
+  void reportInactive(double seconds);
+  void reportLaunch();
+  void reportDeviceInfo();
+  void reportCrashLog();
+  void reportLocation();
+  void reportMsgStatus(int result, long long messageId);
+  void reportActive(os::Array actives, double start, double close);
+  void locationInfoChangeViaNetworkState(long status);
+  void sendHttpReport(const std::shared_ptr<DUVReportRequest>& request);
+
+  const std::shared_ptr<DUVReportCache>& reportCache() const { return reportCache_; }
+  DUVLocationInfo& locationInfo() { return locationInfo_; }
+  os::Array& logSet() { return logSet_; }
+  bool isSetup() const { return isSetup_; }
+  double startTime() const { return startTime_; }
+  double closeTime() const { return closeTime_; }
+
+  void didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) override;
+  void didNotReceivedFromRequest(DUVReportRequest& request, bool resent, const os::Error& error) override;
+
+  struct PrivateTag {};
+  DUVHttpSession(PrivateTag, Environment environment);
+
+ private:
+  struct Check {
+    const char* key;
+    double interval;
+    bool sendWhenUnknown;
+    void (DUVHttpSession::*report)();
+    std::shared_ptr<os::Timer> timer;
+    double last = 0;
+  };
+  void setupSession(double t);
+  void closeSession();
+  void resumeSession();
+  void startCheck(Check& check);
+  void fireCheck(Check& check);
+  void closeTimers();
+  // The application key and uid a report needs are known.
+  bool canSend() const;
+  std::string defaultAddress(std::uint32_t type) const;
+  std::string backUpAddress(std::uint32_t type) const;
+  std::shared_ptr<DUVReportRequest> prepare(std::shared_ptr<DUVReportRequest> request);
+
+  Environment environment_;
+  std::shared_ptr<DUVReportCache> reportCache_;
+  std::shared_ptr<DUVFileCache> fileCache_;
+  DUVLocationInfo locationInfo_;
+  os::Array logSet_;
+  bool isSetup_ = false;
+  double closeTime_ = 0, startTime_ = 0;
+  Check device_{"__DUVCheckTime", kDeviceInterval, true, &DUVHttpSession::reportDeviceInfo, nullptr, 0};
+  Check crash_{"__DUVCrashTimer", kCrashInterval, false, &DUVHttpSession::reportCrashLog, nullptr, 0};
+  Check location_{"__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
+  std::uint64_t reportFlag_ = 0;
+};

@@ -1,0 +1,43 @@
+#pragma once
+// Report records that wait for an upload: the pending records, oldest first, which the next
+// report takes in beside its own record; and the in-flight area, the records of packets posted
+// and not yet answered, one key per record so that a failed packet brings every record back.
+#include <cstddef>
+#include <functional>
+#include <string>
+
+#include "os/core/Value.h"
+
+class DUVReportCache {
+ public:
+  // Bounds of the pending records: the oldest go first past either.
+  static constexpr std::size_t kMaximumArchiveBytes = 52428800;
+  static constexpr std::size_t kTrimRun = 10;
+
+  std::size_t count() const { return pending_.size(); }
+  const os::Dictionary& pending() const { return pending_; }
+  const os::Dictionary& sendingPackageCache() const { return sending_; }
+
+  // A new key goes to the end of the order; an existing one keeps its place.
+  void addCacheObject(const os::Dictionary& record, const std::string& key);
+  void removeCacheObjectForKey(const std::string& key) { pending_.remove(key); }
+  bool checkReportFlag(const std::string& key) const { return pending_.contains(key); }
+  // Every pending record, oldest first; the visitor may stop by returning false.
+  void enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const;
+
+  void addSendingCacheObject(const os::Dictionary& record, const std::string& key);
+  void removeSendingObjectForKey(const std::string& key) { sending_.remove(key); }
+  // Back to the pending records, when the area holds the key.
+  void changeSendingObjectFailedForKey(const std::string& key);
+  // Every in-flight record back to the pending records (the application became active).
+  void resetCache();
+
+  // The state as one value for the shared file cache, and back; anything malformed reads as empty.
+  os::Value archivedValue() const;
+  static DUVReportCache fromArchivedValue(const os::Value& value);
+
+ private:
+  void calculateCacheLength();
+  os::Dictionary pending_;
+  os::Dictionary sending_;
+};

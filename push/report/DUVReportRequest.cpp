@@ -1,0 +1,158 @@
+#include "push/report/DUVReportRequest.h"
+
+#include "os/crypto/Digest.h"
+#include "os/runtime/Timer.h"
+#include "push/report/DUVReportCache.h"
+#include "push/utilities/DUVLogger.h"
+#include "push/utilities/DUVUtilities.h"
+
+namespace {
+constexpr double kResendTimetable[] = {40.0, 100.0, 200.0, 300.0};
+
+std::size_t jsonLength(const os::Dictionary& record) { return ZRFJSONData(os::Value(record)).value_or(os::Data{}).size(); }
+}  // namespace
+
+DUVReportRequest::DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache)
+    : reportType_(reportType), cache_(std::move(cache)) {}
+
+std::optional<os::Dictionary> DUVReportRequest::makeRecord() {
+  // Once packed, the record travels with the pending and in-flight records: a resend must not
+  // add it a second time.
+  auto record = std::move(content_);
+  content_.reset();
+  return record;
+}
+
+void DUVReportRequest::packData() {
+  packedRecord_ = makeRecord();
+  if (packedRecord_ && !isSendLock_) reportContents_.push_back(*packedRecord_);
+}
+
+void DUVReportRequest::takeInPending() {
+  if (!cache_) return;
+  std::vector<std::string> taken;
+  cache_->enumerate([&](const std::string& key, const os::Dictionary& record) {
+    reportContents_.push_back(record);
+    taken.push_back(key);
+    return true;
+  });
+  for (const auto& key : taken) cache_->removeCacheObjectForKey(key);
+}
+
+std::string DUVReportRequest::envelopeWithout() const {
+  os::Dictionary envelope{{"platform", os::Value("i")},
+                          {"uid", os::Value(static_cast<std::int32_t>(identity_.uid))},
+                          {"sdk_ver", os::Value(kDUVSDKVersion)},
+                          {"app_key", os::Value(identity_.appkey)}};
+  return os::stringFromData(ZRFJSONData(os::Value(envelope)).value_or(os::Data{}));
+}
+
+void DUVReportRequest::dropContentBeyondMaxSize(std::size_t envelopeSize) {
+  if (reportContents_.size() < 2) return;
+  std::size_t total = envelopeSize + jsonLength(reportContents_.back()) + 10;
+  // From the second-last record down: once past the cap, that record and every older one go.
+  for (std::size_t i = reportContents_.size() - 1; i-- > 0;) {
+    total += jsonLength(reportContents_[i]) + 1;
+    if (total > kMaximumContentSize) {
+      DUVClassLogger("DUVReportRequest")
+          ->logMessage(std::nullopt, "content too large, drop the content", &DUVLevel::warn());
+      reportContents_.erase(reportContents_.begin(), reportContents_.begin() + static_cast<long>(i) + 1);
+      return;
+    }
+  }
+}
+
+void DUVReportRequest::addContents(std::size_t envelopeSize) {
+  realContents_.clear();
+  if (reportContents_.empty()) return;
+  std::size_t total = envelopeSize + jsonLength(reportContents_.back()) + 10;
+  realContents_.push_back(reportContents_.back());
+  reportContents_.pop_back();
+  isSubpackage_ = false;
+  while (!reportContents_.empty()) {
+    total += jsonLength(reportContents_.back()) + 1;
+    if (total > kPacketBudget) {
+      isSubpackage_ = true;
+      break;
+    }
+    realContents_.push_back(reportContents_.back());
+    reportContents_.pop_back();
+  }
+}
+
+std::optional<os::Data> DUVReportRequest::packetData() {
+  std::string envelope = envelopeWithout();
+  if (!isSubpackage_) {
+    takeInPending();
+    packData();
+    if (isSendLock_) {
+      // The kind's record is unchanged; the pending records taken in wait for the next report.
+      if (cache_) {
+        std::size_t n = 0;
+        for (const auto& record : reportContents_) {
+          std::string key;
+          do key = "held-" + std::to_string(n++);
+          while (cache_->checkReportFlag(key));
+          cache_->addCacheObject(record, key);
+        }
+      }
+      reportContents_.clear();
+      return std::nullopt;
+    }
+    if (reportContents_.empty()) return std::nullopt;
+    dropContentBeyondMaxSize(envelope.size());
+  }
+  addContents(envelope.size());
+  if (realContents_.empty()) return std::nullopt;
+  os::Array content(realContents_.begin(), realContents_.end());
+  os::Dictionary full{{"platform", os::Value("i")},
+                      {"uid", os::Value(static_cast<std::int32_t>(identity_.uid))},
+                      {"sdk_ver", os::Value(kDUVSDKVersion)},
+                      {"app_key", os::Value(identity_.appkey)},
+                      {"content", os::Value(content)}};
+  auto json = ZRFJSONData(os::Value(full));
+  if (json)
+    DUVClassLogger("DUVReportRequest")
+        ->logMessage(std::nullopt, "http report packet size: " + std::to_string(json->size()), &DUVLevel::debug());
+  return json;
+}
+
+std::string DUVReportRequest::authorization(const DUVReportIdentity& identity, const os::Data& body) {
+  std::string uid = std::to_string(static_cast<std::int32_t>(identity.uid));
+  std::string signature = os::md5Hex(uid + os::md5Hex(identity.password.value_or("")) + os::md5Hex(body));
+  return "Basic " + DUVBase64(os::dataFromString(uid + ":" + signature));
+}
+
+std::optional<os::URLRequest> DUVReportRequest::generateReportRequest(const std::string& url) {
+  auto packet = packetData();
+  if (!packet) return std::nullopt;
+  auto body = DUVGzip(*packet);
+  if (!body) return std::nullopt;
+  bodyData_ = *body;
+  os::URLRequest request(url);
+  request.setHTTPMethod("POST");
+  request.setValueForHTTPHeaderField("application/json", "Content-Type");
+  request.setValueForHTTPHeaderField("gzip", "Accept-Encoding");
+  request.setValueForHTTPHeaderField("gzip", "Content-Encoding");
+  request.setValueForHTTPHeaderField(identity_.appkey, "X-App-Key");
+  request.setValueForHTTPHeaderField(authorization(identity_, bodyData_), "Authorization");
+  request.setHTTPBody(bodyData_);
+  request.setTimeoutInterval(20.0);
+  return request;
+}
+
+void DUVReportRequest::send() {
+  if (sender_) sender_(shared_from_this());
+}
+
+bool DUVReportRequest::startDelaySend() {
+  if (reSendTimerIndex_ >= kMaximumResends) return false;
+  std::weak_ptr<DUVReportRequest> weak = weak_from_this();
+  // The timer keeps the request alive until it fires, as the platform's timer keeps its user info.
+  auto self = shared_from_this();
+  os::Timer::scheduled(kResendTimetable[reSendTimerIndex_], false, [self](os::Timer&) {
+    ++self->reSendTimerIndex_;
+    self->send();
+  });
+  return true;
+}

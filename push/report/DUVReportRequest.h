@@ -1,0 +1,91 @@
+#pragma once
+// One HTTP report: its kind's new record and the pending records taken in beside it, packed into
+// packets of at most about 1 KB of JSON (an envelope of platform, uid, SDK version and app key
+// around "content"), each gzipped and signed with a Basic authorization made from the device's
+// push identity. A request is packed afresh on every send; while records remain that did not fit,
+// it is a multi-packet send and the next send carries the next packet.
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/core/Value.h"
+#include "os/net/URLRequest.h"
+
+class DUVReportCache;
+
+struct DUVReportIdentity {
+  std::uint32_t uid = 0;
+  std::optional<std::string> password;
+  std::string appkey;
+};
+
+class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
+ public:
+  static constexpr std::size_t kMaximumContentSize = 10240;
+  static constexpr std::size_t kPacketBudget = 1024;
+  static constexpr int kMaximumResends = 4;
+
+  DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache);
+  virtual ~DUVReportRequest() = default;
+
+  // The kind's own record, appended when the request is packed.
+  void setContent(std::optional<os::Dictionary> content) { content_ = std::move(content); }
+  void setIdentity(DUVReportIdentity identity) { identity_ = std::move(identity); }
+  std::uint32_t reportType() const { return reportType_; }
+  std::uint64_t reportFlag() const { return reportFlag_; }
+  void setReportFlag(std::uint64_t flag) { reportFlag_ = flag; }
+  // When set, packing yields nothing (the kind's record has not changed since its last upload).
+  void setIsSendLock(bool lock) { isSendLock_ = lock; }
+  bool isSubpackage() const { return isSubpackage_; }
+  int reSendTimerIndex() const { return reSendTimerIndex_; }
+  void setReSendTimerIndex(int index) { reSendTimerIndex_ = index; }
+
+  // The JSON of the next packet, or nothing to send. Its records are in realContents().
+  std::optional<os::Data> packetData();
+  const std::vector<os::Dictionary>& realContents() const { return realContents_; }
+  // The next packet as a request to `url`: gzipped body, headers and authorization.
+  std::optional<os::URLRequest> generateReportRequest(const std::string& url);
+  const os::Data& bodyData() const { return bodyData_; }
+  static std::string authorization(const DUVReportIdentity& identity, const os::Data& body);
+
+  // The service's answer to one of its packets (200 accepted).
+  virtual void handleReceipt(int statusCode) {}
+
+  // Who sends it (the scheduler); a timed resend goes there too.
+  void setSender(std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender) { sender_ = std::move(sender); }
+  void send();
+  // Schedules the next timed resend (40, 100, 200, 300 s); false when all four were spent.
+  bool startDelaySend();
+
+ protected:
+  // The kind's own record for this packing, or nothing. A kind whose record did not change since
+  // its last upload sets the send lock instead.
+  virtual std::optional<os::Dictionary> makeRecord();
+  const std::optional<os::Dictionary>& packedRecord() const { return packedRecord_; }
+  const std::string& identityAppkey() const { return identity_.appkey; }
+
+ private:
+  std::string envelopeWithout() const;
+  void takeInPending();
+  void packData();
+  void dropContentBeyondMaxSize(std::size_t envelopeSize);
+  void addContents(std::size_t envelopeSize);
+
+  std::uint32_t reportType_;
+  std::shared_ptr<DUVReportCache> cache_;
+  DUVReportIdentity identity_;
+  std::optional<os::Dictionary> content_;
+  std::optional<os::Dictionary> packedRecord_;
+  std::deque<os::Dictionary> reportContents_;
+  std::vector<os::Dictionary> realContents_;
+  os::Data bodyData_;
+  std::uint64_t reportFlag_ = 0;
+  bool isSubpackage_ = false;
+  bool isSendLock_ = false;
+  int reSendTimerIndex_ = 0;
+  std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender_;
+};

@@ -1,0 +1,107 @@
+#include <gtest/gtest.h>
+
+#include "os/core/Compression.h"
+#include "push/report/DUVReportCache.h"
+#include "push/report/DUVReportRecords.h"
+#include "push/report/DUVReportRequest.h"
+#include "push/utilities/DUVFileCache.h"
+#include "os/testing/TestSandbox.h"
+#include "push/utilities/DUVUtilities.h"
+
+namespace {
+
+// A record whose compact JSON is exactly `size` bytes.
+os::Dictionary record(int n, std::size_t size = 300) {
+  os::Dictionary r{{"type", os::Value("t")}, {"itime", os::Value(1700000000 + n)}, {"pad", os::Value("")}};
+  std::size_t base = ZRFJSONData(os::Value(r))->size();
+  r.set("pad", os::Value(std::string(size - base, 'x')));
+  return r;
+}
+
+std::vector<long long> itimes(const std::vector<os::Dictionary>& records) {
+  std::vector<long long> out;
+  for (const auto& r : records) out.push_back(r["itime"].intValue() - 1700000000);
+  return out;
+}
+
+TEST(DUVReportRequest, PacketsOfAboutAKilobyteLastRecordFirst) {
+  auto cache = std::make_shared<DUVReportCache>();
+  for (int i = 0; i < 7; ++i) cache->addCacheObject(record(i), "k" + std::to_string(i));
+  DUVReportRequest request(1, cache);
+  // An envelope of 80 bytes: {"platform":"i","uid":0,"sdk_ver":"1.8.1","app_key":"..."}.
+  request.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
+  request.setContent(record(7));
+  ASSERT_TRUE(request.packetData());
+  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{7, 6, 5}));  // 390, 691, 992
+  EXPECT_TRUE(request.isSubpackage());
+  EXPECT_EQ(cache->count(), 0u);
+  request.packetData();
+  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{4, 3, 2}));
+  auto last = request.packetData();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{1, 0}));
+  EXPECT_FALSE(request.isSubpackage());
+  EXPECT_FALSE(request.packetData());  // nothing left: nothing is posted
+
+  // A record alone above the budget still goes; past 10240 bytes the older ones are dropped.
+  for (int i = 0; i < 40; ++i) cache->addCacheObject(record(i), "d" + std::to_string(i));
+  DUVReportRequest big(1, cache);
+  big.setContent(record(99, 2000));
+  ASSERT_TRUE(big.packetData());
+  EXPECT_EQ(itimes(big.realContents()), (std::vector<long long>{99}));
+  std::size_t sent = 1;
+  while (big.isSubpackage() && big.packetData()) sent += big.realContents().size();
+  EXPECT_LT(sent, 41u);
+}
+
+TEST(DUVReportRequest, BodyAndAuthorization) {
+  DUVReportRequest request(1, nullptr);
+  request.setIdentity({0, std::nullopt, "abc123"});
+  request.setContent(record(1, 60));
+  auto url = request.generateReportRequest("http://127.0.0.1:1/v2/report");
+  ASSERT_TRUE(url);
+  auto json = os::inflateData(request.bodyData(), 1 << 16);
+  ASSERT_TRUE(json);
+  auto envelope = ZRFJSONObject(*json);
+  ASSERT_TRUE(envelope);
+  EXPECT_EQ((*envelope)["app_key"], os::Value("abc123"));
+  EXPECT_EQ((*envelope)["content"].count(), 1u);
+  // uid 0 without a password: "0", the MD5 of "", the MD5 of the body.
+  std::string auth = DUVReportRequest::authorization({0, std::nullopt, "abc123"}, request.bodyData());
+  EXPECT_EQ(auth.rfind("Basic MDo", 0), 0u);  // Base64 of "0:"
+  EXPECT_EQ(url->valueForHTTPHeaderField("Authorization"), auth);
+  EXPECT_EQ(url->valueForHTTPHeaderField("Content-Encoding"), "gzip");
+}
+
+TEST(DUVReportRequest, AnUnchangedDeviceRecordSendsNothingAndKeepsThePendingOnes) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  auto cache = std::make_shared<DUVReportCache>();
+  files->setObject(os::Value(DUVCurrentDeviceInfo("store")), "__DUVLastDeviceInfo");
+  cache->addCacheObject(record(1, 60), "p");
+  DUVUserDeviceReportRequest unchanged(cache, files, "store");
+  EXPECT_FALSE(unchanged.packetData());
+  EXPECT_EQ(cache->count(), 1u);
+  DUVUserDeviceReportRequest changed(cache, files, "another channel");
+  ASSERT_TRUE(changed.packetData());
+  EXPECT_EQ(changed.realContents().size(), 2u);
+}
+
+TEST(DUVReportCache, OrderedPendingAndInFlight) {
+  DUVReportCache cache;
+  cache.addCacheObject(record(1, 60), "b");
+  cache.addCacheObject(record(2, 60), "a");
+  cache.addSendingCacheObject(record(3, 60), "s");
+  EXPECT_FALSE(cache.checkReportFlag("s"));
+  cache.changeSendingObjectFailedForKey("none");
+  EXPECT_EQ(cache.sendingPackageCache().size(), 1u);
+  cache.addSendingCacheObject(record(4, 60), "a");
+  cache.resetCache();
+  EXPECT_EQ(cache.pending().keys(), (std::vector<std::string>{"b", "a", "s"}));
+  EXPECT_EQ(cache.pending()["a"]["itime"].intValue(), 1700000004);
+  auto restored = DUVReportCache::fromArchivedValue(cache.archivedValue());
+  EXPECT_EQ(restored.pending().keys(), cache.pending().keys());
+  EXPECT_EQ(DUVReportCache::fromArchivedValue(os::Value("junk")).count(), 0u);
+}
+
+}  // namespace

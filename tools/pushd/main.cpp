@@ -1,0 +1,107 @@
+// pushd: the local push service on loopback (address lookup, push server, control port) for the
+// reader and the tests. Stops on SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "os/runtime/Thread.h"
+#include "tools/pushd/server/PushServer.h"
+
+namespace {
+
+volatile std::sig_atomic_t stopping = 0;
+
+void usage() {
+  std::fprintf(stderr,
+               "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
+               "             [--port-file PATH]\n"
+               "             [--identities PATH] [--server-version N] [--push-after SECONDS JSON] [--verbose]\n"
+               "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
+               "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
+               "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
+               "  logged-in client, SECONDS after the first client logged in.\n"
+               "  Control port, one command a line: push JSON | push-id ID JSON | close | reset |\n"
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash.\n");
+}
+
+bool number(const char* text, long& out) {
+  char* end = nullptr;
+  out = std::strtol(text, &end, 10);
+  return end != text && *end == '\0';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  pushd::ServerOptions options;
+  std::string portFile, pushContent;
+  long pushAfter = -1;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&]() -> const char* {
+      if (i + 1 >= argc) {
+        usage();
+        std::exit(2);
+      }
+      return argv[++i];
+    };
+    long n = 0;
+    if (arg == "--lookup-port" || arg == "--core-port" || arg == "--control-port" || arg == "--report-port" ||
+        arg == "--server-version") {
+      if (!number(value(), n) || n < 0 || n > 65535) return usage(), 2;
+      auto port = static_cast<std::uint16_t>(n);
+      if (arg == "--lookup-port") options.lookupPort = port;
+      if (arg == "--core-port") options.corePort = port;
+      if (arg == "--control-port") options.controlPort = port;
+      if (arg == "--report-port") options.reportPort = port;
+      if (arg == "--server-version") options.serverVersion = port;
+    } else if (arg == "--port-file") {
+      portFile = value();
+    } else if (arg == "--identities") {
+      options.identityFile = value();
+    } else if (arg == "--push-after") {
+      if (!number(value(), pushAfter) || pushAfter < 0) return usage(), 2;
+      pushContent = value();
+    } else if (arg == "--verbose") {
+      options.verbose = true;
+    } else if (arg == "--help" || arg == "-h") {
+      usage();
+      return 0;
+    } else {
+      std::fprintf(stderr, "pushd: unknown option %s\n", arg.c_str());
+      return usage(), 2;
+    }
+  }
+  std::string error;
+  auto server = pushd::PushServer::start(options, &error);
+  if (!server) {
+    std::fprintf(stderr, "pushd: %s\n", error.c_str());
+    return 1;
+  }
+  if (!portFile.empty()) {
+    // Written aside and renamed, so a script polling the file never reads half of it.
+    std::ofstream(portFile + ".tmp") << server->lookupPort() << " " << server->corePort() << " "
+                                     << server->controlPort() << " " << server->reportPort() << "\n";
+    std::rename((portFile + ".tmp").c_str(), portFile.c_str());
+  }
+  std::signal(SIGINT, [](int) { stopping = 1; });
+  std::signal(SIGTERM, [](int) { stopping = 1; });
+  bool pushed = false;
+  double waited = 0;
+  while (!stopping) {
+    os::Thread::sleepFor(0.1);
+    waited += 0.1;
+    if (pushAfter >= 0 && !pushed && server->loggedInCount() > 0) {
+      static double since = waited;
+      if (waited - since >= static_cast<double>(pushAfter)) {
+        server->pushMessage(pushContent);
+        pushed = true;
+      }
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,531 @@
+#include "tools/pushd/server/PushServer.h"
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+
+#include "os/crypto/Digest.h"
+#include "os/net/Socket.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/runtime/Timer.h"
+#include "os/store/FileManager.h"
+
+namespace pushd {
+
+namespace {
+
+constexpr std::size_t kHeaderSize = 6;
+
+struct Identity {
+  std::uint32_t uid = 0;
+  std::string password;
+  std::string registrationID;
+  std::string appkey;
+};
+
+// Big-endian reading of one request frame; past the end every read is empty.
+struct Reader {
+  const os::Data& bytes;
+  std::size_t at;
+  bool failed = false;
+  std::uint64_t number(std::size_t width) {
+    if (at + width > bytes.size()) {
+      failed = true;
+      at = bytes.size();
+      return 0;
+    }
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes[at + i];
+    at += width;
+    return value;
+  }
+  std::string text() {
+    std::size_t count = number(2);
+    if (at + count > bytes.size()) {
+      failed = true;
+      at = bytes.size();
+      return {};
+    }
+    std::string out(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + count));
+    at += count;
+    return out;
+  }
+};
+
+struct Writer {
+  os::Data bytes;
+  Writer(std::uint8_t version, std::uint8_t command, std::uint16_t rid) {
+    bytes = {0, 0, version, command, static_cast<std::uint8_t>(rid >> 8), static_cast<std::uint8_t>(rid)};
+  }
+  Writer& number(std::uint64_t value, std::size_t width) {
+    for (std::size_t i = width; i-- > 0;) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return *this;
+  }
+  Writer& text(const std::string& s) {
+    number(s.size(), 2);
+    bytes.insert(bytes.end(), s.begin(), s.end());
+    return *this;
+  }
+  os::Data frame() {
+    bytes[0] = static_cast<std::uint8_t>(bytes.size() >> 8);
+    bytes[1] = static_cast<std::uint8_t>(bytes.size());
+    return bytes;
+  }
+};
+
+std::vector<std::string> split(const std::string& text, const std::string& separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (auto at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + separator.size();
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+bool plausibleAppKey(const std::string& key) {
+  if (key.empty()) return false;
+  for (unsigned char c : key)
+    if (!std::isalnum(c)) return false;
+  return true;
+}
+
+}  // namespace
+
+struct Connection {
+  std::shared_ptr<os::TcpSocket> socket;
+  os::Data in;
+  os::Data out;
+  std::uint32_t uid = 0;
+  bool loggedIn = false;
+};
+
+struct PushServer::Impl {
+  ServerOptions options;
+  std::shared_ptr<os::Thread> thread;
+  std::shared_ptr<os::UdpSocket> lookup;
+  std::shared_ptr<os::TcpListener> core, control;
+  std::vector<std::shared_ptr<Connection>> connections;
+  std::map<std::uint32_t, Identity> identities;
+  std::uint32_t nextUid = 1001;
+  std::uint32_t nextSession = 1;
+  std::uint32_t nextMessageId = 5001;
+  std::uint16_t nextRid = 1;
+  bool silent = false;
+  double delay = 0;
+  std::uint16_t corePort = 0, lookupPort = 0;
+  std::unique_ptr<ReportService> reports;
+
+  mutable std::mutex mutex;
+  std::vector<std::string> events;
+
+  void note(const std::string& event) {
+    {
+      std::lock_guard lock(mutex);
+      events.push_back(event);
+    }
+    if (options.verbose) std::fprintf(stderr, "pushd: %s\n", event.c_str());
+  }
+
+  // ---- identities ----
+  void loadIdentities() {
+    if (options.identityFile.empty()) return;
+    auto bytes = os::FileManager::defaultManager().contentsAtPath(options.identityFile);
+    if (!bytes) return;
+    std::istringstream lines(os::stringFromData(*bytes));
+    Identity identity;
+    while (lines >> identity.uid >> identity.password >> identity.registrationID >> identity.appkey) {
+      identities[identity.uid] = identity;
+      nextUid = std::max(nextUid, identity.uid + 1);
+    }
+  }
+  void saveIdentities() {
+    if (options.identityFile.empty()) return;
+    std::string text;
+    for (const auto& [uid, identity] : identities)
+      text += std::to_string(uid) + " " + identity.password + " " + identity.registrationID + " " + identity.appkey + "\n";
+    os::FileManager::defaultManager().writeData(os::dataFromString(text), options.identityFile, {.atomic = true, .mode = 0600});
+  }
+  Identity makeIdentity(const std::string& appkey) {
+    Identity identity;
+    identity.uid = nextUid++;
+    // Deterministic for a given uid, so a restarted service with the same file agrees.
+    identity.password = os::md5Hex("pushd-password-" + std::to_string(identity.uid)).substr(0, 16);
+    identity.registrationID = "0" + os::md5Hex("pushd-registration-" + std::to_string(identity.uid)).substr(0, 10);
+    identity.appkey = appkey;
+    identities[identity.uid] = identity;
+    saveIdentities();
+    return identity;
+  }
+
+  // ---- sockets ----
+  void send(const std::shared_ptr<Connection>& connection, const os::Data& frame) {
+    auto write = [this, connection, frame] {
+      if (!connection->socket) return;
+      connection->out.insert(connection->out.end(), frame.begin(), frame.end());
+      flush(connection);
+    };
+    if (delay > 0) {
+      os::Timer::scheduled(*thread->runLoop(), delay, false, [write](os::Timer&) { write(); });
+      return;
+    }
+    write();
+  }
+  void flush(const std::shared_ptr<Connection>& connection) {
+    while (connection->socket && !connection->out.empty()) {
+      long written = connection->socket->send(connection->out.data(), connection->out.size());
+      if (written < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return connection->socket->enableWriteCallback();
+        return drop(connection, false);
+      }
+      connection->out.erase(connection->out.begin(), connection->out.begin() + written);
+    }
+  }
+  void drop(const std::shared_ptr<Connection>& connection, bool reset) {
+    if (!connection->socket) return;
+    if (reset) {
+      linger option{1, 0};
+      ::setsockopt(connection->socket->nativeHandle(), SOL_SOCKET, SO_LINGER, &option, sizeof option);
+    }
+    connection->socket->close();
+    connection->socket.reset();
+    note("closed " + std::to_string(connection->uid));
+    std::erase(connections, connection);
+  }
+
+  void accept(std::shared_ptr<os::TcpSocket> socket) {
+    auto connection = std::make_shared<Connection>();
+    connection->socket = socket;
+    connections.push_back(connection);
+    std::weak_ptr<Connection> weak = connection;
+    os::Socket::Callbacks callbacks;
+    callbacks.readable = [this, weak] {
+      if (auto c = weak.lock()) read(c);
+    };
+    callbacks.writable = [this, weak] {
+      if (auto c = weak.lock()) flush(c);
+    };
+    socket->schedule(thread->runLoop(), callbacks);
+  }
+
+  void read(const std::shared_ptr<Connection>& connection) {
+    std::uint8_t buffer[4096];
+    while (connection->socket) {
+      long count = connection->socket->receive(buffer, sizeof buffer);
+      if (count == 0) return drop(connection, false);
+      if (count < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) break;
+        return drop(connection, false);
+      }
+      connection->in.insert(connection->in.end(), buffer, buffer + count);
+    }
+    while (connection->socket && connection->in.size() >= 2) {
+      std::size_t length = (std::size_t{connection->in[0]} << 8) | connection->in[1];
+      if (length < 10) return drop(connection, false);  // shorter than a request header
+      if (connection->in.size() < length) return;
+      os::Data frame(connection->in.begin(), connection->in.begin() + static_cast<long>(length));
+      connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(length));
+      if (!silent) handle(connection, frame);
+    }
+  }
+
+  void handle(const std::shared_ptr<Connection>& connection, const os::Data& frame) {
+    std::uint8_t version = frame[2], command = frame[3];
+    std::uint16_t rid = static_cast<std::uint16_t>((frame[4] << 8) | frame[5]);
+    Reader body{frame, 10};
+    switch (command) {
+      case 0: {  // register
+        auto device = split(body.text(), "$$");
+        body.text();
+        body.text();
+        std::string token = body.text();
+        std::string appkey = device.size() >= 4 ? device[3] : "";
+        Writer answer(version, 0, rid);
+        if (body.failed || !plausibleAppKey(appkey)) {
+          note("register refused");
+          return send(connection, answer.number(1008, 2).text("app_key is illegal").frame());
+        }
+        Identity identity = makeIdentity(appkey);
+        note("register " + std::to_string(identity.uid));
+        return send(connection,
+                    answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID).frame());
+      }
+      case 1: {  // login
+        std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
+        body.number(4);
+        std::string hashed = body.text();
+        body.number(4);
+        std::string appkey = body.text();
+        auto known = identities.find(uid);
+        Writer answer(version, 1, rid);
+        if (body.failed || known == identities.end() || os::md5Hex(known->second.password) != hashed ||
+            known->second.appkey != appkey) {
+          note("login refused " + std::to_string(uid));
+          return send(connection, answer.number(2, 2).text("login refused").frame());
+        }
+        connection->uid = uid;
+        connection->loggedIn = true;
+        note("login " + std::to_string(uid));
+        return send(connection, answer.number(0, 2).number(nextSession++, 4).number(options.serverVersion, 2).frame());
+      }
+      case 2:  // heartbeat
+        note("heartbeat " + std::to_string(body.number(4)));
+        return ack(connection, command, rid);
+      case 4: {  // receipt of a pushed message
+        body.number(2);
+        std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
+        body.number(1);
+        note("receipt " + std::to_string(uid) + " " + std::to_string(body.number(4)));
+        return;
+      }
+      case 10: {  // tags and alias
+        std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
+        body.text();
+        note("tags " + std::to_string(uid) + " " + body.text());
+        return ack(connection, command, rid);
+      }
+      case 13: {  // device token
+        std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
+        note("token " + std::to_string(uid) + " " + body.text());
+        return send(connection, Writer(version, 13, rid).number(0, 2).frame());
+      }
+      default:
+        note("unknown command " + std::to_string(command));
+    }
+  }
+
+  void ack(const std::shared_ptr<Connection>& connection, std::uint8_t command, std::uint16_t rid) {
+    if (options.serverVersion == 0) return;
+    auto now = static_cast<std::uint64_t>(os::Clock::now() * 1000);
+    send(connection, Writer(1, 19, rid).number(command, 1).number(0, 1).number(0, 1).number(now, 8).frame());
+  }
+
+  void answerLookup() {
+    sockaddr_in from{};
+    auto datagram = lookup->receiveFrom(2048, &from);
+    if (!datagram) return;
+    if (datagram->size() != 128 || (*datagram)[2] != 'U' || (*datagram)[3] != 'E' || silent) return;
+    note("lookup");
+    std::string core = "127.0.0.1:" + std::to_string(corePort);
+    std::string report = "127.0.0.1:" + std::to_string(reports ? reports->port() : lookupPort);
+    std::string reply = R"({"ips":[")" + core + R"(",")" + core + R"(",")" + report + R"("],"user":")" + report + R"("})";
+    lookup->sendTo(reply.data(), reply.size(), from);
+  }
+
+  // The control port: one text command per line, one answer line each.
+  std::vector<std::shared_ptr<os::TcpSocket>> controlSockets;
+  std::uint16_t listenForControl(PushServer* server) {
+    control = os::TcpListener::listen("127.0.0.1", options.controlPort);
+    if (!control) return 0;
+    control->schedule(thread->runLoop(), [this, server](std::shared_ptr<os::TcpSocket> socket) {
+      controlSockets.push_back(socket);
+      auto buffer = std::make_shared<std::string>();
+      std::weak_ptr<os::TcpSocket> weak = socket;
+      os::Socket::Callbacks callbacks;
+      callbacks.readable = [this, server, weak, buffer] {
+        auto s = weak.lock();
+        if (!s) return;
+        char chunk[1024];
+        long count;
+        while ((count = s->receive(chunk, sizeof chunk)) > 0) buffer->append(chunk, static_cast<std::size_t>(count));
+        for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n')) {
+          std::string answer = server->control(buffer->substr(0, end)) + "\n";
+          buffer->erase(0, end + 1);
+          s->send(answer.data(), answer.size());
+        }
+        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+          s->close();
+          std::erase(controlSockets, s);
+        }
+      };
+      socket->schedule(thread->runLoop(), callbacks);
+    });
+    return control->port();
+  }
+
+  std::uint32_t push(const std::string& content, std::optional<std::uint32_t> id, std::uint8_t type) {
+    std::uint32_t messageId = id.value_or(nextMessageId++);
+    note("push " + std::to_string(messageId));
+    for (const auto& connection : std::vector(connections))
+      if (connection->loggedIn)
+        send(connection, Writer(1, 3, nextRid++).number(0, 4).number(type, 1).number(messageId, 4).text(content).frame());
+    return messageId;
+  }
+};
+
+std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std::string* error) {
+  auto impl = std::make_unique<Impl>();
+  impl->options = options;
+  impl->loadIdentities();
+  impl->thread = os::Thread::create("pushd");
+  impl->thread->start();
+  Impl* raw = impl.get();
+  std::string failure;
+  impl->thread->perform(
+      [raw, &failure] {
+        auto loop = raw->thread->runLoop();
+        raw->lookup = os::UdpSocket::create();
+        auto address = os::makeIPv4Address("127.0.0.1", raw->options.lookupPort);
+        if (!raw->lookup || !raw->lookup->bindTo(*address)) {
+          failure = "cannot bind the lookup port: " + std::string(std::strerror(errno));
+          return;
+        }
+        raw->lookupPort = raw->lookup->localPort().value_or(0);
+        raw->lookup->schedule(loop, {nullptr, [raw] { raw->answerLookup(); }, nullptr});
+        raw->core = os::TcpListener::listen("127.0.0.1", raw->options.corePort);
+        if (!raw->core) {
+          failure = "cannot listen on the core port: " + std::string(std::strerror(errno));
+          return;
+        }
+        raw->corePort = raw->core->port();
+        raw->core->schedule(loop, [raw](std::shared_ptr<os::TcpSocket> socket) { raw->accept(std::move(socket)); });
+      },
+      true);
+  raw->reports = std::make_unique<ReportService>(
+      [raw](std::uint32_t uid) -> std::optional<std::string> {
+        if (uid == 0) return std::string();
+        std::optional<std::string> password;
+        raw->thread->perform(
+            [&] {
+              if (auto it = raw->identities.find(uid); it != raw->identities.end()) password = it->second.password;
+            },
+            true);
+        return password;
+      },
+      options.verbose);
+  if (failure.empty() && !raw->reports->start(options.reportPort)) failure = "cannot listen on the report port";
+  std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
+  if (!failure.empty()) {
+    if (error) *error = failure;
+    return nullptr;
+  }
+  server->lookupPort_ = server->impl_->lookupPort;
+  server->corePort_ = server->impl_->corePort;
+  PushServer* self = server.get();
+  server->impl_->thread->perform([self] { self->controlPort_ = self->impl_->listenForControl(self); }, true);
+  return server;
+}
+
+PushServer::PushServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+PushServer::~PushServer() {
+  auto* impl = impl_.get();
+  impl->reports.reset();
+  impl->thread->perform(
+      [impl] {
+        for (const auto& connection : std::vector(impl->connections)) impl->drop(connection, false);
+        if (impl->lookup) impl->lookup->close();
+        if (impl->core) impl->core->close();
+        if (impl->control) impl->control->close();
+        for (const auto& socket : impl->controlSockets) socket->close();
+        impl->controlSockets.clear();
+      },
+      true);
+  impl->thread->cancel();
+  impl->thread->join();
+}
+
+std::uint32_t PushServer::pushMessage(const std::string& content, std::optional<std::uint32_t> messageId,
+                                      std::uint8_t messageType) {
+  std::uint32_t id = 0;
+  impl_->thread->perform([&] { id = impl_->push(content, messageId, messageType); }, true);
+  return id;
+}
+
+void PushServer::closeConnections(bool reset) {
+  impl_->thread->perform(
+      [&] {
+        for (const auto& connection : std::vector(impl_->connections)) impl_->drop(connection, reset);
+      },
+      true);
+}
+
+void PushServer::setSilent(bool silent) {
+  impl_->thread->perform([&] { impl_->silent = silent; }, true);
+}
+
+void PushServer::sendGarbage() {
+  impl_->thread->perform(
+      [&] {
+        for (const auto& connection : std::vector(impl_->connections)) impl_->send(connection, os::Data{0, 3, 0xEE});
+      },
+      true);
+}
+
+void PushServer::setReplyDelay(double seconds) {
+  impl_->thread->perform([&] { impl_->delay = seconds; }, true);
+}
+
+std::string PushServer::control(const std::string& line) {
+  std::istringstream words(line);
+  std::string command;
+  words >> command;
+  std::string rest;
+  std::getline(words >> std::ws, rest);
+  if (command == "push" && !rest.empty()) return "ok " + std::to_string(pushMessage(rest));
+  if (command == "push-id") {
+    std::istringstream args(rest);
+    std::uint32_t id = 0;
+    std::string content;
+    if (args >> id && std::getline(args >> std::ws, content) && !content.empty())
+      return "ok " + std::to_string(pushMessage(content, id));
+  }
+  if (command == "close" || command == "reset") return closeConnections(command == "reset"), "ok";
+  if (command == "silence" && (rest == "on" || rest == "off")) return setSilent(rest == "on"), "ok";
+  if (command == "garbage") return sendGarbage(), "ok";
+  if (command == "delay") {
+    char* end = nullptr;
+    double seconds = std::strtod(rest.c_str(), &end);
+    if (end != rest.c_str() && seconds >= 0) return setReplyDelay(seconds), "ok";
+  }
+  if (command == "report") {
+    using Mode = ReportService::Mode;
+    std::map<std::string, Mode> modes{{"ok", Mode::Accept},
+                                      {"403", Mode::Forbidden},
+                                      {"500", Mode::ServerError},
+                                      {"stall", Mode::Stall},
+                                      {"garbage", Mode::Garbage},
+                                      {"crash", Mode::CrashAfterStore}};
+    if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
+  }
+  return "error: push JSON | push-id ID JSON | close | reset | silence on|off | garbage | delay SECONDS | "
+         "report ok|403|500|stall|garbage|crash";
+}
+
+std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }
+
+ReportService& PushServer::reportService() { return *impl_->reports; }
+
+std::vector<std::string> PushServer::events() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->events;
+}
+
+bool PushServer::hasEvent(const std::string& prefix) const {
+  for (const auto& event : events())
+    if (event.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+std::size_t PushServer::connectionCount() const {
+  std::size_t count = 0;
+  impl_->thread->perform([&] { count = impl_->connections.size(); }, true);
+  return count;
+}
+
+std::size_t PushServer::loggedInCount() const {
+  std::size_t count = 0;
+  impl_->thread->perform(
+      [&] {
+        for (const auto& c : impl_->connections) count += c->loggedIn;
+      },
+      true);
+  return count;
+}
+
+}  // namespace pushd

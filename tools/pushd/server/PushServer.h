@@ -1,0 +1,94 @@
+#pragma once
+// The local push service: the UDP address lookup and the TCP push server speaking the frame
+// protocol (register, login, heartbeat, tags and alias, device token, acks, pushed messages and
+// their receipts), with identities kept in a small file, faults on request, and a text control
+// port from which messages are pushed. Runs on a thread of its own; loopback only.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/core/Data.h"
+#include "tools/pushd/server/ReportService.h"
+
+namespace os {
+class Thread;
+class TcpListener;
+class TcpSocket;
+class UdpSocket;
+}  // namespace os
+
+namespace pushd {
+
+struct ServerOptions {
+  // 0 picks a free port. The lookup's default is the push client's built-in one.
+  std::uint16_t lookupPort = 19000;
+  std::uint16_t corePort = 0;
+  std::uint16_t controlPort = 0;
+  std::uint16_t reportPort = 0;
+  // Identities given at registration, one "uid password registrationID appkey" line each; empty:
+  // kept in memory only.
+  std::string identityFile;
+  // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
+  // not 0.
+  std::uint16_t serverVersion = 1;
+  bool verbose = false;
+
+  // Every port a free one (tests and benchmarks).
+  static ServerOptions onFreePorts() {
+    ServerOptions options;
+    options.lookupPort = 0;
+    return options;
+  }
+};
+
+// What the server saw, in order, for tests and the log: "lookup", "register <uid>",
+// "login <uid>", "login refused <uid>", "heartbeat <uid>", "token <uid> <token>",
+// "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>", "closed <uid>".
+class PushServer {
+ public:
+  static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);
+  ~PushServer();
+  PushServer(const PushServer&) = delete;
+  PushServer& operator=(const PushServer&) = delete;
+
+  std::uint16_t lookupPort() const { return lookupPort_; }
+  std::uint16_t corePort() const { return corePort_; }
+  std::uint16_t controlPort() const { return controlPort_; }
+  std::uint16_t reportPort() const;
+  // The HTTP report service, named in the lookup's reply as the report and user-service address.
+  ReportService& reportService();
+
+  // Pushes a message (command 3) to every logged-in connection; the id is the next one unless
+  // given. Returns the id.
+  std::uint32_t pushMessage(const std::string& content, std::optional<std::uint32_t> messageId = {},
+                            std::uint8_t messageType = 0);
+  // Faults: end every connection (with a reset instead of a close), stop answering, write a
+  // garbage frame to every connection, hold every answer for some seconds of os::Clock.
+  void closeConnections(bool reset = false);
+  void setSilent(bool silent);
+  void sendGarbage();
+  void setReplyDelay(double seconds);
+  // Text commands of the control port: "push JSON", "push-id ID JSON", "close", "reset",
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash". Answers
+  // "ok ..." or "error ...".
+  std::string control(const std::string& line);
+
+  std::vector<std::string> events() const;
+  bool hasEvent(const std::string& prefix) const;
+  std::size_t connectionCount() const;
+  std::size_t loggedInCount() const;
+
+  struct Impl;
+
+ private:
+  explicit PushServer(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+  std::uint16_t lookupPort_ = 0, corePort_ = 0, controlPort_ = 0;
+};
+
+}  // namespace pushd

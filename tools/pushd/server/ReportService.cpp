@@ -1,0 +1,131 @@
+#include "tools/pushd/server/ReportService.h"
+
+#include <httplib.h>
+
+#include "foundation/formats/Base64.h"
+#include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
+#include "os/core/Compression.h"
+#include "os/crypto/Digest.h"
+
+namespace pushd {
+
+namespace {
+// A report packet is about a kilobyte of JSON; anything that inflates past this is hostile.
+constexpr std::size_t kMaximumInflated = 1 << 20;
+}  // namespace
+
+ReportService::ReportService(PasswordOf passwordOf, bool verbose)
+    : passwordOf_(std::move(passwordOf)), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {}
+
+ReportService::~ReportService() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  http_->stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+std::string ReportService::expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body) {
+  std::string id = std::to_string(static_cast<std::int32_t>(uid));
+  std::string signature = os::md5Hex(id + os::md5Hex(password) + os::md5Hex(body));
+  return "Basic " + base64EncodedString(id + ":" + signature).value_or("");
+}
+
+bool ReportService::start(std::uint16_t port) {
+  http_->Post("/v2/report", [this](const httplib::Request& request, httplib::Response& response) {
+    Mode mode;
+    {
+      std::lock_guard lock(mutex_);
+      mode = mode_;
+    }
+    auto answer = [&](int status, const std::string& body = "{}") {
+      response.status = status;
+      response.set_content(body, "application/json");
+      std::lock_guard lock(mutex_);
+      answers_.push_back(status);
+    };
+    if (mode == Mode::Stall) {
+      // Hold the answer until the service stops: the client's time-out decides.
+      for (;;) {
+        {
+          std::lock_guard lock(mutex_);
+          if (stopping_ || mode_ != Mode::Stall) break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+      return answer(500);
+    }
+    if (mode == Mode::Forbidden) return answer(403);
+    if (mode == Mode::ServerError) return answer(500);
+    os::Data body(request.body.begin(), request.body.end());
+    std::optional<os::Data> inflated, gzipped;
+    if (!body.empty() && body[0] == 0x1f) {
+      gzipped = body;
+      inflated = os::inflateData(body, kMaximumInflated, os::InflateFormat::Gzip);
+    } else {
+      // The HTTP library has already inflated a gzip body. The signature covers the compressed
+      // bytes; the client's compressor is deterministic (zlib's default level, no file name or
+      // time in the header), so compressing the text again gives those bytes back.
+      inflated = body;
+      gzipped = os::gzipData(body);
+    }
+    auto parsed = inflated ? objectFromJSONData(*inflated) : std::nullopt;
+    const os::Dictionary* envelope = parsed ? parsed->dictionary() : nullptr;
+    if (!envelope || !(*envelope)["content"].array()) return answer(400);
+    auto uid = static_cast<std::uint32_t>((*envelope)["uid"].intValue());
+    auto password = passwordOf_(uid);
+    if (!password || !gzipped ||
+        request.get_header_value("Authorization") != expectedAuthorization(uid, *password, os::stringFromData(*gzipped)))
+      return answer(401);
+    {
+      std::lock_guard lock(mutex_);
+      for (const auto& record : *(*envelope)["content"].array()) {
+        if (!record.dictionary()) continue;
+        // A record is the same record when it is the same object: uid, kind, time and fields.
+        std::string identity = std::to_string(uid) + os::stringFromData(JSONData(record).value_or(os::Data{}));
+        if (!seen_.insert(identity).second) {
+          ++repeats_;
+          continue;
+        }
+        records_.push_back(*record.dictionary());
+      }
+    }
+    if (mode == Mode::CrashAfterStore) return answer(500);
+    if (verbose_) std::fprintf(stderr, "pushd: report of %zu records\n", (*envelope)["content"].array()->size());
+    if (mode == Mode::Garbage) return answer(200, "\x1f\x8b garbage");
+    answer(200);
+  });
+  // One request per connection: nothing lingers in keep-alive when the service stops.
+  http_->set_keep_alive_max_count(1);
+  int bound = port == 0 ? http_->bind_to_any_port("127.0.0.1") : (http_->bind_to_port("127.0.0.1", port) ? port : -1);
+  if (bound <= 0) return false;
+  port_ = static_cast<std::uint16_t>(bound);
+  thread_ = std::thread([this] { http_->listen_after_bind(); });
+  // Ready before the caller hands the port out, so stop() never races the start of listening.
+  for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return true;
+}
+
+void ReportService::setMode(Mode mode) {
+  std::lock_guard lock(mutex_);
+  mode_ = mode;
+}
+
+std::vector<os::Dictionary> ReportService::records() const {
+  std::lock_guard lock(mutex_);
+  return records_;
+}
+
+std::size_t ReportService::repeats() const {
+  std::lock_guard lock(mutex_);
+  return repeats_;
+}
+
+std::vector<int> ReportService::answers() const {
+  std::lock_guard lock(mutex_);
+  return answers_;
+}
+
+}  // namespace pushd

@@ -1,0 +1,63 @@
+#pragma once
+// The report service of the local push service: takes the push client's gzipped report packets on
+// "/v2/report", checks their Authorization against the identities the push server gave, and keeps
+// the records it accepted. Faults on request: answer 403 or 500, stall, or answer garbage.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/core/Value.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace pushd {
+
+class ReportService {
+ public:
+  // CrashAfterStore keeps the records and then fails the request, as a service that dies between
+  // storing and answering: the client sends them again.
+  enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage, CrashAfterStore };
+  // The password of a uid, or nothing for an unknown one (uid 0 has the empty password).
+  using PasswordOf = std::function<std::optional<std::string>(std::uint32_t uid)>;
+
+  ReportService(PasswordOf passwordOf, bool verbose);
+  ~ReportService();
+  // Listens on 127.0.0.1 (0: a free port); false when the port cannot be bound.
+  bool start(std::uint16_t port);
+  std::uint16_t port() const { return port_; }
+
+  void setMode(Mode mode);
+  // Each record once: a record sent again (after an answer was lost) is recognised and not kept twice.
+  std::vector<os::Dictionary> records() const;
+  // How many times records arrived that were already kept.
+  std::size_t repeats() const;
+  // Every answer given, by status: what the client was told.
+  std::vector<int> answers() const;
+
+  // The authorization a packet must carry.
+  static std::string expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body);
+
+ private:
+  PasswordOf passwordOf_;
+  bool verbose_;
+  std::unique_ptr<httplib::Server> http_;
+  std::thread thread_;
+  std::uint16_t port_ = 0;
+  mutable std::mutex mutex_;
+  Mode mode_ = Mode::Accept;
+  std::vector<os::Dictionary> records_;
+  std::set<std::string> seen_;
+  std::size_t repeats_ = 0;
+  std::vector<int> answers_;
+  bool stopping_ = false;
+};
+
+}  // namespace pushd

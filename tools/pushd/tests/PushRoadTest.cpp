@@ -1,0 +1,300 @@
+// The push client against the local push service: the whole road, reconnects and the queues.
+#include <gtest/gtest.h>
+
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/PropertyList.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/TcpTestPeer.h"
+#include "os/testing/TestSandbox.h"
+#include "push/model/DUVClient.h"
+#include "push/model/DUVMessageCenter.h"
+#include "push/model/DUVNotifications.h"
+#include "push/network/DUVHttpSession.h"
+#include "push/network/DUVSession.h"
+#include "push/protocol/tcp/DUVAck.h"
+#include "push/protocol/tcp/DUVDeviceTokenReport.h"
+#include "push/protocol/tcp/DUVLogin.h"
+#include "push/protocol/tcp/DUVMessageDispatch.h"
+#include "push/utilities/DUVUserDefaults.h"
+#include "tools/pushd/server/PushServer.h"
+
+namespace {
+
+bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 20); }
+
+class PushRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake_->setDefaultFlags(os::kReachabilityFlagsReachable);
+    os::ReachabilityProvider::setShared(fake_);
+    for (const char* name : {kDUVNetworkDidSetupNotification, kDUVNetworkDidCloseNotification,
+                             kDUVNetworkDidRegisterNotification, kDUVNetworkDidLoginNotification,
+                             kDUVNetworkDidReceiveMessageNotification})
+      tokens_.push_back(os::NotificationCenter::defaultCenter().addObserver(
+          name, nullptr, [this](const os::Notification& n) { posted_.push_back(n); }));
+  }
+  void TearDown() override {
+    client_->close();
+    client_.reset();
+    for (auto token : tokens_) os::NotificationCenter::defaultCenter().removeObserver(token);
+    os::ReachabilityProvider::setShared(nullptr);
+  }
+  // A client on this thread, pointed at the service (its core default at a closed port).
+  void startClient() {
+    std::string config = sandbox_.root() + "/PushConfig.plist";
+    os::PropertyList::writeFile(os::Value(os::Dictionary{
+                                    {"APP_KEY", os::Value("abc123")},
+                                    {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
+                                    {"SIS_PORT", os::Value(server_->lookupPort())},
+                                    {"SIS_BACKUP_PORT", os::Value(server_->lookupPort())},
+                                    {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                    {"CORE_HOST", os::Value("127.0.0.1")},
+                                    {"CORE_PORT", os::Value(closedPort_)},
+                                    {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                }),
+                                config, os::PropertyListFormat::XML);
+    client_ = std::make_shared<DUVClient>();
+    client_->setBundleIdentifier("com.example.newsreader");
+    client_->setBundleVersion(27);
+    client_->setPushConfigUrl(config);
+    client_->setup();
+  }
+  DUVSession& session() { return *client_->clientSession(); }
+  int count(const std::string& name) const {
+    return static_cast<int>(std::count_if(posted_.begin(), posted_.end(), [&](const auto& n) { return n.name == name; }));
+  }
+  int events(const std::string& prefix) const {
+    int n = 0;
+    for (const auto& event : server_->events()) n += event.rfind(prefix, 0) == 0;
+    return n;
+  }
+  void loggedIn() {
+    ASSERT_TRUE(runUntil([&] { return session().isLogin(); }));
+  }
+  static std::uint16_t closedPort() {
+    os::testing::TcpTestPeer gone;
+    return gone.port();
+  }
+
+  os::VirtualClockScope clock_;
+  os::TestSandbox sandbox_;
+  std::shared_ptr<os::testing::FakeReachabilityProvider> fake_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
+  std::uint16_t closedPort_ = closedPort();
+  std::shared_ptr<DUVClient> client_;
+  std::vector<os::Notification> posted_;
+  std::vector<os::NotificationCenter::ObserverToken> tokens_;
+};
+
+TEST_F(PushRoadTest, RegistersLogsInTakesAMessageAndComesBackAfterAClose) {
+  startClient();
+  // Without a device token the session waits: registration needs one.
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 2; }));
+  EXPECT_EQ(events("register"), 0);
+  client_->updateDeviceToken({0xbe, 0xef});
+  loggedIn();
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidLoginNotification) == 1 && events("token") == 1; }));
+  const auto& registered = *std::find_if(posted_.begin(), posted_.end(), [](const auto& n) {
+    return n.name == kDUVNetworkDidRegisterNotification;
+  });
+  EXPECT_EQ(registered.userInfo["RegistrationID"], os::Value(*client_->userDefaults()->registrationID()));
+  std::string uid = std::to_string(client_->userDefaults()->uid());
+  EXPECT_TRUE(server_->hasEvent("token " + uid + " beef"));
+  ASSERT_TRUE(runUntil([&] { return client_->userDefaults()->uploadedDeviceToken() == "beef"; }));
+
+  auto id = server_->pushMessage(R"({"title":"要闻","message":"头条","extras":{"id":"42"}})");
+  server_->pushMessage(R"({"title":"要闻","message":"头条"})", id);  // the same message again
+  ASSERT_TRUE(runUntil([&] { return events("receipt") == 2; }));
+  os::RunLoop::current()->runUntilIdle();
+  ASSERT_EQ(count(kDUVNetworkDidReceiveMessageNotification), 1);
+  auto message = *std::find_if(posted_.begin(), posted_.end(), [](const auto& n) {
+    return n.name == kDUVNetworkDidReceiveMessageNotification;
+  });
+  EXPECT_EQ(message.userInfo["content"], os::Value("头条"));
+  EXPECT_EQ(message.userInfo["extras"]["id"], os::Value("42"));
+  EXPECT_TRUE(server_->hasEvent("receipt " + uid + " " + std::to_string(id)));
+
+  // Heartbeats every 290 s of the clock, answered with acks.
+  os::Clock::advance(290);
+  ASSERT_TRUE(runUntil([&] { return events("heartbeat") == 1 && session().sendingQueue().empty(); }));
+
+  int closes = count(kDUVNetworkDidCloseNotification);  // one already: the wait for the token
+  server_->closeConnections();
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidCloseNotification) == closes + 1; }));
+  EXPECT_EQ(session().pendingSetupDelay(), 2);
+  os::Clock::advance(2);
+  loggedIn();
+  EXPECT_EQ(events("lookup"), 3);
+  EXPECT_EQ(events("register"), 1);
+  EXPECT_EQ(events("login " + uid), 2);
+}
+
+TEST_F(PushRoadTest, BacksOffAndNeverPilesUpAttempts) {
+  startClient();
+  client_->updateDeviceToken({0x01});
+  loggedIn();
+  // From now on the lookup goes unanswered and the fallback core port refuses.
+  server_->setSilent(true);
+  server_->closeConnections();
+  std::vector<double> delays;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() > 0; }));
+    delays.push_back(session().pendingSetupDelay());
+    os::Clock::advance(delays.back());
+    ASSERT_TRUE(runUntil([&] { return session().addressController()->isLookingUp(); }));
+    os::Clock::advance(8);
+    os::RunLoop::current()->runUntilIdle();
+    os::Clock::advance(4);
+  }
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() > 0; }));
+  EXPECT_EQ(delays, (std::vector<double>{2, 5, 20, 300, 300}));
+
+  // Without a network every attempt waits 500 s, and the place in the sequence is kept.
+  fake_->setDefaultFlags(0u);
+  os::Clock::advance(300);
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 500; }));
+  os::Clock::advance(500);
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 500; }));
+
+  // The network flaps: one attempt at a time, never a second connection.
+  server_->setSilent(false);
+  for (int i = 0; i < 10; ++i) fake_->setDefaultFlags(i % 2 ? 0u : std::uint32_t{os::kReachabilityFlagsReachable});
+  fake_->setDefaultFlags(os::kReachabilityFlagsReachable);
+  loggedIn();
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(server_->connectionCount(), 1u);
+  // A login restarts the sequence.
+  server_->closeConnections();
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 2; }));
+}
+
+TEST_F(PushRoadTest, AThousandMessagesHalfRepeatedReachTheApplicationOnceEach) {
+  startClient();
+  client_->updateDeviceToken({0x05});
+  loggedIn();
+  for (std::uint32_t i = 0; i < 1000; ++i) server_->pushMessage(R"({"message":"m"})", 100 + i / 2);
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidReceiveMessageNotification) == 500; }));
+  // Receipts of a burst wait in the blocked queue, which keeps the newest 21.
+  ASSERT_TRUE(runUntil([&] { return session().blockedQueue().empty(); }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(count(kDUVNetworkDidReceiveMessageNotification), 500);
+  EXPECT_EQ(client_->messageCenter()->receivedMsgIdsArray().size(), 21u);
+  EXPECT_TRUE(session().sendingQueue().empty());
+  EXPECT_TRUE(session().blockedQueue().empty());
+}
+
+TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
+  startClient();
+  client_->updateDeviceToken({0x06});
+  loggedIn();
+  auto types = [&] {
+    std::map<std::string, int> seen;
+    for (const auto& record : server_->reportService().records()) ++seen[record["type"].stringOr()];
+    return seen;
+  };
+  client_->reportLaunch(os::Clock::now());
+  // The first activation: a launch, and the device and location records at once.
+  ASSERT_TRUE(runUntil([&] {
+    auto seen = types();
+    return seen["active_launch"] == 1 && seen["device_info"] == 1 && seen["loc_info"] == 1;
+  }));
+  ASSERT_TRUE(runUntil([&] { return client_->reportSession()->reportCache()->sendingPackageCache().empty(); }));
+
+  auto after = [&](double seconds) {
+    os::Clock::advance(seconds);
+    return os::Clock::now();
+  };
+  client_->reportInactive(after(10));
+  client_->reportLaunch(after(20));  // back within 30 s: the same usage session
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(types()["active_launch"], 1);
+  EXPECT_EQ(types()["active_terminate"], 0);
+  client_->reportInactive(after(10));
+  client_->reportLaunch(after(31));  // 31 s later: a new one
+  ASSERT_TRUE(runUntil([&] { return types()["active_launch"] == 2 && types()["active_terminate"] == 1; }));
+
+  // The device record went through once; unchanged, it is not sent again.
+  client_->reportSession()->reportDeviceInfo();
+  client_->handleRemoteNotification(2001, {{"_j_msgid", os::Value(1234567890123LL)}});
+  ASSERT_TRUE(runUntil([&] { return types()["msg_status"] == 1; }));
+  EXPECT_EQ(types()["device_info"], 1);
+  auto records = server_->reportService().records();
+  auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
+  EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
+}
+
+TEST_F(PushRoadTest, QueuesAndAcknowledgements) {
+  startClient();
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() > 0; }));
+  // Not logged in: the token report waits, an exclusive one replaces it, receipts pile up to 21.
+  session().sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(1));
+  session().sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(2));
+  ASSERT_EQ(session().blockedQueue().size(), 1u);
+  EXPECT_EQ(session().blockedQueue().front()->rid(), 2);
+  os::Data frame{0, 21, 1, 3, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  auto message = std::dynamic_pointer_cast<DUVMessageDispatch>(DUVReceivedPacket::packetWithBuffer(frame.data(), 21));
+  ASSERT_TRUE(message);
+  for (int i = 0; i < 25; ++i) session().sendRequest(std::make_shared<DUVMessageReceipt>(*message, 1));
+  EXPECT_EQ(session().blockedQueue().size(), 21u);
+  EXPECT_NE(session().blockedQueue().front()->rid(), 2);  // the oldest went first
+
+  client_->updateDeviceToken({0x02});
+  loggedIn();
+  // 21 waited: 20 receipts and the new token report, which pushed the oldest receipt out.
+  ASSERT_TRUE(runUntil([&] { return session().blockedQueue().empty() && events("token") == 1; }));
+  EXPECT_EQ(events("receipt"), 20);
+  int closes = count(kDUVNetworkDidCloseNotification);
+  server_->setSilent(true);
+  std::vector<std::uint16_t> rids;
+  for (int i = 0; i < 4; ++i) {
+    auto heartbeat = std::make_shared<DUVHeartbeatRequest>(session().getRId());
+    rids.push_back(heartbeat->rid());
+    session().sendRequest(heartbeat);
+  }
+  ASSERT_EQ(session().sendingQueue().size(), 4u);
+  auto ack = [](std::uint16_t rid) {
+    os::Data bytes{0, 17, 1, 19, static_cast<std::uint8_t>(rid >> 8), static_cast<std::uint8_t>(rid), 2, 0, 0,
+                   0, 0, 0, 0, 0, 0, 0, 0};
+    return DUVReceivedPacket::packetWithBuffer(bytes.data(), bytes.size());
+  };
+  session().onAckOrRespReceived(*ack(0xFFFF));  // no such request: nothing changes
+  EXPECT_EQ(session().sendingQueue().size(), 4u);
+  session().onAckOrRespReceived(*ack(rids[2]));
+  ASSERT_EQ(session().sendingQueue().size(), 1u);
+  EXPECT_EQ(session().sendingQueue().front()->rid(), rids[3]);
+  // The last one is never answered: ten seconds later the session closes.
+  os::Clock::advance(10);
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidCloseNotification) == closes + 1; }));
+}
+
+TEST_F(PushRoadTest, ARefusedLoginRegistersAnew) {
+  startClient();
+  client_->updateDeviceToken({0x03});
+  loggedIn();
+  std::uint32_t first = client_->userDefaults()->uid();
+  client_->userDefaults()->setUid(first, "wrong password", client_->userDefaults()->registrationID());
+  server_->closeConnections();
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 2; }));
+  os::Clock::advance(2);
+  ASSERT_TRUE(runUntil([&] { return client_->userDefaults()->uid() == 0 && session().pendingSetupDelay() == 5; }));
+  EXPECT_EQ(events("login refused"), 1);
+  os::Clock::advance(5);
+  loggedIn();
+  EXPECT_NE(client_->userDefaults()->uid(), first);
+  EXPECT_EQ(events("register"), 2);
+}
+
+TEST_F(PushRoadTest, AGarbageFrameClosesTheConnection) {
+  startClient();
+  client_->updateDeviceToken({0x04});
+  loggedIn();
+  server_->sendGarbage();
+  ASSERT_TRUE(runUntil([&] { return count(kDUVNetworkDidCloseNotification) == 1; }));
+  EXPECT_EQ(server_->control("push-id 7 {\"message\":\"m\"}"), "ok 7");
+  EXPECT_EQ(server_->control("bogus").rfind("error", 0), 0u);
+}
+
+}  // namespace
