@@ -168,6 +168,15 @@ void ROVodozov::handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo,
   perform([code, userInfo](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
 }
 
+void ROVodozov::setLatitude(double latitude, double longitude) {
+  os::Dictionary position{{"lat", os::Value(latitude)},
+                          {"lng", os::Value(longitude)},
+                          {"altitude", os::Value("")},
+                          {"horizontalAccuracy", os::Value("")},
+                          {"verticalAccuracy", os::Value("")}};
+  sharedService()->perform([position](DUVClient& client) { client.setLatitude(position); });
+}
+
 void ROVodozov::crashLogON() {
   sharedService()->perform([](DUVClient& client) { client.setCrashLogON(); });
 }

@@ -42,6 +42,8 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   static std::shared_ptr<ROVodozov> sharedService();
   // Does nothing: the client lives as long as the process.
   static void close() {}
+  // A position for the next location report (altitude and accuracies unknown).
+  static void setLatitude(double latitude, double longitude);
   // Switches crash capture on: crashes are recorded and reported at the next start.
   static void crashLogON();
   static void setDebugMode();

@@ -169,6 +169,10 @@ void DUVClient::setViewLogSecond(const os::Array& pageAndSeconds) {
   if (reportSession_) reportSession_->pageFlowController()->setViewLogSecond(pageAndSeconds);
 }
 
+void DUVClient::setLatitude(const os::Dictionary& position) {
+  if (reportSession_) DUVLocationInfo::addTo(reportSession_->locationInfo().gpsInfo, os::Value(position));
+}
+
 void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {
   if (tagAliasMng_ && clientSession_) tagAliasMng_->setTagAlias(argument, *clientSession_);
 }

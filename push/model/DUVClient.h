@@ -62,6 +62,8 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   void setBadgeNumberReport(long value);
   long badgeNumber() const { return badgeNumber_; }
   void setTagAlias(const DUVSetTagAliasArg& argument);
+  // A position for the next location report.
+  void setLatitude(const os::Dictionary& position);
   // Page views; a missing name is refused with an error line.
   void setViewStart(const std::optional<std::string>& pageName);
   void setViewStop(const std::optional<std::string>& pageName);
