@@ -164,6 +164,15 @@ TEST_F(WebLoginTest, BrowserRedirectChecksTheSerialBeforeItsScript) {
   EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));  // used up
+
+  // A token that is not enciphered with the key fails the login.
+  delegate->calls.clear();
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return session->loginViewKit()->isUseSafari(); }));
+  EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + *session->loginViewKit()->serial() + "&access_token=xyz&openid=O"));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_FALSE(session->isSessionValid());
 }
 
 TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {
