@@ -163,8 +163,9 @@ std::optional<std::string> VelmoraMessageParse::substituteClassName(const std::v
 }
 
 std::shared_ptr<os::Archivable> VelmoraMessageParse::unarchive(const os::Data& data) {
-  if (data.size() > kMaxArchiveSize) return nullptr;
-  os::KeyedUnarchiver coder(data, VelmoraApiArchiveClasses());
+  os::KeyedArchiveLimits limits;
+  limits.maxBytes = kMaxArchiveSize;
+  os::KeyedUnarchiver coder(data, VelmoraApiArchiveClasses(), limits);
   coder.setClassSubstitution(&VelmoraMessageParse::substituteClassName);
   os::ArchiveItem root = coder.decodeObject(kArchiveRootKey);
   if (coder.error()) return nullptr;

@@ -47,9 +47,15 @@ bool open(const std::string& text) {
   return app && url && app->openURL(*url);
 }
 
+os::KeyedArchiveLimits replyLimits() {
+  os::KeyedArchiveLimits limits;
+  limits.maxBytes = OpenApi::kMaxReplySize;
+  return limits;
+}
+
 std::optional<os::Dictionary> readArchivedDictionary(const std::optional<os::Data>& data) {
-  if (!data || data->size() > OpenApi::kMaxReplySize) return std::nullopt;
-  auto value = os::KeyedUnarchiver::unarchiveValue(*data);
+  if (!data) return std::nullopt;
+  auto value = os::KeyedUnarchiver::unarchiveValue(*data, os::kKeyedArchiveRootKey, nullptr, replyLimits());
   if (!value || !value->dictionary()) return std::nullopt;
   return *value->dictionary();
 }
@@ -81,10 +87,10 @@ std::optional<std::string> text(const os::Dictionary& d, const char* key) {
 
 std::shared_ptr<APIResponse> unarchiveResponse(const os::Dictionary& reply) {
   const os::Data* data = reply["response_data"].data();
-  if (!data || data->size() > OpenApi::kMaxReplySize) return nullptr;
+  if (!data) return nullptr;
   os::ArchiveClassRegistry registry;
   APIResponse::registerArchiveClass(registry);
-  auto item = os::KeyedUnarchiver::unarchiveObject(*data, registry);
+  auto item = os::KeyedUnarchiver::unarchiveObject(*data, registry, os::kKeyedArchiveRootKey, nullptr, replyLimits());
   return item ? item->objectAs<APIResponse>() : nullptr;
 }
 

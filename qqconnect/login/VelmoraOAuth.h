@@ -204,6 +204,8 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // ---- more permissions ----
   bool incrAuthWithPermissions(const std::vector<std::string>& permissions);
   bool reauthorizeWithPermissions(const std::vector<std::string>& permissions);
+  // The calls ask this one; the delegate's form stays visible beside it.
+  using VelmoraSessionDelegate::velmoraNeedPerformIncrAuth;
   bool velmoraNeedPerformIncrAuth(const std::optional<std::string>& reserved,
                                   const std::vector<std::string>& permissions) override;
   bool needPerformReAuth();

@@ -5,6 +5,7 @@
 #include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/web/TCLoginViewKit.h"
 #include "qqconnect/web/TCWebViewKit.h"
+#include "os/graphics/ImageCodec.h"
 #include "os/net/URLError.h"
 #include "os/testing/ScriptedWebPages.h"
 #include "os/views/BarButtonItem.h"
@@ -55,8 +56,13 @@ TEST_F(WebKitTest, WindowSlidesInMovesTheOthersOutAndBackOnce) {
   auto parked = std::make_shared<os::Window>(os::Rect{-2000, 0, 320, 480});  // already off the screen
   parked->setHidden(false);
   pages->route(kPage, ScriptedPage::page("<title>t</title>"));
+  const os::Data bar = *os::encodePNG(*os::Image::create(os::Bitmap(4, 4)));
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/velmoraSDKNavigationBar.png", std::string(bar.begin(), bar.end()));
   ASSERT_TRUE(kit->openWithUrl(kPage, "故事", recorder));
   advance(0.5);
+  auto* nav = kit->webViewController()->navigationController();
+  ASSERT_TRUE(nav);
+  EXPECT_TRUE(nav->navigationBar()->backgroundImage());
   EXPECT_EQ(kit->window()->frame(), os::Screen::main().bounds());
   EXPECT_EQ(appWindow->frame().origin.x, os::Screen::main().bounds().size.width);
   EXPECT_EQ(kit->webViewController()->navigationItem()->leftBarButtonItem()->title(), "关闭");
@@ -158,6 +164,15 @@ TEST_F(WebLoginTest, BrowserRedirectChecksTheSerialBeforeItsScript) {
   EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));  // used up
+
+  // A token that is not enciphered with the key fails the login.
+  delegate->calls.clear();
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return session->loginViewKit()->isUseSafari(); }));
+  EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + *session->loginViewKit()->serial() + "&access_token=xyz&openid=O"));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_FALSE(session->isSessionValid());
 }
 
 TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {

@@ -331,7 +331,12 @@ bool TCLoginViewKit::handleOpenURL(const std::optional<std::string>& urlText) {
     accessToken_ = TcApiTool::decodeAccessToken(*token, key);
     if (auto oid = text(params, kOPEN_KEY_AUTH_OPENID)) openId_ = oid;
     expirationDate_ = VelmoraExpiryDate(params.find(kOPEN_KEY_AUTH_EXPIRE_IN));
-    if (accessToken_ && !accessToken_->empty() && delegate) delegate->loginViewKitDidSucceedLogin(*this, serial);
+    if (!delegate) return true;
+    // A token that does not decipher with the key ends the login as failed, not never.
+    if (accessToken_ && !accessToken_->empty())
+      delegate->loginViewKitDidSucceedLogin(*this, serial);
+    else
+      delegate->loginViewKitDidFailuredWithError(*this, os::Error(), serial);
     return true;
   }
   const std::string error = params["error"].stringOr();

@@ -6,6 +6,8 @@
 #include "os/core/URL.h"
 #include "os/net/URLError.h"
 #include "os/runtime/DispatchQueue.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/views/Application.h"
 #include "os/views/BarButtonItem.h"
@@ -98,6 +100,26 @@ void TCWebViewController::doClose() {
 }
 
 void TCWebViewController::viewDidDisappear(bool) { reportClose(); }
+
+void TCWebNavigationController::viewDidLoad() {
+  os::NavigationController::viewDidLoad();
+  auto bundle = os::Bundle::mainBundle();
+  std::optional<std::string> path;
+  const auto settings = TcApiTool::getAppDefinePath();
+  const os::Value& setting = settings ? (*settings)["NavigationBar"] : os::Value::null();
+  if (const std::string* name = setting.string()) {
+    if (name->find(".bundle") != std::string::npos)
+      path = bundle->bundlePath() + "/" + *name;
+    else
+      path = bundle->pathForResource(*name, "");
+  } else {
+    path = bundle->bundlePath() + "/VelmoraOpenApi_IOS_Bundle.bundle/velmoraSDKNavigationBar.png";
+  }
+  if (!path) return;
+  auto bytes = os::FileManager::defaultManager().contentsAtPath(*path);
+  auto image = bytes ? os::decodeImage(*bytes) : nullptr;
+  if (image) navigationBar()->setBackgroundImage(image);
+}
 
 // ---- the kit ----
 

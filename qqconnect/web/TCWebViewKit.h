@@ -92,6 +92,9 @@ class TCWebNavigationController : public os::NavigationController {
  public:
   using os::NavigationController::NavigationController;
   std::string className() const override { return "TCWebNavigationController"; }
+  // The bar's background: the application's "NavigationBar" setting, else the client's own image;
+  // a missing file leaves the bar as it is.
+  void viewDidLoad() override;
   unsigned supportedInterfaceOrientations() const override { return 30; }
 };
 
