@@ -356,6 +356,19 @@ TEST_F(VMA4QCTest, TimedEventsAndTheirJson) {
   EXPECT_EQ(custom->count(), 8u);  // ts si mc ui ifv et ky, and ei alone
 }
 
+TEST_F(VMA4QCTest, UsersAreFlaggedOnANewDayAndAfterAnUpdate) {
+  const auto now = static_cast<std::int64_t>(os::Clock::now());
+  VMA4QCUser user{"u", 0, "1.0", static_cast<std::uint32_t>(now - 86400)};
+  EXPECT_TRUE(VMA4QCRefreshUser(user, "1.0", now));
+  EXPECT_EQ(user.userType, 2);
+  EXPECT_EQ(user.tagTime, static_cast<std::uint32_t>(now));
+  VMA4QCUser same{"u", 0, "1.0", static_cast<std::uint32_t>(now)};
+  EXPECT_FALSE(VMA4QCRefreshUser(same, "1.0", now));
+  EXPECT_TRUE(VMA4QCRefreshUser(same, "1.1", now));
+  EXPECT_EQ(same.userType, 2);
+  EXPECT_EQ(same.appVer, "1.1");
+}
+
 // The other half of the kill test: a process of its own that starts a client on the parent's
 // database, whose start sends everything stored, and waits for the upload that never answers.
 TEST(VMA4QCKilledStore, ChildProcess) {
