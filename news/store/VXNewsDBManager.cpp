@@ -130,12 +130,33 @@ void VXNewsDBManager::setHistoryClearedHandler(std::function<void()> handler) {
 }
 
 void VXNewsDBManager::initDB() {
-  queue_ = SQDatabaseQueue::databaseQueueWithPath(path_);
-  if (!queue_) {
+  auto queue = SQDatabaseQueue::databaseQueueWithPath(path_);
+  if (queue) {
+    std::optional<os::Error> damage;
+    queue->inDatabase([&](SQDatabase& db) {
+      damage = db.quickCheck();
+      if (!db.damageDetected()) damage.reset();  // busy or the like: the file itself is fine
+    });
+    if (damage) {
+      // A damaged file would fail every write forever and show nothing: set it aside (it may
+      // still be worth a look) and start afresh; the lists come back from the server.
+      queue->close();
+      setAside(damage->localizedDescription());
+      queue = SQDatabaseQueue::databaseQueueWithPath(path_);
+    }
+  }
+  {
+    std::lock_guard lock(queueMutex_);
+    queue_ = queue;
+  }
+  if (!queue) {
     writeLog("news db open failed");
     return;
   }
-  inDatabase([](SQDatabase& db) {
+  queue->inDatabase([](SQDatabase& db) {
+    // Readers (the main thread) and the writers of history and offline work no longer wait for
+    // one another.
+    db.executeStatements("pragma journal_mode = wal");
     if (!db.executeUpdate(kCreateCategoryTable)) {
       writeLog("create news category table failed");
       return;
@@ -148,28 +169,54 @@ void VXNewsDBManager::initDB() {
   });
 }
 
+void VXNewsDBManager::setAside(const std::string& why) {
+  auto& fm = os::FileManager::defaultManager();
+  std::string aside = path_ + ".corrupt";
+  fm.removeItemAtPath(aside);
+  fm.moveItemAtPath(path_, aside);
+  // The journal files belong to the damaged file: a new file must not pick them up.
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) fm.removeItemAtPath(path_ + suffix);
+  writeLog("news db damaged, set aside as " + aside + ": " + why);
+}
+
 bool VXNewsDBManager::inDatabase(const std::function<void(SQDatabase&)>& work) {
-  if (!queue_) return false;
-  bool ran = false;
-  queue_->inDatabase([&](SQDatabase& db) {
+  std::shared_ptr<SQDatabaseQueue> queue;
+  {
+    std::lock_guard lock(queueMutex_);
+    queue = queue_;
+  }
+  if (!queue) return false;
+  bool ran = false, damaged = false;
+  queue->inDatabase([&](SQDatabase& db) {
     ran = true;
     work(db);
+    damaged = db.damageDetected();
   });
+  if (damaged) rebuild(queue);
   return ran;
+}
+
+void VXNewsDBManager::rebuild(const std::shared_ptr<SQDatabaseQueue>& damaged) {
+  {
+    std::lock_guard lock(queueMutex_);
+    // Another thread may have rebuilt it already.
+    if (queue_ != damaged) return;
+    queue_.reset();
+  }
+  damaged->close();
+  setAside("damage found while in use");
+  initDB();
 }
 
 bool VXNewsDBManager::inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work) {
   bool committed = false;
   inDatabase([&](SQDatabase& db) {
-    if (!db.beginTransaction()) return;
-    bool rollback = false;
-    work(db, rollback);
-    if (rollback) {
-      db.rollback();
-      return;
-    }
-    committed = db.commit();
-    if (!committed) db.rollback();
+    bool rollbackRequested = false;
+    auto error = db.runInTransaction(false, [&](SQDatabase& d, bool& rollback) {
+      work(d, rollback);
+      rollbackRequested = rollback;
+    });
+    committed = !error && !rollbackRequested;
   });
   return committed;
 }
@@ -263,7 +310,7 @@ bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
 
 std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os::Array& items, long long category) {
   std::vector<std::shared_ptr<VXNewsDO>> stored;
-  inTransaction([&](SQDatabase& db, bool& rollback) {
+  bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
     std::vector<std::shared_ptr<VXNewsDO>> fresh;
     std::set<long long> seen;
     for (const os::Value& item : items) {
@@ -282,9 +329,17 @@ std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os:
     }
     for (long long i = n - 1; i >= 0; --i) {
       auto& news = fresh[static_cast<std::size_t>(i)];
-      if (insertArticleRow(db, news->dictForDB(), i + 1)) stored.push_back(news);
+      if (!insertArticleRow(db, news->dictForDB(), i + 1)) {
+        // The positions were shifted for the whole batch: a part of it would leave gaps and
+        // duplicates. All or nothing.
+        stored.clear();
+        rollback = true;
+        return;
+      }
+      stored.push_back(news);
     }
   });
+  if (!committed) stored.clear();
   return stored;
 }
 

@@ -32,7 +32,8 @@ class VXNewsDBManager {
   static constexpr long long kHistoryTrimCount = 1000;
 
   // Opens (creating when missing) the database file and its three tables. A failure is written
-  // to the log and leaves a manager whose operations answer nothing.
+  // to the log and leaves a manager whose operations answer nothing. A damaged file, found at open
+  // or later by any statement, is set aside as "news.db.corrupt" and a fresh one takes its place.
   explicit VXNewsDBManager(std::string path);
   ~VXNewsDBManager();
   VXNewsDBManager(const VXNewsDBManager&) = delete;
@@ -51,7 +52,10 @@ class VXNewsDBManager {
   void setHistoryClearedHandler(std::function<void()> handler);
 
   const std::string& path() const { return path_; }
-  bool isOpen() const { return queue_ != nullptr; }
+  bool isOpen() const {
+    std::lock_guard lock(queueMutex_);
+    return queue_ != nullptr;
+  }
 
   // --- categories ---
   // {"id", "name", "order", "flag"}: replaces any stored category with the same id.
@@ -104,7 +108,13 @@ class VXNewsDBManager {
   // The same inside a transaction; work sets rollback to undo everything.
   bool inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work);
 
+  // Moves a damaged file (and its journal files) out of the way.
+  void setAside(const std::string& why);
+  // Replaces a connection that found its file damaged with one on a fresh file.
+  void rebuild(const std::shared_ptr<SQDatabaseQueue>& damaged);
+
   std::string path_;
+  mutable std::mutex queueMutex_;  // guards queue_, which a rebuild replaces
   std::shared_ptr<SQDatabaseQueue> queue_;
   std::mutex handlerMutex_;
   std::function<void()> historyCleared_;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 
 #include "news/album/VXAlbumViewController.h"
@@ -121,6 +122,31 @@ TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRo
   EXPECT_EQ(list_->tableView()->contentOffset(), (os::Point{0, 0}));
   // Two rows and the load-more row.
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 3);
+}
+
+// A news.db damaged between two launches must not leave the list blank for good: the next launch
+// starts a fresh file, so the category counts as never refreshed and its rows come from the server.
+TEST_F(VXNewsTableViewTest, ADatabaseDamagedBetweenLaunchesIsRefilledFromTheServer) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
+  const std::string path = db_->path();
+  db_.reset();
+  VXNewsDBManager::setShared(nullptr);
+  {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(file);
+    file.write(std::string(100, '\x5a').data(), 100);
+  }
+
+  db_ = VXNewsDBManager::share();
+  // The category list arrives again from the server, as at every launch.
+  ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
+  server_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  makeList()->load();
+  waitIdle();
+  EXPECT_EQ(server_.last()["id"].intValue(), kCategory);
+  EXPECT_EQ(listed(), (std::vector<long long>{11, 10}));
+  EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
 }
 
 TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -277,6 +278,79 @@ TEST_F(NewsDB, ConcurrentBatchesNeitherCollideNorInterleave) {
   for (std::size_t i = 0; i < rows.size(); i += kPerBatch)
     for (int k = 1; k < kPerBatch; ++k) EXPECT_EQ(rows[i + k].first, rows[i].first + k);
   EXPECT_EQ(db_->getHistoryID().size(), static_cast<std::size_t>(kBatches));
+}
+
+// A row the database refuses (a full disk, say) stops the batch: nothing of it stays, the stored
+// positions are as before and nothing is handed back as stored.
+TEST_F(NewsDB, ABatchWithARefusedRowStoresNothing) {
+  db_->insertArticles(batch({1, 2}), 3);
+  ASSERT_TRUE(raw_->executeUpdate(
+      "create trigger refuse before insert on ZARTICLE when new.ZTITLE = 'bad' begin select raise(abort, 'disk full'); end"));
+  os::Array items = batch({10, 11});
+  items.insert(items.begin() + 1, os::Value(item(12, "bad")));
+  EXPECT_TRUE(db_->insertArticles(items, 3).empty());
+  EXPECT_EQ(orders(3), (std::vector<std::pair<long long, long long>>{{1, 1}, {2, 2}}));
+  ASSERT_TRUE(raw_->executeUpdate("drop trigger refuse"));
+  EXPECT_EQ(db_->insertArticles(batch({10}), 3).size(), 1u);
+  EXPECT_EQ(orders(3), (std::vector<std::pair<long long, long long>>{{10, 1}, {1, 2}, {2, 3}}));
+}
+
+// Damage between two launches: the second finds it, sets the file aside and starts afresh, so the
+// lists count as never refreshed and are fetched again; a file that goes bad while in use is
+// replaced at the next operation.
+TEST_F(NewsDB, ADamagedFileIsSetAsideAndRebuilt) {
+  ASSERT_TRUE(db_->replaceCategories({VXNewsCategory({{"id", os::Value(1)}, {"name", os::Value("A")}})}));
+  ASSERT_TRUE(db_->updateCategory(1, 5000));
+  for (long long id = 1; id <= 300; ++id) db_->insertArticle(item(id, std::string(300, 'x')), false);
+  const std::string path = db_->path();
+  raw_->close();
+  db_.reset();
+  VXNewsDBManager::setShared(nullptr);
+
+  auto& fm = os::FileManager::defaultManager();
+  auto overwrite = [&](std::streamoff at, std::size_t bytes) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_TRUE(file);
+    std::string noise(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i) noise[i] = static_cast<char>(i * 31 + 7);
+    file.seekp(at);
+    file.write(noise.data(), static_cast<std::streamsize>(bytes));
+  };
+  // The last connection to close folds its log into news.db, so the damage lands on the data.
+  overwrite(0, 100);
+
+  db_ = VXNewsDBManager::share();
+  ASSERT_TRUE(db_->isOpen());
+  EXPECT_TRUE(fm.fileExistsAtPath(path + ".corrupt"));
+  EXPECT_NE(VXGlobalHelper::readLog().value_or("").find("news db damaged"), std::string::npos);
+  EXPECT_TRUE(db_->createCategoryListWithDB().empty());
+  EXPECT_EQ(db_->lastUpdateWithCategory(1), 0) << "never refreshed: the list is fetched again";
+  ASSERT_TRUE(db_->replaceCategories({VXNewsCategory({{"id", os::Value(1)}, {"name", os::Value("A")}})}));
+  EXPECT_EQ(db_->insertArticles(batch({7, 8}), 1).size(), 2u);
+  EXPECT_EQ(db_->createNewsListWithDB(1).size(), 2u);
+
+  // Inner pages spoilt while the reader runs: the operation that meets them fails, the next one
+  // works on a fresh file.
+  for (long long id = 100; id <= 400; ++id) {
+    auto a = item(id, std::string(300, 'y'));
+    a.set("category", os::Value(4));
+    db_->insertArticle(a, false);
+  }
+  db_.reset();
+  VXNewsDBManager::setShared(nullptr);
+  db_ = VXNewsDBManager::share();
+  fm.removeItemAtPath(path + ".corrupt");
+  overwrite(4096 * 4, 4096 * 6);
+  // A write by another connection makes the manager's connection read the file again.
+  raw_ = SQDatabase::databaseWithPath(path);
+  ASSERT_TRUE(raw_->open());
+  ASSERT_TRUE(raw_->executeUpdate("insert into ZHISTORY (ZID) values (1)"));
+  EXPECT_LT(db_->createNewsListWithDB(4).size(), 301u);
+  EXPECT_TRUE(fm.fileExistsAtPath(path + ".corrupt"));
+  auto again = item(1);
+  again.set("category", os::Value(4));
+  EXPECT_TRUE(db_->insertArticle(again, true));
+  EXPECT_EQ(db_->createNewsListWithDB(4).size(), 1u);
 }
 
 }  // namespace
