@@ -32,41 +32,24 @@
 
 namespace {
 
-constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
-
-class VXViewControllerTest : public ::testing::Test {
+class VXViewControllerTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
     VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
-    reachability_->setDefaultFlags(kWiFi);
-    os::ReachabilityProvider::setShared(reachability_);
+    network().setDefaultFlags(kWiFi);
     side_ = std::make_shared<NQSideViewController>();
     NQSideViewController::setShared(side_);
     app_ = os::Application::create(nullptr);
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    showWindow();
   }
   void TearDown() override {
     home_.reset();
     nav_.reset();
-    for (auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
-    os::TouchDriver::advance(2);
-    window_->setHidden(true);
-    window_.reset();
-    if (server_) server_->stop();
-    os::ReachabilityProvider::setShared(nullptr);
-    os::RunLoop::main()->runUntilIdle();
+    ReaderFixture::TearDown();
   }
 
-  void startServer(newsd::ServiceOptions service = {}) {
-    newsd::ServerOptions options;
-    options.service = std::move(service);
-    server_ = std::make_unique<newsd::NewsServer>(options);
-    auto port = server_->start();
-    ASSERT_TRUE(port);
-    base_ = "http://127.0.0.1:" + std::to_string(*port);
-    VXRequestConfig::setServerRoot(base_);
-  }
+  // The sample content of seed 1.
+  void startServer(newsd::ServiceOptions service = {}) { ReaderFixture::startServer(1, std::move(service)); }
   // The home screen with its view loaded (which starts its timer and observers), at the root of
   // the navigation in the centre of the side menu.
   void loadHome() {
@@ -86,10 +69,6 @@ class VXViewControllerTest : public ::testing::Test {
     }
     return condition();
   }
-  static std::shared_ptr<os::AlertView> frontAlert() {
-    auto alerts = os::AlertView::visibleAlertViews();
-    return alerts.empty() ? nullptr : alerts.back();
-  }
   std::map<long long, int> reads() const { return server_->service().received().reads; }
   void waitingHistory(std::initializer_list<long long> ids) {
     auto db = VXNewsDBManager::share();
@@ -100,15 +79,8 @@ class VXViewControllerTest : public ::testing::Test {
   }
   static void post(const char* name) { os::NotificationCenter::defaultCenter().post(name); }
 
-  os::VirtualClockScope clock_;
-  newstest::RequestEnvironment env_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_ =
-      std::make_shared<os::testing::FakeReachabilityProvider>();
-  std::unique_ptr<newsd::NewsServer> server_;
-  std::string base_;
   std::shared_ptr<NQSideViewController> side_;
   std::shared_ptr<os::Application> app_;
-  std::shared_ptr<os::Window> window_;
   std::shared_ptr<VXViewController> home_;
   std::shared_ptr<VXCustomNavController> nav_;
 };

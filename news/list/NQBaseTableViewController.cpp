@@ -8,6 +8,10 @@
 #include "os/views/Label.h"
 #include "os/views/Switch.h"
 
+// The template counts its states in the shared list load.
+static_assert(NQTableViewStateIdle == NQListLoad::kIdle && NQTableViewStateLoading == NQListLoad::kLoading &&
+              NQTableViewStateFailed == NQListLoad::kFailed);
+
 namespace {
 
 constexpr const char* kNetworkErrorText = "网络异常";
@@ -89,12 +93,7 @@ void NQBaseTableViewController::setSeparatorStyle(int style) {
 }
 
 void NQBaseTableViewController::createRefreshControl() {
-  const os::Size size = tableView_->bounds().size;
-  refreshHeaderView_ = std::make_shared<PRRefreshTableHeaderView>(os::Rect{0, -size.height, size.width, size.height});
-  if (auto self = weakSelf().lock())
-    refreshHeaderView_->setDelegate(
-        std::shared_ptr<PRRefreshTableHeaderDelegate>(self, static_cast<PRRefreshTableHeaderDelegate*>(this)));
-  tableView_->addSubview(refreshHeaderView_);
+  load_.addHeader(tableView_, weakSelf().lock(), [this] { loadFromPullToRefresh(); });
 }
 
 void NQBaseTableViewController::setExtraCellLineHidden(os::TableView& table) {
@@ -117,13 +116,13 @@ std::shared_ptr<os::View> NQBaseTableViewController::getLoadingView() {
 }
 
 void NQBaseTableViewController::changeTableViewState(int state) {
-  if (state == tableViewState_) return;
-  tableViewState_ = state;
+  if (state == load_.state()) return;
+  load_.setState(state);
   auto weak = weakSelf();
   os::DispatchQueue::main()->async([weak] {
     auto self = weak.lock();
     if (!self) return;
-    switch (self->tableViewState_) {
+    switch (self->load_.state()) {
       case NQTableViewStateFailed:
         self->tableView_->setBackgroundView(self->getErrorView());
         VXGlobalHelper::share().showHud(kNetworkErrorText, self->view(), true);
@@ -144,7 +143,7 @@ void NQBaseTableViewController::changeTableViewState(int state) {
 void NQBaseTableViewController::logLoadFailure() const { os::log("加载数据失败 class is：" + className()); }
 
 void NQBaseTableViewController::loadNewer() {
-  if (tableViewState_ == NQTableViewStateLoading) return;
+  if (load_.isLoading()) return;
   currentPage_ = 1;
   changeTableViewState(NQTableViewStateLoading);
   listData_.clear();
@@ -171,13 +170,13 @@ void NQBaseTableViewController::loadMore() {
   const double bottom = offset + tableView_->frame().size.height + kLoadMoreDistance;
   // Content pulled down past its top is a pull to refresh, even when a short list has its end in
   // view.
-  if (offset >= 0 && tableView_->contentSize().height <= bottom && tableViewState_ == NQTableViewStateIdle &&
+  if (offset >= 0 && tableView_->contentSize().height <= bottom && load_.state() == NQTableViewStateIdle &&
       canLoadMore_ && !listData_.empty())
     loadNextPage();
 }
 
 void NQBaseTableViewController::loadNextPage() {
-  if (tableViewState_ == NQTableViewStateLoading || !canLoadMore_) return;
+  if (load_.isLoading() || !canLoadMore_) return;
   // The state changes here, on the main thread, before anything is handed on: the end of the
   // drag and the end of the deceleration that follows must not both start this page.
   changeTableViewState(NQTableViewStateLoading);
@@ -192,9 +191,9 @@ void NQBaseTableViewController::loadNextPage() {
 }
 
 void NQBaseTableViewController::loadFromPullToRefresh() {
-  if (tableViewState_ == NQTableViewStateLoading) return;
+  if (load_.isLoading()) return;
   currentPage_ = 1;
-  tableViewState_ = NQTableViewStateLoading;  // the header shows the load; no loading view
+  load_.setState(NQTableViewStateLoading);  // the header shows the load; no loading view
   auto r = request();
   if (!r) {
     os::log("req is nil in " + className());
@@ -253,7 +252,7 @@ void NQBaseTableViewController::failed(PageKind kind) {
 }
 
 void NQBaseTableViewController::finishRefresh() {
-  if (refreshHeaderView_) refreshHeaderView_->prRefreshScrollViewDataSourceDidFinishedLoading(*tableView_);
+  load_.finishRefresh();
 }
 
 bool NQBaseTableViewController::isLoadMoreRow(const os::IndexPath& indexPath) const {
@@ -282,24 +281,12 @@ void NQBaseTableViewController::didSelectRowAtIndexPath(os::TableView&, const os
 }
 
 void NQBaseTableViewController::scrollViewDidScroll(os::ScrollView& scrollView) {
-  if (refreshHeaderView_) refreshHeaderView_->prRefreshScrollViewDidScroll(scrollView);
+  load_.didScroll(scrollView);
 }
 
 void NQBaseTableViewController::scrollViewDidEndDragging(os::ScrollView& scrollView, bool) {
   loadMore();
-  if (refreshHeaderView_) refreshHeaderView_->prRefreshScrollViewDidEndDragging(scrollView);
+  load_.didEndDragging(scrollView);
 }
 
 void NQBaseTableViewController::scrollViewDidEndDecelerating(os::ScrollView&) { loadMore(); }
-
-void NQBaseTableViewController::prRefreshTableHeaderDidTriggerRefresh(PRRefreshTableHeaderView&) {
-  loadFromPullToRefresh();
-}
-
-bool NQBaseTableViewController::prRefreshTableHeaderDataSourceIsLoading(PRRefreshTableHeaderView&) {
-  return tableViewState_ == NQTableViewStateLoading;
-}
-
-std::optional<os::Date> NQBaseTableViewController::prRefreshTableHeaderDataSourceLastUpdated(PRRefreshTableHeaderView&) {
-  return os::Date::now();
-}

@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "news/api/NQBaseRequest.h"
+#include "news/list/NQListLoad.h"
 #include "news/shell/NQBaseViewController.h"
 #include "os/core/Value.h"
 #include "os/views/TableView.h"
-#include "ui/widgets/PRRefreshTableHeaderView.h"
 
 enum NQTableViewState : int {
   NQTableViewStateIdle = 0,
@@ -33,8 +33,7 @@ std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table);
 
 class NQBaseTableViewController : public NQBaseViewController,
                                   public os::TableViewDataSource,
-                                  public os::TableViewDelegate,
-                                  public PRRefreshTableHeaderDelegate {
+                                  public os::TableViewDelegate {
  public:
   // A row's data object: what the subclass put there (a news item, an ad, a dictionary).
   using Row = std::any;
@@ -52,7 +51,7 @@ class NQBaseTableViewController : public NQBaseViewController,
   const std::shared_ptr<os::TableView>& tableView() const { return tableView_; }
   std::vector<Row>& listData() { return listData_; }
   const std::vector<Row>& listData() const { return listData_; }
-  int tableViewState() const { return tableViewState_; }
+  int tableViewState() const { return load_.state(); }
   int separatorStyle() const { return separatorStyle_; }
   void setSeparatorStyle(int style);
   int currentPage() const { return currentPage_; }
@@ -68,7 +67,7 @@ class NQBaseTableViewController : public NQBaseViewController,
   const std::shared_ptr<os::View>& loadingView() const { return loadingView_; }
   const std::shared_ptr<os::View>& errorView() const { return errorView_; }
   void setErrorView(std::shared_ptr<os::View> view) { errorView_ = std::move(view); }
-  const std::shared_ptr<PRRefreshTableHeaderView>& refreshHeaderView() const { return refreshHeaderView_; }
+  const std::shared_ptr<PRRefreshTableHeaderView>& refreshHeaderView() const { return load_.header(); }
 
   // --- hooks for subclasses ---
   // The request of the page `currentPage()`; none means the screen has nothing to load.
@@ -111,14 +110,11 @@ class NQBaseTableViewController : public NQBaseViewController,
   void scrollViewDidScroll(os::ScrollView& scrollView) override;
   void scrollViewDidEndDragging(os::ScrollView& scrollView, bool willDecelerate) override;
   void scrollViewDidEndDecelerating(os::ScrollView& scrollView) override;
-  void prRefreshTableHeaderDidTriggerRefresh(PRRefreshTableHeaderView& view) override;
-  bool prRefreshTableHeaderDataSourceIsLoading(PRRefreshTableHeaderView& view) override;
-  std::optional<os::Date> prRefreshTableHeaderDataSourceLastUpdated(PRRefreshTableHeaderView& view) override;
 
  protected:
   const std::optional<os::IndexPath>& selectedIndexPath() const { return selectedIndexPath_; }
   // Records the state without showing it.
-  void setTableViewState(int state) { tableViewState_ = state; }
+  void setTableViewState(int state) { load_.setState(state); }
   void setLoadingView(std::shared_ptr<os::View> view) { loadingView_ = std::move(view); }
   // "加载数据失败 class is：" and the class name, on the console.
   void logLoadFailure() const;
@@ -133,7 +129,6 @@ class NQBaseTableViewController : public NQBaseViewController,
 
   std::shared_ptr<os::TableView> tableView_;
   std::vector<Row> listData_;
-  int tableViewState_ = NQTableViewStateIdle;
   int separatorStyle_ = 1;
   int currentPage_ = -1;
   int maxPage_ = 0;
@@ -142,6 +137,6 @@ class NQBaseTableViewController : public NQBaseViewController,
   bool addListDataBySelf_ = false;
   std::shared_ptr<os::View> loadingView_;
   std::shared_ptr<os::View> errorView_;
-  std::shared_ptr<PRRefreshTableHeaderView> refreshHeaderView_;
+  NQListLoad load_;
   std::optional<os::IndexPath> selectedIndexPath_;
 };

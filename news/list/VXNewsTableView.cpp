@@ -18,6 +18,10 @@
 #include "os/views/Screen.h"
 #include "os/views/ViewController.h"
 
+// The news list counts its states in the shared list load.
+static_assert(VXNewsRequestIdle == NQListLoad::kIdle && VXNewsRequestLoading == NQListLoad::kLoading &&
+              VXNewsRequestFailed == NQListLoad::kFailed);
+
 namespace {
 
 double nowSinceReferenceDate() { return os::Date::now().timeIntervalSinceReferenceDate(); }
@@ -72,13 +76,7 @@ void VXNewsTableView::viewInit() {
   tableView_->setSeparatorInset(os::EdgeInsets::zero());
   addSubview(tableView_);
 
-  const os::Size tableSize = tableView_->bounds().size;
-  refreshHeaderView_ =
-      std::make_shared<PRRefreshTableHeaderView>(os::Rect{0, -tableSize.height, tableSize.width, tableSize.height});
-  if (self)
-    refreshHeaderView_->setDelegate(
-        std::shared_ptr<PRRefreshTableHeaderDelegate>(self, static_cast<PRRefreshTableHeaderDelegate*>(this)));
-  tableView_->addSubview(refreshHeaderView_);
+  load_.addHeader(tableView_, self, [this] { pullToRefresh(); });
 
   createFooterView();
 }
@@ -98,7 +96,7 @@ void VXNewsTableView::createFooterView() {
 // --- loading ---
 
 void VXNewsTableView::load() {
-  if (requestState_ == VXNewsRequestLoading) return;
+  if (load_.isLoading()) return;
   if (!firstLoad_) {
     forceRefresh();
     return;
@@ -115,14 +113,14 @@ void VXNewsTableView::forceRefresh() {
   if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval()) {
     forceLoad_ = true;
     // The header shows the refresh and, through its trigger, calls pullToRefresh.
-    refreshHeaderView_->startLoadingAndExpand(*tableView_);
+    load_.startRefresh();
   } else {
     forceLoad_ = false;
   }
 }
 
 void VXNewsTableView::pullToRefresh() {
-  if (requestState_ == VXNewsRequestLoading) return;
+  if (load_.isLoading()) return;
   long long upid = 0, uptime = -1;
   if (!dataList_.empty()) {
     upid = dataList_.front()->ID();
@@ -145,7 +143,7 @@ void VXNewsTableView::loadMore(os::ScrollView& scrollView) {
   // Content pulled down past its top is a pull to refresh, not a reach for the end, even when
   // a short list has its end in view.
   if (offset < 0 || scrollView.contentSize().height > bottom || dataList_.empty() || !canLoadMore_ ||
-      requestState_ == VXNewsRequestLoading)
+      load_.isLoading())
     return;
   os::Dictionary params;
   params.set("id", os::Value(ID_));
@@ -157,7 +155,7 @@ void VXNewsTableView::loadMore(os::ScrollView& scrollView) {
 }
 
 void VXNewsTableView::request(const os::Dictionary& params, bool front, bool clearDB) {
-  requestState_ = VXNewsRequestLoading;
+  load_.setState(VXNewsRequestLoading);
   VXNewsListRequest req(params);
   auto weak = weakSelf();
   VXGlobalHelper::loadWithRequest(
@@ -186,7 +184,7 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   }
   if ((*data)["result"].intValue() == 2) {
     finishRefresh();
-    requestState_ = VXNewsRequestFailed;
+    load_.setState(VXNewsRequestFailed);
     return;
   }
   auto db = VXNewsDBManager::share();
@@ -210,16 +208,16 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   }
   if (front) finishRefresh();
   tableView_->reloadData();
-  requestState_ = VXNewsRequestIdle;
+  load_.setState(VXNewsRequestIdle);
 }
 
 void VXNewsTableView::failed(bool front) {
   if (front) finishRefresh();
-  requestState_ = VXNewsRequestFailed;
+  load_.setState(VXNewsRequestFailed);
   VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()), true);
 }
 
-void VXNewsTableView::finishRefresh() { refreshHeaderView_->prRefreshScrollViewDataSourceDidFinishedLoading(*tableView_); }
+void VXNewsTableView::finishRefresh() { load_.finishRefresh(); }
 
 os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
   os::Array kept;
@@ -293,22 +291,12 @@ void VXNewsTableView::didSelectRowAtIndexPath(os::TableView&, const os::IndexPat
 // --- scrolling and the header ---
 
 void VXNewsTableView::scrollViewDidScroll(os::ScrollView& scrollView) {
-  refreshHeaderView_->prRefreshScrollViewDidScroll(scrollView);
+  load_.didScroll(scrollView);
 }
 
 void VXNewsTableView::scrollViewDidEndDragging(os::ScrollView& scrollView, bool) {
   loadMore(scrollView);
-  refreshHeaderView_->prRefreshScrollViewDidEndDragging(scrollView);
+  load_.didEndDragging(scrollView);
 }
 
 void VXNewsTableView::scrollViewDidEndDecelerating(os::ScrollView& scrollView) { loadMore(scrollView); }
-
-void VXNewsTableView::prRefreshTableHeaderDidTriggerRefresh(PRRefreshTableHeaderView&) { pullToRefresh(); }
-
-bool VXNewsTableView::prRefreshTableHeaderDataSourceIsLoading(PRRefreshTableHeaderView&) {
-  return requestState_ == VXNewsRequestLoading;
-}
-
-std::optional<os::Date> VXNewsTableView::prRefreshTableHeaderDataSourceLastUpdated(PRRefreshTableHeaderView&) {
-  return os::Date::now();
-}

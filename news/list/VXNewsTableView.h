@@ -9,12 +9,12 @@
 #include <optional>
 #include <vector>
 
+#include "news/list/NQListLoad.h"
 #include "news/store/VXNewsDO.h"
 #include "os/core/Value.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/views/TableView.h"
 #include "os/views/View.h"
-#include "ui/widgets/PRRefreshTableHeaderView.h"
 
 namespace os {
 class ViewController;
@@ -31,8 +31,7 @@ enum VXNewsRequestState : int {
 
 class VXNewsTableView : public os::View,
                         public os::TableViewDataSource,
-                        public os::TableViewDelegate,
-                        public PRRefreshTableHeaderDelegate {
+                        public os::TableViewDelegate {
  public:
   // Seconds a category's list stays fresh: the application-wide state's "nctime", unless a source
   // is set in its place (null: back to the application-wide state).
@@ -55,12 +54,12 @@ class VXNewsTableView : public os::View,
   long long ID() const { return ID_; }
   const std::vector<std::shared_ptr<VXNewsDO>>& dataList() const { return dataList_; }
   const std::shared_ptr<os::TableView>& tableView() const { return tableView_; }
-  const std::shared_ptr<PRRefreshTableHeaderView>& refreshHeaderView() const { return refreshHeaderView_; }
+  const std::shared_ptr<PRRefreshTableHeaderView>& refreshHeaderView() const { return load_.header(); }
   const std::shared_ptr<os::View>& backgroundView() const { return backgroundView_; }
   bool canLoadMore() const { return canLoadMore_; }
   bool forceLoad() const { return forceLoad_; }
-  int requestState() const { return requestState_; }
-  void setRequestState(int state) { requestState_ = state; }
+  int requestState() const { return load_.state(); }
+  void setRequestState(int state) { load_.setState(state); }
   const std::optional<os::IndexPath>& selectedIndexPath() const { return selectedIndexPath_; }
 
   // The page became current: the stored items on the first call, then a refresh when stale.
@@ -88,9 +87,6 @@ class VXNewsTableView : public os::View,
   void scrollViewDidScroll(os::ScrollView& scrollView) override;
   void scrollViewDidEndDragging(os::ScrollView& scrollView, bool willDecelerate) override;
   void scrollViewDidEndDecelerating(os::ScrollView& scrollView) override;
-  void prRefreshTableHeaderDidTriggerRefresh(PRRefreshTableHeaderView& view) override;
-  bool prRefreshTableHeaderDataSourceIsLoading(PRRefreshTableHeaderView& view) override;
-  std::optional<os::Date> prRefreshTableHeaderDataSourceLastUpdated(PRRefreshTableHeaderView& view) override;
 
   VXNewsTableView(const os::Rect& frame, long long newsID);  // use create()
 
@@ -111,8 +107,7 @@ class VXNewsTableView : public os::View,
   bool firstLoad_ = true;
   bool forceLoad_ = false;
   bool canLoadMore_ = true;
-  int requestState_ = VXNewsRequestIdle;
-  std::shared_ptr<PRRefreshTableHeaderView> refreshHeaderView_;
+  NQListLoad load_;
   std::shared_ptr<os::View> backgroundView_;
   os::NotificationCenter::ObserverToken clearCachesToken_ = 0;
 };

@@ -26,17 +26,11 @@
 
 namespace {
 
-class NewsdRoadTest : public ::testing::Test {
+// Real time: the exchanges run as they would on the phone.
+class NewsdRoadTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    newsd::ServerOptions options;
-    options.seed = 11;
-    server_ = std::make_unique<newsd::NewsServer>(options);
-    auto port = server_->start();
-    ASSERT_TRUE(port);
-    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(*port));
-  }
-  void TearDown() override { server_->stop(); }
+  NewsdRoadTest() : ReaderFixture(false) {}
+  void SetUp() override { startServer(11); }
 
   // Runs with the failure closure; the data, or nothing. A failed exchange fails the test.
   std::optional<os::Dictionary> run(NQBaseRequest& request) {
@@ -65,9 +59,6 @@ class NewsdRoadTest : public ::testing::Test {
     EXPECT_TRUE(newstest::runUntil([&] { return done; })) << request.className();
     return data;
   }
-
-  newstest::RequestEnvironment env_;
-  std::unique_ptr<newsd::NewsServer> server_;
 };
 
 TEST_F(NewsdRoadTest, NewsApiOperationsAreAnsweredAndParsed) {

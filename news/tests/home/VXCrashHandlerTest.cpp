@@ -17,15 +17,10 @@
 
 namespace {
 
-class VXCrashHandlerTest : public ::testing::Test {
+class VXCrashHandlerTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    server_ = std::make_unique<newsd::NewsServer>(newsd::ServerOptions{});
-    auto port = server_->start();
-    ASSERT_TRUE(port);
-    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(*port));
-  }
-  void TearDown() override { server_->stop(); }
+  VXCrashHandlerTest() : ReaderFixture(false) {}
+  void SetUp() override { startServer(1); }
 
   static void writeFile(const std::string& path, const std::string& text) {
     ASSERT_TRUE(os::FileManager::defaultManager().writeData(os::Data(text.begin(), text.end()), path));
@@ -45,9 +40,6 @@ class VXCrashHandlerTest : public ::testing::Test {
     return taken;
   }
   std::vector<std::string> receivedDumps() const { return server_->service().received().crashDumps; }
-
-  newstest::RequestEnvironment env_;
-  std::unique_ptr<newsd::NewsServer> server_;
 };
 
 TEST_F(VXCrashHandlerTest, DumpFileSitsInTheCachesFolderAndHoldsReasonAndStack) {

@@ -32,6 +32,7 @@ class ArticleRouting : public newstest::StateFixture {
  protected:
   void SetUp() override {
     StateFixture::SetUp();
+    startServer();  // the article screen asks it for the article
     nav_ = std::make_shared<VXCustomNavController>(list_);
     articles::setAlbumScreenFactory([this](const os::Dictionary& info) {
       ++albumsMade_;
@@ -48,7 +49,6 @@ class ArticleRouting : public newstest::StateFixture {
   }
   std::size_t depth() const { return nav_->viewControllers().size(); }
 
-  LocalNewsServer local_;  // the article screen asks it for the article
   std::shared_ptr<os::ViewController> list_ = std::make_shared<os::ViewController>();
   std::shared_ptr<VXCustomNavController> nav_;
   int albumsMade_ = 0;

@@ -28,11 +28,10 @@ std::vector<VXNewsCategory> categories(const std::vector<std::pair<long long, st
   return out;
 }
 
-class VXNewsViewTest : public ::testing::Test {
+class VXNewsViewTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    showWindow();
     news_ = VXNewsView::create(os::Rect{0, 0, 320, 504});
     window_->addSubview(news_);
     os::TouchDriver::settle();
@@ -41,10 +40,7 @@ class VXNewsViewTest : public ::testing::Test {
     settle();
     news_->removeFromSuperview();
     news_.reset();
-    window_->setHidden(true);
-    window_.reset();
-    os::TouchDriver::advance(2);
-    os::RunLoop::main()->runUntilIdle();
+    ReaderFixture::TearDown();
   }
 
   // Announces a category list as the splash or a retry would.
@@ -66,7 +62,7 @@ class VXNewsViewTest : public ::testing::Test {
   // The category ids of the list requests the server received, in order.
   std::vector<long long> requestedCategories() const {
     std::vector<long long> ids;
-    for (const auto& op : server_.opdatas()) ids.push_back(op["id"].intValue());
+    for (const auto& op : answers_.opdatas()) ids.push_back(op["id"].intValue());
     return ids;
   }
   void tapTab(int index) {
@@ -75,11 +71,8 @@ class VXNewsViewTest : public ::testing::Test {
   }
   double stripOffset() const { return news_->switchView()->scrollView()->contentOffset().x; }
 
-  // Animations and HUD delays run on the virtual clock; answers come over loopback.
-  os::VirtualClockScope clock_;
-  newstest::RequestEnvironment env_;
-  listtest::NewsServer server_;
-  std::shared_ptr<os::Window> window_;
+  // Answers come over loopback.
+  listtest::NewsServer answers_;
   std::shared_ptr<VXNewsView> news_;
 };
 
@@ -189,7 +182,7 @@ TEST_F(VXNewsViewTest, WithoutCategoriesTheRetryViewShowsAndAFailedRetryKeepsIt)
   EXPECT_EQ(error->superview(), news_->pageView());
   EXPECT_TRUE(news_->switchView()->buttonItems().empty());
 
-  server_.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
+  answers_.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
   ASSERT_TRUE(os::TouchDriver::tap(os::Point{160, 200}, window_.get()));
   ASSERT_TRUE(newstest::runUntil([&] {
     auto hud = KHProgressHUD::HUDForView(*news_->pageView());
@@ -201,7 +194,7 @@ TEST_F(VXNewsViewTest, WithoutCategoriesTheRetryViewShowsAndAFailedRetryKeepsIt)
 TEST_F(VXNewsViewTest, ASuccessfulRetryStoresTheCategoriesAndBuildsTheTabs) {
   launch({});
   os::Array list{os::Value(os::Dictionary{{"id", 7}, {"name", "要闻"}}), os::Value(os::Dictionary{{"id", 3}, {"name", "评论"}})};
-  server_.queue(listtest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
+  answers_.queue(listtest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
   news_->pageView()->loadAgain();
   ASSERT_TRUE(newstest::runUntil([&] { return news_->switchView()->buttonItems().size() == 2; }));
   settle();

@@ -54,22 +54,16 @@ os::Array page(long long firstID, int count) {
   return items;
 }
 
-class NQBaseTableViewControllerTest : public ::testing::Test {
+class NQBaseTableViewControllerTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
-    screen_ = std::make_shared<PagedNews>();
+    showWindow();
     window_->setRootViewController(screen_);
     os::TouchDriver::settle();
   }
   void TearDown() override {
     newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
-    os::TouchDriver::advance(2);
-    window_->setHidden(true);
-    window_.reset();
-    screen_.reset();
-    os::RunLoop::main()->runUntilIdle();
+    ReaderFixture::TearDown();
   }
   void waitIdle() {
     ASSERT_TRUE(newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }));
@@ -77,7 +71,7 @@ class NQBaseTableViewControllerTest : public ::testing::Test {
   }
   // The first page, answered with `count` items and more pages to come.
   void loadFirstPage(int count) {
-    server_.queue(listAnswer(page(100, count), 2));
+    answers_.queue(listAnswer(page(100, count), 2));
     screen_->loadNewer();
     waitIdle();
     ASSERT_EQ(screen_->listData().size(), static_cast<std::size_t>(count));
@@ -86,23 +80,16 @@ class NQBaseTableViewControllerTest : public ::testing::Test {
     auto& table = *screen_->tableView();
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height)});
   }
-  std::optional<std::string> hudText() {
-    auto hud = KHProgressHUD::HUDForView(*screen_->view());
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
-    return hud->detailsLabelText();
-  }
+  std::optional<std::string> hudText() { return ReaderFixture::hudText(*screen_->view()); }
 
-  newstest::RequestEnvironment env_;
-  os::VirtualClockScope clock_;
-  listtest::NewsServer server_;
-  std::shared_ptr<os::Window> window_;
-  std::shared_ptr<PagedNews> screen_;
+  listtest::NewsServer answers_;
+  std::shared_ptr<PagedNews> screen_ = std::make_shared<PagedNews>();
 };
 
 TEST_F(NQBaseTableViewControllerTest, TheFirstPageShowsTheLoadingViewUntilItsRowsArrive) {
   // System 6: the navigation bar alone sits above the table.
   EXPECT_EQ(screen_->tableView()->frame().size.height, screen_->view()->bounds().size.height - 44);
-  server_.queue(listAnswer(page(100, 3), 2));
+  answers_.queue(listAnswer(page(100, 3), 2));
   screen_->loadNewer();
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateLoading);
@@ -112,7 +99,7 @@ TEST_F(NQBaseTableViewControllerTest, TheFirstPageShowsTheLoadingViewUntilItsRow
   EXPECT_EQ(screen_->currentPage(), 1);
   EXPECT_EQ(screen_->tableView()->backgroundView(), nullptr);
   EXPECT_EQ(screen_->tableView()->numberOfRowsInSection(0), 4);
-  EXPECT_EQ(server_.last()["pageno"].intValue(), 1);
+  EXPECT_EQ(answers_.last()["pageno"].intValue(), 1);
 }
 
 TEST_F(NQBaseTableViewControllerTest, AScreenWithoutARequestGoesBackToIdle) {
@@ -127,11 +114,11 @@ TEST_F(NQBaseTableViewControllerTest, AScreenWithoutARequestGoesBackToIdle) {
   os::TouchDriver::advance(1);
   EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
-  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(answers_.count(), 0u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPullRecovers) {
-  server_.queue(listAnswer({}, 2, 2));
+  answers_.queue(listAnswer({}, 2, 2));
   screen_->setCanLoadMore(true);
   screen_->loadNewer();
   waitIdle();
@@ -141,14 +128,14 @@ TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPull
 
   scrollToEnd();
   screen_->loadMore();
-  EXPECT_EQ(server_.count(), 1u);
+  EXPECT_EQ(answers_.count(), 1u);
 
-  server_.queue(listAnswer(page(100, 5), 1));
+  answers_.queue(listAnswer(page(100, 5), 1));
   os::TouchDriver::advance(1.5);  // the HUD covers the screen until it hides
   EXPECT_EQ(hudText(), std::nullopt);
   os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, 200});
   waitIdle();
-  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(screen_->listData().size(), 5u);
   EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
@@ -156,7 +143,7 @@ TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPull
 
 TEST_F(NQBaseTableViewControllerTest, APullThatBringsNoRowsKeepsTheOldOnes) {
   loadFirstPage(3);
-  server_.queue(listAnswer({}, 1));
+  answers_.queue(listAnswer({}, 1));
   screen_->loadFromPullToRefresh();
   waitIdle();
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
@@ -166,15 +153,15 @@ TEST_F(NQBaseTableViewControllerTest, APullThatBringsNoRowsKeepsTheOldOnes) {
 
 TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceleration) {
   loadFirstPage(20);
-  server_.queue(listAnswer(page(200, 20), 1));
+  answers_.queue(listAnswer(page(200, 20), 1));
   scrollToEnd();
   auto& table = *screen_->tableView();
   // The end of a drag and the end of the deceleration that follows, in one turn of the loop.
   screen_->scrollViewDidEndDragging(table, true);
   screen_->scrollViewDidEndDecelerating(table);
   waitIdle();
-  EXPECT_EQ(server_.count(), 2u);
-  EXPECT_EQ(server_.last()["pageno"].intValue(), 2);
+  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.last()["pageno"].intValue(), 2);
   EXPECT_EQ(screen_->currentPage(), 2);
   EXPECT_EQ(screen_->listData().size(), 40u);
   EXPECT_FALSE(screen_->canLoadMore());
@@ -182,7 +169,7 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceler
   // And by the finger: the last page ends the paging.
   os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -900});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(answers_.count(), 2u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
@@ -190,12 +177,12 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
   auto& table = *screen_->tableView();
   table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 23});
   screen_->loadMore();
-  EXPECT_EQ(server_.count(), 1u);
-  server_.queue(listAnswer(page(200, 2), 2));
+  EXPECT_EQ(answers_.count(), 1u);
+  answers_.queue(listAnswer(page(200, 2), 2));
   table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 22});
   screen_->loadMore();
   waitIdle();
-  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(answers_.count(), 2u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
@@ -206,7 +193,7 @@ TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
   screen_->loadMore();
   os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, -100}, os::Point{0, -600});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(answers_.count(), 0u);
   // Row 0 of an empty list is no load-more row: it has no height.
   EXPECT_EQ(screen_->tableView()->numberOfRowsInSection(0), 1);
   EXPECT_EQ(screen_->tableView()->rectForRowAtIndexPath(os::IndexPath::forRow(0, 0)).size.height, 0);

@@ -20,26 +20,24 @@
 
 namespace {
 
-class VXFavoriteViewControllerTest : public newstest::StateFixture {
+class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
-    StateFixture::SetUp();
+    setWiFi();
+    state_ = VXGlobalDefine::create();
+    VXGlobalDefine::setShared(state_);
+    startServer();
+    showWindow();
     nav_ = std::make_shared<VXCustomNavController>(home_);
-    window_->makeKeyAndVisible();
     window_->setRootViewController(nav_);
     os::TouchDriver::settle();
   }
   void TearDown() override {
     if (screen_) newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
-    os::TouchDriver::advance(2);
-    os::RunLoop::main()->runUntilIdle();
-    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
-    window_->setHidden(true);
-    window_.reset();
+    ReaderFixture::TearDown();
     nav_.reset();
     screen_.reset();
-    StateFixture::TearDown();
   }
 
   // Marks the articles as favourites on the server, oldest first: the server lists the newest
@@ -55,7 +53,7 @@ class VXFavoriteViewControllerTest : public newstest::StateFixture {
   }
   std::vector<const newsd::Article*> articles(std::size_t count) {
     std::vector<const newsd::Article*> out;
-    for (const auto& a : local_.server().service().content().articles()) {
+    for (const auto& a : server_->service().content().articles()) {
       if (out.size() == count) break;
       if (a.type.empty()) out.push_back(&a);
     }
@@ -78,15 +76,9 @@ class VXFavoriteViewControllerTest : public newstest::StateFixture {
     for (long i = 0; i < static_cast<long>(screen_->listData().size()); ++i) ids.push_back(screen_->itemAt(i)->ID());
     return ids;
   }
-  std::optional<std::string> hudText() {
-    auto hud = KHProgressHUD::HUDForView(*screen_->view());
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
-    return hud->detailsLabelText();
-  }
+  std::optional<std::string> hudText() { return ReaderFixture::hudText(*screen_->view()); }
 
-  os::VirtualClockScope clock_;
-  newstest::LocalNewsServer local_;
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>();
+  std::shared_ptr<VXGlobalDefine> state_;
   std::shared_ptr<os::ViewController> home_ = std::make_shared<os::ViewController>();
   std::shared_ptr<VXCustomNavController> nav_;
   std::shared_ptr<VXFavoriteViewController> screen_;
@@ -108,7 +100,7 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
   EXPECT_EQ(listed(), expected);
   EXPECT_FALSE(screen_->canLoadMore());
   EXPECT_EQ(rows(), 12);
-  EXPECT_EQ(local_.asked(1050), 2);
+  EXPECT_EQ(server_->asked(1050), 2);
 
   // Every row in the list cell of its item's style, as tall as that style makes it.
   auto& table = *screen_->tableView();
@@ -129,14 +121,14 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
 
 TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWithoutRows) {
   open();
-  EXPECT_EQ(local_.asked(1050), 1);
+  EXPECT_EQ(server_->asked(1050), 1);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(rows(), 0);
   EXPECT_FALSE(screen_->canLoadMore());
   EXPECT_TRUE(newstest::runUntil([&] { return hudText() == "网络异常"; }));
 
   // The server refuses the next attempt outright; the list stays empty and nothing breaks.
-  local_.server().setFault(1050, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
+  server_->setFault(1050, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
   favour(articles(1));
   screen_->loadNewer();
   waitIdle();

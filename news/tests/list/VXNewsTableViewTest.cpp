@@ -28,24 +28,21 @@ using listtest::listAnswer;
 
 constexpr long long kCategory = 5;
 
-class VXNewsTableViewTest : public ::testing::Test {
+class VXNewsTableViewTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
     // The application-wide state without its ad timer: the hour's "nctime" and an empty history.
     VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     os::View::clearAnimationLog();
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    showWindow();
     db_ = VXNewsDBManager::share();
     // The category as the category list stored it, never refreshed.
     ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
   }
   void TearDown() override {
     if (list_) waitIdle();
-    os::TouchDriver::advance(2);
+    ReaderFixture::TearDown();
     list_.reset();
-    window_->setHidden(true);
-    window_.reset();
     os::RunLoop::main()->runUntilIdle();
   }
 
@@ -77,21 +74,14 @@ class VXNewsTableViewTest : public ::testing::Test {
     for (auto& n : db_->createNewsListWithDB(kCategory)) ids.push_back(n->ID());
     return ids;
   }
-  std::optional<std::string> hudText() {
-    auto hud = KHProgressHUD::HUDForView(*list_);
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
-    return hud->detailsLabelText();
-  }
+  std::optional<std::string> hudText() { return ReaderFixture::hudText(*list_); }
   // Moves the list so that its bottom edge is `gap` points above the end of the content.
   void scrollToGap(double gap) {
     auto& table = *list_->tableView();
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
   }
 
-  newstest::RequestEnvironment env_;
-  os::VirtualClockScope clock_;
-  listtest::NewsServer server_;
-  std::shared_ptr<os::Window> window_;
+  listtest::NewsServer answers_;
   std::shared_ptr<VXNewsDBManager> db_;
   std::shared_ptr<VXNewsTableView> list_;
 };
@@ -99,14 +89,14 @@ class VXNewsTableViewTest : public ::testing::Test {
 TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRows) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
-  server_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  answers_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
   makeList()->load();
   // The stored rows show at once while the header shows the refresh.
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshLoading);
   waitIdle();
 
-  auto sent = server_.last();
+  auto sent = answers_.last();
   EXPECT_EQ(sent["id"].intValue(), kCategory);
   EXPECT_EQ(sent["flag"].intValue(), 1);
   EXPECT_EQ(sent["upid"].intValue(), 2);
@@ -154,14 +144,14 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
   makeList()->load();
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(answers_.count(), 0u);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
 
-  server_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
+  answers_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
   waitIdle();
-  ASSERT_EQ(server_.count(), 1u);
-  auto sent = server_.last();
+  ASSERT_EQ(answers_.count(), 1u);
+  auto sent = answers_.last();
   EXPECT_EQ(sent["upid"].intValue(), 2);
   EXPECT_EQ(sent["uptime"].intValue(), t - 500);
   EXPECT_EQ(sent["count"].intValue(), 0);  // only a forced refresh asks for a count
@@ -176,10 +166,10 @@ TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {
   // Fresh within the default hour, stale for a server that asks for 100 s.
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 200);
   VXGlobalDefine::share()->setNctime(100);
-  server_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
+  answers_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
   makeList()->load();
   waitIdle();
-  EXPECT_EQ(server_.count(), 1u);
+  EXPECT_EQ(answers_.count(), 1u);
   EXPECT_EQ(listed(), (std::vector<long long>{11}));
 }
 
@@ -188,7 +178,7 @@ TEST_F(VXNewsTableViewTest, APullOnAnEmptyListAsksFromTheTop) {
   makeList()->load();
   list_->pullToRefresh();
   waitIdle();
-  auto sent = server_.last();
+  auto sent = answers_.last();
   EXPECT_EQ(sent["upid"].intValue(), 0);
   EXPECT_EQ(sent["uptime"].intValue(), -1);
 }
@@ -197,14 +187,14 @@ TEST_F(VXNewsTableViewTest, TheLastPageHidesTheLoadMoreRow) {
   const long long t = now1970();
   db_->updateCategory(kCategory, now());
   makeList()->load();
-  server_.queue(listAnswer(os::Array{item(2, t - 10), item(1, t - 20)}, 1));
+  answers_.queue(listAnswer(os::Array{item(2, t - 10), item(1, t - 20)}, 1));
   list_->pullToRefresh();
   waitIdle();
   EXPECT_FALSE(list_->canLoadMore());
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 2);
 
   // Any other value, or none, shows it again.
-  server_.queue(listAnswer(os::Array{item(3, t - 5)}, std::nullopt));
+  answers_.queue(listAnswer(os::Array{item(3, t - 5)}, std::nullopt));
   list_->pullToRefresh();
   waitIdle();
   EXPECT_TRUE(list_->canLoadMore());
@@ -231,17 +221,17 @@ TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
 
   scrollToGap(23);
   list_->loadMore(table);
-  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(answers_.count(), 0u);
 
-  server_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
   scrollToGap(22);
   list_->loadMore(table);
   EXPECT_EQ(list_->requestState(), VXNewsRequestLoading);
   list_->loadMore(table);  // in flight: no second request
   list_->pullToRefresh();
   waitIdle();
-  ASSERT_EQ(server_.count(), 1u);
-  auto sent = server_.last();
+  ASSERT_EQ(answers_.count(), 1u);
+  auto sent = answers_.last();
   EXPECT_EQ(sent["flag"].intValue(), 2);
   EXPECT_EQ(sent["downid"].intValue(), 21);
   EXPECT_EQ(sent["downtime"].intValue(), t - 29 * 60);
@@ -259,7 +249,7 @@ TEST_F(VXNewsTableViewTest, LoadMoreNeverAsksForAnEmptyList) {
   list_->loadMore(table);
   os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -800});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(server_.count(), 0u);
+  EXPECT_EQ(answers_.count(), 0u);
   EXPECT_EQ(table.numberOfRowsInSection(0), 0);
   // The empty state fills the page.
   EXPECT_EQ(table.rectForFooterInSection(0).size.height, 460);
@@ -270,14 +260,14 @@ TEST_F(VXNewsTableViewTest, ItemsOfOtherTypesAreNeitherStoredNorListed) {
   os::Array mixed{item(6, t - 1, std::string("video")), item(5, t - 2, std::string()),
                   item(4, t - 3, std::string("album")), item(3, t - 4, std::nullopt),
                   item(2, t - 5, std::string("ad")), os::Value("not an item")};
-  server_.queue(listAnswer(mixed, 2));
+  answers_.queue(listAnswer(mixed, 2));
   makeList()->load();  // never refreshed: stale
   waitIdle();
   EXPECT_EQ(listed(), (std::vector<long long>{5, 4, 3}));
   EXPECT_EQ(stored(), (std::vector<long long>{5, 4, 3}));
 
   // Nor on the way down.
-  server_.queue(listAnswer(os::Array{item(1, t - 9, std::string("special")), item(0, t - 10)}, 2));
+  answers_.queue(listAnswer(os::Array{item(1, t - 9, std::string("special")), item(0, t - 10)}, 2));
   scrollToGap(0);
   list_->loadMore(*list_->tableView());
   waitIdle();
@@ -290,7 +280,7 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
   const double stamped = db_->lastUpdateWithCategory(kCategory);
   // A refusal of the whole request, then an answer whose data holds no "result".
-  server_.queue(listtest::envelope(os::Dictionary{{"result", 1}}, -1));
+  answers_.queue(listtest::envelope(os::Dictionary{{"result", 1}}, -1));
   makeList()->load();
   waitIdle();
   EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
@@ -300,10 +290,10 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
   EXPECT_EQ(hudText(), "网络异常");
 
-  server_.queue(listtest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
+  answers_.queue(listtest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
   list_->load();  // still stale: forced again
   waitIdle();
-  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
@@ -312,7 +302,7 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
 TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500)}, 7200);
-  server_.queue(listAnswer(os::Array{item(9, t)}, 2, 2));
+  answers_.queue(listAnswer(os::Array{item(9, t)}, 2, 2));
   makeList()->load();
   waitIdle();
   EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
@@ -320,11 +310,11 @@ TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   EXPECT_EQ(listed(), (std::vector<long long>{2}));
   EXPECT_EQ(stored(), (std::vector<long long>{2}));
 
-  server_.queue(listAnswer(os::Array{item(9, t)}, 2));
+  answers_.queue(listAnswer(os::Array{item(9, t)}, 2));
   os::TouchDriver::advance(1);
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
   waitIdle();
-  EXPECT_EQ(server_.count(), 2u);
+  EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(list_->requestState(), VXNewsRequestIdle);
 }
 
@@ -404,7 +394,7 @@ TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
   os::TouchDriver::settle();
   // The article asks for itself (and reports the missing body of this server's answer); two
   // requests may land between two looks, so the count is not watched for one value.
-  ASSERT_TRUE(newstest::runUntil([&] { return server_.count() >= 2; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return answers_.count() >= 2; }));
   ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != NQTableViewStateLoading; }));
   EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
 }

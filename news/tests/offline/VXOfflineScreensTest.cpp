@@ -20,14 +20,11 @@
 namespace offlinetest {
 namespace {
 
-constexpr const char* kLocalWiFiKey = "169.254.0.0";
-
 class OfflineScreensTest : public OfflineFixture {
  protected:
   void SetUp() override {
     OfflineFixture::SetUp();
-    os::ReachabilityProvider::setShared(reachability_);
-    reachability_->setFlags(kLocalWiFiKey, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect);
+    setWiFi();
     std::vector<VXNewsCategory> list;
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& c = server_->service().content().categories().at(i);
@@ -37,14 +34,13 @@ class OfflineScreensTest : public OfflineFixture {
     }
     VXNewsCategoryManager::share()->setCategoryList(list);
     os::RunLoop::main()->runUntilIdle();
-    window_->makeKeyAndVisible();
+    showWindow();
   }
   void TearDown() override {
     os::TouchDriver::advance(2);
     window_->setHidden(true);
     window_->setRootViewController(nullptr);
     OfflineFixture::TearDown();
-    os::ReachabilityProvider::setShared(nullptr);
   }
 
   std::shared_ptr<VXOfflineViewController> openChoice() {
@@ -56,21 +52,12 @@ class OfflineScreensTest : public OfflineFixture {
   static std::shared_ptr<VXOfflineCell> cell(VXOfflineViewController& screen, long row) {
     return std::dynamic_pointer_cast<VXOfflineCell>(screen.tableView()->cellForRowAtIndexPath(os::IndexPath{0, row}));
   }
-  static std::string hudText() {
-    auto hud = VXGlobalHelper::share().hud();
-    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return "";
-    return hud->detailsLabelText().value_or("");
-  }
   // What the window's controller tree presents (the navigation controller hosts presentations).
   std::shared_ptr<os::ViewController> presented() const {
     auto root = window_->rootViewController();
     return root ? root->presentedViewController() : nullptr;
   }
   long long category(std::size_t i) const { return server_->service().content().categories().at(i).id; }
-
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_ =
-      std::make_shared<os::testing::FakeReachabilityProvider>();
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>();
 };
 
 TEST_F(OfflineScreensTest, TheChoiceGoesToTheRunInRowOrderAndANewScreenStartsWithAll) {

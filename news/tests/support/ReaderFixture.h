@@ -257,6 +257,18 @@ class ReaderFixture : public ::testing::Test {
     return hud->detailsLabelText().value_or("");
   }
   bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
+  // The text of a view's own HUD while it shows.
+  static std::optional<std::string> hudText(os::View& view) {
+    auto hud = KHProgressHUD::HUDForView(view);
+    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+    return hud->detailsLabelText().value_or(hud->labelText().value_or(""));
+  }
+  bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
+  // The alert in front, if one shows.
+  static std::shared_ptr<os::AlertView> frontAlert() {
+    auto alerts = os::AlertView::visibleAlertViews();
+    return alerts.empty() ? nullptr : alerts.back();
+  }
 
   std::optional<os::VirtualClockScope> clock_;
   RequestEnvironment env_;
@@ -450,10 +462,6 @@ class SettingsFixture : public ReaderFixture {
     ASSERT_TRUE(os::TouchDriver::tapRow(*settings_->tableView(), os::IndexPath::forRow(row, 0)));
     os::TouchDriver::settle();
   }
-  static std::shared_ptr<os::AlertView> frontAlert() {
-    auto alerts = os::AlertView::visibleAlertViews();
-    return alerts.empty() ? nullptr : alerts.back();
-  }
   std::string topScreen() const { return nav_->viewControllers().back()->className(); }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
@@ -577,13 +585,6 @@ class AdFixture : public ReaderFixture {
     for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
     return urls;
   }
-  // The text of the HUD while it shows on the view.
-  std::optional<std::string> hudText(os::View& view) const {
-    auto hud = KHProgressHUD::HUDForView(view);
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
-    return hud->detailsLabelText().value_or(hud->labelText().value_or(""));
-  }
-  bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
 
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<NQBaseViewController> screen_ = std::make_shared<NQBaseViewController>();
