@@ -24,8 +24,10 @@ void usage() {
                "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
-               "  Control port, one command a line: push JSON | push-id ID JSON | close | reset |\n"
-               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash.\n");
+               "  Control port, one command a line: push JSON | push-id ID JSON | notify JSON | close | reset |\n"
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash.\n"
+               "  A line \"device TOKEN\" makes its connection a device's link to the push channel that\n"
+               "  \"notify JSON\" plays: remote notifications arrive there as lines \"remote JSON\".\n");
 }
 
 bool number(const char* text, long& out) {

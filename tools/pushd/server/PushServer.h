@@ -48,6 +48,7 @@ struct ServerOptions {
 
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
 // "login <uid>", "login refused <uid>", "heartbeat <uid>", "token <uid> <token>",
+// "device <token>", "notify",
 // "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>", "closed <uid>".
 class PushServer {
  public:
@@ -67,13 +68,17 @@ class PushServer {
   // given. Returns the id.
   std::uint32_t pushMessage(const std::string& content, std::optional<std::uint32_t> messageId = {},
                             std::uint8_t messageType = 0);
+  // Plays the platform's push channel: the payload (a remote notification's JSON) goes to every
+  // device linked through the control port ("device TOKEN") whose token a push client reported
+  // over its session. Returns how many devices it reached.
+  std::size_t notify(const std::string& payload);
   // Faults: end every connection (with a reset instead of a close), stop answering, write a
   // garbage frame to every connection, hold every answer for some seconds of os::Clock.
   void closeConnections(bool reset = false);
   void setSilent(bool silent);
   void sendGarbage();
   void setReplyDelay(double seconds);
-  // Text commands of the control port: "push JSON", "push-id ID JSON", "close", "reset",
+  // Text commands of the control port: "push JSON", "push-id ID JSON", "notify JSON", "close", "reset",
   // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash". Answers
   // "ok ..." or "error ...".
   std::string control(const std::string& line);
