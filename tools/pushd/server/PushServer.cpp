@@ -427,6 +427,8 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
         return password;
       },
       options.verbose);
+  if (failure.empty() && !options.reportStore.empty() && !raw->reports->setStoreFile(options.reportStore))
+    failure = "cannot open the report store " + options.reportStore;
   if (failure.empty() && !raw->reports->start(options.reportPort)) failure = "cannot listen on the report port";
   std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
   if (!failure.empty()) {
@@ -527,11 +529,12 @@ std::string PushServer::control(const std::string& line) {
                                       {"500", Mode::ServerError},
                                       {"stall", Mode::Stall},
                                       {"garbage", Mode::Garbage},
-                                      {"crash", Mode::CrashAfterStore}};
+                                      {"crash", Mode::CrashAfterStore},
+                                      {"stall-after-store", Mode::StallAfterStore}};
     if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
   }
   return "error: push JSON | push-id ID JSON | notify JSON | close | reset | silence on|off | garbage | delay SECONDS | "
-         "report ok|403|500|stall|garbage|crash";
+         "report ok|403|500|stall|garbage|crash|stall-after-store";
 }
 
 std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }

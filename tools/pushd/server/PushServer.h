@@ -33,6 +33,8 @@ struct ServerOptions {
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only.
   std::string identityFile;
+  // The records the report service accepted, kept over restarts; empty: in memory only.
+  std::string reportStore;
   // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
   // not 0.
   std::uint16_t serverVersion = 1;
@@ -79,7 +81,7 @@ class PushServer {
   void sendGarbage();
   void setReplyDelay(double seconds);
   // Text commands of the control port: "push JSON", "push-id ID JSON", "notify JSON", "close", "reset",
-  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash". Answers
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash|stall-after-store". Answers
   // "ok ..." or "error ...".
   std::string control(const std::string& line);
 
