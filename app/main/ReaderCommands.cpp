@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "app/VXAppDelegate.h"
+#include "foundation/formats/JTSerializer.h"
 #include "news/article/VXNewsDetailDO.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXSplashView.h"
@@ -16,7 +17,9 @@
 #include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
+#include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
+#include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
@@ -47,6 +50,36 @@ std::shared_ptr<VXSplashView> launchSplash() {
 
 bool runFor(double seconds, const std::function<bool()>& condition) {
   return os::RunLoop::main()->runUntil(condition, seconds);
+}
+
+// One command to the push service's control port; its answer line, or "" when none came.
+std::string pushServiceCommand(std::uint16_t port, const std::string& command) {
+  auto address = os::makeIPv4Address("127.0.0.1", port);
+  auto socket = os::TcpSocket::create();
+  if (!address || !socket || !socket->connect(*address)) return "";
+  std::string answer;
+  bool done = false;
+  os::Socket::Callbacks callbacks;
+  callbacks.connected = [&](int error) {
+    if (error != 0) done = true;
+    else socket->send(command.data(), command.size());
+  };
+  callbacks.readable = [&] {
+    char chunk[256];
+    long count;
+    while ((count = socket->receive(chunk, sizeof chunk)) > 0) answer.append(chunk, static_cast<std::size_t>(count));
+    if (count == 0 || answer.find('\n') != std::string::npos) done = true;
+  };
+  socket->schedule(os::RunLoop::main(), callbacks);
+  runFor(5, [&] { return done; });
+  socket->close();
+  return answer.substr(0, answer.find('\n'));
+}
+
+std::shared_ptr<os::AlertView> visibleAlert(const std::string& title) {
+  for (const auto& alert : os::AlertView::visibleAlertViews())
+    if (alert->title() == title) return alert;
+  return nullptr;
 }
 
 }  // namespace
@@ -245,10 +278,64 @@ int ReaderCommands::runTour() {
     return 1;
   }
   out_ << articleRows();
+  os::Dictionary article = openArticle()->infoDict();
+  std::string title;
+  for (const auto& row : openArticle()->rows())
+    if (row && !row->content().empty()) {
+      title = row->content();
+      break;
+    }
 
   out_ << "--- back to the list\n";
   ok = step("back") && ok;
+  if (pushControlPort_ != 0) ok = pushedHeadline(article, title) && ok;
   return ok ? 0 : 1;
+}
+
+bool ReaderCommands::pushedHeadline(const os::Dictionary& article, const std::string& title) {
+  out_ << "--- a pushed headline (the push service's platform channel, as a remote notification)\n";
+  os::Dictionary payload{{"aps", os::Dictionary{{"alert", title.empty() ? std::string("要闻") : title}}},
+                         {"id", article["id"]},
+                         {"category", article["category"]},
+                         {"type", ""}};
+  auto json = JTSerializer::serializeObject(os::Value(payload), JTSerializeCompact, JTEncodeAsString);
+  if (!json || !json->string()) {
+    out_ << "error: the headline could not be written\n";
+    return false;
+  }
+  // The device's token reaches the service once the push client has logged in: until then the
+  // channel reaches no device, so the headline is offered again a little later.
+  std::string answer;
+  bool reached = false;
+  for (int attempt = 0; attempt < 40 && !reached; ++attempt) {
+    answer = pushServiceCommand(pushControlPort_, "notify " + *json->string() + "\n");
+    reached = answer.starts_with("ok ") && answer != "ok 0";
+    if (!reached) runFor(0.5, [] { return false; });
+  }
+  out_ << "> notify: " << (answer.empty() ? "no answer" : answer) << "\n";
+  if (!reached) {
+    out_ << "error: the pushed headline reached no device\n";
+    return false;
+  }
+  if (!runFor(10, [] { return visibleAlert("要闻推送") != nullptr; })) {
+    out_ << "error: the pushed headline was not offered\n";
+    return false;
+  }
+  settle(2);
+  printIfChanged();
+  bool ok = step("alert \"点击查看\"");
+  bool opened = runFor(10, [] {
+    auto open = openArticle();
+    return open && !open->listData().empty();
+  });
+  settle();
+  printIfChanged();
+  if (!opened) {
+    out_ << "error: the pushed article did not open\n";
+    return false;
+  }
+  out_ << "--- back to the list\n";
+  return step("back") && ok;
 }
 
 }  // namespace reader

@@ -1,11 +1,13 @@
 #pragma once
 // The running reader's side of the screen: prints the visible screen whenever it changes and
 // carries out the reader's commands (see help()). Main thread only.
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "os/console/ScreenDump.h"
+#include "os/core/Value.h"
 
 namespace reader {
 
@@ -29,8 +31,10 @@ class ReaderCommands {
   // Exit codes: 0 when every command went well, 1 otherwise.
   int runScript(const std::vector<std::string>& lines);
   int runInteractive();
-  // Splash, tabs and the first list, pull to refresh, the next page, an article and back.
+  // Splash, tabs and the first list, pull to refresh, the next page, an article and back, then,
+  // with the push service's control port given, that article pushed as a headline, accepted.
   int runTour();
+  void setPushControlPort(std::uint16_t port) { pushControlPort_ = port; }
 
   // The category tab titles on screen, in order.
   static std::vector<std::string> tabTitles();
@@ -39,11 +43,13 @@ class ReaderCommands {
 
  private:
   bool step(const std::string& command);
+  bool pushedHeadline(const os::Dictionary& article, const std::string& title);
 
   std::ostream& out_;
   os::ScreenWatcher watcher_;
   bool quit_ = false;
   bool launched_ = false;
+  std::uint16_t pushControlPort_ = 0;
 };
 
 }  // namespace reader

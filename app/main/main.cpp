@@ -3,6 +3,7 @@
 // `help`). Without a terminal and without commands on standard input it plays a short tour.
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
+//              [--push-control PORT]
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/RemoteNotificationLink.h"
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
@@ -45,11 +47,14 @@ class WiFiReachability : public os::ReachabilityProvider {
 void usage() {
   std::fprintf(stderr,
                "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
+               "                  [--push-control PORT]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
                "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
                "  --trust   a PEM certificate authority trusted beside the system's (local services)\n"
                "  --sharing-server  the sharing service's base URL (SocialSDK-config's baseURL)\n"
+               "  --push-control  the push service's control port: the device links to its push channel\n"
+               "            there and the tour ends with one pushed headline\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -78,6 +83,7 @@ std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
 
 int main(int argc, char** argv) {
   std::string home, server, hosts, trust, sharingServer;
+  long pushControl = 0;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
@@ -86,6 +92,13 @@ int main(int argc, char** argv) {
       (arg == "--hosts" ? hosts : trust) = argv[++i];
     } else if (arg == "--sharing-server" && i + 1 < argc) {
       sharingServer = argv[++i];
+    } else if (arg == "--push-control" && i + 1 < argc) {
+      char* end = nullptr;
+      pushControl = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || pushControl <= 0 || pushControl > 65535) {
+        usage();
+        return 2;
+      }
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -147,6 +160,15 @@ int main(int argc, char** argv) {
   app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();
   reader::ReaderCommands commands(std::cout);
+  // The push service plays the platform's push channel on its control port: the device links to
+  // it, and the tour asks it for one headline.
+  std::shared_ptr<RemoteNotificationLink> pushChannel;
+  if (pushControl != 0) {
+    auto port = static_cast<std::uint16_t>(pushControl);
+    pushChannel = RemoteNotificationLink::connect(app, port);
+    if (!pushChannel) std::fprintf(stderr, "newsreader: cannot reach the push channel on port %u\n", unsigned(port));
+    commands.setPushControlPort(port);
+  }
 
   if (interactive) finish(commands.runInteractive());
   if (script.empty()) finish(commands.runTour());

@@ -19,13 +19,17 @@ void usage() {
   std::fprintf(stderr,
                "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
                "             [--port-file PATH]\n"
-               "             [--identities PATH] [--server-version N] [--push-after SECONDS JSON] [--verbose]\n"
+               "             [--identities PATH] [--report-store PATH] [--server-version N]\n"
+               "             [--push-after SECONDS JSON] [--verbose]\n"
                "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
+               "  --report-store keeps the records the report service accepted over restarts.\n"
                "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
-               "  Control port, one command a line: push JSON | push-id ID JSON | close | reset |\n"
-               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash.\n");
+               "  Control port, one command a line: push JSON | push-id ID JSON | notify JSON | close | reset |\n"
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash|stall-after-store.\n"
+               "  A line \"device TOKEN\" makes its connection a device's link to the push channel that\n"
+               "  \"notify JSON\" plays: remote notifications arrive there as lines \"remote JSON\".\n");
 }
 
 bool number(const char* text, long& out) {
@@ -63,6 +67,8 @@ int main(int argc, char** argv) {
       portFile = value();
     } else if (arg == "--identities") {
       options.identityFile = value();
+    } else if (arg == "--report-store") {
+      options.reportStore = value();
     } else if (arg == "--push-after") {
       if (!number(value(), pushAfter) || pushAfter < 0) return usage(), 2;
       pushContent = value();

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include "app/RemoteNotificationLink.h"
 #include "foundation/ServiceCallLog.h"
+#include "news/settings/VXSettingViewController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXServiceKeys.h"
+#include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXLeftSideViewController.h"
 #include "news/home/VXSplashView.h"
 #include "news/shell/VXCustomNavController.h"
@@ -15,6 +19,8 @@
 #include "os/testing/HttpTestServer.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
+#include "push/ROVodozov.h"
+#include "tools/pushd/server/PushServer.h"
 
 namespace {
 
@@ -219,6 +225,76 @@ TEST_F(Startup, AHeadlineWhileActiveIsOfferedOnceAndOnlyAWellFormedOne) {
   delegate_->didReceiveRemoteNotification(*app_, second);
   os::TouchDriver::advance(kAlertDelay + 0.1);
   EXPECT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+}
+
+TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchStopsAndRestoresIt) {
+  NewsServerOnLoopback server;
+  auto pushd = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
+  ASSERT_TRUE(pushd);
+  // A push client made by an earlier case read another configuration: this one starts afresh.
+  ROVodozov::tearDownSharedService();
+  env_.sandbox().writeBundlePropertyList(
+      "PushConfig.plist", os::Dictionary{{"APP_KEY", "abc123"},
+                                         {"SIS_HOSTS", os::Array{"127.0.0.1"}},
+                                         {"SIS_PORT", pushd->lookupPort()},
+                                         {"SIS_BACKUP_PORT", pushd->lookupPort()}});
+  launch();
+  finishSplash();
+  // The push client reports the device token over its session; the device links to the channel.
+  ASSERT_TRUE(waitFor([&] { return pushd->hasEvent("token "); }));
+  auto link = RemoteNotificationLink::connect(app_, pushd->controlPort());
+  ASSERT_TRUE(link);
+  ASSERT_TRUE(waitFor([&] { return pushd->hasEvent("device "); }));
+  auto nav = std::dynamic_pointer_cast<VXCustomNavController>(NQSideViewController::share()->rootViewController());
+  ASSERT_TRUE(nav);
+
+  // A plain article the news server has, so the one opened is the one pushed.
+  const newsd::Article* article = nullptr;
+  for (const auto& a : server.service().content().articles())
+    if (a.type.empty()) {
+      article = &a;
+      break;
+    }
+  ASSERT_TRUE(article);
+  const std::string headline = R"({"aps":{"alert":"新型驱逐舰完成远海训练"},"id":)" + std::to_string(article->id) +
+                               R"(,"category":)" + std::to_string(article->categoryId) + R"(,"type":""})";
+  EXPECT_EQ(pushd->notify(headline), 1u);
+  ASSERT_TRUE(waitFor([&] { return link->delivered() == 1; }));
+  EXPECT_TRUE(ServiceCallLog::last("ROVodozov", "handleRemoteNotification"));
+  os::TouchDriver::advance(1.1);
+  auto alerts = os::AlertView::visibleAlertViews();
+  ASSERT_EQ(alerts.size(), 1u);
+  EXPECT_EQ(alerts[0]->title(), "要闻推送");
+  EXPECT_EQ(alerts[0]->message(), "新型驱逐舰完成远海训练");
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("点击查看"));
+  os::TouchDriver::advance(1);
+  auto opened = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController());
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->infoDict()["id"].intValue(), article->id);
+  ASSERT_TRUE(waitFor([&] { return !opened->listData().empty(); }));
+  nav->popToRootViewController(false);
+  os::TouchDriver::advance(1);
+
+  // The settings screen's switch turned off: the platform hands the next headline to nobody.
+  VXGlobalDefine::share()->setPass(true);
+  auto settings = std::make_shared<VXSettingViewController>();
+  settings->view();
+  settings->clickPushMsg();
+  EXPECT_EQ(pushd->notify(headline), 1u);
+  ASSERT_TRUE(waitFor([&] { return link->received() == 2; }));
+  os::TouchDriver::advance(1.1);
+  EXPECT_EQ(link->delivered(), 1u);
+  EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+
+  // Turned on again, headlines come back.
+  settings->clickPushMsg();
+  EXPECT_EQ(pushd->notify(headline), 1u);
+  ASSERT_TRUE(waitFor([&] { return link->delivered() == 2; }));
+  os::TouchDriver::advance(1.1);
+  ASSERT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+  EXPECT_EQ(os::AlertView::visibleAlertViews()[0]->title(), "要闻推送");
+  link->close();
+  ROVodozov::tearDownSharedService();
 }
 
 }  // namespace

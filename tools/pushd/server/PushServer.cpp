@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <sstream>
 
 #include "os/crypto/Digest.h"
@@ -293,7 +294,9 @@ struct PushServer::Impl {
       }
       case 13: {  // device token
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
-        note("token " + std::to_string(uid) + " " + body.text());
+        std::string token = body.text();
+        note("token " + std::to_string(uid) + " " + token);
+        reportedTokens.insert(token);
         return send(connection, Writer(version, 13, rid).number(0, 2).frame());
       }
       default:
@@ -319,8 +322,23 @@ struct PushServer::Impl {
     lookup->sendTo(reply.data(), reply.size(), from);
   }
 
-  // The control port: one text command per line, one answer line each.
+  // The control port: one text command per line, one answer line each. A line "device TOKEN"
+  // turns its connection into a device's link to the platform's push channel instead.
   std::vector<std::shared_ptr<os::TcpSocket>> controlSockets;
+  std::map<std::shared_ptr<os::TcpSocket>, std::string> devices;
+  std::set<std::string> reportedTokens;
+
+  // The platform's side of a remote notification: it reaches the devices whose token a push
+  // client reported, as one line "remote JSON".
+  std::size_t notifyDevices(const std::string& payload) {
+    note("notify");
+    std::size_t reached = 0;
+    std::string line = "remote " + payload + "\n";
+    for (const auto& [socket, token] : devices)
+      if (reportedTokens.contains(token) && socket->send(line.data(), line.size()) == static_cast<long>(line.size()))
+        ++reached;
+    return reached;
+  }
   std::uint16_t listenForControl(PushServer* server) {
     control = os::TcpListener::listen("127.0.0.1", options.controlPort);
     if (!control) return 0;
@@ -335,14 +353,23 @@ struct PushServer::Impl {
         char chunk[1024];
         long count;
         while ((count = s->receive(chunk, sizeof chunk)) > 0) buffer->append(chunk, static_cast<std::size_t>(count));
+        // Taken before the commands run: their work may leave errno changed.
+        bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
         for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n')) {
-          std::string answer = server->control(buffer->substr(0, end)) + "\n";
+          std::string command = buffer->substr(0, end);
           buffer->erase(0, end + 1);
+          if (command.starts_with("device ") && command.size() > 7) {
+            devices[s] = command.substr(7);
+            note("device " + command.substr(7));
+            continue;
+          }
+          std::string answer = server->control(command) + "\n";
           s->send(answer.data(), answer.size());
         }
-        if (count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        if (ended) {
           s->close();
           std::erase(controlSockets, s);
+          devices.erase(s);
         }
       };
       socket->schedule(thread->runLoop(), callbacks);
@@ -400,6 +427,8 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
         return password;
       },
       options.verbose);
+  if (failure.empty() && !options.reportStore.empty() && !raw->reports->setStoreFile(options.reportStore))
+    failure = "cannot open the report store " + options.reportStore;
   if (failure.empty() && !raw->reports->start(options.reportPort)) failure = "cannot listen on the report port";
   std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
   if (!failure.empty()) {
@@ -426,6 +455,7 @@ PushServer::~PushServer() {
         if (impl->control) impl->control->close();
         for (const auto& socket : impl->controlSockets) socket->close();
         impl->controlSockets.clear();
+        impl->devices.clear();
       },
       true);
   impl->thread->cancel();
@@ -437,6 +467,12 @@ std::uint32_t PushServer::pushMessage(const std::string& content, std::optional<
   std::uint32_t id = 0;
   impl_->thread->perform([&] { id = impl_->push(content, messageId, messageType); }, true);
   return id;
+}
+
+std::size_t PushServer::notify(const std::string& payload) {
+  std::size_t reached = 0;
+  impl_->thread->perform([&] { reached = impl_->notifyDevices(payload); }, true);
+  return reached;
 }
 
 void PushServer::closeConnections(bool reset) {
@@ -477,6 +513,7 @@ std::string PushServer::control(const std::string& line) {
     if (args >> id && std::getline(args >> std::ws, content) && !content.empty())
       return "ok " + std::to_string(pushMessage(content, id));
   }
+  if (command == "notify" && !rest.empty()) return "ok " + std::to_string(notify(rest));
   if (command == "close" || command == "reset") return closeConnections(command == "reset"), "ok";
   if (command == "silence" && (rest == "on" || rest == "off")) return setSilent(rest == "on"), "ok";
   if (command == "garbage") return sendGarbage(), "ok";
@@ -492,11 +529,12 @@ std::string PushServer::control(const std::string& line) {
                                       {"500", Mode::ServerError},
                                       {"stall", Mode::Stall},
                                       {"garbage", Mode::Garbage},
-                                      {"crash", Mode::CrashAfterStore}};
+                                      {"crash", Mode::CrashAfterStore},
+                                      {"stall-after-store", Mode::StallAfterStore}};
     if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
   }
-  return "error: push JSON | push-id ID JSON | close | reset | silence on|off | garbage | delay SECONDS | "
-         "report ok|403|500|stall|garbage|crash";
+  return "error: push JSON | push-id ID JSON | notify JSON | close | reset | silence on|off | garbage | delay SECONDS | "
+         "report ok|403|500|stall|garbage|crash|stall-after-store";
 }
 
 std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }

@@ -33,6 +33,8 @@ struct ServerOptions {
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only.
   std::string identityFile;
+  // The records the report service accepted, kept over restarts; empty: in memory only.
+  std::string reportStore;
   // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
   // not 0.
   std::uint16_t serverVersion = 1;
@@ -48,6 +50,7 @@ struct ServerOptions {
 
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
 // "login <uid>", "login refused <uid>", "heartbeat <uid>", "token <uid> <token>",
+// "device <token>", "notify",
 // "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>", "closed <uid>".
 class PushServer {
  public:
@@ -67,14 +70,18 @@ class PushServer {
   // given. Returns the id.
   std::uint32_t pushMessage(const std::string& content, std::optional<std::uint32_t> messageId = {},
                             std::uint8_t messageType = 0);
+  // Plays the platform's push channel: the payload (a remote notification's JSON) goes to every
+  // device linked through the control port ("device TOKEN") whose token a push client reported
+  // over its session. Returns how many devices it reached.
+  std::size_t notify(const std::string& payload);
   // Faults: end every connection (with a reset instead of a close), stop answering, write a
   // garbage frame to every connection, hold every answer for some seconds of os::Clock.
   void closeConnections(bool reset = false);
   void setSilent(bool silent);
   void sendGarbage();
   void setReplyDelay(double seconds);
-  // Text commands of the control port: "push JSON", "push-id ID JSON", "close", "reset",
-  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash". Answers
+  // Text commands of the control port: "push JSON", "push-id ID JSON", "notify JSON", "close", "reset",
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash|stall-after-store". Answers
   // "ok ..." or "error ...".
   std::string control(const std::string& line);
 

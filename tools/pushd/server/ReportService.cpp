@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <fstream>
+
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
@@ -46,17 +48,18 @@ bool ReportService::start(std::uint16_t port) {
       std::lock_guard lock(mutex_);
       answers_.push_back(status);
     };
-    if (mode == Mode::Stall) {
-      // Hold the answer until the service stops: the client's time-out decides.
+    // Hold the answer until the service stops or the mode changes: the client's time-out decides.
+    auto stall = [&](Mode held) {
       for (;;) {
         {
           std::lock_guard lock(mutex_);
-          if (stopping_ || mode_ != Mode::Stall) break;
+          if (stopping_ || mode_ != held) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       return answer(500);
-    }
+    };
+    if (mode == Mode::Stall) return stall(mode);
     if (mode == Mode::Forbidden) return answer(403);
     if (mode == Mode::ServerError) return answer(500);
     os::Data body(request.body.begin(), request.body.end());
@@ -90,9 +93,15 @@ bool ReportService::start(std::uint16_t port) {
           continue;
         }
         records_.push_back(*record.dictionary());
+        if (!storeFile_.empty()) {
+          // Flushed to the system at once: a process killed after this line keeps the record.
+          std::ofstream store(storeFile_, std::ios::app);
+          store << uid << " " << os::stringFromData(JSONData(record).value_or(os::Data{})) << "\n";
+        }
       }
     }
     if (mode == Mode::CrashAfterStore) return answer(500);
+    if (mode == Mode::StallAfterStore) return stall(mode);
     if (verbose_) std::fprintf(stderr, "pushd: report of %zu records\n", (*envelope)["content"].array()->size());
     if (mode == Mode::Garbage) return answer(200, "\x1f\x8b garbage");
     answer(200);
@@ -124,6 +133,22 @@ bool ReportService::start(std::uint16_t port) {
   // Ready before the caller hands the port out, so stop() never races the start of listening.
   for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return true;
+}
+
+bool ReportService::setStoreFile(const std::string& path) {
+  std::lock_guard lock(mutex_);
+  std::ifstream earlier(path);
+  std::string line;
+  while (std::getline(earlier, line)) {
+    auto space = line.find(' ');
+    if (space == std::string::npos) continue;
+    auto record = objectFromJSONString(line.substr(space + 1));
+    if (!record || !record->dictionary()) continue;
+    // The same identity the upload gives it: uid, then the record as the service wrote it.
+    if (seen_.insert(line.substr(0, space) + line.substr(space + 1)).second) records_.push_back(*record->dictionary());
+  }
+  storeFile_ = path;
+  return std::ofstream(path, std::ios::app).good();
 }
 
 void ReportService::setMode(Mode mode) {

@@ -24,7 +24,9 @@ class ReportService {
  public:
   // CrashAfterStore keeps the records and then fails the request, as a service that dies between
   // storing and answering: the client sends them again.
-  enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage, CrashAfterStore };
+  // StallAfterStore keeps the records and then holds the answer, so the service can be killed
+  // between the two.
+  enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage, CrashAfterStore, StallAfterStore };
   // The password of a uid, or nothing for an unknown one (uid 0 has the empty password).
   using PasswordOf = std::function<std::optional<std::string>(std::uint32_t uid)>;
 
@@ -34,6 +36,10 @@ class ReportService {
   bool start(std::uint16_t port);
   std::uint16_t port() const { return port_; }
 
+  // Keeps accepted records in a file as well, one "uid JSON" line each, written before the answer,
+  // and takes back those already there: a service restarted on the same file knows what it has.
+  // False when the file cannot be opened.
+  bool setStoreFile(const std::string& path);
   void setMode(Mode mode);
   // The status the user service answers badge uploads with (200 by default).
   void setUserStatus(int status);
@@ -58,6 +64,7 @@ class ReportService {
   mutable std::mutex mutex_;
   Mode mode_ = Mode::Accept;
   std::vector<os::Dictionary> records_;
+  std::string storeFile_;
   std::set<std::string> seen_;
   std::size_t repeats_ = 0;
   std::vector<int> answers_;

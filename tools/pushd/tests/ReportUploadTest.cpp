@@ -1,6 +1,18 @@
 // Report packets against the local push service's report service.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "foundation/formats/JSONTideDeserializing.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TcpTestPeer.h"
@@ -23,6 +35,60 @@ struct Outcomes : DUVHttpRequestDelegate {
   void didReceivedHttpFeedback(DUVReportRequest&, int status) override { statuses.push_back(status); }
   void didNotReceivedFromRequest(DUVReportRequest&, bool resent, const os::Error&) override { failures.push_back(resent); }
 };
+
+// The service as a process of its own, on the given report port and store, killed at will.
+class PushdProcess {
+ public:
+  PushdProcess(const std::string& folder, const std::string& store, std::uint16_t reportPort) {
+    std::string ports = folder + "/ports-" + std::to_string(++starts_);
+    std::vector<std::string> args{PUSHD_PROGRAM, "--lookup-port", "0", "--report-port", std::to_string(reportPort),
+                                  "--report-store", store, "--port-file", ports};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    if (posix_spawn(&pid_, PUSHD_PROGRAM, nullptr, nullptr, argv.data(), environ) != 0) pid_ = 0;
+    runUntil([&] { return std::filesystem::exists(ports); });
+    std::ifstream(ports) >> lookup_ >> core_ >> control_ >> report_;
+  }
+  ~PushdProcess() { kill(); }
+  bool running() const { return pid_ > 0 && report_ != 0; }
+  std::uint16_t reportPort() const { return report_; }
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+  // One control command; its answer line.
+  std::string command(const std::string& line) const {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(control_);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      std::string text = line + "\n";
+      (void)!write(fd, text.data(), text.size());
+      char c;
+      while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    }
+    close(fd);
+    return answer;
+  }
+
+ private:
+  static inline int starts_ = 0;
+  pid_t pid_ = 0;
+  std::uint16_t lookup_ = 0, core_ = 0, control_ = 0, report_ = 0;
+};
+
+std::vector<std::string> lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
 
 class ReportUploadTest : public ::testing::Test {
  protected:
@@ -77,6 +143,55 @@ TEST_F(ReportUploadTest, AServiceThatDiesAfterStoringCountsEveryRecordOnce) {
   EXPECT_EQ(server_->reportService().repeats(), 2u);
   EXPECT_EQ(cache_->count(), 0u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
+}
+
+TEST_F(ReportUploadTest, AServiceKilledMidUploadAndRestartedOnItsStoreCountsEveryRecordOnce) {
+  os::VirtualClockScope clock;
+  std::string folder = ::testing::TempDir() + "/pushd-restart-" + std::to_string(getpid());
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  std::string store = folder + "/reports";
+  auto first = std::make_unique<PushdProcess>(folder, store, 0);
+  ASSERT_TRUE(first->running());
+  std::uint16_t port = first->reportPort();
+  std::string at = "http://127.0.0.1:" + std::to_string(port) + "/v2/report";
+  ASSERT_EQ(first->command("report stall-after-store"), "ok");
+
+  // Killed after storing the packet and before answering it.
+  cache_->addCacheObject(record(0), "earlier");
+  report(1, at)->send();
+  ASSERT_TRUE(runUntil([&] { return lines(store).size() == 2; }));
+  first->kill();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->failures.size() == 1; }));
+  EXPECT_TRUE(outcomes_->statuses.empty());
+
+  // Restarted on the same store: the packet sent again is known, a new record is kept.
+  PushdProcess second(folder, store, port);
+  ASSERT_TRUE(second.running());
+  os::Clock::advance(40);
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
+
+  // Killed before storing (while holding the packet, or before it even came): the record waits.
+  ASSERT_EQ(second.command("report stall"), "ok");
+  report(2, at)->send();
+  second.kill();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->failures.size() == 2; }));
+  EXPECT_EQ(lines(store).size(), 2u);
+  PushdProcess third(folder, store, port);
+  ASSERT_TRUE(third.running());
+  os::Clock::advance(40);
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
+  EXPECT_EQ(outcomes_->statuses, (std::vector<int>{200, 200}));
+
+  std::multiset<long long> times;
+  for (const auto& line : lines(store)) {
+    auto kept = objectFromJSONString(line.substr(line.find(' ') + 1));
+    times.insert(kept ? (*kept)["itime"].intValue() : 0);
+  }
+  EXPECT_EQ(times, (std::multiset<long long>{1700000000, 1700000001, 1700000002}));
+  EXPECT_EQ(cache_->count(), 0u);
+  EXPECT_TRUE(cache_->sendingPackageCache().empty());
+  std::filesystem::remove_all(folder);
 }
 
 TEST_F(ReportUploadTest, ResendsAfter40_100_200_300SecondsThenGivesTheRecordsBack) {
