@@ -24,7 +24,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::Input in(data, size);
   std::string url = in.until('\n');
   os::HTTPHeaderFields headers;
-  while (!in.empty()) headers.addLine(in.until('\n'));
+  while (!in.empty()) {
+    std::string line = in.until('\n');
+    if (auto field = os::HTTPHeaderFields::parseLine(line)) {
+      fuzz::check(field->second.empty() || (field->second.front() != ' ' && field->second.back() != ' '),
+                  "a value keeps its surrounding blanks");
+      headers.add(field->first, field->second);
+    } else {
+      fuzz::check(line.find(':') == std::string::npos, "a line with a colon was not read");
+    }
+  }
 
   os::HTTPURLResponse response(url, 200, headers);
   (void)response.MIMEType();

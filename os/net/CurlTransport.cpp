@@ -278,19 +278,15 @@ class Transfer {
       }
       return size * n;
     }
-    std::size_t colon = line.find(':');
-    if (colon != std::string_view::npos) {
-      std::string_view value = line.substr(colon + 1);
-      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-      std::string_view name = line.substr(0, colon);
+    if (auto field = HTTPHeaderFields::parseLine(line)) {
+      auto& [name, value] = *field;
       if (HTTPHeaderFields::namesEqual(name, "Content-Length") && !t->agreeOnLength(value)) {
         // Two lengths for one body: which bytes belong to it is anyone's guess.
         t->badResponse_ = "The server's answer gives conflicting lengths.";
         return 0;
       }
       t->headers_.add(name, value);
-      t->receivedFields_.emplace_back(std::string(name), std::string(value));
+      t->receivedFields_.push_back(std::move(*field));
     }
     return size * n;
   }

@@ -40,14 +40,14 @@ void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
   fields_.emplace_back(std::string(name), std::string(value));
 }
 
-bool HTTPHeaderFields::addLine(std::string_view line) {
+std::optional<HTTPHeaderFields::Field> HTTPHeaderFields::parseLine(std::string_view line) {
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
   std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return false;
+  if (colon == std::string_view::npos) return std::nullopt;
   std::string_view value = line.substr(colon + 1);
   while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  add(line.substr(0, colon), value);
-  return true;
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+  return Field(std::string(line.substr(0, colon)), std::string(value));
 }
 
 bool HTTPHeaderFields::remove(std::string_view name) {

@@ -24,10 +24,10 @@ class HTTPHeaderFields {
   void set(std::string_view name, std::string value);
   // Appends to an existing value with ", " (the platform's rule for repeated fields) or adds.
   void add(std::string_view name, std::string_view value);
-  // One header line of an answer as it comes off the wire: "Name: value" with its line break
-  // and the value's leading blanks dropped, added as above. A line without a colon adds nothing
-  // and answers false.
-  bool addLine(std::string_view line);
+  // One header line of an answer as it comes off the wire: the name before the first colon and
+  // the value after it, without the line break and the value's surrounding blanks. Absent for a
+  // line without a colon.
+  static std::optional<Field> parseLine(std::string_view line);
   bool remove(std::string_view name);
   void clear() { fields_.clear(); }
 

@@ -27,6 +27,16 @@ TEST(HTTPHeaderFields, LookupIsCaseInsensitiveAndKeepsTheFirstSpelling) {
   EXPECT_EQ(h, (HTTPHeaderFields{{"content-TYPE", "b"}}));
 }
 
+// The transport reads answer heads a line at a time with this.
+TEST(HTTPHeaderFields, HeaderLinesSplitAtTheFirstColonWithoutSurroundingBlanks) {
+  using Field = HTTPHeaderFields::Field;
+  EXPECT_EQ(HTTPHeaderFields::parseLine("Content-Type: text/html; charset=utf-8\r\n"),
+            (Field{"Content-Type", "text/html; charset=utf-8"}));
+  EXPECT_EQ(HTTPHeaderFields::parseLine("Location:\t http://h/a:b \t\r\n"), (Field{"Location", "http://h/a:b"}));
+  EXPECT_EQ(HTTPHeaderFields::parseLine("X-Empty:\r\n"), (Field{"X-Empty", ""}));
+  EXPECT_EQ(HTTPHeaderFields::parseLine("no colon here\r\n"), std::nullopt);
+}
+
 TEST(URLRequest, DefaultsAndWholeHeaderReplacement) {
   URLRequest r("http://h/p");
   EXPECT_EQ(r.HTTPMethod(), "GET");
