@@ -198,7 +198,7 @@ class Transfer {
   void finish(CURLcode result) {
     if (badResponse_) {
       fail(kURLErrorBadServerResponse, badResponse_);
-    } else if (undecodable_ || decodersFailed() || (result == CURLE_OK && !decodersComplete())) {
+    } else if (decodersFailed() || (result == CURLE_OK && !decodersComplete())) {
       // A coded body whose end (and check sum) never came, or whose check sum is wrong, is no
       // body, however many bytes its Content-Length promised.
       fail(kURLErrorCannotDecodeContentData, "The coded body of the answer is damaged or cut short.");
@@ -261,10 +261,7 @@ class Transfer {
     if (line.empty()) {
       if (t->status_ >= 200 || t->status_ == 0) {
         if (t->status_ == 0) return 0;  // no status line: not HTTP we can read
-        if (!t->startDecoders()) {
-          t->undecodable_ = true;
-          return 0;
-        }
+        t->startDecoders();
         char* effective = nullptr;
         curl_easy_getinfo(t->easy_, CURLINFO_EFFECTIVE_URL, &effective);
         HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_), t->headers_);
@@ -324,8 +321,10 @@ class Transfer {
 
   // libcurl's own decoding takes a gzip body cut short at its trailer for a whole one, so the body
   // is decoded here, where the end of each coded stream and its check sum are seen. Codings apply
-  // in the order listed, so they come off last first. False for a coding this side cannot undo.
-  bool startDecoders() {
+  // in the order listed, so they come off last first. A coding this side does not know leaves the
+  // whole body as it came, as the platform does: the caller's own format (an enciphered upload
+  // answer, say) undoes it, where failing the load would make every such answer a lost one.
+  void startDecoders() {
     decoders_.clear();
     std::string list = headers_.value("Content-Encoding").value_or("");
     std::size_t start = 0;
@@ -338,12 +337,13 @@ class Transfer {
         decoders_.insert(decoders_.begin(), std::make_unique<BodyDecoder>(BodyDecoder::Kind::Gzip));
       else if (name == "deflate")
         decoders_.insert(decoders_.begin(), std::make_unique<BodyDecoder>(BodyDecoder::Kind::Deflate));
-      else if (!name.empty() && name != "identity")
-        return false;
+      else if (!name.empty() && name != "identity") {
+        decoders_.clear();
+        return;
+      }
       if (comma == std::string::npos) break;
       start = comma + 1;
     }
-    return true;
   }
 
   // Passes bytes through the decoders from layer `layer` on; the last hands them to the client.
@@ -545,7 +545,6 @@ class Transfer {
   std::optional<unsigned long long> contentLength_;
   const char* badResponse_ = nullptr;
   std::vector<std::unique_ptr<BodyDecoder>> decoders_;
-  bool undecodable_ = false;
   bool gotResponse_ = false;
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
   std::recursive_mutex eventMutex_;

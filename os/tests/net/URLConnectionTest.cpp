@@ -664,6 +664,12 @@ TEST_F(URLConnectionTest, AGzipBodyCutShortOrWithABadCheckSumIsAnError) {
   auto deflated = loadRawAnswer(answerWith("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n", std::string(raw.begin(), raw.end())));
   ASSERT_TRUE(deflated->finished);
   EXPECT_EQ(stringFromData(deflated->body), plain);
+
+  // A coding the loader does not know (an enciphered upload answer) reaches the caller untouched,
+  // gzip layer and all, for its own reader to undo.
+  auto foreign = loadRawAnswer(answerWith("HTTP/1.1 200 OK\r\nContent-Encoding: rc4,gzip\r\n", packed));
+  ASSERT_TRUE(foreign->finished);
+  EXPECT_EQ(stringFromData(foreign->body), packed);
 }
 
 TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
