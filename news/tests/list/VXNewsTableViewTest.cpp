@@ -131,10 +131,10 @@ TEST_F(VXNewsTableViewTest, ADatabaseDamagedBetweenLaunchesIsRefilledFromTheServ
   db_ = VXNewsDBManager::share();
   // The category list arrives again from the server, as at every launch.
   ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
-  server_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  answers_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
   makeList()->load();
   waitIdle();
-  EXPECT_EQ(server_.last()["id"].intValue(), kCategory);
+  EXPECT_EQ(answers_.last()["id"].intValue(), kCategory);
   EXPECT_EQ(listed(), (std::vector<long long>{11, 10}));
   EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
 }
