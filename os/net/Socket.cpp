@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 
 #include "os/runtime/RunLoop.h"
 
@@ -262,6 +264,24 @@ void TcpListener::close() {
   loop_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+void shutdownAcceptedConnections(std::uint16_t localPort) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
+    int fd = std::atoi(entry.path().filename().c_str());
+    int type = 0, listening = 0;
+    socklen_t len = sizeof type;
+    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
+    len = sizeof listening;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || listening) continue;
+    sockaddr_in local{};
+    len = sizeof local;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
+        ntohs(local.sin_port) != localPort)
+      continue;
+    ::shutdown(fd, SHUT_RDWR);
+  }
 }
 
 }  // namespace os

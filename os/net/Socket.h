@@ -21,6 +21,11 @@ class RunLoop;
 std::optional<sockaddr_in> makeIPv4Address(const std::string& dotted, std::uint16_t port);
 std::string IPv4AddressText(const sockaddr_in& address);
 
+// Shuts down every connected IPv4 stream socket of this process whose local port is the given
+// one: the connections a listener on that port accepted. For servers whose HTTP layer keeps its
+// accepted sockets to itself and, on stop, waits out each kept-alive connection's idle time-out.
+void shutdownAcceptedConnections(std::uint16_t localPort);
+
 class Socket : public std::enable_shared_from_this<Socket> {
  public:
   struct Callbacks {

@@ -10,10 +10,9 @@
 #include <openssl/x509.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
 
 #include "os/net/HostLookup.h"
+#include "os/net/Socket.h"
 #include "os/testing/TestCertificateAuthority.h"
 
 namespace os::testing {
@@ -55,27 +54,6 @@ std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& h
   X509_free(cert);
   EVP_PKEY_free(key);
   return server;
-}
-
-// A kept-alive connection holds a server thread waiting for the next request for seconds, and the
-// library's stop waits for every thread. Shutting the accepted sockets down (found by their local
-// port: the library keeps them to itself) ends those waits at once.
-void dropConnections(int port) {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    int fd = std::atoi(entry.path().filename().c_str());
-    int type = 0, listening = 0;
-    socklen_t len = sizeof type;
-    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
-    len = sizeof listening;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || listening) continue;
-    sockaddr_in local{};
-    len = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
-        ntohs(local.sin_port) != port)
-      continue;
-    ::shutdown(fd, SHUT_RDWR);
-  }
 }
 
 }  // namespace
@@ -158,7 +136,8 @@ void HttpTestServer::stop() {
   }
   changed_.notify_all();
   server_->stop();
-  dropConnections(port_);
+  // A kept-alive connection holds a server thread for seconds, and the library's stop waits for it.
+  shutdownAcceptedConnections(static_cast<std::uint16_t>(port_));
   if (thread_.joinable()) thread_.join();
 }
 

@@ -78,6 +78,27 @@ TEST_F(DateUtilities, WeeksMonthsAndYears) {
   EXPECT_TRUE(isInPast(dateWithDaysBeforeNow(1)));
 }
 
+TEST_F(DateUtilities, LeapCenturiesAndTheTwelveHourClock) {
+  // 2000 is divisible by 400 and so a leap year; 1900 and 2100 are not.
+  const os::Date leapDay = local(2000, 2, 29, 12, 5);
+  EXPECT_EQ(stringWithFormat(leapDay, "yyyy-MM-dd"), "2000-02-29");
+  EXPECT_EQ(month(leapDay), 2);
+  EXPECT_EQ(day(leapDay), 29);
+  EXPECT_EQ(dateByAddingDays(local(2000, 2, 28), 1), local(2000, 2, 29));
+  EXPECT_EQ(dateByAddingYears(local(1996, 2, 29), 4), local(2000, 2, 29));
+  EXPECT_EQ(dateByAddingMonths(local(2000, 1, 31), 1), local(2000, 2, 29));
+  EXPECT_EQ(dateByAddingMonths(local(1900, 1, 31), 1), local(1900, 2, 28));
+  EXPECT_EQ(dateByAddingMonths(local(2100, 1, 31), 1), local(2100, 2, 28));
+
+  // Midnight and noon are 12 on the twelve-hour clock, never 0; their neighbours run 1 to 11.
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 0, 5), "hh:mm a"), "12:05 上午");
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 1, 5), "hh:mm a"), "01:05 上午");
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 11, 5), "h:mm a"), "11:05 上午");
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 12, 5), "h:mm a"), "12:05 下午");
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 13, 5), "h:mm a"), "1:05 下午");
+  EXPECT_EQ(stringWithFormat(local(2026, 12, 7, 23, 5), "h:mm a"), "11:05 下午");
+}
+
 TEST_F(DateUtilities, WeekendWhateverTheFirstWeekday) {
   for (long first : {1L, 2L}) {
     currentCalendar().setFirstWeekday(first);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 
@@ -251,6 +252,22 @@ TEST(JSONDecoder, OneCallFormsUseTheProcessProfile) {
   EXPECT_EQ(error.domain, "OtherErrorDomain");
   EXPECT_TRUE(error.userInfo.contains("OtherAtIndexKey"));
   EXPECT_TRUE(error.userInfo.contains("OtherLineNumberKey"));
+}
+
+TEST(JSONDecoder, EveryRawControlCharacterIsRefusedAndAPairUpToDFFFAccepted) {
+  for (int c = 0; c < 0x20; ++c) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "0x%02x", c);
+    const std::string expected = std::string("Invalid character < 0x20 found in string: ") + hex + ".";
+    const std::string raw(1, static_cast<char>(c));
+    EXPECT_EQ(failure("[\"a" + raw + "b\"]"), expected) << hex;
+    // After an escape the text is read by the slower decoding scan, which must refuse them too.
+    EXPECT_EQ(failure("[\"\\n" + raw + "\"]"), expected) << hex;
+  }
+  Outcome o = parse(R"(["\ud800\udfff", "\ud800\udc00"])");
+  ASSERT_TRUE(o.value) << o.message();
+  EXPECT_EQ(o.value->at(0).stringOr(), "\xF0\x90\x8F\xBF");  // U+103FF
+  EXPECT_EQ(o.value->at(1).stringOr(), "\xF0\x90\x80\x80");  // U+10000
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "os/core/URL.h"
+#include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
 #include "tools/newsd/server/Pictures.h"
 #include "tools/newsd/server/Wire.h"
@@ -139,6 +140,9 @@ void NewsServer::stop() {
   hold_.release();
   while (serving_ && !http_->is_running()) std::this_thread::yield();
   http_->stop();
+  // An idle kept-alive connection would hold its server thread, and so this stop, for the HTTP
+  // layer's whole keep-alive time-out.
+  if (port_ > 0) os::shutdownAcceptedConnections(static_cast<std::uint16_t>(port_));
   if (thread_.joinable()) thread_.join();
 }
 

@@ -291,4 +291,29 @@ TEST(ImageMemoryCache, CostIsPointsTimesScaleAndTheLimitEvictsLeastRecentlyUsed)
   EXPECT_EQ(memory.totalCost(), 50u);
 }
 
+TEST(ImageMemoryCache, OnePictureOverTheLimitStaysAloneUntilTheNextStore) {
+  BNMemoryCache memory("m");
+  memory.setTotalCostLimit(100);
+  auto image = os::Image::create(solid(1, 1, 0, 0, 0));
+  memory.setObject(image, "a", 40);
+  memory.setObject(image, "b", 40);
+  // Over the limit by itself: everything older leaves, the newcomer is kept.
+  memory.setObject(image, "huge", 150);
+  EXPECT_FALSE(memory.objectForKey("a"));
+  EXPECT_FALSE(memory.objectForKey("b"));
+  EXPECT_TRUE(memory.objectForKey("huge"));
+  EXPECT_EQ(memory.count(), 1u);
+  EXPECT_EQ(memory.totalCost(), 150u);
+  // The next store pushes it out as the least recently used.
+  memory.setObject(image, "c", 10);
+  EXPECT_FALSE(memory.objectForKey("huge"));
+  EXPECT_TRUE(memory.objectForKey("c"));
+  EXPECT_EQ(memory.totalCost(), 10u);
+  // Exactly at the limit is not over it.
+  memory.setObject(image, "d", 90);
+  EXPECT_TRUE(memory.objectForKey("c"));
+  EXPECT_TRUE(memory.objectForKey("d"));
+  EXPECT_EQ(memory.totalCost(), 100u);
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "os/net/URLError.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedURLTransport.h"
 #include "ui/images/BNWebImageDownloader.h"
 #include "ui/tests/images/ImageTestSupport.h"
 
@@ -384,6 +385,29 @@ TEST_F(DownloaderTest, HTTPSCertificatesAreVerified) {
   ASSERT_TRUE(result.error);
   EXPECT_EQ(result.error->domain, os::kURLErrorDomain);
   EXPECT_LE(result.error->code, os::kURLErrorSecureConnectionFailed);
+}
+
+TEST_F(DownloaderTest, ADownloadTimeOutOtherThanTheDefaultReachesTheRequest) {
+  auto transport = std::make_shared<os::testing::ScriptedURLTransport>();
+  os::URLTransport::setShared(transport);
+  struct Restore {
+    ~Restore() { os::URLTransport::setShared(nullptr); }
+  } restore;
+  os::HTTPHeaderFields pngType;
+  pngType.set("Content-Type", "image/png");
+  for (double seconds : {3.5, 60.0}) {
+    transport->enqueue(os::testing::ScriptedURLTransport::Answer::ok(text(png(2, 2)), 200, pngType));
+    downloader_->setDownloadTimeout(seconds);
+    EXPECT_EQ(downloader_->downloadTimeout(), seconds);
+    Result result;
+    downloader_->downloadImageWithURL(os::URL::parse("http://images.example/t.png"), 0, nullptr, recordInto(result));
+    waitForQueue();
+    EXPECT_TRUE(result.image);
+  }
+  auto sent = transport->sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0].request.timeoutInterval(), 3.5);
+  EXPECT_EQ(sent[1].request.timeoutInterval(), 60.0);
 }
 
 }  // namespace

@@ -1,0 +1,45 @@
+// Offline article files at their edges: the longest id that still names a file, and a background
+// save that wakes whoever waits for it.
+#include <limits>
+
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/tests/support/ReaderFixture.h"
+
+namespace {
+
+using newstest::ReaderFixture;
+
+class OfflineArticleEdgesTest : public ReaderFixture {
+ protected:
+  // The real clock: a waiter on the virtual one looks again every few milliseconds and so would
+  // never notice a save that forgets to wake it.
+  OfflineArticleEdgesTest() : ReaderFixture(false) {}
+};
+
+TEST_F(OfflineArticleEdgesTest, EighteenDigitsNameAFileNineteenAreRefusedWithoutEndingTheProcess) {
+  EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value(1), os::Value("999999999999999999")), "1_999999999999999999");
+  EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value("-999999999999999999"), os::Value(2)), "-999999999999999999_2");
+  // Beyond the 64-bit range: refused as 20 digits are, not converted.
+  for (const char* id : {"9999999999999999999", "-9999999999999999999", "1000000000000000000"}) {
+    EXPECT_FALSE(VXOfflineArticleStore::fileName(os::Value(1), os::Value(id))) << id;
+    EXPECT_FALSE(VXOfflineArticleStore::fileName(os::Value(id), os::Value(1))) << id;
+    os::Error error;
+    EXPECT_FALSE(VXOfflineArticleStore::saveWithInfo({{"title", "t"}}, os::Value(1), os::Value(id), &error)) << id;
+    EXPECT_EQ(error.code, kOfflineArticleBadName) << id;
+  }
+}
+
+TEST_F(OfflineArticleEdgesTest, BackgroundSaveWakesItsWaiterWhenWritten) {
+  // Big enough that the waiter is asleep before the file is written.
+  os::Array body;
+  for (int i = 0; i < 20000; ++i) body.push_back(os::Value("段落 " + std::to_string(i)));
+  VXOfflineArticleStore::saveInBackground({{"title", "T"}, {"body", body}}, os::Value(4), os::Value(9));
+  // A waiter left asleep would sit out this limit, far past the test run's own time-out.
+  ASSERT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(3600));
+  EXPECT_EQ(VXOfflineArticleStore::pendingBackgroundSaves(), 0);
+  auto stored = VXOfflineArticleStore::read(os::Value(4), os::Value(9));
+  ASSERT_TRUE(stored);
+  EXPECT_EQ((*stored)["body"].count(), 20000u);
+}
+
+}  // namespace
