@@ -39,6 +39,7 @@ class ReaderCommands {
 
  private:
   bool step(const std::string& command);
+  void shareTour();
 
   std::ostream& out_;
   os::ScreenWatcher watcher_;
