@@ -10,9 +10,9 @@
 #include <string>
 
 #include "app/VXAlertMessage.h"
-#include "news/store/VXGlobalDefine.h"
-#include "news/shell/NQBaseViewController.h"
 #include "news/home/VXNewsView.h"
+#include "news/shell/NQBaseViewController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Timer.h"
 #include "os/views/AlertView.h"

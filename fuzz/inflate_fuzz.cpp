@@ -1,21 +1,12 @@
 // fuzz-link: os
 // The inflater takes bodies from servers and peers: any input must end in data within the cap or an
 // error, and what it inflates must deflate and inflate back to itself.
-#include <cstdio>
-#include <cstdlib>
-
+#include "fuzz/support/FuzzSupport.h"
 #include "os/core/Compression.h"
 
 namespace {
 
 constexpr std::size_t kCap = 1 << 20;
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "inflate_fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 }  // namespace
 
@@ -29,13 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   os::Error error;
   auto out = os::inflateData(input, kCap, format, &error);
   if (!out) {
-    check(error.domain == os::kCompressionErrorDomain, "a refused stream must say why");
+    fuzz::check(error.domain == os::kCompressionErrorDomain, "a refused stream must say why");
     return 0;
   }
-  check(out->size() <= kCap, "output past the cap");
+  fuzz::check(out->size() <= kCap, "output past the cap");
   auto again = os::gzipData(*out);
-  check(again.has_value(), "inflated bytes do not compress");
+  fuzz::check(again.has_value(), "inflated bytes do not compress");
   auto back = os::inflateData(*again, kCap);
-  check(back && *back == *out, "a round trip changed the bytes");
+  fuzz::check(back && *back == *out, "a round trip changed the bytes");
   return 0;
 }

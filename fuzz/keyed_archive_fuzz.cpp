@@ -2,6 +2,7 @@
 // Keyed archives of plain values and of registered classes, as stored by the sharing and login
 // clients: a damaged archive must be refused whole, and what decodes must archive again.
 #include "fuzz/support/FuzzSupport.h"
+#include "fuzz/support/SameValue.h"
 #include "os/store/KeyedArchive.h"
 
 namespace {
@@ -61,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (again) {
       std::optional<os::Value> back = os::KeyedUnarchiver::unarchiveValue(*again);
       fuzz::check(back.has_value(), "a re-archived value does not decode");
-      fuzz::check(*back == *value, "a re-archived value decodes as another value");
+      fuzz::check(fuzz::sameValue(*back, *value), "a re-archived value decodes as another value");
     }
   }  // else refused, or an archive of nothing (its root is the null object)
   if (std::optional<os::ArchiveItem> item = os::KeyedUnarchiver::unarchiveObject(bytes, registry(), os::kKeyedArchiveRootKey, &error))

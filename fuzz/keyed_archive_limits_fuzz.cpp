@@ -1,9 +1,7 @@
 // fuzz-link: os
 // Keyed archives from other applications under tight limits, so mutations reach every cap: an
 // archive is decoded whole or refused with an error, and nothing outside the allow-list is made.
-#include <cstdio>
-#include <cstdlib>
-
+#include "fuzz/support/FuzzSupport.h"
 #include "os/store/KeyedArchive.h"
 
 namespace {
@@ -27,13 +25,6 @@ struct Note : os::Archivable {
   }
 };
 
-void check(bool ok, const char* what) {
-  if (!ok) {
-    std::fprintf(stderr, "keyed_archive_limits_fuzz: %s\n", what);
-    std::abort();
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -47,10 +38,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto item = os::KeyedUnarchiver::unarchiveObject(bytes, os::ArchiveClassRegistry().add("FuzzNote", Note::decode),
                                                    os::kKeyedArchiveRootKey, &error, limits);
   if (!item) {
-    check(error.domain.empty() || error.domain == os::kKeyedArchiveErrorDomain, "an error from elsewhere");
-    check(size <= limits.maxBytes || error.code == os::kKeyedArchiveLimitError, "an oversized archive got through");
+    fuzz::check(error.domain.empty() || error.domain == os::kKeyedArchiveErrorDomain, "an error from elsewhere");
+    fuzz::check(size <= limits.maxBytes || error.code == os::kKeyedArchiveLimitError, "an oversized archive got through");
   }
   // Each object is made at most once, so a table of 64 entries makes at most 64.
-  check(gMade <= 64, "more objects made than the archive may list");
+  fuzz::check(gMade <= 64, "more objects made than the archive may list");
   return 0;
 }

@@ -3,6 +3,7 @@
 // back as the same value, or the write must be refused with an error: a saved file must never
 // become one the reader refuses.
 #include "fuzz/support/FuzzSupport.h"
+#include "fuzz/support/SameValue.h"
 #include "os/store/PropertyList.h"
 
 namespace {
@@ -55,6 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<os::Value> reread = os::PropertyList::read(*written, &again, &error);
   fuzz::check(reread.has_value(), "a written property list does not read back");
   fuzz::check(again == format, "a written property list changed its format");
-  fuzz::check(*reread == *value, "a written property list reads back as another value");
+  fuzz::check(fuzz::sameValue(*reread, *value), "a written property list reads back as another value");
   return 0;
 }

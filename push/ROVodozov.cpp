@@ -13,6 +13,7 @@
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVLocalNotificationManager.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -167,6 +168,19 @@ void ROVodozov::handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo,
   perform([code, userInfo](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
 }
 
+void ROVodozov::setLatitude(double latitude, double longitude) {
+  os::Dictionary position{{"lat", os::Value(latitude)},
+                          {"lng", os::Value(longitude)},
+                          {"altitude", os::Value("")},
+                          {"horizontalAccuracy", os::Value("")},
+                          {"verticalAccuracy", os::Value("")}};
+  sharedService()->perform([position](DUVClient& client) { client.setLatitude(position); });
+}
+
+void ROVodozov::crashLogON() {
+  sharedService()->perform([](DUVClient& client) { client.setCrashLogON(); });
+}
+
 void ROVodozov::setDebugMode() {
   sharedService()->perform([](DUVClient& client) { client.setDebugMode(); });
 }
@@ -230,4 +244,32 @@ void ROVodozov::deleteLocalNotification(const std::optional<os::LocalNotificatio
 void ROVodozov::clearAllLocalNotifications() {
   sharedService();
   DUVLocalNotificationManager::clearAllLocalNotifications();
+}
+
+void ROVodozov::setTags(const std::optional<std::vector<std::string>>& tags, const std::optional<std::string>& alias,
+                        std::function<void(int, const std::optional<std::vector<std::string>>&,
+                                           const std::optional<std::string>&)> callback) {
+  DUVSetTagAliasArg argument;
+  argument.tags = tags;
+  argument.alias = alias;
+  argument.callback = std::move(callback);
+  sharedService()->perform([argument](DUVClient& client) { client.setTagAlias(argument); });
+}
+
+std::vector<std::string> ROVodozov::filterValidTags(const std::vector<std::string>& tags) {
+  return DUVTagAliasValidation::filterValidTags(tags);
+}
+
+void ROVodozov::startLogPageView(const std::optional<std::string>& pageName) {
+  sharedService()->perform([pageName](DUVClient& client) { client.setViewStart(pageName); });
+}
+
+void ROVodozov::stopLogPageView(const std::optional<std::string>& pageName) {
+  sharedService()->perform([pageName](DUVClient& client) { client.setViewStop(pageName); });
+}
+
+void ROVodozov::beginLogPageView(const std::optional<std::string>& pageName, int seconds) {
+  os::Array entry;
+  if (pageName) entry = {os::Value(*pageName), os::Value(seconds)};
+  sharedService()->perform([entry](DUVClient& client) { client.setViewLogSecond(entry); });
 }

@@ -42,12 +42,26 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   static std::shared_ptr<ROVodozov> sharedService();
   // Does nothing: the client lives as long as the process.
   static void close() {}
+  // A position for the next location report (altitude and accuracies unknown).
+  static void setLatitude(double latitude, double longitude);
+  // Switches crash capture on: crashes are recorded and reported at the next start.
+  static void crashLogON();
   static void setDebugMode();
   static void setLogOFF();
   // "iPhone" and the push client's device identifier, 24 characters in all.
   static std::string sharedUDID();
   // The registration id stored for this application, "" before any registration.
   static std::string registrationID();
+  // Tags and alias of the device (nothing: not changed); the callback, if any, hears the result
+  // code on the main queue once.
+  static void setTags(const std::optional<std::vector<std::string>>& tags, const std::optional<std::string>& alias,
+                      std::function<void(int, const std::optional<std::vector<std::string>>&,
+                                         const std::optional<std::string>&)> callback = {});
+  static std::vector<std::string> filterValidTags(const std::vector<std::string>& tags);
+  // Page views, timed by the client and reported with the usage session.
+  static void startLogPageView(const std::optional<std::string>& pageName);
+  static void stopLogPageView(const std::optional<std::string>& pageName);
+  static void beginLogPageView(const std::optional<std::string>& pageName, int seconds);
   // False (and nothing queued) for values above 99999 and negative ones.
   static bool setBadge(int value);
   static void resetBadge();

@@ -10,21 +10,21 @@
 
 #include "app/VXViewController.h"
 #include "foundation/net/Reachability.h"
+#include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXCrashHandler.h"
-#include "news/store/VXGlobalDefine.h"
-#include "news/store/VXNewsCategoryManager.h"
 #include "news/shell/NQSideViewController.h"
 #include "news/shell/VXCustomNavController.h"
-#include "news/article/VXNewsDetailViewController.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"
@@ -37,7 +37,6 @@ constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabil
 class VXViewControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    VXNewsDBManager::setShared(nullptr);
     VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
     reachability_->setDefaultFlags(kWiFi);
     os::ReachabilityProvider::setShared(reachability_);
@@ -55,13 +54,8 @@ class VXViewControllerTest : public ::testing::Test {
     window_->setHidden(true);
     window_.reset();
     if (server_) server_->stop();
-    VXRequestConfig::reset();
-    VXGlobalDefine::setShared(nullptr);
-    VXNewsCategoryManager::setShared(nullptr);
-    NQSideViewController::setShared(nullptr);
     os::ReachabilityProvider::setShared(nullptr);
     os::RunLoop::main()->runUntilIdle();
-    VXNewsDBManager::setShared(nullptr);
   }
 
   void startServer(newsd::ServiceOptions service = {}) {

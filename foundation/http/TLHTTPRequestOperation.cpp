@@ -1,5 +1,7 @@
 #include "foundation/http/TLHTTPRequestOperation.h"
 
+#include <cstdio>
+
 #include "os/runtime/DispatchQueue.h"
 #include "os/store/Bundle.h"
 
@@ -158,15 +160,31 @@ void TLHTTPRequestOperation::pause() {
   if (auto r = response())
     if (auto etag = r->valueForHTTPHeaderField("ETag")) next.setValueForHTTPHeaderField(*etag, "If-Range");
   next.setValueForHTTPHeaderField("bytes=" + std::to_string(offset) + "-", "Range");
+  // The offset counts decoded bytes; a range only means the same thing in the body's own bytes
+  // when the body comes uncoded.
+  next.setValueForHTTPHeaderField("identity", "Accept-Encoding");
   setRequest(std::move(next));
   resumingWithRange_ = true;
+  resumeOffset_ = offset;
   TLURLConnectionOperation::pause();
 }
 
 std::optional<os::Error> TLHTTPRequestOperation::prepareOutputForResponse(const os::HTTPURLResponse& response) {
   if (!resumingWithRange_) return std::nullopt;
   resumingWithRange_ = false;
-  if (response.statusCode() == 206) return std::nullopt;  // the rest of the body: append
+  if (response.statusCode() == 206) {
+    // The rest of the body is appended only when it starts where the received part ends.
+    std::string range = response.valueForHTTPHeaderField("Content-Range").value_or("");
+    std::string encoding = response.valueForHTTPHeaderField("Content-Encoding").value_or("identity");
+    unsigned long long first = 0;
+    char unit[8] = {};
+    int consumed = 0;
+    bool matches = std::sscanf(range.c_str(), "%7s %llu-%*u/%n", unit, &first, &consumed) >= 2 && std::string(unit) == "bytes" &&
+                   consumed > 0 && first == resumeOffset_ && (encoding.empty() || encoding == "identity");
+    if (matches) return std::nullopt;
+    return makeError(-1011, "The server answered a resumed request with a part that does not continue the received body (" +
+                                (range.empty() ? std::string("no Content-Range") : range) + ").");
+  }
   // The server sent the whole body again (it ignored the range, or the entity changed since):
   // what was received before must not stay in front of it.
   auto stream = outputStream();

@@ -78,4 +78,5 @@ class TLHTTPRequestOperation : public TLURLConnectionOperation {
   std::shared_ptr<os::DispatchQueue> successCallbackQueue_, failureCallbackQueue_;
   // Set when a paused load is resumed: the offset the next answer should continue from.
   bool resumingWithRange_ = false;
+  std::uint64_t resumeOffset_ = 0;
 };

@@ -19,7 +19,8 @@ constexpr long kURLErrorCannotWriteToFile = -3003;
 bool transitionAllowed(TLURLConnectionOperation::State from, TLURLConnectionOperation::State to, bool cancelled) {
   using S = TLURLConnectionOperation::State;
   switch (from) {
-    case S::Paused: return to == S::Ready;
+    // A cancelled pause has no load left to finish it: it finishes at once.
+    case S::Paused: return to == S::Ready || (to == S::Finished && cancelled);
     case S::Ready: return to == S::Paused || to == S::Executing || (to == S::Finished && cancelled);
     case S::Executing: return to == S::Paused || to == S::Finished;
     case S::Finished: return false;
@@ -287,15 +288,19 @@ void TLURLConnectionOperation::cancel() {
 
 void TLURLConnectionOperation::cancelConnection() {
   std::shared_ptr<os::URLConnection> connection;
+  bool paused = false;
   {
     std::lock_guard guard(lock_);
     // A load that finished meanwhile keeps its outcome.
     if (isFinished()) return;
     if (!error_) error_ = os::makeURLError(os::kURLErrorCancelled, request_.url(), "cancelled");
     connection = connection_;
+    paused = isPaused();
   }
   if (connection) {
     connection->cancel();
+    failLoad(*connectionError());
+  } else if (paused) {
     failLoad(*connectionError());
   }
 }

@@ -199,11 +199,18 @@ int SQDatabase::busyHandler(void* context, int count) {
     self->startBusyRetryTime_ = steadySeconds();
     return 1;
   }
-  if (steadySeconds() - self->startBusyRetryTime_ < self->maxBusyRetryTimeInterval_) {
-    sqlite3_sleep(50);
-    return 1;
-  }
-  return 0;
+  double waited = steadySeconds() - self->startBusyRetryTime_;
+  double left = self->maxBusyRetryTimeInterval_ - waited;
+  if (left <= 0) return 0;
+  // Short waits all along. A writer that commits starts its next transaction microseconds later,
+  // so the lock is free only for moments: a waiter that slept a fixed 50 ms kept missing them and
+  // gave up while later writers got through. Polling every few milliseconds catches them; the
+  // first tries come quicker still, as most locks are held for one short transaction.
+  static constexpr int kDelays[] = {1, 1, 2, 2, 3, 3, 4, 5};
+  constexpr int kSteps = static_cast<int>(sizeof kDelays / sizeof kDelays[0]);
+  int delay = kDelays[count < kSteps ? count : kSteps - 1];
+  sqlite3_sleep(std::max(1, std::min(delay, static_cast<int>(left * 1000))));
+  return 1;
 }
 
 void SQDatabase::installBusyHandler() {
@@ -336,6 +343,7 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
   if (!statement) {
     int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, nullptr);
     if (rc != SQLITE_OK) {
+      noteResult(rc);
       if (logsErrors_) {
         os::logf("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str());
         os::log("DB Query: " + sql);
@@ -350,13 +358,17 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
 
   int parameterCount = sqlite3_bind_parameter_count(statement);
   int bound = 0;
+  bool bindFailed = false;
   if (dictionary) {
     for (const auto& [key, value] : *dictionary) {
       std::string name = ":" + key;
       if (traceExecution_) os::log(name + " = " + value.description());
       int index = sqlite3_bind_parameter_index(statement, name.c_str());
       if (index > 0) {
-        bindObject(value, index, statement);
+        if (!bindObject(value, index, statement)) {
+          bindFailed = true;
+          break;
+        }
         ++bound;
       } else {
         os::log("Could not find index for " + key);
@@ -372,12 +384,24 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
         else
           os::log("obj: " + value.description());
       }
-      bindObject(value, position, statement);
+      if (!bindObject(value, position, statement)) {
+        bindFailed = true;
+        break;
+      }
       ++bound;
     }
   }
 
-  if (bound != parameterCount) {
+  if (bindFailed) {
+    // A value SQLite refused (over its length limit, say) would otherwise run as NULL.
+    int code = sqlite3_errcode(db_);
+    std::string message = lastErrorMessage();
+    if (logsErrors_) {
+      os::logf("Error binding argument %d (%d: %s)", bound + 1, code, message.c_str());
+      os::log("DB Query: " + sql);
+    }
+    if (error) *error = os::Error::withDescription(kSQDatabaseErrorDomain, code, message);
+  } else if (bound != parameterCount) {
     if (forUpdate)
       os::logf("Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) (executeUpdate)", bound,
                parameterCount, sql.c_str());
@@ -387,6 +411,8 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
       *error = os::Error::withDescription(kSQDatabaseErrorDomain, SQLITE_RANGE,
                                           "bind count " + std::to_string(bound) + " does not match " +
                                               std::to_string(parameterCount) + " placeholders");
+  }
+  if (bindFailed || bound != parameterCount) {
     if (wrapper) {
       // A finalized statement must not stay where the next lookup would find it.
       removeCachedStatement(wrapper);
@@ -473,6 +499,7 @@ bool SQDatabase::executeUpdateWithArgumentsInArray(std::string_view sql, const o
   auto statement = prepareAndBind(sql, &arguments, nullptr, true, error);
   if (!statement) return false;
   bool ok = runUpdate(*this, statement, shouldCacheStatements_, std::string(sql), error);
+  if (!ok) noteResult(lastErrorCode());
   isExecutingStatement_ = false;
   return ok;
 }
@@ -481,6 +508,7 @@ bool SQDatabase::executeUpdateWithParameterDictionary(std::string_view sql, cons
   auto statement = prepareAndBind(sql, nullptr, &arguments, true, error);
   if (!statement) return false;
   bool ok = runUpdate(*this, statement, shouldCacheStatements_, std::string(sql), error);
+  if (!ok) noteResult(lastErrorCode());
   isExecutingStatement_ = false;
   return ok;
 }
@@ -520,16 +548,50 @@ bool SQDatabase::beginDeferredTransaction() {
   return ok;
 }
 
-bool SQDatabase::commit() {
+bool SQDatabase::beginImmediateTransaction() {
+  bool ok = executeUpdate("begin immediate transaction");
+  if (ok) inTransaction_ = true;
+  return ok;
+}
+
+bool SQDatabase::commit(os::Error* error) {
   bool ok = executeUpdate("commit transaction");
-  if (ok) inTransaction_ = false;
+  if (!ok && error) *error = lastError();
+  if (!ok && db_ && !sqlite3_get_autocommit(db_)) {
+    // A commit that failed (busy, disk full) leaves the transaction open, and whatever the caller
+    // wrote next would silently join it and vanish at close: undo it now.
+    sqlite3_exec(db_, "rollback transaction", nullptr, nullptr, nullptr);
+  }
+  inTransaction_ = db_ && !sqlite3_get_autocommit(db_);
   return ok;
 }
 
 bool SQDatabase::rollback() {
   bool ok = executeUpdate("rollback transaction");
-  if (ok) inTransaction_ = false;
+  inTransaction_ = db_ && !sqlite3_get_autocommit(db_);
   return ok;
+}
+
+std::optional<os::Error> SQDatabase::runInTransaction(bool deferred, const SavePointBlock& block) {
+  if (!(deferred ? beginDeferredTransaction() : beginImmediateTransaction())) {
+    // Running the block now would write in autocommit, where its rollback could undo nothing.
+    return lastError();
+  }
+  bool rollbackRequested = false;
+  try {
+    block(*this, rollbackRequested);
+  } catch (...) {
+    // Half-done work of a block that raised must not be committed by the next piece of work.
+    rollback();
+    throw;
+  }
+  if (rollbackRequested) {
+    if (!rollback()) return lastError();
+    return std::nullopt;
+  }
+  os::Error error;
+  if (!commit(&error)) return error;
+  return std::nullopt;
 }
 
 bool SQDatabase::startSavePointWithName(const std::string& name, os::Error* error) {
@@ -673,7 +735,9 @@ std::pair<std::string, os::Array> SQDatabase::sqlFromFormat(std::string_view for
       add.clear();
     }
     sql += add;
-    last = format[i];
+    // "%%" is one literal percent sign: the character after it is plain text, not a specifier
+    // (reading it as one would shift every later argument onto the wrong placeholder).
+    last = (last == '%' && c == '%') ? '\0' : format[i];
   }
   return {sql, values};
 }

@@ -135,9 +135,16 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
 
   bool beginTransaction();
   bool beginDeferredTransaction();
-  bool commit();
+  // Takes the write lock at once, so that a writer waits at the start rather than failing midway.
+  bool beginImmediateTransaction();
+  // A failed commit rolls the transaction back: nothing is left open for later writes to join.
+  bool commit(os::Error* error = nullptr);
   bool rollback();
   bool inTransaction() const { return inTransaction_; }
+  // Begins (immediate, or deferred for readers), runs the block, then commits or rolls back as the
+  // block asks. A failed begin skips the block; every failure comes back as the error, and no
+  // transaction stays open. A block that raises is rolled back and the exception goes on.
+  std::optional<os::Error> runInTransaction(bool deferred, const SavePointBlock& block);
   bool startSavePointWithName(const std::string& name, os::Error* error = nullptr);
   bool releaseSavePointWithName(const std::string& name, os::Error* error = nullptr);
   bool rollbackToSavePointWithName(const std::string& name, os::Error* error = nullptr);
@@ -197,6 +204,13 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   std::uint32_t userVersion();
   void setUserVersion(std::uint32_t version);
   bool validateSQL(std::string_view sql, os::Error* error = nullptr);
+  // SQLite's quick check of the whole file: nothing when it is sound; else the error (not a database,
+  // corrupt) that tells the owner to set the file aside. Opening alone reads nothing, so a damaged
+  // file only shows itself here or on a later read.
+  std::optional<os::Error> quickCheck();
+  // True once SQLite said, on any statement of this connection, that the file is damaged (corrupt,
+  // or no database at all): its owner should set the file aside rather than keep failing on it.
+  bool damageDetected() const { return damageDetected_; }
 
   // The SQL and bound values of a format with printf-like specifiers (exposed for tests and callers
   // that build statements ahead of time).
@@ -211,6 +225,10 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   void removeCachedStatement(const std::shared_ptr<SQStatement>& statement);
   void installBusyHandler();
   static int busyHandler(void* context, int count);
+  // Remembers a result code that tells of a damaged file (SQLITE_CORRUPT 11, SQLITE_NOTADB 26).
+  void noteResult(int rc) {
+    if ((rc & 0xff) == 11 || (rc & 0xff) == 26) damageDetected_ = true;
+  }
   template <class T, class Read>
   T singleValue(std::string_view sql, const os::Array& arguments, T fallback, Read read);
 
@@ -223,6 +241,7 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   bool shouldCacheStatements_ = false;
   bool isExecutingStatement_ = false;
   bool inTransaction_ = false;
+  bool damageDetected_ = false;
   double maxBusyRetryTimeInterval_ = 2.0;
   double startBusyRetryTime_ = 0;
   std::optional<std::map<std::string, std::vector<std::shared_ptr<SQStatement>>>> cachedStatements_;

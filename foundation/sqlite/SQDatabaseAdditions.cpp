@@ -114,3 +114,20 @@ bool SQDatabase::validateSQL(std::string_view sql, os::Error* error) {
   sqlite3_finalize(statement);
   return ok;
 }
+
+std::optional<os::Error> SQDatabase::quickCheck() {
+  if (!databaseExists()) return os::Error::withDescription(kSQDatabaseErrorDomain, SQLITE_MISUSE, "The database is not open.");
+  auto rs = executeQuery("pragma quick_check");
+  if (!rs) return lastError();
+  std::optional<std::string> verdict;
+  if (rs->next()) verdict = rs->stringForColumnIndex(0);
+  // Read the whole answer: a damaged page can surface after the first line.
+  while (rs->next()) verdict = "damaged";
+  if (rs->stepError()) return rs->stepError();
+  rs->close();
+  if (verdict != "ok") {
+    damageDetected_ = true;
+    return os::Error::withDescription(kSQDatabaseErrorDomain, SQLITE_CORRUPT, "The database file is damaged: " + verdict.value_or("no answer"));
+  }
+  return std::nullopt;
+}

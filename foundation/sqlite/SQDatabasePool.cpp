@@ -94,25 +94,20 @@ void SQDatabasePool::inDatabase(const DatabaseBlock& block) {
   pushDatabaseBackInPool(database);
 }
 
-void SQDatabasePool::beginTransaction(bool deferred, const TransactionBlock& block) {
+std::optional<os::Error> SQDatabasePool::beginTransaction(bool deferred, const TransactionBlock& block) {
   auto database = db();
-  if (!database) return;
-  bool rollback = false;
-  if (deferred)
-    database->beginDeferredTransaction();
-  else
-    database->beginTransaction();
-  runGuarded(*this, database, [&] { block(*database, rollback); }, [&] { database->rollback(); });
-  if (rollback)
-    database->rollback();
-  else
-    database->commit();
+  if (!database) return os::Error::withDescription(kSQDatabaseErrorDomain, 21, "No database is available from the pool.");
+  std::optional<os::Error> result;
+  runGuarded(*this, database, [&] { result = database->runInTransaction(deferred, block); }, [] {});
   pushDatabaseBackInPool(database);
+  return result;
 }
 
-void SQDatabasePool::inTransaction(const TransactionBlock& block) { beginTransaction(false, block); }
+std::optional<os::Error> SQDatabasePool::inTransaction(const TransactionBlock& block) { return beginTransaction(false, block); }
 
-void SQDatabasePool::inDeferredTransaction(const TransactionBlock& block) { beginTransaction(true, block); }
+std::optional<os::Error> SQDatabasePool::inDeferredTransaction(const TransactionBlock& block) {
+  return beginTransaction(true, block);
+}
 
 std::optional<os::Error> SQDatabasePool::inSavePoint(const TransactionBlock& block) {
   std::string name = "savePoint" + std::to_string(gPoolSavePointCounter++);

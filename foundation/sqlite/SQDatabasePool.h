@@ -40,9 +40,10 @@ class SQDatabasePool : public std::enable_shared_from_this<SQDatabasePool> {
   void pushDatabaseBackInPool(const std::shared_ptr<SQDatabase>& database);
 
   void inDatabase(const DatabaseBlock& block);
-  void inTransaction(const TransactionBlock& block);
-  void inDeferredTransaction(const TransactionBlock& block);
-  void beginTransaction(bool deferred, const TransactionBlock& block);
+  // As SQDatabaseQueue's: the error of a begin, a commit or a rollback, nothing when all went through.
+  std::optional<os::Error> inTransaction(const TransactionBlock& block);
+  std::optional<os::Error> inDeferredTransaction(const TransactionBlock& block);
+  std::optional<os::Error> beginTransaction(bool deferred, const TransactionBlock& block);
   std::optional<os::Error> inSavePoint(const TransactionBlock& block);
 
   std::size_t countOfCheckedInDatabases();

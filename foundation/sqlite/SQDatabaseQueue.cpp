@@ -77,32 +77,24 @@ void SQDatabaseQueue::inDatabase(const DatabaseBlock& block) {
   });
 }
 
-void SQDatabaseQueue::beginTransaction(bool deferred, const TransactionBlock& block) {
+std::optional<os::Error> SQDatabaseQueue::beginTransaction(bool deferred, const TransactionBlock& block) {
+  std::optional<os::Error> result;
   sync([&] {
     auto db = database();
-    if (!db) return;
-    bool rollback = false;
-    if (deferred)
-      db->beginDeferredTransaction();
-    else
-      db->beginTransaction();
-    try {
-      block(*db, rollback);
-    } catch (...) {
-      // Half-done work of a block that raised must not be committed by the next piece of work.
-      db->rollback();
-      throw;
+    if (!db) {
+      result = os::Error::withDescription(kSQDatabaseErrorDomain, 21, "The database could not be opened.");
+      return;
     }
-    if (rollback)
-      db->rollback();
-    else
-      db->commit();
+    result = db->runInTransaction(deferred, block);
   });
+  return result;
 }
 
-void SQDatabaseQueue::inTransaction(const TransactionBlock& block) { beginTransaction(false, block); }
+std::optional<os::Error> SQDatabaseQueue::inTransaction(const TransactionBlock& block) { return beginTransaction(false, block); }
 
-void SQDatabaseQueue::inDeferredTransaction(const TransactionBlock& block) { beginTransaction(true, block); }
+std::optional<os::Error> SQDatabaseQueue::inDeferredTransaction(const TransactionBlock& block) {
+  return beginTransaction(true, block);
+}
 
 std::optional<os::Error> SQDatabaseQueue::inSavePoint(const TransactionBlock& block) {
   std::optional<os::Error> result;

@@ -37,9 +37,11 @@ class SQDatabaseQueue : public std::enable_shared_from_this<SQDatabaseQueue> {
 
   // Runs the block on the connection; calling it again from inside the block stops the process.
   void inDatabase(const DatabaseBlock& block);
-  void inTransaction(const TransactionBlock& block);
-  void inDeferredTransaction(const TransactionBlock& block);
-  void beginTransaction(bool deferred, const TransactionBlock& block);
+  // The error of a begin, a commit or the rollback the block asked for; nothing when all went through.
+  // A transaction that could not begin does not run the block; one that could not commit is rolled back.
+  std::optional<os::Error> inTransaction(const TransactionBlock& block);
+  std::optional<os::Error> inDeferredTransaction(const TransactionBlock& block);
+  std::optional<os::Error> beginTransaction(bool deferred, const TransactionBlock& block);
   std::optional<os::Error> inSavePoint(const TransactionBlock& block);
   void close();
 

@@ -56,6 +56,7 @@ bool SQResultSet::next() {
     os::logf("Unknown error calling sqlite3_step (%d: %s) rs", rc, sqlite3_errmsg(handle));
   }
   if (rc != SQLITE_DONE) {
+    if (parentDB_) parentDB_->noteResult(rc);
     // Keep the failure: the end of the rows must not be mistaken for it once the statement is reset.
     stepError_ = os::Error::withDescription(kSQDatabaseErrorDomain, rc, sqlite3_errmsg(handle));
   }

@@ -2,20 +2,9 @@
 
 #include "os/core/URL.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
-#include "ui/images/BNImageCache.h"
 #include "ui/images/ImageViewWebCache.h"
-
-namespace {
-
-std::shared_ptr<os::Image> placeholderImage() {
-  auto bundle = os::Bundle::mainBundle();
-  if (!bundle) return nullptr;
-  return os::imageNamed(bundle->bundlePath(), "placeholder", os::Screen::main().scale());
-}
-
-}  // namespace
 
 VXAdCell::VXAdCell(const std::string& identifier) : os::TableViewCell(os::TableViewCellStyle::Default, identifier) {
   iconView_ = std::make_shared<os::ImageView>();
@@ -37,15 +26,7 @@ VXAdCell::VXAdCell(const std::string& identifier) : os::TableViewCell(os::TableV
 void VXAdCell::setContent(const std::shared_ptr<VXAdDO>& ad) {
   dataObject_ = ad;
   if (!ad) return;
-  // A load still running for the ad this reused cell showed before must not land here later.
-  sd_cancelCurrentImageLoad(iconView_);
-  const std::string& icon = ad->icon();
-  auto cached = icon.empty() ? nullptr : BNImageCache::sharedImageCache()->imageFromDiskCacheForKey(icon);
-  if (cached) {
-    iconView_->setImage(cached);
-  } else {
-    sd_setImageWithURL(iconView_, icon.empty() ? std::nullopt : os::URL::parse(icon), placeholderImage());
-  }
+  BNShowCachedImageOrLoad(iconView_, ad->icon(), os::imageNamed("placeholder"));
   nameLabel_->setText(ad->name());
   summaryLabel_->setText(ad->summary());
 }

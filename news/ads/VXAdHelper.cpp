@@ -1,10 +1,10 @@
 #include "news/ads/VXAdHelper.h"
 
-#include "news/api/OpenableURL.h"
-#include "news/api/VXGlobalHelper.h"
 #include "news/ads/VXAdWebViewController.h"
 #include "news/api/NQProxy.h"
+#include "news/api/OpenableURL.h"
 #include "news/api/VXAdClickRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/views/Application.h"

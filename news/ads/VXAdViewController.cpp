@@ -1,8 +1,8 @@
 #include "news/ads/VXAdViewController.h"
 
+#include "news/ads/VXAdCell.h"
 #include "news/ads/VXAdHelper.h"
 #include "news/api/VXAllAdListRequest.h"
-#include "news/ads/VXAdCell.h"
 #include "os/views/Device.h"
 
 VXAdViewController::VXAdViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}

@@ -1,8 +1,8 @@
 #include "news/ads/VXAdWebViewController.h"
 
 #include "news/ads/VXAdHelper.h"
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/NQProxy.h"
+#include "news/api/VXGlobalHelper.h"
 #include "os/core/Log.h"
 
 std::shared_ptr<VXAdWebViewController> VXAdWebViewController::initWithUrl(const std::string& url,

@@ -4,18 +4,19 @@
 #include <mutex>
 #include <string>
 
-#include "news/article/VXDetailXMLParseHelper.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/article/VXOfflineArticleStore.h"
-#include "news/article/VXShareHelper.h"
 #include "news/api/VXFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
-#include "news/shell/ButtonEnlargeArea.h"
+#include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXNewsDetailBaseCell.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/article/VXShareHelper.h"
+#include "news/shell/ButtonEnlargeArea.h"
 #include "os/core/URL.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationController.h"
 #include "os/views/PhotoAlbum.h"
 #include "ui/images/BNWebImageManager.h"
@@ -90,7 +91,7 @@ void VXAlbumViewController::initViews() {
   backButton_ = os::Button::buttonWithType(os::ButtonType::Custom);
   backButton_->setFrame(os::Rect{10, os::Device::current().systemVersionNumber() >= 7 ? 30.0 : 10.0, 30, 21});
   backButton_->setBackgroundColor(os::Color::clear());
-  backButton_->setImage(VXNewsDetailBaseCell::bundleImage("navbar-back"), os::kControlStateNormal);
+  backButton_->setImage(os::imageNamed("navbar-back"), os::kControlStateNormal);
   backButton_->addTarget(
       this,
       [weak](os::Control&) {
@@ -141,9 +142,9 @@ std::shared_ptr<os::Button> VXAlbumViewController::addToolButton(int tag, double
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   button->setFrame(os::Rect{x, 8, 25, 25});
   button->setTag(tag);
-  button->setImage(VXNewsDetailBaseCell::bundleImage(image), os::kControlStateNormal);
-  if (pressed) button->setImage(VXNewsDetailBaseCell::bundleImage(pressed), os::kControlStateHighlighted);
-  if (selected) button->setImage(VXNewsDetailBaseCell::bundleImage(selected), os::kControlStateSelected);
+  button->setImage(os::imageNamed(image), os::kControlStateNormal);
+  if (pressed) button->setImage(os::imageNamed(pressed), os::kControlStateHighlighted);
+  if (selected) button->setImage(os::imageNamed(selected), os::kControlStateSelected);
   std::weak_ptr<VXAlbumViewController> weak = self();
   button->addTarget(
       this,

@@ -8,8 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "news/shell/NQBaseViewController.h"
 #include "news/album/VXImageViewer.h"
+#include "news/shell/NQBaseViewController.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
 #include "os/views/Button.h"

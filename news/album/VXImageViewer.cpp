@@ -3,7 +3,7 @@
 #include "news/article/VXNewsDetailBaseCell.h"
 #include "os/core/Error.h"
 #include "os/core/URL.h"
-#include "ui/images/BNImageCache.h"
+#include "os/views/NamedImage.h"
 #include "ui/images/BNWebImageManager.h"
 #include "ui/images/ImageViewWebCache.h"
 #include "ui/images/ViewWebCacheOperation.h"
@@ -32,7 +32,7 @@ VXImageViewer::VXImageViewer(const os::Rect& frame, double offset) : os::ScrollV
 
   logoView_ = std::make_shared<os::ImageView>(os::Rect{(w - 100) / 2, (h - 65) / 2, 100, 25});
   logoView_->setBackgroundColor(os::Color::clear());
-  logoView_->setImage(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  logoView_->setImage(os::imageNamed("logo_placeholder"));
   addSubview(logoView_);
 
   activityIndicator_ = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::White);
@@ -46,27 +46,19 @@ VXImageViewer::~VXImageViewer() { setDelegate(std::weak_ptr<os::ScrollViewDelega
 void VXImageViewer::setContent(const std::shared_ptr<VXNewsDetailImageDO>& row) {
   dataObject_ = row;
   if (!row) return;
-  std::optional<os::URL> url = os::URL::parse(row->content());
-  auto manager = BNViewLoadingManager();
-  BNImagePtr cached;
-  if (url && manager && manager->imageCache()) cached = manager->imageCache()->imageFromDiskCacheForKey(manager->cacheKeyForURL(url));
-  if (cached) {
-    // A reused page may still be loading its previous picture, which must not land on this one.
-    sd_cancelCurrentImageLoad(imageView_);
-    downImageEnd();
-    imageView_->setImage(cached);
-  } else {
-    downImageBegin();
-    std::weak_ptr<int> alive = alive_;
-    std::weak_ptr<VXNewsDetailImageDO> shown = row;
-    sd_setImageWithURL(imageView_, url,
-                       [this, alive, shown](BNImagePtr, std::optional<os::Error> error, BNCacheSource, std::optional<os::URL>) {
-                         // After an error the logo and the spinner stay.
-                         if (!alive.lock() || error) return;
-                         if (shown.lock() != dataObject_) return;
-                         downImageEnd();
-                       });
-  }
+  // The spinner shows until the picture is in; one the cache holds is in at once.
+  downImageBegin();
+  std::weak_ptr<int> alive = alive_;
+  std::weak_ptr<VXNewsDetailImageDO> shown = row;
+  bool cached = BNShowCachedImageOrLoad(
+      imageView_, row->content(), nullptr, 0, nullptr,
+      [this, alive, shown](BNImagePtr, std::optional<os::Error> error, BNCacheSource, std::optional<os::URL>) {
+        // After an error the logo and the spinner stay.
+        if (!alive.lock() || error) return;
+        if (shown.lock() != dataObject_) return;
+        downImageEnd();
+      });
+  if (cached) downImageEnd();
   updateZoomScale(kMinimumZoomScale);
 
   os::Rect page = frame();

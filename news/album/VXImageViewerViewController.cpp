@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <string>
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailBaseCell.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
 #include "os/views/Label.h"
+#include "os/views/NamedImage.h"
 #include "os/views/PhotoAlbum.h"
 
 namespace {
@@ -70,8 +71,8 @@ void VXImageViewerViewController::viewDidLoad() {
 
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   button->setFrame(os::Rect{width - 60, 8, 50, 25});
-  button->setImage(VXNewsDetailBaseCell::bundleImage("detail_imageviewer_download"), os::kControlStateNormal);
-  auto pressed = VXNewsDetailBaseCell::bundleImage("detail_imageviewer_download_press");
+  button->setImage(os::imageNamed("detail_imageviewer_download"), os::kControlStateNormal);
+  auto pressed = os::imageNamed("detail_imageviewer_download_press");
   button->setImage(pressed, os::kControlStateSelected);
   button->setImage(pressed, os::kControlStateHighlighted);
   std::weak_ptr<VXImageViewerViewController> weak = me;

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "news/shell/NQBaseViewController.h"
 #include "news/album/VXImageViewer.h"
 #include "news/article/VXNewsDetailDO.h"
+#include "news/shell/NQBaseViewController.h"
 #include "os/core/Error.h"
 #include "os/views/TableView.h"
 #include "ui/widgets/PageFlowView.h"

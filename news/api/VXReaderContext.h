@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "news/api/VXRequestConfig.h"
@@ -32,6 +33,7 @@ class VXNewsDO;
 class VXNewsDetailDO;
 class VXOfflineHelper;
 struct VXNewsDetailServices;
+struct VXOfflineSaves;
 
 // One shared object of the context: set by whoever builds the context, else made on first use.
 template <class T>
@@ -117,6 +119,8 @@ class VXReaderContext {
   VXContextMember<NQSideViewController> sideController;
   // The article screen's ad and picture services (see VXNewsDetailViewController).
   VXContextMember<VXNewsDetailServices> articleServices;
+  // Offline files being written in the background (see VXOfflineArticleStore).
+  VXContextMember<VXOfflineSaves> offlineSaves;
 
   // --- routes between screens, filled in by the home screen's wiring ---
   // A tapped news item (a list, the favourites): recorded as read and opened by its type.
@@ -133,6 +137,9 @@ class VXReaderContext {
   VXContextFunction<double()> refreshInterval;
   // Whether the reader opened the article before.
   VXContextFunction<bool(long long articleID)> readHistory;
+  // Where the database's and the text style's failure lines go; empty: the application's log file.
+  VXContextFunction<void(std::string_view line)> databaseLog;
+  VXContextFunction<void(std::string_view line)> textStyleLog;
 
  private:
   mutable std::mutex configMutex_;

@@ -1,7 +1,5 @@
 // The operations of both APIs: each fills its payload after storing its opcode.
 #include "foundation/formats/Base64.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/api/VXRequestConfig.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXAdListRequest.h"
 #include "news/api/VXAllAdListRequest.h"
@@ -10,11 +8,13 @@
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXFeedbackRequest.h"
 #include "news/api/VXGetFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsHistoryRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
+#include "news/api/VXRequestConfig.h"
 #include "news/api/VXUploadDumpRequest.h"
 #include "os/core/String.h"
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailImageCell.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/graphics/GraphicsContext.h"
 
 VXNewsDetailAdCell::VXNewsDetailAdCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {

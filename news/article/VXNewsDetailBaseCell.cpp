@@ -1,7 +1,5 @@
 #include "news/article/VXNewsDetailBaseCell.h"
 
-#include "os/store/Bundle.h"
-#include "os/views/Screen.h"
 
 VXNewsDetailBaseCell::VXNewsDetailBaseCell(const std::string& identifier)
     : os::TableViewCell(os::TableViewCellStyle::Default, identifier) {
@@ -15,8 +13,3 @@ void VXNewsDetailBaseCell::setContent(VXNewsDetailDOPtr row) {
   setNeedsLayout();
 }
 
-std::shared_ptr<os::Image> VXNewsDetailBaseCell::bundleImage(const std::string& name) {
-  auto bundle = os::Bundle::mainBundle();
-  if (!bundle) return nullptr;
-  return os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale());
-}

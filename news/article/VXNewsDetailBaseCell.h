@@ -27,8 +27,6 @@ class VXNewsDetailBaseCell : public os::TableViewCell {
   void setContent(VXNewsDetailDOPtr row);
   virtual os::TableViewCellSelectionStyle cellSelectionStyle() const { return os::TableViewCellSelectionStyle::None; }
 
-  // A picture of the application's bundle ("placeholder", "common_button"), or null.
-  static std::shared_ptr<os::Image> bundleImage(const std::string& name);
 
  protected:
   virtual void fill(const VXNewsDetailDO& row) {}

@@ -1,10 +1,11 @@
 #include "news/article/VXNewsDetailEvalCell.h"
 
-#include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/api/VXDiggAndBuryRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailEvalDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/core/String.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/TableView.h"
 #include "os/views/ViewController.h"
@@ -16,9 +17,9 @@ VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier) : VXNe
 
 std::shared_ptr<os::Button> VXNewsDetailEvalCell::makeButton(const std::string& image, const std::string& pressed) {
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
-  button->setBackgroundImage(bundleImage("common_button"), os::kControlStateNormal);
-  button->setImage(bundleImage(image), os::kControlStateNormal);
-  button->setImage(bundleImage(pressed), os::kControlStateSelected);
+  button->setBackgroundImage(os::imageNamed("common_button"), os::kControlStateNormal);
+  button->setImage(os::imageNamed(image), os::kControlStateNormal);
+  button->setImage(os::imageNamed(pressed), os::kControlStateSelected);
   button->setImageEdgeInsets(os::EdgeInsets{0, -20, 0, 0});
   button->setTitleColor(os::Color::withWhite(181.0 / 255), os::kControlStateNormal);
   button->setTitleColor(os::Color::red(), os::kControlStateSelected);

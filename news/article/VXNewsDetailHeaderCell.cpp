@@ -1,7 +1,7 @@
 #include "news/article/VXNewsDetailHeaderCell.h"
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailHeaderDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/graphics/TextLayout.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include "news/article/VXNewsDetailImageCell.h"
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailImageDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/core/URL.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
-#include "ui/images/BNImageCache.h"
 #include "ui/images/ImageViewWebCache.h"
 
 VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
@@ -18,12 +18,7 @@ VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier) : VX
 }
 
 void VXNewsDetailImageCell::loadPicture(const std::shared_ptr<os::ImageView>& view, const std::string& url) {
-  if (auto cached = BNImageCache::sharedImageCache()->imageFromDiskCacheForKey(url)) {
-    sd_cancelCurrentImageLoad(view);
-    view->setImage(cached);
-    return;
-  }
-  sd_setImageWithURL(view, os::URL::parse(url), bundleImage("placeholder"));
+  BNShowCachedImageOrLoad(view, url, os::imageNamed("placeholder"));
 }
 
 void VXNewsDetailImageCell::fill(const VXNewsDetailDO& row) { loadPicture(imageView_, row.content()); }

@@ -1,7 +1,7 @@
 #include "news/article/VXNewsDetailTextCell.h"
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/store/VXNewsConfig.h"
 
 VXNewsDetailTextCell::VXNewsDetailTextCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
   textLabel_ = std::make_shared<LXLabel>();

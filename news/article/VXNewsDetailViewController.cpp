@@ -4,18 +4,13 @@
 #include <mutex>
 
 #include "news/ads/VXAdHelper.h"
-#include "news/article/VXDetailXMLParseHelper.h"
-#include "news/store/VXGlobalDefine.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsConfig.h"
-#include "news/article/VXOfflineArticleStore.h"
-#include "news/article/VXShareHelper.h"
-#include "news/api/VXReaderContext.h"
-#include "news/store/VXNewsDBManager.h"
 #include "news/api/VXFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
+#include "news/api/VXReaderContext.h"
+#include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXNewsDetailAdCell.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailEvalCell.h"
@@ -26,6 +21,11 @@
 #include "news/article/VXNewsDetailImageDO.h"
 #include "news/article/VXNewsDetailTextCell.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/article/VXShareHelper.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
@@ -35,6 +35,7 @@
 #include "os/views/Device.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Switch.h"
 #include "ui/images/BNWebImageManager.h"
 
@@ -299,7 +300,7 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getLoadingView() {
   auto view = std::make_shared<os::View>(tableView()->frame());
   view->setBackgroundColor(os::Color::withWhite(0.97));
   os::Size size = view->bounds().size;
-  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  auto logo = std::make_shared<os::ImageView>(os::imageNamed("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
   view->addSubview(logo);
@@ -317,7 +318,7 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
   auto view = std::make_shared<os::View>(tableView()->frame());
   view->setBackgroundColor(os::Color::white());
   os::Size size = view->bounds().size;
-  auto logo = std::make_shared<os::ImageView>(VXNewsDetailBaseCell::bundleImage("logo_placeholder"));
+  auto logo = std::make_shared<os::ImageView>(os::imageNamed("logo_placeholder"));
   logo->sizeToFit();
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
   view->addSubview(logo);

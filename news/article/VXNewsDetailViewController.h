@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "news/list/NQBaseTableViewController.h"
-#include "news/store/VXAdDO.h"
 #include "news/article/VXNewsDetailBaseCell.h"
 #include "news/article/VXNewsDetailDO.h"
 #include "news/article/VXNewsDetailToolbar.h"
+#include "news/list/NQBaseTableViewController.h"
+#include "news/store/VXAdDO.h"
 #include "os/core/Value.h"
 #include "os/views/AlertView.h"
 #include "os/views/TableView.h"

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "os/runtime/DispatchGroup.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/store/PropertyList.h"
@@ -89,31 +90,31 @@ std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& categ
   return *value->dictionary();
 }
 
-namespace {
 // Every save started in the background and not yet written, so tests and an orderly shutdown can
 // wait for the disk.
-struct BackgroundSaves {
+struct VXOfflineSaves {
   os::DispatchGroup group;
   std::atomic<int> pending{0};
 };
-BackgroundSaves& backgroundSaves() {
-  static BackgroundSaves saves;
-  return saves;
+
+namespace {
+std::shared_ptr<VXOfflineSaves> backgroundSaves() {
+  return VXReaderContext::current()->offlineSaves.get([] { return std::make_shared<VXOfflineSaves>(); });
 }
 }  // namespace
 
 void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
                                              const os::Value& ID) {
-  auto& saves = backgroundSaves();
-  ++saves.pending;
-  saves.group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID] {
+  auto saves = backgroundSaves();
+  ++saves->pending;
+  saves->group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID, saves] {
     os::Error error;
     if (!saveWithInfo(info, category, ID, &error))
       VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-    --backgroundSaves().pending;
+    --saves->pending;
   });
 }
 
-int VXOfflineArticleStore::pendingBackgroundSaves() { return backgroundSaves().pending.load(); }
+int VXOfflineArticleStore::pendingBackgroundSaves() { return backgroundSaves()->pending.load(); }
 
-bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) { return backgroundSaves().group.waitFor(seconds); }
+bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) { return backgroundSaves()->group.waitFor(seconds); }

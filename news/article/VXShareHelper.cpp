@@ -3,8 +3,7 @@
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXServiceKeys.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
-#include "os/views/Screen.h"
+#include "os/views/NamedImage.h"
 #include "os/views/View.h"
 #include "os/views/ViewController.h"
 #include "sharing/handlers/OBSocialQQHandler.h"
@@ -39,8 +38,7 @@ std::shared_ptr<os::Image> VXShareHelper::shareImage(const os::Value& iconUrl) {
   if (!missing(iconUrl)) {
     if (auto cached = BNImageCache::sharedImageCache()->imageFromDiskCacheForKey(*iconUrl.string())) return cached;
   }
-  auto bundle = os::Bundle::mainBundle();
-  return bundle ? os::imageNamed(bundle->bundlePath(), "Icon", os::Screen::main().scale()) : nullptr;
+  return os::imageNamed("Icon");
 }
 
 void VXShareHelper::socialShare(const os::Value& link, const os::Value& title, const os::Value& iconUrl,

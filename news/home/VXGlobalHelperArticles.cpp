@@ -1,12 +1,12 @@
 #include "news/home/VXGlobalHelperArticles.h"
 
-#include "news/store/VXGlobalDefine.h"
-#include "news/api/VXGlobalHelper.h"
 #include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewerViewController.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/article/VXNewsDetailViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 

@@ -2,8 +2,7 @@
 
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
-#include "os/views/Screen.h"
+#include "os/views/NamedImage.h"
 
 namespace {
 os::Color gray255(int level) { return os::Color::rgba(level / 255.0, level / 255.0, level / 255.0, 1); }
@@ -28,10 +27,7 @@ VXLeftSideCell::VXLeftSideCell(const std::string& identifier)
 void VXLeftSideCell::setDataObject(const VXLeftSideDO& entry) {
   dataObject_ = entry;
   nameLabel_->setText(entry.name());
-  std::shared_ptr<os::Image> icon;
-  if (auto bundle = os::Bundle::mainBundle())
-    icon = os::imageNamed(bundle->bundlePath(), entry.icon(), os::Screen::main().scale());
-  imageIcon_->setImage(icon);
+  imageIcon_->setImage(os::imageNamed(entry.icon()));
 }
 
 void VXLeftSideCell::layoutSubviews() {

@@ -1,15 +1,15 @@
 #include "news/home/VXLeftSideViewController.h"
 
-#include "news/store/VXGlobalDefine.h"
-#include "news/api/VXGlobalHelper.h"
-#include "news/api/NQBaseRequest.h"
-#include "news/shell/NQSideViewController.h"
 #include "news/ads/VXAdViewController.h"
-#include "news/shell/VXCustomNavController.h"
+#include "news/api/NQBaseRequest.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/home/VXLeftSideCell.h"
 #include "news/list/VXFavoriteViewController.h"
 #include "news/offline/VXOfflineViewController.h"
 #include "news/settings/VXSettingViewController.h"
-#include "news/home/VXLeftSideCell.h"
+#include "news/shell/NQSideViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
 
 namespace {
 

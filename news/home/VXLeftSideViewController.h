@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "news/list/NQBaseTableViewController.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/home/VXLeftSideDO.h"
+#include "news/list/NQBaseTableViewController.h"
 
 inline constexpr const char* kLeftSideCellIdentifier = "LEFTSIDECELL";
 

@@ -2,22 +2,21 @@
 
 #include <cmath>
 
+#include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/shell/NQSideViewController.h"
 #include "news/home/VXNewsView.h"
 #include "news/home/VXSlideSwitchView.h"
-#include "news/store/VXNewsDBManager.h"
+#include "news/shell/NQSideViewController.h"
 #include "news/store/VXNewsCategory.h"
-#include "news/api/NQBaseRequest.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/DispatchQueue.h"
-#include "os/store/Bundle.h"
 #include "os/views/Button.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
-#include "os/views/Screen.h"
+#include "os/views/NamedImage.h"
 
 namespace {
 constexpr long long kCategoryListOpcode = 1040;
@@ -140,9 +139,7 @@ std::shared_ptr<os::View> VXScrollPageView::errorView() {
   errorView_ = os::makeView<os::View>(os::Rect{0, 0, size.width, size.height});
   errorView_->setBackgroundColor(os::Color::clear());
 
-  std::shared_ptr<os::Image> logo;
-  if (auto bundle = os::Bundle::mainBundle())
-    logo = os::imageNamed(bundle->bundlePath(), "logo_placeholder", os::Screen::main().scale());
+  std::shared_ptr<os::Image> logo = os::imageNamed("logo_placeholder");
   auto logoView = std::make_shared<os::ImageView>(logo);
   if (logo) logoView->setFrame(os::Rect{0, 0, logo->size().width, logo->size().height});
   logoView->setCenter(os::Point{size.width / 2, size.height / 2 - 80});

@@ -2,16 +2,12 @@
 
 #include "news/shell/ButtonEnlargeArea.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
-#include "os/views/Screen.h"
+#include "os/views/NamedImage.h"
 
 VXSlideSwitchCell::VXSlideSwitchCell(const os::Rect& frame, const std::string& title, int tag) : os::View(frame) {
   setBackgroundColor(os::Color::clear());
   button_ = std::make_shared<os::Button>(os::ButtonType::Custom);
-  std::shared_ptr<os::Image> selected;
-  if (auto bundle = os::Bundle::mainBundle())
-    selected = os::imageNamed(bundle->bundlePath(), "SwitchCellSelected", os::Screen::main().scale());
-  button_->setBackgroundImage(selected, os::kControlStateSelected);
+  button_->setBackgroundImage(os::imageNamed("SwitchCellSelected"), os::kControlStateSelected);
   button_->setTitle(title, os::kControlStateNormal);
   button_->setTitleColor(os::Color::gray(), os::kControlStateNormal);
   button_->setTitleColor(os::Color::white(), os::kControlStateSelected);

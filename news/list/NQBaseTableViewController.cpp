@@ -1,7 +1,7 @@
 #include "news/list/NQBaseTableViewController.h"
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/NQBaseRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/views/Device.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "news/shell/NQBaseViewController.h"
 #include "news/api/NQBaseRequest.h"
+#include "news/shell/NQBaseViewController.h"
 #include "os/core/Value.h"
 #include "os/views/TableView.h"
 #include "ui/widgets/PRRefreshTableHeaderView.h"

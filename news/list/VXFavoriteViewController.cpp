@@ -1,7 +1,7 @@
 #include "news/list/VXFavoriteViewController.h"
 
-#include "news/api/VXReaderContext.h"
 #include "news/api/VXGetFavoriteRequest.h"
+#include "news/api/VXReaderContext.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
 #include "os/views/Screen.h"

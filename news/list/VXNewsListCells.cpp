@@ -1,8 +1,8 @@
 #include "news/list/VXNewsListCells.h"
 
-#include "news/store/VXNewsDO.h"
 #include "news/list/VXNewsOneIconStyleCell.h"
 #include "news/list/VXNewsThreeIconStyleCell.h"
+#include "news/store/VXNewsDO.h"
 
 namespace {
 template <class Cell>

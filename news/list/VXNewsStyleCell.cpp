@@ -3,22 +3,11 @@
 #include "news/store/VXNewsConfig.h"
 #include "os/core/URL.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
-#include "ui/images/BNImageCache.h"
 #include "ui/images/BNWebImageManager.h"
 #include "ui/images/ImageCommon.h"
 #include "ui/images/ImageViewWebCache.h"
-
-namespace {
-
-std::shared_ptr<os::Image> bundleImage(const std::string& name) {
-  auto bundle = os::Bundle::mainBundle();
-  if (!bundle) return nullptr;
-  return os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale());
-}
-
-}  // namespace
 
 VXNewsStyleCell::VXNewsStyleCell(const std::string& identifier)
     : os::TableViewCell(os::TableViewCellStyle::Default, identifier) {
@@ -31,15 +20,8 @@ void VXNewsStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
 }
 
 void VXNewsCellLoadIcon(const std::shared_ptr<os::ImageView>& view, const std::string& url) {
-  // A load still running for the row this cell showed before must not land here later.
-  sd_cancelCurrentImageLoad(view);
   auto config = VXNewsConfig::share();
-  if (!url.empty()) {
-    if (auto cached = BNImageCache::sharedImageCache()->imageFromDiskCacheForKey(url)) {
-      view->setImage(imageClip(cached, os::Rect{0, 0, 2 * config->cellIconWidth(), 2 * config->cellIconHeight()}));
-      return;
-    }
-  }
-  sd_setImageWithURL(view, url.empty() ? std::nullopt : os::URL::parse(url), bundleImage("placeholder"),
-                     BNImageLoadClipToView);
+  const os::Rect clip{0, 0, 2 * config->cellIconWidth(), 2 * config->cellIconHeight()};
+  BNShowCachedImageOrLoad(view, url, os::imageNamed("placeholder"), BNImageLoadClipToView,
+                          [clip](const BNImagePtr& image) { return imageClip(image, clip); });
 }

@@ -3,18 +3,18 @@
 #include <cmath>
 #include <mutex>
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXNewsListRequest.h"
 #include "news/api/VXReaderContext.h"
 #include "news/list/NQBaseTableViewController.h"
-#include "news/store/VXNewsDBManager.h"
-#include "news/api/VXNewsListRequest.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
 #include "os/views/ImageView.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/ViewController.h"
 
@@ -87,9 +87,7 @@ void VXNewsTableView::createFooterView() {
   if (backgroundView_) return;
   backgroundView_ = os::makeView<os::View>(tableView_->frame());
   backgroundView_->setBackgroundColor(os::Color::white());
-  std::shared_ptr<os::Image> logo;
-  if (auto bundle = os::Bundle::mainBundle())
-    logo = os::imageNamed(bundle->bundlePath(), "logo_placeholder", os::Screen::main().scale());
+  std::shared_ptr<os::Image> logo = os::imageNamed("logo_placeholder");
   auto logoView = std::make_shared<os::ImageView>(logo);
   if (logo) logoView->setFrame(os::Rect{0, 0, logo->size().width, logo->size().height});
   const os::Rect b = backgroundView_->bounds();

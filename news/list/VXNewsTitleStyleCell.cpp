@@ -10,7 +10,7 @@
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/TextLayout.h"
-#include "os/store/Bundle.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 
 namespace {
@@ -71,10 +71,7 @@ void VXNewsTitleStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
   timeLabel_->setText(item ? timeToString() : "");
   nameLabel_->setTextColor(item && isRead(item->ID()) ? os::Color::rgba(0.6, 0.6, 0.6, 1) : config->titleColor());
   std::shared_ptr<os::Image> badge;
-  if (item && item->upmark() == "hot" && item->category() != kNoBadgeCategory) {
-    if (auto bundle = os::Bundle::mainBundle())
-      badge = os::imageNamed(bundle->bundlePath(), "upmark_hot", os::Screen::main().scale());
-  }
+  if (item && item->upmark() == "hot" && item->category() != kNoBadgeCategory) badge = os::imageNamed("upmark_hot");
   upmarkView_->setImage(badge);
   if (item && item->type() == "album") {
     typeMarkLabel_->setText("图集");

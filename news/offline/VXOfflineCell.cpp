@@ -2,18 +2,7 @@
 
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
-#include "os/views/Screen.h"
-
-namespace {
-
-std::shared_ptr<os::Image> bundleImage(const std::string& name) {
-  auto bundle = os::Bundle::mainBundle();
-  if (!bundle) return nullptr;
-  return os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale());
-}
-
-}  // namespace
+#include "os/views/NamedImage.h"
 
 VXOfflineCell::VXOfflineCell(const std::string& identifier)
     : os::TableViewCell(os::TableViewCellStyle::Default, identifier) {
@@ -26,8 +15,8 @@ VXOfflineCell::VXOfflineCell(const std::string& identifier)
   contentView()->addSubview(nameLabel_);
 
   selectedButton_ = std::make_shared<os::Button>(os::ButtonType::Custom);
-  selectedButton_->setImage(bundleImage("offline_option"), os::kControlStateNormal);
-  selectedButton_->setImage(bundleImage("offline_option_selected"), os::kControlStateSelected);
+  selectedButton_->setImage(os::imageNamed("offline_option"), os::kControlStateNormal);
+  selectedButton_->setImage(os::imageNamed("offline_option_selected"), os::kControlStateSelected);
   // The tick only shows the choice: a tap on it must reach the row, which toggles it.
   selectedButton_->setUserInteractionEnabled(false);
   contentView()->addSubview(selectedButton_);

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "news/article/VXDetailXMLParseHelper.h"
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/api/VXReaderContext.h"
-#include "news/article/VXOfflineArticleStore.h"
-#include "news/store/VXNewsDBManager.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsListRequest.h"
+#include "news/api/VXReaderContext.h"
+#include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Date.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"

@@ -1,14 +1,14 @@
 #include "news/offline/VXOfflineMaskViewController.h"
 
-#include "news/store/VXGlobalDefine.h"
 #include "news/offline/VXOfflineHelper.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/DispatchQueue.h"
-#include "os/store/Bundle.h"
 #include "os/views/Button.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/Switch.h"
 
@@ -51,9 +51,7 @@ void VXOfflineMaskViewController::viewDidLoad() {
   root->addSubview(labelPercent_);
 
   cancelButton_ = os::makeView<os::Button>(os::Rect{(width - 130) / 2, centreY + 50, 130, 40});
-  if (auto bundle = os::Bundle::mainBundle())
-    cancelButton_->setImage(os::imageNamed(bundle->bundlePath(), "detail_cancel_dowanload", os::Screen::main().scale()),
-                            os::kControlStateNormal);
+  cancelButton_->setImage(os::imageNamed("detail_cancel_dowanload"), os::kControlStateNormal);
   std::weak_ptr<os::Responder> weak = weak_from_this();
   auto self = [weak] { return std::dynamic_pointer_cast<VXOfflineMaskViewController>(weak.lock()); };
   cancelButton_->addTarget(

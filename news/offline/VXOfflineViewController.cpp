@@ -4,13 +4,13 @@
 
 #include "news/api/DeviceExtensions.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/offline/VXOfflineHelper.h"
 #include "news/offline/VXOfflineCell.h"
+#include "news/offline/VXOfflineHelper.h"
 #include "news/offline/VXOfflineMaskViewController.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "os/graphics/BitmapContext.h"
-#include "os/store/Bundle.h"
 #include "os/views/BarButtonItem.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
@@ -67,9 +67,7 @@ void VXOfflineViewController::initListData() {
 
 void VXOfflineViewController::createRightButton() {
   downloadButton_ = os::makeView<os::Button>(os::Rect{0, 0, 30, 30});
-  if (auto bundle = os::Bundle::mainBundle())
-    downloadButton_->setImage(os::imageNamed(bundle->bundlePath(), "offline_download", os::Screen::main().scale()),
-                              os::kControlStateNormal);
+  downloadButton_->setImage(os::imageNamed("offline_download"), os::kControlStateNormal);
   std::weak_ptr<os::Responder> weak = weak_from_this();
   downloadButton_->addTarget(
       this,

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "news/api/NQBaseRequest.h"
 #include "news/list/NQBaseTableViewController.h"
 #include "news/list/VXLeftBaseTableViewController.h"
-#include "news/api/NQBaseRequest.h"
 
 inline constexpr const char* kOfflineCellIdentifier = "OFFLINE_CELL";
 

@@ -1,14 +1,13 @@
 #include "news/settings/VXFeedbackViewController.h"
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXFeedbackRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
-#include "os/store/Bundle.h"
 #include "os/views/BarButtonItem.h"
+#include "os/views/NamedImage.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/NavigationController.h"
-#include "os/views/Screen.h"
 
 std::weak_ptr<VXFeedbackViewController> VXFeedbackViewController::weakSelf() {
   auto self = weak_from_this().lock();
@@ -40,9 +39,7 @@ void VXFeedbackViewController::viewDidLoad() {
 
 void VXFeedbackViewController::createRightButton() {
   sendButton_ = os::makeView<os::Button>(os::Rect(0, 0, 36, 25), os::ButtonType::Custom);
-  if (auto bundle = os::Bundle::mainBundle())
-    sendButton_->setImage(os::imageNamed(bundle->bundlePath(), "setting_send", os::Screen::main().scale()),
-                          os::kControlStateNormal);
+  sendButton_->setImage(os::imageNamed("setting_send"), os::kControlStateNormal);
   auto weak = weakSelf();
   sendButton_->addTarget(
       this,

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "news/shell/NQBaseViewController.h"
 #include "news/settings/UICommonTextView.h"
+#include "news/shell/NQBaseViewController.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"

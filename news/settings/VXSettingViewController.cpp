@@ -3,16 +3,16 @@
 #include <cstdio>
 #include <mutex>
 
+#include "news/api/NQProxy.h"
 #include "news/api/OpenableURL.h"
-#include "news/store/VXGlobalDefine.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
-#include "news/store/VXNewsConfig.h"
-#include "news/settings/VXVersionCheck.h"
 #include "news/settings/VXFeedbackViewController.h"
-#include "news/store/VXNewsDBManager.h"
-#include "news/api/NQProxy.h"
 #include "news/settings/VXSettingCell.h"
+#include "news/settings/VXVersionCheck.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "news/api/NQBaseRequest.h"
 #include "news/list/NQBaseTableViewController.h"
 #include "news/list/VXLeftBaseTableViewController.h"
-#include "news/api/NQBaseRequest.h"
 #include "news/settings/VXSettingDO.h"
 #include "os/views/AlertView.h"
 #include "os/views/Label.h"

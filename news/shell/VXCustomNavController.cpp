@@ -6,9 +6,9 @@
 #include "news/shell/NQSideViewController.h"
 #include "os/graphics/BitmapContext.h"
 #include "os/graphics/Color.h"
-#include "os/store/Bundle.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
+#include "os/views/NamedImage.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
 
@@ -19,13 +19,8 @@ const os::Color kBarColor = os::Color::fromRGB255(204, 49, 49);
 
 // The back arrow from the bundle; a drawn white chevron when the bundle has no picture of it.
 std::shared_ptr<os::Image> backImage() {
+  if (auto image = os::imageNamed(kBackImageName)) return image;
   const double scale = os::Screen::main().scale();
-  if (auto bundle = os::Bundle::mainBundle()) {
-    if (auto image = os::imageNamed(bundle->bundlePath(), kBackImageName, scale)) {
-      image->setName(kBackImageName);
-      return image;
-    }
-  }
   const double w = 30, h = 21;
   os::BitmapContext context(static_cast<int>(w * scale), static_cast<int>(h * scale), scale);
   context.setStrokeColor(os::Color::white());

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <mutex>
 
+#include "news/api/VXAdListRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/api/VXAdListRequest.h"
 #include "os/crypto/Random.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/DispatchQueue.h"

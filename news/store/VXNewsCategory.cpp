@@ -1,7 +1,7 @@
 #include "news/store/VXNewsCategory.h"
 
-#include "news/store/VXRecordReading.h"
 #include "news/store/VXNewsDBManager.h"
+#include "news/store/VXRecordReading.h"
 
 using vxrecord::integerMember;
 using vxrecord::stringMember;

@@ -3,10 +3,10 @@
 #include <mutex>
 
 #include "news/api/DeviceExtensions.h"
+#include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/api/NQBaseRequest.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
 

@@ -1,17 +1,17 @@
 #include "news/store/VXNewsConfig.h"
 
-#include <mutex>
-
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
-#include "news/api/VXReplaceableLog.h"
 #include "os/store/UserDefaults.h"
 
 namespace {
 
-VXReplaceableLog gLog;
-
-void writeLog(std::string_view line) { gLog.write(line); }
+void writeLog(std::string_view line) {
+  if (auto writer = VXReaderContext::current()->textStyleLog.get())
+    writer(line);
+  else
+    VXGlobalHelper::writeLog(line);
+}
 
 }  // namespace
 
@@ -39,7 +39,7 @@ std::shared_ptr<VXNewsConfig> VXNewsConfig::setShared(std::shared_ptr<VXNewsConf
   return VXReaderContext::current()->textStyle.set(std::move(config));
 }
 
-void VXNewsConfig::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }
+void VXNewsConfig::setLogWriter(LogWriter writer) { VXReaderContext::current()->textStyleLog.set(std::move(writer)); }
 
 void VXNewsConfig::setFontSize(int step) {
   if (step == 0) {

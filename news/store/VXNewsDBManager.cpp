@@ -8,7 +8,6 @@
 #include "foundation/sqlite/SQResultSet.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
-#include "news/api/VXReplaceableLog.h"
 #include "news/store/VXRecordReading.h"
 #include "os/core/Log.h"
 #include "os/store/FileManager.h"
@@ -19,9 +18,12 @@ using vxrecord::stringMember;
 
 namespace {
 
-VXReplaceableLog gLog;
-
-void writeLog(std::string_view line) { gLog.write(line); }
+void writeLog(std::string_view line) {
+  if (auto writer = VXReaderContext::current()->databaseLog.get())
+    writer(line);
+  else
+    VXGlobalHelper::writeLog(line);
+}
 
 constexpr const char* kCreateCategoryTable =
     "create table if not exists ZCATEGORY (ZID integer primary key, ZNAME text, ZORDER integer, ZFLAG integer, "
@@ -120,7 +122,7 @@ std::shared_ptr<VXNewsDBManager> VXNewsDBManager::setShared(std::shared_ptr<VXNe
   return VXReaderContext::current()->database.set(std::move(manager));
 }
 
-void VXNewsDBManager::setLogWriter(LogWriter writer) { gLog.set(std::move(writer)); }
+void VXNewsDBManager::setLogWriter(LogWriter writer) { VXReaderContext::current()->databaseLog.set(std::move(writer)); }
 
 void VXNewsDBManager::setHistoryClearedHandler(std::function<void()> handler) {
   std::lock_guard lock(handlerMutex_);

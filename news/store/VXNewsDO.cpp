@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "news/store/VXNewsConfig.h"
-#include "news/store/VXRecordReading.h"
 #include "news/store/VXNewsDBManager.h"
+#include "news/store/VXRecordReading.h"
 #include "os/core/String.h"
 #include "os/graphics/TextLayout.h"
 

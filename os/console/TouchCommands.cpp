@@ -3,9 +3,9 @@
 #include <sstream>
 #include <vector>
 
-#include "os/core/String.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/core/String.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/views/TextField.h"

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "os/console/ScreenDump.h"
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/console/ScreenDump.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/ScrollView.h"

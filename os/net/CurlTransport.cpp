@@ -10,15 +10,21 @@
 // connection) counts as inactivity.
 #include <curl/curl.h>
 #include <pthread.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
+#include <memory>
 #include <optional>
 #include <thread>
 #include <unordered_map>
@@ -67,6 +73,74 @@ long urlErrorForCurl(CURLcode code, long osErrno) {
     default: return kURLErrorUnknown;
   }
 }
+
+// Inflates one gzip or deflate layer of a body as it arrives and knows whether the coded stream
+// ended whole.
+class BodyDecoder {
+ public:
+  enum class Kind { Gzip, Deflate };
+  using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t size)>;
+  explicit BodyDecoder(Kind kind) : kind_(kind) { init(kind == Kind::Gzip ? 16 + MAX_WBITS : MAX_WBITS); }
+  ~BodyDecoder() { inflateEnd(&stream_); }
+  BodyDecoder(const BodyDecoder&) = delete;
+  BodyDecoder& operator=(const BodyDecoder&) = delete;
+
+  // Hands the decoded bytes to the sink a buffer at a time. False on a damaged stream (a wrong
+  // check sum included) or when the sink refuses.
+  bool feed(const std::uint8_t* bytes, std::size_t size, const Sink& sink) {
+    if (failed_) return false;
+    if (size) sawInput_ = true;
+    stream_.next_in = const_cast<Bytef*>(bytes);
+    stream_.avail_in = static_cast<uInt>(size);
+    std::uint8_t buffer[16384];
+    while (stream_.avail_in > 0) {
+      if (ended_) {
+        // gzip allows several members one after another; anything else after the end is junk.
+        if (kind_ != Kind::Gzip || inflateReset(&stream_) != Z_OK) return fail();
+        ended_ = false;
+      }
+      stream_.next_out = buffer;
+      stream_.avail_out = sizeof buffer;
+      int rc = inflate(&stream_, Z_NO_FLUSH);
+      if (rc == Z_DATA_ERROR && kind_ == Kind::Deflate && !started_) {
+        // Many servers send "deflate" as a raw stream without the zlib wrapper.
+        inflateEnd(&stream_);
+        init(-MAX_WBITS);
+        stream_.next_in = const_cast<Bytef*>(bytes);
+        stream_.avail_in = static_cast<uInt>(size);
+        started_ = true;
+        continue;
+      }
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return fail();
+      started_ = true;
+      std::size_t produced = sizeof buffer - stream_.avail_out;
+      if (produced && !sink(buffer, produced)) return fail();
+      if (rc == Z_STREAM_END) ended_ = true;
+      if (rc == Z_BUF_ERROR && produced == 0) break;
+    }
+    return true;
+  }
+
+  // Whole when it ended, or when no body came at all (a HEAD, a 304).
+  bool complete() const { return ended_ || !sawInput_; }
+  bool failed() const { return failed_; }
+
+ private:
+  void init(int windowBits) {
+    stream_ = z_stream{};
+    if (inflateInit2(&stream_, windowBits) != Z_OK) failed_ = true;
+  }
+  bool fail() {
+    failed_ = true;
+    return false;
+  }
+  Kind kind_;
+  z_stream stream_{};
+  bool failed_ = false;
+  bool ended_ = false;
+  bool sawInput_ = false;
+  bool started_ = false;
+};
 
 // Kept-alive connections the worker keeps across all hosts once their exchanges are done.
 constexpr long kCachedConnections = 6;
@@ -122,8 +196,17 @@ class Transfer {
   }
 
   void finish(CURLcode result) {
-    if (result == CURLE_OK && gotResponse_) {
+    if (badResponse_) {
+      fail(kURLErrorBadServerResponse, badResponse_);
+    } else if (undecodable_ || decodersFailed() || (result == CURLE_OK && !decodersComplete())) {
+      // A coded body whose end (and check sum) never came, or whose check sum is wrong, is no
+      // body, however many bytes its Content-Length promised.
+      fail(kURLErrorCannotDecodeContentData, "The coded body of the answer is damaged or cut short.");
+    } else if (result == CURLE_OK && gotResponse_) {
       emit([](URLTransportClient& c) { c.transportDidFinish(); });
+    } else if (result == CURLE_UNSUPPORTED_PROTOCOL && connected()) {
+      // The URL was fine (its scheme was checked before); what came back was no HTTP answer.
+      fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
     } else if (result == CURLE_OK || result == CURLE_WRITE_ERROR) {
       fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
     } else {
@@ -165,18 +248,27 @@ class Transfer {
     t->touch();
     if (line.rfind("HTTP/", 0) == 0) {
       t->headers_.clear();
-      t->status_ = 0;
-      std::size_t sp = line.find(' ');
-      if (sp != std::string_view::npos) t->status_ = std::atoi(std::string(line.substr(sp + 1, 3)).c_str());
+      t->receivedFields_.clear();
+      t->contentLength_.reset();
+      t->status_ = readStatus(line);
+      if (t->status_ == 0) {
+        t->badResponse_ = "The server's status line could not be read.";
+        return 0;
+      }
       return size * n;
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     if (line.empty()) {
       if (t->status_ >= 200 || t->status_ == 0) {
         if (t->status_ == 0) return 0;  // no status line: not HTTP we can read
+        if (!t->startDecoders()) {
+          t->undecodable_ = true;
+          return 0;
+        }
         char* effective = nullptr;
         curl_easy_getinfo(t->easy_, CURLINFO_EFFECTIVE_URL, &effective);
         HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_), t->headers_);
+        response.setReceivedFields(t->receivedFields_);
         t->gotResponse_ = true;
         // The last body bytes may have gone out since the progress callback last ran; their
         // report comes before the answer.
@@ -186,16 +278,106 @@ class Transfer {
       }
       return size * n;
     }
-    t->headers_.addLine(line);
+    std::size_t colon = line.find(':');
+    if (colon != std::string_view::npos) {
+      std::string_view value = line.substr(colon + 1);
+      while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+      while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
+      std::string_view name = line.substr(0, colon);
+      if (HTTPHeaderFields::namesEqual(name, "Content-Length") && !t->agreeOnLength(value)) {
+        // Two lengths for one body: which bytes belong to it is anyone's guess.
+        t->badResponse_ = "The server's answer gives conflicting lengths.";
+        return 0;
+      }
+      t->headers_.add(name, value);
+      t->receivedFields_.emplace_back(std::string(name), std::string(value));
+    }
     return size * n;
+  }
+
+  // The status code of "HTTP/x.y NNN reason": three digits from 100 to 599, else 0.
+  static long readStatus(std::string_view line) {
+    std::size_t sp = line.find(' ');
+    if (sp == std::string_view::npos || line.size() < sp + 4) return 0;
+    std::string_view digits = line.substr(sp + 1, 3);
+    if (!std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) return 0;
+    if (line.size() > sp + 4 && line[sp + 4] != ' ' && line[sp + 4] != '\r' && line[sp + 4] != '\n') return 0;
+    long status = (digits[0] - '0') * 100 + (digits[1] - '0') * 10 + (digits[2] - '0');
+    return status >= 100 && status <= 599 ? status : 0;
+  }
+
+  // False when a Content-Length value (or one of a comma-separated list) is unreadable or differs
+  // from one seen before in the same answer.
+  bool agreeOnLength(std::string_view value) {
+    std::size_t start = 0;
+    while (start <= value.size()) {
+      std::size_t comma = value.find(',', start);
+      std::string_view piece = value.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+      while (!piece.empty() && piece.front() == ' ') piece.remove_prefix(1);
+      while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
+      unsigned long long length = 0;
+      auto [end, ec] = std::from_chars(piece.data(), piece.data() + piece.size(), length);
+      if (piece.empty() || ec != std::errc() || end != piece.data() + piece.size()) return false;
+      if (contentLength_ && *contentLength_ != length) return false;
+      contentLength_ = length;
+      if (comma == std::string_view::npos) break;
+      start = comma + 1;
+    }
+    return true;
+  }
+
+  // libcurl's own decoding takes a gzip body cut short at its trailer for a whole one, so the body
+  // is decoded here, where the end of each coded stream and its check sum are seen. Codings apply
+  // in the order listed, so they come off last first. False for a coding this side cannot undo.
+  bool startDecoders() {
+    decoders_.clear();
+    std::string list = headers_.value("Content-Encoding").value_or("");
+    std::size_t start = 0;
+    while (start <= list.size()) {
+      std::size_t comma = list.find(',', start);
+      std::string name;
+      for (char c : list.substr(start, comma == std::string::npos ? std::string::npos : comma - start))
+        if (c != ' ' && c != '\t') name += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (name == "gzip" || name == "x-gzip")
+        decoders_.insert(decoders_.begin(), std::make_unique<BodyDecoder>(BodyDecoder::Kind::Gzip));
+      else if (name == "deflate")
+        decoders_.insert(decoders_.begin(), std::make_unique<BodyDecoder>(BodyDecoder::Kind::Deflate));
+      else if (!name.empty() && name != "identity")
+        return false;
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    return true;
+  }
+
+  // Passes bytes through the decoders from layer `layer` on; the last hands them to the client.
+  bool decode(std::size_t layer, const std::uint8_t* bytes, std::size_t size) {
+    if (layer == decoders_.size()) {
+      Data chunk(bytes, bytes + size);
+      emit([&](URLTransportClient& c) { c.transportDidReceiveData(std::move(chunk)); });
+      return true;
+    }
+    return decoders_[layer]->feed(bytes, size,
+                                  [&](const std::uint8_t* out, std::size_t n) { return decode(layer + 1, out, n); });
+  }
+
+  bool decodersFailed() const {
+    return std::any_of(decoders_.begin(), decoders_.end(), [](const auto& d) { return d->failed(); });
+  }
+  bool decodersComplete() const {
+    return std::all_of(decoders_.begin(), decoders_.end(), [](const auto& d) { return d->complete(); });
+  }
+
+  // Whether a connection to the server was made at all.
+  bool connected() {
+    char* ip = nullptr;
+    return curl_easy_getinfo(easy_, CURLINFO_PRIMARY_IP, &ip) == CURLE_OK && ip && *ip;
   }
 
   static size_t onWrite(char* data, size_t size, size_t n, void* self) {
     auto* t = static_cast<Transfer*>(self);
     t->touch();
-    Data chunk(reinterpret_cast<std::uint8_t*>(data), reinterpret_cast<std::uint8_t*>(data) + size * n);
-    t->emit([&](URLTransportClient& c) { c.transportDidReceiveData(std::move(chunk)); });
-    return size * n;
+    return t->decode(0, reinterpret_cast<std::uint8_t*>(data), size * n) ? size * n : 0;
   }
 
   static size_t onRead(char* buffer, size_t size, size_t n, void* self) {
@@ -279,6 +461,8 @@ class Transfer {
     // What the platform's loader accepts. Offering every coding libcurl knows lets a server pick
     // one whose setting up costs more than a small answer saves.
     curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    // Offered, but decoded by BodyDecoder, which checks the end of the stream.
+    curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
@@ -361,6 +545,11 @@ class Transfer {
   curl_off_t uploaded_ = 0;
   long status_ = 0;
   HTTPHeaderFields headers_;
+  std::vector<HTTPHeaderFields::Field> receivedFields_;
+  std::optional<unsigned long long> contentLength_;
+  const char* badResponse_ = nullptr;
+  std::vector<std::unique_ptr<BodyDecoder>> decoders_;
+  bool undecodable_ = false;
   bool gotResponse_ = false;
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
   std::recursive_mutex eventMutex_;

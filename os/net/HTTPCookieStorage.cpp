@@ -1,9 +1,12 @@
 #include "os/net/HTTPCookieStorage.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <libpsl.h>
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 
 #include "os/net/HTTPHeaderFields.h"
 #include "os/net/URLParts.h"
@@ -44,8 +47,37 @@ std::vector<std::string> splitCookies(const std::string& joined) {
   return out;
 }
 
+bool isIPAddress(const std::string& host) {
+  std::string bare = host;
+  if (bare.size() >= 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+  unsigned char buffer[16];
+  return inet_pton(AF_INET, bare.c_str(), buffer) == 1 || inet_pton(AF_INET6, bare.c_str(), buffer) == 1;
+}
+
+// The public suffix list: the system's copy when there is one, else the library's own.
+const psl_ctx_t* publicSuffixes() {
+  static const std::unique_ptr<psl_ctx_t, void (*)(psl_ctx_t*)> list(psl_latest(nullptr), psl_free);
+  return list ? list.get() : psl_builtin();
+}
+
+// "com", "co.uk" and the like: a cookie for one of them would go to every site under it.
+bool isPublicSuffix(const std::string& domain) {
+  const psl_ctx_t* list = publicSuffixes();
+  return list && psl_is_public_suffix2(list, domain.c_str(), PSL_TYPE_ANY);
+}
+
+// Control characters (other than tab) have no place in a cookie and would travel in our headers.
+bool hasControlCharacters(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char ch) {
+    auto c = static_cast<unsigned char>(ch);
+    return (c < 0x20 && c != '\t') || c == 0x7f;
+  });
+}
+
 bool domainMatches(const std::string& host, const HTTPCookie& c) {
   if (c.hostOnly) return host == c.domain;
+  // The tail of an address ("0.0.1" of 127.0.0.1) names nothing.
+  if (isIPAddress(host)) return host == c.domain;
   return host == c.domain || (host.size() > c.domain.size() && host.compare(host.size() - c.domain.size(), c.domain.size(), c.domain) == 0 &&
                               host[host.size() - c.domain.size() - 1] == '.');
 }
@@ -73,10 +105,16 @@ HTTPCookieStorage& HTTPCookieStorage::shared() {
 }
 
 void HTTPCookieStorage::setCookiesFromHeader(const std::string& header, const std::string& url) {
+  setCookiesFromHeaderLines(splitCookies(header), url);
+}
+
+void HTTPCookieStorage::setCookiesFromHeaderLines(const std::vector<std::string>& lines, const std::string& url) {
   auto parts = net::parseURL(url);
   if (!parts || parts->host.empty()) return;
   double now = Clock::now();
-  for (const std::string& text : splitCookies(header)) {
+  std::string host = lower(parts->host);
+  for (const std::string& text : lines) {
+    if (hasControlCharacters(text)) continue;
     std::size_t semi = text.find(';');
     std::string pair = text.substr(0, semi);
     std::size_t eq = pair.find('=');
@@ -85,7 +123,7 @@ void HTTPCookieStorage::setCookiesFromHeader(const std::string& header, const st
     c.name = trim(std::string_view(pair).substr(0, eq));
     c.value = trim(std::string_view(pair).substr(eq + 1));
     if (c.name.empty()) continue;
-    c.domain = parts->host;
+    c.domain = host;
     c.path = defaultPath(parts->path);
     bool rejected = false, sawMaxAge = false;
     while (semi != std::string::npos) {
@@ -98,12 +136,18 @@ void HTTPCookieStorage::setCookiesFromHeader(const std::string& header, const st
       if (key == "domain" && !val.empty()) {
         std::string d = lower(val);
         if (d.front() == '.') d.erase(0, 1);
-        HTTPCookie probe;
-        probe.domain = d;
-        probe.hostOnly = false;
-        if (!domainMatches(parts->host, probe)) rejected = true;
+        if (d == host) {
+          // A domain that is the host itself stays host-only when it is an address or a public
+          // suffix: nothing else may share it.
+          c.hostOnly = isIPAddress(host) || isPublicSuffix(d);
+        } else {
+          HTTPCookie probe;
+          probe.domain = d;
+          probe.hostOnly = false;
+          if (d.empty() || isPublicSuffix(d) || !domainMatches(host, probe)) rejected = true;
+          c.hostOnly = false;
+        }
         c.domain = d;
-        c.hostOnly = false;
       } else if (key == "path" && !val.empty() && val.front() == '/') {
         c.path = val;
       } else if (key == "max-age") {

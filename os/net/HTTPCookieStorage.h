@@ -26,6 +26,10 @@ class HTTPCookieStorage {
   // url. A cookie for a domain the host does not belong to is ignored; an expired one removes
   // its stored namesake.
   void setCookiesFromHeader(const std::string& setCookie, const std::string& url);
+  // The same for the lines of an answer kept apart, one cookie a line: nothing is guessed, so a
+  // bad line cannot glue itself onto a good one. Domains that are public suffixes (the public
+  // suffix list), partial IP addresses and lines with control characters are refused.
+  void setCookiesFromHeaderLines(const std::vector<std::string>& lines, const std::string& url);
   void setCookie(const HTTPCookie& cookie);
   void deleteCookie(const HTTPCookie& cookie);
   void removeAllCookies();

@@ -73,4 +73,11 @@ std::string HTTPURLResponse::suggestedFilename() const {
   return "Unknown";
 }
 
+std::vector<std::string> HTTPURLResponse::valuesForHTTPHeaderField(std::string_view name) const {
+  std::vector<std::string> out;
+  for (const auto& [field, value] : receivedFields_)
+    if (HTTPHeaderFields::namesEqual(field, name)) out.push_back(value);
+  return out;
+}
+
 }  // namespace os

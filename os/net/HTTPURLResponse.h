@@ -2,6 +2,7 @@
 // The head of an HTTP answer as a copyable value.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "os/net/HTTPHeaderFields.h"
 
@@ -16,6 +17,10 @@ class HTTPURLResponse {
   int statusCode() const { return status_; }
   const HTTPHeaderFields& allHeaderFields() const { return headers_; }
   std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const { return headers_.value(name); }
+  // Each received line of a field, apart: a field such as "Set-Cookie" cannot be split again once
+  // its lines are joined. Only an answer read from the wire has them; any other gives none.
+  std::vector<std::string> valuesForHTTPHeaderField(std::string_view name) const;
+  void setReceivedFields(std::vector<HTTPHeaderFields::Field> fields) { receivedFields_ = std::move(fields); }
 
   // From "Content-Type": the media type in lower case (empty when the answer names none) and
   // its charset parameter (empty when none).
@@ -37,6 +42,7 @@ class HTTPURLResponse {
   HTTPHeaderFields headers_;
   std::string mimeType_, encodingName_;
   std::int64_t expectedLength_ = -1;
+  std::vector<HTTPHeaderFields::Field> receivedFields_;
 };
 
 }  // namespace os

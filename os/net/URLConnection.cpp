@@ -42,6 +42,13 @@ std::string realmOf(const std::string& header) {
   return rest.substr(0, rest.find_first_of(", "));
 }
 
+// scheme://host:port of a URL; empty when it cannot be read.
+std::string originOf(const std::string& url) {
+  auto parts = net::parseURL(url);
+  if (!parts) return {};
+  return parts->scheme + "://" + parts->host + ":" + std::to_string(parts->port);
+}
+
 bool isRedirect(int status) { return status == 301 || status == 302 || status == 303 || status == 307 || status == 308; }
 }  // namespace
 
@@ -235,8 +242,8 @@ void URLConnection::beginLoad() {
 void URLConnection::sendExchange() {
   URLRequest wire = current_;
   if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
-    auto parts = net::parseURL(wire.url());
-    if (parts && parts->host == credentialHost_)
+    std::string origin = originOf(wire.url());
+    if (!origin.empty() && origin == credentialOrigin_)
       wire.setValueForHTTPHeaderField("Basic " + base64(credential_->user + ":" + credential_->password), "Authorization");
   }
   if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
@@ -285,6 +292,10 @@ bool URLConnection::followRedirect(const HTTPURLResponse& response) {
   }
   URLRequest proposed = current_;
   proposed.setURL(*target);
+  // Credentials belong to the origin they were given for: another scheme, host or port must not
+  // receive the caller's Authorization header.
+  std::string from = originOf(current_.url());
+  if (from.empty() || from != originOf(*target)) proposed.setValueForHTTPHeaderField(std::nullopt, "Authorization");
   int status = response.statusCode();
   if (status == 303 || ((status == 301 || status == 302) && current_.HTTPMethod() == "POST")) {
     if (proposed.HTTPMethod() != "HEAD") proposed.setHTTPMethod("GET");
@@ -351,7 +362,7 @@ bool URLConnection::answerAuthentication(const HTTPURLResponse& response) {
       URLRequest again = current_;
       if (!renewBodyStream(again)) return true;
       credential_ = challenge.credential();
-      credentialHost_ = parts->host;
+      credentialOrigin_ = originOf(current_.url());
       ++credentialsSent_;
       current_ = std::move(again);
       sendExchange();
@@ -365,8 +376,11 @@ bool URLConnection::answerAuthentication(const HTTPURLResponse& response) {
 void URLConnection::handleResponse(std::uint64_t g, const HTTPURLResponse& response) {
   if (!live(g)) return;
   if (current_.HTTPShouldHandleCookies()) {
-    if (auto setCookie = response.valueForHTTPHeaderField("Set-Cookie"))
-      HTTPCookieStorage::shared().setCookiesFromHeader(*setCookie, response.url());
+    auto lines = response.valuesForHTTPHeaderField("Set-Cookie");
+    if (!lines.empty())
+      HTTPCookieStorage::shared().setCookiesFromHeaderLines(lines, response.url());
+    else if (auto joined = response.valueForHTTPHeaderField("Set-Cookie"))
+      HTTPCookieStorage::shared().setCookiesFromHeader(*joined, response.url());
   }
   if (isRedirect(response.statusCode()) && followRedirect(response)) return;
   if (!live(g)) return;

@@ -186,7 +186,8 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   int redirects_ = 0;
   int credentialsSent_ = 0;
   std::optional<URLCredential> credential_;
-  std::string credentialHost_;
+  // The origin (scheme://host:port) the credential was given for: it goes nowhere else.
+  std::string credentialOrigin_;
   std::optional<HTTPURLResponse> response_;
   Data cacheData_;
 };

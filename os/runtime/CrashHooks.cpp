@@ -76,30 +76,6 @@ void writeAll(int fd, const char* p, std::size_t n) {
   }
 }
 
-struct Line {
-  char text[256];
-  std::size_t size = 0;
-  Line& add(const char* s) {
-    while (*s && size < sizeof text) text[size++] = *s++;
-    return *this;
-  }
-  Line& number(long long v) {
-    if (size + 24 > sizeof text) return *this;
-    if (v < 0) {
-      text[size++] = '-';
-      size += formatUnsigned(text + size, 0ull - static_cast<unsigned long long>(v), 10);
-    } else {
-      size += formatUnsigned(text + size, static_cast<unsigned long long>(v), 10);
-    }
-    return *this;
-  }
-  Line& hex(unsigned long long v) {
-    if (size + 20 > sizeof text) return *this;
-    size += formatUnsigned(text + size, v, 16);
-    return *this;
-  }
-};
-
 bool hasFaultAddress(int signal) { return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL; }
 
 void writeRecord(const Slot& slot, const CrashRecordWriter& writer) {
@@ -108,16 +84,17 @@ void writeRecord(const Slot& slot, const CrashRecordWriter& writer) {
   const siginfo_t* info = writer.info();
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
-  Line header;
-  header.add(kRecordMark).add("signal=").number(writer.signal());
-  header.add(" code=").number(info ? info->si_code : 0);
-  header.add(" address=").hex(info && hasFaultAddress(writer.signal()) ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
-  header.add(" time=").number(now.tv_sec).add(".");
-  char micros[8];  // 1000000 + µs, written without its leading 1: six digits with their zeros
-  std::size_t m = formatUnsigned(micros, static_cast<unsigned long long>(now.tv_nsec / 1000) + 1000000, 10);
-  for (std::size_t i = 1; i < m && header.size < sizeof header.text; ++i) header.text[header.size++] = micros[i];
-  header.add(" length=").number(static_cast<long long>(writer.size())).add("\n");
-  writeAll(fd, header.text, header.size);
+  char line[256];
+  CrashRecordWriter header(line, sizeof line, writer.signal(), info, nullptr);
+  header.write(kRecordMark).write("signal=").writeDecimal(writer.signal());
+  header.write(" code=").writeDecimal(info ? info->si_code : 0);
+  header.write(" address=").writeHex(info && hasFaultAddress(writer.signal()) ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0);
+  const long micros = now.tv_nsec / 1000;
+  header.write(" time=").writeDecimal(now.tv_sec).write(".");
+  for (long place = 100000; place > 1 && micros < place; place /= 10) header.write("0");
+  header.writeDecimal(micros);
+  header.write(" length=").writeDecimal(static_cast<long long>(writer.size())).write("\n");
+  writeAll(fd, line, header.size());
   writeAll(fd, gRecord, writer.size());
   writeAll(fd, "\n", 1);
 }

@@ -16,6 +16,7 @@
 namespace os {
 
 class ActionSheet;
+class ActionSheetDelegate;
 class MailComposeViewController;
 
 enum class MailComposeResult { Cancelled = 0, Saved = 1, Sent = 2, Failed = 3 };
@@ -89,7 +90,7 @@ class MailComposeViewController : public ComposeScreen {
   MailMessage message_;
   std::weak_ptr<MailComposeViewControllerDelegate> delegate_;
   std::shared_ptr<ActionSheet> draftSheet_;
-  std::shared_ptr<class ActionSheetDelegate> sheetDelegate_;
+  std::shared_ptr<ActionSheetDelegate> sheetDelegate_;
   bool finished_ = false;
 };
 

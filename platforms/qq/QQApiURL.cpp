@@ -174,7 +174,8 @@ std::optional<std::string> QQApiURLEncoder::urlWithScheme(const std::optional<st
   return url + "?" + os::join(pairs, "&");
 }
 
-std::optional<QQApiURLDecoder> QQApiURLDecoder::decoderWithUrl(const std::optional<std::string>& url) {
+std::optional<QQApiURLDecoder> QQApiURLDecoder::decoderWithUrl(const std::optional<std::string>& url,
+                                                               PathForm pathForm) {
   if (!url) return std::nullopt;
   auto parsed = os::URL::parse(*url);
   if (!parsed) return std::nullopt;
@@ -182,6 +183,7 @@ std::optional<QQApiURLDecoder> QQApiURLDecoder::decoderWithUrl(const std::option
   d.scheme = parsed->scheme();
   d.host = parsed->host();
   d.path = parsed->path();
+  if (pathForm == PathForm::WithoutLeadingCharacter) d.path = d.path.size() >= 2 ? d.path.substr(1) : std::string();
   for (const std::string& piece : os::split(parsed->query().value_or(""), "&")) {
     const std::size_t eq = piece.find('=');
     if (piece.empty() || eq == std::string::npos) continue;

@@ -20,8 +20,12 @@ class QQApiURLEncoder {
 
 class QQApiURLDecoder {
  public:
+  // How the path is kept: whole ("/a/b"), or without its first character ("a/b"; the QQ Connect
+  // app-to-app reader's form, where a path of fewer than two characters is empty).
+  enum class PathForm { Whole, WithoutLeadingCharacter };
   // Keys and values stay as they came (still percent-escaped).
-  static std::optional<QQApiURLDecoder> decoderWithUrl(const std::optional<std::string>& url);
+  static std::optional<QQApiURLDecoder> decoderWithUrl(const std::optional<std::string>& url,
+                                                       PathForm pathForm = PathForm::Whole);
   std::string scheme;
   std::optional<std::string> host;
   std::string path;

@@ -8,7 +8,10 @@
 #include "push/ROVodozov.h"
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVMessageCenter.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/network/DUVHttpSession.h"
+#include "push/report/DUVCrashCapture.h"
+#include "push/utilities/DUVUtilities.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -20,6 +23,14 @@
 std::shared_ptr<DUVClient> DUVClient::sharedClient() { return ROVodozov::sharedService()->client(); }
 
 DUVClient::~DUVClient() { stopDeviceTokenUpdatedCheckTimer(); }
+
+void DUVClient::setCrashLogON() {
+  if (isReportCrash_) return;
+  isReportCrash_ = true;
+  os::Error error;
+  if (!DUVCrashCapture::install(DUVCrashCapture::recordDirectory(), &error))
+    DUVClassLogger("DUVClient")->log(DUVLevel::error(), "crash capture not installed: " + error.localizedDescription());
+}
 
 void DUVClient::setDebugMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::debug()); }
 void DUVClient::setCloseMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::off()); }
@@ -43,6 +54,7 @@ void DUVClient::setup() {
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
   messageCenter_ = std::make_shared<DUVMessageCenter>();
+  tagAliasMng_ = std::make_shared<DUVTagAlias>();
   std::weak_ptr<DUVClient> weak = weak_from_this();
   DUVSessionEnvironment environment;
   environment.identity = userDefaults_;
@@ -60,6 +72,7 @@ void DUVClient::setup() {
     return self ? self->packetFacts() : DUVPacketContext{};
   };
   environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
+  environment.onTagAliasAnswer = [tags = tagAliasMng_](const std::string& json) { tags->doSetTagsAliasCallbackWithRetJson(json); };
   clientSession_ = DUVSession::create(environment);
   std::weak_ptr<DUVSession> session = clientSession_;
   DUVHttpSession::Environment reports;
@@ -76,6 +89,10 @@ void DUVClient::setup() {
   };
   reports.channel = pushConfig_->pushChanel();
   reportSession_ = DUVHttpSession::create(reports);
+  // Crashes of earlier runs join the crash set; the next activation reports them.
+  DUVCrashCapture::collect(DUVCrashCapture::recordDirectory(), reportSession_->logSet(),
+                           DUVCurrentDeviceInfo(pushConfig_->pushChanel()),
+                           DUVGetNetWorkName(environment.networkStatus ? environment.networkStatus() : 0));
   std::weak_ptr<DUVHttpSession> reportSession = reportSession_;
   networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
                                               {[session] {
@@ -91,6 +108,7 @@ void DUVClient::setup() {
                                                  }
                                                }});
   networkService_->trySetupSession();
+  reportSession_->pageFlowController()->trySetupSession();
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
         (pushConfig_->configApsEnvironment() == 2 || apsEvironment_ == -1 || apsEvironment_ == -2) ? 5 : 100;
@@ -104,6 +122,7 @@ void DUVClient::close() {
   clientSession_.reset();
   reportSession_.reset();
   messageCenter_.reset();
+  tagAliasMng_.reset();
   userDefaults_.reset();
   pushConfig_.reset();
 }
@@ -129,6 +148,33 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
   if (userDefaults_) userDefaults_->setCurrentDeviceToken(stringWithDeviceToken(token));
   if (networkService_) networkService_->trySetupSession();
   if (clientSession_) clientSession_->sendRequest(std::make_shared<DUVDeviceTokenReportRequest>(clientSession_->getRId()));
+}
+
+void DUVClient::setBadgeNumberReport(long value) {
+  badgeNumber_ = value;
+  if (reportSession_) reportSession_->badgeNumberManager()->setBadge(value);
+}
+
+void DUVClient::setViewStart(const std::optional<std::string>& pageName) {
+  if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
+  if (reportSession_) reportSession_->pageFlowController()->setViewStart(pageName);
+}
+
+void DUVClient::setViewStop(const std::optional<std::string>& pageName) {
+  if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
+  if (reportSession_) reportSession_->pageFlowController()->setViewStop(pageName);
+}
+
+void DUVClient::setViewLogSecond(const os::Array& pageAndSeconds) {
+  if (reportSession_) reportSession_->pageFlowController()->setViewLogSecond(pageAndSeconds);
+}
+
+void DUVClient::setLatitude(const os::Dictionary& position) {
+  if (reportSession_) DUVLocationInfo::addTo(reportSession_->locationInfo().gpsInfo, os::Value(position));
+}
+
+void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {
+  if (tagAliasMng_ && clientSession_) tagAliasMng_->setTagAlias(argument, *clientSession_);
 }
 
 DUVPacketContext DUVClient::packetFacts() const {

@@ -22,6 +22,8 @@ class DUVNetworkService;
 class DUVSession;
 class DUVMessageCenter;
 class DUVHttpSession;
+class DUVTagAlias;
+struct DUVSetTagAliasArg;
 struct DUVPacketContext;
 
 class DUVClient : public std::enable_shared_from_this<DUVClient> {
@@ -42,6 +44,9 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   void setEmProvisionUrl(std::optional<std::string> path) { emProvisionUrl_ = std::move(path); }
   void setModelName(std::string name) { modelName_ = std::move(name); }
 
+  // Crash capture, switched on once per process.
+  void setCrashLogON();
+  bool isReportCrash() const { return isReportCrash_; }
   void setDebugMode();
   void setCloseMode();
   // Reads the configuration and the profile, makes the identity store and the network service
@@ -54,8 +59,15 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   // A remote notification with its result code (Part of the report session).
   void handleRemoteNotification(long code, const os::Dictionary& userInfo);
   // The application's badge number, for the user service (Part of the report session).
-  void setBadgeNumberReport(long value) { badgeNumber_ = value; }
+  void setBadgeNumberReport(long value);
   long badgeNumber() const { return badgeNumber_; }
+  void setTagAlias(const DUVSetTagAliasArg& argument);
+  // A position for the next location report.
+  void setLatitude(const os::Dictionary& position);
+  // Page views; a missing name is refused with an error line.
+  void setViewStart(const std::optional<std::string>& pageName);
+  void setViewStop(const std::optional<std::string>& pageName);
+  void setViewLogSecond(const os::Array& pageAndSeconds);
   void reportLaunch(double seconds);
   void reportInactive(double seconds);
   void onDidBecomeActive();
@@ -80,6 +92,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   const std::shared_ptr<DUVSession>& clientSession() const { return clientSession_; }
   const std::shared_ptr<DUVHttpSession>& reportSession() const { return reportSession_; }
   const std::shared_ptr<DUVMessageCenter>& messageCenter() const { return messageCenter_; }
+  const std::shared_ptr<DUVTagAlias>& tagAliasMng() const { return tagAliasMng_; }
   // What request bodies carry of the client, as it stands now.
   DUVPacketContext packetFacts() const;
   double becomeActiveTime() const { return becomeActiveTime_; }
@@ -97,6 +110,7 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   double becomeActiveTime_ = 0;
   bool isSimulator_ = false;
   bool deviceTokenUpdated_ = false;
+  bool isReportCrash_ = false;
   std::optional<std::string> emProvisionUrl_;
   std::optional<std::string> pushConfigUrl_;
   std::string systemVersion_;
@@ -111,5 +125,6 @@ class DUVClient : public std::enable_shared_from_this<DUVClient> {
   std::shared_ptr<DUVSession> clientSession_;
   std::shared_ptr<DUVHttpSession> reportSession_;
   std::shared_ptr<DUVMessageCenter> messageCenter_;
+  std::shared_ptr<DUVTagAlias> tagAliasMng_;
   long badgeNumber_ = 0;
 };

@@ -15,6 +15,22 @@ double wholeSeconds(double t) { return static_cast<double>(static_cast<long long
 
 std::shared_ptr<DUVHttpSession> DUVHttpSession::create(Environment environment) {
   auto session = std::make_shared<DUVHttpSession>(PrivateTag{}, std::move(environment));
+  std::weak_ptr<DUVHttpSession> weak = session;
+  session->pageFlows_ = std::make_shared<DUVPageFlowSession>(
+      session->fileCache_, DUVPageFlowSession::Reporter{[weak] {
+                                                          if (auto self = weak.lock()) self->reportLaunch();
+                                                        },
+                                                        [weak](os::Array pages) {
+                                                          auto self = weak.lock();
+                                                          if (!self) return;
+                                                          double close = self->closeTime_ > 0 ? self->closeTime_
+                                                                                              : DUVGetCurrentTimestamp();
+                                                          self->reportActive(std::move(pages), self->startTime_, close);
+                                                        }});
+  session->badgeNumberManager_ = std::make_shared<DUVBadgeNumberManager>(
+      session->fileCache_, [weak](const std::shared_ptr<DUVReportRequest>& request) {
+        if (auto self = weak.lock()) self->prepare(request);
+      });
   session->resumeSession();
   session->isSetup_ = true;
   return session;
@@ -46,20 +62,21 @@ void DUVHttpSession::setupSession(double t) {
   if (isSetup_) return;
   isSetup_ = true;
   startTime_ = t;
-  // A new usage session starts with its launch record.
-  reportLaunch();
+  pageFlows_->setupSession();
 }
 
 void DUVHttpSession::closeSession() {
   if (!isSetup_) return;
-  // The session's activity record; its pages come from the page flows once they are kept.
-  reportActive({}, startTime_, closeTime_ > 0 ? closeTime_ : DUVGetCurrentTimestamp());
+  // The page flows report the next launch and this session's pages.
+  pageFlows_->closeSession();
   isSetup_ = false;
   closeTime_ = startTime_ = 0;
 }
 
 void DUVHttpSession::prepareActive(double now) {
   reportCache_->resetCache();
+  pageFlows_->resetCurrentPage(now);
+  badgeNumberManager_->becomeActive();
   if (closeTime_ > 0) {
     double gap = now - closeTime_;
     if (gap > kSessionGap || gap < 0) {
@@ -71,9 +88,13 @@ void DUVHttpSession::prepareActive(double now) {
     reportLaunch();
   }
   for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
+  // Crashes found at start are reported at once rather than at the next daily check.
+  if (!logSet_.empty()) reportCrashLog();
 }
 
 void DUVHttpSession::reportInactive(double seconds) {
+  pageFlows_->savePageFlowWithTime(wholeSeconds(seconds));
+  badgeNumberManager_->willInactive();
   closeTime_ = wholeSeconds(seconds);
   fileCache_->setObject(os::Value(seconds), "__DUVLeft_time");
   fileCache_->setObject(os::Value(static_cast<long long>(startTime_)), "__DUVStart_time");

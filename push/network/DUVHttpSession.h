@@ -10,7 +10,9 @@
 #include <optional>
 #include <string>
 
+#include "push/model/DUVPageFlowSession.h"
 #include "push/network/address/DUVAddress.h"
+#include "push/report/DUVBadgeNumber.h"
 #include "push/report/DUVHttpRequest.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
@@ -62,6 +64,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   bool isSetup() const { return isSetup_; }
   double startTime() const { return startTime_; }
   double closeTime() const { return closeTime_; }
+  const std::shared_ptr<DUVPageFlowSession>& pageFlowController() const { return pageFlows_; }
+  const std::shared_ptr<DUVBadgeNumberManager>& badgeNumberManager() const { return badgeNumberManager_; }
 
   void didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) override;
   void didNotReceivedFromRequest(DUVReportRequest& request, bool resent, const os::Error& error) override;
@@ -101,4 +105,6 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   Check crash_{"__DUVCrashTimer", kCrashInterval, false, &DUVHttpSession::reportCrashLog, nullptr, 0};
   Check location_{"__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
   std::uint64_t reportFlag_ = 0;
+  std::shared_ptr<DUVPageFlowSession> pageFlows_;
+  std::shared_ptr<DUVBadgeNumberManager> badgeNumberManager_;
 };

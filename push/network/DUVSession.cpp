@@ -189,9 +189,8 @@ void DUVSession::onDeviceTokenReported(const DUVDeviceTokenReportResponse& respo
 
 void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& message) {
   if (message->messageType() == DUVMessageDispatch::kTagAliasMessageType) {
-    // Tags and alias answers have no receipt; nobody asks for them yet.
-    logger()->logMessage(std::nullopt, "tags/alias answer: " + message->messageContent().value_or(""),
-                         &DUVLevel::debug());
+    // Tags and alias answers have no receipt.
+    if (environment_.onTagAliasAnswer) environment_.onTagAliasAnswer(message->messageContent().value_or(""));
     return;
   }
   if (environment_.onMessage) environment_.onMessage(*message);

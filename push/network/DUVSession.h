@@ -32,6 +32,8 @@ struct DUVSessionEnvironment {
   std::function<DUVPacketContext()> packetFacts;
   // A pushed message that is not a tags/alias answer.
   std::function<void(const DUVMessageDispatch&)> onMessage;
+  // The server's answer to a tags and alias request (a message of the tags/alias type).
+  std::function<void(const std::string& json)> onTagAliasAnswer;
 };
 
 class DUVSession : public DUVTcpSocketDelegate,

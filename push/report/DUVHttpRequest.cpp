@@ -30,7 +30,7 @@ bool DUVHttpRequest::send(std::shared_ptr<DUVReportRequest> request, std::shared
   self->backUpAddress_ = std::move(backUpAddress);
   self->request_ = *urlRequest;
   const auto& records = self->postData_->realContents();
-  for (std::size_t i = 0; i < records.size(); ++i) {
+  for (std::size_t i = 0; self->postData_->cacheRequestRequired() && i < records.size(); ++i) {
     if (!tenDigits(records[i]["itime"])) {
       logger()->log(DUVLevel::warn(), "report record without a ten-digit itime kept all the same");
     }
@@ -75,6 +75,7 @@ void DUVHttpRequest::settle(int status) {
 
 void DUVHttpRequest::didFailWithError(os::URLConnection&, const os::Error& error) {
   auto keep = std::move(self_);
+  if (postData_->isStale()) return;
   logger()->logMessage(std::nullopt, "http request failed with:" + networkErrorText(error.code), &DUVLevel::error());
   if (!triedBackup_ && !backUpAddress_.empty() && backUpAddress_ != requestAddress_) {
     triedBackup_ = true;

@@ -48,8 +48,13 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   std::optional<os::Data> packetData();
   const std::vector<os::Dictionary>& realContents() const { return realContents_; }
   // The next packet as a request to `url`: gzipped body, headers and authorization.
-  std::optional<os::URLRequest> generateReportRequest(const std::string& url);
+  virtual std::optional<os::URLRequest> generateReportRequest(const std::string& url);
+  // Whether its records go to the in-flight area of the report cache while they travel.
+  virtual bool cacheRequestRequired() const { return true; }
+  // A request that is no longer current: a late failure of it is ignored.
+  virtual bool isStale() const { return false; }
   const os::Data& bodyData() const { return bodyData_; }
+  const DUVReportIdentity& identity() const { return identity_; }
   static std::string authorization(const DUVReportIdentity& identity, const os::Data& body);
 
   // The service's answer to one of its packets (200 accepted).
@@ -59,7 +64,7 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   void setSender(std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender) { sender_ = std::move(sender); }
   void send();
   // Schedules the next timed resend (40, 100, 200, 300 s); false when all four were spent.
-  bool startDelaySend();
+  virtual bool startDelaySend();
 
  protected:
   // The kind's own record for this packing, or nothing. A kind whose record did not change since
@@ -80,9 +85,13 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   DUVReportIdentity identity_;
   std::optional<os::Dictionary> content_;
   std::optional<os::Dictionary> packedRecord_;
+
+ protected:
   std::deque<os::Dictionary> reportContents_;
   std::vector<os::Dictionary> realContents_;
   os::Data bodyData_;
+
+ private:
   std::uint64_t reportFlag_ = 0;
   bool isSubpackage_ = false;
   bool isSendLock_ = false;

@@ -10,6 +10,7 @@
 #include "os/testing/TestSandbox.h"
 #include "push/ROVodozov.h"
 #include "push/model/DUVClient.h"
+#include "push/network/DUVHttpSession.h"
 #include "push/utilities/DUVUserDefaults.h"
 
 namespace {
@@ -92,6 +93,10 @@ TEST_F(ROVodozovTest, StartUpRunsTheClientOnItsOwnThread) {
   EXPECT_TRUE(client->userDefaults()->verified());
   EXPECT_EQ(ROVodozov::registrationID(), "");
   EXPECT_TRUE(logged("ZUrarLog: \n---------------------Zurar(IOS8Version) log"));
+
+  ROVodozov::setLatitude(39.9, 116.4);
+  ROVodozov::setLatitude(39.9, 116.4);  // the same position once
+  EXPECT_EQ(settle()->reportSession()->locationInfo().gpsInfo.size(), 1u);
 
   EXPECT_TRUE(ROVodozov::setBadge(99999));
   EXPECT_FALSE(ROVodozov::setBadge(100000));

@@ -1,5 +1,6 @@
 #include "ui/images/ImageViewWebCache.h"
 
+#include "ui/images/BNImageCache.h"
 #include "ui/images/BNMainThread.h"
 #include "ui/images/BNWebImageManager.h"
 #include "ui/images/ImageCommon.h"
@@ -44,6 +45,25 @@ void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::o
         });
       });
   sd_setImageLoadOperation(view, operation, kImageViewImageLoadKey);
+}
+
+bool BNShowCachedImageOrLoad(const std::shared_ptr<os::ImageView>& view, const std::string& url, BNImagePtr placeholder,
+                             unsigned options, const BNImageTransform& transform, BNWebImageCompletionBlock completed) {
+  if (!view) return false;
+  sd_cancelCurrentImageLoad(view);
+  std::optional<os::URL> parsed = url.empty() ? std::nullopt : os::URL::parse(url);
+  if (parsed) {
+    auto manager = BNViewLoadingManager();
+    auto cache = manager ? manager->imageCache() : nullptr;
+    if (cache) {
+      if (auto cached = cache->imageFromDiskCacheForKey(manager->cacheKeyForURL(parsed))) {
+        view->setImage(transform ? transform(cached) : cached);
+        return true;
+      }
+    }
+  }
+  sd_setImageWithURL(view, parsed, std::move(placeholder), options, nullptr, std::move(completed));
+  return false;
 }
 
 void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::optional<os::URL>& url) {

@@ -8,7 +8,9 @@
 // after a failed load, BNImageLoadClipToView shows the top-left part of the image twice the
 // view's bounds in pixels. The completion runs once, on the main thread, with the image as
 // delivered (never the clipped one) when the load has finished.
+#include <functional>
 #include <memory>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -45,6 +47,15 @@ void sd_setImageWithPreviousCachedImageWithURL(const std::shared_ptr<os::ImageVi
 // Frames are appended in the order their downloads complete.
 void sd_setAnimationImagesWithURLs(const std::shared_ptr<os::ImageView>& view, const std::vector<os::URL>& urls);
 void sd_cancelCurrentImageLoad(const std::shared_ptr<os::ImageView>& view);
+
+// A row's picture in a reused cell: a load still running for the view's previous picture is
+// cancelled; a picture the loading manager's cache (memory, then disk) holds for `url` is shown at
+// once, through `transform` when one is given; anything else loads as sd_setImageWithURL does,
+// with `completed` as its completion. True when the cache had it.
+using BNImageTransform = std::function<BNImagePtr(const BNImagePtr& image)>;
+bool BNShowCachedImageOrLoad(const std::shared_ptr<os::ImageView>& view, const std::string& url, BNImagePtr placeholder,
+                             unsigned options = 0, const BNImageTransform& transform = nullptr,
+                             BNWebImageCompletionBlock completed = nullptr);
 void sd_cancelCurrentAnimationImagesLoad(const std::shared_ptr<os::ImageView>& view);
 
 // The highlighted image: no placeholder, no clipping, and the view's URL is left alone.

@@ -7,12 +7,12 @@
 
 #include "foundation/ServiceCallLog.h"
 #include "news/api/VXServiceKeys.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/home/VXLeftSideViewController.h"
-#include "news/tests/support/SplashTestSupport.h"
 #include "news/home/VXSplashView.h"
-#include "os/testing/HttpTestServer.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
 

@@ -7,6 +7,7 @@
 #include "os/net/URLError.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
+#include "os/runtime/OperationQueue.h"
 #include "os/runtime/Thread.h"
 #include "os/testing/TcpTestPeer.h"
 
@@ -335,6 +336,56 @@ TEST(TLHTTPRequestOperationTest, ResumeAnsweredWithTheWholeBodyStartsTheOutputAf
   auto op = downloadWithPause(peer, out, "HTTP/1.1 200 OK\r\nContent-Length: 1500\r\n\r\n" + kFileBody);
   ASSERT_EQ(out.successes, 1);
   EXPECT_EQ(text(op->responseData()), kFileBody);
+}
+
+// A resumed download appends only a part that starts where the received bytes end, and asks for
+// the body uncoded so that its byte offsets mean what the received count means.
+TEST(TLHTTPRequestOperationTest, AResumedPartThatDoesNotContinueTheBodyFailsTheLoad) {
+  os::testing::TcpTestPeer peer;
+  Outcome out;
+  auto op = downloadWithPause(peer, out,
+                              "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-499/1500\r\n"
+                              "Content-Length: 500\r\n\r\n" + kFileBody.substr(0, 500));
+  auto second = peer.received();
+  EXPECT_NE(std::string(second.begin(), second.end()).find("Accept-Encoding: identity\r\n"), std::string::npos);
+  ASSERT_EQ(out.failures, 1);
+  EXPECT_EQ(out.error->code, -1011);
+  EXPECT_EQ(out.successes, 0);
+
+  os::testing::TcpTestPeer codedPeer;
+  Outcome coded;
+  downloadWithPause(codedPeer, coded,
+                    "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 1000-1499/1500\r\nContent-Encoding: gzip\r\n"
+                    "Content-Length: 500\r\n\r\n" + kFileBody.substr(1000));
+  ASSERT_EQ(coded.failures, 1);
+  EXPECT_EQ(coded.error->code, -1011);
+}
+
+// Cancel ends a paused operation once, with the cancelled error, and its queue lets it go.
+TEST(TLHTTPRequestOperationTest, CancellingAPausedOperationFinishesIt) {
+  os::testing::TcpTestPeer peer;
+  auto queue = os::OperationQueue::create();
+  auto op = TLHTTPRequestOperation::create(os::URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/file"));
+  Outcome out;
+  observe(op, out);
+  queue->addOperation(op);
+  ASSERT_TRUE(httptest::runUntil([&] { return hasRequestHead(peer); }));
+  std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 1500\r\n\r\n";
+  ASSERT_TRUE(peer.write(bytesOf(head + kFileBody.substr(0, 1000))));
+  ASSERT_TRUE(httptest::runUntil([&] { return op->totalBytesRead() >= 1000; }));
+  op->pause();
+  ASSERT_TRUE(op->isPaused());
+  op->cancel();
+  ASSERT_TRUE(httptest::runUntil([&] { return out.done() && queue->operationCount() == 0; }));
+  EXPECT_TRUE(op->isFinished());
+  EXPECT_FALSE(op->isPaused());
+  ASSERT_EQ(out.failures, 1);
+  EXPECT_EQ(out.error->code, os::kURLErrorCancelled);
+  op->cancel();
+  op->resume();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(out.failures, 1);
+  EXPECT_EQ(out.successes, 0);
 }
 
 TEST(TLHTTPRequestOperationTest, ConnectionFailureReachesFailureClosure) {

@@ -172,9 +172,11 @@ TEST_F(SQDatabaseTest, FormatPlaceholdersBecomeBoundValues) {
   ASSERT_EQ(values.size(), 1u);
   EXPECT_EQ(values[0].intValue(), 3);
 
-  auto [percent, percentValues] = SQDatabase::sqlFromFormat("select 10 %%d", os::Array{4});
-  EXPECT_EQ(percent, "select 10 %?");
+  // "%%" is a literal percent sign and takes no argument, so later placeholders keep theirs.
+  auto [percent, percentValues] = SQDatabase::sqlFromFormat("select b from t where b like '10%%d' and a = %d", os::Array{4});
+  EXPECT_EQ(percent, "select b from t where b like '10%d' and a = ?");
   ASSERT_EQ(percentValues.size(), 1u);
+  EXPECT_EQ(percentValues[0].intValue(), 4);
 
   auto [mixed, mixedValues] = SQDatabase::sqlFromFormat("%hi %qu %lu %llz %c %u", os::Array{1, 2, 3, 65, 5});
   EXPECT_EQ(mixed, "? ? ? lz ? ?");

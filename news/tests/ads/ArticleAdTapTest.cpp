@@ -2,7 +2,7 @@
 // helper all the way to the store.
 #include <gtest/gtest.h>
 
-#include "news/tests/support/ArticleScreenSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/views/Application.h"
 #include "tools/newsd/server/SampleContent.h"
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "news/ads/VXAdWebViewController.h"
-#include "news/tests/support/AdTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/views/Device.h"
 
 namespace adtest {

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "news/ads/VXAdWebViewController.h"
-#include "news/tests/support/AdTestSupport.h"
 #include "news/ads/VXAdCell.h"
+#include "news/ads/VXAdWebViewController.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Image.h"
 #include "ui/images/BNImageCache.h"
 

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "news/article/VXOfflineArticleStore.h"
 #include "news/api/VXNewsInfoRequest.h"
-#include "news/tests/support/AlbumTestSupport.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/tests/support/ReaderFixture.h"
 
 using newstest::PictureScreenTest;
 using newstest::runUntil;

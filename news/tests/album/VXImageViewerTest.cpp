@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "news/album/VXImageViewerViewController.h"
-#include "news/tests/support/AlbumTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/FileManager.h"

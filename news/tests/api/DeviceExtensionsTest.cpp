@@ -2,7 +2,7 @@
 
 #include "news/api/DeviceExtensions.h"
 #include "news/api/StringHelper.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
 

@@ -7,7 +7,7 @@
 #include "news/api/VXAdListRequest.h"
 #include "news/api/VXAppActiveRequest.h"
 #include "news/api/VXFeedbackRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/core/String.h"
 #include "os/net/URLRequest.h"
 #include "os/store/FileManager.h"

@@ -5,7 +5,6 @@
 #include <memory>
 #include <thread>
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXAdListRequest.h"
@@ -15,13 +14,14 @@
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXFeedbackRequest.h"
 #include "news/api/VXGetFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsHistoryRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
 #include "news/api/VXUploadDumpRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {

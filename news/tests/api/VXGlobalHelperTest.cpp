@@ -4,16 +4,16 @@
 #include <vector>
 
 #include "foundation/http/TLHTTPRequestOperation.h"
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/NQProxy.h"
 #include "news/api/VXAdListRequest.h"
 #include "news/api/VXAppActiveRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
-#include "os/core/String.h"
-#include "os/store/FileManager.h"
-#include "os/runtime/Clock.h"
-#include "os/testing/HttpTestServer.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
+#include "os/core/String.h"
+#include "os/runtime/Clock.h"
+#include "os/store/FileManager.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/views/View.h"
 #include "ui/widgets/KHProgressHUD.h"
 

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXAllAdListRequest.h"
 #include "news/api/VXDiggAndBuryRequest.h"
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXGetFavoriteRequest.h"
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXPraseXMLErrorRequest.h"
 #include "news/api/VXUploadDumpRequest.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 
 namespace {
 

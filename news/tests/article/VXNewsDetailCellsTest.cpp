@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailAdCell.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailEvalCell.h"
@@ -15,6 +14,8 @@
 #include "news/article/VXNewsDetailImageDO.h"
 #include "news/article/VXNewsDetailTextCell.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/RecordingContext.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"
@@ -24,8 +25,6 @@ namespace {
 
 class ArticleCellsTest : public ::testing::Test {
  protected:
-  void SetUp() override { VXNewsConfig::setShared(nullptr); }
-  void TearDown() override { VXNewsConfig::setShared(nullptr); }
 
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {
@@ -38,6 +37,7 @@ class ArticleCellsTest : public ::testing::Test {
   }
 
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
   os::DeviceProfileScope device_{os::DeviceProfile{}};
 };
 

@@ -5,12 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "news/store/VXNewsConfig.h"
 #include "news/article/VXNewsDetailAdDO.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailHeaderDO.h"
 #include "news/article/VXNewsDetailImageDO.h"
 #include "news/article/VXNewsDetailTextDO.h"
+#include "news/store/VXNewsConfig.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Device.h"
@@ -26,8 +27,6 @@ std::string repeat(const std::string& piece, int times) {
 
 class ArticleRowsTest : public ::testing::Test {
  protected:
-  void SetUp() override { VXNewsConfig::setShared(nullptr); }
-  void TearDown() override { VXNewsConfig::setShared(nullptr); }
 
   static double height(VXNewsDetailDO& row) { return row.calHeightByType(); }
   static VXNewsDetailTextDO text(const std::string& content) { return VXNewsDetailTextDO({{"type", 1}, {"content", content}}); }
@@ -36,6 +35,7 @@ class ArticleRowsTest : public ::testing::Test {
   }
 
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
   os::DeviceProfileScope device_{os::DeviceProfile{}};  // a 320-point-wide phone
 };
 

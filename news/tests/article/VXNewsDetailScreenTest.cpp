@@ -3,12 +3,12 @@
 // sheets, and the ad row.
 #include <gtest/gtest.h>
 
-#include "news/store/VXGlobalDefine.h"
-#include "news/article/VXOfflineArticleStore.h"
-#include "news/tests/support/ArticleScreenSupport.h"
 #include "news/article/VXNewsDetailEvalCell.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailHeaderDO.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"
 #include "os/views/ImageView.h"

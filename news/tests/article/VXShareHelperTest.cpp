@@ -5,7 +5,7 @@
 #include "foundation/ServiceCallLog.h"
 #include "news/api/VXServiceKeys.h"
 #include "news/article/VXShareHelper.h"
-#include "news/tests/support/ArticleScreenSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/ImageCodec.h"
 #include "sharing/service/OBSocialSnsService.h"
 

@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "news/home/VXCrashHandler.h"
 #include "news/api/VXGlobalHelper.h"
-#include "news/tests/support/RequestTestSupport.h"
+#include "news/home/VXCrashHandler.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/core/Error.h"
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"

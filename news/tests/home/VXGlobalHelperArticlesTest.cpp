@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "news/album/VXAlbumViewController.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/article/VXNewsDetailViewController.h"
-#include "news/tests/support/StateTestSupport.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/views/ViewController.h"
 
 namespace {
@@ -39,7 +39,6 @@ class ArticleRouting : public newstest::StateFixture {
     });
   }
   void TearDown() override {
-    articles::setAlbumScreenFactory(nullptr);
     nav_.reset();
     StateFixture::TearDown();
   }

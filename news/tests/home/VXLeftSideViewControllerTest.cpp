@@ -5,17 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "news/store/VXGlobalDefine.h"
+#include "news/ads/VXAdViewController.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXRequestConfig.h"
-#include "news/ads/VXAdViewController.h"
-#include "news/shell/VXCustomNavController.h"
-#include "news/list/VXFavoriteViewController.h"
 #include "news/home/VXLeftSideViewController.h"
+#include "news/list/VXFavoriteViewController.h"
 #include "news/offline/VXOfflineViewController.h"
 #include "news/settings/VXSettingViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/RunLoop.h"
-#include "news/tests/support/ScreenTestSupport.h"
 
 namespace {
 
@@ -40,7 +40,6 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     ScreenFixture::TearDown();
     os::RunLoop::main()->runUntilIdle();
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
-    VXGlobalDefine::setShared(nullptr);
   }
   std::vector<std::string> names() const {
     std::vector<std::string> out;

@@ -7,14 +7,14 @@
 #include <vector>
 
 #include "news/api/VXGlobalHelper.h"
-#include "news/store/VXNewsCategoryManager.h"
 #include "news/home/VXNewsView.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/tests/support/ListTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
 
@@ -31,8 +31,6 @@ std::vector<VXNewsCategory> categories(const std::vector<std::pair<long long, st
 class VXNewsViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    VXNewsDBManager::setShared(nullptr);
-    VXNewsCategoryManager::setShared(nullptr);
     window_ = std::make_shared<os::Window>();
     window_->makeKeyAndVisible();
     news_ = VXNewsView::create(os::Rect{0, 0, 320, 504});
@@ -47,8 +45,6 @@ class VXNewsViewTest : public ::testing::Test {
     window_.reset();
     os::TouchDriver::advance(2);
     os::RunLoop::main()->runUntilIdle();
-    VXNewsCategoryManager::setShared(nullptr);
-    VXNewsDBManager::setShared(nullptr);
   }
 
   // Announces a category list as the splash or a retry would.

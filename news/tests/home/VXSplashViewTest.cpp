@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "news/home/VXLeftSideViewController.h"
-#include "news/tests/support/SplashTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Window.h"
 

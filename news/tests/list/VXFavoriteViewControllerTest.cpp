@@ -4,16 +4,16 @@
 
 #include <gtest/gtest.h>
 
-#include "news/api/VXGlobalHelper.h"
-#include "news/shell/VXCustomNavController.h"
-#include "news/article/VXNewsDetailViewController.h"
 #include "news/api/VXFavoriteRequest.h"
-#include "news/tests/support/StateTestSupport.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/article/VXNewsDetailViewController.h"
 #include "news/list/VXNewsOneIconStyleCell.h"
 #include "news/list/VXNewsThreeIconStyleCell.h"
 #include "news/list/VXNewsTitleStyleCell.h"
-#include "os/runtime/Clock.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
+#include "os/runtime/Clock.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"

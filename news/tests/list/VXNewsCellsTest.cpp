@@ -4,12 +4,12 @@
 
 #include "foundation/formats/DateCalendar.h"
 #include "foundation/formats/DateUtilities.h"
+#include "news/list/VXNewsOneIconStyleCell.h"
+#include "news/list/VXNewsTitleStyleCell.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
-#include "news/tests/support/ListTestSupport.h"
-#include "news/list/VXNewsOneIconStyleCell.h"
-#include "news/list/VXNewsTitleStyleCell.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/Clock.h"
 #include "os/views/Device.h"
 #include "ui/images/BNImageCache.h"
@@ -23,16 +23,9 @@ class VXNewsCellsTest : public ::testing::Test {
     savedZone_ = DateCalendar::currentCalendar().timeZone();
     DateCalendar::currentCalendar().setTimeZone(TimeZoneRules::fixed(8 * 3600, "UTC+8"));
     noon_ = DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, 12, 0, 0).timeIntervalSince1970();
-    VXNewsConfig::setShared(nullptr);
     listtest::writeBundlePicture(sandbox_, "upmark_hot.png", 17, 17);
   }
-  void TearDown() override {
-    VXNewsTitleStyleCell::setReadHistoryLookup(nullptr);
-    VXGlobalDefine::setShared(nullptr);
-    VXNewsDBManager::setShared(nullptr);
-    DateCalendar::currentCalendar().setTimeZone(savedZone_);
-    VXNewsConfig::setShared(nullptr);
-  }
+  void TearDown() override { DateCalendar::currentCalendar().setTimeZone(savedZone_); }
   static std::shared_ptr<VXNewsDO> news(const os::Dictionary& dict, long long category = 3) {
     return std::make_shared<VXNewsDO>(dict, category);
   }
@@ -44,6 +37,7 @@ class VXNewsCellsTest : public ::testing::Test {
   double noon_ = 0;
   os::VirtualClockScope clock_;
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
   os::DeviceProfileScope device_{os::DeviceProfile{}};
 };
 

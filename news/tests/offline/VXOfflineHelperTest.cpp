@@ -6,10 +6,10 @@
 #include <algorithm>
 
 #include "news/article/VXDetailXMLParseHelper.h"
-#include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXNewsDetailViewController.h"
-#include "news/tests/support/ListTestSupport.h"
-#include "news/tests/support/OfflineTestSupport.h"
+#include "news/article/VXOfflineArticleStore.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"

@@ -4,15 +4,15 @@
 
 #include <thread>
 
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/shell/VXCustomNavController.h"
 #include "news/offline/VXOfflineCell.h"
 #include "news/offline/VXOfflineMaskViewController.h"
 #include "news/offline/VXOfflineViewController.h"
-#include "news/tests/support/OfflineTestSupport.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "os/console/TouchDriver.h"
 #include "os/net/NetworkReachability.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/Label.h"
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -28,7 +28,6 @@ class OfflineScreensTest : public OfflineFixture {
     OfflineFixture::SetUp();
     os::ReachabilityProvider::setShared(reachability_);
     reachability_->setFlags(kLocalWiFiKey, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect);
-    VXNewsCategoryManager::setShared(nullptr);
     std::vector<VXNewsCategory> list;
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& c = server_->service().content().categories().at(i);
@@ -45,7 +44,6 @@ class OfflineScreensTest : public OfflineFixture {
     window_->setHidden(true);
     window_->setRootViewController(nullptr);
     OfflineFixture::TearDown();
-    VXNewsCategoryManager::setShared(nullptr);
     os::ReachabilityProvider::setShared(nullptr);
   }
 

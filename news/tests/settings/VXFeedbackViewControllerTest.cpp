@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "news/settings/VXFeedbackViewController.h"
-#include "news/tests/support/SettingsTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "news/tests/support/SettingsTestSupport.h"
-#include "news/tests/support/StateTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Image.h"
 #include "os/store/FileManager.h"
 #include "os/store/UserDefaults.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "news/tests/support/ScreenTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/views/GestureRecognizer.h"
 
 namespace newstest {

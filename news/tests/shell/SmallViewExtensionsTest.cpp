@@ -2,14 +2,14 @@
 
 #include <memory>
 
-#include "news/shell/CellSuperview.h"
-#include "news/shell/ButtonEnlargeArea.h"
 #include "news/settings/UICommonTextView.h"
+#include "news/shell/ButtonEnlargeArea.h"
+#include "news/shell/CellSuperview.h"
+#include "os/console/TouchDriver.h"
 #include "os/graphics/RecordingContext.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
-#include "os/console/TouchDriver.h"
 #include "os/views/Device.h"
 #include "os/views/Responder.h"
 #include "os/views/TableView.h"

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "news/tests/support/ScreenTestSupport.h"
+#include "news/list/VXLeftBaseTableViewController.h"
 #include "news/shell/NQBaseViewController.h"
 #include "news/shell/VXCustomNavController.h"
-#include "news/list/VXLeftBaseTableViewController.h"
 #include "news/shell/VXLeftBaseViewController.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"

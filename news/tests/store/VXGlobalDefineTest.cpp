@@ -7,7 +7,7 @@
 #include <set>
 #include <thread>
 
-#include "news/tests/support/StateTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/crypto/Random.h"
 #include "os/runtime/Clock.h"
 

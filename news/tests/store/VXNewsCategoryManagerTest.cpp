@@ -6,10 +6,10 @@
 
 #include <functional>
 
-#include "tools/newsd/server/Wire.h"
-#include "news/tests/support/StateTestSupport.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/testing/HttpTestServer.h"
 #include "tools/newsd/server/Faults.h"
+#include "tools/newsd/server/Wire.h"
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "news/api/VXGlobalHelper.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/TestSandbox.h"
 
@@ -13,10 +14,10 @@ namespace {
 
 class NewsConfig : public ::testing::Test {
  protected:
-  void TearDown() override { VXNewsConfig::setShared(nullptr); }
   std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
 
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
 };
 
 TEST_F(NewsConfig, FirstStartIsMediumAndStoresIt) {

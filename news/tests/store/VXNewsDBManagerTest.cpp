@@ -9,6 +9,7 @@
 #include "foundation/sqlite/SQDatabase.h"
 #include "foundation/sqlite/SQResultSet.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
@@ -36,7 +37,6 @@ class NewsDB : public ::testing::Test {
   void TearDown() override {
     raw_->close();
     db_.reset();
-    VXNewsDBManager::setShared(nullptr);
   }
 
   // (ZID, ZORDER) of a category's rows, top first, read behind the manager's back.
@@ -54,6 +54,7 @@ class NewsDB : public ::testing::Test {
   }
 
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
   std::shared_ptr<VXNewsDBManager> db_;
   std::shared_ptr<SQDatabase> raw_;
 };

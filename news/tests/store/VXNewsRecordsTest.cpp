@@ -3,11 +3,12 @@
 #include <string>
 
 #include "foundation/formats/JSONDecoder.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/store/VXAdDO.h"
 #include "news/store/VXNewsCategory.h"
-#include "news/store/VXNewsDO.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
+#include "news/store/VXNewsDO.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"
@@ -22,11 +23,8 @@ os::Dictionary json(const std::string& text) {
 
 class NewsRecords : public ::testing::Test {
  protected:
-  void TearDown() override {
-    VXNewsDBManager::setShared(nullptr);
-    VXNewsConfig::setShared(nullptr);
-  }
   os::TestSandbox sandbox_;
+  newstest::ContextScope context_;
 };
 
 TEST_F(NewsRecords, ANewsItemReadsItsAnswerAndDerivesItsStyle) {

@@ -166,5 +166,26 @@ TEST_F(CookieStorageTest, ExpiryFollowsTheClock) {
   EXPECT_FALSE(jar.cookieHeaderForURL("http://h.test/")) << "malformed pieces are skipped";
 }
 
+TEST_F(CookieStorageTest, PublicSuffixesAddressesAndControlCharactersAreRefused) {
+  jar.setCookiesFromHeaderLines({"tld=1; Domain=com", "uk=1; Domain=.co.uk", "ok=1; Domain=example.com"}, "http://www.example.com/");
+  jar.setCookiesFromHeaderLines({"uk2=1; Domain=co.uk"}, "http://shop.example.co.uk/");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://www.example.com/"), "ok=1");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://other.com/")) << "a cookie for a public suffix would reach every site";
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://bank.co.uk/"));
+
+  jar.setCookiesFromHeaderLines({"ip=1; Domain=0.0.1", "self=1; Domain=127.0.0.1"}, "http://127.0.0.1/");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://127.0.0.1/"), "self=1");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://10.0.0.1/")) << "the tail of an address names no domain";
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://127.0.0.2/"));
+
+  jar.setCookiesFromHeaderLines({std::string("c=1\x01"), "d=2\r\nX-Injected: 1", std::string("e=\x7f")}, "http://h.test/");
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://h.test/"));
+  // A host that is itself a public suffix keeps its cookie to itself.
+  jar.setCookiesFromHeaderLines({"mine=1; Domain=localhost"}, "http://localhost/");
+  auto local = jar.cookiesForURL("http://localhost/");
+  ASSERT_EQ(local.size(), 1u);
+  EXPECT_TRUE(local[0].hostOnly);
+}
+
 }  // namespace
 }  // namespace os

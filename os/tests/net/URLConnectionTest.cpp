@@ -536,5 +536,147 @@ TEST_F(URLConnectionTest, ADelegateThatGoesAwayEndsNothingBadly) {
   ASSERT_TRUE(RunLoop::current()->runUntil([&] { return weak.expired(); }, 20));
 }
 
+// Credentials belong to their origin: neither the caller's Authorization header nor a credential
+// given for a 401 may follow a redirect to another scheme, host or port.
+TEST_F(URLConnectionTest, CredentialsStayWithTheirOrigin) {
+  HttpTestServer elsewhere;
+  elsewhere.route("GET", "/land", CannedResponse::text("landed"));
+  server.route("GET", "/away", CannedResponse::redirect(302, elsewhere.url("/land")));
+  server.route("GET", "/near", CannedResponse::redirect(302, "/here"));
+  server.route("GET", "/here", CannedResponse::text("here"));
+  server.route("GET", "/private", [&](const RecordedRequest& r) {
+    if (r.headers.value("Authorization") == "Basic dXNlcjpzZWNyZXQ=") return CannedResponse::redirect(302, elsewhere.url("/land"));
+    CannedResponse no = CannedResponse::text("who are you", 401);
+    no.headers.set("WWW-Authenticate", "Basic realm=\"news\"");
+    return no;
+  });
+
+  URLRequest away(server.url("/away"));
+  away.setValueForHTTPHeaderField("Bearer token", "Authorization");
+  auto first = std::make_shared<Recorder>();
+  load(away, first);
+  ASSERT_TRUE(first->finished);
+  ASSERT_EQ(elsewhere.requests().size(), 1u);
+  EXPECT_FALSE(elsewhere.requests()[0].headers.contains("Authorization"));
+
+  URLRequest near(server.url("/near"));
+  near.setValueForHTTPHeaderField("Bearer token", "Authorization");
+  load(near, std::make_shared<Recorder>());
+  EXPECT_EQ(server.requests().back().headers.value("Authorization"), "Bearer token") << "the same origin keeps it";
+
+  class Answering : public Recorder {
+   public:
+    void didReceiveAuthenticationChallenge(URLConnection&, URLAuthenticationChallenge& c) override {
+      c.useCredential(URLCredential::withUser("user", "secret", URLCredential::Persistence::ForSession));
+    }
+  };
+  auto answering = std::make_shared<Answering>();
+  load(URLRequest(server.url("/private")), answering);
+  ASSERT_TRUE(answering->finished);
+  EXPECT_EQ(stringFromData(answering->body), "landed");
+  ASSERT_EQ(elsewhere.requests().size(), 2u);
+  EXPECT_FALSE(elsewhere.requests()[1].headers.contains("Authorization")) << "the credential was given for the first origin";
+}
+
+// Answers one request on a raw TCP peer with `answer` and closes; what the connection made of it.
+std::shared_ptr<Recorder> loadRawAnswer(const std::string& answer) {
+  testing::TcpTestPeer peer;
+  auto recorder = std::make_shared<Recorder>();
+  auto connection = URLConnection::create(URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/raw"), recorder);
+  EXPECT_TRUE(RunLoop::current()->runUntil(
+      [&] {
+        auto bytes = peer.received();
+        return std::string(bytes.begin(), bytes.end()).find("\r\n\r\n") != std::string::npos;
+      },
+      20));
+  peer.write(Data(answer.begin(), answer.end()));
+  peer.closeConnection();
+  EXPECT_TRUE(RunLoop::current()->runUntil([&] { return recorder->done(); }, 20));
+  return recorder;
+}
+
+std::string gzipped(const std::string& plain) {
+  Data packed(plain.size() + 64);
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = packed.data();
+  z.avail_out = static_cast<uInt>(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  return std::string(packed.begin(), packed.end());
+}
+
+std::string answerWith(const std::string& head, const std::string& body) {
+  return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST_F(URLConnectionTest, AnswersThatCannotBeReadAreBadServerResponses) {
+  for (const std::string& answer : {std::string("garbage that is no status line\r\n\r\nbody"),
+                                    std::string("HTTP/1.1 2x0 OK\r\nContent-Length: 2\r\n\r\nok"),
+                                    std::string("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 4\r\n\r\nokok"),
+                                    std::string("HTTP/1.1 200 OK\r\nContent-Length: 2, 4\r\n\r\nokok")}) {
+    auto recorder = loadRawAnswer(answer);
+    ASSERT_TRUE(recorder->error) << answer;
+    EXPECT_EQ(recorder->error->code, kURLErrorBadServerResponse) << answer;
+    EXPECT_FALSE(recorder->response) << answer;
+  }
+  // Repeating the same length is harmless.
+  auto same = loadRawAnswer("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nContent-Length: 2\r\n\r\nok");
+  ASSERT_TRUE(same->finished);
+  EXPECT_EQ(stringFromData(same->body), "ok");
+}
+
+TEST_F(URLConnectionTest, AGzipBodyCutShortOrWithABadCheckSumIsAnError) {
+  std::string plain(5000, 'z');
+  for (char& c : plain) c = static_cast<char>('a' + (&c - plain.data()) * 7 % 26);
+  std::string packed = gzipped(plain);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Type: text/plain\r\n";
+
+  auto whole = loadRawAnswer(answerWith(head, packed));
+  ASSERT_TRUE(whole->finished);
+  EXPECT_EQ(stringFromData(whole->body), plain);
+
+  // Without its 8-byte trailer, under a Content-Length that matches what was sent.
+  auto cut = loadRawAnswer(answerWith(head, packed.substr(0, packed.size() - 8)));
+  ASSERT_TRUE(cut->error);
+  EXPECT_EQ(cut->error->code, kURLErrorCannotDecodeContentData);
+
+  std::string badSum = packed;
+  badSum[badSum.size() - 6] ^= 0x55;  // inside the CRC-32 of the trailer
+  auto damaged = loadRawAnswer(answerWith(head, badSum));
+  ASSERT_TRUE(damaged->error);
+  EXPECT_EQ(damaged->error->code, kURLErrorCannotDecodeContentData);
+
+  // A raw deflate stream (no zlib wrapper) under "deflate" still reads.
+  Data raw(plain.size() + 64);
+  z_stream z{};
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(plain.data());
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = raw.data();
+  z.avail_out = static_cast<uInt>(raw.size());
+  deflate(&z, Z_FINISH);
+  raw.resize(z.total_out);
+  deflateEnd(&z);
+  auto deflated = loadRawAnswer(answerWith("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n", std::string(raw.begin(), raw.end())));
+  ASSERT_TRUE(deflated->finished);
+  EXPECT_EQ(stringFromData(deflated->body), plain);
+}
+
+TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
+  // Joined with ", " the bad second line would become part of the first cookie's value.
+  loadRawAnswer("HTTP/1.1 200 OK\r\nSet-Cookie: good=1\r\nSet-Cookie: bad value; x=y\r\n"
+                "Set-Cookie: late=2; Expires=Wed, 09 Jun 2100 10:18:14 GMT\r\nContent-Length: 0\r\n\r\n");
+  auto cookies = HTTPCookieStorage::shared().cookies();
+  ASSERT_EQ(cookies.size(), 2u);
+  EXPECT_EQ(cookies[0].name, "good");
+  EXPECT_EQ(cookies[0].value, "1");
+  EXPECT_EQ(cookies[1].name, "late");
+  EXPECT_TRUE(cookies[1].expiresDate);
+}
+
 }  // namespace
 }  // namespace os

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -27,6 +28,11 @@ struct Latch {
   void wait() {
     std::unique_lock l(m);
     cv.wait(l, [&] { return count <= 0; });
+  }
+  // A bound on waiting for another thread, not a clock of the test: false when it never came.
+  bool waitFor(double seconds) {
+    std::unique_lock l(m);
+    return cv.wait_for(l, std::chrono::duration<double>(seconds), [&] { return count <= 0; });
   }
 };
 
@@ -142,16 +148,19 @@ TEST(DispatchQueues, BarrierRunsAloneBetweenTheTasksBeforeAndAfterIt) {
 }
 
 TEST(DispatchQueues, ConcurrentQueueRunsTasksAtTheSameTime) {
-  // Two tasks that each wait for the other can only finish when run side by side.
+  // Two tasks that each wait for the other meet only when they run side by side; run one after
+  // the other, the first gives up waiting and says so.
   auto q = DispatchQueue::global(DispatchQueue::Priority::Low);
   Latch both(2), finished(2);
+  std::atomic<int> met{0};
   for (int i = 0; i < 2; ++i)
     q->async([&] {
       both.done();
-      both.wait();
+      if (both.waitFor(20)) ++met;
       finished.done();
     });
   finished.wait();
+  EXPECT_EQ(met.load(), 2);
 }
 
 TEST(DispatchQueues, SpecificValuesFollowTheRunningQueue) {

@@ -75,6 +75,8 @@ class APIBase : public VelmoraRequestDelegate, public std::enable_shared_from_th
   const std::shared_ptr<VelmoraRequest>& request() const { return request_; }
   const std::string& httpMethod() const { return httpMethod_; }
   std::int32_t seq() const { return seq_; }
+  // A call that answers for an earlier one (the open id fetch of a web login) takes its number.
+  void setSeq(std::int32_t seq) { seq_ = seq; }
   const os::Value& userData() const { return userData_; }
   bool allowProgress() const { return allowProgress_; }
   void setAllowProgress(bool on) { allowProgress_ = on; }

@@ -18,7 +18,6 @@ namespace pushd {
 
 namespace {
 
-constexpr std::size_t kHeaderSize = 6;
 
 struct Identity {
   std::uint32_t uid = 0;
@@ -287,7 +286,10 @@ struct PushServer::Impl {
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
         body.text();
         note("tags " + std::to_string(uid) + " " + body.text());
-        return ack(connection, command, rid);
+        ack(connection, command, rid);
+        // The answer travels as a message of the tags/alias type, naming the request's sequence.
+        std::string answer = R"({"sequence":)" + std::to_string(rid) + R"(,"code":0})";
+        return send(connection, Writer(1, 3, nextRid++).number(0, 4).number(20, 1).number(nextMessageId++, 4).text(answer).frame());
       }
       case 13: {  // device token
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));

@@ -97,6 +97,24 @@ bool ReportService::start(std::uint16_t port) {
     if (mode == Mode::Garbage) return answer(200, "\x1f\x8b garbage");
     answer(200);
   });
+  http_->Post("/v1/user/", [this](const httplib::Request& request, httplib::Response& response) {
+    auto parsed = objectFromJSONString(request.body);
+    const os::Dictionary* body = parsed ? parsed->dictionary() : nullptr;
+    int status = 400;
+    if (body) {
+      auto uid = static_cast<std::uint32_t>((*body)["uid"].intValue());
+      auto password = passwordOf_(uid);
+      status = password && request.get_header_value("Authorization") == expectedAuthorization(uid, *password, request.body)
+                   ? 200
+                   : 401;
+    }
+    std::lock_guard lock(mutex_);
+    if (status == 200 && userStatus_ != 200) status = userStatus_;
+    if (status == 200) badges_.push_back((*body)["content"]["badge"].intValue());
+    answers_.push_back(status);
+    response.status = status;
+    response.set_content("{}", "application/json");
+  });
   // One request per connection: nothing lingers in keep-alive when the service stops.
   http_->set_keep_alive_max_count(1);
   int bound = port == 0 ? http_->bind_to_any_port("127.0.0.1") : (http_->bind_to_port("127.0.0.1", port) ? port : -1);
@@ -116,6 +134,16 @@ void ReportService::setMode(Mode mode) {
 std::vector<os::Dictionary> ReportService::records() const {
   std::lock_guard lock(mutex_);
   return records_;
+}
+
+void ReportService::setUserStatus(int status) {
+  std::lock_guard lock(mutex_);
+  userStatus_ = status;
+}
+
+std::vector<long long> ReportService::badges() const {
+  std::lock_guard lock(mutex_);
+  return badges_;
 }
 
 std::size_t ReportService::repeats() const {

@@ -35,6 +35,10 @@ class ReportService {
   std::uint16_t port() const { return port_; }
 
   void setMode(Mode mode);
+  // The status the user service answers badge uploads with (200 by default).
+  void setUserStatus(int status);
+  // Every badge value the user service accepted, in order.
+  std::vector<long long> badges() const;
   // Each record once: a record sent again (after an answer was lost) is recognised and not kept twice.
   std::vector<os::Dictionary> records() const;
   // How many times records arrived that were already kept.
@@ -57,6 +61,8 @@ class ReportService {
   std::set<std::string> seen_;
   std::size_t repeats_ = 0;
   std::vector<int> answers_;
+  int userStatus_ = 200;
+  std::vector<long long> badges_;
   bool stopping_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVMessageCenter.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/network/DUVSession.h"
@@ -54,6 +55,7 @@ class PushRoadTest : public ::testing::Test {
                                     {"CORE_HOST", os::Value("127.0.0.1")},
                                     {"CORE_PORT", os::Value(closedPort_)},
                                     {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                    {"USER_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
                                 }),
                                 config, os::PropertyListFormat::XML);
     client_ = std::make_shared<DUVClient>();
@@ -195,12 +197,16 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
     for (const auto& record : server_->reportService().records()) ++seen[record["type"].stringOr()];
     return seen;
   };
+  // A crash found at start (as the crash capture leaves it) goes with the first activation.
+  os::Dictionary crash{{"message", os::Value("Signal 11 was raised.")}, {"count", os::Value(2)}};
+  client_->reportSession()->logSet().push_back(os::Value(os::Array{os::Value(crash), os::Value("0x1\n")}));
   client_->reportLaunch(os::Clock::now());
   // The first activation: a launch, and the device and location records at once.
   ASSERT_TRUE(runUntil([&] {
     auto seen = types();
-    return seen["active_launch"] == 1 && seen["device_info"] == 1 && seen["loc_info"] == 1;
+    return seen["active_launch"] == 1 && seen["device_info"] == 1 && seen["loc_info"] == 1 && seen["crash_log"] == 1;
   }));
+  EXPECT_TRUE(client_->reportSession()->logSet().empty());
   ASSERT_TRUE(runUntil([&] { return client_->reportSession()->reportCache()->sendingPackageCache().empty(); }));
 
   auto after = [&](double seconds) {
@@ -224,6 +230,52 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   auto records = server_->reportService().records();
   auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
   EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
+}
+
+TEST_F(PushRoadTest, TagsAndAliasAnswerOnceOnTheMainQueue) {
+  startClient();
+  client_->updateDeviceToken({0x07});
+  loggedIn();
+  std::vector<int> codes;
+  auto remember = [&](int code, const std::optional<DUVTags>&, const std::optional<std::string>&) { codes.push_back(code); };
+  client_->setTagAlias({0, std::nullopt, std::nullopt, remember, nullptr});
+  client_->setTagAlias({0, DUVTags{"军事", "news"}, std::string("reader_1"), remember, nullptr});
+  ASSERT_TRUE(runUntil([&] { return codes.size() == 2; }));
+  EXPECT_EQ(codes, (std::vector<int>{kDUVTagAliasBothNil, 0}));
+  EXPECT_TRUE(server_->hasEvent("tags"));
+  EXPECT_EQ(events("tags"), 1);  // the invalid call sent nothing
+
+  // No answer within 20 s: 6002 once, and the late answer changes nothing.
+  server_->setSilent(true);
+  client_->setTagAlias({0, DUVTags{"late"}, std::nullopt, remember, nullptr});
+  os::RunLoop::current()->runUntilIdle();
+  os::Clock::advance(20);
+  ASSERT_TRUE(runUntil([&] { return codes.size() == 3; }));
+  EXPECT_EQ(codes.back(), kDUVTagAliasTimeout);
+  EXPECT_EQ(client_->tagAliasMng()->pendingCount(), 0u);
+}
+
+TEST_F(PushRoadTest, BadgeValuesReachTheUserServiceAndWaitOutItsFailures) {
+  startClient();
+  client_->updateDeviceToken({0x08});
+  loggedIn();
+  auto& users = server_->reportService();
+  client_->setBadgeNumberReport(-3);
+  client_->setBadgeNumberReport(-3);  // the same value under way: sent once
+  ASSERT_TRUE(runUntil([&] { return users.badges().size() == 1; }));
+  EXPECT_EQ(users.badges()[0], 0);  // negative values go as 0
+  auto manager = client_->reportSession()->badgeNumberManager();
+  ASSERT_TRUE(runUntil([&] { return !manager->badgeValue(); }));
+
+  users.setUserStatus(404);
+  client_->setBadgeNumberReport(7);
+  ASSERT_TRUE(runUntil([&] { return !manager->isSendingLock(); }));
+  EXPECT_EQ(manager->badgeValue(), 7);  // kept for a later try
+  users.setUserStatus(200);
+  client_->reportInactive(os::Clock::now());
+  client_->reportLaunch(os::Clock::now());  // the kept value goes again on activation
+  ASSERT_TRUE(runUntil([&] { return users.badges().size() == 2; }));
+  EXPECT_EQ(users.badges()[1], 7);
 }
 
 TEST_F(PushRoadTest, QueuesAndAcknowledgements) {

@@ -129,6 +129,36 @@ TEST_F(ViewLoadingTest, ClipOptionCutsToTwiceTheViewBounds) {
   EXPECT_EQ(unsized->image()->pixelWidth(), 300);
 }
 
+TEST_F(ViewLoadingTest, AReusedCellShowsACachedPictureAtOnceAndNeverItsPreviousRowsLate) {
+  serve("/slow.png", 3, 3);
+  serve("/fresh.png", 4, 4);
+  downloader_->setSuspended(true);
+  auto view = std::make_shared<os::ImageView>(os::Rect(0, 0, 10, 10));
+  Completion slow;
+  EXPECT_FALSE(BNShowCachedImageOrLoad(view, server_.url("/slow.png"), placeholder_, 0, nullptr, recordInto(slow)));
+  EXPECT_EQ(view->image(), placeholder_);
+
+  // The next row's picture is already cached: it shows at once, through the cell's transform.
+  cache_->storeImage(os::Image::create(solid(6, 6, 1, 2, 3)), manager_->cacheKeyForURL(url("/cached.png")));
+  int transformed = 0;
+  EXPECT_TRUE(BNShowCachedImageOrLoad(view, server_.url("/cached.png"), placeholder_, 0, [&](const BNImagePtr& image) {
+    ++transformed;
+    return image;
+  }));
+  EXPECT_EQ(transformed, 1);
+  ASSERT_TRUE(view->image());
+  EXPECT_EQ(view->image()->pixelWidth(), 6);
+  downloader_->setSuspended(false);
+  waitIdle();
+  EXPECT_EQ(view->image()->pixelWidth(), 6) << "the previous row's load was cancelled";
+  EXPECT_EQ(slow.calls, 0);
+
+  // Not cached: the placeholder, then the loaded picture.
+  EXPECT_FALSE(BNShowCachedImageOrLoad(view, server_.url("/fresh.png"), placeholder_));
+  EXPECT_EQ(view->image(), placeholder_);
+  ASSERT_TRUE(runUntil([&] { return view->image() && view->image()->pixelWidth() == 4; }));
+}
+
 TEST_F(ViewLoadingTest, DelayedPlaceholderAppearsOnlyAfterAFailure) {
   auto view = std::make_shared<os::ImageView>(os::Rect(0, 0, 10, 10));
   Completion done;

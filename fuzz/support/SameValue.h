@@ -1,0 +1,31 @@
+#pragma once
+// Deep equality of values for round-trip checks: os::Value's own ==, except that a NaN read back
+// equals the NaN written (IEEE comparison would call every round trip of one a loss).
+#include <cmath>
+
+#include "os/core/Value.h"
+
+namespace fuzz {
+
+inline bool sameValue(const os::Value& a, const os::Value& b) {
+  if (a.isFloatingPoint() && b.isFloatingPoint() && std::isnan(a.doubleValue())) return std::isnan(b.doubleValue());
+  if ((a.isArray() && b.isArray()) || (a.isSet() && b.isSet())) {
+    const os::Array& x = a.isArray() ? *a.array() : *a.setMembers();
+    const os::Array& y = b.isArray() ? *b.array() : *b.setMembers();
+    if (x.size() != y.size()) return false;
+    for (std::size_t i = 0; i < x.size(); ++i)
+      if (!sameValue(x[i], y[i])) return false;
+    return true;
+  }
+  if (a.isDictionary() && b.isDictionary()) {
+    if (a.count() != b.count()) return false;
+    for (const auto& [key, item] : *a.dictionary()) {
+      const os::Value* other = b.dictionary()->find(key);
+      if (!other || !sameValue(item, *other)) return false;
+    }
+    return true;
+  }
+  return a == b;
+}
+
+}  // namespace fuzz

@@ -1,0 +1,101 @@
+#include "push/model/DUVTagAlias.h"
+
+#include "os/core/String.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/Timer.h"
+#include "push/network/DUVSession.h"
+#include "push/protocol/tcp/DUVSetTagAlias.h"
+#include "push/utilities/DUVLogger.h"
+#include "push/utilities/DUVUtilities.h"
+
+bool DUVTagAliasValidation::isValidTagAlias(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t length = 0;
+    bool valid = false;
+    char32_t c = os::decodeUTF8At(text, at, &length, &valid);
+    bool allowed = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
+                   (c >= 0x4E00 && c <= 0x9FFF);
+    if (!valid || !allowed) return false;
+    at += length;
+  }
+  return true;
+}
+
+int DUVTagAliasValidation::validateAlias(const std::string& alias) {
+  if (alias.size() > 40) return kDUVTagAliasAliasTooLong;
+  return isValidTagAlias(alias) ? 0 : kDUVTagAliasInvalidAlias;
+}
+
+int DUVTagAliasValidation::validateTags(const DUVTags& tags) {
+  if (tags.size() > 100) return kDUVTagAliasTooManyTags;
+  for (const auto& tag : tags) {
+    if (tag.size() > 40) return kDUVTagAliasTagTooLong;
+    if (!isValidTagAlias(tag)) return kDUVTagAliasInvalidTag;
+  }
+  return 0;
+}
+
+int DUVTagAliasValidation::validateTagsAlias(const std::optional<DUVTags>& tags, const std::optional<std::string>& alias) {
+  if (!tags && !alias) return kDUVTagAliasBothNil;
+  if (tags) {
+    int code = validateTags(*tags);
+    if (code != 0 || !alias) return code;
+  }
+  return validateAlias(*alias);
+}
+
+DUVTags DUVTagAliasValidation::filterValidTags(const DUVTags& tags) {
+  DUVTags valid;
+  std::size_t total = 0;
+  for (const auto& tag : tags) {
+    if (valid.size() >= 100) break;
+    if (tag.size() > 40 || !isValidTagAlias(tag)) continue;
+    total += os::utf16Length(tag) + 2;
+    if (total > 894) break;
+    valid.push_back(tag);
+  }
+  return valid;
+}
+
+void DUVTagAlias::setTagAlias(DUVSetTagAliasArg argument, DUVSession& session) {
+  auto request = std::make_shared<DUVSetTagAlias>(session.getRId(), argument.tags, argument.alias);
+  argument.sequence = request->rid();
+  std::uint16_t sequence = argument.sequence;
+  std::weak_ptr<DUVTagAlias> weak = weak_from_this();
+  if (argument.callback) {
+    argument.timeoutTimer = os::Timer::scheduled(kAnswerTimeout, false, [weak, sequence](os::Timer&) {
+      if (auto self = weak.lock()) self->doTagAliasCallbackForSeq(sequence, kDUVTagAliasTimeout);
+    });
+    dictSequenceToReq_[sequence] = argument;
+  }
+  if (int code = DUVTagAliasValidation::validateTagsAlias(argument.tags, argument.alias)) {
+    doTagAliasCallbackForSeq(sequence, code);
+    return;
+  }
+  request->setTooLongHandler([weak](std::uint16_t rid, int code) {
+    if (auto self = weak.lock()) self->doTagAliasCallbackForSeq(rid, code);
+  });
+  session.sendRequest(request);
+}
+
+void DUVTagAlias::doSetTagsAliasCallbackWithRetJson(const std::string& json) {
+  auto answer = ZRFJSONObject(os::dataFromString(json));
+  if (!answer || !answer->dictionary()) return;
+  doTagAliasCallbackForSeq(static_cast<std::uint16_t>((*answer)["sequence"].intValue()),
+                           static_cast<int>((*answer)["code"].intValue()));
+}
+
+void DUVTagAlias::doTagAliasCallbackForSeq(std::uint16_t sequence, int code) {
+  auto found = dictSequenceToReq_.find(sequence);
+  DUVClassLogger("DUVTagAlias")
+      ->logMessage(std::nullopt,
+                   "doTagAliasCallback seq: " + std::to_string(sequence) + ", cbFound " +
+                       std::to_string(found != dictSequenceToReq_.end()) + ", withResCode " + std::to_string(code),
+                   &DUVLevel::debug());
+  if (found == dictSequenceToReq_.end()) return;
+  DUVSetTagAliasArg argument = std::move(found->second);
+  dictSequenceToReq_.erase(found);
+  if (argument.timeoutTimer) argument.timeoutTimer->invalidate();
+  // Posted, not waited for: a main thread that waits on the client thread must not deadlock.
+  os::DispatchQueue::main()->async([argument, code] { argument.callback(code, argument.tags, argument.alias); });
+}

@@ -1,0 +1,49 @@
+#include <gtest/gtest.h>
+
+#include "os/runtime/Clock.h"
+#include "os/testing/TestSandbox.h"
+#include "push/model/DUVPageFlowSession.h"
+#include "push/utilities/DUVFileCache.h"
+
+namespace {
+
+TEST(DUVPageFlowSession, DurationsParkingAndTheStoredFlow) {
+  os::VirtualClockScope clock;
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  std::vector<os::Array> reported;
+  int launches = 0;
+  DUVPageFlowSession flows(files, {[&] { ++launches; }, [&](os::Array pages) { reported.push_back(pages); }});
+  flows.trySetupSession();
+
+  flows.setViewStart("short");
+  os::Clock::advance(0.4);
+  flows.setViewStop("short");
+  flows.setViewStart("A");
+  os::Clock::advance(1);
+  flows.setViewStart("B");  // A is parked
+  os::Clock::advance(2.9);
+  flows.setViewStop("B");
+  ASSERT_TRUE(flows.currentPage());
+  EXPECT_EQ(flows.currentPage()->pageName, "A");  // resumes
+  flows.setViewStop("never started");
+  flows.setViewLogSecond({os::Value("only a name")});
+  flows.setViewLogSecond({os::Value("given"), os::Value(5)});
+  EXPECT_EQ(os::Value(flows.pageFlow()),
+            os::Value(os::Array{os::Value(os::Dictionary{{"short", os::Value(1)}}),
+                                os::Value(os::Dictionary{{"B", os::Value(2)}}),
+                                os::Value(os::Dictionary{{"given", os::Value(5)}})}));
+
+  // To the background: A is stopped and the flow kept for the next start.
+  flows.savePageFlowWithTime(os::Clock::now() + 3);
+  DUVPageFlowSession next(files, {[&] { ++launches; }, [&](os::Array pages) { reported.push_back(pages); }});
+  next.trySetupSession();
+  EXPECT_EQ(next.pageFlow().size(), 4u);
+  EXPECT_TRUE(files->objectForKey("__ZRFPFLastFlow").isNull());
+  next.closeSession();
+  ASSERT_EQ(reported.size(), 1u);
+  EXPECT_EQ(reported[0].size(), 4u);
+  EXPECT_EQ(launches, 1);
+}
+
+}  // namespace

@@ -1,0 +1,352 @@
+#include "qqconnect/login/OpenApi.h"
+
+#include <cctype>
+#include <charconv>
+
+#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect/login/VelmoraOAuth.h"
+#include "os/core/URL.h"
+#include "os/store/Bundle.h"
+#include "os/store/KeyedArchive.h"
+#include "os/store/Pasteboard.h"
+#include "os/views/Application.h"
+
+namespace {
+
+struct SSOState {
+  std::string appSchema;
+  std::optional<std::string> ssoPasteboardName;
+  std::weak_ptr<VelmoraOAuth> ssoSessionObject;
+  std::shared_ptr<VelmoraLoginDelegate> ssoLoginDelegate;
+  std::weak_ptr<VelmoraSessionDelegate> ssoSessionDelegate;
+  // Identities of the registered objects, to compare with what unregisters.
+  const VelmoraSessionDelegate* sessionDelegateId = nullptr;
+  const VelmoraOAuth* sessionObjectId = nullptr;
+  // A login request went to QQ and its reply has not come back: only then may a reply plant a
+  // token, whoever opens the reply URL.
+  bool loginOutstanding = false;
+};
+
+SSOState& state() {
+  static SSOState s;
+  return s;
+}
+
+// A reply of QQ or QZone: this application's reply scheme (schemes compare without case) and host
+// "qzapp".
+bool isOwnReply(const os::URL& url) {
+  std::string schema = state().appSchema;
+  for (char& c : schema) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return !schema.empty() && url.scheme() == schema && url.host() == "qzapp";
+}
+
+bool open(const std::string& text) {
+  auto app = os::Application::shared();
+  auto url = os::URL::parseEscaping(text);
+  return app && url && app->openURL(*url);
+}
+
+os::KeyedArchiveLimits replyLimits() {
+  os::KeyedArchiveLimits limits;
+  limits.maxBytes = OpenApi::kMaxReplySize;
+  return limits;
+}
+
+std::optional<os::Dictionary> readArchivedDictionary(const std::optional<os::Data>& data) {
+  if (!data) return std::nullopt;
+  auto value = os::KeyedUnarchiver::unarchiveValue(*data, os::kKeyedArchiveRootKey, nullptr, replyLimits());
+  if (!value || !value->dictionary()) return std::nullopt;
+  return *value->dictionary();
+}
+
+std::optional<os::Data> archive(const os::Dictionary& data) { return os::KeyedArchiver::archivedData(os::Value(data)); }
+
+// A string or number of whole seconds; anything else (a word, a fraction, a stray character) is
+// no value at all.
+std::optional<long long> wholeSeconds(const os::Value* v) {
+  if (!v) return std::nullopt;
+  if (v->isNumber() && !v->isFloatingPoint()) return v->intValue();
+  if (v->isNumber()) {
+    const double d = v->doubleValue();
+    if (d == static_cast<double>(static_cast<long long>(d))) return static_cast<long long>(d);
+    return std::nullopt;
+  }
+  const std::string* s = v->string();
+  if (!s || s->empty()) return std::nullopt;
+  long long n = 0;
+  auto [end, ec] = std::from_chars(s->data(), s->data() + s->size(), n);
+  if (ec != std::errc() || end != s->data() + s->size()) return std::nullopt;
+  return n;
+}
+
+std::optional<std::string> text(const os::Dictionary& d, const char* key) {
+  const std::string* s = d[key].string();
+  return s ? std::optional<std::string>(*s) : std::nullopt;
+}
+
+std::shared_ptr<APIResponse> unarchiveResponse(const os::Dictionary& reply) {
+  const os::Data* data = reply["response_data"].data();
+  if (!data) return nullptr;
+  os::ArchiveClassRegistry registry;
+  APIResponse::registerArchiveClass(registry);
+  auto item = os::KeyedUnarchiver::unarchiveObject(*data, registry, os::kKeyedArchiveRootKey, nullptr, replyLimits());
+  return item ? item->objectAs<APIResponse>() : nullptr;
+}
+
+}  // namespace
+
+os::Date VelmoraExpiryDate(const os::Value* expiresIn) {
+  const os::Date now = os::Date::now();
+  const auto seconds = wholeSeconds(expiresIn);
+  if (!seconds) return now.addingTimeInterval(kOpenApiDefaultExpiry);
+  if (*seconds == 0) return os::Date::distantFuture();
+  return now.addingTimeInterval(static_cast<double>(*seconds));
+}
+
+bool OpenApi::registerApp(const std::string& appId) {
+  state().appSchema = "velmora" + appId;
+  return true;
+}
+
+void OpenApi::registerApp(const std::string& appId, std::weak_ptr<VelmoraSessionDelegate> delegate,
+                          std::weak_ptr<VelmoraOAuth> session) {
+  SSOState& s = state();
+  s.sessionDelegateId = delegate.lock().get();
+  s.ssoSessionDelegate = std::move(delegate);
+  s.sessionObjectId = session.lock().get();
+  s.ssoSessionObject = std::move(session);
+  registerApp(appId);
+}
+
+void OpenApi::unRegisterApp(const std::string&, const VelmoraSessionDelegate* delegate, const VelmoraOAuth* session) {
+  SSOState& s = state();
+  if (delegate && s.sessionDelegateId == delegate) s.ssoSessionDelegate.reset(), s.sessionDelegateId = nullptr;
+  if (session && s.sessionObjectId == session) s.ssoSessionObject.reset(), s.sessionObjectId = nullptr;
+  if (session && s.ssoLoginDelegate.get() == static_cast<const VelmoraLoginDelegate*>(session)) {
+    s.ssoLoginDelegate.reset();
+    s.loginOutstanding = false;
+  }
+}
+
+void OpenApi::unRegisterAppSessionDelegate(const VelmoraSessionDelegate* delegate) {
+  SSOState& s = state();
+  if (delegate && s.sessionDelegateId == delegate) s.ssoSessionDelegate.reset(), s.sessionDelegateId = nullptr;
+}
+
+void OpenApi::clearParam() { state() = SSOState{}; }
+
+const std::string& OpenApi::appSchema() { return state().appSchema; }
+const std::optional<std::string>& OpenApi::ssoPasteboardName() { return state().ssoPasteboardName; }
+bool OpenApi::isLoginOutstanding() { return state().loginOutstanding; }
+
+bool OpenApi::canParseURL(const std::string& text) {
+  auto app = os::Application::shared();
+  auto url = os::URL::parse(text);
+  return app && url && app->canOpenURL(*url);
+}
+
+unsigned OpenApi::qqVersion() {
+  if (canParseURL("mqqopensdkapiV2://qqapp")) return 3;
+  if (canParseURL("mqqOpensdkSSoLogin://qqapp")) return 2;
+  if (canParseURL("mqq://qqapp")) return 1;
+  return 0;
+}
+
+unsigned OpenApi::qzoneVersion() {
+  if (canParseURL("mqzoneopensdkapiV2://qzapp")) return 5;
+  if (canParseURL("mqzoneopensdkapi19://qzapp")) return 4;
+  if (canParseURL("mqzoneopensdkapi://qzapp")) return 3;
+  if (canParseURL("mqzoneopensdk://qzapp")) return 2;
+  if (canParseURL("mqzone://qzapp")) return 1;
+  return 0;
+}
+
+bool OpenApi::isQZoneInstalled() {
+  return canParseURL("mqzoneopensdk://qzapp") || canParseURL("mqzoneopensdkapi://qzapp");
+}
+
+bool OpenApi::isSupportGeneralPastboard() { return canParseURL("mqqopensdkapiV2://"); }
+bool OpenApi::isQZoneSupportGeneralPastboard() { return canParseURL("mqzoneopensdkapiV2://"); }
+
+bool OpenApi::authorizeWithPermission(const std::vector<std::string>& permissions,
+                                      std::shared_ptr<VelmoraLoginDelegate> delegate, bool firstCall) {
+  const unsigned version = qqVersion();
+  if (version < 2) return false;
+  bool send = firstCall;
+  if (TcApiTool::systemVersion() >= 7.0f) {
+    if (!isSupportGeneralPastboard()) return false;
+    send = true;
+  }
+  auto session = state().ssoSessionObject.lock();
+  if (!session || !session->appId() || session->appId()->empty()) return false;
+  const os::Value displayName = os::Bundle::mainBundle()->objectForInfoDictionaryKey("CFBundleDisplayName");
+  if (!displayName.string() || displayName.string()->empty()) return false;
+
+  std::string scope;
+  for (std::size_t i = 0; i < permissions.size(); ++i) scope += (i ? "," : "") + permissions[i];
+  os::Dictionary request{{kOPEN_KEY_AUTH_PERSSION_LIST, scope},
+                         {kOPEN_KEY_AUTH_APPID, *session->appId()},
+                         {kOPEN_KEY_AUTH_CLIENTID, *session->appId()},
+                         {kOPEN_KEY_AUTH_APPNAME, *displayName.string()},
+                         {kOPEN_KEY_AUTH_RESPONSE_TYPE, "token"}};
+  for (const auto& [k, v] : TcApiTool::SDKInfo()) request.set(k, v);
+  if (!send) return false;
+  if (!openQQWithCommand(0, request)) return false;
+  state().ssoLoginDelegate = std::move(delegate);
+  state().loginOutstanding = true;
+  return true;
+}
+
+bool OpenApi::saveDictionaryByGeneralPastboard(const os::Dictionary& data) {
+  auto bytes = archive(data);
+  if (!bytes) return false;
+  const std::string type = "com.velmora." + state().appSchema;
+  if (!os::Pasteboard::generalPasteboard()->setData(*bytes, type)) return false;
+  state().ssoPasteboardName = type;
+  return true;
+}
+
+bool OpenApi::saveDictionaryToPasteBoard(const os::Dictionary& data) {
+  auto bytes = archive(data);
+  if (!bytes) return false;
+  auto board = os::Pasteboard::pasteboardWithUniqueName();
+  if (!board || !board->setData(*bytes, kOpenApiNamedPasteboardType)) return false;
+  board->setPersistent(true);
+  state().ssoPasteboardName = board->name();
+  return true;
+}
+
+std::optional<os::Dictionary> OpenApi::getDictionaryFromGeneralPasteBoard() {
+  const auto& type = state().ssoPasteboardName;
+  if (!type) return std::nullopt;
+  auto board = os::Pasteboard::generalPasteboard();
+  auto data = board->dataForPasteboardType(*type);
+  board->setData(std::nullopt, *type);
+  return readArchivedDictionary(data);
+}
+
+std::optional<os::Dictionary> OpenApi::getDictionaryFromPasteBoard() {
+  const auto& name = state().ssoPasteboardName;
+  if (!name) return std::nullopt;
+  auto board = os::Pasteboard::pasteboardWithName(*name, false);
+  if (!board) return std::nullopt;
+  return readArchivedDictionary(board->dataForPasteboardType(kOpenApiNamedPasteboardType));
+}
+
+bool OpenApi::openQQWithCommand(unsigned command, const os::Dictionary& data) {
+  if (qqVersion() < 2 || command != 0) return false;
+  const std::string& schema = state().appSchema;
+  if (!TcApiTool::isRegistSchemeInfoPlistFile(schema)) return false;
+  const bool general = isSupportGeneralPastboard();
+  if (!(general ? saveDictionaryByGeneralPastboard(data) : saveDictionaryToPasteBoard(data))) return false;
+  const std::string url = "mqqOpensdkSSoLogin://SSoLogin/" + schema + "/" + *state().ssoPasteboardName +
+                          "?generalpastboard=" + (general ? "1" : "0");
+  return open(url);
+}
+
+bool OpenApi::sendCommandToQZone(const std::string& command, const os::Dictionary& params) {
+  return openQZoneWithCommandStr(command, params);
+}
+
+bool OpenApi::openQZoneWithCommandStr(const std::string& command, const os::Dictionary& data) {
+  const std::string& schema = state().appSchema;
+  if (qzoneVersion() < 3 || !TcApiTool::isRegistSchemeInfoPlistFile(schema)) return false;
+  const bool general = isQZoneSupportGeneralPastboard();
+  if (!(general ? saveDictionaryByGeneralPastboard(data) : saveDictionaryToPasteBoard(data))) return false;
+  const std::string url = "mqzoneopensdkapi://qzapp/" + schema + "/" + *state().ssoPasteboardName + "/" + command +
+                          "?generalpastboard=" + (general ? "1" : "0");
+  return open(url);
+}
+
+bool OpenApi::handleOpenURL(const std::optional<std::string>& url) {
+  if (!url) return false;
+  auto delegate = state().ssoSessionDelegate.lock();
+  if (VelmoraApiInterface::canOpenURL(url, delegate.get())) return VelmoraApiInterface::handleOpenURL(url, delegate.get());
+  auto parsed = os::URL::parse(*url);
+  if (parsed && isOwnReply(*parsed))
+    return processMessage(*url);
+  if (auto session = state().ssoSessionObject.lock()) return session->handleOpenURL(url);
+  return false;
+}
+
+bool OpenApi::canHandleOpenURL(const std::optional<std::string>& url) {
+  if (!url) return false;
+  auto parsed = os::URL::parse(*url);
+  if (parsed && isOwnReply(*parsed))
+    return true;
+  if (auto session = state().ssoSessionObject.lock()) return session->oldCanhandleOpenURL(url);
+  return false;
+}
+
+bool OpenApi::processMessage(const std::string& text) {
+  auto url = os::URL::parse(text);
+  auto session = state().ssoSessionObject.lock();
+  if (!url) return false;
+  const std::vector<std::string> parts = url->pathComponents();
+  if (parts.size() != 3) return session ? session->handleOpenURL(text) : false;
+  const std::string& command = parts[2];
+  int number = 0;
+  auto [end, ec] = std::from_chars(command.data(), command.data() + command.size(), number);
+  const bool numeric = ec == std::errc() && end == command.data() + command.size() && std::to_string(number) == command;
+
+  const os::Dictionary query = URLExtend::dictionaryByParseUrlFromSeparator(text, "?");
+  const bool general = query["generalpastboard"].stringOr() == "1";
+
+  if (!numeric && !command.empty()) {
+    auto reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
+    auto response = reply ? unarchiveResponse(*reply) : nullptr;
+    auto delegate = state().ssoSessionDelegate.lock();
+    if (response && delegate) {
+      std::string selector = command;
+      selector[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(selector[0])));
+      selector += "Response:";
+      if (!delegate->apiCommandResponse(selector, response)) delegate->responseDidReceived(response, command);
+    }
+    return true;
+  }
+  if (numeric && number == 1) {
+    auto reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
+    auto response = reply ? unarchiveResponse(*reply) : nullptr;
+    auto delegate = state().ssoSessionDelegate.lock();
+    if (response && delegate && !delegate->sendStoryResponse(response)) delegate->responseDidReceived(response, "SendStory");
+    return true;
+  }
+  if (numeric && number == 0) {
+    // A reply nobody asked for plants nothing: any application can open this URL.
+    if (!state().loginOutstanding) return false;
+    std::optional<os::Dictionary> reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
+    if (!general && !reply) reply = os::Dictionary{{kOPEN_KEY_AUTH_USERCANCLLED, "YES"}};
+    return processLoginReply(reply);
+  }
+  return true;
+}
+
+bool OpenApi::processLoginReply(const std::optional<os::Dictionary>& replyIn) {
+  SSOState& s = state();
+  auto session = s.ssoSessionObject.lock();
+  if (!replyIn || !session) return true;
+  // The reply answers the request; the next one needs a request of its own.
+  s.loginOutstanding = false;
+  auto delegate = std::move(s.ssoLoginDelegate);
+  os::Dictionary reply = *replyIn;
+  if (reply[kOPEN_KEY_AUTH_USERCANCLLED].stringOr() == "YES") {
+    if (delegate) delegate->velmoraDidNotLogin(true);
+    return true;
+  }
+  session->setOpenId(text(reply, kOPEN_KEY_AUTH_OPENID));
+  session->setAccessToken(text(reply, kOPEN_KEY_AUTH_ACCESSTOKEN));
+  session->setExpirationDate(VelmoraExpiryDate(reply.find(kOPEN_KEY_AUTH_EXPIRE_IN)));
+  session->setEncryToken(text(reply, kOPEN_KEY_AUTH_SIGNATURE_KEY));
+  for (const char* key : {kOPEN_KEY_AUTH_OPENID, kOPEN_KEY_AUTH_ACCESSTOKEN, kOPEN_KEY_AUTH_EXPIRE_IN,
+                          kOPEN_KEY_AUTH_SIGNATURE_KEY})
+    reply.remove(key);
+  session->setPassData(reply);
+  if (delegate) {
+    if (session->openId() && session->accessToken() && session->expirationDate())
+      delegate->velmoraDidLogin();
+    else
+      delegate->velmoraDidNotLogin(false);
+  }
+  return true;
+}

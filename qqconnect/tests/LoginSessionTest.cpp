@@ -1,0 +1,237 @@
+// The QQ login session and single sign-on through the QQ application, played as a peer.
+#include <gtest/gtest.h>
+
+#include "QQConnectTestSupport.h"
+#include "qqconnect/login/VelmoraOAuth.h"
+#include "qqconnect/core/login/APIResponse.h"
+#include "os/core/URL.h"
+#include "os/crypto/Digest.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/store/Bundle.h"
+#include "os/store/KeyedArchive.h"
+#include "os/store/Pasteboard.h"
+
+namespace qctest {
+namespace {
+
+class LoginTest : public QQConnectTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate);
+  }
+  void TearDown() override {
+    session.reset();
+    QQConnectTest::TearDown();
+  }
+  // QQ with general pasteboard support, which answers a login request by putting `reply` on the
+  // general pasteboard and opening the reader's reply URL.
+  void installAnsweringQQ() {
+    qq = installQQ({"mqq", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  }
+  void reply(const os::Dictionary& answer, const std::string& command = "0") { reply(*qq, answer, command); }
+  void reply(os::TestPeerApplication& peer, const os::Dictionary& answer, const std::string& command) {
+    const std::string type = std::string("com.velmora.") + kReplyScheme;
+    peer.generalPasteboard()->setData(os::KeyedArchiver::archivedData(os::Value(answer)), type);
+    peer.openURL(std::string(kReplyScheme) + "://qzapp/anything/" + command + "?generalpastboard=1");
+    settle();
+  }
+  bool login() {
+    delegate->calls.clear();
+    return session->authorize({"get_user_info"}, "local", true);
+  }
+
+  std::shared_ptr<Recorder> delegate = std::make_shared<Recorder>();
+  std::shared_ptr<VelmoraOAuth> session;
+  std::shared_ptr<os::TestPeerApplication> qq;
+};
+
+TEST_F(LoginTest, CreationConvertsTheIdAndRegistersWithTheQQClient) {
+  EXPECT_EQ(session->appId(), kAppId);
+  EXPECT_EQ(session->getOwnBaseUrl(), std::string(kReplyScheme) + "://openmobile.velmora.example");
+  EXPECT_EQ(QQApiDatastore::instance().appId, kAppId);
+  EXPECT_EQ(OpenApi::appSchema(), kReplyScheme);
+  auto same = VelmoraOAuth::initWithAppId("QQ05FBE048", delegate);  // 100393032 in hexadecimal
+  EXPECT_EQ(same->appId(), kAppId);
+  auto inert = VelmoraOAuth::initWithAppId("abc", delegate);
+  EXPECT_FALSE(inert->appId());
+  EXPECT_FALSE(inert->sessionDelegate());
+
+  session->setOpenId("OPEN");
+  EXPECT_EQ(QQApiDatastore::instance().openId, "OPEN");
+  session->setAccessToken("t");
+  session->setExpirationDate(os::Date::now());
+  EXPECT_FALSE(session->isSessionValid());  // expiring now is expired
+  session->setExpirationDate(os::Date::now().addingTimeInterval(1));
+  EXPECT_TRUE(session->isSessionValid());
+
+  auto fallback = std::make_shared<Recorder>();
+  delegate->takesLogout = false;
+  session->logout(fallback);
+  EXPECT_EQ(fallback->calls, std::vector<std::string>{"logout"});
+  EXPECT_FALSE(session->isSessionValid());
+  EXPECT_FALSE(session->openId());
+}
+
+TEST_F(LoginTest, SingleSignOnReplyFillsTheSessionOnlyWhileALoginWaits) {
+  installAnsweringQQ();
+  // A reply nobody asked for plants nothing.
+  reply(os::Dictionary{{"openid", "EVIL"}, {"access_token", "planted"}});
+  EXPECT_FALSE(session->accessToken());
+  EXPECT_TRUE(delegate->calls.empty());
+
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return !qq->openedURLs().empty(); }));
+  const std::string type = std::string("com.velmora.") + kReplyScheme;
+  EXPECT_EQ(qq->openedURLs()[0].url.absoluteString(),
+            std::string("mqqOpensdkSSoLogin://SSoLogin/") + kReplyScheme + "/" + type + "?generalpastboard=1");
+  auto request = os::KeyedUnarchiver::unarchiveValue(*qq->generalPasteboard()->dataForPasteboardType(type));
+  ASSERT_TRUE(request);
+  EXPECT_EQ((*request)["scope"], os::Value("get_user_info"));
+  EXPECT_EQ((*request)["app_name"], os::Value("军事新闻"));
+  EXPECT_EQ((*request)["response_type"], os::Value("token"));
+  EXPECT_EQ((*request)["sdkv"], os::Value("2.3"));
+
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", 7776000}, {"encrytoken", "E"},
+                       {"pay_token", "P"}});
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->openId(), "OID");
+  EXPECT_EQ(session->accessToken(), "TOK");
+  EXPECT_EQ(session->encryToken(), "E");
+  EXPECT_EQ(session->expirationDate(), os::Date::now().addingTimeInterval(7776000));
+  EXPECT_EQ(session->passData(), (os::Dictionary{{"pay_token", "P"}}));
+  EXPECT_FALSE(qq->generalPasteboard()->dataForPasteboardType(type));  // read once
+
+  // The same reply again finds no login waiting.
+  reply(os::Dictionary{{"openid", "OID2"}, {"access_token", "TOK2"}});
+  EXPECT_EQ(session->accessToken(), "TOK");
+  EXPECT_EQ(delegate->calls.size(), 1u);
+}
+
+TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsCountingAsAbsent) {
+  installAnsweringQQ();
+  const os::Date month = os::Date::now().addingTimeInterval(2592000);
+  struct Case {
+    os::Value expires;
+    os::Date expected;
+  } cases[] = {{os::Value("0"), os::Date::distantFuture()},
+               {os::Value(), month},
+               {os::Value("never"), month},
+               {os::Value("3600"), os::Date::now().addingTimeInterval(3600)}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(login());
+    os::Dictionary answer{{"openid", "O"}, {"access_token", "T"}};
+    if (!c.expires.isNull()) answer.set("expires_in", c.expires);
+    reply(answer);
+    EXPECT_EQ(session->expirationDate(), c.expected) << c.expires.description();
+  }
+  ASSERT_TRUE(login());
+  reply(os::Dictionary{{"user_cancelled", "YES"}});
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
+  ASSERT_TRUE(login());
+  reply(os::Dictionary{{"access_token", "T"}});  // no open id
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+}
+
+TEST_F(LoginTest, WithoutSingleSignOnTheWebLoginChecksSchemeAndNetworkOnce) {
+  // QQ too old for single sign-on, no network to the portal: the session delegate hears it once.
+  installQQ({"mqq"});
+  EXPECT_FALSE(login());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+
+  // Reachable, but the reply scheme is not declared: a configuration alert and nothing else.
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+  sandbox.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"}});
+  os::Bundle::mainBundle()->reload();
+  EXPECT_FALSE(login());
+  EXPECT_TRUE(delegate->calls.empty());
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{"配置错误"});
+}
+
+TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {
+  auto qzone = installQZone({"mqzone", "mqzoneopensdkapi", "mqzoneopensdkapiV2"});
+  ASSERT_TRUE(OpenApi::sendCommandToQZone("AppGiftRequest", os::Dictionary{{"type", "request"}}));
+  ASSERT_TRUE(run([&] { return !qzone->openedURLs().empty(); }));
+  EXPECT_EQ(qzone->openedURLs()[0].url.absoluteString(), std::string("mqzoneopensdkapi://qzapp/") + kReplyScheme +
+                                                             "/com.velmora." + kReplyScheme + "/AppGiftRequest?generalpastboard=1");
+  auto response = std::make_shared<APIResponse>();
+  response->setRetCode(0);
+  auto archived = os::KeyedArchiver::archivedData(response);
+  reply(*qzone, os::Dictionary{{"response_data", *archived}}, "AppGiftRequest");
+  reply(*qzone, os::Dictionary{{"response_data", *archived}}, "01");
+  EXPECT_EQ(delegate->calls,
+            (std::vector<std::string>{"appGiftRequestResponse:", "01Response:", "received 01"}));
+
+  // A reply whose path lacks the segment goes to the session, which finds no app-to-app record.
+  EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(std::string(kReplyScheme) + "://qzapp/0?generalpastboard=1"));
+  EXPECT_TRUE(VelmoraOAuth::CanHandleOpenURL(std::string(kReplyScheme) + "://qzapp/x/0"));
+  EXPECT_FALSE(VelmoraOAuth::CanHandleOpenURL("other://qzapp/x/0"));
+}
+
+// The OpenAPI server on loopback: the login statistics and the open id answer.
+class OpenApiLoginTest : public LoginTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    VelmoraOAuthEndpoints endpoints;
+    endpoints.openApiBase = server.url("/");
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
+    session->setAccessToken("TOK");
+    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+    session->setOpenId("OID");
+  }
+  bool answered() {
+    return run([&] { return !delegate->calls.empty(); });
+  }
+  os::testing::HttpTestServer server;
+};
+
+TEST_F(OpenApiLoginTest, StoredSessionIsCheckedAndEveryAnswerEndsTheLogin) {
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("_Callback({\"ret\":0});"));
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  const auto sent = server.requests().back().queryParameters;
+  EXPECT_EQ(sent.find("encrytoken")->second,
+            os::md5Hex(std::string("wirnoln&pqe&bravu***58273%%TOK") + kAppId + "OIDvexil7.2"));
+  EXPECT_EQ(sent.find("access_token")->second, "TOK");
+
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("<html>busy</html>"));
+  delegate->calls.clear();
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_TRUE(session->apiRequests().empty());
+
+  // A stale session goes on to a new login: here no QQ and no network.
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("{\"ret\":100015}"));
+  delegate->calls.clear();
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+}
+
+TEST_F(OpenApiLoginTest, OpenIdAnswerIsUnwrappedAndAnEmptyOneFailsTheLogin) {
+  auto waiting = std::make_shared<Recorder>();
+  server.route("GET", "/oauth2.0/m_me", os::testing::CannedResponse::text("callback( {\"openid\":\"NEW\"} );\n"));
+  session->loginDict()["4321"] = waiting;
+  ASSERT_TRUE(session->getOpenId("4321"));
+  ASSERT_TRUE(run([&] { return !waiting->calls.empty(); }));
+  EXPECT_EQ(waiting->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->openId(), "NEW");
+  EXPECT_TRUE(session->loginDict().empty());
+
+  server.route("GET", "/oauth2.0/m_me", os::testing::CannedResponse::text("callback( {} );\n"));
+  waiting->calls.clear();
+  session->loginDict()["4322"] = waiting;
+  ASSERT_TRUE(session->getOpenId("4322"));
+  ASSERT_TRUE(run([&] { return !waiting->calls.empty(); }));
+  EXPECT_EQ(waiting->calls, std::vector<std::string>{"failed"});
+
+  EXPECT_FALSE(session->getOpenId("0"));
+  session->setUserGetUserInfo(false);
+  EXPECT_FALSE(session->getOpenId("4323"));
+}
+
+}  // namespace
+}  // namespace qctest

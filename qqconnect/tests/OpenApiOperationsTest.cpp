@@ -1,0 +1,199 @@
+// The session's OpenAPI operations against the OpenAPI server on loopback, and its QZone commands.
+#include <gtest/gtest.h>
+
+#include "QQConnectTestSupport.h"
+#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "os/store/KeyedArchive.h"
+#include "os/store/Pasteboard.h"
+#include "os/testing/HttpTestServer.h"
+
+namespace qctest {
+namespace {
+
+using os::testing::CannedResponse;
+
+struct ApiRecorder : Recorder {
+  std::vector<VelmoraSessionDelegate::Response> answers;
+  std::optional<bool> incrAuth;
+  void getUserInfoResponse(const Response& r) override { answers.push_back(r), calls.push_back("user info"); }
+  void addShareResponse(const Response& r) override { answers.push_back(r), calls.push_back("add share"); }
+  void getVipInfoResponse(const Response& r) override { answers.push_back(r), calls.push_back("vip"); }
+  bool sendStoryResponse(const Response& r) override {
+    answers.push_back(r), calls.push_back("story");
+    return true;
+  }
+  bool handlesUpdates() const override { return incrAuth.has_value(); }
+  std::optional<bool> velmoraNeedPerformIncrAuth(VelmoraOAuth&, const std::vector<std::string>& p) override {
+    calls.push_back("more " + p.at(0));
+    return incrAuth;
+  }
+};
+
+class OpenApiOperationsTest : public QQConnectTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    VelmoraOAuthEndpoints endpoints;
+    endpoints.openApiBase = server.url("/");
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
+    session->setAccessToken("TOK");
+    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+    session->setOpenId("OID");
+  }
+  void TearDown() override {
+    session.reset();
+    QQConnectTest::TearDown();
+  }
+  os::testing::HttpTestServer server;
+  std::shared_ptr<ApiRecorder> delegate = std::make_shared<ApiRecorder>();
+  std::shared_ptr<VelmoraOAuth> session;
+};
+
+TEST_F(OpenApiOperationsTest, CallsCarryTheSessionAndAnswerTheirDelegateOperation) {
+  server.route("GET", "/user/get_user_info", CannedResponse::text("{\"ret\":0,\"nickname\":\"老&quot;兵&lt;\"}"));
+  server.route("POST", "/share/add_share", CannedResponse::text("{\"ret\":0,\"share_id\":7}"));
+  server.route("GET", "/user/get_vip_info", CannedResponse::text("{\"ret\":100014,\"msg\":\"x\"}"));
+  ASSERT_TRUE(session->getUserInfo());
+  ASSERT_TRUE(session->addShareWithParams(os::Dictionary{{"title", "标题"}, {"url", "http://n.example/1"}}));
+  ASSERT_TRUE(session->getVipInfo());
+  ASSERT_TRUE(run([&] { return delegate->answers.size() == 3; }));
+  EXPECT_EQ(session->userNick(), "老\"兵<");
+  EXPECT_TRUE(session->apiRequests().empty());
+  for (const auto& r : server.requests()) {
+    EXPECT_EQ(r.path == "/share/add_share" ? r.body.find("access_token=TOK") != std::string::npos
+                                           : r.queryParameters.find("access_token")->second == "TOK",
+              true)
+        << r.path;
+  }
+  const auto& vip = delegate->answers[std::find(delegate->calls.begin(), delegate->calls.end(), "vip") - delegate->calls.begin()];
+  EXPECT_EQ(vip->detailRetCode(), kTCOpenSDKErrorReLogin);  // mapped from the server's code
+
+  session->setOpenId(std::nullopt);
+  EXPECT_FALSE(session->getUserInfo());
+}
+
+TEST_F(OpenApiOperationsTest, CancelledCallsStaySilentAndMissingPermissionsAskTheDelegate) {
+  server.route("POST", "/share/add_share", CannedResponse::text("{\"ret\":0}"));
+  ASSERT_TRUE(session->addShareWithParams(os::Dictionary{{"userData", "mine"}}));
+  EXPECT_TRUE(session->cancel(os::Value("mine")));
+  EXPECT_FALSE(session->cancel(os::Value("mine")));
+  server.route("GET", "/user/get_user_info", CannedResponse::text("{\"ret\":100030,\"msg\":\"need auth\"}"));
+  delegate->incrAuth = false;  // the delegate takes over: the answer is not delivered
+  ASSERT_TRUE(session->getUserInfo());
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  settle();
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"more get_user_info"});
+  EXPECT_TRUE(delegate->answers.empty());
+
+  // Asking for more permissions with QQ absent and no network ends as an update that failed.
+  EXPECT_FALSE(session->incrAuthWithPermissions({}));
+  delegate->calls.clear();
+  EXPECT_FALSE(session->incrAuthWithPermissions({"add_topic"}));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+}
+
+TEST_F(OpenApiOperationsTest, QZoneCommandsCarryTheirTypeIdsAndChecks) {
+  auto qzone = installQZone({"mqzone", "mqzoneopensdkapi", "mqzoneopensdkapi19", "mqzoneopensdkapiV2"});
+  const std::string type = std::string("com.velmora.") + kReplyScheme;
+  auto sent = [&]() { return *os::KeyedUnarchiver::unarchiveValue(*qzone->generalPasteboard()->dataForPasteboardType(type)); };
+  ASSERT_TRUE(session->sendGiftRequest("F1", "", "", 0, "request", "t", " hi ", "http://p", "s"));
+  EXPECT_EQ(sent()["typeid"], os::Value("50"));
+  EXPECT_EQ(sent()["sendmsg"], os::Value("hi"));
+  ASSERT_TRUE(session->sendGiftRequest("F1", "", "", 1, "freegift", "t", "m", "", ""));
+  EXPECT_EQ(sent()["typeid"], os::Value("1"));
+  EXPECT_EQ(sent()["only"], os::Value("1"));
+  ASSERT_TRUE(session->sendChallenge("F2", "pk", "", "m", ""));
+  EXPECT_EQ(sent()["typeid"], os::Value("53"));
+  ASSERT_TRUE(session->sendAppInvitationWithDescription("来玩", "http://p", "s"));
+  EXPECT_EQ(sent()["keystr"], os::Value("TOK"));
+  settle();
+  ASSERT_EQ(qzone->openedURLs().size(), 4u);
+  EXPECT_EQ(qzone->openedURLs()[3].url.lastPathComponent(), "AppInvitation");
+
+  EXPECT_FALSE(session->sendGiftRequest("F1", "", "", 0, "bribe", "", "", "", ""));
+  EXPECT_FALSE(session->sendChallenge("", "pk", "", "", ""));
+  EXPECT_EQ(alertTitles(), (std::vector<std::string>{"请求/赠送礼物", "挑战炫耀"}));
+}
+
+TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheOwnScheme) {
+  const std::vector<os::Value> friends{os::Value(5), os::Value("A"), os::Value("B")};
+  EXPECT_FALSE(session->sendStory(os::Dictionary{{"title", "  "}}, friends));
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{"分享失败"});
+
+  // No QZone: the page, with the text members of the list as receivers.
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/local.html", "<html><title>分享</title></html>");
+  ASSERT_TRUE(session->sendStory(os::Dictionary{{"title", " 标题 "}, {"summary", "s"}}, friends));
+  ASSERT_TRUE(session->tcUiKit() && session->tcUiKit()->webViewKit());
+  auto screen = session->tcUiKit()->webViewKit()->webViewController();
+  ASSERT_TRUE(screen);
+  EXPECT_NE(screen->requestURLStr().find("receiver=A%2CB"), std::string::npos);
+  EXPECT_NE(screen->requestURLStr().find("title=%E6%A0%87%E9%A2%98&"), std::string::npos);
+  ASSERT_TRUE(run([&] { return screen->webview() != nullptr; }));
+  screen->webview()->clickLink(os::URLRequest(std::string(kReplyScheme) + "://SendStory/fail?why=busy%21"));
+  ASSERT_EQ(delegate->calls, std::vector<std::string>{"story"});
+  EXPECT_EQ(delegate->answers[0]->retCode(), 0);
+  EXPECT_EQ(delegate->answers[0]->detailRetCode(), kTCOpenSDKErrorServer);
+  EXPECT_EQ(delegate->answers[0]->jsonResponse(), (os::Dictionary{{"why", "busy!"}}));
+
+  // With QZone the list itself travels.
+  auto qzone = installQZone({"mqzone", "mqzoneopensdkapi", "mqzoneopensdkapiV2"});
+  ASSERT_TRUE(session->sendStory(os::Dictionary{{"title", "t"}}, friends));
+  auto sent = *os::KeyedUnarchiver::unarchiveValue(
+      *qzone->generalPasteboard()->dataForPasteboardType(std::string("com.velmora.") + kReplyScheme));
+  EXPECT_EQ(sent["receiver"], os::Value(os::Array(friends.begin(), friends.end())));
+  EXPECT_EQ(sent["type"], os::Value("21"));
+  settle();
+}
+
+TEST_F(OpenApiOperationsTest, PlainRequestsAndTheDialogLoginFetchTheOpenId) {
+  EXPECT_FALSE(session->requestWithParams(os::Dictionary{{"a", "1"}}, {}));
+  server.route("GET", "/oauth2.0/m_me", CannedResponse::text("callback( {\"openid\":\"DLG\"} );\n"));
+  session->velmoraDialogLogin("DTOK", os::Date::now().addingTimeInterval(60));
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->openId(), "DLG");
+  const auto sent = server.requests().back().queryParameters;
+  EXPECT_EQ(sent.find("access_token")->second, "DTOK");
+  EXPECT_EQ(sent.find("oauth_consumer_key")->second, kAppId);
+  EXPECT_EQ(sent.find("format")->second, "json");
+}
+
+struct CgiReceiver : TCAPIRequestDelegate {
+  std::vector<std::shared_ptr<APIResponse>> answers;
+  void cgiRequestDidResponse(TCAPIRequest&, const std::shared_ptr<APIResponse>& r) override { answers.push_back(r); }
+};
+
+TEST_F(OpenApiOperationsTest, GenericCgiCallCarriesItsNamedParametersOnce) {
+  EXPECT_FALSE(TCAPIRequest::classInfo("TCAPIRequest", "NSObject"));
+  auto info = TCAPIRequest::classInfo("Foo_get_info_GET", "Foo_Base");
+  EXPECT_EQ(info->path, "get_info");
+  EXPECT_EQ(info->method, "GET");
+  auto request = TCAPIRequest::initWithClass(server.url("/cgi"), "Foo_get_info_POST", "Foo_Base");
+  EXPECT_EQ(request->apiURL(), server.url("/cgi/get_info"));
+  request->setParam("zone", "north");
+  request->setParam("level", 3);
+  request->setParam("gone", "x");
+  request->setParam("gone", os::Value());
+  EXPECT_EQ(request->count(), 2u);
+
+  server.route("POST", "/cgi/get_info", CannedResponse::text("{\"ret\":0,\"v\":1}"));
+  auto receiver = std::make_shared<CgiReceiver>();
+  ASSERT_TRUE(session->sendAPIRequest(request, receiver));
+  EXPECT_FALSE(session->sendAPIRequest(request, receiver));  // not idle any more
+  ASSERT_TRUE(run([&] { return !receiver->answers.empty(); }));
+  EXPECT_NE(server.requests().back().body.find("zone=north&level=3"), std::string::npos);
+  EXPECT_EQ(request->state(), TCAPIRequest::kAnswered);
+  request->cancel();  // after the answer: nothing to tell anyone
+  EXPECT_EQ(request->state(), TCAPIRequest::kAnswered);
+
+  EXPECT_FALSE(session->cgiRequestWithURL(server.url("/cgi/x"), "PUT", {}, receiver));
+  auto pending = session->cgiRequestWithURL(server.url("/cgi/get_info"), "post", os::Dictionary{{"a", "1"}}, receiver);
+  ASSERT_TRUE(pending);
+  pending->cancel();
+  EXPECT_TRUE(session->apiRequests().empty());
+  settle();
+  EXPECT_EQ(receiver->answers.size(), 1u);
+}
+
+}  // namespace
+}  // namespace qctest

@@ -1,0 +1,130 @@
+#pragma once
+// The stage of the QQ Connect tests: a virtual clock, a fresh sandbox with the reader's bundle
+// (its "velmora" + app id scheme and its app-to-app scheme), the reader as the running
+// application, and QQ or QZone as peer applications on the same device.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platforms/qq/QQApiDatastore.h"
+#include "qqconnect/apptoapp/VelmoraApiObject.h"
+#include "qqconnect/login/OpenApi.h"
+#include "qqconnect/login/VelmoraOAuth.h"
+#include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "os/net/NetworkReachability.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/TestPeerApplication.h"
+#include "os/testing/TestSandbox.h"
+#include "os/views/AlertView.h"
+#include "os/views/Application.h"
+
+namespace qctest {
+
+inline constexpr const char* kAppId = "100393032";
+inline constexpr const char* kReplyScheme = "velmora100393032";
+inline constexpr const char* kAppToAppScheme = "velmoraapi100393032";
+
+// The reader hands every URL it is opened with to the QQ Connect client, as its sharing handler does.
+struct Reader : os::ApplicationDelegate {
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    return VelmoraOAuth::HandleOpenURL(url.absoluteString());
+  }
+};
+
+// Records every callback of the session.
+struct Recorder : VelmoraSessionDelegate {
+  std::vector<std::string> calls;
+  std::vector<std::shared_ptr<VelmoraApiReq>> requests;
+  bool takeRequests = true;
+  bool takesLogout = true;
+  void velmoraDidLogin() override { calls.push_back("login"); }
+  void velmoraDidNotLogin(bool cancelled) override { calls.push_back(cancelled ? "cancelled" : "failed"); }
+  void velmoraDidNotNetWork() override { calls.push_back("no network"); }
+  bool velmoraDidLogout() override {
+    if (takesLogout) calls.push_back("logout");
+    return takesLogout;
+  }
+  bool apiCommandResponse(const std::string& selector, const std::shared_ptr<APIResponse>&) override {
+    calls.push_back(selector);
+    return selector != "01Response:";
+  }
+  void responseDidReceived(const std::shared_ptr<APIResponse>&, const std::string& message) override {
+    calls.push_back("received " + message);
+  }
+  bool onVelmoraReq(const std::shared_ptr<VelmoraApiReq>& req) override {
+    requests.push_back(req);
+    return takeRequests;
+  }
+};
+
+// The QQ and QZone applications' own request class: archived under the shared class name.
+struct PeerReq : os::Archivable {
+  explicit PeerReq(std::int32_t p = 1) : platform(p) {}
+  std::int32_t platform;
+  std::vector<std::shared_ptr<os::Archivable>> messages;
+  std::vector<std::string> archiveClassNames() const override { return {"VelmoraApiReq", os::kArchiveRootClass}; }
+  void encodeWithCoder(os::KeyedArchiver& c) const override {
+    c.encodeInt(5, "nMessageType");
+    c.encodeInt(platform, "nPlatform");
+    c.encodeInt(2, "nSdkVersion");
+    c.encodeInt(77, "nSeq");
+    std::vector<os::ArchiveItem> items(messages.begin(), messages.end());
+    c.encodeObject(os::ArchiveItem::array(items), "arrMessage");
+    c.encodeObject(os::Value("222222"), "sAppID");
+    c.encodeObject(os::Value("from qzone"), "description");
+  }
+};
+
+class QQConnectTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QQApiDatastore::instance().reset();
+    OpenApi::clearParam();
+    os::ReachabilityProvider::setShared(reachability);
+    sandbox.setInfoDictionary(os::Dictionary{
+        {"CFBundleIdentifier", "com.example.newsreader"},
+        {"CFBundleDisplayName", "军事新闻"},
+        {"CFBundleVersion", "3.1"},
+        {"CFBundleURLTypes",
+         os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kReplyScheme}}},
+                   os::Dictionary{{"CFBundleURLName", "velmoraApiIdentifier"},
+                                  {"CFBundleURLSchemes", os::Array{kAppToAppScheme}}}}}});
+    reader = os::Application::create(std::make_shared<Reader>(), "com.example.newsreader");
+    reader->makeShared();
+    reader->registerURLSchemes({kReplyScheme, kAppToAppScheme});
+    reader->launch();
+  }
+  void TearDown() override {
+    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    reader->terminate();
+    os::RunLoop::main()->runUntilIdle();
+    OpenApi::clearParam();
+    QQApiDatastore::instance().reset();
+    os::ReachabilityProvider::setShared(nullptr);
+  }
+  std::shared_ptr<os::TestPeerApplication> installQQ(std::vector<std::string> schemes) {
+    return sandbox.launchPeerApplication("com.velmora.mqq", schemes);
+  }
+  std::shared_ptr<os::TestPeerApplication> installQZone(std::vector<std::string> schemes) {
+    return sandbox.launchPeerApplication("com.velmora.qzone", schemes);
+  }
+  bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
+  void settle() { os::RunLoop::main()->runUntilIdle(); }
+  static std::vector<std::string> alertTitles() {
+    std::vector<std::string> out;
+    for (const auto& a : os::AlertView::visibleAlertViews()) out.push_back(a->title());
+    return out;
+  }
+
+  os::VirtualClockScope clock;
+  os::TestSandbox sandbox;
+  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability =
+      std::make_shared<os::testing::FakeReachabilityProvider>();
+  std::shared_ptr<os::Application> reader;
+};
+
+}  // namespace qctest

@@ -1,0 +1,214 @@
+// The web kit's window and bridge, and the web login through the scripted authorisation page.
+#include <gtest/gtest.h>
+
+#include "QQConnectTestSupport.h"
+#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect/web/TCLoginViewKit.h"
+#include "qqconnect/web/TCWebViewKit.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/net/URLError.h"
+#include "os/testing/ScriptedWebPages.h"
+#include "os/views/BarButtonItem.h"
+#include "os/views/NavigationBar.h"
+#include "os/views/Screen.h"
+#include "os/views/Window.h"
+
+namespace qctest {
+namespace {
+
+using os::testing::ScriptedPage;
+
+const std::string kPage = "https://pages.velmora.example/story";
+const std::string kAuthorize = "https://openmobile.velmora.example/oauth2.0/m_authorize";
+
+struct KitRecorder : TCWebViewKitDelegate {
+  std::vector<std::string> events;
+  void webViewKitDidFinishedWithError(TCWebViewKit&, const std::optional<os::Error>&) override { events.push_back("finished"); }
+  void webViewKitDidLoadWithContentError(TCWebViewKit&, const os::Error&) override { events.push_back("content"); }
+  void webViewKitDidLoadWithNetworkError(TCWebViewKit&, const os::Error&) override { events.push_back("network"); }
+};
+
+class WebKitTest : public QQConnectTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    appWindow = std::make_shared<os::Window>(os::Screen::main().bounds());
+    appWindow->makeKeyAndVisible();
+  }
+  void TearDown() override {
+    kit.reset();
+    appWindow.reset();
+    settle();
+    pages.reset();
+    QQConnectTest::TearDown();
+  }
+  void advance(double seconds) {
+    os::Clock::advance(seconds);
+    settle();
+  }
+  std::shared_ptr<os::testing::ScriptedWebPages> pages = os::testing::ScriptedWebPages::install();
+  std::shared_ptr<os::Window> appWindow;
+  std::shared_ptr<TCWebViewKit> kit = std::make_shared<TCWebViewKit>();
+  std::shared_ptr<KitRecorder> recorder = std::make_shared<KitRecorder>();
+};
+
+TEST_F(WebKitTest, WindowSlidesInMovesTheOthersOutAndBackOnce) {
+  auto parked = std::make_shared<os::Window>(os::Rect{-2000, 0, 320, 480});  // already off the screen
+  parked->setHidden(false);
+  pages->route(kPage, ScriptedPage::page("<title>t</title>"));
+  const os::Data bar = *os::encodePNG(*os::Image::create(os::Bitmap(4, 4)));
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/velmoraSDKNavigationBar.png", std::string(bar.begin(), bar.end()));
+  ASSERT_TRUE(kit->openWithUrl(kPage, "故事", recorder));
+  advance(0.5);
+  auto* nav = kit->webViewController()->navigationController();
+  ASSERT_TRUE(nav);
+  EXPECT_TRUE(nav->navigationBar()->backgroundImage());
+  EXPECT_EQ(kit->window()->frame(), os::Screen::main().bounds());
+  EXPECT_EQ(appWindow->frame().origin.x, os::Screen::main().bounds().size.width);
+  EXPECT_EQ(kit->webViewController()->navigationItem()->leftBarButtonItem()->title(), "关闭");
+
+  kit->doClose();
+  kit->doClose();
+  advance(0.5);
+  EXPECT_FALSE(kit->window());
+  EXPECT_EQ(appWindow->frame().origin.x, 0);
+  EXPECT_EQ(parked->frame().origin.x, -2000);
+}
+
+TEST_F(WebKitTest, PageBridgeSetsTheTitleAndBindsScriptsToBarButtons) {
+  pages->route(kPage, ScriptedPage::page("<title>t</title>",
+                                         {ScriptedPage::go("TCWebViewKit://setNavigationTitle-/Hello%20World"),
+                                          ScriptedPage::go("TCWebViewKit://setRightNavigationBarButton-bindingJS-/完成/done()"),
+                                          ScriptedPage::go("TCWebViewKit://setLeftNavigationBarButton-bindingJS-/取消/cancel()"),
+                                          ScriptedPage::go("TCWebViewKit://deleteEverything-/x")}));
+  ASSERT_TRUE(kit->openWithUrl(kPage, "", recorder));
+  ASSERT_TRUE(run([&] { return kit->webViewController()->navigationItem()->leftBarButtonItem()->systemItem().has_value(); }));
+  auto item = kit->webViewController()->navigationItem();
+  EXPECT_EQ(item->title(), "Hello World");
+  EXPECT_EQ(item->rightBarButtonItem()->systemItem(), os::BarButtonSystemItem::Done);
+  item->rightBarButtonItem()->trigger();
+  item->leftBarButtonItem()->trigger();
+  const auto& scripts = kit->webViewController()->webview()->evaluatedScripts();
+  EXPECT_EQ(std::vector<std::string>(scripts.end() - 2, scripts.end()), (std::vector<std::string>{"done()", "cancel()"}));
+  EXPECT_EQ(kit->webViewController()->webview()->request()->url(), kPage);  // the page never left
+
+  // A cancelled load is content, a failed one network.
+  TCWebViewController& screen = *kit->webViewController();
+  kit->webViewControllerDidFailLoadWithError(screen, os::Error(os::kURLErrorDomain, os::kURLErrorCancelled));
+  kit->webViewControllerDidFailLoadWithError(screen, os::Error(os::kURLErrorDomain, -1009));
+  EXPECT_EQ(recorder->events, (std::vector<std::string>{"content", "network"}));
+}
+
+// The web login of a session whose QQ cannot do single sign-on, the network reachable.
+class WebLoginTest : public WebKitTest {
+ protected:
+  void SetUp() override {
+    WebKitTest::SetUp();
+    reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+    session = VelmoraOAuth::initWithAppId(kAppId, delegate);
+  }
+  void TearDown() override {
+    session.reset();
+    WebKitTest::TearDown();
+  }
+  bool login() {
+    delegate->calls.clear();
+    return session->authorize({"get_user_info"}, true);
+  }
+  bool outcome() { return run([&] { return !delegate->calls.empty(); }); }
+  std::shared_ptr<Recorder> delegate = std::make_shared<Recorder>();
+  std::shared_ptr<VelmoraOAuth> session;
+};
+
+TEST_F(WebLoginTest, PageRedirectCarriesTheTokenOnlyToTheExactRedirectHost) {
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go(
+      "auth://openmobile.velmora.example#access_token=T&openid=O&expires_in=7776000&state=test&pf=x")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(outcome());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->accessToken(), "T");
+  EXPECT_EQ(session->openId(), "O");
+  EXPECT_EQ(session->expirationDate(), os::Date::now().addingTimeInterval(7776000));
+  EXPECT_EQ(session->passData(), (os::Dictionary{{"pf", "x"}}));
+  const std::string sent = pages->requests().front().url();
+  EXPECT_NE(sent.find("redirect_uri=auth%3A%2F%2Fopenmobile.velmora.example"), std::string::npos);
+  EXPECT_NE(sent.find("scope=get_user_info"), std::string::npos);
+
+  // A look-alike host is just another page (which this device cannot show).
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://openmobile.velmora.example.evil#access_token=X&openid=E")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(outcome());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_EQ(session->accessToken(), "T");
+
+  // Without expires_in the single sign-on rule holds, not "expired at once".
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://openmobile.velmora.example#access_token=U&openid=O")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(outcome());
+  EXPECT_EQ(session->accessToken(), "U");
+  EXPECT_EQ(session->expirationDate(), os::Date::now().addingTimeInterval(2592000));
+}
+
+TEST_F(WebLoginTest, BrowserRedirectChecksTheSerialBeforeItsScript) {
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return session->loginViewKit()->isUseSafari(); }));
+  const std::string serial = *session->loginViewKit()->serial();
+  const std::string base = std::string(kReplyScheme) + "://openmobile.velmora.example#serial=";
+
+  EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + serial + "&cb=alert(document.cookie)&error=x"));
+  EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + "999&cb=done&error=x"));
+  settle();
+  EXPECT_TRUE(delegate->calls.empty());
+
+  EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
+  EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(base + serial + "&error=access_denied"));  // used up
+
+  // A token that is not enciphered with the key fails the login.
+  delegate->calls.clear();
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return session->loginViewKit()->isUseSafari(); }));
+  EXPECT_TRUE(VelmoraOAuth::HandleOpenURL(base + *session->loginViewKit()->serial() + "&access_token=xyz&openid=O"));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_FALSE(session->isSessionValid());
+}
+
+TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {
+  auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
+  pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return browser->openedURLs().size() == 2; }));  // both editions are asked
+  const std::string handed = browser->openedURLs()[1].url.absoluteString();
+  ASSERT_EQ(handed.rfind("mttbrowser://url=", 0), 0u);
+  auto query = [&](const std::string& name) {
+    const std::size_t at = handed.find(name + "=");
+    return handed.substr(at + name.size() + 1, handed.find('&', at) - at - name.size() - 1);
+  };
+  const std::string key = query("token_key"), serial = query("serial");
+  EXPECT_FALSE(key.empty());
+  EXPECT_NE(handed.find("redirect_uri=" + std::string(kReplyScheme)), std::string::npos);
+
+  const std::string token = *TcApiTool::encryAccessToken("REALTOKEN", key);
+  browser->openURL(std::string(kReplyScheme) + "://openmobile.velmora.example#serial=" + serial + "&access_token=" +
+                   token + "&openid=BO&expires_in=3600");
+  ASSERT_TRUE(outcome());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->accessToken(), "REALTOKEN");
+  EXPECT_EQ(session->openId(), "BO");
+}
+
+TEST_F(WebLoginTest, NavigationLoopIsCutOffAtTheTwentyFirst) {
+  int loads = 0;
+  pages->route(kAuthorize, [&](const os::URLRequest& request) {
+    ++loads;
+    return ScriptedPage::page("", {ScriptedPage::go(request.url())});
+  });
+  ASSERT_TRUE(login());
+  for (int i = 0; i < 60; ++i) settle();
+  EXPECT_EQ(loads, 21);
+}
+
+}  // namespace
+}  // namespace qctest
