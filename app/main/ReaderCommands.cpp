@@ -18,6 +18,7 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/net/Socket.h"
+#include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
@@ -230,6 +231,36 @@ int ReaderCommands::runInteractive() {
   return 0;
 }
 
+// The share road: the article's share button, the icon sheet, Sina Weibo through the sharing
+// service's authorisation page to the share editor, and the post. Without a sharing service the
+// road ends early; the tour says so and goes on.
+void ReaderCommands::shareTour() {
+  out_ << "--- sharing the article\n";
+  if (!step("tap detail_toolbar_share")) return;
+  if (!os::findVisibleText("新浪微博")) {
+    out_ << "sharing: the icon sheet did not open\n";
+    return;
+  }
+  step("tap 新浪微博");
+  bool editor = runFor(10, [] { return os::findVisibleText("发布") != nullptr; });
+  settle();
+  printIfChanged();
+  if (!editor) {
+    out_ << "sharing: no share editor (is the sharing service running?)\n";
+    return;
+  }
+  // The sharing service took the post once the share bar is refreshed after it.
+  bool posted = false;
+  auto& center = os::NotificationCenter::defaultCenter();
+  auto token = center.addObserver("UpdateSocialBar", nullptr, [&posted](const os::Notification&) { posted = true; });
+  step("tap 发布");
+  runFor(10, [&posted] { return posted; });
+  center.removeObserver(token);
+  settle();
+  printIfChanged();
+  out_ << (posted ? "sharing: posted to 新浪微博\n" : "sharing: the post was not confirmed\n");
+}
+
 int ReaderCommands::runTour() {
   out_ << "--- the splash\n";
   printIfChanged();
@@ -285,6 +316,8 @@ int ReaderCommands::runTour() {
       title = row->content();
       break;
     }
+
+  shareTour();
 
   out_ << "--- back to the list\n";
   ok = step("back") && ok;

@@ -44,6 +44,7 @@ class ReaderCommands {
  private:
   bool step(const std::string& command);
   bool pushedHeadline(const os::Dictionary& article, const std::string& title);
+  void shareTour();
 
   std::ostream& out_;
   os::ScreenWatcher watcher_;

@@ -1,13 +1,31 @@
 #pragma once
-// The sharing component's Sina Weibo handler. The application turns on single sign-on with its
-// redirect URL before each share.
-//
-// For now the handler is not built: the call is written to the process's ServiceCallLog under
-// "OBSocialSinaHandler" and does nothing else.
+// The sharing component's Sina Weibo handler: with a redirect URL it becomes the login delegate
+// of the "sina" platform, so that a login goes through the Sina Weibo application when that is
+// installed and the application declares its "sina." URL scheme; otherwise the login stays on the
+// sharing service's web page. The call is also written to the process's ServiceCallLog under
+// "OBSocialSinaHandler".
+#include <memory>
+#include <optional>
 #include <string>
 
-class OBSocialSinaHandler {
+#include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
+
+class OBSocialSinaHandler : public OBSocialSnsHandlerDelegate {
  public:
-  // Keeps the redirect URL and makes Sina Weibo logins go through single sign-on.
+  static std::shared_ptr<OBSocialSinaHandler> shareInstance();
+  // Keeps the redirect URL and makes Sina Weibo logins try single sign-on first.
   static void openSSOWithRedirectURL(const std::string& redirectURL);
+
+  const std::optional<std::string>& redirectURL() const { return redirectURL_; }
+
+  bool isClientInstall(const std::string& platformName) override;
+  bool checkUrlSchema() override;
+  void loginWithController(const std::shared_ptr<os::ViewController>& controller, OBSocialCompletion completion,
+                           const std::string& platformName) override;
+  bool handleOpenURL(const os::URL& url) override;
+  bool needAuthorize() override { return true; }
+
+ private:
+  std::optional<std::string> redirectURL_;
+  OBSocialCompletion completion_;
 };

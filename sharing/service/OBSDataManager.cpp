@@ -57,7 +57,12 @@ std::string OBSDataManager::encodedDescriptor() const {
 
 bool OBSDataManager::doActionWithType(std::int32_t action, OBSocialJobParams params) {
   auto job = OBSocialJobFactory::sharedInstance()->createSocialJob(action, params);
-  if (!job) return false;
+  if (!job) {
+    // The caller still hears, once, that nothing went.
+    if (params.completion)
+      params.completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "the request could not be built", action));
+    return false;
+  }
   const bool idle = actionArray_.empty();
   actionArray_.push_back(job);
   if (idle) send(job);
@@ -99,6 +104,10 @@ void OBSDataManager::cancelAllRequests() {
   auto jobs = std::move(actionArray_);
   actionArray_.clear();
   for (const auto& job : jobs) job->cancel();
+  // Every queued caller hears that its request was cancelled, once.
+  for (const auto& job : jobs)
+    if (job->completion)
+      job->completion(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, "user cancel the operation", job->actionType));
 }
 
 void OBSDataManager::requestBarInfo(OBSocialCompletion completion) {

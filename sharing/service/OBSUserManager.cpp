@@ -195,6 +195,11 @@ OBSocialJobParams withCompletion(OBSocialCompletion completion, os::Dictionary v
   return params;
 }
 
+void refuse(const OBSocialCompletion& completion) {
+  if (completion)
+    completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "This platform can not do the action!"));
+}
+
 bool queue(std::int32_t action, OBSocialJobParams params) {
   return OBSDataManager::currentDataManager()->doActionWithType(action, std::move(params));
 }
@@ -209,7 +214,9 @@ void OBSUserManager::requestSnsAccount(OBSocialCompletion completion) {
         [weak, completion](const std::shared_ptr<OBSocialResponseEntity>& response) {
           auto self = weak.lock();
           if (self && response->responseCode == OBSocialResponseCodeSuccess && self->uid())
-            self->requestSnsAccount(completion);
+            return self->requestSnsAccount(completion);
+          // Without a service user id there are no accounts to ask for: the caller hears why.
+          if (completion) completion(response);
         });
     return;
   }
@@ -230,12 +237,12 @@ void OBSUserManager::requestIsTokenValid(const std::vector<std::string>& platfor
 void OBSUserManager::requestAppInfo(OBSocialCompletion completion) { queue(16, withCompletion(std::move(completion))); }
 
 void OBSUserManager::requestSnsInformation(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(completion);
   queue(11, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestBindingSNSWithTye(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(completion);
   queue(6, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
   requestSnsAccount(nullptr);
 }
@@ -255,7 +262,7 @@ void OBSUserManager::requestUnBindingSNS(OBSocialCompletion completion) {
 }
 
 void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(completion);
   std::weak_ptr<OBSUserManager> weak = OBSUserManager::shareInstance();
   queue(8, withCompletion(
                [weak, completion, platformName](const std::shared_ptr<OBSocialResponseEntity>& response) {
@@ -271,13 +278,13 @@ void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, O
 }
 
 void OBSUserManager::requestGetFriends(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(completion);
   queue(12, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
                                       OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(completion);
   queue(13, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)},
                                                                  {"fusid", os::Value(os::join(followedUsids, ","))}}));
 }

@@ -3,6 +3,7 @@
 #include "foundation/ServiceCallLog.h"
 #include "os/core/Log.h"
 #include "os/graphics/ImageCodec.h"
+#include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSDataManager.h"
 #include "sharing/service/OBSDataManagerSet.h"
@@ -43,9 +44,9 @@ void OBSocialData::setAppKey(const std::string& appKey) {
   OBSocialLoadOptionalFrameworks();
   auto set = OBSDataManagerSet::shareInstance();
   set->setAppkey(appKey);
-  OBSUserManager::shareInstance()->requestAppInfo([](const std::shared_ptr<OBSocialResponseEntity>& response) {
+  OBSocialSnsHandler::shareInstance()->requestAppInfo([](const std::shared_ptr<OBSocialResponseEntity>& response) {
     if (response->responseCode == OBSocialResponseCodeSuccess)
-      OBSDataManagerSet::shareInstance()->setAppInfo(response->data.value_or(os::Dictionary{}));
+      OBSocialSnsHandler::shareInstance()->setAppInfo(response->data.value_or(os::Dictionary{}));
   });
   auto type = set->sdkType();
   auto version = set->cocos2dxVersion();

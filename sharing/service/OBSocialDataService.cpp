@@ -237,9 +237,13 @@ void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
   if (OBSocialAccountManager::isOauthAndTokenNotExpired(name))
     return postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource,
                                     std::move(done), request.sourceOpType);
-  if (!request.controller) return;
   auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
-  if (!platform || !platform->loginClickHandler) return;
+  if (!request.controller || !platform || !platform->loginClickHandler) {
+    // Not authorised and nowhere to log in from: the caller hears it instead of waiting.
+    auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeShareRefused, "not authorised with the platform", 5);
+    response->data = os::Dictionary{{name, os::Value(os::Dictionary{{"st", os::Value(99999)}})}};
+    return done(response);
+  }
   std::weak_ptr<OBSocialDataService> weak = weak_from_this();
   platform->loginClickHandler(request.controller, nullptr, true,
                               [weak, request, done, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
@@ -291,7 +295,8 @@ void OBSocialDataService::handleShareResult(const std::string& platformName,
   }
 }
 
-void OBSocialDataService::cancelAllRequestInQueueInternal() { OBSDataManager::currentDataManager()->cancelAllRequests(); }
+// Only this service's own queue: other data managers' requests go on.
+void OBSocialDataService::cancelAllRequestInQueueInternal() { manager()->cancelAllRequests(); }
 
 void OBSocialDataService::didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) {
   if (completion) completion(response);

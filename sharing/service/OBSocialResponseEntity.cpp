@@ -10,3 +10,12 @@ std::string OBSocialResponseEntity::description() const {
   if (error) d.set("error", os::Value(error->localizedDescription()));
   return os::Value(std::move(d)).description();
 }
+
+std::shared_ptr<OBSocialResponseEntity> OBSocialResponseEntity::failure(std::int32_t code, std::string message,
+                                                                        std::int32_t responseType) {
+  auto response = std::make_shared<OBSocialResponseEntity>();
+  response->responseCode = code;
+  response->message = std::move(message);
+  response->responseType = responseType;
+  return response;
+}

@@ -2,6 +2,7 @@
 // The one result record of the sharing component: every answer of the sharing service, every
 // platform handler's outcome and every screen's close reaches completions and delegates as one.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -16,6 +17,9 @@ enum OBSocialResponseCode : std::int32_t {
   OBSocialResponseCodeAccountUploadFailed = 5051,
   OBSocialResponseCodeCancelled = 5052,
   OBSocialResponseCodeNoSystemAccount = 5053,
+  // The request was never sent: no application key, a platform the action does not serve, or
+  // what the action needs is missing.
+  OBSocialResponseCodeNotSent = 5054,
 };
 
 inline constexpr const char* kOBSocialNetworkErrorMessage = "network error, you can get details in error";
@@ -31,6 +35,9 @@ class OBSocialResponseEntity {
   std::optional<std::string> message;
   std::optional<os::Dictionary> data;
   std::optional<os::Error> error;
+
+  // A record of the component's own failure, for a completion that would otherwise never hear.
+  static std::shared_ptr<OBSocialResponseEntity> failure(std::int32_t code, std::string message, std::int32_t responseType = 0);
 
   // The fields that are set (non-zero or present), as a dictionary's description.
   std::string description() const;

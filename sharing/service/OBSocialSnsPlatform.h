@@ -5,37 +5,61 @@
 #include <memory>
 #include <string>
 
+#include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
 #include "sharing/service/OBSocialJob.h"
+#include "sharing/service/OBSocialUIDelegate.h"
 
 namespace os {
 class ViewController;
 }
 class OBSocialControllerService;
+class OBSocialResponseEntity;
 class OBSocialSnsPlatform;
 
-// The platform's share and login steps that lead into the sharing screens.
-class OBSocialSnsPlatformInternal {
+// The platform's share and login steps that lead into the sharing screens. While a login runs it
+// stands in front of the caller's UI delegate on the controller service, sees the results first
+// and forwards what concerns the caller.
+class OBSocialSnsPlatformInternal : public OBSocialUIDelegate,
+                                    public std::enable_shared_from_this<OBSocialSnsPlatformInternal> {
  public:
-  explicit OBSocialSnsPlatformInternal(std::weak_ptr<OBSocialSnsPlatform> platform) : platform_(std::move(platform)) {}
-  virtual ~OBSocialSnsPlatformInternal() = default;
+  explicit OBSocialSnsPlatformInternal(std::weak_ptr<OBSocialSnsPlatform> platform);
+  ~OBSocialSnsPlatformInternal() override = default;
 
-  // "0" before a login, "1" before a share.
-  std::string shareStatus;
+  // "1" while a share click waits for a login, "0" otherwise.
+  std::string shareStatus = "0";
+  OBSocialCompletion loginCompletion;
+  // The caller's UI delegate, set aside while this object stands in front of it.
+  std::weak_ptr<OBSocialUIDelegate> socialUIDelegate;
+  // The platform handler that can log in by single sign-on.
+  std::shared_ptr<OBSocialSnsHandlerDelegate> socialLoginDelegate;
 
-  // The screens that carry these steps out come with the platform handlers; until one is given
-  // to the platform, the steps end here.
   virtual void snsLoginHandlerrWithController(const std::shared_ptr<os::ViewController>& controller,
                                               const std::shared_ptr<OBSocialControllerService>& service, bool isPresent,
                                               OBSocialCompletion loginCompletion,
-                                              const std::optional<std::string>& sourceOpType) {}
+                                              const std::optional<std::string>& sourceOpType);
   virtual void snsClickHandlerWithController(const std::shared_ptr<os::ViewController>& controller,
                                              const std::shared_ptr<OBSocialControllerService>& service, bool isPresent,
-                                             const std::optional<std::string>& sourceOpType) {}
+                                             const std::optional<std::string>& sourceOpType);
+  void performLoginCompletion(const std::shared_ptr<OBSocialResponseEntity>& response);
+
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) override;
+  void didCloseUIViewController(int fromViewControllerType) override;
+  bool closeOauthWebViewController(const std::shared_ptr<os::NavigationController>& navigationController,
+                                   const std::shared_ptr<OBSocialControllerService>& socialControllerService) override;
 
   std::shared_ptr<OBSocialSnsPlatform> platform() const { return platform_.lock(); }
+  const std::string& platformName() const { return platformName_; }
+  int shareToType() const;
 
  private:
+  void openShareEditor(const std::shared_ptr<os::ViewController>& controller,
+                       const std::shared_ptr<OBSocialControllerService>& service, bool isPresent,
+                       const std::string& sourceOpType);
+  void giveDelegateBack(const std::shared_ptr<OBSocialControllerService>& service);
+
   std::weak_ptr<OBSocialSnsPlatform> platform_;
+  std::string platformName_;
+  std::weak_ptr<OBSocialControllerService> service_;
 };
 
 class OBSocialSnsPlatform : public std::enable_shared_from_this<OBSocialSnsPlatform> {

@@ -4,6 +4,8 @@
 
 #include "os/core/Log.h"
 #include "os/store/Bundle.h"
+#include "sharing/handlers/OBSocialFacebookSnsHandler.h"
+#include "sharing/handlers/OBSocialMailHandler.h"
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialContext.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
@@ -67,9 +69,11 @@ OBSocialSnsPlatformManager::OBSocialSnsPlatformManager() {
     makeSnsClickHandlerWithPlatform(platform);
   }
   for (const auto& [name, type] : kComposerPlatforms) {
-    auto platform = std::make_shared<OBSocialSnsPlatform>(name);
-    platform->shareToType = type;
-    platform->displayName = localized(name);
+    std::shared_ptr<OBSocialSnsPlatform> platform;
+    if (type == 18 || type == 19)
+      platform = OBSocialMailHandler::shareInstance()->getEmailSmsPlatform(name);
+    else
+      platform = OBSocialFacebookSnsHandler::shareInstance()->getFacebookTwitterPlatform(name);
     allSnsPlatformDictionary_.emplace_back(name, platform);
   }
   makeLoginHandlerWithPlatform(getSnsPlatformWithName("facebook"));

@@ -97,7 +97,7 @@ TEST_F(SharingEntryTest, HandlersKeepTheirIdentitiesInTheShareRoadOrder) {
   EXPECT_EQ(ServiceCallLog::names(),
             (std::vector<std::string>{"OBSocialWechatHandler.setWXAppId", "OBSocialQQHandler.setQQWithAppId",
                                       "OBSocialSinaHandler.openSSOWithRedirectURL",
-                                      "OBSocialSnsService.presentSnsIconSheetView"}));
+                                      "OBSocialSnsService.presentSnsIconSheetView", "OBSocialData.setAppKey"}));
   auto calls = ServiceCallLog::calls();
   EXPECT_EQ(calls[0].arguments["appId"].stringOr(), "wx0123456789abcdef");
   EXPECT_EQ(calls[0].arguments["appSecret"].stringOr(), std::string(32, 'c'));

@@ -1,5 +1,7 @@
 #include "sharing/widgets/OBSocialXToast.h"
 
+#include <algorithm>
+
 #include <cmath>
 #include <numbers>
 
@@ -104,8 +106,10 @@ void OBSocialXToast::show(int type) {
   const OBSocialXToastSettings& settings = theSettings();
   auto application = os::Application::shared();
   auto windows = application ? application->windows() : std::vector<std::shared_ptr<os::Window>>{};
-  if (windows.empty()) return;
-  auto window = windows.front();
+  // The first window the reader can see: a hidden one would swallow the message.
+  auto visible = std::find_if(windows.begin(), windows.end(), [](const auto& w) { return !w->isHidden(); });
+  if (visible == windows.end()) return;
+  auto window = *visible;
 
   os::Font font = os::Font::systemFont(16);
   os::Size textSize = text_.empty() ? os::Size{} : os::sizeWithFont(text_, font, os::Size{280, 60});

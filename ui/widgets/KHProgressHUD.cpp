@@ -585,7 +585,10 @@ void KHProgressHUD::drawRect(const os::Rect&) {
     os::Point center{b.size.width / 2, b.size.height / 2};
     ctx->drawRadialGradient(gradient, center, 0, center, std::min(b.size.width, b.size.height));
   }
-  ctx->setFillColor(color_ ? *color_ : os::Color::withWhite(0, opacity_));
+  if (style_.panelInContextFillColor)
+    ctx->setFillColor(os::Color::black());
+  else
+    ctx->setFillColor(color_ ? *color_ : os::Color::withWhite(0, opacity_));
   const os::Rect box(std::round((b.size.width - size_.width) / 2) + xOffset_,
                      std::round((b.size.height - size_.height) / 2) + yOffset_, size_.width, size_.height);
   const double r = cornerRadius_;

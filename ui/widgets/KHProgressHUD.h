@@ -62,6 +62,9 @@ struct KHProgressHUDStyle {
   double dimAlpha = 0.75;
   os::Size roundProgressSize{37, 37};
   os::Size barProgressSize{120, 20};
+  // Editions that paint the panel with the context's fill colour (opaque black) and ignore
+  // `color` and `opacity`.
+  bool panelInContextFillColor = false;
 };
 
 class KHProgressHUDDelegate {

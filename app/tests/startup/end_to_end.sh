@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # The whole road: the sample server on a free loopback port, the reader against it with nothing on
 # standard input (so it plays its tour), then a look at what it printed.
-#   end_to_end.sh NEWSD NEWSREADER
+#   end_to_end.sh NEWSD NEWSREADER [SHARINGD]
 set -uo pipefail
 newsd=$1
 reader=$2
+sharingd=${3:-}
 work=$(mktemp -d)
 server=
+sharing=
 cleanup() {
   if [ -n "$server" ]; then kill "$server" 2>/dev/null; wait "$server" 2>/dev/null; fi
+  if [ -n "$sharing" ]; then kill "$sharing" 2>/dev/null; wait "$sharing" 2>/dev/null; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -24,7 +27,16 @@ server=$!
 for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 [ -s "$work/port" ] || fail "newsd did not report its port"
 
-"$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" </dev/null >"$work/out.txt" 2>"$work/err.txt"
+sharing_args=()
+if [ -n "$sharingd" ]; then
+  "$sharingd" --port 0 --port-file "$work/sharing-port" 2>"$work/sharingd.txt" &
+  sharing=$!
+  for _ in $(seq 100); do [ -s "$work/sharing-port" ] && break; sleep 0.1; done
+  [ -s "$work/sharing-port" ] || fail "sharingd did not report its port"
+  sharing_args=(--sharing-server "http://127.0.0.1:$(cat "$work/sharing-port")")
+fi
+
+"$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" "${sharing_args[@]}" </dev/null >"$work/out.txt" 2>"$work/err.txt"
 status=$?
 [ "$status" -eq 0 ] || fail "newsreader exited with $status"
 
@@ -37,4 +49,8 @@ titles='我国新型驱逐舰|空军某航空兵旅|海军舰艇编队|陆军某
 grep -Eq "text=\"($titles)" "$out" || fail "no article title in the list"
 grep -q '^row 1 ' "$out" || fail "the article's rows were not printed"
 grep -Eq '^row [0-9]+ text: .+' "$out" || fail "the article has no text row"
-echo "end to end: tabs, list, refresh, next page and an article shown"
+if [ -n "$sharingd" ]; then
+  grep -q 'OBSocialIconActionSheet' "$out" || fail "the share sheet was never on screen"
+  grep -q '^sharing: posted to 新浪微博' "$out" || fail "the article was not shared"
+fi
+echo "end to end: tabs, list, refresh, next page, an article shown${sharingd:+ and shared}"

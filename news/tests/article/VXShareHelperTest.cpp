@@ -39,7 +39,10 @@ TEST_F(ShareActionTest, ToolbarShareOpensTheSheetWithTitleAndLinkAndTheSevenPlat
   EXPECT_EQ(ServiceCallLog::names(),
             (std::vector<std::string>{"OBSocialWechatHandler.setWXAppId", "OBSocialQQHandler.setQQWithAppId",
                                       "OBSocialSinaHandler.openSSOWithRedirectURL",
-                                      "OBSocialSnsService.presentSnsIconSheetView"}));
+                                      "OBSocialSnsService.presentSnsIconSheetView", "OBSocialData.setAppKey"}));
+  // The sharing component's own sheet is up over the article.
+  ASSERT_TRUE(screen->view()->window());
+  EXPECT_TRUE(screen->view()->window()->viewWithTag(1013));
   auto sheet = *ServiceCallLog::last("OBSocialSnsService", "presentSnsIconSheetView");
   EXPECT_EQ(sheet.arguments["shareText"].stringOr(), article.title + link);
   EXPECT_EQ(sheet.arguments["appKey"].stringOr(), OMBRA_KEY);

@@ -66,6 +66,15 @@ std::optional<std::vector<std::string>> segmentsOf(const std::string& path) {
   return segments;
 }
 
+// Where each web-authorised platform's authorisation ends.
+std::string oauthCallbackPath(const std::string& platform) {
+  static const std::map<std::string, std::string> kPaths{{"qzone", "/qzone/main"},   {"sina", "/sina2/main"},
+                                                         {"velmora", "/tenc2/main"}, {"renren", "/renr2/main"},
+                                                         {"douban", "/douban/main"}};
+  auto found = kPaths.find(platform);
+  return found == kPaths.end() ? "" : found->second;
+}
+
 void plain(httplib::Response& res, int status, const std::string& text) {
   res.status = status;
   res.set_content(text, "text/plain; charset=utf-8");
@@ -256,15 +265,22 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     record(kStatusBadParameters);
     return plain(res, 200, answerBody(kStatusBadParameters, "the request does not decipher", {}, request.appKey));
   }
+  ActionRequest action{request.action, request.method, request.appKey, request.pathArguments, *parameters, hasPicture};
   if (request.action == 9) {
-    // The authorisation page the OAuth screen loads.
-    std::string via = (*parameters)["via"].stringOr();
-    res.set_content("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>授权</title></head><body><h1>授权 " + via +
-                        "</h1></body></html>",
-                    "text/html; charset=utf-8");
+    // The authorisation page grants at once and sends the browser to the platform's callback
+    // path with the enciphered answer, which the reader's OAuth screen stops and reads.
+    ActionAnswer granted = service_.answer(action);
+    if (fault.kind == Fault::Kind::Status) {
+      granted.st = fault.code;
+      granted.message = "fault " + std::to_string(fault.code);
+    }
+    record(granted.st);
+    const std::string callback = oauthCallbackPath((*parameters)["via"].stringOr());
+    if (callback.empty()) return plain(res, 404, "no such platform");
+    std::string body = answerBody(granted.st, granted.message, granted.data, request.appKey);
+    res.set_redirect(callback + "?ud_get=" + os::percentEscape(body), 302);
     return;
   }
-  ActionRequest action{request.action, request.method, request.appKey, request.pathArguments, *parameters, hasPicture};
   ActionAnswer answer = service_.answer(action);
   if (fault.kind == Fault::Kind::Status) {
     answer.st = fault.code;

@@ -190,6 +190,26 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
     case 8:
       app.accounts[uidFor(app, p)].erase(text(p, "via"));
       return ActionAnswer{};
+    case 9: {
+      // The reader authorised the platform on the service's page: a fresh account for a month.
+      std::string platform = text(p, "via");
+      if (platform.empty()) return refusal(kStatusBadParameters, "via is required");
+      std::string uid = uidFor(app, p);
+      std::string usid = std::to_string(100000 + (app.nextUser++) * 7919 % 900000);
+      constexpr double kLifetime = 30 * 86400.0;
+      os::Dictionary account{{"usid", os::Value(usid)},
+                             {"access_token", os::Value("tk-" + platform + "-" + usid)},
+                             {"username", os::Value("用户" + usid)},
+                             {"expiration", os::Value(os::Clock::now() + kLifetime)}};
+      app.accounts[uid][platform] = account;
+      return ActionAnswer{200, "ok",
+                          os::Dictionary{{"uid", os::Value(uid)},
+                                         {"via", os::Value(platform)},
+                                         {"usid", os::Value(usid)},
+                                         {"access_token", account["access_token"]},
+                                         {"username", account["username"]},
+                                         {"expires_in", os::Value(std::to_string(static_cast<long long>(kLifetime)))}}};
+    }
     case 10: {
       os::Dictionary accounts;
       for (const auto& [platform, account] : app.accounts[arg]) accounts.set(platform, os::Value(account));

@@ -1,0 +1,124 @@
+#include "sharing/screens/OBShareEditViewController.h"
+
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/store/Bundle.h"
+#include "os/views/BarButtonItem.h"
+#include "os/views/Button.h"
+#include "os/views/ImageView.h"
+#include "os/views/Label.h"
+#include "os/views/NavigationBar.h"
+#include "os/views/NavigationController.h"
+#include "os/views/TextView.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/screens/OBSocialUIHelper.h"
+#include "sharing/service/OBSocialConfig.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialUIDelegate.h"
+
+namespace {
+
+constexpr int kMaximumCharacters = 140;
+
+std::string localized(const std::string& key) {
+  auto bundle = os::Bundle::mainBundle();
+  return bundle ? bundle->localizedStringForKey(key, "", "OBSocialLocalizable") : key;
+}
+
+}  // namespace
+
+void OBShareEditViewController::viewDidLoad() {
+  auto service = socialControllerService;
+  platformName_ = service ? service->currentSnsPlatformName : std::nullopt;
+  auto root = view();
+  root->setBackgroundColor(service ? service->defaultColor : os::Color::white());
+  const double width = root->bounds().size.width > 0 ? root->bounds().size.width : 320;
+  if (platformName_)
+    if (auto platform = OBSocialSnsPlatformManager::getSocialPlatformWithName(*platformName_))
+      setTitle(localized(platform->displayName));
+
+  textView_ = std::make_shared<os::TextView>(os::Rect(10, 10, width - 20, 120));
+  auto data = service ? service->socialData() : nullptr;
+  textView_->setText(data ? data->shareText().value_or("") : "");
+  root->addSubview(textView_);
+  counter_ = std::make_shared<os::Label>(os::Rect(width - 60, 134, 50, 20));
+  counter_->setTextAlignment(os::TextAlignment::Right);
+  counter_->setFont(os::Font::systemFont(12));
+  root->addSubview(counter_);
+  if (data && data->shareImage()) {
+    imageView_ = std::make_shared<os::ImageView>(data->shareImage());
+    imageView_->setFrame(os::Rect(10, 160, 60, 60));
+    root->addSubview(imageView_);
+  }
+  updateCounter();
+
+  if (service) service->addCloseButton(*this);
+  auto post = os::Button::buttonWithType(os::ButtonType::Custom);
+  OBSocialUIHelper::customNavPostButton(*post);
+  if (!post->titleForState(os::kControlStateNormal) || post->titleForState(os::kControlStateNormal)->empty())
+    post->setTitle(localized("button_send"), os::kControlStateNormal);
+  std::weak_ptr<os::Responder> weak = shared_from_this();
+  post->addTarget(
+      post.get(),
+      [weak](os::Control&) {
+        if (auto self = std::static_pointer_cast<OBShareEditViewController>(weak.lock())) self->postShare();
+      },
+      os::kControlEventTouchUpInside);
+  navigationItem()->setRightBarButtonItem(os::BarButtonItem::withCustomView(post));
+  OBSocialUIHelper::customNavigationItem(*navigationItem());
+}
+
+std::string OBShareEditViewController::text() const { return textView_ ? textView_->text() : ""; }
+
+void OBShareEditViewController::setText(const std::string& text) {
+  if (!textView_) view();
+  textView_->setText(text);
+  updateCounter();
+}
+
+int OBShareEditViewController::remainingCharacters() const {
+  return kMaximumCharacters - static_cast<int>(os::utf16Length(text()));
+}
+
+void OBShareEditViewController::updateCounter() {
+  if (counter_) counter_->setText(std::to_string(remainingCharacters()));
+}
+
+void OBShareEditViewController::itemClicked(const std::string& name) { setText(text() + " " + name + " "); }
+
+void OBShareEditViewController::showFriends() {
+  auto service = socialControllerService;
+  if (!service || !navigationController()) return;
+  if (auto picker = service->getSocialViewController(OBSocialViewControllerTypeFriend, platformName_))
+    navigationController()->pushViewController(picker, true);
+}
+
+bool OBShareEditViewController::postShare() {
+  auto service = socialControllerService;
+  if (posting_ || !service || !platformName_) return false;
+  posting_ = true;
+  const bool synchronous = OBSocialConfigInternal::shareInstance()->shouldShareSynchronous;
+  const std::string name = *platformName_;
+  auto data = service->socialData();
+  std::weak_ptr<OBSocialControllerService> weakService = service;
+  std::weak_ptr<os::Responder> weakSelf = shared_from_this();
+  OBSocialCompletion done = [weakService, weakSelf, synchronous, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
+    response->viewControllerType = OBSocialViewControllerTypeShareEdit;
+    OBSocialDataService::handleShareResult(name, response);
+    auto service = weakService.lock();
+    if (!service) return;
+    if (synchronous) {
+      if (auto self = std::static_pointer_cast<OBShareEditViewController>(weakSelf.lock())) self->posting_ = false;
+      return service->closeWithResponse(response);
+    }
+    if (auto delegate = service->socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
+  };
+  service->socialDataService()->postSNSWithTypesInternal({name}, text(), data ? data->shareImage() : nullptr, std::nullopt,
+                                                         data ? data->urlResource() : nullptr, std::move(done), std::nullopt);
+  if (!synchronous) service->close();
+  return true;
+}

@@ -1,0 +1,287 @@
+#include "sharing/screens/OBSocialControllerService.h"
+
+#include "os/store/Bundle.h"
+#include "os/views/Application.h"
+#include "os/views/BarButtonItem.h"
+#include "os/views/Button.h"
+#include "os/views/Device.h"
+#include "os/views/NavigationBar.h"
+#include "os/views/Window.h"
+#include "sharing/screens/OBSViewControllerFactory.h"
+#include "sharing/screens/OBSocialIconActionSheet.h"
+#include "sharing/screens/OBSocialUIHelper.h"
+#include "sharing/service/OBSBarEntity.h"
+#include "sharing/service/OBSDataManager.h"
+#include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialConfig.h"
+#include "sharing/service/OBSocialContext.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
+#include "sharing/service/OBSocialOpAnalytics.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformManagerInternal.h"
+#include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/service/OBUtils.h"
+
+namespace {
+
+struct DefaultControllerService {
+  std::shared_ptr<OBSocialControllerService> service;
+};
+
+bool servedByEditor(int platformType) { return (platformType >= 10 && platformType <= 19) || platformType == 21; }
+
+}  // namespace
+
+unsigned OBSocialNavigationController::supportedInterfaceOrientations() const {
+  return static_cast<unsigned>(OBSocialConfigInternal::shareInstance()->socialInterfaceOrientations);
+}
+
+OBSocialControllerService::OBSocialControllerService() : OBSocialControllerService(OBSocialData::defaultData()) {}
+
+OBSocialControllerService::OBSocialControllerService(std::shared_ptr<OBSocialData> socialData)
+    : defaultColor(OBSocialConfigInternal::shareInstance()->defaultColor()),
+      socialDataService_(std::make_shared<OBSocialDataService>(std::move(socialData))) {}
+
+std::shared_ptr<OBSocialControllerService> OBSocialControllerService::defaultControllerService() {
+  return OBSocialContext::current()
+      ->instance<DefaultControllerService>([] {
+        return std::make_shared<DefaultControllerService>(
+            DefaultControllerService{std::make_shared<OBSocialControllerService>(OBSocialData::defaultData())});
+      })
+      ->service;
+}
+
+std::shared_ptr<OBSocialData> OBSocialControllerService::socialData() const { return socialDataService_->socialData(); }
+
+void OBSocialControllerService::setShareText(std::optional<std::string> text, std::shared_ptr<os::Image> image,
+                                             std::weak_ptr<OBSocialUIDelegate> delegate) {
+  socialData()->setShareText(std::move(text));
+  socialData()->setShareImage(std::move(image));
+  socialUIDelegate_ = std::move(delegate);
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialViewController(int type,
+                                                                                      const std::optional<std::string>& snsName) {
+  const int platformType = snsName ? OBSocialSnsPlatformManagerInternal::getSnsPlatformType(*snsName) : 0;
+  if (type == OBSocialViewControllerTypeShareEdit) {
+    currentViewControllerType = type;
+    if (!servedByEditor(platformType)) return nullptr;
+  }
+  const int built = transformViewControllerType(type, platformType);
+  return OBSViewControllerFactory::sharedInstance()->createSocialViewController(built, platformType, shared_from_this());
+}
+
+int OBSocialControllerService::transformViewControllerType(int type, int platformType) {
+  if (platformType == 0 || (platformType > 17 && platformType != 21)) return type;
+  if (auto name = OBSocialSnsPlatformManager::getSnsPlatformString(platformType))
+    if (auto platform = OBSocialSnsPlatformManager::getSocialPlatformWithName(*name)) currentSnsPlatformName = platform->platformName;
+  if (type != OBSocialViewControllerTypeShareEdit) return type;
+  if (currentSnsPlatformName && OBSocialAccountManager::isOauthAndTokenNotExpired(*currentSnsPlatformName))
+    return OBSocialViewControllerTypeShareEdit;
+  nextViewController = OBSocialViewControllerTypeShareEdit;
+  return OBSocialViewControllerTypeOauth;
+}
+
+std::shared_ptr<OBSocialNavigationController> OBSocialControllerService::makeNavigationControllerWithContorller(
+    const std::shared_ptr<os::ViewController>& controller) {
+  auto navigation = std::make_shared<OBSocialNavigationController>(controller);
+  navigation->view()->setBackgroundColor(defaultColor);
+  OBSocialUIHelper::customNavBar(*navigation->navigationBar());
+  if (os::Device::current().userInterfaceIdiom() == os::UserInterfaceIdiom::Pad)
+    navigation->setModalTransitionStyle(os::ModalTransitionStyle::CoverVertical);
+  return navigation;
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::wrapScreen(int type, const std::optional<std::string>& snsName) {
+  auto screen = getSocialViewController(type, snsName);
+  // A kind of screen that is not built opens nothing, and leaves no code on the stack to pop.
+  if (!screen) return nullptr;
+  currentViewControllerType = type;
+  currentViewControllerArray.push_back(type);
+  auto navigation = makeNavigationControllerWithContorller(screen);
+  currentNavigationController = navigation;
+  currentViewController = screen;
+  return navigation;
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareListController() {
+  OBSocialOpAnalytics::postSocialAnalytics("5");
+  return getSocialShareListControllerInternal();
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareListControllerInternal() {
+  return wrapScreen(OBSocialViewControllerTypeShareList, std::nullopt);
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareEditController(const std::string& snsName) {
+  return getSocialShareEditControllerInternal(snsName, std::nullopt);
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareEditControllerInternal(
+    const std::string& snsName, const std::optional<std::string>& sourceOpType) {
+  OBSocialOpAnalytics::postSocialAnalytics("9", sourceOpType, snsName);
+  currentViewControllerType = OBSocialViewControllerTypeShareEdit;
+  auto screen = getSocialViewController(OBSocialViewControllerTypeShareEdit, snsName);
+  if (!screen) return nullptr;
+  currentViewControllerArray.push_back(OBSocialViewControllerTypeShareEdit);
+  // The composers of e-mail and text messages present themselves; the screen holds this
+  // service while it is up.
+  if (snsName == "email" || snsName == "sms") return screen;
+  auto navigation = makeNavigationControllerWithContorller(screen);
+  currentNavigationController = navigation;
+  currentViewController = screen;
+  return navigation;
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialOauthController(const std::string& snsName) {
+  return getSocialOauthControllerInternal(snsName, std::nullopt);
+}
+
+std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialOauthControllerInternal(
+    const std::string& snsName, const std::optional<std::string>& sourceOpType) {
+  OBSocialOpAnalytics::postSocialAnalytics("7", sourceOpType, snsName);
+  return wrapScreen(OBSocialViewControllerTypeOauth, snsName);
+}
+
+std::shared_ptr<OBSocialIconActionSheet> OBSocialControllerService::getSocialIconActionSheetInController(
+    const std::shared_ptr<os::ViewController>& controller) {
+  OBSocialOpAnalytics::postSocialAnalytics("6");
+  return getSocialIconActionSheetInControllerInternal(controller);
+}
+
+std::shared_ptr<OBSocialIconActionSheet> OBSocialControllerService::getSocialIconActionSheetInControllerInternal(
+    const std::shared_ptr<os::ViewController>& controller) {
+  currentViewController = controller;
+  os::Array items;
+  for (const auto& name : OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray()) items.emplace_back(name);
+  std::weak_ptr<OBSocialControllerService> weak = weak_from_this();
+  auto sheet = std::make_shared<OBSocialIconActionSheet>(items, [weak](const std::string& name) {
+    if (auto self = weak.lock()) self->iconTapped(name);
+  });
+  sheet->setTag(kOBSocialIconActionSheetTag);
+  sheet->presentingViewController = controller;
+  sheet->socialControllerService = weak;
+  sheet->dismissCompletion = [weak] {
+    auto self = weak.lock();
+    if (!self) return;
+    if (auto delegate = self->socialUIDelegate()) delegate->didCloseUIViewController(OBSocialViewControllerTypeIconSheet);
+  };
+  return sheet;
+}
+
+void OBSocialControllerService::iconTapped(const std::string& name) {
+  auto platform = OBSocialSnsPlatformManager::getSocialPlatformWithName(name);
+  auto presenting = currentViewController.lock();
+  auto delegate = socialUIDelegate();
+  if (delegate && delegate->isDirectShareInIconActionSheet()) {
+    auto bar = OBSDataManager::currentDataManager()->barEntity();
+    auto data = socialData();
+    OBSocialShareRequest request;
+    request.content = bar->shareTextFor(name);
+    if (!request.content) request.content = data->shareText();
+    request.image = bar->shareImageFor(name);
+    if (!request.image) request.image = data->shareImage();
+    request.snsType = name;
+    request.controller = presenting;
+    auto resource = bar->urlResourceFor(name);
+    if (!resource || resource->resourceType == 0) resource = data->urlResource();
+    if (resource && resource->resourceType != 0) request.urlResource = resource;
+    std::weak_ptr<OBSocialUIDelegate> weakDelegate = delegate;
+    request.completion = [weakDelegate](const std::shared_ptr<OBSocialResponseEntity>& response) {
+      if (auto target = weakDelegate.lock()) target->didFinishGetOBSocialDataInViewController(response);
+    };
+    OBSocialDataService::defaultDataService()->postSnsWithDictionary(std::move(request));
+    return;
+  }
+  if (platform && platform->snsClickHandler) platform->snsClickHandler(presenting, shared_from_this(), true);
+}
+
+void OBSocialControllerService::addCloseButton(os::ViewController& screen) {
+  auto button = os::Button::buttonWithType(os::ButtonType::Custom);
+  auto bundle = os::Bundle::mainBundle();
+  OBSocialUIHelper::customNavButton(*button, bundle ? bundle->localizedStringForKey("button_close", "", "OBSocialLocalizable")
+                                                    : std::string("button_close"));
+  auto config = OBSocialConfigInternal::shareInstance();
+  if (config->navigationbarConfig) {
+    OBSNavigationBarViews views;
+    views.closeButton = button.get();
+    config->navigationbarConfig(views);
+  }
+  std::weak_ptr<OBSocialControllerService> weak = weak_from_this();
+  button->addTarget(
+      button.get(),
+      [weak](os::Control&) {
+        if (auto self = weak.lock()) self->closeWithCancelResponse();
+      },
+      os::kControlEventTouchUpInside);
+  screen.navigationItem()->setLeftBarButtonItem(os::BarButtonItem::withCustomView(button));
+}
+
+void OBSocialControllerService::closeWithCancelResponse() {
+  auto delegate = socialUIDelegate();
+  OBUtils::outLogf("closeWithCancelResponse delegate is %p", static_cast<const void*>(delegate.get()));
+  const bool beforeAuthorisation =
+      currentViewControllerType == OBSocialViewControllerTypeOauth &&
+      !(currentSnsPlatformName && OBSocialAccountManager::isOauthWithPlatform(*currentSnsPlatformName));
+  if ((currentViewControllerType == OBSocialViewControllerTypeShareEdit || beforeAuthorisation) && delegate) {
+    auto response = std::make_shared<OBSocialResponseEntity>();
+    response->responseCode = OBSocialResponseCodeCancelled;
+    response->message = kOBSocialCancelMessage;
+    response->viewControllerType = currentViewControllerType;
+    os::Dictionary data;
+    if (currentSnsPlatformName) data.set(*currentSnsPlatformName, os::Value(""));
+    response->data = std::move(data);
+    delegate->didFinishGetOBSocialDataInViewController(response);
+  }
+  closeInternal();
+}
+
+void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response) {
+  if (!response) return closeWithCancelResponse();
+  if (auto delegate = socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
+  closeInternal();
+}
+
+void OBSocialControllerService::close() { closeInternal(); }
+
+void OBSocialControllerService::closeInternal() {
+  socialDataService_->setOBSocialDelegate({});
+  if (!(currentViewControllerType == OBSocialViewControllerTypeShareEdit &&
+        !OBSocialConfigInternal::shareInstance()->shouldShareSynchronous))
+    socialDataService_->cancelAllRequestInQueueInternal();
+  auto navigation = currentNavigationController.lock();
+  // Kept alive until the dismissal is over, whoever else lets go of it.
+  auto self = shared_from_this();
+  auto pop = [this] {
+    if (!currentViewControllerArray.empty()) currentViewControllerArray.pop_back();
+    if (!currentViewControllerArray.empty()) currentViewControllerType = currentViewControllerArray.back();
+  };
+  if (navigation && navigation->presentingViewController()) {
+    navigation->dismissViewController(true, [self] { self->didFinishedDismissViewController(); });
+    pop();
+    return;
+  }
+  if (navigation && navigation->parentViewController()) {
+    navigation->dismissViewController(true);
+    didFinishedDismissViewController();
+    pop();
+    return;
+  }
+  auto app = os::Application::shared();
+  std::shared_ptr<os::Window> window;
+  if (app) window = app->keyWindow();
+  if (window && window->rootViewController()) {
+    window->rootViewController()->dismissViewController(true);
+    didFinishedDismissViewController();
+  }
+  pop();
+}
+
+void OBSocialControllerService::didFinishedDismissViewController() {
+  if (auto delegate = socialUIDelegate()) delegate->didCloseUIViewController(currentViewControllerType);
+  currentNavigationController.reset();
+  currentViewController.reset();
+}

@@ -1,0 +1,106 @@
+#pragma once
+// Owns the sharing screens while they are up: the share data service, the caller's UI delegate
+// and the state of the screen stack (which kind of screen is current, which comes next, which
+// platform it serves, which navigation controller carries it). It builds each screen through the
+// screen factory, wraps it in the component's navigation controller, sends the reader to the
+// OAuth screen first when the platform is not authorised yet, and closes screens, telling the
+// UI delegate about cancels and closes.
+//
+// Screens hold their service; the service holds its screens weakly, so a screen that is up
+// keeps its service alive and nothing else has to.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/graphics/Color.h"
+#include "os/views/NavigationController.h"
+
+namespace os {
+class Image;
+class ViewController;
+}  // namespace os
+class OBSocialData;
+class OBSocialDataService;
+class OBSocialIconActionSheet;
+class OBSocialResponseEntity;
+class OBSocialUIDelegate;
+
+// Kinds of sharing screens, as reported to the UI delegate and in response records.
+enum OBSocialViewControllerType : int {
+  OBSocialViewControllerTypeShareList = 2,
+  OBSocialViewControllerTypeShareEdit = 3,
+  OBSocialViewControllerTypeAccount = 4,
+  OBSocialViewControllerTypeOauth = 7,
+  OBSocialViewControllerTypeFriend = 9,
+  OBSocialViewControllerTypeIconSheet = 10,
+};
+
+inline constexpr int kOBSocialIconActionSheetTag = 1013;
+inline constexpr const char* kOBSocialCancelMessage = "user cancel the operation";
+
+class OBSocialNavigationController : public os::NavigationController {
+ public:
+  using os::NavigationController::NavigationController;
+  std::string className() const override { return "OBSocialNavigationController"; }
+  bool shouldAutorotate() const override { return true; }
+  unsigned supportedInterfaceOrientations() const override;
+};
+
+class OBSocialControllerService : public std::enable_shared_from_this<OBSocialControllerService> {
+ public:
+  OBSocialControllerService();
+  explicit OBSocialControllerService(std::shared_ptr<OBSocialData> socialData);
+  static std::shared_ptr<OBSocialControllerService> defaultControllerService();
+
+  const std::shared_ptr<OBSocialDataService>& socialDataService() const { return socialDataService_; }
+  std::shared_ptr<OBSocialData> socialData() const;
+  std::shared_ptr<OBSocialUIDelegate> socialUIDelegate() const { return socialUIDelegate_.lock(); }
+  void setSocialUIDelegate(std::weak_ptr<OBSocialUIDelegate> delegate) { socialUIDelegate_ = std::move(delegate); }
+  void setShareText(std::optional<std::string> text, std::shared_ptr<os::Image> image,
+                    std::weak_ptr<OBSocialUIDelegate> delegate);
+
+  std::weak_ptr<os::NavigationController> currentNavigationController;
+  std::weak_ptr<os::ViewController> currentViewController;
+  std::optional<std::string> currentSnsPlatformName;
+  int nextViewController = -1;
+  int currentViewControllerType = 0;
+  std::vector<int> currentViewControllerArray;
+  os::Color defaultColor;
+
+  void setCurrentViewControllerType(int type) { currentViewControllerType = type; }
+  std::shared_ptr<os::ViewController> getSocialViewController(int type,
+                                                              const std::optional<std::string>& snsName = std::nullopt);
+  int transformViewControllerType(int type, int platformType);
+  std::shared_ptr<OBSocialNavigationController> makeNavigationControllerWithContorller(
+      const std::shared_ptr<os::ViewController>& controller);
+
+  std::shared_ptr<os::ViewController> getSocialShareListController();
+  std::shared_ptr<os::ViewController> getSocialShareListControllerInternal();
+  // A navigation controller around the editor, the bare editor for "email" and "sms", or null
+  // (a platform the editor does not serve).
+  std::shared_ptr<os::ViewController> getSocialShareEditController(const std::string& snsName);
+  std::shared_ptr<os::ViewController> getSocialShareEditControllerInternal(const std::string& snsName,
+                                                                           const std::optional<std::string>& sourceOpType);
+  std::shared_ptr<os::ViewController> getSocialOauthController(const std::string& snsName);
+  std::shared_ptr<os::ViewController> getSocialOauthControllerInternal(const std::string& snsName,
+                                                                       const std::optional<std::string>& sourceOpType);
+  std::shared_ptr<OBSocialIconActionSheet> getSocialIconActionSheetInController(
+      const std::shared_ptr<os::ViewController>& controller);
+  std::shared_ptr<OBSocialIconActionSheet> getSocialIconActionSheetInControllerInternal(
+      const std::shared_ptr<os::ViewController>& controller);
+
+  void addCloseButton(os::ViewController& screen);
+  void closeWithCancelResponse();
+  void closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response);
+  void close();
+  void closeInternal();
+  void didFinishedDismissViewController();
+
+ private:
+  std::shared_ptr<os::ViewController> wrapScreen(int type, const std::optional<std::string>& snsName);
+  void iconTapped(const std::string& platformName);
+
+  std::shared_ptr<OBSocialDataService> socialDataService_;
+  std::weak_ptr<OBSocialUIDelegate> socialUIDelegate_;
+};

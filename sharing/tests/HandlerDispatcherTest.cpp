@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/console/TouchDriver.h"
+#include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/tests/SharingFixture.h"
+#include "sharing/widgets/OBImageLoader.h"
+
+namespace {
+
+class Waiting : public OBSocialSnsHandlerDelegate {
+ public:
+  bool handleOpenURL(const os::URL& url) override {
+    urls.push_back(url.absoluteString());
+    return true;
+  }
+  std::vector<std::string> urls;
+};
+
+class HandlerDispatcherTest : public SharingFixture {};
+
+TEST_F(HandlerDispatcherTest, OneURLPerWaitAndSchemesFromTheInfoList) {
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  auto handler = std::make_shared<Waiting>();
+  dispatcher->setCurrentSnsHandler(handler);
+  EXPECT_TRUE(dispatcher->handleOpenURL(*os::URL::parse("sina.y://answer?code=1")));
+  EXPECT_FALSE(dispatcher->handleOpenURL(*os::URL::parse("sina.y://answer?code=2")));
+  EXPECT_EQ(handler->urls.size(), 1u);
+
+  auto type = [](std::vector<std::string> schemes) {
+    os::Array list;
+    for (auto& s : schemes) list.emplace_back(s);
+    return os::Value(os::Dictionary{{"CFBundleURLName", os::Value("n")}, {"CFBundleURLSchemes", os::Value(list)}});
+  };
+  sandbox_.writeBundlePropertyList("Info.plist", os::Value(os::Dictionary{
+                                                     {"CFBundleIdentifier", os::Value("com.example.reader")},
+                                                     {"CFBundleURLTypes", os::Value(os::Array{type({"wb123", "sina.x"}), type({"sina.y"})})}}));
+  EXPECT_EQ(dispatcher->getUrlSchemeWithPrefix("sina."), "sina.y://");
+  EXPECT_FALSE(dispatcher->searchForURLSchemeWithPrefix("tencent"));
+  EXPECT_FALSE(dispatcher->getSocialSnsHandler("wxfavorite"));
+}
+
+TEST(HandlerDispatcherText, CutsAtCharactersAndOnlyShrinksPictures) {
+  EXPECT_EQ(OBSocialSnsHandler::subString("一二三四五六", os::StringEncoding::UTF16BE, 5), "一二");
+  EXPECT_EQ(OBSocialSnsHandler::subString("一二三", os::StringEncoding::UTF8, 0), "一二三");
+  EXPECT_FALSE(OBSocialSnsHandler::subString("", os::StringEncoding::UTF8, 3));
+  auto wide = OBSocialSnsHandler::scaleImage(os::Image::create(os::Bitmap(1000, 500)), os::Size{200, 200});
+  EXPECT_EQ(wide->pixelWidth(), 200);
+  EXPECT_EQ(wide->pixelHeight(), 100);
+  auto small = os::Image::create(os::Bitmap(100, 50));
+  EXPECT_EQ(OBSocialSnsHandler::scaleImage(small, os::Size{200, 200}), small);
+}
+
+class Seen : public OBImageLoaderObserver {
+ public:
+  void imageLoaderDidLoad(const os::Notification&) override { ++loaded; }
+  void imageLoaderDidFailToLoad(const os::Notification& n) override { failedCode = n.userInfo["error"]["code"].intValue(); }
+  int loaded = 0;
+  long long failedCode = 0;
+};
+
+TEST_F(HandlerDispatcherTest, ImageLoaderDownloadsOncePerURLAndRefusesWhatIsNotAPicture) {
+  os::testing::HttpTestServer server;
+  auto png = os::encodePNG(*os::Image::create(os::Bitmap(3, 2)));
+  os::testing::CannedResponse picture;
+  picture.body.assign(png->begin(), png->end());
+  picture.contentType = "image/png";
+  server.route("GET", "/a.png", picture);
+  server.route("GET", "/page", os::testing::CannedResponse::text("<html>"));
+
+  auto loader = OBImageLoader::sharedImageLoader();
+  auto first = std::make_shared<Seen>(), second = std::make_shared<Seen>(), bad = std::make_shared<Seen>();
+  EXPECT_FALSE(loader->imageForURL(server.url("/a.png"), first));
+  EXPECT_FALSE(loader->imageForURL(server.url("/a.png"), second));
+  loader->loadImageForURL(server.url("/page"), bad);
+  os::TouchDriver::advance(0.02);  // downloads start a moment after they are asked for
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return first->loaded && second->loaded && bad->failedCode; }, 30));
+  EXPECT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(bad->failedCode, 406);
+  EXPECT_TRUE(loader->imageForURL(server.url("/a.png"), {}));
+  // Keys are 64-bit hashes: stable, and apart for URLs that differ by one character.
+  EXPECT_EQ(OBImageLoader::cacheKey("http://a/1"), OBImageLoader::cacheKey("http://a/1"));
+  EXPECT_NE(OBImageLoader::cacheKey("http://a/1"), OBImageLoader::cacheKey("http://a/2"));
+  EXPECT_GT(OBImageLoader::cacheKey("http://a/1").size(), std::string("PRImageLoader-4294967295").size() - 2);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include <algorithm>
+
+#include "os/graphics/Image.h"
+#include "os/console/TouchDriver.h"
+#include "os/views/AlertView.h"
+#include "os/views/Application.h"
+#include "os/views/Device.h"
+#include "os/views/SocialComposeViewController.h"
+#include "os/views/NavigationController.h"
+#include "os/views/Screen.h"
+#include "os/views/Window.h"
+#include "sharing/handlers/OBSocialMailHandler.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/tests/ServiceFixture.h"
+
+namespace {
+
+class Outcomes : public OBSocialUIDelegate {
+ public:
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
+    codes.push_back(r->responseCode);
+  }
+  std::vector<int> codes;
+};
+
+class MailHandlerTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    app_->makeShared();
+    window_->setRootViewController(screen_);
+    window_->makeKeyAndVisible();
+    os::MailComposeViewController::clearMailboxes();
+    service_->setSocialUIDelegate(outcomes_);
+  }
+  void TearDown() override {
+    window_->setHidden(true);
+    ServiceFixture::TearDown();
+  }
+  std::shared_ptr<os::MailComposeViewController> pickEmail() {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("email")->snsClickHandler(screen_, service_, true);
+    os::TouchDriver::settle();
+    return std::dynamic_pointer_cast<os::MailComposeViewController>(screen_->presentedViewController());
+  }
+  int shares() const {
+    auto all = server_.requests();
+    return static_cast<int>(std::count_if(all.begin(), all.end(), [](const auto& r) { return r.action == 5; }));
+  }
+
+  std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
+  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Screen::main().bounds());
+  std::shared_ptr<os::ViewController> screen_ = std::make_shared<os::ViewController>();
+  std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
+  std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
+};
+
+TEST_F(MailHandlerTest, MailCarriesEscapedTextAndTheImageLinkOrAJPEG) {
+  auto data = service_->socialData();
+  data->setShareText("a<b & \"c\"");
+  data->setShareImage(os::Image::create(os::Bitmap(4, 4)));
+  auto composer = pickEmail();
+  ASSERT_TRUE(composer);
+  EXPECT_EQ(composer->message().subject, "分享给你");
+  EXPECT_EQ(composer->message().body, "a&lt;b &amp; &quot;c&quot;");
+  ASSERT_EQ(composer->message().attachments.size(), 1u);
+  EXPECT_EQ(composer->message().attachments[0].mimeType, "image/jpeg");
+  composer->cancel(false);
+  os::TouchDriver::settle();
+
+  data->setUrlResource(OBSocialUrlResourceWithType(1, "http://img/a.jpg?x='1'"));
+  composer = pickEmail();
+  ASSERT_TRUE(composer);
+  const std::string& body = composer->message().body;
+  const std::string tail = "<br><img src='http://img/a.jpg?x=&#39;1&#39;'>";
+  ASSERT_GE(body.size(), tail.size());
+  EXPECT_EQ(body.substr(body.size() - tail.size()), tail);
+  EXPECT_TRUE(composer->message().attachments.empty());
+  composer->cancel(false);
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 5052}));
+}
+
+TEST_F(MailHandlerTest, ADraftReportsOneAndASentMailIsRecordedWithTheService) {
+  service_->socialData()->setShareText("看看");
+  auto composer = pickEmail();
+  ASSERT_TRUE(composer);
+  composer->cancel(true);
+  os::TouchDriver::settle();
+  composer = pickEmail();
+  ASSERT_TRUE(composer);
+  composer->send();
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{1, 200}));
+  EXPECT_FALSE(screen_->presentedViewController());
+}
+
+// Facebook and Twitter go through the system's compose screen, which needs an account on the
+// device.
+TEST_F(MailHandlerTest, SocialComposeNeedsASystemAccountAndReportsItsOutcome) {
+  service_->socialData()->setShareText("新闻");
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("twitter")->snsClickHandler(screen_, service_, true);
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5053});
+  EXPECT_FALSE(os::AlertView::visibleAlertViews().empty());
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton(0));
+
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook"};
+  os::DeviceProfileScope withAccount(profile);
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("facebook")->snsClickHandler(screen_, service_, true);
+  os::TouchDriver::settle();
+  auto composer = std::dynamic_pointer_cast<os::SocialComposeViewController>(screen_->presentedViewController());
+  ASSERT_TRUE(composer);
+  EXPECT_EQ(composer->post().text, "新闻");
+  composer->cancel();
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5053, 5052}));
+  EXPECT_EQ(shares(), 0);
+}
+
+}  // namespace
