@@ -41,7 +41,11 @@ DUVHttpSession::DUVHttpSession(PrivateTag, Environment environment) : environmen
   reportFlag_ = (std::uint64_t{os::random32()} << 32) | os::random32();
 }
 
-DUVHttpSession::~DUVHttpSession() { closeTimers(); }
+DUVHttpSession::~DUVHttpSession() {
+  closeTimers();
+  for (auto& weak : inFlight_)
+    if (auto request = weak.lock()) request->cancel();
+}
 
 void DUVHttpSession::resumeSession() {
   reportCache_ = std::make_shared<DUVReportCache>(DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache")));
@@ -226,8 +230,11 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
   while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
   request->setReportFlag(reportFlag_++);
   long status = environment_.networkStatus ? environment_.networkStatus() : 2;
+  std::shared_ptr<DUVHttpRequest> made;
   bool sent = DUVHttpRequest::send(request, reportCache_, defaultAddress(request->reportType()),
-                                   backUpAddress(request->reportType()), weak_from_this(), status != 0);
+                                   backUpAddress(request->reportType()), weak_from_this(), status != 0, &made);
+  std::erase_if(inFlight_, [](const auto& weak) { return weak.expired(); });
+  if (made) inFlight_.push_back(made);
   if (sent && request->isSubpackage()) request->send();
 }
 

@@ -95,6 +95,9 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   std::shared_ptr<DUVReportRequest> prepare(std::shared_ptr<DUVReportRequest> request);
 
   Environment environment_;
+  // Requests still on the wire: a session that ends (the client closing at exit) drops them, since
+  // each keeps itself alive until its connection answers.
+  std::vector<std::weak_ptr<DUVHttpRequest>> inFlight_;
   std::shared_ptr<DUVReportCache> reportCache_;
   std::shared_ptr<DUVFileCache> fileCache_;
   DUVLocationInfo locationInfo_;

@@ -19,7 +19,8 @@ bool tenDigits(const os::Value& itime) {
 
 bool DUVHttpRequest::send(std::shared_ptr<DUVReportRequest> request, std::shared_ptr<DUVReportCache> cache,
                           std::string requestAddress, std::string backUpAddress,
-                          std::weak_ptr<DUVHttpRequestDelegate> delegate, bool reachable) {
+                          std::weak_ptr<DUVHttpRequestDelegate> delegate, bool reachable,
+                          std::shared_ptr<DUVHttpRequest>* made) {
   auto urlRequest = request->generateReportRequest(requestAddress);
   if (!urlRequest) return false;
   auto self = std::make_shared<DUVHttpRequest>(PrivateTag{});
@@ -40,7 +41,14 @@ bool DUVHttpRequest::send(std::shared_ptr<DUVReportRequest> request, std::shared
     self->keys_.push_back(key);
   }
   if (reachable) self->start(self->request_);
+  if (made) *made = self;
   return true;
+}
+
+void DUVHttpRequest::cancel() {
+  if (connection_) connection_->cancel();
+  connection_.reset();
+  self_.reset();
 }
 
 void DUVHttpRequest::start(const os::URLRequest& request) {

@@ -28,7 +28,12 @@ class DUVHttpRequest : public os::URLConnectionDelegate, public std::enable_shar
   // false keeps the packet's records in flight without posting them.
   static bool send(std::shared_ptr<DUVReportRequest> request, std::shared_ptr<DUVReportCache> cache,
                    std::string requestAddress, std::string backUpAddress,
-                   std::weak_ptr<DUVHttpRequestDelegate> delegate, bool reachable = true);
+                   std::weak_ptr<DUVHttpRequestDelegate> delegate, bool reachable = true,
+                   std::shared_ptr<DUVHttpRequest>* made = nullptr);
+
+  // Drops the running connection without a callback; its records stay in flight in the cache, as
+  // after a kill, for the next start to resend.
+  void cancel();
 
   void didReceiveResponse(os::URLConnection& connection, const os::HTTPURLResponse& response) override;
   void didFinishLoading(os::URLConnection& connection) override;
