@@ -55,6 +55,9 @@ struct DeviceProfile {
   std::string macAddress;
   std::string wifiSSID;
   std::string wifiBSSID;
+  // The zone dates are shown in, by name: China time, as on the phones this reader was made for;
+  // "" keeps the host's own zone.
+  std::string timeZone = "Asia/Shanghai";
   // Remote notifications: the token a registration yields, or the failure it meets.
   bool remoteNotificationsAvailable = true;
   Data deviceToken;  // 32 bytes made from the vendor identifier when empty
