@@ -37,6 +37,14 @@ const std::vector<Picture>& pictures() {
       {"detail_toolbar_more_press", 30, 30, 0x55, 0x55, 0x55}, {"left_side_news", 32, 32, 0xc0, 0xc0, 0xc0},
       {"left_side_favorite", 32, 32, 0xc0, 0xc0, 0xc0},  {"left_side_offline", 32, 32, 0xc0, 0xc0, 0xc0},
       {"left_side_setting", 32, 32, 0xc0, 0xc0, 0xc0},   {"left_side_ad", 32, 32, 0xc0, 0xc0, 0xc0},
+      {"detail_toolbar_share_selected", 30, 30, 0xe0, 0xa0, 0x20}, {"detail_toolbar_download", 30, 30, 0x88, 0x88, 0x88},
+      {"detail_imageviewer_download", 30, 30, 0xcc, 0xcc, 0xcc}, {"detail_imageviewer_download_press", 30, 30, 0x99, 0x99, 0x99},
+      {"detail_cancel_dowanload", 30, 30, 0xcc, 0xcc, 0xcc},
+      // The two vote buttons in different colours, so a person tells them apart at a glance.
+      {"detail_digg", 20, 20, 0xd0, 0x40, 0x40},         {"detail_digg_press", 20, 20, 0xa0, 0x20, 0x20},
+      {"detail_bury", 20, 20, 0x40, 0x70, 0xc0},         {"detail_bury_press", 20, 20, 0x20, 0x40, 0x90},
+      {"offline_download", 30, 30, 0x88, 0x88, 0x88},    {"offline_option", 24, 24, 0xc0, 0xc0, 0xc0},
+      {"offline_option_selected", 24, 24, 0xb0, 0x20, 0x20}, {"setting_send", 60, 30, 0xb0, 0x20, 0x20},
   };
   return list;
 }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "os/views/Device.h"
+
 namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian date, and back.
@@ -38,7 +40,18 @@ long long floorDiv(long long a, long long b) { return a / b - ((a % b != 0) && (
 DateCalendar& DateCalendar::currentCalendar() {
   // A function-local static: the first callers on several threads wait for one construction.
   static DateCalendar calendar(TimeZoneRules::processLocal());
+  calendar.followDeviceZone(os::Device::current().profile().timeZone);
   return calendar;
+}
+
+// Only a change of the profile's zone replaces the calendar's, so a zone set on the calendar
+// itself stands until then.
+void DateCalendar::followDeviceZone(const std::string& name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (followedZone_ == name) return;
+  followedZone_ = name;
+  std::optional<TimeZoneRules> zone = name.empty() ? std::nullopt : TimeZoneRules::named(name);
+  state_.zone = std::make_shared<const TimeZoneRules>(zone ? std::move(*zone) : TimeZoneRules::processLocal());
 }
 
 DateCalendar::DateCalendar(TimeZoneRules zone, long firstWeekday)

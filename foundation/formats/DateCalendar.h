@@ -3,6 +3,7 @@
 // zone (replaceable, so tests fix the zone), with Sunday as the first weekday unless set.
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "foundation/formats/TimeZoneRules.h"
@@ -16,7 +17,8 @@ struct DateComponents {
 
 class DateCalendar {
  public:
-  // Made on first use in the process's time zone and kept for the life of the process.
+  // Made on first use and kept for the life of the process; it takes the device profile's zone
+  // whenever that changes (the process's zone when the profile names none or an unknown one).
   static DateCalendar& currentCalendar();
   explicit DateCalendar(TimeZoneRules zone, long firstWeekday = 1);
 
@@ -42,6 +44,8 @@ class DateCalendar {
     long firstWeekday;
   };
   State state() const;
+  void followDeviceZone(const std::string& name);
   mutable std::mutex mutex_;
   State state_;
+  std::optional<std::string> followedZone_;  // the profile's zone last taken
 };

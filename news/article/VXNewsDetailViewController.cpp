@@ -489,7 +489,11 @@ void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, lo
   if (sheet.tag() == kFontSheetTag) {
     if (buttonIndex < 0 || buttonIndex > 2) return;
     VXNewsConfig::share()->setFontSize(static_cast<int>(buttonIndex) + 1);
-    tableView()->reloadData();
+    auto table = tableView();
+    table->reloadData();
+    // Smaller type shortens the article: a reader at its end stays at the new end, not past it.
+    const os::Point offset = table->contentOffset(), last = table->maximumContentOffset();
+    if (offset.y > last.y) table->setContentOffset(os::Point{offset.x, last.y}, false);
   } else if (sheet.tag() == kMoreSheetTag && buttonIndex == 0) {
     os::Value link = infoValue("sourceurl");
     if (hasText(link)) {

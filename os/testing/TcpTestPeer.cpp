@@ -163,8 +163,11 @@ bool TcpTestPeer::waitForBytes(std::size_t count, double timeoutSeconds) const {
 
 Data TcpTestPeer::frame(const Data& body) {
   std::size_t length = body.size() + 2;
-  Data out{static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)};
-  out.insert(out.end(), body.begin(), body.end());
+  // Sized once and copied into: growing a two-byte vector by insert trips gcc's bounds check.
+  Data out(length);
+  out[0] = static_cast<std::uint8_t>(length >> 8);
+  out[1] = static_cast<std::uint8_t>(length & 0xFF);
+  std::copy(body.begin(), body.end(), out.begin() + 2);
   return out;
 }
 

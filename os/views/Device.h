@@ -2,6 +2,7 @@
 // The device the program believes it runs on: a profile with phone-like defaults that tests
 // override (model, machine, system, screen, identifiers, network facts, location, the system
 // frameworks present, orientation).
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -55,6 +56,12 @@ struct DeviceProfile {
   std::string macAddress;
   std::string wifiSSID;
   std::string wifiBSSID;
+  // The zone dates are shown in, by name: China time, as on the phones this reader was made for;
+  // "" keeps the host's own zone.
+  std::string timeZone = "Asia/Shanghai";
+  // Physical memory in bytes (1 GiB, as on the phone the defaults describe); caches size
+  // themselves from it.
+  std::uint64_t physicalMemory = std::uint64_t{1} << 30;
   // Remote notifications: the token a registration yields, or the failure it meets.
   bool remoteNotificationsAvailable = true;
   Data deviceToken;  // 32 bytes made from the vendor identifier when empty

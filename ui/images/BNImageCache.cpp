@@ -10,6 +10,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
 
 namespace {
 constexpr const char* kNamespacePrefix = "com.brannock.BNWebImageCache.";
@@ -44,7 +45,15 @@ std::shared_ptr<BNImageCache> BNImageCache::initWithNamespace(const std::string&
 }
 
 BNImageCache::BNImageCache(PrivateTag, const std::string& ns, std::string directory)
-    : memCache_(ns), diskCachePath_(std::move(directory)), ioQueue_(os::DispatchQueue::create(kIOQueueLabel)) {}
+    : memCache_(ns), diskCachePath_(std::move(directory)), ioQueue_(os::DispatchQueue::create(kIOQueueLabel)) {
+  // Nothing here signals low memory, so the memory tier keeps itself small: decoded pixels up to
+  // a sixteenth of the device's memory, in the cost's units (four bytes a pixel, cost counts
+  // pixels / scale), and a few hundred pictures.
+  const auto& device = os::Device::current().profile();
+  const double bytesPerCost = 4 * std::max(1.0, device.screenScale);
+  memCache_.setTotalCostLimit(static_cast<std::uint64_t>(static_cast<double>(device.physicalMemory / 16) / bytesPerCost));
+  memCache_.setCountLimit(kDefaultMaxMemoryCount);
+}
 
 BNImageCache::~BNImageCache() {
   for (auto token : observers_) os::NotificationCenter::defaultCenter().removeObserver(token);

@@ -45,6 +45,7 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   using CalculateSizeBlock = std::function<void(std::uint64_t fileCount, std::uint64_t totalSize)>;
 
   static constexpr std::int32_t kDefaultMaxCacheAge = 60 * 60 * 24 * 7;  // one week
+  static constexpr std::size_t kDefaultMaxMemoryCount = 200;
 
   static std::shared_ptr<BNImageCache> sharedImageCache();
   // The "default" namespace.
@@ -96,6 +97,9 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
 
   std::uint64_t maxMemoryCost() const { return memCache_.totalCostLimit(); }
   void setMaxMemoryCost(std::uint64_t cost) { memCache_.setTotalCostLimit(cost); }
+  // Pictures kept in memory at most (0: no limit).
+  std::size_t maxMemoryCountLimit() const { return memCache_.countLimit(); }
+  void setMaxMemoryCountLimit(std::size_t count) { memCache_.setCountLimit(count); }
   std::int32_t maxCacheAge() const { return maxCacheAge_.load(); }
   void setMaxCacheAge(std::int32_t seconds) { maxCacheAge_ = seconds; }
   // Bytes; 0 means no budget. 64 bits, so a budget above 4 GiB means what it says.

@@ -11,6 +11,17 @@ void BNMemoryCache::setTotalCostLimit(std::uint64_t limit) {
   evictLocked();
 }
 
+std::size_t BNMemoryCache::countLimit() const {
+  std::lock_guard lock(mutex_);
+  return countLimit_;
+}
+
+void BNMemoryCache::setCountLimit(std::size_t limit) {
+  std::lock_guard lock(mutex_);
+  countLimit_ = limit;
+  evictLocked();
+}
+
 std::uint64_t BNMemoryCache::totalCost() const {
   std::lock_guard lock(mutex_);
   return totalCost_;
@@ -66,9 +77,9 @@ void BNMemoryCache::removeAllObjects() {
 }
 
 void BNMemoryCache::evictLocked() {
-  if (limit_ == 0) return;
   // The newest entry stays even when it alone is over the limit, so a store is never lost at once.
-  while (totalCost_ > limit_ && recent_.size() > 1) {
+  auto over = [&] { return (limit_ != 0 && totalCost_ > limit_) || (countLimit_ != 0 && recent_.size() > countLimit_); };
+  while (over() && recent_.size() > 1) {
     auto it = entries_.find(recent_.back());
     totalCost_ -= it->second.cost;
     entries_.erase(it);

@@ -16,6 +16,9 @@ class BNMemoryCache {
   const std::string& name() const { return name_; }
   std::uint64_t totalCostLimit() const;
   void setTotalCostLimit(std::uint64_t limit);
+  // Entries kept at most (0: no limit); past it the least recently used leave first.
+  std::size_t countLimit() const;
+  void setCountLimit(std::size_t limit);
   std::uint64_t totalCost() const;
   std::size_t count() const;
 
@@ -38,4 +41,5 @@ class BNMemoryCache {
   std::list<std::string> recent_;  // most recently used first
   std::uint64_t totalCost_ = 0;
   std::uint64_t limit_ = 0;
+  std::size_t countLimit_ = 0;
 };
