@@ -253,9 +253,16 @@ void ReaderCommands::shareTour() {
   bool posted = false;
   auto& center = os::NotificationCenter::defaultCenter();
   auto token = center.addObserver("UpdateSocialBar", nullptr, [&posted](const os::Notification&) { posted = true; });
-  step("tap 发布");
+  out_ << "> tap 发布\n";
+  if (std::string answer = run("tap 发布"); !answer.empty()) out_ << answer << "\n";
   runFor(10, [&posted] { return posted; });
   center.removeObserver(token);
+  // The finished toast is up for a second, less than the screen takes to quiet down: print it
+  // once it has faded in.
+  if (posted) {
+    os::TouchDriver::advance(0.3);
+    printIfChanged();
+  }
   settle();
   printIfChanged();
   out_ << (posted ? "sharing: posted to 新浪微博\n" : "sharing: the post was not confirmed\n");

@@ -8,6 +8,7 @@
 #include "sharing/service/OBSocialAccountManager.h"
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialDataService.h"
+#include "sharing/service/OBSUserManager.h"
 #include "sharing/widgets/OBSocialXToast.h"
 #include "sharing/tests/ServiceFixture.h"
 
@@ -49,6 +50,12 @@ class DataServiceTest : public ServiceFixture {
     OBSocialAccountManager::postSnsAccount(account, [&](const auto& r) { uploaded = r; });
     ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
     ASSERT_EQ(uploaded->responseCode, 200);
+  }
+
+  std::vector<int> actions() const {
+    std::vector<int> out;
+    for (const auto& r : server_.requests()) out.push_back(r.action);
+    return out;
   }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
@@ -154,6 +161,31 @@ TEST_F(DataServiceTest, UserManagerKeepsIdentityFriendsAndTokensInSync) {
   OBSocialDataService::defaultDataService()->requestUnOauthWithType("sina", [&](const auto& r) { unbound = r; });
   ASSERT_TRUE(settle([&] { return unbound != nullptr; }));
   EXPECT_FALSE(OBSUserManager::shareInstance()->accountForPlatform("sina"));
+}
+
+// The key brings the platforms' keys; the first data asks for its bar and, knowing no accounts
+// yet, for the accounts.
+TEST_F(DataServiceTest, SettingTheKeyAsksForAppInfoThenTheBarThenTheAccounts) {
+  OBSocialData::setAppKey(kTestAppKey);
+  auto data = std::make_shared<OBSocialData>("article-1");
+  ASSERT_TRUE(settle([&] { return actions().size() >= 3; }));
+  EXPECT_EQ(actions(), (std::vector<int>{16, 3, 10}));
+}
+
+// Binding refreshes the accounts after it; unbinding and cancelling authorisation are one call each.
+TEST_F(DataServiceTest, BindingUnbindingAndCancellingAuthorisationReachTheService) {
+  login("sina", "123");
+  auto users = OBSUserManager::shareInstance();
+  auto ask = [&](std::size_t count, auto request) {
+    server_.clearRequests();
+    std::shared_ptr<OBSocialResponseEntity> answer;
+    request([&](const auto& r) { answer = r; });
+    EXPECT_TRUE(settle([&] { return answer != nullptr && actions().size() >= count; }));
+    return actions();
+  };
+  EXPECT_EQ(ask(2, [&](auto done) { users->requestBindingSNSWithTye("sina", done); }), (std::vector<int>{6, 10}));
+  EXPECT_EQ(ask(1, [&](auto done) { users->requestUnBindingSNS(done); }), (std::vector<int>{7}));
+  EXPECT_EQ(ask(1, [&](auto done) { users->requestUnOauthToPlatform("sina", done); }), (std::vector<int>{8}));
 }
 
 }  // namespace

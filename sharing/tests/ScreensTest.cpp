@@ -2,6 +2,7 @@
 
 #include "os/graphics/Image.h"
 #include "os/runtime/NotificationCenter.h"
+#include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
@@ -67,12 +68,13 @@ class ScreensTest : public ServiceFixture {
   std::shared_ptr<OBSocialIconActionSheet> sheet() const {
     return std::dynamic_pointer_cast<OBSocialIconActionSheet>(window_->viewWithTag(kOBSocialIconActionSheetTag));
   }
-  void authorise(const std::string& platform) {
+  std::shared_ptr<OBSocialAccountEntity> authorise(const std::string& platform) {
     auto account = std::make_shared<OBSocialAccountEntity>(platform);
     account->usid = "42";
     account->accessToken = "t";
     account->expirationDate = os::Date::now().addingTimeInterval(3600);
     OBSocialAccountManager::setSnsAccount(account);
+    return account;
   }
 
   // The sheet's screen sits in a navigation controller, which presents for it.
@@ -178,6 +180,28 @@ TEST_F(ScreensTest, DirectShareFromTheSheetPostsWithoutAScreen) {
   ASSERT_TRUE(settle([&] { return !caller_->responses.empty(); }));
   EXPECT_FALSE(presented());
   EXPECT_NE(std::find(actions().begin(), actions().end(), 5), actions().end());
+}
+
+// With a stored token the direct share posts, refreshes the bar, tells the reader and the bar.
+TEST_F(ScreensTest, DirectShareWithAStoredTokenRefreshesTheBarAndToasts) {
+  // Stored here and known to the service.
+  std::shared_ptr<OBSocialResponseEntity> uploaded;
+  OBSocialAccountManager::postSnsAccount(authorise("sina"), [&](const auto& r) { uploaded = r; });
+  ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
+  caller_->direct = true;
+  int barUpdates = 0;
+  auto token = os::NotificationCenter::defaultCenter().addObserver(kOBSocialUpdateSocialBarNotification, nullptr,
+                                                                   [&](const os::Notification&) { ++barUpdates; });
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "直接", nullptr, std::vector<std::string>{"sina"},
+                                              caller_);
+  os::TouchDriver::advance(0.5);
+  server_.clearRequests();
+  ASSERT_TRUE(os::TouchDriver::tapText("新浪微博"));
+  ASSERT_TRUE(settle([&] { return barUpdates == 1; }));
+  os::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(actions(), (std::vector<int>{5, 3}));
+  os::TouchDriver::advance(0.3);
+  EXPECT_TRUE(os::findVisibleText("分享成功")) << os::dumpScreen();
 }
 
 TEST_F(ScreensTest, ControllerServiceDetoursThroughAuthorisationAndReportsCancels) {
