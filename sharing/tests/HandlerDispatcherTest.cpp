@@ -39,7 +39,7 @@ TEST_F(HandlerDispatcherTest, OneURLPerWaitAndSchemesFromTheInfoList) {
                                                      {"CFBundleIdentifier", os::Value("com.example.reader")},
                                                      {"CFBundleURLTypes", os::Value(os::Array{type({"wb123", "sina.x"}), type({"sina.y"})})}}));
   EXPECT_EQ(dispatcher->getUrlSchemeWithPrefix("sina."), "sina.y://");
-  EXPECT_FALSE(dispatcher->searchForURLSchemeWithPrefix("tencent"));
+  EXPECT_FALSE(dispatcher->searchForURLSchemeWithPrefix("velmora"));
   EXPECT_FALSE(dispatcher->getSocialSnsHandler("wxfavorite"));
 }
 
