@@ -14,7 +14,7 @@
 
 enum class RennFieldKind { String, Integer, List, Data };
 
-struct RennFieldSpec {
+struct RennField {
   const char* name;
   RennFieldKind kind;
 };
@@ -22,7 +22,7 @@ struct RennFieldSpec {
 class RennParam {
  public:
   // The table's integers start unset (-1) unless the call says otherwise.
-  RennParam(std::string type, std::string path, std::string method, std::vector<RennFieldSpec> fields,
+  RennParam(std::string type, std::string path, std::string method, std::vector<RennField> fields,
             long long integerDefault = -1);
   virtual ~RennParam() = default;
 
@@ -56,7 +56,7 @@ class RennParam {
 
  private:
   struct Slot {
-    RennFieldSpec spec;
+    RennField field;
     std::optional<std::string> text;
     long long integer = -1;
     std::vector<std::string> list;
