@@ -28,7 +28,7 @@ void storeBar(OBSDataManager& manager, const os::Dictionary& data) {
   if (auto uid = text(data["uid"]); OBSUserManager::isUidAvailable(uid)) OBSUserManager::shareInstance()->setUid(uid);
 }
 
-void storeAccounts(const os::Dictionary& data) {
+void storeAccounts(const os::Dictionary& data, std::uint64_t askedAt) {
   const os::Dictionary* accounts = data["accounts"].dictionary();
   if (!accounts) return;
   OBSAccountDictionary rebuilt;
@@ -47,7 +47,7 @@ void storeAccounts(const os::Dictionary& data) {
       account->expirationDate = os::Date::fromTimeIntervalSince1970(entry["expiration"].doubleValue());
     rebuilt[name] = account;
   }
-  OBSUserManager::shareInstance()->setSnsAccountDictionary(rebuilt);
+  OBSUserManager::shareInstance()->replaceSnsAccountsFromService(rebuilt, askedAt);
 }
 
 void storeFriends(const os::Dictionary& data, const std::string& platformName) {
@@ -76,7 +76,7 @@ void OBSEntityFactory::storeAnswer(OBSDataManager& manager, std::int32_t action,
   if (!data) return;
   switch (action) {
     case 3: storeBar(manager, *data); break;
-    case 10: storeAccounts(*data); break;
+    case 10: storeAccounts(*data, params.accountsRevision); break;
     case 12: storeFriends(*data, params.values["displayName"].stringOr()); break;
     default: break;
   }

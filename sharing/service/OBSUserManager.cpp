@@ -74,11 +74,28 @@ OBSAccountDictionary OBSUserManager::snsAccountDictionary() {
 
 void OBSUserManager::setSnsAccountDictionary(const OBSAccountDictionary& accounts) {
   std::lock_guard lock(mutex_);
+  for (const auto& [name, account] : accounts)
+    if (auto held = accounts_.find(name); held == accounts_.end() || held->second != account)
+      accountChangedAt_[name] = ++accountsRevision_;
   accounts_ = accounts;
   os::ArchiveItem::Entries entries;
   for (const auto& [name, account] : accounts)
     if (account) entries.emplace_back(name, os::ArchiveItem(account));
   OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem::dictionary(std::move(entries)), kAccountsCacheKey);
+}
+
+void OBSUserManager::replaceSnsAccountsFromService(const OBSAccountDictionary& listed, std::uint64_t askedAt) {
+  std::lock_guard lock(mutex_);
+  OBSAccountDictionary rebuilt = listed;
+  for (const auto& [name, account] : snsAccountDictionary())
+    if (auto changed = accountChangedAt_.find(name); changed != accountChangedAt_.end() && changed->second > askedAt)
+      rebuilt[name] = account;
+  setSnsAccountDictionary(rebuilt);
+}
+
+std::uint64_t OBSUserManager::accountsRevision() {
+  std::lock_guard lock(mutex_);
+  return accountsRevision_;
 }
 
 std::shared_ptr<OBSocialAccountEntity> OBSUserManager::accountForPlatform(const std::string& platformName) {
@@ -220,7 +237,9 @@ void OBSUserManager::requestSnsAccount(OBSocialCompletion completion) {
         });
     return;
   }
-  queue(10, withCompletion(std::move(completion)));
+  auto params = withCompletion(std::move(completion));
+  params.accountsRevision = accountsRevision();
+  queue(10, std::move(params));
 }
 
 void OBSUserManager::requestAddSnsAccount(const std::shared_ptr<OBSocialAccountEntity>& account,

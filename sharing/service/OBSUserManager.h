@@ -38,6 +38,12 @@ class OBSUserManager {
   // Reloaded from the disk cache when it holds a live copy.
   OBSAccountDictionary snsAccountDictionary();
   void setSnsAccountDictionary(const OBSAccountDictionary& accounts);
+  // Rebuilds the dictionary from the service's account list, which was asked for when the
+  // dictionary stood at `askedAt` (see accountsRevision): an account stored here since then is
+  // newer than anything the list can hold, and stays.
+  void replaceSnsAccountsFromService(const OBSAccountDictionary& listed, std::uint64_t askedAt);
+  // Grows with every change of a platform's account.
+  std::uint64_t accountsRevision();
   std::shared_ptr<OBSocialAccountEntity> accountForPlatform(const std::string& platformName);
 
   os::Dictionary commentShareAccountDic();
@@ -79,6 +85,8 @@ class OBSUserManager {
   std::recursive_mutex mutex_;
   std::optional<std::string> uid_;
   OBSAccountDictionary accounts_;
+  std::uint64_t accountsRevision_ = 0;
+  std::map<std::string, std::uint64_t> accountChangedAt_;
   os::Dictionary commentShareAccountDic_;
   std::map<std::string, OBSFriendDictionary> friends_;
   std::map<std::string, os::Array> atFriends_;

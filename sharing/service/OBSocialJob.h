@@ -26,6 +26,7 @@ struct OBSocialJobParams {
   OBSocialCompletion completion;
   std::shared_ptr<OBSocialAccountEntity> snsAccount;     // "snsAccount" (action 15)
   std::shared_ptr<OBSocialCustomAccount> customAccount;  // "customAccount" (action 14)
+  std::uint64_t accountsRevision = 0;                    // the accounts as they stood when listed (action 10)
 };
 
 enum OBSocialNetworkType : int {

@@ -153,6 +153,17 @@ TEST_F(DataServiceTest, UserManagerKeepsIdentityFriendsAndTokensInSync) {
   EXPECT_EQ(lastRequest().parameters["platforms"].stringOr(), "sina,qzone");
   EXPECT_EQ((*valid->data)["qzone"]["st"].intValue(), 5027);
 
+  // An account stored while the list is on its way is newer than the list: it stays.
+  accounts = nullptr;
+  service->requestSocialAccountWithCompletion([&](const auto& r) { accounts = r; });
+  auto qzone = std::make_shared<OBSocialAccountEntity>("qzone");
+  qzone->usid = "q1";
+  OBSocialAccountManager::setSnsAccount(qzone);
+  ASSERT_TRUE(settle([&] { return accounts != nullptr; }));
+  auto kept = OBSUserManager::shareInstance()->accountForPlatform("qzone");
+  EXPECT_TRUE(kept && kept->usid == "q1");
+  EXPECT_EQ(OBSUserManager::shareInstance()->accountForPlatform("sina")->accessToken, "renewed");
+
   // Read back after a restart: the archive kept the account.
   OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
   EXPECT_EQ(OBSUserManager::shareInstance()->accountForPlatform("sina")->accessToken, "renewed");

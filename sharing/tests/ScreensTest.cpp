@@ -148,7 +148,7 @@ TEST_F(ScreensTest, TappingAPlatformGoesThroughOAuthToTheEditorAndPosts) {
     if (carrier) editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
     return editor != nullptr;
   }));
-  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina")) << ::testing::PrintToString(actions());
   EXPECT_NE(std::find(actions().begin(), actions().end(), 9), actions().end());
   // The web screen stays below the editor it led to.
   auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
