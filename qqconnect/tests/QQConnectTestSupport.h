@@ -12,6 +12,7 @@
 #include "qqconnect/apptoapp/VelmoraApiObject.h"
 #include "qqconnect/analytics/ConfigManager.h"
 #include "qqconnect/analytics/TCDataReport.h"
+#include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/login/VelmoraSessionDelegate.h"
@@ -112,6 +113,8 @@ class QQConnectTest : public ::testing::Test {
     reader->launch();
   }
   void TearDown() override {
+    // Sessions start the shared analytics client: its queued work reads this test's sandbox.
+    VMA4QC::getInstance().flush();
     for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
     reader->terminate();
     os::RunLoop::main()->runUntilIdle();

@@ -16,6 +16,7 @@
 #include "os/views/Application.h"
 #include "platforms/qq/QQApiDatastore.h"
 #include "qqconnect/login/OpenApi.h"
+#include "qqconnect/analytics/VMA4QC.h"
 #include "sharing/handlers/OBSocialQQHandler.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
@@ -74,6 +75,8 @@ class QQHandlerTest : public ServiceFixture {
     service_->socialData()->setShareText("一条新闻");
   }
   void TearDown() override {
+    // Sessions start the shared analytics client: its queued work reads this test's sandbox.
+    VMA4QC::getInstance().flush();
     for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
     app_->terminate();
     os::RunLoop::main()->runUntilIdle();
