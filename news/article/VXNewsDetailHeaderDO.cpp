@@ -15,7 +15,7 @@ VXNewsDetailHeaderDO::VXNewsDetailHeaderDO(const os::Dictionary& dict)
 }
 
 std::string VXNewsDetailHeaderDO::displayTime() const {
-  int year, month, day, hour, minute, used = 0;
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, used = 0;
   std::optional<os::Date> when;
   if (std::sscanf(time_.c_str(), "%4d-%2d-%2d %2d:%2d%n", &year, &month, &day, &hour, &minute, &used) == 5 &&
       static_cast<std::size_t>(used) == time_.size() && month >= 1 && month <= 12 && day >= 1 && day <= 31 && hour <= 23 &&
