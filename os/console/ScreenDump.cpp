@@ -125,7 +125,7 @@ void dumpInto(std::string& out, const View& view, int indent, bool onScreen) {
   }
 }
 
-// Every view a dump would print, back to front.
+// Every view that shows, back to front, in sight or scrolled away.
 void collect(const std::shared_ptr<View>& view, std::vector<std::shared_ptr<View>>& out) {
   if (!shows(*view)) return;
   out.push_back(view);
