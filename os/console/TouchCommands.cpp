@@ -49,6 +49,7 @@ std::string runTouchCommand(const std::string& raw) {
     if (row >> word >> index && lowercaseASCII(word) == "row" && !(row >> extra)) {
       auto table = mainTableView();
       if (!table) return "error: no list on screen";
+      if (!isReachable(*table)) return "error: the list is " + coveredBy(*table);
       return TouchDriver::tapRow(*table, index) ? "" : format("error: no row %ld", index);
     }
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
@@ -67,6 +68,7 @@ std::string runTouchCommand(const std::string& raw) {
   if (verb == "pull") {
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to pull";
+    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
     return TouchDriver::pull(*scroll) ? "" : "error: the list did not give way";
   }
   if (verb == "scroll") {
@@ -74,6 +76,7 @@ std::string runTouchCommand(const std::string& raw) {
     if (!(in >> where) || lowercaseASCII(where) != "end") return "error: scroll needs \"end\"";
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to scroll";
+    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
     return TouchDriver::scrollToEnd(*scroll) ? "" : "error: the list did not reach its end";
   }
   if (verb == "doubletap") {

@@ -214,6 +214,16 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
   EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"分享成功\"");
 }
 
+TEST_F(TouchCommandsTest, AListUnderAnAlertIsNotTouchedThroughIt) {
+  pages(20);
+  auto alert = std::make_shared<AlertView>("要闻推送", "", std::weak_ptr<AlertViewDelegate>(), "忽略");
+  alert->show();
+  for (const char* command : {"tap row 0", "pull", "scroll end"})
+    EXPECT_EQ(runTouchCommand(command), "error: the list is covered by AlertView \"要闻推送\"") << command;
+  EXPECT_TRUE(lists[0]->selected.empty());
+  EXPECT_EQ(tables[0]->contentOffset(), (Point{0, 0}));
+}
+
 // A wait is bounded, and the clock always gets where it was sent, even where its dates are too
 // coarse for the driver's small steps to move them.
 TEST_F(TouchCommandsTest, WaitIsBoundedAndAlwaysMovesTheClock) {
