@@ -7,11 +7,13 @@
 #include "app/VXAppDelegate.h"
 #include "foundation/formats/JTSerializer.h"
 #include "news/article/VXNewsDetailDO.h"
+#include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXSplashView.h"
 #include "news/shell/NQSideViewController.h"
 #include "os/console/InputLines.h"
 #include "os/console/ScreenDump.h"
+#include "os/console/ScreenSettle.h"
 #include "os/console/TouchCommands.h"
 #include "os/console/TouchDriver.h"
 #include "os/core/Date.h"
@@ -27,12 +29,40 @@
 #include "os/views/NavigationController.h"
 #include "os/views/TableView.h"
 #include "os/views/Window.h"
+#include "sharing/widgets/OBSocialXToast.h"
+#include "ui/widgets/KHProgressHUD.h"
+#include "ui/widgets/PRRefreshTableHeaderView.h"
 
 namespace reader {
 
 namespace {
 
 constexpr double kSlice = 0.1;
+
+// The reader's short-lived messages: the progress HUD (every edition) and the sharing toast.
+bool isTransientMessage(const os::View& view) {
+  return dynamic_cast<const KHProgressHUD*>(&view) != nullptr || view.tag() == kOBSocialXToastTag;
+}
+
+long rowCount(os::TableView& table) {
+  long rows = 0;
+  for (long s = 0; s < table.numberOfSections(); ++s) rows += table.numberOfRowsInSection(s);
+  return rows;
+}
+
+std::shared_ptr<PRRefreshTableHeaderView> refreshHeaderOf(const os::TableView& table) {
+  for (const auto& sub : table.subviews())
+    if (auto header = std::dynamic_pointer_cast<PRRefreshTableHeaderView>(sub)) return header;
+  return nullptr;
+}
+
+// A button a reader names by its picture: an error that says what keeps it from a touch.
+std::string tapNamed(const std::string& image, const std::string& what) {
+  auto button = os::findVisibleText(image);
+  if (!button) return "error: no " + what + " on screen";
+  if (!os::isReachable(*button)) return "error: the " + what + " is " + os::coveredBy(*button);
+  return os::TouchDriver::tap(*button) ? "" : "error: the " + what + " did not take the tap";
+}
 
 std::shared_ptr<os::NavigationController> navigation() {
   return std::dynamic_pointer_cast<os::NavigationController>(NQSideViewController::share()->rootViewController());
@@ -94,7 +124,8 @@ std::string ReaderCommands::help() {
          "  back                 the navigation bar's back button\n"
          "  menu                 open the menu\n"
          "  rows                 the open article's rows\n"
-         "  drag X1 Y1 X2 Y2 | doubletap X Y | alert N | alert \"TITLE\" | type TEXT | return\n"
+         "  drag X1 Y1 X2 Y2     drag a finger from one point to the other (flick: let it run on)\n"
+         "  flick X1 Y1 X2 Y2 | doubletap X Y | alert N | alert \"TITLE\" | type TEXT | return\n"
          "  wait SECONDS | dump | help | quit\n";
 }
 
@@ -102,19 +133,14 @@ void ReaderCommands::printIfChanged() {
   if (auto screen = watcher_.changedDump()) out_ << "=== screen ===\n" << *screen << std::flush;
 }
 
-void ReaderCommands::settle(double limit) {
-  os::TouchDriver::settle();
-  double waited = 0;
-  int quiet = 0;
-  std::string before = os::dumpScreen();
-  while (waited < limit && quiet < 8) {
-    os::RunLoop::main()->runUntilDate(os::Date::now().addingTimeInterval(kSlice));
-    os::TouchDriver::settle();
-    waited += kSlice;
-    std::string now = os::dumpScreen();
-    quiet = now == before ? quiet + 1 : 0;
-    before = std::move(now);
-  }
+std::vector<std::string> ReaderCommands::settle(double limit) {
+  os::SettleOptions options;
+  options.limit = limit;
+  options.slice = kSlice;
+  options.isTransient = isTransientMessage;
+  // A message goes by itself: it is printed while it shows, as a person saw it.
+  options.onMessage = [this](const std::string&) { printIfChanged(); };
+  return os::settleScreen(options).messages;
 }
 
 bool ReaderCommands::waitForLaunch(double limit) {
@@ -139,7 +165,14 @@ std::string ReaderCommands::articleRows() {
       case kNewsDetailAd: kind = "ad"; break;
       case kNewsDetailEval: kind = "votes"; break;
     }
-    out += os::format("row %d %s: %s\n", ++n, kind, row->content().c_str());
+    std::string content = row->content();
+    // The vote row shows its buttons and their counts, not text.
+    if (auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(row)) {
+      content = os::format("detail_digg %d, detail_bury %d", eval->diggCount(), eval->buryCount());
+      if (eval->flag() == VXNewsDetailEvalDO::kVotedUp) content += " (voted up)";
+      if (eval->flag() == VXNewsDetailEvalDO::kVotedDown) content += " (voted down)";
+    }
+    out += os::format("row %d %s: %s\n", ++n, kind, content.c_str());
   }
   return out;
 }
@@ -174,13 +207,33 @@ std::string ReaderCommands::run(const std::string& raw) {
   if (verb == "help") return help();
   // The reader's own words for what the platform's touch commands do.
   if (verb == "end") return os::runTouchCommand("scroll end");
-  if (verb == "back") return os::TouchDriver::tapText("navbar-back") ? "" : "error: no back button on screen";
-  if (verb == "menu") return os::TouchDriver::tapText("navbar-left-item") ? "" : "error: no menu button on screen";
+  if (verb == "back") return tapNamed("navbar-back", "back button");
+  if (verb == "menu") return tapNamed("navbar-left-item", "menu button");
+  if (verb == "pull") return pull();
   if (verb == "rows") {
     std::string rows = articleRows();
     return rows.empty() ? "error: no article is open" : rows;
   }
   return os::runTouchCommand(line);
+}
+
+std::string ReaderCommands::pull() {
+  auto table = os::mainTableView();
+  const long before = table ? rowCount(*table) : 0;
+  std::string answer = os::runTouchCommand("pull");
+  if (!answer.empty() || !table) return answer;
+  // The refresh ends when its answer has come (or failed); then the screen comes to rest.
+  auto header = refreshHeaderOf(*table);
+  runFor(10, [&header] { return !header || header->state() != PRRefreshLoading; });
+  std::vector<std::string> messages = settle();
+  const long after = rowCount(*table);
+  std::string said;
+  for (const auto& m : messages) said += (said.empty() ? "" : ", ") + m;
+  if (header && header->state() == PRRefreshLoading) return "pulled: still loading after 10 s" + (said.empty() ? "" : " (" + said + ")");
+  std::string rows = after == before   ? os::format("nothing new, %ld rows", after)
+                     : after > before ? os::format("%ld new, %ld rows", after - before, after)
+                                      : os::format("%ld rows (%ld before)", after, before);
+  return "pulled: " + (said.empty() ? rows : said + "; " + rows);
 }
 
 bool ReaderCommands::step(const std::string& command) {
@@ -257,12 +310,7 @@ void ReaderCommands::shareTour() {
   if (std::string answer = run("tap 发布"); !answer.empty()) out_ << answer << "\n";
   runFor(10, [&posted] { return posted; });
   center.removeObserver(token);
-  // The finished toast is up for a second, less than the screen takes to quiet down: print it
-  // once it has faded in.
-  if (posted) {
-    os::TouchDriver::advance(0.3);
-    printIfChanged();
-  }
+  // The finished toast prints while it shows, and the screen rests once it has gone.
   settle();
   printIfChanged();
   out_ << (posted ? "sharing: posted to 新浪微博\n" : "sharing: the post was not confirmed\n");

@@ -22,9 +22,10 @@ class ReaderCommands {
 
   // Prints the screen when it differs from the one printed last.
   void printIfChanged();
-  // Lets the reader work (answers, animations) until the screen stays the same for a moment, at
-  // most `limit` seconds.
-  void settle(double limit = 8);
+  // Lets the reader work (answers, animations) until the screen stays the same for a moment with
+  // no short-lived message (HUD, toast) left on it, at most `limit` seconds; a message prints
+  // while it shows. The texts of the messages that showed.
+  std::vector<std::string> settle(double limit = 8);
   // Waits until the splash has ended; false at the time-out.
   bool waitForLaunch(double limit = 20);
 
@@ -43,6 +44,8 @@ class ReaderCommands {
 
  private:
   bool step(const std::string& command);
+  // Pull to refresh, then what came of it.
+  std::string pull();
   bool pushedHeadline(const os::Dictionary& article, const std::string& title);
   void shareTour();
 

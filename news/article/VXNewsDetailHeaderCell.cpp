@@ -30,7 +30,7 @@ void VXNewsDetailHeaderCell::fill(const VXNewsDetailDO& row) {
   titleLabel_->setFont(config->detailTitleFont());
   const auto* header = dynamic_cast<const VXNewsDetailHeaderDO*>(&row);
   sourceLabel_->setText(header ? header->source() : "");
-  timeLabel_->setText(header ? header->time() : "");
+  timeLabel_->setText(header ? header->displayTime() : "");
   sourceLabel_->setFont(config->detailNoteFont());
   timeLabel_->setFont(config->detailNoteFont());
 }

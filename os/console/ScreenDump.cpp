@@ -1,12 +1,17 @@
 #include "os/console/ScreenDump.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <vector>
 
 #include "os/core/String.h"
+#include "os/views/Button.h"
+#include "os/views/ImageView.h"
+#include "os/views/Label.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
+#include "os/views/TableViewCell.h"
 #include "os/views/View.h"
 #include "os/views/Window.h"
 
@@ -20,7 +25,80 @@ std::string number(double v) {
 
 bool shows(const View& view) { return !view.isHidden() && view.alpha() >= 0.01; }
 
-void dumpInto(std::string& out, const View& view, int indent) {
+bool inWindow(const View& view) {
+  const View* root = &view;
+  while (root->superviewPtr()) root = root->superviewPtr();
+  return dynamic_cast<const Window*>(root) != nullptr;
+}
+
+// Whether any part of the view or of what it holds reaches the screen.
+bool reachesScreen(const View& view) {
+  if (!shows(view)) return false;
+  if (visibleRectOf(view)) return true;
+  for (auto& sub : view.subviews()) {
+    if (view.dumpsSubview(*sub) && reachesScreen(*sub)) return true;
+  }
+  return false;
+}
+
+// Whether the view or what it holds has any size: an empty placeholder is nothing to scroll to.
+bool hasArea(const View& view) {
+  if (!shows(view)) return false;
+  if (!view.bounds().isEmpty()) return true;
+  for (auto& sub : view.subviews()) {
+    if (view.dumpsSubview(*sub) && hasArea(*sub)) return true;
+  }
+  return false;
+}
+
+// A list's cells sit in its subviews in the order they were made, which a scroll turns upside
+// down: a reader reads them top to bottom. Other subviews keep their place (and their overlap).
+std::vector<std::shared_ptr<View>> subviewsInReadingOrder(const View& view) {
+  std::vector<std::shared_ptr<View>> subs = view.subviews();
+  if (!dynamic_cast<const TableView*>(&view)) return subs;
+  std::vector<std::size_t> slots;
+  std::vector<std::shared_ptr<View>> cells;
+  for (std::size_t i = 0; i < subs.size(); ++i) {
+    if (dynamic_cast<const TableViewCell*>(subs[i].get())) {
+      slots.push_back(i);
+      cells.push_back(subs[i]);
+    }
+  }
+  std::stable_sort(cells.begin(), cells.end(), [](const auto& a, const auto& b) { return a->frame().origin.y < b->frame().origin.y; });
+  for (std::size_t k = 0; k < slots.size(); ++k) subs[slots[k]] = cells[k];
+  return subs;
+}
+
+// What a reader could tap in a subtree: its buttons' titles, else their pictures' names.
+void buttonNames(const View& view, std::vector<std::string>& out) {
+  if (!shows(view)) return;
+  if (auto* button = dynamic_cast<const Button*>(&view)) {
+    if (auto t = button->currentTitle(); t && !t->empty()) out.push_back(dumpQuoted(*t));
+    else if (auto img = button->currentImage()) out.push_back(imageDumpName(*img));
+  }
+  for (auto& sub : view.subviews()) {
+    if (view.dumpsSubview(*sub)) buttonNames(*sub, out);
+  }
+}
+
+// One line for the views scrolled or moved out of sight: how many of each kind, and the buttons
+// among them, so a reader knows what scrolling would bring.
+std::string offScreenLine(const std::vector<std::shared_ptr<View>>& views) {
+  std::vector<std::pair<std::string, int>> kinds;
+  std::vector<std::string> names;
+  for (auto& v : views) {
+    auto it = std::find_if(kinds.begin(), kinds.end(), [&](const auto& k) { return k.first == v->className(); });
+    if (it == kinds.end()) kinds.emplace_back(v->className(), 1);
+    else ++it->second;
+    buttonNames(*v, names);
+  }
+  std::string line = "off screen:";
+  for (std::size_t i = 0; i < kinds.size(); ++i) line += (i ? ", " : " ") + format("%d ", kinds[i].second) + kinds[i].first;
+  for (std::size_t i = 0; i < names.size(); ++i) line += (i ? " " : " — ") + names[i];
+  return line;
+}
+
+void dumpInto(std::string& out, const View& view, int indent, bool onScreen) {
   if (!shows(view)) return;
   Rect f = view.frame();
   out.append(static_cast<std::size_t>(indent) * 2, ' ');
@@ -31,12 +109,23 @@ void dumpInto(std::string& out, const View& view, int indent) {
   if (view.tag() != 0) parts.push_back(format("tag=%d", view.tag()));
   for (auto& p : parts) out += " " + p;
   out += "\n";
-  for (auto& sub : view.subviews()) {
-    if (view.dumpsSubview(*sub)) dumpInto(out, *sub, indent + 1);
+  std::vector<std::shared_ptr<View>> away;
+  for (auto& sub : subviewsInReadingOrder(view)) {
+    if (!view.dumpsSubview(*sub) || !shows(*sub)) continue;
+    // On screen, what is out of sight is named, not printed; views of no size are nothing to see.
+    if (onScreen && !reachesScreen(*sub)) {
+      if (hasArea(*sub)) away.push_back(sub);
+      continue;
+    }
+    dumpInto(out, *sub, indent + 1, onScreen);
+  }
+  if (!away.empty()) {
+    out.append(static_cast<std::size_t>(indent + 1) * 2, ' ');
+    out += offScreenLine(away) + "\n";
   }
 }
 
-// Every view a dump would print, back to front.
+// Every view that shows, back to front, in sight or scrolled away.
 void collect(const std::shared_ptr<View>& view, std::vector<std::shared_ptr<View>>& out) {
   if (!shows(*view)) return;
   out.push_back(view);
@@ -117,14 +206,14 @@ std::string dumpView(const View& view, int indent) {
   // Pending layout would show stale frames.
   Window::layoutAllWindows();
   std::string out;
-  dumpInto(out, view, indent);
+  dumpInto(out, view, indent, inWindow(view));
   return out;
 }
 
 std::string dumpScreen() {
   Window::layoutAllWindows();
   std::string out;
-  for (auto& w : Window::windows()) dumpInto(out, *w, 0);
+  for (auto& w : Window::windows()) dumpInto(out, *w, 0, true);
   return out;
 }
 
@@ -158,23 +247,104 @@ bool isReachable(const View& view) {
   return false;
 }
 
-std::shared_ptr<View> findVisibleText(const std::string& text) {
+namespace {
+// Among the shown views, the front-most one reading `text` (exactly, then containing it, then by
+// picture name, then by part of one: a pressed button's picture adds to the name) that `usable`
+// accepts, trying the views `preferred` accepts first.
+std::shared_ptr<View> findText(const std::string& text, const std::function<bool(const View&)>& usable,
+                               const std::function<bool(const View&)>& preferred) {
   if (text.empty()) return nullptr;
   auto views = shownViews();
-  // Reachable before covered, then exact text, text containing it, image name.
-  for (bool reachableOnly : {true, false}) {
-    for (int kind = 0; kind < 3; ++kind) {
+  for (bool preferredOnly : {true, false}) {
+    for (int kind = 0; kind < 4; ++kind) {
       for (auto it = views.rbegin(); it != views.rend(); ++it) {
         Shown s = shownBy(**it);
         bool match = false;
-        for (auto& t : kind == 2 ? s.images : s.texts) {
-          match = match || (kind == 1 ? t.find(text) != std::string::npos : t == text);
+        for (auto& t : kind >= 2 ? s.images : s.texts) {
+          match = match || (kind % 2 == 1 ? t.find(text) != std::string::npos : t == text);
         }
-        if (match && visibleRectOf(**it) && (!reachableOnly || isReachable(**it))) return *it;
+        if (match && usable(**it) && (!preferredOnly || preferred(**it))) return *it;
       }
     }
   }
   return nullptr;
+}
+
+const ScrollView* enclosingScrollView(const View& view) {
+  for (const View* v = view.superviewPtr(); v; v = v->superviewPtr()) {
+    if (auto* scroll = dynamic_cast<const ScrollView*>(v)) return scroll;
+  }
+  return nullptr;
+}
+
+// The first text a view or what it holds shows, quoted.
+std::string firstText(const View& view) {
+  if (!shows(view)) return "";
+  Shown s = shownBy(view);
+  if (!s.texts.empty()) return dumpQuoted(s.texts.front());
+  for (auto& sub : view.subviews()) {
+    if (!view.dumpsSubview(*sub)) continue;
+    if (auto t = firstText(*sub); !t.empty()) return t;
+  }
+  return "";
+}
+}  // namespace
+
+std::shared_ptr<View> findVisibleText(const std::string& text) {
+  // Reachable before covered.
+  return findText(
+      text, [](const View& v) { return visibleRectOf(v).has_value(); }, [](const View& v) { return isReachable(v); });
+}
+
+std::shared_ptr<View> findScrolledAwayText(const std::string& text) {
+  return findText(
+      text,
+      [](const View& v) {
+        if (visibleRectOf(v) || v.bounds().isEmpty() || !inWindow(v)) return false;
+        auto* scroll = enclosingScrollView(v);
+        return scroll && visibleRectOf(*scroll) && (scroll->canScrollHorizontally() || scroll->canScrollVertically());
+      },
+      [](const View&) { return true; });
+}
+
+namespace {
+void textsInto(const View& view, std::vector<std::string>& out) {
+  if (!shows(view)) return;
+  for (auto& t : shownBy(view).texts) {
+    if (!t.empty()) out.push_back(t);
+  }
+  for (auto& sub : view.subviews()) {
+    if (view.dumpsSubview(*sub)) textsInto(*sub, out);
+  }
+}
+}  // namespace
+
+std::string textsOf(const View& view) {
+  std::vector<std::string> texts;
+  textsInto(view, texts);
+  std::string out;
+  for (auto& t : texts) out += (out.empty() ? "" : " ") + t;
+  return out;
+}
+
+std::string coverOf(const View& view) {
+  auto r = visibleRectOf(view);
+  if (!r) return "";
+  Point p{r->midX(), r->midY()};
+  auto list = Window::windows();
+  for (auto it = list.rbegin(); it != list.rend(); ++it) {
+    Window* w = it->get();
+    if (!w->frame().contains(p) || !w->isUserInteractionEnabled()) continue;
+    auto hit = w->hitTest(w->convertPointFromView(p, nullptr), nullptr);
+    if (!hit || isAncestor(hit.get(), &view) || isAncestor(&view, hit.get())) return "";
+    // The outermost view over the target that does not also hold it: the HUD, not its label.
+    const View* cover = hit.get();
+    while (cover->superviewPtr() && !dynamic_cast<const Window*>(cover->superviewPtr()) && !isAncestor(cover->superviewPtr(), &view))
+      cover = cover->superviewPtr();
+    std::string text = firstText(*cover);
+    return cover->className() + (text.empty() ? "" : " " + text);
+  }
+  return "";
 }
 
 std::shared_ptr<ScrollView> mainScrollView() {

@@ -3,7 +3,9 @@
 //   <indent><class> (x, y, w, h)[ detail…]
 // with frames in the superview's coordinates and details such as text="…", title="…",
 // image=<name>, offset=…; hidden views (and fully transparent ones) are left out with their
-// subtrees. The running reader prints the same text.
+// subtrees. What is out of sight (scrolled away, outside the window) is named, not printed: one
+// "off screen:" line under its superview, with how many views of each kind and the buttons among
+// them. A list's cells print top to bottom. The running reader prints the same text.
 //
 // Also what a driver asks of the visible screen: where a view shows, what a reader would tap
 // for a text, which list a reader would drag, and whether the screen changed since last looked.
@@ -33,8 +35,19 @@ bool isReachable(const View& view);
 
 // The view a reader means by `text`: among the views the dump shows, one whose text, title or
 // placeholder reads `text`; failing that, one whose text contains it; failing that, one showing
-// an image of that name. Reachable views come first, then the front-most. Null when none shows.
+// an image of that name, or whose name contains it. Reachable views come first, then the front-most. Null when none shows.
 std::shared_ptr<View> findVisibleText(const std::string& text);
+// The view a reader means by `text` among those scrolled out of sight inside a scroll view (a
+// tab beyond the edge of its strip): what scrolling would bring into view. Null when none.
+std::shared_ptr<View> findScrolledAwayText(const std::string& text);
+// What lies over the view where a reader would touch it: the outermost view that takes the touch
+// instead, named by its class and the first text it shows (KHProgressHUD "网络异常"). "" when the
+// touch reaches the view, or nothing there takes it.
+std::string coverOf(const View& view);
+
+// The texts a view and what it holds show (texts, titles, placeholders), joined by spaces.
+std::string textsOf(const View& view);
+
 // The list a reader would drag up and down: of the visible scroll views that can move
 // vertically, the one showing the most area (the front-most of equals). Null when none.
 std::shared_ptr<ScrollView> mainScrollView();

@@ -24,6 +24,11 @@ bool numbers(std::istringstream& in, std::vector<double>& out, std::size_t count
 }
 }  // namespace
 
+std::string coveredBy(const View& view) {
+  std::string cover = coverOf(view);
+  return cover.empty() ? "covered" : "covered by " + cover;
+}
+
 std::string runTouchCommand(const std::string& raw) {
   std::string line = trimWhitespace(raw);
   if (line.empty()) return "";
@@ -44,19 +49,26 @@ std::string runTouchCommand(const std::string& raw) {
     if (row >> word >> index && lowercaseASCII(word) == "row" && !(row >> extra)) {
       auto table = mainTableView();
       if (!table) return "error: no list on screen";
+      if (!isReachable(*table)) return "error: the list is " + coveredBy(*table);
       return TouchDriver::tapRow(*table, index) ? "" : format("error: no row %ld", index);
     }
     if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
     if (rest.empty()) return "error: tap needs X Y, row N or a text";
     auto view = findVisibleText(rest);
-    if (!view) return "error: nothing on screen reads \"" + rest + "\"";
-    if (!isReachable(*view)) return "error: \"" + rest + "\" is covered";
+    if (!view) {
+      // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first.
+      view = findScrolledAwayText(rest);
+      if (!view) return "error: nothing on screen reads \"" + rest + "\"";
+      if (!TouchDriver::scrollIntoView(*view)) return "error: \"" + rest + "\" could not be scrolled into view";
+    }
+    if (!isReachable(*view)) return "error: \"" + rest + "\" is " + coveredBy(*view);
     TouchDriver::tap(*view);
     return "";
   }
   if (verb == "pull") {
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to pull";
+    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
     return TouchDriver::pull(*scroll) ? "" : "error: the list did not give way";
   }
   if (verb == "scroll") {
@@ -64,15 +76,20 @@ std::string runTouchCommand(const std::string& raw) {
     if (!(in >> where) || lowercaseASCII(where) != "end") return "error: scroll needs \"end\"";
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to scroll";
+    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
     return TouchDriver::scrollToEnd(*scroll) ? "" : "error: the list did not reach its end";
   }
   if (verb == "doubletap") {
     if (!numbers(in, n, 2)) return "error: " + verb + " needs X Y";
     return TouchDriver::doubleTap(Point{n[0], n[1]}) ? "" : "error: nothing at that point";
   }
-  if (verb == "drag") {
-    if (!numbers(in, n, 4)) return "error: drag needs X1 Y1 X2 Y2";
-    TouchDriver::pan(Point{n[0], n[1]}, Point{n[2], n[3]});
+  if (verb == "drag" || verb == "flick") {
+    if (!numbers(in, n, 4)) return "error: " + verb + " needs X1 Y1 X2 Y2";
+    // A drag holds the finger still before it lifts, so what it moves moves by the distance
+    // dragged; a flick lifts it moving, and a list runs on.
+    PanOptions options;
+    if (verb == "drag") options.releaseVelocity = Point{};
+    TouchDriver::pan(Point{n[0], n[1]}, Point{n[2], n[3]}, options);
     return "";
   }
   if (verb == "alert") {

@@ -3,9 +3,12 @@
 //   tap X Y            a tap at a window point
 //   tap row N          the Nth row (from 0, through all sections) of the main list
 //   tap TEXT | tap "TEXT"   the front-most visible button, label, cell or tab reading TEXT
-//                      (or containing it, or showing an image of that name)
+//                      (or containing it, or showing an image of that name); one scrolled out of
+//                      sight (a tab past the edge of its strip) is scrolled into view first
 //   doubletap X Y
-//   drag X1 Y1 X2 Y2   a finger moved from one point to the other
+//   drag X1 Y1 X2 Y2   a finger moved from one point to the other, held still before it lifts:
+//                      what it drags moves by that distance
+//   flick X1 Y1 X2 Y2  the same, lifted while still moving: a list runs on
 //   pull               pulls the main list down past its top and lets go (pull to refresh)
 //   scroll end         drags the main list to its end and lets it come to rest there
 //   alert N | alert "TITLE"   a button of the front alert or action sheet
@@ -23,5 +26,9 @@ namespace os {
 inline constexpr double kLongestWait = 600;
 
 std::string runTouchCommand(const std::string& line);
+
+class View;
+// "covered by KHProgressHUD "网络异常"": what keeps a touch from the view, for error messages.
+std::string coveredBy(const View& view);
 
 }  // namespace os

@@ -291,6 +291,52 @@ bool TouchDriver::scrollToEnd(ScrollView& scrollView) {
   return false;
 }
 
+namespace {
+// How far the content must move along one axis to bring [low, high] into [start, end]: the near
+// edge first, the far one as far as the space allows.
+double shiftToShow(double low, double high, double start, double end) {
+  if (low < start) return low - start;
+  if (high > end) return std::min(high - end, low - start);
+  return 0;
+}
+}  // namespace
+
+bool TouchDriver::scrollIntoView(const View& view) {
+  settle();
+  auto keepView = view.weak_from_this().lock();
+  for (View* v = view.superviewPtr(); v; v = v->superviewPtr()) {
+    auto* scroll = dynamic_cast<ScrollView*>(v);
+    if (!scroll || !scroll->window()) continue;
+    auto keep = scroll->weak_from_this().lock();
+    for (int stroke = 0; stroke < 50; ++stroke) {
+      Rect b = scroll->bounds();
+      Rect r = view.convertRectToView(view.bounds(), scroll);
+      Point from = scroll->contentOffset();
+      Point lo = scroll->minimumContentOffset(), hi = scroll->maximumContentOffset();
+      Point to{std::clamp(from.x + shiftToShow(r.minX(), r.maxX(), b.minX(), b.maxX()), lo.x, std::max(lo.x, hi.x)),
+               std::clamp(from.y + shiftToShow(r.minY(), r.maxY(), b.minY(), b.maxY()), lo.y, std::max(lo.y, hi.y))};
+      if (near(to.x, from.x) && near(to.y, from.y)) break;
+      auto visible = visibleRectOf(*scroll);
+      if (!visible) return false;
+      // The finger moves the other way from the offset, at most most of the visible part a stroke,
+      // from the side it moves away from.
+      const double reachX = visible->width() * 0.8, reachY = visible->height() * 0.8;
+      Point move{std::clamp(from.x - to.x, -reachX, reachX), std::clamp(from.y - to.y, -reachY, reachY)};
+      Point start{move.x < 0 ? visible->maxX() - visible->width() * 0.1 : visible->minX() + visible->width() * 0.1,
+                  move.y < 0 ? visible->maxY() - visible->height() * 0.1 : visible->minY() + visible->height() * 0.1};
+      if (move.x == 0) start.x = visible->midX();
+      if (move.y == 0) start.y = visible->midY();
+      PanOptions still;
+      still.releaseVelocity = Point{};
+      dragScrollView(*scroll, move, still, start);
+      settle();
+      // A view that does not give way (scrolling turned off) would take every stroke.
+      if (near(scroll->contentOffset().x, from.x) && near(scroll->contentOffset().y, from.y)) break;
+    }
+  }
+  return visibleRectOf(view).has_value();
+}
+
 bool TouchDriver::tapRow(TableView& table, const IndexPath& ip) {
   settle();
   table.scrollToRowAtIndexPath(ip, TableViewScrollPosition::None, false);

@@ -80,6 +80,10 @@ class TouchDriver {
   // at its end is still dragged and let go, as a reader asking for more would. False when the
   // view cannot scroll vertically or did not come to rest at its end.
   static bool scrollToEnd(ScrollView& scrollView);
+  // Drags the scroll views that hold the view, innermost first, until all of it is in sight (or
+  // as much as the content allows), as a reader would: strokes within the visible part of each,
+  // the finger held still before it lifts. False when it is still out of sight.
+  static bool scrollIntoView(const View& view);
   // Brings the row into view (no animation), then taps the middle of its cell.
   static bool tapRow(TableView& table, const IndexPath& indexPath);
   // The row counted through all sections from 0 (the index a reader sees down the list).

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "os/core/String.h"
 #include "os/graphics/GraphicsContext.h"
 #include "os/runtime/Clock.h"
 
@@ -20,6 +21,8 @@ ImageView::ImageView(std::shared_ptr<Image> image, std::shared_ptr<Image> highli
 
 void ImageView::setImage(std::shared_ptr<Image> image) {
   image_ = std::move(image);
+  pictureLoad_ = PictureLoad::None;
+  pictureSource_.clear();
   setNeedsDisplay();
 }
 
@@ -106,10 +109,23 @@ void ImageView::drawRect(const Rect&) {
   context->drawImage(img, rectForContentMode(contentMode(), img->size(), bounds()));
 }
 
-std::string imageDumpName(const Image& image) { return image.name().empty() ? "-" : image.name(); }
+std::string imageDumpName(const Image& image) {
+  if (!image.name().empty()) return image.name();
+  Size s = image.size();
+  return format("%gx%g", s.width, s.height);
+}
+
+void ImageView::setPictureLoad(PictureLoad state, std::string source) {
+  pictureLoad_ = state;
+  pictureSource_ = std::move(source);
+}
 
 void ImageView::describeForDump(std::vector<std::string>& parts) const {
-  if (auto img = displayedImage()) parts.push_back("image=" + imageDumpName(*img));
+  auto img = displayedImage();
+  if (pictureLoad_ == PictureLoad::Loading) parts.push_back("image=loading");
+  else if (pictureLoad_ == PictureLoad::Failed) parts.push_back("image=failed");
+  else if (img && img->name().empty() && !pictureSource_.empty()) parts.push_back("image=" + pictureSource_);
+  else if (img) parts.push_back("image=" + imageDumpName(*img));
   if (animating_) parts.push_back("animating");
 }
 

@@ -2,6 +2,7 @@
 // An image view: shows its image (or its highlighted image) by its content mode, and can cycle
 // through animation images over the animation duration on os::Clock.
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "os/graphics/Image.h"
@@ -17,7 +18,15 @@ class ImageView : public View {
   std::string className() const override { return "ImageView"; }
 
   const std::shared_ptr<Image>& image() const { return image_; }
+  // Also forgets the picture load below: an image set directly is what the view shows.
   void setImage(std::shared_ptr<Image> image);
+
+  // How a picture loaded from elsewhere stands, for screen dumps: while it loads the view shows
+  // its placeholder (or nothing), and a dump says "loading"; after a failed load, "failed"; a
+  // loaded picture without a name of its own goes by its source.
+  enum class PictureLoad { None, Loading, Loaded, Failed };
+  void setPictureLoad(PictureLoad state, std::string source = {});
+  PictureLoad pictureLoad() const { return pictureLoad_; }
   const std::shared_ptr<Image>& highlightedImage() const { return highlightedImage_; }
   void setHighlightedImage(std::shared_ptr<Image> image);
   bool isHighlighted() const { return highlighted_; }
@@ -48,11 +57,13 @@ class ImageView : public View {
   int repeatCount_ = 0;
   bool animating_ = false;
   double animationStart_ = 0;
+  PictureLoad pictureLoad_ = PictureLoad::None;
+  std::string pictureSource_;
 };
 
 // The rectangle an image of `imageSize` takes in `bounds` under a content mode.
 Rect rectForContentMode(ViewContentMode mode, Size imageSize, const Rect& bounds);
-// "name" of an image for screen dumps ("-" when it has none).
+// The name of an image for screen dumps; one without a name goes by its size ("90x63").
 std::string imageDumpName(const Image& image);
 
 }  // namespace os

@@ -6,6 +6,13 @@
 #include "ui/images/ImageCommon.h"
 
 namespace {
+// What a screen dump calls a downloaded picture: its path on its server (the host and port say
+// nothing to a reader and change from run to run).
+std::string pictureSource(const os::URL& url) {
+  std::string path = url.path();
+  return path.empty() ? url.absoluteString() : path;
+}
+
 void reportNilURL(const BNWebImageCompletionBlock& completed) {
   if (!completed) return;
   BNRunOnMainThread([completed] { completed(nullptr, BNNilURLError(), BNCacheSourceNone, std::nullopt); });
@@ -18,29 +25,36 @@ void sd_setImageWithURL(const std::shared_ptr<os::ImageView>& view, const std::o
   sd_cancelImageLoadOperationWithKey(view, kImageViewImageLoadKey);
   BNSetAttachedImageURL(view, url);
   std::weak_ptr<os::ImageView> weak = view;
-  if (!(options & BNImageLoadDelayPlaceholder))
-    BNRunOnMainThread([weak, placeholder] {
-      if (auto v = weak.lock()) v->setImage(placeholder);
-    });
+  const bool showPlaceholder = !(options & BNImageLoadDelayPlaceholder);
+  const bool loading = url.has_value();
+  BNRunOnMainThread([weak, placeholder, showPlaceholder, loading] {
+    auto v = weak.lock();
+    if (!v) return;
+    if (showPlaceholder) v->setImage(placeholder);
+    if (loading) v->setPictureLoad(os::ImageView::PictureLoad::Loading);
+  });
   if (!url) {
     reportNilURL(completed);
     return;
   }
+  const std::string source = pictureSource(*url);
   auto operation = BNViewLoadingManager()->downloadImageWithURL(
       url, options, std::move(progress),
-      [weak, placeholder, options, completed](BNImagePtr image, std::optional<os::Error> error, BNCacheSource source, bool finished,
-                                              std::optional<os::URL> imageURL) {
+      [weak, placeholder, options, completed, picture = source](BNImagePtr image, std::optional<os::Error> error, BNCacheSource source,
+                                                                bool finished, std::optional<os::URL> imageURL) {
         if (weak.expired()) return;
-        BNRunOnMainThread([weak, placeholder, options, completed, image, error, source, finished, imageURL] {
+        BNRunOnMainThread([weak, placeholder, options, completed, image, error, source, finished, imageURL, picture] {
           auto v = weak.lock();
           if (!v) return;
           if (image) {
             v->setImage((options & BNImageLoadClipToView) ? BNImageClippedToViewBounds(image, v->bounds()) : image);
+            v->setPictureLoad(finished ? os::ImageView::PictureLoad::Loaded : os::ImageView::PictureLoad::Loading, picture);
             v->setNeedsLayout();
           } else if (options & BNImageLoadDelayPlaceholder) {
             v->setImage(placeholder);
             v->setNeedsLayout();
           }
+          if (!image && finished) v->setPictureLoad(os::ImageView::PictureLoad::Failed);
           if (completed && finished) completed(image, error, source, imageURL);
         });
       });
@@ -58,6 +72,7 @@ bool BNShowCachedImageOrLoad(const std::shared_ptr<os::ImageView>& view, const s
     if (cache) {
       if (auto cached = cache->imageFromDiskCacheForKey(manager->cacheKeyForURL(parsed))) {
         view->setImage(transform ? transform(cached) : cached);
+        view->setPictureLoad(os::ImageView::PictureLoad::Loaded, pictureSource(*parsed));
         return true;
       }
     }

@@ -48,6 +48,12 @@ grep -q 'title="要闻"' "$out" || fail "the tab strip is not in the screen dump
 titles='我国新型驱逐舰|空军某航空兵旅|海军舰艇编队|陆军某合成旅|火箭军某部|新一代隐身战机|国产大型运输机|某型主战坦克|海军陆战队|战区联合指挥部|无人机部队|边防某团|预警机编队|两栖攻击舰|远程轰炸机|多国海军|维和步兵营|舰载直升机分队|防空导弹营|电子对抗部队'
 grep -Eq "text=\"($titles)" "$out" || fail "no article title in the list"
 grep -q '^row 1 ' "$out" || fail "the article's rows were not printed"
+grep -Eq '^row [0-9]+ votes: detail_digg [0-9]+, detail_bury [0-9]+' "$out" || fail "the vote row has no counts"
+grep -q '^pulled: ' "$out" || fail "pull did not say what happened"
+# What a person sees: the pages beside the screen are named, not printed, and no picture goes unnamed.
+grep -q 'off screen: 11 VXNewsTableView' "$out" || fail "the pages off screen are not named in one line"
+grep -q 'VXNewsTableView (320, 0' "$out" && fail "a page off screen was printed"
+grep -q 'image=-' "$out" && fail "a picture printed without a name"
 grep -Eq '^row [0-9]+ text: .+' "$out" || fail "the article has no text row"
 if [ -n "$sharingd" ]; then
   grep -q 'OBSocialIconActionSheet' "$out" || fail "the share sheet was never on screen"

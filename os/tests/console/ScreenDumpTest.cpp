@@ -6,7 +6,9 @@
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
 #include "os/views/SearchBar.h"
+#include "os/views/ScrollView.h"
 #include "os/views/Switch.h"
+#include "os/views/TableView.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
@@ -75,6 +77,93 @@ TEST_F(ScreenDumpTest, ControlsDescribeTheirState) {
   EXPECT_NE(dump.find("  Switch (0, 0, 79, 27) off\n"), std::string::npos);
   EXPECT_NE(dump.find("  SearchBar (0, 50, 320, 44) placeholder=\"搜索\"\n"), std::string::npos);
   EXPECT_NE(dump.find("    TextField (8, 7, 304, 30) placeholder=\"搜索\"\n"), std::string::npos);
+}
+
+TEST_F(ScreenDumpTest, WhatIsOutOfSightIsNamedInOneLineNotPrinted) {
+  // A strip of tabs wider than the screen, and a pager whose second page is beside the screen.
+  auto strip = makeView<ScrollView>(Rect(0, 0, 320, 34));
+  strip->setContentSize(Size{600, 34});
+  for (int i = 0; i < 6; ++i) {
+    auto tab = makeView<Button>(Rect(100 * i, 0, 100, 34));
+    tab->setTitle(std::string(1, static_cast<char>('a' + i)), kControlStateNormal);
+    strip->addSubview(tab);
+  }
+  strip->addSubview(makeView<Button>(Rect(0, 0, 0, 0)));  // nothing to see, nothing to scroll to
+  window->addSubview(strip);
+  auto pager = makeView<ScrollView>(Rect(0, 34, 320, 400));
+  pager->setContentSize(Size{640, 400});
+  for (int i = 0; i < 2; ++i) {
+    auto page = makeView<View>(Rect(320 * i, 0, 320, 400));
+    auto label = makeView<Label>(Rect(0, 0, 320, 20));
+    label->setText("下拉刷新");
+    page->addSubview(label);
+    pager->addSubview(page);
+  }
+  window->addSubview(pager);
+
+  std::string dump = dumpScreen();
+  EXPECT_NE(dump.find("    Button (300, 0, 100, 34) title=\"d\"\n    off screen: 2 Button — \"e\" \"f\"\n"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("      Label (0, 0, 320, 20) text=\"下拉刷新\"\n    off screen: 1 View\n"), std::string::npos) << dump;
+  EXPECT_EQ(dump.find("Button (0, 0, 0, 0)"), std::string::npos);
+  EXPECT_EQ(dump.find("(320, 0, 320, 400)"), std::string::npos);
+  // Scrolled, the strip shows the others.
+  strip->setContentOffset(Point{280, 0});
+  dump = dumpScreen();
+  EXPECT_NE(dump.find("    Button (200, 0, 100, 34) title=\"c\""), std::string::npos) << dump;
+  EXPECT_NE(dump.find("    off screen: 2 Button — \"a\" \"b\"\n"), std::string::npos) << dump;
+}
+
+// Rows of `count` cells reading their index.
+struct Rows : TableViewDataSource {
+  long count = 30;
+  long numberOfRowsInSection(TableView&, long) override { return count; }
+  std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& table, const IndexPath& ip) override {
+    auto cell = table.dequeueReusableCellWithIdentifier("row");
+    if (!cell) cell = std::make_shared<TableViewCell>(TableViewCellStyle::Default, "row");
+    cell->textLabel()->setText(std::to_string(ip.row));
+    return cell;
+  }
+};
+
+TEST_F(ScreenDumpTest, ListCellsPrintTopToBottom) {
+  auto rows = std::make_shared<Rows>();
+  auto table = makeView<TableView>(Rect(0, 0, 320, 200), TableViewStyle::Plain);
+  table->setDataSource(rows);
+  window->addSubview(table);
+  // Down and back up: the cells of the top rows are made last.
+  table->setContentOffset(Point{0, 600});
+  dumpScreen();
+  table->setContentOffset(Point{0, 0});
+  std::string dump = dumpScreen();
+  std::size_t last = 0;
+  for (int row = 0; row < 5; ++row) {
+    std::size_t at = dump.find("text=\"" + std::to_string(row) + "\"");
+    ASSERT_NE(at, std::string::npos) << dump;
+    EXPECT_GT(at, last) << "row " << row << " out of order:\n" << dump;
+    last = at;
+  }
+}
+
+TEST_F(ScreenDumpTest, PicturesSayWhetherTheyAreLoadingFailedOrWhatTheyAre) {
+  auto view = makeView<ImageView>(Rect(0, 0, 90, 63));
+  window->addSubview(view);
+  auto line = [&] {
+    std::string d = dumpView(*view);
+    return d.substr(0, d.size() - 1);
+  };
+  view->setImage(namedImage("placeholder"));
+  view->setPictureLoad(ImageView::PictureLoad::Loading);
+  EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=loading");
+  view->setPictureLoad(ImageView::PictureLoad::Failed);
+  EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=failed");
+  view->setImage(Image::create(Bitmap(180, 126), 2));
+  EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=90x63");
+  view->setPictureLoad(ImageView::PictureLoad::Loaded, "/img/p1/800x450.png");
+  EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=/img/p1/800x450.png");
+  // A picture set directly ends whatever load was under way.
+  view->setPictureLoad(ImageView::PictureLoad::Loading);
+  view->setImage(namedImage("logo"));
+  EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=logo");
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/console/ScreenDump.h"
+#include "os/console/ScreenSettle.h"
 #include "os/console/TouchCommands.h"
 #include "os/runtime/Timer.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
+#include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
@@ -77,7 +79,10 @@ TEST_F(TouchCommandsTest, TapByTextFindsWhatAReaderSees) {
   EXPECT_EQ(runTouchCommand("tap 设置"), "");
   EXPECT_EQ(runTouchCommand("tap \"设\""), "");
   EXPECT_EQ(runTouchCommand("tap navbar-back"), "");
-  EXPECT_EQ(pressed, (std::vector<std::string>{"设置", "设置", ""}));
+  // Pressed, a button's picture is named for it and still found by the plain name.
+  arrow->setName("navbar-back_press");
+  EXPECT_EQ(runTouchCommand("tap navbar-back"), "");
+  EXPECT_EQ(pressed, (std::vector<std::string>{"设置", "设置", "", ""}));
   EXPECT_EQ(runTouchCommand("tap 关于"), "error: nothing on screen reads \"关于\"");
 }
 
@@ -85,8 +90,11 @@ TEST_F(TouchCommandsTest, AVisibleCoverTakesTheTapsUntilItFades) {
   button("确定", Rect(10, 300, 100, 40));
   // What a progress HUD is on screen: a view over everything that keeps touch handling on.
   auto cover = makeView<View>(Rect(0, 0, 320, 480));
+  auto note = makeView<Label>(Rect(100, 200, 120, 20));
+  note->setText("网络异常");
+  cover->addSubview(note);
   window->addSubview(cover);
-  EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered");
+  EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"网络异常\"");
   EXPECT_TRUE(TouchDriver::tap(Point{50, 320}));
   // Still there while it fades out, gone from touches once transparent.
   cover->setAlpha(0.02);
@@ -138,6 +146,82 @@ TEST_F(TouchCommandsTest, AWatcherReportsOnlyChanges) {
   EXPECT_NE(second->find("下拉刷新"), std::string::npos);
   EXPECT_NE(screenFingerprint(*first), screenFingerprint(*second));
   EXPECT_FALSE(watcher.changedDump());
+}
+
+TEST_F(TouchCommandsTest, ATabPastTheEdgeOfItsStripIsScrolledIntoViewThenTapped) {
+  auto strip = makeView<ScrollView>(Rect(0, 20, 320, 34));
+  strip->setContentSize(Size{1000, 34});
+  window->addSubview(strip);
+  for (int i = 0; i < 10; ++i) {
+    std::string title = "tab" + std::to_string(i);
+    auto b = makeView<Button>(Rect(100 * i, 0, 100, 34));
+    b->setTitle(title, kControlStateNormal);
+    b->addTarget(nullptr, [this, title](Control&) { pressed.push_back(title); }, kControlEventTouchUpInside);
+    strip->addSubview(b);
+  }
+  EXPECT_EQ(runTouchCommand("tap tab8"), "");
+  EXPECT_EQ(pressed, (std::vector<std::string>{"tab8"}));
+  // Dragged just far enough to show all of it, not flung to the end.
+  EXPECT_NEAR(strip->contentOffset().x, 580, 0.5);
+  EXPECT_EQ(runTouchCommand("tap tab0"), "");
+  EXPECT_EQ(pressed.back(), "tab0");
+  EXPECT_NEAR(strip->contentOffset().x, 0, 0.5);
+  EXPECT_EQ(runTouchCommand("tap tab10"), "error: nothing on screen reads \"tab10\"");
+}
+
+TEST_F(TouchCommandsTest, ADragMovesByTheDistanceDraggedAndOnlyAFlickRunsOn) {
+  auto list = makeView<ScrollView>(Rect(0, 20, 320, 460));
+  list->setContentSize(Size{320, 5000});
+  window->addSubview(list);
+  EXPECT_EQ(runTouchCommand("drag 160 400 160 200"), "");
+  EXPECT_NEAR(list->contentOffset().y, 200, 0.5);
+  EXPECT_EQ(runTouchCommand("flick 160 400 160 200"), "");
+  EXPECT_GT(list->contentOffset().y, 600);
+  EXPECT_EQ(runTouchCommand("flick 1 2"), "error: flick needs X1 Y1 X2 Y2");
+}
+
+TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
+  button("确定", Rect(10, 300, 100, 40));
+  // A toast over the button for a second: longer than the screen takes to look quiet.
+  auto toast = makeView<View>(Rect(0, 250, 320, 120));
+  toast->setTag(77);
+  auto text = makeView<Label>(Rect(10, 10, 200, 20));
+  text->setText("分享成功");
+  toast->addSubview(text);
+  window->addSubview(toast);
+  auto timer = Timer::scheduled(1.0, false, [toast](Timer&) { toast->removeFromSuperview(); });
+
+  SettleOptions o;
+  o.isTransient = [](const View& v) { return v.tag() == 77; };
+  std::vector<std::string> shown;
+  o.onMessage = [&](const std::string& dump) { shown.push_back(dump); };
+  double before = Clock::now();
+  SettleResult r = settleScreen(o);
+  EXPECT_TRUE(r.atRest);
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"分享成功"}));
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_NE(shown[0].find("text=\"分享成功\""), std::string::npos);
+  EXPECT_GE(Clock::now(), before + 1.0);
+  EXPECT_EQ(toast->superview(), nullptr);
+  EXPECT_EQ(runTouchCommand("tap 确定"), "");
+  EXPECT_EQ(pressed.size(), 1u);
+
+  // One that stays is waited for only so long.
+  window->addSubview(toast);
+  o.limit = 2;
+  r = settleScreen(o);
+  EXPECT_FALSE(r.atRest);
+  EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"分享成功\"");
+}
+
+TEST_F(TouchCommandsTest, AListUnderAnAlertIsNotTouchedThroughIt) {
+  pages(20);
+  auto alert = std::make_shared<AlertView>("要闻推送", "", std::weak_ptr<AlertViewDelegate>(), "忽略");
+  alert->show();
+  for (const char* command : {"tap row 0", "pull", "scroll end"})
+    EXPECT_EQ(runTouchCommand(command), "error: the list is covered by AlertView \"要闻推送\"") << command;
+  EXPECT_TRUE(lists[0]->selected.empty());
+  EXPECT_EQ(tables[0]->contentOffset(), (Point{0, 0}));
 }
 
 // A wait is bounded, and the clock always gets where it was sent, even where its dates are too

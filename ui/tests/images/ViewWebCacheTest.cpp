@@ -62,11 +62,17 @@ TEST_F(ViewLoadingTest, ShowsThePlaceholderThenTheImageAndRemembersTheURL) {
   Completion done;
   sd_setImageWithURL(view, url("/a.png"), placeholder_, recordInto(done));
   EXPECT_EQ(view->image(), placeholder_);
+  EXPECT_EQ(view->pictureLoad(), os::ImageView::PictureLoad::Loading);
   EXPECT_EQ(sd_imageURL(view), url("/a.png"));
   ASSERT_TRUE(runUntil([&] { return done.calls == 1; }));
   ASSERT_TRUE(view->image());
   EXPECT_EQ(view->image()->pixelWidth(), 8);
   EXPECT_EQ(done.url, url("/a.png"));
+  // A screen dump names the picture by where it came from.
+  EXPECT_EQ(view->pictureLoad(), os::ImageView::PictureLoad::Loaded);
+  std::vector<std::string> parts;
+  view->describeForDump(parts);
+  EXPECT_EQ(parts, (std::vector<std::string>{"image=/a.png"}));
 }
 
 TEST_F(ViewLoadingTest, ASecondLoadOnTheViewReplacesTheFirst) {
@@ -166,6 +172,7 @@ TEST_F(ViewLoadingTest, DelayedPlaceholderAppearsOnlyAfterAFailure) {
   EXPECT_EQ(view->image(), nullptr);
   ASSERT_TRUE(runUntil([&] { return done.calls == 1; }));
   EXPECT_EQ(view->image(), placeholder_);
+  EXPECT_EQ(view->pictureLoad(), os::ImageView::PictureLoad::Failed);
   ASSERT_TRUE(done.error);
   EXPECT_EQ(done.error->code, 404);
 }
