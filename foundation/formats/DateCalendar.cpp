@@ -38,8 +38,9 @@ long long floorDiv(long long a, long long b) { return a / b - ((a % b != 0) && (
 }  // namespace
 
 DateCalendar& DateCalendar::currentCalendar() {
-  // A function-local static: the first callers on several threads wait for one construction.
-  static DateCalendar calendar(TimeZoneRules::processLocal());
+  // Made once, whichever thread asks first, and never destroyed: background work still running
+  // while the process exits may ask for it.
+  static DateCalendar& calendar = *new DateCalendar(TimeZoneRules::processLocal());
   calendar.followDeviceZone(os::Device::current().profile().timeZone);
   return calendar;
 }

@@ -121,8 +121,9 @@ class SystemReachabilityProvider : public ReachabilityProvider {
   }
 };
 
-std::mutex gProviderMutex;
-std::shared_ptr<ReachabilityProvider> gProvider;
+// Never destroyed: work on other threads may ask for the provider while the process exits.
+std::mutex& gProviderMutex = *new std::mutex;
+std::shared_ptr<ReachabilityProvider>& gProvider = *new std::shared_ptr<ReachabilityProvider>;
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "qqconnect/analytics/ConfigManager.h"
 
+#include <mutex>
+
 #include "os/core/Log.h"
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"
@@ -9,8 +11,11 @@
 #include "qqconnect/core/login/APIResponse.h"
 
 std::shared_ptr<ConfigManager> ConfigManager::GetInstance() {
-  static const std::shared_ptr<ConfigManager> shared =
-      create(os::Sandbox::current()->documentsDirectory() + "/" + kCacheFileName);
+  static std::mutex lock;
+  static std::shared_ptr<ConfigManager> shared;
+  const std::string path = os::Sandbox::current()->documentsDirectory() + "/" + kCacheFileName;
+  std::lock_guard guard(lock);
+  if (!shared || shared->path() != path) shared = create(path);
   return shared;
 }
 

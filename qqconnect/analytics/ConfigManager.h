@@ -19,7 +19,8 @@ class ConfigManager : public APIBaseTarget, public std::enable_shared_from_this<
   static constexpr const char* kDefaultPolicyURL = "http://policy.qqconnect.local/qqconnectopen/openapi/policy_conf";
   static constexpr const char* kCacheFileName = "TCSdkConfig.plist";
 
-  // The process's policy, made once (in the current sandbox) on first use.
+  // The process's policy, cached in the current sandbox: made on first use, and again when
+  // another sandbox became current (a fresh context starts from its own cache).
   static std::shared_ptr<ConfigManager> GetInstance();
   // A policy cached at `path`, fetched from `policyURL`.
   static std::shared_ptr<ConfigManager> create(std::string path, std::string policyURL = kDefaultPolicyURL);
@@ -30,6 +31,9 @@ class ConfigManager : public APIBaseTarget, public std::enable_shared_from_this<
   const os::Dictionary& config() const { return config_; }
   void setConfig(os::Dictionary config) { config_ = std::move(config); }
   const std::string& path() const { return path_; }
+  // Where the policy is fetched from (deployment configuration).
+  const std::string& policyURL() const { return policyURL_; }
+  void setPolicyURL(std::string url) { policyURL_ = std::move(url); }
 
   // Replaces the policy with the cache file's; a cache that does not read as a dictionary is
   // rewritten with the defaults, so reports stay on rather than off for good.

@@ -5,11 +5,12 @@
 #include "qqconnect/core/requests/VelmoraRequest.h"
 
 TCDataReport& TCDataReport::shared() {
-  static TCDataReport* report = [] {
-    auto* r = new TCDataReport(ConfigManager::GetInstance(), VMA4QC::getInstance());
-    ConfigManager::GetInstance()->setReportSwitch([r](bool on) { r->mtaSetEnable(on); });
-    return r;
-  }();
+  static TCDataReport* report = new TCDataReport(nullptr, VMA4QC::getInstance());
+  // The policy follows the current sandbox; the reports follow the policy.
+  if (auto policy = ConfigManager::GetInstance(); policy != report->config_) {
+    policy->setReportSwitch([r = report](bool on) { r->mtaSetEnable(on); });
+    report->config_ = std::move(policy);
+  }
   return *report;
 }
 

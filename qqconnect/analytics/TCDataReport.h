@@ -15,7 +15,7 @@ class TCDataReport {
   static constexpr const char* kDefaultReportURL = "http://report.qqconnect.local/report/report";
   static constexpr const char* qverDefault = "ios.SDK.1.8";
 
-  // Reports through the process's policy and analytics client.
+  // Reports through the process's analytics client and the current policy (GetInstance).
   static TCDataReport& shared();
   TCDataReport(std::shared_ptr<ConfigManager> config, VMA4QC& analytics, std::string reportURL = kDefaultReportURL);
 
@@ -28,6 +28,10 @@ class TCDataReport {
                         const std::optional<std::string>& ver);
   bool reportBonuliDataWithTime(const std::optional<std::string>& action, const std::string& appid,
                                 double timeInterval, const std::optional<std::string>& ver);
+
+  // Where action reports go (deployment configuration).
+  const std::string& reportURL() const { return reportURL_; }
+  void setReportURL(std::string url) { reportURL_ = std::move(url); }
 
   void mtaStart(const std::string& appid);
   void start4QQConnect(const std::string& appid);

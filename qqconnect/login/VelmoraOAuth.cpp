@@ -69,8 +69,14 @@ std::shared_ptr<VelmoraOAuth> VelmoraOAuth::initWithAppId(const std::string& app
   session->redirectURI_ = session->endpoints_.portalHost;
   QQApi::registerQQConnectAppId(*connection);
   QQApi::registerPluginWithId(*mobile);
-  // The online policy and the analytics client are not part of this client yet; nothing else
-  // starts here.
+  // The policy and the analytics client know the application by the id as the host gave it.
+  auto policy = ConfigManager::GetInstance();
+  policy->setPolicyURL(session->endpoints_.policyURL);
+  policy->setAppid(appId);
+  policy->requestConfig();
+  auto& reports = TCDataReport::shared();
+  reports.setReportURL(session->endpoints_.reportURL);
+  reports.mtaStart(appId);
   return session;
 }
 
@@ -136,7 +142,10 @@ bool VelmoraOAuth::authorizeWithPermissions(std::vector<std::string> permissions
   if (delegate) {
     if (auto replaced = delegate->getAuthorizedPermissions(permissions, extraParams)) permissions = std::move(*replaced);
   }
-  if (OpenApi::authorizeWithPermission(permissions, unlessSelf(delegate, this), true)) return true;
+  if (OpenApi::authorizeWithPermission(permissions, unlessSelf(delegate, this), true)) {
+    TCDataReport::shared().reportData(0, "10786", appId_.value_or(""), std::nullopt);
+    return true;
+  }
   return authorizeWithVelmoraAppAuthInSafari(inSafari, permissions, extraParams, std::move(delegate));
 }
 
@@ -377,8 +386,10 @@ bool VelmoraOAuth::oldCanhandleOpenURL(const std::optional<std::string>& url) co
 // ---- forwarded callbacks ----
 
 void VelmoraOAuth::velmoraDidLogin() {
-  // The analytics client is not part of this client yet, so the account is not reported.
+  auto self = shared_from_this();
   if (auto delegate = sessionDelegate()) delegate->velmoraDidLogin();
+  // Read after the delegate: it may have logged out already.
+  if (openId_ && !openId_->empty()) TCDataReport::shared().mtaSetAccount(*openId_);
 }
 
 void VelmoraOAuth::velmoraDidNotLogin(bool cancelled) {

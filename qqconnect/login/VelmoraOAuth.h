@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "qqconnect/analytics/ConfigManager.h"
+#include "qqconnect/analytics/TCDataReport.h"
 #include "qqconnect/login/VelmoraSessionDelegate.h"
 #include "qqconnect/requests/TCAPIRequest.h"
 #include "qqconnect/requests/TCOSDKReachability.h"
@@ -30,6 +32,10 @@ struct VelmoraOAuthEndpoints {
   std::string openApiBase = "https://openmobile.velmora.example/";
   // The authorisation page and its redirect hosts.
   TCLoginEndpoints loginPage;
+  // The online policy CGI and the action-report CGI. Policy and reports are the process's, so
+  // the session created last decides where they go.
+  std::string policyURL = ConfigManager::kDefaultPolicyURL;
+  std::string reportURL = TCDataReport::kDefaultReportURL;
 };
 
 inline constexpr const char* kVelmoraConfigAlertTitle = "配置错误";

@@ -3,7 +3,9 @@
 
 #include "QQConnectTestSupport.h"
 #include "qqconnect/login/VelmoraOAuth.h"
+#include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/core/login/APIResponse.h"
+#include "tools/qqconnectd/server/QQConnectServer.h"
 #include "os/core/URL.h"
 #include "os/crypto/Digest.h"
 #include "os/testing/HttpTestServer.h"
@@ -166,6 +168,51 @@ TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(std::string(kReplyScheme) + "://qzapp/0?generalpastboard=1"));
   EXPECT_TRUE(VelmoraOAuth::CanHandleOpenURL(std::string(kReplyScheme) + "://qzapp/x/0"));
   EXPECT_FALSE(VelmoraOAuth::CanHandleOpenURL("other://qzapp/x/0"));
+}
+
+// The policy and report CGIs on loopback: what a session tells them as it is made and used.
+class SessionReportsTest : public LoginTest {
+ protected:
+  void SetUp() override {
+    QQConnectTest::SetUp();
+    ASSERT_TRUE(server.start(0));
+    endpoints.policyURL = server.url(qqconnectd::QQConnectService::kPolicyPath);
+    endpoints.reportURL = server.url(qqconnectd::QQConnectService::kReportPath);
+  }
+  static VMA4QCSettings analytics() { return VMA4QC::getInstance().config().get(); }
+
+  qqconnectd::QQConnectServer server;
+  VelmoraOAuthEndpoints endpoints;
+};
+
+TEST_F(SessionReportsTest, CreationFetchesThePolicyAndSingleSignOnIsReported) {
+  installAnsweringQQ();
+  // Policy and analytics know the id as the host gave it; reports carry the decimal one.
+  session = VelmoraOAuth::initWithAppId("QQ05FBE048", delegate, endpoints);
+  ASSERT_TRUE(run([&] { return !server.service().policyFetches().empty(); }));
+  EXPECT_EQ(server.service().policyFetches(), std::vector<std::string>{"QQ05FBE048"});
+  ASSERT_TRUE(analytics().appkey);
+  EXPECT_TRUE(analytics().appkey->ends_with("QQ05FBE048"));
+  EXPECT_TRUE(server.service().actionReports().empty());
+
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return !server.service().actionReports().empty(); }));
+  const auto report = server.service().actionReports().at(0);
+  EXPECT_EQ(report.action, "10786");
+  EXPECT_EQ(report.appid, kAppId);
+  EXPECT_EQ(report.version, "ios.SDK.1.8");
+  EXPECT_FALSE(report.elapsed);
+
+  // An empty open id logs in but names no account.
+  reply(os::Dictionary{{"openid", ""}, {"access_token", "TOK"}});
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_NE(analytics().qq, std::optional<std::string>(""));
+  ASSERT_TRUE(login());
+  reply(os::Dictionary{{"openid", "REPORTED"}, {"access_token", "TOK"}});
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(analytics().qq, "REPORTED");
+  ASSERT_TRUE(run([&] { return server.service().actionReports().size() == 2; }));
+  EXPECT_EQ(server.service().policyFetches().size(), 1u);
 }
 
 // The OpenAPI server on loopback: the login statistics and the open id answer.

@@ -10,9 +10,14 @@
 
 #include "platforms/qq/QQApiDatastore.h"
 #include "qqconnect/apptoapp/VelmoraApiObject.h"
+#include "qqconnect/analytics/ConfigManager.h"
+#include "qqconnect/analytics/TCDataReport.h"
+#include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "os/core/URL.h"
+#include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
@@ -81,7 +86,16 @@ struct PeerReq : os::Archivable {
 
 class QQConnectTest : public ::testing::Test {
  protected:
+  // Every session fetches the policy and may report: the deployment's hosts fail at once here,
+  // and tests that look at them give loopback endpoints.
+  static std::vector<std::string> reportingHosts() {
+    std::vector<std::string> hosts;
+    for (const char* url : {ConfigManager::kDefaultPolicyURL, TCDataReport::kDefaultReportURL})
+      if (auto parsed = os::URL::parse(url); parsed && parsed->host()) hosts.push_back(*parsed->host());
+    return hosts;
+  }
   void SetUp() override {
+    for (const auto& host : reportingHosts()) os::HostLookup::setOverride(host, std::nullopt);
     QQApiDatastore::instance().reset();
     OpenApi::clearParam();
     os::ReachabilityProvider::setShared(reachability);
@@ -99,12 +113,15 @@ class QQConnectTest : public ::testing::Test {
     reader->launch();
   }
   void TearDown() override {
+    // Sessions start the shared analytics client: its queued work reads this test's sandbox.
+    VMA4QC::getInstance().flush();
     for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
     reader->terminate();
     os::RunLoop::main()->runUntilIdle();
     OpenApi::clearParam();
     QQApiDatastore::instance().reset();
     os::ReachabilityProvider::setShared(nullptr);
+    for (const auto& host : reportingHosts()) os::HostLookup::removeOverride(host);
   }
   std::shared_ptr<os::TestPeerApplication> installQQ(std::vector<std::string> schemes) {
     return sandbox.launchPeerApplication("com.velmora.mqq", schemes);

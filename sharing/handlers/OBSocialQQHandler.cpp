@@ -1,12 +1,332 @@
 #include "sharing/handlers/OBSocialQQHandler.h"
 
-#include "foundation/ServiceCallLog.h"
+#include <algorithm>
+#include <charconv>
 
-void OBSocialQQHandler::setQQWithAppId(const std::optional<std::string>& appId,
-                                       const std::optional<std::string>& appKey,
+#include "foundation/ServiceCallLog.h"
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/store/Bundle.h"
+#include "os/views/AlertView.h"
+#include "os/views/NamedImage.h"
+#include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialAccountEntity.h"
+#include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialConfig.h"
+#include "sharing/service/OBSocialContext.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialExtConfig.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformNames.h"
+#include "sharing/service/OBUtils.h"
+#include "sharing/widgets/OBSocialXToast.h"
+
+namespace {
+
+// The QQ application's answer when the reader backed out of a share.
+constexpr int kQQUserCancelled = -4;
+// "qq" goes in at this place of the configured list, or before the last name of a shorter one.
+constexpr std::size_t kQQListPosition = 6;
+
+std::string localized(const std::string& key) {
+  auto bundle = os::Bundle::mainBundle();
+  return bundle ? bundle->localizedStringForKey(key, "", "OBSocialLocalizable") : "";
+}
+
+void showAlert(const std::string& messageKey) {
+  auto alert = std::make_shared<os::AlertView>(localized("shareQQ_error"), localized(messageKey),
+                                               std::weak_ptr<os::AlertViewDelegate>{}, localized("button_ok"));
+  alert->show();
+}
+
+// The whole text must be a decimal integer: QQ answers a result code, nothing else counts.
+std::optional<int> strictInteger(const std::optional<std::string>& text) {
+  if (!text || text->empty()) return std::nullopt;
+  int value = 0;
+  const char* end = text->data() + text->size();
+  auto [stop, error] = std::from_chars(text->data(), end, value);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return value;
+}
+
+// Cut to `bytes` of UTF-8 (whole characters) when it has `characters` or more.
+std::string cut(const std::string& text, std::size_t characters, std::size_t bytes, const char* message) {
+  if (os::utf16Length(text) < characters) return text;
+  OBUtils::outLog(message);
+  return OBSocialSnsHandler::subString(text, os::StringEncoding::UTF8, bytes).value_or("");
+}
+
+std::shared_ptr<OBSocialResponseEntity> loginFailure(int code, std::string message) {
+  auto response = std::make_shared<OBSocialResponseEntity>();
+  // The key is "qzone" whichever platform logged in: callers look it up there.
+  response->data = os::Dictionary{{"qzone", os::Value("")}};
+  response->responseType = 9;
+  response->viewControllerType = 7;
+  response->responseCode = code;
+  response->message = std::move(message);
+  return response;
+}
+
+}  // namespace
+
+std::shared_ptr<OBSocialQQHandler> OBSocialQQHandler::shareInstance() { return OBSocialContext::shared<OBSocialQQHandler>(); }
+
+const std::vector<std::string>& OBSocialQQHandler::permissions() {
+  static const std::vector<std::string> kPermissions = {
+      "get_user_info", "get_simple_userinfo", "add_album", "add_idol", "add_one_blog", "add_pic_t",
+      "add_share", "add_topic", "check_page_fans", "del_idol", "del_t", "get_fanslist",
+      "get_idollist", "get_info", "get_other_info", "get_repost_list", "list_album", "upload_pic",
+      "get_vip_info", "get_vip_rich_info", "get_intimate_friends_weibo", "match_nick_tips_weibo"};
+  return kPermissions;
+}
+
+void OBSocialQQHandler::setQQWithAppId(const std::optional<std::string>& appId, const std::optional<std::string>& appKey,
                                        const std::optional<std::string>& url) {
   ServiceCallLog::record("OBSocialQQHandler", "setQQWithAppId",
                          os::Dictionary{{"appId", ServiceCallLog::optional(appId)},
                                         {"appKey", ServiceCallLog::optional(appKey)},
                                         {"url", ServiceCallLog::optional(url)}});
+  auto handler = shareInstance();
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  auto platform = handler->getQQPlatform();
+  handler->qqUrl = url;
+  handler->qqAppKey = appKey;
+  if (appId) {
+    handler->qqAppId = appId;
+    const os::Value entry = dispatcher->appInfo()["qzone"];
+    if (entry.isDictionary()) {
+      handler->compareAppInfo(entry);
+    } else {
+      std::weak_ptr<OBSocialQQHandler> weak = handler;
+      dispatcher->requestAppInfo([weak](const std::shared_ptr<OBSocialResponseEntity>& response) {
+        auto self = weak.lock();
+        if (!self || response->responseCode != OBSocialResponseCodeSuccess) return;
+        self->compareAppInfo(response->data ? (*response->data)["qzone"] : os::Value());
+      });
+    }
+  } else {
+    handler->qqAppId = handler->qzoneAppId();
+  }
+  OBSocialConfig::addSocialSnsPlatform({platform});
+
+  // Once in the list, however often the application sets QQ up; an empty list still gets it.
+  auto names = OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray();
+  if (std::find(names.begin(), names.end(), OBShareToQQ) == names.end()) {
+    const std::size_t at = names.size() >= kQQListPosition ? kQQListPosition : (names.empty() ? 0 : names.size() - 1);
+    names.insert(names.begin() + static_cast<std::ptrdiff_t>(at), OBShareToQQ);
+    os::Array stored;
+    for (const auto& name : names) stored.emplace_back(name);
+    OBSocialConfig::setSnsPlatformNames(std::move(stored));
+  }
+
+  handler->shareToQzoneWithAppId(appId, url);
+  auto registry = OBSocialSnsPlatformManager::sharedInstance();
+  for (const char* name : {OBShareToQzone, OBShareToQQ})
+    if (auto registered = registry->getSnsPlatformWithName(name, false))
+      registered->platformInternal()->socialLoginDelegate = handler;
+  dispatcher->registerSnsHandler({OBShareToQQ}, handler);
+}
+
+void OBSocialQQHandler::compareAppInfo(const os::Value& entry) {
+  // The service keeps the QZone identity with the application's platform information.
+  if (entry["key"].string() && *entry["key"].string() == qqAppId.value_or("") && entry["secret"].string() &&
+      *entry["secret"].string() == qqAppKey.value_or(""))
+    return;
+  OBSocialAccountManager::postAppInfo(os::Dictionary{{"qzone_key", os::Value(qqAppId.value_or(""))},
+                                                     {"qzone_secret", os::Value(qqAppKey.value_or(""))}},
+                                      nullptr);
+}
+
+void OBSocialQQHandler::setSupportWebView(bool on) { shareInstance()->supportQzoneWebView = on; }
+
+void OBSocialQQHandler::setSupportQzoneSSO(bool on) { OBSocialConfigInternal::shareInstance()->supportQzoneSSO = on; }
+
+std::shared_ptr<OBSocialSnsPlatform> OBSocialQQHandler::getQQPlatform() {
+  auto platform = std::make_shared<OBSocialSnsPlatform>(OBShareToQQ);
+  const std::string images = "OBSocialSDKResourcesNew.bundle/SnsPlatform/OBS_qq";
+  platform->bigImageName = images + "_icon";
+  platform->smallImageName = images + "_on";
+  platform->smallImageOffName = images + "_off";
+  platform->displayName = localized("mobile_qq");
+  platform->shareToType = 20;
+  platform->snsClickHandler = [](const std::shared_ptr<os::ViewController>& controller,
+                                 const std::shared_ptr<OBSocialControllerService>& service, bool) {
+    OBSocialSnsHandler::shareInstance()->postOpWithSnsName(OBShareToQQ);
+    OBSocialQQHandler::shareInstance()->clickHandlerWithSnsName(OBShareToQQ, controller, service);
+  };
+  OBSocialSnsPlatformManager::sharedInstance()->makeLoginHandlerWithPlatform(platform);
+  return platform;
+}
+
+void OBSocialQQHandler::shareToQzoneWithAppId(const std::optional<std::string>&, const std::optional<std::string>&) {
+  auto qzone = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(OBShareToQzone, false);
+  if (!qzone) return;
+  qzone->snsClickHandler = [](const std::shared_ptr<os::ViewController>& controller,
+                              const std::shared_ptr<OBSocialControllerService>& service, bool) {
+    OBSocialSnsHandler::shareInstance()->postOpWithSnsName(OBShareToQzone);
+    OBSocialQQHandler::shareInstance()->clickHandlerWithSnsName(OBShareToQzone, controller, service);
+  };
+}
+
+std::optional<std::string> OBSocialQQHandler::qzoneAppId() {
+  const os::Value entry = OBSocialSnsHandler::shareInstance()->appInfo()["qzone"];
+  if (!entry.isDictionary()) return std::nullopt;
+  if (auto key = entry["key"].string()) return *key;
+  return std::nullopt;
+}
+
+bool OBSocialQQHandler::isClientInstall(const std::string& platformName) {
+  if (platformName != OBShareToQzone || !supportQzoneWebView) return true;
+  if (VelmoraOAuth::iphoneQQInstalled() && VelmoraOAuth::iphoneQQSupportSSOLogin()) return true;
+  return VelmoraOAuth::iphoneQZoneInstalled() && VelmoraOAuth::iphoneQZoneSupportSSOLogin();
+}
+
+bool OBSocialQQHandler::checkUrlSchema() {
+  return OBSocialSnsHandler::shareInstance()->searchForURLSchemeWithPrefix("velmora");
+}
+
+bool OBSocialQQHandler::handleOpenURL(const os::URL& url) {
+  const std::string text = url.absoluteString();
+  if (text.rfind("velmora", 0) == 0) return VelmoraOAuth::HandleOpenURL(text);
+  if (text.rfind("QQ", 0) == 0) return QQApiInterface::handleOpenURL(text, this);
+  return false;
+}
+
+void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>&,
+                                                const std::shared_ptr<OBSocialControllerService>& service) {
+  snsName = name;
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  auto data = service ? service->socialData() : OBSocialData::defaultData();
+  if (!qqUrl && data->shareImage()) {
+    OBUtils::outLog("使用手机QQ图文分享，请先设置应用url");
+    return;
+  }
+  if (!dispatcher->searchForURLSchemeWithPrefix("QQ")) return;
+  dispatcher->setCurrentSnsHandler(weak_from_this());
+  if ((!QQApiInterface::isQQInstalled() || !QQApiInterface::isQQSupportApi()) && name != OBShareToQQ) {
+    // For "qq" the send goes ahead and its result brings the alert.
+    dispatcher->setCurrentSnsHandler({});
+    showAlert("shareQQ_notInstall");
+    return;
+  }
+  if (!qqAppId) OBUtils::outLog("you must set the qqAppID!");
+  // Making the session registers the application id with the QQ client.
+  velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  dispatcher->handleClickHandler(service, name);
+  socialController = service;
+
+  auto config = data->extConfig();
+  auto content = config ? (name == OBShareToQzone ? config->qzoneData : config->qqData) : nullptr;
+  std::string description = content && content->shareText ? *content->shareText : data->shareText().value_or("");
+  std::string title = content && content->title  ? *content->title
+                      : config && config->title ? *config->title
+                                                : description;
+  title = cut(title, kOBSocialQQTitleCharacters + 1, kOBSocialQQTitleCharacters - 1,
+              "使用手机QQ客户端分享，分享标题不能超过128个字符");
+  description = cut(description, kOBSocialQQDescriptionCharacters + 1, kOBSocialQQDescriptionCharacters - 1,
+                    "使用手机QQ客户端分享，分享内容不能超过512个字符");
+  auto resource = content && content->urlResource && content->urlResource->resourceType != 0 ? content->urlResource
+                                                                                              : data->urlResource();
+  const int resourceType = resource ? resource->resourceType : 0;
+  auto image = OBSocialSnsHandler::getShareImage(data, name);
+  if (!image && content && content->shareImageData) image = os::decodeImage(*content->shareImageData);
+  const std::optional<std::string> link = content && content->url ? content->url : qqUrl;
+  auto thumbnail = OBSocialSnsHandler::scaleAndComplessImage(image, os::Size{150, 150});
+  if (name == OBShareToQzone && !image) {
+    image = os::imageNamed("icon");
+    OBUtils::outLog("分享到QQ空间必须设置图片+文字消息");
+  }
+
+  std::shared_ptr<QQApiObject> object;
+  if (content && content->qqMessageType == 1 && image) {
+    std::optional<os::Data> jpeg = os::encodeJPEG(*image, 0.8);
+    object = QQApiImageObject::objectWithData(jpeg, thumbnail, title, description);
+  } else if (resourceType == OBSocialUrlResourceTypeDefault && image) {
+    object = QQApiNewsObject::objectWithURL(link, title, description, thumbnail);
+  } else if (resourceType == OBSocialUrlResourceTypeImage) {
+    object = QQApiNewsObject::objectWithURLAndPreviewImageURL(link, title, description, resource->url);
+  } else if (resourceType == OBSocialUrlResourceTypeMusic) {
+    object = QQApiAudioObject::objectWithURL(resource->url, title, description, thumbnail);
+  } else if (resourceType == OBSocialUrlResourceTypeVideo) {
+    object = QQApiVideoObject::objectWithURL(resource->url, title, description, thumbnail);
+  } else {
+    object = QQApiTextObject::objectWithText(description);
+  }
+  auto request = SendMessageToQQReq::reqWithContent(object);
+  std::int32_t sent;
+  if (name == OBShareToQQ)
+    sent = QQApiInterface::sendReq(request);
+  else if (name == OBShareToQzone)
+    sent = QQApiInterface::SendReqToQZone(request);
+  else
+    return;
+  if (sent == EQQAPISENDSUCESS || sent == EQQAPIMESSAGEPREVIEWLOADING) return;
+  // QQ never opened: no answer will come for this share.
+  dispatcher->setCurrentSnsHandler({});
+  showAlert("shareQQ_openFail");
+}
+
+void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
+  auto code = response ? strictInteger(response->result) : std::nullopt;
+  if (!code) {
+    // An answer without a result code says nothing about the share: dropped.
+    OBUtils::outLog("share to qq delegate fail!");
+    return;
+  }
+  const std::string name = snsName.value_or(OBShareToQQ);
+  if (*code == kQQUserCancelled) {
+    *code = OBSocialResponseCodeCancelled;
+  } else if (*code == 0) {
+    auto data = socialController ? socialController->socialData() : OBSocialData::defaultData();
+    OBSocialSnsHandler::shareInstance()->postOpWithText(data->shareText(), name);
+    OBSocialXToast::makeText(localized("shareEdit_post_finish"))->show();
+    *code = OBSocialResponseCodeSuccess;
+  }
+  OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialController ? socialController->socialUIDelegate() : nullptr,
+                                                        name, *code, std::nullopt, std::nullopt);
+}
+
+void OBSocialQQHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,
+                                            const std::string& platformName) {
+  completion_ = std::move(completion);
+  snsName = platformName;
+  velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  velmoraQQ->authorize(permissions(), qqAppId, false);
+}
+
+void OBSocialQQHandler::logOut() {
+  if (velmoraQQ) velmoraQQ->logout(shared_from_this());
+}
+
+OBSocialCompletion OBSocialQQHandler::takeCompletion() {
+  OBSocialCompletion taken = std::move(completion_);
+  completion_ = nullptr;
+  return taken;
+}
+
+void OBSocialQQHandler::velmoraDidLogin() {
+  auto session = velmoraQQ;
+  if (!session) return;
+  auto account = std::make_shared<OBSocialAccountEntity>(snsName.value_or(OBShareToQQ));
+  account->usid = session->openId();
+  account->accessToken = session->accessToken();
+  account->openId = session->openId();
+  account->expirationDate = session->expirationDate();
+  // A later login of the same session (a renewal, another road) must not end this one again.
+  OBSocialSnsHandler::shareInstance()->upLoadSnsAccount(account, takeCompletion());
+}
+
+void OBSocialQQHandler::velmoraDidNotLogin(bool) {
+  if (auto completion = takeCompletion()) completion(loginFailure(OBSocialResponseCodeCancelled, kOBSocialCancelMessage));
+}
+
+void OBSocialQQHandler::velmoraDidNotNetWork() {
+  OBUtils::outLog("velmoraDidNotNetWork!");
+  // The caller waits for the login's end: no network ends it too.
+  if (auto completion = takeCompletion())
+    completion(loginFailure(OBSocialResponseCodeNetworkError, kOBSocialNetworkErrorMessage));
 }

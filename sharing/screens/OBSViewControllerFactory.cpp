@@ -1,6 +1,8 @@
 #include "sharing/screens/OBSViewControllerFactory.h"
 
 #include "sharing/screens/OBSOauthViewController.h"
+#include "sharing/screens/OBSShareListController.h"
+#include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBShareEditViewController.h"
 #include "sharing/service/OBSocialContext.h"
 
@@ -12,8 +14,10 @@ std::shared_ptr<os::ViewController> OBSViewControllerFactory::createSocialViewCo
     int viewControllerType, int, const std::shared_ptr<OBSocialControllerService>& service) {
   createdTypes_.push_back(viewControllerType);
   switch (viewControllerType) {
+    case 2: return std::make_shared<OBSShareListController>(service);
     case 3: return std::make_shared<OBShareEditViewController>(service);
     case 7: return std::make_shared<OBSOauthViewController>(service);
+    case 9: return std::make_shared<OBSocialFriendViewController>(service);
     default: return nullptr;
   }
 }

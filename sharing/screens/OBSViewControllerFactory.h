@@ -1,7 +1,6 @@
 #pragma once
-// Builds the sharing screens by kind: 3 the share editor, 7 the OAuth web screen; the share list
-// (2) and the friend picker (9) come with their own screens. Every other kind, the account
-// screen (4) included, builds nothing.
+// Builds the sharing screens by kind: 2 the share list, 3 the share editor, 7 the OAuth web
+// screen, 9 the friend picker. Every other kind, the account screen (4) included, builds nothing.
 #include <memory>
 #include <vector>
 

@@ -12,6 +12,7 @@
 #include "os/views/TextView.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/screens/OBSocialUIHelper.h"
+#include "sharing/service/OBSUserManager.h"
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialDataService.h"
@@ -55,13 +56,25 @@ void OBShareEditViewController::viewDidLoad() {
     root->addSubview(imageView_);
   }
   updateCounter();
+  std::weak_ptr<os::Responder> weak = shared_from_this();
+  if (platformName_ && OBSUserManager::isPlatformTypeValid(*platformName_)) {
+    friendsButton_ = os::Button::buttonWithType(os::ButtonType::Custom);
+    friendsButton_->setFrame(os::Rect(10, 134, 40, 20));
+    friendsButton_->setTitle("@", os::kControlStateNormal);
+    friendsButton_->addTarget(
+        friendsButton_.get(),
+        [weak](os::Control&) {
+          if (auto self = std::static_pointer_cast<OBShareEditViewController>(weak.lock())) self->showFriends();
+        },
+        os::kControlEventTouchUpInside);
+    root->addSubview(friendsButton_);
+  }
 
   if (service) service->addCloseButton(*this);
   auto post = os::Button::buttonWithType(os::ButtonType::Custom);
   OBSocialUIHelper::customNavPostButton(*post);
   if (!post->titleForState(os::kControlStateNormal) || post->titleForState(os::kControlStateNormal)->empty())
     post->setTitle(localized("button_send"), os::kControlStateNormal);
-  std::weak_ptr<os::Responder> weak = shared_from_this();
   post->addTarget(
       post.get(),
       [weak](os::Control&) {
@@ -93,8 +106,11 @@ void OBShareEditViewController::itemClicked(const std::string& name) { setText(t
 void OBShareEditViewController::showFriends() {
   auto service = socialControllerService;
   if (!service || !navigationController()) return;
-  if (auto picker = service->getSocialViewController(OBSocialViewControllerTypeFriend, platformName_))
-    navigationController()->pushViewController(picker, true);
+  auto picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(
+      service->getSocialViewController(OBSocialViewControllerTypeFriend, platformName_));
+  if (!picker) return;
+  picker->umsDelegate = std::dynamic_pointer_cast<OBShareEditViewController>(shared_from_this());
+  navigationController()->pushViewController(picker, true);
 }
 
 bool OBShareEditViewController::postShare() {

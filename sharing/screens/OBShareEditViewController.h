@@ -7,15 +7,17 @@
 #include <optional>
 #include <string>
 
+#include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBSocialViewController.h"
 
 namespace os {
+class Button;
 class ImageView;
 class Label;
 class TextView;
 }  // namespace os
 
-class OBShareEditViewController : public OBSocialViewController {
+class OBShareEditViewController : public OBSocialViewController, public OBSGridViewItemClickedDelegate {
  public:
   using OBSocialViewController::OBSocialViewController;
   std::string className() const override { return "OBShareEditViewController"; }
@@ -23,11 +25,12 @@ class OBShareEditViewController : public OBSocialViewController {
   void viewDidLoad() override;
 
   // A friend picked in the picker: " name " is appended to the text.
-  void itemClicked(const std::string& text);
+  void itemClicked(const std::string& text) override;
   // Sends the share; false when one is already under way.
   bool postShare();
-  // Opens the friend picker over the editor.
+  // Opens the friend picker over the editor (its "@" button, on platforms with friends).
   void showFriends();
+  const std::shared_ptr<os::Button>& friendsButton() const { return friendsButton_; }
 
   std::string text() const;
   void setText(const std::string& text);
@@ -42,5 +45,6 @@ class OBShareEditViewController : public OBSocialViewController {
   std::shared_ptr<os::TextView> textView_;
   std::shared_ptr<os::Label> counter_;
   std::shared_ptr<os::ImageView> imageView_;
+  std::shared_ptr<os::Button> friendsButton_;
   bool posting_ = false;
 };

@@ -176,27 +176,29 @@ void OBSocialControllerService::iconTapped(const std::string& name) {
   auto platform = OBSocialSnsPlatformManager::getSocialPlatformWithName(name);
   auto presenting = currentViewController.lock();
   auto delegate = socialUIDelegate();
-  if (delegate && delegate->isDirectShareInIconActionSheet()) {
-    auto bar = OBSDataManager::currentDataManager()->barEntity();
-    auto data = socialData();
-    OBSocialShareRequest request;
-    request.content = bar->shareTextFor(name);
-    if (!request.content) request.content = data->shareText();
-    request.image = bar->shareImageFor(name);
-    if (!request.image) request.image = data->shareImage();
-    request.snsType = name;
-    request.controller = presenting;
-    auto resource = bar->urlResourceFor(name);
-    if (!resource || resource->resourceType == 0) resource = data->urlResource();
-    if (resource && resource->resourceType != 0) request.urlResource = resource;
-    std::weak_ptr<OBSocialUIDelegate> weakDelegate = delegate;
-    request.completion = [weakDelegate](const std::shared_ptr<OBSocialResponseEntity>& response) {
-      if (auto target = weakDelegate.lock()) target->didFinishGetOBSocialDataInViewController(response);
-    };
-    OBSocialDataService::defaultDataService()->postSnsWithDictionary(std::move(request));
-    return;
-  }
+  if (delegate && delegate->isDirectShareInIconActionSheet()) return directShare(name, presenting);
   if (platform && platform->snsClickHandler) platform->snsClickHandler(presenting, shared_from_this(), true);
+}
+
+void OBSocialControllerService::directShare(const std::string& name, const std::shared_ptr<os::ViewController>& controller) {
+  auto delegate = socialUIDelegate();
+  auto bar = OBSDataManager::currentDataManager()->barEntity();
+  auto data = socialData();
+  OBSocialShareRequest request;
+  request.content = bar->shareTextFor(name);
+  if (!request.content) request.content = data->shareText();
+  request.image = bar->shareImageFor(name);
+  if (!request.image) request.image = data->shareImage();
+  request.snsType = name;
+  request.controller = controller;
+  auto resource = bar->urlResourceFor(name);
+  if (!resource || resource->resourceType == 0) resource = data->urlResource();
+  if (resource && resource->resourceType != 0) request.urlResource = resource;
+  std::weak_ptr<OBSocialUIDelegate> weakDelegate = delegate;
+  request.completion = [weakDelegate](const std::shared_ptr<OBSocialResponseEntity>& response) {
+    if (auto target = weakDelegate.lock()) target->didFinishGetOBSocialDataInViewController(response);
+  };
+  OBSocialDataService::defaultDataService()->postSnsWithDictionary(std::move(request));
 }
 
 void OBSocialControllerService::addCloseButton(os::ViewController& screen) {

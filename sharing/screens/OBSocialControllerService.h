@@ -96,6 +96,9 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   void close();
   void closeInternal();
   void didFinishedDismissViewController();
+  // The share straight to the service that a caller asking for direct shares gets from the sheet
+  // and the share list: the platform's own text, picture and link where set, else the data's.
+  void directShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller);
 
  private:
   std::shared_ptr<os::ViewController> wrapScreen(int type, const std::optional<std::string>& snsName);

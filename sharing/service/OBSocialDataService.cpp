@@ -142,9 +142,13 @@ void OBSocialDataService::requestSnsInformation(const std::string& platformName,
 }
 
 void OBSocialDataService::requestSnsFriends(const std::string& platformName, OBSocialCompletion done) {
+  requestSnsFriendsInternal(platformName, std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("25");
+}
+
+void OBSocialDataService::requestSnsFriendsInternal(const std::string& platformName, OBSocialCompletion done) {
   manager()->completion = done;
   OBSUserManager::shareInstance()->requestGetFriends(platformName, std::move(done));
-  OBSocialOpAnalytics::postSocialAnalytics("25");
 }
 
 void OBSocialDataService::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,

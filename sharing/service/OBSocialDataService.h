@@ -64,6 +64,8 @@ class OBSocialDataService : public std::enable_shared_from_this<OBSocialDataServ
   void requestUnBindToSnsWithCompletion(OBSocialCompletion completion);
   void requestSnsInformation(const std::string& platformName, OBSocialCompletion completion);
   void requestSnsFriends(const std::string& platformName, OBSocialCompletion completion);
+  // The same, not counted as an operation of the application's (the friend picker's reload).
+  void requestSnsFriendsInternal(const std::string& platformName, OBSocialCompletion completion);
   void requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
                         OBSocialCompletion completion);
   void requestIsTokenValid(const std::vector<std::string>& platformNames, OBSocialCompletion completion);

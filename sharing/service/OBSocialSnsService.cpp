@@ -6,6 +6,7 @@
 #include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/screens/OBSShareListController.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/service/OBSocialContext.h"
@@ -110,6 +111,12 @@ void OBSocialSnsService::presentSnsController(const std::shared_ptr<os::ViewCont
                                               const std::weak_ptr<OBSocialUIDelegate>& delegate, bool) {
   setSocialDataWithController(controller, appKey, shareText, shareImage, delegate);
   auto list = socialControllerService_->getSocialShareListControllerInternal();
+  if (auto carrier = std::dynamic_pointer_cast<os::NavigationController>(list))
+    if (auto screen = std::dynamic_pointer_cast<OBSShareListController>(carrier->topViewController())) {
+      os::Array names;
+      for (const auto& name : namesOrConfigured(shareToSnsStrings)) names.emplace_back(name);
+      screen->setAllSnsArray(std::move(names));
+    }
   if (!list || !controller) {
     OBUtils::outLog("you must pass the controller !!");
     return;

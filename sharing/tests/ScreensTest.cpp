@@ -11,9 +11,12 @@
 #include "os/views/NavigationController.h"
 #include "os/views/Window.h"
 #include "sharing/screens/OBSOauthViewController.h"
+#include "sharing/screens/OBSShareListController.h"
+#include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBShareEditViewController.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/screens/OBSocialIconActionSheet.h"
+#include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSUserManager.h"
 #include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/service/OBSocialAccountManager.h"
@@ -49,7 +52,8 @@ class ScreensTest : public ServiceFixture {
     ServiceFixture::SetUp();
     sandbox_.writeBundleFile("OBSocialLocalizable.strings",
                              "\"sina\" = \"新浪微博\";\n\"qzone\" = \"QQ空间\";\n\"button_close\" = \"关闭\";\n"
-                             "\"button_send\" = \"发布\";\n\"shareEdit_post_finish\" = \"分享成功\";\n");
+                             "\"button_send\" = \"发布\";\n\"shareEdit_post_finish\" = \"分享成功\";\n"
+                             "\"shareList_title\" = \"分享到\";\n\"shareEdit_used\" = \"最近\";\n\"shareEdit_C\" = \"其他\";\n");
     app_->makeShared();
     navigation_ = std::make_shared<os::NavigationController>(screen_);
     window_->setRootViewController(navigation_);
@@ -273,6 +277,124 @@ TEST_F(ScreensTest, RequestsThatCannotBeBuiltStillComplete) {
   OBSocialDataService::defaultDataService()->postSnsWithDictionary(request);
   ASSERT_TRUE(shared);
   EXPECT_EQ(shared->responseCode, 510);
+}
+
+TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
+  authorise("sina");
+  OBSocialSnsService::presentSnsController(screen_, std::nullopt, "一条新闻", nullptr,
+                                           std::vector<std::string>{"sina", "qzone", "nosuch"}, caller_);
+  os::TouchDriver::advance(0.5);
+  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+  ASSERT_TRUE(carrier);
+  auto list = std::dynamic_pointer_cast<OBSShareListController>(carrier->topViewController());
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->title(), "分享到");
+  auto table = list->tableView();
+  ASSERT_EQ(table->numberOfSections(), 1);
+  EXPECT_EQ(table->numberOfRowsInSection(0), 3);
+  EXPECT_TRUE(os::findVisibleText("QQ空间")) << os::dumpScreen();
+  // A name the registry does not know: a row without text or picture.
+  auto unknown = table->cellForRowAtIndexPath(os::IndexPath::forRow(2, 0));
+  ASSERT_TRUE(unknown);
+  EXPECT_EQ(unknown->textLabel()->text(), "");
+  EXPECT_FALSE(unknown->imageView()->image());
+
+  list->setAllSnsArray(os::Array{os::Array{"qzone"}, os::Array{"email", "sina"}});
+  os::TouchDriver::settle();
+  ASSERT_EQ(table->numberOfSections(), 2);
+  EXPECT_EQ(table->numberOfRowsInSection(1), 2);
+  // An authorised platform's editor comes next on the list's own navigation.
+  ASSERT_TRUE(os::TouchDriver::tapText("新浪微博"));
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    return std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController()) != nullptr;
+  }));
+  EXPECT_EQ(caller_->selected, std::vector<std::string>{"sina"});
+}
+
+// The editor's "@": the picker loads the friends from the service, groups them, searches, and
+// hands the mention back.
+TEST_F(ScreensTest, FriendPickerGroupsEveryFriendSearchesAndHandsTheMentionBack) {
+  const auto person = [](const char* name, os::Value pinyin) {
+    return os::Value(os::Dictionary{{"name", os::Value(name)}, {"link_name", os::Value(name)}, {"pinyin", pinyin}});
+  };
+  // A friend without pinyin comes before others in the answer: none of them may be lost.
+  server_.service().setFriends(os::Dictionary{{"f1", person("李四", os::Value("lisi"))},
+                                              {"f2", person("无名", os::Value())},
+                                              {"f3", person("王五", os::Value("wangwu"))},
+                                              {"f4", person("007", os::Value("007"))},
+                                              {"f5", person("张三", os::Value("zhangsan"))}});
+  authorise("sina");
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->socialData()->setShareText("一条新闻");
+  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+  ASSERT_TRUE(carrier);
+  screen_->presentViewController(carrier, false);
+  os::TouchDriver::settle();
+  auto editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+  ASSERT_TRUE(editor && editor->friendsButton());
+  ASSERT_TRUE(os::TouchDriver::tap(*editor->friendsButton()));
+  std::shared_ptr<OBSocialFriendViewController> picker;
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(carrier->topViewController());
+    return picker && !picker->filterFriendArray().empty();
+  }));
+  std::vector<std::string> keys;
+  for (const auto& section : picker->filterFriendArray()) keys.push_back(section.key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"L", "W", "Z", "其他"}));
+  EXPECT_EQ(picker->filterFriendArray().back().friends.size(), 2u);
+  EXPECT_EQ(picker->sectionIndexTitles(), keys);
+
+  picker->searchBar()->setText("李");
+  EXPECT_EQ(picker->tableView()->numberOfRowsInSection(0), 1);
+  picker->searchBar()->setText("nobody");
+  EXPECT_EQ(picker->tableView()->numberOfSections(), 1);
+  EXPECT_EQ(picker->tableView()->numberOfRowsInSection(0), 0);
+  picker->searchBar()->setText("");
+  EXPECT_EQ(picker->tableView()->numberOfSections(), 4);
+
+  os::TouchDriver::settle();
+  ASSERT_TRUE(os::TouchDriver::tapText("李四")) << os::dumpScreen();
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(carrier->topViewController(), editor);
+  EXPECT_EQ(editor->text(), "一条新闻 @李四 ");
+  auto recent = OBSUserManager::shareInstance()->atFriendsDictionaryWithSnsName("sina");
+  ASSERT_TRUE(recent && recent->size() == 1);
+  EXPECT_EQ((*recent)[0]["name"].stringOr(), "李四");
+}
+
+TEST_F(ScreensTest, RecentFriendsShowTheNewestFiveAndARepickMovesWithoutDuplicate) {
+  auto users = OBSUserManager::shareInstance();
+  os::Array recent;
+  OBSFriendDictionary friends;
+  for (int i = 1; i <= 7; ++i) {
+    auto entity = std::make_shared<OBSFriendEntity>();
+    entity->usid = "r" + std::to_string(i);
+    entity->name = entity->linkName = "近" + std::to_string(i);
+    entity->pinyin = "jin";
+    friends[*entity->usid] = entity;
+    recent.emplace_back(entity->cacheValue());
+  }
+  users->setFriendsDictionary(friends, "sina");
+  users->setAtFriendsArray(recent, "sina");
+  auto service = OBSocialControllerService::defaultControllerService();
+  auto picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(service->getSocialViewController(9, "sina"));
+  ASSERT_TRUE(picker);
+  navigation_->pushViewController(picker, false);
+  os::TouchDriver::settle();
+  const auto& used = picker->filterFriendArray().front();
+  EXPECT_EQ(used.key, "最近");
+  std::vector<std::string> names;
+  for (const auto& f : used.friends) names.push_back(*f->name);
+  EXPECT_EQ(names, (std::vector<std::string>{"近7", "近6", "近5", "近4", "近3"}));
+  EXPECT_EQ(picker->sectionIndexTitles(), (std::vector<std::string>{"最近", "J"}));
+
+  picker->tableView()->userSelectRowAtIndexPath(os::IndexPath::forRow(2, 0));
+  auto stored = *users->atFriendsDictionaryWithSnsName("sina");
+  std::vector<std::string> order;
+  for (const auto& entry : stored) order.push_back(entry["usid"].stringOr());
+  EXPECT_EQ(order, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r6", "r7", "r5"}));
 }
 
 }  // namespace

@@ -8,8 +8,9 @@
 #include "ui/images/BNMainThread.h"
 
 namespace {
-std::mutex gKeyProviderMutex;
-std::function<std::string(const std::string&)> gKeyProvider;
+// Never destroyed: a download finishing on its thread while the process exits still asks.
+std::mutex& gKeyProviderMutex = *new std::mutex;
+std::function<std::string(const std::string&)>& gKeyProvider = *new std::function<std::string(const std::string&)>;
 
 // Room reserved up front for the body: the server's Content-Length is a hint, not a promise.
 constexpr std::int64_t kMaxInitialReserve = 1024 * 1024;

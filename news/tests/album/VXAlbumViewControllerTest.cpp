@@ -109,9 +109,14 @@ TEST_F(AlbumScreenTest, TheFavouriteButtonAddsAndRemovesOnTheServer) {
   ASSERT_TRUE(favorite);
   EXPECT_FALSE(favorite->isSelected());
 
+  // The answer waits for the clock, so the waiting text cannot be replaced before it is seen.
+  server_->setFault(1070, newsd::Fault{newsd::FailureMode::None, 5});
   ASSERT_TRUE(os::TouchDriver::tap(*favorite));
   EXPECT_EQ(hudText(), "收藏中...");
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  os::Clock::advance(5);
   ASSERT_TRUE(waitHud("收藏成功"));
+  server_->clearFaults();
   EXPECT_TRUE(favorite->isSelected());
   EXPECT_EQ(serverFavorite(article), 1);
 

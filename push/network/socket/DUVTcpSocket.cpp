@@ -27,10 +27,11 @@ DUVTcpSocket::~DUVTcpSocket() {
 
 template <class Call>
 void DUVTcpSocket::deferToDelegate(Call call) {
-  if (!loop_) return;
+  auto loop = loop_.lock();
+  if (!loop) return;
   // The socket stays alive until its delegate heard it, as a perform keeps its target.
   auto self = shared_from_this();
-  loop_->post([self, call] {
+  loop->post([self, call] {
     if (auto delegate = self->delegate_.lock()) call(*delegate, *self);
   });
 }
@@ -43,7 +44,8 @@ bool DUVTcpSocket::setup() {
     logger()->log(DUVLevel::error(), "create tcp socket error: errocode " + std::to_string(errno));
     return false;
   }
-  loop_ = os::RunLoop::current();
+  auto loop = os::RunLoop::current();
+  loop_ = loop;
   std::weak_ptr<DUVTcpSocket> weak = weak_from_this();
   os::Socket::Callbacks callbacks;
   callbacks.connected = [weak](int error) {
@@ -56,7 +58,7 @@ bool DUVTcpSocket::setup() {
     if (auto self = weak.lock()) self->doSend();
   };
   auto address = DUVSocketAddress(host_, port_);
-  if (!address || !socket->schedule(loop_, callbacks) || !socket->connect(*address)) {
+  if (!address || !socket->schedule(loop, callbacks) || !socket->connect(*address)) {
     socket->close();
     return false;
   }

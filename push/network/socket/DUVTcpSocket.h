@@ -71,7 +71,8 @@ class DUVTcpSocket : public std::enable_shared_from_this<DUVTcpSocket> {
   template <class Call> void deferToDelegate(Call call);
 
   std::shared_ptr<os::TcpSocket> socket_;
-  std::shared_ptr<os::RunLoop> loop_;
+  // Weak: a delivery waiting on the loop keeps the socket, so a strong link back would be a cycle.
+  std::weak_ptr<os::RunLoop> loop_;
   os::Data receivingBuffer_ = os::Data(1024);
   std::uint8_t prefix_[2] = {0, 0};
   std::size_t prefixReceived_ = 0;

@@ -29,7 +29,7 @@ std::shared_ptr<DUVUdpSocket> DUVUdpSocket::create(std::weak_ptr<DUVUdpSocketDel
   callbacks.writable = [weak] {
     if (auto s = weak.lock()) s->doSend();
   };
-  if (socket->schedule(self->loop_, callbacks)) self->socket_ = socket;
+  if (socket->schedule(self->loop_.lock(), callbacks)) self->socket_ = socket;
   return self;
 }
 
@@ -42,8 +42,10 @@ DUVUdpSocket::~DUVUdpSocket() {
 
 template <class Call>
 void DUVUdpSocket::deferToDelegate(Call call) {
+  auto loop = loop_.lock();
+  if (!loop) return;
   auto self = shared_from_this();
-  loop_->post([self, call] {
+  loop->post([self, call] {
     if (auto delegate = self->delegate_.lock()) call(*delegate, *self);
   });
 }
@@ -66,10 +68,11 @@ bool DUVUdpSocket::sendData(const os::Data& data, const std::optional<std::strin
     packet->host = host;
     packet->port = port;
   }
-  if (timeout > 0.001) {
+  auto loop = loop_.lock();
+  if (timeout > 0.001 && loop) {
     std::weak_ptr<DUVUdpSocket> weak = weak_from_this();
     std::weak_ptr<Packet> weakPacket = packet;
-    packet->timeoutTimer = os::Timer::scheduled(*loop_, timeout, false, [weak, weakPacket](os::Timer&) {
+    packet->timeoutTimer = os::Timer::scheduled(*loop, timeout, false, [weak, weakPacket](os::Timer&) {
       auto self = weak.lock();
       auto p = weakPacket.lock();
       if (self && p) self->timeoutWithUdpPacket(p);
@@ -90,8 +93,10 @@ void DUVUdpSocket::timeoutWithUdpPacket(const std::shared_ptr<Packet>& packet) {
 
 void DUVUdpSocket::receiveDataWithTimeout(double timeout) {
   stopReceiveTimeoutTimer();
+  auto loop = loop_.lock();
+  if (!loop) return;
   std::weak_ptr<DUVUdpSocket> weak = weak_from_this();
-  auto timer = os::Timer::scheduled(*loop_, timeout, false, [weak](os::Timer& fired) {
+  auto timer = os::Timer::scheduled(*loop, timeout, false, [weak](os::Timer& fired) {
     auto self = weak.lock();
     if (!self || self->recvTimeoutTimer_.lock().get() != &fired) return;
     self->recvTimeoutTimer_.reset();

@@ -68,7 +68,8 @@ class DUVUdpSocket : public std::enable_shared_from_this<DUVUdpSocket> {
   template <class Call> void deferToDelegate(Call call);
 
   std::shared_ptr<os::UdpSocket> socket_;
-  std::shared_ptr<os::RunLoop> loop_;
+  // Weak: a delivery waiting on the loop keeps the socket, so a strong link back would be a cycle.
+  std::weak_ptr<os::RunLoop> loop_;
   std::deque<std::shared_ptr<Packet>> sendQueue_;
   std::weak_ptr<os::Timer> recvTimeoutTimer_;
   bool isSetuped_ = false;

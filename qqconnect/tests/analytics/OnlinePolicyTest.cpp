@@ -70,6 +70,15 @@ TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) 
   EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
 }
 
+TEST_F(OnlinePolicyTest, TheSharedPolicyIsCachedInTheCurrentSandbox) {
+  auto shared = ConfigManager::GetInstance();
+  EXPECT_EQ(shared->path(), cachePath());
+  EXPECT_EQ(ConfigManager::GetInstance(), shared);
+  os::TestSandbox fresh;
+  EXPECT_EQ(ConfigManager::GetInstance()->path(),
+            fresh.sandbox()->documentsDirectory() + "/" + ConfigManager::kCacheFileName);
+}
+
 TEST_F(OnlinePolicyTest, ApiUsageFetchesADuePolicyAndReportsGoOut) {
   server_.route("GET", "/policy", CannedResponse::text("{\"ret\":0,\"Common_ta_enable\":0}"));
   server_.route("GET", "/report", CannedResponse::text("ok"));

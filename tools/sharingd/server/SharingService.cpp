@@ -11,6 +11,26 @@ namespace sharingd {
 
 namespace {
 
+// The posted "<platform>_key" and "<platform>_secret" values, answered per platform as the
+// handlers read them ("wx" stands for the messenger's platforms), beside what was posted.
+os::Dictionary appInfoAnswer(const os::Dictionary& posted) {
+  os::Dictionary answer = posted;
+  for (const auto& [key, value] : posted) {
+    const auto cut = key.rfind('_');
+    if (cut == std::string::npos || !value.isString()) continue;
+    const std::string field = key.substr(cut + 1), prefix = key.substr(0, cut);
+    if (field != "key" && field != "secret") continue;
+    const std::vector<std::string> platforms =
+        prefix == "wx" ? std::vector<std::string>{"wxsession", "wxtimeline"} : std::vector<std::string>{prefix};
+    for (const auto& platform : platforms) {
+      os::Dictionary entry = answer[platform].isDictionary() ? *answer[platform].dictionary() : os::Dictionary{};
+      entry.set(field, value);
+      answer.set(platform, os::Value(std::move(entry)));
+    }
+  }
+  return answer;
+}
+
 constexpr std::size_t kCommentPage = 20;
 // The base parameters every request carries; application information is what is left.
 const char* const kBaseKeys[] = {"mac", "sharedudid", "sdkv", "pcv", "en", "de", "os", "dt", "tp", "ak", "uid", "ek", "wid"};
@@ -227,12 +247,14 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
       return refusal(kStatusNoUser, "no such user");
     }
     case 12: {
+      if (friends_) return ActionAnswer{200, "ok", os::Dictionary{{"friends", os::Value(*friends_)}}};
       static const char* const kNames[][2] = {{"张三", "zhangsan"}, {"李四", "lisi"}, {"王五", "wangwu"}};
       os::Dictionary friends;
       for (int i = 0; i < 3; ++i) {
         std::string id = "f" + std::to_string(i + 1) + "-" + arg;
+        // The link name is the platform's screen name; the "@" is the client's.
         friends.set(id, os::Value(os::Dictionary{{"name", os::Value(kNames[i][0])},
-                                                 {"link_name", os::Value(std::string("@") + kNames[i][0])},
+                                                 {"link_name", os::Value(kNames[i][0])},
                                                  {"pinyin", os::Value(kNames[i][1])},
                                                  {"usid", os::Value(id)},
                                                  {"profile_image_url", os::Value("http://127.0.0.1/img/" + id + ".png")}}));
@@ -266,7 +288,7 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
       return ActionAnswer{200, "ok", os::Dictionary{{"uid", os::Value(uid)}}};
     }
     case 16:
-      return ActionAnswer{200, "ok", app.appInfo.value_or(os::Dictionary{})};
+      return ActionAnswer{200, "ok", appInfoAnswer(app.appInfo.value_or(os::Dictionary{}))};
     case 17: {
       std::string uid = uidFor(app, p);
       os::Dictionary states;
@@ -286,7 +308,9 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
     }
     case 19: {
       if (text(p, "ombra_secret") != reversedCharacters(request.appKey)) return refusal(kStatusBadSecret, "bad secret");
-      os::Dictionary info = p;
+      // Each platform's handler posts its own keys: they add to what the others posted.
+      os::Dictionary info = app.appInfo.value_or(os::Dictionary{});
+      for (const auto& [key, value] : p) info.set(key, value);
       for (const char* key : kBaseKeys) info.remove(key);
       info.remove("ombra_secret");
       app.appInfo = std::move(info);
@@ -342,6 +366,11 @@ std::optional<os::Dictionary> SharingService::appInfo(const std::string& appKey)
   std::lock_guard lock(mutex_);
   auto app = apps_.find(appKey);
   return app == apps_.end() ? std::nullopt : app->second.appInfo;
+}
+
+void SharingService::setFriends(os::Dictionary friends) {
+  std::lock_guard lock(mutex_);
+  friends_ = std::move(friends);
 }
 
 }  // namespace sharingd

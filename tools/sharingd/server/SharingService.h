@@ -50,6 +50,9 @@ class SharingService {
   std::vector<os::Dictionary> comments(const std::string& appKey, const std::string& entityKey) const;
   std::vector<os::Dictionary> operationReports(const std::string& appKey) const;
   std::optional<os::Dictionary> appInfo(const std::string& appKey) const;
+  // The friends every platform answers with, by friend id (name, link_name, pinyin, usid,
+  // profile_image_url); three sample friends until set.
+  void setFriends(os::Dictionary friends);
 
  private:
   struct Bar {
@@ -79,6 +82,7 @@ class SharingService {
 
   mutable std::mutex mutex_;
   std::map<std::string, App> apps_;
+  std::optional<os::Dictionary> friends_;
 };
 
 }  // namespace sharingd

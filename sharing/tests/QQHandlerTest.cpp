@@ -1,0 +1,251 @@
+// The QQ and QZone handler against QQ played as a peer application and the local sharing service.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "foundation/formats/Base64.h"
+#include "os/core/String.h"
+#include "os/graphics/Image.h"
+#include "os/net/NetworkReachability.h"
+#include "os/store/Bundle.h"
+#include "os/store/KeyedArchive.h"
+#include "os/store/Pasteboard.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/TestPeerApplication.h"
+#include "os/views/AlertView.h"
+#include "os/views/Application.h"
+#include "platforms/qq/QQApiDatastore.h"
+#include "qqconnect/login/OpenApi.h"
+#include "qqconnect/analytics/VMA4QC.h"
+#include "sharing/handlers/OBSocialQQHandler.h"
+#include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialConfig.h"
+#include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialExtConfig.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsService.h"
+#include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/tests/ServiceFixture.h"
+
+namespace {
+
+const std::string kAppId = "100393032";
+const std::string kPluginScheme = "QQ05FB8A2B";  // "QQ" and the id in hexadecimal
+const std::string kReplyScheme = "velmora" + kAppId;
+
+class Outcomes : public OBSocialUIDelegate {
+ public:
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
+    codes.push_back(r->responseCode);
+  }
+  std::vector<int> codes;
+};
+
+class Reader : public os::ApplicationDelegate {
+ public:
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    return OBSocialSnsService::handleOpenURL(url);
+  }
+};
+
+class QQHandlerTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    QQApiDatastore::instance().reset();
+    OpenApi::clearParam();
+    reachability_->setDefaultFlags(os::kReachabilityFlagsReachable);
+    reachability_->setFlags("openmobile.velmora.example", 0);
+    os::ReachabilityProvider::setShared(reachability_);
+    sandbox_.setInfoDictionary(os::Dictionary{
+        {"CFBundleIdentifier", "com.example.newsreader"},
+        {"CFBundleDisplayName", "军事新闻"},
+        {"CFBundleURLTypes", os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme}}}}}});
+    os::Bundle::mainBundle()->reload();
+    sandbox_.writeBundleFile("OBSocialLocalizable.strings",
+                             "\"shareQQ_error\" = \"分享到QQ失败\";\n\"shareQQ_notInstall\" = \"没有手机QQ\";\n"
+                             "\"shareQQ_openFail\" = \"打不开手机QQ\";\n\"shareEdit_post_finish\" = \"分享成功\";\n");
+    app_->registerURLSchemes({kPluginScheme, kReplyScheme});
+    app_->makeShared();
+    app_->launch();
+    service_->setSocialUIDelegate(outcomes_);
+    service_->socialData()->setShareText("一条新闻");
+  }
+  void TearDown() override {
+    // Sessions start the shared analytics client: its queued work reads this test's sandbox.
+    VMA4QC::getInstance().flush();
+    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    app_->terminate();
+    os::RunLoop::main()->runUntilIdle();
+    OpenApi::clearParam();
+    QQApiDatastore::instance().reset();
+    os::ReachabilityProvider::setShared(nullptr);
+    ServiceFixture::TearDown();
+  }
+  int count(int action) const {
+    auto all = server_.requests();
+    return static_cast<int>(std::count_if(all.begin(), all.end(), [&](const auto& r) { return r.action == action; }));
+  }
+  void pick(const std::string& name) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName(name)->snsClickHandler(nullptr, service_, true);
+    os::RunLoop::main()->runUntilIdle();
+  }
+  // The query of the share QQ was last opened with, values percent-decoded.
+  os::Dictionary lastShare() const {
+    os::Dictionary out;
+    if (qq_->openedURLs().empty()) return out;
+    for (const auto& piece : os::split(qq_->openedURLs().back().url.query().value_or(""), "&")) {
+      const auto eq = piece.find('=');
+      out.set(piece.substr(0, eq), os::Value(os::percentUnescape(piece.substr(eq + 1)).value_or("")));
+    }
+    return out;
+  }
+  void answerShare(const std::string& error) {
+    qq_->openURL(kPluginScheme + "://response_from_qq?source=qq&error=" + error);
+    os::RunLoop::main()->runUntilIdle();
+  }
+  static std::vector<std::string> alertMessages() {
+    std::vector<std::string> out;
+    for (const auto& a : os::AlertView::visibleAlertViews()) out.push_back(a->message());
+    return out;
+  }
+
+  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_ =
+      std::make_shared<os::testing::FakeReachabilityProvider>();
+  std::shared_ptr<os::Application> app_ = os::Application::create(std::make_shared<Reader>(), "com.example.newsreader");
+  std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
+  std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
+  std::shared_ptr<os::TestPeerApplication> qq_;
+};
+
+std::vector<std::string> configuredNames() { return OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray(); }
+
+void configure(std::vector<std::string> names) {
+  os::Array list;
+  for (auto& name : names) list.emplace_back(name);
+  OBSocialConfig::setSnsPlatformNames(std::move(list));
+}
+
+TEST_F(QQHandlerTest, SetUpAddsQQOnceAndWiresQZone) {
+  configure({"sina", "qzone", "renren", "douban", "email"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  EXPECT_EQ(configuredNames(), (std::vector<std::string>{"sina", "qzone", "renren", "douban", "qq", "email"}));
+  // The service learns the QZone identity once.
+  ASSERT_TRUE(settle([&] { return count(19) == 1; }));
+  auto sent = server_.service().appInfo(kTestAppKey);
+  ASSERT_TRUE(sent);
+  EXPECT_EQ((*sent)["qzone_key"].stringOr(), kAppId);
+  EXPECT_EQ((*sent)["qzone_secret"].stringOr(), "KEY");
+
+  // The application sets QQ up before every share: still one "qq", nothing posted again.
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  // One request at a time: after these answers, any post the set-up queued has been sent.
+  ASSERT_TRUE(perform(16) && perform(16));
+  EXPECT_EQ(count(19), 1);
+  auto names = configuredNames();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "qq"), 1);
+  configure({"a", "b", "c", "d", "e", "f", "g"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  EXPECT_EQ(configuredNames()[6], "qq");
+  configure({});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  EXPECT_EQ(configuredNames(), std::vector<std::string>{"qq"});
+
+  auto handler = OBSocialQQHandler::shareInstance();
+  auto registry = OBSocialSnsPlatformManager::sharedInstance();
+  EXPECT_EQ(registry->getSnsPlatformWithName("qq")->shareToType, 20);
+  for (const char* name : {"qq", "qzone"})
+    EXPECT_EQ(registry->getSnsPlatformWithName(name)->platformInternal()->socialLoginDelegate, handler) << name;
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("NEWKEY"), std::nullopt);
+  ASSERT_TRUE(settle([&] { return count(19) == 2; }));
+}
+
+TEST_F(QQHandlerTest, ShareGoesToQQCutToItsLimitsAndItsAnswersAreReadStrictly) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  service_->socialData()->setShareImage(os::Image::create(os::Bitmap(300, 200)));
+  service_->socialData()->extConfig()->title = std::string(129, 't');
+  service_->socialData()->setShareText(std::string(512, 'd'));
+  pick("qq");
+  ASSERT_EQ(qq_->openedURLs().size(), 1u);
+  EXPECT_EQ(qq_->openedURLs()[0].url.scheme(), "mqqapi");
+  auto share = lastShare();
+  EXPECT_EQ(share["file_type"].stringOr(), "news");
+  EXPECT_EQ(base64DecodedString(share["title"].stringOr()), std::string(127, 't'));
+  EXPECT_EQ(base64DecodedString(share["description"].stringOr()), std::string(512, 'd'));
+  EXPECT_EQ(base64DecodedString(share["url"].stringOr()), "http://n/1");
+
+  answerShare("-4");
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  // A result that is no number is not a success: nothing posted, nothing reported.
+  pick("qq");
+  answerShare("0abc");
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_EQ(count(5), 0);
+  pick("qq");
+  answerShare("0");
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 200}));
+  ASSERT_TRUE(settle([&] { return count(5) == 1; }));
+
+  // Only the handler's own answers are taken.
+  auto handler = OBSocialQQHandler::shareInstance();
+  EXPECT_FALSE(handler->handleOpenURL(*os::URL::parse("wx123://pay")));
+  EXPECT_FALSE(handler->handleOpenURL(*os::URL::parse("qq05fb8a2b://response_from_qq?error=0")));
+  EXPECT_EQ(outcomes_->codes.size(), 2u);
+}
+
+TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  pick("qzone");
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"没有手机QQ"});
+  for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+  pick("qq");
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
+  // Nothing waits for an answer that cannot come.
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  std::vector<int> codes;
+  auto login = [&] {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+        nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  // No QQ to sign on with and no network for the web login.
+  login();
+  EXPECT_EQ(codes, std::vector<int>{5050});
+
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  auto reply = [&](const os::Dictionary& answer) {
+    qq_->generalPasteboard()->setData(os::KeyedArchiver::archivedData(os::Value(answer)), "com.velmora." + kReplyScheme);
+    qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
+    os::RunLoop::main()->runUntilIdle();
+  };
+  login();
+  reply(os::Dictionary{{"user_cancelled", "YES"}});
+  EXPECT_EQ(codes, (std::vector<int>{5050, 5052}));
+
+  login();
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", 7776000}});
+  ASSERT_TRUE(settle([&] { return codes.size() == 3; }));
+  EXPECT_EQ(codes.back(), 200);
+  EXPECT_EQ(count(15), 1);
+  // The same session signs on again (a renewal): the finished login is not ended twice.
+  auto handler = OBSocialQQHandler::shareInstance();
+  ASSERT_TRUE(handler->velmoraQQ->authorize(OBSocialQQHandler::permissions(), kAppId, false));
+  OBSocialSnsHandler::shareInstance()->setCurrentSnsHandler(handler);
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK2"}, {"expires_in", 7776000}});
+  // The renewal's account goes up and the accounts come back; nobody is told a second time.
+  const int listed = count(10);
+  ASSERT_TRUE(settle([&] { return count(15) == 2 && count(10) > listed; }));
+  // One request at a time: once a later one is answered, the account list's answer was handled.
+  ASSERT_TRUE(perform(16));
+  EXPECT_EQ(codes.size(), 3u);
+}
+
+}  // namespace

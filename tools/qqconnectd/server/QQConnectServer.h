@@ -1,0 +1,42 @@
+#pragma once
+// The QQ Connect policy and report CGIs on a loopback port (plain http, as the client reaches
+// them).
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "tools/qqconnectd/server/QQConnectService.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace qqconnectd {
+
+class QQConnectServer {
+ public:
+  explicit QQConnectServer(std::string host = "127.0.0.1");
+  ~QQConnectServer();
+  QQConnectServer(const QQConnectServer&) = delete;
+  QQConnectServer& operator=(const QQConnectServer&) = delete;
+
+  QQConnectService& service() { return service_; }
+  // Binds (port 0: any free one) and serves on a thread of its own; the port, or nothing.
+  std::optional<int> start(int port);
+  // Binds only; serve() then serves on the calling thread until stop().
+  std::optional<int> bind(int port);
+  void serve();
+  void stop();
+  // "http://HOST:PORT" + path, once bound.
+  std::string url(const std::string& path) const;
+
+ private:
+  std::string host_;
+  int port_ = 0;
+  QQConnectService service_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+};
+
+}  // namespace qqconnectd
