@@ -4,6 +4,7 @@
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 //              [--push-control PORT]
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,6 +45,9 @@ class WiFiReachability : public os::ReachabilityProvider {
   }
 };
 
+// Blocks from this size up get mappings of their own (the allocator's default start).
+constexpr int kLargeAllocation = 128 * 1024;
+
 void usage() {
   std::fprintf(stderr,
                "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
@@ -82,6 +86,11 @@ std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Decoded pictures are large and short-lived, made and freed on different threads: given their
+  // own mappings they go back to the system when freed. Left to the allocator's sliding threshold
+  // they end up in its heaps after the first few, which keep the freed memory (an offline download
+  // then holds twice the picture cache's bound).
+  mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
   std::string home, server, hosts, trust, sharingServer;
   long pushControl = 0;
   for (int i = 1; i < argc; ++i) {

@@ -40,7 +40,7 @@ std::shared_ptr<os::Image> windowPicture() {
                             static_cast<int>(std::ceil(size.height * scale)), scale);
   if (window->isOpaque()) context.fillAll(os::Color::black());
   window->layer().renderInContext(context);
-  return context.makeImage();
+  return context.takeImage();
 }
 
 }  // namespace

@@ -60,7 +60,9 @@ void VXCustomNavController::viewDidLoad() {
 
 void VXCustomNavController::viewDidAppear(bool animated) {
   os::NavigationController::viewDidAppear(animated);
-  if (screenShotsList_.empty()) screenShotsList_.push_back(capture());
+  // The root screen has nothing beneath it to drag back to: its level keeps an empty slot rather
+  // than a full-screen picture (megabytes) that is never shown.
+  if (screenShotsList_.empty()) screenShotsList_.push_back(nullptr);
 }
 
 void VXCustomNavController::setBarTranslucent(bool translucent) {
@@ -79,7 +81,7 @@ std::shared_ptr<os::Image> VXCustomNavController::capture() const {
   // An opaque window leaves no see-through pixels in its picture.
   if (window->isOpaque()) context.fillAll(os::Color::black());
   window->layer().renderInContext(context);
-  auto image = context.makeImage();
+  auto image = context.takeImage();
   if (image) image->setName("screenshot");
   return image;
 }

@@ -64,7 +64,7 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   bool isMoving() const { return isMoving_; }
   bool needBackDelegate() const { return needBackDelegate_; }
   // One snapshot per covered level; the last is the screen beneath the top one. An entry is null
-  // when there was no key window to take it from.
+  // when there was no key window to take it from, and for the root level (nothing lies beneath).
   const std::vector<std::shared_ptr<os::Image>>& screenShotsList() const { return screenShotsList_; }
   const std::shared_ptr<os::View>& backgroundView() const { return backgroundView_; }
   const std::shared_ptr<os::View>& blackMask() const { return blackMask_; }

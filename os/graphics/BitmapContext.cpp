@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "os/graphics/ImageCodec.h"
 
@@ -33,6 +34,11 @@ void BitmapContext::fillAll(const Color& c) {
 }
 
 std::shared_ptr<Image> BitmapContext::makeImage() const { return Image::create(bitmap_, scale_); }
+
+std::shared_ptr<Image> BitmapContext::takeImage() {
+  Bitmap taken = std::exchange(bitmap_, Bitmap());
+  return Image::create(std::move(taken), scale_);
+}
 
 BitmapContext::Span BitmapContext::deviceBounds(const GraphicsState& s) const {
   Span b{0, bitmap_.width, 0, bitmap_.height};

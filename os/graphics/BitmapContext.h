@@ -24,6 +24,9 @@ class BitmapContext : public GraphicsContext {
   void fillAll(const Color& c);
   // A copy of the pixels as an image at the context's scale.
   std::shared_ptr<Image> makeImage() const;
+  // The pixels themselves as an image at the context's scale, for a context drawn once: no copy
+  // (a screen's worth is megabytes), and the context is left empty (0 × 0), drawing nothing.
+  std::shared_ptr<Image> takeImage();
 
  protected:
   void perform(const DrawOp& op) override;

@@ -19,7 +19,7 @@ BNImagePtr scaleToSize(const BNImagePtr& image, os::Size size) {
   double y = static_cast<int>((size.height - drawnHeight) * 0.5);
   auto upright = os::Image::create(image->sharedBitmap(), 1, os::ImageOrientation::Up);
   context.drawImage(upright, os::Rect(x, y, drawnWidth, drawnHeight));
-  return context.makeImage();
+  return context.takeImage();
 }
 
 BNImagePtr BNImageClippedToViewBounds(const BNImagePtr& image, const os::Rect& bounds) {

@@ -106,6 +106,9 @@ TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
 }
 
 TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
+  // Nothing lies beneath the root: its level holds no picture.
+  ASSERT_EQ(nav->screenShotsList().size(), 1u);
+  EXPECT_EQ(nav->screenShotsList()[0], nullptr);
   pushScreen();
   Finger f(*window, os::Point{20, 300});
   f.moveToX(30);

@@ -135,6 +135,21 @@ TEST(BitmapContext, FillsRectsAndPathsAtPixelCentres) {
   EXPECT_EQ(px(ellipse.bitmap(), 9, 9), kNone);
 }
 
+TEST(BitmapContext, TakenImageHoldsThePixelsAndLeavesTheContextEmpty) {
+  BitmapContext ctx(4, 2, 2);
+  ctx.setFillColor(Color::red());
+  ctx.fillRect(Rect(0, 0, 1, 1));
+  auto copy = ctx.makeImage();
+  auto taken = ctx.takeImage();
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(taken->bitmap(), copy->bitmap());
+  EXPECT_EQ(px(taken->bitmap(), 1, 1), kRed);
+  EXPECT_DOUBLE_EQ(taken->scale(), 2);
+  EXPECT_EQ(ctx.bitmap().width, 0);
+  ctx.fillRect(Rect(0, 0, 2, 1));  // draws nothing, touches nothing
+  EXPECT_EQ(px(taken->bitmap(), 3, 1), kNone);
+}
+
 TEST(BitmapContext, ClipAlphaStrokeAndClear) {
   BitmapContext ctx(4, 4);
   ctx.fillAll(Color::white());
