@@ -4,8 +4,6 @@
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 //              [--push-control PORT]
-#include <malloc.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +26,7 @@
 #include "os/net/NetworkReachability.h"
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
+#include "os/runtime/Process.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
@@ -46,7 +45,7 @@ class WiFiReachability : public os::ReachabilityProvider {
 };
 
 // Blocks from this size up get mappings of their own (the allocator's default start).
-constexpr int kLargeAllocation = 128 * 1024;
+constexpr std::size_t kLargeAllocation = 128 * 1024;
 
 void usage() {
   std::fprintf(stderr,
@@ -90,7 +89,7 @@ int main(int argc, char** argv) {
   // own mappings they go back to the system when freed. Left to the allocator's sliding threshold
   // they end up in its heaps after the first few, which keep the freed memory (an offline download
   // then holds twice the picture cache's bound).
-  mallopt(M_MMAP_THRESHOLD, kLargeAllocation);
+  os::giveLargeAllocationsTheirOwnMappings(kLargeAllocation);
   std::string home, server, hosts, trust, sharingServer;
   long pushControl = 0;
   for (int i = 1; i < argc; ++i) {
@@ -157,7 +156,7 @@ int main(int argc, char** argv) {
 
   // Commands come from a terminal as they are typed; from a pipe or file they are read first,
   // and an empty one means the tour.
-  const bool interactive = isatty(STDIN_FILENO) != 0;
+  const bool interactive = os::standardInputIsTerminal();
   std::vector<std::string> script;
   if (!interactive) {
     std::string line;
