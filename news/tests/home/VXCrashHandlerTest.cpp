@@ -17,9 +17,8 @@
 
 namespace {
 
-class VXCrashHandlerTest : public newstest::ReaderFixture {
+class VXCrashHandlerTest : public newstest::RealTimeFixture {
  protected:
-  VXCrashHandlerTest() : ReaderFixture(false) {}
   void SetUp() override { startServer(1); }
 
   static void writeFile(const std::string& path, const std::string& text) {

@@ -67,7 +67,7 @@ TEST_F(VXSettingViewControllerTest, MeasuresOfflineFilesTheDatabaseAndTheImageCa
   VXNewsDBManager::share();  // the database file exists before measuring
   writeFile(offline() + "3/101.html", 100000);
   writeFile(offline() + "3/pics/1.jpg", 20000);
-  images_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
+  cache_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
   open();
   ASSERT_TRUE(waitMeasured());
   const double expected = 100000 + 20000 + 50000 + databaseBytes() - VXSettingViewController::kBaseCacheBytes;
@@ -83,7 +83,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
   ASSERT_TRUE(db->insertHistory(5));
   writeFile(offline() + "2/5.html", 80000);
-  images_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
+  cache_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
   open();
   ASSERT_TRUE(waitMeasured());
   ASSERT_GT(settings_->cacheSize(), 0);
@@ -95,8 +95,8 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(offline()));
   EXPECT_TRUE(db->createNewsListWithDB(2).empty());
   EXPECT_TRUE(db->getHistoryID().empty());
-  EXPECT_FALSE(images_->imageFromMemoryCacheForKey("http://pics/2"));
-  EXPECT_EQ(images_->getSize(), 0u);
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("http://pics/2"));
+  EXPECT_EQ(cache_->getSize(), 0u);
   EXPECT_EQ(settings_->cacheSize(), 0);
   EXPECT_EQ(note(1), "0");
   EXPECT_TRUE(waitHud("清理结束"));
@@ -172,7 +172,7 @@ TEST_F(VXSettingViewControllerTest, ThePushSwitchUnregistersAndRegistersAndStore
 TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
   newsd::ServiceOptions service;
   service.latestVersion = "28";  // the bundle says 27
-  startServer(service);
+  startServer(1, service);
   open();
   tapRow(VXSettingViewController::kRowUpdate);
   ASSERT_TRUE(runUntil([] { return frontAlert() != nullptr; }));
@@ -184,7 +184,7 @@ TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
 }
 
 TEST_F(VXSettingViewControllerTest, UpToDateFailedAndUnreadableChecksSayWhatHappened) {
-  startServer();  // no newer version
+  startServer(1);  // no newer version
   open();
   tapRow(VXSettingViewController::kRowUpdate);
   EXPECT_TRUE(waitHud("已经是最新版本"));

@@ -12,12 +12,9 @@
 
 namespace {
 
-class NewsConfig : public ::testing::Test {
+class NewsConfig : public newstest::RealTimeFixture {
  protected:
   std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
 };
 
 TEST_F(NewsConfig, FirstStartIsMediumAndStoresIt) {
