@@ -107,8 +107,13 @@ TEST_F(AlbumScreenTest, TheFavouriteButtonAddsAndRemovesOnTheServer) {
   ASSERT_TRUE(favorite);
   EXPECT_FALSE(favorite->isSelected());
 
+  // The answer is held until the clock moves, so the waiting text is seen however fast loopback is.
+  server_->setFault(1070, newsd::Fault{newsd::FailureMode::None, 1.0});
   ASSERT_TRUE(os::TouchDriver::tap(*favorite));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
   EXPECT_EQ(hudText(), "收藏中...");
+  server_->clearFaults();
+  os::TouchDriver::advance(1);
   ASSERT_TRUE(waitHud("收藏成功"));
   EXPECT_TRUE(favorite->isSelected());
   EXPECT_EQ(serverFavorite(article), 1);
