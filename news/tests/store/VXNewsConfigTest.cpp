@@ -12,10 +12,7 @@
 
 namespace {
 
-class NewsConfig : public newstest::RealTimeFixture {
- protected:
-  std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-};
+using NewsConfig = newstest::RealTimeFixture;
 
 TEST_F(NewsConfig, FirstStartIsMediumAndStoresIt) {
   VXNewsConfig config;

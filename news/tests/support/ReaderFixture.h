@@ -297,6 +297,19 @@ class ReaderFixture : public ::testing::Test {
     network().setFlags(kLocalWiFiKey, std::nullopt);
   }
 
+  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
+  // Writes a file, making its folder first; reads one back (nothing when it is missing).
+  static void writeFile(const std::string& path, const std::string& text) {
+    auto& files = os::FileManager::defaultManager();
+    ASSERT_TRUE(files.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
+    ASSERT_TRUE(files.writeData(os::Data(text.begin(), text.end()), path));
+  }
+  static std::optional<std::string> readFile(const std::string& path) {
+    auto data = os::FileManager::defaultManager().contentsAtPath(path);
+    if (!data) return std::nullopt;
+    return std::string(data->begin(), data->end());
+  }
+
   // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
   static std::optional<os::Dictionary> load(NQBaseRequest& request, bool* failed = nullptr) {
     bool done = false;
@@ -510,7 +523,6 @@ class LaunchFixture : public ReaderFixture {
     setWiFi();
     useState(true);
   }
-  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
   static bool waitFor(const std::function<bool()>& condition) { return runUntil(condition, 20); }
 };
 
