@@ -1,5 +1,6 @@
-// The shared helpers belong to the reader context: made once while a context is current, and a
-// fresh context starts with its own, so nothing of one run (an ad's screen, say) reaches the next.
+// The reader context: the shared helpers are made once while a context is current and a fresh
+// context starts with its own, so nothing of one run (an ad's screen, say) reaches the next; the
+// screens start-up makes keep to the context they were given.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,13 +9,17 @@
 #include "news/api/VXReaderContext.h"
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXShareHelper.h"
+#include "news/home/VXLeftSideViewController.h"
+#include "news/shell/NQSideViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "news/tests/support/ReaderFixture.h"
 
 namespace {
 
-using SharedHelpers = newstest::RealTimeFixture;
+using ReaderContextTest = newstest::RealTimeFixture;
 
-TEST_F(SharedHelpers, AnswerFromTheCurrentContextWhichMakesThemOnce) {
+TEST_F(ReaderContextTest, SharedHelpersAnswerFromTheCurrentContextWhichMakesThemOnce) {
   VXAdHelper* ads = &VXAdHelper::share();
   auto sharing = VXShareHelper::share();
   auto parser = VXDetailXMLParseHelper::share();
@@ -33,6 +38,30 @@ TEST_F(SharedHelpers, AnswerFromTheCurrentContextWhichMakesThemOnce) {
   EXPECT_EQ(fresh->shareHelper.peek(), VXShareHelper::share());
   VXReaderContext::setCurrent(previous);
   EXPECT_EQ(VXShareHelper::share(), sharing);
+}
+
+TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsCurrent) {
+  auto given = std::make_shared<VXReaderContext>();
+  auto state = std::make_shared<VXGlobalDefine>();
+  state->setPass(false);  // the ad entry shows; the current context's state keeps the switch on
+  given->state.set(state);
+  auto side = std::make_shared<NQSideViewController>();
+  given->sideController.set(side);
+  useState();
+
+  auto menu = std::make_shared<VXLeftSideViewController>(given);
+  auto currentMenu = std::make_shared<VXLeftSideViewController>();
+  menu->loadData();
+  currentMenu->loadData();
+  EXPECT_EQ(menu->entries().size(), 5u);
+  EXPECT_EQ(currentMenu->entries().size(), 4u);
+
+  auto nav = std::make_shared<VXCustomNavController>(std::make_shared<os::ViewController>(), given);
+  nav->pushViewController(std::make_shared<os::ViewController>(), false);
+  EXPECT_FALSE(side->canDrag());
+  EXPECT_TRUE(NQSideViewController::share()->canDrag());
+  nav->popViewController(false);
+  EXPECT_TRUE(side->canDrag());
 }
 
 }  // namespace
