@@ -58,12 +58,15 @@ std::string VXAppDelegate::trackingHost() {
   return VXRequestConfig::SERVER_HOST_QUARN();
 }
 
-void VXAppDelegate::installServices() {
+VXAppDelegate::VXAppDelegate(std::shared_ptr<VXReaderContext> context)
+    : context_(context ? std::move(context) : VXReaderContext::current()) {}
+
+void VXAppDelegate::installServices(VXReaderContext& context) {
   // The shared state is looked up on every call: tests and a new launch may replace it.
   VXNewsDetailViewController::Services services;
   services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
   VXNewsDetailViewController::setServices(std::move(services));
-  VXGlobalHelperArticles::installRoutes(*VXReaderContext::current());
+  VXGlobalHelperArticles::installRoutes(context);
 }
 
 // --- launch ---
@@ -114,15 +117,15 @@ void VXAppDelegate::trackingPing() {
 }
 
 void VXAppDelegate::initControllers() {
-  installServices();
+  installServices(*context_);
   window_ = std::make_shared<os::Window>(os::Screen::main().bounds());
   window_->setBackgroundColor(os::Color::white());
   window_->makeKeyAndVisible();
 
   mainViewController_ = std::make_shared<VXViewController>();
-  auto navigation = std::make_shared<VXCustomNavController>(mainViewController_);
-  auto left = std::make_shared<VXLeftSideViewController>();
-  auto side = NQSideViewController::share();
+  auto navigation = std::make_shared<VXCustomNavController>(mainViewController_, context_);
+  auto left = std::make_shared<VXLeftSideViewController>(context_);
+  auto side = NQSideViewController::share(*context_);
   side->setRootViewController(navigation);
   side->setLeftViewController(left);
   window_->setRootViewController(side);
@@ -131,7 +134,7 @@ void VXAppDelegate::initControllers() {
 
 void VXAppDelegate::splashView() {
   const os::Rect screen = os::Screen::main().bounds();
-  splash_ = VXSplashView::create(os::Rect{0, 0, screen.size.width, screen.size.height});
+  splash_ = VXSplashView::create(os::Rect{0, 0, screen.size.width, screen.size.height}, context_);
   window_->addSubview(splash_);
 }
 
@@ -139,8 +142,8 @@ void VXAppDelegate::splashView() {
 
 void VXAppDelegate::applicationWillEnterForeground(os::Application& app) {
   VXAppActiveRequest request(VXSplashView::kForeground);
-  VXGlobalHelper::loadWithRequest(request, [](const std::optional<os::Dictionary>& data) {
-    VXSplashView::applyActivationAnswer(data);
+  VXGlobalHelper::loadWithRequest(request, [context = context_](const std::optional<os::Dictionary>& data) {
+    VXSplashView::applyActivationAnswer(data, *context);
   });
   app.setApplicationIconBadgeNumber(0);
 }

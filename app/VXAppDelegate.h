@@ -21,6 +21,8 @@ inline constexpr const char* kPushMessageKey = "kPushMessage";
 // The crash reporter's API key (a deployment value).
 inline constexpr const char* kBrekkaAPIKey = "3c9e1f70b2a84d56e0f3a9c17b6d2e84f05a1c93";
 
+class VXReaderContext;
+
 class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_from_this<VXAppDelegate> {
  public:
   // Badge, sound and alert.
@@ -28,15 +30,18 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
       os::kRemoteNotificationTypeBadge | os::kRemoteNotificationTypeSound | os::kRemoteNotificationTypeAlert;
   static constexpr int kReportPolicy = 1;
 
+  // `context`: the reader context the screens it makes belong to (null: the current one).
+  explicit VXAppDelegate(std::shared_ptr<VXReaderContext> context = nullptr);
+
   // Where the tracking ping goes (scheme and host; a trailing "/" is ignored); the promotion
   // server's root until set.
   static void setTrackingHost(std::string url);
   static std::string trackingHost();
 
   // Connects the lists, cells and article screen to the application-wide state, the article
-  // routing and the log file. Start-up calls it before building the screens; calling it again
-  // changes nothing.
-  static void installServices();
+  // routing (in `context`) and the log file. Start-up calls it before building the screens;
+  // calling it again changes nothing.
+  static void installServices(VXReaderContext& context);
 
   bool didFinishLaunchingWithOptions(os::Application& app, const os::Dictionary& options) override;
   void applicationWillEnterForeground(os::Application& app) override;
@@ -74,4 +79,5 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
   std::shared_ptr<VXViewController> mainViewController_;
   std::shared_ptr<VXSplashView> splash_;
   std::shared_ptr<os::URLConnection> ping_;
+  std::shared_ptr<VXReaderContext> context_;
 };

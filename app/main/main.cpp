@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
-  VXReaderContext::setCurrent(makeReaderContext(server));
+  auto context = makeReaderContext(server);
+  VXReaderContext::setCurrent(context);
 
   // Commands come from a terminal as they are typed; from a pipe or file they are read first,
   // and an empty one means the tour.
@@ -163,7 +164,7 @@ int main(int argc, char** argv) {
     while (std::getline(std::cin, line)) script.push_back(line);
   }
 
-  auto app = os::Application::create(std::make_shared<VXAppDelegate>(), reader::kBundleIdentifier);
+  auto app = os::Application::create(std::make_shared<VXAppDelegate>(context), reader::kBundleIdentifier);
   // Installing an application registers the URL schemes its Info.plist declares.
   app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();

@@ -5,6 +5,7 @@
 #include "news/api/OpenableURL.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/views/Application.h"
@@ -33,8 +34,8 @@ std::string text(const os::Dictionary& data, std::string_view key) {
 }  // namespace
 
 VXAdHelper& VXAdHelper::share() {
-  static VXAdHelper* helper = new VXAdHelper();  // lives for the whole process
-  return *helper;
+  // The context keeps it, so a reference stays good while the context is current.
+  return *VXReaderContext::current()->adHelper.get([] { return std::shared_ptr<VXAdHelper>(new VXAdHelper()); });
 }
 
 bool VXAdHelper::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }

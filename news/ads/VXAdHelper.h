@@ -52,6 +52,6 @@ class VXAdHelper {
  private:
   VXAdHelper() = default;
 
-  // Weak: a process-wide helper must not keep a closed screen alive until the next tap.
+  // Weak: the shared helper must not keep a closed screen alive until the next tap.
   std::weak_ptr<os::ViewController> viewController_;
 };

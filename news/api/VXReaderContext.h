@@ -2,7 +2,8 @@
 // What the news client's parts share, built once by the process entry (or by a test) and handed
 // to what it makes: where the servers are, the request runner, the news database, the image
 // cache, the category list, the application state, the text style, the offline download, the
-// side-menu container, and the routes between screens whose folders must not know each other.
+// side-menu container, the ad, share and article-body helpers, and the routes between screens
+// whose folders must not know each other.
 //
 // The shared accessors (VXNewsDBManager::share() and the like) answer from the current context; a
 // member nobody set is made by its own class on first use, in the sandbox current at that moment.
@@ -24,6 +25,8 @@ class TableView;
 }  // namespace os
 class BNImageCache;
 class NQSideViewController;
+class VXAdHelper;
+class VXDetailXMLParseHelper;
 class VXGlobalDefine;
 class VXGlobalHelper;
 class VXNewsCategoryManager;
@@ -32,6 +35,7 @@ class VXNewsDBManager;
 class VXNewsDO;
 class VXNewsDetailDO;
 class VXOfflineHelper;
+class VXShareHelper;
 struct VXNewsDetailServices;
 struct VXOfflineSaves;
 
@@ -121,6 +125,10 @@ class VXReaderContext {
   VXContextMember<VXNewsDetailServices> articleServices;
   // Offline files being written in the background (see VXOfflineArticleStore).
   VXContextMember<VXOfflineSaves> offlineSaves;
+  // Where ad taps go, the article's share action and the article body parser.
+  VXContextMember<VXAdHelper> adHelper;
+  VXContextMember<VXShareHelper> shareHelper;
+  VXContextMember<VXDetailXMLParseHelper> bodyParser;
 
   // --- routes between screens, filled in by the home screen's wiring ---
   // A tapped news item (a list, the favourites): recorded as read and opened by its type.

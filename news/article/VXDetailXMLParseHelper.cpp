@@ -1,10 +1,10 @@
 #include "news/article/VXDetailXMLParseHelper.h"
 
 #include <cmath>
-#include <mutex>
 
 #include "foundation/xml/TMXMLDocument.h"
 #include "foundation/xml/TMXMLElement.h"
+#include "news/api/VXReaderContext.h"
 #include "os/core/Error.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
@@ -21,10 +21,7 @@ os::Value rowType(int type) { return os::Value::number('i', type); }
 }  // namespace
 
 std::shared_ptr<VXDetailXMLParseHelper> VXDetailXMLParseHelper::share() {
-  static std::once_flag once;
-  static std::shared_ptr<VXDetailXMLParseHelper> shared;
-  std::call_once(once, [] { shared = std::make_shared<VXDetailXMLParseHelper>(); });
-  return shared;
+  return VXReaderContext::current()->bodyParser.get([] { return std::make_shared<VXDetailXMLParseHelper>(); });
 }
 
 std::optional<std::string> VXDetailXMLParseHelper::parseXML(const std::optional<std::string>& body,

@@ -1,6 +1,7 @@
 #include "news/article/VXShareHelper.h"
 
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXServiceKeys.h"
 #include "os/graphics/Image.h"
 #include "os/views/NamedImage.h"
@@ -21,8 +22,7 @@ bool missing(const os::Value& value) {
 }  // namespace
 
 std::shared_ptr<VXShareHelper> VXShareHelper::share() {
-  static std::shared_ptr<VXShareHelper> helper = std::make_shared<VXShareHelper>();
-  return helper;
+  return VXReaderContext::current()->shareHelper.get([] { return std::make_shared<VXShareHelper>(); });
 }
 
 const std::vector<std::string>& VXShareHelper::platforms() {

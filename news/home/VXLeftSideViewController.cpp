@@ -3,6 +3,7 @@
 #include "news/ads/VXAdViewController.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/home/VXLeftSideCell.h"
 #include "news/list/VXFavoriteViewController.h"
 #include "news/offline/VXOfflineViewController.h"
@@ -15,12 +16,16 @@ namespace {
 
 os::Color gray255(int level) { return os::Color::rgba(level / 255.0, level / 255.0, level / 255.0, 1); }
 
-bool passSwitch() { return VXGlobalDefine::share()->pass(); }
-
 }  // namespace
 
-VXLeftSideViewController::VXLeftSideViewController() : NQBaseTableViewController(os::TableViewStyle::Plain) {
+VXLeftSideViewController::VXLeftSideViewController(std::shared_ptr<VXReaderContext> context)
+    : NQBaseTableViewController(os::TableViewStyle::Plain), context_(context ? context : VXReaderContext::current()) {
   setAddRefreshControl(false);
+}
+
+std::shared_ptr<NQSideViewController> VXLeftSideViewController::sideMenu() const {
+  auto context = context_.lock();
+  return context ? NQSideViewController::share(*context) : nullptr;
 }
 
 void VXLeftSideViewController::viewDidLoad() {
@@ -50,7 +55,8 @@ void VXLeftSideViewController::loadData() {
   rows.emplace_back(VXLeftSideDO("收藏", "left_side_favorite"));
   rows.emplace_back(VXLeftSideDO("离线", "left_side_offline"));
   rows.emplace_back(VXLeftSideDO("设置", "left_side_setting"));
-  if (!passSwitch()) rows.emplace_back(VXLeftSideDO("精彩应用", "left_side_ad"));
+  auto context = context_.lock();
+  if (context && !VXGlobalDefine::share(*context)->pass()) rows.emplace_back(VXLeftSideDO("精彩应用", "left_side_ad"));
   // A table that already showed five rows must not be asked for the fifth of four.
   if (isViewLoaded()) tableView()->reloadData();
 }
@@ -85,11 +91,12 @@ void VXLeftSideViewController::leftSideCellCilck(const std::string& name) {
     openScreen(name);
   else if (name != "新闻")
     VXGlobalHelper::writeLog("名称不匹配");
-  NQSideViewController::share()->hideSideViewController();
+  if (auto side = sideMenu()) side->hideSideViewController();
 }
 
 void VXLeftSideViewController::openScreen(const std::string& name) {
-  auto nav = std::dynamic_pointer_cast<VXCustomNavController>(NQSideViewController::share()->rootViewController());
+  auto side = sideMenu();
+  auto nav = side ? std::dynamic_pointer_cast<VXCustomNavController>(side->rootViewController()) : nullptr;
   if (!nav) return;
   // Each screen is its own back delegate, so going back from it reopens this menu.
   auto push = [&nav](const auto& screen) {

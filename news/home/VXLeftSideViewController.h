@@ -10,6 +10,9 @@
 #include "news/home/VXLeftSideDO.h"
 #include "news/list/NQBaseTableViewController.h"
 
+class NQSideViewController;
+class VXReaderContext;
+
 inline constexpr const char* kLeftSideCellIdentifier = "LEFTSIDECELL";
 
 class VXLeftSideViewController : public NQBaseTableViewController {
@@ -17,7 +20,8 @@ class VXLeftSideViewController : public NQBaseTableViewController {
   static constexpr double kRowHeight = 50;
   static constexpr double kTableTop = 117;
 
-  VXLeftSideViewController();
+  // `context`: the reader context whose state and side menu it reads (null: the current one).
+  explicit VXLeftSideViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   std::string className() const override { return "VXLeftSideViewController"; }
 
   void viewDidLoad() override;
@@ -34,4 +38,8 @@ class VXLeftSideViewController : public NQBaseTableViewController {
 
  private:
   void openScreen(const std::string& name);
+  std::shared_ptr<NQSideViewController> sideMenu() const;
+
+  // Weak: the context holds the side menu, which holds this menu.
+  std::weak_ptr<VXReaderContext> context_;
 };

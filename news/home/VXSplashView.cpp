@@ -2,6 +2,7 @@
 
 #include "news/api/VXAppActiveRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/home/VXLeftSideViewController.h"
 #include "news/shell/NQSideViewController.h"
 #include "news/store/VXGlobalDefine.h"
@@ -31,13 +32,14 @@ const char* VXSplashView::backgroundImageName(double screenHeight) {
   return "splash_back@2x";
 }
 
-std::shared_ptr<VXSplashView> VXSplashView::create(const os::Rect& frame) {
-  auto splash = std::make_shared<VXSplashView>(frame);
+std::shared_ptr<VXSplashView> VXSplashView::create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context) {
+  auto splash = std::make_shared<VXSplashView>(frame, std::move(context));
   splash->splashStart();
   return splash;
 }
 
-VXSplashView::VXSplashView(const os::Rect& frame) : os::View(frame) {
+VXSplashView::VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context)
+    : os::View(frame), context_(context ? std::move(context) : VXReaderContext::current()) {
   const os::Rect screen = os::Screen::main().bounds();
   backgroundView_ = imageView(backgroundImageName(screen.size.height),
                               os::Rect{0, 0, screen.size.width, screen.size.height});
@@ -79,11 +81,15 @@ int VXSplashView::activationCp() {
 }
 
 void VXSplashView::applyActivationAnswer(const std::optional<os::Dictionary>& data) {
+  applyActivationAnswer(data, *VXReaderContext::current());
+}
+
+void VXSplashView::applyActivationAnswer(const std::optional<os::Dictionary>& data, VXReaderContext& context) {
   if (!data) return;
-  auto state = VXGlobalDefine::share();
+  auto state = VXGlobalDefine::share(context);
   if (const os::Value* pass = data->find("pass"); pass && (pass->isNumber() || pass->isString())) {
     state->setPass(pass->intValue() == 1);
-    if (auto left = std::dynamic_pointer_cast<VXLeftSideViewController>(NQSideViewController::share()->leftViewController()))
+    if (auto left = std::dynamic_pointer_cast<VXLeftSideViewController>(NQSideViewController::share(context)->leftViewController()))
       left->loadData();
   }
   if (const os::Value* nctime = data->find("nctime"); nctime && (nctime->isNumber() || nctime->isString()))
@@ -104,14 +110,14 @@ void VXSplashView::appActive() {
             defaults->synchronize();
           }
         }
-        applyActivationAnswer(data);
+        applyActivationAnswer(data, *me->context_);
         me->initAfterActive();
       },
       [me] { me->initAfterActive(); });
 }
 
 void VXSplashView::initAfterActive() {
-  auto state = VXGlobalDefine::share();
+  auto state = VXGlobalDefine::share(*context_);
   state->updateAdList();
   if (!categoryToken_) {
     std::weak_ptr<VXSplashView> weak = self();
@@ -120,7 +126,7 @@ void VXSplashView::initAfterActive() {
           if (auto me = weak.lock()) me->msgNotification();
         });
   }
-  VXNewsCategoryManager::share()->loadList();
+  VXNewsCategoryManager::share(*context_)->loadList();
   state->initNewsHistoryArray();
 }
 

@@ -12,6 +12,8 @@
 #include "os/views/ImageView.h"
 #include "os/views/View.h"
 
+class VXReaderContext;
+
 // Posted (no object) when the splash has ended.
 inline constexpr const char* kSplashLaunchEndNotification = "fLaunchEnd";
 // Defaults key: integer 1 once an activation has been answered on this device.
@@ -26,9 +28,10 @@ class VXSplashView : public os::View {
   static constexpr int kLaterRun = 2;
   static constexpr int kForeground = 3;
 
-  // Builds the views and starts (animation, then activation).
-  static std::shared_ptr<VXSplashView> create(const os::Rect& frame);
-  explicit VXSplashView(const os::Rect& frame);  // use create()
+  // Builds the views and starts (animation, then activation); `context` is the reader context
+  // whose state and category list the launch fills (null: the current one).
+  static std::shared_ptr<VXSplashView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);
+  explicit VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);  // use create()
   ~VXSplashView() override;
   std::string className() const override { return "VXSplashView"; }
 
@@ -39,6 +42,7 @@ class VXSplashView : public os::View {
   // Applies an activation answer's switches ("pass", "nctime") to the application-wide state;
   // a missing answer changes nothing. The foreground activation shares it.
   static void applyActivationAnswer(const std::optional<os::Dictionary>& data);
+  static void applyActivationAnswer(const std::optional<os::Dictionary>& data, VXReaderContext& context);
 
   void splashStart();
   // One precondition done (animation, category list); the second ends the splash.
@@ -61,4 +65,5 @@ class VXSplashView : public os::View {
   bool ended_ = false;
   std::shared_ptr<os::ImageView> backgroundView_, logoView_, sloganView_;
   os::NotificationCenter::ObserverToken categoryToken_ = 0;
+  std::shared_ptr<VXReaderContext> context_;
 };

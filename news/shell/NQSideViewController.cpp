@@ -12,8 +12,10 @@ NQSideViewController::NQSideViewController() = default;
 
 NQSideViewController::~NQSideViewController() = default;
 
-std::shared_ptr<NQSideViewController> NQSideViewController::share() {
-  return VXReaderContext::current()->sideController.get([] { return std::make_shared<NQSideViewController>(); });
+std::shared_ptr<NQSideViewController> NQSideViewController::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<NQSideViewController> NQSideViewController::share(VXReaderContext& context) {
+  return context.sideController.get([] { return std::make_shared<NQSideViewController>(); });
 }
 
 std::shared_ptr<NQSideViewController> NQSideViewController::setShared(std::shared_ptr<NQSideViewController> controller) {

@@ -11,6 +11,8 @@
 #include "os/views/GestureRecognizer.h"
 #include "os/views/ViewController.h"
 
+class VXReaderContext;
+
 class NQSideViewController : public os::ViewController, public os::GestureRecognizerDelegate {
  public:
   // Seconds a full open (or close) takes; partial moves take their share of it.
@@ -26,6 +28,8 @@ class NQSideViewController : public os::ViewController, public os::GestureRecogn
 
   // The shared container, made on first use.
   static std::shared_ptr<NQSideViewController> share();
+  // The container of a given context (share() asks the current one).
+  static std::shared_ptr<NQSideViewController> share(VXReaderContext& context);
   // Replaces the shared container (null: a fresh one on the next share()); returns the previous.
   static std::shared_ptr<NQSideViewController> setShared(std::shared_ptr<NQSideViewController> controller);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "news/api/VXReaderContext.h"
 #include "news/shell/NQSideViewController.h"
 #include "os/graphics/BitmapContext.h"
 #include "os/graphics/Color.h"
@@ -37,10 +38,15 @@ std::shared_ptr<os::Image> backImage() {
 
 }  // namespace
 
-VXCustomNavController::VXCustomNavController() = default;
+VXCustomNavController::VXCustomNavController() : context_(VXReaderContext::current()) {}
 
-VXCustomNavController::VXCustomNavController(std::shared_ptr<os::ViewController> root)
-    : os::NavigationController(std::move(root)) {}
+VXCustomNavController::VXCustomNavController(std::shared_ptr<os::ViewController> root,
+                                             std::shared_ptr<VXReaderContext> context)
+    : os::NavigationController(std::move(root)), context_(context ? context : VXReaderContext::current()) {}
+
+void VXCustomNavController::setSideMenuDrag(bool on) const {
+  if (auto context = context_.lock()) NQSideViewController::share(*context)->setCanDrag(on);
+}
 
 void VXCustomNavController::viewDidLoad() {
   os::NavigationController::viewDidLoad();
@@ -95,7 +101,7 @@ void VXCustomNavController::pushViewController(const std::shared_ptr<os::ViewCon
   const std::size_t depth = viewControllers().size();
   auto item = controller->navigationItem();
   if (item->leftBarButtonItems().empty() && depth >= 2) item->setLeftBarButtonItems(custumBackButton());
-  if (depth >= 2) NQSideViewController::share()->setCanDrag(false);
+  if (depth >= 2) setSideMenuDrag(false);
   if (depth >= 3) needBackDelegate_ = false;
 }
 
@@ -116,7 +122,7 @@ std::shared_ptr<os::ViewController> VXCustomNavController::popViewController(boo
   if (!screenShotsList_.empty()) screenShotsList_.pop_back();
   auto popped = os::NavigationController::popViewController(animated);
   const std::size_t depth = viewControllers().size();
-  if (depth == 1) NQSideViewController::share()->setCanDrag(true);
+  if (depth == 1) setSideMenuDrag(true);
   if (depth < 2) needBackDelegate_ = true;
   return popped;
 }

@@ -14,6 +14,8 @@
 #include "os/views/NavigationController.h"
 
 // Told when the reader goes back from the first pushed screen to the home screen.
+class VXReaderContext;
+
 class VXNavBackClickDelegate {
  public:
   virtual ~VXNavBackClickDelegate() = default;
@@ -30,8 +32,10 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   // Seconds the screen takes to slide out, or back in place.
   static constexpr double kSettleDuration = 0.3;
 
+  // `context`: the reader context the stack belongs to (null: the current one).
   VXCustomNavController();
-  explicit VXCustomNavController(std::shared_ptr<os::ViewController> root);
+  explicit VXCustomNavController(std::shared_ptr<os::ViewController> root,
+                                 std::shared_ptr<VXReaderContext> context = nullptr);
   std::string className() const override { return "VXCustomNavController"; }
 
   void viewDidLoad() override;
@@ -76,6 +80,8 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   std::shared_ptr<os::View> screenView() const;
   bool dragBackAllowed() const;
   void settle(bool pop);
+  // The side menu may take drags only while the home screen shows.
+  void setSideMenuDrag(bool on) const;
 
   bool canDragBack_ = true;
   bool barTranslucent_ = true;
@@ -90,4 +96,6 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   std::shared_ptr<os::View> blackMask_;
   std::shared_ptr<os::ImageView> lastScreenShot_;
   std::shared_ptr<os::PanGestureRecognizer> panGesture_;
+  // Weak: the context holds the side menu, which holds this stack.
+  std::weak_ptr<VXReaderContext> context_;
 };

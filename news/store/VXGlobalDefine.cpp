@@ -19,8 +19,10 @@ namespace {
 
 }  // namespace
 
-std::shared_ptr<VXGlobalDefine> VXGlobalDefine::share() {
-  return VXReaderContext::current()->state.get([] { return create(); });
+std::shared_ptr<VXGlobalDefine> VXGlobalDefine::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXGlobalDefine> VXGlobalDefine::share(VXReaderContext& context) {
+  return context.state.get([] { return create(); });
 }
 
 std::shared_ptr<VXGlobalDefine> VXGlobalDefine::setShared(std::shared_ptr<VXGlobalDefine> state) {

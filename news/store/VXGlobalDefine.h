@@ -12,6 +12,8 @@
 
 #include "news/store/VXAdDO.h"
 
+class VXReaderContext;
+
 namespace os {
 class Timer;
 }
@@ -31,6 +33,8 @@ class VXGlobalDefine : public std::enable_shared_from_this<VXGlobalDefine> {
 
   // The shared instance, made on first use with its ad timer on the main run loop.
   static std::shared_ptr<VXGlobalDefine> share();
+  // The state of a given context (share() asks the current one).
+  static std::shared_ptr<VXGlobalDefine> share(VXReaderContext& context);
   // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
   static std::shared_ptr<VXGlobalDefine> setShared(std::shared_ptr<VXGlobalDefine> state);
   // A new state with the initial values and its repeating ad timer scheduled on the main run loop.

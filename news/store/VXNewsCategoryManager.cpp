@@ -17,8 +17,10 @@ constexpr int kNetStatusWiFi = 2;
 
 }  // namespace
 
-std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share() {
-  return VXReaderContext::current()->categories.get([] { return std::make_shared<VXNewsCategoryManager>(); });
+std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share(VXReaderContext& context) {
+  return context.categories.get([] { return std::make_shared<VXNewsCategoryManager>(); });
 }
 
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::setShared(std::shared_ptr<VXNewsCategoryManager> manager) {

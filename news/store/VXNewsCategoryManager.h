@@ -9,6 +9,8 @@
 #include "news/store/VXNewsCategory.h"
 #include "os/core/Value.h"
 
+class VXReaderContext;
+
 // Posted (no object) on the main queue whenever categoryList() has been set.
 inline constexpr const char* kNewsCategoryNotification = "fNewsCategory";
 
@@ -20,6 +22,8 @@ class VXNewsCategoryManager : public std::enable_shared_from_this<VXNewsCategory
   static constexpr long long kResultSuccess = 1;
 
   static std::shared_ptr<VXNewsCategoryManager> share();
+  // The list of a given context (share() asks the current one).
+  static std::shared_ptr<VXNewsCategoryManager> share(VXReaderContext& context);
   // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
   static std::shared_ptr<VXNewsCategoryManager> setShared(std::shared_ptr<VXNewsCategoryManager> manager);
 

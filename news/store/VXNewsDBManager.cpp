@@ -111,8 +111,10 @@ VXNewsDBManager::~VXNewsDBManager() {
   if (queue_) queue_->close();
 }
 
-std::shared_ptr<VXNewsDBManager> VXNewsDBManager::share() {
-  return VXReaderContext::current()->database.get([] {
+std::shared_ptr<VXNewsDBManager> VXNewsDBManager::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXNewsDBManager> VXNewsDBManager::share(VXReaderContext& context) {
+  return context.database.get([] {
     return std::make_shared<VXNewsDBManager>(
         os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName));
   });

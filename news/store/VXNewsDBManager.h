@@ -17,6 +17,8 @@
 #include "news/store/VXNewsDO.h"
 #include "os/core/Value.h"
 
+class VXReaderContext;
+
 class SQDatabase;
 class SQDatabaseQueue;
 
@@ -41,6 +43,8 @@ class VXNewsDBManager {
 
   // The shared instance: "news.db" in the current sandbox's caches directory, opened on first use.
   static std::shared_ptr<VXNewsDBManager> share();
+  // The database of a given context (share() asks the current one).
+  static std::shared_ptr<VXNewsDBManager> share(VXReaderContext& context);
   // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
   static std::shared_ptr<VXNewsDBManager> setShared(std::shared_ptr<VXNewsDBManager> manager);
   // Where open and table-creation failures go: the application's log file, unless a writer is set

@@ -8,7 +8,7 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/views/Device.h"
 
-namespace adtest {
+namespace newstest {
 namespace {
 
 constexpr const char* kServerAgent = "NewsdSample/1.0 (ad callback)";
@@ -25,7 +25,7 @@ TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThen
   VXAdHelper::share().request(ad.adid, 1, target(ad), *screen_);
   // While the report is out: the spinner, without text, on the tapped screen.
   ASSERT_TRUE(server_->awaitHeldRequests(1));
-  ASSERT_TRUE(newstest::runUntil([&] { return hudText(*screen_->view()) == ""; }));
+  ASSERT_TRUE(runUntil([&] { return hudText(*screen_->view()) == ""; }));
   EXPECT_EQ(KHProgressHUD::HUDForView(*screen_->view())->mode(), 0);
   os::Clock::advance(5);
   ASSERT_TRUE(newstest::runUntil([&] { return !opened().empty(); }));
@@ -62,13 +62,13 @@ TEST_F(VXAdHelperTest, RefusedReportsOtherKindsAndUnsafeAddressesGoNoFurther) {
   const auto& ad = sampleAd(1);
   VXAdHelper::share().request(ad.adid, 1, target(ad), *screen_);
   ASSERT_TRUE(waitHud(*screen_->view(), "网络异常"));
-  int reports = asked(2002);
+  int reports = server_->asked(2002);
 
   VXAdHelper::share().request(ad.adid, 3, target(ad), *screen_);
   VXAdHelper::share().request(ad.adid, 1, "file:///etc/passwd", *screen_);
   VXAdHelper::share().request(ad.adid, 2, "javascript:alert(1)", *screen_);
   os::TouchDriver::advance(2);
-  EXPECT_EQ(asked(2002), reports);
+  EXPECT_EQ(server_->asked(2002), reports);
   EXPECT_TRUE(callbacks().empty());
   EXPECT_TRUE(opened().empty());
   EXPECT_EQ(nav_->viewControllers().size(), 1u);
@@ -105,4 +105,4 @@ TEST_F(VXAdHelperTest, TheStoreOpensPastAMissingUnsafeOrFailedCallbackAndOnlyFor
 }
 
 }  // namespace
-}  // namespace adtest
+}  // namespace newstest

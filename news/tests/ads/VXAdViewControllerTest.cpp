@@ -10,7 +10,7 @@
 #include "os/graphics/Image.h"
 #include "ui/images/BNImageCache.h"
 
-namespace adtest {
+namespace newstest {
 namespace {
 
 class VXAdViewControllerTest : public AdFixture {
@@ -19,14 +19,9 @@ class VXAdViewControllerTest : public AdFixture {
     list_ = VXAdViewController::create();
     nav_->pushViewController(list_, false);
     os::TouchDriver::settle();
-    waitIdle();
+    waitIdle(*list_);
     return list_;
   }
-  void waitIdle() {
-    ASSERT_TRUE(newstest::runUntil([&] { return list_->tableViewState() != NQTableViewStateLoading; }));
-    os::TouchDriver::settle();
-  }
-  long rows() { return list_->numberOfRowsInSection(*list_->tableView(), 0); }
   std::vector<long long> listed() const {
     std::vector<long long> ids;
     for (long i = 0; i < static_cast<long>(list_->listData().size()); ++i) ids.push_back(list_->adAt(i)->adid());
@@ -43,20 +38,20 @@ TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
   EXPECT_EQ(list_->navbarTitle(), "精彩应用");
   ASSERT_EQ(list_->listData().size(), 6u);
   EXPECT_TRUE(list_->canLoadMore());
-  EXPECT_EQ(rows(), 7);  // the load-more row
+  EXPECT_EQ(rows(*list_->tableView()), 7);  // the load-more row
 
   int pages = 1;
   while (list_->canLoadMore() && pages < 10) {
     list_->loadNextPage();
-    waitIdle();
+    waitIdle(*list_);
     ++pages;
   }
   std::vector<long long> expected;
   for (const auto& ad : ads) expected.push_back(ad.adid);
   EXPECT_EQ(listed(), expected);
   EXPECT_EQ(pages, static_cast<int>((ads.size() + 5) / 6));
-  EXPECT_EQ(asked(2616), pages);
-  EXPECT_EQ(rows(), static_cast<long>(ads.size()));  // no load-more row after "lastpage" 1
+  EXPECT_EQ(server_->asked(2616), pages);
+  EXPECT_EQ(rows(*list_->tableView()), static_cast<long>(ads.size()));  // no load-more row after "lastpage" 1
 
   auto& table = *list_->tableView();
   EXPECT_EQ(list_->heightForRowAtIndexPath(table, {0, 0}), 70.0);
@@ -122,4 +117,4 @@ TEST_F(VXAdViewControllerTest, AnIconOnDiskShowsAtOnceWithoutADownload) {
 }
 
 }  // namespace
-}  // namespace adtest
+}  // namespace newstest

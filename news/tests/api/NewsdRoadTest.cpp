@@ -26,37 +26,16 @@
 
 namespace {
 
-// Real time: the exchanges run as they would on the phone.
-class NewsdRoadTest : public newstest::ReaderFixture {
+class NewsdRoadTest : public newstest::RealTimeFixture {
  protected:
-  NewsdRoadTest() : ReaderFixture(false) {}
   void SetUp() override { startServer(11); }
 
   // Runs with the failure closure; the data, or nothing. A failed exchange fails the test.
   std::optional<os::Dictionary> run(NQBaseRequest& request) {
-    bool done = false, failed = false;
-    std::optional<os::Dictionary> data;
-    VXGlobalHelper::loadWithRequest(
-        request, 0,
-        [&](const std::optional<os::Dictionary>& d) {
-          data = d;
-          done = true;
-        },
-        [&] { failed = done = true; });
-    EXPECT_TRUE(newstest::runUntil([&] { return done; })) << request.className();
+    bool failed = false;
+    auto data = load(request, &failed);
     EXPECT_FALSE(failed) << request.className();
     EXPECT_TRUE(data) << request.className() << ": " << VXGlobalHelper::readLog().value_or("");
-    return data;
-  }
-  // The same through the run without a failure closure.
-  std::optional<os::Dictionary> runPlain(NQBaseRequest& request) {
-    bool done = false;
-    std::optional<os::Dictionary> data;
-    VXGlobalHelper::loadWithRequest(request, [&](const std::optional<os::Dictionary>& d) {
-      data = d;
-      done = true;
-    });
-    EXPECT_TRUE(newstest::runUntil([&] { return done; })) << request.className();
     return data;
   }
 };
@@ -95,7 +74,7 @@ TEST_F(NewsdRoadTest, NewsApiOperationsAreAnsweredAndParsed) {
   EXPECT_EQ((*run(favouriteRequest))["result"].intValue(), 1);
 
   VXNewsInfoRequest infoRequest(article);
-  auto info = runPlain(infoRequest);
+  auto info = load(infoRequest);
   ASSERT_TRUE(info);
   EXPECT_EQ((*info)["favorite"].intValue(), 1);
   EXPECT_TRUE((*info)["diggbury"].isNumber());
@@ -110,15 +89,15 @@ TEST_F(NewsdRoadTest, NewsApiOperationsAreAnsweredAndParsed) {
   EXPECT_EQ((*favourites)["lastpage"].intValue(), 1);
 
   VXNewsHistoryRequest historyRequest{os::Value(article)};
-  EXPECT_EQ((*runPlain(historyRequest))["result"].intValue(), 1);
+  EXPECT_EQ((*load(historyRequest))["result"].intValue(), 1);
 
   VXPraseXMLErrorRequest parseError(os::Value(article), std::nullopt);
-  EXPECT_TRUE(runPlain(parseError));
+  EXPECT_TRUE(load(parseError));
   VXFeedbackRequest feedback("更多图片", "reader@example.com");
   EXPECT_EQ((*run(feedback))["result"].intValue(), 1);
   VXGlobalHelper::writeLog("a line for the upload");
   VXUploadDumpRequest dump("signal 11 at 0x0");
-  EXPECT_NE((*runPlain(dump))["result"].intValue(), 2);
+  EXPECT_NE((*load(dump))["result"].intValue(), 2);
 
   newsd::Received received = server_->service().received();
   EXPECT_EQ(received.reads[article], 1);
@@ -132,7 +111,7 @@ TEST_F(NewsdRoadTest, NewsApiOperationsAreAnsweredAndParsed) {
 
 TEST_F(NewsdRoadTest, PromotionApiOperationsAreAnsweredAndParsed) {
   VXAdListRequest listRequest;
-  auto ads = runPlain(listRequest);
+  auto ads = load(listRequest);
   ASSERT_TRUE(ads);
   EXPECT_EQ((*ads)["result"].intValue(), 0);
   ASSERT_TRUE((*ads)["adlist"].isArray());

@@ -21,10 +21,7 @@ namespace {
 
 std::string logText() { return VXGlobalHelper::readLog().value_or("<unreadable>"); }
 
-class VXGlobalHelperEnvelope : public ::testing::Test {
- protected:
-  newstest::RequestEnvironment env_;
-};
+using VXGlobalHelperEnvelope = newstest::RealTimeFixture;
 
 TEST_F(VXGlobalHelperEnvelope, AFailureResultIsStillTheCallersToJudge) {
   auto data = VXGlobalHelper::praseRespString(R"({"errorcode": 0, "opcode": 1070, "data": {"result": 2}})");
@@ -77,10 +74,12 @@ TEST_F(VXGlobalHelperEnvelope, FoldersLiveInTheCaches) {
   EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(caches + "log.txt"));
 }
 
-class VXGlobalHelperLog : public ::testing::Test {
+class VXGlobalHelperLog : public newstest::RealTimeFixture {
  protected:
-  void TearDown() override { VXGlobalHelper::setLogLimit(VXGlobalHelper::kDefaultLogLimit); }
-  newstest::RequestEnvironment env_;
+  void TearDown() override {
+    VXGlobalHelper::setLogLimit(VXGlobalHelper::kDefaultLogLimit);
+    RealTimeFixture::TearDown();
+  }
 };
 
 TEST_F(VXGlobalHelperLog, LinesFromManyThreadsStayWhole) {
@@ -108,14 +107,13 @@ TEST_F(VXGlobalHelperLog, TheFileStaysBelowItsLimitKeepingTheNewestLines) {
   EXPECT_EQ(text.find("entry 0000"), std::string::npos);
 }
 
-class VXGlobalHelperRunner : public ::testing::Test {
+class VXGlobalHelperRunner : public newstest::RealTimeFixture {
  protected:
-  newstest::RequestEnvironment env_;
-  os::testing::HttpTestServer server_;
+  os::testing::HttpTestServer http_;
 };
 
 TEST_F(VXGlobalHelperRunner, ZeroTimeOutMeansTenSeconds) {
-  VXRequestConfig::setServerRoot(server_.url("/"));
+  VXRequestConfig::setServerRoot(http_.url("/"));
   VXAppActiveRequest request(1);
   auto proxy = NQProxy::loadWithRequest(request, 0, nullptr, nullptr);
   ASSERT_TRUE(proxy->oper());
@@ -127,9 +125,9 @@ TEST_F(VXGlobalHelperRunner, ZeroTimeOutMeansTenSeconds) {
 }
 
 TEST_F(VXGlobalHelperRunner, ParsedRunsDeliverOnTheMainThread) {
-  server_.route("POST", "/api/imobile/",
+  http_.route("POST", "/api/imobile/",
                 os::testing::CannedResponse::text(R"({"errorcode":0,"opcode":1000,"data":{"result":1,"pass":1}})"));
-  VXRequestConfig::setServerRoot(server_.url("/"));
+  VXRequestConfig::setServerRoot(http_.url("/"));
 
   VXAppActiveRequest request(1);
   bool called = false, onMain = false;
@@ -143,12 +141,12 @@ TEST_F(VXGlobalHelperRunner, ParsedRunsDeliverOnTheMainThread) {
   EXPECT_TRUE(onMain);
   ASSERT_TRUE(data);
   EXPECT_EQ((*data)["pass"].intValue(), 1);
-  EXPECT_EQ(server_.requests().at(0).headers.value("Content-Type").value_or("").rfind("application/x-www-form-urlencoded", 0), 0u);
+  EXPECT_EQ(http_.requests().at(0).headers.value("Content-Type").value_or("").rfind("application/x-www-form-urlencoded", 0), 0u);
 }
 
 TEST_F(VXGlobalHelperRunner, AFailedExchangeCallsOnlyTheFailureClosure) {
-  server_.route("POST", "/imkt/mil/", os::testing::CannedResponse::text("gateway trouble", 502));
-  VXRequestConfig::setServerRoot(server_.url("/"));
+  http_.route("POST", "/imkt/mil/", os::testing::CannedResponse::text("gateway trouble", 502));
+  VXRequestConfig::setServerRoot(http_.url("/"));
   VXAdListRequest ads;
   int completions = 0, failures = 0;
   bool failedOnMain = false;
@@ -166,11 +164,11 @@ TEST_F(VXGlobalHelperRunner, AFailedExchangeCallsOnlyTheFailureClosure) {
 }
 
 TEST_F(VXGlobalHelperRunner, PlainRequestsAnswerOnTheMainQueue) {
-  server_.route("GET", "/common/", os::testing::CannedResponse::text(R"({"data":{"result":1}})"));
+  http_.route("GET", "/common/", os::testing::CannedResponse::text(R"({"data":{"result":1}})"));
   std::optional<std::string> text;
   bool onMain = false;
   NQProxy::loadCommonRequest(
-      os::URLRequest(server_.url("/common/?cmd=verupdate&version=1.0")),
+      os::URLRequest(http_.url("/common/?cmd=verupdate&version=1.0")),
       [&](const std::string& body, os::StringEncoding) {
         onMain = os::RunLoop::isMainThread();
         text = body;
@@ -182,20 +180,20 @@ TEST_F(VXGlobalHelperRunner, PlainRequestsAnswerOnTheMainQueue) {
 }
 
 TEST_F(VXGlobalHelperRunner, SynchronousRunWorksOffTheMainThreadAndIsRefusedOnIt) {
-  server_.route("POST", "/api/imobile/",
+  http_.route("POST", "/api/imobile/",
                 os::testing::CannedResponse::text(R"({"errorcode":0,"opcode":1000,"data":{"result":1}})"));
-  VXRequestConfig::setServerRoot(server_.url("/"));
+  VXRequestConfig::setServerRoot(http_.url("/"));
   VXAppActiveRequest request(2);
 
   EXPECT_FALSE(VXGlobalHelper::synchWithRequest(request));
-  EXPECT_EQ(server_.requestCount(), 0u);
+  EXPECT_EQ(http_.requestCount(), 0u);
 
   std::optional<os::Dictionary> data;
   std::thread worker([&] { data = VXGlobalHelper::synchWithRequest(request); });
   worker.join();
   ASSERT_TRUE(data);
   EXPECT_EQ((*data)["result"].intValue(), 1);
-  EXPECT_EQ(server_.requestCount(), 1u);
+  EXPECT_EQ(http_.requestCount(), 1u);
 }
 
 }  // namespace

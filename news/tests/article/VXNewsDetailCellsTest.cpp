@@ -23,8 +23,9 @@
 
 namespace {
 
-class ArticleCellsTest : public ::testing::Test {
+class ArticleCellsTest : public newstest::ReaderFixture {
  protected:
+  ArticleCellsTest() : ReaderFixture(false, os::DeviceProfile{}) {}  // a 320-point-wide phone
 
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {
@@ -35,10 +36,6 @@ class ArticleCellsTest : public ::testing::Test {
     cell->layoutIfNeeded();
     return cell;
   }
-
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-  os::DeviceProfileScope device_{os::DeviceProfile{}};
 };
 
 TEST_F(ArticleCellsTest, TextAndPictureSitInsideTheMargins) {

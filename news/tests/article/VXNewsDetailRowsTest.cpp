@@ -25,18 +25,15 @@ std::string repeat(const std::string& piece, int times) {
   return out;
 }
 
-class ArticleRowsTest : public ::testing::Test {
+class ArticleRowsTest : public newstest::ReaderFixture {
  protected:
+  ArticleRowsTest() : ReaderFixture(false, os::DeviceProfile{}) {}  // a 320-point-wide phone
 
   static double height(VXNewsDetailDO& row) { return row.calHeightByType(); }
   static VXNewsDetailTextDO text(const std::string& content) { return VXNewsDetailTextDO({{"type", 1}, {"content", content}}); }
   static VXNewsDetailHeaderDO header(const std::string& title) {
     return VXNewsDetailHeaderDO({{"content", title}, {"source", "新华社"}, {"time", "2026-12-07 08:00"}});
   }
-
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-  os::DeviceProfileScope device_{os::DeviceProfile{}};  // a 320-point-wide phone
 };
 
 TEST_F(ArticleRowsTest, PicturesScaleToTheContentWidthAndUnsizedOnesAreSquare) {

@@ -7,14 +7,9 @@
 
 namespace {
 
-using newstest::ReaderFixture;
-
-class OfflineArticleEdgesTest : public ReaderFixture {
- protected:
-  // The real clock: a waiter on the virtual one looks again every few milliseconds and so would
-  // never notice a save that forgets to wake it.
-  OfflineArticleEdgesTest() : ReaderFixture(false) {}
-};
+// The real clock: a waiter on the virtual one looks again every few milliseconds and so would
+// never notice a save that forgets to wake it.
+using OfflineArticleEdgesTest = newstest::RealTimeFixture;
 
 TEST_F(OfflineArticleEdgesTest, EighteenDigitsNameAFileNineteenAreRefusedWithoutEndingTheProcess) {
   EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value(1), os::Value("999999999999999999")), "1_999999999999999999");

@@ -5,16 +5,14 @@
 #include "foundation/formats/JSONDecoder.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXOfflineArticleStore.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/TestSandbox.h"
 
 namespace {
 
-class OfflineArticleStoreTest : public ::testing::Test {
- protected:
-  os::TestSandbox sandbox_;
-};
+using OfflineArticleStoreTest = newstest::RealTimeFixture;
 
 TEST_F(OfflineArticleStoreTest, NamesComeOnlyFromDecimalIntegers) {
   EXPECT_EQ(VXOfflineArticleStore::fileName(os::Value(5), os::Value(1024LL)), "5_1024");

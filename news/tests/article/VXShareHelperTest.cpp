@@ -17,14 +17,9 @@ class ShareActionTest : public ArticleScreenTest {
  protected:
   void SetUp() override {
     ArticleScreenTest::SetUp();
-    ServiceCallLog::reset();
     auto png = os::encodePNG(*os::Image::create(os::Bitmap(5, 3)));
     ASSERT_TRUE(png);
     env_.sandbox().writeBundleFile("Icon.png", std::string(png->begin(), png->end()));
-  }
-  void TearDown() override {
-    ServiceCallLog::reset();
-    ArticleScreenTest::TearDown();
   }
 };
 

@@ -17,19 +17,10 @@
 
 namespace {
 
-class VXCrashHandlerTest : public newstest::ReaderFixture {
+class VXCrashHandlerTest : public newstest::RealTimeFixture {
  protected:
-  VXCrashHandlerTest() : ReaderFixture(false) {}
   void SetUp() override { startServer(1); }
 
-  static void writeFile(const std::string& path, const std::string& text) {
-    ASSERT_TRUE(os::FileManager::defaultManager().writeData(os::Data(text.begin(), text.end()), path));
-  }
-  static std::optional<std::string> readFile(const std::string& path) {
-    auto data = os::FileManager::defaultManager().contentsAtPath(path);
-    if (!data) return std::nullopt;
-    return std::string(data->begin(), data->end());
-  }
   static bool dumpExists() { return os::FileManager::defaultManager().fileExistsAtPath(VXCrashHandler::filePath()); }
 
   // Runs one upload to its end; whether the server took it.

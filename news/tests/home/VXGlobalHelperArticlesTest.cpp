@@ -39,10 +39,6 @@ class ArticleRouting : public newstest::StateFixture {
       return std::make_shared<AlbumScreen>(info);
     });
   }
-  void TearDown() override {
-    nav_.reset();
-    StateFixture::TearDown();
-  }
   bool recorded(long long id) const {
     auto stored = VXNewsDBManager::share()->getHistoryID();
     return state_->isNewsHistory(id) && std::find(stored.begin(), stored.end(), id) != stored.end();
@@ -50,7 +46,6 @@ class ArticleRouting : public newstest::StateFixture {
   std::size_t depth() const { return nav_->viewControllers().size(); }
 
   std::shared_ptr<os::ViewController> list_ = std::make_shared<os::ViewController>();
-  std::shared_ptr<VXCustomNavController> nav_;
   int albumsMade_ = 0;
 };
 

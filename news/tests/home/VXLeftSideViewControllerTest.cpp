@@ -19,27 +19,18 @@
 
 namespace {
 
-using newstest::ScreenFixture;
-
-class VXLeftSideViewControllerTest : public ScreenFixture {
+class VXLeftSideViewControllerTest : public newstest::ReaderFixture {
  protected:
+  VXLeftSideViewControllerTest() : ReaderFixture(true, newstest::screenPhone()) {}
   void SetUp() override {
-    ScreenFixture::SetUp();
-    state = std::make_shared<VXGlobalDefine>();
-    VXGlobalDefine::setShared(state);
+    useState();
     // The apps screen asks for its list at once; a closed local port answers it with a quick refusal.
     VXRequestConfig::setServerRoot("http://127.0.0.1:1");
-    home = std::make_shared<NQBaseViewController>();
-    nav = std::make_shared<VXCustomNavController>(home);
+    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>());
     menu = std::make_shared<VXLeftSideViewController>();
-    showSide(nav, menu);
-    side->showLeftViewController(false);
+    showSide(nav_, menu);
+    side_->showLeftViewController(false);
     os::TouchDriver::advance(1);
-  }
-  void TearDown() override {
-    ScreenFixture::TearDown();
-    os::RunLoop::main()->runUntilIdle();
-    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
   }
   std::vector<std::string> names() const {
     std::vector<std::string> out;
@@ -51,26 +42,23 @@ class VXLeftSideViewControllerTest : public ScreenFixture {
     os::TouchDriver::advance(1);
   }
 
-  std::shared_ptr<VXGlobalDefine> state;
   template <class Screen>
   bool topIs() const {
-    return nav->viewControllers().size() == 2 && std::dynamic_pointer_cast<Screen>(nav->viewControllers().back());
+    return nav_->viewControllers().size() == 2 && std::dynamic_pointer_cast<Screen>(nav_->viewControllers().back());
   }
-  std::shared_ptr<NQBaseViewController> home;
-  std::shared_ptr<VXCustomNavController> nav;
   std::shared_ptr<VXLeftSideViewController> menu;
 };
 
 TEST_F(VXLeftSideViewControllerTest, ThePassSwitchDecidesTheAdEntryAndTheTableFollows) {
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置"}));
-  state->setPass(false);
+  state_->setPass(false);
   menu->loadData();
   EXPECT_EQ(names(), (std::vector<std::string>{"新闻", "收藏", "离线", "设置", "精彩应用"}));
   EXPECT_EQ(menu->entries().back().icon(), "left_side_ad");
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 5);
   os::TouchDriver::settle();
   // Back to four: a table that showed five rows never asks for the fifth.
-  state->setPass(true);
+  state_->setPass(true);
   menu->loadData();
   EXPECT_EQ(menu->tableView()->numberOfRowsInSection(0), 4);
   os::TouchDriver::settle();
@@ -78,56 +66,56 @@ TEST_F(VXLeftSideViewControllerTest, ThePassSwitchDecidesTheAdEntryAndTheTableFo
 }
 
 TEST_F(VXLeftSideViewControllerTest, TheNewsEntryOnlyClosesTheMenu) {
-  ASSERT_TRUE(side->leftSideIsShow());
+  ASSERT_TRUE(side_->leftSideIsShow());
   tapEntry(0);
-  EXPECT_FALSE(side->leftSideIsShow());
+  EXPECT_FALSE(side_->leftSideIsShow());
   EXPECT_EQ(centreX(), 0);
-  EXPECT_EQ(nav->viewControllers().size(), 1u);
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
 }
 
 TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensTheMenu) {
   tapEntry(3);
   ASSERT_TRUE(topIs<VXSettingViewController>());
   EXPECT_EQ(centreX(), 0);
-  nav->backButtonClick();
+  nav_->backButtonClick();
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav->viewControllers().size(), 1u);
-  EXPECT_TRUE(side->leftSideIsShow());
-  EXPECT_EQ(centreX(), side->showWidth());
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_TRUE(side_->leftSideIsShow());
+  EXPECT_EQ(centreX(), side_->showWidth());
 }
 
 TEST_F(VXLeftSideViewControllerTest, AnUnknownNameIsLoggedAndClosesTheMenu) {
   menu->leftSideCellCilck("其他");
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav->viewControllers().size(), 1u);
-  EXPECT_FALSE(side->leftSideIsShow());
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_FALSE(side_->leftSideIsShow());
   EXPECT_EQ(VXGlobalHelper::readLog(), "名称不匹配\n");
 }
 
 TEST_F(VXLeftSideViewControllerTest, EachEntryPushesItsOwnScreen) {
-  state->setPass(false);
+  state_->setPass(false);
   menu->loadData();
   os::TouchDriver::settle();
   const auto openAndReturn = [&](long row) {
-    side->showLeftViewController(false);
+    side_->showLeftViewController(false);
     os::TouchDriver::advance(1);
     tapEntry(row);
   };
   openAndReturn(1);
   EXPECT_TRUE(topIs<VXFavoriteViewController>());
-  nav->backButtonClick();
+  nav_->backButtonClick();
   openAndReturn(2);
   EXPECT_TRUE(topIs<VXOfflineViewController>());
-  nav->backButtonClick();
+  nav_->backButtonClick();
   openAndReturn(3);
   EXPECT_TRUE(topIs<VXSettingViewController>());
-  nav->backButtonClick();
+  nav_->backButtonClick();
   openAndReturn(4);
   EXPECT_TRUE(topIs<VXAdViewController>());
-  EXPECT_FALSE(side->leftSideIsShow());
-  nav->backButtonClick();
+  EXPECT_FALSE(side_->leftSideIsShow());
+  nav_->backButtonClick();
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav->viewControllers().size(), 1u);
+  EXPECT_EQ(nav_->viewControllers().size(), 1u);
 }
 
 }  // namespace

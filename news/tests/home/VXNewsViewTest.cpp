@@ -72,7 +72,7 @@ class VXNewsViewTest : public newstest::ReaderFixture {
   double stripOffset() const { return news_->switchView()->scrollView()->contentOffset().x; }
 
   // Answers come over loopback.
-  listtest::NewsServer answers_;
+  newstest::ScriptedNewsServer answers_;
   std::shared_ptr<VXNewsView> news_;
 };
 
@@ -182,7 +182,7 @@ TEST_F(VXNewsViewTest, WithoutCategoriesTheRetryViewShowsAndAFailedRetryKeepsIt)
   EXPECT_EQ(error->superview(), news_->pageView());
   EXPECT_TRUE(news_->switchView()->buttonItems().empty());
 
-  answers_.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
+  answers_.setFallback(newstest::envelope(os::Dictionary{{"result", 2}}));
   ASSERT_TRUE(os::TouchDriver::tap(os::Point{160, 200}, window_.get()));
   ASSERT_TRUE(newstest::runUntil([&] {
     auto hud = KHProgressHUD::HUDForView(*news_->pageView());
@@ -194,7 +194,7 @@ TEST_F(VXNewsViewTest, WithoutCategoriesTheRetryViewShowsAndAFailedRetryKeepsIt)
 TEST_F(VXNewsViewTest, ASuccessfulRetryStoresTheCategoriesAndBuildsTheTabs) {
   launch({});
   os::Array list{os::Value(os::Dictionary{{"id", 7}, {"name", "要闻"}}), os::Value(os::Dictionary{{"id", 3}, {"name", "评论"}})};
-  answers_.queue(listtest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
+  answers_.queue(newstest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
   news_->pageView()->loadAgain();
   ASSERT_TRUE(newstest::runUntil([&] { return news_->switchView()->buttonItems().size() == 2; }));
   settle();

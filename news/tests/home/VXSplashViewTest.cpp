@@ -18,12 +18,11 @@ class Splash : public splashtest::LaunchFixture {
  protected:
   void SetUp() override {
     LaunchFixture::SetUp();
-    window_->makeKeyAndVisible();
+    showWindow();
   }
   void TearDown() override {
     // Whatever a test left running (the animation) finishes before the state goes.
     os::TouchDriver::advance(VXSplashView::kAnimationDuration + 1);
-    window_->setHidden(true);
     LaunchFixture::TearDown();
   }
   std::shared_ptr<VXSplashView> show() {
@@ -38,8 +37,6 @@ class Splash : public splashtest::LaunchFixture {
     os::TouchDriver::advance(VXSplashView::kAnimationDuration);
     ASSERT_TRUE(splash->ended());
   }
-
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>();
 };
 
 TEST_F(Splash, FirstRunActivatesWithCp1AndEveryLaterLaunchWithCp2) {
@@ -56,7 +53,7 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
   NewsServerOnLoopback server;
   for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult, newsd::FailureMode::HttpError}) {
     SCOPED_TRACE(newsd::failureName(failure));
-    server.server().setFault(1000, newsd::Fault{failure, 0});
+    server.setFault(1000, newsd::Fault{failure, 0});
     Broadcasts launchEnd(kSplashLaunchEndNotification);
     launchToEnd();
     EXPECT_FALSE(defaults()->objectForKey(kAppActiveKey));
@@ -64,7 +61,7 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
   }
   // Nothing was ever answered, so the next launch is still a first run (the server notes only the
   // activations it answered).
-  server.server().clearFaults();
+  server.clearFaults();
   launchToEnd();
   EXPECT_EQ(server.activations(), (std::vector<long long>{1}));
   EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
@@ -95,10 +92,10 @@ TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
 
 TEST_F(Splash, ASlowActivationAnswerEndsTheSplashWhenItsCategoriesArrive) {
   NewsServerOnLoopback server;
-  server.server().setFault(1000, newsd::Fault{newsd::FailureMode::None, 6.0});
+  server.setFault(1000, newsd::Fault{newsd::FailureMode::None, 6.0});
   Broadcasts launchEnd(kSplashLaunchEndNotification);
   auto splash = show();
-  ASSERT_TRUE(server.server().awaitHeldRequests(1));
+  ASSERT_TRUE(server.awaitHeldRequests(1));
 
   // The animation is over, but the activation is still out: nothing else was asked yet.
   os::TouchDriver::advance(VXSplashView::kAnimationDuration + 0.5);

@@ -14,8 +14,8 @@
 
 namespace {
 
-using listtest::item;
-using listtest::listAnswer;
+using newstest::item;
+using newstest::listAnswer;
 
 // A favourites-like screen: pages of news items, more while "lastpage" is 2.
 class PagedNews : public NQBaseTableViewController {
@@ -62,27 +62,18 @@ class NQBaseTableViewControllerTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
   }
   void TearDown() override {
-    newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
+    newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();
-  }
-  void waitIdle() {
-    ASSERT_TRUE(newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }));
-    os::TouchDriver::settle();
   }
   // The first page, answered with `count` items and more pages to come.
   void loadFirstPage(int count) {
     answers_.queue(listAnswer(page(100, count), 2));
     screen_->loadNewer();
-    waitIdle();
+    waitIdle(*screen_);
     ASSERT_EQ(screen_->listData().size(), static_cast<std::size_t>(count));
   }
-  void scrollToEnd() {
-    auto& table = *screen_->tableView();
-    table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height)});
-  }
-  std::optional<std::string> hudText() { return ReaderFixture::hudText(*screen_->view()); }
 
-  listtest::NewsServer answers_;
+  newstest::ScriptedNewsServer answers_;
   std::shared_ptr<PagedNews> screen_ = std::make_shared<PagedNews>();
 };
 
@@ -94,7 +85,7 @@ TEST_F(NQBaseTableViewControllerTest, TheFirstPageShowsTheLoadingViewUntilItsRow
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateLoading);
   EXPECT_EQ(screen_->tableView()->backgroundView(), screen_->loadingView());
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(screen_->currentPage(), 1);
   EXPECT_EQ(screen_->tableView()->backgroundView(), nullptr);
@@ -121,20 +112,20 @@ TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPull
   answers_.queue(listAnswer({}, 2, 2));
   screen_->setCanLoadMore(true);
   screen_->loadNewer();
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(screen_->tableView()->backgroundView(), screen_->failureView);
-  EXPECT_EQ(hudText(), "网络异常");
+  EXPECT_EQ(hudText(*screen_->view()), "网络异常");
 
-  scrollToEnd();
+  scrollToEnd(*screen_->tableView());
   screen_->loadMore();
   EXPECT_EQ(answers_.count(), 1u);
 
   answers_.queue(listAnswer(page(100, 5), 1));
   os::TouchDriver::advance(1.5);  // the HUD covers the screen until it hides
-  EXPECT_EQ(hudText(), std::nullopt);
+  EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
   os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, 200});
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(screen_->listData().size(), 5u);
@@ -145,21 +136,21 @@ TEST_F(NQBaseTableViewControllerTest, APullThatBringsNoRowsKeepsTheOldOnes) {
   loadFirstPage(3);
   answers_.queue(listAnswer({}, 1));
   screen_->loadFromPullToRefresh();
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(screen_->listData().size(), 3u);
-  EXPECT_EQ(hudText(), "网络异常");
+  EXPECT_EQ(hudText(*screen_->view()), "网络异常");
 }
 
 TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceleration) {
   loadFirstPage(20);
   answers_.queue(listAnswer(page(200, 20), 1));
-  scrollToEnd();
+  scrollToEnd(*screen_->tableView());
   auto& table = *screen_->tableView();
   // The end of a drag and the end of the deceleration that follows, in one turn of the loop.
   screen_->scrollViewDidEndDragging(table, true);
   screen_->scrollViewDidEndDecelerating(table);
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(answers_.last()["pageno"].intValue(), 2);
   EXPECT_EQ(screen_->currentPage(), 2);
@@ -181,7 +172,7 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
   answers_.queue(listAnswer(page(200, 2), 2));
   table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 22});
   screen_->loadMore();
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(answers_.count(), 2u);
 }
 

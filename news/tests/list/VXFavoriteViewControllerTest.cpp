@@ -24,19 +24,14 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
     setWiFi();
-    state_ = VXGlobalDefine::create();
-    VXGlobalDefine::setShared(state_);
+    useState(true);
     startServer();
-    showWindow();
-    nav_ = std::make_shared<VXCustomNavController>(home_);
-    window_->setRootViewController(nav_);
+    showNav(std::make_shared<os::ViewController>());
     os::TouchDriver::settle();
   }
   void TearDown() override {
-    if (screen_) newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }, 5);
-    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
+    if (screen_) newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();
-    nav_.reset();
     screen_.reset();
   }
 
@@ -45,10 +40,8 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
   void favour(const std::vector<const newsd::Article*>& articles) {
     for (const auto* a : articles) {
       VXFavoriteRequest request(os::Dictionary{{"id", a->id}, {"category", a->categoryId}, {"action", 1}});
-      bool done = false;
-      VXGlobalHelper::loadWithRequest(request, 0, [&](const std::optional<os::Dictionary>&) { done = true; },
-                                      [&] { done = true; });
-      ASSERT_TRUE(newstest::runUntil([&] { return done; }));
+      bool failed = false;  // a failed exchange ends the wait too
+      load(request, &failed);
     }
   }
   std::vector<const newsd::Article*> articles(std::size_t count) {
@@ -64,23 +57,14 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
     screen_ = VXFavoriteViewController::create();
     nav_->pushViewController(screen_, false);
     os::TouchDriver::settle();
-    waitIdle();
+    waitIdle(*screen_);
   }
-  void waitIdle() {
-    ASSERT_TRUE(newstest::runUntil([&] { return screen_->tableViewState() != NQTableViewStateLoading; }));
-    os::TouchDriver::settle();
-  }
-  long rows() { return screen_->numberOfRowsInSection(*screen_->tableView(), 0); }
   std::vector<long long> listed() const {
     std::vector<long long> ids;
     for (long i = 0; i < static_cast<long>(screen_->listData().size()); ++i) ids.push_back(screen_->itemAt(i)->ID());
     return ids;
   }
-  std::optional<std::string> hudText() { return ReaderFixture::hudText(*screen_->view()); }
 
-  std::shared_ptr<VXGlobalDefine> state_;
-  std::shared_ptr<os::ViewController> home_ = std::make_shared<os::ViewController>();
-  std::shared_ptr<VXCustomNavController> nav_;
   std::shared_ptr<VXFavoriteViewController> screen_;
 };
 
@@ -91,15 +75,15 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
   EXPECT_EQ(screen_->navbarTitle(), "我的收藏");
   ASSERT_EQ(screen_->listData().size(), 10u);
   EXPECT_TRUE(screen_->canLoadMore());
-  EXPECT_EQ(rows(), 11);  // the load-more row
+  EXPECT_EQ(rows(*screen_->tableView()), 11);  // the load-more row
 
   screen_->loadNextPage();
-  waitIdle();
+  waitIdle(*screen_);
   std::vector<long long> expected;
   for (auto it = favourites.rbegin(); it != favourites.rend(); ++it) expected.push_back((*it)->id);
   EXPECT_EQ(listed(), expected);
   EXPECT_FALSE(screen_->canLoadMore());
-  EXPECT_EQ(rows(), 12);
+  EXPECT_EQ(rows(*screen_->tableView()), 12);
   EXPECT_EQ(server_->asked(1050), 2);
 
   // Every row in the list cell of its item's style, as tall as that style makes it.
@@ -123,17 +107,17 @@ TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWith
   open();
   EXPECT_EQ(server_->asked(1050), 1);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
-  EXPECT_EQ(rows(), 0);
+  EXPECT_EQ(rows(*screen_->tableView()), 0);
   EXPECT_FALSE(screen_->canLoadMore());
-  EXPECT_TRUE(newstest::runUntil([&] { return hudText() == "网络异常"; }));
+  EXPECT_TRUE(newstest::runUntil([&] { return hudText(*screen_->view()) == "网络异常"; }));
 
   // The server refuses the next attempt outright; the list stays empty and nothing breaks.
   server_->setFault(1050, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
   favour(articles(1));
   screen_->loadNewer();
-  waitIdle();
+  waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
-  EXPECT_EQ(rows(), 0);
+  EXPECT_EQ(rows(*screen_->tableView()), 0);
 }
 
 TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead) {

@@ -10,6 +10,7 @@
 #include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/graphics/ImageCodec.h"
 #include "os/runtime/Clock.h"
 #include "os/views/Device.h"
 #include "ui/images/BNImageCache.h"
@@ -17,15 +18,23 @@
 namespace {
 
 // Device time zone UTC+8; the clock stands at 12:00 local on 10 March 2026 unless a test moves it.
-class VXNewsCellsTest : public ::testing::Test {
+class VXNewsCellsTest : public newstest::ReaderFixture {
  protected:
+  VXNewsCellsTest() : ReaderFixture(true, os::DeviceProfile{}) {}
   void SetUp() override {
     savedZone_ = DateCalendar::currentCalendar().timeZone();
     DateCalendar::currentCalendar().setTimeZone(TimeZoneRules::fixed(8 * 3600, "UTC+8"));
     noon_ = DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, 12, 0, 0).timeIntervalSince1970();
-    listtest::writeBundlePicture(sandbox_, "upmark_hot.png", 17, 17);
+    os::Bitmap hot(17, 17);  // the hot mark: a plain picture in the bundle
+    hot.pixels.assign(hot.pixels.size(), 180);
+    auto png = os::encodePNG(*os::Image::create(hot));
+    ASSERT_TRUE(png);
+    env_.sandbox().writeBundleFile("upmark_hot.png", std::string(png->begin(), png->end()));
   }
-  void TearDown() override { DateCalendar::currentCalendar().setTimeZone(savedZone_); }
+  void TearDown() override {
+    DateCalendar::currentCalendar().setTimeZone(savedZone_);
+    ReaderFixture::TearDown();
+  }
   static std::shared_ptr<VXNewsDO> news(const os::Dictionary& dict, long long category = 3) {
     return std::make_shared<VXNewsDO>(dict, category);
   }
@@ -35,10 +44,6 @@ class VXNewsCellsTest : public ::testing::Test {
 
   TimeZoneRules savedZone_ = TimeZoneRules::fixed(0);
   double noon_ = 0;
-  os::VirtualClockScope clock_;
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-  os::DeviceProfileScope device_{os::DeviceProfile{}};
 };
 
 TEST_F(VXNewsCellsTest, RecentItemsShowTensOfMinutes) {
@@ -66,7 +71,7 @@ TEST_F(VXNewsCellsTest, OlderItemsShowHoursTodayAndTheDateBeforeThat) {
 TEST_F(VXNewsCellsTest, TheCellTellsTheTimeOnTheClock) {
   os::Clock::useVirtual(noon_);
   VXNewsTitleStyleCell cell;
-  cell.setContent(news(listtest::item(1, static_cast<long long>(noon_ - 20 * 60))));
+  cell.setContent(news(newstest::item(1, static_cast<long long>(noon_ - 20 * 60))));
   EXPECT_EQ(cell.timeLabel()->text(), "20分钟前");
   os::Clock::advance(3 * 3600);
   EXPECT_EQ(cell.timeToString(), "3小时前");
@@ -74,7 +79,7 @@ TEST_F(VXNewsCellsTest, TheCellTellsTheTimeOnTheClock) {
 
 TEST_F(VXNewsCellsTest, AReusedCellDropsTheBadgeAndTheAlbumMark) {
   os::Clock::useVirtual(noon_);
-  auto hot = listtest::item(1, static_cast<long long>(noon_), std::string("album"));
+  auto hot = newstest::item(1, static_cast<long long>(noon_), std::string("album"));
   hot.set("upmark", os::Value("hot"));
   VXNewsTitleStyleCell cell;
   cell.setContent(news(hot));
@@ -82,7 +87,7 @@ TEST_F(VXNewsCellsTest, AReusedCellDropsTheBadgeAndTheAlbumMark) {
   EXPECT_FALSE(cell.typeMarkLabel()->isHidden());
   EXPECT_EQ(cell.typeMarkLabel()->text(), "图集");
 
-  cell.setContent(news(listtest::item(2, static_cast<long long>(noon_))));
+  cell.setContent(news(newstest::item(2, static_cast<long long>(noon_))));
   EXPECT_FALSE(cell.upmarkView()->image());
   EXPECT_TRUE(cell.typeMarkLabel()->isHidden());
   EXPECT_EQ(cell.nameLabel()->text(), "新闻标题 2");
@@ -97,12 +102,12 @@ TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
   VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
   VXNewsDBManager::setShared(nullptr);
   VXNewsTitleStyleCell cell;
-  cell.setContent(news(listtest::item(5, 0)));
+  cell.setContent(news(newstest::item(5, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
   ASSERT_TRUE(VXGlobalDefine::share()->addNewsHistory(5));
-  cell.setContent(news(listtest::item(5, 0)));
+  cell.setContent(news(newstest::item(5, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
-  cell.setContent(news(listtest::item(6, 0)));
+  cell.setContent(news(newstest::item(6, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
 }
 
@@ -112,16 +117,16 @@ TEST_F(VXNewsCellsTest, WithoutALookupTheSharedReadHistoryGreysItems) {
   VXGlobalDefine::setShared(state);
   ASSERT_TRUE(state->addNewsHistory(8));
   VXNewsTitleStyleCell cell;
-  cell.setContent(news(listtest::item(8, 0)));
+  cell.setContent(news(newstest::item(8, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
-  cell.setContent(news(listtest::item(9, 0)));
+  cell.setContent(news(newstest::item(9, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
   VXGlobalDefine::setShared(nullptr);
   VXNewsDBManager::setShared(nullptr);
 }
 
 TEST_F(VXNewsCellsTest, AnIconOnDiskShowsAtOnceCutToTwiceTheIconSize) {
-  auto dict = listtest::item(1, 0, std::string(), 1);
+  auto dict = newstest::item(1, 0, std::string(), 1);
   const std::string url = *(*dict.find("icons")).at(0).string();
   os::Bitmap bitmap;
   bitmap.width = 400;

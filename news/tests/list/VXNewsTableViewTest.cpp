@@ -23,24 +23,21 @@
 
 namespace {
 
-using listtest::item;
-using listtest::listAnswer;
+using newstest::item;
+using newstest::listAnswer;
 
 constexpr long long kCategory = 5;
 
 class VXNewsTableViewTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
-    // The application-wide state without its ad timer: the hour's "nctime" and an empty history.
-    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
-    os::View::clearAnimationLog();
+    useState();  // without its ad timer: the hour's "nctime" and an empty history
     showWindow();
-    db_ = VXNewsDBManager::share();
     // The category as the category list stored it, never refreshed.
     ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
   }
   void TearDown() override {
-    if (list_) waitIdle();
+    if (list_) waitIdle(*list_);
     ReaderFixture::TearDown();
     list_.reset();
     os::RunLoop::main()->runUntilIdle();
@@ -60,10 +57,6 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
     return list_;
   }
-  void waitIdle() {
-    ASSERT_TRUE(newstest::runUntil([&] { return list_->requestState() != VXNewsRequestLoading; }));
-    os::TouchDriver::settle();
-  }
   std::vector<long long> listed() const {
     std::vector<long long> ids;
     for (auto& n : list_->dataList()) ids.push_back(n->ID());
@@ -74,15 +67,9 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     for (auto& n : db_->createNewsListWithDB(kCategory)) ids.push_back(n->ID());
     return ids;
   }
-  std::optional<std::string> hudText() { return ReaderFixture::hudText(*list_); }
-  // Moves the list so that its bottom edge is `gap` points above the end of the content.
-  void scrollToGap(double gap) {
-    auto& table = *list_->tableView();
-    table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
-  }
 
-  listtest::NewsServer answers_;
-  std::shared_ptr<VXNewsDBManager> db_;
+  newstest::ScriptedNewsServer answers_;
+  std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
   std::shared_ptr<VXNewsTableView> list_;
 };
 
@@ -94,7 +81,7 @@ TEST_F(VXNewsTableViewTest, AStaleCategoryAsksForTheNewestTwentyAndReplacesItsRo
   // The stored rows show at once while the header shows the refresh.
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshLoading);
-  waitIdle();
+  waitIdle(*list_);
 
   auto sent = answers_.last();
   EXPECT_EQ(sent["id"].intValue(), kCategory);
@@ -133,7 +120,7 @@ TEST_F(VXNewsTableViewTest, ADatabaseDamagedBetweenLaunchesIsRefilledFromTheServ
   ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
   answers_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
   makeList()->load();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(answers_.last()["id"].intValue(), kCategory);
   EXPECT_EQ(listed(), (std::vector<long long>{11, 10}));
   EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
@@ -149,7 +136,7 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
 
   answers_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
-  waitIdle();
+  waitIdle(*list_);
   ASSERT_EQ(answers_.count(), 1u);
   auto sent = answers_.last();
   EXPECT_EQ(sent["upid"].intValue(), 2);
@@ -168,7 +155,7 @@ TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {
   VXGlobalDefine::share()->setNctime(100);
   answers_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
   makeList()->load();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(answers_.count(), 1u);
   EXPECT_EQ(listed(), (std::vector<long long>{11}));
 }
@@ -177,7 +164,7 @@ TEST_F(VXNewsTableViewTest, APullOnAnEmptyListAsksFromTheTop) {
   db_->updateCategory(kCategory, now());
   makeList()->load();
   list_->pullToRefresh();
-  waitIdle();
+  waitIdle(*list_);
   auto sent = answers_.last();
   EXPECT_EQ(sent["upid"].intValue(), 0);
   EXPECT_EQ(sent["uptime"].intValue(), -1);
@@ -189,14 +176,14 @@ TEST_F(VXNewsTableViewTest, TheLastPageHidesTheLoadMoreRow) {
   makeList()->load();
   answers_.queue(listAnswer(os::Array{item(2, t - 10), item(1, t - 20)}, 1));
   list_->pullToRefresh();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_FALSE(list_->canLoadMore());
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 2);
 
   // Any other value, or none, shows it again.
   answers_.queue(listAnswer(os::Array{item(3, t - 5)}, std::nullopt));
   list_->pullToRefresh();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_TRUE(list_->canLoadMore());
   EXPECT_EQ(list_->tableView()->numberOfRowsInSection(0), 4);
   auto cell = list_->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(3, 0));
@@ -219,17 +206,17 @@ TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
   auto& table = *list_->tableView();
   ASSERT_GT(table.contentSize().height, 1000);
 
-  scrollToGap(23);
+  scrollToEnd(*list_->tableView(), 23);
   list_->loadMore(table);
   EXPECT_EQ(answers_.count(), 0u);
 
   answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
-  scrollToGap(22);
+  scrollToEnd(*list_->tableView(), 22);
   list_->loadMore(table);
   EXPECT_EQ(list_->requestState(), VXNewsRequestLoading);
   list_->loadMore(table);  // in flight: no second request
   list_->pullToRefresh();
-  waitIdle();
+  waitIdle(*list_);
   ASSERT_EQ(answers_.count(), 1u);
   auto sent = answers_.last();
   EXPECT_EQ(sent["flag"].intValue(), 2);
@@ -262,15 +249,15 @@ TEST_F(VXNewsTableViewTest, ItemsOfOtherTypesAreNeitherStoredNorListed) {
                   item(2, t - 5, std::string("ad")), os::Value("not an item")};
   answers_.queue(listAnswer(mixed, 2));
   makeList()->load();  // never refreshed: stale
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(listed(), (std::vector<long long>{5, 4, 3}));
   EXPECT_EQ(stored(), (std::vector<long long>{5, 4, 3}));
 
   // Nor on the way down.
   answers_.queue(listAnswer(os::Array{item(1, t - 9, std::string("special")), item(0, t - 10)}, 2));
-  scrollToGap(0);
+  scrollToEnd(*list_->tableView(), 0);
   list_->loadMore(*list_->tableView());
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(listed(), (std::vector<long long>{5, 4, 3, 0}));
   EXPECT_EQ(stored(), (std::vector<long long>{5, 4, 3, 0}));
 }
@@ -280,19 +267,19 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
   const double stamped = db_->lastUpdateWithCategory(kCategory);
   // A refusal of the whole request, then an answer whose data holds no "result".
-  answers_.queue(listtest::envelope(os::Dictionary{{"result", 1}}, -1));
+  answers_.queue(newstest::envelope(os::Dictionary{{"result", 1}}, -1));
   makeList()->load();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
-  EXPECT_EQ(hudText(), "网络异常");
+  EXPECT_EQ(hudText(*list_), "网络异常");
 
-  answers_.queue(listtest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
+  answers_.queue(newstest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
   list_->load();  // still stale: forced again
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
@@ -304,7 +291,7 @@ TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   store(os::Array{item(2, t - 500)}, 7200);
   answers_.queue(listAnswer(os::Array{item(9, t)}, 2, 2));
   makeList()->load();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
   EXPECT_EQ(listed(), (std::vector<long long>{2}));
@@ -313,7 +300,7 @@ TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   answers_.queue(listAnswer(os::Array{item(9, t)}, 2));
   os::TouchDriver::advance(1);
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(answers_.count(), 2u);
   EXPECT_EQ(list_->requestState(), VXNewsRequestIdle);
 }
@@ -323,11 +310,11 @@ TEST_F(VXNewsTableViewTest, ANetworkFailureShowsTheHudAndKeepsTheRows) {
   store(os::Array{item(2, t - 500)}, 7200);
   VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
   makeList()->load();
-  waitIdle();
+  waitIdle(*list_);
   EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
   EXPECT_EQ(listed(), (std::vector<long long>{2}));
   EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
-  EXPECT_EQ(hudText(), "网络异常");
+  EXPECT_EQ(hudText(*list_), "网络异常");
 }
 
 TEST_F(VXNewsTableViewTest, ClearedCachesEmptyTheListAtOnce) {

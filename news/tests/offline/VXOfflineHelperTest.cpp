@@ -14,7 +14,7 @@
 #include "os/views/Application.h"
 #include "os/views/Window.h"
 
-namespace offlinetest {
+namespace newstest {
 namespace {
 
 using Fault = newsd::Fault;
@@ -44,7 +44,7 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
   ASSERT_TRUE(waitEnd());
 
   // Both lists were stale (never refreshed), so each was asked for once.
-  EXPECT_EQ(asked(1010), 2);
+  EXPECT_EQ(server_->asked(1010), 2);
   EXPECT_EQ(heard(), (std::vector<int>{50, 100, -1}));
   EXPECT_TRUE(helper_->selectedIDList().empty());
 
@@ -133,7 +133,7 @@ TEST_F(OfflineFixture, AFailedArticleIsSkippedAndTheRunGoesOn) {
   EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[2])));
   for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
   EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[1], inA[2], inB[0], inB[1]}));
-  EXPECT_EQ(asked(1010), 0);  // both lists were fresh
+  EXPECT_EQ(server_->asked(1010), 0);  // both lists were fresh
   auto all = heard();
   expectOrderedProgress(all);
   EXPECT_EQ(all[all.size() - 2], 100);
@@ -162,9 +162,9 @@ TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
   const long long a = plainCategory(0);
   auto ids = storeFresh(a, 2);
   db_->updateCategory(a, 0);  // stale again
-  listtest::NewsServer canned;  // takes over the server address
-  canned.queue(listtest::envelope(os::Dictionary{{"result", 1}}));
-  canned.setFallback(listtest::envelope(os::Dictionary{{"result", 2}}));
+  newstest::ScriptedNewsServer canned;  // takes over the server address
+  canned.queue(newstest::envelope(os::Dictionary{{"result", 1}}));
+  canned.setFallback(newstest::envelope(os::Dictionary{{"result", 2}}));
   ASSERT_TRUE(start({a}));
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(canned.count(), 3u);  // the list, then both stored articles
@@ -224,15 +224,15 @@ TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
   EXPECT_FALSE(helper_->startOffline());
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(heard(), (std::vector<int>{100, -1}));
-  EXPECT_EQ(asked(1010) + asked(1020), 0);
+  EXPECT_EQ(server_->asked(1010) + server_->asked(1020), 0);
 
   // The next run starts its first category at once, with a gate of its own.
   storeFresh(a, 1);
   ASSERT_TRUE(start({a}));
   ASSERT_TRUE(waitEnd());
-  EXPECT_EQ(asked(1020), 1);
+  EXPECT_EQ(server_->asked(1020), 1);
   EXPECT_EQ(heard(), (std::vector<int>{100, -1, 100, -1}));
 }
 
 }  // namespace
-}  // namespace offlinetest
+}  // namespace newstest

@@ -17,7 +17,7 @@
 #include "os/views/Window.h"
 #include "ui/widgets/KHProgressHUD.h"
 
-namespace offlinetest {
+namespace newstest {
 namespace {
 
 class OfflineScreensTest : public OfflineFixture {
@@ -150,4 +150,4 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
 }
 
 }  // namespace
-}  // namespace offlinetest
+}  // namespace newstest

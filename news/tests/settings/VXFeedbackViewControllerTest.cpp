@@ -12,7 +12,7 @@ using newstest::runUntil;
 class VXFeedbackViewControllerTest : public newstest::SettingsFixture {
  protected:
   void openFeedback() {
-    startServer();
+    startServer(1);
     open();
     tapRow(VXSettingViewController::kRowFeedback);
     os::TouchDriver::advance(1);

@@ -20,13 +20,7 @@ std::shared_ptr<os::Image> picture() { return os::Image::create(os::Bitmap(4, 3)
 
 class VXSettingViewControllerTest : public newstest::SettingsFixture {
  protected:
-  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
   static std::string offline() { return VXGlobalHelper::cachesDirectory() + "offline/"; }
-  static void writeFile(const std::string& path, std::size_t n) {
-    auto& fm = os::FileManager::defaultManager();
-    ASSERT_TRUE(fm.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
-    ASSERT_TRUE(fm.writeData(bytes(n), path));
-  }
   static double databaseBytes() {
     return static_cast<double>(
         os::FileManager::defaultManager().attributesOfItemAtPath(VXGlobalHelper::cachesDirectory() + "news.db")->size);
@@ -65,9 +59,9 @@ TEST_F(VXSettingViewControllerTest, SizeTextsByUnit) {
 
 TEST_F(VXSettingViewControllerTest, MeasuresOfflineFilesTheDatabaseAndTheImageCache) {
   VXNewsDBManager::share();  // the database file exists before measuring
-  writeFile(offline() + "3/101.html", 100000);
-  writeFile(offline() + "3/pics/1.jpg", 20000);
-  images_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
+  writeFile(offline() + "3/101.html", std::string(100000, 'Z'));
+  writeFile(offline() + "3/pics/1.jpg", std::string(20000, 'Z'));
+  cache_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
   open();
   ASSERT_TRUE(waitMeasured());
   const double expected = 100000 + 20000 + 50000 + databaseBytes() - VXSettingViewController::kBaseCacheBytes;
@@ -82,8 +76,8 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   items.push_back(os::Value(os::Dictionary{{"id", 5}, {"title", "t"}, {"icons", os::Array{}}}));
   ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
   ASSERT_TRUE(db->insertHistory(5));
-  writeFile(offline() + "2/5.html", 80000);
-  images_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
+  writeFile(offline() + "2/5.html", std::string(80000, 'Z'));
+  cache_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
   open();
   ASSERT_TRUE(waitMeasured());
   ASSERT_GT(settings_->cacheSize(), 0);
@@ -95,8 +89,8 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(offline()));
   EXPECT_TRUE(db->createNewsListWithDB(2).empty());
   EXPECT_TRUE(db->getHistoryID().empty());
-  EXPECT_FALSE(images_->imageFromMemoryCacheForKey("http://pics/2"));
-  EXPECT_EQ(images_->getSize(), 0u);
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("http://pics/2"));
+  EXPECT_EQ(cache_->getSize(), 0u);
   EXPECT_EQ(settings_->cacheSize(), 0);
   EXPECT_EQ(note(1), "0");
   EXPECT_TRUE(waitHud("清理结束"));
@@ -104,7 +98,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
 
 // A measurement finished before a clearing but delivered after it must not bring the old size back.
 TEST_F(VXSettingViewControllerTest, AMeasurementOvertakenByAClearingIsDropped) {
-  writeFile(offline() + "1/1.html", 200000);
+  writeFile(offline() + "1/1.html", std::string(200000, 'Z'));
   settings_ = std::make_shared<VXSettingViewController>();
   settings_->view();
   settings_->sizeThread()->join();  // measured, its answer still queued on the main thread
@@ -172,7 +166,7 @@ TEST_F(VXSettingViewControllerTest, ThePushSwitchUnregistersAndRegistersAndStore
 TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
   newsd::ServiceOptions service;
   service.latestVersion = "28";  // the bundle says 27
-  startServer(service);
+  startServer(1, service);
   open();
   tapRow(VXSettingViewController::kRowUpdate);
   ASSERT_TRUE(runUntil([] { return frontAlert() != nullptr; }));
@@ -184,7 +178,7 @@ TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
 }
 
 TEST_F(VXSettingViewControllerTest, UpToDateFailedAndUnreadableChecksSayWhatHappened) {
-  startServer();  // no newer version
+  startServer(1);  // no newer version
   open();
   tapRow(VXSettingViewController::kRowUpdate);
   EXPECT_TRUE(waitHud("已经是最新版本"));

@@ -8,14 +8,12 @@ namespace {
 
 using os::TouchDriver;
 
-class SideMenuTest : public ScreenFixture {
+class SideMenuTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    ScreenFixture::SetUp();
-    showSide(centre, left);
-  }
-  bool leftInserted() const { return left->view()->superviewPtr() == side->view().get(); }
-  bool coverShown() const { return side->coverButton()->superviewPtr() == centre->view().get(); }
+  SideMenuTest() : ReaderFixture(true, screenPhone()) {}
+  void SetUp() override { showSide(centre, left); }
+  bool leftInserted() const { return left->view()->superviewPtr() == side_->view().get(); }
+  bool coverShown() const { return side_->coverButton()->superviewPtr() == centre->view().get(); }
 
   std::shared_ptr<os::ViewController> centre = std::make_shared<os::ViewController>();
   std::shared_ptr<os::ViewController> left = std::make_shared<os::ViewController>();
@@ -24,24 +22,24 @@ class SideMenuTest : public ScreenFixture {
 TEST_F(SideMenuTest, OpeningAndClosingTakeTheirShareOfTheSlideDuration) {
   EXPECT_EQ(centre->view()->frame(), os::Rect(0, 0, 320, 568));
   EXPECT_FALSE(leftInserted());
-  side->showLeftViewController(true);
+  side_->showLeftViewController(true);
   EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.35);
   EXPECT_EQ(centre->view()->frame(), os::Rect(260, 0, 320, 568));
-  EXPECT_EQ(side->view()->subviews().front(), left->view());  // beneath the centre
+  EXPECT_EQ(side_->view()->subviews().front(), left->view());  // beneath the centre
   EXPECT_TRUE(coverShown());
   TouchDriver::advance(0.4);
 
-  side->layoutCurrentViewWithOffset(130);
-  side->hideSideViewController();
+  side_->layoutCurrentViewWithOffset(130);
+  side_->hideSideViewController();
   EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.175);
   EXPECT_EQ(centreX(), 0);
   EXPECT_TRUE(leftInserted());  // tidied only once the slide is over
   TouchDriver::advance(0.2);
   EXPECT_FALSE(leftInserted());
   EXPECT_FALSE(coverShown());
-  EXPECT_FALSE(side->leftSideIsShow() || side->showLeft());
+  EXPECT_FALSE(side_->leftSideIsShow() || side_->showLeft());
 
-  side->showLeftViewController(false);
+  side_->showLeftViewController(false);
   EXPECT_EQ(lastAnimationDuration(), 0);
   // A tap on the part of the centre in view closes, and the centre's own content hears nothing.
   TouchDriver::advance(0.1);
@@ -53,7 +51,7 @@ TEST_F(SideMenuTest, OpeningAndClosingTakeTheirShareOfTheSlideDuration) {
 }
 
 TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens) {
-  Finger f(*window, os::Point{100, 300});
+  Finger f(*window_, os::Point{100, 300});
   f.moveToX(110);
   f.moveToX(149);
   EXPECT_EQ(centreX(), 49);
@@ -64,14 +62,14 @@ TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens
   TouchDriver::advance(0.1);
   EXPECT_FALSE(leftInserted());
 
-  drag(*window, 100, 300, 50);
+  drag(*window_, 100, 300, 50);
   EXPECT_NEAR(lastAnimationDuration(), 210.0 / 260 * 0.35, 1e-9);
   EXPECT_EQ(centreX(), 260);
-  EXPECT_TRUE(side->leftSideIsShow());
+  EXPECT_TRUE(side_->leftSideIsShow());
   TouchDriver::advance(0.4);
 
   // The open menu never goes past its width, and any drag of it closes it.
-  Finger g(*window, os::Point{270, 300});
+  Finger g(*window_, os::Point{270, 300});
   g.moveToX(280);
   g.moveToX(318);
   EXPECT_EQ(centreX(), 260);
@@ -80,58 +78,58 @@ TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens
 }
 
 TEST_F(SideMenuTest, DraggingLeftOpensTheRightMenuOnlyWhenThereIsOne) {
-  drag(*window, 200, 300, -100);
+  drag(*window_, 200, 300, -100);
   EXPECT_EQ(centreX(), 0);
-  EXPECT_EQ(side->view()->subviews().size(), 1u);
+  EXPECT_EQ(side_->view()->subviews().size(), 1u);
   TouchDriver::advance(0.4);
 
   auto right = std::make_shared<os::ViewController>();
-  side->setRightViewController(right);
-  drag(*window, 200, 300, -50);
+  side_->setRightViewController(right);
+  drag(*window_, 200, 300, -50);
   EXPECT_EQ(centreX(), -260);
-  EXPECT_TRUE(side->rightSideIsShow());
+  EXPECT_TRUE(side_->rightSideIsShow());
   TouchDriver::advance(0.4);
 
   // Opening the left menu takes the right one out first.
-  side->showLeftViewController(false);
+  side_->showLeftViewController(false);
   EXPECT_EQ(right->view()->superviewPtr(), nullptr);
   EXPECT_TRUE(leftInserted());
 }
 
 TEST_F(SideMenuTest, WithDraggingOffOnlyPansHandedOverByOtherViewsMoveTheCentre) {
-  side->setCanDrag(false);
-  drag(*window, 20, 300, 100);
+  side_->setCanDrag(false);
+  drag(*window_, 20, 300, 100);
   EXPECT_EQ(centreX(), 0);
 
   // The news pages hand their own pan to the container.
   auto pages = os::makeView<os::View>(os::Rect(0, 100, 320, 300));
   pages->addGestureRecognizer(std::make_shared<os::PanGestureRecognizer>(
-      [this](os::GestureRecognizer& g) { side->pan(static_cast<os::PanGestureRecognizer&>(g)); }));
+      [this](os::GestureRecognizer& g) { side_->pan(static_cast<os::PanGestureRecognizer&>(g)); }));
   centre->view()->addSubview(pages);
-  drag(*window, 20, 200, 100);
+  drag(*window_, 20, 200, 100);
   EXPECT_EQ(centreX(), 260);
-  side->hideSideViewController();
+  side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
-  side->setCanDrag(true);
-  drag(*window, 20, 450, 100);
+  side_->setCanDrag(true);
+  drag(*window_, 20, 450, 100);
   EXPECT_EQ(centreX(), 260);
 }
 
 TEST_F(SideMenuTest, AnOpenThatOvertakesACloseKeepsItsMenu) {
-  side->showLeftViewController(true);
+  side_->showLeftViewController(true);
   TouchDriver::advance(0.4);
-  side->hideSideViewController();
-  side->showLeftViewController(false);
+  side_->hideSideViewController();
+  side_->showLeftViewController(false);
   TouchDriver::advance(0.5);  // the close ends after the reopening
   EXPECT_EQ(centreX(), 260);
   EXPECT_TRUE(leftInserted());
   EXPECT_TRUE(coverShown());
-  EXPECT_TRUE(side->leftSideIsShow());
+  EXPECT_TRUE(side_->leftSideIsShow());
 }
 
 TEST_F(SideMenuTest, ACancelledDragSettlesClosed) {
-  Finger f(*window, os::Point{50, 300});
+  Finger f(*window_, os::Point{50, 300});
   f.moveToX(60);
   f.moveToX(170);
   ASSERT_EQ(centreX(), 120);

@@ -5,6 +5,7 @@
 #include "news/settings/UICommonTextView.h"
 #include "news/shell/ButtonEnlargeArea.h"
 #include "news/shell/CellSuperview.h"
+#include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/graphics/RecordingContext.h"
 #include "os/runtime/Clock.h"
@@ -20,29 +21,21 @@ namespace {
 
 using os::TouchDriver;
 
-class ViewExtensionsTest : public ::testing::Test {
+class ViewExtensionsTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    window = std::make_shared<os::Window>();
-    window->makeKeyAndVisible();
-  }
+  ViewExtensionsTest() : ReaderFixture(true, os::DeviceProfile{}) {}
+  void SetUp() override { showWindow(); }
   void TearDown() override {
     if (os::Responder* r = os::Responder::currentFirstResponder()) r->resignFirstResponder();
-    TouchDriver::advance(1);
-    window->setHidden(true);
-    window.reset();
+    ReaderFixture::TearDown();
   }
-  os::VirtualClockScope clock;
-  os::TestSandbox sandbox;
-  os::DeviceProfileScope device{os::DeviceProfile{}};
-  std::shared_ptr<os::Window> window;
 };
 
 TEST_F(ViewExtensionsTest, AnEnlargedButtonTakesTouchesAroundItsFrame) {
   auto button = os::makeView<os::Button>(os::Rect(100, 100, 40, 20));
   int taps = 0;
   button->addTarget(nullptr, [&](os::Control&) { ++taps; }, os::kControlEventTouchUpInside);
-  window->addSubview(button);
+  window_->addSubview(button);
 
   EXPECT_EQ(enlargedRect(*button), button->bounds());
   TouchDriver::tap(os::Point{97, 97});
@@ -82,8 +75,8 @@ TEST_F(ViewExtensionsTest, ACellFindsItsTableThroughAnyViewsBetween) {
 TEST_F(ViewExtensionsTest, ThePlaceholderShowsOnlyWhileTheTextIsEmpty) {
   auto view = os::makeView<UICommonTextView>(os::Rect(10, 10, 300, 120));
   auto other = os::makeView<UICommonTextView>(os::Rect(10, 200, 300, 100));
-  window->addSubview(view);
-  window->addSubview(other);
+  window_->addSubview(view);
+  window_->addSubview(other);
   EXPECT_FALSE(view->shouldDrawPlaceholder());
   view->setPlaceholder("请输入您的意见");
   other->setPlaceholder("hint");

@@ -31,43 +31,41 @@ struct Backs : VXNavBackClickDelegate {
   int buttons = 0, drags = 0;
 };
 
-class NavTest : public ScreenFixture {
+class NavTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    ScreenFixture::SetUp();
-    showSide(nav, std::make_shared<os::ViewController>());
-  }
+  NavTest() : ReaderFixture(true, screenPhone()) {}
+  void SetUp() override { showSide(nav, std::make_shared<os::ViewController>()); }
   std::shared_ptr<NQBaseViewController> pushScreen() {
     auto screen = std::make_shared<NQBaseViewController>();
     nav->pushViewController(screen, false);
     TouchDriver::settle();
     return screen;
   }
-  double screenX() const { return side->view()->frame().origin.x; }
+  double screenX() const { return side_->view()->frame().origin.x; }
   std::size_t depth() const { return nav->viewControllers().size(); }
   // The gesture begins 10 points right of x0 and is released `distance` beyond that.
-  void dragBack(double distance, double x0 = 20) { drag(*window, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
+  void dragBack(double distance, double x0 = 20) { drag(*window_, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
 
   std::shared_ptr<Home> home = std::make_shared<Home>();
   std::shared_ptr<VXCustomNavController> nav = std::make_shared<VXCustomNavController>(home);
 };
 
 TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
-  drag(*window, 20, 300, 100);  // at the root the side menu takes the drag
+  drag(*window_, 20, 300, 100);  // at the root the side menu takes the drag
   EXPECT_EQ(nav->view()->frame().origin.x, 260);
   EXPECT_EQ(screenX(), 0);
-  side->hideSideViewController();
+  side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
   pushScreen();
   pushScreen();
-  EXPECT_FALSE(side->canDrag());
-  EXPECT_TRUE(side->view()->gestureRecognizers().empty());
+  EXPECT_FALSE(side_->canDrag());
+  EXPECT_TRUE(side_->view()->gestureRecognizers().empty());
   nav->popViewController(false);
-  EXPECT_FALSE(side->canDrag());
+  EXPECT_FALSE(side_->canDrag());
   nav->popViewController(false);
-  EXPECT_TRUE(side->canDrag());
-  drag(*window, 20, 300, 100);
+  EXPECT_TRUE(side_->canDrag());
+  drag(*window_, 20, 300, 100);
   EXPECT_EQ(nav->view()->frame().origin.x, 260);
 }
 
@@ -88,7 +86,7 @@ TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
   TouchDriver::advance(0.31);
   EXPECT_EQ(depth(), 1u);
   EXPECT_EQ(screenX(), 0);
-  EXPECT_TRUE(side->canDrag());
+  EXPECT_TRUE(side_->canDrag());
 
   // A second drag while the first still settles pops nothing more.
   pushScreen();
@@ -110,15 +108,15 @@ TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
   ASSERT_EQ(nav->screenShotsList().size(), 1u);
   EXPECT_EQ(nav->screenShotsList()[0], nullptr);
   pushScreen();
-  Finger f(*window, os::Point{20, 300});
+  Finger f(*window_, os::Point{20, 300});
   f.moveToX(30);
   // Beneath lies the home screen as it was: its band 100 points below both bars.
   auto shot = nav->lastScreenShot()->image();
   ASSERT_NE(shot, nullptr);
   const std::uint8_t* px = shot->bitmap().pixel(160, 64 + 125);
   EXPECT_EQ((std::vector<int>{px[0], px[1], px[2]}), (std::vector<int>{255, 0, 0}));
-  EXPECT_EQ(nav->backgroundView()->superviewPtr(), window.get());
-  EXPECT_EQ(window->subviews().back(), side->view());
+  EXPECT_EQ(nav->backgroundView()->superviewPtr(), window_.get());
+  EXPECT_EQ(window_->subviews().back(), side_->view());
   EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0.2);
 
   f.moveToX(110);
@@ -192,7 +190,7 @@ TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
   EXPECT_EQ(depth(), 1u);
   EXPECT_EQ(nav->view()->frame().origin.x, 260);
   EXPECT_EQ(lastAnimationDuration(), 0);
-  side->hideSideViewController();
+  side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
   auto offline = std::make_shared<VXLeftBaseTableViewController>();

@@ -24,7 +24,7 @@ std::vector<VXAdDO> someAds(int n) {
   return ads;
 }
 
-class AppState : public newstest::StateFixture {};
+using AppState = newstest::StateFixture;
 
 TEST_F(AppState, AdTimerAsksAtMostOncePerRefreshIntervalAndOnlyWithPassClear) {
   os::VirtualClockScope clock;
@@ -47,7 +47,7 @@ TEST_F(AppState, AdTimerAsksAtMostOncePerRefreshIntervalAndOnlyWithPassClear) {
   EXPECT_EQ(state->adLastUpdateTime(), first);
   ASSERT_TRUE(newstest::runUntil([&] { return !state->adArray().empty(); }));
   std::size_t served = 0;
-  for (const auto& ad : local.server().service().content().ads()) served += ad.forArticles;
+  for (const auto& ad : local.service().content().ads()) served += ad.forArticles;
   EXPECT_EQ(state->adArray().size(), served);
 
   // Exactly 300 s later is not "more than" 300 s: still one request.

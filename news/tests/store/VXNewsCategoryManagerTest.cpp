@@ -7,9 +7,7 @@
 #include <functional>
 
 #include "news/tests/support/ReaderFixture.h"
-#include "os/testing/HttpTestServer.h"
 #include "tools/newsd/server/Faults.h"
-#include "tools/newsd/server/Wire.h"
 
 namespace {
 
@@ -48,27 +46,6 @@ class CategoryList : public newstest::StateFixture {
   std::shared_ptr<VXNewsCategoryManager> manager_;
 };
 
-// A news server that answers every form with the given "data".
-class ScriptedNewsServer {
- public:
-  explicit ScriptedNewsServer(std::string envelope) {
-    for (const char* path : {"/api/imobile", "/api/imobile/"})
-      http_.route("POST", path, [envelope](const os::testing::RecordedRequest&) {
-        auto answer = os::testing::CannedResponse::text(envelope);
-        answer.contentType = "application/json";
-        return answer;
-      });
-    VXRequestConfig::setServerRoot(http_.url(""));
-  }
-  static ScriptedNewsServer withData(const os::Dictionary& data) {
-    return ScriptedNewsServer(newsd::writeJSON(os::Value(os::Dictionary{{"errorcode", 0}, {"data", data}})));
-  }
-  std::size_t requestCount() const { return http_.requestCount(); }
-
- private:
-  os::testing::HttpTestServer http_;
-};
-
 TEST_F(CategoryList, OnWiFiTheServerListIsStoredInOrderAndBroadcast) {
   LocalNewsServer local;
   storeTabs();
@@ -82,7 +59,7 @@ TEST_F(CategoryList, OnWiFiTheServerListIsStoredInOrderAndBroadcast) {
   EXPECT_EQ(local.asked(VXNewsCategoryManager::kCategoryListOpcode), 1);
 
   std::vector<std::pair<long long, std::string>> served;
-  for (const auto& c : local.server().service().content().categories()) served.emplace_back(c.id, c.name);
+  for (const auto& c : local.service().content().categories()) served.emplace_back(c.id, c.name);
   ASSERT_FALSE(served.empty());
   EXPECT_EQ(idsAndNames(manager_->categoryList()), served);
   auto stored = VXNewsDBManager::share()->createCategoryListWithDB();
@@ -94,7 +71,7 @@ TEST_F(CategoryList, ServerOrderWinsOverIdsAndMissingFlagsDefaultToOne) {
   os::Array list{os::Value(os::Dictionary{{"id", 7}, {"name", "A"}}), os::Value("junk"),
                  os::Value(os::Dictionary{{"name", "no id"}}),
                  os::Value(os::Dictionary{{"id", 3}, {"name", "B"}, {"flag", 2}, {"order", 99}})};
-  auto server = ScriptedNewsServer::withData(os::Dictionary{{"result", 1}, {"categorylist", list}});
+  newstest::ScriptedNewsServer server(newstest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
   loadAndWait([&] { manager_->loadList(); });
 
   auto stored = VXNewsDBManager::share()->createCategoryListWithDB();
@@ -121,9 +98,9 @@ TEST_F(CategoryList, AnswersWithoutAUsableListKeepTheStoredTabs) {
   storeTabs();
   for (const auto& [what, data] : answers) {
     SCOPED_TRACE(what);
-    auto server = ScriptedNewsServer::withData(data);
+    newstest::ScriptedNewsServer server(newstest::envelope(data));
     loadAndWait([&] { manager_->loadList(); });
-    EXPECT_EQ(server.requestCount(), 1u);
+    EXPECT_EQ(server.count(), 1u);
     EXPECT_EQ(idsAndNames(manager_->categoryList()), storedTabs);
     EXPECT_EQ(idsAndNames(VXNewsDBManager::share()->createCategoryListWithDB()), storedTabs);
   }
@@ -133,7 +110,7 @@ TEST_F(CategoryList, FailedExchangesFallBackToTheStoredTabs) {
   storeTabs();
   {
     LocalNewsServer local;
-    local.server().setFault(VXNewsCategoryManager::kCategoryListOpcode, newsd::Fault{newsd::FailureMode::HttpError});
+    local.setFault(VXNewsCategoryManager::kCategoryListOpcode, newsd::Fault{newsd::FailureMode::HttpError});
     loadAndWait([&] { manager_->loadList(); });
     EXPECT_EQ(idsAndNames(manager_->categoryList()), storedTabs);
   }

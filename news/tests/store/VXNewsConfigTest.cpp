@@ -12,13 +12,7 @@
 
 namespace {
 
-class NewsConfig : public ::testing::Test {
- protected:
-  std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-};
+using NewsConfig = newstest::RealTimeFixture;
 
 TEST_F(NewsConfig, FirstStartIsMediumAndStoresIt) {
   VXNewsConfig config;

@@ -27,17 +27,16 @@ os::Array batch(std::initializer_list<long long> ids) {
   return items;
 }
 
-class NewsDB : public ::testing::Test {
+class NewsDB : public newstest::RealTimeFixture {
  protected:
   void SetUp() override {
-    db_ = VXNewsDBManager::share();
     ASSERT_TRUE(db_->isOpen());
     raw_ = SQDatabase::databaseWithPath(db_->path());
     ASSERT_TRUE(raw_->open());
   }
   void TearDown() override {
     raw_->close();
-    db_.reset();
+    RealTimeFixture::TearDown();
   }
 
   // (ZID, ZORDER) of a category's rows, top first, read behind the manager's back.
@@ -54,9 +53,7 @@ class NewsDB : public ::testing::Test {
     ASSERT_TRUE(raw_->commit());
   }
 
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-  std::shared_ptr<VXNewsDBManager> db_;
+  std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
   std::shared_ptr<SQDatabase> raw_;
 };
 
@@ -70,7 +67,7 @@ TEST_F(NewsDB, LivesInTheCachesDirectoryWithItsThreeTables) {
 
 TEST_F(NewsDB, AnUnopenableFileIsLoggedAndEveryOperationAnswersNothing) {
   const std::string logBefore = VXGlobalHelper::readLog().value_or("");
-  VXNewsDBManager broken(sandbox_.root() + "/missing/folder/news.db");
+  VXNewsDBManager broken(env_.sandbox().root() + "/missing/folder/news.db");
   EXPECT_FALSE(broken.isOpen());
   // The application's log file, nothing after the failed open.
   EXPECT_EQ(VXGlobalHelper::readLog().value_or(""), logBefore + "news db open failed\n");

@@ -21,11 +21,7 @@ os::Dictionary json(const std::string& text) {
   return value && value->dictionary() ? *value->dictionary() : os::Dictionary{};
 }
 
-class NewsRecords : public ::testing::Test {
- protected:
-  os::TestSandbox sandbox_;
-  newstest::ContextScope context_;
-};
+using NewsRecords = newstest::RealTimeFixture;
 
 TEST_F(NewsRecords, ANewsItemReadsItsAnswerAndDerivesItsStyle) {
   VXNewsDO item(json(R"({"id": 12, "categoryid": 3, "title": "T", "source": " \n Src \r\n", "publishtime": 1700000000,

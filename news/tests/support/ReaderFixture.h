@@ -1,10 +1,12 @@
 #pragma once
 // The news client's test fixture. Every test gets a phone sandbox whose bundle carries both version
-// strings and a fresh reader context (with the reader's routes between screens), so nothing shared
-// needs resetting; a fixture adds what its screens need: a virtual clock, the local news server on
-// loopback noting what it was asked, a key window, an image manager of its own, a fake network.
+// strings and a fresh reader context (with the reader's routes between screens and a side menu of
+// its own), so nothing shared needs resetting; a test adds what its screens need: the local news
+// server on loopback noting what it was asked, a key window with a navigation stack or the side
+// menu, application state, an image manager of its own, a fake network.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -19,11 +21,14 @@
 #include "foundation/formats/JSONTideSerializing.h"
 #include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewer.h"
+#include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXGlobalHelperArticles.h"
+#include "news/list/NQBaseTableViewController.h"
+#include "news/list/VXNewsTableView.h"
 #include "news/offline/VXOfflineHelper.h"
 #include "news/settings/VXSettingCell.h"
 #include "news/settings/VXSettingViewController.h"
@@ -76,37 +81,34 @@ inline os::DeviceProfile phoneProfile() {
   return profile;
 }
 
-// A fresh reader context with the reader's routes, current while it lives.
-class ContextScope {
- public:
-  ContextScope() {
-    VXGlobalHelperArticles::installRoutes(*context_);
-    previous_ = VXReaderContext::setCurrent(context_);
-  }
-  ~ContextScope() { VXReaderContext::setCurrent(previous_); }
-  VXReaderContext& context() { return *context_; }
+// The window-tree suites' phone: system 7.0 on a 320 x 568 screen at scale 1 (small snapshots).
+inline os::DeviceProfile screenPhone() {
+  os::DeviceProfile profile;
+  profile.systemVersion = "7.0";
+  profile.screenScale = 1;
+  return profile;
+}
 
- private:
-  std::shared_ptr<VXReaderContext> context_ = std::make_shared<VXReaderContext>();
-  std::shared_ptr<VXReaderContext> previous_;
-};
-
-// A sandbox whose bundle carries both version strings, on a phone that is not jailbroken, with a
-// fresh reader context.
+// A sandbox whose bundle carries both version strings, on a phone (by default one that is not
+// jailbroken), with a fresh reader context holding the reader's routes, current while it lives.
 class RequestEnvironment {
  public:
-  RequestEnvironment() : device_(phoneProfile()) {
+  explicit RequestEnvironment(const os::DeviceProfile& device = phoneProfile()) : device_(device) {
     sandbox_.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"},
                                               {"CFBundleVersion", "27"},
                                               {"CFBundleShortVersionString", "2.3"}});
+    VXGlobalHelperArticles::installRoutes(*context_);
+    previous_ = VXReaderContext::setCurrent(context_);
   }
+  ~RequestEnvironment() { VXReaderContext::setCurrent(previous_); }
   os::TestSandbox& sandbox() { return sandbox_; }
-  VXReaderContext& context() { return context_.context(); }
+  VXReaderContext& context() { return *context_; }
 
  private:
   os::TestSandbox sandbox_;
   os::DeviceProfileScope device_;
-  ContextScope context_;
+  std::shared_ptr<VXReaderContext> context_ = std::make_shared<VXReaderContext>();
+  std::shared_ptr<VXReaderContext> previous_;
 };
 
 // The JSON value of a text; null when it is not JSON.
@@ -119,10 +121,9 @@ inline os::Value parseJSON(const std::string& text) {
 // The JSON object inside a "p" field; nothing when it is not Base64 of a JSON object.
 inline std::optional<os::Dictionary> decodeP(const std::string& p) {
   auto text = base64DecodedString(p);
-  const os::Dictionary* object = nullptr;
-  os::Value value;
-  if (text) value = parseJSON(*text);
-  if (!(object = value.dictionary())) return std::nullopt;
+  os::Value value = text ? parseJSON(*text) : os::Value();
+  const os::Dictionary* object = value.dictionary();
+  if (!object) return std::nullopt;
   return *object;
 }
 
@@ -162,7 +163,6 @@ class LocalNewsServer : public newsd::NewsServer {
     VXRequestConfig::setServerRoot(base_);
   }
   ~LocalNewsServer() { stop(); }
-  newsd::NewsServer& server() { return *this; }
   const std::string& base() const { return base_; }
 
   // The parameters of every form of the operation that arrived, in order (null when unreadable).
@@ -181,6 +181,13 @@ class LocalNewsServer : public newsd::NewsServer {
     for (const auto& p : params(1000)) cps.push_back(p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1);
     return cps;
   }
+  // The first sample article `pick` takes (a failure when none).
+  const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
+    for (const auto& a : service().content().articles())
+      if (pick(a)) return a;
+    ADD_FAILURE() << "no such article in the sample content";
+    return service().content().articles().front();
+  }
 
  private:
   static newsd::ServerOptions options(std::uint64_t seed, newsd::ServiceOptions service) {
@@ -194,28 +201,35 @@ class LocalNewsServer : public newsd::NewsServer {
   std::string base_;
 };
 
-// The pieces the screen fixtures share; each fixture asks for those it needs.
+// The one fixture: a test asks for the pieces its screens need.
 class ReaderFixture : public ::testing::Test {
  protected:
   static constexpr const char* kLocalWiFiKey = "169.254.0.0";  // stands for the local Wi-Fi
   static constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
 
-  explicit ReaderFixture(bool virtualClock = true) {
+  explicit ReaderFixture(bool virtualClock = true, const os::DeviceProfile& device = phoneProfile()) : env_(device) {
     if (virtualClock) clock_.emplace();
+    NQSideViewController::setShared(side_);
+    os::View::clearAnimationLog();
+    ServiceCallLog::reset();
   }
   void TearDown() override {
     for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
     for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
+    EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
+    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
     // Requests and picture loads still on their way end before the server and sandbox go.
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
     if (window_) window_->setHidden(true);
     window_.reset();
+    nav_.reset();
     os::RunLoop::main()->runUntilIdle();
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     if (server_) server_->stop();
     if (images_) BNSetViewLoadingManager(nullptr);
     if (reachability_) os::ReachabilityProvider::setShared(nullptr);
+    ServiceCallLog::reset();
   }
 
   void startServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {}) {
@@ -224,7 +238,40 @@ class ReaderFixture : public ::testing::Test {
   }
   void showWindow() {
     window_ = std::make_shared<os::Window>();
+    window_->setBackgroundColor(os::Color::white());
     window_->makeKeyAndVisible();
+  }
+  // A key window whose root is a navigation stack over `root`.
+  void showNav(std::shared_ptr<os::ViewController> root) {
+    if (!window_) showWindow();
+    nav_ = std::make_shared<VXCustomNavController>(std::move(root));
+    window_->setRootViewController(nav_);
+  }
+  // The side menu on a key window, `centre` in the middle and `left` beneath.
+  void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
+    if (!window_) showWindow();
+    side_->setRootViewController(std::move(centre));
+    side_->setLeftViewController(std::move(left));
+    window_->setRootViewController(side_);
+    os::TouchDriver::settle();
+  }
+  double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
+  static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
+  // Fresh application-wide state, shared; `withTimer` starts its ad refresh.
+  std::shared_ptr<VXGlobalDefine> useState(bool withTimer = false) {
+    state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>();
+    VXGlobalDefine::setShared(state_);
+    return state_;
+  }
+  // The shared application, noting the addresses it was asked to open.
+  void useApplication() {
+    app_ = os::Application::create(nullptr);
+    app_->makeShared();
+  }
+  std::vector<std::string> opened() const {
+    std::vector<std::string> urls;
+    for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
+    return urls;
   }
   // An image manager of the test's own, loading every image view's picture.
   void useImages(const std::string& cacheName) {
@@ -248,6 +295,46 @@ class ReaderFixture : public ::testing::Test {
   void setOffline() {
     network().setDefaultFlags(std::nullopt);
     network().setFlags(kLocalWiFiKey, std::nullopt);
+  }
+
+  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
+  // Writes a file, making its folder first; reads one back (nothing when it is missing).
+  static void writeFile(const std::string& path, const std::string& text) {
+    auto& files = os::FileManager::defaultManager();
+    ASSERT_TRUE(files.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
+    ASSERT_TRUE(files.writeData(os::Data(text.begin(), text.end()), path));
+  }
+  static std::optional<std::string> readFile(const std::string& path) {
+    auto data = os::FileManager::defaultManager().contentsAtPath(path);
+    if (!data) return std::nullopt;
+    return std::string(data->begin(), data->end());
+  }
+
+  // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
+  static std::optional<os::Dictionary> load(NQBaseRequest& request, bool* failed = nullptr) {
+    bool done = false;
+    std::optional<os::Dictionary> data;
+    auto completed = [&](const std::optional<os::Dictionary>& d) {
+      data = d;
+      done = true;
+    };
+    if (failed) VXGlobalHelper::loadWithRequest(request, 0, completed, [&] { *failed = done = true; });
+    else VXGlobalHelper::loadWithRequest(request, completed);
+    EXPECT_TRUE(runUntil([&] { return done; })) << request.className();
+    return data;
+  }
+  // Waits until a list has its answer and its rows have settled.
+  static bool loading(NQBaseTableViewController& list) { return list.tableViewState() == NQTableViewStateLoading; }
+  static bool loading(VXNewsTableView& list) { return list.requestState() == VXNewsRequestLoading; }
+  template <class List>
+  static void waitIdle(List& list) {
+    ASSERT_TRUE(runUntil([&] { return !loading(list); }));
+    os::TouchDriver::settle();
+  }
+  static long rows(os::TableView& table) { return table.dataSource()->numberOfRowsInSection(table, 0); }
+  // Moves a table so that its bottom edge is `gap` points above the end of its content.
+  static void scrollToEnd(os::TableView& table, double gap = 0) {
+    table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
   }
 
   // What the shared HUD says while it shows; "" when it is hidden or was never shown.
@@ -275,79 +362,53 @@ class ReaderFixture : public ::testing::Test {
   std::unique_ptr<LocalNewsServer> server_;
   std::string base_;
   std::shared_ptr<os::Window> window_;
+  std::shared_ptr<NQSideViewController> side_ = std::make_shared<NQSideViewController>();
+  std::shared_ptr<VXCustomNavController> nav_;
+  std::shared_ptr<VXGlobalDefine> state_;
+  std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
   std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_;
 };
 
-// Application-wide state on real time: fresh state with its ad timer, on Wi-Fi.
-class StateFixture : public ReaderFixture {
+// The fixture on the real clock, for exchanges that run as they would on the phone.
+class RealTimeFixture : public ReaderFixture {
  protected:
-  StateFixture() : ReaderFixture(false) {}
+  RealTimeFixture() : ReaderFixture(false) {}
+};
+
+// Application-wide state on real time: fresh state with its ad timer, on Wi-Fi.
+class StateFixture : public RealTimeFixture {
+ protected:
   void SetUp() override {
     setWiFi();
-    state_ = VXGlobalDefine::create();
-    VXGlobalDefine::setShared(state_);
+    useState(true);
   }
-  std::shared_ptr<VXGlobalDefine> state_;
 };
 
 // The picture screens: a navigation stack on a key window, the server, pictures of their own.
 class PictureScreenTest : public ReaderFixture {
  protected:
   void SetUp() override {
-    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
+    useState();
     useImages("album");
     startServer(11);
-    showWindow();
-    root_ = std::make_shared<os::ViewController>();
-    nav_ = std::make_shared<VXCustomNavController>(root_);
-    window_->setRootViewController(nav_);
+    showNav(root_);
     window_->layoutIfNeeded();
   }
   void TearDown() override {
-    EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
-    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
     server_->clearFaults();
-    os::TouchDriver::advance(2);
     ReaderFixture::TearDown();
   }
 
   // An album of the sample content with a few pictures.
   const newsd::Article& album() {
-    for (const auto& a : server_->service().content().articles())
-      if (a.type == "album" && pictures(a).size() >= 4) return a;
-    ADD_FAILURE() << "no album in the sample content";
-    return server_->service().content().articles().front();
+    return server_->article([](const newsd::Article& a) { return a.type == "album" && pictures(a).size() >= 4; });
   }
   static std::vector<newsd::Picture> pictures(const newsd::Article& article) {
     std::vector<newsd::Picture> out;
     for (const auto& block : article.body)
       if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
     return out;
-  }
-  // The picture row the article screen would make of a picture of this server.
-  std::shared_ptr<VXNewsDetailImageDO> row(const newsd::Picture& picture) {
-    os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(base_, picture)}, {"alt", picture.alt}};
-    if (picture.sized) {
-      dict.set("originalwidth", picture.width);
-      dict.set("originalheight", picture.height);
-    }
-    return std::make_shared<VXNewsDetailImageDO>(dict);
-  }
-  // A row whose picture is already in the image cache: a plain bitmap of the given size.
-  std::shared_ptr<VXNewsDetailImageDO> cachedRow(const std::string& name, int width, int height) {
-    std::string url = base_ + "/img/" + name + "/" + std::to_string(width) + "x" + std::to_string(height) + ".png";
-    images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)), images_->cacheKeyForURL(os::URL::parse(url)));
-    return std::make_shared<VXNewsDetailImageDO>(
-        os::Dictionary{{"type", 2}, {"content", url}, {"originalwidth", width}, {"originalheight", height}});
-  }
-  // Pushes the album screen for the article as the lists do: the album draws its own bar.
-  std::shared_ptr<VXAlbumViewController> openAlbum(const newsd::Article& article) {
-    auto screen = VXAlbumViewController::initWithDict(
-        os::Dictionary{{"id", article.id}, {"category", article.categoryId}, {"icon", ""}});
-    nav_->pushViewController(screen, false, true);
-    window_->layoutIfNeeded();
-    return screen;
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
@@ -364,8 +425,7 @@ class PictureScreenTest : public ReaderFixture {
     return std::dynamic_pointer_cast<VXImageViewer>(flow.cellAtIndex(index));
   }
 
-  std::shared_ptr<os::ViewController> root_;
-  std::shared_ptr<VXCustomNavController> nav_;
+  std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
 // The article screen on a key window against the server; its state has the pass switch set (no
@@ -373,29 +433,22 @@ class PictureScreenTest : public ReaderFixture {
 class ArticleScreenTest : public ReaderFixture {
  protected:
   void SetUp() override {
-    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
+    useState();
     useImages("article");
     startServer(7);
     showWindow();
   }
-  void TearDown() override {
-    for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
-    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
-    ReaderFixture::TearDown();
-  }
 
   // A plain article with text and pictures in its body.
   const newsd::Article& plainArticle() {
-    for (const auto& a : server_->service().content().articles()) {
+    return server_->article([](const newsd::Article& a) {
       bool picture = false, text = false;
       for (const auto& block : a.body) {
         picture |= block.kind == newsd::BodyBlock::Kind::Picture;
         text |= block.kind == newsd::BodyBlock::Kind::Text;
       }
-      if (a.type.empty() && picture && text) return a;
-    }
-    ADD_FAILURE() << "no plain article with pictures";
-    return server_->service().content().articles().front();
+      return a.type.empty() && picture && text;
+    });
   }
   std::shared_ptr<VXNewsDetailViewController> open(const newsd::Article& article) {
     return open(os::Dictionary{{"id", article.id}, {"category", article.categoryId}});
@@ -413,38 +466,32 @@ class ArticleScreenTest : public ReaderFixture {
     return n;
   }
   // Shown and answered: back in the normal state with the vote row in.
-  static bool complete(VXNewsDetailViewController& screen) {
-    return screen.tableViewState() == VXNewsDetailViewController::kStateNormal && count(screen, kNewsDetailEval) == 1;
+  bool waitComplete(VXNewsDetailViewController& screen) {
+    return runUntil([&] {
+      return screen.tableViewState() == VXNewsDetailViewController::kStateNormal && count(screen, kNewsDetailEval) == 1;
+    });
   }
-  bool waitComplete(VXNewsDetailViewController& screen) { return runUntil([&] { return complete(screen); }); }
 };
 
-// The settings and feedback screens: the side menu with the navigation controller, an image cache
-// of their own, the server when a test asks.
+// The settings and feedback screens: the side menu with the navigation stack, an image cache of
+// their own, the server (seed 1) when a test asks.
 class SettingsFixture : public ReaderFixture {
  protected:
   void SetUp() override {
-    VXGlobalDefine::setShared(state_);
-    VXSettingViewController::setImageCache(images_);
-    NQSideViewController::setShared(side_);
-    ServiceCallLog::reset();
-    app_->makeShared();
+    useState();
+    VXSettingViewController::setImageCache(cache_);
+    useApplication();
     showWindow();
   }
   void TearDown() override {
     if (settings_ && settings_->sizeThread()) settings_->sizeThread()->join();
     ReaderFixture::TearDown();
-    ServiceCallLog::reset();
   }
-  void startServer(newsd::ServiceOptions service = {}) { ReaderFixture::startServer(1, std::move(service)); }
 
   // The settings screen pushed over a home screen, as the left menu does.
   void open() {
     nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>());
-    side_->setRootViewController(nav_);
-    side_->setLeftViewController(std::make_shared<NQBaseViewController>());
-    window_->setRootViewController(side_);
-    os::TouchDriver::settle();
+    showSide(nav_, std::make_shared<NQBaseViewController>());
     settings_ = std::make_shared<VXSettingViewController>();
     nav_->pushViewController(settings_, false, std::static_pointer_cast<VXNavBackClickDelegate>(settings_));
     // The measured size reloads the table: a tap in the middle of that reload would be lost.
@@ -464,11 +511,7 @@ class SettingsFixture : public ReaderFixture {
   }
   std::string topScreen() const { return nav_->viewControllers().back()->className(); }
 
-  std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
-  std::shared_ptr<VXGlobalDefine> state_ = std::make_shared<VXGlobalDefine>();
-  std::shared_ptr<BNImageCache> images_ = BNImageCache::initWithNamespace("settings");
-  std::shared_ptr<NQSideViewController> side_ = std::make_shared<NQSideViewController>();
-  std::shared_ptr<VXCustomNavController> nav_;
+  std::shared_ptr<BNImageCache> cache_ = BNImageCache::initWithNamespace("settings");
   std::shared_ptr<VXSettingViewController> settings_;
 };
 
@@ -478,48 +521,9 @@ class LaunchFixture : public ReaderFixture {
   void SetUp() override {
     network().setDefaultFlags(kWiFi);
     setWiFi();
-    VXGlobalDefine::setShared(VXGlobalDefine::create());
+    useState(true);
   }
-  static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
   static bool waitFor(const std::function<bool()>& condition) { return runUntil(condition, 20); }
-};
-
-// The window and controller tree: a 320 x 568 phone (scale 1 keeps snapshots small), a key window
-// and a side-menu container.
-inline os::DeviceProfile phone(const std::string& systemVersion) {
-  os::DeviceProfile p;
-  p.systemVersion = systemVersion;
-  p.screenScale = 1;
-  return p;
-}
-
-class ScreenFixture : public ::testing::Test {
- protected:
-  void SetUp() override {
-    os::View::clearAnimationLog();
-    NQSideViewController::setShared(side);
-    window->setBackgroundColor(os::Color::white());
-    window->makeKeyAndVisible();
-  }
-  void TearDown() override {
-    os::TouchDriver::advance(2);
-    window->setHidden(true);
-  }
-  void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
-    side->setRootViewController(std::move(centre));
-    side->setLeftViewController(std::move(left));
-    window->setRootViewController(side);
-    os::TouchDriver::settle();
-  }
-  double centreX() const { return side->rootViewController()->view()->frame().origin.x; }
-  static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
-
-  os::VirtualClockScope clock;
-  os::TestSandbox sandbox;
-  os::DeviceProfileScope device{phone("7.0")};
-  ContextScope context;
-  std::shared_ptr<os::Window> window = std::make_shared<os::Window>();
-  std::shared_ptr<NQSideViewController> side = std::make_shared<NQSideViewController>();
 };
 
 // One touch played sample by sample, so drags end exactly where a test wants.
@@ -557,20 +561,16 @@ inline void drag(os::Window& window, double x0, double y, double travel) {
   f.lift();
 }
 
-// The ad screens: the server, a key window holding a navigation controller over a plain screen,
-// and the application that records the store addresses it was asked to open.
+// The ad screens: the server, a navigation stack over a plain screen on a key window, and the
+// application noting the store addresses it was asked to open.
 class AdFixture : public ReaderFixture {
  protected:
   void SetUp() override {
     startServer(5);
-    app_ = os::Application::create(nullptr);
-    app_->makeShared();
-    nav_ = std::make_shared<os::NavigationController>(screen_);
-    showWindow();
-    window_->setRootViewController(nav_);
+    useApplication();
+    showNav(screen_);
     os::TouchDriver::settle();
   }
-
   // The first sample ad of the kind (1 store application, 2 web page).
   const newsd::Ad& sampleAd(int type) const {
     for (const auto& ad : server_->service().content().ads())
@@ -579,16 +579,8 @@ class AdFixture : public ReaderFixture {
     return server_->service().content().ads().front();
   }
   std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(base_, ad); }
-  int asked(long long opcode) const { return server_->asked(opcode); }
-  std::vector<std::string> opened() const {
-    std::vector<std::string> urls;
-    for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
-    return urls;
-  }
 
-  std::shared_ptr<os::Application> app_;
   std::shared_ptr<NQBaseViewController> screen_ = std::make_shared<NQBaseViewController>();
-  std::shared_ptr<os::NavigationController> nav_;
 };
 
 // The offline download: a fresh database, state and offline helper, pictures of its own, the
@@ -596,9 +588,7 @@ class AdFixture : public ReaderFixture {
 class OfflineFixture : public ReaderFixture {
  protected:
   void SetUp() override {
-    db_ = VXNewsDBManager::share();
-    state_ = VXGlobalDefine::create();
-    VXGlobalDefine::setShared(state_);
+    useState(true);
     images_ = BNWebImageManager::create(BNImageCache::initWithNamespace("offline"), BNWebImageDownloader::create());
     helper_ = std::make_shared<VXOfflineHelper>();
     helper_->setDatabase(db_);
@@ -619,8 +609,6 @@ class OfflineFixture : public ReaderFixture {
     server_->stop();
     EXPECT_TRUE(runUntil([&] { return helper_->pendingCategories() == 0 && !images_->isRunning(); }, 30));
     os::NotificationCenter::defaultCenter().removeObserver(observer_);
-    os::RunLoop::main()->runUntilIdle();
-    images_.reset();
     ReaderFixture::TearDown();
   }
 
@@ -650,10 +638,8 @@ class OfflineFixture : public ReaderFixture {
     const auto& content = server_->service().content();
     for (const auto& c : content.categories()) {
       int plain = 0, albums = 0;
-      for (const auto& a : content.articles()) {
-        if (a.categoryId != c.id) continue;
-        (a.type.empty() ? plain : albums) += 1;
-      }
+      for (const auto& a : content.articles())
+        if (a.categoryId == c.id) (a.type.empty() ? plain : albums) += 1;
       if (plain > albums && seen++ == index) return c.id;
     }
     ADD_FAILURE() << "not enough plain categories";
@@ -671,6 +657,11 @@ class OfflineFixture : public ReaderFixture {
     std::lock_guard lock(mutex_);
     return heard_;
   }
+  // How many detail requests the server had answered when each value was heard.
+  std::vector<int> detailsAtHeard() const {
+    std::lock_guard lock(mutex_);
+    return detailsAtHeard_;
+  }
   // Article ids of the detail requests the server answered, in order of arrival.
   std::vector<long long> detailsAsked() const {
     std::vector<long long> ids;
@@ -678,16 +669,9 @@ class OfflineFixture : public ReaderFixture {
       if (p.dictionary()) ids.push_back(p["opdata"]["id"].intValue());
     return ids;
   }
-  int asked(long long opcode) const { return server_->asked(opcode); }
-  // How many detail requests the server had answered when each value was heard.
-  std::vector<int> detailsAtHeard() const {
-    std::lock_guard lock(mutex_);
-    return detailsAtHeard_;
-  }
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
-  std::shared_ptr<VXNewsDBManager> db_;
-  std::shared_ptr<VXGlobalDefine> state_;
+  std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
   std::shared_ptr<VXOfflineHelper> helper_;
   mutable std::mutex mutex_;
   std::vector<int> heard_;
@@ -695,28 +679,12 @@ class OfflineFixture : public ReaderFixture {
   os::NotificationCenter::ObserverToken observer_ = 0;
 };
 
-}  // namespace newstest
-
-// The lists' own helpers: item dictionaries as the news API sends them, and a loopback news server
-// whose answers to the list operations the test queues and whose received "opdata" it reads back.
-namespace listtest {
-
-// A plain picture of the given size, stored in the bundle under `fileName`.
-inline void writeBundlePicture(os::TestSandbox& sandbox, const std::string& fileName, int width, int height) {
-  os::Bitmap bitmap;
-  bitmap.width = width;
-  bitmap.height = height;
-  bitmap.pixels.assign(static_cast<std::size_t>(width * height * 4), 180);
-  auto png = os::encodePNG(*os::Image::create(bitmap));
-  if (png) sandbox.writeBundleFile(fileName, std::string(png->begin(), png->end()));
-}
-
-// One item of a "newslist"; a type of nullopt leaves "type" out.
+// Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),
                            int icons = 0) {
   os::Dictionary d;
   d.set("id", os::Value(id));
-  if (type) d.set("type", os::Value(*type));
+  if (type) d.set("type", os::Value(*type));  // nullopt leaves "type" out
   d.set("title", os::Value("新闻标题 " + std::to_string(id)));
   d.set("source", os::Value("来源"));
   d.set("publishtime", os::Value(publishTime));
@@ -725,22 +693,22 @@ inline os::Dictionary item(long long id, long long publishTime, std::optional<st
   if (icons) d.set("icons", os::Value(urls));
   return d;
 }
-
 // The JSON envelope around a "data" dictionary.
 inline std::string envelope(const os::Dictionary& data, int errorcode = 0) {
   os::Dictionary top{{"errorcode", os::Value(errorcode)}, {"opcode", os::Value(1010)}, {"data", os::Value(data)}};
   return JSONString(os::Value(top)).value_or("{}");
 }
-
 inline std::string listAnswer(const os::Array& items, std::optional<int> lastpage, int result = 1) {
   os::Dictionary data{{"result", os::Value(result)}, {"newslist", os::Value(items)}};
   if (lastpage) data.set("lastpage", os::Value(*lastpage));
   return envelope(data);
 }
 
-class NewsServer {
+// A news server on loopback whose answers the test queues (the fallback once they run out) and
+// whose received "opdata" it reads back.
+class ScriptedNewsServer {
  public:
-  NewsServer() {
+  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : fallback_(std::move(fallback)) {
     for (const char* path : {"/api/imobile/", "/api/imobile"}) {
       http_.route("POST", path, [this](const os::testing::RecordedRequest&) {
         std::lock_guard lock(mutex_);
@@ -756,7 +724,7 @@ class NewsServer {
     }
     VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(http_.port()));
   }
-  ~NewsServer() { http_.stop(); }
+  ~ScriptedNewsServer() { http_.stop(); }
 
   void queue(std::string answer) {
     std::lock_guard lock(mutex_);
@@ -775,7 +743,7 @@ class NewsServer {
       std::string p;
       for (auto& [k, v] : os::parseQuery(r.body, true))
         if (k == "p") p = v;
-      auto params = newstest::decodeP(p);
+      auto params = decodeP(p);
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
       out.push_back(op ? *op : os::Dictionary{});
     }
@@ -790,20 +758,14 @@ class NewsServer {
   os::testing::HttpTestServer http_;
   mutable std::mutex mutex_;
   std::deque<std::string> answers_;
-  std::string fallback_ = listAnswer({}, 1);
+  std::string fallback_;
 };
 
-}  // namespace listtest
+}  // namespace newstest
 
-// The suites' own namespaces see the fixture under their names.
-namespace offlinetest {
-using namespace newstest;
-}
-namespace adtest {
-using namespace newstest;
-}
+// The launch suites' names (the application's start-up suite reads the fixture through them).
 namespace splashtest {
-using namespace newstest;
+using newstest::LaunchFixture;
 using Broadcasts = newstest::BroadcastCounter;
 // The launch's server: the sample content of seed 11.
 class NewsServerOnLoopback : public newstest::LocalNewsServer {

@@ -1,0 +1,67 @@
+// The reader context: the shared helpers are made once while a context is current and a fresh
+// context starts with its own, so nothing of one run (an ad's screen, say) reaches the next; the
+// screens start-up makes keep to the context they were given.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "news/ads/VXAdHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXShareHelper.h"
+#include "news/home/VXLeftSideViewController.h"
+#include "news/shell/NQSideViewController.h"
+#include "news/shell/VXCustomNavController.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/tests/support/ReaderFixture.h"
+
+namespace {
+
+using ReaderContextTest = newstest::RealTimeFixture;
+
+TEST_F(ReaderContextTest, SharedHelpersAnswerFromTheCurrentContextWhichMakesThemOnce) {
+  VXAdHelper* ads = &VXAdHelper::share();
+  auto sharing = VXShareHelper::share();
+  auto parser = VXDetailXMLParseHelper::share();
+  EXPECT_EQ(&VXAdHelper::share(), ads);
+  EXPECT_EQ(VXShareHelper::share(), sharing);
+  EXPECT_EQ(VXDetailXMLParseHelper::share(), parser);
+  EXPECT_EQ(env_.context().adHelper.peek().get(), ads);
+  EXPECT_EQ(env_.context().shareHelper.peek(), sharing);
+  EXPECT_EQ(env_.context().bodyParser.peek(), parser);
+
+  auto fresh = std::make_shared<VXReaderContext>();
+  auto previous = VXReaderContext::setCurrent(fresh);
+  EXPECT_NE(&VXAdHelper::share(), ads);
+  EXPECT_NE(VXShareHelper::share(), sharing);
+  EXPECT_NE(VXDetailXMLParseHelper::share(), parser);
+  EXPECT_EQ(fresh->shareHelper.peek(), VXShareHelper::share());
+  VXReaderContext::setCurrent(previous);
+  EXPECT_EQ(VXShareHelper::share(), sharing);
+}
+
+TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsCurrent) {
+  auto given = std::make_shared<VXReaderContext>();
+  auto state = std::make_shared<VXGlobalDefine>();
+  state->setPass(false);  // the ad entry shows; the current context's state keeps the switch on
+  given->state.set(state);
+  auto side = std::make_shared<NQSideViewController>();
+  given->sideController.set(side);
+  useState();
+
+  auto menu = std::make_shared<VXLeftSideViewController>(given);
+  auto currentMenu = std::make_shared<VXLeftSideViewController>();
+  menu->loadData();
+  currentMenu->loadData();
+  EXPECT_EQ(menu->entries().size(), 5u);
+  EXPECT_EQ(currentMenu->entries().size(), 4u);
+
+  auto nav = std::make_shared<VXCustomNavController>(std::make_shared<os::ViewController>(), given);
+  nav->pushViewController(std::make_shared<os::ViewController>(), false);
+  EXPECT_FALSE(side->canDrag());
+  EXPECT_TRUE(NQSideViewController::share()->canDrag());
+  nav->popViewController(false);
+  EXPECT_TRUE(side->canDrag());
+}
+
+}  // namespace
