@@ -6,7 +6,6 @@
 #include "news/article/VXNewsDetailHeaderDO.h"
 #include "news/list/VXNewsTitleStyleCell.h"
 #include "news/tests/support/ReaderFixture.h"
-#include "os/testing/TestSandbox.h"
 #include "os/views/Device.h"
 
 namespace {
@@ -23,9 +22,9 @@ std::string headerTime(const std::string& written) {
   return cell->timeLabel()->text();
 }
 
-TEST(ArticleHeaderTime, AgreesWithTheListInTheDeviceTimeZone) {
-  os::TestSandbox sandbox;
-  newstest::ContextScope context;
+using ArticleHeaderTime = newstest::ReaderFixture;
+
+TEST_F(ArticleHeaderTime, AgreesWithTheListInTheDeviceTimeZone) {
   os::DeviceProfile profile;
   for (const char* zone : {"Asia/Shanghai", "Europe/London"}) {
     profile.timeZone = zone;
