@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <charconv>
+#include <iterator>
 
 #include "foundation/formats/UTF8Sequence.h"
 #include "os/core/String.h"
@@ -19,10 +21,38 @@ enum ValueType { kNone = 0, kStringValue = 5, kSigned = 7, kUnsigned = 11, kDoub
 // Accepted-set bits while reading a container.
 enum : unsigned { kAcceptValue = 1, kAcceptComma = 2, kAcceptEnd = 4 };
 
-constexpr std::uint32_t kHashStart = 1402737925u;
+// Strings are hashed eight bytes at a time; the tail is read as two overlapping words.
+inline std::uint32_t hashBytes(const char* p, std::size_t n) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = 0x2545F4914F6CDD1Dull ^ (n * kMul);
+  auto mix = [&](std::uint64_t w) {
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  };
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    mix(w);
+  }
+  if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    mix(a | (std::uint64_t{b} << 32));
+  } else if (n > 0) {
+    const auto* u = reinterpret_cast<const std::uint8_t*>(p);
+    mix(u[0] | (std::uint64_t{u[n / 2]} << 8) | (std::uint64_t{u[n - 1]} << 16));
+  }
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
 
-inline std::uint32_t foldHash(std::uint32_t hash, std::uint8_t c) {
-  return ((hash << 5) + hash + (c - 29u)) ^ (hash >> 19);
+// Bit 7 of each byte of the result is set where the word has a byte that ends a run of plain
+// string text: a quotation mark, a backslash, a control byte or a byte outside ASCII. Only the
+// lowest marked byte is exact, which is the one the scanner needs.
+inline std::uint64_t stringStops(std::uint64_t w) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const std::uint64_t quote = w ^ (kOnes * '"'), backslash = w ^ (kOnes * '\\');
+  return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((w - kOnes * 0x20) & ~w) | w) & kHighs;
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -58,7 +88,6 @@ class JSONParse {
     int type = kInvalid;
     std::size_t start = 0, end = 0;  // raw bytes in the input
     int valueType = kNone;
-    std::uint32_t hash = 0;
     const char* valueBytes = nullptr;  // decoded string bytes (input or scratch buffer)
     std::size_t valueLength = 0;
     union { long long i; unsigned long long u; double d; } number{};
@@ -82,8 +111,10 @@ class JSONParse {
   bool escapeInSlowScan();
   bool readHex4(char32_t& out);
   bool scanNumber();
+  bool numberFromText(const char* first, const char* last, bool real);
   bool buildValue(os::Value& out, std::size_t depth);
-  bool cachedValue(os::Value& out);
+  void stringValue(os::Value& out);
+  void numberValue(os::Value& out);
   bool parseArray(os::Value& out, std::size_t depth);
   bool parseObject(os::Value& out, std::size_t depth);
   bool expected(unsigned accepted, const char* value, const char* comma, const char* end);
@@ -114,6 +145,8 @@ void JSONParse::skipWhiteSpace() {
   const bool comments = d_.options_ & JTParseComments;
   while (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
+    // Most tokens follow no white space at all; only these bytes can start any.
+    if (c > ' ' && c != '/' && c != 0xC2 && c != 0xE2) return;
     if (c == ' ' || c == '\t') {
       ++pos_;
       continue;
@@ -152,7 +185,8 @@ void JSONParse::skipWhiteSpace() {
 
 bool JSONParse::nextToken() {
   skipWhiteSpace();
-  tok_ = Token{};
+  tok_.type = kInvalid;
+  tok_.valueType = kNone;
   tok_.start = pos_;
   if (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
@@ -274,8 +308,19 @@ bool JSONParse::escapeInSlowScan() {
 bool JSONParse::scanString() {
   ++pos_;  // opening quote
   const std::size_t begin = pos_;
-  // Fast scan: text without escapes or bad bytes is used where it stands.
+  // Fast scan: text without escapes or bad bytes is used where it stands. Plain ASCII is passed
+  // over a word at a time.
   while (pos_ < end_) {
+    if (end_ - pos_ >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, in_ + pos_, 8);
+      if (const std::uint64_t stops = stringStops(w); stops == 0) {
+        pos_ += 8;
+        continue;
+      } else {
+        pos_ += static_cast<std::size_t>(__builtin_ctzll(stops)) / 8;
+      }
+    }
     const std::uint8_t c = in_[pos_];
     if (c == '"') {
       tok_.type = kString;
@@ -288,9 +333,9 @@ bool JSONParse::scanString() {
     if (c < 0x20) return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
     if (c == '\\') break;
     if (c >= 0x80) {
-      UTF8Sequence s = UTF8Sequence::read(in_ + pos_, end_ - pos_);
-      if (s.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(s.codePoint)) break;
-      pos_ += s.length;
+      const std::size_t n = allowedJSONSequenceLength(in_ + pos_, end_ - pos_);
+      if (n == 0) break;
+      pos_ += n;
       continue;
     }
     ++pos_;
@@ -370,9 +415,50 @@ bool JSONParse::scanNumber() {
     return fail("Invalid number.");
   }
   pos_ = p;
-  const std::string text(reinterpret_cast<const char*>(in_ + begin), p - begin);
-  if (text == "-0") real = true;
   tok_.type = kNumber;
+  return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
+}
+
+bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
+  const std::size_t length = static_cast<std::size_t>(last - first);
+  if (length == 2 && first[0] == '-' && first[1] == '0') real = true;
+  // Fast paths for what answers are made of; anything out of their reach (integers of many
+  // digits, doubles that may overflow or underflow) takes the general path below, which alone
+  // words the errors.
+  if (!real) {
+    const bool negative = first[0] == '-';
+    const char* digits = first + (negative ? 1 : 0);
+    if (last - digits <= (negative ? 18 : 19)) {
+      unsigned long long v = 0;
+      for (const char* c = digits; c != last; ++c) v = v * 10 + static_cast<unsigned>(*c - '0');
+      if (negative) {
+        tok_.valueType = kSigned;
+        tok_.number.i = -static_cast<long long>(v);
+      } else {
+        tok_.valueType = kUnsigned;
+        tok_.number.u = v;
+      }
+      return true;
+    }
+  } else {
+    double v = 0;
+    const auto r = std::from_chars(first, last, v);
+    if (r.ec == std::errc() && r.ptr == last) {
+      bool exact = std::isfinite(v) && std::fabs(v) >= DBL_MIN;
+      if (v == 0) {
+        // Zero is exact only when every digit of the mantissa is.
+        exact = true;
+        for (const char* c = first; c != last && *c != 'e' && *c != 'E'; ++c)
+          if (*c >= '1' && *c <= '9') exact = false;
+      }
+      if (exact) {
+        tok_.valueType = kDouble;
+        tok_.number.d = v;
+        return true;
+      }
+    }
+  }
+  const std::string text(first, length);
   char* stop = nullptr;
   errno = 0;
   if (real) {
@@ -406,47 +492,31 @@ bool JSONParse::scanNumber() {
     fail("The conversion function did not consume all of the number tokens characters.");
     return fail("Invalid number.");
   }
-  tok_.valueBytes = reinterpret_cast<const char*>(&tok_.number);
-  tok_.valueLength = sizeof tok_.number;
   return true;
 }
 
-bool JSONParse::cachedValue(os::Value& out) {
-  const bool isString = tok_.valueType == kStringValue;
-  if (isString && tok_.valueLength == 0) {
-    out = os::Value(std::string());
-    return true;
-  }
-  std::uint32_t hash;
-  if (isString) {
-    hash = kHashStart;
-  } else {
-    hash = kHashStart + static_cast<std::uint32_t>(tok_.valueType);
-    if (tok_.valueType != kDouble) {
-      std::uint64_t bits;
-      std::memcpy(&bits, &tok_.number, sizeof bits);
-      hash += static_cast<std::uint32_t>(bits & 0xFFFFFFFFu);
-    }
-  }
-  for (std::size_t i = 0; i < tok_.valueLength; ++i) hash = foldHash(hash, static_cast<std::uint8_t>(tok_.valueBytes[i]));
-  tok_.hash = hash;
-
-  auto& cache = *d_.cache_;
+void JSONParse::stringValue(os::Value& out) {
   const std::size_t length = tok_.valueLength;
-  const int type = tok_.valueType;
+  if (length == 0) {
+    out = d_.emptyString_;
+    return;
+  }
+  const std::uint32_t hash = hashBytes(tok_.valueBytes, length);
+  auto& cache = *d_.cache_;
   std::size_t slot = hash & (JSONDecoder::kCacheSize - 1);
   long fill = -1;
   for (std::size_t x = 0; x < 4; ++x) {
     JSONDecoder::CacheSlot& s = cache[slot];
-    if (s.type == kNone) {
+    const std::string* held = s.object.string();
+    if (!held) {
       if (fill < 0) fill = static_cast<long>(slot);
       break;
     }
-    if (s.hash == hash && s.type == type && s.bytes.size() == length && std::memcmp(s.bytes.data(), tok_.valueBytes, length) == 0) {
+    if (s.hash == hash && held->size() == length && std::memcmp(held->data(), tok_.valueBytes, length) == 0) {
       // A hit keeps the slot young.
       d_.ages_[slot] = static_cast<std::uint8_t>((d_.ages_[slot] << 1) | 1u);
       out = s.object;
-      return true;
+      return;
     }
     if (fill < 0) {
       if (d_.ages_[slot] == 0) {
@@ -460,11 +530,20 @@ bool JSONParse::cachedValue(os::Value& out) {
         }
       }
     }
-    slot = (hash + (length + static_cast<std::size_t>(type) + 3) * (x + 1)) & (JSONDecoder::kCacheSize - 1);
+    slot = (hash + (length + kStringValue + 3) * (x + 1)) & (JSONDecoder::kCacheSize - 1);
   }
+  out = os::Value(std::string(tok_.valueBytes, length));
+  if (fill >= 0) {
+    JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
+    s.object = out;
+    s.hash = hash;
+    d_.ages_[static_cast<std::size_t>(fill)] = 0;
+  }
+}
 
-  switch (type) {
-    case kStringValue: out = os::Value(std::string(tok_.valueBytes, length)); break;
+// Numbers are held in the value itself: there is no storage to share, so they skip the cache.
+void JSONParse::numberValue(os::Value& out) {
+  switch (tok_.valueType) {
     case kSigned: out = os::Value::number('q', tok_.number.i); break;
     case kUnsigned:
       out = tok_.number.u <= static_cast<unsigned long long>(LLONG_MAX)
@@ -473,21 +552,12 @@ bool JSONParse::cachedValue(os::Value& out) {
       break;
     case kDouble: out = os::Value::real('d', tok_.number.d); break;
   }
-  if (fill >= 0) {
-    JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
-    s.object = out;
-    s.hash = hash;
-    s.type = type;
-    s.bytes.assign(tok_.valueBytes, length);
-    d_.ages_[static_cast<std::size_t>(fill)] = 0;
-  }
-  return true;
 }
 
 bool JSONParse::buildValue(os::Value& out, std::size_t depth) {
   switch (tok_.type) {
-    case kString:
-    case kNumber: return cachedValue(out);
+    case kString: stringValue(out); return true;
+    case kNumber: numberValue(out); return true;
     case kTrue: out = os::Value(true); return true;
     case kFalse: out = os::Value(false); return true;
     case kNull: out = os::Value(); return true;
@@ -513,7 +583,8 @@ bool JSONParse::expected(unsigned accepted, const char* value, const char* comma
 bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  os::Array items;
+  std::vector<os::Value>& stack = d_.elementStack_;
+  const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     if (!nextToken()) return false;
@@ -522,10 +593,13 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
       os::Value v;
       if (!buildValue(v, depth)) return false;
-      items.push_back(std::move(v));
+      stack.push_back(std::move(v));
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
+      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Array items(std::make_move_iterator(first), std::make_move_iterator(stack.end()));
+      stack.erase(first, stack.end());
       out = os::Value(std::move(items));
       return true;
     } else if (type == kComma) {
@@ -541,26 +615,32 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
 bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  os::Dictionary members;
+  std::vector<os::Dictionary::Entry>& stack = d_.memberStack_;
+  const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     if (!nextToken()) return false;
     const int type = tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
-      os::Value key;
-      if (!cachedValue(key)) return false;
+      // Keys live in the dictionary's entries, never in a shared value, so they skip the cache.
+      std::string key(tok_.valueBytes, tok_.valueLength);
       if (!nextToken()) return false;
       if (tok_.type != kSeparator) return fail("Expected ':'.");
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
       os::Value v;
       if (!buildValue(v, depth)) return false;
-      // A later duplicate key replaces the earlier value.
-      members.set(*key.string(), std::move(v));
+      stack.emplace_back(std::move(key), std::move(v));
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
+      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Dictionary members;
+      members.reserve(stack.size() - base);
+      // A later duplicate key replaces the earlier value.
+      for (auto it = first; it != stack.end(); ++it) members.set(std::move(it->first), std::move(it->second));
+      stack.erase(first, stack.end());
       out = os::Value(std::move(members));
       return true;
     } else if (type == kComma) {
@@ -592,6 +672,9 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
       result.reset();
     }
   }
+  // A failed parse leaves the members of the containers it had open.
+  d_.elementStack_.clear();
+  d_.memberStack_.clear();
   if (!result) {
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");
@@ -601,7 +684,10 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
 }
 
 JSONDecoder::JSONDecoder(unsigned parseOptions, const JSONCodecProfile& profile)
-    : options_(parseOptions), profile_(profile), cache_(std::make_unique<std::array<CacheSlot, kCacheSize>>()) {
+    : options_(parseOptions),
+      profile_(profile),
+      cache_(std::make_unique<std::array<CacheSlot, kCacheSize>>()),
+      emptyString_(std::string()) {
   if (parseOptions >= 16) throw os::Exception(os::kInvalidArgumentException, "Invalid parse options.");
 }
 
