@@ -1,6 +1,7 @@
 #include "foundation/formats/JSONDecoder.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -8,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <charconv>
 #include <iterator>
 
 #include "foundation/formats/UTF8Sequence.h"
@@ -44,15 +44,6 @@ inline std::uint32_t hashBytes(const char* p, std::size_t n) {
     mix(u[0] | (std::uint64_t{u[n / 2]} << 8) | (std::uint64_t{u[n - 1]} << 16));
   }
   return static_cast<std::uint32_t>(h ^ (h >> 32));
-}
-
-// Bit 7 of each byte of the result is set where the word has a byte that ends a run of plain
-// string text: a quotation mark, a backslash, a control byte or a byte outside ASCII. Only the
-// lowest marked byte is exact, which is the one the scanner needs.
-inline std::uint64_t stringStops(std::uint64_t w) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
-  const std::uint64_t quote = w ^ (kOnes * '"'), backslash = w ^ (kOnes * '\\');
-  return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((w - kOnes * 0x20) & ~w) | w) & kHighs;
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -112,6 +103,7 @@ class JSONParse {
   bool readHex4(char32_t& out);
   bool scanNumber();
   bool numberFromText(const char* first, const char* last, bool real);
+  bool fastDouble(const char* first, const char* last);
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
   void numberValue(os::Value& out);
@@ -314,7 +306,7 @@ bool JSONParse::scanString() {
     if (end_ - pos_ >= 8) {
       std::uint64_t w;
       std::memcpy(&w, in_ + pos_, 8);
-      if (const std::uint64_t stops = stringStops(w); stops == 0) {
+      if (const std::uint64_t stops = jsonStringStops(w); stops == 0) {
         pos_ += 8;
         continue;
       } else {
@@ -419,6 +411,39 @@ bool JSONParse::scanNumber() {
   return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
 }
 
+// Up to 15 digits and a power of ten up to 22 are exact doubles, and one division or product of
+// two exact doubles is rounded correctly: the same double as the general path, much sooner.
+bool JSONParse::fastDouble(const char* first, const char* last) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* c = first;
+  const bool negative = *c == '-';
+  if (negative) ++c;
+  unsigned long long mantissa = 0;
+  int digits = 0, scale = 0;
+  for (; c != last && *c >= '0' && *c <= '9'; ++c, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
+  if (c != last && *c == '.') {
+    for (++c; c != last && *c >= '0' && *c <= '9'; ++c, ++digits, --scale)
+      mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
+  }
+  if (digits > 15) return false;
+  if (c != last) {  // the exponent
+    ++c;
+    const bool down = *c == '-';
+    if (*c == '+' || *c == '-') ++c;
+    if (last - c > 2) return false;
+    int exponent = 0;
+    for (; c != last; ++c) exponent = exponent * 10 + (*c - '0');
+    scale += down ? -exponent : exponent;
+  }
+  if (scale < -22 || scale > 22) return false;
+  double v = static_cast<double>(mantissa);
+  v = scale < 0 ? v / kPowersOfTen[-scale] : v * kPowersOfTen[scale];
+  tok_.valueType = kDouble;
+  tok_.number.d = negative ? -v : v;
+  return true;
+}
+
 bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
   const std::size_t length = static_cast<std::size_t>(last - first);
   if (length == 2 && first[0] == '-' && first[1] == '0') real = true;
@@ -441,6 +466,7 @@ bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
       return true;
     }
   } else {
+    if (fastDouble(first, last)) return true;
     double v = 0;
     const auto r = std::from_chars(first, last, v);
     if (r.ec == std::errc() && r.ptr == last) {
@@ -507,7 +533,7 @@ void JSONParse::stringValue(os::Value& out) {
   long fill = -1;
   for (std::size_t x = 0; x < 4; ++x) {
     JSONDecoder::CacheSlot& s = cache[slot];
-    const std::string* held = s.object.string();
+    const std::string* held = s.text;
     if (!held) {
       if (fill < 0) fill = static_cast<long>(slot);
       break;
@@ -536,6 +562,7 @@ void JSONParse::stringValue(os::Value& out) {
   if (fill >= 0) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
+    s.text = s.object.string();
     s.hash = hash;
     d_.ages_[static_cast<std::size_t>(fill)] = 0;
   }
@@ -672,9 +699,12 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
       result.reset();
     }
   }
-  // A failed parse leaves the members of the containers it had open.
+  // A failed parse leaves the members of the containers it had open. Room beyond what ordinary
+  // answers need is given back, so that one huge answer does not stay with the decoder.
   d_.elementStack_.clear();
   d_.memberStack_.clear();
+  if (d_.elementStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Value>().swap(d_.elementStack_);
+  if (d_.memberStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Dictionary::Entry>().swap(d_.memberStack_);
   if (!result) {
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");

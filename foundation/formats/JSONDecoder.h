@@ -53,12 +53,15 @@ class JSONDecoder {
   void clearCache();
 
   // Value cache slots, public for the parser in the implementation file. A slot in use holds a
-  // string; its bytes are the string's own.
+  // string value and a pointer to its text, which the slot's hold on the value keeps alive.
   struct CacheSlot {
     os::Value object;
+    const std::string* text = nullptr;
     std::uint32_t hash = 0;
   };
   static constexpr std::size_t kCacheSize = 1024;
+  // Elements and members whose room a decoder keeps between parses.
+  static constexpr std::size_t kKeptStackRoom = 4096;
 
  private:
   friend class JSONParse;

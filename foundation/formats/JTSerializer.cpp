@@ -56,6 +56,7 @@ class Encoder {
   bool encodeKnown(const os::Value& v, std::size_t depth);
   bool string(const std::string& s, bool quotes);
   bool number(const os::Value& v);
+  bool shortExactDouble(double d);
   void newline() {
     out += '\n';
     out.append(depth_ * 2, ' ');
@@ -145,6 +146,34 @@ bool Encoder::string(const std::string& s, bool quotes) {
   return true;
 }
 
+// A double below 10^7 that is a whole number of 1/1024ths has an exact decimal form of at most 17
+// significant digits, no exponent and no rounding: exactly what "%.17g" prints for it, with
+// trailing zeros dropped. Answers are full of such numbers (12, 0.5, 99.75).
+bool Encoder::shortExactDouble(double d) {
+  const double scaled = d * 1024.0;
+  if (!(std::fabs(d) < 1e7) || scaled != std::trunc(scaled)) return false;
+  if (d == 0) {
+    out += std::signbit(d) ? "-0" : "0";
+    return true;
+  }
+  const long long whole = static_cast<long long>(scaled);
+  const unsigned long long magnitude = static_cast<unsigned long long>(whole < 0 ? -whole : whole);
+  char buf[32];
+  char* p = buf;
+  if (whole < 0) *p++ = '-';
+  p = std::to_chars(p, buf + sizeof buf, magnitude >> 10).ptr;
+  if (unsigned fraction = magnitude & 1023u) {
+    *p++ = '.';
+    while (fraction) {
+      fraction *= 10;
+      *p++ = static_cast<char>('0' + (fraction >> 10));
+      fraction &= 1023u;
+    }
+  }
+  out.append(buf, p);
+  return true;
+}
+
 bool Encoder::number(const os::Value& v) {
   const char code = v.typeCode();
   char buf[128];
@@ -159,6 +188,7 @@ bool Encoder::number(const os::Value& v) {
     case 'f': case 'd': {
       const double d = v.doubleValue();
       if (!std::isfinite(d)) return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
+      if (shortExactDouble(d)) return true;
       // The text of "%.17g", without the cost of printf.
       r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17);
       break;

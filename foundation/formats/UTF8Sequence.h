@@ -16,6 +16,16 @@ struct UTF8Sequence {
   static UTF8Sequence read(const std::uint8_t* bytes, std::size_t available);
 };
 
+// Bit 7 of each byte of the result is set where the eight bytes of text in `word` (read in
+// memory order) have a byte that ends a run of plain JSON string text: a quotation mark, a
+// backslash, a control byte or a byte outside ASCII. Only the lowest marked byte is exact, which
+// is the one a scanner needs; a word with none is passed over whole.
+inline std::uint64_t jsonStringStops(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  const std::uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
+  return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((word - kOnes * 0x20) & ~word) | word) & kHighs;
+}
+
 // Inline: the JSON reader and writer call it for every character outside ASCII.
 inline UTF8Sequence UTF8Sequence::read(const std::uint8_t* bytes, std::size_t available) {
   UTF8Sequence s;
@@ -84,6 +94,9 @@ inline bool isAllowedJSONCodePoint(char32_t cp) {
 // inline, since text scanners call this for every character outside ASCII.
 inline std::size_t allowedJSONSequenceLength(const std::uint8_t* bytes, std::size_t available) {
   const std::uint8_t lead = bytes[0];
+  // Every code point these lead bytes start (most of the BMP, CJK among it) is allowed.
+  if ((lead >= 0xE1 && lead <= 0xEC) || lead == 0xEE)
+    return available >= 3 && (bytes[1] & 0xC0) == 0x80 && (bytes[2] & 0xC0) == 0x80 ? 3 : 0;
   if (lead >= 0xE0 && lead <= 0xEF) {
     if (available < 3) return 0;
     const std::uint8_t lo = lead == 0xE0 ? 0xA0 : 0x80, hi = lead == 0xED ? 0x9F : 0xBF;

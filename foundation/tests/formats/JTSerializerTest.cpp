@@ -38,7 +38,8 @@ TEST(JTSerializer, NumbersByTypeCode) {
 
 TEST(JTSerializer, DoublesAreWrittenWithSeventeenSignificantDigits) {
   for (double d : {0.1, 123.5, 100.0, -0.0, 1e16, 1e21, 1e-7, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
-                   -3.0000000000000004, 0.30000000000000004}) {
+                   -3.0000000000000004, 0.30000000000000004, -2.75, 0.0009765625, 0.00048828125, 9999999.9990234375,
+                   10000000.5, 1e7, -9999999.0}) {
     char expected[64];
     std::snprintf(expected, sizeof expected, "[%.17g]", d);
     EXPECT_EQ(JSONString(os::Value(os::Array{d})), expected);
