@@ -270,10 +270,18 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "document %d: %zu bytes\n", which, text.size());
   }
+  // The comparison follows the console report only; another format asked for is left as it is.
+  bool console = true;
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]).rfind("--benchmark_format=", 0) == 0) console = std::string(argv[i]) == "--benchmark_format=console";
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   ComparingReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (console) {
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+  } else {
+    benchmark::RunSpecifiedBenchmarks();
+  }
   benchmark::Shutdown();
   return 0;
 }
