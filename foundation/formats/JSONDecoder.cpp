@@ -571,13 +571,13 @@ void JSONParse::stringValue(os::Value& out) {
 // Numbers are held in the value itself: there is no storage to share, so they skip the cache.
 void JSONParse::numberValue(os::Value& out) {
   switch (tok_.valueType) {
-    case kSigned: out = os::Value::number('q', tok_.number.i); break;
+    // The constructors of long long and double make type codes 'q' and 'd'.
+    case kSigned: out = os::Value(tok_.number.i); break;
     case kUnsigned:
-      out = tok_.number.u <= static_cast<unsigned long long>(LLONG_MAX)
-                ? os::Value::number('q', static_cast<long long>(tok_.number.u))
-                : os::Value::unsignedNumber('Q', tok_.number.u);
+      out = tok_.number.u <= static_cast<unsigned long long>(LLONG_MAX) ? os::Value(static_cast<long long>(tok_.number.u))
+                                                                       : os::Value::unsignedNumber('Q', tok_.number.u);
       break;
-    case kDouble: out = os::Value::real('d', tok_.number.d); break;
+    case kDouble: out = os::Value(tok_.number.d); break;
   }
 }
 
@@ -618,9 +618,15 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
     const int type = tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
-      os::Value v;
-      if (!buildValue(v, depth)) return false;
-      stack.push_back(std::move(v));
+      if (type == kArrayBegin || type == kObjectBegin) {
+        os::Value v;
+        if (!buildValue(v, depth)) return false;
+        stack.push_back(std::move(v));
+      } else {
+        // A scalar adds nothing to the stack while it is built, so it is built in its place.
+        stack.emplace_back();
+        buildValue(stack.back(), depth);
+      }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
@@ -656,9 +662,14 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       if (tok_.type != kSeparator) return fail("Expected ':'.");
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
-      os::Value v;
-      if (!buildValue(v, depth)) return false;
-      stack.emplace_back(std::move(key), std::move(v));
+      if (tok_.type == kArrayBegin || tok_.type == kObjectBegin) {
+        os::Value v;
+        if (!buildValue(v, depth)) return false;
+        stack.emplace_back(std::move(key), std::move(v));
+      } else {
+        stack.emplace_back(std::move(key), os::Value());
+        buildValue(stack.back().second, depth);
+      }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
