@@ -224,11 +224,13 @@ class ComparingReporter : public benchmark::ConsoleReporter {
     std::printf("\n%-40s %12s %12s %8s %10s\n", "ours vs baseline (us)", "ours", "baseline", "ratio", "cpu ratio");
     for (const auto& pair : kPairs) {
       for (int which = 0; which < 2; ++which) {
-        const std::string arg = "/" + std::to_string(which);
-        auto ours = figures_.find(pair[0] + arg), base = figures_.find(pair[1] + arg);
+        char ourName[64], baseName[64], label[64];
+        std::snprintf(ourName, sizeof ourName, "%s/%d", pair[0], which);
+        std::snprintf(baseName, sizeof baseName, "%s/%d", pair[1], which);
+        std::snprintf(label, sizeof label, "%s, %s", pair[2], kDocuments[which]);
+        auto ours = figures_.find(ourName), base = figures_.find(baseName);
         if (ours == figures_.end() || base == figures_.end()) continue;
-        const std::string label = std::string(pair[2]) + ", " + kDocuments[which];
-        std::printf("%-40s %12.1f %12.1f %7.2fx %9.2fx\n", label.c_str(), ours->second.real, base->second.real,
+        std::printf("%-40s %12.1f %12.1f %7.2fx %9.2fx\n", label, ours->second.real, base->second.real,
                     ours->second.real / base->second.real, ours->second.cpu / base->second.cpu);
       }
     }
