@@ -95,6 +95,16 @@ class JSONParse {
   }
 
   bool atEnd() const { return pos_ >= end_; }
+  // Takes the punctuation byte b when it comes next (after white space): the common case between
+  // values needs no token. Anything else is left for nextToken() and its errors.
+  bool skipPunctuation(std::uint8_t b) {
+    skipWhiteSpace();
+    if (pos_ < end_ && in_[pos_] == b) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
   void skipWhiteSpace();
   std::size_t lineBreakAt(std::size_t p) const;
   bool nextToken();
@@ -614,8 +624,13 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if (!nextToken()) return false;
-    const int type = tok_.type;
+    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+      accepted = kAcceptValue;
+      continue;
+    }
+    const bool closing = (accepted & kAcceptEnd) && skipPunctuation(']');
+    if (!closing && !nextToken()) return false;
+    const int type = closing ? kArrayEnd : tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
       if (type == kArrayBegin || type == kObjectBegin) {
@@ -652,14 +667,21 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if (!nextToken()) return false;
-    const int type = tok_.type;
+    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+      accepted = kAcceptValue;
+      continue;
+    }
+    const bool closing = (accepted & kAcceptEnd) && skipPunctuation('}');
+    if (!closing && !nextToken()) return false;
+    const int type = closing ? kObjectEnd : tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
       // Keys live in the dictionary's entries, never in a shared value, so they skip the cache.
       std::string key(tok_.valueBytes, tok_.valueLength);
-      if (!nextToken()) return false;
-      if (tok_.type != kSeparator) return fail("Expected ':'.");
+      if (!skipPunctuation(':')) {
+        if (!nextToken()) return false;
+        if (tok_.type != kSeparator) return fail("Expected ':'.");
+      }
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
       if (tok_.type == kArrayBegin || tok_.type == kObjectBegin) {
