@@ -1,7 +1,10 @@
 // fuzz-link: foundation
 // The JSON reader under every option set, and the writer on what it reads: text the writer makes
-// from a parsed value must read back as the same value.
+// from a parsed value must read back as the same value. Strict text the reader takes, the reader
+// with error trace must take too, as the same value: the two are written apart, with short paths
+// of their own for plain text and numbers.
 #include "foundation/formats/JSONDecoder.h"
+#include "foundation/formats/JSONTraceParser.h"
 #include "foundation/formats/JTSerializer.h"
 #include "fuzz/support/FuzzSupport.h"
 
@@ -50,6 +53,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same decoder again: its cache of strings and numbers must not change the answer.
   std::optional<os::Value> again = decoder.objectWithUTF8String(text.data(), text.size());
   fuzz::check(again && *again == *value, "a second parse on the same decoder differs");
+  if (parseOptions == JTParseStrict) {
+    JSONTraceParser traced(JSONTraceProfile::qqConnect());
+    std::optional<os::Value> other = traced.objectWithString(text);
+    fuzz::check(other && *other == *value, "the reader with error trace reads strict text otherwise");
+  }
 
   std::optional<os::Value> written =
       JTSerializer::serializeObject(*value, writeOptions, JTEncodeAsString, {}, &error, JSONCodecProfile::standard());

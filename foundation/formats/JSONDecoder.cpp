@@ -1,6 +1,7 @@
 #include "foundation/formats/JSONDecoder.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "foundation/formats/UTF8Sequence.h"
 #include "os/core/String.h"
@@ -19,10 +21,29 @@ enum ValueType { kNone = 0, kStringValue = 5, kSigned = 7, kUnsigned = 11, kDoub
 // Accepted-set bits while reading a container.
 enum : unsigned { kAcceptValue = 1, kAcceptComma = 2, kAcceptEnd = 4 };
 
-constexpr std::uint32_t kHashStart = 1402737925u;
-
-inline std::uint32_t foldHash(std::uint32_t hash, std::uint8_t c) {
-  return ((hash << 5) + hash + (c - 29u)) ^ (hash >> 19);
+// Strings are hashed eight bytes at a time; the tail is read as two overlapping words.
+inline std::uint32_t hashBytes(const char* p, std::size_t n) {
+  constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  std::uint64_t h = 0x2545F4914F6CDD1Dull ^ (n * kMul);
+  auto mix = [&](std::uint64_t w) {
+    h = (h ^ w) * kMul;
+    h ^= h >> 29;
+  };
+  for (; n >= 8; p += 8, n -= 8) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    mix(w);
+  }
+  if (n >= 4) {
+    std::uint32_t a, b;
+    std::memcpy(&a, p, 4);
+    std::memcpy(&b, p + n - 4, 4);
+    mix(a | (std::uint64_t{b} << 32));
+  } else if (n > 0) {
+    const auto* u = reinterpret_cast<const std::uint8_t*>(p);
+    mix(u[0] | (std::uint64_t{u[n / 2]} << 8) | (std::uint64_t{u[n - 1]} << 16));
+  }
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
 std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
@@ -58,7 +79,6 @@ class JSONParse {
     int type = kInvalid;
     std::size_t start = 0, end = 0;  // raw bytes in the input
     int valueType = kNone;
-    std::uint32_t hash = 0;
     const char* valueBytes = nullptr;  // decoded string bytes (input or scratch buffer)
     std::size_t valueLength = 0;
     union { long long i; unsigned long long u; double d; } number{};
@@ -75,6 +95,16 @@ class JSONParse {
   }
 
   bool atEnd() const { return pos_ >= end_; }
+  // Takes the punctuation byte b when it comes next (after white space): the common case between
+  // values needs no token. Anything else is left for nextToken() and its errors.
+  bool skipPunctuation(std::uint8_t b) {
+    skipWhiteSpace();
+    if (pos_ < end_ && in_[pos_] == b) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
   void skipWhiteSpace();
   std::size_t lineBreakAt(std::size_t p) const;
   bool nextToken();
@@ -82,8 +112,11 @@ class JSONParse {
   bool escapeInSlowScan();
   bool readHex4(char32_t& out);
   bool scanNumber();
+  bool numberFromText(const char* first, const char* last, bool real);
+  bool fastDouble(const char* first, const char* last);
   bool buildValue(os::Value& out, std::size_t depth);
-  bool cachedValue(os::Value& out);
+  void stringValue(os::Value& out);
+  void numberValue(os::Value& out);
   bool parseArray(os::Value& out, std::size_t depth);
   bool parseObject(os::Value& out, std::size_t depth);
   bool expected(unsigned accepted, const char* value, const char* comma, const char* end);
@@ -114,6 +147,8 @@ void JSONParse::skipWhiteSpace() {
   const bool comments = d_.options_ & JTParseComments;
   while (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
+    // Most tokens follow no white space at all; only these bytes can start any.
+    if (c > ' ' && c != '/' && c != 0xC2 && c != 0xE2) return;
     if (c == ' ' || c == '\t') {
       ++pos_;
       continue;
@@ -152,7 +187,8 @@ void JSONParse::skipWhiteSpace() {
 
 bool JSONParse::nextToken() {
   skipWhiteSpace();
-  tok_ = Token{};
+  tok_.type = kInvalid;
+  tok_.valueType = kNone;
   tok_.start = pos_;
   if (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
@@ -274,8 +310,19 @@ bool JSONParse::escapeInSlowScan() {
 bool JSONParse::scanString() {
   ++pos_;  // opening quote
   const std::size_t begin = pos_;
-  // Fast scan: text without escapes or bad bytes is used where it stands.
+  // Fast scan: text without escapes or bad bytes is used where it stands. Plain ASCII is passed
+  // over a word at a time.
   while (pos_ < end_) {
+    if (end_ - pos_ >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, in_ + pos_, 8);
+      if (const std::uint64_t stops = jsonStringStops(w); stops == 0) {
+        pos_ += 8;
+        continue;
+      } else {
+        pos_ += static_cast<std::size_t>(__builtin_ctzll(stops)) / 8;
+      }
+    }
     const std::uint8_t c = in_[pos_];
     if (c == '"') {
       tok_.type = kString;
@@ -288,9 +335,9 @@ bool JSONParse::scanString() {
     if (c < 0x20) return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
     if (c == '\\') break;
     if (c >= 0x80) {
-      UTF8Sequence s = UTF8Sequence::read(in_ + pos_, end_ - pos_);
-      if (s.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(s.codePoint)) break;
-      pos_ += s.length;
+      const std::size_t n = allowedJSONSequenceLength(in_ + pos_, end_ - pos_);
+      if (n == 0) break;
+      pos_ += n;
       continue;
     }
     ++pos_;
@@ -370,9 +417,84 @@ bool JSONParse::scanNumber() {
     return fail("Invalid number.");
   }
   pos_ = p;
-  const std::string text(reinterpret_cast<const char*>(in_ + begin), p - begin);
-  if (text == "-0") real = true;
   tok_.type = kNumber;
+  return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
+}
+
+// Up to 15 digits and a power of ten up to 22 are exact doubles, and one division or product of
+// two exact doubles is rounded correctly: the same double as the general path, much sooner.
+bool JSONParse::fastDouble(const char* first, const char* last) {
+  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const char* c = first;
+  const bool negative = *c == '-';
+  if (negative) ++c;
+  unsigned long long mantissa = 0;
+  int digits = 0, scale = 0;
+  for (; c != last && *c >= '0' && *c <= '9'; ++c, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
+  if (c != last && *c == '.') {
+    for (++c; c != last && *c >= '0' && *c <= '9'; ++c, ++digits, --scale)
+      mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
+  }
+  if (digits > 15) return false;
+  if (c != last) {  // the exponent
+    ++c;
+    const bool down = *c == '-';
+    if (*c == '+' || *c == '-') ++c;
+    if (last - c > 2) return false;
+    int exponent = 0;
+    for (; c != last; ++c) exponent = exponent * 10 + (*c - '0');
+    scale += down ? -exponent : exponent;
+  }
+  if (scale < -22 || scale > 22) return false;
+  double v = static_cast<double>(mantissa);
+  v = scale < 0 ? v / kPowersOfTen[-scale] : v * kPowersOfTen[scale];
+  tok_.valueType = kDouble;
+  tok_.number.d = negative ? -v : v;
+  return true;
+}
+
+bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
+  const std::size_t length = static_cast<std::size_t>(last - first);
+  if (length == 2 && first[0] == '-' && first[1] == '0') real = true;
+  // Fast paths for what answers are made of; anything out of their reach (integers of many
+  // digits, doubles that may overflow or underflow) takes the general path below, which alone
+  // words the errors.
+  if (!real) {
+    const bool negative = first[0] == '-';
+    const char* digits = first + (negative ? 1 : 0);
+    if (last - digits <= (negative ? 18 : 19)) {
+      unsigned long long v = 0;
+      for (const char* c = digits; c != last; ++c) v = v * 10 + static_cast<unsigned>(*c - '0');
+      if (negative) {
+        tok_.valueType = kSigned;
+        tok_.number.i = -static_cast<long long>(v);
+      } else {
+        tok_.valueType = kUnsigned;
+        tok_.number.u = v;
+      }
+      return true;
+    }
+  } else {
+    if (fastDouble(first, last)) return true;
+    double v = 0;
+    const auto r = std::from_chars(first, last, v);
+    if (r.ec == std::errc() && r.ptr == last) {
+      bool exact = std::isfinite(v) && std::fabs(v) >= DBL_MIN;
+      if (v == 0) {
+        // Zero is exact only when every digit of the mantissa is.
+        exact = true;
+        for (const char* c = first; c != last && *c != 'e' && *c != 'E'; ++c)
+          if (*c >= '1' && *c <= '9') exact = false;
+      }
+      if (exact) {
+        tok_.valueType = kDouble;
+        tok_.number.d = v;
+        return true;
+      }
+    }
+  }
+  const std::string text(first, length);
   char* stop = nullptr;
   errno = 0;
   if (real) {
@@ -406,47 +528,31 @@ bool JSONParse::scanNumber() {
     fail("The conversion function did not consume all of the number tokens characters.");
     return fail("Invalid number.");
   }
-  tok_.valueBytes = reinterpret_cast<const char*>(&tok_.number);
-  tok_.valueLength = sizeof tok_.number;
   return true;
 }
 
-bool JSONParse::cachedValue(os::Value& out) {
-  const bool isString = tok_.valueType == kStringValue;
-  if (isString && tok_.valueLength == 0) {
-    out = os::Value(std::string());
-    return true;
-  }
-  std::uint32_t hash;
-  if (isString) {
-    hash = kHashStart;
-  } else {
-    hash = kHashStart + static_cast<std::uint32_t>(tok_.valueType);
-    if (tok_.valueType != kDouble) {
-      std::uint64_t bits;
-      std::memcpy(&bits, &tok_.number, sizeof bits);
-      hash += static_cast<std::uint32_t>(bits & 0xFFFFFFFFu);
-    }
-  }
-  for (std::size_t i = 0; i < tok_.valueLength; ++i) hash = foldHash(hash, static_cast<std::uint8_t>(tok_.valueBytes[i]));
-  tok_.hash = hash;
-
-  auto& cache = *d_.cache_;
+void JSONParse::stringValue(os::Value& out) {
   const std::size_t length = tok_.valueLength;
-  const int type = tok_.valueType;
+  if (length == 0) {
+    out = d_.emptyString_;
+    return;
+  }
+  const std::uint32_t hash = hashBytes(tok_.valueBytes, length);
+  auto& cache = *d_.cache_;
   std::size_t slot = hash & (JSONDecoder::kCacheSize - 1);
   long fill = -1;
   for (std::size_t x = 0; x < 4; ++x) {
     JSONDecoder::CacheSlot& s = cache[slot];
-    if (s.type == kNone) {
+    const std::string* held = s.text;
+    if (!held) {
       if (fill < 0) fill = static_cast<long>(slot);
       break;
     }
-    if (s.hash == hash && s.type == type && s.bytes.size() == length && std::memcmp(s.bytes.data(), tok_.valueBytes, length) == 0) {
+    if (s.hash == hash && held->size() == length && std::memcmp(held->data(), tok_.valueBytes, length) == 0) {
       // A hit keeps the slot young.
       d_.ages_[slot] = static_cast<std::uint8_t>((d_.ages_[slot] << 1) | 1u);
       out = s.object;
-      return true;
+      return;
     }
     if (fill < 0) {
       if (d_.ages_[slot] == 0) {
@@ -460,34 +566,35 @@ bool JSONParse::cachedValue(os::Value& out) {
         }
       }
     }
-    slot = (hash + (length + static_cast<std::size_t>(type) + 3) * (x + 1)) & (JSONDecoder::kCacheSize - 1);
+    slot = (hash + (length + kStringValue + 3) * (x + 1)) & (JSONDecoder::kCacheSize - 1);
   }
-
-  switch (type) {
-    case kStringValue: out = os::Value(std::string(tok_.valueBytes, length)); break;
-    case kSigned: out = os::Value::number('q', tok_.number.i); break;
-    case kUnsigned:
-      out = tok_.number.u <= static_cast<unsigned long long>(LLONG_MAX)
-                ? os::Value::number('q', static_cast<long long>(tok_.number.u))
-                : os::Value::unsignedNumber('Q', tok_.number.u);
-      break;
-    case kDouble: out = os::Value::real('d', tok_.number.d); break;
-  }
+  out = os::Value(std::string(tok_.valueBytes, length));
   if (fill >= 0) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
+    s.text = s.object.string();
     s.hash = hash;
-    s.type = type;
-    s.bytes.assign(tok_.valueBytes, length);
     d_.ages_[static_cast<std::size_t>(fill)] = 0;
   }
-  return true;
+}
+
+// Numbers are held in the value itself: there is no storage to share, so they skip the cache.
+void JSONParse::numberValue(os::Value& out) {
+  switch (tok_.valueType) {
+    // The constructors of long long and double make type codes 'q' and 'd'.
+    case kSigned: out = os::Value(tok_.number.i); break;
+    case kUnsigned:
+      out = tok_.number.u <= static_cast<unsigned long long>(LLONG_MAX) ? os::Value(static_cast<long long>(tok_.number.u))
+                                                                       : os::Value::unsignedNumber('Q', tok_.number.u);
+      break;
+    case kDouble: out = os::Value(tok_.number.d); break;
+  }
 }
 
 bool JSONParse::buildValue(os::Value& out, std::size_t depth) {
   switch (tok_.type) {
-    case kString:
-    case kNumber: return cachedValue(out);
+    case kString: stringValue(out); return true;
+    case kNumber: numberValue(out); return true;
     case kTrue: out = os::Value(true); return true;
     case kFalse: out = os::Value(false); return true;
     case kNull: out = os::Value(); return true;
@@ -513,19 +620,34 @@ bool JSONParse::expected(unsigned accepted, const char* value, const char* comma
 bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  os::Array items;
+  std::vector<os::Value>& stack = d_.elementStack_;
+  const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if (!nextToken()) return false;
-    const int type = tok_.type;
+    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+      accepted = kAcceptValue;
+      continue;
+    }
+    const bool closing = (accepted & kAcceptEnd) && skipPunctuation(']');
+    if (!closing && !nextToken()) return false;
+    const int type = closing ? kArrayEnd : tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
-      os::Value v;
-      if (!buildValue(v, depth)) return false;
-      items.push_back(std::move(v));
+      if (type == kArrayBegin || type == kObjectBegin) {
+        os::Value v;
+        if (!buildValue(v, depth)) return false;
+        stack.push_back(std::move(v));
+      } else {
+        // A scalar adds nothing to the stack while it is built, so it is built in its place.
+        stack.emplace_back();
+        buildValue(stack.back(), depth);
+      }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
+      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Array items(std::make_move_iterator(first), std::make_move_iterator(stack.end()));
+      stack.erase(first, stack.end());
       out = os::Value(std::move(items));
       return true;
     } else if (type == kComma) {
@@ -541,26 +663,44 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
 bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  os::Dictionary members;
+  std::vector<os::Dictionary::Entry>& stack = d_.memberStack_;
+  const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if (!nextToken()) return false;
-    const int type = tok_.type;
+    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+      accepted = kAcceptValue;
+      continue;
+    }
+    const bool closing = (accepted & kAcceptEnd) && skipPunctuation('}');
+    if (!closing && !nextToken()) return false;
+    const int type = closing ? kObjectEnd : tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
-      os::Value key;
-      if (!cachedValue(key)) return false;
-      if (!nextToken()) return false;
-      if (tok_.type != kSeparator) return fail("Expected ':'.");
+      // Keys live in the dictionary's entries, never in a shared value, so they skip the cache.
+      std::string key(tok_.valueBytes, tok_.valueLength);
+      if (!skipPunctuation(':')) {
+        if (!nextToken()) return false;
+        if (tok_.type != kSeparator) return fail("Expected ':'.");
+      }
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
-      os::Value v;
-      if (!buildValue(v, depth)) return false;
-      // A later duplicate key replaces the earlier value.
-      members.set(*key.string(), std::move(v));
+      if (tok_.type == kArrayBegin || tok_.type == kObjectBegin) {
+        os::Value v;
+        if (!buildValue(v, depth)) return false;
+        stack.emplace_back(std::move(key), std::move(v));
+      } else {
+        stack.emplace_back(std::move(key), os::Value());
+        buildValue(stack.back().second, depth);
+      }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
+      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Dictionary members;
+      members.reserve(stack.size() - base);
+      // A later duplicate key replaces the earlier value.
+      for (auto it = first; it != stack.end(); ++it) members.set(std::move(it->first), std::move(it->second));
+      stack.erase(first, stack.end());
       out = os::Value(std::move(members));
       return true;
     } else if (type == kComma) {
@@ -592,6 +732,12 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
       result.reset();
     }
   }
+  // A failed parse leaves the members of the containers it had open. Room beyond what ordinary
+  // answers need is given back, so that one huge answer does not stay with the decoder.
+  d_.elementStack_.clear();
+  d_.memberStack_.clear();
+  if (d_.elementStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Value>().swap(d_.elementStack_);
+  if (d_.memberStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Dictionary::Entry>().swap(d_.memberStack_);
   if (!result) {
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");
@@ -601,7 +747,10 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
 }
 
 JSONDecoder::JSONDecoder(unsigned parseOptions, const JSONCodecProfile& profile)
-    : options_(parseOptions), profile_(profile), cache_(std::make_unique<std::array<CacheSlot, kCacheSize>>()) {
+    : options_(parseOptions),
+      profile_(profile),
+      cache_(std::make_unique<std::array<CacheSlot, kCacheSize>>()),
+      emptyString_(std::string()) {
   if (parseOptions >= 16) throw os::Exception(os::kInvalidArgumentException, "Invalid parse options.");
 }
 

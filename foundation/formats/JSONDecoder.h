@@ -1,13 +1,14 @@
 #pragma once
 // Reads UTF-8 JSON text into os::Value trees. The top level must be an object or an array.
-// A decoder remembers the strings and numbers it has built, so the repeated keys of large
-// answers (and of later answers on the same decoder) share one storage.
+// A decoder remembers the strings it has built, so the repeated values of large answers (and of
+// later answers on the same decoder) share one storage.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/formats/JSONCodecProfile.h"
 #include "os/core/Data.h"
@@ -48,17 +49,19 @@ class JSONDecoder {
   }
   std::optional<os::Value> parseJSONData(const os::Data& data, os::Error* error = nullptr) { return objectWithData(data, error); }
 
-  // Forgets every remembered string and number.
+  // Forgets every remembered string.
   void clearCache();
 
-  // Value cache slots, public for the parser in the implementation file.
+  // Value cache slots, public for the parser in the implementation file. A slot in use holds a
+  // string value and a pointer to its text, which the slot's hold on the value keeps alive.
   struct CacheSlot {
     os::Value object;
+    const std::string* text = nullptr;
     std::uint32_t hash = 0;
-    int type = 0;  // 0 empty, 5 string, 7 signed, 11 unsigned, 13 double
-    std::string bytes;
   };
   static constexpr std::size_t kCacheSize = 1024;
+  // Elements and members whose room a decoder keeps between parses.
+  static constexpr std::size_t kKeptStackRoom = 4096;
 
  private:
   friend class JSONParse;
@@ -69,4 +72,10 @@ class JSONDecoder {
   std::unique_ptr<std::array<CacheSlot, kCacheSize>> cache_;
   std::array<std::uint8_t, kCacheSize> ages_{};
   std::uint32_t prng_ = 1;
+  // The elements and members of the containers still open during a parse. Each container takes
+  // its own off the top when it closes, so it is built once at its final size; kept between
+  // parses so that their room is reused.
+  std::vector<os::Value> elementStack_;
+  std::vector<os::Dictionary::Entry> memberStack_;
+  os::Value emptyString_;
 };

@@ -5,14 +5,15 @@ namespace {
 constexpr unsigned kCollectionData = JTEncodeAsData | JTEncodeCollectionObject;
 constexpr unsigned kCollectionString = JTEncodeAsString | JTEncodeCollectionObject;
 
+// The result is the only holder of its text, so the text is moved out, not copied.
 std::optional<std::string> asString(std::optional<os::Value> v) {
   if (!v || !v->isString()) return std::nullopt;
-  return *v->string();
+  return std::move(*v->mutableString());
 }
 
 std::optional<os::Data> asData(std::optional<os::Value> v) {
   if (!v || !v->isData()) return std::nullopt;
-  return *v->data();
+  return std::move(*v->mutableData());
 }
 
 unsigned stringOption(unsigned as, bool includeQuotes) {

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 
 #include "foundation/formats/UTF8Sequence.h"
 #include "os/core/String.h"
@@ -43,6 +45,13 @@ std::optional<os::Value> JSONTraceParser::fragmentWithString(std::optional<std::
   end_ = c_ + text->size();
   os::Value value;
   const bool scanned = scanValue(value);
+  // A failed scan leaves the members of the containers it had open. Room beyond what ordinary
+  // answers need is given back, so that one huge answer does not stay with the parser.
+  elementStack_.clear();
+  memberStack_.clear();
+  constexpr std::size_t kKeptRoom = 4096;
+  if (elementStack_.capacity() > kKeptRoom) std::vector<os::Value>().swap(elementStack_);
+  if (memberStack_.capacity() > kKeptRoom) std::vector<os::Dictionary::Entry>().swap(memberStack_);
   if (scanned && profile_.assertsScanResult && !errorTrace_.empty()) {
     std::fprintf(stderr, "%s: a successful scan recorded errors\n", profile_.parserClassName.c_str());
     std::abort();
@@ -120,13 +129,15 @@ bool JSONTraceParser::scanRestOfLiteral(std::string_view rest, const char* messa
 
 bool JSONTraceParser::scanRestOfArray(os::Value& out) {
   if (!enterLevel()) return false;
-  os::Array array;
-  array.reserve(8);
+  const std::size_t base = elementStack_.size();
   while (!atEnd()) {
     skipWhiteSpace();
     if (!atEnd() && *c_ == ']') {
       ++c_;
       leaveLevel();
+      const auto first = elementStack_.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Array array(std::make_move_iterator(first), std::make_move_iterator(elementStack_.end()));
+      elementStack_.erase(first, elementStack_.end());
       out = os::Value(std::move(array));
       return true;
     }
@@ -135,7 +146,7 @@ bool JSONTraceParser::scanRestOfArray(os::Value& out) {
       addErrorWithCode(kJSONTraceUnexpected, "Expected value while parsing array");
       return false;
     }
-    array.push_back(std::move(element));
+    elementStack_.push_back(std::move(element));
     skipWhiteSpace();
     if (atEnd()) break;
     if (*c_ == ',') {
@@ -157,13 +168,18 @@ bool JSONTraceParser::scanRestOfArray(os::Value& out) {
 
 bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
   if (!enterLevel()) return false;
-  os::Dictionary dictionary;
-  dictionary.reserve(7);
+  const std::size_t base = memberStack_.size();
   while (!atEnd()) {
     skipWhiteSpace();
     if (!atEnd() && *c_ == '}') {
       ++c_;
       leaveLevel();
+      const auto first = memberStack_.begin() + static_cast<std::ptrdiff_t>(base);
+      os::Dictionary dictionary;
+      dictionary.reserve(memberStack_.size() - base);
+      // A later member with the same key replaces the value of the first, in its place.
+      for (auto it = first; it != memberStack_.end(); ++it) dictionary.set(std::move(it->first), std::move(it->second));
+      memberStack_.erase(first, memberStack_.end());
       out = os::Value(std::move(dictionary));
       return true;
     }
@@ -183,7 +199,7 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
       addErrorWithCode(kJSONTraceUnexpected, "Object value expected for key: " + key);
       return false;
     }
-    dictionary.set(std::move(key), std::move(value));
+    memberStack_.emplace_back(std::move(key), std::move(value));
     skipWhiteSpace();
     if (atEnd()) break;
     if (*c_ == ',') {
@@ -203,11 +219,22 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
 }
 
 bool JSONTraceParser::scanRestOfString(std::string& out) {
-  out.reserve(16);
   for (;;) {
-    // Plain text is copied in runs; only the bytes above 0x7F need a closer look.
+    // Plain text is copied in runs, passed over a word at a time while it is ASCII; only the
+    // bytes above 0x7F need a closer look.
     const unsigned char* run = c_;
     while (c_ != end_ && !kStopSet[*c_]) {
+      if (end_ - c_ >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, c_, 8);
+        if (const std::uint64_t stops = jsonStringStops(word); stops == 0) {
+          c_ += 8;
+          continue;
+        } else {
+          c_ += __builtin_ctzll(stops) / 8;
+          if (c_ == end_ || kStopSet[*c_]) break;
+        }
+      }
       if (*c_ < 0x80) {
         ++c_;
         continue;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/formats/JSONTraceBase.h"
 #include "os/core/Value.h"
@@ -38,4 +39,8 @@ class JSONTraceParser : public JSONTraceBase {
 
   const unsigned char* c_ = nullptr;
   const unsigned char* end_ = nullptr;
+  // The elements and members of the containers still open; each container takes its own off the
+  // top when it closes, so it is built once at its final size.
+  std::vector<os::Value> elementStack_;
+  std::vector<os::Dictionary::Entry> memberStack_;
 };

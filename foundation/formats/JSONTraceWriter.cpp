@@ -116,24 +116,29 @@ bool JSONTraceWriter::appendDictionary(const os::Dictionary& dictionary, std::st
   into += '{';
   const bool human = humanReadable();
   const char* separator = human ? " : " : ":";
-  std::vector<const os::Dictionary::Entry*> members;
-  members.reserve(dictionary.size());
-  for (const auto& entry : dictionary) members.push_back(&entry);
-  if (sortKeys()) {
-    std::stable_sort(members.begin(), members.end(),
-                     [](const auto* a, const auto* b) { return utf16Less(a->first, b->first); });
-  }
   bool first = true;
-  for (const auto* member : members) {
+  auto append = [&](const os::Dictionary::Entry& member) {
     if (!first) into += ',';
     first = false;
     if (human) indent(into);
-    appendString(member->first, into);
+    appendString(member.first, into);
     into += separator;
-    if (!appendValue(member->second, into)) {
-      addErrorWithCode(kJSONTraceUnsupported, "Unsupported value for key " + member->first + " in object");
-      return false;
-    }
+    if (appendValue(member.second, into)) return true;
+    addErrorWithCode(kJSONTraceUnsupported, "Unsupported value for key " + member.first + " in object");
+    return false;
+  };
+  if (sortKeys()) {
+    std::vector<const os::Dictionary::Entry*> members;
+    members.reserve(dictionary.size());
+    for (const auto& entry : dictionary) members.push_back(&entry);
+    std::stable_sort(members.begin(), members.end(),
+                     [](const auto* a, const auto* b) { return utf16Less(a->first, b->first); });
+    for (const auto* member : members)
+      if (!append(*member)) return false;
+  } else {
+    // The dictionary's own order needs no list of its members.
+    for (const auto& member : dictionary)
+      if (!append(member)) return false;
   }
   leaveLevel();
   if (human && !dictionary.empty()) indent(into);

@@ -1,6 +1,8 @@
 #include "foundation/formats/JTSerializer.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -8,6 +10,19 @@
 #include "foundation/formats/UTF8Sequence.h"
 
 namespace {
+
+// What a byte of string text asks of the writer: nothing (copied as it stands), an escape, a check
+// of the solidus option, or a look at the UTF-8 sequence it starts.
+enum : std::uint8_t { kPlain, kEscape, kSolidus, kMultiByte };
+constexpr std::array<std::uint8_t, 256> kByteClass = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (int b = 0; b < 0x20; ++b) t[b] = kEscape;
+  t['"'] = kEscape;
+  t['\\'] = kEscape;
+  t['/'] = kSolidus;
+  for (int b = 0x80; b < 0x100; ++b) t[b] = kMultiByte;
+  return t;
+}();
 
 // Names of value kinds in error messages.
 const char* className(const os::Value* v) { return v ? os::typeName(v->type()) : "NULL"; }
@@ -41,6 +56,7 @@ class Encoder {
   bool encodeKnown(const os::Value& v, std::size_t depth);
   bool string(const std::string& s, bool quotes);
   bool number(const os::Value& v);
+  bool shortExactDouble(double d);
   void newline() {
     out += '\n';
     out.append(depth_ * 2, ' ');
@@ -71,40 +87,31 @@ class Encoder {
 };
 
 bool Encoder::string(const std::string& s, bool quotes) {
-  out.reserve(out.size() + s.size() * 2 + 256);
   if (quotes) out += '"';
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(s.data());
   const std::size_t n = s.size();
+  const bool escapeSlash = options_ & JTSerializeEscapeSlash, escapeUnicode = options_ & JTSerializeEscapeUnicode;
   char buf[16];
+  // Text is copied in runs; only the bytes that need a look end a run.
+  std::size_t run = 0;
   for (std::size_t i = 0; i < n;) {
     const std::uint8_t c = bytes[i];
-    if (c < 0x80) {
-      switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += (options_ & JTSerializeEscapeSlash) ? "\\/" : "/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-          if (c < 0x20) {
-            std::snprintf(buf, sizeof buf, "\\u%4.4x", c);
-            out += buf;
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
+    const std::uint8_t kind = kByteClass[c];
+    if (kind == kPlain || (kind == kSolidus && !escapeSlash)) {
       ++i;
       continue;
     }
-    // Text that is not UTF-8 would make the output unreadable: refuse it.
-    UTF8Sequence seq = UTF8Sequence::read(bytes + i, n - i);
-    if (seq.kind != UTF8Sequence::Kind::Valid)
-      return fail("An error occurred converting the contents of a NSString to UTF8.");
-    if (options_ & JTSerializeEscapeUnicode) {
+    if (kind == kMultiByte) {
+      // Text that is not UTF-8 would make the output unreadable: refuse it.
+      UTF8Sequence seq = UTF8Sequence::read(bytes + i, n - i);
+      if (seq.kind != UTF8Sequence::Kind::Valid)
+        return fail("An error occurred converting the contents of a NSString to UTF8.");
+      if (!escapeUnicode) {
+        i += seq.length;
+        continue;
+      }
       if (!isAllowedJSONCodePoint(seq.codePoint)) return fail("Error converting UTF8.");
+      out.append(s, run, i - run);
       const char32_t cp = seq.codePoint;
       if (cp <= 0xFFFF) {
         std::snprintf(buf, sizeof buf, "\\u%4.4x", static_cast<unsigned>(cp));
@@ -113,29 +120,77 @@ bool Encoder::string(const std::string& s, bool quotes) {
                       static_cast<unsigned>(0xDC00 + (cp & 0x3FF)));
       }
       out += buf;
-    } else {
-      out.append(s, i, seq.length);
+      i += seq.length;
+      run = i;
+      continue;
     }
-    i += seq.length;
+    out.append(s, run, i - run);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '/': out += "\\/"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        std::snprintf(buf, sizeof buf, "\\u%4.4x", c);
+        out += buf;
+    }
+    ++i;
+    run = i;
   }
+  out.append(s, run, n - run);
   if (quotes) out += '"';
+  return true;
+}
+
+// A double below 10^7 that is a whole number of 1/1024ths has an exact decimal form of at most 17
+// significant digits, no exponent and no rounding: exactly what "%.17g" prints for it, with
+// trailing zeros dropped. Answers are full of such numbers (12, 0.5, 99.75).
+bool Encoder::shortExactDouble(double d) {
+  const double scaled = d * 1024.0;
+  if (!(std::fabs(d) < 1e7) || scaled != std::trunc(scaled)) return false;
+  if (d == 0) {
+    out += std::signbit(d) ? "-0" : "0";
+    return true;
+  }
+  const long long whole = static_cast<long long>(scaled);
+  const unsigned long long magnitude = static_cast<unsigned long long>(whole < 0 ? -whole : whole);
+  char buf[32];
+  char* p = buf;
+  if (whole < 0) *p++ = '-';
+  p = std::to_chars(p, buf + sizeof buf, magnitude >> 10).ptr;
+  if (unsigned fraction = magnitude & 1023u) {
+    *p++ = '.';
+    while (fraction) {
+      fraction *= 10;
+      *p++ = static_cast<char>('0' + (fraction >> 10));
+      fraction &= 1023u;
+    }
+  }
+  out.append(buf, p);
   return true;
 }
 
 bool Encoder::number(const os::Value& v) {
   const char code = v.typeCode();
-  char buf[64];
+  char buf[128];
+  std::to_chars_result r{};
   switch (code) {
     case 'c': case 'i': case 's': case 'l': case 'q':
-      std::snprintf(buf, sizeof buf, "%lld", v.intValue());
+      r = std::to_chars(buf, buf + sizeof buf, v.intValue());
       break;
     case 'C': case 'I': case 'S': case 'L': case 'Q': case 'B':
-      std::snprintf(buf, sizeof buf, "%llu", v.unsignedValue());
+      r = std::to_chars(buf, buf + sizeof buf, v.unsignedValue());
       break;
     case 'f': case 'd': {
       const double d = v.doubleValue();
       if (!std::isfinite(d)) return fail("Floating point values must be finite.  JSON does not support NaN or Infinity.");
-      std::snprintf(buf, sizeof buf, "%.17g", d);
+      if (shortExactDouble(d)) return true;
+      // The text of "%.17g", without the cost of printf.
+      r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 17);
       break;
     }
     default:
@@ -143,7 +198,7 @@ bool Encoder::number(const os::Value& v) {
                     static_cast<unsigned char>(code));
       return fail(buf);
   }
-  out += buf;
+  out.append(buf, r.ptr);
   return true;
 }
 
@@ -168,19 +223,29 @@ bool Encoder::encodeKnown(const os::Value& v, std::size_t depth) {
     case os::Value::Type::Dictionary: {
       if (depth >= profile_.maximumDepth) return fail("Arrays and objects are nested too deeply to write.");
       const os::Dictionary& d = *v.dictionary();
-      std::vector<const os::Dictionary::Entry*> members;
-      members.reserve(d.size());
-      for (const auto& e : d) members.push_back(&e);
-      if (options_ & JTSerializePretty)
-        std::sort(members.begin(), members.end(), [](auto* a, auto* b) { return a->first < b->first; });
+      auto member = [&](const os::Dictionary::Entry& m) {
+        if (!string(m.first, true)) return false;
+        out += (options_ & JTSerializePretty) ? ": " : ":";
+        return encode(m.second, depth + 1);
+      };
       open('{');
       bool first = true;
-      for (const auto* m : members) {
-        if (!first) comma();
-        first = false;
-        if (!string(m->first, true)) return false;
-        out += (options_ & JTSerializePretty) ? ": " : ":";
-        if (!encode(m->second, depth + 1)) return false;
+      if (options_ & JTSerializePretty) {
+        std::vector<const os::Dictionary::Entry*> members;
+        members.reserve(d.size());
+        for (const auto& e : d) members.push_back(&e);
+        std::sort(members.begin(), members.end(), [](auto* a, auto* b) { return a->first < b->first; });
+        for (const auto* m : members) {
+          if (!first) comma();
+          first = false;
+          if (!member(*m)) return false;
+        }
+      } else {
+        for (const auto& m : d) {
+          if (!first) comma();
+          first = false;
+          if (!member(m)) return false;
+        }
       }
       close('}');
       return true;

@@ -139,6 +139,49 @@ TEST(JSONDecoder, Numbers) {
   EXPECT_EQ(failure("[-1e-310]"), "The value '-1e-310' could not be represented as a 'double' due to underflow.");
 }
 
+TEST(JSONDecoder, NumbersAtTheEdgesOfTheShortForms) {
+  Outcome o = parse("[-999999999999999999, 9999999999999999999, 0.0, -0.0, 0e5, 0.1, 2.2250738585072014e-308, "
+                    "1.7976931348623157e308, 123.456e7]");
+  ASSERT_TRUE(o.value) << o.message();
+  const os::Value& a = *o.value;
+  EXPECT_EQ(a.at(0).typeCode(), 'q');
+  EXPECT_EQ(a.at(0).intValue(), -999999999999999999LL);
+  EXPECT_EQ(a.at(1).typeCode(), 'Q');
+  EXPECT_EQ(a.at(1).unsignedValue(), 9999999999999999999ULL);
+  for (std::size_t i : {2u, 3u, 4u}) {
+    EXPECT_EQ(a.at(i).typeCode(), 'd') << i;
+    EXPECT_EQ(a.at(i).doubleValue(), 0.0) << i;
+  }
+  EXPECT_TRUE(std::signbit(a.at(3).doubleValue()));
+  EXPECT_EQ(a.at(5).doubleValue(), 0.1);
+  EXPECT_EQ(a.at(6).doubleValue(), 2.2250738585072014e-308);
+  EXPECT_EQ(a.at(7).doubleValue(), 1.7976931348623157e308);
+  EXPECT_EQ(a.at(8).doubleValue(), 1234560000.0);
+  EXPECT_EQ(failure("[4.9e-324]"), "The value '4.9e-324' could not be represented as a 'double' due to underflow.");
+  EXPECT_EQ(failure("[0.5e-320]"), "The value '0.5e-320' could not be represented as a 'double' due to underflow.");
+  EXPECT_EQ(failure("[1.8e308]"), "The value '1.8e308' could not be represented as a 'double' due to overflow.");
+}
+
+TEST(JSONDecoder, StringScanFindsTheFirstSpecialByteWhereverItFalls) {
+  for (std::size_t k = 0; k < 18; ++k) {
+    const std::string plain(k, 'a');
+    Outcome bad = parse("[\"" + plain + "\x01" + plain + "\"]");
+    ASSERT_FALSE(bad.value);
+    EXPECT_EQ(bad.error.userInfo["JTAtIndexKey"].unsignedValue(), 2 + k) << k;
+    Outcome good = parse("[\"" + plain + "\xE4\xB8\xAD\\\"" + plain + "\", \"" + plain + "\"]");
+    ASSERT_TRUE(good.value) << k << good.message();
+    EXPECT_EQ(good.value->at(0).stringOr(), plain + "\xE4\xB8\xAD\"" + plain);
+    EXPECT_EQ(good.value->at(1).stringOr(), plain);
+  }
+  // Characters JSON text may not carry, written out raw among plain text.
+  const std::string illegal = "Illegal UTF8 sequence found in \"\" string.";
+  EXPECT_EQ(failure("[\"abcdefgh\xEF\xB7\x90\"]"), illegal);      // U+FDD0
+  EXPECT_EQ(failure("[\"abcdefgh\xEF\xBF\xBE\"]"), illegal);      // U+FFFE
+  EXPECT_EQ(failure("[\"abcdefgh\xF0\x9F\xBF\xBF\"]"), illegal);  // U+1FFFF
+  EXPECT_EQ(failure("[\"abcdefgh\xE0\x9F\xBF\"]"), illegal);      // overlong
+  EXPECT_EQ(parse("[\"\xC2\x80\xDF\xBF\xF4\x8F\xBF\xBD\"]").value->at(0).stringOr(), "\xC2\x80\xDF\xBF\xF4\x8F\xBF\xBD");
+}
+
 TEST(JSONDecoder, StringEscapes) {
   Outcome o = parse(R"(["a\"b\\c\/d\b\f\n\r\t", "\u00e9\u4e2d", "\ud83d\ude00"])");
   ASSERT_TRUE(o.value) << o.message();
@@ -209,11 +252,25 @@ TEST(JSONDecoder, DeepNestingFailsInsteadOfOverflowingTheStack) {
 TEST(JSONDecoder, CacheSharesValuesAcrossParsesUntilCleared) {
   JSONDecoder decoder;
   const std::string text = R"([{"key":"value","n":42},{"key":"value","n":42}])";
+  os::Value previous;  // keeps the last round's storage alive, so its address can't come back
   for (int round = 0; round < 3; ++round) {
     auto v = decoder.objectWithUTF8String(text.data(), text.size());
     ASSERT_TRUE(v);
     EXPECT_EQ(v->at(1)["key"].stringOr(), "value");
     EXPECT_EQ(v->at(1)["n"].intValue(), 42);
+    // One storage for the repeated value, within a parse and, until cleared, across parses.
+    const std::string* shared = v->at(0)["key"].string();
+    EXPECT_EQ(v->at(1)["key"].string(), shared);
+    if (round == 1) {
+      EXPECT_EQ(shared, previous.string());
+    } else if (round == 2) {
+      EXPECT_NE(shared, previous.string());
+    }
+    previous = v->at(0)["key"];
+    // A holder that changes its copy leaves the others alone.
+    os::Value changed = v->at(0)["key"];
+    changed.mutableString()->append("!");
+    EXPECT_EQ(v->at(1)["key"].stringOr(), "value");
     if (round == 1) decoder.clearCache();
   }
   // A decoder stays usable after a failure.

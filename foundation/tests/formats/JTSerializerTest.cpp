@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -33,6 +34,25 @@ TEST(JTSerializer, NumbersByTypeCode) {
   const std::string finite = "Floating point values must be finite.  JSON does not support NaN or Infinity.";
   EXPECT_EQ(failure(os::Value(os::Array{std::nan("")})), finite);
   EXPECT_EQ(failure(os::Value(os::Array{std::numeric_limits<double>::infinity()})), finite);
+}
+
+TEST(JTSerializer, DoublesAreWrittenWithSeventeenSignificantDigits) {
+  for (double d : {0.1, 123.5, 100.0, -0.0, 1e16, 1e21, 1e-7, 5e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                   -3.0000000000000004, 0.30000000000000004, -2.75, 0.0009765625, 0.00048828125, 9999999.9990234375,
+                   10000000.5, 1e7, -9999999.0}) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "[%.17g]", d);
+    EXPECT_EQ(JSONString(os::Value(os::Array{d})), expected);
+  }
+}
+
+TEST(JTSerializer, EscapesBetweenRunsOfPlainText) {
+  os::Value a(os::Array{"plain text \"quoted\" \xE4\xB8\xAD/\x7F end\\", std::string("\x1F\x00x", 3)});
+  EXPECT_EQ(JSONString(a), "[\"plain text \\\"quoted\\\" \xE4\xB8\xAD/\x7F end\\\\\",\"\\u001f\\u0000x\"]");
+  EXPECT_EQ(JSONStringWithOptions(a, JTSerializeEscapeUnicode | JTSerializeEscapeSlash),
+            "[\"plain text \\\"quoted\\\" \\u4e2d\\/\x7F end\\\\\",\"\\u001f\\u0000x\"]");
+  EXPECT_EQ(failure(os::Value(os::Array{std::string("long plain text then \xE4\xB8")})),
+            "An error occurred converting the contents of a NSString to UTF8.");
 }
 
 TEST(JTSerializer, CompactKeepsOrderPrettySortsAndIndents) {
