@@ -8,7 +8,8 @@
 namespace {
 std::atomic<const JSONCodecProfile*> gCurrent{nullptr};
 std::mutex gKeptMutex;
-std::vector<std::unique_ptr<JSONCodecProfile>> gKept;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::vector<std::unique_ptr<JSONCodecProfile>>& gKept = *new std::vector<std::unique_ptr<JSONCodecProfile>>;
 }
 
 const JSONCodecProfile& JSONCodecProfile::standard() {

@@ -18,7 +18,8 @@
 namespace {
 
 std::mutex gEnvironmentMutex;
-std::optional<TLHTTPClientEnvironment> gEnvironment;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::optional<TLHTTPClientEnvironment>& gEnvironment = *new std::optional<TLHTTPClientEnvironment>;
 
 os::URL withTrailingSlash(const os::URL& url) {
   if (!url.rawPath().empty() && !url.absoluteString().ends_with("/")) return url.appendingPathComponent("");

@@ -6,7 +6,8 @@ namespace {
 
 // The one process-wide value of the news client: which context the shared accessors answer from.
 std::mutex gCurrentMutex;
-std::shared_ptr<VXReaderContext> gCurrent;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::shared_ptr<VXReaderContext>& gCurrent = *new std::shared_ptr<VXReaderContext>;
 
 }  // namespace
 

@@ -50,8 +50,9 @@ double DefaultTextMetrics::advance(char32_t c, const Font& font) const {
 namespace {
 std::mutex gMetricsMutex;
 std::shared_ptr<const TextMetrics>& installed() {
-  static std::shared_ptr<const TextMetrics> m = std::make_shared<DefaultTextMetrics>();
-  return m;
+  // Never destroyed: layout on other threads may still measure while the process exits.
+  static auto* m = new std::shared_ptr<const TextMetrics>(std::make_shared<DefaultTextMetrics>());
+  return *m;
 }
 }  // namespace
 

@@ -6,7 +6,8 @@ namespace os {
 
 namespace {
 std::mutex gMutex;
-std::string gAuthorities;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::string& gAuthorities = *new std::string;
 }  // namespace
 
 void CertificateTrust::addTrustedAuthority(const std::string& pem) {

@@ -724,8 +724,9 @@ class CurlTransport : public URLTransport {
   }
 };
 
-std::mutex gTransportMutex;
-std::shared_ptr<URLTransport> gTransport;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::mutex& gTransportMutex = *new std::mutex;
+std::shared_ptr<URLTransport>& gTransport = *new std::shared_ptr<URLTransport>;
 
 }  // namespace
 

@@ -18,8 +18,9 @@ namespace {
 std::mutex gMutex;
 // (name, port) → route; port 0 is the name's route for every port.
 std::map<std::pair<std::string, int>, HostRoute>& routes() {
-  static std::map<std::pair<std::string, int>, HostRoute> table;
-  return table;
+  // Never destroyed: lookups on other threads may still run while the process exits.
+  static auto* table = new std::map<std::pair<std::string, int>, HostRoute>;
+  return *table;
 }
 
 std::string lower(std::string s) {

@@ -14,7 +14,8 @@ std::mutex gMutex;
 std::atomic<bool> gVirtual{false};
 double gVirtualNow = 0;      // guarded by gMutex
 double gVirtualMono = 0;     // guarded by gMutex
-std::map<int, std::function<void()>> gListeners;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::map<int, std::function<void()>>& gListeners = *new std::map<int, std::function<void()>>;
 int gNextToken = 1;
 
 double realNow() {

@@ -2,7 +2,8 @@
 
 namespace {
 std::mutex gMutex;
-std::shared_ptr<OBSocialContext> gCurrent;
+// Never destroyed: work on other threads may still reach it while the process exits.
+std::shared_ptr<OBSocialContext>& gCurrent = *new std::shared_ptr<OBSocialContext>;
 }  // namespace
 
 std::shared_ptr<OBSocialContext> OBSocialContext::current() {
