@@ -585,8 +585,9 @@ class Worker {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return false;
     commands_.push_back(std::move(c));
-    // Under the lock: the worker cleans the multi handle up only after seeing stopping_.
-    curl_multi_wakeup(multi_);
+    // Under the lock: the worker cleans the multi handle up only after seeing stopping_. Commands
+    // that find others waiting ride on the wake-up those made: the worker takes them all at once.
+    if (commands_.size() == 1) curl_multi_wakeup(multi_);
     return true;
   }
 
