@@ -125,6 +125,8 @@ void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    // The loop's own thread is not waiting: it looks at its tasks before it waits again.
+    if (thread_ == std::this_thread::get_id()) return;
   }
   // One wake-up per burst: replies of another thread come several at once, and each write would
   // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
