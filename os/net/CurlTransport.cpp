@@ -480,6 +480,7 @@ class Transfer {
   // The host lookup's table decides where a named host's connection goes; the request keeps its
   // URL, so the Host header, the TLS server name and the certificate check still name the host.
   bool route() {
+    if (!HostLookup::hasRoutes()) return true;
     auto parts = net::parseURL(request_.url());
     if (!parts) return true;  // libcurl reports the bad URL
     auto target = HostLookup::routeFor(parts->host, parts->port);
