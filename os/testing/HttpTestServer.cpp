@@ -122,6 +122,7 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
     listening = fd;
   });
   port_ = server_->bind_to_any_port("127.0.0.1");
+  server_->set_socket_options(httplib::default_socket_options);
   if (listening >= 0) ::listen(listening, SOMAXCONN);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() only takes effect once the listening loop runs.
