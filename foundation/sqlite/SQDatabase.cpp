@@ -156,6 +156,7 @@ void SQDatabase::clearCachedStatements() {
   for (auto& [sql, statements] : *cachedStatements_)
     for (auto& statement : statements) statement->close();
   cachedStatements_->clear();
+  lastCached_ = nullptr;
 }
 
 void SQDatabase::resultSetDidClose(SQResultSet* resultSet) {
@@ -182,9 +183,13 @@ std::size_t SQDatabase::cachedStatementCount() const {
 
 std::shared_ptr<SQStatement> SQDatabase::cachedStatementForQuery(std::string_view sql) {
   if (!cachedStatements_) return nullptr;
-  auto it = cachedStatements_->find(sql);
-  if (it == cachedStatements_->end()) return nullptr;
-  for (auto& statement : it->second)
+  StatementCache::value_type* entry = lastCached_;
+  if (!entry || entry->first != sql) {
+    auto it = cachedStatements_->find(sql);
+    if (it == cachedStatements_->end()) return nullptr;
+    entry = lastCached_ = &*it;
+  }
+  for (auto& statement : entry->second)
     if (!statement->inUse() && statement->statement()) return statement;
   return nullptr;
 }
@@ -338,9 +343,13 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sql, st
   if (shouldCacheStatements_) {
     wrapper = cachedStatementForQuery(sql);
     if (wrapper) {
+      // Its last run's values are not cleared one by one: every parameter is bound anew below,
+      // and a run that would leave one unbound is refused and its statement dropped, so no value
+      // of an earlier run reaches a later one. Clearing would also give up the buffers SQLite
+      // keeps for the next text of the same size.
       statement = wrapper->statement();
-      wrapper->reset();
-      sqlite3_clear_bindings(statement);
+      // Every run ends with a reset; one that somehow did not is reset here.
+      if (!wrapper->isReset()) wrapper->reset();
     }
   }
   if (!statement) {
@@ -435,8 +444,10 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sql, st
       auto it = cachedStatements_->find(sql);
       if (it == cachedStatements_->end()) it = cachedStatements_->emplace(std::string(sql), std::vector<std::shared_ptr<SQStatement>>{}).first;
       it->second.push_back(wrapper);
+      lastCached_ = &*it;
     }
   }
+  wrapper->willStep();
   return wrapper;
 }
 

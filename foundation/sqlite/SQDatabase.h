@@ -258,7 +258,10 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   double maxBusyRetryTimeInterval_ = 2.0;
   double startBusyRetryTime_ = 0;
   // Looked up by the caller's text as it is, without a copy.
-  std::optional<std::map<std::string, std::vector<std::shared_ptr<SQStatement>>, std::less<>>> cachedStatements_;
+  using StatementCache = std::map<std::string, std::vector<std::shared_ptr<SQStatement>>, std::less<>>;
+  std::optional<StatementCache> cachedStatements_;
+  // The entry the last lookup found: a loop runs one text over and over.
+  StatementCache::value_type* lastCached_ = nullptr;
   // Few at a time, most recent last: a vector costs no allocation per query.
   std::vector<SQResultSet*> openResultSets_;
   std::optional<std::vector<std::shared_ptr<FunctionBlock>>> openFunctions_;

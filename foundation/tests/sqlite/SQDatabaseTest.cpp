@@ -236,6 +236,14 @@ TEST_F(SQDatabaseTest, CachedStatementsStartAfreshAndAreFinalizedByClose) {
   EXPECT_FALSE(open->next());
   ASSERT_TRUE(db->open());
   EXPECT_EQ(db->intForQuery("select count(*) from t where a >= ?", 1), 2);
+
+  // A run that would leave a parameter holding the last run's value is refused.
+  const char* insert = "insert into t (a, b) values (:a, :b)";
+  ASSERT_TRUE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(7)}, {"b", os::Value("seven")}}));
+  EXPECT_FALSE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(8)}}));
+  EXPECT_TRUE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(9)}, {"b", os::Value("nine")}}));
+  EXPECT_EQ(db->intForQuery("select count(*) from t where b = 'seven'"), 1);
+  EXPECT_EQ(db->intForQuery("select count(*) from t where a = 8"), 0);
 }
 
 TEST_F(SQDatabaseTest, NullAndEmptyBlobsStayApart) {
