@@ -442,8 +442,11 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
   auto delegate = std::make_shared<SynchronousDelegate>();
   auto connection = create(request, delegate, false);
   connection->setCallbackTarget([queue](Task task) {
-    std::lock_guard<std::mutex> lock(queue->mutex);
-    queue->tasks.push_back(std::move(task));
+    {
+      std::lock_guard<std::mutex> lock(queue->mutex);
+      queue->tasks.push_back(std::move(task));
+    }
+    // After the lock: woken under it, the caller would only wait for the lock next.
     queue->ready.notify_one();
   });
   connection->start();
