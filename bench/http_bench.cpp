@@ -5,10 +5,12 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "foundation/http/TLHTTPClient.h"
 #include "os/runtime/DispatchQueue.h"
@@ -28,7 +30,15 @@ os::testing::HttpTestServer& server() {
   return *s;
 }
 
-double gClientSequential = 0, gClientQueued = 0, gConnection = 0, gCurl = 0, gCurlReuse = 0;
+// Every repetition's time; the summary compares medians, as the aggregates do.
+std::vector<double> gClientSequential, gClientQueued, gConnection, gCurl, gCurlReuse;
+
+double median(std::vector<double> times) {
+  if (times.empty()) return 0;
+  std::sort(times.begin(), times.end());
+  std::size_t n = times.size();
+  return n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+}
 
 double seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -56,7 +66,7 @@ void BM_ClientSequential(benchmark::State& state) {
       if (i % 64 == 0) os::RunLoop::main()->runUntilIdle();
     }
     os::RunLoop::main()->runUntil([&] { return ok.load() == kRequests; }, 30);
-    gClientSequential = seconds(start);
+    gClientSequential.push_back(seconds(start));
     if (ok.load() != kRequests) state.SkipWithError("not every request succeeded");
   }
   state.counters["requests"] = kRequests;
@@ -73,7 +83,7 @@ void BM_ClientQueued(benchmark::State& state) {
       client->getPath("small", os::Value(os::Dictionary{{"i", i}}), [&done](const auto&, const auto&) { ++done; },
                       [&done](const auto&, const auto&) { ++done; });
     os::RunLoop::main()->runUntil([&] { return done.load() == kRequests; }, 60);
-    gClientQueued = seconds(start);
+    gClientQueued.push_back(seconds(start));
     if (done.load() != kRequests) state.SkipWithError("not every request ended");
   }
   state.counters["requests"] = kRequests;
@@ -93,7 +103,7 @@ void BM_URLConnectionSynchronous(benchmark::State& state) {
           response.statusCode() == 200)
         ++ok;
     }
-    gConnection = seconds(start);
+    gConnection.push_back(seconds(start));
     if (ok != kRequests) state.SkipWithError("not every request succeeded");
   }
   state.counters["requests"] = kRequests;
@@ -135,10 +145,10 @@ double curlEasyLoop(benchmark::State& state, bool reuse) {
   return elapsed;
 }
 
-void BM_CurlEasyLoop(benchmark::State& state) { gCurl = curlEasyLoop(state, false); }
+void BM_CurlEasyLoop(benchmark::State& state) { gCurl.push_back(curlEasyLoop(state, false)); }
 BENCHMARK(BM_CurlEasyLoop)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse = curlEasyLoop(state, true); }
+void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse.push_back(curlEasyLoop(state, true)); }
 BENCHMARK(BM_CurlEasyLoopReuse)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
@@ -150,11 +160,11 @@ int main(int argc, char** argv) {
   benchmark::Shutdown();
   const auto ratios = [](const char* baseline, double base) {
     if (base <= 0) return;
-    std::printf("client sequential / %s: %.2f\n", baseline, gClientSequential / base);
-    std::printf("client queued     / %s: %.2f\n", baseline, gClientQueued / base);
-    std::printf("URL connection    / %s: %.2f (the transport alone)\n", baseline, gConnection / base);
+    std::printf("client sequential / %s: %.2f\n", baseline, median(gClientSequential) / base);
+    std::printf("client queued     / %s: %.2f\n", baseline, median(gClientQueued) / base);
+    std::printf("URL connection    / %s: %.2f (the transport alone)\n", baseline, median(gConnection) / base);
   };
-  ratios("curl easy loop, fresh connections", gCurl);
-  ratios("curl easy loop, reused connection", gCurlReuse);
+  ratios("curl easy loop, fresh connections", median(gCurl));
+  ratios("curl easy loop, reused connection", median(gCurlReuse));
   return 0;
 }

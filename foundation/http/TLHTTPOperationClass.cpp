@@ -104,6 +104,20 @@ std::optional<TLHTTPOperationClass::ContentTypes> TLHTTPOperationClass::acceptab
   return std::nullopt;
 }
 
+bool TLHTTPOperationClass::acceptsStatusCode(int code) const {
+  std::lock_guard lock(registryMutex());
+  for (const TLHTTPOperationClass* c = this; c; c = c->parent_)
+    if (c->statusCodes_) return c->statusCodes_->count(code) > 0;
+  return true;
+}
+
+bool TLHTTPOperationClass::acceptsContentType(const std::string& type) const {
+  std::lock_guard lock(registryMutex());
+  for (const TLHTTPOperationClass* c = this; c; c = c->parent_)
+    if (c->contentTypes_) return !*c->contentTypes_ || (*c->contentTypes_)->count(type) > 0;
+  return true;
+}
+
 void TLHTTPOperationClass::addAcceptableStatusCodes(const StatusCodes& codes) {
   std::lock_guard lock(registryMutex());
   StatusCodes merged = acceptableStatusCodes().value_or(StatusCodes{});

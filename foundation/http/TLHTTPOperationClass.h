@@ -47,6 +47,9 @@ class TLHTTPOperationClass {
   // Absent: any status code / content type is acceptable.
   std::optional<StatusCodes> acceptableStatusCodes() const;
   std::optional<ContentTypes> acceptableContentTypes() const;
+  // The same answers for one code or type, without copying the sets.
+  bool acceptsStatusCode(int code) const;
+  bool acceptsContentType(const std::string& type) const;
   // The union of the current answer and the given set becomes this class's answer.
   void addAcceptableStatusCodes(const StatusCodes& codes);
   void addAcceptableContentTypes(const ContentTypes& types);

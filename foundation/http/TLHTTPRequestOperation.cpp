@@ -75,17 +75,13 @@ std::shared_ptr<TLURLConnectionOperation> TLHTTPRequestOperation::makeOperation(
 
 bool TLHTTPRequestOperation::hasAcceptableStatusCode() const {
   auto r = response();
-  if (!r) return false;
-  auto codes = objectClass().acceptableStatusCodes();
-  return !codes || codes->count(r->statusCode());
+  return r && objectClass().acceptsStatusCode(r->statusCode());
 }
 
 bool TLHTTPRequestOperation::hasAcceptableContentType() const {
   auto r = response();
   if (!r) return false;
-  std::string type = r->MIMEType().empty() ? "application/octet-stream" : r->MIMEType();
-  auto types = objectClass().acceptableContentTypes();
-  return !types || types->count(type);
+  return objectClass().acceptsContentType(r->MIMEType().empty() ? "application/octet-stream" : r->MIMEType());
 }
 
 std::string TLHTTPRequestOperation::localizedString(const std::string& key) const {

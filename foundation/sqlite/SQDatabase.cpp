@@ -141,13 +141,13 @@ bool SQDatabase::databaseExists() const {
 }
 
 void SQDatabase::closeOpenResultSets() {
-  auto copy = openResultSets_;
+  auto copy = std::move(openResultSets_);
+  openResultSets_.clear();
   for (SQResultSet* rs : copy) {
-    // Detach first so the result set does not call back into a set being walked.
+    // Detach first so the result set does not call back into a list being walked.
     auto keepAlive = rs->parentDB();
     rs->setParentDB(nullptr);
     rs->close();
-    openResultSets_.erase(rs);
   }
 }
 
@@ -156,9 +156,14 @@ void SQDatabase::clearCachedStatements() {
   for (auto& [sql, statements] : *cachedStatements_)
     for (auto& statement : statements) statement->close();
   cachedStatements_->clear();
+  lastCached_ = nullptr;
 }
 
-void SQDatabase::resultSetDidClose(SQResultSet* resultSet) { openResultSets_.erase(resultSet); }
+void SQDatabase::resultSetDidClose(SQResultSet* resultSet) {
+  // Result sets mostly close in the reverse order they opened.
+  auto it = std::find(openResultSets_.rbegin(), openResultSets_.rend(), resultSet);
+  if (it != openResultSets_.rend()) openResultSets_.erase(std::next(it).base());
+}
 
 void SQDatabase::setShouldCacheStatements(bool on) {
   shouldCacheStatements_ = on;
@@ -176,11 +181,15 @@ std::size_t SQDatabase::cachedStatementCount() const {
   return n;
 }
 
-std::shared_ptr<SQStatement> SQDatabase::cachedStatementForQuery(const std::string& sql) {
+std::shared_ptr<SQStatement> SQDatabase::cachedStatementForQuery(std::string_view sql) {
   if (!cachedStatements_) return nullptr;
-  auto it = cachedStatements_->find(sql);
-  if (it == cachedStatements_->end()) return nullptr;
-  for (auto& statement : it->second)
+  StatementCache::value_type* entry = lastCached_;
+  if (!entry || entry->first != sql) {
+    auto it = cachedStatements_->find(sql);
+    if (it == cachedStatements_->end()) return nullptr;
+    entry = lastCached_ = &*it;
+  }
+  for (auto& statement : entry->second)
     if (!statement->inUse() && statement->statement()) return statement;
   return nullptr;
 }
@@ -316,7 +325,7 @@ bool SQDatabase::bindObject(const os::Value& value, int column, sqlite3_stmt* st
 
 // --- statements ---
 
-std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView, const os::Array* array,
+std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sql, std::span<const os::Value> values,
                                                         const os::Dictionary* dictionary, bool forUpdate, os::Error* error) {
   if (!databaseExists()) {
     if (error) *error = os::Error::withDescription(kSQDatabaseErrorDomain, SQLITE_MISUSE, "The database is not open.");
@@ -327,26 +336,29 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
     return nullptr;
   }
   isExecutingStatement_ = true;
-  std::string sql(sqlView);
-  if (traceExecution_) os::log(pointerText(this) + (forUpdate ? " executeUpdate: " : " executeQuery: ") + sql);
+  if (traceExecution_) os::log(pointerText(this) + (forUpdate ? " executeUpdate: " : " executeQuery: ") + std::string(sql));
 
   std::shared_ptr<SQStatement> wrapper;
   sqlite3_stmt* statement = nullptr;
   if (shouldCacheStatements_) {
     wrapper = cachedStatementForQuery(sql);
     if (wrapper) {
+      // Its last run's values are not cleared one by one: every parameter is bound anew below,
+      // and a run that would leave one unbound is refused and its statement dropped, so no value
+      // of an earlier run reaches a later one. Clearing would also give up the buffers SQLite
+      // keeps for the next text of the same size.
       statement = wrapper->statement();
-      wrapper->reset();
-      sqlite3_clear_bindings(statement);
+      // Every run ends with a reset; one that somehow did not is reset here.
+      if (!wrapper->isReset()) wrapper->reset();
     }
   }
   if (!statement) {
-    int rc = sqlite3_prepare_v2(db_, sql.c_str(), static_cast<int>(sql.size()) + 1, &statement, nullptr);
+    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &statement, nullptr);
     if (rc != SQLITE_OK) {
       noteResult(rc);
       if (logsErrors_) {
         os::logf("DB Error: %d \"%s\"", lastErrorCode(), lastErrorMessage().c_str());
-        os::log("DB Query: " + sql);
+        os::log("DB Query: " + std::string(sql));
         os::log("DB Path: " + sqlitePath());
       }
       if (error) *error = errorWithMessage(lastErrorMessage());
@@ -374,10 +386,10 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
         os::log("Could not find index for " + key);
       }
     }
-  } else if (array) {
+  } else {
     for (int position = 1; position <= parameterCount; ++position) {
-      if (static_cast<std::size_t>(position - 1) >= array->size()) break;
-      const os::Value& value = (*array)[position - 1];
+      if (static_cast<std::size_t>(position - 1) >= values.size()) break;
+      const os::Value& value = values[position - 1];
       if (traceExecution_) {
         if (value.isData())
           os::logf("data: %ld bytes", static_cast<long>(value.data()->size()));
@@ -398,13 +410,13 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
     std::string message = lastErrorMessage();
     if (logsErrors_) {
       os::logf("Error binding argument %d (%d: %s)", bound + 1, code, message.c_str());
-      os::log("DB Query: " + sql);
+      os::log("DB Query: " + std::string(sql));
     }
     if (error) *error = os::Error::withDescription(kSQDatabaseErrorDomain, code, message);
   } else if (bound != parameterCount) {
     if (forUpdate)
       os::logf("Error: the bind count (%d) is not correct for the # of variables in the query (%d) (%s) (executeUpdate)", bound,
-               parameterCount, sql.c_str());
+               parameterCount, std::string(sql).c_str());
     else
       os::log("Error: the bind count is not correct for the # of variables (executeQuery)");
     if (error)
@@ -427,37 +439,42 @@ std::shared_ptr<SQStatement> SQDatabase::prepareAndBind(std::string_view sqlView
   if (!wrapper) {
     wrapper = std::make_shared<SQStatement>();
     wrapper->setStatement(statement);
-    wrapper->setQuery(sql);
-    if (shouldCacheStatements_ && cachedStatements_) (*cachedStatements_)[sql].push_back(wrapper);
+    wrapper->setQuery(std::string(sql));
+    if (shouldCacheStatements_ && cachedStatements_) {
+      auto it = cachedStatements_->find(sql);
+      if (it == cachedStatements_->end()) it = cachedStatements_->emplace(std::string(sql), std::vector<std::shared_ptr<SQStatement>>{}).first;
+      it->second.push_back(wrapper);
+      lastCached_ = &*it;
+    }
   }
+  wrapper->willStep();
   return wrapper;
 }
 
-std::shared_ptr<SQResultSet> SQDatabase::executeQueryWithArgumentsInArray(std::string_view sql, const os::Array& arguments) {
-  auto statement = prepareAndBind(sql, &arguments, nullptr, false, nullptr);
-  if (!statement) return nullptr;
-  auto rs = SQResultSet::resultSetWithStatement(statement, shared_from_this());
-  rs->setQuery(std::string(sql));
-  openResultSets_.insert(rs.get());
+std::shared_ptr<SQResultSet> SQDatabase::openResultSet(std::string_view sql, std::shared_ptr<SQStatement> statement) {
   statement->setUseCount(statement->useCount() + 1);
+  auto rs = SQResultSet::resultSetWithStatement(std::move(statement), shared_from_this());
+  rs->setQuery(std::string(sql));
+  openResultSets_.push_back(rs.get());
   isExecutingStatement_ = false;
   return rs;
 }
 
-std::shared_ptr<SQResultSet> SQDatabase::executeQueryWithParameterDictionary(std::string_view sql, const os::Dictionary& arguments) {
-  auto statement = prepareAndBind(sql, nullptr, &arguments, false, nullptr);
+std::shared_ptr<SQResultSet> SQDatabase::executeQueryWithValues(std::string_view sql, std::span<const os::Value> values) {
+  auto statement = prepareAndBind(sql, values, nullptr, false, nullptr);
   if (!statement) return nullptr;
-  auto rs = SQResultSet::resultSetWithStatement(statement, shared_from_this());
-  rs->setQuery(std::string(sql));
-  openResultSets_.insert(rs.get());
-  statement->setUseCount(statement->useCount() + 1);
-  isExecutingStatement_ = false;
-  return rs;
+  return openResultSet(sql, std::move(statement));
+}
+
+std::shared_ptr<SQResultSet> SQDatabase::executeQueryWithParameterDictionary(std::string_view sql, const os::Dictionary& arguments) {
+  auto statement = prepareAndBind(sql, {}, &arguments, false, nullptr);
+  if (!statement) return nullptr;
+  return openResultSet(sql, std::move(statement));
 }
 
 namespace {
 
-bool runUpdate(SQDatabase& db, const std::shared_ptr<SQStatement>& wrapper, bool cached, const std::string& sql, os::Error* error) {
+bool runUpdate(SQDatabase& db, const std::shared_ptr<SQStatement>& wrapper, bool cached, std::string_view sql, os::Error* error) {
   sqlite3_stmt* statement = wrapper->statement();
   int rc = sqlite3_step(statement);
   if (rc != SQLITE_DONE) {
@@ -469,7 +486,7 @@ bool runUpdate(SQDatabase& db, const std::shared_ptr<SQStatement>& wrapper, bool
         os::logf("Error calling sqlite3_step (%d: %s) SQLITE_MISUSE", rc, message);
       else
         os::logf("Unknown error calling sqlite3_step (%d: %s) eu", rc, message);
-      os::log("DB Query: " + sql);
+      os::log("DB Query: " + std::string(sql));
     }
     if (error) {
       if (rc == SQLITE_ROW)
@@ -488,26 +505,26 @@ bool runUpdate(SQDatabase& db, const std::shared_ptr<SQStatement>& wrapper, bool
   // The rows of a SELECT are no error of the reset.
   if (closeRc != SQLITE_OK && rc == SQLITE_DONE && db.logsErrors()) {
     os::logf("Unknown error finalizing or resetting statement (%d: %s)", closeRc, sqlite3_errmsg(db.sqliteHandle()));
-    os::log("DB Query: " + sql);
+    os::log("DB Query: " + std::string(sql));
   }
   return rc == SQLITE_DONE || rc == SQLITE_OK;
 }
 
 }  // namespace
 
-bool SQDatabase::executeUpdateWithArgumentsInArray(std::string_view sql, const os::Array& arguments, os::Error* error) {
-  auto statement = prepareAndBind(sql, &arguments, nullptr, true, error);
+bool SQDatabase::executeUpdateWithValues(std::string_view sql, std::span<const os::Value> values, os::Error* error) {
+  auto statement = prepareAndBind(sql, values, nullptr, true, error);
   if (!statement) return false;
-  bool ok = runUpdate(*this, statement, shouldCacheStatements_, std::string(sql), error);
+  bool ok = runUpdate(*this, statement, shouldCacheStatements_, sql, error);
   if (!ok) noteResult(lastErrorCode());
   isExecutingStatement_ = false;
   return ok;
 }
 
 bool SQDatabase::executeUpdateWithParameterDictionary(std::string_view sql, const os::Dictionary& arguments, os::Error* error) {
-  auto statement = prepareAndBind(sql, nullptr, &arguments, true, error);
+  auto statement = prepareAndBind(sql, {}, &arguments, true, error);
   if (!statement) return false;
-  bool ok = runUpdate(*this, statement, shouldCacheStatements_, std::string(sql), error);
+  bool ok = runUpdate(*this, statement, shouldCacheStatements_, sql, error);
   if (!ok) noteResult(lastErrorCode());
   isExecutingStatement_ = false;
   return ok;

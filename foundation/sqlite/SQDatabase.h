@@ -2,12 +2,13 @@
 // One SQLite connection to one database file: statements with bound arguments, transactions and
 // savepoints, an optional prepared-statement cache, a time-limited busy handler and error reporting.
 // A connection is for one thread at a time; SQDatabaseQueue and SQDatabasePool share it safely.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -95,9 +96,13 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   // Queries: one value per `?` placeholder, in order; the statement decides how many are read.
   template <class... Args>
   std::shared_ptr<SQResultSet> executeQuery(std::string_view sql, Args&&... args) {
-    return executeQueryWithArgumentsInArray(sql, os::Array{os::Value(std::forward<Args>(args))...});
+    // The values stay on the stack: a keyed read is otherwise dominated by building their array.
+    const std::array<os::Value, sizeof...(Args)> values{os::Value(std::forward<Args>(args))...};
+    return executeQueryWithValues(sql, values);
   }
-  std::shared_ptr<SQResultSet> executeQueryWithArgumentsInArray(std::string_view sql, const os::Array& arguments);
+  std::shared_ptr<SQResultSet> executeQueryWithArgumentsInArray(std::string_view sql, const os::Array& arguments) {
+    return executeQueryWithValues(sql, arguments);
+  }
   // Keys are `:name` placeholders without their colon.
   std::shared_ptr<SQResultSet> executeQueryWithParameterDictionary(std::string_view sql, const os::Dictionary& arguments);
   // printf-like specifiers become bound `?` parameters (never pasted into the SQL).
@@ -109,9 +114,12 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
 
   template <class... Args>
   bool executeUpdate(std::string_view sql, Args&&... args) {
-    return executeUpdateWithArgumentsInArray(sql, os::Array{os::Value(std::forward<Args>(args))...});
+    const std::array<os::Value, sizeof...(Args)> values{os::Value(std::forward<Args>(args))...};
+    return executeUpdateWithValues(sql, values, nullptr);
   }
-  bool executeUpdateWithArgumentsInArray(std::string_view sql, const os::Array& arguments, os::Error* error = nullptr);
+  bool executeUpdateWithArgumentsInArray(std::string_view sql, const os::Array& arguments, os::Error* error = nullptr) {
+    return executeUpdateWithValues(sql, arguments, error);
+  }
   bool executeUpdateWithParameterDictionary(std::string_view sql, const os::Dictionary& arguments, os::Error* error = nullptr);
   template <class... Args>
   bool executeUpdateWithFormat(std::string_view format, Args&&... args) {
@@ -120,7 +128,8 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   }
   template <class... Args>
   bool executeUpdateWithErrorAndBindings(std::string_view sql, os::Error* error, Args&&... args) {
-    return executeUpdateWithArgumentsInArray(sql, os::Array{os::Value(std::forward<Args>(args))...}, error);
+    const std::array<os::Value, sizeof...(Args)> values{os::Value(std::forward<Args>(args))...};
+    return executeUpdateWithValues(sql, values, error);
   }
   // Older name of executeUpdateWithErrorAndBindings.
   template <class... Args>
@@ -218,10 +227,14 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
 
  private:
   friend class SQResultSet;
-  std::shared_ptr<SQStatement> prepareAndBind(std::string_view sql, const os::Array* array, const os::Dictionary* dictionary,
-                                              bool forUpdate, os::Error* error);
+  std::shared_ptr<SQResultSet> executeQueryWithValues(std::string_view sql, std::span<const os::Value> values);
+  bool executeUpdateWithValues(std::string_view sql, std::span<const os::Value> values, os::Error* error);
+  std::shared_ptr<SQResultSet> openResultSet(std::string_view sql, std::shared_ptr<SQStatement> statement);
+  // Binds `values` by position, or `dictionary` by name when it is given.
+  std::shared_ptr<SQStatement> prepareAndBind(std::string_view sql, std::span<const os::Value> values,
+                                              const os::Dictionary* dictionary, bool forUpdate, os::Error* error);
   bool bindObject(const os::Value& value, int column, sqlite3_stmt* statement);
-  std::shared_ptr<SQStatement> cachedStatementForQuery(const std::string& sql);
+  std::shared_ptr<SQStatement> cachedStatementForQuery(std::string_view sql);
   void removeCachedStatement(const std::shared_ptr<SQStatement>& statement);
   void installBusyHandler();
   static int busyHandler(void* context, int count);
@@ -244,7 +257,12 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   bool damageDetected_ = false;
   double maxBusyRetryTimeInterval_ = 2.0;
   double startBusyRetryTime_ = 0;
-  std::optional<std::map<std::string, std::vector<std::shared_ptr<SQStatement>>>> cachedStatements_;
-  std::set<SQResultSet*> openResultSets_;
+  // Looked up by the caller's text as it is, without a copy.
+  using StatementCache = std::map<std::string, std::vector<std::shared_ptr<SQStatement>>, std::less<>>;
+  std::optional<StatementCache> cachedStatements_;
+  // The entry the last lookup found: a loop runs one text over and over.
+  StatementCache::value_type* lastCached_ = nullptr;
+  // Few at a time, most recent last: a vector costs no allocation per query.
+  std::vector<SQResultSet*> openResultSets_;
   std::optional<std::vector<std::shared_ptr<FunctionBlock>>> openFunctions_;
 };

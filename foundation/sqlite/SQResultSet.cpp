@@ -13,6 +13,17 @@ std::string lowercased(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
+
+// The process runs in the C locale, where tolower folds ASCII letters alone.
+char folded(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool namesEqual(const char* name, const std::string& wanted) {
+  if (!name) return wanted.empty();
+  std::size_t i = 0;
+  for (; name[i] && i < wanted.size(); ++i)
+    if (folded(name[i]) != folded(wanted[i])) return false;
+  return name[i] == 0 && i == wanted.size();
+}
 }  // namespace
 
 std::shared_ptr<SQResultSet> SQResultSet::resultSetWithStatement(std::shared_ptr<SQStatement> statement,
@@ -83,11 +94,17 @@ const std::map<std::string, int>& SQResultSet::columnNameToIndexMap() {
 }
 
 int SQResultSet::columnIndexForName(const std::string& columnName) {
-  std::string key = lowercased(columnName);
-  const auto& map = columnNameToIndexMap();
-  auto it = map.find(key);
-  if (it != map.end()) return it->second;
-  os::log("Warning: I could not find the column named '" + key + "'.");
+  if (columnNameToIndexMap_) {
+    auto it = columnNameToIndexMap_->find(lowercased(columnName));
+    if (it != columnNameToIndexMap_->end()) return it->second;
+  } else if (statement_ && statement_->statement()) {
+    // Read straight from the statement: building the map costs more than the row it reads from.
+    // From the last column back, so that of two equal names the later one answers, as in the map.
+    sqlite3_stmt* statement = statement_->statement();
+    for (int i = columnCount() - 1; i >= 0; --i)
+      if (namesEqual(sqlite3_column_name(statement, i), columnName)) return i;
+  }
+  os::log("Warning: I could not find the column named '" + lowercased(columnName) + "'.");
   return -1;
 }
 

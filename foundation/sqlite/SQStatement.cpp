@@ -10,6 +10,7 @@ int SQStatement::reset() {
   int rc = SQLITE_OK;
   if (statement_) rc = sqlite3_reset(statement_);
   inUse_ = false;
+  reset_ = true;
   return rc;
 }
 

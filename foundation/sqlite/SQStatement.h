@@ -23,6 +23,9 @@ class SQStatement {
 
   // Rewinds the statement for another run; answers SQLite's result of the reset.
   int reset();
+  // Not stepped since it was prepared or reset.
+  bool isReset() const { return reset_; }
+  void willStep() { reset_ = false; }
   // Finalizes the statement; the wrapper is empty afterwards.
   int close();
   std::string description() const;
@@ -32,4 +35,5 @@ class SQStatement {
   std::string query_;
   std::int32_t useCount_ = 0;
   bool inUse_ = false;
+  bool reset_ = true;
 };

@@ -156,6 +156,8 @@ void VXNewsDBManager::initDB() {
     return;
   }
   queue->inDatabase([](SQDatabase& db) {
+    // The lists run the same few statements over and over: prepare each once.
+    db.setShouldCacheStatements(true);
     // Readers (the main thread) and the writers of history and offline work no longer wait for
     // one another.
     db.executeStatements("pragma journal_mode = wal");

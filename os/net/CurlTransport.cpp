@@ -145,6 +145,50 @@ class BodyDecoder {
 // Kept-alive connections the worker keeps across all hosts once their exchanges are done.
 constexpr long kCachedConnections = 6;
 
+// Easy handles of finished exchanges, reset and kept for the next ones: making one is a good part
+// of what a small request costs the thread that starts it. Connections stay with the multi handle,
+// so a reused handle carries nothing of its last exchange.
+class HandlePool {
+ public:
+  static CURL* take() {
+    {
+      std::lock_guard<std::mutex> lock(mutex());
+      auto& free = handles();
+      if (!free.empty()) {
+        CURL* easy = free.back();
+        free.pop_back();
+        return easy;
+      }
+    }
+    return curl_easy_init();
+  }
+
+  static void give(CURL* easy) {
+    if (!easy) return;
+    curl_easy_reset(easy);
+    {
+      std::lock_guard<std::mutex> lock(mutex());
+      if (handles().size() < kKept) {
+        handles().push_back(easy);
+        return;
+      }
+    }
+    curl_easy_cleanup(easy);
+  }
+
+ private:
+  static constexpr std::size_t kKept = 32;
+  static std::mutex& mutex() {
+    static auto* m = new std::mutex;
+    return *m;
+  }
+  // Never destroyed, as the worker is not: exchanges may end during exit.
+  static std::vector<CURL*>& handles() {
+    static auto* v = new std::vector<CURL*>;
+    return *v;
+  }
+};
+
 // One exchange. Set up on the starting thread, then driven by the worker only.
 class Transfer {
  public:
@@ -152,14 +196,14 @@ class Transfer {
       : request_(request), options_(options), client_(std::move(client)) {}
 
   ~Transfer() {
-    if (easy_) curl_easy_cleanup(easy_);  // never added, or already out of the multi handle
+    HandlePool::give(easy_);  // never added, or already out of the multi handle
     curl_slist_free_all(headerList_);
     curl_slist_free_all(connectTo_);
   }
 
   // False after reporting the failure.
   bool setUp() {
-    easy_ = curl_easy_init();
+    easy_ = HandlePool::take();
     if (!easy_) {
       fail(kURLErrorUnknown, "The transfer could not be set up.");
       return false;
@@ -171,13 +215,16 @@ class Transfer {
 
   CURL* easy() const { return easy_; }
 
-  // True for the first cancel. Takes the event lock, so once it returns no event follows; the
-  // lock is recursive so a client may cancel from inside one of its own events.
+  // True for the first cancel of an exchange still under way: the worker must then drop it. Takes
+  // the event lock, so once it returns no event follows; the lock is recursive so a client may
+  // cancel from inside one of its own events.
   bool cancel() {
     std::lock_guard<std::recursive_mutex> lock(eventMutex_);
     if (cancelled_) return false;
     cancelled_ = true;
-    return true;
+    // After its last event the worker takes the exchange out by itself: waking it for that costs
+    // every request a round on the worker.
+    return !ended_;
   }
 
   bool isCancelled() {
@@ -203,7 +250,7 @@ class Transfer {
       // body, however many bytes its Content-Length promised.
       fail(kURLErrorCannotDecodeContentData, "The coded body of the answer is damaged or cut short.");
     } else if (result == CURLE_OK && gotResponse_) {
-      emit([](URLTransportClient& c) { c.transportDidFinish(); });
+      emitLast([](URLTransportClient& c) { c.transportDidFinish(); });
     } else if (result == CURLE_UNSUPPORTED_PROTOCOL && connected()) {
       // The URL was fine (its scheme was checked before); what came back was no HTTP answer.
       fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
@@ -225,12 +272,12 @@ class Transfer {
 
   void fail(long code, const std::string& description) {
     Error error = makeURLError(code, request_.url(), description);
-    emit([&](URLTransportClient& c) { c.transportDidFail(error); });
+    emitLast([&](URLTransportClient& c) { c.transportDidFail(error); });
   }
 
   // Called by the worker once the easy handle is out of the multi handle.
   void releaseHandle() {
-    curl_easy_cleanup(easy_);
+    HandlePool::give(easy_);
     easy_ = nullptr;
   }
 
@@ -239,6 +286,14 @@ class Transfer {
   template <class F>
   void emit(F&& f) {
     std::lock_guard<std::recursive_mutex> lock(eventMutex_);
+    if (!cancelled_) f(*client_);
+  }
+
+  // The finish or failure, the exchange's last event.
+  template <class F>
+  void emitLast(F&& f) {
+    std::lock_guard<std::recursive_mutex> lock(eventMutex_);
+    ended_ = true;
     if (!cancelled_) f(*client_);
   }
 
@@ -425,6 +480,7 @@ class Transfer {
   // The host lookup's table decides where a named host's connection goes; the request keeps its
   // URL, so the Host header, the TLS server name and the certificate check still name the host.
   bool route() {
+    if (!HostLookup::hasRoutes()) return true;
     auto parts = net::parseURL(request_.url());
     if (!parts) return true;  // libcurl reports the bad URL
     auto target = HostLookup::routeFor(parts->host, parts->port);
@@ -549,6 +605,7 @@ class Transfer {
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
   std::recursive_mutex eventMutex_;
   bool cancelled_ = false;
+  bool ended_ = false;  // the last event went out (or would have, but for a cancel)
 };
 
 // The one thread and multi handle every exchange of the process runs on. Made on first use and
@@ -585,8 +642,9 @@ class Worker {
     std::lock_guard<std::mutex> lock(mutex_);
     if (stopping_) return false;
     commands_.push_back(std::move(c));
-    // Under the lock: the worker cleans the multi handle up only after seeing stopping_.
-    curl_multi_wakeup(multi_);
+    // Under the lock: the worker cleans the multi handle up only after seeing stopping_. Commands
+    // that find others waiting ride on the wake-up those made: the worker takes them all at once.
+    if (commands_.size() == 1) curl_multi_wakeup(multi_);
     return true;
   }
 

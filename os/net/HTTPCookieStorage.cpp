@@ -202,6 +202,11 @@ std::vector<HTTPCookie> HTTPCookieStorage::cookies() const {
 }
 
 std::vector<HTTPCookie> HTTPCookieStorage::cookiesForURL(const std::string& url) const {
+  {
+    // Most loads find no cookies at all: no need to read their URL.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (cookies_.empty()) return {};
+  }
   auto parts = net::parseURL(url);
   if (!parts) return {};
   double now = Clock::now();

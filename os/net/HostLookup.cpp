@@ -94,6 +94,11 @@ void HostLookup::removeAllOverrides() {
   routes().clear();
 }
 
+bool HostLookup::hasRoutes() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  return !routes().empty();
+}
+
 std::optional<HostRoute> HostLookup::routeFor(const std::string& name, int port) {
   std::lock_guard<std::mutex> lock(gMutex);
   std::string key = lower(name);

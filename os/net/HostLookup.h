@@ -33,6 +33,8 @@ class HostLookup {
 
   // The route that applies to a connection to name:port, if any.
   static std::optional<HostRoute> routeFor(const std::string& name, int port);
+  // False while the table is empty, when no name needs looking up in it.
+  static bool hasRoutes();
   // Where a socket connection to name:port goes: the route's address and port, else the first
   // resolved address and the same port. Absent when the name does not resolve.
   static std::optional<std::pair<std::string, int>> endpointFor(const std::string& name, int port);

@@ -202,8 +202,7 @@ void URLConnection::failWith(const Error& error) {
 namespace {
 // Why the request's URL cannot be loaded, or nothing. The first request and every redirect are
 // held to the same rules, so a hop the URL type reads as hostless never reaches the transport.
-std::optional<Error> whyUnloadable(const URLRequest& request) {
-  auto parts = net::parseURL(request.url());
+std::optional<Error> whyUnloadable(const URLRequest& request, const std::optional<net::URLParts>& parts) {
   if (!parts || parts->host.empty())
     return makeURLError(request.hasURL() ? kURLErrorBadURL : kURLErrorUnsupportedURL, request.url(),
                         "The URL could not be read.");
@@ -215,8 +214,8 @@ std::optional<Error> whyUnloadable(const URLRequest& request) {
 
 void URLConnection::beginLoad() {
   if (!live(generation_)) return;
-  if (auto why = whyUnloadable(current_)) return failWith(*why);
   auto parts = net::parseURL(current_.url());
+  if (auto why = whyUnloadable(current_, parts)) return failWith(*why);
 
   if (parts->scheme == "https") {
     URLProtectionSpace space{parts->host, parts->port, parts->scheme, "", kAuthenticationMethodServerTrust};
@@ -310,7 +309,7 @@ bool URLConnection::followRedirect(const HTTPURLResponse& response) {
   if (!live(g)) return true;
   if (!next) return false;
   current_ = std::move(*next);
-  if (auto why = whyUnloadable(current_)) {
+  if (auto why = whyUnloadable(current_, net::parseURL(current_.url()))) {
     failWith(*why);
     return true;
   }
@@ -443,8 +442,11 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
   auto delegate = std::make_shared<SynchronousDelegate>();
   auto connection = create(request, delegate, false);
   connection->setCallbackTarget([queue](Task task) {
-    std::lock_guard<std::mutex> lock(queue->mutex);
-    queue->tasks.push_back(std::move(task));
+    {
+      std::lock_guard<std::mutex> lock(queue->mutex);
+      queue->tasks.push_back(std::move(task));
+    }
+    // After the lock: woken under it, the caller would only wait for the lock next.
     queue->ready.notify_one();
   });
   connection->start();

@@ -144,9 +144,15 @@ void Operation::finishedAnnounced() {
   // The closure is released once run, so whatever it captured does not outlive the operation's end.
   if (completion) completion();
   completion = nullptr;
-  std::lock_guard lock(mutex_);
+  // Held by the announcer, so a waiter that drops the last reference cannot end us before the
+  // notification below.
+  auto self = weak_from_this().lock();
+  std::unique_lock lock(mutex_);
   done_ = true;
   completionThread_ = {};
+  // Outside the lock where that is safe: a waiter woken under it would only block on the lock
+  // again, a second wake-up for the same news.
+  if (self) lock.unlock();
   doneCv_.notify_all();
 }
 

@@ -55,7 +55,11 @@ class Operation : public std::enable_shared_from_this<Operation> {
   std::function<void()> completionBlock() const;
 
   QueuePriority queuePriority() const { return priority_.load(); }
-  void setQueuePriority(QueuePriority p) { priority_ = p; }
+  // Announced as "queuePriority" once the operation is in a queue, which files it anew.
+  void setQueuePriority(QueuePriority p) {
+    priority_ = p;
+    if (enqueued_.load()) didChangeValueForKey("queuePriority");
+  }
   std::string name() const;
   void setName(std::string name);
 

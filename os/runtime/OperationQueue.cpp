@@ -25,7 +25,7 @@ OperationQueue::OperationQueue(PrivateTag, std::string name, bool isMain) : isMa
 
 OperationQueue::~OperationQueue() {
   // Operations still listed keep running if started; ones never started are dropped with us.
-  for (auto& e : entries_) e.operation->removeObserver(e.observer);
+  for (auto& [order, e] : entries_) e.operation->removeObserver(e.observer);
 }
 
 std::shared_ptr<OperationQueue> OperationQueue::create(std::string name) {
@@ -51,10 +51,18 @@ void OperationQueue::addOperation(const std::shared_ptr<Operation>& operation) {
       self->operationFinished(&op);
     else if (key == "isReady")
       self->schedule();
+    else if (key == "queuePriority")
+      self->priorityChanged(&op);
   });
   {
     std::lock_guard lock(mutex_);
-    entries_.push_back(Entry{operation, token, false, nextOrder_++});
+    std::uint64_t order = nextOrder_++;
+    // Read under the lock: a priority set meanwhile is either seen here or re-filed by its
+    // announcement, which waits for this entry.
+    int priority = static_cast<int>(operation->queuePriority());
+    entries_.emplace(order, Entry{operation, token, false, priority});
+    orders_.emplace(operation.get(), order);
+    waiting_.emplace(-priority, order);
   }
   // It may have finished before the observer was in place (a subclass finishing on cancel).
   if (operation->isFinished())
@@ -78,7 +86,8 @@ std::shared_ptr<BlockOperation> OperationQueue::addOperationWithBlock(std::funct
 std::vector<std::shared_ptr<Operation>> OperationQueue::operations() const {
   std::lock_guard lock(mutex_);
   std::vector<std::shared_ptr<Operation>> out;
-  for (auto& e : entries_) out.push_back(e.operation);
+  out.reserve(entries_.size());
+  for (auto& [order, e] : entries_) out.push_back(e.operation);
   return out;
 }
 
@@ -141,31 +150,50 @@ void OperationQueue::setName(std::string name) {
 }
 
 void OperationQueue::schedule() {
+  // Waiting operations found not ready in this pass, asked again only after the next start.
+  std::vector<WaitingKey> notReady;
   for (;;) {
-    std::vector<std::shared_ptr<Operation>> candidates;
+    std::shared_ptr<Operation> candidate;
+    WaitingKey key;
     {
       std::lock_guard lock(mutex_);
       if (suspended_ || running_ >= limit()) return;
-      for (auto& e : entries_)
-        if (!e.started) candidates.push_back(e.operation);
+      auto it = waiting_.begin();
+      while (it != waiting_.end() && std::find(notReady.begin(), notReady.end(), *it) != notReady.end()) ++it;
+      if (it == waiting_.end()) return;
+      key = *it;
+      candidate = entries_.at(key.second).operation;
     }
-    // Readiness is asked without our lock: an operation may take its own while answering.
-    std::shared_ptr<Operation> best;
-    for (auto& op : candidates) {
-      if (!op->isReady()) continue;
-      if (!best || static_cast<int>(op->queuePriority()) > static_cast<int>(best->queuePriority())) best = op;
+    // Readiness is asked without our lock: an operation may take its own while answering. The
+    // first ready one in priority order is the best, as the waiting set is sorted that way.
+    if (!candidate->isReady()) {
+      notReady.push_back(key);
+      continue;
     }
-    if (!best) return;
     {
       std::lock_guard lock(mutex_);
       if (suspended_ || running_ >= limit()) return;
-      auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.operation == best; });
-      if (it == entries_.end() || it->started) continue;  // another thread took it meanwhile
-      it->started = true;
+      auto it = waiting_.find(key);
+      if (it == waiting_.end()) continue;  // another thread took it, or it was filed anew, meanwhile
+      waiting_.erase(it);
+      entries_.at(key.second).started = true;
       ++running_;
     }
-    launch(best);
+    notReady.clear();
+    launch(candidate);
   }
+}
+
+void OperationQueue::priorityChanged(Operation* operation) {
+  std::lock_guard lock(mutex_);
+  auto order = orders_.find(operation);
+  if (order == orders_.end()) return;
+  Entry& entry = entries_.at(order->second);
+  int priority = static_cast<int>(operation->queuePriority());
+  if (entry.started || entry.priority == priority) return;
+  waiting_.erase({-entry.priority, order->second});
+  entry.priority = priority;
+  waiting_.emplace(-priority, order->second);
 }
 
 void OperationQueue::launch(const std::shared_ptr<Operation>& operation) {
@@ -180,11 +208,16 @@ void OperationQueue::launch(const std::shared_ptr<Operation>& operation) {
       if (auto self = weakSelf.lock()) {
         {
           std::lock_guard lock(self->mutex_);
-          for (auto& entry : self->entries_)
-            if (entry.operation == operation && entry.started) {
+          auto order = self->orders_.find(operation.get());
+          if (order != self->orders_.end()) {
+            Entry& entry = self->entries_.at(order->second);
+            if (entry.started) {
               entry.started = false;
               --self->running_;
+              entry.priority = static_cast<int>(operation->queuePriority());
+              self->waiting_.emplace(-entry.priority, order->second);
             }
+          }
         }
         self->schedule();
       }
@@ -197,12 +230,17 @@ void OperationQueue::operationFinished(Operation* operation) {
   std::shared_ptr<Operation> keep;  // released outside the lock
   {
     std::lock_guard lock(mutex_);
-    auto it = std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.operation.get() == operation; });
-    if (it == entries_.end()) return;
-    if (it->started) --running_;
-    token = it->observer;
-    keep = std::move(it->operation);
+    auto order = orders_.find(operation);
+    if (order == orders_.end()) return;
+    auto it = entries_.find(order->second);
+    if (it->second.started)
+      --running_;
+    else
+      waiting_.erase({-it->second.priority, it->first});
+    token = it->second.observer;
+    keep = std::move(it->second.operation);
     entries_.erase(it);
+    orders_.erase(order);
     if (entries_.empty()) emptyCv_.notify_all();
   }
   keep->removeObserver(token);

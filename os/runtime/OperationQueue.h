@@ -7,7 +7,10 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "os/runtime/Operation.h"
@@ -53,18 +56,25 @@ class OperationQueue : public std::enable_shared_from_this<OperationQueue> {
     std::shared_ptr<Operation> operation;
     int observer = 0;
     bool started = false;
-    std::uint64_t order = 0;
+    int priority = 0;  // as filed in waiting_
   };
+  // Highest priority first, then the order added.
+  using WaitingKey = std::pair<int, std::uint64_t>;  // (-priority, order)
   void schedule();
   void launch(const std::shared_ptr<Operation>& operation);
   void operationFinished(Operation* operation);
+  void priorityChanged(Operation* operation);
   int limit() const;  // mutex_ held
 
   const bool isMain_;
   mutable std::mutex mutex_;
   std::condition_variable emptyCv_;
   std::string name_;
-  std::vector<Entry> entries_;
+  // By order added. A queue holds thousands of requests at once, so the choice of the next one and
+  // the removal of a finished one must not walk them all.
+  std::map<std::uint64_t, Entry> entries_;
+  std::unordered_map<const Operation*, std::uint64_t> orders_;
+  std::set<WaitingKey> waiting_;  // entries not started
   std::uint64_t nextOrder_ = 0;
   int running_ = 0;
   int maxConcurrent_ = kDefaultMaxConcurrentOperationCount;

@@ -125,8 +125,13 @@ void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    // The loop's own thread is not waiting: it looks at its tasks before it waits again.
+    if (thread_ == std::this_thread::get_id()) return;
   }
-  wakeUp();
+  // One wake-up per burst: replies of another thread come several at once, and each write would
+  // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
+  // the wake-up, before it looks at its tasks again, so a task posted meanwhile is seen.
+  if (!taskWakePending_.exchange(true)) wakeUp();
 }
 
 void RunLoop::perform(Task task, bool waitUntilDone) {
@@ -342,6 +347,9 @@ int RunLoop::pollSources(double wait) {
   if (fds[0].revents & POLLIN) {
     std::uint64_t value;
     [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+    // An exchange, not a store: it reads the poster's flag, so the poster's task is visible to the
+    // next pass.
+    taskWakePending_.exchange(false);
   }
   int handled = 0;
   for (std::size_t i = 1; i < fds.size(); ++i) {

@@ -139,6 +139,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   int wakeFd_ = -1;
   int clockToken_ = 0;
   std::atomic<int> stopRequests_{0};
+  // A wake-up for posted tasks is written and not yet taken by the loop.
+  std::atomic<bool> taskWakePending_{false};
 };
 
 }  // namespace os

@@ -113,7 +113,17 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
   server_->Patch(".*", dispatch);
   server_->Delete(".*", dispatch);
   server_->Options(".*", dispatch);
+  // The library listens with a backlog of five: a client opening more connections at once than
+  // that loses the extra handshakes and retries them a second later. Listening again with a
+  // bigger backlog only resizes the queue.
+  int listening = -1;
+  server_->set_socket_options([&listening](int fd) {
+    httplib::default_socket_options(fd);
+    listening = fd;
+  });
   port_ = server_->bind_to_any_port("127.0.0.1");
+  server_->set_socket_options(httplib::default_socket_options);
+  if (listening >= 0) ::listen(listening, SOMAXCONN);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() only takes effect once the listening loop runs.
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -207,6 +207,45 @@ TEST_F(SQDatabaseTest, ColumnNamesAreCaseInsensitive) {
   EXPECT_FALSE(rs->next());
 }
 
+TEST_F(SQDatabaseTest, OfTwoEqualColumnNamesTheLaterAnswers) {
+  ASSERT_TRUE(db->executeUpdate("insert into t (a, b) values (?, ?)", 1, "2"));
+  auto rs = db->executeQuery("select a as X, b as x from t");
+  ASSERT_TRUE(rs->next());
+  EXPECT_EQ(rs->columnIndexForName("x"), 1);
+  EXPECT_EQ(rs->columnNameToIndexMap().at("x"), 1);
+  EXPECT_EQ(rs->columnIndexForName("X"), 1);
+}
+
+TEST_F(SQDatabaseTest, CachedStatementsStartAfreshAndAreFinalizedByClose) {
+  db->setShouldCacheStatements(true);
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(db->executeUpdate("insert into t (a, b) values (?, ?)", i, "row"));
+  // A reader dropped half-way leaves its statement to the next run of the same text, which must
+  // start from the first row with its own argument.
+  for (int round = 0; round < 2; ++round) {
+    auto rs = db->executeQuery("select a from t where a >= ? order by a", round);
+    ASSERT_TRUE(rs->next());
+    EXPECT_EQ(rs->intForColumn("a"), round);
+  }
+  auto open = db->executeQuery("select a from t where a >= ? order by a", 0);
+  ASSERT_TRUE(open->next());
+  EXPECT_EQ(db->cachedStatementCount(), 2u);
+  // Closing finalizes every cached statement, the open reader's included: nothing leaks.
+  EXPECT_TRUE(db->close());
+  EXPECT_FALSE(log.contains("Closing leaked statement"));
+  EXPECT_EQ(db->cachedStatementCount(), 0u);
+  EXPECT_FALSE(open->next());
+  ASSERT_TRUE(db->open());
+  EXPECT_EQ(db->intForQuery("select count(*) from t where a >= ?", 1), 2);
+
+  // A run that would leave a parameter holding the last run's value is refused.
+  const char* insert = "insert into t (a, b) values (:a, :b)";
+  ASSERT_TRUE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(7)}, {"b", os::Value("seven")}}));
+  EXPECT_FALSE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(8)}}));
+  EXPECT_TRUE(db->executeUpdateWithParameterDictionary(insert, os::Dictionary{{"a", os::Value(9)}, {"b", os::Value("nine")}}));
+  EXPECT_EQ(db->intForQuery("select count(*) from t where b = 'seven'"), 1);
+  EXPECT_EQ(db->intForQuery("select count(*) from t where a = 8"), 0);
+}
+
 TEST_F(SQDatabaseTest, NullAndEmptyBlobsStayApart) {
   ASSERT_TRUE(db->executeUpdate("insert into t (a, b, c) values (1, NULL, NULL)"));
   ASSERT_TRUE(db->executeUpdate("insert into t (a, b, c) values (?, ?, ?)", 2, "", os::Data{}));

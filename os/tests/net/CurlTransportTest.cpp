@@ -218,6 +218,26 @@ TEST(CurlTransport, RequestsToOneHostReuseTheKeptAliveConnection) {
   EXPECT_EQ(peer.connections(), 1);
 }
 
+TEST(CurlTransport, AnExchangeCarriesNothingOfTheOneBeforeIt) {
+  KeepAlivePeer peer;
+  URLRequest put(peer.url("/put"));
+  put.setHTTPMethod("PUT");
+  put.setHTTPBody(dataFromString("payload"));
+  put.setValueForHTTPHeaderField("yes", "X-Only-Once");
+  ASSERT_TRUE(fetch(put));
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(fetch(URLRequest(peer.url("/get"))));
+  auto seen = peer.requests();
+  ASSERT_EQ(seen.size(), 4u);
+  EXPECT_EQ(seen[0].head.rfind("PUT /put ", 0), 0u);
+  EXPECT_EQ(seen[0].body, "payload");
+  for (std::size_t i = 1; i < seen.size(); ++i) {
+    EXPECT_EQ(seen[i].head.rfind("GET /get ", 0), 0u) << seen[i].head;
+    EXPECT_EQ(seen[i].head.find("X-Only-Once"), std::string::npos) << seen[i].head;
+    EXPECT_EQ(seen[i].head.find("Content-Length"), std::string::npos) << seen[i].head;
+    EXPECT_TRUE(seen[i].body.empty());
+  }
+}
+
 TEST(CurlTransport, ARequestOnAConnectionTheServerDroppedGoesAgainWithItsWholeBody) {
   using Step = KeepAlivePeer::Step;
   KeepAlivePeer peer({Step::Answer, Step::Drop, Step::Answer});

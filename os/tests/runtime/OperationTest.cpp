@@ -184,6 +184,21 @@ TEST(OperationQueue, HigherPriorityStartsFirstAndSuspensionHoldsWork) {
   queue->setSuspended(false);
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_EQ(order, (std::vector<std::string>{"veryHigh", "normal1", "normal2", "low"}));
+
+  // A priority changed while waiting in the queue counts; a finished one leaves nothing behind.
+  order.clear();
+  queue->setSuspended(true);
+  std::vector<std::shared_ptr<Operation>> ops;
+  for (std::string name : {"a", "b", "c"}) {
+    ops.push_back(BlockOperation::create([&order, name] { order.push_back(name); }));
+    queue->addOperation(ops.back());
+  }
+  ops[2]->setQueuePriority(Operation::QueuePriority::High);
+  ops[0]->setQueuePriority(Operation::QueuePriority::VeryLow);
+  queue->setSuspended(false);
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(order, (std::vector<std::string>{"c", "b", "a"}));
+  EXPECT_EQ(queue->operationCount(), 0u);
 }
 
 TEST(OperationQueue, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
