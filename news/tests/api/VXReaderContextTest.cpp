@@ -11,6 +11,7 @@
 #include "news/article/VXShareHelper.h"
 #include "news/home/VXLeftSideViewController.h"
 #include "news/home/VXNewsView.h"
+#include "news/offline/VXOfflineViewController.h"
 #include "news/shell/NQSideViewController.h"
 #include "news/shell/VXCustomNavController.h"
 #include "news/store/VXGlobalDefine.h"
@@ -94,6 +95,18 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   ASSERT_EQ(list->dataList().size(), 1u);
   list->didSelectRowAtIndexPath(*list->tableView(), os::IndexPath{0, 0});
   EXPECT_EQ(opened, 1);
+
+  // A screen the menu opens lists the given context's categories and goes back to its menu.
+  side->setRootViewController(nav);
+  side->setLeftViewController(std::make_shared<os::ViewController>());
+  menu->leftSideCellCilck("离线");
+  auto offline = std::dynamic_pointer_cast<VXOfflineViewController>(nav->viewControllers().back());
+  ASSERT_TRUE(offline);
+  offline->view();
+  EXPECT_EQ(offline->listData().size(), 1u);
+  offline->panGetstureRecognizerEnded();
+  EXPECT_TRUE(side->leftSideIsShow());
+  EXPECT_FALSE(NQSideViewController::share()->leftSideIsShow());
 }
 
 }  // namespace
