@@ -122,10 +122,6 @@ void NQBaseTableViewController::showHud(const std::string& text, const std::shar
   if (auto context = readerContext()) VXGlobalHelper::share(*context).showHud(text, view, autoHide);
 }
 
-void NQBaseTableViewController::showActivityHud(const std::shared_ptr<os::View>& view, bool autoHide) const {
-  if (auto context = readerContext()) VXGlobalHelper::share(*context).showActivityHud("", view, autoHide);
-}
-
 void NQBaseTableViewController::hideHud(bool animated) const {
   if (auto context = readerContext()) VXGlobalHelper::share(*context).hideHud(animated);
 }

@@ -126,7 +126,6 @@ class NQBaseTableViewController : public NQBaseViewController,
   std::shared_ptr<VXReaderContext> readerContext() const { return context_.lock(); }
   // The context's HUD over `view` (nothing once the context is gone).
   void showHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) const;
-  void showActivityHud(const std::shared_ptr<os::View>& view, bool autoHide) const;
   void hideHud(bool animated) const;
 
  private:

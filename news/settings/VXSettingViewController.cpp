@@ -343,5 +343,5 @@ void VXSettingViewController::clickPushMsg() {
 }
 
 void VXSettingViewController::clickFeedback() {
-  if (auto* nav = navigationController()) nav->pushViewController(std::make_shared<VXFeedbackViewController>(), true);
+  if (auto* nav = navigationController()) nav->pushViewController(std::make_shared<VXFeedbackViewController>(readerContext()), true);
 }
