@@ -122,7 +122,7 @@ void VXAppDelegate::initControllers() {
   window_->setBackgroundColor(os::Color::white());
   window_->makeKeyAndVisible();
 
-  mainViewController_ = std::make_shared<VXViewController>();
+  mainViewController_ = std::make_shared<VXViewController>(context_);
   auto navigation = std::make_shared<VXCustomNavController>(mainViewController_, context_);
   auto left = std::make_shared<VXLeftSideViewController>(context_);
   auto side = NQSideViewController::share(*context_);

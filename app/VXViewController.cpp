@@ -6,6 +6,7 @@
 #include "news/api/OpenableURL.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsHistoryRequest.h"
+#include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
 #include "news/home/VXCrashHandler.h"
 #include "news/home/VXScrollPageView.h"
@@ -42,8 +43,6 @@ Shared& shared() {
   return s;
 }
 
-bool splashEnd() { return VXGlobalDefine::share()->splashEnd(); }
-
 std::shared_ptr<os::Image> bundleImage(const std::string& name) {
   auto bundle = os::Bundle::mainBundle();
   return bundle ? os::imageNamed(bundle->bundlePath(), name, os::Screen::main().scale()) : nullptr;
@@ -71,7 +70,23 @@ std::string VXViewController::reachabilityHostName() {
 
 bool VXViewController::isAllowedUpdateURL(const std::string& url) { return isOpenableURL(url); }
 
-VXViewController::VXViewController() = default;
+VXViewController::VXViewController(std::shared_ptr<VXReaderContext> context)
+    : context_(context ? context : VXReaderContext::current()) {}
+
+std::shared_ptr<VXGlobalDefine> VXViewController::state() const {
+  auto context = context_.lock();
+  return context ? VXGlobalDefine::share(*context) : nullptr;
+}
+
+void VXViewController::showSideMenu(bool show) const {
+  auto context = context_.lock();
+  if (!context) return;
+  auto side = NQSideViewController::share(*context);
+  if (show)
+    side->showLeftViewController(true);
+  else
+    side->hideSideViewController();
+}
 
 VXViewController::~VXViewController() {
   auto& center = os::NotificationCenter::defaultCenter();
@@ -112,7 +127,7 @@ void VXViewController::viewDidLoad() {
 
 void VXViewController::controllerInit() {
   const os::Rect screen = os::Screen::main().bounds();
-  newsView_ = VXNewsView::create(os::Rect{0, 0, screen.size.width, screen.size.height - 64});
+  newsView_ = VXNewsView::create(os::Rect{0, 0, screen.size.width, screen.size.height - 64}, context_.lock());
   view()->addSubview(newsView_);
 }
 
@@ -132,7 +147,7 @@ void VXViewController::customNavbar() {
   item->setLeftBarButtonItems({os::BarButtonItem::fixedSpace(space), os::BarButtonItem::withCustomView(button)});
 }
 
-void VXViewController::leftBarItemClick() { NQSideViewController::share()->showLeftViewController(true); }
+void VXViewController::leftBarItemClick() { showSideMenu(true); }
 
 void VXViewController::viewWillAppear(bool animated) {
   NQBaseViewController::viewWillAppear(animated);
@@ -152,7 +167,8 @@ bool VXViewController::historyUploadRunning() const {
 }
 
 void VXViewController::reachabilityChanged() {
-  if (!splashEnd() || DeviceExtensions::netStatus() == 0) return;
+  auto global = state();
+  if (!global || !global->splashEnd() || DeviceExtensions::netStatus() == 0) return;
   threadRun();
 }
 
@@ -165,22 +181,29 @@ void VXViewController::threadRun() {
     upload->running = upload->sending = true;
     upload->outstanding = 0;
   }
-  os::Thread::create("history upload", [upload] { runHistoryPass(upload); })->start();
+  os::Thread::create("history upload", [upload, context = context_] { runHistoryPass(upload, context); })->start();
 }
 
-void VXViewController::runHistoryPass(const std::shared_ptr<HistoryUpload>& upload) {
-  auto ids = VXNewsDBManager::share()->historyForPost();
+void VXViewController::runHistoryPass(const std::shared_ptr<HistoryUpload>& upload,
+                                      const std::weak_ptr<VXReaderContext>& weakContext) {
+  std::vector<long long> ids;
+  if (auto context = weakContext.lock()) ids = VXNewsDBManager::share(*context)->historyForPost();
   for (long long id : ids) {
     os::Thread::sleepFor(kHistoryRequestGap);
+    // Not held across the wait: the pass must not keep a finished run's context alive.
+    auto context = weakContext.lock();
+    if (!context) break;
     {
       std::lock_guard lock(upload->mutex);
       ++upload->outstanding;
     }
     auto request = std::make_shared<VXNewsHistoryRequest>(os::Value(id));
     VXGlobalHelper::loadWithRequest(
-        *request, 0,
-        [upload, request, id](const std::optional<os::Dictionary>& data) {
-          if (data && (*data)["result"].intValue() == kHistoryUploaded) VXNewsDBManager::share()->updateHistoryPost(id);
+        *context, *request, 0,
+        [upload, request, id, weakContext](const std::optional<os::Dictionary>& data) {
+          auto context = weakContext.lock();
+          if (context && data && (*data)["result"].intValue() == kHistoryUploaded)
+            VXNewsDBManager::share(*context)->updateHistoryPost(id);
           historyAnswered(upload);
         },
         [upload, request] { historyAnswered(upload); });
@@ -240,14 +263,16 @@ void VXViewController::excuteJump(bool firstStart) {
 }
 
 void VXViewController::jumpNow() {
-  if (!splashEnd() || !alertMessage_) return;
+  auto global = state();
+  if (!global || !global->splashEnd() || !alertMessage_) return;
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
   message->pushViewControler(*this);
 }
 
 void VXViewController::jumpByAlert() {
-  if (VXGlobalDefine::share()->screenStatus() != 0 || !alertMessage_) return;
+  auto global = state();
+  if (!global || global->screenStatus() != 0 || !alertMessage_) return;
   alertMessage(alertMessage_->alertInfo());
 }
 
@@ -270,7 +295,7 @@ void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonInd
     if (app && url) app->openURL(*url);
     return;
   }
-  NQSideViewController::share()->hideSideViewController();
+  showSideMenu(false);
   alert.dismissWithClickedButtonIndex(buttonIndex, false);
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
@@ -278,7 +303,7 @@ void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonInd
 }
 
 void VXViewController::msgLaunchEnd() {
-  VXGlobalDefine::share()->setSplashEnd(true);
+  if (auto global = state()) global->setSplashEnd(true);
   if (alertMessage_) schedule(kJumpAfterLaunchDelay, &VXViewController::jumpNow);
 }
 

@@ -18,7 +18,8 @@
 #include "os/views/AlertView.h"
 
 class Reachability;
-
+class VXGlobalDefine;
+class VXReaderContext;
 
 class VXViewController : public NQBaseViewController, public os::AlertViewDelegate {
  public:
@@ -35,7 +36,9 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   // Schemes the update link may have: the web's and the store's.
   static bool isAllowedUpdateURL(const std::string& url);
 
-  VXViewController();
+  // `context`: the reader context whose news, state, servers and side menu it uses (null: the
+  // current one).
+  explicit VXViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   ~VXViewController() override;
   std::string className() const override { return "VXViewController"; }
 
@@ -80,12 +83,17 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
     bool sending = false;  // the pass's thread still has ids to send
     int outstanding = 0;   // requests sent and not yet answered
   };
-  static void runHistoryPass(const std::shared_ptr<HistoryUpload>& upload);
+  static void runHistoryPass(const std::shared_ptr<HistoryUpload>& upload,
+                             const std::weak_ptr<VXReaderContext>& context);
   static void historyAnswered(const std::shared_ptr<HistoryUpload>& upload);
+  std::shared_ptr<VXGlobalDefine> state() const;
+  void showSideMenu(bool show) const;
   void versionAnswered(const std::string& text);
   std::weak_ptr<VXViewController> weakSelf() const;
   void schedule(double delay, void (VXViewController::*method)());
 
+  // Weak: the context holds the side menu, which holds this screen.
+  std::weak_ptr<VXReaderContext> context_;
   std::shared_ptr<VXAlertMessage> alertMessage_;
   std::optional<std::string> appstoreUrl_;
   std::shared_ptr<VXNewsView> newsView_;

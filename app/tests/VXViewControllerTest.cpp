@@ -10,6 +10,7 @@
 
 #include "app/VXViewController.h"
 #include "foundation/net/Reachability.h"
+#include "news/api/VXReaderContext.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXCrashHandler.h"
 #include "news/shell/NQSideViewController.h"
@@ -292,6 +293,15 @@ TEST_F(VXViewControllerTest, IgnoringAHeadlineClearsItAndOpensNothing) {
 TEST_F(VXViewControllerTest, TheMenuButtonOpensTheLeftMenu) {
   startServer();
   side_->setLeftViewController(std::make_shared<os::ViewController>());
+  // A home screen given another context opens that context's menu, not the current one's.
+  auto given = std::make_shared<VXReaderContext>();
+  auto givenSide = std::make_shared<NQSideViewController>();
+  givenSide->setLeftViewController(std::make_shared<os::ViewController>());
+  given->sideController.set(givenSide);
+  std::make_shared<VXViewController>(given)->leftBarItemClick();
+  EXPECT_TRUE(givenSide->leftSideIsShow());
+  EXPECT_FALSE(side_->leftSideIsShow());
+
   loadHome();
   home_->leftBarItemClick();
   os::TouchDriver::advance(1);

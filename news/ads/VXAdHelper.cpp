@@ -33,9 +33,11 @@ std::string text(const os::Dictionary& data, std::string_view key) {
 
 }  // namespace
 
-VXAdHelper& VXAdHelper::share() {
-  // The context keeps it, so a reference stays good while the context is current.
-  return *VXReaderContext::current()->adHelper.get([] { return std::shared_ptr<VXAdHelper>(new VXAdHelper()); });
+VXAdHelper& VXAdHelper::share() { return share(*VXReaderContext::current()); }
+
+VXAdHelper& VXAdHelper::share(VXReaderContext& context) {
+  // The context keeps it, so a reference stays good while the context lives.
+  return *context.adHelper.get([] { return std::shared_ptr<VXAdHelper>(new VXAdHelper()); });
 }
 
 bool VXAdHelper::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }

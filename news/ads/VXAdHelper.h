@@ -17,6 +17,7 @@
 namespace os {
 class ViewController;
 }
+class VXReaderContext;
 
 class VXAdHelper {
  public:
@@ -24,6 +25,8 @@ class VXAdHelper {
   static constexpr long long kTypeWebPage = 2;
 
   static VXAdHelper& share();
+  // The helper of a given context.
+  static VXAdHelper& share(VXReaderContext& context);
 
   // The tap: ad id, click kind (1 store application, 2 web page), the ad's address and the screen
   // it was tapped on. Other kinds, and addresses that are not web or store ones, do nothing.

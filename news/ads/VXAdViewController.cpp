@@ -3,9 +3,11 @@
 #include "news/ads/VXAdCell.h"
 #include "news/ads/VXAdHelper.h"
 #include "news/api/VXAllAdListRequest.h"
+#include "news/api/VXReaderContext.h"
 #include "os/views/Device.h"
 
-VXAdViewController::VXAdViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}
+VXAdViewController::VXAdViewController(std::shared_ptr<VXReaderContext> context)
+    : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {}
 
 void VXAdViewController::viewDidLoad() {
   VXLeftBaseTableViewController::viewDidLoad();
@@ -57,5 +59,7 @@ std::shared_ptr<os::TableViewCell> VXAdViewController::cellForRowAtIndexPath(os:
 void VXAdViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {
   NQBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
   if (isLoadMoreRow(indexPath)) return;
-  if (auto ad = adAt(indexPath.row)) VXAdHelper::share().request(ad->adid(), ad->type(), ad->content(), *this);
+  auto context = readerContext();
+  if (auto ad = adAt(indexPath.row); ad && context)
+    VXAdHelper::share(*context).request(ad->adid(), ad->type(), ad->content(), *this);
 }

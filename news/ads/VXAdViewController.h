@@ -16,7 +16,8 @@ class VXAdViewController : public VXLeftBaseTableViewController {
   static constexpr double kRowHeight = 70;
 
   static std::shared_ptr<VXAdViewController> create() { return std::make_shared<VXAdViewController>(); }
-  VXAdViewController();
+  // `context`: the reader context it reads and drives (null: the current one).
+  explicit VXAdViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   std::string className() const override { return "VXAdViewController"; }
 
   std::string navbarTitle() const override { return "精彩应用"; }

@@ -33,10 +33,13 @@ void trimLogLocked(const std::string& path, std::size_t incoming, std::size_t li
 
 }  // namespace
 
-VXGlobalHelper& VXGlobalHelper::share() {
-  auto context = VXReaderContext::current();
+VXGlobalHelper& VXGlobalHelper::share() { return share(*VXReaderContext::current()); }
+
+VXGlobalHelper& VXGlobalHelper::share(VXReaderContext& context) {
   // The context keeps its runner; the reference lives as long as the context does.
-  return *context->requestRunner.get([&] { return std::make_shared<VXGlobalHelper>(context); });
+  return *context.requestRunner.get([&] {
+    return std::make_shared<VXGlobalHelper>(std::weak_ptr<const VXReaderContext>(context.weak_from_this()));
+  });
 }
 
 VXRequestConfig VXGlobalHelper::requestConfig() const {
@@ -98,9 +101,14 @@ void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, CompletedBlock comp
 
 void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed,
                                      FailedBlock failed) {
+  loadWithRequest(*VXReaderContext::current(), request, timeout, std::move(completed), std::move(failed));
+}
+
+void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& request, double timeout,
+                                     CompletedBlock completed, FailedBlock failed) {
   std::string className = request.className();
   auto proxy = NQProxy::loadWithRequest(
-      request, share().requestConfig(), timeout,
+      request, share(context).requestConfig(), timeout,
       [completed](const std::string& text, os::StringEncoding) {
         auto data = praseRespString(text);
         os::DispatchQueue::main()->async([completed, data] {

@@ -31,6 +31,8 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
 
   // The current reader context's runner.
   static VXGlobalHelper& share();
+  // The runner of a given context.
+  static VXGlobalHelper& share(VXReaderContext& context);
   // A runner for the context, which holds it.
   explicit VXGlobalHelper(std::weak_ptr<const VXReaderContext> context) : context_(std::move(context)) {}
   // Where this runner's requests go: its context's configuration.
@@ -46,6 +48,9 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   static void loadWithRequest(NQBaseRequest& request, CompletedBlock completed);
   // The same with a time-out (0: 10 s); a failed exchange calls `failed` on the main queue.
   static void loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed, FailedBlock failed);
+  // The same against the servers of a given context.
+  static void loadWithRequest(VXReaderContext& context, NQBaseRequest& request, double timeout,
+                              CompletedBlock completed, FailedBlock failed);
   // Runs on the calling thread with a 5 s time-out and parses the answer. Never on the main
   // thread: there it is refused and answers nothing.
   static std::optional<os::Dictionary> synchWithRequest(NQBaseRequest& request);

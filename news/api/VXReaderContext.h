@@ -87,7 +87,7 @@ class VXContextFunction {
   std::function<F> value_;
 };
 
-class VXReaderContext {
+class VXReaderContext : public std::enable_shared_from_this<VXReaderContext> {
  public:
   // The current context; a fresh one is made when none was set.
   static std::shared_ptr<VXReaderContext> current();

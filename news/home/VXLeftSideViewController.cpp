@@ -19,12 +19,12 @@ os::Color gray255(int level) { return os::Color::rgba(level / 255.0, level / 255
 }  // namespace
 
 VXLeftSideViewController::VXLeftSideViewController(std::shared_ptr<VXReaderContext> context)
-    : NQBaseTableViewController(os::TableViewStyle::Plain), context_(context ? context : VXReaderContext::current()) {
+    : NQBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {
   setAddRefreshControl(false);
 }
 
 std::shared_ptr<NQSideViewController> VXLeftSideViewController::sideMenu() const {
-  auto context = context_.lock();
+  auto context = readerContext();
   return context ? NQSideViewController::share(*context) : nullptr;
 }
 
@@ -55,7 +55,7 @@ void VXLeftSideViewController::loadData() {
   rows.emplace_back(VXLeftSideDO("收藏", "left_side_favorite"));
   rows.emplace_back(VXLeftSideDO("离线", "left_side_offline"));
   rows.emplace_back(VXLeftSideDO("设置", "left_side_setting"));
-  auto context = context_.lock();
+  auto context = readerContext();
   if (context && !VXGlobalDefine::share(*context)->pass()) rows.emplace_back(VXLeftSideDO("精彩应用", "left_side_ad"));
   // A table that already showed five rows must not be asked for the fifth of four.
   if (isViewLoaded()) tableView()->reloadData();
@@ -102,12 +102,15 @@ void VXLeftSideViewController::openScreen(const std::string& name) {
   auto push = [&nav](const auto& screen) {
     nav->pushViewController(screen, false, std::static_pointer_cast<VXNavBackClickDelegate>(screen));
   };
+  // The screens keep to this menu's context.
+  auto context = readerContext();
+  if (!context) return;
   if (name == "设置")
-    push(std::make_shared<VXSettingViewController>());
+    push(std::make_shared<VXSettingViewController>(context));
   else if (name == "收藏")
-    push(std::make_shared<VXFavoriteViewController>());
+    push(std::make_shared<VXFavoriteViewController>(context));
   else if (name == "离线")
-    push(std::make_shared<VXOfflineViewController>());
+    push(std::make_shared<VXOfflineViewController>(context));
   else if (name == "精彩应用")
-    push(std::make_shared<VXAdViewController>());
+    push(std::make_shared<VXAdViewController>(context));
 }

@@ -39,7 +39,4 @@ class VXLeftSideViewController : public NQBaseTableViewController {
  private:
   void openScreen(const std::string& name);
   std::shared_ptr<NQSideViewController> sideMenu() const;
-
-  // Weak: the context holds the side menu, which holds this menu.
-  std::weak_ptr<VXReaderContext> context_;
 };

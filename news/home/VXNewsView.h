@@ -10,12 +10,16 @@
 #include "news/store/VXNewsCategory.h"
 #include "os/views/View.h"
 
+class VXReaderContext;
+
 class VXNewsView : public os::View, public VXSlideSwitchDelegate, public VXScrollPageViewDelegate {
  public:
-  // The tabs: the category manager's current list.
+  // The tabs: the category manager's current list (of the current context, or of `context`).
   static std::vector<VXNewsCategory> categoryList();
+  static std::vector<VXNewsCategory> categoryList(VXReaderContext& context);
 
-  static std::shared_ptr<VXNewsView> create(const os::Rect& frame);
+  // `context`: the reader context whose categories and lists it shows (null: the current one).
+  static std::shared_ptr<VXNewsView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);
   explicit VXNewsView(const os::Rect& frame);  // use create()
   std::string className() const override { return "VXNewsView"; }
 

@@ -4,6 +4,7 @@
 
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/home/VXNewsView.h"
 #include "news/home/VXSlideSwitchView.h"
 #include "news/shell/NQSideViewController.h"
@@ -22,8 +23,10 @@ namespace {
 constexpr long long kCategoryListOpcode = 1040;
 }  // namespace
 
-std::shared_ptr<VXScrollPageView> VXScrollPageView::create(const os::Rect& frame) {
+std::shared_ptr<VXScrollPageView> VXScrollPageView::create(const os::Rect& frame,
+                                                           std::shared_ptr<VXReaderContext> context) {
   auto pages = std::make_shared<VXScrollPageView>(frame);
+  pages->context_ = context ? context : VXReaderContext::current();
   pages->scrollView_->setDelegate(std::shared_ptr<os::ScrollViewDelegate>(pages, static_cast<os::ScrollViewDelegate*>(pages.get())));
   pages->observeLaunchEnd();
   return pages;
@@ -65,9 +68,11 @@ void VXScrollPageView::addItemsToScrollView() {
 
   const os::Size size = bounds().size;
   long count = 0;
-  for (const auto& category : VXNewsView::categoryList()) {
+  auto context = context_.lock();
+  const auto categories = context ? VXNewsView::categoryList(*context) : std::vector<VXNewsCategory>();
+  for (const auto& category : categories) {
     auto page = VXNewsTableView::create(os::Rect{static_cast<double>(count) * size.width, 0, size.width, size.height},
-                                        category.ID());
+                                        category.ID(), context);
     scrollView_->addSubview(page);
     viewItems_.push_back(page);
     ++count;
@@ -130,7 +135,7 @@ void VXScrollPageView::scrollViewWillBeginDragging(os::ScrollView& scrollView) {
 void VXScrollPageView::panGestureRecognizeran(os::GestureRecognizer& gesture) {
   auto* pan = dynamic_cast<os::PanGestureRecognizer*>(&gesture);
   if (!pan || scrollView_->contentOffset().x > 0) return;
-  NQSideViewController::share()->pan(*pan);
+  if (auto context = context_.lock()) NQSideViewController::share(*context)->pan(*pan);
 }
 
 std::shared_ptr<os::View> VXScrollPageView::errorView() {
@@ -169,12 +174,14 @@ std::shared_ptr<os::View> VXScrollPageView::errorView() {
 }
 
 void VXScrollPageView::loadAgain() {
+  auto context = context_.lock();
+  if (!context) return;
   auto self = std::static_pointer_cast<VXScrollPageView>(shared_from_this());
-  VXGlobalHelper::share().showActivityHud("", self, true);
+  VXGlobalHelper::share(*context).showActivityHud("", self, true);
   std::weak_ptr<VXScrollPageView> weak = self;
   NQBaseRequest request = NQBaseRequest::initWithOpcode(kCategoryListOpcode);
   VXGlobalHelper::loadWithRequest(
-      request, kCategoryTimeout,
+      *context, request, kCategoryTimeout,
       [weak](const std::optional<os::Dictionary>& data) {
         if (auto s = weak.lock()) s->categoriesAnswered(data);
       },
@@ -188,18 +195,23 @@ void VXScrollPageView::categoriesAnswered(const std::optional<os::Dictionary>& d
     categoriesFailed();
     return;
   }
+  auto context = context_.lock();
+  if (!context) return;
   auto categories = VXNewsCategoryManager::categoriesFromAnswer(*data);
-  auto db = VXNewsDBManager::share();
+  auto db = VXNewsDBManager::share(*context);
   // One transaction: an empty or failed rewrite keeps the stored tabs.
   db->replaceCategories(categories);
   if (errorView_) errorView_->removeFromSuperview();
-  VXNewsCategoryManager::share()->setCategoryList(db->createCategoryListWithDB());
+  VXNewsCategoryManager::share(*context)->setCategoryList(db->createCategoryListWithDB());
   // The manager stores the list through the main queue: the rebuild is posted after it there, so
   // it sees the new categories.
   os::DispatchQueue::main()->async([] { os::NotificationCenter::defaultCenter().post(kLaunchEndNotification); });
-  VXGlobalHelper::share().hideHud(true);
+  VXGlobalHelper::share(*context).hideHud(true);
 }
 
 void VXScrollPageView::categoriesFailed() {
-  VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<VXScrollPageView>(shared_from_this()), true);
+  auto context = context_.lock();
+  if (!context) return;
+  VXGlobalHelper::share(*context).showHud("网络异常", std::static_pointer_cast<VXScrollPageView>(shared_from_this()),
+                                          true);
 }

@@ -13,6 +13,8 @@
 #include "os/views/ScrollView.h"
 #include "os/views/View.h"
 
+class VXReaderContext;
+
 class VXScrollPageViewDelegate {
  public:
   virtual ~VXScrollPageViewDelegate() = default;
@@ -23,12 +25,15 @@ class VXScrollPageView : public os::View, public os::ScrollViewDelegate {
  public:
   static constexpr double kCategoryTimeout = 0;  // the runner's default
 
-  static std::shared_ptr<VXScrollPageView> create(const os::Rect& frame);
+  // `context`: the reader context whose categories, lists, servers and side menu it uses (null:
+  // the current one).
+  static std::shared_ptr<VXScrollPageView> create(const os::Rect& frame,
+                                                  std::shared_ptr<VXReaderContext> context = nullptr);
   explicit VXScrollPageView(const os::Rect& frame);  // use create()
   ~VXScrollPageView() override;
   std::string className() const override { return "VXScrollPageView"; }
 
-  // Rebuilds one page per category of the current list and shows the first page.
+  // Rebuilds one page per category of the context's list and shows the first page.
   void addItemsToScrollView();
   // Pages to i (animated) unless it is already the page in view; the page loads when the
   // animation ends.
@@ -64,6 +69,8 @@ class VXScrollPageView : public os::View, public os::ScrollViewDelegate {
   void categoriesAnswered(const std::optional<os::Dictionary>& data);
   void categoriesFailed();
 
+  // Weak: the context holds the side menu, which holds the home screen and these pages.
+  std::weak_ptr<VXReaderContext> context_;
   int currentPage_ = 0;
   int lastUpdate_ = -1;
   std::shared_ptr<os::ScrollView> scrollView_;

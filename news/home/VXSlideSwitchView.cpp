@@ -1,10 +1,13 @@
 #include "news/home/VXSlideSwitchView.h"
 
+#include "news/api/VXReaderContext.h"
 #include "news/home/VXNewsView.h"
 #include "os/core/String.h"
 
-std::shared_ptr<VXSlideSwitchView> VXSlideSwitchView::create(const os::Rect& frame) {
+std::shared_ptr<VXSlideSwitchView> VXSlideSwitchView::create(const os::Rect& frame,
+                                                             std::shared_ptr<VXReaderContext> context) {
   auto strip = std::make_shared<VXSlideSwitchView>(frame);
+  strip->context_ = context ? context : VXReaderContext::current();
   strip->observeLaunchEnd();
   return strip;
 }
@@ -52,7 +55,9 @@ void VXSlideSwitchView::addItemsToScrollView() {
   const double height = bounds().size.height;
   double x = 0;
   int index = 0;
-  for (const auto& category : VXNewsView::categoryList()) {
+  auto context = context_.lock();
+  const auto categories = context ? VXNewsView::categoryList(*context) : std::vector<VXNewsCategory>();
+  for (const auto& category : categories) {
     double width = widthOfButton(category.name());
     auto cell = std::make_shared<VXSlideSwitchCell>(os::Rect{x, 0, width, height}, category.name(), index);
     std::weak_ptr<VXSlideSwitchView> weak = std::static_pointer_cast<VXSlideSwitchView>(shared_from_this());

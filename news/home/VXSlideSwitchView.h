@@ -1,7 +1,7 @@
 #pragma once
 // The strip of category tabs above the news pages. Each tab is as wide as its title needs (three
 // steps); the strip scrolls sideways when the tabs do not fit and keeps the chosen tab in view.
-// Built (again) from the current category list whenever "fLaunchEnd" is posted. Main thread only.
+// Built (again) from its context's category list whenever "fLaunchEnd" is posted. Main thread only.
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +18,8 @@ inline constexpr const char* kLaunchEndNotification = "fLaunchEnd";
 // Key of a tab's right edge in the strip's in-memory tab records.
 inline constexpr const char* kSlideWidthKey = "kSLIDEWIDTHKEY";
 
+class VXReaderContext;
+
 class VXSlideSwitchDelegate {
  public:
   virtual ~VXSlideSwitchDelegate() = default;
@@ -32,7 +34,9 @@ class VXSlideSwitchView : public os::View {
   // ...so that the right edge sits this far from the strip's left edge.
   static constexpr double kScrollTarget = 180;
 
-  static std::shared_ptr<VXSlideSwitchView> create(const os::Rect& frame);
+  // `context`: the reader context whose categories it shows (null: the current one).
+  static std::shared_ptr<VXSlideSwitchView> create(const os::Rect& frame,
+                                                   std::shared_ptr<VXReaderContext> context = nullptr);
   explicit VXSlideSwitchView(const os::Rect& frame);  // use create()
   ~VXSlideSwitchView() override;
   std::string className() const override { return "VXSlideSwitchView"; }
@@ -40,7 +44,7 @@ class VXSlideSwitchView : public os::View {
   // 70 for titles of up to 2 characters, 85 for 3, 100 for 4 or more.
   static double widthOfButton(const std::string& title);
 
-  // Rebuilds the tabs from the current category list (dropping every earlier tab and record).
+  // Rebuilds the tabs from the context's category list (dropping every earlier tab and record).
   void addItemsToScrollView();
   void buttonClick(os::Button& button);
   // Selects tab i and tells the delegate, as a tap would; nothing for an index out of range.
@@ -62,6 +66,8 @@ class VXSlideSwitchView : public os::View {
  private:
   void observeLaunchEnd();
 
+  // Weak: the context holds the side menu, which holds the home screen and this strip.
+  std::weak_ptr<VXReaderContext> context_;
   double totalWidth_ = 0;
   std::shared_ptr<os::ScrollView> scrollView_;
   std::vector<os::Dictionary> infoItems_;

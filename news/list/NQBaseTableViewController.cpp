@@ -2,6 +2,7 @@
 
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/views/Device.h"
@@ -44,7 +45,8 @@ std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table) {
   return cell;
 }
 
-NQBaseTableViewController::NQBaseTableViewController(os::TableViewStyle style) {
+NQBaseTableViewController::NQBaseTableViewController(os::TableViewStyle style, std::shared_ptr<VXReaderContext> context)
+    : context_(context ? context : VXReaderContext::current()) {
   listData_.reserve(20);
   tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, 0, 0}, style);
 }
@@ -115,6 +117,15 @@ std::shared_ptr<os::View> NQBaseTableViewController::getLoadingView() {
   return loadingView_;
 }
 
+void NQBaseTableViewController::showHud(const std::string& text, const std::shared_ptr<os::View>& view,
+                                        bool autoHide) const {
+  if (auto context = readerContext()) VXGlobalHelper::share(*context).showHud(text, view, autoHide);
+}
+
+void NQBaseTableViewController::hideHud(bool animated) const {
+  if (auto context = readerContext()) VXGlobalHelper::share(*context).hideHud(animated);
+}
+
 void NQBaseTableViewController::changeTableViewState(int state) {
   if (state == load_.state()) return;
   load_.setState(state);
@@ -125,7 +136,7 @@ void NQBaseTableViewController::changeTableViewState(int state) {
     switch (self->load_.state()) {
       case NQTableViewStateFailed:
         self->tableView_->setBackgroundView(self->getErrorView());
-        VXGlobalHelper::share().showHud(kNetworkErrorText, self->view(), true);
+        self->showHud(kNetworkErrorText, self->view(), true);
         break;
       case NQTableViewStateLoading:
         self->tableView_->setBackgroundView(self->getLoadingView());
@@ -207,9 +218,11 @@ void NQBaseTableViewController::loadFromPullToRefresh() {
 void NQBaseTableViewController::run(std::unique_ptr<NQBaseRequest> request, PageKind kind) {
   auto weak = weakSelf();
   std::shared_ptr<NQBaseRequest> shared(std::move(request));
-  auto start = [weak, shared, kind] {
+  auto start = [weak, shared, kind, context = context_] {
+    auto strong = context.lock();
+    if (!strong) return;
     VXGlobalHelper::loadWithRequest(
-        *shared, 0,
+        *strong, *shared, 0,
         [weak, kind](const std::optional<os::Dictionary>& data) {
           if (auto self = weak.lock()) self->answered(kind, data);
         },

@@ -18,6 +18,8 @@
 #include "os/core/Value.h"
 #include "os/views/TableView.h"
 
+class VXReaderContext;
+
 enum NQTableViewState : int {
   NQTableViewStateIdle = 0,
   NQTableViewStateLoading = 1,
@@ -41,7 +43,9 @@ class NQBaseTableViewController : public NQBaseViewController,
   // How far from the end of the content (points) a finished scroll asks for the next page.
   static constexpr double kLoadMoreDistance = 22;
 
-  explicit NQBaseTableViewController(os::TableViewStyle style = os::TableViewStyle::Plain);
+  // `context`: the reader context whose servers and HUD it uses (null: the current one).
+  explicit NQBaseTableViewController(os::TableViewStyle style = os::TableViewStyle::Plain,
+                                     std::shared_ptr<VXReaderContext> context = nullptr);
   ~NQBaseTableViewController() override;
   std::string className() const override { return "NQBaseTableViewController"; }
 
@@ -118,6 +122,11 @@ class NQBaseTableViewController : public NQBaseViewController,
   void setLoadingView(std::shared_ptr<os::View> view) { loadingView_ = std::move(view); }
   // "加载数据失败 class is：" and the class name, on the console.
   void logLoadFailure() const;
+  // The context it was made with; null once that context is gone.
+  std::shared_ptr<VXReaderContext> readerContext() const { return context_.lock(); }
+  // The context's HUD over `view` (nothing once the context is gone).
+  void showHud(const std::string& text, const std::shared_ptr<os::View>& view, bool autoHide) const;
+  void hideHud(bool animated) const;
 
  private:
   enum class PageKind { First, Next, Refresh };
@@ -127,6 +136,8 @@ class NQBaseTableViewController : public NQBaseViewController,
   void failed(PageKind kind);
   std::weak_ptr<NQBaseTableViewController> weakSelf();
 
+  // Weak: the context holds the side menu, which holds the screens.
+  std::weak_ptr<VXReaderContext> context_;
   std::shared_ptr<os::TableView> tableView_;
   std::vector<Row> listData_;
   int separatorStyle_ = 1;

@@ -13,7 +13,8 @@ constexpr long long kMorePages = 2;
 
 }  // namespace
 
-VXFavoriteViewController::VXFavoriteViewController() : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {}
+VXFavoriteViewController::VXFavoriteViewController(std::shared_ptr<VXReaderContext> context)
+    : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {}
 
 std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(const os::Rect& frame) {
   auto controller = create();
@@ -72,6 +73,7 @@ void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, con
   NQBaseTableViewController::didSelectRowAtIndexPath(table, indexPath);
   if (isLoadMoreRow(indexPath)) return;
   auto item = itemAt(indexPath.row);
-  auto open = VXReaderContext::current()->openItem.get();
+  auto context = readerContext();
+  auto open = context ? context->openItem.get() : nullptr;
   if (item && open) open(item, *this);
 }

@@ -16,7 +16,8 @@ class VXFavoriteViewController : public VXLeftBaseTableViewController {
   static std::shared_ptr<VXFavoriteViewController> create() { return std::make_shared<VXFavoriteViewController>(); }
   // The view takes the rectangle and the table fills it.
   static std::shared_ptr<VXFavoriteViewController> initWithFrame(const os::Rect& frame);
-  VXFavoriteViewController();
+  // `context`: the reader context it reads and drives (null: the current one).
+  explicit VXFavoriteViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   std::string className() const override { return "VXFavoriteViewController"; }
 
   std::string navbarTitle() const override { return "我的收藏"; }

@@ -1,6 +1,6 @@
 #pragma once
 // The base of the paged list screens opened from the left menu: going back pops this screen (if
-// its navigation controller still holds it) and opens the menu.
+// its navigation controller still holds it) and opens the menu of the context it was made with.
 #include <string>
 
 #include "news/list/NQBaseTableViewController.h"

@@ -32,15 +32,19 @@ void VXNewsTableView::setRefreshIntervalSource(RefreshIntervalSource source) {
   VXReaderContext::current()->refreshInterval.set(std::move(source));
 }
 
-double VXNewsTableView::refreshInterval() {
-  auto source = VXReaderContext::current()->refreshInterval.get();
-  return source ? source() : VXGlobalDefine::share()->nctime();
+double VXNewsTableView::refreshInterval() { return refreshInterval(*VXReaderContext::current()); }
+
+double VXNewsTableView::refreshInterval(VXReaderContext& context) {
+  auto source = context.refreshInterval.get();
+  return source ? source() : VXGlobalDefine::share(context)->nctime();
 }
 
 void VXNewsTableView::setItemOpener(ItemOpener opener) { VXReaderContext::current()->openItem.set(std::move(opener)); }
 
-std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID) {
+std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID,
+                                                         std::shared_ptr<VXReaderContext> context) {
   auto view = std::make_shared<VXNewsTableView>(frame, newsID);
+  view->context_ = context ? context : VXReaderContext::current();
   view->viewInit();
   std::weak_ptr<VXNewsTableView> weak = view;
   view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(
@@ -60,6 +64,11 @@ std::weak_ptr<VXNewsTableView> VXNewsTableView::weakSelf() const {
   auto self = const_cast<VXNewsTableView*>(this)->weak_from_this().lock();
   if (!self) return {};
   return std::static_pointer_cast<VXNewsTableView>(self);
+}
+
+std::shared_ptr<VXNewsDBManager> VXNewsTableView::database() const {
+  auto context = context_.lock();
+  return context ? VXNewsDBManager::share(*context) : nullptr;
 }
 
 void VXNewsTableView::viewInit() {
@@ -102,15 +111,17 @@ void VXNewsTableView::load() {
     return;
   }
   firstLoad_ = false;
-  if (auto db = VXNewsDBManager::share()) dataList_ = db->createNewsListWithDB(ID_);
+  if (auto db = database()) dataList_ = db->createNewsListWithDB(ID_);
   tableView_->reloadData();
   forceRefresh();
 }
 
 void VXNewsTableView::forceRefresh() {
-  auto db = VXNewsDBManager::share();
+  auto context = context_.lock();
+  if (!context) return;
+  auto db = VXNewsDBManager::share(*context);
   const double last = db ? db->lastUpdateWithCategory(ID_) : 0;
-  if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval()) {
+  if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval(*context)) {
     forceLoad_ = true;
     // The header shows the refresh and, through its trigger, calls pullToRefresh.
     load_.startRefresh();
@@ -155,11 +166,13 @@ void VXNewsTableView::loadMore(os::ScrollView& scrollView) {
 }
 
 void VXNewsTableView::request(const os::Dictionary& params, bool front, bool clearDB) {
+  auto context = context_.lock();
+  if (!context) return;
   load_.setState(VXNewsRequestLoading);
   VXNewsListRequest req(params);
   auto weak = weakSelf();
   VXGlobalHelper::loadWithRequest(
-      req, 0,
+      *context, req, 0,
       [weak, front, clearDB](const std::optional<os::Dictionary>& data) {
         auto self = weak.lock();
         if (!self) return;
@@ -187,7 +200,7 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
     load_.setState(VXNewsRequestFailed);
     return;
   }
-  auto db = VXNewsDBManager::share();
+  auto db = database();
   if (clearDB) {
     dataList_.clear();
     if (db) db->deleteArticleWithID(ID_);
@@ -214,7 +227,9 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
 void VXNewsTableView::failed(bool front) {
   if (front) finishRefresh();
   load_.setState(VXNewsRequestFailed);
-  VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()), true);
+  if (auto context = context_.lock())
+    VXGlobalHelper::share(*context).showHud("网络异常", std::static_pointer_cast<os::View>(weakSelf().lock()),
+                                            true);
 }
 
 void VXNewsTableView::finishRefresh() { load_.finishRefresh(); }
@@ -285,7 +300,9 @@ void VXNewsTableView::didSelectRowAtIndexPath(os::TableView&, const os::IndexPat
   if (!controller) return;
   selectedIndexPath_ = indexPath;
   auto item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  if (auto open = VXReaderContext::current()->openItem.get()) open(item, *controller);
+  auto context = context_.lock();
+  if (!context) return;
+  if (auto open = context->openItem.get()) open(item, *controller);
 }
 
 // --- scrolling and the header ---

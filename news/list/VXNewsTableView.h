@@ -19,6 +19,8 @@
 namespace os {
 class ViewController;
 }
+class VXNewsDBManager;
+class VXReaderContext;
 
 // Broadcast when the caches were cleared: every news list empties itself.
 inline constexpr const char* kClearCachesNotification = "fClearCaches";
@@ -38,6 +40,7 @@ class VXNewsTableView : public os::View,
   using RefreshIntervalSource = std::function<double()>;
   static void setRefreshIntervalSource(RefreshIntervalSource source);
   static double refreshInterval();
+  static double refreshInterval(VXReaderContext& context);
   // Opens a tapped item from the given screen: the reader context's route, which the home
   // screen's wiring sets to record it as read and open it by its type. Replaces that route.
   using ItemOpener = std::function<void(const std::shared_ptr<VXNewsDO>& item, os::ViewController& controller)>;
@@ -46,8 +49,10 @@ class VXNewsTableView : public os::View,
   static constexpr int kPageCount = 20;
   static constexpr double kLoadMoreDistance = 22;
 
-  // Builds the views and observes "fClearCaches".
-  static std::shared_ptr<VXNewsTableView> create(const os::Rect& frame, long long newsID);
+  // Builds the views and observes "fClearCaches". `context`: the reader context whose database,
+  // refresh interval and item route the list uses (null: the current one).
+  static std::shared_ptr<VXNewsTableView> create(const os::Rect& frame, long long newsID,
+                                                 std::shared_ptr<VXReaderContext> context = nullptr);
   ~VXNewsTableView() override;
   std::string className() const override { return "VXNewsTableView"; }
 
@@ -99,8 +104,11 @@ class VXNewsTableView : public os::View,
   void finishRefresh();
   bool isLoadMoreRow(const os::IndexPath& indexPath) const;
   std::weak_ptr<VXNewsTableView> weakSelf() const;
+  std::shared_ptr<VXNewsDBManager> database() const;
 
   long long ID_;
+  // Weak: the context holds the side menu, which holds the screen showing this list.
+  std::weak_ptr<VXReaderContext> context_;
   std::vector<std::shared_ptr<VXNewsDO>> dataList_;
   std::shared_ptr<os::TableView> tableView_;
   std::optional<os::IndexPath> selectedIndexPath_;

@@ -45,8 +45,10 @@ bool isSuccess(const os::Dictionary& data) {
 
 }  // namespace
 
-std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share() {
-  return VXReaderContext::current()->offline.get([] { return std::make_shared<VXOfflineHelper>(); });
+std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share(VXReaderContext& context) {
+  return context.offline.get([] { return std::make_shared<VXOfflineHelper>(); });
 }
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::setShared(std::shared_ptr<VXOfflineHelper> helper) {

@@ -26,6 +26,7 @@ struct Notification;
 }  // namespace os
 class BNWebImageManager;
 class VXNewsDBManager;
+class VXReaderContext;
 
 // Its object is the progress as an integer number (no sender, no user info).
 inline constexpr const char* kOfflineLoadingNotification = "fOfflineLoading";
@@ -37,6 +38,8 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   static constexpr long long kResultSuccess = 1;
 
   static std::shared_ptr<VXOfflineHelper> share();
+  // The download of a given context (share() asks the current one).
+  static std::shared_ptr<VXOfflineHelper> share(VXReaderContext& context);
   // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
   static std::shared_ptr<VXOfflineHelper> setShared(std::shared_ptr<VXOfflineHelper> helper);
 

@@ -1,5 +1,6 @@
 #include "news/offline/VXOfflineMaskViewController.h"
 
+#include "news/api/VXReaderContext.h"
 #include "news/offline/VXOfflineHelper.h"
 #include "news/store/VXGlobalDefine.h"
 #include "os/core/String.h"
@@ -12,9 +13,10 @@
 #include "os/views/Screen.h"
 #include "os/views/Switch.h"
 
-VXOfflineMaskViewController::VXOfflineMaskViewController(std::shared_ptr<os::Image> image)
-    : backgroudImage_(std::move(image)) {
-  VXGlobalDefine::share()->setScreenStatus(1);
+VXOfflineMaskViewController::VXOfflineMaskViewController(std::shared_ptr<os::Image> image,
+                                                         std::shared_ptr<VXReaderContext> context)
+    : context_(context ? context : VXReaderContext::current()), backgroudImage_(std::move(image)) {
+  if (auto given = context_.lock()) VXGlobalDefine::share(*given)->setScreenStatus(1);
 }
 
 VXOfflineMaskViewController::~VXOfflineMaskViewController() {
@@ -68,7 +70,9 @@ void VXOfflineMaskViewController::viewDidLoad() {
       });
 }
 
-void VXOfflineMaskViewController::buttonClick() { VXOfflineHelper::share()->killThread(); }
+void VXOfflineMaskViewController::buttonClick() {
+  if (auto context = context_.lock()) VXOfflineHelper::share(*context)->killThread();
+}
 
 void VXOfflineMaskViewController::msgNotification(const os::Notification& notification) {
   auto percent = VXOfflineHelper::percentOf(notification);
@@ -90,7 +94,7 @@ void VXOfflineMaskViewController::show(int percent) {
   if (percent == -1) {
     closed_ = true;
     dismissViewController(false);
-    VXGlobalDefine::share()->setScreenStatus(0);
+    if (auto context = context_.lock()) VXGlobalDefine::share(*context)->setScreenStatus(0);
     return;
   }
   if (labelPercent_) labelPercent_->setText(percentText(percent));

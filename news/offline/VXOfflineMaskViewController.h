@@ -13,10 +13,14 @@ class Image;
 class Label;
 }  // namespace os
 
+class VXReaderContext;
+
 class VXOfflineMaskViewController : public NQBaseViewController {
  public:
-  // Tells the application-wide state that a full-screen cover is up.
-  explicit VXOfflineMaskViewController(std::shared_ptr<os::Image> image);
+  // Tells the application-wide state that a full-screen cover is up. `context`: the reader
+  // context whose state and download it drives (null: the current one).
+  explicit VXOfflineMaskViewController(std::shared_ptr<os::Image> image,
+                                       std::shared_ptr<VXReaderContext> context = nullptr);
   ~VXOfflineMaskViewController() override;
   std::string className() const override { return "VXOfflineMaskViewController"; }
 
@@ -34,6 +38,8 @@ class VXOfflineMaskViewController : public NQBaseViewController {
  private:
   void show(int percent);
 
+  // Weak: the context holds the side menu, which leads to this cover.
+  std::weak_ptr<VXReaderContext> context_;
   std::shared_ptr<os::Image> backgroudImage_;
   std::shared_ptr<os::Label> labelPercent_;
   std::shared_ptr<os::Button> cancelButton_;

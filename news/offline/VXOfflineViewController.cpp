@@ -4,6 +4,7 @@
 
 #include "news/api/DeviceExtensions.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/offline/VXOfflineCell.h"
 #include "news/offline/VXOfflineHelper.h"
 #include "news/offline/VXOfflineMaskViewController.h"
@@ -45,7 +46,10 @@ std::shared_ptr<os::Image> windowPicture() {
 
 }  // namespace
 
-VXOfflineViewController::VXOfflineViewController() { setAddRefreshControl(false); }
+VXOfflineViewController::VXOfflineViewController(std::shared_ptr<VXReaderContext> context)
+    : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {
+  setAddRefreshControl(false);
+}
 
 void VXOfflineViewController::viewDidLoad() {
   VXLeftBaseTableViewController::viewDidLoad();
@@ -58,7 +62,9 @@ void VXOfflineViewController::viewDidLoad() {
 void VXOfflineViewController::initListData() {
   auto& rows = listData();
   rows.clear();
-  for (const VXNewsCategory& category : VXNewsCategoryManager::share()->categoryList()) {
+  auto context = readerContext();
+  if (!context) return;
+  for (const VXNewsCategory& category : VXNewsCategoryManager::share(*context)->categoryList()) {
     rows.emplace_back(os::Dictionary{{"name", os::Value(category.name())},
                                      {"ID", os::Value(category.ID())},
                                      {"selected", os::Value(1)}});
@@ -88,23 +94,25 @@ std::vector<long long> VXOfflineViewController::selectedIDs() const {
 }
 
 void VXOfflineViewController::buttonClick() {
+  auto context = readerContext();
+  if (!context) return;
   if (DeviceExtensions::netStatus() != kReachableViaWiFi) {
-    VXGlobalHelper::share().showHud(kNoNetworkText, view(), true);
+    showHud(kNoNetworkText, view(), true);
     return;
   }
-  auto helper = VXOfflineHelper::share();
+  auto helper = VXOfflineHelper::share(*context);
   // A run under way keeps its own list; the cover is up then anyway.
   if (helper->isRunning()) return;
   helper->setSelectedIDList(selectedIDs());
   if (helper->selectedIDList().empty()) {
-    VXGlobalHelper::share().showHud(kNothingChosenText, view(), true);
+    showHud(kNothingChosenText, view(), true);
     return;
   }
   if (helper->startOffline()) addMaskView();
 }
 
 void VXOfflineViewController::addMaskView() {
-  auto mask = std::make_shared<VXOfflineMaskViewController>(windowPicture());
+  auto mask = std::make_shared<VXOfflineMaskViewController>(windowPicture(), readerContext());
   presentViewController(mask, false);
 }
 

@@ -2,12 +2,20 @@
 
 #include "news/api/VXFeedbackRequest.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "os/graphics/Font.h"
 #include "os/graphics/Image.h"
 #include "os/views/BarButtonItem.h"
 #include "os/views/NamedImage.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/NavigationController.h"
+
+VXFeedbackViewController::VXFeedbackViewController(std::shared_ptr<VXReaderContext> context)
+    : context_(context ? context : VXReaderContext::current()) {}
+
+void VXFeedbackViewController::showHud(const std::string& text) {
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).showHud(text, view(), true);
+}
 
 std::weak_ptr<VXFeedbackViewController> VXFeedbackViewController::weakSelf() {
   auto self = weak_from_this().lock();
@@ -56,13 +64,15 @@ void VXFeedbackViewController::buttonClick() {
     alert->show();
     return;
   }
+  auto context = context_.lock();
+  if (!context) return;
   suggestionTextView_->resignFirstResponder();
   contactTextView_->resignFirstResponder();
-  VXGlobalHelper::share().showActivityHud("", view(), false);
+  VXGlobalHelper::share(*context).showActivityHud("", view(), false);
   VXFeedbackRequest request(suggestionTextView_->text(), contactTextView_->text());
   auto weak = weakSelf();
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [weak](const std::optional<os::Dictionary>& data) {
         if (auto self = weak.lock()) self->answered(data);
       },
@@ -75,19 +85,19 @@ void VXFeedbackViewController::answered(const std::optional<os::Dictionary>& dat
   if (data && (*data)["result"].intValue() == kFeedbackSuccess)
     feedbackSuccess();
   else
-    VXGlobalHelper::share().showHud("反馈失败，请重试", view(), true);
+    showHud("反馈失败，请重试");
   suggestionTextView_->setText("");
   contactTextView_->setText("");
 }
 
 void VXFeedbackViewController::failed() {
-  VXGlobalHelper::share().showHud("反馈失败，检查网络", view(), true);
+  showHud("反馈失败，检查网络");
   suggestionTextView_->setText("");
   contactTextView_->setText("");
 }
 
 void VXFeedbackViewController::feedbackSuccess() {
-  VXGlobalHelper::share().hideHud(false);
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).hideHud(false);
   std::weak_ptr<os::AlertViewDelegate> delegate;
   if (auto self = weakSelf().lock()) delegate = std::shared_ptr<os::AlertViewDelegate>(self, static_cast<os::AlertViewDelegate*>(this));
   auto alert = std::make_shared<os::AlertView>("反馈成功", "", delegate, "确定");

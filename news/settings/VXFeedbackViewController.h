@@ -10,12 +10,15 @@
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 
+class VXReaderContext;
+
 class VXFeedbackViewController : public NQBaseViewController, public os::AlertViewDelegate {
  public:
   static constexpr int kSuccessAlertTag = 10;
   static constexpr long long kFeedbackSuccess = 1;
 
-  VXFeedbackViewController() = default;
+  // `context`: the reader context whose servers and HUD it uses (null: the current one).
+  explicit VXFeedbackViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   std::string className() const override { return "VXFeedbackViewController"; }
   std::string navbarTitle() const override { return "反馈意见"; }
 
@@ -34,6 +37,11 @@ class VXFeedbackViewController : public NQBaseViewController, public os::AlertVi
   void answered(const std::optional<os::Dictionary>& data);
   void failed();
   std::weak_ptr<VXFeedbackViewController> weakSelf();
+  // The context's HUD over this screen (nothing once the context is gone).
+  void showHud(const std::string& text);
+
+  // Weak: the context holds the side menu, which holds the stack this screen is on.
+  std::weak_ptr<VXReaderContext> context_;
 
   std::shared_ptr<UICommonTextView> suggestionTextView_;
   std::shared_ptr<UICommonTextView> contactTextView_;

@@ -56,12 +56,17 @@ std::uint64_t folderBytes(const std::string& folder) {
 
 }  // namespace
 
+std::shared_ptr<VXNewsConfig> VXSettingViewController::textStyle() const {
+  auto context = readerContext();
+  return VXNewsConfig::share(context ? *context : *VXReaderContext::current());
+}
+
 void VXSettingViewController::setImageCache(std::shared_ptr<BNImageCache> cache) {
   VXReaderContext::current()->imageCache.set(std::move(cache));
 }
 
-VXSettingViewController::VXSettingViewController()
-    : VXLeftBaseTableViewController(os::TableViewStyle::Plain) {
+VXSettingViewController::VXSettingViewController(std::shared_ptr<VXReaderContext> context)
+    : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {
   setAddRefreshControl(false);
 }
 
@@ -108,7 +113,7 @@ void VXSettingViewController::initListData() {
   auto add = [&rows](int type, const char* name, std::string note) {
     rows.emplace_back(VXSettingDO(os::Dictionary{{"type", type}, {"name", name}, {"note", std::move(note)}}));
   };
-  add(VXSettingDO::kNote, "字体大小", VXNewsConfig::share()->textWihtFontSize());
+  add(VXSettingDO::kNote, "字体大小", textStyle()->textWihtFontSize());
   add(VXSettingDO::kNote, "清理缓存", sizeOfCache());
   add(VXSettingDO::kNote, "版本升级", bundleVersion());
   add(VXSettingDO::kSwitch, "消息推送", storedPushMessage());
@@ -137,12 +142,13 @@ void VXSettingViewController::initViews() {
 
 // ---- cache size ----
 
-VXSettingViewController::CacheLocations VXSettingViewController::cacheLocations() {
+VXSettingViewController::CacheLocations VXSettingViewController::cacheLocations() const {
   CacheLocations where;
   const std::string caches = VXGlobalHelper::cachesDirectory();
   where.offline = caches + "offline/";
   where.database = caches + "news.db";
-  where.images = VXReaderContext::current()->images();
+  auto context = readerContext();
+  where.images = context ? context->images() : nullptr;
   return where;
 }
 
@@ -188,7 +194,7 @@ void VXSettingViewController::refreshNote(long index) {
   auto* data = std::any_cast<VXSettingDO>(&listData()[static_cast<std::size_t>(index)]);
   if (!data) return;
   switch (index) {
-    case kRowFont: data->setNote(VXNewsConfig::share()->textWihtFontSize()); break;
+    case kRowFont: data->setNote(textStyle()->textWihtFontSize()); break;
     case kRowCache: data->setNote(sizeOfCache()); break;
     case kRowUpdate: data->setNote(bundleVersion()); break;
     case kRowPush: data->setNote(storedPushMessage()); break;
@@ -247,7 +253,7 @@ void VXSettingViewController::clickFontCell() {
 void VXSettingViewController::clickedButtonAtIndex(os::ActionSheet& sheet, long buttonIndex) {
   if (buttonIndex != sheet.cancelButtonIndex()) {
     const long step = buttonIndex - sheet.firstOtherButtonIndex();
-    if (step >= 0 && step < 3) VXNewsConfig::share()->setFontSize(static_cast<int>(step) + 1);
+    if (step >= 0 && step < 3) textStyle()->setFontSize(static_cast<int>(step) + 1);
   }
   tableView()->reloadData();
 }
@@ -257,7 +263,7 @@ void VXSettingViewController::clickCacheCell() {
   const CacheLocations where = cacheLocations();
   // A folder that cannot be removed is left as it is: the rest still gets cleared.
   fm.removeItemAtPath(where.offline);
-  VXNewsDBManager::share()->clearCachesTable();
+  if (auto context = readerContext()) VXNewsDBManager::share(*context)->clearCachesTable();
   if (where.images) {
     where.images->clearMemory();
     where.images->clearDisk();
@@ -266,11 +272,11 @@ void VXSettingViewController::clickCacheCell() {
   cacheSize_ = 0;
   tableView()->reloadData();
   os::NotificationCenter::defaultCenter().post(kClearCachesNotification);
-  VXGlobalHelper::share().showHud("清理结束", view(), true);
+  showHud("清理结束", view(), true);
 }
 
 void VXSettingViewController::clcikUpdateCell() {
-  VXGlobalHelper::share().showHud("更新中", view(), false);
+  showHud("更新中", view(), false);
   auto weak = weakSelf();
   NQProxy::loadCommonRequest(
       os::URLRequest(VXVersionCheck::address("/common")),
@@ -278,7 +284,7 @@ void VXSettingViewController::clcikUpdateCell() {
         if (auto self = weak.lock()) self->versionAnswered(text);
       },
       [weak](const os::Error&) {
-        if (auto self = weak.lock()) VXGlobalHelper::share().showHud("网络异常", self->view(), true);
+        if (auto self = weak.lock()) self->showHud("网络异常", self->view(), true);
       });
 }
 
@@ -292,15 +298,15 @@ void VXSettingViewController::versionAnswered(const std::string& text) {
                                                    std::vector<std::string>{"升级"});
       alert->setTag(kUpdateAlertTag);
       alert->show();
-      VXGlobalHelper::share().hideHud(true);
+      hideHud(true);
       break;
     }
     case VXVersionCheck::Outcome::UpToDate:
-      VXGlobalHelper::share().showHud("已经是最新版本", view(), true);
+      showHud("已经是最新版本", view(), true);
       break;
     case VXVersionCheck::Outcome::Unreadable:
       // An answer that says nothing is no proof of being up to date.
-      VXGlobalHelper::share().showHud("网络异常", view(), true);
+      showHud("网络异常", view(), true);
       break;
   }
 }
@@ -319,7 +325,8 @@ void VXSettingViewController::clickedButtonAtIndex(os::AlertView& alert, long bu
 
 void VXSettingViewController::clickPushMsg() {
   auto defaults = os::UserDefaults::standardUserDefaults();
-  if (VXGlobalDefine::share()->pass()) {
+  auto context = readerContext();
+  if (context && VXGlobalDefine::share(*context)->pass()) {
     if (os::intValue(storedPushMessage()) != 1) {
       if (auto app = os::Application::shared()) app->unregisterForRemoteNotifications();
       defaults->setObject(os::Value("1"), kPushMessage);
@@ -336,5 +343,5 @@ void VXSettingViewController::clickPushMsg() {
 }
 
 void VXSettingViewController::clickFeedback() {
-  if (auto* nav = navigationController()) nav->pushViewController(std::make_shared<VXFeedbackViewController>(), true);
+  if (auto* nav = navigationController()) nav->pushViewController(std::make_shared<VXFeedbackViewController>(readerContext()), true);
 }

@@ -19,6 +19,7 @@
 #include "os/views/Label.h"
 
 class BNImageCache;
+class VXNewsConfig;
 namespace os {
 class Thread;
 }
@@ -43,7 +44,8 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
   // shared one. For tests, which keep images in their own sandbox.
   static void setImageCache(std::shared_ptr<BNImageCache> cache);
 
-  VXSettingViewController();
+  // `context`: the reader context it reads and drives (null: the current one).
+  explicit VXSettingViewController(std::shared_ptr<VXReaderContext> context = nullptr);
   ~VXSettingViewController() override;
   std::string className() const override { return "VXSettingViewController"; }
   std::string navbarTitle() const override { return "设置"; }
@@ -92,7 +94,9 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
     std::string database;
     std::shared_ptr<BNImageCache> images;
   };
-  static CacheLocations cacheLocations();
+  CacheLocations cacheLocations() const;
+  // The text style of the context it was made with.
+  std::shared_ptr<VXNewsConfig> textStyle() const;
   static double measure(const CacheLocations& where);
   void refreshNote(long index);
   void versionAnswered(const std::string& text);

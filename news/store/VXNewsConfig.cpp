@@ -31,8 +31,10 @@ VXNewsConfig::VXNewsConfig()
   setFontSize(step);
 }
 
-std::shared_ptr<VXNewsConfig> VXNewsConfig::share() {
-  return VXReaderContext::current()->textStyle.get([] { return std::make_shared<VXNewsConfig>(); });
+std::shared_ptr<VXNewsConfig> VXNewsConfig::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXNewsConfig> VXNewsConfig::share(VXReaderContext& context) {
+  return context.textStyle.get([] { return std::make_shared<VXNewsConfig>(); });
 }
 
 std::shared_ptr<VXNewsConfig> VXNewsConfig::setShared(std::shared_ptr<VXNewsConfig> config) {

@@ -13,6 +13,8 @@
 // User-defaults key of the text size step.
 inline constexpr const char* kFontSize = "kFontSize";
 
+class VXReaderContext;
+
 class VXNewsConfig {
  public:
   using LogWriter = std::function<void(std::string_view line)>;
@@ -23,6 +25,8 @@ class VXNewsConfig {
 
   // The shared instance, made on first use.
   static std::shared_ptr<VXNewsConfig> share();
+  // The text style of a given context (share() asks the current one).
+  static std::shared_ptr<VXNewsConfig> share(VXReaderContext& context);
   // Replaces the shared instance (null: a fresh one is made on the next share()); returns the
   // previous one. For start-up in a new sandbox and for tests.
   static std::shared_ptr<VXNewsConfig> setShared(std::shared_ptr<VXNewsConfig> config);
