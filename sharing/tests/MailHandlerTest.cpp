@@ -20,14 +20,6 @@
 
 namespace {
 
-class Outcomes : public OBSocialUIDelegate {
- public:
-  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
-    codes.push_back(r->responseCode);
-  }
-  std::vector<int> codes;
-};
-
 class MailHandlerTest : public ServiceFixture {
  protected:
   void SetUp() override {

@@ -36,21 +36,6 @@ const std::string kAppId = "100393032";
 const std::string kPluginScheme = "QQ05FB8A2B";  // "QQ" and the id in hexadecimal
 const std::string kReplyScheme = "velmora" + kAppId;
 
-class Outcomes : public OBSocialUIDelegate {
- public:
-  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
-    codes.push_back(r->responseCode);
-  }
-  std::vector<int> codes;
-};
-
-class Reader : public os::ApplicationDelegate {
- public:
-  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
-    return OBSocialSnsService::handleOpenURL(url);
-  }
-};
-
 class QQHandlerTest : public ServiceFixture {
  protected:
   void SetUp() override {

@@ -1,13 +1,33 @@
 #pragma once
 // The sharing component against the local sharing service on loopback.
 #include "os/runtime/RunLoop.h"
+#include "os/views/Application.h"
 #include "sharing/service/OBSDataManager.h"
 #include "sharing/service/OBSDataManagerSet.h"
 #include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsService.h"
+#include "sharing/service/OBSocialUIDelegate.h"
 #include "sharing/tests/SharingFixture.h"
 #include "tools/sharingd/server/SharingServer.h"
 
 inline constexpr const char* kTestAppKey = "6c3f0e9a2b7d41580a9e3c12";
+
+// The caller of a share: keeps the response codes it hears.
+class Outcomes : public OBSocialUIDelegate {
+ public:
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
+    codes.push_back(r->responseCode);
+  }
+  std::vector<int> codes;
+};
+
+// The reader hands every URL it is opened with to the sharing component, as the application does.
+class Reader : public os::ApplicationDelegate {
+ public:
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    return OBSocialSnsService::handleOpenURL(url);
+  }
+};
 
 class ServiceFixture : public SharingFixture {
  protected:

@@ -17,22 +17,6 @@ namespace {
 
 const std::string kAppId = "wx5a1c0ffee";
 
-class Outcomes : public OBSocialUIDelegate {
- public:
-  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& r) override {
-    codes.push_back(r->responseCode);
-  }
-  std::vector<int> codes;
-};
-
-// The reader hands every URL it is opened with to the sharing component, as the application does.
-class Reader : public os::ApplicationDelegate {
- public:
-  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
-    return OBSocialSnsService::handleOpenURL(url);
-  }
-};
-
 class WechatHandlerTest : public ServiceFixture {
  protected:
   void SetUp() override {
