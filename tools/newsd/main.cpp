@@ -1,17 +1,13 @@
 // newsd: serves the sample news and promotion APIs on loopback for the reader and the end-to-end
 // tests. Stops on SIGINT or SIGTERM.
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <string>
-#include <thread>
 
-#include <unistd.h>
-
+#include "tools/common/ProgramEntry.h"
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {
@@ -40,17 +36,6 @@ bool parseNumber(const char* text, long long& out) {
 
 // Written next to its final name and renamed, so a script polling the file never reads half a
 // number.
-bool writePortFile(const std::string& path, int port) {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    if (!out) return false;
-    out << port << "\n";
-    if (!out.flush()) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
-}
-
 // The stored keys are letters and digits of a fixed length, as the reader keeps them.
 bool plausibleKey(const std::string& key, std::size_t length) {
   if (key.size() != length) return false;
@@ -119,14 +104,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  // Signals are taken by one waiting thread, so stopping the server happens outside a handler.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  // A stalled or delayed client that hung up must not take the server down with it.
-  std::signal(SIGPIPE, SIG_IGN);
+  tools::takeStopSignals();
 
   newsd::NewsServer server(options);
   auto port = server.bind();
@@ -134,7 +112,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "newsd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
   }
-  if (!portFile.empty() && !writePortFile(portFile, *port)) {
+  if (!portFile.empty() && !tools::writePortFile(portFile, *port)) {
     std::fprintf(stderr, "newsd: cannot write %s\n", portFile.c_str());
     return 1;
   }
@@ -144,14 +122,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "newsd: %s: failure %s, delay %.3g s\n", newsd::describe(target).c_str(),
                  std::string(newsd::failureName(fault.failure)).c_str(), fault.delay);
 
-  std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&signals, &signal);
-    server.stop();
-  });
-  server.serve();
-  // The server may also end on its own (a failed accept loop): wake the waiter so it can finish.
-  pthread_kill(waiter.native_handle(), SIGTERM);
-  waiter.join();
+  tools::serveUntilSignalled([&] { server.serve(); }, [&] { server.stop(); });
   return 0;
 }

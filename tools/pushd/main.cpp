@@ -3,12 +3,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include <unistd.h>
 
 #include "os/runtime/Thread.h"
+#include "tools/common/ProgramEntry.h"
 #include "tools/pushd/server/PushServer.h"
 
 namespace {
@@ -88,11 +88,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pushd: %s\n", error.c_str());
     return 1;
   }
-  if (!portFile.empty()) {
-    // Written aside and renamed, so a script polling the file never reads half of it.
-    std::ofstream(portFile + ".tmp") << server->lookupPort() << " " << server->corePort() << " "
-                                     << server->controlPort() << " " << server->reportPort() << "\n";
-    std::rename((portFile + ".tmp").c_str(), portFile.c_str());
+  const std::string ports = std::to_string(server->lookupPort()) + " " + std::to_string(server->corePort()) + " " +
+                            std::to_string(server->controlPort()) + " " + std::to_string(server->reportPort());
+  if (!portFile.empty() && !tools::writePortFile(portFile, ports)) {
+    std::fprintf(stderr, "pushd: cannot write %s\n", portFile.c_str());
+    return 1;
   }
   std::signal(SIGINT, [](int) { stopping = 1; });
   std::signal(SIGTERM, [](int) { stopping = 1; });

@@ -1,15 +1,13 @@
 // renrend: serves the Renren REST API on loopback with tokens given on the command line. Stops on
 // SIGINT or SIGTERM.
-#include <pthread.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "os/core/String.h"
+#include "tools/common/ProgramEntry.h"
 #include "tools/renrend/server/RenrenServer.h"
 
 namespace {
@@ -47,13 +45,7 @@ int main(int argc, char** argv) {
       return usage(), 2;
     }
   }
-  // Signals are taken by one waiting thread, so stopping the server happens outside a handler.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  tools::takeStopSignals();
 
   renrend::RenrenServer server(host);
   for (const auto& b : bearers) server.api().addBearerToken(b[0], b[1]);
@@ -65,13 +57,6 @@ int main(int argc, char** argv) {
   }
   std::printf("%d\n", *bound);
   std::fflush(stdout);
-  std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&signals, &signal);
-    server.stop();
-  });
-  server.serve();
-  pthread_kill(waiter.native_handle(), SIGTERM);
-  waiter.join();
+  tools::serveUntilSignalled([&] { server.serve(); }, [&] { server.stop(); });
   return 0;
 }

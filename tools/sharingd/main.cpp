@@ -1,15 +1,12 @@
 // sharingd: serves the sharing service's numbered actions on loopback for the reader and the
 // tests. Stops on SIGINT or SIGTERM.
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
-#include <thread>
 
-#include <pthread.h>
 
 #include "os/core/String.h"
+#include "tools/common/ProgramEntry.h"
 #include "tools/sharingd/server/SharingServer.h"
 
 namespace {
@@ -21,17 +18,6 @@ void usage() {
                "  ACTION: an action number 0-19, or all.\n"
                "  FAULT: st:CODE (the answer's status), garbage (text that does not decipher),\n"
                "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n");
-}
-
-bool writePortFile(const std::string& path, int port) {
-  std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    if (!out) return false;
-    out << port << "\n";
-    if (!out.flush()) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -80,12 +66,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::signal(SIGPIPE, SIG_IGN);
+  tools::takeStopSignals();
 
   sharingd::SharingServer server(options);
   auto port = server.bind();
@@ -93,18 +74,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sharingd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
   }
-  if (!portFile.empty() && !writePortFile(portFile, *port)) {
+  if (!portFile.empty() && !tools::writePortFile(portFile, *port)) {
     std::fprintf(stderr, "sharingd: cannot write %s\n", portFile.c_str());
     return 1;
   }
   std::fprintf(stderr, "sharingd: listening on http://%s:%d\n", options.host.c_str(), *port);
-  std::thread waiter([&] {
-    int signal = 0;
-    sigwait(&signals, &signal);
-    server.stop();
-  });
-  server.serve();
-  pthread_kill(waiter.native_handle(), SIGTERM);
-  waiter.join();
+  tools::serveUntilSignalled([&] { server.serve(); }, [&] { server.stop(); });
   return 0;
 }

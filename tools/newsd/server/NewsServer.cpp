@@ -116,42 +116,21 @@ void NewsServer::routes() {
   });
 }
 
-std::optional<int> NewsServer::bind() {
-  int port = options_.port == 0 ? http_->bind_to_any_port(options_.host) : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
-  if (port <= 0) return std::nullopt;
-  port_ = port;
-  return port;
-}
+std::optional<int> NewsServer::bind() { return host_.bind(options_.host, options_.port); }
 
-void NewsServer::serve() {
-  serving_ = true;
-  if (!stopping_) http_->listen_after_bind();
-  serving_ = false;
-}
+void NewsServer::serve() { host_.serve(); }
 
-std::optional<int> NewsServer::start() {
-  auto port = bind();
-  if (!port) return std::nullopt;
-  thread_ = std::thread([this] { serve(); });
-  return port;
-}
+std::optional<int> NewsServer::start() { return host_.start(options_.host, options_.port); }
 
 void NewsServer::stop() {
-  // The listener may not have started accepting yet; stopping it before then would be lost.
-  stopping_ = true;
   // Delayed and stalled requests let go first: the HTTP layer waits for its handlers to return.
   hold_.release();
-  while (serving_ && !http_->is_running()) std::this_thread::yield();
-  http_->stop();
-  // An idle kept-alive connection would hold its server thread, and so this stop, for the HTTP
-  // layer's whole keep-alive time-out.
-  if (port_ > 0) os::shutdownAcceptedConnections(static_cast<std::uint16_t>(port_));
-  if (thread_.joinable()) thread_.join();
+  host_.stop();
 }
 
 std::string NewsServer::baseOf(const httplib::Request& req) const {
   std::string host = req.get_header_value("Host");
-  if (!plausibleHost(host)) host = options_.host + ":" + std::to_string(port_);
+  if (!plausibleHost(host)) host = options_.host + ":" + std::to_string(host_.port());
   return "http://" + host;
 }
 

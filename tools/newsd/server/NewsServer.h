@@ -15,9 +15,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "os/core/Data.h"
+#include "tools/common/ServiceHost.h"
 #include "tools/newsd/server/Faults.h"
 #include "tools/newsd/server/NewsService.h"
 #include "tools/newsd/server/Pictures.h"
@@ -58,7 +58,7 @@ class NewsServer {
   // connections cut without an answer.
   void stop();
 
-  int port() const { return port_; }
+  int port() const { return host_.port(); }
   NewsService& service() { return *service_; }
 
   // Faults may change at any time from any thread; a request takes the fault in force when it
@@ -89,10 +89,7 @@ class NewsServer {
   ServerOptions options_;
   std::unique_ptr<NewsService> service_;
   std::unique_ptr<httplib::Server> http_;
-  std::thread thread_;
-  int port_ = 0;
-  std::atomic<bool> serving_{false};
-  std::atomic<bool> stopping_{false};
+  tools::ServiceHost host_{*http_};
   FaultTable faults_;
   RequestHold hold_;
 

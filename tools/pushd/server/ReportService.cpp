@@ -25,8 +25,7 @@ ReportService::~ReportService() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  http_->stop();
-  if (thread_.joinable()) thread_.join();
+  host_.stop();
 }
 
 std::string ReportService::expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body) {
@@ -126,13 +125,7 @@ bool ReportService::start(std::uint16_t port) {
   });
   // One request per connection: nothing lingers in keep-alive when the service stops.
   http_->set_keep_alive_max_count(1);
-  int bound = port == 0 ? http_->bind_to_any_port("127.0.0.1") : (http_->bind_to_port("127.0.0.1", port) ? port : -1);
-  if (bound <= 0) return false;
-  port_ = static_cast<std::uint16_t>(bound);
-  thread_ = std::thread([this] { http_->listen_after_bind(); });
-  // Ready before the caller hands the port out, so stop() never races the start of listening.
-  for (int i = 0; i < 2000 && !http_->is_running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  return true;
+  return host_.start("127.0.0.1", port).has_value();
 }
 
 bool ReportService::setStoreFile(const std::string& path) {

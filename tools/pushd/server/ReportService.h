@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/common/ServiceHost.h"
 
 namespace httplib {
 class Server;
@@ -34,7 +35,7 @@ class ReportService {
   ~ReportService();
   // Listens on 127.0.0.1 (0: a free port); false when the port cannot be bound.
   bool start(std::uint16_t port);
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return static_cast<std::uint16_t>(host_.port()); }
 
   // Keeps accepted records in a file as well, one "uid JSON" line each, written before the answer,
   // and takes back those already there: a service restarted on the same file knows what it has.
@@ -59,8 +60,7 @@ class ReportService {
   PasswordOf passwordOf_;
   bool verbose_;
   std::unique_ptr<httplib::Server> http_;
-  std::thread thread_;
-  std::uint16_t port_ = 0;
+  tools::ServiceHost host_{*http_};
   mutable std::mutex mutex_;
   Mode mode_ = Mode::Accept;
   std::vector<os::Dictionary> records_;

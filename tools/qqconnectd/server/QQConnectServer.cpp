@@ -21,30 +21,16 @@ QQConnectServer::QQConnectServer(std::string host)
 
 QQConnectServer::~QQConnectServer() { stop(); }
 
-std::optional<int> QQConnectServer::bind(int port) {
-  const int bound = port == 0 ? server_->bind_to_any_port(host_) : (server_->bind_to_port(host_, port) ? port : -1);
-  if (bound < 0) return std::nullopt;
-  port_ = bound;
-  return bound;
-}
+std::optional<int> QQConnectServer::bind(int port) { return host.bind(host_, port); }
 
-void QQConnectServer::serve() { server_->listen_after_bind(); }
+void QQConnectServer::serve() { host.serve(); }
 
-std::optional<int> QQConnectServer::start(int port) {
-  auto bound = bind(port);
-  if (!bound) return std::nullopt;
-  thread_ = std::thread([this] { serve(); });
-  while (!server_->is_running()) std::this_thread::yield();
-  return bound;
-}
+std::optional<int> QQConnectServer::start(int port) { return host.start(host_, port); }
 
-void QQConnectServer::stop() {
-  server_->stop();
-  if (thread_.joinable()) thread_.join();
-}
+void QQConnectServer::stop() { host.stop(); }
 
 std::string QQConnectServer::url(const std::string& path) const {
-  return "http://" + host_ + ":" + std::to_string(port_) + path;
+  return "http://" + host_ + ":" + std::to_string(host.port()) + path;
 }
 
 }  // namespace qqconnectd

@@ -4,8 +4,8 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
+#include "tools/common/ServiceHost.h"
 #include "tools/qqconnectd/server/QQConnectService.h"
 
 namespace httplib {
@@ -33,10 +33,9 @@ class QQConnectServer {
 
  private:
   std::string host_;
-  int port_ = 0;
   QQConnectService service_;
   std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  tools::ServiceHost host{*server_};
 };
 
 }  // namespace qqconnectd

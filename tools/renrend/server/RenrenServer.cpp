@@ -25,25 +25,12 @@ RenrenServer::RenrenServer(std::string host) : host_(std::move(host)), server_(s
 
 RenrenServer::~RenrenServer() { stop(); }
 
-std::optional<int> RenrenServer::bind(int port) {
-  int bound = port == 0 ? server_->bind_to_any_port(host_) : (server_->bind_to_port(host_, port) ? port : -1);
-  if (bound < 0) return std::nullopt;
-  return bound;
-}
+std::optional<int> RenrenServer::bind(int port) { return host.bind(host_, port); }
 
-void RenrenServer::serve() { server_->listen_after_bind(); }
+void RenrenServer::serve() { host.serve(); }
 
-std::optional<int> RenrenServer::start(int port) {
-  auto bound = bind(port);
-  if (!bound) return std::nullopt;
-  thread_ = std::thread([this] { serve(); });
-  while (!server_->is_running()) std::this_thread::yield();
-  return bound;
-}
+std::optional<int> RenrenServer::start(int port) { return host.start(host_, port); }
 
-void RenrenServer::stop() {
-  server_->stop();
-  if (thread_.joinable()) thread_.join();
-}
+void RenrenServer::stop() { host.stop(); }
 
 }  // namespace renrend

@@ -4,8 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
-
+#include "tools/common/ServiceHost.h"
 #include "tools/renrend/server/RenrenApi.h"
 
 namespace httplib {
@@ -33,7 +32,7 @@ class RenrenServer {
   std::string host_;
   RenrenApi api_;
   std::unique_ptr<httplib::Server> server_;
-  std::thread thread_;
+  tools::ServiceHost host{*server_};
 };
 
 }  // namespace renrend

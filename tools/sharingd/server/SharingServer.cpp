@@ -141,36 +141,20 @@ SharingServer::SharingServer(ServerOptions options)
 
 SharingServer::~SharingServer() { stop(); }
 
-std::optional<int> SharingServer::bind() {
-  int port = options_.port == 0 ? http_->bind_to_any_port(options_.host)
-                                : (http_->bind_to_port(options_.host, options_.port) ? options_.port : -1);
-  if (port <= 0) return std::nullopt;
-  port_ = port;
-  return port;
-}
+std::optional<int> SharingServer::bind() { return host_.bind(options_.host, options_.port); }
 
-void SharingServer::serve() {
-  serving_ = true;
-  if (!stopping_) http_->listen_after_bind();
-  serving_ = false;
-}
+void SharingServer::serve() { host_.serve(); }
 
-std::optional<int> SharingServer::start() {
-  auto port = bind();
-  if (!port) return std::nullopt;
-  thread_ = std::thread([this] { serve(); });
-  return port;
-}
+std::optional<int> SharingServer::start() { return host_.start(options_.host, options_.port); }
 
 void SharingServer::stop() {
-  stopping_ = true;
   {
+    // Stalled requests let go first: the HTTP layer waits for its handlers to return.
     std::lock_guard lock(mutex_);
+    stopping_ = true;
     released_.notify_all();
   }
-  while (serving_ && !http_->is_running()) std::this_thread::yield();
-  http_->stop();
-  if (thread_.joinable()) thread_.join();
+  host_.stop();
 }
 
 void SharingServer::setFault(int action, Fault fault) {

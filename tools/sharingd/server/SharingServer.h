@@ -12,9 +12,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "tools/common/ServiceHost.h"
 #include "tools/sharingd/server/SharingService.h"
 
 namespace httplib {
@@ -67,8 +67,8 @@ class SharingServer {
   std::optional<int> start();
   // Lets stalled requests go (unanswered) and stops.
   void stop();
-  int port() const { return port_; }
-  std::string baseURL() const { return "http://" + options_.host + ":" + std::to_string(port_); }
+  int port() const { return host_.port(); }
+  std::string baseURL() const { return "http://" + options_.host + ":" + std::to_string(host_.port()); }
 
   SharingService& service() { return service_; }
 
@@ -87,9 +87,7 @@ class SharingServer {
   ServerOptions options_;
   SharingService service_;
   std::unique_ptr<httplib::Server> http_;
-  std::thread thread_;
-  int port_ = 0;
-  std::atomic<bool> serving_{false};
+  tools::ServiceHost host_{*http_};
   std::atomic<bool> stopping_{false};
 
   mutable std::mutex mutex_;
