@@ -485,6 +485,22 @@ std::optional<std::string> percentUnescapeBytes(std::string_view s) {
   return out;
 }
 
+std::string escapeMarkup(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 std::optional<std::string> percentUnescape(std::string_view s) {
   std::optional<std::string> out = percentUnescapeBytes(s);
   if (!out || !isValidUTF8(*out)) return std::nullopt;

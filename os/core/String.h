@@ -106,4 +106,7 @@ std::string formURLEncode(std::string_view s, bool plusForSpace = true);
 // "+" becomes a space, then percent escapes are decoded (nullopt as for percentUnescape).
 std::optional<std::string> formURLDecode(std::string_view s);
 
+// Text for HTML or XML, as text and inside quoted attributes: & < > " ' become entities.
+std::string escapeMarkup(std::string_view text);
+
 }  // namespace os

@@ -1,5 +1,6 @@
 #include "sharing/handlers/OBSocialMailHandler.h"
 
+#include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/net/URLConnection.h"
@@ -20,22 +21,6 @@ namespace {
 std::string localized(const std::string& key) {
   auto bundle = os::Bundle::mainBundle();
   return bundle ? bundle->localizedStringForKey(key, "", "OBSocialLocalizable") : "";
-}
-
-// Text and addresses go into the mail's HTML as text, never as markup.
-std::string escapeHTML(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 std::shared_ptr<OBSocialSnsData> contentOf(const std::shared_ptr<OBSocialData>& data, bool email) {
@@ -97,7 +82,7 @@ std::shared_ptr<os::MailComposeViewController> OBSocialMailHandler::getEditEmail
   auto resource = content && content->urlResource && content->urlResource->resourceType != 0 ? content->urlResource
                                                                                               : data->urlResource();
   shareText = content && content->shareText ? content->shareText : data->shareText();
-  std::string body = shareText ? escapeHTML(*shareText) : "";
+  std::string body = shareText ? os::escapeMarkup(*shareText) : "";
   auto image = content && content->shareImage ? content->shareImage : data->shareImage();
   std::optional<os::Data> imageBytes = content && content->shareImageData ? content->shareImageData : std::nullopt;
   auto config = data->extConfig();
@@ -108,7 +93,7 @@ std::shared_ptr<os::MailComposeViewController> OBSocialMailHandler::getEditEmail
     subject = *config->title;
   composer->setSubject(subject);
   if (resource && resource->resourceType == 1 && resource->url) {
-    body += "<br><img src='" + escapeHTML(*resource->url) + "'>";
+    body += "<br><img src='" + os::escapeMarkup(*resource->url) + "'>";
     composer->setMessageBody(body, true);
     return composer;
   }

@@ -168,5 +168,11 @@ TEST(String, FormEncoding) {
   EXPECT_EQ(formURLDecode("%"), std::nullopt);
 }
 
+TEST(String, MarkupEscapeLeavesNoMarkupAndKeepsText) {
+  EXPECT_EQ(escapeMarkup("<a href=\"x\">Tom & Jerry's</a> 军事"),
+            "&lt;a href=&quot;x&quot;&gt;Tom &amp; Jerry&#39;s&lt;/a&gt; 军事");
+  EXPECT_EQ(escapeMarkup(""), "");
+}
+
 }  // namespace
 }  // namespace os

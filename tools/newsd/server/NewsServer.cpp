@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <regex>
 
+#include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
@@ -39,20 +40,6 @@ bool plausibleHost(const std::string& host) {
   return true;
 }
 
-std::string html(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // Body text back to what a reader sees: the markers and the entity the body format uses.
 std::string plainText(std::string text) {
   auto replace = [&](std::string_view from, std::string_view to) {
@@ -66,7 +53,7 @@ std::string plainText(std::string text) {
 }
 
 std::string page(const std::string& title, const std::string& body) {
-  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + html(title) + "</title></head><body>" + body +
+  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + os::escapeMarkup(title) + "</title></head><body>" + body +
          "</body></html>";
 }
 
@@ -191,18 +178,18 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
   } else if (std::regex_match(path, m, articlePath)) {
     const Article* a = service_->content().article(std::stoll(m[1]));
     if (a && static_cast<double>(a->publishTime) <= os::Clock::now()) {
-      std::string body = "<h1>" + html(a->title) + "</h1><p>" + html(a->source) + " " + displayTime(a->publishTime) + "</p>";
+      std::string body = "<h1>" + os::escapeMarkup(a->title) + "</h1><p>" + os::escapeMarkup(a->source) + " " + displayTime(a->publishTime) + "</p>";
       for (const BodyBlock& b : a->body) {
-        if (b.kind == BodyBlock::Kind::Text) body += "<p>" + html(plainText(b.text)) + "</p>";
+        if (b.kind == BodyBlock::Kind::Text) body += "<p>" + os::escapeMarkup(plainText(b.text)) + "</p>";
         if (b.kind == BodyBlock::Kind::Picture)
-          body += "<p><img src=\"" + html(pictureURL(base, b.picture)) + "\" alt=\"" + html(b.picture.alt) + "\"></p>";
+          body += "<p><img src=\"" + os::escapeMarkup(pictureURL(base, b.picture)) + "\" alt=\"" + os::escapeMarkup(b.picture.alt) + "\"></p>";
       }
       res.set_content(page(a->title, body), "text/html; charset=utf-8");
       return;
     }
   } else if (std::regex_match(path, m, adPath)) {
     if (const Ad* ad = service_->content().ad(std::stoll(m[1]))) {
-      res.set_content(page(ad->name, "<h1>" + html(ad->name) + "</h1><p>" + html(ad->summary) + "</p>"), "text/html; charset=utf-8");
+      res.set_content(page(ad->name, "<h1>" + os::escapeMarkup(ad->name) + "</h1><p>" + os::escapeMarkup(ad->summary) + "</p>"), "text/html; charset=utf-8");
       return;
     }
   } else if (std::regex_match(path, m, callbackPath)) {
@@ -212,7 +199,7 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
     }
   } else if (path.rfind("/app/", 0) == 0) {
     // Stands in for the store's page of an advertised application or of a reader update.
-    res.set_content(page("应用下载", "<h1>应用下载</h1><p>" + html(path) + "</p>"), "text/html; charset=utf-8");
+    res.set_content(page("应用下载", "<h1>应用下载</h1><p>" + os::escapeMarkup(path) + "</p>"), "text/html; charset=utf-8");
     return;
   }
   res.status = 404;

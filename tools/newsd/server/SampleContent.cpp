@@ -4,6 +4,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "os/core/String.h"
 #include "os/crypto/Random.h"
 
 namespace newsd {
@@ -183,20 +184,6 @@ void buildIcons(Dice& dice, Article& a) {
   }
 }
 
-std::string xmlAttribute(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 bool newerFirst(const Article* a, const Article* b) {
   if (a->publishTime != b->publishTime) return a->publishTime > b->publishTime;
   return a->id > b->id;
@@ -315,9 +302,9 @@ std::string bodyXML(const Article& article, const std::string& base) {
       case BodyBlock::Kind::Break: xml += "<br/>"; break;
       case BodyBlock::Kind::Picture: {
         const Picture& p = block.picture;
-        xml += "<p><img src=\"" + xmlAttribute(pictureURL(base, p)) + "\"";
+        xml += "<p><img src=\"" + os::escapeMarkup(pictureURL(base, p)) + "\"";
         if (p.sized) xml += " width=\"" + std::to_string(p.width) + "\" height=\"" + std::to_string(p.height) + "\"";
-        if (!p.alt.empty()) xml += " alt=\"" + xmlAttribute(p.alt) + "\"";
+        if (!p.alt.empty()) xml += " alt=\"" + os::escapeMarkup(p.alt) + "\"";
         xml += "/></p>";
         break;
       }
