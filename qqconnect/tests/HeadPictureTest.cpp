@@ -41,12 +41,7 @@ class HeadPictureTest : public QQConnectTest {
  protected:
   void SetUp() override {
     QQConnectTest::SetUp();
-    VelmoraOAuthEndpoints endpoints;
-    endpoints.openApiBase = server.url("/");
-    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
-    session->setAccessToken("TOK");
-    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
-    session->setOpenId("OID");
+    session = loggedInSession(server, delegate);
     server.route("GET", "/user/get_user_info", os::testing::CannedResponse::text("{\"ret\":0,\"nickname\":\"老兵\"}"));
   }
   void TearDown() override {

@@ -220,12 +220,7 @@ class OpenApiLoginTest : public LoginTest {
  protected:
   void SetUp() override {
     QQConnectTest::SetUp();
-    VelmoraOAuthEndpoints endpoints;
-    endpoints.openApiBase = server.url("/");
-    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
-    session->setAccessToken("TOK");
-    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
-    session->setOpenId("OID");
+    session = loggedInSession(server, delegate);
   }
   bool answered() {
     return run([&] { return !delegate->calls.empty(); });

@@ -33,12 +33,7 @@ class OpenApiOperationsTest : public QQConnectTest {
  protected:
   void SetUp() override {
     QQConnectTest::SetUp();
-    VelmoraOAuthEndpoints endpoints;
-    endpoints.openApiBase = server.url("/");
-    session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
-    session->setAccessToken("TOK");
-    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
-    session->setOpenId("OID");
+    session = loggedInSession(server, delegate);
   }
   void TearDown() override {
     session.reset();

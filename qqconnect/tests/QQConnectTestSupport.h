@@ -22,6 +22,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/AlertView.h"
@@ -128,6 +129,18 @@ class QQConnectTest : public ::testing::Test {
   }
   std::shared_ptr<os::TestPeerApplication> installQZone(std::vector<std::string> schemes) {
     return sandbox.launchPeerApplication("com.velmora.qzone", schemes);
+  }
+  // A session already logged in (token "TOK", open id "OID", an hour left) whose OpenAPI calls
+  // go to `openApi`.
+  static std::shared_ptr<VelmoraOAuth> loggedInSession(os::testing::HttpTestServer& openApi,
+                                                       const std::shared_ptr<VelmoraSessionDelegate>& delegate) {
+    VelmoraOAuthEndpoints endpoints;
+    endpoints.openApiBase = openApi.url("/");
+    auto session = VelmoraOAuth::initWithAppId(kAppId, delegate, endpoints);
+    session->setAccessToken("TOK");
+    session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+    session->setOpenId("OID");
+    return session;
   }
   bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
   void settle() { os::RunLoop::main()->runUntilIdle(); }
