@@ -34,13 +34,9 @@
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsListRequest.h"
 #include "news/api/VXReaderContext.h"
-#include "news/api/VXRequestConfig.h"
 #include "news/home/VXSplashView.h"
 #include "news/list/VXNewsTableView.h"
 #include "news/offline/VXOfflineHelper.h"
-#include "news/store/VXGlobalDefine.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/store/VXNewsDBManager.h"
 #include "os/console/ScreenDump.h"
 #include "os/core/String.h"
 #include "os/net/NetworkReachability.h"
@@ -57,7 +53,6 @@
 #include "tools/newsd/server/NewsServer.h"
 #include "tools/pushd/server/PushServer.h"
 #include "tools/sharingd/server/SharingServer.h"
-#include "ui/images/BNImageCache.h"
 
 namespace {
 
@@ -114,14 +109,7 @@ bool prepareReader(const ChildOptions& o) {
     os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(o.sharing)}}),
                                 sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML);
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
-  auto context = std::make_shared<VXReaderContext>(VXRequestConfig::withServerRoot(o.server));
-  context->requestRunner.set(std::make_shared<VXGlobalHelper>(context));
-  context->database.set(std::make_shared<VXNewsDBManager>(
-      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName)));
-  context->imageCache.set(BNImageCache::sharedImageCache());
-  context->categories.set(std::make_shared<VXNewsCategoryManager>());
-  context->state.set(VXGlobalDefine::create());
-  VXReaderContext::setCurrent(context);
+  VXReaderContext::setCurrent(reader::makeReaderContext(o.server));
   return true;
 }
 

@@ -3,11 +3,18 @@
 #include <vector>
 
 #include "app/main/ReaderResources.h"
+#include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
+#include "news/api/VXRequestConfig.h"
+#include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsDBManager.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "ui/images/BNImageCache.h"
 
 namespace reader {
 
@@ -131,6 +138,17 @@ std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* e
     if (!png || !fm.writeData(*png, path, {}, error)) return nullptr;
   }
   return std::make_shared<os::Sandbox>(folder, bundle, device);
+}
+
+std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
+  auto context = std::make_shared<VXReaderContext>(VXRequestConfig::withServerRoot(server));
+  context->requestRunner.set(std::make_shared<VXGlobalHelper>(context));
+  context->database.set(std::make_shared<VXNewsDBManager>(
+      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName)));
+  context->imageCache.set(BNImageCache::sharedImageCache());
+  context->categories.set(std::make_shared<VXNewsCategoryManager>());
+  context->state.set(VXGlobalDefine::create());
+  return context;
 }
 
 }  // namespace reader

@@ -8,6 +8,8 @@
 
 #include "os/core/Error.h"
 
+class VXReaderContext;
+
 namespace os {
 class Sandbox;
 }
@@ -20,6 +22,10 @@ inline constexpr const char* kChannel = "App Store";
 // Creates what is missing below `folder` (existing files are kept) and answers the sandbox, or
 // null with *error set when the folder cannot be made or written.
 std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* error);
+
+// The one reader context of the process: what the news client's parts share, from the server's
+// address on the command line to the database in the current sandbox's caches.
+std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server);
 
 // The names of the pictures the bundle carries.
 const std::vector<std::string>& bundleImageNames();

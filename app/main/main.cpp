@@ -15,12 +15,7 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
-#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
-#include "news/api/VXRequestConfig.h"
-#include "news/store/VXGlobalDefine.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/store/VXNewsDBManager.h"
 #include "os/net/CertificateTrust.h"
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
@@ -31,7 +26,6 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
-#include "ui/images/BNImageCache.h"
 
 namespace {
 
@@ -59,19 +53,6 @@ void usage() {
                "  --push-control  the push service's control port: the device links to its push channel\n"
                "            there and the tour ends with one pushed headline\n"
                "Commands on standard input: type `help` for the list.\n");
-}
-
-// The one reader context of the process: what the news client's parts share, from the server's
-// address on the command line to the database in the sandbox's caches.
-std::shared_ptr<VXReaderContext> makeReaderContext(const std::string& server) {
-  auto context = std::make_shared<VXReaderContext>(VXRequestConfig::withServerRoot(server));
-  context->requestRunner.set(std::make_shared<VXGlobalHelper>(context));
-  context->database.set(std::make_shared<VXNewsDBManager>(
-      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), kNewsDBFileName)));
-  context->imageCache.set(BNImageCache::sharedImageCache());
-  context->categories.set(std::make_shared<VXNewsCategoryManager>());
-  context->state.set(VXGlobalDefine::create());
-  return context;
 }
 
 // Ends the process without running static destructors: the network thread and the image
@@ -152,7 +133,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
-  auto context = makeReaderContext(server);
+  auto context = reader::makeReaderContext(server);
   VXReaderContext::setCurrent(context);
 
   // Commands come from a terminal as they are typed; from a pipe or file they are read first,
