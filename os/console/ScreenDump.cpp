@@ -233,18 +233,28 @@ std::optional<Rect> visibleRectOf(const View& view) {
   return visible;
 }
 
-bool isReachable(const View& view) {
+namespace {
+// What a touch at the middle of the view's visible part lands on, in the front-most window that
+// takes touches there; nothing when no part of it shows or no window takes the touch.
+std::shared_ptr<View> hitAtMiddle(const View& view) {
   auto r = visibleRectOf(view);
-  if (!r) return false;
+  if (!r) return nullptr;
   Point p{r->midX(), r->midY()};
   auto list = Window::windows();
   for (auto it = list.rbegin(); it != list.rend(); ++it) {
     Window* w = it->get();
     if (!w->frame().contains(p) || !w->isUserInteractionEnabled()) continue;
-    auto hit = w->hitTest(w->convertPointFromView(p, nullptr), nullptr);
-    return hit && (isAncestor(hit.get(), &view) || isAncestor(&view, hit.get()));
+    return w->hitTest(w->convertPointFromView(p, nullptr), nullptr);
   }
-  return false;
+  return nullptr;
+}
+
+bool holdsOrIsHeldBy(const View& hit, const View& view) { return isAncestor(&hit, &view) || isAncestor(&view, &hit); }
+}  // namespace
+
+bool isReachable(const View& view) {
+  auto hit = hitAtMiddle(view);
+  return hit && holdsOrIsHeldBy(*hit, view);
 }
 
 namespace {
@@ -328,23 +338,14 @@ std::string textsOf(const View& view) {
 }
 
 std::string coverOf(const View& view) {
-  auto r = visibleRectOf(view);
-  if (!r) return "";
-  Point p{r->midX(), r->midY()};
-  auto list = Window::windows();
-  for (auto it = list.rbegin(); it != list.rend(); ++it) {
-    Window* w = it->get();
-    if (!w->frame().contains(p) || !w->isUserInteractionEnabled()) continue;
-    auto hit = w->hitTest(w->convertPointFromView(p, nullptr), nullptr);
-    if (!hit || isAncestor(hit.get(), &view) || isAncestor(&view, hit.get())) return "";
-    // The outermost view over the target that does not also hold it: the HUD, not its label.
-    const View* cover = hit.get();
-    while (cover->superviewPtr() && !dynamic_cast<const Window*>(cover->superviewPtr()) && !isAncestor(cover->superviewPtr(), &view))
-      cover = cover->superviewPtr();
-    std::string text = firstText(*cover);
-    return cover->className() + (text.empty() ? "" : " " + text);
-  }
-  return "";
+  auto hit = hitAtMiddle(view);
+  if (!hit || holdsOrIsHeldBy(*hit, view)) return "";
+  // The outermost view over the target that does not also hold it: the HUD, not its label.
+  const View* cover = hit.get();
+  while (cover->superviewPtr() && !dynamic_cast<const Window*>(cover->superviewPtr()) && !isAncestor(cover->superviewPtr(), &view))
+    cover = cover->superviewPtr();
+  std::string text = firstText(*cover);
+  return cover->className() + (text.empty() ? "" : " " + text);
 }
 
 std::shared_ptr<ScrollView> mainScrollView() {
