@@ -36,6 +36,7 @@ TEST_F(ArticleHeaderTime, AgreesWithTheListInTheDeviceTimeZone) {
     // What is no time the header can read shows as written.
     EXPECT_EQ(headerTime("12-07 08:00"), "12-07 08:00");
     EXPECT_EQ(headerTime("2026-13-05 19:34"), "2026-13-05 19:34");
+    EXPECT_EQ(headerTime("2026-12-05 -1:-5"), "2026-12-05 -1:-5");
   }
 }
 
