@@ -57,7 +57,19 @@ std::optional<os::Data> TMXMLDocument::XMLData() const {
   if (!doc) return std::nullopt;
   xmlChar* bytes = nullptr;
   int size = 0;
-  xmlDocDumpMemory(doc, &bytes, &size);
+  // Encodings the XML library converts through the system's converters (UTF-7 and the like) do
+  // not always write what reads back: such documents are written as UTF-8, and declared so.
+  switch (doc->encoding ? xmlParseCharEncoding(reinterpret_cast<const char*>(doc->encoding)) : XML_CHAR_ENCODING_UTF8) {
+    case XML_CHAR_ENCODING_UTF8:
+    case XML_CHAR_ENCODING_UTF16LE:
+    case XML_CHAR_ENCODING_UTF16BE:
+    case XML_CHAR_ENCODING_8859_1:
+    case XML_CHAR_ENCODING_ASCII:
+      xmlDocDumpMemory(doc, &bytes, &size);
+      break;
+    default:
+      xmlDocDumpMemoryEnc(doc, &bytes, &size, "UTF-8");
+  }
   if (!bytes) return std::nullopt;
   os::Data data(bytes, bytes + size);
   xmlFree(bytes);

@@ -66,6 +66,19 @@ TEST(TMXMLDocument, ReadsTheTreeWithoutBlankTextAndWithCDATAAsText) {
   EXPECT_EQ(os::stringFromData(*data).rfind("<?xml version=\"1.0\"?>", 0), 0u);
 }
 
+// A document declared in an encoding only the system's converters know is written as UTF-8,
+// declared so, and reads back with its text.
+TEST(TMXMLDocument, AConvertedEncodingIsWrittenAsUTF8AndReadsBack) {
+  auto doc = parse("<?xml version=\"1.0\" encoding=\"UTF-7\"?><body><p>g\" width=\"300\"/></p></body>", nullptr);
+  ASSERT_TRUE(doc && doc->rootElement());
+  auto data = doc->XMLData();
+  ASSERT_TRUE(data);
+  EXPECT_NE(os::stringFromData(*data).find("encoding=\"UTF-8\""), std::string::npos);
+  auto reread = TMXMLDocument::createWithData(*data);
+  ASSERT_TRUE(reread && reread->rootElement());
+  EXPECT_EQ(reread->rootElement()->stringValue(), doc->rootElement()->stringValue());
+}
+
 TEST(TMXMLDocument, EmptyAndMalformedInputLeaveADocumentWithoutATree) {
   os::Error error;
   auto doc = parse("", &error);
