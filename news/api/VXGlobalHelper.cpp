@@ -86,9 +86,13 @@ std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optiona
 }
 
 void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, CompletedBlock completed) {
+  loadWithRequest(*VXReaderContext::current(), request, std::move(completed));
+}
+
+void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& request, CompletedBlock completed) {
   std::string className = request.className();
   auto proxy = NQProxy::loadWithRequest(
-      request, share().requestConfig(), 0,
+      request, share(context).requestConfig(), 0,
       [completed](const std::string& text, os::StringEncoding) {
         auto data = praseRespString(text);
         os::DispatchQueue::main()->async([completed, data] {

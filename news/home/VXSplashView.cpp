@@ -100,7 +100,7 @@ void VXSplashView::appActive() {
   VXAppActiveRequest request(activationCp());
   auto me = self();
   VXGlobalHelper::loadWithRequest(
-      request, kActivationTimeout,
+      *context_, request, kActivationTimeout,
       [me](const std::optional<os::Dictionary>& data) {
         // Only a usable answer marks the device as activated: a failed envelope says nothing
         // about whether the server took this client in.

@@ -66,7 +66,7 @@ std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPa
                                                                                   const os::IndexPath& indexPath) {
   auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
   if (!item) return NQBaseTableViewController::cellForRowAtIndexPath(table, indexPath);
-  return newsCellForItem(table, item);
+  return newsCellForItem(table, item, readerContext());
 }
 
 void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {

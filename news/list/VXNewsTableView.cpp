@@ -283,7 +283,7 @@ std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::Ta
                                                                          const os::IndexPath& indexPath) {
   if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return NQLoadMoreCell(table);
   const auto& item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  return newsCellForItem(table, item);
+  return newsCellForItem(table, item, context_.lock());
 }
 
 std::optional<double> VXNewsTableView::heightForFooterInSection(os::TableView&, long) {

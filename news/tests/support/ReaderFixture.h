@@ -454,7 +454,7 @@ class ArticleScreenTest : public ReaderFixture {
     return open(os::Dictionary{{"id", article.id}, {"category", article.categoryId}});
   }
   std::shared_ptr<VXNewsDetailViewController> open(const os::Dictionary& info) {
-    auto screen = VXNewsDetailViewController::initWitInfo(info);
+    auto screen = VXNewsDetailViewController::initWitInfo(info, VXReaderContext::current());
     window_->setRootViewController(screen);
     window_->layoutIfNeeded();
     return screen;
