@@ -71,7 +71,7 @@ std::string VXViewController::reachabilityHostName() {
 bool VXViewController::isAllowedUpdateURL(const std::string& url) { return isOpenableURL(url); }
 
 VXViewController::VXViewController(std::shared_ptr<VXReaderContext> context)
-    : context_(context ? context : VXReaderContext::current()) {}
+    : context_(std::move(context)) {}
 
 std::shared_ptr<VXGlobalDefine> VXViewController::state() const {
   auto context = context_.lock();

@@ -39,7 +39,7 @@ std::shared_ptr<VXSplashView> VXSplashView::create(const os::Rect& frame, std::s
 }
 
 VXSplashView::VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context)
-    : os::View(frame), context_(context ? std::move(context) : VXReaderContext::current()) {
+    : os::View(frame), context_(std::move(context)) {
   const os::Rect screen = os::Screen::main().bounds();
   backgroundView_ = imageView(backgroundImageName(screen.size.height),
                               os::Rect{0, 0, screen.size.width, screen.size.height});

@@ -16,8 +16,9 @@ constexpr long long kMorePages = 2;
 VXFavoriteViewController::VXFavoriteViewController(std::shared_ptr<VXReaderContext> context)
     : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {}
 
-std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(const os::Rect& frame) {
-  auto controller = create();
+std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(
+    const os::Rect& frame, std::shared_ptr<VXReaderContext> context) {
+  auto controller = create(std::move(context));
   controller->frame_ = frame;
   return controller;
 }

@@ -44,7 +44,7 @@ void VXNewsTableView::setItemOpener(ItemOpener opener) { VXReaderContext::curren
 std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID,
                                                          std::shared_ptr<VXReaderContext> context) {
   auto view = std::make_shared<VXNewsTableView>(frame, newsID);
-  view->context_ = context ? context : VXReaderContext::current();
+  view->context_ = context;
   view->viewInit();
   std::weak_ptr<VXNewsTableView> weak = view;
   view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(

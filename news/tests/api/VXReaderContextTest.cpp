@@ -60,7 +60,7 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   useState();
 
   auto menu = std::make_shared<VXLeftSideViewController>(given);
-  auto currentMenu = std::make_shared<VXLeftSideViewController>();
+  auto currentMenu = std::make_shared<VXLeftSideViewController>(VXReaderContext::current());
   menu->loadData();
   currentMenu->loadData();
   EXPECT_EQ(menu->entries().size(), 5u);
@@ -87,7 +87,7 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   os::RunLoop::main()->runUntilIdle();
   auto home = std::make_shared<os::ViewController>();
   auto news = VXNewsView::create(os::Rect{0, 0, 320, 504}, given);
-  auto currentNews = VXNewsView::create(os::Rect{0, 0, 320, 504});
+  auto currentNews = VXNewsView::create(os::Rect{0, 0, 320, 504}, VXReaderContext::current());
   home->view()->addSubview(news);
   os::NotificationCenter::defaultCenter().post(kLaunchEndNotification);
   EXPECT_EQ(news->switchView()->buttonItems().size(), 1u);

@@ -33,7 +33,7 @@ class ArticleRouting : public newstest::StateFixture {
   void SetUp() override {
     StateFixture::SetUp();
     startServer();  // the article screen asks it for the article
-    nav_ = std::make_shared<VXCustomNavController>(list_);
+    nav_ = std::make_shared<VXCustomNavController>(list_, VXReaderContext::current());
     articles::setAlbumScreenFactory([this](const os::Dictionary& info) {
       ++albumsMade_;
       return std::make_shared<AlbumScreen>(info);
