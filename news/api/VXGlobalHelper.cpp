@@ -127,7 +127,11 @@ void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& re
 }
 
 std::optional<os::Dictionary> VXGlobalHelper::synchWithRequest(NQBaseRequest& request) {
-  auto text = NQProxy::synchWithRequest(request, share().requestConfig());
+  return synchWithRequest(*VXReaderContext::current(), request);
+}
+
+std::optional<os::Dictionary> VXGlobalHelper::synchWithRequest(VXReaderContext& context, NQBaseRequest& request) {
+  auto text = NQProxy::synchWithRequest(request, share(context).requestConfig());
   if (!text) return std::nullopt;
   return praseRespString(text);
 }

@@ -55,6 +55,7 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   // Runs on the calling thread with a 5 s time-out and parses the answer. Never on the main
   // thread: there it is refused and answers nothing.
   static std::optional<os::Dictionary> synchWithRequest(NQBaseRequest& request);
+  static std::optional<os::Dictionary> synchWithRequest(VXReaderContext& context, NQBaseRequest& request);
 
   // The Library's "Caches/" folder, with the trailing "/".
   static std::string cachesDirectory();
