@@ -118,7 +118,10 @@ VXNewsDetailDOPtr VXNewsDetailViewController::rowAt(long index) const {
   return detail ? *detail : nullptr;
 }
 
-void VXNewsDetailViewController::addRow(VXNewsDetailDOPtr row) { listData().emplace_back(std::move(row)); }
+void VXNewsDetailViewController::addRow(VXNewsDetailDOPtr row) {
+  row->setReaderContext(readerContext());
+  listData().emplace_back(std::move(row));
+}
 
 os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   const os::Value* value = infoDict_.find(key);

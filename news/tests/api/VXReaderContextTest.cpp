@@ -9,6 +9,7 @@
 #include "news/album/VXImageViewerViewController.h"
 #include "news/api/VXReaderContext.h"
 #include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXNewsDetailTextDO.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXShareHelper.h"
 #include "news/home/VXLeftSideViewController.h"
@@ -124,12 +125,17 @@ TEST_F(ReaderContextTest, ArticlesAlbumsAndPicturesOpenedFromAGivenListFollowItW
       os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), "given.db")));
   given->refreshInterval.set([] { return 1e12; });
   VXGlobalHelperArticles::installRoutes(*given);
-  auto hasPicture = [](const newsd::Article& a) {
-    return std::any_of(a.body.begin(), a.body.end(),
-                       [](const newsd::BodyBlock& b) { return b.kind == newsd::BodyBlock::Kind::Picture; });
+  VXNewsConfig::share();  // the current context's style keeps the medium type
+  auto style = std::make_shared<VXNewsConfig>();
+  style->setFontSize(3);
+  given->textStyle.set(style);
+  auto has = [](const newsd::Article& a, newsd::BodyBlock::Kind kind) {
+    return std::any_of(a.body.begin(), a.body.end(), [kind](const newsd::BodyBlock& b) { return b.kind == kind; });
   };
-  const auto& plain = server_->article([&](const newsd::Article& a) { return a.type.empty() && hasPicture(a); });
-  const auto& album = server_->article([&](const newsd::Article& a) { return a.type == "album" && hasPicture(a); });
+  using Kind = newsd::BodyBlock::Kind;
+  const auto& plain = server_->article(
+      [&](const newsd::Article& a) { return a.type.empty() && has(a, Kind::Picture) && has(a, Kind::Text); });
+  const auto& album = server_->article([&](const newsd::Article& a) { return a.type == "album" && has(a, Kind::Picture); });
   VXNewsDBManager::share(*given)->insertArticles(
       os::Array{os::Value(os::Dictionary{{"id", plain.id}, {"title", "p"}}),
                 os::Value(os::Dictionary{{"id", album.id}, {"title", "a"}, {"type", "album"}})},
@@ -169,6 +175,13 @@ TEST_F(ReaderContextTest, ArticlesAlbumsAndPicturesOpenedFromAGivenListFollowItW
     return -1L;
   };
   ASSERT_TRUE(newstest::runUntil([&] { return pictureRow() >= 0; }));
+  // Its rows are measured in the given context's larger type.
+  auto rows = article->rows();
+  auto text = std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row->type() == kNewsDetailText; });
+  ASSERT_NE(text, rows.end());
+  VXNewsDetailTextDO inCurrent(*std::static_pointer_cast<VXNewsDetailTextDO>(*text));
+  inCurrent.setReaderContext(nullptr);
+  EXPECT_GT((*text)->calHeightByType(), inCurrent.calHeightByType());
   article->didSelectRowAtIndexPath(*article->tableView(), os::IndexPath{0, pictureRow()});
   EXPECT_EQ(state->screenStatus(), 1);
   EXPECT_EQ(currentState->screenStatus(), 0);
