@@ -4,6 +4,7 @@
 #include "news/api/VXReaderContext.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/views/Screen.h"
 
 namespace {
@@ -60,7 +61,9 @@ std::optional<double> VXFavoriteViewController::heightForRowAtIndexPath(os::Tabl
                                                                         const os::IndexPath& indexPath) {
   auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
   if (!item) return NQBaseTableViewController::heightForRowAtIndexPath(table, indexPath);
-  return item->calHeightByStyle(os::Screen::main().bounds().size.width);
+  auto context = readerContext();
+  if (!context) return 0.0;
+  return item->calHeightByStyle(os::Screen::main().bounds().size.width, *VXNewsConfig::share(*context));
 }
 
 std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPath(os::TableView& table,

@@ -10,6 +10,7 @@
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
 #include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
@@ -276,7 +277,10 @@ long VXNewsTableView::numberOfRowsInSection(os::TableView&, long) {
 std::optional<double> VXNewsTableView::heightForRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
   if (isLoadMoreRow(indexPath)) return 44.0;
   if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return 0.0;
-  return dataList_[static_cast<std::size_t>(indexPath.row)]->calHeightByStyle(os::Screen::main().bounds().size.width);
+  auto context = context_.lock();
+  if (!context) return 0.0;
+  return dataList_[static_cast<std::size_t>(indexPath.row)]->calHeightByStyle(os::Screen::main().bounds().size.width,
+                                                                             *VXNewsConfig::share(*context));
 }
 
 std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::TableView& table,

@@ -66,7 +66,7 @@ VXNewsTitleStyleCell::VXNewsTitleStyleCell(const std::shared_ptr<VXReaderContext
 }
 
 void VXNewsTitleStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
-  if (item && !item->height()) item->calHeightByStyle(os::Screen::main().bounds().size.width);
+  if (item && !item->height()) item->calHeightByStyle(os::Screen::main().bounds().size.width, *textStyle());
   VXNewsStyleCell::setContent(item);
   dataObject_ = item;
   auto config = textStyle();
