@@ -228,6 +228,8 @@ int RunLoop::addSource(int fd, unsigned events, SourceCallback callback) {
     std::lock_guard lock(mutex_);
     token = nextSourceToken_++;
     sources_[token] = Source{fd, events, std::make_shared<SourceCallback>(std::move(callback))};
+    // The loop's own thread is not polling: it reads its sources again before it polls.
+    if (thread_ == std::this_thread::get_id()) return token;
   }
   wakeUp();
   return token;
@@ -239,6 +241,7 @@ void RunLoop::setSourceEvents(int token, unsigned events) {
     auto it = sources_.find(token);
     if (it == sources_.end()) return;
     it->second.events = events;
+    if (thread_ == std::this_thread::get_id()) return;
   }
   wakeUp();
 }
@@ -251,6 +254,7 @@ void RunLoop::removeSource(int token) {
     if (it == sources_.end()) return;
     keep = std::move(it->second.callback);
     sources_.erase(it);
+    if (thread_ == std::this_thread::get_id()) return;
   }
   wakeUp();
 }
