@@ -636,6 +636,9 @@ class Driver {
     // Only a driver whose loop is gone is destroyed: nothing can run it any more.
     std::lock_guard<std::recursive_timed_mutex> lock(curlMutex_);
     if (stopping_) return;
+    // The loop's sources went with it.
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, nullptr);
     while (!active_.empty()) detach(active_.begin());
     curl_multi_cleanup(multi_);
     ::close(timerFd_);

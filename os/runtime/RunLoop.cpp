@@ -385,12 +385,12 @@ bool RunLoop::hasReadyWork() {
   return !tasks_.empty() || nextTimerDate() <= Clock::now();
 }
 
-RunLoop::PassResult RunLoop::runPass(double maxWait) {
+RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
   PassResult r;
   r.tasks = runTasks();
   r.timers = fireTimers();
   double wait = 0;
-  if (!r.tasks && !r.timers && maxWait > 0) {
+  if ((waitAfterWork || (!r.tasks && !r.timers)) && maxWait > 0) {
     std::lock_guard lock(mutex_);
     if (tasks_.empty()) {
       wait = maxWait;
@@ -419,7 +419,9 @@ void RunLoop::stop() {
 
 void RunLoop::run() {
   requireCurrent("run");
-  while (!takeStop()) runPass(kInfinity);
+  // Nothing to look at between passes but the stop, which wakes the loop: a pass that did work
+  // may wait at once instead of polling once more first.
+  while (!takeStop()) runPass(kInfinity, true);
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& condition, double timeout) {
