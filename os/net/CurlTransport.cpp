@@ -1,8 +1,6 @@
-// The libcurl transport: every exchange is one easy handle on a single process-wide multi handle,
-// driven by one worker thread. Connections and resolved names stay in the multi handle's cache
-// between exchanges, so requests to the same host reuse a kept-alive connection and no thread is
-// made per request. start and cancel only queue a command and wake the worker; the worker alone
-// touches the multi handle and the easy handles added to it, so a cancel never waits for it.
+// The libcurl transport: every exchange is one easy handle on a multi handle driven by a run
+// loop: the transport's own thread's, or the caller's when that thread only runs its loop (see
+// Driver below).
 //
 // The request's time-out is an inactivity time-out measured here in real (steady) time: libcurl
 // works on the real clock, and its own low-speed limit counts whole seconds only. Any header,
