@@ -22,13 +22,8 @@ namespace {
 
 class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    setWiFi();
-    useState(true);
-    startServer();
-    showNav(std::make_shared<os::ViewController>());
-    os::TouchDriver::settle();
-  }
+  VXFavoriteViewControllerTest()
+      : ReaderFixture({.wifi = true, .state = newstest::State::Timed, .server = 7, .screen = newstest::Screen::Nav}) {}
   void TearDown() override {
     if (screen_) newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();

@@ -33,7 +33,7 @@ struct Backs : VXNavBackClickDelegate {
 
 class NavTest : public ReaderFixture {
  protected:
-  NavTest() : ReaderFixture(true, screenPhone()) {}
+  NavTest() : ReaderFixture({.device = screenPhone()}) {}
   void SetUp() override { showSide(nav, std::make_shared<os::ViewController>()); }
   std::shared_ptr<NQBaseViewController> pushScreen() {
     auto screen = std::make_shared<NQBaseViewController>();

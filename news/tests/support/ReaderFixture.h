@@ -1,9 +1,6 @@
 #pragma once
-// The news client's test fixture. Every test gets a phone sandbox whose bundle carries both version
-// strings and a fresh reader context (with the reader's routes between screens and a side menu of
-// its own), so nothing shared needs resetting; a test adds what its screens need: the local news
-// server on loopback noting what it was asked, a key window with a navigation stack or the side
-// menu, application state, an image manager of its own, a fake network.
+// The news client's test fixture: a phone sandbox and a fresh reader context per test, so nothing
+// shared needs resetting, plus what the test's screens need (see Needs).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +14,6 @@
 
 #include "foundation/ServiceCallLog.h"
 #include "foundation/formats/Base64.h"
-#include "foundation/formats/JSONDecoder.h"
 #include "foundation/formats/JSONTideSerializing.h"
 #include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewer.h"
@@ -64,6 +60,7 @@
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 #include "tools/newsd/server/SampleContent.h"
+#include "tools/newsd/server/Wire.h"
 #include "ui/images/BNImageCache.h"
 #include "ui/images/BNWebImageDownloader.h"
 #include "ui/images/BNWebImageManager.h"
@@ -111,20 +108,19 @@ class RequestEnvironment {
   std::shared_ptr<VXReaderContext> previous_;
 };
 
-// The JSON value of a text; null when it is not JSON.
-inline os::Value parseJSON(const std::string& text) {
-  JSONDecoder decoder;
-  auto value = decoder.objectWithUTF8String(text.data(), text.size());
-  return value ? *value : os::Value();
-}
-
 // The JSON object inside a "p" field; nothing when it is not Base64 of a JSON object.
 inline std::optional<os::Dictionary> decodeP(const std::string& p) {
-  auto text = base64DecodedString(p);
-  os::Value value = text ? parseJSON(*text) : os::Value();
-  const os::Dictionary* object = value.dictionary();
-  if (!object) return std::nullopt;
-  return *object;
+  auto value = newsd::parseJSON(base64DecodedString(p).value_or(""));
+  if (!value || !value->dictionary()) return std::nullopt;
+  return *value->dictionary();
+}
+
+// The first of the sample items that `pick` takes (a failure when none).
+template <class Items, class Pick>
+const auto& first(const Items& items, Pick pick) {
+  auto it = std::find_if(items.begin(), items.end(), pick);
+  EXPECT_TRUE(it != items.end()) << "no such item in the sample content";
+  return it != items.end() ? *it : items.front();
 }
 
 // Runs the main run loop until the condition holds (a real-time bound; loopback answers in
@@ -152,7 +148,7 @@ class BroadcastCounter {
 class LocalNewsServer : public newsd::NewsServer {
  public:
   explicit LocalNewsServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {})
-      : newsd::NewsServer(options(seed, std::move(service))) {
+      : newsd::NewsServer({.seed = seed, .service = std::move(service), .faults = {}}) {
     this->service().setLog([this](const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
@@ -171,7 +167,7 @@ class LocalNewsServer : public newsd::NewsServer {
     std::lock_guard lock(mutex_);
     std::vector<os::Value> out;
     for (const auto& line : lines_)
-      if (os::hasPrefix(line, prefix)) out.push_back(parseJSON(line.substr(prefix.size())));
+      if (os::hasPrefix(line, prefix)) out.push_back(newsd::parseJSON(line.substr(prefix.size())).value_or(os::Value()));
     return out;
   }
   int asked(long long opcode) const { return static_cast<int>(params(opcode).size()); }
@@ -181,24 +177,30 @@ class LocalNewsServer : public newsd::NewsServer {
     for (const auto& p : params(1000)) cps.push_back(p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1);
     return cps;
   }
-  // The first sample article `pick` takes (a failure when none).
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
-    for (const auto& a : service().content().articles())
-      if (pick(a)) return a;
-    ADD_FAILURE() << "no such article in the sample content";
-    return service().content().articles().front();
+    return first(service().content().articles(), pick);
   }
 
  private:
-  static newsd::ServerOptions options(std::uint64_t seed, newsd::ServiceOptions service) {
-    newsd::ServerOptions options;
-    options.seed = seed;
-    options.service = std::move(service);
-    return options;
-  }
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   std::string base_;
+};
+
+enum class State { None, Fresh, Timed };  // Timed: fresh application state with its ad refresh
+enum class Screen { None, Window, Root, Nav };  // a key window: bare, with root_, with a stack over root_
+
+// What a test's screens need; the fixture makes them before the test, in this order.
+struct Needs {
+  bool realClock = false;  // exchanges run as they would on the phone
+  os::DeviceProfile device = phoneProfile();
+  bool wifi = false;    // the local Wi-Fi is up
+  bool online = false;  // every host is reachable (over Wi-Fi)
+  State state = State::None;
+  std::string images{};  // an image manager of the test's own, on this cache
+  bool app = false;    // the shared application, noting what it was asked to open
+  std::optional<std::uint64_t> server{};  // the local news server with the sample content of this seed
+  Screen screen = Screen::None;
 };
 
 // The one fixture: a test asks for the pieces its screens need.
@@ -207,11 +209,23 @@ class ReaderFixture : public ::testing::Test {
   static constexpr const char* kLocalWiFiKey = "169.254.0.0";  // stands for the local Wi-Fi
   static constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
 
-  explicit ReaderFixture(bool virtualClock = true, const os::DeviceProfile& device = phoneProfile()) : env_(device) {
-    if (virtualClock) clock_.emplace();
+  explicit ReaderFixture(Needs needs = {}) : needs_(std::move(needs)), env_(needs_.device) {
+    if (!needs_.realClock) clock_.emplace();
     NQSideViewController::setShared(side_);
     os::View::clearAnimationLog();
     ServiceCallLog::reset();
+  }
+  void SetUp() override {
+    if (needs_.wifi) network().setFlags(kLocalWiFiKey, kWiFi);
+    if (needs_.online) network().setDefaultFlags(kWiFi);
+    if (needs_.state != State::None) useState(needs_.state == State::Timed);
+    if (!needs_.images.empty()) useImages(needs_.images);
+    if (needs_.app) useApplication();
+    if (needs_.server) startServer(*needs_.server);
+    if (needs_.screen == Screen::Nav) showNav(root_);
+    else if (needs_.screen != Screen::None) showWindow();
+    if (needs_.screen == Screen::Root) window_->setRootViewController(root_);
+    if (needs_.screen != Screen::None) os::TouchDriver::settle();
   }
   void TearDown() override {
     for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
@@ -286,15 +300,10 @@ class ReaderFixture : public ::testing::Test {
     }
     return *reachability_;
   }
-  void setWiFi() { network().setFlags(kLocalWiFiKey, kWiFi); }
-  // The phone reaches the network over its cellular radio only.
-  void setCellular() {
-    network().setDefaultFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
-    network().setFlags(kLocalWiFiKey, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
-  }
-  void setOffline() {
-    network().setDefaultFlags(std::nullopt);
-    network().setFlags(kLocalWiFiKey, std::nullopt);
+  // The same flags for every host and the local Wi-Fi (absent: none can be read).
+  void setNetwork(std::optional<std::uint32_t> flags) {
+    network().setDefaultFlags(flags);
+    network().setFlags(kLocalWiFiKey, flags);
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
@@ -357,6 +366,7 @@ class ReaderFixture : public ::testing::Test {
     return alerts.empty() ? nullptr : alerts.back();
   }
 
+  Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
   RequestEnvironment env_;
   std::unique_ptr<LocalNewsServer> server_;
@@ -368,33 +378,26 @@ class ReaderFixture : public ::testing::Test {
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
   std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_;
+  std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
 // The fixture on the real clock, for exchanges that run as they would on the phone.
 class RealTimeFixture : public ReaderFixture {
  protected:
-  RealTimeFixture() : ReaderFixture(false) {}
+  RealTimeFixture() : ReaderFixture({.realClock = true}) {}
 };
 
 // Application-wide state on real time: fresh state with its ad timer, on Wi-Fi.
-class StateFixture : public RealTimeFixture {
+class StateFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    setWiFi();
-    useState(true);
-  }
+  StateFixture() : ReaderFixture({.realClock = true, .wifi = true, .state = State::Timed}) {}
 };
 
 // The picture screens: a navigation stack on a key window, the server, pictures of their own.
 class PictureScreenTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
-    useImages("album");
-    startServer(11);
-    showNav(root_);
-    window_->layoutIfNeeded();
-  }
+  PictureScreenTest()
+      : ReaderFixture({.state = State::Fresh, .images = "album", .server = 11, .screen = Screen::Nav}) {}
   void TearDown() override {
     server_->clearFaults();
     ReaderFixture::TearDown();
@@ -424,20 +427,14 @@ class PictureScreenTest : public ReaderFixture {
   static std::shared_ptr<VXImageViewer> pageAt(PageFlowView& flow, int index) {
     return std::dynamic_pointer_cast<VXImageViewer>(flow.cellAtIndex(index));
   }
-
-  std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
 // The article screen on a key window against the server; its state has the pass switch set (no
 // ads) and no timer.
 class ArticleScreenTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
-    useImages("article");
-    startServer(7);
-    showWindow();
-  }
+  ArticleScreenTest()
+      : ReaderFixture({.state = State::Fresh, .images = "article", .server = 7, .screen = Screen::Window}) {}
 
   // A plain article with text and pictures in its body.
   const newsd::Article& plainArticle() {
@@ -460,10 +457,8 @@ class ArticleScreenTest : public ReaderFixture {
     return screen;
   }
   // Rows of a type on the screen.
-  static int count(VXNewsDetailViewController& screen, long long type) {
-    int n = 0;
-    for (const auto& row : screen.rows()) n += row->type() == type ? 1 : 0;
-    return n;
+  static long count(VXNewsDetailViewController& screen, long long type) {
+    return std::ranges::count_if(screen.rows(), [&](const auto& row) { return row->type() == type; });
   }
   // Shown and answered: back in the normal state with the vote row in.
   bool waitComplete(VXNewsDetailViewController& screen) {
@@ -477,11 +472,8 @@ class ArticleScreenTest : public ReaderFixture {
 // their own, the server (seed 1) when a test asks.
 class SettingsFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
+  SettingsFixture() : ReaderFixture({.state = State::Fresh, .app = true, .screen = Screen::Window}) {
     VXSettingViewController::setImageCache(cache_);
-    useApplication();
-    showWindow();
   }
   void TearDown() override {
     if (settings_ && settings_->sizeThread()) settings_->sizeThread()->join();
@@ -518,12 +510,7 @@ class SettingsFixture : public ReaderFixture {
 // The launch: a phone on Wi-Fi (the categories come from the server), state with its ad timer.
 class LaunchFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    network().setDefaultFlags(kWiFi);
-    setWiFi();
-    useState(true);
-  }
-  static bool waitFor(const std::function<bool()>& condition) { return runUntil(condition, 20); }
+  LaunchFixture() : ReaderFixture({.wifi = true, .online = true, .state = State::Timed}) {}
 };
 
 // One touch played sample by sample, so drags end exactly where a test wants.
@@ -565,18 +552,10 @@ inline void drag(os::Window& window, double x0, double y, double travel) {
 // application noting the store addresses it was asked to open.
 class AdFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    startServer(5);
-    useApplication();
-    showNav(screen_);
-    os::TouchDriver::settle();
-  }
+  AdFixture() : ReaderFixture({.app = true, .server = 5, .screen = Screen::Nav}) { root_ = screen_; }
   // The first sample ad of the kind (1 store application, 2 web page).
   const newsd::Ad& sampleAd(int type) const {
-    for (const auto& ad : server_->service().content().ads())
-      if (ad.type == type) return ad;
-    ADD_FAILURE() << "no sample ad of type " << type;
-    return server_->service().content().ads().front();
+    return first(server_->service().content().ads(), [&](const newsd::Ad& ad) { return ad.type == type; });
   }
   std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(base_, ad); }
 
@@ -587,17 +566,15 @@ class AdFixture : public ReaderFixture {
 // server, and every "fOfflineLoading" value heard with the detail requests answered by then.
 class OfflineFixture : public ReaderFixture {
  protected:
+  OfflineFixture() : ReaderFixture({.state = State::Timed, .images = "offline", .server = 5}) {}
   void SetUp() override {
-    useState(true);
-    images_ = BNWebImageManager::create(BNImageCache::initWithNamespace("offline"), BNWebImageDownloader::create());
-    helper_ = std::make_shared<VXOfflineHelper>();
+    ReaderFixture::SetUp();
     helper_->setDatabase(db_);
     helper_->setImageManager(images_);
     VXOfflineHelper::setShared(helper_);
-    startServer(5);
+    // Progress is announced on the main thread.
     observer_ = os::NotificationCenter::defaultCenter().addObserver(
         kOfflineLoadingNotification, nullptr, [this](const os::Notification& n) {
-          std::lock_guard lock(mutex_);
           heard_.push_back(VXOfflineHelper::percentOf(n).value_or(-999));
           detailsAtHeard_.push_back(server_->asked(1020));
         });
@@ -653,15 +630,6 @@ class OfflineFixture : public ReaderFixture {
   bool waitEnd(double seconds = 60) {
     return runUntil([&] { return !helper_->isRunning() && helper_->pendingCategories() == 0; }, seconds);
   }
-  std::vector<int> heard() const {
-    std::lock_guard lock(mutex_);
-    return heard_;
-  }
-  // How many detail requests the server had answered when each value was heard.
-  std::vector<int> detailsAtHeard() const {
-    std::lock_guard lock(mutex_);
-    return detailsAtHeard_;
-  }
   // Article ids of the detail requests the server answered, in order of arrival.
   std::vector<long long> detailsAsked() const {
     std::vector<long long> ids;
@@ -672,10 +640,9 @@ class OfflineFixture : public ReaderFixture {
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
   std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
-  std::shared_ptr<VXOfflineHelper> helper_;
-  mutable std::mutex mutex_;
+  std::shared_ptr<VXOfflineHelper> helper_ = std::make_shared<VXOfflineHelper>();
   std::vector<int> heard_;
-  std::vector<int> detailsAtHeard_;
+  std::vector<int> detailsAtHeard_;  // how many detail requests the server had answered by each value
   os::NotificationCenter::ObserverToken observer_ = 0;
 };
 
@@ -704,27 +671,23 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
   return envelope(data);
 }
 
-// A news server on loopback whose answers the test queues (the fallback once they run out) and
-// whose received "opdata" it reads back.
-class ScriptedNewsServer {
+// A news server on loopback answering the texts the test queues (then the fallback), noting the
+// "opdata" of each request.
+class ScriptedNewsServer : public os::testing::HttpTestServer {
  public:
   explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : fallback_(std::move(fallback)) {
     for (const char* path : {"/api/imobile/", "/api/imobile"}) {
-      http_.route("POST", path, [this](const os::testing::RecordedRequest&) {
+      route("POST", path, [this](const os::testing::RecordedRequest&) {
         std::lock_guard lock(mutex_);
-        std::string body = fallback_;
-        if (!answers_.empty()) {
-          body = answers_.front();
-          answers_.pop_front();
-        }
-        auto response = os::testing::CannedResponse::text(body);
+        auto response = os::testing::CannedResponse::text(answers_.empty() ? fallback_ : answers_.front());
+        if (!answers_.empty()) answers_.pop_front();
         response.contentType = "application/json";
         return response;
       });
     }
-    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(http_.port()));
+    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(port()));
   }
-  ~ScriptedNewsServer() { http_.stop(); }
+  ~ScriptedNewsServer() { stop(); }  // before the answers go
 
   void queue(std::string answer) {
     std::lock_guard lock(mutex_);
@@ -734,42 +697,23 @@ class ScriptedNewsServer {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(answer);
   }
-  std::size_t count() const { return http_.requestCount(); }
-
-  // The "opdata" of every request received, in order.
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
-    for (const auto& r : http_.requests()) {
-      std::string p;
-      for (auto& [k, v] : os::parseQuery(r.body, true))
-        if (k == "p") p = v;
-      auto params = decodeP(p);
+    for (const auto& r : requests()) {
+      auto form = os::parseQuery(r.body, true);
+      auto p = std::ranges::find(form, std::string("p"), &os::QueryItem::first);
+      auto params = decodeP(p != form.end() ? p->second : "");
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
       out.push_back(op ? *op : os::Dictionary{});
     }
     return out;
   }
-  os::Dictionary last() const {
-    auto all = opdatas();
-    return all.empty() ? os::Dictionary{} : all.back();
-  }
+  os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 
  private:
-  os::testing::HttpTestServer http_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::deque<std::string> answers_;
   std::string fallback_;
 };
 
 }  // namespace newstest
-
-// The launch suites' names (the application's start-up suite reads the fixture through them).
-namespace splashtest {
-using newstest::LaunchFixture;
-using Broadcasts = newstest::BroadcastCounter;
-// The launch's server: the sample content of seed 11.
-class NewsServerOnLoopback : public newstest::LocalNewsServer {
- public:
-  explicit NewsServerOnLoopback(newsd::ServiceOptions service = {}) : LocalNewsServer(11, std::move(service)) {}
-};
-}  // namespace splashtest
