@@ -60,7 +60,7 @@ TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
   EXPECT_EQ(cell->reuseIdentifier(), "Ad_Cell");
   EXPECT_EQ(cell->nameLabel()->text(), ads[3].name);
   EXPECT_EQ(cell->summaryLabel()->text(), ads[3].summary);
-  EXPECT_EQ(cell->dataObject()->content(), newsd::adTargetURL(base_, ads[3]));
+  EXPECT_EQ(cell->dataObject()->content(), newsd::adTargetURL(server_->base(), ads[3]));
 }
 
 TEST_F(VXAdViewControllerTest, AFailedPageShowsTheFailureStateAndTheNetworkError) {
@@ -96,7 +96,7 @@ TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
 
 TEST_F(VXAdViewControllerTest, AnIconOnDiskShowsAtOnceWithoutADownload) {
   const auto& ad = sampleAd(1);
-  const std::string icon = newsd::adIconURL(base_, ad);
+  const std::string icon = newsd::adIconURL(server_->base(), ad);
   os::Bitmap bitmap;
   bitmap.width = 64;
   bitmap.height = 64;

@@ -30,7 +30,7 @@ class ImageViewerTest : public PictureScreenTest {
  protected:
   // The picture row the article screen would make of a picture of this server.
   std::shared_ptr<VXNewsDetailImageDO> row(const newsd::Picture& picture) {
-    os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(base_, picture)}, {"alt", picture.alt}};
+    os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(server_->base(), picture)}, {"alt", picture.alt}};
     if (picture.sized) {
       dict.set("originalwidth", picture.width);
       dict.set("originalheight", picture.height);
@@ -39,7 +39,7 @@ class ImageViewerTest : public PictureScreenTest {
   }
   // A row whose picture is already in the image cache: a plain bitmap of the given size.
   std::shared_ptr<VXNewsDetailImageDO> cachedRow(const std::string& name, int width, int height) {
-    std::string url = base_ + "/img/" + name + "/" + std::to_string(width) + "x" + std::to_string(height) + ".png";
+    std::string url = server_->base() + "/img/" + name + "/" + std::to_string(width) + "x" + std::to_string(height) + ".png";
     images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)), images_->cacheKeyForURL(os::URL::parse(url)));
     return std::make_shared<VXNewsDetailImageDO>(
         os::Dictionary{{"type", 2}, {"content", url}, {"originalwidth", width}, {"originalheight", height}});

@@ -55,7 +55,7 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   given->state.set(state);
   auto side = std::make_shared<NQSideViewController>();
   given->sideController.set(side);
-  useState();
+  VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
 
   auto menu = std::make_shared<VXLeftSideViewController>(given);
   auto currentMenu = std::make_shared<VXLeftSideViewController>();

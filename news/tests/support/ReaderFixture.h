@@ -39,7 +39,6 @@
 #include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
-#include "os/graphics/ImageCodec.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
@@ -218,14 +217,18 @@ class ReaderFixture : public ::testing::Test {
   void SetUp() override {
     if (needs_.wifi) network().setFlags(kLocalWiFiKey, kWiFi);
     if (needs_.online) network().setDefaultFlags(kWiFi);
-    if (needs_.state != State::None) useState(needs_.state == State::Timed);
-    if (!needs_.images.empty()) useImages(needs_.images);
-    if (needs_.app) useApplication();
+    if (needs_.state == State::Fresh) VXGlobalDefine::setShared(state_ = std::make_shared<VXGlobalDefine>());
+    if (needs_.state == State::Timed) VXGlobalDefine::setShared(state_ = VXGlobalDefine::create());
+    if (!needs_.images.empty())
+      BNSetViewLoadingManager(images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(needs_.images),
+                                                                  BNWebImageDownloader::create()));
+    if (needs_.app) (app_ = os::Application::create(nullptr))->makeShared();
     if (needs_.server) startServer(*needs_.server);
-    if (needs_.screen == Screen::Nav) showNav(root_);
-    else if (needs_.screen != Screen::None) showWindow();
+    if (needs_.screen == Screen::None) return;
+    showWindow();
     if (needs_.screen == Screen::Root) window_->setRootViewController(root_);
-    if (needs_.screen != Screen::None) os::TouchDriver::settle();
+    if (needs_.screen == Screen::Nav) window_->setRootViewController(nav_ = std::make_shared<VXCustomNavController>(root_));
+    os::TouchDriver::settle();
   }
   void TearDown() override {
     for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
@@ -248,18 +251,11 @@ class ReaderFixture : public ::testing::Test {
 
   void startServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {}) {
     server_ = std::make_unique<LocalNewsServer>(seed, std::move(service));
-    base_ = server_->base();
   }
   void showWindow() {
     window_ = std::make_shared<os::Window>();
     window_->setBackgroundColor(os::Color::white());
     window_->makeKeyAndVisible();
-  }
-  // A key window whose root is a navigation stack over `root`.
-  void showNav(std::shared_ptr<os::ViewController> root) {
-    if (!window_) showWindow();
-    nav_ = std::make_shared<VXCustomNavController>(std::move(root));
-    window_->setRootViewController(nav_);
   }
   // The side menu on a key window, `centre` in the middle and `left` beneath.
   void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
@@ -271,26 +267,10 @@ class ReaderFixture : public ::testing::Test {
   }
   double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
   static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
-  // Fresh application-wide state, shared; `withTimer` starts its ad refresh.
-  std::shared_ptr<VXGlobalDefine> useState(bool withTimer = false) {
-    state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>();
-    VXGlobalDefine::setShared(state_);
-    return state_;
-  }
-  // The shared application, noting the addresses it was asked to open.
-  void useApplication() {
-    app_ = os::Application::create(nullptr);
-    app_->makeShared();
-  }
   std::vector<std::string> opened() const {
     std::vector<std::string> urls;
     for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
     return urls;
-  }
-  // An image manager of the test's own, loading every image view's picture.
-  void useImages(const std::string& cacheName) {
-    images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cacheName), BNWebImageDownloader::create());
-    BNSetViewLoadingManager(images_);
   }
   // The phone's network, played by a fake reachability provider.
   os::testing::FakeReachabilityProvider& network() {
@@ -307,16 +287,11 @@ class ReaderFixture : public ::testing::Test {
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-  // Writes a file, making its folder first; reads one back (nothing when it is missing).
+  // Writes a file, making its folder first.
   static void writeFile(const std::string& path, const std::string& text) {
     auto& files = os::FileManager::defaultManager();
     ASSERT_TRUE(files.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
     ASSERT_TRUE(files.writeData(os::Data(text.begin(), text.end()), path));
-  }
-  static std::optional<std::string> readFile(const std::string& path) {
-    auto data = os::FileManager::defaultManager().contentsAtPath(path);
-    if (!data) return std::nullopt;
-    return std::string(data->begin(), data->end());
   }
 
   // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
@@ -370,7 +345,6 @@ class ReaderFixture : public ::testing::Test {
   std::optional<os::VirtualClockScope> clock_;
   RequestEnvironment env_;
   std::unique_ptr<LocalNewsServer> server_;
-  std::string base_;
   std::shared_ptr<os::Window> window_;
   std::shared_ptr<NQSideViewController> side_ = std::make_shared<NQSideViewController>();
   std::shared_ptr<VXCustomNavController> nav_;
@@ -557,7 +531,7 @@ class AdFixture : public ReaderFixture {
   const newsd::Ad& sampleAd(int type) const {
     return first(server_->service().content().ads(), [&](const newsd::Ad& ad) { return ad.type == type; });
   }
-  std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(base_, ad); }
+  std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(server_->base(), ad); }
 
   std::shared_ptr<NQBaseViewController> screen_ = std::make_shared<NQBaseViewController>();
 };
