@@ -11,6 +11,7 @@
 #include "os/views/Label.h"
 #include "os/views/TableView.h"
 
+using newstest::pictures;
 using newstest::PictureScreenTest;
 using newstest::runUntil;
 
@@ -39,10 +40,10 @@ class ImageViewerTest : public PictureScreenTest {
   }
   // A row whose picture is already in the image cache: a plain bitmap of the given size.
   std::shared_ptr<VXNewsDetailImageDO> cachedRow(const std::string& name, int width, int height) {
-    std::string url = server_->base() + "/img/" + name + "/" + std::to_string(width) + "x" + std::to_string(height) + ".png";
-    images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)), images_->cacheKeyForURL(os::URL::parse(url)));
-    return std::make_shared<VXNewsDetailImageDO>(
-        os::Dictionary{{"type", 2}, {"content", url}, {"originalwidth", width}, {"originalheight", height}});
+    auto cached = row(newsd::Picture{name, width, height, ""});
+    images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)),
+                                      images_->cacheKeyForURL(os::URL::parse(cached->content())));
+    return cached;
   }
   std::shared_ptr<VXImageViewer> page(double width, double height, double offset) {
     auto viewer = std::make_shared<VXImageViewer>(os::Rect{0, 0, width, height}, offset);
@@ -111,7 +112,7 @@ TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRai
 }
 
 TEST_F(ImageViewerTest, AReusedPageNeverShowsThePictureItWasStillLoading) {
-  const auto& pictures = this->pictures(album());
+  const auto& pictures = newstest::pictures(album());
   auto viewer = page(320, 480, 0);
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::None, 5});
   viewer->setContent(row(pictures[0]));
@@ -205,7 +206,7 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
 }
 
 TEST_F(ImageViewerTest, SavingReportsPicturesNotYetLoadedAndFailedWrites) {
-  const auto& pictures = this->pictures(album());
+  const auto& pictures = newstest::pictures(album());
   // A picture that cannot be loaded is never saved.
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::HttpError});
   auto viewer = present(0, {row(pictures[0]), row(pictures[1])});

@@ -58,16 +58,8 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
     return list_;
   }
-  std::vector<long long> listed() const {
-    std::vector<long long> ids;
-    for (auto& n : list_->dataList()) ids.push_back(n->ID());
-    return ids;
-  }
-  std::vector<long long> stored() {
-    std::vector<long long> ids;
-    for (auto& n : db_->createNewsListWithDB(kCategory)) ids.push_back(n->ID());
-    return ids;
-  }
+  std::vector<long long> listed() const { return newstest::ids(list_->dataList(), [](auto& n) { return n->ID(); }); }
+  std::vector<long long> stored() { return newstest::ids(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
 
   newstest::ScriptedNewsServer answers_;
   std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();

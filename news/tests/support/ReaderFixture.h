@@ -114,6 +114,22 @@ inline std::optional<os::Dictionary> decodeP(const std::string& p) {
   return *value->dictionary();
 }
 
+// One id of each item, in order.
+template <class Items, class Id>
+std::vector<long long> ids(Items&& items, Id id) {
+  std::vector<long long> out;
+  for (const auto& item : items) out.push_back(id(item));
+  return out;
+}
+
+// The pictures in an article's body.
+inline std::vector<newsd::Picture> pictures(const newsd::Article& article) {
+  std::vector<newsd::Picture> out;
+  for (const auto& block : article.body)
+    if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
+  return out;
+}
+
 // The first of the sample items that `pick` takes (a failure when none).
 template <class Items, class Pick>
 const auto& first(const Items& items, Pick pick) {
@@ -172,9 +188,7 @@ class LocalNewsServer : public newsd::NewsServer {
   int asked(long long opcode) const { return static_cast<int>(params(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
   std::vector<long long> activations() const {
-    std::vector<long long> cps;
-    for (const auto& p : params(1000)) cps.push_back(p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1);
-    return cps;
+    return ids(params(1000), [](const os::Value& p) { return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1; });
   }
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
     return first(service().content().articles(), pick);
@@ -235,7 +249,9 @@ class ReaderFixture : public ::testing::Test {
     for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
-    // Requests and picture loads still on their way end before the server and sandbox go.
+    // Requests and picture loads still on their way (held ones let go) end before the server and
+    // sandbox go.
+    if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
     if (window_) window_->setHidden(true);
@@ -264,6 +280,14 @@ class ReaderFixture : public ::testing::Test {
     side_->setLeftViewController(std::move(left));
     window_->setRootViewController(side_);
     os::TouchDriver::settle();
+  }
+  // Pushes a screen on the navigation stack and lets it settle, a list until it has its answer.
+  template <class Screen>
+  std::shared_ptr<Screen> push(std::shared_ptr<Screen> screen) {
+    nav_->pushViewController(screen, false);
+    os::TouchDriver::settle();
+    if constexpr (requires { loading(*screen); }) waitIdle(*screen);
+    return screen;
   }
   double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
   static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
@@ -372,20 +396,9 @@ class PictureScreenTest : public ReaderFixture {
  protected:
   PictureScreenTest()
       : ReaderFixture({.state = State::Fresh, .images = "album", .server = 11, .screen = Screen::Nav}) {}
-  void TearDown() override {
-    server_->clearFaults();
-    ReaderFixture::TearDown();
-  }
-
   // An album of the sample content with a few pictures.
   const newsd::Article& album() {
     return server_->article([](const newsd::Article& a) { return a.type == "album" && pictures(a).size() >= 4; });
-  }
-  static std::vector<newsd::Picture> pictures(const newsd::Article& article) {
-    std::vector<newsd::Picture> out;
-    for (const auto& block : article.body)
-      if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
-    return out;
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
@@ -413,12 +426,8 @@ class ArticleScreenTest : public ReaderFixture {
   // A plain article with text and pictures in its body.
   const newsd::Article& plainArticle() {
     return server_->article([](const newsd::Article& a) {
-      bool picture = false, text = false;
-      for (const auto& block : a.body) {
-        picture |= block.kind == newsd::BodyBlock::Kind::Picture;
-        text |= block.kind == newsd::BodyBlock::Kind::Text;
-      }
-      return a.type.empty() && picture && text;
+      auto text = [](const newsd::BodyBlock& block) { return block.kind == newsd::BodyBlock::Kind::Text; };
+      return a.type.empty() && !pictures(a).empty() && std::ranges::any_of(a.body, text);
     });
   }
   std::shared_ptr<VXNewsDetailViewController> open(const newsd::Article& article) {
@@ -546,7 +555,7 @@ class OfflineFixture : public ReaderFixture {
     helper_->setDatabase(db_);
     helper_->setImageManager(images_);
     VXOfflineHelper::setShared(helper_);
-    // Progress is announced on the main thread.
+    // Heard on the posting thread: the helper posts on the main one, a test that posts elsewhere waits.
     observer_ = os::NotificationCenter::defaultCenter().addObserver(
         kOfflineLoadingNotification, nullptr, [this](const os::Notification& n) {
           heard_.push_back(VXOfflineHelper::percentOf(n).value_or(-999));
@@ -586,15 +595,13 @@ class OfflineFixture : public ReaderFixture {
   // A category of mostly plain articles (text and pictures in their bodies), not the albums'.
   long long plainCategory(std::size_t index) const {
     std::size_t seen = 0;
-    const auto& content = server_->service().content();
-    for (const auto& c : content.categories()) {
-      int plain = 0, albums = 0;
-      for (const auto& a : content.articles())
-        if (a.categoryId == c.id) (a.type.empty() ? plain : albums) += 1;
-      if (plain > albums && seen++ == index) return c.id;
-    }
-    ADD_FAILURE() << "not enough plain categories";
-    return 0;
+    const auto& articles = server_->service().content().articles();
+    return first(server_->service().content().categories(), [&](const newsd::Category& c) {
+      auto count = [&](bool plain) {
+        return std::ranges::count_if(articles, [&](const auto& a) { return a.categoryId == c.id && a.type.empty() == plain; });
+      };
+      return count(true) > count(false) && seen++ == index;
+    }).id;
   }
   bool start(std::vector<long long> categories) {
     helper_->setSelectedIDList(std::move(categories));
