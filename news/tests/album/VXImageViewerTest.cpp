@@ -29,6 +29,7 @@ struct RowCounter : os::TableViewDataSource {
 
 class ImageViewerTest : public PictureScreenTest {
  protected:
+  ImageViewerTest() { table_->setDataSource(rows_); }
   // The picture row the article screen would make of a picture of this server.
   std::shared_ptr<VXNewsDetailImageDO> row(const newsd::Picture& picture) {
     os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(server_->base(), picture)}, {"alt", picture.alt}};
@@ -82,11 +83,7 @@ class ImageViewerTest : public PictureScreenTest {
   }
 
   std::shared_ptr<RowCounter> rows_ = std::make_shared<RowCounter>();
-  std::shared_ptr<os::TableView> table_ = [this] {
-    auto table = std::make_shared<os::TableView>(os::Rect{0, 0, 320, 400}, os::TableViewStyle::Plain);
-    table->setDataSource(rows_);
-    return table;
-  }();
+  std::shared_ptr<os::TableView> table_ = std::make_shared<os::TableView>(os::Rect{0, 0, 320, 400}, os::TableViewStyle::Plain);
 };
 
 TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRaised) {

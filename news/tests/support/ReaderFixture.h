@@ -138,8 +138,7 @@ const auto& first(const Items& items, Pick pick) {
   return it != items.end() ? *it : items.front();
 }
 
-// Runs the main run loop until the condition holds (a real-time bound; loopback answers in
-// milliseconds).
+// Runs the main run loop until the condition holds (real time: loopback answers in milliseconds).
 inline bool runUntil(const std::function<bool()>& condition, double timeout = 20) {
   return os::RunLoop::main()->runUntil(condition, timeout);
 }
@@ -249,8 +248,7 @@ class ReaderFixture : public ::testing::Test {
     for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
-    // Requests and picture loads still on their way (held ones let go) end before the server and
-    // sandbox go.
+    // Requests and picture loads on their way (held ones let go) end before the server and sandbox.
     if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
@@ -416,8 +414,7 @@ class PictureScreenTest : public ReaderFixture {
   }
 };
 
-// The article screen on a key window against the server; its state has the pass switch set (no
-// ads) and no timer.
+// The article screen; its fresh state has the pass switch set (no ads).
 class ArticleScreenTest : public ReaderFixture {
  protected:
   ArticleScreenTest()
@@ -451,8 +448,7 @@ class ArticleScreenTest : public ReaderFixture {
   }
 };
 
-// The settings and feedback screens: the side menu with the navigation stack, an image cache of
-// their own, the server (seed 1) when a test asks.
+// The settings and feedback screens, with an image cache of their own.
 class SettingsFixture : public ReaderFixture {
  protected:
   SettingsFixture() : ReaderFixture({.state = State::Fresh, .app = true, .screen = Screen::Window}) {
@@ -531,8 +527,7 @@ inline void drag(os::Window& window, double x0, double y, double travel) {
   f.lift();
 }
 
-// The ad screens: the server, a navigation stack over a plain screen on a key window, and the
-// application noting the store addresses it was asked to open.
+// The ad screens, over a plain screen; the application notes the store addresses it was asked to open.
 class AdFixture : public ReaderFixture {
  protected:
   AdFixture() : ReaderFixture({.app = true, .server = 5, .screen = Screen::Nav}) { root_ = screen_; }
@@ -545,8 +540,7 @@ class AdFixture : public ReaderFixture {
   std::shared_ptr<NQBaseViewController> screen_ = std::make_shared<NQBaseViewController>();
 };
 
-// The offline download: a fresh database, state and offline helper, pictures of its own, the
-// server, and every "fOfflineLoading" value heard with the detail requests answered by then.
+// The offline download, hearing every "fOfflineLoading" value with the detail requests answered by then.
 class OfflineFixture : public ReaderFixture {
  protected:
   OfflineFixture() : ReaderFixture({.state = State::Timed, .images = "offline", .server = 5}) {}
@@ -630,12 +624,8 @@ class OfflineFixture : public ReaderFixture {
 // Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),
                            int icons = 0) {
-  os::Dictionary d;
-  d.set("id", os::Value(id));
-  if (type) d.set("type", os::Value(*type));  // nullopt leaves "type" out
-  d.set("title", os::Value("新闻标题 " + std::to_string(id)));
-  d.set("source", os::Value("来源"));
-  d.set("publishtime", os::Value(publishTime));
+  os::Dictionary d{{"id", id}, {"title", "新闻标题 " + std::to_string(id)}, {"source", "来源"}, {"publishtime", publishTime}};
+  if (type) d.set("type", *type);  // nullopt leaves "type" out
   os::Array urls;
   for (int i = 0; i < icons; ++i) urls.push_back(os::Value("http://127.0.0.1:1/img/" + std::to_string(id) + "_" + std::to_string(i) + ".png"));
   if (icons) d.set("icons", os::Value(urls));
