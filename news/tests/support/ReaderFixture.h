@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -569,21 +570,17 @@ class OfflineFixture : public ReaderFixture {
   // The first `n` published plain articles of a category, stored as its list and marked fresh,
   // so a run asks for no list.
   std::vector<long long> storeFresh(long long category, std::size_t n) {
-    std::vector<long long> ids;
+    auto fresh = server_->service().content().articles() | std::views::filter([&](const newsd::Article& a) {
+      return a.categoryId == category && a.type.empty() && static_cast<double>(a.publishTime) <= os::Clock::now();
+    }) | std::views::take(n);
     os::Array items;
-    for (const auto& a : server_->service().content().articles()) {
-      if (a.categoryId != category || !a.type.empty() || static_cast<double>(a.publishTime) > os::Clock::now()) continue;
-      if (ids.size() == n) break;
-      ids.push_back(a.id);
-      items.push_back(os::Value(os::Dictionary{{"id", os::Value(a.id)}, {"title", os::Value(a.title)}}));
-    }
+    for (const auto& a : fresh) items.push_back(os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}));
     storeFresh(category, items);
-    return ids;
+    return ids(fresh, [](const newsd::Article& a) { return a.id; });
   }
   void storeFresh(long long category, const os::Array& items) {
     db_->insertArticles(items, category);
-    db_->insertCategory(os::Dictionary{{"id", os::Value(category)}, {"name", os::Value("c")}, {"order", os::Value(category)},
-                                       {"flag", os::Value(1)}});
+    db_->insertCategory(os::Dictionary{{"id", category}, {"name", "c"}, {"order", category}, {"flag", 1}});
     db_->updateCategory(category, os::Date::now().timeIntervalSinceReferenceDate());
   }
   // A category of mostly plain articles (text and pictures in their bodies), not the albums'.
@@ -607,10 +604,9 @@ class OfflineFixture : public ReaderFixture {
   }
   // Article ids of the detail requests the server answered, in order of arrival.
   std::vector<long long> detailsAsked() const {
-    std::vector<long long> ids;
-    for (const auto& p : server_->params(1020))
-      if (p.dictionary()) ids.push_back(p["opdata"]["id"].intValue());
-    return ids;
+    auto asked = server_->params(1020);
+    auto readable = asked | std::views::filter([](const os::Value& p) { return p.dictionary() != nullptr; });
+    return ids(readable, [](const os::Value& p) { return p["opdata"]["id"].intValue(); });
   }
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
