@@ -209,6 +209,7 @@ TEST_F(NavTest, BaseScreensShowTheirTitleAndKeepBelowTheBar) {
   auto app = os::Application::create(nullptr);
   home->hideStatusBar();
   EXPECT_TRUE(app->isStatusBarHidden());
+  app->setStatusBarHidden(false);  // the hidden bar would outlive the application into later tests
 }
 
 }  // namespace
