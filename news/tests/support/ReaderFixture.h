@@ -344,20 +344,15 @@ class ReaderFixture : public ::testing::Test {
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
   }
 
-  // What the shared HUD says while it shows; "" when it is hidden or was never shown.
-  static std::string hudText() {
-    auto hud = VXGlobalHelper::share().hud();
-    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return "";
-    return hud->detailsLabelText().value_or("");
-  }
-  bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
-  // The text of a view's own HUD while it shows.
-  static std::optional<std::string> hudText(os::View& view) {
-    auto hud = KHProgressHUD::HUDForView(view);
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+  // What a HUD says while it shows: a view's own (nothing when hidden), or the shared one ("").
+  static std::optional<std::string> shownText(const std::shared_ptr<KHProgressHUD>& hud) {
+    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
     return hud->detailsLabelText().value_or(hud->labelText().value_or(""));
   }
+  static std::optional<std::string> hudText(os::View& view) { return shownText(KHProgressHUD::HUDForView(view)); }
+  static std::string hudText() { return shownText(VXGlobalHelper::share().hud()).value_or(""); }
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
+  bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
   // The alert in front, if one shows.
   static std::shared_ptr<os::AlertView> frontAlert() {
     auto alerts = os::AlertView::visibleAlertViews();
