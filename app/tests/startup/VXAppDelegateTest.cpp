@@ -280,7 +280,7 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
 
   // The settings screen's switch turned off: the platform hands the next headline to nobody.
   VXGlobalDefine::share()->setPass(true);
-  auto settings = std::make_shared<VXSettingViewController>();
+  auto settings = std::make_shared<VXSettingViewController>(VXReaderContext::current());
   settings->view();
   settings->clickPushMsg();
   EXPECT_EQ(pushd->notify(headline), 1u);

@@ -28,7 +28,7 @@ class VXAdViewControllerTest : public AdFixture {
 TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
   const auto& ads = server_->service().content().ads();
   ASSERT_GT(ads.size(), 6u);  // more than one page
-  list_ = push(VXAdViewController::create());
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   EXPECT_EQ(list_->navbarTitle(), "精彩应用");
   ASSERT_EQ(list_->listData().size(), 6u);
   EXPECT_TRUE(list_->canLoadMore());
@@ -59,7 +59,7 @@ TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
 
 TEST_F(VXAdViewControllerTest, AFailedPageShowsTheFailureStateAndTheNetworkError) {
   server_->setFault(2616, newsd::Fault{newsd::FailureMode::HttpError, 0});
-  list_ = push(VXAdViewController::create());
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   EXPECT_EQ(list_->tableViewState(), NQTableViewStateFailed);
   EXPECT_TRUE(list_->listData().empty());
   EXPECT_TRUE(waitHud(*list_->view(), "网络异常"));
@@ -67,7 +67,7 @@ TEST_F(VXAdViewControllerTest, AFailedPageShowsTheFailureStateAndTheNetworkError
 }
 
 TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
-  list_ = push(VXAdViewController::create());
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   long store = -1, web = -1;
   for (long i = 0; i < static_cast<long>(list_->listData().size()); ++i) {
     if (list_->adAt(i)->type() == 1 && store < 0) store = i;

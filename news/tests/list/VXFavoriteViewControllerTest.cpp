@@ -61,7 +61,7 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
 TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) {
   auto favourites = articles(12);
   favour(favourites);
-  screen_ = push(VXFavoriteViewController::create());
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   EXPECT_EQ(screen_->navbarTitle(), "我的收藏");
   ASSERT_EQ(screen_->listData().size(), 10u);
   EXPECT_TRUE(screen_->canLoadMore());
@@ -94,7 +94,7 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
 }
 
 TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWithoutRows) {
-  screen_ = push(VXFavoriteViewController::create());
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   EXPECT_EQ(server_->asked(1050), 1);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(rows(*screen_->tableView()), 0);
@@ -113,7 +113,7 @@ TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWith
 TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead) {
   auto favourite = articles(1);
   favour(favourite);
-  screen_ = push(VXFavoriteViewController::create());
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   ASSERT_EQ(screen_->listData().size(), 1u);
   ASSERT_TRUE(os::TouchDriver::tapRow(*screen_->tableView(), {0, 0}));
   os::TouchDriver::settle();

@@ -33,7 +33,9 @@ struct Backs : VXNavBackClickDelegate {
 
 class NavTest : public ReaderFixture {
  protected:
-  NavTest() : ReaderFixture({.device = screenPhone()}) { nav_ = std::make_shared<VXCustomNavController>(home); }
+  NavTest() : ReaderFixture({.device = screenPhone()}) {
+    nav_ = std::make_shared<VXCustomNavController>(home, VXReaderContext::current());
+  }
   void SetUp() override { showSide(nav_, std::make_shared<os::ViewController>()); }
   std::shared_ptr<NQBaseViewController> pushScreen() { return push(std::make_shared<NQBaseViewController>()); }
   double screenX() const { return side_->view()->frame().origin.x; }
@@ -187,7 +189,7 @@ TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
   side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
-  auto offline = std::make_shared<VXLeftBaseTableViewController>();
+  auto offline = std::make_shared<VXLeftBaseTableViewController>(os::TableViewStyle::Plain, VXReaderContext::current());
   nav_->pushViewController(offline, false, offline);
   TouchDriver::settle();
   offline->backButtonClick();

@@ -231,17 +231,15 @@ class ReaderFixture : public ::testing::Test {
   void SetUp() override {
     if (needs_.wifi) network().setFlags(kLocalWiFiKey, kWiFi);
     if (needs_.online) network().setDefaultFlags(kWiFi);
-    if (needs_.state == State::Fresh) VXGlobalDefine::setShared(state_ = std::make_shared<VXGlobalDefine>());
-    if (needs_.state == State::Timed) VXGlobalDefine::setShared(state_ = VXGlobalDefine::create());
-    if (!needs_.images.empty())
-      BNSetViewLoadingManager(images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(needs_.images),
-                                                                  BNWebImageDownloader::create()));
+    if (needs_.state != State::None) useState(needs_.state == State::Timed);
+    if (!needs_.images.empty()) useImages(needs_.images);
     if (needs_.app) (app_ = os::Application::create(nullptr))->makeShared();
     if (needs_.server) startServer(*needs_.server);
     if (needs_.screen == Screen::None) return;
     showWindow();
     if (needs_.screen == Screen::Root) window_->setRootViewController(root_);
-    if (needs_.screen == Screen::Nav) window_->setRootViewController(nav_ = std::make_shared<VXCustomNavController>(root_));
+    if (needs_.screen == Screen::Nav)
+      window_->setRootViewController(nav_ = std::make_shared<VXCustomNavController>(root_, VXReaderContext::current()));
     os::TouchDriver::settle();
   }
   void TearDown() override {
@@ -266,6 +264,16 @@ class ReaderFixture : public ::testing::Test {
 
   void startServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {}) {
     server_ = std::make_unique<LocalNewsServer>(seed, std::move(service));
+  }
+  // Fresh application-wide state, shared; `withTimer` starts its ad refresh.
+  std::shared_ptr<VXGlobalDefine> useState(bool withTimer = false) {
+    VXGlobalDefine::setShared(state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>());
+    return state_;
+  }
+  // An image manager of the test's own, loading every image view's picture.
+  void useImages(const std::string& cache) {
+    BNSetViewLoadingManager(
+        images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cache), BNWebImageDownloader::create()));
   }
   void showWindow() {
     window_ = std::make_shared<os::Window>();
@@ -427,7 +435,7 @@ class ArticleScreenTest : public ReaderFixture {
     return open(os::Dictionary{{"id", article.id}, {"category", article.categoryId}});
   }
   std::shared_ptr<VXNewsDetailViewController> open(const os::Dictionary& info) {
-    auto screen = VXNewsDetailViewController::initWitInfo(info);
+    auto screen = VXNewsDetailViewController::initWitInfo(info, VXReaderContext::current());
     window_->setRootViewController(screen);
     window_->layoutIfNeeded();
     return screen;
@@ -457,9 +465,9 @@ class SettingsFixture : public ReaderFixture {
 
   // The settings screen pushed over a home screen, as the left menu does.
   void open() {
-    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>());
+    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>(), VXReaderContext::current());
     showSide(nav_, std::make_shared<NQBaseViewController>());
-    settings_ = std::make_shared<VXSettingViewController>();
+    settings_ = std::make_shared<VXSettingViewController>(VXReaderContext::current());
     nav_->pushViewController(settings_, false, std::static_pointer_cast<VXNavBackClickDelegate>(settings_));
     // The measured size reloads the table: a tap in the middle of that reload would be lost.
     ASSERT_TRUE(waitMeasured());
