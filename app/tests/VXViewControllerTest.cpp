@@ -109,11 +109,11 @@ TEST_F(VXViewControllerTest, TenSecondsAfterLoadingItChecksTheVersionAndSendsThe
   EXPECT_EQ(alert->tag(), VXViewController::kUpdateAlertTag);
   EXPECT_EQ(alert->title(), "");
   EXPECT_EQ(alert->message(), "检测到Corvessa有新的版本\n是否立即更新");
-  EXPECT_EQ(home_->appstoreUrl(), base_ + "/app/update");
+  EXPECT_EQ(home_->appstoreUrl(), server_->base() + "/app/update");
 
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("升级"));
   ASSERT_EQ(app_->openedURLs().size(), 1u);
-  EXPECT_EQ(app_->openedURLs()[0].absoluteString(), base_ + "/app/update");
+  EXPECT_EQ(app_->openedURLs()[0].absoluteString(), server_->base() + "/app/update");
   // The timer fires once per launch.
   os::TouchDriver::advance(20);
   EXPECT_EQ(home_->launchTimer()->isValid(), false);

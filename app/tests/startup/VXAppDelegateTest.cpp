@@ -24,14 +24,15 @@
 
 namespace {
 
-using splashtest::NewsServerOnLoopback;
+using newstest::LocalNewsServer;
+using newstest::runUntil;
 
 const os::Dictionary kHeadline{{"aps", os::Dictionary{{"alert", "新型驱逐舰完成远海训练"}}},
                                {"id", 3001},
                                {"category", 1},
                                {"type", ""}};
 
-class Startup : public splashtest::LaunchFixture {
+class Startup : public newstest::LaunchFixture {
  protected:
   void SetUp() override {
     LaunchFixture::SetUp();
@@ -41,7 +42,7 @@ class Startup : public splashtest::LaunchFixture {
   void TearDown() override {
     if (delegate_ && delegate_->splash() && !delegate_->splash()->ended()) {
       os::TouchDriver::advance(VXSplashView::kAnimationDuration + 1);
-      waitFor([&] { return delegate_->splash()->ended(); });
+      runUntil([&] { return delegate_->splash()->ended(); });
     }
     // Jumps the home screen scheduled come due before anything is taken down.
     os::TouchDriver::advance(2);
@@ -60,7 +61,7 @@ class Startup : public splashtest::LaunchFixture {
   }
   // Until the splash has ended (its categories, then its animation).
   void finishSplash() {
-    ASSERT_TRUE(waitFor([&] { return delegate_->splash()->count() == 1; }));
+    ASSERT_TRUE(runUntil([&] { return delegate_->splash()->count() == 1; }));
     os::TouchDriver::advance(VXSplashView::kAnimationDuration);
     ASSERT_TRUE(delegate_->splash()->ended());
   }
@@ -70,7 +71,7 @@ class Startup : public splashtest::LaunchFixture {
 };
 
 TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   os::Dictionary options{{os::kApplicationLaunchOptionsRemoteNotificationKey, kHeadline}};
   launch(options);
 
@@ -118,13 +119,13 @@ TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) 
 }
 
 TEST_F(Startup, TheTrackingPingCarriesTheAppKeyAndTheDeviceIdentifiers) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   os::testing::HttpTestServer tracker;
   const std::string path = std::string("/ping/") + OMBRA_KEY + "/";
   tracker.route("GET", path, os::testing::CannedResponse::text("ok"));
   VXAppDelegate::setTrackingHost(tracker.url(""));
   launch();
-  ASSERT_TRUE(waitFor([&] { return tracker.requestCount() > 0; }));
+  ASSERT_TRUE(runUntil([&] { return tracker.requestCount() > 0; }));
   auto ping = tracker.requests().front();
   EXPECT_EQ(ping.path, path);
   auto value = [&](const char* key) {
@@ -140,7 +141,7 @@ TEST_F(Startup, TheTrackingPingCarriesTheAppKeyAndTheDeviceIdentifiers) {
 }
 
 TEST_F(Startup, PushMessagesTurnedOffLeaveThePushClientUnregisteredAndUnstarted) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   defaults()->setObject(os::Value("1"), kPushMessageKey);
   launch();
   EXPECT_TRUE(ServiceCallLog::calls("ROVodozov").empty());
@@ -151,29 +152,29 @@ TEST_F(Startup, PushMessagesTurnedOffLeaveThePushClientUnregisteredAndUnstarted)
 TEST_F(Startup, ReturnToTheForegroundActivatesWithCp3AndClearsTheBadge) {
   newsd::ServiceOptions options;
   options.nctime = 90;
-  NewsServerOnLoopback server(options);
+  LocalNewsServer server(11, options);
   launch();
   finishSplash();
   // The launch's own activation answers first; only the return's answer may set it again.
-  ASSERT_TRUE(waitFor([&] { return VXGlobalDefine::share()->nctime() == 90; }));
+  ASSERT_TRUE(runUntil([&] { return VXGlobalDefine::share()->nctime() == 90; }));
   VXGlobalDefine::share()->setNctime(5);
   app_->enterBackground();
   app_->setApplicationIconBadgeNumber(3);
   app_->enterForeground();
   EXPECT_EQ(app_->applicationIconBadgeNumber(), 0);
-  ASSERT_TRUE(waitFor([&] { return server.activations().size() == 2; }));
+  ASSERT_TRUE(runUntil([&] { return server.activations().size() == 2; }));
   EXPECT_EQ(server.activations(), (std::vector<long long>{1, 3}));
-  ASSERT_TRUE(waitFor([&] { return VXGlobalDefine::share()->nctime() == 90; }));
+  ASSERT_TRUE(runUntil([&] { return VXGlobalDefine::share()->nctime() == 90; }));
 }
 
 TEST_F(Startup, TokenNotificationsAndURLsGoToTheirServices) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   launch();
   finishSplash();
   ServiceCallLog::reset();
 
   app_->registerForRemoteNotificationTypes(7);
-  ASSERT_TRUE(waitFor([] { return ServiceCallLog::last("ROVodozov", "registerDeviceToken").has_value(); }));
+  ASSERT_TRUE(runUntil([] { return ServiceCallLog::last("ROVodozov", "registerDeviceToken").has_value(); }));
 
   bool handled = true;
   app_->deliverRemoteNotification(kHeadline, [&](os::BackgroundFetchResult r) {
@@ -193,7 +194,7 @@ TEST_F(Startup, TokenNotificationsAndURLsGoToTheirServices) {
 }
 
 TEST_F(Startup, AHeadlineWhileActiveIsOfferedOnceAndOnlyAWellFormedOne) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   launch();
   finishSplash();
   // The home screen offers a headline received while active after this long.
@@ -230,7 +231,7 @@ TEST_F(Startup, AHeadlineWhileActiveIsOfferedOnceAndOnlyAWellFormedOne) {
 }
 
 TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchStopsAndRestoresIt) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   auto pushd = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
   ASSERT_TRUE(pushd);
   // A push client made by an earlier case read another configuration: this one starts afresh.
@@ -243,10 +244,10 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
   launch();
   finishSplash();
   // The push client reports the device token over its session; the device links to the channel.
-  ASSERT_TRUE(waitFor([&] { return pushd->hasEvent("token "); }));
+  ASSERT_TRUE(runUntil([&] { return pushd->hasEvent("token "); }));
   auto link = RemoteNotificationLink::connect(app_, pushd->controlPort());
   ASSERT_TRUE(link);
-  ASSERT_TRUE(waitFor([&] { return pushd->hasEvent("device "); }));
+  ASSERT_TRUE(runUntil([&] { return pushd->hasEvent("device "); }));
   auto nav = std::dynamic_pointer_cast<VXCustomNavController>(NQSideViewController::share()->rootViewController());
   ASSERT_TRUE(nav);
 
@@ -261,7 +262,7 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
   const std::string headline = R"({"aps":{"alert":"新型驱逐舰完成远海训练"},"id":)" + std::to_string(article->id) +
                                R"(,"category":)" + std::to_string(article->categoryId) + R"(,"type":""})";
   EXPECT_EQ(pushd->notify(headline), 1u);
-  ASSERT_TRUE(waitFor([&] { return link->delivered() == 1; }));
+  ASSERT_TRUE(runUntil([&] { return link->delivered() == 1; }));
   EXPECT_TRUE(ServiceCallLog::last("ROVodozov", "handleRemoteNotification"));
   os::TouchDriver::advance(1.1);
   auto alerts = os::AlertView::visibleAlertViews();
@@ -273,7 +274,7 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
   auto opened = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController());
   ASSERT_TRUE(opened);
   EXPECT_EQ(opened->infoDict()["id"].intValue(), article->id);
-  ASSERT_TRUE(waitFor([&] { return !opened->listData().empty(); }));
+  ASSERT_TRUE(runUntil([&] { return !opened->listData().empty(); }));
   nav->popToRootViewController(false);
   os::TouchDriver::advance(1);
 
@@ -283,7 +284,7 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
   settings->view();
   settings->clickPushMsg();
   EXPECT_EQ(pushd->notify(headline), 1u);
-  ASSERT_TRUE(waitFor([&] { return link->received() == 2; }));
+  ASSERT_TRUE(runUntil([&] { return link->received() == 2; }));
   os::TouchDriver::advance(1.1);
   EXPECT_EQ(link->delivered(), 1u);
   EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
@@ -291,7 +292,7 @@ TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchSt
   // Turned on again, headlines come back.
   settings->clickPushMsg();
   EXPECT_EQ(pushd->notify(headline), 1u);
-  ASSERT_TRUE(waitFor([&] { return link->delivered() == 2; }));
+  ASSERT_TRUE(runUntil([&] { return link->delivered() == 2; }));
   os::TouchDriver::advance(1.1);
   ASSERT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
   EXPECT_EQ(os::AlertView::visibleAlertViews()[0]->title(), "要闻推送");

@@ -17,7 +17,7 @@ TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndOpensTheStore) {
   for (const auto& ad : server_->service().content().ads())
     if (ad.type == 1 && !storeAd) storeAd = &ad;
   ASSERT_NE(storeAd, nullptr);
-  VXAdDO ad(os::Dictionary{{"adid", storeAd->adid}, {"type", 1}, {"content", newsd::adTargetURL(base_, *storeAd)},
+  VXAdDO ad(os::Dictionary{{"adid", storeAd->adid}, {"type", 1}, {"content", newsd::adTargetURL(server_->base(), *storeAd)},
                            {"name", storeAd->name}});
   VXNewsDetailViewController::Services services;
   services.randAd = [&] { return ad; };

@@ -33,7 +33,7 @@ TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThen
 
   EXPECT_EQ(clicks(), std::vector<long long>{ad.adid});
   EXPECT_EQ(callbacks(), (std::vector<std::pair<long long, std::string>>{{ad.adid, kServerAgent}}));
-  std::string store = "itms-apps://" + base_.substr(7) + "/app/id" + std::to_string(ad.storeId) + "?mt=8";
+  std::string store = "itms-apps://" + server_->base().substr(7) + "/app/id" + std::to_string(ad.storeId) + "?mt=8";
   EXPECT_EQ(opened(), std::vector<std::string>{store});
   EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
 }
@@ -55,7 +55,7 @@ TEST_F(VXAdHelperTest, AWebAdPushesItsPageWhichFiresTheCallbackOnceAndLoadsFullS
 
 TEST_F(VXAdHelperTest, RefusedReportsOtherKindsAndUnsafeAddressesGoNoFurther) {
   // An ad the server does not know ("result" 1), then a report that fails outright.
-  VXAdHelper::share().request(987654, 2, base_ + "/ad/987654.html", *screen_);
+  VXAdHelper::share().request(987654, 2, server_->base() + "/ad/987654.html", *screen_);
   ASSERT_TRUE(waitHud(*screen_->view(), "网络异常"));
   server_->setFault(2002, newsd::Fault{newsd::FailureMode::HttpError, 0});
   os::TouchDriver::advance(2);
@@ -84,7 +84,7 @@ TEST_F(VXAdHelperTest, TheStoreOpensPastAMissingUnsafeOrFailedCallbackAndOnlyFor
   VXAdHelper::share().requestCallback("", kServerAgent, target(ad));
   VXAdHelper::share().requestCallback("file:///etc/passwd", kServerAgent, target(ad));
   EXPECT_EQ(opened().size(), 2u);
-  VXAdHelper::share().requestCallback(base_ + "/adcb/999999", kServerAgent, target(ad));  // answered 404
+  VXAdHelper::share().requestCallback(server_->base() + "/adcb/999999", kServerAgent, target(ad));  // answered 404
   ASSERT_TRUE(newstest::runUntil([&] { return opened().size() == 3; }));
 
   EXPECT_EQ(VXAdHelper::appstoreAddress("https://s.example/cn/app/id123456789?mt=8"),

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 #include "news/ads/VXAdCell.h"
 #include "news/ads/VXAdWebViewController.h"
 #include "news/tests/support/ReaderFixture.h"
@@ -15,17 +17,9 @@ namespace {
 
 class VXAdViewControllerTest : public AdFixture {
  protected:
-  std::shared_ptr<VXAdViewController> open() {
-    list_ = VXAdViewController::create(VXReaderContext::current());
-    nav_->pushViewController(list_, false);
-    os::TouchDriver::settle();
-    waitIdle(*list_);
-    return list_;
-  }
   std::vector<long long> listed() const {
-    std::vector<long long> ids;
-    for (long i = 0; i < static_cast<long>(list_->listData().size()); ++i) ids.push_back(list_->adAt(i)->adid());
-    return ids;
+    return newstest::ids(std::views::iota(0L, static_cast<long>(list_->listData().size())),
+                         [&](long i) { return list_->adAt(i)->adid(); });
   }
 
   std::shared_ptr<VXAdViewController> list_;
@@ -34,7 +28,7 @@ class VXAdViewControllerTest : public AdFixture {
 TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
   const auto& ads = server_->service().content().ads();
   ASSERT_GT(ads.size(), 6u);  // more than one page
-  open();
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   EXPECT_EQ(list_->navbarTitle(), "精彩应用");
   ASSERT_EQ(list_->listData().size(), 6u);
   EXPECT_TRUE(list_->canLoadMore());
@@ -60,12 +54,12 @@ TEST_F(VXAdViewControllerTest, PagesThroughEveryAdUntilTheLastPage) {
   EXPECT_EQ(cell->reuseIdentifier(), "Ad_Cell");
   EXPECT_EQ(cell->nameLabel()->text(), ads[3].name);
   EXPECT_EQ(cell->summaryLabel()->text(), ads[3].summary);
-  EXPECT_EQ(cell->dataObject()->content(), newsd::adTargetURL(base_, ads[3]));
+  EXPECT_EQ(cell->dataObject()->content(), newsd::adTargetURL(server_->base(), ads[3]));
 }
 
 TEST_F(VXAdViewControllerTest, AFailedPageShowsTheFailureStateAndTheNetworkError) {
   server_->setFault(2616, newsd::Fault{newsd::FailureMode::HttpError, 0});
-  open();
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   EXPECT_EQ(list_->tableViewState(), NQTableViewStateFailed);
   EXPECT_TRUE(list_->listData().empty());
   EXPECT_TRUE(waitHud(*list_->view(), "网络异常"));
@@ -73,7 +67,7 @@ TEST_F(VXAdViewControllerTest, AFailedPageShowsTheFailureStateAndTheNetworkError
 }
 
 TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
-  open();
+  list_ = push(VXAdViewController::create(VXReaderContext::current()));
   long store = -1, web = -1;
   for (long i = 0; i < static_cast<long>(list_->listData().size()); ++i) {
     if (list_->adAt(i)->type() == 1 && store < 0) store = i;
@@ -96,7 +90,7 @@ TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
 
 TEST_F(VXAdViewControllerTest, AnIconOnDiskShowsAtOnceWithoutADownload) {
   const auto& ad = sampleAd(1);
-  const std::string icon = newsd::adIconURL(base_, ad);
+  const std::string icon = newsd::adIconURL(server_->base(), ad);
   os::Bitmap bitmap;
   bitmap.width = 64;
   bitmap.height = 64;

@@ -8,6 +8,7 @@
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
 
+using newstest::pictures;
 using newstest::PictureScreenTest;
 using newstest::runUntil;
 
@@ -45,7 +46,7 @@ class AlbumScreenTest : public PictureScreenTest {
 
 TEST_F(AlbumScreenTest, PagesThroughThePicturesWithCounterAndCaptionOfEach) {
   const auto& article = album();
-  auto pictures = this->pictures(article);
+  auto pictures = newstest::pictures(article);
   std::string total = std::to_string(pictures.size());
   auto screen = openLoaded(article);
 

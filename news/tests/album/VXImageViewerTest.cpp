@@ -11,6 +11,7 @@
 #include "os/views/Label.h"
 #include "os/views/TableView.h"
 
+using newstest::pictures;
 using newstest::PictureScreenTest;
 using newstest::runUntil;
 
@@ -28,9 +29,10 @@ struct RowCounter : os::TableViewDataSource {
 
 class ImageViewerTest : public PictureScreenTest {
  protected:
+  ImageViewerTest() { table_->setDataSource(rows_); }
   // The picture row the article screen would make of a picture of this server.
   std::shared_ptr<VXNewsDetailImageDO> row(const newsd::Picture& picture) {
-    os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(base_, picture)}, {"alt", picture.alt}};
+    os::Dictionary dict{{"type", 2}, {"content", newsd::pictureURL(server_->base(), picture)}, {"alt", picture.alt}};
     if (picture.sized) {
       dict.set("originalwidth", picture.width);
       dict.set("originalheight", picture.height);
@@ -39,10 +41,10 @@ class ImageViewerTest : public PictureScreenTest {
   }
   // A row whose picture is already in the image cache: a plain bitmap of the given size.
   std::shared_ptr<VXNewsDetailImageDO> cachedRow(const std::string& name, int width, int height) {
-    std::string url = base_ + "/img/" + name + "/" + std::to_string(width) + "x" + std::to_string(height) + ".png";
-    images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)), images_->cacheKeyForURL(os::URL::parse(url)));
-    return std::make_shared<VXNewsDetailImageDO>(
-        os::Dictionary{{"type", 2}, {"content", url}, {"originalwidth", width}, {"originalheight", height}});
+    auto cached = row(newsd::Picture{name, width, height, ""});
+    images_->imageCache()->storeImage(os::Image::create(os::Bitmap(width, height)),
+                                      images_->cacheKeyForURL(os::URL::parse(cached->content())));
+    return cached;
   }
   std::shared_ptr<VXImageViewer> page(double width, double height, double offset) {
     auto viewer = std::make_shared<VXImageViewer>(os::Rect{0, 0, width, height}, offset);
@@ -81,11 +83,7 @@ class ImageViewerTest : public PictureScreenTest {
   }
 
   std::shared_ptr<RowCounter> rows_ = std::make_shared<RowCounter>();
-  std::shared_ptr<os::TableView> table_ = [this] {
-    auto table = std::make_shared<os::TableView>(os::Rect{0, 0, 320, 400}, os::TableViewStyle::Plain);
-    table->setDataSource(rows_);
-    return table;
-  }();
+  std::shared_ptr<os::TableView> table_ = std::make_shared<os::TableView>(os::Rect{0, 0, 320, 400}, os::TableViewStyle::Plain);
 };
 
 TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRaised) {
@@ -111,7 +109,7 @@ TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRai
 }
 
 TEST_F(ImageViewerTest, AReusedPageNeverShowsThePictureItWasStillLoading) {
-  const auto& pictures = this->pictures(album());
+  const auto& pictures = newstest::pictures(album());
   auto viewer = page(320, 480, 0);
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::None, 5});
   viewer->setContent(row(pictures[0]));
@@ -205,7 +203,7 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
 }
 
 TEST_F(ImageViewerTest, SavingReportsPicturesNotYetLoadedAndFailedWrites) {
-  const auto& pictures = this->pictures(album());
+  const auto& pictures = newstest::pictures(album());
   // A picture that cannot be loaded is never saved.
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::HttpError});
   auto viewer = present(0, {row(pictures[0]), row(pictures[1])});

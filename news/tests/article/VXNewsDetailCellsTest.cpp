@@ -25,7 +25,7 @@ namespace {
 
 class ArticleCellsTest : public newstest::ReaderFixture {
  protected:
-  ArticleCellsTest() : ReaderFixture(false, os::DeviceProfile{}) {}  // a 320-point-wide phone
+  ArticleCellsTest() : ReaderFixture({.realClock = true, .device = os::DeviceProfile{}}) {}  // a 320-point-wide phone
 
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {

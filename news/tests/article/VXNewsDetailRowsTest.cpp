@@ -27,7 +27,7 @@ std::string repeat(const std::string& piece, int times) {
 
 class ArticleRowsTest : public newstest::ReaderFixture {
  protected:
-  ArticleRowsTest() : ReaderFixture(false, os::DeviceProfile{}) {}  // a 320-point-wide phone
+  ArticleRowsTest() : ReaderFixture({.realClock = true, .device = os::DeviceProfile{}}) {}  // a 320-point-wide phone
 
   static double height(VXNewsDetailDO& row) { return row.calHeightByType(); }
   static VXNewsDetailTextDO text(const std::string& content) { return VXNewsDetailTextDO({{"type", 1}, {"content", content}}); }

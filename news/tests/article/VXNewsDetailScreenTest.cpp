@@ -280,7 +280,7 @@ TEST_F(ArticleScreenTest, OneAdRowBetweenBodyAndVotesAndOnlyWebOrStoreAddressesO
     EXPECT_FALSE(VXNewsDetailViewController::isOpenableURL(bad)) << bad;
   }
 
-  const std::string adURL = base_ + "/ad/41.html";
+  const std::string adURL = server_->base() + "/ad/41.html";
   setAd(adURL);
   auto again = open(plainArticle());
   ASSERT_TRUE(waitComplete(*again));

@@ -37,9 +37,9 @@ TEST_F(VXCrashHandlerTest, DumpFileSitsInTheCachesFolderAndHoldsReasonAndStack) 
   EXPECT_EQ(VXCrashHandler::filePath(), env_.sandbox().sandbox()->homeDirectory() + "/Library/Caches/crash.m");
   EXPECT_EQ(VXCrashHandler::dumpText("boom", {"0 a", "1 b"}), "boom(\n    \"0 a\",\n    \"1 b\"\n)");
   VXCrashHandler::UncaughtExceptionHandlers(os::Exception(os::kRangeException, "index 3 beyond bounds"));
-  auto dump = readFile(VXCrashHandler::filePath());
+  auto dump = os::FileManager::defaultManager().contentsAtPath(VXCrashHandler::filePath());
   ASSERT_TRUE(dump);
-  EXPECT_EQ(dump->rfind("index 3 beyond bounds(", 0), 0u);
+  EXPECT_EQ(std::string(dump->begin(), dump->end()).rfind("index 3 beyond bounds(", 0), 0u);
 }
 
 TEST_F(VXCrashHandlerTest, WithoutADumpNothingIsSentAndTheLogStays) {

@@ -21,9 +21,9 @@ namespace {
 
 class VXLeftSideViewControllerTest : public newstest::ReaderFixture {
  protected:
-  VXLeftSideViewControllerTest() : ReaderFixture(true, newstest::screenPhone()) {}
+  VXLeftSideViewControllerTest() : ReaderFixture({.device = newstest::screenPhone(), .state = newstest::State::Fresh}) {}
   void SetUp() override {
-    useState();
+    ReaderFixture::SetUp();
     // The apps screen asks for its list at once; a closed local port answers it with a quick refusal.
     VXRequestConfig::setServerRoot("http://127.0.0.1:1");
     nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>(), VXReaderContext::current());

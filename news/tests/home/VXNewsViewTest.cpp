@@ -61,9 +61,7 @@ class VXNewsViewTest : public newstest::ReaderFixture {
   }
   // The category ids of the list requests the server received, in order.
   std::vector<long long> requestedCategories() const {
-    std::vector<long long> ids;
-    for (const auto& op : answers_.opdatas()) ids.push_back(op["id"].intValue());
-    return ids;
+    return newstest::ids(answers_.opdatas(), [](const os::Dictionary& op) { return op["id"].intValue(); });
   }
   void tapTab(int index) {
     ASSERT_TRUE(os::TouchDriver::tap(*news_->switchView()->buttonItems().at(static_cast<std::size_t>(index))));

@@ -11,10 +11,11 @@
 
 namespace {
 
-using splashtest::Broadcasts;
-using splashtest::NewsServerOnLoopback;
+using newstest::BroadcastCounter;
+using newstest::LocalNewsServer;
+using newstest::runUntil;
 
-class Splash : public splashtest::LaunchFixture {
+class Splash : public newstest::LaunchFixture {
  protected:
   void SetUp() override {
     LaunchFixture::SetUp();
@@ -33,14 +34,14 @@ class Splash : public splashtest::LaunchFixture {
   // Launches a splash and plays it to its end.
   void launchToEnd() {
     auto splash = show();
-    ASSERT_TRUE(waitFor([&] { return splash->count() == 1; }));  // the category list
+    ASSERT_TRUE(runUntil([&] { return splash->count() == 1; }));  // the category list
     os::TouchDriver::advance(VXSplashView::kAnimationDuration);
     ASSERT_TRUE(splash->ended());
   }
 };
 
 TEST_F(Splash, FirstRunActivatesWithCp1AndEveryLaterLaunchWithCp2) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   EXPECT_EQ(VXSplashView::activationCp(), VXSplashView::kFirstRun);
   launchToEnd();
   EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
@@ -50,11 +51,11 @@ TEST_F(Splash, FirstRunActivatesWithCp1AndEveryLaterLaunchWithCp2) {
 }
 
 TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult, newsd::FailureMode::HttpError}) {
     SCOPED_TRACE(newsd::failureName(failure));
     server.setFault(1000, newsd::Fault{failure, 0});
-    Broadcasts launchEnd(kSplashLaunchEndNotification);
+    BroadcastCounter launchEnd(kSplashLaunchEndNotification);
     launchToEnd();
     EXPECT_FALSE(defaults()->objectForKey(kAppActiveKey));
     EXPECT_EQ(launchEnd.count(), 1);
@@ -68,10 +69,10 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
 }
 
 TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
-  NewsServerOnLoopback server;
-  Broadcasts launchEnd(kSplashLaunchEndNotification);
+  LocalNewsServer server(11);
+  BroadcastCounter launchEnd(kSplashLaunchEndNotification);
   auto splash = show();
-  ASSERT_TRUE(waitFor([&] { return splash->count() == 1; }));
+  ASSERT_TRUE(runUntil([&] { return splash->count() == 1; }));
   EXPECT_EQ(server.asked(1040), 1);
   EXPECT_TRUE(VXNewsCategoryManager::share()->categoryList().size() > 0);
   EXPECT_EQ(splash->superview(), window_);
@@ -91,9 +92,9 @@ TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
 }
 
 TEST_F(Splash, ASlowActivationAnswerEndsTheSplashWhenItsCategoriesArrive) {
-  NewsServerOnLoopback server;
+  LocalNewsServer server(11);
   server.setFault(1000, newsd::Fault{newsd::FailureMode::None, 6.0});
-  Broadcasts launchEnd(kSplashLaunchEndNotification);
+  BroadcastCounter launchEnd(kSplashLaunchEndNotification);
   auto splash = show();
   ASSERT_TRUE(server.awaitHeldRequests(1));
 
@@ -105,7 +106,7 @@ TEST_F(Splash, ASlowActivationAnswerEndsTheSplashWhenItsCategoriesArrive) {
   EXPECT_EQ(launchEnd.count(), 0);
 
   os::TouchDriver::advance(2);
-  ASSERT_TRUE(waitFor([&] { return splash->ended(); }));
+  ASSERT_TRUE(runUntil([&] { return splash->ended(); }));
   EXPECT_EQ(server.asked(1040), 1);
   EXPECT_EQ(splash->superview(), nullptr);
   EXPECT_EQ(launchEnd.count(), 1);
@@ -116,7 +117,7 @@ TEST_F(Splash, TheAnswerSetsThePassSwitchAndRefreshIntervalAndRebuildsTheMenu) {
   newsd::ServiceOptions options;
   options.pass = 0;
   options.nctime = 120;
-  NewsServerOnLoopback server(options);
+  LocalNewsServer server(11, options);
   auto left = std::make_shared<VXLeftSideViewController>(VXReaderContext::current());
   NQSideViewController::share()->setLeftViewController(left);
   left->loadData();

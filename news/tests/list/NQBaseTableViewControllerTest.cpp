@@ -57,11 +57,7 @@ os::Array page(long long firstID, int count) {
 
 class NQBaseTableViewControllerTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    showWindow();
-    window_->setRootViewController(screen_);
-    os::TouchDriver::settle();
-  }
+  NQBaseTableViewControllerTest() : ReaderFixture({.screen = newstest::Screen::Root}) { root_ = screen_; }
   void TearDown() override {
     newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();
@@ -106,7 +102,7 @@ TEST_F(NQBaseTableViewControllerTest, AScreenWithoutARequestGoesBackToIdle) {
   os::TouchDriver::advance(1);
   EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
-  EXPECT_EQ(answers_.count(), 0u);
+  EXPECT_EQ(answers_.requestCount(), 0u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPullRecovers) {
@@ -120,14 +116,14 @@ TEST_F(NQBaseTableViewControllerTest, AFailedFirstPageLoadsNothingMoreUntilAPull
 
   scrollToEnd(*screen_->tableView());
   screen_->loadMore();
-  EXPECT_EQ(answers_.count(), 1u);
+  EXPECT_EQ(answers_.requestCount(), 1u);
 
   answers_.queue(listAnswer(page(100, 5), 1));
   os::TouchDriver::advance(1.5);  // the HUD covers the screen until it hides
   EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
   os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, 200});
   waitIdle(*screen_);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(screen_->listData().size(), 5u);
   EXPECT_EQ(screen_->refreshHeaderView()->state(), PRRefreshNormal);
@@ -152,7 +148,7 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceler
   screen_->scrollViewDidEndDragging(table, true);
   screen_->scrollViewDidEndDecelerating(table);
   waitIdle(*screen_);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(answers_.last()["pageno"].intValue(), 2);
   EXPECT_EQ(screen_->currentPage(), 2);
   EXPECT_EQ(screen_->listData().size(), 40u);
@@ -161,7 +157,7 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceler
   // And by the finger: the last page ends the paging.
   os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -900});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
@@ -169,12 +165,12 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
   auto& table = *screen_->tableView();
   table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 23});
   screen_->loadMore();
-  EXPECT_EQ(answers_.count(), 1u);
+  EXPECT_EQ(answers_.requestCount(), 1u);
   answers_.queue(listAnswer(page(200, 2), 2));
   table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 22});
   screen_->loadMore();
   waitIdle(*screen_);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
 }
 
 TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
@@ -185,7 +181,7 @@ TEST_F(NQBaseTableViewControllerTest, AnEmptyListAsksForNoNextPage) {
   screen_->loadMore();
   os::TouchDriver::dragScrollView(*screen_->tableView(), os::Point{0, -100}, os::Point{0, -600});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(answers_.count(), 0u);
+  EXPECT_EQ(answers_.requestCount(), 0u);
   // Row 0 of an empty list is no load-more row: it has no height.
   EXPECT_EQ(screen_->tableView()->numberOfRowsInSection(0), 1);
   EXPECT_EQ(screen_->tableView()->rectForRowAtIndexPath(os::IndexPath::forRow(0, 0)).size.height, 0);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailViewController.h"
@@ -22,13 +24,8 @@ namespace {
 
 class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
  protected:
-  void SetUp() override {
-    setWiFi();
-    useState(true);
-    startServer();
-    showNav(std::make_shared<os::ViewController>());
-    os::TouchDriver::settle();
-  }
+  VXFavoriteViewControllerTest()
+      : ReaderFixture({.wifi = true, .state = newstest::State::Timed, .server = 7, .screen = newstest::Screen::Nav}) {}
   void TearDown() override {
     if (screen_) newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();
@@ -53,16 +50,9 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
     EXPECT_EQ(out.size(), count);
     return out;
   }
-  void open() {
-    screen_ = VXFavoriteViewController::create(VXReaderContext::current());
-    nav_->pushViewController(screen_, false);
-    os::TouchDriver::settle();
-    waitIdle(*screen_);
-  }
   std::vector<long long> listed() const {
-    std::vector<long long> ids;
-    for (long i = 0; i < static_cast<long>(screen_->listData().size()); ++i) ids.push_back(screen_->itemAt(i)->ID());
-    return ids;
+    return newstest::ids(std::views::iota(0L, static_cast<long>(screen_->listData().size())),
+                         [&](long i) { return screen_->itemAt(i)->ID(); });
   }
 
   std::shared_ptr<VXFavoriteViewController> screen_;
@@ -71,7 +61,7 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
 TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) {
   auto favourites = articles(12);
   favour(favourites);
-  open();
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   EXPECT_EQ(screen_->navbarTitle(), "我的收藏");
   ASSERT_EQ(screen_->listData().size(), 10u);
   EXPECT_TRUE(screen_->canLoadMore());
@@ -104,7 +94,7 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
 }
 
 TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWithoutRows) {
-  open();
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   EXPECT_EQ(server_->asked(1050), 1);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(rows(*screen_->tableView()), 0);
@@ -123,7 +113,7 @@ TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWith
 TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead) {
   auto favourite = articles(1);
   favour(favourite);
-  open();
+  screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   ASSERT_EQ(screen_->listData().size(), 1u);
   ASSERT_TRUE(os::TouchDriver::tapRow(*screen_->tableView(), {0, 0}));
   os::TouchDriver::settle();

@@ -20,7 +20,7 @@ namespace {
 // Device time zone UTC+8; the clock stands at 12:00 local on 10 March 2026 unless a test moves it.
 class VXNewsCellsTest : public newstest::ReaderFixture {
  protected:
-  VXNewsCellsTest() : ReaderFixture(true, os::DeviceProfile{}) {}
+  VXNewsCellsTest() : ReaderFixture({.device = os::DeviceProfile{}}) {}
   void SetUp() override {
     savedZone_ = DateCalendar::currentCalendar().timeZone();
     DateCalendar::currentCalendar().setTimeZone(TimeZoneRules::fixed(8 * 3600, "UTC+8"));

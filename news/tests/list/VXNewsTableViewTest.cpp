@@ -30,9 +30,10 @@ constexpr long long kCategory = 5;
 
 class VXNewsTableViewTest : public newstest::ReaderFixture {
  protected:
+  // State without its ad timer: the hour's "nctime" and an empty history.
+  VXNewsTableViewTest() : ReaderFixture({.state = newstest::State::Fresh, .screen = newstest::Screen::Window}) {}
   void SetUp() override {
-    useState();  // without its ad timer: the hour's "nctime" and an empty history
-    showWindow();
+    ReaderFixture::SetUp();
     // The category as the category list stored it, never refreshed.
     ASSERT_TRUE(db_->insertCategory(os::Dictionary{{"id", kCategory}, {"name", "要闻"}, {"order", 1}, {"flag", 0}}));
   }
@@ -57,16 +58,8 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
     return list_;
   }
-  std::vector<long long> listed() const {
-    std::vector<long long> ids;
-    for (auto& n : list_->dataList()) ids.push_back(n->ID());
-    return ids;
-  }
-  std::vector<long long> stored() {
-    std::vector<long long> ids;
-    for (auto& n : db_->createNewsListWithDB(kCategory)) ids.push_back(n->ID());
-    return ids;
-  }
+  std::vector<long long> listed() const { return newstest::ids(list_->dataList(), [](auto& n) { return n->ID(); }); }
+  std::vector<long long> stored() { return newstest::ids(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
 
   newstest::ScriptedNewsServer answers_;
   std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
@@ -131,13 +124,13 @@ TEST_F(VXNewsTableViewTest, AFreshCategorySendsNothingUntilPulled) {
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
   makeList()->load();
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(answers_.count(), 0u);
+  EXPECT_EQ(answers_.requestCount(), 0u);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
 
   answers_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
   waitIdle(*list_);
-  ASSERT_EQ(answers_.count(), 1u);
+  ASSERT_EQ(answers_.requestCount(), 1u);
   auto sent = answers_.last();
   EXPECT_EQ(sent["upid"].intValue(), 2);
   EXPECT_EQ(sent["uptime"].intValue(), t - 500);
@@ -156,7 +149,7 @@ TEST_F(VXNewsTableViewTest, TheServersRefreshIntervalDecidesWhatIsStale) {
   answers_.queue(listAnswer(os::Array{item(11, t - 10)}, 2));
   makeList()->load();
   waitIdle(*list_);
-  EXPECT_EQ(answers_.count(), 1u);
+  EXPECT_EQ(answers_.requestCount(), 1u);
   EXPECT_EQ(listed(), (std::vector<long long>{11}));
 }
 
@@ -208,7 +201,7 @@ TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
 
   scrollToEnd(*list_->tableView(), 23);
   list_->loadMore(table);
-  EXPECT_EQ(answers_.count(), 0u);
+  EXPECT_EQ(answers_.requestCount(), 0u);
 
   answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
   scrollToEnd(*list_->tableView(), 22);
@@ -217,7 +210,7 @@ TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
   list_->loadMore(table);  // in flight: no second request
   list_->pullToRefresh();
   waitIdle(*list_);
-  ASSERT_EQ(answers_.count(), 1u);
+  ASSERT_EQ(answers_.requestCount(), 1u);
   auto sent = answers_.last();
   EXPECT_EQ(sent["flag"].intValue(), 2);
   EXPECT_EQ(sent["downid"].intValue(), 21);
@@ -236,7 +229,7 @@ TEST_F(VXNewsTableViewTest, LoadMoreNeverAsksForAnEmptyList) {
   list_->loadMore(table);
   os::TouchDriver::dragScrollView(table, os::Point{0, -300}, os::Point{0, -800});
   os::TouchDriver::advance(1);
-  EXPECT_EQ(answers_.count(), 0u);
+  EXPECT_EQ(answers_.requestCount(), 0u);
   EXPECT_EQ(table.numberOfRowsInSection(0), 0);
   // The empty state fills the page.
   EXPECT_EQ(table.rectForFooterInSection(0).size.height, 460);
@@ -280,7 +273,7 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   answers_.queue(newstest::envelope(os::Dictionary{{"newslist", os::Array{}}}));
   list_->load();  // still stale: forced again
   waitIdle(*list_);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
   EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
@@ -301,7 +294,7 @@ TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   os::TouchDriver::advance(1);
   os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
   waitIdle(*list_);
-  EXPECT_EQ(answers_.count(), 2u);
+  EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(list_->requestState(), VXNewsRequestIdle);
 }
 
@@ -381,7 +374,7 @@ TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
   os::TouchDriver::settle();
   // The article asks for itself (and reports the missing body of this server's answer); two
   // requests may land between two looks, so the count is not watched for one value.
-  ASSERT_TRUE(newstest::runUntil([&] { return answers_.count() >= 2; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return answers_.requestCount() >= 2; }));
   ASSERT_TRUE(newstest::runUntil([&] { return article->tableViewState() != NQTableViewStateLoading; }));
   EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
 }

@@ -45,7 +45,7 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
 
   // Both lists were stale (never refreshed), so each was asked for once.
   EXPECT_EQ(server_->asked(1010), 2);
-  EXPECT_EQ(heard(), (std::vector<int>{50, 100, -1}));
+  EXPECT_EQ(heard_, (std::vector<int>{50, 100, -1}));
   EXPECT_TRUE(helper_->selectedIDList().empty());
 
   std::vector<long long> stored;
@@ -105,11 +105,11 @@ TEST_F(OfflineFixture, ProgressCreepsOnTheClockAndStopsShortOfEachShare) {
   os::TouchDriver::advance(30);
   std::vector<int> creeping;
   for (int i = 0; i <= 49; ++i) creeping.push_back(i);
-  EXPECT_EQ(heard(), creeping);
+  EXPECT_EQ(heard_, creeping);
 
   os::TouchDriver::advance(71);
   ASSERT_TRUE(waitEnd());
-  auto all = heard();
+  auto all = heard_;
   expectOrderedProgress(all);
   ASSERT_GE(all.size(), 3u);
   EXPECT_EQ(all[50], 50);
@@ -135,7 +135,7 @@ TEST_F(OfflineFixture, AFailedArticleIsSkippedAndTheRunGoesOn) {
   for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
   EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[1], inA[2], inB[0], inB[1]}));
   EXPECT_EQ(server_->asked(1010), 0);  // both lists were fresh
-  auto all = heard();
+  auto all = heard_;
   expectOrderedProgress(all);
   EXPECT_EQ(all[all.size() - 2], 100);
 }
@@ -168,7 +168,7 @@ TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
   canned.setFallback(newstest::envelope(os::Dictionary{{"result", 2}}));
   ASSERT_TRUE(start({a}));
   ASSERT_TRUE(waitEnd());
-  EXPECT_EQ(canned.count(), 3u);  // the list, then both stored articles
+  EXPECT_EQ(canned.requestCount(), 3u);  // the list, then both stored articles
   auto items = db_->getNewsIDWithDB(a);
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[0]["id"].intValue() + items[1]["id"].intValue(), ids[0] + ids[1]);
@@ -188,7 +188,7 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
 
   helper_->killThread();
   EXPECT_FALSE(app->isIdleTimerDisabled());
-  EXPECT_EQ(heard(), std::vector<int>{-1});
+  EXPECT_EQ(heard_, std::vector<int>{-1});
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_EQ(helper_->pendingCategories(), 1);  // the held article is still on its way
 
@@ -203,14 +203,14 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[0])));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[1])));
 
-  auto all = heard();
+  auto all = heard_;
   ASSERT_GE(all.size(), 3u);
   EXPECT_EQ(all.front(), -1);
   std::vector<int> second(all.begin() + 1, all.end());
   expectOrderedProgress(second);
   EXPECT_EQ(second[second.size() - 2], 100);
   // The second run ended only after its own category's articles.
-  EXPECT_EQ(detailsAtHeard().back(), 3);
+  EXPECT_EQ(detailsAtHeard_.back(), 3);
   for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
   EXPECT_FALSE(app->isIdleTimerDisabled());
 }
@@ -224,7 +224,7 @@ TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
   ASSERT_TRUE(start({a}));
   EXPECT_FALSE(helper_->startOffline());
   ASSERT_TRUE(waitEnd());
-  EXPECT_EQ(heard(), (std::vector<int>{100, -1}));
+  EXPECT_EQ(heard_, (std::vector<int>{100, -1}));
   EXPECT_EQ(server_->asked(1010) + server_->asked(1020), 0);
 
   // The next run starts its first category at once, with a gate of its own.
@@ -232,7 +232,7 @@ TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
   ASSERT_TRUE(start({a}));
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(server_->asked(1020), 1);
-  EXPECT_EQ(heard(), (std::vector<int>{100, -1, 100, -1}));
+  EXPECT_EQ(heard_, (std::vector<int>{100, -1, 100, -1}));
 }
 
 }  // namespace

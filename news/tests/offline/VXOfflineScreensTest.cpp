@@ -24,7 +24,7 @@ class OfflineScreensTest : public OfflineFixture {
  protected:
   void SetUp() override {
     OfflineFixture::SetUp();
-    setWiFi();
+    network().setFlags(kLocalWiFiKey, kWiFi);
     std::vector<VXNewsCategory> list;
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& c = server_->service().content().categories().at(i);
@@ -84,7 +84,7 @@ TEST_F(OfflineScreensTest, TheChoiceGoesToTheRunInRowOrderAndANewScreenStartsWit
   ASSERT_TRUE(newstest::runUntil([&] { return !presented(); }));
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_TRUE(helper_->selectedIDList().empty());
-  EXPECT_EQ(heard(), (std::vector<int>{50, 100, -1}));
+  EXPECT_EQ(heard_, (std::vector<int>{50, 100, -1}));
 
   // The choice lives as long as its screen.
   EXPECT_EQ(screen->selectedIDs(), (std::vector<long long>{category(0), category(2)}));
@@ -115,7 +115,7 @@ TEST_F(OfflineScreensTest, DownloadNeedsWiFiAndAtLeastOneCategory) {
   EXPECT_EQ(hudText(), "至少选中一个新闻类别");
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_FALSE(presented());
-  EXPECT_TRUE(heard().empty());
+  EXPECT_TRUE(heard_.empty());
 }
 
 TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClosesIt) {
@@ -146,7 +146,7 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
   EXPECT_FALSE(presented());
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_FALSE(helper_->isRunning());
-  EXPECT_EQ(heard().back(), -1);
+  EXPECT_EQ(heard_.back(), -1);
 }
 
 }  // namespace

@@ -171,10 +171,10 @@ TEST_F(VXSettingViewControllerTest, ANewerVersionIsOfferedAndItsLinkOpened) {
   tapRow(VXSettingViewController::kRowUpdate);
   ASSERT_TRUE(runUntil([] { return frontAlert() != nullptr; }));
   EXPECT_EQ(frontAlert()->message(), "检测到Corvessa有新的版本\n是否立即更新");
-  EXPECT_EQ(settings_->appstoreUrl(), base_ + "/app/update");
+  EXPECT_EQ(settings_->appstoreUrl(), server_->base() + "/app/update");
   ASSERT_TRUE(os::TouchDriver::pressAlertButton("升级"));
   ASSERT_EQ(app_->openedURLs().size(), 1u);
-  EXPECT_EQ(app_->openedURLs()[0].absoluteString(), base_ + "/app/update");
+  EXPECT_EQ(app_->openedURLs()[0].absoluteString(), server_->base() + "/app/update");
 }
 
 TEST_F(VXSettingViewControllerTest, UpToDateFailedAndUnreadableChecksSayWhatHappened) {

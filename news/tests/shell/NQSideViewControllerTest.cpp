@@ -10,7 +10,7 @@ using os::TouchDriver;
 
 class SideMenuTest : public ReaderFixture {
  protected:
-  SideMenuTest() : ReaderFixture(true, screenPhone()) {}
+  SideMenuTest() : ReaderFixture({.device = screenPhone()}) {}
   void SetUp() override { showSide(centre, left); }
   bool leftInserted() const { return left->view()->superviewPtr() == side_->view().get(); }
   bool coverShown() const { return side_->coverButton()->superviewPtr() == centre->view().get(); }

@@ -23,8 +23,7 @@ using os::TouchDriver;
 
 class ViewExtensionsTest : public newstest::ReaderFixture {
  protected:
-  ViewExtensionsTest() : ReaderFixture(true, os::DeviceProfile{}) {}
-  void SetUp() override { showWindow(); }
+  ViewExtensionsTest() : ReaderFixture({.device = os::DeviceProfile{}, .screen = newstest::Screen::Window}) {}
   void TearDown() override {
     if (os::Responder* r = os::Responder::currentFirstResponder()) r->resignFirstResponder();
     ReaderFixture::TearDown();

@@ -33,26 +33,22 @@ struct Backs : VXNavBackClickDelegate {
 
 class NavTest : public ReaderFixture {
  protected:
-  NavTest() : ReaderFixture(true, screenPhone()) {}
-  void SetUp() override { showSide(nav, std::make_shared<os::ViewController>()); }
-  std::shared_ptr<NQBaseViewController> pushScreen() {
-    auto screen = std::make_shared<NQBaseViewController>();
-    nav->pushViewController(screen, false);
-    TouchDriver::settle();
-    return screen;
+  NavTest() : ReaderFixture({.device = screenPhone()}) {
+    nav_ = std::make_shared<VXCustomNavController>(home, VXReaderContext::current());
   }
+  void SetUp() override { showSide(nav_, std::make_shared<os::ViewController>()); }
+  std::shared_ptr<NQBaseViewController> pushScreen() { return push(std::make_shared<NQBaseViewController>()); }
   double screenX() const { return side_->view()->frame().origin.x; }
-  std::size_t depth() const { return nav->viewControllers().size(); }
+  std::size_t depth() const { return nav_->viewControllers().size(); }
   // The gesture begins 10 points right of x0 and is released `distance` beyond that.
   void dragBack(double distance, double x0 = 20) { drag(*window_, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
 
   std::shared_ptr<Home> home = std::make_shared<Home>();
-  std::shared_ptr<VXCustomNavController> nav = std::make_shared<VXCustomNavController>(home, VXReaderContext::current());
 };
 
 TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
   drag(*window_, 20, 300, 100);  // at the root the side menu takes the drag
-  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(nav_->view()->frame().origin.x, 260);
   EXPECT_EQ(screenX(), 0);
   side_->hideSideViewController();
   TouchDriver::advance(0.4);
@@ -61,12 +57,12 @@ TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
   pushScreen();
   EXPECT_FALSE(side_->canDrag());
   EXPECT_TRUE(side_->view()->gestureRecognizers().empty());
-  nav->popViewController(false);
+  nav_->popViewController(false);
   EXPECT_FALSE(side_->canDrag());
-  nav->popViewController(false);
+  nav_->popViewController(false);
   EXPECT_TRUE(side_->canDrag());
   drag(*window_, 20, 300, 100);
-  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(nav_->view()->frame().origin.x, 260);
 }
 
 TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
@@ -75,8 +71,8 @@ TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
   EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.3);
   EXPECT_EQ(screenX(), 0);
   TouchDriver::advance(0.31);
-  EXPECT_FALSE(nav->isMoving());
-  EXPECT_TRUE(nav->backgroundView()->isHidden());
+  EXPECT_FALSE(nav_->isMoving());
+  EXPECT_TRUE(nav_->backgroundView()->isHidden());
   EXPECT_EQ(depth(), 2u);
 
   dragBack(51);
@@ -95,9 +91,9 @@ TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
   dragBack(100);
   TouchDriver::advance(0.5);
   EXPECT_EQ(depth(), 2u);
-  EXPECT_EQ(nav->screenShotsList().size(), 2u);
+  EXPECT_EQ(nav_->screenShotsList().size(), 2u);
 
-  nav->setCanDragBack(false);
+  nav_->setCanDragBack(false);
   dragBack(150);
   TouchDriver::advance(0.5);
   EXPECT_EQ(depth(), 2u);
@@ -105,25 +101,25 @@ TEST_F(NavTest, DragBackReturnsAtFiftyPointsAndPopsBeyond) {
 
 TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
   // Nothing lies beneath the root: its level holds no picture.
-  ASSERT_EQ(nav->screenShotsList().size(), 1u);
-  EXPECT_EQ(nav->screenShotsList()[0], nullptr);
+  ASSERT_EQ(nav_->screenShotsList().size(), 1u);
+  EXPECT_EQ(nav_->screenShotsList()[0], nullptr);
   pushScreen();
   Finger f(*window_, os::Point{20, 300});
   f.moveToX(30);
   // Beneath lies the home screen as it was: its band 100 points below both bars.
-  auto shot = nav->lastScreenShot()->image();
+  auto shot = nav_->lastScreenShot()->image();
   ASSERT_NE(shot, nullptr);
   const std::uint8_t* px = shot->bitmap().pixel(160, 64 + 125);
   EXPECT_EQ((std::vector<int>{px[0], px[1], px[2]}), (std::vector<int>{255, 0, 0}));
-  EXPECT_EQ(nav->backgroundView()->superviewPtr(), window_.get());
+  EXPECT_EQ(nav_->backgroundView()->superviewPtr(), window_.get());
   EXPECT_EQ(window_->subviews().back(), side_->view());
-  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0.2);
+  EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0.2);
 
   f.moveToX(110);
   EXPECT_EQ(screenX(), 80);
-  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0.1);
+  EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0.1);
   f.moveToX(190);
-  EXPECT_DOUBLE_EQ(nav->blackMask()->alpha(), 0);
+  EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0);
   f.moveToX(400);
   EXPECT_EQ(screenX(), 320);
   f.moveToX(0);
@@ -146,15 +142,15 @@ TEST_F(NavTest, PushedScreensGetTheBackButtonUnlessTheyHaveTheirOwn) {
   auto own = std::make_shared<os::ViewController>();
   auto close = os::BarButtonItem::withTitle("close", os::BarButtonItemStyle::Plain, {});
   own->navigationItem()->setLeftBarButtonItem(close);
-  nav->pushViewController(own, false);
+  nav_->pushViewController(own, false);
   EXPECT_EQ(own->navigationItem()->leftBarButtonItems(), std::vector{close});
 
   // A screen pushed without a bar gets it back when it goes.
-  nav->pushViewController(std::make_shared<os::ViewController>(), false, true);
-  EXPECT_TRUE(nav->isNavigationBarHidden());
-  nav->popViewController(false);
-  nav->popViewController(false);
-  EXPECT_FALSE(nav->isNavigationBarHidden());
+  nav_->pushViewController(std::make_shared<os::ViewController>(), false, true);
+  EXPECT_TRUE(nav_->isNavigationBarHidden());
+  nav_->popViewController(false);
+  nav_->popViewController(false);
+  EXPECT_FALSE(nav_->isNavigationBarHidden());
   TouchDriver::settle();
   EXPECT_TRUE(TouchDriver::tap(*back));
   TouchDriver::advance(0.4);
@@ -163,17 +159,17 @@ TEST_F(NavTest, PushedScreensGetTheBackButtonUnlessTheyHaveTheirOwn) {
 
 TEST_F(NavTest, TheBackDelegateIsToldOnlyOnTheWayBackToTheHomeScreen) {
   auto backs = std::make_shared<Backs>();
-  nav->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
-  nav->pushViewController(std::make_shared<NQBaseViewController>(), false);
-  nav->backButtonClick();
+  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
+  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false);
+  nav_->backButtonClick();
   TouchDriver::advance(0.4);
   EXPECT_EQ(backs->buttons, 0);
-  nav->backButtonClick();
+  nav_->backButtonClick();
   TouchDriver::advance(0.4);
   EXPECT_EQ(backs->buttons, 1);
-  EXPECT_EQ(nav->backDelegate(), nullptr);
+  EXPECT_EQ(nav_->backDelegate(), nullptr);
 
-  nav->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
+  nav_->pushViewController(std::make_shared<NQBaseViewController>(), false, backs);
   TouchDriver::settle();
   dragBack(100);
   TouchDriver::advance(0.4);
@@ -182,25 +178,25 @@ TEST_F(NavTest, TheBackDelegateIsToldOnlyOnTheWayBackToTheHomeScreen) {
 
 TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
   auto settings = std::make_shared<VXLeftBaseViewController>();
-  nav->pushViewController(settings, false, settings);
+  nav_->pushViewController(settings, false, settings);
   settings.reset();  // held only by the stack: it must still hear the way back
   TouchDriver::settle();
   dragBack(100);
   TouchDriver::advance(0.31);
   EXPECT_EQ(depth(), 1u);
-  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(nav_->view()->frame().origin.x, 260);
   EXPECT_EQ(lastAnimationDuration(), 0);
   side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
   auto offline = std::make_shared<VXLeftBaseTableViewController>(os::TableViewStyle::Plain, VXReaderContext::current());
-  nav->pushViewController(offline, false, offline);
+  nav_->pushViewController(offline, false, offline);
   TouchDriver::settle();
   offline->backButtonClick();
   EXPECT_DOUBLE_EQ(lastAnimationDuration(), 0.35);
   TouchDriver::advance(0.4);
   EXPECT_EQ(depth(), 1u);
-  EXPECT_EQ(nav->view()->frame().origin.x, 260);
+  EXPECT_EQ(nav_->view()->frame().origin.x, 260);
 }
 
 TEST_F(NavTest, BaseScreensShowTheirTitleAndKeepBelowTheBar) {
@@ -215,6 +211,7 @@ TEST_F(NavTest, BaseScreensShowTheirTitleAndKeepBelowTheBar) {
   auto app = os::Application::create(nullptr);
   home->hideStatusBar();
   EXPECT_TRUE(app->isStatusBarHidden());
+  app->setStatusBarHidden(false);  // the hidden bar would outlive the application into later tests
 }
 
 }  // namespace

@@ -22,10 +22,6 @@ std::vector<std::pair<long long, std::string>> idsAndNames(const std::vector<VXN
 
 class CategoryList : public newstest::StateFixture {
  protected:
-  void SetUp() override {
-    StateFixture::SetUp();
-    manager_ = std::make_shared<VXNewsCategoryManager>();
-  }
   // Two tabs the database holds before the test asks.
   void storeTabs() {
     ASSERT_TRUE(VXNewsDBManager::share()->replaceCategories(
@@ -43,7 +39,7 @@ class CategoryList : public newstest::StateFixture {
     EXPECT_EQ(broadcasts.count(), 1);
   }
 
-  std::shared_ptr<VXNewsCategoryManager> manager_;
+  std::shared_ptr<VXNewsCategoryManager> manager_ = std::make_shared<VXNewsCategoryManager>();
 };
 
 TEST_F(CategoryList, OnWiFiTheServerListIsStoredInOrderAndBroadcast) {
@@ -100,7 +96,7 @@ TEST_F(CategoryList, AnswersWithoutAUsableListKeepTheStoredTabs) {
     SCOPED_TRACE(what);
     newstest::ScriptedNewsServer server(newstest::envelope(data));
     loadAndWait([&] { manager_->loadList(); });
-    EXPECT_EQ(server.count(), 1u);
+    EXPECT_EQ(server.requestCount(), 1u);
     EXPECT_EQ(idsAndNames(manager_->categoryList()), storedTabs);
     EXPECT_EQ(idsAndNames(VXNewsDBManager::share()->createCategoryListWithDB()), storedTabs);
   }
@@ -122,11 +118,11 @@ TEST_F(CategoryList, FailedExchangesFallBackToTheStoredTabs) {
 TEST_F(CategoryList, WithoutWiFiNothingIsAskedAndTheStoredTabsAreBroadcast) {
   LocalNewsServer local;
   storeTabs();
-  setCellular();
+  setNetwork(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
   loadAndWait([&] { manager_->loadList(); });
   EXPECT_EQ(idsAndNames(manager_->categoryList()), storedTabs);
 
-  setOffline();
+  setNetwork(std::nullopt);
   VXNewsDBManager::share()->clearCategoryTable();
   loadAndWait([&] { manager_->loadList(); });
   EXPECT_TRUE(manager_->categoryList().empty());

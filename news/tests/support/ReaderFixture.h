@@ -1,9 +1,6 @@
 #pragma once
-// The news client's test fixture. Every test gets a phone sandbox whose bundle carries both version
-// strings and a fresh reader context (with the reader's routes between screens and a side menu of
-// its own), so nothing shared needs resetting; a test adds what its screens need: the local news
-// server on loopback noting what it was asked, a key window with a navigation stack or the side
-// menu, application state, an image manager of its own, a fake network.
+// The news client's test fixture: a phone sandbox and a fresh reader context per test, so nothing
+// shared needs resetting, plus what the test's screens need (see Needs).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,12 +9,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ranges>
 #include <string>
 #include <vector>
 
 #include "foundation/ServiceCallLog.h"
 #include "foundation/formats/Base64.h"
-#include "foundation/formats/JSONDecoder.h"
 #include "foundation/formats/JSONTideSerializing.h"
 #include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewer.h"
@@ -43,7 +40,6 @@
 #include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
-#include "os/graphics/ImageCodec.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
@@ -64,6 +60,7 @@
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 #include "tools/newsd/server/SampleContent.h"
+#include "tools/newsd/server/Wire.h"
 #include "ui/images/BNImageCache.h"
 #include "ui/images/BNWebImageDownloader.h"
 #include "ui/images/BNWebImageManager.h"
@@ -111,24 +108,38 @@ class RequestEnvironment {
   std::shared_ptr<VXReaderContext> previous_;
 };
 
-// The JSON value of a text; null when it is not JSON.
-inline os::Value parseJSON(const std::string& text) {
-  JSONDecoder decoder;
-  auto value = decoder.objectWithUTF8String(text.data(), text.size());
-  return value ? *value : os::Value();
-}
-
 // The JSON object inside a "p" field; nothing when it is not Base64 of a JSON object.
 inline std::optional<os::Dictionary> decodeP(const std::string& p) {
-  auto text = base64DecodedString(p);
-  os::Value value = text ? parseJSON(*text) : os::Value();
-  const os::Dictionary* object = value.dictionary();
-  if (!object) return std::nullopt;
-  return *object;
+  auto value = newsd::parseJSON(base64DecodedString(p).value_or(""));
+  if (!value || !value->dictionary()) return std::nullopt;
+  return *value->dictionary();
 }
 
-// Runs the main run loop until the condition holds (a real-time bound; loopback answers in
-// milliseconds).
+// One id of each item, in order.
+template <class Items, class Id>
+std::vector<long long> ids(Items&& items, Id id) {
+  std::vector<long long> out;
+  for (const auto& item : items) out.push_back(id(item));
+  return out;
+}
+
+// The pictures in an article's body.
+inline std::vector<newsd::Picture> pictures(const newsd::Article& article) {
+  std::vector<newsd::Picture> out;
+  for (const auto& block : article.body)
+    if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
+  return out;
+}
+
+// The first of the sample items that `pick` takes (a failure when none).
+template <class Items, class Pick>
+const auto& first(const Items& items, Pick pick) {
+  auto it = std::find_if(items.begin(), items.end(), pick);
+  EXPECT_TRUE(it != items.end()) << "no such item in the sample content";
+  return it != items.end() ? *it : items.front();
+}
+
+// Runs the main run loop until the condition holds (real time: loopback answers in milliseconds).
 inline bool runUntil(const std::function<bool()>& condition, double timeout = 20) {
   return os::RunLoop::main()->runUntil(condition, timeout);
 }
@@ -152,7 +163,7 @@ class BroadcastCounter {
 class LocalNewsServer : public newsd::NewsServer {
  public:
   explicit LocalNewsServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {})
-      : newsd::NewsServer(options(seed, std::move(service))) {
+      : newsd::NewsServer({.seed = seed, .service = std::move(service), .faults = {}}) {
     this->service().setLog([this](const std::string& line) {
       std::lock_guard lock(mutex_);
       lines_.push_back(line);
@@ -171,34 +182,38 @@ class LocalNewsServer : public newsd::NewsServer {
     std::lock_guard lock(mutex_);
     std::vector<os::Value> out;
     for (const auto& line : lines_)
-      if (os::hasPrefix(line, prefix)) out.push_back(parseJSON(line.substr(prefix.size())));
+      if (os::hasPrefix(line, prefix)) out.push_back(newsd::parseJSON(line.substr(prefix.size())).value_or(os::Value()));
     return out;
   }
   int asked(long long opcode) const { return static_cast<int>(params(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
   std::vector<long long> activations() const {
-    std::vector<long long> cps;
-    for (const auto& p : params(1000)) cps.push_back(p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1);
-    return cps;
+    return ids(params(1000), [](const os::Value& p) { return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1; });
   }
-  // The first sample article `pick` takes (a failure when none).
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
-    for (const auto& a : service().content().articles())
-      if (pick(a)) return a;
-    ADD_FAILURE() << "no such article in the sample content";
-    return service().content().articles().front();
+    return first(service().content().articles(), pick);
   }
 
  private:
-  static newsd::ServerOptions options(std::uint64_t seed, newsd::ServiceOptions service) {
-    newsd::ServerOptions options;
-    options.seed = seed;
-    options.service = std::move(service);
-    return options;
-  }
   mutable std::mutex mutex_;
   std::vector<std::string> lines_;
   std::string base_;
+};
+
+enum class State { None, Fresh, Timed };  // Timed: fresh application state with its ad refresh
+enum class Screen { None, Window, Root, Nav };  // a key window: bare, with root_, with a stack over root_
+
+// What a test's screens need; the fixture makes them before the test, in this order.
+struct Needs {
+  bool realClock = false;  // exchanges run as they would on the phone
+  os::DeviceProfile device = phoneProfile();
+  bool wifi = false;    // the local Wi-Fi is up
+  bool online = false;  // every host is reachable (over Wi-Fi)
+  State state = State::None;
+  std::string images{};  // an image manager of the test's own, on this cache
+  bool app = false;    // the shared application, noting what it was asked to open
+  std::optional<std::uint64_t> server{};  // the local news server with the sample content of this seed
+  Screen screen = Screen::None;
 };
 
 // The one fixture: a test asks for the pieces its screens need.
@@ -207,18 +222,33 @@ class ReaderFixture : public ::testing::Test {
   static constexpr const char* kLocalWiFiKey = "169.254.0.0";  // stands for the local Wi-Fi
   static constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
 
-  explicit ReaderFixture(bool virtualClock = true, const os::DeviceProfile& device = phoneProfile()) : env_(device) {
-    if (virtualClock) clock_.emplace();
+  explicit ReaderFixture(Needs needs = {}) : needs_(std::move(needs)), env_(needs_.device) {
+    if (!needs_.realClock) clock_.emplace();
     NQSideViewController::setShared(side_);
     os::View::clearAnimationLog();
     ServiceCallLog::reset();
+  }
+  void SetUp() override {
+    if (needs_.wifi) network().setFlags(kLocalWiFiKey, kWiFi);
+    if (needs_.online) network().setDefaultFlags(kWiFi);
+    if (needs_.state != State::None) useState(needs_.state == State::Timed);
+    if (!needs_.images.empty()) useImages(needs_.images);
+    if (needs_.app) (app_ = os::Application::create(nullptr))->makeShared();
+    if (needs_.server) startServer(*needs_.server);
+    if (needs_.screen == Screen::None) return;
+    showWindow();
+    if (needs_.screen == Screen::Root) window_->setRootViewController(root_);
+    if (needs_.screen == Screen::Nav)
+      window_->setRootViewController(nav_ = std::make_shared<VXCustomNavController>(root_, VXReaderContext::current()));
+    os::TouchDriver::settle();
   }
   void TearDown() override {
     for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
     for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
     EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
-    // Requests and picture loads still on their way end before the server and sandbox go.
+    // Requests and picture loads on their way (held ones let go) end before the server and sandbox.
+    if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
     if (window_) window_->setHidden(true);
@@ -234,18 +264,21 @@ class ReaderFixture : public ::testing::Test {
 
   void startServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {}) {
     server_ = std::make_unique<LocalNewsServer>(seed, std::move(service));
-    base_ = server_->base();
+  }
+  // Fresh application-wide state, shared; `withTimer` starts its ad refresh.
+  std::shared_ptr<VXGlobalDefine> useState(bool withTimer = false) {
+    VXGlobalDefine::setShared(state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>());
+    return state_;
+  }
+  // An image manager of the test's own, loading every image view's picture.
+  void useImages(const std::string& cache) {
+    BNSetViewLoadingManager(
+        images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cache), BNWebImageDownloader::create()));
   }
   void showWindow() {
     window_ = std::make_shared<os::Window>();
     window_->setBackgroundColor(os::Color::white());
     window_->makeKeyAndVisible();
-  }
-  // A key window whose root is a navigation stack over `root`.
-  void showNav(std::shared_ptr<os::ViewController> root) {
-    if (!window_) showWindow();
-    nav_ = std::make_shared<VXCustomNavController>(std::move(root), VXReaderContext::current());
-    window_->setRootViewController(nav_);
   }
   // The side menu on a key window, `centre` in the middle and `left` beneath.
   void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
@@ -255,28 +288,20 @@ class ReaderFixture : public ::testing::Test {
     window_->setRootViewController(side_);
     os::TouchDriver::settle();
   }
+  // Pushes a screen on the navigation stack and lets it settle, a list until it has its answer.
+  template <class Screen>
+  std::shared_ptr<Screen> push(std::shared_ptr<Screen> screen) {
+    nav_->pushViewController(screen, false);
+    os::TouchDriver::settle();
+    if constexpr (requires { loading(*screen); }) waitIdle(*screen);
+    return screen;
+  }
   double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
   static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
-  // Fresh application-wide state, shared; `withTimer` starts its ad refresh.
-  std::shared_ptr<VXGlobalDefine> useState(bool withTimer = false) {
-    state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>();
-    VXGlobalDefine::setShared(state_);
-    return state_;
-  }
-  // The shared application, noting the addresses it was asked to open.
-  void useApplication() {
-    app_ = os::Application::create(nullptr);
-    app_->makeShared();
-  }
   std::vector<std::string> opened() const {
     std::vector<std::string> urls;
     for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
     return urls;
-  }
-  // An image manager of the test's own, loading every image view's picture.
-  void useImages(const std::string& cacheName) {
-    images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cacheName), BNWebImageDownloader::create());
-    BNSetViewLoadingManager(images_);
   }
   // The phone's network, played by a fake reachability provider.
   os::testing::FakeReachabilityProvider& network() {
@@ -286,28 +311,18 @@ class ReaderFixture : public ::testing::Test {
     }
     return *reachability_;
   }
-  void setWiFi() { network().setFlags(kLocalWiFiKey, kWiFi); }
-  // The phone reaches the network over its cellular radio only.
-  void setCellular() {
-    network().setDefaultFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
-    network().setFlags(kLocalWiFiKey, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
-  }
-  void setOffline() {
-    network().setDefaultFlags(std::nullopt);
-    network().setFlags(kLocalWiFiKey, std::nullopt);
+  // The same flags for every host and the local Wi-Fi (absent: none can be read).
+  void setNetwork(std::optional<std::uint32_t> flags) {
+    network().setDefaultFlags(flags);
+    network().setFlags(kLocalWiFiKey, flags);
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-  // Writes a file, making its folder first; reads one back (nothing when it is missing).
+  // Writes a file, making its folder first.
   static void writeFile(const std::string& path, const std::string& text) {
     auto& files = os::FileManager::defaultManager();
     ASSERT_TRUE(files.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
     ASSERT_TRUE(files.writeData(os::Data(text.begin(), text.end()), path));
-  }
-  static std::optional<std::string> readFile(const std::string& path) {
-    auto data = os::FileManager::defaultManager().contentsAtPath(path);
-    if (!data) return std::nullopt;
-    return std::string(data->begin(), data->end());
   }
 
   // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
@@ -337,30 +352,25 @@ class ReaderFixture : public ::testing::Test {
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
   }
 
-  // What the shared HUD says while it shows; "" when it is hidden or was never shown.
-  static std::string hudText() {
-    auto hud = VXGlobalHelper::share().hud();
-    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return "";
-    return hud->detailsLabelText().value_or("");
-  }
-  bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
-  // The text of a view's own HUD while it shows.
-  static std::optional<std::string> hudText(os::View& view) {
-    auto hud = KHProgressHUD::HUDForView(view);
-    if (!hud || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
+  // What a HUD says while it shows: a view's own (nothing when hidden), or the shared one ("").
+  static std::optional<std::string> shownText(const std::shared_ptr<KHProgressHUD>& hud) {
+    if (!hud || !hud->superviewPtr() || hud->isHidden() || hud->alpha() < 0.5) return std::nullopt;
     return hud->detailsLabelText().value_or(hud->labelText().value_or(""));
   }
+  static std::optional<std::string> hudText(os::View& view) { return shownText(KHProgressHUD::HUDForView(view)); }
+  static std::string hudText() { return shownText(VXGlobalHelper::share().hud()).value_or(""); }
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
+  bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
   // The alert in front, if one shows.
   static std::shared_ptr<os::AlertView> frontAlert() {
     auto alerts = os::AlertView::visibleAlertViews();
     return alerts.empty() ? nullptr : alerts.back();
   }
 
+  Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
   RequestEnvironment env_;
   std::unique_ptr<LocalNewsServer> server_;
-  std::string base_;
   std::shared_ptr<os::Window> window_;
   std::shared_ptr<NQSideViewController> side_ = std::make_shared<NQSideViewController>();
   std::shared_ptr<VXCustomNavController> nav_;
@@ -368,47 +378,29 @@ class ReaderFixture : public ::testing::Test {
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
   std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_;
+  std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
 // The fixture on the real clock, for exchanges that run as they would on the phone.
 class RealTimeFixture : public ReaderFixture {
  protected:
-  RealTimeFixture() : ReaderFixture(false) {}
+  RealTimeFixture() : ReaderFixture({.realClock = true}) {}
 };
 
 // Application-wide state on real time: fresh state with its ad timer, on Wi-Fi.
-class StateFixture : public RealTimeFixture {
+class StateFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    setWiFi();
-    useState(true);
-  }
+  StateFixture() : ReaderFixture({.realClock = true, .wifi = true, .state = State::Timed}) {}
 };
 
 // The picture screens: a navigation stack on a key window, the server, pictures of their own.
 class PictureScreenTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
-    useImages("album");
-    startServer(11);
-    showNav(root_);
-    window_->layoutIfNeeded();
-  }
-  void TearDown() override {
-    server_->clearFaults();
-    ReaderFixture::TearDown();
-  }
-
+  PictureScreenTest()
+      : ReaderFixture({.state = State::Fresh, .images = "album", .server = 11, .screen = Screen::Nav}) {}
   // An album of the sample content with a few pictures.
   const newsd::Article& album() {
     return server_->article([](const newsd::Article& a) { return a.type == "album" && pictures(a).size() >= 4; });
-  }
-  static std::vector<newsd::Picture> pictures(const newsd::Article& article) {
-    std::vector<newsd::Picture> out;
-    for (const auto& block : article.body)
-      if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
-    return out;
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
@@ -424,30 +416,19 @@ class PictureScreenTest : public ReaderFixture {
   static std::shared_ptr<VXImageViewer> pageAt(PageFlowView& flow, int index) {
     return std::dynamic_pointer_cast<VXImageViewer>(flow.cellAtIndex(index));
   }
-
-  std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
-// The article screen on a key window against the server; its state has the pass switch set (no
-// ads) and no timer.
+// The article screen; its fresh state has the pass switch set (no ads).
 class ArticleScreenTest : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
-    useImages("article");
-    startServer(7);
-    showWindow();
-  }
+  ArticleScreenTest()
+      : ReaderFixture({.state = State::Fresh, .images = "article", .server = 7, .screen = Screen::Window}) {}
 
   // A plain article with text and pictures in its body.
   const newsd::Article& plainArticle() {
     return server_->article([](const newsd::Article& a) {
-      bool picture = false, text = false;
-      for (const auto& block : a.body) {
-        picture |= block.kind == newsd::BodyBlock::Kind::Picture;
-        text |= block.kind == newsd::BodyBlock::Kind::Text;
-      }
-      return a.type.empty() && picture && text;
+      auto text = [](const newsd::BodyBlock& block) { return block.kind == newsd::BodyBlock::Kind::Text; };
+      return a.type.empty() && !pictures(a).empty() && std::ranges::any_of(a.body, text);
     });
   }
   std::shared_ptr<VXNewsDetailViewController> open(const newsd::Article& article) {
@@ -460,10 +441,8 @@ class ArticleScreenTest : public ReaderFixture {
     return screen;
   }
   // Rows of a type on the screen.
-  static int count(VXNewsDetailViewController& screen, long long type) {
-    int n = 0;
-    for (const auto& row : screen.rows()) n += row->type() == type ? 1 : 0;
-    return n;
+  static long count(VXNewsDetailViewController& screen, long long type) {
+    return std::ranges::count_if(screen.rows(), [&](const auto& row) { return row->type() == type; });
   }
   // Shown and answered: back in the normal state with the vote row in.
   bool waitComplete(VXNewsDetailViewController& screen) {
@@ -473,15 +452,11 @@ class ArticleScreenTest : public ReaderFixture {
   }
 };
 
-// The settings and feedback screens: the side menu with the navigation stack, an image cache of
-// their own, the server (seed 1) when a test asks.
+// The settings and feedback screens, with an image cache of their own.
 class SettingsFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    useState();
+  SettingsFixture() : ReaderFixture({.state = State::Fresh, .app = true, .screen = Screen::Window}) {
     VXSettingViewController::setImageCache(cache_);
-    useApplication();
-    showWindow();
   }
   void TearDown() override {
     if (settings_ && settings_->sizeThread()) settings_->sizeThread()->join();
@@ -518,12 +493,7 @@ class SettingsFixture : public ReaderFixture {
 // The launch: a phone on Wi-Fi (the categories come from the server), state with its ad timer.
 class LaunchFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    network().setDefaultFlags(kWiFi);
-    setWiFi();
-    useState(true);
-  }
-  static bool waitFor(const std::function<bool()>& condition) { return runUntil(condition, 20); }
+  LaunchFixture() : ReaderFixture({.wifi = true, .online = true, .state = State::Timed}) {}
 };
 
 // One touch played sample by sample, so drags end exactly where a test wants.
@@ -561,43 +531,31 @@ inline void drag(os::Window& window, double x0, double y, double travel) {
   f.lift();
 }
 
-// The ad screens: the server, a navigation stack over a plain screen on a key window, and the
-// application noting the store addresses it was asked to open.
+// The ad screens, over a plain screen; the application notes the store addresses it was asked to open.
 class AdFixture : public ReaderFixture {
  protected:
-  void SetUp() override {
-    startServer(5);
-    useApplication();
-    showNav(screen_);
-    os::TouchDriver::settle();
-  }
+  AdFixture() : ReaderFixture({.app = true, .server = 5, .screen = Screen::Nav}) { root_ = screen_; }
   // The first sample ad of the kind (1 store application, 2 web page).
   const newsd::Ad& sampleAd(int type) const {
-    for (const auto& ad : server_->service().content().ads())
-      if (ad.type == type) return ad;
-    ADD_FAILURE() << "no sample ad of type " << type;
-    return server_->service().content().ads().front();
+    return first(server_->service().content().ads(), [&](const newsd::Ad& ad) { return ad.type == type; });
   }
-  std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(base_, ad); }
+  std::string target(const newsd::Ad& ad) const { return newsd::adTargetURL(server_->base(), ad); }
 
   std::shared_ptr<NQBaseViewController> screen_ = std::make_shared<NQBaseViewController>();
 };
 
-// The offline download: a fresh database, state and offline helper, pictures of its own, the
-// server, and every "fOfflineLoading" value heard with the detail requests answered by then.
+// The offline download, hearing every "fOfflineLoading" value with the detail requests answered by then.
 class OfflineFixture : public ReaderFixture {
  protected:
+  OfflineFixture() : ReaderFixture({.state = State::Timed, .images = "offline", .server = 5}) {}
   void SetUp() override {
-    useState(true);
-    images_ = BNWebImageManager::create(BNImageCache::initWithNamespace("offline"), BNWebImageDownloader::create());
-    helper_ = std::make_shared<VXOfflineHelper>();
+    ReaderFixture::SetUp();
     helper_->setDatabase(db_);
     helper_->setImageManager(images_);
     VXOfflineHelper::setShared(helper_);
-    startServer(5);
+    // Heard on the posting thread: the helper posts on the main one, a test that posts elsewhere waits.
     observer_ = os::NotificationCenter::defaultCenter().addObserver(
         kOfflineLoadingNotification, nullptr, [this](const os::Notification& n) {
-          std::lock_guard lock(mutex_);
           heard_.push_back(VXOfflineHelper::percentOf(n).value_or(-999));
           detailsAtHeard_.push_back(server_->asked(1020));
         });
@@ -615,35 +573,29 @@ class OfflineFixture : public ReaderFixture {
   // The first `n` published plain articles of a category, stored as its list and marked fresh,
   // so a run asks for no list.
   std::vector<long long> storeFresh(long long category, std::size_t n) {
-    std::vector<long long> ids;
+    auto fresh = server_->service().content().articles() | std::views::filter([&](const newsd::Article& a) {
+      return a.categoryId == category && a.type.empty() && static_cast<double>(a.publishTime) <= os::Clock::now();
+    }) | std::views::take(n);
     os::Array items;
-    for (const auto& a : server_->service().content().articles()) {
-      if (a.categoryId != category || !a.type.empty() || static_cast<double>(a.publishTime) > os::Clock::now()) continue;
-      if (ids.size() == n) break;
-      ids.push_back(a.id);
-      items.push_back(os::Value(os::Dictionary{{"id", os::Value(a.id)}, {"title", os::Value(a.title)}}));
-    }
+    for (const auto& a : fresh) items.push_back(os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}));
     storeFresh(category, items);
-    return ids;
+    return ids(fresh, [](const newsd::Article& a) { return a.id; });
   }
   void storeFresh(long long category, const os::Array& items) {
     db_->insertArticles(items, category);
-    db_->insertCategory(os::Dictionary{{"id", os::Value(category)}, {"name", os::Value("c")}, {"order", os::Value(category)},
-                                       {"flag", os::Value(1)}});
+    db_->insertCategory(os::Dictionary{{"id", category}, {"name", "c"}, {"order", category}, {"flag", 1}});
     db_->updateCategory(category, os::Date::now().timeIntervalSinceReferenceDate());
   }
   // A category of mostly plain articles (text and pictures in their bodies), not the albums'.
   long long plainCategory(std::size_t index) const {
     std::size_t seen = 0;
-    const auto& content = server_->service().content();
-    for (const auto& c : content.categories()) {
-      int plain = 0, albums = 0;
-      for (const auto& a : content.articles())
-        if (a.categoryId == c.id) (a.type.empty() ? plain : albums) += 1;
-      if (plain > albums && seen++ == index) return c.id;
-    }
-    ADD_FAILURE() << "not enough plain categories";
-    return 0;
+    const auto& articles = server_->service().content().articles();
+    return first(server_->service().content().categories(), [&](const newsd::Category& c) {
+      auto count = [&](bool plain) {
+        return std::ranges::count_if(articles, [&](const auto& a) { return a.categoryId == c.id && a.type.empty() == plain; });
+      };
+      return count(true) > count(false) && seen++ == index;
+    }).id;
   }
   bool start(std::vector<long long> categories) {
     helper_->setSelectedIDList(std::move(categories));
@@ -653,41 +605,26 @@ class OfflineFixture : public ReaderFixture {
   bool waitEnd(double seconds = 60) {
     return runUntil([&] { return !helper_->isRunning() && helper_->pendingCategories() == 0; }, seconds);
   }
-  std::vector<int> heard() const {
-    std::lock_guard lock(mutex_);
-    return heard_;
-  }
-  // How many detail requests the server had answered when each value was heard.
-  std::vector<int> detailsAtHeard() const {
-    std::lock_guard lock(mutex_);
-    return detailsAtHeard_;
-  }
   // Article ids of the detail requests the server answered, in order of arrival.
   std::vector<long long> detailsAsked() const {
-    std::vector<long long> ids;
-    for (const auto& p : server_->params(1020))
-      if (p.dictionary()) ids.push_back(p["opdata"]["id"].intValue());
-    return ids;
+    auto asked = server_->params(1020);
+    auto readable = asked | std::views::filter([](const os::Value& p) { return p.dictionary() != nullptr; });
+    return ids(readable, [](const os::Value& p) { return p["opdata"]["id"].intValue(); });
   }
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
   std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();
-  std::shared_ptr<VXOfflineHelper> helper_;
-  mutable std::mutex mutex_;
+  std::shared_ptr<VXOfflineHelper> helper_ = std::make_shared<VXOfflineHelper>();
   std::vector<int> heard_;
-  std::vector<int> detailsAtHeard_;
+  std::vector<int> detailsAtHeard_;  // how many detail requests the server had answered by each value
   os::NotificationCenter::ObserverToken observer_ = 0;
 };
 
 // Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),
                            int icons = 0) {
-  os::Dictionary d;
-  d.set("id", os::Value(id));
-  if (type) d.set("type", os::Value(*type));  // nullopt leaves "type" out
-  d.set("title", os::Value("新闻标题 " + std::to_string(id)));
-  d.set("source", os::Value("来源"));
-  d.set("publishtime", os::Value(publishTime));
+  os::Dictionary d{{"id", id}, {"title", "新闻标题 " + std::to_string(id)}, {"source", "来源"}, {"publishtime", publishTime}};
+  if (type) d.set("type", *type);  // nullopt leaves "type" out
   os::Array urls;
   for (int i = 0; i < icons; ++i) urls.push_back(os::Value("http://127.0.0.1:1/img/" + std::to_string(id) + "_" + std::to_string(i) + ".png"));
   if (icons) d.set("icons", os::Value(urls));
@@ -704,27 +641,23 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
   return envelope(data);
 }
 
-// A news server on loopback whose answers the test queues (the fallback once they run out) and
-// whose received "opdata" it reads back.
-class ScriptedNewsServer {
+// A news server on loopback answering the texts the test queues (then the fallback), noting the
+// "opdata" of each request.
+class ScriptedNewsServer : public os::testing::HttpTestServer {
  public:
   explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : fallback_(std::move(fallback)) {
     for (const char* path : {"/api/imobile/", "/api/imobile"}) {
-      http_.route("POST", path, [this](const os::testing::RecordedRequest&) {
+      route("POST", path, [this](const os::testing::RecordedRequest&) {
         std::lock_guard lock(mutex_);
-        std::string body = fallback_;
-        if (!answers_.empty()) {
-          body = answers_.front();
-          answers_.pop_front();
-        }
-        auto response = os::testing::CannedResponse::text(body);
+        auto response = os::testing::CannedResponse::text(answers_.empty() ? fallback_ : answers_.front());
+        if (!answers_.empty()) answers_.pop_front();
         response.contentType = "application/json";
         return response;
       });
     }
-    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(http_.port()));
+    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(port()));
   }
-  ~ScriptedNewsServer() { http_.stop(); }
+  ~ScriptedNewsServer() { stop(); }  // before the answers go
 
   void queue(std::string answer) {
     std::lock_guard lock(mutex_);
@@ -734,42 +667,23 @@ class ScriptedNewsServer {
     std::lock_guard lock(mutex_);
     fallback_ = std::move(answer);
   }
-  std::size_t count() const { return http_.requestCount(); }
-
-  // The "opdata" of every request received, in order.
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
-    for (const auto& r : http_.requests()) {
-      std::string p;
-      for (auto& [k, v] : os::parseQuery(r.body, true))
-        if (k == "p") p = v;
-      auto params = decodeP(p);
+    for (const auto& r : requests()) {
+      auto form = os::parseQuery(r.body, true);
+      auto p = std::ranges::find(form, std::string("p"), &os::QueryItem::first);
+      auto params = decodeP(p != form.end() ? p->second : "");
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
       out.push_back(op ? *op : os::Dictionary{});
     }
     return out;
   }
-  os::Dictionary last() const {
-    auto all = opdatas();
-    return all.empty() ? os::Dictionary{} : all.back();
-  }
+  os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 
  private:
-  os::testing::HttpTestServer http_;
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::deque<std::string> answers_;
   std::string fallback_;
 };
 
 }  // namespace newstest
-
-// The launch suites' names (the application's start-up suite reads the fixture through them).
-namespace splashtest {
-using newstest::LaunchFixture;
-using Broadcasts = newstest::BroadcastCounter;
-// The launch's server: the sample content of seed 11.
-class NewsServerOnLoopback : public newstest::LocalNewsServer {
- public:
-  explicit NewsServerOnLoopback(newsd::ServiceOptions service = {}) : LocalNewsServer(11, std::move(service)) {}
-};
-}  // namespace splashtest
