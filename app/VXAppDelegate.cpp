@@ -59,7 +59,7 @@ std::string VXAppDelegate::trackingHost() {
 }
 
 VXAppDelegate::VXAppDelegate(std::shared_ptr<VXReaderContext> context)
-    : context_(context ? std::move(context) : VXReaderContext::current()) {}
+    : context_(std::move(context)) {}
 
 void VXAppDelegate::installServices(VXReaderContext& context) {
   // The context's state is looked up on every call: tests and a new launch may replace it. Weak:

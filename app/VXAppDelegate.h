@@ -30,8 +30,8 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
       os::kRemoteNotificationTypeBadge | os::kRemoteNotificationTypeSound | os::kRemoteNotificationTypeAlert;
   static constexpr int kReportPolicy = 1;
 
-  // `context`: the reader context the screens it makes belong to (null: the current one).
-  explicit VXAppDelegate(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context the screens it makes belong to.
+  explicit VXAppDelegate(std::shared_ptr<VXReaderContext> context);
 
   // Where the tracking ping goes (scheme and host; a trailing "/" is ignored); the promotion
   // server's root until set.

@@ -156,7 +156,7 @@ bool prepareReader(const ChildOptions& o) {
   }
 
   std::ofstream screen("/dev/null");
-  auto app = os::Application::create(std::make_shared<VXAppDelegate>(), reader::kBundleIdentifier);
+  auto app = os::Application::create(std::make_shared<VXAppDelegate>(VXReaderContext::current()), reader::kBundleIdentifier);
   app->registerURLSchemesFromInfoDictionary(os::Sandbox::current()->mainBundle()->infoDictionary());
   std::optional<Clock::time_point> splashEnd;
   auto& center = os::NotificationCenter::defaultCenter();

@@ -53,7 +53,7 @@ class Startup : public newstest::LaunchFixture {
     LaunchFixture::TearDown();
   }
   void launch(const os::Dictionary& options = {}) {
-    delegate_ = std::make_shared<VXAppDelegate>();
+    delegate_ = std::make_shared<VXAppDelegate>(VXReaderContext::current());
     app_ = os::Application::create(delegate_, "com.example.newsreader");
     app_->makeShared();
     app_->setApplicationIconBadgeNumber(4);
