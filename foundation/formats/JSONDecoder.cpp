@@ -759,6 +759,8 @@ std::shared_ptr<JSONDecoder> JSONDecoder::decoderWithParseOptions(unsigned parse
 }
 
 std::optional<os::Value> JSONDecoder::parse(const std::uint8_t* bytes, std::size_t length, os::Error* error) {
+  // The nodes of one tree are made together and mostly die together.
+  os::ValueStorageScope storage;
   JSONParse parse(*this, bytes, length);
   return parse.run(error);
 }

@@ -44,7 +44,12 @@ std::optional<os::Value> JSONTraceParser::fragmentWithString(std::optional<std::
   c_ = reinterpret_cast<const unsigned char*>(text->data());
   end_ = c_ + text->size();
   os::Value value;
-  const bool scanned = scanValue(value);
+  bool scanned;
+  {
+    // The nodes of one tree are made together and mostly die together.
+    os::ValueStorageScope storage;
+    scanned = scanValue(value);
+  }
   // A failed scan leaves the members of the containers it had open. Room beyond what ordinary
   // answers need is given back, so that one huge answer does not stay with the parser.
   elementStack_.clear();

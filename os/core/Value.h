@@ -161,4 +161,17 @@ class Dictionary {
 
 const char* typeName(Value::Type t);
 
+// While one is open on a thread, the storage of the strings, data and containers made on that
+// thread comes from blocks shared by many values and given back when the last of them is gone,
+// instead of one allocation and one free each. A reader opens one around building a tree.
+// Values made inside keep their ordinary semantics: they may be copied, changed (a write copies
+// shared storage first) and released on any thread, before or after the scope closes.
+class ValueStorageScope {
+ public:
+  ValueStorageScope();
+  ~ValueStorageScope();
+  ValueStorageScope(const ValueStorageScope&) = delete;
+  ValueStorageScope& operator=(const ValueStorageScope&) = delete;
+};
+
 }  // namespace os

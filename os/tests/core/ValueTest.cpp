@@ -2,6 +2,8 @@
 
 #include "os/core/Value.h"
 
+#include <thread>
+
 namespace os {
 namespace {
 
@@ -81,6 +83,32 @@ TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
   EXPECT_EQ(d["k999"].intValue(), 999);
   EXPECT_EQ(d.entries().front().first, "k1");
   for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+TEST(Value, StorageFromAScopeOutlivesItAndMovesAcrossThreads) {
+  Value kept;
+  Array half;
+  {
+    ValueStorageScope scope;
+    Array items;
+    // Enough values to fill several blocks, some of them too long to be held inline by a string.
+    for (int i = 0; i < 3000; ++i)
+      items.push_back(Value(Dictionary{{"name", Value(std::string(20 + i % 7, 'a' + i % 26))}, {"list", Array{i}}}));
+    kept = Value(std::move(items));
+    half.assign(kept.array()->begin(), kept.array()->begin() + 1500);
+  }
+  // A holder that writes gets its own copy; the other holders see nothing of it.
+  Value changed = kept.at(7);
+  changed.mutableDictionary()->set("name", "x");
+  EXPECT_EQ(kept.at(7)["name"].stringOr(), std::string(20, 'h'));
+  // The last holders of the scope's values let go of them on other threads, in any order.
+  std::thread a([v = std::move(kept)]() mutable { v = Value(); });
+  std::thread b([h = std::move(half)]() mutable {
+    for (std::size_t i = h.size(); i-- > 0;) h.pop_back();
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(changed["list"].at(0).intValue(), 7);
 }
 
 }  // namespace
