@@ -181,9 +181,8 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
       leaveLevel();
       const auto first = memberStack_.begin() + static_cast<std::ptrdiff_t>(base);
       os::Dictionary dictionary;
-      dictionary.reserve(memberStack_.size() - base);
       // A later member with the same key replaces the value of the first, in its place.
-      for (auto it = first; it != memberStack_.end(); ++it) dictionary.set(std::move(it->first), std::move(it->second));
+      dictionary.adopt(memberStack_.data() + base, memberStack_.data() + memberStack_.size());
       memberStack_.erase(first, memberStack_.end());
       out = os::Value(std::move(dictionary));
       return true;

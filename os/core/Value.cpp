@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace os {
@@ -193,7 +194,24 @@ void describe(const Value& v, int indent, std::string& out) {
   }
 }
 
+// Element storage from a block sits eight bytes past a 16-byte boundary; the heap's is aligned to 16.
+constexpr std::size_t kLargestBlockElements = 1024;
+
 }  // namespace
+
+void* detail::allocateElements(std::size_t bytes) {
+  if (tCursor.scopes && bytes <= kLargestBlockElements) return static_cast<char*>(blockAllocate(bytes + 8)) + 8;
+  return ::operator new(bytes, std::align_val_t(16));
+}
+
+void detail::freeElements(void* p, std::size_t bytes) noexcept {
+  if (!p) return;
+  if ((reinterpret_cast<std::uintptr_t>(p) & 15) == 8) {
+    blockFree(p);
+  } else {
+    ::operator delete(p, bytes, std::align_val_t(16));
+  }
+}
 
 // ---- Dictionary ----
 
@@ -241,6 +259,33 @@ void Dictionary::set(std::string key, Value value) {
   entries_.emplace_back(std::move(key), std::move(value));
   if (!index_.empty()) index_.emplace(entries_.back().first, entries_.size() - 1);
   else if (entries_.size() >= kIndexThreshold) rebuildIndex();
+}
+
+void Dictionary::adopt(Entry* first, Entry* last) {
+  if (!entries_.empty() || static_cast<std::size_t>(last - first) >= kIndexThreshold) {
+    for (; first != last; ++first) set(std::move(first->first), std::move(first->second));
+    return;
+  }
+  // A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
+  // rules most pairs out before their texts are compared.
+  entries_.reserve(static_cast<std::size_t>(last - first));
+  std::uint64_t prints[kIndexThreshold];
+  for (; first != last; ++first) {
+    const std::string& key = first->first;
+    std::uint64_t print = key.size();
+    if (!key.empty()) {
+      const auto* b = reinterpret_cast<const unsigned char*>(key.data());
+      print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
+    }
+    std::size_t i = 0;
+    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == key)) ++i;
+    if (i < entries_.size()) {
+      entries_[i].second = std::move(first->second);
+    } else {
+      prints[i] = print;
+      entries_.push_back(std::move(*first));
+    }
+  }
 }
 
 bool Dictionary::remove(std::string_view key) {

@@ -1,7 +1,9 @@
 #pragma once
 // The dynamic value that JSON, property lists, archives, user defaults, pasteboards and user info pass
 // around. Value semantics: copies are cheap (containers are shared until written).
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <initializer_list>
 #include <unordered_map>
 #include <memory>
@@ -18,6 +20,54 @@ namespace os {
 
 class Value;
 class Dictionary;
+
+namespace detail {
+// Element storage of arrays and dictionaries. Inside a ValueStorageScope small ones come from the
+// scope's shared blocks, like the values themselves; any other comes from the heap. Either may be
+// released anywhere.
+void* allocateElements(std::size_t bytes);
+void freeElements(void* p, std::size_t bytes) noexcept;
+
+template <class T>
+struct ElementAllocator {
+  using value_type = T;
+  using size_type = std::size_t;
+  using difference_type = std::ptrdiff_t;
+  using propagate_on_container_move_assignment = std::true_type;
+  using is_always_equal = std::true_type;
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(allocateElements(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { freeElements(p, n * sizeof(T)); }
+};
+}  // namespace detail
+}  // namespace os
+
+// The containers of values keep their standard types; their element storage goes through the
+// allocator above.
+template <>
+class std::allocator<os::Value> : public os::detail::ElementAllocator<os::Value> {
+ public:
+  constexpr allocator() noexcept = default;
+  constexpr allocator(const allocator&) noexcept = default;
+  template <class U>
+  constexpr allocator(const allocator<U>&) noexcept {}
+  friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
+};
+
+template <>
+class std::allocator<std::pair<std::string, os::Value>>
+    : public os::detail::ElementAllocator<std::pair<std::string, os::Value>> {
+ public:
+  constexpr allocator() noexcept = default;
+  constexpr allocator(const allocator&) noexcept = default;
+  template <class U>
+  constexpr allocator(const allocator<U>&) noexcept {}
+  friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
+};
+
+namespace os {
 
 using Array = std::vector<Value>;
 
@@ -135,6 +185,8 @@ class Dictionary {
   const Value& operator[](std::string_view key) const;
   // Replaces an existing key in place (keeping its position) or appends.
   void set(std::string key, Value value);
+  // Moves the entries of [first, last) in, in order, as set() would one by one.
+  void adopt(Entry* first, Entry* last);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();

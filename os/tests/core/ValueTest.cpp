@@ -28,6 +28,16 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_EQ(d["b"].intValue(), 4);
   EXPECT_TRUE(d["missing"].isNull());
   EXPECT_EQ(d, (Dictionary{{"c", 3}, {"a", 2}, {"b", 4}}));
+  // Entries taken in bulk follow the same rules, keys alike in length and ends included.
+  std::vector<Dictionary::Entry> more{{"keyA1", 1}, {"keyB1", 2}, {"keyA1", 3}, {"", 4}, {"", 5}};
+  Dictionary bulk;
+  bulk.adopt(more.data(), more.data() + more.size());
+  EXPECT_EQ(bulk.keys(), (std::vector<std::string>{"keyA1", "keyB1", ""}));
+  EXPECT_EQ(bulk["keyA1"].intValue(), 3);
+  EXPECT_EQ(bulk[""].intValue(), 5);
+  std::vector<Dictionary::Entry> two{{"keyA1", 1}, {"keyB1", 2}};
+  d.adopt(two.data(), two.data() + two.size());
+  EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c", "keyA1", "keyB1"}));
 }
 
 TEST(Value, CopiesDoNotShareWrites) {
