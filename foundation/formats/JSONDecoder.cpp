@@ -130,6 +130,15 @@ class JSONParse {
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
   void numberValue(os::Value& out);
+  // Scans a string or number token at pos_ (after white space), as nextToken() would.
+  bool scanScalar(int first) {
+    tok_.valueType = kNone;
+    tok_.start = pos_;
+    if (!(first == '"' ? scanString() : scanNumber())) return false;
+    tok_.end = pos_;
+    return true;
+  }
+  static bool startsScalar(int c) { return c == '"' || c == '-' || (c >= '0' && c <= '9'); }
   bool parseArray(os::Value& out, std::size_t depth);
   bool parseObject(os::Value& out, std::size_t depth);
   bool expected(unsigned accepted, const char* value, const char* comma, const char* end);
@@ -670,6 +679,15 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
       accepted = kAcceptValue;
       continue;
     }
+    if ((accepted & kAcceptValue) && startsScalar(next)) {
+      // Strings and numbers, most of what answers hold, are built in their place at once.
+      if (!scanScalar(next)) return false;
+      stack.emplace_back();
+      if (tok_.type == kString) stringValue(stack.back());
+      else numberValue(stack.back());
+      accepted = kAcceptComma | kAcceptEnd;
+      continue;
+    }
     const bool closing = next == ']' && (accepted & kAcceptEnd);
     if (closing) ++pos_;
     else if (!nextToken()) return false;
@@ -727,6 +745,14 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       if (!skipPunctuation(':')) {
         if (!nextToken()) return false;
         if (tok_.type != kSeparator) return fail("Expected ':'.");
+      }
+      if (const int first = peek(); startsScalar(first)) {
+        if (!scanScalar(first)) return false;
+        stack.emplace_back(std::move(key), os::Value());
+        if (tok_.type == kString) stringValue(stack.back().second);
+        else numberValue(stack.back().second);
+        accepted = kAcceptComma | kAcceptEnd;
+        continue;
       }
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");

@@ -201,15 +201,22 @@ constexpr std::size_t kLargestBlockElements = 1024;
 
 void* detail::allocateElements(std::size_t bytes) {
   if (tCursor.scopes && bytes <= kLargestBlockElements) return static_cast<char*>(blockAllocate(bytes + 8)) + 8;
-  return ::operator new(bytes, std::align_val_t(16));
+  // free() takes back either kind, so the rare heap block that is not aligned to 16 can be replaced.
+  void* p = std::malloc(bytes);
+  if (p && (reinterpret_cast<std::uintptr_t>(p) & 15) != 0) {
+    std::free(p);
+    p = std::aligned_alloc(16, (bytes + 15) & ~std::size_t{15});
+  }
+  if (!p) throw std::bad_alloc();
+  return p;
 }
 
-void detail::freeElements(void* p, std::size_t bytes) noexcept {
+void detail::freeElements(void* p, std::size_t) noexcept {
   if (!p) return;
   if ((reinterpret_cast<std::uintptr_t>(p) & 15) == 8) {
     blockFree(p);
   } else {
-    ::operator delete(p, bytes, std::align_val_t(16));
+    std::free(p);
   }
 }
 
