@@ -243,6 +243,11 @@ bool JSONTraceParser::scanRestOfString(std::string& out) {
         ++c_;
         continue;
       }
+      // Runs of the common three-byte forms (CJK among them), whose every continuation is valid.
+      while (end_ - c_ >= 3 && ((*c_ >= 0xE1 && *c_ <= 0xEC) || *c_ == 0xEE) && (c_[1] & 0xC0) == 0x80 &&
+             (c_[2] & 0xC0) == 0x80)
+        c_ += 3;
+      if (c_ == end_ || *c_ < 0x80) continue;
       const UTF8Sequence seq = UTF8Sequence::read(c_, static_cast<std::size_t>(end_ - c_));
       if (seq.kind != UTF8Sequence::Kind::Valid) {
         addErrorWithCode(kJSONTraceUnexpected, "Invalid UTF-8 in string");

@@ -50,7 +50,6 @@ template <>
 class std::allocator<os::Value> : public os::detail::ElementAllocator<os::Value> {
  public:
   constexpr allocator() noexcept = default;
-  constexpr allocator(const allocator&) noexcept = default;
   template <class U>
   constexpr allocator(const allocator<U>&) noexcept {}
   friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
@@ -61,7 +60,6 @@ class std::allocator<std::pair<std::string, os::Value>>
     : public os::detail::ElementAllocator<std::pair<std::string, os::Value>> {
  public:
   constexpr allocator() noexcept = default;
-  constexpr allocator(const allocator&) noexcept = default;
   template <class U>
   constexpr allocator(const allocator<U>&) noexcept {}
   friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
