@@ -185,8 +185,6 @@ void ValueTreeCopy(benchmark::State& state) {
   const std::string& text = document(static_cast<int>(state.range(0)));
   const auto value = objectFromJSONString(text);
   for (auto _ : state) {
-    // As the reader does, the copy takes its storage from shared blocks.
-    os::ValueStorageScope storage;
     auto copy = copyTree(*value);
     benchmark::DoNotOptimize(copy);
   }
