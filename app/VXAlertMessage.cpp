@@ -29,6 +29,6 @@ os::Dictionary VXAlertMessage::articleDict() const {
   return out;
 }
 
-void VXAlertMessage::pushViewControler(os::ViewController& vc) const {
-  VXGlobalHelperArticles::pushViewControllerByDict(articleDict(), alertInfo_["type"], vc);
+void VXAlertMessage::pushViewControler(os::ViewController& vc, const std::shared_ptr<VXReaderContext>& context) const {
+  VXGlobalHelperArticles::pushViewControllerByDict(articleDict(), alertInfo_["type"], vc, context);
 }

@@ -8,6 +8,7 @@
 namespace os {
 class ViewController;
 }
+class VXReaderContext;
 
 class VXAlertMessage {
  public:
@@ -20,8 +21,8 @@ class VXAlertMessage {
   std::string alert() const;
   // {"id", "category", "icon"}, ending at the first missing one.
   os::Dictionary articleDict() const;
-  // Opens the article (or album) it names from the screen, by its "type".
-  void pushViewControler(os::ViewController& vc) const;
+  // Opens the article (or album) it names from the screen, by its "type", a screen given `context`.
+  void pushViewControler(os::ViewController& vc, const std::shared_ptr<VXReaderContext>& context) const;
 
  private:
   os::Dictionary alertInfo_;

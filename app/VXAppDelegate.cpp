@@ -62,10 +62,15 @@ VXAppDelegate::VXAppDelegate(std::shared_ptr<VXReaderContext> context)
     : context_(context ? std::move(context) : VXReaderContext::current()) {}
 
 void VXAppDelegate::installServices(VXReaderContext& context) {
-  // The shared state is looked up on every call: tests and a new launch may replace it.
+  // The context's state is looked up on every call: tests and a new launch may replace it. Weak:
+  // the context keeps its services.
   VXNewsDetailViewController::Services services;
-  services.randAd = [] { return VXGlobalDefine::share()->randAd(); };
-  VXNewsDetailViewController::setServices(std::move(services));
+  services.randAd = [weak = context.weak_from_this()]() -> std::optional<VXAdDO> {
+    auto context = weak.lock();
+    if (!context) return std::nullopt;
+    return VXGlobalDefine::share(*context)->randAd();
+  };
+  VXNewsDetailViewController::setServices(context, std::move(services));
   VXGlobalHelperArticles::installRoutes(context);
 }
 
@@ -142,7 +147,7 @@ void VXAppDelegate::splashView() {
 
 void VXAppDelegate::applicationWillEnterForeground(os::Application& app) {
   VXAppActiveRequest request(VXSplashView::kForeground);
-  VXGlobalHelper::loadWithRequest(request, [context = context_](const std::optional<os::Dictionary>& data) {
+  VXGlobalHelper::loadWithRequest(*context_, request, [context = context_](const std::optional<os::Dictionary>& data) {
     VXSplashView::applyActivationAnswer(data, *context);
   });
   app.setApplicationIconBadgeNumber(0);

@@ -38,8 +38,8 @@ class VXAppDelegate : public os::ApplicationDelegate, public std::enable_shared_
   static void setTrackingHost(std::string url);
   static std::string trackingHost();
 
-  // Connects the lists, cells and article screen to the application-wide state, the article
-  // routing (in `context`) and the log file. Start-up calls it before building the screens;
+  // Connects the article screen's ad source to the context's state and installs the article
+  // routing in `context`. Start-up calls it before building the screens;
   // calling it again changes nothing.
   static void installServices(VXReaderContext& context);
 

@@ -71,7 +71,7 @@ std::string VXViewController::reachabilityHostName() {
 bool VXViewController::isAllowedUpdateURL(const std::string& url) { return isOpenableURL(url); }
 
 VXViewController::VXViewController(std::shared_ptr<VXReaderContext> context)
-    : context_(context ? context : VXReaderContext::current()) {}
+    : context_(std::move(context)) {}
 
 std::shared_ptr<VXGlobalDefine> VXViewController::state() const {
   auto context = context_.lock();
@@ -267,7 +267,7 @@ void VXViewController::jumpNow() {
   if (!global || !global->splashEnd() || !alertMessage_) return;
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
-  message->pushViewControler(*this);
+  message->pushViewControler(*this, context_.lock());
 }
 
 void VXViewController::jumpByAlert() {
@@ -299,7 +299,7 @@ void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonInd
   alert.dismissWithClickedButtonIndex(buttonIndex, false);
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
-  if (buttonIndex == 1 && message) message->pushViewControler(*this);
+  if (buttonIndex == 1 && message) message->pushViewControler(*this, context_.lock());
 }
 
 void VXViewController::msgLaunchEnd() {

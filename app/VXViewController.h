@@ -36,9 +36,8 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   // Schemes the update link may have: the web's and the store's.
   static bool isAllowedUpdateURL(const std::string& url);
 
-  // `context`: the reader context whose news, state, servers and side menu it uses (null: the
-  // current one).
-  explicit VXViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context whose news, state, servers and side menu it uses.
+  explicit VXViewController(std::shared_ptr<VXReaderContext> context);
   ~VXViewController() override;
   std::string className() const override { return "VXViewController"; }
 

@@ -10,7 +10,6 @@
 //   and after the download, beside the baseline process's peak RSS (BaselineListRequest).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -40,6 +39,7 @@
 #include "os/console/ScreenDump.h"
 #include "os/core/String.h"
 #include "os/net/NetworkReachability.h"
+#include "os/runtime/Process.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/Bundle.h"
@@ -124,7 +124,9 @@ bool prepareReader(const ChildOptions& o) {
 }
 
 [[noreturn]] void runChild(const ChildOptions& o) {
-  mallopt(M_MMAP_THRESHOLD, 128 * 1024);  // as the program's entry sets it
+  // The allocator as the program's entry sets it.
+  os::giveLargeAllocationsTheirOwnMappings(128 * 1024);
+  os::limitAllocatorHeaps(1);
   if (!prepareReader(o)) report({{"failed", 1}});
 
   if (o.mode == "baseline") {

@@ -40,6 +40,7 @@ class WiFiReachability : public os::ReachabilityProvider {
 
 // Blocks from this size up get mappings of their own (the allocator's default start).
 constexpr std::size_t kLargeAllocation = 128 * 1024;
+constexpr int kAllocatorHeaps = 1;
 
 void usage() {
   std::fprintf(stderr,
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
   // they end up in its heaps after the first few, which keep the freed memory (an offline download
   // then holds twice the picture cache's bound).
   os::giveLargeAllocationsTheirOwnMappings(kLargeAllocation);
+  // The reader's few threads (network, picture loading, disk) share the main thread's heap.
+  os::limitAllocatorHeaps(kAllocatorHeaps);
   std::string home, server, hosts, trust, sharingServer;
   long pushControl = 0;
   for (int i = 1; i < argc; ++i) {

@@ -54,8 +54,8 @@ class VXViewControllerTest : public newstest::ReaderFixture {
   // The home screen with its view loaded (which starts its timer and observers), at the root of
   // the navigation in the centre of the side menu.
   void loadHome() {
-    home_ = std::make_shared<VXViewController>();
-    nav_ = std::make_shared<VXCustomNavController>(home_);
+    home_ = std::make_shared<VXViewController>(VXReaderContext::current());
+    nav_ = std::make_shared<VXCustomNavController>(home_, VXReaderContext::current());
     side_->setRootViewController(nav_);
     window_->setRootViewController(side_);
     os::TouchDriver::settle();

@@ -253,7 +253,8 @@ void TLURLConnectionOperation::operationDidStart() {
     if (!isCancelled() && isExecuting()) {
       delegate_ = std::make_shared<ConnectionDelegate>(self());
       connection_ = os::URLConnection::create(request_, delegate_, false);
-      connection_->scheduleInRunLoop(os::RunLoop::current());
+      // The network thread only runs its loop: the exchange runs there too.
+      connection_->scheduleInRunLoop(os::RunLoop::current(), true);
       outputStream();
       connection_->start();
     }

@@ -37,7 +37,7 @@ VXAdHelper& VXAdHelper::share() { return share(*VXReaderContext::current()); }
 
 VXAdHelper& VXAdHelper::share(VXReaderContext& context) {
   // The context keeps it, so a reference stays good while the context lives.
-  return *context.adHelper.get([] { return std::shared_ptr<VXAdHelper>(new VXAdHelper()); });
+  return *context.adHelper.get([&] { return std::shared_ptr<VXAdHelper>(new VXAdHelper(context.weak_from_this())); });
 }
 
 bool VXAdHelper::isOpenableURL(const std::string& url) { return ::isOpenableURL(url); }
@@ -61,17 +61,22 @@ void VXAdHelper::request(long long adid, long long type, const std::string& url,
     VXGlobalHelper::writeLog("ad url refused: " + url);
     return;
   }
+  auto context = context_.lock();
+  if (!context) return;
   std::weak_ptr<os::ViewController> screen = viewController_;
-  auto networkError = [screen] {
-    if (auto vc = screen.lock()) VXGlobalHelper::share().showHud(kNetworkErrorText, vc->view(), true);
-    else VXGlobalHelper::share().hideHud(true);  // the spinner must not outlive its screen
+  std::weak_ptr<VXReaderContext> weakContext = context_;
+  auto networkError = [screen, weakContext] {
+    auto context = weakContext.lock();
+    if (!context) return;
+    if (auto vc = screen.lock()) VXGlobalHelper::share(*context).showHud(kNetworkErrorText, vc->view(), true);
+    else VXGlobalHelper::share(*context).hideHud(true);  // the spinner must not outlive its screen
   };
   VXAdClickRequest click{os::Value(adid)};
 
   if (type == kTypeAppStore) {
-    VXGlobalHelper::share().showActivityHud("", viewController.view(), false);
+    VXGlobalHelper::share(*context).showActivityHud("", viewController.view(), false);
     VXGlobalHelper::loadWithRequest(
-        click, 0,
+        *context, click, 0,
         [this, url, networkError](const std::optional<os::Dictionary>& data) {
           if (!succeeded(data)) return networkError();
           requestCallback(text(*data, "callbackurl"), text(*data, "useragent"), url);
@@ -81,7 +86,7 @@ void VXAdHelper::request(long long adid, long long type, const std::string& url,
   }
 
   VXGlobalHelper::loadWithRequest(
-      click, 0,
+      *context, click, 0,
       [screen, url, networkError](const std::optional<os::Dictionary>& data) {
         if (!succeeded(data)) return networkError();
         auto vc = screen.lock();
@@ -123,7 +128,7 @@ std::optional<std::string> VXAdHelper::appstoreItemId(const std::string& url) {
 }
 
 void VXAdHelper::openAppstore(const std::string& url) {
-  VXGlobalHelper::share().hideHud(true);
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).hideHud(true);
   std::string address = appstoreAddress(url);
   auto app = os::Application::shared();
   auto parsed = os::URL::parse(address);

@@ -25,7 +25,7 @@ class VXAdHelper {
   static constexpr long long kTypeWebPage = 2;
 
   static VXAdHelper& share();
-  // The helper of a given context.
+  // The helper of a given context, whose servers and HUD it uses.
   static VXAdHelper& share(VXReaderContext& context);
 
   // The tap: ad id, click kind (1 store application, 2 web page), the ad's address and the screen
@@ -53,8 +53,10 @@ class VXAdHelper {
   static std::optional<std::string> appstoreItemId(const std::string& url);
 
  private:
-  VXAdHelper() = default;
+  explicit VXAdHelper(std::weak_ptr<VXReaderContext> context) : context_(std::move(context)) {}
 
+  // Weak: the context keeps this helper.
+  std::weak_ptr<VXReaderContext> context_;
   // Weak: the shared helper must not keep a closed screen alive until the next tap.
   std::weak_ptr<os::ViewController> viewController_;
 };

@@ -15,9 +15,11 @@ class VXAdViewController : public VXLeftBaseTableViewController {
  public:
   static constexpr double kRowHeight = 70;
 
-  static std::shared_ptr<VXAdViewController> create() { return std::make_shared<VXAdViewController>(); }
-  // `context`: the reader context it reads and drives (null: the current one).
-  explicit VXAdViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context it reads and drives.
+  static std::shared_ptr<VXAdViewController> create(std::shared_ptr<VXReaderContext> context) {
+    return std::make_shared<VXAdViewController>(std::move(context));
+  }
+  explicit VXAdViewController(std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXAdViewController"; }
 
   std::string navbarTitle() const override { return "精彩应用"; }

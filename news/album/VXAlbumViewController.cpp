@@ -33,10 +33,15 @@ constexpr const char* kNetworkErrorText = "网络异常";
 
 }  // namespace
 
-std::shared_ptr<VXAlbumViewController> VXAlbumViewController::initWithDict(const os::Dictionary& dict) {
-  auto controller = std::make_shared<VXAlbumViewController>();
+std::shared_ptr<VXAlbumViewController> VXAlbumViewController::initWithDict(const os::Dictionary& dict,
+                                                                          std::shared_ptr<VXReaderContext> context) {
+  auto controller = std::make_shared<VXAlbumViewController>(std::move(context));
   controller->infoDict_ = dict;
   return controller;
+}
+
+void VXAlbumViewController::showHud(const std::string& text, bool autoHide) {
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).showHud(text, view(), autoHide);
 }
 
 VXAlbumViewController::~VXAlbumViewController() {
@@ -166,35 +171,39 @@ bool VXAlbumViewController::loadOfflineData() {
 }
 
 void VXAlbumViewController::loadRequest() {
+  auto context = context_.lock();
+  if (!context) return;
   VXNewsDetailRequest request(infoValue("id").intValue());
   std::weak_ptr<VXAlbumViewController> weak = self();
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [weak](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me) return;
         if (!data || !(*data)["result"].isNumber() || (*data)["result"].intValue() != 1) {
-          VXGlobalHelper::share().showHud(kNetworkErrorText, me->view(), true);
+          me->showHud(kNetworkErrorText, true);
           return;
         }
         if (!me->parseWithDict(data)) return;
         me->changeControlsByIndex(0);
         me->pageFlowView_->reloadData();
         me->addOtherInfo();
-        VXOfflineArticleStore::saveInBackground(*data, me->infoValue("category"), me->infoValue("id"));
+        if (auto context = me->context_.lock())
+          VXOfflineArticleStore::saveInBackground(*context, *data, me->infoValue("category"), me->infoValue("id"));
       },
       [weak] {
-        if (auto me = weak.lock()) VXGlobalHelper::share().showHud(kNetworkErrorText, me->view(), true);
+        if (auto me = weak.lock()) me->showHud(kNetworkErrorText, true);
       });
 }
 
 bool VXAlbumViewController::parseWithDict(const std::optional<os::Dictionary>& answer) {
-  if (!answer) return false;
+  auto context = context_.lock();
+  if (!answer || !context) return false;
   os::Array rows;
   std::optional<std::string> body;
   if (const std::string* text = (*answer)["body"].string()) body = *text;
   // A body that does not parse has no pictures; the article screen reports such bodies.
-  if (VXDetailXMLParseHelper::share()->parseXML(body, rows)) rows.clear();
+  if (VXDetailXMLParseHelper::share(*context)->parseXML(body, rows)) rows.clear();
   for (const auto& row : rows) {
     const os::Dictionary* dict = row.dictionary();
     if (dict && (*dict)["type"].intValue() == kNewsDetailImage) imageArray_.push_back(std::make_shared<VXNewsDetailImageDO>(*dict));
@@ -212,9 +221,11 @@ int VXAlbumViewController::pendingOfflineSaves() { return VXOfflineArticleStore:
 bool VXAlbumViewController::waitForOfflineSaves(double seconds) { return VXOfflineArticleStore::waitForBackgroundSaves(seconds); }
 
 void VXAlbumViewController::addOtherInfo() {
+  auto context = context_.lock();
+  if (!context) return;
   VXNewsInfoRequest request(infoValue("id").intValue());
   std::weak_ptr<VXAlbumViewController> weak = self();
-  VXGlobalHelper::loadWithRequest(request, [weak](const std::optional<os::Dictionary>& data) {
+  VXGlobalHelper::loadWithRequest(*context, request, [weak](const std::optional<os::Dictionary>& data) {
     auto me = weak.lock();
     if (!me || !data || (*data)["result"].intValue() == 2) return;
     // The votes are not shown here: only the favourite mark.
@@ -284,24 +295,27 @@ void VXAlbumViewController::clickFavoriteButton() {
   if (!button) return;
   // The action follows the button as it is now: two quick taps send the same action twice.
   int action = button->isSelected() ? 2 : 1;
-  VXGlobalHelper::share().showHud("收藏中...", view(), false);
+  auto context = context_.lock();
+  if (!context) return;
+  showHud("收藏中...", false);
   VXFavoriteRequest request(os::Dictionary{{"id", infoValue("id")}, {"category", infoValue("category")}, {"action", action}});
   std::weak_ptr<VXAlbumViewController> weak = self();
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [weak, action](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me || !data || !(*data)["result"].isNumber() || (*data)["result"].intValue() != 1) return;
-        VXGlobalHelper::share().showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
+        me->showHud(action == 1 ? "收藏成功" : "取消收藏成功", true);
         if (auto favorite = me->toolButton(kFavoriteButtonTag)) favorite->setSelected(action == 1);
       },
       [weak] {
-        if (auto me = weak.lock()) VXGlobalHelper::share().showHud(kNetworkErrorText, me->view(), true);
+        if (auto me = weak.lock()) me->showHud(kNetworkErrorText, true);
       });
 }
 
 void VXAlbumViewController::clickShareButton() {
-  VXShareHelper::share()->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
+  if (auto context = context_.lock())
+    VXShareHelper::share(*context)->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
 }
 
 void VXAlbumViewController::clickDownloadButton() {
@@ -314,7 +328,7 @@ void VXAlbumViewController::clickDownloadButton() {
   }
   auto image = page->imageView()->image();
   if (!image) {
-    VXGlobalHelper::share().showHud("照片尚未下载成功", view(), true);
+    showHud("照片尚未下载成功", true);
     return;
   }
   std::weak_ptr<VXAlbumViewController> weak = self();
@@ -324,5 +338,5 @@ void VXAlbumViewController::clickDownloadButton() {
 }
 
 void VXAlbumViewController::imageDidFinishSavingWithError(const os::Error* error) {
-  VXGlobalHelper::share().showHud(error ? "保存失败" : "保存成功", view(), true);
+  showHud(error ? "保存失败" : "保存成功", true);
 }

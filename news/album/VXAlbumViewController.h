@@ -17,6 +17,8 @@
 #include "os/views/ScrollView.h"
 #include "ui/widgets/PageFlowView.h"
 
+class VXReaderContext;
+
 class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDataSource, public PageFlowViewDelegate {
  public:
   static constexpr int kCaptionLabelTag = 1;
@@ -26,9 +28,11 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
   // How far a short picture is raised, clear of the caption.
   static constexpr double kPageOffset = 40;
 
-  // {"id", "category", "icon"} of the album; the dictionary is copied.
-  static std::shared_ptr<VXAlbumViewController> initWithDict(const os::Dictionary& dict);
-  VXAlbumViewController() = default;
+  // {"id", "category", "icon"} of the album; the dictionary is copied. `context`: the reader
+  // context whose servers, HUD and helpers the screen uses.
+  static std::shared_ptr<VXAlbumViewController> initWithDict(const os::Dictionary& dict,
+                                                             std::shared_ptr<VXReaderContext> context);
+  explicit VXAlbumViewController(std::shared_ptr<VXReaderContext> context) : context_(std::move(context)) {}
   ~VXAlbumViewController() override;
   std::string className() const override { return "VXAlbumViewController"; }
 
@@ -55,7 +59,8 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
   void addOtherInfo();
   // Counter and caption of picture i (ignored beyond the pictures).
   void changeControlsByIndex(long index);
-  // Offline saves still running, and a wait for them (real seconds), for tests and shut-down.
+  // Offline saves of the current context still running, and a wait for them (real seconds), for
+  // tests and shut-down.
   static int pendingOfflineSaves();
   static bool waitForOfflineSaves(double seconds);
 
@@ -75,10 +80,13 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
 
  private:
   std::shared_ptr<VXAlbumViewController> self();
+  void showHud(const std::string& text, bool autoHide);
   os::Value infoValue(std::string_view key) const;
   std::shared_ptr<os::Button> addToolButton(int tag, double x, const char* image, const char* pressed,
                                             const char* selected, void (VXAlbumViewController::*action)());
 
+  // Weak: the context holds the side menu, which holds the navigation showing this screen.
+  std::weak_ptr<VXReaderContext> context_;
   os::Dictionary infoDict_;
   std::vector<std::shared_ptr<VXNewsDetailImageDO>> imageArray_;
   bool hideControls_ = false;

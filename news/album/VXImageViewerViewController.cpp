@@ -18,9 +18,10 @@ bool systemAtLeast7() { return os::Device::current().systemVersionNumber() >= 7;
 }  // namespace
 
 std::shared_ptr<VXImageViewerViewController> VXImageViewerViewController::initWithIndex(
-    long index, const std::vector<VXNewsDetailDOPtr>& imageArray, const std::shared_ptr<os::TableView>& tableView) {
-  auto controller = std::make_shared<VXImageViewerViewController>();
-  VXGlobalDefine::share()->setScreenStatus(1);
+    long index, const std::vector<VXNewsDetailDOPtr>& imageArray, const std::shared_ptr<os::TableView>& tableView,
+    std::shared_ptr<VXReaderContext> context) {
+  if (context) VXGlobalDefine::share(*context)->setScreenStatus(1);
+  auto controller = std::make_shared<VXImageViewerViewController>(std::move(context));
   controller->setModalTransitionStyle(os::ModalTransitionStyle::CrossDissolve);
   for (const auto& row : imageArray) {
     if (auto image = std::dynamic_pointer_cast<VXNewsDetailImageDO>(row)) controller->imageArray_.push_back(image);
@@ -134,7 +135,7 @@ void VXImageViewerViewController::didTapPageAtIndex(PageFlowView&, int) {
   if (systemAtLeast7()) {
     if (auto app = os::Application::shared()) app->setStatusBarHidden(false);
   }
-  VXGlobalDefine::share()->setScreenStatus(0);
+  if (auto context = context_.lock()) VXGlobalDefine::share(*context)->setScreenStatus(0);
   if (auto table = detailTabelView_.lock()) table->reloadData();
 }
 
@@ -150,7 +151,7 @@ void VXImageViewerViewController::clickButton() {
   }
   auto image = page->imageView()->image();
   if (!image) {
-    VXGlobalHelper::share().showHud(kNotLoadedText, view(), true);
+    showHud(kNotLoadedText);
     return;
   }
   std::weak_ptr<VXImageViewerViewController> weak = self();
@@ -160,5 +161,9 @@ void VXImageViewerViewController::clickButton() {
 }
 
 void VXImageViewerViewController::imageDidFinishSavingWithError(const os::Error* error) {
-  VXGlobalHelper::share().showHud(error ? kSaveFailedText : kSavedText, view(), true);
+  showHud(error ? kSaveFailedText : kSavedText);
+}
+
+void VXImageViewerViewController::showHud(const std::string& text) {
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).showHud(text, view(), true);
 }

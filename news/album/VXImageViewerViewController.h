@@ -13,6 +13,8 @@
 #include "os/views/TableView.h"
 #include "ui/widgets/PageFlowView.h"
 
+class VXReaderContext;
+
 class VXImageViewerViewController : public NQBaseViewController,
                                     public PageFlowViewDataSource,
                                     public PageFlowViewDelegate {
@@ -23,11 +25,13 @@ class VXImageViewerViewController : public NQBaseViewController,
   static constexpr const char* kSavedText = "保存成功";
 
   // Opens on picture `index` of the picture rows (other rows are left out); the article's table
-  // is reloaded when the viewer closes. Enters the full-screen state at once.
+  // is reloaded when the viewer closes. Enters the full-screen state of `context` at once, whose
+  // HUD it shows.
   static std::shared_ptr<VXImageViewerViewController> initWithIndex(long index,
                                                                    const std::vector<VXNewsDetailDOPtr>& imageArray,
-                                                                   const std::shared_ptr<os::TableView>& tableView);
-  VXImageViewerViewController() = default;
+                                                                   const std::shared_ptr<os::TableView>& tableView,
+                                                                   std::shared_ptr<VXReaderContext> context);
+  explicit VXImageViewerViewController(std::shared_ptr<VXReaderContext> context) : context_(std::move(context)) {}
   ~VXImageViewerViewController() override;
   std::string className() const override { return "VXImageViewerViewController"; }
 
@@ -54,7 +58,10 @@ class VXImageViewerViewController : public NQBaseViewController,
  private:
   std::shared_ptr<VXImageViewerViewController> self();
   void showCount(long index);
+  void showHud(const std::string& text);
 
+  // Weak: the context holds the side menu, which holds the article screen presenting this one.
+  std::weak_ptr<VXReaderContext> context_;
   long currentIndex_ = 0;
   std::vector<std::shared_ptr<VXNewsDetailImageDO>> imageArray_;
   std::weak_ptr<os::TableView> detailTabelView_;

@@ -86,9 +86,13 @@ std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optiona
 }
 
 void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, CompletedBlock completed) {
+  loadWithRequest(*VXReaderContext::current(), request, std::move(completed));
+}
+
+void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& request, CompletedBlock completed) {
   std::string className = request.className();
   auto proxy = NQProxy::loadWithRequest(
-      request, share().requestConfig(), 0,
+      request, share(context).requestConfig(), 0,
       [completed](const std::string& text, os::StringEncoding) {
         auto data = praseRespString(text);
         os::DispatchQueue::main()->async([completed, data] {
@@ -123,7 +127,11 @@ void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& re
 }
 
 std::optional<os::Dictionary> VXGlobalHelper::synchWithRequest(NQBaseRequest& request) {
-  auto text = NQProxy::synchWithRequest(request, share().requestConfig());
+  return synchWithRequest(*VXReaderContext::current(), request);
+}
+
+std::optional<os::Dictionary> VXGlobalHelper::synchWithRequest(VXReaderContext& context, NQBaseRequest& request) {
+  auto text = NQProxy::synchWithRequest(request, share(context).requestConfig());
   if (!text) return std::nullopt;
   return praseRespString(text);
 }

@@ -46,6 +46,7 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   // Runs with the default 10 s time-out; the closure gets the parsed answer on the main queue.
   // A failed exchange only writes a console line: the closure is not called.
   static void loadWithRequest(NQBaseRequest& request, CompletedBlock completed);
+  static void loadWithRequest(VXReaderContext& context, NQBaseRequest& request, CompletedBlock completed);
   // The same with a time-out (0: 10 s); a failed exchange calls `failed` on the main queue.
   static void loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed, FailedBlock failed);
   // The same against the servers of a given context.
@@ -54,6 +55,7 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   // Runs on the calling thread with a 5 s time-out and parses the answer. Never on the main
   // thread: there it is refused and answers nothing.
   static std::optional<os::Dictionary> synchWithRequest(NQBaseRequest& request);
+  static std::optional<os::Dictionary> synchWithRequest(VXReaderContext& context, NQBaseRequest& request);
 
   // The Library's "Caches/" folder, with the trailing "/".
   static std::string cachesDirectory();

@@ -20,8 +20,10 @@ os::Value rowType(int type) { return os::Value::number('i', type); }
 
 }  // namespace
 
-std::shared_ptr<VXDetailXMLParseHelper> VXDetailXMLParseHelper::share() {
-  return VXReaderContext::current()->bodyParser.get([] { return std::make_shared<VXDetailXMLParseHelper>(); });
+std::shared_ptr<VXDetailXMLParseHelper> VXDetailXMLParseHelper::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXDetailXMLParseHelper> VXDetailXMLParseHelper::share(VXReaderContext& context) {
+  return context.bodyParser.get([] { return std::make_shared<VXDetailXMLParseHelper>(); });
 }
 
 std::optional<std::string> VXDetailXMLParseHelper::parseXML(const std::optional<std::string>& body,

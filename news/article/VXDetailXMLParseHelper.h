@@ -13,10 +13,13 @@
 #include "os/core/Value.h"
 
 class TMXMLNode;
+class VXReaderContext;
 
 class VXDetailXMLParseHelper {
  public:
   static std::shared_ptr<VXDetailXMLParseHelper> share();
+  // The parser of a given context (share() asks the current one).
+  static std::shared_ptr<VXDetailXMLParseHelper> share(VXReaderContext& context);
 
   // Appends the body's rows to `dictArray`. Nothing on success (or for a missing or empty body);
   // the parser's error text when the markup is malformed, in which case nothing is appended.

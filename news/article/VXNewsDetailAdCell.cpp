@@ -7,8 +7,9 @@
 #include "news/store/VXNewsConfig.h"
 #include "os/graphics/GraphicsContext.h"
 
-VXNewsDetailAdCell::VXNewsDetailAdCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
-  auto config = VXNewsConfig::share();
+VXNewsDetailAdCell::VXNewsDetailAdCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context)
+    : VXNewsDetailBaseCell(identifier, context) {
+  auto config = textStyle();
   setSelectionStyle(cellSelectionStyle());
   iconView_ = std::make_shared<os::ImageView>();
   iconView_->setBackgroundColor(os::Color::clear());
@@ -39,7 +40,7 @@ void VXNewsDetailAdCell::fill(const VXNewsDetailDO& row) {
 
 void VXNewsDetailAdCell::layoutSubviews() {
   VXNewsDetailBaseCell::layoutSubviews();
-  double m = VXNewsConfig::share()->detailInterval();
+  double m = textStyle()->detailInterval();
   iconView_->setFrame(os::Rect{m + 5, 15, 75, 75});
   titleLabel_->setFrame(os::Rect{m + 87.5, 20, 200, 20});
   noteLabel_->setFrame(os::Rect{m + 87.5, 50, 205, 40});
@@ -49,7 +50,7 @@ void VXNewsDetailAdCell::drawRect(const os::Rect& rect) {
   VXNewsDetailBaseCell::drawRect(rect);
   auto* context = os::currentGraphicsContext();
   if (!context) return;
-  double m = VXNewsConfig::share()->detailInterval();
+  double m = textStyle()->detailInterval();
   auto ad = std::dynamic_pointer_cast<VXNewsDetailAdDO>(dataObject_);
   double height = ad ? ad->bodyHeight() : VXNewsDetailAdDO::kBodyHeight;
   double width = rect.size.width - 2 * m;

@@ -8,7 +8,7 @@ class VXNewsDetailAdCell : public VXNewsDetailBaseCell {
  public:
   static constexpr double kDash = 5;
 
-  explicit VXNewsDetailAdCell(const std::string& identifier);
+  VXNewsDetailAdCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailAdCell"; }
   os::TableViewCellSelectionStyle cellSelectionStyle() const override { return os::TableViewCellSelectionStyle::Blue; }
   const std::shared_ptr<os::ImageView>& iconView() const { return iconView_; }

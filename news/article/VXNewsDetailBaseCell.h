@@ -17,9 +17,13 @@ class VXNewsDetailRowOwner {
   virtual std::vector<VXNewsDetailDOPtr> rowList() = 0;
 };
 
+class VXNewsConfig;
+class VXReaderContext;
+
 class VXNewsDetailBaseCell : public os::TableViewCell {
  public:
-  explicit VXNewsDetailBaseCell(const std::string& identifier);
+  // `context`: the reader context of the screen that lists the row, whose text style it draws in.
+  VXNewsDetailBaseCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailBaseCell"; }
 
   const VXNewsDetailDOPtr& dataObject() const { return dataObject_; }
@@ -30,5 +34,12 @@ class VXNewsDetailBaseCell : public os::TableViewCell {
 
  protected:
   virtual void fill(const VXNewsDetailDO& row) {}
+  std::shared_ptr<VXReaderContext> readerContext() const { return context_.lock(); }
+  // The context's text style; a default one once the context is gone.
+  std::shared_ptr<VXNewsConfig> textStyle() const;
   VXNewsDetailDOPtr dataObject_;
+
+ private:
+  // Weak: the context holds the side menu, which holds the screen showing this cell.
+  std::weak_ptr<VXReaderContext> context_;
 };

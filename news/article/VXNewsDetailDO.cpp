@@ -1,5 +1,6 @@
 #include "news/article/VXNewsDetailDO.h"
 
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsConfig.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
@@ -23,8 +24,15 @@ std::string VXNewsDetailDO::description() const {
          line("actualheight", os::format("%g", actualHeight_));
 }
 
-double VXNewsDetailDO::contentWidth() {
-  return os::Screen::main().bounds().size.width - 2 * VXNewsConfig::share()->detailInterval();
+double VXNewsDetailDO::contentWidth() { return contentWidth(*VXNewsConfig::share()); }
+
+double VXNewsDetailDO::contentWidth(const VXNewsConfig& style) {
+  return os::Screen::main().bounds().size.width - 2 * style.detailInterval();
+}
+
+std::shared_ptr<VXNewsConfig> VXNewsDetailDO::textStyle() const {
+  auto context = context_.lock();
+  return context ? VXNewsConfig::share(*context) : VXNewsConfig::share();
 }
 
 std::string VXNewsDetailDO::textOf(const os::Dictionary& dict, std::string_view key) {

@@ -8,6 +8,9 @@
 
 #include "os/core/Value.h"
 
+class VXNewsConfig;
+class VXReaderContext;
+
 enum VXNewsDetailType : int {
   kNewsDetailText = 1,
   kNewsDetailImage = 2,
@@ -26,6 +29,9 @@ class VXNewsDetailDO {
   const std::string& content() const { return content_; }
   void setContent(std::string content) { content_ = std::move(content); }
   double actualHeight() const { return actualHeight_; }
+  // The reader context of the screen listing the row, whose text style its height follows (the
+  // current context's while none is set).
+  void setReaderContext(const std::shared_ptr<VXReaderContext>& context) { context_ = context; }
 
   // The row's height, also kept in actualHeight(). The base row cannot tell and answers 0.
   virtual double calHeightByType();
@@ -34,8 +40,10 @@ class VXNewsDetailDO {
 
   // The content width of an article row: the screen's width less the margin on both sides.
   static double contentWidth();
+  static double contentWidth(const VXNewsConfig& style);
 
  protected:
+  std::shared_ptr<VXNewsConfig> textStyle() const;
   static std::string line(const std::string& name, const std::string& value);
   // An entry's text; numbers are written out, other kinds count as absent ("").
   static std::string textOf(const os::Dictionary& dict, std::string_view key);
@@ -44,6 +52,10 @@ class VXNewsDetailDO {
   long long type_ = 0;
   std::string content_;
   double actualHeight_ = 0;
+
+ private:
+  // Weak: the context holds the side menu, which holds the screen holding this row.
+  std::weak_ptr<VXReaderContext> context_;
 };
 
 using VXNewsDetailDOPtr = std::shared_ptr<VXNewsDetailDO>;

@@ -10,7 +10,8 @@
 #include "os/views/TableView.h"
 #include "os/views/ViewController.h"
 
-VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
+VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context)
+    : VXNewsDetailBaseCell(identifier, context) {
   diggButton_ = makeButton("detail_digg", "detail_digg_press");
   buryButton_ = makeButton("detail_bury", "detail_bury_press");
 }
@@ -43,7 +44,7 @@ void VXNewsDetailEvalCell::fill(const VXNewsDetailDO& row) {
 
 void VXNewsDetailEvalCell::layoutSubviews() {
   VXNewsDetailBaseCell::layoutSubviews();
-  double m = VXNewsConfig::share()->detailInterval();
+  double m = textStyle()->detailInterval();
   double w = bounds().size.width;
   diggButton_->setFrame(os::Rect{m, kButtonTop, kButtonWidth, kButtonHeight});
   buryButton_->setFrame(os::Rect{w - m - kButtonWidth, kButtonTop, kButtonWidth, kButtonHeight});
@@ -80,13 +81,14 @@ void VXNewsDetailEvalCell::setViewControllerListData(std::int32_t flag, std::int
 
 void VXNewsDetailEvalCell::buttonClick(os::Button& sender) {
   auto eval = std::dynamic_pointer_cast<VXNewsDetailEvalDO>(dataObject_);
-  if (!eval) return;
+  auto context = readerContext();
+  if (!eval || !context) return;
   if (eval->flag() == VXNewsDetailEvalDO::kVotedUp) {
-    VXGlobalHelper::share().showHud("已顶过", hudView(), true);
+    VXGlobalHelper::share(*context).showHud("已顶过", hudView(), true);
     return;
   }
   if (eval->flag() == VXNewsDetailEvalDO::kVotedDown) {
-    VXGlobalHelper::share().showHud("已踩过", hudView(), true);
+    VXGlobalHelper::share(*context).showHud("已踩过", hudView(), true);
     return;
   }
   bool up = &sender == diggButton_.get();
@@ -96,7 +98,7 @@ void VXNewsDetailEvalCell::buttonClick(os::Button& sender) {
       std::static_pointer_cast<VXNewsDetailEvalCell>(shared_from_this()));
   std::weak_ptr<os::Button> weakButton = up ? diggButton_ : buryButton_;
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [weakSelf, weakButton, eval, up](const std::optional<os::Dictionary>& data) {
         auto self = weakSelf.lock();
         auto button = weakButton.lock();
@@ -114,11 +116,14 @@ void VXNewsDetailEvalCell::buttonClick(os::Button& sender) {
           eval->setBuryCount(count);
         }
         self->setViewControllerListData(flag, count);
-        VXGlobalHelper::share().showHud(up ? "顶成功" : "踩成功", self->hudView(), true);
+        if (auto context = self->readerContext())
+          VXGlobalHelper::share(*context).showHud(up ? "顶成功" : "踩成功", self->hudView(), true);
       },
       [weakSelf] {
-        if (auto self = weakSelf.lock()) {
-          VXGlobalHelper::share().showHud("网络异常", std::static_pointer_cast<os::View>(self->shared_from_this()), true);
-        }
+        auto self = weakSelf.lock();
+        auto context = self ? self->readerContext() : nullptr;
+        if (context)
+          VXGlobalHelper::share(*context).showHud("网络异常", std::static_pointer_cast<os::View>(self->shared_from_this()),
+                                                  true);
       });
 }

@@ -19,7 +19,7 @@ class VXNewsDetailEvalCell : public VXNewsDetailBaseCell {
   static constexpr double kButtonHeight = 45;
   static constexpr double kButtonTop = 35;
 
-  explicit VXNewsDetailEvalCell(const std::string& identifier);
+  VXNewsDetailEvalCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailEvalCell"; }
   const std::shared_ptr<os::Button>& diggButton() const { return diggButton_; }
   const std::shared_ptr<os::Button>& buryButton() const { return buryButton_; }

@@ -14,8 +14,9 @@ std::shared_ptr<os::Label> makeLabel(const os::Color& color) {
 }
 }  // namespace
 
-VXNewsDetailHeaderCell::VXNewsDetailHeaderCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
-  auto config = VXNewsConfig::share();
+VXNewsDetailHeaderCell::VXNewsDetailHeaderCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context)
+    : VXNewsDetailBaseCell(identifier, context) {
+  auto config = textStyle();
   titleLabel_ = makeLabel(config->titleColor());
   sourceLabel_ = makeLabel(config->noteColor());
   timeLabel_ = makeLabel(config->noteColor());
@@ -25,7 +26,7 @@ VXNewsDetailHeaderCell::VXNewsDetailHeaderCell(const std::string& identifier) : 
 }
 
 void VXNewsDetailHeaderCell::fill(const VXNewsDetailDO& row) {
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   titleLabel_->setText(row.content());
   titleLabel_->setFont(config->detailTitleFont());
   const auto* header = dynamic_cast<const VXNewsDetailHeaderDO*>(&row);
@@ -37,7 +38,7 @@ void VXNewsDetailHeaderCell::fill(const VXNewsDetailDO& row) {
 
 void VXNewsDetailHeaderCell::layoutSubviews() {
   VXNewsDetailBaseCell::layoutSubviews();
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   double m = config->detailInterval();
   auto header = std::dynamic_pointer_cast<VXNewsDetailHeaderDO>(dataObject_);
   double titleHeight = header ? header->titleHeight() : 0;

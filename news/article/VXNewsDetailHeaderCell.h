@@ -7,7 +7,7 @@ class VXNewsDetailHeaderCell : public VXNewsDetailBaseCell {
  public:
   static constexpr double kSourceTimeGap = 8;
 
-  explicit VXNewsDetailHeaderCell(const std::string& identifier);
+  VXNewsDetailHeaderCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailHeaderCell"; }
   const std::shared_ptr<os::Label>& titleLabel() const { return titleLabel_; }
   const std::shared_ptr<os::Label>& sourceLabel() const { return sourceLabel_; }

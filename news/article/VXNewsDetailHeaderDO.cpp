@@ -31,7 +31,8 @@ std::string VXNewsDetailHeaderDO::displayTime() const {
 double VXNewsDetailHeaderDO::calHeightByType() {
   titleHeight_ = 0;
   if (!content_.empty()) {
-    titleHeight_ = os::sizeWithFont(content_, VXNewsConfig::share()->detailTitleFont(), os::Size{contentWidth(), 10000},
+    auto style = textStyle();
+    titleHeight_ = os::sizeWithFont(content_, style->detailTitleFont(), os::Size{contentWidth(*style), 10000},
                                     os::LineBreakMode::WordWrap)
                        .height;
   }

@@ -7,7 +7,8 @@
 #include "os/views/Screen.h"
 #include "ui/images/ImageViewWebCache.h"
 
-VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier) : VXNewsDetailBaseCell(identifier) {
+VXNewsDetailImageCell::VXNewsDetailImageCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context)
+    : VXNewsDetailBaseCell(identifier, context) {
   imageView_ = std::make_shared<os::ImageView>();
   imageView_->setBackgroundColor(os::Color::clear());
   imageView_->layer().setBorderColor(os::Color::clear());
@@ -25,7 +26,7 @@ void VXNewsDetailImageCell::fill(const VXNewsDetailDO& row) { loadPicture(imageV
 
 void VXNewsDetailImageCell::layoutSubviews() {
   VXNewsDetailBaseCell::layoutSubviews();
-  double m = VXNewsConfig::share()->detailInterval();
+  double m = textStyle()->detailInterval();
   auto image = std::dynamic_pointer_cast<VXNewsDetailImageDO>(dataObject_);
   double height = image ? image->imageHeight() : 0;
   imageView_->setFrame(os::Rect{m, 5, os::Screen::main().bounds().size.width - 2 * m, height});

@@ -6,7 +6,7 @@
 // placeholder.
 class VXNewsDetailImageCell : public VXNewsDetailBaseCell {
  public:
-  explicit VXNewsDetailImageCell(const std::string& identifier);
+  VXNewsDetailImageCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailImageCell"; }
   const std::shared_ptr<os::ImageView>& imageView() const { return imageView_; }
   void layoutSubviews() override;

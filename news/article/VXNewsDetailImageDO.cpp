@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "news/store/VXNewsConfig.h"
+
 VXNewsDetailImageDO::VXNewsDetailImageDO(const os::Dictionary& dict)
     : VXNewsDetailDO(dict), altText_(textOf(dict, "alt")) {
   double w = numberOf(dict, "originalwidth");
@@ -12,7 +14,7 @@ VXNewsDetailImageDO::VXNewsDetailImageDO(const os::Dictionary& dict)
 }
 
 double VXNewsDetailImageDO::calHeightByType() {
-  imageHeight_ = contentWidth() / originalWidth_ * originalHeight_;
+  imageHeight_ = contentWidth(*textStyle()) / originalWidth_ * originalHeight_;
   actualHeight_ = imageHeight_ + kHeightMargin;
   return actualHeight_;
 }

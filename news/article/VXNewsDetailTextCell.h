@@ -5,7 +5,7 @@
 // A run of body text in the rich-text label, in the body font and colour of the text style.
 class VXNewsDetailTextCell : public VXNewsDetailBaseCell {
  public:
-  explicit VXNewsDetailTextCell(const std::string& identifier);
+  VXNewsDetailTextCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context);
   std::string className() const override { return "VXNewsDetailTextCell"; }
   const std::shared_ptr<LXLabel>& textLabel() const { return textLabel_; }
   void layoutSubviews() override;

@@ -8,8 +8,9 @@ double VXNewsDetailTextDO::calHeightByType() {
   // The same label kind that draws the text measures it, so the row fits what the cell shows.
   LXLabel measure;
   measure.setText(content_);
-  measure.setFont(VXNewsConfig::share()->detailBodyFont());
-  textHeight_ = measure.textHeight(os::Rect{0, 0, contentWidth(), kMeasureHeight});
+  auto style = textStyle();
+  measure.setFont(style->detailBodyFont());
+  textHeight_ = measure.textHeight(os::Rect{0, 0, contentWidth(*style), kMeasureHeight});
   actualHeight_ = textHeight_ + kHeightMargin;
   return actualHeight_;
 }

@@ -44,7 +44,7 @@ namespace {
 VXNewsDetailViewController::Services withDefaults(VXNewsDetailViewController::Services services) {
   if (!services.adClick)
     services.adClick = [](long long adid, long long urlType, const std::string& url, VXNewsDetailViewController& screen) {
-      VXAdHelper::share().request(adid, urlType, url, screen);
+      if (auto context = screen.readerContext()) VXAdHelper::share(*context).request(adid, urlType, url, screen);
     };
   return services;
 }
@@ -68,20 +68,30 @@ constexpr const char* kEvalCell = "NEWSDETAIL_EVALCELL";
 }  // namespace
 
 void VXNewsDetailViewController::setServices(Services services) {
-  VXReaderContext::current()->articleServices.set(std::make_shared<Services>(withDefaults(std::move(services))));
+  setServices(*VXReaderContext::current(), std::move(services));
+}
+
+void VXNewsDetailViewController::setServices(VXReaderContext& context, Services services) {
+  context.articleServices.set(std::make_shared<Services>(withDefaults(std::move(services))));
 }
 
 VXNewsDetailViewController::Services VXNewsDetailViewController::services() {
-  return *VXReaderContext::current()->articleServices.get([] { return std::make_shared<Services>(withDefaults({})); });
+  return services(*VXReaderContext::current());
 }
 
-std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(const os::Dictionary& info) {
-  auto controller = std::make_shared<VXNewsDetailViewController>();
+VXNewsDetailViewController::Services VXNewsDetailViewController::services(VXReaderContext& context) {
+  return *context.articleServices.get([] { return std::make_shared<Services>(withDefaults({})); });
+}
+
+std::shared_ptr<VXNewsDetailViewController> VXNewsDetailViewController::initWitInfo(
+    const os::Dictionary& info, std::shared_ptr<VXReaderContext> context) {
+  auto controller = std::make_shared<VXNewsDetailViewController>(std::move(context));
   controller->infoDict_ = info;
   return controller;
 }
 
-VXNewsDetailViewController::VXNewsDetailViewController() : NQBaseTableViewController(os::TableViewStyle::Plain) {
+VXNewsDetailViewController::VXNewsDetailViewController(std::shared_ptr<VXReaderContext> context)
+    : NQBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {
   setSeparatorStyle(0);
   setAddRefreshControl(false);
 }
@@ -108,7 +118,10 @@ VXNewsDetailDOPtr VXNewsDetailViewController::rowAt(long index) const {
   return detail ? *detail : nullptr;
 }
 
-void VXNewsDetailViewController::addRow(VXNewsDetailDOPtr row) { listData().emplace_back(std::move(row)); }
+void VXNewsDetailViewController::addRow(VXNewsDetailDOPtr row) {
+  row->setReaderContext(readerContext());
+  listData().emplace_back(std::move(row));
+}
 
 os::Value VXNewsDetailViewController::infoValue(std::string_view key) const {
   const os::Value* value = infoDict_.find(key);
@@ -155,9 +168,11 @@ void VXNewsDetailViewController::loadFirstPage() {
     changeTableViewState(kStateNormal);
     return;
   }
+  auto context = readerContext();
+  if (!context) return;
   std::weak_ptr<VXNewsDetailViewController> weak = self();
   VXGlobalHelper::loadWithRequest(
-      *r, 0,
+      *context, *r, 0,
       [weak](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me) return;
@@ -173,7 +188,8 @@ void VXNewsDetailViewController::loadFirstPage() {
         if (!me) return;
         me->logLoadFailure();
         // The read is uploaded later, when the network is back.
-        VXNewsDBManager::share()->offlineHistory(me->infoValue("id").intValue());
+        if (auto context = me->readerContext())
+          VXNewsDBManager::share(*context)->offlineHistory(me->infoValue("id").intValue());
         me->changeTableViewState(kStateError);
       });
 }
@@ -184,8 +200,9 @@ bool VXNewsDetailViewController::parseResponseNoAddData(const std::optional<os::
   infoDict_.set("title", title);
   if ((*data)["sourceurl"].isString()) infoDict_.set("sourceurl", (*data)["sourceurl"]);
   addTitle(title, (*data)["source"], (*data)["time"]);
-  if (parseXML((*data)["body"], true)) {
-    VXOfflineArticleStore::saveInBackground(*data, infoValue("category"), infoValue("id"));
+  auto context = readerContext();
+  if (parseXML((*data)["body"], true) && context) {
+    VXOfflineArticleStore::saveInBackground(*context, *data, infoValue("category"), infoValue("id"));
   }
   return true;
 }
@@ -206,7 +223,9 @@ bool VXNewsDetailViewController::parseXML(const os::Value& body, bool feedback) 
   os::Array rows;
   std::optional<std::string> body_text;
   if (const std::string* text = body.string()) body_text = *text;
-  auto error = VXDetailXMLParseHelper::share()->parseXML(body_text, rows);
+  auto context = readerContext();
+  if (!context) return false;
+  auto error = VXDetailXMLParseHelper::share(*context)->parseXML(body_text, rows);
   if (error) {
     if (feedback) feedbackParseError(*error);
     return false;
@@ -224,15 +243,19 @@ bool VXNewsDetailViewController::parseXML(const os::Value& body, bool feedback) 
 }
 
 void VXNewsDetailViewController::feedbackParseError(const std::string& error) {
+  auto context = readerContext();
+  if (!context) return;
   VXPraseXMLErrorRequest request(infoValue("id"), error);
-  VXGlobalHelper::loadWithRequest(request, [](const std::optional<os::Dictionary>&) {});
+  VXGlobalHelper::loadWithRequest(*context, request, [](const std::optional<os::Dictionary>&) {});
 }
 
 void VXNewsDetailViewController::addOtherInfo() {
   addAd();
+  auto context = readerContext();
+  if (!context) return;
   VXNewsInfoRequest request(infoValue("id").intValue());
   std::weak_ptr<VXNewsDetailViewController> weak = self();
-  VXGlobalHelper::loadWithRequest(request, [weak](const std::optional<os::Dictionary>& data) {
+  VXGlobalHelper::loadWithRequest(*context, request, [weak](const std::optional<os::Dictionary>& data) {
     auto me = weak.lock();
     if (!me || !data || (*data)["result"].intValue() == 2) return;
     os::Dictionary dict{{"flag", (*data)["diggbury"]},
@@ -254,8 +277,10 @@ void VXNewsDetailViewController::addOtherInfo() {
 }
 
 void VXNewsDetailViewController::addAd() {
-  auto pick = services().randAd;
-  auto ad = pick ? pick() : VXGlobalDefine::share()->randAd();
+  auto context = readerContext();
+  if (!context) return;
+  auto pick = services(*context).randAd;
+  auto ad = pick ? pick() : VXGlobalDefine::share(*context)->randAd();
   if (!ad) return;
   os::Dictionary dict{{"adid", ad->adid()},        {"urltype", ad->type()},   {"adurl", ad->content()},
                       {"content", ad->name()},     {"note", ad->summary()},   {"iconurl", ad->icon()}};
@@ -370,12 +395,13 @@ std::shared_ptr<os::TableViewCell> VXNewsDetailViewController::cellForRowAtIndex
   }
   auto cell = std::dynamic_pointer_cast<VXNewsDetailBaseCell>(table.dequeueReusableCellWithIdentifier(identifier));
   if (!cell) {
+    auto context = readerContext();
     switch (row->type()) {
-      case kNewsDetailText: cell = std::make_shared<VXNewsDetailTextCell>(identifier); break;
-      case kNewsDetailImage: cell = std::make_shared<VXNewsDetailImageCell>(identifier); break;
-      case kNewsDetailHeader: cell = std::make_shared<VXNewsDetailHeaderCell>(identifier); break;
-      case kNewsDetailAd: cell = std::make_shared<VXNewsDetailAdCell>(identifier); break;
-      default: cell = std::make_shared<VXNewsDetailEvalCell>(identifier); break;
+      case kNewsDetailText: cell = std::make_shared<VXNewsDetailTextCell>(identifier, context); break;
+      case kNewsDetailImage: cell = std::make_shared<VXNewsDetailImageCell>(identifier, context); break;
+      case kNewsDetailHeader: cell = std::make_shared<VXNewsDetailHeaderCell>(identifier, context); break;
+      case kNewsDetailAd: cell = std::make_shared<VXNewsDetailAdCell>(identifier, context); break;
+      default: cell = std::make_shared<VXNewsDetailEvalCell>(identifier, context); break;
     }
   }
   cell->setContent(row);
@@ -401,7 +427,9 @@ void VXNewsDetailViewController::clickAdCell(const VXNewsDetailDOPtr& row) {
     VXGlobalHelper::writeLog("ad url refused: " + ad->adUrl());
     return;
   }
-  if (auto click = services().adClick) click(ad->adid(), ad->urlType(), ad->adUrl(), *this);
+  auto context = readerContext();
+  if (!context) return;
+  if (auto click = services(*context).adClick) click(ad->adid(), ad->urlType(), ad->adUrl(), *this);
 }
 
 void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
@@ -413,12 +441,13 @@ void VXNewsDetailViewController::clickImageCell(const VXNewsDetailDOPtr& row) {
     images.push_back(candidate);
   }
   auto table = tableView();
-  if (!table) return;
-  if (auto show = services().showImages) {
+  auto context = readerContext();
+  if (!table || !context) return;
+  if (auto show = services(*context).showImages) {
     show(index, images, *table, *this);
     return;
   }
-  if (auto show = VXReaderContext::current()->showImages.get()) show(index, images, *table, *this);
+  if (auto show = context->showImages.get()) show(index, images, *table, *this);
 }
 
 // ---- toolbar ----
@@ -447,24 +476,27 @@ void VXNewsDetailViewController::addToolBar() {
 void VXNewsDetailViewController::favoriteButtonClick() {
   // The action follows the button as it is now: two quick taps send the same action twice.
   int action = toolBar_->favoriteButton()->isSelected() ? 2 : 1;
-  VXGlobalHelper::share().showHud("收藏中...", view(), false);
+  auto context = readerContext();
+  if (!context) return;
+  showHud("收藏中...", view(), false);
   VXFavoriteRequest request(os::Dictionary{{"id", infoValue("id")}, {"category", infoValue("category")}, {"action", action}});
   std::weak_ptr<VXNewsDetailViewController> weak = self();
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [weak, action](const std::optional<os::Dictionary>& data) {
         auto me = weak.lock();
         if (!me || !data || (*data)["result"].intValue() != 1) return;
-        VXGlobalHelper::share().showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
+        me->showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
         me->toolBar_->favoriteButton()->setSelected(action == 1);
       },
       [weak] {
-        if (auto me = weak.lock()) VXGlobalHelper::share().showHud("网络异常", me->view(), true);
+        if (auto me = weak.lock()) me->showHud("网络异常", me->view(), true);
       });
 }
 
 void VXNewsDetailViewController::shareButtonClick() {
-  VXShareHelper::share()->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
+  if (auto context = readerContext())
+    VXShareHelper::share(*context)->socialShare(infoValue("sourceurl"), infoValue("title"), infoValue("icon"), self());
 }
 
 void VXNewsDetailViewController::fontButtonClick() {
@@ -488,7 +520,9 @@ void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, lo
   if (buttonIndex == sheet.cancelButtonIndex()) return;
   if (sheet.tag() == kFontSheetTag) {
     if (buttonIndex < 0 || buttonIndex > 2) return;
-    VXNewsConfig::share()->setFontSize(static_cast<int>(buttonIndex) + 1);
+    auto context = readerContext();
+    if (!context) return;
+    VXNewsConfig::share(*context)->setFontSize(static_cast<int>(buttonIndex) + 1);
     auto table = tableView();
     table->reloadData();
     // Smaller type shortens the article: a reader at its end stays at the new end, not past it.
@@ -498,15 +532,17 @@ void VXNewsDetailViewController::clickedButtonAtIndex(os::ActionSheet& sheet, lo
     os::Value link = infoValue("sourceurl");
     if (hasText(link)) {
       os::Pasteboard::generalPasteboard()->setString(*link.string());
-      VXGlobalHelper::share().showHud("复制成功", view(), true);
+      showHud("复制成功", view(), true);
     } else {
-      VXGlobalHelper::share().showHud("数据异常，检查网络", view(), true);
+      showHud("数据异常，检查网络", view(), true);
     }
   }
 }
 
 void VXNewsDetailViewController::willPresentActionSheet(os::ActionSheet& sheet) {
-  int step = VXNewsConfig::share()->fontSize();
+  auto context = readerContext();
+  if (!context) return;
+  int step = VXNewsConfig::share(*context)->fontSize();
   for (const auto& subview : sheet.subviews()) {
     auto button = std::dynamic_pointer_cast<os::Button>(subview);
     if (button && button->tag() == step) button->setTitleColor(os::Color::red(), os::kControlStateNormal);

@@ -53,15 +53,19 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   static constexpr const char* kErrorText = "网络错误，点击重试";
 
   // Replacements for the screen's collaborators, for tests and start-up, kept in the reader
-  // context (see VXNewsDetailServices).
+  // context (see VXNewsDetailServices); without a context, the current one's.
   using Services = VXNewsDetailServices;
   static void setServices(Services services);
-  // A copy of the current context's services.
+  static void setServices(VXReaderContext& context, Services services);
+  // A copy of the context's services.
   static Services services();
+  static Services services(VXReaderContext& context);
 
-  // {"id", "category", "icon"} of the article; the dictionary is copied.
-  static std::shared_ptr<VXNewsDetailViewController> initWitInfo(const os::Dictionary& info);
-  VXNewsDetailViewController();
+  // {"id", "category", "icon"} of the article; the dictionary is copied. `context`: the reader
+  // context whose servers, database, text style, helpers and routes the screen uses.
+  static std::shared_ptr<VXNewsDetailViewController> initWitInfo(const os::Dictionary& info,
+                                                                std::shared_ptr<VXReaderContext> context);
+  explicit VXNewsDetailViewController(std::shared_ptr<VXReaderContext> context);
   ~VXNewsDetailViewController() override;
   std::string className() const override { return "VXNewsDetailViewController"; }
 
@@ -111,7 +115,11 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   void clickedButtonAtIndex(os::ActionSheet& sheet, long buttonIndex) override;
   void willPresentActionSheet(os::ActionSheet& sheet) override;
 
-  // Offline saves still running, and a wait for them (real seconds), for tests and shut-down.
+  // The context it was made with; null once that context is gone.
+  using NQBaseTableViewController::readerContext;
+
+  // Offline saves of the current context still running, and a wait for them (real seconds), for
+  // tests and shut-down.
   static int pendingOfflineSaves();
   static bool waitForOfflineSaves(double seconds);
 

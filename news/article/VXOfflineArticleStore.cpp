@@ -98,14 +98,19 @@ struct VXOfflineSaves {
 };
 
 namespace {
-std::shared_ptr<VXOfflineSaves> backgroundSaves() {
-  return VXReaderContext::current()->offlineSaves.get([] { return std::make_shared<VXOfflineSaves>(); });
+std::shared_ptr<VXOfflineSaves> backgroundSaves(VXReaderContext& context) {
+  return context.offlineSaves.get([] { return std::make_shared<VXOfflineSaves>(); });
 }
 }  // namespace
 
 void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
                                              const os::Value& ID) {
-  auto saves = backgroundSaves();
+  saveInBackground(*VXReaderContext::current(), info, category, ID);
+}
+
+void VXOfflineArticleStore::saveInBackground(VXReaderContext& context, const os::Dictionary& info,
+                                             const os::Value& category, const os::Value& ID) {
+  auto saves = backgroundSaves(context);
   ++saves->pending;
   saves->group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID, saves] {
     os::Error error;
@@ -115,6 +120,16 @@ void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const o
   });
 }
 
-int VXOfflineArticleStore::pendingBackgroundSaves() { return backgroundSaves()->pending.load(); }
+int VXOfflineArticleStore::pendingBackgroundSaves() { return pendingBackgroundSaves(*VXReaderContext::current()); }
 
-bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) { return backgroundSaves()->group.waitFor(seconds); }
+int VXOfflineArticleStore::pendingBackgroundSaves(VXReaderContext& context) {
+  return backgroundSaves(context)->pending.load();
+}
+
+bool VXOfflineArticleStore::waitForBackgroundSaves(double seconds) {
+  return waitForBackgroundSaves(*VXReaderContext::current(), seconds);
+}
+
+bool VXOfflineArticleStore::waitForBackgroundSaves(VXReaderContext& context, double seconds) {
+  return backgroundSaves(context)->group.waitFor(seconds);
+}

@@ -14,6 +14,8 @@
 #include "os/core/Error.h"
 #include "os/core/Value.h"
 
+class VXReaderContext;
+
 inline constexpr const char* kOfflineArticleErrorDomain = "VXOfflineArticleStore";
 enum VXOfflineArticleErrorCode : long {
   kOfflineArticleBadName = 1,   // category or id is not a whole decimal integer
@@ -39,10 +41,15 @@ class VXOfflineArticleStore {
   static bool saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
                            os::Error* error = nullptr);
   // The same on a background queue, so a screen never waits for the disk; a failure goes to the log.
+  // The context counts the save (the current one without).
   static void saveInBackground(const os::Dictionary& info, const os::Value& category, const os::Value& ID);
+  static void saveInBackground(VXReaderContext& context, const os::Dictionary& info, const os::Value& category,
+                               const os::Value& ID);
   // Saves started in the background and not yet written (for tests and an orderly shutdown).
   static int pendingBackgroundSaves();
+  static int pendingBackgroundSaves(VXReaderContext& context);
   static bool waitForBackgroundSaves(double seconds);
+  static bool waitForBackgroundSaves(VXReaderContext& context, double seconds);
   // The stored answer, or nothing when the name is refused, there is no file, or it does not
   // hold a property-list dictionary.
   static std::optional<os::Dictionary> read(const os::Value& category, const os::Value& ID);

@@ -21,8 +21,14 @@ bool missing(const os::Value& value) {
 }
 }  // namespace
 
-std::shared_ptr<VXShareHelper> VXShareHelper::share() {
-  return VXReaderContext::current()->shareHelper.get([] { return std::make_shared<VXShareHelper>(); });
+std::shared_ptr<VXShareHelper> VXShareHelper::share() { return share(*VXReaderContext::current()); }
+
+std::shared_ptr<VXShareHelper> VXShareHelper::share(VXReaderContext& context) {
+  return context.shareHelper.get([&] { return std::make_shared<VXShareHelper>(context.weak_from_this()); });
+}
+
+void VXShareHelper::showHud(const std::string& text, const std::shared_ptr<os::ViewController>& vc) const {
+  if (auto context = context_.lock()) VXGlobalHelper::share(*context).showHud(text, vc->view(), true);
 }
 
 const std::vector<std::string>& VXShareHelper::platforms() {
@@ -45,11 +51,11 @@ void VXShareHelper::socialShare(const os::Value& link, const os::Value& title, c
                                 const std::shared_ptr<os::ViewController>& vc) {
   if (!vc) return;
   if (missing(link)) {
-    VXGlobalHelper::share().showHud("数据异常，检查网络", vc->view(), true);
+    showHud("数据异常，检查网络", vc);
     return;
   }
   if (missing(title)) {
-    VXGlobalHelper::share().showHud("标题异常，检查网络", vc->view(), true);
+    showHud("标题异常，检查网络", vc);
     return;
   }
   const std::string& url = *link.string();
@@ -58,5 +64,5 @@ void VXShareHelper::socialShare(const os::Value& link, const os::Value& title, c
   OBSocialWechatHandler::setWXAppId(kWXAppId, kWXAppSecret, url);
   OBSocialQQHandler::setQQWithAppId(std::string(kQQAppId), std::string(kQQAppKey), url);
   OBSocialSinaHandler::openSSOWithRedirectURL(kSinaRedirectURL);
-  OBSocialSnsService::presentSnsIconSheetView(vc, std::string(OMBRA_KEY), text, image, platforms(), share());
+  OBSocialSnsService::presentSnsIconSheetView(vc, std::string(OMBRA_KEY), text, image, platforms(), shared_from_this());
 }

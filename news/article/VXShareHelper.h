@@ -16,9 +16,14 @@ class Image;
 class ViewController;
 }  // namespace os
 
-class VXShareHelper : public OBSocialUIDelegate {
+class VXReaderContext;
+
+class VXShareHelper : public OBSocialUIDelegate, public std::enable_shared_from_this<VXShareHelper> {
  public:
   static std::shared_ptr<VXShareHelper> share();
+  // The share action of a given context, whose HUD it shows (share() asks the current one).
+  static std::shared_ptr<VXShareHelper> share(VXReaderContext& context);
+  explicit VXShareHelper(std::weak_ptr<VXReaderContext> context) : context_(std::move(context)) {}
 
   // link, title and picture address as the screen holds them (a missing one is null).
   void socialShare(const os::Value& link, const os::Value& title, const os::Value& iconUrl,
@@ -30,4 +35,10 @@ class VXShareHelper : public OBSocialUIDelegate {
   static std::string shareText(const std::string& title, const std::string& link);
   // The picture shared for an address: the disk-cached image, else the bundle's "Icon".
   static std::shared_ptr<os::Image> shareImage(const os::Value& iconUrl);
+
+ private:
+  void showHud(const std::string& text, const std::shared_ptr<os::ViewController>& vc) const;
+
+  // Weak: the context keeps this helper.
+  std::weak_ptr<VXReaderContext> context_;
 };

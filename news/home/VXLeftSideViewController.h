@@ -20,8 +20,8 @@ class VXLeftSideViewController : public NQBaseTableViewController {
   static constexpr double kRowHeight = 50;
   static constexpr double kTableTop = 117;
 
-  // `context`: the reader context whose state and side menu it reads (null: the current one).
-  explicit VXLeftSideViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context whose state and side menu it reads.
+  explicit VXLeftSideViewController(std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXLeftSideViewController"; }
 
   void viewDidLoad() override;

@@ -10,7 +10,6 @@ std::vector<VXNewsCategory> VXNewsView::categoryList(VXReaderContext& context) {
 }
 
 std::shared_ptr<VXNewsView> VXNewsView::create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context) {
-  if (!context) context = VXReaderContext::current();
   auto view = std::make_shared<VXNewsView>(frame);
   const double w = frame.size.width, h = frame.size.height;
   // The strip first: it hears "fLaunchEnd" before the pages and so selects its first tab

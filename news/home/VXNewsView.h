@@ -18,8 +18,8 @@ class VXNewsView : public os::View, public VXSlideSwitchDelegate, public VXScrol
   static std::vector<VXNewsCategory> categoryList();
   static std::vector<VXNewsCategory> categoryList(VXReaderContext& context);
 
-  // `context`: the reader context whose categories and lists it shows (null: the current one).
-  static std::shared_ptr<VXNewsView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context whose categories and lists it shows.
+  static std::shared_ptr<VXNewsView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context);
   explicit VXNewsView(const os::Rect& frame);  // use create()
   std::string className() const override { return "VXNewsView"; }
 

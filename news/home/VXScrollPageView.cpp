@@ -26,7 +26,7 @@ constexpr long long kCategoryListOpcode = 1040;
 std::shared_ptr<VXScrollPageView> VXScrollPageView::create(const os::Rect& frame,
                                                            std::shared_ptr<VXReaderContext> context) {
   auto pages = std::make_shared<VXScrollPageView>(frame);
-  pages->context_ = context ? context : VXReaderContext::current();
+  pages->context_ = context;
   pages->scrollView_->setDelegate(std::shared_ptr<os::ScrollViewDelegate>(pages, static_cast<os::ScrollViewDelegate*>(pages.get())));
   pages->observeLaunchEnd();
   return pages;

@@ -25,10 +25,9 @@ class VXScrollPageView : public os::View, public os::ScrollViewDelegate {
  public:
   static constexpr double kCategoryTimeout = 0;  // the runner's default
 
-  // `context`: the reader context whose categories, lists, servers and side menu it uses (null:
-  // the current one).
+  // `context`: the reader context whose categories, lists, servers and side menu it uses.
   static std::shared_ptr<VXScrollPageView> create(const os::Rect& frame,
-                                                  std::shared_ptr<VXReaderContext> context = nullptr);
+                                                  std::shared_ptr<VXReaderContext> context);
   explicit VXScrollPageView(const os::Rect& frame);  // use create()
   ~VXScrollPageView() override;
   std::string className() const override { return "VXScrollPageView"; }

@@ -7,7 +7,7 @@
 std::shared_ptr<VXSlideSwitchView> VXSlideSwitchView::create(const os::Rect& frame,
                                                              std::shared_ptr<VXReaderContext> context) {
   auto strip = std::make_shared<VXSlideSwitchView>(frame);
-  strip->context_ = context ? context : VXReaderContext::current();
+  strip->context_ = context;
   strip->observeLaunchEnd();
   return strip;
 }

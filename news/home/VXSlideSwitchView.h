@@ -34,9 +34,9 @@ class VXSlideSwitchView : public os::View {
   // ...so that the right edge sits this far from the strip's left edge.
   static constexpr double kScrollTarget = 180;
 
-  // `context`: the reader context whose categories it shows (null: the current one).
+  // `context`: the reader context whose categories it shows.
   static std::shared_ptr<VXSlideSwitchView> create(const os::Rect& frame,
-                                                   std::shared_ptr<VXReaderContext> context = nullptr);
+                                                   std::shared_ptr<VXReaderContext> context);
   explicit VXSlideSwitchView(const os::Rect& frame);  // use create()
   ~VXSlideSwitchView() override;
   std::string className() const override { return "VXSlideSwitchView"; }

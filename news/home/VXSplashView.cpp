@@ -39,7 +39,7 @@ std::shared_ptr<VXSplashView> VXSplashView::create(const os::Rect& frame, std::s
 }
 
 VXSplashView::VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context)
-    : os::View(frame), context_(context ? std::move(context) : VXReaderContext::current()) {
+    : os::View(frame), context_(std::move(context)) {
   const os::Rect screen = os::Screen::main().bounds();
   backgroundView_ = imageView(backgroundImageName(screen.size.height),
                               os::Rect{0, 0, screen.size.width, screen.size.height});
@@ -100,7 +100,7 @@ void VXSplashView::appActive() {
   VXAppActiveRequest request(activationCp());
   auto me = self();
   VXGlobalHelper::loadWithRequest(
-      request, kActivationTimeout,
+      *context_, request, kActivationTimeout,
       [me](const std::optional<os::Dictionary>& data) {
         // Only a usable answer marks the device as activated: a failed envelope says nothing
         // about whether the server took this client in.

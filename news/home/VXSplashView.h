@@ -29,9 +29,9 @@ class VXSplashView : public os::View {
   static constexpr int kForeground = 3;
 
   // Builds the views and starts (animation, then activation); `context` is the reader context
-  // whose state and category list the launch fills (null: the current one).
-  static std::shared_ptr<VXSplashView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);
-  explicit VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context = nullptr);  // use create()
+  // whose state and category list the launch fills.
+  static std::shared_ptr<VXSplashView> create(const os::Rect& frame, std::shared_ptr<VXReaderContext> context);
+  explicit VXSplashView(const os::Rect& frame, std::shared_ptr<VXReaderContext> context);  // use create()
   ~VXSplashView() override;
   std::string className() const override { return "VXSplashView"; }
 

@@ -46,7 +46,7 @@ std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table) {
 }
 
 NQBaseTableViewController::NQBaseTableViewController(os::TableViewStyle style, std::shared_ptr<VXReaderContext> context)
-    : context_(context ? context : VXReaderContext::current()) {
+    : context_(std::move(context)) {
   listData_.reserve(20);
   tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, 0, 0}, style);
 }

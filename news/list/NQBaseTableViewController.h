@@ -43,9 +43,8 @@ class NQBaseTableViewController : public NQBaseViewController,
   // How far from the end of the content (points) a finished scroll asks for the next page.
   static constexpr double kLoadMoreDistance = 22;
 
-  // `context`: the reader context whose servers and HUD it uses (null: the current one).
-  explicit NQBaseTableViewController(os::TableViewStyle style = os::TableViewStyle::Plain,
-                                     std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context whose servers and HUD it uses.
+  NQBaseTableViewController(os::TableViewStyle style, std::shared_ptr<VXReaderContext> context);
   ~NQBaseTableViewController() override;
   std::string className() const override { return "NQBaseTableViewController"; }
 

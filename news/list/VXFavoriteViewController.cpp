@@ -4,6 +4,7 @@
 #include "news/api/VXReaderContext.h"
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
+#include "news/store/VXNewsConfig.h"
 #include "os/views/Screen.h"
 
 namespace {
@@ -16,8 +17,9 @@ constexpr long long kMorePages = 2;
 VXFavoriteViewController::VXFavoriteViewController(std::shared_ptr<VXReaderContext> context)
     : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {}
 
-std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(const os::Rect& frame) {
-  auto controller = create();
+std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFrame(
+    const os::Rect& frame, std::shared_ptr<VXReaderContext> context) {
+  auto controller = create(std::move(context));
   controller->frame_ = frame;
   return controller;
 }
@@ -59,14 +61,16 @@ std::optional<double> VXFavoriteViewController::heightForRowAtIndexPath(os::Tabl
                                                                         const os::IndexPath& indexPath) {
   auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
   if (!item) return NQBaseTableViewController::heightForRowAtIndexPath(table, indexPath);
-  return item->calHeightByStyle(os::Screen::main().bounds().size.width);
+  auto context = readerContext();
+  if (!context) return 0.0;
+  return item->calHeightByStyle(os::Screen::main().bounds().size.width, *VXNewsConfig::share(*context));
 }
 
 std::shared_ptr<os::TableViewCell> VXFavoriteViewController::cellForRowAtIndexPath(os::TableView& table,
                                                                                   const os::IndexPath& indexPath) {
   auto item = isLoadMoreRow(indexPath) ? nullptr : itemAt(indexPath.row);
   if (!item) return NQBaseTableViewController::cellForRowAtIndexPath(table, indexPath);
-  return newsCellForItem(table, item);
+  return newsCellForItem(table, item, readerContext());
 }
 
 void VXFavoriteViewController::didSelectRowAtIndexPath(os::TableView& table, const os::IndexPath& indexPath) {

@@ -13,11 +13,14 @@
 
 class VXFavoriteViewController : public VXLeftBaseTableViewController {
  public:
-  static std::shared_ptr<VXFavoriteViewController> create() { return std::make_shared<VXFavoriteViewController>(); }
+  // `context`: the reader context it reads and drives.
+  static std::shared_ptr<VXFavoriteViewController> create(std::shared_ptr<VXReaderContext> context) {
+    return std::make_shared<VXFavoriteViewController>(std::move(context));
+  }
   // The view takes the rectangle and the table fills it.
-  static std::shared_ptr<VXFavoriteViewController> initWithFrame(const os::Rect& frame);
-  // `context`: the reader context it reads and drives (null: the current one).
-  explicit VXFavoriteViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  static std::shared_ptr<VXFavoriteViewController> initWithFrame(const os::Rect& frame,
+                                                                 std::shared_ptr<VXReaderContext> context);
+  explicit VXFavoriteViewController(std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXFavoriteViewController"; }
 
   std::string navbarTitle() const override { return "我的收藏"; }

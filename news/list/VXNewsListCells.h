@@ -6,5 +6,8 @@
 #include "os/views/TableView.h"
 
 class VXNewsDO;
+class VXReaderContext;
 
-std::shared_ptr<VXNewsTitleStyleCell> newsCellForItem(os::TableView& table, const std::shared_ptr<VXNewsDO>& item);
+// `context`: the reader context of the list.
+std::shared_ptr<VXNewsTitleStyleCell> newsCellForItem(os::TableView& table, const std::shared_ptr<VXNewsDO>& item,
+                                                      const std::shared_ptr<VXReaderContext>& context);

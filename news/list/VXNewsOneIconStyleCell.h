@@ -7,7 +7,8 @@
 
 class VXNewsOneIconStyleCell : public VXNewsTitleStyleCell {
  public:
-  explicit VXNewsOneIconStyleCell(const std::string& identifier = kOneIconStyleCellIdentifier);
+  explicit VXNewsOneIconStyleCell(const std::shared_ptr<VXReaderContext>& context,
+                                  const std::string& identifier = kOneIconStyleCellIdentifier);
   std::string className() const override { return "VXNewsOneIconStyleCell"; }
   void setContent(const std::shared_ptr<VXNewsDO>& item) override;
   void layoutSubviews() override;

@@ -1,5 +1,6 @@
 #include "news/list/VXNewsStyleCell.h"
 
+#include "news/api/VXReaderContext.h"
 #include "news/store/VXNewsConfig.h"
 #include "os/core/URL.h"
 #include "os/graphics/Image.h"
@@ -9,8 +10,8 @@
 #include "ui/images/ImageCommon.h"
 #include "ui/images/ImageViewWebCache.h"
 
-VXNewsStyleCell::VXNewsStyleCell(const std::string& identifier)
-    : os::TableViewCell(os::TableViewCellStyle::Default, identifier) {
+VXNewsStyleCell::VXNewsStyleCell(const std::string& identifier, const std::shared_ptr<VXReaderContext>& context)
+    : os::TableViewCell(os::TableViewCellStyle::Default, identifier), context_(context) {
   contentView()->setBackgroundColor(os::Color::rgba(245.0 / 255, 245.0 / 255, 245.0 / 255, 1));
 }
 
@@ -19,9 +20,13 @@ void VXNewsStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
   contentView()->setFrame(os::Rect{0, 0, os::Screen::main().bounds().size.width, height});
 }
 
-void VXNewsCellLoadIcon(const std::shared_ptr<os::ImageView>& view, const std::string& url) {
-  auto config = VXNewsConfig::share();
-  const os::Rect clip{0, 0, 2 * config->cellIconWidth(), 2 * config->cellIconHeight()};
+std::shared_ptr<VXNewsConfig> VXNewsStyleCell::textStyle() const {
+  if (auto context = context_.lock()) return VXNewsConfig::share(*context);
+  return std::make_shared<VXNewsConfig>();
+}
+
+void VXNewsCellLoadIcon(const std::shared_ptr<os::ImageView>& view, const std::string& url, const VXNewsConfig& style) {
+  const os::Rect clip{0, 0, 2 * style.cellIconWidth(), 2 * style.cellIconHeight()};
   BNShowCachedImageOrLoad(view, url, os::imageNamed("placeholder"), BNImageLoadClipToView,
                           [clip](const BNImagePtr& image) { return imageClip(image, clip); });
 }

@@ -10,6 +10,7 @@
 #include "news/list/VXNewsListCells.h"
 #include "news/list/VXNewsTitleStyleCell.h"
 #include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "os/core/Date.h"
 #include "os/graphics/Image.h"
@@ -44,7 +45,7 @@ void VXNewsTableView::setItemOpener(ItemOpener opener) { VXReaderContext::curren
 std::shared_ptr<VXNewsTableView> VXNewsTableView::create(const os::Rect& frame, long long newsID,
                                                          std::shared_ptr<VXReaderContext> context) {
   auto view = std::make_shared<VXNewsTableView>(frame, newsID);
-  view->context_ = context ? context : VXReaderContext::current();
+  view->context_ = context;
   view->viewInit();
   std::weak_ptr<VXNewsTableView> weak = view;
   view->clearCachesToken_ = os::NotificationCenter::defaultCenter().addObserver(
@@ -276,14 +277,17 @@ long VXNewsTableView::numberOfRowsInSection(os::TableView&, long) {
 std::optional<double> VXNewsTableView::heightForRowAtIndexPath(os::TableView&, const os::IndexPath& indexPath) {
   if (isLoadMoreRow(indexPath)) return 44.0;
   if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return 0.0;
-  return dataList_[static_cast<std::size_t>(indexPath.row)]->calHeightByStyle(os::Screen::main().bounds().size.width);
+  auto context = context_.lock();
+  if (!context) return 0.0;
+  return dataList_[static_cast<std::size_t>(indexPath.row)]->calHeightByStyle(os::Screen::main().bounds().size.width,
+                                                                             *VXNewsConfig::share(*context));
 }
 
 std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::TableView& table,
                                                                          const os::IndexPath& indexPath) {
   if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return NQLoadMoreCell(table);
   const auto& item = dataList_[static_cast<std::size_t>(indexPath.row)];
-  return newsCellForItem(table, item);
+  return newsCellForItem(table, item, context_.lock());
 }
 
 std::optional<double> VXNewsTableView::heightForFooterInSection(os::TableView&, long) {

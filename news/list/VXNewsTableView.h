@@ -50,9 +50,9 @@ class VXNewsTableView : public os::View,
   static constexpr double kLoadMoreDistance = 22;
 
   // Builds the views and observes "fClearCaches". `context`: the reader context whose database,
-  // refresh interval and item route the list uses (null: the current one).
+  // refresh interval and item route the list uses.
   static std::shared_ptr<VXNewsTableView> create(const os::Rect& frame, long long newsID,
-                                                 std::shared_ptr<VXReaderContext> context = nullptr);
+                                                 std::shared_ptr<VXReaderContext> context);
   ~VXNewsTableView() override;
   std::string className() const override { return "VXNewsTableView"; }
 

@@ -2,7 +2,8 @@
 
 #include "news/store/VXNewsConfig.h"
 
-VXNewsThreeIconStyleCell::VXNewsThreeIconStyleCell(const std::string& identifier) : VXNewsTitleStyleCell(identifier) {
+VXNewsThreeIconStyleCell::VXNewsThreeIconStyleCell(const std::shared_ptr<VXReaderContext>& context, const std::string& identifier)
+    : VXNewsTitleStyleCell(context, identifier) {
   for (auto* icon : {&iconImageL_, &iconImageM_, &iconImageR_}) {
     *icon = std::make_shared<os::ImageView>();
     (*icon)->setBackgroundColor(os::Color::clear());
@@ -13,15 +14,16 @@ VXNewsThreeIconStyleCell::VXNewsThreeIconStyleCell(const std::string& identifier
 void VXNewsThreeIconStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
   VXNewsTitleStyleCell::setContent(item);
   const std::shared_ptr<os::ImageView>* icons[] = {&iconImageL_, &iconImageM_, &iconImageR_};
+  auto style = textStyle();
   for (std::size_t i = 0; i < 3; ++i) {
     const bool has = item && i < item->iconurls().size();
-    VXNewsCellLoadIcon(*icons[i], has ? item->iconurls()[i] : std::string());
+    VXNewsCellLoadIcon(*icons[i], has ? item->iconurls()[i] : std::string(), *style);
   }
 }
 
 void VXNewsThreeIconStyleCell::layoutSubviews() {
   VXNewsTitleStyleCell::layoutSubviews();
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   const double iw = config->cellIconWidth(), ih = config->cellIconHeight();
   const double l1 = config->cellTitleLInterval1();
   // Below the source row (20 high) and a 5-point gap.

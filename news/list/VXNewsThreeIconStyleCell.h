@@ -7,7 +7,8 @@
 
 class VXNewsThreeIconStyleCell : public VXNewsTitleStyleCell {
  public:
-  explicit VXNewsThreeIconStyleCell(const std::string& identifier = kThreeIconStyleCellIdentifier);
+  explicit VXNewsThreeIconStyleCell(const std::shared_ptr<VXReaderContext>& context,
+                                    const std::string& identifier = kThreeIconStyleCellIdentifier);
   std::string className() const override { return "VXNewsThreeIconStyleCell"; }
   void setContent(const std::shared_ptr<VXNewsDO>& item) override;
   void layoutSubviews() override;

@@ -18,10 +18,6 @@ namespace {
 // Items of this category never show the "hot" badge.
 constexpr long long kNoBadgeCategory = 7;
 
-bool isRead(long long id) {
-  auto lookup = VXReaderContext::current()->readHistory.get();
-  return lookup ? lookup(id) : VXGlobalDefine::share()->isNewsHistory(id);
-}
 
 std::shared_ptr<os::Label> makeNoteLabel(const VXNewsConfig& config) {
   auto label = std::make_shared<os::Label>();
@@ -33,12 +29,20 @@ std::shared_ptr<os::Label> makeNoteLabel(const VXNewsConfig& config) {
 
 }  // namespace
 
+bool VXNewsTitleStyleCell::isRead(long long id) const {
+  auto context = readerContext();
+  if (!context) return false;
+  auto lookup = context->readHistory.get();
+  return lookup ? lookup(id) : VXGlobalDefine::share(*context)->isNewsHistory(id);
+}
+
 void VXNewsTitleStyleCell::setReadHistoryLookup(ReadHistoryLookup lookup) {
   VXReaderContext::current()->readHistory.set(std::move(lookup));
 }
 
-VXNewsTitleStyleCell::VXNewsTitleStyleCell(const std::string& identifier) : VXNewsStyleCell(identifier) {
-  auto config = VXNewsConfig::share();
+VXNewsTitleStyleCell::VXNewsTitleStyleCell(const std::shared_ptr<VXReaderContext>& context, const std::string& identifier)
+    : VXNewsStyleCell(identifier, context) {
+  auto config = textStyle();
   nameLabel_ = std::make_shared<os::Label>();
   nameLabel_->setBackgroundColor(os::Color::clear());
   nameLabel_->setTextColor(config->titleColor());
@@ -62,10 +66,10 @@ VXNewsTitleStyleCell::VXNewsTitleStyleCell(const std::string& identifier) : VXNe
 }
 
 void VXNewsTitleStyleCell::setContent(const std::shared_ptr<VXNewsDO>& item) {
-  if (item && !item->height()) item->calHeightByStyle(os::Screen::main().bounds().size.width);
+  if (item && !item->height()) item->calHeightByStyle(os::Screen::main().bounds().size.width, *textStyle());
   VXNewsStyleCell::setContent(item);
   dataObject_ = item;
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   nameLabel_->setText(item ? item->title() : "");
   sourceLabel_->setText(item ? item->source() : "");
   timeLabel_->setText(item ? timeToString() : "");
@@ -105,7 +109,7 @@ double VXNewsTitleStyleCell::titleHeight() const {
 }
 
 void VXNewsTitleStyleCell::layoutNoteRow(double y) {
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   const double w = bounds().size.width;
   const double l1 = config->cellTitleLInterval1();
   const double sourceWidth = os::sizeWithFont(sourceLabel_->text(), sourceLabel_->font()).width;
@@ -117,7 +121,7 @@ void VXNewsTitleStyleCell::layoutNoteRow(double y) {
 
 void VXNewsTitleStyleCell::layoutSubviews() {
   VXNewsStyleCell::layoutSubviews();
-  auto config = VXNewsConfig::share();
+  auto config = textStyle();
   const double w = bounds().size.width;
   upmarkView_->setFrame(os::Rect{0, 0, 17, 17});
   nameLabel_->setFrame(os::Rect{config->cellTitleLInterval1(), 10,

@@ -10,12 +10,13 @@
 
 class VXNewsTitleStyleCell : public VXNewsStyleCell {
  public:
-  // Whether the reader has opened an article: the application-wide read history, unless a lookup
-  // is set in its place (null: back to the read history).
+  // Whether the reader has opened an article: the context's read history, unless a lookup is set
+  // in its place (null: back to the read history). Sets the current context's.
   using ReadHistoryLookup = std::function<bool(long long articleID)>;
   static void setReadHistoryLookup(ReadHistoryLookup lookup);
 
-  explicit VXNewsTitleStyleCell(const std::string& identifier = kTitleStyleCellIdentifier);
+  explicit VXNewsTitleStyleCell(const std::shared_ptr<VXReaderContext>& context,
+                                const std::string& identifier = kTitleStyleCellIdentifier);
   std::string className() const override { return "VXNewsTitleStyleCell"; }
 
   void setContent(const std::shared_ptr<VXNewsDO>& item) override;
@@ -33,6 +34,7 @@ class VXNewsTitleStyleCell : public VXNewsStyleCell {
   const std::shared_ptr<os::Label>& typeMarkLabel() const { return typeMarkLabel_; }
 
  protected:
+  bool isRead(long long articleID) const;
   // Places the source row (source, album mark, time) at y.
   void layoutNoteRow(double y);
   double titleHeight() const;

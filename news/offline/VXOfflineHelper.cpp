@@ -24,6 +24,7 @@
 // What one run works with, fixed at its start, so that queue threads never read the helper's
 // main-thread state.
 struct VXOfflineHelper::Run {
+  std::weak_ptr<VXReaderContext> context;
   std::vector<long long> categories;
   std::shared_ptr<VXNewsDBManager> db;
   std::shared_ptr<BNWebImageManager> images;
@@ -48,11 +49,13 @@ bool isSuccess(const os::Dictionary& data) {
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share() { return share(*VXReaderContext::current()); }
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::share(VXReaderContext& context) {
-  return context.offline.get([] { return std::make_shared<VXOfflineHelper>(); });
+  return context.offline.get([&] { return std::make_shared<VXOfflineHelper>(context.weak_from_this()); });
 }
 
 std::shared_ptr<VXOfflineHelper> VXOfflineHelper::setShared(std::shared_ptr<VXOfflineHelper> helper) {
-  return VXReaderContext::current()->offline.set(std::move(helper));
+  auto context = VXReaderContext::current();
+  if (helper) helper->context_ = context;
+  return context->offline.set(std::move(helper));
 }
 
 VXOfflineHelper::~VXOfflineHelper() {
@@ -72,12 +75,14 @@ void VXOfflineHelper::setPercent(int percent) {
 }
 
 bool VXOfflineHelper::startOffline() {
-  if (run_ || selectedIDList_.empty()) return false;
+  auto context = context_.lock();
+  if (run_ || selectedIDList_.empty() || !context) return false;
   auto run = std::make_shared<Run>();
+  run->context = context;
   run->categories = selectedIDList_;
-  run->db = db_ ? db_ : VXNewsDBManager::share();
+  run->db = db_ ? db_ : VXNewsDBManager::share(*context);
   run->images = imageManager_ ? imageManager_ : BNWebImageManager::sharedManager();
-  run->nctime = VXGlobalDefine::share()->nctime();
+  run->nctime = VXGlobalDefine::share(*context)->nctime();
   count_ = 0;
   percent_ = -1;
   run_ = run;
@@ -169,10 +174,15 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
                                            {"uptime", os::Value(-1)},
                                            {"count", os::Value(kListCount)}});
   auto self = shared_from_this();
+  auto context = run->context.lock();
+  if (!context) {
+    downloadImageEnd(run);
+    return;
+  }
   // Both outcomes arrive on the main thread, where the synchronous detail requests that follow
   // would be refused (and would freeze the screen): the category goes back to the queue.
   VXGlobalHelper::loadWithRequest(
-      request, 0,
+      *context, request, 0,
       [self, run, category](const std::optional<os::Dictionary>& data) {
         workQueue()->async([self, run, category, data] {
           storeNewsList(*run, category, data);
@@ -209,7 +219,9 @@ void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long
 
     const long long ID = item["id"].intValue();
     VXNewsDetailRequest request(ID);
-    auto detail = VXGlobalHelper::synchWithRequest(request);
+    auto context = run->context.lock();
+    if (!context) break;
+    auto detail = VXGlobalHelper::synchWithRequest(*context, request);
     if (!detail) continue;
     // A refusal ("result" 2) is no article: writing it would replace a good file with nothing.
     if (!isSuccess(*detail)) continue;
@@ -218,8 +230,8 @@ void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long
 
     os::Array rows;
     const os::Value& body = (*detail)["body"];
-    VXDetailXMLParseHelper::share()->parseXML(body.isString() ? std::optional<std::string>(*body.string()) : std::nullopt,
-                                              rows);
+    VXDetailXMLParseHelper::share(*context)->parseXML(
+        body.isString() ? std::optional<std::string>(*body.string()) : std::nullopt, rows);
     for (const os::Value& row : rows) {
       const os::Value& type = row["type"];
       if (type.isNumber() && type.intValue() == 2) addImageUrl(row["content"]);

@@ -38,12 +38,15 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   static constexpr long long kResultSuccess = 1;
 
   static std::shared_ptr<VXOfflineHelper> share();
-  // The download of a given context (share() asks the current one).
+  // The download of a given context, whose servers, database and state it uses (share() asks the
+  // current one).
   static std::shared_ptr<VXOfflineHelper> share(VXReaderContext& context);
-  // Replaces the shared instance (null: a fresh one on the next share()); returns the previous one.
+  // Replaces the shared instance (null: a fresh one on the next share()), which then downloads
+  // for the current context; returns the previous one.
   static std::shared_ptr<VXOfflineHelper> setShared(std::shared_ptr<VXOfflineHelper> helper);
 
   VXOfflineHelper() = default;
+  explicit VXOfflineHelper(std::weak_ptr<VXReaderContext> context) : context_(std::move(context)) {}
   ~VXOfflineHelper();
   VXOfflineHelper(const VXOfflineHelper&) = delete;
   VXOfflineHelper& operator=(const VXOfflineHelper&) = delete;
@@ -64,8 +67,8 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   int count() const { return count_; }
   bool isRunning() const { return run_ != nullptr; }
 
-  // Starts a run over selectedIDList(). False, starting nothing, while a run is under way or when
-  // nothing is selected.
+  // Starts a run over selectedIDList(). False, starting nothing, while a run is under way, when
+  // nothing is selected, or without a context to download for.
   bool startOffline();
   // Ends the run at once: -1 is posted, nothing more of this run is announced, no further
   // category or article of it starts, and pictures it has not asked for yet are not fetched.
@@ -106,6 +109,8 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   // Main thread: ends the current run and posts -1.
   void finishOffline();
 
+  // Weak: the context keeps this helper.
+  std::weak_ptr<VXReaderContext> context_;
   std::vector<long long> selectedIDList_;
   int percent_ = -1;
   int count_ = 0;

@@ -15,7 +15,7 @@
 
 VXOfflineMaskViewController::VXOfflineMaskViewController(std::shared_ptr<os::Image> image,
                                                          std::shared_ptr<VXReaderContext> context)
-    : context_(context ? context : VXReaderContext::current()), backgroudImage_(std::move(image)) {
+    : context_(std::move(context)), backgroudImage_(std::move(image)) {
   if (auto given = context_.lock()) VXGlobalDefine::share(*given)->setScreenStatus(1);
 }
 

@@ -18,9 +18,9 @@ class VXReaderContext;
 class VXOfflineMaskViewController : public NQBaseViewController {
  public:
   // Tells the application-wide state that a full-screen cover is up. `context`: the reader
-  // context whose state and download it drives (null: the current one).
+  // context whose state and download it drives.
   explicit VXOfflineMaskViewController(std::shared_ptr<os::Image> image,
-                                       std::shared_ptr<VXReaderContext> context = nullptr);
+                                       std::shared_ptr<VXReaderContext> context);
   ~VXOfflineMaskViewController() override;
   std::string className() const override { return "VXOfflineMaskViewController"; }
 

@@ -20,8 +20,8 @@ class VXOfflineViewController : public VXLeftBaseTableViewController {
   static constexpr const char* kNoNetworkText = "网络异常";
   static constexpr const char* kNothingChosenText = "至少选中一个新闻类别";
 
-  // `context`: the reader context it reads and drives (null: the current one).
-  explicit VXOfflineViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context it reads and drives.
+  explicit VXOfflineViewController(std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXOfflineViewController"; }
   std::string navbarTitle() const override { return "离线下载"; }
 

@@ -11,7 +11,7 @@
 #include "os/views/NavigationController.h"
 
 VXFeedbackViewController::VXFeedbackViewController(std::shared_ptr<VXReaderContext> context)
-    : context_(context ? context : VXReaderContext::current()) {}
+    : context_(std::move(context)) {}
 
 void VXFeedbackViewController::showHud(const std::string& text) {
   if (auto context = context_.lock()) VXGlobalHelper::share(*context).showHud(text, view(), true);

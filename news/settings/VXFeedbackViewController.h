@@ -17,8 +17,8 @@ class VXFeedbackViewController : public NQBaseViewController, public os::AlertVi
   static constexpr int kSuccessAlertTag = 10;
   static constexpr long long kFeedbackSuccess = 1;
 
-  // `context`: the reader context whose servers and HUD it uses (null: the current one).
-  explicit VXFeedbackViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context whose servers and HUD it uses.
+  explicit VXFeedbackViewController(std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXFeedbackViewController"; }
   std::string navbarTitle() const override { return "反馈意见"; }
 

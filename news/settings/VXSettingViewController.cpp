@@ -57,8 +57,9 @@ std::uint64_t folderBytes(const std::string& folder) {
 }  // namespace
 
 std::shared_ptr<VXNewsConfig> VXSettingViewController::textStyle() const {
+  // A default style once the context is gone, as the cells do.
   auto context = readerContext();
-  return VXNewsConfig::share(context ? *context : *VXReaderContext::current());
+  return context ? VXNewsConfig::share(*context) : std::make_shared<VXNewsConfig>();
 }
 
 void VXSettingViewController::setImageCache(std::shared_ptr<BNImageCache> cache) {

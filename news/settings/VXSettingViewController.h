@@ -44,8 +44,8 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
   // shared one. For tests, which keep images in their own sandbox.
   static void setImageCache(std::shared_ptr<BNImageCache> cache);
 
-  // `context`: the reader context it reads and drives (null: the current one).
-  explicit VXSettingViewController(std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context it reads and drives.
+  explicit VXSettingViewController(std::shared_ptr<VXReaderContext> context);
   ~VXSettingViewController() override;
   std::string className() const override { return "VXSettingViewController"; }
   std::string navbarTitle() const override { return "设置"; }

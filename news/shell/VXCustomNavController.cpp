@@ -38,11 +38,9 @@ std::shared_ptr<os::Image> backImage() {
 
 }  // namespace
 
-VXCustomNavController::VXCustomNavController() : context_(VXReaderContext::current()) {}
-
 VXCustomNavController::VXCustomNavController(std::shared_ptr<os::ViewController> root,
                                              std::shared_ptr<VXReaderContext> context)
-    : os::NavigationController(std::move(root)), context_(context ? context : VXReaderContext::current()) {}
+    : os::NavigationController(std::move(root)), context_(std::move(context)) {}
 
 void VXCustomNavController::setSideMenuDrag(bool on) const {
   if (auto context = context_.lock()) NQSideViewController::share(*context)->setCanDrag(on);

@@ -32,10 +32,8 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   // Seconds the screen takes to slide out, or back in place.
   static constexpr double kSettleDuration = 0.3;
 
-  // `context`: the reader context the stack belongs to (null: the current one).
-  VXCustomNavController();
-  explicit VXCustomNavController(std::shared_ptr<os::ViewController> root,
-                                 std::shared_ptr<VXReaderContext> context = nullptr);
+  // `context`: the reader context the stack belongs to.
+  VXCustomNavController(std::shared_ptr<os::ViewController> root, std::shared_ptr<VXReaderContext> context);
   std::string className() const override { return "VXCustomNavController"; }
 
   void viewDidLoad() override;

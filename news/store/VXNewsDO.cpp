@@ -34,24 +34,25 @@ VXNewsDO::VXNewsDO(const os::Dictionary& dict) {
 
 VXNewsDO::VXNewsDO(const os::Dictionary& dict, long long category) : VXNewsDO(dict) { category_ = category; }
 
-double VXNewsDO::calHeightByStyle(double screenWidth) {
-  auto config = VXNewsConfig::share();
+double VXNewsDO::calHeightByStyle(double screenWidth) { return calHeightByStyle(screenWidth, *VXNewsConfig::share()); }
+
+double VXNewsDO::calHeightByStyle(double screenWidth, const VXNewsConfig& style) {
   auto titleHeightIn = [&](double width) {
-    return os::sizeWithFont(title_, config->cellTitleFont(), os::Size{std::max(width, 0.0), 100000}).height;
+    return os::sizeWithFont(title_, style.cellTitleFont(), os::Size{std::max(width, 0.0), 100000}).height;
   };
   double th = 0;
   switch (style_) {
     case kTitleStyle:
-      th = titleHeightIn(screenWidth - config->cellTitleLInterval1() - config->cellTitleRInterval1());
+      th = titleHeightIn(screenWidth - style.cellTitleLInterval1() - style.cellTitleRInterval1());
       height_ = th + 45;
       break;
     case kOneIconStyle:
-      th = titleHeightIn(screenWidth - config->cellTitleLInterval2() - config->cellTitleRInterval2());
-      height_ = std::max(th, config->cellIconHeight()) + 45;
+      th = titleHeightIn(screenWidth - style.cellTitleLInterval2() - style.cellTitleRInterval2());
+      height_ = std::max(th, style.cellIconHeight()) + 45;
       break;
     case kThreeIconStyle:
-      th = titleHeightIn(screenWidth - config->cellTitleLInterval1() - config->cellTitleRInterval1());
-      height_ = th + config->cellIconHeight() + 55;
+      th = titleHeightIn(screenWidth - style.cellTitleLInterval1() - style.cellTitleRInterval1());
+      height_ = th + style.cellIconHeight() + 55;
       break;
     default:
       return height_.value_or(0);

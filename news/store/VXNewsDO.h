@@ -8,6 +8,8 @@
 
 #include "os/core/Value.h"
 
+class VXNewsConfig;
+
 class VXNewsDO {
  public:
   // The list cell layouts.
@@ -35,8 +37,10 @@ class VXNewsDO {
   const std::string& upmark() const { return upmark_; }
 
   // The row height for a screen of the given width (the main screen's), from the title measured
-  // in the list title font; stores height and titleHeight.
+  // in the list title font of `style` (the current context's without); stores height and
+  // titleHeight.
   double calHeightByStyle(double screenWidth);
+  double calHeightByStyle(double screenWidth, const VXNewsConfig& style);
 
   // The dictionary the news database stores: "id", "category", "title", "source", "publishtime",
   // "summary" (always ""), "icon1" (with any icon), "icon2" and "icon3" (only with exactly three

@@ -166,6 +166,13 @@ std::shared_ptr<Image> Image::cropped(const Rect& pixelRect) const {
   if (r.isEmpty()) return nullptr;
   int x0 = static_cast<int>(r.minX()), y0 = static_cast<int>(r.minY());
   int w = static_cast<int>(r.width()), h = static_cast<int>(r.height());
+  // Bitmaps never change once made: a crop that keeps every pixel shares them instead of holding
+  // a second copy (list pictures are clipped to views their own size).
+  if (x0 == 0 && y0 == 0 && w == bitmap_->width && h == bitmap_->height) {
+    auto img = create(bitmap_, 1, ImageOrientation::Up);
+    img->name_ = name_;
+    return img;
+  }
   Bitmap out(w, h);
   for (int y = 0; y < h; ++y) std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * 4, out.pixel(0, y));
   auto img = create(std::move(out), 1, ImageOrientation::Up);

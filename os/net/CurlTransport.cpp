@@ -1,8 +1,6 @@
-// The libcurl transport: every exchange is one easy handle on a single process-wide multi handle,
-// driven by one worker thread. Connections and resolved names stay in the multi handle's cache
-// between exchanges, so requests to the same host reuse a kept-alive connection and no thread is
-// made per request. start and cancel only queue a command and wake the worker; the worker alone
-// touches the multi handle and the easy handles added to it, so a cancel never waits for it.
+// The libcurl transport: every exchange is one easy handle on a multi handle driven by a run
+// loop: the transport's own thread's, or the caller's when that thread only runs its loop (see
+// Driver below).
 //
 // The request's time-out is an inactivity time-out measured here in real (steady) time: libcurl
 // works on the real clock, and its own low-speed limit counts whole seconds only. Any header,
@@ -10,6 +8,8 @@
 // connection) counts as inactivity.
 #include <curl/curl.h>
 #include <pthread.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <memory>
 #include <optional>
@@ -37,6 +38,7 @@
 #include "os/net/URLError.h"
 #include "os/net/URLParts.h"
 #include "os/net/URLTransport.h"
+#include "os/runtime/RunLoop.h"
 
 namespace os {
 
@@ -608,19 +610,55 @@ class Transfer {
   bool ended_ = false;  // the last event went out (or would have, but for a cancel)
 };
 
-// The one thread and multi handle every exchange of the process runs on. Made on first use and
-// never destroyed; at process exit it is stopped (its exchanges dropped without events) so it is
-// not inside the TLS library while that cleans up.
-class Worker {
+// Runs exchanges on one run loop, whose thread alone touches its multi handle and the easy
+// handles added to it: their sockets are sources of the loop, and libcurl's timer and the
+// exchanges' inactivity limits share one timer descriptor among them. Connections and resolved
+// names stay in the multi handle's cache between exchanges, so requests to the same host reuse a
+// kept-alive connection and no thread is made per request. start and cancel from other threads
+// only queue a command and post to the loop, so a cancel never waits for it.
+//
+// The process has one driver on a thread of its own; a connection whose thread does nothing but
+// run its loop may have its exchanges driven there instead, which spares each request the
+// hand-overs to that thread and back. At process exit every driver is stopped (its exchanges
+// dropped without events) so none is inside the TLS library while that cleans up.
+class Driver {
  public:
-  static Worker& shared() {
-    static Worker* worker = new Worker();
-    return *worker;
+  // On the loop's thread. Never destroyed while the loop lives.
+  static std::shared_ptr<Driver> make(const std::shared_ptr<RunLoop>& loop) {
+    auto driver = std::shared_ptr<Driver>(new Driver(loop));
+    registerForExit(driver);
+    return driver;
+  }
+
+  ~Driver() {
+    // Only a driver whose loop is gone is destroyed: nothing can run it any more.
+    std::lock_guard<std::recursive_timed_mutex> lock(curlMutex_);
+    if (stopping_) return;
+    // The loop's sources went with it.
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, nullptr);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, nullptr);
+    while (!active_.empty()) detach(active_.begin());
+    curl_multi_cleanup(multi_);
+    ::close(timerFd_);
   }
 
   // False once the process is exiting.
   bool add(std::shared_ptr<Transfer> transfer) { return command(Command{std::move(transfer), true}); }
   void remove(std::shared_ptr<Transfer> transfer) { command(Command{std::move(transfer), false}); }
+
+  // After this no libcurl call is made here. A loop stuck in a client's event is left behind
+  // rather than hanging the exit.
+  void stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    bool out = curlMutex_.try_lock_for(std::chrono::seconds(2));
+    stopped_ = true;
+    if (out) curlMutex_.unlock();
+  }
+
+  bool isFor(const RunLoop* loop) const { return loop_ == loop; }
 
  private:
   struct Command {
@@ -628,49 +666,89 @@ class Worker {
     bool add;
   };
 
-  Worker() {
+  explicit Driver(const std::shared_ptr<RunLoop>& loop)
+      : loop_(loop.get()), weakLoop_(loop), thread_(std::this_thread::get_id()) {
     globalInit();
     multi_ = curl_multi_init();
     curl_multi_setopt(multi_, CURLMOPT_MAXCONNECTS, kCachedConnections);
-    thread_ = std::thread([this] { run(); });
-    pthread_setname_np(thread_.native_handle(), "url-transport");
-    // Registered after the TLS library's own exit handler, so it runs before that one.
-    std::atexit([] { Worker::shared().stop(); });
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &Driver::onSocket);
+    curl_multi_setopt(multi_, CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERFUNCTION, &Driver::onTimer);
+    curl_multi_setopt(multi_, CURLMOPT_TIMERDATA, this);
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    loop->addSource(timerFd_, RunLoop::kReadable, [this](int, unsigned) {
+      std::uint64_t expirations;
+      [[maybe_unused]] auto n = ::read(timerFd_, &expirations, sizeof expirations);
+      armed_.reset();
+      // On the next pass, after the sockets found ready with the timer: an answer that waited in
+      // a socket while the loop was busy is no inactivity.
+      loop_->post([this] { enter([this] { serviceTimers(); }); });
+    });
+  }
+
+  // Registered after the TLS library's own exit handler (curl_global_init ran first), so it runs
+  // before that one.
+  static void registerForExit(std::shared_ptr<Driver> driver) {
+    static std::once_flag once;
+    std::call_once(once, [] {
+      std::atexit([] {
+        std::vector<std::shared_ptr<Driver>> all;
+        {
+          std::lock_guard<std::mutex> lock(registryMutex());
+          all = registry();
+        }
+        for (auto& d : all) d->stop();
+      });
+    });
+    std::lock_guard<std::mutex> lock(registryMutex());
+    registry().push_back(std::move(driver));
   }
 
   bool command(Command c) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (stopping_) return false;
-    commands_.push_back(std::move(c));
-    // Under the lock: the worker cleans the multi handle up only after seeing stopping_. Commands
-    // that find others waiting ride on the wake-up those made: the worker takes them all at once.
-    if (commands_.size() == 1) curl_multi_wakeup(multi_);
+    bool post;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (stopping_) return false;
+      commands_.push_back(std::move(c));
+      // On the loop's thread, outside libcurl and our own handling, the command is applied at
+      // once; otherwise commands that find others waiting ride on the post those made.
+      if (std::this_thread::get_id() == thread_ && !busy_) {
+        post = false;
+      } else {
+        post = commands_.size() == 1;
+        if (!post) return true;
+      }
+    }
+    if (!post) {
+      enter([this] { applyCommands(); });
+      return true;
+    }
+    if (auto loop = weakLoop_.lock()) loop->post([this] { enter([this] { applyCommands(); }); });
     return true;
   }
 
-  void stop() {
+  // Every entry from the loop: under the lock that exit takes, never after the stop, then libcurl's
+  // requests to run its timeouts at once and the timer descriptor set for what is left.
+  template <class F>
+  void enter(F&& f) {
+    std::lock_guard<std::recursive_timed_mutex> lock(curlMutex_);
+    if (stopped_) return;
+    busy_ = true;
+    f();
+    while (kick_) {
+      kick_ = false;
+      socketAction(CURL_SOCKET_TIMEOUT, 0);
+    }
+    rearm();
+    busy_ = false;
+  }
+
+  void applyCommands() {
+    std::vector<Command> commands;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (stopping_) return;
-      stopping_ = true;
-      curl_multi_wakeup(multi_);
+      commands.swap(commands_);
     }
-    if (std::this_thread::get_id() == thread_.get_id()) return;  // exit called from an event
-    std::unique_lock<std::mutex> lock(mutex_);
-    // A worker stuck in a client's event is left behind rather than hanging the exit.
-    if (exitedChanged_.wait_for(lock, std::chrono::seconds(2), [this] { return exited_; })) {
-      lock.unlock();
-      thread_.join();
-    }
-  }
-
-  void detach(std::unordered_map<CURL*, std::shared_ptr<Transfer>>::iterator it) {
-    curl_multi_remove_handle(multi_, it->first);
-    it->second->releaseHandle();
-    active_.erase(it);
-  }
-
-  void apply(std::vector<Command>& commands) {
     for (auto& c : commands) {
       if (!c.add) {
         auto it = active_.find(c.transfer->easy());
@@ -683,14 +761,40 @@ class Worker {
         continue;
       }
       c.transfer->touch();
+      if (auto left = c.transfer->timeLeft()) earliest(inactivityDue_, SteadyClock::now() + *left);
       active_.emplace(c.transfer->easy(), std::move(c.transfer));
     }
-    commands.clear();
   }
 
-  // Ends exchanges past their inactivity limit; the wait until the next limit, if any.
-  std::optional<SteadyClock::duration> enforceTimeouts() {
-    std::optional<SteadyClock::duration> next;
+  void socketAction(curl_socket_t socket, int events) {
+    int running = 0;
+    curl_multi_socket_action(multi_, socket, events, &running);
+    int queued = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      CURL* easy = msg->easy_handle;
+      CURLcode result = msg->data.result;
+      auto it = active_.find(easy);
+      if (it == active_.end()) continue;
+      auto transfer = it->second;
+      transfer->finish(result);
+      if ((it = active_.find(easy)) != active_.end()) detach(it);
+    }
+  }
+
+  void serviceTimers() {
+    auto now = SteadyClock::now();
+    if (curlDue_ && *curlDue_ <= now) {
+      curlDue_.reset();
+      socketAction(CURL_SOCKET_TIMEOUT, 0);
+    }
+    if (inactivityDue_ && *inactivityDue_ <= now) enforceTimeouts();
+  }
+
+  // Ends exchanges past their inactivity limit and notes when the next one may be due. Activity
+  // only moves a limit later, so between checks the noted time is early, never late.
+  void enforceTimeouts() {
+    inactivityDue_.reset();
     for (auto it = active_.begin(); it != active_.end();) {
       auto left = it->second->timeLeft();
       if (left && *left <= SteadyClock::duration::zero()) {
@@ -701,72 +805,147 @@ class Worker {
         if (at != active_.end()) detach(at);
         continue;
       }
-      if (left && (!next || *left < *next)) next = left;
+      if (left) earliest(inactivityDue_, SteadyClock::now() + *left);
       ++it;
     }
-    return next;
   }
 
-  void run() {
-    std::vector<Command> commands;
-    for (;;) {
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) break;
-        commands.swap(commands_);
-      }
-      apply(commands);
-      int running = 0;
-      curl_multi_perform(multi_, &running);
-      int queued = 0;
-      while (CURLMsg* msg = curl_multi_info_read(multi_, &queued)) {
-        if (msg->msg != CURLMSG_DONE) continue;
-        CURL* easy = msg->easy_handle;
-        CURLcode result = msg->data.result;
-        auto it = active_.find(easy);
-        if (it == active_.end()) continue;
-        auto transfer = it->second;
-        transfer->finish(result);
-        detach(active_.find(easy));
-      }
-      auto next = enforceTimeouts();
-      long curlWait = -1;
-      curl_multi_timeout(multi_, &curlWait);
-      long waitMs = curlWait < 0 || curlWait > 1000 ? 1000 : curlWait;
-      if (next) waitMs = std::min<long>(waitMs, std::chrono::duration_cast<std::chrono::milliseconds>(*next).count() + 1);
-      curl_multi_poll(multi_, nullptr, 0, static_cast<int>(std::max<long>(0, waitMs)), nullptr);
-    }
-    while (!active_.empty()) detach(active_.begin());
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      commands_.clear();
-    }
-    curl_multi_cleanup(multi_);
-    multi_ = nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
-    exited_ = true;
-    exitedChanged_.notify_all();
+  static void earliest(std::optional<SteadyClock::time_point>& due, SteadyClock::time_point at) {
+    if (!due || at < *due) due = at;
   }
 
+  // The timer descriptor set for the earlier of libcurl's timeout and the next inactivity limit;
+  // left alone when that did not change.
+  void rearm() {
+    std::optional<SteadyClock::time_point> due = curlDue_;
+    if (inactivityDue_) earliest(due, *inactivityDue_);
+    if (due == armed_) return;
+    armed_ = due;
+    itimerspec spec{};
+    if (due) {
+      auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count();
+      // Zero would disarm it.
+      if (ns <= 0) ns = 1;
+      spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+      spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    }
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  }
+
+  static int onSocket(CURL*, curl_socket_t socket, int what, void* self, void*) {
+    auto* d = static_cast<Driver*>(self);
+    auto it = d->sockets_.find(socket);
+    if (what == CURL_POLL_REMOVE) {
+      if (it != d->sockets_.end()) {
+        d->loop_->removeSource(it->second);
+        d->sockets_.erase(it);
+      }
+      return 0;
+    }
+    unsigned events = ((what & CURL_POLL_IN) ? RunLoop::kReadable : 0) | ((what & CURL_POLL_OUT) ? RunLoop::kWritable : 0);
+    if (it != d->sockets_.end()) {
+      d->loop_->setSourceEvents(it->second, events);
+    } else {
+      d->sockets_[socket] = d->loop_->addSource(socket, events, [d](int fd, unsigned ready) {
+        int mask = ((ready & RunLoop::kReadable) ? CURL_CSELECT_IN : 0) | ((ready & RunLoop::kWritable) ? CURL_CSELECT_OUT : 0);
+        d->enter([d, fd, mask] { d->socketAction(fd, mask); });
+      });
+    }
+    return 0;
+  }
+
+  static int onTimer(CURLM*, long ms, void* self) {
+    auto* d = static_cast<Driver*>(self);
+    if (ms < 0) {
+      d->curlDue_.reset();
+    } else if (ms == 0) {
+      // Run by the entry that made libcurl ask, once it is out of libcurl.
+      d->curlDue_.reset();
+      d->kick_ = true;
+    } else {
+      d->curlDue_ = SteadyClock::now() + std::chrono::milliseconds(ms);
+    }
+    return 0;
+  }
+
+  void detach(std::unordered_map<CURL*, std::shared_ptr<Transfer>>::iterator it) {
+    curl_multi_remove_handle(multi_, it->first);
+    it->second->releaseHandle();
+    active_.erase(it);
+  }
+
+  static std::mutex& registryMutex() {
+    static auto* m = new std::mutex;
+    return *m;
+  }
+  // Never destroyed: exchanges may end during exit.
+  static std::vector<std::shared_ptr<Driver>>& registry() {
+    static auto* v = new std::vector<std::shared_ptr<Driver>>;
+    return *v;
+  }
+
+  RunLoop* const loop_;  // used on its own thread only, where it is alive
+  const std::weak_ptr<RunLoop> weakLoop_;
+  const std::thread::id thread_;
   CURLM* multi_ = nullptr;
-  std::mutex mutex_;  // guards commands_, stopping_, exited_
+  int timerFd_ = -1;
+
+  std::mutex mutex_;  // guards commands_, stopping_ and busy_ as seen by other threads
   std::vector<Command> commands_;
-  bool stopping_ = false, exited_ = false;
-  std::condition_variable exitedChanged_;
-  std::unordered_map<CURL*, std::shared_ptr<Transfer>> active_;  // worker thread only
-  std::thread thread_;
+  bool stopping_ = false;
+
+  // Held around everything done on the loop, so exit can wait for it to be out of libcurl.
+  std::recursive_timed_mutex curlMutex_;
+  std::atomic<bool> stopped_{false};
+  // The loop's thread only.
+  std::atomic<bool> busy_{false};
+  bool kick_ = false;
+  std::optional<SteadyClock::time_point> curlDue_, inactivityDue_, armed_;
+  std::unordered_map<curl_socket_t, int> sockets_;
+  std::unordered_map<CURL*, std::shared_ptr<Transfer>> active_;
+
+ public:
+  // The process's own driver, on a thread that only runs its loop.
+  static Driver& shared() {
+    static Driver* driver = [] {
+      auto made = std::make_shared<std::promise<Driver*>>();
+      auto ready = made->get_future();
+      std::thread([made] {
+        pthread_setname_np(pthread_self(), "url-transport");
+        auto loop = RunLoop::current();
+        made->set_value(make(loop).get());
+        loop->run();
+      }).detach();
+      return ready.get();
+    }();
+    return *driver;
+  }
+
+  // The driver of the calling thread's loop, made on first use.
+  static std::shared_ptr<Driver> forLoop(const std::shared_ptr<RunLoop>& loop) {
+    {
+      std::lock_guard<std::mutex> lock(registryMutex());
+      for (auto& d : registry())
+        if (d->isFor(loop.get()) && !d->weakLoop_.expired()) return d;
+      // Drivers of loops that ended go; a new loop may reuse their address.
+      std::erase_if(registry(), [](const auto& d) { return d->weakLoop_.expired(); });
+    }
+    return make(loop);
+  }
 };
 
 class CurlTask : public URLTransportTask {
  public:
-  explicit CurlTask(std::shared_ptr<Transfer> transfer) : transfer_(std::move(transfer)) {}
+  CurlTask(std::shared_ptr<Transfer> transfer, std::shared_ptr<Driver> driver)
+      : transfer_(std::move(transfer)), driver_(std::move(driver)) {}
   ~CurlTask() override { cancel(); }
   void cancel() override {
-    if (transfer_->cancel()) Worker::shared().remove(transfer_);
+    if (transfer_->cancel()) (driver_ ? *driver_ : Driver::shared()).remove(transfer_);
   }
 
  private:
   std::shared_ptr<Transfer> transfer_;
+  std::shared_ptr<Driver> driver_;  // null: the process's own
 };
 
 class CurlTransport : public URLTransport {
@@ -774,11 +953,13 @@ class CurlTransport : public URLTransport {
   std::unique_ptr<URLTransportTask> start(const URLRequest& request, const URLTransportOptions& options,
                                           std::shared_ptr<URLTransportClient> client) override {
     auto transfer = std::make_shared<Transfer>(request, options, std::move(client));
+    std::shared_ptr<Driver> driver;
+    if (options.runLoop && options.runLoop->isCurrent()) driver = Driver::forLoop(options.runLoop);
     if (transfer->setUp()) {
       // Refused only while the process exits, when nobody waits for an answer any more.
-      Worker::shared().add(transfer);
+      (driver ? *driver : Driver::shared()).add(transfer);
     }
-    return std::make_unique<CurlTask>(std::move(transfer));
+    return std::make_unique<CurlTask>(std::move(transfer), std::move(driver));
   }
 };
 

@@ -121,16 +121,19 @@ std::shared_ptr<URLConnection> URLConnection::create(URLRequest request, std::we
   return connection;
 }
 
-void URLConnection::scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop) {
+void URLConnection::scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop, bool dedicated) {
   std::weak_ptr<RunLoop> weak = loop;
   setCallbackTarget([weak](Task task) {
     if (auto l = weak.lock()) l->post(std::move(task));
   });
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (dedicated) exchangeLoop_ = weak;
 }
 
 void URLConnection::setCallbackTarget(CallbackTarget target) {
   std::lock_guard<std::mutex> lock(mutex_);
   target_ = std::move(target);
+  exchangeLoop_.reset();
 }
 
 void URLConnection::post(Task task) {
@@ -257,6 +260,7 @@ void URLConnection::sendExchange() {
     std::lock_guard<std::mutex> lock(mutex_);
     generation = ++generation_;
     target = target_;
+    options.runLoop = exchangeLoop_.lock();
   }
   finalResponse_ = false;
   response_.reset();

@@ -126,7 +126,10 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
                                                bool startImmediately = true);
   ~URLConnection();
 
-  void scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop);
+  // With `dedicated` (the loop's thread does nothing but run it, for as long as the load may
+  // last) the exchanges themselves may run on that loop too, sparing each request two hand-overs
+  // between threads.
+  void scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop, bool dedicated = false);
   // Callbacks go through `target` (a dispatch queue's async, a test's queue) instead of a loop.
   void setCallbackTarget(CallbackTarget target);
 
@@ -173,9 +176,10 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   URLRequest original_, current_;
   std::weak_ptr<URLConnectionDelegate> delegate_;
   CallbackTarget target_;
+  std::weak_ptr<RunLoop> exchangeLoop_;  // set by a dedicated schedule
   bool allowsAnyCertificate_ = false;
 
-  mutable std::mutex mutex_;  // guards started_, cancelled_, ended_, target_, task_
+  mutable std::mutex mutex_;  // guards started_, cancelled_, ended_, target_, exchangeLoop_, task_
   bool started_ = false, cancelled_ = false, ended_ = false;
   std::unique_ptr<URLTransportTask> task_;
   std::shared_ptr<URLConnection> keepAlive_;

@@ -11,8 +11,14 @@
 
 namespace os {
 
+class RunLoop;
+
 struct URLTransportOptions {
   bool allowsAnyCertificate = false;  // TLS peer verification off for this exchange
+  // The calling thread's loop when that thread does nothing but run it for as long as the
+  // exchange may last: the transport may then run the exchange there and send its events from
+  // it, sparing the hand-overs to a thread of its own. Null: the transport's own thread.
+  std::shared_ptr<RunLoop> runLoop;
 };
 
 // Receives the events of one exchange, in order, on a thread of the transport's choosing:

@@ -112,7 +112,10 @@ void OperationQueue::setMaxConcurrentOperationCount(int count) {
 int OperationQueue::limit() const {
   if (isMain_) return 1;
   if (maxConcurrent_ >= 0) return maxConcurrent_;
-  return static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  // Read once: asking costs a file read each time, and this is asked under the lock on every
+  // scheduling step.
+  static const int cores = static_cast<int>(std::max(2u, std::thread::hardware_concurrency()));
+  return cores;
 }
 
 void OperationQueue::setSuspended(bool suspended) {

@@ -12,6 +12,8 @@ void giveLargeAllocationsTheirOwnMappings(std::size_t bytes) {
   mallopt(M_MMAP_THRESHOLD, static_cast<int>(bytes > INT_MAX ? INT_MAX : bytes));
 }
 
+void limitAllocatorHeaps(int count) { mallopt(M_ARENA_MAX, count < 1 ? 1 : count); }
+
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
 }  // namespace os

@@ -8,6 +8,12 @@ namespace os {
 // at once instead of leaving it in the allocator's heaps.
 void giveLargeAllocationsTheirOwnMappings(std::size_t bytes);
 
+// At most `count` allocator heaps for all threads together. Each heap keeps its own freed memory,
+// so a few worker threads each with a heap of its own hold megabytes no other thread can reuse;
+// the per-thread caches in front of the heaps keep the shared ones from being contended. Call
+// before the process starts its threads.
+void limitAllocatorHeaps(int count);
+
 // True when a person types the program's input (not a pipe or a file).
 bool standardInputIsTerminal();
 

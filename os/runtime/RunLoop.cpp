@@ -228,6 +228,8 @@ int RunLoop::addSource(int fd, unsigned events, SourceCallback callback) {
     std::lock_guard lock(mutex_);
     token = nextSourceToken_++;
     sources_[token] = Source{fd, events, std::make_shared<SourceCallback>(std::move(callback))};
+    // The loop's own thread is not polling: it reads its sources again before it polls.
+    if (thread_ == std::this_thread::get_id()) return token;
   }
   wakeUp();
   return token;
@@ -239,6 +241,7 @@ void RunLoop::setSourceEvents(int token, unsigned events) {
     auto it = sources_.find(token);
     if (it == sources_.end()) return;
     it->second.events = events;
+    if (thread_ == std::this_thread::get_id()) return;
   }
   wakeUp();
 }
@@ -251,6 +254,7 @@ void RunLoop::removeSource(int token) {
     if (it == sources_.end()) return;
     keep = std::move(it->second.callback);
     sources_.erase(it);
+    if (thread_ == std::this_thread::get_id()) return;
   }
   wakeUp();
 }
@@ -381,12 +385,12 @@ bool RunLoop::hasReadyWork() {
   return !tasks_.empty() || nextTimerDate() <= Clock::now();
 }
 
-RunLoop::PassResult RunLoop::runPass(double maxWait) {
+RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
   PassResult r;
   r.tasks = runTasks();
   r.timers = fireTimers();
   double wait = 0;
-  if (!r.tasks && !r.timers && maxWait > 0) {
+  if ((waitAfterWork || (!r.tasks && !r.timers)) && maxWait > 0) {
     std::lock_guard lock(mutex_);
     if (tasks_.empty()) {
       wait = maxWait;
@@ -415,7 +419,9 @@ void RunLoop::stop() {
 
 void RunLoop::run() {
   requireCurrent("run");
-  while (!takeStop()) runPass(kInfinity);
+  // Nothing to look at between passes but the stop, which wakes the loop: a pass that did work
+  // may wait at once instead of polling once more first.
+  while (!takeStop()) runPass(kInfinity, true);
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& condition, double timeout) {

@@ -118,8 +118,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void bindToCurrentThread();
   void requireCurrent(const char* what) const;
   // One pass: the tasks queued when it began, the due timers, then the sources; waits at most
-  // maxWait real seconds in the poll when nothing was run before it.
-  PassResult runPass(double maxWait);
+  // maxWait real seconds in the poll when nothing was run before it (or, with waitAfterWork, when
+  // nothing is left to run).
+  PassResult runPass(double maxWait, bool waitAfterWork = false);
   int runTasks();
   int fireTimers();
   int pollSources(double wait);

@@ -13,8 +13,10 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--verbose] [--fault ACTION=FAULT]...\n"
+               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--verbose]\n"
+               "                [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  --state keeps users and their platform sign-ins in PATH between runs.\n"
                "  ACTION: an action number 0-19, or all.\n"
                "  FAULT: st:CODE (the answer's status), garbage (text that does not decipher),\n"
                "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n");
@@ -25,6 +27,7 @@ void usage() {
 int main(int argc, char** argv) {
   sharingd::ServerOptions options;
   std::string portFile;
+  std::string stateFile;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -43,6 +46,8 @@ int main(int argc, char** argv) {
       options.port = port;
     } else if (arg == "--port-file") {
       portFile = value();
+    } else if (arg == "--state") {
+      stateFile = value();
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--fault") {
@@ -69,6 +74,7 @@ int main(int argc, char** argv) {
   tools::takeStopSignals();
 
   sharingd::SharingServer server(options);
+  if (!stateFile.empty()) server.service().keepStateIn(stateFile);
   auto port = server.bind();
   if (!port) {
     std::fprintf(stderr, "sharingd: cannot listen on %s:%d\n", options.host.c_str(), options.port);

@@ -16,7 +16,7 @@ namespace {
 class VXAdViewControllerTest : public AdFixture {
  protected:
   std::shared_ptr<VXAdViewController> open() {
-    list_ = VXAdViewController::create();
+    list_ = VXAdViewController::create(VXReaderContext::current());
     nav_->pushViewController(list_, false);
     os::TouchDriver::settle();
     waitIdle(*list_);

@@ -18,7 +18,7 @@ class AlbumScreenTest : public PictureScreenTest {
   // Pushes the album screen for the article as the lists do: the album draws its own bar.
   std::shared_ptr<VXAlbumViewController> openAlbum(const newsd::Article& article) {
     auto screen = VXAlbumViewController::initWithDict(
-        os::Dictionary{{"id", article.id}, {"category", article.categoryId}, {"icon", ""}});
+        os::Dictionary{{"id", article.id}, {"category", article.categoryId}, {"icon", ""}}, VXReaderContext::current());
     nav_->pushViewController(screen, false, true);
     window_->layoutIfNeeded();
     return screen;

@@ -56,7 +56,7 @@ class ImageViewerTest : public PictureScreenTest {
     return rows;
   }
   std::shared_ptr<VXImageViewerViewController> present(long index, std::vector<VXNewsDetailDOPtr> rows) {
-    auto viewer = VXImageViewerViewController::initWithIndex(index, rows, table_);
+    auto viewer = VXImageViewerViewController::initWithIndex(index, rows, table_, VXReaderContext::current());
     root_->presentViewController(viewer, false);
     os::TouchDriver::settle();
     return viewer;
@@ -164,7 +164,7 @@ TEST_F(ImageViewerTest, OpensOnTheTappedPictureAndSavesThatOne) {
   ASSERT_TRUE(pageAt(flow, 2));
   EXPECT_EQ(pageAt(flow, 2)->dataObject(), viewer->imageArray()[2]);
   EXPECT_EQ(flow.visibleRange(), (PageFlowView::Range{1, 3}));
-  EXPECT_EQ(VXImageViewerViewController::initWithIndex(9, fivePictures(), nullptr)->currentIndex(), 4);
+  EXPECT_EQ(VXImageViewerViewController::initWithIndex(9, fivePictures(), nullptr, VXReaderContext::current())->currentIndex(), 4);
 
   viewer->clickButton();
   ASSERT_TRUE(waitHud(VXImageViewerViewController::kSavedText));
@@ -255,7 +255,7 @@ TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   for (const auto& a : server_->service().content().articles())
     if (!article && a.type.empty() && pictures(a).size() >= 2) article = &a;
   ASSERT_TRUE(article);
-  auto screen = VXNewsDetailViewController::initWitInfo({{"id", article->id}, {"category", article->categoryId}});
+  auto screen = VXNewsDetailViewController::initWitInfo({{"id", article->id}, {"category", article->categoryId}}, VXReaderContext::current());
   nav_->pushViewController(screen, false);
   ASSERT_TRUE(runUntil([&] { return screen->rows().size() > pictures(*article).size(); }));
   long last = -1;

@@ -6,8 +6,11 @@
 #include <memory>
 
 #include "news/ads/VXAdHelper.h"
+#include "news/album/VXImageViewerViewController.h"
 #include "news/api/VXReaderContext.h"
 #include "news/article/VXDetailXMLParseHelper.h"
+#include "news/article/VXNewsDetailTextDO.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/article/VXShareHelper.h"
 #include "news/home/VXLeftSideViewController.h"
 #include "news/home/VXNewsView.h"
@@ -58,7 +61,7 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   useState();
 
   auto menu = std::make_shared<VXLeftSideViewController>(given);
-  auto currentMenu = std::make_shared<VXLeftSideViewController>();
+  auto currentMenu = std::make_shared<VXLeftSideViewController>(VXReaderContext::current());
   menu->loadData();
   currentMenu->loadData();
   EXPECT_EQ(menu->entries().size(), 5u);
@@ -85,7 +88,7 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   os::RunLoop::main()->runUntilIdle();
   auto home = std::make_shared<os::ViewController>();
   auto news = VXNewsView::create(os::Rect{0, 0, 320, 504}, given);
-  auto currentNews = VXNewsView::create(os::Rect{0, 0, 320, 504});
+  auto currentNews = VXNewsView::create(os::Rect{0, 0, 320, 504}, VXReaderContext::current());
   home->view()->addSubview(news);
   os::NotificationCenter::defaultCenter().post(kLaunchEndNotification);
   EXPECT_EQ(news->switchView()->buttonItems().size(), 1u);
@@ -107,6 +110,85 @@ TEST_F(ReaderContextTest, ScreensGivenAContextReadAndDriveThatOneWhileAnotherIsC
   offline->panGetstureRecognizerEnded();
   EXPECT_TRUE(side->leftSideIsShow());
   EXPECT_FALSE(NQSideViewController::share()->leftSideIsShow());
+}
+
+TEST_F(ReaderContextTest, ArticlesAlbumsAndPicturesOpenedFromAGivenListFollowItWhileAnotherIsCurrent) {
+  // Only the given context reaches the news server; the current one's servers are a closed port.
+  startServer(11);
+  useImages("given");
+  auto given = std::make_shared<VXReaderContext>(VXReaderContext::current()->requestConfig());
+  VXRequestConfig::setServerRoot("http://127.0.0.1:1");
+  auto state = std::make_shared<VXGlobalDefine>();
+  given->state.set(state);
+  auto currentState = useState();
+  given->database.set(std::make_shared<VXNewsDBManager>(
+      os::appendingPathComponent(os::Sandbox::current()->cachesDirectory(), "given.db")));
+  given->refreshInterval.set([] { return 1e12; });
+  VXGlobalHelperArticles::installRoutes(*given);
+  VXNewsConfig::share();  // the current context's style keeps the medium type
+  auto style = std::make_shared<VXNewsConfig>();
+  style->setFontSize(3);
+  given->textStyle.set(style);
+  auto has = [](const newsd::Article& a, newsd::BodyBlock::Kind kind) {
+    return std::any_of(a.body.begin(), a.body.end(), [kind](const newsd::BodyBlock& b) { return b.kind == kind; });
+  };
+  using Kind = newsd::BodyBlock::Kind;
+  const auto& plain = server_->article(
+      [&](const newsd::Article& a) { return a.type.empty() && has(a, Kind::Picture) && has(a, Kind::Text); });
+  const auto& album = server_->article([&](const newsd::Article& a) { return a.type == "album" && has(a, Kind::Picture); });
+  VXNewsDBManager::share(*given)->insertArticles(
+      os::Array{os::Value(os::Dictionary{{"id", plain.id}, {"title", "p"}}),
+                os::Value(os::Dictionary{{"id", album.id}, {"title", "a"}, {"type", "album"}})},
+      3);
+
+  auto home = std::make_shared<os::ViewController>();
+  auto nav = std::make_shared<VXCustomNavController>(home, given);
+  showWindow();
+  window_->setRootViewController(nav);
+  auto list = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, 3, given);
+  home->view()->addSubview(list);
+  list->load();
+  auto tap = [&](long long id) {
+    const auto& items = list->dataList();
+    auto at = std::find_if(items.begin(), items.end(), [id](const auto& item) { return item->ID() == id; });
+    ASSERT_NE(at, items.end());
+    list->didSelectRowAtIndexPath(*list->tableView(), os::IndexPath{0, at - items.begin()});
+  };
+
+  tap(album.id);
+  auto albumScreen = std::dynamic_pointer_cast<VXAlbumViewController>(nav->topViewController());
+  ASSERT_TRUE(albumScreen);
+  albumScreen->view();
+  EXPECT_TRUE(newstest::runUntil([&] { return !albumScreen->imageArray().empty(); }));
+  nav->popViewController(false);
+
+  tap(plain.id);
+  EXPECT_TRUE(state->isNewsHistory(plain.id));
+  EXPECT_FALSE(currentState->isNewsHistory(plain.id));
+  auto article = std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController());
+  ASSERT_TRUE(article);
+  article->view();
+  auto pictureRow = [&] {
+    auto rows = article->rows();
+    for (long i = 0; i < static_cast<long>(rows.size()); ++i)
+      if (rows[i]->type() == kNewsDetailImage && article->tableViewState() == NQTableViewStateIdle) return i;
+    return -1L;
+  };
+  ASSERT_TRUE(newstest::runUntil([&] { return pictureRow() >= 0; }));
+  // Its rows are measured in the given context's larger type.
+  auto rows = article->rows();
+  auto text = std::find_if(rows.begin(), rows.end(), [](const auto& row) { return row->type() == kNewsDetailText; });
+  ASSERT_NE(text, rows.end());
+  VXNewsDetailTextDO inCurrent(*std::static_pointer_cast<VXNewsDetailTextDO>(*text));
+  inCurrent.setReaderContext(nullptr);
+  EXPECT_GT((*text)->calHeightByType(), inCurrent.calHeightByType());
+  article->didSelectRowAtIndexPath(*article->tableView(), os::IndexPath{0, pictureRow()});
+  EXPECT_EQ(state->screenStatus(), 1);
+  EXPECT_EQ(currentState->screenStatus(), 0);
+  EXPECT_TRUE(newstest::runUntil([&] {
+    return std::dynamic_pointer_cast<VXImageViewerViewController>(nav->presentedViewController()) != nullptr;
+  }));
+  EXPECT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(*given, 20));
 }
 
 }  // namespace

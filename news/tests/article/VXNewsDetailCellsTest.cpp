@@ -30,7 +30,7 @@ class ArticleCellsTest : public newstest::ReaderFixture {
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {
     double height = row->calHeightByType();
-    auto cell = std::make_shared<Cell>(identifier);
+    auto cell = std::make_shared<Cell>(identifier, VXReaderContext::current());
     cell->setFrame(os::Rect{0, 0, 320, height});
     cell->setContent(row);
     cell->layoutIfNeeded();

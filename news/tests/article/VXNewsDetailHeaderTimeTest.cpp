@@ -17,7 +17,7 @@ constexpr double kNow = kPublished + 7 * 86400;
 std::string headerTime(const std::string& written) {
   auto row = std::make_shared<VXNewsDetailHeaderDO>(os::Dictionary{{"content", "标题"}, {"source", "新华社"}, {"time", written}});
   row->calHeightByType();
-  auto cell = std::make_shared<VXNewsDetailHeaderCell>("NEWSDETAIL_HEADERCELL");
+  auto cell = std::make_shared<VXNewsDetailHeaderCell>("NEWSDETAIL_HEADERCELL", VXReaderContext::current());
   cell->setContent(row);
   return cell->timeLabel()->text();
 }

@@ -234,7 +234,7 @@ TEST_F(ArticleScreenTest, MoreSheetCopiesTheWebAddressOrSaysTheDataIsMissing) {
 
   // An answer without a web address: nothing to copy, the pasteboard is left alone.
   os::Pasteboard::generalPasteboard()->setString("before");
-  auto bare = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}});
+  auto bare = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}}, VXReaderContext::current());
   bare->view();
   ASSERT_TRUE(bare->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"body", "<p>x</p>"}}));
   EXPECT_TRUE(bare->rows().empty() || bare->rows().front()->type() != kNewsDetailHeader);
@@ -321,7 +321,7 @@ TEST_F(ArticleScreenTest, HostileIdsNeverNameAFileAndUnparsableBodyIsReportedNot
   ASSERT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(5), os::Value(article.id)));
 
-  auto bad = VXNewsDetailViewController::initWitInfo({{"id", article.id}, {"category", article.categoryId}});
+  auto bad = VXNewsDetailViewController::initWitInfo({{"id", article.id}, {"category", article.categoryId}}, VXReaderContext::current());
   bad->view();
   ASSERT_TRUE(bad->parseResponseNoAddData(os::Dictionary{{"result", 1}, {"title", "T"}, {"body", "<p>unclosed"}}));
   ASSERT_EQ(bad->rows().size(), 1u);
@@ -334,7 +334,7 @@ TEST_F(ArticleScreenTest, HostileIdsNeverNameAFileAndUnparsableBodyIsReportedNot
 }
 
 TEST_F(ArticleScreenTest, AnAnswerCarryingNullsIsStillKeptOffline) {
-  auto screen = VXNewsDetailViewController::initWitInfo({{"id", 9001}, {"category", 4}});
+  auto screen = VXNewsDetailViewController::initWitInfo({{"id", 9001}, {"category", 4}}, VXReaderContext::current());
   screen->view();
   os::Dictionary answer{{"result", 1}, {"title", "T"}, {"source", os::Value()}, {"time", os::Value()},
                         {"sourceurl", os::Value()}, {"body", "<p>正文</p>"}};

@@ -60,7 +60,7 @@ TEST_F(ShareActionTest, ToolbarShareOpensTheSheetWithTitleAndLinkAndTheSevenPlat
 }
 
 TEST_F(ShareActionTest, MissingLinkOrTitleOnlyShowsAHud) {
-  auto screen = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}});
+  auto screen = VXNewsDetailViewController::initWitInfo({{"id", 1}, {"category", 1}}, VXReaderContext::current());
   window_->setRootViewController(screen);
   // A missing link wins over a missing title.
   VXShareHelper::share()->socialShare(os::Value(), os::Value(), os::Value(), screen);

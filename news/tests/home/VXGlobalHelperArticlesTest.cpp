@@ -33,7 +33,7 @@ class ArticleRouting : public newstest::StateFixture {
   void SetUp() override {
     StateFixture::SetUp();
     startServer();  // the article screen asks it for the article
-    nav_ = std::make_shared<VXCustomNavController>(list_);
+    nav_ = std::make_shared<VXCustomNavController>(list_, VXReaderContext::current());
     articles::setAlbumScreenFactory([this](const os::Dictionary& info) {
       ++albumsMade_;
       return std::make_shared<AlbumScreen>(info);
@@ -50,7 +50,7 @@ class ArticleRouting : public newstest::StateFixture {
 };
 
 TEST_F(ArticleRouting, ATappedArticleIsRecordedAndOpensWithItsFirstPicture) {
-  auto screen = articles::pushViewControllerByDO(newsItem(42, "", {"http://pics/1.png", "http://pics/2.png"}), *list_);
+  auto screen = articles::pushViewControllerByDO(newsItem(42, "", {"http://pics/1.png", "http://pics/2.png"}), *list_, VXReaderContext::current());
   EXPECT_TRUE(recorded(42));
   auto detail = std::dynamic_pointer_cast<VXNewsDetailViewController>(screen);
   ASSERT_TRUE(detail);
@@ -60,7 +60,7 @@ TEST_F(ArticleRouting, ATappedArticleIsRecordedAndOpensWithItsFirstPicture) {
 
   // No type at all, and no pictures.
   nav_->popViewController(false);
-  screen = articles::pushViewControllerByDO(newsItem(43, os::Value()), *list_);
+  screen = articles::pushViewControllerByDO(newsItem(43, os::Value()), *list_, VXReaderContext::current());
   detail = std::dynamic_pointer_cast<VXNewsDetailViewController>(screen);
   ASSERT_TRUE(detail);
   EXPECT_EQ(detail->infoDict()["icon"], os::Value(""));
@@ -69,7 +69,7 @@ TEST_F(ArticleRouting, ATappedArticleIsRecordedAndOpensWithItsFirstPicture) {
 
 TEST_F(ArticleRouting, AnAlbumOpensWithoutTheBar) {
   nav_->setBarTranslucent(false);
-  auto screen = articles::pushViewControllerByDO(newsItem(50, "album", {"http://pics/a.png"}), *list_);
+  auto screen = articles::pushViewControllerByDO(newsItem(50, "album", {"http://pics/a.png"}), *list_, VXReaderContext::current());
   EXPECT_TRUE(recorded(50));
   auto album = std::dynamic_pointer_cast<AlbumScreen>(screen);
   ASSERT_TRUE(album);
@@ -84,7 +84,7 @@ TEST_F(ArticleRouting, AnUnknownTypeIsRecordedButOpensNothing) {
   for (const char* type : {"video", "ALBUM", " "}) {
     SCOPED_TRACE(type);
     ++id;
-    EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(id, type), *list_));
+    EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(id, type), *list_, VXReaderContext::current()));
     EXPECT_TRUE(recorded(id));
     EXPECT_EQ(depth(), 1u);
   }
@@ -93,10 +93,10 @@ TEST_F(ArticleRouting, AnUnknownTypeIsRecordedButOpensNothing) {
 
 TEST_F(ArticleRouting, PushedReferencesRouteByTypeWithoutRecording) {
   os::Dictionary info{{"id", 80}, {"category", 2}};
-  EXPECT_FALSE(articles::pushViewControllerByDict(info, os::Value(3), *list_)) << "a type that is not text";
+  EXPECT_FALSE(articles::pushViewControllerByDict(info, os::Value(3), *list_, VXReaderContext::current())) << "a type that is not text";
   EXPECT_EQ(depth(), 1u);
 
-  auto screen = articles::pushViewControllerByDict(info, os::Value(), *list_);
+  auto screen = articles::pushViewControllerByDict(info, os::Value(), *list_, VXReaderContext::current());
   ASSERT_TRUE(std::dynamic_pointer_cast<VXNewsDetailViewController>(screen));
   EXPECT_EQ(std::dynamic_pointer_cast<VXNewsDetailViewController>(screen)->infoDict(), info);
   EXPECT_FALSE(state_->isNewsHistory(80));
@@ -105,16 +105,16 @@ TEST_F(ArticleRouting, PushedReferencesRouteByTypeWithoutRecording) {
 
 TEST_F(ArticleRouting, NothingOpensWithoutANavigationOrAnItem) {
   auto lone = std::make_shared<os::ViewController>();
-  EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(90, ""), *lone));
+  EXPECT_FALSE(articles::pushViewControllerByDO(newsItem(90, ""), *lone, VXReaderContext::current()));
   EXPECT_TRUE(recorded(90));
 
   articles::setAlbumScreenFactory(nullptr);
-  EXPECT_TRUE(std::dynamic_pointer_cast<VXAlbumViewController>(articles::pushViewControllerByDO(newsItem(91, "album"), *list_)))
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXAlbumViewController>(articles::pushViewControllerByDO(newsItem(91, "album"), *list_, VXReaderContext::current())))
       << "without a factory the reader's own album screen opens";
   EXPECT_EQ(depth(), 2u);
   nav_->popViewController(false);
 
-  EXPECT_FALSE(articles::pushViewControllerByDO(nullptr, *list_));
+  EXPECT_FALSE(articles::pushViewControllerByDO(nullptr, *list_, VXReaderContext::current()));
   EXPECT_EQ(VXNewsDBManager::share()->getHistoryID(), (std::vector<long long>{90, 91}));
 }
 

@@ -26,8 +26,8 @@ class VXLeftSideViewControllerTest : public newstest::ReaderFixture {
     useState();
     // The apps screen asks for its list at once; a closed local port answers it with a quick refusal.
     VXRequestConfig::setServerRoot("http://127.0.0.1:1");
-    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>());
-    menu = std::make_shared<VXLeftSideViewController>();
+    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>(), VXReaderContext::current());
+    menu = std::make_shared<VXLeftSideViewController>(VXReaderContext::current());
     showSide(nav_, menu);
     side_->showLeftViewController(false);
     os::TouchDriver::advance(1);

@@ -32,7 +32,7 @@ class VXNewsViewTest : public newstest::ReaderFixture {
  protected:
   void SetUp() override {
     showWindow();
-    news_ = VXNewsView::create(os::Rect{0, 0, 320, 504});
+    news_ = VXNewsView::create(os::Rect{0, 0, 320, 504}, VXReaderContext::current());
     window_->addSubview(news_);
     os::TouchDriver::settle();
   }

@@ -26,7 +26,7 @@ class Splash : public splashtest::LaunchFixture {
     LaunchFixture::TearDown();
   }
   std::shared_ptr<VXSplashView> show() {
-    auto splash = VXSplashView::create(os::Rect{0, 0, 320, 568});
+    auto splash = VXSplashView::create(os::Rect{0, 0, 320, 568}, VXReaderContext::current());
     window_->addSubview(splash);
     return splash;
   }
@@ -117,7 +117,7 @@ TEST_F(Splash, TheAnswerSetsThePassSwitchAndRefreshIntervalAndRebuildsTheMenu) {
   options.pass = 0;
   options.nctime = 120;
   NewsServerOnLoopback server(options);
-  auto left = std::make_shared<VXLeftSideViewController>();
+  auto left = std::make_shared<VXLeftSideViewController>(VXReaderContext::current());
   NQSideViewController::share()->setLeftViewController(left);
   left->loadData();
   const auto before = left->entries().size();

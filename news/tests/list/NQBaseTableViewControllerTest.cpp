@@ -20,6 +20,7 @@ using newstest::listAnswer;
 // A favourites-like screen: pages of news items, more while "lastpage" is 2.
 class PagedNews : public NQBaseTableViewController {
  public:
+  PagedNews() : NQBaseTableViewController(os::TableViewStyle::Plain, VXReaderContext::current()) {}
   bool withoutRequest = false;
   std::shared_ptr<os::View> failureView = std::make_shared<os::View>();
 

@@ -54,7 +54,7 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
     return out;
   }
   void open() {
-    screen_ = VXFavoriteViewController::create();
+    screen_ = VXFavoriteViewController::create(VXReaderContext::current());
     nav_->pushViewController(screen_, false);
     os::TouchDriver::settle();
     waitIdle(*screen_);

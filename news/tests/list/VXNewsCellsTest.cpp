@@ -70,7 +70,7 @@ TEST_F(VXNewsCellsTest, OlderItemsShowHoursTodayAndTheDateBeforeThat) {
 
 TEST_F(VXNewsCellsTest, TheCellTellsTheTimeOnTheClock) {
   os::Clock::useVirtual(noon_);
-  VXNewsTitleStyleCell cell;
+  VXNewsTitleStyleCell cell(VXReaderContext::current());
   cell.setContent(news(newstest::item(1, static_cast<long long>(noon_ - 20 * 60))));
   EXPECT_EQ(cell.timeLabel()->text(), "20分钟前");
   os::Clock::advance(3 * 3600);
@@ -81,7 +81,7 @@ TEST_F(VXNewsCellsTest, AReusedCellDropsTheBadgeAndTheAlbumMark) {
   os::Clock::useVirtual(noon_);
   auto hot = newstest::item(1, static_cast<long long>(noon_), std::string("album"));
   hot.set("upmark", os::Value("hot"));
-  VXNewsTitleStyleCell cell;
+  VXNewsTitleStyleCell cell(VXReaderContext::current());
   cell.setContent(news(hot));
   ASSERT_TRUE(cell.upmarkView()->image());
   EXPECT_FALSE(cell.typeMarkLabel()->isHidden());
@@ -101,7 +101,7 @@ TEST_F(VXNewsCellsTest, ReadItemsAreGreyed) {
   // The application-wide read history answers, once an article is opened.
   VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
   VXNewsDBManager::setShared(nullptr);
-  VXNewsTitleStyleCell cell;
+  VXNewsTitleStyleCell cell(VXReaderContext::current());
   cell.setContent(news(newstest::item(5, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), VXNewsConfig::share()->titleColor());
   ASSERT_TRUE(VXGlobalDefine::share()->addNewsHistory(5));
@@ -116,7 +116,7 @@ TEST_F(VXNewsCellsTest, WithoutALookupTheSharedReadHistoryGreysItems) {
   auto state = std::make_shared<VXGlobalDefine>();
   VXGlobalDefine::setShared(state);
   ASSERT_TRUE(state->addNewsHistory(8));
-  VXNewsTitleStyleCell cell;
+  VXNewsTitleStyleCell cell(VXReaderContext::current());
   cell.setContent(news(newstest::item(8, 0)));
   EXPECT_EQ(cell.nameLabel()->textColor(), os::Color::rgba(0.6, 0.6, 0.6, 1));
   cell.setContent(news(newstest::item(9, 0)));
@@ -133,7 +133,7 @@ TEST_F(VXNewsCellsTest, AnIconOnDiskShowsAtOnceCutToTwiceTheIconSize) {
   bitmap.height = 300;
   bitmap.pixels.assign(400 * 300 * 4, 90);
   BNImageCache::sharedImageCache()->storeImage(os::Image::create(bitmap), url, true);
-  VXNewsOneIconStyleCell cell;
+  VXNewsOneIconStyleCell cell(VXReaderContext::current());
   cell.setContent(news(dict));
   ASSERT_TRUE(cell.iconImage()->image());
   EXPECT_EQ(cell.iconImage()->image()->size(), (os::Size{180, 126}));

@@ -52,7 +52,7 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     db_->updateCategory(kCategory, now() - age);
   }
   std::shared_ptr<VXNewsTableView> makeList() {
-    list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+    list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory, VXReaderContext::current());
     window_->addSubview(list_);
     os::TouchDriver::settle();
     return list_;
@@ -334,7 +334,7 @@ TEST_F(VXNewsTableViewTest, ATapOpensTheItemFromTheEnclosingScreen) {
   store(os::Array{item(2, t - 500, std::string("album")), item(1, t - 900)}, 60);
   auto controller = std::make_shared<os::ViewController>();
   window_->setRootViewController(controller);
-  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory, VXReaderContext::current());
   controller->view()->addSubview(list_);
   list_->load();
   std::vector<std::pair<long long, os::ViewController*>> opened;
@@ -357,7 +357,7 @@ TEST_F(VXNewsTableViewTest, ATapRecordsTheReadAndPushesThePlainArticle) {
   auto home = std::make_shared<os::ViewController>();
   auto nav = std::make_shared<os::NavigationController>(home);
   window_->setRootViewController(nav);
-  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory);
+  list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory, VXReaderContext::current());
   home->view()->addSubview(list_);
   list_->load();
   os::TouchDriver::settle();

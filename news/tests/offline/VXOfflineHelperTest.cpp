@@ -79,7 +79,8 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
   auto window = std::make_shared<os::Window>();
   window->makeKeyAndVisible();
   auto screen = VXNewsDetailViewController::initWitInfo(os::Dictionary{{"id", os::Value(stored.front())},
-                                                                       {"category", os::Value(a)}});
+                                                                       {"category", os::Value(a)}},
+                                                        VXReaderContext::current());
   window->setRootViewController(screen);
   window->layoutIfNeeded();
   os::RunLoop::main()->runUntilIdle();

@@ -44,8 +44,8 @@ class OfflineScreensTest : public OfflineFixture {
   }
 
   std::shared_ptr<VXOfflineViewController> openChoice() {
-    auto screen = std::make_shared<VXOfflineViewController>();
-    window_->setRootViewController(std::make_shared<VXCustomNavController>(screen));
+    auto screen = std::make_shared<VXOfflineViewController>(VXReaderContext::current());
+    window_->setRootViewController(std::make_shared<VXCustomNavController>(screen, VXReaderContext::current()));
     os::TouchDriver::settle();
     return screen;
   }

@@ -99,7 +99,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
 // A measurement finished before a clearing but delivered after it must not bring the old size back.
 TEST_F(VXSettingViewControllerTest, AMeasurementOvertakenByAClearingIsDropped) {
   writeFile(offline() + "1/1.html", std::string(200000, 'Z'));
-  settings_ = std::make_shared<VXSettingViewController>();
+  settings_ = std::make_shared<VXSettingViewController>(VXReaderContext::current());
   settings_->view();
   settings_->sizeThread()->join();  // measured, its answer still queued on the main thread
   settings_->clickCacheCell();

@@ -47,7 +47,7 @@ class NavTest : public ReaderFixture {
   void dragBack(double distance, double x0 = 20) { drag(*window_, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
 
   std::shared_ptr<Home> home = std::make_shared<Home>();
-  std::shared_ptr<VXCustomNavController> nav = std::make_shared<VXCustomNavController>(home);
+  std::shared_ptr<VXCustomNavController> nav = std::make_shared<VXCustomNavController>(home, VXReaderContext::current());
 };
 
 TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
@@ -193,7 +193,7 @@ TEST_F(NavTest, LeavingAScreenOpenedFromTheMenuShowsTheMenu) {
   side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
-  auto offline = std::make_shared<VXLeftBaseTableViewController>();
+  auto offline = std::make_shared<VXLeftBaseTableViewController>(os::TableViewStyle::Plain, VXReaderContext::current());
   nav->pushViewController(offline, false, offline);
   TouchDriver::settle();
   offline->backButtonClick();

@@ -244,7 +244,7 @@ class ReaderFixture : public ::testing::Test {
   // A key window whose root is a navigation stack over `root`.
   void showNav(std::shared_ptr<os::ViewController> root) {
     if (!window_) showWindow();
-    nav_ = std::make_shared<VXCustomNavController>(std::move(root));
+    nav_ = std::make_shared<VXCustomNavController>(std::move(root), VXReaderContext::current());
     window_->setRootViewController(nav_);
   }
   // The side menu on a key window, `centre` in the middle and `left` beneath.
@@ -454,7 +454,7 @@ class ArticleScreenTest : public ReaderFixture {
     return open(os::Dictionary{{"id", article.id}, {"category", article.categoryId}});
   }
   std::shared_ptr<VXNewsDetailViewController> open(const os::Dictionary& info) {
-    auto screen = VXNewsDetailViewController::initWitInfo(info);
+    auto screen = VXNewsDetailViewController::initWitInfo(info, VXReaderContext::current());
     window_->setRootViewController(screen);
     window_->layoutIfNeeded();
     return screen;
@@ -490,9 +490,9 @@ class SettingsFixture : public ReaderFixture {
 
   // The settings screen pushed over a home screen, as the left menu does.
   void open() {
-    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>());
+    nav_ = std::make_shared<VXCustomNavController>(std::make_shared<NQBaseViewController>(), VXReaderContext::current());
     showSide(nav_, std::make_shared<NQBaseViewController>());
-    settings_ = std::make_shared<VXSettingViewController>();
+    settings_ = std::make_shared<VXSettingViewController>(VXReaderContext::current());
     nav_->pushViewController(settings_, false, std::static_pointer_cast<VXNavBackClickDelegate>(settings_));
     // The measured size reloads the table: a tap in the middle of that reload would be lost.
     ASSERT_TRUE(waitMeasured());

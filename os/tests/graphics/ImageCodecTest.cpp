@@ -334,6 +334,14 @@ TEST(ImageOps, UprightScaleAndCrop) {
   EXPECT_EQ(part->scale(), 1);
   EXPECT_EQ(rgba(*part, 0, 0), rgba(*src, 8, 8));
   EXPECT_EQ(src->cropped(Rect(20, 0, 5, 5)), nullptr);
+  // A crop keeping every pixel shares them, still as a plain picture of scale 1.
+  auto whole = Image::create(pattern(10, 10), 2, ImageOrientation::Left)->cropped(Rect(-2, -2, 20, 20));
+  ASSERT_NE(whole, nullptr);
+  EXPECT_EQ(whole->pixelWidth(), 10);
+  EXPECT_EQ(whole->scale(), 1);
+  EXPECT_EQ(whole->orientation(), ImageOrientation::Up);
+  EXPECT_EQ(rgba(*whole, 3, 7), rgba(*src, 3, 7));
+  EXPECT_EQ(src->cropped(Rect(0, 0, 10, 10))->sharedBitmap(), src->sharedBitmap());
   EXPECT_EQ(src->scaledToPixelSize(60000, 60000), nullptr);
   EXPECT_EQ(src->scaledToPixelSize(0, 5), nullptr);
 }

@@ -13,6 +13,7 @@
 
 #include "os/net/URLConnection.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
 #include "os/testing/HttpTestServer.h"
 
 namespace os {
@@ -271,7 +272,9 @@ TEST(CurlTransport, AStreamedBodyGoesOnAFreshConnection) {
   EXPECT_EQ(seen[1].body, "stream");
 }
 
-TEST(CurlTransport, CancelAndTimeOutOfOneExchangeLeaveTheOthersRunning) {
+// Starts each exchange on `loop`'s thread, offering it that loop; on the transport's own thread
+// without one.
+void cancelAndTimeOutLeaveTheOthersRunning(const std::shared_ptr<Thread>& loopThread) {
   HttpTestServer server;
   CannedResponse stall = CannedResponse::text("late");
   stall.delay = 10;
@@ -284,14 +287,25 @@ TEST(CurlTransport, CancelAndTimeOutOfOneExchangeLeaveTheOthersRunning) {
 
   auto transport = URLTransport::makeCurlTransport();
   auto timedOut = std::make_shared<Events>(), cancelled = std::make_shared<Events>(), whole = std::make_shared<Events>();
+  std::thread::id eventThread;
+  whole->onResponse = [&] { eventThread = std::this_thread::get_id(); };
   URLRequest stalled(server.url("/stall"));
   stalled.setTimeoutInterval(0.3);
-  auto a = transport->start(stalled, {}, timedOut);
-  auto b = transport->start(URLRequest(server.url("/slow")), {}, cancelled);
-  auto c = transport->start(URLRequest(server.url("/slow")), {}, whole);
+  std::unique_ptr<URLTransportTask> a, b, c;
+  std::thread::id loopThreadId;
+  auto startAll = [&] {
+    URLTransportOptions options;
+    if (loopThread) options.runLoop = RunLoop::current();
+    loopThreadId = std::this_thread::get_id();
+    a = transport->start(stalled, options, timedOut);
+    b = transport->start(URLRequest(server.url("/slow")), options, cancelled);
+    c = transport->start(URLRequest(server.url("/slow")), options, whole);
+  };
+  if (loopThread) loopThread->perform(startAll, true);
+  else startAll();
 
   ASSERT_TRUE(cancelled->waitFor("data"));
-  b->cancel();
+  b->cancel();  // from another thread than the exchange's
   std::size_t eventsAtCancel = cancelled->events().size();
   ASSERT_TRUE(timedOut->waitFor("fail"));
   ASSERT_TRUE(whole->waitFor("finish"));
@@ -300,6 +314,20 @@ TEST(CurlTransport, CancelAndTimeOutOfOneExchangeLeaveTheOthersRunning) {
   EXPECT_EQ(whole->body(), "one two three");
   EXPECT_EQ(cancelled->events().size(), eventsAtCancel);
   for (const auto& e : cancelled->events()) EXPECT_TRUE(e == "response" || e == "data") << e;
+  EXPECT_EQ(eventThread == loopThreadId, loopThread != nullptr);
+}
+
+TEST(CurlTransport, CancelAndTimeOutOfOneExchangeLeaveTheOthersRunning) {
+  cancelAndTimeOutLeaveTheOthersRunning(nullptr);
+  // The same on a thread that only runs its loop, which then runs the exchanges too; twice, so
+  // the second loop's exchanges start after the first loop has gone.
+  for (int i = 0; i < 2; ++i) {
+    auto loopThread = Thread::create("exchanges");
+    loopThread->start();
+    cancelAndTimeOutLeaveTheOthersRunning(loopThread);
+    loopThread->cancel();
+    loopThread->join();
+  }
 }
 
 TEST(CurlTransport, ATaskDestroyedInsideItsOwnEventEndsItQuietly) {

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
 #include "os/core/String.h"
+#include "os/store/FileManager.h"
 #include "os/crypto/Digest.h"
 #include "os/runtime/Clock.h"
 #include "tools/sharingd/server/SharingWire.h"
@@ -62,7 +65,94 @@ bool tokenLive(const os::Dictionary& account) {
   return !expiration.isNumber() || expiration.doubleValue() >= os::Clock::now();
 }
 
+os::Dictionary stringsToDictionary(const std::map<std::string, std::string>& strings) {
+  os::Dictionary d;
+  for (const auto& [key, value] : strings) d.set(key, os::Value(value));
+  return d;
+}
+
+os::Array setToArray(const std::set<std::string>& members) {
+  os::Array a;
+  for (const auto& member : members) a.emplace_back(member);
+  return a;
+}
+
+std::set<std::string> arrayToSet(const os::Value& value) {
+  std::set<std::string> members;
+  if (const os::Array* a = value.array())
+    for (const auto& member : *a)
+      if (member.isString()) members.insert(*member.string());
+  return members;
+}
+
+template <class T, class F>
+std::map<std::string, T> dictionaryToMap(const os::Value& value, F convert) {
+  std::map<std::string, T> out;
+  if (const os::Dictionary* d = value.dictionary())
+    for (const auto& [key, entry] : *d) out[key] = convert(entry);
+  return out;
+}
+
+os::Dictionary dictionaryOf(const os::Value& value) {
+  return value.isDictionary() ? *value.dictionary() : os::Dictionary{};
+}
+
 }  // namespace
+
+ActionAnswer SharingService::answer(const ActionRequest& request) {
+  std::lock_guard lock(mutex_);
+  ActionAnswer answer = answerLocked(request);
+  saveStateLocked();
+  return answer;
+}
+
+void SharingService::keepStateIn(std::string path) {
+  std::lock_guard lock(mutex_);
+  statePath_ = std::move(path);
+  auto bytes = os::FileManager::defaultManager().contentsAtPath(statePath_);
+  if (!bytes) return;
+  savedState_ = os::stringFromData(*bytes);
+  auto state = objectFromJSONString(savedState_);
+  if (!state || !state->isDictionary()) return;
+  for (const auto& [appKey, kept] : *state->dictionary()) {
+    App& app = apps_[appKey];
+    app.uidByDevice = dictionaryToMap<std::string>(kept["devices"], [](const os::Value& v) { return v.stringOr(); });
+    app.accounts = dictionaryToMap<std::map<std::string, os::Dictionary>>(kept["accounts"], [](const os::Value& v) {
+      return dictionaryToMap<os::Dictionary>(v, dictionaryOf);
+    });
+    app.bindings = dictionaryToMap<std::set<std::string>>(kept["bindings"], arrayToSet);
+    app.customAccounts = dictionaryToMap<os::Dictionary>(kept["custom"], dictionaryOf);
+    app.follows = dictionaryToMap<std::set<std::string>>(kept["follows"], arrayToSet);
+    app.nextUser = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(kept["next_user"].unsignedValue()));
+  }
+}
+
+void SharingService::saveStateLocked() {
+  if (statePath_.empty()) return;
+  os::Dictionary state;
+  for (const auto& [appKey, app] : apps_) {
+    os::Dictionary accounts, bindings, custom, follows;
+    for (const auto& [uid, platforms] : app.accounts) {
+      os::Dictionary byPlatform;
+      for (const auto& [platform, account] : platforms) byPlatform.set(platform, os::Value(account));
+      accounts.set(uid, os::Value(std::move(byPlatform)));
+    }
+    for (const auto& [uid, platforms] : app.bindings) bindings.set(uid, os::Value(setToArray(platforms)));
+    for (const auto& [uid, account] : app.customAccounts) custom.set(uid, os::Value(account));
+    for (const auto& [key, followed] : app.follows) follows.set(key, os::Value(setToArray(followed)));
+    state.set(appKey, os::Value(os::Dictionary{{"devices", os::Value(stringsToDictionary(app.uidByDevice))},
+                                               {"accounts", os::Value(std::move(accounts))},
+                                               {"bindings", os::Value(std::move(bindings))},
+                                               {"custom", os::Value(std::move(custom))},
+                                               {"follows", os::Value(std::move(follows))},
+                                               {"next_user", os::Value(static_cast<unsigned long long>(app.nextUser))}}));
+  }
+  auto text = JSONString(os::Value(std::move(state)));
+  if (!text || *text == savedState_) return;
+  // Tokens are in it: readable by its owner only.
+  if (os::FileManager::defaultManager().writeData(os::dataFromString(*text), statePath_, {.atomic = true, .mode = 0600}))
+    savedState_ = std::move(*text);
+}
 
 std::string SharingService::uidFor(App& app, const os::Dictionary& parameters) {
   std::string uid = text(parameters, "uid");
@@ -118,8 +208,7 @@ ActionAnswer SharingService::share(App& app, const ActionRequest& request, const
   return answer;
 }
 
-ActionAnswer SharingService::answer(const ActionRequest& request) {
-  std::lock_guard lock(mutex_);
+ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
   App& app = apps_[request.appKey];
   const os::Dictionary& p = request.parameters;
   const std::string arg = request.pathArguments.empty() ? "" : request.pathArguments[0];
@@ -325,6 +414,7 @@ void SharingService::setAccount(const std::string& appKey, const std::string& ui
                                 os::Dictionary account) {
   std::lock_guard lock(mutex_);
   apps_[appKey].accounts[uid][platform] = std::move(account);
+  saveStateLocked();
 }
 
 std::optional<os::Dictionary> SharingService::account(const std::string& appKey, const std::string& uid,

@@ -53,6 +53,10 @@ class SharingService {
   // The friends every platform answers with, by friend id (name, link_name, pinyin, usid,
   // profile_image_url); three sample friends until set.
   void setFriends(os::Dictionary friends);
+  // Users and their platform accounts are kept in this file from now on, as a real service keeps
+  // them, so a reader signed in during an earlier run is still signed in. What the file holds is
+  // read now; a missing or damaged file starts empty and is replaced at the next change.
+  void keepStateIn(std::string path);
 
  private:
   struct Bar {
@@ -75,6 +79,8 @@ class SharingService {
     std::uint64_t nextUser = 1;
   };
 
+  ActionAnswer answerLocked(const ActionRequest& request);
+  void saveStateLocked();
   std::string uidFor(App& app, const os::Dictionary& parameters);
   Bar* barFor(App& app, const std::string& entityKey);
   os::Dictionary barData(const Bar& bar, const std::string& uid) const;
@@ -83,6 +89,8 @@ class SharingService {
   mutable std::mutex mutex_;
   std::map<std::string, App> apps_;
   std::optional<os::Dictionary> friends_;
+  std::string statePath_;
+  std::string savedState_;  // what the file holds, so unchanged state is not written again
 };
 
 }  // namespace sharingd

@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include "tools/sharingd/server/SharingServer.h"
 #include "tools/sharingd/server/SharingService.h"
@@ -41,6 +44,41 @@ TEST(SharingServiceStateTest, BarsLikesTokensAndSecrets) {
   EXPECT_EQ(service.appInfo("app")->size(), 1u);
   EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, os::Dictionary{{"ombra_secret", "app"}}}).st,
             kStatusBadSecret);
+}
+
+TEST(SharingServiceStateTest, KeptUsersAndSignInsOutliveTheServiceAndADamagedFileStartsEmpty) {
+  const std::string path = ::testing::TempDir() + "sharingd-state-" + std::to_string(::getpid());
+  std::remove(path.c_str());
+  std::string uid;
+  {
+    SharingService service;
+    service.keepStateIn(path);
+    uid = service.answer(ActionRequest{3, "GET", "app", {}, os::Dictionary{{"dc", "n"}, {"sharedudid", "dev"}}})
+              .data["uid"].stringOr();
+    ASSERT_EQ(service.answer(ActionRequest{15, "POST", "app", {}, os::Dictionary{{"to", "sina"}, {"usid", "9"},
+                                                                                 {"access_token", "t"}, {"uid", os::Value(uid)}}})
+                  .st,
+              200);
+  }
+  SharingService again;
+  again.keepStateIn(path);
+  EXPECT_EQ(again.uidForDevice("app", "dev"), uid);
+  ASSERT_TRUE(again.account("app", uid, "sina"));
+  EXPECT_EQ((*again.account("app", uid, "sina"))["usid"].stringOr(), "9");
+  // A new device still gets a new user, not one of the kept numbers.
+  EXPECT_NE(again.answer(ActionRequest{3, "GET", "app", {}, os::Dictionary{{"dc", "n"}, {"sharedudid", "other"}}})
+                .data["uid"].stringOr(),
+            uid);
+
+  {
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    std::fputs("{\"app\":[1,", f);
+    std::fclose(f);
+  }
+  SharingService damaged;
+  damaged.keepStateIn(path);
+  EXPECT_FALSE(damaged.uidForDevice("app", "dev"));
+  std::remove(path.c_str());
 }
 
 TEST(SharingFaultTest, FaultTextsParse) {
