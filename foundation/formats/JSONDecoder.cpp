@@ -105,7 +105,20 @@ class JSONParse {
     }
     return false;
   }
-  void skipWhiteSpace();
+  // The byte after white space, or -1 at the end.
+  int peek() {
+    skipWhiteSpace();
+    return pos_ < end_ ? in_[pos_] : -1;
+  }
+  void skipWhiteSpace() {
+    // Most tokens follow no white space at all; only these bytes can start any.
+    if (pos_ < end_) {
+      const std::uint8_t c = in_[pos_];
+      if (c > ' ' && c != '/' && c != 0xC2 && c != 0xE2) return;
+    }
+    skipWhiteSpaceAndComments();
+  }
+  void skipWhiteSpaceAndComments();
   std::size_t lineBreakAt(std::size_t p) const;
   bool nextToken();
   bool scanString();
@@ -117,6 +130,15 @@ class JSONParse {
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
   void numberValue(os::Value& out);
+  // Scans a string or number token at pos_ (after white space), as nextToken() would.
+  bool scanScalar(int first) {
+    tok_.valueType = kNone;
+    tok_.start = pos_;
+    if (!(first == '"' ? scanString() : scanNumber())) return false;
+    tok_.end = pos_;
+    return true;
+  }
+  static bool startsScalar(int c) { return c == '"' || c == '-' || (c >= '0' && c <= '9'); }
   bool parseArray(os::Value& out, std::size_t depth);
   bool parseObject(os::Value& out, std::size_t depth);
   bool expected(unsigned accepted, const char* value, const char* comma, const char* end);
@@ -143,7 +165,7 @@ std::size_t JSONParse::lineBreakAt(std::size_t p) const {
   return 0;
 }
 
-void JSONParse::skipWhiteSpace() {
+void JSONParse::skipWhiteSpaceAndComments() {
   const bool comments = d_.options_ & JTParseComments;
   while (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
@@ -311,37 +333,46 @@ bool JSONParse::scanString() {
   ++pos_;  // opening quote
   const std::size_t begin = pos_;
   // Fast scan: text without escapes or bad bytes is used where it stands. Plain ASCII is passed
-  // over a word at a time.
-  while (pos_ < end_) {
-    if (end_ - pos_ >= 8) {
+  // over a word at a time, text outside ASCII a sequence at a time.
+  const std::uint8_t* p = in_ + pos_;
+  const std::uint8_t* const end = in_ + end_;
+  while (p < end) {
+    if (end - p >= 8) {
       std::uint64_t w;
-      std::memcpy(&w, in_ + pos_, 8);
+      std::memcpy(&w, p, 8);
       if (const std::uint64_t stops = jsonStringStops(w); stops == 0) {
-        pos_ += 8;
+        p += 8;
         continue;
       } else {
-        pos_ += static_cast<std::size_t>(__builtin_ctzll(stops)) / 8;
+        p += static_cast<std::size_t>(__builtin_ctzll(stops)) / 8;
       }
     }
-    const std::uint8_t c = in_[pos_];
+    const std::uint8_t c = *p;
+    if (c >= 0x80) {
+      std::size_t n;
+      while ((n = allowedJSONSequenceLength(p, static_cast<std::size_t>(end - p))) != 0) {
+        p += n;
+        if (p == end || *p < 0x80) break;
+      }
+      if (n == 0) break;
+      continue;
+    }
     if (c == '"') {
       tok_.type = kString;
       tok_.valueType = kStringValue;
       tok_.valueBytes = reinterpret_cast<const char*>(in_ + begin);
-      tok_.valueLength = pos_ - begin;
-      ++pos_;
+      tok_.valueLength = static_cast<std::size_t>(p - in_) - begin;
+      pos_ = static_cast<std::size_t>(p - in_) + 1;
       return true;
     }
-    if (c < 0x20) return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
-    if (c == '\\') break;
-    if (c >= 0x80) {
-      const std::size_t n = allowedJSONSequenceLength(in_ + pos_, end_ - pos_);
-      if (n == 0) break;
-      pos_ += n;
-      continue;
+    if (c < 0x20) {
+      pos_ = static_cast<std::size_t>(p - in_);
+      return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
     }
-    ++pos_;
+    if (c == '\\') break;
+    ++p;
   }
+  pos_ = static_cast<std::size_t>(p - in_);
   if (pos_ >= end_) return fail("Invalid string.");
   // Slow scan: decode into the scratch buffer.
   scratch_.assign(reinterpret_cast<const char*>(in_ + begin), pos_ - begin);
@@ -384,10 +415,13 @@ bool JSONParse::scanNumber() {
   bool real = false;
   std::size_t p = pos_;
   if (in_[p] == '-') ++p;
+  const std::size_t integerStart = p;
+  // The integer part's value, read on the way: exact up to 19 digits.
+  unsigned long long integer = 0;
   if (p < end_ && in_[p] == '0') {
     ++p;
   } else if (digit(p)) {
-    while (digit(p)) ++p;
+    for (; digit(p); ++p) integer = integer * 10 + static_cast<unsigned>(in_[p] - '0');
   } else {
     pos_ = p;
     return fail("Invalid number.");
@@ -418,6 +452,18 @@ bool JSONParse::scanNumber() {
   }
   pos_ = p;
   tok_.type = kNumber;
+  // Integers of up to 18 digits (19 when positive) are taken as read; "-0" is a double.
+  const bool negative = integerStart != begin;
+  if (!real && p - integerStart <= (negative ? 18u : 19u) && !(negative && p - integerStart == 1 && integer == 0)) {
+    if (negative) {
+      tok_.valueType = kSigned;
+      tok_.number.i = -static_cast<long long>(integer);
+    } else {
+      tok_.valueType = kUnsigned;
+      tok_.number.u = integer;
+    }
+    return true;
+  }
   return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
 }
 
@@ -538,21 +584,24 @@ void JSONParse::stringValue(os::Value& out) {
     return;
   }
   const std::uint32_t hash = hashBytes(tok_.valueBytes, length);
+  const std::uint32_t tag = hash | 1u;
   auto& cache = *d_.cache_;
   std::size_t slot = hash & (JSONDecoder::kCacheSize - 1);
   long fill = -1;
   for (std::size_t x = 0; x < 4; ++x) {
-    JSONDecoder::CacheSlot& s = cache[slot];
-    const std::string* held = s.text;
-    if (!held) {
+    const std::uint32_t held = d_.tags_[slot];
+    if (held == 0) {
       if (fill < 0) fill = static_cast<long>(slot);
       break;
     }
-    if (s.hash == hash && held->size() == length && std::memcmp(held->data(), tok_.valueBytes, length) == 0) {
-      // A hit keeps the slot young.
-      d_.ages_[slot] = static_cast<std::uint8_t>((d_.ages_[slot] << 1) | 1u);
-      out = s.object;
-      return;
+    if (held == tag) {
+      JSONDecoder::CacheSlot& s = cache[slot];
+      if (s.text->size() == length && std::memcmp(s.text->data(), tok_.valueBytes, length) == 0) {
+        // A hit keeps the slot young.
+        d_.ages_[slot] = static_cast<std::uint8_t>((d_.ages_[slot] << 1) | 1u);
+        out = s.object;
+        return;
+      }
     }
     if (fill < 0) {
       if (d_.ages_[slot] == 0) {
@@ -573,7 +622,7 @@ void JSONParse::stringValue(os::Value& out) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
     s.text = s.object.string();
-    s.hash = hash;
+    d_.tags_[static_cast<std::size_t>(fill)] = tag;
     d_.ages_[static_cast<std::size_t>(fill)] = 0;
   }
 }
@@ -624,12 +673,24 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+    const int next = peek();
+    if (next == ',' && (accepted & kAcceptComma)) {
+      ++pos_;
       accepted = kAcceptValue;
       continue;
     }
-    const bool closing = (accepted & kAcceptEnd) && skipPunctuation(']');
-    if (!closing && !nextToken()) return false;
+    if ((accepted & kAcceptValue) && startsScalar(next)) {
+      // Strings and numbers, most of what answers hold, are built in their place at once.
+      if (!scanScalar(next)) return false;
+      stack.emplace_back();
+      if (tok_.type == kString) stringValue(stack.back());
+      else numberValue(stack.back());
+      accepted = kAcceptComma | kAcceptEnd;
+      continue;
+    }
+    const bool closing = next == ']' && (accepted & kAcceptEnd);
+    if (closing) ++pos_;
+    else if (!nextToken()) return false;
     const int type = closing ? kArrayEnd : tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
@@ -667,12 +728,15 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   const std::size_t base = stack.size();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
-    if ((accepted & kAcceptComma) && skipPunctuation(',')) {
+    const int next = peek();
+    if (next == ',' && (accepted & kAcceptComma)) {
+      ++pos_;
       accepted = kAcceptValue;
       continue;
     }
-    const bool closing = (accepted & kAcceptEnd) && skipPunctuation('}');
-    if (!closing && !nextToken()) return false;
+    const bool closing = next == '}' && (accepted & kAcceptEnd);
+    if (closing) ++pos_;
+    else if (!nextToken()) return false;
     const int type = closing ? kObjectEnd : tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
@@ -681,6 +745,14 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       if (!skipPunctuation(':')) {
         if (!nextToken()) return false;
         if (tok_.type != kSeparator) return fail("Expected ':'.");
+      }
+      if (const int first = peek(); startsScalar(first)) {
+        if (!scanScalar(first)) return false;
+        stack.emplace_back(std::move(key), os::Value());
+        if (tok_.type == kString) stringValue(stack.back().second);
+        else numberValue(stack.back().second);
+        accepted = kAcceptComma | kAcceptEnd;
+        continue;
       }
       if (!nextToken()) return false;
       if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
@@ -697,9 +769,8 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
       const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
       os::Dictionary members;
-      members.reserve(stack.size() - base);
       // A later duplicate key replaces the earlier value.
-      for (auto it = first; it != stack.end(); ++it) members.set(std::move(it->first), std::move(it->second));
+      members.adopt(stack.data() + base, stack.data() + stack.size());
       stack.erase(first, stack.end());
       out = os::Value(std::move(members));
       return true;
@@ -759,6 +830,8 @@ std::shared_ptr<JSONDecoder> JSONDecoder::decoderWithParseOptions(unsigned parse
 }
 
 std::optional<os::Value> JSONDecoder::parse(const std::uint8_t* bytes, std::size_t length, os::Error* error) {
+  // The nodes of one tree are made together and mostly die together.
+  os::ValueStorageScope storage;
   JSONParse parse(*this, bytes, length);
   return parse.run(error);
 }
@@ -783,4 +856,5 @@ std::optional<os::Value> JSONDecoder::mutableObjectWithData(const os::Data& data
 void JSONDecoder::clearCache() {
   for (CacheSlot& s : *cache_) s = CacheSlot{};
   ages_.fill(0);
+  tags_.fill(0);
 }

@@ -57,7 +57,6 @@ class JSONDecoder {
   struct CacheSlot {
     os::Value object;
     const std::string* text = nullptr;
-    std::uint32_t hash = 0;
   };
   static constexpr std::size_t kCacheSize = 1024;
   // Elements and members whose room a decoder keeps between parses.
@@ -71,6 +70,9 @@ class JSONDecoder {
   JSONCodecProfile profile_;
   std::unique_ptr<std::array<CacheSlot, kCacheSize>> cache_;
   std::array<std::uint8_t, kCacheSize> ages_{};
+  // Per slot, its text's hash with the lowest bit set, or 0 when the slot is free: a probe reads
+  // these, not the slots.
+  std::array<std::uint32_t, kCacheSize> tags_{};
   std::uint32_t prng_ = 1;
   // The elements and members of the containers still open during a parse. Each container takes
   // its own off the top when it closes, so it is built once at its final size; kept between

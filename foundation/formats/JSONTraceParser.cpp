@@ -44,7 +44,12 @@ std::optional<os::Value> JSONTraceParser::fragmentWithString(std::optional<std::
   c_ = reinterpret_cast<const unsigned char*>(text->data());
   end_ = c_ + text->size();
   os::Value value;
-  const bool scanned = scanValue(value);
+  bool scanned;
+  {
+    // The nodes of one tree are made together and mostly die together.
+    os::ValueStorageScope storage;
+    scanned = scanValue(value);
+  }
   // A failed scan leaves the members of the containers it had open. Room beyond what ordinary
   // answers need is given back, so that one huge answer does not stay with the parser.
   elementStack_.clear();
@@ -176,9 +181,8 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
       leaveLevel();
       const auto first = memberStack_.begin() + static_cast<std::ptrdiff_t>(base);
       os::Dictionary dictionary;
-      dictionary.reserve(memberStack_.size() - base);
       // A later member with the same key replaces the value of the first, in its place.
-      for (auto it = first; it != memberStack_.end(); ++it) dictionary.set(std::move(it->first), std::move(it->second));
+      dictionary.adopt(memberStack_.data() + base, memberStack_.data() + memberStack_.size());
       memberStack_.erase(first, memberStack_.end());
       out = os::Value(std::move(dictionary));
       return true;
@@ -239,6 +243,11 @@ bool JSONTraceParser::scanRestOfString(std::string& out) {
         ++c_;
         continue;
       }
+      // Runs of the common three-byte forms (CJK among them), whose every continuation is valid.
+      while (end_ - c_ >= 3 && ((*c_ >= 0xE1 && *c_ <= 0xEC) || *c_ == 0xEE) && (c_[1] & 0xC0) == 0x80 &&
+             (c_[2] & 0xC0) == 0x80)
+        c_ += 3;
+      if (c_ == end_ || *c_ < 0x80) continue;
       const UTF8Sequence seq = UTF8Sequence::read(c_, static_cast<std::size_t>(end_ - c_));
       if (seq.kind != UTF8Sequence::Kind::Valid) {
         addErrorWithCode(kJSONTraceUnexpected, "Invalid UTF-8 in string");

@@ -3,13 +3,94 @@
 #include "os/core/String.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace os {
 
 namespace {
+
+// ---- Shared blocks for value storage ----
+// A block is aligned to its size, so any storage knows its block from its own address. The block
+// counts the storage in it that is still alive; the thread filling it adds kFilling to that count
+// until it moves on, so that storage released meanwhile (on any thread) can't free it early.
+constexpr std::size_t kBlockSize = 8192;
+constexpr std::size_t kBlockHeader = 64;
+constexpr std::size_t kFilling = std::size_t{1} << 62;
+
+struct BlockHeader {
+  std::atomic<std::size_t> live;
+};
+
+// Trivial, so that a thread's cursor costs no set-up or guard.
+struct BlockCursor {
+  unsigned scopes;
+  char* block;
+  char* next;
+  char* end;
+  std::size_t handedOut;
+};
+thread_local BlockCursor tCursor;
+
+void freeBlock(char* block) {
+  reinterpret_cast<BlockHeader*>(block)->~BlockHeader();
+  ::operator delete(block, std::align_val_t(kBlockSize));
+}
+
+void finishBlock(BlockCursor& c) {
+  if (!c.block) return;
+  const std::size_t delta = c.handedOut - kFilling;  // wraps: the count drops by kFilling - handedOut
+  if (reinterpret_cast<BlockHeader*>(c.block)->live.fetch_add(delta, std::memory_order_acq_rel) + delta == 0)
+    freeBlock(c.block);
+  c = BlockCursor{c.scopes, nullptr, nullptr, nullptr, 0};
+}
+
+void* blockAllocate(std::size_t bytes) {
+  BlockCursor& c = tCursor;
+  bytes = (bytes + 15) & ~std::size_t{15};
+  if (static_cast<std::size_t>(c.end - c.next) < bytes) {
+    finishBlock(c);
+    char* block = static_cast<char*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
+    new (block) BlockHeader{kFilling};
+    c.block = block;
+    c.next = block + kBlockHeader;
+    c.end = block + kBlockSize;
+  }
+  void* p = c.next;
+  c.next += bytes;
+  ++c.handedOut;
+  return p;
+}
+
+void blockFree(void* p) {
+  char* block = reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{kBlockSize - 1});
+  if (reinterpret_cast<BlockHeader*>(block)->live.fetch_sub(1, std::memory_order_acq_rel) == 1) freeBlock(block);
+}
+
+template <class T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <class U>
+  BlockAllocator(const BlockAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    static_assert(sizeof(T) <= 1024 && alignof(T) <= 16, "block storage is for small boxes");
+    return static_cast<T*>(blockAllocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t) { blockFree(p); }
+  friend bool operator==(const BlockAllocator&, const BlockAllocator&) { return true; }
+};
+
+template <class T, class... A>
+std::shared_ptr<void> makeBox(A&&... args) {
+  if (tCursor.scopes) return std::allocate_shared<T>(BlockAllocator<T>{}, std::forward<A>(args)...);
+  return std::make_shared<T>(std::forward<A>(args)...);
+}
 
 struct SetBox {
   Array members;
@@ -113,7 +194,31 @@ void describe(const Value& v, int indent, std::string& out) {
   }
 }
 
+// Element storage from a block sits eight bytes past a 16-byte boundary; the heap's is aligned to 16.
+constexpr std::size_t kLargestBlockElements = 1024;
+
 }  // namespace
+
+void* detail::allocateElements(std::size_t bytes) {
+  if (tCursor.scopes && bytes <= kLargestBlockElements) return static_cast<char*>(blockAllocate(bytes + 8)) + 8;
+  // free() takes back either kind, so the rare heap block that is not aligned to 16 can be replaced.
+  void* p = std::malloc(bytes);
+  if (p && (reinterpret_cast<std::uintptr_t>(p) & 15) != 0) {
+    std::free(p);
+    p = std::aligned_alloc(16, (bytes + 15) & ~std::size_t{15});
+  }
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+void detail::freeElements(void* p, std::size_t) noexcept {
+  if (!p) return;
+  if ((reinterpret_cast<std::uintptr_t>(p) & 15) == 8) {
+    blockFree(p);
+  } else {
+    std::free(p);
+  }
+}
 
 // ---- Dictionary ----
 
@@ -163,6 +268,33 @@ void Dictionary::set(std::string key, Value value) {
   else if (entries_.size() >= kIndexThreshold) rebuildIndex();
 }
 
+void Dictionary::adopt(Entry* first, Entry* last) {
+  if (!entries_.empty() || static_cast<std::size_t>(last - first) >= kIndexThreshold) {
+    for (; first != last; ++first) set(std::move(first->first), std::move(first->second));
+    return;
+  }
+  // A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
+  // rules most pairs out before their texts are compared.
+  entries_.reserve(static_cast<std::size_t>(last - first));
+  std::uint64_t prints[kIndexThreshold];
+  for (; first != last; ++first) {
+    const std::string& key = first->first;
+    std::uint64_t print = key.size();
+    if (!key.empty()) {
+      const auto* b = reinterpret_cast<const unsigned char*>(key.data());
+      print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
+    }
+    std::size_t i = 0;
+    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == key)) ++i;
+    if (i < entries_.size()) {
+      entries_[i].second = std::move(first->second);
+    } else {
+      prints[i] = print;
+      entries_.push_back(std::move(*first));
+    }
+  }
+}
+
 bool Dictionary::remove(std::string_view key) {
   std::size_t i = indexOf(key);
   if (i >= entries_.size()) return false;
@@ -199,12 +331,12 @@ Value::Value(unsigned long long v) : type_(Type::Number), code_('Q') { num_.u_ =
 Value::Value(double v) : type_(Type::Number), code_('d') { num_.d_ = v; }
 Value::Value(float v) : type_(Type::Number), code_('f') { num_.d_ = v; }
 Value::Value(const char* s) : Value(std::string(s ? s : "")) {}
-Value::Value(std::string s) : type_(Type::String), box_(std::make_shared<std::string>(std::move(s))) {}
+Value::Value(std::string s) : type_(Type::String), box_(makeBox<std::string>(std::move(s))) {}
 Value::Value(std::string_view s) : Value(std::string(s)) {}
-Value::Value(os::Data d) : type_(Type::Data), box_(std::make_shared<os::Data>(std::move(d))) {}
+Value::Value(os::Data d) : type_(Type::Data), box_(makeBox<os::Data>(std::move(d))) {}
 Value::Value(os::Date d) : type_(Type::Date) { num_.d_ = d.timeIntervalSince1970(); }
-Value::Value(os::Array a) : type_(Type::Array), box_(std::make_shared<os::Array>(std::move(a))) {}
-Value::Value(os::Dictionary d) : type_(Type::Dictionary), box_(std::make_shared<os::Dictionary>(std::move(d))) {}
+Value::Value(os::Array a) : type_(Type::Array), box_(makeBox<os::Array>(std::move(a))) {}
+Value::Value(os::Dictionary d) : type_(Type::Dictionary), box_(makeBox<os::Dictionary>(std::move(d))) {}
 
 Value Value::number(char typeCode, long long v) {
   if (typeCode == 'f' || typeCode == 'd') return real(typeCode, static_cast<double>(v));
@@ -240,7 +372,7 @@ Value Value::set(os::Array members) {
     if (std::find(box.members.begin(), box.members.end(), m) == box.members.end()) box.members.push_back(std::move(m));
   Value out;
   out.type_ = Type::Set;
-  out.box_ = std::make_shared<SetBox>(std::move(box));
+  out.box_ = makeBox<SetBox>(std::move(box));
   return out;
 }
 
@@ -254,7 +386,7 @@ const T* Value::boxed() const {
 
 template <class T>
 T* Value::mutableBoxed() {
-  if (box_.use_count() > 1) box_ = std::make_shared<T>(*static_cast<const T*>(box_.get()));
+  if (box_.use_count() > 1) box_ = makeBox<T>(*static_cast<const T*>(box_.get()));
   return static_cast<T*>(box_.get());
 }
 
@@ -392,6 +524,12 @@ std::string Value::description() const {
   std::string out;
   describe(*this, 0, out);
   return out;
+}
+
+ValueStorageScope::ValueStorageScope() { ++tCursor.scopes; }
+
+ValueStorageScope::~ValueStorageScope() {
+  if (--tCursor.scopes == 0) finishBlock(tCursor);
 }
 
 const Value& Value::null() {

@@ -1,7 +1,9 @@
 #pragma once
 // The dynamic value that JSON, property lists, archives, user defaults, pasteboards and user info pass
 // around. Value semantics: copies are cheap (containers are shared until written).
+#include <cstddef>
 #include <cstdint>
+#include <new>
 #include <initializer_list>
 #include <unordered_map>
 #include <memory>
@@ -18,6 +20,52 @@ namespace os {
 
 class Value;
 class Dictionary;
+
+namespace detail {
+// Element storage of arrays and dictionaries. Inside a ValueStorageScope small ones come from the
+// scope's shared blocks, like the values themselves; any other comes from the heap. Either may be
+// released anywhere.
+void* allocateElements(std::size_t bytes);
+void freeElements(void* p, std::size_t bytes) noexcept;
+
+template <class T>
+struct ElementAllocator {
+  using value_type = T;
+  using size_type = std::size_t;
+  using difference_type = std::ptrdiff_t;
+  using propagate_on_container_move_assignment = std::true_type;
+  using is_always_equal = std::true_type;
+  T* allocate(std::size_t n) {
+    if (n > std::size_t(-1) / 2 / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(allocateElements(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { freeElements(p, n * sizeof(T)); }
+};
+}  // namespace detail
+}  // namespace os
+
+// The containers of values keep their standard types; their element storage goes through the
+// allocator above.
+template <>
+class std::allocator<os::Value> : public os::detail::ElementAllocator<os::Value> {
+ public:
+  constexpr allocator() noexcept = default;
+  template <class U>
+  constexpr allocator(const allocator<U>&) noexcept {}
+  friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
+};
+
+template <>
+class std::allocator<std::pair<std::string, os::Value>>
+    : public os::detail::ElementAllocator<std::pair<std::string, os::Value>> {
+ public:
+  constexpr allocator() noexcept = default;
+  template <class U>
+  constexpr allocator(const allocator<U>&) noexcept {}
+  friend constexpr bool operator==(const allocator&, const allocator&) noexcept { return true; }
+};
+
+namespace os {
 
 using Array = std::vector<Value>;
 
@@ -135,6 +183,8 @@ class Dictionary {
   const Value& operator[](std::string_view key) const;
   // Replaces an existing key in place (keeping its position) or appends.
   void set(std::string key, Value value);
+  // Moves the entries of [first, last) in, in order, as set() would one by one.
+  void adopt(Entry* first, Entry* last);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();
@@ -160,5 +210,18 @@ class Dictionary {
 };
 
 const char* typeName(Value::Type t);
+
+// While one is open on a thread, the storage of the strings, data and containers made on that
+// thread comes from blocks shared by many values and given back when the last of them is gone,
+// instead of one allocation and one free each. A reader opens one around building a tree.
+// Values made inside keep their ordinary semantics: they may be copied, changed (a write copies
+// shared storage first) and released on any thread, before or after the scope closes.
+class ValueStorageScope {
+ public:
+  ValueStorageScope();
+  ~ValueStorageScope();
+  ValueStorageScope(const ValueStorageScope&) = delete;
+  ValueStorageScope& operator=(const ValueStorageScope&) = delete;
+};
 
 }  // namespace os

@@ -2,6 +2,8 @@
 
 #include "os/core/Value.h"
 
+#include <thread>
+
 namespace os {
 namespace {
 
@@ -26,6 +28,16 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_EQ(d["b"].intValue(), 4);
   EXPECT_TRUE(d["missing"].isNull());
   EXPECT_EQ(d, (Dictionary{{"c", 3}, {"a", 2}, {"b", 4}}));
+  // Entries taken in bulk follow the same rules, keys alike in length and ends included.
+  std::vector<Dictionary::Entry> more{{"keyA1", 1}, {"keyB1", 2}, {"keyA1", 3}, {"", 4}, {"", 5}};
+  Dictionary bulk;
+  bulk.adopt(more.data(), more.data() + more.size());
+  EXPECT_EQ(bulk.keys(), (std::vector<std::string>{"keyA1", "keyB1", ""}));
+  EXPECT_EQ(bulk["keyA1"].intValue(), 3);
+  EXPECT_EQ(bulk[""].intValue(), 5);
+  std::vector<Dictionary::Entry> two{{"keyA1", 1}, {"keyB1", 2}};
+  d.adopt(two.data(), two.data() + two.size());
+  EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c", "keyA1", "keyB1"}));
 }
 
 TEST(Value, CopiesDoNotShareWrites) {
@@ -81,6 +93,32 @@ TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
   EXPECT_EQ(d["k999"].intValue(), 999);
   EXPECT_EQ(d.entries().front().first, "k1");
   for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+TEST(Value, StorageFromAScopeOutlivesItAndMovesAcrossThreads) {
+  Value kept;
+  Array half;
+  {
+    ValueStorageScope scope;
+    Array items;
+    // Enough values to fill several blocks, some of them too long to be held inline by a string.
+    for (int i = 0; i < 3000; ++i)
+      items.push_back(Value(Dictionary{{"name", Value(std::string(20 + i % 7, 'a' + i % 26))}, {"list", Array{i}}}));
+    kept = Value(std::move(items));
+    half.assign(kept.array()->begin(), kept.array()->begin() + 1500);
+  }
+  // A holder that writes gets its own copy; the other holders see nothing of it.
+  Value changed = kept.at(7);
+  changed.mutableDictionary()->set("name", "x");
+  EXPECT_EQ(kept.at(7)["name"].stringOr(), std::string(20, 'h'));
+  // The last holders of the scope's values let go of them on other threads, in any order.
+  std::thread a([v = std::move(kept)]() mutable { v = Value(); });
+  std::thread b([h = std::move(half)]() mutable {
+    for (std::size_t i = h.size(); i-- > 0;) h.pop_back();
+  });
+  a.join();
+  b.join();
+  EXPECT_EQ(changed["list"].at(0).intValue(), 7);
 }
 
 }  // namespace
