@@ -127,6 +127,16 @@ class JSONParse {
   bool scanNumber();
   bool numberFromText(const char* first, const char* last, bool real);
   bool fastDouble(const char* first, const char* last);
+  bool integerToken(bool negative, unsigned long long magnitude) {
+    if (negative) {
+      tok_.valueType = kSigned;
+      tok_.number.i = -static_cast<long long>(magnitude);
+    } else {
+      tok_.valueType = kUnsigned;
+      tok_.number.u = magnitude;
+    }
+    return true;
+  }
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
   void numberValue(os::Value& out);
@@ -454,16 +464,8 @@ bool JSONParse::scanNumber() {
   tok_.type = kNumber;
   // Integers of up to 18 digits (19 when positive) are taken as read; "-0" is a double.
   const bool negative = integerStart != begin;
-  if (!real && p - integerStart <= (negative ? 18u : 19u) && !(negative && p - integerStart == 1 && integer == 0)) {
-    if (negative) {
-      tok_.valueType = kSigned;
-      tok_.number.i = -static_cast<long long>(integer);
-    } else {
-      tok_.valueType = kUnsigned;
-      tok_.number.u = integer;
-    }
-    return true;
-  }
+  if (!real && p - integerStart <= (negative ? 18u : 19u) && !(negative && p - integerStart == 1 && integer == 0))
+    return integerToken(negative, integer);
   return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
 }
 
@@ -512,14 +514,7 @@ bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
     if (last - digits <= (negative ? 18 : 19)) {
       unsigned long long v = 0;
       for (const char* c = digits; c != last; ++c) v = v * 10 + static_cast<unsigned>(*c - '0');
-      if (negative) {
-        tok_.valueType = kSigned;
-        tok_.number.i = -static_cast<long long>(v);
-      } else {
-        tok_.valueType = kUnsigned;
-        tok_.number.u = v;
-      }
-      return true;
+      return integerToken(negative, v);
     }
   } else {
     if (fastDouble(first, last)) return true;
