@@ -821,15 +821,15 @@ class Driver {
     if (inactivityDue_) earliest(due, *inactivityDue_);
     if (due == armed_) return;
     armed_ = due;
-    itimerspec spec{};
+    itimerspec setting{};
     if (due) {
       auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count();
       // Zero would disarm it.
       if (ns <= 0) ns = 1;
-      spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-      spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+      setting.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+      setting.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     }
-    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &setting, nullptr);
   }
 
   static int onSocket(CURL*, curl_socket_t socket, int what, void* self, void*) {
