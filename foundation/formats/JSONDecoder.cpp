@@ -347,16 +347,8 @@ bool JSONParse::scanString() {
   const std::uint8_t* p = in_ + pos_;
   const std::uint8_t* const end = in_ + end_;
   while (p < end) {
-    if (end - p >= 8) {
-      std::uint64_t w;
-      std::memcpy(&w, p, 8);
-      if (const std::uint64_t stops = jsonStringStops(w); stops == 0) {
-        p += 8;
-        continue;
-      } else {
-        p += static_cast<std::size_t>(__builtin_ctzll(stops)) / 8;
-      }
-    }
+    p = skipPlainJSONText(p, end);
+    if (p == end) break;
     const std::uint8_t c = *p;
     if (c >= 0x80) {
       std::size_t n;

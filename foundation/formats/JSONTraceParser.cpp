@@ -228,17 +228,8 @@ bool JSONTraceParser::scanRestOfString(std::string& out) {
     // bytes above 0x7F need a closer look.
     const unsigned char* run = c_;
     while (c_ != end_ && !kStopSet[*c_]) {
-      if (end_ - c_ >= 8) {
-        std::uint64_t word;
-        std::memcpy(&word, c_, 8);
-        if (const std::uint64_t stops = jsonStringStops(word); stops == 0) {
-          c_ += 8;
-          continue;
-        } else {
-          c_ += __builtin_ctzll(stops) / 8;
-          if (c_ == end_ || kStopSet[*c_]) break;
-        }
-      }
+      c_ = skipPlainJSONText(c_, end_);
+      if (c_ == end_ || kStopSet[*c_]) break;
       if (*c_ < 0x80) {
         ++c_;
         continue;

@@ -3,6 +3,7 @@
 // well-formed byte sequences, plus the code points JSON text may not carry.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 struct UTF8Sequence {
@@ -24,6 +25,19 @@ inline std::uint64_t jsonStringStops(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
   const std::uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
   return (((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash) | ((word - kOnes * 0x20) & ~word) | word) & kHighs;
+}
+
+// Passes over plain JSON string text a word at a time: the first byte at or after `p` that ends
+// such a run, or, when fewer than eight bytes remain, the first of them (the caller goes on byte
+// by byte).
+inline const std::uint8_t* skipPlainJSONText(const std::uint8_t* p, const std::uint8_t* end) {
+  while (end - p >= 8) {
+    std::uint64_t word;
+    std::memcpy(&word, p, 8);
+    if (const std::uint64_t stops = jsonStringStops(word)) return p + __builtin_ctzll(stops) / 8;
+    p += 8;
+  }
+  return p;
 }
 
 // Inline: the JSON reader and writer call it for every character outside ASCII.
