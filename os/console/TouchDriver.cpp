@@ -9,6 +9,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
+#include "os/views/GestureRecognizer.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/views/TextField.h"
@@ -133,42 +134,40 @@ bool TouchDriver::doubleTap(Point p, Window* window) {
 
 bool TouchDriver::doubleTap(const View& view) { return doubleTap(middleOf(view), view.window()); }
 
+Finger::Finger(Window& window, Point at)
+    : window_(window), keep_(window.weak_from_this().lock()), touch_(std::make_shared<Touch>(&window, at, now())), at_(at) {
+  send();
+}
+
+void Finger::moveTo(Point p) {
+  pass(TouchDriver::kSampleInterval);
+  at_ = p;
+  touch_->update(TouchPhase::Moved, p, now());
+  send();
+}
+
+void Finger::slideTo(Point p, int steps) {
+  Point a = at_;
+  steps = std::max(1, steps);
+  for (int i = 1; i <= steps; ++i) {
+    double k = static_cast<double>(i) / steps;
+    moveTo(Point{a.x + (p.x - a.x) * k, a.y + (p.y - a.y) * k});
+  }
+}
+
+void Finger::lift() { end(false); }
+
+void Finger::cancel() { end(true); }
+
+void Finger::send() { os::send(&window_, touch_); }
+
+void Finger::end(bool cancelled) {
+  touch_->update(cancelled ? TouchPhase::Cancelled : TouchPhase::Ended, at_, now());
+  send();
+  RunLoop::main()->runUntilIdle();
+}
+
 namespace {
-// One finger on the glass: comes down at a point, moves in samples kSampleInterval apart, lifts.
-class Finger {
- public:
-  Finger(Window* window, Point at) : window_(window), keep_(window->weak_from_this().lock()), at_(at) {
-    touch_ = std::make_shared<Touch>(window, at, now());
-    send(window_, touch_);
-  }
-  Point at() const { return at_; }
-  void moveTo(Point p) {
-    pass(TouchDriver::kSampleInterval);
-    at_ = p;
-    touch_->update(TouchPhase::Moved, p, now());
-    send(window_, touch_);
-  }
-  // Straight to `p` in `steps` samples.
-  void slideTo(Point p, int steps) {
-    Point a = at_;
-    steps = std::max(1, steps);
-    for (int i = 1; i <= steps; ++i) {
-      double k = static_cast<double>(i) / steps;
-      moveTo(Point{a.x + (p.x - a.x) * k, a.y + (p.y - a.y) * k});
-    }
-  }
-  void lift(bool cancel = false) {
-    touch_->update(cancel ? TouchPhase::Cancelled : TouchPhase::Ended, at_, now());
-    send(window_, touch_);
-  }
-
- private:
-  Window* window_;
-  std::shared_ptr<Responder> keep_;
-  std::shared_ptr<Touch> touch_;
-  Point at_;
-};
-
 // Plays a pan in the window from `a` to `b` (window coordinates).
 void playPan(Window* window, Point a, Point b, const PanOptions& o) {
   std::vector<Point> path;
@@ -177,10 +176,11 @@ void playPan(Window* window, Point a, Point b, const PanOptions& o) {
   Point last{};
   if (o.releaseVelocity) last = Point{o.releaseVelocity->x * TouchDriver::kSampleInterval, o.releaseVelocity->y * TouchDriver::kSampleInterval};
   path.push_back(Point{b.x - last.x, b.y - last.y});
-  Finger finger(window, a);
+  Finger finger(*window, a);
   for (Point p : path) finger.slideTo(p, o.steps);
   if (o.releaseVelocity) finger.moveTo(b);
-  finger.lift(o.cancel);
+  if (o.cancel) finger.cancel();
+  else finger.lift();
 }
 
 // A point of the visible part of the view, as fractions of its width and height.
@@ -207,6 +207,22 @@ void TouchDriver::pan(Point from, Point to, const PanOptions& options) {
   if (!window) return;
   auto keep = window->weak_from_this().lock();
   playPan(window, window->convertPointFromView(from, nullptr), window->convertPointFromView(to, nullptr), options);
+  settle();
+}
+
+void TouchDriver::drag(Point from, Point to, Window* window) {
+  settle();
+  if (!window) window = windowAt(from);
+  if (!window) return;
+  auto keep = window->weak_from_this().lock();
+  Point a = window->convertPointFromView(from, nullptr), b = window->convertPointFromView(to, nullptr);
+  const double length = std::hypot(b.x - a.x, b.y - a.y);
+  // A hair past the hysteresis, so rounding on a slanted path cannot leave it short.
+  const double k = length > 0 ? PanGestureRecognizer::kHysteresis * (1 + 1e-9) / length : 0;
+  Finger finger(*window, a);
+  finger.moveTo(Point{a.x + (b.x - a.x) * k, a.y + (b.y - a.y) * k});
+  finger.moveTo(b);
+  finger.lift();
   settle();
 }
 
@@ -245,7 +261,7 @@ bool TouchDriver::pull(ScrollView& scrollView, double distance) {
   bool reached = false;
   for (int stroke = 0; stroke < 200 && !reached; ++stroke) {
     const double before = scrollView.contentOffset().y;
-    Finger finger(window, a);
+    Finger finger(*window, a);
     for (int i = 1; i <= samples && !reached; ++i) {
       finger.moveTo(Point{a.x, a.y + step * i});
       reached = scrollView.contentOffset().y <= target();

@@ -13,6 +13,8 @@
 
 namespace os {
 
+class Responder;
+class Touch;
 class View;
 class Window;
 class ScrollView;
@@ -62,6 +64,9 @@ class TouchDriver {
   // A finger pressed at `from`, moved to `to` in `steps` samples, then lifted.
   static void pan(Point from, Point to, int steps = 10, Window* window = nullptr);
   static void pan(Point from, Point to, const PanOptions& options);
+  // A drag whose pan begins on its first sample: the finger comes down at `from`, moves just past
+  // the pan recognizers' hysteresis towards `to`, then to `to` in one sample, and lifts.
+  static void drag(Point from, Point to, Window* window = nullptr);
   // Drags the content of the scroll view by `translation` (the finger's movement) and lifts the
   // finger moving at `releaseVelocity` points per second. Deceleration then ends on the clock.
   static void dragScrollView(ScrollView& scrollView, Point translation, Point releaseVelocity = {});
@@ -103,6 +108,30 @@ class TouchDriver {
   // The point of a view in window coordinates (its middle), and its window.
   static Point windowPoint(const View& view, Point local);
   static Point middleOf(const View& view);
+};
+
+// One finger on the glass, played a sample at a time so a test can look between samples: comes
+// down at a window point when made, and every step lets the main run loop run (a move comes
+// TouchDriver::kSampleInterval after the step before it). Lift or cancel it before it goes.
+class Finger {
+ public:
+  Finger(Window& window, Point at);
+  Point at() const { return at_; }
+  void moveTo(Point p);
+  // Straight to `p` in `steps` samples.
+  void slideTo(Point p, int steps);
+  void lift();
+  // The system takes the touch away (a call coming in).
+  void cancel();
+
+ private:
+  void send();
+  void end(bool cancelled);
+
+  Window& window_;
+  std::shared_ptr<Responder> keep_;
+  std::shared_ptr<Touch> touch_;
+  Point at_;
 };
 
 }  // namespace os

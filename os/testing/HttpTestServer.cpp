@@ -204,4 +204,26 @@ int HttpTestServer::refusedPort() {
   return port;
 }
 
+AnswerQueue::AnswerQueue(CannedResponse fallback) { state_->fallback = std::move(fallback); }
+
+void AnswerQueue::push(CannedResponse answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->answers.push_back(std::move(answer));
+}
+
+void AnswerQueue::setFallback(CannedResponse answer) {
+  std::lock_guard lock(state_->mutex);
+  state_->fallback = std::move(answer);
+}
+
+HttpTestServer::Handler AnswerQueue::handler() const {
+  return [state = state_](const RecordedRequest&) {
+    std::lock_guard lock(state->mutex);
+    if (state->answers.empty()) return state->fallback;
+    CannedResponse next = std::move(state->answers.front());
+    state->answers.pop_front();
+    return next;
+  };
+}
+
 }  // namespace os::testing

@@ -9,6 +9,7 @@
 // (and 127.0.0.1 and localhost) from the test certificate authority, which URL loading accepts
 // only once the authority is trusted.
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -99,6 +100,25 @@ class HttpTestServer {
   std::map<std::pair<std::string, std::string>, Handler> routes_;
   std::vector<RecordedRequest> log_;
   bool stopping_ = false;
+};
+
+// Answers a test queues as it goes, handed out one per request in order, then the fallback once
+// none is left. route(method, path, queue.handler()) puts it behind a route (or several); the
+// handler shares the queue, so it may outlive this object.
+class AnswerQueue {
+ public:
+  explicit AnswerQueue(CannedResponse fallback = CannedResponse::text(""));
+  void push(CannedResponse answer);
+  void setFallback(CannedResponse answer);
+  HttpTestServer::Handler handler() const;
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::deque<CannedResponse> answers;
+    CannedResponse fallback;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace os::testing

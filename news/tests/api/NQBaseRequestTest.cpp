@@ -15,7 +15,7 @@
 
 namespace {
 
-using newstest::decodeP;
+using newsd::decodeParameters;
 
 const std::string kHexDigits = "0123456789abcdef";
 
@@ -64,7 +64,7 @@ TEST(NQBaseRequestBody, NewsFieldsDecodeFromAOneLinePAndTheSignatureCoversIt) {
   EXPECT_EQ(form["c"].stringOr(), NQBaseRequest::makeCheckCodeWithParams(p, NQBaseRequest::se(SECRET_KEY)));
   EXPECT_FALSE(form.contains("check"));
 
-  auto params = decodeP(p);
+  auto params = decodeParameters(p);
   ASSERT_TRUE(params);
   EXPECT_EQ((*params)["opcode"].intValue(), 1110);
   EXPECT_EQ((*params)["opdata"]["suggestion"].stringOr(), std::string(300, 'x'));
@@ -88,7 +88,7 @@ TEST(NQBaseRequestBody, PromotionFieldsLeaveJailbreakOutAndCarryTheChannel) {
   EXPECT_FALSE(form.contains("c"));
   EXPECT_EQ(form["check"].stringOr(), NQBaseRequest::makeCheckCodeWithParams(p, NQBaseRequest::se(SECRET_KEY_QUARN)));
 
-  auto params = decodeP(p);
+  auto params = decodeParameters(p);
   ASSERT_TRUE(params);
   EXPECT_EQ((*params)["opcode"].intValue(), 2613);
   EXPECT_EQ((*params)["in"]["pageno"].intValue(), 1);
@@ -107,9 +107,9 @@ TEST(NQBaseRequestBody, AJailbrokenDeviceSaysSoToBothApis) {
   ASSERT_TRUE(os::FileManager::defaultManager().createDirectoryAtPath(mark, true));
 
   VXAppActiveRequest news(1);
-  EXPECT_EQ((*decodeP(news.query()["p"].stringOr()))["jailbreak"].intValue(), 1);
+  EXPECT_EQ((*decodeParameters(news.query()["p"].stringOr()))["jailbreak"].intValue(), 1);
   VXAdListRequest promotion;
-  EXPECT_EQ((*decodeP(promotion.query()["p"].stringOr()))["jailbreak"].intValue(), 1);
+  EXPECT_EQ((*decodeParameters(promotion.query()["p"].stringOr()))["jailbreak"].intValue(), 1);
 }
 
 TEST(NQBaseRequestBody, OpcodeWithoutAClassAndRepeatedQueries) {
@@ -117,7 +117,7 @@ TEST(NQBaseRequestBody, OpcodeWithoutAClassAndRepeatedQueries) {
   NQBaseRequest categories = NQBaseRequest::initWithOpcode(1040);
   EXPECT_EQ(categories.opCode(), 0);
   os::Dictionary first = categories.query();
-  auto params = decodeP(first["p"].stringOr());
+  auto params = decodeParameters(first["p"].stringOr());
   ASSERT_TRUE(params);
   EXPECT_EQ((*params)["opcode"].intValue(), 1040);
   EXPECT_FALSE(params->contains("opdata"));
@@ -129,9 +129,9 @@ TEST(NQBaseRequestBody, MissingBundleVersionIsLeftOut) {
   newstest::RequestEnvironment env;
   env.sandbox().setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"}});
   VXAppActiveRequest news(2);
-  EXPECT_FALSE(decodeP(news.query()["p"].stringOr())->contains("version"));
+  EXPECT_FALSE(decodeParameters(news.query()["p"].stringOr())->contains("version"));
   VXAdListRequest promotion;
-  EXPECT_FALSE(decodeP(promotion.query()["p"].stringOr())->contains("version"));
+  EXPECT_FALSE(decodeParameters(promotion.query()["p"].stringOr())->contains("version"));
 }
 
 TEST(NQBaseRequestPost, FormIsPostedToTheConfiguredHostAndPath) {

@@ -6,6 +6,7 @@
 namespace newstest {
 namespace {
 
+using os::Finger;
 using os::TouchDriver;
 
 class SideMenuTest : public ReaderFixture {
@@ -52,8 +53,8 @@ TEST_F(SideMenuTest, OpeningAndClosingTakeTheirShareOfTheSlideDuration) {
 
 TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens) {
   Finger f(*window_, os::Point{100, 300});
-  f.moveToX(110);
-  f.moveToX(149);
+  f.moveTo(os::Point{110, 300});
+  f.moveTo(os::Point{149, 300});
   EXPECT_EQ(centreX(), 49);
   EXPECT_TRUE(leftInserted());
   f.lift();
@@ -62,7 +63,7 @@ TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens
   TouchDriver::advance(0.1);
   EXPECT_FALSE(leftInserted());
 
-  drag(*window_, 100, 300, 50);
+  TouchDriver::drag({100, 300}, {150, 300});
   EXPECT_NEAR(lastAnimationDuration(), 210.0 / 260 * 0.35, 1e-9);
   EXPECT_EQ(centreX(), 260);
   EXPECT_TRUE(side_->leftSideIsShow());
@@ -70,22 +71,22 @@ TEST_F(SideMenuTest, ADragReleasedShortOfFiftyPointsSpringsBackAndFromFiftyOpens
 
   // The open menu never goes past its width, and any drag of it closes it.
   Finger g(*window_, os::Point{270, 300});
-  g.moveToX(280);
-  g.moveToX(318);
+  g.moveTo(os::Point{280, 300});
+  g.moveTo(os::Point{318, 300});
   EXPECT_EQ(centreX(), 260);
   g.lift();
   EXPECT_EQ(centreX(), 0);
 }
 
 TEST_F(SideMenuTest, DraggingLeftOpensTheRightMenuOnlyWhenThereIsOne) {
-  drag(*window_, 200, 300, -100);
+  TouchDriver::drag({200, 300}, {100, 300});
   EXPECT_EQ(centreX(), 0);
   EXPECT_EQ(side_->view()->subviews().size(), 1u);
   TouchDriver::advance(0.4);
 
   auto right = std::make_shared<os::ViewController>();
   side_->setRightViewController(right);
-  drag(*window_, 200, 300, -50);
+  TouchDriver::drag({200, 300}, {150, 300});
   EXPECT_EQ(centreX(), -260);
   EXPECT_TRUE(side_->rightSideIsShow());
   TouchDriver::advance(0.4);
@@ -98,7 +99,7 @@ TEST_F(SideMenuTest, DraggingLeftOpensTheRightMenuOnlyWhenThereIsOne) {
 
 TEST_F(SideMenuTest, WithDraggingOffOnlyPansHandedOverByOtherViewsMoveTheCentre) {
   side_->setCanDrag(false);
-  drag(*window_, 20, 300, 100);
+  TouchDriver::drag({20, 300}, {120, 300});
   EXPECT_EQ(centreX(), 0);
 
   // The news pages hand their own pan to the container.
@@ -106,13 +107,13 @@ TEST_F(SideMenuTest, WithDraggingOffOnlyPansHandedOverByOtherViewsMoveTheCentre)
   pages->addGestureRecognizer(std::make_shared<os::PanGestureRecognizer>(
       [this](os::GestureRecognizer& g) { side_->pan(static_cast<os::PanGestureRecognizer&>(g)); }));
   centre->view()->addSubview(pages);
-  drag(*window_, 20, 200, 100);
+  TouchDriver::drag({20, 200}, {120, 200});
   EXPECT_EQ(centreX(), 260);
   side_->hideSideViewController();
   TouchDriver::advance(0.4);
 
   side_->setCanDrag(true);
-  drag(*window_, 20, 450, 100);
+  TouchDriver::drag({20, 450}, {120, 450});
   EXPECT_EQ(centreX(), 260);
 }
 
@@ -130,8 +131,8 @@ TEST_F(SideMenuTest, AnOpenThatOvertakesACloseKeepsItsMenu) {
 
 TEST_F(SideMenuTest, ACancelledDragSettlesClosed) {
   Finger f(*window_, os::Point{50, 300});
-  f.moveToX(60);
-  f.moveToX(170);
+  f.moveTo(os::Point{60, 300});
+  f.moveTo(os::Point{170, 300});
   ASSERT_EQ(centreX(), 120);
   f.cancel();
   EXPECT_EQ(centreX(), 0);

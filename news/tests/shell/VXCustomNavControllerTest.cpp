@@ -12,6 +12,7 @@
 namespace newstest {
 namespace {
 
+using os::Finger;
 using os::TouchDriver;
 
 class Home : public NQBaseViewController {
@@ -41,13 +42,15 @@ class NavTest : public ReaderFixture {
   double screenX() const { return side_->view()->frame().origin.x; }
   std::size_t depth() const { return nav_->viewControllers().size(); }
   // The gesture begins 10 points right of x0 and is released `distance` beyond that.
-  void dragBack(double distance, double x0 = 20) { drag(*window_, x0, 300, os::PanGestureRecognizer::kHysteresis + distance); }
+  void dragBack(double distance, double x0 = 20) {
+    TouchDriver::drag({x0, 300}, {x0 + os::PanGestureRecognizer::kHysteresis + distance, 300});
+  }
 
   std::shared_ptr<Home> home = std::make_shared<Home>();
 };
 
 TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
-  drag(*window_, 20, 300, 100);  // at the root the side menu takes the drag
+  TouchDriver::drag({20, 300}, {120, 300});  // at the root the side menu takes the drag
   EXPECT_EQ(nav_->view()->frame().origin.x, 260);
   EXPECT_EQ(screenX(), 0);
   side_->hideSideViewController();
@@ -61,7 +64,7 @@ TEST_F(NavTest, SideMenuDragIsOffWhileAPushedScreenShows) {
   EXPECT_FALSE(side_->canDrag());
   nav_->popViewController(false);
   EXPECT_TRUE(side_->canDrag());
-  drag(*window_, 20, 300, 100);
+  TouchDriver::drag({20, 300}, {120, 300});
   EXPECT_EQ(nav_->view()->frame().origin.x, 260);
 }
 
@@ -105,7 +108,7 @@ TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
   EXPECT_EQ(nav_->screenShotsList()[0], nullptr);
   pushScreen();
   Finger f(*window_, os::Point{20, 300});
-  f.moveToX(30);
+  f.moveTo(os::Point{30, 300});
   // Beneath lies the home screen as it was: its band 100 points below both bars.
   auto shot = nav_->lastScreenShot()->image();
   ASSERT_NE(shot, nullptr);
@@ -115,14 +118,14 @@ TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
   EXPECT_EQ(window_->subviews().back(), side_->view());
   EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0.2);
 
-  f.moveToX(110);
+  f.moveTo(os::Point{110, 300});
   EXPECT_EQ(screenX(), 80);
   EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0.1);
-  f.moveToX(190);
+  f.moveTo(os::Point{190, 300});
   EXPECT_DOUBLE_EQ(nav_->blackMask()->alpha(), 0);
-  f.moveToX(400);
+  f.moveTo(os::Point{400, 300});
   EXPECT_EQ(screenX(), 320);
-  f.moveToX(0);
+  f.moveTo(os::Point{0, 300});
   EXPECT_EQ(screenX(), 0);
   f.cancel();
   TouchDriver::advance(0.31);

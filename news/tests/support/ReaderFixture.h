@@ -108,13 +108,6 @@ class RequestEnvironment {
   std::shared_ptr<VXReaderContext> previous_;
 };
 
-// The JSON object inside a "p" field; nothing when it is not Base64 of a JSON object.
-inline std::optional<os::Dictionary> decodeP(const std::string& p) {
-  auto value = newsd::parseJSON(base64DecodedString(p).value_or(""));
-  if (!value || !value->dictionary()) return std::nullopt;
-  return *value->dictionary();
-}
-
 // One id of each item, in order.
 template <class Items, class Id>
 std::vector<long long> ids(Items&& items, Id id) {
@@ -158,16 +151,13 @@ class BroadcastCounter {
   os::NotificationCenter::ObserverToken token_;
 };
 
-// The local news server on loopback with both APIs of the current context pointed at it, noting
-// the parameters of every operation it answers.
+// The local news server on loopback, keeping every form it accepts, with both APIs of the current
+// context pointed at it.
 class LocalNewsServer : public newsd::NewsServer {
  public:
   explicit LocalNewsServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {})
       : newsd::NewsServer({.seed = seed, .service = std::move(service), .faults = {}}) {
-    this->service().setLog([this](const std::string& line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    });
+    this->service().setKeepsForms(true);
     auto port = start();
     EXPECT_TRUE(port);
     base_ = "http://127.0.0.1:" + std::to_string(port.value_or(0));
@@ -176,27 +166,16 @@ class LocalNewsServer : public newsd::NewsServer {
   ~LocalNewsServer() { stop(); }
   const std::string& base() const { return base_; }
 
-  // The parameters of every form of the operation that arrived, in order (null when unreadable).
-  std::vector<os::Value> params(long long opcode) const {
-    const std::string prefix = "opcode " + std::to_string(opcode) + " ";
-    std::lock_guard lock(mutex_);
-    std::vector<os::Value> out;
-    for (const auto& line : lines_)
-      if (os::hasPrefix(line, prefix)) out.push_back(newsd::parseJSON(line.substr(prefix.size())).value_or(os::Value()));
-    return out;
-  }
-  int asked(long long opcode) const { return static_cast<int>(params(opcode).size()); }
+  int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
-  std::vector<long long> activations() const {
-    return ids(params(1000), [](const os::Value& p) { return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1; });
+  std::vector<long long> activations() {
+    return ids(service().forms(1000), [](const os::Value& p) { return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1; });
   }
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
     return first(service().content().articles(), pick);
   }
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
   std::string base_;
 };
 
@@ -496,41 +475,6 @@ class LaunchFixture : public ReaderFixture {
   LaunchFixture() : ReaderFixture({.wifi = true, .online = true, .state = State::Timed}) {}
 };
 
-// One touch played sample by sample, so drags end exactly where a test wants.
-class Finger {
- public:
-  Finger(os::Window& window, os::Point at) : window_(window) {
-    touch_ = std::make_shared<os::Touch>(&window, at, os::Clock::monotonic());
-    send();
-  }
-  void moveToX(double x) {
-    os::Clock::advance(os::TouchDriver::kSampleInterval);
-    os::RunLoop::main()->runUntilIdle();
-    touch_->update(os::TouchPhase::Moved, os::Point{x, touch_->locationInWindow().y}, os::Clock::monotonic());
-    send();
-  }
-  void lift() { finish(os::TouchPhase::Ended); }
-  void cancel() { finish(os::TouchPhase::Cancelled); }
-
- private:
-  void finish(os::TouchPhase phase) {
-    touch_->update(phase, touch_->locationInWindow(), os::Clock::monotonic());
-    send();
-    os::RunLoop::main()->runUntilIdle();
-  }
-  void send() { window_.sendEvent(os::Event({touch_}, touch_->timestamp())); }
-  os::Window& window_;
-  std::shared_ptr<os::Touch> touch_;
-};
-
-// Put down at x0, the pan begins at the first sample (10 points on), released `travel` from x0.
-inline void drag(os::Window& window, double x0, double y, double travel) {
-  Finger f(window, os::Point{x0, y});
-  f.moveToX(x0 + (travel < 0 ? -1 : 1) * os::PanGestureRecognizer::kHysteresis);
-  f.moveToX(x0 + travel);
-  f.lift();
-}
-
 // The ad screens, over a plain screen; the application notes the store addresses it was asked to open.
 class AdFixture : public ReaderFixture {
  protected:
@@ -607,9 +551,7 @@ class OfflineFixture : public ReaderFixture {
   }
   // Article ids of the detail requests the server answered, in order of arrival.
   std::vector<long long> detailsAsked() const {
-    auto asked = server_->params(1020);
-    auto readable = asked | std::views::filter([](const os::Value& p) { return p.dictionary() != nullptr; });
-    return ids(readable, [](const os::Value& p) { return p["opdata"]["id"].intValue(); });
+    return ids(server_->service().forms(1020), [](const os::Value& p) { return p["opdata"]["id"].intValue(); });
   }
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
@@ -645,34 +587,19 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
 // "opdata" of each request.
 class ScriptedNewsServer : public os::testing::HttpTestServer {
  public:
-  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : fallback_(std::move(fallback)) {
-    for (const char* path : {"/api/imobile/", "/api/imobile"}) {
-      route("POST", path, [this](const os::testing::RecordedRequest&) {
-        std::lock_guard lock(mutex_);
-        auto response = os::testing::CannedResponse::text(answers_.empty() ? fallback_ : answers_.front());
-        if (!answers_.empty()) answers_.pop_front();
-        response.contentType = "application/json";
-        return response;
-      });
-    }
-    VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(port()));
+  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : answers_(json(std::move(fallback))) {
+    route("POST", "/api/imobile/", answers_.handler());
+    VXRequestConfig::setServerRoot(url(""));
   }
-  ~ScriptedNewsServer() { stop(); }  // before the answers go
 
-  void queue(std::string answer) {
-    std::lock_guard lock(mutex_);
-    answers_.push_back(std::move(answer));
-  }
-  void setFallback(std::string answer) {
-    std::lock_guard lock(mutex_);
-    fallback_ = std::move(answer);
-  }
+  void queue(std::string answer) { answers_.push(json(std::move(answer))); }
+  void setFallback(std::string answer) { answers_.setFallback(json(std::move(answer))); }
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
     for (const auto& r : requests()) {
       auto form = os::parseQuery(r.body, true);
       auto p = std::ranges::find(form, std::string("p"), &os::QueryItem::first);
-      auto params = decodeP(p != form.end() ? p->second : "");
+      auto params = newsd::decodeParameters(p != form.end() ? p->second : "");
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
       out.push_back(op ? *op : os::Dictionary{});
     }
@@ -681,9 +608,12 @@ class ScriptedNewsServer : public os::testing::HttpTestServer {
   os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 
  private:
-  std::mutex mutex_;
-  std::deque<std::string> answers_;
-  std::string fallback_;
+  static os::testing::CannedResponse json(std::string text) {
+    auto response = os::testing::CannedResponse::text(std::move(text));
+    response.contentType = "application/json";
+    return response;
+  }
+  os::testing::AnswerQueue answers_;
 };
 
 }  // namespace newstest

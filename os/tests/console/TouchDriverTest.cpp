@@ -57,6 +57,27 @@ TEST_F(TouchDriverTest, APanFollowsItsPathAndLiftsAtTheVelocityAskedFor) {
   EXPECT_EQ(log.releaseVelocity, (Point{0, 0}));
 }
 
+TEST_F(TouchDriverTest, ADragsPanBeginsOnItsFirstSampleAndAFingerStopsWhereTheTestLooks) {
+  auto pad = makeView<View>(Rect(0, 0, 320, 480));
+  window->addSubview(pad);
+  PanLog log;
+  log.attach(*pad);
+  TouchDriver::drag(Point{200, 300}, Point{150, 340});
+  EXPECT_EQ(log.states, (std::vector<GestureRecognizerState>{GestureRecognizerState::Began, GestureRecognizerState::Changed,
+                                                             GestureRecognizerState::Ended}));
+  EXPECT_EQ(log.translations.back(), (Point{-50, 40}));
+
+  log = PanLog{};
+  log.attach(*pad);
+  Finger finger(*window, Point{100, 100});
+  finger.moveTo(Point{100, 140});
+  EXPECT_EQ(log.states, std::vector<GestureRecognizerState>{GestureRecognizerState::Began});
+  finger.moveTo(Point{100, 160});
+  EXPECT_EQ(log.translations.back(), (Point{0, 60}));
+  finger.cancel();
+  EXPECT_EQ(log.states.back(), GestureRecognizerState::Cancelled);
+}
+
 TEST(TouchDriverRealClockTest, SamplesArePacedByTheClock) {
   // The running reader's clock is real: samples sent back to back would make every drag a flick.
   ASSERT_FALSE(Clock::isVirtual());

@@ -173,15 +173,12 @@ TEST_F(GestureTest, LongPressBeginsAfterItsDurationOnTheClock) {
     trace.add(g.state() == GestureRecognizerState::Began ? "began" : "other");
   });
   target->addGestureRecognizer(press);
-  Point p = TouchDriver::middleOf(*target);
-  auto touch = std::make_shared<Touch>(window.get(), p, Clock::monotonic());
-  window->sendEvent(Event({touch}, touch->timestamp()));
+  Finger finger(*window, TouchDriver::middleOf(*target));
   TouchDriver::advance(0.4);
   EXPECT_TRUE(trace.events.empty());
   TouchDriver::advance(0.2);
   EXPECT_EQ(trace.events, std::vector<std::string>{"began"});
-  touch->update(TouchPhase::Ended, p, Clock::monotonic());
-  window->sendEvent(Event({touch}, touch->timestamp()));
+  finger.lift();
   EXPECT_EQ(trace.events, (std::vector<std::string>{"began", "other"}));
 }
 

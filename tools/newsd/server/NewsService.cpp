@@ -122,6 +122,10 @@ os::Value NewsService::answerForm(Api api, const std::vector<os::QueryItem>& for
   if (!servedAt(api, *opcode)) return refusal(kUnknownOperation, *opcode, failure, "no such operation here");
 
   if (log_) log_("opcode " + std::to_string(*opcode) + " " + writeJSON(*params));
+  {
+    std::lock_guard lock(mutex_);
+    if (keepsForms_) forms_.emplace_back(*opcode, *params);
+  }
   Call call{api, *opcode, *params, (*params)[news ? "opdata" : "in"], deviceOf(*params), base, now};
   os::Dictionary data = dispatch(call);
   if (!data.contains("result")) return refusal(kUnknownOperation, *opcode, failure, "no such operation here");
@@ -130,10 +134,9 @@ os::Value NewsService::answerForm(Api api, const std::vector<os::QueryItem>& for
 
 std::optional<long long> NewsService::opcodeOf(const std::vector<os::QueryItem>& form) {
   const std::string* p = formValue(form, "p");
-  auto text = p ? decodeParameterText(*p) : std::nullopt;
-  auto params = text ? parseJSON(*text) : std::nullopt;
-  if (!params || !params->isDictionary()) return std::nullopt;
-  return integerField(*params, "opcode");
+  auto params = p ? decodeParameters(*p) : std::nullopt;
+  if (!params) return std::nullopt;
+  return integerField(os::Value(*params), "opcode");
 }
 
 os::Dictionary NewsService::dispatch(Call& call) {
@@ -377,6 +380,19 @@ bool NewsService::recordAdCallback(long long adid, const std::string& userAgent)
   std::lock_guard lock(mutex_);
   received_.adCallbacks.emplace_back(adid, userAgent);
   return true;
+}
+
+void NewsService::setKeepsForms(bool keep) {
+  std::lock_guard lock(mutex_);
+  keepsForms_ = keep;
+}
+
+std::vector<os::Value> NewsService::forms(long long opcode) const {
+  std::lock_guard lock(mutex_);
+  std::vector<os::Value> out;
+  for (const auto& [op, params] : forms_)
+    if (op == opcode) out.push_back(params);
+  return out;
 }
 
 Received NewsService::received() const {

@@ -88,6 +88,11 @@ class NewsService {
 
   // Receives one line per form: the opcode and the decoded parameters, or why it was refused.
   void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+  // Keeps the parameters of every form accepted from now on (off at first: a long run would pile
+  // them up), for forms() to read back.
+  void setKeepsForms(bool keep);
+  // The parameters of every kept form of the operation, in order of arrival.
+  std::vector<os::Value> forms(long long opcode) const;
 
  private:
   struct Call;
@@ -119,6 +124,8 @@ class NewsService {
   std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
   Received received_;
   std::function<void(const std::string&)> log_;
+  bool keepsForms_ = false;
+  std::vector<std::pair<long long, os::Value>> forms_;  // opcode, parameters
 };
 
 // Comparison of dotted version texts by their numeric parts ("1.10" is newer than "1.9").

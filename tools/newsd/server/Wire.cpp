@@ -31,6 +31,13 @@ std::optional<std::string> decodeParameterText(std::string_view p) {
   return std::string(bytes->begin(), bytes->end());
 }
 
+std::optional<os::Dictionary> decodeParameters(std::string_view p) {
+  auto text = decodeParameterText(p);
+  auto params = text ? parseJSON(*text) : std::nullopt;
+  if (!params || !params->dictionary()) return std::nullopt;
+  return *params->dictionary();
+}
+
 std::string encodeParameterText(std::string_view text) {
   std::string encoded = base64EncodedString(text).value_or("");
   std::string out;

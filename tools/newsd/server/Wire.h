@@ -18,6 +18,8 @@ std::string writeJSON(const os::Value& value);
 // alphabet with at most two "=" at the end and a length that is a multiple of 4. In particular a
 // line break, which the reader must have removed, makes the field malformed.
 std::optional<std::string> decodeParameterText(std::string_view p);
+// The JSON object that a "p" field carries; nothing when it is not (strict) Base64 of one.
+std::optional<os::Dictionary> decodeParameters(std::string_view p);
 // Base64 of text without line breaks, as a reader builds "p".
 std::string encodeParameterText(std::string_view text);
 // Lenient decoding of an uploaded blob (a crash dump): nothing when no bytes result.

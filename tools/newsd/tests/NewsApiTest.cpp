@@ -173,6 +173,20 @@ TEST_F(NewsdNewsApiTest, ReportsFromTheReaderAreTakenDown) {
   EXPECT_EQ(r.feedback, std::vector<std::string>{"  "});
 }
 
+TEST_F(NewsdNewsApiTest, AcceptedFormsAreKeptByOperationOnlyOnceAsked) {
+  news(1000, os::Dictionary{{"cp", 1}});
+  server_->service().setKeepsForms(true);
+  news(1000, os::Dictionary{{"cp", 2}});
+  news(1040);
+  news(1000, os::Dictionary{{"cp", 3}});
+  postForm("/api/imobile/", "p=eA%3D%3D&v=1&c=0");  // refused
+  auto activations = server_->service().forms(1000);
+  ASSERT_EQ(activations.size(), 2u);
+  EXPECT_EQ(activations[0]["opdata"]["cp"].intValue(), 2);
+  EXPECT_EQ(activations[1]["opdata"]["cp"].intValue(), 3);
+  EXPECT_EQ(server_->service().forms(1040).size(), 1u);
+}
+
 TEST_F(NewsdNewsApiTest, VersionCheckAnswersOnBothAddressForms) {
   auto check = [&](const std::string& path) {
     auto res = get(path);
