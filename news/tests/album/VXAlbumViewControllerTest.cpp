@@ -7,6 +7,7 @@
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/views/PhotoAlbum.h"
 
 using newstest::pictures;
 using newstest::PictureScreenTest;

@@ -9,6 +9,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/FileManager.h"
 #include "os/views/Label.h"
+#include "os/views/PhotoAlbum.h"
 #include "os/views/TableView.h"
 
 using newstest::pictures;

@@ -19,6 +19,7 @@
 #include "news/shell/VXCustomNavController.h"
 #include "news/store/VXGlobalDefine.h"
 #include "news/store/VXNewsCategoryManager.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/NotificationCenter.h"

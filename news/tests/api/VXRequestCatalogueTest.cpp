@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "foundation/formats/Base64.h"
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXAllAdListRequest.h"
 #include "news/api/VXDiggAndBuryRequest.h"

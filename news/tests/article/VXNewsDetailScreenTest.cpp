@@ -8,6 +8,7 @@
 #include "news/article/VXNewsDetailHeaderDO.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/store/VXGlobalDefine.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"

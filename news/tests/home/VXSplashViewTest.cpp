@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "news/home/VXLeftSideViewController.h"
+#include "news/store/VXNewsCategoryManager.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Window.h"

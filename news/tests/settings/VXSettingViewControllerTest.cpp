@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "news/tests/support/ReaderFixture.h"
+#include "news/store/VXNewsConfig.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Image.h"
 #include "os/store/FileManager.h"

@@ -4,18 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <ranges>
 #include <string>
 #include <vector>
 
 #include "foundation/ServiceCallLog.h"
-#include "foundation/formats/Base64.h"
-#include "foundation/formats/JSONTideSerializing.h"
 #include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewer.h"
 #include "news/api/NQBaseRequest.h"
@@ -33,12 +29,9 @@
 #include "news/shell/NQSideViewController.h"
 #include "news/shell/VXCustomNavController.h"
 #include "news/store/VXGlobalDefine.h"
-#include "news/store/VXNewsCategoryManager.h"
-#include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "os/console/TouchDriver.h"
 #include "os/core/Date.h"
-#include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
@@ -54,9 +47,6 @@
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
-#include "os/views/GestureRecognizer.h"
-#include "os/views/PhotoAlbum.h"
-#include "os/views/Touch.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 #include "tools/newsd/server/SampleContent.h"
@@ -575,7 +565,7 @@ inline os::Dictionary item(long long id, long long publishTime, std::optional<st
 // The JSON envelope around a "data" dictionary.
 inline std::string envelope(const os::Dictionary& data, int errorcode = 0) {
   os::Dictionary top{{"errorcode", os::Value(errorcode)}, {"opcode", os::Value(1010)}, {"data", os::Value(data)}};
-  return JSONString(os::Value(top)).value_or("{}");
+  return newsd::writeJSON(os::Value(top));
 }
 inline std::string listAnswer(const os::Array& items, std::optional<int> lastpage, int result = 1) {
   os::Dictionary data{{"result", os::Value(result)}, {"newslist", os::Value(items)}};
