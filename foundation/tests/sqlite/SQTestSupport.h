@@ -1,14 +1,13 @@
 #pragma once
-// A fresh folder per test and a capture of the console lines.
+// A fresh folder per test, and the capture of the console lines.
 #include <atomic>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
-#include "os/core/Log.h"
+#include "os/testing/LogCapture.h"
 
 namespace sqtest {
 
@@ -31,30 +30,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-class LogCapture {
- public:
-  LogCapture() {
-    previous_ = os::setLogSink([this](std::string_view line) {
-      std::lock_guard lock(mutex_);
-      lines_.emplace_back(line);
-    });
-  }
-  ~LogCapture() { os::setLogSink(previous_); }
-  bool contains(const std::string& text) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& line : lines_)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-  void clear() {
-    std::lock_guard lock(mutex_);
-    lines_.clear();
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-  std::function<void(std::string_view)> previous_;
-};
+using os::testing::LogCapture;
 
 }  // namespace sqtest

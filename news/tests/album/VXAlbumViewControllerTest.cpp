@@ -9,7 +9,6 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/views/PhotoAlbum.h"
 
-using newstest::pictures;
 using newstest::PictureScreenTest;
 using newstest::runUntil;
 
@@ -41,13 +40,13 @@ class AlbumScreenTest : public PictureScreenTest {
   }
   // Another album than `other`.
   const newsd::Article& secondAlbum(const newsd::Article& other) {
-    return server_->article([&](const newsd::Article& a) { return a.type == "album" && a.id != other.id && pictures(a).size() >= 2; });
+    return server_->article([&](const newsd::Article& a) { return a.type == "album" && a.id != other.id && a.pictures().size() >= 2; });
   }
 };
 
 TEST_F(AlbumScreenTest, PagesThroughThePicturesWithCounterAndCaptionOfEach) {
   const auto& article = album();
-  auto pictures = newstest::pictures(article);
+  auto pictures = article.pictures();
   std::string total = std::to_string(pictures.size());
   auto screen = openLoaded(article);
 
@@ -92,8 +91,8 @@ TEST_F(AlbumScreenTest, TheOfflineFileOpensTheAlbumWithoutAnyRequest) {
   std::atomic<int> forms{0};
   server_->service().setLog([&](const std::string&) { ++forms; });
   auto again = openAlbum(article);
-  EXPECT_EQ(again->imageArray().size(), pictures(article).size());
-  EXPECT_EQ(again->pageLabel()->text(), "1/" + std::to_string(pictures(article).size()));
+  EXPECT_EQ(again->imageArray().size(), article.pictures().size());
+  EXPECT_EQ(again->pageLabel()->text(), "1/" + std::to_string(article.pictures().size()));
   EXPECT_EQ(again->titleLabel()->text(), article.title);
   os::TouchDriver::advance(2);
   EXPECT_EQ(forms.load(), 0);

@@ -12,7 +12,6 @@
 #include "os/views/PhotoAlbum.h"
 #include "os/views/TableView.h"
 
-using newstest::pictures;
 using newstest::PictureScreenTest;
 using newstest::runUntil;
 
@@ -110,7 +109,7 @@ TEST_F(ImageViewerTest, PicturesAreLaidOutAtTheLayoutWidthShortOnesCentredAndRai
 }
 
 TEST_F(ImageViewerTest, AReusedPageNeverShowsThePictureItWasStillLoading) {
-  const auto& pictures = newstest::pictures(album());
+  const auto& pictures = album().pictures();
   auto viewer = page(320, 480, 0);
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::None, 5});
   viewer->setContent(row(pictures[0]));
@@ -204,7 +203,7 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
 }
 
 TEST_F(ImageViewerTest, SavingReportsPicturesNotYetLoadedAndFailedWrites) {
-  const auto& pictures = newstest::pictures(album());
+  const auto& pictures = album().pictures();
   // A picture that cannot be loaded is never saved.
   server_->setFault(newsd::FaultTarget::pictures(), newsd::Fault{newsd::FailureMode::HttpError});
   auto viewer = present(0, {row(pictures[0]), row(pictures[1])});
@@ -252,11 +251,11 @@ TEST_F(ImageViewerTest, ASingleTapClosesTheViewerButADoubleTapOnlyZooms) {
 TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   const newsd::Article* article = nullptr;
   for (const auto& a : server_->service().content().articles())
-    if (!article && a.type.empty() && pictures(a).size() >= 2) article = &a;
+    if (!article && a.type.empty() && a.pictures().size() >= 2) article = &a;
   ASSERT_TRUE(article);
   auto screen = VXNewsDetailViewController::initWitInfo({{"id", article->id}, {"category", article->categoryId}}, VXReaderContext::current());
   nav_->pushViewController(screen, false);
-  ASSERT_TRUE(runUntil([&] { return screen->rows().size() > pictures(*article).size(); }));
+  ASSERT_TRUE(runUntil([&] { return screen->rows().size() > article->pictures().size(); }));
   long last = -1;
   auto rows = screen->rows();
   for (long i = 0; i < static_cast<long>(rows.size()); ++i)
@@ -265,7 +264,7 @@ TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   os::TouchDriver::advance(1);
   auto viewer = std::dynamic_pointer_cast<VXImageViewerViewController>(nav_->presentedViewController());
   ASSERT_TRUE(viewer);
-  std::string count = std::to_string(pictures(*article).size());
+  std::string count = std::to_string(article->pictures().size());
   EXPECT_EQ(counter(*viewer), count + "/" + count);
 }
 

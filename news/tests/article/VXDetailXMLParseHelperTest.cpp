@@ -9,7 +9,7 @@
 
 #include <unistd.h>
 
-#include "os/core/Log.h"
+#include "os/testing/LogCapture.h"
 
 namespace os {
 void PrintTo(const Value& value, std::ostream* out) { *out << value.description(); }
@@ -29,11 +29,6 @@ os::Value imageRow(const std::string& src, float width, float height, const std:
 
 class ArticleBodyParser : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previousSink_ = os::setLogSink([this](std::string_view line) { console_.emplace_back(line); });
-  }
-  void TearDown() override { os::setLogSink(previousSink_); }
-
   // Parses and expects success.
   os::Array rows(const std::string& body) {
     os::Array out;
@@ -42,8 +37,7 @@ class ArticleBodyParser : public ::testing::Test {
     return out;
   }
 
-  std::function<void(std::string_view)> previousSink_;
-  std::vector<std::string> console_;
+  os::testing::LogCapture console_;
 };
 
 TEST_F(ArticleBodyParser, NestedParagraphsComeOutAsLeavesInDocumentOrder) {
@@ -60,7 +54,7 @@ TEST_F(ArticleBodyParser, NestedParagraphsComeOutAsLeavesInDocumentOrder) {
   os::Array appended{os::Value("kept")};
   EXPECT_FALSE(VXDetailXMLParseHelper::share()->parseXML(std::string("<r><p>x</p></r>"), appended));
   EXPECT_EQ(appended, (os::Array{os::Value("kept"), textRow("x")}));
-  EXPECT_TRUE(console_.empty());
+  EXPECT_TRUE(console_.lines().empty());
 }
 
 TEST_F(ArticleBodyParser, AmpersandsAndMarkers) {
@@ -90,15 +84,15 @@ TEST_F(ArticleBodyParser, MalformedMarkupGivesTheErrorTextAndNoRows) {
   os::Array out{os::Value("kept")};
   EXPECT_FALSE(VXDetailXMLParseHelper::share()->parseXML(std::nullopt, out));
   EXPECT_FALSE(VXDetailXMLParseHelper::share()->parseXML(std::string(), out));
-  EXPECT_TRUE(console_.empty());
+  EXPECT_TRUE(console_.lines().empty());
 
   for (const char* body : {"<r><p>ok</p><p>A&B</p></r>", "<r><p>ok</p><p>open</r>", "<r><p>1 < 2</p></r>", "text"}) {
     console_.clear();
     auto error = VXDetailXMLParseHelper::share()->parseXML(std::string(body), out);
     ASSERT_TRUE(error) << body;
     EXPECT_FALSE(error->empty());
-    ASSERT_EQ(console_.size(), 1u);
-    EXPECT_EQ(console_[0], "xml parser errror: " + *error);
+    ASSERT_EQ(console_.lines().size(), 1u);
+    EXPECT_EQ(console_.lines()[0], "xml parser errror: " + *error);
   }
   EXPECT_EQ(out, os::Array{os::Value("kept")});
 }

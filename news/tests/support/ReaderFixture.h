@@ -106,14 +106,6 @@ std::vector<long long> ids(Items&& items, Id id) {
   return out;
 }
 
-// The pictures in an article's body.
-inline std::vector<newsd::Picture> pictures(const newsd::Article& article) {
-  std::vector<newsd::Picture> out;
-  for (const auto& block : article.body)
-    if (block.kind == newsd::BodyBlock::Kind::Picture) out.push_back(block.picture);
-  return out;
-}
-
 // The first of the sample items that `pick` takes (a failure when none).
 template <class Items, class Pick>
 const auto& first(const Items& items, Pick pick) {
@@ -369,7 +361,7 @@ class PictureScreenTest : public ReaderFixture {
       : ReaderFixture({.state = State::Fresh, .images = "album", .server = 11, .screen = Screen::Nav}) {}
   // An album of the sample content with a few pictures.
   const newsd::Article& album() {
-    return server_->article([](const newsd::Article& a) { return a.type == "album" && pictures(a).size() >= 4; });
+    return server_->article([](const newsd::Article& a) { return a.type == "album" && a.pictures().size() >= 4; });
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
@@ -397,7 +389,7 @@ class ArticleScreenTest : public ReaderFixture {
   const newsd::Article& plainArticle() {
     return server_->article([](const newsd::Article& a) {
       auto text = [](const newsd::BodyBlock& block) { return block.kind == newsd::BodyBlock::Kind::Text; };
-      return a.type.empty() && !pictures(a).empty() && std::ranges::any_of(a.body, text);
+      return a.type.empty() && !a.pictures().empty() && std::ranges::any_of(a.body, text);
     });
   }
   std::shared_ptr<VXNewsDetailViewController> open(const newsd::Article& article) {

@@ -275,6 +275,13 @@ std::vector<const Article*> SampleContent::visibleArticles(long long categoryId,
   return out;
 }
 
+std::vector<Picture> Article::pictures() const {
+  std::vector<Picture> out;
+  for (const BodyBlock& block : body)
+    if (block.kind == BodyBlock::Kind::Picture) out.push_back(block.picture);
+  return out;
+}
+
 std::string pictureURL(const std::string& base, const Picture& picture) {
   return base + "/img/" + picture.name + "/" + std::to_string(picture.width) + "x" +
          std::to_string(picture.height) + "." + std::string(extensionOf(picture.format));

@@ -50,6 +50,9 @@ struct Article {
   std::vector<BodyBlock> body;
   int diggCount = 0;
   int buryCount = 0;
+
+  // The pictures of the body, in order.
+  std::vector<Picture> pictures() const;
 };
 
 struct Ad {
