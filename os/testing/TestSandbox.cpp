@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
@@ -76,6 +78,13 @@ void TestSandbox::writeBundleFile(const std::string& fileName, const std::string
   FileManager::defaultManager().createDirectoryAtPath(path.substr(0, slash), true);
   FileManager::defaultManager().writeData(dataFromString(contents), path);
   sandbox_->mainBundle()->reload();
+}
+
+bool TestSandbox::writeBundlePNG(const std::string& fileName, const Bitmap& bitmap) {
+  auto png = encodePNG(*Image::create(bitmap));
+  if (!png) return false;
+  writeBundleFile(fileName, std::string(png->begin(), png->end()));
+  return true;
 }
 
 }  // namespace os

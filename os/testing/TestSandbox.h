@@ -9,6 +9,7 @@
 
 namespace os {
 
+struct Bitmap;
 class Sandbox;
 class TestPeerApplication;
 
@@ -35,6 +36,8 @@ class TestSandbox {
   void setInfoDictionary(const Dictionary& info);
   void writeBundlePropertyList(const std::string& name, const Value& value);
   void writeBundleFile(const std::string& fileName, const std::string& contents);
+  // A bundle picture: the bitmap as a PNG file. False when it cannot be encoded.
+  bool writeBundlePNG(const std::string& fileName, const Bitmap& bitmap);
   // The bundle's provisioning profile with its push environment ("development", "production").
   void writeProvisioningProfile(const std::string& apsEnvironment);
 

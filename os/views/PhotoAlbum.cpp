@@ -27,6 +27,13 @@ std::vector<std::string> PhotoAlbum::savedImagePaths() {
   return out;
 }
 
+std::shared_ptr<Image> PhotoAlbum::savedImage(std::size_t index) {
+  auto paths = savedImagePaths();
+  if (index >= paths.size()) return nullptr;
+  auto data = FileManager::defaultManager().contentsAtPath(paths[index]);
+  return data ? decodeImage(*data) : nullptr;
+}
+
 void PhotoAlbum::saveImage(const std::shared_ptr<const Image>& image, std::function<void(const Error*)> completion) {
   std::optional<Error> failure;
   if (!image) {

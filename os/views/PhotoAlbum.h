@@ -18,6 +18,8 @@ class PhotoAlbum {
   static void saveImage(const std::shared_ptr<const Image>& image, std::function<void(const Error* error)> completion);
   // The saved files, oldest first.
   static std::vector<std::string> savedImagePaths();
+  // The saved photo at `index` (oldest first), decoded; null when there is none or it is unreadable.
+  static std::shared_ptr<Image> savedImage(std::size_t index);
 };
 
 }  // namespace os

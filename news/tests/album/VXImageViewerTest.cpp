@@ -5,7 +5,6 @@
 
 #include "news/album/VXImageViewerViewController.h"
 #include "news/tests/support/ReaderFixture.h"
-#include "os/graphics/ImageCodec.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/FileManager.h"
 #include "os/views/Label.h"
@@ -75,10 +74,7 @@ class ImageViewerTest : public PictureScreenTest {
     os::TouchDriver::advance(os::ScrollView::kDecelerationDuration + 0.1);
   }
   static int savedWidth(std::size_t index) {
-    auto paths = os::PhotoAlbum::savedImagePaths();
-    if (index >= paths.size()) return -1;
-    auto data = os::FileManager::defaultManager().contentsAtPath(paths[index]);
-    auto image = data ? os::decodeImage(*data) : nullptr;
+    auto image = os::PhotoAlbum::savedImage(index);
     return image ? static_cast<int>(image->size().width) : -1;
   }
 

@@ -6,7 +6,7 @@
 #include "news/api/VXServiceKeys.h"
 #include "news/article/VXShareHelper.h"
 #include "news/tests/support/ReaderFixture.h"
-#include "os/graphics/ImageCodec.h"
+#include "os/graphics/Image.h"
 #include "sharing/service/OBSocialSnsService.h"
 
 using newstest::ArticleScreenTest;
@@ -17,9 +17,7 @@ class ShareActionTest : public ArticleScreenTest {
  protected:
   void SetUp() override {
     ArticleScreenTest::SetUp();
-    auto png = os::encodePNG(*os::Image::create(os::Bitmap(5, 3)));
-    ASSERT_TRUE(png);
-    env_.sandbox().writeBundleFile("Icon.png", std::string(png->begin(), png->end()));
+    ASSERT_TRUE(env_.sandbox().writeBundlePNG("Icon.png", os::Bitmap(5, 3)));
   }
 };
 

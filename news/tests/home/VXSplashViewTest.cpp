@@ -8,11 +8,12 @@
 #include "news/store/VXNewsCategoryManager.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/views/Window.h"
 
 namespace {
 
-using newstest::BroadcastCounter;
+using os::testing::NotificationCounter;
 using newstest::LocalNewsServer;
 using newstest::runUntil;
 
@@ -56,7 +57,7 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
   for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult, newsd::FailureMode::HttpError}) {
     SCOPED_TRACE(newsd::failureName(failure));
     server.setFault(1000, newsd::Fault{failure, 0});
-    BroadcastCounter launchEnd(kSplashLaunchEndNotification);
+    NotificationCounter launchEnd(kSplashLaunchEndNotification);
     launchToEnd();
     EXPECT_FALSE(defaults()->objectForKey(kAppActiveKey));
     EXPECT_EQ(launchEnd.count(), 1);
@@ -71,7 +72,7 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
 
 TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
   LocalNewsServer server(11);
-  BroadcastCounter launchEnd(kSplashLaunchEndNotification);
+  NotificationCounter launchEnd(kSplashLaunchEndNotification);
   auto splash = show();
   ASSERT_TRUE(runUntil([&] { return splash->count() == 1; }));
   EXPECT_EQ(server.asked(1040), 1);
@@ -95,7 +96,7 @@ TEST_F(Splash, CategoriesBeforeTheAnimationEndsKeepTheSplashUntilItEnds) {
 TEST_F(Splash, ASlowActivationAnswerEndsTheSplashWhenItsCategoriesArrive) {
   LocalNewsServer server(11);
   server.setFault(1000, newsd::Fault{newsd::FailureMode::None, 6.0});
-  BroadcastCounter launchEnd(kSplashLaunchEndNotification);
+  NotificationCounter launchEnd(kSplashLaunchEndNotification);
   auto splash = show();
   ASSERT_TRUE(server.awaitHeldRequests(1));
 

@@ -10,7 +10,7 @@
 #include "news/store/VXNewsConfig.h"
 #include "news/store/VXNewsDBManager.h"
 #include "news/tests/support/ReaderFixture.h"
-#include "os/graphics/ImageCodec.h"
+#include "os/graphics/Image.h"
 #include "os/runtime/Clock.h"
 #include "os/views/Device.h"
 #include "ui/images/BNImageCache.h"
@@ -27,9 +27,7 @@ class VXNewsCellsTest : public newstest::ReaderFixture {
     noon_ = DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, 12, 0, 0).timeIntervalSince1970();
     os::Bitmap hot(17, 17);  // the hot mark: a plain picture in the bundle
     hot.pixels.assign(hot.pixels.size(), 180);
-    auto png = os::encodePNG(*os::Image::create(hot));
-    ASSERT_TRUE(png);
-    env_.sandbox().writeBundleFile("upmark_hot.png", std::string(png->begin(), png->end()));
+    ASSERT_TRUE(env_.sandbox().writeBundlePNG("upmark_hot.png", hot));
   }
   void TearDown() override {
     DateCalendar::currentCalendar().setTimeZone(savedZone_);

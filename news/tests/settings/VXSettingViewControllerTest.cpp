@@ -9,6 +9,7 @@
 #include "os/graphics/Image.h"
 #include "os/store/FileManager.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/NotificationCounter.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   open();
   ASSERT_TRUE(waitMeasured());
   ASSERT_GT(settings_->cacheSize(), 0);
-  newstest::BroadcastCounter cleared(VXSettingViewController::kClearCachesNotification);
+  os::testing::NotificationCounter cleared(VXSettingViewController::kClearCachesNotification);
 
   tapRow(VXSettingViewController::kRowCache);
 

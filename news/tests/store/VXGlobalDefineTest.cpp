@@ -10,10 +10,11 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/crypto/Random.h"
 #include "os/runtime/Clock.h"
+#include "os/testing/NotificationCounter.h"
 
 namespace {
 
-using newstest::BroadcastCounter;
+using os::testing::NotificationCounter;
 using newstest::LocalNewsServer;
 
 constexpr long long kAdListOpcode = 2613;
@@ -117,7 +118,7 @@ TEST_F(AppState, RandomAdIndexIsAThirtyTwoBitDrawModuloTheCount) {
 }
 
 TEST_F(AppState, ScreenStatusBroadcastsOnlyWhenAFullScreenStateEnds) {
-  BroadcastCounter ended(kScreenStatusNotification);
+  NotificationCounter ended(kScreenStatusNotification);
   state_->setScreenStatus(0);
   EXPECT_EQ(ended.count(), 0);
   state_->setScreenStatus(1);

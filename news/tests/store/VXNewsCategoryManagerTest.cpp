@@ -7,11 +7,12 @@
 #include <functional>
 
 #include "news/tests/support/ReaderFixture.h"
+#include "os/testing/NotificationCounter.h"
 #include "tools/newsd/server/Faults.h"
 
 namespace {
 
-using newstest::BroadcastCounter;
+using os::testing::NotificationCounter;
 using newstest::LocalNewsServer;
 
 std::vector<std::pair<long long, std::string>> idsAndNames(const std::vector<VXNewsCategory>& list) {
@@ -32,7 +33,7 @@ class CategoryList : public newstest::StateFixture {
 
   // Runs the load and waits for its one broadcast.
   void loadAndWait(const std::function<void()>& load) {
-    BroadcastCounter broadcasts(kNewsCategoryNotification);
+    NotificationCounter broadcasts(kNewsCategoryNotification);
     load();
     ASSERT_TRUE(newstest::runUntil([&] { return broadcasts.count() > 0; }));
     os::RunLoop::main()->runUntilIdle();
@@ -45,7 +46,7 @@ class CategoryList : public newstest::StateFixture {
 TEST_F(CategoryList, OnWiFiTheServerListIsStoredInOrderAndBroadcast) {
   LocalNewsServer local;
   storeTabs();
-  BroadcastCounter broadcasts(kNewsCategoryNotification);
+  NotificationCounter broadcasts(kNewsCategoryNotification);
   manager_->loadList();
   // The broadcast comes on the main queue, never inside the call.
   EXPECT_EQ(broadcasts.count(), 0);

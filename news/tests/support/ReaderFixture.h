@@ -119,20 +119,6 @@ inline bool runUntil(const std::function<bool()>& condition, double timeout = 20
   return os::RunLoop::main()->runUntil(condition, timeout);
 }
 
-// Counts one notification name for its lifetime.
-class BroadcastCounter {
- public:
-  explicit BroadcastCounter(std::string name)
-      : token_(os::NotificationCenter::defaultCenter().addObserver(std::move(name), nullptr,
-                                                                   [this](const os::Notification&) { ++count_; })) {}
-  ~BroadcastCounter() { os::NotificationCenter::defaultCenter().removeObserver(token_); }
-  int count() const { return count_; }
-
- private:
-  int count_ = 0;
-  os::NotificationCenter::ObserverToken token_;
-};
-
 // The local news server on loopback, keeping every form it accepts, with both APIs of the current
 // context pointed at it.
 class LocalNewsServer : public newsd::NewsServer {

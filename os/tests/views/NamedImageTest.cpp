@@ -14,9 +14,7 @@ class NamedImageTest : public ScreenTest {
  protected:
   // A PNG of w × h pixels in the bundle.
   void writePNG(TestSandbox& box, const std::string& file, int w, int h) {
-    auto png = encodePNG(*Image::create(Bitmap(w, h), 1));
-    ASSERT_TRUE(png);
-    box.writeBundleFile(file, std::string(png->begin(), png->end()));
+    ASSERT_TRUE(box.writeBundlePNG(file, Bitmap(w, h)));
   }
   DeviceProfile scale(double s) {
     DeviceProfile p;

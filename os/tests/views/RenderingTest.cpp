@@ -62,6 +62,9 @@ TEST_F(RenderingTest, SavedPhotosLandInTheDeviceAlbum) {
   EXPECT_EQ(done, 1);
   EXPECT_EQ(seen, nullptr);
   ASSERT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+  ASSERT_TRUE(PhotoAlbum::savedImage(0));
+  EXPECT_EQ(PhotoAlbum::savedImage(0)->pixelWidth(), image->pixelWidth());
+  EXPECT_FALSE(PhotoAlbum::savedImage(1));
   bool failed = false;
   PhotoAlbum::saveImage(nullptr, [&](const Error* e) { failed = e != nullptr; });
   RunLoop::main()->runUntilIdle();
