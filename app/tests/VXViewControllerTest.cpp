@@ -35,13 +35,11 @@ namespace {
 
 class VXViewControllerTest : public newstest::ReaderFixture {
  protected:
+  VXViewControllerTest()
+      : ReaderFixture({.online = true, .state = newstest::State::Fresh, .screen = newstest::Screen::Window}) {}
   void SetUp() override {
-    VXGlobalDefine::setShared(std::make_shared<VXGlobalDefine>());
-    network().setDefaultFlags(kWiFi);
-    side_ = std::make_shared<NQSideViewController>();
-    NQSideViewController::setShared(side_);
+    ReaderFixture::SetUp();
     app_ = os::Application::create(nullptr);
-    showWindow();
   }
   void TearDown() override {
     home_.reset();
@@ -80,10 +78,7 @@ class VXViewControllerTest : public newstest::ReaderFixture {
   }
   static void post(const char* name) { os::NotificationCenter::defaultCenter().post(name); }
 
-  std::shared_ptr<NQSideViewController> side_;
-  std::shared_ptr<os::Application> app_;
   std::shared_ptr<VXViewController> home_;
-  std::shared_ptr<VXCustomNavController> nav_;
 };
 
 TEST_F(VXViewControllerTest, TenSecondsAfterLoadingItChecksTheVersionAndSendsTheDump) {

@@ -19,10 +19,7 @@ using newstest::runUntil;
 
 class Splash : public newstest::LaunchFixture {
  protected:
-  void SetUp() override {
-    LaunchFixture::SetUp();
-    showWindow();
-  }
+  Splash() : LaunchFixture(newstest::Screen::Window) {}
   void TearDown() override {
     // Whatever a test left running (the animation) finishes before the state goes.
     os::TouchDriver::advance(VXSplashView::kAnimationDuration + 1);

@@ -22,9 +22,9 @@ namespace {
 
 class OfflineScreensTest : public OfflineFixture {
  protected:
+  OfflineScreensTest() : OfflineFixture(true, Screen::Window) {}
   void SetUp() override {
     OfflineFixture::SetUp();
-    network().setFlags(kLocalWiFiKey, kWiFi);
     std::vector<VXNewsCategory> list;
     for (std::size_t i = 0; i < 3; ++i) {
       const auto& c = server_->service().content().categories().at(i);
@@ -34,7 +34,6 @@ class OfflineScreensTest : public OfflineFixture {
     }
     VXNewsCategoryManager::share()->setCategoryList(list);
     os::RunLoop::main()->runUntilIdle();
-    showWindow();
   }
   void TearDown() override {
     os::TouchDriver::advance(2);

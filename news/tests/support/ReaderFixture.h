@@ -137,7 +137,9 @@ class LocalNewsServer : public newsd::NewsServer {
   int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
   std::vector<long long> activations() {
-    return ids(service().forms(1000), [](const os::Value& p) { return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1; });
+    return ids(service().forms(1000), [](const os::Value& p) {
+      return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1;
+    });
   }
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
     return first(service().content().articles(), pick);
@@ -429,7 +431,6 @@ class SettingsFixture : public ReaderFixture {
   std::string note(long row) { return cell(row)->noteLabel()->text(); }
   void tapRow(long row) {
     ASSERT_TRUE(os::TouchDriver::tapRow(*settings_->tableView(), os::IndexPath::forRow(row, 0)));
-    os::TouchDriver::settle();
   }
   std::string topScreen() const { return nav_->viewControllers().back()->className(); }
 
@@ -440,7 +441,8 @@ class SettingsFixture : public ReaderFixture {
 // The launch: a phone on Wi-Fi (the categories come from the server), state with its ad timer.
 class LaunchFixture : public ReaderFixture {
  protected:
-  LaunchFixture() : ReaderFixture({.wifi = true, .online = true, .state = State::Timed}) {}
+  explicit LaunchFixture(Screen screen = Screen::None)
+      : ReaderFixture({.wifi = true, .online = true, .state = State::Timed, .screen = screen}) {}
 };
 
 // The ad screens, over a plain screen; the application notes the store addresses it was asked to open.
@@ -459,7 +461,8 @@ class AdFixture : public ReaderFixture {
 // The offline download, hearing every "fOfflineLoading" value with the detail requests answered by then.
 class OfflineFixture : public ReaderFixture {
  protected:
-  OfflineFixture() : ReaderFixture({.state = State::Timed, .images = "offline", .server = 5}) {}
+  explicit OfflineFixture(bool wifi = false, Screen screen = Screen::None)
+      : ReaderFixture({.wifi = wifi, .state = State::Timed, .images = "offline", .server = 5, .screen = screen}) {}
   void SetUp() override {
     ReaderFixture::SetUp();
     helper_->setDatabase(db_);
