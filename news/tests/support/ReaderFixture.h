@@ -126,13 +126,10 @@ class LocalNewsServer : public newsd::NewsServer {
   explicit LocalNewsServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {})
       : newsd::NewsServer({.seed = seed, .service = std::move(service), .faults = {}}) {
     this->service().setKeepsForms(true);
-    auto port = start();
-    EXPECT_TRUE(port);
-    base_ = "http://127.0.0.1:" + std::to_string(port.value_or(0));
-    VXRequestConfig::setServerRoot(base_);
+    EXPECT_TRUE(start());
+    VXRequestConfig::setServerRoot(base());
   }
   ~LocalNewsServer() { stop(); }
-  const std::string& base() const { return base_; }
 
   int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
@@ -144,9 +141,6 @@ class LocalNewsServer : public newsd::NewsServer {
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
     return first(service().content().articles(), pick);
   }
-
- private:
-  std::string base_;
 };
 
 enum class State { None, Fresh, Timed };  // Timed: fresh application state with its ad refresh
@@ -568,9 +562,7 @@ class ScriptedNewsServer : public os::testing::HttpTestServer {
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
     for (const auto& r : requests()) {
-      auto form = os::parseQuery(r.body, true);
-      auto p = std::ranges::find(form, std::string("p"), &os::QueryItem::first);
-      auto params = newsd::decodeParameters(p != form.end() ? p->second : "");
+      auto params = newsd::NewsService::parametersOf(os::parseQuery(r.body, true));
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
       out.push_back(op ? *op : os::Dictionary{});
     }

@@ -59,6 +59,8 @@ class NewsServer {
   void stop();
 
   int port() const { return host_.port(); }
+  // "http://<host>:<port>": where a reader on this machine finds the server.
+  std::string base() const { return "http://" + options_.host + ":" + std::to_string(port()); }
   NewsService& service() { return *service_; }
 
   // Faults may change at any time from any thread; a request takes the fault in force when it

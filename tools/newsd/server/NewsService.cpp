@@ -132,9 +132,13 @@ os::Value NewsService::answerForm(Api api, const std::vector<os::QueryItem>& for
   return envelope(kOk, *opcode, std::move(data));
 }
 
-std::optional<long long> NewsService::opcodeOf(const std::vector<os::QueryItem>& form) {
+std::optional<os::Dictionary> NewsService::parametersOf(const std::vector<os::QueryItem>& form) {
   const std::string* p = formValue(form, "p");
-  auto params = p ? decodeParameters(*p) : std::nullopt;
+  return p ? decodeParameters(*p) : std::nullopt;
+}
+
+std::optional<long long> NewsService::opcodeOf(const std::vector<os::QueryItem>& form) {
+  auto params = parametersOf(form);
   if (!params) return std::nullopt;
   return integerField(os::Value(*params), "opcode");
 }

@@ -73,8 +73,9 @@ class NewsService {
   // reader reached it; `now` is the current time in seconds since 1970.
   os::Value answerForm(Api api, const std::vector<os::QueryItem>& form, const std::string& base, double now);
 
-  // The opcode that the form's "p" names, read without checking the signature; nothing when "p"
-  // names none.
+  // The parameters that the form's "p" carries, and the opcode they name, read without checking
+  // the signature; nothing when "p" carries no JSON object or names no opcode.
+  static std::optional<os::Dictionary> parametersOf(const std::vector<os::QueryItem>& form);
   static std::optional<long long> opcodeOf(const std::vector<os::QueryItem>& form);
 
   // The version check ("cmd" "verupdate" with the reader's "version"): an envelope whose

@@ -42,7 +42,7 @@ class NewsdTest : public ::testing::Test {
     client_->set_read_timeout(30, 0);
   }
 
-  std::string base() const { return "http://127.0.0.1:" + std::to_string(server_->port()); }
+  std::string base() const { return server_->base(); }
 
   // Posts a raw form body and parses the JSON answer (null when there is none).
   os::Value postForm(const std::string& path, const std::string& body) {
