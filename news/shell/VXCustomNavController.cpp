@@ -75,19 +75,18 @@ void VXCustomNavController::setBarTranslucent(bool translucent) {
   setNavigationBarHidden(translucent);
 }
 
-std::shared_ptr<os::Image> VXCustomNavController::capture() const {
+std::shared_ptr<os::PackedImage> VXCustomNavController::capture() const {
   auto window = os::Window::keyWindow();
   if (!window) return nullptr;
   const os::Size size = window->bounds().size;
   const double scale = os::Screen::main().scale();
-  os::BitmapContext context(static_cast<int>(std::ceil(size.width * scale)), static_cast<int>(std::ceil(size.height * scale)),
-                            scale);
-  // An opaque window leaves no see-through pixels in its picture.
-  if (window->isOpaque()) context.fillAll(os::Color::black());
-  window->layer().renderInContext(context);
-  auto image = context.takeImage();
-  if (image) image->setName("screenshot");
-  return image;
+  // Drawn and packed a band at a time: the screen's full pixels (megabytes) never exist at once.
+  return os::PackedImage::render(static_cast<int>(std::ceil(size.width * scale)),
+                                 static_cast<int>(std::ceil(size.height * scale)), scale, [&](os::BitmapContext& band) {
+                                   // An opaque window leaves no see-through pixels in its picture.
+                                   if (window->isOpaque()) band.fillAll(os::Color::black());
+                                   window->layer().renderInContext(band);
+                                 });
 }
 
 void VXCustomNavController::pushViewController(const std::shared_ptr<os::ViewController>& controller, bool animated) {
@@ -191,7 +190,10 @@ void VXCustomNavController::pan(os::PanGestureRecognizer& gesture) {
       backgroundView_->setHidden(false);
       blackMask_->setAlpha(0.2);
       if (lastScreenShot_) lastScreenShot_->removeFromSuperview();
-      lastScreenShot_ = std::make_shared<os::ImageView>(screenShotsList_.empty() ? nullptr : screenShotsList_.back());
+      std::shared_ptr<os::Image> beneath;
+      if (!screenShotsList_.empty() && screenShotsList_.back()) beneath = screenShotsList_.back()->unpack();
+      if (beneath) beneath->setName("screenshot");
+      lastScreenShot_ = std::make_shared<os::ImageView>(beneath);
       lastScreenShot_->setFrame(backgroundView_->bounds());
       backgroundView_->insertSubviewBelow(lastScreenShot_, blackMask_.get());
       dragging_ = true;
@@ -237,6 +239,8 @@ void VXCustomNavController::settle(bool pop) {
         }
         self->isMoving_ = false;
         if (self->backgroundView_) self->backgroundView_->setHidden(true);
+        // The unpacked pixels are needed only while the snapshot shows.
+        if (self->lastScreenShot_) self->lastScreenShot_->setImage(nullptr);
         if (auto delegate = self->backDelegate_.lock(); pop && delegate && self->needBackDelegate_) {
           self->backDelegate_.reset();
           delegate->panGetstureRecognizerEnded();

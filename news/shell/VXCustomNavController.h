@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "os/graphics/Image.h"
+#include "os/graphics/PackedImage.h"
 #include "os/views/BarButtonItem.h"
 #include "os/views/GestureRecognizer.h"
 #include "os/views/ImageView.h"
@@ -57,8 +57,9 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   // [fixed space, back item]: the "navbar-back" button that calls backButtonClick.
   std::vector<std::shared_ptr<os::BarButtonItem>> custumBackButton();
   void backButtonClick();
-  // The key window as an image, or null without a key window.
-  std::shared_ptr<os::Image> capture() const;
+  // The key window as a picture, kept packed (it is shown only if the reader drags back), or null
+  // without a key window.
+  std::shared_ptr<os::PackedImage> capture() const;
   void pan(os::PanGestureRecognizer& gesture);
   void moveViewWithX(double x);
   bool shouldReceiveTouch(os::GestureRecognizer& recognizer, const os::Touch& touch) override;
@@ -67,7 +68,7 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   bool needBackDelegate() const { return needBackDelegate_; }
   // One snapshot per covered level; the last is the screen beneath the top one. An entry is null
   // when there was no key window to take it from, and for the root level (nothing lies beneath).
-  const std::vector<std::shared_ptr<os::Image>>& screenShotsList() const { return screenShotsList_; }
+  const std::vector<std::shared_ptr<os::PackedImage>>& screenShotsList() const { return screenShotsList_; }
   const std::shared_ptr<os::View>& backgroundView() const { return backgroundView_; }
   const std::shared_ptr<os::View>& blackMask() const { return blackMask_; }
   const std::shared_ptr<os::ImageView>& lastScreenShot() const { return lastScreenShot_; }
@@ -89,7 +90,7 @@ class VXCustomNavController : public os::NavigationController, public os::Gestur
   bool dragging_ = false;
   bool needBackDelegate_ = false;
   os::Point startTouch_;
-  std::vector<std::shared_ptr<os::Image>> screenShotsList_;
+  std::vector<std::shared_ptr<os::PackedImage>> screenShotsList_;
   std::shared_ptr<os::View> backgroundView_;
   std::shared_ptr<os::View> blackMask_;
   std::shared_ptr<os::ImageView> lastScreenShot_;

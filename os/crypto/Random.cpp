@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "os/crypto/CryptoLibrary.h"
+
 namespace os {
 
 namespace {
@@ -13,6 +15,7 @@ namespace {
 class SecureRandomSource : public RandomSource {
  public:
   void fill(std::uint8_t* out, std::size_t size) override {
+    prepareCryptoLibrary();
     // The library only fails when it cannot seed itself; going on with predictable bytes would be worse.
     if (size && RAND_bytes(out, static_cast<int>(size)) != 1) {
       std::fprintf(stderr, "secure random source failed\n");

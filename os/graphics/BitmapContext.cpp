@@ -24,6 +24,14 @@ BitmapContext::BitmapContext(int width, int height, double scale)
       bitmap_(boundedSide(width, height), boundedSide(height, width)),
       scale_(scale > 0 ? scale : 1) {}
 
+BitmapContext::BitmapContext(int width, int height, double scale, int top, int rows)
+    : BitmapContext(0, 0, scale) {
+  // The limits judge the whole bitmap, not the band.
+  if (boundedSide(width, height) == 0 || boundedSide(height, width) == 0 || top < 0 || top >= height || rows <= 0) return;
+  bitmap_ = Bitmap(width, std::min(rows, height - top));
+  top_ = top;
+}
+
 void BitmapContext::fillAll(const Color& c) {
   for (std::size_t i = 0; i + 3 < bitmap_.pixels.size(); i += 4) {
     bitmap_.pixels[i] = c.redByte();
@@ -41,7 +49,7 @@ std::shared_ptr<Image> BitmapContext::takeImage() {
 }
 
 BitmapContext::Span BitmapContext::deviceBounds(const GraphicsState& s) const {
-  Span b{0, bitmap_.width, 0, bitmap_.height};
+  Span b{0, bitmap_.width, top_, top_ + bitmap_.height};
   if (!s.clip.isNull()) {
     b.x0 = std::max(b.x0, static_cast<int>(std::floor(s.clip.minX())));
     b.y0 = std::max(b.y0, static_cast<int>(std::floor(s.clip.minY())));
@@ -52,7 +60,7 @@ BitmapContext::Span BitmapContext::deviceBounds(const GraphicsState& s) const {
 }
 
 void BitmapContext::blend(int x, int y, const double src[4]) {
-  std::uint8_t* p = bitmap_.pixel(x, y);
+  std::uint8_t* p = bitmap_.pixel(x, y - top_);
   double da = p[3] / 255.0;
   double sa = src[3];
   double outA = sa + da * (1 - sa);
@@ -137,7 +145,7 @@ void BitmapContext::clear(const Rect& r, const GraphicsState& s) {
   int y0 = std::max(b.y0, static_cast<int>(std::ceil(d.minY() - 0.5)));
   int y1 = std::min(b.y1, static_cast<int>(std::ceil(d.maxY() - 0.5)));
   for (int y = y0; y < y1; ++y)
-    for (int x = x0; x < x1; ++x) std::fill_n(bitmap_.pixel(x, y), 4, 0);
+    for (int x = x0; x < x1; ++x) std::fill_n(bitmap_.pixel(x, y - top_), 4, 0);
 }
 
 void BitmapContext::gradient(const DrawOp& op) {

@@ -16,6 +16,10 @@ class BitmapContext : public GraphicsContext {
   // A transparent bitmap of width × height pixels; user space is scaled by `scale`. A size
   // beyond the image decoding limits gives an empty (0 × 0) bitmap that draws nothing.
   BitmapContext(int width, int height, double scale = 1);
+  // Rows [top, top + rows) of a width × height bitmap: every drawing is worked out for the whole
+  // bitmap and only the band's pixels are kept, so a large picture drawn band by band gets the
+  // very pixels one whole context would. bitmap() and the images made hold the band's rows alone.
+  BitmapContext(int width, int height, double scale, int top, int rows);
 
   const Bitmap& bitmap() const { return bitmap_; }
   double scale() const { return scale_; }
@@ -44,6 +48,7 @@ class BitmapContext : public GraphicsContext {
   void image(const DrawOp& op);
 
   Bitmap bitmap_;
+  int top_ = 0;  // the whole bitmap's row of the band's first row
   double scale_;
   Interpolation interpolation_ = Interpolation::Bilinear;
 };

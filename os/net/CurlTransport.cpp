@@ -33,6 +33,7 @@
 
 #include <openssl/x509_vfy.h>
 
+#include "os/crypto/CryptoLibrary.h"
 #include "os/net/CertificateTrust.h"
 #include "os/net/HostLookup.h"
 #include "os/net/URLError.h"
@@ -48,7 +49,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 void globalInit() {
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    prepareCryptoLibrary();
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+  });
 }
 
 long urlErrorForCurl(CURLcode code, long osErrno) {

@@ -279,7 +279,7 @@ void OBSocialIconActionSheet::drawRect(const os::Rect& rect) {
     auto config = OBSocialConfigInternal::shareInstance();
     if (config->gridViewConfig) config->gridViewConfig(&context, nullptr, nullptr);
     context.strokePath();
-    backgroundImageView_->setImage(context.makeImage());
+    backgroundImageView_->setImage(context.takeImage());
   }
   os::View::drawRect(rect);
 }

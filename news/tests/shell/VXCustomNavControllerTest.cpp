@@ -130,6 +130,9 @@ TEST_F(NavTest, TheScreenFollowsTheFingerOverTheSnapshotAndItsFadingMask) {
   f.cancel();
   TouchDriver::advance(0.31);
   EXPECT_EQ(depth(), 2u);
+  // Once settled, the unpacked screen (megabytes) is let go; the packed one stays for the next drag.
+  EXPECT_EQ(nav_->lastScreenShot()->image(), nullptr);
+  EXPECT_NE(nav_->screenShotsList().back(), nullptr);
 }
 
 TEST_F(NavTest, PushedScreensGetTheBackButtonUnlessTheyHaveTheirOwn) {
