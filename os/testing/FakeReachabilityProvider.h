@@ -12,6 +12,10 @@ namespace os::testing {
 
 class FakeReachabilityProvider : public ReachabilityProvider {
  public:
+  // The local (Wi-Fi) network's key, and the flags of a host reached over it.
+  static constexpr const char* kLocalWiFi = "169.254.0.0";
+  static constexpr std::uint32_t kWiFi = kReachabilityFlagsReachable | kReachabilityFlagsIsDirect;
+
   std::optional<std::uint32_t> flags(const ReachabilityTarget& target) override {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = flags_.find(target.key());
@@ -30,6 +34,15 @@ class FakeReachabilityProvider : public ReachabilityProvider {
   void setDefaultFlags(std::optional<std::uint32_t> flags) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      defaultFlags_ = flags;
+    }
+    notifyChanged();
+  }
+  // The same flags for the local Wi-Fi and every other target (absent: none can be read).
+  void setAllFlags(std::optional<std::uint32_t> flags) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      flags_.clear();
       defaultFlags_ = flags;
     }
     notifyChanged();

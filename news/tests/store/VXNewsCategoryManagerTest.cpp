@@ -119,11 +119,11 @@ TEST_F(CategoryList, FailedExchangesFallBackToTheStoredTabs) {
 TEST_F(CategoryList, WithoutWiFiNothingIsAskedAndTheStoredTabsAreBroadcast) {
   LocalNewsServer local;
   storeTabs();
-  setNetwork(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
+  network().setAllFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
   loadAndWait([&] { manager_->loadList(); });
   EXPECT_EQ(idsAndNames(manager_->categoryList()), storedTabs);
 
-  setNetwork(std::nullopt);
+  network().setAllFlags(std::nullopt);
   VXNewsDBManager::share()->clearCategoryTable();
   loadAndWait([&] { manager_->loadList(); });
   EXPECT_TRUE(manager_->categoryList().empty());

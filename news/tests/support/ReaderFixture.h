@@ -162,8 +162,7 @@ struct Needs {
 // The one fixture: a test asks for the pieces its screens need.
 class ReaderFixture : public ::testing::Test {
  protected:
-  static constexpr const char* kLocalWiFiKey = "169.254.0.0";  // stands for the local Wi-Fi
-  static constexpr std::uint32_t kWiFi = os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect;
+  using Network = os::testing::FakeReachabilityProvider;
 
   explicit ReaderFixture(Needs needs = {}) : needs_(std::move(needs)), env_(needs_.device) {
     if (!needs_.realClock) clock_.emplace();
@@ -172,8 +171,8 @@ class ReaderFixture : public ::testing::Test {
     ServiceCallLog::reset();
   }
   void SetUp() override {
-    if (needs_.wifi) network().setFlags(kLocalWiFiKey, kWiFi);
-    if (needs_.online) network().setDefaultFlags(kWiFi);
+    if (needs_.wifi) network().setFlags(Network::kLocalWiFi, Network::kWiFi);
+    if (needs_.online) network().setDefaultFlags(Network::kWiFi);
     if (needs_.state != State::None) useState(needs_.state == State::Timed);
     if (!needs_.images.empty()) useImages(needs_.images);
     if (needs_.app) (app_ = os::Application::create(nullptr))->makeShared();
@@ -247,17 +246,12 @@ class ReaderFixture : public ::testing::Test {
     return urls;
   }
   // The phone's network, played by a fake reachability provider.
-  os::testing::FakeReachabilityProvider& network() {
+  Network& network() {
     if (!reachability_) {
-      reachability_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+      reachability_ = std::make_shared<Network>();
       os::ReachabilityProvider::setShared(reachability_);
     }
     return *reachability_;
-  }
-  // The same flags for every host and the local Wi-Fi (absent: none can be read).
-  void setNetwork(std::optional<std::uint32_t> flags) {
-    network().setDefaultFlags(flags);
-    network().setFlags(kLocalWiFiKey, flags);
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
@@ -320,7 +314,7 @@ class ReaderFixture : public ::testing::Test {
   std::shared_ptr<VXGlobalDefine> state_;
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_;
+  std::shared_ptr<Network> reachability_;
   std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
