@@ -17,21 +17,16 @@
 
 namespace {
 
-// Device time zone UTC+8; the clock stands at 12:00 local on 10 March 2026 unless a test moves it.
+// The device's time zone, China time (UTC+8), is the calendar's; the clock stands at 12:00 local
+// on 10 March 2026 unless a test moves it.
 class VXNewsCellsTest : public newstest::ReaderFixture {
  protected:
   VXNewsCellsTest() : ReaderFixture({.device = os::DeviceProfile{}}) {}
   void SetUp() override {
-    savedZone_ = DateCalendar::currentCalendar().timeZone();
-    DateCalendar::currentCalendar().setTimeZone(TimeZoneRules::fixed(8 * 3600, "UTC+8"));
-    noon_ = DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, 12, 0, 0).timeIntervalSince1970();
+    noon_ = at(12, 0);
     os::Bitmap hot(17, 17);  // the hot mark: a plain picture in the bundle
     hot.pixels.assign(hot.pixels.size(), 180);
     ASSERT_TRUE(env_.sandbox().writeBundlePNG("upmark_hot.png", hot));
-  }
-  void TearDown() override {
-    DateCalendar::currentCalendar().setTimeZone(savedZone_);
-    ReaderFixture::TearDown();
   }
   static std::shared_ptr<VXNewsDO> news(const os::Dictionary& dict, long long category = 3) {
     return std::make_shared<VXNewsDO>(dict, category);
@@ -40,7 +35,6 @@ class VXNewsCellsTest : public newstest::ReaderFixture {
     return DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, hour, minute, 0).timeIntervalSince1970();
   }
 
-  TimeZoneRules savedZone_ = TimeZoneRules::fixed(0);
   double noon_ = 0;
 };
 
