@@ -35,12 +35,6 @@ class OfflineScreensTest : public OfflineFixture {
     VXNewsCategoryManager::share()->setCategoryList(list);
     os::RunLoop::main()->runUntilIdle();
   }
-  void TearDown() override {
-    os::TouchDriver::advance(2);
-    window_->setHidden(true);
-    window_->setRootViewController(nullptr);
-    OfflineFixture::TearDown();
-  }
 
   std::shared_ptr<VXOfflineViewController> openChoice() {
     auto screen = std::make_shared<VXOfflineViewController>(VXReaderContext::current());
