@@ -74,13 +74,8 @@ TEST_F(VXGlobalHelperEnvelope, FoldersLiveInTheCaches) {
   EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(caches + "log.txt"));
 }
 
-class VXGlobalHelperLog : public newstest::RealTimeFixture {
- protected:
-  void TearDown() override {
-    VXGlobalHelper::setLogLimit(VXGlobalHelper::kDefaultLogLimit);
-    RealTimeFixture::TearDown();
-  }
-};
+// The log limit belongs to the runner of the test's own context: nothing to restore.
+using VXGlobalHelperLog = newstest::RealTimeFixture;
 
 TEST_F(VXGlobalHelperLog, LinesFromManyThreadsStayWhole) {
   constexpr int kThreads = 6, kLines = 150;

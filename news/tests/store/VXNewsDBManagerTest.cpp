@@ -34,10 +34,6 @@ class NewsDB : public newstest::RealTimeFixture {
     raw_ = SQDatabase::databaseWithPath(db_->path());
     ASSERT_TRUE(raw_->open());
   }
-  void TearDown() override {
-    raw_->close();
-    RealTimeFixture::TearDown();
-  }
 
   // (ZID, ZORDER) of a category's rows, top first, read behind the manager's back.
   std::vector<std::pair<long long, long long>> orders(long long category) {
