@@ -453,7 +453,6 @@ class OfflineFixture : public ReaderFixture {
       : ReaderFixture({.wifi = wifi, .state = State::Timed, .images = "offline", .server = 5, .screen = screen}) {}
   void SetUp() override {
     ReaderFixture::SetUp();
-    helper_->setDatabase(db_);
     helper_->setImageManager(images_);
     VXOfflineHelper::setShared(helper_);
     // Heard on the posting thread: the helper posts on the main one, a test that posts elsewhere waits.
