@@ -2,6 +2,7 @@
 
 #include "os/core/Value.h"
 
+#include <optional>
 #include <thread>
 
 namespace os {
@@ -93,6 +94,39 @@ TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
   EXPECT_EQ(d["k999"].intValue(), 999);
   EXPECT_EQ(d.entries().front().first, "k1");
   for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+TEST(Value, CopiesOfLargeContainersAreIndependent) {
+  Dictionary big;
+  for (int i = 0; i < 40; ++i) big.set("k" + std::to_string(i), i);
+  Dictionary copy = big;
+  copy.set("k3", -3);
+  copy.set("extra", 1);
+  EXPECT_EQ(big["k3"].intValue(), 3);
+  EXPECT_FALSE(big.contains("extra"));
+  EXPECT_EQ(copy["k3"].intValue(), -3);
+  EXPECT_EQ(copy["k39"].intValue(), 39);
+  copy = big;  // assigned back: its own index again
+  EXPECT_EQ(copy["k3"].intValue(), 3);
+  EXPECT_FALSE(copy.contains("extra"));
+
+  // Arrays past the size whose storage is mapped on its own, grown, copied and cut back, inside a
+  // reader's scope and outside it.
+  for (int scoped = 0; scoped < 2; ++scoped) {
+    std::optional<ValueStorageScope> scope;
+    if (scoped) scope.emplace();
+    Array items;
+    for (int i = 0; i < 6000; ++i) items.push_back(Value(i));
+    Value list(items);
+    items.resize(100);
+    items.shrink_to_fit();
+    Array* written = list.mutableArray();
+    written->push_back(Value("last"));
+    EXPECT_EQ(items.size(), 100u);
+    ASSERT_EQ(list.count(), 6001u);
+    EXPECT_EQ(list.at(5999).intValue(), 5999);
+    EXPECT_EQ(list.at(6000).stringOr(), "last");
+  }
 }
 
 TEST(Value, StorageFromAScopeOutlivesItAndMovesAcrossThreads) {
