@@ -141,6 +141,22 @@ class JSONParse {
     }
     return true;
   }
+  JSONDecoder::Level& level(std::size_t depth) {
+    while (d_.levels_.size() <= depth) d_.levels_.push_back(std::make_unique<JSONDecoder::Level>());
+    return *d_.levels_[depth];
+  }
+  // A container's value is made in its place (a null value) rather than moved there: the move
+  // would at once read back, in wider words, what making it has just written.
+  template <class Make>
+  static void settle(os::Value& place, Make make) {
+    place.~Value();
+    try {
+      ::new (&place) os::Value(make());
+    } catch (...) {
+      ::new (&place) os::Value();
+      throw;
+    }
+  }
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
   void numberValue(os::Value& out);
@@ -600,7 +616,7 @@ void JSONParse::stringValue(os::Value& out) {
   // The value a filled slot lets go of was made long ago: its storage is fetched while this one
   // is made.
   if (fill >= 0 && d_.tags_[static_cast<std::size_t>(fill)] != 0) __builtin_prefetch(cache[static_cast<std::size_t>(fill)].text, 1);
-  out = os::Value(std::string(tok_.valueBytes, length));
+  settle(out, [&] { return os::Value(std::string_view(tok_.valueBytes, length)); });
   if (fill >= 0) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
@@ -652,8 +668,10 @@ bool JSONParse::expected(unsigned accepted, const char* value, const char* comma
 bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  std::vector<os::Value>& stack = d_.elementStack_;
-  const std::size_t base = stack.size();
+  JSONDecoder::Level& here = level(depth);
+  // Empty here; deeper containers use deeper levels, so its elements stay in place while read.
+  std::vector<os::Value>& items = here.elements;
+  if (items.capacity() < here.lastElements) items.reserve(here.lastElements);
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -665,17 +683,16 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
     if ((accepted & kAcceptValue) && startsScalar(next)) {
       // Strings and numbers, most of what answers hold, are built in their place at once.
       if (!scanScalar(next)) return false;
-      stack.emplace_back();
-      if (tok_.type == kString) stringValue(stack.back());
-      else numberValue(stack.back());
+      items.emplace_back();
+      if (tok_.type == kString) stringValue(items.back());
+      else numberValue(items.back());
       accepted = kAcceptComma | kAcceptEnd;
       continue;
     }
     if ((accepted & kAcceptValue) && (next == '[' || next == '{')) {
       ++pos_;
-      os::Value v;
-      if (!(next == '[' ? parseArray(v, depth + 1) : parseObject(v, depth + 1))) return false;
-      stack.push_back(std::move(v));
+      items.emplace_back();
+      if (!(next == '[' ? parseArray(items.back(), depth + 1) : parseObject(items.back(), depth + 1))) return false;
       accepted = kAcceptComma | kAcceptEnd;
       continue;
     }
@@ -685,21 +702,15 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
     const int type = closing ? kArrayEnd : tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
-      if (type == kArrayBegin || type == kObjectBegin) {
-        os::Value v;
-        if (!buildValue(v, depth)) return false;
-        stack.push_back(std::move(v));
-      } else {
-        // A scalar adds nothing to the stack while it is built, so it is built in its place.
-        stack.emplace_back();
-        buildValue(stack.back(), depth);
-      }
+      items.emplace_back();
+      if (!buildValue(items.back(), depth)) return false;
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
-      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
-      out = os::Value(os::Array(std::make_move_iterator(first), std::make_move_iterator(stack.end())));
-      stack.erase(first, stack.end());
+      here.lastElements = items.size();
+      // Room held for a larger container than this one is given back.
+      if (items.capacity() > 2 * items.size() + 8) items.shrink_to_fit();
+      settle(out, [&] { return os::Value(std::move(items)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -714,8 +725,10 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
 bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  std::vector<os::Dictionary::Entry>& stack = d_.memberStack_;
-  const std::size_t base = stack.size();
+  JSONDecoder::Level& here = level(depth);
+  // Empty here; deeper containers use deeper levels, so its members stay in place while read.
+  std::vector<os::Dictionary::Entry>& members = here.members;
+  if (members.capacity() < here.lastMembers) members.reserve(here.lastMembers);
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -724,16 +737,38 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       accepted = kAcceptValue;
       continue;
     }
-    const bool closing = next == '}' && (accepted & kAcceptEnd);
+    // Objects at one depth mostly repeat their keys in order: the key the last ones had at this
+    // position is tried first, and taken when the text holds it as it stands.
+    const std::size_t index = members.size();
+    const std::string* known = nullptr;
+    if (next == '"' && (accepted & kAcceptValue) && index < here.keys.size()) {
+      const std::string& key = here.keys[index];
+      const std::size_t n = key.size();
+      if (end_ - pos_ > n + 1 && in_[pos_ + 1 + n] == '"' && std::memcmp(in_ + pos_ + 1, key.data(), n) == 0) {
+        pos_ += n + 2;
+        known = &key;
+      }
+    }
+    const bool closing = !known && next == '}' && (accepted & kAcceptEnd);
     if (closing) ++pos_;
-    else if (!nextToken()) return false;
-    const int type = closing ? kObjectEnd : tok_.type;
+    else if (!known && !nextToken()) return false;
+    const int type = known ? kString : closing ? kObjectEnd : tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
       // Keys live in the dictionary's entries, never in a shared value, so they skip the cache.
       // The member is made in its place at once; its value follows.
-      stack.emplace_back(std::piecewise_construct, std::forward_as_tuple(tok_.valueBytes, tok_.valueLength), std::forward_as_tuple());
-      const std::size_t member = stack.size() - 1;
+      if (known) {
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(*known), std::forward_as_tuple());
+      } else {
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(tok_.valueBytes, tok_.valueLength), std::forward_as_tuple());
+        // Only a key read as it stands in the text (no escapes) may be known by its bytes.
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(tok_.valueBytes);
+        if (bytes >= in_ && bytes < in_ + end_ && index < JSONDecoder::kKnownKeys) {
+          if (index >= here.keys.size()) here.keys.resize(index + 1);
+          here.keys[index].assign(tok_.valueBytes, tok_.valueLength);
+        }
+      }
+      os::Value& value = members.back().second;
       if (!skipPunctuation(':')) {
         if (!nextToken()) return false;
         if (tok_.type != kSeparator) return fail("Expected ':'.");
@@ -741,39 +776,23 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       const int first = peek();
       if (startsScalar(first)) {
         if (!scanScalar(first)) return false;
-        if (tok_.type == kString) stringValue(stack.back().second);
-        else numberValue(stack.back().second);
-        accepted = kAcceptComma | kAcceptEnd;
-        continue;
-      }
-      if (first == '[' || first == '{') {
+        if (tok_.type == kString) stringValue(value);
+        else numberValue(value);
+      } else if (first == '[' || first == '{') {
         ++pos_;
-        // The nested container uses the stack above this member, which may move it.
-        os::Value v;
-        if (!(first == '[' ? parseArray(v, depth + 1) : parseObject(v, depth + 1))) return false;
-        stack[member].second = std::move(v);
-        accepted = kAcceptComma | kAcceptEnd;
-        continue;
-      }
-      if (!nextToken()) return false;
-      if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
-      if (tok_.type == kArrayBegin || tok_.type == kObjectBegin) {
-        // The nested container uses the stack above this member, which may move it.
-        os::Value v;
-        if (!buildValue(v, depth)) return false;
-        stack[member].second = std::move(v);
+        if (!(first == '[' ? parseArray(value, depth + 1) : parseObject(value, depth + 1))) return false;
       } else {
-        buildValue(stack.back().second, depth);
+        if (!nextToken()) return false;
+        if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
+        if (!buildValue(value, depth)) return false;
       }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
-      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Dictionary members;
+      here.lastMembers = members.size();
+      if (members.capacity() > 2 * members.size() + 8) members.shrink_to_fit();
       // A later duplicate key replaces the earlier value.
-      members.adopt(stack.data() + base, stack.data() + stack.size());
-      stack.erase(first, stack.end());
-      out = os::Value(std::move(members));
+      settle(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -804,13 +823,12 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
       result.reset();
     }
   }
-  // A failed parse leaves the members of the containers it had open. Room beyond what ordinary
-  // answers need is given back, so that one huge answer does not stay with the decoder.
-  d_.elementStack_.clear();
-  d_.memberStack_.clear();
-  if (d_.elementStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Value>().swap(d_.elementStack_);
-  if (d_.memberStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Dictionary::Entry>().swap(d_.memberStack_);
   if (!result) {
+    // A failed parse leaves the members of the containers it had open; their room goes with them.
+    for (const auto& l : d_.levels_) {
+      std::vector<os::Value>().swap(l->elements);
+      std::vector<os::Dictionary::Entry>().swap(l->members);
+    }
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");
     if (error) *error = error_;

@@ -59,8 +59,6 @@ class JSONDecoder {
     const std::string* text = nullptr;
   };
   static constexpr std::size_t kCacheSize = 1024;
-  // Elements and members whose room a decoder keeps between parses.
-  static constexpr std::size_t kKeptStackRoom = 4096;
 
  private:
   friend class JSONParse;
@@ -74,10 +72,17 @@ class JSONDecoder {
   // these, not the slots.
   std::array<std::uint32_t, kCacheSize> tags_{};
   std::uint32_t prng_ = 1;
-  // The elements and members of the containers still open during a parse. Each container takes
-  // its own off the top when it closes, so it is built once at its final size; kept between
-  // parses so that their room is reused.
-  std::vector<os::Value> elementStack_;
-  std::vector<os::Dictionary::Entry> memberStack_;
+  // The elements and members of the containers open during a parse, a level per depth (at most
+  // one container is open at each). A closing container takes its level's storage whole; the next
+  // one at that depth starts with room for as many as the last had, since answers repeat shapes.
+  struct Level {
+    std::vector<os::Value> elements;
+    std::vector<os::Dictionary::Entry> members;
+    std::size_t lastElements = 0, lastMembers = 0;
+    // Keys of the last objects at this depth by position, each as it stood in the text.
+    std::vector<std::string> keys;
+  };
+  static constexpr std::size_t kKnownKeys = 32;
+  std::vector<std::unique_ptr<Level>> levels_;  // open levels stay in place while deeper ones are added
   os::Value emptyString_;
 };

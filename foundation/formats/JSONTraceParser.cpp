@@ -140,10 +140,8 @@ bool JSONTraceParser::scanRestOfArray(os::Value& out) {
     if (!atEnd() && *c_ == ']') {
       ++c_;
       leaveLevel();
-      const auto first = elementStack_.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Array array(std::make_move_iterator(first), std::make_move_iterator(elementStack_.end()));
-      elementStack_.erase(first, elementStack_.end());
-      out = os::Value(std::move(array));
+      out = os::Value::arrayMovingFrom(elementStack_.data() + base, elementStack_.data() + elementStack_.size());
+      elementStack_.erase(elementStack_.begin() + static_cast<std::ptrdiff_t>(base), elementStack_.end());
       return true;
     }
     os::Value element;
@@ -179,12 +177,9 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
     if (!atEnd() && *c_ == '}') {
       ++c_;
       leaveLevel();
-      const auto first = memberStack_.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Dictionary dictionary;
       // A later member with the same key replaces the value of the first, in its place.
-      dictionary.adopt(memberStack_.data() + base, memberStack_.data() + memberStack_.size());
-      memberStack_.erase(first, memberStack_.end());
-      out = os::Value(std::move(dictionary));
+      out = os::Value::dictionaryMovingFrom(memberStack_.data() + base, memberStack_.data() + memberStack_.size());
+      memberStack_.erase(memberStack_.begin() + static_cast<std::ptrdiff_t>(base), memberStack_.end());
       return true;
     }
     std::string key;

@@ -365,24 +365,30 @@ void Dictionary::set(std::string key, Value value) {
   else if (entries_.size() >= kIndexThreshold) rebuildIndex();
 }
 
+namespace {
+// A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
+// rules most pairs out before their texts are compared.
+std::uint64_t keyPrint(const std::string& key) {
+  std::uint64_t print = key.size();
+  if (!key.empty()) {
+    const auto* b = reinterpret_cast<const unsigned char*>(key.data());
+    print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
+  }
+  return print;
+}
+}  // namespace
+
 void Dictionary::adopt(Entry* first, Entry* last) {
   if (!entries_.empty() || static_cast<std::size_t>(last - first) >= kIndexThreshold) {
     for (; first != last; ++first) set(std::move(first->first), std::move(first->second));
     return;
   }
-  // A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
-  // rules most pairs out before their texts are compared.
   entries_.reserve(static_cast<std::size_t>(last - first));
   std::uint64_t prints[kIndexThreshold];
   for (; first != last; ++first) {
-    const std::string& key = first->first;
-    std::uint64_t print = key.size();
-    if (!key.empty()) {
-      const auto* b = reinterpret_cast<const unsigned char*>(key.data());
-      print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
-    }
+    const std::uint64_t print = keyPrint(first->first);
     std::size_t i = 0;
-    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == key)) ++i;
+    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == first->first)) ++i;
     if (i < entries_.size()) {
       entries_[i].second = std::move(first->second);
     } else {
@@ -390,6 +396,30 @@ void Dictionary::adopt(Entry* first, Entry* last) {
       entries_.push_back(std::move(*first));
     }
   }
+}
+
+void Dictionary::adopt(std::vector<Entry>&& entries) {
+  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+    adopt(entries.data(), entries.data() + entries.size());
+    entries.clear();
+    return;
+  }
+  // Later duplicates are folded into the first of their key, in place.
+  std::uint64_t prints[kIndexThreshold];
+  std::size_t kept = 0;
+  for (std::size_t j = 0; j < entries.size(); ++j) {
+    const std::uint64_t print = keyPrint(entries[j].first);
+    std::size_t i = 0;
+    while (i < kept && !(prints[i] == print && entries[i].first == entries[j].first)) ++i;
+    if (i < kept) {
+      entries[i].second = std::move(entries[j].second);
+    } else {
+      if (kept != j) entries[kept] = std::move(entries[j]);
+      prints[kept++] = print;
+    }
+  }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+  entries_ = std::move(entries);
 }
 
 bool Dictionary::remove(std::string_view key) {
@@ -420,7 +450,8 @@ bool Dictionary::operator==(const Dictionary& o) const {
 
 Value::Value(const char* s) : Value(std::string(s ? s : "")) {}
 Value::Value(std::string s) : type_(Type::String), box_(makeBox<std::string>(std::move(s))) {}
-Value::Value(std::string_view s) : Value(std::string(s)) {}
+// Made in its box, not moved there.
+Value::Value(std::string_view s) : type_(Type::String), box_(makeBox<std::string>(s)) {}
 Value::Value(os::Data d) : type_(Type::Data), box_(makeBox<os::Data>(std::move(d))) {}
 Value::Value(os::Date d) : type_(Type::Date) { num_.d_ = d.timeIntervalSince1970(); }
 Value::Value(os::Array a) : type_(Type::Array), box_(makeBox<os::Array>(std::move(a))) {}
@@ -451,6 +482,29 @@ Value Value::real(char typeCode, double v) {
   out.type_ = Type::Number;
   out.code_ = (typeCode == 'f') ? 'f' : 'd';
   out.num_.d_ = typeCode == 'f' ? static_cast<float>(v) : v;
+  return out;
+}
+
+Value Value::arrayMovingFrom(Value* first, Value* last) {
+  Value out;
+  out.type_ = Type::Array;
+  out.box_ = makeBox<os::Array>(std::make_move_iterator(first), std::make_move_iterator(last));
+  return out;
+}
+
+Value Value::dictionaryMovingFrom(std::pair<std::string, Value>* first, std::pair<std::string, Value>* last) {
+  Value out;
+  out.type_ = Type::Dictionary;
+  out.box_ = makeBox<os::Dictionary>();
+  static_cast<os::Dictionary*>(out.box_.get())->adopt(first, last);
+  return out;
+}
+
+Value Value::dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
+  Value out;
+  out.type_ = Type::Dictionary;
+  out.box_ = makeBox<os::Dictionary>();
+  static_cast<os::Dictionary*>(out.box_.get())->adopt(std::move(entries));
   return out;
 }
 

@@ -99,6 +99,13 @@ class Value {
   static Value real(char typeCode, double v);
   // A set: members deduplicated by deep equality, first occurrence kept.
   static Value set(os::Array members);
+  // An array of the values of [first, last), or a dictionary of the entries of [first, last) (a
+  // later duplicate key replacing the earlier value), moved in: each is built in its own storage,
+  // at its final size, as readers need.
+  static Value arrayMovingFrom(Value* first, Value* last);
+  static Value dictionaryMovingFrom(std::pair<std::string, Value>* first, std::pair<std::string, Value>* last);
+  // The same dictionary from a list of entries whose storage it takes over.
+  static Value dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
 
   Type type() const { return type_; }
   bool isNull() const { return type_ == Type::Null; }
@@ -190,6 +197,8 @@ class Dictionary {
   void set(std::string key, Value value);
   // Moves the entries of [first, last) in, in order, as set() would one by one.
   void adopt(Entry* first, Entry* last);
+  // The same for a list whose storage an empty dictionary takes over rather than copying it.
+  void adopt(std::vector<Entry>&& entries);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();

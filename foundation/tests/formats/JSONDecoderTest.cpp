@@ -59,6 +59,57 @@ TEST(JSONDecoder, ObjectsKeepDocumentOrderAndLaterDuplicatesWin) {
   EXPECT_EQ((*o.value)["z"].intValue(), 3);
 }
 
+TEST(JSONDecoder, ContainersOfEveryShapeAtOneDepth) {
+  // Siblings of very different sizes one after another at the same depth, twice on one decoder.
+  std::string big = "[", object = "{";
+  for (int i = 0; i < 40; ++i) {
+    big += std::to_string(i) + ",";
+    object += "\"k" + std::to_string(i % 30) + "\":" + std::to_string(i) + ",";
+  }
+  big.back() = ']';
+  object.back() = '}';
+  const std::string text = "[" + big + ",[1],[]," + big + "," + object + ",{\"a\":1},{}," + object + "]";
+  JSONDecoder decoder;
+  for (int round = 0; round < 2; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    ASSERT_EQ(v->count(), 8u);
+    EXPECT_EQ(v->at(0).count(), 40u);
+    EXPECT_EQ(v->at(0).at(39).intValue(), 39);
+    EXPECT_EQ(v->at(1).count(), 1u);
+    EXPECT_EQ(v->at(2).count(), 0u);
+    EXPECT_EQ(v->at(3), v->at(0));
+    EXPECT_EQ(v->at(4).count(), 30u);
+    EXPECT_EQ(v->at(4)["k5"].intValue(), 35);
+    EXPECT_EQ(v->at(5).count(), 1u);
+    EXPECT_EQ(v->at(6).count(), 0u);
+    EXPECT_EQ(v->at(7), v->at(4));
+  }
+  // What a failed parse had read leaves with it.
+  EXPECT_FALSE(decoder.objectWithUTF8String("[[1,2,{\"a\":[3", 13));
+  auto again = decoder.objectWithUTF8String("[[1],{\"b\":2}]", 13);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->at(0).count(), 1u);
+  EXPECT_EQ(again->at(1).count(), 1u);
+}
+
+TEST(JSONDecoder, ObjectsAtOneDepthWithKeysAlikeAndNot) {
+  const std::string text =
+      R"([{"id":1,"title":"a"},{"id":2,"title":"b"},{"idx":3,"titl":"c"},{"i\u0064":4,"t\"":5},{"id":6,"":7},{"id":8}])";
+  using Keys = std::vector<std::string>;
+  JSONDecoder decoder;
+  for (int round = 0; round < 2; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->at(1).dictionary()->keys(), (Keys{"id", "title"}));
+    EXPECT_EQ(v->at(2).dictionary()->keys(), (Keys{"idx", "titl"}));
+    EXPECT_EQ(v->at(3).dictionary()->keys(), (Keys{"id", "t\""}));
+    EXPECT_EQ(v->at(4).dictionary()->keys(), (Keys{"id", ""}));
+    EXPECT_EQ(v->at(5)["id"].intValue(), 8);
+  }
+  EXPECT_EQ(failure(R"([{"id":1},{"id":1 "id":2}])"), "Unexpected string.");
+}
+
 TEST(JSONDecoder, TopLevelAndEndOfInput) {
   EXPECT_EQ(failure(""), "Reached the end of the buffer.");
   EXPECT_EQ(failure("   "), kUnexpectedToken);

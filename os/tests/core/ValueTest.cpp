@@ -39,6 +39,17 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   std::vector<Dictionary::Entry> two{{"keyA1", 1}, {"keyB1", 2}};
   d.adopt(two.data(), two.data() + two.size());
   EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c", "keyA1", "keyB1"}));
+  // A list handed over whole, small or past the index threshold: the same rules.
+  for (std::size_t n : {5u, 20u}) {
+    std::vector<Dictionary::Entry> list;
+    for (std::size_t i = 0; i < n; ++i) list.emplace_back("k" + std::to_string(i % (n - 2)), Value(static_cast<int>(i)));
+    Dictionary whole;
+    whole.adopt(std::move(list));
+    EXPECT_EQ(whole.size(), n - 2);
+    EXPECT_EQ(whole["k0"].intValue(), static_cast<int>(n - 2));
+    EXPECT_EQ(whole["k1"].intValue(), static_cast<int>(n - 1));
+    EXPECT_EQ(whole.keys().back(), "k" + std::to_string(n - 3));
+  }
 }
 
 TEST(Value, CopiesDoNotShareWrites) {
