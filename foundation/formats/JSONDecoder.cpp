@@ -62,9 +62,6 @@ std::string format(const char* fmt, ...) {
   return out;
 }
 
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 bool isValueToken(int t) {
   return t == kNumber || t == kString || t == kObjectBegin || t == kArrayBegin || t == kTrue || t == kFalse || t == kNull;
 }
@@ -140,22 +137,6 @@ class JSONParse {
       tok_.number.u = magnitude;
     }
     return true;
-  }
-  JSONDecoder::Level& level(std::size_t depth) {
-    while (d_.levels_.size() <= depth) d_.levels_.push_back(std::make_unique<JSONDecoder::Level>());
-    return *d_.levels_[depth];
-  }
-  // A container's value is made in its place (a null value) rather than moved there: the move
-  // would at once read back, in wider words, what making it has just written.
-  template <class Make>
-  static void settle(os::Value& place, Make make) {
-    place.~Value();
-    try {
-      ::new (&place) os::Value(make());
-    } catch (...) {
-      ::new (&place) os::Value();
-      throw;
-    }
   }
   bool buildValue(os::Value& out, std::size_t depth);
   void stringValue(os::Value& out);
@@ -492,13 +473,8 @@ bool JSONParse::scanNumber() {
   // Integers of up to 18 digits (19 when positive) are taken as read; "-0" is a double.
   if (!real && integerDigits <= (negative ? 18u : 19u) && !(negative && integerDigits == 1 && integer == 0))
     return integerToken(negative, integer);
-  // Up to 15 digits and a power of ten up to 22 are exact doubles, and one division or product of
-  // two exact doubles is rounded correctly: the same double as the general path, much sooner.
-  if (real && digits <= 15 && exponentDigits <= 2 && scale >= -22 && scale <= 22) {
-    double v = static_cast<double>(mantissa);
-    v = scale < 0 ? v / kPowersOfTen[-scale] : v * kPowersOfTen[scale];
+  if (real && exactShortDouble(mantissa, digits, scale, exponentDigits, negative, tok_.number.d)) {
     tok_.valueType = kDouble;
-    tok_.number.d = negative ? -v : v;
     return true;
   }
   return numberFromText(reinterpret_cast<const char*>(begin), reinterpret_cast<const char*>(p), real);
@@ -616,7 +592,7 @@ void JSONParse::stringValue(os::Value& out) {
   // The value a filled slot lets go of was made long ago: its storage is fetched while this one
   // is made.
   if (fill >= 0 && d_.tags_[static_cast<std::size_t>(fill)] != 0) __builtin_prefetch(cache[static_cast<std::size_t>(fill)].text, 1);
-  settle(out, [&] { return os::Value(std::string_view(tok_.valueBytes, length)); });
+  makeValueInPlace(out, [&] { return os::Value(std::string_view(tok_.valueBytes, length)); });
   if (fill >= 0) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
@@ -668,10 +644,10 @@ bool JSONParse::expected(unsigned accepted, const char* value, const char* comma
 bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  JSONDecoder::Level& here = level(depth);
+  JSONReaderLevel& here = d_.levels_.at(depth);
   // Empty here; deeper containers use deeper levels, so its elements stay in place while read.
   std::vector<os::Value>& items = here.elements;
-  if (items.capacity() < here.lastElements) items.reserve(here.lastElements);
+  here.startArray();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -707,10 +683,8 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
-      here.lastElements = items.size();
-      // Room held for a larger container than this one is given back.
-      if (items.capacity() > 2 * items.size() + 8) items.shrink_to_fit();
-      settle(out, [&] { return os::Value(std::move(items)); });
+      here.closeArray();
+      makeValueInPlace(out, [&] { return os::Value(std::move(items)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -725,10 +699,10 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
 bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  JSONDecoder::Level& here = level(depth);
+  JSONReaderLevel& here = d_.levels_.at(depth);
   // Empty here; deeper containers use deeper levels, so its members stay in place while read.
   std::vector<os::Dictionary::Entry>& members = here.members;
-  if (members.capacity() < here.lastMembers) members.reserve(here.lastMembers);
+  here.startObject();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -763,7 +737,7 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
         members.emplace_back(std::piecewise_construct, std::forward_as_tuple(tok_.valueBytes, tok_.valueLength), std::forward_as_tuple());
         // Only a key read as it stands in the text (no escapes) may be known by its bytes.
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(tok_.valueBytes);
-        if (bytes >= in_ && bytes < in_ + end_ && index < JSONDecoder::kKnownKeys) {
+        if (bytes >= in_ && bytes < in_ + end_ && index < JSONReaderLevel::kKnownKeys) {
           if (index >= here.keys.size()) here.keys.resize(index + 1);
           here.keys[index].assign(tok_.valueBytes, tok_.valueLength);
         }
@@ -789,10 +763,9 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
-      here.lastMembers = members.size();
-      if (members.capacity() > 2 * members.size() + 8) members.shrink_to_fit();
+      here.closeObject();
       // A later duplicate key replaces the earlier value.
-      settle(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
+      makeValueInPlace(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -824,11 +797,7 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
     }
   }
   if (!result) {
-    // A failed parse leaves the members of the containers it had open; their room goes with them.
-    for (const auto& l : d_.levels_) {
-      std::vector<os::Value>().swap(l->elements);
-      std::vector<os::Dictionary::Entry>().swap(l->members);
-    }
+    d_.levels_.dropOpenContainers();
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");
     if (error) *error = error_;

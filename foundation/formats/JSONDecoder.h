@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/formats/JSONCodecProfile.h"
+#include "foundation/formats/JSONReaderSupport.h"
 #include "os/core/Data.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
@@ -72,17 +73,8 @@ class JSONDecoder {
   // these, not the slots.
   std::array<std::uint32_t, kCacheSize> tags_{};
   std::uint32_t prng_ = 1;
-  // The elements and members of the containers open during a parse, a level per depth (at most
-  // one container is open at each). A closing container takes its level's storage whole; the next
-  // one at that depth starts with room for as many as the last had, since answers repeat shapes.
-  struct Level {
-    std::vector<os::Value> elements;
-    std::vector<os::Dictionary::Entry> members;
-    std::size_t lastElements = 0, lastMembers = 0;
-    // Keys of the last objects at this depth by position, each as it stood in the text.
-    std::vector<std::string> keys;
-  };
-  static constexpr std::size_t kKnownKeys = 32;
-  std::vector<std::unique_ptr<Level>> levels_;  // open levels stay in place while deeper ones are added
+  // The storage of the containers open during a parse, and what the last ones at each depth were
+  // like (their sizes and keys), kept between parses.
+  JSONReaderLevels levels_;
   os::Value emptyString_;
 };

@@ -485,21 +485,6 @@ Value Value::real(char typeCode, double v) {
   return out;
 }
 
-Value Value::arrayMovingFrom(Value* first, Value* last) {
-  Value out;
-  out.type_ = Type::Array;
-  out.box_ = makeBox<os::Array>(std::make_move_iterator(first), std::make_move_iterator(last));
-  return out;
-}
-
-Value Value::dictionaryMovingFrom(std::pair<std::string, Value>* first, std::pair<std::string, Value>* last) {
-  Value out;
-  out.type_ = Type::Dictionary;
-  out.box_ = makeBox<os::Dictionary>();
-  static_cast<os::Dictionary*>(out.box_.get())->adopt(first, last);
-  return out;
-}
-
 Value Value::dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
   Value out;
   out.type_ = Type::Dictionary;

@@ -99,12 +99,8 @@ class Value {
   static Value real(char typeCode, double v);
   // A set: members deduplicated by deep equality, first occurrence kept.
   static Value set(os::Array members);
-  // An array of the values of [first, last), or a dictionary of the entries of [first, last) (a
-  // later duplicate key replacing the earlier value), moved in: each is built in its own storage,
-  // at its final size, as readers need.
-  static Value arrayMovingFrom(Value* first, Value* last);
-  static Value dictionaryMovingFrom(std::pair<std::string, Value>* first, std::pair<std::string, Value>* last);
-  // The same dictionary from a list of entries whose storage it takes over.
+  // A dictionary of the entries of a list whose storage it takes over (a later duplicate key
+  // replacing the earlier value), as readers build them.
   static Value dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
 
   Type type() const { return type_; }
