@@ -401,7 +401,7 @@ void Dictionary::adopt(Entry* first, Entry* last) {
 void Dictionary::adopt(std::vector<Entry>&& entries) {
   if (!entries_.empty() || entries.size() >= kIndexThreshold) {
     adopt(entries.data(), entries.data() + entries.size());
-    entries.clear();
+    std::vector<Entry>().swap(entries);  // left empty as when taken over, its room not kept
     return;
   }
   // Later duplicates are folded into the first of their key, in place.
