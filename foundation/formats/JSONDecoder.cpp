@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <tuple>
+#include <utility>
 
 #include "foundation/formats/UTF8Sequence.h"
 #include "os/core/String.h"
@@ -126,7 +128,6 @@ class JSONParse {
   bool readHex4(char32_t& out);
   bool scanNumber();
   bool numberFromText(const char* first, const char* last, bool real);
-  bool fastDouble(const char* first, const char* last);
   bool integerToken(bool negative, unsigned long long magnitude) {
     if (negative) {
       tok_.valueType = kSigned;
@@ -339,13 +340,13 @@ bool JSONParse::escapeInSlowScan() {
   return true;
 }
 
-bool JSONParse::scanString() {
-  ++pos_;  // opening quote
-  const std::size_t begin = pos_;
-  // Fast scan: text without escapes or bad bytes is used where it stands. Plain ASCII is passed
-  // over a word at a time, text outside ASCII a sequence at a time.
-  const std::uint8_t* p = in_ + pos_;
-  const std::uint8_t* const end = in_ + end_;
+namespace {
+
+// The first byte at or after p that ends a run of string text that stands as it is: a quotation
+// mark, a backslash, a control byte, a sequence outside ASCII that is not well-formed or not
+// allowed, or the end. Plain ASCII is passed over a word at a time, text outside ASCII a sequence
+// at a time.
+const std::uint8_t* plainJSONRunEnd(const std::uint8_t* p, const std::uint8_t* end) {
   while (p < end) {
     p = skipPlainJSONText(p, end);
     if (p == end) break;
@@ -359,139 +360,124 @@ bool JSONParse::scanString() {
       if (n == 0) break;
       continue;
     }
-    if (c == '"') {
-      tok_.type = kString;
-      tok_.valueType = kStringValue;
-      tok_.valueBytes = reinterpret_cast<const char*>(in_ + begin);
-      tok_.valueLength = static_cast<std::size_t>(p - in_) - begin;
-      pos_ = static_cast<std::size_t>(p - in_) + 1;
-      return true;
-    }
-    if (c < 0x20) {
-      pos_ = static_cast<std::size_t>(p - in_);
-      return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
-    }
-    if (c == '\\') break;
+    if (c == '"' || c == '\\' || c < 0x20) break;
     ++p;
   }
-  pos_ = static_cast<std::size_t>(p - in_);
-  if (pos_ >= end_) return fail("Invalid string.");
-  // Slow scan: decode into the scratch buffer.
-  scratch_.assign(reinterpret_cast<const char*>(in_ + begin), pos_ - begin);
-  while (pos_ < end_) {
-    const std::uint8_t c = in_[pos_];
+  return p;
+}
+
+}  // namespace
+
+bool JSONParse::scanString() {
+  ++pos_;  // opening quote
+  const std::size_t begin = pos_;
+  const std::uint8_t* const end = in_ + end_;
+  // Text without escapes or bad bytes is used where it stands; from the first of them on, the
+  // text is decoded into the scratch buffer, still a run at a time between them.
+  bool decoding = false;
+  const std::uint8_t* run = in_ + begin;
+  for (;;) {
+    const std::uint8_t* p = plainJSONRunEnd(run, end);
+    pos_ = static_cast<std::size_t>(p - in_);
+    if (p == end) return fail("Invalid string.");
+    const std::uint8_t c = *p;
     if (c == '"') {
-      ++pos_;
       tok_.type = kString;
       tok_.valueType = kStringValue;
-      tok_.valueBytes = scratch_.data();
-      tok_.valueLength = scratch_.size();
+      if (decoding) {
+        scratch_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+        tok_.valueBytes = scratch_.data();
+        tok_.valueLength = scratch_.size();
+      } else {
+        tok_.valueBytes = reinterpret_cast<const char*>(in_ + begin);
+        tok_.valueLength = pos_ - begin;
+      }
+      ++pos_;
       return true;
     }
     if (c < 0x20) return fail(format("Invalid character < 0x20 found in string: 0x%2.2x.", c));
+    if (decoding) {
+      scratch_.append(reinterpret_cast<const char*>(run), static_cast<std::size_t>(p - run));
+    } else {
+      scratch_.assign(reinterpret_cast<const char*>(in_ + begin), pos_ - begin);
+      decoding = true;
+    }
     if (c == '\\') {
       if (!escapeInSlowScan()) return false;
-      continue;
-    }
-    if (c >= 0x80) {
-      UTF8Sequence s = UTF8Sequence::read(in_ + pos_, end_ - pos_);
-      if (s.kind == UTF8Sequence::Kind::Truncated) return fail("End of buffer reached while parsing UTF8 in \"\" string.");
-      if (s.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(s.codePoint)) {
+    } else {
+      // A sequence outside ASCII that can't stand as it is.
+      UTF8Sequence seq = UTF8Sequence::read(p, end_ - pos_);
+      if (seq.kind == UTF8Sequence::Kind::Truncated) return fail("End of buffer reached while parsing UTF8 in \"\" string.");
+      if (seq.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(seq.codePoint)) {
         if (!loose_) return fail("Illegal UTF8 sequence found in \"\" string.");
         os::appendUTF8(scratch_, 0xFFFD);
       } else {
-        scratch_.append(reinterpret_cast<const char*>(in_ + pos_), s.length);
+        scratch_.append(reinterpret_cast<const char*>(p), seq.length);
       }
-      pos_ += s.length;
-      continue;
+      pos_ += seq.length;
     }
-    scratch_ += static_cast<char>(c);
-    ++pos_;
+    run = in_ + pos_;
   }
-  return fail("Invalid string.");
 }
 
 bool JSONParse::scanNumber() {
-  const std::size_t begin = pos_;
-  auto digit = [&](std::size_t p) { return p < end_ && in_[p] >= '0' && in_[p] <= '9'; };
+  // Over local pointers: the members may alias what the loops write.
+  const std::uint8_t* const begin = in_ + pos_;
+  const std::uint8_t* const end = in_ + end_;
+  auto digit = [end](const std::uint8_t* q) { return q < end && static_cast<unsigned>(*q - '0') < 10; };
+  auto failAt = [this](const std::uint8_t* q) {
+    pos_ = static_cast<std::size_t>(q - in_);
+    return fail("Invalid number.");
+  };
   bool real = false;
-  std::size_t p = pos_;
-  if (in_[p] == '-') ++p;
-  const std::size_t integerStart = p;
+  const std::uint8_t* p = begin;
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  const std::uint8_t* const integerStart = p;
   // The integer part's value, read on the way: exact up to 19 digits.
   unsigned long long integer = 0;
-  if (p < end_ && in_[p] == '0') {
+  if (p < end && *p == '0') {
     ++p;
   } else if (digit(p)) {
-    for (; digit(p); ++p) integer = integer * 10 + static_cast<unsigned>(in_[p] - '0');
+    for (; digit(p); ++p) integer = integer * 10 + static_cast<unsigned>(*p - '0');
   } else {
-    pos_ = p;
-    return fail("Invalid number.");
+    return failAt(p);
   }
-  if (p < end_ && in_[p] == '.') {
+  // A double's digits and power of ten, read on the way too, for the exact short form below.
+  std::size_t digits = static_cast<std::size_t>(p - integerStart);
+  unsigned long long mantissa = integer;
+  int scale = 0;
+  if (p < end && *p == '.') {
     real = true;
     ++p;
-    if (!digit(p)) {
-      pos_ = p;
-      return fail("Invalid number.");
-    }
-    while (digit(p)) ++p;
+    if (!digit(p)) return failAt(p);
+    for (; digit(p); ++p, ++digits, --scale) mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
   }
-  if (p < end_ && (in_[p] == 'e' || in_[p] == 'E')) {
+  std::size_t exponentDigits = 0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
     real = true;
     ++p;
-    if (p < end_ && (in_[p] == '+' || in_[p] == '-')) ++p;
-    if (!digit(p)) {
-      pos_ = p;
-      return fail("Invalid number.");
-    }
-    while (digit(p)) ++p;
-  }
-  // A number only ends at a byte that cannot continue it.
-  if (p >= end_) {
-    pos_ = p;
-    return fail("Invalid number.");
-  }
-  pos_ = p;
-  tok_.type = kNumber;
-  // Integers of up to 18 digits (19 when positive) are taken as read; "-0" is a double.
-  const bool negative = integerStart != begin;
-  if (!real && p - integerStart <= (negative ? 18u : 19u) && !(negative && p - integerStart == 1 && integer == 0))
-    return integerToken(negative, integer);
-  return numberFromText(reinterpret_cast<const char*>(in_ + begin), reinterpret_cast<const char*>(in_ + p), real);
-}
-
-// Up to 15 digits and a power of ten up to 22 are exact doubles, and one division or product of
-// two exact doubles is rounded correctly: the same double as the general path, much sooner.
-bool JSONParse::fastDouble(const char* first, const char* last) {
-  static constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                            1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-  const char* c = first;
-  const bool negative = *c == '-';
-  if (negative) ++c;
-  unsigned long long mantissa = 0;
-  int digits = 0, scale = 0;
-  for (; c != last && *c >= '0' && *c <= '9'; ++c, ++digits) mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
-  if (c != last && *c == '.') {
-    for (++c; c != last && *c >= '0' && *c <= '9'; ++c, ++digits, --scale)
-      mantissa = mantissa * 10 + static_cast<unsigned>(*c - '0');
-  }
-  if (digits > 15) return false;
-  if (c != last) {  // the exponent
-    ++c;
-    const bool down = *c == '-';
-    if (*c == '+' || *c == '-') ++c;
-    if (last - c > 2) return false;
+    const bool down = p < end && *p == '-';
+    if (p < end && (*p == '+' || *p == '-')) ++p;
+    if (!digit(p)) return failAt(p);
     int exponent = 0;
-    for (; c != last; ++c) exponent = exponent * 10 + (*c - '0');
+    for (; digit(p); ++p, ++exponentDigits)
+      if (exponentDigits < 3) exponent = exponent * 10 + (*p - '0');
     scale += down ? -exponent : exponent;
   }
-  if (scale < -22 || scale > 22) return false;
-  double v = static_cast<double>(mantissa);
-  v = scale < 0 ? v / kPowersOfTen[-scale] : v * kPowersOfTen[scale];
-  tok_.valueType = kDouble;
-  tok_.number.d = negative ? -v : v;
-  return true;
+  // A number only ends at a byte that cannot continue it.
+  if (p >= end) return failAt(p);
+  pos_ = static_cast<std::size_t>(p - in_);
+  tok_.type = kNumber;
+  const std::size_t integerDigits = static_cast<std::size_t>(p - integerStart);
+  // Integers of up to 18 digits (19 when positive) are taken as read; "-0" is a double.
+  if (!real && integerDigits <= (negative ? 18u : 19u) && !(negative && integerDigits == 1 && integer == 0))
+    return integerToken(negative, integer);
+  if (real && exactShortDouble(mantissa, digits, scale, exponentDigits, negative, tok_.number.d)) {
+    tok_.valueType = kDouble;
+    return true;
+  }
+  return numberFromText(reinterpret_cast<const char*>(begin), reinterpret_cast<const char*>(p), real);
 }
 
 bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
@@ -509,7 +495,6 @@ bool JSONParse::numberFromText(const char* first, const char* last, bool real) {
       return integerToken(negative, v);
     }
   } else {
-    if (fastDouble(first, last)) return true;
     double v = 0;
     const auto r = std::from_chars(first, last, v);
     if (r.ec == std::errc() && r.ptr == last) {
@@ -604,7 +589,10 @@ void JSONParse::stringValue(os::Value& out) {
     }
     slot = (hash + (length + kStringValue + 3) * (x + 1)) & (JSONDecoder::kCacheSize - 1);
   }
-  out = os::Value(std::string(tok_.valueBytes, length));
+  // The value a filled slot lets go of was made long ago: its storage is fetched while this one
+  // is made.
+  if (fill >= 0 && d_.tags_[static_cast<std::size_t>(fill)] != 0) __builtin_prefetch(cache[static_cast<std::size_t>(fill)].text, 1);
+  makeValueInPlace(out, [&] { return os::Value(std::string_view(tok_.valueBytes, length)); });
   if (fill >= 0) {
     JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
     s.object = out;
@@ -656,8 +644,10 @@ bool JSONParse::expected(unsigned accepted, const char* value, const char* comma
 bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  std::vector<os::Value>& stack = d_.elementStack_;
-  const std::size_t base = stack.size();
+  JSONReaderLevel& here = d_.levels_.at(depth);
+  // Empty here; deeper containers use deeper levels, so its elements stay in place while read.
+  std::vector<os::Value>& items = here.elements;
+  here.startArray();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -669,9 +659,16 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
     if ((accepted & kAcceptValue) && startsScalar(next)) {
       // Strings and numbers, most of what answers hold, are built in their place at once.
       if (!scanScalar(next)) return false;
-      stack.emplace_back();
-      if (tok_.type == kString) stringValue(stack.back());
-      else numberValue(stack.back());
+      items.emplace_back();
+      if (tok_.type == kString) stringValue(items.back());
+      else numberValue(items.back());
+      accepted = kAcceptComma | kAcceptEnd;
+      continue;
+    }
+    if ((accepted & kAcceptValue) && (next == '[' || next == '{')) {
+      ++pos_;
+      items.emplace_back();
+      if (!(next == '[' ? parseArray(items.back(), depth + 1) : parseObject(items.back(), depth + 1))) return false;
       accepted = kAcceptComma | kAcceptEnd;
       continue;
     }
@@ -681,22 +678,13 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
     const int type = closing ? kArrayEnd : tok_.type;
     if (isValueToken(type)) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected value.");
-      if (type == kArrayBegin || type == kObjectBegin) {
-        os::Value v;
-        if (!buildValue(v, depth)) return false;
-        stack.push_back(std::move(v));
-      } else {
-        // A scalar adds nothing to the stack while it is built, so it is built in its place.
-        stack.emplace_back();
-        buildValue(stack.back(), depth);
-      }
+      items.emplace_back();
+      if (!buildValue(items.back(), depth)) return false;
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kArrayEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected ']'.");
-      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Array items(std::make_move_iterator(first), std::make_move_iterator(stack.end()));
-      stack.erase(first, stack.end());
-      out = os::Value(std::move(items));
+      here.closeArray();
+      makeValueInPlace(out, [&] { return os::Value(std::move(items)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -711,8 +699,10 @@ bool JSONParse::parseArray(os::Value& out, std::size_t depth) {
 bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   if (depth > d_.profile_.maximumDepth)
     return fail(format("Arrays and objects are nested more than %zu levels deep.", d_.profile_.maximumDepth));
-  std::vector<os::Dictionary::Entry>& stack = d_.memberStack_;
-  const std::size_t base = stack.size();
+  JSONReaderLevel& here = d_.levels_.at(depth);
+  // Empty here; deeper containers use deeper levels, so its members stay in place while read.
+  std::vector<os::Dictionary::Entry>& members = here.members;
+  here.startObject();
   unsigned accepted = kAcceptValue | kAcceptEnd;
   while (!atEnd()) {
     const int next = peek();
@@ -721,45 +711,61 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       accepted = kAcceptValue;
       continue;
     }
-    const bool closing = next == '}' && (accepted & kAcceptEnd);
+    // Objects at one depth mostly repeat their keys in order: the key the last ones had at this
+    // position is tried first, and taken when the text holds it as it stands.
+    const std::size_t index = members.size();
+    const std::string* known = nullptr;
+    if (next == '"' && (accepted & kAcceptValue) && index < here.keys.size()) {
+      const std::string& key = here.keys[index];
+      const std::size_t n = key.size();
+      if (end_ - pos_ > n + 1 && in_[pos_ + 1 + n] == '"' && std::memcmp(in_ + pos_ + 1, key.data(), n) == 0) {
+        pos_ += n + 2;
+        known = &key;
+      }
+    }
+    const bool closing = !known && next == '}' && (accepted & kAcceptEnd);
     if (closing) ++pos_;
-    else if (!nextToken()) return false;
-    const int type = closing ? kObjectEnd : tok_.type;
+    else if (!known && !nextToken()) return false;
+    const int type = known ? kString : closing ? kObjectEnd : tok_.type;
     if (type == kString) {
       if (!(accepted & kAcceptValue)) return fail("Unexpected string.");
       // Keys live in the dictionary's entries, never in a shared value, so they skip the cache.
-      std::string key(tok_.valueBytes, tok_.valueLength);
+      // The member is made in its place at once; its value follows.
+      if (known) {
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(*known), std::forward_as_tuple());
+      } else {
+        members.emplace_back(std::piecewise_construct, std::forward_as_tuple(tok_.valueBytes, tok_.valueLength), std::forward_as_tuple());
+        // Only a key read as it stands in the text (no escapes) may be known by its bytes.
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(tok_.valueBytes);
+        if (bytes >= in_ && bytes < in_ + end_ && index < JSONReaderLevel::kKnownKeys) {
+          if (index >= here.keys.size()) here.keys.resize(index + 1);
+          here.keys[index].assign(tok_.valueBytes, tok_.valueLength);
+        }
+      }
+      os::Value& value = members.back().second;
       if (!skipPunctuation(':')) {
         if (!nextToken()) return false;
         if (tok_.type != kSeparator) return fail("Expected ':'.");
       }
-      if (const int first = peek(); startsScalar(first)) {
+      const int first = peek();
+      if (startsScalar(first)) {
         if (!scanScalar(first)) return false;
-        stack.emplace_back(std::move(key), os::Value());
-        if (tok_.type == kString) stringValue(stack.back().second);
-        else numberValue(stack.back().second);
-        accepted = kAcceptComma | kAcceptEnd;
-        continue;
-      }
-      if (!nextToken()) return false;
-      if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
-      if (tok_.type == kArrayBegin || tok_.type == kObjectBegin) {
-        os::Value v;
-        if (!buildValue(v, depth)) return false;
-        stack.emplace_back(std::move(key), std::move(v));
+        if (tok_.type == kString) stringValue(value);
+        else numberValue(value);
+      } else if (first == '[' || first == '{') {
+        ++pos_;
+        if (!(first == '[' ? parseArray(value, depth + 1) : parseObject(value, depth + 1))) return false;
       } else {
-        stack.emplace_back(std::move(key), os::Value());
-        buildValue(stack.back().second, depth);
+        if (!nextToken()) return false;
+        if (!isValueToken(tok_.type)) return expected(kAcceptValue, "a value", "a comma", "a '}'");
+        if (!buildValue(value, depth)) return false;
       }
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
-      const auto first = stack.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Dictionary members;
+      here.closeObject();
       // A later duplicate key replaces the earlier value.
-      members.adopt(stack.data() + base, stack.data() + stack.size());
-      stack.erase(first, stack.end());
-      out = os::Value(std::move(members));
+      makeValueInPlace(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");
@@ -790,13 +796,8 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
       result.reset();
     }
   }
-  // A failed parse leaves the members of the containers it had open. Room beyond what ordinary
-  // answers need is given back, so that one huge answer does not stay with the decoder.
-  d_.elementStack_.clear();
-  d_.memberStack_.clear();
-  if (d_.elementStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Value>().swap(d_.elementStack_);
-  if (d_.memberStack_.capacity() > JSONDecoder::kKeptStackRoom) std::vector<os::Dictionary::Entry>().swap(d_.memberStack_);
   if (!result) {
+    d_.levels_.dropOpenContainers();
     if (pos_ >= end_) fail("Reached the end of the buffer.");
     fail("Unable to parse JSON.");
     if (error) *error = error_;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/formats/JSONCodecProfile.h"
+#include "foundation/formats/JSONReaderSupport.h"
 #include "os/core/Data.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
@@ -59,8 +60,6 @@ class JSONDecoder {
     const std::string* text = nullptr;
   };
   static constexpr std::size_t kCacheSize = 1024;
-  // Elements and members whose room a decoder keeps between parses.
-  static constexpr std::size_t kKeptStackRoom = 4096;
 
  private:
   friend class JSONParse;
@@ -74,10 +73,8 @@ class JSONDecoder {
   // these, not the slots.
   std::array<std::uint32_t, kCacheSize> tags_{};
   std::uint32_t prng_ = 1;
-  // The elements and members of the containers still open during a parse. Each container takes
-  // its own off the top when it closes, so it is built once at its final size; kept between
-  // parses so that their room is reused.
-  std::vector<os::Value> elementStack_;
-  std::vector<os::Dictionary::Entry> memberStack_;
+  // The storage of the containers open during a parse, and what the last ones at each depth were
+  // like (their sizes and keys), kept between parses.
+  JSONReaderLevels levels_;
   os::Value emptyString_;
 };

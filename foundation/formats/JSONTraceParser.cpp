@@ -50,13 +50,7 @@ std::optional<os::Value> JSONTraceParser::fragmentWithString(std::optional<std::
     os::ValueStorageScope storage;
     scanned = scanValue(value);
   }
-  // A failed scan leaves the members of the containers it had open. Room beyond what ordinary
-  // answers need is given back, so that one huge answer does not stay with the parser.
-  elementStack_.clear();
-  memberStack_.clear();
-  constexpr std::size_t kKeptRoom = 4096;
-  if (elementStack_.capacity() > kKeptRoom) std::vector<os::Value>().swap(elementStack_);
-  if (memberStack_.capacity() > kKeptRoom) std::vector<os::Dictionary::Entry>().swap(memberStack_);
+  if (!scanned) levels_.dropOpenContainers();
   if (scanned && profile_.assertsScanResult && !errorTrace_.empty()) {
     std::fprintf(stderr, "%s: a successful scan recorded errors\n", profile_.parserClassName.c_str());
     std::abort();
@@ -100,7 +94,7 @@ bool JSONTraceParser::scanValue(os::Value& out) {
     case '"': {
       std::string s;
       if (!scanRestOfString(s)) return false;
-      out = os::Value(std::move(s));
+      makeValueInPlace(out, [&] { return os::Value(std::move(s)); });
       return true;
     }
     case 't':
@@ -134,24 +128,24 @@ bool JSONTraceParser::scanRestOfLiteral(std::string_view rest, const char* messa
 
 bool JSONTraceParser::scanRestOfArray(os::Value& out) {
   if (!enterLevel()) return false;
-  const std::size_t base = elementStack_.size();
+  JSONReaderLevel& here = levels_.at(depth_);
+  // Empty here; deeper containers use deeper levels, so its elements stay in place while read.
+  std::vector<os::Value>& items = here.elements;
+  here.startArray();
   while (!atEnd()) {
     skipWhiteSpace();
     if (!atEnd() && *c_ == ']') {
       ++c_;
       leaveLevel();
-      const auto first = elementStack_.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Array array(std::make_move_iterator(first), std::make_move_iterator(elementStack_.end()));
-      elementStack_.erase(first, elementStack_.end());
-      out = os::Value(std::move(array));
+      here.closeArray();
+      makeValueInPlace(out, [&] { return os::Value(std::move(items)); });
       return true;
     }
-    os::Value element;
-    if (!scanValue(element)) {
+    items.emplace_back();
+    if (!scanValue(items.back())) {
       addErrorWithCode(kJSONTraceUnexpected, "Expected value while parsing array");
       return false;
     }
-    elementStack_.push_back(std::move(element));
     skipWhiteSpace();
     if (atEnd()) break;
     if (*c_ == ',') {
@@ -173,21 +167,22 @@ bool JSONTraceParser::scanRestOfArray(os::Value& out) {
 
 bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
   if (!enterLevel()) return false;
-  const std::size_t base = memberStack_.size();
+  JSONReaderLevel& here = levels_.at(depth_);
+  // Empty here; deeper containers use deeper levels, so its members stay in place while read.
+  std::vector<os::Dictionary::Entry>& members = here.members;
+  here.startObject();
   while (!atEnd()) {
     skipWhiteSpace();
     if (!atEnd() && *c_ == '}') {
       ++c_;
       leaveLevel();
-      const auto first = memberStack_.begin() + static_cast<std::ptrdiff_t>(base);
-      os::Dictionary dictionary;
+      here.closeObject();
       // A later member with the same key replaces the value of the first, in its place.
-      dictionary.adopt(memberStack_.data() + base, memberStack_.data() + memberStack_.size());
-      memberStack_.erase(first, memberStack_.end());
-      out = os::Value(std::move(dictionary));
+      makeValueInPlace(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
       return true;
     }
-    std::string key;
+    members.emplace_back();
+    std::string& key = members.back().first;
     if (atEnd() || *c_ != '"' || (++c_, !scanRestOfString(key))) {
       addErrorWithCode(kJSONTraceUnexpected, "Object key string expected");
       return false;
@@ -198,12 +193,10 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
       return false;
     }
     ++c_;
-    os::Value value;
-    if (!scanValue(value)) {
+    if (!scanValue(members.back().second)) {
       addErrorWithCode(kJSONTraceUnexpected, "Object value expected for key: " + key);
       return false;
     }
-    memberStack_.emplace_back(std::move(key), std::move(value));
     skipWhiteSpace();
     if (atEnd()) break;
     if (*c_ == ',') {
@@ -341,15 +334,21 @@ bool JSONTraceParser::scanUnicodeChar(char32_t& out) {
 
 bool JSONTraceParser::scanNumber(os::Value& out) {
   const unsigned char* start = c_;
-  if (*c_ == '-') ++c_;
+  const bool negative = *c_ == '-';
+  if (negative) ++c_;
+  // The digits' value and count, and the power of ten, read on the way for the short forms below.
+  unsigned long long mantissa = 0;
+  std::size_t digits = 0;
+  int scale = 0;
   if (!atEnd() && *c_ == '0') {
     ++c_;
+    digits = 1;
     if (!atEnd() && isDigit(*c_)) {
       addErrorWithCode(kJSONTraceBadNumber, "Leading 0 disallowed in number");
       return false;
     }
   } else if (!atEnd() && isDigit(*c_)) {
-    while (!atEnd() && isDigit(*c_)) ++c_;
+    for (; !atEnd() && isDigit(*c_); ++c_, ++digits) mantissa = mantissa * 10 + (*c_ - '0');
   } else {
     addErrorWithCode(kJSONTraceBadNumber, "No digits after initial minus");
     return false;
@@ -362,19 +361,35 @@ bool JSONTraceParser::scanNumber(os::Value& out) {
       addErrorWithCode(kJSONTraceBadNumber, "No digits after decimal point");
       return false;
     }
-    while (!atEnd() && isDigit(*c_)) ++c_;
+    for (; !atEnd() && isDigit(*c_); ++c_, ++digits, --scale) mantissa = mantissa * 10 + (*c_ - '0');
   }
+  std::size_t exponentDigits = 0;
   if (!atEnd() && (*c_ == 'e' || *c_ == 'E')) {
     integral = false;
     ++c_;
+    const bool down = !atEnd() && *c_ == '-';
     if (!atEnd() && (*c_ == '+' || *c_ == '-')) ++c_;
     if (atEnd() || !isDigit(*c_)) {
       addErrorWithCode(kJSONTraceBadNumber, "No digits after exponent");
       return false;
     }
-    while (!atEnd() && isDigit(*c_)) ++c_;
+    int exponent = 0;
+    for (; !atEnd() && isDigit(*c_); ++c_, ++exponentDigits)
+      if (exponentDigits < 3) exponent = exponent * 10 + (*c_ - '0');
+    scale += down ? -exponent : exponent;
   }
 
+  // Integers of up to 18 digits fit a signed 64-bit number as read; short doubles are made exactly.
+  if (integral && digits <= 18) {
+    const long long v = static_cast<long long>(mantissa);
+    makeValueInPlace(out, [&] { return os::Value(negative ? -v : v); });
+    return true;
+  }
+  double d = 0;
+  if (!integral && exactShortDouble(mantissa, digits, scale, exponentDigits, negative, d)) {
+    makeValueInPlace(out, [&] { return os::Value(d); });
+    return true;
+  }
   const char* first = reinterpret_cast<const char*>(start);
   const char* last = reinterpret_cast<const char*>(c_);
   if (integral) {
@@ -389,7 +404,6 @@ bool JSONTraceParser::scanNumber(os::Value& out) {
       return true;
     }
   }
-  double d = 0;
   if (std::from_chars(first, last, d).ec != std::errc()) {
     addErrorWithCode(kJSONTraceBadNumber, "Failed creating decimal instance");
     return false;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/formats/JSONReaderSupport.h"
 #include "foundation/formats/JSONTraceBase.h"
 #include "os/core/Value.h"
 
@@ -39,8 +40,6 @@ class JSONTraceParser : public JSONTraceBase {
 
   const unsigned char* c_ = nullptr;
   const unsigned char* end_ = nullptr;
-  // The elements and members of the containers still open; each container takes its own off the
-  // top when it closes, so it is built once at its final size.
-  std::vector<os::Value> elementStack_;
-  std::vector<os::Dictionary::Entry> memberStack_;
+  // The storage of the containers open during a scan, and the sizes of the last ones at each depth.
+  JSONReaderLevels levels_;
 };

@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <mutex>
+
+#include <sys/mman.h>
 
 namespace os {
 
@@ -22,6 +25,9 @@ namespace {
 constexpr std::size_t kBlockSize = 8192;
 constexpr std::size_t kBlockHeader = 64;
 constexpr std::size_t kFilling = std::size_t{1} << 62;
+// Free blocks kept for the next tree (4 MB). Asking the heap for an aligned block on every 8 KB of
+// a large tree makes it merge all the small chunks freed meanwhile, each time.
+constexpr std::size_t kKeptFreeBlocks = 512;
 
 struct BlockHeader {
   std::atomic<std::size_t> live;
@@ -37,10 +43,66 @@ struct BlockCursor {
 };
 thread_local BlockCursor tCursor;
 
+// Releases on one thread mostly come in runs on one block (a tree is freed in the order it was
+// built), so a thread counts them up and gives a block its count in one step when the run ends.
+struct PendingReleases {
+  char* block;
+  std::size_t count;
+  bool armed;    // this thread flushes at its exit
+  bool exiting;  // past that flush: releases are given at once
+};
+thread_local PendingReleases tPending;
+
+struct FreeBlocks {
+  std::mutex lock;
+  // Listed here rather than linked through the blocks, whose memory has long gone cold.
+  char* blocks[kKeptFreeBlocks];
+  std::size_t count = 0;
+};
+FreeBlocks& freeBlocks() {
+  static FreeBlocks* f = new FreeBlocks;  // outlives exit: values may be released during it
+  return *f;
+}
+
 void freeBlock(char* block) {
   reinterpret_cast<BlockHeader*>(block)->~BlockHeader();
+  {
+    FreeBlocks& f = freeBlocks();
+    std::lock_guard<std::mutex> g(f.lock);
+    if (f.count < kKeptFreeBlocks) {
+      f.blocks[f.count++] = block;
+      return;
+    }
+  }
   ::operator delete(block, std::align_val_t(kBlockSize));
 }
+
+char* newBlock() {
+  {
+    FreeBlocks& f = freeBlocks();
+    std::lock_guard<std::mutex> g(f.lock);
+    if (f.count) return f.blocks[--f.count];
+  }
+  return static_cast<char*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
+}
+
+void release(char* block, std::size_t count) {
+  if (reinterpret_cast<BlockHeader*>(block)->live.fetch_sub(count, std::memory_order_acq_rel) == count) freeBlock(block);
+}
+
+void flushPendingReleases() {
+  PendingReleases& r = tPending;
+  if (r.block) release(r.block, r.count);
+  r.block = nullptr;
+  r.count = 0;
+}
+
+struct PendingReleasesFlush {
+  ~PendingReleasesFlush() {
+    flushPendingReleases();
+    tPending.exiting = true;
+  }
+};
 
 void finishBlock(BlockCursor& c) {
   if (!c.block) return;
@@ -55,7 +117,7 @@ void* blockAllocate(std::size_t bytes) {
   bytes = (bytes + 15) & ~std::size_t{15};
   if (static_cast<std::size_t>(c.end - c.next) < bytes) {
     finishBlock(c);
-    char* block = static_cast<char*>(::operator new(kBlockSize, std::align_val_t(kBlockSize)));
+    char* block = newBlock();
     new (block) BlockHeader{kFilling};
     c.block = block;
     c.next = block + kBlockHeader;
@@ -69,7 +131,22 @@ void* blockAllocate(std::size_t bytes) {
 
 void blockFree(void* p) {
   char* block = reinterpret_cast<char*>(reinterpret_cast<std::uintptr_t>(p) & ~std::uintptr_t{kBlockSize - 1});
-  if (reinterpret_cast<BlockHeader*>(block)->live.fetch_sub(1, std::memory_order_acq_rel) == 1) freeBlock(block);
+  PendingReleases& r = tPending;
+  if (r.block == block) {
+    ++r.count;
+    return;
+  }
+  if (r.exiting) {
+    release(block, 1);
+    return;
+  }
+  if (!r.armed) {
+    thread_local PendingReleasesFlush flush;
+    r.armed = true;
+  }
+  flushPendingReleases();
+  r.block = block;
+  r.count = 1;
 }
 
 template <class T>
@@ -196,11 +273,20 @@ void describe(const Value& v, int indent, std::string& out) {
 
 // Element storage from a block sits eight bytes past a 16-byte boundary; the heap's is aligned to 16.
 constexpr std::size_t kLargestBlockElements = 1024;
+// Large element storage (the list of a long answer) is mapped on its own. Freeing one chunk this
+// large to the heap makes it merge every small freed chunk it holds, which costs more than the
+// mapping does.
+constexpr std::size_t kSmallestMappedElements = 64 * 1024;
 
 }  // namespace
 
 void* detail::allocateElements(std::size_t bytes) {
   if (tCursor.scopes && bytes <= kLargestBlockElements) return static_cast<char*>(blockAllocate(bytes + 8)) + 8;
+  if (bytes >= kSmallestMappedElements) {
+    void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return p;
+  }
   // free() takes back either kind, so the rare heap block that is not aligned to 16 can be replaced.
   void* p = std::malloc(bytes);
   if (p && (reinterpret_cast<std::uintptr_t>(p) & 15) != 0) {
@@ -211,9 +297,11 @@ void* detail::allocateElements(std::size_t bytes) {
   return p;
 }
 
-void detail::freeElements(void* p, std::size_t) noexcept {
+void detail::freeElements(void* p, std::size_t bytes) noexcept {
   if (!p) return;
-  if ((reinterpret_cast<std::uintptr_t>(p) & 15) == 8) {
+  if (bytes >= kSmallestMappedElements) {
+    ::munmap(p, bytes);
+  } else if ((reinterpret_cast<std::uintptr_t>(p) & 15) == 8) {
     blockFree(p);
   } else {
     std::free(p);
@@ -226,10 +314,18 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
+Dictionary::Dictionary(const Dictionary& o)
+    : entries_(o.entries_), index_(o.index_ ? std::make_unique<std::unordered_map<std::string, std::size_t>>(*o.index_) : nullptr) {}
+
+Dictionary& Dictionary::operator=(const Dictionary& o) {
+  if (this != &o) *this = Dictionary(o);
+  return *this;
+}
+
 std::size_t Dictionary::indexOf(std::string_view key) const {
-  if (!index_.empty()) {
-    auto it = index_.find(std::string(key));
-    return it == index_.end() ? entries_.size() : it->second;
+  if (index_) {
+    auto it = index_->find(std::string(key));
+    return it == index_->end() ? entries_.size() : it->second;
   }
   for (std::size_t i = 0; i < entries_.size(); ++i)
     if (entries_[i].first == key) return i;
@@ -237,10 +333,11 @@ std::size_t Dictionary::indexOf(std::string_view key) const {
 }
 
 void Dictionary::rebuildIndex() {
-  index_.clear();
+  index_.reset();
   if (entries_.size() < kIndexThreshold) return;
-  index_.reserve(entries_.size() * 2);
-  for (std::size_t i = 0; i < entries_.size(); ++i) index_.emplace(entries_[i].first, i);
+  index_ = std::make_unique<std::unordered_map<std::string, std::size_t>>();
+  index_->reserve(entries_.size() * 2);
+  for (std::size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
 }
 
 const Value* Dictionary::find(std::string_view key) const {
@@ -264,28 +361,34 @@ void Dictionary::set(std::string key, Value value) {
     return;
   }
   entries_.emplace_back(std::move(key), std::move(value));
-  if (!index_.empty()) index_.emplace(entries_.back().first, entries_.size() - 1);
+  if (index_) index_->emplace(entries_.back().first, entries_.size() - 1);
   else if (entries_.size() >= kIndexThreshold) rebuildIndex();
 }
+
+namespace {
+// A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
+// rules most pairs out before their texts are compared.
+std::uint64_t keyPrint(const std::string& key) {
+  std::uint64_t print = key.size();
+  if (!key.empty()) {
+    const auto* b = reinterpret_cast<const unsigned char*>(key.data());
+    print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
+  }
+  return print;
+}
+}  // namespace
 
 void Dictionary::adopt(Entry* first, Entry* last) {
   if (!entries_.empty() || static_cast<std::size_t>(last - first) >= kIndexThreshold) {
     for (; first != last; ++first) set(std::move(first->first), std::move(first->second));
     return;
   }
-  // A reader's keys are nearly always distinct: a print of each key's length and three of its bytes
-  // rules most pairs out before their texts are compared.
   entries_.reserve(static_cast<std::size_t>(last - first));
   std::uint64_t prints[kIndexThreshold];
   for (; first != last; ++first) {
-    const std::string& key = first->first;
-    std::uint64_t print = key.size();
-    if (!key.empty()) {
-      const auto* b = reinterpret_cast<const unsigned char*>(key.data());
-      print |= (std::uint64_t{b[0]} << 40) | (std::uint64_t{b[key.size() / 2]} << 48) | (std::uint64_t{b[key.size() - 1]} << 56);
-    }
+    const std::uint64_t print = keyPrint(first->first);
     std::size_t i = 0;
-    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == key)) ++i;
+    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == first->first)) ++i;
     if (i < entries_.size()) {
       entries_[i].second = std::move(first->second);
     } else {
@@ -293,6 +396,30 @@ void Dictionary::adopt(Entry* first, Entry* last) {
       entries_.push_back(std::move(*first));
     }
   }
+}
+
+void Dictionary::adopt(std::vector<Entry>&& entries) {
+  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+    adopt(entries.data(), entries.data() + entries.size());
+    std::vector<Entry>().swap(entries);  // left empty as when taken over, its room not kept
+    return;
+  }
+  // Later duplicates are folded into the first of their key, in place.
+  std::uint64_t prints[kIndexThreshold];
+  std::size_t kept = 0;
+  for (std::size_t j = 0; j < entries.size(); ++j) {
+    const std::uint64_t print = keyPrint(entries[j].first);
+    std::size_t i = 0;
+    while (i < kept && !(prints[i] == print && entries[i].first == entries[j].first)) ++i;
+    if (i < kept) {
+      entries[i].second = std::move(entries[j].second);
+    } else {
+      if (kept != j) entries[kept] = std::move(entries[j]);
+      prints[kept++] = print;
+    }
+  }
+  entries.erase(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
+  entries_ = std::move(entries);
 }
 
 bool Dictionary::remove(std::string_view key) {
@@ -321,18 +448,10 @@ bool Dictionary::operator==(const Dictionary& o) const {
 
 // ---- Value ----
 
-Value::Value(bool b) : type_(Type::Boolean), code_('c') { num_.b_ = b; }
-Value::Value(int v) : type_(Type::Number), code_('i') { num_.i_ = v; }
-Value::Value(long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
-Value::Value(long long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
-Value::Value(unsigned v) : type_(Type::Number), code_('I') { num_.u_ = v; }
-Value::Value(unsigned long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
-Value::Value(unsigned long long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
-Value::Value(double v) : type_(Type::Number), code_('d') { num_.d_ = v; }
-Value::Value(float v) : type_(Type::Number), code_('f') { num_.d_ = v; }
 Value::Value(const char* s) : Value(std::string(s ? s : "")) {}
 Value::Value(std::string s) : type_(Type::String), box_(makeBox<std::string>(std::move(s))) {}
-Value::Value(std::string_view s) : Value(std::string(s)) {}
+// Made in its box, not moved there.
+Value::Value(std::string_view s) : type_(Type::String), box_(makeBox<std::string>(s)) {}
 Value::Value(os::Data d) : type_(Type::Data), box_(makeBox<os::Data>(std::move(d))) {}
 Value::Value(os::Date d) : type_(Type::Date) { num_.d_ = d.timeIntervalSince1970(); }
 Value::Value(os::Array a) : type_(Type::Array), box_(makeBox<os::Array>(std::move(a))) {}
@@ -363,6 +482,14 @@ Value Value::real(char typeCode, double v) {
   out.type_ = Type::Number;
   out.code_ = (typeCode == 'f') ? 'f' : 'd';
   out.num_.d_ = typeCode == 'f' ? static_cast<float>(v) : v;
+  return out;
+}
+
+Value Value::dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
+  Value out;
+  out.type_ = Type::Dictionary;
+  out.box_ = makeBox<os::Dictionary>();
+  static_cast<os::Dictionary*>(out.box_.get())->adopt(std::move(entries));
   return out;
 }
 

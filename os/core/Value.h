@@ -75,15 +75,16 @@ class Value {
 
   Value() = default;  // null
   Value(std::nullptr_t) {}
-  Value(bool b);
-  Value(int v);
-  Value(long v);
-  Value(long long v);
-  Value(unsigned v);
-  Value(unsigned long v);
-  Value(unsigned long long v);
-  Value(double v);
-  Value(float v);
+  // Inline: readers make numbers by the thousand.
+  Value(bool b) : type_(Type::Boolean), code_('c') { num_.b_ = b; }
+  Value(int v) : type_(Type::Number), code_('i') { num_.i_ = v; }
+  Value(long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
+  Value(long long v) : type_(Type::Number), code_('q') { num_.i_ = v; }
+  Value(unsigned v) : type_(Type::Number), code_('I') { num_.u_ = v; }
+  Value(unsigned long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
+  Value(unsigned long long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
+  Value(double v) : type_(Type::Number), code_('d') { num_.d_ = v; }
+  Value(float v) : type_(Type::Number), code_('f') { num_.d_ = v; }
   Value(const char* s);
   Value(std::string s);
   Value(std::string_view s);
@@ -98,6 +99,9 @@ class Value {
   static Value real(char typeCode, double v);
   // A set: members deduplicated by deep equality, first occurrence kept.
   static Value set(os::Array members);
+  // A dictionary of the entries of a list whose storage it takes over (a later duplicate key
+  // replacing the earlier value), as readers build them.
+  static Value dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
 
   Type type() const { return type_; }
   bool isNull() const { return type_ == Type::Null; }
@@ -172,6 +176,10 @@ class Dictionary {
   using Entry = std::pair<std::string, Value>;
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
+  Dictionary(const Dictionary& o);
+  Dictionary& operator=(const Dictionary& o);
+  Dictionary(Dictionary&&) noexcept = default;
+  Dictionary& operator=(Dictionary&&) noexcept = default;
 
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
@@ -185,10 +193,12 @@ class Dictionary {
   void set(std::string key, Value value);
   // Moves the entries of [first, last) in, in order, as set() would one by one.
   void adopt(Entry* first, Entry* last);
+  // The same for a list whose storage an empty dictionary takes over rather than copying it.
+  void adopt(std::vector<Entry>&& entries);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();
-    index_.clear();
+    index_.reset();
   }
   std::vector<std::string> keys() const;
 
@@ -206,7 +216,9 @@ class Dictionary {
   std::size_t indexOf(std::string_view key) const;
   void rebuildIndex();
   std::vector<Entry> entries_;
-  std::unordered_map<std::string, std::size_t> index_;  // empty below the threshold
+  // Absent below the threshold: most dictionaries are small, and this keeps them small and cheap
+  // to make, move and free.
+  std::unique_ptr<std::unordered_map<std::string, std::size_t>> index_;
 };
 
 const char* typeName(Value::Type t);

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "foundation/formats/JSONDecoder.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -55,6 +57,57 @@ TEST(JSONDecoder, ObjectsKeepDocumentOrderAndLaterDuplicatesWin) {
   ASSERT_TRUE(o.value);
   EXPECT_EQ(o.value->dictionary()->keys(), (std::vector<std::string>{"z", "a"}));
   EXPECT_EQ((*o.value)["z"].intValue(), 3);
+}
+
+TEST(JSONDecoder, ContainersOfEveryShapeAtOneDepth) {
+  // Siblings of very different sizes one after another at the same depth, twice on one decoder.
+  std::string big = "[", object = "{";
+  for (int i = 0; i < 40; ++i) {
+    big += std::to_string(i) + ",";
+    object += "\"k" + std::to_string(i % 30) + "\":" + std::to_string(i) + ",";
+  }
+  big.back() = ']';
+  object.back() = '}';
+  const std::string text = "[" + big + ",[1],[]," + big + "," + object + ",{\"a\":1},{}," + object + "]";
+  JSONDecoder decoder;
+  for (int round = 0; round < 2; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    ASSERT_EQ(v->count(), 8u);
+    EXPECT_EQ(v->at(0).count(), 40u);
+    EXPECT_EQ(v->at(0).at(39).intValue(), 39);
+    EXPECT_EQ(v->at(1).count(), 1u);
+    EXPECT_EQ(v->at(2).count(), 0u);
+    EXPECT_EQ(v->at(3), v->at(0));
+    EXPECT_EQ(v->at(4).count(), 30u);
+    EXPECT_EQ(v->at(4)["k5"].intValue(), 35);
+    EXPECT_EQ(v->at(5).count(), 1u);
+    EXPECT_EQ(v->at(6).count(), 0u);
+    EXPECT_EQ(v->at(7), v->at(4));
+  }
+  // What a failed parse had read leaves with it.
+  EXPECT_FALSE(decoder.objectWithUTF8String("[[1,2,{\"a\":[3", 13));
+  auto again = decoder.objectWithUTF8String("[[1],{\"b\":2}]", 13);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->at(0).count(), 1u);
+  EXPECT_EQ(again->at(1).count(), 1u);
+}
+
+TEST(JSONDecoder, ObjectsAtOneDepthWithKeysAlikeAndNot) {
+  const std::string text =
+      R"([{"id":1,"title":"a"},{"id":2,"title":"b"},{"idx":3,"titl":"c"},{"i\u0064":4,"t\"":5},{"id":6,"":7},{"id":8}])";
+  using Keys = std::vector<std::string>;
+  JSONDecoder decoder;
+  for (int round = 0; round < 2; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->at(1).dictionary()->keys(), (Keys{"id", "title"}));
+    EXPECT_EQ(v->at(2).dictionary()->keys(), (Keys{"idx", "titl"}));
+    EXPECT_EQ(v->at(3).dictionary()->keys(), (Keys{"id", "t\""}));
+    EXPECT_EQ(v->at(4).dictionary()->keys(), (Keys{"id", ""}));
+    EXPECT_EQ(v->at(5)["id"].intValue(), 8);
+  }
+  EXPECT_EQ(failure(R"([{"id":1},{"id":1 "id":2}])"), "Unexpected string.");
 }
 
 TEST(JSONDecoder, TopLevelAndEndOfInput) {
@@ -180,6 +233,50 @@ TEST(JSONDecoder, StringScanFindsTheFirstSpecialByteWhereverItFalls) {
   EXPECT_EQ(failure("[\"abcdefgh\xF0\x9F\xBF\xBF\"]"), illegal);  // U+1FFFF
   EXPECT_EQ(failure("[\"abcdefgh\xE0\x9F\xBF\"]"), illegal);      // overlong
   EXPECT_EQ(parse("[\"\xC2\x80\xDF\xBF\xF4\x8F\xBF\xBD\"]").value->at(0).stringOr(), "\xC2\x80\xDF\xBF\xF4\x8F\xBF\xBD");
+}
+
+TEST(JSONDecoder, DoublesReadAsStrtodReadsThem) {
+  // Short ones are made on the way through the text, the rest the long way; both must agree with
+  // the C library to the last bit.
+  std::vector<std::string> numbers;
+  unsigned long long m = 1;
+  for (int i = 0; i < 400; ++i) {
+    m = m * 6364136223846793005ULL + 1442695040888963407ULL;
+    char buf[64];
+    const int fraction = 1 + i % 14;
+    const unsigned long long digits = (m >> 11) % 1000000000000000ULL;
+    const int exponent = static_cast<int>((m >> 3) % 60) - 30;
+    if (i % 3 == 0) std::snprintf(buf, sizeof buf, "%s%llu.%0*llu", i % 2 ? "-" : "", (m >> 40) % 100000, fraction, digits % 1000000000000ULL);
+    else std::snprintf(buf, sizeof buf, "%s%llu.%llue%d", i % 2 ? "-" : "", (m >> 40) % 1000, digits >> (i % 40), exponent);
+    numbers.push_back(buf);
+  }
+  std::string text = "[";
+  for (const std::string& n : numbers) text += n + ",";
+  text.back() = ']';
+  Outcome o = parse(text);
+  ASSERT_TRUE(o.value) << o.message();
+  for (std::size_t i = 0; i < numbers.size(); ++i) {
+    EXPECT_EQ(o.value->at(i).typeCode(), 'd') << numbers[i];
+    EXPECT_EQ(o.value->at(i).doubleValue(), std::strtod(numbers[i].c_str(), nullptr)) << numbers[i];
+  }
+}
+
+TEST(JSONDecoder, TextAfterAnEscapeIsCheckedAsBefore) {
+  for (std::size_t k = 0; k < 18; ++k) {
+    const std::string plain(k, 'a');
+    Outcome good = parse("[\"\\n" + plain + "\xE4\xB8\xAD" + plain + "\\u0041" + plain + "\"]");
+    ASSERT_TRUE(good.value) << k << good.message();
+    EXPECT_EQ(good.value->at(0).stringOr(), "\n" + plain + "\xE4\xB8\xAD" + plain + "A" + plain);
+    Outcome bad = parse("[\"\\t" + plain + "\x01\"]");
+    ASSERT_FALSE(bad.value);
+    EXPECT_EQ(bad.error.userInfo["JTAtIndexKey"].unsignedValue(), 4 + k) << k;
+  }
+  EXPECT_EQ(failure("[\"\\n\xFF\"]"), "Illegal UTF8 sequence found in \"\" string.");
+  EXPECT_EQ(failure("[\"\\n\xE4\xB8"), "End of buffer reached while parsing UTF8 in \"\" string.");
+  EXPECT_EQ(failure("[\"\\nabc"), "Invalid string.");
+  Outcome loose = parse("[\"\\n\xFF" "b\xEF\xBF\xBF\"]", JTParseLooseUnicode);
+  ASSERT_TRUE(loose.value) << loose.message();
+  EXPECT_EQ(loose.value->at(0).stringOr(), "\n\xEF\xBF\xBD" "b\xEF\xBF\xBD");
 }
 
 TEST(JSONDecoder, StringEscapes) {

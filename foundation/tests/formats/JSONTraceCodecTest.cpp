@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,23 @@ TEST(JSONTraceParser, BuildsValuesAndKeepsNumbersExact) {
   EXPECT_TRUE(arr->at(3).isBool());
   EXPECT_TRUE(arr->at(5).isNull());
   EXPECT_EQ(*arr->at(6).string(), std::string("x\0y", 3));
+}
+
+TEST(JSONTraceParser, NumbersAtTheEdgesOfTheShortForms) {
+  JSONTraceParser p(kQQ);
+  for (const char* n : {"999999999999999999", "-999999999999999999", "9223372036854775807", "-9223372036854775808", "-0"}) {
+    auto v = p.fragmentWithString(n);
+    ASSERT_TRUE(v) << n;
+    EXPECT_EQ(v->typeCode(), 'q') << n;
+    EXPECT_EQ(v->intValue(), std::strtoll(n, nullptr, 10)) << n;
+  }
+  for (const char* n : {"0.1", "-0.0", "4.35", "123456789012345e-22", "1234567890123456e-3", "1.5e22", "1.5e23", "7e-023"}) {
+    auto v = p.fragmentWithString(n);
+    ASSERT_TRUE(v) << n;
+    EXPECT_EQ(v->typeCode(), 'd') << n;
+    EXPECT_EQ(v->doubleValue(), std::strtod(n, nullptr)) << n;
+    EXPECT_EQ(std::signbit(v->doubleValue()), n[0] == '-') << n;
+  }
 }
 
 TEST(JSONTraceParser, TopLevelRules) {

@@ -2,6 +2,7 @@
 
 #include "os/core/Value.h"
 
+#include <optional>
 #include <thread>
 
 namespace os {
@@ -38,6 +39,17 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   std::vector<Dictionary::Entry> two{{"keyA1", 1}, {"keyB1", 2}};
   d.adopt(two.data(), two.data() + two.size());
   EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c", "keyA1", "keyB1"}));
+  // A list handed over whole, small or past the index threshold: the same rules.
+  for (std::size_t n : {5u, 20u}) {
+    std::vector<Dictionary::Entry> list;
+    for (std::size_t i = 0; i < n; ++i) list.emplace_back("k" + std::to_string(i % (n - 2)), Value(static_cast<int>(i)));
+    Dictionary whole;
+    whole.adopt(std::move(list));
+    EXPECT_EQ(whole.size(), n - 2);
+    EXPECT_EQ(whole["k0"].intValue(), static_cast<int>(n - 2));
+    EXPECT_EQ(whole["k1"].intValue(), static_cast<int>(n - 1));
+    EXPECT_EQ(whole.keys().back(), "k" + std::to_string(n - 3));
+  }
 }
 
 TEST(Value, CopiesDoNotShareWrites) {
@@ -93,6 +105,39 @@ TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
   EXPECT_EQ(d["k999"].intValue(), 999);
   EXPECT_EQ(d.entries().front().first, "k1");
   for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+TEST(Value, CopiesOfLargeContainersAreIndependent) {
+  Dictionary big;
+  for (int i = 0; i < 40; ++i) big.set("k" + std::to_string(i), i);
+  Dictionary copy = big;
+  copy.set("k3", -3);
+  copy.set("extra", 1);
+  EXPECT_EQ(big["k3"].intValue(), 3);
+  EXPECT_FALSE(big.contains("extra"));
+  EXPECT_EQ(copy["k3"].intValue(), -3);
+  EXPECT_EQ(copy["k39"].intValue(), 39);
+  copy = big;  // assigned back: its own index again
+  EXPECT_EQ(copy["k3"].intValue(), 3);
+  EXPECT_FALSE(copy.contains("extra"));
+
+  // Arrays past the size whose storage is mapped on its own, grown, copied and cut back, inside a
+  // reader's scope and outside it.
+  for (int scoped = 0; scoped < 2; ++scoped) {
+    std::optional<ValueStorageScope> scope;
+    if (scoped) scope.emplace();
+    Array items;
+    for (int i = 0; i < 6000; ++i) items.push_back(Value(i));
+    Value list(items);
+    items.resize(100);
+    items.shrink_to_fit();
+    Array* written = list.mutableArray();
+    written->push_back(Value("last"));
+    EXPECT_EQ(items.size(), 100u);
+    ASSERT_EQ(list.count(), 6001u);
+    EXPECT_EQ(list.at(5999).intValue(), 5999);
+    EXPECT_EQ(list.at(6000).stringOr(), "last");
+  }
 }
 
 TEST(Value, StorageFromAScopeOutlivesItAndMovesAcrossThreads) {
