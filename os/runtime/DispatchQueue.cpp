@@ -8,6 +8,7 @@
 #include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/SpinWait.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
 
@@ -35,7 +36,7 @@ class WorkerPool {
   }
 
   void submit(int priority, std::function<void()> job) {
-    bool spawn = false;
+    bool spawn = false, wake;
     {
       std::lock_guard lock(mutex_);
       jobs_[priority].push_back(std::move(job));
@@ -44,6 +45,8 @@ class WorkerPool {
         ++threads_;
         spawn = true;
       }
+      // A polling worker takes the job without being woken.
+      wake = queued_ > spinning_;
     }
     if (spawn) {
       std::thread([this] {
@@ -51,16 +54,35 @@ class WorkerPool {
         work();
       }).detach();
     }
-    cv_.notify_one();
+    if (wake) cv_.notify_one();
   }
 
  private:
   static constexpr int kMaxThreads = 64;
+  static constexpr int kMaxSpinning = 1;
 
   void work() {
     std::unique_lock lock(mutex_);
     for (;;) {
       ++idle_;
+      if (queued_ == 0 && spinning_ < kMaxSpinning) {
+        // Work often comes in quick succession: one worker looks for it a while before sleeping.
+        ++spinning_;
+        lock.unlock();
+        bool relocked = false;
+        spin_.wait([&] { return queued_.load(std::memory_order_acquire) > 0; },
+                   [&] {
+                     lock.lock();
+                     relocked = true;
+                     --spinning_;  // from now on a submit must wake us
+                     cv_.wait(lock, [&] { return queued_ > 0; });
+                     return true;
+                   });
+        if (!relocked) {
+          lock.lock();
+          --spinning_;
+        }
+      }
       cv_.wait(lock, [&] { return queued_ > 0; });
       --idle_;
       std::function<void()> job;
@@ -82,8 +104,11 @@ class WorkerPool {
   std::mutex mutex_;
   std::condition_variable cv_;
   std::array<std::deque<std::function<void()>>, 4> jobs_;
-  int queued_ = 0;
+  // Changed under mutex_, also read without it by a polling worker.
+  std::atomic<int> queued_{0};
   int idle_ = 0;
+  int spinning_ = 0;
+  SpinWait spin_;
   int threads_ = 0;
 };
 
