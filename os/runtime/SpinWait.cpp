@@ -16,13 +16,9 @@ constexpr std::int64_t kLimit = 150'000;
 SpinWait::SpinWait() : limit_(kLimit) {}
 
 void SpinWait::note(std::chrono::steady_clock::time_point start, bool arrived) {
-  // A long wait, or one that gave up, counts as a few limits: enough to stop polling, little
-  // enough that a run of short waits brings it back soon.
-  const std::int64_t cap = 4 * limit_;
-  std::int64_t took = arrived ? Nanoseconds(std::chrono::steady_clock::now() - start).count() : cap;
-  took = std::min(took, cap);
-  std::int64_t was = estimate_.load(std::memory_order_relaxed);
-  estimate_.store(was + (took - was) / 4, std::memory_order_relaxed);
+  const bool quick = arrived && Nanoseconds(std::chrono::steady_clock::now() - start).count() <= limit_;
+  const int was = score_.load(std::memory_order_relaxed);
+  score_.store(quick ? std::min(was + 1, kScoreBound) : std::max(was - 1, -kScoreBound), std::memory_order_relaxed);
 }
 
 void SpinWait::pause(unsigned round) {

@@ -2,10 +2,11 @@
 // Bounded polling before a thread blocks. Waking a thread that sleeps costs tens of microseconds
 // on some machines (a virtual processor left idle must be resumed first), about as long as a
 // loopback answer takes to arrive, so a waiter whose waits are usually that short looks again for
-// a while before it parks. Each waiter keeps a running estimate of how long its waits last
-// (polled or blocked alike, long ones counted as merely long): it polls only while that estimate
-// is within the limit, so a thread whose waits are long spends nothing on it. Between polls the
-// thread yields, so on a loaded machine the processor goes to whoever else wants it.
+// a while before it parks. Each waiter keeps score of how its recent waits went (polled or
+// blocked alike): it polls only while most of them ended within the limit, so a thread whose
+// waits are long spends nothing on it, and one long wait among short ones does not stop it.
+// Between polls the thread yields, so on a loaded machine the processor goes to whoever else
+// wants it.
 //
 // Polling only delays the moment a waiter blocks: what it waits for, and in which order things
 // happen, stay the same.
@@ -21,7 +22,7 @@ class SpinWait {
 
   SpinWait();
 
-  // Waits until `ready()` holds: polls it while the estimate allows, then calls `block()`, which
+  // Waits until `ready()` holds: polls it while the score allows, then calls `block()`, which
   // blocks until readiness (true) or gives up (false, e.g. a time-out). Returns which happened.
   template <class Ready, class Block>
   bool wait(Ready&& ready, Block&& block) {
@@ -44,13 +45,15 @@ class SpinWait {
   }
 
  private:
-  bool worthPolling() const { return estimate_.load(std::memory_order_relaxed) <= limit_; }
+  bool worthPolling() const { return score_.load(std::memory_order_relaxed) >= 0; }
   void note(std::chrono::steady_clock::time_point start, bool arrived);
   static void pause(unsigned round);
 
   const std::int64_t limit_;
-  // Of the recent waits' lengths; racing updates only blur it.
-  std::atomic<std::int64_t> estimate_{0};
+  // Up for a wait that ended within the limit, down for one that did not, within -kScoreBound and
+  // kScoreBound; racing updates only blur it.
+  static constexpr int kScoreBound = 3;
+  std::atomic<int> score_{kScoreBound};
 };
 
 }  // namespace os
