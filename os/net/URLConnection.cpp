@@ -1,11 +1,13 @@
 #include "os/net/URLConnection.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 
 #include "os/net/HTTPCookieStorage.h"
 #include "os/net/URLParts.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -436,6 +438,7 @@ struct TaskQueue {
   std::mutex mutex;
   std::condition_variable ready;
   std::deque<std::function<void()>> tasks;
+  std::atomic<std::size_t> count{0};  // tasks.size(), also read without the lock while polling
 };
 
 }  // namespace
@@ -449,18 +452,28 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
     {
       std::lock_guard<std::mutex> lock(queue->mutex);
       queue->tasks.push_back(std::move(task));
+      queue->count = queue->tasks.size();
     }
     // After the lock: woken under it, the caller would only wait for the lock next.
     queue->ready.notify_one();
   });
   connection->start();
+  // The transport's answers often follow each other within microseconds: polled before sleeping.
+  thread_local SpinWait spin;
   while (!delegate->done) {
     std::function<void()> task;
     {
-      std::unique_lock<std::mutex> lock(queue->mutex);
-      queue->ready.wait(lock, [&] { return !queue->tasks.empty(); });
+      std::unique_lock<std::mutex> lock(queue->mutex, std::defer_lock);
+      spin.wait([&] { return queue->count.load(std::memory_order_acquire) > 0; },
+                [&] {
+                  lock.lock();
+                  queue->ready.wait(lock, [&] { return !queue->tasks.empty(); });
+                  return true;
+                });
+      if (!lock.owns_lock()) lock.lock();
       task = std::move(queue->tasks.front());
       queue->tasks.pop_front();
+      queue->count = queue->tasks.size();
     }
     task();
   }

@@ -8,6 +8,7 @@
 #include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/SpinWait.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
 
@@ -36,6 +37,7 @@ class WorkerPool {
 
   void submit(int priority, std::function<void()> job) {
     bool spawn = false;
+    Sleeper* wake = nullptr;
     {
       std::lock_guard lock(mutex_);
       jobs_[priority].push_back(std::move(job));
@@ -44,6 +46,13 @@ class WorkerPool {
         ++threads_;
         spawn = true;
       }
+      // A polling worker takes the job without being woken; otherwise the worker that went to
+      // sleep last, whose cache is warm and whose waits tell how often work comes.
+      if (queued_ > spinning_ && !sleepers_.empty()) {
+        wake = sleepers_.back();
+        sleepers_.pop_back();
+        wake->woken = true;
+      }
     }
     if (spawn) {
       std::thread([this] {
@@ -51,17 +60,52 @@ class WorkerPool {
         work();
       }).detach();
     }
-    cv_.notify_one();
+    // Outside the lock: a sleeper lives as long as its worker, which is for good.
+    if (wake) wake->cv.notify_one();
   }
 
  private:
   static constexpr int kMaxThreads = 64;
+  static constexpr int kMaxSpinning = 1;
+
+  struct Sleeper {
+    std::condition_variable cv;
+    bool woken = false;
+  };
+
+  // With the lock held: until there is work, or at least a wake-up meant for this worker.
+  void sleep(std::unique_lock<std::mutex>& lock, Sleeper& me) {
+    while (queued_ == 0) {
+      me.woken = false;
+      sleepers_.push_back(&me);
+      me.cv.wait(lock, [&] { return me.woken; });
+    }
+  }
 
   void work() {
+    Sleeper me;
     std::unique_lock lock(mutex_);
     for (;;) {
       ++idle_;
-      cv_.wait(lock, [&] { return queued_ > 0; });
+      if (queued_ == 0 && spinning_ < kMaxSpinning) {
+        // Work often comes in quick succession: one worker looks for it a while before sleeping.
+        ++spinning_;
+        lock.unlock();
+        bool relocked = false;
+        spin_.wait([&] { return queued_.load(std::memory_order_acquire) > 0; },
+                   [&] {
+                     lock.lock();
+                     relocked = true;
+                     --spinning_;  // from now on a submit must wake us
+                     sleep(lock, me);
+                     return true;
+                   });
+        if (!relocked) {
+          lock.lock();
+          --spinning_;
+        }
+      }
+      sleep(lock, me);
       --idle_;
       std::function<void()> job;
       for (auto& q : jobs_) {
@@ -80,10 +124,14 @@ class WorkerPool {
   }
 
   std::mutex mutex_;
-  std::condition_variable cv_;
   std::array<std::deque<std::function<void()>>, 4> jobs_;
-  int queued_ = 0;
+  // Changed under mutex_, also read without it by a polling worker.
+  std::atomic<int> queued_{0};
   int idle_ = 0;
+  int spinning_ = 0;
+  SpinWait spin_;
+  // Idle workers that sleep, the latest last.
+  std::vector<Sleeper*> sleepers_;
   int threads_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include "os/runtime/Operation.h"
 
 #include "os/core/Error.h"
+#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -99,9 +100,21 @@ void Operation::setName(std::string name) {
 }
 
 void Operation::waitUntilFinished() {
-  std::unique_lock lock(mutex_);
-  if (completionThread_ == std::this_thread::get_id()) return;
-  doneCv_.wait(lock, [&] { return done_; });
+  {
+    std::lock_guard lock(mutex_);
+    if (done_ || completionThread_ == std::this_thread::get_id()) return;
+  }
+  // A short operation often ends within microseconds: polled for a while before sleeping.
+  thread_local SpinWait spin;
+  std::unique_lock lock(mutex_, std::defer_lock);
+  spin.wait([&] { return done_.load(std::memory_order_acquire); },
+            [&] {
+              lock.lock();
+              doneCv_.wait(lock, [&] { return done_.load(); });
+              return true;
+            });
+  // Taken under the lock either way, so the announcer is out of its notification before we return.
+  if (!lock.owns_lock()) lock.lock();
 }
 
 int Operation::addObserver(Observer observer) {

@@ -329,7 +329,7 @@ double RunLoop::nextTimerDate() const {
   return timers_.empty() ? kInfinity : timers_.begin()->first.first;
 }
 
-int RunLoop::pollSources(double wait) {
+int RunLoop::pollSources(double wait, bool spin) {
   std::vector<pollfd> fds;
   std::vector<int> tokens;
   fds.push_back(pollfd{wakeFd_, POLLIN, 0});
@@ -344,9 +344,21 @@ int RunLoop::pollSources(double wait) {
       tokens.push_back(token);
     }
   }
-  int timeoutMs = 0;
-  if (wait > 0) timeoutMs = static_cast<int>(std::ceil(std::min(wait, kMaxPollWait) * 1000.0));
-  int n = ::poll(fds.data(), fds.size(), timeoutMs);
+  const double bound = std::min(wait, kMaxPollWait);
+  const auto milliseconds = [](double seconds) {
+    return seconds > 0 ? static_cast<int>(std::ceil(seconds * 1000.0)) : 0;
+  };
+  int n = 0;
+  if (spin && bound > 0) {
+    // A thread that was just busy often gets its next work within microseconds (an answer to what
+    // it sent, the next request): looking again without blocking spares it a wake-up. The time
+    // spent looking comes off the wait, so a timer is not made late by it.
+    const double began = steadyNow();
+    spin_.wait([&] { return (n = ::poll(fds.data(), fds.size(), 0)) != 0; },
+               [&] { return (n = ::poll(fds.data(), fds.size(), milliseconds(bound - (steadyNow() - began)))) != 0; });
+  } else {
+    n = ::poll(fds.data(), fds.size(), milliseconds(bound));
+  }
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {
     std::uint64_t value;
@@ -400,7 +412,8 @@ RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
       wait = std::max(wait, 0.0);
     }
   }
-  r.sources = pollSources(wait);
+  r.sources = pollSources(wait, busy_ || r.tasks || r.timers);
+  busy_ = r.any();
   return r;
 }
 

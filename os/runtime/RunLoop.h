@@ -28,6 +28,7 @@
 #include <thread>
 
 #include "os/core/Date.h"
+#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -123,7 +124,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   PassResult runPass(double maxWait, bool waitAfterWork = false);
   int runTasks();
   int fireTimers();
-  int pollSources(double wait);
+  // With `spin`, polls without blocking for a while before it waits.
+  int pollSources(double wait, bool spin = false);
   double nextTimerDate() const;  // infinity when none; caller holds mutex_
   bool hasReadyWork();
   bool takeStop();
@@ -142,6 +144,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   std::atomic<int> stopRequests_{0};
   // A wake-up for posted tasks is written and not yet taken by the loop.
   std::atomic<bool> taskWakePending_{false};
+  // The loop's thread only: whether the last pass ran anything, so the next wait may poll first.
+  bool busy_ = false;
+  SpinWait spin_;
 };
 
 }  // namespace os

@@ -1,19 +1,40 @@
 #include "os/runtime/Semaphore.h"
 
-#include <limits>
-
 #include "os/runtime/ClockWait.h"
+#include "os/runtime/SpinWait.h"
 
 namespace os {
 
 bool Semaphore::signal() {
+  // Under the lock: a waiter that polled its way out takes the lock before it returns, so the
+  // semaphore outlives this call.
   std::lock_guard lock(mutex_);
   ++value_;
   cv_.notify_one();
   return waiters_ > 0;
 }
 
-void Semaphore::wait() { waitFor(std::numeric_limits<double>::infinity()); }
+void Semaphore::wait() {
+  std::unique_lock lock(mutex_);
+  if (value_ <= 0) {
+    // Counted as waiting while it polls, so signal() reports it like a sleeper.
+    ++waiters_;
+    lock.unlock();
+    // An answer handed over by another thread often comes within microseconds.
+    thread_local SpinWait spin;
+    spin.wait([&] { return value_.load(std::memory_order_acquire) > 0; },
+              [&] {
+                lock.lock();
+                cv_.wait(lock, [&] { return value_ > 0; });
+                return true;
+              });
+    if (!lock.owns_lock()) lock.lock();
+    // Another waiter may have taken it between the poll and the lock.
+    cv_.wait(lock, [&] { return value_ > 0; });
+    --waiters_;
+  }
+  --value_;
+}
 
 bool Semaphore::waitFor(double timeout) {
   std::unique_lock lock(mutex_);

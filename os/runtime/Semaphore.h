@@ -1,5 +1,6 @@
 #pragma once
 // A counting semaphore. Waits may time out after seconds of os::Clock.
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -20,7 +21,7 @@ class Semaphore {
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
-  long value_;
+  std::atomic<long> value_;  // changed under mutex_, also read without it while polling
   int waiters_ = 0;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "os/runtime/DispatchGroup.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Once.h"
+#include "os/runtime/Operation.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Semaphore.h"
 #include "os/runtime/Thread.h"
@@ -97,6 +99,69 @@ TEST(ThreadSleep, SleepsOnTheVirtualClock) {
     Thread::sleepFor(120);
   }
   EXPECT_GE(Clock::now() - before, 120);
+}
+
+// An asynchronous operation that another thread finishes.
+class HandedOver : public Operation {
+ public:
+  bool isAsynchronous() const override { return true; }
+  void done() { finish(); }
+};
+
+// Quick hand-overs are taken while the waiter still polls, slow ones after it went to sleep; the
+// waits learn from both. Every one must arrive, exactly once, whichever way it was taken.
+TEST(Handoffs, ArriveWhetherTheWaiterPollsOrSleeps) {
+  constexpr int kRounds = 300;
+  const auto pace = [](int i) {
+    if (i % 40 >= 30) std::this_thread::sleep_for(std::chrono::microseconds(400));
+  };
+  Semaphore toPeer, toUs;
+  std::vector<std::shared_ptr<HandedOver>> operations(kRounds);
+  for (auto& op : operations) op = std::make_shared<HandedOver>();
+  auto peerLoop = Thread::create("handoff.peer");
+  peerLoop->start();
+  std::atomic<int> queued{0}, looped{0};
+  int expectedQueued = 0;
+
+  std::thread peer([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      toPeer.wait();
+      pace(i);
+      operations[i]->done();
+      toUs.signal();
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    operations[i]->start();
+    toPeer.signal();
+    operations[i]->waitUntilFinished();
+    EXPECT_TRUE(operations[i]->isFinished());
+    toUs.wait();
+    // Workers of the global queue (now and then a burst, so woken sleepers find their job taken),
+    // then the peer's run loop, each answering through a semaphore.
+    const int jobs = i % 40 == 5 ? 8 : 1;
+    expectedQueued += jobs;
+    for (int j = 0; j < jobs; ++j)
+      DispatchQueue::global()->async([&, i] {
+        pace(i);
+        ++queued;
+        toUs.signal();
+      });
+    for (int j = 0; j < jobs; ++j) toUs.wait();
+    peerLoop->runLoop()->post([&, i] {
+      pace(i);
+      ++looped;
+      toUs.signal();
+    });
+    toUs.wait();
+  }
+  peer.join();
+  peerLoop->cancel();
+  peerLoop->join();
+  EXPECT_EQ(queued.load(), expectedQueued);
+  EXPECT_EQ(looped.load(), kRounds);
+  EXPECT_FALSE(toUs.waitFor(0)) << "no signal was counted twice";
+  EXPECT_FALSE(toPeer.waitFor(0));
 }
 
 TEST(Once, RunsOnceAcrossThreads) {

@@ -1,0 +1,59 @@
+#pragma once
+// Bounded polling before a thread blocks. Waking a thread that sleeps costs tens of microseconds
+// on some machines (a virtual processor left idle must be resumed first), about as long as a
+// loopback answer takes to arrive, so a waiter whose waits are usually that short looks again for
+// a while before it parks. Each waiter keeps score of how its recent waits went (polled or
+// blocked alike): it polls only while most of them ended within the limit, so a thread whose
+// waits are long spends nothing on it, and one long wait among short ones does not stop it.
+// Between polls the thread yields, so on a loaded machine the processor goes to whoever else
+// wants it.
+//
+// Polling only delays the moment a waiter blocks: what it waits for, and in which order things
+// happen, stay the same.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+namespace os {
+
+class SpinWait {
+ public:
+  using Nanoseconds = std::chrono::nanoseconds;
+
+  SpinWait();
+
+  // Waits until `ready()` holds: polls it while the score allows, then calls `block()`, which
+  // blocks until readiness (true) or gives up (false, e.g. a time-out). Returns which happened.
+  template <class Ready, class Block>
+  bool wait(Ready&& ready, Block&& block) {
+    const auto start = std::chrono::steady_clock::now();
+    if (worthPolling()) {
+      for (unsigned round = 0;; ++round) {
+        if (ready()) {
+          note(start, true);
+          return true;
+        }
+        if (std::chrono::steady_clock::now() - start >= Nanoseconds(limit_)) break;
+        pause(round);
+      }
+    } else if (ready()) {
+      return true;
+    }
+    bool arrived = block();
+    note(start, arrived);
+    return arrived;
+  }
+
+ private:
+  bool worthPolling() const { return score_.load(std::memory_order_relaxed) >= 0; }
+  void note(std::chrono::steady_clock::time_point start, bool arrived);
+  static void pause(unsigned round);
+
+  const std::int64_t limit_;
+  // Up for a wait that ended within the limit, down for one that did not, within -kScoreBound and
+  // kScoreBound; racing updates only blur it.
+  static constexpr int kScoreBound = 3;
+  std::atomic<int> score_{kScoreBound};
+};
+
+}  // namespace os
