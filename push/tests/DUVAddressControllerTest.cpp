@@ -126,9 +126,8 @@ TEST(DUVNetworkService, StatusesAndChanges) {
             3);
   EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable), 2);
 
-  auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability fake;
   fake->setDefaultFlags(0u);
-  ReachabilityProvider::setShared(fake);
   TestSandbox sandbox;
   NotificationCenter center;
   auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
@@ -145,7 +144,6 @@ TEST(DUVNetworkService, StatusesAndChanges) {
   RunLoop::current()->runUntilIdle();
   EXPECT_EQ(calls, (std::vector<std::string>{"close", "setup", "close", "setup"}));
   service.reset();
-  ReachabilityProvider::setShared(nullptr);
 }
 
 }  // namespace

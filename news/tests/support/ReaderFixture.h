@@ -43,6 +43,7 @@
 #include "os/store/UserDefaults.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
@@ -185,22 +186,19 @@ class ReaderFixture : public ::testing::Test {
     os::TouchDriver::settle();
   }
   void TearDown() override {
-    for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
-    for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
+    os::testing::dismissVisibleAlerts(0);
     EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
     // Requests and picture loads on their way (held ones let go) end before the server and sandbox.
     if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
-    if (window_) window_->setHidden(true);
-    window_.reset();
+    os::testing::hideKeyWindow(window_);
     nav_.reset();
     os::RunLoop::main()->runUntilIdle();
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     if (server_) server_->stop();
     if (images_) BNSetViewLoadingManager(nullptr);
-    if (reachability_) os::ReachabilityProvider::setShared(nullptr);
     ServiceCallLog::reset();
   }
 
@@ -218,9 +216,8 @@ class ReaderFixture : public ::testing::Test {
         images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cache), BNWebImageDownloader::create()));
   }
   void showWindow() {
-    window_ = std::make_shared<os::Window>();
+    window_ = os::testing::showKeyWindow();
     window_->setBackgroundColor(os::Color::white());
-    window_->makeKeyAndVisible();
   }
   // The side menu on a key window, `centre` in the middle and `left` beneath.
   void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
@@ -247,11 +244,8 @@ class ReaderFixture : public ::testing::Test {
   }
   // The phone's network, played by a fake reachability provider.
   Network& network() {
-    if (!reachability_) {
-      reachability_ = std::make_shared<Network>();
-      os::ReachabilityProvider::setShared(reachability_);
-    }
-    return *reachability_;
+    if (!reachability_) reachability_.emplace();
+    return **reachability_;
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
@@ -298,11 +292,7 @@ class ReaderFixture : public ::testing::Test {
   static std::string hudText() { return shownText(VXGlobalHelper::share().hud()).value_or(""); }
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
   bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
-  // The alert in front, if one shows.
-  static std::shared_ptr<os::AlertView> frontAlert() {
-    auto alerts = os::AlertView::visibleAlertViews();
-    return alerts.empty() ? nullptr : alerts.back();
-  }
+  static std::shared_ptr<os::AlertView> frontAlert() { return os::testing::frontAlert(); }
 
   Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
@@ -314,7 +304,7 @@ class ReaderFixture : public ::testing::Test {
   std::shared_ptr<VXGlobalDefine> state_;
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
-  std::shared_ptr<Network> reachability_;
+  std::optional<os::testing::SharedFakeReachability> reachability_;
   std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
