@@ -130,7 +130,6 @@ class LocalNewsServer : public newsd::NewsServer {
     EXPECT_TRUE(start());
     VXRequestConfig::setServerRoot(base());
   }
-  ~LocalNewsServer() { stop(); }
 
   int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
@@ -535,13 +534,14 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
 // "opdata" of each request.
 class ScriptedNewsServer : public os::testing::HttpTestServer {
  public:
-  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : answers_(json(std::move(fallback))) {
+  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1))
+      : answers_(os::testing::CannedResponse::json(std::move(fallback))) {
     route("POST", "/api/imobile/", answers_.handler());
     VXRequestConfig::setServerRoot(url(""));
   }
 
-  void queue(std::string answer) { answers_.push(json(std::move(answer))); }
-  void setFallback(std::string answer) { answers_.setFallback(json(std::move(answer))); }
+  void queue(std::string answer) { answers_.push(os::testing::CannedResponse::json(std::move(answer))); }
+  void setFallback(std::string answer) { answers_.setFallback(os::testing::CannedResponse::json(std::move(answer))); }
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
     for (const auto& r : requests()) {
@@ -554,11 +554,6 @@ class ScriptedNewsServer : public os::testing::HttpTestServer {
   os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 
  private:
-  static os::testing::CannedResponse json(std::string text) {
-    auto response = os::testing::CannedResponse::text(std::move(text));
-    response.contentType = "application/json";
-    return response;
-  }
   os::testing::AnswerQueue answers_;
 };
 
