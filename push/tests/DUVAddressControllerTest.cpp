@@ -7,13 +7,14 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/address/DUVAddressController.h"
 #include "push/utilities/DUVUserDefaults.h"
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 10); }
+using os::testing::runUntil;
 
 class DUVAddressControllerTest : public ::testing::Test {
  protected:

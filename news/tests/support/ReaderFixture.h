@@ -45,6 +45,7 @@
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
+#include "os/testing/Waits.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
@@ -115,10 +116,7 @@ const auto& first(const Items& items, Pick pick) {
   return it != items.end() ? *it : items.front();
 }
 
-// Runs the main run loop until the condition holds (real time: loopback answers in milliseconds).
-inline bool runUntil(const std::function<bool()>& condition, double timeout = 20) {
-  return os::RunLoop::main()->runUntil(condition, timeout);
-}
+using os::testing::runUntil;
 
 // The local news server on loopback, keeping every form it accepts, with both APIs of the current
 // context pointed at it.

@@ -9,6 +9,7 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/TestSandbox.h"
+#include "os/testing/Waits.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVTagAlias.h"
@@ -24,7 +25,7 @@
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 20); }
+using os::testing::runUntil;
 
 class PushRoadTest : public ::testing::Test {
  protected:
