@@ -33,7 +33,6 @@
 #include "os/console/TouchDriver.h"
 #include "os/core/Date.h"
 #include "os/core/URL.h"
-#include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
