@@ -163,7 +163,7 @@ TEST_F(VXViewControllerTest, NoUploadBeforeTheLaunchEndsOrWithoutWiFi) {
   EXPECT_FALSE(home_->historyUploadRunning());
 
   post(kLaunchEndNotification);
-  reachability_->setDefaultFlags(std::nullopt);
+  network().setDefaultFlags(std::nullopt);
   post(kReachabilityChangedNotification);
   EXPECT_FALSE(home_->historyUploadRunning());
   pump([] { return false; }, 3);

@@ -1,7 +1,8 @@
 #pragma once
 // A reachability provider whose flags the test sets per target (host name or dotted address, as
-// ReachabilityTarget::key() spells it). Install it with ReachabilityProvider::setShared.
+// ReachabilityTarget::key() spells it). SharedFakeReachability installs one for a scope.
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -52,6 +53,22 @@ class FakeReachabilityProvider : public ReachabilityProvider {
   std::mutex mutex_;
   std::map<std::string, std::optional<std::uint32_t>> flags_;
   std::optional<std::uint32_t> defaultFlags_ = 0u;
+};
+
+// A fake provider installed as the shared one while the scope lives, so no test leaves its
+// network behind.
+class SharedFakeReachability {
+ public:
+  SharedFakeReachability() { ReachabilityProvider::setShared(fake_); }
+  ~SharedFakeReachability() { ReachabilityProvider::setShared(nullptr); }
+  SharedFakeReachability(const SharedFakeReachability&) = delete;
+  SharedFakeReachability& operator=(const SharedFakeReachability&) = delete;
+
+  FakeReachabilityProvider& operator*() const { return *fake_; }
+  FakeReachabilityProvider* operator->() const { return fake_.get(); }
+
+ private:
+  std::shared_ptr<FakeReachabilityProvider> fake_ = std::make_shared<FakeReachabilityProvider>();
 };
 
 }  // namespace os::testing

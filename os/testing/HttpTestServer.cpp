@@ -30,6 +30,12 @@ CannedResponse CannedResponse::text(std::string body, int status) {
   return r;
 }
 
+CannedResponse CannedResponse::json(std::string body, int status) {
+  CannedResponse r = text(std::move(body), status);
+  r.contentType = "application/json";
+  return r;
+}
+
 CannedResponse CannedResponse::redirect(int status, std::string location) {
   CannedResponse r;
   r.status = status;

@@ -54,6 +54,7 @@ struct CannedResponse {
   double chunkDelay = 0;
 
   static CannedResponse text(std::string body, int status = 200);
+  static CannedResponse json(std::string body, int status = 200);
   static CannedResponse redirect(int status, std::string location);
 };
 

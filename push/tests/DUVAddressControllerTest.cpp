@@ -7,13 +7,14 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/address/DUVAddressController.h"
 #include "push/utilities/DUVUserDefaults.h"
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 10); }
+using os::testing::runUntil;
 
 class DUVAddressControllerTest : public ::testing::Test {
  protected:
@@ -126,9 +127,8 @@ TEST(DUVNetworkService, StatusesAndChanges) {
             3);
   EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable), 2);
 
-  auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability fake;
   fake->setDefaultFlags(0u);
-  ReachabilityProvider::setShared(fake);
   TestSandbox sandbox;
   NotificationCenter center;
   auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
@@ -145,7 +145,6 @@ TEST(DUVNetworkService, StatusesAndChanges) {
   RunLoop::current()->runUntilIdle();
   EXPECT_EQ(calls, (std::vector<std::string>{"close", "setup", "close", "setup"}));
   service.reset();
-  ReachabilityProvider::setShared(nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
 #include "push/network/socket/DUVTcpSocket.h"
 #include "push/network/socket/DUVUdpSocket.h"
 #include "push/protocol/tcp/base/DUVPacketCodec.h"
@@ -34,7 +35,7 @@ os::Data ackFrame(std::uint16_t rid, std::size_t size = 17) {
   return frame;
 }
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 10); }
+using os::testing::runUntil;
 
 class DUVTcpSocketTest : public ::testing::Test {
  protected:

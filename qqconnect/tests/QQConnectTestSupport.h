@@ -23,6 +23,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/AlertView.h"
@@ -99,7 +100,6 @@ class QQConnectTest : public ::testing::Test {
     for (const auto& host : reportingHosts()) os::HostLookup::setOverride(host, std::nullopt);
     QQApiDatastore::instance().reset();
     OpenApi::clearParam();
-    os::ReachabilityProvider::setShared(reachability);
     sandbox.setInfoDictionary(os::Dictionary{
         {"CFBundleIdentifier", "com.example.newsreader"},
         {"CFBundleDisplayName", "军事新闻"},
@@ -116,12 +116,11 @@ class QQConnectTest : public ::testing::Test {
   void TearDown() override {
     // Sessions start the shared analytics client: its queued work reads this test's sandbox.
     VMA4QC::getInstance().flush();
-    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    os::testing::dismissVisibleAlerts(0);
     reader->terminate();
     os::RunLoop::main()->runUntilIdle();
     OpenApi::clearParam();
     QQApiDatastore::instance().reset();
-    os::ReachabilityProvider::setShared(nullptr);
     for (const auto& host : reportingHosts()) os::HostLookup::removeOverride(host);
   }
   std::shared_ptr<os::TestPeerApplication> installQQ(std::vector<std::string> schemes) {
@@ -152,8 +151,7 @@ class QQConnectTest : public ::testing::Test {
 
   os::VirtualClockScope clock;
   os::TestSandbox sandbox;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability =
-      std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability reachability;
   std::shared_ptr<os::Application> reader;
 };
 

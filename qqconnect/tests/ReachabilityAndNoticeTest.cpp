@@ -21,8 +21,7 @@ TEST(TCOSDKReachability, ClassifiesFlagsByItsOwnRuleAndBroadcastsChanges) {
   EXPECT_EQ(TCOSDKReachability::networkStatusForFlags(2 | 8, false), 0);
   EXPECT_EQ(TCOSDKReachability::networkStatusForFlags(4, false), 0);
 
-  auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
-  os::ReachabilityProvider::setShared(fake);
+  os::testing::SharedFakeReachability fake;
   fake->setFlags("169.254.0.0", 2);
   auto wifi = TCOSDKReachability::reachabilityForLocalWiFi();
   EXPECT_EQ(wifi->key(), "TCOSDKLocalWiFiConnection");
@@ -47,7 +46,6 @@ TEST(TCOSDKReachability, ClassifiesFlagsByItsOwnRuleAndBroadcastsChanges) {
   EXPECT_TRUE(host->isReachableViaWWAN());
   host->stopNotifier();
   os::NotificationCenter::defaultCenter().removeObserver(token);
-  os::ReachabilityProvider::setShared(nullptr);
 }
 
 TEST(UINotifyView, FadesInStaysAndFadesOutOnTheClock) {

@@ -8,6 +8,7 @@
 #include "os/graphics/ImageCodec.h"
 #include "os/net/URLError.h"
 #include "os/testing/ScriptedWebPages.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/BarButtonItem.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
@@ -32,8 +33,7 @@ class WebKitTest : public QQConnectTest {
  protected:
   void SetUp() override {
     QQConnectTest::SetUp();
-    appWindow = std::make_shared<os::Window>(os::Screen::main().bounds());
-    appWindow->makeKeyAndVisible();
+    appWindow = os::testing::showKeyWindow();
   }
   void TearDown() override {
     kit.reset();

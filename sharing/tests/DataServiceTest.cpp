@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "os/runtime/NotificationCenter.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
@@ -25,13 +26,13 @@ class DataServiceTest : public ServiceFixture {
                              "\"shareEdit_error_auth_expired\" = \"授权已过期\";\n"
                              "\"shareEdit_error_fail\" = \"分享失败\";\n");
     app_->makeShared();
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow(nullptr, os::Rect(0, 0, 320, 480));
     observer_ = os::NotificationCenter::defaultCenter().addObserver(
         kOBSocialUpdateSocialBarNotification, nullptr, [this](const os::Notification&) { ++barUpdates_; });
   }
   void TearDown() override {
     os::NotificationCenter::defaultCenter().removeObserver(observer_);
-    window_->setHidden(true);
+    os::testing::hideKeyWindow(window_);
     ServiceFixture::TearDown();
   }
   std::string toastText() const {
@@ -61,7 +62,7 @@ class DataServiceTest : public ServiceFixture {
   }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Rect(0, 0, 320, 480));
+  std::shared_ptr<os::Window> window_;
   os::NotificationCenter::ObserverToken observer_{};
   int barUpdates_ = 0;
 };

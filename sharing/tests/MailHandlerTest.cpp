@@ -2,6 +2,7 @@
 
 #include "os/graphics/Image.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
@@ -25,13 +26,12 @@ class MailHandlerTest : public ServiceFixture {
   void SetUp() override {
     ServiceFixture::SetUp();
     app_->makeShared();
-    window_->setRootViewController(screen_);
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow(screen_);
     os::MailComposeViewController::clearMailboxes();
     service_->setSocialUIDelegate(outcomes_);
   }
   void TearDown() override {
-    window_->setHidden(true);
+    os::testing::hideKeyWindow(window_);
     ServiceFixture::TearDown();
   }
   std::shared_ptr<os::MailComposeViewController> pickEmail() {
@@ -45,7 +45,7 @@ class MailHandlerTest : public ServiceFixture {
   }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Screen::main().bounds());
+  std::shared_ptr<os::Window> window_;
   std::shared_ptr<os::ViewController> screen_ = std::make_shared<os::ViewController>();
   std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
   std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();

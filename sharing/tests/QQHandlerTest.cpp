@@ -11,6 +11,7 @@
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
@@ -44,7 +45,6 @@ class QQHandlerTest : public ServiceFixture {
     OpenApi::clearParam();
     reachability_->setDefaultFlags(os::kReachabilityFlagsReachable);
     reachability_->setFlags("openmobile.velmora.example", 0);
-    os::ReachabilityProvider::setShared(reachability_);
     sandbox_.setInfoDictionary(os::Dictionary{
         {"CFBundleIdentifier", "com.example.newsreader"},
         {"CFBundleDisplayName", "军事新闻"},
@@ -62,12 +62,11 @@ class QQHandlerTest : public ServiceFixture {
   void TearDown() override {
     // Sessions start the shared analytics client: its queued work reads this test's sandbox.
     VMA4QC::getInstance().flush();
-    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    os::testing::dismissVisibleAlerts(0);
     app_->terminate();
     os::RunLoop::main()->runUntilIdle();
     OpenApi::clearParam();
     QQApiDatastore::instance().reset();
-    os::ReachabilityProvider::setShared(nullptr);
     ServiceFixture::TearDown();
   }
   int count(int action) const {
@@ -98,8 +97,7 @@ class QQHandlerTest : public ServiceFixture {
     return out;
   }
 
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reachability_ =
-      std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability reachability_;
   std::shared_ptr<os::Application> app_ = os::Application::create(std::make_shared<Reader>(), "com.example.newsreader");
   std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
   std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
@@ -186,7 +184,7 @@ TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   pick("qzone");
   EXPECT_EQ(alertMessages(), std::vector<std::string>{"没有手机QQ"});
-  for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+  os::testing::dismissVisibleAlerts(0);
   pick("qq");
   EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
   // Nothing waits for an answer that cannot come.

@@ -4,6 +4,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
@@ -56,12 +57,11 @@ class ScreensTest : public ServiceFixture {
                              "\"shareList_title\" = \"分享到\";\n\"shareEdit_used\" = \"最近\";\n\"shareEdit_C\" = \"其他\";\n");
     app_->makeShared();
     navigation_ = std::make_shared<os::NavigationController>(screen_);
-    window_->setRootViewController(navigation_);
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow(navigation_);
     os::TouchDriver::settle();
   }
   void TearDown() override {
-    window_->setHidden(true);
+    os::testing::hideKeyWindow(window_);
     ServiceFixture::TearDown();
   }
   std::vector<int> actions() const {
@@ -85,7 +85,7 @@ class ScreensTest : public ServiceFixture {
   std::shared_ptr<os::ViewController> presented() const { return navigation_->presentedViewController(); }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Screen::main().bounds());
+  std::shared_ptr<os::Window> window_;
   std::shared_ptr<os::ViewController> screen_ = std::make_shared<os::ViewController>();
   std::shared_ptr<os::NavigationController> navigation_;
   std::shared_ptr<Caller> caller_ = std::make_shared<Caller>();

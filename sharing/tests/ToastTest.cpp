@@ -1,4 +1,5 @@
 #include "os/runtime/RunLoop.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
@@ -12,9 +13,9 @@ class ToastTest : public SharingFixture {
  protected:
   void SetUp() override {
     app_->makeShared();
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow(nullptr, os::Rect(0, 0, 320, 480));
   }
-  void TearDown() override { window_->setHidden(true); }
+  void TearDown() override { os::testing::hideKeyWindow(window_); }
   void pass(double seconds) {
     os::Clock::advance(seconds);
     os::RunLoop::main()->runUntilIdle();
@@ -27,7 +28,7 @@ class ToastTest : public SharingFixture {
   }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
-  std::shared_ptr<os::Window> window_ = std::make_shared<os::Window>(os::Rect(0, 0, 320, 480));
+  std::shared_ptr<os::Window> window_;
 };
 
 TEST_F(ToastTest, ShowsCentredThenFadesAndLeavesTheWindow) {

@@ -17,6 +17,7 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/AlertView.h"
 #include "os/views/Window.h"
 #include "push/ROVodozov.h"
@@ -46,7 +47,7 @@ class Startup : public newstest::LaunchFixture {
     }
     // Jumps the home screen scheduled come due before anything is taken down.
     os::TouchDriver::advance(2);
-    for (const auto& alert : os::AlertView::visibleAlertViews()) alert->dismissWithClickedButtonIndex(0, false);
+    os::testing::dismissVisibleAlerts(0);
     if (delegate_ && delegate_->window()) delegate_->window()->setHidden(true);
     app_.reset();
     delegate_.reset();

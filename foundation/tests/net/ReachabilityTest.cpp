@@ -23,11 +23,7 @@ const std::string kHost = "news.example.com";
 
 class ReachabilityTest : public ::testing::Test {
  protected:
-  void SetUp() override { os::ReachabilityProvider::setShared(fake_); }
-  void TearDown() override {
-    os::ReachabilityProvider::setShared(nullptr);
-    os::NotificationCenter::defaultCenter().removeObserver(this);
-  }
+  void TearDown() override { os::NotificationCenter::defaultCenter().removeObserver(this); }
 
   // Counts the broadcasts of `name` on `center`, checking they arrive on the main thread.
   void observe(os::NotificationCenter& center, const std::string& name) {
@@ -42,7 +38,7 @@ class ReachabilityTest : public ::testing::Test {
   }
 
   os::TestSandbox sandbox_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> fake_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability fake_;
   std::atomic<int> broadcasts_{0};
   const void* lastObject_ = nullptr;
 };

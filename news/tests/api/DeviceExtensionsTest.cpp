@@ -50,8 +50,7 @@ TEST(DeviceExtensions, IdentifiersFromTheDeviceAndEmptyWhenMissing) {
 }
 
 TEST(DeviceExtensions, NetStatusIsTheLocalWiFiReachability) {
-  auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
-  os::ReachabilityProvider::setShared(fake);
+  os::testing::SharedFakeReachability fake;
   fake->setDefaultFlags(std::nullopt);
   EXPECT_EQ(DeviceExtensions::netStatus(), 0);
   fake->setFlags("169.254.0.0", os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect);
@@ -60,7 +59,6 @@ TEST(DeviceExtensions, NetStatusIsTheLocalWiFiReachability) {
   EXPECT_EQ(DeviceExtensions::netStatus(), 1);
   fake->setFlags("169.254.0.0", os::kReachabilityFlagsConnectionRequired);
   EXPECT_EQ(DeviceExtensions::netStatus(), 0);
-  os::ReachabilityProvider::setShared(nullptr);
 }
 
 TEST(StringHelper, DigestAndEscapes) {

@@ -89,20 +89,20 @@ TEST_F(OfflineScreensTest, DownloadNeedsWiFiAndAtLeastOneCategory) {
   auto screen = openChoice();
   helper_->setSelectedIDList({42});
 
-  reachability_->setFlags(Network::kLocalWiFi, std::nullopt);
+  network().setFlags(Network::kLocalWiFi, std::nullopt);
   ASSERT_TRUE(os::TouchDriver::tap(*screen->downloadButton()));
   EXPECT_EQ(hudText(), "网络异常");
   os::TouchDriver::advance(2);
   EXPECT_EQ(hudText(), "");
 
   // A cellular connection is no better.
-  reachability_->setFlags(Network::kLocalWiFi, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
+  network().setFlags(Network::kLocalWiFi, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
   ASSERT_TRUE(os::TouchDriver::tap(*screen->downloadButton()));
   EXPECT_EQ(hudText(), "网络异常");
   EXPECT_EQ(helper_->selectedIDList(), std::vector<long long>{42});
   os::TouchDriver::advance(2);
 
-  reachability_->setFlags(Network::kLocalWiFi, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect);
+  network().setFlags(Network::kLocalWiFi, os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsDirect);
   for (long row = 0; row < 3; ++row) ASSERT_TRUE(os::TouchDriver::tapRow(*screen->tableView(), os::IndexPath{0, row}));
   ASSERT_TRUE(os::TouchDriver::tap(*screen->downloadButton()));
   EXPECT_EQ(hudText(), "至少选中一个新闻类别");

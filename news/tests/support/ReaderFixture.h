@@ -33,7 +33,6 @@
 #include "os/console/TouchDriver.h"
 #include "os/core/Date.h"
 #include "os/core/URL.h"
-#include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
@@ -43,7 +42,9 @@
 #include "os/store/UserDefaults.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
+#include "os/testing/Waits.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
@@ -114,10 +115,7 @@ const auto& first(const Items& items, Pick pick) {
   return it != items.end() ? *it : items.front();
 }
 
-// Runs the main run loop until the condition holds (real time: loopback answers in milliseconds).
-inline bool runUntil(const std::function<bool()>& condition, double timeout = 20) {
-  return os::RunLoop::main()->runUntil(condition, timeout);
-}
+using os::testing::runUntil;
 
 // The local news server on loopback, keeping every form it accepts, with both APIs of the current
 // context pointed at it.
@@ -129,7 +127,6 @@ class LocalNewsServer : public newsd::NewsServer {
     EXPECT_TRUE(start());
     VXRequestConfig::setServerRoot(base());
   }
-  ~LocalNewsServer() { stop(); }
 
   int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
   // The "cp" of every activation, in order (-1 for one without).
@@ -185,22 +182,19 @@ class ReaderFixture : public ::testing::Test {
     os::TouchDriver::settle();
   }
   void TearDown() override {
-    for (auto& s : os::ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
-    for (auto& a : os::AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(0, false);
+    os::testing::dismissVisibleAlerts(0);
     EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
     EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
     // Requests and picture loads on their way (held ones let go) end before the server and sandbox.
     if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
     if (clock_) os::TouchDriver::advance(2);
-    if (window_) window_->setHidden(true);
-    window_.reset();
+    os::testing::hideKeyWindow(window_);
     nav_.reset();
     os::RunLoop::main()->runUntilIdle();
     if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     if (server_) server_->stop();
     if (images_) BNSetViewLoadingManager(nullptr);
-    if (reachability_) os::ReachabilityProvider::setShared(nullptr);
     ServiceCallLog::reset();
   }
 
@@ -218,9 +212,8 @@ class ReaderFixture : public ::testing::Test {
         images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cache), BNWebImageDownloader::create()));
   }
   void showWindow() {
-    window_ = std::make_shared<os::Window>();
+    window_ = os::testing::showKeyWindow();
     window_->setBackgroundColor(os::Color::white());
-    window_->makeKeyAndVisible();
   }
   // The side menu on a key window, `centre` in the middle and `left` beneath.
   void showSide(std::shared_ptr<os::ViewController> centre, std::shared_ptr<os::ViewController> left) {
@@ -247,11 +240,8 @@ class ReaderFixture : public ::testing::Test {
   }
   // The phone's network, played by a fake reachability provider.
   Network& network() {
-    if (!reachability_) {
-      reachability_ = std::make_shared<Network>();
-      os::ReachabilityProvider::setShared(reachability_);
-    }
-    return *reachability_;
+    if (!reachability_) reachability_.emplace();
+    return **reachability_;
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
@@ -298,11 +288,7 @@ class ReaderFixture : public ::testing::Test {
   static std::string hudText() { return shownText(VXGlobalHelper::share().hud()).value_or(""); }
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
   bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
-  // The alert in front, if one shows.
-  static std::shared_ptr<os::AlertView> frontAlert() {
-    auto alerts = os::AlertView::visibleAlertViews();
-    return alerts.empty() ? nullptr : alerts.back();
-  }
+  static std::shared_ptr<os::AlertView> frontAlert() { return os::testing::frontAlert(); }
 
   Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
@@ -314,7 +300,7 @@ class ReaderFixture : public ::testing::Test {
   std::shared_ptr<VXGlobalDefine> state_;
   std::shared_ptr<os::Application> app_;
   std::shared_ptr<BNWebImageManager> images_;
-  std::shared_ptr<Network> reachability_;
+  std::optional<os::testing::SharedFakeReachability> reachability_;
   std::shared_ptr<os::ViewController> root_ = std::make_shared<os::ViewController>();
 };
 
@@ -545,13 +531,14 @@ inline std::string listAnswer(const os::Array& items, std::optional<int> lastpag
 // "opdata" of each request.
 class ScriptedNewsServer : public os::testing::HttpTestServer {
  public:
-  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1)) : answers_(json(std::move(fallback))) {
+  explicit ScriptedNewsServer(std::string fallback = listAnswer({}, 1))
+      : answers_(os::testing::CannedResponse::json(std::move(fallback))) {
     route("POST", "/api/imobile/", answers_.handler());
     VXRequestConfig::setServerRoot(url(""));
   }
 
-  void queue(std::string answer) { answers_.push(json(std::move(answer))); }
-  void setFallback(std::string answer) { answers_.setFallback(json(std::move(answer))); }
+  void queue(std::string answer) { answers_.push(os::testing::CannedResponse::json(std::move(answer))); }
+  void setFallback(std::string answer) { answers_.setFallback(os::testing::CannedResponse::json(std::move(answer))); }
   std::vector<os::Dictionary> opdatas() const {
     std::vector<os::Dictionary> out;
     for (const auto& r : requests()) {
@@ -564,11 +551,6 @@ class ScriptedNewsServer : public os::testing::HttpTestServer {
   os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 
  private:
-  static os::testing::CannedResponse json(std::string text) {
-    auto response = os::testing::CannedResponse::text(std::move(text));
-    response.contentType = "application/json";
-    return response;
-  }
   os::testing::AnswerQueue answers_;
 };
 

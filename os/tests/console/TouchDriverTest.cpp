@@ -82,8 +82,7 @@ TEST(TouchDriverRealClockTest, SamplesArePacedByTheClock) {
   // The running reader's clock is real: samples sent back to back would make every drag a flick.
   ASSERT_FALSE(Clock::isVirtual());
   TestSandbox sandbox;
-  auto window = std::make_shared<Window>();
-  window->makeKeyAndVisible();
+  auto window = testing::showKeyWindow();
   auto pad = makeView<View>(Rect(0, 0, 320, 480));
   window->addSubview(pad);
   PanLog log;
@@ -95,7 +94,7 @@ TEST(TouchDriverRealClockTest, SamplesArePacedByTheClock) {
   ASSERT_EQ(log.states.back(), GestureRecognizerState::Ended);
   EXPECT_LT(log.releaseVelocity.y, 0);
   EXPECT_GE(log.releaseVelocity.y, -600 * 1.001);
-  window->setHidden(true);
+  testing::hideKeyWindow(window);
 }
 
 TEST_F(TouchDriverTest, ACancelledDragEndsWithoutTheRelease) {

@@ -13,9 +13,7 @@ namespace {
 
 class ReachabilityTest : public ::testing::Test {
  protected:
-  void SetUp() override { ReachabilityProvider::setShared(fake); }
-  void TearDown() override { ReachabilityProvider::setShared(nullptr); }
-  std::shared_ptr<testing::FakeReachabilityProvider> fake = std::make_shared<testing::FakeReachabilityProvider>();
+  testing::SharedFakeReachability fake;
 };
 
 TEST_F(ReachabilityTest, TargetsAreKeyedByHostNameOrDottedAddress) {

@@ -9,6 +9,7 @@
 
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/AlertView.h"
@@ -22,16 +23,13 @@ class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
     View::clearAnimationLog();
-    window = std::make_shared<Window>();
-    window->makeKeyAndVisible();
+    window = testing::showKeyWindow();
   }
   void TearDown() override {
-    for (auto& a : AlertView::visibleAlertViews()) a->dismissWithClickedButtonIndex(-1, false);
-    for (auto& s : ActionSheet::visibleActionSheets()) s->dismissWithClickedButtonIndex(-1, false);
+    testing::dismissVisibleAlerts(-1);
     if (Responder* r = Responder::currentFirstResponder()) r->resignFirstResponder();
     TouchDriver::advance(2);
-    window->setHidden(true);
-    window.reset();
+    testing::hideKeyWindow(window);
     RunLoop::main()->runUntilIdle();
   }
 

@@ -118,9 +118,7 @@ class RennClientTest : public ::testing::Test {
   }
   CannedResponse answer(const RecordedRequest& r, bool isSecure) {
     renrend::ApiAnswer a = api.handle(toApiRequest(r, isSecure));
-    CannedResponse c = CannedResponse::text(a.body, a.status);
-    c.contentType = "application/json";
-    return c;
+    return CannedResponse::json(a.body, a.status);
   }
   bool waitFor(const Calls& calls, std::size_t n) {
     return os::RunLoop::main()->runUntil([&] { return calls.count() >= n; }, 20);

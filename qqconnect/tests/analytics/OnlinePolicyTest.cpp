@@ -22,10 +22,8 @@ using os::testing::HttpTestServer;
 class OnlinePolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    os::ReachabilityProvider::setShared(reach_);
     reach_->setDefaultFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
   }
-  void TearDown() override { os::ReachabilityProvider::setShared(nullptr); }
 
   std::string cachePath() const { return sandbox_.sandbox()->documentsDirectory() + "/" + ConfigManager::kCacheFileName; }
   std::shared_ptr<ConfigManager> manager() { return ConfigManager::create(cachePath(), server_.url("/policy")); }
@@ -39,7 +37,7 @@ class OnlinePolicyTest : public ::testing::Test {
 
   os::VirtualClockScope clock_{1.7e9};
   os::TestSandbox sandbox_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reach_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability reach_;
   HttpTestServer server_;
 };
 

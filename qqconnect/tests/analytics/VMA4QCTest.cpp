@@ -52,14 +52,12 @@ std::size_t eventsIn(const RecordedRequest& request) {
 class VMA4QCTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    os::ReachabilityProvider::setShared(reach_);
     reach_->setDefaultFlags(kCellular);  // reachable, not Wi-Fi: strategies act as configured
     server_.route("POST", VMA4QCDispatcher::kPath, [this](const RecordedRequest&) {
       std::lock_guard lock(mutex_);
       return failing_ ? CannedResponse::text("busy", 503) : answer_;
     });
   }
-  void TearDown() override { os::ReachabilityProvider::setShared(nullptr); }
 
   std::unique_ptr<VMA4QC> makeClient() {
     VMA4QC::Options options{sandbox_.sandbox()->documentsDirectory(), server_.url(VMA4QCDispatcher::kPath),
@@ -84,7 +82,7 @@ class VMA4QCTest : public ::testing::Test {
 
   os::VirtualClockScope clock_{1.7e9};
   os::TestSandbox sandbox_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> reach_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability reach_;
   HttpTestServer server_;
   std::mutex mutex_;
   bool failing_ = false;

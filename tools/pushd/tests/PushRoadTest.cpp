@@ -9,6 +9,7 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/TestSandbox.h"
+#include "os/testing/Waits.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVTagAlias.h"
@@ -24,13 +25,12 @@
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 20); }
+using os::testing::runUntil;
 
 class PushRoadTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake_->setDefaultFlags(os::kReachabilityFlagsReachable);
-    os::ReachabilityProvider::setShared(fake_);
     for (const char* name : {kDUVNetworkDidSetupNotification, kDUVNetworkDidCloseNotification,
                              kDUVNetworkDidRegisterNotification, kDUVNetworkDidLoginNotification,
                              kDUVNetworkDidReceiveMessageNotification})
@@ -41,7 +41,6 @@ class PushRoadTest : public ::testing::Test {
     client_->close();
     client_.reset();
     for (auto token : tokens_) os::NotificationCenter::defaultCenter().removeObserver(token);
-    os::ReachabilityProvider::setShared(nullptr);
   }
   // A client on this thread, pointed at the service (its core default at a closed port).
   void startClient() {
@@ -83,7 +82,7 @@ class PushRoadTest : public ::testing::Test {
 
   os::VirtualClockScope clock_;
   os::TestSandbox sandbox_;
-  std::shared_ptr<os::testing::FakeReachabilityProvider> fake_ = std::make_shared<os::testing::FakeReachabilityProvider>();
+  os::testing::SharedFakeReachability fake_;
   std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
   std::uint16_t closedPort_ = closedPort();
   std::shared_ptr<DUVClient> client_;

@@ -16,6 +16,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TcpTestPeer.h"
+#include "os/testing/Waits.h"
 #include "push/report/DUVHttpRequest.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRequest.h"
@@ -23,7 +24,7 @@
 
 namespace {
 
-bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 20); }
+using os::testing::runUntil;
 
 os::Dictionary record(int n) {
   return {{"type", os::Value("active_launch")}, {"itime", os::Value(1700000000 + n)}};

@@ -11,6 +11,7 @@
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/Waits.h"
 
 namespace imagetest {
 
@@ -64,10 +65,7 @@ inline os::Data gif(int w, int h, const std::vector<int>& delaysCs) {
   return out;
 }
 
-// Runs the main run loop until the condition holds (real-time bound against hangs only).
-inline bool runUntil(const std::function<bool()>& condition, double seconds = 15) {
-  return os::RunLoop::main()->runUntil(condition, seconds);
-}
+using os::testing::runUntil;
 
 // Lets queued main-thread work (and work other threads hand back) settle.
 inline void settle() {

@@ -11,6 +11,7 @@
 #include "os/store/UserDefaults.h"
 #include "os/testing/TestSandbox.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Device.h"
 #include "os/views/ScrollView.h"
 #include "os/views/Window.h"
@@ -52,8 +53,7 @@ class PRRefreshTableHeaderViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     os::View::clearAnimationLog();
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow();
     scroll_ = os::makeView<os::ScrollView>(os::Rect{0, 0, 320, 400});
     scroll_->setContentSize(os::Size{320, 1000});
     scroll_->setAlwaysBounceVertical(true);
@@ -69,8 +69,7 @@ class PRRefreshTableHeaderViewTest : public ::testing::Test {
   }
   void TearDown() override {
     os::TouchDriver::advance(2);
-    window_->setHidden(true);
-    window_.reset();
+    os::testing::hideKeyWindow(window_);
     os::RunLoop::main()->runUntilIdle();
   }
   // Where the finger left the content: the end-of-drag call the owner forwards.

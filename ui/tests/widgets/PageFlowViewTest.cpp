@@ -10,6 +10,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Window.h"
 
 namespace {
@@ -42,14 +43,13 @@ struct PageOwner : PageFlowViewDataSource, PageFlowViewDelegate {
 class PageFlowViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow();
     flow_ = std::make_shared<PageFlowView>(os::Rect{0, 0, 320, 480});
     flow_->setDataSource(owner_);
     flow_->setDelegate(owner_);
   }
   void TearDown() override {
-    window_->setHidden(true);
+    os::testing::hideKeyWindow(window_);
     os::RunLoop::main()->runUntilIdle();
   }
 

@@ -10,6 +10,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Control.h"
 #include "os/views/Window.h"
 
@@ -55,13 +56,12 @@ struct Owner : XCarouselDataSource, XCarouselDelegate {
 class XCarouselTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    window_ = std::make_shared<os::Window>();
-    window_->makeKeyAndVisible();
+    window_ = os::testing::showKeyWindow();
     carousel_ = std::make_shared<XCarousel>(os::Rect{0, 0, 320, 200});
   }
   void TearDown() override {
     carousel_->removeFromSuperview();
-    window_->setHidden(true);
+    os::testing::hideKeyWindow(window_);
     os::RunLoop::main()->runUntilIdle();
   }
   // Data source and delegate set, shown in the window and laid out, any settling scroll ended.
