@@ -205,8 +205,8 @@ void TLURLConnectionOperation::postOnMainQueue(std::function<void()> task) { os:
 
 void TLURLConnectionOperation::postBroadcast(const char* name) {
   auto op = self();
-  std::string n = name;
-  postOnMainQueue([op, n] { os::NotificationCenter::defaultCenter().post(n, op.get()); });
+  // The names are the library's constants: the text is made only where it is posted.
+  postOnMainQueue([op, name] { os::NotificationCenter::defaultCenter().post(name, op.get()); });
 }
 
 const char* TLURLConnectionOperation::keyForState(State state) {

@@ -29,6 +29,7 @@
 #include <optional>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include <openssl/x509_vfy.h>
@@ -325,8 +326,10 @@ class Transfer {
         t->startDecoders();
         char* effective = nullptr;
         curl_easy_getinfo(t->easy_, CURLINFO_EFFECTIVE_URL, &effective);
-        HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_), t->headers_);
-        response.setReceivedFields(t->receivedFields_);
+        // The exchange has no further use for the head's fields: they go to the answer.
+        HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_),
+                                 std::exchange(t->headers_, {}));
+        response.setReceivedFields(std::exchange(t->receivedFields_, {}));
         t->gotResponse_ = true;
         // The last body bytes may have gone out since the progress callback last ran; their
         // report comes before the answer.

@@ -41,29 +41,44 @@ std::string parameter(std::string_view header, std::string_view name) {
 
 }  // namespace
 
-HTTPURLResponse::HTTPURLResponse(std::string url, int statusCode, HTTPHeaderFields headers)
-    : url_(std::move(url)), status_(statusCode), headers_(std::move(headers)) {
-  if (auto type = headers_.value("Content-Type")) {
+HTTPURLResponse::HTTPURLResponse(std::string url, int statusCode, HTTPHeaderFields headers) {
+  auto head = std::make_shared<Head>();
+  head->url = std::move(url);
+  head->status = statusCode;
+  head->headers = std::move(headers);
+  if (auto type = head->headers.value("Content-Type")) {
     std::string media = trim(std::string_view(*type).substr(0, type->find(';')));
     std::transform(media.begin(), media.end(), media.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    mimeType_ = media;
-    encodingName_ = parameter(*type, "charset");
+    head->mimeType = media;
+    head->encodingName = parameter(*type, "charset");
   }
-  if (auto length = headers_.value("Content-Length")) {
+  if (auto length = head->headers.value("Content-Length")) {
     std::string t = trim(*length);
     std::int64_t n = -1;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
-    if (ec == std::errc() && end == t.data() + t.size() && n >= 0) expectedLength_ = n;
+    if (ec == std::errc() && end == t.data() + t.size() && n >= 0) head->expectedLength = n;
   }
+  head_ = std::move(head);
+}
+
+const HTTPURLResponse::Head& HTTPURLResponse::emptyHead() {
+  static const Head* const empty = new Head;
+  return *empty;
+}
+
+void HTTPURLResponse::setReceivedFields(std::vector<HTTPHeaderFields::Field> fields) {
+  if (!head_ || head_.use_count() > 1) head_ = std::make_shared<Head>(head());
+  head_->receivedFields = std::move(fields);
 }
 
 std::string HTTPURLResponse::suggestedFilename() const {
-  if (auto disposition = headers_.value("Content-Disposition")) {
+  const Head& h = head();
+  if (auto disposition = h.headers.value("Content-Disposition")) {
     std::string name = parameter(*disposition, "filename");
     if (auto slash = name.find_last_of("/\\"); slash != std::string::npos) name = name.substr(slash + 1);
     if (!name.empty() && name != "." && name != ".." && name.find('\0') == std::string::npos) return name;
   }
-  if (auto parts = net::parseURL(url_)) {
+  if (auto parts = net::parseURL(h.url)) {
     std::string path = parts->path;
     while (!path.empty() && path.back() == '/') path.pop_back();
     std::string last = path.substr(path.find_last_of('/') + 1);
@@ -75,7 +90,7 @@ std::string HTTPURLResponse::suggestedFilename() const {
 
 std::vector<std::string> HTTPURLResponse::valuesForHTTPHeaderField(std::string_view name) const {
   std::vector<std::string> out;
-  for (const auto& [field, value] : receivedFields_)
+  for (const auto& [field, value] : head().receivedFields)
     if (HTTPHeaderFields::namesEqual(field, name)) out.push_back(value);
   return out;
 }

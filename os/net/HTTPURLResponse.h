@@ -1,6 +1,8 @@
 #pragma once
-// The head of an HTTP answer as a copyable value.
+// The head of an HTTP answer as a copyable value. The answer is handed from the transport through
+// the connection to its delegates and kept by each, so copies share one immutable head.
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,36 +15,45 @@ class HTTPURLResponse {
   HTTPURLResponse() = default;
   HTTPURLResponse(std::string url, int statusCode, HTTPHeaderFields headers);
 
-  const std::string& url() const { return url_; }
-  int statusCode() const { return status_; }
-  const HTTPHeaderFields& allHeaderFields() const { return headers_; }
-  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const { return headers_.value(name); }
+  const std::string& url() const { return head().url; }
+  int statusCode() const { return head().status; }
+  const HTTPHeaderFields& allHeaderFields() const { return head().headers; }
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const { return head().headers.value(name); }
   // Each received line of a field, apart: a field such as "Set-Cookie" cannot be split again once
   // its lines are joined. Only an answer read from the wire has them; any other gives none.
   std::vector<std::string> valuesForHTTPHeaderField(std::string_view name) const;
-  void setReceivedFields(std::vector<HTTPHeaderFields::Field> fields) { receivedFields_ = std::move(fields); }
+  void setReceivedFields(std::vector<HTTPHeaderFields::Field> fields);
 
   // From "Content-Type": the media type in lower case (empty when the answer names none) and
   // its charset parameter (empty when none).
-  const std::string& MIMEType() const { return mimeType_; }
-  const std::string& textEncodingName() const { return encodingName_; }
+  const std::string& MIMEType() const { return head().mimeType; }
+  const std::string& textEncodingName() const { return head().encodingName; }
   // "Content-Length", or -1 when the answer gives none (or an unreadable one).
-  std::int64_t expectedContentLength() const { return expectedLength_; }
+  std::int64_t expectedContentLength() const { return head().expectedLength; }
   // The "Content-Disposition" file name, else the URL's last path component, else its host,
   // else "Unknown".
   std::string suggestedFilename() const;
 
   bool operator==(const HTTPURLResponse& o) const {
-    return url_ == o.url_ && status_ == o.status_ && headers_ == o.headers_;
+    const Head& a = head();
+    const Head& b = o.head();
+    return &a == &b || (a.url == b.url && a.status == b.status && a.headers == b.headers);
   }
 
  private:
-  std::string url_;
-  int status_ = 0;
-  HTTPHeaderFields headers_;
-  std::string mimeType_, encodingName_;
-  std::int64_t expectedLength_ = -1;
-  std::vector<HTTPHeaderFields::Field> receivedFields_;
+  struct Head {
+    std::string url;
+    int status = 0;
+    HTTPHeaderFields headers;
+    std::string mimeType, encodingName;
+    std::int64_t expectedLength = -1;
+    std::vector<HTTPHeaderFields::Field> receivedFields;
+  };
+  const Head& head() const { return head_ ? *head_ : emptyHead(); }
+  static const Head& emptyHead();
+
+  // Never changed once shared: a change to a shared head goes to a copy of its own.
+  std::shared_ptr<Head> head_;
 };
 
 }  // namespace os

@@ -39,12 +39,14 @@ class URLRequest {
   const std::string& HTTPMethod() const { return method_; }
   void setHTTPMethod(std::string method) { method_ = method.empty() ? "GET" : std::move(method); }
 
-  const HTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
-  void setAllHTTPHeaderFields(HTTPHeaderFields fields) { headers_ = std::move(fields); }
-  std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const { return headers_.value(field); }
+  const HTTPHeaderFields& allHTTPHeaderFields() const;
+  void setAllHTTPHeaderFields(HTTPHeaderFields fields);
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view field) const {
+    return allHTTPHeaderFields().value(field);
+  }
   // An absent value removes the field.
   void setValueForHTTPHeaderField(std::optional<std::string> value, std::string_view field);
-  void addValueForHTTPHeaderField(std::string_view value, std::string_view field) { headers_.add(field, value); }
+  void addValueForHTTPHeaderField(std::string_view value, std::string_view field) { ownHeaders().add(field, value); }
 
   // Setting bytes drops a body stream and the other way round.
   const Data& HTTPBody() const { return body_; }
@@ -72,7 +74,11 @@ class URLRequest {
  private:
   std::string url_;
   std::string method_ = "GET";
-  HTTPHeaderFields headers_;
+  HTTPHeaderFields& ownHeaders();
+
+  // A request is copied at every hand-over on its way to the wire, so copies share their fields
+  // until one of them changes them.
+  std::shared_ptr<HTTPHeaderFields> headers_;
   Data body_;
   std::shared_ptr<InputStream> bodyStream_;
   double timeout_ = kDefaultTimeoutInterval;

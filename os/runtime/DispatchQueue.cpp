@@ -247,7 +247,7 @@ void DispatchQueue::enqueue(Task task, bool barrier) {
     });
     return;
   }
-  std::deque<Item> ready;
+  std::vector<Item> ready;  // not a deque: an empty one still allocates its first block
   {
     std::lock_guard lock(mutex_);
     pending_.push_back(Item{std::move(task), barrier});
@@ -256,7 +256,7 @@ void DispatchQueue::enqueue(Task task, bool barrier) {
   for (auto& item : ready) submit(std::move(item));
 }
 
-void DispatchQueue::startReadyLocked(std::deque<Item>& out) {
+void DispatchQueue::startReadyLocked(std::vector<Item>& out) {
   while (!pending_.empty() && !barrierRunning_) {
     if (pending_.front().barrier) {
       if (running_ > 0) break;
@@ -281,7 +281,7 @@ void DispatchQueue::submit(Item item) {
 }
 
 void DispatchQueue::finished(bool barrier) {
-  std::deque<Item> ready;
+  std::vector<Item> ready;
   {
     std::lock_guard lock(mutex_);
     --running_;

@@ -4,6 +4,7 @@
 // worker threads that grows while its threads are blocked (a sync inside a task, a semaphore),
 // so blocking work cannot starve the rest.
 #include <deque>
+#include <vector>
 #include <functional>
 #include <map>
 #include <memory>
@@ -62,7 +63,7 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   };
   void enqueue(Task task, bool barrier);
   void runAndWait(Task task, bool barrier);
-  void startReadyLocked(std::deque<Item>& out);
+  void startReadyLocked(std::vector<Item>& out);
   void submit(Item item);
   void finished(bool barrier);
 

@@ -329,9 +329,39 @@ double RunLoop::nextTimerDate() const {
   return timers_.empty() ? kInfinity : timers_.begin()->first.first;
 }
 
-int RunLoop::pollSources(double wait, bool spin) {
+// The poll set of a pass, kept from pass to pass: a busy loop makes several passes per exchange.
+struct RunLoop::PollSet {
   std::vector<pollfd> fds;
   std::vector<int> tokens;
+};
+
+namespace {
+
+// Borrows the loop's poll set for one pass. A nested pass (a source's callback running the loop)
+// finds it taken and uses one of its own.
+class BorrowedPollSet {
+ public:
+  explicit BorrowedPollSet(std::unique_ptr<RunLoop::PollSet>& home) : home_(home), set_(std::move(home)) {
+    if (!set_) set_ = std::make_unique<RunLoop::PollSet>();
+    set_->fds.clear();
+    set_->tokens.clear();
+  }
+  ~BorrowedPollSet() { home_ = std::move(set_); }
+  BorrowedPollSet(const BorrowedPollSet&) = delete;
+  BorrowedPollSet& operator=(const BorrowedPollSet&) = delete;
+  RunLoop::PollSet& operator*() { return *set_; }
+
+ private:
+  std::unique_ptr<RunLoop::PollSet>& home_;
+  std::unique_ptr<RunLoop::PollSet> set_;
+};
+
+}  // namespace
+
+int RunLoop::pollSources(double wait, bool spin) {
+  BorrowedPollSet set(pollSet_);
+  std::vector<pollfd>& fds = (*set).fds;
+  std::vector<int>& tokens = (*set).tokens;
   fds.push_back(pollfd{wakeFd_, POLLIN, 0});
   {
     std::lock_guard lock(mutex_);

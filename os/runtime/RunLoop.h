@@ -147,6 +147,13 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // The loop's thread only: whether the last pass ran anything, so the next wait may poll first.
   bool busy_ = false;
   SpinWait spin_;
+
+ public:
+  struct PollSet;
+
+ private:
+  // The loop's thread only.
+  std::unique_ptr<PollSet> pollSet_;
 };
 
 }  // namespace os

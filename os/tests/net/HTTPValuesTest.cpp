@@ -83,6 +83,39 @@ TEST(HTTPURLResponse, ReadsTypeCharsetLengthAndFileName) {
   EXPECT_EQ(dots.suggestedFilename(), "real.txt");
 }
 
+// Copies share their fields until one changes: a change must never show in another copy.
+TEST(HTTPValues, CopiesStayIndependentOfEachOther) {
+  URLRequest original("http://h.test/a");
+  original.setValueForHTTPHeaderField("1", "X-One");
+  URLRequest copy = original;
+  copy.setValueForHTTPHeaderField("2", "X-One");
+  copy.addValueForHTTPHeaderField("3", "X-Two");
+  original.setValueForHTTPHeaderField(std::nullopt, "X-Missing");
+  EXPECT_EQ(original.valueForHTTPHeaderField("X-One"), "1");
+  EXPECT_FALSE(original.valueForHTTPHeaderField("X-Two"));
+  EXPECT_EQ(copy.valueForHTTPHeaderField("X-One"), "2");
+  EXPECT_EQ(copy.valueForHTTPHeaderField("X-Two"), "3");
+  EXPECT_FALSE(original == copy);
+  URLRequest empty;
+  URLRequest emptyCopy = empty;
+  emptyCopy.addValueForHTTPHeaderField("v", "X-New");
+  EXPECT_TRUE(empty.allHTTPHeaderFields().empty());
+
+  HTTPURLResponse answer("http://h.test/a", 200, {{"Content-Type", "text/plain"}});
+  answer.setReceivedFields({{"Set-Cookie", "a=1"}});
+  HTTPURLResponse kept = answer;
+  answer.setReceivedFields({{"Set-Cookie", "b=2"}});
+  EXPECT_EQ(kept.valuesForHTTPHeaderField("Set-Cookie"), std::vector<std::string>{"a=1"});
+  EXPECT_EQ(answer.valuesForHTTPHeaderField("Set-Cookie"), std::vector<std::string>{"b=2"});
+  EXPECT_EQ(kept.MIMEType(), "text/plain");
+  EXPECT_TRUE(kept == answer);
+  HTTPURLResponse none;
+  none.setReceivedFields({{"X", "1"}});
+  EXPECT_EQ(none.statusCode(), 0);
+  EXPECT_EQ(none.valuesForHTTPHeaderField("X"), std::vector<std::string>{"1"});
+  EXPECT_EQ(HTTPURLResponse().expectedContentLength(), -1);
+}
+
 TEST(Streams, MemoryAndFileStreamsRoundTrip) {
   auto out = OutputStream::toMemory();
   EXPECT_TRUE(out->hasSpaceAvailable());
