@@ -464,13 +464,7 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
     std::function<void()> task;
     {
       std::unique_lock<std::mutex> lock(queue->mutex, std::defer_lock);
-      spin.wait([&] { return queue->count.load(std::memory_order_acquire) > 0; },
-                [&] {
-                  lock.lock();
-                  queue->ready.wait(lock, [&] { return !queue->tasks.empty(); });
-                  return true;
-                });
-      if (!lock.owns_lock()) lock.lock();
+      spin.waitLocked(lock, queue->ready, [&] { return queue->count.load(std::memory_order_acquire) > 0; });
       task = std::move(queue->tasks.front());
       queue->tasks.pop_front();
       queue->count = queue->tasks.size();

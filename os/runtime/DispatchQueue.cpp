@@ -91,16 +91,14 @@ class WorkerPool {
         // Work often comes in quick succession: one worker looks for it a while before sleeping.
         ++spinning_;
         lock.unlock();
-        bool relocked = false;
         spin_.wait([&] { return queued_.load(std::memory_order_acquire) > 0; },
                    [&] {
                      lock.lock();
-                     relocked = true;
                      --spinning_;  // from now on a submit must wake us
                      sleep(lock, me);
                      return true;
                    });
-        if (!relocked) {
+        if (!lock.owns_lock()) {
           lock.lock();
           --spinning_;
         }

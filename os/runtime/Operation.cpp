@@ -107,14 +107,7 @@ void Operation::waitUntilFinished() {
   // A short operation often ends within microseconds: polled for a while before sleeping.
   thread_local SpinWait spin;
   std::unique_lock lock(mutex_, std::defer_lock);
-  spin.wait([&] { return done_.load(std::memory_order_acquire); },
-            [&] {
-              lock.lock();
-              doneCv_.wait(lock, [&] { return done_.load(); });
-              return true;
-            });
-  // Taken under the lock either way, so the announcer is out of its notification before we return.
-  if (!lock.owns_lock()) lock.lock();
+  spin.waitLocked(lock, doneCv_, [&] { return done_.load(std::memory_order_acquire); });
 }
 
 int Operation::addObserver(Observer observer) {

@@ -22,15 +22,10 @@ void Semaphore::wait() {
     lock.unlock();
     // An answer handed over by another thread often comes within microseconds.
     thread_local SpinWait spin;
-    spin.wait([&] { return value_.load(std::memory_order_acquire) > 0; },
-              [&] {
-                lock.lock();
-                cv_.wait(lock, [&] { return value_ > 0; });
-                return true;
-              });
-    if (!lock.owns_lock()) lock.lock();
+    const auto positive = [&] { return value_.load(std::memory_order_acquire) > 0; };
+    spin.waitLocked(lock, cv_, positive);
     // Another waiter may have taken it between the poll and the lock.
-    cv_.wait(lock, [&] { return value_ > 0; });
+    cv_.wait(lock, positive);
     --waiters_;
   }
   --value_;

@@ -6,17 +6,8 @@
 
 namespace os {
 
-namespace {
-// About one loopback round trip through another thread on an idle virtual machine (measured):
-// the longest wait worth polling through, far shorter than a time slice.
-constexpr std::int64_t kLimit = 150'000;
-
-}  // namespace
-
-SpinWait::SpinWait() : limit_(kLimit) {}
-
 void SpinWait::note(std::chrono::steady_clock::time_point start, bool arrived) {
-  const bool quick = arrived && Nanoseconds(std::chrono::steady_clock::now() - start).count() <= limit_;
+  const bool quick = arrived && Nanoseconds(std::chrono::steady_clock::now() - start).count() <= kLimit;
   const int was = score_.load(std::memory_order_relaxed);
   score_.store(quick ? std::min(was + 1, kScoreBound) : std::max(was - 1, -kScoreBound), std::memory_order_relaxed);
 }

@@ -20,8 +20,6 @@ class SpinWait {
  public:
   using Nanoseconds = std::chrono::nanoseconds;
 
-  SpinWait();
-
   // Waits until `ready()` holds: polls it while the score allows, then calls `block()`, which
   // blocks until readiness (true) or gives up (false, e.g. a time-out). Returns which happened.
   template <class Ready, class Block>
@@ -33,7 +31,7 @@ class SpinWait {
           note(start, true);
           return true;
         }
-        if (std::chrono::steady_clock::now() - start >= Nanoseconds(limit_)) break;
+        if (std::chrono::steady_clock::now() - start >= Nanoseconds(kLimit)) break;
         pause(round);
       }
     } else if (ready()) {
@@ -44,12 +42,27 @@ class SpinWait {
     return arrived;
   }
 
+  // The common shape of the above: polls `ready` without the lock, else takes `lock` and sleeps on
+  // `cv` until `ready` holds. Returns with `lock` held either way, so whoever made it ready (and
+  // notifies under the lock) is out of its notification before the caller goes on.
+  template <class Lock, class Condition, class Ready>
+  void waitLocked(Lock& lock, Condition& cv, Ready&& ready) {
+    wait(ready, [&] {
+      lock.lock();
+      cv.wait(lock, ready);
+      return true;
+    });
+    if (!lock.owns_lock()) lock.lock();
+  }
+
  private:
   bool worthPolling() const { return score_.load(std::memory_order_relaxed) >= 0; }
   void note(std::chrono::steady_clock::time_point start, bool arrived);
   static void pause(unsigned round);
 
-  const std::int64_t limit_;
+  // About one loopback round trip through another thread on an idle virtual machine (measured):
+  // the longest wait worth polling through, far shorter than a time slice.
+  static constexpr std::int64_t kLimit = 150'000;
   // Up for a wait that ended within the limit, down for one that did not, within -kScoreBound and
   // kScoreBound; racing updates only blur it.
   static constexpr int kScoreBound = 3;
