@@ -378,29 +378,9 @@ std::uint64_t keyPrint(const std::string& key) {
 }
 }  // namespace
 
-void Dictionary::adopt(Entry* first, Entry* last) {
-  if (!entries_.empty() || static_cast<std::size_t>(last - first) >= kIndexThreshold) {
-    for (; first != last; ++first) set(std::move(first->first), std::move(first->second));
-    return;
-  }
-  entries_.reserve(static_cast<std::size_t>(last - first));
-  std::uint64_t prints[kIndexThreshold];
-  for (; first != last; ++first) {
-    const std::uint64_t print = keyPrint(first->first);
-    std::size_t i = 0;
-    while (i < entries_.size() && !(prints[i] == print && entries_[i].first == first->first)) ++i;
-    if (i < entries_.size()) {
-      entries_[i].second = std::move(first->second);
-    } else {
-      prints[i] = print;
-      entries_.push_back(std::move(*first));
-    }
-  }
-}
-
 void Dictionary::adopt(std::vector<Entry>&& entries) {
   if (!entries_.empty() || entries.size() >= kIndexThreshold) {
-    adopt(entries.data(), entries.data() + entries.size());
+    for (auto& e : entries) set(std::move(e.first), std::move(e.second));
     std::vector<Entry>().swap(entries);  // left empty as when taken over, its room not kept
     return;
   }

@@ -191,9 +191,8 @@ class Dictionary {
   const Value& operator[](std::string_view key) const;
   // Replaces an existing key in place (keeping its position) or appends.
   void set(std::string key, Value value);
-  // Moves the entries of [first, last) in, in order, as set() would one by one.
-  void adopt(Entry* first, Entry* last);
-  // The same for a list whose storage an empty dictionary takes over rather than copying it.
+  // Moves the entries of a list in, in order, as set() would one by one; an empty dictionary
+  // takes over the list's storage rather than copying it.
   void adopt(std::vector<Entry>&& entries);
   bool remove(std::string_view key);
   void clear() {

@@ -32,12 +32,12 @@ TEST(Value, DictionaryKeepsInsertionOrderAndReplacesInPlace) {
   // Entries taken in bulk follow the same rules, keys alike in length and ends included.
   std::vector<Dictionary::Entry> more{{"keyA1", 1}, {"keyB1", 2}, {"keyA1", 3}, {"", 4}, {"", 5}};
   Dictionary bulk;
-  bulk.adopt(more.data(), more.data() + more.size());
+  bulk.adopt(std::move(more));
   EXPECT_EQ(bulk.keys(), (std::vector<std::string>{"keyA1", "keyB1", ""}));
   EXPECT_EQ(bulk["keyA1"].intValue(), 3);
   EXPECT_EQ(bulk[""].intValue(), 5);
   std::vector<Dictionary::Entry> two{{"keyA1", 1}, {"keyB1", 2}};
-  d.adopt(two.data(), two.data() + two.size());
+  d.adopt(std::move(two));
   EXPECT_EQ(d.keys(), (std::vector<std::string>{"b", "a", "c", "keyA1", "keyB1"}));
   // A list handed over whole, small or past the index threshold: the same rules.
   for (std::size_t n : {5u, 20u}) {
