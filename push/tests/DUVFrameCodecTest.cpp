@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "os/core/Log.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/TcpTestPeer.h"
 #include "push/protocol/tcp/DUVAck.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -11,17 +12,6 @@
 #include "push/protocol/tcp/base/DUVPacketCodec.h"
 
 namespace {
-
-struct Lines {
-  std::vector<std::string> lines;
-  std::function<void(std::string_view)> previous = os::setLogSink([this](std::string_view l) { lines.emplace_back(l); });
-  ~Lines() { os::setLogSink(previous); }
-  bool has(const std::string& text) const {
-    for (const auto& line : lines)
-      if (line.find(text) != std::string::npos) return true;
-    return false;
-  }
-};
 
 // An incoming frame: header (length, version, command, rid) and body.
 os::Data incoming(std::uint8_t command, std::uint16_t rid, const os::Data& body, std::uint8_t version = 1) {
@@ -45,7 +35,7 @@ os::Data message(const std::string& content, std::uint8_t type = 0) {
 }
 
 TEST(DUVFrameCodec, FrameLimitsAndFieldCounts) {
-  Lines log;
+  os::testing::LogCapture log;
   DUVPacketContext context;
   context.sessionId = 0x01020304;
   context.currentDeviceToken = std::string(65517, 'a');
@@ -58,11 +48,11 @@ TEST(DUVFrameCodec, FrameLimitsAndFieldCounts) {
 
   context.currentDeviceToken->push_back('a');
   EXPECT_FALSE(DUVDeviceTokenReportRequest(9).packetData(context));
-  EXPECT_TRUE(log.has("ZUrarLog ERROR: packet too long"));
+  EXPECT_TRUE(log.contains("ZUrarLog ERROR: packet too long"));
   // A field whose count would wrap to 0 is refused, not sent as an empty one.
   context.currentDeviceToken = std::string(65536, 'a');
   EXPECT_FALSE(DUVDeviceTokenReportRequest(9).packetData(context));
-  EXPECT_TRUE(log.has("packet field too long"));
+  EXPECT_TRUE(log.contains("packet field too long"));
 }
 
 TEST(DUVFrameCodec, RequestBodies) {
@@ -111,15 +101,15 @@ TEST(DUVFrameCodec, RequestBodies) {
 }
 
 TEST(DUVFrameCodec, ReceivedFrames) {
-  Lines log;
+  os::testing::LogCapture log;
   os::Data five{0, 5, 1, 3, 0};
   EXPECT_FALSE(DUVReceivedPacket::packetWithBuffer(five.data(), five.size()));
   os::Data longer = incoming(19, 1, {});
   longer[1] = 40;
   EXPECT_FALSE(DUVReceivedPacket::packetWithBuffer(longer.data(), longer.size()));
-  EXPECT_TRUE(log.lines.empty());
+  EXPECT_TRUE(log.lines().empty());
   EXPECT_FALSE(decode<DUVReceivedPacket>(incoming(2, 1, {0, 0})));
-  EXPECT_TRUE(log.has("ZUrarLog ERROR: receive unrecognized command"));
+  EXPECT_TRUE(log.contains("ZUrarLog ERROR: receive unrecognized command"));
 
   os::ByteWriter body;
   body.u16(0).u32(99);

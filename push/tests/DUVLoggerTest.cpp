@@ -4,16 +4,10 @@
 #include <vector>
 
 #include "os/core/Log.h"
+#include "os/testing/LogCapture.h"
 #include "push/utilities/DUVLogger.h"
 
 namespace {
-
-struct CapturedLog {
-  std::vector<std::string> lines;
-  std::function<void(std::string_view)> previous =
-      os::setLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  ~CapturedLog() { os::setLogSink(previous); }
-};
 
 TEST(DUVLogger, LevelsOrderAndLookups) {
   EXPECT_EQ(DUVLevel::levelWithName("warn"), &DUVLevel::warn());
@@ -29,7 +23,7 @@ TEST(DUVLogger, LevelsOrderAndLookups) {
 }
 
 TEST(DUVLogger, PrefixesThresholdsAndSwitches) {
-  CapturedLog log;
+  os::testing::LogCapture log;
   auto registry = DUVLoggerController::create(DUVLevel::info());
   auto early = registry->loggerForClass({"NSObject", "DUVSession"});
   early->log(DUVLevel::warn(), "dropped");
@@ -49,14 +43,14 @@ TEST(DUVLogger, PrefixesThresholdsAndSwitches) {
   early->log(DUVLevel::debug(), "early logger keeps INFO");
   registry->loggerForClass({"NSObject", "DUVUdpSocket"})->log(DUVLevel::debug(), "debugging");
 
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"ZUrarLog ERROR: shown", "ZUrarLog: banner", "ZUrarLog: still forced",
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"ZUrarLog ERROR: shown", "ZUrarLog: banner", "ZUrarLog: still forced",
                                                  "ZUrarLog ERROR: still an error", "ZUrarLog DEBUG: debugging"}));
   // The same class always gets the same logger.
   EXPECT_EQ(registry->loggerForClass({"NSObject", "DUVSession"}), early);
 }
 
 TEST(DUVLogger, SuperclassLoggerTakesOverThePlaceholderAndAnExplicitLimitApplies) {
-  CapturedLog log;
+  os::testing::LogCapture log;
   auto registry = DUVLoggerController::create(DUVLevel::info());
   auto child = registry->loggerForClass({"NSObject", "DUVBase", "DUVChild"});
   EXPECT_EQ(child->parent(), registry->rootLogger());
@@ -72,7 +66,7 @@ TEST(DUVLogger, SuperclassLoggerTakesOverThePlaceholderAndAnExplicitLimitApplies
   registry->setLimitedLevelName("ERROR");
   base->log(DUVLevel::debug(), "below the limit");
   EXPECT_FALSE(base->isDebugEnabled());
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"ZUrarLog DEBUG: no level of its own"}));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"ZUrarLog DEBUG: no level of its own"}));
 }
 
 TEST(DUVLogger, SecondStartKeepsTheFirstLevel) {

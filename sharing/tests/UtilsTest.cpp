@@ -2,6 +2,7 @@
 
 #include "foundation/device/SharedUDID.h"
 #include "os/core/Log.h"
+#include "os/testing/LogCapture.h"
 #include "os/views/Device.h"
 #include "sharing/net/OBSJson.h"
 #include "sharing/net/OBSharedUDID.h"
@@ -12,13 +13,6 @@
 namespace {
 
 using UtilsTest = SharingFixture;
-
-struct LogCapture {
-  std::vector<std::string> lines;
-  std::function<void(std::string_view)> previous =
-      os::setLogSink([this](std::string_view line) { lines.emplace_back(line); });
-  ~LogCapture() { os::setLogSink(previous); }
-};
 
 TEST_F(UtilsTest, DigestsEscapesAndDeviceFacts) {
   EXPECT_EQ(OBUtils::md5Value("abc"), "900150983CD24FB0D6963F7D28E17F72");
@@ -37,24 +31,24 @@ TEST_F(UtilsTest, DigestsEscapesAndDeviceFacts) {
 }
 
 TEST_F(UtilsTest, LogIsSilentUntilOpenedAndKeepsItsPercentForm) {
-  LogCapture capture;
+  os::testing::LogCapture capture;
   OBUtils::setOpenLog(false);
   OBUtils::outLog("hidden");
-  EXPECT_TRUE(capture.lines.empty());
+  EXPECT_TRUE(capture.lines().empty());
   OBUtils::setOpenLog(true);
   OBUtils::setPrefix("OBSocial: ");
   OBUtils::outLog("rate 50%% done");
   OBUtils::setOpenLog(false);
-  ASSERT_EQ(capture.lines.size(), 1u);
-  EXPECT_TRUE(std::regex_match(capture.lines[0], std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\(\s*\d+\)\] - OBSocial:  rate 50%%%% done )")))
-      << capture.lines[0];
+  ASSERT_EQ(capture.lines().size(), 1u);
+  EXPECT_TRUE(std::regex_match(capture.lines()[0], std::regex(R"(\[\d\d:\d\d:\d\d\.\d{3}\(\s*\d+\)\] - OBSocial:  rate 50%%%% done )")))
+      << capture.lines()[0];
 }
 
 TEST_F(UtilsTest, JSONThroughTheComponentsDoors) {
-  LogCapture capture;
+  os::testing::LogCapture capture;
   EXPECT_FALSE(OBUtils::JSONValue("5"));
-  ASSERT_FALSE(capture.lines.empty());
-  EXPECT_NE(capture.lines.back().find("-JSONValue failed. Error trace is:"), std::string::npos);
+  ASSERT_FALSE(capture.lines().empty());
+  EXPECT_NE(capture.lines().back().find("-JSONValue failed. Error trace is:"), std::string::npos);
 
   {
     OBSJsonParser parser;
