@@ -26,6 +26,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/TestSandbox.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"
@@ -86,7 +87,7 @@ TEST_F(VXViewControllerTest, TenSecondsAfterLoadingItChecksTheVersionAndSendsThe
   service.latestVersion = "28";  // the bundle says 27
   startServer(service);
   std::string dump = "reason(stack)";
-  ASSERT_TRUE(os::FileManager::defaultManager().writeData(os::Data(dump.begin(), dump.end()), VXCrashHandler::filePath()));
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), dump));
   loadHome();
 
   os::TouchDriver::advance(9.9);

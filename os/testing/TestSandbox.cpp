@@ -73,11 +73,14 @@ void TestSandbox::writeBundlePropertyList(const std::string& name, const Value& 
 }
 
 void TestSandbox::writeBundleFile(const std::string& fileName, const std::string& contents) {
-  std::string path = appendingPathComponent(sandbox_->bundlePath(), fileName);
-  auto slash = path.find_last_of('/');
-  FileManager::defaultManager().createDirectoryAtPath(path.substr(0, slash), true);
-  FileManager::defaultManager().writeData(dataFromString(contents), path);
+  writeFile(appendingPathComponent(sandbox_->bundlePath(), fileName), contents);
   sandbox_->mainBundle()->reload();
+}
+
+bool TestSandbox::writeFile(const std::string& path, const std::string& contents) {
+  auto& files = FileManager::defaultManager();
+  return files.createDirectoryAtPath(path.substr(0, path.find_last_of('/')), true) &&
+         files.writeData(dataFromString(contents), path);
 }
 
 bool TestSandbox::writeBundlePNG(const std::string& fileName, const Bitmap& bitmap) {

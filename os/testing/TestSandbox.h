@@ -40,6 +40,9 @@ class TestSandbox {
   bool writeBundlePNG(const std::string& fileName, const Bitmap& bitmap);
   // The bundle's provisioning profile with its push environment ("development", "production").
   void writeProvisioningProfile(const std::string& apsEnvironment);
+  // A file at any path (a test's stored data, or a damaged one), its folder made first. False when
+  // it cannot be written.
+  static bool writeFile(const std::string& path, const std::string& contents);
 
  private:
   std::string root_;

@@ -2,6 +2,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
+#include "os/testing/TestSandbox.h"
 #include "sharing/service/OBSCacheManager.h"
 #include "sharing/widgets/OBCache.h"
 #include "sharing/tests/SharingFixture.h"
@@ -60,9 +61,7 @@ TEST_F(CacheTest, KeysFromOutsideStayInsideTheFolder) {
 }
 
 TEST_F(CacheTest, DamagedIndexReadsAsEmpty) {
-  os::FileManager::defaultManager().createDirectoryAtPath(directory(), true);
-  os::FileManager::defaultManager().writeData(os::dataFromString("not a property list"),
-                                              directory() + "/" + kOBCacheIndexName);
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/" + kOBCacheIndexName, "not a property list"));
   auto cache = std::make_shared<OBCache>(directory());
   EXPECT_FALSE(cache->hasCacheForKey("anything"));
   cache->setData(os::dataFromString("1"), "k");

@@ -112,7 +112,7 @@ TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) 
   finishSplash();
   EXPECT_EQ(delegate_->splash()->superview(), nullptr);
   EXPECT_TRUE(VXGlobalDefine::share()->splashEnd());
-  EXPECT_EQ(server.activations(), (std::vector<long long>{1}));
+  EXPECT_EQ(server.asked(1000, "cp"), (std::vector<long long>{1}));
   // The launch notification came before the home screen existed: it opens nothing, then or later.
   os::TouchDriver::advance(2);
   EXPECT_EQ(nav->viewControllers().size(), 1u);
@@ -163,8 +163,8 @@ TEST_F(Startup, ReturnToTheForegroundActivatesWithCp3AndClearsTheBadge) {
   app_->setApplicationIconBadgeNumber(3);
   app_->enterForeground();
   EXPECT_EQ(app_->applicationIconBadgeNumber(), 0);
-  ASSERT_TRUE(runUntil([&] { return server.activations().size() == 2; }));
-  EXPECT_EQ(server.activations(), (std::vector<long long>{1, 3}));
+  ASSERT_TRUE(runUntil([&] { return server.asked(1000, "cp").size() == 2; }));
+  EXPECT_EQ(server.asked(1000, "cp"), (std::vector<long long>{1, 3}));
   ASSERT_TRUE(runUntil([&] { return VXGlobalDefine::share()->nctime() == 90; }));
 }
 

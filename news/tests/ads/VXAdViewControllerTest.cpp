@@ -18,7 +18,7 @@ namespace {
 class VXAdViewControllerTest : public AdFixture {
  protected:
   std::vector<long long> listed() const {
-    return newstest::ids(std::views::iota(0L, static_cast<long>(list_->listData().size())),
+    return newstest::collect(std::views::iota(0L, static_cast<long>(list_->listData().size())),
                          [&](long i) { return list_->adAt(i)->adid(); });
   }
 

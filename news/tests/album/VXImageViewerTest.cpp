@@ -66,13 +66,6 @@ class ImageViewerTest : public PictureScreenTest {
     auto label = std::dynamic_pointer_cast<os::Label>(viewer.toolView()->viewWithTag(VXImageViewerViewController::kPageLabelTag));
     return label ? label->text() : "";
   }
-  // A release of the strip moving on to the next page, as a finger would end it.
-  static void flick(PageFlowView& flow) {
-    auto& scroll = *flow.scrollView();
-    scroll.setContentOffset(os::Point{scroll.contentOffset().x + 40, 0});
-    scroll.endDragging(os::Point{-800, 0});
-    os::TouchDriver::advance(os::ScrollView::kDecelerationDuration + 0.1);
-  }
   static int savedWidth(std::size_t index) {
     auto image = os::PhotoAlbum::savedImage(index);
     return image ? static_cast<int>(image->size().width) : -1;
@@ -179,18 +172,18 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
   EXPECT_EQ(counter(*viewer), "1/5");
   auto first = pageAt(flow, 0);
   ASSERT_TRUE(first);
+  // Zoomed once it is beside the page in sight: a zoomed page takes the finger's drags itself.
+  swipeLeft(flow);
   first->updateZoomScale(3);
   EXPECT_DOUBLE_EQ(first->zoomScale(), 3);
 
-  // A zoomed picture takes drags itself: the strip is flicked directly.
-  flick(flow);
-  flick(flow);
+  swipeLeft(flow);
   EXPECT_EQ(counter(*viewer), "3/5");
   EXPECT_EQ(flow.currentPageIndex(), 2);
   EXPECT_FALSE(flow.cells()[0]) << "pages out of reach are given back";
   EXPECT_EQ(flow.visibleRange(), (PageFlowView::Range{1, 3}));
   // One page on, the zoomed first page comes back for the fifth picture, at 1x.
-  flick(flow);
+  swipeLeft(flow);
   EXPECT_EQ(counter(*viewer), "4/5");
   EXPECT_EQ(pageAt(flow, 4), first);
   EXPECT_EQ(first->dataObject(), viewer->imageArray()[4]);

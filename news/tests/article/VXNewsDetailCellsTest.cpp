@@ -19,13 +19,11 @@
 #include "os/graphics/RecordingContext.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"
-#include "os/views/Device.h"
 
 namespace {
 
-class ArticleCellsTest : public newstest::ReaderFixture {
+class ArticleCellsTest : public newstest::RealTimeFixture {
  protected:
-  ArticleCellsTest() : ReaderFixture({.realClock = true, .device = os::DeviceProfile{}}) {}  // a 320-point-wide phone
 
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {

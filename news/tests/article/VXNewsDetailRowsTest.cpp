@@ -14,7 +14,6 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/TextLayout.h"
 #include "os/testing/TestSandbox.h"
-#include "os/views/Device.h"
 #include "ui/widgets/LXLabel.h"
 
 namespace {
@@ -25,9 +24,8 @@ std::string repeat(const std::string& piece, int times) {
   return out;
 }
 
-class ArticleRowsTest : public newstest::ReaderFixture {
+class ArticleRowsTest : public newstest::RealTimeFixture {
  protected:
-  ArticleRowsTest() : ReaderFixture({.realClock = true, .device = os::DeviceProfile{}}) {}  // a 320-point-wide phone
 
   static double height(VXNewsDetailDO& row) { return row.calHeightByType(); }
   static VXNewsDetailTextDO text(const std::string& content) { return VXNewsDetailTextDO({{"type", 1}, {"content", content}}); }

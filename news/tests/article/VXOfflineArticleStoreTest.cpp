@@ -57,8 +57,7 @@ TEST_F(OfflineArticleStoreTest, SecondSaveReplacesAndCorruptFileReadsAsNothing) 
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(1), os::Value(2)))["title"].stringOr(), "new");
 
   std::string path = *VXOfflineArticleStore::pathFor(os::Value(1), os::Value(3));
-  std::string junk = "<plist><dict><key>x";
-  os::FileManager::defaultManager().writeData(os::Data(junk.begin(), junk.end()), path);
+  ASSERT_TRUE(os::TestSandbox::writeFile(path, "<plist><dict><key>x"));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(1), os::Value(3)));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(1), os::Value(4)));
 }

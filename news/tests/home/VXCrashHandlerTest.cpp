@@ -50,7 +50,7 @@ TEST_F(VXCrashHandlerTest, WithoutADumpNothingIsSentAndTheLogStays) {
 }
 
 TEST_F(VXCrashHandlerTest, ATakenDumpIsDeletedWithTheUploadedLog) {
-  writeFile(VXCrashHandler::filePath(), "崩溃 reason\r\nstack");
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), "崩溃 reason\r\nstack"));
   VXGlobalHelper::writeLog("line one");
   EXPECT_EQ(upload(), true);
   EXPECT_EQ(receivedDumps(), (std::vector<std::string>{"崩溃 reason\r\nstack"}));
@@ -59,7 +59,7 @@ TEST_F(VXCrashHandlerTest, ATakenDumpIsDeletedWithTheUploadedLog) {
 }
 
 TEST_F(VXCrashHandlerTest, ARefusedOrFailedUploadKeepsBothFiles) {
-  writeFile(VXCrashHandler::filePath(), "reason");
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), "reason"));
   VXGlobalHelper::writeLog("line one");
   server_->setFault(1090, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
   EXPECT_EQ(upload(), false);
@@ -71,7 +71,7 @@ TEST_F(VXCrashHandlerTest, ARefusedOrFailedUploadKeepsBothFiles) {
 }
 
 TEST_F(VXCrashHandlerTest, ADumpThatIsNotUTF8IsNeverSentNorDeleted) {
-  writeFile(VXCrashHandler::filePath(), std::string("bad \xff\xfe text"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), std::string("bad \xff\xfe text")));
   EXPECT_EQ(upload(), false);
   EXPECT_TRUE(receivedDumps().empty());
   EXPECT_TRUE(dumpExists());
@@ -79,7 +79,7 @@ TEST_F(VXCrashHandlerTest, ADumpThatIsNotUTF8IsNeverSentNorDeleted) {
 
 TEST_F(VXCrashHandlerTest, LinesWrittenWhileTheUploadIsOnTheWayStay) {
   os::VirtualClockScope clock;
-  writeFile(VXCrashHandler::filePath(), "reason");
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), "reason"));
   VXGlobalHelper::writeLog("before");
   server_->setFault(1090, newsd::Fault{newsd::FailureMode::None, 5});
   std::optional<bool> taken;

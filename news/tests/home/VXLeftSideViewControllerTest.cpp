@@ -33,9 +33,7 @@ class VXLeftSideViewControllerTest : public newstest::ReaderFixture {
     os::TouchDriver::advance(1);
   }
   std::vector<std::string> names() const {
-    std::vector<std::string> out;
-    for (const auto& e : menu->entries()) out.push_back(e.name());
-    return out;
+    return newstest::collect<std::string>(menu->entries(), [](const auto& e) { return e.name(); });
   }
   void tapEntry(long row) {
     ASSERT_TRUE(os::TouchDriver::tapRow(*menu->tableView(), os::IndexPath::forRow(row, 0)));

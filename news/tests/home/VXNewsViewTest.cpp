@@ -53,15 +53,14 @@ class VXNewsViewTest : public newstest::ReaderFixture {
   // Lets answers arrive and animations end.
   void settle() {
     for (int round = 0; round < 2; ++round) {
-      for (const auto& page : news_->pageView()->viewItems())
-        ASSERT_TRUE(newstest::runUntil([&] { return page->requestState() != VXNewsRequestLoading; }));
+      for (const auto& page : news_->pageView()->viewItems()) waitIdle(*page);
       // A page asked at the end of an animation asks now; the second round waits for its answer.
       os::TouchDriver::advance(1);
     }
   }
   // The category ids of the list requests the server received, in order.
   std::vector<long long> requestedCategories() const {
-    return newstest::ids(answers_.opdatas(), [](const os::Dictionary& op) { return op["id"].intValue(); });
+    return newstest::collect(answers_.opdatas(), [](const os::Dictionary& op) { return op["id"].intValue(); });
   }
   void tapTab(int index) {
     ASSERT_TRUE(os::TouchDriver::tap(*news_->switchView()->buttonItems().at(static_cast<std::size_t>(index))));

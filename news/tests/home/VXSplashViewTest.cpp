@@ -46,7 +46,7 @@ TEST_F(Splash, FirstRunActivatesWithCp1AndEveryLaterLaunchWithCp2) {
   EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
   launchToEnd();
   launchToEnd();
-  EXPECT_EQ(server.activations(), (std::vector<long long>{1, 2, 2}));
+  EXPECT_EQ(server.asked(1000, "cp"), (std::vector<long long>{1, 2, 2}));
 }
 
 TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
@@ -63,7 +63,7 @@ TEST_F(Splash, AFailedAnswerLeavesTheDeviceUnactivatedButTheLaunchGoesOn) {
   // activations it answered).
   server.clearFaults();
   launchToEnd();
-  EXPECT_EQ(server.activations(), (std::vector<long long>{1}));
+  EXPECT_EQ(server.asked(1000, "cp"), (std::vector<long long>{1}));
   EXPECT_EQ(defaults()->integerForKey(kAppActiveKey), 1);
 }
 

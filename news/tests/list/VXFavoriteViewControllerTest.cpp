@@ -42,16 +42,13 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
     }
   }
   std::vector<const newsd::Article*> articles(std::size_t count) {
-    std::vector<const newsd::Article*> out;
-    for (const auto& a : server_->service().content().articles()) {
-      if (out.size() == count) break;
-      if (a.type.empty()) out.push_back(&a);
-    }
+    auto plain = server_->service().content().articles() | std::views::filter([](auto& a) { return a.type.empty(); });
+    auto out = newstest::collect<const newsd::Article*>(plain | std::views::take(count), [](auto& a) { return &a; });
     EXPECT_EQ(out.size(), count);
     return out;
   }
   std::vector<long long> listed() const {
-    return newstest::ids(std::views::iota(0L, static_cast<long>(screen_->listData().size())),
+    return newstest::collect(std::views::iota(0L, static_cast<long>(screen_->listData().size())),
                          [&](long i) { return screen_->itemAt(i)->ID(); });
   }
 

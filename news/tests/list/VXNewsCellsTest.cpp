@@ -12,7 +12,6 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/Clock.h"
-#include "os/views/Device.h"
 #include "ui/images/BNImageCache.h"
 
 namespace {
@@ -21,12 +20,9 @@ namespace {
 // on 10 March 2026 unless a test moves it.
 class VXNewsCellsTest : public newstest::ReaderFixture {
  protected:
-  VXNewsCellsTest() : ReaderFixture({.device = os::DeviceProfile{}}) {}
   void SetUp() override {
-    noon_ = at(12, 0);
-    os::Bitmap hot(17, 17);  // the hot mark: a plain picture in the bundle
-    hot.pixels.assign(hot.pixels.size(), 180);
-    ASSERT_TRUE(env_.sandbox().writeBundlePNG("upmark_hot.png", hot));
+    // The hot mark: a plain picture in the bundle.
+    ASSERT_TRUE(env_.sandbox().writeBundlePNG("upmark_hot.png", os::Bitmap(17, 17)));
   }
   static std::shared_ptr<VXNewsDO> news(const os::Dictionary& dict, long long category = 3) {
     return std::make_shared<VXNewsDO>(dict, category);
@@ -35,7 +31,7 @@ class VXNewsCellsTest : public newstest::ReaderFixture {
     return DateCalendar::currentCalendar().dateFromComponents(2026, 3, 10, hour, minute, 0).timeIntervalSince1970();
   }
 
-  double noon_ = 0;
+  double noon_ = at(12, 0);
 };
 
 TEST_F(VXNewsCellsTest, RecentItemsShowTensOfMinutes) {

@@ -58,8 +58,8 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
     return list_;
   }
-  std::vector<long long> listed() const { return newstest::ids(list_->dataList(), [](auto& n) { return n->ID(); }); }
-  std::vector<long long> stored() { return newstest::ids(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
+  std::vector<long long> listed() const { return newstest::collect(list_->dataList(), [](auto& n) { return n->ID(); }); }
+  std::vector<long long> stored() { return newstest::collect(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
 
   newstest::ScriptedNewsServer answers_;
   std::shared_ptr<VXNewsDBManager> db_ = VXNewsDBManager::share();

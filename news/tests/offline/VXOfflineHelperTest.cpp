@@ -67,7 +67,7 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
     }
   }
   // One detail request per stored article, never repeated.
-  auto asked = detailsAsked();
+  auto asked = server_->asked(1020, "id");
   std::sort(asked.begin(), asked.end());
   std::sort(stored.begin(), stored.end());
   EXPECT_EQ(asked, stored);
@@ -86,7 +86,7 @@ TEST_F(OfflineFixture, TwoStaleCategoriesAreKeptForReadingWithoutTheServer) {
   os::RunLoop::main()->runUntilIdle();
   EXPECT_NE(screen->tableViewState(), VXNewsDetailViewController::kStateError);
   EXPECT_GT(screen->listData().size(), 1u);
-  EXPECT_EQ(detailsAsked().size(), stored.size());
+  EXPECT_EQ(server_->asked(1020, "id").size(), stored.size());
   newstest::runUntil([&] { return !images_->isRunning(); }, 20);
   window->setHidden(true);
   window->setRootViewController(nullptr);
@@ -133,7 +133,7 @@ TEST_F(OfflineFixture, AFailedArticleIsSkippedAndTheRunGoesOn) {
   EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[1])));
   EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[2])));
   for (long long id : inB) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(b), os::Value(id)));
-  EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[1], inA[2], inB[0], inB[1]}));
+  EXPECT_EQ(server_->asked(1020, "id"), (std::vector<long long>{inA[1], inA[2], inB[0], inB[1]}));
   EXPECT_EQ(server_->asked(1010), 0);  // both lists were fresh
   auto all = heard_;
   expectOrderedProgress(all);
@@ -156,7 +156,7 @@ TEST_F(OfflineFixture, ExistingFilesAreReplacedOnlyByRealArticles) {
 
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(unknown)))["title"].stringOr(), "kept");
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(a), os::Value(ids[0])))["title"].stringOr(), article(ids[0])->title);
-  EXPECT_EQ(detailsAsked().size(), 2u);
+  EXPECT_EQ(server_->asked(1020, "id").size(), 2u);
 }
 
 TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
@@ -199,7 +199,7 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
 
   // The cancelled category stopped after the article it had asked for; its other articles and
   // its second category were never asked.
-  EXPECT_EQ(detailsAsked(), (std::vector<long long>{inA[0], inB[0], inB[1]}));
+  EXPECT_EQ(server_->asked(1020, "id"), (std::vector<long long>{inA[0], inB[0], inB[1]}));
   EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[0])));
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[1])));
 

@@ -38,17 +38,12 @@ class OfflineScreensTest : public OfflineFixture {
 
   std::shared_ptr<VXOfflineViewController> openChoice() {
     auto screen = std::make_shared<VXOfflineViewController>(VXReaderContext::current());
-    window_->setRootViewController(std::make_shared<VXCustomNavController>(screen, VXReaderContext::current()));
+    window_->setRootViewController(nav_ = std::make_shared<VXCustomNavController>(screen, VXReaderContext::current()));
     os::TouchDriver::settle();
     return screen;
   }
   static std::shared_ptr<VXOfflineCell> cell(VXOfflineViewController& screen, long row) {
     return std::dynamic_pointer_cast<VXOfflineCell>(screen.tableView()->cellForRowAtIndexPath(os::IndexPath{0, row}));
-  }
-  // What the window's controller tree presents (the navigation controller hosts presentations).
-  std::shared_ptr<os::ViewController> presented() const {
-    auto root = window_->rootViewController();
-    return root ? root->presentedViewController() : nullptr;
   }
   long long category(std::size_t i) const { return server_->service().content().categories().at(i).id; }
 };
@@ -70,11 +65,11 @@ TEST_F(OfflineScreensTest, TheChoiceGoesToTheRunInRowOrderAndANewScreenStartsWit
   // Sent directly: the run ends as soon as the main loop turns, and this checks the moment before.
   screen->downloadButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(helper_->selectedIDList(), (std::vector<long long>{category(0), category(2)}));
-  EXPECT_TRUE(std::dynamic_pointer_cast<VXOfflineMaskViewController>(presented()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<VXOfflineMaskViewController>(nav_->presentedViewController()));
   EXPECT_EQ(state_->screenStatus(), 1);
 
   // The run ends at once (nothing to fetch): the cover goes and the run's list is emptied.
-  ASSERT_TRUE(newstest::runUntil([&] { return !presented(); }));
+  ASSERT_TRUE(newstest::runUntil([&] { return !nav_->presentedViewController(); }));
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_TRUE(helper_->selectedIDList().empty());
   EXPECT_EQ(heard_, (std::vector<int>{50, 100, -1}));
@@ -107,7 +102,7 @@ TEST_F(OfflineScreensTest, DownloadNeedsWiFiAndAtLeastOneCategory) {
   ASSERT_TRUE(os::TouchDriver::tap(*screen->downloadButton()));
   EXPECT_EQ(hudText(), "至少选中一个新闻类别");
   EXPECT_FALSE(helper_->isRunning());
-  EXPECT_FALSE(presented());
+  EXPECT_FALSE(nav_->presentedViewController());
   EXPECT_TRUE(heard_.empty());
 }
 
@@ -120,7 +115,7 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
   ASSERT_TRUE(helper_->startOffline());
   screen->addMaskView();
   os::TouchDriver::settle();
-  auto mask = std::dynamic_pointer_cast<VXOfflineMaskViewController>(presented());
+  auto mask = std::dynamic_pointer_cast<VXOfflineMaskViewController>(nav_->presentedViewController());
   ASSERT_TRUE(mask);
   ASSERT_TRUE(mask->backgroudImage());
   EXPECT_EQ(mask->labelPercent()->text(), "正在下载0%");
@@ -136,7 +131,7 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
 
   ASSERT_TRUE(server_->awaitHeldRequests(1));
   ASSERT_TRUE(os::TouchDriver::tap(*mask->cancelButton()));
-  EXPECT_FALSE(presented());
+  EXPECT_FALSE(nav_->presentedViewController());
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_EQ(heard_.back(), -1);

@@ -60,8 +60,8 @@ TEST_F(VXSettingViewControllerTest, SizeTextsByUnit) {
 
 TEST_F(VXSettingViewControllerTest, MeasuresOfflineFilesTheDatabaseAndTheImageCache) {
   VXNewsDBManager::share();  // the database file exists before measuring
-  writeFile(offline() + "3/101.html", std::string(100000, 'Z'));
-  writeFile(offline() + "3/pics/1.jpg", std::string(20000, 'Z'));
+  ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "3/101.html", std::string(100000, 'Z')));
+  ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "3/pics/1.jpg", std::string(20000, 'Z')));
   cache_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
   open();
   ASSERT_TRUE(waitMeasured());
@@ -77,7 +77,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   items.push_back(os::Value(os::Dictionary{{"id", 5}, {"title", "t"}, {"icons", os::Array{}}}));
   ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
   ASSERT_TRUE(db->insertHistory(5));
-  writeFile(offline() + "2/5.html", std::string(80000, 'Z'));
+  ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "2/5.html", std::string(80000, 'Z')));
   cache_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
   open();
   ASSERT_TRUE(waitMeasured());
@@ -99,7 +99,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
 
 // A measurement finished before a clearing but delivered after it must not bring the old size back.
 TEST_F(VXSettingViewControllerTest, AMeasurementOvertakenByAClearingIsDropped) {
-  writeFile(offline() + "1/1.html", std::string(200000, 'Z'));
+  ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "1/1.html", std::string(200000, 'Z')));
   settings_ = std::make_shared<VXSettingViewController>(VXReaderContext::current());
   settings_->view();
   settings_->sizeThread()->join();  // measured, its answer still queued on the main thread

@@ -11,7 +11,6 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
-#include "os/views/Device.h"
 #include "os/views/Responder.h"
 #include "os/views/TableView.h"
 #include "os/views/TableViewCell.h"
@@ -23,7 +22,7 @@ using os::TouchDriver;
 
 class ViewExtensionsTest : public newstest::ReaderFixture {
  protected:
-  ViewExtensionsTest() : ReaderFixture({.device = os::DeviceProfile{}, .screen = newstest::Screen::Window}) {}
+  ViewExtensionsTest() : ReaderFixture({.screen = newstest::Screen::Window}) {}
   void TearDown() override {
     if (os::Responder* r = os::Responder::currentFirstResponder()) r->resignFirstResponder();
     ReaderFixture::TearDown();

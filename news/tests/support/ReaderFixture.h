@@ -99,11 +99,11 @@ class RequestEnvironment {
   std::shared_ptr<VXReaderContext> previous_;
 };
 
-// One id of each item, in order.
-template <class Items, class Id>
-std::vector<long long> ids(Items&& items, Id id) {
-  std::vector<long long> out;
-  for (const auto& item : items) out.push_back(id(item));
+// What `f` makes of each item (an id unless T says otherwise), in order.
+template <class T = long long, class Items, class F>
+std::vector<T> collect(Items&& items, F f) {
+  std::vector<T> out;
+  for (const auto& item : items) out.push_back(f(item));
   return out;
 }
 
@@ -129,10 +129,10 @@ class LocalNewsServer : public newsd::NewsServer {
   }
 
   int asked(long long opcode) { return static_cast<int>(service().forms(opcode).size()); }
-  // The "cp" of every activation, in order (-1 for one without).
-  std::vector<long long> activations() {
-    return ids(service().forms(1000), [](const os::Value& p) {
-      return p["opdata"]["cp"].isNumber() ? p["opdata"]["cp"].intValue() : -1;
+  // A number of the "opdata" of every form of the operation, in order (-1 for one without).
+  std::vector<long long> asked(long long opcode, const char* key) {
+    return collect(service().forms(opcode), [&](const os::Value& p) {
+      return p["opdata"][key].isNumber() ? p["opdata"][key].intValue() : -1;
     });
   }
   const newsd::Article& article(const std::function<bool(const newsd::Article&)>& pick) {
@@ -234,9 +234,7 @@ class ReaderFixture : public ::testing::Test {
   double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
   static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
   std::vector<std::string> opened() const {
-    std::vector<std::string> urls;
-    for (const auto& url : app_->openedURLs()) urls.push_back(url.absoluteString());
-    return urls;
+    return collect<std::string>(app_->openedURLs(), [](const os::URL& url) { return url.absoluteString(); });
   }
   // The phone's network, played by a fake reachability provider.
   Network& network() {
@@ -245,12 +243,6 @@ class ReaderFixture : public ::testing::Test {
   }
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
-  // Writes a file, making its folder first.
-  static void writeFile(const std::string& path, const std::string& text) {
-    auto& files = os::FileManager::defaultManager();
-    ASSERT_TRUE(files.createDirectoryAtPath(path.substr(0, path.rfind('/')), true));
-    ASSERT_TRUE(files.writeData(os::Data(text.begin(), text.end()), path));
-  }
 
   // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
   static std::optional<os::Dictionary> load(NQBaseRequest& request, bool* failed = nullptr) {
@@ -321,9 +313,9 @@ class PictureScreenTest : public ReaderFixture {
  protected:
   PictureScreenTest()
       : ReaderFixture({.state = State::Fresh, .images = "album", .server = 11, .screen = Screen::Nav}) {}
-  // An album of the sample content with a few pictures.
-  const newsd::Article& album() {
-    return server_->article([](const newsd::Article& a) { return a.type == "album" && a.pictures().size() >= 4; });
+  // An album of the sample content with a few pictures (another than `except`).
+  const newsd::Article& album(long long except = 0) {
+    return server_->article([&](const newsd::Article& a) { return a.type == "album" && a.id != except && a.pictures().size() >= 4; });
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
@@ -467,7 +459,7 @@ class OfflineFixture : public ReaderFixture {
     os::Array items;
     for (const auto& a : fresh) items.push_back(os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}));
     storeFresh(category, items);
-    return ids(fresh, [](const newsd::Article& a) { return a.id; });
+    return collect(fresh, [](const newsd::Article& a) { return a.id; });
   }
   void storeFresh(long long category, const os::Array& items) {
     db_->insertArticles(items, category);
@@ -477,12 +469,8 @@ class OfflineFixture : public ReaderFixture {
   // A category of mostly plain articles (text and pictures in their bodies), not the albums'.
   long long plainCategory(std::size_t index) const {
     std::size_t seen = 0;
-    const auto& articles = server_->service().content().articles();
     return first(server_->service().content().categories(), [&](const newsd::Category& c) {
-      auto count = [&](bool plain) {
-        return std::ranges::count_if(articles, [&](const auto& a) { return a.categoryId == c.id && a.type.empty() == plain; });
-      };
-      return count(true) > count(false) && seen++ == index;
+      return c.id != newsd::kPictureCategoryId && seen++ == index;
     }).id;
   }
   bool start(std::vector<long long> categories) {
@@ -492,10 +480,6 @@ class OfflineFixture : public ReaderFixture {
   // Runs the main loop until the run is over and its categories have all left.
   bool waitEnd(double seconds = 60) {
     return runUntil([&] { return !helper_->isRunning() && helper_->pendingCategories() == 0; }, seconds);
-  }
-  // Article ids of the detail requests the server answered, in order of arrival.
-  std::vector<long long> detailsAsked() const {
-    return ids(server_->service().forms(1020), [](const os::Value& p) { return p["opdata"]["id"].intValue(); });
   }
   const newsd::Article* article(long long id) const { return server_->service().content().article(id); }
 
@@ -540,13 +524,11 @@ class ScriptedNewsServer : public os::testing::HttpTestServer {
   void queue(std::string answer) { answers_.push(os::testing::CannedResponse::json(std::move(answer))); }
   void setFallback(std::string answer) { answers_.setFallback(os::testing::CannedResponse::json(std::move(answer))); }
   std::vector<os::Dictionary> opdatas() const {
-    std::vector<os::Dictionary> out;
-    for (const auto& r : requests()) {
+    return collect<os::Dictionary>(requests(), [](const auto& r) {
       auto params = newsd::NewsService::parametersOf(os::parseQuery(r.body, true));
       const os::Dictionary* op = params ? (*params)["opdata"].dictionary() : nullptr;
-      out.push_back(op ? *op : os::Dictionary{});
-    }
-    return out;
+      return op ? *op : os::Dictionary{};
+    });
   }
   os::Dictionary last() const { return opdatas().empty() ? os::Dictionary{} : opdatas().back(); }
 

@@ -16,7 +16,6 @@ constexpr int kFutureArticlesPerCategory = 2;
 constexpr long long kFirstArticleId = 20001;
 constexpr int kAdCount = 14;
 constexpr int kAdsForArticles = 5;
-constexpr int kPictureCategoryId = 7;  // mostly albums; the reader shows no hot badge there
 
 const Category kCategories[] = {
     {1, "要闻", 1},      {2, "中国军情", 1}, {3, "国际军情", 1}, {4, "军事评论", 1},

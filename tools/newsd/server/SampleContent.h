@@ -64,6 +64,10 @@ struct Ad {
   bool forArticles = false;  // served by the short list for article pages
 };
 
+// The category of mostly albums (the reader shows no hot badge there); the others hold mostly
+// plain articles.
+inline constexpr int kPictureCategoryId = 7;
+
 // Size of the thumbnails in lists: twice the list cell's icon (90 x 63).
 inline constexpr int kThumbWidth = 180;
 inline constexpr int kThumbHeight = 126;
