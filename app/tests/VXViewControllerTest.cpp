@@ -26,6 +26,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
@@ -33,6 +34,8 @@
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {
+
+using os::testing::frontAlert;
 
 class VXViewControllerTest : public newstest::ReaderFixture {
  protected:

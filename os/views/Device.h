@@ -32,6 +32,8 @@ struct Location {
 // Where the device's frameworks live.
 inline constexpr const char* kSystemFrameworksDirectory = "/System/Library/Frameworks";
 
+// Every member has an initializer, so a profile names only the fields it changes
+// ({.machine = "..."}) without a missing-initializer warning.
 struct DeviceProfile {
   std::string name = "Phone";
   std::string model = "Phone";
@@ -44,18 +46,18 @@ struct DeviceProfile {
   Size screenSize{320, 568};
   double screenScale = 2;
   // Identifiers; an empty vendor identifier is made (a random UUID) on first use.
-  std::string identifierForVendor;
-  std::string advertisingIdentifier;  // "" when the device offers none
+  std::string identifierForVendor{};
+  std::string advertisingIdentifier{};  // "" when the device offers none
   bool advertisingTrackingEnabled = true;
   // Network facts ("" when unknown, as a device without them answers). The carrier is the SIM's
   // provider: its name and its mobile country and network codes ("460" and "00" for a mainland
   // operator); all three "" without a SIM.
-  std::string carrierName;
-  std::string mobileCountryCode;
-  std::string mobileNetworkCode;
-  std::string macAddress;
-  std::string wifiSSID;
-  std::string wifiBSSID;
+  std::string carrierName{};
+  std::string mobileCountryCode{};
+  std::string mobileNetworkCode{};
+  std::string macAddress{};
+  std::string wifiSSID{};
+  std::string wifiBSSID{};
   // The zone dates are shown in, by name: China time, as on the phones this reader was made for;
   // "" keeps the host's own zone.
   std::string timeZone = "Asia/Shanghai";
@@ -64,19 +66,19 @@ struct DeviceProfile {
   std::uint64_t physicalMemory = std::uint64_t{1} << 30;
   // Remote notifications: the token a registration yields, or the failure it meets.
   bool remoteNotificationsAvailable = true;
-  Data deviceToken;  // 32 bytes made from the vendor identifier when empty
+  Data deviceToken{};  // 32 bytes made from the vendor identifier when empty
   // The system's compose screens: a mail account to send from, text messages and attachments
   // with them, and the social services with an account on the device (by service type).
   bool canSendMail = true;
   bool canSendText = true;
   bool canSendMessageAttachments = true;
-  std::vector<std::string> socialAccounts;
+  std::vector<std::string> socialAccounts{};
   // The choice the user makes when asked to allow notifications: the types granted (a mask of
   // RemoteNotificationType) out of those asked for.
   unsigned userNotificationTypesAllowed = 7;
   bool multitaskingSupported = true;
   // The position the location services report; none until a fix (or a source, below) is set.
-  std::optional<Location> location;
+  std::optional<Location> location{};
   // The framework bundles the system offers, by full path ("/System/Library/Frameworks/X.framework"),
   // and those the application links, loaded before it starts.
   std::vector<std::string> frameworks = defaultFrameworks();

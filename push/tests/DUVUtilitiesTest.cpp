@@ -64,14 +64,8 @@ TEST(DUVUtilities, FactsAndTimeTexts) {
   EXPECT_EQ(DUVCarrierTypeFromCarrierName(std::nullopt), 0);
   EXPECT_EQ(DUVCarrierTypeFromCarrierName("中国联通"), 2);
 
-  os::DeviceProfile profile;
-  profile.screenSize = {320, 480};
-  profile.screenScale = 2;
-  profile.machine = "Phone4,1";
-  profile.carrierName = "中国移动";
-  profile.mobileCountryCode = "460";
-  profile.mobileNetworkCode = "00";
-  os::DeviceProfileScope device(profile);
+  os::DeviceProfileScope device({.machine = "Phone4,1", .screenSize = {320, 480}, .screenScale = 2,
+                                 .carrierName = "中国移动", .mobileCountryCode = "460", .mobileNetworkCode = "00"});
   EXPECT_EQ(CTCarrierName(), "中国移动");
   EXPECT_EQ(CTCountryCode(), "460");
   EXPECT_EQ(CTMobileNetworkCode(), "00");

@@ -104,9 +104,7 @@ TEST_F(ModelTest, ConfigurationDefaultsThemesAndFlags) {
   EXPECT_TRUE(store->shouldShareSynchronous);
   EXPECT_EQ((*os::UserDefaults::standardUserDefaults()->dictionaryForKey(kOBSocialOpDictionaryKey))["35"].stringOr(), "1");
 
-  os::DeviceProfile pad;
-  pad.idiom = os::UserInterfaceIdiom::Pad;
-  os::DeviceProfileScope device(pad);
+  os::DeviceProfileScope device({.idiom = os::UserInterfaceIdiom::Pad});
   OBSocialConfigInternal ipad;
   for (int o = 1; o <= 4; ++o) EXPECT_TRUE(ipad.shouldAutorotateToInterfaceOrientation(o)) << o;
 }

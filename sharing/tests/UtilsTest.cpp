@@ -19,9 +19,7 @@ TEST_F(UtilsTest, DigestsEscapesAndDeviceFacts) {
   EXPECT_EQ(OBUtils::md5Value(std::string("abc\0def", 7)), OBUtils::md5Value("abc"));
   EXPECT_EQ(OBUtils::urlEncode("a b&c/d+é~"), "a%20b%26c%2Fd%2B%C3%A9~");
 
-  os::DeviceProfile profile;
-  profile.macAddress = "a0:b1:c2:d3:e4:f5";
-  os::DeviceProfileScope device(profile);
+  os::DeviceProfileScope device({.macAddress = "a0:b1:c2:d3:e4:f5"});
   EXPECT_EQ(OBProtocolData::deviceMacString(), "A0:B1:C2:D3:E4:F5");
   os::Device::current().setOrientation(os::DeviceOrientation::FaceUp);
   EXPECT_EQ(OBProtocolData::orientationString(), "1");

@@ -41,7 +41,7 @@ TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThen
 TEST_F(VXAdHelperTest, AWebAdPushesItsPageWhichFiresTheCallbackOnceAndLoadsFullSize) {
   const auto& ad = sampleAd(2);
   VXAdHelper::share().request(ad.adid, 2, target(ad), *screen_);
-  ASSERT_TRUE(newstest::runUntil([&] { return nav_->viewControllers().size() == 2; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return depth() == 2; }));
   auto page = std::dynamic_pointer_cast<VXAdWebViewController>(nav_->topViewController());
   ASSERT_NE(page, nullptr);
   os::TouchDriver::settle();
@@ -71,7 +71,7 @@ TEST_F(VXAdHelperTest, RefusedReportsOtherKindsAndUnsafeAddressesGoNoFurther) {
   EXPECT_EQ(server_->asked(2002), reports);
   EXPECT_TRUE(callbacks().empty());
   EXPECT_TRUE(opened().empty());
-  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_EQ(depth(), 1u);
 
   auto page = VXAdWebViewController::initWithUrl("file:///etc/passwd", "", "");
   nav_->pushViewController(page, false);

@@ -82,7 +82,7 @@ TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
   EXPECT_TRUE(os::hasPrefix(opened()[0], "itms-apps://"));
 
   list_->didSelectRowAtIndexPath(*list_->tableView(), {0, web});
-  ASSERT_TRUE(newstest::runUntil([&] { return nav_->viewControllers().size() == 3; }));
+  ASSERT_TRUE(newstest::runUntil([&] { return depth() == 3; }));
   auto page = std::dynamic_pointer_cast<VXAdWebViewController>(nav_->topViewController());
   ASSERT_NE(page, nullptr);
   EXPECT_EQ(page->webUrl(), list_->adAt(web)->content());

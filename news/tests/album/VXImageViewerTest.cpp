@@ -5,8 +5,8 @@
 
 #include "news/album/VXImageViewerViewController.h"
 #include "news/tests/support/ReaderFixture.h"
-#include "os/runtime/NotificationCenter.h"
 #include "os/store/FileManager.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/views/Label.h"
 #include "os/views/PhotoAlbum.h"
 #include "os/views/TableView.h"
@@ -215,9 +215,7 @@ TEST_F(ImageViewerTest, SavingReportsPicturesNotYetLoadedAndFailedWrites) {
 }
 
 TEST_F(ImageViewerTest, ASingleTapClosesTheViewerButADoubleTapOnlyZooms) {
-  int broadcasts = 0;
-  auto token = os::NotificationCenter::defaultCenter().addObserver(kScreenStatusNotification, nullptr,
-                                                                     [&](const os::Notification&) { ++broadcasts; });
+  os::testing::NotificationCounter broadcasts(kScreenStatusNotification);
   auto viewer = present(1, fivePictures());
   auto& flow = *viewer->pageFlowView();
   int reloads = rows_->asked;
@@ -232,9 +230,8 @@ TEST_F(ImageViewerTest, ASingleTapClosesTheViewerButADoubleTapOnlyZooms) {
   EXPECT_FALSE(nav_->presentedViewController());
   EXPECT_FALSE(viewer->presentingViewController());
   EXPECT_EQ(VXGlobalDefine::share()->screenStatus(), 0);
-  EXPECT_EQ(broadcasts, 1);
+  EXPECT_EQ(broadcasts.count(), 1);
   EXPECT_GT(rows_->asked, reloads) << "the article table reloads";
-  os::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {

@@ -9,9 +9,7 @@
 namespace {
 
 int familyOf(const std::string& machine) {
-  os::DeviceProfile profile;
-  profile.machine = machine;
-  os::DeviceProfileScope scope(profile);
+  os::DeviceProfileScope scope({.machine = machine});
   return DeviceExtensions::deviceTpye();
 }
 

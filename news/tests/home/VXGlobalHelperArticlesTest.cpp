@@ -43,7 +43,6 @@ class ArticleRouting : public newstest::StateFixture {
     auto stored = VXNewsDBManager::share()->getHistoryID();
     return state_->isNewsHistory(id) && std::find(stored.begin(), stored.end(), id) != stored.end();
   }
-  std::size_t depth() const { return nav_->viewControllers().size(); }
 
   std::shared_ptr<os::ViewController> list_ = std::make_shared<os::ViewController>();
   int albumsMade_ = 0;

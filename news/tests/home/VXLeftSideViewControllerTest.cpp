@@ -36,13 +36,13 @@ class VXLeftSideViewControllerTest : public newstest::ReaderFixture {
     return newstest::collect<std::string>(menu->entries(), [](const auto& e) { return e.name(); });
   }
   void tapEntry(long row) {
-    ASSERT_TRUE(os::TouchDriver::tapRow(*menu->tableView(), os::IndexPath::forRow(row, 0)));
+    ASSERT_TRUE(os::TouchDriver::tapRow(*menu->tableView(), row));
     os::TouchDriver::advance(1);
   }
 
   template <class Screen>
   bool topIs() const {
-    return nav_->viewControllers().size() == 2 && std::dynamic_pointer_cast<Screen>(nav_->viewControllers().back());
+    return depth() == 2 && std::dynamic_pointer_cast<Screen>(nav_->topViewController());
   }
   std::shared_ptr<VXLeftSideViewController> menu;
 };
@@ -68,7 +68,7 @@ TEST_F(VXLeftSideViewControllerTest, TheNewsEntryOnlyClosesTheMenu) {
   tapEntry(0);
   EXPECT_FALSE(side_->leftSideIsShow());
   EXPECT_EQ(centreX(), 0);
-  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_EQ(depth(), 1u);
 }
 
 TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensTheMenu) {
@@ -77,7 +77,7 @@ TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensThe
   EXPECT_EQ(centreX(), 0);
   nav_->backButtonClick();
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_EQ(depth(), 1u);
   EXPECT_TRUE(side_->leftSideIsShow());
   EXPECT_EQ(centreX(), side_->showWidth());
 }
@@ -85,7 +85,7 @@ TEST_F(VXLeftSideViewControllerTest, AnEntryOpensItsScreenAndGoingBackReopensThe
 TEST_F(VXLeftSideViewControllerTest, AnUnknownNameIsLoggedAndClosesTheMenu) {
   menu->leftSideCellCilck("其他");
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_EQ(depth(), 1u);
   EXPECT_FALSE(side_->leftSideIsShow());
   EXPECT_EQ(VXGlobalHelper::readLog(), "名称不匹配\n");
 }
@@ -113,7 +113,7 @@ TEST_F(VXLeftSideViewControllerTest, EachEntryPushesItsOwnScreen) {
   EXPECT_FALSE(side_->leftSideIsShow());
   nav_->backButtonClick();
   os::TouchDriver::advance(1);
-  EXPECT_EQ(nav_->viewControllers().size(), 1u);
+  EXPECT_EQ(depth(), 1u);
 }
 
 }  // namespace

@@ -163,11 +163,11 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceler
 TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
   loadFirstPage(20);
   auto& table = *screen_->tableView();
-  table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 23});
+  scrollToEnd(table, 23);
   screen_->loadMore();
   EXPECT_EQ(answers_.requestCount(), 1u);
   answers_.queue(listAnswer(page(200, 2), 2));
-  table.setContentOffset(os::Point{0, table.contentSize().height - table.frame().size.height - 22});
+  scrollToEnd(table, 22);
   screen_->loadMore();
   waitIdle(*screen_);
   EXPECT_EQ(answers_.requestCount(), 2u);

@@ -4,10 +4,12 @@
 
 #include "news/settings/VXFeedbackViewController.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/testing/ScreenHelpers.h"
 
 namespace {
 
 using newstest::runUntil;
+using os::testing::frontAlert;
 
 class VXFeedbackViewControllerTest : public newstest::SettingsFixture {
  protected:

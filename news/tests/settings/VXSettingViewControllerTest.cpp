@@ -10,10 +10,12 @@
 #include "os/store/FileManager.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/NotificationCounter.h"
+#include "os/testing/ScreenHelpers.h"
 
 namespace {
 
 using newstest::runUntil;
+using os::testing::frontAlert;
 
 os::Data bytes(std::size_t n) { return os::Data(n, 0x5a); }
 

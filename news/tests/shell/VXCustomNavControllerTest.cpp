@@ -40,7 +40,6 @@ class NavTest : public ReaderFixture {
   void SetUp() override { showSide(nav_, std::make_shared<os::ViewController>()); }
   std::shared_ptr<NQBaseViewController> pushScreen() { return push(std::make_shared<NQBaseViewController>()); }
   double screenX() const { return side_->view()->frame().origin.x; }
-  std::size_t depth() const { return nav_->viewControllers().size(); }
   // The gesture begins 10 points right of x0 and is released `distance` beyond that.
   void dragBack(double distance, double x0 = 20) {
     TouchDriver::drag({x0, 300}, {x0 + os::PanGestureRecognizer::kHysteresis + distance, 300});

@@ -61,21 +61,12 @@
 namespace newstest {
 
 inline os::DeviceProfile phoneProfile() {
-  os::DeviceProfile profile;
-  profile.machine = "iPhone5,2";
-  profile.systemVersion = "6.1.3";
-  profile.macAddress = "0A:1B:2C:3D:4E:5F";
-  profile.advertisingIdentifier = "6D1A8F0E-3C1B-4E6A-9B1C-2A3B4C5D6E7F";
-  return profile;
+  return {.machine = "iPhone5,2", .systemVersion = "6.1.3",
+          .advertisingIdentifier = "6D1A8F0E-3C1B-4E6A-9B1C-2A3B4C5D6E7F", .macAddress = "0A:1B:2C:3D:4E:5F"};
 }
 
 // The window-tree suites' phone: system 7.0 on a 320 x 568 screen at scale 1 (small snapshots).
-inline os::DeviceProfile screenPhone() {
-  os::DeviceProfile profile;
-  profile.systemVersion = "7.0";
-  profile.screenScale = 1;
-  return profile;
-}
+inline os::DeviceProfile screenPhone() { return {.systemVersion = "7.0", .screenScale = 1}; }
 
 // A sandbox whose bundle carries both version strings, on a phone (by default one that is not
 // jailbroken), with a fresh reader context holding the reader's routes, current while it lives.
@@ -232,6 +223,7 @@ class ReaderFixture : public ::testing::Test {
     return screen;
   }
   double centreX() const { return side_->rootViewController()->view()->frame().origin.x; }
+  std::size_t depth() const { return nav_->viewControllers().size(); }
   static double lastAnimationDuration() { return os::View::animationLog().back().duration; }
   std::vector<std::string> opened() const {
     return collect<std::string>(app_->openedURLs(), [](const os::URL& url) { return url.absoluteString(); });
@@ -280,7 +272,6 @@ class ReaderFixture : public ::testing::Test {
   static std::string hudText() { return shownText(VXGlobalHelper::share().hud()).value_or(""); }
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
   bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
-  static std::shared_ptr<os::AlertView> frontAlert() { return os::testing::frontAlert(); }
 
   Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
@@ -391,14 +382,11 @@ class SettingsFixture : public ReaderFixture {
   bool waitMeasured() { return runUntil([&] { return settings_->cacheSize() >= 0; }); }
   std::shared_ptr<VXSettingCell> cell(long row) {
     os::TouchDriver::settle();
-    return std::dynamic_pointer_cast<VXSettingCell>(
-        settings_->tableView()->cellForRowAtIndexPath(os::IndexPath::forRow(row, 0)));
+    return std::dynamic_pointer_cast<VXSettingCell>(settings_->tableView()->cellForRowAtIndexPath({0, row}));
   }
   std::string note(long row) { return cell(row)->noteLabel()->text(); }
-  void tapRow(long row) {
-    ASSERT_TRUE(os::TouchDriver::tapRow(*settings_->tableView(), os::IndexPath::forRow(row, 0)));
-  }
-  std::string topScreen() const { return nav_->viewControllers().back()->className(); }
+  void tapRow(long row) { ASSERT_TRUE(os::TouchDriver::tapRow(*settings_->tableView(), row)); }
+  std::string topScreen() const { return nav_->topViewController()->className(); }
 
   std::shared_ptr<BNImageCache> cache_ = BNImageCache::initWithNamespace("settings");
   std::shared_ptr<VXSettingViewController> settings_;

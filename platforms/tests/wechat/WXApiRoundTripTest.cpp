@@ -19,9 +19,7 @@ class WXApiExchangeTest : public ::testing::TestWithParam<const char*> {
  protected:
   ~WXApiExchangeTest() override { os::RunLoop::main()->runUntilIdle(); }
   WXApiExchangeTest() {
-    os::DeviceProfile profile;
-    profile.systemVersion = GetParam();
-    profile_.emplace(profile);
+    profile_.emplace(os::DeviceProfile{.systemVersion = GetParam()});
     app = os::Application::create(std::make_shared<Reader>(wx), "com.example.newsreader");
     app->registerURLSchemes({kAppId});
     app->makeShared();

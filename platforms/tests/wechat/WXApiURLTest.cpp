@@ -18,9 +18,7 @@ const std::string kAppId = "wx0badcafe";
 class WXApiURLTest : public ::testing::Test {
  protected:
   WXApiURLTest() {
-    os::DeviceProfile profile;
-    profile.systemVersion = "7.0";
-    profile_.emplace(profile);
+    profile_.emplace(os::DeviceProfile{.systemVersion = "7.0"});
     app = os::Application::create(std::make_shared<Reader>(wx), "com.example.newsreader");
     app->registerURLSchemes({kAppId});
     app->makeShared();

@@ -13,9 +13,7 @@ namespace {
 TEST(ImageMemoryBounds, AFreshCacheKeepsPicturesWithinTheDevicesMemoryAndCount) {
   os::VirtualClockScope clock;
   os::TestSandbox sandbox;
-  os::DeviceProfile profile;
-  profile.physicalMemory = std::uint64_t{256} << 20;  // a sixteenth: 16 MiB of pixels
-  os::DeviceProfileScope device(profile);
+  os::DeviceProfileScope device({.physicalMemory = std::uint64_t{256} << 20});  // a sixteenth: 16 MiB of pixels
   auto cache = BNImageCache::initWithNamespace("bounded");
   EXPECT_EQ(cache->maxMemoryCost(), (std::uint64_t{16} << 20) / 4 / 2);
 
