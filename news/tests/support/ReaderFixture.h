@@ -45,7 +45,6 @@
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/Waits.h"
-#include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
 #include "os/views/Window.h"
