@@ -174,6 +174,7 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
   ASSERT_TRUE(first);
   // Zoomed once it is beside the page in sight: a zoomed page takes the finger's drags itself.
   swipeLeft(flow);
+  ASSERT_EQ(pageAt(flow, 0), first);
   first->updateZoomScale(3);
   EXPECT_DOUBLE_EQ(first->zoomScale(), 3);
 
