@@ -56,7 +56,7 @@ void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, doubl
     px = std::clamp(px, 0, b.width - 1);
     py = std::clamp(py, 0, b.height - 1);
     const std::uint8_t* p = b.pixel(px, py);
-    double a = p[3] / 255.0;
+    double a = b.channels == 4 ? p[3] / 255.0 : 1.0;
     acc[0] += weight * p[0] / 255.0 * a;
     acc[1] += weight * p[1] / 255.0 * a;
     acc[2] += weight * p[2] / 255.0 * a;
@@ -75,6 +75,27 @@ void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, doubl
   fetch(x0 + 1, y0, out, tx * (1 - ty));
   fetch(x0, y0 + 1, out, (1 - tx) * ty);
   fetch(x0 + 1, y0 + 1, out, tx * ty);
+}
+
+Bitmap Bitmap::packedCopy(const Bitmap& source) {
+  if (source.channels != 4) return source;
+  const std::size_t count = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height);
+  const std::uint8_t* from = source.pixels.data();
+  for (std::size_t i = 0; i < count; ++i)
+    if (from[i * 4 + 3] != 255) return source;
+  Bitmap out(source.width, source.height, 3);
+  std::uint8_t* to = out.pixels.data();
+  for (std::size_t i = 0; i < count; ++i) std::copy_n(from + i * 4, 3, to + i * 3);
+  return out;
+}
+
+bool Bitmap::operator==(const Bitmap& other) const {
+  if (width != other.width || height != other.height) return false;
+  if (channels == other.channels) return pixels == other.pixels;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (rgba(x, y) != other.rgba(x, y)) return false;
+  return true;
 }
 
 std::shared_ptr<Image> Image::create(std::shared_ptr<const Bitmap> bitmap, double scale, ImageOrientation orientation) {
@@ -123,12 +144,12 @@ std::shared_ptr<Image> Image::upright() const {
   const Bitmap& src = *bitmap_;
   int uw, uh;
   orientedSize(orientation_, src.width, src.height, uw, uh);
-  Bitmap out(uw, uh);
+  Bitmap out(uw, uh, src.channels);
   for (int v = 0; v < uh; ++v)
     for (int u = 0; u < uw; ++u) {
-      int sx, sy;
+      int sx = 0, sy = 0;
       orientedSource(orientation_, src.width, src.height, u, v, sx, sy);
-      std::copy_n(src.pixel(sx, sy), 4, out.pixel(u, v));
+      std::copy_n(src.pixel(sx, sy), src.channels, out.pixel(u, v));
     }
   auto img = create(std::move(out), scale_, ImageOrientation::Up);
   img->name_ = name_;
@@ -173,8 +194,9 @@ std::shared_ptr<Image> Image::cropped(const Rect& pixelRect) const {
     img->name_ = name_;
     return img;
   }
-  Bitmap out(w, h);
-  for (int y = 0; y < h; ++y) std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * 4, out.pixel(0, y));
+  Bitmap out(w, h, bitmap_->channels);
+  for (int y = 0; y < h; ++y)
+    std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * bitmap_->channels, out.pixel(0, y));
   auto img = create(std::move(out), 1, ImageOrientation::Up);
   img->name_ = name_;
   return img;

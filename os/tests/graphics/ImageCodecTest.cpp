@@ -2,12 +2,14 @@
 
 #include <gif_lib.h>
 #include <jpeglib.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "os/graphics/BitmapContext.h"
 #include "os/graphics/ImageCodec.h"
 
 namespace os {
@@ -89,7 +91,7 @@ Data writeGif(int w, int h, const std::vector<GifFrame>& frames, bool withContro
 }
 
 std::vector<int> rgba(const Image& img, int x, int y) {
-  const std::uint8_t* p = img.bitmap().pixel(x, y);
+  auto p = img.bitmap().rgba(x, y);
   return {p[0], p[1], p[2], p[3]};
 }
 
@@ -122,6 +124,72 @@ TEST(ImagePNG, RoundTripIsExactIncludingAlpha) {
   EXPECT_EQ(back->bitmap(), b);
   EXPECT_EQ(back->scale(), 2);
   EXPECT_EQ(back->size(), (Size{3.5, 2.5}));
+}
+
+// An Adam7-interlaced RGBA PNG of the bitmap (our encoder writes plain ones).
+Data interlacedPNG(const Bitmap& b) {
+  Data out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep bytes, png_size_t n) {
+        auto* d = static_cast<Data*>(png_get_io_ptr(p));
+        d->insert(d->end(), bytes, bytes + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, b.width, b.height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<png_bytep> rows;
+  for (int y = 0; y < b.height; ++y) rows.push_back(const_cast<png_bytep>(b.pixel(0, y)));
+  png_write_image(png, rows.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+TEST(ImageDecoding, OpaquePicturesKeepNoAlphaByteAndShowTheSamePixels) {
+  Bitmap opaque = pattern(9, 6);
+  Bitmap translucent = pattern(9, 6);
+  translucent.pixel(8, 5)[3] = 40;  // the last row: the rows before it were read without alpha
+  for (bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced ? "interlaced" : "plain");
+    auto encode = [&](const Bitmap& b) { return interlaced ? interlacedPNG(b) : *encodePNG(*Image::create(b)); };
+    auto packed = decodePNG(encode(opaque));
+    ASSERT_NE(packed, nullptr);
+    EXPECT_EQ(packed->bitmap().channels, 3);
+    EXPECT_EQ(packed->bitmap().pixels.size(), 9u * 6 * 3);
+    EXPECT_EQ(packed->bitmap(), opaque);
+    auto kept = decodePNG(encode(translucent));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->bitmap().channels, 4);
+    EXPECT_EQ(kept->bitmap(), translucent);
+  }
+  auto packed = decodePNG(*encodePNG(*Image::create(opaque)));
+  ASSERT_NE(packed, nullptr);
+  // Written again, the three-byte picture reads back the same.
+  EXPECT_EQ(decodePNG(*encodePNG(*packed))->bitmap(), opaque);
+  auto jpeg = decodeJPEG(jpegOf(8, 8));
+  ASSERT_NE(jpeg, nullptr);
+  EXPECT_EQ(jpeg->bitmap().channels, 3);
+  // A GIF frame is packed only when the composed frame is opaque.
+  auto gif = decodeGIF(writeGif(2, 2, {{0, 0, 2, 2, 0, 10, DISPOSE_BACKGROUND}, {0, 0, 1, 1, 1, 10}}));
+  ASSERT_NE(gif, nullptr);
+  EXPECT_EQ(gif->frames()[0]->bitmap().channels, 3);
+  EXPECT_EQ(gif->frames()[1]->bitmap().channels, 4);
+  EXPECT_EQ(rgba(*gif->frames()[1], 1, 1), (std::vector<int>{0, 0, 0, 0}));
+
+  // Turned, cropped, scaled and drawn, the packed picture gives what its four-byte original does.
+  auto original = Image::create(opaque);
+  auto turned = Image::create(packed->sharedBitmap(), 1, ImageOrientation::Right);
+  EXPECT_EQ(turned->upright()->bitmap(), Image::create(opaque, 1, ImageOrientation::Right)->upright()->bitmap());
+  EXPECT_EQ(packed->cropped(Rect(2, 1, 4, 3))->bitmap(), original->cropped(Rect(2, 1, 4, 3))->bitmap());
+  EXPECT_EQ(packed->scaledToPixelSize(5, 4)->bitmap(), original->scaledToPixelSize(5, 4)->bitmap());
+  BitmapContext a(12, 8, 1), b(12, 8, 1);
+  a.drawImage(packed, Rect(1, 1, 10, 6));
+  b.drawImage(original, Rect(1, 1, 10, 6));
+  EXPECT_EQ(a.bitmap(), b.bitmap());
 }
 
 TEST(ImageJPEG, QualitiesDecodeBackToTheSameSize) {
