@@ -148,7 +148,7 @@ bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* s
     for (png_uint_32 y = 0; y < h; ++y) st->rows[y] = st->bitmap.pixel(0, static_cast<int>(y));
     png_read_image(png, st->rows.data());
     png_read_end(png, nullptr);
-    st->bitmap = Bitmap::packedCopy(st->bitmap);
+    st->bitmap = Bitmap::withoutOpaqueAlpha(st->bitmap);
     return true;
   }
   // Row by row: opaque rows go straight into a bitmap without alpha (most pictures, even those
@@ -223,7 +223,10 @@ std::shared_ptr<Image> decodePNG(const Data& data, Error* error, const ImageDeco
 
 std::optional<Data> encodePNG(const Image& image, Error* error) {
   auto up = image.upright();
-  const Bitmap& bm = up->bitmap();
+  // Palette bitmaps are written as plain colour rows.
+  Bitmap expanded;
+  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
+  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;
@@ -396,7 +399,9 @@ std::shared_ptr<Image> decodeJPEG(const Data& data, Error* error, const ImageDec
 
 std::optional<Data> encodeJPEG(const Image& image, double quality, Error* error) {
   auto up = image.upright();
-  const Bitmap& bm = up->bitmap();
+  Bitmap expanded;
+  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
+  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;

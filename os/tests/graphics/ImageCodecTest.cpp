@@ -173,23 +173,44 @@ TEST(ImageDecoding, OpaquePicturesKeepNoAlphaByteAndShowTheSamePixels) {
   auto jpeg = decodeJPEG(jpegOf(8, 8));
   ASSERT_NE(jpeg, nullptr);
   EXPECT_EQ(jpeg->bitmap().channels, 3);
-  // A GIF frame is packed only when the composed frame is opaque.
+  // GIF frames keep an index a pixel, transparent ones too.
   auto gif = decodeGIF(writeGif(2, 2, {{0, 0, 2, 2, 0, 10, DISPOSE_BACKGROUND}, {0, 0, 1, 1, 1, 10}}));
   ASSERT_NE(gif, nullptr);
-  EXPECT_EQ(gif->frames()[0]->bitmap().channels, 3);
-  EXPECT_EQ(gif->frames()[1]->bitmap().channels, 4);
+  EXPECT_EQ(gif->frames()[1]->bitmap().channels, 1);
   EXPECT_EQ(rgba(*gif->frames()[1], 1, 1), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_TRUE(gif->frames()[1]->bitmap().hasAlpha());
+  EXPECT_FALSE(gif->frames()[0]->bitmap().hasAlpha());
+  // Written as PNG and JPEG, an indexed frame gives its colours.
+  EXPECT_EQ(decodePNG(*encodePNG(*gif->frames()[1]))->bitmap(), gif->frames()[1]->bitmap());
+  auto red = rgba(*decodeJPEG(*encodeJPEG(*gif->frames()[0], 1.0)), 0, 0);  // red, give or take the loss
+  EXPECT_GE(red[0], 250);
+  EXPECT_LE(red[1] + red[2], 10);
+  // Past 256 colours a frame keeps three or four bytes a pixel.
+  Bitmap many(17, 16);
+  for (int i = 0; i < 17 * 16; ++i) {
+    many.pixels[i * 4] = static_cast<std::uint8_t>(i);
+    many.pixels[i * 4 + 3] = 255;
+  }
+  many.pixel(16, 15)[1] = 1;  // the 257th colour
+  EXPECT_EQ(Bitmap::packedCopy(many).channels, 3);
+  EXPECT_EQ(Bitmap::packedCopy(many), many);
 
-  // Turned, cropped, scaled and drawn, the packed picture gives what its four-byte original does.
-  auto original = Image::create(opaque);
-  auto turned = Image::create(packed->sharedBitmap(), 1, ImageOrientation::Right);
-  EXPECT_EQ(turned->upright()->bitmap(), Image::create(opaque, 1, ImageOrientation::Right)->upright()->bitmap());
-  EXPECT_EQ(packed->cropped(Rect(2, 1, 4, 3))->bitmap(), original->cropped(Rect(2, 1, 4, 3))->bitmap());
-  EXPECT_EQ(packed->scaledToPixelSize(5, 4)->bitmap(), original->scaledToPixelSize(5, 4)->bitmap());
-  BitmapContext a(12, 8, 1), b(12, 8, 1);
-  a.drawImage(packed, Rect(1, 1, 10, 6));
-  b.drawImage(original, Rect(1, 1, 10, 6));
-  EXPECT_EQ(a.bitmap(), b.bitmap());
+  // Turned, cropped, scaled and drawn, a packed picture (three bytes or indexed) gives what its
+  // four-byte original does.
+  for (const Bitmap& layout : {Bitmap::withoutOpaqueAlpha(opaque), Bitmap::packedCopy(translucent)}) {
+    auto four = Image::create(layout.channels == 3 ? opaque : translucent);
+    auto small = Image::create(layout);
+    SCOPED_TRACE(layout.channels);
+    EXPECT_EQ(Image::create(layout, 1, ImageOrientation::Right)->upright()->bitmap(),
+              Image::create(four->bitmap(), 1, ImageOrientation::Right)->upright()->bitmap());
+    EXPECT_EQ(small->cropped(Rect(2, 1, 4, 3))->bitmap(), four->cropped(Rect(2, 1, 4, 3))->bitmap());
+    EXPECT_EQ(small->scaledToPixelSize(5, 4)->bitmap(), four->scaledToPixelSize(5, 4)->bitmap());
+    BitmapContext a(12, 8, 1), b(12, 8, 1);
+    a.drawImage(small, Rect(1, 1, 10, 6));
+    b.drawImage(four, Rect(1, 1, 10, 6));
+    EXPECT_EQ(a.bitmap(), b.bitmap());
+  }
+  EXPECT_EQ(Bitmap::packedCopy(translucent).channels, 1);
 }
 
 TEST(ImageJPEG, QualitiesDecodeBackToTheSameSize) {
