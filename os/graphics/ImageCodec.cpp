@@ -121,6 +121,18 @@ bool rowIsOpaque(const std::uint8_t* rgba, png_uint_32 width) {
   return true;
 }
 
+// Copies a row of R, G, B, A as R, G, B; false when some pixel of it is not opaque.
+bool packOpaqueRow(const std::uint8_t* rgba, std::uint8_t* rgb, png_uint_32 width) {
+  std::uint8_t all = 255;
+  for (png_uint_32 x = 0; x < width; ++x) {
+    rgb[x * 3] = rgba[x * 4];
+    rgb[x * 3 + 1] = rgba[x * 4 + 1];
+    rgb[x * 3 + 2] = rgba[x * 4 + 2];
+    all &= rgba[x * 4 + 3];
+  }
+  return all == 255;
+}
+
 bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* st) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, io, pngRead);
@@ -133,32 +145,38 @@ bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* s
     std::snprintf(io->message, sizeof io->message, "Image of %ux%u pixels exceeds the decoding limits", w, h);
     return false;
   }
+  // Without an alpha channel or a transparent colour every pixel is opaque: read as R, G, B.
+  const bool opaque = !(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS);
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
-  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  if (!opaque) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
   int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4) png_error(png, "Unexpected PNG row layout");
+  const int channels = opaque ? 3 : 4;
+  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * channels) png_error(png, "Unexpected PNG row layout");
   const int width = static_cast<int>(w), height = static_cast<int>(h);
-  if (passes > 1) {
-    // Interlaced passes revisit every row: read whole, then packed if opaque.
-    st->bitmap = Bitmap(width, height);
+  if (opaque || passes > 1) {
+    // Straight into the bitmap; interlaced passes revisit every row, so those are read whole and
+    // then packed if opaque.
+    st->bitmap = Bitmap(width, height, channels);
     st->rows.resize(h);
     for (png_uint_32 y = 0; y < h; ++y) st->rows[y] = st->bitmap.pixel(0, static_cast<int>(y));
     png_read_image(png, st->rows.data());
     png_read_end(png, nullptr);
-    st->bitmap = Bitmap::withoutOpaqueAlpha(st->bitmap);
+    if (!opaque) st->bitmap = Bitmap::withoutOpaqueAlpha(st->bitmap);
     return true;
   }
-  // Row by row: opaque rows go straight into a bitmap without alpha (most pictures, even those
-  // stored with an alpha channel); the first row that is not opaque widens the rows before it.
+  // An alpha channel, row by row: opaque rows go straight into a bitmap without alpha (most
+  // pictures stored with one are opaque all the same); the first row that is not opaque widens
+  // the rows before it.
   st->row.resize(static_cast<std::size_t>(w) * 4);
   for (int y = 0; y < height; ++y) {
     png_read_row(png, st->row.data(), nullptr);
     const std::uint8_t* rgba = st->row.data();
     if (y == 0) st->bitmap = Bitmap(width, height, rowIsOpaque(rgba, w) ? 3 : 4);
-    if (!st->bitmap.hasAlpha() && !rowIsOpaque(rgba, w)) {
+    if (st->bitmap.channels == 3) {
+      if (packOpaqueRow(rgba, st->bitmap.pixel(0, y), w)) continue;
       st->widened = Bitmap(width, height);
       for (int above = 0; above < y; ++above)
         for (int x = 0; x < width; ++x) {
@@ -167,12 +185,7 @@ bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* s
         }
       st->bitmap = std::move(st->widened);
     }
-    if (st->bitmap.hasAlpha()) {
-      std::memcpy(st->bitmap.pixel(0, y), rgba, static_cast<std::size_t>(w) * 4);
-    } else {
-      std::uint8_t* out = st->bitmap.pixel(0, y);
-      for (png_uint_32 x = 0; x < w; ++x) std::memcpy(out + x * 3, rgba + x * 4, 3);
-    }
+    std::memcpy(st->bitmap.pixel(0, y), rgba, static_cast<std::size_t>(w) * 4);
   }
   png_read_end(png, nullptr);
   return true;
