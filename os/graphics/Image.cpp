@@ -55,8 +55,10 @@ void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, doubl
   auto fetch = [&](int px, int py, double acc[4], double weight) {
     px = std::clamp(px, 0, b.width - 1);
     py = std::clamp(py, 0, b.height - 1);
+    std::array<std::uint8_t, 4> indexed;
     const std::uint8_t* p = b.pixel(px, py);
-    double a = p[3] / 255.0;
+    if (b.channels == 1) p = (indexed = b.rgba(px, py)).data();
+    double a = b.channels != 3 ? p[3] / 255.0 : 1.0;
     acc[0] += weight * p[0] / 255.0 * a;
     acc[1] += weight * p[1] / 255.0 * a;
     acc[2] += weight * p[2] / 255.0 * a;
@@ -75,6 +77,76 @@ void sampleBitmap(const Bitmap& b, double x, double y, Interpolation mode, doubl
   fetch(x0 + 1, y0, out, tx * (1 - ty));
   fetch(x0, y0 + 1, out, (1 - tx) * ty);
   fetch(x0 + 1, y0 + 1, out, tx * ty);
+}
+
+bool Bitmap::hasAlpha() const {
+  if (channels == 1) return std::any_of(palette.begin(), palette.end(), [](const auto& c) { return c[3] != 255; });
+  return channels == 4;
+}
+
+namespace {
+// The colours of an RGBA bitmap as a palette and one index a pixel; nothing beyond 256 colours.
+bool indexColours(const Bitmap& source, Bitmap& out) {
+  // Open addressing over 512 slots: at most 256 colours ever go in, so a probe always ends.
+  constexpr std::size_t kSlots = 512;
+  std::array<std::uint32_t, kSlots> keys{};
+  std::array<std::int16_t, kSlots> slots;
+  slots.fill(-1);
+  const std::size_t count = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height);
+  out = Bitmap(source.width, source.height, 1);
+  const std::uint8_t* from = source.pixels.data();
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint8_t* p = from + i * 4;
+    std::uint32_t key = static_cast<std::uint32_t>(p[0]) | p[1] << 8 | p[2] << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+    std::size_t slot = (key * 2654435761u) >> 23;  // the top 9 bits: 0..511
+    while (slots[slot] >= 0 && keys[slot] != key) slot = (slot + 1) % kSlots;
+    if (slots[slot] < 0) {
+      if (out.palette.size() == 256) return false;
+      keys[slot] = key;
+      slots[slot] = static_cast<std::int16_t>(out.palette.size());
+      out.palette.push_back({p[0], p[1], p[2], p[3]});
+    }
+    out.pixels[i] = static_cast<std::uint8_t>(slots[slot]);
+  }
+  return true;
+}
+}  // namespace
+
+Bitmap Bitmap::packedCopy(const Bitmap& source) {
+  if (source.channels != 4) return source;
+  Bitmap indexed;
+  if (indexColours(source, indexed)) return indexed;
+  return withoutOpaqueAlpha(source);
+}
+
+Bitmap Bitmap::withoutOpaqueAlpha(const Bitmap& source) {
+  if (source.channels != 4) return source;
+  const std::size_t count = static_cast<std::size_t>(source.width) * static_cast<std::size_t>(source.height);
+  const std::uint8_t* from = source.pixels.data();
+  for (std::size_t i = 0; i < count; ++i)
+    if (from[i * 4 + 3] != 255) return source;
+  Bitmap out(source.width, source.height, 3);
+  std::uint8_t* to = out.pixels.data();
+  for (std::size_t i = 0; i < count; ++i) std::copy_n(from + i * 4, 3, to + i * 3);
+  return out;
+}
+
+Bitmap Bitmap::unpaletted(const Bitmap& source) {
+  if (source.channels != 1) return source;
+  const int channels = source.hasAlpha() ? 4 : 3;
+  Bitmap out(source.width, source.height, channels);
+  for (int y = 0; y < source.height; ++y)
+    for (int x = 0; x < source.width; ++x) std::copy_n(source.rgba(x, y).data(), channels, out.pixel(x, y));
+  return out;
+}
+
+bool Bitmap::operator==(const Bitmap& other) const {
+  if (width != other.width || height != other.height) return false;
+  if (channels == other.channels && channels != 1) return pixels == other.pixels;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      if (rgba(x, y) != other.rgba(x, y)) return false;
+  return true;
 }
 
 std::shared_ptr<Image> Image::create(std::shared_ptr<const Bitmap> bitmap, double scale, ImageOrientation orientation) {
@@ -123,12 +195,13 @@ std::shared_ptr<Image> Image::upright() const {
   const Bitmap& src = *bitmap_;
   int uw, uh;
   orientedSize(orientation_, src.width, src.height, uw, uh);
-  Bitmap out(uw, uh);
+  Bitmap out(uw, uh, src.channels);
+  out.palette = src.palette;
   for (int v = 0; v < uh; ++v)
     for (int u = 0; u < uw; ++u) {
-      int sx, sy;
+      int sx = 0, sy = 0;
       orientedSource(orientation_, src.width, src.height, u, v, sx, sy);
-      std::copy_n(src.pixel(sx, sy), 4, out.pixel(u, v));
+      std::copy_n(src.pixel(sx, sy), src.channels, out.pixel(u, v));
     }
   auto img = create(std::move(out), scale_, ImageOrientation::Up);
   img->name_ = name_;
@@ -173,8 +246,10 @@ std::shared_ptr<Image> Image::cropped(const Rect& pixelRect) const {
     img->name_ = name_;
     return img;
   }
-  Bitmap out(w, h);
-  for (int y = 0; y < h; ++y) std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * 4, out.pixel(0, y));
+  Bitmap out(w, h, bitmap_->channels);
+  out.palette = bitmap_->palette;
+  for (int y = 0; y < h; ++y)
+    std::copy_n(bitmap_->pixel(x0, y0 + y), static_cast<std::size_t>(w) * bitmap_->channels, out.pixel(0, y));
   auto img = create(std::move(out), 1, ImageOrientation::Up);
   img->name_ = name_;
   return img;

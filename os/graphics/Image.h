@@ -1,8 +1,9 @@
 #pragma once
 // Images: an RGBA bitmap with a scale and an orientation, or an animated list of frames.
 //
-// Pixels are 8-bit R, G, B, A in that byte order, rows top to bottom, NOT premultiplied
-// (straight alpha), so encoders get the stored values back exactly.
+// Pixels are 8-bit R, G, B, A in that byte order (or R, G, B for an opaque picture), rows top to
+// bottom, NOT premultiplied (straight alpha), so encoders get the stored values back exactly.
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -27,13 +28,40 @@ enum ImageErrorCode : long {
 
 struct Bitmap {
   int width = 0, height = 0;
-  std::vector<std::uint8_t> pixels;  // width × height × 4
+  // Bytes a pixel: 4 (R, G, B, A); 3 (R, G, B) for a picture whose every pixel is opaque; 1, an
+  // index into `palette`, for a picture of at most 256 colours (a GIF's frames). Decoded pictures
+  // are kept in the smallest layout that holds their pixels exactly: less memory for what the
+  // caches hold. Whatever reads pixels goes by `channels`, or through rgba().
+  int channels = 4;
+  std::vector<std::uint8_t> pixels;                // width × height × channels
+  std::vector<std::array<std::uint8_t, 4>> palette;  // R, G, B, A of each index (1 channel only)
 
   Bitmap() = default;
-  Bitmap(int w, int h) : width(w), height(h), pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 4, 0) {}
-  std::uint8_t* pixel(int x, int y) { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
-  const std::uint8_t* pixel(int x, int y) const { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * 4; }
-  bool operator==(const Bitmap&) const = default;
+  Bitmap(int w, int h, int channelCount = 4)
+      : width(w),
+        height(h),
+        channels(channelCount == 3 || channelCount == 1 ? channelCount : 4),
+        pixels(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * static_cast<std::size_t>(channels), 0) {}
+  std::uint8_t* pixel(int x, int y) { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * channels; }
+  const std::uint8_t* pixel(int x, int y) const { return pixels.data() + (static_cast<std::size_t>(y) * width + x) * channels; }
+  // Whether any pixel may be less than opaque.
+  bool hasAlpha() const;
+  // The pixel as R, G, B, A whatever the layout (alpha 255 without an alpha byte; an index
+  // outside the palette reads as transparent black).
+  std::array<std::uint8_t, 4> rgba(int x, int y) const {
+    const std::uint8_t* p = pixel(x, y);
+    if (channels == 1) return *p < palette.size() ? palette[*p] : std::array<std::uint8_t, 4>{0, 0, 0, 0};
+    return {p[0], p[1], p[2], channels == 4 ? p[3] : std::uint8_t{255}};
+  }
+  // The same pixels without the alpha byte when every pixel is opaque, else a plain copy.
+  static Bitmap withoutOpaqueAlpha(const Bitmap& source);
+  // The same pixels indexed when there are at most 256 colours (a GIF frame's are), else as
+  // withoutOpaqueAlpha.
+  static Bitmap packedCopy(const Bitmap& source);
+  // The same pixels three or four bytes each (for writers that take no palette).
+  static Bitmap unpaletted(const Bitmap& source);
+  // Equal when they have the same size and show the same colours, whatever their layouts.
+  bool operator==(const Bitmap& other) const;
 };
 
 // The platform's orientation values; the stored pixels are turned this way when shown.

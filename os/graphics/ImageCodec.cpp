@@ -107,8 +107,33 @@ void pngWrite(png_structp png, png_bytep src, png_size_t n) {
 }
 void pngFlush(png_structp) {}
 
-// Kept apart from its caller so no C++ object lives across the longjmp.
-bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, Bitmap* out, std::vector<png_bytep>* rows) {
+// What a decode fills; owned by the caller, so no C++ object lives across the longjmp.
+struct PngDecodeState {
+  Bitmap bitmap;
+  Bitmap widened;
+  std::vector<png_bytep> rows;
+  std::vector<std::uint8_t> row;
+};
+
+bool rowIsOpaque(const std::uint8_t* rgba, png_uint_32 width) {
+  for (png_uint_32 x = 0; x < width; ++x)
+    if (rgba[x * 4 + 3] != 255) return false;
+  return true;
+}
+
+// Copies a row of R, G, B, A as R, G, B; false when some pixel of it is not opaque.
+bool packOpaqueRow(const std::uint8_t* rgba, std::uint8_t* rgb, png_uint_32 width) {
+  std::uint8_t all = 255;
+  for (png_uint_32 x = 0; x < width; ++x) {
+    rgb[x * 3] = rgba[x * 4];
+    rgb[x * 3 + 1] = rgba[x * 4 + 1];
+    rgb[x * 3 + 2] = rgba[x * 4 + 2];
+    all &= rgba[x * 4 + 3];
+  }
+  return all == 255;
+}
+
+bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* st) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, io, pngRead);
   png_read_info(png, info);
@@ -120,17 +145,48 @@ bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, Bitmap* out, std:
     std::snprintf(io->message, sizeof io->message, "Image of %ux%u pixels exceeds the decoding limits", w, h);
     return false;
   }
+  // Without an alpha channel or a transparent colour every pixel is opaque: read as R, G, B.
+  const bool opaque = !(png_get_color_type(png, info) & PNG_COLOR_MASK_ALPHA) && !png_get_valid(png, info, PNG_INFO_tRNS);
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
-  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
-  png_set_interlace_handling(png);
+  if (!opaque) png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
-  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * 4) png_error(png, "Unexpected PNG row layout");
-  *out = Bitmap(static_cast<int>(w), static_cast<int>(h));
-  rows->resize(h);
-  for (png_uint_32 y = 0; y < h; ++y) (*rows)[y] = out->pixel(0, static_cast<int>(y));
-  png_read_image(png, rows->data());
+  const int channels = opaque ? 3 : 4;
+  if (png_get_rowbytes(png, info) != static_cast<png_size_t>(w) * channels) png_error(png, "Unexpected PNG row layout");
+  const int width = static_cast<int>(w), height = static_cast<int>(h);
+  if (opaque || passes > 1) {
+    // Straight into the bitmap; interlaced passes revisit every row, so those are read whole and
+    // then packed if opaque.
+    st->bitmap = Bitmap(width, height, channels);
+    st->rows.resize(h);
+    for (png_uint_32 y = 0; y < h; ++y) st->rows[y] = st->bitmap.pixel(0, static_cast<int>(y));
+    png_read_image(png, st->rows.data());
+    png_read_end(png, nullptr);
+    if (!opaque) st->bitmap = Bitmap::withoutOpaqueAlpha(st->bitmap);
+    return true;
+  }
+  // An alpha channel, row by row: opaque rows go straight into a bitmap without alpha (most
+  // pictures stored with one are opaque all the same); the first row that is not opaque widens
+  // the rows before it.
+  st->row.resize(static_cast<std::size_t>(w) * 4);
+  for (int y = 0; y < height; ++y) {
+    png_read_row(png, st->row.data(), nullptr);
+    const std::uint8_t* rgba = st->row.data();
+    if (y == 0) st->bitmap = Bitmap(width, height, rowIsOpaque(rgba, w) ? 3 : 4);
+    if (st->bitmap.channels == 3) {
+      if (packOpaqueRow(rgba, st->bitmap.pixel(0, y), w)) continue;
+      st->widened = Bitmap(width, height);
+      for (int above = 0; above < y; ++above)
+        for (int x = 0; x < width; ++x) {
+          std::memcpy(st->widened.pixel(x, above), st->bitmap.pixel(x, above), 3);
+          st->widened.pixel(x, above)[3] = 255;
+        }
+      st->bitmap = std::move(st->widened);
+    }
+    std::memcpy(st->bitmap.pixel(0, y), rgba, static_cast<std::size_t>(w) * 4);
+  }
   png_read_end(png, nullptr);
   return true;
 }
@@ -139,7 +195,7 @@ bool pngEncodeFrom(png_structp png, png_infop info, PngIO* io, const Bitmap* bm,
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_write_fn(png, io, pngWrite, pngFlush);
   png_set_IHDR(png, info, static_cast<png_uint_32>(bm->width), static_cast<png_uint_32>(bm->height), 8,
-               PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               bm->hasAlpha() ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   rows->resize(static_cast<std::size_t>(bm->height));
   for (int y = 0; y < bm->height; ++y) (*rows)[static_cast<std::size_t>(y)] = const_cast<png_bytep>(bm->pixel(0, y));
@@ -167,21 +223,23 @@ std::shared_ptr<Image> decodePNG(const Data& data, Error* error, const ImageDeco
     return nullptr;
   }
   png_infop info = png_create_info_struct(png);
-  Bitmap bitmap;
-  std::vector<png_bytep> rows;
-  bool ok = info && pngDecodeInto(png, info, &io, &bitmap, &rows);
+  PngDecodeState state;
+  bool ok = info && pngDecodeInto(png, info, &io, &state);
   png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
   if (!ok) {
     setError(error, io.tooLarge ? kImageErrorTooLarge : kImageErrorCorrupt,
              std::string("PNG decoding failed: ") + io.message);
     return nullptr;
   }
-  return Image::create(std::move(bitmap), options.scale);
+  return Image::create(std::move(state.bitmap), options.scale);
 }
 
 std::optional<Data> encodePNG(const Image& image, Error* error) {
   auto up = image.upright();
-  const Bitmap& bm = up->bitmap();
+  // Palette bitmaps are written as plain colour rows.
+  Bitmap expanded;
+  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
+  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;
@@ -262,14 +320,15 @@ bool jpegDecodeInto(jpeg_decompress_struct* cinfo, JpegErr* err, JpegDecodeState
     return false;
   }
   bool cmyk = cinfo->jpeg_color_space == JCS_CMYK || cinfo->jpeg_color_space == JCS_YCCK;
-  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBA;
+  // A JPEG is opaque: its pixels are kept as R, G, B.
+  cinfo->out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_start_decompress(cinfo);
-  if (cinfo->output_components != 4) {
+  if (cinfo->output_components != (cmyk ? 4 : 3)) {
     std::snprintf(err->message, sizeof err->message, "Unsupported JPEG colour layout");
     return false;
   }
-  st->bitmap = Bitmap(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height));
-  st->row.resize(static_cast<std::size_t>(cinfo->output_width) * 4);
+  st->bitmap = Bitmap(static_cast<int>(cinfo->output_width), static_cast<int>(cinfo->output_height), 3);
+  if (cmyk) st->row.resize(static_cast<std::size_t>(cinfo->output_width) * 4);
   bool inverted = cinfo->saw_Adobe_marker;
   while (cinfo->output_scanline < cinfo->output_height) {
     int y = static_cast<int>(cinfo->output_scanline);
@@ -287,7 +346,6 @@ bool jpegDecodeInto(jpeg_decompress_struct* cinfo, JpegErr* err, JpegDecodeState
         p[0] = static_cast<std::uint8_t>(c * k / 255);
         p[1] = static_cast<std::uint8_t>(m * k / 255);
         p[2] = static_cast<std::uint8_t>(yy * k / 255);
-        p[3] = 255;
       }
     }
   }
@@ -317,7 +375,8 @@ bool jpegEncodeFrom(jpeg_compress_struct* cinfo, JpegErr* err, JpegEncodeState* 
   st->row.resize(static_cast<std::size_t>(st->bitmap->width) * 3);
   while (cinfo->next_scanline < cinfo->image_height) {
     const std::uint8_t* src = st->bitmap->pixel(0, static_cast<int>(cinfo->next_scanline));
-    for (int x = 0; x < st->bitmap->width; ++x) std::memcpy(st->row.data() + x * 3, src + x * 4, 3);
+    const int channels = st->bitmap->channels;
+    for (int x = 0; x < st->bitmap->width; ++x) std::memcpy(st->row.data() + x * 3, src + x * channels, 3);
     JSAMPROW rowPtr = st->row.data();
     jpeg_write_scanlines(cinfo, &rowPtr, 1);
   }
@@ -353,7 +412,9 @@ std::shared_ptr<Image> decodeJPEG(const Data& data, Error* error, const ImageDec
 
 std::optional<Data> encodeJPEG(const Image& image, double quality, Error* error) {
   auto up = image.upright();
-  const Bitmap& bm = up->bitmap();
+  Bitmap expanded;
+  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
+  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;
@@ -540,7 +601,7 @@ std::shared_ptr<Image> decodeGIF(const Data& data, Error* error, const ImageDeco
         drawRow(row);
       }
     }
-    frames.push_back(Image::create(canvas, options.scale));
+    frames.push_back(Image::create(Bitmap::packedCopy(canvas), options.scale));
     delays.push_back(gcb.DelayTime / 100.0);
 
     if (gcb.DisposalMode == DISPOSE_BACKGROUND) {

@@ -20,6 +20,9 @@ class RecordingContext : public GraphicsContext {
   // The strings drawn, in order.
   std::vector<std::string> drawnTexts() const;
   void clear() { ops_.clear(); }
+  // Gives back the room the list grew into; for a list kept once drawing is done (an operation
+  // is a few hundred bytes, and a doubling vector holds up to twice what it needs).
+  void shrinkToFit() { ops_.shrink_to_fit(); }
 
  protected:
   void perform(const DrawOp& op) override { ops_.push_back(op); }

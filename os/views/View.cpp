@@ -289,6 +289,7 @@ void View::display() {
     throw;
   }
   popGraphicsContext();
+  context->shrinkToFit();
   lastDrawing_ = context;
 }
 

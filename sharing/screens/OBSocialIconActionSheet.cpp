@@ -279,7 +279,8 @@ void OBSocialIconActionSheet::drawRect(const os::Rect& rect) {
     auto config = OBSocialConfigInternal::shareInstance();
     if (config->gridViewConfig) config->gridViewConfig(&context, nullptr, nullptr);
     context.strokePath();
-    backgroundImageView_->setImage(context.takeImage());
+    // A few lines on a clear ground: kept as a palette picture, a quarter of the bitmap's size.
+    backgroundImageView_->setImage(os::Image::create(os::Bitmap::packedCopy(context.bitmap()), context.scale()));
   }
   os::View::drawRect(rect);
 }

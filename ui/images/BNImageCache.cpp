@@ -180,6 +180,12 @@ std::shared_ptr<BNImageCacheQueryOperation> BNImageCache::queryDiskCacheForKey(c
   auto self = shared_from_this();
   ioQueue_->async([self, token, key, done] {
     if (token->isCancelled()) return;
+    // A download may have stored the picture while the query waited: answer that one, rather than
+    // decode the file into a second copy that would push it out of memory while screens show it.
+    if (auto stored = self->imageFromMemoryCacheForKey(key)) {
+      onMain([done, stored] { done(stored, BNCacheSourceMemory); });
+      return;
+    }
     auto image = self->diskImageForKey(key);
     if (image) self->memCache_.setObject(image, key, cacheCostForImage(*image));
     onMain([done, image] { done(image, BNCacheSourceDisk); });

@@ -2,12 +2,14 @@
 
 #include <gif_lib.h>
 #include <jpeglib.h>
+#include <png.h>
 #include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
+#include "os/graphics/BitmapContext.h"
 #include "os/graphics/ImageCodec.h"
 
 namespace os {
@@ -89,7 +91,7 @@ Data writeGif(int w, int h, const std::vector<GifFrame>& frames, bool withContro
 }
 
 std::vector<int> rgba(const Image& img, int x, int y) {
-  const std::uint8_t* p = img.bitmap().pixel(x, y);
+  auto p = img.bitmap().rgba(x, y);
   return {p[0], p[1], p[2], p[3]};
 }
 
@@ -122,6 +124,93 @@ TEST(ImagePNG, RoundTripIsExactIncludingAlpha) {
   EXPECT_EQ(back->bitmap(), b);
   EXPECT_EQ(back->scale(), 2);
   EXPECT_EQ(back->size(), (Size{3.5, 2.5}));
+}
+
+// An Adam7-interlaced RGBA PNG of the bitmap (our encoder writes plain ones).
+Data interlacedPNG(const Bitmap& b) {
+  Data out;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_set_write_fn(
+      png, &out,
+      [](png_structp p, png_bytep bytes, png_size_t n) {
+        auto* d = static_cast<Data*>(png_get_io_ptr(p));
+        d->insert(d->end(), bytes, bytes + n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, b.width, b.height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_ADAM7,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  std::vector<png_bytep> rows;
+  for (int y = 0; y < b.height; ++y) rows.push_back(const_cast<png_bytep>(b.pixel(0, y)));
+  png_write_image(png, rows.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return out;
+}
+
+TEST(ImageDecoding, OpaquePicturesKeepNoAlphaByteAndShowTheSamePixels) {
+  Bitmap opaque = pattern(9, 6);
+  Bitmap translucent = pattern(9, 6);
+  translucent.pixel(8, 5)[3] = 40;  // the last row: the rows before it were read without alpha
+  for (bool interlaced : {false, true}) {
+    SCOPED_TRACE(interlaced ? "interlaced" : "plain");
+    auto encode = [&](const Bitmap& b) { return interlaced ? interlacedPNG(b) : *encodePNG(*Image::create(b)); };
+    auto packed = decodePNG(encode(opaque));
+    ASSERT_NE(packed, nullptr);
+    EXPECT_EQ(packed->bitmap().channels, 3);
+    EXPECT_EQ(packed->bitmap().pixels.size(), 9u * 6 * 3);
+    EXPECT_EQ(packed->bitmap(), opaque);
+    auto kept = decodePNG(encode(translucent));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->bitmap().channels, 4);
+    EXPECT_EQ(kept->bitmap(), translucent);
+  }
+  auto packed = decodePNG(*encodePNG(*Image::create(opaque)));
+  ASSERT_NE(packed, nullptr);
+  // Written again, the three-byte picture reads back the same.
+  EXPECT_EQ(decodePNG(*encodePNG(*packed))->bitmap(), opaque);
+  auto jpeg = decodeJPEG(jpegOf(8, 8));
+  ASSERT_NE(jpeg, nullptr);
+  EXPECT_EQ(jpeg->bitmap().channels, 3);
+  // GIF frames keep an index a pixel, transparent ones too.
+  auto gif = decodeGIF(writeGif(2, 2, {{0, 0, 2, 2, 0, 10, DISPOSE_BACKGROUND}, {0, 0, 1, 1, 1, 10}}));
+  ASSERT_NE(gif, nullptr);
+  EXPECT_EQ(gif->frames()[1]->bitmap().channels, 1);
+  EXPECT_EQ(rgba(*gif->frames()[1], 1, 1), (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_TRUE(gif->frames()[1]->bitmap().hasAlpha());
+  EXPECT_FALSE(gif->frames()[0]->bitmap().hasAlpha());
+  // Written as PNG and JPEG, an indexed frame gives its colours.
+  EXPECT_EQ(decodePNG(*encodePNG(*gif->frames()[1]))->bitmap(), gif->frames()[1]->bitmap());
+  auto red = rgba(*decodeJPEG(*encodeJPEG(*gif->frames()[0], 1.0)), 0, 0);  // red, give or take the loss
+  EXPECT_GE(red[0], 250);
+  EXPECT_LE(red[1] + red[2], 10);
+  // Past 256 colours a frame keeps three or four bytes a pixel.
+  Bitmap many(17, 16);
+  for (int i = 0; i < 17 * 16; ++i) {
+    many.pixels[i * 4] = static_cast<std::uint8_t>(i);
+    many.pixels[i * 4 + 3] = 255;
+  }
+  many.pixel(16, 15)[1] = 1;  // the 257th colour
+  EXPECT_EQ(Bitmap::packedCopy(many).channels, 3);
+  EXPECT_EQ(Bitmap::packedCopy(many), many);
+
+  // Turned, cropped, scaled and drawn, a packed picture (three bytes or indexed) gives what its
+  // four-byte original does.
+  for (const Bitmap& layout : {Bitmap::withoutOpaqueAlpha(opaque), Bitmap::packedCopy(translucent)}) {
+    auto four = Image::create(layout.channels == 3 ? opaque : translucent);
+    auto small = Image::create(layout);
+    SCOPED_TRACE(layout.channels);
+    EXPECT_EQ(Image::create(layout, 1, ImageOrientation::Right)->upright()->bitmap(),
+              Image::create(four->bitmap(), 1, ImageOrientation::Right)->upright()->bitmap());
+    EXPECT_EQ(small->cropped(Rect(2, 1, 4, 3))->bitmap(), four->cropped(Rect(2, 1, 4, 3))->bitmap());
+    EXPECT_EQ(small->scaledToPixelSize(5, 4)->bitmap(), four->scaledToPixelSize(5, 4)->bitmap());
+    BitmapContext a(12, 8, 1), b(12, 8, 1);
+    a.drawImage(small, Rect(1, 1, 10, 6));
+    b.drawImage(four, Rect(1, 1, 10, 6));
+    EXPECT_EQ(a.bitmap(), b.bitmap());
+  }
+  EXPECT_EQ(Bitmap::packedCopy(translucent).channels, 1);
 }
 
 TEST(ImageJPEG, QualitiesDecodeBackToTheSameSize) {

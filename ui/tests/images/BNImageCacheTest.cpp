@@ -120,6 +120,26 @@ TEST_F(ImageCacheTest, CancelledQueryNeverAnswers) {
   EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
 }
 
+TEST_F(ImageCacheTest, QueryWaitingBehindADownloadsStoreAnswersTheStoredPicture) {
+  cache_->storeImage(picture(), "k", true);
+  drain();
+  cache_->clearMemory();
+  std::promise<void> release;
+  auto released = release.get_future().share();
+  cache_->ioQueue()->async([released] { released.wait(); });
+  BNImagePtr got;
+  BNCacheSource source = BNCacheSourceNone;
+  cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s; });
+  // The download of the same picture finishes first.
+  auto downloaded = picture();
+  cache_->storeImage(downloaded, "k", false);
+  release.set_value();
+  ASSERT_TRUE(runUntil([&] { return got != nullptr; }));
+  EXPECT_EQ(got, downloaded);
+  EXPECT_EQ(source, BNCacheSourceMemory);
+  EXPECT_EQ(cache_->imageFromMemoryCacheForKey("k"), downloaded);
+}
+
 TEST_F(ImageCacheTest, SynchronousDiskLookupFillsMemoryAndSearchesReadOnlyPaths) {
   auto extra = os::appendingPathComponent(sandbox_.root(), "bundled-cache");
   files().createDirectoryAtPath(extra, true);

@@ -65,8 +65,8 @@ TEST(ImageDecoding, GIFFramesPlayForTheirDelaysWithShortOrMissingOnesAtOneTenth)
   EXPECT_NEAR(zero->duration(), 0.2, 1e-9);
 
   // Frames keep their own pixels: the second is green.
-  EXPECT_EQ(stated->frames()[1]->bitmap().pixel(1, 1)[1], 255);
-  EXPECT_EQ(stated->frames()[1]->bitmap().pixel(1, 1)[0], 0);
+  EXPECT_EQ(stated->frames()[1]->bitmap().rgba(1, 1)[1], 255);
+  EXPECT_EQ(stated->frames()[1]->bitmap().rgba(1, 1)[0], 0);
 }
 
 TEST(ImageDecoding, SingleFrameGIFIsAStillImageAndTooManyFramesAreRefused) {
