@@ -530,9 +530,6 @@ class Transfer {
     curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
     curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-    curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-    curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
@@ -557,6 +554,11 @@ class Transfer {
       curl_easy_setopt(easy_, CURLOPT_READDATA, this);
       curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
       curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+      // Progress is only asked for where there is a body to report on: libcurl calls it many times
+      // in every exchange.
+      curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+      curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+      curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
       if (r.HTTPBodyStream()) {
         bodyStream_ = r.HTTPBodyStream();
         if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();

@@ -125,9 +125,13 @@ void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    queuedTasks_.fetch_add(1);
     // The loop's own thread is not waiting: it looks at its tasks before it waits again.
     if (thread_ == std::this_thread::get_id()) return;
   }
+  // A polling loop sees the count itself (it reads it again after it stops polling): the write
+  // and the read of the descriptor would cost a system call each.
+  if (polling_.load()) return;
   // One wake-up per burst: replies of another thread come several at once, and each write would
   // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
   // the wake-up, before it looks at its tasks again, so a task posted meanwhile is seen.
@@ -274,6 +278,7 @@ int RunLoop::runTasks() {
       if (tasks_.empty()) break;
       task = std::move(tasks_.front());
       tasks_.pop_front();
+      queuedTasks_.fetch_sub(1, std::memory_order_relaxed);
     }
     if (task) task();
     ++ran;
@@ -383,9 +388,17 @@ int RunLoop::pollSources(double wait, bool spin) {
     // A thread that was just busy often gets its next work within microseconds (an answer to what
     // it sent, the next request): looking again without blocking spares it a wake-up. The time
     // spent looking comes off the wait, so a timer is not made late by it.
+    // A task posted from another thread ends the wait too, with no source ready.
     const double began = steadyNow();
-    spin_.wait([&] { return (n = ::poll(fds.data(), fds.size(), 0)) != 0; },
-               [&] { return (n = ::poll(fds.data(), fds.size(), milliseconds(bound - (steadyNow() - began)))) != 0; });
+    polling_.store(true);
+    spin_.wait([&] { return queuedTasks_.load() > 0 || (n = ::poll(fds.data(), fds.size(), 0)) != 0; },
+               [&] {
+                 // Posts from here on write the wake-up; one that came before is counted already.
+                 polling_.store(false);
+                 if (queuedTasks_.load() > 0) return true;
+                 return (n = ::poll(fds.data(), fds.size(), milliseconds(bound - (steadyNow() - began)))) != 0;
+               });
+    polling_.store(false);
   } else {
     n = ::poll(fds.data(), fds.size(), milliseconds(bound));
   }

@@ -144,6 +144,11 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   std::atomic<int> stopRequests_{0};
   // A wake-up for posted tasks is written and not yet taken by the loop.
   std::atomic<bool> taskWakePending_{false};
+  // How many tasks are queued, for a polling loop to read without the lock.
+  std::atomic<std::size_t> queuedTasks_{0};
+  // The loop's thread polls without blocking and reads queuedTasks_ again before it blocks: a
+  // task posted meanwhile needs no wake-up.
+  std::atomic<bool> polling_{false};
   // The loop's thread only: whether the last pass ran anything, so the next wait may poll first.
   bool busy_ = false;
   SpinWait spin_;

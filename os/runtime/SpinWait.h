@@ -60,9 +60,12 @@ class SpinWait {
   void note(std::chrono::steady_clock::time_point start, bool arrived);
   static void pause(unsigned round);
 
-  // About one loopback round trip through another thread on an idle virtual machine (measured):
-  // the longest wait worth polling through, far shorter than a time slice.
-  static constexpr std::int64_t kLimit = 150'000;
+  // The longest wait worth polling through, far shorter than a time slice. A loopback exchange on
+  // a kept-alive connection takes about 100 µs through two threads; one that must open a new
+  // connection first (a server closes its connections every few requests) about twice that.
+  // Polling through those too spares each of them a parked thread, whose wake-up costs more than
+  // a third of such an exchange on a virtual machine (measured).
+  static constexpr std::int64_t kLimit = 300'000;
   // Up for a wait that ended within the limit, down for one that did not, within -kScoreBound and
   // kScoreBound; racing updates only blur it.
   static constexpr int kScoreBound = 3;
