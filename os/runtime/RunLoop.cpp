@@ -388,10 +388,11 @@ int RunLoop::pollSources(double wait, bool spin) {
     // A thread that was just busy often gets its next work within microseconds (an answer to what
     // it sent, the next request): looking again without blocking spares it a wake-up. The time
     // spent looking comes off the wait, so a timer is not made late by it.
-    // A task posted from another thread ends the wait too, with no source ready.
+    // A task posted from another thread ends the wait too, with no source ready. The sources are
+    // looked at first, so a stream of posts cannot keep them from being served.
     const double began = steadyNow();
     polling_.store(true);
-    spin_.wait([&] { return queuedTasks_.load() > 0 || (n = ::poll(fds.data(), fds.size(), 0)) != 0; },
+    spin_.wait([&] { return (n = ::poll(fds.data(), fds.size(), 0)) != 0 || queuedTasks_.load() > 0; },
                [&] {
                  // Posts from here on write the wake-up; one that came before is counted already.
                  polling_.store(false);
