@@ -2,6 +2,7 @@
 
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "push/model/DUVLocalNotificationManager.h"
@@ -22,22 +23,19 @@ std::shared_ptr<DUVMessageDispatch> message(std::uint32_t id) {
 }
 
 TEST(DUVMessageCenter, RemembersTheLast21Ids) {
-  int posted = 0;
-  auto token = os::NotificationCenter::defaultCenter().addObserver(kDUVNetworkDidReceiveMessageNotification, nullptr,
-                                                                   [&](const os::Notification&) { ++posted; });
+  os::testing::NotificationCounter posted(kDUVNetworkDidReceiveMessageNotification);
   DUVMessageCenter center;
   center.dispatchMessage(*message(1));
   center.dispatchMessage(*message(1));
   for (std::uint32_t id = 2; id <= 21; ++id) center.dispatchMessage(*message(id));
   center.dispatchMessage(*message(1));  // 20 others later: still remembered
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(posted, 21);
+  EXPECT_EQ(posted.count(), 21);
   center.dispatchMessage(*message(22));
   center.dispatchMessage(*message(1));  // the 21st other id pushed it out
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(posted, 23);
+  EXPECT_EQ(posted.count(), 23);
   EXPECT_EQ(center.receivedMsgIdsArray().size(), 21u);
-  os::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 TEST(DUVLocalNotificationManager, LimitsKeysAndDeletion) {

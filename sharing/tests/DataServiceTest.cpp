@@ -1,6 +1,8 @@
 #include <algorithm>
+#include <optional>
 
 #include "os/runtime/NotificationCenter.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
@@ -27,11 +29,10 @@ class DataServiceTest : public ServiceFixture {
                              "\"shareEdit_error_fail\" = \"分享失败\";\n");
     app_->makeShared();
     window_ = os::testing::showKeyWindow(nullptr, os::Rect(0, 0, 320, 480));
-    observer_ = os::NotificationCenter::defaultCenter().addObserver(
-        kOBSocialUpdateSocialBarNotification, nullptr, [this](const os::Notification&) { ++barUpdates_; });
+    barUpdates_.emplace(kOBSocialUpdateSocialBarNotification);
   }
   void TearDown() override {
-    os::NotificationCenter::defaultCenter().removeObserver(observer_);
+    barUpdates_.reset();
     os::testing::hideKeyWindow(window_);
     ServiceFixture::TearDown();
   }
@@ -63,8 +64,7 @@ class DataServiceTest : public ServiceFixture {
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
   std::shared_ptr<os::Window> window_;
-  os::NotificationCenter::ObserverToken observer_{};
-  int barUpdates_ = 0;
+  std::optional<os::testing::NotificationCounter> barUpdates_;
 };
 
 class Recorder : public OBSocialDataDelegate {
@@ -87,7 +87,7 @@ TEST_F(DataServiceTest, ShareCommentAndLikeReachTheServiceWithToastsAndCallbacks
   request.content = "一条新闻 http://n/1";
   request.completion = [&](const auto& r) { shared = r; };
   service->postSnsWithDictionary(request);
-  ASSERT_TRUE(settle([&] { return shared != nullptr && barUpdates_ == 1; }));
+  ASSERT_TRUE(settle([&] { return shared != nullptr && barUpdates_->count() == 1; }));
   EXPECT_EQ(shared->responseCode, 200);
   EXPECT_EQ(toastText(), "分享成功");
   auto share = server_.requests();

@@ -4,6 +4,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Button.h"
@@ -136,9 +137,7 @@ TEST_F(ScreensTest, IconSheetLaysOutAtTheBottomAndTheBackdropClosesIt) {
 // The share road: the sheet, the platform's name tapped, the service's authorisation page, the
 // editor it leads to, and the post.
 TEST_F(ScreensTest, TappingAPlatformGoesThroughOAuthToTheEditorAndPosts) {
-  int barUpdates = 0;
-  auto token = os::NotificationCenter::defaultCenter().addObserver(kOBSocialUpdateSocialBarNotification, nullptr,
-                                                                   [&](const os::Notification&) { ++barUpdates; });
+  os::testing::NotificationCounter barUpdates(kOBSocialUpdateSocialBarNotification);
   OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "一条新闻 http://n/1", nullptr,
                                               std::vector<std::string>{"sina", "qzone"}, caller_);
   os::TouchDriver::advance(0.5);
@@ -162,7 +161,7 @@ TEST_F(ScreensTest, TappingAPlatformGoesThroughOAuthToTheEditorAndPosts) {
   editor->itemClicked("@张三");
   EXPECT_EQ(editor->text(), "一条新闻 http://n/1 @张三 ");
   ASSERT_TRUE(editor->postShare());
-  ASSERT_TRUE(settle([&] { return barUpdates == 1; }));
+  ASSERT_TRUE(settle([&] { return barUpdates.count() == 1; }));
   auto sent = server_.requests();
   auto share = std::find_if(sent.begin(), sent.end(), [](const auto& r) { return r.action == 5; });
   ASSERT_NE(share, sent.end());
@@ -170,7 +169,6 @@ TEST_F(ScreensTest, TappingAPlatformGoesThroughOAuthToTheEditorAndPosts) {
   ASSERT_FALSE(caller_->responses.empty());
   EXPECT_EQ(caller_->responses.back()->responseCode, 200);
   EXPECT_EQ(caller_->responses.back()->viewControllerType, 3);
-  os::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 // A caller that shares straight from the sheet: nothing opens, the share goes to the service.
@@ -193,16 +191,13 @@ TEST_F(ScreensTest, DirectShareWithAStoredTokenRefreshesTheBarAndToasts) {
   OBSocialAccountManager::postSnsAccount(authorise("sina"), [&](const auto& r) { uploaded = r; });
   ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
   caller_->direct = true;
-  int barUpdates = 0;
-  auto token = os::NotificationCenter::defaultCenter().addObserver(kOBSocialUpdateSocialBarNotification, nullptr,
-                                                                   [&](const os::Notification&) { ++barUpdates; });
+  os::testing::NotificationCounter barUpdates(kOBSocialUpdateSocialBarNotification);
   OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "直接", nullptr, std::vector<std::string>{"sina"},
                                               caller_);
   os::TouchDriver::advance(0.5);
   server_.clearRequests();
   ASSERT_TRUE(os::TouchDriver::tapText("新浪微博"));
-  ASSERT_TRUE(settle([&] { return barUpdates == 1; }));
-  os::NotificationCenter::defaultCenter().removeObserver(token);
+  ASSERT_TRUE(settle([&] { return barUpdates.count() == 1; }));
   EXPECT_EQ(actions(), (std::vector<int>{5, 3}));
   os::TouchDriver::advance(0.3);
   EXPECT_TRUE(os::findVisibleText("分享成功")) << os::dumpScreen();
