@@ -91,11 +91,7 @@ std::shared_ptr<os::Image> SetHeadImageViewController::getSubImage(const os::Ima
   const int x1 = std::clamp(static_cast<int>(std::floor(rect.origin.x + rect.size.width)), 0, bitmap.width);
   const int y1 = std::clamp(static_cast<int>(std::floor(rect.origin.y + rect.size.height)), 0, bitmap.height);
   if (x1 <= x0 || y1 <= y0) return nullptr;
-  os::Bitmap out(x1 - x0, y1 - y0, bitmap.channels);
-  out.palette = bitmap.palette;
-  for (int y = y0; y < y1; ++y)
-    std::copy_n(bitmap.pixel(x0, y), static_cast<std::size_t>(x1 - x0) * bitmap.channels, out.pixel(0, y - y0));
-  return os::Image::create(std::move(out));
+  return image.cropped(os::Rect(x0, y0, x1 - x0, y1 - y0));
 }
 
 std::string SetHeadImageViewController::stringByTCOSDKTruncateWithDotAtLimit(std::size_t limit, const std::string& text) {
