@@ -1,8 +1,9 @@
 #pragma once
-// Images: an RGBA bitmap with a scale and an orientation, or an animated list of frames.
+// Images: a bitmap with a scale and an orientation, or an animated list of frames.
 //
-// Pixels are 8-bit R, G, B, A in that byte order (or R, G, B for an opaque picture), rows top to
-// bottom, NOT premultiplied (straight alpha), so encoders get the stored values back exactly.
+// Pixels are 8-bit R, G, B, A in that byte order (R, G, B for an opaque picture, a palette index
+// for one of few colours; see Bitmap), rows top to bottom, NOT premultiplied (straight alpha), so
+// encoders get the stored values back exactly.
 #include <array>
 #include <cstdint>
 #include <memory>

@@ -133,6 +133,13 @@ bool packOpaqueRow(const std::uint8_t* rgba, std::uint8_t* rgb, png_uint_32 widt
   return all == 255;
 }
 
+// A bitmap's pixels as colour rows, for the writers, which take no palette: its own, or a palette
+// bitmap expanded into `storage`.
+const Bitmap& colourRows(const Bitmap& bitmap, Bitmap& storage) {
+  if (bitmap.channels != 1) return bitmap;
+  return storage = Bitmap::unpaletted(bitmap);
+}
+
 bool pngDecodeInto(png_structp png, png_infop info, PngIO* io, PngDecodeState* st) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_read_fn(png, io, pngRead);
@@ -236,10 +243,8 @@ std::shared_ptr<Image> decodePNG(const Data& data, Error* error, const ImageDeco
 
 std::optional<Data> encodePNG(const Image& image, Error* error) {
   auto up = image.upright();
-  // Palette bitmaps are written as plain colour rows.
   Bitmap expanded;
-  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
-  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
+  const Bitmap& bm = colourRows(up->bitmap(), expanded);
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;
@@ -413,8 +418,7 @@ std::shared_ptr<Image> decodeJPEG(const Data& data, Error* error, const ImageDec
 std::optional<Data> encodeJPEG(const Image& image, double quality, Error* error) {
   auto up = image.upright();
   Bitmap expanded;
-  if (up->bitmap().channels == 1) expanded = Bitmap::unpaletted(up->bitmap());
-  const Bitmap& bm = up->bitmap().channels == 1 ? expanded : up->bitmap();
+  const Bitmap& bm = colourRows(up->bitmap(), expanded);
   if (bm.width <= 0 || bm.height <= 0) {
     setError(error, kImageErrorEncode, "Cannot encode an empty image");
     return std::nullopt;
