@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <future>
 
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Semaphore.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
@@ -29,6 +31,12 @@ class ImageCacheTest : public ::testing::Test {
     ASSERT_TRUE(runUntil([&] { return done; }));
   }
   BNImagePtr picture(int w = 4, int h = 3) { return os::Image::create(solid(w, h, 1, 2, 3)); }
+  // Holds the io queue until the answer is called, so what is queued behind it waits.
+  std::function<void()> holdIoQueue() {
+    auto gate = std::make_shared<os::Semaphore>();
+    cache_->ioQueue()->async([gate] { gate->wait(); });
+    return [gate] { gate->signal(); };
+  }
 };
 
 TEST_F(ImageCacheTest, FilesAreNamedByTheMD5OfTheKeyInsideTheNamespaceFolder) {
@@ -108,13 +116,11 @@ TEST_F(ImageCacheTest, CancelledQueryNeverAnswers) {
   cache_->clearMemory();
   bool answered = false;
   // Hold the io queue so the cancel surely comes before the query runs.
-  std::promise<void> release;
-  auto released = release.get_future().share();
-  cache_->ioQueue()->async([released] { released.wait(); });
+  auto release = holdIoQueue();
   auto token = cache_->queryDiskCacheForKey("k", [&](BNImagePtr, BNCacheSource) { answered = true; });
   ASSERT_TRUE(token);
   token->cancel();
-  release.set_value();
+  release();
   drain();
   EXPECT_FALSE(answered);
   EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
@@ -124,16 +130,14 @@ TEST_F(ImageCacheTest, QueryWaitingBehindADownloadsStoreAnswersTheStoredPicture)
   cache_->storeImage(picture(), "k", true);
   drain();
   cache_->clearMemory();
-  std::promise<void> release;
-  auto released = release.get_future().share();
-  cache_->ioQueue()->async([released] { released.wait(); });
+  auto release = holdIoQueue();
   BNImagePtr got;
   BNCacheSource source = BNCacheSourceNone;
   cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource s) { got = image, source = s; });
   // The download of the same picture finishes first.
   auto downloaded = picture();
   cache_->storeImage(downloaded, "k", false);
-  release.set_value();
+  release();
   ASSERT_TRUE(runUntil([&] { return got != nullptr; }));
   EXPECT_EQ(got, downloaded);
   EXPECT_EQ(source, BNCacheSourceMemory);
