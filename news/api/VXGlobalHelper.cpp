@@ -90,17 +90,7 @@ void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, CompletedBlock comp
 }
 
 void VXGlobalHelper::loadWithRequest(VXReaderContext& context, NQBaseRequest& request, CompletedBlock completed) {
-  std::string className = request.className();
-  auto proxy = NQProxy::loadWithRequest(
-      request, share(context).requestConfig(), 0,
-      [completed](const std::string& text, os::StringEncoding) {
-        auto data = praseRespString(text);
-        os::DispatchQueue::main()->async([completed, data] {
-          if (completed) completed(data);
-        });
-      },
-      [className](const os::Error&) { os::log("request proxy failed. class name is : " + className); });
-  proxy->start();
+  loadWithRequest(context, request, 0, std::move(completed), nullptr);
 }
 
 void VXGlobalHelper::loadWithRequest(NQBaseRequest& request, double timeout, CompletedBlock completed,
