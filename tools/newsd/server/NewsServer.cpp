@@ -244,13 +244,11 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
       return false;
     case FailureMode::ErrorCode:
       log("failing " + req.path + " with errorcode -1");
-      setJSON(res, os::Dictionary{{"errorcode", -1},
-                                  {"opcode", opcode},
-                                  {"data", os::Dictionary{{"result", failureResult}, {"msg", "simulated failure"}}}});
+      setJSON(res, envelope(-1, opcode, os::Dictionary{{"result", failureResult}, {"msg", "simulated failure"}}));
       return true;
     case FailureMode::MissingResult:
       log("answering " + req.path + " without a result");
-      setJSON(res, os::Dictionary{{"errorcode", 0}, {"opcode", opcode}, {"data", os::Dictionary{{"msg", "no result"}}}});
+      setJSON(res, envelope(0, opcode, os::Dictionary{{"msg", "no result"}}));
       return true;
     case FailureMode::HttpError:
       log("failing " + req.path + " with HTTP 500");

@@ -38,10 +38,6 @@ std::optional<std::string> stringField(const os::Value& dict, std::string_view k
 
 os::Dictionary result(int value) { return os::Dictionary{{"result", value}}; }
 
-os::Value envelope(int errorcode, long long opcode, os::Dictionary data) {
-  return os::Dictionary{{"errorcode", errorcode}, {"opcode", opcode}, {"data", std::move(data)}};
-}
-
 os::Value refusalEnvelope(int errorcode, long long opcode, int failure, const std::string& message) {
   return envelope(errorcode, opcode, os::Dictionary{{"result", failure}, {"msg", message}});
 }

@@ -53,4 +53,8 @@ std::optional<std::string> decodeBase64Blob(std::string_view text) {
   return std::string(bytes->begin(), bytes->end());
 }
 
+os::Value envelope(int errorcode, long long opcode, os::Dictionary data) {
+  return os::Dictionary{{"errorcode", errorcode}, {"opcode", opcode}, {"data", std::move(data)}};
+}
+
 }  // namespace newsd

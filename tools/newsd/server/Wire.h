@@ -13,6 +13,8 @@ namespace newsd {
 std::optional<os::Value> parseJSON(std::string_view text);
 // Compact JSON text of a dictionary or array (members in their own order).
 std::string writeJSON(const os::Value& value);
+// The envelope every answer of the API comes in.
+os::Value envelope(int errorcode, long long opcode, os::Dictionary data);
 
 // The bytes of a "p" field. Strict about what a signed request may carry: only the standard
 // alphabet with at most two "=" at the end and a length that is a multiple of 4. In particular a
