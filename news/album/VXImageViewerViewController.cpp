@@ -99,9 +99,12 @@ void VXImageViewerViewController::viewDidAppear(bool animated) {
   pageFlowView_->setCurrentPageIndex(static_cast<int>(currentIndex_));
 }
 
+std::shared_ptr<os::Label> VXImageViewerViewController::pageLabel() const {
+  return toolView_ ? std::dynamic_pointer_cast<os::Label>(toolView_->viewWithTag(kPageLabelTag)) : nullptr;
+}
+
 void VXImageViewerViewController::showCount(long index) {
-  if (!toolView_) return;
-  auto label = std::dynamic_pointer_cast<os::Label>(toolView_->viewWithTag(kPageLabelTag));
+  auto label = pageLabel();
   if (!label) return;
   label->setText(std::to_string(index + 1) + "/" + std::to_string(imageArray_.size()));
 }

@@ -10,6 +10,7 @@
 #include "news/article/VXNewsDetailDO.h"
 #include "news/shell/NQBaseViewController.h"
 #include "os/core/Error.h"
+#include "os/views/Label.h"
 #include "os/views/TableView.h"
 #include "ui/widgets/PageFlowView.h"
 
@@ -39,6 +40,8 @@ class VXImageViewerViewController : public NQBaseViewController,
   const std::vector<std::shared_ptr<VXNewsDetailImageDO>>& imageArray() const { return imageArray_; }
   const std::shared_ptr<PageFlowView>& pageFlowView() const { return pageFlowView_; }
   const std::shared_ptr<os::View>& toolView() const { return toolView_; }
+  // The "n/total" counter on the tool bar (tagged kPageLabelTag); null before the view loads.
+  std::shared_ptr<os::Label> pageLabel() const;
 
   void viewDidLoad() override;
   void viewDidAppear(bool animated) override;
