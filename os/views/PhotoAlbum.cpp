@@ -12,16 +12,14 @@
 
 namespace os {
 
-namespace {
-std::string albumFolder() { return appendingPathComponent(Sandbox::current()->deviceDirectory(), "PhotoAlbum"); }
-}  // namespace
+std::string PhotoAlbum::folder() { return appendingPathComponent(Sandbox::current()->deviceDirectory(), "PhotoAlbum"); }
 
 std::vector<std::string> PhotoAlbum::savedImagePaths() {
   std::vector<std::string> out;
-  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(albumFolder());
+  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder());
   if (!names) return out;
   for (auto& n : *names) {
-    if (hasPrefix(n, "IMG_") && hasSuffix(n, ".png")) out.push_back(appendingPathComponent(albumFolder(), n));
+    if (hasPrefix(n, "IMG_") && hasSuffix(n, ".png")) out.push_back(appendingPathComponent(folder(), n));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -44,14 +42,14 @@ void PhotoAlbum::saveImage(const std::shared_ptr<const Image>& image, std::funct
     auto& fm = FileManager::defaultManager();
     if (!data) {
       failure = error;
-    } else if (!fm.createDirectoryAtPath(albumFolder(), true, &error)) {
+    } else if (!fm.createDirectoryAtPath(folder(), true, &error)) {
       failure = error;
     } else {
-      FileLock lock(appendingPathComponent(albumFolder(), ".lock"), FileLock::Mode::Exclusive);
+      FileLock lock(appendingPathComponent(folder(), ".lock"), FileLock::Mode::Exclusive);
       std::size_t next = savedImagePaths().size() + 1;
       std::string path;
       do {
-        path = appendingPathComponent(albumFolder(), format("IMG_%04zu.png", next++));
+        path = appendingPathComponent(folder(), format("IMG_%04zu.png", next++));
       } while (fm.fileExistsAtPath(path));
       if (!fm.writeData(*data, path, WriteOptions{}, &error)) failure = error;
     }

@@ -16,6 +16,8 @@ class PhotoAlbum {
  public:
   // Writes the image; completion gets null on success, else the error, on the main run loop.
   static void saveImage(const std::shared_ptr<const Image>& image, std::function<void(const Error* error)> completion);
+  // The folder the photos are saved in (made on the first save).
+  static std::string folder();
   // The saved files, oldest first.
   static std::vector<std::string> savedImagePaths();
   // The saved photo at `index` (oldest first), decoded; null when there is none or it is unreadable.
