@@ -1,6 +1,8 @@
 #pragma once
-// Counts the posts of one notification name, from any sender, on the default center while it lives.
+// Counts the posts of one notification name, from any sender, on the default center while it lives;
+// `each`, when given, hears every post on the posting thread too.
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "os/runtime/NotificationCenter.h"
@@ -9,9 +11,12 @@ namespace os::testing {
 
 class NotificationCounter {
  public:
-  explicit NotificationCounter(std::string name)
-      : token_(NotificationCenter::defaultCenter().addObserver(std::move(name), nullptr,
-                                                               [this](const Notification&) { ++count_; })) {}
+  explicit NotificationCounter(std::string name, std::function<void(const Notification&)> each = nullptr)
+      : each_(std::move(each)),
+        token_(NotificationCenter::defaultCenter().addObserver(std::move(name), nullptr, [this](const Notification& n) {
+          ++count_;
+          if (each_) each_(n);
+        })) {}
   ~NotificationCounter() { NotificationCenter::defaultCenter().removeObserver(token_); }
   NotificationCounter(const NotificationCounter&) = delete;
   NotificationCounter& operator=(const NotificationCounter&) = delete;
@@ -19,6 +24,7 @@ class NotificationCounter {
 
  private:
   std::atomic<int> count_ = 0;
+  std::function<void(const Notification&)> each_;
   NotificationCenter::ObserverToken token_;
 };
 

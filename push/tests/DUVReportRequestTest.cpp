@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "os/core/Compression.h"
+#include "os/testing/Collect.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
 #include "push/report/DUVReportRequest.h"
@@ -19,9 +20,7 @@ os::Dictionary record(int n, std::size_t size = 300) {
 }
 
 std::vector<long long> itimes(const std::vector<os::Dictionary>& records) {
-  std::vector<long long> out;
-  for (const auto& r : records) out.push_back(r["itime"].intValue() - 1700000000);
-  return out;
+  return os::testing::collect(records, [](const os::Dictionary& r) { return r["itime"].intValue() - 1700000000; });
 }
 
 TEST(DUVReportRequest, PacketsOfAboutAKilobyteLastRecordFirst) {

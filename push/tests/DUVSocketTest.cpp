@@ -2,6 +2,7 @@
 
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/Collect.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
@@ -70,8 +71,7 @@ TEST_F(DUVTcpSocketTest, FramesArriveWholeHoweverTheStreamIsCut) {
   peer_.write(ackFrame(4, 3000));
   ASSERT_TRUE(runUntil([&] { return events_->elements.size() == 4; }));
   EXPECT_EQ(socket_->receiveBufferCapacity(), 3000u);
-  std::vector<int> rids;
-  for (const auto& e : events_->elements) rids.push_back(e->rid());
+  auto rids = os::testing::collect<int>(events_->elements, [](const auto& e) { return e->rid(); });
   EXPECT_EQ(rids, (std::vector<int>{1, 2, 3, 4}));
 
   os::Data big(70000, 7);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "os/testing/Collect.h"
 #include "platforms/qq/QQApiDatastore.h"
 #include "qqconnect/apptoapp/VelmoraApiObject.h"
 #include "qqconnect/analytics/ConfigManager.h"
@@ -144,9 +145,7 @@ class QQConnectTest : public ::testing::Test {
   bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
   void settle() { os::RunLoop::main()->runUntilIdle(); }
   static std::vector<std::string> alertTitles() {
-    std::vector<std::string> out;
-    for (const auto& a : os::AlertView::visibleAlertViews()) out.push_back(a->title());
-    return out;
+    return os::testing::collect(os::AlertView::visibleAlertViews(), [](const auto& a) { return a->title(); });
   }
 
   os::VirtualClockScope clock;

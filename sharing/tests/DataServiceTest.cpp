@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "os/runtime/NotificationCenter.h"
+#include "os/testing/Collect.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
@@ -57,9 +58,7 @@ class DataServiceTest : public ServiceFixture {
   }
 
   std::vector<int> actions() const {
-    std::vector<int> out;
-    for (const auto& r : server_.requests()) out.push_back(r.action);
-    return out;
+    return os::testing::collect<int>(server_.requests(), [](const auto& r) { return r.action; });
   }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);

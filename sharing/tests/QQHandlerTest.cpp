@@ -10,6 +10,7 @@
 #include "os/store/Bundle.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
+#include "os/testing/Collect.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestPeerApplication.h"
@@ -92,9 +93,7 @@ class QQHandlerTest : public ServiceFixture {
     os::RunLoop::main()->runUntilIdle();
   }
   static std::vector<std::string> alertMessages() {
-    std::vector<std::string> out;
-    for (const auto& a : os::AlertView::visibleAlertViews()) out.push_back(a->message());
-    return out;
+    return os::testing::collect(os::AlertView::visibleAlertViews(), [](const auto& a) { return a->message(); });
   }
 
   os::testing::SharedFakeReachability reachability_;

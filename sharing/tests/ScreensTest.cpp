@@ -4,6 +4,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/Collect.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
@@ -66,9 +67,7 @@ class ScreensTest : public ServiceFixture {
     ServiceFixture::TearDown();
   }
   std::vector<int> actions() const {
-    std::vector<int> out;
-    for (const auto& r : server_.requests()) out.push_back(r.action);
-    return out;
+    return os::testing::collect<int>(server_.requests(), [](const auto& r) { return r.action; });
   }
   std::shared_ptr<OBSocialIconActionSheet> sheet() const {
     return std::dynamic_pointer_cast<OBSocialIconActionSheet>(window_->viewWithTag(kOBSocialIconActionSheetTag));
@@ -335,8 +334,7 @@ TEST_F(ScreensTest, FriendPickerGroupsEveryFriendSearchesAndHandsTheMentionBack)
     picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(carrier->topViewController());
     return picker && !picker->filterFriendArray().empty();
   }));
-  std::vector<std::string> keys;
-  for (const auto& section : picker->filterFriendArray()) keys.push_back(section.key);
+  auto keys = os::testing::collect(picker->filterFriendArray(), [](const auto& section) { return section.key; });
   EXPECT_EQ(keys, (std::vector<std::string>{"L", "W", "Z", "其他"}));
   EXPECT_EQ(picker->filterFriendArray().back().friends.size(), 2u);
   EXPECT_EQ(picker->sectionIndexTitles(), keys);
@@ -380,15 +378,13 @@ TEST_F(ScreensTest, RecentFriendsShowTheNewestFiveAndARepickMovesWithoutDuplicat
   os::TouchDriver::settle();
   const auto& used = picker->filterFriendArray().front();
   EXPECT_EQ(used.key, "最近");
-  std::vector<std::string> names;
-  for (const auto& f : used.friends) names.push_back(*f->name);
+  auto names = os::testing::collect(used.friends, [](const auto& f) { return *f->name; });
   EXPECT_EQ(names, (std::vector<std::string>{"近7", "近6", "近5", "近4", "近3"}));
   EXPECT_EQ(picker->sectionIndexTitles(), (std::vector<std::string>{"最近", "J"}));
 
   picker->tableView()->userSelectRowAtIndexPath(os::IndexPath::forRow(2, 0));
   auto stored = *users->atFriendsDictionaryWithSnsName("sina");
-  std::vector<std::string> order;
-  for (const auto& entry : stored) order.push_back(entry["usid"].stringOr());
+  auto order = os::testing::collect(stored, [](const auto& entry) { return entry["usid"].stringOr(); });
   EXPECT_EQ(order, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r6", "r7", "r5"}));
 }
 

@@ -8,6 +8,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/Sandbox.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/Collect.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/ScriptedWebPages.h"
 #include "os/testing/TestCertificateAuthority.h"
@@ -227,8 +228,7 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   ASSERT_EQ(calls->errors.size(), 3u);
   ASSERT_EQ(calls->responses.size(), 1u);
   EXPECT_EQ(calls->responses[0].at(0).intValue(), 7);
-  std::vector<std::string> domains;
-  for (const auto& e : calls->errors) domains.push_back(e.domain);
+  auto domains = os::testing::collect(calls->errors, [](const auto& e) { return e.domain; });
   std::sort(domains.begin(), domains.end());
   EXPECT_EQ(domains, (std::vector<std::string>{"no response and error", "no response and error",
                                                "org.vantorell.JSON.ErrorDomain"}));

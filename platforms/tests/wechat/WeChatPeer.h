@@ -12,6 +12,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/PropertyList.h"
+#include "os/testing/Collect.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
@@ -28,9 +29,7 @@ class WeChatPeer {
       : peer_(device.launchPeerApplication("com.example.wechat", {"weixin", "wechat"})) {}
 
   std::vector<std::string> openedWith() const {
-    std::vector<std::string> urls;
-    for (const auto& opened : peer_->openedURLs()) urls.push_back(opened.url.absoluteString());
-    return urls;
+    return os::testing::collect(peer_->openedURLs(), [](const auto& opened) { return opened.url.absoluteString(); });
   }
   std::shared_ptr<os::Pasteboard> board(const std::string& name) const {
     return name.empty() ? peer_->generalPasteboard() : peer_->pasteboardWithName(name);
