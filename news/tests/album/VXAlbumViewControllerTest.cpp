@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "news/album/VXAlbumViewController.h"
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"

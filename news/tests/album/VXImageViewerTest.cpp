@@ -3,6 +3,8 @@
 // photo album, and closing.
 #include <gtest/gtest.h>
 
+#include <ranges>
+
 #include "news/album/VXImageViewerViewController.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/store/FileManager.h"
@@ -52,19 +54,14 @@ class ImageViewerTest : public PictureScreenTest {
   }
   // Five cached pictures 10, 20, .. 50 points wide, so a saved file tells which one it was.
   std::vector<VXNewsDetailDOPtr> fivePictures() {
-    std::vector<VXNewsDetailDOPtr> rows;
-    for (int i = 1; i <= 5; ++i) rows.push_back(cachedRow("five" + std::to_string(i), 10 * i, 8 * i));
-    return rows;
+    auto picture = [&](int i) { return cachedRow("five" + std::to_string(i), 10 * i, 8 * i); };
+    return newstest::collect<VXNewsDetailDOPtr>(std::views::iota(1, 6), picture);
   }
   std::shared_ptr<VXImageViewerViewController> present(long index, std::vector<VXNewsDetailDOPtr> rows) {
     auto viewer = VXImageViewerViewController::initWithIndex(index, rows, table_, VXReaderContext::current());
     root_->presentViewController(viewer, false);
     os::TouchDriver::settle();
     return viewer;
-  }
-  std::string counter(VXImageViewerViewController& viewer) {
-    auto label = std::dynamic_pointer_cast<os::Label>(viewer.toolView()->viewWithTag(VXImageViewerViewController::kPageLabelTag));
-    return label ? label->text() : "";
   }
   static int savedWidth(std::size_t index) {
     auto image = os::PhotoAlbum::savedImage(index);
@@ -145,7 +142,7 @@ TEST_F(ImageViewerTest, OpensOnTheTappedPictureAndSavesThatOne) {
   auto viewer = present(2, fivePictures());
   EXPECT_EQ(VXGlobalDefine::share()->screenStatus(), 1);
   EXPECT_EQ(viewer->modalTransitionStyle(), os::ModalTransitionStyle::CrossDissolve);
-  EXPECT_EQ(counter(*viewer), "3/5");
+  EXPECT_EQ(viewer->pageLabel()->text(), "3/5");
   auto& flow = *viewer->pageFlowView();
   EXPECT_EQ(flow.scrollView()->contentOffset().x, 2 * flow.pageSize().width);
   ASSERT_TRUE(pageAt(flow, 2));
@@ -160,7 +157,7 @@ TEST_F(ImageViewerTest, OpensOnTheTappedPictureAndSavesThatOne) {
   // A swipe moves the counter and the picture that is saved.
   os::TouchDriver::advance(1.5);  // the HUD goes
   swipeLeft(flow);
-  EXPECT_EQ(counter(*viewer), "4/5");
+  EXPECT_EQ(viewer->pageLabel()->text(), "4/5");
   viewer->clickButton();
   ASSERT_TRUE(runUntil([&] { return os::PhotoAlbum::savedImagePaths().size() == 2; }));
   EXPECT_EQ(savedWidth(1), 40);
@@ -169,7 +166,7 @@ TEST_F(ImageViewerTest, OpensOnTheTappedPictureAndSavesThatOne) {
 TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
   auto viewer = present(0, fivePictures());
   auto& flow = *viewer->pageFlowView();
-  EXPECT_EQ(counter(*viewer), "1/5");
+  EXPECT_EQ(viewer->pageLabel()->text(), "1/5");
   auto first = pageAt(flow, 0);
   ASSERT_TRUE(first);
   // Zoomed once it is beside the page in sight: a zoomed page takes the finger's drags itself.
@@ -179,13 +176,13 @@ TEST_F(ImageViewerTest, PagingReusesPagesAndStartsEachPictureUnzoomed) {
   EXPECT_DOUBLE_EQ(first->zoomScale(), 3);
 
   swipeLeft(flow);
-  EXPECT_EQ(counter(*viewer), "3/5");
+  EXPECT_EQ(viewer->pageLabel()->text(), "3/5");
   EXPECT_EQ(flow.currentPageIndex(), 2);
   EXPECT_FALSE(flow.cells()[0]) << "pages out of reach are given back";
   EXPECT_EQ(flow.visibleRange(), (PageFlowView::Range{1, 3}));
   // One page on, the zoomed first page comes back for the fifth picture, at 1x.
   swipeLeft(flow);
-  EXPECT_EQ(counter(*viewer), "4/5");
+  EXPECT_EQ(viewer->pageLabel()->text(), "4/5");
   EXPECT_EQ(pageAt(flow, 4), first);
   EXPECT_EQ(first->dataObject(), viewer->imageArray()[4]);
   EXPECT_DOUBLE_EQ(first->zoomScale(), 1);
@@ -252,7 +249,7 @@ TEST_F(ImageViewerTest, APictureTappedOnTheArticleScreenOpensTheViewerOnIt) {
   auto viewer = std::dynamic_pointer_cast<VXImageViewerViewController>(nav_->presentedViewController());
   ASSERT_TRUE(viewer);
   std::string count = std::to_string(article->pictures().size());
-  EXPECT_EQ(counter(*viewer), count + "/" + count);
+  EXPECT_EQ(viewer->pageLabel()->text(), count + "/" + count);
 }
 
 }  // namespace

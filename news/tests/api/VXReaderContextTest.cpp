@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "news/ads/VXAdHelper.h"
+#include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewerViewController.h"
 #include "news/api/VXReaderContext.h"
 #include "news/article/VXDetailXMLParseHelper.h"

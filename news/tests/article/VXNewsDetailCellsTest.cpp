@@ -24,7 +24,6 @@ namespace {
 
 class ArticleCellsTest : public newstest::RealTimeFixture {
  protected:
-
   template <class Cell, class Row>
   std::shared_ptr<Cell> layOut(const std::shared_ptr<Row>& row, const char* identifier) {
     double height = row->calHeightByType();

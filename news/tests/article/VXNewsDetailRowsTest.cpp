@@ -26,7 +26,6 @@ std::string repeat(const std::string& piece, int times) {
 
 class ArticleRowsTest : public newstest::RealTimeFixture {
  protected:
-
   static double height(VXNewsDetailDO& row) { return row.calHeightByType(); }
   static VXNewsDetailTextDO text(const std::string& content) { return VXNewsDetailTextDO({{"type", 1}, {"content", content}}); }
   static VXNewsDetailHeaderDO header(const std::string& title) {

@@ -38,8 +38,6 @@ class VXNewsViewTest : public newstest::ReaderFixture {
   }
   void TearDown() override {
     settle();
-    news_->removeFromSuperview();
-    news_.reset();
     ReaderFixture::TearDown();
   }
 

@@ -29,7 +29,6 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
   void TearDown() override {
     if (screen_) newstest::runUntil([&] { return !loading(*screen_); }, 5);
     ReaderFixture::TearDown();
-    screen_.reset();
   }
 
   // Marks the articles as favourites on the server, oldest first: the server lists the newest
@@ -37,8 +36,7 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
   void favour(const std::vector<const newsd::Article*>& articles) {
     for (const auto* a : articles) {
       VXFavoriteRequest request(os::Dictionary{{"id", a->id}, {"category", a->categoryId}, {"action", 1}});
-      bool failed = false;  // a failed exchange ends the wait too
-      load(request, &failed);
+      load(request);
     }
   }
   std::vector<const newsd::Article*> articles(std::size_t count) {

@@ -40,8 +40,6 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
   void TearDown() override {
     if (list_) waitIdle(*list_);
     ReaderFixture::TearDown();
-    list_.reset();
-    os::RunLoop::main()->runUntilIdle();
   }
 
   double now() const { return os::Date::now().timeIntervalSinceReferenceDate(); }

@@ -64,7 +64,7 @@ TEST_F(VXSettingViewControllerTest, MeasuresOfflineFilesTheDatabaseAndTheImageCa
   VXNewsDBManager::share();  // the database file exists before measuring
   ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "3/101.html", std::string(100000, 'Z')));
   ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "3/pics/1.jpg", std::string(20000, 'Z')));
-  cache_->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
+  images_->imageCache()->storeImage(picture(), false, bytes(50000), "http://pics/1", true);
   open();
   ASSERT_TRUE(waitMeasured());
   const double expected = 100000 + 20000 + 50000 + databaseBytes() - VXSettingViewController::kBaseCacheBytes;
@@ -80,7 +80,7 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
   ASSERT_TRUE(db->insertHistory(5));
   ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "2/5.html", std::string(80000, 'Z')));
-  cache_->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
+  images_->imageCache()->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
   open();
   ASSERT_TRUE(waitMeasured());
   ASSERT_GT(settings_->cacheSize(), 0);
@@ -92,8 +92,8 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(offline()));
   EXPECT_TRUE(db->createNewsListWithDB(2).empty());
   EXPECT_TRUE(db->getHistoryID().empty());
-  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("http://pics/2"));
-  EXPECT_EQ(cache_->getSize(), 0u);
+  EXPECT_FALSE(images_->imageCache()->imageFromMemoryCacheForKey("http://pics/2"));
+  EXPECT_EQ(images_->imageCache()->getSize(), 0u);
   EXPECT_EQ(settings_->cacheSize(), 0);
   EXPECT_EQ(note(1), "0");
   EXPECT_TRUE(waitHud("清理结束"));

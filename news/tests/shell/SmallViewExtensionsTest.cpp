@@ -23,10 +23,6 @@ using os::TouchDriver;
 class ViewExtensionsTest : public newstest::ReaderFixture {
  protected:
   ViewExtensionsTest() : ReaderFixture({.screen = newstest::Screen::Window}) {}
-  void TearDown() override {
-    if (os::Responder* r = os::Responder::currentFirstResponder()) r->resignFirstResponder();
-    ReaderFixture::TearDown();
-  }
 };
 
 TEST_F(ViewExtensionsTest, AnEnlargedButtonTakesTouchesAroundItsFrame) {

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "foundation/ServiceCallLog.h"
-#include "news/album/VXAlbumViewController.h"
 #include "news/album/VXImageViewer.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
 #include "news/api/VXRequestConfig.h"
 #include "news/article/VXNewsDetailViewController.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/home/VXGlobalHelperArticles.h"
 #include "news/list/NQBaseTableViewController.h"
 #include "news/list/VXNewsTableView.h"
@@ -38,15 +38,17 @@
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
-#include "os/store/Sandbox.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/Collect.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/Waits.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/PhotoAlbum.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
 #include "tools/newsd/server/SampleContent.h"
@@ -56,6 +58,7 @@
 #include "ui/images/BNWebImageManager.h"
 #include "ui/images/ViewWebCacheOperation.h"
 #include "ui/widgets/KHProgressHUD.h"
+#include "ui/widgets/PageFlowView.h"
 
 namespace newstest {
 
@@ -89,14 +92,6 @@ class RequestEnvironment {
   std::shared_ptr<VXReaderContext> previous_;
 };
 
-// What `f` makes of each item (an id unless T says otherwise), in order.
-template <class T = long long, class Items, class F>
-std::vector<T> collect(Items&& items, F f) {
-  std::vector<T> out;
-  for (const auto& item : items) out.push_back(f(item));
-  return out;
-}
-
 // The first of the sample items that `pick` takes (a failure when none).
 template <class Items, class Pick>
 const auto& first(const Items& items, Pick pick) {
@@ -105,6 +100,7 @@ const auto& first(const Items& items, Pick pick) {
   return it != items.end() ? *it : items.front();
 }
 
+using os::testing::collect;
 using os::testing::runUntil;
 
 // The local news server on loopback, keeping every form it accepts, with both APIs of the current
@@ -140,7 +136,7 @@ struct Needs {
   bool wifi = false;    // the local Wi-Fi is up
   bool online = false;  // every host is reachable (over Wi-Fi)
   State state = State::None;
-  std::string images{};  // an image manager of the test's own, on this cache
+  std::string images{};  // an image manager of the test's own, on this cache, which the screens read
   bool app = false;    // the shared application, noting what it was asked to open
   std::optional<std::uint64_t> server{};  // the local news server with the sample content of this seed
   Screen screen = Screen::None;
@@ -173,8 +169,7 @@ class ReaderFixture : public ::testing::Test {
   }
   void TearDown() override {
     os::testing::dismissVisibleAlerts(0);
-    EXPECT_TRUE(VXAlbumViewController::waitForOfflineSaves(20));
-    EXPECT_TRUE(VXNewsDetailViewController::waitForOfflineSaves(20));
+    EXPECT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(20));
     // Requests and picture loads on their way (held ones let go) end before the server and sandbox.
     if (server_) server_->clearFaults();
     if (images_) runUntil([&] { return !images_->isRunning(); }, 20);
@@ -182,10 +177,8 @@ class ReaderFixture : public ::testing::Test {
     os::testing::hideKeyWindow(window_);
     nav_.reset();
     os::RunLoop::main()->runUntilIdle();
-    if (auto hud = VXGlobalHelper::share().hud()) hud->removeFromSuperview();
     if (server_) server_->stop();
     if (images_) BNSetViewLoadingManager(nullptr);
-    ServiceCallLog::reset();
   }
 
   void startServer(std::uint64_t seed = 7, newsd::ServiceOptions service = {}) {
@@ -196,10 +189,11 @@ class ReaderFixture : public ::testing::Test {
     VXGlobalDefine::setShared(state_ = withTimer ? VXGlobalDefine::create() : std::make_shared<VXGlobalDefine>());
     return state_;
   }
-  // An image manager of the test's own, loading every image view's picture.
+  // An image manager of the test's own, loading every image view's picture into the cache the
+  // screens read, as in the reader.
   void useImages(const std::string& cache) {
-    BNSetViewLoadingManager(
-        images_ = BNWebImageManager::create(BNImageCache::initWithNamespace(cache), BNWebImageDownloader::create()));
+    env_.context().imageCache.set(BNImageCache::initWithNamespace(cache));
+    BNSetViewLoadingManager(images_ = BNWebImageManager::create(env_.context().images(), BNWebImageDownloader::create()));
   }
   void showWindow() {
     window_ = os::testing::showKeyWindow();
@@ -235,17 +229,17 @@ class ReaderFixture : public ::testing::Test {
 
   static std::shared_ptr<os::UserDefaults> defaults() { return os::UserDefaults::standardUserDefaults(); }
 
-  // Runs a request to its end: its "data", or nothing; `failed` tells whether the exchange failed.
+  // Runs a request to its end (a failed exchange too): its "data", or nothing; and whether it failed.
   static std::optional<os::Dictionary> load(NQBaseRequest& request, bool* failed = nullptr) {
-    bool done = false;
+    bool done = false, failure = false;
     std::optional<os::Dictionary> data;
     auto completed = [&](const std::optional<os::Dictionary>& d) {
       data = d;
       done = true;
     };
-    if (failed) VXGlobalHelper::loadWithRequest(request, 0, completed, [&] { *failed = done = true; });
-    else VXGlobalHelper::loadWithRequest(request, completed);
+    VXGlobalHelper::loadWithRequest(request, 0, completed, [&] { failure = done = true; });
     EXPECT_TRUE(runUntil([&] { return done; })) << request.className();
+    if (failed) *failed = failure;
     return data;
   }
   // Waits until a list has its answer and its rows have settled.
@@ -309,9 +303,8 @@ class PictureScreenTest : public ReaderFixture {
   }
   // Makes the photo album unwritable: a plain file where its folder goes.
   static void blockPhotoAlbum() {
-    std::string path = os::Sandbox::current()->deviceDirectory() + "/PhotoAlbum";
-    os::FileManager::defaultManager().removeItemAtPath(path);
-    ASSERT_TRUE(os::FileManager::defaultManager().writeData(os::Data{'x'}, path, os::WriteOptions{}, nullptr));
+    os::FileManager::defaultManager().removeItemAtPath(os::PhotoAlbum::folder());
+    ASSERT_TRUE(os::TestSandbox::writeFile(os::PhotoAlbum::folder(), "x"));
   }
   // A swipe to the next page of a strip, ended on the clock.
   static void swipeLeft(PageFlowView& flow) {
@@ -360,9 +353,7 @@ class ArticleScreenTest : public ReaderFixture {
 // The settings and feedback screens, with an image cache of their own.
 class SettingsFixture : public ReaderFixture {
  protected:
-  SettingsFixture() : ReaderFixture({.state = State::Fresh, .app = true, .screen = Screen::Window}) {
-    VXSettingViewController::setImageCache(cache_);
-  }
+  SettingsFixture() : ReaderFixture({.state = State::Fresh, .images = "settings", .app = true, .screen = Screen::Window}) {}
   void TearDown() override {
     if (settings_ && settings_->sizeThread()) settings_->sizeThread()->join();
     ReaderFixture::TearDown();
@@ -387,7 +378,6 @@ class SettingsFixture : public ReaderFixture {
   void tapRow(long row) { ASSERT_TRUE(os::TouchDriver::tapRow(*settings_->tableView(), row)); }
   std::string topScreen() const { return nav_->topViewController()->className(); }
 
-  std::shared_ptr<BNImageCache> cache_ = BNImageCache::initWithNamespace("settings");
   std::shared_ptr<VXSettingViewController> settings_;
 };
 
@@ -420,12 +410,6 @@ class OfflineFixture : public ReaderFixture {
     ReaderFixture::SetUp();
     helper_->setImageManager(images_);
     VXOfflineHelper::setShared(helper_);
-    // Heard on the posting thread: the helper posts on the main one, a test that posts elsewhere waits.
-    observer_ = os::NotificationCenter::defaultCenter().addObserver(
-        kOfflineLoadingNotification, nullptr, [this](const os::Notification& n) {
-          heard_.push_back(VXOfflineHelper::percentOf(n).value_or(-999));
-          detailsAtHeard_.push_back(server_->asked(1020));
-        });
   }
   void TearDown() override {
     if (helper_->isRunning()) helper_->killThread();
@@ -433,7 +417,6 @@ class OfflineFixture : public ReaderFixture {
     // the sandbox goes.
     server_->stop();
     EXPECT_TRUE(runUntil([&] { return helper_->pendingCategories() == 0 && !images_->isRunning(); }, 30));
-    os::NotificationCenter::defaultCenter().removeObserver(observer_);
     ReaderFixture::TearDown();
   }
 
@@ -443,9 +426,8 @@ class OfflineFixture : public ReaderFixture {
     auto fresh = server_->service().content().articles() | std::views::filter([&](const newsd::Article& a) {
       return a.categoryId == category && a.type.empty() && static_cast<double>(a.publishTime) <= os::Clock::now();
     }) | std::views::take(n);
-    os::Array items;
-    for (const auto& a : fresh) items.push_back(os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}));
-    storeFresh(category, items);
+    auto item = [](const newsd::Article& a) { return os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}); };
+    storeFresh(category, collect(fresh, item));
     return collect(fresh, [](const newsd::Article& a) { return a.id; });
   }
   void storeFresh(long long category, const os::Array& items) {
@@ -474,7 +456,11 @@ class OfflineFixture : public ReaderFixture {
   std::shared_ptr<VXOfflineHelper> helper_ = std::make_shared<VXOfflineHelper>();
   std::vector<int> heard_;
   std::vector<int> detailsAtHeard_;  // how many detail requests the server had answered by each value
-  os::NotificationCenter::ObserverToken observer_ = 0;
+  // Heard on the posting thread: the helper posts on the main one, a test that posts elsewhere waits.
+  os::testing::NotificationCounter loading_{kOfflineLoadingNotification, [this](const os::Notification& n) {
+    heard_.push_back(VXOfflineHelper::percentOf(n).value_or(-999));
+    detailsAtHeard_.push_back(server_->asked(1020));
+  }};
 };
 
 // Items and answers of the news API's lists.
@@ -482,15 +468,13 @@ inline os::Dictionary item(long long id, long long publishTime, std::optional<st
                            int icons = 0) {
   os::Dictionary d{{"id", id}, {"title", "新闻标题 " + std::to_string(id)}, {"source", "来源"}, {"publishtime", publishTime}};
   if (type) d.set("type", *type);  // nullopt leaves "type" out
-  os::Array urls;
-  for (int i = 0; i < icons; ++i) urls.push_back(os::Value("http://127.0.0.1:1/img/" + std::to_string(id) + "_" + std::to_string(i) + ".png"));
-  if (icons) d.set("icons", os::Value(urls));
+  auto url = [&](int i) { return os::Value("http://127.0.0.1:1/img/" + std::to_string(id) + "_" + std::to_string(i) + ".png"); };
+  if (icons) d.set("icons", os::Value(collect(std::views::iota(0, icons), url)));
   return d;
 }
 // The JSON envelope around a "data" dictionary.
 inline std::string envelope(const os::Dictionary& data, int errorcode = 0) {
-  os::Dictionary top{{"errorcode", os::Value(errorcode)}, {"opcode", os::Value(1010)}, {"data", os::Value(data)}};
-  return newsd::writeJSON(os::Value(top));
+  return newsd::writeJSON(newsd::envelope(errorcode, 1010, data));
 }
 inline std::string listAnswer(const os::Array& items, std::optional<int> lastpage, int result = 1) {
   os::Dictionary data{{"result", os::Value(result)}, {"newslist", os::Value(items)}};
