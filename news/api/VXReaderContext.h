@@ -13,10 +13,9 @@
 #include <mutex>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "news/api/VXRequestConfig.h"
-
-#include <vector>
 
 namespace os {
 class ViewController;
@@ -99,10 +98,10 @@ class VXReaderContext : public std::enable_shared_from_this<VXReaderContext> {
   VXReaderContext(const VXReaderContext&) = delete;
   VXReaderContext& operator=(const VXReaderContext&) = delete;
 
-  // Where the news and promotion APIs are. Read from any thread.
   // The image cache, the process-wide one when nobody set another.
   std::shared_ptr<BNImageCache> images();
 
+  // Where the news and promotion APIs are. Read from any thread.
   VXRequestConfig requestConfig() const {
     std::lock_guard lock(configMutex_);
     return requestConfig_;
