@@ -1,6 +1,7 @@
 #pragma once
-// Counts the posts of one notification name, from any sender, on the default center while it lives;
-// `each`, when given, hears every post on the posting thread too.
+// Counts the posts of one notification name on the default center while it lives, from any sender
+// or from `object` only; `each`, when given, hears every counted post on the posting thread too.
+// The observer goes with the counter, so an assertion that ends a test early leaves none behind.
 #include <atomic>
 #include <functional>
 #include <string>
@@ -11,9 +12,10 @@ namespace os::testing {
 
 class NotificationCounter {
  public:
-  explicit NotificationCounter(std::string name, std::function<void(const Notification&)> each = nullptr)
+  explicit NotificationCounter(std::string name, std::function<void(const Notification&)> each = nullptr,
+                               const void* object = nullptr)
       : each_(std::move(each)),
-        token_(NotificationCenter::defaultCenter().addObserver(std::move(name), nullptr, [this](const Notification& n) {
+        token_(NotificationCenter::defaultCenter().addObserver(std::move(name), object, [this](const Notification& n) {
           ++count_;
           if (each_) each_(n);
         })) {}

@@ -6,9 +6,9 @@
 #include "qqconnect/web/UINotifyView.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
-#include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/views/Label.h"
 
 namespace {
@@ -37,15 +37,12 @@ TEST(TCOSDKReachability, ClassifiesFlagsByItsOwnRuleAndBroadcastsChanges) {
 
   auto host = TCOSDKReachability::reachabilityWithHostName("portal.example");
   ASSERT_TRUE(host->startNotifier());
-  int heard = 0;
-  auto token = os::NotificationCenter::defaultCenter().addObserver(
-      kTCOSDKReachabilityChangedNotification, host->notificationObject(), [&](const os::Notification&) { ++heard; });
+  os::testing::NotificationCounter heard(kTCOSDKReachabilityChangedNotification, nullptr, host->notificationObject());
   fake->setFlags("portal.example", 0x40002);
-  os::RunLoop::main()->runUntil([&] { return heard > 0; }, 10);
-  EXPECT_EQ(heard, 1);
+  os::RunLoop::main()->runUntil([&] { return heard.count() > 0; }, 10);
+  EXPECT_EQ(heard.count(), 1);
   EXPECT_TRUE(host->isReachableViaWWAN());
   host->stopNotifier();
-  os::NotificationCenter::defaultCenter().removeObserver(token);
 }
 
 TEST(UINotifyView, FadesInStaysAndFadesOutOnTheClock) {

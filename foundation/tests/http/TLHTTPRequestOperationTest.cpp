@@ -9,6 +9,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/OperationQueue.h"
 #include "os/runtime/Thread.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/TcpTestPeer.h"
 
 using os::testing::CannedResponse;
@@ -150,18 +151,14 @@ TEST(TLHTTPRequestOperationTest, CancelBeforeStartFinishesWithCancelledErrorAndN
   Outcome out;
   observe(op, out);
   std::vector<std::string> broadcasts;
-  auto& center = os::NotificationCenter::defaultCenter();
-  auto t1 = center.addObserver(kTLNetworkingOperationDidStartNotification, op.get(),
-                               [&](const os::Notification& n) { broadcasts.push_back(n.name); });
-  auto t2 = center.addObserver(kTLNetworkingOperationDidFinishNotification, op.get(),
-                               [&](const os::Notification& n) { broadcasts.push_back(n.name); });
+  auto note = [&](const os::Notification& n) { broadcasts.push_back(n.name); };
+  os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, note, op.get());
+  os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, note, op.get());
   op->cancel();
   op->cancel();  // a second cancel changes nothing
   EXPECT_TRUE(op->isReady());
   op->start();
   ASSERT_TRUE(httptest::runUntil([&] { return out.done() && broadcasts.size() == 2; }));
-  center.removeObserver(t1);
-  center.removeObserver(t2);
   EXPECT_EQ(out.failures, 1);
   EXPECT_EQ(out.error->domain, os::kURLErrorDomain);
   EXPECT_EQ(out.error->code, os::kURLErrorCancelled);

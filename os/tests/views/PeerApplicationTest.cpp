@@ -1,11 +1,12 @@
 // Another application of the device played in-process: schemes, opened URLs, pasteboards.
 #include <gtest/gtest.h>
 
-#include "os/runtime/NotificationCenter.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/Bundle.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/views/Application.h"
 #include "ViewsTestSupport.h"
@@ -27,9 +28,7 @@ TEST_F(ScreenTest, APeerApplicationAnswersThroughAPasteboardAndTheReadersScheme)
   reader->makeShared();
   reader->registerURLSchemes({"reader42"});
   reader->launch();
-  int activations = 0;
-  auto token = NotificationCenter::defaultCenter().addObserver(kApplicationDidBecomeActiveNotification, nullptr,
-                                                                [&](const Notification&) { ++activations; });
+  testing::NotificationCounter activations(kApplicationDidBecomeActiveNotification);
 
   auto messenger = sandbox.launchPeerApplication("com.example.messenger", {"Msgr1234"});
   EXPECT_EQ(Application::shared(), reader);
@@ -57,8 +56,7 @@ TEST_F(ScreenTest, APeerApplicationAnswersThroughAPasteboardAndTheReadersScheme)
   EXPECT_EQ(reader->applicationState(), ApplicationState::Active);
   EXPECT_EQ(messenger->application()->applicationState(), ApplicationState::Background);
   // The reader's observers hear the reader come back, never the messenger's own activation.
-  EXPECT_EQ(activations, 1);
-  NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_EQ(activations.count(), 1);
   reader->terminate();
 }
 

@@ -4,8 +4,8 @@
 #include <condition_variable>
 
 #include "os/net/URLError.h"
-#include "os/runtime/NotificationCenter.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/NotificationCounter.h"
 #include "os/testing/ScriptedURLTransport.h"
 #include "ui/images/BNWebImageDownloader.h"
 #include "ui/tests/images/ImageTestSupport.h"
@@ -163,13 +163,13 @@ TEST_F(DownloaderTest, CancelWhileTheConnectionRunsEndsWithoutACompletion) {
   server_.route("GET", "/slow.png", slow);
   Result result;
   std::atomic<int> stops{0};
-  auto observer = os::NotificationCenter::defaultCenter().addObserver(
-      BNWebImageDownloadStopNotification, nullptr, [&](const os::Notification& n) { if (n.object) ++stops; });
+  os::testing::NotificationCounter stopped(BNWebImageDownloadStopNotification, [&](const os::Notification& n) {
+    if (n.object) ++stops;  // a cancel names the operation; the other stops name no sender
+  });
   auto token = downloader_->downloadImageWithURL(url("/slow.png"), 0, nullptr, recordInto(result));
   ASSERT_TRUE(server_.waitForRequests(1, 10));
   token->cancel();
   waitForQueue();
-  os::NotificationCenter::defaultCenter().removeObserver(observer);
   EXPECT_FALSE(result.called);
   EXPECT_EQ(stops.load(), 1);  // the cancelled operation announced its stop
 }
