@@ -4,12 +4,12 @@
 // worker threads that grows while its threads are blocked (a sync inside a task, a semaphore),
 // so blocking work cannot starve the rest.
 #include <deque>
-#include <vector>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace os {
 
