@@ -11,7 +11,6 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TestSandbox.h"
-#include "os/views/Responder.h"
 #include "os/views/TableView.h"
 #include "os/views/TableViewCell.h"
 #include "os/views/Window.h"
