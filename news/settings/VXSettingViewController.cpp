@@ -62,10 +62,6 @@ std::shared_ptr<VXNewsConfig> VXSettingViewController::textStyle() const {
   return context ? VXNewsConfig::share(*context) : std::make_shared<VXNewsConfig>();
 }
 
-void VXSettingViewController::setImageCache(std::shared_ptr<BNImageCache> cache) {
-  VXReaderContext::current()->imageCache.set(std::move(cache));
-}
-
 VXSettingViewController::VXSettingViewController(std::shared_ptr<VXReaderContext> context)
     : VXLeftBaseTableViewController(os::TableViewStyle::Plain, std::move(context)) {
   setAddRefreshControl(false);

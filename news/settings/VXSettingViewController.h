@@ -40,10 +40,6 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
 
   enum Row : long { kRowFont = 0, kRowCache = 1, kRowUpdate = 2, kRowPush = 3, kRowFeedback = 4 };
 
-  // The image cache whose size is counted and which is cleared; null (the default) means the
-  // shared one. For tests, which keep images in their own sandbox.
-  static void setImageCache(std::shared_ptr<BNImageCache> cache);
-
   // `context`: the reader context it reads and drives.
   explicit VXSettingViewController(std::shared_ptr<VXReaderContext> context);
   ~VXSettingViewController() override;
