@@ -131,16 +131,85 @@ TEST(DUVFrameCodec, ReceivedFrames) {
   EXPECT_EQ(login->errorDescription(), "bad key");
   EXPECT_EQ(login->sessionID(), 0u);
 
-  // A count that runs past the frame refuses the whole frame instead of zeroing the rest.
-  os::Data overrun = incoming(3, 3, message("hello"));
-  overrun.resize(overrun.size() - 2);
-  overrun[1] = static_cast<std::uint8_t>(overrun.size());
-  EXPECT_FALSE(decode<DUVMessageDispatch>(overrun));
-
   os::Data ack{13, 0, 1, 0, 0, 0, 5};  // the timestamp's low half is missing
   auto acked = decode<DUVAck>(incoming(19, 4, ack));
   ASSERT_TRUE(acked);
+  EXPECT_EQ(acked->reqCmd(), 13);
+  EXPECT_EQ(acked->statusCode(), 1);
   EXPECT_EQ(acked->timestamp(), 5ull << 32);
+  // The device token report's answer is known by its command number.
+  EXPECT_TRUE(decode<DUVDeviceTokenReportResponse>(incoming(13, 5, {0, 0})));
+  EXPECT_FALSE(decode<DUVDeviceTokenReportResponse>(incoming(12, 5, {0, 0})));
+}
+
+// Fields that run past the frame: the packet is still made, every read moves on by its width and
+// reads 0, nothing or "" past the end, so no later field is read from the wrong bytes.
+TEST(DUVFrameCodec, ShortFieldsAreReadAsMissingAndThePacketIsKept) {
+  // A string whose count runs past the end is nothing; the fields after it are 0 or "".
+  os::ByteWriter overrun;
+  overrun.u16(0).u32(99).u16(40).text("pw");
+  auto registered = decode<DUVRegistrationResponse>(incoming(0, 1, overrun.take()));
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(registered->uid(), 99u);
+  EXPECT_EQ(registered->password(), std::nullopt);
+  EXPECT_EQ(registered->registrationID(), "");
+
+  // A registration answer without its registration id.
+  os::ByteWriter noId;
+  noId.u16(0).u32(77);
+  DUVMakePacket::appendString(noId, "secret");
+  registered = decode<DUVRegistrationResponse>(incoming(0, 2, noId.take()));
+  ASSERT_TRUE(registered);
+  EXPECT_EQ(registered->statusCode(), 0);
+  EXPECT_EQ(registered->uid(), 77u);
+  EXPECT_EQ(registered->password(), "secret");
+  EXPECT_EQ(registered->registrationID(), "");
+
+  // A login answer with two bytes after the status: the session id runs short and the server
+  // version lies past it, so both are 0 (not the two bytes read again).
+  auto login = decode<DUVLoginResponse>(incoming(1, 3, {0, 0, 0, 7}));
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->sessionID(), 0u);
+  EXPECT_EQ(login->serverVersion(), 0);
+  login = decode<DUVLoginResponse>(incoming(1, 3, {0, 0, 0, 0, 0, 9, 0, 3}));
+  EXPECT_EQ(login->sessionID(), 9u);
+  EXPECT_EQ(login->serverVersion(), 3);
+
+  // A refusal without its error text.
+  login = decode<DUVLoginResponse>(incoming(1, 4, {0, 2}));
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->statusCode(), 2);
+  EXPECT_EQ(login->errorDescription(), "");
+
+  // A message without its content field, and one whose content is cut short.
+  os::ByteWriter bare;
+  bare.u32(5).u8(0).u32(0x01020304);
+  auto dispatch = decode<DUVMessageDispatch>(incoming(3, 5, bare.take()));
+  ASSERT_TRUE(dispatch);
+  EXPECT_EQ(dispatch->fromUid(), 5u);
+  EXPECT_EQ(dispatch->messageID(), 0x01020304u);
+  EXPECT_EQ(dispatch->messageContent(), "");
+  EXPECT_FALSE(dispatch->getDispatchMessageUserInfo());
+  os::Data cut = message("{\"message\":\"M\"}");
+  cut.resize(cut.size() - 1);
+  dispatch = decode<DUVMessageDispatch>(incoming(3, 6, cut));
+  ASSERT_TRUE(dispatch);
+  EXPECT_EQ(dispatch->messageID(), 123456u);
+  EXPECT_EQ(dispatch->messageContent(), std::nullopt);
+
+  // Bytes that are not UTF-8 are nothing, and the reading goes on after them.
+  os::ByteWriter bad;
+  bad.u16(0).u32(1).u16(2).u8(0xC3).u8(0x28);
+  DUVMakePacket::appendString(bad, "reg");
+  registered = decode<DUVRegistrationResponse>(incoming(0, 7, bad.take()));
+  EXPECT_EQ(registered->password(), std::nullopt);
+  EXPECT_EQ(registered->registrationID(), "reg");
+
+  // A header-only ack: every field 0.
+  auto empty = decode<DUVAck>(incoming(19, 8, {}));
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->rid(), 8);
+  EXPECT_EQ(empty->timestamp(), 0u);
 }
 
 TEST(DUVFrameCodec, MessageUserInfo) {

@@ -11,7 +11,7 @@ class DUVAck : public DUVReceivedPacket {
   void handleReceipt(DUVPacketHandler& handler) override { handler.onAckOrRespReceived(*this); }
 
  protected:
-  bool readBody(DUVPacketReader& reader) override;
+  void readBody(DUVPacketReader& reader) override;
 
  private:
   std::uint8_t reqCmd_ = 0;

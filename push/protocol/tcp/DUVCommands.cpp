@@ -23,11 +23,10 @@ bool DUVRegistrationRequest::packData(os::ByteWriter& buffer, const DUVPacketCon
           true);
 }
 
-bool DUVRegistrationResponse::readResponseFields(DUVPacketReader& reader) {
+void DUVRegistrationResponse::readResponseFields(DUVPacketReader& reader) {
   uid_ = reader.u32();
   password_ = reader.string();
   registrationID_ = reader.string();
-  return true;
 }
 
 void DUVRegistrationResponse::handleReceipt(DUVPacketHandler& handler) {
@@ -45,10 +44,9 @@ bool DUVLoginRequest::packData(os::ByteWriter& buffer, const DUVPacketContext& c
   return true;
 }
 
-bool DUVLoginResponse::readResponseFields(DUVPacketReader& reader) {
+void DUVLoginResponse::readResponseFields(DUVPacketReader& reader) {
   sessionID_ = reader.u32();
   serverVersion_ = reader.u16();
-  return true;
 }
 
 void DUVLoginResponse::handleReceipt(DUVPacketHandler& handler) {
@@ -74,15 +72,14 @@ void DUVDeviceTokenReportResponse::handleReceipt(DUVPacketHandler& handler) {
   handler.onDeviceTokenReported(*this);
 }
 
-bool DUVAck::readBody(DUVPacketReader& reader) {
+void DUVAck::readBody(DUVPacketReader& reader) {
   reqCmd_ = reader.u8();
   stepCode_ = reader.u8();
   statusCode_ = reader.u8();
   timestamp_ = reader.u64();
-  return true;
 }
 
-bool DUVMessageDispatch::readBody(DUVPacketReader& reader) {
+void DUVMessageDispatch::readBody(DUVPacketReader& reader) {
   fromUid_ = reader.u32();
   messageType_ = reader.u8();
   messageID_ = reader.u32();
@@ -91,7 +88,6 @@ bool DUVMessageDispatch::readBody(DUVPacketReader& reader) {
     auto lastBreak = messageContent_->rfind('\n');
     if (lastBreak != std::string::npos) messageContent_ = messageContent_->substr(lastBreak + 1);
   }
-  return true;
 }
 
 void DUVMessageDispatch::handleReceipt(DUVPacketHandler& handler) {

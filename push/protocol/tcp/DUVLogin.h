@@ -21,7 +21,7 @@ class DUVLoginResponse : public DUVResponse {
   void handleReceipt(DUVPacketHandler& handler) override;
 
  protected:
-  bool readResponseFields(DUVPacketReader& reader) override;
+  void readResponseFields(DUVPacketReader& reader) override;
 
  private:
   std::uint16_t serverVersion_ = 0;

@@ -20,7 +20,7 @@ class DUVMessageDispatch : public DUVReceivedPacket {
   void handleReceipt(DUVPacketHandler& handler) override;
 
  protected:
-  bool readBody(DUVPacketReader& reader) override;
+  void readBody(DUVPacketReader& reader) override;
 
  private:
   std::uint8_t messageType_ = 0;

@@ -21,7 +21,7 @@ class DUVRegistrationResponse : public DUVResponse {
   void handleReceipt(DUVPacketHandler& handler) override;
 
  protected:
-  bool readResponseFields(DUVPacketReader& reader) override;
+  void readResponseFields(DUVPacketReader& reader) override;
 
  private:
   std::uint32_t uid_ = 0;

@@ -45,18 +45,23 @@ bool setPacketLen(os::ByteWriter& buffer) {
 
 }  // namespace DUVMakePacket
 
+std::uint64_t DUVPacketReader::number(std::size_t width) {
+  std::size_t start = position_;
+  position_ += width;
+  if (position_ > length_) return 0;
+  std::uint64_t value = 0;
+  for (std::size_t i = start; i < position_; ++i) value = (value << 8) | bytes_[i];
+  return value;
+}
+
 std::optional<std::string> DUVPacketReader::string() {
-  auto count = reader_.u16();
-  if (!count) {
-    overrun_ = true;
-    return std::nullopt;
-  }
-  auto bytes = reader_.text(*count);
-  if (!bytes) {
-    overrun_ = true;
-    return std::nullopt;
-  }
-  std::string text(bytes->data(), strnlen(bytes->data(), bytes->size()));
-  if (!os::isValidUTF8(text)) return std::nullopt;
-  return text;
+  std::size_t count = u16();
+  std::size_t start = position_;
+  position_ += count;
+  if (count == 0) return std::string();
+  if (position_ > length_) return std::nullopt;
+  const char* text = reinterpret_cast<const char*>(bytes_ + start);
+  std::string value(text, strnlen(text, count));
+  if (!os::isValidUTF8(value)) return std::nullopt;
+  return value;
 }

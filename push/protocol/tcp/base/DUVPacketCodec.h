@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "os/core/ByteReader.h"
 #include "os/core/ByteWriter.h"
 
 namespace DUVMakePacket {
@@ -19,30 +18,36 @@ bool appendDataWithLength(os::ByteWriter& buffer, const os::Data& bytes);
 bool setPacketLen(os::ByteWriter& buffer);
 }  // namespace DUVMakePacket
 
-// Reads the fields of one received frame. A number that runs past the frame reads as 0; a
-// string whose count or bytes run past the frame marks the frame as overrun, and the packet is
-// refused.
+// Reads the fields of one received frame. Every read moves the position on by its width (a
+// string also by its count) whether or not the field lies inside the frame, so a field that runs
+// short never shifts the ones after it onto the wrong bytes: a number past the end reads as 0, a
+// string whose bytes run past the end as nothing, and a string whose count can no longer be read
+// as "".
 class DUVPacketReader {
  public:
-  DUVPacketReader(const std::uint8_t* bytes, std::size_t length, std::size_t position = 0) : reader_(bytes, length) {
-    reader_.seek(position);
-  }
+  DUVPacketReader(const std::uint8_t* bytes, std::size_t length, std::size_t position = 0)
+      : bytes_(bytes), length_(length), position_(position) {}
 
-  std::uint8_t u8() { return reader_.u8().value_or(0); }
-  std::uint16_t u16() { return reader_.u16().value_or(0); }
-  std::uint32_t u32() { return reader_.u32().value_or(0); }
-  // A big-endian high half, then the low half.
+  std::uint8_t u8() { return static_cast<std::uint8_t>(number(1)); }
+  std::uint16_t u16() { return static_cast<std::uint16_t>(number(2)); }
+  std::uint32_t u32() { return static_cast<std::uint32_t>(number(4)); }
+  // A big-endian high half, then the low half, each read on its own: with only the high half
+  // inside the frame the result is that half shifted up.
   std::uint64_t u64() {
     std::uint64_t high = u32();
     return (high << 32) | u32();
   }
-  // "" for a count of 0; the text before the first NUL; nothing for bytes that are not UTF-8.
+  // "" for a count of 0; the text before the first NUL; nothing for bytes past the frame's end
+  // or bytes that are not UTF-8.
   std::optional<std::string> string();
 
-  std::size_t position() const { return reader_.position(); }
-  bool overrun() const { return overrun_; }
+  std::size_t position() const { return position_; }
 
  private:
-  os::ByteReader reader_;
-  bool overrun_ = false;
+  std::uint64_t number(std::size_t width);
+
+  const std::uint8_t* bytes_;
+  std::size_t length_;
+  // Not bounded by the frame: a field past its end leaves it there.
+  std::size_t position_;
 };

@@ -35,27 +35,22 @@ std::shared_ptr<DUVReceivedPacket> DUVReceivedPacket::packetWithBuffer(const std
                        &DUVLevel::error());
       return nullptr;
   }
-  if (!packet->read(bytes, length)) {
-    DUVClassLogger("DUVReceivedPacket")
-        ->log(DUVLevel::error(), "refused frame of command " + std::to_string(bytes[3]) + ": a field runs past its end");
-    return nullptr;
-  }
+  packet->read(bytes, length);
   return packet;
 }
 
-bool DUVReceivedPacket::read(const std::uint8_t* bytes, std::size_t length) {
+void DUVReceivedPacket::read(const std::uint8_t* bytes, std::size_t length) {
   DUVPacketReader reader(bytes, length, 2);
-  version_ = reader.u8();
-  protocolType_ = reader.u8();
-  rid_ = reader.u16();
-  return readBody(reader) && !reader.overrun();
+  setVersion(reader.u8());
+  setProtocolType(reader.u8());
+  setRid(reader.u16());
+  readBody(reader);
 }
 
-bool DUVResponse::readBody(DUVPacketReader& reader) {
+void DUVResponse::readBody(DUVPacketReader& reader) {
   statusCode_ = reader.u16();
-  if (statusCode_ != kResponseStatusCodeSucceed) {
+  if (statusCode_ != kResponseStatusCodeSucceed)
     errorDescription_ = reader.string();
-    return true;
-  }
-  return readResponseFields(reader);
+  else
+    readResponseFields(reader);
 }

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include "push/protocol/tcp/base/DUVNetElement.h"
+
 class DUVReceivedPacket;
 class DUVRegistrationResponse;
 class DUVLoginResponse;
@@ -26,34 +28,23 @@ class DUVPacketHandler {
   virtual void onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& message) {}
 };
 
-class DUVReceivedPacket : public std::enable_shared_from_this<DUVReceivedPacket> {
+class DUVReceivedPacket : public DUVNetElement, public std::enable_shared_from_this<DUVReceivedPacket> {
  public:
-  virtual ~DUVReceivedPacket() = default;
 
   // A packet for one whole frame; nothing for a frame shorter than its header or than its
-  // length field says, for an unknown command (with an error line), or for a body whose fields
-  // run past the frame.
+  // length field says, or for an unknown command (with an error line). Fields that run past the
+  // frame's end read as 0, "" or nothing, and the packet is still made.
   static std::shared_ptr<DUVReceivedPacket> packetWithBuffer(const std::uint8_t* bytes, std::size_t length);
   // Bytes still missing from a frame of which `count` bytes are in.
   static std::size_t expectedBufferLen(const std::uint8_t* bytes, std::size_t count);
-
-  std::uint8_t version() const { return version_; }
-  std::uint8_t protocolType() const { return protocolType_; }
-  std::uint16_t rid() const { return rid_; }
 
   virtual void handleReceipt(DUVPacketHandler& handler) {}
 
  protected:
   DUVReceivedPacket() = default;
-  // Reads the header and then the body through the most derived class; false when the frame
-  // must be refused.
-  bool read(const std::uint8_t* bytes, std::size_t length);
-  virtual bool readBody(class DUVPacketReader& reader) { return true; }
-
- private:
-  std::uint8_t version_ = 0;
-  std::uint8_t protocolType_ = 0;
-  std::uint16_t rid_ = 0;
+  // Reads the header and then the body through the most derived class.
+  void read(const std::uint8_t* bytes, std::size_t length);
+  virtual void readBody(class DUVPacketReader& reader) {}
 };
 
 // A response: u16 status (0 success), the server's error text when it is not 0, and the
@@ -65,8 +56,8 @@ class DUVResponse : public DUVReceivedPacket {
   const std::optional<std::string>& errorDescription() const { return errorDescription_; }
 
  protected:
-  bool readBody(DUVPacketReader& reader) override;
-  virtual bool readResponseFields(DUVPacketReader& reader) { return true; }
+  void readBody(DUVPacketReader& reader) override;
+  virtual void readResponseFields(DUVPacketReader& reader) {}
 
  private:
   std::uint16_t statusCode_ = 0;

@@ -8,13 +8,13 @@ DUVRequest::~DUVRequest() { stopAckTimeoutTimer(); }
 
 std::optional<os::Data> DUVRequest::packetData(const DUVPacketContext& context) {
   os::ByteWriter buffer(128);
-  buffer.u16(0).u8(version_).u8(protocolType_).u16(rid_).u32(context.sessionId);  // length patched in last
+  buffer.u16(0).u8(version()).u8(protocolType()).u16(rid()).u32(context.sessionId);  // length patched in last
   if (!packData(buffer, context)) return std::nullopt;
   if (!DUVMakePacket::setPacketLen(buffer)) return std::nullopt;
   return buffer.take();
 }
 
-bool DUVRequest::isEqualToRequest(const DUVRequest& other) const { return other.protocolType_ == protocolType_; }
+bool DUVRequest::isEqualToRequest(const DUVRequest& other) const { return other.protocolType() == protocolType(); }
 
 void DUVRequest::startAckTimeoutTimer(std::function<void(DUVRequest&)> onTimeout) {
   stopAckTimeoutTimer();
@@ -29,7 +29,7 @@ void DUVRequest::startAckTimeoutTimer(std::function<void(DUVRequest&)> onTimeout
   });
   ackTimeoutTimer_ = timer;
   DUVClassLogger("DUVRequest")
-      ->logMessage(std::nullopt, "start ack timeout timer for rid " + std::to_string(rid_), &DUVLevel::debug());
+      ->logMessage(std::nullopt, "start ack timeout timer for rid " + std::to_string(rid()), &DUVLevel::debug());
 }
 
 void DUVRequest::stopAckTimeoutTimer() {

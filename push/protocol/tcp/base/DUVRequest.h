@@ -11,6 +11,7 @@
 
 #include "os/core/ByteWriter.h"
 #include "os/core/Data.h"
+#include "push/protocol/tcp/base/DUVNetElement.h"
 
 namespace os {
 class Timer;
@@ -43,14 +44,10 @@ enum DUVControlFlag : std::uint8_t {
   kDUVAckOrRespRequiredForVersion1 = 32,
 };
 
-class DUVRequest : public std::enable_shared_from_this<DUVRequest> {
+class DUVRequest : public DUVNetElement, public std::enable_shared_from_this<DUVRequest> {
  public:
-  virtual ~DUVRequest();
+  ~DUVRequest() override;
 
-  std::uint8_t version() const { return version_; }
-  std::uint8_t protocolType() const { return protocolType_; }
-  std::uint16_t rid() const { return rid_; }
-  void setRid(std::uint16_t rid) { rid_ = rid; }
   std::uint8_t controlFlag() const { return controlFlag_; }
   void setControlFlag(std::uint8_t flag) { controlFlag_ = flag; }
 
@@ -77,14 +74,11 @@ class DUVRequest : public std::enable_shared_from_this<DUVRequest> {
 
  protected:
   DUVRequest(std::uint8_t version, std::uint8_t command, std::uint8_t flags, std::uint16_t rid)
-      : version_(version), protocolType_(command), rid_(rid), controlFlag_(flags) {}
+      : DUVNetElement(version, command, rid), controlFlag_(flags) {}
   // Appends the body; false when it cannot be written.
   virtual bool packData(os::ByteWriter& buffer, const DUVPacketContext& context) = 0;
 
  private:
-  std::uint8_t version_;
-  std::uint8_t protocolType_;
-  std::uint16_t rid_;
   std::uint8_t controlFlag_;
   std::weak_ptr<os::Timer> ackTimeoutTimer_;
 };
