@@ -9,7 +9,7 @@
 #include "push/utilities/DUVLogger.h"
 
 namespace {
-constexpr std::size_t kIncomingHeaderSize = 6;
+constexpr std::size_t kPrefixSize = 2;
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVTcpSocket"); }
 }  // namespace
 
@@ -92,10 +92,11 @@ void DUVTcpSocket::doRead() {
   // One callback takes every whole frame already waiting.
   while (socket_) {
     long count;
-    if (prefixReceived_ < 2) {
-      count = socket_->receive(prefix_ + prefixReceived_, 2 - prefixReceived_);
+    if (prefixReceived_ < kPrefixSize) {
+      count = socket_->receive(prefix_ + prefixReceived_, kPrefixSize - prefixReceived_);
     } else {
-      count = socket_->receive(receivingBuffer_.data() + 2 + bodyReceived_, packageSize_ - 2 - bodyReceived_);
+      count = socket_->receive(receivingBuffer_.data() + kPrefixSize + bodyReceived_,
+                               packageSize_ - kPrefixSize - bodyReceived_);
     }
     if (count == 0) {
       logger()->log(DUVLevel::debug(), "tcp connection closed by remote");
@@ -108,12 +109,13 @@ void DUVTcpSocket::doRead() {
       close();
       return;
     }
-    if (prefixReceived_ < 2) {
+    if (prefixReceived_ < kPrefixSize) {
       prefixReceived_ += static_cast<std::size_t>(count);
-      if (prefixReceived_ < 2) continue;
+      if (prefixReceived_ < kPrefixSize) continue;
       packageSize_ = (std::size_t{prefix_[0]} << 8) | prefix_[1];
-      // A length shorter than the header cannot be a frame: the stream has lost its framing.
-      if (packageSize_ < kIncomingHeaderSize) {
+      // A length that does not even cover itself cannot be a frame: the stream has lost its
+      // framing. A frame too short for its header is still a frame; it is read and yields nothing.
+      if (packageSize_ < kPrefixSize) {
         logger()->log(DUVLevel::error(), "tcp protocol error: frame length " + std::to_string(packageSize_));
         close();
         return;
@@ -124,10 +126,10 @@ void DUVTcpSocket::doRead() {
       }
       receivingBuffer_[0] = prefix_[0];
       receivingBuffer_[1] = prefix_[1];
-      continue;
+    } else {
+      bodyReceived_ += static_cast<std::size_t>(count);
     }
-    bodyReceived_ += static_cast<std::size_t>(count);
-    if (bodyReceived_ + 2 < packageSize_) continue;
+    if (bodyReceived_ + kPrefixSize < packageSize_) continue;
     auto element = DUVReceivedPacket::packetWithBuffer(receivingBuffer_.data(), packageSize_);
     resetReadInfo();
     if (element)

@@ -490,7 +490,7 @@ void PushServer::setSilent(bool silent) {
 void PushServer::sendGarbage() {
   impl_->thread->perform(
       [&] {
-        for (const auto& connection : std::vector(impl_->connections)) impl_->send(connection, os::Data{0, 3, 0xEE});
+        for (const auto& connection : std::vector(impl_->connections)) impl_->send(connection, os::Data{0, 1, 0xEE});
       },
       true);
 }

@@ -74,8 +74,9 @@ class PushServer {
   // device linked through the control port ("device TOKEN") whose token a push client reported
   // over its session. Returns how many devices it reached.
   std::size_t notify(const std::string& payload);
-  // Faults: end every connection (with a reset instead of a close), stop answering, write a
-  // garbage frame to every connection, hold every answer for some seconds of os::Clock.
+  // Faults: end every connection (with a reset instead of a close), stop answering, break the
+  // framing of every connection (a length prefix that does not cover itself), hold every answer
+  // for some seconds of os::Clock.
   void closeConnections(bool reset = false);
   void setSilent(bool silent);
   void sendGarbage();
