@@ -86,8 +86,10 @@ void DUVSession::connectWithCoreAddress(const DUVAddress& core, const std::optio
     close();
     return;
   }
+  // Without a report address (no lookup answered yet and none stored) there is nothing to
+  // connect the report socket to: that is a failed setup like any other.
   udpReportSocket_ = DUVUdpSocket::create(weak_from_this());
-  if (report && !udpReportSocket_->connectToHost(report->host, report->port)) {
+  if (!report || !udpReportSocket_->connectToHost(report->host, report->port)) {
     logger()->logMessage(std::nullopt, "udp connection socket connect failed", &DUVLevel::error());
     close();
   }

@@ -1,0 +1,292 @@
+// The TCP session against a raw core peer and a raw lookup peer: the frames on the wire are
+// written and read here byte by byte, as the protocol lays them out, not through a push service
+// that could share the client's reading of them.
+#include <gtest/gtest.h>
+
+#include "os/runtime/Clock.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/LogCapture.h"
+#include "os/testing/NotificationCounter.h"
+#include "os/testing/TcpTestPeer.h"
+#include "os/testing/TestSandbox.h"
+#include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
+#include "push/model/DUVNotifications.h"
+#include "push/network/DUVNetworkService.h"
+#include "push/network/DUVSession.h"
+#include "push/protocol/tcp/DUVDeviceTokenReport.h"
+#include "push/protocol/tcp/DUVMessageDispatch.h"
+#include "push/protocol/tcp/DUVSetTagAlias.h"
+#include "push/protocol/tcp/base/DUVPacketCodec.h"
+#include "push/utilities/DUVUserDefaults.h"
+
+namespace {
+
+using os::testing::runUntil;
+
+constexpr const char* kBundle = "com.example.newsreader";
+
+std::uint16_t u16At(const os::Data& frame, std::size_t at) {
+  return static_cast<std::uint16_t>((frame[at] << 8) | frame[at + 1]);
+}
+std::uint32_t u32At(const os::Data& frame, std::size_t at) {
+  return (std::uint32_t{frame[at]} << 24) | (std::uint32_t{frame[at + 1]} << 16) | (std::uint32_t{frame[at + 2]} << 8) |
+         frame[at + 3];
+}
+
+class DUVSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    endpoints_.lookupHosts = {"127.0.0.1"};
+    endpoints_.lookupPort = lookup_.port();
+    endpoints_.lookupBackupPort = lookup_.port();
+    endpoints_.defaultCoreHost = "127.0.0.1";
+    endpoints_.corePort = core_.port();
+    endpoints_.defaultCoreAddress = "127.0.0.1:" + std::to_string(core_.port());
+  }
+  void TearDown() override {
+    if (session_) session_->close();
+    session_.reset();
+  }
+
+  DUVSession& start() {
+    if (!identity_) identity_ = DUVUserDefaults::create(kBundle, "abc123", center_);
+    DUVSessionEnvironment environment;
+    environment.identity = identity_;
+    environment.endpoints = &endpoints_;
+    environment.networkStatus = [] { return 2L; };
+    environment.deviceTokenUpdated = [this] { return tokenUpdated_; };
+    environment.packetFacts = [this] {
+      DUVPacketContext context;
+      context.uid = identity_->uid();
+      context.password = identity_->password();
+      context.appkey = identity_->appkey();
+      context.currentDeviceToken = identity_->currentDeviceToken();
+      return context;
+    };
+    environment.onMessage = [this](const DUVMessageDispatch& message) { messages_.push_back(message.messageID()); };
+    session_ = DUVSession::create(environment);
+    return *session_;
+  }
+  // Answers the lookup request number `n` (from 1) with the core peer and a report address.
+  void answerLookup(std::size_t n) {
+    ASSERT_TRUE(runUntil([&] { return lookup_.datagrams().size() >= n; }));
+    std::string core = "127.0.0.1:" + std::to_string(core_.port());
+    std::string report = "127.0.0.1:" + std::to_string(lookup_.port());
+    lookup_.reply(os::dataFromString(R"({"ips":[")" + core + R"(","",")" + report + R"("]})"));
+  }
+  // The frame number `n` (from 0) the client wrote on the current connection.
+  os::Data frame(std::size_t n) {
+    EXPECT_TRUE(runUntil([&] { return core_.receivedFrames().size() > n; }));
+    auto frames = core_.receivedFrames();
+    return frames.size() > n ? frames[n] : os::Data(10, 0);
+  }
+  // Writes an incoming frame: length, version 1, command, rid, body.
+  void answer(std::uint8_t command, std::uint16_t rid, const os::Data& body) {
+    os::ByteWriter writer;
+    writer.u16(0).u8(1).u8(command).u16(rid).bytes(body);
+    DUVMakePacket::setPacketLen(writer);
+    ASSERT_TRUE(core_.write(writer.take()));
+  }
+  // Connects (the `n`-th lookup and connection) and logs in with the stored identity; the server
+  // speaks version 1.
+  void logIn(std::size_t n = 1) {
+    answerLookup(n);
+    ASSERT_TRUE(runUntil([&] { return core_.acceptedCount() == n; }));
+    os::Data login = frame(0);
+    ASSERT_EQ(login[3], 1);
+    answer(1, u16At(login, 4), os::ByteWriter().u16(0).u32(9).u16(1).take());
+    ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  }
+
+  os::VirtualClockScope clock_;
+  os::TestSandbox sandbox_;
+  os::NotificationCenter center_;
+  os::testing::TcpTestPeer core_;
+  os::testing::UdpTestPeer lookup_;
+  DUVServiceEndpoints endpoints_;
+  std::shared_ptr<DUVUserDefaults> identity_;
+  std::shared_ptr<DUVSession> session_;
+  bool tokenUpdated_ = true;
+  std::vector<std::uint32_t> messages_;
+};
+
+// Answers that lack their last fields still count: a registration without its registration id
+// logs in, a message without content is acknowledged, and a refusal without error text clears
+// the identity so that the next connection registers anew.
+TEST_F(DUVSessionTest, AnswersWithMissingFieldsAreActedOn) {
+  os::testing::NotificationCounter registered(kDUVNetworkDidRegisterNotification);
+  start().setup();
+  answerLookup(1);
+  os::Data registration = frame(0);
+  ASSERT_EQ(registration[3], 0);
+  answer(0, u16At(registration, 4), os::ByteWriter().u16(0).u32(77).u16(6).text("secret").take());
+  os::Data login = frame(1);
+  ASSERT_EQ(login[3], 1);
+  EXPECT_EQ(u32At(login, 10), 77u);
+  EXPECT_EQ(identity_->password(), "secret");
+  EXPECT_EQ(identity_->registrationID(), "");
+  ASSERT_TRUE(runUntil([&] { return registered.count() == 1; }));
+  answer(1, u16At(login, 4), os::ByteWriter().u16(0).u32(9).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  EXPECT_EQ(session_->sessionID(), 9u);
+
+  // A message of type 0 with id 0x0A0B0C0D and no content field.
+  answer(3, 0x0102, os::ByteWriter().u32(1).u8(0).u32(0x0A0B0C0D).take());
+  os::Data receipt = frame(2);
+  EXPECT_EQ(receipt, (os::Data{0, 21, 1, 4, 0x01, 0x02, 0, 0, 0, 9, 0, 0, 0, 0, 0, 77, 0, 0x0A, 0x0B, 0x0C, 0x0D}));
+  EXPECT_EQ(messages_, (std::vector<std::uint32_t>{0x0A0B0C0D}));
+
+  // The server drops the connection; the next login is refused with a bare status.
+  core_.closeConnection();
+  ASSERT_TRUE(runUntil([&] { return session_->pendingSetupDelay() == 2; }));
+  os::Clock::advance(2);
+  answerLookup(2);
+  ASSERT_TRUE(runUntil([&] { return core_.acceptedCount() == 2; }));
+  login = frame(0);
+  ASSERT_EQ(login[3], 1);
+  answer(1, u16At(login, 4), {0, 2});
+  ASSERT_TRUE(runUntil([&] { return identity_->uid() == 0 && session_->pendingSetupDelay() == 5; }));
+  EXPECT_EQ(identity_->password(), std::nullopt);
+  os::Clock::advance(5);
+  answerLookup(3);
+  ASSERT_TRUE(runUntil([&] { return core_.acceptedCount() == 3; }));
+  EXPECT_EQ(frame(0)[3], 0);  // registration
+}
+
+// A lookup that nobody answers leaves the session without a report address: it does not go on
+// to register or log in, and tries again on the back-off schedule.
+TEST_F(DUVSessionTest, NoReportAddressNoSession) {
+  os::testing::NotificationCounter setups(kDUVNetworkDidSetupNotification);
+  start().setup();
+  ASSERT_TRUE(runUntil([&] { return lookup_.datagrams().size() == 1; }));
+  os::Clock::advance(8);  // no answer on the first port
+  ASSERT_TRUE(runUntil([&] { return lookup_.datagrams().size() == 2; }));
+  os::Clock::advance(4);  // nor on the second
+  ASSERT_TRUE(runUntil([&] { return session_->pendingSetupDelay() == 2; }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_FALSE(session_->isConnected());
+  EXPECT_EQ(setups.count(), 0);
+  EXPECT_TRUE(core_.receivedFrames().empty());
+  EXPECT_FALSE(session_->addressController()->reportAddress());
+}
+
+// Failed registrations close the session: 1008 with the app key message, any other status with
+// the service error; a registration answer after the login changes nothing.
+TEST_F(DUVSessionTest, RegistrationFailuresAndLateAnswers) {
+  os::testing::LogCapture log;
+  start().setup();
+  answerLookup(1);
+  answer(0, u16At(frame(0), 4), {0x03, 0xF0});  // 1008
+  ASSERT_TRUE(runUntil([&] { return session_->pendingSetupDelay() == 2; }));
+  EXPECT_TRUE(log.contains("ZUrarLog: app_key 参数非法"));
+  EXPECT_EQ(identity_->uid(), 0u);
+
+  os::Clock::advance(2);
+  answerLookup(2);
+  ASSERT_TRUE(runUntil([&] { return core_.acceptedCount() == 2; }));
+  os::ByteWriter failed;
+  failed.u16(3);
+  DUVMakePacket::appendString(failed, "busy");
+  answer(0, u16At(frame(0), 4), failed.take());
+  ASSERT_TRUE(runUntil([&] { return session_->pendingSetupDelay() == 5; }));
+  EXPECT_TRUE(log.contains("Zurar register error: service failed with error code : 3; retry...."));
+
+  identity_->setUid(5, "pw", "reg-5");
+  os::Clock::advance(5);
+  logIn(3);
+  answer(0, 0x7777, os::ByteWriter().u16(0).u32(999).u16(1).text("x").u16(1).text("y").take());
+  // A message after it: once its receipt is out, the registration answer has been read.
+  answer(3, 0x7778, os::ByteWriter().u32(1).u8(0).u32(1).take());
+  EXPECT_EQ(frame(1)[3], 4);
+  EXPECT_TRUE(session_->isLogin());
+  EXPECT_EQ(identity_->uid(), 5u);
+  EXPECT_EQ(identity_->registrationID(), "reg-5");
+}
+
+// The blocked queue keeps at most 21: a new request pushes the front one out; a high-priority one
+// then takes the front itself. On a disconnect the requests still waiting for their answer go
+// back ahead of the ones that were waiting to be sent, in their order.
+TEST_F(DUVSessionTest, QueueLimitsAndRequeueingOnClose) {
+  identity_ = DUVUserDefaults::create(kBundle, "abc123", center_);
+  identity_->setUid(5, "pw", "reg-5");
+  auto& session = start();
+  auto receipt = [&](std::uint16_t rid) {
+    os::Data bytes{0, 15, 1, 3, static_cast<std::uint8_t>(rid >> 8), static_cast<std::uint8_t>(rid), 0, 0, 0, 0, 0,
+                   0, 0, 0, 1};
+    auto message = std::dynamic_pointer_cast<DUVMessageDispatch>(DUVReceivedPacket::packetWithBuffer(bytes.data(), 15));
+    return std::make_shared<DUVMessageReceipt>(*message, 5);
+  };
+  for (std::uint16_t rid = 1; rid <= 21; ++rid) session.sendRequest(receipt(rid));
+  session.sendRequest(receipt(22));
+  ASSERT_EQ(session.blockedQueue().size(), 21u);
+  EXPECT_EQ(session.blockedQueue().front()->rid(), 2);
+  EXPECT_EQ(session.blockedQueue().back()->rid(), 22);
+  auto urgent = receipt(23);
+  urgent->setControlFlag(kDUVLoginRequired | kDUVCanBeQueuedIfNotLogin | kDUVHighPriority);
+  session.sendRequest(urgent);
+  ASSERT_EQ(session.blockedQueue().size(), 21u);
+  EXPECT_EQ(session.blockedQueue().front()->rid(), 23);
+  EXPECT_EQ(session.blockedQueue()[1]->rid(), 3);
+
+  session.setup();
+  logIn();
+  ASSERT_TRUE(runUntil([&] { return session.blockedQueue().empty() && core_.receivedFrames().size() == 22; }));
+  // Two tags requests wait for their acks (the server speaks version 1) ...
+  session.sendRequest(std::make_shared<DUVSetTagAlias>(session.getRId(), std::vector<std::string>{"a"}, std::nullopt));
+  ASSERT_TRUE(runUntil([&] { return session.sendingQueue().size() == 1; }));
+  session.sendRequest(std::make_shared<DUVSetTagAlias>(session.getRId(), std::nullopt, std::string("b")));
+  ASSERT_TRUE(runUntil([&] { return session.sendingQueue().size() == 2; }));
+  auto first = session.sendingQueue()[0], second = session.sendingQueue()[1];
+  // ... while a token report waits to be sent, when the session closes.
+  auto token = std::make_shared<DUVDeviceTokenReportRequest>(session.getRId());
+  session.sendRequest(token);
+  session.close();
+  ASSERT_EQ(session.blockedQueue().size(), 3u);
+  EXPECT_EQ(session.blockedQueue()[0], first);
+  EXPECT_EQ(session.blockedQueue()[1], second);
+  EXPECT_EQ(session.blockedQueue()[2], token);
+  EXPECT_TRUE(session.sendingQueue().empty());
+  EXPECT_FALSE(first->isWaitingForAck());
+
+  os::Clock::advance(2);
+  logIn(2);
+  ASSERT_TRUE(runUntil([&] { return core_.receivedFrames().size() == 4; }));
+  auto frames = core_.receivedFrames();
+  EXPECT_EQ(u16At(frames[1], 4), first->rid());
+  EXPECT_EQ(u16At(frames[2], 4), second->rid());
+  EXPECT_EQ(frames[3][3], 13);
+}
+
+// Until the stored identity is verified neither a reachability change nor a try starts the
+// session; the verification does.
+TEST(DUVNetworkServiceTest, AnUnverifiedIdentityHoldsTheSessionBack) {
+  os::VirtualClockScope clock;
+  os::TestSandbox sandbox;
+  os::testing::SharedFakeReachability reachability;
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+  // A record of the older release waits a second for the device token before it is trusted.
+  std::string folder = sandbox.sandbox()->libraryDirectory() + "/" + kDUVLegacyFolderName + "/" + kBundle;
+  os::FileManager::defaultManager().createDirectoryAtPath(folder, true);
+  os::PropertyList::writeFile(os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")}}),
+                              folder + "/APUserDefaults.plist", os::PropertyListFormat::XML);
+  os::NotificationCenter center;
+  auto identity = DUVUserDefaults::create(kBundle, "abc123", center);
+  ASSERT_FALSE(identity->verified());
+  int setups = 0, closes = 0;
+  auto service = DUVNetworkService::create(center, identity, {[&] { ++setups; }, [&] { ++closes; }, nullptr});
+  service->trySetupSession();
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable | os::kReachabilityFlagsIsWWAN);
+  ASSERT_TRUE(runUntil([&] { return closes == 1; }));
+  EXPECT_EQ(setups, 0);
+  os::Clock::advance(1);
+  ASSERT_TRUE(runUntil([&] { return setups == 1; }));
+  EXPECT_TRUE(identity->verified());
+}
+
+}  // namespace
