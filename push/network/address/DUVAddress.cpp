@@ -7,12 +7,21 @@ std::uint16_t portFrom(const std::string& text) {
   long port = std::strtol(text.c_str(), nullptr, 10);
   return port > 0 && port <= 0xFFFF ? static_cast<std::uint16_t>(port) : 80;
 }
+
+// A host goes into "http://host:port/path" URLs and is read back out of them: one holding a
+// character that ends or changes the URL's authority would come back as another host.
+bool acceptableHost(const std::string& host) {
+  if (host.empty()) return false;
+  for (unsigned char c : host)
+    if (c <= 0x20 || c == 0x7F || c == '/' || c == '?' || c == '#' || c == '@' || c == '\\') return false;
+  return true;
+}
 }  // namespace
 
 std::optional<DUVAddress> DUVAddress::initWithString(const std::string& text) {
   auto colon = text.find(':');
   std::string host = text.substr(0, colon);
-  if (host.empty()) return std::nullopt;
+  if (!acceptableHost(host)) return std::nullopt;
   DUVAddress address;
   address.host = host;
   if (colon != std::string::npos) {
@@ -41,7 +50,7 @@ std::optional<DUVAddress> DUVAddress::fromHttpWrapAddress(const std::string& url
 
 std::optional<DUVAddress> DUVAddress::initWithDictionary(const os::Dictionary& dictionary) {
   const std::string* host = dictionary["kDUVAddressHostKey"].string();
-  if (!host || host->empty()) return std::nullopt;
+  if (!host || !acceptableHost(*host)) return std::nullopt;
   DUVAddress address;
   address.host = *host;
   long long port = dictionary["kDUVAddressPortKey"].intValue();

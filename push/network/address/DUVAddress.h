@@ -8,7 +8,8 @@
 
 class DUVAddress {
  public:
-  // "host:port"; a missing or zero port is 80. Nothing for an empty host.
+  // "host:port"; a missing or zero port is 80. Nothing for an empty host, or for one that could
+  // not stand in a URL as it is (holding "/", "?", "#", "@", "\\", a space or a control byte).
   static std::optional<DUVAddress> initWithString(const std::string& text);
   // The same, with the URL "http://host:port" followed by the resource URL's path.
   static std::optional<DUVAddress> initWithString(const std::string& text, const std::string& resource);

@@ -128,7 +128,8 @@ void DUVAddressController::resolvedAddressesFromData(const std::optional<os::Dat
   std::optional<DUVAddress> report;
   bool useIps = ips.size() >= 3;
   if (useIps) {
-    if (!ips[1].empty()) {
+    // Kept only when it reads as an address, so the stored text always reads back as one.
+    if (DUVAddress::initWithString(ips[1])) {
       endpoints_.defaultCoreAddress = ips[1];
       if (identity_) identity_->setDefaultConAddress(ips[1]);
     }
@@ -140,7 +141,8 @@ void DUVAddressController::resolvedAddressesFromData(const std::optional<os::Dat
 
   std::optional<DUVAddress> core = useIps && !ips[0].empty() ? DUVAddress::initWithString(ips[0]) : std::nullopt;
   if (!core) {
-    if (auto stored = identity_ ? identity_->defaultConAddress() : std::nullopt) endpoints_.defaultCoreAddress = *stored;
+    auto stored = identity_ ? identity_->defaultConAddress() : std::nullopt;
+    if (stored && DUVAddress::initWithString(*stored)) endpoints_.defaultCoreAddress = *stored;
     if (auto resolved = os::HostLookup::firstIPv4Address(endpoints_.defaultCoreHost))
       core = DUVAddress::initWithString(*resolved + ":" + std::to_string(endpoints_.corePort));
     else
