@@ -206,8 +206,12 @@ void DUVHttpSession::locationInfoChangeViaNetworkState(long status) {
 }
 
 std::string DUVHttpSession::defaultAddress(std::uint32_t type) const {
-  if (!environment_.endpoints || type >= 20) return "";
-  return "http://" + (type < 10 ? environment_.endpoints->reportHost + "/v2/report" : environment_.endpoints->userHost + "/v1/user/");
+  if (type >= 20) return "";
+  const std::string host = !environment_.endpoints ? "" : type < 10 ? environment_.endpoints->reportHost
+                                                                     : environment_.endpoints->userHost;
+  // No service host configured: the looked-up address is the only one there is.
+  if (host.empty()) return backUpAddress(type);
+  return "http://" + host + (type < 10 ? "/v2/report" : "/v1/user/");
 }
 
 std::string DUVHttpSession::backUpAddress(std::uint32_t type) const {

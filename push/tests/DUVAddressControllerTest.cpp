@@ -5,9 +5,12 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/TcpTestPeer.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
+#include "push/network/DUVHttpSession.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/address/DUVAddressController.h"
 #include "push/utilities/DUVUserDefaults.h"
@@ -87,6 +90,35 @@ TEST_F(DUVAddressControllerTest, RepliesAndTheirFallbacks) {
   EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.7:3000");
 }
 
+// A host that could not stand in a URL as it is would come back out of the stored URL as another
+// host: such entries are refused, and what is stored reads back as the same host and port.
+TEST_F(DUVAddressControllerTest, OnlyAddressesThatReadBackAreTakenAndStored) {
+  for (const char* text : {"u.example/p:5", "u@x:1", "u?x", "u#x:2", "a b:3", "a\tb", "a\\b", ":80", ""})
+    EXPECT_FALSE(DUVAddress::initWithString(text)) << text;
+  EXPECT_EQ(DUVAddress::initWithString("u.example:5")->text(), "u.example:5");
+
+  lookupAnswered(R"({"ips":["u.example/p:5","a b:6","10.0.0.3/x:5000"],"user":"u.example/p:5"})");
+  EXPECT_EQ(controller_->coreAddress()->text(), "127.0.0.9:3000");
+  EXPECT_FALSE(controller_->reportAddress());
+  EXPECT_FALSE(controller_->attributeReportAddress());
+  EXPECT_EQ(identity_->defaultConAddress(), std::nullopt);
+  EXPECT_EQ(identity_->backupReportAddress(), std::nullopt);
+  EXPECT_EQ(identity_->attributeReportAddress(), std::nullopt);
+
+  lookupAnswered(R"({"ips":["10.0.0.1:4000","10.0.0.2:4001","10.0.0.3:70000"],"user":"u.example:81"})");
+  auto report = *controller_->reportAddress();
+  auto attribute = *controller_->attributeReportAddress();
+  EXPECT_EQ(report.text(), "10.0.0.3:80");  // a port that does not fit is 80, in the URL too
+  EXPECT_EQ(report.httpWrapAddress, "http://10.0.0.3:80/v2/report");
+  // A failed lookup: everything comes back from the store as it was.
+  lookupAnswered("not json");
+  EXPECT_EQ(controller_->coreAddress()->text(), "10.0.0.2:4001");
+  EXPECT_EQ(controller_->reportAddress()->text(), report.text());
+  EXPECT_EQ(controller_->reportAddress()->httpWrapAddress, report.httpWrapAddress);
+  EXPECT_EQ(controller_->attributeReportAddress()->text(), attribute.text());
+  EXPECT_EQ(controller_->attributeReportAddress()->httpWrapAddress, "http://u.example:81/v1/user/");
+}
+
 TEST_F(DUVAddressControllerTest, NoReplyTriesTheBackupPortOnceThenFallsBackAfterTwelveSeconds) {
   controller_->updateAddresses();
   ASSERT_TRUE(runUntil([&] { return first_.datagrams().size() == 1; }));
@@ -111,6 +143,31 @@ TEST_F(DUVAddressControllerTest, AnUnresolvedLookupHostMovesTheIndexOn) {
   EXPECT_EQ(identity_->sisHostIndex(), 0u);
   EXPECT_EQ(DUVAddress::analyseResourcePath("http://10.0.0.1:80/v2/report"), "/v2/report");
   EXPECT_EQ(DUVAddress::analyseResourcePath("push.example"), std::nullopt);
+}
+
+// The report and user-service hosts are deployment values: without them in the configuration a
+// report goes straight to the address the lookup named, never to a guessed one first.
+TEST(DUVReportAddresses, WithoutConfiguredHostsReportsGoToTheLookedUpAddress) {
+  os::TestSandbox sandbox;
+  os::testing::HttpTestServer service;
+  service.route("POST", "/v2/report", os::testing::CannedResponse::text("", 200));
+  os::testing::TcpTestPeer guessed;
+  os::HostLookup::mapHost("127.0.0.1", 80, "127.0.0.1", guessed.port());
+  os::NotificationCenter center;
+  auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
+  identity->setUid(5, "pw", "r");
+  DUVServiceEndpoints endpoints = DUVServiceEndpoints::fromConfig({{"APP_KEY", os::Value("abc123")}});
+  DUVHttpSession::Environment environment;
+  environment.identity = identity;
+  environment.endpoints = &endpoints;
+  environment.networkStatus = [] { return 2L; };
+  auto looked = DUVAddress::initWithString("127.0.0.1:" + std::to_string(service.port()), "/v2/report");
+  environment.reportAddress = [looked] { return looked; };
+  auto reports = DUVHttpSession::create(environment);
+  reports->reportMsgStatus(2001, 42);
+  EXPECT_TRUE(runUntil([&] { return service.requestCount() == 1; }));
+  EXPECT_EQ(guessed.acceptedCount(), 0u);
+  os::HostLookup::removeAllOverrides();
 }
 
 TEST(DUVNetworkService, StatusesAndChanges) {

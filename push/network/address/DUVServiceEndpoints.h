@@ -21,9 +21,10 @@ struct DUVServiceEndpoints {
   std::uint16_t corePort = 3000;
   // "host:port", used when the default core host does not resolve either.
   std::string defaultCoreAddress = "127.0.0.1:3000";
-  // The report and user services ("host" or "host:port"); the lookup names backups for both.
-  std::string reportHost = "127.0.0.1";
-  std::string userHost = "127.0.0.1";
+  // The report and user services ("host" or "host:port"), only from the configuration: without
+  // them reports go straight to the addresses the lookup names.
+  std::string reportHost;
+  std::string userHost;
 
   // The built-in values with those of the configuration's keys "SIS_HOSTS" (array),
   // "SIS_DEFAULT_ADDRESS", "SIS_PORT", "SIS_BACKUP_PORT", "CORE_HOST", "CORE_PORT" and
