@@ -31,6 +31,7 @@ constexpr char kRecordMark[] = "CRASHRECORD v1 ";
 
 struct Slot {
   char name[kMaxNameLength + 1] = {};
+  std::string directory;  // setup only: "" for the install folder
   std::atomic<int> fd{-1};
   std::atomic<bool> recorded{false};  // this crash already has its record (from std::terminate)
   CrashHook hook;
@@ -189,15 +190,6 @@ bool fail(Error* error, long code, std::string description) {
   return false;
 }
 
-// Requires gSetupMutex.
-bool openRecordFile(Slot& slot, Error* error) {
-  std::string path = CrashHooks::recordPath(gDirectory, slot.name);
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return fail(error, kCrashHooksFileError, "cannot open " + path + ": " + std::strerror(errno));
-  slot.fd.store(fd, std::memory_order_release);
-  return true;
-}
-
 bool makeDirectories(const std::string& path) {
   for (std::size_t at = 1; at <= path.size(); ++at) {
     if (at != path.size() && path[at] != '/') continue;
@@ -206,6 +198,18 @@ bool makeDirectories(const std::string& path) {
   }
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Requires gSetupMutex.
+bool openRecordFile(Slot& slot, Error* error) {
+  const std::string& directory = slot.directory.empty() ? gDirectory : slot.directory;
+  if (!slot.directory.empty() && !makeDirectories(directory))
+    return fail(error, kCrashHooksFileError, "cannot make the record folder " + directory);
+  std::string path = CrashHooks::recordPath(directory, slot.name);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return fail(error, kCrashHooksFileError, "cannot open " + path + ": " + std::strerror(errno));
+  slot.fd.store(fd, std::memory_order_release);
+  return true;
 }
 
 constexpr std::size_t kAlternateStackSize = 64 * 1024;
@@ -303,7 +307,7 @@ bool CrashHooks::install(const std::string& directory, Error* error) {
   gDirectory = directory;
   int count = gSlotCount.load();
   for (int i = 0; i < count; ++i)
-    if (!openRecordFile(gSlots[i], error)) return false;
+    if (gSlots[i].fd.load() < 0 && !openRecordFile(gSlots[i], error)) return false;
 
   // The first backtrace loads the unwinder; in a handler that load could allocate.
   void* warm[1];
@@ -351,8 +355,9 @@ bool CrashHooks::addHook(const std::string& name, CrashHook hook, Error* error) 
   if (count == kMaxHooks) return fail(error, kCrashHooksFullError, "no room for another crash hook");
   Slot& slot = gSlots[count];
   std::memcpy(slot.name, name.c_str(), name.size() + 1);
+  slot.directory = std::move(hook.directory);
   slot.hook = std::move(hook);
-  if (gInstalled && !openRecordFile(slot, error)) return false;
+  if ((gInstalled || !slot.directory.empty()) && !openRecordFile(slot, error)) return false;
   // The terminate chain needs no folder: a hook that writes its own file works before install.
   if (slot.hook.onTerminate) installTerminate();
   gSlotCount.store(count + 1, std::memory_order_release);

@@ -71,6 +71,10 @@ struct CrashHook {
   // Runs from std::terminate, before the terminate handler installed earlier. Ordinary code may run
   // here (the exception is still current: see currentExceptionReason).
   std::function<void(CrashRecordWriter&)> onTerminate;
+  // The folder of this hook's record file (created when missing), for a client that keeps its
+  // records among its own files: its next start finds them there whoever installed the hooks
+  // first. "" for the folder given to install.
+  std::string directory{};
 };
 
 struct CrashRecord {
@@ -92,8 +96,9 @@ class CrashHooks {
   static bool install(const std::string& directory, Error* error = nullptr);
   static bool isInstalled();
 
-  // Adds a hook at the end of the chain; its record file opens now when installed, else at install.
-  // Hooks are added at start-up, not while another thread may be crashing.
+  // Adds a hook at the end of the chain; its record file opens now when installed or when the hook
+  // names its own folder, else at install. Hooks are added at start-up, not while another thread
+  // may be crashing.
   static bool addHook(const std::string& name, CrashHook hook, Error* error = nullptr);
 
   // The records a hook left in `directory` (the previous runs), oldest first; the file is emptied,

@@ -86,6 +86,10 @@ class CrashHooksTest : public ::testing::Test {
                                                       [](CrashRecordWriter& w) {
                                                         w.write(CrashHooks::currentExceptionReason().c_str());
                                                       }}) &&
+                // Keeps its records in a folder of its own, whoever installs.
+                CrashHooks::addHook("reporter", CrashHook{[](CrashRecordWriter& w) { w.write("reporter saw it"); },
+                                                          {},
+                                                          ownFolder()}) &&
                 CrashHooks::install(dir_) &&
                 // Added after install: its file opens at once. Uncaught exceptions only.
                 CrashHooks::addHook("news", CrashHook{{}, [](CrashRecordWriter& w) { w.write("news saw it"); }});
@@ -102,6 +106,8 @@ class CrashHooksTest : public ::testing::Test {
     if (WIFSIGNALED(status)) death.signal = WTERMSIG(status);
     return death;
   }
+
+  std::string ownFolder() const { return dir_ + "/reporter/records"; }
 
   std::string dir_;
 };
@@ -122,6 +128,11 @@ TEST_F(CrashHooksTest, FaultAndAbortLeaveOneRecordEachAndStillKill) {
     if (crash == &nullDereference) {
       EXPECT_EQ(records[0].address, 0u);
     }
+    auto own = CrashHooks::takeRecords(ownFolder(), "reporter");
+    ASSERT_EQ(own.size(), 1u);
+    EXPECT_EQ(own[0].signal, signal);
+    EXPECT_EQ(own[0].text, "reporter saw it");
+    EXPECT_TRUE(CrashHooks::takeRecords(dir_, "reporter").empty());
     // Read once: the next start finds nothing more.
     EXPECT_TRUE(CrashHooks::takeRecords(dir_, "push").empty());
     EXPECT_TRUE(CrashHooks::takeRecords(dir_, "news").empty());
