@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "analytics/OBANSession.h"
+#include "analytics/OBAnalytics.h"
 #include "app/RemoteNotificationLink.h"
 #include "foundation/ServiceCallLog.h"
 #include "news/settings/VXSettingViewController.h"
@@ -88,6 +90,10 @@ TEST_F(Startup, LaunchStartsTheServicesInOrderAndBuildsTheWindowUnderTheSplash) 
   EXPECT_EQ(analytics->arguments["appKey"], os::Value(OMBRA_KEY));
   EXPECT_EQ(analytics->arguments["reportPolicy"].intValue(), 1);
   EXPECT_EQ(analytics->arguments["channelId"], os::Value("App Store"));
+  auto session = OBAnalytics::session();
+  EXPECT_EQ(session->appKey(), OMBRA_KEY);
+  EXPECT_EQ(session->reportPolicy(), 1);
+  EXPECT_EQ(session->channelId(), "App Store");
   EXPECT_EQ(ServiceCallLog::last("OBSocialData", "setAppKey")->arguments["appKey"], os::Value(OMBRA_KEY));
   EXPECT_EQ(ServiceCallLog::last("Brekka", "startWithAPIKey")->arguments["apiKey"], os::Value(kBrekkaAPIKey));
 
