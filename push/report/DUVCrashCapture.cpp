@@ -17,6 +17,8 @@ bool DUVCrashCapture::install(const std::string& directory, os::Error* error) {
   hook.onTerminate = [](os::CrashRecordWriter& w) {
     w.write(os::CrashHooks::currentExceptionReason().c_str()).write("\n").writeStack();
   };
+  // Its own folder: the crash reporter may have installed the hooks first, in its folder.
+  hook.directory = directory;
   if (!os::CrashHooks::addHook(kHookName, hook, error)) return false;
   return os::CrashHooks::isInstalled() || os::CrashHooks::install(directory, error);
 }
