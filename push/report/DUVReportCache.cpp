@@ -7,6 +7,13 @@ void DUVReportCache::addCacheObject(const os::Dictionary& record, const std::str
   calculateCacheLength();
 }
 
+bool DUVReportCache::checkReportFlag(const std::string& flag) const {
+  if (pending_.contains(flag)) return true;
+  for (const auto& [key, record] : pending_)
+    if (key.size() > flag.size() && key.compare(0, flag.size(), flag) == 0 && key[flag.size()] == '.') return true;
+  return false;
+}
+
 void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const {
   for (const auto& [key, value] : os::Dictionary(pending_))
     if (const os::Dictionary* record = value.dictionary())

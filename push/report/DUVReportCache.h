@@ -21,7 +21,9 @@ class DUVReportCache {
   // A new key goes to the end of the order; an existing one keeps its place.
   void addCacheObject(const os::Dictionary& record, const std::string& key);
   void removeCacheObjectForKey(const std::string& key) { pending_.remove(key); }
-  bool checkReportFlag(const std::string& key) const { return pending_.contains(key); }
+  // Whether a pending record is held under a flag's text: the text itself, or one of the per-record
+  // keys "<flag>.<n>" its packets were kept under.
+  bool checkReportFlag(const std::string& flag) const;
   // Every pending record, oldest first; the visitor may stop by returning false.
   void enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const;
 

@@ -9,34 +9,50 @@
 namespace {
 constexpr double kResendTimetable[] = {40.0, 100.0, 200.0, 300.0};
 
-std::size_t jsonLength(const os::Dictionary& record) { return ZRFJSONData(os::Value(record)).value_or(os::Data{}).size(); }
 }  // namespace
 
 DUVReportRequest::DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache)
     : reportType_(reportType), cache_(std::move(cache)) {}
 
-std::optional<os::Dictionary> DUVReportRequest::makeRecord() {
-  // Once packed, the record travels with the pending and in-flight records: a resend must not
-  // add it a second time.
-  auto record = std::move(content_);
-  content_.reset();
-  return record;
+std::optional<os::Dictionary> DUVReportRequest::makeRecord() { return std::move(content_); }
+
+void DUVReportRequest::forget(const Entry& entry) {
+  if (entry.key && cache_) cache_->removeCacheObjectForKey(*entry.key);
+}
+
+void DUVReportRequest::append(os::Dictionary record, std::optional<std::string> key) {
+  auto json = ZRFJSONData(os::Value(record));
+  Entry entry{std::move(record), json ? json->size() : 0, std::move(key)};
+  if (!json) {
+    // Data, a date, a non-finite number or bad text: no packet could ever carry it, and kept it
+    // would stop every later one.
+    DUVClassLogger("DUVReportRequest")
+        ->log(DUVLevel::error(), "report record dropped, not writable as JSON: " + os::Value(entry.record).description());
+    forget(entry);
+    return;
+  }
+  reportContents_.push_back(std::move(entry));
 }
 
 void DUVReportRequest::packData() {
+  if (recordMade_) return;
+  recordMade_ = true;
   packedRecord_ = makeRecord();
-  if (packedRecord_ && !isSendLock_) reportContents_.push_back(*packedRecord_);
+  if (packedRecord_ && !isSendLock_) append(*packedRecord_, std::nullopt);
 }
 
 void DUVReportRequest::takeInPending() {
   if (!cache_) return;
-  std::vector<std::string> taken;
+  std::vector<std::pair<std::string, os::Dictionary>> pending;
   cache_->enumerate([&](const std::string& key, const os::Dictionary& record) {
-    reportContents_.push_back(record);
-    taken.push_back(key);
+    pending.emplace_back(key, record);
     return true;
   });
-  for (const auto& key : taken) cache_->removeCacheObjectForKey(key);
+  // They stay in the cache until a packet holds them.
+  for (auto& [key, record] : pending) {
+    taken_.push_back(key);
+    append(std::move(record), key);
+  }
 }
 
 std::string DUVReportRequest::envelopeWithout() const {
@@ -49,13 +65,14 @@ std::string DUVReportRequest::envelopeWithout() const {
 
 void DUVReportRequest::dropContentBeyondMaxSize(std::size_t envelopeSize) {
   if (reportContents_.size() < 2) return;
-  std::size_t total = envelopeSize + jsonLength(reportContents_.back()) + 10;
+  std::size_t total = envelopeSize + reportContents_.back().length + 10;
   // From the second-last record down: once past the cap, that record and every older one go.
   for (std::size_t i = reportContents_.size() - 1; i-- > 0;) {
-    total += jsonLength(reportContents_[i]) + 1;
+    total += reportContents_[i].length + 1;
     if (total > kMaximumContentSize) {
       DUVClassLogger("DUVReportRequest")
           ->logMessage(std::nullopt, "content too large, drop the content", &DUVLevel::warn());
+      for (std::size_t j = 0; j <= i; ++j) forget(reportContents_[j]);
       reportContents_.erase(reportContents_.begin(), reportContents_.begin() + static_cast<long>(i) + 1);
       return;
     }
@@ -65,17 +82,17 @@ void DUVReportRequest::dropContentBeyondMaxSize(std::size_t envelopeSize) {
 void DUVReportRequest::addContents(std::size_t envelopeSize) {
   realContents_.clear();
   if (reportContents_.empty()) return;
-  std::size_t total = envelopeSize + jsonLength(reportContents_.back()) + 10;
-  realContents_.push_back(reportContents_.back());
+  std::size_t total = envelopeSize + reportContents_.back().length + 10;
+  realContents_.push_back(std::move(reportContents_.back().record));
   reportContents_.pop_back();
   isSubpackage_ = false;
   while (!reportContents_.empty()) {
-    total += jsonLength(reportContents_.back()) + 1;
+    total += reportContents_.back().length + 1;
     if (total > kPacketBudget) {
       isSubpackage_ = true;
       break;
     }
-    realContents_.push_back(reportContents_.back());
+    realContents_.push_back(std::move(reportContents_.back().record));
     reportContents_.pop_back();
   }
 }
@@ -83,23 +100,16 @@ void DUVReportRequest::addContents(std::size_t envelopeSize) {
 std::optional<os::Data> DUVReportRequest::packetData() {
   std::string envelope = envelopeWithout();
   if (!isSubpackage_) {
+    reportContents_.clear();
+    taken_.clear();
     takeInPending();
     packData();
-    if (isSendLock_) {
-      // The kind's record is unchanged; the pending records taken in wait for the next report.
-      if (cache_) {
-        std::size_t n = 0;
-        for (const auto& record : reportContents_) {
-          std::string key;
-          do key = "held-" + std::to_string(n++);
-          while (cache_->checkReportFlag(key));
-          cache_->addCacheObject(record, key);
-        }
-      }
+    if (isSendLock_ || reportContents_.empty()) {
+      // The kind's record is unchanged (or there is nothing): the pending records taken in never
+      // left the cache and wait for the next report.
       reportContents_.clear();
       return std::nullopt;
     }
-    if (reportContents_.empty()) return std::nullopt;
     dropContentBeyondMaxSize(envelope.size());
   }
   addContents(envelope.size());
@@ -111,9 +121,14 @@ std::optional<os::Data> DUVReportRequest::packetData() {
                       {"app_key", os::Value(identity_.appkey)},
                       {"content", os::Value(content)}};
   auto json = ZRFJSONData(os::Value(full));
-  if (json)
-    DUVClassLogger("DUVReportRequest")
-        ->logMessage(std::nullopt, "http report packet size: " + std::to_string(json->size()), &DUVLevel::debug());
+  if (!json) return std::nullopt;
+  // The packet exists: the pending records it took in now travel with this request (in this
+  // packet or its next ones), no longer in the cache.
+  if (cache_)
+    for (const auto& key : taken_) cache_->removeCacheObjectForKey(key);
+  taken_.clear();
+  DUVClassLogger("DUVReportRequest")
+      ->logMessage(std::nullopt, "http report packet size: " + std::to_string(json->size()), &DUVLevel::debug());
   return json;
 }
 

@@ -51,8 +51,10 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   virtual std::optional<os::URLRequest> generateReportRequest(const std::string& url);
   // Whether its records go to the in-flight area of the report cache while they travel.
   virtual bool cacheRequestRequired() const { return true; }
-  // A request that is no longer current: a late failure of it is ignored.
-  virtual bool isStale() const { return false; }
+  // The badge upload's lock on its value (reports have none): a request that still answers true
+  // after being told false is no longer current, and a late failure of it is ignored.
+  virtual bool isSendRequestLock() const { return false; }
+  virtual void setIsSendRequestLock(bool) {}
   const os::Data& bodyData() const { return bodyData_; }
   const DUVReportIdentity& identity() const { return identity_; }
   static std::string authorization(const DUVReportIdentity& identity, const os::Data& body);
@@ -67,28 +69,42 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   virtual bool startDelaySend();
 
  protected:
-  // The kind's own record for this packing, or nothing. A kind whose record did not change since
-  // its last upload sets the send lock instead.
+  // The kind's own record, asked for once per request (a resend carries it among the pending
+  // records it was given back to), or nothing. A kind whose record did not change since its last
+  // upload sets the send lock instead.
   virtual std::optional<os::Dictionary> makeRecord();
   const std::optional<os::Dictionary>& packedRecord() const { return packedRecord_; }
   const std::string& identityAppkey() const { return identity_.appkey; }
 
  private:
+  // A record waiting to be packed, with its JSON length and, for a pending record taken in from
+  // the report cache, its key there.
+  struct Entry {
+    os::Dictionary record;
+    std::size_t length = 0;
+    std::optional<std::string> key;
+  };
   std::string envelopeWithout() const;
+  // Appends a record; one the JSON writer refuses is dropped alone (and leaves the cache).
+  void append(os::Dictionary record, std::optional<std::string> key);
   void takeInPending();
   void packData();
   void dropContentBeyondMaxSize(std::size_t envelopeSize);
   void addContents(std::size_t envelopeSize);
+  void forget(const Entry& entry);
 
   std::uint32_t reportType_;
   std::shared_ptr<DUVReportCache> cache_;
   DUVReportIdentity identity_;
   std::optional<os::Dictionary> content_;
   std::optional<os::Dictionary> packedRecord_;
+  bool recordMade_ = false;
+  std::deque<Entry> reportContents_;
+  std::vector<os::Dictionary> realContents_;
+  // Keys of the pending records this packing took in: they leave the cache once the packet exists.
+  std::vector<std::string> taken_;
 
  protected:
-  std::deque<os::Dictionary> reportContents_;
-  std::vector<os::Dictionary> realContents_;
   os::Data bodyData_;
 
  private:

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "os/core/Compression.h"
 #include "os/testing/Collect.h"
 #include "push/report/DUVReportCache.h"
@@ -86,12 +88,41 @@ TEST(DUVReportRequest, AnUnchangedDeviceRecordSendsNothingAndKeepsThePendingOnes
   EXPECT_EQ(changed.realContents().size(), 2u);
 }
 
+TEST(DUVReportRequest, RecordsLeaveTheCacheOnlyInAPacketAndAnUnwritableOneGoesAlone) {
+  auto cache = std::make_shared<DUVReportCache>();
+  cache->addCacheObject(record(1, 60), "1.0");
+  cache->addCacheObject({{"type", os::Value("t")}, {"itime", os::Value(os::Data{1, 2})}}, "2.0");
+  cache->addCacheObject({{"type", os::Value("t")}, {"itime", os::Value(std::nan(""))}}, "3.0");
+  cache->addCacheObject({{"type", os::Value("bad \xff text")}}, "4.0");
+  cache->addCacheObject(record(5, 60), "5.0");
+  // An envelope no packet can be made of: the writable records stay where they were; the three
+  // that no packet could ever carry are dropped, each alone.
+  DUVReportRequest unsendable(1, cache);
+  unsendable.setIdentity({0, std::nullopt, "key \xfe"});
+  unsendable.setContent(record(9, 60));
+  EXPECT_FALSE(unsendable.packetData());
+  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"1.0", "5.0"}));
+
+  DUVReportRequest request(1, cache);
+  request.setIdentity({0, std::nullopt, "abc123"});
+  request.setContent(os::Dictionary{{"type", os::Value("own")}, {"when", os::Value(os::Date::fromTimeIntervalSince1970(1))}});
+  ASSERT_TRUE(request.packetData());
+  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{5, 1}));
+  EXPECT_EQ(cache->count(), 0u);
+}
+
 TEST(DUVReportCache, OrderedPendingAndInFlight) {
   DUVReportCache cache;
   cache.addCacheObject(record(1, 60), "b");
   cache.addCacheObject(record(2, 60), "a");
   cache.addSendingCacheObject(record(3, 60), "s");
   EXPECT_FALSE(cache.checkReportFlag("s"));
+  // A packet's records wait under "<flag>.<n>": the flag is taken while any of them waits.
+  cache.addCacheObject(record(5, 60), "77.1");
+  EXPECT_TRUE(cache.checkReportFlag("77"));
+  EXPECT_FALSE(cache.checkReportFlag("7"));
+  EXPECT_FALSE(cache.checkReportFlag("77.1.2"));
+  cache.removeCacheObjectForKey("77.1");
   cache.changeSendingObjectFailedForKey("none");
   EXPECT_EQ(cache.sendingPackageCache().size(), 1u);
   cache.addSendingCacheObject(record(4, 60), "a");
