@@ -35,9 +35,15 @@ std::optional<os::URLRequest> DUVBadgeNumberReportRequest::generateReportRequest
   return request;
 }
 
-bool DUVBadgeNumberReportRequest::isStale() const {
+bool DUVBadgeNumberReportRequest::isSendRequestLock() const {
   auto manager = manager_.lock();
-  return !manager || manager->badgeReport().get() != this;
+  return !manager || manager->badgeReport().get() != this || manager->isSendingLock();
+}
+
+void DUVBadgeNumberReportRequest::setIsSendRequestLock(bool lock) {
+  // Only the current request speaks for the manager: a replaced one must not unlock its successor.
+  auto manager = manager_.lock();
+  if (manager && manager->badgeReport().get() == this) manager->setIsSendingLock(lock);
 }
 
 bool DUVBadgeNumberReportRequest::startDelaySend() {

@@ -24,7 +24,9 @@ class DUVBadgeNumberReportRequest : public DUVReportRequest {
   long badgeCount() const { return badgeCount_; }
   std::optional<os::URLRequest> generateReportRequest(const std::string& url) override;
   bool cacheRequestRequired() const override { return false; }
-  bool isStale() const override;
+  // The manager's lock while this is its current request; any other badge request answers true.
+  bool isSendRequestLock() const override;
+  void setIsSendRequestLock(bool lock) override;
   bool startDelaySend() override;
   void handleReceipt(int statusCode) override;
 
@@ -52,6 +54,7 @@ class DUVBadgeNumberManager : public std::enable_shared_from_this<DUVBadgeNumber
   const std::optional<long>& badgeValue() const { return badgeValue_; }
   const std::shared_ptr<DUVBadgeNumberReportRequest>& badgeReport() const { return badgeReport_; }
   bool isSendingLock() const { return isSendingLock_; }
+  void setIsSendingLock(bool lock) { isSendingLock_ = lock; }
 
  private:
   void stopDelayTimer(bool keep);

@@ -63,6 +63,7 @@ void DUVHttpRequest::didReceiveResponse(os::URLConnection&, const os::HTTPURLRes
 
 void DUVHttpRequest::didFinishLoading(os::URLConnection&) {
   auto keep = std::move(self_);
+  postData_->setIsSendRequestLock(false);
   settle(statusCode_);
   if (auto delegate = delegate_.lock()) delegate->didReceivedHttpFeedback(*postData_, statusCode_);
 }
@@ -83,10 +84,14 @@ void DUVHttpRequest::settle(int status) {
 
 void DUVHttpRequest::didFailWithError(os::URLConnection&, const os::Error& error) {
   auto keep = std::move(self_);
-  if (postData_->isStale()) return;
+  // The send is over: a badge value is no longer locked, so setting it again sends it. One that
+  // still answers locked was replaced by a newer value; its late failure changes nothing.
+  postData_->setIsSendRequestLock(false);
+  if (postData_->isSendRequestLock()) return;
   logger()->logMessage(std::nullopt, "http request failed with:" + networkErrorText(error.code), &DUVLevel::error());
   if (!triedBackup_ && !backUpAddress_.empty() && backUpAddress_ != requestAddress_) {
     triedBackup_ = true;
+    postData_->setIsSendRequestLock(true);  // still under way, at the other address
     os::URLRequest backup = request_;
     backup.setURL(backUpAddress_);
     start(backup);
