@@ -10,7 +10,8 @@
 
 namespace {
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVHttpSession"); }
-double wholeSeconds(double t) { return static_cast<double>(static_cast<long long>(t)); }
+// Whole seconds of a time this process made; an impossible one counts as 0 (unknown).
+double wholeSeconds(double t) { return DUVPlausibleTime(t).value_or(0); }
 }  // namespace
 
 std::shared_ptr<DUVHttpSession> DUVHttpSession::create(Environment environment) {
@@ -51,13 +52,14 @@ void DUVHttpSession::resumeSession() {
   reportCache_ = std::make_shared<DUVReportCache>(DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache")));
   locationInfo_ = DUVLocationInfo::fromArchivedValue(fileCache_->objectForKey("__DUVLocationLog"));
   if (const os::Array* logs = fileCache_->objectForKey("__DUVCrashLog").array()) logSet_ = *logs;
-  startTime_ = static_cast<double>(fileCache_->objectForKey("__DUVStart_time").intValue());
+  // Times from the file that no clock could have given read as absent.
+  startTime_ = DUVPlausibleTime(fileCache_->objectForKey("__DUVStart_time")).value_or(0);
   if (startTime_ <= 0)
     startTime_ = DUVGetCurrentTimestamp();
   else
-    closeTime_ = static_cast<double>(fileCache_->objectForKey("__DUVLeft_time").intValue());
+    closeTime_ = DUVPlausibleTime(fileCache_->objectForKey("__DUVLeft_time")).value_or(0);
   for (Check* check : {&device_, &crash_, &location_})
-    check->last = static_cast<double>(fileCache_->objectForKey(check->key).intValue());
+    check->last = DUVPlausibleTime(fileCache_->objectForKey(check->key)).value_or(0);
 }
 
 void DUVHttpSession::trySetupSession() { setupSession(DUVGetCurrentTimestamp()); }
@@ -92,8 +94,6 @@ void DUVHttpSession::prepareActive(double now) {
     reportLaunch();
   }
   for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
-  // Crashes found at start are reported at once rather than at the next daily check.
-  if (!logSet_.empty()) reportCrashLog();
 }
 
 void DUVHttpSession::reportInactive(double seconds) {
@@ -101,9 +101,9 @@ void DUVHttpSession::reportInactive(double seconds) {
   badgeNumberManager_->willInactive();
   closeTime_ = wholeSeconds(seconds);
   fileCache_->setObject(os::Value(seconds), "__DUVLeft_time");
-  fileCache_->setObject(os::Value(static_cast<long long>(startTime_)), "__DUVStart_time");
+  fileCache_->setObject(os::Value(static_cast<long long>(wholeSeconds(startTime_))), "__DUVStart_time");
   for (Check* check : {&device_, &crash_, &location_})
-    fileCache_->setObject(os::Value(static_cast<long long>(check->last)), check->key);
+    fileCache_->setObject(os::Value(static_cast<long long>(wholeSeconds(check->last))), check->key);
   closeTimers();
   fileCache_->setObject(reportCache_->archivedValue(), "__DUVHistroyCache");
   fileCache_->setObject(locationInfo_.archivedValue(), "__DUVLocationLog");
@@ -122,7 +122,7 @@ void DUVHttpSession::startCheck(Check& check) {
   if (check.timer) check.timer->invalidate();
   check.timer.reset();
   double now = DUVGetCurrentTimestamp();
-  if (check.last == 0) check.last = static_cast<double>(fileCache_->objectForKey(check.key).intValue());
+  if (check.last == 0) check.last = DUVPlausibleTime(fileCache_->objectForKey(check.key)).value_or(0);
   if (check.last == 0) {
     if (check.sendWhenUnknown) (this->*check.report)();
     check.last = now;
@@ -148,7 +148,8 @@ void DUVHttpSession::fireCheck(Check& check) {
     (this->*check.report)();
     return;
   }
-  logger()->logMessage(std::nullopt, "time interval between last check and current do not last more than " +
+  logger()->logMessage(std::nullopt, std::string("time interval between last check ") + check.name +
+                                         " log and current do not last more than " +
                                          std::to_string(static_cast<long>(check.interval)) + " second",
                        &DUVLevel::error());
 }
@@ -247,7 +248,11 @@ void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int stat
 }
 
 void DUVHttpSession::didNotReceivedFromRequest(DUVReportRequest& request, bool, const os::Error& error) {
-  logger()->logMessage(std::nullopt, "reportRequest error:" + std::to_string(error.code) + " type " +
-                                         std::to_string(request.reportType()),
-                       &DUVLevel::error());
+  if (request.reportType() <= 10) {
+    logger()->logMessage(std::nullopt, "reportRequest error:" + std::to_string(error.code), &DUVLevel::error());
+  } else if (auto* badge = dynamic_cast<DUVBadgeNumberReportRequest*>(&request)) {
+    std::string text = "send badge:" + std::to_string(badge->badgeCount()) + " error:" + std::to_string(error.code);
+    logger()->logMessage(text, text, &DUVLevel::error());
+    logger()->logMessage(text, std::nullopt, &DUVLevel::force());
+  }
 }

@@ -75,6 +75,7 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
 
  private:
   struct Check {
+    const char* name;  // "device", "crash" or "location", as its early-firing log says
     const char* key;
     double interval;
     bool sendWhenUnknown;
@@ -104,9 +105,9 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   os::Array logSet_;
   bool isSetup_ = false;
   double closeTime_ = 0, startTime_ = 0;
-  Check device_{"__DUVCheckTime", kDeviceInterval, true, &DUVHttpSession::reportDeviceInfo, nullptr, 0};
-  Check crash_{"__DUVCrashTimer", kCrashInterval, false, &DUVHttpSession::reportCrashLog, nullptr, 0};
-  Check location_{"__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
+  Check device_{"device", "__DUVCheckTime", kDeviceInterval, true, &DUVHttpSession::reportDeviceInfo, nullptr, 0};
+  Check crash_{"crash", "__DUVCrashTimer", kCrashInterval, false, &DUVHttpSession::reportCrashLog, nullptr, 0};
+  Check location_{"location", "__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
   std::uint64_t reportFlag_ = 0;
   std::shared_ptr<DUVPageFlowSession> pageFlows_;
   std::shared_ptr<DUVBadgeNumberManager> badgeNumberManager_;

@@ -14,6 +14,16 @@ long long DUVRecordSeconds(double timestamp) {
   return static_cast<long long>(whole);
 }
 
+std::optional<double> DUVPlausibleTime(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 1 || seconds >= 1e10) return std::nullopt;
+  return std::trunc(seconds);
+}
+
+std::optional<double> DUVPlausibleTime(const os::Value& stored) {
+  if (!stored.isNumber()) return std::nullopt;
+  return DUVPlausibleTime(stored.doubleValue());
+}
+
 std::string DUVGenerateSessionId(const std::string& appkey, double timestamp) {
   return DUVStringHashingByMD5(appkey + DUVFakeIMEI() + std::to_string(DUVRecordSeconds(timestamp)));
 }

@@ -128,4 +128,8 @@ class DUVCrashHandlerReportRequest : public DUVReportRequest {
 
 // The record times: whole seconds (saturating at 32 bits), the session id of a time.
 long long DUVRecordSeconds(double timestamp);
+// A time read back from a file, in whole seconds since 1970: a number from 1 to 9999999999 (ten
+// digits, as report times are); anything else (another type, not finite, out of range) is absent.
+std::optional<double> DUVPlausibleTime(const os::Value& stored);
+std::optional<double> DUVPlausibleTime(double seconds);
 std::string DUVGenerateSessionId(const std::string& appkey, double timestamp);
