@@ -207,6 +207,7 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   }));
   EXPECT_EQ(types()["crash_log"], 0);
   EXPECT_EQ(client_->reportSession()->logSet().size(), 1u);
+  ASSERT_TRUE(runUntil([&] { return client_->reportSession()->reportCache()->sendingPackageCache().empty(); }));
   os::Clock::advance(86400);
   ASSERT_TRUE(runUntil([&] { return types()["crash_log"] == 1; }));
   EXPECT_TRUE(client_->reportSession()->logSet().empty());
