@@ -2,11 +2,13 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <set>
 #include <sstream>
 
+#include "foundation/formats/JSONTideDeserializing.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
@@ -43,6 +45,7 @@ struct Reader {
     at += width;
     return value;
   }
+  bool atEnd() const { return !failed && at == bytes.size(); }
   std::string text() {
     std::size_t count = number(2);
     if (at + count > bytes.size()) {
@@ -88,6 +91,17 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
   return parts;
 }
 
+// The status the service answers a registration, login or token report with whose body is not
+// the command's (its app key aside, which has a status of its own).
+constexpr std::uint16_t kStatusMalformed = 1001;
+constexpr std::uint16_t kStatusAppKeyIllegal = 1008;
+// Frames longer than this cannot be written: the length field has 16 bits.
+constexpr std::size_t kMaximumFrame = 65535;
+
+bool isLowerHex(const std::string& text, std::size_t length) {
+  return text.size() == length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 bool plausibleAppKey(const std::string& key) {
   if (key.empty()) return false;
   for (unsigned char c : key)
@@ -103,6 +117,10 @@ struct Connection {
   os::Data out;
   std::uint32_t uid = 0;
   bool loggedIn = false;
+  std::uint32_t session = 0;
+  // Messages pushed on this connection and not yet receipted, by the rid they went with: their
+  // type and id, which the receipt must repeat.
+  std::map<std::uint16_t, std::pair<std::uint8_t, std::uint32_t>> unreceipted;
 };
 
 struct PushServer::Impl {
@@ -234,74 +252,151 @@ struct PushServer::Impl {
     }
   }
 
+  // Commands and the versions they are sent with; a frame of another version is not read.
+  static std::optional<std::uint8_t> versionOf(std::uint8_t command) {
+    switch (command) {
+      case 0: return 8;   // registration
+      case 1: return 10;  // login
+      case 2: return 2;   // heartbeat
+      case 10: return 4;  // tags and alias
+      case 13: return 2;  // device token
+      default: return std::nullopt;
+    }
+  }
+
   void handle(const std::shared_ptr<Connection>& connection, const os::Data& frame) {
     std::uint8_t version = frame[2], command = frame[3];
     std::uint16_t rid = static_cast<std::uint16_t>((frame[4] << 8) | frame[5]);
-    Reader body{frame, 10};
+    Reader body{frame, 6};
+    const auto session = static_cast<std::uint32_t>(body.number(4));
+    if (command == 4) return receipt(connection, frame, version, rid, session);
+    const auto expected = versionOf(command);
+    if (!expected) return note("unknown command " + std::to_string(command));
+    const bool versionOk = version == *expected;
+    // Registration and login come before a session: they carry session id 0. Everything else
+    // needs the login of this connection and carries the session id it gave.
+    const bool sessionOk = command <= 1 ? session == 0 : connection->loggedIn && session == connection->session;
     switch (command) {
       case 0: {  // register
         auto device = split(body.text(), "$$");
-        body.text();
-        body.text();
+        std::string bundleVersion = body.text();
+        auto system = split(body.text(), "$$");
         std::string token = body.text();
-        std::string appkey = device.size() >= 4 ? device[3] : "";
+        body.number(1);
+        body.number(1);
+        const bool last = body.number(1) == 1;
+        std::string appkey = device.size() == 4 ? device[3] : "";
         Writer answer(version, 0, rid);
-        if (body.failed || !plausibleAppKey(appkey)) {
+        const bool wellFormed = versionOk && sessionOk && last && body.atEnd() && device.size() == 4 && device[1] == " " &&
+                                !bundleVersion.empty() && system.size() == 6 && system[2] == " " && system[3] == " " &&
+                                system[5] == "1.8.1" && !token.empty();
+        if (!wellFormed) {
           note("register refused");
-          return send(connection, answer.number(1008, 2).text("app_key is illegal").frame());
+          return send(connection, answer.number(kStatusMalformed, 2).text("registration request is malformed").frame());
+        }
+        if (!plausibleAppKey(appkey)) {
+          note("register refused");
+          return send(connection, answer.number(kStatusAppKeyIllegal, 2).text("app_key is illegal").frame());
         }
         Identity identity = makeIdentity(appkey);
         note("register " + std::to_string(identity.uid));
+        // A device that registers with its token has reported it: the client counts it uploaded.
+        if (token != " ") reportedTokens.insert(token);
         return send(connection,
                     answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID).frame());
       }
       case 1: {  // login
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
-        body.number(4);
+        const bool fromPhone = body.number(4) == 0x69000000;
         std::string hashed = body.text();
         body.number(4);
         std::string appkey = body.text();
+        const bool last = body.number(1) == 1;
         auto known = identities.find(uid);
         Writer answer(version, 1, rid);
-        if (body.failed || known == identities.end() || os::md5Hex(known->second.password) != hashed ||
-            known->second.appkey != appkey) {
+        if (!versionOk || !sessionOk || !fromPhone || !last || !body.atEnd() || !isLowerHex(hashed, 32)) {
+          note("login refused " + std::to_string(uid));
+          return send(connection, answer.number(kStatusMalformed, 2).text("login request is malformed").frame());
+        }
+        if (known == identities.end() || os::md5Hex(known->second.password) != hashed || known->second.appkey != appkey) {
           note("login refused " + std::to_string(uid));
           return send(connection, answer.number(2, 2).text("login refused").frame());
         }
         connection->uid = uid;
         connection->loggedIn = true;
+        connection->session = nextSession++;
         note("login " + std::to_string(uid));
-        return send(connection, answer.number(0, 2).number(nextSession++, 4).number(options.serverVersion, 2).frame());
+        return send(connection, answer.number(0, 2).number(connection->session, 4).number(options.serverVersion, 2).frame());
       }
-      case 2:  // heartbeat
-        note("heartbeat " + std::to_string(body.number(4)));
-        return ack(connection, command, rid);
-      case 4: {  // receipt of a pushed message
-        body.number(2);
+      case 2: {  // heartbeat: the uid alone, 14 bytes in all
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
-        body.number(1);
-        note("receipt " + std::to_string(uid) + " " + std::to_string(body.number(4)));
-        return;
+        if (!versionOk || !sessionOk || !body.atEnd() || uid != connection->uid)
+          return note("heartbeat refused " + std::to_string(uid));
+        note("heartbeat " + std::to_string(uid));
+        return ack(connection, command, rid);
       }
       case 10: {  // tags and alias
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
-        body.text();
-        note("tags " + std::to_string(uid) + " " + body.text());
+        std::string appkey = body.text();
+        std::string json = body.text();
+        if (!versionOk || !sessionOk || !body.atEnd() || uid != connection->uid)
+          return note("tags refused " + std::to_string(uid));
+        note("tags " + std::to_string(uid) + " " + json);
         ack(connection, command, rid);
-        // The answer travels as a message of the tags/alias type, naming the request's sequence.
-        std::string answer = R"({"sequence":)" + std::to_string(rid) + R"(,"code":0})";
-        return send(connection, Writer(1, 3, nextRid++).number(0, 4).number(20, 1).number(nextMessageId++, 4).text(answer).frame());
+        // The answer travels as a message of the tags/alias type, naming the request's sequence;
+        // a request that is not the app's own or whose JSON is not the command's gets a code of
+        // the service's.
+        auto request = objectFromJSONString(json);
+        const os::Dictionary* fields = request ? request->dictionary() : nullptr;
+        const bool valid = fields && (*fields)["platform"] == os::Value("i") &&
+                           (!fields->contains("tags") || (*fields)["tags"].isString()) &&
+                           (!fields->contains("alias") || (*fields)["alias"].isString()) &&
+                           identities[uid].appkey == appkey;
+        std::string answer =
+            R"({"sequence":)" + std::to_string(rid) + R"(,"code":)" + (valid ? "0" : std::to_string(kStatusMalformed)) + "}";
+        return pushTo(connection, answer, nextMessageId++, 20);
       }
       case 13: {  // device token
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
         std::string token = body.text();
+        body.number(1);
+        body.number(1);
+        if (!versionOk || !sessionOk || !body.atEnd() || uid != connection->uid || token.empty()) {
+          note("token refused " + std::to_string(uid));
+          return send(connection, Writer(version, 13, rid).number(kStatusMalformed, 2).text("token report is malformed").frame());
+        }
         note("token " + std::to_string(uid) + " " + token);
         reportedTokens.insert(token);
         return send(connection, Writer(version, 13, rid).number(0, 2).frame());
       }
-      default:
-        note("unknown command " + std::to_string(command));
     }
+  }
+
+  // The receipt of a pushed message: command 4 with the message's version and rid, 21 bytes in
+  // all: status 0, this device's uid, the message's type and id. Messages of the tags/alias type
+  // get none.
+  void receipt(const std::shared_ptr<Connection>& connection, const os::Data& frame, std::uint8_t version,
+               std::uint16_t rid, std::uint32_t session) {
+    Reader body{frame, 10};
+    const auto status = body.number(2);
+    const auto uid = static_cast<std::uint32_t>(body.number(4));
+    const auto type = static_cast<std::uint8_t>(body.number(1));
+    const auto id = static_cast<std::uint32_t>(body.number(4));
+    auto pushed = connection->unreceipted.find(rid);
+    const bool valid = connection->loggedIn && session == connection->session && body.atEnd() && status == 0 &&
+                       uid == connection->uid && version == 1 && pushed != connection->unreceipted.end() &&
+                       pushed->second.first != 20 && pushed->second == std::make_pair(type, id);
+    if (!valid) return note("receipt refused " + std::to_string(uid) + " " + std::to_string(id));
+    connection->unreceipted.erase(pushed);
+    note("receipt " + std::to_string(uid) + " " + std::to_string(id));
+  }
+
+  // A message (command 3, version 1) to one connection: from-uid 0, type, id, content.
+  void pushTo(const std::shared_ptr<Connection>& connection, const std::string& content, std::uint32_t id,
+              std::uint8_t type) {
+    const std::uint16_t rid = nextRid++;
+    if (type != 20) connection->unreceipted[rid] = {type, id};
+    send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
   }
 
   void ack(const std::shared_ptr<Connection>& connection, std::uint8_t command, std::uint16_t rid) {
@@ -314,7 +409,12 @@ struct PushServer::Impl {
     sockaddr_in from{};
     auto datagram = lookup->receiveFrom(2048, &from);
     if (!datagram) return;
-    if (datagram->size() != 128 || (*datagram)[2] != 'U' || (*datagram)[3] != 'E' || silent) return;
+    // 128 bytes, their length first (little-endian), "UE", and the SDK version at 92 unless an app
+    // key of more than 50 bytes ran over it.
+    const os::Data& d = *datagram;
+    if (d.size() != 128 || d[0] != 0x80 || d[1] != 0 || d[2] != 'U' || d[3] != 'E' || silent) return;
+    const auto keyEnd = std::find(d.begin() + 42, d.end(), 0);
+    if (keyEnd - d.begin() <= 92 && std::string(d.begin() + 92, d.begin() + 97) != "1.8.1") return;
     note("lookup");
     std::string core = "127.0.0.1:" + std::to_string(corePort);
     std::string report = "127.0.0.1:" + std::to_string(reports ? reports->port() : lookupPort);
@@ -377,12 +477,13 @@ struct PushServer::Impl {
     return control->port();
   }
 
-  std::uint32_t push(const std::string& content, std::optional<std::uint32_t> id, std::uint8_t type) {
+  std::optional<std::uint32_t> push(const std::string& content, std::optional<std::uint32_t> id, std::uint8_t type) {
+    // Header, from-uid, type, id and the content's count: 17 bytes beside the content.
+    if (content.size() + 17 > kMaximumFrame) return std::nullopt;
     std::uint32_t messageId = id.value_or(nextMessageId++);
     note("push " + std::to_string(messageId));
     for (const auto& connection : std::vector(connections))
-      if (connection->loggedIn)
-        send(connection, Writer(1, 3, nextRid++).number(0, 4).number(type, 1).number(messageId, 4).text(content).frame());
+      if (connection->loggedIn) pushTo(connection, content, messageId, type);
     return messageId;
   }
 };
@@ -416,15 +517,15 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
       },
       true);
   raw->reports = std::make_unique<ReportService>(
-      [raw](std::uint32_t uid) -> std::optional<std::string> {
-        if (uid == 0) return std::string();
-        std::optional<std::string> password;
+      [raw](std::uint32_t uid) -> std::optional<ReportService::Identity> {
+        std::optional<ReportService::Identity> identity;
         raw->thread->perform(
             [&] {
-              if (auto it = raw->identities.find(uid); it != raw->identities.end()) password = it->second.password;
+              if (auto it = raw->identities.find(uid); it != raw->identities.end())
+                identity = ReportService::Identity{it->second.password, it->second.appkey};
             },
             true);
-        return password;
+        return identity;
       },
       options.verbose);
   if (failure.empty() && !options.reportStore.empty() && !raw->reports->setStoreFile(options.reportStore))
@@ -462,9 +563,9 @@ PushServer::~PushServer() {
   impl->thread->join();
 }
 
-std::uint32_t PushServer::pushMessage(const std::string& content, std::optional<std::uint32_t> messageId,
-                                      std::uint8_t messageType) {
-  std::uint32_t id = 0;
+std::optional<std::uint32_t> PushServer::pushMessage(const std::string& content, std::optional<std::uint32_t> messageId,
+                                                     std::uint8_t messageType) {
+  std::optional<std::uint32_t> id;
   impl_->thread->perform([&] { id = impl_->push(content, messageId, messageType); }, true);
   return id;
 }
@@ -505,13 +606,15 @@ std::string PushServer::control(const std::string& line) {
   words >> command;
   std::string rest;
   std::getline(words >> std::ws, rest);
-  if (command == "push" && !rest.empty()) return "ok " + std::to_string(pushMessage(rest));
+  auto pushed = [](std::optional<std::uint32_t> id) {
+    return id ? "ok " + std::to_string(*id) : std::string("error: the message does not fit a frame");
+  };
+  if (command == "push" && !rest.empty()) return pushed(pushMessage(rest));
   if (command == "push-id") {
     std::istringstream args(rest);
     std::uint32_t id = 0;
     std::string content;
-    if (args >> id && std::getline(args >> std::ws, content) && !content.empty())
-      return "ok " + std::to_string(pushMessage(content, id));
+    if (args >> id && std::getline(args >> std::ws, content) && !content.empty()) return pushed(pushMessage(content, id));
   }
   if (command == "notify" && !rest.empty()) return "ok " + std::to_string(notify(rest));
   if (command == "close" || command == "reset") return closeConnections(command == "reset"), "ok";

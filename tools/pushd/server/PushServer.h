@@ -49,9 +49,10 @@ struct ServerOptions {
 };
 
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
-// "login <uid>", "login refused <uid>", "heartbeat <uid>", "token <uid> <token>",
-// "device <token>", "notify",
-// "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>", "closed <uid>".
+// "register refused", "login <uid>", "login refused <uid>", "heartbeat <uid>",
+// "token <uid> <token>", "device <token>",
+// "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
+// "closed <uid>"; a command whose fields are not its own is seen as "<command> refused ...".
 class PushServer {
  public:
   static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);
@@ -67,8 +68,8 @@ class PushServer {
   ReportService& reportService();
 
   // Pushes a message (command 3) to every logged-in connection; the id is the next one unless
-  // given. Returns the id.
-  std::uint32_t pushMessage(const std::string& content, std::optional<std::uint32_t> messageId = {},
+  // given. Returns the id; nothing for content that does not fit a frame.
+  std::optional<std::uint32_t> pushMessage(const std::string& content, std::optional<std::uint32_t> messageId = {},
                             std::uint8_t messageType = 0);
   // Plays the platform's push channel: the payload (a remote notification's JSON) goes to every
   // device linked through the control port ("device TOKEN") whose token a push client reported

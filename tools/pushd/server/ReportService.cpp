@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "foundation/formats/Base64.h"
@@ -15,10 +16,58 @@ namespace pushd {
 namespace {
 // A report packet is about a kilobyte of JSON; anything that inflates past this is hostile.
 constexpr std::size_t kMaximumInflated = 1 << 20;
+
+bool isWholeNumber(const os::Value& value) {
+  return value.isNumber() && value.doubleValue() == static_cast<double>(static_cast<long long>(value.doubleValue()));
+}
+
+// A list of entries, or "" when the client had none.
+bool isListOrEmpty(const os::Value& value) { return value.array() || value == os::Value(""); }
+
+// The record kinds and the fields each carries beside "type" and "itime".
+bool isRecord(const os::Value& value) {
+  const os::Dictionary* record = value.dictionary();
+  if (!record || !(*record)["type"].isString() || !isWholeNumber((*record)["itime"])) return false;
+  const std::string type = *(*record)["type"].string();
+  const os::Dictionary& r = *record;
+  if (type == "active_launch")
+    return r["session_id"].isString() && r["date"].isString() && r["time"].isString();
+  if (type == "active_terminate")
+    return isWholeNumber(r["duration"]) && r["session_id"].isString() && isListOrEmpty(r["activities"]) &&
+           r["date"].isString() && r["time"].isString();
+  if (type == "device_info") return r["sdk_version"] == os::Value("1.8.1") && r["os_version"].isString();
+  if (type == "msg_status") {
+    const double result = r["result"].isNumber() ? r["result"].doubleValue() : 0;
+    return isWholeNumber(r["result"]) && result >= 2000 && result <= 2004 && r["msg_id"].isString();
+  }
+  if (type == "loc_info") return isListOrEmpty(r["wifi"]) && isListOrEmpty(r["cell"]) && isListOrEmpty(r["gps"]);
+  if (type == "crash_log") return r["crashlogs"].array() != nullptr;
+  return false;
+}
+
+// The envelope: "platform" "i", the uid as a number, "sdk_ver" "1.8.1", "app_key", and at least
+// one record in "content".
+bool isEnvelope(const os::Dictionary& envelope) {
+  const os::Array* content = envelope["content"].array();
+  if (envelope["platform"] != os::Value("i") || envelope["sdk_ver"] != os::Value("1.8.1") ||
+      !isWholeNumber(envelope["uid"]) || !envelope["app_key"].isString() || !content || content->empty())
+    return false;
+  return std::all_of(content->begin(), content->end(), isRecord);
+}
+
+// The badge body: "uid", "platform" "i", "app_key", "itime" (seconds with their fraction) and
+// "content" {"badge": a value of 0 or more}.
+bool isBadgeBody(const os::Dictionary& body) {
+  const os::Value& badge = body["content"]["badge"];
+  return isWholeNumber(body["uid"]) && body["platform"] == os::Value("i") && body["app_key"].isString() &&
+         body["itime"].isNumber() && isWholeNumber(badge) && badge.doubleValue() >= 0;
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 }  // namespace
 
-ReportService::ReportService(PasswordOf passwordOf, bool verbose)
-    : passwordOf_(std::move(passwordOf)), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {}
+ReportService::ReportService(IdentityOf identityOf, bool verbose)
+    : identityOf_(std::move(identityOf)), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {}
 
 ReportService::~ReportService() {
   {
@@ -61,6 +110,10 @@ bool ReportService::start(std::uint16_t port) {
     if (mode == Mode::Stall) return stall(mode);
     if (mode == Mode::Forbidden) return answer(403);
     if (mode == Mode::ServerError) return answer(500);
+    // The packet is JSON, gzipped and said to be.
+    if (!startsWith(request.get_header_value("Content-Type"), "application/json") ||
+        request.get_header_value("Content-Encoding") != "gzip")
+      return answer(400);
     os::Data body(request.body.begin(), request.body.end());
     std::optional<os::Data> inflated, gzipped;
     if (!body.empty() && body[0] == 0x1f) {
@@ -75,11 +128,13 @@ bool ReportService::start(std::uint16_t port) {
     }
     auto parsed = inflated ? objectFromJSONData(*inflated) : std::nullopt;
     const os::Dictionary* envelope = parsed ? parsed->dictionary() : nullptr;
-    if (!envelope || !(*envelope)["content"].array()) return answer(400);
+    if (!envelope || !isEnvelope(*envelope) || request.get_header_value("X-App-Key") != (*envelope)["app_key"].stringOr())
+      return answer(400);
     auto uid = static_cast<std::uint32_t>((*envelope)["uid"].intValue());
-    auto password = passwordOf_(uid);
-    if (!password || !gzipped ||
-        request.get_header_value("Authorization") != expectedAuthorization(uid, *password, os::stringFromData(*gzipped)))
+    auto identity = identityOf_(uid);
+    if (!identity || !gzipped || identity->appkey != (*envelope)["app_key"].stringOr() ||
+        request.get_header_value("Authorization") !=
+            expectedAuthorization(uid, identity->password, os::stringFromData(*gzipped)))
       return answer(401);
     {
       std::lock_guard lock(mutex_);
@@ -109,10 +164,14 @@ bool ReportService::start(std::uint16_t port) {
     auto parsed = objectFromJSONString(request.body);
     const os::Dictionary* body = parsed ? parsed->dictionary() : nullptr;
     int status = 400;
-    if (body) {
+    // Plain JSON text, not compressed.
+    if (body && isBadgeBody(*body) && startsWith(request.get_header_value("Content-Type"), "text/plain") &&
+        request.get_header_value("Content-Encoding").empty()) {
       auto uid = static_cast<std::uint32_t>((*body)["uid"].intValue());
-      auto password = passwordOf_(uid);
-      status = password && request.get_header_value("Authorization") == expectedAuthorization(uid, *password, request.body)
+      auto identity = identityOf_(uid);
+      status = identity && identity->appkey == (*body)["app_key"].stringOr() &&
+                       request.get_header_value("Authorization") ==
+                           expectedAuthorization(uid, identity->password, request.body)
                    ? 200
                    : 401;
     }

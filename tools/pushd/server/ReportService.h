@@ -1,7 +1,10 @@
 #pragma once
 // The report service of the local push service: takes the push client's gzipped report packets on
-// "/v2/report", checks their Authorization against the identities the push server gave, and keeps
-// the records it accepted. Faults on request: answer 403 or 500, stall, or answer garbage.
+// "/v2/report" and its badge values on "/v1/user/", checks their Authorization against the
+// identities the push server gave, and keeps the records it accepted. A packet or badge body that
+// is not the protocol's (its envelope, its records' kinds and fields, its headers) is answered 400,
+// one signed for another uid or app key 401. Faults on request: answer 403 or 500, stall, or
+// answer garbage.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,10 +31,15 @@ class ReportService {
   // StallAfterStore keeps the records and then holds the answer, so the service can be killed
   // between the two.
   enum class Mode { Accept, Forbidden, ServerError, Stall, Garbage, CrashAfterStore, StallAfterStore };
-  // The password of a uid, or nothing for an unknown one (uid 0 has the empty password).
-  using PasswordOf = std::function<std::optional<std::string>(std::uint32_t uid)>;
+  // What the push server gave a uid at registration; nothing for an unknown uid (0 included: a
+  // device reports only once it has registered).
+  struct Identity {
+    std::string password;
+    std::string appkey;
+  };
+  using IdentityOf = std::function<std::optional<Identity>(std::uint32_t uid)>;
 
-  ReportService(PasswordOf passwordOf, bool verbose);
+  ReportService(IdentityOf identityOf, bool verbose);
   ~ReportService();
   // Listens on 127.0.0.1 (0: a free port); false when the port cannot be bound.
   bool start(std::uint16_t port);
@@ -57,7 +65,7 @@ class ReportService {
   static std::string expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body);
 
  private:
-  PasswordOf passwordOf_;
+  IdentityOf identityOf_;
   bool verbose_;
   std::unique_ptr<httplib::Server> http_;
   tools::ServiceHost host_{*http_};

@@ -106,7 +106,7 @@ TEST_F(PushRoadTest, RegistersLogsInTakesAMessageAndComesBackAfterAClose) {
   EXPECT_TRUE(server_->hasEvent("token " + uid + " beef"));
   ASSERT_TRUE(runUntil([&] { return client_->userDefaults()->uploadedDeviceToken() == "beef"; }));
 
-  auto id = server_->pushMessage(R"({"title":"要闻","message":"头条","extras":{"id":"42"}})");
+  auto id = *server_->pushMessage(R"({"title":"要闻","message":"头条","extras":{"id":"42"}})");
   server_->pushMessage(R"({"title":"要闻","message":"头条"})", id);  // the same message again
   ASSERT_TRUE(runUntil([&] { return events("receipt") == 2; }));
   os::RunLoop::current()->runUntilIdle();

@@ -1,0 +1,419 @@
+// The push service read as the other side of the protocol: frames, datagrams and report bodies
+// built here by hand from the command and record tables, and what the service makes of each.
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include "foundation/formats/Base64.h"
+#include "foundation/formats/JSONTideDeserializing.h"
+#include "os/core/Compression.h"
+#include "os/core/String.h"
+#include "os/crypto/Digest.h"
+#include "os/net/Socket.h"
+#include "os/runtime/RunLoop.h"
+#include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
+#include "tools/pushd/server/PushServer.h"
+
+namespace {
+
+using os::testing::runUntil;
+
+// Big-endian writing of a request: the 10-byte header (length, version, command, rid, session id)
+// and the body.
+struct Frame {
+  os::Data bytes;
+  Frame(std::uint8_t version, std::uint8_t command, std::uint16_t rid, std::uint32_t session) {
+    bytes = {0, 0, version, command};
+    number(rid, 2).number(session, 4);
+  }
+  Frame& number(std::uint64_t value, std::size_t width) {
+    for (std::size_t i = width; i-- > 0;) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    return *this;
+  }
+  Frame& text(const std::string& s) {
+    number(s.size(), 2);
+    bytes.insert(bytes.end(), s.begin(), s.end());
+    return *this;
+  }
+  os::Data done() {
+    bytes[0] = static_cast<std::uint8_t>(bytes.size() >> 8);
+    bytes[1] = static_cast<std::uint8_t>(bytes.size());
+    return bytes;
+  }
+};
+
+// Reading an answer: 6-byte header, then the body.
+struct Answer {
+  os::Data bytes;
+  std::size_t at = 6;
+  std::uint8_t version() const { return bytes[2]; }
+  std::uint8_t command() const { return bytes[3]; }
+  std::uint16_t rid() const { return static_cast<std::uint16_t>((bytes[4] << 8) | bytes[5]); }
+  std::uint64_t number(std::size_t width) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < width; ++i) value = (value << 8) | bytes.at(at++);
+    return value;
+  }
+  std::string text() {
+    std::size_t count = number(2);
+    std::string s(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + count));
+    at += count;
+    return s;
+  }
+};
+
+// One TCP connection to a port of the service, driven by this thread's run loop.
+class Wire {
+ public:
+  explicit Wire(std::uint16_t port) {
+    socket_->schedule(os::RunLoop::current(), {[this](int error) { connected_ = error == 0; },
+                                               [this] {
+                                                 std::uint8_t buffer[65536];
+                                                 long n;
+                                                 while ((n = socket_->receive(buffer, sizeof buffer)) > 0)
+                                                   in_.insert(in_.end(), buffer, buffer + n);
+                                               },
+                                               nullptr});
+    socket_->connect(*os::makeIPv4Address("127.0.0.1", port));
+    runUntil([&] { return connected_; });
+  }
+  ~Wire() { socket_->close(); }
+  void write(const os::Data& bytes) { socket_->send(bytes.data(), bytes.size()); }
+  void write(const std::string& text) { socket_->send(text.data(), text.size()); }
+  // The next whole frame, or nothing within a few seconds.
+  std::optional<Answer> next(double seconds = 5) {
+    auto whole = [&] { return in_.size() >= 2 && in_.size() >= ((std::size_t{in_[0]} << 8) | in_[1]); };
+    if (!runUntil(whole, seconds)) return std::nullopt;
+    std::size_t length = (std::size_t{in_[0]} << 8) | in_[1];
+    Answer answer{os::Data(in_.begin(), in_.begin() + static_cast<long>(length))};
+    in_.erase(in_.begin(), in_.begin() + static_cast<long>(length));
+    return answer;
+  }
+  bool quiet(double seconds = 0.3) { return !next(seconds); }
+
+ private:
+  std::shared_ptr<os::TcpSocket> socket_ = os::TcpSocket::create();
+  bool connected_ = false;
+  os::Data in_;
+};
+
+// The registration body of the command table, field by field.
+struct Registration {
+  std::string device = "0123456789abcdef0123456789abcdef01234567$$ $$com.example.newsreader$$abc123";
+  std::string bundleVersion = "27";
+  std::string system = "6.1.4$$iPhone5,2$$ $$ $$11$$1.8.1";
+  std::string token = " ";
+  std::uint8_t last = 1;
+  std::uint8_t version = 8;
+  std::uint32_t session = 0;
+  os::Data frame(std::uint16_t rid = 1) const {
+    return Frame(version, 0, rid, session).text(device).text(bundleVersion).text(system).text(token)
+        .number(0, 1).number(0, 1).number(last, 1).done();
+  }
+};
+
+class PushWireTest : public ::testing::Test {
+ protected:
+  struct Login {
+    std::uint32_t uid = 0, session = 0;
+    std::string password;
+  };
+  std::optional<Answer> registerWith(Wire& wire, const Registration& registration) {
+    wire.write(registration.frame());
+    return wire.next();
+  }
+  // Registers and logs in as the tables say; the uid, password and session id the service gave.
+  Login logIn(Wire& wire, const std::string& token = " ") {
+    Registration registration;
+    registration.token = token;
+    auto registered = registerWith(wire, registration);
+    EXPECT_TRUE(registered);
+    if (!registered) return {};
+    EXPECT_EQ(registered->number(2), 0u);
+    Login login;
+    login.uid = static_cast<std::uint32_t>(registered->number(4));
+    login.password = registered->text();
+    wire.write(loginFrame(login.uid, os::md5Hex(login.password)));
+    auto answer = wire.next();
+    EXPECT_TRUE(answer);
+    if (!answer) return login;
+    EXPECT_EQ(answer->command(), 1);
+    EXPECT_EQ(answer->number(2), 0u);
+    login.session = static_cast<std::uint32_t>(answer->number(4));
+    EXPECT_EQ(answer->number(2), 1u);  // the server version
+    return login;
+  }
+  static os::Data loginFrame(std::uint32_t uid, const std::string& hashed, std::uint32_t source = 0x69000000,
+                             std::uint32_t session = 0) {
+    return Frame(10, 1, 2, session).number(uid, 4).number(source, 4).text(hashed).number(27, 4).text("abc123")
+        .number(1, 1).done();
+  }
+
+  std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
+};
+
+TEST_F(PushWireTest, RegistrationAndLoginAreTakenOnlyInTheirOwnForm) {
+  Wire wire(server_->corePort());
+  auto status = [&](const Registration& r) {
+    auto answer = registerWith(wire, r);
+    return answer && answer->command() == 0 ? static_cast<int>(answer->number(2)) : -1;
+  };
+  EXPECT_EQ(status(Registration{}), 0);
+  Registration r;
+  r.token = "";  // no token yet is a single space, never an empty field
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.device = "udid$$com.example.newsreader$$abc123";  // the blank second part is missing
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.system = "6.1.4$$iPhone5,2$$ $$ $$11";  // no SDK version
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.last = 0;
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.version = 7;
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.session = 5;  // before a login the session id is 0
+  EXPECT_EQ(status(r), 1001);
+  r = {};
+  r.device = "udid$$ $$com.example.newsreader$$";
+  EXPECT_EQ(status(r), 1008);
+
+  // Login: uid, the source 0x69 0 0 0, the password's MD5 in 32 lower-case digits, the bundle
+  // version, the app key, 1.
+  Registration good;
+  auto registered = registerWith(wire, good);
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(registered->number(2), 0u);
+  auto uid = static_cast<std::uint32_t>(registered->number(4));
+  std::string password = registered->text();
+  auto loginStatus = [&](const os::Data& frame) {
+    wire.write(frame);
+    auto answer = wire.next();
+    return answer ? static_cast<int>(answer->number(2)) : -1;
+  };
+  EXPECT_EQ(loginStatus(loginFrame(uid, os::uppercaseASCII(os::md5Hex(password)))), 1001);
+  EXPECT_EQ(loginStatus(loginFrame(uid, os::md5Hex(password), 0x00000069)), 1001);
+  EXPECT_EQ(loginStatus(loginFrame(uid, os::md5Hex(password), 0x69000000, 9)), 1001);
+  EXPECT_EQ(loginStatus(loginFrame(uid, os::md5Hex("other"))), 2);
+  EXPECT_EQ(loginStatus(loginFrame(uid, os::md5Hex(password))), 0);
+  EXPECT_EQ(server_->loggedInCount(), 1u);
+}
+
+TEST_F(PushWireTest, SessionCommandsCarryTheLoginsSessionIdAndTheirOwnVersion) {
+  Wire wire(server_->corePort());
+  Login login = logIn(wire);
+  ASSERT_NE(login.session, 0u);
+
+  // Heartbeat: version 2, the uid alone (14 bytes); answered with an ack of command 2.
+  wire.write(Frame(2, 2, 40, login.session).number(login.uid, 4).done());
+  auto ack = wire.next();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->command(), 19);
+  EXPECT_EQ(ack->rid(), 40);
+  EXPECT_EQ(ack->number(1), 2u);
+  wire.write(Frame(2, 2, 41, 0).number(login.uid, 4).done());
+  EXPECT_TRUE(wire.quiet());
+  wire.write(Frame(2, 2, 42, login.session).number(login.uid, 4).number(0, 1).done());
+  EXPECT_TRUE(wire.quiet());
+  EXPECT_TRUE(server_->hasEvent("heartbeat refused"));
+
+  // Device token: version 2, uid, token, two environment bytes; status 0, else not stored.
+  wire.write(Frame(2, 13, 43, login.session).number(login.uid, 4).text("beef").number(0, 1).number(0, 1).done());
+  auto token = wire.next();
+  ASSERT_TRUE(token);
+  EXPECT_EQ(token->command(), 13);
+  EXPECT_EQ(token->number(2), 0u);
+  wire.write(Frame(1, 13, 44, login.session).number(login.uid, 4).text("cafe").number(0, 1).number(0, 1).done());
+  token = wire.next();
+  ASSERT_TRUE(token);
+  EXPECT_NE(token->number(2), 0u);
+  EXPECT_FALSE(server_->hasEvent("token " + std::to_string(login.uid) + " cafe"));
+
+  // Tags and alias: version 4, uid, app key, the JSON with "platform" "i"; an ack, then the answer
+  // as a message of type 20 naming the request's rid.
+  auto tags = [&](std::uint16_t rid, const std::string& json) {
+    wire.write(Frame(4, 10, rid, login.session).number(login.uid, 4).text("abc123").text(json).done());
+    auto acked = wire.next();
+    EXPECT_TRUE(acked && acked->command() == 19 && acked->rid() == rid);
+    auto message = wire.next();
+    EXPECT_TRUE(message);
+    if (!message) return os::Value();
+    EXPECT_EQ(message->command(), 3);
+    message->number(4);
+    EXPECT_EQ(message->number(1), 20u);
+    message->number(4);
+    return objectFromJSONString(message->text()).value_or(os::Value());
+  };
+  auto answer = tags(45, R"({"platform":"i","tags":"a,b","alias":"x"})");
+  EXPECT_EQ(answer["sequence"].intValue(), 45);
+  EXPECT_EQ(answer["code"].intValue(), 0);
+  EXPECT_NE(tags(46, R"({"tags":"a,b"})")["code"].intValue(), 0);
+}
+
+TEST_F(PushWireTest, AReceiptRepeatsItsMessageAndNoneFollowsATagsAnswer) {
+  Wire wire(server_->corePort());
+  Login login = logIn(wire);
+  auto id = server_->pushMessage(R"({"message":"头条"})");
+  ASSERT_TRUE(id);
+  auto message = wire.next();
+  ASSERT_TRUE(message);
+  ASSERT_EQ(message->command(), 3);
+  EXPECT_EQ(message->number(4), 0u);
+  const auto type = static_cast<std::uint8_t>(message->number(1));
+  EXPECT_EQ(message->number(4), *id);
+  auto receipt = [&](std::uint16_t rid, std::uint32_t messageId, std::uint8_t version = 1) {
+    return Frame(version, 4, rid, login.session).number(0, 2).number(login.uid, 4).number(type, 1)
+        .number(messageId, 4).done();
+  };
+  const std::string seen = "receipt " + std::to_string(login.uid) + " " + std::to_string(*id);
+  wire.write(receipt(message->rid(), *id + 1));  // not the message's id
+  wire.write(receipt(message->rid(), *id, 2));   // not the message's version
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused"); }));
+  EXPECT_EQ(receipt(message->rid(), *id).size(), 21u);
+  wire.write(receipt(message->rid(), *id));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent(seen); }));
+
+  // The answer to a tags request is a type-20 message: it takes no receipt.
+  wire.write(Frame(4, 10, 7, login.session).number(login.uid, 4).text("abc123").text(R"({"platform":"i"})").done());
+  ASSERT_TRUE(wire.next());  // the ack
+  auto tagsAnswer = wire.next();
+  ASSERT_TRUE(tagsAnswer);
+  tagsAnswer->number(4);
+  tagsAnswer->number(1);
+  auto tagsId = static_cast<std::uint32_t>(tagsAnswer->number(4));
+  wire.write(Frame(1, 4, tagsAnswer->rid(), login.session).number(0, 2).number(login.uid, 4).number(20, 1)
+                 .number(tagsId, 4).done());
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused " + std::to_string(login.uid) + " " +
+                                                      std::to_string(tagsId)); }));
+
+  // A frame is at most 65535 bytes: 17 of them are the header and the message's fixed fields.
+  EXPECT_FALSE(server_->pushMessage(std::string(65535 - 16, 'x')));
+  EXPECT_EQ(server_->control("push " + std::string(65535 - 16, 'x')).rfind("error", 0), 0u);
+  ASSERT_TRUE(server_->pushMessage(std::string(65535 - 17, 'x')));
+  auto longest = wire.next();
+  ASSERT_TRUE(longest);
+  EXPECT_EQ(longest->bytes.size(), 65535u);
+}
+
+TEST_F(PushWireTest, ATokenGivenAtRegistrationCountsAsReported) {
+  Wire wire(server_->corePort());
+  logIn(wire, "beef");
+  Wire device(server_->controlPort());
+  device.write(std::string("device beef\n"));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("device beef"); }));
+  EXPECT_EQ(server_->notify(R"({"aps":{"alert":"头条"}})"), 1u);
+}
+
+TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
+  auto request = [](std::uint8_t first, std::uint8_t second, const std::string& version) {
+    os::Data d(128, 0);
+    d[0] = first;
+    d[1] = second;
+    d[2] = 'U';
+    d[3] = 'E';
+    d[5] = 4;  // Wi-Fi
+    const std::string key = "abc123";
+    std::copy(key.begin(), key.end(), d.begin() + 42);
+    std::copy(version.begin(), version.end(), d.begin() + 92);
+    return d;
+  };
+  os::testing::UdpTestPeer peer;
+  auto to = *os::makeIPv4Address("127.0.0.1", server_->lookupPort());
+  peer.sendTo(request(0x00, 0x80, "1.8.1"), to);  // the length big-endian: not the protocol's
+  peer.sendTo(request(0x80, 0x00, ""), to);       // no SDK version
+  peer.sendTo(request(0x80, 0x00, "1.8.1"), to);
+  ASSERT_TRUE(peer.waitForDatagrams(1, 5));
+  EXPECT_FALSE(peer.waitForDatagrams(2, 0.3));
+  auto reply = objectFromJSONData(peer.datagrams()[0]);
+  ASSERT_TRUE(reply);
+  const os::Array* ips = (*reply)["ips"].array();
+  ASSERT_TRUE(ips);
+  ASSERT_EQ(ips->size(), 3u);
+  EXPECT_EQ((*ips)[0].stringOr(), "127.0.0.1:" + std::to_string(server_->corePort()));
+  EXPECT_EQ((*reply)["user"].stringOr(), "127.0.0.1:" + std::to_string(server_->reportPort()));
+}
+
+// The report and badge uploads: gzipped JSON envelopes of records on "/v2/report", plain JSON
+// badge bodies on "/v1/user/", each signed "Basic " + Base64 of "uid:" + MD5(uid, MD5(password),
+// MD5(body)).
+class PushReportWireTest : public PushWireTest {
+ protected:
+  void SetUp() override {
+    Wire wire(server_->corePort());
+    login_ = logIn(wire);
+  }
+  std::string sign(const os::Data& body, std::uint32_t uid) const {
+    std::string id = std::to_string(static_cast<std::int32_t>(uid));
+    return "Basic " + *base64EncodedString(id + ":" + os::md5Hex(id + os::md5Hex(login_.password) + os::md5Hex(body)));
+  }
+  std::string envelope(const std::string& records, std::uint32_t uid, const std::string& appKey = "abc123") const {
+    return R"({"platform":"i","uid":)" + std::to_string(uid) + R"(,"sdk_ver":"1.8.1","app_key":")" + appKey +
+           R"(","content":[)" + records + "]}";
+  }
+  int report(const std::string& json, std::optional<std::uint32_t> uid = {}, const std::string& appKey = "abc123",
+             bool gzipped = true) {
+    os::Data body = os::dataFromString(json);
+    if (gzipped) body = *os::gzipData(body);
+    httplib::Client client("127.0.0.1", server_->reportPort());
+    httplib::Headers headers{{"X-App-Key", appKey}, {"Authorization", sign(body, uid.value_or(login_.uid))}};
+    if (gzipped) headers.emplace("Content-Encoding", "gzip");
+    auto answer = client.Post("/v2/report", headers, std::string(body.begin(), body.end()), "application/json");
+    return answer ? answer->status : -1;
+  }
+  int badge(const std::string& json, const std::string& contentType = "text/plain") {
+    httplib::Client client("127.0.0.1", server_->reportPort());
+    httplib::Headers headers{{"Authorization", sign(os::dataFromString(json), login_.uid)}};
+    auto answer = client.Post("/v1/user/", headers, json, contentType.c_str());
+    return answer ? answer->status : -1;
+  }
+  std::string records(const std::string& r) const { return envelope(r, login_.uid); }
+
+  Login login_;
+};
+
+TEST_F(PushReportWireTest, ReportPacketsCarryTheEnvelopeAndRecordsOfTheTables) {
+  const std::string launch =
+      R"({"type":"active_launch","itime":1700000000,"session_id":"s","date":"2023-11-14","time":"22:13:20"})";
+  const std::string status = R"({"type":"msg_status","itime":1700000000,"result":2001,"msg_id":"5001"})";
+  const std::string location = R"({"type":"loc_info","itime":1700000000,"wifi":[{"ssid":"x"}],"cell":"","gps":""})";
+  EXPECT_EQ(report(records(launch + "," + status + "," + location)), 200);
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+
+  // "msg_id" is a string; "result" one of 2000 to 2004; lists or "".
+  EXPECT_EQ(report(records(R"({"type":"msg_status","itime":1700000000,"result":2001,"msg_id":5001})")), 400);
+  EXPECT_EQ(report(records(R"({"type":"msg_status","itime":1700000000,"result":1,"msg_id":""})")), 400);
+  EXPECT_EQ(report(records(R"({"type":"loc_info","itime":1700000000,"wifi":"","cell":{},"gps":""})")), 400);
+  EXPECT_EQ(report(records(R"({"type":"page_view","itime":1700000000})")), 400);
+  // An envelope with no record is never posted.
+  EXPECT_EQ(report(records("")), 400);
+  EXPECT_EQ(report(R"({"platform":"a","uid":)" + std::to_string(login_.uid) +
+                   R"(,"sdk_ver":"1.8.1","app_key":"abc123","content":[)" + launch + "]}"),
+            400);
+  // Not gzipped; the header's app key not the envelope's.
+  EXPECT_EQ(report(records(launch), {}, "abc123", false), 400);
+  EXPECT_EQ(report(records(launch), {}, "other"), 400);
+  // Signed for a uid the service never gave (0: not registered), or for another app key.
+  EXPECT_EQ(report(envelope(launch, 0), 0u), 401);
+  EXPECT_EQ(report(envelope(launch, login_.uid, "other"), {}, "other"), 401);
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+}
+
+TEST_F(PushReportWireTest, BadgeBodiesArePlainJsonWithAValueOfZeroOrMore) {
+  const std::string uid = std::to_string(login_.uid);
+  auto body = [&](const std::string& badge) {
+    return R"({"uid":)" + uid + R"(,"platform":"i","app_key":"abc123","itime":1700000000.25,"content":{"badge":)" +
+           badge + "}}";
+  };
+  EXPECT_EQ(badge(body("3")), 200);
+  EXPECT_EQ(badge(body("0")), 200);
+  EXPECT_EQ(badge(body("-3")), 400);  // a negative value goes as 0
+  EXPECT_EQ(badge(body("\"3\"")), 400);
+  EXPECT_EQ(badge(body("3"), "application/json"), 400);
+  EXPECT_EQ(badge(R"({"uid":)" + uid + R"(,"platform":"i","app_key":"abc123","content":{"badge":3}})"), 400);
+  EXPECT_EQ(server_->reportService().badges(), (std::vector<long long>{3, 0}));
+}
+
+}  // namespace
