@@ -27,7 +27,22 @@ namespace {
 using os::testing::runUntil;
 
 os::Dictionary record(int n) {
-  return {{"type", os::Value("active_launch")}, {"itime", os::Value(1700000000 + n)}};
+  return {{"type", os::Value("active_launch")}, {"itime", os::Value(1700000000 + n)}, {"session_id", os::Value("s")},
+          {"date", os::Value("2023-11-14")}, {"time", os::Value("22:13:20")}};
+}
+
+// Reports come from registered devices only: the identity the service is started with.
+constexpr std::uint32_t kUid = 1001;
+std::string identityFile() {
+  std::string path = ::testing::TempDir() + "/pushd-identity-" + std::to_string(getpid());
+  std::ofstream(path) << kUid << " secret 0123456789a abc123\n";
+  return path;
+}
+
+pushd::ServerOptions withIdentity() {
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = identityFile();
+  return options;
 }
 
 struct Outcomes : DUVHttpRequestDelegate {
@@ -43,7 +58,7 @@ class PushdProcess {
   PushdProcess(const std::string& folder, const std::string& store, std::uint16_t reportPort) {
     std::string ports = folder + "/ports-" + std::to_string(++starts_);
     std::vector<std::string> args{PUSHD_PROGRAM, "--lookup-port", "0", "--report-port", std::to_string(reportPort),
-                                  "--report-store", store, "--port-file", ports};
+                                  "--report-store", store, "--port-file", ports, "--identities", identityFile()};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -95,7 +110,7 @@ class ReportUploadTest : public ::testing::Test {
  protected:
   std::shared_ptr<DUVReportRequest> report(int n, const std::string& url, const std::string& backup = "") {
     auto request = std::make_shared<DUVReportRequest>(1, cache_);
-    request->setIdentity({0, std::nullopt, "abc123"});
+    request->setIdentity({kUid, "secret", "abc123"});
     request->setContent(record(n));
     request->setSender([this, url, backup](const std::shared_ptr<DUVReportRequest>& r) {
       r->setReportFlag(++flag_);
@@ -105,7 +120,7 @@ class ReportUploadTest : public ::testing::Test {
   }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(server_->reportPort()) + "/v2/report"; }
 
-  std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
+  std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(withIdentity());
   std::shared_ptr<DUVReportCache> cache_ = std::make_shared<DUVReportCache>();
   std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
   std::uint64_t flag_ = 0;
@@ -114,7 +129,12 @@ class ReportUploadTest : public ::testing::Test {
 TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport) {
   server_->reportService().setMode(pushd::ReportService::Mode::Forbidden);
   cache_->addCacheObject(record(0), "earlier");
-  cache_->addCacheObject({{"type", os::Value("loc_info")}, {"itime", os::Value(123)}}, "short itime");
+  cache_->addCacheObject({{"type", os::Value("loc_info")},
+                          {"itime", os::Value(123)},
+                          {"wifi", os::Value("")},
+                          {"cell", os::Value("")},
+                          {"gps", os::Value("")}},
+                         "short itime");
   report(1, url())->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
   EXPECT_EQ(outcomes_->statuses[0], 403);
