@@ -2,6 +2,7 @@
 
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/Bundle.h"
+#include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSDataManager.h"
 #include "sharing/service/OBSocialAccountEntity.h"
@@ -194,7 +195,11 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
       savedResource->url = urlResource ? urlResource->url : std::nullopt;
     }
     completion = std::move(done);
-    if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, nullptr, true);
+    // The platform's screen reports to the controller service's UI delegate: this service, which
+    // hands the result on to `completion`.
+    auto screens = std::make_shared<OBSocialControllerService>(socialData_);
+    screens->setSocialUIDelegate(weak_from_this());
+    if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, screens, true);
     socialData_->setShareText(savedText);
     socialData_->setShareImage(savedImage);
     if (savedResource) {
@@ -210,21 +215,39 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
       return;
     }
     std::weak_ptr<OBSocialDataService> weak = weak_from_this();
-    if (platform && platform->loginClickHandler)
-      platform->loginClickHandler(presentedController, nullptr, true,
-                                  [weak, platformNames, content, image, location, urlResource,
-                                   done](const std::shared_ptr<OBSocialResponseEntity>& response) {
-                                    if (response->responseCode != OBSocialResponseCodeSuccess) {
-                                      if (done) done(response);
-                                      return;
-                                    }
-                                    if (auto self = weak.lock())
-                                      self->postSNSWithTypesInternal(platformNames, content, image, location, urlResource,
-                                                                     done, std::string("4"));
-                                  });
+    loginThenShare(
+        name, presentedController,
+        [weak, platformNames, content, image, location, urlResource, done] {
+          if (auto self = weak.lock())
+            self->postSNSWithTypesInternal(platformNames, content, image, location, urlResource, done, std::string("4"));
+        },
+        done);
     return;
   }
   postSNSWithTypesInternal(platformNames, content, image, location, urlResource, std::move(done), std::nullopt);
+}
+
+void OBSocialDataService::loginThenShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
+                                         std::function<void()> loggedIn, OBSocialCompletion failed) {
+  auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(platformName, false);
+  if (!platform || !platform->loginClickHandler) {
+    // Nothing can sign in to this platform: the caller hears so instead of waiting.
+    auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, "the platform cannot log in here", 5);
+    response->data = os::Dictionary{{platformName, os::Value("")}};
+    if (failed) failed(response);
+    return;
+  }
+  // The login handler opens the OAuth screen on this controller service; the screen holds it
+  // while it is up.
+  auto screens = std::make_shared<OBSocialControllerService>(socialData_);
+  platform->loginClickHandler(controller, screens, true,
+                              [loggedIn = std::move(loggedIn), failed](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                if (response->responseCode != OBSocialResponseCodeSuccess) {
+                                  if (failed) failed(response);
+                                  return;
+                                }
+                                loggedIn();
+                              });
 }
 
 void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
@@ -241,24 +264,21 @@ void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
   if (OBSocialAccountManager::isOauthAndTokenNotExpired(name))
     return postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource,
                                     std::move(done), request.sourceOpType);
-  auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
-  if (!request.controller || !platform || !platform->loginClickHandler) {
+  if (!request.controller) {
     // Not authorised and nowhere to log in from: the caller hears it instead of waiting.
     auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeShareRefused, "not authorised with the platform", 5);
     response->data = os::Dictionary{{name, os::Value(os::Dictionary{{"st", os::Value(99999)}})}};
     return done(response);
   }
   std::weak_ptr<OBSocialDataService> weak = weak_from_this();
-  platform->loginClickHandler(request.controller, nullptr, true,
-                              [weak, request, done, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
-                                if (response->responseCode != OBSocialResponseCodeSuccess) {
-                                  if (request.completion) request.completion(response);
-                                  return;
-                                }
-                                if (auto self = weak.lock())
-                                  self->postSNSWithTypesInternal({name}, request.content, request.image, request.location,
-                                                                 request.urlResource, done, request.sourceOpType);
-                              });
+  loginThenShare(
+      name, request.controller,
+      [weak, request, done, name] {
+        if (auto self = weak.lock())
+          self->postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource, done,
+                                         request.sourceOpType);
+      },
+      request.completion);
 }
 
 void OBSocialDataService::handleShareResult(const std::string& platformName,

@@ -13,6 +13,7 @@
 #include "sharing/service/OBSUserManager.h"
 #include "sharing/service/OBSocialJob.h"
 #include "sharing/service/OBSocialLocation.h"
+#include "sharing/service/OBSocialUIDelegate.h"
 
 namespace os {
 class Image;
@@ -36,7 +37,9 @@ struct OBSocialShareRequest {
   std::optional<std::string> sourceOpType;
 };
 
-class OBSocialDataService : public std::enable_shared_from_this<OBSocialDataService> {
+// It is also the UI delegate of the controller services it makes for shares that go through a
+// platform's screen: the screen's result comes back here and goes on to `completion`.
+class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared_from_this<OBSocialDataService> {
  public:
   explicit OBSocialDataService(std::shared_ptr<OBSocialData> socialData);
   static std::shared_ptr<OBSocialDataService> defaultDataService();
@@ -85,13 +88,17 @@ class OBSocialDataService : public std::enable_shared_from_this<OBSocialDataServ
   // Platforms whose shares the service posts itself (sina, velmora, renren, douban).
   static bool canDirectShare(int platformType);
   void cancelAllRequestInQueueInternal();
-  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response);
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) override;
 
   // The toast and bookkeeping for a share's result on a platform.
   static void handleShareResult(const std::string& platformName, const std::shared_ptr<OBSocialResponseEntity>& response);
 
  private:
   std::shared_ptr<class OBSDataManager> manager() const;
+  // Signs in to the platform through its login handler, on a controller service of this share
+  // data, then runs `loggedIn`; a login that does not succeed goes to `failed`.
+  void loginThenShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
+                      std::function<void()> loggedIn, OBSocialCompletion failed);
 
   std::shared_ptr<OBSocialData> socialData_;
 };

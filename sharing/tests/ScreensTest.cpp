@@ -11,6 +11,7 @@
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/Screen.h"
+#include "os/views/MailComposeViewController.h"
 #include "os/views/NavigationController.h"
 #include "os/views/Window.h"
 #include "sharing/screens/OBSOauthViewController.h"
@@ -200,6 +201,68 @@ TEST_F(ScreensTest, DirectShareWithAStoredTokenRefreshesTheBarAndToasts) {
   EXPECT_EQ(actions(), (std::vector<int>{5, 3}));
   os::TouchDriver::advance(0.3);
   EXPECT_TRUE(os::findVisibleText("分享成功")) << os::dumpScreen();
+}
+
+// A direct share to a platform that signs in on a web page and is not signed in yet: the sign-in
+// page opens first, and the share goes out after it.
+TEST_F(ScreensTest, DirectShareWithoutATokenSignsInThenPosts) {
+  caller_->direct = true;
+  os::testing::NotificationCounter barUpdates(kOBSocialUpdateSocialBarNotification);
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "直接", nullptr, std::vector<std::string>{"sina"},
+                                              caller_);
+  os::TouchDriver::advance(0.5);
+  ASSERT_TRUE(os::TouchDriver::tapText("新浪微博"));
+  bool sawSignIn = false;
+  // The login's completion comes half a second after the sign-in page has answered.
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::advance(0.1);
+    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+    if (carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController())) sawSignIn = true;
+    return barUpdates.count() == 1;
+  })) << ::testing::PrintToString(actions());
+  EXPECT_TRUE(sawSignIn);
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  auto sent = actions();
+  auto signIn = std::find(sent.begin(), sent.end(), 9);
+  auto share = std::find(sent.begin(), sent.end(), 5);
+  ASSERT_NE(signIn, sent.end());
+  ASSERT_NE(share, sent.end());
+  EXPECT_LT(signIn, share);
+  ASSERT_FALSE(caller_->responses.empty());
+  EXPECT_EQ(caller_->responses.back()->responseCode, 200);
+
+  // The same through the data service's own entry, for another platform of the service's.
+  std::shared_ptr<OBSocialResponseEntity> shared;
+  server_.clearRequests();
+  OBSocialDataService::defaultDataService()->postSNSWithTypes({"renren"}, "人人", nullptr, std::nullopt, nullptr, screen_,
+                                                              [&](const auto& r) { shared = r; });
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::advance(0.1);
+    return shared != nullptr;
+  }));
+  EXPECT_EQ(shared->responseCode, 200);
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("renren"));
+  EXPECT_EQ(server_.requests().back().parameters["ct"].stringOr(), "人人");
+}
+
+// A share through a platform's own screen (here the mail composer) shows this share's content,
+// reports the screen's result to the caller's completion, and gives the share data its own
+// content back.
+TEST_F(ScreensTest, ShareWithAScreenReportsTheScreensResult) {
+  os::MailComposeViewController::clearMailboxes();
+  auto service = OBSocialDataService::defaultDataService();
+  service->socialData()->setShareText("原来的");
+  std::vector<int> codes;
+  service->postSNSWithTypes({"email"}, "屏幕里的", nullptr, std::nullopt, nullptr, screen_,
+                            [&](const auto& r) { codes.push_back(r->responseCode); });
+  EXPECT_EQ(service->socialData()->shareText(), "原来的");
+  os::TouchDriver::settle();
+  auto composer = std::dynamic_pointer_cast<os::MailComposeViewController>(presented());
+  ASSERT_TRUE(composer);
+  EXPECT_EQ(composer->message().body, "屏幕里的");
+  composer->send();
+  ASSERT_TRUE(settle([&] { return !codes.empty(); }));
+  EXPECT_EQ(codes, std::vector<int>{200});
 }
 
 TEST_F(ScreensTest, ControllerServiceDetoursThroughAuthorisationAndReportsCancels) {
