@@ -8,7 +8,6 @@
 #include "sharing/service/OBSDataManagerSet.h"
 #include "sharing/service/OBSocialContext.h"
 #include "sharing/service/OBSUserManager.h"
-#include "sharing/service/OBUtils.h"
 
 namespace {
 
@@ -26,14 +25,26 @@ std::optional<std::string> entityKey() {
 
 }  // namespace
 
-std::string OBSQueryPair(const std::string& name, const std::string& value) {
-  return "&" + name + "=" + OBUtils::urlEncode(value);
+std::string OBSQueryValue(const std::string& value) {
+  std::string out;
+  out.reserve(value.size());
+  for (char c : value) {
+    if (c == '%')
+      out += "%25";
+    else if (c == '&')
+      out += "%26";
+    else
+      out += c;
+  }
+  return out;
 }
+
+std::string OBSQueryPair(const std::string& name, const std::string& value) { return "&" + name + "=" + OBSQueryValue(value); }
 
 std::shared_ptr<OBSProtocol> OBSProtocol::sharedInstance() { return OBSocialContext::shared<OBSProtocol>(); }
 
 std::string OBSProtocol::baseString() {
-  std::string q = "mac=" + OBUtils::urlEncode(OBProtocolData::deviceMacString().value_or(""));
+  std::string q = "mac=" + OBSQueryValue(OBProtocolData::deviceMacString().value_or(""));
   q += OBSQueryPair("sharedudid", OBProtocolData::sharedUDIDString());
   q += OBSQueryPair("pcv", kOBSProtocolVersion);
   q += OBSQueryPair("en", OBProtocolData::accessString());

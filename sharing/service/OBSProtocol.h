@@ -15,7 +15,7 @@ class OBSProtocol {
  public:
   static std::shared_ptr<OBSProtocol> sharedInstance();
 
-  // "name=value" pairs joined by "&", each value percent-escaped.
+  // "name=value" pairs joined by "&", each value as OBSQueryValue writes it.
   std::string baseString();
   os::Dictionary baseDictionary();
   // "1" on the first request of the installation, "0" afterwards.
@@ -31,5 +31,9 @@ class OBSProtocol {
   std::optional<std::string> cuid_, wid_;
 };
 
-// "&name=escaped value".
+// The whole query travels enciphered, so a value goes as it is ("sina,qq", "A4:5E:..."), except
+// "&", which would end its pair early, and "%", which would then read as an escape: those two are
+// written "%26" and "%25".
+std::string OBSQueryValue(const std::string& value);
+// "&name=value", the value as above.
 std::string OBSQueryPair(const std::string& name, const std::string& value);

@@ -2,30 +2,41 @@
 
 #include "os/crypto/Cipher.h"
 #include "sharing/service/OBSDataManagerSet.h"
+#include "sharing/service/OBSocialContext.h"
 #include "sharing/service/OBUtils.h"
 #include "sharing/service/XTMOBStringEncoding.h"
+
+OBSocialCryptor::OBSocialCryptor() : key_(keyForAppKey(OBSDataManagerSet::shareInstance()->appkey())) {}
+
+std::shared_ptr<OBSocialCryptor> OBSocialCryptor::sharedInstance() { return OBSocialContext::shared<OBSocialCryptor>(); }
 
 os::Data OBSocialCryptor::keyForAppKey(std::string_view appKey) {
   std::string hex = OBUtils::md5Value(appKey);
   return os::Data(hex.begin(), hex.begin() + 16);
 }
 
-std::optional<std::string> OBSocialCryptor::encrypt(std::string_view text, std::string_view appKey) {
+std::optional<std::string> OBSocialCryptor::encryptWithKey(std::string_view text, const os::Data& key) {
   os::Data padded(text.begin(), text.end());
   padded.resize(padded.size() + (16 - padded.size() % 16), 0);
-  auto cipher = os::aes128CBCEncrypt(padded, keyForAppKey(appKey), os::dataFromString(kOBSocialCryptorIV),
-                                     os::CipherPadding::None);
+  auto cipher = os::aes128CBCEncrypt(padded, key, os::dataFromString(kOBSocialCryptorIV), os::CipherPadding::None);
   if (!cipher) return std::nullopt;
   return OBUtils::base64EncodeData(*cipher);
 }
 
-std::optional<std::string> OBSocialCryptor::decrypt(std::string_view text, std::string_view appKey) {
+std::optional<std::string> OBSocialCryptor::decryptWithKey(std::string_view text, const os::Data& key) {
   auto bytes = OBSocialBase64::decodeData(os::Data(text.begin(), text.end()));
   if (!bytes) return std::nullopt;
-  auto plain = os::aes128CBCDecrypt(*bytes, keyForAppKey(appKey), os::dataFromString(kOBSocialCryptorIV),
-                                    os::CipherPadding::None);
+  auto plain = os::aes128CBCDecrypt(*bytes, key, os::dataFromString(kOBSocialCryptorIV), os::CipherPadding::None);
   if (!plain) return std::nullopt;
   return os::stringFromData(*plain);
+}
+
+std::optional<std::string> OBSocialCryptor::encrypt(std::string_view text, std::string_view appKey) {
+  return encryptWithKey(text, keyForAppKey(appKey));
+}
+
+std::optional<std::string> OBSocialCryptor::decrypt(std::string_view text, std::string_view appKey) {
+  return decryptWithKey(text, keyForAppKey(appKey));
 }
 
 std::string OBSocialCryptor::stripPadding(std::string text) {
@@ -35,9 +46,9 @@ std::string OBSocialCryptor::stripPadding(std::string text) {
 }
 
 std::optional<std::string> OBSocialCryptor::AES128Encrypt(std::string_view text) {
-  return encrypt(text, OBSDataManagerSet::shareInstance()->appkey());
+  return encryptWithKey(text, sharedInstance()->key_);
 }
 
 std::optional<std::string> OBSocialCryptor::AES128Decrypt(std::string_view text) {
-  return decrypt(text, OBSDataManagerSet::shareInstance()->appkey());
+  return decryptWithKey(text, sharedInstance()->key_);
 }

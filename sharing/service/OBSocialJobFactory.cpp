@@ -5,6 +5,7 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
+#include "sharing/handlers/OBSocialQQHandler.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSCommentEntity.h"
 #include "sharing/service/OBSDataManager.h"
@@ -246,6 +247,12 @@ bool OBSocialJobFactory::build(OBSocialJob& job, bool keepPath) {
         d.set("expires_in", os::Value(std::to_string(static_cast<long long>(
                                 account.expirationDate->timeIntervalSince1970() - os::Date::now().timeIntervalSince1970()))));
       if (account.refreshToken) d.set("refresh_token", os::Value(*account.refreshToken));
+      if (platform == "qzone" || platform == "qq") {
+        // The service checks a QQ token against the application it was issued to.
+        auto qq = OBSocialQQHandler::shareInstance();
+        if (qq->qqAppId) d.set("app_id", os::Value(*qq->qqAppId));
+        if (qq->qqAppKey) d.set("app_secret", os::Value(*qq->qqAppKey));
+      }
       body = std::move(d);
       way = OBSocialNetworkTypePost;
       break;

@@ -1,6 +1,8 @@
 #include "os/core/Log.h"
+#include "os/views/Device.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
+#include "sharing/handlers/OBSocialQQHandler.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSCommentEntity.h"
 #include "tools/sharingd/server/SharingWire.h"
@@ -120,6 +122,78 @@ TEST_F(ActionTableTest, EveryActionIsSentWithItsPathAndMethodAndAnswered) {
   EXPECT_EQ(queryOf(auth)["opid"].stringOr(), "10");
   EXPECT_TRUE(os::hasPrefix(*OBSocialJob::encryPathString(*auth->pathString), "share/auth/" + std::string(kTestAppKey) +
                                                                                  "/" + ek + "?ud_get="));
+}
+
+// The query travels enciphered, so each value goes as it is; only the descriptor arrives escaped
+// (its data manager escapes it). The service answers for the names that were sent.
+TEST_F(ActionTableTest, QueryValuesTravelAsTheyAre) {
+  os::DeviceProfileScope device({.macAddress = "a4:5e:60:00:00:01"});
+  auto check = OBSocialJobFactory::sharedInstance()->createSocialJob(17, params({{"platforms", "sina,qq,renren"}}));
+  const std::string path = *check->pathString;
+  EXPECT_TRUE(os::hasPrefix(path.substr(path.find('?') + 1), "mac=A4:5E:60:00:00:01&sharedudid="));
+  EXPECT_TRUE(path.ends_with("&platforms=sina,qq,renren")) << path;
+  EXPECT_NE(path.find("&pcv=2.0&"), std::string::npos);
+
+  auto valid = perform(17, params({{"platforms", "sina,qq,renren"}}));
+  ASSERT_TRUE(valid && valid->data);
+  EXPECT_EQ(valid->data->keys(), (std::vector<std::string>{"sina", "qq", "renren"}));
+  EXPECT_EQ(lastRequest().parameters["mac"].stringOr(), "A4:5E:60:00:00:01");
+
+  // A "&" or "%" in a value cannot end its pair or start an escape.
+  auto manager = OBSDataManager::getDataManager("http://n/1?a=b&c");
+  auto title = OBSocialJobFactory::sharedInstance()->createSocialJob(
+      3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "100%, 军情 & 观察"}}));
+  EXPECT_TRUE(title->pathString->ends_with("&name=100%25, 军情 %26 观察")) << *title->pathString;
+  auto bar = perform(3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "100%, 军情 & 观察"}}));
+  ASSERT_TRUE(bar);
+  EXPECT_EQ(bar->responseCode, 200);
+  EXPECT_EQ(lastRequest().parameters["name"].stringOr(), "100%, 军情 & 观察");
+  EXPECT_EQ(lastRequest().parameters["dc"].stringOr(), "http://n/1?a=b&c");
+}
+
+// The cipher keeps the key it was made with: a request out while the application key changes is
+// still read, and so are the requests after it.
+TEST_F(ActionTableTest, AnswersStillReadAfterTheApplicationKeyChanges) {
+  std::shared_ptr<OBSocialResponseEntity> bar;
+  auto first = params({{"descriptor", "d"}});
+  first.completion = [&](const auto& r) { bar = r; };
+  ASSERT_TRUE(OBSDataManager::currentDataManager()->doActionWithType(3, first));
+  OBSDataManagerSet::shareInstance()->setAppkey("0123456789abcdef01234567");
+  ASSERT_TRUE(settle([&] { return bar != nullptr; }));
+  EXPECT_EQ(bar->responseCode, 200);
+  auto later = perform(16);
+  ASSERT_TRUE(later);
+  EXPECT_EQ(later->responseCode, 200);
+  EXPECT_EQ(lastRequest().appKey, "0123456789abcdef01234567");
+}
+
+// A QQ or QZone token goes up with the QQ application's id and key; the open id is the usid.
+TEST_F(ActionTableTest, QQTokenUploadCarriesTheQQApplication) {
+  auto qq = OBSocialQQHandler::shareInstance();
+  qq->qqAppId = "100424468";
+  qq->qqAppKey = "c7394704798a158208a74ab60104f0ba";
+  for (const char* platform : {"qzone", "qq", "sina"}) {
+    auto account = std::make_shared<OBSocialAccountEntity>(platform);
+    account->usid = "u1";
+    account->accessToken = "tok";
+    if (std::string(platform) != "sina") account->openId = "OPENID42";
+    OBSocialJobParams token;
+    token.snsAccount = account;
+    auto answer = perform(15, token);
+    ASSERT_TRUE(answer) << platform;
+    auto sent = lastRequest().parameters;
+    EXPECT_EQ(sent["to"].stringOr(), platform);
+    if (std::string(platform) == "sina") {
+      EXPECT_FALSE(sent.contains("app_id"));
+      EXPECT_FALSE(sent.contains("app_secret"));
+      EXPECT_EQ(sent["usid"].stringOr(), "u1");
+      continue;
+    }
+    EXPECT_EQ(sent["app_id"].stringOr(), "100424468") << platform;
+    EXPECT_EQ(sent["app_secret"].stringOr(), "c7394704798a158208a74ab60104f0ba") << platform;
+    EXPECT_EQ(sent["usid"].stringOr(), "OPENID42");
+    EXPECT_EQ(sent["openid"].stringOr(), "OPENID42");
+  }
 }
 
 TEST_F(ActionTableTest, BadAnswersAreFailuresNeverSuccess) {

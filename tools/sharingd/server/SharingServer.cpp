@@ -205,15 +205,28 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   request.hasPicture = hasPicture;
   log(req.method + " " + raw + " (action " + std::to_string(request.action) + ")");
 
-  // The parameters, deciphered with the key of the application key in the path.
+  // The parameters, deciphered with the key of the application key in the path. A client keeps
+  // the key it made from the first application key it was given, so a client whose key changed
+  // since writes with the key of an application the service already knows; the answer goes back
+  // in the key the request came in.
+  std::string cipherKey = request.appKey;
+  auto readCipher = [&](const std::string& cipher) -> std::optional<std::string> {
+    if (cipher.empty()) return std::nullopt;
+    if (auto text = decipher(cipher, request.appKey)) return text;
+    for (const auto& known : service_.appKeys())
+      if (known != request.appKey)
+        if (auto text = decipher(cipher, known)) {
+          cipherKey = known;
+          return text;
+        }
+    return std::nullopt;
+  };
   std::optional<os::Dictionary> parameters;
   if (request.method == "GET") {
-    auto cipher = req.get_param_value("ud_get");
-    auto text = cipher.empty() ? std::nullopt : decipher(cipher, request.appKey);
-    parameters = text ? parseQuery(*text) : std::nullopt;
+    if (auto text = readCipher(req.get_param_value("ud_get"))) parameters = parseEncipheredQuery(*text);
   } else {
     auto field = formFields.find("ud_post");
-    auto text = field == formFields.end() ? std::nullopt : decipher(field->second, request.appKey);
+    auto text = field == formFields.end() ? std::nullopt : readCipher(field->second);
     parameters = text ? parseJSONObject(*text) : std::nullopt;
   }
 
@@ -247,7 +260,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   }
   if (!parameters) {
     record(kStatusBadParameters);
-    return plain(res, 200, answerBody(kStatusBadParameters, "the request does not decipher", {}, request.appKey));
+    return plain(res, 200, answerBody(kStatusBadParameters, "the request does not decipher", {}, cipherKey));
   }
   ActionRequest action{request.action, request.method, request.appKey, request.pathArguments, *parameters, hasPicture};
   if (request.action == 9) {
@@ -261,7 +274,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     record(granted.st);
     const std::string callback = oauthCallbackPath((*parameters)["via"].stringOr());
     if (callback.empty()) return plain(res, 404, "no such platform");
-    std::string body = answerBody(granted.st, granted.message, granted.data, request.appKey);
+    std::string body = answerBody(granted.st, granted.message, granted.data, cipherKey);
     res.set_redirect(callback + "?ud_get=" + os::percentEscape(body), 302);
     return;
   }
@@ -271,7 +284,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     answer.message = "fault " + std::to_string(fault.code);
   }
   record(answer.st);
-  plain(res, 200, answerBody(answer.st, answer.message, answer.data, request.appKey));
+  plain(res, 200, answerBody(answer.st, answer.message, answer.data, cipherKey));
 }
 
 }  // namespace sharingd

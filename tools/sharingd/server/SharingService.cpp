@@ -458,6 +458,13 @@ std::optional<os::Dictionary> SharingService::appInfo(const std::string& appKey)
   return app == apps_.end() ? std::nullopt : app->second.appInfo;
 }
 
+std::vector<std::string> SharingService::appKeys() const {
+  std::lock_guard lock(mutex_);
+  std::vector<std::string> keys;
+  for (const auto& [key, app] : apps_) keys.push_back(key);
+  return keys;
+}
+
 void SharingService::setFriends(os::Dictionary friends) {
   std::lock_guard lock(mutex_);
   friends_ = std::move(friends);

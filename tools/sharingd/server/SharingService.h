@@ -50,6 +50,8 @@ class SharingService {
   std::vector<os::Dictionary> comments(const std::string& appKey, const std::string& entityKey) const;
   std::vector<os::Dictionary> operationReports(const std::string& appKey) const;
   std::optional<os::Dictionary> appInfo(const std::string& appKey) const;
+  // The application keys the service has heard from.
+  std::vector<std::string> appKeys() const;
   // The friends every platform answers with, by friend id (name, link_name, pinyin, usid,
   // profile_image_url); three sample friends until set.
   void setFriends(os::Dictionary friends);

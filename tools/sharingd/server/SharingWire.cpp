@@ -53,6 +53,32 @@ std::optional<os::Dictionary> parseQuery(std::string_view query) {
   return pairs;
 }
 
+os::Dictionary parseEncipheredQuery(std::string_view query) {
+  os::Dictionary pairs;
+  for (const auto& part : os::split(query, "&")) {
+    if (part.empty()) continue;
+    auto equals = part.find('=');
+    std::string name = part.substr(0, equals);
+    std::string value = equals == std::string::npos ? "" : part.substr(equals + 1);
+    if (name == "dc") {
+      value = os::percentUnescape(value).value_or(value);
+    } else {
+      std::string plain;
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value.compare(i, 3, "%25") == 0 || value.compare(i, 3, "%26") == 0) {
+          plain += value[i + 2] == '5' ? '%' : '&';
+          i += 2;
+        } else {
+          plain += value[i];
+        }
+      }
+      value = std::move(plain);
+    }
+    pairs.set(name, os::Value(value));
+  }
+  return pairs;
+}
+
 std::optional<os::Dictionary> parseJSONObject(std::string_view text) {
   auto value = JSONDecoder::decoder()->objectWithUTF8String(text.data(), text.size());
   if (!value || !value->dictionary()) return std::nullopt;

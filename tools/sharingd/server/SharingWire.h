@@ -14,8 +14,12 @@ std::optional<std::string> encipher(std::string_view text, std::string_view appK
 // The text without its padding; absent for anything that does not decipher to UTF-8.
 std::optional<std::string> decipher(std::string_view text, std::string_view appKey);
 
-// "a=1&b=%20" to its pairs, values unescaped; absent for a malformed escape.
+// "a=1&b=%20" to its pairs, values unescaped; absent for a malformed escape (form bodies).
 std::optional<os::Dictionary> parseQuery(std::string_view query);
+// A deciphered "ud_get" query: the client puts each value as it is, so values are taken as they
+// stand ("platforms=sina,qq"), but for "%25" and "%26", which stand for the "%" and "&" a value
+// holds; only the descriptor "dc" arrives wholly percent-escaped and is unescaped.
+os::Dictionary parseEncipheredQuery(std::string_view query);
 
 std::optional<os::Dictionary> parseJSONObject(std::string_view text);
 std::string writeJSON(const os::Value& value);
