@@ -68,7 +68,9 @@ long urlErrorForCurl(CURLcode code, long osErrno) {
     case CURLE_GOT_NOTHING:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE: return kURLErrorNetworkConnectionLost;
+    case CURLE_PARTIAL_FILE:
+    // The connection died after a request that may not be sent twice went out on it.
+    case CURLE_SEND_FAIL_REWIND: return kURLErrorNetworkConnectionLost;
     case CURLE_WEIRD_SERVER_REPLY: return kURLErrorBadServerResponse;
     case CURLE_BAD_CONTENT_ENCODING: return kURLErrorCannotDecodeContentData;
     case CURLE_READ_ERROR: return kURLErrorRequestBodyStreamExhausted;
@@ -97,6 +99,18 @@ class BodyDecoder {
   bool feed(const std::uint8_t* bytes, std::size_t size, const Sink& sink) {
     if (failed_) return false;
     if (size) sawInput_ = true;
+    if (kind_ == Kind::Deflate && !started_ && head_.size() + size < 2) {
+      // Whether a deflate body has the zlib wrapper shows only in its first two bytes: a body
+      // that arrives a byte at a time waits for the second before the choice.
+      head_.insert(head_.end(), bytes, bytes + size);
+      return true;
+    }
+    if (!head_.empty()) {
+      head_.insert(head_.end(), bytes, bytes + size);
+      std::vector<std::uint8_t> joined = std::move(head_);
+      head_.clear();
+      return feed(joined.data(), joined.size(), sink);
+    }
     stream_.next_in = const_cast<Bytef*>(bytes);
     stream_.avail_in = static_cast<uInt>(size);
     std::uint8_t buffer[16384];
@@ -147,6 +161,7 @@ class BodyDecoder {
   bool ended_ = false;
   bool sawInput_ = false;
   bool started_ = false;
+  std::vector<std::uint8_t> head_;  // a deflate body's first byte, until the second comes
 };
 
 // Kept-alive connections the worker keeps across all hosts once their exchanges are done.
@@ -458,10 +473,13 @@ class Transfer {
   }
 
   // A request sent on a kept-alive connection the server had meanwhile closed goes again on a
-  // fresh one, its body from the start (a stream from a copy, when it was already read).
+  // fresh one, its body from the start (a stream from a copy, when it was already read). Only an
+  // idempotent one: the server may have read and acted on the request before the connection died,
+  // so a second POST could post a share or count a report twice. That one fails, and its caller
+  // decides.
   static int onSeek(void* self, curl_off_t offset, int origin) {
     auto* t = static_cast<Transfer*>(self);
-    if (offset != 0 || origin != SEEK_SET) return CURL_SEEKFUNC_CANTSEEK;
+    if (offset != 0 || origin != SEEK_SET || !t->resendable_) return CURL_SEEKFUNC_CANTSEEK;
     if (t->bodyStream_ && t->bodyStreamRead_) {
       std::shared_ptr<InputStream> fresh = t->bodyStream_->copyStream();
       if (!fresh) return CURL_SEEKFUNC_CANTSEEK;
@@ -549,6 +567,7 @@ class Transfer {
     } else if (method == "HEAD") {
       curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
     } else if (hasBody || method == "POST") {
+      resendable_ = method == "PUT" || method == "DELETE" || method == "OPTIONS";
       curl_easy_setopt(easy_, CURLOPT_POST, 1L);
       curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
       curl_easy_setopt(easy_, CURLOPT_READDATA, this);
@@ -603,6 +622,7 @@ class Transfer {
   std::string authorities_;
   std::shared_ptr<InputStream> bodyStream_;
   bool bodyStreamRead_ = false;
+  bool resendable_ = false;  // the method may be sent again when its connection dies unanswered
   std::size_t bodyOffset_ = 0;
   std::int64_t expectedUpload_ = -1;
   curl_off_t uploaded_ = 0;

@@ -239,22 +239,39 @@ TEST(CurlTransport, AnExchangeCarriesNothingOfTheOneBeforeIt) {
   }
 }
 
-TEST(CurlTransport, ARequestOnAConnectionTheServerDroppedGoesAgainWithItsWholeBody) {
+TEST(CurlTransport, OnlyAnIdempotentRequestGoesAgainWhenItsKeptAliveConnectionDies) {
+  // The server reads the request whole, then closes the connection without answering: it may have
+  // acted on it. A PUT may go again (with its whole body); a POST must not be sent twice.
   using Step = KeepAlivePeer::Step;
-  KeepAlivePeer peer({Step::Answer, Step::Drop, Step::Answer});
+  KeepAlivePeer peer({Step::Answer, Step::Drop, Step::Answer, Step::Drop, Step::Answer});
   ASSERT_TRUE(fetch(URLRequest(peer.url("/first"))));
 
-  URLRequest post(peer.url("/post"));
-  post.setHTTPMethod("POST");
-  post.setHTTPBody(dataFromString("the whole payload"));
+  URLRequest put(peer.url("/put"));
+  put.setHTTPMethod("PUT");
+  put.setHTTPBody(dataFromString("the whole payload"));
   Error error;
-  auto body = fetch(post, &error);
-  ASSERT_TRUE(body) << error.localizedDescription();
+  ASSERT_TRUE(fetch(put, &error)) << error.localizedDescription();
   auto seen = peer.requests();
   ASSERT_EQ(seen.size(), 3u);
   EXPECT_EQ(seen[1].connection, 1) << "sent on the kept-alive connection";
   EXPECT_EQ(seen[2].connection, 2);
   EXPECT_EQ(seen[2].body, "the whole payload");
+
+  URLRequest post(peer.url("/post"));
+  post.setHTTPMethod("POST");
+  post.setHTTPBody(dataFromString("share once"));
+  EXPECT_FALSE(fetch(post, &error));
+  EXPECT_EQ(error.domain, kURLErrorDomain);
+  EXPECT_EQ(error.code, kURLErrorNetworkConnectionLost);
+  seen = peer.requests();
+  ASSERT_EQ(seen.size(), 4u) << "the POST reached the server once";
+  EXPECT_EQ(seen[3].body, "share once");
+
+  // The caller decides to send it again; it goes on a new connection.
+  ASSERT_TRUE(fetch(post, &error)) << error.localizedDescription();
+  seen = peer.requests();
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_GT(seen[4].connection, seen[3].connection);
 }
 
 TEST(CurlTransport, AStreamedBodyGoesOnAFreshConnection) {

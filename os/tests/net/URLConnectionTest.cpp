@@ -609,6 +609,26 @@ std::string gzipped(const std::string& plain) {
   return std::string(packed.begin(), packed.end());
 }
 
+std::string zlibWrapped(const std::string& plain) {
+  uLongf size = compressBound(static_cast<uLong>(plain.size()));
+  std::string packed(size, '\0');
+  compress(reinterpret_cast<Bytef*>(packed.data()), &size, reinterpret_cast<const Bytef*>(plain.data()),
+           static_cast<uLong>(plain.size()));
+  packed.resize(size);
+  return packed;
+}
+
+// A chunked body, one chunk a piece, as a server that flushes early sends it.
+std::string chunked(const std::vector<std::string>& pieces) {
+  std::string out;
+  char size[32];
+  for (const std::string& piece : pieces) {
+    std::snprintf(size, sizeof size, "%zx\r\n", piece.size());
+    out += size + piece + "\r\n";
+  }
+  return out + "0\r\n\r\n";
+}
+
 std::string answerWith(const std::string& head, const std::string& body) {
   return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
@@ -661,9 +681,18 @@ TEST_F(URLConnectionTest, AGzipBodyCutShortOrWithABadCheckSumIsAnError) {
   deflate(&z, Z_FINISH);
   raw.resize(z.total_out);
   deflateEnd(&z);
-  auto deflated = loadRawAnswer(answerWith("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n", std::string(raw.begin(), raw.end())));
+  std::string rawText(raw.begin(), raw.end());
+  auto deflated = loadRawAnswer(answerWith("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\n", rawText));
   ASSERT_TRUE(deflated->finished);
   EXPECT_EQ(stringFromData(deflated->body), plain);
+  // Either form of "deflate" whose first piece is one byte: the wrapper shows only in two.
+  std::string wrapped = zlibWrapped(plain);
+  for (const std::string& coded : {rawText, wrapped}) {
+    auto trickled = loadRawAnswer("HTTP/1.1 200 OK\r\nContent-Encoding: deflate\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                                  chunked({coded.substr(0, 1), coded.substr(1, 1), coded.substr(2)}));
+    ASSERT_TRUE(trickled->finished) << (trickled->error ? trickled->error->localizedDescription() : "");
+    EXPECT_EQ(stringFromData(trickled->body), plain);
+  }
 
   // A coding the loader does not know (an enciphered upload answer) reaches the caller untouched,
   // gzip layer and all, for its own reader to undo.
