@@ -13,6 +13,7 @@
 #include "foundation/sqlite/SQResultSet.h"
 #include "foundation/sqlite/SQStatement.h"
 #include "os/core/Log.h"
+#include "os/crypto/Random.h"
 
 namespace {
 
@@ -24,6 +25,20 @@ std::string pointerText(const void* p) {
   std::snprintf(buf, sizeof buf, "<SQDatabase: %p>", p);
   return buf;
 }
+
+// Short waits all along, each drawn at random up to a bound that grows a little with the count. A
+// writer that commits starts its next transaction microseconds later, so the lock is free only for
+// moments: polling every few milliseconds catches them, and the jitter keeps waiters from waking
+// in step with each other.
+int pollDelay(int count) {
+  static constexpr int kBounds[] = {1, 2, 2, 3, 3, 4, 4, 5};
+  constexpr int kSteps = static_cast<int>(sizeof kBounds / sizeof kBounds[0]);
+  int bound = kBounds[count < kSteps ? count : kSteps - 1];
+  return 1 + static_cast<int>(os::randomUniform(static_cast<std::uint32_t>(bound)));
+}
+
+// A writer kept waiting this long claims the next turn: newcomers hold back until it has begun.
+constexpr double kClaimAfterSeconds = 0.02;
 
 // The busy wait runs on real time: it waits for another connection, which the virtual clock of
 // tests does not move.
@@ -97,6 +112,8 @@ bool SQDatabase::openWithFlags(int flags) {
   }
   db_ = handle;
   if (maxBusyRetryTimeInterval_ > 0) installBusyHandler();
+  if (databasePath_ && !databasePath_->empty() && *databasePath_ != ":memory:" && databasePath_->rfind("file:", 0) != 0)
+    writers_ = std::make_unique<os::PriorityClaim>(*databasePath_ + "-writers");
   return true;
 }
 
@@ -205,19 +222,15 @@ void SQDatabase::removeCachedStatement(const std::shared_ptr<SQStatement>& state
 int SQDatabase::busyHandler(void* context, int count) {
   auto* self = static_cast<SQDatabase*>(context);
   if (count == 0) {
-    self->startBusyRetryTime_ = steadySeconds();
+    // A begin counts its time-out from its first try, through its retries.
+    if (!self->waitingToWrite_) self->startBusyRetryTime_ = steadySeconds();
     return 1;
   }
   double waited = steadySeconds() - self->startBusyRetryTime_;
   double left = self->maxBusyRetryTimeInterval_ - waited;
   if (left <= 0) return 0;
-  // Short waits all along. A writer that commits starts its next transaction microseconds later,
-  // so the lock is free only for moments: a waiter that slept a fixed 50 ms kept missing them and
-  // gave up while later writers got through. Polling every few milliseconds catches them; the
-  // first tries come quicker still, as most locks are held for one short transaction.
-  static constexpr int kDelays[] = {1, 1, 2, 2, 3, 3, 4, 5};
-  constexpr int kSteps = static_cast<int>(sizeof kDelays / sizeof kDelays[0]);
-  int delay = kDelays[count < kSteps ? count : kSteps - 1];
+  if (self->waitingToWrite_ && self->writers_ && waited >= kClaimAfterSeconds) self->writers_->claim();
+  int delay = pollDelay(count);
   sqlite3_sleep(std::max(1, std::min(delay, static_cast<int>(left * 1000))));
   return 1;
 }
@@ -553,8 +566,30 @@ bool SQDatabase::executeStatements(std::string_view sql, ExecuteStatementsBlock 
 
 // --- transactions ---
 
-bool SQDatabase::beginTransaction() {
-  bool ok = executeUpdate("begin exclusive transaction");
+bool SQDatabase::beginTransaction() { return beginWriting("begin exclusive transaction"); }
+
+// Nothing in SQLite queues writers: one that has just committed takes the lock again before a
+// sleeping waiter wakes, and under load a waiter can starve for its whole busy time-out. So a
+// writer kept waiting claims the next turn and others hold back while the claim stands, and a begin
+// refused early (the lock freed and taken again between polls) is tried again while the time-out
+// lasts.
+bool SQDatabase::beginWriting(const char* sql) {
+  double started = steadySeconds();
+  if (writers_ && maxBusyRetryTimeInterval_ > 0) {
+    for (int polls = 1; writers_->claimedByOther() && steadySeconds() - started < maxBusyRetryTimeInterval_; ++polls)
+      sqlite3_sleep(pollDelay(polls));
+  }
+  waitingToWrite_ = true;
+  startBusyRetryTime_ = started;
+  bool ok = executeUpdate(sql);
+  for (int attempt = 1; !ok && db_ && (sqlite3_errcode(db_) & 0xff) == SQLITE_BUSY && maxBusyRetryTimeInterval_ > 0 &&
+                        steadySeconds() - started < maxBusyRetryTimeInterval_;
+       ++attempt) {
+    sqlite3_sleep(pollDelay(attempt));
+    ok = executeUpdate(sql);
+  }
+  waitingToWrite_ = false;
+  if (writers_) writers_->release();
   if (ok) inTransaction_ = true;
   return ok;
 }
@@ -565,11 +600,7 @@ bool SQDatabase::beginDeferredTransaction() {
   return ok;
 }
 
-bool SQDatabase::beginImmediateTransaction() {
-  bool ok = executeUpdate("begin immediate transaction");
-  if (ok) inTransaction_ = true;
-  return ok;
-}
+bool SQDatabase::beginImmediateTransaction() { return beginWriting("begin immediate transaction"); }
 
 bool SQDatabase::commit(os::Error* error) {
   bool ok = executeUpdate("commit transaction");

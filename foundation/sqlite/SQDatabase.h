@@ -18,6 +18,7 @@
 #include "os/core/Date.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
+#include "os/store/PriorityClaim.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -238,6 +239,7 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   void removeCachedStatement(const std::shared_ptr<SQStatement>& statement);
   void installBusyHandler();
   static int busyHandler(void* context, int count);
+  bool beginWriting(const char* sql);
   // Remembers a result code that tells of a damaged file (SQLITE_CORRUPT 11, SQLITE_NOTADB 26).
   void noteResult(int rc) {
     if ((rc & 0xff) == 11 || (rc & 0xff) == 26) damageDetected_ = true;
@@ -257,6 +259,10 @@ class SQDatabase : public std::enable_shared_from_this<SQDatabase> {
   bool damageDetected_ = false;
   double maxBusyRetryTimeInterval_ = 2.0;
   double startBusyRetryTime_ = 0;
+  // A writer of this file, in any process, that has waited long claims the next turn; only a file
+  // has one.
+  std::unique_ptr<os::PriorityClaim> writers_;
+  bool waitingToWrite_ = false;
   // Looked up by the caller's text as it is, without a copy.
   using StatementCache = std::map<std::string, std::vector<std::shared_ptr<SQStatement>>, std::less<>>;
   std::optional<StatementCache> cachedStatements_;
