@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <cmath>
 
 #include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/core/requests/URLTools.h"
@@ -69,8 +70,11 @@ std::optional<long long> wholeSeconds(const os::Value* v) {
   if (v->isNumber() && !v->isFloatingPoint()) return v->intValue();
   if (v->isNumber()) {
     const double d = v->doubleValue();
-    if (d == static_cast<double>(static_cast<long long>(d))) return static_cast<long long>(d);
-    return std::nullopt;
+    // Only a finite value inside the integer's range may be converted; 1e300, inf or NaN are no
+    // number of seconds at all.
+    constexpr double kLimit = 9223372036854775808.0;  // 2^63
+    if (!std::isfinite(d) || d >= kLimit || d < -kLimit || d != std::trunc(d)) return std::nullopt;
+    return static_cast<long long>(d);
   }
   const std::string* s = v->string();
   if (!s || s->empty()) return std::nullopt;

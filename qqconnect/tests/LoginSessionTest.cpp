@@ -1,6 +1,8 @@
 // The QQ login session and single sign-on through the QQ application, played as a peer.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "QQConnectTestSupport.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/analytics/VMA4QC.h"
@@ -110,7 +112,7 @@ TEST_F(LoginTest, SingleSignOnReplyFillsTheSessionOnlyWhileALoginWaits) {
   EXPECT_EQ(delegate->calls.size(), 1u);
 }
 
-TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsCountingAsAbsent) {
+TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsAbsent) {
   installAnsweringQQ();
   const os::Date month = os::Date::now().addingTimeInterval(2592000);
   struct Case {
@@ -119,6 +121,12 @@ TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsCountingAsAbsent) {
   } cases[] = {{os::Value("0"), os::Date::distantFuture()},
                {os::Value(), month},
                {os::Value("never"), month},
+               {os::Value("3600abc"), month},
+               {os::Value(1e300), month},
+               {os::Value(std::numeric_limits<double>::infinity()), month},
+               {os::Value(std::numeric_limits<double>::quiet_NaN()), month},
+               {os::Value(-1e300), month},
+               {os::Value(120.0), os::Date::now().addingTimeInterval(120)},
                {os::Value("3600"), os::Date::now().addingTimeInterval(3600)}};
   for (const Case& c : cases) {
     ASSERT_TRUE(login());
