@@ -146,6 +146,8 @@ bool VelmoraOAuth::authorizeWithPermissions(std::vector<std::string> permissions
     TCDataReport::shared().reportData(0, "10786", appId_.value_or(""), std::nullopt);
     return true;
   }
+  // A login that continues on the web page reports no action of its own.
+  if (delegate) delegate->setReportAction(std::nullopt);
   return authorizeWithVelmoraAppAuthInSafari(inSafari, permissions, extraParams, std::move(delegate));
 }
 

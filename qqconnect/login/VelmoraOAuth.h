@@ -196,10 +196,19 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // "pic" (an image of at most 3264 × 2448 points) and "filename": opens the picker; a missing or
   // larger picture answers the delegate's setUserHeadpicResponse with 65536 at once.
   bool setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName);
+  // The same, with the picker handed to the caller to present (`screen`) instead of a window.
+  bool setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
+                      std::shared_ptr<os::ViewController>& screen);
   std::int32_t didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>& image,
                                           const std::string& fileName) override;
+  // Closes the picker shortly after, telling the delegate first.
   void didCancelled(std::int32_t seq) override;
+  void onTimerCloseTcWindow();
   const std::unique_ptr<TCUiKit>& tcUiKit() const { return tcUiKit_; }
+
+  // ---- app-to-app, through VelmoraApiInterface ----
+  static std::int32_t sendRespMessageToVelmoraApp(const std::shared_ptr<VelmoraApiResp>& resp);
+  static std::optional<std::string> getVelmoraAppInstallUrl(std::int32_t platform);
 
   // ---- generic CGI requests ----
   std::shared_ptr<TCAPIRequest> cgiRequestWithURL(const std::string& url, const std::string& method,
@@ -241,9 +250,17 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   void getOpenIdResponse(const std::shared_ptr<APIResponse>& response);
   // Sends an OpenAPI call with the session as target and keeps it until its answer.
   using DelegateAnswer = void (VelmoraSessionDelegate::*)(const std::shared_ptr<APIResponse>&);
+  struct GraphCallOptions {
+    bool mapErrors = false;    // server codes become the client's error codes
+    bool progress = false;     // upload progress goes to the delegate
+    bool reportUsage = false;  // the analytics client hears of the API's use
+  };
   bool graphCall(const std::string& path, const char* method, VelmoraParams params, DelegateAnswer answer,
-                 bool mapErrors, bool progress);
+                 GraphCallOptions options);
   bool canCall() const { return isSessionValid() && openId_.has_value(); }
+  // The picker in a window of its own, or handed out through `screen`.
+  bool showHeadPicker(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
+                      std::shared_ptr<os::ViewController>* screen);
   // Opens the client's "local.html" page with the parameters; false when the page is missing.
   bool openLocalPage(const os::Dictionary& params, const std::string& title);
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,

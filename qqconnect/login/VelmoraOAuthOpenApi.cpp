@@ -13,6 +13,7 @@
 #include "qqconnect/core/requests/URLTools.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
+#include "os/runtime/Clock.h"
 #include "os/runtime/Timer.h"
 #include "os/core/String.h"
 #include "os/views/AlertView.h"
@@ -49,9 +50,12 @@ class VelmoraIncrAuthLogic : public VelmoraLoginDelegate {
  public:
   VelmoraIncrAuthLogic(std::weak_ptr<VelmoraOAuth> session, std::optional<std::string> reportAction)
       : session_(std::move(session)), reportAction_(std::move(reportAction)) {}
-  void setReportAction(std::optional<std::string> action) { reportAction_ = std::move(action); }
+  void setReportAction(std::optional<std::string> action) override { reportAction_ = std::move(action); }
   void velmoraDidLogin() override {
-    if (auto s = session_.lock()) s->velmoraDidUpdate(*s);
+    auto s = session_.lock();
+    if (!s) return;
+    if (reportAction_) TCDataReport::shared().reportData(0, *reportAction_, s->appId().value_or(""), std::nullopt);
+    s->velmoraDidUpdate(*s);
   }
   void velmoraDidNotLogin(bool cancelled) override {
     if (auto s = session_.lock()) s->velmoraFailedUpdate(cancelled ? 2 : 1);
@@ -71,22 +75,22 @@ std::optional<std::string> VelmoraOAuth::localEncrytedToken() const {
 }
 
 bool VelmoraOAuth::graphCall(const std::string& path, const char* method, VelmoraParams params, DelegateAnswer answer,
-                             bool mapErrors, bool progress) {
+                             GraphCallOptions options) {
   if (!canCall()) return false;
-  std::weak_ptr<VelmoraOAuth> weak = weak_from_this();
   auto api = APIBase::initWithTarget(
       weak_from_this(),
-      [answer, mapErrors](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
+      [answer, mapErrors = options.mapErrors](APIBaseTarget& target, const std::shared_ptr<APIResponse>& response) {
         auto& session = static_cast<VelmoraOAuth&>(target);
         auto keep = session.shared_from_this();
         session.deleteAPIRequestBySeq(std::to_string(response->seq()));
         if (mapErrors && response->retCode() == 0) TCOpenSDKErrorUtil::apiResponseConvert(*response);
         if (auto delegate = session.sessionDelegate()) ((*delegate).*answer)(response);
       },
-      method, {}, progress ? std::weak_ptr<APIBaseDelegate>(std::static_pointer_cast<APIBaseDelegate>(shared_from_this()))
+      method, {}, options.progress ? std::weak_ptr<APIBaseDelegate>(std::static_pointer_cast<APIBaseDelegate>(shared_from_this()))
                            : std::weak_ptr<APIBaseDelegate>{});
-  api->setAllowProgress(progress);
+  api->setAllowProgress(options.progress);
   send(api, endpoints_.openApiBase + path, openId_, std::move(params));
+  if (options.reportUsage) TCDataReport::shared().mtaReportApi(path);
   return true;
 }
 
@@ -113,41 +117,41 @@ bool VelmoraOAuth::getUserInfo() {
 }
 
 bool VelmoraOAuth::getListAlbum() {
-  return graphCall("photo/list_album", "GET", {}, &VelmoraSessionDelegate::getListAlbumResponse, false, false);
+  return graphCall("photo/list_album", "GET", {}, &VelmoraSessionDelegate::getListAlbumResponse, {});
 }
 bool VelmoraOAuth::getListPhotoWithParams(const os::Dictionary& p) {
-  return graphCall("photo/list_photo", "GET", p, &VelmoraSessionDelegate::getListPhotoResponse, false, false);
+  return graphCall("photo/list_photo", "GET", p, &VelmoraSessionDelegate::getListPhotoResponse, {});
 }
 bool VelmoraOAuth::addShareWithParams(const os::Dictionary& p) {
-  return graphCall("share/add_share", "POST", p, &VelmoraSessionDelegate::addShareResponse, false, false);
+  return graphCall("share/add_share", "POST", p, &VelmoraSessionDelegate::addShareResponse, {.reportUsage = true});
 }
 bool VelmoraOAuth::uploadPicWithParams(VelmoraParams p) {
-  return graphCall("photo/upload_pic", "POST", std::move(p), &VelmoraSessionDelegate::uploadPicResponse, false, true);
+  return graphCall("photo/upload_pic", "POST", std::move(p), &VelmoraSessionDelegate::uploadPicResponse, {.progress = true, .reportUsage = true});
 }
 bool VelmoraOAuth::addAlbumWithParams(const os::Dictionary& p) {
-  return graphCall("photo/add_album", "POST", p, &VelmoraSessionDelegate::addAlbumResponse, false, false);
+  return graphCall("photo/add_album", "POST", p, &VelmoraSessionDelegate::addAlbumResponse, {});
 }
 bool VelmoraOAuth::addOneBlogWithParams(const os::Dictionary& p) {
-  return graphCall("blog/add_one_blog", "POST", p, &VelmoraSessionDelegate::addOneBlogResponse, false, false);
+  return graphCall("blog/add_one_blog", "POST", p, &VelmoraSessionDelegate::addOneBlogResponse, {});
 }
 bool VelmoraOAuth::checkPageFansWithParams(const os::Dictionary& p) {
-  return graphCall("user/check_page_fans", "GET", p, &VelmoraSessionDelegate::checkPageFansResponse, false, false);
+  return graphCall("user/check_page_fans", "GET", p, &VelmoraSessionDelegate::checkPageFansResponse, {});
 }
 bool VelmoraOAuth::addTopicWithParams(const os::Dictionary& p) {
-  return graphCall("shuoshuo/add_topic", "POST", p, &VelmoraSessionDelegate::addTopicResponse, false, false);
+  return graphCall("shuoshuo/add_topic", "POST", p, &VelmoraSessionDelegate::addTopicResponse, {.reportUsage = true});
 }
 bool VelmoraOAuth::getVipInfo() {
-  return graphCall("user/get_vip_info", "GET", {}, &VelmoraSessionDelegate::getVipInfoResponse, true, false);
+  return graphCall("user/get_vip_info", "GET", {}, &VelmoraSessionDelegate::getVipInfoResponse, {.mapErrors = true});
 }
 bool VelmoraOAuth::getVipRichInfo() {
-  return graphCall("user/get_vip_rich_info", "GET", {}, &VelmoraSessionDelegate::getVipRichInfoResponse, true, false);
+  return graphCall("user/get_vip_rich_info", "GET", {}, &VelmoraSessionDelegate::getVipRichInfoResponse, {.mapErrors = true});
 }
 bool VelmoraOAuth::matchNickTips(const os::Dictionary& p) {
-  return graphCall("friends/match_nick_tips_weibo", "GET", p, &VelmoraSessionDelegate::matchNickTipsResponse, true, false);
+  return graphCall("friends/match_nick_tips_weibo", "GET", p, &VelmoraSessionDelegate::matchNickTipsResponse, {.mapErrors = true});
 }
 bool VelmoraOAuth::getIntimateFriends(const os::Dictionary& p) {
   return graphCall("friends/get_intimate_friends_weibo", "GET", p, &VelmoraSessionDelegate::getIntimateFriendsResponse,
-                   true, false);
+                   {.mapErrors = true});
 }
 
 void VelmoraOAuth::apiBaseDidSendBodyData(APIBase& api, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
@@ -239,6 +243,16 @@ void VelmoraOAuth::requestDidLoad(VelmoraRequest&, const std::optional<os::Value
 // ---- head picture ----
 
 bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName) {
+  return showHeadPicker(picture, fileName, nullptr);
+}
+
+bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
+                                  std::shared_ptr<os::ViewController>& screen) {
+  return showHeadPicker(picture, fileName, &screen);
+}
+
+bool VelmoraOAuth::showHeadPicker(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
+                                  std::shared_ptr<os::ViewController>* screen) {
   if (!canCall()) return false;
   const bool fits = picture && picture->size().width * picture->size().height <= 3264.0 * 2448.0;
   if (!fits) {
@@ -254,8 +268,10 @@ bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, con
     userGetUserInfo_ = false;
     getUserInfo();
   }
-  return tcUiKit_->popSetHeadImageViewWnd(std::static_pointer_cast<setHeadImageDelegate>(shared_from_this()), picture,
-                                          fileName, userNick_);
+  auto delegate = std::static_pointer_cast<setHeadImageDelegate>(shared_from_this());
+  if (!screen) return tcUiKit_->popSetHeadImageViewWnd(delegate, picture, fileName, userNick_);
+  *screen = tcUiKit_->getHeadImageViewController(delegate, picture, fileName, userNick_);
+  return true;
 }
 
 std::int32_t VelmoraOAuth::didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>& image,
@@ -281,6 +297,7 @@ std::int32_t VelmoraOAuth::didFinishedSetUserLocalPic(SetHeadImageViewController
       "POST", {}, std::static_pointer_cast<APIBaseDelegate>(shared_from_this()));
   api->setAllowProgress(true);
   send(api, endpoints_.openApiBase + "user/set_user_face", openId_, std::move(params));
+  TCDataReport::shared().mtaReportApi("user/set_user_face");
   return api->seq();
 }
 
@@ -288,11 +305,24 @@ void VelmoraOAuth::didCancelled(std::int32_t) {
   if (timer_) timer_->invalidate();
   std::weak_ptr<VelmoraOAuth> weak = weak_from_this();
   timer_ = os::Timer::scheduled(0.1, false, [weak](os::Timer&) {
-    auto self = weak.lock();
-    if (!self) return;
-    self->timer_.reset();
-    if (self->tcUiKit_) self->tcUiKit_->doClose();
+    if (auto self = weak.lock()) self->onTimerCloseTcWindow();
   });
+}
+
+void VelmoraOAuth::onTimerCloseTcWindow() {
+  auto self = shared_from_this();
+  timer_.reset();
+  if (auto delegate = sessionDelegate())
+    delegate->velmoraOAuthDoCloseViewController(*this, tcUiKit_ ? tcUiKit_->headImageViewController() : nullptr);
+  if (tcUiKit_) tcUiKit_->doClose();
+}
+
+std::int32_t VelmoraOAuth::sendRespMessageToVelmoraApp(const std::shared_ptr<VelmoraApiResp>& resp) {
+  return VelmoraApiInterface::sendRespMessageToVelmoraApp(resp);
+}
+
+std::optional<std::string> VelmoraOAuth::getVelmoraAppInstallUrl(std::int32_t platform) {
+  return VelmoraApiInterface::getVelmoraAppInstallUrl(platform);
 }
 
 // ---- generic CGI requests ----
@@ -352,6 +382,8 @@ bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::
   }
   os::Dictionary params = given;
   params.remove(PARAM_USER_DATA);
+  if (!friendList.empty())
+    TCDataReport::shared().reportDataWithTime(0, "10784", *appId_, os::Clock::now(), std::nullopt);
   params.set("source", "4");
   for (const char* key : {"title", "summary", "description"})
     if (const std::string* v = params[key].string()) params.set(key, os::trimWhitespace(*v));
@@ -368,6 +400,7 @@ bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::
     params.set("oauth_consumer_key", *appId_);
     params.set("receiver", receivers);
     openLocalPage(params, "分享");
+    TCDataReport::shared().mtaReportApi("story");
     return true;
   }
   params.set("keystr", *accessToken_);
@@ -378,6 +411,7 @@ bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::
   params.set("type", "21");
   if (!friendList.empty()) params.set("receiver", os::Value(os::Array(friendList.begin(), friendList.end())));
   OpenApi::shareWithQZoneWithData(params);
+  TCDataReport::shared().mtaReportApi("story");
   return true;
 }
 

@@ -12,6 +12,10 @@
 #include "qqconnect/core/login/APIResponse.h"
 #include "os/core/Value.h"
 
+namespace os {
+class ViewController;
+}
+
 class VelmoraLoginDelegate {
  public:
   virtual ~VelmoraLoginDelegate() = default;
@@ -19,6 +23,9 @@ class VelmoraLoginDelegate {
   // cancelled: the reader gave up; otherwise the login failed.
   virtual void velmoraDidNotLogin(bool cancelled) {}
   virtual void velmoraDidNotNetWork() {}
+  // The action a login reports when it succeeds; a login that falls back to the web page is told
+  // to report none.
+  virtual void setReportAction(std::optional<std::string> action) {}
   // Replaces the permissions of a login when it answers some.
   virtual std::optional<std::vector<std::string>> getAuthorizedPermissions(
       const std::vector<std::string>& permissions, const std::optional<os::Dictionary>& extraParams) {
@@ -58,6 +65,8 @@ class VelmoraSessionDelegate : public VelmoraLoginDelegate, public VelmoraApiInt
   virtual void getIntimateFriendsResponse(const Response&) {}
   virtual void velmoraOAuthDidSendBodyData(VelmoraOAuth&, std::int64_t bytesWritten, std::int64_t totalBytesWritten,
                                            std::int64_t totalBytesExpectedToWrite, const os::Value& userData) {}
+  // The head-picture screen is closing after the reader cancelled it.
+  virtual void velmoraOAuthDoCloseViewController(VelmoraOAuth&, const std::shared_ptr<os::ViewController>& screen) {}
   // Whether it took the call; the argument of logout gets it otherwise.
   virtual bool velmoraDidLogout() { return false; }
   // The answer of a QZone command, by the operation name the command gives ("AppGiftRequest"

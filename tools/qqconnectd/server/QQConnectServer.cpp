@@ -7,7 +7,7 @@ namespace qqconnectd {
 QQConnectServer::QQConnectServer(std::string host)
     : host_(std::move(host)), server_(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-    ServiceRequest request{req.method, req.path, {}};
+    ServiceRequest request{req.method, req.path, {}, req.get_header_value("Content-Encoding"), req.body};
     for (const auto& [key, value] : req.params) request.query.emplace(key, value);
     ServiceAnswer answer = service_.handle(request);
     res.status = answer.status;
@@ -28,6 +28,8 @@ void QQConnectServer::serve() { host.serve(); }
 std::optional<int> QQConnectServer::start(int port) { return host.start(host_, port); }
 
 void QQConnectServer::stop() { host.stop(); }
+
+int QQConnectServer::port() const { return host.port(); }
 
 std::string QQConnectServer::url(const std::string& path) const {
   return "http://" + host_ + ":" + std::to_string(host.port()) + path;

@@ -1,5 +1,5 @@
 #pragma once
-// The QQ Connect policy and report CGIs on a loopback port (plain http, as the client reaches
+// The QQ Connect policy, report and analytics CGIs on a loopback port (plain http, as the client reaches
 // them).
 #include <memory>
 #include <optional>
@@ -28,6 +28,7 @@ class QQConnectServer {
   std::optional<int> bind(int port);
   void serve();
   void stop();
+  int port() const;
   // "http://HOST:PORT" + path, once bound.
   std::string url(const std::string& path) const;
 
