@@ -4,14 +4,16 @@
 #include "QQConnectTestSupport.h"
 #include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/web/TCLoginViewKit.h"
-#include "qqconnect/web/TCWebViewKit.h"
+#include "qqconnect/core/web/TCWebViewKit.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/net/URLError.h"
 #include "os/testing/ScriptedWebPages.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/BarButtonItem.h"
+#include "os/views/Device.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
+#include "os/views/Switch.h"
 #include "os/views/Window.h"
 
 namespace qctest {
@@ -56,13 +58,28 @@ TEST_F(WebKitTest, WindowSlidesInMovesTheOthersOutAndBackOnce) {
   auto parked = std::make_shared<os::Window>(os::Rect{-2000, 0, 320, 480});  // already off the screen
   parked->setHidden(false);
   pages->route(kPage, ScriptedPage::page("<title>t</title>"));
-  const os::Data bar = *os::encodePNG(*os::Image::create(os::Bitmap(4, 4)));
+  os::Bitmap corner(4, 4);  // one colour at its top left, another at its bottom right
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 4; ++x) {
+      const std::array<std::uint8_t, 4> c = x == 3 && y == 3 ? std::array<std::uint8_t, 4>{200, 100, 50, 255}
+                                                            : std::array<std::uint8_t, 4>{10, 20, 30, 255};
+      std::copy(c.begin(), c.end(), corner.pixel(x, y));
+    }
+  const os::Data bar = *os::encodePNG(*os::Image::create(std::move(corner)));
   sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/velmoraSDKNavigationBar.png", std::string(bar.begin(), bar.end()));
   ASSERT_TRUE(kit->openWithUrl(kPage, "故事", recorder));
   advance(0.5);
   auto* nav = kit->webViewController()->navigationController();
   ASSERT_TRUE(nav);
-  EXPECT_TRUE(nav->navigationBar()->backgroundImage());
+  // Stretched from its corner over the whole bar: its own pixels, then its edge carried on.
+  auto background = nav->navigationBar()->backgroundImage();
+  ASSERT_TRUE(background);
+  const os::Size barSize = nav->navigationBar()->frame().size;
+  EXPECT_EQ(background->size(), (os::Size{std::floor(barSize.width), std::floor(barSize.height)}));
+  EXPECT_GT(barSize.width, 4);
+  const os::Bitmap& stretched = background->bitmap();
+  EXPECT_EQ(stretched.rgba(0, 0), (std::array<std::uint8_t, 4>{10, 20, 30, 255}));
+  EXPECT_EQ(stretched.rgba(stretched.width - 1, stretched.height - 1), (std::array<std::uint8_t, 4>{200, 100, 50, 255}));
   EXPECT_EQ(kit->window()->frame(), os::Screen::main().bounds());
   EXPECT_EQ(appWindow->frame().origin.x, os::Screen::main().bounds().size.width);
   EXPECT_EQ(kit->webViewController()->navigationItem()->leftBarButtonItem()->title(), "关闭");
@@ -73,6 +90,24 @@ TEST_F(WebKitTest, WindowSlidesInMovesTheOthersOutAndBackOnce) {
   EXPECT_FALSE(kit->window());
   EXPECT_EQ(appWindow->frame().origin.x, 0);
   EXPECT_EQ(parked->frame().origin.x, -2000);
+}
+
+TEST_F(WebKitTest, IndicatorTurnsWhileThePageLoads) {
+  std::optional<bool> turningDuringLoad;
+  pages->route(kPage, [&](const os::URLRequest&) {
+    turningDuringLoad = kit->webViewController()->activityIndicatorView()->isAnimating();
+    return ScriptedPage::page("<title>t</title>");
+  });
+  ASSERT_TRUE(kit->openWithUrl(kPage, "", recorder));
+  ASSERT_TRUE(run([&] { return turningDuringLoad.has_value(); }));
+  advance(0.5);
+  auto indicator = kit->webViewController()->activityIndicatorView();
+  EXPECT_EQ(turningDuringLoad, true);
+  EXPECT_FALSE(indicator->isAnimating());
+  EXPECT_TRUE(indicator->hidesWhenStopped());
+  EXPECT_EQ(indicator->style(), os::ActivityIndicatorViewStyle::Gray);
+  const os::Size web = kit->webViewController()->webview()->bounds().size;
+  EXPECT_EQ(indicator->center(), (os::Point{web.width / 2, web.height / 2}));
 }
 
 TEST_F(WebKitTest, PageBridgeSetsTheTitleAndBindsScriptsToBarButtons) {
@@ -197,6 +232,25 @@ TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
   EXPECT_EQ(session->accessToken(), "REALTOKEN");
   EXPECT_EQ(session->openId(), "BO");
+}
+
+TEST_F(WebLoginTest, WithoutMultitaskingNoBrowserIsAskedAndThePageCarriesOn) {
+  auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
+  os::DeviceProfile profile = os::Device::current().profile();
+  profile.multitaskingSupported = false;
+  os::DeviceProfileScope scope(profile);
+  std::vector<std::string> loads;
+  pages->route(kAuthorize, [&](const os::URLRequest& request) {
+    loads.push_back(request.url());
+    return loads.size() == 1 ? ScriptedPage::page("", {ScriptedPage::go("auth://browser?fall_to_wv=1")})
+                             : ScriptedPage::page("");
+  });
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return loads.size() == 2; }));
+  settle();
+  EXPECT_NE(loads[1].find("browser_error=1"), std::string::npos);
+  EXPECT_TRUE(browser->openedURLs().empty());
+  EXPECT_FALSE(session->loginViewKit()->isUseSafari());
 }
 
 TEST_F(WebLoginTest, NavigationLoopIsCutOffAtTheTwentyFirst) {

@@ -14,6 +14,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
 
 namespace {
 
@@ -159,7 +160,9 @@ bool TCLoginViewKit::openWithSafariAndExtraParams(const std::optional<os::Dictio
   if (extraParams)
     for (const auto& [k, v] : *extraParams) params.set(k, v);
   if (!permissions_.empty()) params.set("scope", joined(permissions_));
-  if (!TcApiTool::isRegistSchemeInfoPlistFile("velmora" + appId_)) return false;
+  // The browser's redirect can only come back to an application that waits in the background.
+  if (!TcApiTool::isRegistSchemeInfoPlistFile("velmora" + appId_) || !os::Device::current().isMultitaskingSupported())
+    return false;
   loginDict_[*serial_] = key;
   params.set("redirect_uri", getOwnBaseUrl());
   const std::string url = VelmoraRequest::serializeURL(authorizeURL(), VelmoraParams(params));

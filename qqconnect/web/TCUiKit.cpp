@@ -1,17 +1,32 @@
 #include "qqconnect/web/TCUiKit.h"
 
+#include "qqconnect/analytics/TCDataReport.h"
 #include "qqconnect/core/login/TcApiTool.h"
+#include "os/runtime/Timer.h"
 #include "os/views/Application.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
 
+TCUiKit::~TCUiKit() {
+  closeWindow();
+  // The picture timer of a handed-out picker points at this coordinator.
+  if (timer_) timer_->invalidate();
+}
+
 std::shared_ptr<SetHeadImageViewController> TCUiKit::preparePicker(std::weak_ptr<setHeadImageDelegate> delegate,
                                                                    std::shared_ptr<os::Image> image,
                                                                    const std::optional<std::string>& fileName,
-                                                                   const std::optional<std::string>& userNick) {
-  auto picker = std::make_shared<SetHeadImageViewController>(fileName.value_or(""), std::move(delegate), reachabilityHost_);
+                                                                   const std::optional<std::string>& userNick,
+                                                                   double delay) {
+  auto picker = std::make_shared<SetHeadImageViewController>(fileName.value_or(""), std::move(delegate), reachabilityHost_,
+                                                             appId_);
   if (userNick) picker->setNick(*userNick);
-  picker->setImage(std::move(image));
+  TCDataReport::shared().reportData(0, kTCUiKitReportPickerShown, appId_, std::nullopt);
+  // The picture reaches the picker once it is on its way to the screen.
+  if (timer_) timer_->invalidate();
+  timer_ = os::Timer::scheduled(delay, false, [this, pending = PendingPicture{std::move(image), userNick}](os::Timer&) {
+    onTimerSetPic(pending);
+  });
   return picker;
 }
 
@@ -19,7 +34,8 @@ std::shared_ptr<SetHeadImageViewController> TCUiKit::getHeadImageViewController(
     std::weak_ptr<setHeadImageDelegate> delegate, std::shared_ptr<os::Image> image,
     const std::optional<std::string>& fileName, const std::optional<std::string>& userNick) {
   if (!image) return nullptr;
-  headImageViewController_ = preparePicker(std::move(delegate), std::move(image), fileName, userNick);
+  headImageViewController_.reset();
+  headImageViewController_ = preparePicker(std::move(delegate), std::move(image), fileName, userNick, 0.1);
   return headImageViewController_;
 }
 
@@ -28,16 +44,20 @@ bool TCUiKit::popSetHeadImageViewWnd(std::weak_ptr<setHeadImageDelegate> delegat
                                      const std::optional<std::string>& userNick) {
   if (!image || window_) return false;
   keywindow_ = os::Window::keyWindow();
-  if (auto app = os::Application::shared()) {
-    for (const auto& w : app->windows())
-      if (w && w->windowLevel() > os::kWindowLevelNormal) windowsArray_.push_back(w);
-  }
-  TcApiTool::MoveAllWindowOutOfScreen(windowsArray_, false);
+  MoveOtherWindowOutOfFrame();
   window_ = std::make_shared<os::Window>(os::Screen::main().bounds());
+  window_->setWindowLevel(os::kWindowLevelNormal);
   window_->makeKeyAndVisible();
-  window_->setRootViewController(preparePicker(std::move(delegate), std::move(image), fileName, userNick));
+  window_->setRootViewController(preparePicker(std::move(delegate), std::move(image), fileName, userNick, 0.01));
   windowsArray_.push_back(window_);
   return true;
+}
+
+void TCUiKit::MoveOtherWindowOutOfFrame() { TcApiTool::MoveOtherWindowOutOfFrame(windowsArray_, false); }
+
+void TCUiKit::MoveOhterWindowIntoFrame() {
+  TcApiTool::MoveAllWindowIntoScreen(windowsArray_, false);
+  windowsArray_.clear();
 }
 
 std::shared_ptr<SetHeadImageViewController> TCUiKit::shownPicker() const {
@@ -46,9 +66,26 @@ std::shared_ptr<SetHeadImageViewController> TCUiKit::shownPicker() const {
   return headImageViewController_;
 }
 
+void TCUiKit::onTimerSetPic(const PendingPicture& pending) {
+  auto keep = timer_;
+  timer_.reset();
+  auto picker = shownPicker();
+  if (!picker) return;
+  if (pending.nick) picker->setNick(*pending.nick);
+  if (pending.image) picker->setImage(pending.image);
+}
+
 bool TCUiKit::popWebViewWnd(const std::string& url, const std::string& title, std::weak_ptr<TCWebViewKitDelegate> delegate) {
   if (!webViewKit_) webViewKit_ = std::make_shared<TCWebViewKit>();
-  return webViewKit_->openWithUrl(url, title, std::move(delegate));
+  webViewKit_->openWithUrl(url, title, std::move(delegate));
+  return true;
+}
+
+std::shared_ptr<TCWebViewController> TCUiKit::getWebViewController(const std::string& url, const std::string& title,
+                                                                   std::weak_ptr<TCWebViewKitDelegate> delegate) {
+  if (webViewKit_) webViewKit_->doCloseWithNotAnimation();
+  webViewKit_ = std::make_shared<TCWebViewKit>();
+  return webViewKit_->getViewControllerWithUrl(url, title, std::move(delegate));
 }
 
 bool TCUiKit::setViewControllerData(const std::optional<os::Dictionary>& data) {
@@ -63,8 +100,7 @@ bool TCUiKit::setViewControllerResponse(const std::shared_ptr<APIResponse>& resp
 
 void TCUiKit::doClose() {
   if (window_) {
-    TcApiTool::MoveAllWindowIntoScreen(windowsArray_, false);
-    windowsArray_.clear();
+    MoveOhterWindowIntoFrame();
     closeWindow();
   }
   headImageViewController_.reset();
@@ -72,10 +108,21 @@ void TCUiKit::doClose() {
 
 void TCUiKit::closeWindow() {
   if (!window_) return;
+  if (auto picker = std::dynamic_pointer_cast<SetHeadImageViewController>(window_->rootViewController())) {
+    const bool named = picker->nick() && !picker->nick()->empty();
+    TCDataReport::shared().reportData(0, named ? kTCUiKitReportClosedWithNick : kTCUiKitReportClosedWithoutNick, appId_,
+                                      std::nullopt);
+  }
   window_->setRootViewController(nullptr);
   window_->setHidden(true);
   if (auto previous = keywindow_.lock()) previous->makeKeyWindow();
   keywindow_.reset();
   window_.reset();
+  if (timer_) timer_->invalidate();
+  timer_.reset();
   windowsArray_.clear();
+}
+
+void TCUiKit::animationFinished(const std::string& animationID, bool finished) {
+  if (animationID == "moveOutOfFrame" && finished) closeWindow();
 }

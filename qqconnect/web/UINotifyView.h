@@ -43,6 +43,8 @@ class UINotifyView : public os::View {
   double currentOpacity() const { return currentOpacity_; }
   double destinationOpacity() const { return destinationOpacity_; }
   bool isAnimating() const { return isAnimating_; }
+  // A notice taken away early is no longer animating.
+  void setIsAnimating(bool animating) { isAnimating_ = animating; }
   bool bordered() const { return bordered_; }
   std::shared_ptr<os::View> backgroundView();
   std::shared_ptr<os::ImageView> imageView();

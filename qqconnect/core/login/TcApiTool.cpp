@@ -60,6 +60,30 @@ void TcApiTool::MoveAllWindowIntoScreen(const std::vector<std::shared_ptr<os::Wi
   moveAllWindows(except, animation, -1);
 }
 
+namespace {
+
+bool offScreen(const os::Rect& f) {
+  const os::Rect s = os::Screen::main().bounds();
+  auto inside = [&](double x, double y) {
+    return x >= s.origin.x && x <= s.origin.x + s.size.width && y >= s.origin.y && y <= s.origin.y + s.size.height;
+  };
+  const double r = f.origin.x + f.size.width, b = f.origin.y + f.size.height;
+  return !inside(f.origin.x, f.origin.y) && !inside(r, f.origin.y) && !inside(f.origin.x, b) && !inside(r, b);
+}
+
+}  // namespace
+
+void TcApiTool::MoveOtherWindowOutOfFrame(std::vector<std::shared_ptr<os::Window>>& windowsArray, bool animation) {
+  if (auto app = os::Application::shared()) {
+    for (const auto& w : app->windows()) {
+      if (!w || std::find(windowsArray.begin(), windowsArray.end(), w) != windowsArray.end()) continue;
+      // Alerts and other system overlays stay where they are; so does what is already away.
+      if (w->windowLevel() > os::kWindowLevelNormal || offScreen(w->frame())) windowsArray.push_back(w);
+    }
+  }
+  MoveAllWindowOutOfScreen(windowsArray, animation);
+}
+
 void TcApiTool::moveAllWindows(const std::vector<std::shared_ptr<os::Window>>& except, bool animation, double direction) {
   auto app = os::Application::shared();
   if (!app) return;

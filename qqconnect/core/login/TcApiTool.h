@@ -45,6 +45,10 @@ class TcApiTool {
   // (into), at once or in a 0.3 s animation.
   static void MoveAllWindowOutOfScreen(const std::vector<std::shared_ptr<os::Window>>& except, bool animation);
   static void MoveAllWindowIntoScreen(const std::vector<std::shared_ptr<os::Window>>& except, bool animation);
+  // The step both SDK windows take when they open: the application's windows already away from
+  // the screen (no corner inside it) and the system overlays (above the normal level) join
+  // `windowsArray`, and every other window moves out.
+  static void MoveOtherWindowOutOfFrame(std::vector<std::shared_ptr<os::Window>>& windowsArray, bool animation);
   static void MoveWindowAnimation(const std::shared_ptr<os::View>& view, int animationId, const os::Rect& rect,
                                   double timeInterVal, const std::string& name);
 

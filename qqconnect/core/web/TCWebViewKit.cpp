@@ -1,4 +1,4 @@
-#include "qqconnect/web/TCWebViewKit.h"
+#include "qqconnect/core/web/TCWebViewKit.h"
 
 #include <algorithm>
 
@@ -13,6 +13,7 @@
 #include "os/views/BarButtonItem.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
+#include "os/views/Switch.h"
 #include "os/views/Window.h"
 
 namespace {
@@ -24,13 +25,22 @@ bool isLocalPage(const std::optional<os::URL>& url) {
   return url && url->host() == "localhost" && url->lastPathComponent() == "local.html";
 }
 
-bool offScreen(const os::Rect& f) {
-  const os::Rect s = os::Screen::main().bounds();
-  auto inside = [&](double x, double y) {
-    return x >= s.origin.x && x <= s.origin.x + s.size.width && y >= s.origin.y && y <= s.origin.y + s.size.height;
-  };
-  const double r = f.origin.x + f.size.width, b = f.origin.y + f.size.height;
-  return !inside(f.origin.x, f.origin.y) && !inside(r, f.origin.y) && !inside(f.origin.x, b) && !inside(r, b);
+// The picture stretched as a bar background with these caps (in points), at that size: its own
+// pixels inside the caps, its last column and row carried on where it is smaller.
+std::shared_ptr<os::Image> stretchedWithCaps(const os::Image& image, int leftCapWidth, int topCapHeight) {
+  const double scale = image.scale();
+  const int width = static_cast<int>(leftCapWidth * scale), height = static_cast<int>(topCapHeight * scale);
+  auto upright = image.upright();
+  const os::Bitmap& source = upright->bitmap();
+  if (width <= 0 || height <= 0 || source.width <= 0 || source.height <= 0) return upright;
+  os::Bitmap out(width, height, 4);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const auto rgba = source.rgba(std::min(x, source.width - 1), std::min(y, source.height - 1));
+      std::copy(rgba.begin(), rgba.end(), out.pixel(x, y));
+    }
+  }
+  return os::Image::create(std::move(out), scale);
 }
 
 }  // namespace
@@ -52,7 +62,21 @@ void TCWebViewController::viewDidLoad() {
   webview_->setAutoresizingMask(0x3F);
   webview_->setDelegate(std::dynamic_pointer_cast<os::WebViewDelegate>(shared_from_this()));
   view()->addSubview(webview_);
+  activityIndicatorView_ = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::Gray);
+  const os::Size size = activityIndicatorView_->sizeThatFits({});
+  const os::Rect bounds = webview_->bounds();
+  activityIndicatorView_->setFrame(
+      os::Rect{(bounds.size.width - size.width) / 2, (bounds.size.height - size.height) / 2, size.width, size.height});
+  activityIndicatorView_->setHidesWhenStopped(true);
+  activityIndicatorView_->setAutoresizingMask(os::kViewAutoresizingFlexibleLeftMargin | os::kViewAutoresizingFlexibleRightMargin |
+                                              os::kViewAutoresizingFlexibleTopMargin |
+                                              os::kViewAutoresizingFlexibleBottomMargin);
+  webview_->addSubview(activityIndicatorView_);
   loadURL();
+}
+
+void TCWebViewController::webViewDidStartLoad(os::WebView&) {
+  if (activityIndicatorView_) activityIndicatorView_->startAnimating();
 }
 
 void TCWebViewController::loadURL() {
@@ -79,10 +103,12 @@ bool TCWebViewController::shouldStartLoadWithRequest(os::WebView&, const os::URL
 }
 
 void TCWebViewController::webViewDidFinishLoad(os::WebView& webView) {
+  if (activityIndicatorView_) activityIndicatorView_->stopAnimating();
   if (webTitle_.empty()) setWebTitle(webView.stringByEvaluatingJavaScriptFromString("document.title"));
 }
 
 void TCWebViewController::didFailLoadWithError(os::WebView&, const os::Error& error) {
+  if (activityIndicatorView_) activityIndicatorView_->stopAnimating();
   error_ = error;
   if (auto delegate = delegate_.lock()) delegate->webViewControllerDidFailLoadWithError(*this, error);
 }
@@ -118,7 +144,9 @@ void TCWebNavigationController::viewDidLoad() {
   if (!path) return;
   auto bytes = os::FileManager::defaultManager().contentsAtPath(*path);
   auto image = bytes ? os::decodeImage(*bytes) : nullptr;
-  if (image) navigationBar()->setBackgroundImage(image);
+  if (!image) return;
+  const os::Size bar = navigationBar()->frame().size;
+  navigationBar()->setBackgroundImage(stretchedWithCaps(*image, static_cast<int>(bar.width), static_cast<int>(bar.height)));
 }
 
 // ---- the kit ----
@@ -188,20 +216,7 @@ std::shared_ptr<TCWebViewController> TCWebViewKit::getViewControllerWithUrl(std:
   return makeController();
 }
 
-void TCWebViewKit::MoveOtherWindowOutOfFrame() {
-  auto app = os::Application::shared();
-  if (!app) return;
-  for (const auto& w : app->windows()) {
-    // Alerts and other system overlays sit above the normal level and stay where they are.
-    if (!w || w->windowLevel() > os::kWindowLevelNormal) {
-      if (w) windowsArray_.push_back(w);
-      continue;
-    }
-    if (offScreen(w->frame()) && std::find(windowsArray_.begin(), windowsArray_.end(), w) == windowsArray_.end())
-      windowsArray_.push_back(w);
-  }
-  TcApiTool::MoveAllWindowOutOfScreen(windowsArray_, true);
-}
+void TCWebViewKit::MoveOtherWindowOutOfFrame() { TcApiTool::MoveOtherWindowOutOfFrame(windowsArray_, true); }
 
 void TCWebViewKit::MoveOhterWindowIntoFrame(bool animated) {
   TcApiTool::MoveAllWindowIntoScreen(windowsArray_, animated);

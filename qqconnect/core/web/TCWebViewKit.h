@@ -15,6 +15,7 @@
 #include "os/views/WebView.h"
 
 namespace os {
+class ActivityIndicatorView;
 class BarButtonItem;
 class Window;
 }  // namespace os
@@ -70,10 +71,13 @@ class TCWebViewController : public os::ViewController, public os::WebViewDelegat
   void setWebTitle(std::string title);
   const std::optional<os::Error>& error() const { return error_; }
   bool finished() const { return finished_; }
+  // Turns while a page loads.
+  const std::shared_ptr<os::ActivityIndicatorView>& activityIndicatorView() const { return activityIndicatorView_; }
   void setDelegate(std::weak_ptr<TCWebViewControllerDelegate> d) { delegate_ = std::move(d); }
 
   // os::WebViewDelegate
   bool shouldStartLoadWithRequest(os::WebView&, const os::URLRequest& request, os::WebViewNavigationType type) override;
+  void webViewDidStartLoad(os::WebView&) override;
   void webViewDidFinishLoad(os::WebView& webView) override;
   void didFailLoadWithError(os::WebView&, const os::Error& error) override;
 
@@ -82,6 +86,7 @@ class TCWebViewController : public os::ViewController, public os::WebViewDelegat
   int nloadCount_ = 0;
   bool finished_ = false;
   std::shared_ptr<os::WebView> webview_;
+  std::shared_ptr<os::ActivityIndicatorView> activityIndicatorView_;
   std::string webTitle_;
   std::string requestURLStr_;
   std::optional<os::Error> error_;
