@@ -7,6 +7,7 @@
 #include "qqconnect/core/requests/URLTools.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
+#include "os/runtime/Timer.h"
 #include "os/views/Device.h"
 
 namespace {
@@ -68,6 +69,32 @@ int QQWebViewKit::openWebQQShare(const std::shared_ptr<QQApiMessage>& message) {
   }
   if (!QQOpenApiUtility::canOpenURL(*page)) return 1;
   return QQOpenApiUtility::openURL(*page) == 0 ? 0 : 1;
+}
+
+const std::shared_ptr<QQWebViewKit>& QQWebViewKit::instance() {
+  static const auto shared = std::make_shared<QQWebViewKit>();
+  return shared;
+}
+
+void QQWebViewKit::openWebKit() {
+  if (timer_) timer_->invalidate();
+  timer_.reset();
+  if (webViewKit_) webViewKit_->open();
+}
+
+bool QQWebViewKit::webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const os::URLRequest& request,
+                                                        os::WebViewNavigationType) {
+  const std::string url = request.url();
+  const auto& store = QQApiDatastore::instance();
+  const bool ours = (store.appId && !store.appId->empty() &&
+                     (os::contains(url, "velmora" + *store.appId) || os::contains(url, *store.appId))) ||
+                    (store.scheme && !store.scheme->empty() && os::contains(url, *store.scheme));
+  if (!ours || !os::contains(url, store.endpoints.webAuthorisationHost)) return true;
+  const os::Dictionary params = URLExtend::dictionaryByParseUrlFromSeparator(url, "?#");
+  if (params["action"].stringOr() != "shareToQQ") return true;
+  if (params["result"].stringOr() == "complete") os::logf("%s", params["response"].stringOr().c_str());
+  kit.doClose();
+  return true;
 }
 
 bool QQWebViewKit::isNewQQBrowserInstall() { return QQOpenApiUtility::canOpenURL("mqqbrowser://"); }

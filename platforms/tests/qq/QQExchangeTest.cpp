@@ -15,7 +15,9 @@
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/store/Pasteboard.h"
+#include "os/runtime/Timer.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedWebPages.h"
 
 namespace qqtest {
 namespace {
@@ -249,6 +251,86 @@ TEST_F(QQClientTest, WebShare) {
   EXPECT_EQ(receiver.resps.back()->errorDescription, "unknown error");
   ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "complete&response=" + os::percentEscape("{\"ret\":0,\"msg\":\"ok\"}"), &receiver));
   EXPECT_EQ(receiver.resps.back()->result, "0");
+}
+
+TEST_F(QQClientTest, SharePageInTheWebKitClosesOnItsAnswer) {
+  registerReader();
+  const auto owner = QQWebViewKit::instance();
+  EXPECT_EQ(QQWebViewKit::instance(), owner);  // one for the process
+  auto pages = os::testing::ScriptedWebPages::install();
+  const std::string host = QQApiDatastore::instance().endpoints.webAuthorisationHost;
+  const std::string page = "https://share.velmora.example/index";
+  const std::string answer = "velmora" + std::string(kAppId) + "://" + host + "/?#action=shareToQQ&result=complete";
+  pages->route(page, os::testing::ScriptedPage::page("", {os::testing::ScriptedPage::go(answer)}));
+  auto kit = std::make_shared<TCWebViewKit>();
+  kit->setRequestUrl(page);
+  kit->setDelegate(owner);
+  owner->setWebViewKit(kit);
+  bool fired = false;
+  owner->setTimer(os::Timer::scheduled(30, false, [&](os::Timer&) { fired = true; }));
+
+  owner->openWebKit();
+  EXPECT_FALSE(owner->timer());
+  EXPECT_TRUE(kit->window());
+  for (int i = 0; i < 5 && kit->window(); ++i) {
+    os::Clock::advance(0.5);
+    os::RunLoop::main()->runUntilIdle();
+  }
+  EXPECT_FALSE(kit->window());  // the answer closed it
+  EXPECT_FALSE(fired);
+  // Anything else just loads.
+  EXPECT_TRUE(owner->webViewKitShouldStartLoadWithRequest(*kit, os::URLRequest("https://" + host + "/?#action=share"),
+                                                          os::WebViewNavigationType::Other));
+  owner->setWebViewKit(nullptr);
+}
+
+// Limits and fixed texts of the QQ protocol, each pinned at its boundary.
+TEST_F(QQClientTest, PinnedLimitsAndTexts) {
+  installQQ({"mqq", "mqqapi", "mqqopensdkapiV2"});
+  registerReader();
+  std::string chinese512, chinese1536;
+  for (int i = 0; i < 512; ++i) chinese512 += "述";
+  for (int i = 0; i < 1536; ++i) chinese1536 += "字";
+  // Descriptions count characters: 512 go, 513 do not.
+  auto described = [&](const std::string& description) {
+    return QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(
+        QQApiURLObject::objectWithURL("http://news.example/1", "t", description, os::Data{}, 0)));
+  };
+  EXPECT_TRUE(described(chinese512));
+  EXPECT_FALSE(described(chinese512 + "x"));
+  // Texts likewise: 1536 go, 1537 do not.
+  auto texted = [&](const std::string& text) {
+    return QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(QQApiTextObject::objectWithText(text)));
+  };
+  EXPECT_TRUE(texted(chinese1536));
+  EXPECT_FALSE(texted(chinese1536 + "x"));
+
+  // The web share's cancel answer says so in the protocol's own words.
+  const std::string back = "velmora" + std::string(kAppId) + "://" + QQApiDatastore::instance().endpoints.webAuthorisationHost +
+                           "/?#action=shareToQQ&result=cancel";
+  auto cancelled = QQWebViewKit::messageWithSafariUrl(back);
+  ASSERT_TRUE(cancelled);
+  auto result = std::dynamic_pointer_cast<QQApiResultObject>(cancelled->object);
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->error, "-4");
+  EXPECT_EQ(result->errorDescription, "the user give up the current operation");
+
+  // Uploads through the QQ Connect request carry its fixed boundary.
+  HttpTestServer server;
+  server.route("POST", "/upload", CannedResponse::text(R"({"result":{}})"));
+  QQApiDatastore::instance().endpoints.shareImageUpload = server.url("/upload");
+  auto png = os::encodePNG(*os::Image::create(os::Bitmap(30, 20)));
+  auto link = QQApiNewsObject::objectWithURL("http://news.example/1", "one", "d", *png);
+  QQApiTaskUploadURLObjectPreviewData::initWithURLMessage(QQApiMessage::messageWithObject(link))->postOnMainThread();
+  ASSERT_TRUE(run([&] { return server.requestCount() == 1; }));
+  const auto upload = server.requests().back();
+  EXPECT_EQ(upload.headers.value("Content-Type"), "multipart/form-data; boundary=od2ER5ioefd682HE14eh2n82n9M7rEu2nH85XQY1");
+  // Framed by it, the one part reads back whole: the file under the default name, as JPEG.
+  const auto* part = upload.part("share_image");
+  ASSERT_TRUE(part);
+  EXPECT_EQ(part->filename, "picture");
+  EXPECT_EQ(part->contentType, "image/jpeg");
+  run([&] { return qq->openedURLs().size() == 1; });
 }
 
 TEST_F(QQClientTest, OnlineStatus) {
