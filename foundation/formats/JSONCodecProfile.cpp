@@ -8,8 +8,12 @@
 namespace {
 std::atomic<const JSONCodecProfile*> gCurrent{nullptr};
 std::mutex gKeptMutex;
-// Never destroyed: work on other threads may still reach it while the process exits.
-std::vector<std::unique_ptr<JSONCodecProfile>>& gKept = *new std::vector<std::unique_ptr<JSONCodecProfile>>;
+// Made on first use, so a client may set its profile from a load-time initialiser of its own;
+// never destroyed: work on other threads may still reach it while the process exits.
+std::vector<std::unique_ptr<JSONCodecProfile>>& kept() {
+  static auto* profiles = new std::vector<std::unique_ptr<JSONCodecProfile>>;
+  return *profiles;
+}
 }
 
 const JSONCodecProfile& JSONCodecProfile::standard() {
@@ -25,8 +29,8 @@ const JSONCodecProfile& JSONCodecProfile::current() {
 void JSONCodecProfile::setCurrent(const JSONCodecProfile& profile) {
   // Profiles handed out by current() must outlive every caller, so each one set is kept.
   std::lock_guard<std::mutex> lock(gKeptMutex);
-  gKept.push_back(std::make_unique<JSONCodecProfile>(profile));
-  gCurrent.store(gKept.back().get(), std::memory_order_release);
+  kept().push_back(std::make_unique<JSONCodecProfile>(profile));
+  gCurrent.store(kept().back().get(), std::memory_order_release);
 }
 
 os::Error JSONCodecProfile::error(std::string message) const {

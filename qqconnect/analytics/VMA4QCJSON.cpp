@@ -20,6 +20,14 @@ void VMA4QCJSON::attach() {
   once.call([] { JSONCodecProfile::setCurrent(profile()); });
 }
 
+namespace {
+
+// Attached as the program loads, after the data-format layer's own, before anything runs: from
+// then on the process-wide operations report under this client's names.
+[[maybe_unused]] const bool kAttachedAtLoad = (VMA4QCJSON::attach(), true);
+
+}  // namespace
+
 std::optional<os::Value> VMA4QCJSON::objectWithData(const os::Data& data, os::Error* error) {
   JSONDecoder decoder(JTParseStrict, profile());
   return decoder.objectWithData(data, error);

@@ -13,8 +13,9 @@ class VMA4QCJSON {
   // Domain "TXJTErrorDomain", keys "TXJTAtIndexKey" and "TXJTLineNumberKey".
   static const JSONCodecProfile& profile();
   // Makes these names the ones the process-wide string, data and collection operations report.
-  // This client's operations are attached last, so they serve every caller; call it at start-up,
-  // before other threads run. Later calls do nothing.
+  // This client's operations are attached last, so they serve every caller: it runs as the
+  // program loads (a load-time initialiser of this file), before other threads run. Later calls
+  // do nothing.
   static void attach();
 
   // Strict parse (options 0) with this client's error names.
