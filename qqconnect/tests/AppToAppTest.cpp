@@ -6,6 +6,7 @@
 #include "os/crypto/Digest.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
 
 namespace qctest {
@@ -64,6 +65,35 @@ TEST(VelmoraApiRecords, ChecksApplyEachClassRuleAndImageOrVideoKeepsTheLastSet) 
   EXPECT_EQ(both->nVersion(), 4);
 
   EXPECT_THROW(VelmoraApiResp::respFromReq(text), os::Exception);
+}
+
+TEST(VelmoraApiRecords, PinnedSizesAndPartsAtTheirEdges) {
+  // An image record's size travels as two numbers, width first, and comes back the same way round.
+  auto image = VelmoraImageMessageObjV1::initWithImageData(png());
+  image->setSzImage(640, 480);
+  auto archived = os::KeyedArchiver::archivedData(image, "object");
+  ASSERT_TRUE(archived);
+  auto back = os::KeyedUnarchiver::unarchiveObject(*archived, VelmoraApiArchiveClasses(), "object")
+                  ->objectAs<VelmoraImageMessageObjV1>();
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->imageWidth(), 640);
+  EXPECT_EQ(back->imageHeight(), 480);
+
+  // A video part without an address leaves the picture where it is; one with an address takes its place.
+  auto both = VelmoraImageAndVideoMessageObjV1::initWithMessage(png(), std::nullopt);
+  both->setVideoUrl("");
+  EXPECT_TRUE(both->objImageMessage()->dataImage());
+  both->setObjVideoMessage(VelmoraVideoMessageV1::initWithVideoUrl(std::nullopt, 0));
+  EXPECT_TRUE(both->objImageMessage()->dataImage());
+  both->setObjVideoMessage(VelmoraVideoMessageV1::initWithVideoUrl("http://v/3.mp4", 0));
+  EXPECT_FALSE(both->objImageMessage()->dataImage());
+
+  // An audio record's preview picture may hold 1,048,576 bytes, not one more.
+  auto audio = VelmoraAudioMessageObjV1::initWithAudioUrl("http://a/1.mp3");
+  audio->setDataImagePreview(os::Data(kVelmoraApiFieldMax, 'p'));
+  EXPECT_TRUE(audio->isVaild());
+  audio->setDataImagePreview(os::Data(kVelmoraApiFieldMax + 1, 'p'));
+  EXPECT_FALSE(audio->isVaild());
 }
 
 TEST(VelmoraApiRecords, ResponseRoundTripsWithItsRequestAndUnknownClassesDecodeAsKnownAncestors) {

@@ -3,6 +3,7 @@
 
 #include "QQConnectTestSupport.h"
 #include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "os/core/String.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
 #include "os/testing/HttpTestServer.h"
@@ -108,6 +109,35 @@ TEST_F(OpenApiOperationsTest, QZoneCommandsCarryTheirTypeIdsAndChecks) {
   EXPECT_FALSE(session->sendGiftRequest("F1", "", "", 0, "bribe", "", "", "", ""));
   EXPECT_FALSE(session->sendChallenge("", "pk", "", "", ""));
   EXPECT_EQ(alertTitles(), (std::vector<std::string>{"请求/赠送礼物", "挑战炫耀"}));
+}
+
+// QZone takes commands from level 4 ("mqzoneopensdkapi19") on; a brag is challenge type 52.
+TEST_F(OpenApiOperationsTest, PinnedQZoneLevelAndChallengeTypes) {
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/local.html", "<html></html>");
+  auto qzone = installQZone({"mqzone", "mqzoneopensdk", "mqzoneopensdkapi"});
+  EXPECT_EQ(OpenApi::qzoneVersion(), 3u);
+  ASSERT_TRUE(session->sendChallenge("F1", "brag", "", "m", ""));
+  ASSERT_TRUE(session->tcUiKit() && session->tcUiKit()->webViewKit());
+  EXPECT_EQ(session->tcUiKit()->webViewKit()->webTitle(), "向TA炫耀");  // level 3: the page
+  EXPECT_NE(session->tcUiKit()->webViewKit()->requestUrl().find("type=brag"), std::string::npos);
+  settle();
+  EXPECT_TRUE(qzone->openedURLs().empty());
+
+  qzone->registerURLSchemes({"mqzoneopensdkapi19"});
+  EXPECT_EQ(OpenApi::qzoneVersion(), 4u);
+  ASSERT_TRUE(session->sendChallenge("F1", "brag", "", "m", ""));
+  settle();
+  ASSERT_EQ(qzone->openedURLs().size(), 1u);
+  const os::URL opened = qzone->openedURLs()[0].url;
+  EXPECT_EQ(opened.lastPathComponent(), "AppChallenge");
+  // Without general pasteboard support the command waits on the named pasteboard in its path.
+  const auto path = os::split(opened.path(), "/");
+  ASSERT_GE(path.size(), 3u);
+  auto board = qzone->pasteboardWithName(path[path.size() - 2], false);
+  ASSERT_TRUE(board);
+  auto sent = *os::KeyedUnarchiver::unarchiveValue(*board->dataForPasteboardType("qzappDataType"));
+  EXPECT_EQ(sent["typeid"], os::Value("52"));
+  EXPECT_EQ(sent["receiver"], os::Value("F1"));
 }
 
 TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheOwnScheme) {

@@ -7,6 +7,8 @@
 #include "qqconnect/core/login/TcApiTool.h"
 #include "qqconnect/core/requests/APIBase.h"
 #include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect/core/json/TCOSDKSJSON.h"
+#include "os/net/URLError.h"
 #include "os/testing/TestSandbox.h"
 
 namespace {
@@ -147,3 +149,39 @@ TEST(URLExtend, ParsesEscapesAndNamesAPIs) {
 }
 
 }  // namespace
+
+// Constants and edges read off the QQ Connect protocol, each pinned at its boundary.
+TEST(QQConnectPins, ServerAndURLCodesAndTheTraceCodecAtTheirEdges) {
+  // Server 100023 is one of the "log in again" codes; 100022 is not.
+  for (auto [server, sdk] : std::vector<std::pair<long, int>>{{100022, 8}, {100023, 3}, {100026, 3}, {100029, 8}}) {
+    APIResponse r;
+    r.setJsonResponse(os::Dictionary{{"ret", server}});
+    TCOpenSDKErrorUtil::apiResponseConvert(r);
+    EXPECT_EQ(r.detailRetCode(), sdk) << server;
+  }
+  // Data roaming switched off (-1018) is a network failure like no connection; -1017 is not.
+  EXPECT_EQ(TCOpenSDKErrorUtil::filterURLErrorCode(-1018), 5);
+  EXPECT_EQ(TCOpenSDKErrorUtil::filterURLErrorCode(-1019), 5);
+  EXPECT_EQ(TCOpenSDKErrorUtil::filterURLErrorCode(-1017), 7);
+  EXPECT_EQ(TCOpenSDKErrorUtil::openSDKErrorFromOSError(os::Error(os::kURLErrorDomain, -1018))["ret"].intValue(), 5);
+
+  // The writer escapes every unit below 0x20 as \u00xx, 0x1F included; 0x20 and the solidus stay.
+  TCOSDKSJSONWriter writer;
+  EXPECT_EQ(writer.stringWithFragment(os::Value(std::string("a\x1f" "b \x01/"))), "\"a\\u001fb \\u0001/\"");
+
+  // The last high surrogate pairs like any other: \uDBFF\uDC00 is U+10FC00, \uDBFF\uDFFF U+10FFFF.
+  TCOSDKSJSONParser parser;
+  EXPECT_EQ(parser.fragmentWithString("\"\\uDBFF\\uDC00\""), os::Value("\xf4\x8f\xb0\x80"));
+  EXPECT_EQ(parser.fragmentWithString("\"\\udbff\\udfff\""), os::Value("\xf4\x8f\xbf\xbf"));
+  EXPECT_FALSE(parser.fragmentWithString("\"\\uDBFF\\uE000\""));
+
+  // Integers of 19 digits above 2^63 - 1 are refused or kept exactly, never wrapped negative.
+  for (const char* text : {"9223372036854775808", "9999999999999999999"}) {
+    auto n = parser.fragmentWithString(text);
+    if (!n) continue;
+    ASSERT_TRUE(n->isNumber()) << text;
+    EXPECT_EQ(n->description(), text) << "kept, exactly";
+    EXPECT_GT(n->doubleValue(), 0) << text;
+  }
+  EXPECT_EQ(parser.fragmentWithString("9223372036854775807")->intValue(), 9223372036854775807LL);
+}
