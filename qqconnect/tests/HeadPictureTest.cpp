@@ -64,6 +64,10 @@ TEST_F(HeadPictureTest, LargestAcceptedPictureOpensThePickerAndItsChoiceIsUpload
   auto picker = session->tcUiKit()->shownPicker();
   ASSERT_TRUE(picker);
   EXPECT_EQ(session->tcUiKit()->window(), os::Window::keyWindow());
+  os::Clock::advance(0.01);  // the picture reaches the picker on the coordinator's timer
+  settle();
+  ASSERT_TRUE(picker->image());
+  EXPECT_EQ(picker->image()->size(), (os::Size{2048, 1536}));  // reduced for display
   ASSERT_TRUE(run([&] { return picker->nick() == "老兵"; }));  // fetched for the screen, not the delegate
   EXPECT_TRUE(delegate->calls.empty());
 
