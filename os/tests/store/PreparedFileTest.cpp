@@ -1,0 +1,71 @@
+// The prepared contents are written by a child process from inside a signal handler, as a crash
+// would write them.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "os/store/PreparedFile.h"
+
+namespace {
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFromSignalHandlerInChild() {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+      os::PreparedFile::writeAllPrepared();
+      ::_exit(0);
+    };
+    sigaction(SIGUSR1, &action, nullptr);
+    ::raise(SIGUSR1);
+    ::_exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(PreparedFile, TheLastPreparedContentsReplaceTheFileWholeAtACrash) {
+  std::string folder = ::testing::TempDir() + "/prepared-" + std::to_string(::getpid());
+  std::filesystem::create_directories(folder);
+  std::string path = folder + "/state", other = folder + "/other";
+  std::ofstream(path) << "as saved before";
+  os::PreparedFile* file = os::PreparedFile::forPath(path);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(os::PreparedFile::forPath(path), file);  // one slot per path
+  EXPECT_FALSE(os::PreparedFile::forPath(std::string(os::PreparedFile::kMaximumPath, 'x')));
+
+  // Nothing prepared: the file stays as it was.
+  writeFromSignalHandlerInChild();
+  EXPECT_EQ(contents(path), "as saved before");
+
+  file->prepare(os::dataFromString("first"));
+  file->prepare(os::dataFromString(std::string("second\0with a zero byte", 23)));
+  os::PreparedFile::forPath(other)->prepare(os::dataFromString("other"));
+  writeFromSignalHandlerInChild();
+  EXPECT_EQ(contents(path), std::string("second\0with a zero byte", 23));
+  EXPECT_EQ(contents(other), "other");
+  EXPECT_FALSE(std::filesystem::exists(path + ".prepared"));
+
+  file->clear();
+  os::PreparedFile::forPath(other)->clear();
+  std::ofstream(path) << "saved again";
+  writeFromSignalHandlerInChild();
+  EXPECT_EQ(contents(path), "saved again");
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
