@@ -28,8 +28,13 @@ void DUVClient::setCrashLogON() {
   if (isReportCrash_) return;
   isReportCrash_ = true;
   os::Error error;
-  if (!DUVCrashCapture::install(DUVCrashCapture::recordDirectory(), &error))
+  if (!DUVCrashCapture::install(DUVCrashCapture::recordDirectory(), &error)) {
     DUVClassLogger("DUVClient")->log(DUVLevel::error(), "crash capture not installed: " + error.localizedDescription());
+    return;
+  }
+  if (networkService_) DUVCrashCapture::setNetworkStatus(networkService_->currentNetworkStatus());
+  // A crash saves what going inactive would: kept prepared from now on.
+  if (reportSession_) reportSession_->setCrashSnapshots(true);
 }
 
 void DUVClient::setDebugMode() { DUVLoggerController::shareLoggerController()->setLevel(DUVLevel::debug()); }
@@ -102,6 +107,7 @@ void DUVClient::setup() {
                                                  if (auto s = session.lock()) s->close();
                                                },
                                                [reportSession](long status) {
+                                                 DUVCrashCapture::setNetworkStatus(status);
                                                  if (auto s = reportSession.lock()) {
                                                    s->trySetupSession();
                                                    s->locationInfoChangeViaNetworkState(status);
@@ -109,6 +115,7 @@ void DUVClient::setup() {
                                                }});
   networkService_->trySetupSession();
   reportSession_->pageFlowController()->trySetupSession();
+  if (isReportCrash_) reportSession_->setCrashSnapshots(true);
   if (!isSimulator_) {
     deviceTokenStatusCheckTimes_ =
         (pushConfig_->configApsEnvironment() == 2 || apsEvironment_ == -1 || apsEvironment_ == -2) ? 5 : 100;
@@ -152,25 +159,35 @@ void DUVClient::updateDeviceToken(const os::Data& token) {
 
 void DUVClient::setBadgeNumberReport(long value) {
   badgeNumber_ = value;
-  if (reportSession_) reportSession_->badgeNumberManager()->setBadge(value);
+  if (!reportSession_) return;
+  reportSession_->badgeNumberManager()->setBadge(value);
+  reportSession_->noteChanged();
 }
 
 void DUVClient::setViewStart(const std::optional<std::string>& pageName) {
   if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
-  if (reportSession_) reportSession_->pageFlowController()->setViewStart(pageName);
+  if (!reportSession_) return;
+  reportSession_->pageFlowController()->setViewStart(pageName);
+  reportSession_->noteChanged();
 }
 
 void DUVClient::setViewStop(const std::optional<std::string>& pageName) {
   if (!pageName) return DUVClassLogger("DUVClient")->log(DUVLevel::error(), "参数错误，pageName不能为空");
-  if (reportSession_) reportSession_->pageFlowController()->setViewStop(pageName);
+  if (!reportSession_) return;
+  reportSession_->pageFlowController()->setViewStop(pageName);
+  reportSession_->noteChanged();
 }
 
 void DUVClient::setViewLogSecond(const os::Array& pageAndSeconds) {
-  if (reportSession_) reportSession_->pageFlowController()->setViewLogSecond(pageAndSeconds);
+  if (!reportSession_) return;
+  reportSession_->pageFlowController()->setViewLogSecond(pageAndSeconds);
+  reportSession_->noteChanged();
 }
 
 void DUVClient::setLatitude(const os::Dictionary& position) {
-  if (reportSession_) DUVLocationInfo::addTo(reportSession_->locationInfo().gpsInfo, os::Value(position));
+  if (!reportSession_) return;
+  DUVLocationInfo::addTo(reportSession_->locationInfo().gpsInfo, os::Value(position));
+  reportSession_->noteChanged();
 }
 
 void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {

@@ -7,7 +7,6 @@
 #include "push/utilities/DUVUtilities.h"
 
 namespace {
-constexpr const char* kLastFlowKey = "__ZRFPFLastFlow";
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVPageFlowSession"); }
 }  // namespace
 
@@ -119,6 +118,17 @@ void DUVPageFlowSession::savePageFlowWithTime(double t) {
     addPage(page);
   }
   if (fileCache_) fileCache_->setObject(os::Value(pageFlow_), kLastFlowKey);
+}
+
+os::Array DUVPageFlowSession::flowSavedAt(double t) const {
+  os::Array flow = pageFlow_;
+  auto finish = [&](DUVPage page) {
+    page.stop(t);
+    if (page.duration != 0) flow.push_back(os::Value(os::Dictionary{{page.pageName, os::Value(page.duration)}}));
+  };
+  for (const auto& page : tempFlow_) finish(page);
+  if (currentPage_ && isSetup_) finish(*currentPage_);
+  return flow;
 }
 
 void DUVPageFlowSession::resetCurrentPage(double t) {

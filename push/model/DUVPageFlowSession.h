@@ -22,6 +22,8 @@ struct DUVPage {
 
 class DUVPageFlowSession {
  public:
+  // The file-cache entry of the finished pages kept over a pause.
+  static constexpr const char* kLastFlowKey = "__ZRFPFLastFlow";
   // Told when a session closes: the launch of the next one, then the closed one's pages.
   struct Reporter {
     std::function<void()> reportLaunch;
@@ -38,6 +40,8 @@ class DUVPageFlowSession {
   void setupSession();
   void closeSession();
   void savePageFlowWithTime(double t);
+  // The finished list savePageFlowWithTime(t) would store, changing nothing.
+  os::Array flowSavedAt(double t) const;
   void resetCurrentPage(double t);
 
   bool isSetup() const { return isSetup_; }

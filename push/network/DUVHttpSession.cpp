@@ -1,6 +1,7 @@
 #include "push/network/DUVHttpSession.h"
 
 #include "os/crypto/Random.h"
+#include "os/runtime/RunLoop.h"
 #include "os/runtime/Timer.h"
 #include "push/network/address/DUVServiceEndpoints.h"
 #include "push/utilities/DUVFileCache.h"
@@ -94,21 +95,56 @@ void DUVHttpSession::prepareActive(double now) {
     reportLaunch();
   }
   for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
+  noteChanged();
 }
 
 void DUVHttpSession::reportInactive(double seconds) {
   pageFlows_->savePageFlowWithTime(wholeSeconds(seconds));
   badgeNumberManager_->willInactive();
   closeTime_ = wholeSeconds(seconds);
-  fileCache_->setObject(os::Value(seconds), "__DUVLeft_time");
-  fileCache_->setObject(os::Value(static_cast<long long>(wholeSeconds(startTime_))), "__DUVStart_time");
-  for (Check* check : {&device_, &crash_, &location_})
-    fileCache_->setObject(os::Value(static_cast<long long>(wholeSeconds(check->last))), check->key);
+  for (const auto& [key, value] : sessionEntries(seconds)) fileCache_->setObject(value, key);
   closeTimers();
-  fileCache_->setObject(reportCache_->archivedValue(), "__DUVHistroyCache");
-  fileCache_->setObject(locationInfo_.archivedValue(), "__DUVLocationLog");
-  fileCache_->setObject(os::Value(logSet_), "__DUVCrashLog");
   fileCache_->synchronize();
+  noteChanged();
+}
+
+os::Dictionary DUVHttpSession::sessionEntries(double seconds) const {
+  os::Dictionary entries{{"__DUVLeft_time", os::Value(seconds)},
+                         {"__DUVStart_time", os::Value(static_cast<long long>(wholeSeconds(startTime_)))}};
+  for (const Check* check : {&device_, &crash_, &location_})
+    entries.set(check->key, os::Value(static_cast<long long>(wholeSeconds(check->last))));
+  entries.set("__DUVHistroyCache", reportCache_->archivedValue());
+  entries.set("__DUVLocationLog", locationInfo_.archivedValue());
+  entries.set("__DUVCrashLog", os::Value(logSet_));
+  return entries;
+}
+
+os::Dictionary DUVHttpSession::inactiveEntries(double seconds) const {
+  os::Dictionary entries = sessionEntries(seconds);
+  entries.set(DUVPageFlowSession::kLastFlowKey, os::Value(pageFlows_->flowSavedAt(wholeSeconds(seconds))));
+  const auto& badge = badgeNumberManager_->badgeValue();
+  entries.set(DUVBadgeNumberManager::kBadgeKey, badge ? os::Value(*badge) : os::Value());
+  return entries;
+}
+
+void DUVHttpSession::setCrashSnapshots(bool on) {
+  crashSnapshots_ = on;
+  noteChanged();
+}
+
+void DUVHttpSession::noteChanged() {
+  if (!crashSnapshots_ || snapshotQueued_) return;
+  // Changes come in bursts (a packet and its answer, a page and the next): one snapshot for each.
+  snapshotQueued_ = true;
+  std::weak_ptr<DUVHttpSession> weak = weak_from_this();
+  os::RunLoop::current()->post([weak] {
+    if (auto self = weak.lock()) self->prepareCrashSnapshot();
+  });
+}
+
+void DUVHttpSession::prepareCrashSnapshot() {
+  snapshotQueued_ = false;
+  if (crashSnapshots_) fileCache_->prepareCrashSnapshot(inactiveEntries(DUVGetCurrentTimestamp()));
 }
 
 void DUVHttpSession::closeTimers() {
@@ -146,6 +182,7 @@ void DUVHttpSession::fireCheck(Check& check) {
     check.last = now;
     startCheck(check);
     (this->*check.report)();
+    noteChanged();
     return;
   }
   logger()->logMessage(std::nullopt, std::string("time interval between last check ") + check.name +
@@ -197,6 +234,7 @@ void DUVHttpSession::reportActive(os::Array actives, double start, double close)
 }
 
 void DUVHttpSession::locationInfoChangeViaNetworkState(long status) {
+  noteChanged();
   if (status == 2)
     DUVLocationInfo::addTo(locationInfo_.wifiInfo, os::Value(os::Dictionary{{"mac_address", os::Value(ZRFMACAddress())},
                                                                              {"ssid", os::Value(ZRFSSID())}}));
@@ -241,13 +279,16 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
   std::erase_if(inFlight_, [](const auto& weak) { return weak.expired(); });
   if (made) inFlight_.push_back(made);
   if (sent && request->isSubpackage()) request->send();
+  noteChanged();
 }
 
 void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) {
   request.handleReceipt(statusCode);
+  noteChanged();
 }
 
 void DUVHttpSession::didNotReceivedFromRequest(DUVReportRequest& request, bool, const os::Error& error) {
+  noteChanged();
   if (request.reportType() <= 10) {
     logger()->logMessage(std::nullopt, "reportRequest error:" + std::to_string(error.code), &DUVLevel::error());
   } else if (auto* badge = dynamic_cast<DUVBadgeNumberReportRequest*>(&request)) {

@@ -56,6 +56,11 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   void reportMsgStatus(int result, long long messageId);
   void reportActive(os::Array actives, double start, double close);
   void locationInfoChangeViaNetworkState(long status);
+  // With crash capture on, what going inactive would save is kept prepared in the file cache's
+  // crash snapshot, renewed soon after each change, for the crash handler to write out.
+  void setCrashSnapshots(bool on);
+  // Something the snapshot holds changed (the client calls it for pages, badge and positions).
+  void noteChanged();
   void sendHttpReport(const std::shared_ptr<DUVReportRequest>& request);
 
   const std::shared_ptr<DUVReportCache>& reportCache() const { return reportCache_; }
@@ -89,6 +94,11 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   void startCheck(Check& check);
   void fireCheck(Check& check);
   void closeTimers();
+  // The file-cache entries going inactive at `seconds` writes: the session's own, then with the
+  // page flow's and the badge manager's.
+  os::Dictionary sessionEntries(double seconds) const;
+  os::Dictionary inactiveEntries(double seconds) const;
+  void prepareCrashSnapshot();
   // The application key and uid a report needs are known.
   bool canSend() const;
   std::string defaultAddress(std::uint32_t type) const;
@@ -109,6 +119,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   Check crash_{"crash", "__DUVCrashTimer", kCrashInterval, false, &DUVHttpSession::reportCrashLog, nullptr, 0};
   Check location_{"location", "__DUVLocationTimer", kLocationInterval, true, &DUVHttpSession::reportLocation, nullptr, 0};
   std::uint64_t reportFlag_ = 0;
+  bool crashSnapshots_ = false;
+  bool snapshotQueued_ = false;
   std::shared_ptr<DUVPageFlowSession> pageFlows_;
   std::shared_ptr<DUVBadgeNumberManager> badgeNumberManager_;
 };

@@ -7,7 +7,6 @@
 #include "push/utilities/DUVUtilities.h"
 
 namespace {
-constexpr const char* kBadgeKey = "zurar_user_default_badge_number";
 constexpr double kResendTimetable[] = {40.0, 100.0, 200.0, 300.0};
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVBadgeNumberManager"); }
 }  // namespace

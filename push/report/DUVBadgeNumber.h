@@ -38,6 +38,8 @@ class DUVBadgeNumberReportRequest : public DUVReportRequest {
 class DUVBadgeNumberManager : public std::enable_shared_from_this<DUVBadgeNumberManager> {
  public:
   static constexpr int kMaximumResends = 4;
+  // The file-cache entry of a value still under way when the application went inactive.
+  static constexpr const char* kBadgeKey = "zurar_user_default_badge_number";
   // `prepare` gives a new request its identity and sender (the scheduler's).
   DUVBadgeNumberManager(std::shared_ptr<DUVFileCache> fileCache,
                         std::function<void(const std::shared_ptr<DUVReportRequest>&)> prepare)

@@ -1,8 +1,10 @@
 #pragma once
 // Crash capture of the push client, on the platform's crash hooks: while the process crashes the
-// hook only writes a record (the signal or the exception's reason, and the call stack), async-
-// signal-safe and chained to the handlers installed before; at the next start the records become
-// crash records of the report scheduler's crash set, identical ones counted, and are reported.
+// hook writes a record (the signal or the exception's reason, the network status of that moment
+// and the call stack) and then the report scheduler's prepared snapshot of the file cache, so the
+// session is saved as going inactive would have saved it; all async-signal-safe and chained to
+// the handlers installed before. At the next start the records become crash records of the report
+// scheduler's crash set, identical ones counted.
 #include <string>
 
 #include "os/core/Error.h"
@@ -15,8 +17,18 @@ class DUVCrashCapture {
   static std::string recordDirectory();
   // Adds the hook and installs the platform's crash hooks in `directory` (once per process).
   static bool install(const std::string& directory, os::Error* error = nullptr);
+  // The network service's status as it changes (0 not reachable, 2 Wi-Fi, 3 cellular): a crash
+  // records the one of its moment.
+  static void setNetworkStatus(long status);
   // Takes the records the previous runs left into the crash set: each element is a two-item list
   // (crash record, call-stack text); a crash with the same message and stack counts one more.
+  // A record's text is repaired to UTF-8, and an impossible crash time reads as the time of
+  // reading. `networkType` stands for records that carry none.
   static std::size_t collect(const std::string& directory, os::Array& logSet, const os::Dictionary& deviceInfo,
                              const std::string& networkType);
+  // One record as the hook wrote it (message line, "networktype=" line, stack lines) made into a
+  // crash record and its call-stack text.
+  static std::pair<os::Dictionary, std::string> crashRecord(const std::string& text, double time,
+                                                            const os::Dictionary& deviceInfo,
+                                                            const std::string& networkType);
 };

@@ -2,6 +2,13 @@
 // counted on the wire, not in a service that would forgive a repeat.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "os/core/Compression.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
@@ -11,6 +18,7 @@
 #include "os/testing/Waits.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/network/address/DUVServiceEndpoints.h"
+#include "push/report/DUVCrashCapture.h"
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "push/utilities/DUVUtilities.h"
@@ -18,6 +26,11 @@
 namespace {
 
 using os::testing::runUntil;
+
+__attribute__((noinline, no_sanitize("undefined"))) void nullDereference() {
+  volatile int* volatile p = nullptr;
+  *p = 1;
+}
 
 class DUVHttpSessionTest : public ::testing::Test {
  protected:
@@ -228,6 +241,88 @@ TEST_F(DUVHttpSessionTest, BadgeResendsAfter40_100_200_300SecondsAndUnlocksAfter
   advance(40), advance(100), advance(200), advance(300);
   EXPECT_EQ(badgesPosted(), (std::vector<long long>{5, 9}));
   EXPECT_TRUE(log.contains("send badge:9 parameter validate failed!"));
+}
+
+TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
+  reportsAt(served());
+  double t0 = os::Clock::now();
+  auto session = start();
+  session->pageFlowController()->trySetupSession();
+  session->prepareActive(t0);
+  ASSERT_TRUE(runUntil([&] { return postedOfType("active_launch") == 1 && postedOfType("device_info") == 1; }));
+  answered(*session);
+  reports_.push(os::testing::CannedResponse::json("{}", 500));
+  session->reportMsgStatus(2001, 77);  // kept for a later report
+  ASSERT_TRUE(runUntil([&] { return session->reportCache()->count() == 1; }));
+  auto& pages = *session->pageFlowController();
+  pages.setViewStart("front");
+  advance(5);
+  pages.setViewStop("front");
+  pages.setViewStart("article");
+  advance(3);
+  DUVCrashCapture::setNetworkStatus(2);
+  session->setCrashSnapshots(true);
+  os::RunLoop::current()->runUntilIdle();
+
+  std::string records = sandbox_.root() + "/crash-records";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    DUVCrashCapture::setNetworkStatus(3);  // the status at the moment of the crash
+    if (DUVCrashCapture::install(records)) nullDereference();
+    ::_exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3);  // it did crash
+
+  // The next start reads what the crash left.
+  files_ = DUVFileCache::startCacheFile("ZURAR");
+  auto next = start();
+  EXPECT_EQ(next->startTime(), t0);
+  EXPECT_EQ(next->closeTime(), t0 + 8);
+  EXPECT_EQ(next->reportCache()->count(), 1u);
+  os::Array crashes;
+  ASSERT_EQ(DUVCrashCapture::collect(records, crashes, {}, "NotReachable"), 1u);
+  EXPECT_EQ(crashes.at(0).at(0)["networktype"], os::Value("ReachableViaWWAN"));
+  EXPECT_GT(crashes.at(0).at(0)["crashtime"].intValue(), 1500000000);  // the real clock of the crash
+
+  // Back within 30 s: the same usage session, no launch, no device record; the kept record goes
+  // with the next report.
+  next->pageFlowController()->trySetupSession();
+  next->prepareActive(t0 + 18);
+  next->reportMsgStatus(2001, 78);
+  ASSERT_TRUE(runUntil([&] { return postedOfType("msg_status") == 3; }));
+  answered(*next);
+  EXPECT_EQ(postedOfType("active_launch"), 1);
+  EXPECT_EQ(postedOfType("device_info"), 1);
+  // The crashed run's pages close with the usage session.
+  next->reportInactive(t0 + 20);
+  next->prepareActive(t0 + 60);
+  ASSERT_TRUE(runUntil([&] { return postedOfType("active_terminate") == 1; }));
+  for (const auto& record : posted()) {
+    if (record["type"] != os::Value("active_terminate")) continue;
+    EXPECT_EQ(record["activities"], os::Value(os::Array{os::Value(os::Dictionary{{"front", os::Value(5)}}),
+                                                        os::Value(os::Dictionary{{"article", os::Value(3)}})}));
+  }
+}
+
+TEST(DUVCrashCapture, RecordsAreReadAsUTF8WithPlausibleTimes) {
+  os::VirtualClockScope clock;
+  auto [record, stack] = DUVCrashCapture::crashRecord("std::runtime_error: bad \xff\xfe\nnetworktype=ReachableViaWiFi\n0x1\n0x2\n",
+                                                      1.7e9 + 0.5, {}, "NotReachable");
+  EXPECT_EQ(record["message"], os::Value("std::runtime_error: bad \uFFFD\uFFFD"));
+  EXPECT_EQ(record["networktype"], os::Value("ReachableViaWiFi"));
+  EXPECT_EQ(record["stacktrace"], os::Value(os::Array{os::Value("0x1"), os::Value("0x2")}));
+  EXPECT_EQ(stack, "0x1\n0x2\n");
+  EXPECT_EQ(record["crashtime"].intValue(), 1700000000);
+  EXPECT_TRUE(ZRFJSONData(os::Value(record)));
+  // Older records carry no network line: the reader's status stands in.
+  EXPECT_EQ(DUVCrashCapture::crashRecord("m\n0x1\n", 1.7e9, {}, "NotReachable").first["networktype"],
+            os::Value("NotReachable"));
+  for (double time : {std::numeric_limits<double>::infinity(), std::nan(""), 1e300, -5.0, 0.0, 1e10})
+    EXPECT_EQ(DUVCrashCapture::crashRecord("m", time, {}, "").first["crashtime"].intValue(), 1700000000) << time;
 }
 
 }  // namespace

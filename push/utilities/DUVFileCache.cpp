@@ -2,6 +2,7 @@
 
 #include "os/store/FileManager.h"
 #include "os/store/KeyedArchive.h"
+#include "os/store/PreparedFile.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
 
@@ -34,6 +35,8 @@ DUVFileCache::DUVFileCache(PrivateTag, std::string cachePath, std::string cacheN
     : cachePath_(std::move(cachePath)), cacheName_(std::move(cacheName)) {}
 
 DUVFileCache::~DUVFileCache() {
+  if (snapshotPrepared_)
+    if (auto* file = os::PreparedFile::forPath(fileNameForKey(cacheName_))) file->clear();
   auto& center = os::NotificationCenter::defaultCenter();
   if (backgroundToken_) center.removeObserver(backgroundToken_);
   if (memoryToken_) center.removeObserver(memoryToken_);
@@ -71,6 +74,25 @@ bool DUVFileCache::synchronize() {
   auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)));
   if (!archive) return false;
   return os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600});
+}
+
+void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
+  os::Dictionary contents;
+  {
+    std::lock_guard lock(mutex_);
+    contents = cacheObject_;
+  }
+  for (const auto& [key, value] : entries) {
+    if (value.isNull())
+      contents.remove(key);
+    else
+      contents.set(key, encodeCacheObject(value));
+  }
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(contents)));
+  auto* file = archive ? os::PreparedFile::forPath(fileNameForKey(cacheName_)) : nullptr;
+  if (!file) return;
+  file->prepare(*archive);
+  snapshotPrepared_ = true;
 }
 
 void DUVFileCache::clearFile() {

@@ -36,6 +36,9 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   // Writes the whole dictionary aside and renames it over the file, so the old file stays whole
   // until the new one is.
   bool synchronize();
+  // What the file should hold if the process crashed now: the dictionary with `entries` set (a
+  // null entry removed), archived ahead so that the crash handler only has to write it out.
+  void prepareCrashSnapshot(const os::Dictionary& entries);
   // Deletes the Caches folder's contents and makes the folder again.
   void clearFile();
   // The file's path in the cache folder, the folder made when missing.
@@ -59,5 +62,6 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   const std::string cacheName_;
   mutable std::mutex mutex_;
   os::Dictionary cacheObject_;
+  bool snapshotPrepared_ = false;
   os::NotificationCenter::ObserverToken backgroundToken_ = 0, memoryToken_ = 0;
 };
