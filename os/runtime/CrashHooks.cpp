@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cmath>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -404,6 +405,8 @@ std::vector<CrashRecord> CrashHooks::takeRecords(const std::string& directory, c
         record.time = static_cast<double>(*seconds);
         std::size_t dot = header.find('.', header.find("time="));
         if (dot != std::string::npos) record.time += std::strtod(header.c_str() + dot, nullptr);
+        // A damaged header can spell any number: one no clock gives reads as unknown.
+        if (!std::isfinite(record.time) || record.time < 0) record.time = 0;
       }
       std::size_t body = lineEnd + 1;
       std::size_t available = text.size() - body;

@@ -82,7 +82,7 @@ struct CrashRecord {
   int signal = 0;   // 0: an uncaught exception
   int code = 0;     // the signal's si_code
   std::uintptr_t address = 0;  // the faulting address, for SIGSEGV, SIGBUS, SIGFPE and SIGILL
-  double time = 0;  // seconds since 1970, real time
+  double time = 0;  // seconds since 1970, real time; 0 when the record's is not a possible time
   std::string text;  // what the hook wrote
   bool complete = true;  // false when the process died while the record was being written
 };

@@ -47,6 +47,8 @@ bool DUVCrashCapture::install(const std::string& directory, os::Error* error) {
     w.write(os::CrashHooks::currentExceptionReason().c_str()).write("\n");
     writeCommon(w);
   };
+  // Its own folder: the crash reporter may have installed the hooks first, in its folder.
+  hook.directory = directory;
   if (!os::CrashHooks::addHook(kHookName, hook, error)) return false;
   return os::CrashHooks::isInstalled() || os::CrashHooks::install(directory, error);
 }
