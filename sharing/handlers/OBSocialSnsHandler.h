@@ -49,6 +49,9 @@ class OBSocialSnsHandler {
   void setAppInfo(const std::optional<os::Dictionary>& info);
   os::Dictionary appInfo();
   std::optional<std::string> qqAppId;
+  // The sharing service's application key, as the application last gave it.
+  const std::optional<std::string>& appkey() const { return appkey_; }
+  void setAppkey(std::string appkey) { appkey_ = std::move(appkey); }
 
   void clickHandlerWithSnsName(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
                                const std::shared_ptr<OBSocialControllerService>& service);
@@ -84,4 +87,5 @@ class OBSocialSnsHandler {
   std::weak_ptr<OBSocialSnsHandlerDelegate> currentSnsHandler_;
   std::map<std::string, std::shared_ptr<OBSocialSnsHandlerDelegate>> handlers_;
   os::Dictionary appInfo_;
+  std::optional<std::string> appkey_;
 };

@@ -44,6 +44,7 @@ void OBSocialData::setAppKey(const std::string& appKey) {
   OBSocialLoadOptionalFrameworks();
   auto set = OBSDataManagerSet::shareInstance();
   set->setAppkey(appKey);
+  OBSocialSnsHandler::shareInstance()->setAppkey(appKey);
   OBSocialSnsHandler::shareInstance()->requestAppInfo([](const std::shared_ptr<OBSocialResponseEntity>& response) {
     if (response->responseCode == OBSocialResponseCodeSuccess)
       OBSocialSnsHandler::shareInstance()->setAppInfo(response->data.value_or(os::Dictionary{}));
@@ -144,21 +145,4 @@ void OBSocialData::setSdkType(const std::string& type, const std::string& versio
   auto set = OBSDataManagerSet::shareInstance();
   set->setCocos2dxVersion(version);
   set->setSdkType(type);
-}
-
-void OBSocialUrlResourceSetType(OBSocialUrlResource& resource, std::int32_t type) {
-  if (static_cast<std::uint32_t>(type) > 3) {
-    resource.resourceType = OBSocialUrlResourceTypeDefault;
-    OBUtils::outLog("you must set the resourceType in OBSocialUrlResourceTypeImage,OBSocialUrlResourceTypeVideo,OBSocialUrlResourceTypeMusic");
-    return;
-  }
-  resource.resourceType = type;
-}
-
-std::shared_ptr<OBSocialUrlResource> OBSocialUrlResourceWithType(std::int32_t type, const std::string& url) {
-  auto resource = std::make_shared<OBSocialUrlResource>();
-  OBSocialUrlResourceSetType(*resource, type);
-  if (type == 0) return nullptr;
-  resource->url = url;
-  return resource;
 }

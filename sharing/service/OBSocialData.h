@@ -66,7 +66,3 @@ class OBSocialData {
   std::string identifier_;
   std::optional<std::string> title_;
 };
-
-// Resource types 0-3; anything else is stored as 0 with a log line. Null for type 0.
-std::shared_ptr<OBSocialUrlResource> OBSocialUrlResourceWithType(std::int32_t type, const std::string& url);
-void OBSocialUrlResourceSetType(OBSocialUrlResource& resource, std::int32_t type);

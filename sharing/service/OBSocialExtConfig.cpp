@@ -1,5 +1,32 @@
 #include "sharing/service/OBSocialExtConfig.h"
 
+#include "sharing/service/OBUtils.h"
+
+std::shared_ptr<OBSocialUrlResource> OBSocialUrlResource::initWithSnsResourceType(std::int32_t type,
+                                                                                  std::optional<std::string> url) {
+  if (type == OBSocialUrlResourceTypeDefault) return nullptr;
+  auto resource = std::make_shared<OBSocialUrlResource>();
+  resource->setResourceType(type);
+  resource->url = std::move(url);
+  return resource;
+}
+
+void OBSocialUrlResource::setResourceType(std::int32_t type) {
+  if (static_cast<std::uint32_t>(type) <= OBSocialUrlResourceTypeMusic) {
+    resourceType = type;
+    return;
+  }
+  resourceType = OBSocialUrlResourceTypeDefault;
+  OBUtils::outLog(
+      "you must set the resourceType in OBSocialUrlResourceTypeImage,OBSocialUrlResourceTypeVideo,"
+      "OBSocialUrlResourceTypeMusic");
+}
+
+void OBSocialUrlResource::setResourceType(std::int32_t type, std::optional<std::string> newUrl) {
+  setResourceType(type);
+  if (resourceType != OBSocialUrlResourceTypeDefault) url = std::move(newUrl);
+}
+
 OBSocialExtConfig::OBSocialExtConfig()
     : sinaData(std::make_shared<OBSocialSnsData>("sina")),
       velmoraData(std::make_shared<OBSocialSnsData>("velmora")),

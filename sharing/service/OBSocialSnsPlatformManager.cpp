@@ -11,6 +11,7 @@
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManagerInternal.h"
 #include "sharing/service/OBUtils.h"
+#include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
 
@@ -200,4 +201,16 @@ std::vector<std::shared_ptr<OBSocialSnsPlatform>> OBSocialSnsPlatformManager::al
   std::vector<std::shared_ptr<OBSocialSnsPlatform>> out;
   for (const auto& [key, platform] : allSnsPlatformDictionary_) out.push_back(platform);
   return out;
+}
+
+void OBSocialSnsPlatformManager::addMaskView() {
+  toast_ = OBSocialXToast::makeText(localized("label_request_account"));
+  toast_->setDuration(kOBSocialMaskToastDuration);
+  toast_->show();
+}
+
+void OBSocialSnsPlatformManager::removeMaskView() {
+  if (!toast_) return;
+  toast_->removeToast();
+  toast_.reset();
 }

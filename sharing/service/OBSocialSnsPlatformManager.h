@@ -11,6 +11,10 @@
 #include "os/core/Value.h"
 
 class OBSocialSnsPlatform;
+class OBSocialXToast;
+
+// How long the account-request toast of addMaskView stays, in milliseconds.
+inline constexpr int kOBSocialMaskToastDuration = 30000;
 
 class OBSocialSnsPlatformManager {
  public:
@@ -44,8 +48,15 @@ class OBSocialSnsPlatformManager {
   // Every registered descriptor, in registration order.
   std::vector<std::shared_ptr<OBSocialSnsPlatform>> allPlatforms() const;
 
+  // Shows the localized "label_request_account" as a toast for half a minute, held until
+  // removeMaskView takes it down.
+  void addMaskView();
+  void removeMaskView();
+  const std::shared_ptr<OBSocialXToast>& toast() const { return toast_; }
+
  private:
   std::vector<std::pair<std::string, std::shared_ptr<OBSocialSnsPlatform>>> allSnsPlatformDictionary_;
   std::vector<std::string> webPlatformNames_;  // the keys of the web-authorisation dictionary
   std::vector<std::string> allSnsValuesArray_, socialSnsArray_;
+  std::shared_ptr<OBSocialXToast> toast_;
 };

@@ -6,6 +6,7 @@
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/MessageComposeViewController.h"
 #include "os/views/SocialComposeViewController.h"
 #include "os/views/NavigationController.h"
 #include "os/views/Screen.h"
@@ -64,7 +65,7 @@ TEST_F(MailHandlerTest, MailCarriesEscapedTextAndTheImageLinkOrAJPEG) {
   composer->cancel(false);
   os::TouchDriver::settle();
 
-  data->setUrlResource(OBSocialUrlResourceWithType(1, "http://img/a.jpg?x='1'"));
+  data->setUrlResource(OBSocialUrlResource::initWithSnsResourceType(1, "http://img/a.jpg?x='1'"));
   composer = pickEmail();
   ASSERT_TRUE(composer);
   const std::string& body = composer->message().body;
@@ -88,6 +89,37 @@ TEST_F(MailHandlerTest, ADraftReportsOneAndASentMailIsRecordedWithTheService) {
   composer->send();
   ASSERT_TRUE(settle([&] { return shares() == 1; }));
   EXPECT_EQ(outcomes_->codes, (std::vector<int>{1, 200}));
+  EXPECT_FALSE(screen_->presentedViewController());
+}
+
+// A text message: the body is the share text; cancelled reports 5052 with its text, a failure its
+// own code 2, and a sent one 200 after the share is recorded with the service.
+TEST_F(MailHandlerTest, TextMessageOutcomes) {
+  auto data = service_->socialData();
+  data->setShareText("短信分享");
+  data->extConfig()->smsData->shareText = "短信自己的";
+  auto pickSms = [this] {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("sms")->snsClickHandler(screen_, service_, true);
+    os::TouchDriver::settle();
+    return std::dynamic_pointer_cast<os::MessageComposeViewController>(screen_->presentedViewController());
+  };
+  auto composer = pickSms();
+  ASSERT_TRUE(composer);
+  EXPECT_EQ(composer->message().body, "短信自己的");
+  composer->cancel();
+  os::TouchDriver::settle();
+  EXPECT_FALSE(screen_->presentedViewController());
+  composer = pickSms();
+  ASSERT_TRUE(composer);
+  composer->fail();
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 2}));
+  EXPECT_EQ(shares(), 0);
+  composer = pickSms();
+  ASSERT_TRUE(composer);
+  composer->send();
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 2, 200}));
   EXPECT_FALSE(screen_->presentedViewController());
 }
 

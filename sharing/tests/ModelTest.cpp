@@ -13,9 +13,11 @@
 #include "sharing/service/OBSocialAccountManager.h"
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialExtConfig.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformNames.h"
 #include "sharing/service/OBUtils.h"
 #include "sharing/tests/SharingFixture.h"
 
@@ -52,6 +54,17 @@ TEST_F(ModelTest, RegistryNamesTypesDescriptorsAndOrder) {
   EXPECT_FALSE(OBSocialSnsPlatformManager::getSnsPlatformString(20));
   EXPECT_TRUE(log.has("OBSocial----socialSnsType error!"));
   EXPECT_EQ(OBSocialSnsPlatformManager::getSnsPlatformType("yixin"), 0);
+  // Eighteen names the application may pass; the last five name no platform.
+  const std::vector<std::string> constants{
+      OBShareToQzone,     OBShareToSina,      OBShareToVelmora,   OBShareToRenren,       OBShareToDouban,
+      OBShareToWechatSession, OBShareToWechatTimeline, OBShareToWechatFavorite, OBShareToEmail, OBShareToSms,
+      OBShareToQQ,        OBShareToFacebook,  OBShareToTwitter,   OBShareToYXSession,    OBShareToYXTimeline,
+      OBShareToLWSession, OBShareToLWTimeline, OBShareToInstagram};
+  EXPECT_EQ(constants, (std::vector<std::string>{"qzone", "sina", "velmora", "renren", "douban", "wxsession",
+                                                 "wxtimeline", "wxfavorite", "email", "sms", "qq", "facebook",
+                                                 "twitter", "yixin", "yixin_circle", "laiwang", "laiwang_dynamic",
+                                                 "instagram"}));
+  for (std::size_t i = 13; i < constants.size(); ++i) EXPECT_FALSE(registry->getSnsPlatformWithName(constants[i], false));
 
   OBSocialConfigInternal::shareInstance()->setSnsPlatformNames(
       os::Array{"sina", os::Value(os::Array{"wxsession", "wxtimeline"}), "qq"});
@@ -158,7 +171,7 @@ TEST_F(ModelTest, ShareDataLivesInTheIdentifiersRecord) {
   OBSocialData two("article-1");
   one.setShareText("同一篇");
   EXPECT_EQ(two.shareText(), "同一篇");
-  auto resource = OBSocialUrlResourceWithType(OBSocialUrlResourceTypeImage, "http://x/1.png");
+  auto resource = OBSocialUrlResource::initWithSnsResourceType(OBSocialUrlResourceTypeImage, "http://x/1.png");
   two.setUrlResource(resource);
   one.setUrlResource(nullptr);
   EXPECT_EQ(one.urlResource(), resource);
@@ -167,10 +180,22 @@ TEST_F(ModelTest, ShareDataLivesInTheIdentifiersRecord) {
   EXPECT_EQ(one.urlResource(), resource);
   EXPECT_EQ(one.getNumber(3), 0);
   EXPECT_EQ(one.getNumber(-1), 0);
-  EXPECT_FALSE(OBSocialUrlResourceWithType(0, "http://x"));
-  auto odd = OBSocialUrlResourceWithType(7, "http://x");
+  EXPECT_FALSE(OBSocialUrlResource::initWithSnsResourceType(0, "http://x"));
+  auto odd = OBSocialUrlResource::initWithSnsResourceType(7, "http://x");
   EXPECT_EQ(odd->resourceType, 0);
   EXPECT_EQ(odd->url, "http://x");
+  // setResourceType with a URL keeps the URL only under a type that stands.
+  OBSocialUrlResource link;
+  link.setResourceType(OBSocialUrlResourceTypeMusic, "http://x/a.mp3");
+  EXPECT_EQ(link.resourceType, 3);
+  EXPECT_EQ(link.url, "http://x/a.mp3");
+  link.setResourceType(4, "http://x/b");
+  EXPECT_EQ(link.resourceType, 0);
+  EXPECT_EQ(link.url, "http://x/a.mp3");
+  link.setResourceType(-1);
+  EXPECT_EQ(link.resourceType, 0);
+  EXPECT_EQ(one.extConfig()->wxMessageType, 0);
+  EXPECT_FALSE(one.extConfig()->wxMediaObject);
   EXPECT_EQ(one.extConfig()->wechatFavoriteData->snsName, "wxfavorate");
   EXPECT_EQ(one.extConfig()->getSnsData("wxfavorite"), one.extConfig()->wechatFavoriteData);
   EXPECT_FALSE(one.extConfig()->getSnsData("nothing"));

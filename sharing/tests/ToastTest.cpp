@@ -4,6 +4,7 @@
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/Window.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/widgets/OBSocialXToast.h"
 #include "sharing/tests/SharingFixture.h"
 
@@ -70,6 +71,27 @@ TEST_F(ToastTest, HiddenSettingShowsNothing) {
   OBSocialXToastSettings::getSharedSettings()->setIsHidden(true);
   OBSocialXToast::makeText("t")->show();
   EXPECT_TRUE(toasts().empty());
+}
+
+// The registry's account-request toast stays half a minute, unless taken down before.
+TEST_F(ToastTest, RegistryMaskViewHoldsItsToastUntilRemoved) {
+  sandbox_.writeBundleFile("OBSocialLocalizable.strings", "\"label_request_account\" = \"正在获取帐号\";\n");
+  auto registry = OBSocialSnsPlatformManager::sharedInstance();
+  registry->addMaskView();
+  ASSERT_EQ(toasts().size(), 1u);
+  ASSERT_TRUE(registry->toast());
+  EXPECT_EQ(registry->toast()->text(), "正在获取帐号");
+  pass(29);
+  EXPECT_EQ(toasts().size(), 1u);
+  registry->removeMaskView();
+  EXPECT_TRUE(toasts().empty());
+  EXPECT_FALSE(registry->toast());
+
+  registry->addMaskView();
+  pass(31);
+  pass(1);  // the fade
+  EXPECT_TRUE(toasts().empty());
+  registry->removeMaskView();
 }
 
 }  // namespace
