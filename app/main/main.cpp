@@ -14,6 +14,7 @@
 #include "app/RemoteNotificationLink.h"
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
+#include "app/main/MessengerPeer.h"
 #include "app/main/ReaderHome.h"
 #include "news/api/VXReaderContext.h"
 #include "os/net/CertificateTrust.h"
@@ -152,6 +153,8 @@ int main(int argc, char** argv) {
   // Installing an application registers the URL schemes its Info.plist declares.
   app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();
+  // The messenger on the same device, where the sheet's two messenger platforms share to.
+  auto messenger = reader::MessengerPeer::install(home + "/Peers/Messenger", sandbox, std::cout);
   reader::ReaderCommands commands(std::cout);
   // The push service plays the platform's push channel on its control port: the device links to
   // it, and the tour asks it for one headline.

@@ -1,11 +1,14 @@
 #include "sharing/handlers/OBSocialWechatHandler.h"
 
+#include <algorithm>
+
 #include "foundation/ServiceCallLog.h"
 #include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/store/Bundle.h"
 #include "platforms/wechat/WXMediaMessage.h"
 #include "platforms/wechat/WXRequests.h"
 #include "platforms/wechat/WXResponses.h"
-#include "os/store/Bundle.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialAccountManager.h"
@@ -18,6 +21,7 @@
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformNames.h"
 
 namespace {
 
@@ -28,9 +32,28 @@ struct Messenger {
   const char* name;
   int type;
   int scene;
+  const char* images;  // below the platform pictures of the resource bundle
 };
-const Messenger kMessengers[] = {{"wxsession", 15, WXSceneSession}, {"wxtimeline", 16, WXSceneTimeline},
-                                 {"wxfavorite", 17, WXSceneFavorite}};
+const Messenger kMessengers[] = {{"wxsession", 15, WXSceneSession, "wechat_session"},
+                                 {"wxtimeline", 16, WXSceneTimeline, "wechat_timeline"},
+                                 {"wxfavorite", 17, WXSceneFavorite, "wechat_favorite"}};
+
+// The icon sheet draws only platforms of the configured list. The handler shares to the session
+// and the timeline (the dispatcher has no handler for favourites): those two join the front of
+// the list once, however often the application sets the messenger up.
+void listSharePlatforms() {
+  auto registry = OBSocialSnsPlatformManager::sharedInstance();
+  auto listed = registry->allSnsValuesArray();
+  os::Array names = registry->allSnsArray();
+  auto at = names.begin();
+  bool changed = false;
+  for (const char* name : {OBShareToWechatSession, OBShareToWechatTimeline}) {
+    if (std::find(listed.begin(), listed.end(), name) != listed.end()) continue;
+    at = names.insert(at, os::Value(name)) + 1;
+    changed = true;
+  }
+  if (changed) OBSocialConfigInternal::shareInstance()->setSnsPlatformNames(std::move(names));
+}
 
 std::string localized(const std::string& key) {
   auto bundle = os::Bundle::mainBundle();
@@ -70,7 +93,7 @@ void OBSocialWechatHandler::setWXAppId(const std::string& appId, const std::stri
     auto platform = std::make_shared<OBSocialSnsPlatform>(m.name);
     platform->shareToType = m.type;
     platform->displayName = localized(m.name);
-    const std::string images = std::string("OBSocialSDKResourcesNew.bundle/SnsPlatform/OBS_") + m.name;
+    const std::string images = std::string("OBSocialSDKResourcesNew.bundle/SnsPlatform/OBS_") + m.images;
     platform->bigImageName = images + "_icon";
     platform->smallImageName = images + "_on";
     platform->smallImageOffName = images + "_off";
@@ -81,9 +104,12 @@ void OBSocialWechatHandler::setWXAppId(const std::string& appId, const std::stri
       OBSocialWechatHandler::shareInstance()->clickHandlerWithSnsName(name, controller, service);
     };
     platform->platformInternal()->socialLoginDelegate = handler;
+    // A login asked of the platform takes the component's road, which signs in through here.
+    OBSocialSnsPlatformManager::sharedInstance()->makeLoginHandlerWithPlatform(platform);
     platforms.push_back(platform);
   }
   if (!platforms.empty()) OBSocialConfig::addSocialSnsPlatform(platforms);
+  listSharePlatforms();
   OBSocialSnsHandler::shareInstance()->registerSnsHandler({"wxsession", "wxtimeline"}, handler);
 }
 
@@ -107,23 +133,7 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
     return;
   }
   auto data = service ? service->socialData() : OBSocialData::defaultData();
-  auto config = data->extConfig();
-  auto content = config ? config->getSnsData(name) : nullptr;
-  shareText_ = content && content->shareText ? content->shareText : data->shareText();
-  auto image = content && content->shareImage ? content->shareImage : data->shareImage();
-  auto message = WXMediaMessage::message();
-  std::optional<std::string> title = content && content->title ? content->title : (config ? config->title : std::nullopt);
-  message->setTitle(title ? title : shareText_);
-  message->setDescription(shareText_);
-  if (image) message->setThumbImage(OBSocialSnsHandler::scaleImage(image, os::Size{150, 150}));
-  auto page = WXWebpageObject::object();
-  page->setWebpageUrl(content && content->url ? content->url : url);
-  message->setMediaObject(page);
-  auto request = std::make_shared<SendMessageToWXReq>();
-  request->setBText(false);
-  request->setMessage(message);
-  for (const auto& m : kMessengers)
-    if (name == m.name) request->setScene(m.scene);
+  auto request = shareRequest(data, name);
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if (!WXApi::sendReq(request)) {
     dispatcher->setCurrentSnsHandler({});
@@ -132,9 +142,105 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
   }
 }
 
+std::shared_ptr<SendMessageToWXReq> OBSocialWechatHandler::shareRequest(const std::shared_ptr<OBSocialData>& data,
+                                                                       const std::string& name) {
+  auto config = data->extConfig();
+  auto content = config ? config->getSnsData(name) : nullptr;
+  shareText_ = content && content->shareText ? content->shareText : data->shareText();
+  auto request = std::make_shared<SendMessageToWXReq>();
+  for (const auto& m : kMessengers)
+    if (name == m.name) request->setScene(m.scene);
+  // The platform's own type first, then the extra content's.
+  std::int32_t type = content && content->wxMessageType != OBSocialWXMessageTypeNone ? content->wxMessageType
+                      : config                                                       ? config->wxMessageType
+                                                                                     : OBSocialWXMessageTypeNone;
+  if (type == OBSocialWXMessageTypeText) {
+    request->setBText(true);
+    request->setText(shareText_);
+    return request;
+  }
+  auto image = content && content->shareImage ? content->shareImage : data->shareImage();
+  if (!image && content && content->shareImageData) image = os::decodeImage(*content->shareImageData);
+  auto message = WXMediaMessage::message();
+  std::optional<std::string> title = content && content->title ? content->title : (config ? config->title : std::nullopt);
+  message->setTitle(title ? title : shareText_);
+  message->setDescription(shareText_);
+  if (image) message->setThumbImage(OBSocialSnsHandler::scaleImage(image, os::Size{150, 150}));
+  const std::optional<std::string> link = content && content->url ? content->url : url;
+  const std::optional<os::Data> file = content ? content->fileData : std::nullopt;
+
+  std::shared_ptr<WXMediaObject> object;
+  if (config && config->wxMediaObject && (type == OBSocialWXMessageTypeOther || type == OBSocialWXMessageTypeNone)) {
+    object = config->wxMediaObject;
+  } else if (type == OBSocialWXMessageTypeImage) {
+    auto picture = WXImageObject::object();
+    picture->setImageData(file ? file : (image ? os::encodeJPEG(*image, 0.8) : std::nullopt));
+    object = picture;
+  } else if (type == OBSocialWXMessageTypeApp) {
+    auto extend = WXAppExtendObject::object();
+    extend->setExtInfo(content ? content->extInfo : std::nullopt);
+    extend->setFileData(file);
+    extend->setUrl(link);
+    object = extend;
+  } else {
+    auto page = WXWebpageObject::object();
+    page->setWebpageUrl(link);
+    object = page;
+  }
+  message->setMediaObject(object);
+  request->setBText(false);
+  request->setMessage(message);
+  return request;
+}
+
+void OBSocialWechatHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,
+                                                const std::string& platformName) {
+  OBSocialOpAnalytics::postSocialAnalytics("4", std::nullopt, platformName);
+  loginCompletion_ = std::move(completion);
+  loginName_ = platformName;
+  auto request = std::make_shared<SendAuthReq>();
+  request->setScope(std::string(kOBSocialWechatLoginScope));
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  dispatcher->setCurrentSnsHandler(weak_from_this());
+  if (!WXApi::sendReq(request)) {
+    dispatcher->setCurrentSnsHandler({});
+    finishLogin(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9));
+  }
+}
+
+void OBSocialWechatHandler::finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response) {
+  auto done = std::move(loginCompletion_);
+  loginCompletion_ = nullptr;
+  if (!done) return;
+  response->viewControllerType = 7;
+  response->responseType = 9;
+  done(response);
+}
+
 bool OBSocialWechatHandler::handleOpenURL(const os::URL& answer) { return WXApi::handleOpenURL(answer, this); }
 
 void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
+  if (auto auth = std::dynamic_pointer_cast<SendAuthResp>(response)) {
+    // The messenger's code passes on as it came: only 0 with an authorisation code is a login.
+    auto result = std::make_shared<OBSocialResponseEntity>();
+    const std::string name = loginName_.value_or(OBShareToWechatSession);
+    if (auth->errCode() == WXSuccess && auth->code() && !auth->code()->empty()) {
+      result->responseCode = OBSocialResponseCodeSuccess;
+      result->message = "no error";
+      os::Dictionary entry{{"code", os::Value(*auth->code())}};
+      if (auth->state()) entry.set("state", os::Value(*auth->state()));
+      result->data = os::Dictionary{{name, os::Value(std::move(entry))}};
+    } else {
+      result->responseCode = auth->errCode() == kMessengerUserCancelled ? OBSocialResponseCodeCancelled
+                             : auth->errCode() == WXSuccess             ? WXErrCodeCommon
+                                                                        : auth->errCode();
+      result->message = auth->errCode() == kMessengerUserCancelled ? std::optional<std::string>(kOBSocialCancelMessage)
+                                                                    : auth->errStr();
+      result->data = os::Dictionary{{name, os::Value("")}};
+    }
+    finishLogin(result);
+    return;
+  }
   if (!std::dynamic_pointer_cast<SendMessageToWXResp>(response)) return;
   int code = response->errCode();
   std::optional<std::string> message = response->errStr();
@@ -143,7 +249,7 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
     code = OBSocialResponseCodeSuccess;
   } else if (code == kMessengerUserCancelled) {
     code = OBSocialResponseCodeCancelled;
-    message = "user cancel the operation";
+    message = kOBSocialCancelMessage;
   }
   auto service = service_.lock();
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, sharing_, code,

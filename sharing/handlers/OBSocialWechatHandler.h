@@ -1,9 +1,12 @@
 #pragma once
 // The sharing component's messenger handler: the application gives it its messenger identity and
 // the link shared messages open; it adds the messenger's session, timeline and favourite
-// platforms, sends a share to the messenger application and reports the messenger's answer to
-// the share screens' UI delegate. Configuring it is also written to the process's
-// ServiceCallLog under "OBSocialWechatHandler".
+// platforms, lists the session and timeline for the icon sheet, sends a share to the messenger
+// application (the kind of message the share data asks for) and reports the messenger's answer
+// to the share screens' UI delegate. It also signs in through the messenger: a login's
+// completion hears 200 with the authorisation code ({platform: {"code", "state"}}), or the
+// messenger's refusal. Configuring it is also written to the process's ServiceCallLog under
+// "OBSocialWechatHandler".
 #include <memory>
 #include <optional>
 #include <string>
@@ -12,9 +15,13 @@
 #include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
 
 class OBSocialControllerService;
+class OBSocialData;
+class OBSocialResponseEntity;
 
 // Shared messages open this when the application gives no link of its own.
 inline constexpr const char* kOBSocialWechatDefaultURL = "http://m.example.cn/";
+// The permission a messenger login asks for.
+inline constexpr const char* kOBSocialWechatLoginScope = "snsapi_userinfo";
 
 class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
                               public WXApiDelegate,
@@ -27,6 +34,8 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
 
   void clickHandlerWithSnsName(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
                                const std::shared_ptr<OBSocialControllerService>& service) override;
+  void loginWithController(const std::shared_ptr<os::ViewController>& controller, OBSocialCompletion completion,
+                           const std::string& platformName) override;
   bool isClientInstall(const std::string& platformName) override;
   bool checkUrlSchema() override;
   bool handleOpenURL(const os::URL& url) override;
@@ -35,7 +44,16 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
   std::optional<std::string> appId, appSecret, url;
 
  private:
+  // The request a share of the data to the platform sends: text, picture, application content,
+  // the caller's own media object or, by default, the link as a web page. Keeps the share text
+  // for the record made once the messenger says the share went out.
+  std::shared_ptr<SendMessageToWXReq> shareRequest(const std::shared_ptr<OBSocialData>& data, const std::string& platformName);
+  // Hands the login's completion its result once.
+  void finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response);
+
   std::weak_ptr<OBSocialControllerService> service_;
   std::string sharing_;
   std::optional<std::string> shareText_;
+  OBSocialCompletion loginCompletion_;
+  std::optional<std::string> loginName_;
 };

@@ -1,14 +1,25 @@
 #include <gtest/gtest.h>
 
+#include "os/console/TouchDriver.h"
+#include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
+#include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
+#include "platforms/wechat/WXMediaMessage.h"
 #include "platforms/tests/wechat/WeChatPeer.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/handlers/OBSocialQQHandler.h"
 #include "sharing/handlers/OBSocialWechatHandler.h"
+#include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialExtConfig.h"
+#include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformNames.h"
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
 #include "sharing/tests/ServiceFixture.h"
@@ -21,6 +32,9 @@ class WechatHandlerTest : public ServiceFixture {
  protected:
   void SetUp() override {
     ServiceFixture::SetUp();
+    sandbox_.setInfoDictionary(os::Dictionary{
+        {"CFBundleIdentifier", "com.example.newsreader"},
+        {"CFBundleURLTypes", os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kAppId}}}}}});
     app_->registerURLSchemes({kAppId});
     app_->makeShared();
     app_->launch();
@@ -36,6 +50,12 @@ class WechatHandlerTest : public ServiceFixture {
     os::RunLoop::main()->runUntilIdle();
   }
 
+  // Records and their payload travel on the general pasteboard from system 7 on.
+  os::DeviceProfileScope system_{[] {
+    os::DeviceProfile seven;
+    seven.systemVersion = "7.0.4";
+    return seven;
+  }()};
   std::shared_ptr<os::Application> app_ = os::Application::create(std::make_shared<Reader>(), "com.example.newsreader");
   std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
   std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
@@ -67,6 +87,155 @@ TEST_F(WechatHandlerTest, ShareGoesToTheMessengerAndItsAnswerComesBack) {
                                      {"returnFromApp", os::Value("1")}});
   EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052}));
   EXPECT_FALSE(OBSocialSnsService::handleOpenURL(*os::URL::parse(kAppId + "://platformId=wechat")));
+}
+
+// What goes to the messenger is what the share data asks for: text, a picture, the application's
+// own content, the caller's media object, or by default the link as a web page.
+TEST_F(WechatHandlerTest, ShareSendsTheKindOfMessageTheDataAsks) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  auto config = service_->socialData()->extConfig();
+  auto session = config->wechatSessionData;
+
+  pick("wxsession");
+  auto sent = peer.record(kAppId);
+  EXPECT_EQ(sent["command"].stringOr(), "1010");
+  EXPECT_EQ(sent["objectType"].stringOr(), "5");
+  EXPECT_EQ(sent["mediaUrl"].stringOr(), "http://n/1");
+  EXPECT_EQ(sent["description"].stringOr(), "一条新闻");
+
+  session->wxMessageType = OBSocialWXMessageTypeText;
+  pick("wxsession");
+  sent = peer.record(kAppId);
+  EXPECT_EQ(sent["command"].stringOr(), "1020");
+  EXPECT_EQ(sent["title"].stringOr(), "一条新闻");
+  EXPECT_EQ(sent["scene"].stringOr(), "0");
+
+  // The picture's bytes may come as the content's file data.
+  const os::Data png = *os::encodePNG(*os::Image::create(os::Bitmap(4, 4)));
+  session->wxMessageType = OBSocialWXMessageTypeImage;
+  session->fileData = png;
+  pick("wxsession");
+  sent = peer.record(kAppId);
+  EXPECT_EQ(sent["objectType"].stringOr(), "2");
+  ASSERT_TRUE(sent["fileData"].data());
+  EXPECT_EQ(*sent["fileData"].data(), png);
+
+  session->wxMessageType = OBSocialWXMessageTypeApp;
+  session->extInfo = "article=42";
+  session->url = "http://n/42";
+  pick("wxsession");
+  sent = peer.record(kAppId);
+  EXPECT_EQ(sent["objectType"].stringOr(), "7");
+  EXPECT_EQ(sent["extInfo"].stringOr(), "article=42");
+  EXPECT_EQ(sent["mediaUrl"].stringOr(), "http://n/42");
+  EXPECT_EQ(*sent["fileData"].data(), png);
+
+  // The timeline has content of its own; the extra content's type and media object serve it.
+  auto music = WXMusicObject::object();
+  music->setMusicUrl("http://n/song");
+  music->setMusicLowBandDataUrl("http://n/song.low");
+  config->wxMessageType = OBSocialWXMessageTypeOther;
+  config->wxMediaObject = music;
+  config->title = "标题";
+  pick("wxtimeline");
+  sent = peer.record(kAppId);
+  EXPECT_EQ(sent["scene"].stringOr(), "1");
+  EXPECT_EQ(sent["objectType"].stringOr(), "3");
+  EXPECT_EQ(sent["mediaUrl"].stringOr(), "http://n/song");
+  EXPECT_EQ(sent["mediaLowBandDataUrl"].stringOr(), "http://n/song.low");
+  EXPECT_EQ(sent["title"].stringOr(), "标题");
+}
+
+// A login goes to the messenger as a 1030 record asking "snsapi_userinfo"; its answer's code
+// passes on: a refusal never reads as success, and only an authorisation code signs in.
+TEST_F(WechatHandlerTest, LoginThroughTheMessengerKeepsItsResultCode) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::nullopt);
+  // The handler counts the login it starts (before six operations make a report of the counts).
+  OBSocialWechatHandler::shareInstance()->loginWithController(nullptr, nullptr, "wxtimeline");
+  EXPECT_EQ(OBSocialOpAnalytics::shareInstance()->opDictionary()["4-16"].stringOr(), "1");
+
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> results;
+  auto login = [&] {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")
+        ->loginClickHandler(nullptr, service_, true,
+                            [&results](const std::shared_ptr<OBSocialResponseEntity>& r) { results.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+
+  login();
+  auto sent = peer.record(kAppId);
+  EXPECT_EQ(sent["command"].stringOr(), "1030");
+  EXPECT_EQ(sent["scope"].stringOr(), "snsapi_userinfo");
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2030")}, {"result", os::Value("-4")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->responseCode, -4);
+
+  login();
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2030")}, {"result", os::Value("-2")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[1]->responseCode, 5052);
+
+  // An answer of 0 without a code is no login either.
+  login();
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2030")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_EQ(results.size(), 3u);
+  EXPECT_NE(results[2]->responseCode, 200);
+
+  login();
+  peer.open(kAppId + "://oauth?code=0a1b2c&state=s");
+  ASSERT_EQ(results.size(), 4u);
+  EXPECT_EQ(results[3]->responseCode, 200);
+  EXPECT_EQ(results[3]->viewControllerType, 7);
+  ASSERT_TRUE(results[3]->data);
+  EXPECT_EQ((*results[3]->data)["wxsession"]["code"].stringOr(), "0a1b2c");
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+
+}
+
+// The news client's road: the messenger and QQ set up, then the sheet with its seven platforms.
+// The sheet draws only configured platforms, so both messenger platforms must be listed, once.
+TEST_F(WechatHandlerTest, SetUpListsSessionAndTimelineSoTheSheetDrawsAllSevenInOrder) {
+  for (int share = 0; share < 2; ++share) {
+    OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+    OBSocialQQHandler::setQQWithAppId(std::string("100424468"), std::string("c7394704798a158208a74ab60104f0ba"),
+                                      std::string("http://n/1"));
+  }
+  auto names = OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray();
+  EXPECT_EQ(std::count(names.begin(), names.end(), "wxsession"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "wxtimeline"), 1);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "wxfavorite"), 0);
+  EXPECT_EQ(OBSocialSnsPlatformManager::getSnsPlatformType(OBShareToWechatSession), 15);
+  EXPECT_EQ(OBSocialSnsPlatformManager::getSnsPlatformType(OBShareToWechatTimeline), 16);
+  EXPECT_EQ(OBSocialSnsPlatformManager::getSnsPlatformType("wxfavorite"), 17);
+
+  auto screen = std::make_shared<os::ViewController>();
+  auto window = os::testing::showKeyWindow(screen);
+  OBSocialSnsService::presentSnsIconSheetView(
+      screen, std::nullopt, "一条新闻", nullptr,
+      std::vector<std::string>{OBShareToWechatSession, OBShareToWechatTimeline, OBShareToQQ, OBShareToQzone,
+                               OBShareToSina, OBShareToRenren, OBShareToDouban},
+      outcomes_);
+  os::TouchDriver::advance(0.5);
+  auto sheet = window->viewWithTag(kOBSocialIconActionSheetTag);
+  ASSERT_TRUE(sheet);
+  // Buttons are tagged 100 + the platform type; four to a row, in the order given.
+  const int types[] = {15, 16, 20, 10, 11, 13, 14};
+  for (int i = 0; i < 7; ++i) {
+    auto button = sheet->viewWithTag(100 + types[i]);
+    ASSERT_TRUE(button) << "no icon of type " << types[i];
+    EXPECT_EQ(button->frame().origin.x, (i % 4) * 80) << types[i];
+    EXPECT_EQ(button->frame().origin.y, (i / 4) * 80 - 8) << types[i];
+  }
+  // The session icon leads to the messenger handler's share.
+  ASSERT_TRUE(os::TouchDriver::tap(*sheet->viewWithTag(115)));
+  os::TouchDriver::advance(0.5);
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5050});
+  os::testing::hideKeyWindow(window);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 
 sharing_args=()
 if [ -n "$sharingd" ]; then
-  "$sharingd" --port 0 --port-file "$work/sharing-port" 2>"$work/sharingd.txt" &
+  "$sharingd" --port 0 --port-file "$work/sharing-port" --verbose 2>"$work/sharingd.txt" &
   sharing=$!
   for _ in $(seq 100); do [ -s "$work/sharing-port" ] && break; sleep 0.1; done
   [ -s "$work/sharing-port" ] || fail "sharingd did not report its port"
@@ -57,6 +57,22 @@ grep -q 'image=-' "$out" && fail "a picture printed without a name"
 grep -Eq '^row [0-9]+ text: .+' "$out" || fail "the article has no text row"
 if [ -n "$sharingd" ]; then
   grep -q 'OBSocialIconActionSheet' "$out" || fail "the share sheet was never on screen"
+  # The news client's seven platforms in its order, read off the captions' places (row, then
+  # column) as the sheet first printed them.
+  captions=$(grep -E '^ *Label \([0-9]+, [0-9]+, 70, 20\) text="[^"]*" tag=2[0-9][0-9]$' "$out" | head -n 7 |
+    sed -E 's/^ *Label \(([0-9]+), ([0-9]+), .*text="([^"]*)".*/\2 \1 \3/' | sort -n -k1,1 -k2,2 | awk '{printf "%s ", $3}')
+  [ "$captions" = '微信好友 微信朋友圈 手机QQ QQ空间 新浪微博 人人网 豆瓣 ' ] ||
+    fail "the share sheet does not show the seven platforms in order: $captions"
   grep -q '^sharing: posted to 新浪微博' "$out" || fail "the article was not shared"
+
+  # The messenger road: the sheet's session icon, the messenger application on the same device,
+  # and its answer back, which the reader records with the sharing service.
+  before=$(grep -c '(action 5)' "$work/sharingd.txt")
+  printf 'wait 2\ntap row 0\ntap detail_toolbar_share\ntap 微信好友\nwait 2\nquit\n' |
+    "$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" "${sharing_args[@]}" >"$work/out.txt" 2>"$work/err.txt" ||
+    fail "the messenger share script failed"
+  grep -q '^messenger: shared to chat: ' "$out" || fail "the messenger did not receive the share"
+  after=$(grep -c '(action 5)' "$work/sharingd.txt")
+  [ "$after" -gt "$before" ] || fail "the messenger's answer did not come back to the reader"
 fi
-echo "end to end: tabs, list, refresh, next page, an article shown${sharingd:+ and shared}"
+echo "end to end: tabs, list, refresh, next page, an article shown${sharingd:+ and shared, by the sharing service and by the messenger}"

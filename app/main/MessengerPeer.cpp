@@ -1,0 +1,99 @@
+#include "app/main/MessengerPeer.h"
+
+#include "os/core/URL.h"
+#include "os/core/Value.h"
+#include "os/store/FileManager.h"
+#include "os/store/Pasteboard.h"
+#include "os/store/PropertyList.h"
+#include "os/store/Sandbox.h"
+#include "os/views/Application.h"
+#include "os/views/Device.h"
+
+namespace reader {
+
+namespace {
+
+constexpr const char* kMessengerIdentifier = "com.example.wechat";
+constexpr const char* kRequestPrefix = "weixin://app/";
+
+class Delegate : public os::ApplicationDelegate {
+ public:
+  explicit Delegate(MessengerPeer& peer) : peer_(peer) {}
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    return peer_.take(url);
+  }
+
+ private:
+  MessengerPeer& peer_;
+};
+
+// Records travel on the general pasteboard from system 7 on, on "wechat_data" before.
+std::shared_ptr<os::Pasteboard> recordsBoard(const std::shared_ptr<os::Sandbox>& sandbox) {
+  if (os::Device::current().systemVersionNumber() >= 7) return os::Pasteboard::generalPasteboard(sandbox);
+  return os::Pasteboard::pasteboardWithName("wechat_data", true, sandbox);
+}
+
+const char* sceneName(const std::string& scene) {
+  if (scene == "0") return "chat";
+  if (scene == "1") return "timeline";
+  if (scene == "2") return "favourites";
+  return "an unknown place";
+}
+
+}  // namespace
+
+std::shared_ptr<MessengerPeer> MessengerPeer::install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
+                                                      std::ostream& out) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string bundle = folder + "/Bundle";
+  if (!fm.createDirectoryAtPath(bundle, true)) return nullptr;
+  auto sandbox = std::make_shared<os::Sandbox>(folder, bundle, reader->deviceDirectory());
+  std::shared_ptr<MessengerPeer> peer(new MessengerPeer(sandbox, out));
+  peer->application_ = os::Application::createPeer(std::make_shared<Delegate>(*peer), kMessengerIdentifier);
+  peer->application_->registerURLSchemes({"weixin", "wechat"});
+  peer->application_->launch();
+  peer->application_->enterBackground();
+  return peer;
+}
+
+MessengerPeer::~MessengerPeer() {
+  if (application_) application_->setDelegate(nullptr);
+}
+
+bool MessengerPeer::take(const os::URL& url) {
+  const std::string text = url.absoluteString();
+  if (text.rfind(kRequestPrefix, 0) != 0) return false;
+  const std::string rest = text.substr(std::char_traits<char>::length(kRequestPrefix));
+  const std::size_t slash = rest.find('/');
+  const std::string appId = rest.substr(0, slash);
+  if (appId.empty() || slash == std::string::npos || rest.compare(slash, 9, "/sendreq/") != 0) {
+    out_ << "messenger: opened by " << appId << "\n";
+    return true;
+  }
+  // Reading a record takes it off the pasteboard.
+  auto board = recordsBoard(sandbox_);
+  auto bytes = board->dataForPasteboardType("content");
+  os::Dictionary record;
+  if (bytes && !bytes->empty()) {
+    if (auto list = os::PropertyList::read(*bytes); list && list->dictionary())
+      if (const os::Dictionary* entry = (*list->dictionary())[appId].dictionary()) record = *entry;
+    board->setData(os::Data(), "content");
+  }
+  if (record.empty()) {
+    out_ << "messenger: a request from " << appId << " without a record\n";
+    return true;
+  }
+  out_ << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": " << record["title"].stringOr() << "\n";
+  const os::Dictionary answer{{"command", os::Value("2010")},
+                              {"result", os::Value("0")},
+                              {"returnFromApp", os::Value("1")},
+                              {"sdkver", os::Value("1.4.3")}};
+  auto data = os::PropertyList::write(os::Value(os::Dictionary{{appId, os::Value(answer)}}), os::PropertyListFormat::Binary);
+  if (!data) return true;
+  board->setData(*data, "content");
+  auto back = os::URL::parse(appId + "://platformId=wechat");
+  if (back) application_->openURL(*back);
+  return true;
+}
+
+}  // namespace reader
