@@ -1,12 +1,17 @@
 #include "sharing/handlers/OBSocialSinaHandler.h"
 
+#include <cstdlib>
+
 #include "foundation/ServiceCallLog.h"
 #include "os/views/Application.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/service/OBSocialContext.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/service/OBSocialSnsPlatformNames.h"
 
 namespace {
 constexpr const char* kSinaClientScheme = "sinaweibosso";
@@ -49,8 +54,40 @@ bool OBSocialSinaHandler::handleOpenURL(const os::URL& url) {
   if (url.absoluteString().rfind("sina.", 0) != 0) return false;
   auto done = std::move(completion_);
   completion_ = nullptr;
-  // The application's answer carries no account the sharing service knows: the login is not
-  // taken, and the caller hears that.
-  if (done) done(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, "single sign-on answer not accepted", 9));
+  // The application answers in the query, or in the fragment as a web page would.
+  std::map<std::string, std::string> answer;
+  for (const auto* part : {&url.fragment(), &url.query()})
+    if (*part)
+      for (auto& [key, value] : os::parseQuery(**part)) answer[key] = value;
+  auto account = accountOf(answer);
+  if (!account) {
+    // Refused, cancelled or unreadable: nothing is signed in, and the caller hears that.
+    if (done) done(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialCancelMessage, 9));
+    return true;
+  }
+  OBSocialSnsHandler::shareInstance()->upLoadSnsAccount(account, std::move(done));
   return true;
+}
+
+std::shared_ptr<OBSocialAccountEntity> OBSocialSinaHandler::accountOf(const std::map<std::string, std::string>& answer) {
+  auto field = [&answer](const char* key) -> std::optional<std::string> {
+    auto found = answer.find(key);
+    if (found == answer.end() || found->second.empty()) return std::nullopt;
+    return found->second;
+  };
+  auto token = field("access_token");
+  auto uid = field("uid");
+  if (!token || !uid || field("error") || field("error_code")) return nullptr;
+  auto account = std::make_shared<OBSocialAccountEntity>(OBShareToSina);
+  account->usid = uid;
+  account->accessToken = token;
+  account->userName = field("user_name");
+  // A lifetime that is no positive number of seconds leaves the expiry unknown.
+  if (auto lifetime = field("expires_in")) {
+    char* end = nullptr;
+    const double seconds = std::strtod(lifetime->c_str(), &end);
+    if (end && *end == '\0' && seconds > 0 && seconds < 1e10)
+      account->expirationDate = os::Date::now().addingTimeInterval(seconds);
+  }
+  return account;
 }

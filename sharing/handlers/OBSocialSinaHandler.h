@@ -2,13 +2,18 @@
 // The sharing component's Sina Weibo handler: with a redirect URL it becomes the login delegate
 // of the "sina" platform, so that a login goes through the Sina Weibo application when that is
 // installed and the application declares its "sina." URL scheme; otherwise the login stays on the
-// sharing service's web page. The call is also written to the process's ServiceCallLog under
+// sharing service's web page. The application answers on the "sina." scheme with the account
+// ("access_token", "uid", "expires_in", optionally "user_name"), which is uploaded to the sharing
+// service like a web login's. The call is also written to the process's ServiceCallLog under
 // "OBSocialSinaHandler".
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
+
+class OBSocialAccountEntity;
 
 class OBSocialSinaHandler : public OBSocialSnsHandlerDelegate {
  public:
@@ -24,6 +29,9 @@ class OBSocialSinaHandler : public OBSocialSnsHandlerDelegate {
                            const std::string& platformName) override;
   bool handleOpenURL(const os::URL& url) override;
   bool needAuthorize() override { return true; }
+
+  // The account an answer's fields describe; none without a token and a user id, or with an error.
+  static std::shared_ptr<OBSocialAccountEntity> accountOf(const std::map<std::string, std::string>& answer);
 
  private:
   std::optional<std::string> redirectURL_;

@@ -1,0 +1,83 @@
+// The Sina Weibo handler's single sign-on: the login road through the Sina Weibo application,
+// played as a peer on the same device, and its answer on the application's "sina." scheme.
+#include <gtest/gtest.h>
+
+#include "os/testing/TestPeerApplication.h"
+#include "os/views/Application.h"
+#include "sharing/handlers/OBSocialSinaHandler.h"
+#include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialAccountEntity.h"
+#include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
+#include "sharing/tests/ServiceFixture.h"
+
+namespace {
+
+const std::string kAnswerScheme = "sina.com.example.newsreader";
+
+class SinaHandlerTest : public ServiceFixture {
+ protected:
+  void SetUp() override {
+    ServiceFixture::SetUp();
+    sandbox_.setInfoDictionary(os::Dictionary{
+        {"CFBundleIdentifier", "com.example.newsreader"},
+        {"CFBundleURLTypes", os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kAnswerScheme}}}}}});
+    app_->registerURLSchemes({kAnswerScheme});
+    app_->makeShared();
+    app_->launch();
+    OBSocialSinaHandler::openSSOWithRedirectURL("http://example.test/sina/callback");
+  }
+  void login() {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->loginClickHandler(
+        nullptr, service_, true, [this](const std::shared_ptr<OBSocialResponseEntity>& r) { results_.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+  }
+  void answer(const std::string& query) {
+    weibo_->openURL(kAnswerScheme + "://sso?" + query);
+    settle([this] { return !results_.empty(); });
+  }
+
+  std::shared_ptr<os::Application> app_ = os::Application::create(std::make_shared<Reader>(), "com.example.newsreader");
+  std::shared_ptr<os::TestPeerApplication> weibo_ = sandbox_.launchPeerApplication("com.example.weibo", {"sinaweibosso"});
+  std::shared_ptr<OBSocialControllerService> service_ = OBSocialControllerService::defaultControllerService();
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> results_;
+};
+
+TEST_F(SinaHandlerTest, TheApplicationsAccountIsUploadedAndStored) {
+  login();
+  ASSERT_EQ(weibo_->openedURLs().size(), 1u);
+  EXPECT_EQ(weibo_->openedURLs()[0].url.absoluteString(),
+            "sinaweibosso://login?redirect_uri=http://example.test/sina/callback&callback_uri=" + kAnswerScheme + "://");
+
+  answer("access_token=2.00abcdef&uid=1234567&expires_in=3600&user_name=junshi");
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0]->responseCode, 200);
+  ASSERT_TRUE(results_[0]->data);
+  const os::Value& stored = (*results_[0]->data)["sina"];
+  EXPECT_EQ(stored["usid"].stringOr(), "1234567");
+  EXPECT_EQ(stored["accessToken"].stringOr(), "2.00abcdef");
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  // One answer per wait.
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+TEST_F(SinaHandlerTest, ARefusalOrAnAnswerWithoutAnAccountSignsNobodyIn) {
+  for (const std::string query : {"error=user_cancelled&error_code=21330", "uid=1234567", "access_token=t&uid="}) {
+    results_.clear();
+    login();
+    answer(query);
+    ASSERT_EQ(results_.size(), 1u) << query;
+    EXPECT_EQ(results_[0]->responseCode, 5052) << query;
+  }
+  EXPECT_FALSE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  // The lifetime must be a positive number of seconds to count.
+  auto account = OBSocialSinaHandler::accountOf({{"access_token", "t"}, {"uid", "1"}, {"expires_in", "-5"}});
+  ASSERT_TRUE(account);
+  EXPECT_FALSE(account->expirationDate);
+  EXPECT_FALSE(OBSocialSinaHandler::accountOf({{"access_token", "t"}, {"uid", "1"}, {"error", "denied"}}));
+}
+
+}  // namespace
