@@ -283,6 +283,12 @@ std::shared_ptr<WXMediaMessage> AppCommunicateData::mediaMessage() const {
     auto message = WXMediaMessage::message();
     message->setMessageExt(stringFor("messageExt"));
     message->setMessageAction(stringFor("messageAction"));
+    // The same limits as a media record's: a launch record is no way around them.
+    if (!fits(message->messageExt(), WXRecordLimits::kMessageExt) ||
+        !fits(message->messageAction(), WXRecordLimits::kMessageAction)) {
+      os::log("WXApi: record's launch message breaks the limits; ignored");
+      return nullptr;
+    }
     return message;
   }
   if (command_ != WXCommandMediaMessage || !dictionaryData_) return nullptr;
@@ -401,11 +407,13 @@ bool AppCommunicateData::makeMediaInternalMessage(const std::shared_ptr<WXMediaI
 std::shared_ptr<BaseReq> AppCommunicateData::dataToReq() const {
   switch (command_) {
     case WXCommandLaunchReq: {
+      auto message = mediaMessage();
+      if (!message) return nullptr;
       auto req = std::make_shared<LaunchFromWXReq>();
       req->setOpenID(openID_);
       req->setLang(lang_);
       req->setCountry(country_);
-      req->setMessage(mediaMessage());
+      req->setMessage(message);
       return req;
     }
     case WXCommandGetMessageReq: {

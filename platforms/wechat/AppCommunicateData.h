@@ -82,7 +82,7 @@ class AppCommunicateData {
   // The text of a 1020 record, at most 10240 characters.
   WXOptionalString textMessage() const;
   bool makeTextMessage(const WXOptionalString& text);
-  // The media message of a 1010 record (within the sending limits) or of a 2040 record.
+  // The media message of a 1010 or a 2040 record, within the sending limits; none when broken.
   std::shared_ptr<WXMediaMessage> mediaMessage() const;
   bool makeLinkObject(const std::shared_ptr<WXMediaObject>& object);
   bool makeMediaMessage(const std::shared_ptr<WXMediaMessage>& message);

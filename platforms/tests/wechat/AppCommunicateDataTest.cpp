@@ -1,6 +1,7 @@
 // Records made from request objects and read back, with the limits of the format.
 #include <gtest/gtest.h>
 
+#include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/views/Device.h"
@@ -159,10 +160,85 @@ TEST(AppCommunicateDataTest, ReadingTypeChecksAndAppliesTheSendingLimits) {
   EXPECT_FALSE(big.mediaMessage());
   EXPECT_FALSE(big.mediaInternalMessage());
 
+  // A launch record is held to the same limits: 2048 characters pass, one more drops the record.
+  os::Dictionary launch{{"command", os::Value("2040")},
+                        {"messageExt", os::Value(std::string(2048, 'e'))},
+                        {"messageAction", os::Value(std::string(2048, 'a'))}};
+  auto launched = std::dynamic_pointer_cast<LaunchFromWXReq>(AppCommunicateData(launch).dataToReq());
+  ASSERT_TRUE(launched && launched->message());
+  EXPECT_EQ(launched->message()->messageExt(), std::string(2048, 'e'));
+  EXPECT_EQ(launched->message()->messageAction(), std::string(2048, 'a'));
+  for (const char* key : {"messageExt", "messageAction"}) {
+    os::Dictionary over = launch;
+    over.set(key, os::Value(std::string(2049, 'x')));
+    EXPECT_FALSE(AppCommunicateData(over).mediaMessage()) << key;
+    EXPECT_FALSE(AppCommunicateData(over).dataToReq()) << key;
+  }
+
   // No usable command: nothing is taken from the record.
   AppCommunicateData noCommand(os::Dictionary{{"command", os::Value(os::Data{1})}, {"title", os::Value("x")}});
   EXPECT_EQ(noCommand.command(), 0u);
   EXPECT_FALSE(noCommand.propertList());
+}
+
+// Fields that each travel under a key of their own, and the readings that must not drift.
+TEST(AppCommunicateDataTest, FieldsKeepTheirOwnKeysBothWays) {
+  std::string description;
+  for (int i = 0; i < 1024; ++i) description += "闻";
+  auto message = webpage();
+  message->setDescription(description);
+  EXPECT_TRUE(sendable(share(message)));
+  message->setDescription(description + "闻");
+  EXPECT_FALSE(sendable(share(message)));
+
+  // The description comes back as the description, the title as the title.
+  auto extend = WXAppExtendObject::object();
+  extend->setExtInfo("x");
+  message = WXMediaMessage::message();
+  message->setTitle("标题");
+  message->setDescription("摘要");
+  message->setMediaObject(extend);
+  AppCommunicateData made;
+  ASSERT_TRUE(made.reqToData(share(message)));
+  auto read = AppCommunicateData(*made.propertList()).mediaMessage();
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->title(), "标题");
+  EXPECT_EQ(read->description(), "摘要");
+
+  // Each of the four music links goes under its own key and comes back to its own field.
+  auto music = WXMusicObject::object();
+  music->setMusicUrl("http://m/url");
+  music->setMusicLowBandUrl("http://m/low");
+  music->setMusicDataUrl("http://m/data");
+  music->setMusicLowBandDataUrl("http://m/lowdata");
+  message->setMediaObject(music);
+  AppCommunicateData song;
+  ASSERT_TRUE(song.reqToData(share(message)));
+  const os::Dictionary& record = *song.propertList();
+  EXPECT_EQ(record["mediaUrl"].stringOr(), "http://m/url");
+  EXPECT_EQ(record["mediaLowBandUrl"].stringOr(), "http://m/low");
+  EXPECT_EQ(record["mediaDataUrl"].stringOr(), "http://m/data");
+  EXPECT_EQ(record["mediaLowBandDataUrl"].stringOr(), "http://m/lowdata");
+  auto back = AppCommunicateData(record).mediaMessage();
+  ASSERT_TRUE(back);
+  auto got = std::dynamic_pointer_cast<WXMusicObject>(back->mediaObject());
+  ASSERT_TRUE(got);
+  EXPECT_EQ(got->musicLowBandUrl(), "http://m/low");
+  EXPECT_EQ(got->musicDataUrl(), "http://m/data");
+  EXPECT_EQ(got->musicLowBandDataUrl(), "http://m/lowdata");
+
+  // Only "returnFromApp" other than "1" reads as not returned; without it the record was.
+  EXPECT_TRUE(AppCommunicateData(os::Dictionary{{"command", os::Value("2010")}}).returnFromApp());
+  EXPECT_FALSE(AppCommunicateData(os::Dictionary{{"command", os::Value("2010")}, {"returnFromApp", os::Value("0")}})
+                   .returnFromApp());
+
+  // A login answer's code survives: a refusal is no success.
+  for (const char* result : {"-4", "-2", "7"}) {
+    auto auth = std::dynamic_pointer_cast<SendAuthResp>(
+        AppCommunicateData(os::Dictionary{{"command", os::Value("2030")}, {"result", os::Value(result)}}).dataToResp());
+    ASSERT_TRUE(auth) << result;
+    EXPECT_EQ(auth->errCode(), os::intValue(result)) << result;
+  }
 }
 
 TEST(AppCommunicateDataTest, ObjectsOwnTheirValues) {

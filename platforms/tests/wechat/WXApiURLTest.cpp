@@ -106,9 +106,28 @@ TEST_F(WXApiURLTest, RequestsSentAsURLs) {
   webview->setWebType(0);
   EXPECT_TRUE(WXApi::sendReq(webview));
   os::RunLoop::main()->runUntilIdle();
+  // extMsg: 2048 characters go, one more does not, for either request.
+  std::string ext;
+  for (int i = 0; i < 2049; ++i) ext += "扩";
+  auto longProfile = std::make_shared<JumpToBizProfile>();
+  longProfile->setUsername("gh_3");
+  longProfile->setExtMsg(ext);
+  auto longWebview = std::make_shared<JumpToBizWebview>();
+  longWebview->setTousrname("gh_4");
+  longWebview->setExtMsg(ext);
+  EXPECT_FALSE(WXApi::sendReq(longProfile));
+  EXPECT_FALSE(WXApi::sendReq(longWebview));
+  ext.resize(ext.size() - std::string("扩").size());
+  longProfile->setExtMsg(ext);
+  longWebview->setExtMsg(ext);
+  const std::size_t before = peer.openedWith().size();
+  EXPECT_TRUE(WXApi::sendReq(longProfile));
+  EXPECT_TRUE(WXApi::sendReq(longWebview));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(peer.openedWith().size(), before + 2);
 
   const std::string base = "weixin://app/" + kAppId + "/";
-  ASSERT_EQ(peer.openedWith().size(), 4u);
+  ASSERT_EQ(peer.openedWith().size(), 6u);
   EXPECT_EQ(peer.openedWith()[0], base +
                                       "pay/?nonceStr=n&package=Sign%3DWX&partnerId=p1&prepayId=pre%261"
                                       "&timeStamp=4000000000&sign=s&signType=SHA1");
