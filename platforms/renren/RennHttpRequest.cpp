@@ -82,7 +82,9 @@ void RennHttpRequest::addAuthorization(os::URLRequest& request) const {
 void RennHttpRequest::startAsynchronous() {
   if (!URL_) return;
   auto token = accessToken();
-  if (token && token->isMac() && (!token->macKey() || !token->accessToken())) {
+  // Signing takes ASCII keys only: a key that is not gives no signature at all.
+  if (token && token->isMac() &&
+      (!token->macKey() || !token->accessToken() || !OAuth2SignatureMethod::sign("", *token->macKey()))) {
     // A MAC token that cannot sign: the call fails instead of going out unsigned.
     std::weak_ptr<RennHttpRequest> weak = weak_from_this();
     os::RunLoop::main()->post([weak] {
@@ -91,7 +93,7 @@ void RennHttpRequest::startAsynchronous() {
       auto delegate = self->delegate_.lock();
       self->finish();
       delegate->requestFailWithError(
-          *self, os::Error::withDescription("renren", 0, "The stored MAC token has no key or no token text."));
+          *self, os::Error::withDescription("renren", 0, "The stored MAC token has no key it can sign with, or no token text."));
     });
     return;
   }

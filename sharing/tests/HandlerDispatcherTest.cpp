@@ -62,14 +62,20 @@ class Seen : public OBImageLoaderObserver {
   long long failedCode = 0;
 };
 
-TEST_F(HandlerDispatcherTest, ImageLoaderDownloadsOncePerURLAndRefusesWhatIsNotAPicture) {
-  os::testing::HttpTestServer server;
+// A picture server: "/a.png" and "/b.png" answer a 3 x 2 PNG, "/page" a page that is no picture.
+void servePictures(os::testing::HttpTestServer& server) {
   auto png = os::encodePNG(*os::Image::create(os::Bitmap(3, 2)));
   os::testing::CannedResponse picture;
   picture.body.assign(png->begin(), png->end());
   picture.contentType = "image/png";
   server.route("GET", "/a.png", picture);
+  server.route("GET", "/b.png", picture);
   server.route("GET", "/page", os::testing::CannedResponse::text("<html>"));
+}
+
+TEST_F(HandlerDispatcherTest, ImageLoaderDownloadsOncePerURLAndRefusesWhatIsNotAPicture) {
+  os::testing::HttpTestServer server;
+  servePictures(server);
 
   auto loader = OBImageLoader::sharedImageLoader();
   auto first = std::make_shared<Seen>(), second = std::make_shared<Seen>(), bad = std::make_shared<Seen>();
@@ -85,6 +91,51 @@ TEST_F(HandlerDispatcherTest, ImageLoaderDownloadsOncePerURLAndRefusesWhatIsNotA
   EXPECT_EQ(OBImageLoader::cacheKey("http://a/1"), OBImageLoader::cacheKey("http://a/1"));
   EXPECT_NE(OBImageLoader::cacheKey("http://a/1"), OBImageLoader::cacheKey("http://a/2"));
   EXPECT_GT(OBImageLoader::cacheKey("http://a/1").size(), std::string("PRImageLoader-4294967295").size() - 2);
+}
+
+class ViewOutcomes : public OBImageViewDelegate {
+ public:
+  void imageViewLoadedImage(OBImageView&) override { ++loaded; }
+  void imageViewFailedToLoadImage(OBImageView&, const os::Error& error) override { failedCode = error.code; }
+  int loaded = 0;
+  long long failedCode = 0;
+};
+
+// The image view: the placeholder until its picture arrives, at once from the cache, the old
+// URL's picture never shown once the URL changed, and the failure of an answer that is no picture.
+TEST_F(HandlerDispatcherTest, ImageViewShowsItsOwnURLsPicture) {
+  os::testing::HttpTestServer server;
+  servePictures(server);
+  auto placeholder = os::Image::create(os::Bitmap(1, 1));
+  auto outcomes = std::make_shared<ViewOutcomes>();
+  auto settle = [] { os::TouchDriver::advance(0.02); };  // downloads start a moment after they are asked for
+
+  auto view = std::make_shared<OBImageView>(placeholder, outcomes);
+  view->setImageURL(server.url("/a.png"));
+  EXPECT_EQ(view->image(), placeholder);
+  EXPECT_FALSE(view->isCacheImage());
+  settle();
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return view->status() == 1; }, 30));
+  EXPECT_FALSE(view->isHidden());
+  ASSERT_TRUE(view->image());
+  EXPECT_EQ(view->image()->pixelWidth(), 3);
+  EXPECT_EQ(outcomes->loaded, 1);
+
+  auto cached = std::make_shared<OBImageView>(placeholder, outcomes);
+  cached->setImageURL(server.url("/a.png"));
+  EXPECT_TRUE(cached->isCacheImage());
+  EXPECT_EQ(cached->image()->pixelWidth(), 3);
+  EXPECT_EQ(outcomes->loaded, 2);
+
+  // Asked for b, then moved on to the page: b's picture is not shown.
+  auto moved = std::make_shared<OBImageView>(placeholder, outcomes);
+  moved->setImageURL(server.url("/b.png"));
+  moved->setImageURL(server.url("/page"));
+  settle();
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return moved->status() == 2; }, 30));
+  EXPECT_EQ(moved->image(), placeholder);
+  EXPECT_EQ(outcomes->failedCode, 406);
+  EXPECT_EQ(outcomes->loaded, 2);
 }
 
 }  // namespace

@@ -143,6 +143,48 @@ TEST_F(QQClientTest, ResultCodes) {
   EXPECT_EQ(payQuery["app_info"], os::Value("info=1"));
 }
 
+// The text limit counts characters: exactly 1536 go out whole, one more is refused.
+TEST_F(QQClientTest, TextAtItsLimitGoesOutWhole) {
+  installQQ();
+  registerReader();
+  std::string text;
+  for (int i = 0; i < 1536; ++i) text += "军";
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(QQApiTextObject::objectWithText(text))), 0);
+  const os::Dictionary q = lastQuery(*qq);
+  EXPECT_EQ(q["file_type"], os::Value("text"));
+  EXPECT_EQ(base64DecodedString(q["file_data"].stringOr()), text);
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(QQApiTextObject::objectWithText(text + "军"))), 5);
+}
+
+// QQ asking to show content: a file is an extend object and a picture an image object, each with
+// the bytes of the large-data record.
+TEST_F(QQClientTest, ViewRequestsKeepFilesAndPicturesApart) {
+  QQApi::registerQQConnectAppId(kAppId);
+  const os::Data bytes{7, 8, 9};
+  const os::Data preview{1, 2};
+  auto view = [&](const std::string& type) {
+    QQApiDatastore::instance().setApiLargeData(os::Dictionary{{"file_data", bytes}, {"previewimagedata", preview}});
+    auto message = QQApiMessageUtil::messageWithURL(std::string(kPluginScheme) + "://request_from_qq/view?file_type=" + type +
+                                                    "&title=" + os::percentEscape(b64("标题")));
+    return message ? message->object : nullptr;
+  };
+  auto file = view("file");
+  ASSERT_TRUE(file);
+  auto* extend = dynamic_cast<QQApiExtendObject*>(file.get());
+  ASSERT_TRUE(extend);
+  EXPECT_FALSE(dynamic_cast<QQApiImageObject*>(file.get()));
+  EXPECT_EQ(extend->data, bytes);
+  EXPECT_EQ(extend->previewImageData, preview);
+  EXPECT_EQ(extend->title, "标题");
+  for (const char* type : {"img", "image"}) {
+    auto picture = view(type);
+    auto* image = dynamic_cast<QQApiImageObject*>(picture.get());
+    ASSERT_TRUE(image) << type;
+    EXPECT_EQ(image->data, bytes) << type;
+    EXPECT_EQ(image->previewImageData, preview) << type;
+  }
+}
+
 TEST_F(QQClientTest, CommonContentLimitsAndQuietRefusals) {
   installQQ();
   registerReader();

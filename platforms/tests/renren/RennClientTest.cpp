@@ -17,6 +17,7 @@
 #include "os/views/Application.h"
 #include "os/views/Button.h"
 #include "os/views/Window.h"
+#include "platforms/renren/OAuth2SignatureMethod.h"
 #include "platforms/renren/RennAuthorizeView.h"
 #include "platforms/renren/RennClient.h"
 #include "platforms/renren/RennLoginService.h"
@@ -202,6 +203,33 @@ TEST_F(RennClientTest, MacOverHttpAndBearerOverHttps) {
   EXPECT_EQ(calls->errors[0].domain, "unknown bearer token");
   EXPECT_EQ(calls->errors[0].code, 0);
   EXPECT_EQ(calls->errors[0].userInfo["code"].stringOr(), "INVALID_AUTHORIZATION");
+}
+
+// Signing is HMAC-SHA1 in Base64 over ASCII only; a key it cannot sign with keeps the request
+// home, and a request without any token never goes over plain http.
+TEST_F(RennClientTest, SigningNeedsASCIIAndTokenlessCallsStayOnHttps) {
+  EXPECT_EQ(OAuth2SignatureMethod::sign("The quick brown fox jumps over the lazy dog", "key"),
+            "3nybhbi3iqa8ino29wqQcBydtNk=");
+  EXPECT_FALSE(OAuth2SignatureMethod::sign("GET\n", "密钥"));
+  EXPECT_FALSE(OAuth2SignatureMethod::sign("路径\n", "key"));
+
+  startService();
+  auto calls = std::make_shared<Calls>();
+  RennClient::sendAsynRequest(GetUserParam(), calls);
+  ASSERT_TRUE(waitFor(*calls, 1));
+  EXPECT_EQ(secure->requestCount(), 1u);
+  EXPECT_EQ(plain->requestCount(), 0u);
+
+  RennAccessToken mac;
+  mac.setTokenType("mac");
+  mac.setAccessToken("mac.456.tok");
+  mac.setMacKey("钥匙");
+  RennClient::setAccessToken(mac);
+  RennClient::sendAsynRequest(GetUserParam(), calls);
+  ASSERT_TRUE(waitFor(*calls, 2));
+  EXPECT_EQ(calls->errors.back().domain, "renren");
+  EXPECT_EQ(plain->requestCount(), 0u);
+  EXPECT_EQ(secure->requestCount(), 1u);
 }
 
 TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
