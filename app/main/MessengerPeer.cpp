@@ -83,6 +83,13 @@ bool MessengerPeer::take(const os::URL& url) {
     out_ << "messenger: a request from " << appId << " without a record\n";
     return true;
   }
+  const std::string command = record["command"].stringOr();
+  if (command != "1010" && command != "1020") {
+    // Only shares are played here; anything else stays unanswered, as a messenger that was
+    // left would.
+    out_ << "messenger: a request from " << appId << " it does not answer (command " << command << ")\n";
+    return true;
+  }
   out_ << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": " << record["title"].stringOr() << "\n";
   const os::Dictionary answer{{"command", os::Value("2010")},
                               {"result", os::Value("0")},
