@@ -73,6 +73,9 @@ struct DeviceProfile {
   bool canSendText = true;
   bool canSendMessageAttachments = true;
   std::vector<std::string> socialAccounts{};
+  // The store service the system's store sheet loads products from (its base URL); "" when the
+  // device reaches none.
+  std::string storeURL{};
   // The choice the user makes when asked to allow notifications: the types granted (a mask of
   // RemoteNotificationType) out of those asked for.
   unsigned userNotificationTypesAllowed = 7;
