@@ -11,6 +11,7 @@
 #include "os/core/URL.h"
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
+#include "os/store/PropertyList.h"
 #include "tools/newsd/server/Pictures.h"
 #include "tools/newsd/server/Wire.h"
 
@@ -156,6 +157,7 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
   static const std::regex articlePath(R"(/news/([0-9]{1,12})\.html)");
   static const std::regex adPath(R"(/ad/([0-9]{1,12})\.html)");
   static const std::regex callbackPath(R"(/adcb/([0-9]{1,12}))");
+  static const std::regex productPath(R"(/products/([0-9]{1,12}))");
   std::string path = withoutTrailingSlash(req.path);
   log("GET " + req.path);
   std::smatch m;
@@ -196,6 +198,14 @@ void NewsServer::handleGet(const httplib::Request& req, httplib::Response& res) 
     if (service_->recordAdCallback(std::stoll(m[1]), req.get_header_value("User-Agent"))) {
       res.set_content("ok", "text/plain; charset=utf-8");
       return;
+    }
+  } else if (std::regex_match(path, m, productPath)) {
+    if (const Ad* ad = service_->content().storeItem(std::stoll(m[1]))) {
+      os::Dictionary product{{"id", os::Value(m[1].str())}, {"name", os::Value(ad->name)}, {"summary", os::Value(ad->summary)}};
+      if (auto plist = os::PropertyList::write(os::Value(std::move(product)), os::PropertyListFormat::XML)) {
+        res.set_content(reinterpret_cast<const char*>(plist->data()), plist->size(), "application/x-plist");
+        return;
+      }
     }
   } else if (path.rfind("/app/", 0) == 0) {
     // Stands in for the store's page of an advertised application or of a reader update.

@@ -6,6 +6,8 @@
 //   GET  /img/<name>/<w>x<h>.<png|jpg|gif>  pictures drawn on request
 //   GET  /news/<id>.html, /ad/<id>.html, /app/..., /adcb/<adid>   article, ad and store pages,
 //        and the ad callback
+//   GET  /products/<store item id>   the store's product of a sample store ad, as the device's
+//        store sheet loads it (a property list: "id", "name", "summary")
 // Any path prefix before the API parts is accepted (a reader's base URL may carry one, "/api").
 // Operations, the version check and the pictures can be made slow or failing (Faults.h).
 #include <atomic>

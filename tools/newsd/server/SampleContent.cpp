@@ -266,6 +266,12 @@ const Ad* SampleContent::ad(long long adid) const {
   return nullptr;
 }
 
+const Ad* SampleContent::storeItem(long long storeId) const {
+  for (const Ad& a : ads_)
+    if (a.type == 1 && a.storeId == storeId) return &a;
+  return nullptr;
+}
+
 std::vector<const Article*> SampleContent::visibleArticles(long long categoryId, double now) const {
   std::vector<const Article*> out;
   for (const Article& a : articles_)

@@ -86,6 +86,8 @@ class SampleContent {
   const Category* category(long long id) const;
   const Article* article(long long id) const;
   const Ad* ad(long long adid) const;
+  // The store application ad whose store item id this is, or null.
+  const Ad* storeItem(long long storeId) const;
 
   // The category's articles published at or before `now`, newest first (ties: higher id first).
   std::vector<const Article*> visibleArticles(long long categoryId, double now) const;

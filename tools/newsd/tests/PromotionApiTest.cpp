@@ -1,5 +1,6 @@
 #include <set>
 
+#include "os/store/PropertyList.h"
 #include "tools/newsd/tests/NewsdFixture.h"
 
 namespace newsd::testing {
@@ -65,6 +66,15 @@ TEST_F(NewsdPromotionApiTest, AdClickNamesACallbackThatRecordsTheUserAgent) {
   std::string target = adTargetURL(base(), storeAd);
   std::string last = target.substr(target.rfind('/') + 1);
   EXPECT_EQ(last.substr(0, last.find('?')), "id" + std::to_string(storeAd.storeId));
+  // And the store knows the item by that id: its product is the ad's application.
+  auto product = get("/products/" + std::to_string(storeAd.storeId));
+  ASSERT_TRUE(product);
+  EXPECT_EQ(product->status, 200);
+  auto plist = os::PropertyList::read(os::Data(product->body.begin(), product->body.end()));
+  ASSERT_TRUE(plist);
+  EXPECT_EQ((*plist)["name"].stringOr(), storeAd.name);
+  EXPECT_EQ((*plist)["id"].stringOr(), std::to_string(storeAd.storeId));
+  EXPECT_EQ(get("/products/42")->status, 404);  // sample store ids have nine digits
 
   EXPECT_EQ(promotion("/imkt", 2002, os::Dictionary{{"appid", 1}})["data"]["result"].intValue(), 1);
 }
