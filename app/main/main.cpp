@@ -27,6 +27,7 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
 
 namespace {
 
@@ -137,6 +138,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::ReachabilityProvider::setShared(std::make_shared<WiFiReachability>());
+  // The news server also plays the device's store: its product pages fill the store sheet.
+  os::DeviceProfile device = os::Device::current().profile();
+  device.storeURL = server;
+  os::Device::current().setProfile(device);
   auto context = reader::makeReaderContext(server);
   VXReaderContext::setCurrent(context);
 

@@ -6,6 +6,7 @@
 #include "news/api/VXAdClickRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
+#include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/views/Application.h"
@@ -131,21 +132,31 @@ void VXAdHelper::openAppstore(const std::string& url) {
   if (auto context = context_.lock()) VXGlobalHelper::share(*context).hideHud(true);
   std::string address = appstoreAddress(url);
   auto app = os::Application::shared();
-  auto parsed = os::URL::parse(address);
-  // Only the store's own address goes to the platform; anything else has no business there.
-  if (!app || !parsed || !os::hasPrefix(address, kStoreScheme)) {
+  // Only the store's own address opens anything; the rest has no business in the store.
+  if (!app || !os::URL::parse(address) || !os::hasPrefix(address, kStoreScheme)) {
     VXGlobalHelper::writeLog("store address refused: " + url);
     return;
   }
-  if (os::Device::current().systemVersionNumber() >= 6.0) {
-    // Newer systems show the store item; without an item id there is nothing to show. This
-    // platform has no in-app store sheet, so the store application is asked for the item.
-    auto item = appstoreItemId(address);
-    if (!item || item->empty()) return;
+  if (os::Device::current().systemVersionNumber() < 6.0) {
+    app->openURL(*os::URL::parse(address));
+    return;
   }
-  app->openURL(*parsed);
+  auto item = appstoreItemId(address);
+  if (!item || item->empty()) return;
+  auto screen = viewController_.lock();
+  if (!screen) return;  // the tapped screen is gone: nothing to show the sheet on
+  auto sheet = std::make_shared<os::StoreProductViewController>();
+  screen->presentViewController(sheet, true);
+  sheet->setDelegate(weak_from_this());
+  app->setNetworkActivityIndicatorVisible(true);
+  sheet->loadProductWithParameters(
+      os::Dictionary{{os::kStoreProductParameterItemIdentifier, os::Value(*item)}}, [](bool, const os::Error* error) {
+        if (error) os::log("store product not loaded: " + error->localizedDescription());
+        if (auto app = os::Application::shared()) app->setNetworkActivityIndicatorVisible(false);
+      });
 }
 
-void VXAdHelper::productViewControllerDidFinish() {
-  if (auto vc = viewController_.lock()) vc->dismissViewController(true);
+void VXAdHelper::productViewControllerDidFinish(os::StoreProductViewController& controller) {
+  // Through the sheet: the screen kept as the last tap's may be another one by now.
+  if (os::ViewController* presenter = controller.presentingViewController()) presenter->dismissViewController(true);
 }

@@ -4,6 +4,10 @@
 // agent the server names, and then the advertised application's store page opens, or the ad's
 // web page is pushed on the tapping screen's navigation.
 //
+// The store page is the platform's store sheet, presented on the tapping screen, on systems 6.0
+// and later (the status bar's network activity indicator on while it loads); older systems hand
+// the store address to the platform.
+//
 // Addresses come from the promotion server and are never trusted: only web and store addresses
 // are opened, fetched or loaded.
 //
@@ -13,13 +17,14 @@
 #include <string>
 
 #include "os/net/URLRequest.h"
+#include "os/views/StoreProductViewController.h"
 
 namespace os {
 class ViewController;
 }
 class VXReaderContext;
 
-class VXAdHelper {
+class VXAdHelper : public os::StoreProductViewControllerDelegate, public std::enable_shared_from_this<VXAdHelper> {
  public:
   static constexpr long long kTypeAppStore = 1;
   static constexpr long long kTypeWebPage = 2;
@@ -37,7 +42,7 @@ class VXAdHelper {
   // Opens the store page of a store application's address.
   void openAppstore(const std::string& url);
   // The store sheet's done button: dismisses it from the screen it was presented on.
-  void productViewControllerDidFinish();
+  void productViewControllerDidFinish(os::StoreProductViewController& controller) override;
 
   // The screen of the last tap, while it is alive.
   std::shared_ptr<os::ViewController> viewController() const { return viewController_.lock(); }

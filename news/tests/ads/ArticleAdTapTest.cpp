@@ -1,5 +1,5 @@
 // An article's ad row, tapped with no ad handler named at start-up, goes through the shared ad
-// helper all the way to the store.
+// helper all the way to the store sheet over the article.
 #include <gtest/gtest.h>
 
 #include "news/tests/support/ReaderFixture.h"
@@ -10,9 +10,10 @@ namespace {
 
 class ArticleAdTapTest : public newstest::ArticleScreenTest {};
 
-TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndOpensTheStore) {
+TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndShowsTheStoreSheet) {
   auto app = os::Application::create(nullptr);
   app->makeShared();
+  useStore();
   const newsd::Ad* storeAd = nullptr;
   for (const auto& ad : server_->service().content().ads())
     if (ad.type == 1 && !storeAd) storeAd = &ad;
@@ -31,10 +32,11 @@ TEST_F(ArticleAdTapTest, TheAdRowReportsTheClickAndOpensTheStore) {
   ASSERT_GE(adRow, 0);
   screen->didSelectRowAtIndexPath(*screen->tableView(), {0, adRow});
 
-  ASSERT_TRUE(newstest::runUntil([&] { return !app->openedURLs().empty(); }));
+  ASSERT_TRUE(newstest::runUntil([&] { return storeSheet() && !storeSheet()->isLoading(); }));
   EXPECT_EQ(server_->service().received().adClicks, std::vector<long long>{storeAd->adid});
   EXPECT_EQ(server_->service().received().adCallbacks.size(), 1u);
-  EXPECT_EQ(app->openedURLs()[0].scheme(), "itms-apps");
+  EXPECT_EQ(storeSheet()->productName(), storeAd->name);
+  EXPECT_TRUE(app->openedURLs().empty());
   os::RunLoop::main()->runUntilIdle();
 }
 

@@ -19,7 +19,7 @@ class VXAdHelperTest : public AdFixture {
   std::vector<long long> clicks() const { return server_->service().received().adClicks; }
 };
 
-TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThenTheStoreOpens) {
+TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThenItsStoreSheetShows) {
   const auto& ad = sampleAd(1);
   server_->setFault(2002, newsd::Fault{newsd::FailureMode::None, 5});
   VXAdHelper::share().request(ad.adid, 1, target(ad), *screen_);
@@ -28,13 +28,13 @@ TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThen
   ASSERT_TRUE(runUntil([&] { return hudText(*screen_->view()) == ""; }));
   EXPECT_EQ(KHProgressHUD::HUDForView(*screen_->view())->mode(), 0);
   os::Clock::advance(5);
-  ASSERT_TRUE(newstest::runUntil([&] { return !opened().empty(); }));
+  ASSERT_TRUE(newstest::runUntil([&] { return storeSheet() && storeSheet()->productName() == ad.name; }));
   os::RunLoop::main()->runUntilIdle();
 
   EXPECT_EQ(clicks(), std::vector<long long>{ad.adid});
   EXPECT_EQ(callbacks(), (std::vector<std::pair<long long, std::string>>{{ad.adid, kServerAgent}}));
-  std::string store = "itms-apps://" + server_->base().substr(7) + "/app/id" + std::to_string(ad.storeId) + "?mt=8";
-  EXPECT_EQ(opened(), std::vector<std::string>{store});
+  EXPECT_TRUE(opened().empty());
+  EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
   EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
 }
 
@@ -80,28 +80,85 @@ TEST_F(VXAdHelperTest, RefusedReportsOtherKindsAndUnsafeAddressesGoNoFurther) {
 }
 
 TEST_F(VXAdHelperTest, TheStoreOpensPastAMissingUnsafeOrFailedCallbackAndOnlyForStoreAddresses) {
+  // Before system 6.0 the store address goes to the platform, which makes each opening countable.
+  os::DeviceProfile older = newstest::phoneProfile();
+  older.systemVersion = "5.1";
+  os::DeviceProfileScope scope(older);
   const auto& ad = sampleAd(1);
   VXAdHelper::share().requestCallback("", kServerAgent, target(ad));
   VXAdHelper::share().requestCallback("file:///etc/passwd", kServerAgent, target(ad));
   EXPECT_EQ(opened().size(), 2u);
   VXAdHelper::share().requestCallback(server_->base() + "/adcb/999999", kServerAgent, target(ad));  // answered 404
   ASSERT_TRUE(newstest::runUntil([&] { return opened().size() == 3; }));
+  EXPECT_EQ(opened().back(), "itms-apps://" + server_->base().substr(7) + "/app/id" + std::to_string(ad.storeId) + "?mt=8");
 
-  EXPECT_EQ(VXAdHelper::appstoreAddress("https://s.example/cn/app/id123456789?mt=8"),
-            "itms-apps://s.example/cn/app/id123456789?mt=8");
-  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/cn/app/id123456789?mt=8"), "123456789");
-  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/id42"), "42");
-  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/name"), std::nullopt);
-
-  // Newer systems need an item id; older ones take any store address. Nothing else ever opens.
-  VXAdHelper::share().openAppstore("https://s.example/app/name");
-  for (const char* other : {"tel:110", "weixin://id7", "file:///id1"}) VXAdHelper::share().openAppstore(other);
-  EXPECT_EQ(opened().size(), 3u);
-  os::DeviceProfile older = newstest::phoneProfile();
-  older.systemVersion = "5.1";
-  os::DeviceProfileScope scope(older);
+  // Older systems take any store address, with an item id or without; nothing else ever opens.
   VXAdHelper::share().openAppstore("https://s.example/app/name");
   EXPECT_EQ(opened().back(), "itms-apps://s.example/app/name");
+  for (const char* other : {"tel:110", "weixin://id7", "file:///id1"}) VXAdHelper::share().openAppstore(other);
+  EXPECT_EQ(opened().size(), 4u);
+  EXPECT_FALSE(storeSheet());
+  EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
+}
+
+TEST_F(VXAdHelperTest, StoreAddressesBecomeTheStoresOwnAndYieldTheItemIdOfTheirLastComponent) {
+  EXPECT_EQ(VXAdHelper::appstoreAddress("https://s.example/cn/app/id123456789?mt=8"),
+            "itms-apps://s.example/cn/app/id123456789?mt=8");
+  // Every occurrence is rewritten, and only of the scheme the address starts with.
+  EXPECT_EQ(VXAdHelper::appstoreAddress("http://s.example/app/id1?back=http://x&s=https://y"),
+            "itms-apps://s.example/app/id1?back=itms-apps://x&s=https://y");
+  EXPECT_EQ(VXAdHelper::appstoreAddress("https://s.example/app/id1?back=https://x&s=http://y"),
+            "itms-apps://s.example/app/id1?back=itms-apps://x&s=http://y");
+  EXPECT_EQ(VXAdHelper::appstoreAddress("itms-apps://s.example/app/id1"), "itms-apps://s.example/app/id1");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/cn/app/id123456789?mt=8"), "123456789");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/id42"), "42");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/name-idea?mt=8"), "ea");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/app/id?mt=8"), "");
+  EXPECT_EQ(VXAdHelper::appstoreItemId("itms-apps://s.example/id7/name"), std::nullopt);
+}
+
+TEST_F(VXAdHelperTest, OnNewerSystemsTheSheetShowsTheItemWithTheIndicatorOnWhileItLoads) {
+  const auto& ad = sampleAd(1);
+  const std::string host = server_->base().substr(7);
+  VXAdHelper::share().request(ad.adid, 3, "", *screen_);  // an unknown kind: only the screen is kept
+  for (const char* scheme : {"https://", "http://"}) {
+    VXAdHelper::share().openAppstore(scheme + host + "/cn/app/id" + std::to_string(ad.storeId) + "?mt=8");
+    auto sheet = storeSheet();
+    ASSERT_TRUE(sheet) << scheme;
+    EXPECT_TRUE(sheet->isLoading());
+    EXPECT_TRUE(app_->isNetworkActivityIndicatorVisible());
+    ASSERT_TRUE(newstest::runUntil([&] { return !sheet->isLoading(); }));
+    EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
+    EXPECT_EQ(sheet->productName(), ad.name);
+    EXPECT_EQ(sheet->delegate().get(), &VXAdHelper::share());
+
+    // Done dismisses it from the screen it was shown on.
+    os::TouchDriver::settle();
+    ASSERT_TRUE(os::TouchDriver::tapText("完成"));
+    os::TouchDriver::settle();
+    EXPECT_FALSE(storeSheet());
+  }
+
+  // An id the store does not know: the sheet shows, its load fails, the indicator goes off all
+  // the same.
+  VXAdHelper::share().openAppstore("https://" + host + "/app/id42");
+  auto sheet = storeSheet();
+  ASSERT_TRUE(sheet);
+  EXPECT_TRUE(app_->isNetworkActivityIndicatorVisible());
+  ASSERT_TRUE(newstest::runUntil([&] { return !sheet->isLoading(); }));
+  EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
+  EXPECT_EQ(sheet->productName(), "");
+  VXAdHelper::share().productViewControllerDidFinish(*sheet);
+  os::TouchDriver::settle();
+  EXPECT_FALSE(storeSheet());
+
+  // A store address without an item id opens nothing, and nothing goes to the platform.
+  for (const std::string& address : {"https://" + host + "/app/name", "https://" + host + "/app/id?mt=8"}) {
+    VXAdHelper::share().openAppstore(address);
+    EXPECT_FALSE(storeSheet()) << address;
+    EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
+  }
+  EXPECT_TRUE(opened().empty());
 }
 
 }  // namespace

@@ -77,9 +77,13 @@ TEST_F(VXAdViewControllerTest, ATappedRowGoesThroughTheAdClick) {
   ASSERT_GE(web, 0);
 
   os::TouchDriver::tapRow(*list_->tableView(), {0, store});
-  ASSERT_TRUE(newstest::runUntil([&] { return !opened().empty(); }));
+  ASSERT_TRUE(newstest::runUntil([&] { return storeSheet() && !storeSheet()->isLoading(); }));
   EXPECT_EQ(server_->service().received().adClicks, std::vector<long long>{list_->adAt(store)->adid()});
-  EXPECT_TRUE(os::hasPrefix(opened()[0], "itms-apps://"));
+  EXPECT_EQ(storeSheet()->productName(), list_->adAt(store)->name());
+  os::TouchDriver::settle();
+  ASSERT_TRUE(os::TouchDriver::tapText("完成"));
+  os::TouchDriver::settle();
+  EXPECT_FALSE(storeSheet());
 
   list_->didSelectRowAtIndexPath(*list_->tableView(), {0, web});
   ASSERT_TRUE(newstest::runUntil([&] { return depth() == 3; }));

@@ -43,6 +43,7 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/NotificationCounter.h"
+#include "os/views/StoreProductViewController.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/Waits.h"
@@ -194,6 +195,17 @@ class ReaderFixture : public ::testing::Test {
   void useImages(const std::string& cache) {
     env_.context().imageCache.set(BNImageCache::initWithNamespace(cache));
     BNSetViewLoadingManager(images_ = BNWebImageManager::create(env_.context().images(), BNWebImageDownloader::create()));
+  }
+  // The device's store service: the local server's product pages.
+  void useStore() {
+    os::DeviceProfile profile = os::Device::current().profile();
+    profile.storeURL = server_->base();
+    os::Device::current().setProfile(profile);
+  }
+  // The store sheet shown over the window's screens, or null.
+  std::shared_ptr<os::StoreProductViewController> storeSheet() const {
+    auto root = window_ ? window_->rootViewController() : nullptr;
+    return root ? std::dynamic_pointer_cast<os::StoreProductViewController>(root->presentedViewController()) : nullptr;
   }
   void showWindow() {
     window_ = os::testing::showKeyWindow();
@@ -392,6 +404,10 @@ class LaunchFixture : public ReaderFixture {
 class AdFixture : public ReaderFixture {
  protected:
   AdFixture() : ReaderFixture({.app = true, .server = 5, .screen = Screen::Nav}) { root_ = screen_; }
+  void SetUp() override {
+    ReaderFixture::SetUp();
+    useStore();
+  }
   // The first sample ad of the kind (1 store application, 2 web page).
   const newsd::Ad& sampleAd(int type) const {
     return first(server_->service().content().ads(), [&](const newsd::Ad& ad) { return ad.type == type; });
