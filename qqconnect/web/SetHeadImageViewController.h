@@ -19,7 +19,7 @@ class Button;
 class Image;
 class ImageView;
 class Label;
-class Notification;
+struct Notification;
 class Toolbar;
 }  // namespace os
 class UINotifyView;
