@@ -28,6 +28,7 @@
 #include "os/views/Label.h"
 #include "os/views/NavigationController.h"
 #include "os/views/TableView.h"
+#include "os/views/WebView.h"
 #include "os/views/Window.h"
 #include "sharing/widgets/OBSocialXToast.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -62,6 +63,35 @@ std::string tapNamed(const std::string& image, const std::string& what) {
   if (!button) return "error: no " + what + " on screen";
   if (!os::isReachable(*button)) return "error: the " + what + " is " + os::coveredBy(*button);
   return os::TouchDriver::tap(*button) ? "" : "error: the " + what + " did not take the tap";
+}
+
+// The web page a sharing screen shows, when one is on screen.
+std::shared_ptr<os::WebView> visibleWebView() {
+  std::function<std::shared_ptr<os::WebView>(const std::shared_ptr<os::View>&)> search =
+      [&search](const std::shared_ptr<os::View>& view) -> std::shared_ptr<os::WebView> {
+    if (!view || view->isHidden()) return nullptr;
+    if (auto page = std::dynamic_pointer_cast<os::WebView>(view); page && os::visibleRectOf(*page)) return page;
+    for (const auto& sub : view->subviews())
+      if (auto found = search(sub)) return found;
+    return nullptr;
+  };
+  auto app = os::Application::shared();
+  for (const auto& window : app ? app->windows() : std::vector<std::shared_ptr<os::Window>>{})
+    if (auto found = search(window)) return found;
+  return nullptr;
+}
+
+// A page's words, its markup left out, on one line and cut to a line's length.
+std::string pageText(const os::WebView& page) {
+  std::string text;
+  bool inTag = false;
+  for (char c : page.documentHTML()) {
+    if (c == '<') inTag = true;
+    else if (c == '>') inTag = false;
+    else if (!inTag) text += (c == '\n' || c == '\r' || c == '\t') ? ' ' : c;
+  }
+  text = os::trimWhitespace(text);
+  return os::utf16Length(text) > 60 ? os::substringToUTF16Index(text, 60) + "…" : text;
 }
 
 std::shared_ptr<os::NavigationController> navigation() {
@@ -300,6 +330,15 @@ void ReaderCommands::shareTour() {
   printIfChanged();
   if (!editor) {
     out_ << "sharing: no share editor (is the sharing service running?)\n";
+    // The sign-in page the service should have led on from stays up, loading or showing the
+    // service's failure: what it shows is said, and its close button takes the reader back.
+    if (auto page = visibleWebView()) {
+      out_ << "sharing: the sign-in page " << (page->isLoading() ? std::string("is still loading") : "shows \"" + pageText(*page) + "\"")
+           << "; closing it\n";
+      if (std::string answer = tapNamed("OBS_nav_button_close", "sign-in page's close button"); !answer.empty()) out_ << answer << "\n";
+      settle();
+      printIfChanged();
+    }
     return;
   }
   // The sharing service took the post once the share bar is refreshed after it.

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The whole road: the sample server on a free loopback port, the reader against it with nothing on
-# standard input (so it plays its tour), then a look at what it printed.
-#   end_to_end.sh NEWSD NEWSREADER [SHARINGD]
+# standard input (so it plays its tour), then a look at what it printed. With a FAULT (sharingd's
+# --fault text for every action, such as 500, garbage or stall) the sharing service fails: the tour
+# says so, closes the sign-in page and goes on.
+#   end_to_end.sh NEWSD NEWSREADER [SHARINGD [FAULT]]
 set -uo pipefail
 newsd=$1
 reader=$2
 sharingd=${3:-}
+fault=${4:-}
 work=$(mktemp -d)
 server=
 sharing=
@@ -29,7 +32,9 @@ for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
 
 sharing_args=()
 if [ -n "$sharingd" ]; then
-  "$sharingd" --port 0 --port-file "$work/sharing-port" --verbose 2>"$work/sharingd.txt" &
+  fault_args=()
+  [ -n "$fault" ] && fault_args=(--fault "all=$fault")
+  "$sharingd" --port 0 --port-file "$work/sharing-port" --verbose "${fault_args[@]}" 2>"$work/sharingd.txt" &
   sharing=$!
   for _ in $(seq 100); do [ -s "$work/sharing-port" ] && break; sleep 0.1; done
   [ -s "$work/sharing-port" ] || fail "sharingd did not report its port"
@@ -57,6 +62,15 @@ grep -q 'image=-' "$out" && fail "a picture printed without a name"
 grep -Eq '^row [0-9]+ text: .+' "$out" || fail "the article has no text row"
 if [ -n "$sharingd" ]; then
   grep -q 'OBSocialIconActionSheet' "$out" || fail "the share sheet was never on screen"
+  if [ -n "$fault" ]; then
+    grep -q '^sharing: posted to' "$out" && fail "a share was confirmed by a failing service"
+    grep -Eq '^sharing: the sign-in page (is still loading|shows ".+"); closing it$' "$out" ||
+      fail "the failing sign-in page was not shown and closed"
+    sed -n '/^--- back to the list/,$p' "$out" | grep -q 'WebView (' && fail "the sign-in page stayed after it was closed"
+    grep -q '^error: no back button' "$out" && fail "the tour could not go back to the list"
+    echo "end to end: tabs, list, refresh, next page, an article shown (sharing service failing: $fault)"
+    exit 0
+  fi
   # The news client's seven platforms in its order, read off the captions' places (row, then
   # column) as the sheet first printed them.
   captions=$(grep -E '^ *Label \([0-9]+, [0-9]+, 70, 20\) text="[^"]*" tag=2[0-9][0-9]$' "$out" | head -n 7 |
