@@ -2,6 +2,8 @@
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
+#include "os/store/PropertyList.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "sharing/service/OBSCacheManager.h"
 #include "sharing/widgets/OBCache.h"
@@ -58,6 +60,90 @@ TEST_F(CacheTest, KeysFromOutsideStayInsideTheFolder) {
   for (std::string key : {"../escape", "/etc/x", "..", ".", "OBCache%2Eplist", "a/b"})
     EXPECT_EQ(cache->dataForKey(key), os::dataFromString(key)) << key;
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(sandbox_.root() + "/escape"));
+}
+
+// Keys the index could not list as they are (a NUL, bytes that are not UTF-8, the empty key): each
+// gets a file of its own, the index stays writable, and what was stored after them survives a
+// restart. The empty key's expiry removes its own file, not the folder.
+TEST_F(CacheTest, AnyKeyKeepsTheIndexWritableAndTheFolderWhole) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string nul("a\0b", 3), notText("\xff\xfe", 2);
+  auto cache = std::make_shared<OBCache>(directory());
+  cache->setData(os::dataFromString("nul"), nul);
+  cache->setData(os::dataFromString("bytes"), notText);
+  cache->setData(os::dataFromString("empty"), "", 5);
+  cache->setData(os::dataFromString("after"), "after");
+  EXPECT_EQ(cache->pathForKey(""), directory() + "/%");
+  EXPECT_NE(cache->pathForKey(nul), cache->pathForKey("a"));
+  EXPECT_TRUE(cache->saveCacheDictionary());
+  cache.reset();
+
+  auto reopened = std::make_shared<OBCache>(directory());
+  EXPECT_EQ(reopened->dataForKey(nul), os::dataFromString("nul"));
+  EXPECT_EQ(reopened->dataForKey(notText), os::dataFromString("bytes"));
+  EXPECT_EQ(reopened->dataForKey(""), os::dataFromString("empty"));
+  EXPECT_EQ(reopened->dataForKey("after"), os::dataFromString("after"));
+  reopened.reset();
+
+  os::Clock::advance(6);
+  OBCache third(directory());
+  EXPECT_TRUE(files.fileExistsAtPath(directory() + "/" + kOBCacheIndexName));
+  EXPECT_FALSE(third.dataForKey(""));
+  EXPECT_FALSE(files.fileExistsAtPath(directory() + "/%"));
+  EXPECT_EQ(third.dataForKey("after"), os::dataFromString("after"));
+}
+
+// A store from before the index listed file names: its index lists the keys themselves, its files
+// have the escaped names. Both are read.
+TEST_F(CacheTest, AnOlderIndexOfKeysStillReads) {
+  const os::Date later = os::Date::now().addingTimeInterval(3600);
+  os::Dictionary index{{"http://n/a.png", os::Value(later)}, {"OBSocialAccountEntity", os::Value(later)}};
+  ASSERT_TRUE(os::FileManager::defaultManager().createDirectoryAtPath(directory(), true));
+  ASSERT_TRUE(os::PropertyList::writeFile(os::Value(index), directory() + "/" + kOBCacheIndexName,
+                                          os::PropertyListFormat::Binary));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/http%3A%2F%2Fn%2Fa%2Epng", "picture"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/OBSocialAccountEntity", "accounts"));
+  OBCache cache(directory());
+  EXPECT_EQ(cache.dataForKey("http://n/a.png"), os::dataFromString("picture"));
+  EXPECT_EQ(cache.dataForKey("OBSocialAccountEntity"), os::dataFromString("accounts"));
+}
+
+// Removing and clearing take the entries away, from memory, the index and the disk.
+TEST_F(CacheTest, RemovingAndClearingTakeTheEntriesAway) {
+  auto& files = os::FileManager::defaultManager();
+  auto cache = std::make_shared<OBCache>(directory());
+  for (std::string key : {"one", "two", "http://n/3"}) cache->setData(os::dataFromString(key), key);
+  cache->removeCacheForKey("one");
+  EXPECT_FALSE(cache->hasCacheForKey("one"));
+  EXPECT_TRUE(cache->hasCacheForKey("two"));
+  cache->waitUntilWritten();
+  EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("one")));
+  EXPECT_TRUE(files.fileExistsAtPath(cache->pathForKey("two")));
+
+  cache->clearCache();
+  EXPECT_FALSE(cache->hasCacheForKey("two"));
+  EXPECT_FALSE(cache->dataForKey("http://n/3"));
+  cache->waitUntilWritten();
+  EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("two")));
+  EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("http://n/3")));
+  auto index = OBCache::readIndex(*files.contentsAtPath(directory() + "/" + kOBCacheIndexName));
+  EXPECT_TRUE(index.empty());
+}
+
+// An index that cannot be written is said, and written once it can be.
+TEST_F(CacheTest, AFailedIndexWriteIsReportedAndTriedAgain) {
+  auto cache = std::make_shared<OBCache>(directory());
+  const std::string indexPath = directory() + "/" + kOBCacheIndexName;
+  ASSERT_TRUE(os::TestSandbox::writeFile(indexPath + "/blocker", "x"));  // a folder where the index goes
+  cache->setData(os::dataFromString("1"), "k");
+  {
+    os::testing::LogCapture log;
+    EXPECT_FALSE(cache->saveCacheDictionary());
+    EXPECT_TRUE(log.contains("could not be written"));
+  }
+  ASSERT_TRUE(os::FileManager::defaultManager().removeItemAtPath(indexPath));
+  cache.reset();  // the index still waiting is written as the store ends
+  EXPECT_EQ(OBCache(directory()).dataForKey("k"), os::dataFromString("1"));
 }
 
 TEST_F(CacheTest, DamagedIndexReadsAsEmpty) {

@@ -1,5 +1,6 @@
 #include "sharing/widgets/OBCache.h"
 
+#include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
@@ -16,10 +17,10 @@ namespace {
 constexpr double kSaveDelay = 0.3;
 
 // Only letters, digits, "-" and "_" stand for themselves: no key can name the index, ".", ".." or
-// a path in another folder.
-std::string fileNameForKey(const std::string& key) {
-  return os::percentEscape(key, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_");
-}
+// a path in another folder, and every name is ASCII, so the index that lists the names can always
+// be written. The empty key gets "%", which no other key escapes to.
+constexpr const char* kFileNameCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+constexpr const char* kEmptyKeyFileName = "%";
 
 struct SharedCache {
   std::shared_ptr<OBCache> cache;
@@ -34,9 +35,9 @@ OBCache::OBCache(std::string directory)
   // A missing or damaged index starts an empty store.
   if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName)) cacheDictionary_ = readIndex(*bytes);
   const os::Date now = os::Date::now();
-  for (const auto& [key, date] : cacheDictionary_) {
+  for (const auto& [name, date] : cacheDictionary_) {
     auto expiry = date.date();
-    if (!expiry || *expiry <= now) files.removeItemAtPath(pathForKey(key));
+    if (!expiry || *expiry <= now) files.removeItemAtPath(directory_ + "/" + name);
   }
 }
 
@@ -52,12 +53,28 @@ OBCache::~OBCache() {
   if (dirty) saveCacheDictionary();
 }
 
+std::string OBCache::fileNameForKey(const std::string& key) {
+  if (key.empty()) return kEmptyKeyFileName;
+  return os::percentEscape(key, kFileNameCharacters);
+}
+
+bool OBCache::isFileName(const std::string& name) {
+  if (name == kEmptyKeyFileName) return true;
+  auto key = os::percentUnescapeBytes(name);
+  return key && !key->empty() && fileNameForKey(*key) == name;
+}
+
 os::Dictionary OBCache::readIndex(const os::Data& bytes) {
   auto index = os::PropertyList::read(bytes);
   os::Dictionary out;
   if (!index || !index->dictionary()) return out;
-  for (const auto& [key, date] : *index->dictionary())
-    if (date.isDate()) out.set(key, date);
+  // An index written before the index listed file names lists the keys themselves (their files
+  // had escaped names already): each such key becomes its file's name.
+  for (const auto& [entry, date] : *index->dictionary()) {
+    if (!date.isDate()) continue;
+    std::string name = isFileName(entry) ? entry : fileNameForKey(entry);
+    if (!out.contains(name)) out.set(name, date);
+  }
   return out;
 }
 
@@ -78,23 +95,25 @@ std::shared_ptr<OBCache> OBCache::currentCache() {
 std::string OBCache::pathForKey(const std::string& key) const { return directory_ + "/" + fileNameForKey(key); }
 
 bool OBCache::hasCacheForKey(const std::string& key) const {
+  const std::string name = fileNameForKey(key);
   {
     std::lock_guard lock(mutex_);
-    auto expiry = cacheDictionary_[key].date();
+    auto expiry = cacheDictionary_[name].date();
     if (!expiry || *expiry <= os::Date::now()) return false;
-    auto pending = pending_.find(key);
+    auto pending = pending_.find(name);
     if (pending != pending_.end()) return pending->second.data.has_value();
   }
-  return os::FileManager::defaultManager().fileExistsAtPath(pathForKey(key));
+  return os::FileManager::defaultManager().fileExistsAtPath(directory_ + "/" + name);
 }
 
 std::optional<os::Data> OBCache::bytesForKey(const std::string& key) const {
+  const std::string name = fileNameForKey(key);
   {
     std::lock_guard lock(mutex_);
-    auto pending = pending_.find(key);
+    auto pending = pending_.find(name);
     if (pending != pending_.end()) return pending->second.data;
   }
-  return os::FileManager::defaultManager().contentsAtPath(pathForKey(key));
+  return os::FileManager::defaultManager().contentsAtPath(directory_ + "/" + name);
 }
 
 std::optional<os::Data> OBCache::dataForKey(const std::string& key) const {
@@ -140,7 +159,12 @@ void OBCache::copyFilePath(const std::string& sourcePath, const std::string& key
 
 void OBCache::store(std::optional<os::Data> data, const std::string& key, std::optional<double> timeoutInterval) {
   if (key == kOBCacheIndexName) return;
-  const std::string path = pathForKey(key);
+  storeAs(std::move(data), fileNameForKey(key), timeoutInterval);
+}
+
+void OBCache::storeAs(std::optional<os::Data> data, const std::string& key, std::optional<double> timeoutInterval) {
+  // `key` is the entry's file name from here on.
+  const std::string path = directory_ + "/" + key;
   std::lock_guard lock(mutex_);
   const std::uint64_t generation = ++generation_;
   if (data) {
@@ -187,15 +211,24 @@ void OBCache::saveAfterDelay() {
   });
 }
 
-void OBCache::saveCacheDictionary() {
+bool OBCache::saveCacheDictionary() {
   os::Dictionary snapshot;
   {
     std::lock_guard lock(mutex_);
     snapshot = cacheDictionary_;
     indexDirty_ = false;
   }
-  os::PropertyList::writeFile(os::Value(std::move(snapshot)), directory_ + "/" + kOBCacheIndexName,
-                              os::PropertyListFormat::Binary);
+  os::Error error;
+  if (os::PropertyList::writeFile(os::Value(std::move(snapshot)), directory_ + "/" + kOBCacheIndexName,
+                                  os::PropertyListFormat::Binary, &error))
+    return true;
+  // Entries stored since the last good write would be lost at the next start: said, and tried
+  // again with the next change or when the store ends.
+  os::logf("OBSocial: the cache index %s could not be written: %s", (directory_ + "/" + kOBCacheIndexName).c_str(),
+          error.localizedDescription().c_str());
+  std::lock_guard lock(mutex_);
+  indexDirty_ = true;
+  return false;
 }
 
 void OBCache::removeCacheForKey(const std::string& key) {
@@ -210,7 +243,7 @@ void OBCache::clearCache() {
     std::lock_guard lock(mutex_);
     keys = cacheDictionary_.keys();
   }
-  for (const auto& key : keys) store(std::nullopt, key, std::nullopt);
+  for (const auto& name : keys) storeAs(std::nullopt, name, std::nullopt);
   queue_->async([this] { saveCacheDictionary(); });
 }
 

@@ -61,12 +61,20 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   void waitUntilWritten() const;
 
   const std::string& directory() const { return directory_; }
-  // An index file's bytes to the index: empty for anything but a property-list dictionary, and
-  // entries whose value is not a date are dropped.
+  // An index file's bytes to the index, file name -> expiry date: empty for anything but a
+  // property-list dictionary; entries whose value is not a date are dropped, and an entry that
+  // is not a file name (an index of an older store lists keys) becomes its key's file name.
   static os::Dictionary readIndex(const os::Data& bytes);
 
+  // The name of an entry's file, which the index lists: never empty, ASCII letters, digits, "-",
+  // "_" and "%" escapes only, one name per key.
+  static std::string fileNameForKey(const std::string& key);
+  static bool isFileName(const std::string& name);
   // The file an entry lives in.
   std::string pathForKey(const std::string& key) const;
+  // Writes the index now; false (and a log line) when it could not be written, in which case it
+  // is written again with the next change.
+  bool saveCacheDictionary();
 
  private:
   struct Pending {
@@ -74,14 +82,14 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
     std::optional<os::Data> data;  // absent: a removal
   };
   void store(std::optional<os::Data> data, const std::string& key, std::optional<double> timeoutInterval);
+  void storeAs(std::optional<os::Data> data, const std::string& fileName, std::optional<double> timeoutInterval);
   std::optional<os::Data> bytesForKey(const std::string& key) const;
   void saveAfterDelay();
-  void saveCacheDictionary();
 
   const std::string directory_;
   std::shared_ptr<os::DispatchQueue> queue_;
   mutable std::mutex mutex_;
-  os::Dictionary cacheDictionary_;  // key -> expiry date
+  os::Dictionary cacheDictionary_;  // file name -> expiry date
   std::map<std::string, Pending> pending_;
   std::uint64_t generation_ = 0;
   std::uint64_t saveGeneration_ = 0;
