@@ -9,6 +9,7 @@
 #include "sharing/service/OBSUserManager.h"
 #include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/service/OBSocialCryptor.h"
+#include "sharing/service/OBSocialExtConfig.h"
 #include "sharing/service/OBSocialJobFactory.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBUtils.h"
@@ -194,6 +195,39 @@ TEST_F(ActionTableTest, QQTokenUploadCarriesTheQQApplication) {
     EXPECT_EQ(sent["usid"].stringOr(), "OPENID42");
     EXPECT_EQ(sent["openid"].stringOr(), "OPENID42");
   }
+}
+
+// Cancelling an authorisation names its own operation and the platform; a shared link carries its
+// kind as the service counts them (image 0, video 1, music 2).
+TEST_F(ActionTableTest, AuthorisationCancelAndSharedLinkCarryTheirCodes) {
+  ASSERT_EQ(perform(3, params({{"descriptor", "d"}}))->responseCode, 200);
+  const std::string uid = *OBSUserManager::shareInstance()->uid();
+  addAccount("sina", "123");
+  ASSERT_TRUE(perform(8, params({{"displayName", "sina"}})));
+  auto cancel = lastRequest();
+  EXPECT_EQ(cancel.action, 8);
+  EXPECT_EQ(cancel.parameters["opid"].stringOr(), "15");
+  EXPECT_EQ(cancel.parameters["via"].stringOr(), "sina");
+  EXPECT_EQ(cancel.parameters["uid"].stringOr(), uid);
+
+  auto manager = OBSDataManager::currentDataManager();
+  for (int type : {1, 2, 3}) {
+    manager->snsEntity = std::make_shared<OBSSNSEntity>();
+    manager->snsEntity->shareText = "看视频";
+    manager->snsEntity->urlResource = std::make_shared<OBSocialUrlResource>();
+    manager->snsEntity->urlResource->resourceType = type;
+    manager->snsEntity->urlResource->url = "http://v/" + std::to_string(type);
+    manager->snsEntity->isSendUrlResource = true;
+    ASSERT_TRUE(perform(5, params({{"snsNames", os::Value(os::Array{"sina"})}})));
+    auto share = lastRequest().parameters;
+    EXPECT_EQ(share["ftype"].stringOr(), std::to_string(type - 1));
+    EXPECT_EQ(share["furl"].stringOr(), "http://v/" + std::to_string(type));
+    EXPECT_EQ(share["opid"].stringOr(), "17");
+  }
+  // Without the flag the link stays at home.
+  manager->snsEntity->isSendUrlResource = false;
+  ASSERT_TRUE(perform(5, params({{"snsNames", os::Value(os::Array{"sina"})}})));
+  EXPECT_FALSE(lastRequest().parameters.contains("ftype"));
 }
 
 TEST_F(ActionTableTest, BadAnswersAreFailuresNeverSuccess) {

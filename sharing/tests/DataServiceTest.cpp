@@ -201,7 +201,20 @@ TEST_F(DataServiceTest, BindingUnbindingAndCancellingAuthorisationReachTheServic
     return actions();
   };
   EXPECT_EQ(ask(2, [&](auto done) { users->requestBindingSNSWithTye("sina", done); }), (std::vector<int>{6, 10}));
+  // Unbinding signs the reader out of the service's own login: both login entries go, and stay
+  // gone after a restart.
+  auto accounts = users->snsAccountDictionary();
+  accounts["loginAccount"] = std::make_shared<OBSocialAccountEntity>("loginAccount");
+  accounts["defaultAccount"] = std::make_shared<OBSocialAccountEntity>("defaultAccount");
+  users->setSnsAccountDictionary(accounts);
+  ASSERT_TRUE(OBSocialAccountManager::isLoginWithSnsAccount());
   EXPECT_EQ(ask(1, [&](auto done) { users->requestUnBindingSNS(done); }), (std::vector<int>{7}));
+  EXPECT_FALSE(OBSocialAccountManager::isLoginWithSnsAccount());
+  OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
+  users = OBSUserManager::shareInstance();
+  EXPECT_FALSE(users->snsAccountDictionary().contains("loginAccount"));
+  EXPECT_FALSE(users->snsAccountDictionary().contains("defaultAccount"));
+  EXPECT_TRUE(users->accountForPlatform("sina"));
   EXPECT_EQ(ask(1, [&](auto done) { users->requestUnOauthToPlatform("sina", done); }), (std::vector<int>{8}));
 }
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 
+#include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/console/ScreenDump.h"
@@ -27,9 +28,12 @@
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialDataService.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
 #include "sharing/tests/ServiceFixture.h"
+#include "tools/sharingd/server/SharingWire.h"
 #include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
@@ -263,6 +267,69 @@ TEST_F(ScreensTest, ShareWithAScreenReportsTheScreensResult) {
   composer->send();
   ASSERT_TRUE(settle([&] { return !codes.empty(); }));
   EXPECT_EQ(codes, std::vector<int>{200});
+}
+
+// The service's answer at the end of the sign-in page: recognised by the end of its path, not its
+// start; an answer without a usid is a failure; the answer's uid never replaces the reader's.
+TEST_F(ScreensTest, SignInAnswerIsRecognisedByItsEndAndReadWithCare) {
+  OBSUserManager::shareInstance()->setUid("reader-uid");
+  auto service = std::make_shared<OBSocialControllerService>();
+  service->setSocialUIDelegate(caller_);
+  auto open = [&] {
+    service->currentSnsPlatformName = "sina";
+    auto screen = std::dynamic_pointer_cast<OBSOauthViewController>(service->getSocialViewController(7, "sina"));
+    screen->view();
+    return screen;
+  };
+  auto answer = [&](const std::string& path, os::Dictionary data) {
+    std::string body = sharingd::answerBody(200, "ok", data, kTestAppKey);
+    return os::URLRequest(server_.baseURL() + path + "?ud_get=" + os::percentEscape(body));
+  };
+  auto go = [](const std::shared_ptr<OBSOauthViewController>& screen, const os::URLRequest& request) {
+    return screen->shouldStartLoadWithRequest(*screen->webView(), request, os::WebViewNavigationType::Other);
+  };
+
+  auto screen = open();
+  EXPECT_TRUE(go(screen, answer("/sina2/main/next", {{"usid", "u1"}})));  // a page below it
+  EXPECT_TRUE(caller_->responses.empty());
+  EXPECT_FALSE(go(screen, answer("/gateway/sina2/main", {{"uid", "service-uid"}})));  // no usid
+  ASSERT_EQ(caller_->responses.size(), 1u);
+  EXPECT_NE(caller_->responses[0]->responseCode, 200);
+  EXPECT_FALSE(OBSocialAccountManager::isOauthWithPlatform("sina"));
+
+  screen = open();
+  EXPECT_FALSE(go(screen, answer("/sina2/main", {{"usid", "u9"}, {"access_token", "t9"}, {"uid", "service-uid"}})));
+  ASSERT_EQ(caller_->responses.size(), 2u);
+  EXPECT_EQ(caller_->responses[1]->responseCode, 200);
+  ASSERT_TRUE(OBSocialAccountManager::isOauthWithPlatform("sina"));
+  EXPECT_EQ(OBSUserManager::shareInstance()->accountForPlatform("sina")->usid, "u9");
+  EXPECT_EQ(OBSUserManager::shareInstance()->uid(), "reader-uid");
+}
+
+// A login's answer reaches the login's completion half a second after the sign-in screen gave
+// it; the share editor's answer goes to the caller at once.
+TEST_F(ScreensTest, LoginCompletionComesHalfASecondAfterTheSignInScreen) {
+  auto internal = OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->platformInternal();
+  std::vector<int> heard;
+  internal->loginCompletion = [&](const auto& r) { heard.push_back(r->responseCode); };
+  internal->socialUIDelegate = caller_;
+  auto signedIn = std::make_shared<OBSocialResponseEntity>();
+  signedIn->responseCode = 200;
+  signedIn->viewControllerType = OBSocialViewControllerTypeOauth;
+  internal->didFinishGetOBSocialDataInViewController(signedIn);
+  os::TouchDriver::advance(0.45);
+  EXPECT_TRUE(heard.empty());
+  os::TouchDriver::advance(0.1);
+  EXPECT_EQ(heard, std::vector<int>{200});
+  EXPECT_TRUE(caller_->responses.empty());
+
+  auto posted = std::make_shared<OBSocialResponseEntity>();
+  posted->responseCode = 200;
+  posted->viewControllerType = OBSocialViewControllerTypeShareEdit;
+  internal->didFinishGetOBSocialDataInViewController(posted);
+  EXPECT_EQ(caller_->responses.size(), 1u);
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(heard.size(), 1u);
 }
 
 TEST_F(ScreensTest, ControllerServiceDetoursThroughAuthorisationAndReportsCancels) {
