@@ -304,6 +304,7 @@ void TLHTTPClient::enqueueBatchOfHTTPRequestOperations(const std::vector<std::sh
 }
 
 std::shared_ptr<TLHTTPClient> TLHTTPClient::copy() const {
+  if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "copyWithZone:");
   auto client = std::make_shared<TLHTTPClient>(baseURL_, TLHTTPClientEnvironment::current(), edition_);
   client->stringEncoding_ = stringEncoding_;
   client->parameterEncoding_ = parameterEncoding_;
@@ -314,6 +315,7 @@ std::shared_ptr<TLHTTPClient> TLHTTPClient::copy() const {
 }
 
 void TLHTTPClient::encodeWithCoder(os::KeyedArchiver& coder) const {
+  if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "encodeWithCoder:");
   coder.encodeObject(os::ArchiveItem::url(baseURL_.absoluteString()), "baseURL");
   coder.encodeInt64(static_cast<std::int64_t>(stringEncoding_), "stringEncoding");
   coder.encodeInt(static_cast<std::int32_t>(parameterEncoding_), "parameterEncoding");

@@ -23,9 +23,19 @@ struct TLNetworkingEdition {
   bool textTypesDefaultToLatin1 = true;
   // A cancelled operation reports its cancellation to the failure closure (else to neither).
   bool cancellationCallsFailure = true;
+  // Operations announce their start and finish on the main queue (else at once, on the thread
+  // whose change of state they announce: the network thread, or the caller's for a cancel or pause).
+  bool broadcastsOnMainQueue = true;
+  // Clients and operations can be copied and archived (else asking for either raises, as for an
+  // object that offers neither).
+  bool copiesAndArchives = true;
 
   static const TLNetworkingEdition& standard();
 };
+
+// What an edition without copying or archiving does when asked for either: raises
+// NSInvalidArgumentException, naming the class and the operation.
+[[noreturn]] void TLNetworkingRefuse(const std::string& className, const std::string& operation);
 
 // The standard edition's names.
 inline constexpr const char* kTLNetworkingErrorDomain = "TLNetworkingErrorDomain";

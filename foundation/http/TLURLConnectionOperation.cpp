@@ -124,6 +124,7 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperatio
 }
 
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const {
+  if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "copyWithZone:");
   std::lock_guard guard(lock_);
   auto op = makeOperation(request_);
   op->uploadProgress_ = uploadProgress_;
@@ -143,6 +144,7 @@ std::vector<std::string> TLURLConnectionOperation::archiveClassNames() const {
 }
 
 void TLURLConnectionOperation::encodeWithCoder(os::KeyedArchiver& coder) const {
+  if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "encodeWithCoder:");
   // Archiving stops a running load so that what is written is what a resumed load starts from.
   const_cast<TLURLConnectionOperation*>(this)->pause();
   std::lock_guard guard(lock_);
@@ -206,6 +208,7 @@ void TLURLConnectionOperation::postOnMainQueue(std::function<void()> task) { os:
 void TLURLConnectionOperation::postBroadcast(const char* name) {
   auto op = self();
   // The names are the library's constants: the text is made only where it is posted.
+  if (!edition_.broadcastsOnMainQueue) return os::NotificationCenter::defaultCenter().post(name, op.get());
   postOnMainQueue([op, name] { os::NotificationCenter::defaultCenter().post(name, op.get()); });
 }
 

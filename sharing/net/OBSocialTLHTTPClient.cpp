@@ -36,7 +36,9 @@ const TLNetworkingEdition& OBSocialTLNetworkingEdition() {
                                             "OBSocialLocalizable",
                                             "OBSocialTLNetworking",
                                             /*textTypesDefaultToLatin1=*/false,
-                                            /*cancellationCallsFailure=*/false};
+                                            /*cancellationCallsFailure=*/false,
+                                            /*broadcastsOnMainQueue=*/false,
+                                            /*copiesAndArchives=*/false};
   return kEdition;
 }
 

@@ -3,7 +3,8 @@
 // component's error domain, strings table and network thread, its own query-string rules (keys
 // in the dictionary's order, sets as one value, "~" escaped and "'", "," and "*" kept), an
 // Accept-Language of every preferred language, and reachability monitoring of its base URL's
-// host.
+// host. Its operations announce their start and finish at once on the thread that changes their
+// state, and neither its clients nor its operations can be copied or archived.
 #include <functional>
 #include <memory>
 #include <string>

@@ -1,4 +1,9 @@
+#include <mutex>
+
 #include "foundation/http/TLQueryStringPair.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/runtime/Thread.h"
+#include "os/store/KeyedArchive.h"
 #include "sharing/net/OBSocialTLHTTPClient.h"
 #include "sharing/tests/ServiceFixture.h"
 
@@ -45,6 +50,45 @@ TEST_F(SharingHTTPClientServiceTest, BadStatusIsAnErrorOfTheEditionsDomain) {
   EXPECT_EQ(failure->localizedDescription(), "Expected status code in (200-299), got 404");
   // A numeric host reports its first status without a broadcast.
   ASSERT_TRUE(settle([&] { return client->networkReachabilityStatus() != OBSocialTLNetworkReachabilityStatusUnknown; }));
+}
+
+// The edition's operations announce their start and finish at once, on the network thread whose
+// change of state they are; nothing of the edition copies or archives.
+TEST_F(SharingHTTPClientServiceTest, BroadcastsComeOnTheNetworkThreadAndNothingCopies) {
+  auto client = OBSocialTLHTTPClient::clientWithBaseURL(*os::URL::parse(server_.baseURL()));
+  auto operation = OBSocialTLHTTPRequestOperation(*client->requestWithMethod("GET", "nothing/here", std::nullopt));
+  std::mutex mutex;
+  std::vector<std::string> heard;
+  auto& center = os::NotificationCenter::defaultCenter();
+  auto listen = [&](const char* name) {
+    return center.addObserver(name, operation.get(), [&, name](const os::Notification&) {
+      std::lock_guard lock(mutex);
+      heard.push_back(std::string(name) + " on " + (os::Thread::isMainThread() ? "main" : os::Thread::current()->name()));
+    });
+  };
+  auto started = listen(kTLNetworkingOperationDidStartNotification);
+  auto finished = listen(kTLNetworkingOperationDidFinishNotification);
+  bool done = false;
+  operation->setCompletionBlockWithSuccess([&](const auto&, const os::Value&) { done = true; },
+                                           [&](const auto&, const os::Error&) { done = true; });
+  client->enqueueHTTPRequestOperation(operation);
+  // The finish is announced on the network thread after the completion is on its way to the main
+  // queue: both are waited for.
+  ASSERT_TRUE(settle([&] {
+    std::lock_guard lock(mutex);
+    return done && heard.size() >= 2;
+  }));
+  center.removeObserver(started);
+  center.removeObserver(finished);
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(heard, (std::vector<std::string>{std::string(kTLNetworkingOperationDidStartNotification) + " on OBSocialTLNetworking",
+                                             std::string(kTLNetworkingOperationDidFinishNotification) + " on OBSocialTLNetworking"}));
+
+  EXPECT_THROW(client->copy(), os::Exception);
+  EXPECT_THROW(operation->copy(), os::Exception);
+  os::KeyedArchiver archiver;
+  EXPECT_THROW(client->encodeWithCoder(archiver), os::Exception);
+  EXPECT_THROW(operation->encodeWithCoder(archiver), os::Exception);
 }
 
 }  // namespace
