@@ -325,6 +325,22 @@ void ReaderCommands::shareTour() {
     return;
   }
   step("tap 新浪微博");
+  // The sharing service's authorisation page may first ask for an account: the page names its
+  // test account, which the tour signs in with.
+  runFor(10, [] { return os::findVisibleText("发布") || os::findVisibleText("测试帐号"); });
+  if (auto hint = std::dynamic_pointer_cast<os::Label>(os::findVisibleText("测试帐号"))) {
+    std::istringstream words(hint->text());
+    std::string label, account, passwordLabel, password;
+    words >> label >> account >> passwordLabel >> password;
+    settle();
+    printIfChanged();
+    if (!step("tap 帐号") || !step("type " + account) || !step("tap 密码") || !step("type " + password) ||
+        !step("tap 登录并授权")) {
+      out_ << "sharing: the sign-in form did not take the account\n";
+      return;
+    }
+    out_ << "sharing: signed in to 新浪微博 as " << account << "\n";
+  }
   bool editor = runFor(10, [] { return os::findVisibleText("发布") != nullptr; });
   settle();
   printIfChanged();

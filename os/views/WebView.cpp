@@ -7,8 +7,10 @@
 #include "os/net/HTTPURLResponse.h"
 #include "os/net/URLConnection.h"
 #include "os/runtime/RunLoop.h"
+#include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/ScrollView.h"
+#include "os/views/TextField.h"
 
 namespace os {
 
@@ -80,6 +82,81 @@ std::string decodeEntities(const std::string& s) {
   out = replaceAll(out, "&#39;", "'");
   out = replaceAll(out, "&nbsp;", " ");
   return replaceAll(out, "&amp;", "&");
+}
+// One tag of a page: its name (lower case, "/form" for an end tag) and its attributes (names in
+// lower case, values without quotes, entities decoded).
+struct Tag {
+  std::string name;
+  std::vector<std::pair<std::string, std::string>> attributes;
+  std::size_t end = std::string::npos;  // just past its ">"
+  std::string attribute(std::string_view key) const {
+    for (const auto& [k, v] : attributes)
+      if (k == key) return v;
+    return "";
+  }
+};
+
+std::optional<Tag> tagAt(const std::string& html, std::size_t open) {
+  std::size_t close = html.find('>', open);
+  if (close == std::string::npos) return std::nullopt;
+  Tag tag;
+  tag.end = close + 1;
+  std::size_t i = open + 1;
+  auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (i < close && !isSpace(html[i]) && html[i] != '/') tag.name += static_cast<char>(std::tolower(static_cast<unsigned char>(html[i++])));
+  if (tag.name.empty() && i < close && html[i] == '/') {
+    tag.name = "/";
+    ++i;
+    while (i < close && !isSpace(html[i])) tag.name += static_cast<char>(std::tolower(static_cast<unsigned char>(html[i++])));
+  }
+  while (i < close) {
+    while (i < close && (isSpace(html[i]) || html[i] == '/')) ++i;
+    std::string key;
+    while (i < close && !isSpace(html[i]) && html[i] != '=' && html[i] != '/') key += static_cast<char>(std::tolower(static_cast<unsigned char>(html[i++])));
+    std::string value;
+    if (i < close && html[i] == '=') {
+      ++i;
+      if (i < close && (html[i] == '"' || html[i] == '\'')) {
+        char quote = html[i++];
+        std::size_t endQuote = html.find(quote, i);
+        if (endQuote == std::string::npos) return std::nullopt;
+        if (endQuote > close) {
+          // A ">" inside quotes: the tag runs on to the ">" after the closing quote.
+          close = html.find('>', endQuote);
+          if (close == std::string::npos) return std::nullopt;
+          tag.end = close + 1;
+        }
+        value = html.substr(i, endQuote - i);
+        i = endQuote + 1;
+      } else {
+        while (i < close && !isSpace(html[i])) value += html[i++];
+      }
+    }
+    if (!key.empty()) tag.attributes.emplace_back(key, decodeEntities(value));
+  }
+  return tag;
+}
+
+// The text of an element up to its end tag, inner tags left out and white space collapsed.
+std::string elementText(const std::string& html, std::size_t from, const std::string& name, std::size_t* next) {
+  std::string lower = lowercaseASCII(html.substr(from));
+  std::size_t end = lower.find("</" + name);
+  std::string raw = html.substr(from, end == std::string::npos ? std::string::npos : end);
+  *next = end == std::string::npos ? html.size() : from + end;
+  std::string text;
+  bool inTag = false, space = false;
+  for (char c : raw) {
+    if (c == '<') inTag = true;
+    else if (c == '>') inTag = false;
+    else if (inTag) continue;
+    else if (std::isspace(static_cast<unsigned char>(c))) space = true;
+    else {
+      if (space && !text.empty()) text += ' ';
+      space = false;
+      text += c;
+    }
+  }
+  return decodeEntities(text);
 }
 }  // namespace
 
@@ -201,8 +278,107 @@ void WebView::show(Entry entry, bool addToHistory) {
     history_[static_cast<std::size_t>(index_)] = std::move(entry);
   }
   loading_ = false;
+  showPageControls();
   setNeedsDisplay();
   if (auto d = delegate()) d->webViewDidFinishLoad(*this);
+}
+
+void WebView::showPageControls() {
+  for (auto& control : pageControls_) control->removeFromSuperview();
+  pageControls_.clear();
+  forms_.clear();
+  const std::string& html = documentHTML();
+  constexpr double kMargin = 20, kHeight = 36, kGap = 10;
+  const double width = std::max(0.0, bounds().size.width - 2 * kMargin);
+  double y = kMargin;
+  auto place = [&](const std::shared_ptr<View>& control) {
+    control->setFrame(Rect{{kMargin, y}, {width, kHeight}});
+    control->setAutoresizingMask(kViewAutoresizingFlexibleWidth);
+    scrollView_->addSubview(control);
+    pageControls_.push_back(control);
+    y += kHeight + kGap;
+  };
+  std::weak_ptr<WebView> weak = std::static_pointer_cast<WebView>(shared_from_this());
+  auto submitButton = [&](const std::string& title) {
+    auto button = std::make_shared<Button>();
+    button->setTitle(title, kControlStateNormal);
+    const std::size_t index = forms_.empty() ? 0 : forms_.size() - 1;
+    button->addTarget(this, [weak, index](Control&) {
+      if (auto view = weak.lock()) view->submitForm(index);
+    }, kControlEventTouchUpInside);
+    place(button);
+  };
+  bool inForm = false;
+  for (std::size_t at = html.find('<'); at != std::string::npos; at = html.find('<', at)) {
+    auto tag = tagAt(html, at);
+    if (!tag) break;
+    at = tag->end;
+    if (tag->name == "form") {
+      inForm = true;
+      std::string method = uppercaseASCII(tag->attribute("method"));
+      forms_.push_back(PageForm{tag->attribute("action"), method == "POST" ? "POST" : "GET", {}, {}});
+    } else if (tag->name == "/form") {
+      inForm = false;
+    } else if (tag->name == "p" || tag->name == "h1" || tag->name == "h2") {
+      std::size_t next = at;
+      std::string text = elementText(html, at, tag->name, &next);
+      at = next;
+      if (text.empty()) continue;
+      auto label = std::make_shared<Label>();
+      label->setText(text);
+      place(label);
+    } else if (tag->name == "input" && inForm) {
+      std::string type = lowercaseASCII(tag->attribute("type"));
+      if (type == "hidden") {
+        forms_.back().hidden.emplace_back(tag->attribute("name"), tag->attribute("value"));
+      } else if (type == "submit") {
+        std::string value = tag->attribute("value");
+        submitButton(value.empty() ? "Submit" : value);
+      } else if (type.empty() || type == "text" || type == "password" || type == "email") {
+        auto field = std::make_shared<TextField>();
+        field->setPlaceholder(tag->attribute("placeholder"));
+        field->setText(tag->attribute("value"));
+        field->setSecureTextEntry(type == "password");
+        forms_.back().fields.emplace_back(tag->attribute("name"), field);
+        place(field);
+      }
+    } else if (tag->name == "button" && inForm) {
+      std::size_t next = at;
+      std::string title = elementText(html, at, "button", &next);
+      at = next;
+      std::string type = lowercaseASCII(tag->attribute("type"));
+      if (type.empty() || type == "submit") submitButton(title.empty() ? "Submit" : title);
+    }
+  }
+  scrollView_->setContentSize(Size{bounds().size.width, y});
+}
+
+bool WebView::submitForm(std::size_t index) {
+  if (index >= forms_.size() || index_ < 0) return false;
+  const PageForm& form = forms_[index];
+  std::vector<std::string> pairs;
+  auto add = [&](const std::string& name, const std::string& value) {
+    if (!name.empty()) pairs.push_back(formURLEncode(name) + "=" + formURLEncode(value));
+  };
+  for (const auto& [name, value] : form.hidden) add(name, value);
+  for (const auto& [name, weakField] : form.fields)
+    if (auto field = std::dynamic_pointer_cast<TextField>(weakField.lock())) add(name, field->text());
+  const std::string body = join(pairs, "&");
+  auto base = URL::parse(history_[static_cast<std::size_t>(index_)].url);
+  auto target = base ? URL::parse(form.action, *base) : URL::parse(form.action);
+  if (!target) return false;
+  URLRequest request(target->absoluteString());
+  if (form.method == "POST") {
+    request.setHTTPMethod("POST");
+    request.setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+    request.setHTTPBody(dataFromString(body));
+  } else {
+    std::string url = target->absoluteString();
+    url = url.substr(0, url.find_first_of("?#"));
+    request.setURL(body.empty() ? url : url + "?" + body);
+  }
+  navigate(request, WebViewNavigationType::FormSubmitted, true);
+  return true;
 }
 
 void WebView::runPageNavigations(std::vector<WebPageLoader::Navigation> navigations) {

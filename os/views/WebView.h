@@ -68,6 +68,11 @@ class WebPageLoader {
   static std::shared_ptr<WebPageLoader> makeDefault();
 };
 
+// Without a web engine a page's forms are shown as native controls in the web view's scroll
+// view, one below the other: paragraphs and headings as labels, text and password inputs as text
+// fields (their placeholder, or their value, is what they show), submit inputs and buttons as
+// buttons. A tap on a form's button sends the form (its hidden inputs and fields, form-encoded, by
+// its method to its action, read against the page's address) as a form-submitted navigation.
 class WebView : public View {
  public:
   WebView();
@@ -96,6 +101,11 @@ class WebView : public View {
   const std::string& documentHTML() const;
   std::string title() const;
 
+  // The controls that show the page's text and forms (above).
+  const std::vector<std::shared_ptr<View>>& pageControls() const { return pageControls_; }
+  // Sends the page's form number `index` (0 the first) as its button would.
+  bool submitForm(std::size_t index);
+
   std::string stringByEvaluatingJavaScriptFromString(const std::string& script);
   const std::vector<std::string>& evaluatedScripts() const { return scripts_; }
 
@@ -116,6 +126,13 @@ class WebView : public View {
   void show(Entry entry, bool addToHistory);
   void runPageNavigations(std::vector<WebPageLoader::Navigation> navigations);
   void fail(const Error& error);
+  void showPageControls();
+
+  struct PageForm {
+    std::string action, method;
+    std::vector<std::pair<std::string, std::string>> hidden;
+    std::vector<std::pair<std::string, std::weak_ptr<View>>> fields;  // name -> its text field
+  };
 
   std::weak_ptr<WebViewDelegate> delegate_;
   std::shared_ptr<WebPageLoader> loader_;
@@ -126,6 +143,8 @@ class WebView : public View {
   bool loading_ = false;
   bool scalesPageToFit_ = false;
   std::vector<std::string> scripts_;
+  std::vector<std::shared_ptr<View>> pageControls_;
+  std::vector<PageForm> forms_;
   std::uint64_t generation_ = 0;
 };
 

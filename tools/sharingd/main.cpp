@@ -13,19 +13,23 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--verbose]\n"
+               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
                "                [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
                "  --state keeps users and their platform sign-ins in PATH between runs.\n"
+               "  Web authorisation shows a sign-in page: the test account is %s, password %s;\n"
+               "  --grant-at-once skips the page.\n"
                "  ACTION: an action number 0-19, or all.\n"
                "  FAULT: st:CODE (the answer's status), garbage (text that does not decipher),\n"
-               "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n");
+               "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n",
+               sharingd::kTestAccount, sharingd::kTestPassword);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   sharingd::ServerOptions options;
+  options.signInPage = true;
   std::string portFile;
   std::string stateFile;
   for (int i = 1; i < argc; ++i) {
@@ -48,6 +52,8 @@ int main(int argc, char** argv) {
       portFile = value();
     } else if (arg == "--state") {
       stateFile = value();
+    } else if (arg == "--grant-at-once") {
+      options.signInPage = false;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--fault") {

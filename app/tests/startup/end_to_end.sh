@@ -77,6 +77,7 @@ if [ -n "$sharingd" ]; then
     sed -E 's/^ *Label \(([0-9]+), ([0-9]+), .*text="([^"]*)".*/\2 \1 \3/' | sort -n -k1,1 -k2,2 | awk '{printf "%s ", $3}')
   [ "$captions" = '微信好友 微信朋友圈 手机QQ QQ空间 新浪微博 人人网 豆瓣 ' ] ||
     fail "the share sheet does not show the seven platforms in order: $captions"
+  grep -q '^sharing: signed in to 新浪微博 as reader' "$out" || fail "the authorisation page's sign-in form was not used"
   grep -q '^sharing: posted to 新浪微博' "$out" || fail "the article was not shared"
 
   # The messenger road: the sheet's session icon, the messenger application on the same device,

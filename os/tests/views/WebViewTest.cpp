@@ -3,6 +3,10 @@
 #include "os/net/URLError.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/ScriptedWebPages.h"
+#include "os/views/Button.h"
+#include "os/views/Label.h"
+#include "os/views/ScrollView.h"
+#include "os/views/TextField.h"
 #include "os/views/WebView.h"
 #include "ViewsTestSupport.h"
 
@@ -186,6 +190,58 @@ TEST_F(WebViewTest, ScriptedPagesRedirectToACallbackAndCallTheBridge) {
   web->loadRequest(URLRequest("app42://x"));
   ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() != "start"; }, 5));
   EXPECT_EQ(delegate->trace.events.back(), "fail " + std::to_string(kURLErrorUnsupportedURL));
+}
+
+// A sign-in page: its text and form fields become controls in the scroll view; the button sends
+// the form, hidden inputs and typed fields form-encoded, by its method, to its action read against
+// the page; the server's redirect then goes through the delegate like any other.
+TEST_F(WebViewTest, AFormIsShownAsControlsAndItsButtonSendsIt) {
+  testing::HttpTestServer server;
+  auto page = testing::CannedResponse::text(
+      "<html><head><title>Sign in</title></head><body><h1>Sign in &amp; share</h1><p>Test account <b>a</b></p>"
+      "<form method=\"post\" action=\"../auth/go?x=1&amp;y=2\"><input type=hidden name=state value=\"s 1\">"
+      "<input type=\"text\" name=\"username\" placeholder=\"Account\">"
+      "<input type='password' name='password' placeholder='Password' value=\"old\">"
+      "<input type=\"submit\" value=\"Sign in\"></form>"
+      "<form action=\"/search\"><input name=q value=\"a b\"><button>Find</button></form></body></html>");
+  page.contentType = "text/html";
+  server.route("GET", "/web/page", page);
+  server.route("POST", "/auth/go", testing::CannedResponse::redirect(302, server.url("/callback?code=42")));
+  delegate->refusePrefix = server.url("/callback");
+  web->loadRequest(URLRequest(server.url("/web/page")));
+  ASSERT_TRUE(waitForEnd());
+
+  std::vector<std::string> shown;
+  for (const auto& control : web->pageControls()) {
+    EXPECT_EQ(control->superview().get(), web->scrollView().get());
+    if (auto label = std::dynamic_pointer_cast<Label>(control)) shown.push_back("label " + label->text());
+    if (auto field = std::dynamic_pointer_cast<TextField>(control))
+      shown.push_back(std::string(field->isSecureTextEntry() ? "secure " : "field ") + field->placeholder() + "|" + field->text());
+    if (auto button = std::dynamic_pointer_cast<Button>(control)) shown.push_back("button " + button->currentTitle().value_or(""));
+  }
+  EXPECT_EQ(shown, (std::vector<std::string>{"label Sign in & share", "label Test account a", "field Account|",
+                                             "secure Password|old", "button Sign in", "field |a b", "button Find"}));
+
+  auto account = std::dynamic_pointer_cast<TextField>(web->pageControls()[2]);
+  auto password = std::dynamic_pointer_cast<TextField>(web->pageControls()[3]);
+  account->setText("reader");
+  password->setText("p&ss word");
+  delegate->trace.events.clear();
+  std::dynamic_pointer_cast<Button>(web->pageControls()[4])->sendActionsForControlEvents(kControlEventTouchUpInside);
+  ASSERT_TRUE(waitForEnd());
+  ASSERT_EQ(server.requestCount(), 2u);
+  auto sent = server.requests()[1];
+  EXPECT_EQ(sent.method, "POST");
+  EXPECT_EQ(sent.path, "/auth/go");
+  EXPECT_EQ(sent.query, "x=1&y=2");
+  EXPECT_EQ(sent.body, "state=s+1&username=reader&password=p%26ss+word");
+  EXPECT_EQ(delegate->trace.events.front(), "should " + server.url("/auth/go?x=1&y=2") + " 1");
+  EXPECT_EQ(delegate->trace.events.back(), "fail 102");  // the refused callback
+
+  // A form without a method goes by GET, its fields as the query.
+  EXPECT_TRUE(web->submitForm(1));
+  EXPECT_EQ(web->request()->url(), server.url("/search?q=a+b"));
+  EXPECT_FALSE(web->submitForm(2));
 }
 
 }  // namespace

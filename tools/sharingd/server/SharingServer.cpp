@@ -80,6 +80,29 @@ void plain(httplib::Response& res, int status, const std::string& text) {
   res.set_content(text, "text/plain; charset=utf-8");
 }
 
+std::string platformTitle(const std::string& platform) {
+  static const std::map<std::string, std::string> kTitles{
+      {"qzone", "QQ空间"}, {"sina", "新浪微博"}, {"renren", "人人网"}, {"douban", "豆瓣"}};
+  auto found = kTitles.find(platform);
+  return found == kTitles.end() ? platform : found->second;
+}
+
+// The sign-in page of web authorisation: the form posts back to the page's own address, whose
+// enciphered query names the platform.
+std::string signInPage(const std::string& platform, const std::string& action, bool refused,
+                       const std::string& account) {
+  const std::string title = os::escapeMarkup(platformTitle(platform));
+  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title + " 授权登录</title></head><body>"
+         "<h1>登录" + title + "并授权分享</h1>" +
+         (refused ? "<p>帐号或密码错误，请重新输入</p>" : "") +
+         "<p>测试帐号 " + kTestAccount + " 密码 " + kTestPassword + "</p>"
+         "<form method=\"post\" action=\"" + os::escapeMarkup(action) + "\">"
+         "<input type=\"text\" name=\"username\" placeholder=\"帐号\" value=\"" + os::escapeMarkup(account) + "\">"
+         "<input type=\"password\" name=\"password\" placeholder=\"密码\">"
+         "<input type=\"submit\" value=\"登录并授权\">"
+         "</form></body></html>";
+}
+
 }  // namespace
 
 std::optional<Fault> parseFault(const std::string& text) {
@@ -199,6 +222,12 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   raw = raw.substr(0, raw.find('?'));
   auto segments = segmentsOf(raw);
   auto found = segments ? route(req.method, *segments) : std::nullopt;
+  // The sign-in form of web authorisation posts to the page's own address.
+  bool signingIn = false;
+  if (!found && req.method == "POST" && options_.signInPage && segments) {
+    auto page = route("GET", *segments);
+    if (page && page->action == 9) found = page, signingIn = true;
+  }
   if (!found) return plain(res, 404, "no such action");
   LoggedRequest request = *found;
   request.path = raw;
@@ -222,7 +251,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     return std::nullopt;
   };
   std::optional<os::Dictionary> parameters;
-  if (request.method == "GET") {
+  if (request.method == "GET" || request.action == 9) {
     if (auto text = readCipher(req.get_param_value("ud_get"))) parameters = parseEncipheredQuery(*text);
   } else {
     auto field = formFields.find("ud_post");
@@ -264,15 +293,30 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   }
   ActionRequest action{request.action, request.method, request.appKey, request.pathArguments, *parameters, hasPicture};
   if (request.action == 9) {
-    // The authorisation page grants at once and sends the browser to the platform's callback
-    // path with the enciphered answer, which the reader's OAuth screen stops and reads.
+    const std::string platform = (*parameters)["via"].stringOr();
+    if (options_.signInPage) {
+      const bool signedIn = signingIn && formFields.count("username") && formFields.at("username") == kTestAccount &&
+                            formFields.count("password") && formFields.at("password") == kTestPassword;
+      if (!signedIn) {
+        log(signingIn ? "sign-in refused for " + platform : "sign-in page for " + platform);
+        record(0);
+        // A refused sign-in shows the form again with the account as it was typed.
+        const std::string typed = formFields.count("username") ? formFields.at("username") : "";
+        res.set_content(signInPage(platform, req.target.empty() ? req.path : req.target, signingIn, typed),
+                        "text/html; charset=utf-8");
+        return;
+      }
+      log("signed in to " + platform + " as " + kTestAccount);
+    }
+    // The authorisation grants and sends the browser to the platform's callback path with the
+    // enciphered answer, which the reader's OAuth screen stops and reads.
     ActionAnswer granted = service_.answer(action);
     if (fault.kind == Fault::Kind::Status) {
       granted.st = fault.code;
       granted.message = "fault " + std::to_string(fault.code);
     }
     record(granted.st);
-    const std::string callback = oauthCallbackPath((*parameters)["via"].stringOr());
+    const std::string callback = oauthCallbackPath(platform);
     if (callback.empty()) return plain(res, 404, "no such platform");
     std::string body = answerBody(granted.st, granted.message, granted.data, cipherKey);
     res.set_redirect(callback + "?ud_get=" + os::percentEscape(body), 302);

@@ -4,7 +4,9 @@
 // arrive enciphered under "ud_get", bodies under "ud_post" (a form or a multipart form with a
 // "pic" part), and answers go back enciphered with the key of the application key in the path.
 // Each action can be told to fail: a status code, text that does not decipher, an HTTP error,
-// or no answer at all.
+// or no answer at all. Web authorisation (action 9) is a page the reader's web view loads: it
+// grants the platform and sends the browser on to the platform's callback path with the
+// enciphered answer, at once or once its sign-in form took the test account.
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -47,10 +49,17 @@ struct LoggedRequest {
   int st = 0;  // the answer's status (0 when none was given)
 };
 
+// The account the sign-in page of web authorisation takes.
+inline constexpr const char* kTestAccount = "reader";
+inline constexpr const char* kTestPassword = "reader123";
+
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 0;
   bool verbose = false;
+  // Web authorisation (action 9) shows a sign-in page that takes the test account before it
+  // grants; without it the page grants at once.
+  bool signInPage = false;
   std::map<int, Fault> faults;  // by action; -1 for every action
 };
 

@@ -7,6 +7,8 @@
 #include "tools/sharingd/server/SharingService.h"
 #include "tools/sharingd/server/SharingWire.h"
 
+#include "os/core/String.h"
+
 namespace sharingd {
 namespace {
 
@@ -119,6 +121,68 @@ TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen.back().action, 3);
   EXPECT_EQ(seen.back().appKey, "app");
+}
+
+// Web authorisation: the page the reader's web view loads (base URL + "share/auth/AK/EK?" and
+// the enciphered query). With the sign-in page it asks for the test account and posts back to
+// itself; only the right account is sent on to the platform's callback path with the answer.
+TEST(SharingServerTest, TheAuthorisationPageSignsInWithTheTestAccountBeforeItGrants) {
+  ServerOptions options;
+  options.signInPage = true;
+  SharingServer server(options);
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  httplib::Client client("127.0.0.1", *port);
+  client.set_url_encode(false);
+  const std::string page =
+      "/share/auth/app/-1?ud_get=" + os::percentEscape(*encipher("ak=app&dt=1&uid=u1&via=douban&opid=10", "app"));
+
+  auto form = client.Get(page.c_str());
+  ASSERT_TRUE(form);
+  EXPECT_EQ(form->status, 200);
+  EXPECT_NE(form->body.find("<title>豆瓣"), std::string::npos);
+  EXPECT_NE(form->body.find("测试帐号 reader 密码 reader123"), std::string::npos);
+  EXPECT_NE(form->body.find("<form method=\"post\" action=\"" + page + "\">"), std::string::npos);
+  EXPECT_NE(form->body.find("name=\"username\""), std::string::npos);
+  EXPECT_NE(form->body.find("type=\"password\" name=\"password\""), std::string::npos);
+  EXPECT_FALSE(server.service().account("app", "u1", "douban"));
+
+  auto wrong = client.Post(page.c_str(), "username=reader&password=nope", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(wrong);
+  EXPECT_EQ(wrong->status, 200);
+  EXPECT_NE(wrong->body.find("帐号或密码错误"), std::string::npos);
+  EXPECT_NE(wrong->body.find("name=\"username\" placeholder=\"帐号\" value=\"reader\""), std::string::npos);
+  EXPECT_FALSE(server.service().account("app", "u1", "douban"));
+
+  auto granted = client.Post(page.c_str(), "username=reader&password=reader123", "application/x-www-form-urlencoded");
+  ASSERT_TRUE(granted);
+  EXPECT_EQ(granted->status, 302);
+  const std::string location = granted->get_header_value("Location");
+  ASSERT_EQ(location.rfind("/douban/main?ud_get=", 0), 0u) << location;
+  auto answer = decipher(*os::percentUnescape(location.substr(20)), "app");
+  ASSERT_TRUE(answer);
+  auto fields = parseJSONObject(*answer);
+  ASSERT_TRUE(fields);
+  EXPECT_EQ((*fields)["st"].intValue(), 200);
+  EXPECT_EQ((*fields)["data"]["via"].stringOr(), "douban");
+  EXPECT_TRUE(server.service().account("app", "u1", "douban"));
+  // Only the authorisation page takes a form.
+  EXPECT_EQ(client.Post("/bar/get/app/", "username=reader&password=reader123", "application/x-www-form-urlencoded")->status,
+            404);
+  server.stop();
+
+  // Without the sign-in page the page grants at once.
+  SharingServer atOnce(ServerOptions{});
+  auto other = atOnce.start();
+  ASSERT_TRUE(other);
+  httplib::Client direct("127.0.0.1", *other);
+  direct.set_url_encode(false);
+  auto redirected = direct.Get(page.c_str());
+  ASSERT_TRUE(redirected);
+  EXPECT_EQ(redirected->status, 302);
+  EXPECT_EQ(direct.Post(page.c_str(), "username=reader&password=reader123", "application/x-www-form-urlencoded")->status,
+            404);
+  atOnce.stop();
 }
 
 }  // namespace
