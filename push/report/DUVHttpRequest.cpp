@@ -5,6 +5,7 @@
 #include "os/net/HTTPURLResponse.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRequest.h"
+#include "push/report/DUVReportResponse.h"
 #include "push/utilities/DUVLogger.h"
 
 namespace {
@@ -69,17 +70,7 @@ void DUVHttpRequest::didFinishLoading(os::URLConnection&) {
 }
 
 void DUVHttpRequest::settle(int status) {
-  bool remove = status == 200 || status == 400 || status == 401;
-  bool keepRecords = status == 403 || (status >= 500 && status <= 599);
-  if (status == 200)
-    logger()->logMessage(std::nullopt, "send report log succed", &DUVLevel::debug());
-  else
-    logger()->logMessage(std::nullopt, "report log failed,error Code:" + std::to_string(status), &DUVLevel::error());
-  if (!cache_) return;
-  for (const auto& key : keys_) {
-    if (remove) cache_->removeSendingObjectForKey(key);
-    if (keepRecords) cache_->changeSendingObjectFailedForKey(key);
-  }
+  if (postData_->cacheRequestRequired()) DUVReportResponse(status, cache_, keys_).handleReceipt();
 }
 
 void DUVHttpRequest::didFailWithError(os::URLConnection&, const os::Error& error) {

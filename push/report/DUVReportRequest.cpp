@@ -1,15 +1,10 @@
 #include "push/report/DUVReportRequest.h"
 
 #include "os/crypto/Digest.h"
-#include "os/runtime/Timer.h"
 #include "push/report/DUVReportCache.h"
+#include "push/report/DUVReportManager.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
-
-namespace {
-constexpr double kResendTimetable[] = {40.0, 100.0, 200.0, 300.0};
-
-}  // namespace
 
 DUVReportRequest::DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache)
     : reportType_(reportType), cache_(std::move(cache)) {}
@@ -160,14 +155,4 @@ void DUVReportRequest::send() {
   if (sender_) sender_(shared_from_this());
 }
 
-bool DUVReportRequest::startDelaySend() {
-  if (reSendTimerIndex_ >= kMaximumResends) return false;
-  std::weak_ptr<DUVReportRequest> weak = weak_from_this();
-  // The timer keeps the request alive until it fires, as the platform's timer keeps its user info.
-  auto self = shared_from_this();
-  os::Timer::scheduled(kResendTimetable[reSendTimerIndex_], false, [self](os::Timer&) {
-    ++self->reSendTimerIndex_;
-    self->send();
-  });
-  return true;
-}
+bool DUVReportRequest::startDelaySend() { return DUVReportManager::startDelaySend(shared_from_this()); }

@@ -27,7 +27,6 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
  public:
   static constexpr std::size_t kMaximumContentSize = 10240;
   static constexpr std::size_t kPacketBudget = 1024;
-  static constexpr int kMaximumResends = 4;
 
   DUVReportRequest(std::uint32_t reportType, std::shared_ptr<DUVReportCache> cache);
   virtual ~DUVReportRequest() = default;
@@ -65,7 +64,7 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   // Who sends it (the scheduler); a timed resend goes there too.
   void setSender(std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender) { sender_ = std::move(sender); }
   void send();
-  // Schedules the next timed resend (40, 100, 200, 300 s); false when all four were spent.
+  // Asks DUVReportManager for the next timed resend; false when all four were spent.
   virtual bool startDelaySend();
 
  protected:
