@@ -1,7 +1,5 @@
 #include "push/model/DUVPageFlowSession.h"
 
-#include <cmath>
-
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
@@ -10,19 +8,13 @@ namespace {
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVPageFlowSession"); }
 }  // namespace
 
-void DUVPage::stop(double t) {
-  double elapsed = t - startTime;
-  duration = elapsed > 0 && elapsed < 1 ? 1 : static_cast<long>(std::trunc(elapsed));
+const os::Array& DUVPageFlowSession::pageFlow() const {
+  static const os::Array none;
+  return currentFlow_ ? currentFlow_->pageFlow() : none;
 }
 
 void DUVPageFlowSession::addPage(const DUVPage& page) {
-  if (!isSetup_) return;  // between sessions there is no flow
-  if (page.duration != 0) {
-    pageFlow_.push_back(os::Value(os::Dictionary{{page.pageName, os::Value(page.duration)}}));
-    logger()->log(DUVLevel::debug(), "添加页面成功");
-  } else {
-    tempFlow_.push_back(page);
-  }
+  if (currentFlow_) currentFlow_->addPage(page);  // between sessions there is no flow
 }
 
 void DUVPageFlowSession::setViewStart(const std::optional<std::string>& name) {
@@ -42,27 +34,31 @@ void DUVPageFlowSession::setViewStop(const std::optional<std::string>& name) {
     addPage(*currentPage_);
     currentPage_.reset();
     // The page parked last resumes.
-    if (!tempFlow_.empty()) {
-      currentPage_ = tempFlow_.back();
-      tempFlow_.pop_back();
+    if (currentFlow_ && !currentFlow_->tempFlow().empty()) {
+      currentPage_ = currentFlow_->tempFlow().back();
+      currentFlow_->tempFlow().pop_back();
     }
     return;
   }
-  for (auto it = tempFlow_.begin(); it != tempFlow_.end(); ++it) {
-    if (it->pageName != pageName) continue;
-    DUVPage page = *it;
-    tempFlow_.erase(it);
-    page.stop(now);
-    addPage(page);
-    return;
+  if (currentFlow_) {
+    auto& parked = currentFlow_->tempFlow();
+    for (auto it = parked.begin(); it != parked.end(); ++it) {
+      if (it->pageName != pageName) continue;
+      DUVPage page = *it;
+      parked.erase(it);
+      page.stop(now);
+      addPage(page);
+      return;
+    }
   }
-  logger()->log(DUVLevel::debug(), "该页面已经被停止或者从未被开始");
-  logger()->log(DUVLevel::warn(), "不存在要停止的页面");
+  logger()->logMessage("该页面已经被停止或者从未被开始", "this page never start,or has already stoped", &DUVLevel::debug());
+  logger()->logMessage("不存在要停止的页面", "there's no such page:" + pageName + " start,please check wether set that viewLog start",
+                       &DUVLevel::warn());
 }
 
 void DUVPageFlowSession::setViewLogSecond(const os::Array& pageAndSeconds) {
   if (pageAndSeconds.size() < 2 || !pageAndSeconds[0].string()) {
-    logger()->log(DUVLevel::error(), "缺少页面Log时间或者页面的名称");
+    logger()->logMessage("缺少页面Log时间或者页面的名称", "page log error,duration or pageName missing", &DUVLevel::error());
     return;
   }
   addPage(DUVPage{*pageAndSeconds[0].string(), DUVGetCurrentTimestamp(), static_cast<long>(pageAndSeconds[1].intValue())});
@@ -70,28 +66,27 @@ void DUVPageFlowSession::setViewLogSecond(const os::Array& pageAndSeconds) {
 
 void DUVPageFlowSession::setupSession() {
   if (isSetup_) return;
-  if (pageFlow_.size() >= 2) closeSession();
-  pageFlow_.clear();
-  tempFlow_.clear();
+  if (currentFlow_ && currentFlow_->pageFlow().size() >= 2) closeSession();
+  currentFlow_.emplace();
   startTime_ = DUVGetCurrentTimestamp();
   isSetup_ = true;
 }
 
 void DUVPageFlowSession::closeSession() {
   if (reporter_.reportLaunch) reporter_.reportLaunch();
-  if (reporter_.reportActive) reporter_.reportActive(pageFlow_);
-  pageFlow_.clear();
-  tempFlow_.clear();
+  if (reporter_.reportActive) reporter_.reportActive(currentFlow_.value_or(DUVPageFlow{}));
+  currentFlow_.reset();
   startTime_ = 0;
   isSetup_ = false;
 }
 
+void DUVPageFlowSession::resumeLastFlow() {
+  if (fileCache_ && currentFlow_) currentFlow_->readFromFile(*fileCache_);
+}
+
 void DUVPageFlowSession::trySetupSession() {
   setupSession();
-  if (fileCache_) {
-    if (const os::Array* last = fileCache_->objectForKey(kLastFlowKey).array()) pageFlow_ = *last;
-    fileCache_->removeObjectForKey(kLastFlowKey);
-  }
+  resumeLastFlow();
   if (tempPage_) {
     currentPage_ = DUVPage{tempPage_->pageName, startTime_, 0};
     tempPage_.reset();
@@ -106,29 +101,37 @@ void DUVPageFlowSession::trySetupSession() {
 
 void DUVPageFlowSession::savePageFlowWithTime(double t) {
   tempPage_ = currentPage_;
-  keptTempFlow_ = tempFlow_;
-  for (auto page : std::vector<DUVPage>(tempFlow_)) {
+  if (!currentFlow_) return;
+  keptTempFlow_ = currentFlow_->tempFlow();
+  std::vector<DUVPage> parked;
+  parked.swap(currentFlow_->tempFlow());
+  for (auto page : parked) {
     page.stop(t);
-    if (page.duration != 0) pageFlow_.push_back(os::Value(os::Dictionary{{page.pageName, os::Value(page.duration)}}));
+    addPage(page);
   }
-  tempFlow_.clear();
   if (currentPage_) {
     DUVPage page = *currentPage_;
     page.stop(t);
     addPage(page);
   }
-  if (fileCache_) fileCache_->setObject(os::Value(pageFlow_), kLastFlowKey);
+  if (fileCache_) currentFlow_->writeToFile(*fileCache_);
 }
 
 os::Array DUVPageFlowSession::flowSavedAt(double t) const {
-  os::Array flow = pageFlow_;
-  auto finish = [&](DUVPage page) {
+  if (!currentFlow_) return {};
+  DUVPageFlow flow = *currentFlow_;
+  std::vector<DUVPage> parked;
+  parked.swap(flow.tempFlow());
+  for (auto page : parked) {
     page.stop(t);
-    if (page.duration != 0) flow.push_back(os::Value(os::Dictionary{{page.pageName, os::Value(page.duration)}}));
-  };
-  for (const auto& page : tempFlow_) finish(page);
-  if (currentPage_ && isSetup_) finish(*currentPage_);
-  return flow;
+    flow.addPage(page);
+  }
+  if (currentPage_) {
+    DUVPage page = *currentPage_;
+    page.stop(t);
+    flow.addPage(page);
+  }
+  return flow.pageFlow();
 }
 
 void DUVPageFlowSession::resetCurrentPage(double t) {

@@ -1,7 +1,7 @@
 #pragma once
 // How long the application shows each of its pages: finished pages collect into the current
-// flow (page name -> whole seconds), unfinished ones are parked, the flow outlives the process in
-// the shared file cache, and it is reported as the activities of a usage session when it closes.
+// flow, unfinished ones are parked, the flow outlives the process in the shared file cache, and
+// it is reported as the activities of a usage session when it closes.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -9,25 +9,17 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "push/model/DUVPageFlow.h"
 
 class DUVFileCache;
 
-struct DUVPage {
-  std::string pageName = "unknow";
-  double startTime = 0;
-  long duration = 0;  // whole seconds; 0 while unfinished
-  // Under a second counts as one; otherwise truncated.
-  void stop(double t);
-};
-
 class DUVPageFlowSession {
  public:
-  // The file-cache entry of the finished pages kept over a pause.
-  static constexpr const char* kLastFlowKey = "__ZRFPFLastFlow";
-  // Told when a session closes: the launch of the next one, then the closed one's pages.
+  static constexpr const char* kLastFlowKey = DUVPageFlow::kLastFlowKey;
+  // Told when a session closes: the launch of the next one, then the closed one's flow.
   struct Reporter {
     std::function<void()> reportLaunch;
-    std::function<void(os::Array pages)> reportActive;
+    std::function<void(const DUVPageFlow& flow)> reportActive;
   };
   DUVPageFlowSession(std::shared_ptr<DUVFileCache> fileCache, Reporter reporter)
       : fileCache_(std::move(fileCache)), reporter_(std::move(reporter)) {}
@@ -45,19 +37,21 @@ class DUVPageFlowSession {
   void resetCurrentPage(double t);
 
   bool isSetup() const { return isSetup_; }
-  // The finished pages of the open session.
-  const os::Array& pageFlow() const { return pageFlow_; }
-  const std::vector<DUVPage>& tempFlow() const { return tempFlow_; }
+  // The flow of the open session; absent between sessions.
+  const std::optional<DUVPageFlow>& currentFlow() const { return currentFlow_; }
+  // Its finished pages (none between sessions).
+  const os::Array& pageFlow() const;
   const std::optional<DUVPage>& currentPage() const { return currentPage_; }
 
  private:
   void addPage(const DUVPage& page);
+  void resumeLastFlow();
 
   std::shared_ptr<DUVFileCache> fileCache_;
   Reporter reporter_;
   bool isSetup_ = false;
   double startTime_ = 0;
   std::optional<DUVPage> currentPage_, tempPage_;
-  os::Array pageFlow_;
-  std::vector<DUVPage> tempFlow_, keptTempFlow_;
+  std::optional<DUVPageFlow> currentFlow_;
+  std::vector<DUVPage> keptTempFlow_;  // the unfinished pages at the last move to the background
 };

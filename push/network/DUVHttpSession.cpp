@@ -22,12 +22,12 @@ std::shared_ptr<DUVHttpSession> DUVHttpSession::create(Environment environment) 
       session->fileCache_, DUVPageFlowSession::Reporter{[weak] {
                                                           if (auto self = weak.lock()) self->reportLaunch();
                                                         },
-                                                        [weak](os::Array pages) {
+                                                        [weak](const DUVPageFlow& pages) {
                                                           auto self = weak.lock();
                                                           if (!self) return;
                                                           double close = self->closeTime_ > 0 ? self->closeTime_
                                                                                               : DUVGetCurrentTimestamp();
-                                                          self->reportActive(std::move(pages), self->startTime_, close);
+                                                          self->reportActive(pages, self->startTime_, close);
                                                         }});
   session->badgeNumberManager_ = std::make_shared<DUVBadgeNumberManager>(
       session->fileCache_, [weak](const std::shared_ptr<DUVReportRequest>& request) {
@@ -229,8 +229,8 @@ void DUVHttpSession::reportMsgStatus(int result, long long messageId) {
   prepare(std::make_shared<DUVMessageReportRequest>(reportCache_, result, messageId))->send();
 }
 
-void DUVHttpSession::reportActive(os::Array actives, double start, double close) {
-  prepare(std::make_shared<DUVUserActiveReportRequest>(reportCache_, std::move(actives), start, close))->send();
+void DUVHttpSession::reportActive(const DUVPageFlow& actives, double start, double close) {
+  prepare(std::make_shared<DUVUserActiveReportRequest>(reportCache_, actives, start, close))->send();
 }
 
 void DUVHttpSession::locationInfoChangeViaNetworkState(long status) {

@@ -54,7 +54,7 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   void reportCrashLog();
   void reportLocation();
   void reportMsgStatus(int result, long long messageId);
-  void reportActive(os::Array actives, double start, double close);
+  void reportActive(const DUVPageFlow& actives, double start, double close);
   void locationInfoChangeViaNetworkState(long status);
   // With crash capture on, what going inactive would save is kept prepared in the file cache's
   // crash snapshot, renewed soon after each change, for the crash handler to write out.

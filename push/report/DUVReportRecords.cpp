@@ -52,7 +52,7 @@ std::optional<os::Dictionary> DUVUserActiveReportRequest::makeRecord() {
                         {"itime", os::Value(DUVRecordSeconds(close_))},
                         {"duration", os::Value(DUVRecordSeconds(close_ - start_))},
                         {"session_id", os::Value(DUVGenerateSessionId(identityAppkey(), close_))},
-                        {"activities", listOrEmpty(actives_)}};
+                        {"activities", listOrEmpty(actives_.pageFlow())}};
   addDateAndTime(record, close_);
   return record;
 }

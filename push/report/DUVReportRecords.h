@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "os/core/Value.h"
+#include "push/model/DUVPageFlow.h"
 #include "push/report/DUVReportRequest.h"
 
 class DUVFileCache;
@@ -30,14 +31,14 @@ class DUVUserLoginReportRequest : public DUVReportRequest {
 // "active_terminate": a usage session's duration and its pages ("" for none).
 class DUVUserActiveReportRequest : public DUVReportRequest {
  public:
-  DUVUserActiveReportRequest(std::shared_ptr<DUVReportCache> cache, os::Array actives, double start, double close)
+  DUVUserActiveReportRequest(std::shared_ptr<DUVReportCache> cache, DUVPageFlow actives, double start, double close)
       : DUVReportRequest(kDUVReportActivity, cache), actives_(std::move(actives)), start_(start), close_(close) {}
 
  protected:
   std::optional<os::Dictionary> makeRecord() override;
 
  private:
-  os::Array actives_;
+  DUVPageFlow actives_;
   double start_, close_;
 };
 

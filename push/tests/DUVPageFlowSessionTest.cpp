@@ -13,7 +13,7 @@ TEST(DUVPageFlowSession, DurationsParkingAndTheStoredFlow) {
   auto files = DUVFileCache::startCacheFile("ZURAR");
   std::vector<os::Array> reported;
   int launches = 0;
-  DUVPageFlowSession flows(files, {[&] { ++launches; }, [&](os::Array pages) { reported.push_back(pages); }});
+  DUVPageFlowSession flows(files, {[&] { ++launches; }, [&](const DUVPageFlow& flow) { reported.push_back(flow.pageFlow()); }});
   flows.trySetupSession();
 
   flows.setViewStart("short");
@@ -36,7 +36,7 @@ TEST(DUVPageFlowSession, DurationsParkingAndTheStoredFlow) {
 
   // To the background: A is stopped and the flow kept for the next start.
   flows.savePageFlowWithTime(os::Clock::now() + 3);
-  DUVPageFlowSession next(files, {[&] { ++launches; }, [&](os::Array pages) { reported.push_back(pages); }});
+  DUVPageFlowSession next(files, {[&] { ++launches; }, [&](const DUVPageFlow& flow) { reported.push_back(flow.pageFlow()); }});
   next.trySetupSession();
   EXPECT_EQ(next.pageFlow().size(), 4u);
   EXPECT_TRUE(files->objectForKey("__ZRFPFLastFlow").isNull());
