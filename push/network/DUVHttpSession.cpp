@@ -50,7 +50,7 @@ DUVHttpSession::~DUVHttpSession() {
 }
 
 void DUVHttpSession::resumeSession() {
-  reportCache_ = std::make_shared<DUVReportCache>(DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache")));
+  reportCache_ = DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache"));
   locationInfo_ = DUVLocationInfo::fromArchivedValue(fileCache_->objectForKey("__DUVLocationLog"));
   if (const os::Array* logs = fileCache_->objectForKey("__DUVCrashLog").array()) logSet_ = *logs;
   // Times from the file that no clock could have given read as absent.

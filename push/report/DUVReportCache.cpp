@@ -3,19 +3,19 @@
 #include "os/store/PropertyList.h"
 
 void DUVReportCache::addCacheObject(const os::Dictionary& record, const std::string& key) {
-  pending_.set(key, os::Value(record));
+  storeObject(os::Value(record), key);
   calculateCacheLength();
 }
 
 bool DUVReportCache::checkReportFlag(const std::string& flag) const {
-  if (pending_.contains(flag)) return true;
-  for (const auto& [key, record] : pending_)
+  if (pending().contains(flag)) return true;
+  for (const auto& [key, record] : pending())
     if (key.size() > flag.size() && key.compare(0, flag.size(), flag) == 0 && key[flag.size()] == '.') return true;
   return false;
 }
 
 void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const {
-  for (const auto& [key, value] : os::Dictionary(pending_))
+  for (const auto& [key, value] : os::Dictionary(pending()))
     if (const os::Dictionary* record = value.dictionary())
       if (!visitor(key, *record)) return;
 }
@@ -34,7 +34,7 @@ void DUVReportCache::changeSendingObjectFailedForKey(const std::string& key) {
 
 void DUVReportCache::resetCache() {
   for (const auto& [key, value] : os::Dictionary(sending_)) {
-    if (const os::Dictionary* record = value.dictionary()) pending_.set(key, os::Value(*record));
+    if (const os::Dictionary* record = value.dictionary()) storeObject(os::Value(*record), key);
     sending_.remove(key);
   }
 }
@@ -43,22 +43,29 @@ void DUVReportCache::calculateCacheLength() {
   auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
   if (!archive || archive->size() <= kMaximumArchiveBytes) return;
   // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
-  std::size_t drop = pending_.size() < 100 ? 1 : kTrimRun;
-  auto keys = pending_.keys();
-  for (std::size_t i = 0; i < drop && i < keys.size(); ++i) pending_.remove(keys[i]);
+  std::size_t drop = count() < 100 ? 1 : kTrimRun;
+  for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
 }
 
 os::Value DUVReportCache::archivedValue() const {
-  return os::Value(os::Dictionary{{"cacheObjects", os::Value(pending_)}, {"sendingCache", os::Value(sending_)}});
+  os::Array keys;
+  for (const auto& key : cacheKeys()) keys.push_back(os::Value(key));
+  return os::Value(os::Dictionary{{"cacheCount", os::Value(cachedCount())},
+                                  {"maxCacheCount", os::Value(maxCacheCount())},
+                                  {"clearWhenMemoryLow", os::Value(clearWhenMemoryLow())},
+                                  {"cacheObjects", os::Value(pending())},
+                                  {"cacheKeys", os::Value(keys)},
+                                  {"sendingCache", os::Value(sending_)}});
 }
 
-DUVReportCache DUVReportCache::fromArchivedValue(const os::Value& value) {
-  DUVReportCache cache;
+std::shared_ptr<DUVReportCache> DUVReportCache::fromArchivedValue(const os::Value& value) {
+  auto cache = std::make_shared<DUVReportCache>();
+  // The order is the dictionary's own (insertion order); only records count.
   if (const os::Dictionary* pending = value["cacheObjects"].dictionary())
     for (const auto& [key, record] : *pending)
-      if (record.dictionary()) cache.pending_.set(key, record);
+      if (record.dictionary()) cache->storeObject(record, key);
   if (const os::Dictionary* sending = value["sendingCache"].dictionary())
     for (const auto& [key, record] : *sending)
-      if (record.dictionary()) cache.sending_.set(key, record);
+      if (record.dictionary()) cache->sending_.set(key, record);
   return cache;
 }

@@ -3,6 +3,8 @@
 #include <cmath>
 
 #include "os/core/Compression.h"
+#include "os/runtime/NotificationCenter.h"
+#include "os/views/Application.h"
 #include "os/testing/Collect.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
@@ -130,8 +132,34 @@ TEST(DUVReportCache, OrderedPendingAndInFlight) {
   EXPECT_EQ(cache.pending().keys(), (std::vector<std::string>{"b", "a", "s"}));
   EXPECT_EQ(cache.pending()["a"]["itime"].intValue(), 1700000004);
   auto restored = DUVReportCache::fromArchivedValue(cache.archivedValue());
-  EXPECT_EQ(restored.pending().keys(), cache.pending().keys());
-  EXPECT_EQ(DUVReportCache::fromArchivedValue(os::Value("junk")).count(), 0u);
+  EXPECT_EQ(restored->pending().keys(), cache.pending().keys());
+  EXPECT_EQ(DUVReportCache::fromArchivedValue(os::Value("junk"))->count(), 0u);
+}
+
+TEST(DUVReportCache, PastFiftyMebibytesOfArchiveTheOldestPendingRecordGoes) {
+  DUVReportCache cache;
+  // Each filled with its own letter: the archive would keep one copy of equal texts.
+  auto big = [](int n, std::size_t size) {
+    return os::Dictionary{{"type", os::Value("t")},
+                          {"itime", os::Value(1700000000 + n)},
+                          {"pad", os::Value(std::string(size, static_cast<char>('a' + n)))}};
+  };
+  // Two records of 26,000,000 bytes: under 52,428,800 bytes of archive (though over 50,000,000).
+  cache.addCacheObject(big(1, 26000000), "1.0");
+  cache.addCacheObject(big(2, 26000000), "2.0");
+  EXPECT_EQ(cache.count(), 2u);
+  // Half a megabyte more passes the bound: the oldest goes, alone.
+  cache.addCacheObject(big(3, 500000), "3.0");
+  EXPECT_EQ(cache.pending().keys(), (std::vector<std::string>{"2.0", "3.0"}));
+  // The memory cache's count bound does not apply to pending records, nor its memory warnings.
+  cache.removeCacheObjectForKey("2.0");
+  cache.removeCacheObjectForKey("3.0");
+  cache.setMaxCacheCount(10);
+  for (int i = 0; i < 20; ++i) cache.addCacheObject(record(i, 40), "k" + std::to_string(i));
+  EXPECT_EQ(cache.count(), 20u);
+  EXPECT_EQ(cache.cacheKeys().front(), "k0");
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidReceiveMemoryWarningNotification);
+  EXPECT_EQ(cache.count(), 20u);
 }
 
 }  // namespace

@@ -26,6 +26,13 @@ void DUVMemoryCache::setObject(const os::Value& object, const std::string& key) 
   cacheObjects_.set(key, object);
 }
 
+void DUVMemoryCache::storeObject(const os::Value& object, const std::string& key) {
+  if (key.empty() || object.isNull()) return;
+  if (!cacheObjects_.contains(key) || std::find(cacheKeys_.begin(), cacheKeys_.end(), key) == cacheKeys_.end())
+    cacheKeys_.push_back(key);
+  cacheObjects_.set(key, object);
+}
+
 void DUVMemoryCache::removeFirstObject() {
   if (cacheKeys_.empty()) return;
   cacheObjects_.remove(cacheKeys_.front());

@@ -41,6 +41,11 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
   struct PrivateTag {};
   explicit DUVMemoryCache(PrivateTag) {}
 
+ protected:
+  // Straight into the dictionary, past the count bound, for a user that bounds itself otherwise:
+  // a new key goes to the end of the order, a known one keeps its place.
+  void storeObject(const os::Value& object, const std::string& key);
+
  private:
   void eraseKeyFromOrder(const std::string& key);
 
