@@ -1,4 +1,5 @@
 // fuzz-link: push os_testing
+// fuzz-runs: 2000
 // The push client's cache file "ZURAR", as any bytes on disk may hold it, read by the report
 // scheduler at start: whatever it restores, the times it writes back are absent (0) or seconds of
 // one to ten digits, its pending records are record dictionaries, and a packet made of them is

@@ -1,4 +1,5 @@
 // fuzz-link: push os_testing
+// fuzz-runs: 2000
 // Crash record files of the push client's crash hook, as any bytes on disk may hold them: every
 // record read becomes a crash record with valid UTF-8 text and a crash time of ten digits at most
 // that the report's JSON writer takes; a file read once is not read again.
