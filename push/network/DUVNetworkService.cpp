@@ -1,7 +1,7 @@
 #include "push/network/DUVNetworkService.h"
 
-#include "os/net/NetworkReachability.h"
 #include "push/model/DUVNotifications.h"
+#include "push/network/DUVReachability.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "push/utilities/DUVUtilities.h"
@@ -10,34 +10,9 @@ namespace {
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVNetworkService"); }
 }  // namespace
 
-long DUVNetworkStatusForFlags(std::uint32_t flags) {
-  if (!(flags & os::kReachabilityFlagsReachable)) return 0;
-  long status = 0;
-  if (!(flags & os::kReachabilityFlagsConnectionRequired)) status = 2;
-  if ((flags & (os::kReachabilityFlagsConnectionOnDemand | os::kReachabilityFlagsConnectionOnTraffic)) &&
-      !(flags & os::kReachabilityFlagsInterventionRequired))
-    status = 2;
-  if (flags & os::kReachabilityFlagsIsWWAN) status = 3;
-  return status;
-}
-
-ReachabilityProfile DUVReachabilityProfile(os::NotificationCenter& center) {
-  ReachabilityProfile profile;
-  profile.classifier = [](std::uint32_t flags, const Reachability& watcher) -> long {
-    if (watcher.isLocalWiFi())
-      return (flags & os::kReachabilityFlagsReachable) && (flags & os::kReachabilityFlagsIsDirect) ? 2 : 0;
-    return DUVNetworkStatusForFlags(flags);
-  };
-  profile.notificationName = kDUVNetworkReachabilityChangedNotification;
-  profile.center = &center;
-  profile.delivery = ReachabilityProfile::Delivery::StartingRunLoop;
-  profile.broadcast = ReachabilityProfile::Broadcast::DeliveryThread;
-  return profile;
-}
-
 int DUVNetworkTypeFromCarrierName(const std::optional<std::string>& carrierName) {
   os::NotificationCenter unused;
-  auto internet = Reachability::reachabilityForInternetConnection(DUVReachabilityProfile(unused));
+  auto internet = DUVReachability::reachabilityForInternetConnection(unused);
   long status = internet ? internet->currentReachabilityStatus() : 0;
   return status == 2 ? 4 : status == 3 ? DUVCarrierTypeFromCarrierName(carrierName) : 0;
 }
@@ -52,7 +27,8 @@ std::shared_ptr<DUVNetworkService> DUVNetworkService::create(os::NotificationCen
   center.addObserver(service.get(), kDUVUserDefaultsVerifiedNotification, nullptr, [weak](const os::Notification&) {
     if (auto self = weak.lock()) self->trySetupSession();
   });
-  service->internetReachability_ = Reachability::reachabilityForInternetConnection(DUVReachabilityProfile(center));
+  service->internetReachability_ = DUVReachability::reachabilityForInternetConnection(center);
+  // A notifier that cannot start leaves the other triggers of trySetupSession.
   if (service->internetReachability_) service->internetReachability_->startNotifier();
   return service;
 }

@@ -7,16 +7,10 @@
 #include <optional>
 #include <string>
 
-#include "foundation/net/Reachability.h"
 #include "os/runtime/NotificationCenter.h"
 
 class DUVUserDefaults;
-
-// 0 not reachable, 2 Wi-Fi (or a connection that needs no cellular link), 3 cellular.
-long DUVNetworkStatusForFlags(std::uint32_t flags);
-// The push client's variant of the reachability watcher: its statuses, its private centre, and
-// changes delivered on the run loop of the thread that starts the notifier.
-ReachabilityProfile DUVReachabilityProfile(os::NotificationCenter& center);
+class DUVReachability;
 
 // 4 on Wi-Fi, the carrier's code (Part of the utilities) on the cellular network, 0 otherwise.
 int DUVNetworkTypeFromCarrierName(const std::optional<std::string>& carrierName);
@@ -36,6 +30,7 @@ class DUVNetworkService : public std::enable_shared_from_this<DUVNetworkService>
                                                    std::shared_ptr<DUVUserDefaults> identity, Session session);
   ~DUVNetworkService();
 
+  // 0 not reachable, 2 Wi-Fi, 3 cellular.
   long currentNetworkStatus() const;
   void trySetupSession();
   void reachabilityChanged();
@@ -49,5 +44,5 @@ class DUVNetworkService : public std::enable_shared_from_this<DUVNetworkService>
   os::NotificationCenter& center_;
   std::shared_ptr<DUVUserDefaults> identity_;
   Session session_;
-  std::shared_ptr<Reachability> internetReachability_;
+  std::shared_ptr<DUVReachability> internetReachability_;
 };

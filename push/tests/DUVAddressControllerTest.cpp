@@ -12,6 +12,8 @@
 #include "os/testing/Waits.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/network/DUVNetworkService.h"
+#include "push/network/DUVReachability.h"
+#include "push/model/DUVNotifications.h"
 #include "push/network/address/DUVAddressController.h"
 #include "push/utilities/DUVUserDefaults.h"
 
@@ -172,22 +174,40 @@ TEST(DUVReportAddresses, WithoutConfiguredHostsReportsGoToTheLookedUpAddress) {
 
 TEST(DUVNetworkService, StatusesAndChanges) {
   using namespace os;
-  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired), 0);
-  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired), 0);
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
                                      kReachabilityFlagsConnectionOnTraffic),
             2);
-  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsConnectionRequired |
                                      kReachabilityFlagsConnectionOnTraffic | kReachabilityFlagsInterventionRequired),
             0);
-  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN |
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsReachable | kReachabilityFlagsIsWWAN |
                                      kReachabilityFlagsConnectionRequired),
             3);
-  EXPECT_EQ(DUVNetworkStatusForFlags(kReachabilityFlagsReachable), 2);
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsReachable), 2);
+  EXPECT_EQ(DUVReachability::networkStatusForFlags(kReachabilityFlagsIsWWAN), 0);
 
   os::testing::SharedFakeReachability fake;
   fake->setDefaultFlags(0u);
   TestSandbox sandbox;
   NotificationCenter center;
+  // The link-local watcher judges by the local Wi-Fi rule: Reachable and IsDirect, or nothing.
+  auto local = DUVReachability::reachabilityForLocalWiFi(center);
+  ASSERT_TRUE(local && local->localWiFiRef());
+  fake->setFlags(os::testing::FakeReachabilityProvider::kLocalWiFi, kReachabilityFlagsReachable);
+  EXPECT_EQ(local->currentReachabilityStatus(), 0);
+  fake->setFlags(os::testing::FakeReachabilityProvider::kLocalWiFi, os::testing::FakeReachabilityProvider::kWiFi);
+  EXPECT_EQ(local->currentReachabilityStatus(), 2);
+  // Changes are posted on the private centre, with the watcher as the object.
+  int changes = 0;
+  auto token = center.addObserver(kDUVNetworkReachabilityChangedNotification, local->notificationObject(),
+                                  [&](const Notification&) { ++changes; });
+  ASSERT_TRUE(local->startNotifier());
+  fake->setFlags(os::testing::FakeReachabilityProvider::kLocalWiFi, 0u);
+  EXPECT_TRUE(runUntil([&] { return changes == 1; }));
+  local.reset();
+  center.removeObserver(token);
+
   auto identity = DUVUserDefaults::create("com.example.newsreader", "abc123", center);
   std::vector<std::string> calls;
   auto service = DUVNetworkService::create(center, identity, {[&] { calls.push_back("setup"); },
