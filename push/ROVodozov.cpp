@@ -124,9 +124,20 @@ void ROVodozov::synchronize() {
 void ROVodozov::registerForRemoteNotificationTypes(unsigned types, const os::Value& categories) {
   ServiceCallLog::record(kService, "registerForRemoteNotificationTypes",
                          os::Dictionary{{"types", os::Value(types)}, {"categories", categories}});
-  // Systems from 8.0 register the user notification settings too; this platform takes the
-  // types in one call either way.
-  if (auto app = os::Application::shared()) app->registerForRemoteNotificationTypes(types);
+  auto app = os::Application::shared();
+  if (!app) return;
+  if (os::Device::current().systemVersionNumber() >= 8.0) {
+    os::UserNotificationSettings settings;
+    settings.types = types;
+    const os::Array* members = categories.isSet() ? categories.setMembers() : categories.array();
+    if (members)
+      for (const auto& category : *members)
+        if (const std::string* identifier = category.string()) settings.categories.push_back(*identifier);
+    app->registerForRemoteNotifications();
+    app->registerUserNotificationSettings(settings);
+  } else {
+    app->registerForRemoteNotificationTypes(types);
+  }
 }
 
 void ROVodozov::setupWithOption(const os::Dictionary& launchOptions) {
@@ -177,6 +188,19 @@ void ROVodozov::setLatitude(double latitude, double longitude) {
   sharedService()->perform([position](DUVClient& client) { client.setLatitude(position); });
 }
 
+void ROVodozov::setLocation(const std::optional<os::Location>& location) {
+  if (!location) {
+    logger()->log(DUVLevel::error(), "参数location不能为空");
+    return;
+  }
+  os::Dictionary position{{"lat", os::Value(location->latitude)},
+                          {"lng", os::Value(location->longitude)},
+                          {"altitude", os::Value(location->altitude)},
+                          {"horizontalAccuracy", os::Value(location->horizontalAccuracy)},
+                          {"verticalAccuracy", os::Value(location->verticalAccuracy)}};
+  sharedService()->perform([position](DUVClient& client) { client.setLatitude(position); });
+}
+
 void ROVodozov::crashLogON() {
   sharedService()->perform([](DUVClient& client) { client.setCrashLogON(); });
 }
@@ -213,10 +237,13 @@ std::optional<os::LocalNotification> ROVodozov::setLocalNotification(std::option
                                                                      const std::string& alertAction,
                                                                      const std::string& identifierKey,
                                                                      const os::Dictionary& userInfo,
-                                                                     const std::string& soundName) {
+                                                                     const std::string& soundName,
+                                                                     const std::optional<os::CircularRegion>& region,
+                                                                     bool regionTriggersOnce,
+                                                                     const std::optional<std::string>& category) {
   sharedService();
   return DUVLocalNotificationManager::setLocalNotification(fireDate, alertBody, badge, alertAction, identifierKey,
-                                                           userInfo, soundName);
+                                                           userInfo, soundName, region, regionTriggersOnce, category);
 }
 
 void ROVodozov::showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,

@@ -18,6 +18,7 @@
 #include "os/core/Value.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
 
 namespace os {
 class Thread;
@@ -27,8 +28,9 @@ class DUVClient;
 class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
  public:
   // Registers the application for remote notifications of the types in the mask (badge 1,
-  // sound 2, alert 4) with the given notification categories, a set, or null for none. Does not
-  // make the client.
+  // sound 2, alert 4) with the given notification categories (a set of identifiers, or null for
+  // none): from system 8.0 for remote notifications and then for the user-notification settings,
+  // before it with the types alone. Does not make the client.
   static void registerForRemoteNotificationTypes(unsigned types, const os::Value& categories);
   // Starts the client with the application's launch options; their remote-notification entry
   // counts as a notification received at launch.
@@ -44,6 +46,8 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   static void close() {}
   // A position for the next location report (altitude and accuracies unknown).
   static void setLatitude(double latitude, double longitude);
+  // A position fix for the next location report; none is refused with an error line.
+  static void setLocation(const std::optional<os::Location>& location);
   // Switches crash capture on: crashes are recorded and reported at the next start.
   static void crashLogON();
   static void setDebugMode();
@@ -72,7 +76,10 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
                                                                    const std::string& alertAction,
                                                                    const std::string& identifierKey,
                                                                    const os::Dictionary& userInfo,
-                                                                   const std::string& soundName);
+                                                                   const std::string& soundName,
+                                                                   const std::optional<os::CircularRegion>& region = std::nullopt,
+                                                                   bool regionTriggersOnce = false,
+                                                                   const std::optional<std::string>& category = std::nullopt);
   static void showLocalNotificationAtFront(const std::optional<os::LocalNotification>& notification,
                                            const std::optional<std::string>& identifierKey);
   static std::optional<std::vector<os::LocalNotification>> findLocalNotificationWithIdentifier(

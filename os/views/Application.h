@@ -76,13 +76,30 @@ struct UserNotificationSettings {
   bool operator==(const UserNotificationSettings&) const = default;
 };
 
+// A circular region the location services watch: a centre, a radius in metres and the caller's
+// identifier.
+struct CircularRegion {
+  double latitude = 0;
+  double longitude = 0;
+  double radius = 0;
+  std::string identifier;
+  bool operator==(const CircularRegion&) const = default;
+};
+
 struct LocalNotification {
   std::optional<Date> fireDate;
+  // The zone the fire date is read in, as wall-clock time; none: an absolute moment.
+  std::optional<std::string> timeZone;
   std::string alertBody;
   std::string alertAction;
   std::string soundName;
   long applicationIconBadgeNumber = 0;
   Dictionary userInfo;
+  // From system 8.0: a region whose crossing delivers it (once, or every time), and the
+  // category of actions it offers.
+  std::optional<CircularRegion> region;
+  bool regionTriggersOnce = false;
+  std::optional<std::string> category;
   bool operator==(const LocalNotification&) const = default;
 };
 

@@ -1,6 +1,8 @@
 #include "push/model/DUVLocalNotificationManager.h"
 
+#include "foundation/formats/DateCalendar.h"
 #include "os/views/AlertView.h"
+#include "os/views/Device.h"
 #include "push/utilities/DUVLogger.h"
 
 namespace {
@@ -9,7 +11,8 @@ void error(const std::string& message) { DUVClassLogger("DUVLocalNotificationMan
 
 std::optional<os::LocalNotification> DUVLocalNotificationManager::setLocalNotification(
     std::optional<os::Date> fireDate, const std::string& alertBody, int badge, const std::string& alertAction,
-    const std::string& identifierKey, const os::Dictionary& userInfo, const std::string& soundName) {
+    const std::string& identifierKey, const os::Dictionary& userInfo, const std::string& soundName,
+    const std::optional<os::CircularRegion>& region, bool regionTriggersOnce, const std::optional<std::string>& category) {
   if (!fireDate) {
     error("通知时间不能为空");
     return std::nullopt;
@@ -25,12 +28,18 @@ std::optional<os::LocalNotification> DUVLocalNotificationManager::setLocalNotifi
   }
   os::LocalNotification notification;
   notification.fireDate = fireDate;
+  notification.timeZone = DateCalendar::currentCalendar().timeZone().name();
   notification.alertBody = alertBody;
   notification.soundName = soundName.empty() ? "UILocalNotificationDefaultSoundName" : soundName;
   notification.alertAction = alertAction;
   if (badge != 0) notification.applicationIconBadgeNumber = badge;
   notification.userInfo = userInfo;
   if (!identifierKey.empty()) notification.userInfo.set(kDUVNotificationKey, os::Value(identifierKey));
+  if (os::Device::current().systemVersionNumber() >= 8.0) {
+    notification.region = region;
+    notification.regionTriggersOnce = regionTriggersOnce;
+    notification.category = category;
+  }
   if (app->scheduledLocalNotifications().size() >= kMaximumScheduled) {
     // Not scheduled: answering it would tell the caller it will fire.
     error("设置本地通知不能大于64个");

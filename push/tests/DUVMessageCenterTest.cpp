@@ -5,6 +5,7 @@
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
+#include "os/views/Device.h"
 #include "push/model/DUVLocalNotificationManager.h"
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVNotifications.h"
@@ -59,6 +60,35 @@ TEST(DUVLocalNotificationManager, LimitsKeysAndDeletion) {
   EXPECT_FALSE(DUVLocalNotificationManager::findLocalNotificationWithIdentifier(std::nullopt));
   DUVLocalNotificationManager::clearAllLocalNotifications();
   EXPECT_TRUE(app->scheduledLocalNotifications().empty());
+}
+
+// Every notification fires in the default time zone; region, its once-only flag and the category
+// are taken from system 8.0 on and left off before.
+TEST(DUVLocalNotificationManager, RegionCategoryAndTimeZone) {
+  os::TestSandbox sandbox;
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  os::CircularRegion region{39.9, 116.4, 200, "office"};
+  auto later = os::Date::now().addingTimeInterval(60);
+  os::DeviceProfile profile;
+  profile.systemVersion = "8.0";
+  profile.timeZone = "Asia/Tokyo";
+  auto previous = os::Device::current().setProfile(profile);
+  auto eight = DUVLocalNotificationManager::setLocalNotification(later, "b", 0, "", "k", {}, "", region, true, "reply");
+  profile.systemVersion = "7.1";
+  os::Device::current().setProfile(profile);
+  auto seven = DUVLocalNotificationManager::setLocalNotification(later, "b", 0, "", "k", {}, "", region, true, "reply");
+  os::Device::current().setProfile(previous);
+  ASSERT_TRUE(eight && seven);
+  EXPECT_EQ(eight->timeZone, "Asia/Tokyo");
+  EXPECT_EQ(eight->region, region);
+  EXPECT_TRUE(eight->regionTriggersOnce);
+  EXPECT_EQ(eight->category, "reply");
+  EXPECT_EQ(seven->timeZone, "Asia/Tokyo");
+  EXPECT_EQ(seven->region, std::nullopt);
+  EXPECT_FALSE(seven->regionTriggersOnce);
+  EXPECT_EQ(seven->category, std::nullopt);
+  EXPECT_EQ(app->scheduledLocalNotifications().front(), *eight);
 }
 
 }  // namespace

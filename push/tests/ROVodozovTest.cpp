@@ -7,11 +7,19 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
+#include "os/core/Compression.h"
+#include "os/net/NetworkReachability.h"
+#include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/UdpTestPeer.h"
+#include "os/testing/Waits.h"
+#include "os/views/Device.h"
 #include "os/testing/TestSandbox.h"
 #include "push/ROVodozov.h"
 #include "push/model/DUVClient.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/utilities/DUVUserDefaults.h"
+#include "push/utilities/DUVUtilities.h"
 
 namespace {
 
@@ -138,6 +146,105 @@ TEST_F(ROVodozovTest, TheTokenCheckWarnsEveryTenSecondsUntilItsCountRunsOut) {
   }
   EXPECT_EQ(settle()->deviceTokenStatusCheckTimes(), 97);
   EXPECT_TRUE(logged("Not get deviceToken yet."));
+}
+
+// From system 8.0 the application registers for remote notifications and then for the user
+// notification settings (types and categories); before 8.0, where those two do not exist, with
+// the types alone.
+TEST_F(ROVodozovTest, RegistrationFollowsTheSystemVersion) {
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  os::DeviceProfile eight;
+  eight.systemVersion = "8.0";
+  auto previous = os::Device::current().setProfile(eight);
+  ROVodozov::registerForRemoteNotificationTypes(7, os::Value::set({os::Value("reply")}));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(app->isRegisteredForRemoteNotifications());
+  EXPECT_EQ(app->enabledRemoteNotificationTypes(), 0u);
+  EXPECT_EQ(app->currentUserNotificationSettings(), (os::UserNotificationSettings{7, {"reply"}}));
+
+  auto older = os::Application::create(nullptr);
+  older->makeShared();
+  os::DeviceProfile seven;
+  seven.systemVersion = "7.1";
+  os::Device::current().setProfile(seven);
+  EXPECT_NO_THROW(ROVodozov::registerForRemoteNotificationTypes(7, os::Value()));
+  EXPECT_EQ(older->enabledRemoteNotificationTypes(), 7u);
+  EXPECT_EQ(older->currentUserNotificationSettings().types, 0u);
+  os::Device::current().setProfile(previous);
+}
+
+TEST_F(ROVodozovTest, LocationFixesAndTheirRefusal) {
+  sandbox_.writeBundlePropertyList("PushConfig.plist", os::Value(os::Dictionary{{"APP_KEY", os::Value("ABC123")}}));
+  ROVodozov::setupWithOption({});
+  ROVodozov::setLocation(std::nullopt);
+  EXPECT_TRUE(settle()->reportSession()->locationInfo().gpsInfo.empty());
+  EXPECT_TRUE(logged("ZUrarLog ERROR: 参数location不能为空"));
+  ROVodozov::setLocation(os::Location{39.9, 116.4, 43.5, 5, 10});
+  auto gps = settle()->reportSession()->locationInfo().gpsInfo;
+  ASSERT_EQ(gps.size(), 1u);
+  EXPECT_EQ(gps[0]["lat"], os::Value(39.9));
+  EXPECT_EQ(gps[0]["lng"], os::Value(116.4));
+  EXPECT_EQ(gps[0]["altitude"], os::Value(43.5));
+  EXPECT_EQ(gps[0]["horizontalAccuracy"], os::Value(5.0));
+  EXPECT_EQ(gps[0]["verticalAccuracy"], os::Value(10.0));
+}
+
+// Each remote notification is reported as a "msg_status" record whose "result" tells how it
+// reached the application: 2003 with the launch options, then by the application's state, 2001
+// active, 2002 inactive, 2004 in the background, 2000 for any other (here: no application).
+TEST_F(ROVodozovTest, RemoteNotificationsAreReportedWithHowTheyArrived) {
+  os::testing::SharedFakeReachability reachability;
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+  os::testing::HttpTestServer reports;
+  reports.route("POST", "/v2/report", os::testing::CannedResponse::text("", 200));
+  int refused = os::testing::HttpTestServer::refusedPort();
+  os::testing::UdpTestPeer silentLookup;
+  sandbox_.writeBundlePropertyList(
+      "PushConfig.plist",
+      os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
+                               {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
+                               {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
+                               {"SIS_PORT", os::Value(silentLookup.port())},
+                               {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
+                               {"CORE_HOST", os::Value("127.0.0.1")},
+                               {"CORE_PORT", os::Value(refused)},
+                               {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
+  {
+    // A device that registered in an earlier run: reports need its uid.
+    os::NotificationCenter center;
+    DUVUserDefaults::create("com.example.newsreader", "abc123", center)->setUid(5, "pw", "reg-5");
+  }
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  ROVodozov::setupWithOption({{os::kApplicationLaunchOptionsRemoteNotificationKey,
+                               os::Value(os::Dictionary{{"_j_msgid", os::Value(3)}})}});
+  app->launch();
+  ROVodozov::handleRemoteNotification({{"_j_msgid", os::Value(1)}});
+  settle();
+  app->resignActive();
+  ROVodozov::handleRemoteNotification({{"_j_msgid", os::Value(2)}});
+  settle();
+  app->enterBackground();
+  ROVodozov::handleRemoteNotification({{"_j_msgid", os::Value(4)}});
+  settle();
+  app.reset();
+  ROVodozov::handleRemoteNotification({{"_j_msgid", os::Value(5)}});
+
+  std::map<std::string, long long> results;
+  ASSERT_TRUE(os::testing::runUntil([&] {
+    for (const auto& request : reports.requests()) {
+      // The test server may have taken the gzip encoding off already.
+      os::Data bytes = os::dataFromString(request.body);
+      auto json = ZRFJSONObject(os::inflateData(bytes, 1 << 20).value_or(bytes));
+      const os::Array* content = json ? (*json)["content"].array() : nullptr;
+      if (!content) continue;
+      for (const auto& record : *content)
+        if (record["type"] == os::Value("msg_status")) results[record["msg_id"].stringOr()] = record["result"].intValue();
+    }
+    return results.size() == 5;
+  }));
+  EXPECT_EQ(results, (std::map<std::string, long long>{{"3", 2003}, {"1", 2001}, {"2", 2002}, {"4", 2004}, {"5", 2000}}));
 }
 
 }  // namespace
