@@ -100,6 +100,26 @@ TEST(DUVFrameCodec, RequestBodies) {
                    .isEqualToRequest(DUVSetTagAlias(8, std::vector<std::string>{}, std::string("y"))));
 }
 
+// A tags and alias frame of 1023 bytes goes out; from 1024 bytes the caller hears 6008 instead.
+// The frame: 10-byte header, u32 uid, the app key and the JSON blob, each with a u16 count.
+TEST(DUVFrameCodec, TagsAndAliasFrameLimit) {
+  DUVPacketContext context;  // no app key: its count alone
+  const std::size_t json = std::string(R"({"platform":"i","tags":""})").size();
+  auto request = [&](std::size_t frameSize, std::vector<int>& heard) {
+    auto tags = std::make_shared<DUVSetTagAlias>(
+        7, std::vector<std::string>{std::string(frameSize - 10 - 4 - 2 - 2 - json, 't')}, std::nullopt);
+    tags->setTooLongHandler([&heard](std::uint16_t rid, int code) { heard.push_back(rid == 7 ? code : -1); });
+    return tags->packetData(context);
+  };
+  std::vector<int> heard;
+  auto fits = request(1023, heard);
+  ASSERT_TRUE(fits);
+  EXPECT_EQ(fits->size(), 1023u);
+  EXPECT_TRUE(heard.empty());
+  EXPECT_FALSE(request(1024, heard));
+  EXPECT_EQ(heard, (std::vector<int>{6008}));
+}
+
 TEST(DUVFrameCodec, ReceivedFrames) {
   os::testing::LogCapture log;
   os::Data five{0, 5, 1, 3, 0};
@@ -216,9 +236,10 @@ TEST(DUVFrameCodec, MessageUserInfo) {
   auto info = [](const std::string& content, std::uint8_t type = 0) {
     return decode<DUVMessageDispatch>(incoming(3, 1, message(content, type)))->getDispatchMessageUserInfo();
   };
-  auto full = info("note\n{\"title\":\"T\",\"message\":\"M\",\"extras\":\"{\\\"id\\\":3}\"}");
+  auto full = info("note\n{\"title\":\"T\",\"message\":\"M\",\"content_type\":\"news\",\"extras\":\"{\\\"id\\\":3}\"}");
   ASSERT_TRUE(full);
   EXPECT_EQ((*full)["title"], os::Value("T"));
+  EXPECT_EQ((*full)["content_type"], os::Value("news"));
   EXPECT_EQ((*full)["content"], os::Value("M"));
   EXPECT_EQ((*full)["extras"]["id"].intValue(), 3);
   EXPECT_FALSE((*info("{\"message\":\"M\",\"extras\":\"[1]\"}")).contains("extras"));
