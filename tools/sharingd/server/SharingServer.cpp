@@ -226,7 +226,10 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   bool signingIn = false;
   if (!found && req.method == "POST" && options_.signInPage && segments) {
     auto page = route("GET", *segments);
-    if (page && page->action == 9) found = page, signingIn = true;
+    if (page && page->action == 9) {
+      found = page;
+      signingIn = true;
+    }
   }
   if (!found) return plain(res, 404, "no such action");
   LoggedRequest request = *found;
@@ -252,7 +255,14 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   };
   std::optional<os::Dictionary> parameters;
   if (request.method == "GET" || request.action == 9) {
-    if (auto text = readCipher(req.get_param_value("ud_get"))) parameters = parseEncipheredQuery(*text);
+    // Read from the raw query: the Base64 text holds "+", which stands for itself there (the
+    // HTTP layer's query reading would make it a space). An escaped "%2B" reads the same.
+    std::string cipher;
+    const std::string target = req.target.empty() ? req.path : req.target;
+    if (const auto mark = target.find('?'); mark != std::string::npos)
+      for (const auto& pair : os::split(std::string_view(target).substr(mark + 1), "&"))
+        if (pair.starts_with("ud_get=")) cipher = os::percentUnescape(pair.substr(7)).value_or("");
+    if (auto text = readCipher(cipher)) parameters = parseEncipheredQuery(*text);
   } else {
     auto field = formFields.find("ud_post");
     auto text = field == formFields.end() ? std::nullopt : readCipher(field->second);

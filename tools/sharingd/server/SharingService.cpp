@@ -97,6 +97,84 @@ os::Dictionary dictionaryOf(const os::Value& value) {
   return value.isDictionary() ? *value.dictionary() : os::Dictionary{};
 }
 
+bool isDecimal(const std::string& s, bool negativeAllowed) {
+  std::size_t digits = negativeAllowed && s.starts_with('-') ? 1 : 0;
+  return s.size() > digits && s.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// The operation code each action carries under "opid" (none for the others).
+const char* operationOf(int action) {
+  switch (action) {
+    case 0: return "5";
+    case 1: return "6";
+    case 2: return "2";
+    case 3: return "1";
+    case 4: return "9";
+    case 5: return "17";
+    case 6: return "13";
+    case 7: return "16";
+    case 8: return "15";
+    case 9: return "10";
+    case 11: return "12";
+    default: return nullptr;
+  }
+}
+
+// What every action's parameters must hold whatever the service's state: the base parameters'
+// application key, the action's operation code, and the forms of the fields the action reads.
+std::optional<ActionAnswer> malformed(const ActionRequest& request) {
+  const os::Dictionary& p = request.parameters;
+  auto bad = [](std::string message) { return refusal(kStatusBadParameters, std::move(message)); };
+  if (request.action == 18) {
+    // Only the report and the user id: not the base parameters.
+    for (const auto& [key, value] : p)
+      if (key != "param" && key != "uid") return bad("the operation report carries only param and uid, not " + key);
+    return std::nullopt;
+  }
+  if (text(p, "ak") != request.appKey) return bad("ak differs from the application key of the path");
+  if (const char* operation = operationOf(request.action); operation && text(p, "opid") != operation)
+    return bad(std::string("opid must be ") + operation);
+  switch (request.action) {
+    case 2:
+      if (!isDecimal(text(p, "lct"), true)) return bad("lct must be a time in milliseconds or -1");
+      break;
+    case 5: {
+      const std::string type = text(p, "type");
+      if (type != "common" && type != "shake") return bad("type must be common or shake");
+      auto targets = parseJSONObject(text(p, "sns"));
+      if (!targets) return bad("sns must be a JSON object of platform names");
+      bool ownScreen = false;
+      for (const auto& [platform, usid] : *targets) {
+        if (!usid.isString()) return bad("the usid of " + platform + " must be a string");
+        ownScreen = ownScreen || usid.string()->empty();
+      }
+      // Platforms the client shares to itself stand with an empty usid and mark the share "tp" 1.
+      if (ownScreen && text(p, "tp") != "1") return bad("tp must be 1 when a platform has no usid");
+      if (p["ftype"].isString() && (!p["furl"].isString() || (text(p, "ftype") != "0" && text(p, "ftype") != "1" &&
+                                                             text(p, "ftype") != "2")))
+        return bad("ftype must be 0, 1 or 2 beside furl");
+      break;
+    }
+    case 14: {
+      const std::string gender = text(p, "gender");
+      if (p["gender"].isString() && gender != "1" && gender != "0") return bad("gender must be 1 or 0");
+      if (p["extend"].isString() && !parseJSONObject(text(p, "extend"))) return bad("extend must be a JSON object");
+      break;
+    }
+    case 15: {
+      const std::string platform = text(p, "to");
+      if (p["openid"].isString() && text(p, "usid") != text(p, "openid"))
+        return bad("usid must be the open id when an open id is given");
+      if (p["expires_in"].isString() && !isDecimal(text(p, "expires_in"), true))
+        return bad("expires_in must be whole seconds");
+      break;
+    }
+    default:
+      break;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 ActionAnswer SharingService::answer(const ActionRequest& request) {
@@ -209,13 +287,14 @@ ActionAnswer SharingService::share(App& app, const ActionRequest& request, const
 }
 
 ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
+  if (auto refused = malformed(request)) return *refused;
   App& app = apps_[request.appKey];
   const os::Dictionary& p = request.parameters;
   const std::string arg = request.pathArguments.empty() ? "" : request.pathArguments[0];
   switch (request.action) {
     case 3: {
       std::string descriptor = text(p, "dc");
-      if (descriptor.empty()) return refusal(kStatusBadParameters, "no descriptor");
+      if (descriptor.empty()) return refusal(kStatusBadParameters, "dc must be the percent-escaped descriptor");
       std::string uid = uidFor(app, p);
       auto& key = app.keyByDescriptor[descriptor];
       if (key.empty()) {
@@ -365,6 +444,12 @@ ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
       std::string platform = text(p, "to");
       if (platform.empty() || text(p, "usid").empty() || text(p, "access_token").empty())
         return refusal(kStatusBadParameters, "platform, usid and access_token are required");
+      // The QQ platforms' tokens are good only with the QQ application they were issued to: once
+      // the app has told its QQ application (its "qzone_key" and "qzone_secret"), a QZone or QQ
+      // token carries that application's "app_id" and "app_secret".
+      if ((platform == "qzone" || platform == "qq") && app.appInfo && (*app.appInfo)["qzone_key"].isString() &&
+          (p["app_id"] != (*app.appInfo)["qzone_key"] || p["app_secret"] != (*app.appInfo)["qzone_secret"]))
+        return refusal(kStatusBadParameters, "app_id and app_secret must be the QQ application's for " + platform);
       std::string uid = uidFor(app, p);
       os::Dictionary account{{"usid", p["usid"]},
                              {"access_token", p["access_token"]},

@@ -30,12 +30,15 @@ std::optional<std::string> encipher(std::string_view text, std::string_view appK
 
 std::optional<std::string> decipher(std::string_view text, std::string_view appKey) {
   auto bytes = dataWithBase64EncodedString(text);
-  if (!bytes || bytes->empty() || bytes->size() % 16 != 0) return std::nullopt;
+  // The decoder skips what is not Base64; the client writes padded text without line breaks,
+  // so only text that encodes back to itself is taken.
+  if (!bytes || bytes->empty() || bytes->size() % 16 != 0 || base64EncodedString(*bytes) != text) return std::nullopt;
   auto plain = os::aes128CBCDecrypt(*bytes, keyFor(appKey), os::dataFromString(kVector), os::CipherPadding::None);
   if (!plain) return std::nullopt;
   std::string out = os::stringFromData(*plain);
-  while (!out.empty() && out.back() == '\0') out.pop_back();
-  if (!os::isValidUTF8(out)) return std::nullopt;
+  std::size_t padding = 0;
+  for (; !out.empty() && out.back() == '\0'; ++padding) out.pop_back();
+  if (padding == 0 || padding > 16 || !os::isValidUTF8(out)) return std::nullopt;
   return out;
 }
 
@@ -55,13 +58,25 @@ std::optional<os::Dictionary> parseQuery(std::string_view query) {
 
 os::Dictionary parseEncipheredQuery(std::string_view query) {
   os::Dictionary pairs;
-  for (const auto& part : os::split(query, "&")) {
+  std::size_t at = 0;
+  while (at < query.size()) {
+    std::size_t end = query.find('&', at);
+    std::string_view part = query.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    if (part.starts_with("name=")) {
+      end = std::string_view::npos;
+      part = query.substr(at);
+    }
+    at = end == std::string_view::npos ? query.size() : end + 1;
     if (part.empty()) continue;
-    auto equals = part.find('=');
-    std::string name = part.substr(0, equals);
-    std::string value = equals == std::string::npos ? "" : part.substr(equals + 1);
+    const std::size_t equals = part.find('=');
+    const std::string name(part.substr(0, equals));
+    std::string value(equals == std::string_view::npos ? std::string_view{} : part.substr(equals + 1));
     if (name == "dc") {
-      value = os::percentUnescape(value).value_or(value);
+      // Escaped: letters, digits, "-", "." and "_" stay; everything else ("~" too) is an escape.
+      constexpr std::string_view kLeftAlone = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._%";
+      auto plain = value.find_first_not_of(kLeftAlone) == std::string::npos ? os::percentUnescape(value) : std::nullopt;
+      if (!plain) continue;
+      value = std::move(*plain);
     } else {
       std::string plain;
       for (std::size_t i = 0; i < value.size(); ++i) {
@@ -74,7 +89,7 @@ os::Dictionary parseEncipheredQuery(std::string_view query) {
       }
       value = std::move(plain);
     }
-    pairs.set(name, os::Value(value));
+    pairs.set(name, os::Value(std::move(value)));
   }
   return pairs;
 }

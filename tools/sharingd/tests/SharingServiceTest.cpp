@@ -7,10 +7,19 @@
 #include "tools/sharingd/server/SharingService.h"
 #include "tools/sharingd/server/SharingWire.h"
 
+#include "foundation/formats/Base64.h"
 #include "os/core/String.h"
+#include "os/crypto/Cipher.h"
+#include "os/crypto/Digest.h"
 
 namespace sharingd {
 namespace {
+
+// The parameters as the client sends them: its base parameters carry the application key.
+os::Dictionary based(os::Dictionary parameters, const std::string& appKey = "app") {
+  parameters.set("ak", os::Value(appKey));
+  return parameters;
+}
 
 TEST(SharingWireTest, CipherRoundTripsAndRefusesOtherKeys) {
   auto cipher = encipher("{\"a\":1}", "key-1");
@@ -22,9 +31,142 @@ TEST(SharingWireTest, CipherRoundTripsAndRefusesOtherKeys) {
   EXPECT_FALSE(parseQuery("a=%zz"));
 }
 
+// The cipher as the protocol gives it, written out here on its own: AES-128-CBC, the key the first
+// 16 characters of the application key's upper-case MD5 digits, the vector "qxvdk.w4/Tz+R591",
+// 1 to 16 zero bytes of padding, standard Base64 outside.
+std::string encipherByHand(const std::string& text, const std::string& appKey, bool padWholeBlocks = true) {
+  os::Data bytes(text.begin(), text.end());
+  if (padWholeBlocks || bytes.size() % 16 != 0) bytes.resize(bytes.size() + 16 - bytes.size() % 16, 0);
+  const std::string hex = os::uppercaseASCII(os::md5Hex(appKey));
+  auto cipher = os::aes128CBCEncrypt(bytes, os::Data(hex.begin(), hex.begin() + 16),
+                                     os::dataFromString("qxvdk.w4/Tz+R591"), os::CipherPadding::None);
+  return base64EncodedString(*cipher).value_or("");
+}
+
+TEST(SharingWireTest, TheCipherIsTheProtocolsAndOnlyItsFormDeciphers) {
+  const std::string key = "6c3f0e9a2b7d41580a9e3c12";
+  // The empty text is one block of zero bytes: 24 Base64 characters ending in "==".
+  EXPECT_EQ(encipher("", key), encipherByHand("", key));
+  EXPECT_EQ(encipher("", key)->size(), 24u);
+  EXPECT_TRUE(encipher("", key)->ends_with("=="));
+  // 16 characters take a second, all-padding block: 32 bytes, 44 characters.
+  EXPECT_EQ(encipher("0123456789abcdef", key)->size(), 44u);
+  EXPECT_EQ(decipher(encipherByHand("{\"st\":200}", key), key), "{\"st\":200}");
+
+  // Whole blocks without their padding block are not the protocol's.
+  EXPECT_FALSE(decipher(encipherByHand("0123456789abcdef", key, false), key));
+  // Only padded one-line Base64: no line breaks, no missing "=".
+  std::string text = encipherByHand("{\"a\":\"a longer text of more than one line of Base64 output\"}", key);
+  ASSERT_TRUE(decipher(text, key));
+  EXPECT_FALSE(decipher(text.substr(0, 20) + "\r\n" + text.substr(20), key));
+  std::string padded = *encipher("x", key);
+  ASSERT_TRUE(padded.ends_with("=="));
+  EXPECT_FALSE(decipher(padded.substr(0, padded.size() - 2), key));
+  // The key is the application key's: another key's text does not decipher to it.
+  EXPECT_NE(decipher(text, "key-2"), decipher(text, key));
+}
+
+TEST(SharingWireTest, TheQueryKeepsValuesAsTheyAreAndTakesBackOnlyTheDescriptor) {
+  auto q = parseEncipheredQuery("mac=&ak=k&dt=1700000000000&x=%41+b&dc=news%2F1%20%E5%86%9B&ni=0&opid=1&name=A&B=C 100%");
+  EXPECT_EQ(q["x"].stringOr(), "%41+b");
+  // "%" and "&" inside a value may come as "%25" and "%26".
+  EXPECT_EQ(parseEncipheredQuery("t=a%26b%25c&u=1")["t"].stringOr(), "a&b%c");
+  EXPECT_EQ(q["mac"].stringOr(), "");
+  EXPECT_EQ(q["dc"].stringOr(), "news/1 军");
+  EXPECT_EQ(q["opid"].stringOr(), "1");
+  // The title stands last and runs to the end, "&" and "%" and all.
+  EXPECT_EQ(q["name"].stringOr(), "A&B=C 100%");
+  // A descriptor that did not arrive escaped is not taken.
+  EXPECT_FALSE(parseEncipheredQuery("dc=news/1&opid=1")["dc"].isString());
+  EXPECT_FALSE(parseEncipheredQuery("dc=a~b")["dc"].isString());
+  EXPECT_FALSE(parseEncipheredQuery("dc=%zz")["dc"].isString());
+}
+
+// The fields each action must carry, from the action table: refused with 5002 when wrong.
+TEST(SharingServiceCheckTest, ActionsCarryTheirOperationCodeKeyAndFieldForms) {
+  SharingService service;
+  auto st = [&](int action, os::Dictionary parameters, std::vector<std::string> arguments = {}) {
+    return service.answer(ActionRequest{action, action == 3 ? "GET" : "POST", "app", std::move(arguments),
+                                        std::move(parameters)})
+        .st;
+  };
+  // Action 3 carries "opid" 1 and the application key of its path.
+  EXPECT_EQ(st(3, based({{"dc", "n"}, {"opid", "1"}})), 200);
+  EXPECT_EQ(st(3, based({{"dc", "n"}, {"opid", "2"}})), kStatusBadParameters);
+  EXPECT_EQ(st(3, based({{"dc", "n"}})), kStatusBadParameters);
+  EXPECT_EQ(st(3, based({{"dc", "n"}, {"opid", "1"}}, "other")), kStatusBadParameters);
+  // Binding "13", unbinding "16", cancelling an authorisation "15", user information "12".
+  EXPECT_EQ(st(6, based({{"sns", "sina"}, {"opid", "13"}})), 200);
+  EXPECT_EQ(st(6, based({{"sns", "sina"}, {"opid", "6"}})), kStatusBadParameters);
+  EXPECT_EQ(st(7, based({{"opid", "16"}})), 200);
+  EXPECT_EQ(st(8, based({{"via", "sina"}, {"opid", "15"}})), 200);
+  EXPECT_EQ(st(8, based({{"via", "sina"}, {"opid", "10"}})), kStatusBadParameters);
+  // Comments list: "lct" is milliseconds or -1.
+  EXPECT_EQ(st(2, based({{"lct", "soon"}, {"opid", "2"}}), {"ek"}), kStatusBadParameters);
+
+  // The operation report carries "param" and "uid" only, not the base parameters.
+  EXPECT_EQ(st(18, os::Dictionary{{"param", "{\"15\":\"1\"}"}, {"uid", "u1"}}), 200);
+  EXPECT_EQ(st(18, os::Dictionary{{"param", "{\"15\":\"1\"}"}}), 200);
+  EXPECT_EQ(st(18, based({{"param", "{\"15\":\"1\"}"}})), kStatusBadParameters);
+
+  // Custom account: gender "1" or "0", "extend" JSON.
+  EXPECT_EQ(st(14, based({{"username", "u"}, {"gender", "1"}}), {"u1"}), 200);
+  EXPECT_EQ(st(14, based({{"username", "u"}, {"gender", "male"}}), {"u1"}), kStatusBadParameters);
+  EXPECT_EQ(st(14, based({{"username", "u"}, {"extend", "{"}}), {"u1"}), kStatusBadParameters);
+}
+
+TEST(SharingServiceCheckTest, TokenUploadsAndMultiShares) {
+  SharingService service;
+  auto token = [&](os::Dictionary extra) {
+    os::Dictionary p = based({{"access_token", "t"}, {"uid", "u1"}});
+    for (const auto& [key, value] : extra) p.set(key, value);
+    return service.answer(ActionRequest{15, "POST", "app", {}, p}).st;
+  };
+  // With an open id the usid is that open id.
+  EXPECT_EQ(token({{"to", "sina"}, {"usid", "123"}}), 200);
+  EXPECT_EQ(token({{"to", "velmora"}, {"usid", "o1"}, {"openid", "o1"}}), 200);
+  EXPECT_EQ(token({{"to", "velmora"}, {"usid", "123"}, {"openid", "o1"}}), kStatusBadParameters);
+  // QZone and QQ tokens carry the QQ application's "app_id" and "app_secret" once the app has
+  // told the service its QQ application ("qzone_key", "qzone_secret").
+  EXPECT_EQ(token({{"to", "qzone"}, {"usid", "o2"}, {"openid", "o2"}}), 200);
+  ASSERT_EQ(service.answer(ActionRequest{19, "POST", "app", {},
+                                         based({{"qzone_key", "100424468"}, {"qzone_secret", "k"}, {"ombra_secret", "ppa"}})})
+                .st,
+            200);
+  EXPECT_EQ(token({{"to", "qzone"}, {"usid", "o2"}, {"openid", "o2"}}), kStatusBadParameters);
+  EXPECT_EQ(token({{"to", "qq"}, {"usid", "o2"}, {"openid", "o2"}, {"app_id", "100424468"}}), kStatusBadParameters);
+  EXPECT_EQ(token({{"to", "qq"}, {"usid", "o2"}, {"openid", "o2"}, {"app_id", "1"}, {"app_secret", "k"}}),
+            kStatusBadParameters);
+  EXPECT_EQ(token({{"to", "qzone"}, {"usid", "o2"}, {"openid", "o2"}, {"app_id", "100424468"}, {"app_secret", "k"}}),
+            200);
+  EXPECT_EQ(token({{"to", "sina"}, {"usid", "123"}}), 200);
+  EXPECT_EQ(token({{"to", "sina"}, {"usid", "123"}, {"expires_in", "3600.5"}}), kStatusBadParameters);
+  ASSERT_TRUE(service.account("app", "u1", "qzone"));
+  EXPECT_EQ((*service.account("app", "u1", "qzone"))["usid"].stringOr(), "o2");
+
+  // A share names its platforms in "sns": "sina" with the stored usid, "wxsession" (which the
+  // client shares itself) with "" and then "tp" 1; "type" common or shake.
+  auto share = [&](os::Dictionary extra) {
+    os::Dictionary p = based({{"opid", "17"}, {"uid", "u1"}, {"type", "common"}, {"tp", "0"}, {"ct", "看看"}});
+    for (const auto& [key, value] : extra) p.set(key, value);
+    return service.answer(ActionRequest{5, "POST", "app", {"-1"}, p});
+  };
+  EXPECT_EQ(share({{"sns", "{\"sina\":\"123\"}"}}).st, 200);
+  EXPECT_EQ(share({{"sns", "{\"sina\":\"123\",\"wxsession\":\"\"}"}}).st, kStatusBadParameters);
+  auto both = share({{"sns", "{\"sina\":\"123\",\"wxsession\":\"\"}"}, {"tp", "1"}});
+  EXPECT_EQ(both.st, 200);
+  EXPECT_EQ(both.data["sina"]["st"].intValue(), 200);
+  EXPECT_EQ(share({{"sns", "{\"sina\":\"123\"}"}, {"type", "normal"}}).st, kStatusBadParameters);
+  EXPECT_EQ(share({{"sns", "{\"sina\":123}"}}).st, kStatusBadParameters);
+  // An unknown usid is refused per platform: 510 with the platform's own "st".
+  auto stale = share({{"sns", "{\"sina\":\"999\"}"}});
+  EXPECT_EQ(stale.st, kStatusShareRefused);
+  EXPECT_EQ(stale.data["sina"]["st"].intValue(), kStatusTokenExpired);
+}
+
 TEST(SharingServiceStateTest, BarsLikesTokensAndSecrets) {
   SharingService service;
-  ActionRequest bar{3, "GET", "app", {}, os::Dictionary{{"dc", "news-1"}, {"sharedudid", "dev"}}};
+  ActionRequest bar{3, "GET", "app", {}, based({{"dc", "news-1"}, {"sharedudid", "dev"}, {"opid", "1"}})};
   auto first = service.answer(bar);
   ASSERT_EQ(first.st, 200);
   std::string ek = first.data["ek"].stringOr();
@@ -32,19 +174,19 @@ TEST(SharingServiceStateTest, BarsLikesTokensAndSecrets) {
   EXPECT_EQ(service.answer(bar).data["ek"].stringOr(), ek);
   EXPECT_EQ(service.answer(bar).data["pv"].intValue(), 3);
 
-  ActionRequest like{1, "POST", "app", {ek}, os::Dictionary{{"st", "1"}, {"uid", os::Value(uid)}}};
+  ActionRequest like{1, "POST", "app", {ek}, based({{"st", "1"}, {"uid", os::Value(uid)}, {"opid", "6"}})};
   EXPECT_EQ(service.answer(like).data["lk"].intValue(), 1);
-  EXPECT_EQ(service.answer(ActionRequest{1, "POST", "app", {"nope"}, {}}).st, kStatusNoSuchContent);
+  EXPECT_EQ(service.answer(ActionRequest{1, "POST", "app", {"nope"}, based({{"opid", "6"}})}).st, kStatusNoSuchContent);
 
-  ActionRequest token{15, "POST", "app", {}, os::Dictionary{{"to", "sina"}, {"usid", "123"}, {"access_token", "t"},
-                                                            {"expires_in", "100"}, {"uid", os::Value(uid)}}};
+  ActionRequest token{15, "POST", "app", {}, based({{"to", "sina"}, {"usid", "123"}, {"access_token", "t"},
+                                                     {"expires_in", "100"}, {"uid", os::Value(uid)}})};
   EXPECT_EQ(service.answer(token).st, 200);
-  auto accounts = service.answer(ActionRequest{10, "GET", "app", {uid}, {}}).data["accounts"];
+  auto accounts = service.answer(ActionRequest{10, "GET", "app", {uid}, based({})}).data["accounts"];
   EXPECT_EQ(accounts["sina"]["usid"].stringOr(), "123");
 
-  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, os::Dictionary{{"ombra_secret", "ppa"}, {"x", "1"}}}).st, 200);
+  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, based({{"ombra_secret", "ppa"}, {"x", "1"}})}).st, 200);
   EXPECT_EQ(service.appInfo("app")->size(), 1u);
-  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, os::Dictionary{{"ombra_secret", "app"}}}).st,
+  EXPECT_EQ(service.answer(ActionRequest{19, "POST", "app", {}, based({{"ombra_secret", "app"}})}).st,
             kStatusBadSecret);
 }
 
@@ -55,10 +197,10 @@ TEST(SharingServiceStateTest, KeptUsersAndSignInsOutliveTheServiceAndADamagedFil
   {
     SharingService service;
     service.keepStateIn(path);
-    uid = service.answer(ActionRequest{3, "GET", "app", {}, os::Dictionary{{"dc", "n"}, {"sharedudid", "dev"}}})
+    uid = service.answer(ActionRequest{3, "GET", "app", {}, based({{"dc", "n"}, {"sharedudid", "dev"}, {"opid", "1"}})})
               .data["uid"].stringOr();
-    ASSERT_EQ(service.answer(ActionRequest{15, "POST", "app", {}, os::Dictionary{{"to", "sina"}, {"usid", "9"},
-                                                                                 {"access_token", "t"}, {"uid", os::Value(uid)}}})
+    ASSERT_EQ(service.answer(ActionRequest{15, "POST", "app", {}, based({{"to", "sina"}, {"usid", "9"},
+                                                                          {"access_token", "t"}, {"uid", os::Value(uid)}})})
                   .st,
               200);
   }
@@ -68,7 +210,7 @@ TEST(SharingServiceStateTest, KeptUsersAndSignInsOutliveTheServiceAndADamagedFil
   ASSERT_TRUE(again.account("app", uid, "sina"));
   EXPECT_EQ((*again.account("app", uid, "sina"))["usid"].stringOr(), "9");
   // A new device still gets a new user, not one of the kept numbers.
-  EXPECT_NE(again.answer(ActionRequest{3, "GET", "app", {}, os::Dictionary{{"dc", "n"}, {"sharedudid", "other"}}})
+  EXPECT_NE(again.answer(ActionRequest{3, "GET", "app", {}, based({{"dc", "n"}, {"sharedudid", "other"}, {"opid", "1"}})})
                 .data["uid"].stringOr(),
             uid);
 
@@ -121,6 +263,30 @@ TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen.back().action, 3);
   EXPECT_EQ(seen.back().appKey, "app");
+}
+
+// A GET's enciphered query arrives as the client wrote it, "+" of the Base64 text and all; its
+// values, the title with "&" and "%" in it, arrive as they are.
+TEST(SharingServerTest, AGetQueryIsReadAsTheClientWroteIt) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  httplib::Client client("127.0.0.1", *port);
+  client.set_url_encode(false);
+  std::string title = "军情 A&B 100%", cipher;
+  for (int i = 0; cipher.find('+') == std::string::npos; ++i) {
+    title = "军情 A&B 100% " + std::to_string(i);
+    cipher = *encipher("ak=app&dt=1&dc=news%2F1&ni=0&opid=1&name=" + title, "app");
+  }
+  auto answer = client.Get(("/bar/get/app/?ud_get=" + cipher).c_str());
+  ASSERT_TRUE(answer);
+  auto plain = decipher(answer->body, "app");
+  ASSERT_TRUE(plain);
+  EXPECT_EQ((*parseJSONObject(*plain))["st"].intValue(), 200);
+  ASSERT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(server.requests()[0].parameters["name"].stringOr(), title);
+  EXPECT_EQ(server.requests()[0].parameters["dc"].stringOr(), "news/1");
+  server.stop();
 }
 
 // Web authorisation: the page the reader's web view loads (base URL + "share/auth/AK/EK?" and
