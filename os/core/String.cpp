@@ -501,6 +501,34 @@ std::string escapeMarkup(std::string_view text) {
   return out;
 }
 
+std::string escapeControlCharacters(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    std::size_t length = 1;
+    bool valid = false;
+    char32_t c = decodeUTF8At(text, i, &length, &valid);
+    if (!valid) {
+      for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k)
+        out += format("\\x%02X", static_cast<unsigned char>(text[i + k]));
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F) {
+      out += format("\\x%02X", static_cast<unsigned>(c));
+    } else if (c >= 0x80 && c <= 0x9F) {
+      out += format("\\u%04X", static_cast<unsigned>(c));
+    } else {
+      out.append(text.substr(i, length));
+    }
+    i += std::max<std::size_t>(length, 1);
+  }
+  return out;
+}
+
 std::optional<std::string> percentUnescape(std::string_view s) {
   std::optional<std::string> out = percentUnescapeBytes(s);
   if (!out || !isValidUTF8(*out)) return std::nullopt;

@@ -109,4 +109,9 @@ std::optional<std::string> formURLDecode(std::string_view s);
 // Text for HTML or XML, as text and inside quoted attributes: & < > " ' become entities.
 std::string escapeMarkup(std::string_view text);
 
+// Text safe to print on a terminal: control characters become escapes (\n, \r, \t, \xNN for
+// the other bytes below 0x20 and 0x7F, \u00NN for U+0080 to U+009F), and so do the bytes of
+// invalid UTF-8 (\xNN). Everything else, backslashes included, is left as it is.
+std::string escapeControlCharacters(std::string_view text);
+
 }  // namespace os

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "os/core/String.h"
 #include "os/graphics/GraphicsContext.h"
 #include "os/graphics/TextLayout.h"
 
@@ -98,20 +99,13 @@ void Label::describeForDump(std::vector<std::string>& parts) const {
 }
 
 std::string dumpQuoted(const std::string& text) {
-  std::string out = "\"";
+  std::string out;
   for (char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
   }
-  return out + "\"";
+  // A text from outside (a server's headline) must not play tricks on the terminal it prints on.
+  return "\"" + escapeControlCharacters(out) + "\"";
 }
 
 }  // namespace os

@@ -66,7 +66,8 @@ class Label : public View {
   double minScale_ = 0;
 };
 
-// Quotes a text for screen dumps: "…" with backslash, quote and line breaks escaped.
+// Quotes a text for screen dumps: "…" with backslash and quote escaped, and control characters
+// as escapeControlCharacters writes them.
 std::string dumpQuoted(const std::string& text);
 
 }  // namespace os
