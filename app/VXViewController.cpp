@@ -136,6 +136,7 @@ void VXViewController::customNavbar() {
   item->setTitleView(std::make_shared<os::ImageView>(bundleImage("navbar-title")));
   auto button = os::makeView<os::Button>(os::Rect{0, 0, 30, 30}, os::ButtonType::Custom);
   button->setImage(bundleImage("navbar-left-item"), os::kControlStateNormal);
+  button->setAccessibilityLabel("菜单");
   auto weak = weakSelf();
   button->addTarget(
       this,

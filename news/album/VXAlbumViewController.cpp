@@ -97,6 +97,7 @@ void VXAlbumViewController::initViews() {
   backButton_->setFrame(os::Rect{10, os::Device::current().systemVersionNumber() >= 7 ? 30.0 : 10.0, 30, 21});
   backButton_->setBackgroundColor(os::Color::clear());
   backButton_->setImage(os::imageNamed("navbar-back"), os::kControlStateNormal);
+  backButton_->setAccessibilityLabel("返回");
   backButton_->addTarget(
       this,
       [weak](os::Control&) {
@@ -133,20 +134,21 @@ void VXAlbumViewController::initViews() {
   toolView_ = std::make_shared<os::View>(os::Rect{0, height - 40, width, 40});
   toolView_->setBackgroundColor(os::Color::withWhite(1, 0.1));
   root->addSubview(toolView_);
-  addToolButton(kFavoriteButtonTag, width - 40, "detail_toolbar_favorite", "detail_toolbar_favorite_press",
+  addToolButton(kFavoriteButtonTag, width - 40, "收藏", "detail_toolbar_favorite", "detail_toolbar_favorite_press",
                 "detail_toolbar_favorite_selected", &VXAlbumViewController::clickFavoriteButton);
-  addToolButton(kShareButtonTag, width - 95, "detail_toolbar_share", "detail_toolbar_share_press",
+  addToolButton(kShareButtonTag, width - 95, "分享", "detail_toolbar_share", "detail_toolbar_share_press",
                 "detail_toolbar_share_selected", &VXAlbumViewController::clickShareButton);
-  addToolButton(kDownloadButtonTag, width - 150, "detail_toolbar_download", nullptr, nullptr,
+  addToolButton(kDownloadButtonTag, width - 150, "保存", "detail_toolbar_download", nullptr, nullptr,
                 &VXAlbumViewController::clickDownloadButton);
 }
 
-std::shared_ptr<os::Button> VXAlbumViewController::addToolButton(int tag, double x, const char* image,
+std::shared_ptr<os::Button> VXAlbumViewController::addToolButton(int tag, double x, const char* label, const char* image,
                                                                  const char* pressed, const char* selected,
                                                                  void (VXAlbumViewController::*action)()) {
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   button->setFrame(os::Rect{x, 8, 25, 25});
   button->setTag(tag);
+  button->setAccessibilityLabel(label);
   button->setImage(os::imageNamed(image), os::kControlStateNormal);
   if (pressed) button->setImage(os::imageNamed(pressed), os::kControlStateHighlighted);
   if (selected) button->setImage(os::imageNamed(selected), os::kControlStateSelected);

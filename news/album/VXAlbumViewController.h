@@ -82,7 +82,7 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
   std::shared_ptr<VXAlbumViewController> self();
   void showHud(const std::string& text, bool autoHide);
   os::Value infoValue(std::string_view key) const;
-  std::shared_ptr<os::Button> addToolButton(int tag, double x, const char* image, const char* pressed,
+  std::shared_ptr<os::Button> addToolButton(int tag, double x, const char* label, const char* image, const char* pressed,
                                             const char* selected, void (VXAlbumViewController::*action)());
 
   // Weak: the context holds the side menu, which holds the navigation showing this screen.

@@ -73,6 +73,7 @@ void VXImageViewerViewController::viewDidLoad() {
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   button->setFrame(os::Rect{width - 60, 8, 50, 25});
   button->setImage(os::imageNamed("detail_imageviewer_download"), os::kControlStateNormal);
+  button->setAccessibilityLabel("保存");
   auto pressed = os::imageNamed("detail_imageviewer_download_press");
   button->setImage(pressed, os::kControlStateSelected);
   button->setImage(pressed, os::kControlStateHighlighted);

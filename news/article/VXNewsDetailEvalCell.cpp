@@ -14,6 +14,9 @@ VXNewsDetailEvalCell::VXNewsDetailEvalCell(const std::string& identifier, const 
     : VXNewsDetailBaseCell(identifier, context) {
   diggButton_ = makeButton("detail_digg", "detail_digg_press");
   buryButton_ = makeButton("detail_bury", "detail_bury_press");
+  // Their titles are the counts; the pictures say which way they vote.
+  diggButton_->setAccessibilityLabel("顶");
+  buryButton_->setAccessibilityLabel("踩");
 }
 
 std::shared_ptr<os::Button> VXNewsDetailEvalCell::makeButton(const std::string& image, const std::string& pressed) {

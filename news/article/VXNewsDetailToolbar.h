@@ -22,7 +22,7 @@ class VXNewsDetailToolbar : public os::View {
   const std::shared_ptr<os::Button>& moreButton() const { return moreButton_; }
 
  private:
-  std::shared_ptr<os::Button> addButton(int index, const std::string& image);
+  std::shared_ptr<os::Button> addButton(int index, const std::string& image, const std::string& label);
 
   std::shared_ptr<os::View> lineView_;
   std::shared_ptr<os::Button> favoriteButton_, shareButton_, fontButton_, moreButton_;

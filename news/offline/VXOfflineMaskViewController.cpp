@@ -54,6 +54,7 @@ void VXOfflineMaskViewController::viewDidLoad() {
 
   cancelButton_ = os::makeView<os::Button>(os::Rect{(width - 130) / 2, centreY + 50, 130, 40});
   cancelButton_->setImage(os::imageNamed("detail_cancel_dowanload"), os::kControlStateNormal);
+  cancelButton_->setAccessibilityLabel("取消下载");
   std::weak_ptr<os::Responder> weak = weak_from_this();
   auto self = [weak] { return std::dynamic_pointer_cast<VXOfflineMaskViewController>(weak.lock()); };
   cancelButton_->addTarget(

@@ -74,6 +74,7 @@ void VXOfflineViewController::initListData() {
 void VXOfflineViewController::createRightButton() {
   downloadButton_ = os::makeView<os::Button>(os::Rect{0, 0, 30, 30});
   downloadButton_->setImage(os::imageNamed("offline_download"), os::kControlStateNormal);
+  downloadButton_->setAccessibilityLabel("下载");
   std::weak_ptr<os::Responder> weak = weak_from_this();
   downloadButton_->addTarget(
       this,

@@ -48,6 +48,7 @@ void VXFeedbackViewController::viewDidLoad() {
 void VXFeedbackViewController::createRightButton() {
   sendButton_ = os::makeView<os::Button>(os::Rect(0, 0, 36, 25), os::ButtonType::Custom);
   sendButton_->setImage(os::imageNamed("setting_send"), os::kControlStateNormal);
+  sendButton_->setAccessibilityLabel("发送");
   auto weak = weakSelf();
   sendButton_->addTarget(
       this,

@@ -40,6 +40,8 @@ void VXSettingCell::setContent(const VXSettingDO& row) {
   swichButton_->setHidden(row.type() != VXSettingDO::kSwitch);
   if (row.type() == VXSettingDO::kNote) noteLabel_->setText(row.note());
   if (row.type() == VXSettingDO::kSwitch) swichButton_->setOn(os::intValue(row.note()) != 1, false);
+  // The switch is named by its row, as a reader hears it.
+  swichButton_->setAccessibilityLabel(row.type() == VXSettingDO::kSwitch ? row.name() : "");
 }
 
 void VXSettingCell::layoutSubviews() {

@@ -127,6 +127,7 @@ std::shared_ptr<os::ViewController> VXCustomNavController::popViewController(boo
 std::vector<std::shared_ptr<os::BarButtonItem>> VXCustomNavController::custumBackButton() {
   auto button = os::makeView<os::Button>(os::Rect(0, 0, 30, 21), os::ButtonType::Custom);
   button->setImage(backImage(), os::kControlStateNormal);
+  button->setAccessibilityLabel("返回");
   std::weak_ptr<VXCustomNavController> weak = std::static_pointer_cast<VXCustomNavController>(shared_from_this());
   button->addTarget(this, [weak](os::Control&) {
     if (auto self = weak.lock()) self->backButtonClick();

@@ -108,6 +108,10 @@ class View : public Responder {
 
   int tag() const { return tag_; }
   void setTag(int tag) { tag_ = tag; }
+  // What the view means to a reader who cannot make out its picture ("分享" for a button that
+  // shows only a share icon): screen dumps print it, and a reader's commands name the view by it.
+  const std::string& accessibilityLabel() const { return accessibilityLabel_; }
+  void setAccessibilityLabel(std::string label) { accessibilityLabel_ = std::move(label); }
   // This view or the first descendant (depth first, in subview order) with the tag.
   std::shared_ptr<View> viewWithTag(int tag);
 
@@ -261,6 +265,7 @@ class View : public Responder {
   std::optional<Color> tint_;
   ViewContentMode contentMode_ = ViewContentMode::ScaleToFill;
   int tag_ = 0;
+  std::string accessibilityLabel_;
   bool interaction_ = true;
   bool multipleTouch_ = false;
   bool exclusiveTouch_ = false;
