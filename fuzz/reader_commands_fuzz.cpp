@@ -24,6 +24,7 @@ std::vector<fuzz::Seed> seeds() {
       {"tour", "tap OK\ntap row 3\npull\nscroll end\ndrag 10 300 10 100\ndoubletap 160 240\nwait 1.5\ndump\n"},
       {"text", "tap \"标题\"\ntap 100 40\ntype 你好 world\nreturn\nalert 1\nalert \"取消\"\n"},
       {"odd", "TAP   row   99\nwait 0\nfly\n\ntap\nalert x\nscroll up\ntype\n"},
+      {"words", "tap 标\ntap \xe6\xa0\ntap OK OK\nalert 2 1\nalert 0\nwait 1 2\ndump x\ntap \x1b[2J\n"},
   };
 }
 FUZZ_SEEDS(seeds);

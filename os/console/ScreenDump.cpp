@@ -1,12 +1,14 @@
 #include "os/console/ScreenDump.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <vector>
 
 #include "os/core/String.h"
 #include "os/views/Button.h"
+#include "os/views/Control.h"
 #include "os/views/ImageView.h"
 #include "os/views/Label.h"
 #include "os/views/ScrollView.h"
@@ -69,11 +71,22 @@ std::vector<std::shared_ptr<View>> subviewsInReadingOrder(const View& view) {
   return subs;
 }
 
-// What a reader could tap in a subtree: its buttons' titles, else their pictures' names.
+// What a view's dump line says of it after its frame: what it shows, its label, its tag.
+std::vector<std::string> dumpParts(const View& view) {
+  std::vector<std::string> parts;
+  view.describeForDump(parts);
+  if (!view.accessibilityLabel().empty()) parts.push_back("label=" + dumpQuoted(view.accessibilityLabel()));
+  if (view.tag() != 0) parts.push_back(format("tag=%d", view.tag()));
+  return parts;
+}
+
+// What a reader could tap in a subtree: its buttons' titles, else their labels, else their
+// pictures' names.
 void buttonNames(const View& view, std::vector<std::string>& out) {
   if (!shows(view)) return;
   if (auto* button = dynamic_cast<const Button*>(&view)) {
     if (auto t = button->currentTitle(); t && !t->empty()) out.push_back(dumpQuoted(*t));
+    else if (!view.accessibilityLabel().empty()) out.push_back(dumpQuoted(view.accessibilityLabel()));
     else if (auto img = button->currentImage()) out.push_back(imageDumpName(*img));
   }
   for (auto& sub : view.subviews()) {
@@ -104,10 +117,7 @@ void dumpInto(std::string& out, const View& view, int indent, bool onScreen) {
   out.append(static_cast<std::size_t>(indent) * 2, ' ');
   out += view.className();
   out += " (" + number(f.origin.x) + ", " + number(f.origin.y) + ", " + number(f.size.width) + ", " + number(f.size.height) + ")";
-  std::vector<std::string> parts;
-  view.describeForDump(parts);
-  if (view.tag() != 0) parts.push_back(format("tag=%d", view.tag()));
-  for (auto& p : parts) out += " " + p;
+  for (auto& p : dumpParts(view)) out += " " + p;
   out += "\n";
   std::vector<std::shared_ptr<View>> away;
   for (auto& sub : subviewsInReadingOrder(view)) {
@@ -141,17 +151,32 @@ std::vector<std::shared_ptr<View>> shownViews() {
   return out;
 }
 
-// The inverse of the dump's quoting.
+// The inverse of dumpQuoted.
 std::string unquote(const std::string& quoted) {
   std::string out;
-  for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
+  const std::size_t end = quoted.size() - 1;  // the closing quote
+  for (std::size_t i = 1; i < end; ++i) {
     char c = quoted[i];
-    if (c == '\\' && i + 2 < quoted.size()) {
-      char n = quoted[++i];
-      out += n == 'n' ? '\n' : n == 'r' ? '\r' : n;
-    } else {
+    if (c != '\\' || i + 1 >= end) {
       out += c;
+      continue;
     }
+    char n = quoted[++i];
+    const std::size_t digits = n == 'x' ? 2 : n == 'u' ? 4 : 0;
+    unsigned code = 0;
+    bool hex = digits > 0 && i + digits < end;
+    for (std::size_t k = 1; hex && k <= digits; ++k) {
+      char d = quoted[i + k];
+      hex = std::isxdigit(static_cast<unsigned char>(d)) != 0;
+      code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : (d | 0x20) - 'a' + 10);
+    }
+    if (hex) {
+      i += digits;
+      if (n == 'x') out += static_cast<char>(code);
+      else appendUTF8(out, code);
+      continue;
+    }
+    out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
   }
   return out;
 }
@@ -162,14 +187,13 @@ struct Shown {
 
 // What the view's dump line says it shows.
 Shown shownBy(const View& view) {
-  std::vector<std::string> parts;
-  view.describeForDump(parts);
   Shown s;
-  for (auto& p : parts) {
+  for (auto& p : dumpParts(view)) {
     std::size_t eq = p.find('=');
     if (eq == std::string::npos) continue;
     std::string key = p.substr(0, eq), value = p.substr(eq + 1);
-    if ((key == "text" || key == "title" || key == "placeholder") && value.size() >= 2 && value.front() == '"') {
+    if ((key == "text" || key == "title" || key == "placeholder" || key == "label") && value.size() >= 2 &&
+        value.front() == '"') {
       s.texts.push_back(unquote(value));
     } else if (key == "image" || key == "background") {
       s.images.push_back(value);
@@ -257,35 +281,76 @@ bool isReachable(const View& view) {
   return hit && holdsOrIsHeldBy(*hit, view);
 }
 
-namespace {
-// Among the shown views, the front-most one reading `text` (exactly, then containing it, then by
-// picture name, then by part of one: a pressed button's picture adds to the name) that `usable`
-// accepts, trying the views `preferred` accepts first.
-std::shared_ptr<View> findText(const std::string& text, const std::function<bool(const View&)>& usable,
-                               const std::function<bool(const View&)>& preferred) {
-  if (text.empty()) return nullptr;
-  auto views = shownViews();
-  for (bool preferredOnly : {true, false}) {
-    for (int kind = 0; kind < 4; ++kind) {
-      for (auto it = views.rbegin(); it != views.rend(); ++it) {
-        Shown s = shownBy(**it);
-        bool match = false;
-        for (auto& t : kind >= 2 ? s.images : s.texts) {
-          match = match || (kind % 2 == 1 ? t.find(text) != std::string::npos : t == text);
-        }
-        if (match && usable(**it) && (!preferredOnly || preferred(**it))) return *it;
-      }
-    }
-  }
-  return nullptr;
+std::shared_ptr<View> controlActingFor(const View& view) {
+  auto hit = hitAtMiddle(view);
+  if (!hit || holdsOrIsHeldBy(*hit, view)) return nullptr;
+  std::shared_ptr<View> control = hit;
+  while (control && !dynamic_cast<Control*>(control.get())) control = control->superview();
+  if (!control || !static_cast<Control&>(*control).isEnabled() || isAncestor(control.get(), &view)) return nullptr;
+  // Laid over the view by the screen that shows it, not by a screen or a menu slid over it.
+  if (!control->superviewPtr() || !isAncestor(control->superviewPtr(), &view)) return nullptr;
+  if (control->enclosingViewController() != view.enclosingViewController()) return nullptr;
+  return control;
 }
 
-const ScrollView* enclosingScrollView(const View& view) {
-  for (const View* v = view.superviewPtr(); v; v = v->superviewPtr()) {
-    if (auto* scroll = dynamic_cast<const ScrollView*>(v)) return scroll;
+namespace {
+using ViewTest = std::function<bool(const View&)>;
+
+enum class Match { Exact, Part };
+
+// The texts (or picture names) of the view that `text` names by `how`.
+std::vector<std::string> namesMatching(const View& view, const std::string& text, bool pictures, Match how) {
+  Shown shown = shownBy(view);
+  std::vector<std::string> out;
+  for (auto& name : pictures ? shown.images : shown.texts) {
+    if (how == Match::Exact ? name == text : name.find(text) != std::string::npos) out.push_back(name);
   }
-  return nullptr;
+  return out;
 }
+
+// Among the shown views `usable` accepts, those `preferred` accepts first, what `text` names by
+// `how`: texts before picture names, the front-most of the views that read the same. Words that
+// are part of several different texts name none of them; the texts are the candidates.
+TextMatch findText(const std::string& text, const ViewTest& usable, const ViewTest& preferred, Match how) {
+  TextMatch found;
+  if (text.empty() || (how == Match::Part && !isValidUTF8(text))) return found;
+  auto views = shownViews();
+  for (bool pictures : {false, true}) {
+    for (bool preferredOnly : {true, false}) {
+      std::shared_ptr<View> front;
+      std::vector<std::string> names;
+      for (auto& view : views) {
+        if (!usable(*view) || (preferredOnly && !preferred(*view))) continue;
+        auto matching = namesMatching(*view, text, pictures, how);
+        if (matching.empty()) continue;
+        front = view;
+        for (auto& name : matching) {
+          if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        }
+      }
+      if (!front) continue;
+      if (names.size() == 1) found.view = front;
+      else found.candidates = names;
+      return found;
+    }
+  }
+  return found;
+}
+
+bool isVisible(const View& view) { return visibleRectOf(view).has_value(); }
+
+bool takesATouch(const View& view) { return isReachable(view) || controlActingFor(view) != nullptr; }
+
+bool isScrolledAway(const View& view) {
+  if (visibleRectOf(view) || view.bounds().isEmpty() || !inWindow(view)) return false;
+  for (const View* v = view.superviewPtr(); v; v = v->superviewPtr()) {
+    if (auto* scroll = dynamic_cast<const ScrollView*>(v))
+      return visibleRectOf(*scroll) && (scroll->canScrollHorizontally() || scroll->canScrollVertically());
+  }
+  return false;
+}
+
+bool any(const View&) { return true; }
 
 // The first text a view or what it holds shows, quoted.
 std::string firstText(const View& view) {
@@ -300,21 +365,23 @@ std::string firstText(const View& view) {
 }
 }  // namespace
 
-std::shared_ptr<View> findVisibleText(const std::string& text) {
-  // Reachable before covered.
-  return findText(
-      text, [](const View& v) { return visibleRectOf(v).has_value(); }, [](const View& v) { return isReachable(v); });
+TextMatch matchText(const std::string& text) {
+  // Whole texts before parts of them; what shows before what scrolling would bring.
+  for (Match how : {Match::Exact, Match::Part}) {
+    TextMatch found = findText(text, isVisible, takesATouch, how);
+    if (found.view || !found.candidates.empty()) return found;
+    found = findText(text, isScrolledAway, any, how);
+    found.scrolledAway = found.view != nullptr;
+    if (found.view || !found.candidates.empty()) return found;
+  }
+  return {};
 }
 
-std::shared_ptr<View> findScrolledAwayText(const std::string& text) {
-  return findText(
-      text,
-      [](const View& v) {
-        if (visibleRectOf(v) || v.bounds().isEmpty() || !inWindow(v)) return false;
-        auto* scroll = enclosingScrollView(v);
-        return scroll && visibleRectOf(*scroll) && (scroll->canScrollHorizontally() || scroll->canScrollVertically());
-      },
-      [](const View&) { return true; });
+std::shared_ptr<View> findVisibleText(const std::string& text) {
+  for (Match how : {Match::Exact, Match::Part}) {
+    if (auto view = findText(text, isVisible, takesATouch, how).view) return view;
+  }
+  return nullptr;
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "os/graphics/Geometry.h"
 
@@ -33,13 +34,26 @@ std::optional<Rect> visibleRectOf(const View& view);
 // view it is part of (a button's title, a cell's label), rather than a view laid over it.
 bool isReachable(const View& view);
 
-// The view a reader means by `text`: among the views the dump shows, one whose text, title or
-// placeholder reads `text`; failing that, one whose text contains it; failing that, one showing
-// an image of that name, or whose name contains it. Reachable views come first, then the front-most. Null when none shows.
+// What a reader's words name on the screen. Their view is, in this order: one that reads them
+// whole (its text, title, placeholder or label), one showing a picture of that name, one whose
+// text or picture name contains them; among the views the dump shows, then among those scrolled
+// out of sight inside a scroll view (a tab past the edge of its strip). Views a touch reaches come
+// before covered ones, and of views that read the same, the front-most. Words that are part of
+// several different texts (or are not whole UTF-8 characters) name no view: the texts they are
+// part of are the candidates.
+struct TextMatch {
+  std::shared_ptr<View> view;
+  // The view must be scrolled into view before it can be touched.
+  bool scrolledAway = false;
+  std::vector<std::string> candidates;
+};
+TextMatch matchText(const std::string& text);
+// The view `text` names among those that show (as matchText), or null.
 std::shared_ptr<View> findVisibleText(const std::string& text);
-// The view a reader means by `text` among those scrolled out of sight inside a scroll view (a
-// tab beyond the edge of its strip): what scrolling would bring into view. Null when none.
-std::shared_ptr<View> findScrolledAwayText(const std::string& text);
+// The control a touch at the middle of the view reaches instead of it, when that control is the
+// one that acts for it: a control of the same screen laid over it (a clear button over a "tap to
+// retry" label). Null when the touch reaches the view, or something else is over it.
+std::shared_ptr<View> controlActingFor(const View& view);
 // What lies over the view where a reader would touch it: the outermost view that takes the touch
 // instead, named by its class and the first text it shows (KHProgressHUD "网络异常"). "" when the
 // touch reaches the view, or nothing there takes it.

@@ -6,6 +6,8 @@
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
 #include "os/core/String.h"
+#include "os/views/AlertView.h"
+#include "os/views/Label.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/views/TextField.h"
@@ -22,6 +24,60 @@ bool numbers(std::istringstream& in, std::vector<double>& out, std::size_t count
   }
   return true;
 }
+
+// Nothing is left on the line: a word more is a slip the reader should hear of, not be ignored.
+bool ended(std::istringstream& in) {
+  std::string extra;
+  return !(in >> extra);
+}
+
+std::string tooMany(const std::string& verb, const std::string& takes) {
+  return "error: " + verb + (takes.empty() ? " takes nothing more" : " takes " + takes + " and nothing more");
+}
+
+// The text between the quotes of "TEXT", or the rest as it is.
+std::string unquoted(const std::string& rest) {
+  if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') return rest.substr(1, rest.size() - 2);
+  return rest;
+}
+
+std::string tapText(const std::string& text) {
+  if (text.empty()) return "error: tap needs X Y, row N or a text";
+  if (!isValidUTF8(text)) return "error: " + dumpQuoted(text) + " is not whole characters (UTF-8)";
+  TextMatch match = matchText(text);
+  if (!match.candidates.empty()) {
+    std::string texts;
+    for (auto& c : match.candidates) texts += (texts.empty() ? "" : ", ") + dumpQuoted(c);
+    return "error: " + dumpQuoted(text) + format(" is part of %zu texts: ", match.candidates.size()) + texts +
+           "; tap one of them whole";
+  }
+  auto view = match.view;
+  if (!view) return "error: nothing on screen reads " + dumpQuoted(text);
+  // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first.
+  if (match.scrolledAway && !TouchDriver::scrollIntoView(*view))
+    return "error: " + dumpQuoted(text) + " could not be scrolled into view";
+  if (!isReachable(*view) && !controlActingFor(*view)) return "error: " + dumpQuoted(text) + " is " + coveredBy(*view);
+  TouchDriver::tap(*view);
+  return "";
+}
+
+std::string pressAlert(const std::string& rest) {
+  auto alert = TouchDriver::frontAlert();
+  if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
+    std::string title = unquoted(rest);
+    if (!alert) return "error: no alert on screen";
+    return TouchDriver::pressAlertButton(title) ? "" : "error: the alert has no button " + dumpQuoted(title);
+  }
+  std::istringstream in(rest);
+  long number;
+  if (!(in >> number)) return "error: alert needs a button's number or its quoted title";
+  if (!ended(in)) return tooMany("alert", "N or \"TITLE\"");
+  if (!alert) return "error: no alert on screen";
+  // The buttons are counted as the screen prints them: tag=1 is the first.
+  const long count = alert->numberOfButtons();
+  if (number < 1 || number > count) return format("error: the alert's buttons are 1 to %ld (their tags)", count);
+  return TouchDriver::pressAlertButton(number - 1) ? "" : "error: the alert's button did not take the tap";
+}
 }  // namespace
 
 std::string coveredBy(const View& view) {
@@ -33,39 +89,28 @@ std::string runTouchCommand(const std::string& raw) {
   std::string line = trimWhitespace(raw);
   if (line.empty()) return "";
   std::istringstream in(line);
-  std::string verb;
-  in >> verb;
-  verb = lowercaseASCII(verb);
+  std::string word;
+  in >> word;
+  const std::string verb = lowercaseASCII(word);
+  const std::string rest = trimWhitespace(line.substr(word.size()));
   std::vector<double> n;
   if (verb == "tap") {
-    std::string rest = trimWhitespace(line.substr(verb.size()));
     std::istringstream xy(rest);
     double x, y;
-    std::string extra;
-    if (xy >> x >> y && !(xy >> extra)) return TouchDriver::tap(Point{x, y}) ? "" : "error: nothing at that point";
+    if (xy >> x >> y && ended(xy)) return TouchDriver::tap(Point{x, y}) ? "" : "error: nothing at that point";
     std::istringstream row(rest);
     std::string word;
     long index;
-    if (row >> word >> index && lowercaseASCII(word) == "row" && !(row >> extra)) {
+    if (row >> word >> index && lowercaseASCII(word) == "row" && ended(row)) {
       auto table = mainTableView();
       if (!table) return "error: no list on screen";
       if (!isReachable(*table)) return "error: the list is " + coveredBy(*table);
       return TouchDriver::tapRow(*table, index) ? "" : format("error: no row %ld", index);
     }
-    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') rest = rest.substr(1, rest.size() - 2);
-    if (rest.empty()) return "error: tap needs X Y, row N or a text";
-    auto view = findVisibleText(rest);
-    if (!view) {
-      // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first.
-      view = findScrolledAwayText(rest);
-      if (!view) return "error: nothing on screen reads \"" + rest + "\"";
-      if (!TouchDriver::scrollIntoView(*view)) return "error: \"" + rest + "\" could not be scrolled into view";
-    }
-    if (!isReachable(*view)) return "error: \"" + rest + "\" is " + coveredBy(*view);
-    TouchDriver::tap(*view);
-    return "";
+    return tapText(unquoted(rest));
   }
   if (verb == "pull") {
+    if (!ended(in)) return tooMany(verb, "");
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to pull";
     if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
@@ -74,6 +119,7 @@ std::string runTouchCommand(const std::string& raw) {
   if (verb == "scroll") {
     std::string where;
     if (!(in >> where) || lowercaseASCII(where) != "end") return "error: scroll needs \"end\"";
+    if (!ended(in)) return tooMany(verb, "\"end\"");
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to scroll";
     if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
@@ -81,10 +127,12 @@ std::string runTouchCommand(const std::string& raw) {
   }
   if (verb == "doubletap") {
     if (!numbers(in, n, 2)) return "error: " + verb + " needs X Y";
+    if (!ended(in)) return tooMany(verb, "X Y");
     return TouchDriver::doubleTap(Point{n[0], n[1]}) ? "" : "error: nothing at that point";
   }
   if (verb == "drag" || verb == "flick") {
     if (!numbers(in, n, 4)) return "error: " + verb + " needs X1 Y1 X2 Y2";
+    if (!ended(in)) return tooMany(verb, "X1 Y1 X2 Y2");
     // A drag holds the finger still before it lifts, so what it moves moves by the distance
     // dragged; a flick lifts it moving, and a list runs on.
     PanOptions options;
@@ -92,35 +140,31 @@ std::string runTouchCommand(const std::string& raw) {
     TouchDriver::pan(Point{n[0], n[1]}, Point{n[2], n[3]}, options);
     return "";
   }
-  if (verb == "alert") {
-    std::string rest = trimWhitespace(line.substr(verb.size()));
-    bool ok;
-    if (rest.size() >= 2 && rest.front() == '"' && rest.back() == '"') {
-      ok = TouchDriver::pressAlertButton(rest.substr(1, rest.size() - 2));
-    } else {
-      std::istringstream num(rest);
-      long index;
-      if (!(num >> index)) return "error: alert needs an index or a quoted title";
-      ok = TouchDriver::pressAlertButton(index);
-    }
-    return ok ? "" : "error: no such alert button";
-  }
+  if (verb == "alert") return pressAlert(rest);
   if (verb == "type") {
+    // Everything after "type " is the text, spaces and all.
     std::string text = line.size() > 5 ? line.substr(5) : "";
     Responder* r = Responder::currentFirstResponder();
     if (auto* field = dynamic_cast<TextField*>(r)) return TouchDriver::typeText(*field, text) ? "" : "error: text refused";
     if (auto* view = dynamic_cast<TextView*>(r)) return TouchDriver::typeText(*view, text) ? "" : "error: text refused";
     return "error: no text input is editing";
   }
-  if (verb == "return") return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
+  if (verb == "return") {
+    if (!ended(in)) return tooMany(verb, "");
+    return TouchDriver::pressReturn() ? "" : "error: nothing took the return key";
+  }
   if (verb == "wait") {
     if (!numbers(in, n, 1) || !(n[0] >= 0 && n[0] <= kLongestWait))
       return format("error: wait needs SECONDS from 0 to %g", kLongestWait);
+    if (!ended(in)) return tooMany(verb, "SECONDS");
     TouchDriver::advance(n[0]);
     return "";
   }
-  if (verb == "dump") return dumpScreen();
-  return "error: unknown command \"" + verb + "\"";
+  if (verb == "dump") {
+    if (!ended(in)) return tooMany(verb, "");
+    return dumpScreen();
+  }
+  return "error: unknown command " + dumpQuoted(word);
 }
 
 }  // namespace os

@@ -2,21 +2,25 @@
 // The screen commands the running reader takes on standard input, one per line:
 //   tap X Y            a tap at a window point
 //   tap row N          the Nth row (from 0, through all sections) of the main list
-//   tap TEXT | tap "TEXT"   the front-most visible button, label, cell or tab reading TEXT
-//                      (or containing it, or showing an image of that name); one scrolled out of
-//                      sight (a tab past the edge of its strip) is scrolled into view first
+//   tap TEXT | tap "TEXT"   the view the text names (see matchText in ScreenDump.h): what reads it
+//                      whole, else the one text it is part of (several: an error names them);
+//                      one scrolled out of sight (a tab past the edge of its strip) is scrolled
+//                      into view first, and a control of the same screen laid over it takes the tap
 //   doubletap X Y
 //   drag X1 Y1 X2 Y2   a finger moved from one point to the other, held still before it lifts:
 //                      what it drags moves by that distance
 //   flick X1 Y1 X2 Y2  the same, lifted while still moving: a list runs on
 //   pull               pulls the main list down past its top and lets go (pull to refresh)
 //   scroll end         drags the main list to its end and lets it come to rest there
-//   alert N | alert "TITLE"   a button of the front alert or action sheet
+//   alert N | alert "TITLE"   a button of the front alert or action sheet, N counted from 1 as
+//                      the dump prints them (tag=N)
 //   type TEXT          typed into the first responder
 //   return             the keyboard's return key
 //   wait SECONDS       lets the clock (and the run loop) run on, at most kLongestWait seconds
 //   dump               the visible screen (see ScreenDump.h)
-// The answer is what the command prints: the dump, "" when it went well, or "error: …".
+// A word more than a command takes is an error, not ignored. The answer is what the command
+// prints: the dump, "" when it went well, or "error: …" (the reader's words in it quoted, control
+// characters escaped).
 #include <string>
 
 namespace os {

@@ -376,17 +376,21 @@ bool TouchDriver::tapRow(TableView& table, long index) {
 bool TouchDriver::tapText(const std::string& text) {
   settle();
   auto view = findVisibleText(text);
-  if (!view || !isReachable(*view)) return false;
+  if (!view || (!isReachable(*view) && !controlActingFor(*view))) return false;
   return tap(*view);
+}
+
+std::shared_ptr<AlertBaseView> TouchDriver::frontAlert() {
+  auto alerts = AlertView::visibleAlertViews();
+  if (!alerts.empty()) return alerts.back();
+  auto sheets = ActionSheet::visibleActionSheets();
+  if (!sheets.empty()) return sheets.back();
+  return nullptr;
 }
 
 bool TouchDriver::pressAlertButton(long index) {
   settle();
-  std::shared_ptr<AlertBaseView> front;
-  auto alerts = AlertView::visibleAlertViews();
-  auto sheets = ActionSheet::visibleActionSheets();
-  if (!sheets.empty()) front = sheets.back();
-  if (!alerts.empty()) front = alerts.back();
+  auto front = frontAlert();
   if (!front) return false;
   auto button = front->buttonAtIndex(index);
   if (!button) return false;
@@ -394,11 +398,7 @@ bool TouchDriver::pressAlertButton(long index) {
 }
 
 bool TouchDriver::pressAlertButton(const std::string& title) {
-  auto alerts = AlertView::visibleAlertViews();
-  auto sheets = ActionSheet::visibleActionSheets();
-  std::shared_ptr<AlertBaseView> front;
-  if (!sheets.empty()) front = sheets.back();
-  if (!alerts.empty()) front = alerts.back();
+  auto front = frontAlert();
   if (!front) return false;
   long index = front->indexOfButtonWithTitle(title);
   return index >= 0 && pressAlertButton(index);

@@ -13,6 +13,7 @@
 
 namespace os {
 
+class AlertBaseView;
 class Responder;
 class Touch;
 class View;
@@ -93,10 +94,12 @@ class TouchDriver {
   static bool tapRow(TableView& table, const IndexPath& indexPath);
   // The row counted through all sections from 0 (the index a reader sees down the list).
   static bool tapRow(TableView& table, long index);
-  // Taps the front-most visible view whose text or title reads `text` (see findVisibleText in
-  // ScreenDump.h). False when there is none, or it is covered by another view.
+  // Taps the view `text` names among those that show (see findVisibleText in ScreenDump.h).
+  // False when there is none, or another view is over it (other than a control acting for it).
   static bool tapText(const std::string& text);
-  // Presses a button of the front alert view or action sheet.
+  // The alert in front (an alert view before an action sheet), or null.
+  static std::shared_ptr<AlertBaseView> frontAlert();
+  // Presses a button of the front alert view or action sheet, by the platform's index.
   static bool pressAlertButton(long index);
   static bool pressAlertButton(const std::string& title);
   // Taps the field (so it takes the keyboard) and types the text one character at a time.

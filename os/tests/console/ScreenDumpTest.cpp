@@ -26,8 +26,13 @@ TEST_F(ScreenDumpTest, ShowsTheVisibleTreeWithTextsAndImages) {
   auto root = makeView<View>(Rect(0, 20, 320, 548));
   window->addSubview(root);
   auto label = makeView<Label>(Rect(10, 10, 100, 20.5));
-  label->setText("say \"hi\"\nnow");
+  // A text from a server may hold what a terminal takes for commands: it prints escaped.
+  label->setText("say \"hi\"\nnow\t\x1b[31m\xc2\x9b\xff");
   root->addSubview(label);
+  auto share = makeView<Button>(Rect(100, 40, 40, 30));
+  share->setImage(namedImage("detail_toolbar_share"), kControlStateNormal);
+  share->setAccessibilityLabel("分享");
+  root->addSubview(share);
   auto button = makeView<Button>(Rect(10, 40, 80, 30));
   button->setTitle("升级", kControlStateNormal);
   button->setImage(namedImage("navbar-back"), kControlStateNormal);
@@ -49,9 +54,13 @@ TEST_F(ScreenDumpTest, ShowsTheVisibleTreeWithTextsAndImages) {
   EXPECT_EQ(dumpScreen(),
             "Window (0, 0, 320, 568)\n"
             "  View (0, 20, 320, 548)\n"
-            "    Label (10, 10, 100, 20.5) text=\"say \\\"hi\\\"\\nnow\"\n"
+            "    Label (10, 10, 100, 20.5) text=\"say \\\"hi\\\"\\nnow\\t\\x1B[31m\\u009B\\xFF\"\n"
+            "    Button (100, 40, 40, 30) image=detail_toolbar_share label=\"分享\"\n"
             "    Button (10, 40, 80, 30) title=\"升级\" image=navbar-back selected tag=3\n"
             "    ImageView (0, 0, 2, 1) image=logo_placeholder\n");
+  // What the dump escapes, a reader's words still find.
+  EXPECT_EQ(findVisibleText("now\t\x1b[31m"), label);
+  EXPECT_EQ(findVisibleText("分享"), share);
 }
 
 TEST_F(ScreenDumpTest, AlertsPrintAboveTheWindowTheyCover) {

@@ -6,10 +6,12 @@
 #include "os/console/ScreenSettle.h"
 #include "os/console/TouchCommands.h"
 #include "os/runtime/Timer.h"
+#include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
+#include "os/views/ViewController.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
@@ -84,6 +86,109 @@ TEST_F(TouchCommandsTest, TapByTextFindsWhatAReaderSees) {
   EXPECT_EQ(runTouchCommand("tap navbar-back"), "");
   EXPECT_EQ(pressed, (std::vector<std::string>{"设置", "设置", "", ""}));
   EXPECT_EQ(runTouchCommand("tap 关于"), "error: nothing on screen reads \"关于\"");
+}
+
+TEST_F(TouchCommandsTest, WholeTextsWinAndAPartMustBelongToOneText) {
+  button("中国军情", Rect(0, 20, 100, 34));
+  button("国际军情", Rect(100, 20, 100, 34));
+  button("要闻", Rect(200, 20, 100, 34));
+  EXPECT_EQ(runTouchCommand("tap 军情"),
+            "error: \"军情\" is part of 2 texts: \"中国军情\", \"国际军情\"; tap one of them whole");
+  EXPECT_EQ(runTouchCommand("tap 国际"), "");
+  EXPECT_EQ(runTouchCommand("tap 要"), "");
+  // Half a character is no text of anything, even though its bytes begin three titles.
+  EXPECT_EQ(runTouchCommand("tap \xe5\x9b"), "error: \"\\xE5\\x9B\" is not whole characters (UTF-8)");
+  EXPECT_EQ(pressed, (std::vector<std::string>{"国际军情", "要闻"}));
+  // A title that reads the words whole wins over those that hold them.
+  button("军情", Rect(0, 100, 100, 34));
+  EXPECT_EQ(runTouchCommand("tap 军情"), "");
+  EXPECT_EQ(pressed.back(), "军情");
+}
+
+TEST_F(TouchCommandsTest, AButtonShowingOnlyAPictureIsTappedByItsLabel) {
+  auto picture = [](const std::string& name) {
+    auto image = Image::create(Bitmap(2, 2), 2);
+    image->setName(name);
+    return image;
+  };
+  auto favourite = button("", Rect(0, 400, 80, 39));
+  favourite->setImage(picture("detail_toolbar_favorite"), kControlStateNormal);
+  favourite->setImage(picture("detail_toolbar_favorite_selected"), kControlStateSelected);
+  favourite->setAccessibilityLabel("收藏");
+  EXPECT_NE(dumpScreen().find("image=detail_toolbar_favorite label=\"收藏\""), std::string::npos);
+  EXPECT_EQ(runTouchCommand("tap 收藏"), "");
+  // Selected, it shows another picture but means the same.
+  favourite->setSelected(true);
+  EXPECT_NE(dumpScreen().find("image=detail_toolbar_favorite_selected selected label=\"收藏\""), std::string::npos);
+  EXPECT_EQ(runTouchCommand("tap 收藏"), "");
+  EXPECT_EQ(pressed.size(), 2u);
+}
+
+TEST_F(TouchCommandsTest, AlertButtonsAreNumberedAsTheDumpPrintsThem) {
+  struct Clicks : AlertViewDelegate {
+    std::vector<long> clicked;
+    void clickedButtonAtIndex(AlertView&, long index) override { clicked.push_back(index); }
+  };
+  auto clicks = std::make_shared<Clicks>();
+  EXPECT_EQ(runTouchCommand("alert 1"), "error: no alert on screen");
+  auto alert = std::make_shared<AlertView>("", "检测到新的版本", clicks, "以后再说", std::vector<std::string>{"升级"});
+  alert->show();
+  TouchDriver::settle();
+  std::string dump = dumpScreen();
+  EXPECT_NE(dump.find("title=\"以后再说\" tag=1"), std::string::npos);
+  EXPECT_NE(dump.find("title=\"升级\" tag=2"), std::string::npos);
+  for (const char* wrong : {"alert 0", "alert 3", "alert -1"})
+    EXPECT_EQ(runTouchCommand(wrong), "error: the alert's buttons are 1 to 2 (their tags)") << wrong;
+  EXPECT_EQ(runTouchCommand("alert 2 1"), "error: alert takes N or \"TITLE\" and nothing more");
+  EXPECT_EQ(runTouchCommand("alert \"更新\""), "error: the alert has no button \"更新\"");
+  EXPECT_TRUE(clicks->clicked.empty());
+  EXPECT_EQ(runTouchCommand("alert 2"), "");
+  EXPECT_EQ(clicks->clicked, (std::vector<long>{1}));
+}
+
+TEST_F(TouchCommandsTest, ALabelTapGoesToTheClearButtonItsScreenLaysOverIt) {
+  // The shape of a list's error view: a picture, a "tap to retry" label and a clear button over
+  // all of it.
+  auto error = makeView<View>(Rect(0, 60, 320, 400));
+  auto note = makeView<Label>(Rect(90, 200, 140, 20));
+  note->setText("网络错误，点击重试");
+  error->addSubview(note);
+  window->addSubview(error);
+  int retries = 0;
+  auto retry = makeView<Button>(error->bounds());
+  retry->addTarget(nullptr, [&](Control&) { ++retries; }, kControlEventTouchUpInside);
+  error->addSubview(retry);
+  EXPECT_EQ(runTouchCommand("tap 网络错误，点击重试"), "");
+  EXPECT_TRUE(TouchDriver::tapText("点击重试"));
+  EXPECT_EQ(retries, 2);
+  // A control from elsewhere (a screen slid over this one) does not act for it.
+  auto screen = std::make_shared<ViewController>();
+  screen->view()->setFrame(Rect(0, 0, 320, 480));
+  screen->view()->addSubview(error);
+  window->addSubview(screen->view());
+  auto over = makeView<Button>(Rect(0, 0, 320, 480));
+  over->addTarget(nullptr, [&](Control&) { ++retries; }, kControlEventTouchUpInside);
+  window->addSubview(over);
+  EXPECT_EQ(runTouchCommand("tap 网络错误，点击重试"), "error: \"网络错误，点击重试\" is covered by Button");
+  EXPECT_EQ(retries, 2);
+}
+
+TEST_F(TouchCommandsTest, WordsACommandDoesNotTakeAreRefused) {
+  pages(20);
+  const double before = Clock::now();
+  EXPECT_EQ(runTouchCommand("wait 1 2"), "error: wait takes SECONDS and nothing more");
+  EXPECT_EQ(Clock::now(), before);
+  EXPECT_EQ(runTouchCommand("drag 160 400 160 200 9"), "error: drag takes X1 Y1 X2 Y2 and nothing more");
+  EXPECT_EQ(runTouchCommand("doubletap 1 2 3"), "error: doubletap takes X Y and nothing more");
+  EXPECT_EQ(runTouchCommand("pull harder"), "error: pull takes nothing more");
+  EXPECT_EQ(runTouchCommand("scroll end now"), "error: scroll takes \"end\" and nothing more");
+  EXPECT_EQ(runTouchCommand("dump all"), "error: dump takes nothing more");
+  EXPECT_EQ(runTouchCommand("return twice"), "error: return takes nothing more");
+  EXPECT_EQ(tables[0]->contentOffset(), (Point{0, 0}));
+  EXPECT_TRUE(lists[0]->selected.empty());
+  // What the reader typed comes back escaped, so a stray control byte cannot drive the terminal.
+  EXPECT_EQ(runTouchCommand("fly\x1b[2J"), "error: unknown command \"fly\\x1B[2J\"");
+  EXPECT_EQ(runTouchCommand("tap \x07 ring"), "error: nothing on screen reads \"\\x07 ring\"");
 }
 
 TEST_F(TouchCommandsTest, AVisibleCoverTakesTheTapsUntilItFades) {
