@@ -1,6 +1,7 @@
 #include "app/main/ReaderCommands.h"
 
 #include <algorithm>
+#include <deque>
 #include <functional>
 #include <sstream>
 
@@ -137,6 +138,12 @@ std::string pushServiceCommand(std::uint16_t port, const std::string& command) {
   return answer.substr(0, answer.find('\n'));
 }
 
+// Blank lines and "# …" remarks are no commands.
+bool isBlank(const std::string& line) {
+  std::string trimmed = os::trimWhitespace(line);
+  return trimmed.empty() || trimmed[0] == '#';
+}
+
 std::shared_ptr<os::AlertView> visibleAlert(const std::string& title) {
   for (const auto& alert : os::AlertView::visibleAlertViews())
     if (alert->title() == title) return alert;
@@ -147,15 +154,17 @@ std::shared_ptr<os::AlertView> visibleAlert(const std::string& title) {
 
 std::string ReaderCommands::help() {
   return "commands:\n"
-         "  tap LABEL            tap a tab, a row or a button by the text it shows\n"
+         "  tap LABEL            tap a tab, a row or a button by the text or label it shows (label=\"分享\"),\n"
+         "                       whole or a part that only one text has\n"
          "  tap X Y | tap row N  tap a point of the screen, or the Nth row of the list (from 0)\n"
          "  pull                 pull the list down to refresh it\n"
          "  end                  scroll to the end of the list (the next page loads)\n"
          "  back                 the navigation bar's back button\n"
-         "  menu                 open the menu\n"
+         "  menu                 open the menu, or close it when it is open\n"
          "  rows                 the open article's rows\n"
+         "  alert N | alert \"TITLE\"  a button of the alert or sheet on screen, N as its tag=N\n"
          "  drag X1 Y1 X2 Y2     drag a finger from one point to the other (flick: let it run on)\n"
-         "  flick X1 Y1 X2 Y2 | doubletap X Y | alert N | alert \"TITLE\" | type TEXT | return\n"
+         "  flick X1 Y1 X2 Y2 | doubletap X Y | type TEXT | return\n"
          "  wait SECONDS | dump | help | quit\n";
 }
 
@@ -224,12 +233,14 @@ std::vector<std::string> ReaderCommands::tabTitles() {
 
 std::string ReaderCommands::run(const std::string& raw) {
   std::string line = os::trimWhitespace(raw);
-  if (line.empty() || line[0] == '#') return "";
+  if (isBlank(line)) return "";
   std::istringstream in(line);
-  std::string verb;
+  std::string verb, extra;
   in >> verb;
   verb = os::lowercaseASCII(verb);
   os::TouchDriver::settle();
+  static const std::vector<std::string> bare{"quit", "exit", "help", "end", "back", "menu", "pull", "rows"};
+  if (std::find(bare.begin(), bare.end(), verb) != bare.end() && in >> extra) return "error: " + verb + " takes nothing more";
   if (verb == "quit" || verb == "exit") {
     quit_ = true;
     return "";
@@ -238,13 +249,24 @@ std::string ReaderCommands::run(const std::string& raw) {
   // The reader's own words for what the platform's touch commands do.
   if (verb == "end") return os::runTouchCommand("scroll end");
   if (verb == "back") return tapNamed("navbar-back", "back button");
-  if (verb == "menu") return tapNamed("navbar-left-item", "menu button");
+  if (verb == "menu") return toggleMenu();
   if (verb == "pull") return pull();
   if (verb == "rows") {
     std::string rows = articleRows();
     return rows.empty() ? "error: no article is open" : rows;
   }
   return os::runTouchCommand(line);
+}
+
+std::string ReaderCommands::toggleMenu() {
+  // Open, the menu leaves a strip of the news in view, and a tap there closes it.
+  auto side = NQSideViewController::share();
+  auto cover = side ? side->coverButton() : nullptr;
+  if (cover && cover->superview() && os::visibleRectOf(*cover)) {
+    if (!os::isReachable(*cover)) return "error: the news beside the menu is " + os::coveredBy(*cover);
+    return os::TouchDriver::tap(*cover) ? "" : "error: the menu did not close";
+  }
+  return tapNamed("navbar-left-item", "menu button");
 }
 
 std::string ReaderCommands::pull() {
@@ -267,51 +289,59 @@ std::string ReaderCommands::pull() {
 }
 
 bool ReaderCommands::step(const std::string& command) {
-  out_ << "> " << command << "\n";
+  out_ << "> " << os::escapeControlCharacters(command) << "\n";
   std::string answer = run(command);
   if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");
   settle();
   printIfChanged();
+  // Whoever feeds the commands may wait for this answer before sending the next.
+  out_ << std::flush;
   return answer.rfind("error:", 0) != 0;
 }
 
-int ReaderCommands::runScript(const std::vector<std::string>& lines) {
-  printIfChanged();
-  bool ok = waitForLaunch();
-  settle();
-  printIfChanged();
-  for (const auto& line : lines) {
-    if (os::trimWhitespace(line).empty()) continue;
-    ok = step(line) && ok;
-    if (quit_) break;
-  }
-  return ok ? 0 : 1;
-}
-
-int ReaderCommands::runInteractive() {
-  // Lines are taken as they are typed, between passes of the main loop, so the screen keeps
-  // moving while the reader thinks.
-  std::vector<std::string> lines;
-  bool closed = false;
+int ReaderCommands::runInput(bool interactive, int fd) {
+  // Lines are taken as they arrive, between passes of the main loop, so the screen keeps moving
+  // while the reader thinks (or the program feeding the pipe does).
+  std::deque<std::string> lines;
+  bool ended = false;
   auto loop = os::RunLoop::main();
   auto input = os::InputLines::watch(
-      loop, [&lines](const std::string& line) { lines.push_back(line); }, [&closed] { closed = true; });
+      loop, [&lines](const std::string& line) { lines.push_back(line); }, [&ended] { ended = true; }, fd);
 
-  out_ << help() << std::flush;
+  if (interactive) out_ << help() << std::flush;
+  bool started = false, ok = true;
   while (!quit_) {
-    loop->runUntilDate(os::Date::now().addingTimeInterval(kSlice));
-    os::TouchDriver::settle();
-    printIfChanged();
-    std::vector<std::string> due;
-    due.swap(lines);
-    for (const auto& line : due) {
-      std::string answer = run(line);
-      if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n") << std::flush;
-      if (quit_) break;
+    if (!lines.empty()) {
+      std::string line = std::move(lines.front());
+      lines.pop_front();
+      if (isBlank(line)) continue;
+      if (interactive) {
+        std::string answer = run(line);
+        if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n") << std::flush;
+        continue;
+      }
+      // Commands from a pipe or a file start on the news, as a person's would.
+      if (!started) {
+        printIfChanged();
+        ok = waitForLaunch() && ok;
+        settle();
+        printIfChanged();
+      }
+      started = true;
+      ok = step(line) && ok;
+      continue;
     }
-    if (closed && due.empty() && lines.empty()) break;
+    if (ended) break;
+    loop->runUntil([&] { return !lines.empty() || ended; }, kSlice);
+    os::TouchDriver::settle();
+    if (lines.empty() && ended) continue;
+    printIfChanged();
   }
-  return 0;
+  input.reset();
+  if (interactive) return 0;
+  // Nothing asked of it: the tour shows what the reader does.
+  if (!started && !quit_) return runTour();
+  return ok ? 0 : 1;
 }
 
 // The share road: the article's share button, the icon sheet, Sina Weibo through the sharing
@@ -319,7 +349,7 @@ int ReaderCommands::runInteractive() {
 // road ends early; the tour says so and goes on.
 void ReaderCommands::shareTour() {
   out_ << "--- sharing the article\n";
-  if (!step("tap detail_toolbar_share")) return;
+  if (!step("tap 分享")) return;
   if (!os::findVisibleText("新浪微博")) {
     out_ << "sharing: the icon sheet did not open\n";
     return;

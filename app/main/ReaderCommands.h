@@ -29,9 +29,11 @@ class ReaderCommands {
   // Waits until the splash has ended; false at the time-out.
   bool waitForLaunch(double limit = 20);
 
-  // Exit codes: 0 when every command went well, 1 otherwise.
-  int runScript(const std::vector<std::string>& lines);
-  int runInteractive();
+  // Runs the commands of the file descriptor (standard input) as their lines arrive, until its end
+  // or `quit`. From a terminal the answers print as they come; otherwise each command is echoed
+  // ("> …"), waited on until the screen rests, and the exit code is 0 when every command went
+  // well, 1 otherwise; input that ends before any command plays the tour instead.
+  int runInput(bool interactive, int fd = 0);
   // Splash, tabs and the first list, pull to refresh, the next page, an article and back, then,
   // with the push service's control port given, that article pushed as a headline, accepted.
   int runTour();
@@ -44,6 +46,8 @@ class ReaderCommands {
 
  private:
   bool step(const std::string& command);
+  // The menu button, or, with the menu open, the strip of news beside it (which closes it).
+  std::string toggleMenu();
   // Pull to refresh, then what came of it.
   std::string pull();
   bool pushedHeadline(const os::Dictionary& article, const std::string& title);

@@ -1,6 +1,6 @@
 // newsreader: runs the reader headless against a news server. It prints the visible screen as
-// text whenever it changes and takes the reader's touches as commands on standard input (see
-// `help`). Without a terminal and without commands on standard input it plays a short tour.
+// text whenever it changes and runs the reader's touches as commands, each as its line arrives on
+// standard input (see `help`). Standard input that ends before any command plays a short tour.
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 //              [--push-control PORT]
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <iostream>
 #include <string>
-#include <vector>
 
 #include "app/RemoteNotificationLink.h"
 #include "app/VXAppDelegate.h"
@@ -17,6 +16,8 @@
 #include "app/main/MessengerPeer.h"
 #include "app/main/ReaderHome.h"
 #include "news/api/VXReaderContext.h"
+#include "os/core/String.h"
+#include "os/core/URL.h"
 #include "os/net/CertificateTrust.h"
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
@@ -56,6 +57,15 @@ void usage() {
                "  --push-control  the push service's control port: the device links to its push channel\n"
                "            there and the tour ends with one pushed headline\n"
                "Commands on standard input: type `help` for the list.\n");
+}
+
+// A server's root as the requests build on it: http or https, with a host.
+bool isServiceURL(const std::string& text) {
+  auto url = os::URL::parse(text);
+  if (!url) return false;
+  std::string scheme = os::lowercaseASCII(url->scheme());
+  auto host = url->host();
+  return (scheme == "http" || scheme == "https") && host && !host->empty();
 }
 
 // Ends the process without running static destructors: the network thread and the image
@@ -106,6 +116,12 @@ int main(int argc, char** argv) {
     usage();
     return 2;
   }
+  for (const auto& [option, url] : {std::pair{"--server", server}, std::pair{"--sharing-server", sharingServer}}) {
+    if (url.empty() || isServiceURL(url)) continue;
+    std::fprintf(stderr, "newsreader: %s needs an http or https URL with a host, e.g. http://127.0.0.1:8080, not \"%s\"\n",
+                 option, os::escapeControlCharacters(url).c_str());
+    return 2;
+  }
 
   os::RunLoop::makeCurrentThreadMain();
   os::Error error;
@@ -145,15 +161,6 @@ int main(int argc, char** argv) {
   auto context = reader::makeReaderContext(server);
   VXReaderContext::setCurrent(context);
 
-  // Commands come from a terminal as they are typed; from a pipe or file they are read first,
-  // and an empty one means the tour.
-  const bool interactive = os::standardInputIsTerminal();
-  std::vector<std::string> script;
-  if (!interactive) {
-    std::string line;
-    while (std::getline(std::cin, line)) script.push_back(line);
-  }
-
   auto app = os::Application::create(std::make_shared<VXAppDelegate>(context), reader::kBundleIdentifier);
   // Installing an application registers the URL schemes its Info.plist declares.
   app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
@@ -171,7 +178,7 @@ int main(int argc, char** argv) {
     commands.setPushControlPort(port);
   }
 
-  if (interactive) finish(commands.runInteractive());
-  if (script.empty()) finish(commands.runTour());
-  finish(commands.runScript(script));
+  // Each command runs as its line arrives, from a terminal, a pipe or a file; standard input that
+  // ends before any command plays the tour.
+  finish(commands.runInput(os::standardInputIsTerminal()));
 }

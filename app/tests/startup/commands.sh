@@ -1,0 +1,120 @@
+#!/usr/bin/env bash
+# The reader driven through a pipe as a person (or a program waiting for its answers) drives it:
+# the pipe stays open, so each command must be answered as its line arrives. Against the sample
+# server with the options scripts/run gives it.
+#   commands.sh NEWSD NEWSREADER
+set -uo pipefail
+newsd=$1
+reader=$2
+work=$(mktemp -d)
+server=
+pid=
+cleanup() {
+  exec 3>&- 2>/dev/null
+  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+out="$work/out.txt"
+fail() {
+  echo "FAIL: $*"
+  echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
+  echo "--- reader errors"; tail -n 20 "$work/err.txt" 2>/dev/null
+  exit 1
+}
+
+# A server root that is no URL is refused before anything starts.
+"$reader" --home "$work/refused" --server 127.0.0.1:8080 </dev/null >/dev/null 2>"$work/refused.txt"
+[ $? -eq 2 ] || fail "a --server without a scheme was taken"
+grep -q 'needs an http or https URL' "$work/refused.txt" || fail "the refused --server was not explained"
+[ -e "$work/refused" ] && fail "a refused start made its home"
+
+"$newsd" --port 0 --port-file "$work/port" --pass 1 2>"$work/newsd.txt" &
+server=$!
+for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+[ -s "$work/port" ] || fail "newsd did not report its port"
+
+mkfifo "$work/in"
+"$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" <"$work/in" >"$out" 2>"$work/err.txt" &
+pid=$!
+exec 3>"$work/in"
+
+# say COMMAND: sends it, then a wait of its own length as a mark, and waits until the mark is
+# echoed: the command has been carried out and its screen printed. The command's part of the
+# output is then in $work/said.
+n=0
+last=0
+say() {
+  n=$((n + 1))
+  local mark
+  mark=$(printf 'wait 0.%04d' "$n")
+  printf '%s\n%s\n' "$1" "$mark" >&3
+  for _ in $(seq 600); do
+    local at
+    at=$(grep -nxF -- "> $mark" "$out" | cut -d: -f1)
+    if [ -n "$at" ]; then
+      sed -n "$((last + 1)),${at}p" "$out" >"$work/said"
+      last=$at
+      return 0
+    fi
+    kill -0 "$pid" 2>/dev/null || fail "the reader ended during: $1"
+    sleep 0.1
+  done
+  fail "no answer to: $1 (with the pipe still open)"
+}
+said() { grep -qF -- "$1" "$work/said" || fail "after \"$2\" the reader did not print: $1"; }
+quiet() { grep -q '^error:' "$work/said" && fail "\"$1\" failed: $(grep '^error:' "$work/said")"; }
+
+say help
+said 'commands:' help
+say 'wait 1 2'
+said 'error: wait takes SECONDS and nothing more' 'wait 1 2'
+# Two tabs hold the words: neither is guessed.
+say 'tap 军情'
+said 'error: "军情" is part of 2 texts: "中国军情", "国际军情"; tap one of them whole' 'tap 军情'
+
+# The menu button opens the menu, and the same command closes it.
+say menu
+quiet menu
+# The news slid aside: its first tab still shows, beneath the strip that closes the menu.
+say 'tap 要闻'
+said 'error: "要闻" is covered by Button' 'tap 要闻 (menu open)'
+say menu
+quiet 'menu (closing)'
+say 'tap 中国军情'
+quiet 'tap 中国军情'
+
+# The article's toolbar shows only pictures; their labels name them. The text size sheet's
+# buttons print as tag=1 to tag=4, and `alert 1` is the first of them.
+say 'tap row 0'
+quiet 'tap row 0'
+said 'label="字体"' 'tap row 0'
+say 'tap 字体'
+said 'title="小" tag=1' 'tap 字体'
+say 'alert 1'
+quiet 'alert 1'
+say back
+say menu
+say 'tap 设置'
+said 'text="小"' 'tap 设置 (the size chosen)'
+said 'on label="消息推送"' 'tap 设置'
+# With the server's switch as scripts/run sets it, push messages can be turned off.
+say 'tap 消息推送'
+said 'off label="消息推送"' 'tap 消息推送'
+say back
+say menu
+say 'tap 要闻'
+quiet 'tap 要闻 (menu closed again)'
+
+# Typed control bytes come back escaped.
+say $'tap \x1b[2J'
+said '> tap \x1B[2J' 'tap ESC[2J'
+said 'error: nothing on screen reads "\x1B[2J"' 'tap ESC[2J'
+grep -q $'\x1b' "$out" && fail "a control byte reached the output"
+
+exec 3>&-
+wait "$pid"
+status=$?
+pid=
+[ "$status" -eq 1 ] || fail "the reader exited with $status after commands that failed (1 expected)"
+echo "commands: answered as they came; taps by whole text, label and covering control; menu toggles; alerts by tag"
