@@ -45,6 +45,8 @@ void OBShareEditViewController::viewDidLoad() {
   textView_ = std::make_shared<os::TextView>(os::Rect(10, 10, width - 20, 120));
   auto data = service ? service->socialData() : nullptr;
   textView_->setText(data ? data->shareText().value_or("") : "");
+  auto self = std::static_pointer_cast<OBShareEditViewController>(shared_from_this());
+  textView_->setDelegate(std::shared_ptr<os::TextViewDelegate>(self, static_cast<os::TextViewDelegate*>(this)));
   root->addSubview(textView_);
   counter_ = std::make_shared<os::Label>(os::Rect(width - 60, 134, 50, 20));
   counter_->setTextAlignment(os::TextAlignment::Right);
@@ -100,6 +102,8 @@ int OBShareEditViewController::remainingCharacters() const {
 void OBShareEditViewController::updateCounter() {
   if (counter_) counter_->setText(std::to_string(remainingCharacters()));
 }
+
+void OBShareEditViewController::textViewDidChange(os::TextView&) { updateCounter(); }
 
 void OBShareEditViewController::itemClicked(const std::string& name) { setText(text() + " " + name + " "); }
 

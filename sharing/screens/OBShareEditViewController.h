@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "os/views/TextView.h"
 #include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBSocialViewController.h"
 
@@ -14,10 +15,11 @@ namespace os {
 class Button;
 class ImageView;
 class Label;
-class TextView;
 }  // namespace os
 
-class OBShareEditViewController : public OBSocialViewController, public OBSGridViewItemClickedDelegate {
+class OBShareEditViewController : public OBSocialViewController,
+                                  public OBSGridViewItemClickedDelegate,
+                                  public os::TextViewDelegate {
  public:
   using OBSocialViewController::OBSocialViewController;
   std::string className() const override { return "OBShareEditViewController"; }
@@ -26,6 +28,8 @@ class OBShareEditViewController : public OBSocialViewController, public OBSGridV
 
   // A friend picked in the picker: " name " is appended to the text.
   void itemClicked(const std::string& text) override;
+  // Typing counts down the characters left.
+  void textViewDidChange(os::TextView& view) override;
   // Sends the share; false when one is already under way.
   bool postShare();
   // Opens the friend picker over the editor (its "@" button, on platforms with friends).

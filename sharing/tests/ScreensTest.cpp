@@ -436,6 +436,26 @@ TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
   EXPECT_EQ(caller_->selected, std::vector<std::string>{"sina"});
 }
 
+TEST_F(ScreensTest, TheEditorsCounterCountsDownAsTheReaderTypes) {
+  authorise("sina");
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->socialData()->setShareText("一条新闻");
+  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+  ASSERT_TRUE(carrier);
+  screen_->presentViewController(carrier, false);
+  os::TouchDriver::settle();
+  auto editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+  ASSERT_TRUE(editor);
+  EXPECT_TRUE(os::findVisibleText("136")) << os::dumpScreen();
+  auto field = std::dynamic_pointer_cast<os::TextView>(os::findVisibleText("一条新闻"));
+  ASSERT_TRUE(field);
+  ASSERT_TRUE(os::TouchDriver::typeText(*field, "，快看"));
+  EXPECT_EQ(editor->remainingCharacters(), 133);
+  EXPECT_TRUE(os::findVisibleText("133")) << os::dumpScreen();
+  os::TouchDriver::pressReturn();
+  EXPECT_TRUE(os::findVisibleText("132")) << os::dumpScreen();
+}
+
 // The editor's "@": the picker loads the friends from the service, groups them, searches, and
 // hands the mention back.
 TEST_F(ScreensTest, FriendPickerGroupsEveryFriendSearchesAndHandsTheMentionBack) {
