@@ -137,6 +137,16 @@ TEST_F(DUVAddressControllerTest, NoReplyTriesTheBackupPortOnceThenFallsBackAfter
   EXPECT_FALSE(controller_->isLookingUp());
 }
 
+// The built-in lookup port may belong to another program on the machine: a host route sends the
+// lookup to the push service wherever it listens, and a route that makes the host fail sends none.
+TEST_F(DUVAddressControllerTest, AHostRouteLeadsTheLookupPortElsewhere) {
+  endpoints_.lookupPort = 19000;
+  os::HostLookup::mapHost("127.0.0.1", 19000, "127.0.0.1", first_.port());
+  lookupAnswered(R"({"ips":["10.0.0.1:4000","10.0.0.2","10.0.0.3:5000"]})");
+  EXPECT_EQ(controller_->coreAddress()->text(), "10.0.0.1:4000");
+  EXPECT_EQ(first_.datagrams().size(), 1u);
+}
+
 TEST_F(DUVAddressControllerTest, AnUnresolvedLookupHostMovesTheIndexOn) {
   identity_->setSisHostIndex(3);
   EXPECT_EQ(controller_->getSisHostAddress(), "127.0.0.1");  // the default lookup address
