@@ -1,8 +1,10 @@
 // 2,000 small GET requests over loopback through the HTTP client (request building, operation,
-// network thread, completion closure), beside the same requests through one plain libcurl easy
-// handle in a loop, once with a fresh connection per request and once reusing the kept-alive one,
-// and once more reusing it while offering the codings the client offers ("gzip, deflate"): the test
-// server then compresses every answer, as it does for the client. Prints the time ratios at the end.
+// network thread, completion closure). One at a time, they are compared with one plain libcurl
+// easy handle in a loop reusing its kept-alive connection, and once more while offering the
+// codings the client offers ("gzip, deflate": the test server then compresses every answer, as it
+// does for the client's). Queued all at once, the client runs kParallel of them at a time; they
+// are compared with libcurl's multi interface keeping the same number of transfers under way on
+// as many reused connections. Prints the time ratios at the end.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
@@ -21,6 +23,9 @@
 namespace {
 
 constexpr int kRequests = 2000;
+// Requests under way at once when queued: the client's operation queue and the multi baseline
+// alike (the queue's own default is the number of processor cores).
+constexpr int kParallel = 8;
 
 os::testing::HttpTestServer& server() {
   static auto* s = [] {
@@ -32,7 +37,7 @@ os::testing::HttpTestServer& server() {
 }
 
 // Every repetition's time; the summary compares medians, as the aggregates do.
-std::vector<double> gClientSequential, gClientQueued, gConnection, gCurl, gCurlReuse, gCurlReuseCoded;
+std::vector<double> gClientSequential, gClientQueued, gConnection, gCurlReuse, gCurlReuseCoded, gCurlMulti;
 
 double median(std::vector<double> times) {
   if (times.empty()) return 0;
@@ -74,9 +79,10 @@ void BM_ClientSequential(benchmark::State& state) {
 }
 BENCHMARK(BM_ClientSequential)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// All at once on the client's operation queue.
+// All at once on the client's operation queue, kParallel at a time.
 void BM_ClientQueued(benchmark::State& state) {
   auto client = makeClient();
+  client->operationQueue()->setMaxConcurrentOperationCount(kParallel);
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
     std::atomic<int> done{0};
@@ -116,14 +122,13 @@ size_t collect(char* data, size_t size, size_t n, void* out) {
   return size * n;
 }
 
-// The baselines: one easy handle for every request, either opening a fresh connection each time
-// or keeping the server's connection alive between requests (the test server answers without
-// delayed acknowledgements, so a reused connection costs no stall).
-double curlEasyLoop(benchmark::State& state, bool reuse, bool offerCodings = false) {
+// The baseline one at a time: one easy handle for every request, keeping the server's connection
+// alive between requests (the test server answers without delayed acknowledgements, so a reused
+// connection costs no stall).
+double curlEasyLoop(benchmark::State& state, bool offerCodings) {
   double elapsed = 0;
   CURL* easy = curl_easy_init();
   std::string body;
-  if (!reuse) curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
   if (offerCodings) curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &collect);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
@@ -147,14 +152,67 @@ double curlEasyLoop(benchmark::State& state, bool reuse, bool offerCodings = fal
   return elapsed;
 }
 
-void BM_CurlEasyLoop(benchmark::State& state) { gCurl.push_back(curlEasyLoop(state, false)); }
-BENCHMARK(BM_CurlEasyLoop)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse.push_back(curlEasyLoop(state, true)); }
+void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse.push_back(curlEasyLoop(state, false)); }
 BENCHMARK(BM_CurlEasyLoopReuse)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_CurlEasyLoopReuseCoded(benchmark::State& state) { gCurlReuseCoded.push_back(curlEasyLoop(state, true, true)); }
+void BM_CurlEasyLoopReuseCoded(benchmark::State& state) { gCurlReuseCoded.push_back(curlEasyLoop(state, true)); }
 BENCHMARK(BM_CurlEasyLoopReuseCoded)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The baseline for queued requests: one multi handle keeping kParallel transfers under way, each
+// finished one replaced by the next request, on at most kParallel connections that are kept alive
+// and reused; offering the client's codings, so both get the same answers.
+void BM_CurlMultiParallel(benchmark::State& state) {
+  CURLM* multi = curl_multi_init();
+  curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kParallel));
+  curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kParallel));
+  struct Transfer {
+    CURL* easy = curl_easy_init();
+    std::string body, url;
+  };
+  std::vector<Transfer> transfers(kParallel);
+  for (auto& t : transfers) {
+    curl_easy_setopt(t.easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    curl_easy_setopt(t.easy, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(t.easy, CURLOPT_WRITEDATA, &t.body);
+    curl_easy_setopt(t.easy, CURLOPT_PRIVATE, &t);
+  }
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    int next = 0, ok = 0, done = 0;
+    const auto launch = [&](Transfer& t) {
+      t.body.clear();
+      t.url = server().url("/small") + "?i=" + std::to_string(next++);
+      curl_easy_setopt(t.easy, CURLOPT_URL, t.url.c_str());
+      curl_multi_add_handle(multi, t.easy);
+    };
+    for (auto& t : transfers) launch(t);
+    while (done < kRequests) {
+      int running = 0;
+      curl_multi_perform(multi, &running);
+      int queued = 0;
+      while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        Transfer* t = nullptr;
+        curl_easy_getinfo(message->easy_handle, CURLINFO_PRIVATE, &t);
+        long status = 0;
+        if (message->data.result == CURLE_OK &&
+            curl_easy_getinfo(message->easy_handle, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status == 200)
+          ++ok;
+        ++done;
+        curl_multi_remove_handle(multi, message->easy_handle);
+        if (next < kRequests) launch(*t);
+      }
+      if (done < kRequests) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
+    }
+    gCurlMulti.push_back(seconds(start));
+    if (ok != kRequests) state.SkipWithError("not every request succeeded");
+  }
+  for (auto& t : transfers) curl_easy_cleanup(t.easy);
+  curl_multi_cleanup(multi);
+  state.counters["requests"] = kRequests;
+  state.counters["parallel"] = kParallel;
+}
+BENCHMARK(BM_CurlMultiParallel)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
@@ -163,14 +221,12 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  const auto ratios = [](const char* baseline, double base) {
-    if (base <= 0) return;
-    std::printf("client sequential / %s: %.2f\n", baseline, median(gClientSequential) / base);
-    std::printf("client queued     / %s: %.2f\n", baseline, median(gClientQueued) / base);
-    std::printf("URL connection    / %s: %.2f (the transport alone)\n", baseline, median(gConnection) / base);
+  const auto ratio = [](const char* what, const std::vector<double>& ours, const std::vector<double>& base) {
+    if (median(base) > 0) std::printf("%s: %.2f\n", what, median(ours) / median(base));
   };
-  ratios("curl easy loop, fresh connections", median(gCurl));
-  ratios("curl easy loop, reused connection", median(gCurlReuse));
-  ratios("curl easy loop, reused connection, offering gzip", median(gCurlReuseCoded));
+  ratio("client sequential / curl easy loop", gClientSequential, gCurlReuse);
+  ratio("URL connection    / curl easy loop (the transport alone)", gConnection, gCurlReuse);
+  ratio("client sequential / curl easy loop offering gzip", gClientSequential, gCurlReuseCoded);
+  ratio("client queued     / curl multi, as many at once", gClientQueued, gCurlMulti);
   return 0;
 }
