@@ -216,16 +216,14 @@ TEST_F(ScreensTest, DirectShareWithoutATokenSignsInThenPosts) {
                                               caller_);
   os::TouchDriver::advance(0.5);
   ASSERT_TRUE(os::TouchDriver::tapText("新浪微博"));
-  bool sawSignIn = false;
   // The login's completion comes half a second after the sign-in page has answered.
   ASSERT_TRUE(settle([&] {
     os::TouchDriver::advance(0.1);
-    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
-    if (carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController())) sawSignIn = true;
     return barUpdates.count() == 1;
   })) << ::testing::PrintToString(actions());
-  EXPECT_TRUE(sawSignIn);
   EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  // Only the sign-in screen's web view asks for the authorisation page (action 9). The screen itself
+  // may come and go between two looks at the screen, so the page's request is what shows it opened.
   auto sent = actions();
   auto signIn = std::find(sent.begin(), sent.end(), 9);
   auto share = std::find(sent.begin(), sent.end(), 5);
