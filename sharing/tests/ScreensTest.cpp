@@ -86,6 +86,18 @@ class ScreensTest : public ServiceFixture {
     return account;
   }
 
+  // Signed in to sina, the controller service's editor for `text`, on screen.
+  std::shared_ptr<OBShareEditViewController> openSinaEditor(const std::string& text) {
+    authorise("sina");
+    auto service = OBSocialControllerService::defaultControllerService();
+    service->socialData()->setShareText(text);
+    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+    if (!carrier) return nullptr;
+    screen_->presentViewController(carrier, false);
+    os::TouchDriver::settle();
+    return std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+  }
+
   // The sheet's screen sits in a navigation controller, which presents for it.
   std::shared_ptr<os::ViewController> presented() const { return navigation_->presentedViewController(); }
 
@@ -435,14 +447,7 @@ TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
 }
 
 TEST_F(ScreensTest, TheEditorsCounterCountsDownAsTheReaderTypes) {
-  authorise("sina");
-  auto service = OBSocialControllerService::defaultControllerService();
-  service->socialData()->setShareText("一条新闻");
-  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
-  ASSERT_TRUE(carrier);
-  screen_->presentViewController(carrier, false);
-  os::TouchDriver::settle();
-  auto editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+  auto editor = openSinaEditor("一条新闻");
   ASSERT_TRUE(editor);
   EXPECT_TRUE(os::findVisibleText("136")) << os::dumpScreen();
   auto field = std::dynamic_pointer_cast<os::TextView>(os::findVisibleText("一条新闻"));
@@ -466,15 +471,9 @@ TEST_F(ScreensTest, FriendPickerGroupsEveryFriendSearchesAndHandsTheMentionBack)
                                               {"f3", person("王五", os::Value("wangwu"))},
                                               {"f4", person("007", os::Value("007"))},
                                               {"f5", person("张三", os::Value("zhangsan"))}});
-  authorise("sina");
-  auto service = OBSocialControllerService::defaultControllerService();
-  service->socialData()->setShareText("一条新闻");
-  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
-  ASSERT_TRUE(carrier);
-  screen_->presentViewController(carrier, false);
-  os::TouchDriver::settle();
-  auto editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
-  ASSERT_TRUE(editor && editor->friendsButton());
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor && editor->friendsButton() && editor->navigationController());
+  os::NavigationController* carrier = editor->navigationController();
   ASSERT_TRUE(os::TouchDriver::tap(*editor->friendsButton()));
   std::shared_ptr<OBSocialFriendViewController> picker;
   ASSERT_TRUE(settle([&] {
