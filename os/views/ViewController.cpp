@@ -185,18 +185,42 @@ void ViewController::presentViewController(const std::shared_ptr<ViewController>
   controller->presenting_ = host;
   auto view = controller->view();
   bool visible = window != nullptr;
+  // A form sheet leaves its presenter on screen, so the presenter neither disappears nor
+  // leaves the window.
+  bool sheet = visible && controller->presentationStyle_ == ModalPresentationStyle::FormSheet &&
+               Device::current().userInterfaceIdiom() == UserInterfaceIdiom::Pad;
+  if (sheet) {
+    // The sheet holds the screen before it hears that it will appear, so the screen can size
+    // its sheet then.
+    Rect b = window->bounds();
+    controller->sheetDimming_ = std::make_shared<View>(b);
+    controller->sheetDimming_->setBackgroundColor(Color::withWhite(0, 0.4));
+    double w = std::min(kFormSheetSize.width, b.size.width), h = std::min(kFormSheetSize.height, b.size.height);
+    controller->sheetContainer_ =
+        std::make_shared<View>(Rect(b.origin.x + (b.size.width - w) / 2, b.origin.y + (b.size.height - h) / 2, w, h));
+    view->setFrame(Rect(0, 0, w, h));
+    view->setAutoresizingMask(kViewAutoresizingFlexibleWidth | kViewAutoresizingFlexibleHeight);
+    controller->sheetContainer_->addSubview(view);
+  }
   if (visible) {
-    host->beginAppearanceTransition(false, animated);
+    if (!sheet) host->beginAppearanceTransition(false, animated);
     controller->beginAppearanceTransition(true, animated);
-    view->setFrame(controller->frameForRootView(window->bounds()));
-    window->addSubview(view);
+    if (sheet) {
+      window->addSubview(controller->sheetDimming_);
+      window->addSubview(controller->sheetContainer_);
+    } else {
+      view->setFrame(controller->frameForRootView(window->bounds()));
+      window->addSubview(view);
+    }
   }
   std::weak_ptr<ViewController> weakHost = keepHost;
-  runTransition(animated, [weakHost, controller, visible, completion = std::move(completion)] {
+  runTransition(animated, [weakHost, controller, visible, sheet, completion = std::move(completion)] {
     auto host = weakHost.lock();
     if (visible && host) {
-      if (host->view_ && host->view_->window() && host->presented_ == controller) host->view_->removeFromSuperview();
-      host->endAppearanceTransition();
+      if (!sheet) {
+        if (host->view_ && host->view_->window() && host->presented_ == controller) host->view_->removeFromSuperview();
+        host->endAppearanceTransition();
+      }
       controller->endAppearanceTransition();
     }
     if (completion) completion();
@@ -218,13 +242,17 @@ void ViewController::dismissViewController(bool animated, std::function<void()> 
   auto top = chain.back();
   Window* window = top->isViewLoaded() ? top->view_->window() : nullptr;
   bool visible = window != nullptr;
+  // Behind a form sheet the host never went away, so it has nothing to reappear from.
+  bool hostStayed = chain.front()->sheetDimming_ != nullptr;
   if (visible) {
     top->beginAppearanceTransition(false, animated);
-    host->beginAppearanceTransition(true, animated);
+    if (!hostStayed) host->beginAppearanceTransition(true, animated);
     auto hostView = host->view();
-    if (!hostView->window()) {
+    if (!hostView->window() && host->sheetContainer_) {
+      host->sheetContainer_->addSubview(hostView);
+    } else if (!hostView->window()) {
       auto siblings = window->subviews();
-      auto it = std::find(siblings.begin(), siblings.end(), top->view_);
+      auto it = std::find(siblings.begin(), siblings.end(), top->sheetDimming_ ? top->sheetDimming_ : top->view_);
       window->insertSubview(hostView, static_cast<std::size_t>(it - siblings.begin()));
     }
   }
@@ -233,13 +261,17 @@ void ViewController::dismissViewController(bool animated, std::function<void()> 
     c->presenting_ = nullptr;
     c->presented_ = nullptr;
   }
-  runTransition(animated, [keepHost, chain, top, visible, completion = std::move(completion)] {
+  runTransition(animated, [keepHost, chain, top, visible, hostStayed, completion = std::move(completion)] {
     for (auto& c : chain) {
       if (c->view_) c->view_->removeFromSuperview();
+      for (auto* part : {&c->sheetDimming_, &c->sheetContainer_}) {
+        if (*part) (*part)->removeFromSuperview();
+        part->reset();
+      }
     }
     if (visible) {
       top->endAppearanceTransition();
-      keepHost->endAppearanceTransition();
+      if (!hostStayed) keepHost->endAppearanceTransition();
     }
     if (completion) completion();
   });

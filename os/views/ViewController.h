@@ -2,7 +2,8 @@
 // A screen's controller: loads its view on first use, hears the appearance callbacks in the
 // platform's order (will-appear/will-disappear at the start of a transition, did-* at its end,
 // which an animated transition reaches after kTransitionDuration on os::Clock), holds child
-// controllers and presents other controllers modally over the whole window.
+// controllers and presents other controllers modally: over the whole window, or on a pad as a
+// centred form sheet over a dimmed presenter that stays on screen.
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ class NavigationItem;
 
 enum RectEdge : unsigned { kRectEdgeNone = 0, kRectEdgeTop = 1, kRectEdgeLeft = 2, kRectEdgeBottom = 4, kRectEdgeRight = 8, kRectEdgeAll = 15 };
 enum class ModalTransitionStyle { CoverVertical = 0, FlipHorizontal = 1, CrossDissolve = 2, PartialCurl = 3 };
+// Only FormSheet differs from FullScreen here, and only on a pad; elsewhere every style covers the
+// window.
+enum class ModalPresentationStyle { FullScreen = 0, PageSheet = 1, FormSheet = 2, CurrentContext = 3 };
 enum InterfaceOrientationMask : unsigned {
   kInterfaceOrientationMaskPortrait = 1 << 1,
   kInterfaceOrientationMaskLandscapeLeft = 1 << 4,
@@ -33,6 +37,8 @@ class ViewController : public Responder {
  public:
   // Seconds an animated push, pop, presentation or dismissal takes.
   static constexpr double kTransitionDuration = 0.35;
+  // A form sheet's size on a pad, centred in the window (and kept within it).
+  static constexpr Size kFormSheetSize{540, 620};
 
   ViewController();
   ~ViewController() override;
@@ -76,6 +82,8 @@ class ViewController : public Responder {
   ViewController* presentingViewController() const { return presenting_; }
   ModalTransitionStyle modalTransitionStyle() const { return transitionStyle_; }
   void setModalTransitionStyle(ModalTransitionStyle s) { transitionStyle_ = s; }
+  ModalPresentationStyle modalPresentationStyle() const { return presentationStyle_; }
+  void setModalPresentationStyle(ModalPresentationStyle s) { presentationStyle_ = s; }
 
   // Appearance transitions, for containers; the children named by childrenForAppearance() follow.
   void beginAppearanceTransition(bool appearing, bool animated);
@@ -126,6 +134,12 @@ class ViewController : public Responder {
   std::shared_ptr<ViewController> presented_;
   ViewController* presenting_ = nullptr;
   ModalTransitionStyle transitionStyle_ = ModalTransitionStyle::CoverVertical;
+  ModalPresentationStyle presentationStyle_ = ModalPresentationStyle::FullScreen;
+  // Set while this controller is on screen as a form sheet: the dimming view under it, which
+  // also keeps touches from the presenter behind, and the sheet holding its view (resizing the
+  // sheet's bounds resizes the screen about the same centre).
+  std::shared_ptr<View> sheetDimming_;
+  std::shared_ptr<View> sheetContainer_;
   Appearance appearance_ = Appearance::Disappeared;
   bool appearanceAnimated_ = false;
   unsigned edges_ = kRectEdgeAll;

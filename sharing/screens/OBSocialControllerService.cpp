@@ -90,8 +90,10 @@ std::shared_ptr<OBSocialNavigationController> OBSocialControllerService::makeNav
   auto navigation = std::make_shared<OBSocialNavigationController>(controller);
   navigation->view()->setBackgroundColor(defaultColor);
   OBSocialUIHelper::customNavBar(*navigation->navigationBar());
-  if (os::Device::current().userInterfaceIdiom() == os::UserInterfaceIdiom::Pad)
+  if (os::Device::current().userInterfaceIdiom() == os::UserInterfaceIdiom::Pad) {
+    navigation->setModalPresentationStyle(os::ModalPresentationStyle::FormSheet);
     navigation->setModalTransitionStyle(os::ModalTransitionStyle::CoverVertical);
+  }
   return navigation;
 }
 

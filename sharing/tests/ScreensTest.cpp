@@ -420,6 +420,7 @@ TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
   os::TouchDriver::advance(0.5);
   auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
   ASSERT_TRUE(carrier);
+  EXPECT_EQ(carrier->modalPresentationStyle(), os::ModalPresentationStyle::FullScreen);
   auto list = std::dynamic_pointer_cast<OBSShareListController>(carrier->topViewController());
   ASSERT_TRUE(list);
   EXPECT_EQ(list->title(), "分享到");
@@ -444,6 +445,47 @@ TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
     return std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController()) != nullptr;
   }));
   EXPECT_EQ(caller_->selected, std::vector<std::string>{"sina"});
+}
+
+TEST_F(ScreensTest, OnAPadTheScreensShowAsAFormSheetOverTheReader) {
+  os::DeviceProfile pad;
+  pad.idiom = os::UserInterfaceIdiom::Pad;
+  pad.screenSize = os::Size{768, 1024};
+  os::DeviceProfileScope device(pad);
+  auto reader = std::make_shared<os::ViewController>();
+  auto readerNavigation = std::make_shared<os::NavigationController>(reader);
+  auto padWindow = os::testing::showKeyWindow(readerNavigation, os::Rect(0, 0, 768, 1024));
+  os::TouchDriver::settle();
+  auto open = [&] {
+    OBSocialSnsService::presentSnsController(reader, std::nullopt, "一条新闻", nullptr,
+                                             std::vector<std::string>{"sina", "qzone"}, caller_);
+    os::TouchDriver::advance(0.5);
+    return std::dynamic_pointer_cast<os::NavigationController>(readerNavigation->presentedViewController());
+  };
+  auto carrier = open();
+  ASSERT_TRUE(carrier);
+  EXPECT_EQ(carrier->modalPresentationStyle(), os::ModalPresentationStyle::FormSheet);
+  EXPECT_EQ(carrier->modalTransitionStyle(), os::ModalTransitionStyle::CoverVertical);
+  // The list sizes its sheet, 533 x 545 when nothing is configured, about the window's centre;
+  // the reader stays on screen behind it.
+  EXPECT_EQ(carrier->view()->convertRectToView(carrier->view()->bounds(), nullptr), os::Rect(117.5, 239.5, 533, 545));
+  EXPECT_EQ(reader->view()->window(), padWindow.get());
+  EXPECT_TRUE(os::findVisibleText("QQ空间")) << os::dumpScreen();
+  // The reader behind takes no touch while the sheet is up; the sheet's close button does.
+  EXPECT_FALSE(padWindow->hitTest(os::Point{20, 100}, nullptr)->isDescendantOfView(readerNavigation->view().get()));
+  auto close = carrier->topViewController()->navigationItem()->leftBarButtonItem()->customView();
+  ASSERT_TRUE(close);
+  ASSERT_TRUE(os::TouchDriver::tap(*close));
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(readerNavigation->presentedViewController());
+  EXPECT_EQ(padWindow->subviews(), (std::vector<std::shared_ptr<os::View>>{readerNavigation->view()}));
+
+  // A configured size is the one the sheet takes.
+  OBSocialConfig::setBoundsSizeForiPad(os::Size{540, 620});
+  carrier = open();
+  ASSERT_TRUE(carrier);
+  EXPECT_EQ(carrier->view()->convertRectToView(carrier->view()->bounds(), nullptr), os::Rect(114, 202, 540, 620));
+  os::testing::hideKeyWindow(padWindow);
 }
 
 TEST_F(ScreensTest, TheEditorsCounterCountsDownAsTheReaderTypes) {

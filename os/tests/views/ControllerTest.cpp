@@ -134,5 +134,66 @@ TEST_F(ControllerTest, SetViewControllersReplacesTheStack) {
   window->setRootViewController(nullptr);
 }
 
+TEST_F(ControllerTest, AFormSheetOnAPadIsCentredOverItsDimmedPresenter) {
+  DeviceProfile pad;
+  pad.idiom = UserInterfaceIdiom::Pad;
+  pad.screenSize = Size{768, 1024};
+  DeviceProfileScope scope(pad);
+  auto padWindow = testing::showKeyWindow(nullptr, Rect(0, 0, 768, 1024));
+  auto root = std::make_shared<Recorder>("root", &trace);
+  padWindow->setRootViewController(root);
+  auto sheet = std::make_shared<Recorder>("sheet", &trace);
+  sheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+  trace.clear();
+  root->presentViewController(sheet, true);
+  TouchDriver::advance(1);
+  // 540 x 620 in the middle of the window; the presenter stays on screen and never disappears.
+  EXPECT_EQ(sheet->view()->convertRectToView(sheet->view()->bounds(), nullptr), Rect(114, 202, 540, 620));
+  EXPECT_EQ(root->view()->window(), padWindow.get());
+  EXPECT_EQ(trace.events, (std::vector<std::string>{"sheet+", "sheet++"}));
+  // What lies outside the sheet is the dimming, not the presenter's view.
+  auto hit = padWindow->hitTest(Point{20, 20}, nullptr);
+  ASSERT_TRUE(hit);
+  EXPECT_NE(hit, root->view());
+  EXPECT_FALSE(hit->isDescendantOfView(root->view().get()));
+  EXPECT_TRUE(padWindow->hitTest(Point{384, 512}, nullptr)->isDescendantOfView(sheet->view().get()));
+
+  // The sheet's holder may be resized about its centre; the screen follows.
+  auto holder = sheet->view()->superview();
+  ASSERT_TRUE(holder && holder.get() != padWindow.get());
+  holder->setBounds(Rect(0, 0, 533, 545));
+  EXPECT_EQ(sheet->view()->convertRectToView(sheet->view()->bounds(), nullptr), Rect(117.5, 239.5, 533, 545));
+
+  // A full-screen screen over the sheet, then back: the sheet returns to its holder.
+  auto cover = std::make_shared<Recorder>("cover", &trace);
+  sheet->presentViewController(cover, false);
+  EXPECT_FALSE(sheet->view()->window());
+  sheet->dismissViewController(false);
+  EXPECT_EQ(sheet->view()->superview(), holder);
+  trace.clear();
+  root->dismissViewController(false);
+  EXPECT_EQ(trace.events, (std::vector<std::string>{"sheet-", "sheet--"}));
+  EXPECT_EQ(padWindow->subviews(), (std::vector<std::shared_ptr<View>>{root->view()}));
+  EXPECT_FALSE(sheet->view()->superview());
+  padWindow->setRootViewController(nullptr);
+  testing::hideKeyWindow(padWindow);
+}
+
+TEST_F(ControllerTest, AFormSheetOnAPhoneCoversTheWindow) {
+  auto root = std::make_shared<Recorder>("root", &trace);
+  window->setRootViewController(root);
+  auto sheet = std::make_shared<Recorder>("sheet", &trace);
+  sheet->setModalPresentationStyle(ModalPresentationStyle::FormSheet);
+  trace.clear();
+  root->presentViewController(sheet, false);
+  EXPECT_EQ(sheet->view()->superview().get(), window.get());
+  EXPECT_EQ(sheet->view()->frame(), sheet->frameForRootView(window->bounds()));
+  EXPECT_FALSE(root->view()->window());
+  EXPECT_EQ(trace.events, (std::vector<std::string>{"root-", "sheet+", "root--", "sheet++"}));
+  root->dismissViewController(false);
+  EXPECT_EQ(root->view()->window(), window.get());
+  window->setRootViewController(nullptr);
+}
+
 }  // namespace
 }  // namespace os::test
