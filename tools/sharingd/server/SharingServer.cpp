@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "os/core/String.h"
+#include "tools/common/SignInPage.h"
 #include "tools/sharingd/server/SharingWire.h"
 
 namespace sharingd {
@@ -91,16 +92,9 @@ std::string platformTitle(const std::string& platform) {
 // enciphered query names the platform.
 std::string signInPage(const std::string& platform, const std::string& action, bool refused,
                        const std::string& account) {
-  const std::string title = os::escapeMarkup(platformTitle(platform));
-  return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + title + " 授权登录</title></head><body>"
-         "<h1>登录" + title + "并授权分享</h1>" +
-         (refused ? "<p>帐号或密码错误，请重新输入</p>" : "") +
-         "<p>测试帐号 " + kTestAccount + " 密码 " + kTestPassword + "</p>"
-         "<form method=\"post\" action=\"" + os::escapeMarkup(action) + "\">"
-         "<input type=\"text\" name=\"username\" placeholder=\"帐号\" value=\"" + os::escapeMarkup(account) + "\">"
-         "<input type=\"password\" name=\"password\" placeholder=\"密码\">"
-         "<input type=\"submit\" value=\"登录并授权\">"
-         "</form></body></html>";
+  const std::string title = platformTitle(platform);
+  return tools::signInPageHTML({title + " 授权登录", "登录" + title + "并授权分享", action, kTestAccount, kTestPassword,
+                                account, refused});
 }
 
 }  // namespace
@@ -305,8 +299,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   if (request.action == 9) {
     const std::string platform = (*parameters)["via"].stringOr();
     if (options_.signInPage) {
-      const bool signedIn = signingIn && formFields.count("username") && formFields.at("username") == kTestAccount &&
-                            formFields.count("password") && formFields.at("password") == kTestPassword;
+      const bool signedIn = signingIn && tools::signInAccepted(formFields, kTestAccount, kTestPassword);
       if (!signedIn) {
         log(signingIn ? "sign-in refused for " + platform : "sign-in page for " + platform);
         record(0);
