@@ -2,16 +2,21 @@
 
 #include <httplib.h>
 
+#include <cstdio>
+
 namespace qqconnectd {
 
 QQConnectServer::QQConnectServer(std::string host)
     : host_(std::move(host)), server_(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
-    ServiceRequest request{req.method, req.path, {}, req.get_header_value("Content-Encoding"), req.body};
+    if (verbose_) std::fprintf(stderr, "qqconnectd: %s %s\n", req.method.c_str(), req.path.c_str());
+    // A posted form's fields come with the query's members.
+    ServiceRequest request{req.method, req.path, {}, req.get_header_value("Content-Encoding"), req.body, req.target};
     for (const auto& [key, value] : req.params) request.query.emplace(key, value);
     ServiceAnswer answer = service_.handle(request);
     res.status = answer.status;
-    res.set_content(answer.body, "application/json;charset=UTF-8");
+    if (!answer.location.empty()) res.set_header("Location", answer.location);
+    res.set_content(answer.body, answer.contentType);
   };
   // One request per connection: a kept-alive connection would hold stop() for seconds.
   server_->set_keep_alive_max_count(1);
@@ -20,6 +25,12 @@ QQConnectServer::QQConnectServer(std::string host)
 }
 
 QQConnectServer::~QQConnectServer() { stop(); }
+
+void QQConnectServer::setVerbose(bool verbose) {
+  verbose_ = verbose;
+  if (!verbose) return service_.setLogListener(nullptr);
+  service_.setLogListener([](const std::string& line) { std::fprintf(stderr, "qqconnectd: %s\n", line.c_str()); });
+}
 
 std::optional<int> QQConnectServer::bind(int port) { return host.bind(host_, port); }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The QQ Connect policy, report and analytics CGIs on a loopback port (plain http, as the client reaches
-// them).
+// The QQ Connect service on a loopback port, plain http: the authorisation page, the OpenAPI and the
+// policy, report and analytics CGIs.
 #include <memory>
 #include <optional>
 #include <string>
@@ -22,6 +22,9 @@ class QQConnectServer {
   QQConnectServer& operator=(const QQConnectServer&) = delete;
 
   QQConnectService& service() { return service_; }
+  // Says each request and what the service made of it on standard error ("qqconnectd: ...").
+  // Before start() or bind().
+  void setVerbose(bool verbose);
   // Binds (port 0: any free one) and serves on a thread of its own; the port, or nothing.
   std::optional<int> start(int port);
   // Binds only; serve() then serves on the calling thread until stop().
@@ -34,6 +37,7 @@ class QQConnectServer {
 
  private:
   std::string host_;
+  bool verbose_ = false;
   QQConnectService service_;
   std::unique_ptr<httplib::Server> server_;
   tools::ServiceHost host{*server_};

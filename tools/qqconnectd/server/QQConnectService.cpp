@@ -1,8 +1,13 @@
 #include "tools/qqconnectd/server/QQConnectService.h"
 
 #include "foundation/formats/JSONDecoder.h"
+#include "foundation/formats/JTSerializer.h"
 #include "os/core/Compression.h"
+#include "os/core/String.h"
 #include "os/crypto/Cipher.h"
+#include "os/crypto/Digest.h"
+#include "os/crypto/Random.h"
+#include "tools/common/SignInPage.h"
 
 namespace qqconnectd {
 
@@ -18,6 +23,30 @@ ServiceAnswer refused(const std::string& message) {
   return {400, "{\"ret\":-1,\"msg\":\"" + message + "\"}"};
 }
 
+std::string json(const os::Value& value) {
+  auto text = JTSerializer::serializeObject(value, JTSerializeCompact, JTEncodeAsString);
+  return text && text->string() ? *text->string() : "{}";
+}
+
+// An OpenAPI answer: HTTP 200 whatever "ret" says, as the client reads "ret" itself.
+ServiceAnswer openApiAnswer(int ret, const std::string& message, os::Dictionary more = {}) {
+  os::Dictionary body{{"ret", os::Value(ret)}, {"msg", os::Value(message)}};
+  for (const auto& [key, value] : more) body.set(key, value);
+  return {200, json(os::Value(std::move(body)))};
+}
+
+ServiceAnswer page(int status, std::string html) { return {status, std::move(html), "text/html; charset=utf-8", ""}; }
+
+bool isDecimal(const std::string& text) {
+  return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::map<std::string, std::string> fieldsOf(const ServiceRequest& request) {
+  std::map<std::string, std::string> fields;
+  for (const auto& [key, value] : request.query) fields.emplace(key, value);
+  return fields;
+}
+
 }  // namespace
 
 void QQConnectService::setPolicy(std::string json) {
@@ -26,17 +55,27 @@ void QQConnectService::setPolicy(std::string json) {
 }
 
 ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
+  if (request.path == kAuthorizePath) {
+    if (request.method != "GET" && request.method != "POST") return page(405, "GET or POST only");
+    return authorize(request);
+  }
+  if (request.path == kAddSharePath) {
+    if (request.method != "POST") return openApiAnswer(-1, "POST only");
+    return addShare(request);
+  }
   if (request.path == kAnalyticsPath) {
     if (request.method != "POST") return {405, "{\"ret\":-1,\"msg\":\"POST only\"}"};
     return upload(request);
   }
   if (request.method != "GET") return {405, "{\"ret\":-1,\"msg\":\"GET only\"}"};
+  if (request.path == kOpenIdPath) return openId(request);
+  if (request.path == kUserInfoPath) return userInfo(request);
   if (request.path == kPolicyPath) {
     auto client = member(request, "client_id");
     if (!client || client->empty()) return refused("client_id missing");
     std::lock_guard lock(mutex_);
     fetches_.push_back(*client);
-    log_.push_back("policy " + *client);
+    note("policy " + *client);
     return {200, policy_};
   }
   if (request.path == kReportPath) {
@@ -47,7 +86,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
                         member(request, "elt")};
     std::lock_guard lock(mutex_);
     reports_.push_back(std::move(report));
-    log_.push_back("report " + *action);
+    note("report " + *action);
     return {200, "{\"ret\":0}"};
   }
   return {404, "{\"ret\":-1,\"msg\":\"not found\"}"};
@@ -74,9 +113,124 @@ ServiceAnswer QQConnectService::upload(const ServiceRequest& request) {
     if (!fields) continue;
     events_.push_back(*fields);
     const os::Value& id = (*fields)["ei"];
-    log_.push_back("analytics " + (id.string() ? *id.string() : (*fields)["et"].description()));
+    note("analytics " + (id.string() ? *id.string() : (*fields)["et"].description()));
   }
   return {200, ""};
+}
+
+// The web login's authorisation page ("response_type" token): a sign-in form that posts back to
+// the page; the test account's sign-in grants a token and sends the browser to "redirect_uri"
+// with the token, the open id and the lifetime in the fragment, where the client's login watches.
+ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
+  const std::string type = member(request, "response_type").value_or("");
+  const std::string client = member(request, "client_id").value_or("");
+  const std::string redirect = member(request, "redirect_uri").value_or("");
+  std::string problem = type != "token"         ? "response_type must be token"
+                        : !isDecimal(client)    ? "client_id must be an application id"
+                        : redirect.empty()      ? "redirect_uri missing"
+                                                : "";
+  std::lock_guard lock(mutex_);
+  if (!problem.empty()) {
+    note("authorisation refused: " + problem);
+    return page(400, "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>参数错误</title></head><body><p>" +
+                         os::escapeMarkup(problem) + "</p></body></html>");
+  }
+  const bool signingIn = request.method == "POST";
+  const auto fields = fieldsOf(request);
+  if (!signingIn || !tools::signInAccepted(fields, kTestAccount, kTestPassword)) {
+    note((signingIn ? "sign-in refused for " : "sign-in page for ") + client);
+    auto typed = fields.find("username");
+    return page(200, tools::signInPageHTML({"QQ登录", "用QQ帐号登录并授权应用", request.target.empty() ? request.path : request.target,
+                                            kTestAccount, kTestPassword, typed == fields.end() ? "" : typed->second,
+                                            signingIn}));
+  }
+  const std::string token = os::uppercaseASCII(os::hexString(os::randomBytes(16)));
+  // One open id per account and application, as the platform keeps them.
+  Grant grant{token, client, os::uppercaseASCII(os::md5Hex(client + ":" + kTestAccount)), kTestAccount,
+              member(request, "scope").value_or("")};
+  tokens_[token] = grant;
+  grants_.push_back(grant);
+  note("signed in " + grant.account + " for " + client);
+  std::string fragment = "access_token=" + token + "&expires_in=" + std::to_string(kTokenLifetime) + "&openid=" + grant.openid;
+  if (auto state = member(request, "state")) fragment += "&state=" + os::percentEscape(*state);
+  return {302, "", "text/plain; charset=utf-8", redirect + "#" + fragment};
+}
+
+std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, ServiceAnswer& refusal) const {
+  const std::string token = member(request, "access_token").value_or("");
+  auto found = tokens_.find(token);
+  if (found == tokens_.end() || member(request, "oauth_consumer_key").value_or("") != found->second.appid ||
+      member(request, "openid").value_or("") != found->second.openid) {
+    refusal = openApiAnswer(kRetTokenInvalid, "access token invalid");
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+// The open id of a token, wrapped in a call of "callback" as the client expects it.
+ServiceAnswer QQConnectService::openId(const ServiceRequest& request) {
+  std::lock_guard lock(mutex_);
+  auto found = tokens_.find(member(request, "access_token").value_or(""));
+  os::Dictionary body;
+  if (found == tokens_.end()) {
+    note("open id refused");
+    body = os::Dictionary{{"error", os::Value(kRetTokenInvalid)}, {"error_description", os::Value("access token invalid")}};
+  } else {
+    note("open id for " + found->second.account);
+    body = os::Dictionary{{"client_id", os::Value(found->second.appid)}, {"openid", os::Value(found->second.openid)}};
+  }
+  return {200, "callback( " + json(os::Value(std::move(body))) + " );\n", "text/plain; charset=utf-8", ""};
+}
+
+ServiceAnswer QQConnectService::userInfo(const ServiceRequest& request) {
+  std::lock_guard lock(mutex_);
+  ServiceAnswer refusal;
+  auto grant = grantFor(request, refusal);
+  if (!grant) {
+    note("user info refused");
+    return refusal;
+  }
+  note("user info for " + grant->account);
+  return openApiAnswer(0, "", os::Dictionary{{"nickname", os::Value(kTestNickname)}, {"gender", os::Value("男")}});
+}
+
+ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
+  std::lock_guard lock(mutex_);
+  ServiceAnswer refusal;
+  auto grant = grantFor(request, refusal);
+  if (!grant) {
+    note("add_share refused");
+    return refusal;
+  }
+  const std::string title = member(request, "title").value_or("");
+  const std::string url = member(request, "url").value_or("");
+  if (title.empty() || url.empty()) {
+    note("add_share refused: " + std::string(title.empty() ? "title" : "url") + " missing");
+    return openApiAnswer(kRetParameterMissing, title.empty() ? "title missing" : "url missing");
+  }
+  shares_.push_back({grant->appid, grant->openid, title, url, request.query});
+  note("add_share by " + grant->account + ": " + title + " " + url);
+  return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(shares_.size()))}});
+}
+
+void QQConnectService::note(std::string line) {
+  if (listener_) listener_(line);
+  log_.push_back(std::move(line));
+}
+
+void QQConnectService::setLogListener(std::function<void(const std::string&)> listener) {
+  std::lock_guard lock(mutex_);
+  listener_ = std::move(listener);
+}
+
+std::vector<Grant> QQConnectService::grants() const {
+  std::lock_guard lock(mutex_);
+  return grants_;
+}
+
+std::vector<AddedShare> QQConnectService::shares() const {
+  std::lock_guard lock(mutex_);
+  return shares_;
 }
 
 std::vector<os::Dictionary> QQConnectService::analyticsEvents() const {

@@ -1,10 +1,14 @@
 #pragma once
-// The QQ Connect CGIs the client reaches beside the OpenAPI: the online policy, the numbered
-// action reports and the analytics upload. It answers every policy fetch with the policy it was
-// given and keeps each fetch, each report and each uploaded event it accepted, in arrival order.
+// The QQ Connect service as the client reaches it: the authorisation page of the web login (a
+// sign-in form that takes one test account and grants a token), the OpenAPI operations the client
+// can call with that token (the open id, user information, add_share), and the CGIs beside them:
+// the online policy, the numbered action reports and the analytics upload. It answers every
+// policy fetch with the policy it was given and keeps each fetch, report, uploaded event, sign-in
+// and share it accepted, in arrival order.
 //
 // Independent of any transport: QQConnectServer puts it on a port, tests may put it behind
 // their own loopback servers.
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -18,14 +22,20 @@ namespace qqconnectd {
 struct ServiceRequest {
   std::string method;
   std::string path;
-  std::multimap<std::string, std::string> query;
+  std::multimap<std::string, std::string> query;  // the query's members and a posted form's fields
   std::string contentEncoding;  // the "Content-Encoding" header
   std::string body;
+  std::string target;  // the path and query as sent: where a page's form posts back
 };
 
 struct ServiceAnswer {
-  int status = 200;
+  ServiceAnswer(int status = 200, std::string body = "", std::string contentType = "application/json;charset=UTF-8",
+                std::string location = "")
+      : status(status), body(std::move(body)), contentType(std::move(contentType)), location(std::move(location)) {}
+  int status;
   std::string body;
+  std::string contentType;
+  std::string location;  // a redirect's target
 };
 
 // One accepted action report.
@@ -37,8 +47,41 @@ struct ActionReport {
   std::optional<std::string> elapsed;  // "elt", timed reports only
 };
 
+// A token the authorisation page granted.
+struct Grant {
+  std::string token;   // "access_token"
+  std::string appid;   // "client_id" of the authorisation
+  std::string openid;  // the account's open id for that application
+  std::string account;
+  std::string scope;
+};
+
+// One share add_share accepted.
+struct AddedShare {
+  std::string appid;
+  std::string openid;
+  std::string title;
+  std::string url;
+  std::multimap<std::string, std::string> parameters;  // everything the call sent
+};
+
 class QQConnectService {
  public:
+  static constexpr const char* kAuthorizePath = "/oauth2.0/m_authorize";
+  static constexpr const char* kOpenIdPath = "/oauth2.0/m_me";
+  static constexpr const char* kUserInfoPath = "/user/get_user_info";
+  static constexpr const char* kAddSharePath = "/share/add_share";
+  // The one account the authorisation page takes.
+  static constexpr const char* kTestAccount = "10001";
+  static constexpr const char* kTestPassword = "qq123456";
+  static constexpr const char* kTestNickname = "QQ测试用户";
+  // A granted token lasts 90 days ("expires_in").
+  static constexpr long kTokenLifetime = 7776000;
+  // OpenAPI answers ("ret"): a token the service never granted, or granted to another application
+  // or account; a parameter the operation needs is missing.
+  static constexpr int kRetTokenInvalid = 100015;
+  static constexpr int kRetParameterMissing = 100001;
+
   static constexpr const char* kPolicyPath = "/qqconnectopen/openapi/policy_conf";
   static constexpr const char* kReportPath = "/report/report";
   static constexpr const char* kAnalyticsPath = "/qqconnectutil/sdk";
@@ -57,13 +100,27 @@ class QQConnectService {
   std::vector<ActionReport> actionReports() const;
   // The analytics events of every accepted upload (their JSON objects), oldest first.
   std::vector<os::Dictionary> analyticsEvents() const;
+  std::vector<Grant> grants() const;
+  std::vector<AddedShare> shares() const;
   // Every accepted request as "policy CLIENT_ID", "report ACTION" or "analytics EVENT_ID" (one
-  // line per event, its "ei", or "et" when it has none), oldest first.
+  // line per event, its "ei", or "et" when it has none), and what the pages and the OpenAPI did
+  // ("sign-in page for CLIENT_ID", "signed in ACCOUNT for CLIENT_ID", "user info for ACCOUNT",
+  // "add_share by ACCOUNT: TITLE URL" and their refusals), oldest first.
   std::vector<std::string> log() const;
+  // Told each log line as it is written (from the serving thread).
+  void setLogListener(std::function<void(const std::string&)> listener);
 
  private:
   // An analytics upload: enciphered, compressed behind a length when long, a JSON array of events.
   ServiceAnswer upload(const ServiceRequest& request);
+  ServiceAnswer authorize(const ServiceRequest& request);
+  ServiceAnswer openId(const ServiceRequest& request);
+  ServiceAnswer userInfo(const ServiceRequest& request);
+  ServiceAnswer addShare(const ServiceRequest& request);
+  // The grant an OpenAPI call's "access_token", "oauth_consumer_key" and "openid" name, or the
+  // answer that refuses it.
+  std::optional<Grant> grantFor(const ServiceRequest& request, ServiceAnswer& refusal) const;
+  void note(std::string line);  // under the lock
 
   mutable std::mutex mutex_;
   std::string policy_ = kDefaultPolicy;
@@ -71,6 +128,10 @@ class QQConnectService {
   std::vector<ActionReport> reports_;
   std::vector<os::Dictionary> events_;
   std::vector<std::string> log_;
+  std::map<std::string, Grant> tokens_;
+  std::vector<Grant> grants_;
+  std::vector<AddedShare> shares_;
+  std::function<void(const std::string&)> listener_;
 };
 
 }  // namespace qqconnectd

@@ -1,0 +1,155 @@
+// The local QQ Connect service's pages and answers, read as the QQ Connect client reads them: the
+// names and forms here are the client's (the authorisation page's parameters and redirect, the
+// open id answer's "callback( ... );" wrapping, the OpenAPI's "ret" and members), so a service that
+// drifts from them fails here and not only in a road test.
+#include <gtest/gtest.h>
+
+#include "foundation/formats/JSONDecoder.h"
+#include "os/core/String.h"
+#include "tools/qqconnectd/server/QQConnectService.h"
+
+namespace qqconnectd {
+namespace {
+
+const std::string kApp = "1101284736";
+const std::string kPage = "/oauth2.0/m_authorize?response_type=token&client_id=1101284736"
+                          "&redirect_uri=auth://openmobile.velmora.example&display=mobile&state=test&switch=1"
+                          "&scope=get_user_info,add_share";
+
+ServiceRequest request(std::string method, std::string target, std::multimap<std::string, std::string> fields = {}) {
+  ServiceRequest r;
+  r.method = std::move(method);
+  r.target = target;
+  const auto mark = target.find('?');
+  r.path = target.substr(0, mark);
+  if (mark != std::string::npos)
+    for (const auto& pair : os::split(target.substr(mark + 1), "&")) {
+      const auto eq = pair.find('=');
+      r.query.emplace(pair.substr(0, eq), eq == std::string::npos ? "" : pair.substr(eq + 1));
+    }
+  r.query.insert(fields.begin(), fields.end());
+  return r;
+}
+
+os::Dictionary object(const std::string& text) {
+  auto value = JSONDecoder::decoder()->objectWithUTF8String(text.data(), text.size());
+  return value && value->dictionary() ? *value->dictionary() : os::Dictionary{};
+}
+
+// The fragment's members, as the client's login reads them after the "#".
+std::map<std::string, std::string> fragmentOf(const std::string& location) {
+  std::map<std::string, std::string> members;
+  const auto hash = location.find('#');
+  if (hash == std::string::npos) return members;
+  for (const auto& pair : os::split(location.substr(hash + 1), "&")) {
+    const auto eq = pair.find('=');
+    members[pair.substr(0, eq)] = os::percentUnescape(pair.substr(eq + 1)).value_or("");
+  }
+  return members;
+}
+
+class QQConnectServiceTest : public ::testing::Test {
+ protected:
+  ServiceAnswer signIn(const std::string& password) {
+    return service.handle(request("POST", kPage, {{"username", QQConnectService::kTestAccount}, {"password", password}}));
+  }
+  // Signs in and answers the grant's token and open id.
+  std::pair<std::string, std::string> granted() {
+    auto members = fragmentOf(signIn(QQConnectService::kTestPassword).location);
+    return {members["access_token"], members["openid"]};
+  }
+  QQConnectService service;
+};
+
+TEST_F(QQConnectServiceTest, AuthorisationPageShowsItsAccountAndPostsBackToItself) {
+  ServiceAnswer page = service.handle(request("GET", kPage));
+  EXPECT_EQ(page.status, 200);
+  EXPECT_EQ(page.contentType.rfind("text/html", 0), 0u);
+  EXPECT_NE(page.body.find("测试帐号 10001 密码 qq123456"), std::string::npos);
+  EXPECT_NE(page.body.find("<form method=\"post\" action=\"" + os::escapeMarkup(kPage) + "\">"), std::string::npos);
+  EXPECT_NE(page.body.find("name=\"username\""), std::string::npos);
+  EXPECT_NE(page.body.find("name=\"password\""), std::string::npos);
+
+  // Only a token login of an application id to a redirect address is shown.
+  for (const std::string& bad : {std::string("/oauth2.0/m_authorize?response_type=code&client_id=1&redirect_uri=auth://x"),
+                                 std::string("/oauth2.0/m_authorize?response_type=token&client_id=QQ41A4E500&redirect_uri=auth://x"),
+                                 std::string("/oauth2.0/m_authorize?response_type=token&client_id=1")})
+    EXPECT_EQ(service.handle(request("GET", bad)).status, 400) << bad;
+
+  ServiceAnswer refused = signIn("wrong");
+  EXPECT_EQ(refused.status, 200);
+  EXPECT_TRUE(refused.location.empty());
+  EXPECT_NE(refused.body.find("帐号或密码错误"), std::string::npos);
+  EXPECT_NE(refused.body.find("value=\"10001\""), std::string::npos);
+  EXPECT_TRUE(service.grants().empty());
+}
+
+TEST_F(QQConnectServiceTest, SignInRedirectsToTheRedirectAddressWithTheTokenInTheFragment) {
+  ServiceAnswer answer = signIn(QQConnectService::kTestPassword);
+  EXPECT_EQ(answer.status, 302);
+  // The client watches for "auth://" + its redirect host and reads the members after "#".
+  EXPECT_EQ(answer.location.rfind("auth://openmobile.velmora.example#", 0), 0u);
+  auto members = fragmentOf(answer.location);
+  EXPECT_EQ(members["expires_in"], "7776000");
+  EXPECT_EQ(members["state"], "test");
+  EXPECT_EQ(members["access_token"].size(), 32u);
+  EXPECT_EQ(members["openid"].size(), 32u);
+  auto grants = service.grants();
+  ASSERT_EQ(grants.size(), 1u);
+  EXPECT_EQ(grants[0].token, members["access_token"]);
+  EXPECT_EQ(grants[0].appid, kApp);
+  EXPECT_EQ(grants[0].scope, "get_user_info,add_share");
+  // The same account keeps its open id for the application; each sign-in gets a token of its own.
+  auto again = fragmentOf(signIn(QQConnectService::kTestPassword).location);
+  EXPECT_EQ(again["openid"], members["openid"]);
+  EXPECT_NE(again["access_token"], members["access_token"]);
+}
+
+TEST_F(QQConnectServiceTest, OpenIdAnswerIsWrappedAsTheClientUnwrapsIt) {
+  auto [token, openid] = granted();
+  ServiceAnswer answer = service.handle(request("GET", "/oauth2.0/m_me?access_token=" + token + "&format=json"));
+  // The client takes the characters from index 10 up to the last three as the JSON text.
+  ASSERT_GT(answer.body.size(), 13u);
+  EXPECT_EQ(answer.body.rfind("callback", 0), 0u);
+  auto members = object(answer.body.substr(10, answer.body.size() - 13));
+  EXPECT_EQ(members["openid"].stringOr(), openid);
+  EXPECT_EQ(members["client_id"].stringOr(), kApp);
+
+  auto unknown = service.handle(request("GET", "/oauth2.0/m_me?access_token=NOPE"));
+  EXPECT_FALSE(object(unknown.body.substr(10, unknown.body.size() - 13))["openid"].string());
+}
+
+TEST_F(QQConnectServiceTest, OpenApiAnswersOnlyTheGrantedTokenOfItsApplicationAndAccount) {
+  auto [token, openid] = granted();
+  const std::string common = "access_token=" + token + "&oauth_consumer_key=" + kApp + "&openid=" + openid + "&format=json";
+  auto info = object(service.handle(request("GET", "/user/get_user_info?" + common)).body);
+  EXPECT_EQ(info["ret"].intValue(), 0);
+  EXPECT_EQ(info["nickname"].stringOr(), QQConnectService::kTestNickname);
+
+  for (const std::string& other : {"access_token=NOPE&oauth_consumer_key=" + kApp + "&openid=" + openid,
+                                   "access_token=" + token + "&oauth_consumer_key=222222&openid=" + openid,
+                                   "access_token=" + token + "&oauth_consumer_key=" + kApp + "&openid=OTHER"})
+    EXPECT_EQ(object(service.handle(request("GET", "/user/get_user_info?" + other)).body)["ret"].intValue(),
+              QQConnectService::kRetTokenInvalid)
+        << other;
+
+  // add_share is posted: its form fields come with the call's own.
+  auto shared = object(service.handle(request("POST", "/share/add_share?" + common,
+                                              {{"title", "标题"}, {"url", "http://news.example/1"}, {"site", "军事新闻"}}))
+                           .body);
+  EXPECT_EQ(shared["ret"].intValue(), 0);
+  EXPECT_EQ(shared["share_id"].stringOr(), "1");
+  auto missing = object(service.handle(request("POST", "/share/add_share?" + common, {{"title", "标题"}})).body);
+  EXPECT_EQ(missing["ret"].intValue(), QQConnectService::kRetParameterMissing);
+  EXPECT_EQ(object(service.handle(request("GET", "/share/add_share?" + common + "&title=t&url=u")).body)["ret"].intValue(), -1);
+  auto shares = service.shares();
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_EQ(shares[0].title, "标题");
+  EXPECT_EQ(shares[0].openid, openid);
+
+  auto log = service.log();
+  EXPECT_NE(std::find(log.begin(), log.end(), "add_share by 10001: 标题 http://news.example/1"), log.end());
+}
+
+}  // namespace
+}  // namespace qqconnectd
