@@ -2,11 +2,9 @@
 
 #include "os/core/URL.h"
 #include "os/core/Value.h"
-#include "os/store/FileManager.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
-#include "os/views/Application.h"
 #include "os/views/Device.h"
 
 namespace reader {
@@ -15,17 +13,6 @@ namespace {
 
 constexpr const char* kMessengerIdentifier = "com.example.wechat";
 constexpr const char* kRequestPrefix = "weixin://app/";
-
-class Delegate : public os::ApplicationDelegate {
- public:
-  explicit Delegate(MessengerPeer& peer) : peer_(peer) {}
-  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
-    return peer_.take(url);
-  }
-
- private:
-  MessengerPeer& peer_;
-};
 
 // Records travel on the general pasteboard from system 7 on, on "wechat_data" before.
 std::shared_ptr<os::Pasteboard> recordsBoard(const std::shared_ptr<os::Sandbox>& sandbox) {
@@ -44,20 +31,12 @@ const char* sceneName(const std::string& scene) {
 
 std::shared_ptr<MessengerPeer> MessengerPeer::install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
                                                       std::ostream& out) {
-  auto& fm = os::FileManager::defaultManager();
-  const std::string bundle = folder + "/Bundle";
-  if (!fm.createDirectoryAtPath(bundle, true)) return nullptr;
-  auto sandbox = std::make_shared<os::Sandbox>(folder, bundle, reader->deviceDirectory());
-  std::shared_ptr<MessengerPeer> peer(new MessengerPeer(sandbox, out));
-  peer->application_ = os::Application::createPeer(std::make_shared<Delegate>(*peer), kMessengerIdentifier);
-  peer->application_->registerURLSchemes({"weixin", "wechat"});
-  peer->application_->launch();
-  peer->application_->enterBackground();
+  std::shared_ptr<MessengerPeer> peer(new MessengerPeer(out));
+  MessengerPeer* self = peer.get();
+  peer->application_ = PeerApplication::install(folder, reader, kMessengerIdentifier, {"weixin", "wechat"},
+                                                [self](const os::URL& url) { return self->take(url); });
+  if (!peer->application_) return nullptr;
   return peer;
-}
-
-MessengerPeer::~MessengerPeer() {
-  if (application_) application_->setDelegate(nullptr);
 }
 
 bool MessengerPeer::take(const os::URL& url) {
@@ -71,7 +50,7 @@ bool MessengerPeer::take(const os::URL& url) {
     return true;
   }
   // Reading a record takes it off the pasteboard.
-  auto board = recordsBoard(sandbox_);
+  auto board = recordsBoard(application_->sandbox());
   auto bytes = board->dataForPasteboardType("content");
   os::Dictionary record;
   if (bytes && !bytes->empty()) {
@@ -98,8 +77,7 @@ bool MessengerPeer::take(const os::URL& url) {
   auto data = os::PropertyList::write(os::Value(os::Dictionary{{appId, os::Value(answer)}}), os::PropertyListFormat::Binary);
   if (!data) return true;
   board->setData(*data, "content");
-  auto back = os::URL::parse(appId + "://platformId=wechat");
-  if (back) application_->openURL(*back);
+  application_->open(appId + "://platformId=wechat");
   return true;
 }
 

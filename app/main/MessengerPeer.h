@@ -8,8 +8,9 @@
 #include <ostream>
 #include <string>
 
+#include "app/main/PeerApplication.h"
+
 namespace os {
-class Application;
 class Sandbox;
 class URL;
 }  // namespace os
@@ -22,17 +23,15 @@ class MessengerPeer {
   // device folder (pasteboards, URL schemes). Null when its folders cannot be made.
   static std::shared_ptr<MessengerPeer> install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
                                                 std::ostream& out);
-  ~MessengerPeer();
 
   // One URL the messenger was opened with; false when it is no request it knows.
   bool take(const os::URL& url);
 
  private:
-  MessengerPeer(std::shared_ptr<os::Sandbox> sandbox, std::ostream& out) : sandbox_(std::move(sandbox)), out_(out) {}
+  explicit MessengerPeer(std::ostream& out) : out_(out) {}
 
-  std::shared_ptr<os::Sandbox> sandbox_;
   std::ostream& out_;
-  std::shared_ptr<os::Application> application_;
+  std::unique_ptr<PeerApplication> application_;
 };
 
 }  // namespace reader

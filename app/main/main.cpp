@@ -14,6 +14,7 @@
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/MessengerPeer.h"
+#include "app/main/QQPeer.h"
 #include "app/main/ReaderHome.h"
 #include "news/api/VXReaderContext.h"
 #include "os/core/String.h"
@@ -167,6 +168,8 @@ int main(int argc, char** argv) {
   app->launch();
   // The messenger on the same device, where the sheet's two messenger platforms share to.
   auto messenger = reader::MessengerPeer::install(home + "/Peers/Messenger", sandbox, std::cout);
+  // QQ on the same device, where the sheet's QQ and QZone platforms share to.
+  auto qq = reader::QQPeer::install(home + "/Peers/QQ", sandbox, std::cout);
   reader::ReaderCommands commands(std::cout);
   // The push service plays the platform's push channel on its control port: the device links to
   // it, and the tour asks it for one headline.
