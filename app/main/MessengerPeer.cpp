@@ -27,30 +27,19 @@ const char* sceneName(const std::string& scene) {
   return "an unknown place";
 }
 
-}  // namespace
-
-std::shared_ptr<MessengerPeer> MessengerPeer::install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
-                                                      std::ostream& out) {
-  std::shared_ptr<MessengerPeer> peer(new MessengerPeer(out));
-  MessengerPeer* self = peer.get();
-  peer->application_ = PeerApplication::install(folder, reader, kMessengerIdentifier, {"weixin", "wechat"},
-                                                [self](const os::URL& url) { return self->take(url); });
-  if (!peer->application_) return nullptr;
-  return peer;
-}
-
-bool MessengerPeer::take(const os::URL& url) {
+// A share request: the record it names is read off the pasteboard and answered.
+bool take(PeerApplication& messenger, std::ostream& out, const os::URL& url) {
   const std::string text = url.absoluteString();
   if (text.rfind(kRequestPrefix, 0) != 0) return false;
   const std::string rest = text.substr(std::char_traits<char>::length(kRequestPrefix));
   const std::size_t slash = rest.find('/');
   const std::string appId = rest.substr(0, slash);
   if (appId.empty() || slash == std::string::npos || rest.compare(slash, 9, "/sendreq/") != 0) {
-    out_ << "messenger: opened by " << appId << "\n";
+    out << "messenger: opened by " << appId << "\n";
     return true;
   }
   // Reading a record takes it off the pasteboard.
-  auto board = recordsBoard(application_->sandbox());
+  auto board = recordsBoard(messenger.sandbox());
   auto bytes = board->dataForPasteboardType("content");
   os::Dictionary record;
   if (bytes && !bytes->empty()) {
@@ -59,17 +48,17 @@ bool MessengerPeer::take(const os::URL& url) {
     board->setData(os::Data(), "content");
   }
   if (record.empty()) {
-    out_ << "messenger: a request from " << appId << " without a record\n";
+    out << "messenger: a request from " << appId << " without a record\n";
     return true;
   }
   const std::string command = record["command"].stringOr();
   if (command != "1010" && command != "1020") {
     // Only shares are played here; anything else stays unanswered, as a messenger that was
     // left would.
-    out_ << "messenger: a request from " << appId << " it does not answer (command " << command << ")\n";
+    out << "messenger: a request from " << appId << " it does not answer (command " << command << ")\n";
     return true;
   }
-  out_ << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": " << record["title"].stringOr() << "\n";
+  out << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": " << record["title"].stringOr() << "\n";
   const os::Dictionary answer{{"command", os::Value("2010")},
                               {"result", os::Value("0")},
                               {"returnFromApp", os::Value("1")},
@@ -77,8 +66,16 @@ bool MessengerPeer::take(const os::URL& url) {
   auto data = os::PropertyList::write(os::Value(os::Dictionary{{appId, os::Value(answer)}}), os::PropertyListFormat::Binary);
   if (!data) return true;
   board->setData(*data, "content");
-  application_->open(appId + "://platformId=wechat");
+  messenger.open(appId + "://platformId=wechat");
   return true;
+}
+
+}  // namespace
+
+std::unique_ptr<PeerApplication> installMessenger(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
+                                                  std::ostream& out) {
+  return PeerApplication::install(folder, reader, kMessengerIdentifier, {"weixin", "wechat"},
+                                  [&out](PeerApplication& self, const os::URL& url) { return take(self, out, url); });
 }
 
 }  // namespace reader

@@ -10,28 +10,11 @@
 
 #include "app/main/PeerApplication.h"
 
-namespace os {
-class Sandbox;
-class URL;
-}  // namespace os
-
 namespace reader {
 
-class MessengerPeer {
- public:
-  // Installs the messenger beside the reader: its own home and bundle in `folder`, the reader's
-  // device folder (pasteboards, URL schemes). Null when its folders cannot be made.
-  static std::shared_ptr<MessengerPeer> install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
-                                                std::ostream& out);
-
-  // One URL the messenger was opened with; false when it is no request it knows.
-  bool take(const os::URL& url);
-
- private:
-  explicit MessengerPeer(std::ostream& out) : out_(out) {}
-
-  std::ostream& out_;
-  std::unique_ptr<PeerApplication> application_;
-};
+// Installs the messenger beside the reader: its own home and bundle in `folder`, the reader's
+// device folder. Null when its folders cannot be made.
+std::unique_ptr<PeerApplication> installMessenger(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
+                                                  std::ostream& out);
 
 }  // namespace reader

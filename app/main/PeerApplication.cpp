@@ -12,10 +12,13 @@ namespace {
 
 class Delegate : public os::ApplicationDelegate {
  public:
-  explicit Delegate(PeerApplication::Take take) : take_(std::move(take)) {}
-  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override { return take_(url); }
+  Delegate(PeerApplication& peer, PeerApplication::Take take) : peer_(peer), take_(std::move(take)) {}
+  bool openURL(os::Application&, const os::URL& url, const std::string&, const os::Value&) override {
+    return take_(peer_, url);
+  }
 
  private:
+  PeerApplication& peer_;
   PeerApplication::Take take_;
 };
 
@@ -28,7 +31,7 @@ std::unique_ptr<PeerApplication> PeerApplication::install(const std::string& fol
   if (!os::FileManager::defaultManager().createDirectoryAtPath(bundle, true)) return nullptr;
   std::unique_ptr<PeerApplication> peer(new PeerApplication);
   peer->sandbox_ = std::make_shared<os::Sandbox>(folder, bundle, reader->deviceDirectory());
-  peer->application_ = os::Application::createPeer(std::make_shared<Delegate>(std::move(take)), identifier);
+  peer->application_ = os::Application::createPeer(std::make_shared<Delegate>(*peer, std::move(take)), identifier);
   peer->application_->registerURLSchemes(schemes);
   peer->application_->launch();
   peer->application_->enterBackground();

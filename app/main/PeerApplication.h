@@ -18,7 +18,8 @@ namespace reader {
 
 class PeerApplication {
  public:
-  using Take = std::function<bool(const os::URL&)>;
+  // One URL the application was opened with; false when it is not one of its own.
+  using Take = std::function<bool(PeerApplication& self, const os::URL& url)>;
   // Null when its folders cannot be made.
   static std::unique_ptr<PeerApplication> install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
                                                   const std::string& identifier, const std::vector<std::string>& schemes,

@@ -33,23 +33,12 @@ std::string text(const std::map<std::string, std::string>& query, const std::str
   return found == query.end() ? "" : base64DecodedString(found->second).value_or("");
 }
 
-}  // namespace
-
-std::shared_ptr<QQPeer> QQPeer::install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
-                                        std::ostream& out) {
-  std::shared_ptr<QQPeer> peer(new QQPeer(out));
-  QQPeer* self = peer.get();
-  peer->application_ = PeerApplication::install(folder, reader, kQQIdentifier, {"mqq", "mqqapi", "mqqopensdkapiV2"},
-                                                [self](const os::URL& url) { return self->take(url); });
-  if (!peer->application_) return nullptr;
-  return peer;
-}
-
-bool QQPeer::take(const os::URL& url) {
+// A share: said on the console and answered on the callback scheme it names.
+bool take(PeerApplication& qq, std::ostream& out, const os::URL& url) {
   const std::string scheme = os::lowercaseASCII(url.scheme());
   if (scheme != "mqqapi" && scheme != "mqq" && scheme != "mqqopensdkapiv2") return false;
   if (scheme != "mqqapi" || url.host().value_or("") != "share" || url.path() != "/to_fri") {
-    out_ << "qq: opened\n";
+    out << "qq: opened\n";
     return true;
   }
   const auto query = queryOf(url);
@@ -61,22 +50,30 @@ bool QQPeer::take(const os::URL& url) {
   // What did not fit in the URL waits on the pasteboard; reading it takes it off.
   if (query.count("objectlocation") && query.at("objectlocation") == "pasteboard") {
     const bool general = query.count("generalpastboard") && query.at("generalpastboard") == "1";
-    auto board = general ? os::Pasteboard::generalPasteboard(application_->sandbox())
-                         : os::Pasteboard::pasteboardWithName(kLargeDataBoard, false, application_->sandbox());
+    auto board = general ? os::Pasteboard::generalPasteboard(qq.sandbox())
+                         : os::Pasteboard::pasteboardWithName(kLargeDataBoard, false, qq.sandbox());
     auto bytes = board ? board->dataForPasteboardType(kLargeDataBoard) : std::nullopt;
     auto record = bytes && !bytes->empty() ? os::KeyedUnarchiver::unarchiveValue(*bytes) : std::nullopt;
     const os::Data* preview = record && record->dictionary() ? (*record->dictionary())["previewimagedata"].data() : nullptr;
     if (preview && !preview->empty()) line += ", with a preview picture of " + std::to_string(preview->size()) + " bytes";
     if (board) board->setData(std::nullopt, kLargeDataBoard);
   }
-  out_ << line << "\n";
+  out << line << "\n";
   auto callback = query.find("callback_name");
   if (callback == query.end() || callback->second.empty()) {
-    out_ << "qq: the share names no application to answer\n";
+    out << "qq: the share names no application to answer\n";
     return true;
   }
-  application_->open(callback->second + "://response_from_qq?source=qq&source_scheme=mqqapi&error=0&version=1");
+  qq.open(callback->second + "://response_from_qq?source=qq&source_scheme=mqqapi&error=0&version=1");
   return true;
+}
+
+}  // namespace
+
+std::unique_ptr<PeerApplication> installQQ(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
+                                           std::ostream& out) {
+  return PeerApplication::install(folder, reader, kQQIdentifier, {"mqq", "mqqapi", "mqqopensdkapiV2"},
+                                  [&out](PeerApplication& self, const os::URL& url) { return take(self, out, url); });
 }
 
 }  // namespace reader

@@ -11,26 +11,10 @@
 
 #include "app/main/PeerApplication.h"
 
-namespace os {
-class Sandbox;
-class URL;
-}  // namespace os
-
 namespace reader {
 
-class QQPeer {
- public:
-  static std::shared_ptr<QQPeer> install(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
-                                         std::ostream& out);
-
-  // One URL QQ was opened with; false when it is not QQ's.
-  bool take(const os::URL& url);
-
- private:
-  explicit QQPeer(std::ostream& out) : out_(out) {}
-
-  std::ostream& out_;
-  std::unique_ptr<PeerApplication> application_;
-};
+// Installs QQ beside the reader as installMessenger does the messenger.
+std::unique_ptr<PeerApplication> installQQ(const std::string& folder, const std::shared_ptr<os::Sandbox>& reader,
+                                           std::ostream& out);
 
 }  // namespace reader

@@ -167,9 +167,9 @@ int main(int argc, char** argv) {
   app->registerURLSchemesFromInfoDictionary(sandbox->mainBundle()->infoDictionary());
   app->launch();
   // The messenger on the same device, where the sheet's two messenger platforms share to.
-  auto messenger = reader::MessengerPeer::install(home + "/Peers/Messenger", sandbox, std::cout);
+  auto messenger = reader::installMessenger(home + "/Peers/Messenger", sandbox, std::cout);
   // QQ on the same device, where the sheet's QQ and QZone platforms share to.
-  auto qq = reader::QQPeer::install(home + "/Peers/QQ", sandbox, std::cout);
+  auto qq = reader::installQQ(home + "/Peers/QQ", sandbox, std::cout);
   reader::ReaderCommands commands(std::cout);
   // The push service plays the platform's push channel on its control port: the device links to
   // it, and the tour asks it for one headline.

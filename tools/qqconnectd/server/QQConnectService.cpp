@@ -156,11 +156,13 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   return {302, "", "text/plain; charset=utf-8", redirect + "#" + fragment};
 }
 
-std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, ServiceAnswer& refusal) const {
+std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, const std::string& operation,
+                                                ServiceAnswer& refusal) {
   const std::string token = member(request, "access_token").value_or("");
   auto found = tokens_.find(token);
   if (found == tokens_.end() || member(request, "oauth_consumer_key").value_or("") != found->second.appid ||
       member(request, "openid").value_or("") != found->second.openid) {
+    note(operation + " refused");
     refusal = openApiAnswer(kRetTokenInvalid, "access token invalid");
     return std::nullopt;
   }
@@ -185,11 +187,8 @@ ServiceAnswer QQConnectService::openId(const ServiceRequest& request) {
 ServiceAnswer QQConnectService::userInfo(const ServiceRequest& request) {
   std::lock_guard lock(mutex_);
   ServiceAnswer refusal;
-  auto grant = grantFor(request, refusal);
-  if (!grant) {
-    note("user info refused");
-    return refusal;
-  }
+  auto grant = grantFor(request, "user info", refusal);
+  if (!grant) return refusal;
   note("user info for " + grant->account);
   return openApiAnswer(0, "", os::Dictionary{{"nickname", os::Value(kTestNickname)}, {"gender", os::Value("男")}});
 }
@@ -197,11 +196,8 @@ ServiceAnswer QQConnectService::userInfo(const ServiceRequest& request) {
 ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
   std::lock_guard lock(mutex_);
   ServiceAnswer refusal;
-  auto grant = grantFor(request, refusal);
-  if (!grant) {
-    note("add_share refused");
-    return refusal;
-  }
+  auto grant = grantFor(request, "add_share", refusal);
+  if (!grant) return refusal;
   const std::string title = member(request, "title").value_or("");
   const std::string url = member(request, "url").value_or("");
   if (title.empty() || url.empty()) {

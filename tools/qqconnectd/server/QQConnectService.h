@@ -118,8 +118,8 @@ class QQConnectService {
   ServiceAnswer userInfo(const ServiceRequest& request);
   ServiceAnswer addShare(const ServiceRequest& request);
   // The grant an OpenAPI call's "access_token", "oauth_consumer_key" and "openid" name, or the
-  // answer that refuses it.
-  std::optional<Grant> grantFor(const ServiceRequest& request, ServiceAnswer& refusal) const;
+  // answer that refuses it (and "OPERATION refused" in the log). Under the lock.
+  std::optional<Grant> grantFor(const ServiceRequest& request, const std::string& operation, ServiceAnswer& refusal);
   void note(std::string line);  // under the lock
 
   mutable std::mutex mutex_;
