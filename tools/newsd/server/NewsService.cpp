@@ -308,7 +308,10 @@ os::Dictionary NewsService::favourite(Call& call) {
 
 os::Dictionary NewsService::crashDump(Call& call) {
   auto dump = stringField(call.payload, "dump");
-  auto text = dump ? decodeBase64Blob(*dump) : std::nullopt;
+  if (!dump) return result(kNewsFailure);
+  // An empty dump file is still a dump the reader holds: refusing it would have the reader keep
+  // it, and its ever-growing log, and send both again on every launch.
+  auto text = dump->empty() ? std::optional<std::string>("") : decodeBase64Blob(*dump);
   if (!text) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
   received_.crashDumps.push_back(*text);

@@ -173,6 +173,17 @@ TEST_F(NewsdNewsApiTest, ReportsFromTheReaderAreTakenDown) {
   EXPECT_EQ(r.feedback, std::vector<std::string>{"  "});
 }
 
+TEST_F(NewsdNewsApiTest, AnEmptyCrashDumpIsTakenSoTheReaderMayDeleteIt) {
+  // An empty dump file reads as the empty text, whose Base64 is "". The reader deletes the dump
+  // and its log on any "result" but 2; a 2 here would have it send both again on every launch.
+  os::Value data = news(1090, os::Dictionary{{"dump", ""}, {"log", "line one\n"}})["data"];
+  EXPECT_NE(data["result"].intValue(), 2);
+  EXPECT_EQ(data["result"].intValue(), 1);
+  EXPECT_EQ(server_->service().received().crashDumps, std::vector<std::string>{""});
+  // A form without any dump is still no upload.
+  EXPECT_EQ(news(1090, os::Dictionary{{"dump", 5}, {"log", "line"}})["data"]["result"].intValue(), 2);
+}
+
 TEST_F(NewsdNewsApiTest, AcceptedFormsAreKeptByOperationOnlyOnceAsked) {
   news(1000, os::Dictionary{{"cp", 1}});
   server_->service().setKeepsForms(true);
