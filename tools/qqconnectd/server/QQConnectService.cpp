@@ -41,6 +41,15 @@ bool isDecimal(const std::string& text) {
   return !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
 }
 
+// Each character XORed with the key's character at the same place (the key repeated), written as
+// two lower-case hex digits.
+std::string keyedToken(const std::string& token, const std::string& key) {
+  os::Data coded;
+  for (std::size_t i = 0; i < token.size(); ++i)
+    coded.push_back(static_cast<std::uint8_t>(token[i] ^ key[i % key.size()]));
+  return os::hexString(coded);
+}
+
 std::map<std::string, std::string> fieldsOf(const ServiceRequest& request) {
   std::map<std::string, std::string> fields;
   for (const auto& [key, value] : request.query) fields.emplace(key, value);
@@ -151,7 +160,15 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   tokens_[token] = grant;
   grants_.push_back(grant);
   note("signed in " + grant.account + " for " + client);
-  std::string fragment = "access_token=" + token + "&expires_in=" + std::to_string(kTokenLifetime) + "&openid=" + grant.openid;
+  // A login in an outside browser ("token_key" and "serial" given) comes back through the
+  // application's own scheme: the client finds the attempt by its serial and reads the token
+  // with that attempt's key, so the serial goes back and the token goes enciphered.
+  const auto tokenKey = member(request, "token_key");
+  const auto serial = member(request, "serial");
+  const bool keyed = tokenKey && !tokenKey->empty() && serial;
+  std::string fragment = "access_token=" + (keyed ? keyedToken(token, *tokenKey) : token) +
+                         "&expires_in=" + std::to_string(kTokenLifetime) + "&openid=" + grant.openid;
+  if (keyed) fragment += "&serial=" + os::percentEscape(*serial);
   if (auto state = member(request, "state")) fragment += "&state=" + os::percentEscape(*state);
   return {302, "", "text/plain; charset=utf-8", redirect + "#" + fragment};
 }

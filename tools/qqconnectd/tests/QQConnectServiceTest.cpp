@@ -1,7 +1,8 @@
-// The local QQ Connect service's pages and answers, read as the QQ Connect client reads them: the
-// names and forms here are the client's (the authorisation page's parameters and redirect, the
-// open id answer's "callback( ... );" wrapping, the OpenAPI's "ret" and members), so a service that
-// drifts from them fails here and not only in a road test.
+// The local QQ Connect service's pages and answers in the forms the platform defines them: the
+// authorisation page's parameters and redirects (in the application and in an outside browser),
+// the open id answer's "callback( ... );" wrapping, the OpenAPI's "ret" and members, the policy
+// and report CGIs and the analytics upload's framing and cipher. The expectations are written
+// from those forms, not from our client, so a misreading the two share fails here.
 #include <gtest/gtest.h>
 
 #include "foundation/formats/JSONDecoder.h"
@@ -84,6 +85,37 @@ TEST_F(QQConnectServiceTest, SignInRedirectsToTheRedirectAddressWithTheTokenInTh
   EXPECT_EQ(grants[0].token, members["access_token"]);
   EXPECT_EQ(grants[0].appid, kApp);
   EXPECT_EQ(grants[0].scope, "get_user_info,add_share");
+}
+
+// A login handed to an outside browser sends "browser", "token_key" and "serial" and redirects to
+// the application's own scheme; the client takes the answer only when it names the serial, and
+// reads the token by undoing, pair of hex digits by pair, an XOR with the key's characters.
+TEST_F(QQConnectServiceTest, BrowserLoginReturnsTheSerialAndTheTokenEncipheredWithItsKey) {
+  const std::string key = "3fa09c";
+  const std::string page = "/oauth2.0/m_authorize?response_type=token&client_id=1101284736"
+                           "&redirect_uri=velmora1101284736://openmobile.velmora.example&display=mobile&state=test"
+                           "&browser=1&switch=1&b_time=1700000000000&token_key=" + key + "&serial=1007";
+  ServiceAnswer answer = service.handle(
+      request("POST", page, {{"username", QQConnectService::kTestAccount}, {"password", QQConnectService::kTestPassword}}));
+  ASSERT_EQ(answer.status, 302);
+  EXPECT_EQ(answer.location.rfind("velmora1101284736://openmobile.velmora.example#", 0), 0u);
+  auto members = fragmentOf(answer.location);
+  EXPECT_EQ(members["serial"], "1007");
+  EXPECT_EQ(members["expires_in"], "7776000");
+  const std::string& coded = members["access_token"];
+  ASSERT_EQ(coded.size() % 2, 0u);
+  std::string token;
+  for (std::size_t j = 0; j * 2 < coded.size(); ++j)
+    token += static_cast<char>(std::stoi(coded.substr(j * 2, 2), nullptr, 16) ^ key[j % key.size()]);
+  auto grants = service.grants();
+  ASSERT_EQ(grants.size(), 1u);
+  EXPECT_NE(coded, grants[0].token);
+  EXPECT_EQ(token, grants[0].token);
+  // The deciphered token is the one the OpenAPI takes.
+  auto info = object(service.handle(request("GET", "/user/get_user_info?access_token=" + token + "&oauth_consumer_key=" +
+                                                         kApp + "&openid=" + members["openid"] + "&format=json"))
+                         .body);
+  EXPECT_EQ(info["ret"].intValue(), 0);
 }
 
 TEST_F(QQConnectServiceTest, OpenIdAnswerIsWrappedAsTheClientUnwrapsIt) {
