@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/formats/JSONDecoder.h"
+#include "os/core/Compression.h"
 #include "os/core/String.h"
 #include "tools/qqconnectd/server/QQConnectService.h"
 
@@ -158,6 +159,101 @@ TEST_F(QQConnectServiceTest, OpenApiAnswersOnlyTheGrantedTokenOfItsApplicationAn
   ASSERT_EQ(shares.size(), 1u);
   EXPECT_EQ(shares[0].title, "标题");
   EXPECT_EQ(shares[0].openid, openid);
+}
+
+// The online policy: a GET with "client_id" (the application id in whichever form the session got
+// it) answered by a JSON dictionary whose "ret" 0 and numeric "Common_ta_enable",
+// "Common_frequency" and "Common_SSO" the client stores.
+TEST_F(QQConnectServiceTest, PolicyFetchAnswersThePolicyDictionary) {
+  const std::string query = "?client_id=QQ41A4E500&sdkv=2.3&sdkp=i&status_os=7.1.2&status_version=7"
+                            "&status_machine=iPhone6,2&format=json&oauth_consumer_key=QQ41A4E500";
+  ServiceAnswer answer = service.handle(request("GET", "/qqconnectopen/openapi/policy_conf" + query));
+  EXPECT_EQ(answer.status, 200);
+  auto policy = object(answer.body);
+  EXPECT_EQ(policy["ret"].intValue(), 0);
+  for (const char* member : {"Common_ta_enable", "Common_frequency", "Common_SSO"})
+    EXPECT_TRUE(policy[member].isNumber()) << member;
+  service.setPolicy("{\"ret\":0,\"Common_frequency\":12}");
+  EXPECT_EQ(object(service.handle(request("GET", "/qqconnectopen/openapi/policy_conf" + query)).body)["Common_frequency"]
+                .intValue(),
+            12);
+  EXPECT_EQ(service.policyFetches(), (std::vector<std::string>{"QQ41A4E500", "QQ41A4E500"}));
+}
+
+// Action reports: "strValue" the application id, "nValue" the action, "qver", "tag" "0", and "elt"
+// in whole seconds on timed reports only.
+TEST_F(QQConnectServiceTest, ActionReportsKeepTheirNumberedFields) {
+  EXPECT_EQ(service.handle(request("GET", "/report/report?strValue=1101284736&nValue=10786&qver=ios.SDK.1.8&tag=0")).status,
+            200);
+  EXPECT_EQ(service.handle(request("GET", "/report/report?strValue=1101284736&nValue=10784&qver=ios.SDK.1.8&tag=0"
+                                          "&elt=1700000000"))
+                .status,
+            200);
+  EXPECT_EQ(service.handle(request("GET", "/report/report?strValue=1101284736&qver=ios.SDK.1.8&tag=0")).status, 400);
+  auto reports = service.actionReports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[0].appid, kApp);
+  EXPECT_EQ(reports[0].action, "10786");
+  EXPECT_EQ(reports[0].version, "ios.SDK.1.8");
+  EXPECT_EQ(reports[0].tag, "0");
+  EXPECT_FALSE(reports[0].elapsed);
+  EXPECT_EQ(reports[1].elapsed.value_or(""), "1700000000");
+}
+
+// RC4 written out here (key schedule over the key's bytes, then the output generator), so that a
+// service that read the key differently from the upload's description fails.
+os::Data rc4(const std::string& text, const std::string& key) {
+  std::uint8_t box[256];
+  for (int i = 0; i < 256; ++i) box[i] = static_cast<std::uint8_t>(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + box[i] + static_cast<std::uint8_t>(key[i % key.size()])) & 255;
+    std::swap(box[i], box[j]);
+  }
+  os::Data out;
+  for (std::size_t n = 0, i = 0, j = 0; n < text.size(); ++n) {
+    i = (i + 1) & 255;
+    j = (j + box[i]) & 255;
+    std::swap(box[i], box[j]);
+    out.push_back(static_cast<std::uint8_t>(text[n]) ^ box[(box[i] + box[j]) & 255]);
+  }
+  return out;
+}
+
+// A batch text of exactly `size` bytes: one event padded out.
+std::string batchOf(std::size_t size, const std::string& id) {
+  const std::string head = "[{\"ei\":\"" + id + "\",\"pad\":\"", tail = "\"}]";
+  return head + std::string(size - head.size() - tail.size(), 'x') + tail;
+}
+
+ServiceRequest upload(const std::string& encoding, const os::Data& body) {
+  ServiceRequest r = request("POST", "/qqconnectutil/sdk");
+  r.contentEncoding = encoding;
+  r.body.assign(body.begin(), body.end());
+  return r;
+}
+
+// The upload: below 256 bytes the batch text itself ("rc4"), from 256 bytes its big-endian length
+// and its gzip stream ("rc4,gzip"), enciphered with RC4 under the 32 ASCII bytes of the key text.
+TEST_F(QQConnectServiceTest, AnalyticsUploadIsReadAsFramedAndEnciphered) {
+  const std::string key = "4b7e0c9a2f5d8e1b6a3c7f0e9d2b5a48";
+  EXPECT_EQ(service.handle(upload("rc4", rc4(batchOf(255, "short"), key))).status, 200);
+
+  const std::string long_ = batchOf(256, "long");
+  auto zipped = os::gzipData(os::Data(long_.begin(), long_.end()));
+  ASSERT_TRUE(zipped);
+  std::string framed{'\0', '\0', '\1', '\0'};
+  framed.append(zipped->begin(), zipped->end());
+  EXPECT_EQ(service.handle(upload("rc4,gzip", rc4(framed, key))).status, 200);
+
+  // The 16 bytes the key's digits spell are not the key.
+  std::string spelled;
+  for (std::size_t i = 0; i < key.size(); i += 2) spelled += static_cast<char>(std::stoi(key.substr(i, 2), nullptr, 16));
+  EXPECT_NE(service.handle(upload("rc4", rc4(batchOf(255, "wrong"), spelled))).status, 200);
+
+  auto events = service.analyticsEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0]["ei"].stringOr(), "short");
+  EXPECT_EQ(events[1]["ei"].stringOr(), "long");
 }
 
 }  // namespace
