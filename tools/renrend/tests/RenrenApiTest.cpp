@@ -1,0 +1,125 @@
+// The local Renren API checked against the platform's forms, not against our client: the MAC over
+// the seven lines (time stamp, nonce, method, path and query, host, the port always "80", an
+// empty extension), with the signatures below worked out independently of this code base; the
+// bearer token over https only; the call table's paths and methods; and the answer forms
+// {"response": ...} and {"error": {"code": ..., "message": ...}}.
+#include <gtest/gtest.h>
+
+#include "foundation/formats/JSONDecoder.h"
+#include "os/core/String.h"
+#include "os/runtime/Clock.h"
+#include "tools/renrend/server/RenrenApi.h"
+
+namespace renrend {
+namespace {
+
+os::Dictionary object(const std::string& text) {
+  auto value = JSONDecoder::decoder()->objectWithUTF8String(text.data(), text.size());
+  return value && value->dictionary() ? *value->dictionary() : os::Dictionary{};
+}
+
+ApiRequest call(std::string method, std::string path, std::string rawQuery, std::string authorization,
+                std::string host = "127.0.0.1:8080", bool secure = false) {
+  ApiRequest r;
+  r.method = std::move(method);
+  r.path = std::move(path);
+  r.rawQuery = rawQuery;
+  for (const auto& pair : os::split(rawQuery, "&")) {
+    if (pair.empty()) continue;
+    const auto eq = pair.find('=');
+    r.query.emplace(pair.substr(0, eq), os::percentUnescape(pair.substr(eq + 1)).value_or(""));
+  }
+  r.authorization = std::move(authorization);
+  r.host = std::move(host);
+  r.secure = secure;
+  return r;
+}
+
+std::string macHeader(const std::string& id, const std::string& ts, const std::string& nonce, const std::string& mac) {
+  return "MAC id=\"" + id + "\",ts=\"" + ts + "\",nonce=\"" + nonce + "\",mac=\"" + mac + "\"";
+}
+
+// The error object's "code" and "message", or empty texts when the answer is not one.
+std::pair<std::string, std::string> errorOf(const ApiAnswer& answer) {
+  const os::Dictionary body = object(answer.body);
+  const os::Value& error = body["error"];
+  if (!error.dictionary()) return {};
+  return {(*error.dictionary())["code"].stringOr(), (*error.dictionary())["message"].stringOr()};
+}
+
+TEST(RenrenApiTest, MacSignsTheSevenLinesWithPort80AndAnEmptyExtension) {
+  EXPECT_EQ(macSignature("key", "1700000000", "abcdefgh", "GET", "/v2/user/get?userId=1", "api.renren.example"),
+            "tH4fP0gukYBEN6pNR11NGvfks1s=");
+}
+
+TEST(RenrenApiTest, MacSignedCallIsAnsweredOnlyWhenItsSignatureHolds) {
+  os::VirtualClockScope clock(1700000000);
+  RenrenApi api;
+  api.addMacToken("x.456.y", "mackey", "456");
+  // A POST keeps its parameters in the query; the signature names port 80 whatever the connection's.
+  const std::string query = "content=%E4%BD%A0%E5%A5%BD";
+  ApiAnswer answer = api.handle(call("POST", "/v2/status/put", query,
+                                     macHeader("x.456.y", "1700000000", "nonce002", "P/y7tqgzv7A3cTLSbR8//LjC6nU=")));
+  EXPECT_EQ(answer.status, 200) << answer.body;
+  auto body = object(answer.body);
+  ASSERT_TRUE(body["response"].dictionary());
+  EXPECT_EQ((*body["response"].dictionary())["user"].stringOr(), "456");
+
+  // The same signature over another query, method or host does not hold.
+  for (const ApiRequest& other :
+       {call("POST", "/v2/status/put", "content=x", macHeader("x.456.y", "1700000000", "nonce003", "P/y7tqgzv7A3cTLSbR8//LjC6nU=")),
+        call("POST", "/v2/status/put", query, macHeader("x.456.y", "1700000000", "nonce004", "P/y7tqgzv7A3cTLSbR8//LjC6nU="),
+             "127.0.0.1:9090")}) {
+    ApiAnswer refused = api.handle(other);
+    EXPECT_NE(refused.status, 200);
+    EXPECT_FALSE(errorOf(refused).first.empty()) << refused.body;
+    EXPECT_FALSE(object(refused.body)["response"].dictionary());
+  }
+  EXPECT_EQ(api.acceptedCalls(), (std::vector<std::string>{"POST /v2/status/put 456"}));
+}
+
+TEST(RenrenApiTest, BearerTokenIsTakenOverHttpsOnly) {
+  RenrenApi api;
+  api.addBearerToken("a-b-123", "123");
+  EXPECT_EQ(api.handle(call("GET", "/v2/user/get", "userId=9", "Bearer a-b-123", "api.renren.example", true)).status, 200);
+  EXPECT_NE(api.handle(call("GET", "/v2/user/get", "userId=9", "Bearer a-b-123", "api.renren.example", false)).status, 200);
+  EXPECT_NE(api.handle(call("GET", "/v2/user/get", "userId=9", "Bearer other", "api.renren.example", true)).status, 200);
+}
+
+TEST(RenrenApiTest, CallTableHoldsThePlatformsPathsMethodsAndParameters) {
+  EXPECT_EQ(apiTable().size(), 46u);
+  const struct {
+    const char* path;
+    const char* method;
+    std::vector<std::string> parameters;
+  } samples[] = {
+      {"/v2/news/count/clear", "GET", {"newType"}},
+      {"/v2/news/counts/get", "GET", {"newTypes"}},
+      {"/v2/photo/head/set", "POST", {"photoId"}},
+      {"/v2/photo/upload", "POST", {"albumId", "description", "file"}},
+      {"/v2/like/ugc/info/get", "GET", {"limit", "withLikeUsers", "likeUGCType", "ugcId"}},
+      {"/v2/user/login/get", "GET", {}},
+      {"/v2/friend/list", "GET", {"userId", "pageSize", "pageNumber"}},
+  };
+  for (const auto& sample : samples) {
+    const ApiCall* found = findCall(sample.path);
+    ASSERT_TRUE(found) << sample.path;
+    EXPECT_EQ(found->method, sample.method) << sample.path;
+    EXPECT_EQ(found->parameters, sample.parameters) << sample.path;
+  }
+
+  RenrenApi api;
+  api.addBearerToken("a-b-123", "123");
+  auto secure = [&](std::string method, std::string path, std::string query) {
+    return api.handle(call(std::move(method), std::move(path), std::move(query), "Bearer a-b-123", "api.renren.example", true));
+  };
+  EXPECT_EQ(secure("GET", "/v2/news/count/clear", "newType=1").status, 200);
+  EXPECT_NE(secure("POST", "/v2/news/count/clear", "newType=1").status, 200);
+  EXPECT_NE(secure("GET", "/v2/user/get", "uid=1").status, 200);
+  EXPECT_NE(secure("GET", "/v2/nothing", "").status, 200);
+  // An upload without its file part.
+  EXPECT_NE(secure("POST", "/v2/photo/upload", "albumId=1").status, 200);
+}
+
+}  // namespace
+}  // namespace renrend
