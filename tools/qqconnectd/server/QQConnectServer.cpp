@@ -10,9 +10,12 @@ QQConnectServer::QQConnectServer(std::string host)
     : host_(std::move(host)), server_(std::make_unique<httplib::Server>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     if (verbose_) std::fprintf(stderr, "qqconnectd: %s %s\n", req.method.c_str(), req.path.c_str());
-    // A posted form's fields come with the query's members.
+    // A posted form's fields come with the query's members, whether the form came plain or in
+    // parts (a call that carries a picture sends every field as a part; the picture has a file name).
     ServiceRequest request{req.method, req.path, {}, req.get_header_value("Content-Encoding"), req.body, req.target};
     for (const auto& [key, value] : req.params) request.query.emplace(key, value);
+    for (const auto& [key, part] : req.files)
+      if (part.filename.empty()) request.query.emplace(key, part.content);
     ServiceAnswer answer = service_.handle(request);
     res.status = answer.status;
     if (!answer.location.empty()) res.set_header("Location", answer.location);

@@ -4,10 +4,12 @@
 // and report CGIs and the analytics upload's framing and cipher. The expectations are written
 // from those forms, not from our client, so a misreading the two share fails here.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include "foundation/formats/JSONDecoder.h"
 #include "os/core/Compression.h"
 #include "os/core/String.h"
+#include "tools/qqconnectd/server/QQConnectServer.h"
 #include "tools/qqconnectd/server/QQConnectService.h"
 
 namespace qqconnectd {
@@ -159,6 +161,38 @@ TEST_F(QQConnectServiceTest, OpenApiAnswersOnlyTheGrantedTokenOfItsApplicationAn
   ASSERT_EQ(shares.size(), 1u);
   EXPECT_EQ(shares[0].title, "标题");
   EXPECT_EQ(shares[0].openid, openid);
+}
+
+// A POST whose parameters include a picture goes as a multipart body, every field a part of its
+// own and the picture a part with a file name; add_share reads its fields from the parts as from a
+// plain form.
+TEST(QQConnectServerTest, AddShareTakesItsFieldsFromAMultipartBody) {
+  QQConnectServer server;
+  ASSERT_TRUE(server.start(0));
+  auto location = server.service()
+                      .handle(request("POST", kPage, {{"username", QQConnectService::kTestAccount},
+                                                      {"password", QQConnectService::kTestPassword}}))
+                      .location;
+  auto members = fragmentOf(location);
+  const std::string boundary = "od2ER5ioefd682HE14eh2n82n9M7rEu2nH85XQY1";
+  auto part = [&](const std::string& name, const std::string& value) {
+    return "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n--" + boundary + "\r\n";
+  };
+  const std::string body = "--" + boundary + "\r\n" + part("access_token", members["access_token"]) +
+                           part("oauth_consumer_key", kApp) + part("openid", members["openid"]) + part("format", "json") +
+                           part("title", "标题") + part("url", "http://news.example/1") +
+                           "Content-Disposition: form-data; name=\"images\"; filename=\"picture\"\r\n"
+                           "Content-Type: image/jpeg\r\n\r\n\xff\xd8\xff\xd9\r\n--" + boundary + "--\r\n";
+  httplib::Client client("127.0.0.1", server.port());
+  auto answer = client.Post("/share/add_share", body, ("multipart/form-data; boundary=" + boundary).c_str());
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(object(answer->body)["ret"].intValue(), 0) << answer->body;
+  auto shares = server.service().shares();
+  ASSERT_EQ(shares.size(), 1u);
+  EXPECT_EQ(shares[0].title, "标题");
+  EXPECT_EQ(shares[0].url, "http://news.example/1");
+  EXPECT_EQ(shares[0].parameters.count("images"), 0u);  // the picture is no text field
+  server.stop();
 }
 
 // The online policy: a GET with "client_id" (the application id in whichever form the session got
