@@ -14,9 +14,12 @@ namespace {
 constexpr const char* kMessengerIdentifier = "com.example.wechat";
 constexpr const char* kRequestPrefix = "weixin://app/";
 
-// Records travel on the general pasteboard from system 7 on, on "wechat_data" before.
+// Records travel on the general pasteboard on systems above 6.9 (the version's leading number),
+// before that on "wechat_data", with their file data beside them on "wechat_file".
+bool recordsOnGeneralBoard() { return os::Device::current().systemVersionNumber() > 6.9; }
+
 std::shared_ptr<os::Pasteboard> recordsBoard(const std::shared_ptr<os::Sandbox>& sandbox) {
-  if (os::Device::current().systemVersionNumber() >= 7) return os::Pasteboard::generalPasteboard(sandbox);
+  if (recordsOnGeneralBoard()) return os::Pasteboard::generalPasteboard(sandbox);
   return os::Pasteboard::pasteboardWithName("wechat_data", true, sandbox);
 }
 
@@ -38,7 +41,8 @@ bool take(PeerApplication& messenger, std::ostream& out, const os::URL& url) {
     out << "messenger: opened by " << appId << "\n";
     return true;
   }
-  // Reading a record takes it off the pasteboard.
+  // Reading a record takes it off the pasteboard, and on older systems the file data beside it:
+  // left there, it would go back with the answer as if it were the answer's.
   auto board = recordsBoard(messenger.sandbox());
   auto bytes = board->dataForPasteboardType("content");
   os::Dictionary record;
@@ -46,6 +50,8 @@ bool take(PeerApplication& messenger, std::ostream& out, const os::URL& url) {
     if (auto list = os::PropertyList::read(*bytes); list && list->dictionary())
       if (const os::Dictionary* entry = (*list->dictionary())[appId].dictionary()) record = *entry;
     board->setData(os::Data(), "content");
+    if (!recordsOnGeneralBoard())
+      os::Pasteboard::pasteboardWithName("wechat_file", true, messenger.sandbox())->setData(os::Data(), "content");
   }
   if (record.empty()) {
     out << "messenger: a request from " << appId << " without a record\n";
