@@ -35,7 +35,8 @@ class WXApiExchangeTest : public ::testing::TestWithParam<const char*> {
   WeChatPeer peer{device_};
 };
 
-INSTANTIATE_TEST_SUITE_P(Systems, WXApiExchangeTest, ::testing::Values("7.0", "6.1.3"));
+// 6.91 is above 6.9 though below 7: records already go to the general pasteboard.
+INSTANTIATE_TEST_SUITE_P(Systems, WXApiExchangeTest, ::testing::Values("7.0", "6.91", "6.1.3"));
 
 TEST_P(WXApiExchangeTest, ShareRoundTripThroughThePeer) {
   EXPECT_FALSE(WXApi::registerApp(""));

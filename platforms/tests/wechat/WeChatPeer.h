@@ -34,7 +34,8 @@ class WeChatPeer {
   std::shared_ptr<os::Pasteboard> board(const std::string& name) const {
     return name.empty() ? peer_->generalPasteboard() : peer_->pasteboardWithName(name);
   }
-  static bool newSystem() { return os::Device::current().systemVersionNumber() >= 7; }
+  // Above 6.9, the version read as its leading number: a 6.91 counts as new.
+  static bool newSystem() { return os::Device::current().systemVersionNumber() > 6.9; }
 
   // The dictionary under "content" of a pasteboard, empty when there is none.
   os::Dictionary contentOf(const std::string& name) const {
@@ -53,12 +54,14 @@ class WeChatPeer {
   os::Dictionary registration(const std::string& appId) const { return entry(contentOf("wechat_register"), appId); }
   std::optional<os::Data> fileBoard() const { return board("wechat_file")->dataForPasteboardType("content"); }
 
-  // Leaves a record for the app id (raw bytes when given) and opens the application's scheme.
+  // Leaves a record for the app id (raw bytes when given) and opens the application's scheme. On
+  // older systems the file pasteboard always goes with the record written: a record without file
+  // data clears it.
   void answer(const std::string& appId, const os::Dictionary& record, std::optional<os::Data> file = std::nullopt) {
     os::Dictionary all = newSystem() ? os::Dictionary() : records();
     all.set(appId, os::Value(record));
     putRaw(binaryPlist(os::Value(all)));
-    if (file) board("wechat_file")->setData(*file, "content");
+    if (file || !newSystem()) board("wechat_file")->setData(file.value_or(os::Data()), "content");
     open(appId + "://platformId=wechat");
   }
   // Next to what the user copied, as a polite messenger does.
