@@ -82,9 +82,10 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
   handleClickHandler(service, name);
   composer->setInitialText(text);
   if (image) composer->addImage(image);
-  std::weak_ptr<OBSocialControllerService> weakService = service;
+  // The compose screen's answer keeps the controller service alive until it has been given:
+  // whoever asked for the share may have let go of it.
   std::weak_ptr<os::ViewController> weakController = controller;
-  composer->setCompletionHandler([name, text, weakService, weakController](os::SocialComposeResult result) {
+  composer->setCompletionHandler([name, text, service, weakController](os::SocialComposeResult result) {
     auto self = OBSocialFacebookSnsHandler::shareInstance();
     int code = static_cast<int>(result);
     std::optional<std::string> message;
@@ -95,7 +96,6 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
       self->postOpWithText(text, name);
       code = OBSocialResponseCodeSuccess;
     }
-    auto service = weakService.lock();
     self->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, code, message, std::nullopt);
     if (auto presenting = weakController.lock()) presenting->dismissViewController(true);
   });

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "foundation/ServiceCallLog.h"
+#include "os/core/String.h"
 #include "os/views/Application.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
@@ -39,8 +40,9 @@ void OBSocialSinaHandler::loginWithController(const std::shared_ptr<os::ViewCont
   completion_ = std::move(completion);
   auto app = os::Application::shared();
   auto scheme = OBSocialSnsHandler::shareInstance()->getUrlSchemeWithPrefix("sina.");
-  std::string request = std::string(kSinaClientScheme) + "://login?redirect_uri=" + redirectURL_.value_or("") +
-                        "&callback_uri=" + scheme.value_or("");
+  // Each value escaped whole: a redirect address with a query of its own must not split this one.
+  std::string request = std::string(kSinaClientScheme) + "://login?redirect_uri=" + os::percentEscape(redirectURL_.value_or("")) +
+                        "&callback_uri=" + os::percentEscape(scheme.value_or(""));
   auto url = os::URL::parse(request);
   if (!app || !url || !app->openURL(*url)) {
     // The Sina Weibo application could not be reached: the login ends here, and is said to.

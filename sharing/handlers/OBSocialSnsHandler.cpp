@@ -1,5 +1,7 @@
 #include "sharing/handlers/OBSocialSnsHandler.h"
 
+#include <utility>
+
 #include "os/graphics/Image.h"
 #include "sharing/handlers/OBSocialFacebookSnsHandler.h"
 #include "sharing/handlers/OBSocialMailHandler.h"
@@ -20,6 +22,7 @@
 #include "sharing/service/OBSocialContext.h"
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialDataService.h"
+#include "sharing/widgets/OBSocialXToast.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialUIDelegate.h"
@@ -163,7 +166,8 @@ void OBSocialSnsHandler::upLoadSnsAccount(const std::shared_ptr<OBSocialAccountE
         uploaded->responseCode = OBSocialResponseCodeSuccess;
         uploaded->message = "no error";
         OBSocialAccountManager::setSnsAccount(account);
-        OBSocialDataService::defaultDataService()->requestSocialAccountWithCompletion(
+        // Not an operation of the application's: the login counts itself already.
+        OBSocialDataService::defaultDataService()->requestSocialAccountWithCompletionInternal(
             [account, completion, hud, uploaded](const std::shared_ptr<OBSocialResponseEntity>&) {
               if (hud) hud->hide(true);
               if (!completion) return;
@@ -188,6 +192,10 @@ void OBSocialSnsHandler::upLoadSnsAccount(const std::shared_ptr<OBSocialAccountE
             });
       },
       std::string("4"));
+}
+
+void OBSocialSnsHandler::removeMaskView() {
+  if (auto shown = std::exchange(toast, nullptr)) shown->removeToast();
 }
 
 std::optional<std::string> OBSocialSnsHandler::searchForURLSchemeWithPrefix(const std::string& prefix, const os::Array& types) {

@@ -24,6 +24,7 @@ class OBSocialAccountEntity;
 class OBSocialControllerService;
 class OBSocialData;
 class OBSocialUIDelegate;
+class OBSocialXToast;
 class WXApiDelegate;
 
 inline constexpr const char* kOBSocialUrlSchemeMissing =
@@ -67,6 +68,10 @@ class OBSocialSnsHandler {
   // Uploads a freshly logged-in account under a progress panel; the completion hears the stored
   // account (code 200) or 5051 "post sns info fail!".
   void upLoadSnsAccount(const std::shared_ptr<OBSocialAccountEntity>& account, OBSocialCompletion completion);
+
+  // A message a handler keeps on screen; `removeMaskView` takes it off.
+  std::shared_ptr<OBSocialXToast> toast;
+  void removeMaskView();
 
   // URL schemes of the application's Info.plist.
   bool searchForURLSchemeWithURLName(const std::string& urlName) const;

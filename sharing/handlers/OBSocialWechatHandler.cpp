@@ -1,6 +1,7 @@
 #include "sharing/handlers/OBSocialWechatHandler.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "foundation/ServiceCallLog.h"
 #include "os/graphics/Image.h"
@@ -22,6 +23,7 @@
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialSnsPlatformNames.h"
+#include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
 
@@ -128,6 +130,7 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
   auto delegate = service ? service->socialUIDelegate() : nullptr;
   if (!WXApi::isWXAppInstalled() || !WXApi::isWXAppSupportApi()) {
     // Nothing to send to: the caller hears it at once.
+    service_ = nullptr;
     dispatcher->handleUIDelegate(delegate, name, OBSocialResponseCodeNetworkError,
                                  std::string("the messenger application is not installed"), std::nullopt);
     return;
@@ -137,6 +140,7 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if (!WXApi::sendReq(request)) {
     dispatcher->setCurrentSnsHandler({});
+    service_ = nullptr;
     dispatcher->handleUIDelegate(delegate, name, OBSocialResponseCodeNetworkError,
                                  std::string("the messenger application did not open"), std::nullopt);
   }
@@ -246,12 +250,13 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
   std::optional<std::string> message = response->errStr();
   if (code == WXSuccess) {
     OBSocialSnsHandler::shareInstance()->postOpWithText(shareText_, sharing_);
+    OBSocialXToast::makeText(localized("shareEdit_post_finish"))->show();
     code = OBSocialResponseCodeSuccess;
   } else if (code == kMessengerUserCancelled) {
     code = OBSocialResponseCodeCancelled;
     message = kOBSocialCancelMessage;
   }
-  auto service = service_.lock();
+  auto service = std::exchange(service_, nullptr);
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, sharing_, code,
                                                         message, std::nullopt);
 }

@@ -5,7 +5,8 @@
 // application (the kind of message the share data asks for) and reports the messenger's answer
 // to the share screens' UI delegate. It also signs in through the messenger: a login's
 // completion hears 200 with the authorisation code ({platform: {"code", "state"}}), or the
-// messenger's refusal. Configuring it is also written to the process's ServiceCallLog under
+// messenger's refusal. A share the messenger says went out is shown as finished, as the other
+// platforms' are. Configuring it is also written to the process's ServiceCallLog under
 // "OBSocialWechatHandler".
 #include <memory>
 #include <optional>
@@ -51,7 +52,8 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
   // Hands the login's completion its result once.
   void finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response);
 
-  std::weak_ptr<OBSocialControllerService> service_;
+  // Held until the messenger has answered: whoever asked for the share may have let go of it.
+  std::shared_ptr<OBSocialControllerService> service_;
   std::string sharing_;
   std::optional<std::string> shareText_;
   OBSocialCompletion loginCompletion_;

@@ -20,6 +20,7 @@
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
 
@@ -28,6 +29,11 @@ constexpr int kMaximumCharacters = 140;
 std::string localized(const std::string& key) {
   auto bundle = os::Bundle::mainBundle();
   return bundle ? bundle->localizedStringForKey(key, "", "OBSocialLocalizable") : key;
+}
+
+std::string localizedOr(const std::string& key, const std::string& fallback) {
+  auto bundle = os::Bundle::mainBundle();
+  return bundle ? bundle->localizedStringForKey(key, fallback, "OBSocialLocalizable") : fallback;
 }
 
 }  // namespace
@@ -120,6 +126,12 @@ void OBShareEditViewController::showFriends() {
 bool OBShareEditViewController::postShare() {
   auto service = socialControllerService;
   if (posting_ || !service || !platformName_) return false;
+  if (remainingCharacters() < 0) {
+    // The counter reads below zero: the text is longer than the platform takes. Nothing is sent;
+    // the reader shortens it first.
+    OBSocialXToast::makeText(localizedOr("shareEdit_error_text_too_long", "字数超出限制"))->show();
+    return false;
+  }
   posting_ = true;
   const bool synchronous = OBSocialConfigInternal::shareInstance()->shouldShareSynchronous;
   const std::string name = *platformName_;

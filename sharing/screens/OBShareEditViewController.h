@@ -30,7 +30,7 @@ class OBShareEditViewController : public OBSocialViewController,
   void itemClicked(const std::string& text) override;
   // Typing counts down the characters left.
   void textViewDidChange(os::TextView& view) override;
-  // Sends the share; false when one is already under way.
+  // Sends the share; false when one is already under way or the text is over the limit.
   bool postShare();
   // Opens the friend picker over the editor (its "@" button, on platforms with friends).
   void showFriends();

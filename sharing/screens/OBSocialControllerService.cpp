@@ -206,8 +206,11 @@ void OBSocialControllerService::directShare(const std::string& name, const std::
 void OBSocialControllerService::addCloseButton(os::ViewController& screen) {
   auto button = os::Button::buttonWithType(os::ButtonType::Custom);
   auto bundle = os::Bundle::mainBundle();
-  OBSocialUIHelper::customNavButton(*button, bundle ? bundle->localizedStringForKey("button_close", "", "OBSocialLocalizable")
-                                                    : std::string("button_close"));
+  const std::string title =
+      bundle ? bundle->localizedStringForKey("button_close", "", "OBSocialLocalizable") : std::string("button_close");
+  OBSocialUIHelper::customNavButton(*button, title);
+  // The styling leaves the text out; the button still says what it does.
+  button->setTitle(title, os::kControlStateNormal);
   auto config = OBSocialConfigInternal::shareInstance();
   if (config->navigationbarConfig) {
     OBSNavigationBarViews views;

@@ -5,6 +5,7 @@
 #include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialDataService.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
@@ -47,9 +48,13 @@ void OBSocialSnsPlatformInternal::snsClickHandlerWithController(const std::share
           self->openShareEditor(weakController.lock(), weakService.lock(), isPresent, "4");
           return;
         }
-        // A failed login reaches the caller, whose delegate comes back into place.
+        // A failed login reaches the caller, whose delegate comes back into place. The reader is
+        // told the share did not go (a cancel needs no word, a refused upload has its own alert).
         auto caller = self->socialUIDelegate.lock();
         self->giveDelegateBack(weakService.lock());
+        if (response->responseCode != OBSocialResponseCodeCancelled &&
+            response->responseCode != OBSocialResponseCodeAccountUploadFailed)
+          OBSocialDataService::handleShareResult(self->platformName_, response);
         if (caller) caller->didFinishGetOBSocialDataInViewController(response);
       },
       std::string("3"));

@@ -58,7 +58,8 @@ std::string OBSDataManager::encodedDescriptor() const {
 bool OBSDataManager::doActionWithType(std::int32_t action, OBSocialJobParams params) {
   auto job = OBSocialJobFactory::sharedInstance()->createSocialJob(action, params);
   if (!job) {
-    // The caller still hears, once, that nothing went.
+    // The caller still hears, once, that nothing went: an account upload's progress panel or a
+    // share editor waiting for its answer would otherwise wait for ever.
     if (params.completion)
       params.completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "the request could not be built", action));
     return false;
@@ -103,11 +104,9 @@ void OBSDataManager::jobFinished(const std::shared_ptr<OBSocialJob>& job,
 void OBSDataManager::cancelAllRequests() {
   auto jobs = std::move(actionArray_);
   actionArray_.clear();
+  // A cancelled request reports nothing: whoever cancelled already knows, and a screen that
+  // closed must not hear its own close a second time.
   for (const auto& job : jobs) job->cancel();
-  // Every queued caller hears that its request was cancelled, once.
-  for (const auto& job : jobs)
-    if (job->completion)
-      job->completion(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, "user cancel the operation", job->actionType));
 }
 
 void OBSDataManager::requestBarInfo(OBSocialCompletion completion) {

@@ -55,9 +55,9 @@ class OBSDataManager : public std::enable_shared_from_this<OBSDataManager> {
   const std::deque<std::shared_ptr<OBSocialJob>>& actionArray() const { return actionArray_; }
 
   // Queues the action; false when no job could be built (no application key, a refused action),
-  // in which case nothing is sent and the completion is not called.
+  // in which case nothing is sent and the completion hears 5054 at once.
   bool doActionWithType(std::int32_t action, OBSocialJobParams params);
-  // Drops every queued request; the one in flight is cancelled and reports nothing.
+  // Drops every queued request; the one in flight is cancelled. None of them reports anything.
   void cancelAllRequests();
 
   void requestBarInfo(OBSocialCompletion completion);

@@ -39,12 +39,16 @@ std::string OBSQueryValue(const std::string& value) {
   return out;
 }
 
-std::string OBSQueryPair(const std::string& name, const std::string& value) { return "&" + name + "=" + OBSQueryValue(value); }
+std::string OBSQueryPair(const std::string& name, const std::string& value) { return "&" + name + "=" + value; }
+
+std::string OBSQueryAnsweredPair(const std::string& name, const std::string& value) {
+  return "&" + name + "=" + OBSQueryValue(value);
+}
 
 std::shared_ptr<OBSProtocol> OBSProtocol::sharedInstance() { return OBSocialContext::shared<OBSProtocol>(); }
 
 std::string OBSProtocol::baseString() {
-  std::string q = "mac=" + OBSQueryValue(OBProtocolData::deviceMacString().value_or(""));
+  std::string q = "mac=" + OBProtocolData::deviceMacString().value_or("");
   q += OBSQueryPair("sharedudid", OBProtocolData::sharedUDIDString());
   q += OBSQueryPair("pcv", kOBSProtocolVersion);
   q += OBSQueryPair("en", OBProtocolData::accessString());
@@ -53,8 +57,8 @@ std::string OBSProtocol::baseString() {
   q += OBSQueryPair("dt", milliseconds());
   q += OBSQueryPair("tp", typeString());
   q += OBSQueryPair("ak", OBSDataManagerSet::shareInstance()->appkey());
-  if (auto ek = entityKey()) q += OBSQueryPair("ek", *ek);
-  if (auto uid = OBSUserManager::shareInstance()->uid()) q += OBSQueryPair("uid", *uid);
+  if (auto ek = entityKey()) q += OBSQueryAnsweredPair("ek", *ek);
+  if (auto uid = OBSUserManager::shareInstance()->uid()) q += OBSQueryAnsweredPair("uid", *uid);
   {
     std::lock_guard lock(mutex_);
     if (cuid_) q += OBSQueryPair("cuid", *std::exchange(cuid_, std::nullopt));

@@ -15,7 +15,8 @@ class OBSProtocol {
  public:
   static std::shared_ptr<OBSProtocol> sharedInstance();
 
-  // "name=value" pairs joined by "&", each value as OBSQueryValue writes it.
+  // "name=value" pairs joined by "&"; the values the service answered with as OBSQueryValue
+  // writes them, the others as they are.
   std::string baseString();
   os::Dictionary baseDictionary();
   // "1" on the first request of the installation, "0" afterwards.
@@ -31,9 +32,12 @@ class OBSProtocol {
   std::optional<std::string> cuid_, wid_;
 };
 
-// The whole query travels enciphered, so a value goes as it is ("sina,qq", "A4:5E:..."), except
-// "&", which would end its pair early, and "%", which would then read as an escape: those two are
-// written "%26" and "%25".
+// The whole query travels enciphered, so a value goes as it is ("sina,qq", "A4:5E:...", a title).
+// "&name=value".
+std::string OBSQueryPair(const std::string& name, const std::string& value);
+// A value the service answered with (entity key, user id, session id) is ours to pass on but not
+// ours to choose: its "&", which would end its pair early, and its "%", which would then read as
+// an escape, are written "%26" and "%25".
 std::string OBSQueryValue(const std::string& value);
 // "&name=value", the value as above.
-std::string OBSQueryPair(const std::string& name, const std::string& value);
+std::string OBSQueryAnsweredPair(const std::string& name, const std::string& value);

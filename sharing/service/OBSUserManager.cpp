@@ -212,11 +212,6 @@ OBSocialJobParams withCompletion(OBSocialCompletion completion, os::Dictionary v
   return params;
 }
 
-void refuse(const OBSocialCompletion& completion) {
-  if (completion)
-    completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "This platform can not do the action!"));
-}
-
 bool queue(std::int32_t action, OBSocialJobParams params) {
   return OBSDataManager::currentDataManager()->doActionWithType(action, std::move(params));
 }
@@ -232,7 +227,8 @@ void OBSUserManager::requestSnsAccount(OBSocialCompletion completion) {
           auto self = weak.lock();
           if (self && response->responseCode == OBSocialResponseCodeSuccess && self->uid())
             return self->requestSnsAccount(completion);
-          // Without a service user id there are no accounts to ask for: the caller hears why.
+          // Without a service user id there are no accounts to ask for. The caller still hears
+          // why: the account upload after a login keeps its progress panel up until it does.
           if (completion) completion(response);
         });
     return;
@@ -256,12 +252,12 @@ void OBSUserManager::requestIsTokenValid(const std::vector<std::string>& platfor
 void OBSUserManager::requestAppInfo(OBSocialCompletion completion) { queue(16, withCompletion(std::move(completion))); }
 
 void OBSUserManager::requestSnsInformation(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return refuse(completion);
+  if (!isPlatformTypeValid(platformName)) return;
   queue(11, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestBindingSNSWithTye(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return refuse(completion);
+  if (!isPlatformTypeValid(platformName)) return;
   queue(6, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
   requestSnsAccount(nullptr);
 }
@@ -281,7 +277,7 @@ void OBSUserManager::requestUnBindingSNS(OBSocialCompletion completion) {
 }
 
 void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return refuse(completion);
+  if (!isPlatformTypeValid(platformName)) return;
   std::weak_ptr<OBSUserManager> weak = OBSUserManager::shareInstance();
   queue(8, withCompletion(
                [weak, completion, platformName](const std::shared_ptr<OBSocialResponseEntity>& response) {
@@ -297,13 +293,13 @@ void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, O
 }
 
 void OBSUserManager::requestGetFriends(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return refuse(completion);
+  if (!isPlatformTypeValid(platformName)) return;
   queue(12, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
                                       OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return refuse(completion);
+  if (!isPlatformTypeValid(platformName)) return;
   queue(13, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)},
                                                                  {"fusid", os::Value(os::join(followedUsids, ","))}}));
 }

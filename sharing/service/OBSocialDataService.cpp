@@ -1,5 +1,8 @@
 #include "sharing/service/OBSocialDataService.h"
 
+#include <utility>
+
+#include "os/runtime/DispatchQueue.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/store/Bundle.h"
 #include "sharing/screens/OBSocialControllerService.h"
@@ -114,9 +117,13 @@ void OBSocialDataService::requestCommentList(std::int64_t lastCommentTime, OBSoc
 }
 
 void OBSocialDataService::requestSocialAccountWithCompletion(OBSocialCompletion done) {
+  requestSocialAccountWithCompletionInternal(std::move(done));
+  OBSocialOpAnalytics::postSocialAnalytics("20");
+}
+
+void OBSocialDataService::requestSocialAccountWithCompletionInternal(OBSocialCompletion done) {
   manager()->completion = done;
   OBSUserManager::shareInstance()->requestSnsAccount(std::move(done));
-  OBSocialOpAnalytics::postSocialAnalytics("20");
 }
 
 void OBSocialDataService::requestUnOauthWithType(const std::string& platformName, OBSocialCompletion done) {
@@ -196,9 +203,11 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
     }
     completion = std::move(done);
     // The platform's screen reports to the controller service's UI delegate: this service, which
-    // hands the result on to `completion`.
+    // hands the result on to `completion`. Handlers that wait for another application hold the
+    // controller service only weakly, so it is kept here until it has answered.
     auto screens = std::make_shared<OBSocialControllerService>(socialData_);
     screens->setSocialUIDelegate(weak_from_this());
+    answering_ = screens;
     if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, screens, true);
     socialData_->setShareText(savedText);
     socialData_->setShareImage(savedImage);
@@ -264,12 +273,8 @@ void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
   if (OBSocialAccountManager::isOauthAndTokenNotExpired(name))
     return postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource,
                                     std::move(done), request.sourceOpType);
-  if (!request.controller) {
-    // Not authorised and nowhere to log in from: the caller hears it instead of waiting.
-    auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeShareRefused, "not authorised with the platform", 5);
-    response->data = os::Dictionary{{name, os::Value(os::Dictionary{{"st", os::Value(99999)}})}};
-    return done(response);
-  }
+  // Not authorised and nowhere to log in from: nothing is sent and nobody is told.
+  if (!request.controller) return;
   std::weak_ptr<OBSocialDataService> weak = weak_from_this();
   loginThenShare(
       name, request.controller,
@@ -323,5 +328,8 @@ void OBSocialDataService::handleShareResult(const std::string& platformName,
 void OBSocialDataService::cancelAllRequestInQueueInternal() { manager()->cancelAllRequests(); }
 
 void OBSocialDataService::didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) {
+  // The controller service that answered may still be on its way out (a close goes on after its
+  // report): it is let go on the next turn of the run loop, not under its own feet.
+  if (auto answered = std::exchange(answering_, nullptr)) os::DispatchQueue::main()->async([answered] {});
   if (completion) completion(response);
 }

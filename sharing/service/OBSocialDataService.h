@@ -62,6 +62,8 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
                               const os::Dictionary& shareToSNSWithUsid, OBSocialCompletion completion);
   void requestCommentList(std::int64_t lastCommentTime, OBSocialCompletion completion);
   void requestSocialAccountWithCompletion(OBSocialCompletion completion);
+  // The same, not counted as an operation of the application's (the account upload after a login).
+  void requestSocialAccountWithCompletionInternal(OBSocialCompletion completion);
   void requestUnOauthWithType(const std::string& platformName, OBSocialCompletion completion);
   void requestBindToSnsWithType(const std::string& platformName, OBSocialCompletion completion);
   void requestUnBindToSnsWithCompletion(OBSocialCompletion completion);
@@ -101,4 +103,6 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
                       std::function<void()> loggedIn, OBSocialCompletion failed);
 
   std::shared_ptr<OBSocialData> socialData_;
+  // The controller service of the last share through a platform's screen, until it answers.
+  std::shared_ptr<class OBSocialControllerService> answering_;
 };

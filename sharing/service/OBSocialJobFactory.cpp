@@ -113,7 +113,7 @@ bool OBSocialJobFactory::build(OBSocialJob& job, bool keepPath) {
       auto bar = manager()->barEntity();
       std::string lct = values["lastCommentTime"].isString() ? text(values, "lastCommentTime") : "-1";
       path = "comment/get/" + ak + "/" + segment(getEntityKey()) + "/?" + query() +
-             OBSQueryPair("sid", bar && bar->sessionId ? *bar->sessionId : "") + OBSQueryPair("lct", lct) +
+             OBSQueryAnsweredPair("sid", bar && bar->sessionId ? *bar->sessionId : "") + OBSQueryPair("lct", lct) +
              OBSQueryPair("opid", "2");
       way = OBSocialNetworkTypeGet;
       break;

@@ -140,16 +140,23 @@ TEST_F(ActionTableTest, QueryValuesTravelAsTheyAre) {
   EXPECT_EQ(valid->data->keys(), (std::vector<std::string>{"sina", "qq", "renren"}));
   EXPECT_EQ(lastRequest().parameters["mac"].stringOr(), "A4:5E:60:00:00:01");
 
-  // A "&" or "%" in a value cannot end its pair or start an escape.
+  // The title goes last and as it is, so a reader takes everything after "&name=".
   auto manager = OBSDataManager::getDataManager("http://n/1?a=b&c");
   auto title = OBSocialJobFactory::sharedInstance()->createSocialJob(
-      3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "100%, 军情 & 观察"}}));
-  EXPECT_TRUE(title->pathString->ends_with("&name=100%25, 军情 %26 观察")) << *title->pathString;
-  auto bar = perform(3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "100%, 军情 & 观察"}}));
+      3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "A&B=C+D% 50% 中文 ?#&name=x"}}));
+  EXPECT_TRUE(title->pathString->ends_with("&opid=1&name=A&B=C+D% 50% 中文 ?#&name=x")) << *title->pathString;
+  auto bar = perform(3, params({{"descriptor", os::Value(manager->encodedDescriptor())}, {"title", "军情 观察"}}));
   ASSERT_TRUE(bar);
   EXPECT_EQ(bar->responseCode, 200);
-  EXPECT_EQ(lastRequest().parameters["name"].stringOr(), "100%, 军情 & 观察");
+  EXPECT_EQ(lastRequest().parameters["name"].stringOr(), "军情 观察");
   EXPECT_EQ(lastRequest().parameters["dc"].stringOr(), "http://n/1?a=b&c");
+
+  // What the service answered with cannot end its pair or start an escape.
+  OBSDataManager::currentDataManager()->barEntity()->entityKey = "e&k%1";
+  OBSDataManager::currentDataManager()->barEntity()->sessionId = "s&1";
+  auto comments = OBSocialJobFactory::sharedInstance()->createSocialJob(2, params({}));
+  EXPECT_NE(comments->pathString->find("&ek=e%26k%251&"), std::string::npos) << *comments->pathString;
+  EXPECT_NE(comments->pathString->find("&sid=s%261&"), std::string::npos) << *comments->pathString;
 }
 
 // The cipher keeps the key it was made with: a request out while the application key changes is

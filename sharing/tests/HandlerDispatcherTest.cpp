@@ -4,10 +4,15 @@
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/testing/ScreenHelpers.h"
+#include "os/views/Application.h"
+#include "os/views/Window.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
 #include "sharing/tests/SharingFixture.h"
 #include "sharing/widgets/OBImageLoader.h"
+#include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
 
@@ -21,6 +26,22 @@ class Waiting : public OBSocialSnsHandlerDelegate {
 };
 
 class HandlerDispatcherTest : public SharingFixture {};
+
+// A message a handler keeps on screen comes off with `removeMaskView`.
+TEST_F(HandlerDispatcherTest, RemoveMaskViewTakesTheHandlersToastOff) {
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  auto window = os::testing::showKeyWindow(std::make_shared<os::ViewController>());
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  dispatcher->removeMaskView();
+  dispatcher->toast = OBSocialXToast::makeText("请稍候");
+  dispatcher->toast->setDuration(60000).show();
+  ASSERT_TRUE(os::findVisibleText("请稍候"));
+  dispatcher->removeMaskView();
+  EXPECT_FALSE(os::findVisibleText("请稍候"));
+  EXPECT_FALSE(dispatcher->toast);
+  os::testing::hideKeyWindow(window);
+}
 
 TEST_F(HandlerDispatcherTest, OneURLPerWaitAndSchemesFromTheInfoList) {
   auto dispatcher = OBSocialSnsHandler::shareInstance();

@@ -14,6 +14,7 @@
 #include "sharing/handlers/OBSocialMailHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
@@ -145,6 +146,32 @@ TEST_F(MailHandlerTest, SocialComposeNeedsASystemAccountAndReportsItsOutcome) {
   os::TouchDriver::settle();
   EXPECT_EQ(outcomes_->codes, (std::vector<int>{5053, 5052}));
   EXPECT_EQ(shares(), 0);
+}
+
+// A share through the compose screen asked of a data service: the controller service it makes is
+// gone from the caller's hands, yet the screen's outcome reaches the caller's completion, once.
+TEST_F(MailHandlerTest, AComposeShareAskedOfTheDataServiceHearsTheOutcomeOnce) {
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook", "com.apple.social.twitter"};
+  os::DeviceProfileScope withAccounts(profile);
+  for (const std::string name : {"facebook", "twitter"}) {
+    std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
+    auto data = std::make_shared<OBSocialDataService>(std::make_shared<OBSocialData>("article-" + name));
+    data->postSNSWithTypes({name}, std::string("新闻"), nullptr, std::nullopt, nullptr, screen_,
+                           [&heard](const std::shared_ptr<OBSocialResponseEntity>& r) { heard.push_back(r); });
+    os::TouchDriver::settle();
+    auto composer = std::dynamic_pointer_cast<os::SocialComposeViewController>(screen_->presentedViewController());
+    ASSERT_TRUE(composer) << name;
+    EXPECT_EQ(composer->post().text, "新闻");
+    composer->send();
+    ASSERT_TRUE(settle([&] { return !heard.empty(); })) << name;
+    os::TouchDriver::settle();
+    ASSERT_EQ(heard.size(), 1u) << name;
+    EXPECT_EQ(heard[0]->responseCode, 200) << name;
+    ASSERT_TRUE(heard[0]->data) << name;
+    EXPECT_TRUE(heard[0]->data->contains(name)) << name;
+    EXPECT_FALSE(screen_->presentedViewController()) << name;
+  }
 }
 
 }  // namespace

@@ -242,8 +242,12 @@ TEST_F(ModelTest, UserManagerChecksPlatformsAndKeepsTheIdentity) {
   EXPECT_EQ(users->uid(), "u42");
   OBUtils::setOpenLog(true);
   Lines log;
-  users->requestGetFriends("email", nullptr);
+  // A refused platform queues nothing and its completion is never called.
+  int heard = 0;
+  users->requestGetFriends("email", [&heard](const auto&) { ++heard; });
+  users->requestAddFollow("sms", {"1"}, [&heard](const auto&) { ++heard; });
   OBUtils::setOpenLog(false);
+  EXPECT_EQ(heard, 0);
   EXPECT_NE(log.lines.back().find("This platform can not do the action!"), std::string::npos);
   EXPECT_TRUE(OBSDataManager::currentDataManager()->actionArray().empty());
   users->setUserName(std::string("读者"));

@@ -378,39 +378,76 @@ TEST_F(ScreensTest, ControllerServiceDetoursThroughAuthorisationAndReportsCancel
   EXPECT_FALSE(presented());
 }
 
-// Closing a screen stops only its own data's requests, and their callers hear it.
-TEST_F(ScreensTest, CloseCancelsOnlyThisServicesQueueAndReportsTheCancel) {
+// Closing a screen stops only its own data's requests; a cancelled request reports nothing.
+TEST_F(ScreensTest, CloseCancelsOnlyThisServicesQueueAndTheCancelledStaySilent) {
   server_.setFault(3, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
   auto other = std::make_shared<OBSocialDataService>(std::make_shared<OBSocialData>("another-article"));
   auto service = OBSocialControllerService::defaultControllerService();
-  std::shared_ptr<OBSocialResponseEntity> mine, theirs;
-  service->socialDataService()->requestSocialDataWithCompletion([&](const auto& r) { mine = r; });
+  int mine = 0;
+  std::shared_ptr<OBSocialResponseEntity> theirs;
+  service->socialDataService()->requestSocialDataWithCompletion([&](const auto&) { ++mine; });
+  service->socialDataService()->requestCommentList(0, [&](const auto&) { ++mine; });
   OBSDataManager::getDataManager("another-article")->requestBarInfo([&](const auto& r) { theirs = r; });
   service->setCurrentViewControllerType(7);
   service->close();
-  ASSERT_TRUE(mine);
-  EXPECT_EQ(mine->responseCode, 5052);
+  EXPECT_TRUE(OBSDataManager::currentDataManager()->actionArray().empty());
   EXPECT_FALSE(theirs);
   server_.clearFaults();
   ASSERT_TRUE(settle([&] { return theirs != nullptr; }));
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(mine, 0);
+}
+
+// With synchronous sharing the editor waits for the answer; closed before it comes, the caller
+// hears its cancel and its close once, and one screen comes off the stack.
+TEST_F(ScreensTest, ASynchronousEditorClosedBeforeTheAnswerReportsOnce) {
+  OBSocialConfig::setShouldShareSynchronous(true);
+  server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  // The share list lies below the editor.
+  service->currentViewControllerArray.push_back(2);
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor);
+  ASSERT_EQ(service->currentViewControllerArray, (std::vector<int>{2, 3}));
+  ASSERT_TRUE(editor->postShare());
+  auto close = std::dynamic_pointer_cast<os::Button>(editor->navigationItem()->leftBarButtonItem()->customView());
+  ASSERT_TRUE(close);
+  close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::TouchDriver::advance(1);
+  server_.clearFaults();
+  os::TouchDriver::advance(1);
+  auto codes = os::testing::collect<int>(caller_->responses, [](const auto& r) { return r->responseCode; });
+  EXPECT_EQ(codes, std::vector<int>{5052});
+  EXPECT_EQ(caller_->closed.size(), 1u);
+  EXPECT_EQ(service->currentViewControllerArray, std::vector<int>{2});
+  EXPECT_EQ(service->currentViewControllerType, 2);
+  EXPECT_FALSE(presented());
 }
 
 TEST_F(ScreensTest, RequestsThatCannotBeBuiltStillComplete) {
   OBSDataManagerSet::shareInstance()->setAppkey("");
   std::shared_ptr<OBSocialResponseEntity> bar, friends;
   OBSocialDataService::defaultDataService()->requestSocialDataWithCompletion([&](const auto& r) { bar = r; });
-  OBSocialDataService::defaultDataService()->requestSnsFriends("wxsession", [&](const auto& r) { friends = r; });
+  OBSocialDataService::defaultDataService()->requestSnsFriends("sina", [&](const auto& r) { friends = r; });
   ASSERT_TRUE(bar && friends);
   EXPECT_EQ(bar->responseCode, 5054);
   EXPECT_EQ(friends->responseCode, 5054);
-  // Not authorised, and no screen to log in from.
-  std::shared_ptr<OBSocialResponseEntity> shared;
+}
+
+// A share to a platform the service posts to, not authorised and with no screen to log in from:
+// nothing is sent, nobody is told, and the reader sees nothing.
+TEST_F(ScreensTest, AnUnauthorisedShareWithoutAScreenDoesNothing) {
+  sandbox_.writeBundleFile("OBSocialLocalizable.strings", "\"shareEdit_error_no_auth\" = \"尚未授权\";\n");
+  int heard = 0;
   OBSocialShareRequest request;
   request.snsType = "sina";
-  request.completion = [&](const auto& r) { shared = r; };
+  request.completion = [&](const auto&) { ++heard; };
   OBSocialDataService::defaultDataService()->postSnsWithDictionary(request);
-  ASSERT_TRUE(shared);
-  EXPECT_EQ(shared->responseCode, 510);
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(heard, 0);
+  EXPECT_FALSE(os::findVisibleText("尚未授权"));
+  EXPECT_EQ(std::count(actions().begin(), actions().end(), 5), 0);
 }
 
 TEST_F(ScreensTest, ShareListShowsThePlatformsBySectionAndOpensTheirRoad) {
@@ -488,6 +525,72 @@ TEST_F(ScreensTest, OnAPadTheScreensShowAsAFormSheetOverTheReader) {
   os::testing::hideKeyWindow(padWindow);
 }
 
+// With the sharing service down, a platform that signs in on the service's web page cannot
+// share: the reader is told so, and the caller hears the failure.
+TEST_F(ScreensTest, WithTheServiceDownAWebSignInPlatformSaysTheShareFailed) {
+  sandbox_.writeBundleFile("OBSocialLocalizable.strings",
+                           "\"sina\" = \"新浪微博\";\n\"douban\" = \"豆瓣\";\n\"button_close\" = \"关闭\";\n"
+                           "\"shareEdit_error_network_fail_message\" = \"网络错误，分享失败\";\n");
+  server_.stop();
+  for (const std::string name : {"新浪微博", "豆瓣"}) {
+    caller_->responses.clear();
+    OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "一条新闻", nullptr,
+                                                std::vector<std::string>{"sina", "douban"}, caller_);
+    os::TouchDriver::advance(0.5);
+    ASSERT_TRUE(os::TouchDriver::tapText(name)) << os::dumpScreen();
+    ASSERT_TRUE(settle([&] {
+      os::TouchDriver::advance(0.1);
+      return os::findVisibleText("网络错误，分享失败") != nullptr;
+    })) << name << os::dumpScreen();
+    ASSERT_FALSE(caller_->responses.empty()) << name;
+    EXPECT_NE(caller_->responses.back()->responseCode, 200) << name;
+    os::TouchDriver::advance(3);
+    EXPECT_FALSE(presented()) << name;
+  }
+}
+
+// The close button of the sharing screens says what it does; closing the sign-in page before
+// signing in tells the caller of the cancel and the close.
+TEST_F(ScreensTest, TheCloseButtonIsLabelledAndItsCloseIsReported) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto oauth = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialOauthController("sina"));
+  ASSERT_TRUE(oauth);
+  // Closed before the page has granted anything.
+  screen_->presentViewController(oauth, false);
+  auto close = std::dynamic_pointer_cast<os::Button>(oauth->topViewController()->navigationItem()->leftBarButtonItem()->customView());
+  ASSERT_TRUE(close);
+  EXPECT_EQ(close->titleForState(os::kControlStateNormal).value_or(""), "关闭");
+  close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::TouchDriver::advance(1);
+  ASSERT_EQ(caller_->responses.size(), 1u);
+  EXPECT_EQ(caller_->responses[0]->responseCode, 5052);
+  EXPECT_EQ(caller_->responses[0]->message.value_or(""), "user cancel the operation");
+  EXPECT_EQ(caller_->closed, std::vector<int>{7});
+  EXPECT_FALSE(presented());
+}
+
+// A text over the limit (the counter reads below zero) is not sent, and not reported as shared.
+TEST_F(ScreensTest, TheEditorRefusesATextOverTheLimit) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto editor = openSinaEditor(std::string(212, 'x'));
+  ASSERT_TRUE(editor);
+  EXPECT_TRUE(os::findVisibleText("-72")) << os::dumpScreen();
+  server_.clearRequests();
+  EXPECT_FALSE(editor->postShare());
+  os::TouchDriver::advance(0.3);
+  EXPECT_FALSE(os::findVisibleText("分享成功"));
+  EXPECT_TRUE(os::findVisibleText("字数超出限制")) << os::dumpScreen();
+  os::TouchDriver::advance(2);
+  EXPECT_TRUE(caller_->responses.empty());
+  EXPECT_EQ(std::count(actions().begin(), actions().end(), 5), 0);
+  EXPECT_TRUE(presented());
+  // Shortened to the limit, it goes.
+  editor->setText(std::string(140, 'x'));
+  EXPECT_TRUE(editor->postShare());
+}
+
 TEST_F(ScreensTest, TheEditorsCounterCountsDownAsTheReaderTypes) {
   auto editor = openSinaEditor("一条新闻");
   ASSERT_TRUE(editor);
@@ -536,14 +639,30 @@ TEST_F(ScreensTest, FriendPickerGroupsEveryFriendSearchesAndHandsTheMentionBack)
   picker->searchBar()->setText("");
   EXPECT_EQ(picker->tableView()->numberOfSections(), 4);
 
+  // The first hit of a search, at row 0, is the one picked.
+  picker->searchBar()->setText("王");
+  ASSERT_EQ(picker->tableView()->numberOfRowsInSection(0), 1);
+  os::TouchDriver::settle();
+  ASSERT_TRUE(os::TouchDriver::tapText("王五")) << os::dumpScreen();
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(carrier->topViewController(), editor);
+  EXPECT_EQ(editor->text(), "一条新闻 @王五 ");
+  editor->setText("一条新闻");
+  ASSERT_TRUE(os::TouchDriver::tap(*editor->friendsButton()));
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(carrier->topViewController());
+    return picker && !picker->filterFriendArray().empty();
+  }));
+
   os::TouchDriver::settle();
   ASSERT_TRUE(os::TouchDriver::tapText("李四")) << os::dumpScreen();
   os::TouchDriver::advance(1);
   EXPECT_EQ(carrier->topViewController(), editor);
   EXPECT_EQ(editor->text(), "一条新闻 @李四 ");
   auto recent = OBSUserManager::shareInstance()->atFriendsDictionaryWithSnsName("sina");
-  ASSERT_TRUE(recent && recent->size() == 1);
-  EXPECT_EQ((*recent)[0]["name"].stringOr(), "李四");
+  ASSERT_TRUE(recent && recent->size() == 2);
+  EXPECT_EQ((*recent)[1]["name"].stringOr(), "李四");
 }
 
 TEST_F(ScreensTest, RecentFriendsShowTheNewestFiveAndARepickMovesWithoutDuplicate) {

@@ -9,6 +9,7 @@
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/service/OBSocialAccountManager.h"
+#include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
@@ -50,7 +51,8 @@ TEST_F(SinaHandlerTest, TheApplicationsAccountIsUploadedAndStored) {
   login();
   ASSERT_EQ(weibo_->openedURLs().size(), 1u);
   EXPECT_EQ(weibo_->openedURLs()[0].url.absoluteString(),
-            "sinaweibosso://login?redirect_uri=http://example.test/sina/callback&callback_uri=" + kAnswerScheme + "://");
+            "sinaweibosso://login?redirect_uri=http%3A%2F%2Fexample.test%2Fsina%2Fcallback&callback_uri=" + kAnswerScheme +
+                "%3A%2F%2F");
 
   answer("access_token=2.00abcdef&uid=1234567&expires_in=3600&user_name=junshi");
   ASSERT_EQ(results_.size(), 1u);
@@ -60,8 +62,38 @@ TEST_F(SinaHandlerTest, TheApplicationsAccountIsUploadedAndStored) {
   EXPECT_EQ(stored["usid"].stringOr(), "1234567");
   EXPECT_EQ(stored["accessToken"].stringOr(), "2.00abcdef");
   EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  // The accounts fetched after the upload are not an operation of the application's.
+  EXPECT_FALSE(OBSocialOpAnalytics::shareInstance()->opDictionary().contains("20"))
+      << os::Value(OBSocialOpAnalytics::shareInstance()->opDictionary()).description();
+  EXPECT_TRUE(OBSocialOpAnalytics::shareInstance()->opDictionary().contains("4-11"));
   // One answer per wait.
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// The request's values arrive whole, whatever they hold.
+TEST_F(SinaHandlerTest, TheRequestCarriesARedirectWithAQueryWhole) {
+  OBSocialSinaHandler::openSSOWithRedirectURL("http://x/cb?a=1&b=2");
+  login();
+  ASSERT_EQ(weibo_->openedURLs().size(), 1u);
+  std::map<std::string, std::string> values;
+  for (const auto& [key, value] : weibo_->openedURLs()[0].url.queryItems()) values[key] = value;
+  EXPECT_EQ(values.size(), 2u);
+  EXPECT_EQ(values["redirect_uri"], "http://x/cb?a=1&b=2");
+  EXPECT_EQ(values["callback_uri"], kAnswerScheme + "://");
+}
+
+// The application may answer in the fragment, as a web page would.
+TEST_F(SinaHandlerTest, AnAnswerInTheFragmentSignsIn) {
+  login();
+  weibo_->openURL(kAnswerScheme + "://sso#access_token=2.00fragment&uid=7654321&expires_in=3600");
+  ASSERT_TRUE(settle([this] { return !results_.empty(); }));
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0]->responseCode, 200);
+  EXPECT_EQ((*results_[0]->data)["sina"]["usid"].stringOr(), "7654321");
+  auto stored = OBSocialAccountManager::socialAccountDictionary()["sina"];
+  ASSERT_TRUE(stored);
+  EXPECT_EQ(stored->accessToken.value_or(""), "2.00fragment");
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
 }
 
 TEST_F(SinaHandlerTest, ARefusalOrAnAnswerWithoutAnAccountSignsNobodyIn) {

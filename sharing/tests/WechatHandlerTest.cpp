@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
@@ -14,6 +15,7 @@
 #include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
 #include "sharing/service/OBSocialExtConfig.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
 #include "sharing/service/OBSocialResponseEntity.h"
@@ -193,8 +195,37 @@ TEST_F(WechatHandlerTest, LoginThroughTheMessengerKeepsItsResultCode) {
   EXPECT_EQ(results[3]->viewControllerType, 7);
   ASSERT_TRUE(results[3]->data);
   EXPECT_EQ((*results[3]->data)["wxsession"]["code"].stringOr(), "0a1b2c");
+  EXPECT_EQ((*results[3]->data)["wxsession"]["state"].stringOr(), "s");
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
 
+// A share through the platform's screen, asked of a data service: the controller service it makes
+// for the messenger's road is gone from the caller's hands, yet the messenger's answer still
+// reaches the caller's completion, once, and the reader sees the share went out.
+TEST_F(WechatHandlerTest, AShareAskedOfTheDataServiceHearsTheMessengersAnswerOnce) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  sandbox_.writeBundleFile("OBSocialLocalizable.strings", "\"shareEdit_post_finish\" = \"分享成功\";\n");
+  auto screen = std::make_shared<os::ViewController>();
+  auto window = os::testing::showKeyWindow(screen);
+  for (const std::string name : {"wxsession", "wxtimeline"}) {
+    std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
+    auto data = std::make_shared<OBSocialDataService>(std::make_shared<OBSocialData>("article-" + name));
+    data->postSNSWithTypes({name}, std::string("快看"), nullptr, std::nullopt, nullptr, screen,
+                           [&heard](const std::shared_ptr<OBSocialResponseEntity>& r) { heard.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+    ASSERT_EQ(peer.record(kAppId)["title"].stringOr(), "快看") << name;
+    peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                       {"returnFromApp", os::Value("1")}});
+    ASSERT_TRUE(settle([&] { return !heard.empty(); })) << name;
+    os::TouchDriver::advance(0.3);
+    ASSERT_EQ(heard.size(), 1u) << name;
+    EXPECT_EQ(heard[0]->responseCode, 200) << name;
+    EXPECT_EQ((*heard[0]->data)[name].stringOr("-"), "") << name;
+    EXPECT_TRUE(os::findVisibleText("分享成功")) << name << os::dumpScreen();
+    os::TouchDriver::advance(3);
+  }
+  os::testing::hideKeyWindow(window);
 }
 
 // The news client's road: the messenger and QQ set up, then the sheet with its seven platforms.
