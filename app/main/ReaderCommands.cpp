@@ -19,6 +19,8 @@
 #include "os/console/TouchDriver.h"
 #include "os/core/Date.h"
 #include "os/core/String.h"
+#include "os/net/URLConnection.h"
+#include "os/runtime/Clock.h"
 #include "os/graphics/Image.h"
 #include "os/net/Socket.h"
 #include "os/runtime/NotificationCenter.h"
@@ -31,6 +33,7 @@
 #include "os/views/TableView.h"
 #include "os/views/WebView.h"
 #include "os/views/Window.h"
+#include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/widgets/OBSocialXToast.h"
 #include "ui/widgets/KHProgressHUD.h"
 #include "ui/widgets/PRRefreshTableHeaderView.h"
@@ -38,8 +41,6 @@
 namespace reader {
 
 namespace {
-
-constexpr double kSlice = 0.1;
 
 // The reader's short-lived messages: the progress HUD (every edition) and the sharing toast.
 bool isTransientMessage(const os::View& view) {
@@ -110,8 +111,18 @@ std::shared_ptr<VXSplashView> launchSplash() {
   return delegate ? delegate->splash() : nullptr;
 }
 
+// Runs the main loop until the condition holds, at most `seconds`. The conditions are the main
+// thread's own state, so the loop sleeps until something happens there rather than looking again
+// and again.
 bool runFor(double seconds, const std::function<bool()>& condition) {
-  return os::RunLoop::main()->runUntil(condition, seconds);
+  auto loop = os::RunLoop::main();
+  const double end = os::Clock::monotonic() + seconds;
+  for (;;) {
+    if (condition()) return true;
+    const double left = end - os::Clock::monotonic();
+    if (left <= 0) return false;
+    loop->runOnce(os::Date::now().addingTimeInterval(left));
+  }
 }
 
 // One command to the push service's control port; its answer line, or "" when none came.
@@ -144,6 +155,20 @@ bool isBlank(const std::string& line) {
   return trimmed.empty() || trimmed[0] == '#';
 }
 
+// The sharing component's icon sheet, when it shows.
+bool iconSheetShows() {
+  std::function<bool(const os::View&)> search = [&search](const os::View& view) {
+    if (view.isHidden()) return false;
+    if (dynamic_cast<const OBSocialIconActionSheet*>(&view)) return os::visibleRectOf(view).has_value();
+    for (const auto& sub : view.subviews())
+      if (search(*sub)) return true;
+    return false;
+  };
+  for (const auto& window : os::Window::windows())
+    if (search(*window)) return true;
+  return false;
+}
+
 std::shared_ptr<os::AlertView> visibleAlert(const std::string& title) {
   for (const auto& alert : os::AlertView::visibleAlertViews())
     if (alert->title() == title) return alert;
@@ -172,14 +197,14 @@ void ReaderCommands::printIfChanged() {
   if (auto screen = watcher_.changedDump()) out_ << "=== screen ===\n" << *screen << std::flush;
 }
 
-std::vector<std::string> ReaderCommands::settle(double limit) {
+os::SettleResult ReaderCommands::settle(double limit, std::uint64_t loadsAfter) {
   os::SettleOptions options;
   options.limit = limit;
-  options.slice = kSlice;
+  options.loadsAfter = loadsAfter;
   options.isTransient = isTransientMessage;
   // A message goes by itself: it is printed while it shows, as a person saw it.
   options.onMessage = [this](const std::string&) { printIfChanged(); };
-  return os::settleScreen(options).messages;
+  return os::settleScreen(options);
 }
 
 bool ReaderCommands::waitForLaunch(double limit) {
@@ -238,6 +263,7 @@ std::string ReaderCommands::run(const std::string& raw) {
   std::string verb, extra;
   in >> verb;
   verb = os::lowercaseASCII(verb);
+  loadsBefore_ = os::URLConnection::lastLoadSerial();
   os::TouchDriver::settle();
   static const std::vector<std::string> bare{"quit", "exit", "help", "end", "back", "menu", "pull", "rows"};
   if (std::find(bare.begin(), bare.end(), verb) != bare.end() && in >> extra) return "error: " + verb + " takes nothing more";
@@ -255,6 +281,10 @@ std::string ReaderCommands::run(const std::string& raw) {
     std::string rows = articleRows();
     return rows.empty() ? "error: no article is open" : rows;
   }
+  // The share sheet is no alert: its icons' tags (tag=115 ...) are the sharing component's own
+  // numbers, and a reader names an icon by its caption.
+  if (verb == "alert" && !os::TouchDriver::frontAlert() && iconSheetShows())
+    return "error: the share sheet is no alert: tap an icon by its name (tap 新浪微博)";
   return os::runTouchCommand(line);
 }
 
@@ -276,12 +306,15 @@ std::string ReaderCommands::pull() {
   if (!answer.empty() || !table) return answer;
   // The refresh ends when its answer has come (or failed); then the screen comes to rest.
   auto header = refreshHeaderOf(*table);
-  runFor(10, [&header] { return !header || header->state() != PRRefreshLoading; });
-  std::vector<std::string> messages = settle();
+  const double started = os::Clock::monotonic();
+  runFor(kSettleLimit, [&header] { return !header || header->state() != PRRefreshLoading; });
+  std::vector<std::string> messages =
+      settle(std::max(0.0, kSettleLimit - (os::Clock::monotonic() - started)), loadsBefore_).messages;
   const long after = rowCount(*table);
   std::string said;
   for (const auto& m : messages) said += (said.empty() ? "" : ", ") + m;
-  if (header && header->state() == PRRefreshLoading) return "pulled: still loading after 10 s" + (said.empty() ? "" : " (" + said + ")");
+  if (header && header->state() == PRRefreshLoading)
+    return os::format("pulled: still loading after %g s", kSettleLimit) + (said.empty() ? "" : " (" + said + ")");
   std::string rows = after == before   ? os::format("nothing new, %ld rows", after)
                      : after > before ? os::format("%ld new, %ld rows", after - before, after)
                                       : os::format("%ld rows (%ld before)", after, before);
@@ -290,10 +323,19 @@ std::string ReaderCommands::pull() {
 
 bool ReaderCommands::step(const std::string& command) {
   out_ << "> " << os::escapeControlCharacters(command) << "\n";
+  // A message still going by (one a late answer raised after the last command) goes first, as a
+  // person waits for it before touching the screen.
+  if (!os::transientViews(isTransientMessage).empty()) settle();
   std::string answer = run(command);
   if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");
-  settle();
+  os::SettleResult rest = settle(kSettleLimit, loadsBefore_);
   printIfChanged();
+  // Said plainly rather than waited on for ever: the screen may still change when these end.
+  if (!rest.atRest && !rest.pending.empty()) {
+    std::string pending;
+    for (const auto& p : rest.pending) pending += (pending.empty() ? "" : "; ") + p;
+    out_ << os::format("still under way after %g s: ", kSettleLimit) << pending << "\n";
+  }
   // Whoever feeds the commands may wait for this answer before sending the next.
   out_ << std::flush;
   return answer.rfind("error:", 0) != 0;
@@ -332,7 +374,8 @@ int ReaderCommands::runInput(bool interactive, int fd) {
       continue;
     }
     if (ended) break;
-    loop->runUntil([&] { return !lines.empty() || ended; }, kSlice);
+    // Sleeps until something happens (a line, an answer, a timer), then prints what changed.
+    loop->runOnce(os::Date::now().addingTimeInterval(3600));
     os::TouchDriver::settle();
     if (lines.empty() && ended) continue;
     printIfChanged();

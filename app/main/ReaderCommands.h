@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "os/console/ScreenDump.h"
+#include "os/console/ScreenSettle.h"
 #include "os/core/Value.h"
 
 namespace reader {
@@ -22,10 +23,15 @@ class ReaderCommands {
 
   // Prints the screen when it differs from the one printed last.
   void printIfChanged();
-  // Lets the reader work (answers, animations) until the screen stays the same for a moment with
-  // no short-lived message (HUD, toast) left on it, at most `limit` seconds; a message prints
-  // while it shows. The texts of the messages that showed.
-  std::vector<std::string> settle(double limit = 8);
+  // The longest a command waits for the screen to come to rest: longer than the news client's
+  // request time-out, so a request that stalls has ended, and its message gone, when it answers.
+  static constexpr double kSettleLimit = 15;
+  // Lets the reader work (answers, animations) until the screen is at rest (os/console's
+  // settleScreen): no short-lived message (HUD, toast) left on it, no timer about to fire and no
+  // load after `loadsAfter` (a URLConnection serial) in flight, at most `limit` seconds; a message
+  // prints while it shows.
+  os::SettleResult settle(double limit = kSettleLimit, std::uint64_t loadsAfter = kNoLoads);
+  static constexpr std::uint64_t kNoLoads = ~std::uint64_t{0};
   // Waits until the splash has ended; false at the time-out.
   bool waitForLaunch(double limit = 20);
 
@@ -58,6 +64,8 @@ class ReaderCommands {
   bool quit_ = false;
   bool launched_ = false;
   std::uint16_t pushControlPort_ = 0;
+  // The newest load when the running command began: the ones after it are the command's.
+  std::uint64_t loadsBefore_ = kNoLoads;
 };
 
 }  // namespace reader

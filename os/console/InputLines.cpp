@@ -36,9 +36,12 @@ void InputLines::readable() {
   ssize_t n = ::read(fd_, buffer, sizeof buffer);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
   if (n > 0) {
+    // Only what just came is searched for the end of the line: a long line arriving a read at a
+    // time is not searched again from its start each time.
+    std::string::size_type from = pending_.size();
     pending_.append(buffer, static_cast<size_t>(n));
     std::string::size_type start = 0;
-    for (auto end = pending_.find('\n'); end != std::string::npos; end = pending_.find('\n', start)) {
+    for (auto end = pending_.find('\n', from); end != std::string::npos; end = pending_.find('\n', start)) {
       std::string line = pending_.substr(start, end - start);
       start = end + 1;
       if (onLine_) onLine_(line);

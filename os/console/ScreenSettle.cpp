@@ -5,6 +5,11 @@
 
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/core/String.h"
+#include "os/net/URLConnection.h"
+#include "os/runtime/Clock.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/RunLoop.h"
 #include "os/views/View.h"
 #include "os/views/Window.h"
 
@@ -22,6 +27,17 @@ void findTransients(const std::shared_ptr<View>& view, const TransientTest& isTr
   for (auto& sub : view->subviews()) findTransients(sub, isTransient, out);
 }
 
+// What keeps the screen from rest right now; empty when it rests.
+struct Unrest {
+  std::vector<std::string> messages;
+  std::vector<URLConnection::LoadInFlight> loads;
+  bool otherThreads = false;
+  bool mainTasks = false;
+  double timerIn = HUGE_VAL;  // seconds until the next timer
+  bool timerSoon = false;
+  bool any() const { return !messages.empty() || !loads.empty() || otherThreads || mainTasks || timerSoon; }
+};
+
 }  // namespace
 
 std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransient) {
@@ -34,37 +50,70 @@ std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransie
 
 SettleResult settleScreen(const SettleOptions& o) {
   SettleResult result;
+  const bool virtualClock = Clock::isVirtual();
   const double slice = o.slice > 0 ? o.slice : 0.1;
-  const long quietSlices = std::max(1L, std::lround(std::ceil(o.quiet / slice - 1e-9)));
-  const long mostSlices = std::max(0L, std::lround(std::ceil(o.limit / slice - 1e-9)));
+  const double limit = std::isfinite(o.limit) ? std::max(0.0, o.limit) : 0;
+  // The limit runs on the clock the screen's time runs on: real seconds in the reader.
+  const double start = virtualClock ? Clock::now() : Clock::monotonic();
+  auto elapsed = [&] { return (virtualClock ? Clock::now() : Clock::monotonic()) - start; };
   std::string lastShown;
-  // Notes the messages on screen; true when there are any.
-  auto look = [&](const std::string& dump) {
-    auto messages = transientViews(o.isTransient);
-    for (auto& m : messages) {
+  auto loop = RunLoop::main();
+
+  auto look = [&] {
+    Unrest u;
+    for (auto& m : transientViews(o.isTransient)) {
       std::string text = textsOf(*m);
+      u.messages.push_back(text);
       if (!text.empty() && std::find(result.messages.begin(), result.messages.end(), text) == result.messages.end())
         result.messages.push_back(text);
     }
-    if (!messages.empty() && dump != lastShown && o.onMessage) {
-      lastShown = dump;
-      o.onMessage(dump);
+    if (!u.messages.empty() && o.onMessage) {
+      std::string dump = dumpScreen();
+      if (dump != lastShown) {
+        lastShown = dump;
+        o.onMessage(dump);
+      }
     }
-    return !messages.empty();
+    if (!virtualClock) {
+      // In the order work is handed on (a load's delegate queues work before the load leaves the
+      // list, queued work posts to the main loop before it ends), so nothing slips between looks.
+      for (auto& load : URLConnection::loadsInFlight())
+        if (load.serial > o.loadsAfter) u.loads.push_back(std::move(load));
+      u.otherThreads = DispatchQueue::backgroundTaskCount() > 0;
+    }
+    u.mainTasks = loop->pendingTaskCount() > 0;
+    u.timerIn = loop->nextTimerDue() - Clock::now();
+    u.timerSoon = u.timerIn <= o.soon;
+    return u;
   };
-  TouchDriver::settle();
-  std::string before = dumpScreen();
-  bool message = look(before);
-  long still = 0;
-  for (long i = 0; i < mostSlices; ++i) {
-    if (!message && still >= quietSlices) break;
-    TouchDriver::advance(slice);
-    std::string now = dumpScreen();
-    still = now == before ? still + 1 : 0;
-    message = look(now);
-    before = std::move(now);
+
+  for (;;) {
+    TouchDriver::settle();
+    Unrest u = look();
+    if (!u.any()) {
+      result.atRest = true;
+      break;
+    }
+    const double left = limit - elapsed();
+    if (left <= 0) {
+      for (const auto& load : u.loads)
+        result.pending.push_back(format("the load of %s, for %.1f s", load.url.c_str(), Clock::monotonic() - load.startedAt));
+      for (const auto& m : u.messages) result.pending.push_back("a message: " + (m.empty() ? std::string("(no text)") : m));
+      if (u.otherThreads) result.pending.push_back("work on other threads");
+      if (u.timerSoon) result.pending.push_back(format("a timer due in %.1f s", std::max(0.0, u.timerIn)));
+      break;
+    }
+    if (u.mainTasks) continue;
+    if (virtualClock) {
+      TouchDriver::advance(std::min(slice, left));
+      continue;
+    }
+    // Nothing to do until something happens: sleep in the run loop until a timer is due, a task
+    // is posted or a source is ready, or the limit comes.
+    if (u.otherThreads) DispatchQueue::wakeMainWhenBackgroundIdle();
+    const double wait = std::min(left, std::max(0.0, u.timerIn));
+    loop->runOnce(Date::now().addingTimeInterval(wait));
   }
-  result.atRest = !message && still >= quietSlices;
   return result;
 }
 

@@ -2,7 +2,17 @@
 // Waiting for the screen to come to rest as a person would before touching it again: answers
 // arrive, animations end, and short-lived messages (a HUD, a toast) go by themselves. Time passes
 // as the touch driver lets it: on the virtual clock in tests, on the real one in the reader.
+//
+// The screen is at rest when no short-lived message shows, no timer of the main run loop is about
+// to fire (an animation ending, a message about to go), no task waits on the main queue, nothing
+// runs on the other queues, and no load the command started is in flight. Under the real clock
+// the wait blocks in the main run loop until one of those things happens (a timer falls due, a
+// task is posted, a source is ready), so a screen already at rest answers at once. Under the
+// virtual clock the clock is moved on a slice at a time, and only the screen's own timers and
+// messages count: loads and other threads' work happen in real time, which a test waits on itself.
+#include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,11 +24,14 @@ class View;
 using TransientTest = std::function<bool(const View&)>;
 
 struct SettleOptions {
-  // How long the screen must stay the same.
-  double quiet = 0.8;
-  // How long to wait at most.
+  // How long to wait at most (seconds of the clock).
   double limit = 8;
-  // The time let pass between two looks.
+  // A timer due within this many seconds is about to fire: the screen is still moving.
+  double soon = 1;
+  // Loads whose serial (URLConnection::lastLoadSerial) is above this are waited for: the loads
+  // the command started. The default waits for none.
+  std::uint64_t loadsAfter = std::numeric_limits<std::uint64_t>::max();
+  // Under the virtual clock, the time moved on at a time while waiting.
   double slice = 0.1;
   // Tells a short-lived message: the screen is not at rest while one shows.
   TransientTest isTransient;
@@ -31,6 +44,9 @@ struct SettleResult {
   bool atRest = false;
   // The texts of the short-lived messages that showed meanwhile, in order, each once.
   std::vector<std::string> messages;
+  // When the limit came first: what was still under way, one phrase each ("the load of URL,
+  // for 8.0 s", "a message: 网络异常", "a timer due in 0.3 s", "work on other threads").
+  std::vector<std::string> pending;
 };
 
 SettleResult settleScreen(const SettleOptions& options);

@@ -144,6 +144,8 @@ std::string runTouchCommand(const std::string& raw) {
   if (verb == "type") {
     // Everything after "type " is the text, spaces and all.
     std::string text = line.size() > 5 ? line.substr(5) : "";
+    if (text.size() > kLongestTypedText)
+      return format("error: type takes at most %zu bytes of text, not %zu: no field holds more", kLongestTypedText, text.size());
     Responder* r = Responder::currentFirstResponder();
     if (auto* field = dynamic_cast<TextField*>(r)) return TouchDriver::typeText(*field, text) ? "" : "error: text refused";
     if (auto* view = dynamic_cast<TextView*>(r)) return TouchDriver::typeText(*view, text) ? "" : "error: text refused";

@@ -14,13 +14,14 @@
 //   scroll end         drags the main list to its end and lets it come to rest there
 //   alert N | alert "TITLE"   a button of the front alert or action sheet, N counted from 1 as
 //                      the dump prints them (tag=N)
-//   type TEXT          typed into the first responder
+//   type TEXT          typed into the first responder, at most kLongestTypedText bytes
 //   return             the keyboard's return key
 //   wait SECONDS       lets the clock (and the run loop) run on, at most kLongestWait seconds
 //   dump               the visible screen (see ScreenDump.h)
 // A word more than a command takes is an error, not ignored. The answer is what the command
 // prints: the dump, "" when it went well, or "error: …" (the reader's words in it quoted, control
 // characters escaped).
+#include <cstddef>
 #include <string>
 
 namespace os {
@@ -28,6 +29,10 @@ namespace os {
 // The longest `wait`: long enough for any timer the reader sets (a heartbeat is 290 s), short
 // enough that a typing slip cannot stall the reader for good.
 inline constexpr double kLongestWait = 600;
+
+// The most `type` takes at once: more than any of the reader's fields is meant to hold (a share
+// text counts to 140), and typing costs in proportion to the text, so this bounds a command's time.
+inline constexpr std::size_t kLongestTypedText = std::size_t{4} << 20;
 
 std::string runTouchCommand(const std::string& line);
 

@@ -3,9 +3,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <map>
+#include <utility>
 
 #include "os/net/HTTPCookieStorage.h"
 #include "os/net/URLParts.h"
+#include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/SpinWait.h"
 
@@ -105,7 +108,49 @@ class URLConnection::Client : public URLTransportClient {
 URLConnection::URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate)
     : original_(request), current_(std::move(request)), delegate_(std::move(delegate)) {}
 
+namespace {
+// The process's loads in flight, by serial.
+struct LoadsInFlight {
+  std::mutex mutex;
+  std::uint64_t last = 0;
+  std::map<std::uint64_t, URLConnection::LoadInFlight> loads;
+};
+
+LoadsInFlight& loadsInFlightList() {
+  static auto* list = new LoadsInFlight;  // never destroyed: threads may end loads at exit
+  return *list;
+}
+}  // namespace
+
+std::vector<URLConnection::LoadInFlight> URLConnection::loadsInFlight() {
+  auto& list = loadsInFlightList();
+  std::lock_guard lock(list.mutex);
+  std::vector<LoadInFlight> out;
+  out.reserve(list.loads.size());
+  for (const auto& [serial, load] : list.loads) out.push_back(load);
+  return out;
+}
+
+std::uint64_t URLConnection::lastLoadSerial() {
+  auto& list = loadsInFlightList();
+  std::lock_guard lock(list.mutex);
+  return list.last;
+}
+
+void URLConnection::leaveLoadsInFlight() {
+  std::uint64_t serial;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serial = std::exchange(serial_, 0);
+  }
+  if (serial == 0) return;
+  auto& list = loadsInFlightList();
+  std::lock_guard lock(list.mutex);
+  list.loads.erase(serial);
+}
+
 URLConnection::~URLConnection() {
+  leaveLoadsInFlight();
   std::unique_ptr<URLTransportTask> task;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -154,6 +199,10 @@ void URLConnection::start() {
     if (started_ || cancelled_) return;
     started_ = true;
     keepAlive_ = shared_from_this();
+    auto& list = loadsInFlightList();
+    std::lock_guard listLock(list.mutex);
+    serial_ = ++list.last;
+    list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), Clock::monotonic()});
   }
   bool hasTarget;
   {
@@ -178,6 +227,7 @@ void URLConnection::cancel() {
     self = std::move(keepAlive_);
   }
   if (task) task->cancel();
+  leaveLoadsInFlight();
   // `self` and `task` go here, possibly destroying this connection after we are done with it.
 }
 
@@ -202,6 +252,7 @@ void URLConnection::end() {
 void URLConnection::failWith(const Error& error) {
   end();
   if (auto d = delegate()) d->didFailWithError(*this, error);
+  leaveLoadsInFlight();
 }
 
 namespace {
@@ -412,6 +463,7 @@ void URLConnection::handleFinish(std::uint64_t g) {
   cacheData_.clear();
   end();
   if (d) d->didFinishLoading(*this);
+  leaveLoadsInFlight();
 }
 
 void URLConnection::handleFail(std::uint64_t g, const Error& error) {

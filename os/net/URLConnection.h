@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "os/core/Error.h"
 #include "os/net/HTTPURLResponse.h"
@@ -147,6 +148,18 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   void setAllowsAnyCertificate(bool allow) { allowsAnyCertificate_ = allow; }
   bool allowsAnyCertificate() const { return allowsAnyCertificate_; }
 
+  // A load started and not yet ended, as whoever waits for the screen to rest names it.
+  struct LoadInFlight {
+    std::uint64_t serial;  // counts up from 1 in the order loads start
+    std::string url;
+    double startedAt;      // os::Clock::monotonic()
+  };
+  // Every load in flight in the process, oldest first. A load leaves only once its delegate has
+  // heard how it ended, so whatever the delegate hands on is already under way.
+  static std::vector<LoadInFlight> loadsInFlight();
+  // The serial of the newest load started so far (0 before any).
+  static std::uint64_t lastLoadSerial();
+
   // Loads on the calling thread, blocking it, following redirects. The body, or absent with
   // *error set; *response is set whenever a response arrived.
   static std::optional<Data> sendSynchronousRequest(const URLRequest& request, HTTPURLResponse* response, Error* error);
@@ -170,6 +183,7 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   bool renewBodyStream(URLRequest& request);
   void failWith(const Error& error);
   void end();
+  void leaveLoadsInFlight();
   bool live(std::uint64_t generation) const;
   std::shared_ptr<URLConnectionDelegate> delegate() const { return delegate_.lock(); }
 
@@ -183,6 +197,7 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   bool started_ = false, cancelled_ = false, ended_ = false;
   std::unique_ptr<URLTransportTask> task_;
   std::shared_ptr<URLConnection> keepAlive_;
+  std::uint64_t serial_ = 0;  // in the list of loads in flight while nonzero
 
   // On the scheduling thread only.
   std::uint64_t generation_ = 0;

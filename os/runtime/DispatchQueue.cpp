@@ -1,6 +1,7 @@
 #include "os/runtime/DispatchQueue.h"
 
 #include <array>
+#include <atomic>
 #include <condition_variable>
 #include <thread>
 #include <vector>
@@ -237,6 +238,19 @@ void DispatchQueue::asyncAfter(double delay, Task task) {
   }));
 }
 
+namespace {
+std::atomic<std::size_t> backgroundTasks{0};
+std::atomic<bool> wakeMainWhenIdle{false};
+}  // namespace
+
+std::size_t DispatchQueue::backgroundTaskCount() { return backgroundTasks.load(); }
+
+void DispatchQueue::wakeMainWhenBackgroundIdle() {
+  wakeMainWhenIdle.store(true);
+  // It may have fallen to zero before the flag was up.
+  if (backgroundTasks.load() == 0 && wakeMainWhenIdle.exchange(false)) RunLoop::main()->post([] {});
+}
+
 void DispatchQueue::enqueue(Task task, bool barrier) {
   if (isMain_) {
     RunLoop::main()->post([this, task = std::move(task)] {
@@ -246,6 +260,7 @@ void DispatchQueue::enqueue(Task task, bool barrier) {
     return;
   }
   std::vector<Item> ready;  // not a deque: an empty one still allocates its first block
+  backgroundTasks.fetch_add(1);
   {
     std::lock_guard lock(mutex_);
     pending_.push_back(Item{std::move(task), barrier});
@@ -275,6 +290,7 @@ void DispatchQueue::submit(Item item) {
     }
     item.task = nullptr;
     self->finished(item.barrier);
+    if (backgroundTasks.fetch_sub(1) == 1 && wakeMainWhenIdle.exchange(false)) RunLoop::main()->post([] {});
   });
 }
 

@@ -26,6 +26,11 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
                                                Priority priority = Priority::Default);
   // Whether the caller runs on the main thread.
   static bool isMainThread();
+  // Tasks queued or running on every queue but the main one: work that may yet post to it.
+  static std::size_t backgroundTaskCount();
+  // The next time that count falls to zero, an empty task is posted to the main run loop, so a
+  // main thread waiting there for the work to end wakes even when the work posts nothing.
+  static void wakeMainWhenBackgroundIdle();
 
   void async(Task task);
   // Returns after the task ran. Waiting for a serial queue from one of its own tasks (or for the

@@ -330,6 +330,11 @@ int RunLoop::fireTimers() {
   return fired;
 }
 
+double RunLoop::nextTimerDue() const {
+  std::lock_guard lock(mutex_);
+  return nextTimerDate();
+}
+
 double RunLoop::nextTimerDate() const {
   return timers_.empty() ? kInfinity : timers_.begin()->first.first;
 }

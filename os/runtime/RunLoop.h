@@ -93,6 +93,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
 
   std::size_t pendingTaskCount() const;
   std::size_t timerCount() const;
+  // When the next timer is due, in os::Clock seconds; infinity when none is scheduled.
+  double nextTimerDue() const;
 
  private:
   friend class Timer;

@@ -25,21 +25,34 @@ std::optional<std::string> replacingUTF16Range(const std::string& text, TextRang
   return text.substr(0, *start) + replacement + text.substr(*end);
 }
 
+bool replaceUTF16RangeInPlace(std::string& text, std::size_t& units, TextRange range, const std::string& replacement) {
+  if (range.location > units || range.length > units - range.location) return false;
+  if (range.length == 0 && range.location == units) {
+    text += replacement;
+  } else {
+    auto start = byteOffsetForUTF16Index(text, range.location);
+    auto end = byteOffsetForUTF16Index(text, range.location + range.length);
+    if (!start || !end) return false;
+    text.replace(*start, *end - *start, replacement);
+  }
+  units = units - range.length + utf16Length(replacement);
+  return true;
+}
+
 TextField::TextField() { setFrame(Rect(0, 0, 100, 31)); }
 
 TextField::TextField(const Rect& frame) { setFrame(frame); }
 
 void TextField::setText(std::string t) {
   text_ = std::move(t);
+  length_ = utf16Length(text_);
   setNeedsDisplay();
 }
 
 bool TextField::replaceCharactersInRange(TextRange range, const std::string& replacement) {
   auto keep = weak_from_this().lock();
   if (auto d = delegate(); d && !d->shouldChangeCharactersInRange(*this, range, replacement)) return false;
-  auto changed = replacingUTF16Range(text_, range, replacement);
-  if (!changed) return false;
-  text_ = *changed;
+  if (!replaceUTF16RangeInPlace(text_, length_, range, replacement)) return false;
   setNeedsDisplay();
   sendActionsForControlEvents(kControlEventEditingChanged);
   NotificationCenter::defaultCenter().post(kTextFieldTextDidChangeNotification, this);
@@ -48,7 +61,7 @@ bool TextField::replaceCharactersInRange(TextRange range, const std::string& rep
 
 bool TextField::insertText(const std::string& text) {
   if (text == "\n") return pressReturn();
-  return replaceCharactersInRange(TextRange{utf16Length(text_), 0}, text);
+  return replaceCharactersInRange(TextRange{length_, 0}, text);
 }
 
 bool TextField::deleteBackward() {
@@ -66,6 +79,7 @@ bool TextField::pressReturn() {
 bool TextField::clear() {
   if (auto d = delegate(); d && !d->textFieldShouldClear(*this)) return false;
   text_.clear();
+  length_ = 0;
   setNeedsDisplay();
   sendActionsForControlEvents(kControlEventEditingChanged);
   NotificationCenter::defaultCenter().post(kTextFieldTextDidChangeNotification, this);
@@ -88,7 +102,10 @@ bool TextField::resignFirstResponder() {
 void TextField::didBecomeFirstResponder() {
   auto keep = weak_from_this().lock();
   editing_ = true;
-  if (clearsOnBegin_) text_.clear();
+  if (clearsOnBegin_) {
+    text_.clear();
+    length_ = 0;
+  }
   if (auto app = Application::shared()) app->showKeyboard();
   if (auto d = delegate()) d->textFieldDidBeginEditing(*this);
   sendActionsForControlEvents(kControlEventEditingDidBegin);
@@ -112,10 +129,10 @@ void TextField::drawRect(const Rect&) {
   GraphicsContext* context = currentGraphicsContext();
   if (!context) return;
   Rect r = bounds().insetBy(border_ == TextBorderStyle::None ? 0 : 4, 0);
-  std::string shown = secure_ ? std::string(utf16Length(text_) * 3, '\0') : text_;
+  std::string shown = secure_ ? std::string(length_ * 3, '\0') : text_;
   if (secure_) {
     shown.clear();
-    for (std::size_t i = 0; i < utf16Length(text_); ++i) shown += "\u2022";
+    for (std::size_t i = 0; i < length_; ++i) shown += "\u2022";
   }
   context->saveState();
   if (shown.empty()) {

@@ -41,6 +41,8 @@ class TextField : public Control {
   std::string className() const override { return "TextField"; }
 
   const std::string& text() const { return text_; }
+  // The text's length in UTF-16 units, kept as the text changes so typing never recounts it.
+  std::size_t textLength() const { return length_; }
   // From code: no delegate question and no notification.
   virtual void setText(std::string text);
   const std::string& placeholder() const { return placeholder_; }
@@ -91,6 +93,7 @@ class TextField : public Control {
 
  private:
   std::string text_, placeholder_;
+  std::size_t length_ = 0;
   Font font_ = Font::systemFont(17);
   Color textColor_ = Color::black();
   TextAlignment alignment_ = TextAlignment::Left;
@@ -106,5 +109,9 @@ class TextField : public Control {
 TextRange lastCharacterRange(const std::string& text);
 // The text with a UTF-16 range replaced; nullopt when the range lies outside the text.
 std::optional<std::string> replacingUTF16Range(const std::string& text, TextRange range, const std::string& replacement);
+// The same in place, given the text's UTF-16 length (`units`, updated): a replacement at the end
+// (a character typed) is appended without copying the text or counting it again. False, with
+// nothing changed, when the range lies outside the text.
+bool replaceUTF16RangeInPlace(std::string& text, std::size_t& units, TextRange range, const std::string& replacement);
 
 }  // namespace os

@@ -15,6 +15,7 @@ TextView::TextView(const Rect& frame) : TextView() { setFrame(frame); }
 
 void TextView::setText(std::string t) {
   text_ = std::move(t);
+  length_ = utf16Length(text_);
   setNeedsDisplay();
 }
 
@@ -31,15 +32,16 @@ void TextView::setDelegate(std::weak_ptr<TextViewDelegate> d) {
 bool TextView::replaceCharactersInRange(TextRange range, const std::string& replacement) {
   auto keep = weak_from_this().lock();
   if (auto d = textViewDelegate(); d && !d->shouldChangeTextInRange(*this, range, replacement)) return false;
-  auto changed = replacingUTF16Range(text_, range, replacement);
-  if (!changed) return false;
-  setText(*changed);
+  // Typed text goes into the text in place: subclasses hear of it through the delegate and the
+  // notification, as they do of any typing, not through setText.
+  if (!replaceUTF16RangeInPlace(text_, length_, range, replacement)) return false;
+  setNeedsDisplay();
   if (auto d = textViewDelegate()) d->textViewDidChange(*this);
   NotificationCenter::defaultCenter().post(kTextViewTextDidChangeNotification, this);
   return true;
 }
 
-bool TextView::insertText(const std::string& text) { return replaceCharactersInRange(TextRange{utf16Length(text_), 0}, text); }
+bool TextView::insertText(const std::string& text) { return replaceCharactersInRange(TextRange{length_, 0}, text); }
 
 bool TextView::deleteBackward() {
   if (text_.empty()) return false;

@@ -33,6 +33,8 @@ class TextView : public ScrollView {
   std::string className() const override { return "TextView"; }
 
   const std::string& text() const { return text_; }
+  // The text's length in UTF-16 units, kept as the text changes so typing never recounts it.
+  std::size_t textLength() const { return length_; }
   virtual void setText(std::string text);
   const Font& font() const { return font_; }
   virtual void setFont(const Font& f);
@@ -65,6 +67,7 @@ class TextView : public ScrollView {
 
  private:
   std::string text_;
+  std::size_t length_ = 0;
   Font font_ = Font::systemFont(12);
   Color textColor_ = Color::black();
   TextAlignment alignment_ = TextAlignment::Left;

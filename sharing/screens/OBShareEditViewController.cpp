@@ -102,7 +102,8 @@ void OBShareEditViewController::setText(const std::string& text) {
 }
 
 int OBShareEditViewController::remainingCharacters() const {
-  return kMaximumCharacters - static_cast<int>(os::utf16Length(text()));
+  // The view keeps its length: the counter follows every typed character without counting the text.
+  return kMaximumCharacters - static_cast<int>(textView_ ? textView_->textLength() : 0);
 }
 
 void OBShareEditViewController::updateCounter() {

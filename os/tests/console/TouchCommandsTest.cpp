@@ -5,12 +5,18 @@
 #include "os/console/ScreenDump.h"
 #include "os/console/ScreenSettle.h"
 #include "os/console/TouchCommands.h"
+#include "os/net/URLConnection.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/Semaphore.h"
 #include "os/runtime/Timer.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/views/AlertView.h"
 #include "os/views/Button.h"
 #include "os/views/Label.h"
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
+#include "os/views/TextField.h"
+#include "os/views/TextView.h"
 #include "os/views/ViewController.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
@@ -319,6 +325,88 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
   EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"分享成功\"");
 }
 
+TEST_F(TouchCommandsTest, AScreenAtRestAnswersAtOnceAndAnAnimationAboutToEndIsWaitedFor) {
+  button("确定", Rect(10, 300, 100, 40));
+  SettleOptions o;
+  o.isTransient = [](const View& v) { return v.tag() == 77; };
+  double before = Clock::now();
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_EQ(Clock::now(), before);
+
+  // An animation's end is a timer about to fire: the screen is still moving until it has.
+  bool ended = false;
+  auto timer = Timer::scheduled(0.3, false, [&ended](Timer&) { ended = true; });
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_TRUE(ended);
+  // One far off (a heartbeat) is no movement of the screen.
+  before = Clock::now();
+  auto heartbeat = Timer::scheduled(290, false, [](Timer&) {});
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_EQ(Clock::now(), before);
+  heartbeat->invalidate();
+
+  // What keeps moving past the limit is named.
+  auto ticking = Timer::scheduled(0.2, true, [](Timer&) {});
+  o.limit = 1;
+  SettleResult r = settleScreen(o);
+  EXPECT_FALSE(r.atRest);
+  ASSERT_EQ(r.pending.size(), 1u);
+  EXPECT_EQ(r.pending[0].rfind("a timer due in", 0), 0u) << r.pending[0];
+  ticking->invalidate();
+}
+
+// Counts down as the share editor does, from its view's length.
+struct Counter : TextViewDelegate {
+  std::shared_ptr<Label> label;
+  std::size_t changes = 0;
+  void textViewDidChange(TextView& view) override {
+    ++changes;
+    label->setText(std::to_string(140 - static_cast<long>(view.textLength())));
+  }
+};
+
+TEST_F(TouchCommandsTest, TypingAMegabyteEndsAndATextNoFieldHoldsIsRefused) {
+  // Each character typed once cost the length of the text so far (copying, counting, the
+  // counter recounting it): a megabyte ran for minutes.
+  auto view = makeView<TextView>(Rect(10, 40, 300, 120));
+  auto counter = std::make_shared<Counter>();
+  counter->label = makeView<Label>(Rect(10, 170, 60, 20));
+  view->setDelegate(counter);
+  window->addSubview(view);
+  window->addSubview(counter->label);
+  std::string text;
+  for (std::size_t i = 0; text.size() < (std::size_t{1} << 20); ++i) text += i % 7 == 6 ? "军 " : "ab😀";
+  ASSERT_EQ(runTouchCommand("tap 20 100"), "");
+  ASSERT_TRUE(view->isFirstResponder());
+  EXPECT_EQ(runTouchCommand("type " + text), "");
+  EXPECT_EQ(view->text(), text);
+  EXPECT_EQ(view->textLength(), utf16Length(text));
+  EXPECT_EQ(counter->label->text(), std::to_string(140 - static_cast<long>(utf16Length(text))));
+  std::size_t characters = 0;
+  for (unsigned char c : text) characters += (c & 0xC0) != 0x80;
+  EXPECT_EQ(counter->changes, characters);
+  // Edits inside the text still land where they are meant to.
+  ASSERT_TRUE(view->replaceCharactersInRange(TextRange{0, 2}, "x"));
+  EXPECT_EQ(view->text(), "x" + text.substr(2));
+  EXPECT_EQ(view->textLength(), utf16Length(text) - 1);
+  view->resignFirstResponder();
+
+  auto field = makeView<TextField>(Rect(10, 200, 300, 30));
+  window->addSubview(field);
+  ASSERT_EQ(runTouchCommand("tap 20 215"), "");
+  EXPECT_EQ(runTouchCommand("type " + text), "");
+  EXPECT_EQ(field->text(), text);
+  EXPECT_EQ(field->textLength(), utf16Length(text));
+  ASSERT_TRUE(field->deleteBackward());
+  const std::size_t left = utf16Length(text) - lastCharacterRange(text).length;
+  EXPECT_EQ(field->textLength(), left);
+
+  std::string tooLong(kLongestTypedText + 1, 'a');
+  EXPECT_EQ(runTouchCommand("type " + tooLong),
+            format("error: type takes at most %zu bytes of text, not %zu: no field holds more", kLongestTypedText, tooLong.size()));
+  EXPECT_EQ(field->textLength(), left);
+}
+
 TEST_F(TouchCommandsTest, AListUnderAnAlertIsNotTouchedThroughIt) {
   pages(20);
   auto alert = std::make_shared<AlertView>("要闻推送", "", std::weak_ptr<AlertViewDelegate>(), "忽略");
@@ -349,6 +437,60 @@ TEST_F(TouchCommandsTest, WaitIsBoundedAndAlwaysMovesTheClock) {
   TouchDriver::advance(5);
   EXPECT_GE(Clock::now(), far + 5);
   EXPECT_EQ(fired, 1);
+}
+
+// Hears how a load ended, and hands its answer on through a queue as the clients do.
+struct LoadEnd : URLConnectionDelegate {
+  bool finished = false, failed = false, handedOn = false;
+  void didFinishLoading(URLConnection&) override {
+    finished = true;
+    DispatchQueue::global()->async([this] { DispatchQueue::main()->async([this] { handedOn = true; }); });
+  }
+  void didFailWithError(URLConnection&, const Error&) override { failed = true; }
+};
+
+// On the real clock, as the reader runs: the loads a command started are waited for, and one that
+// outlasts the limit is named rather than waited on for ever.
+TEST(ScreenSettleRealClock, TheCommandsLoadsAreWaitedForAndOneThatStallsIsNamed) {
+  using testing::CannedResponse, testing::HttpTestServer, testing::RecordedRequest;
+  HttpTestServer server;
+  Semaphore release;
+  server.route("GET", "/stall", [&release](const RecordedRequest&) {
+    release.wait();
+    return CannedResponse::text("late");
+  });
+  server.route("GET", "/list", CannedResponse::text("rows"));
+
+  SettleOptions o;
+  o.loadsAfter = URLConnection::lastLoadSerial();
+  auto quick = std::make_shared<LoadEnd>();
+  auto load = URLConnection::create(URLRequest(server.url("/list")), quick);
+  SettleResult r = settleScreen(o);
+  EXPECT_TRUE(r.atRest);
+  // At rest only once the answer has reached the main thread through the queues.
+  EXPECT_TRUE(quick->finished);
+  EXPECT_TRUE(quick->handedOn);
+
+  auto late = std::make_shared<LoadEnd>();
+  o.loadsAfter = URLConnection::lastLoadSerial();
+  auto stalled = URLConnection::create(URLRequest(server.url("/stall")), late);
+  o.limit = 0.3;
+  r = settleScreen(o);
+  EXPECT_FALSE(r.atRest);
+  EXPECT_EQ(r.pending.size(), 1u);
+  if (!r.pending.empty()) {
+    EXPECT_EQ(r.pending[0].rfind("the load of " + server.url("/stall") + ", for ", 0), 0u) << r.pending[0];
+  }
+  EXPECT_FALSE(late->finished);
+
+  // A later command did not start it: it does not keep that command waiting.
+  o.loadsAfter = URLConnection::lastLoadSerial();
+  o.limit = 8;
+  EXPECT_TRUE(settleScreen(o).atRest);
+
+  release.signal();
+  // Its answer is handed on through the queues before the test lets its delegate go.
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return late->handedOn; }, 20));
 }
 
 }  // namespace
