@@ -1,6 +1,7 @@
 #include "app/RemoteNotificationLink.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "foundation/formats/JSONDecoder.h"
 #include "os/net/Socket.h"
@@ -60,11 +61,15 @@ void RemoteNotificationLink::read() {
   while ((count = socket_->receive(chunk, sizeof chunk)) > 0) buffer_.append(chunk, static_cast<std::size_t>(count));
   // Taken before the lines are handled: the application's work may leave errno changed.
   bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-  for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n')) {
-    std::string line = buffer_.substr(0, end);
-    buffer_.erase(0, end + 1);
-    handle(line);
+  // The lines are taken first and the buffer cut once, so a burst of lines costs its length.
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n', start)) {
+    lines.push_back(buffer_.substr(start, end - start));
+    start = end + 1;
   }
+  buffer_.erase(0, start);
+  for (const auto& line : lines) handle(line);
   if (buffer_.size() > kLineLimit) buffer_.clear();
   if (ended) close();
 }

@@ -138,11 +138,18 @@ std::optional<Tag> tagAt(const std::string& html, std::size_t open) {
 }
 
 // The text of an element up to its end tag, inner tags left out and white space collapsed.
+// The end tag is looked for in place: a page is read in one pass, however many elements it has.
+std::size_t findEndTag(std::string_view html, std::size_t from, std::string_view name) {
+  for (std::size_t at = html.find("</", from); at != std::string_view::npos; at = html.find("</", at + 2)) {
+    if (equalsIgnoringCase(html.substr(at + 2, name.size()), name)) return at;
+  }
+  return std::string_view::npos;
+}
+
 std::string elementText(const std::string& html, std::size_t from, const std::string& name, std::size_t* next) {
-  std::string lower = lowercaseASCII(html.substr(from));
-  std::size_t end = lower.find("</" + name);
-  std::string raw = html.substr(from, end == std::string::npos ? std::string::npos : end);
-  *next = end == std::string::npos ? html.size() : from + end;
+  std::size_t end = findEndTag(html, from, name);
+  *next = end == std::string::npos ? html.size() : end;
+  std::string_view raw = std::string_view(html).substr(from, *next - from);
   std::string text;
   bool inTag = false, space = false;
   for (char c : raw) {

@@ -58,6 +58,8 @@ TEST(DUVUtilities, FactsAndTimeTexts) {
   EXPECT_EQ(DUVTimeZoneText(0), "0");
   EXPECT_EQ(DUVTimeZoneText(-18000), "-5");
   EXPECT_EQ(DUVTimeZoneText(1800), "0");
+  EXPECT_EQ(DUVTimeZoneText(3600), "+1");
+  EXPECT_EQ(DUVTimeZoneText(3599), "0");
   EXPECT_EQ(DUVGetNetWorkName(1), "");
   EXPECT_EQ(DUVGetNetWorkName(-2), "");
   EXPECT_EQ(DUVGetNetWorkName(3), "ReachableViaWWAN");

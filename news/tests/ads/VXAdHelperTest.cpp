@@ -161,5 +161,23 @@ TEST_F(VXAdHelperTest, OnNewerSystemsTheSheetShowsTheItemWithTheIndicatorOnWhile
   EXPECT_TRUE(opened().empty());
 }
 
+TEST_F(VXAdHelperTest, SystemSixPointZeroIsTheFirstToShowTheSheet) {
+  const std::string host = server_->base().substr(7);
+  for (const char* version : {"6.0", "5.9"}) {
+    os::DeviceProfile profile = newstest::phoneProfile();
+    profile.systemVersion = version;
+    os::DeviceProfileScope scope(profile);
+    VXAdHelper::share().openAppstore("https://" + host + "/cn/app/id" + std::to_string(sampleAd(1).storeId) + "?mt=8");
+    auto sheet = storeSheet();
+    EXPECT_EQ(sheet != nullptr, std::string(version) == "6.0") << version;
+    if (sheet) {
+      ASSERT_TRUE(newstest::runUntil([&] { return !sheet->isLoading(); }));
+      VXAdHelper::share().productViewControllerDidFinish(*sheet);
+      os::TouchDriver::settle();
+    }
+  }
+  EXPECT_EQ(opened().size(), 1u);  // 5.9 hands the address to the platform
+}
+
 }  // namespace
 }  // namespace newstest

@@ -86,6 +86,16 @@ TEST(Compression, DamagedStreamsAreErrors) {
   EXPECT_FALSE(inflateData(trailing, 1 << 20, InflateFormat::Detect, &error));
   EXPECT_EQ(error.code, kCompressionTrailingDataError);
 
+  // Only gzip members run on into the next: a zlib or raw stream followed by a gzip member ends
+  // where its own data ends, and the member is trailing data.
+  for (auto [wrapper, format] : {std::pair{DeflateWrapper::Zlib, InflateFormat::Detect}, std::pair{DeflateWrapper::Zlib, InflateFormat::Zlib},
+                                 std::pair{DeflateWrapper::Raw, InflateFormat::Raw}}) {
+    Data stream = *deflateData(input, wrapper);
+    stream.insert(stream.end(), gz.begin(), gz.end());
+    EXPECT_FALSE(inflateData(stream, 1 << 20, format, &error)) << static_cast<int>(wrapper);
+    EXPECT_EQ(error.code, kCompressionTrailingDataError) << static_cast<int>(wrapper);
+  }
+
   EXPECT_FALSE(inflateData(dataFromString("plain text"), 1 << 20, InflateFormat::Detect, &error));
   EXPECT_EQ(error.code, kCompressionCorruptError);
   EXPECT_FALSE(inflateData({}, 1 << 20, InflateFormat::Detect, &error));
