@@ -17,13 +17,14 @@ constexpr const char* kQQIdentifier = "com.velmora.mqq";
 // The large-data record's pasteboard: its name is also its type.
 constexpr const char* kLargeDataBoard = "com.velmora.mqq.api.apiLargeData";
 
-// The query as QQ reads it: pairs split at the first "=", values as they came.
+// The query as QQ reads it: pairs split at "&" and at the first "=", values as they came, not
+// unescaped.
 std::map<std::string, std::string> queryOf(const os::URL& url) {
   std::map<std::string, std::string> items;
   for (const auto& piece : os::split(url.query().value_or(""), "&")) {
     const auto eq = piece.find('=');
     if (piece.empty() || eq == std::string::npos) continue;
-    items[piece.substr(0, eq)] = os::percentUnescape(piece.substr(eq + 1)).value_or("");
+    items[piece.substr(0, eq)] = piece.substr(eq + 1);
   }
   return items;
 }

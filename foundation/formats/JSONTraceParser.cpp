@@ -155,7 +155,7 @@ bool JSONTraceParser::scanRestOfArray(os::Value& out) {
         addErrorWithCode(kJSONTraceTrailingComma, "Trailing comma disallowed in array");
         return false;
       }
-    } else if (*c_ != ']') {
+    } else if (*c_ != ']' && !profile_.acceptsMissingCommas) {
       // Values separated by white space alone are not JSON.
       addErrorWithCode(kJSONTraceUnexpected, "Expected ',' or ']' after array value");
       return false;
@@ -206,7 +206,7 @@ bool JSONTraceParser::scanRestOfDictionary(os::Value& out) {
         addErrorWithCode(kJSONTraceTrailingComma, "Trailing comma disallowed in object");
         return false;
       }
-    } else if (*c_ != '}') {
+    } else if (*c_ != '}' && !profile_.acceptsMissingCommas) {
       addErrorWithCode(kJSONTraceUnexpected, "Expected ',' or '}' after object member");
       return false;
     }

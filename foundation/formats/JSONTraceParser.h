@@ -1,7 +1,7 @@
 #pragma once
 // Reads JSON text into os::Value trees, recording why it failed in the error trace.
 //
-// Strict: values must be separated by commas, strings must be well-formed UTF-8, and a zero byte
+// Strict: values must be separated by commas (unless the profile says otherwise), strings must be well-formed UTF-8, and a zero byte
 // is a character like any other (inside a string it is an unescaped control character).
 // Numbers keep their exact value where a value can: integers as 64-bit numbers (type code 'q',
 // or 'Q' above the signed range), anything else as the nearest double ('d'); a number no double

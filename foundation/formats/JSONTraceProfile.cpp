@@ -7,7 +7,7 @@ const JSONTraceProfile& JSONTraceProfile::qqConnect() {
 }
 
 const JSONTraceProfile& JSONTraceProfile::renren() {
-  static const JSONTraceProfile profile{"org.vantorell.JSON.ErrorDomain", "RennJsonParser", "", "RennJson", true};
+  static const JSONTraceProfile profile{"org.vantorell.JSON.ErrorDomain", "RennJsonParser", "", "RennJson", true, true};
   return profile;
 }
 

@@ -14,11 +14,13 @@ struct JSONTraceProfile {
   // The copy checks, after every successful top-level scan, that the scan recorded no error,
   // and stops the process when it did.
   bool assertsScanResult = false;
+  // Values of an array, or members of an object, may follow each other without a comma ("[1 2]").
+  bool acceptsMissingCommas = false;
 
   // The QQ Connect client's copy: parser, writer and a facade for both directions.
   static const JSONTraceProfile& qqConnect();
   // The Renren client's copy: parser and a facade that only parses; it shares QQ Connect's
-  // error domain and asserts on its scan results.
+  // error domain, asserts on its scan results and reads values that lack their commas.
   static const JSONTraceProfile& renren();
   // The sharing component's copy: parser and writer used directly, in a domain of its own.
   static const JSONTraceProfile& sharing();

@@ -42,13 +42,31 @@ void setLargeData(const std::optional<os::Data>& preview, const std::optional<os
   QQApiDatastore::instance().setApiLargeData(record);
 }
 
+// Values that travel as they are, not in Base64. The query is escaped once as a whole, leaving
+// "&" alone and "#" too, so such a value holding either would cut the query short or smuggle in
+// pairs of its own: it is refused rather than altered.
+bool plainValuesFit(const os::Dictionary& q) {
+  for (const char* key : {"callback_name", "openId", "order_no", "app_info", "uin"}) {
+    const std::string* value = q[key].string();
+    if (value && value->find_first_of("&#") != std::string::npos) {
+      return CONVERTER_LOG("param error: %s is invalid", key), false;
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> urlOf(const char* scheme, const char* host, const char* path, const os::Dictionary& q) {
+  if (!plainValuesFit(q)) return std::nullopt;
+  return QQApiURLEncoder::urlWithScheme(scheme, host, path, q);
+}
+
 std::optional<std::string> shareURL(os::Dictionary q, std::uint32_t type, const QQApiObject* sending) {
   if (type == 5 || type == 7) q.set("shareType", type == 7 ? "1" : "0");
   if (type == 4) q.set("messagetype", "responsefromapp");
   if (const auto& openId = QQApiDatastore::instance().openId) q.set("openId", *openId);
   if (QQOpenApiUtility::canOpenURL("mqqopensdkapiV2://")) q.set("generalpastboard", "1");
   if (sending) q.set("cflag", std::to_string(sending->cflag));
-  return QQApiURLEncoder::urlWithScheme("mqqapi", "share", "/to_fri", q);
+  return urlOf("mqqapi", "share", "/to_fri", q);
 }
 
 std::optional<std::string> textURL(const QQApiTextObject& o, std::uint32_t type, const QQApiObject* sending) {
@@ -128,7 +146,7 @@ std::optional<std::string> payURL(const QQApiPayObject& o, std::uint32_t type) {
   setCallbackName(q);
   setTitleDescription(q, o, true);
   if (type == 4) q.set("messagetype", "responsefromapp");
-  return QQApiURLEncoder::urlWithScheme("mqqapiwallet", "wallet", "/pay", q);
+  return urlOf("mqqapiwallet", "wallet", "/pay", q);
 }
 
 std::optional<std::string> wpaURL(const QQApiWPAObject& o) {
@@ -143,14 +161,14 @@ std::optional<std::string> wpaURL(const QQApiWPAObject& o) {
   if (!name.string() && bundle) name = bundle->infoDictionary()["CFBundleDisplayName"];
   setBase64(q, "thirdAppDisplayName", name.string() ? *name.string() : std::string("返回"));
   setTitleDescription(q, o, false);
-  return QQApiURLEncoder::urlWithScheme("mqqwpa", "im", "/chat", q);
+  return urlOf("mqqwpa", "im", "/chat", q);
 }
 
-// A reply value: percent-escapes decoded before anything reads it.
+// A reply value as it stands in the query: QQ does not escape what it writes.
 std::optional<std::string> replyValue(const os::Dictionary& q, const char* key) {
   const std::string* raw = q[key].string();
   if (!raw) return std::nullopt;
-  return os::percentUnescape(*raw);
+  return *raw;
 }
 
 std::optional<std::string> replyBase64(const os::Dictionary& q, const char* key) {
@@ -167,11 +185,12 @@ std::optional<std::string> QQApiURLEncoder::urlWithScheme(const std::optional<st
   if (!scheme) return std::nullopt;
   std::string url = *scheme + "://" + host.value_or("") + path.value_or("");
   if (queryItem.empty()) return url;
-  std::vector<std::string> pairs;
-  for (const auto& [key, value] : queryItem) {
-    pairs.push_back(os::percentEscape(key) + "=" + os::percentEscape(value.stringOr(value.description())));
-  }
-  return url + "?" + os::join(pairs, "&");
+  url += "?";
+  for (const auto& [key, value] : queryItem) url += key + "=" + value.stringOr(value.description()) + "&";
+  // Escaped once as a whole: Base64's "+", "/" and "=" stand bare, as QQ reads them.
+  url = os::percentEscape(url, os::kURLLegalCharacters);
+  url.pop_back();
+  return url;
 }
 
 std::optional<QQApiURLDecoder> QQApiURLDecoder::decoderWithUrl(const std::optional<std::string>& url,

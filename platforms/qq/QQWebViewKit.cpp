@@ -61,11 +61,10 @@ int QQWebViewKit::openWebQQShare(const std::shared_ptr<QQApiMessage>& message) {
   if (!TcApiTool::isRegistSchemeInfoPlistFile("velmora" + *store.appId) || !os::Device::current().isMultitaskingSupported()) {
     return 1;
   }
-  // The page address travels as one value of the browser's own URL.
-  const std::string escaped = URLExtend::stringByEncodeUrl(*page);
-  if (isNewQQBrowserInstall()) return QQOpenApiUtility::openURL("mqqbrowser://url=" + escaped) == 0 ? 0 : 1;
+  // The browser takes everything after "url=" as the page address, as it stands.
+  if (isNewQQBrowserInstall()) return QQOpenApiUtility::openURL("mqqbrowser://url=" + *page) == 0 ? 0 : 1;
   if (isOldQQBrowserInstall() && TcApiTool::systemVersion() >= 6.0f) {
-    return QQOpenApiUtility::openURL("mttbrowser://url=" + escaped) == 0 ? 0 : 1;
+    return QQOpenApiUtility::openURL("mttbrowser://url=" + *page) == 0 ? 0 : 1;
   }
   if (!QQOpenApiUtility::canOpenURL(*page)) return 1;
   return QQOpenApiUtility::openURL(*page) == 0 ? 0 : 1;

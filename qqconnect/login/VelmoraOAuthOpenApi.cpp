@@ -269,7 +269,11 @@ bool VelmoraOAuth::showHeadPicker(const std::shared_ptr<os::Image>& picture, con
     getUserInfo();
   }
   auto delegate = std::static_pointer_cast<setHeadImageDelegate>(shared_from_this());
-  if (!screen) return tcUiKit_->popSetHeadImageViewWnd(delegate, picture, fileName, userNick_);
+  // A picker already up keeps the screen; the call is still taken.
+  if (!screen) {
+    tcUiKit_->popSetHeadImageViewWnd(delegate, picture, fileName, userNick_);
+    return true;
+  }
   *screen = tcUiKit_->getHeadImageViewController(delegate, picture, fileName, userNick_);
   return true;
 }

@@ -64,6 +64,9 @@ TEST_F(HeadPictureTest, LargestAcceptedPictureOpensThePickerAndItsChoiceIsUpload
   auto picker = session->tcUiKit()->shownPicker();
   ASSERT_TRUE(picker);
   EXPECT_EQ(session->tcUiKit()->window(), os::Window::keyWindow());
+  // Asked again while the picker is up: the call is taken, the picker shown stays.
+  EXPECT_TRUE(session->setUserHeadpic(picture(64, 64), "other.png"));
+  EXPECT_EQ(session->tcUiKit()->shownPicker(), picker);
   os::Clock::advance(0.01);  // the picture reaches the picker on the coordinator's timer
   settle();
   ASSERT_TRUE(picker->image());

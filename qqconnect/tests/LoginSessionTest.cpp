@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "QQConnectTestSupport.h"
+#include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/core/login/APIResponse.h"
@@ -14,6 +15,7 @@
 #include "os/store/Bundle.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
+#include "os/views/Device.h"
 
 namespace qctest {
 namespace {
@@ -156,6 +158,40 @@ TEST_F(LoginTest, WithoutSingleSignOnTheWebLoginChecksSchemeAndNetworkOnce) {
   EXPECT_FALSE(login());
   EXPECT_TRUE(delegate->calls.empty());
   EXPECT_EQ(alertTitles(), std::vector<std::string>{"配置错误"});
+}
+
+// The install probes: QZone counts as installed for commands from its single sign-on schemes on,
+// and single sign-on asks a level higher from system 7 on.
+TEST_F(LoginTest, InstallProbesReadTheLevelsOfQQAndQZone) {
+  EXPECT_FALSE(OpenApi::isQZoneInstalled());
+  EXPECT_FALSE(VelmoraOAuth::iphoneQZoneInstalled());
+  EXPECT_FALSE(VelmoraOAuth::iphoneQQInstalled());
+  auto qzone = installQZone({"mqzone"});
+  EXPECT_FALSE(OpenApi::isQZoneInstalled());
+  EXPECT_TRUE(VelmoraOAuth::iphoneQZoneInstalled());
+  qzone->registerURLSchemes({"mqzoneopensdk"});
+  EXPECT_TRUE(OpenApi::isQZoneInstalled());
+  qzone->registerURLSchemes({"mqzoneopensdkapi"});
+  {
+    os::DeviceProfileScope six(os::DeviceProfile{.systemVersion = "6.1"});
+    EXPECT_TRUE(VelmoraOAuth::iphoneQZoneSupportSSOLogin());  // level 3
+  }
+  {
+    os::DeviceProfileScope seven(os::DeviceProfile{.systemVersion = "7.0"});
+    EXPECT_FALSE(VelmoraOAuth::iphoneQZoneSupportSSOLogin());
+    qzone->registerURLSchemes({"mqzoneopensdkapiV2"});
+    EXPECT_TRUE(VelmoraOAuth::iphoneQZoneSupportSSOLogin());  // level 5
+    auto qq = installQQ({"mqq", "mqqOpensdkSSoLogin"});
+    EXPECT_TRUE(VelmoraOAuth::iphoneQQInstalled());
+    EXPECT_FALSE(VelmoraOAuth::iphoneQQSupportSSOLogin());  // level 2
+    os::DeviceProfileScope six(os::DeviceProfile{.systemVersion = "6.1"});
+    EXPECT_TRUE(VelmoraOAuth::iphoneQQSupportSSOLogin());
+  }
+}
+
+TEST_F(LoginTest, QZoneWithOnlyItsNewerCommandSchemeIsInstalled) {
+  auto qzone = installQZone({"mqzoneopensdkapi"});
+  EXPECT_TRUE(OpenApi::isQZoneInstalled());
 }
 
 TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {

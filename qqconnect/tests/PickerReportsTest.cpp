@@ -29,9 +29,11 @@ struct Uploader : setHeadImageDelegate {
   std::int32_t answer = 7;
   int uploads = 0;
   std::vector<std::int32_t> cancelled;
-  std::int32_t didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>&,
+  std::shared_ptr<os::Image> last;
+  std::int32_t didFinishedSetUserLocalPic(SetHeadImageViewController&, const std::shared_ptr<os::Image>& image,
                                           const std::string&) override {
     ++uploads;
+    last = image;
     return answer;
   }
   void didCancelled(std::int32_t seq) override { cancelled.push_back(seq); }
@@ -110,6 +112,10 @@ TEST_F(PickerReportsTest, PickerWindowClearsTheScreenAndReportsShowingAndClosing
   kit->closeWindow();
   ASSERT_TRUE(reported(4));
   EXPECT_EQ(arrived(2), (std::vector<std::string>{"10653", "10659"}));  // with one
+  ASSERT_TRUE(kit->popSetHeadImageViewWnd(uploader, picture(64, 64), "me", ""));
+  kit->closeWindow();
+  ASSERT_TRUE(reported(6));
+  EXPECT_EQ(arrived(4), (std::vector<std::string>{"10653", "10661"}));  // an empty nick is none
 
   // Handed out: the picture follows after 0.1 s; no window, so nothing is reported on close.
   auto handed = kit->getHeadImageViewController(uploader, picture(64, 64), "", "n");
@@ -122,9 +128,9 @@ TEST_F(PickerReportsTest, PickerWindowClearsTheScreenAndReportsShowingAndClosing
   EXPECT_EQ(handed->nick(), "n");
   kit->doClose();
   EXPECT_FALSE(kit->headImageViewController());
-  ASSERT_TRUE(reported(5));
+  ASSERT_TRUE(reported(7));
   settle();
-  EXPECT_EQ(actions().size(), 5u);
+  EXPECT_EQ(actions().size(), 7u);
 
   EXPECT_FALSE(kit->getLoginViewController(kAppId, {}, "1", std::nullopt));
   EXPECT_TRUE(kit->popLoginWnd(kAppId, {}, "1", std::nullopt));
@@ -190,20 +196,56 @@ TEST_F(PickerReportsTest, PickerScreenHasItsPartsAndReportsEachChoice) {
   ASSERT_TRUE(reported(6));
   EXPECT_EQ(arrived(3), (std::vector<std::string>{"10657", "10658", "10660"}));
 
-  // Back from the background with the upload handed over: chosen again.
+  // Back from the background after the answer: one choice, one upload.
   os::NotificationCenter::defaultCenter().post(os::kApplicationDidBecomeActiveNotification);
   advance(0.01);
-  EXPECT_EQ(uploader->uploads, 2);
+  EXPECT_EQ(uploader->uploads, 1);
 
-  advance(2);
+  // Back from the background with an upload handed over and not yet answered: chosen again.
+  picker->selectBtnClick();
+  advance(0.01);
+  EXPECT_EQ(uploader->uploads, 2);
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidBecomeActiveNotification);
+  advance(0.01);
+  EXPECT_EQ(uploader->uploads, 3);
+
+  advance(1.96);
   picker->cancelBtnClick();
   EXPECT_EQ(uploader->cancelled, std::vector<std::int32_t>{7});
   // The cancel's report may overtake the one of the choice made on return.
-  ASSERT_TRUE(reported(8));
+  ASSERT_TRUE(reported(9));
   EXPECT_EQ(lastReportOf("10656").elapsed, "5");
 
   picker->viewWillDisappear(false);
   EXPECT_FALSE(app->isStatusBarHidden());
+}
+
+// The framed square is cut whole from pictures smaller and larger than the 320-point frame: a
+// small picture is enlarged until its shorter side fills the frame.
+TEST_F(PickerReportsTest, TheChosenSquareIsSquareWhateverThePictureSize) {
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+  struct Case {
+    int w, h;
+    double zoom;
+    double side;
+  };
+  for (const Case& c : {Case{200, 150, 320.0 / 150, 149}, Case{150, 200, 320.0 / 150, 149},
+                        Case{640, 480, 320.0 / 480, 477}, Case{2048, 1536, 320.0 / 1536, 640}}) {
+    SCOPED_TRACE(std::to_string(c.w) + "x" + std::to_string(c.h));
+    ASSERT_TRUE(kit->popSetHeadImageViewWnd(uploader, picture(c.w, c.h), "face", std::nullopt));
+    auto picker = kit->shownPicker();
+    picker->view();
+    advance(0.01);
+    EXPECT_NEAR(picker->scrollView()->zoomScale(), c.zoom, 1e-9);
+    const int before = uploader->uploads;
+    picker->selectBtnClick();
+    advance(0.01);
+    ASSERT_EQ(uploader->uploads, before + 1);
+    ASSERT_TRUE(uploader->last);
+    EXPECT_EQ(uploader->last->size(), (os::Size{c.side, c.side}));
+    kit->doClose();
+    settle();
+  }
 }
 
 }  // namespace

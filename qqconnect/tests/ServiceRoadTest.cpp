@@ -7,6 +7,8 @@
 #include "UsageReportsSupport.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
+#include "os/core/String.h"
+#include "os/net/URLConnection.h"
 #include "os/views/Button.h"
 #include "os/views/TextField.h"
 #include "os/views/WebView.h"
@@ -140,6 +142,73 @@ TEST_F(ServiceRoadTest, OpenApiCallsWithTheGrantedTokenAreAnsweredAndAShareIsRep
   ASSERT_TRUE(answered(3));
   ASSERT_TRUE(delegate->answers[2].second->jsonResponse());
   EXPECT_EQ((*delegate->answers[2].second->jsonResponse())["ret"].intValue(), QQConnectService::kRetTokenInvalid);
+}
+
+// An outside browser on the device: it loads what it is handed over HTTP, signs in with the test
+// account as a person would there, and notes where the service then sends it.
+struct OutsideBrowser : os::URLConnectionDelegate {
+  std::optional<std::string> sentTo;
+  bool finished = false;
+  std::optional<os::URLRequest> willSendRequest(os::URLConnection&, const os::URLRequest& request,
+                                                const os::HTTPURLResponse&) override {
+    if (os::hasPrefix(request.url(), "http://")) return request;
+    sentTo = request.url();  // another application's scheme: the browser hands it to the system
+    return std::nullopt;
+  }
+  void didFinishLoading(os::URLConnection&) override { finished = true; }
+  void didFailWithError(os::URLConnection&, const os::Error&) override { finished = true; }
+};
+
+// The login the page hands to an outside browser: the attempt's serial and token key go out with
+// the page address, the service signs in there and sends the browser back to the reader's scheme
+// with the serial and the token enciphered, and the session holds the token the service granted.
+TEST_F(ServiceRoadTest, ALoginHandedToAnOutsideBrowserComesBackWithItsSerialAndTheGrantedToken) {
+  auto browserApp = sandbox.launchPeerApplication("com.velmora.mqqbrowser", {"mqqbrowser"});
+  ASSERT_TRUE(session->authorize({"get_user_info", "add_share"}, true));
+  ASSERT_TRUE(run([&] { return control("登录并授权") != nullptr; }));
+  // The page offers the outside browser.
+  session->loginViewKit()->webViewController()->webview()->clickLink(os::URLRequest("auth://browser"));
+  ASSERT_TRUE(run([&] { return !browserApp->openedURLs().empty(); }));
+  const std::string handed = browserApp->openedURLs().back().url.absoluteString();
+  const std::string prefix = "mqqbrowser://url=";
+  ASSERT_EQ(handed.rfind(prefix, 0), 0u) << handed;
+  const std::string page = handed.substr(prefix.size());
+  EXPECT_EQ(page.rfind(server.url("/oauth2.0/m_authorize?"), 0), 0u) << page;
+  for (const char* member : {"&token_key=", "&serial=", "&browser=1"})
+    EXPECT_NE(page.find(member), std::string::npos) << member;
+  EXPECT_TRUE(delegate->calls.empty());
+
+  os::URLRequest signIn(page);
+  signIn.setHTTPMethod("POST");
+  signIn.setValueForHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+  signIn.setHTTPBody(os::dataFromString(std::string("username=") + QQConnectService::kTestAccount +
+                                        "&password=" + QQConnectService::kTestPassword));
+  auto browser = std::make_shared<OutsideBrowser>();
+  auto connection = os::URLConnection::create(signIn, browser);
+  ASSERT_TRUE(run([&] { return browser->finished; }));
+  ASSERT_TRUE(browser->sentTo);
+  EXPECT_EQ(browser->sentTo->rfind(std::string(kReplyScheme) + "://", 0), 0u) << *browser->sentTo;
+  auto grants = service().grants();
+  ASSERT_EQ(grants.size(), 1u);
+  EXPECT_EQ(browser->sentTo->find(grants[0].token), std::string::npos);  // never in the clear
+
+  browserApp->openURL(*browser->sentTo);
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(session->accessToken(), grants[0].token);
+  EXPECT_EQ(session->openId(), grants[0].openid);
+  ASSERT_TRUE(session->expirationDate());
+  const double left = session->expirationDate()->timeIntervalSince(os::Date::now());
+  EXPECT_LE(left, QQConnectService::kTokenLifetime);
+  EXPECT_GT(left, QQConnectService::kTokenLifetime - 60);
+  // The attempt is used up: the same answer again is not taken.
+  EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(*browser->sentTo));
+
+  // The granted token opens the OpenAPI.
+  ASSERT_TRUE(session->getUserInfo());
+  ASSERT_TRUE(answered(1));
+  ASSERT_TRUE(delegate->answers[0].second->jsonResponse());
+  EXPECT_EQ((*delegate->answers[0].second->jsonResponse())["ret"].intValue(), 0);
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 // and the analytics client's "requireApi" events for the OpenAPI operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "QQConnectTestSupport.h"
 #include "UsageReportsSupport.h"
 #include "os/graphics/Image.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
+#include "os/testing/ScreenHelpers.h"
+#include "os/testing/ScriptedWebPages.h"
 #include "qqconnect/web/SetHeadImageViewController.h"
 
 namespace qctest {
@@ -88,10 +92,35 @@ TEST_F(UsageReportsTest, MorePermissionsThroughQQReportTheirAction) {
   qq->openURL(std::string(kReplyScheme) + "://qzapp/anything/0?generalpastboard=1");
   ASSERT_TRUE(run([&] { return service().actionReports().size() == 2; }));
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"updated"});
-  EXPECT_EQ(service().actionReports().at(0).action, "10786");  // handed to QQ
-  EXPECT_EQ(service().actionReports().at(1).action, "10788");  // and granted
-  EXPECT_EQ(service().actionReports().at(1).appid, kAppId);
-  EXPECT_FALSE(service().actionReports().at(1).elapsed);
+  // Handed to QQ (10786) and granted (10788); each report travels on a request of its own, so
+  // they may arrive either way round.
+  auto reports = service().actionReports();
+  std::sort(reports.begin(), reports.end(), [](const auto& a, const auto& b) { return a.action < b.action; });
+  EXPECT_EQ(reports.at(0).action, "10786");
+  EXPECT_EQ(reports.at(1).action, "10788");
+  EXPECT_EQ(reports.at(1).appid, kAppId);
+  EXPECT_FALSE(reports.at(1).elapsed);
+}
+
+// Without QQ the same request goes on in the web page: the login there is the web login's, which
+// reports no action of the application's.
+TEST_F(UsageReportsTest, MorePermissionsThroughTheWebPageReportNoApplicationAction) {
+  auto appWindow = os::testing::showKeyWindow();
+  auto pages = os::testing::ScriptedWebPages::install();
+  pages->route("https://openmobile.velmora.example/oauth2.0/m_authorize",
+               os::testing::ScriptedPage::page(
+                   "", {os::testing::ScriptedPage::go("auth://openmobile.velmora.example#access_token=TOK2&openid=OID&expires_in=3600")}));
+  ASSERT_TRUE(session->incrAuthWithPermissions({"add_topic"}));
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"updated"});
+  EXPECT_EQ(session->accessToken(), "TOK2");
+  // A report sent after the login arrives alone: nothing was reported for the login itself.
+  TCDataReport::shared().reportData(0, "10653", kAppId, std::nullopt);
+  ASSERT_TRUE(run([&] { return !service().actionReports().empty(); }));
+  os::Clock::advance(0.5);  // the page's window slides away
+  settle();
+  EXPECT_EQ(actions(), std::vector<std::string>{"10653"});
+  pages.reset();
 }
 
 TEST_F(UsageReportsTest, CancelledHeadPictureClosesThroughTheDelegateWithItsScreen) {

@@ -224,15 +224,17 @@ void SetHeadImageViewController::resetImage() {
   const os::Size picture = image_->size();
   const os::Size display = ajustDisplaySize(picture);
   const double minimum = display.width / picture.width;
+  // The picture at its own size, then zoomed to the display size: the crop divides the frame's
+  // offset by the zoom to reach picture pixels. A picture smaller than the frame is enlarged
+  // beyond the maximum, so the frame never reaches past its edges.
   scrollView_->setMinimumZoomScale(std::min(minimum, 1.0));
   scrollView_->setMaximumZoomScale(1.0);
-  // The picture at its own size, then zoomed to the display size: the crop divides the frame's
-  // offset by the zoom to reach picture pixels.
   scrollView_->setZoomScale(1.0);
   headImage_->setImage(image_);
   headImage_->setTransform(os::AffineTransform{});
   headImage_->setFrame(os::Rect{0, 0, picture.width, picture.height});
   scrollView_->setContentSize(picture);
+  scrollView_->setMinimumZoomScale(minimum);
   scrollView_->setZoomScale(minimum);
   scrollView_->setContentSize(display);
   const double top = upperDimmedHeight();
@@ -323,6 +325,8 @@ void SetHeadImageViewController::onTimer() {
 bool SetHeadImageViewController::setViewControllerResponse(const std::shared_ptr<APIResponse>& response) {
   if (!response) return false;
   stopActivity();
+  // Answered: a later return to the foreground must not upload the same choice again.
+  isSetUserPic_ = false;
   const os::Value* ret = response->jsonResponse() ? response->jsonResponse()->find("ret") : nullptr;
   const bool ok = response->retCode() == 0 && response->jsonResponse() && ret && ret->isNumber() && ret->intValue() == 0;
   if (!ok && selectBtn_) {

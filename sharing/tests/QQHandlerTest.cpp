@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "foundation/formats/Base64.h"
 #include "os/core/String.h"
@@ -78,13 +79,14 @@ class QQHandlerTest : public ServiceFixture {
     OBSocialSnsPlatformManager::getSocialPlatformWithName(name)->snsClickHandler(nullptr, service_, true);
     os::RunLoop::main()->runUntilIdle();
   }
-  // The query of the share QQ was last opened with, values percent-decoded.
+  // The query of the share QQ was last opened with, read as QQ reads it: values as they stand.
   os::Dictionary lastShare() const {
     os::Dictionary out;
     if (qq_->openedURLs().empty()) return out;
     for (const auto& piece : os::split(qq_->openedURLs().back().url.query().value_or(""), "&")) {
       const auto eq = piece.find('=');
-      out.set(piece.substr(0, eq), os::Value(os::percentUnescape(piece.substr(eq + 1)).value_or("")));
+      if (eq == std::string::npos) continue;
+      out.set(piece.substr(0, eq), os::Value(piece.substr(eq + 1)));
     }
     return out;
   }
@@ -228,6 +230,49 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   // One request at a time: once a later one is answered, the account list's answer was handled.
   ASSERT_TRUE(perform(16));
   EXPECT_EQ(codes.size(), 3u);
+}
+
+// A music or a video resource goes to QQ as its own kind of link, the resource's address as the
+// link and the picture as its preview.
+TEST_F(QQHandlerTest, MusicAndVideoResourcesGoOutAsTheirOwnKinds) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  service_->socialData()->setShareImage(os::Image::create(os::Bitmap(300, 200)));
+  service_->socialData()->extConfig()->title = std::string("军歌");
+  for (auto [type, kind, url] : {std::tuple{3, "audio", "http://m.example/march.mp3"},
+                                 std::tuple{2, "video", "http://v.example/parade.mp4"}}) {
+    SCOPED_TRACE(kind);
+    service_->socialData()->setUrlResource(OBSocialUrlResource::initWithSnsResourceType(type, std::string(url)));
+    const std::size_t before = qq_->openedURLs().size();
+    pick("qq");
+    ASSERT_EQ(qq_->openedURLs().size(), before + 1);
+    auto share = lastShare();
+    EXPECT_EQ(share["file_type"].stringOr(), kind);
+    EXPECT_EQ(base64DecodedString(share["url"].stringOr()), url);
+    EXPECT_EQ(base64DecodedString(share["title"].stringOr()), "军歌");
+    EXPECT_EQ(base64DecodedString(share["description"].stringOr()), "一条新闻");
+    auto preview = QQApiDatastore::instance().getApiLargeData();
+    ASSERT_TRUE(preview);
+    EXPECT_TRUE((*preview)["previewimagedata"].data());
+    answerShare("0");
+  }
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 200}));
+}
+
+// QZone asks for an application that can sign on only when the web authorisation is chosen
+// instead of the QQ Connect login; every other platform counts as installed.
+TEST_F(QQHandlerTest, QZoneIsInstalledOnlyWithAnApplicationThatCanSignOnWhenTheWebViewIsChosen) {
+  auto handler = OBSocialQQHandler::shareInstance();
+  EXPECT_TRUE(handler->isClientInstall("qq"));
+  EXPECT_TRUE(handler->isClientInstall("qzone"));
+  OBSocialQQHandler::setSupportWebView(true);
+  EXPECT_TRUE(handler->isClientInstall("qq"));
+  EXPECT_FALSE(handler->isClientInstall("qzone"));
+  auto qzone = sandbox_.launchPeerApplication("com.velmora.qzone", {"mqzone", "mqzoneopensdk"});  // too old to sign on
+  EXPECT_FALSE(handler->isClientInstall("qzone"));
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  EXPECT_TRUE(handler->isClientInstall("qzone"));
+  OBSocialQQHandler::setSupportWebView(false);
 }
 
 }  // namespace

@@ -92,6 +92,26 @@ TEST(JSONTraceParser, ContainersNeedTheirCommasAndNoMore) {
   EXPECT_EQ(failure("[,1]").second, "Expected value while parsing array");
 }
 
+// The Renren copy reads values and members that lack their commas; the rest of the grammar holds.
+TEST(JSONTraceParser, TheRenrenCopyReadsValuesWithoutCommas) {
+  const JSONTraceProfile& renren = JSONTraceProfile::renren();
+  JSONTraceParser p(renren);
+  auto list = p.objectWithString("[1 2]");
+  ASSERT_TRUE(list);
+  ASSERT_TRUE(list->array());
+  EXPECT_EQ(list->array()->size(), 2u);
+  EXPECT_EQ((*list->array())[1].intValue(), 2);
+  EXPECT_TRUE(p.errorTrace().empty());
+  auto object = p.objectWithString(R"({"a":1 "b":[true"x"]})");
+  ASSERT_TRUE(object);
+  EXPECT_EQ((*object)["a"].intValue(), 1);
+  EXPECT_EQ((*object)["b"].array()->size(), 2u);
+  EXPECT_EQ(failure("[1 2 ,]", renren), std::make_pair(9L, std::string("Trailing comma disallowed in array")));
+  EXPECT_EQ(failure("[1 2", renren), std::make_pair(11L, std::string("End of input while parsing array")));
+  EXPECT_EQ(failure("[,1]", renren).second, "Expected value while parsing array");
+  EXPECT_EQ(failure(R"({"a":1 2})", renren), std::make_pair(3L, std::string("Object key string expected")));
+}
+
 TEST(JSONTraceParser, TraceChainsFromInnermostCause) {
   JSONTraceParser p(kQQ);
   EXPECT_FALSE(p.objectWithString("[tru]"));

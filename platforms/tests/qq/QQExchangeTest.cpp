@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "foundation/formats/Base64.h"
+#include "platforms/qq/QQApiLog.h"
 #include "platforms/qq/QQApiTask.h"
 #include "platforms/qq/QQApiURL.h"
 #include "platforms/qq/QQPasteboard.h"
@@ -14,7 +16,9 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
+#include "os/store/FileManager.h"
 #include "os/store/Pasteboard.h"
+#include "os/store/Sandbox.h"
 #include "os/runtime/Timer.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/ScriptedWebPages.h"
@@ -25,9 +29,9 @@ namespace {
 using os::testing::CannedResponse;
 using os::testing::HttpTestServer;
 
-std::string b64(const std::string& s) { return *base64EncodedString(s); }
 
-// The query of the last URL QQ was opened with (once it has had `count`), values percent-decoded.
+// The query of the last URL QQ was opened with (once it has had `count`), read as QQ reads it:
+// split at "&" and at each pair's first "=", nothing unescaped.
 os::Dictionary lastQuery(const os::TestPeerApplication& peer, std::size_t count = 0) {
   os::RunLoop::main()->runUntil([&] { return peer.openedURLs().size() >= std::max<std::size_t>(count, 1); }, 10);
   os::Dictionary out;
@@ -35,9 +39,20 @@ os::Dictionary lastQuery(const os::TestPeerApplication& peer, std::size_t count 
   const auto& url = peer.openedURLs().back().url;
   for (const auto& piece : os::split(url.query().value_or(""), "&")) {
     const auto eq = piece.find('=');
-    out.set(*os::percentUnescape(piece.substr(0, eq)), *os::percentUnescape(piece.substr(eq + 1)));
+    if (piece.empty() || eq == std::string::npos) continue;
+    out.set(piece.substr(0, eq), piece.substr(eq + 1));
   }
   return out;
+}
+
+// QQ's Base64 reading: every character outside the alphabet is skipped.
+std::string unB64(const os::Value& v) { return QQOpenApiUtility::UTF8StringWithBase64String(v.stringOr()).value_or("<none>"); }
+
+// The client's log lines so far.
+std::string clientLog() {
+  const std::string path = os::appendingPathComponent(os::Sandbox::current()->documentsDirectory(), kQQApiLogFileName);
+  auto bytes = os::FileManager::defaultManager().contentsAtPath(path);
+  return bytes ? os::stringFromData(*bytes) : std::string();
 }
 
 std::shared_ptr<QQBaseReq> shareReq(std::shared_ptr<QQApiObject> o) { return SendMessageToQQReq::reqWithContent(std::move(o)); }
@@ -45,7 +60,7 @@ std::shared_ptr<QQBaseReq> shareReq(std::shared_ptr<QQApiObject> o) { return Sen
 TEST_F(QQClientTest, NewsShareRoundTripWithQQ) {
   installQQ();
   registerReader();
-  QQApi::registerQQConnectOpenId("OPEN&ID");
+  QQApi::registerQQConnectOpenId("OPENID9");
   qq->setOpenURLHandler([](os::TestPeerApplication& peer, const os::TestPeerApplication::OpenedURL& opened) {
     // QQ reads the plugin record and answers the share as cancelled. Its Base64 stands bare in the
     // reply, "+" included: the reply's values are not unescaped.
@@ -54,7 +69,8 @@ TEST_F(QQClientTest, NewsShareRoundTripWithQQ) {
     const std::string description = "55So5oi35Y+W5raI5LqG5YiG5Lqr";  // 用户取消了分享
     return peer.openURL(std::string(kPluginScheme) + "://response_from_qq?source=qq&error=-4&error_description=" + description);
   });
-  auto news = QQApiNewsObject::objectWithURL("http://news.example/a?id=1&x=2", "标题 a=b&c", "摘要", os::Data{});
+  // The title's Base64 holds "+", "/" and "=": 5q28LTIwL+i/kC0yMCvmlrDpl7s=
+  auto news = QQApiNewsObject::objectWithURL("http://news.example/a?id=1&x=2", "歼-20/运-20+新闻", "摘要 a=b&c", os::Data{});
   news->previewImageData = std::nullopt;
   EXPECT_EQ(QQApiInterface::sendReq(shareReq(news)), 0);
   ASSERT_TRUE(run([&] { return !readerDelegate->opened.empty(); }));
@@ -67,11 +83,15 @@ TEST_F(QQClientTest, NewsShareRoundTripWithQQ) {
   EXPECT_EQ(q["file_type"], os::Value("news"));
   EXPECT_EQ(q["shareType"], os::Value("0"));
   EXPECT_EQ(q["callback_name"], os::Value(kPluginScheme));
-  EXPECT_EQ(q["openId"], os::Value("OPEN&ID"));
+  EXPECT_EQ(q["openId"], os::Value("OPENID9"));
   EXPECT_EQ(q["cflag"], os::Value("0"));
-  EXPECT_EQ(base64DecodedString(q["title"].stringOr()), "标题 a=b&c");
-  EXPECT_EQ(base64DecodedString(q["url"].stringOr()), "http://news.example/a?id=1&x=2");
-  EXPECT_EQ(base64DecodedString(q["thirdAppDisplayName"].stringOr()), "军事新闻");
+  // Base64 values stand bare in the URL: the query is escaped once as a whole.
+  EXPECT_EQ(q["title"], os::Value("5q28LTIwL+i/kC0yMCvmlrDpl7s="));
+  EXPECT_EQ(unB64(q["title"]), "歼-20/运-20+新闻");
+  EXPECT_EQ(unB64(q["description"]), "摘要 a=b&c");
+  EXPECT_EQ(unB64(q["url"]), "http://news.example/a?id=1&x=2");
+  EXPECT_EQ(unB64(q["thirdAppDisplayName"]), "军事新闻");
+  EXPECT_EQ(url.absoluteString().find('%'), std::string::npos) << url.absoluteString();
 
   Receiver receiver;
   ASSERT_TRUE(QQApiInterface::handleOpenURL(readerDelegate->opened.back(), &receiver));
@@ -135,14 +155,26 @@ TEST_F(QQClientTest, ResultCodes) {
   EXPECT_EQ(QQApi::sendMessage(QQApiMessage::messageWithObject(QQApiWPAObject::objectWithUin("10001"))), 2);
   EXPECT_EQ(reader->openedURLs().back().absoluteString(), QQApi::getQQInstallURL());
 
-  // Values with query characters stay one value each.
-  installQQ({"mqq", "mqqapi", "mqqapiwallet"});
-  auto pay = QQApiPayObject::objectWithOrderNo("o1&app_info=evil", "info=1");
+  // Values that travel as they are go out unaltered; one holding "&" or "#", which would split or
+  // cut the query, is refused and logged, never rewritten.
+  installQQ({"mqq", "mqqapi", "mqqapiwallet", "mqqwpa"});
+  auto pay = QQApiPayObject::objectWithOrderNo("o1=2/3", "info=1+2 中");
   EXPECT_EQ(QQApi::sendMessage(QQApiMessage::messageWithObject(pay)), 0);
   const os::Dictionary payQuery = lastQuery(*qq, 1);
   EXPECT_EQ(qq->openedURLs().back().url.scheme(), "mqqapiwallet");
-  EXPECT_EQ(payQuery["order_no"], os::Value("o1&app_info=evil"));
-  EXPECT_EQ(payQuery["app_info"], os::Value("info=1"));
+  EXPECT_EQ(payQuery["order_no"], os::Value("o1=2/3"));
+  EXPECT_EQ(payQuery["app_info"], os::Value("info=1+2%20%E4%B8%AD"));  // the whole-text escaping's own
+  for (auto [orderNo, appInfo, key] : {std::tuple{"o1&app_info=evil", "info", "order_no"},
+                                       std::tuple{"o1", "info#frag", "app_info"}}) {
+    EXPECT_FALSE(QQApiMessageUtil::URLWithMessage(
+        QQApiMessage::messageWithObject(QQApiPayObject::objectWithOrderNo(orderNo, appInfo))));
+    EXPECT_NE(clientLog().find(std::string("param error: ") + key + " is invalid"), std::string::npos) << key;
+  }
+  EXPECT_FALSE(QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(QQApiWPAObject::objectWithUin("1&2"))));
+  EXPECT_NE(clientLog().find("param error: uin is invalid"), std::string::npos);
+  QQApi::registerQQConnectOpenId("OPEN&ID");
+  EXPECT_FALSE(QQApiMessageUtil::URLWithMessage(QQApiMessage::messageWithObject(text)));
+  EXPECT_NE(clientLog().find("param error: openId is invalid"), std::string::npos);
 }
 
 // The text limit counts characters: exactly 1536 go out whole, one more is refused.
@@ -281,9 +313,23 @@ TEST_F(QQClientTest, WebShare) {
   message->object->title = std::string(40, 'y');
   ASSERT_EQ(QQWebViewKit::setShareParam(*message, param), 0);
   EXPECT_EQ(param["title"], os::Value(std::string(40, 'y')));
+  // A summary of 201 characters or more is cut to its first 199; 200 go whole.
+  for (auto [length, kept] : {std::pair{200, 200}, std::pair{201, 199}}) {
+    std::string summary;
+    for (int i = 0; i < length; ++i) summary += "述";
+    message->object->description = summary;
+    ASSERT_EQ(QQWebViewKit::setShareParam(*message, param), 0);
+    EXPECT_EQ(os::utf16Length(param["summary"].stringOr()), static_cast<std::size_t>(kept)) << length;
+  }
   EXPECT_EQ(QQApi::sendMessage(message), 0);  // the page opens in the system browser
   const std::string page = reader->openedURLs().back().absoluteString();
   EXPECT_TRUE(os::hasPrefix(page, QQApiDatastore::instance().endpoints.shareCheckBase + "/api/check?")) << page;
+
+  // With the QQ browser on the device, the page goes to it after "url=", as it stands.
+  auto browser = sandbox.launchPeerApplication("com.velmora.mqqbrowser", {"mqqbrowser"});
+  EXPECT_EQ(QQApi::sendMessage(message), 0);
+  ASSERT_TRUE(run([&] { return !browser->openedURLs().empty(); }));
+  EXPECT_EQ(browser->openedURLs().back().url.absoluteString(), "mqqbrowser://url=" + page);
 
   Receiver receiver;
   const std::string back = "velmora" + std::string(kAppId) + "://" + QQApiDatastore::instance().endpoints.webAuthorisationHost +

@@ -138,7 +138,7 @@ TEST(AppCommunicateDataTest, RecordsWrittenAndReadBack) {
   EXPECT_EQ(got->fileData(), (os::Data{9, 9}));
 }
 
-TEST(AppCommunicateDataTest, ReadingTypeChecksAndAppliesTheSendingLimits) {
+TEST(AppCommunicateDataTest, ReadingChecksTypesButTakesWhatTheMessengerLeftWhole) {
   os::Dictionary hostile{{"command", os::Value("1010")},
                          {"objectType", os::Value("7")},
                          {"extInfo", os::Value(os::Dictionary{{"x", os::Value(1)}})},
@@ -152,28 +152,36 @@ TEST(AppCommunicateDataTest, ReadingTypeChecksAndAppliesTheSendingLimits) {
   EXPECT_FALSE(message->title());
   EXPECT_FALSE(std::dynamic_pointer_cast<WXAppExtendObject>(message->mediaObject())->extInfo());
 
+  // The sending limits bind the sender only: a long title, a thumbnail that is no picture and an
+  // oversized payload are read as they are.
   hostile.set("title", os::Value(std::string(513, 't')));
-  EXPECT_FALSE(AppCommunicateData(hostile).mediaMessage());
-  hostile.set("title", os::Value("ok"));
+  hostile.set("thumbData", os::Value(os::Data{1, 2, 3}));
   AppCommunicateData big(hostile);
   big.setFileData(os::Data(WXRecordLimits::kFileData + 1));
-  EXPECT_FALSE(big.mediaMessage());
+  message = big.mediaMessage();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->title(), std::string(513, 't'));
+  EXPECT_EQ(message->thumbData(), (os::Data{1, 2, 3}));
+  EXPECT_EQ(std::dynamic_pointer_cast<WXAppExtendObject>(message->mediaObject())->fileData()->size(),
+            WXRecordLimits::kFileData + 1);
+  // The messenger's own reader keeps the limits.
   EXPECT_FALSE(big.mediaInternalMessage());
+  // An unknown object type is still refused.
+  hostile.set("objectType", os::Value("9"));
+  EXPECT_FALSE(AppCommunicateData(hostile).mediaMessage());
 
-  // A launch record is held to the same limits: 2048 characters pass, one more drops the record.
+  // A launch record's message of any length is taken.
   os::Dictionary launch{{"command", os::Value("2040")},
-                        {"messageExt", os::Value(std::string(2048, 'e'))},
-                        {"messageAction", os::Value(std::string(2048, 'a'))}};
+                        {"messageExt", os::Value(std::string(3000, 'e'))},
+                        {"messageAction", os::Value(std::string(3000, 'a'))}};
   auto launched = std::dynamic_pointer_cast<LaunchFromWXReq>(AppCommunicateData(launch).dataToReq());
   ASSERT_TRUE(launched && launched->message());
-  EXPECT_EQ(launched->message()->messageExt(), std::string(2048, 'e'));
-  EXPECT_EQ(launched->message()->messageAction(), std::string(2048, 'a'));
-  for (const char* key : {"messageExt", "messageAction"}) {
-    os::Dictionary over = launch;
-    over.set(key, os::Value(std::string(2049, 'x')));
-    EXPECT_FALSE(AppCommunicateData(over).mediaMessage()) << key;
-    EXPECT_FALSE(AppCommunicateData(over).dataToReq()) << key;
-  }
+  EXPECT_EQ(launched->message()->messageExt(), std::string(3000, 'e'));
+  EXPECT_EQ(launched->message()->messageAction(), std::string(3000, 'a'));
+  launch.set("messageExt", os::Value(7));
+  launched = std::dynamic_pointer_cast<LaunchFromWXReq>(AppCommunicateData(launch).dataToReq());
+  ASSERT_TRUE(launched && launched->message());
+  EXPECT_FALSE(launched->message()->messageExt());
 
   // No usable command: nothing is taken from the record.
   AppCommunicateData noCommand(os::Dictionary{{"command", os::Value(os::Data{1})}, {"title", os::Value("x")}});

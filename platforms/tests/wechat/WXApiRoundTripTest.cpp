@@ -123,6 +123,22 @@ TEST_P(WXApiExchangeTest, ShareRoundTripThroughThePeer) {
   EXPECT_FALSE(peer.record(kAppId).contains("account"));
 }
 
+// A launch by the messenger with a long message is handed on whole, not lost with the fetched record.
+TEST_P(WXApiExchangeTest, ALaunchWithALongMessageReachesTheDelegate) {
+  ASSERT_TRUE(WXApi::registerApp(kAppId));
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2040")},
+                                     {"returnFromApp", os::Value("0")},
+                                     {"openID", os::Value("oid")},
+                                     {"messageExt", os::Value(std::string(3000, 'e'))},
+                                     {"messageAction", os::Value(std::string(3000, 'a'))}});
+  EXPECT_EQ(wx->handled, std::vector<bool>{true});
+  ASSERT_EQ(wx->requests.size(), 1u);
+  auto launch = std::dynamic_pointer_cast<LaunchFromWXReq>(wx->requests[0]);
+  ASSERT_TRUE(launch && launch->message());
+  EXPECT_EQ(launch->message()->messageExt(), std::string(3000, 'e'));
+  EXPECT_EQ(launch->message()->messageAction(), std::string(3000, 'a'));
+}
+
 TEST_P(WXApiExchangeTest, LoginGoesByURLOnNewerSystemsAndByRecordOnOlderOnes) {
   ASSERT_TRUE(WXApi::registerApp(kAppId));
   auto login = std::make_shared<SendAuthReq>();
