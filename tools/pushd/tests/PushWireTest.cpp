@@ -333,7 +333,12 @@ TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
   ASSERT_TRUE(ips);
   ASSERT_EQ(ips->size(), 3u);
   EXPECT_EQ((*ips)[0].stringOr(), "127.0.0.1:" + std::to_string(server_->corePort()));
-  EXPECT_EQ((*reply)["user"].stringOr(), "127.0.0.1:" + std::to_string(server_->reportPort()));
+  // The backups are addresses of their own: a client that takes them reaches them.
+  EXPECT_EQ((*ips)[1].stringOr(), "127.0.0.1:" + std::to_string(server_->backupCorePort()));
+  EXPECT_EQ((*ips)[2].stringOr(), "127.0.0.1:" + std::to_string(server_->backupReportPort()));
+  EXPECT_EQ((*reply)["user"].stringOr(), "127.0.0.1:" + std::to_string(server_->backupReportPort()));
+  EXPECT_NE(server_->backupCorePort(), server_->corePort());
+  EXPECT_NE(server_->backupReportPort(), server_->reportPort());
 }
 
 // The report and badge uploads: gzipped JSON envelopes of records on "/v2/report", plain JSON

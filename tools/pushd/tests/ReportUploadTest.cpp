@@ -142,11 +142,20 @@ TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport
   EXPECT_EQ(cache_->count(), 3u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 
+  // A record's itime has ten digits: a packet with another is refused whole, and let go.
   server_->reportService().setMode(pushd::ReportService::Mode::Accept);
   report(2, url())->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
-  EXPECT_EQ(outcomes_->statuses[1], 200);  // the service checked the gzip body and the Authorization
-  EXPECT_EQ(server_->reportService().records().size(), 4u);
+  EXPECT_EQ(outcomes_->statuses[1], 400);
+  EXPECT_TRUE(server_->reportService().records().empty());
+  EXPECT_EQ(cache_->count(), 0u);
+  EXPECT_TRUE(cache_->sendingPackageCache().empty());
+
+  cache_->addCacheObject(record(0), "earlier");
+  report(3, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 3; }));
+  EXPECT_EQ(outcomes_->statuses[2], 200);  // the service checked the gzip body and the Authorization
+  EXPECT_EQ(server_->reportService().records().size(), 2u);
   EXPECT_EQ(cache_->count(), 0u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 }
