@@ -447,7 +447,8 @@ struct PushServer::Impl {
   void answerLookup() {
     sockaddr_in from{};
     auto datagram = lookup->receiveFrom(2048, &from);
-    if (!datagram || silent || primaryDown) return;
+    if (!datagram || silent) return;
+    if (primaryDown) return note("refused lookup: the primary is down");
     if (auto fault = lookupFault(*datagram)) return note("refused lookup: " + *fault);
     // The uid's low byte names a device that registered here, unless the service forgot it (a
     // restart without an identity file): answered, and said.
