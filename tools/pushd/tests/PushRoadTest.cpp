@@ -42,8 +42,10 @@ class PushRoadTest : public ::testing::Test {
     client_.reset();
     for (auto token : tokens_) os::NotificationCenter::defaultCenter().removeObserver(token);
   }
-  // A client on this thread, pointed at the service (its core default at a closed port).
-  void startClient() {
+  // A client on this thread, pointed at the service (its core default at a closed port; its report
+  // and user hosts too, unless given).
+  void startClient(std::uint16_t reportPort = 0) {
+    const std::string reportHost = "127.0.0.1:" + std::to_string(reportPort ? reportPort : closedPort_);
     std::string config = sandbox_.root() + "/PushConfig.plist";
     os::PropertyList::writeFile(os::Value(os::Dictionary{
                                     {"APP_KEY", os::Value("abc123")},
@@ -53,8 +55,8 @@ class PushRoadTest : public ::testing::Test {
                                     {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
                                     {"CORE_HOST", os::Value("127.0.0.1")},
                                     {"CORE_PORT", os::Value(closedPort_)},
-                                    {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
-                                    {"USER_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                    {"REPORT_HOST", os::Value(reportHost)},
+                                    {"USER_HOST", os::Value(reportHost)},
                                 }),
                                 config, os::PropertyListFormat::XML);
     client_ = std::make_shared<DUVClient>();
@@ -234,6 +236,33 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   auto records = server_->reportService().records();
   auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
   EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
+  // Every packet as the tables make it: none refused, none out of order, none carrying a record twice.
+  const auto& service = server_->reportService();
+  EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));
+  EXPECT_EQ(service.disorders(), 0u);
+  EXPECT_EQ(service.duplicates(), 0u);
+}
+
+TEST_F(PushRoadTest, WithThePrimaryDownReportsAndBadgesTakeTheBackupAddress) {
+  startClient(server_->reportPort());
+  client_->updateDeviceToken({0x09});
+  loggedIn();
+  auto& service = server_->reportService();
+  client_->handleRemoteNotification(2001, {{"_j_msgid", os::Value(11)}});
+  ASSERT_TRUE(runUntil([&] { return service.records().size() >= 1; }));
+  const std::size_t before = service.records().size();
+
+  ASSERT_EQ(server_->control("primary down"), "ok");
+  client_->handleRemoteNotification(2002, {{"_j_msgid", os::Value(12)}});
+  ASSERT_TRUE(runUntil([&] {
+    auto records = service.records();
+    return std::any_of(records.begin(), records.end(), [](const auto& r) { return r["msg_id"] == os::Value("12"); });
+  }));
+  client_->setBadgeNumberReport(5);
+  ASSERT_TRUE(runUntil([&] { return !service.badges().empty(); }));
+  EXPECT_EQ(service.badges().back(), 5);
+  EXPECT_GT(service.records().size(), before);
+  EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));
 }
 
 TEST_F(PushRoadTest, TagsAndAliasAnswerOnceOnTheMainQueue) {
