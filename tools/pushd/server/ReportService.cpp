@@ -27,7 +27,7 @@ constexpr std::size_t kPacketBudget = 1024;
 constexpr const char* kArrivedEncoding = "X-Pushd-Arrived-Encoding";
 
 // A JSON number that is a whole number within [least, most], read without casting a value out of
-// range: a body may carry 1e300, NaN-like extremes or fractions.
+// range: a body may carry 1e300 or a fraction.
 std::optional<long long> wholeNumber(const os::Value& value, double least, double most) {
   if (!value.isNumber()) return std::nullopt;
   const double d = value.doubleValue();
@@ -66,8 +66,7 @@ bool isRecord(const os::Value& value) {
            r["date"].isString() && r["time"].isString();
   if (type == "device_info") return isDeviceRecord(r);
   if (type == "msg_status") {
-    auto result = wholeNumber(r["result"], 2000, 2004);
-    return result && r["msg_id"].isString();
+    return wholeNumber(r["result"], 2000, 2004) && r["msg_id"].isString();
   }
   if (type == "loc_info") return isListOrEmpty(r["wifi"]) && isListOrEmpty(r["cell"]) && isListOrEmpty(r["gps"]);
   if (type == "crash_log") return r["crashlogs"].array() != nullptr;
@@ -130,9 +129,8 @@ bool fitsTheBudget(const os::Data& text, std::size_t records) { return records <
 // "content" {"badge": a value of 0 or more}.
 bool isBadgeBody(const os::Dictionary& body) {
   const os::Value& badge = body["content"]["badge"];
-  const double itime = body["itime"].isNumber() ? body["itime"].doubleValue() : 0;
   return isWholeNumber(body["uid"]) && body["platform"] == os::Value("i") && body["app_key"].isString() &&
-         std::isfinite(itime) && itime > 0 && wholeNumber(badge, 0, kInt32Most);
+         body["itime"].isNumber() && wholeNumber(badge, 0, kInt32Most);
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }

@@ -382,13 +382,13 @@ TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
   auto lookup = [](auto change) {
     Lookup l;
     change(l);
-    auto d = l.datagram();
-    return d;
+    return l.datagram();
   };
   std::vector<os::Data> refused{
       lookup([](Lookup&) {}), lookup([](Lookup& l) { l.version = ""; }), lookup([](Lookup& l) { l.network = 5; }),
       lookup([](Lookup& l) { l.key = "\0abc123"s; })};
-  refused[0][0] = 0, refused[0][1] = 0x80;  // the length big-endian
+  refused[0][0] = 0;  // the length big-endian
+  refused[0][1] = 0x80;
   auto uidLate = lookup([](Lookup&) {});
   uidLate[7] = static_cast<std::uint8_t>(login.uid);  // the uid's byte one place late
   auto trailing = lookup([](Lookup&) {});
