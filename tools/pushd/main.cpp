@@ -18,16 +18,21 @@ volatile std::sig_atomic_t stopping = 0;
 void usage() {
   std::fprintf(stderr,
                "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
-               "             [--port-file PATH]\n"
+               "             [--backup-core-port N] [--backup-report-port N] [--port-file PATH]\n"
                "             [--identities PATH] [--report-store PATH] [--server-version N]\n"
                "             [--push-after SECONDS JSON] [--verbose]\n"
                "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
+               "  The lookup names the core address, the backup core address and the report service's\n"
+               "  backup address (also as the user service); both backups serve as the primaries do.\n"
                "  --report-store keeps the records the report service accepted over restarts.\n"
                "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
                "  Control port, one command a line: push JSON | push-id ID JSON | notify JSON | close | reset |\n"
-               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash|stall-after-store.\n"
+               "  silence on|off | garbage | delay SECONDS | report ok|403|500|stall|garbage|crash|stall-after-store |\n"
+               "  primary down|up. \"primary down\" silences the lookup and closes the primary core and report\n"
+               "  ports (their connections end), so a client takes its backup addresses; \"primary up\" reopens\n"
+               "  them. Each answers \"ok ...\" or \"error: <why>\", also for JSON that push and notify cannot send.\n"
                "  A line \"device TOKEN\" makes its connection a device's link to the push channel that\n"
                "  \"notify JSON\" plays: remote notifications arrive there as lines \"remote JSON\".\n");
 }
@@ -55,13 +60,15 @@ int main(int argc, char** argv) {
     };
     long n = 0;
     if (arg == "--lookup-port" || arg == "--core-port" || arg == "--control-port" || arg == "--report-port" ||
-        arg == "--server-version") {
+        arg == "--backup-core-port" || arg == "--backup-report-port" || arg == "--server-version") {
       if (!number(value(), n) || n < 0 || n > 65535) return usage(), 2;
       auto port = static_cast<std::uint16_t>(n);
       if (arg == "--lookup-port") options.lookupPort = port;
       if (arg == "--core-port") options.corePort = port;
       if (arg == "--control-port") options.controlPort = port;
       if (arg == "--report-port") options.reportPort = port;
+      if (arg == "--backup-core-port") options.backupCorePort = port;
+      if (arg == "--backup-report-port") options.backupReportPort = port;
       if (arg == "--server-version") options.serverVersion = port;
     } else if (arg == "--port-file") {
       portFile = value();

@@ -97,6 +97,8 @@ constexpr std::uint16_t kStatusMalformed = 1001;
 constexpr std::uint16_t kStatusAppKeyIllegal = 1008;
 // Frames longer than this cannot be written: the length field has 16 bits.
 constexpr std::size_t kMaximumFrame = 65535;
+// A tags and alias request stays below this, header included.
+constexpr std::size_t kMaximumTagsFrame = 1024;
 
 bool isLowerHex(const std::string& text, std::size_t length) {
   return text.size() == length && text.find_first_not_of("0123456789abcdef") == std::string::npos;
@@ -118,6 +120,8 @@ struct Connection {
   std::uint32_t uid = 0;
   bool loggedIn = false;
   std::uint32_t session = 0;
+  // Accepted at the backup core address.
+  bool viaBackup = false;
   // Messages pushed on this connection and not yet receipted, by the rid they went with: their
   // type and id, which the receipt must repeat.
   std::map<std::uint16_t, std::pair<std::uint8_t, std::uint32_t>> unreceipted;
@@ -127,16 +131,22 @@ struct PushServer::Impl {
   ServerOptions options;
   std::shared_ptr<os::Thread> thread;
   std::shared_ptr<os::UdpSocket> lookup;
-  std::shared_ptr<os::TcpListener> core, control;
+  std::shared_ptr<os::TcpListener> core, backupCore, control;
   std::vector<std::shared_ptr<Connection>> connections;
+  // Written on the service's thread only, under identityMutex, which the report service's threads
+  // take to read: they never wait for this thread, which may itself be waiting for them.
   std::map<std::uint32_t, Identity> identities;
+  mutable std::mutex identityMutex;
   std::uint32_t nextUid = 1001;
   std::uint32_t nextSession = 1;
   std::uint32_t nextMessageId = 5001;
   std::uint16_t nextRid = 1;
   bool silent = false;
   double delay = 0;
-  std::uint16_t corePort = 0, lookupPort = 0;
+  std::uint16_t corePort = 0, backupCorePort = 0, lookupPort = 0;
+  // The primary is down: its lookup is silent and its core port takes no connection; the backup
+  // core address serves on.
+  bool primaryDown = false;
   std::unique_ptr<ReportService> reports;
 
   mutable std::mutex mutex;
@@ -176,7 +186,10 @@ struct PushServer::Impl {
     identity.password = os::md5Hex("pushd-password-" + std::to_string(identity.uid)).substr(0, 16);
     identity.registrationID = "0" + os::md5Hex("pushd-registration-" + std::to_string(identity.uid)).substr(0, 10);
     identity.appkey = appkey;
-    identities[identity.uid] = identity;
+    {
+      std::lock_guard lock(identityMutex);
+      identities[identity.uid] = identity;
+    }
     saveIdentities();
     return identity;
   }
@@ -216,9 +229,32 @@ struct PushServer::Impl {
     std::erase(connections, connection);
   }
 
-  void accept(std::shared_ptr<os::TcpSocket> socket) {
+  std::shared_ptr<os::TcpListener> listenForCore(std::uint16_t port, bool backup) {
+    auto listener = os::TcpListener::listen("127.0.0.1", port);
+    if (listener)
+      listener->schedule(thread->runLoop(),
+                         [this, backup](std::shared_ptr<os::TcpSocket> socket) { accept(std::move(socket), backup); });
+    return listener;
+  }
+
+  // Takes the primary down (its connections end) or brings it back on the same port.
+  bool setPrimaryDown(bool down) {
+    if (down && core) {
+      core->close();
+      core.reset();
+      for (const auto& connection : std::vector(connections))
+        if (!connection->viaBackup) drop(connection, false);
+    }
+    if (!down && !core && !(core = listenForCore(corePort, false))) return false;
+    primaryDown = down;
+    note(down ? "primary down" : "primary up");
+    return reports->setPrimaryDown(down);
+  }
+
+  void accept(std::shared_ptr<os::TcpSocket> socket, bool backup) {
     auto connection = std::make_shared<Connection>();
     connection->socket = socket;
+    connection->viaBackup = backup;
     connections.push_back(connection);
     std::weak_ptr<Connection> weak = connection;
     os::Socket::Callbacks callbacks;
@@ -341,17 +377,20 @@ struct PushServer::Impl {
         std::string json = body.text();
         if (!versionOk || !sessionOk || !body.atEnd() || uid != connection->uid)
           return note("tags refused " + std::to_string(uid));
-        note("tags " + std::to_string(uid) + " " + json);
+        // A request of 1024 bytes or more is one the client has already failed to its caller: it
+        // is acknowledged, and refused.
+        const bool fits = frame.size() < kMaximumTagsFrame;
+        note(fits ? "tags " + std::to_string(uid) + " " + json : "tags refused " + std::to_string(uid) + " too long");
         ack(connection, command, rid);
         // The answer travels as a message of the tags/alias type, naming the request's sequence;
         // a request that is not the app's own or whose JSON is not the command's gets a code of
         // the service's.
         auto request = objectFromJSONString(json);
         const os::Dictionary* fields = request ? request->dictionary() : nullptr;
-        const bool valid = fields && (*fields)["platform"] == os::Value("i") &&
+        const bool valid = fits && fields && (*fields)["platform"] == os::Value("i") &&
                            (!fields->contains("tags") || (*fields)["tags"].isString()) &&
                            (!fields->contains("alias") || (*fields)["alias"].isString()) &&
-                           identities[uid].appkey == appkey;
+                           identities.contains(uid) && identities.at(uid).appkey == appkey;
         std::string answer =
             R"({"sequence":)" + std::to_string(rid) + R"(,"code":)" + (valid ? "0" : std::to_string(kStatusMalformed)) + "}";
         return pushTo(connection, answer, nextMessageId++, 20);
@@ -408,18 +447,52 @@ struct PushServer::Impl {
   void answerLookup() {
     sockaddr_in from{};
     auto datagram = lookup->receiveFrom(2048, &from);
-    if (!datagram) return;
-    // 128 bytes, their length first (little-endian), "UE", and the SDK version at 92 unless an app
-    // key of more than 50 bytes ran over it.
-    const os::Data& d = *datagram;
-    if (d.size() != 128 || d[0] != 0x80 || d[1] != 0 || d[2] != 'U' || d[3] != 'E' || silent) return;
-    const auto keyEnd = std::find(d.begin() + 42, d.end(), 0);
-    if (keyEnd - d.begin() <= 92 && std::string(d.begin() + 92, d.begin() + 97) != "1.8.1") return;
+    if (!datagram || silent) return;
+    if (primaryDown) return note("refused lookup: the primary is down");
+    if (auto fault = lookupFault(*datagram)) return note("refused lookup: " + *fault);
+    // The uid's low byte names a device that registered here, unless the service forgot it (a
+    // restart without an identity file): answered, and said.
+    const std::uint8_t uidByte = (*datagram)[4] == 0 ? (*datagram)[6] : 0;
+    bool known = uidByte == 0;
+    {
+      std::lock_guard lock(identityMutex);
+      for (const auto& [uid, identity] : identities) known = known || (uid & 0xff) == uidByte;
+    }
+    if (!known) note("unknown uid byte in lookup " + std::to_string(uidByte));
     note("lookup");
+    // [0] the core address, [1] the backup core address, [2] the report address, which the client
+    // takes as its reports' backup address (the backup report port), as "user" for its badge.
     std::string core = "127.0.0.1:" + std::to_string(corePort);
-    std::string report = "127.0.0.1:" + std::to_string(reports ? reports->port() : lookupPort);
-    std::string reply = R"({"ips":[")" + core + R"(",")" + core + R"(",")" + report + R"("],"user":")" + report + R"("})";
+    std::string backup = "127.0.0.1:" + std::to_string(backupCorePort);
+    std::string report = "127.0.0.1:" + std::to_string(reports ? reports->backupPort() : lookupPort);
+    std::string reply = R"({"ips":[")" + core + R"(",")" + backup + R"(",")" + report + R"("],"user":")" + report + R"("})";
     lookup->sendTo(reply.data(), reply.size(), from);
+  }
+
+  // What is wrong with a lookup request, if anything. 128 bytes, zero where nothing is written:
+  // the length (little-endian), "UE", 0, the network type (4 on Wi-Fi, a carrier code 0 to 3) and
+  // the uid's low byte; a carrier name may be written over them from byte 4, up to byte 41 unless
+  // the app key overwrites it. The app key from byte 42, and the SDK version at 92 unless a key of
+  // more than 50 bytes ran over it.
+  static std::optional<std::string> lookupFault(const os::Data& d) {
+    if (d.size() != 128 || d[0] != 0x80 || d[1] != 0 || d[2] != 'U' || d[3] != 'E') return "not the protocol's header";
+    auto zeros = [&](std::size_t from, std::size_t to) {
+      return std::all_of(d.begin() + static_cast<long>(from), d.begin() + static_cast<long>(to),
+                         [](std::uint8_t b) { return b == 0; });
+    };
+    const bool carrier = d[4] != 0;
+    if (!carrier && (d[5] > 4 || !zeros(7, 42))) return "network type or uid byte out of place";
+    // The key's length is what makes the rest of the datagram what the writing order leaves: the
+    // version at 92 where the key did not reach, zeros elsewhere (a long carrier name may stand on
+    // after the key, before the version).
+    for (std::size_t length = 1; length <= 86; ++length) {
+      if (!plausibleAppKey(std::string(d.begin() + 42, d.begin() + 42 + static_cast<long>(length)))) break;
+      bool rest = true;
+      for (std::size_t i = 42 + length; i < 128 && rest; ++i)
+        rest = d[i] == (i >= 92 && i < 97 ? static_cast<std::uint8_t>("1.8.1"[i - 92]) : 0) || (carrier && i < 92);
+      if (rest) return std::nullopt;
+    }
+    return "no app key at byte 42, or no SDK version at byte 92 after it";
   }
 
   // The control port: one text command per line, one answer line each. A line "device TOKEN"
@@ -507,30 +580,28 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
         }
         raw->lookupPort = raw->lookup->localPort().value_or(0);
         raw->lookup->schedule(loop, {nullptr, [raw] { raw->answerLookup(); }, nullptr});
-        raw->core = os::TcpListener::listen("127.0.0.1", raw->options.corePort);
-        if (!raw->core) {
-          failure = "cannot listen on the core port: " + std::string(std::strerror(errno));
+        raw->core = raw->listenForCore(raw->options.corePort, false);
+        raw->backupCore = raw->core ? raw->listenForCore(raw->options.backupCorePort, true) : nullptr;
+        if (!raw->core || !raw->backupCore) {
+          failure = "cannot listen on the core ports: " + std::string(std::strerror(errno));
           return;
         }
         raw->corePort = raw->core->port();
-        raw->core->schedule(loop, [raw](std::shared_ptr<os::TcpSocket> socket) { raw->accept(std::move(socket)); });
+        raw->backupCorePort = raw->backupCore->port();
       },
       true);
   raw->reports = std::make_unique<ReportService>(
       [raw](std::uint32_t uid) -> std::optional<ReportService::Identity> {
-        std::optional<ReportService::Identity> identity;
-        raw->thread->perform(
-            [&] {
-              if (auto it = raw->identities.find(uid); it != raw->identities.end())
-                identity = ReportService::Identity{it->second.password, it->second.appkey};
-            },
-            true);
-        return identity;
+        std::lock_guard lock(raw->identityMutex);
+        if (auto it = raw->identities.find(uid); it != raw->identities.end())
+          return ReportService::Identity{it->second.password, it->second.appkey};
+        return std::nullopt;
       },
       options.verbose);
   if (failure.empty() && !options.reportStore.empty() && !raw->reports->setStoreFile(options.reportStore))
     failure = "cannot open the report store " + options.reportStore;
-  if (failure.empty() && !raw->reports->start(options.reportPort)) failure = "cannot listen on the report port";
+  if (failure.empty() && !raw->reports->start(options.reportPort, options.backupReportPort))
+    failure = "cannot listen on the report ports";
   std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
   if (!failure.empty()) {
     if (error) *error = failure;
@@ -538,6 +609,7 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
   }
   server->lookupPort_ = server->impl_->lookupPort;
   server->corePort_ = server->impl_->corePort;
+  server->backupCorePort_ = server->impl_->backupCorePort;
   PushServer* self = server.get();
   server->impl_->thread->perform([self] { self->controlPort_ = self->impl_->listenForControl(self); }, true);
   return server;
@@ -553,6 +625,7 @@ PushServer::~PushServer() {
         for (const auto& connection : std::vector(impl->connections)) impl->drop(connection, false);
         if (impl->lookup) impl->lookup->close();
         if (impl->core) impl->core->close();
+        if (impl->backupCore) impl->backupCore->close();
         if (impl->control) impl->control->close();
         for (const auto& socket : impl->controlSockets) socket->close();
         impl->controlSockets.clear();
@@ -600,6 +673,27 @@ void PushServer::setReplyDelay(double seconds) {
   impl_->thread->perform([&] { impl_->delay = seconds; }, true);
 }
 
+// A pushed message: "message" a string; "title" a string and "extras" an object when given.
+std::optional<std::string> PushServer::messageFault(const std::string& json) {
+  auto parsed = objectFromJSONString(json);
+  if (!parsed) return "the message is not readable JSON";
+  const os::Dictionary* message = parsed->dictionary();
+  if (!message) return "the message is not a JSON object";
+  if (!(*message)["message"].isString()) return "the message has no \"message\" text";
+  if (message->contains("title") && !(*message)["title"].isString()) return "the message's \"title\" is not a text";
+  if (message->contains("extras") && !(*message)["extras"].dictionary()) return "the message's \"extras\" is not an object";
+  return std::nullopt;
+}
+
+// A remote notification: an object with its "aps" object.
+std::optional<std::string> PushServer::notificationFault(const std::string& json) {
+  auto parsed = objectFromJSONString(json);
+  if (!parsed) return "the notification is not readable JSON";
+  if (!parsed->dictionary()) return "the notification is not a JSON object";
+  if (!(*parsed)["aps"].dictionary()) return "the notification has no \"aps\" object";
+  return std::nullopt;
+}
+
 std::string PushServer::control(const std::string& line) {
   std::istringstream words(line);
   std::string command;
@@ -609,14 +703,28 @@ std::string PushServer::control(const std::string& line) {
   auto pushed = [](std::optional<std::uint32_t> id) {
     return id ? "ok " + std::to_string(*id) : std::string("error: the message does not fit a frame");
   };
-  if (command == "push" && !rest.empty()) return pushed(pushMessage(rest));
+  if (command == "push" && !rest.empty()) {
+    if (auto fault = messageFault(rest)) return "error: " + *fault;
+    return pushed(pushMessage(rest));
+  }
   if (command == "push-id") {
     std::istringstream args(rest);
     std::uint32_t id = 0;
     std::string content;
-    if (args >> id && std::getline(args >> std::ws, content) && !content.empty()) return pushed(pushMessage(content, id));
+    if (args >> id && std::getline(args >> std::ws, content) && !content.empty()) {
+      if (auto fault = messageFault(content)) return "error: " + *fault;
+      return pushed(pushMessage(content, id));
+    }
   }
-  if (command == "notify" && !rest.empty()) return "ok " + std::to_string(notify(rest));
+  if (command == "notify" && !rest.empty()) {
+    if (auto fault = notificationFault(rest)) return "error: " + *fault;
+    return "ok " + std::to_string(notify(rest));
+  }
+  if (command == "primary" && (rest == "down" || rest == "up")) {
+    bool done = false;
+    impl_->thread->perform([&] { done = impl_->setPrimaryDown(rest == "down"); }, true);
+    return done ? "ok" : "error: the primary's ports cannot be listened on again";
+  }
   if (command == "close" || command == "reset") return closeConnections(command == "reset"), "ok";
   if (command == "silence" && (rest == "on" || rest == "off")) return setSilent(rest == "on"), "ok";
   if (command == "garbage") return sendGarbage(), "ok";
@@ -637,10 +745,12 @@ std::string PushServer::control(const std::string& line) {
     if (auto it = modes.find(rest); it != modes.end()) return impl_->reports->setMode(it->second), "ok";
   }
   return "error: push JSON | push-id ID JSON | notify JSON | close | reset | silence on|off | garbage | delay SECONDS | "
-         "report ok|403|500|stall|garbage|crash|stall-after-store";
+         "report ok|403|500|stall|garbage|crash|stall-after-store | primary down|up";
 }
 
 std::uint16_t PushServer::reportPort() const { return impl_->reports->port(); }
+
+std::uint16_t PushServer::backupReportPort() const { return impl_->reports->backupPort(); }
 
 ReportService& PushServer::reportService() { return *impl_->reports; }
 

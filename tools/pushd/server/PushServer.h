@@ -30,6 +30,9 @@ struct ServerOptions {
   std::uint16_t corePort = 0;
   std::uint16_t controlPort = 0;
   std::uint16_t reportPort = 0;
+  // The backup core address and the report service's backup address, which the lookup names.
+  std::uint16_t backupCorePort = 0;
+  std::uint16_t backupReportPort = 0;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only.
   std::string identityFile;
@@ -50,7 +53,8 @@ struct ServerOptions {
 
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
 // "register refused", "login <uid>", "login refused <uid>", "heartbeat <uid>",
-// "token <uid> <token>", "device <token>",
+// "token <uid> <token>", "device <token>", "refused lookup: <why>", "unknown uid byte in lookup <byte>",
+// "primary down", "primary up",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
 // "closed <uid>"; a command whose fields are not its own is seen as "<command> refused ...".
 class PushServer {
@@ -64,6 +68,8 @@ class PushServer {
   std::uint16_t corePort() const { return corePort_; }
   std::uint16_t controlPort() const { return controlPort_; }
   std::uint16_t reportPort() const;
+  std::uint16_t backupCorePort() const { return backupCorePort_; }
+  std::uint16_t backupReportPort() const;
   // The HTTP report service, named in the lookup's reply as the report and user-service address.
   ReportService& reportService();
 
@@ -83,9 +89,14 @@ class PushServer {
   void sendGarbage();
   void setReplyDelay(double seconds);
   // Text commands of the control port: "push JSON", "push-id ID JSON", "notify JSON", "close", "reset",
-  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash|stall-after-store". Answers
-  // "ok ..." or "error ...".
+  // "silence on|off", "garbage", "delay SECONDS", "report ok|403|500|stall|garbage|crash|stall-after-store",
+  // "primary down|up" (down: the lookup is silent and the primary core and report ports take no
+  // connection; the backup addresses serve on). Answers "ok ..." or "error: <why>", also for JSON
+  // that is not a message or a notification.
   std::string control(const std::string& line);
+  // Why the JSON is not a message of "push" or a notification of "notify", if it is not.
+  static std::optional<std::string> messageFault(const std::string& json);
+  static std::optional<std::string> notificationFault(const std::string& json);
 
   std::vector<std::string> events() const;
   bool hasEvent(const std::string& prefix) const;
@@ -97,7 +108,7 @@ class PushServer {
  private:
   explicit PushServer(std::unique_ptr<Impl> impl);
   std::unique_ptr<Impl> impl_;
-  std::uint16_t lookupPort_ = 0, corePort_ = 0, controlPort_ = 0;
+  std::uint16_t lookupPort_ = 0, corePort_ = 0, backupCorePort_ = 0, controlPort_ = 0;
 };
 
 }  // namespace pushd

@@ -3,6 +3,8 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <fstream>
 
 #include "foundation/formats/Base64.h"
@@ -16,18 +18,45 @@ namespace pushd {
 namespace {
 // A report packet is about a kilobyte of JSON; anything that inflates past this is hostile.
 constexpr std::size_t kMaximumInflated = 1 << 20;
+// A packet of more than one record stays within this many bytes, counted as the client counts
+// them: the envelope's JSON without "content", each record's JSON and a comma after all but one,
+// and 10.
+constexpr std::size_t kPacketBudget = 1024;
+// Where the library keeps a report's Content-Encoding once it has taken the header off, so that
+// the body reaches the handler as the bytes that arrived.
+constexpr const char* kArrivedEncoding = "X-Pushd-Arrived-Encoding";
 
-bool isWholeNumber(const os::Value& value) {
-  return value.isNumber() && value.doubleValue() == static_cast<double>(static_cast<long long>(value.doubleValue()));
+// A JSON number that is a whole number within [least, most], read without casting a value out of
+// range: a body may carry 1e300 or a fraction.
+std::optional<long long> wholeNumber(const os::Value& value, double least, double most) {
+  if (!value.isNumber()) return std::nullopt;
+  const double d = value.doubleValue();
+  if (!std::isfinite(d) || d < least || d > most || d != std::trunc(d)) return std::nullopt;
+  return static_cast<long long>(d);
 }
+constexpr double kInt32Least = -2147483648.0, kInt32Most = 2147483647.0;
+bool isWholeNumber(const os::Value& value) { return wholeNumber(value, kInt32Least, kInt32Most).has_value(); }
+// Seconds since 1970 written with exactly ten digits.
+bool isTenDigitTime(const os::Value& value) { return wholeNumber(value, 1e9, 9999999999.0).has_value(); }
 
 // A list of entries, or "" when the client had none.
 bool isListOrEmpty(const os::Value& value) { return value.array() || value == os::Value(""); }
 
+// The device record is the device description and nothing else: these keys, each a string beside
+// "itime", the two version keys the same text.
+bool isDeviceRecord(const os::Dictionary& r) {
+  static const char* const keys[] = {"os_version", "sdk_version", "timezone", "app_versioncode", "app_versionname",
+                                     "language",   "resolution",  "Channel",  "model"};
+  if (r.size() != std::size(keys) + 2) return false;
+  for (const char* key : keys)
+    if (!r[key].isString()) return false;
+  return r["sdk_version"] == os::Value("1.8.1") && r["app_versioncode"] == r["app_versionname"];
+}
+
 // The record kinds and the fields each carries beside "type" and "itime".
 bool isRecord(const os::Value& value) {
   const os::Dictionary* record = value.dictionary();
-  if (!record || !(*record)["type"].isString() || !isWholeNumber((*record)["itime"])) return false;
+  if (!record || !(*record)["type"].isString() || !isTenDigitTime((*record)["itime"])) return false;
   const std::string type = *(*record)["type"].string();
   const os::Dictionary& r = *record;
   if (type == "active_launch")
@@ -35,18 +64,17 @@ bool isRecord(const os::Value& value) {
   if (type == "active_terminate")
     return isWholeNumber(r["duration"]) && r["session_id"].isString() && isListOrEmpty(r["activities"]) &&
            r["date"].isString() && r["time"].isString();
-  if (type == "device_info") return r["sdk_version"] == os::Value("1.8.1") && r["os_version"].isString();
+  if (type == "device_info") return isDeviceRecord(r);
   if (type == "msg_status") {
-    const double result = r["result"].isNumber() ? r["result"].doubleValue() : 0;
-    return isWholeNumber(r["result"]) && result >= 2000 && result <= 2004 && r["msg_id"].isString();
+    return wholeNumber(r["result"], 2000, 2004) && r["msg_id"].isString();
   }
   if (type == "loc_info") return isListOrEmpty(r["wifi"]) && isListOrEmpty(r["cell"]) && isListOrEmpty(r["gps"]);
   if (type == "crash_log") return r["crashlogs"].array() != nullptr;
   return false;
 }
 
-// The envelope: "platform" "i", the uid as a number, "sdk_ver" "1.8.1", "app_key", and at least
-// one record in "content".
+// The envelope: "platform" "i", the uid as a signed 32-bit number, "sdk_ver" "1.8.1", "app_key",
+// and at least one record in "content".
 bool isEnvelope(const os::Dictionary& envelope) {
   const os::Array* content = envelope["content"].array();
   if (envelope["platform"] != os::Value("i") || envelope["sdk_ver"] != os::Value("1.8.1") ||
@@ -55,26 +83,82 @@ bool isEnvelope(const os::Dictionary& envelope) {
   return std::all_of(content->begin(), content->end(), isRecord);
 }
 
+// The records stand last-added first, and each packing adds the kind's record, made then, after
+// the waiting ones: no record of a first packet is newer than its first. A session's close record
+// is dated at the close, which may precede records made while the session was closed. The later
+// packets of a request carry waiting records alone, in an order of the client's own: a packet out
+// of this order is counted, not refused.
+bool isNewestFirst(const os::Array& content) {
+  const os::Dictionary& first = *content.front().dictionary();
+  if (first["type"] == os::Value("active_terminate")) return true;
+  const double newest = first["itime"].doubleValue();
+  return std::all_of(content.begin(), content.end(),
+                     [&](const os::Value& record) { return (*record.dictionary())["itime"].doubleValue() <= newest; });
+}
+
+bool carriesARecordTwice(const os::Array& content) {
+  for (std::size_t i = 0; i < content.size(); ++i)
+    for (std::size_t j = i + 1; j < content.size(); ++j)
+      if (content[i] == content[j]) return true;
+  return false;
+}
+
+// Compact JSON: no white space outside strings.
+bool isCompact(const os::Data& text) {
+  bool inString = false, escaped = false;
+  for (std::uint8_t c : text) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The budget of a packet of more than one record. In the compact text the envelope's four entries,
+// the records and the commas between them stand once each, beside ',"content":[' and ']': 3 bytes
+// more than the client's count.
+bool fitsTheBudget(const os::Data& text, std::size_t records) { return records < 2 || text.size() - 3 <= kPacketBudget; }
+
 // The badge body: "uid", "platform" "i", "app_key", "itime" (seconds with their fraction) and
 // "content" {"badge": a value of 0 or more}.
 bool isBadgeBody(const os::Dictionary& body) {
   const os::Value& badge = body["content"]["badge"];
   return isWholeNumber(body["uid"]) && body["platform"] == os::Value("i") && body["app_key"].isString() &&
-         body["itime"].isNumber() && isWholeNumber(badge) && badge.doubleValue() >= 0;
+         body["itime"].isNumber() && wholeNumber(badge, 0, kInt32Most);
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 }  // namespace
 
+// One listening address of the service: its HTTP server and the thread serving it.
+struct ReportService::Endpoint {
+  httplib::Server http;
+  tools::ServiceHost host{http};
+  // Set before the host stops, so a stalled answer on this address lets go.
+  std::atomic<bool> stopping{false};
+  ~Endpoint() {
+    stopping = true;
+    host.stop();
+  }
+};
+
 ReportService::ReportService(IdentityOf identityOf, bool verbose)
-    : identityOf_(std::move(identityOf)), verbose_(verbose), http_(std::make_unique<httplib::Server>()) {}
+    : identityOf_(std::move(identityOf)), verbose_(verbose) {}
 
 ReportService::~ReportService() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
-  host_.stop();
+  std::lock_guard lock(endpointMutex_);
+  primary_.reset();
+  backup_.reset();
 }
 
 std::string ReportService::expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body) {
@@ -83,8 +167,20 @@ std::string ReportService::expectedAuthorization(std::uint32_t uid, const std::s
   return "Basic " + base64EncodedString(id + ":" + signature).value_or("");
 }
 
-bool ReportService::start(std::uint16_t port) {
-  http_->Post("/v2/report", [this](const httplib::Request& request, httplib::Response& response) {
+void ReportService::serveReports(Endpoint& endpoint) {
+  // The signature covers the gzip bytes as the client sent them. The HTTP library would inflate a
+  // body it is told is gzipped before any handler sees it, so the header is taken off as soon as
+  // the headers are read (the request is the server's own, not const) and kept aside.
+  endpoint.http.set_pre_routing_handler([](const httplib::Request& request, httplib::Response&) {
+    auto& headers = const_cast<httplib::Request&>(request).headers;
+    headers.erase(kArrivedEncoding);
+    if (auto it = headers.find("Content-Encoding"); it != headers.end()) {
+      headers.emplace(kArrivedEncoding, it->second);
+      headers.erase(it);
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  endpoint.http.Post("/v2/report", [this, &endpoint](const httplib::Request& request, httplib::Response& response) {
     Mode mode;
     {
       std::lock_guard lock(mutex_);
@@ -96,12 +192,13 @@ bool ReportService::start(std::uint16_t port) {
       std::lock_guard lock(mutex_);
       answers_.push_back(status);
     };
-    // Hold the answer until the service stops or the mode changes: the client's time-out decides.
+    // Hold the answer until the service or this address stops or the mode changes: the client's
+    // time-out decides.
     auto stall = [&](Mode held) {
       for (;;) {
         {
           std::lock_guard lock(mutex_);
-          if (stopping_ || mode_ != held) break;
+          if (stopping_ || endpoint.stopping || mode_ != held) break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
@@ -110,40 +207,49 @@ bool ReportService::start(std::uint16_t port) {
     if (mode == Mode::Stall) return stall(mode);
     if (mode == Mode::Forbidden) return answer(403);
     if (mode == Mode::ServerError) return answer(500);
-    // The packet is JSON, gzipped and said to be.
+    auto refuse = [&](int status, const char* why) {
+      if (verbose_) std::fprintf(stderr, "pushd: report refused (%d): %s\n", status, why);
+      answer(status);
+    };
+    // The packet is compact JSON, gzipped and said to be.
     if (!startsWith(request.get_header_value("Content-Type"), "application/json") ||
-        request.get_header_value("Content-Encoding") != "gzip")
-      return answer(400);
-    os::Data body(request.body.begin(), request.body.end());
-    std::optional<os::Data> inflated, gzipped;
-    if (!body.empty() && body[0] == 0x1f) {
-      gzipped = body;
-      inflated = os::inflateData(body, kMaximumInflated, os::InflateFormat::Gzip);
-    } else {
-      // The HTTP library has already inflated a gzip body. The signature covers the compressed
-      // bytes; the client's compressor is deterministic (zlib's default level, no file name or
-      // time in the header), so compressing the text again gives those bytes back.
-      inflated = body;
-      gzipped = os::gzipData(body);
-    }
+        request.get_header_value(kArrivedEncoding) != "gzip")
+      return refuse(400, "not gzipped JSON");
+    const os::Data body(request.body.begin(), request.body.end());
+    auto inflated = os::inflateData(body, kMaximumInflated, os::InflateFormat::Gzip);
     auto parsed = inflated ? objectFromJSONData(*inflated) : std::nullopt;
     const os::Dictionary* envelope = parsed ? parsed->dictionary() : nullptr;
-    if (!envelope || !isEnvelope(*envelope) || request.get_header_value("X-App-Key") != (*envelope)["app_key"].stringOr())
-      return answer(400);
-    auto uid = static_cast<std::uint32_t>((*envelope)["uid"].intValue());
+    if (!envelope || !isEnvelope(*envelope)) return refuse(400, "not an envelope of records");
+    if (!isCompact(*inflated)) return refuse(400, "white space in the JSON");
+    if (request.get_header_value("X-App-Key") != (*envelope)["app_key"].stringOr())
+      return refuse(400, "X-App-Key is not the envelope's app key");
+    const os::Array& content = *(*envelope)["content"].array();
+    if (carriesARecordTwice(content)) {
+      {
+        std::lock_guard lock(mutex_);
+        ++duplicates_;
+      }
+      return refuse(400, "a record twice");
+    }
+    if (!fitsTheBudget(*inflated, content.size())) return refuse(400, "more than one record over 1024 bytes");
+    // A signed 32-bit number, as the envelope says; the service's uids are positive.
+    auto uid = static_cast<std::uint32_t>(static_cast<std::int32_t>((*envelope)["uid"].intValue()));
     auto identity = identityOf_(uid);
-    if (!identity || !gzipped || identity->appkey != (*envelope)["app_key"].stringOr() ||
-        request.get_header_value("Authorization") !=
-            expectedAuthorization(uid, identity->password, os::stringFromData(*gzipped)))
-      return answer(401);
+    if (!identity || identity->appkey != (*envelope)["app_key"].stringOr() ||
+        request.get_header_value("Authorization") != expectedAuthorization(uid, identity->password, request.body))
+      return refuse(401, "not signed by a known uid and app key over these bytes");
+    std::size_t repeated = 0;
+    const bool newestFirst = isNewestFirst(content);
     {
       std::lock_guard lock(mutex_);
-      for (const auto& record : *(*envelope)["content"].array()) {
-        if (!record.dictionary()) continue;
-        // A record is the same record when it is the same object: uid, kind, time and fields.
+      disorders_ += !newestFirst;
+      for (const auto& record : content) {
+        // A record is the same record when it is the same object: uid, kind, time and fields. One
+        // that was kept already arrives again after its answer was lost: counted, not kept twice.
         std::string identity = std::to_string(uid) + os::stringFromData(JSONData(record).value_or(os::Data{}));
         if (!seen_.insert(identity).second) {
           ++repeats_;
+          ++repeated;
           continue;
         }
         records_.push_back(*record.dictionary());
@@ -156,18 +262,20 @@ bool ReportService::start(std::uint16_t port) {
     }
     if (mode == Mode::CrashAfterStore) return answer(500);
     if (mode == Mode::StallAfterStore) return stall(mode);
-    if (verbose_) std::fprintf(stderr, "pushd: report of %zu records\n", (*envelope)["content"].array()->size());
+    if (verbose_)
+      std::fprintf(stderr, "pushd: report of %zu records, %zu sent again%s\n", content.size(), repeated,
+                   newestFirst ? "" : ", the first not the newest");
     if (mode == Mode::Garbage) return answer(200, "\x1f\x8b garbage");
     answer(200);
   });
-  http_->Post("/v1/user/", [this](const httplib::Request& request, httplib::Response& response) {
+  endpoint.http.Post("/v1/user/", [this](const httplib::Request& request, httplib::Response& response) {
     auto parsed = objectFromJSONString(request.body);
     const os::Dictionary* body = parsed ? parsed->dictionary() : nullptr;
     int status = 400;
     // Plain JSON text, not compressed.
     if (body && isBadgeBody(*body) && startsWith(request.get_header_value("Content-Type"), "text/plain") &&
-        request.get_header_value("Content-Encoding").empty()) {
-      auto uid = static_cast<std::uint32_t>((*body)["uid"].intValue());
+        request.get_header_value(kArrivedEncoding).empty()) {
+      auto uid = static_cast<std::uint32_t>(static_cast<std::int32_t>((*body)["uid"].intValue()));
       auto identity = identityOf_(uid);
       status = identity && identity->appkey == (*body)["app_key"].stringOr() &&
                        request.get_header_value("Authorization") ==
@@ -183,8 +291,34 @@ bool ReportService::start(std::uint16_t port) {
     response.set_content("{}", "application/json");
   });
   // One request per connection: nothing lingers in keep-alive when the service stops.
-  http_->set_keep_alive_max_count(1);
-  return host_.start("127.0.0.1", port).has_value();
+  endpoint.http.set_keep_alive_max_count(1);
+}
+
+std::unique_ptr<ReportService::Endpoint> ReportService::listen(std::uint16_t port) {
+  auto endpoint = std::make_unique<Endpoint>();
+  serveReports(*endpoint);
+  if (!endpoint->host.start("127.0.0.1", port)) return nullptr;
+  return endpoint;
+}
+
+bool ReportService::start(std::uint16_t port, std::uint16_t backupPort) {
+  std::lock_guard lock(endpointMutex_);
+  primary_ = listen(port);
+  backup_ = primary_ ? listen(backupPort) : nullptr;
+  if (!primary_ || !backup_) return false;
+  primaryPort_ = static_cast<std::uint16_t>(primary_->host.port());
+  backupPort_ = static_cast<std::uint16_t>(backup_->host.port());
+  return true;
+}
+
+bool ReportService::setPrimaryDown(bool down) {
+  std::lock_guard lock(endpointMutex_);
+  if (down) {
+    primary_.reset();
+    return true;
+  }
+  if (!primary_) primary_ = listen(primaryPort_);
+  return primary_ != nullptr;
 }
 
 bool ReportService::setStoreFile(const std::string& path) {
@@ -221,6 +355,16 @@ void ReportService::setUserStatus(int status) {
 std::vector<long long> ReportService::badges() const {
   std::lock_guard lock(mutex_);
   return badges_;
+}
+
+std::size_t ReportService::duplicates() const {
+  std::lock_guard lock(mutex_);
+  return duplicates_;
+}
+
+std::size_t ReportService::disorders() const {
+  std::lock_guard lock(mutex_);
+  return disorders_;
 }
 
 std::size_t ReportService::repeats() const {

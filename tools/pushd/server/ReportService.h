@@ -2,9 +2,10 @@
 // The report service of the local push service: takes the push client's gzipped report packets on
 // "/v2/report" and its badge values on "/v1/user/", checks their Authorization against the
 // identities the push server gave, and keeps the records it accepted. A packet or badge body that
-// is not the protocol's (its envelope, its records' kinds and fields, its headers) is answered 400,
-// one signed for another uid or app key 401. Faults on request: answer 403 or 500, stall, or
-// answer garbage.
+// is not the protocol's (its envelope, its records' kinds, fields and times, its size, its headers,
+// a record carried twice) is answered 400, one signed for another uid or app key, or over
+// other bytes than those that arrived, 401. It serves on two addresses, the primary and a backup;
+// faults on request: answer 403 or 500, stall, answer garbage, or take the primary down.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -41,9 +42,14 @@ class ReportService {
 
   ReportService(IdentityOf identityOf, bool verbose);
   ~ReportService();
-  // Listens on 127.0.0.1 (0: a free port); false when the port cannot be bound.
-  bool start(std::uint16_t port);
-  std::uint16_t port() const { return static_cast<std::uint16_t>(host_.port()); }
+  // Listens on 127.0.0.1 at the primary port and at the backup port (0: a free one); false when
+  // either cannot be bound.
+  bool start(std::uint16_t port, std::uint16_t backupPort = 0);
+  std::uint16_t port() const { return primaryPort_; }
+  std::uint16_t backupPort() const { return backupPort_; }
+  // While down, the primary port takes no connection (the backup serves on); up listens there
+  // again. False when the port cannot be bound again.
+  bool setPrimaryDown(bool down);
 
   // Keeps accepted records in a file as well, one "uid JSON" line each, written before the answer,
   // and takes back those already there: a service restarted on the same file knows what it has.
@@ -58,6 +64,11 @@ class ReportService {
   std::vector<os::Dictionary> records() const;
   // How many times records arrived that were already kept.
   std::size_t repeats() const;
+  // How many packets carried one record twice (each refused).
+  std::size_t duplicates() const;
+  // How many accepted packets had a record newer than their first: the kind's own record, made at
+  // packing, stands first in a packet that carries it.
+  std::size_t disorders() const;
   // Every answer given, by status: what the client was told.
   std::vector<int> answers() const;
 
@@ -67,14 +78,22 @@ class ReportService {
  private:
   IdentityOf identityOf_;
   bool verbose_;
-  std::unique_ptr<httplib::Server> http_;
-  tools::ServiceHost host_{*http_};
+  struct Endpoint;
+  std::unique_ptr<Endpoint> listen(std::uint16_t port);
+  void serveReports(Endpoint& endpoint);
+
+  // Guards the endpoints alone: stopping one waits for its handlers, which take mutex_.
+  std::mutex endpointMutex_;
+  std::unique_ptr<Endpoint> primary_, backup_;
+  std::uint16_t primaryPort_ = 0, backupPort_ = 0;
   mutable std::mutex mutex_;
   Mode mode_ = Mode::Accept;
   std::vector<os::Dictionary> records_;
   std::string storeFile_;
   std::set<std::string> seen_;
   std::size_t repeats_ = 0;
+  std::size_t duplicates_ = 0;
+  std::size_t disorders_ = 0;
   std::vector<int> answers_;
   int userStatus_ = 200;
   std::vector<long long> badges_;

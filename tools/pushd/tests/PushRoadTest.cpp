@@ -1,6 +1,7 @@
 // The push client against the local push service: the whole road, reconnects and the queues.
 #include <gtest/gtest.h>
 
+#include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
@@ -41,9 +42,13 @@ class PushRoadTest : public ::testing::Test {
     client_->close();
     client_.reset();
     for (auto token : tokens_) os::NotificationCenter::defaultCenter().removeObserver(token);
+    os::HostLookup::removeOverride(kUnresolvedCoreHost);
   }
-  // A client on this thread, pointed at the service (its core default at a closed port).
-  void startClient() {
+  static constexpr const char* kUnresolvedCoreHost = "core.pushd.test";
+  // A client on this thread, pointed at the service (its core default at a closed port; its report
+  // and user hosts too, unless given).
+  void startClient(std::uint16_t reportPort = 0, const std::string& coreHost = "127.0.0.1") {
+    const std::string reportHost = "127.0.0.1:" + std::to_string(reportPort ? reportPort : closedPort_);
     std::string config = sandbox_.root() + "/PushConfig.plist";
     os::PropertyList::writeFile(os::Value(os::Dictionary{
                                     {"APP_KEY", os::Value("abc123")},
@@ -51,10 +56,10 @@ class PushRoadTest : public ::testing::Test {
                                     {"SIS_PORT", os::Value(server_->lookupPort())},
                                     {"SIS_BACKUP_PORT", os::Value(server_->lookupPort())},
                                     {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
-                                    {"CORE_HOST", os::Value("127.0.0.1")},
+                                    {"CORE_HOST", os::Value(coreHost)},
                                     {"CORE_PORT", os::Value(closedPort_)},
-                                    {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
-                                    {"USER_HOST", os::Value("127.0.0.1:" + std::to_string(closedPort_))},
+                                    {"REPORT_HOST", os::Value(reportHost)},
+                                    {"USER_HOST", os::Value(reportHost)},
                                 }),
                                 config, os::PropertyListFormat::XML);
     client_ = std::make_shared<DUVClient>();
@@ -234,6 +239,53 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
   auto records = server_->reportService().records();
   auto status = std::find_if(records.begin(), records.end(), [](const auto& r) { return r["type"] == os::Value("msg_status"); });
   EXPECT_EQ((*status)["msg_id"], os::Value("1234567890123"));  // the whole 64-bit id
+  // Every packet as the tables make it: none refused, none out of order, none carrying a record twice.
+  const auto& service = server_->reportService();
+  EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));
+  EXPECT_EQ(service.disorders(), 0u);
+  EXPECT_EQ(service.duplicates(), 0u);
+}
+
+TEST_F(PushRoadTest, WithThePrimaryDownReportsAndBadgesTakeTheBackupAddress) {
+  startClient(server_->reportPort());
+  client_->updateDeviceToken({0x09});
+  loggedIn();
+  auto& service = server_->reportService();
+  client_->handleRemoteNotification(2001, {{"_j_msgid", os::Value(11)}});
+  ASSERT_TRUE(runUntil([&] { return service.records().size() >= 1; }));
+  const std::size_t before = service.records().size();
+
+  ASSERT_EQ(server_->control("primary down"), "ok");
+  client_->handleRemoteNotification(2002, {{"_j_msgid", os::Value(12)}});
+  ASSERT_TRUE(runUntil([&] {
+    auto records = service.records();
+    return std::any_of(records.begin(), records.end(), [](const auto& r) { return r["msg_id"] == os::Value("12"); });
+  }));
+  client_->setBadgeNumberReport(5);
+  ASSERT_TRUE(runUntil([&] { return !service.badges().empty(); }));
+  EXPECT_EQ(service.badges().back(), 5);
+  EXPECT_GT(service.records().size(), before);
+  EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));
+}
+
+TEST_F(PushRoadTest, WithThePrimaryDownTheSessionTakesTheBackupCoreAddress) {
+  // The built-in core host does not resolve: without a lookup the stored backup core address is
+  // what remains.
+  os::HostLookup::setOverride(kUnresolvedCoreHost, std::nullopt);
+  startClient(0, kUnresolvedCoreHost);
+  client_->updateDeviceToken({0x0a});
+  loggedIn();
+  const std::string uid = std::to_string(client_->userDefaults()->uid());
+  ASSERT_EQ(server_->control("primary down"), "ok");
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() > 0; }));
+  os::Clock::advance(session().pendingSetupDelay());
+  ASSERT_TRUE(runUntil([&] { return session().addressController()->isLookingUp(); }));
+  os::Clock::advance(8);
+  os::RunLoop::current()->runUntilIdle();
+  os::Clock::advance(4);
+  ASSERT_TRUE(runUntil([&] { return session().isLogin() && events("login " + uid) == 2; }));
+  EXPECT_EQ(events("refused lookup: the primary is down"), 2);  // port 19000's and port 80's
+  EXPECT_EQ(server_->loggedInCount(), 1u);  // the primary takes no connection
 }
 
 TEST_F(PushRoadTest, TagsAndAliasAnswerOnceOnTheMainQueue) {

@@ -17,6 +17,7 @@
 namespace {
 
 using os::testing::runUntil;
+using namespace std::string_literals;
 
 // Big-endian writing of a request: the 10-byte header (length, version, command, rid, session id)
 // and the body.
@@ -90,6 +91,24 @@ class Wire {
     return answer;
   }
   bool quiet(double seconds = 0.3) { return !next(seconds); }
+  // The next text line (the control port's answers), without its newline.
+  std::optional<std::string> line() {
+    auto end = [&] { return std::find(in_.begin(), in_.end(), '\n'); };
+    if (!runUntil([&] { return end() != in_.end(); })) return std::nullopt;
+    std::string text(in_.begin(), end());
+    in_.erase(in_.begin(), end() + 1);
+    return text;
+  }
+  // Whether a connection to the port is taken.
+  static bool reachable(std::uint16_t port) {
+    auto socket = os::TcpSocket::create();
+    std::optional<int> ended;
+    socket->schedule(os::RunLoop::current(), {[&](int error) { ended = error; }, nullptr, nullptr});
+    if (!socket->connect(*os::makeIPv4Address("127.0.0.1", port))) return false;
+    runUntil([&] { return ended.has_value(); });
+    socket->close();
+    return ended == 0;
+  }
 
  private:
   std::shared_ptr<os::TcpSocket> socket_ = os::TcpSocket::create();
@@ -207,12 +226,15 @@ TEST_F(PushWireTest, SessionCommandsCarryTheLoginsSessionIdAndTheirOwnVersion) {
   Login login = logIn(wire);
   ASSERT_NE(login.session, 0u);
 
-  // Heartbeat: version 2, the uid alone (14 bytes); answered with an ack of command 2.
+  // Heartbeat: version 2, the uid alone (14 bytes); answered with an ack of command 2. One that
+  // names another uid is refused: the next ack is the following heartbeat's.
+  wire.write(Frame(2, 2, 39, login.session).number(login.uid + 1, 4).done());
   wire.write(Frame(2, 2, 40, login.session).number(login.uid, 4).done());
   auto ack = wire.next();
   ASSERT_TRUE(ack);
   EXPECT_EQ(ack->command(), 19);
   EXPECT_EQ(ack->rid(), 40);
+  EXPECT_TRUE(server_->hasEvent("heartbeat refused " + std::to_string(login.uid + 1)));
   EXPECT_EQ(ack->number(1), 2u);
   wire.write(Frame(2, 2, 41, 0).number(login.uid, 4).done());
   EXPECT_TRUE(wire.quiet());
@@ -251,6 +273,34 @@ TEST_F(PushWireTest, SessionCommandsCarryTheLoginsSessionIdAndTheirOwnVersion) {
   EXPECT_EQ(answer["sequence"].intValue(), 45);
   EXPECT_EQ(answer["code"].intValue(), 0);
   EXPECT_NE(tags(46, R"({"tags":"a,b"})")["code"].intValue(), 0);
+
+  // A request frame stays below 1024 bytes: header 10, uid 4, the app key's count and 6 bytes,
+  // the JSON's count and the JSON.
+  auto ofFrameSize = [](std::size_t size) {
+    std::string json = R"({"platform":"i","tags":")";
+    while (json.size() < size - 24 - 2) json += json.size() % 8 == 7 ? ',' : 'a';
+    return json + "\"}";
+  };
+  ASSERT_EQ(ofFrameSize(1023).size() + 24, 1023u);
+  EXPECT_EQ(tags(47, ofFrameSize(1023))["code"].intValue(), 0);
+  EXPECT_NE(tags(48, ofFrameSize(1024))["code"].intValue(), 0);
+  EXPECT_TRUE(server_->hasEvent("tags refused " + std::to_string(login.uid)));
+}
+
+TEST_F(PushWireTest, TheControlPortAnswersJsonItCannotSendWithAnError) {
+  Wire control(server_->controlPort());
+  auto answer = [&](const std::string& line) {
+    control.write(line + "\n");
+    return control.line().value_or("no answer");
+  };
+  for (const char* line : {"notify {not json", "notify [1]", R"(notify {"alert":"x"})", R"(notify {"aps":"x"})",
+                           "push {not json", R"(push {"title":"t"})", R"(push {"message":"m","extras":[]})",
+                           "push-id 7 {not json"})
+    EXPECT_EQ(answer(line).rfind("error: ", 0), 0u) << line;
+  EXPECT_EQ(answer(R"(notify {"aps":{"alert":"头条"},"id":20001})"), "ok 0");
+  EXPECT_EQ(answer(R"(push {"title":"t","message":"m","extras":{"id":1}})").rfind("ok ", 0), 0u);
+  EXPECT_EQ(answer(R"(push-id 7 {"message":"m"})"), "ok 7");
+  EXPECT_EQ(server_->events(), (std::vector<std::string>{"notify", "push 5001", "push 7"}));
 }
 
 TEST_F(PushWireTest, AReceiptRepeatsItsMessageAndNoneFollowsATagsAnswer) {
@@ -307,33 +357,128 @@ TEST_F(PushWireTest, ATokenGivenAtRegistrationCountsAsReported) {
   EXPECT_EQ(server_->notify(R"({"aps":{"alert":"头条"}})"), 1u);
 }
 
-TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
-  auto request = [](std::uint8_t first, std::uint8_t second, const std::string& version) {
+// The lookup request of the table, written in its order: the header, the network type and the
+// uid's low byte, a carrier name from byte 4, the SDK version at 92, the app key from byte 42.
+struct Lookup {
+  std::uint8_t network = 4, uidByte = 0;
+  std::string carrier, key = "abc123", version = "1.8.1";
+  os::Data datagram() const {
     os::Data d(128, 0);
-    d[0] = first;
-    d[1] = second;
+    d[0] = 0x80;
     d[2] = 'U';
     d[3] = 'E';
-    d[5] = 4;  // Wi-Fi
-    const std::string key = "abc123";
-    std::copy(key.begin(), key.end(), d.begin() + 42);
+    d[5] = network;
+    d[6] = uidByte;
+    std::copy(carrier.begin(), carrier.end(), d.begin() + 4);
     std::copy(version.begin(), version.end(), d.begin() + 92);
+    std::copy(key.begin(), key.end(), d.begin() + 42);
     return d;
+  }
+};
+
+TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
+  Wire wire(server_->corePort());
+  const Login login = logIn(wire);
+  auto lookup = [](auto change) {
+    Lookup l;
+    change(l);
+    return l.datagram();
   };
+  std::vector<os::Data> refused{
+      lookup([](Lookup&) {}), lookup([](Lookup& l) { l.version = ""; }), lookup([](Lookup& l) { l.network = 5; }),
+      lookup([](Lookup& l) { l.key = "\0abc123"s; })};
+  refused[0][0] = 0;  // the length big-endian
+  refused[0][1] = 0x80;
+  auto uidLate = lookup([](Lookup&) {});
+  uidLate[7] = static_cast<std::uint8_t>(login.uid);  // the uid's byte one place late
+  auto trailing = lookup([](Lookup&) {});
+  trailing[100] = 1;
+  refused.push_back(uidLate);
+  refused.push_back(trailing);
+  const std::vector<os::Data> answered{
+      lookup([&](Lookup& l) { l.uidByte = static_cast<std::uint8_t>(login.uid); }),
+      lookup([](Lookup& l) { l.carrier = "CMCC"; }),
+      lookup([](Lookup& l) { l.key = std::string(52, 'k'); }),  // over the version's first two bytes
+      lookup([&](Lookup& l) { l.uidByte = static_cast<std::uint8_t>(login.uid + 1); })};
+
   os::testing::UdpTestPeer peer;
   auto to = *os::makeIPv4Address("127.0.0.1", server_->lookupPort());
-  peer.sendTo(request(0x00, 0x80, "1.8.1"), to);  // the length big-endian: not the protocol's
-  peer.sendTo(request(0x80, 0x00, ""), to);       // no SDK version
-  peer.sendTo(request(0x80, 0x00, "1.8.1"), to);
-  ASSERT_TRUE(peer.waitForDatagrams(1, 5));
-  EXPECT_FALSE(peer.waitForDatagrams(2, 0.3));
+  for (const auto& d : refused) peer.sendTo(d, to);
+  for (const auto& d : answered) peer.sendTo(d, to);
+  ASSERT_TRUE(peer.waitForDatagrams(answered.size(), 5));
+  auto events = server_->events();
+  EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.starts_with("refused lookup"); }),
+            static_cast<long>(refused.size()));
+  // A uid byte the service never gave is answered (the service may have forgotten), and said.
+  EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.starts_with("unknown uid byte"); }), 1);
+  EXPECT_TRUE(server_->hasEvent("unknown uid byte in lookup " + std::to_string((login.uid + 1) & 0xff)));
+
   auto reply = objectFromJSONData(peer.datagrams()[0]);
   ASSERT_TRUE(reply);
   const os::Array* ips = (*reply)["ips"].array();
   ASSERT_TRUE(ips);
   ASSERT_EQ(ips->size(), 3u);
   EXPECT_EQ((*ips)[0].stringOr(), "127.0.0.1:" + std::to_string(server_->corePort()));
-  EXPECT_EQ((*reply)["user"].stringOr(), "127.0.0.1:" + std::to_string(server_->reportPort()));
+  // The backups are addresses of their own: a client that takes them reaches them.
+  EXPECT_EQ((*ips)[1].stringOr(), "127.0.0.1:" + std::to_string(server_->backupCorePort()));
+  EXPECT_EQ((*ips)[2].stringOr(), "127.0.0.1:" + std::to_string(server_->backupReportPort()));
+  EXPECT_EQ((*reply)["user"].stringOr(), "127.0.0.1:" + std::to_string(server_->backupReportPort()));
+  EXPECT_NE(server_->backupCorePort(), server_->corePort());
+  EXPECT_NE(server_->backupReportPort(), server_->reportPort());
+}
+
+TEST_F(PushWireTest, WithThePrimaryDownTheBackupsServeOn) {
+  Wire primary(server_->corePort());
+  const Login first = logIn(primary);
+  ASSERT_EQ(server_->control("primary down"), "ok");
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("closed " + std::to_string(first.uid)); }));
+  EXPECT_FALSE(Wire::reachable(server_->corePort()));
+  EXPECT_FALSE(Wire::reachable(server_->reportPort()));
+  EXPECT_TRUE(Wire::reachable(server_->backupReportPort()));
+  os::testing::UdpTestPeer peer;
+  peer.sendTo(Lookup{}.datagram(), *os::makeIPv4Address("127.0.0.1", server_->lookupPort()));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("refused lookup: the primary is down"); }));
+
+  // The backup core address is a push server of its own standing.
+  Wire backup(server_->backupCorePort());
+  EXPECT_NE(logIn(backup).session, 0u);
+
+  ASSERT_EQ(server_->control("primary up"), "ok");
+  EXPECT_TRUE(Wire::reachable(server_->reportPort()));
+  Wire again(server_->corePort());
+  EXPECT_NE(logIn(again).session, 0u);
+  peer.sendTo(Lookup{}.datagram(), *os::makeIPv4Address("127.0.0.1", server_->lookupPort()));
+  EXPECT_TRUE(peer.waitForDatagrams(1, 5));
+  EXPECT_EQ(server_->loggedInCount(), 2u);
+}
+
+// A gzip member made here, not by a compressor: a header naming a file and a time, the text in
+// stored deflate blocks, then its CRC-32 and length. No compressor at its default gives these bytes.
+os::Data storedGzip(const std::string& text) {
+  os::Data out{0x1f, 0x8b, 8, 0x08, 0x00, 0xf1, 0x53, 0x65, 0, 3};  // FNAME, a time, Unix
+  const std::string name = "report.json";
+  out.insert(out.end(), name.begin(), name.end());
+  out.push_back(0);
+  auto little = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  };
+  std::size_t at = 0;
+  do {
+    const std::size_t count = std::min<std::size_t>(text.size() - at, 1000);  // several blocks for a long text
+    out.push_back(at + count == text.size() ? 1 : 0);
+    little(static_cast<std::uint32_t>(count), 2);
+    little(static_cast<std::uint32_t>(~count & 0xffff), 2);
+    out.insert(out.end(), text.begin() + static_cast<long>(at), text.begin() + static_cast<long>(at + count));
+    at += count;
+  } while (at < text.size());
+  std::uint32_t crc = 0xffffffff;
+  for (unsigned char c : text) {
+    crc ^= c;
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xedb88320 & (0 - (crc & 1)));
+  }
+  little(~crc, 4);
+  little(static_cast<std::uint32_t>(text.size()), 4);
+  return out;
 }
 
 // The report and badge uploads: gzipped JSON envelopes of records on "/v2/report", plain JSON
@@ -353,15 +498,19 @@ class PushReportWireTest : public PushWireTest {
     return R"({"platform":"i","uid":)" + std::to_string(uid) + R"(,"sdk_ver":"1.8.1","app_key":")" + appKey +
            R"(","content":[)" + records + "]}";
   }
-  int report(const std::string& json, std::optional<std::uint32_t> uid = {}, const std::string& appKey = "abc123",
-             bool gzipped = true) {
-    os::Data body = os::dataFromString(json);
-    if (gzipped) body = *os::gzipData(body);
-    httplib::Client client("127.0.0.1", server_->reportPort());
-    httplib::Headers headers{{"X-App-Key", appKey}, {"Authorization", sign(body, uid.value_or(login_.uid))}};
+  // Posts the bytes as they are, with the headers of a report packet; -1 when nothing answers.
+  int post(const os::Data& body, const std::string& authorization, const std::string& appKey = "abc123",
+           bool gzipped = true, std::uint16_t port = 0) {
+    httplib::Client client("127.0.0.1", port ? port : server_->reportPort());
+    httplib::Headers headers{{"X-App-Key", appKey}, {"Authorization", authorization}};
     if (gzipped) headers.emplace("Content-Encoding", "gzip");
     auto answer = client.Post("/v2/report", headers, std::string(body.begin(), body.end()), "application/json");
     return answer ? answer->status : -1;
+  }
+  int report(const std::string& json, std::optional<std::uint32_t> uid = {}, const std::string& appKey = "abc123",
+             bool gzipped = true) {
+    const os::Data body = gzipped ? storedGzip(json) : os::dataFromString(json);
+    return post(body, sign(body, uid.value_or(login_.uid)), appKey, gzipped);
   }
   int badge(const std::string& json, const std::string& contentType = "text/plain") {
     httplib::Client client("127.0.0.1", server_->reportPort());
@@ -414,6 +563,105 @@ TEST_F(PushReportWireTest, BadgeBodiesArePlainJsonWithAValueOfZeroOrMore) {
   EXPECT_EQ(badge(body("3"), "application/json"), 400);
   EXPECT_EQ(badge(R"({"uid":)" + uid + R"(,"platform":"i","app_key":"abc123","content":{"badge":3}})"), 400);
   EXPECT_EQ(server_->reportService().badges(), (std::vector<long long>{3, 0}));
+}
+
+std::string launchAt(long long itime, const std::string& session = "s") {
+  return R"({"type":"active_launch","itime":)" + std::to_string(itime) + R"(,"session_id":")" + session +
+         R"(","date":"2023-11-14","time":"22:13:20"})";
+}
+
+TEST_F(PushReportWireTest, TheSignatureCoversTheGzipBytesAsTheyArrived) {
+  const std::string json = records(launchAt(1700000000));
+  const os::Data body = storedGzip(json);
+  EXPECT_EQ(post(body, sign(os::dataFromString(json), login_.uid)), 401);  // over the text, not what was sent
+  EXPECT_EQ(post(body, sign(body, login_.uid)), 200);
+  EXPECT_EQ(post(storedGzip(json), sign(body, login_.uid + 1)), 401);
+  // The uid is a signed 32-bit number: one past that range is not this device's, whatever its low bits.
+  std::string wide = json;
+  const std::string uid = std::to_string(login_.uid);
+  wide.replace(wide.find(uid), uid.size(), std::to_string(login_.uid + 4294967296ull));
+  EXPECT_EQ(report(wide), 400);
+  EXPECT_EQ(server_->reportService().records().size(), 1u);
+}
+
+TEST_F(PushReportWireTest, TimesAreTenDigitsAndNumbersAreReadWithinTheirRange) {
+  for (const char* itime : {"999999999", "10000000000", "1700000000.5", "\"1700000000\"", "1e300", "-1e300"}) {
+    std::string record = launchAt(1700000000);
+    record.replace(record.find("1700000000"), 10, itime);
+    EXPECT_EQ(report(records(record)), 400) << itime;
+  }
+  EXPECT_EQ(report(records(R"({"type":"msg_status","itime":1700000000,"result":1e300,"msg_id":"1"})")), 400);
+  EXPECT_EQ(report(records(R"({"type":"active_terminate","itime":1700000000,"duration":1e300,"session_id":"s",)"
+                           R"("activities":"","date":"2023-11-14","time":"22:13:20"})")),
+            400);
+  EXPECT_EQ(report(R"({"platform":"i","uid":1e300,"sdk_ver":"1.8.1","app_key":"abc123","content":[)" +
+                   launchAt(1700000000) + "]}"),
+            400);
+  EXPECT_EQ(badge(R"({"uid":)" + std::to_string(login_.uid) +
+                  R"(,"platform":"i","app_key":"abc123","itime":1700000000.25,"content":{"badge":1e300}})"),
+            400);
+  EXPECT_TRUE(server_->reportService().records().empty());
+}
+
+TEST_F(PushReportWireTest, ADeviceRecordIsTheElevenKeysOfTheDeviceDescription) {
+  auto device = [](const std::string& change) {
+    std::string r = R"({"itime":1700000000,"type":"device_info","os_version":"6.1.4","sdk_version":"1.8.1",)"
+                    R"("timezone":"Asia/Shanghai","app_versioncode":"27","app_versionname":"27","language":"zh-Hans",)"
+                    R"("resolution":"640*1136","Channel":"","model":"iPhone5,2"})";
+    if (!change.empty()) r.replace(r.find(R"("model")"), 19, change);
+    return r;
+  };
+  EXPECT_EQ(report(records(device(""))), 200);
+  EXPECT_EQ(report(records(device(R"("brand":"x")"))), 400);                      // another key in its place
+  EXPECT_EQ(report(records(device(R"("model":"iPhone5,2","brand":"x")"))), 400);  // a twelfth key
+  EXPECT_EQ(report(records(device(R"("model":5)"))), 400);
+  std::string renamed = device("");
+  renamed.replace(renamed.find(R"("app_versionname":"27")"), 22, R"("app_versionname":"28")");
+  EXPECT_EQ(report(records(renamed)), 400);
+  EXPECT_EQ(server_->reportService().records().size(), 1u);
+}
+
+TEST_F(PushReportWireTest, APacketIsCompactWithinItsBudgetAndCarriesEachRecordOnce) {
+  // No white space outside strings.
+  std::string spaced = records(launchAt(1700000000, "a b"));
+  spaced.replace(spaced.find(R"(,"date")"), 1, ", ");
+  EXPECT_EQ(report(spaced), 400);
+
+  // The budget: the envelope's JSON without "content", the last record's JSON and 10, then each
+  // further record's JSON and 1, at most 1024 in all once there are two records.
+  const std::string bare = R"({"platform":"i","uid":)" + std::to_string(login_.uid) +
+                           R"(,"sdk_ver":"1.8.1","app_key":"abc123"})";
+  const std::string newest = launchAt(1700000100, "n");
+  auto older = [&](std::size_t total) {
+    const std::size_t padding = total - (bare.size() + newest.size() + 10 + 1) - launchAt(1700000000, "").size();
+    return launchAt(1700000000, std::string(padding, 'p'));
+  };
+  ASSERT_EQ(bare.size() + newest.size() + 10 + older(1024).size() + 1, 1024u);
+  EXPECT_EQ(report(records(newest + "," + older(1025))), 400);
+  EXPECT_EQ(report(records(newest + "," + older(1024))), 200);
+  EXPECT_EQ(report(records(launchAt(1700000200, std::string(3000, 'q')))), 200);  // one record is taken whole
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+
+  // One event twice in a packet: refused and counted. Sent again in a later packet (its answer
+  // lost): taken, counted, kept once.
+  auto& service = server_->reportService();
+  const std::string a = launchAt(1700000300, "a"), b = launchAt(1700000299, "b");
+  EXPECT_EQ(report(records(a + "," + b + "," + b)), 400);
+  EXPECT_EQ(service.duplicates(), 1u);
+  EXPECT_EQ(service.records().size(), 3u);
+  EXPECT_EQ(report(records(a + "," + b)), 200);
+  EXPECT_EQ(report(records(a)), 200);
+  EXPECT_EQ(service.repeats(), 1u);
+  EXPECT_EQ(service.records().size(), 5u);
+
+  // Last-added first: the first record is the newest, unless it closes a session (dated at the
+  // close). A packet out of that order is counted.
+  const std::string close = R"({"type":"active_terminate","itime":1700000400,"duration":5,"session_id":"c",)"
+                            R"("activities":"","date":"2023-11-14","time":"22:20:00"})";
+  EXPECT_EQ(report(records(close + "," + launchAt(1700000401, "l"))), 200);
+  EXPECT_EQ(service.disorders(), 0u);
+  EXPECT_EQ(report(records(launchAt(1700000500, "x") + "," + launchAt(1700000501, "y"))), 200);
+  EXPECT_EQ(service.disorders(), 1u);
 }
 
 }  // namespace

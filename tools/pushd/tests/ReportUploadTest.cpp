@@ -13,6 +13,7 @@
 #include <set>
 
 #include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/TcpTestPeer.h"
@@ -142,11 +143,20 @@ TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport
   EXPECT_EQ(cache_->count(), 3u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 
+  // A record's itime has ten digits: a packet with another is refused whole, and let go.
   server_->reportService().setMode(pushd::ReportService::Mode::Accept);
   report(2, url())->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
-  EXPECT_EQ(outcomes_->statuses[1], 200);  // the service checked the gzip body and the Authorization
-  EXPECT_EQ(server_->reportService().records().size(), 4u);
+  EXPECT_EQ(outcomes_->statuses[1], 400);
+  EXPECT_TRUE(server_->reportService().records().empty());
+  EXPECT_EQ(cache_->count(), 0u);
+  EXPECT_TRUE(cache_->sendingPackageCache().empty());
+
+  cache_->addCacheObject(record(0), "earlier");
+  report(3, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 3; }));
+  EXPECT_EQ(outcomes_->statuses[2], 200);  // the service checked the gzip body and the Authorization
+  EXPECT_EQ(server_->reportService().records().size(), 2u);
   EXPECT_EQ(cache_->count(), 0u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 }
@@ -213,6 +223,37 @@ TEST_F(ReportUploadTest, AServiceKilledMidUploadAndRestartedOnItsStoreCountsEver
   EXPECT_EQ(cache_->count(), 0u);
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
   std::filesystem::remove_all(folder);
+}
+
+TEST_F(ReportUploadTest, ARequestSendsNoMoreThanTheCapInPacketsWithinTheBudget) {
+  // Records of one length: the cap keeps the request's own record and, before it, as many waiting
+  // ones as fit 10240 bytes counted from the envelope, the own record and 10, each further one
+  // with 1. The packets of the request go one after another, as the scheduler sends them.
+  auto padded = [](int n) {
+    os::Dictionary r = record(n);
+    r.set("session_id", os::Value(std::string(100, 's') + std::to_string(100 + n)));
+    return r;
+  };
+  const std::size_t length = JSONData(os::Value(padded(0)))->size();
+  const std::size_t envelope =
+      std::string(R"({"platform":"i","uid":1001,"sdk_ver":"1.8.1","app_key":"abc123"})").size();
+  const std::size_t kept = (10240 - envelope - length - 10) / (length + 1);
+  for (int n = 1; n <= static_cast<int>(kept) + 20; ++n) cache_->addCacheObject(padded(n), "waiting " + std::to_string(n));
+  auto request = std::make_shared<DUVReportRequest>(1, cache_);
+  request->setIdentity({kUid, "secret", "abc123"});
+  request->setContent(padded(0));
+  request->setSender([this](const std::shared_ptr<DUVReportRequest>& r) {
+    r->setReportFlag(++flag_);
+    DUVHttpRequest::send(r, cache_, url(), "", outcomes_);
+    if (r->isSubpackage()) r->send();
+  });
+  request->send();
+  auto& service = server_->reportService();
+  ASSERT_TRUE(runUntil([&] { return service.records().size() >= kept + 1; }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(service.records().size(), kept + 1);
+  EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));  // each packet within the budget
+  EXPECT_GT(service.answers().size(), 1u);
 }
 
 TEST_F(ReportUploadTest, ResendsAfter40_100_200_300SecondsThenGivesTheRecordsBack) {
