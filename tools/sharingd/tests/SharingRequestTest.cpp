@@ -192,8 +192,9 @@ TEST_F(SharingRequestTest, OnlyTheEscapedCipherIsTakenAsTheQuery) {
   const std::size_t letter = cipher.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
   const std::string letterEscaped = escapeByHand(cipher.substr(0, letter)) + os::format("%%%02X", cipher[letter]) +
                                     escapeByHand(cipher.substr(letter + 1));
-  for (const std::string& other : {path + "?ud_get=" + cipher, path + "?ud_get=" + lower, path + "?ud_get=" + letterEscaped,
-                                   path + "?ud_get=" + escaped + "&x=1", path + "?x=1&ud_get=" + escaped, path}) {
+  for (const std::string& other :
+       {path + "?ud_get=" + cipher, path + "?ud_get=" + lower, path + "?ud_get=" + letterEscaped,
+        path + "?ud_get=" + escaped + "&x=1", path + "?x=1&ud_get=" + escaped, path}) {
     auto answer = answerOf(client_->Get(other));
     EXPECT_EQ(answer["st"].intValue(), kStatusBadParameters) << other;
   }
@@ -229,9 +230,10 @@ TEST_F(SharingRequestTest, PostedPlatformKeysOutliveARestartOnTheSameStateFile) 
   start(true);
   std::string secret(kAppKey);
   std::reverse(secret.begin(), secret.end());
-  auto posted = answerOf(post(std::string("/share/keysecret/") + kAppKey + "/",
-                              "{" + baseJSON() + ",\"qzone_key\":\"100424468\",\"qzone_secret\":\"qqkey\",\"ombra_secret\":\"" +
-                                  secret + "\"}"));
+  auto posted =
+      answerOf(post(std::string("/share/keysecret/") + kAppKey + "/",
+                    "{" + baseJSON() + ",\"qzone_key\":\"100424468\",\"qzone_secret\":\"qqkey\",\"ombra_secret\":\"" +
+                        secret + "\"}"));
   ASSERT_EQ(posted["st"].intValue(), 200);
   struct stat info {};
   ASSERT_EQ(::stat(statePath_.c_str(), &info), 0);
@@ -246,11 +248,13 @@ TEST_F(SharingRequestTest, PostedPlatformKeysOutliveARestartOnTheSameStateFile) 
   EXPECT_EQ(keys["data"].dictionary()->size(), 1u);
 
   const std::string token = std::string("/share/token/") + kAppKey + "/";
-  const std::string account = "{" + baseJSON() + ",\"to\":\"qzone\",\"access_token\":\"t\",\"usid\":\"o2\",\"openid\":\"o2\"";
+  const std::string account =
+      "{" + baseJSON() + ",\"to\":\"qzone\",\"access_token\":\"t\",\"usid\":\"o2\",\"openid\":\"o2\"";
   EXPECT_EQ(answerOf(post(token, account + "}"))["st"].intValue(), kStatusBadParameters);
   EXPECT_EQ(answerOf(post(token, account + ",\"app_id\":\"1\",\"app_secret\":\"qqkey\"}"))["st"].intValue(),
             kStatusBadParameters);
-  EXPECT_EQ(answerOf(post(token, account + ",\"app_id\":\"100424468\",\"app_secret\":\"qqkey\"}"))["st"].intValue(), 200);
+  EXPECT_EQ(answerOf(post(token, account + ",\"app_id\":\"100424468\",\"app_secret\":\"qqkey\"}"))["st"].intValue(),
+            200);
 }
 
 std::string contentsOf(const std::string& path) {
@@ -264,9 +268,9 @@ std::string contentsOf(const std::string& path) {
 // may still hold are not lost to an empty state.
 TEST(SharingStateFileTest, ADamagedStateFileIsRefusedAndLeftAsItIs) {
   const std::string path = ::testing::TempDir() + "sharingd-damaged-" + std::to_string(::getpid());
-  for (const std::string& damaged : {std::string("{\"app\":[1,"), std::string("[1]"), std::string(""),
-                                    std::string("{\"app\":[1]}"), std::string("{\"app\":{\"devices\":[\"u1\"]}}"),
-                                    std::string("{\"app\":{\"app_info\":\"k\"}}")}) {
+  for (const std::string& damaged :
+       {std::string("{\"app\":[1,"), std::string("[1]"), std::string(""), std::string("{\"app\":[1]}"),
+        std::string("{\"app\":{\"devices\":[\"u1\"]}}"), std::string("{\"app\":{\"app_info\":\"k\"}}")}) {
     {
       std::ofstream out(path, std::ios::trunc);
       out << damaged;
