@@ -16,7 +16,8 @@ void usage() {
                "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
                "                [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
-               "  --state keeps users and their platform sign-ins in PATH between runs.\n"
+               "  --state keeps users, their platform sign-ins and the application's platform keys in PATH\n"
+               "          between runs; a damaged PATH is refused, not replaced.\n"
                "  Web authorisation shows a sign-in page: the test account is %s, password %s;\n"
                "  --grant-at-once skips the page.\n"
                "  ACTION: an action number 0-19, or all.\n"
@@ -80,7 +81,10 @@ int main(int argc, char** argv) {
   tools::takeStopSignals();
 
   sharingd::SharingServer server(options);
-  if (!stateFile.empty()) server.service().keepStateIn(stateFile);
+  if (std::string error; !stateFile.empty() && !server.service().keepStateIn(stateFile, &error)) {
+    std::fprintf(stderr, "sharingd: %s\n", error.c_str());
+    return 1;
+  }
   auto port = server.bind();
   if (!port) {
     std::fprintf(stderr, "sharingd: cannot listen on %s:%d\n", options.host.c_str(), options.port);

@@ -35,62 +35,109 @@ std::map<std::string, std::string> macFields(std::string_view header) {
   return fields;
 }
 
+// Why a value is not in the form its kind arrives in, or nothing.
+std::optional<std::string> wrongForm(ParamKind kind, const std::string& value) {
+  switch (kind) {
+    case ParamKind::Text:
+      return std::nullopt;
+    case ParamKind::Integer: {
+      // An integer's decimal text; -1 means unset and is left out.
+      const std::string_view digits = std::string_view(value).substr(value.starts_with('-') ? 1 : 0);
+      const bool decimal = !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos &&
+                           (digits == "0" || digits.front() != '0') && value != "-0";
+      if (!decimal) return "must be a whole number";
+      if (value == "-1") return "is -1, which stands for unset and is not sent";
+      return std::nullopt;
+    }
+    case ParamKind::List:
+      if (value.empty()) return "is an empty list, which is not sent";
+      return std::nullopt;
+    case ParamKind::Data:
+      return "travels as the multipart body, not in the query";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
+std::optional<std::multimap<std::string, std::string>> parseQuery(const std::string& rawQuery) {
+  std::multimap<std::string, std::string> pairs;
+  for (const std::string& piece : os::split(rawQuery, "&")) {
+    if (piece.empty()) continue;
+    const auto equals = piece.find('=');
+    auto value = os::percentUnescape(equals == std::string::npos ? "" : piece.substr(equals + 1));
+    if (!value) return std::nullopt;
+    pairs.emplace(piece.substr(0, equals), std::move(*value));
+  }
+  return pairs;
+}
+
 const std::vector<ApiCall>& apiTable() {
+  constexpr ParamKind I = ParamKind::Integer, L = ParamKind::List, D = ParamKind::Data;
+  struct Param {
+    const char* name;
+    ParamKind kind = ParamKind::Text;
+  };
+  auto row = [](const char* path, const char* method, std::initializer_list<Param> parameters) {
+    ApiCall call{path, method, {}, {}};
+    for (const Param& p : parameters) {
+      call.parameters.emplace_back(p.name);
+      call.kinds.push_back(p.kind);
+    }
+    return call;
+  };
   static const std::vector<ApiCall> calls = {
-      {"/v2/album/get", "GET", {"albumId", "ownerId"}},
-      {"/v2/album/put", "POST", {"location", "description", "name", "accessControl", "password"}},
-      {"/v2/album/list", "GET", {"ownerId", "pageSize", "pageNumber"}},
-      {"/v2/blog/get", "GET", {"blogId", "ownerId", "password"}},
-      {"/v2/blog/put", "POST", {"title", "accessControl", "password", "content"}},
-      {"/v2/blog/list", "GET", {"ownerId", "pageSize", "pageNumber"}},
-      {"/v2/comment/put", "POST", {"entryOwnerId", "entryId", "commentType", "targetUserId", "content"}},
-      {"/v2/comment/list", "GET", {"entryOwnerId", "entryId", "commentType", "pageSize", "pageNumber"}},
-      {"/v2/feed/put",
-       "POST",
-       {"message", "title", "actionTargetUrl", "imageUrl", "description", "subtitle", "actionName", "targetUrl"}},
-      {"/v2/feed/list", "GET", {"feedType", "userId", "pageSize", "pageNumber"}},
-      {"/v2/notification/user/put", "POST", {"content", "userIds"}},
-      {"/v2/notification/app/put", "POST", {"content", "userIds"}},
-      {"/v2/invitation/put", "POST", {"invitationType", "userId", "img", "giftName", "url"}},
-      {"/v2/photo/get", "GET", {"albumId", "photoId", "ownerId", "password"}},
-      {"/v2/photo/upload", "POST", {"albumId", "description", "file"}},
-      {"/v2/photo/list", "GET", {"albumId", "ownerId", "password", "pageSize", "pageNumber"}},
-      {"/v2/profile/get", "GET", {"userId"}},
-      {"/v2/share/get", "GET", {"shareId", "ownerId"}},
-      {"/v2/share/ugc/put", "POST", {"ugcOwnerId", "comment", "ugcId", "ugcType"}},
-      {"/v2/share/url/put", "POST", {"comment", "url"}},
-      {"/v2/share/list", "GET", {"ownerId", "pageSize", "pageNumber"}},
-      {"/v2/share/hot/list", "GET", {"shareType", "pageSize", "pageNumber"}},
-      {"/v2/status/get", "GET", {"statusId", "ownerId"}},
-      {"/v2/status/put", "POST", {"content"}},
-      {"/v2/status/list", "GET", {"ownerId", "pageSize", "pageNumber"}},
-      {"/v2/status/share", "POST", {"content", "statusId", "ownerId"}},
-      {"/v2/ubb/list", "GET", {}},
-      {"/v2/user/get", "GET", {"userId"}},
-      {"/v2/user/batch", "GET", {"userIds"}},
-      {"/v2/user/friend/mutual/list", "GET", {"userId"}},
-      {"/v2/user/friend/list", "GET", {"userId", "pageSize", "pageNumber"}},
-      {"/v2/user/friend/app/list", "GET", {}},
-      {"/v2/user/friend/uninstall/list", "GET", {}},
-      {"/v2/user/login/get", "GET", {}},
-      {"/v2/like/ugc/put", "POST", {"ugcOwnerId", "likeUGCType", "ugcId"}},
-      {"/v2/like/ugc/remove", "POST", {"ugcOwnerId", "likeUGCType", "ugcId"}},
-      {"/v2/like/ugc/info/get", "GET", {"limit", "withLikeUsers", "likeUGCType", "ugcId"}},
-      {"/v2/app/get", "GET", {}},
-      {"/v2/location/get", "GET", {"deflection", "longitude", "latitude"}},
-      {"/v2/location/feed/list",
-       "GET",
-       {"pageSize", "pageNumber", "locationFeedType", "radius", "longitude", "latitude"}},
-      {"/v2/place/list",
-       "GET",
-       {"pageSize", "pageNumber", "placeName", "radius", "longitude", "latitude", "deflection"}},
-      {"/v2/place/feed/list", "GET", {"pageSize", "pageNumber", "placeId", "locationFeedType"}},
-      {"/v2/photo/head/set", "POST", {"photoId"}},
-      {"/v2/news/counts/get", "GET", {"newTypes"}},
-      {"/v2/news/count/clear", "GET", {"newType"}},
-      {"/v2/friend/list", "GET", {"userId", "pageSize", "pageNumber"}},
+      row("/v2/album/get", "GET", {{"albumId"}, {"ownerId"}}),
+      row("/v2/album/put", "POST", {{"location"}, {"description"}, {"name"}, {"accessControl"}, {"password"}}),
+      row("/v2/album/list", "GET", {{"ownerId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/blog/get", "GET", {{"blogId"}, {"ownerId"}, {"password"}}),
+      row("/v2/blog/put", "POST", {{"title"}, {"accessControl"}, {"password"}, {"content"}}),
+      row("/v2/blog/list", "GET", {{"ownerId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/comment/put", "POST", {{"entryOwnerId"}, {"entryId"}, {"commentType"}, {"targetUserId"}, {"content"}}),
+      row("/v2/comment/list", "GET",
+          {{"entryOwnerId"}, {"entryId"}, {"commentType"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/feed/put", "POST",
+          {{"message"}, {"title"}, {"actionTargetUrl"}, {"imageUrl"}, {"description"}, {"subtitle"}, {"actionName"},
+           {"targetUrl"}}),
+      row("/v2/feed/list", "GET", {{"feedType"}, {"userId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/notification/user/put", "POST", {{"content"}, {"userIds", L}}),
+      row("/v2/notification/app/put", "POST", {{"content"}, {"userIds", L}}),
+      row("/v2/invitation/put", "POST", {{"invitationType"}, {"userId"}, {"img"}, {"giftName"}, {"url"}}),
+      row("/v2/photo/get", "GET", {{"albumId"}, {"photoId"}, {"ownerId"}, {"password"}}),
+      row("/v2/photo/upload", "POST", {{"albumId"}, {"description"}, {"file", D}}),
+      row("/v2/photo/list", "GET", {{"albumId"}, {"ownerId"}, {"password"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/profile/get", "GET", {{"userId"}}),
+      row("/v2/share/get", "GET", {{"shareId"}, {"ownerId"}}),
+      row("/v2/share/ugc/put", "POST", {{"ugcOwnerId"}, {"comment"}, {"ugcId"}, {"ugcType"}}),
+      row("/v2/share/url/put", "POST", {{"comment"}, {"url"}}),
+      row("/v2/share/list", "GET", {{"ownerId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/share/hot/list", "GET", {{"shareType"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/status/get", "GET", {{"statusId"}, {"ownerId"}}),
+      row("/v2/status/put", "POST", {{"content"}}),
+      row("/v2/status/list", "GET", {{"ownerId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/status/share", "POST", {{"content"}, {"statusId"}, {"ownerId"}}),
+      row("/v2/ubb/list", "GET", {}),
+      row("/v2/user/get", "GET", {{"userId"}}),
+      row("/v2/user/batch", "GET", {{"userIds", L}}),
+      row("/v2/user/friend/mutual/list", "GET", {{"userId"}}),
+      row("/v2/user/friend/list", "GET", {{"userId"}, {"pageSize", I}, {"pageNumber", I}}),
+      row("/v2/user/friend/app/list", "GET", {}),
+      row("/v2/user/friend/uninstall/list", "GET", {}),
+      row("/v2/user/login/get", "GET", {}),
+      row("/v2/like/ugc/put", "POST", {{"ugcOwnerId"}, {"likeUGCType"}, {"ugcId"}}),
+      row("/v2/like/ugc/remove", "POST", {{"ugcOwnerId"}, {"likeUGCType"}, {"ugcId"}}),
+      row("/v2/like/ugc/info/get", "GET", {{"limit"}, {"withLikeUsers"}, {"likeUGCType"}, {"ugcId"}}),
+      row("/v2/app/get", "GET", {}),
+      row("/v2/location/get", "GET", {{"deflection"}, {"longitude"}, {"latitude"}}),
+      row("/v2/location/feed/list", "GET",
+          {{"pageSize", I}, {"pageNumber", I}, {"locationFeedType"}, {"radius"}, {"longitude"}, {"latitude"}}),
+      row("/v2/place/list", "GET",
+          {{"pageSize", I}, {"pageNumber", I}, {"placeName"}, {"radius"}, {"longitude"}, {"latitude"}, {"deflection"}}),
+      row("/v2/place/feed/list", "GET", {{"pageSize", I}, {"pageNumber", I}, {"placeId"}, {"locationFeedType"}}),
+      row("/v2/photo/head/set", "POST", {{"photoId"}}),
+      row("/v2/news/counts/get", "GET", {{"newTypes"}}),
+      row("/v2/news/count/clear", "GET", {{"newType"}}),
+      row("/v2/friend/list", "GET", {{"userId"}, {"pageSize", I}, {"pageNumber", I}}),
   };
   return calls;
 }
@@ -160,11 +207,17 @@ ApiAnswer RenrenApi::handle(const ApiRequest& request) {
   auto user = authorize(request, &why);
   if (!user) return failure(401, "INVALID_AUTHORIZATION", why);
 
+  // Every parameter travels in the query string, for a POST as well; only the photo travels as
+  // the body.
+  if (request.queryMalformed) return failure(400, "INVALID_PARAMETER", "an escape in the query does not decode");
+  if (request.formBody) return failure(400, "INVALID_PARAMETER", "parameters travel in the query string, not the body");
   os::Dictionary parameters;
   for (const auto& [key, value] : request.query) {
-    bool known = false;
-    for (const std::string& name : call->parameters) known = known || name == key;
-    if (!known) return failure(400, "INVALID_PARAMETER", "unknown parameter " + key);
+    std::size_t index = 0;
+    while (index < call->parameters.size() && call->parameters[index] != key) ++index;
+    if (index == call->parameters.size()) return failure(400, "INVALID_PARAMETER", "unknown parameter " + key);
+    if (parameters[key].isString()) return failure(400, "INVALID_PARAMETER", key + " given twice");
+    if (auto wrong = wrongForm(call->kinds[index], value)) return failure(400, "INVALID_PARAMETER", key + " " + *wrong);
     parameters.set(key, os::Value(value));
   }
   accepted_.push_back(request.method + " " + request.path + " " + *user);

@@ -15,14 +15,22 @@
 
 namespace renrend {
 
+// What a call's parameter holds, and so the form its value arrives in: text as it is; an integer
+// as its decimal text (-1 stands for unset and is never sent); a list as its members joined with
+// "," (an empty list is not sent); data (the photo) as the multipart body, never in the query.
+enum class ParamKind { Text, Integer, List, Data };
+
 struct ApiCall {
   std::string path;
   std::string method;
   std::vector<std::string> parameters;
+  std::vector<ParamKind> kinds;  // one for each parameter
 };
 
 // Every call the service answers.
 const std::vector<ApiCall>& apiTable();
+// A query's pairs, values unescaped; absent for an escape that does not decode.
+std::optional<std::multimap<std::string, std::string>> parseQuery(const std::string& rawQuery);
 const ApiCall* findCall(const std::string& path);
 
 struct ApiRequest {
@@ -34,6 +42,8 @@ struct ApiRequest {
   std::string host;  // the Host header
   bool secure = false;
   std::optional<std::string> uploadedFile;  // the "file" part of a multipart body
+  bool queryMalformed = false;              // an escape in the query that does not decode
+  bool formBody = false;                    // a body other than the multipart upload
 };
 
 struct ApiAnswer {

@@ -11,7 +11,12 @@ RenrenServer::RenrenServer(std::string host) : host_(std::move(host)), server_(s
     request.path = req.path;
     auto q = req.target.find('?');
     if (q != std::string::npos) request.rawQuery = req.target.substr(q + 1);
-    for (const auto& [key, value] : req.params) request.query.emplace(key, value);
+    // The query as sent: the HTTP layer's own reading mixes a form body's fields in.
+    if (auto query = parseQuery(request.rawQuery))
+      request.query = std::move(*query);
+    else
+      request.queryMalformed = true;
+    request.formBody = !req.body.empty() && !req.is_multipart_form_data();
     request.authorization = req.get_header_value("Authorization");
     request.host = req.get_header_value("Host");
     if (req.has_file("file")) request.uploadedFile = req.get_file_value("file").content;

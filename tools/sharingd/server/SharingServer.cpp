@@ -36,7 +36,10 @@ const std::vector<Route>& routes() {
   return kRoutes;
 }
 
-// The action a path names, with the application key and the arguments after it.
+// The action a path names, with the application key and the arguments after it. The segments
+// are as sent; those the client fills in (the application key and the arguments) arrive escaped
+// and are taken only in that form. Absent when no action matches or a filled-in segment came in
+// another form.
 std::optional<LoggedRequest> route(const std::string& method, const std::vector<std::string>& segments) {
   for (const auto& r : routes()) {
     if (method != r.method) continue;
@@ -46,25 +49,37 @@ std::optional<LoggedRequest> route(const std::string& method, const std::vector<
     bool match = true;
     for (std::size_t i = 0; i < r.literals.size() && match; ++i) match = segments[at + i] == r.literals[i];
     if (!match) continue;
+    std::vector<std::string> filledIn;
+    for (std::size_t i = at + r.literals.size(); i < segments.size(); ++i) {
+      auto plain = readEscaped(segments[i]);
+      if (!plain) return std::nullopt;
+      filledIn.push_back(std::move(*plain));
+    }
     LoggedRequest request;
     request.action = r.action;
     request.method = method;
-    request.appKey = segments[at + r.literals.size()];
-    request.pathArguments.assign(segments.begin() + static_cast<long>(at + r.literals.size() + 1), segments.end());
+    request.appKey = filledIn.front();
+    request.pathArguments.assign(filledIn.begin() + 1, filledIn.end());
     return request;
   }
   return std::nullopt;
 }
 
-std::optional<std::vector<std::string>> segmentsOf(const std::string& path) {
+std::vector<std::string> segmentsOf(const std::string& path) {
   std::vector<std::string> segments;
-  for (const auto& part : os::split(path, "/")) {
-    if (part.empty()) continue;
-    auto plain = os::percentUnescape(part);
-    if (!plain) return std::nullopt;
-    segments.push_back(*plain);
-  }
+  for (const auto& part : os::split(path, "/"))
+    if (!part.empty()) segments.push_back(part);
   return segments;
+}
+
+// The enciphered query of a request whose query is "ud_get=" and the cipher escaped; absent for
+// any other query.
+std::optional<std::string> encipheredQueryOf(const std::string& target) {
+  const auto mark = target.find('?');
+  if (mark == std::string::npos) return std::nullopt;
+  const std::string_view query = std::string_view(target).substr(mark + 1);
+  if (!query.starts_with("ud_get=")) return std::nullopt;
+  return readEscaped(query.substr(7));
 }
 
 // Where each web-authorised platform's authorisation ends.
@@ -214,18 +229,18 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
                            const std::map<std::string, std::string>& formFields, bool hasPicture) {
   std::string raw = req.target.empty() ? req.path : req.target;
   raw = raw.substr(0, raw.find('?'));
-  auto segments = segmentsOf(raw);
-  auto found = segments ? route(req.method, *segments) : std::nullopt;
+  const auto segments = segmentsOf(raw);
+  auto found = route(req.method, segments);
   // The sign-in form of web authorisation posts to the page's own address.
   bool signingIn = false;
-  if (!found && req.method == "POST" && options_.signInPage && segments) {
-    auto page = route("GET", *segments);
+  if (!found && req.method == "POST" && options_.signInPage) {
+    auto page = route("GET", segments);
     if (page && page->action == 9) {
       found = page;
       signingIn = true;
     }
   }
-  if (!found) return plain(res, 404, "no such action");
+  if (!found) return plain(res, 404, "no such action, or a path segment not percent-escaped");
   LoggedRequest request = *found;
   request.path = raw;
   request.hasPicture = hasPicture;
@@ -249,14 +264,10 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   };
   std::optional<os::Dictionary> parameters;
   if (request.method == "GET" || request.action == 9) {
-    // Read from the raw query: the Base64 text holds "+", which stands for itself there (the
-    // HTTP layer's query reading would make it a space). An escaped "%2B" reads the same.
-    std::string cipher;
-    const std::string target = req.target.empty() ? req.path : req.target;
-    if (const auto mark = target.find('?'); mark != std::string::npos)
-      for (const auto& pair : os::split(std::string_view(target).substr(mark + 1), "&"))
-        if (pair.starts_with("ud_get=")) cipher = os::percentUnescape(pair.substr(7)).value_or("");
-    if (auto text = readCipher(cipher)) parameters = parseEncipheredQuery(*text);
+    // Read from the raw query, not the HTTP layer's reading of it (which would take a "+" for a
+    // space): the query is "ud_get=" and the cipher, "+", "/" and "=" of its Base64 escaped.
+    if (auto cipher = encipheredQueryOf(req.target.empty() ? req.path : req.target))
+      if (auto text = readCipher(*cipher)) parameters = parseEncipheredQuery(*text);
   } else {
     auto field = formFields.find("ud_post");
     auto text = field == formFields.end() ? std::nullopt : readCipher(field->second);

@@ -14,22 +14,22 @@ namespace sharingd {
 
 namespace {
 
-// The posted "<platform>_key" and "<platform>_secret" values, answered per platform as the
-// handlers read them ("wx" stands for the messenger's platforms), beside what was posted.
+// The application information as handlers read it: platform name -> {"key", "secret"}, made of
+// the entries the application posted for the platform. QQ's handler posts "qzone_key" and
+// "qzone_secret" and reads them back from the "qzone" entry; no other platform's entries are
+// known.
 os::Dictionary appInfoAnswer(const os::Dictionary& posted) {
-  os::Dictionary answer = posted;
-  for (const auto& [key, value] : posted) {
-    const auto cut = key.rfind('_');
-    if (cut == std::string::npos || !value.isString()) continue;
-    const std::string field = key.substr(cut + 1), prefix = key.substr(0, cut);
-    if (field != "key" && field != "secret") continue;
-    const std::vector<std::string> platforms =
-        prefix == "wx" ? std::vector<std::string>{"wxsession", "wxtimeline"} : std::vector<std::string>{prefix};
-    for (const auto& platform : platforms) {
-      os::Dictionary entry = answer[platform].isDictionary() ? *answer[platform].dictionary() : os::Dictionary{};
-      entry.set(field, value);
-      answer.set(platform, os::Value(std::move(entry)));
-    }
+  static const struct {
+    const char* posted;
+    const char* platform;
+    const char* field;
+  } kEntries[] = {{"qzone_key", "qzone", "key"}, {"qzone_secret", "qzone", "secret"}};
+  os::Dictionary answer;
+  for (const auto& entry : kEntries) {
+    if (!posted[entry.posted].isString()) continue;
+    os::Dictionary platform = answer[entry.platform].isDictionary() ? *answer[entry.platform].dictionary() : os::Dictionary{};
+    platform.set(entry.field, posted[entry.posted]);
+    answer.set(entry.platform, os::Value(std::move(platform)));
   }
   return answer;
 }
@@ -184,16 +184,35 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
   return answer;
 }
 
-void SharingService::keepStateIn(std::string path) {
+bool SharingService::keepStateIn(std::string path, std::string* error) {
   std::lock_guard lock(mutex_);
-  statePath_ = std::move(path);
-  auto bytes = os::FileManager::defaultManager().contentsAtPath(statePath_);
-  if (!bytes) return;
-  savedState_ = os::stringFromData(*bytes);
-  auto state = objectFromJSONString(savedState_);
-  if (!state || !state->isDictionary()) return;
+  auto fail = [&](const std::string& why) {
+    if (error) *error = "the state file " + path + " " + why;
+    return false;
+  };
+  auto& files = os::FileManager::defaultManager();
+  if (!files.fileExistsAtPath(path)) {
+    // A first run: the file is made at the first change.
+    statePath_ = std::move(path);
+    savedState_.clear();
+    return true;
+  }
+  os::Error readError;
+  auto bytes = files.contentsAtPath(path, &readError);
+  if (!bytes) return fail("cannot be read: " + readError.localizedDescription());
+  const std::string saved = os::stringFromData(*bytes);
+  auto state = objectFromJSONString(saved);
+  if (!state || !state->isDictionary()) return fail("is damaged: not a JSON object");
+  // Everything is checked before anything is taken, so a damaged file changes nothing.
+  std::map<std::string, App> apps;
   for (const auto& [appKey, kept] : *state->dictionary()) {
-    App& app = apps_[appKey];
+    if (!kept.isDictionary()) return fail("is damaged: application " + appKey + " is not an object");
+    for (const char* field : {"devices", "accounts", "bindings", "custom", "follows", "app_info"})
+      if (!kept[field].isNull() && !kept[field].isDictionary())
+        return fail("is damaged: " + std::string(field) + " of application " + appKey + " is not an object");
+    if (!kept["next_user"].isNull() && !kept["next_user"].isNumber())
+      return fail("is damaged: next_user of application " + appKey + " is not a number");
+    App& app = apps[appKey];
     app.uidByDevice = dictionaryToMap<std::string>(kept["devices"], [](const os::Value& v) { return v.stringOr(); });
     app.accounts = dictionaryToMap<std::map<std::string, os::Dictionary>>(kept["accounts"], [](const os::Value& v) {
       return dictionaryToMap<os::Dictionary>(v, dictionaryOf);
@@ -201,8 +220,13 @@ void SharingService::keepStateIn(std::string path) {
     app.bindings = dictionaryToMap<std::set<std::string>>(kept["bindings"], arrayToSet);
     app.customAccounts = dictionaryToMap<os::Dictionary>(kept["custom"], dictionaryOf);
     app.follows = dictionaryToMap<std::set<std::string>>(kept["follows"], arrayToSet);
+    if (kept["app_info"].isDictionary()) app.appInfo = *kept["app_info"].dictionary();
     app.nextUser = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(kept["next_user"].unsignedValue()));
   }
+  for (auto& [appKey, app] : apps) apps_[appKey] = std::move(app);
+  statePath_ = std::move(path);
+  savedState_ = saved;
+  return true;
 }
 
 void SharingService::saveStateLocked() {
@@ -218,12 +242,16 @@ void SharingService::saveStateLocked() {
     for (const auto& [uid, platforms] : app.bindings) bindings.set(uid, os::Value(setToArray(platforms)));
     for (const auto& [uid, account] : app.customAccounts) custom.set(uid, os::Value(account));
     for (const auto& [key, followed] : app.follows) follows.set(key, os::Value(setToArray(followed)));
-    state.set(appKey, os::Value(os::Dictionary{{"devices", os::Value(stringsToDictionary(app.uidByDevice))},
-                                               {"accounts", os::Value(std::move(accounts))},
-                                               {"bindings", os::Value(std::move(bindings))},
-                                               {"custom", os::Value(std::move(custom))},
-                                               {"follows", os::Value(std::move(follows))},
-                                               {"next_user", os::Value(static_cast<unsigned long long>(app.nextUser))}}));
+    os::Dictionary kept{{"devices", os::Value(stringsToDictionary(app.uidByDevice))},
+                        {"accounts", os::Value(std::move(accounts))},
+                        {"bindings", os::Value(std::move(bindings))},
+                        {"custom", os::Value(std::move(custom))},
+                        {"follows", os::Value(std::move(follows))},
+                        {"next_user", os::Value(static_cast<unsigned long long>(app.nextUser))}};
+    // The platform keys the application posted: the QQ token check and the application
+    // information answer need them after a restart too.
+    if (app.appInfo) kept.set("app_info", os::Value(*app.appInfo));
+    state.set(appKey, os::Value(std::move(kept)));
   }
   auto text = JSONString(os::Value(std::move(state)));
   if (!text || *text == savedState_) return;

@@ -55,10 +55,12 @@ class SharingService {
   // The friends every platform answers with, by friend id (name, link_name, pinyin, usid,
   // profile_image_url); three sample friends until set.
   void setFriends(os::Dictionary friends);
-  // Users and their platform accounts are kept in this file from now on, as a real service keeps
-  // them, so a reader signed in during an earlier run is still signed in. What the file holds is
-  // read now; a missing or damaged file starts empty and is replaced at the next change.
-  void keepStateIn(std::string path);
+  // Users, their platform accounts and bindings, and the platform keys the application posted
+  // are kept in this file from now on (each change written to a new file renamed over it), as a
+  // real service keeps them, so a reader signed in during an earlier run is still signed in.
+  // What the file holds is read now; a missing file starts empty. A file that cannot be read or
+  // is damaged changes nothing and is not written over: false, with the reason in `error`.
+  bool keepStateIn(std::string path, std::string* error = nullptr);
 
  private:
   struct Bar {

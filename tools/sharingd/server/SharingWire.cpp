@@ -56,15 +56,23 @@ std::optional<os::Dictionary> parseQuery(std::string_view query) {
   return pairs;
 }
 
+std::optional<std::string> readEscaped(std::string_view text, std::string_view keep) {
+  auto plain = os::percentUnescape(text);
+  if (!plain || os::percentEscape(*plain, keep) != text) return std::nullopt;
+  return plain;
+}
+
 os::Dictionary parseEncipheredQuery(std::string_view query) {
+  constexpr std::string_view kDescriptorKept = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._";
   os::Dictionary pairs;
   std::size_t at = 0;
   while (at < query.size()) {
     std::size_t end = query.find('&', at);
     std::string_view part = query.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at);
+    // The title comes last and as it is: whatever follows "name=" is the title.
     if (part.starts_with("name=")) {
-      end = std::string_view::npos;
       part = query.substr(at);
+      end = std::string_view::npos;
     }
     at = end == std::string_view::npos ? query.size() : end + 1;
     if (part.empty()) continue;
@@ -72,22 +80,9 @@ os::Dictionary parseEncipheredQuery(std::string_view query) {
     const std::string name(part.substr(0, equals));
     std::string value(equals == std::string_view::npos ? std::string_view{} : part.substr(equals + 1));
     if (name == "dc") {
-      // Escaped: letters, digits, "-", "." and "_" stay; everything else ("~" too) is an escape.
-      constexpr std::string_view kLeftAlone = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._%";
-      auto plain = value.find_first_not_of(kLeftAlone) == std::string::npos ? os::percentUnescape(value) : std::nullopt;
+      auto plain = readEscaped(value, kDescriptorKept);
       if (!plain) continue;
       value = std::move(*plain);
-    } else {
-      std::string plain;
-      for (std::size_t i = 0; i < value.size(); ++i) {
-        if (value.compare(i, 3, "%25") == 0 || value.compare(i, 3, "%26") == 0) {
-          plain += value[i + 2] == '5' ? '%' : '&';
-          i += 2;
-        } else {
-          plain += value[i];
-        }
-      }
-      value = std::move(plain);
     }
     pairs.set(name, os::Value(std::move(value)));
   }

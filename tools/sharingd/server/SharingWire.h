@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "os/core/String.h"
 #include "os/core/Value.h"
 
 namespace sharingd {
@@ -18,12 +19,17 @@ std::optional<std::string> decipher(std::string_view text, std::string_view appK
 
 // "a=1&b=%20" to its pairs, values unescaped; absent for a malformed escape (form bodies).
 std::optional<os::Dictionary> parseQuery(std::string_view query);
-// A deciphered "ud_get" query: the client puts each value as it is, so values are taken as they
-// stand ("platforms=sina,qq"), but for "%25" and "%26", which stand for the "%" and "&" a value
-// holds. "name" (the content's title) stands last and runs to the end, so a title whose "&" came
-// as it is stays whole. Only the descriptor "dc" arrives wholly percent-escaped: it is unescaped,
-// and left out when it holds anything but letters, digits, "-", ".", "_" and escapes (one that
-// came unescaped could not be told from the pairs around it).
+// Text escaped in the one form the service takes: every byte outside `keep` written as "%" and
+// two upper-case hexadecimal digits, every byte in it as it is. The plain text, or absent for any
+// other form (a byte left raw that should be escaped, an escape of a byte that should stand as it
+// is, lower-case digits, a broken escape, text that is not UTF-8).
+std::optional<std::string> readEscaped(std::string_view text, std::string_view keep = os::kURLUnreservedCharacters);
+
+// A deciphered "ud_get" query: the base pairs and the action's own, each "name=value" joined by
+// "&", every value as it is ("platforms=sina,qq"). "name" (the content's title) is appended last
+// and raw, so it runs from "&name=" to the end, "&", "%" and "=" of the title and all. Only the
+// descriptor "dc" arrives escaped (letters, digits, "-", "." and "_" stand as they are): it is
+// unescaped, and left out when it came in any other form.
 os::Dictionary parseEncipheredQuery(std::string_view query);
 
 std::optional<os::Dictionary> parseJSONObject(std::string_view text);

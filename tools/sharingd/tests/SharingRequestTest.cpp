@@ -1,0 +1,299 @@
+// Requests written out by hand as the protocol gives them, not as any client builds them: the base
+// query "mac=...&sharedudid=...&pcv=2.0&en=...&de=...&os=...&dt=...&tp=...&ak=..." with the action's
+// pairs appended, the title of the bar request last and raw; JSON bodies under "ud_post"; the cipher
+// (AES-128-CBC, the key the first 16 of the application key's upper-case MD5 digits, the vector
+// "qxvdk.w4/Tz+R591", 1 to 16 zero bytes of padding, standard Base64) and the escaping worked out
+// here on their own.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "os/core/String.h"
+#include "os/crypto/Cipher.h"
+#include "os/crypto/Digest.h"
+#include "tools/sharingd/server/SharingServer.h"
+#include "tools/sharingd/server/SharingWire.h"
+
+namespace sharingd {
+namespace {
+
+constexpr const char* kAppKey = "5a1d3c0b9e8f47261c0d2e3f";
+constexpr const char* kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+std::string base64(const os::Data& bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
+    unsigned group = 0;
+    for (std::size_t k = 0; k < 3; ++k) group = group << 8 | (k < n ? bytes[i + k] : 0u);
+    for (std::size_t k = 0; k < 4; ++k) out += k <= n ? kAlphabet[group >> (18 - 6 * k) & 63] : '=';
+  }
+  return out;
+}
+
+os::Data unbase64(const std::string& text) {
+  os::Data out;
+  unsigned group = 0;
+  int bits = 0;
+  for (char c : text) {
+    if (c == '=') break;
+    group = group << 6 | static_cast<unsigned>(std::string_view(kAlphabet).find(c));
+    if ((bits += 6) >= 8) out.push_back(static_cast<std::uint8_t>(group >> (bits -= 8) & 0xFF));
+  }
+  return out;
+}
+
+os::Data keyOf(const std::string& appKey) {
+  std::string digits = os::md5Hex(appKey);
+  for (char& c : digits) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return os::Data(digits.begin(), digits.begin() + 16);
+}
+
+std::string encipherByHand(const std::string& text, const std::string& appKey = kAppKey) {
+  os::Data bytes(text.begin(), text.end());
+  bytes.resize(bytes.size() + 16 - bytes.size() % 16, 0);
+  auto cipher =
+      os::aes128CBCEncrypt(bytes, keyOf(appKey), os::dataFromString("qxvdk.w4/Tz+R591"), os::CipherPadding::None);
+  return cipher ? base64(*cipher) : "";
+}
+
+std::string decipherByHand(const std::string& text, const std::string& appKey = kAppKey) {
+  auto plain = os::aes128CBCDecrypt(unbase64(text), keyOf(appKey), os::dataFromString("qxvdk.w4/Tz+R591"),
+                                    os::CipherPadding::None);
+  if (!plain) return "";
+  std::string out(plain->begin(), plain->end());
+  return out.substr(0, out.find('\0'));
+}
+
+// Every byte but A-Z a-z 0-9 - . _ ~ as "%" and two upper-case hexadecimal digits.
+std::string escapeByHand(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += escape;
+    }
+  }
+  return out;
+}
+
+std::string baseQuery(const std::string& dt = "1700000000000") {
+  return "mac=&sharedudid=dev-1&pcv=2.0&en=WiFi&de=x86_64&os=iOS&dt=" + dt + "&tp=0&ak=" + kAppKey + "&sdkv=4.1";
+}
+
+std::string baseJSON() {
+  return std::string("\"mac\":\"\",\"sharedudid\":\"dev-1\",\"sdkv\":\"4.1\",\"pcv\":\"2.0\",\"en\":\"WiFi\",") +
+         "\"de\":\"x86_64\",\"os\":\"iOS\",\"dt\":\"1700000000000\",\"tp\":\"0\",\"ak\":\"" + kAppKey + "\"";
+}
+
+// The "st", "msg" and "data" of an answer, deciphered by hand.
+os::Dictionary answerOf(const httplib::Result& result) {
+  if (!result || result->status != 200) return {};
+  return parseJSONObject(decipherByHand(result->body)).value_or(os::Dictionary{});
+}
+
+class SharingRequestTest : public ::testing::Test {
+ protected:
+  void SetUp() override { start(); }
+  void TearDown() override {
+    if (server_) server_->stop();
+    std::remove(statePath_.c_str());
+  }
+
+  void start(bool keepState = false) {
+    if (server_) server_->stop();
+    server_ = std::make_unique<SharingServer>(ServerOptions{});
+    if (keepState) {
+      ASSERT_TRUE(server_->service().keepStateIn(statePath_));
+    }
+    auto port = server_->start();
+    ASSERT_TRUE(port);
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", *port);
+    client_->set_url_encode(false);
+  }
+
+  httplib::Result get(const std::string& path, const std::string& query) {
+    return client_->Get(path + "?ud_get=" + escapeByHand(encipherByHand(query)));
+  }
+  httplib::Result post(const std::string& path, const std::string& json) {
+    return client_->Post(path, "ud_post=" + escapeByHand(encipherByHand(json)), "application/x-www-form-urlencoded");
+  }
+
+  std::string statePath_ = ::testing::TempDir() + "sharingd-request-state-" + std::to_string(::getpid());
+  std::unique_ptr<SharingServer> server_;
+  std::unique_ptr<httplib::Client> client_;
+};
+
+// The title is appended last and as it is: everything after "&name=" is the title, "&", "=",
+// "+", "%", "#", "?" and a second "&name=" included.
+TEST_F(SharingRequestTest, TheBarRequestsTitleIsReadToTheEndOfTheQueryExactly) {
+  const std::string title = "A&B=C+D% 50% 中文 ?#&name=x";
+  // A time stamp whose cipher holds "+" and "/", so both arrive escaped.
+  std::string query, cipher;
+  for (int i = 0; cipher.find('+') == std::string::npos || cipher.find('/') == std::string::npos; ++i) {
+    query = baseQuery(std::to_string(1700000000000LL + i)) + "&dc=news%2F1&ni=0&opid=1&name=" + title;
+    cipher = encipherByHand(query);
+  }
+  auto answer = answerOf(client_->Get(std::string("/bar/get/") + kAppKey + "/?ud_get=" + escapeByHand(cipher)));
+  EXPECT_EQ(answer["st"].intValue(), 200);
+  EXPECT_FALSE(answer["data"]["ek"].stringOr().empty());
+  ASSERT_EQ(server_->requests().size(), 1u);
+  const os::Dictionary read = server_->requests()[0].parameters;
+  EXPECT_EQ(read["name"].stringOr(), title);
+  EXPECT_EQ(read["dc"].stringOr(), "news/1");
+  EXPECT_EQ(read["opid"].stringOr(), "1");
+  EXPECT_EQ(read["pcv"].stringOr(), "2.0");
+  EXPECT_EQ(read["mac"].stringOr(), "");
+
+  // A title holding what an escaper would write stays as it was typed.
+  server_->clearRequests();
+  get(std::string("/bar/get/") + kAppKey + "/", baseQuery() + "&dc=news%2F1&ni=0&opid=1&name=50%25 %26 more");
+  ASSERT_EQ(server_->requests().size(), 1u);
+  EXPECT_EQ(server_->requests()[0].parameters["name"].stringOr(), "50%25 %26 more");
+}
+
+TEST(SharingWireTest, QueryValuesStandAsTheyAreAndOnlyTheEscapedDescriptorIsTaken) {
+  auto read = parseEncipheredQuery(baseQuery() + "&x=%41+b&platforms=sina,qq&dc=news%2F1%20%E5%86%9B&ni=0&opid=1");
+  EXPECT_EQ(read["x"].stringOr(), "%41+b");
+  EXPECT_EQ(read["platforms"].stringOr(), "sina,qq");
+  EXPECT_EQ(read["dc"].stringOr(), "news/1 军");
+  EXPECT_FALSE(read["name"].isString());
+  // The descriptor arrives escaped, letters, digits, "-", "." and "_" as they are, every other
+  // byte as upper-case "%XX"; any other form is not taken.
+  for (const char* other : {"news/1", "a~b", "%zz", "news%2f1", "%41bc", "a b"})
+    EXPECT_FALSE(parseEncipheredQuery(std::string("dc=") + other + "&opid=1")["dc"].isString()) << other;
+  EXPECT_EQ(parseEncipheredQuery("dc=a-b.c_d%7E&opid=1")["dc"].stringOr(), "a-b.c_d~");
+}
+
+// The cipher under "ud_get" arrives escaped: "+", "/" and "=" as %2B, %2F and %3D. A raw cipher,
+// lower-case escapes, an escaped letter or more pairs beside it are not the request's form.
+TEST_F(SharingRequestTest, OnlyTheEscapedCipherIsTakenAsTheQuery) {
+  std::string query, cipher;
+  for (int i = 0; cipher.find('+') == std::string::npos || cipher.find('/') == std::string::npos; ++i) {
+    query = baseQuery(std::to_string(1700000000000LL + i));
+    cipher = encipherByHand(query);
+  }
+  ASSERT_TRUE(cipher.ends_with("="));
+  const std::string path = std::string("/share/keysecret/") + kAppKey + "/";
+  const std::string escaped = escapeByHand(cipher);
+  EXPECT_EQ(answerOf(client_->Get(path + "?ud_get=" + escaped))["st"].intValue(), 200);
+
+  std::string lower = escaped;
+  for (std::size_t at = lower.find('%'); at != std::string::npos; at = lower.find('%', at + 1))
+    for (std::size_t k = at + 1; k <= at + 2; ++k) lower[k] = static_cast<char>(std::tolower(lower[k]));
+  const std::size_t letter = cipher.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+  const std::string letterEscaped = escapeByHand(cipher.substr(0, letter)) + os::format("%%%02X", cipher[letter]) +
+                                    escapeByHand(cipher.substr(letter + 1));
+  for (const std::string& other :
+       {path + "?ud_get=" + cipher, path + "?ud_get=" + lower, path + "?ud_get=" + letterEscaped,
+        path + "?ud_get=" + escaped + "&x=1", path + "?x=1&ud_get=" + escaped, path}) {
+    auto answer = answerOf(client_->Get(other));
+    EXPECT_EQ(answer["st"].intValue(), kStatusBadParameters) << other;
+  }
+}
+
+// The segments the client fills into a path (application key, entity key, user id, usid) arrive
+// escaped like the cipher; a segment in any other form names no action.
+TEST_F(SharingRequestTest, PathSegmentsArriveEscapedAndAreReadUnescaped) {
+  const std::string usid = "a+b/c 张";
+  server_->service().setAccount(kAppKey, "u9", "sina",
+                                os::Dictionary{{"usid", os::Value(usid)}, {"username", os::Value("某人")}});
+  const std::string path = std::string("/share/userinfo/") + escapeByHand(kAppKey) + "/" + escapeByHand(usid) + "/";
+  auto answer = answerOf(get(path, baseQuery() + "&sns=sina&opid=12"));
+  EXPECT_EQ(answer["st"].intValue(), 200);
+  EXPECT_EQ(answer["data"]["username"].stringOr(), "某人");
+  ASSERT_EQ(server_->requests().size(), 1u);
+  EXPECT_EQ(server_->requests()[0].pathArguments, (std::vector<std::string>{usid}));
+  EXPECT_EQ(server_->requests()[0].appKey, kAppKey);
+
+  for (const std::string& raw : {std::string("a+b"), std::string("a%2bb"), std::string("%61b")}) {
+    auto refused = get(std::string("/share/userinfo/") + kAppKey + "/" + raw + "/", baseQuery() + "&sns=sina&opid=12");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 404) << raw;
+  }
+  EXPECT_EQ(server_->requests().size(), 1u);
+}
+
+// The application's platform keys (posted with its secret, the application key backwards) are
+// kept with the users: after a restart on the same state file the application information
+// still answers them and the QQ token check still asks for them.
+TEST_F(SharingRequestTest, PostedPlatformKeysOutliveARestartOnTheSameStateFile) {
+  std::remove(statePath_.c_str());
+  start(true);
+  std::string secret(kAppKey);
+  std::reverse(secret.begin(), secret.end());
+  auto posted =
+      answerOf(post(std::string("/share/keysecret/") + kAppKey + "/",
+                    "{" + baseJSON() + ",\"qzone_key\":\"100424468\",\"qzone_secret\":\"qqkey\",\"ombra_secret\":\"" +
+                        secret + "\"}"));
+  ASSERT_EQ(posted["st"].intValue(), 200);
+  struct stat info {};
+  ASSERT_EQ(::stat(statePath_.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+  start(true);
+  auto keys = answerOf(get(std::string("/share/keysecret/") + kAppKey + "/", baseQuery()));
+  ASSERT_EQ(keys["st"].intValue(), 200);
+  EXPECT_EQ(keys["data"]["qzone"]["key"].stringOr(), "100424468");
+  EXPECT_EQ(keys["data"]["qzone"]["secret"].stringOr(), "qqkey");
+  // Only what the handlers read: platform name -> {"key", "secret"}.
+  EXPECT_EQ(keys["data"].dictionary()->size(), 1u);
+
+  const std::string token = std::string("/share/token/") + kAppKey + "/";
+  const std::string account =
+      "{" + baseJSON() + ",\"to\":\"qzone\",\"access_token\":\"t\",\"usid\":\"o2\",\"openid\":\"o2\"";
+  EXPECT_EQ(answerOf(post(token, account + "}"))["st"].intValue(), kStatusBadParameters);
+  EXPECT_EQ(answerOf(post(token, account + ",\"app_id\":\"1\",\"app_secret\":\"qqkey\"}"))["st"].intValue(),
+            kStatusBadParameters);
+  EXPECT_EQ(answerOf(post(token, account + ",\"app_id\":\"100424468\",\"app_secret\":\"qqkey\"}"))["st"].intValue(),
+            200);
+}
+
+std::string contentsOf(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A damaged state file is refused with a reason, and neither read nor written over: the users it
+// may still hold are not lost to an empty state.
+TEST(SharingStateFileTest, ADamagedStateFileIsRefusedAndLeftAsItIs) {
+  const std::string path = ::testing::TempDir() + "sharingd-damaged-" + std::to_string(::getpid());
+  for (const std::string& damaged :
+       {std::string("{\"app\":[1,"), std::string("[1]"), std::string(""), std::string("{\"app\":[1]}"),
+        std::string("{\"app\":{\"devices\":[\"u1\"]}}"), std::string("{\"app\":{\"app_info\":\"k\"}}")}) {
+    {
+      std::ofstream out(path, std::ios::trunc);
+      out << damaged;
+    }
+    SharingService service;
+    std::string error;
+    EXPECT_FALSE(service.keepStateIn(path, &error)) << damaged;
+    EXPECT_NE(error.find(path), std::string::npos) << error;
+    EXPECT_NE(error.find("damaged"), std::string::npos) << error;
+    service.setAccount("app", "u1", "sina", os::Dictionary{{"usid", os::Value("1")}});
+    EXPECT_EQ(contentsOf(path), damaged);
+  }
+  std::remove(path.c_str());
+
+  // No file yet: a first run, the file is made at the first change.
+  SharingService first;
+  ASSERT_TRUE(first.keepStateIn(path));
+  first.setAccount("app", "u1", "sina", os::Dictionary{{"usid", os::Value("1")}});
+  SharingService again;
+  ASSERT_TRUE(again.keepStateIn(path));
+  EXPECT_TRUE(again.account("app", "u1", "sina"));
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace sharingd
