@@ -163,6 +163,7 @@ TEST_F(VXAdHelperTest, OnNewerSystemsTheSheetShowsTheItemWithTheIndicatorOnWhile
 
 TEST_F(VXAdHelperTest, SystemSixPointZeroIsTheFirstToShowTheSheet) {
   const std::string host = server_->base().substr(7);
+  VXAdHelper::share().request(sampleAd(1).adid, 3, "", *screen_);  // the screen the sheet shows on
   for (const char* version : {"6.0", "5.9"}) {
     os::DeviceProfile profile = newstest::phoneProfile();
     profile.systemVersion = version;
