@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 #include "platforms/qq/QQApi.h"
 #include "platforms/qq/QQApiObject.h"
 #include "os/net/URLConnection.h"

@@ -2,9 +2,9 @@
 
 #include "platforms/qq/QQApiDatastore.h"
 #include "platforms/qq/QQOpenApiUtility.h"
-#include "qqconnect/core/json/TCOSDKSJSON.h"
-#include "qqconnect/core/login/TcApiTool.h"
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/json/TCOSDKSJSON.h"
+#include "qqconnect_core/login/TcApiTool.h"
+#include "qqconnect_core/requests/URLTools.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/runtime/Timer.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platforms/qq/QQApiObject.h"
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 #include "os/core/Value.h"
 
 namespace os {

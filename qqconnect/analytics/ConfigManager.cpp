@@ -8,7 +8,7 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Device.h"
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 
 std::shared_ptr<ConfigManager> ConfigManager::GetInstance() {
   static std::mutex lock;

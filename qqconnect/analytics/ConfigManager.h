@@ -8,7 +8,7 @@
 #include <string>
 
 #include "os/core/Value.h"
-#include "qqconnect/core/requests/APIBase.h"
+#include "qqconnect_core/requests/APIBase.h"
 
 class APIResponse;
 

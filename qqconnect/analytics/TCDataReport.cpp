@@ -2,7 +2,7 @@
 
 #include "qqconnect/analytics/ConfigManager.h"
 #include "qqconnect/analytics/VMA4QC.h"
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 
 TCDataReport& TCDataReport::shared() {
   static TCDataReport* report = new TCDataReport(nullptr, VMA4QC::getInstance());

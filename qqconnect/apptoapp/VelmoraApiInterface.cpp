@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platforms/qq/QQApiURL.h"
-#include "qqconnect/core/login/TcApiTool.h"
-#include "qqconnect/core/login/VelmoraDataMgr.h"
+#include "qqconnect_core/login/TcApiTool.h"
+#include "qqconnect_core/login/VelmoraDataMgr.h"
 #include "os/core/Log.h"
 #include "os/core/URL.h"
 #include "os/crypto/Digest.h"

@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 
-#include "qqconnect/core/login/TcApiTool.h"
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/login/TcApiTool.h"
+#include "qqconnect_core/requests/URLTools.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "os/core/URL.h"
 #include "os/store/Bundle.h"

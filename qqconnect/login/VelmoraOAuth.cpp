@@ -4,9 +4,9 @@
 
 #include "platforms/qq/QQApi.h"
 #include "qqconnect/apptoapp/VelmoraApiInterface.h"
-#include "qqconnect/core/json/TCOSDKSJSON.h"
-#include "qqconnect/core/login/TXAppidConvert.h"
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/json/TCOSDKSJSON.h"
+#include "qqconnect_core/login/TXAppidConvert.h"
+#include "qqconnect_core/login/TcApiTool.h"
 #include "qqconnect/login/OpenApi.h"
 #include "os/core/Log.h"
 #include "os/core/String.h"

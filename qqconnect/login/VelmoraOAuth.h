@@ -16,7 +16,7 @@
 #include "qqconnect/requests/TCOSDKReachability.h"
 #include "qqconnect/web/TCLoginViewKit.h"
 #include "qqconnect/web/TCUiKit.h"
-#include "qqconnect/core/requests/APIBase.h"
+#include "qqconnect_core/requests/APIBase.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
 

@@ -3,14 +3,14 @@
 #include <cstdio>
 
 #include "qqconnect/apptoapp/VelmoraApiInterface.h"
-#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "qqconnect_core/login/TCOpenSDKErrorUtil.h"
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "os/core/Log.h"
 #include "os/core/URL.h"
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/requests/URLTools.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/Clock.h"

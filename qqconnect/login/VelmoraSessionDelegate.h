@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "qqconnect/apptoapp/VelmoraApiInterface.h"
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 #include "os/core/Value.h"
 
 namespace os {

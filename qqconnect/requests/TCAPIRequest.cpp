@@ -1,6 +1,6 @@
 #include "qqconnect/requests/TCAPIRequest.h"
 
-#include "qqconnect/core/requests/APIBase.h"
+#include "qqconnect_core/requests/APIBase.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "os/runtime/Fatal.h"
 

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 #include "os/core/Value.h"
 
 class APIBase;

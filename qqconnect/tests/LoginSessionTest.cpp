@@ -7,7 +7,7 @@
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/login/VelmoraOAuth.h"
 #include "qqconnect/analytics/VMA4QC.h"
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
 #include "os/core/URL.h"
 #include "os/crypto/Digest.h"

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "QQConnectTestSupport.h"
-#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "qqconnect_core/login/TCOpenSDKErrorUtil.h"
 #include "os/core/String.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"

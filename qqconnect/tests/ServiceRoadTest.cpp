@@ -12,7 +12,7 @@
 #include "os/views/Button.h"
 #include "os/views/TextField.h"
 #include "os/views/WebView.h"
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 #include "os/views/Window.h"
 
 namespace qctest {

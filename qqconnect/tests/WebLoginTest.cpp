@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "QQConnectTestSupport.h"
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/login/TcApiTool.h"
 #include "qqconnect/web/TCLoginViewKit.h"
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/net/URLError.h"
 #include "os/testing/ScriptedWebPages.h"

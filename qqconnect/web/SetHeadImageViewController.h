@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 #include "os/graphics/Geometry.h"
 #include "os/views/ViewController.h"
 

@@ -4,10 +4,10 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "qqconnect/core/json/TCOSDKSJSON.h"
-#include "qqconnect/core/login/TcApiTool.h"
-#include "qqconnect/core/requests/URLTools.h"
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/json/TCOSDKSJSON.h"
+#include "qqconnect_core/login/TcApiTool.h"
+#include "qqconnect_core/requests/URLTools.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 #include "qqconnect/login/OpenApi.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
 

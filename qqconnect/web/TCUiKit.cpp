@@ -1,7 +1,7 @@
 #include "qqconnect/web/TCUiKit.h"
 
 #include "qqconnect/analytics/TCDataReport.h"
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/login/TcApiTool.h"
 #include "os/runtime/Timer.h"
 #include "os/views/Application.h"
 #include "os/views/Screen.h"

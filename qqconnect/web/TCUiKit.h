@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "qqconnect/web/SetHeadImageViewController.h"
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 
 namespace os {
 class Image;

@@ -13,7 +13,7 @@
 #include "qqconnect/analytics/ConfigManager.h"
 #include "qqconnect/analytics/TCDataReport.h"
 #include "qqconnect/analytics/VMA4QC.h"
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 
 namespace {
 using os::testing::CannedResponse;

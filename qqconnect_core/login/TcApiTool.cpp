@@ -1,10 +1,10 @@
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/login/TcApiTool.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/requests/URLTools.h"
 #include "os/core/String.h"
 #include "os/crypto/Random.h"
 #include "os/store/Bundle.h"

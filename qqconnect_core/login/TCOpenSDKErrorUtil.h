@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
 

@@ -1,4 +1,4 @@
-#include "qqconnect/core/login/VelmoraDataMgr.h"
+#include "qqconnect_core/login/VelmoraDataMgr.h"
 
 VelmoraDataMgr& VelmoraDataMgr::dataCenter() {
   // Main thread only, as every user of the app-to-app layer.

@@ -1,4 +1,4 @@
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/requests/URLTools.h"
 
 #include "os/core/String.h"
 

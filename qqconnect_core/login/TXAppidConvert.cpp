@@ -1,4 +1,4 @@
-#include "qqconnect/core/login/TXAppidConvert.h"
+#include "qqconnect_core/login/TXAppidConvert.h"
 
 #include <cstdio>
 #include <cstring>

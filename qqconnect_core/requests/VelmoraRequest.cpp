@@ -1,7 +1,7 @@
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 
-#include "qqconnect/core/json/TCOSDKSJSON.h"
-#include "qqconnect/core/requests/URLTools.h"
+#include "qqconnect_core/json/TCOSDKSJSON.h"
+#include "qqconnect_core/requests/URLTools.h"
 #include "os/core/String.h"
 #include "os/core/TextEncoding.h"
 #include "os/graphics/ImageCodec.h"

@@ -1,4 +1,4 @@
-#include "qqconnect/core/login/APIResponse.h"
+#include "qqconnect_core/login/APIResponse.h"
 
 #include "os/core/String.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "qqconnect/core/login/APIResponse.h"
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/login/APIResponse.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 
 // The caller's value under this key is not sent: the response carries it back.
 inline constexpr const char* PARAM_USER_DATA = "userData";

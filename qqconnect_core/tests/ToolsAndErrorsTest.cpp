@@ -1,13 +1,13 @@
 // Application ids, the SDK tools, the error table and the URL utilities of the QQ Connect core.
 #include <gtest/gtest.h>
 
-#include "qqconnect/core/login/APIResponse.h"
-#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
-#include "qqconnect/core/login/TXAppidConvert.h"
-#include "qqconnect/core/login/TcApiTool.h"
-#include "qqconnect/core/requests/APIBase.h"
-#include "qqconnect/core/requests/URLTools.h"
-#include "qqconnect/core/json/TCOSDKSJSON.h"
+#include "qqconnect_core/login/APIResponse.h"
+#include "qqconnect_core/login/TCOpenSDKErrorUtil.h"
+#include "qqconnect_core/login/TXAppidConvert.h"
+#include "qqconnect_core/login/TcApiTool.h"
+#include "qqconnect_core/requests/APIBase.h"
+#include "qqconnect_core/requests/URLTools.h"
+#include "qqconnect_core/json/TCOSDKSJSON.h"
 #include "os/net/URLError.h"
 #include "os/testing/TestSandbox.h"
 

@@ -1,8 +1,8 @@
-#include "qqconnect/core/web/TCWebViewKit.h"
+#include "qqconnect_core/web/TCWebViewKit.h"
 
 #include <algorithm>
 
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/login/TcApiTool.h"
 #include "os/core/URL.h"
 #include "os/net/URLError.h"
 #include "os/runtime/DispatchQueue.h"

@@ -2,8 +2,8 @@
 // how answers become results, errors and responses.
 #include <gtest/gtest.h>
 
-#include "qqconnect/core/requests/APIBase.h"
-#include "qqconnect/core/requests/VelmoraRequest.h"
+#include "qqconnect_core/requests/APIBase.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
 #include "os/net/HostLookup.h"

@@ -1,4 +1,4 @@
-#include "qqconnect/core/login/TCOpenSDKErrorUtil.h"
+#include "qqconnect_core/login/TCOpenSDKErrorUtil.h"
 
 #include "os/net/URLError.h"
 

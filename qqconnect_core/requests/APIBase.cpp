@@ -1,6 +1,6 @@
-#include "qqconnect/core/requests/APIBase.h"
+#include "qqconnect_core/requests/APIBase.h"
 
-#include "qqconnect/core/login/TcApiTool.h"
+#include "qqconnect_core/login/TcApiTool.h"
 #include "os/core/String.h"
 #include "os/core/TextEncoding.h"
 
