@@ -17,12 +17,19 @@ TEST(DUVMemoryCache, BoundOrderAndRemovalsStayConsistent) {
   EXPECT_FALSE(cache->hasObjectForKey("k0"));
   EXPECT_TRUE(cache->hasObjectForKey("k999"));
 
-  // Removing by position takes the keys out of the order too, so the next additions evict live
-  // entries only when the cache is really full.
+  // Removing by position takes the values only: the order and the count stay, and the next
+  // additions evict those empty slots first.
+  std::vector<std::string> order = cache->cacheKeys();
   cache->removeObjectsAtIndexes(0, 10);
-  EXPECT_EQ(cache->cachedCount(), 989);
-  EXPECT_EQ(cache->cacheKeys().size(), cache->cacheObjects().size());
+  EXPECT_EQ(cache->cachedCount(), 999);
+  EXPECT_EQ(cache->cacheKeys(), order);
+  EXPECT_EQ(cache->cacheObjects().size(), 989u);
+  EXPECT_FALSE(cache->hasObjectForKey("k1"));
+  EXPECT_TRUE(cache->hasObjectForKey("k11"));
+  cache->removeObjectsAtIndexes(5000, 3);  // past the end: nothing
+  EXPECT_EQ(cache->cacheObjects().size(), 989u);
   for (int i = 0; i < 10; ++i) cache->setObject(os::Value(i), "n" + std::to_string(i));
+  EXPECT_EQ(cache->cachedCount(), 999);
   EXPECT_EQ(cache->cacheObjects().size(), 999u);
   EXPECT_TRUE(cache->hasObjectForKey("k11"));
 
