@@ -295,6 +295,24 @@ TEST_F(DUVHttpSessionTest, AReplacedBadgeRequestCannotUnlockItsSuccessor) {
   EXPECT_EQ(badgesPosted(), (std::vector<long long>{5, 9}));
 }
 
+TEST_F(DUVHttpSessionTest, ABadgeTriedAtItsBackupAddressIsNoLongerLocked) {
+  Gate backup;
+  server_.route("POST", "/backup/user/", [&](const os::testing::RecordedRequest&) {
+    backup.wait();
+    return os::testing::CannedResponse::json("{}");
+  });
+  identity_->setAttributeReportAddress(server_.url("/backup/user/"));
+  auto session = start();
+  auto manager = session->badgeNumberManager();
+  manager->setBadge(4);  // the user service refuses the connection: the backup address is tried
+  ASSERT_TRUE(runUntil([&] { return server_.requestCount() == 1; }));
+  EXPECT_FALSE(manager->isSendingLock());
+  EXPECT_EQ(manager->badgeValue(), 4);
+  backup.open();
+  ASSERT_TRUE(runUntil([&] { return !manager->badgeValue(); }));
+  EXPECT_EQ(server_.requests()[0].path, "/backup/user/");
+}
+
 TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
   reportsAt(served());
   double t0 = os::Clock::now();
