@@ -21,12 +21,24 @@ constexpr std::size_t kPiecesMarkLength = sizeof kPiecesMark - 1;
 // keys, the report cache's fields, and the report records.
 constexpr std::size_t kSplitDepth = 3;
 
-std::shared_ptr<const os::Data> archivePiece(const std::vector<std::string>& path, const os::Value& value) {
+// Runs of an array end after an element whose hash is a multiple of this, or at kMaximumRun.
+constexpr std::size_t kRunCut = 32;
+constexpr std::size_t kMaximumRun = 256;
+
+std::size_t elementHash(const os::Value& element) {
+  if (const std::string* text = element.string()) return std::hash<std::string>()(*text);
+  if (element.isNumber()) return std::hash<long long>()(element.intValue());
+  return 1;
+}
+
+// `what` is "value" (the value at the path) or "append" (elements to add to the array there).
+std::shared_ptr<const os::Data> archivePiece(const std::vector<std::string>& path, const os::Value& value,
+                                             const char* what = "value") {
   os::Array keys;
   keys.reserve(path.size());
   for (const auto& key : path) keys.push_back(os::Value(key));
   auto archive = os::KeyedArchiver::archivedData(
-      os::ArchiveItem(os::Value(os::Dictionary{{"path", os::Value(std::move(keys))}, {"value", value}})));
+      os::ArchiveItem(os::Value(os::Dictionary{{"path", os::Value(std::move(keys))}, {what, value}})));
   if (!archive) return nullptr;
   auto piece = std::make_shared<os::Data>();
   piece->reserve(8 + archive->size());
@@ -129,7 +141,14 @@ std::optional<os::Dictionary> DUVFileCache::readPieces(const os::Data& bytes) {
     }
     const std::string* key = path->back().string();
     if (!key) return std::nullopt;
-    into->set(*key, (*piece)["value"]);
+    if (const os::Array* elements = (*piece)["append"].array()) {
+      os::Value* array = into->find(*key);
+      os::Array* to = array ? array->mutableArray() : nullptr;
+      if (!to) return std::nullopt;
+      to->insert(to->end(), elements->begin(), elements->end());
+    } else {
+      into->set(*key, (*piece)["value"]);
+    }
   }
   return root;
 }
@@ -173,10 +192,21 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
 
 void DUVFileCache::preparePiece(SnapshotPiece& piece, std::vector<std::string>& path, const os::Value& value,
                                 std::vector<std::shared_ptr<const os::Data>>& out) {
-  if (value.isDictionary() && path.size() < kSplitDepth) {
-    if (!piece.split) {
+  if (value.isArray() && path.size() < kSplitDepth) {
+    if (piece.kind != SnapshotPiece::Kind::Array) {
       piece = SnapshotPiece{};
-      piece.split = true;
+      piece.kind = SnapshotPiece::Kind::Array;
+      piece.bytes = archivePiece(path, os::Value(os::Array{}));
+      ++piecesArchived_;
+    }
+    out.push_back(piece.bytes);
+    prepareRuns(piece, path, *value.array(), out);
+    return;
+  }
+  if (value.isDictionary() && path.size() < kSplitDepth) {
+    if (piece.kind != SnapshotPiece::Kind::Dictionary) {
+      piece = SnapshotPiece{};
+      piece.kind = SnapshotPiece::Kind::Dictionary;
       piece.bytes = archivePiece(path, os::Value(os::Dictionary{}));
       ++piecesArchived_;
     }
@@ -197,13 +227,44 @@ void DUVFileCache::preparePiece(SnapshotPiece& piece, std::vector<std::string>& 
   }
   // A copy of what was archived last time is that value still; anything else is compared.
   bool same = piece.value.sharesStorageWith(value) || (piece.value.type() == value.type() && piece.value == value);
-  if (piece.split || !piece.bytes || !same) {
+  if (piece.kind != SnapshotPiece::Kind::Value || !piece.bytes || !same) {
     piece = SnapshotPiece{};
     piece.value = value;
     piece.bytes = archivePiece(path, value);
     ++piecesArchived_;
   }
   out.push_back(piece.bytes);
+}
+
+void DUVFileCache::prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path, const os::Array& elements,
+                               std::vector<std::shared_ptr<const os::Data>>& out) {
+  std::unordered_multimap<std::size_t, SnapshotRun> runs;
+  std::size_t start = 0, hash = 0;
+  for (std::size_t i = 0; i < elements.size(); ++i) {
+    std::size_t element = elementHash(elements[i]);
+    hash = hash * 1099511628211ull ^ element;
+    if (element % kRunCut != 0 && i + 1 - start < kMaximumRun && i + 1 != elements.size()) continue;
+    auto first = elements.begin() + static_cast<long>(start), last = elements.begin() + static_cast<long>(i + 1);
+    auto same = [&](const SnapshotRun& run) {
+      return std::equal(run.elements.begin(), run.elements.end(), first, last, [](const os::Value& a, const os::Value& b) {
+        return a.sharesStorageWith(b) || (a.type() == b.type() && a == b);
+      });
+    };
+    auto [from, to] = piece.runs.equal_range(hash);
+    auto found = std::find_if(from, to, [&](const auto& entry) { return same(entry.second); });
+    auto node = found != to ? piece.runs.extract(found) : decltype(piece.runs)::node_type{};
+    if (node.empty()) {
+      SnapshotRun run{os::Array(first, last), nullptr};
+      run.bytes = archivePiece(path, os::Value(run.elements), "append");
+      ++piecesArchived_;
+      node = runs.extract(runs.emplace(hash, std::move(run)));
+    }
+    out.push_back(node.mapped().bytes);
+    runs.insert(std::move(node));
+    start = i + 1;
+    hash = 0;
+  }
+  piece.runs = std::move(runs);
 }
 
 void DUVFileCache::clearFile() {
