@@ -2,6 +2,10 @@
 // receipt) against the baseline of the same frames cut by the bare platform socket, both from the
 // local push service on loopback. Half of the messages repeat an earlier id. Counters: messages
 // per second and heap bytes kept per message (flat: the filter remembers 21 ids).
+//
+// The crash-time snapshot of the client's file cache with a full report cache (about 50 MiB of
+// pending records): one burst of changes (a record taken into a report, the time moved) prepared
+// in pieces, against the baseline of archiving the whole cache again as one keyed archive.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -12,12 +16,15 @@
 #include "os/net/Socket.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVSession.h"
+#include "push/report/DUVReportCache.h"
+#include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "tools/pushd/server/PushServer.h"
 
@@ -133,6 +140,56 @@ void BaselineBareSocket(benchmark::State& state) {
   socket->close();
 }
 BENCHMARK(BaselineBareSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A report cache at its bound: records of about 1 KiB up to 50 MiB.
+std::shared_ptr<DUVReportCache> fullReportCache() {
+  os::Dictionary pending;
+  const std::string pad(900, 'x');
+  for (long long i = 0; i < static_cast<long long>(DUVReportCache::kMaximumArchiveBytes / 1024); ++i)
+    pending.set(std::to_string(1000000 + i) + ".0",
+                os::Value(os::Dictionary{{"type", os::Value("msg_status")},
+                                         {"itime", os::Value(1700000000 + i)},
+                                         {"result", os::Value(2001)},
+                                         {"msg_id", os::Value(std::to_string(i))},
+                                         {"pad", os::Value(pad)}}));
+  return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+}
+
+// One burst: the oldest pending record leaves for a report and the session's time moves on; the
+// entries going inactive would write.
+os::Dictionary burst(DUVReportCache& cache, double& time) {
+  if (!cache.cacheKeys().empty()) cache.removeCacheObjectForKey(cache.cacheKeys().front());
+  time += 1;
+  return os::Dictionary{{"__DUVHistroyCache", cache.archivedValue()}, {"__DUVLeft_time", os::Value(time)}};
+}
+
+void CrashSnapshotOfAFullReportCache(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  auto cache = fullReportCache();
+  double time = 1.7e9;
+  files->prepareCrashSnapshot(burst(*cache, time));
+  std::size_t archived = 0;
+  for (auto _ : state) {
+    files->prepareCrashSnapshot(burst(*cache, time));
+    archived += files->lastSnapshotPiecesArchived();
+  }
+  state.counters["pieces_archived_per_burst"] = static_cast<double>(archived) / static_cast<double>(state.iterations());
+}
+BENCHMARK(CrashSnapshotOfAFullReportCache)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Baseline: the same bursts, each archiving the whole file cache as one keyed archive.
+void BaselineWholeArchiveOfAFullReportCache(benchmark::State& state) {
+  auto cache = fullReportCache();
+  double time = 1.7e9;
+  for (auto _ : state) {
+    os::Dictionary contents = burst(*cache, time);
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(std::move(contents))));
+    if (!archive) state.SkipWithError("not archived");
+    benchmark::DoNotOptimize(archive);
+  }
+}
+BENCHMARK(BaselineWholeArchiveOfAFullReportCache)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

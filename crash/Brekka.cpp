@@ -20,6 +20,7 @@ const char* signalName(int signal) {
     case SIGFPE: return "SIGFPE";
     case SIGILL: return "SIGILL";
     case SIGTRAP: return "SIGTRAP";
+    case SIGSYS: return "SIGSYS";
     default: return "signal";
   }
 }

@@ -51,7 +51,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string path = os::CrashHooks::recordPath(folder, DUVCrashCapture::kHookName);
   os::FileManager::defaultManager().writeData(os::Data(data, data + size), path, {});
   os::Array logSet;
-  std::size_t read = DUVCrashCapture::collect(folder, logSet, {{"type", os::Value("device_info")}}, "NotReachable");
+  auto kept = [] { return true; };
+  std::size_t read = DUVCrashCapture::collect(folder, logSet, {{"type", os::Value("device_info")}}, "NotReachable", kept);
   fuzz::check(logSet.size() <= read, "more crash records than records read");
   for (const auto& element : logSet) {
     const os::Value& crash = element.at(0);
@@ -63,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(ZRFJSONData(os::Value(os::Dictionary{{"crashlogs", os::Value(os::Array{crash})}})).has_value(),
                 "crash record not writable as JSON");
   }
-  fuzz::check(DUVCrashCapture::collect(folder, logSet, {}, "") == 0, "a record was handed over twice");
+  fuzz::check(DUVCrashCapture::collect(folder, logSet, {}, "", kept) == 0, "a record was handed over twice");
   return 0;
 }

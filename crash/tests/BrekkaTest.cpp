@@ -91,6 +91,14 @@ TEST_F(BrekkaTest, ACrashLeavesOneRecordUnderItsOwnNameThatOnlyTheNextStartTakes
   EXPECT_TRUE(crashed.signal == SIGABRT || (crashed.exitCode != 0 && crashed.exitCode != 3));
   // The exception's own record; the abort that follows adds none.
   EXPECT_EQ(nextStart(), "0|std::runtime_error: map tile missing|1\n");
+
+  // A system call the process may not make.
+  crashed = inChild([](int) {
+    if (Brekka::startWithAPIKey("key")->handlersInstalled()) ::raise(SIGSYS);
+    ::_exit(3);
+  });
+  EXPECT_TRUE(crashed.signal == SIGSYS || (crashed.exitCode != 0 && crashed.exitCode != 3));
+  EXPECT_EQ(nextStart(), std::to_string(SIGSYS) + "|SIGSYS|1\n");
 }
 
 TEST_F(BrekkaTest, LaterStartsKeepTheOneReporterAndItsHandlersAndTakeTheNewKey) {

@@ -149,6 +149,9 @@ class Value {
   // Deep equality. Numbers compare by value across type codes; a boolean equals the numbers 1/0.
   bool operator==(const Value& o) const;
   bool operator!=(const Value& o) const { return !(*this == o); }
+  // Both are copies of one string, data or container that neither changed since: the same value,
+  // known without looking inside.
+  bool sharesStorageWith(const Value& o) const { return box_ && box_ == o.box_ && type_ == o.type_; }
 
   // The platform's description form: booleans "1"/"0", arrays "(\n    a,\n    b\n)",
   // dictionaries "{\n    key = value;\n}", strings quoted only when they need it.

@@ -366,10 +366,46 @@ bool CrashHooks::addHook(const std::string& name, CrashHook hook, Error* error) 
 }
 
 std::vector<CrashRecord> CrashHooks::takeRecords(const std::string& directory, const std::string& name) {
-  std::vector<CrashRecord> records;
-  if (!validName(name)) return records;
+  std::size_t bytes = 0;
+  auto records = readRecords(directory, name, &bytes);
+  discardRecords(directory, name, bytes);
+  return records;
+}
+
+bool CrashHooks::discardRecords(const std::string& directory, const std::string& name, std::size_t bytes) {
+  if (!validName(name)) return false;
   std::string path = recordPath(directory, name);
   int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  // Records written after the reading stay. Emptied in place: a running process may hold the file
+  // open for its own records.
+  std::string rest;
+  char chunk[8192];
+  for (off_t at = static_cast<off_t>(bytes);;) {
+    ssize_t n = ::pread(fd, chunk, sizeof chunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    rest.append(chunk, static_cast<std::size_t>(n));
+    at += n;
+  }
+  bool ok = ::ftruncate(fd, 0) == 0;
+  for (std::size_t done = 0; ok && done < rest.size();) {
+    ssize_t n = ::pwrite(fd, rest.data() + done, rest.size() - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) ok = false;
+    else done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return ok;
+}
+
+std::vector<CrashRecord> CrashHooks::readRecords(const std::string& directory, const std::string& name,
+                                                 std::size_t* bytes) {
+  std::vector<CrashRecord> records;
+  if (bytes) *bytes = 0;
+  if (!validName(name)) return records;
+  std::string path = recordPath(directory, name);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return records;
   std::string text;
   char chunk[8192];
@@ -380,9 +416,8 @@ std::vector<CrashRecord> CrashHooks::takeRecords(const std::string& directory, c
     text.append(chunk, static_cast<std::size_t>(n));
     if (text.size() > kMaxRecordFile) break;  // a runaway file: keep what was read
   }
-  // Emptied in place: a running process may hold the file open for its own records.
-  if (::ftruncate(fd, 0) != 0) { /* left for the next start */ }
   ::close(fd);
+  if (bytes) *bytes = text.size();
 
   std::size_t at = text.find(kRecordMark);
   while (at != std::string::npos) {

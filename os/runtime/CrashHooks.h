@@ -1,7 +1,7 @@
 #pragma once
-// Crash hooks: one chain for the crash signals (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP)
-// and one for std::terminate, shared by every client that wants to know about a crash (the news
-// client's dump, the push client's crash capture, the crash reporter).
+// Crash hooks: one chain for the crash signals (SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP,
+// SIGSYS) and one for std::terminate, shared by every client that wants to know about a crash (the
+// news client's dump, the push client's crash capture, the crash reporter).
 //
 // Each hook has a name and a record file of its own, opened when the hooks are installed. When the
 // process crashes every hook runs in the order it was added and writes its record through a
@@ -10,7 +10,8 @@
 // (a sanitizer's, a debugger's), and the process still dies of the signal. The signal handlers run
 // on an alternate stack, so a stack overflow is recorded too.
 //
-// The records are read at the next start, once: takeRecords hands them over and empties the file.
+// The records are read at the next start, once: takeRecords hands them over and empties the file,
+// or readRecords and then discardRecords once the reader has kept them elsewhere.
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -32,7 +33,7 @@ enum CrashHooksErrorCode : long {
 };
 
 // The signals the hooks catch.
-inline constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP};
+inline constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
 
 // What a hook may write while the process crashes. Everything goes into a fixed buffer (what does
 // not fit is cut); nothing allocates.
@@ -104,6 +105,13 @@ class CrashHooks {
   // The records a hook left in `directory` (the previous runs), oldest first; the file is emptied,
   // so each record is handed over once.
   static std::vector<CrashRecord> takeRecords(const std::string& directory, const std::string& name);
+  // The same records, left in the file; `bytes` is how much of it they span. For a reader that
+  // must keep them elsewhere first and then discards them.
+  static std::vector<CrashRecord> readRecords(const std::string& directory, const std::string& name,
+                                              std::size_t* bytes = nullptr);
+  // Drops the first `bytes` of a hook's record file (records read and kept elsewhere); records
+  // written after the reading stay. True when the records are gone (or there was no file).
+  static bool discardRecords(const std::string& directory, const std::string& name, std::size_t bytes);
 
   // For onTerminate: "<type>: <reason>" of the exception in flight ("" when none).
   static std::string currentExceptionReason();

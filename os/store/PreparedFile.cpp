@@ -49,16 +49,14 @@ void PreparedFile::replace(Contents* next) {
   Contents* previous = contents_.exchange(next);
   // A handler that began writing may hold `previous`; once gWriting is seen false here, any
   // handler starts after the exchange and reads `next`.
-  if (previous && !gWriting.load()) {
-    delete[] previous->bytes;
-    delete previous;
-  }
+  if (previous && !gWriting.load()) delete previous;
 }
 
-void PreparedFile::prepare(const Data& contents) {
-  auto* next = new Contents{new unsigned char[contents.size() ? contents.size() : 1], contents.size()};
-  if (!contents.empty()) std::memcpy(next->bytes, contents.data(), contents.size());
-  replace(next);
+void PreparedFile::prepare(const Data& contents) { prepare({std::make_shared<const Data>(contents)}); }
+
+void PreparedFile::prepare(std::vector<std::shared_ptr<const Data>> pieces) {
+  std::erase_if(pieces, [](const auto& piece) { return !piece; });
+  replace(new Contents{std::move(pieces)});
 }
 
 void PreparedFile::clear() { replace(nullptr); }
@@ -71,7 +69,10 @@ bool PreparedFile::writePrepared() {
   if (!contents) return false;
   int fd = ::open(temporary_, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool written = writeAll(fd, contents->bytes, contents->size) && ::fsync(fd) == 0;
+  bool written = true;
+  for (const auto& piece : contents->pieces)
+    if (written && !piece->empty()) written = writeAll(fd, piece->data(), piece->size());
+  written = written && ::fsync(fd) == 0;
   ::close(fd);
   if (!written) {
     ::unlink(temporary_);

@@ -7,7 +7,9 @@
 // One slot per path for the life of the process, so a handler never meets a slot being freed.
 #include <atomic>
 #include <cstddef>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "os/core/Data.h"
 
@@ -23,6 +25,9 @@ class PreparedFile {
 
   // The contents to write at a crash, replacing what was prepared before. Any thread.
   void prepare(const Data& contents);
+  // The same as pieces written one after another, shared rather than copied: a caller that keeps
+  // most pieces from one preparation to the next pays only for the ones it changed.
+  void prepare(std::vector<std::shared_ptr<const Data>> pieces);
   // Nothing to write at a crash.
   void clear();
   bool isPrepared() const;
@@ -39,8 +44,7 @@ class PreparedFile {
 
  private:
   struct Contents {
-    unsigned char* bytes;
-    std::size_t size;
+    std::vector<std::shared_ptr<const Data>> pieces;  // only read, never resized, once published
   };
   void replace(Contents* next);
 

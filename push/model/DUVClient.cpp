@@ -33,6 +33,7 @@ void DUVClient::setCrashLogON() {
     return;
   }
   if (networkService_) DUVCrashCapture::setNetworkStatus(networkService_->currentNetworkStatus());
+  if (pushConfig_) DUVCrashCapture::setRunFacts(DUVGetCurrentAPPVersion(), DUVCurrentDeviceInfo(pushConfig_->pushChanel()));
   // A crash saves what going inactive would: kept prepared from now on.
   if (reportSession_) reportSession_->setCrashSnapshots(true);
 }
@@ -94,10 +95,13 @@ void DUVClient::setup() {
   };
   reports.channel = pushConfig_->pushChanel();
   reportSession_ = DUVHttpSession::create(reports);
-  // Crashes of earlier runs join the crash set; the next activation reports them.
-  DUVCrashCapture::collect(DUVCrashCapture::recordDirectory(), reportSession_->logSet(),
-                           DUVCurrentDeviceInfo(pushConfig_->pushChanel()),
-                           DUVGetNetWorkName(environment.networkStatus ? environment.networkStatus() : 0));
+  // A crash of this run tells this run's version and device.
+  os::Dictionary deviceInfo = DUVCurrentDeviceInfo(pushConfig_->pushChanel());
+  DUVCrashCapture::setRunFacts(DUVGetCurrentAPPVersion(), deviceInfo);
+  // Crashes of earlier runs join the crash set, saved in the file cache's file before the hook's
+  // file lets them go; the crash check reports them.
+  reportSession_->collectCrashRecords(DUVCrashCapture::recordDirectory(), deviceInfo,
+                                      DUVGetNetWorkName(environment.networkStatus ? environment.networkStatus() : 0));
   std::weak_ptr<DUVHttpSession> reportSession = reportSession_;
   networkService_ = DUVNetworkService::create(clientNotificationCenter_, userDefaults_,
                                               {[session] {

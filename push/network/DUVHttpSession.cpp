@@ -4,6 +4,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Timer.h"
 #include "push/network/address/DUVServiceEndpoints.h"
+#include "push/report/DUVCrashCapture.h"
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
@@ -217,6 +218,16 @@ void DUVHttpSession::reportCrashLog() {
   if (logSet_.empty() || !canSend()) return;
   prepare(std::make_shared<DUVCrashHandlerReportRequest>(reportCache_, logSet_))->send();
   logSet_.clear();
+}
+
+std::size_t DUVHttpSession::collectCrashRecords(const std::string& directory, const os::Dictionary& deviceInfo,
+                                                const std::string& networkType) {
+  std::size_t count = DUVCrashCapture::collect(directory, logSet_, deviceInfo, networkType, [this] {
+    fileCache_->setObject(os::Value(logSet_), "__DUVCrashLog");
+    return fileCache_->synchronize();
+  });
+  if (count > 0) noteChanged();
+  return count;
 }
 
 void DUVHttpSession::reportLocation() {

@@ -62,6 +62,11 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   // Something the snapshot holds changed (the client calls it for pages, badge and positions).
   void noteChanged();
   void sendHttpReport(const std::shared_ptr<DUVReportRequest>& request);
+  // Crashes that earlier runs recorded in `directory` join the crash set, which is written to the
+  // file cache's file before the records leave the crash hook's file. `deviceInfo` and
+  // `networkType` stand for records that carry none.
+  std::size_t collectCrashRecords(const std::string& directory, const os::Dictionary& deviceInfo,
+                                  const std::string& networkType);
 
   const std::shared_ptr<DUVReportCache>& reportCache() const { return reportCache_; }
   DUVLocationInfo& locationInfo() { return locationInfo_; }

@@ -3,6 +3,9 @@
 #include <atomic>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <vector>
 
 #include "os/core/String.h"
 #include "os/runtime/CrashHooks.h"
@@ -16,6 +19,18 @@ namespace {
 // Read by the crash handler, so a plain atomic the client thread keeps current.
 std::atomic<long> gNetworkStatus{0};
 constexpr const char* kNetworkTypeMark = "networktype=";
+constexpr const char* kVersionMark = "versionname=";
+constexpr const char* kDeviceInfoMark = "device_info=";
+
+// The run's version and device lines, ready for the crash handler. A handler may be reading the
+// current one while it is replaced, so every one made stays for the life of the process (one per
+// change: a start or two).
+std::atomic<const std::string*> gRunFacts{nullptr};
+std::mutex gRunFactsMutex;
+std::vector<std::unique_ptr<const std::string>>& runFactsKept() {
+  static auto* kept = new std::vector<std::unique_ptr<const std::string>>();
+  return *kept;
+}
 
 const char* networkName(long status) {
   switch (status) {
@@ -26,7 +41,9 @@ const char* networkName(long status) {
 }
 
 void writeCommon(os::CrashRecordWriter& w) {
-  w.write(kNetworkTypeMark).write(networkName(gNetworkStatus.load())).write("\n").writeStack();
+  w.write(kNetworkTypeMark).write(networkName(gNetworkStatus.load())).write("\n");
+  if (const std::string* facts = gRunFacts.load()) w.write(facts->data(), facts->size());
+  w.writeStack();
   os::PreparedFile::writeAllPrepared();
 }
 }  // namespace
@@ -36,6 +53,19 @@ std::string DUVCrashCapture::recordDirectory() {
 }
 
 void DUVCrashCapture::setNetworkStatus(long status) { gNetworkStatus.store(status); }
+
+void DUVCrashCapture::setRunFacts(const std::string& version, const os::Dictionary& deviceInfo) {
+  std::string line = version;
+  for (char& c : line)
+    if (c == '\n' || c == '\r') c = ' ';
+  auto json = ZRFJSONData(os::Value(deviceInfo));
+  std::string facts = kVersionMark + line + "\n";
+  if (json) facts += kDeviceInfoMark + std::string(json->begin(), json->end()) + "\n";
+  std::lock_guard lock(gRunFactsMutex);
+  if (const std::string* current = gRunFacts.load(); current && *current == facts) return;
+  runFactsKept().push_back(std::make_unique<const std::string>(std::move(facts)));
+  gRunFacts.store(runFactsKept().back().get());
+}
 
 bool DUVCrashCapture::install(const std::string& directory, os::Error* error) {
   os::CrashHook hook;
@@ -62,11 +92,25 @@ std::pair<os::Dictionary, std::string> DUVCrashCapture::crashRecord(const std::s
   auto lineEnd = text.find('\n');
   std::string message = text.substr(0, lineEnd);
   std::string stack = lineEnd == std::string::npos ? "" : text.substr(lineEnd + 1);
+  // The crashing run's own facts, each on its line ahead of the stack; a record without one (an
+  // older run's) takes the reader's.
   std::string network = networkType;
-  if (stack.rfind(kNetworkTypeMark, 0) == 0) {
+  std::string version = DUVGetCurrentAPPVersion();
+  os::Dictionary device = deviceInfo;
+  for (;;) {
     auto end = stack.find('\n');
-    network = stack.substr(std::strlen(kNetworkTypeMark), end == std::string::npos ? std::string::npos
-                                                                                 : end - std::strlen(kNetworkTypeMark));
+    std::string line = stack.substr(0, end);
+    if (line.rfind(kNetworkTypeMark, 0) == 0) {
+      network = line.substr(std::strlen(kNetworkTypeMark));
+    } else if (line.rfind(kVersionMark, 0) == 0) {
+      version = line.substr(std::strlen(kVersionMark));
+    } else if (line.rfind(kDeviceInfoMark, 0) == 0) {
+      std::string json = line.substr(std::strlen(kDeviceInfoMark));
+      auto value = ZRFJSONObject(os::Data(json.begin(), json.end()));
+      if (value && value->dictionary()) device = *value->dictionary();
+    } else {
+      break;
+    }
     stack = end == std::string::npos ? "" : stack.substr(end + 1);
   }
   os::Array lines;
@@ -78,21 +122,22 @@ std::pair<os::Dictionary, std::string> DUVCrashCapture::crashRecord(const std::s
   }
   // A time no clock gave (damaged, not finite) reads as the time the record is read.
   double when = DUVPlausibleTime(time).value_or(DUVPlausibleTime(DUVGetCurrentTimestamp()).value_or(0));
-  std::string version = DUVGetCurrentAPPVersion();
   os::Dictionary record{{"stacktrace", os::Value(lines)},
                         {"message", os::Value(message)},
                         {"count", os::Value(1)},
                         {"crashtime", os::Value(static_cast<long long>(when))},
                         {"versionname", os::Value(version)},
                         {"versioncode", os::Value(version)},
-                        {"device_info", os::Value(deviceInfo)},
+                        {"device_info", os::Value(device)},
                         {"networktype", os::Value(network)}};
   return {std::move(record), std::move(stack)};
 }
 
 std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& logSet, const os::Dictionary& deviceInfo,
-                                     const std::string& networkType) {
-  auto records = os::CrashHooks::takeRecords(directory, kHookName);
+                                     const std::string& networkType, const std::function<bool()>& keep) {
+  std::size_t bytes = 0;
+  auto records = os::CrashHooks::readRecords(directory, kHookName, &bytes);
+  if (records.empty()) return 0;
   for (const auto& crash : records) {
     auto [record, stack] = crashRecord(crash.text, crash.time, deviceInfo, networkType);
     bool repeated = false;
@@ -108,5 +153,8 @@ std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& lo
     }
     if (!repeated) logSet.push_back(os::Value(os::Array{os::Value(record), os::Value(stack)}));
   }
+  // Out of the hook's file only once the crash set that holds them is stored: a run that ends
+  // before then leaves them to the next.
+  if (keep && keep()) os::CrashHooks::discardRecords(directory, kHookName, bytes);
   return records.size();
 }

@@ -1,10 +1,11 @@
 #pragma once
 // Crash capture of the push client, on the platform's crash hooks: while the process crashes the
-// hook writes a record (the signal or the exception's reason, the network status of that moment
-// and the call stack) and then the report scheduler's prepared snapshot of the file cache, so the
+// hook writes a record (the signal or the exception's reason, the network status of that moment,
+// the run's version and device description, and the call stack) and then the report scheduler's prepared snapshot of the file cache, so the
 // session is saved as going inactive would have saved it; all async-signal-safe and chained to
 // the handlers installed before. At the next start the records become crash records of the report
 // scheduler's crash set, identical ones counted.
+#include <functional>
 #include <string>
 
 #include "os/core/Error.h"
@@ -20,14 +21,19 @@ class DUVCrashCapture {
   // The network service's status as it changes (0 not reachable, 2 Wi-Fi, 3 cellular): a crash
   // records the one of its moment.
   static void setNetworkStatus(long status);
-  // Takes the records the previous runs left into the crash set: each element is a two-item list
+  // The running application's version and device description: a crash records the ones of the
+  // run that crashed, whichever run reads the record.
+  static void setRunFacts(const std::string& version, const os::Dictionary& deviceInfo);
+  // Reads the records the previous runs left into the crash set: each element is a two-item list
   // (crash record, call-stack text); a crash with the same message and stack counts one more.
   // A record's text is repaired to UTF-8, and an impossible crash time reads as the time of
-  // reading. `networkType` stands for records that carry none.
+  // reading. `deviceInfo` and `networkType` (and the current version) stand for records that
+  // carry none. `keep` stores the crash set where the next start reads it; the records leave the
+  // hook's file only when it answers true.
   static std::size_t collect(const std::string& directory, os::Array& logSet, const os::Dictionary& deviceInfo,
-                             const std::string& networkType);
-  // One record as the hook wrote it (message line, "networktype=" line, stack lines) made into a
-  // crash record and its call-stack text.
+                             const std::string& networkType, const std::function<bool()>& keep);
+  // One record as the hook wrote it (message line; "networktype=", "versionname=" and
+  // "device_info=" lines; stack lines) made into a crash record and its call-stack text.
   static std::pair<os::Dictionary, std::string> crashRecord(const std::string& text, double time,
                                                             const os::Dictionary& deviceInfo,
                                                             const std::string& networkType);

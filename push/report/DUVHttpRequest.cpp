@@ -82,7 +82,6 @@ void DUVHttpRequest::didFailWithError(os::URLConnection&, const os::Error& error
   logger()->logMessage(std::nullopt, "http request failed with:" + networkErrorText(error.code), &DUVLevel::error());
   if (!triedBackup_ && !backUpAddress_.empty() && backUpAddress_ != requestAddress_) {
     triedBackup_ = true;
-    postData_->setIsSendRequestLock(true);  // still under way, at the other address
     os::URLRequest backup = request_;
     backup.setURL(backUpAddress_);
     start(backup);

@@ -76,9 +76,11 @@ void DUVReportRequest::dropContentBeyondMaxSize(std::size_t envelopeSize) {
 
 void DUVReportRequest::addContents(std::size_t envelopeSize) {
   realContents_.clear();
+  realKeys_.clear();
   if (reportContents_.empty()) return;
   std::size_t total = envelopeSize + reportContents_.back().length + 10;
   realContents_.push_back(std::move(reportContents_.back().record));
+  realKeys_.push_back(std::move(reportContents_.back().key));
   reportContents_.pop_back();
   isSubpackage_ = false;
   while (!reportContents_.empty()) {
@@ -88,6 +90,7 @@ void DUVReportRequest::addContents(std::size_t envelopeSize) {
       break;
     }
     realContents_.push_back(std::move(reportContents_.back().record));
+    realKeys_.push_back(std::move(reportContents_.back().key));
     reportContents_.pop_back();
   }
 }
@@ -117,11 +120,6 @@ std::optional<os::Data> DUVReportRequest::packetData() {
                       {"content", os::Value(content)}};
   auto json = ZRFJSONData(os::Value(full));
   if (!json) return std::nullopt;
-  // The packet exists: the pending records it took in now travel with this request (in this
-  // packet or its next ones), no longer in the cache.
-  if (cache_)
-    for (const auto& key : taken_) cache_->removeCacheObjectForKey(key);
-  taken_.clear();
   DUVClassLogger("DUVReportRequest")
       ->logMessage(std::nullopt, "http report packet size: " + std::to_string(json->size()), &DUVLevel::debug());
   return json;
@@ -136,8 +134,17 @@ std::string DUVReportRequest::authorization(const DUVReportIdentity& identity, c
 std::optional<os::URLRequest> DUVReportRequest::generateReportRequest(const std::string& url) {
   auto packet = packetData();
   if (!packet) return std::nullopt;
-  auto body = DUVGzip(*packet);
-  if (!body) return std::nullopt;
+  auto body = compress(*packet);
+  if (!body) {
+    // No request: every record this request still holds waits in the cache for the next report
+    // (the pending ones taken in for a first packet never left it), and the request starts over.
+    DUVClassLogger("DUVReportRequest")->log(DUVLevel::error(), "report packet not compressed, records kept");
+    keepUnsent();
+    return std::nullopt;
+  }
+  // The request exists: the pending records this packing took in now travel with it (in this
+  // packet or its next ones), no longer in the cache.
+  releaseTaken();
   bodyData_ = *body;
   os::URLRequest request(url);
   request.setHTTPMethod("POST");
@@ -150,6 +157,30 @@ std::optional<os::URLRequest> DUVReportRequest::generateReportRequest(const std:
   request.setTimeoutInterval(20.0);
   return request;
 }
+
+void DUVReportRequest::releaseTaken() {
+  if (cache_)
+    for (const auto& key : taken_) cache_->removeCacheObjectForKey(key);
+  taken_.clear();
+}
+
+void DUVReportRequest::keepUnsent() {
+  std::size_t made = 0;
+  auto keep = [&](const os::Dictionary& record, const std::optional<std::string>& key) {
+    // A record of its own (the kind's) gets a key under the flag, as records in flight have.
+    if (cache_) cache_->addCacheObject(record, key ? *key : std::to_string(reportFlag_) + "." + std::to_string(made++));
+  };
+  // Oldest first: those still waiting, then the packet's, which stand newest first.
+  for (const auto& entry : reportContents_) keep(entry.record, entry.key);
+  for (std::size_t i = realContents_.size(); i-- > 0;) keep(realContents_[i], realKeys_[i]);
+  reportContents_.clear();
+  realContents_.clear();
+  realKeys_.clear();
+  taken_.clear();
+  isSubpackage_ = false;
+}
+
+std::optional<os::Data> DUVReportRequest::compress(const os::Data& packet) { return DUVGzip(packet); }
 
 void DUVReportRequest::send() {
   if (sender_) sender_(shared_from_this());

@@ -43,7 +43,8 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   int reSendTimerIndex() const { return reSendTimerIndex_; }
   void setReSendTimerIndex(int index) { reSendTimerIndex_ = index; }
 
-  // The JSON of the next packet, or nothing to send. Its records are in realContents().
+  // The JSON of the next packet, or nothing to send. Its records are in realContents(); the
+  // pending records it took in stay in the cache until generateReportRequest makes the request.
   std::optional<os::Data> packetData();
   const std::vector<os::Dictionary>& realContents() const { return realContents_; }
   // The next packet as a request to `url`: gzipped body, headers and authorization.
@@ -74,6 +75,8 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   virtual std::optional<os::Dictionary> makeRecord();
   const std::optional<os::Dictionary>& packedRecord() const { return packedRecord_; }
   const std::string& identityAppkey() const { return identity_.appkey; }
+  // The body of a packet: its gzip.
+  virtual std::optional<os::Data> compress(const os::Data& packet);
 
  private:
   // A record waiting to be packed, with its JSON length and, for a pending record taken in from
@@ -91,6 +94,10 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   void dropContentBeyondMaxSize(std::size_t envelopeSize);
   void addContents(std::size_t envelopeSize);
   void forget(const Entry& entry);
+  // The pending records taken in leave the cache: their request exists.
+  void releaseTaken();
+  // No request could be made: the records this request holds go (back) to the cache.
+  void keepUnsent();
 
   std::uint32_t reportType_;
   std::shared_ptr<DUVReportCache> cache_;
@@ -100,7 +107,10 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   bool recordMade_ = false;
   std::deque<Entry> reportContents_;
   std::vector<os::Dictionary> realContents_;
-  // Keys of the pending records this packing took in: they leave the cache once the packet exists.
+  // The cache keys of the packet's records (none for the kind's own).
+  std::vector<std::optional<std::string>> realKeys_;
+  // Keys of the pending records this packing took in: they leave the cache once the request
+  // exists.
   std::vector<std::string> taken_;
 
  protected:

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
 #include "os/runtime/NotificationCenter.h"
+#include "os/store/PreparedFile.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
@@ -17,12 +24,19 @@ TEST(DUVMemoryCache, BoundOrderAndRemovalsStayConsistent) {
   EXPECT_FALSE(cache->hasObjectForKey("k0"));
   EXPECT_TRUE(cache->hasObjectForKey("k999"));
 
-  // Removing by position takes the keys out of the order too, so the next additions evict live
-  // entries only when the cache is really full.
+  // Removing by position takes the values only: the order and the count stay, and the next
+  // additions evict those empty slots first.
+  std::vector<std::string> order = cache->cacheKeys();
   cache->removeObjectsAtIndexes(0, 10);
-  EXPECT_EQ(cache->cachedCount(), 989);
-  EXPECT_EQ(cache->cacheKeys().size(), cache->cacheObjects().size());
+  EXPECT_EQ(cache->cachedCount(), 999);
+  EXPECT_EQ(cache->cacheKeys(), order);
+  EXPECT_EQ(cache->cacheObjects().size(), 989u);
+  EXPECT_FALSE(cache->hasObjectForKey("k1"));
+  EXPECT_TRUE(cache->hasObjectForKey("k11"));
+  cache->removeObjectsAtIndexes(5000, 3);  // past the end: nothing
+  EXPECT_EQ(cache->cacheObjects().size(), 989u);
   for (int i = 0; i < 10; ++i) cache->setObject(os::Value(i), "n" + std::to_string(i));
+  EXPECT_EQ(cache->cachedCount(), 999);
   EXPECT_EQ(cache->cacheObjects().size(), 999u);
   EXPECT_TRUE(cache->hasObjectForKey("k11"));
 
@@ -82,6 +96,62 @@ TEST(DUVFileCache, AnInterruptedOrDamagedWriteLeavesAReadableCache) {
   damaged->setObject(os::Value("new"), "state");
   ASSERT_TRUE(damaged->synchronize());
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new"));
+}
+
+// The snapshot written as a crash writes it: from a child that then dies.
+void writeSnapshotsInChild() {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    os::PreparedFile::writeAllPrepared();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(DUVFileCache, TheCrashSnapshotArchivesOnlyWhatChangedAndReadsBackWhole) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  os::Date when = os::Date::fromTimeIntervalSince1970(1.7e9);
+  cache->setObject(os::Value(when), "__DUVStart_time");
+  os::Dictionary records;
+  os::Array keys;
+  for (int i = 0; i < 100; ++i) {
+    records.set("r" + std::to_string(i), os::Value(os::Dictionary{{"type", os::Value("t")}, {"n", os::Value(i)}}));
+    keys.push_back(os::Value("r" + std::to_string(i)));
+  }
+  auto reportCache = [&] {
+    return os::Value(os::Dictionary{{"cacheObjects", os::Value(records)},
+                                    {"cacheKeys", os::Value(keys)},
+                                    {"sendingCache", os::Value(os::Dictionary{})}});
+  };
+  cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(5.0)}});
+  EXPECT_GT(cache->lastSnapshotPiecesArchived(), 100u);
+
+  // A burst: one record changes, one leaves, the time moves. Only the changed record, the key
+  // order and the time are archived again.
+  records.set("r7", os::Value(os::Dictionary{{"type", os::Value("t")}, {"n", os::Value(700)}}));
+  records.remove("r8");
+  keys.erase(keys.begin() + 8);
+  cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(6.0)}});
+  EXPECT_EQ(cache->lastSnapshotPiecesArchived(), 3u);
+  cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(6.0)}});
+  EXPECT_EQ(cache->lastSnapshotPiecesArchived(), 0u);
+
+  writeSnapshotsInChild();
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(next->objectForKey("__DUVStart_time"), os::Value(when));
+  EXPECT_EQ(next->objectForKey("__DUVLeft_time"), os::Value(6.0));
+  os::Value read = next->objectForKey("__DUVHistroyCache");
+  EXPECT_EQ(read, reportCache());
+  ASSERT_TRUE(read["cacheObjects"].dictionary());
+  EXPECT_EQ(read["cacheObjects"].dictionary()->keys(), records.keys());  // the records' order too
+  EXPECT_TRUE(read["sendingCache"].dictionary());
+
+  // A save writes the whole archive again, read as before.
+  ASSERT_TRUE(next->synchronize());
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("__DUVHistroyCache"), reportCache());
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -243,6 +245,74 @@ TEST_F(DUVHttpSessionTest, BadgeResendsAfter40_100_200_300SecondsAndUnlocksAfter
   EXPECT_TRUE(log.contains("send badge:9 parameter validate failed!"));
 }
 
+// Holds answers back until the test opens it; opened on the way out whatever happened, so the
+// server never waits on a test that has ended.
+class Gate {
+ public:
+  ~Gate() { open(); }
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  void wait() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+TEST_F(DUVHttpSessionTest, AReplacedBadgeRequestCannotUnlockItsSuccessor) {
+  os::testing::LogCapture log;
+  Gate five, nine;
+  server_.route("POST", "/v1/user/", [&](const os::testing::RecordedRequest& request) {
+    long long badge = (*ZRFJSONObject(os::dataFromString(request.body)))["content"]["badge"].intValue();
+    (badge == 5 ? five : nine).wait();
+    return os::testing::CannedResponse::json("{}");
+  });
+  usersAt(served());
+  auto session = start();
+  auto manager = session->badgeNumberManager();
+  manager->setBadge(5);
+  ASSERT_TRUE(runUntil([&] { return server_.requestCount() == 1; }));
+  manager->setBadge(9);
+  ASSERT_TRUE(runUntil([&] { return server_.requestCount() == 2; }));
+
+  // The answer to 5 arrives while 9 is in flight: 9 stays locked, so setting it again sends nothing.
+  five.open();
+  ASSERT_TRUE(runUntil([&] { return log.contains("set badge:5 succeed"); }));
+  EXPECT_TRUE(manager->isSendingLock());
+  EXPECT_EQ(manager->badgeValue(), 9);
+  manager->setBadge(9);
+  nine.open();
+  ASSERT_TRUE(runUntil([&] { return log.contains("set badge:9 succeed"); }));
+  EXPECT_FALSE(manager->isSendingLock());
+  EXPECT_FALSE(manager->badgeValue());
+  EXPECT_EQ(badgesPosted(), (std::vector<long long>{5, 9}));
+}
+
+TEST_F(DUVHttpSessionTest, ABadgeTriedAtItsBackupAddressIsNoLongerLocked) {
+  Gate backup;
+  server_.route("POST", "/backup/user/", [&](const os::testing::RecordedRequest&) {
+    backup.wait();
+    return os::testing::CannedResponse::json("{}");
+  });
+  identity_->setAttributeReportAddress(server_.url("/backup/user/"));
+  auto session = start();
+  auto manager = session->badgeNumberManager();
+  manager->setBadge(4);  // the user service refuses the connection: the backup address is tried
+  ASSERT_TRUE(runUntil([&] { return server_.requestCount() == 1; }));
+  EXPECT_FALSE(manager->isSendingLock());
+  EXPECT_EQ(manager->badgeValue(), 4);
+  backup.open();
+  ASSERT_TRUE(runUntil([&] { return !manager->badgeValue(); }));
+  EXPECT_EQ(server_.requests()[0].path, "/backup/user/");
+}
+
 TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
   reportsAt(served());
   double t0 = os::Clock::now();
@@ -284,7 +354,7 @@ TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
   EXPECT_EQ(next->closeTime(), t0 + 8);
   EXPECT_EQ(next->reportCache()->count(), 1u);
   os::Array crashes;
-  ASSERT_EQ(DUVCrashCapture::collect(records, crashes, {}, "NotReachable"), 1u);
+  ASSERT_EQ(DUVCrashCapture::collect(records, crashes, {}, "NotReachable", [] { return true; }), 1u);
   EXPECT_EQ(crashes.at(0).at(0)["networktype"], os::Value("ReachableViaWWAN"));
   EXPECT_GT(crashes.at(0).at(0)["crashtime"].intValue(), 1500000000);  // the real clock of the crash
 

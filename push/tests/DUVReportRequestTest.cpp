@@ -23,6 +23,25 @@ os::Dictionary record(int n, std::size_t size = 300) {
   return r;
 }
 
+constexpr const char* kUrl = "http://127.0.0.1:1/v2/report";
+
+// A compressor that gives up after `succeeding` packets: gzip of a packet does not fail otherwise.
+class CompressionFailsAfter : public DUVReportRequest {
+ public:
+  CompressionFailsAfter(int succeeding, std::shared_ptr<DUVReportCache> cache)
+      : DUVReportRequest(1, std::move(cache)), left_(succeeding) {}
+
+ protected:
+  std::optional<os::Data> compress(const os::Data& packet) override {
+    if (left_ == 0) return std::nullopt;
+    --left_;
+    return DUVReportRequest::compress(packet);
+  }
+
+ private:
+  int left_;
+};
+
 std::vector<long long> itimes(const std::vector<os::Dictionary>& records) {
   return os::testing::collect(records, [](const os::Dictionary& r) { return r["itime"].intValue() - 1700000000; });
 }
@@ -34,27 +53,58 @@ TEST(DUVReportRequest, PacketsOfAboutAKilobyteLastRecordFirst) {
   // An envelope of 80 bytes: {"platform":"i","uid":0,"sdk_ver":"1.8.1","app_key":"..."}.
   request.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
   request.setContent(record(7));
-  ASSERT_TRUE(request.packetData());
+  ASSERT_TRUE(request.generateReportRequest(kUrl));
   EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{7, 6, 5}));  // 390, 691, 992
   EXPECT_TRUE(request.isSubpackage());
   EXPECT_EQ(cache->count(), 0u);
-  request.packetData();
+  request.generateReportRequest(kUrl);
   EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{4, 3, 2}));
-  auto last = request.packetData();
+  auto last = request.generateReportRequest(kUrl);
   ASSERT_TRUE(last);
   EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{1, 0}));
   EXPECT_FALSE(request.isSubpackage());
-  EXPECT_FALSE(request.packetData());  // nothing left: nothing is posted
+  EXPECT_FALSE(request.generateReportRequest(kUrl));  // nothing left: nothing is posted
 
   // A record alone above the budget still goes; past 10240 bytes the older ones are dropped.
   for (int i = 0; i < 40; ++i) cache->addCacheObject(record(i), "d" + std::to_string(i));
   DUVReportRequest big(1, cache);
   big.setContent(record(99, 2000));
-  ASSERT_TRUE(big.packetData());
+  ASSERT_TRUE(big.generateReportRequest(kUrl));
   EXPECT_EQ(itimes(big.realContents()), (std::vector<long long>{99}));
   std::size_t sent = 1;
-  while (big.isSubpackage() && big.packetData()) sent += big.realContents().size();
+  while (big.isSubpackage() && big.generateReportRequest(kUrl)) sent += big.realContents().size();
   EXPECT_LT(sent, 41u);
+}
+
+TEST(DUVReportRequest, RecordsStayInTheCacheWhenNoRequestCanBeMade) {
+  auto cache = std::make_shared<DUVReportCache>();
+  for (int i = 0; i < 7; ++i) cache->addCacheObject(record(i), "k" + std::to_string(i));
+  // The first packet cannot be compressed: the pending records never leave, the kind's own
+  // record joins them.
+  CompressionFailsAfter first(0, cache);
+  first.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
+  first.setReportFlag(42);
+  first.setContent(record(7));
+  EXPECT_FALSE(first.generateReportRequest(kUrl));
+  EXPECT_FALSE(first.isSubpackage());
+  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"k0", "k1", "k2", "k3", "k4", "k5", "k6", "42.0"}));
+
+  // The second packet of a request cannot: the first one's records travel, every other one is
+  // back in the cache, oldest first.
+  CompressionFailsAfter second(1, cache);
+  second.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
+  second.setReportFlag(43);
+  ASSERT_TRUE(second.generateReportRequest(kUrl));
+  EXPECT_EQ(itimes(second.realContents()), (std::vector<long long>{7, 6, 5}));
+  EXPECT_EQ(cache->count(), 0u);
+  EXPECT_FALSE(second.generateReportRequest(kUrl));
+  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"k0", "k1", "k2", "k3", "k4"}));
+  std::vector<long long> kept;
+  cache->enumerate([&](const std::string&, const os::Dictionary& r) {
+    kept.push_back(r["itime"].intValue() - 1700000000);
+    return true;
+  });
+  EXPECT_EQ(kept, (std::vector<long long>{0, 1, 2, 3, 4}));
 }
 
 TEST(DUVReportRequest, BodyAndAuthorization) {
@@ -110,6 +160,8 @@ TEST(DUVReportRequest, RecordsLeaveTheCacheOnlyInAPacketAndAnUnwritableOneGoesAl
   request.setContent(os::Dictionary{{"type", os::Value("own")}, {"when", os::Value(os::Date::fromTimeIntervalSince1970(1))}});
   ASSERT_TRUE(request.packetData());
   EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{5, 1}));
+  EXPECT_EQ(cache->count(), 2u);  // until their request exists
+  ASSERT_TRUE(request.generateReportRequest(kUrl));
   EXPECT_EQ(cache->count(), 0u);
 }
 

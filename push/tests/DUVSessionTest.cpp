@@ -52,6 +52,9 @@ class DUVSessionTest : public ::testing::Test {
   void TearDown() override {
     if (session_) session_->close();
     session_.reset();
+    // The session's notifications go out through the main queue: delivered here, not to the
+    // next test's observers.
+    os::RunLoop::current()->runUntilIdle();
   }
 
   DUVSession& start() {

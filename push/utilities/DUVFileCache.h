@@ -7,6 +7,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "os/core/Value.h"
 #include "os/runtime/NotificationCenter.h"
@@ -37,8 +39,15 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   // until the new one is.
   bool synchronize();
   // What the file should hold if the process crashed now: the dictionary with `entries` set (a
-  // null entry removed), archived ahead so that the crash handler only has to write it out.
+  // null entry removed), archived ahead so that the crash handler only has to write it out. The
+  // snapshot is kept in pieces (each entry, and each entry of the dictionaries inside, two levels
+  // down: the report records one by one), and only the pieces whose value changed since the last
+  // snapshot are archived again; the arrays there (the report cache's key order) go in runs of
+  // elements, so a record that leaves re-archives one run. The next start reads such a file as it
+  // reads the archive.
   void prepareCrashSnapshot(const os::Dictionary& entries);
+  // How many pieces the last prepareCrashSnapshot archived anew.
+  std::size_t lastSnapshotPiecesArchived() const { return piecesArchived_; }
   // Deletes the Caches folder's contents and makes the folder again.
   void clearFile();
   // The file's path in the cache folder, the folder made when missing.
@@ -54,8 +63,30 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   DUVFileCache(PrivateTag, std::string cachePath, std::string cacheName);
 
  private:
+  // A run of an array's elements, cut where an element's hash says so, so that a removal or an
+  // insertion leaves the runs after it as they were.
+  struct SnapshotRun {
+    os::Array elements;
+    std::shared_ptr<const os::Data> bytes;
+  };
+  // One entry of the crash snapshot: a value archived with its path, or a dictionary split into
+  // its entries, or an array split into runs (its own piece stands for it while empty).
+  struct SnapshotPiece {
+    enum class Kind { Value, Dictionary, Array };
+    Kind kind = Kind::Value;
+    os::Value value;
+    std::shared_ptr<const os::Data> bytes;
+    std::unordered_map<std::string, SnapshotPiece> entries;
+    std::unordered_multimap<std::size_t, SnapshotRun> runs;  // by the hash of their elements
+  };
   void readFileName(const std::string& name);
   void observeApplicationState();
+  void preparePiece(SnapshotPiece& piece, std::vector<std::string>& path, const os::Value& value,
+                    std::vector<std::shared_ptr<const os::Data>>& out);
+  void prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path, const os::Array& elements,
+                   std::vector<std::shared_ptr<const os::Data>>& out);
+  // The dictionary of a file written in pieces; nothing when `bytes` is not one.
+  static std::optional<os::Dictionary> readPieces(const os::Data& bytes);
 
   const std::string cachePath_;
   const std::string cacheUser_ = "Zurar";
@@ -63,5 +94,8 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   mutable std::mutex mutex_;
   os::Dictionary cacheObject_;
   bool snapshotPrepared_ = false;
+  // The client thread's alone: only prepareCrashSnapshot touches them.
+  std::unordered_map<std::string, SnapshotPiece> snapshot_;
+  std::size_t piecesArchived_ = 0;
   os::NotificationCenter::ObserverToken backgroundToken_ = 0, memoryToken_ = 0;
 };

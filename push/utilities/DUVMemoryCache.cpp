@@ -1,7 +1,6 @@
 #include "push/utilities/DUVMemoryCache.h"
 
 #include <algorithm>
-#include <set>
 
 #include "os/views/Application.h"
 
@@ -44,13 +43,8 @@ void DUVMemoryCache::eraseKeyFromOrder(const std::string& key) {
 }
 
 void DUVMemoryCache::removeObjectsAtIndexes(std::size_t location, std::size_t length) {
-  std::set<std::string> keys;
-  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i) keys.insert(cacheKeys_[i]);
-  // Slots left behind for a removed value would later be evicted in place of live entries.
-  for (const auto& key : keys) {
-    cacheObjects_.remove(key);
-    eraseKeyFromOrder(key);
-  }
+  // Only the values go: the slots stay in the order (and in the count) until they are evicted.
+  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i) cacheObjects_.remove(cacheKeys_[i]);
 }
 
 void DUVMemoryCache::removeObject(const os::Value& object) {

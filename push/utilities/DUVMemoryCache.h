@@ -21,8 +21,8 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
   // Nothing for a null value or an empty key. Holds at most maxCacheCount - 1 slots.
   void setObject(const os::Value& object, const std::string& key);
   void removeFirstObject();
-  // Removes the slots at positions [location, location + length) of the order, and the values
-  // of their keys together with the keys' other slots.
+  // Removes the values of the keys at positions [location, location + length) of the order;
+  // the order and the count are left as they are.
   void removeObjectsAtIndexes(std::size_t location, std::size_t length);
   void removeObject(const os::Value& object);
   void removeObjectForKey(const std::string& key);

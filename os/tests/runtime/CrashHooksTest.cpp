@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -47,6 +50,18 @@ void stackOverflow() {
 }
 
 // The test framework would catch the exception: a noexcept frame sends it to std::terminate.
+// A system call the process may not make, as a sandbox's filter answers it.
+void badSystemCall() { ::raise(SIGSYS); }
+
+// Crashes 0.05 s past the second `gCrashSecond` of the real clock.
+time_t gCrashSecond = 0;
+void abortAtFiveHundredths() {
+  timespec at{gCrashSecond, 50 * 1000 * 1000};
+  while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+  }
+  std::abort();
+}
+
 [[noreturn]] __attribute__((noinline)) void throwRange() { throw Exception(kRangeException, "index 3 beyond bounds"); }
 void uncaughtException() noexcept { throwRange(); }
 
@@ -114,7 +129,7 @@ class CrashHooksTest : public ::testing::Test {
 
 TEST_F(CrashHooksTest, FaultAndAbortLeaveOneRecordEachAndStillKill) {
   for (auto [signal, crash] : {std::pair<int, void (*)()>{SIGSEGV, &nullDereference}, {SIGABRT, &std::abort},
-                               {SIGSEGV, &stackOverflow}}) {
+                               {SIGSEGV, &stackOverflow}, {SIGSYS, &badSystemCall}}) {
     Death death = crashInChild(crash);
     EXPECT_EQ(death.signal, signal);
     EXPECT_EQ(death.marks, "P");  // the earlier handler ran once
@@ -125,7 +140,9 @@ TEST_F(CrashHooksTest, FaultAndAbortLeaveOneRecordEachAndStillKill) {
     EXPECT_EQ(records[0].text, "signal " + std::to_string(signal));
     EXPECT_TRUE(records[0].complete);
     EXPECT_GT(records[0].time, 1.6e9);
-    if (crash == &nullDereference) {
+    // The null dereference faults at address 0; an abort and a refused system call have no
+    // fault address at all.
+    if (crash != &stackOverflow) {
       EXPECT_EQ(records[0].address, 0u);
     }
     auto own = CrashHooks::takeRecords(ownFolder(), "reporter");
@@ -137,6 +154,23 @@ TEST_F(CrashHooksTest, FaultAndAbortLeaveOneRecordEachAndStillKill) {
     EXPECT_TRUE(CrashHooks::takeRecords(dir_, "push").empty());
     EXPECT_TRUE(CrashHooks::takeRecords(dir_, "news").empty());
   }
+}
+
+TEST_F(CrashHooksTest, CrashTimeKeepsTheLeadingZerosOfItsFraction) {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  gCrashSecond = now.tv_sec + 1;
+  Death death = crashInChild(&abortAtFiveHundredths);
+  clock_gettime(CLOCK_REALTIME, &now);
+  const double died = static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  EXPECT_EQ(death.signal, SIGABRT);
+  auto records = CrashHooks::takeRecords(dir_, "push");
+  ASSERT_EQ(records.size(), 1u);
+  // The crash came 0.05 s past the second, before the child was seen dead: a fraction read as
+  // .5 would stand after both.
+  EXPECT_GE(records[0].time, static_cast<double>(gCrashSecond) + 0.05);
+  EXPECT_LE(records[0].time, died);
+  EXPECT_EQ(records[0].address, 0u);
 }
 
 TEST_F(CrashHooksTest, UncaughtExceptionRunsTheTerminateChainThenTheSignalChain) {
@@ -152,6 +186,26 @@ TEST_F(CrashHooksTest, UncaughtExceptionRunsTheTerminateChainThenTheSignalChain)
   auto news = CrashHooks::takeRecords(dir_, "news");
   ASSERT_EQ(news.size(), 1u);
   EXPECT_EQ(news[0].text, "news saw it");
+}
+
+TEST_F(CrashHooksTest, RecordsReadStayUntilDiscardedAndLaterOnesSurviveTheDiscard) {
+  Death death = crashInChild(&nullDereference);
+  ASSERT_EQ(death.signal, SIGSEGV);
+  std::size_t bytes = 0;
+  auto read = CrashHooks::readRecords(dir_, "push", &bytes);
+  ASSERT_EQ(read.size(), 1u);
+  EXPECT_GT(bytes, 0u);
+  // A reader that dies before keeping them elsewhere has lost nothing.
+  EXPECT_EQ(CrashHooks::readRecords(dir_, "push").size(), 1u);
+
+  // Another crash lands after the reading: the discard takes only what was read.
+  crashInChild(&std::abort);
+  EXPECT_TRUE(CrashHooks::discardRecords(dir_, "push", bytes));
+  auto left = CrashHooks::takeRecords(dir_, "push");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].signal, SIGABRT);
+  EXPECT_TRUE(left[0].complete);
+  EXPECT_TRUE(CrashHooks::takeRecords(dir_, "push").empty());
 }
 
 TEST_F(CrashHooksTest, RecordFilesSurviveDamageAndNamesAreChecked) {

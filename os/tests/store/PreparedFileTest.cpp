@@ -60,6 +60,14 @@ TEST(PreparedFile, TheLastPreparedContentsReplaceTheFileWholeAtACrash) {
   EXPECT_EQ(contents(other), "other");
   EXPECT_FALSE(std::filesystem::exists(path + ".prepared"));
 
+  // Pieces shared with the next preparation are written in order, as one file.
+  auto shared = std::make_shared<const os::Data>(os::dataFromString("kept|"));
+  file->prepare({std::make_shared<const os::Data>(os::dataFromString("head|")), shared, nullptr,
+                 std::make_shared<const os::Data>(), std::make_shared<const os::Data>(os::dataFromString("tail"))});
+  file->prepare({shared, std::make_shared<const os::Data>(os::dataFromString("changed"))});
+  writeFromSignalHandlerInChild();
+  EXPECT_EQ(contents(path), "kept|changed");
+
   file->clear();
   os::PreparedFile::forPath(other)->clear();
   std::ofstream(path) << "saved again";

@@ -168,8 +168,8 @@ void DUVUdpSocket::close() {
   for (auto& packet : sendQueue_)
     if (packet->timeoutTimer) packet->timeoutTimer->invalidate();
   sendQueue_.clear();
-  // A time-out that fired after its user dropped the socket would report a socket nobody holds.
-  stopReceiveTimeoutTimer();
+  // The receive timer goes on: its time-out still reaches a user that holds the socket (every
+  // user here checks which socket speaks, or has let it go).
   if (socket_) socket_->close();
   socket_.reset();
   isConnected_ = false;
