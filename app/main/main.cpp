@@ -159,7 +159,8 @@ int main(int argc, char** argv) {
   // The clients' log lines are for developers: kept in the home, and on standard error only when
   // asked for, so a person reading the screens is not buried in them.
   const std::string logFile = home + "/" + kLogFileName;
-  if (!os::logToFile(logFile, verbose)) std::fprintf(stderr, "newsreader: cannot write %s; logging to standard error\n", logFile.c_str());
+  if (!os::logToFile(logFile, verbose))
+    std::fprintf(stderr, "newsreader: cannot write %s; logging to standard error\n", logFile.c_str());
   if (!sharingServer.empty() &&
       !os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(sharingServer)}}),
                                    sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML, &error)) {
