@@ -11,6 +11,7 @@
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXSplashView.h"
+#include "news/offline/VXOfflineMaskViewController.h"
 #include "news/shell/NQSideViewController.h"
 #include "os/console/InputLines.h"
 #include "os/console/ScreenDump.h"
@@ -42,9 +43,11 @@ namespace reader {
 
 namespace {
 
-// The reader's short-lived messages: the progress HUD (every edition) and the sharing toast.
+// The reader's short-lived messages: the progress HUD (every edition), the sharing toast, and the
+// offline download's cover, which goes when the download ends (its percentage prints as it moves).
 bool isTransientMessage(const os::View& view) {
-  return dynamic_cast<const KHProgressHUD*>(&view) != nullptr || view.tag() == kOBSocialXToastTag;
+  return dynamic_cast<const KHProgressHUD*>(&view) != nullptr || view.tag() == kOBSocialXToastTag ||
+         view.tag() == VXOfflineMaskViewController::kViewTag;
 }
 
 long rowCount(os::TableView& table) {

@@ -3,7 +3,7 @@
 // standard input (see `help`). Standard input that ends before any command plays a short tour.
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
-//              [--push-control PORT]
+//              [--push-control PORT] [--verbose]
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,6 +17,7 @@
 #include "app/main/QQPeer.h"
 #include "app/main/ReaderHome.h"
 #include "news/api/VXReaderContext.h"
+#include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/net/CertificateTrust.h"
@@ -42,6 +43,9 @@ class WiFiReachability : public os::ReachabilityProvider {
   }
 };
 
+// In the home folder, beside the sandbox's own folders.
+constexpr const char* kLogFileName = "console.log";
+
 // Blocks from this size up get mappings of their own (the allocator's default start).
 constexpr std::size_t kLargeAllocation = 128 * 1024;
 constexpr int kAllocatorHeaps = 1;
@@ -49,7 +53,7 @@ constexpr int kAllocatorHeaps = 1;
 void usage() {
   std::fprintf(stderr,
                "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
-               "                  [--push-control PORT]\n"
+               "                  [--push-control PORT] [--verbose]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
                "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
@@ -57,6 +61,7 @@ void usage() {
                "  --sharing-server  the sharing service's base URL (SocialSDK-config's baseURL)\n"
                "  --push-control  the push service's control port: the device links to its push channel\n"
                "            there and the tour ends with one pushed headline\n"
+               "  --verbose the reader's log lines on standard error as well as in HOME/console.log\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -89,6 +94,7 @@ int main(int argc, char** argv) {
   os::limitAllocatorHeaps(kAllocatorHeaps);
   std::string home, server, hosts, trust, sharingServer;
   long pushControl = 0;
+  bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if ((arg == "--home" || arg == "--server") && i + 1 < argc) {
@@ -104,6 +110,8 @@ int main(int argc, char** argv) {
         usage();
         return 2;
       }
+    } else if (arg == "--verbose" || arg == "-v") {
+      verbose = true;
     } else if (arg == "--help" || arg == "-h") {
       usage();
       return 0;
@@ -148,6 +156,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   os::Sandbox::setCurrent(sandbox);
+  // The clients' log lines are for developers: kept in the home, and on standard error only when
+  // asked for, so a person reading the screens is not buried in them.
+  const std::string logFile = home + "/" + kLogFileName;
+  if (!os::logToFile(logFile, verbose))
+    std::fprintf(stderr, "newsreader: cannot write %s; logging to standard error\n", logFile.c_str());
   if (!sharingServer.empty() &&
       !os::PropertyList::writeFile(os::Value(os::Dictionary{{"baseURL", os::Value(sharingServer)}}),
                                    sandbox->bundlePath() + "/SocialSDK-config.plist", os::PropertyListFormat::XML, &error)) {

@@ -11,6 +11,7 @@
 
 #include "app/main/MessengerPeer.h"
 #include "app/main/QQPeer.h"
+#include "foundation/formats/Base64.h"
 #include "os/core/URL.h"
 #include "os/core/Value.h"
 #include "os/runtime/Clock.h"
@@ -178,6 +179,16 @@ TEST_F(QQPeerTest, TakesShareURLsAndAnswersOnTheCallbackScheme) {
   open("mqqapi://share/to_fri?src_type=app&file_type=url&title=6Iiq5q+N57yW6ZifIGFi&shareType=0");
   EXPECT_EQ(console.str(), "qq: shared to a friend (url): 航母编队 ab\nqq: the share names no application to answer\n");
   EXPECT_EQ(opened->urls.size(), 2u);
+}
+
+TEST_F(QQPeerTest, SaysTheLinkOnceWhenTheShareTextCarriesItAlready) {
+  ASSERT_TRUE(qq);
+  const std::string link = "http://127.0.0.1:8080/news/20001.html";
+  auto title = base64EncodedString("歼-20编队披露" + link);
+  auto url = base64EncodedString(link);
+  ASSERT_TRUE(title && url);
+  open("mqqapi://share/to_fri?src_type=app&file_type=news&title=" + *title + "&url=" + *url + "&shareType=0");
+  EXPECT_EQ(console.str(), "qq: shared to a friend (news): 歼-20编队披露" + link + "\nqq: the share names no application to answer\n");
 }
 
 }  // namespace

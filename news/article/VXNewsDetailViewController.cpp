@@ -178,6 +178,8 @@ void VXNewsDetailViewController::loadFirstPage() {
         if (!me) return;
         if (!me->parseResponseNoAddData(data)) {
           me->logLoadFailure();
+          // A "result" other than 1 is the server's word that it has no such article to give.
+          me->notFound_ = data && (*data)["result"].isNumber();
           me->changeTableViewState(kStateError);
         } else {
           me->changeTableViewState(kStateNormal);
@@ -187,6 +189,7 @@ void VXNewsDetailViewController::loadFirstPage() {
         auto me = weak.lock();
         if (!me) return;
         me->logLoadFailure();
+        me->notFound_ = false;
         // The read is uploaded later, when the network is back.
         if (auto context = me->readerContext())
           VXNewsDBManager::share(*context)->offlineHistory(me->infoValue("id").intValue());
@@ -305,6 +308,7 @@ void VXNewsDetailViewController::changeTableViewState(int state) {
         break;
       case kStateError:
         table.setBackgroundView(me->getErrorView());
+        me->showErrorText();
         table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
         table.setScrollEnabled(true);
         break;
@@ -348,16 +352,12 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
   logo->setCenter(os::Point{size.width / 2, size.height / 2 - 50});
   view->addSubview(logo);
   auto label = std::make_shared<os::Label>();
-  label->setText(kErrorText);
   label->setFont(os::Font::boldSystemFont(15));
   label->setTextColor(os::Color::withWhite(200.0 / 255));
   label->setBackgroundColor(os::Color::clear());
-  label->sizeToFit();
-  os::Rect labelFrame = label->frame();
-  labelFrame.origin.x = (size.width - labelFrame.size.width) / 2;
-  labelFrame.origin.y = logo->frame().origin.y + logo->frame().size.height + 12;
-  label->setFrame(labelFrame);
+  label->setFrame(os::Rect{0, logo->frame().origin.y + logo->frame().size.height + 12, 0, 0});
   view->addSubview(label);
+  errorLabel_ = label;
   auto retry = os::Button::buttonWithType(os::ButtonType::Custom);
   retry->setFrame(view->bounds());
   retry->setBackgroundColor(os::Color::clear());
@@ -370,7 +370,17 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
       os::kControlEventTouchUpInside);
   view->addSubview(retry);
   setErrorView(view);
+  showErrorText();
   return view;
+}
+
+void VXNewsDetailViewController::showErrorText() {
+  if (!errorLabel_ || !errorView()) return;
+  errorLabel_->setText(notFound_ ? kNotFoundText : kErrorText);
+  errorLabel_->sizeToFit();
+  os::Rect frame = errorLabel_->frame();
+  frame.origin.x = (errorView()->bounds().size.width - frame.size.width) / 2;
+  errorLabel_->setFrame(frame);
 }
 
 // ---- table ----

@@ -51,6 +51,9 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   static constexpr int kFontSheetTag = 1;
   static constexpr int kMoreSheetTag = 2;
   static constexpr const char* kErrorText = "网络错误，点击重试";
+  // The error view's text when the server answered that it has no such article (a pushed id it
+  // no longer knows, or one not yet published): a retry may still find it.
+  static constexpr const char* kNotFoundText = "没有找到这篇文章，点击重试";
 
   // Replacements for the screen's collaborators, for tests and start-up, kept in the reader
   // context (see VXNewsDetailServices); without a context, the current one's.
@@ -133,6 +136,11 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   void addRow(VXNewsDetailDOPtr row);
 
   os::Dictionary infoDict_;
+  // The last load ended with the server's answer that the article is not there, not a failure to
+  // reach it; the error view says which.
+  bool notFound_ = false;
+  std::shared_ptr<os::Label> errorLabel_;
+  void showErrorText();
   std::shared_ptr<VXNewsDetailToolbar> toolBar_;
   std::shared_ptr<os::ActionSheet> sheet_;
 };

@@ -28,6 +28,7 @@ std::string VXOfflineMaskViewController::percentText(int percent) { return os::f
 void VXOfflineMaskViewController::viewDidLoad() {
   NQBaseViewController::viewDidLoad();
   auto root = view();
+  root->setTag(kViewTag);
   const os::Rect bounds = root->bounds();
   const double width = bounds.size.width;
   const double centreY = bounds.size.height / 2;

@@ -23,6 +23,9 @@ class VXOfflineMaskViewController : public NQBaseViewController {
                                        std::shared_ptr<VXReaderContext> context);
   ~VXOfflineMaskViewController() override;
   std::string className() const override { return "VXOfflineMaskViewController"; }
+  // The tag of the cover's view: the running reader tells by it a cover that goes by itself when
+  // the download ends from a screen that stays, and prints the percentage as it moves.
+  static constexpr int kViewTag = 6984690;
 
   void viewDidLoad() override;
   const std::shared_ptr<os::Image>& backgroudImage() const { return backgroudImage_; }

@@ -15,6 +15,15 @@ std::function<void(std::string_view)>& sink() {
   static std::function<void(std::string_view)> s;
   return s;
 }
+// The log file and whether lines go to standard error as well; under sinkMutex.
+struct Destination {
+  std::FILE* file = nullptr;
+  bool alsoStandardError = true;
+};
+Destination& destination() {
+  static Destination d;
+  return d;
+}
 }  // namespace
 
 void log(std::string_view line) {
@@ -23,7 +32,23 @@ void log(std::string_view line) {
     sink()(line);
     return;
   }
-  std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+  Destination& to = destination();
+  if (to.file) {
+    // Each line reaches the file at once, so a crash leaves the lines before it there.
+    std::fprintf(to.file, "%.*s\n", static_cast<int>(line.size()), line.data());
+    std::fflush(to.file);
+  }
+  if (!to.file || to.alsoStandardError) std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+}
+
+bool logToFile(const std::string& path, bool alsoStandardError) {
+  std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "ae");
+  std::lock_guard lock(sinkMutex());
+  Destination& to = destination();
+  if (to.file) std::fclose(to.file);
+  to.file = file;
+  to.alsoStandardError = alsoStandardError;
+  return path.empty() || file != nullptr;
 }
 
 void logf(const char* fmt, ...) {

@@ -14,12 +14,30 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--seed N] [--verbose]\n"
+               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--seed N] [--verbose]\n"
                "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
                "             [--news-key KEY32] [--promotion-key KEY30]\n"
                "             [--fault TARGET=FAILURE]... [--delay TARGET=SECONDS]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
-               "  TARGET: an opcode (1000, 1040, 2613, ...), common (the version check) or img (pictures).\n"
+               "  --state keeps what readers did (favourites, votes) in PATH between runs; a file there\n"
+               "          that is cut short or not a state file is moved aside and the server does not start.\n"
+               "  TARGET: an opcode, common (the version check: 设置, 版本升级) or img (every picture).\n"
+               "  Opcodes and the screens they serve:\n"
+               "    1000 activation (the splash, and a return to the foreground)\n"
+               "    1001 read history (sent after an article is read)\n"
+               "    1010 a category's list (each tab's list: its load, pull and next page; offline download)\n"
+               "    1020 an article (the article and album screens; offline download)\n"
+               "    1030 an article's votes and favourite mark (the article and album screens)\n"
+               "    1040 the category list (the tab strip)\n"
+               "    1050 favourites (menu, 收藏)\n"
+               "    1060 a vote (the article's vote row)\n"
+               "    1070 a favourite added or removed (the article's and album's 收藏)\n"
+               "    1090 a crash dump (sent at start-up)\n"
+               "    1100 an article body that could not be read (the article screen)\n"
+               "    1110 feedback (设置, 意见反馈)\n"
+               "    2002 an ad tapped (the article's ad row, 精彩应用)\n"
+               "    2613 the article ads (the article screen's ad row)\n"
+               "    2616 the recommended apps (menu, 精彩应用; shown with --pass 0)\n"
                "  FAILURE: none, errorcode (\"errorcode\" -1), noresult (\"data\" without \"result\"),\n"
                "           500 (HTTP 500) or stall (never answers); errorcode and noresult not for img.\n"
                "  --delay holds every answer of the target, failures included, for SECONDS.\n");
@@ -34,8 +52,6 @@ bool parseNumber(const char* text, long long& out) {
   return true;
 }
 
-// Written next to its final name and renamed, so a script polling the file never reads half a
-// number.
 // The stored keys are letters and digits of a fixed length, as the reader keeps them.
 bool plausibleKey(const std::string& key, std::size_t length) {
   if (key.size() != length) return false;
@@ -48,7 +64,7 @@ bool plausibleKey(const std::string& key, std::size_t length) {
 
 int main(int argc, char** argv) {
   newsd::ServerOptions options;
-  std::string portFile;
+  std::string portFile, stateFile;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> const char* {
@@ -66,6 +82,8 @@ int main(int argc, char** argv) {
       options.port = static_cast<int>(n);
     } else if (arg == "--port-file") {
       portFile = value();
+    } else if (arg == "--state") {
+      stateFile = value();
     } else if (arg == "--seed") {
       if (!parseNumber(value(), n)) return usage(), 2;
       options.seed = static_cast<std::uint64_t>(n);
@@ -107,6 +125,12 @@ int main(int argc, char** argv) {
   tools::takeStopSignals();
 
   newsd::NewsServer server(options);
+  if (!stateFile.empty()) {
+    if (auto problem = server.service().keepStateIn(stateFile)) {
+      std::fprintf(stderr, "newsd: %s\n", problem->c_str());
+      return 1;
+    }
+  }
   auto port = server.bind();
   if (!port) {
     std::fprintf(stderr, "newsd: cannot listen on %s:%d\n", options.host.c_str(), options.port);

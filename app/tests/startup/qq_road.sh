@@ -49,11 +49,13 @@ printf 'wait 2\ntap row 0\ntap 分享\ntap QQ空间\nwait 2\ntap 分享\ntap 手
     --sharing-server "http://127.0.0.1:$(cat "$work/sharing-port")" >"$work/out.txt" 2>"$work/err.txt" ||
   fail "the reader's QQ script failed"
 out="$work/out.txt"
-# QQ read the title and link from the URL and the preview picture from the pasteboard.
-grep -Eq '^qq: shared to QZone \(news\): .+ http://127\.0\.0\.1:[0-9]+/.+, with a preview picture of [0-9]+ bytes$' "$out" ||
+# QQ read the title and link from the URL and the preview picture from the pasteboard. The share
+# text carries the article's link after its title, and the line says it once.
+grep -Eq '^qq: shared to QZone \(news\): .+http://127\.0\.0\.1:[0-9]+/[^ ]+, with a preview picture of [0-9]+ bytes$' "$out" ||
   fail "QQ did not receive the QZone share"
-grep -Eq '^qq: shared to a friend \(news\): .+ http://127\.0\.0\.1:[0-9]+/.+, with a preview picture' "$out" ||
+grep -Eq '^qq: shared to a friend \(news\): .+http://127\.0\.0\.1:[0-9]+/[^ ]+, with a preview picture' "$out" ||
   fail "QQ did not receive the share to a friend"
+grep -E '^qq: shared' "$out" | grep -Eq '(http://[^ ]+) \1' && fail "QQ's line says the link twice"
 [ "$(grep -c 'text="分享成功"' "$out")" -ge 2 ] || fail "the reader did not show the finished toast after each answer"
 grep -q 'AlertView' "$out" && fail "an alert showed on the QQ road"
 # Each answer from QQ is recorded with the sharing service.

@@ -112,6 +112,28 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
 }
 
+TEST_F(ArticleScreenTest, AnArticleTheServerDoesNotHaveIsSaidToBeNotFoundNotANetworkError) {
+  // A pushed headline may name an id the server no longer (or not yet) has: it answers "result" 2.
+  auto screen = open(os::Dictionary{{"id", 99999999LL}, {"category", plainArticle().categoryId}});
+  ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == screen->getErrorView() && screen->errorView(); }));
+  EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateError);
+  auto label = findLabel(*screen->getErrorView(), VXNewsDetailViewController::kNotFoundText);
+  ASSERT_TRUE(label);
+  EXPECT_FALSE(findLabel(*screen->getErrorView(), VXNewsDetailViewController::kErrorText));
+  // Centred like the network error's text.
+  EXPECT_DOUBLE_EQ(label->frame().origin.x * 2 + label->frame().size.width, screen->getErrorView()->bounds().size.width);
+  EXPECT_TRUE(screen->rows().empty());
+
+  // Its retry that cannot reach the server says so in the same view.
+  server_->setFault(1020, newsd::Fault{newsd::FailureMode::HttpError});
+  auto retry = findButton(*screen->getErrorView());
+  ASSERT_TRUE(retry);
+  retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
+  ASSERT_TRUE(runUntil([&] { return findLabel(*screen->getErrorView(), VXNewsDetailViewController::kErrorText) != nullptr; }));
+  EXPECT_FALSE(findLabel(*screen->getErrorView(), VXNewsDetailViewController::kNotFoundText));
+}
+
 TEST_F(ArticleScreenTest, VotesGoToTheServerOnceAndTheCountMovesByOne) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));

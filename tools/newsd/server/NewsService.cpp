@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <optional>
+
+#include "os/core/Data.h"
+#include "os/store/FileManager.h"
 
 #include "tools/newsd/server/Wire.h"
 
@@ -288,6 +292,10 @@ os::Dictionary NewsService::vote(Call& call) {
   std::lock_guard lock(mutex_);
   auto [it, fresh] = votes_.try_emplace({call.device, article->id}, *action == 1 ? kVotedUp : kVotedDown);
   if (!fresh) return result(kNewsFailure);  // one vote per reader and article
+  if (!saveStateLocked()) {
+    votes_.erase(it);
+    return result(kNewsFailure);
+  }
   auto& counts = voteCounts_[article->id];
   (*action == 1 ? counts.first : counts.second) += 1;
   return result(kNewsSuccess);
@@ -301,8 +309,14 @@ os::Dictionary NewsService::favourite(Call& call) {
   if (!article || !categoryId || !action || (*action != 1 && *action != 2)) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
   auto& ids = favourites_[call.device];
+  const std::vector<long long> before = ids;
   ids.erase(std::remove(ids.begin(), ids.end(), article->id), ids.end());
   if (*action == 1) ids.insert(ids.begin(), article->id);
+  if (!saveStateLocked()) {
+    // The reader is told it failed, so what it shows matches what a restart would show.
+    ids = before;
+    return result(kNewsFailure);
+  }
   return result(kNewsSuccess);
 }
 
@@ -396,6 +410,101 @@ std::vector<os::Value> NewsService::forms(long long opcode) const {
   for (const auto& [op, params] : forms_)
     if (op == opcode) out.push_back(params);
   return out;
+}
+
+namespace {
+
+constexpr const char* kStateMark = "newsd-state";
+constexpr long long kStateVersion = 1;
+
+bool isInteger(const os::Value& v) { return v.isNumber() && !v.isFloatingPoint() && v.typeCode() != 'c' && v.typeCode() != 'B'; }
+
+// A name beside `path` that nothing holds yet, for a refused file.
+std::string asideName(const std::string& path) {
+  const auto& files = os::FileManager::defaultManager();
+  std::string name = path + ".refused";
+  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
+  return name;
+}
+
+}  // namespace
+
+std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
+  const auto& files = os::FileManager::defaultManager();
+  std::lock_guard lock(mutex_);
+  statePath_.clear();
+  bool isDirectory = false;
+  if (!files.fileExistsAtPath(path, &isDirectory)) {
+    statePath_ = path;
+    return std::nullopt;
+  }
+  if (isDirectory) return path + " is a folder, not a state file";
+  os::Error error;
+  auto bytes = files.contentsAtPath(path, &error);
+  if (!bytes) return "cannot read " + path + ": " + error.localizedDescription();
+
+  std::map<std::string, std::vector<long long>> favourites;
+  std::map<std::pair<std::string, long long>, int> votes;
+  std::string problem;
+  auto state = bytes->empty() ? std::nullopt : parseJSON(os::stringFromData(*bytes));
+  if (bytes->empty()) {
+    problem = "it is empty (cut short)";
+  } else if (!state) {
+    problem = "it is not whole JSON (cut short or garbage)";
+  } else if (!state->isDictionary() || !isInteger((*state)[kStateMark]) || (*state)[kStateMark].intValue() != kStateVersion ||
+             !(*state)["favourites"].isDictionary() || !(*state)["votes"].isArray()) {
+    problem = "it is not a state file of this server";
+  } else {
+    for (const auto& [device, ids] : *(*state)["favourites"].dictionary()) {
+      if (!ids.isArray()) problem = "the favourites of " + device + " are not a list";
+      for (const os::Value& id : ids.isArray() ? *ids.array() : os::Array{}) {
+        if (!isInteger(id)) problem = "a favourite of " + device + " is not an article id";
+        else favourites[device].push_back(id.intValue());
+      }
+    }
+    for (const os::Value& vote : *(*state)["votes"].array()) {
+      const std::string* device = vote["device"].string();
+      const os::Value& value = vote["vote"];
+      if (!device || !isInteger(vote["id"]) || !isInteger(value) || (value.intValue() != kVotedUp && value.intValue() != kVotedDown))
+        problem = "a vote is not a device, an article id and 2 or 3";
+      else votes[{*device, vote["id"].intValue()}] = static_cast<int>(value.intValue());
+    }
+  }
+  if (!problem.empty()) {
+    // Kept for a person to look at; the next start begins afresh.
+    std::string aside = asideName(path);
+    if (!files.moveItemAtPath(path, aside, &error))
+      return path + " is refused: " + problem + "; it could not be moved aside: " + error.localizedDescription();
+    return path + " is refused: " + problem + "; it was moved to " + aside + " and the next start begins with no favourites";
+  }
+  favourites_ = std::move(favourites);
+  votes_ = std::move(votes);
+  voteCounts_.clear();
+  for (const auto& [key, vote] : votes_) (vote == kVotedUp ? voteCounts_[key.second].first : voteCounts_[key.second].second) += 1;
+  statePath_ = path;
+  return std::nullopt;
+}
+
+bool NewsService::saveStateLocked() {
+  if (statePath_.empty()) return true;
+  os::Dictionary favourites;
+  for (const auto& [device, ids] : favourites_) {
+    if (ids.empty()) continue;
+    os::Array list;
+    for (long long id : ids) list.push_back(os::Value(id));
+    favourites.set(device, os::Value(std::move(list)));
+  }
+  os::Array votes;
+  for (const auto& [key, vote] : votes_)
+    votes.push_back(os::Value(os::Dictionary{{"device", os::Value(key.first)}, {"id", os::Value(key.second)}, {"vote", os::Value(vote)}}));
+  os::Value state(os::Dictionary{{kStateMark, os::Value(kStateVersion)},
+                                 {"favourites", os::Value(std::move(favourites))},
+                                 {"votes", os::Value(std::move(votes))}});
+  os::Error error;
+  if (os::FileManager::defaultManager().writeData(os::dataFromString(writeJSON(state)), statePath_, {.atomic = true, .mode = 0600}, &error))
+    return true;
+  std::fprintf(stderr, "newsd: cannot save the state to %s: %s\n", statePath_.c_str(), error.localizedDescription().c_str());
+  return false;
 }
 
 Received NewsService::received() const {

@@ -1,7 +1,8 @@
 #pragma once
 // The operations of the news API and the promotion API over the sample content: checks a signed
 // form, answers its opcode inside the common envelope, and keeps what readers change (favourites,
-// votes) and what they send (read history, crash dumps, feedback) in memory.
+// votes) and what they send (read history, crash dumps, feedback) in memory; what readers change
+// may also be kept in a state file between runs (keepStateIn).
 #include <functional>
 #include <map>
 #include <mutex>
@@ -87,6 +88,14 @@ class NewsService {
 
   Received received() const;
 
+  // Takes the favourites and votes kept in the file at `path` (none when it does not exist yet)
+  // and writes every later change there, whole, through a temporary file that is synced before it
+  // replaces the old one: a crash or a full disk leaves the previous state, never half of one. A
+  // change that cannot be written is undone and answered as a failure. A file that is not a whole
+  // state (cut short, garbage) is not read: it is moved aside to a name of its own, never
+  // overwritten, and what is wrong with it is returned; nothing is returned when all went well.
+  std::optional<std::string> keepStateIn(const std::string& path);
+
   // Receives one line per form: the opcode and the decoded parameters, or why it was refused.
   void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
   // Keeps the parameters of every form accepted from now on (off at first: a long run would pile
@@ -111,6 +120,8 @@ class NewsService {
   os::Dictionary parseErrorReport(Call& call);
   os::Dictionary feedback(Call& call);
   os::Dictionary adClick(Call& call);
+  // Writes the state file (when one is kept); false when it could not be written. Under mutex_.
+  bool saveStateLocked();
   os::Dictionary adList(Call& call);
   os::Dictionary allAdList(Call& call);
 
@@ -124,6 +135,7 @@ class NewsService {
   std::map<std::pair<std::string, long long>, int> votes_;     // (device, id) -> 2 up / 3 down
   std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
   Received received_;
+  std::string statePath_;
   std::function<void(const std::string&)> log_;
   bool keepsForms_ = false;
   std::vector<std::pair<long long, os::Value>> forms_;  // opcode, parameters
