@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "bench/ProcessCpu.h"
 #include "os/net/NetworkReachability.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
@@ -136,4 +137,4 @@ BENCHMARK(BaselineBareSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
-BENCHMARK_MAIN();
+NEWSREADER_BENCH_MAIN()
