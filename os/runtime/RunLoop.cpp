@@ -125,13 +125,12 @@ void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
-    queuedTasks_.fetch_add(1);
     // The loop's own thread is not waiting: it looks at its tasks before it waits again.
     if (thread_ == std::this_thread::get_id()) return;
   }
-  // A polling loop sees the count itself (it reads it again after it stops polling): the write
-  // and the read of the descriptor would cost a system call each.
-  if (polling_.load()) return;
+  // A loop that is not waiting looks at its tasks before it waits (see pollSources): a busy loop
+  // takes a burst of posts without a system call on either side.
+  if (!sleeping_.load()) return;
   // One wake-up per burst: replies of another thread come several at once, and each write would
   // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
   // the wake-up, before it looks at its tasks again, so a task posted meanwhile is seen.
@@ -278,7 +277,6 @@ int RunLoop::runTasks() {
       if (tasks_.empty()) break;
       task = std::move(tasks_.front());
       tasks_.pop_front();
-      queuedTasks_.fetch_sub(1, std::memory_order_relaxed);
     }
     if (task) task();
     ++ran;
@@ -363,7 +361,7 @@ class BorrowedPollSet {
 
 }  // namespace
 
-int RunLoop::pollSources(double wait, bool spin) {
+int RunLoop::pollSources(double wait) {
   BorrowedPollSet set(pollSet_);
   std::vector<pollfd>& fds = (*set).fds;
   std::vector<int>& tokens = (*set).tokens;
@@ -383,26 +381,16 @@ int RunLoop::pollSources(double wait, bool spin) {
   const auto milliseconds = [](double seconds) {
     return seconds > 0 ? static_cast<int>(std::ceil(seconds * 1000.0)) : 0;
   };
-  int n = 0;
-  if (spin && bound > 0) {
-    // A thread that was just busy often gets its next work within microseconds (an answer to what
-    // it sent, the next request): looking again without blocking spares it a wake-up. The time
-    // spent looking comes off the wait, so a timer is not made late by it.
-    // A task posted from another thread ends the wait too, with no source ready. The sources are
-    // looked at first, so a stream of posts cannot keep them from being served.
-    const double began = steadyNow();
-    polling_.store(true);
-    spin_.wait([&] { return (n = ::poll(fds.data(), fds.size(), 0)) != 0 || queuedTasks_.load() > 0; },
-               [&] {
-                 // Posts from here on write the wake-up; one that came before is counted already.
-                 polling_.store(false);
-                 if (queuedTasks_.load() > 0) return true;
-                 return (n = ::poll(fds.data(), fds.size(), milliseconds(bound - (steadyNow() - began)))) != 0;
-               });
-    polling_.store(false);
-  } else {
-    n = ::poll(fds.data(), fds.size(), milliseconds(bound));
+  int timeout = milliseconds(bound);
+  if (timeout > 0) {
+    // Posts from here on write the wake-up; one that came before is seen below. The flag is set
+    // before the look, under the same lock the poster queues under, so no post goes unseen.
+    sleeping_.store(true);
+    std::lock_guard lock(mutex_);
+    if (!tasks_.empty()) timeout = 0;
   }
+  const int n = ::poll(fds.data(), fds.size(), timeout);
+  sleeping_.store(false);
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {
     std::uint64_t value;
@@ -456,8 +444,7 @@ RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
       wait = std::max(wait, 0.0);
     }
   }
-  r.sources = pollSources(wait, busy_ || r.tasks || r.timers);
-  busy_ = r.any();
+  r.sources = pollSources(wait);
   return r;
 }
 
