@@ -6,10 +6,10 @@
 // the children it waited for) per iteration.
 //
 // The figure is taken between reports, which Google Benchmark makes right after each case ran (one
-// repetition per run, as scripts/bench runs them): the processors' share the process used over
-// that stretch, user + system over wall, times the case's own time per iteration. For a case of
-// one iteration that is its processor time; for one whose iteration count was found by trial runs,
-// the trials count at the same share as the final run.
+// repetition per run, as scripts/bench runs them). A case with a fixed iteration count ran just
+// those iterations in that stretch: its figure is the processor time over them. A case whose
+// iteration count was found by trial runs gets the processors' share the process used over the
+// stretch (user + system over wall, trials included) times its own time per iteration.
 //
 // A program's main calls runCases (or is NEWSREADER_BENCH_MAIN()), which wraps the display
 // reporter and the --benchmark_out file's.
@@ -34,18 +34,24 @@ inline double processCpuSeconds() {
   return seconds(self.ru_utime) + seconds(self.ru_stime) + seconds(children.ru_utime) + seconds(children.ru_stime);
 }
 
-// The processors' share the process used between one case's report and the next.
+// The processor time the process used between one case's report and the next, and its share of
+// the wall time.
 class CpuShare {
  public:
   void start() { last_ = now(); }
-  // At the first report of a case: the share since the previous case's.
-  void take() {
+  // At the first report of a case, with the iterations its runs made: what was used since the
+  // previous case's.
+  void take(double iterations) {
+    iterations_ = iterations;
     const Reading reading = now();
     const double wall = reading.wall - last_.wall;
-    share_ = wall > 0 ? (reading.cpu - last_.cpu) / wall : 0;
+    cpuSeconds_ = reading.cpu - last_.cpu;
+    share_ = wall > 0 ? cpuSeconds_ / wall : 0;
     last_ = reading;
   }
   double share() const { return share_; }
+  double cpuSeconds() const { return cpuSeconds_; }
+  double iterations() const { return iterations_; }
 
  private:
   struct Reading {
@@ -57,9 +63,11 @@ class CpuShare {
   }
   Reading last_ = now();
   double share_ = 0;
+  double cpuSeconds_ = 0;
+  double iterations_ = 0;
 };
 
-// Passes every report on to `inner` with "cpu_ms" added. The display's wrapper takes the share
+// Passes every report on to `inner` with "cpu_ms" added. The display's wrapper takes the reading
 // (it reports first); the file's reuses it.
 class CpuReporter : public benchmark::BenchmarkReporter {
  public:
@@ -75,17 +83,26 @@ class CpuReporter : public benchmark::BenchmarkReporter {
   }
 
   void ReportRuns(const std::vector<Run>& runs) override {
-    // A case's runs and then its aggregates come in separate reports: one share for both.
+    // A case's runs and then its aggregates come in separate reports: one reading for both.
     if (takesShare_ && !runs.empty() && runs.front().run_name.str() != lastCase_) {
-      share_->take();
+      // With a fixed count (no trial runs), the stretch ran just the repetitions' iterations.
+      double iterations = 0;
+      for (const Run& run : runs)
+        if (run.run_type == Run::RT_Iteration) iterations += static_cast<double>(run.iterations);
+      share_->take(iterations);
       lastCase_ = runs.front().run_name.str();
     }
     std::vector<Run> annotated = runs;
     for (Run& run : annotated) {
       if (run.error_occurred || run.iterations <= 0) continue;
       if (run.run_type == Run::RT_Aggregate && run.aggregate_unit != benchmark::kTime) continue;
-      const double msPerIteration = run.real_accumulated_time * 1e3 / static_cast<double>(run.iterations);
-      run.counters["cpu_ms"] = benchmark::Counter(share_->share() * msPerIteration);
+      double ms;
+      if (!run.run_name.iterations.empty() && share_->iterations() > 0) {
+        ms = share_->cpuSeconds() * 1e3 / share_->iterations();
+      } else {
+        ms = share_->share() * run.real_accumulated_time * 1e3 / static_cast<double>(run.iterations);
+      }
+      run.counters["cpu_ms"] = benchmark::Counter(ms);
     }
     inner_->ReportRuns(annotated);
   }
