@@ -1,7 +1,7 @@
 #include "os/runtime/RunLoop.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -40,8 +40,13 @@ double steadyNow() {
 }  // namespace
 
 RunLoop::RunLoop(PrivateTag) {
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) fatalError("run loop: cannot create its wake-up descriptor");
+  // A pipe rather than an event descriptor: a write to a pipe tells the scheduler that the writer
+  // is likely to wait next (as a thread that hands work over and waits for the answer does), so
+  // the loop's thread may be run on the writer's processor instead of waking an idle one.
+  int fds[2];
+  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) fatalError("run loop: cannot create its wake-up descriptor");
+  wakeFd_ = fds[0];
+  wakeWriteFd_ = fds[1];
 }
 
 std::shared_ptr<RunLoop> RunLoop::make() {
@@ -56,6 +61,7 @@ std::shared_ptr<RunLoop> RunLoop::make() {
 RunLoop::~RunLoop() {
   Clock::removeAdvanceListener(clockToken_);
   if (wakeFd_ >= 0) ::close(wakeFd_);
+  if (wakeWriteFd_ >= 0) ::close(wakeWriteFd_);
 }
 
 void RunLoop::bindToCurrentThread() {
@@ -117,8 +123,9 @@ void RunLoop::requireCurrent(const char* what) const {
 }
 
 void RunLoop::wakeUp() {
-  std::uint64_t one = 1;
-  [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+  // A full pipe wakes the loop already.
+  const char one = 1;
+  [[maybe_unused]] auto n = ::write(wakeWriteFd_, &one, 1);
 }
 
 void RunLoop::post(Task task) {
@@ -393,8 +400,9 @@ int RunLoop::pollSources(double wait) {
   sleeping_.store(false);
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {
-    std::uint64_t value;
-    [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+    // Wake-ups left over are taken on the next pass.
+    char taken[64];
+    [[maybe_unused]] auto r = ::read(wakeFd_, taken, sizeof taken);
     // An exchange, not a store: it reads the poster's flag, so the poster's task is visible to the
     // next pass.
     taskWakePending_.exchange(false);

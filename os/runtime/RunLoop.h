@@ -137,7 +137,8 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   std::map<int, Source> sources_;
   int nextSourceToken_ = 1;
   std::thread::id thread_;
-  int wakeFd_ = -1;
+  int wakeFd_ = -1;  // the wake-up pipe's ends
+  int wakeWriteFd_ = -1;
   int clockToken_ = 0;
   std::atomic<int> stopRequests_{0};
   // A wake-up for posted tasks is written and not yet taken by the loop.
