@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/ProcessCpu.h"
 #include "foundation/http/TLHTTPClient.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
@@ -218,9 +219,7 @@ BENCHMARK(BM_CurlMultiParallel)->Iterations(1)->Unit(benchmark::kMillisecond)->U
 
 int main(int argc, char** argv) {
   curl_global_init(CURL_GLOBAL_ALL);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
+  if (int status = bench::runCases(argc, argv)) return status;
   const auto ratio = [](const char* what, const std::vector<double>& ours, const std::vector<double>& base) {
     if (median(base) > 0) std::printf("%s: %.2f\n", what, median(ours) / median(base));
   };

@@ -17,6 +17,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench/ProcessCpu.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/store/FileManager.h"
 #include "os/testing/TestSandbox.h"
@@ -248,4 +249,4 @@ BENCHMARK(BM_DecodeJPEG_Baseline_Libjpeg)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+NEWSREADER_BENCH_MAIN()

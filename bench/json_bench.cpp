@@ -13,6 +13,7 @@
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
+#include "bench/ProcessCpu.h"
 #include "foundation/formats/JSONDecoder.h"
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
@@ -276,14 +277,6 @@ int main(int argc, char** argv) {
   bool console = true;
   for (int i = 1; i < argc; ++i)
     if (std::string(argv[i]).rfind("--benchmark_format=", 0) == 0) console = std::string(argv[i]) == "--benchmark_format=console";
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   ComparingReporter reporter;
-  if (console) {
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-  } else {
-    benchmark::RunSpecifiedBenchmarks();
-  }
-  benchmark::Shutdown();
-  return 0;
+  return bench::runCases(argc, argv, console ? &reporter : nullptr);
 }

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 
+#include "bench/ProcessCpu.h"
 #include "os/net/NetworkReachability.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
@@ -193,4 +194,4 @@ BENCHMARK(BaselineWholeArchiveOfAFullReportCache)->Unit(benchmark::kMillisecond)
 
 }  // namespace
 
-BENCHMARK_MAIN();
+NEWSREADER_BENCH_MAIN()

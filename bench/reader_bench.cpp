@@ -12,8 +12,6 @@
 //   and after the download, beside the baseline process's peak RSS (BaselineListRequest).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "app/RemoteNotificationLink.h"
+#include "bench/ProcessCpu.h"
 #include "app/VXAppDelegate.h"
 #include "app/main/ReaderCommands.h"
 #include "app/main/ReaderHome.h"
@@ -271,62 +270,52 @@ struct Services {
   std::map<std::string, double> child(const std::string& mode) {
     std::vector<std::string> args{"/proc/self/exe", "--child", mode, freshHome(), newsURL, sharingURL,
                                   std::to_string(push ? push->controlPort() : 0), std::to_string(firstCategory)};
-    int out[2];
-    if (pipe(out) != 0) return {};
-    pid_t pid = fork();
-    if (pid == 0) {
-      // The reader's own log lines would bury the bench's table.
-      int null = open("/dev/null", O_WRONLY);
-      dup2(null, STDERR_FILENO);
-      dup2(out[1], STDOUT_FILENO);
-      close(out[0]);
-      close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
+    // The reader's own log lines would bury the bench's table.
     std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    auto exit = run(args, &text);
     std::map<std::string, double> figures;
     std::istringstream in(text);
     std::string pair;
     while (in >> pair)
       if (auto eq = pair.find('='); eq != std::string::npos)
         figures[pair.substr(0, eq)] = std::strtod(pair.c_str() + eq + 1, nullptr);
-    if (figures.count("failed") || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
+    if (figures.count("failed") || !exit || !exit->exitedNormally || exit->status != 0) return {};
     return figures;
   }
 
   // Runs the program's tour (nothing on its standard input) and answers its peak RSS in kB, or
-  // nothing when it failed.
+  // nothing when it failed. A started program's peak counts the starter's too when that is larger
+  // (the system keeps the larger of the two), so a small process of this program starts it:
+  // see launchAndMeasure.
   std::optional<long> programTour() {
-    std::vector<std::string> args{NEWSREADER_PROGRAM, "--home", freshHome(), "--server", newsURL};
+    std::vector<std::string> args{"/proc/self/exe", "--launch", NEWSREADER_PROGRAM, "--home", freshHome(), "--server", newsURL};
     if (!sharingURL.empty()) args.insert(args.end(), {"--sharing-server", sharingURL});
     if (push) args.insert(args.end(), {"--push-control", std::to_string(push->controlPort())});
-    pid_t pid = fork();
-    if (pid == 0) {
-      int null = open("/dev/null", O_RDWR);
-      dup2(null, STDIN_FILENO);
-      dup2(null, STDOUT_FILENO);
-      dup2(null, STDERR_FILENO);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
+    std::string text;
+    auto exit = run(args, &text);
+    if (!exit || !exit->exitedNormally || exit->status != 0) return std::nullopt;
+    long peak = std::strtol(text.c_str(), nullptr, 10);
+    if (peak <= 0) return std::nullopt;
+    return peak;
+  }
+
+  // Runs a program with what it prints read into `text` and its errors dropped.
+  static std::optional<os::ProcessExit> run(const std::vector<std::string>& args, std::string* text) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return std::nullopt;
+    os::ProcessLaunch launch;
+    launch.arguments = args;
+    launch.output = out[1];
+    launch.error = os::ProcessLaunch::kNullDevice;
+    auto pid = os::startProcess(launch);
+    close(out[1]);
+    if (pid) {
+      char buffer[4096];
+      ssize_t n;
+      while ((n = read(out[0], buffer, sizeof buffer)) > 0) text->append(buffer, static_cast<std::size_t>(n));
     }
-    int status = 0;
-    rusage usage{};
-    if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
-    return usage.ru_maxrss;
+    close(out[0]);
+    return pid ? os::waitForProcess(*pid) : std::nullopt;
   }
 };
 
@@ -400,7 +389,22 @@ BENCHMARK(ReaderTourThenOffline)->Iterations(1)->Repetitions(1)->UseManualTime()
 
 }  // namespace
 
+// `--launch PROGRAM ARGS...`: runs the program with no input or output and prints its peak RSS in
+// kB; fails when the program did. Run in a fresh process of this program, far smaller than the
+// reader, so the figure is the reader's own.
+int launchAndMeasure(int argc, char** argv) {
+  os::ProcessLaunch launch;
+  launch.arguments.assign(argv + 2, argv + argc);
+  launch.input = launch.output = launch.error = os::ProcessLaunch::kNullDevice;
+  auto pid = os::startProcess(launch);
+  auto exit = pid ? os::waitForProcess(*pid) : std::nullopt;
+  if (!exit || !exit->exitedNormally || exit->status != 0) return 1;
+  std::printf("%ld\n", exit->peakResidentKB);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--launch") == 0) return launchAndMeasure(argc, argv);
   if (argc == 8 && std::strcmp(argv[1], "--child") == 0) {
     ChildOptions o;
     o.mode = argv[2];
@@ -411,9 +415,5 @@ int main(int argc, char** argv) {
     o.category = std::strtoll(argv[7], nullptr, 10);
     runChild(o);
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::runCases(argc, argv);
 }

@@ -10,6 +10,7 @@
 
 #include <unistd.h>
 
+#include "bench/ProcessCpu.h"
 #include "foundation/sqlite/SQDatabase.h"
 #include "foundation/sqlite/SQResultSet.h"
 
@@ -182,4 +183,4 @@ BENCHMARK(BM_ReadWrapperCached)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadSQLite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadSQLitePreparingEachRow)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
+NEWSREADER_BENCH_MAIN()

@@ -10,7 +10,6 @@
 #include "os/net/URLParts.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -490,7 +489,7 @@ struct TaskQueue {
   std::mutex mutex;
   std::condition_variable ready;
   std::deque<std::function<void()>> tasks;
-  std::atomic<std::size_t> count{0};  // tasks.size(), also read without the lock while polling
+  bool waiting = false;  // the caller sleeps on `ready`
 };
 
 }  // namespace
@@ -501,29 +500,38 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
   auto delegate = std::make_shared<SynchronousDelegate>();
   auto connection = create(request, delegate, false);
   connection->setCallbackTarget([queue](Task task) {
+    bool wake;
     {
       std::lock_guard<std::mutex> lock(queue->mutex);
       queue->tasks.push_back(std::move(task));
-      queue->count = queue->tasks.size();
+      // The events of one answer come in a burst: the first wakes the caller, the rest ride along.
+      wake = queue->waiting;
+      queue->waiting = false;
     }
     // After the lock: woken under it, the caller would only wait for the lock next.
-    queue->ready.notify_one();
+    if (wake) queue->ready.notify_one();
   });
   connection->start();
-  // The transport's answers often follow each other within microseconds: polled before sleeping.
-  thread_local SpinWait spin;
+  std::deque<std::function<void()>> batch;
   while (!delegate->done) {
-    std::function<void()> task;
     {
-      std::unique_lock<std::mutex> lock(queue->mutex, std::defer_lock);
-      spin.waitLocked(lock, queue->ready, [&] { return queue->count.load(std::memory_order_acquire) > 0; });
-      task = std::move(queue->tasks.front());
-      queue->tasks.pop_front();
-      queue->count = queue->tasks.size();
+      std::unique_lock<std::mutex> lock(queue->mutex);
+      while (queue->tasks.empty()) {
+        queue->waiting = true;
+        queue->ready.wait(lock);
+      }
+      queue->waiting = false;
+      batch.swap(queue->tasks);
     }
-    task();
+    // Whatever came meanwhile, in one go; what follows the end is left for the drain below.
+    while (!batch.empty() && !delegate->done) {
+      auto task = std::move(batch.front());
+      batch.pop_front();
+      task();
+    }
   }
   // Drain what the connection left behind (its last reference) before the queue goes.
+  batch.clear();
   std::deque<std::function<void()>> rest;
   {
     std::lock_guard<std::mutex> lock(queue->mutex);

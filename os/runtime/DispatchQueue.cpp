@@ -9,7 +9,6 @@
 #include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
-#include "os/runtime/SpinWait.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
 
@@ -47,9 +46,11 @@ class WorkerPool {
         ++threads_;
         spawn = true;
       }
-      // A polling worker takes the job without being woken; otherwise the worker that went to
-      // sleep last, whose cache is warm and whose waits tell how often work comes.
-      if (queued_ > spinning_ && !sleepers_.empty()) {
+      // Idle workers that are awake (between jobs, or woken and not yet back) take the queued
+      // jobs before they sleep; only jobs beyond those wake a sleeper: the one that went to sleep
+      // last, whose cache is warmest.
+      const int awake = idle_ - static_cast<int>(sleepers_.size());
+      if (queued_ > awake && !sleepers_.empty()) {
         wake = sleepers_.back();
         sleepers_.pop_back();
         wake->woken = true;
@@ -67,7 +68,6 @@ class WorkerPool {
 
  private:
   static constexpr int kMaxThreads = 64;
-  static constexpr int kMaxSpinning = 1;
 
   struct Sleeper {
     std::condition_variable cv;
@@ -88,22 +88,6 @@ class WorkerPool {
     std::unique_lock lock(mutex_);
     for (;;) {
       ++idle_;
-      if (queued_ == 0 && spinning_ < kMaxSpinning) {
-        // Work often comes in quick succession: one worker looks for it a while before sleeping.
-        ++spinning_;
-        lock.unlock();
-        spin_.wait([&] { return queued_.load(std::memory_order_acquire) > 0; },
-                   [&] {
-                     lock.lock();
-                     --spinning_;  // from now on a submit must wake us
-                     sleep(lock, me);
-                     return true;
-                   });
-        if (!lock.owns_lock()) {
-          lock.lock();
-          --spinning_;
-        }
-      }
       sleep(lock, me);
       --idle_;
       std::function<void()> job;
@@ -124,11 +108,9 @@ class WorkerPool {
 
   std::mutex mutex_;
   std::array<std::deque<std::function<void()>>, 4> jobs_;
-  // Changed under mutex_, also read without it by a polling worker.
-  std::atomic<int> queued_{0};
+  int queued_ = 0;
+  // Workers not running a job, asleep or not.
   int idle_ = 0;
-  int spinning_ = 0;
-  SpinWait spin_;
   // Idle workers that sleep, the latest last.
   std::vector<Sleeper*> sleepers_;
   int threads_ = 0;

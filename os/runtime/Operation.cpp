@@ -1,7 +1,6 @@
 #include "os/runtime/Operation.h"
 
 #include "os/core/Error.h"
-#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -100,14 +99,9 @@ void Operation::setName(std::string name) {
 }
 
 void Operation::waitUntilFinished() {
-  {
-    std::lock_guard lock(mutex_);
-    if (done_ || completionThread_ == std::this_thread::get_id()) return;
-  }
-  // A short operation often ends within microseconds: polled for a while before sleeping.
-  thread_local SpinWait spin;
-  std::unique_lock lock(mutex_, std::defer_lock);
-  spin.waitLocked(lock, doneCv_, [&] { return done_.load(std::memory_order_acquire); });
+  std::unique_lock lock(mutex_);
+  if (done_ || completionThread_ == std::this_thread::get_id()) return;
+  doneCv_.wait(lock, [&] { return done_.load(); });
 }
 
 int Operation::addObserver(Observer observer) {

@@ -90,7 +90,7 @@ class Operation : public std::enable_shared_from_this<Operation> {
 
   mutable std::mutex mutex_;
   std::condition_variable doneCv_;
-  std::atomic<bool> done_{false};  // written under mutex_, also read without it while polling
+  std::atomic<bool> done_{false};  // written under mutex_
   std::thread::id completionThread_;
   std::string name_;
   std::function<void()> completion_;

@@ -1,9 +1,16 @@
 #include "os/runtime/Process.h"
 
+#include <fcntl.h>
 #include <malloc.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+
+extern char** environ;
 
 namespace os {
 
@@ -15,5 +22,43 @@ void giveLargeAllocationsTheirOwnMappings(std::size_t bytes) {
 void limitAllocatorHeaps(int count) { mallopt(M_ARENA_MAX, count < 1 ? 1 : count); }
 
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
+
+std::optional<int> startProcess(const ProcessLaunch& launch) {
+  if (launch.arguments.empty()) return std::nullopt;
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return std::nullopt;
+  bool ok = true;
+  const int targets[] = {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO};
+  const int sources[] = {launch.input, launch.output, launch.error};
+  for (int i = 0; i < 3; ++i) {
+    if (sources[i] == ProcessLaunch::kNullDevice)
+      ok = ok && posix_spawn_file_actions_addopen(&actions, targets[i], "/dev/null", i == 0 ? O_RDONLY : O_WRONLY, 0) == 0;
+    else if (sources[i] >= 0)
+      ok = ok && posix_spawn_file_actions_adddup2(&actions, sources[i], targets[i]) == 0;
+  }
+  std::vector<char*> argv;
+  for (const auto& a : launch.arguments) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (ok) ok = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
+  posix_spawn_file_actions_destroy(&actions);
+  if (!ok) return std::nullopt;
+  return static_cast<int>(pid);
+}
+
+std::optional<ProcessExit> waitForProcess(int pid) {
+  int status = 0;
+  rusage usage{};
+  pid_t got;
+  do {
+    got = ::wait4(pid, &status, 0, &usage);
+  } while (got < 0 && errno == EINTR);
+  if (got != pid) return std::nullopt;
+  ProcessExit exit;
+  exit.exitedNormally = WIFEXITED(status);
+  exit.status = WIFEXITED(status) ? WEXITSTATUS(status) : (WIFSIGNALED(status) ? WTERMSIG(status) : -1);
+  exit.peakResidentKB = usage.ru_maxrss;
+  return exit;
+}
 
 }  // namespace os

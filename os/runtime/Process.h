@@ -1,6 +1,10 @@
 #pragma once
-// Facts and settings of the running process that a program's entry needs.
+// Facts and settings of the running process that a program's entry needs, and programs started in
+// processes of their own.
 #include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace os {
 
@@ -16,5 +20,36 @@ void limitAllocatorHeaps(int count);
 
 // True when a person types the program's input (not a pipe or a file).
 bool standardInputIsTerminal();
+
+// A program to start in a process of its own.
+struct ProcessLaunch {
+  // What a standard descriptor of the child is, when not one of ours.
+  static constexpr int kInherit = -1;
+  static constexpr int kNullDevice = -2;
+
+  std::vector<std::string> arguments;  // the program's path first
+  // The child's standard input, output and error: kInherit, kNullDevice or a descriptor of ours.
+  int input = kInherit;
+  int output = kInherit;
+  int error = kInherit;
+};
+
+// How a started program ended.
+struct ProcessExit {
+  bool exitedNormally = false;  // false: ended by a signal
+  int status = -1;              // the exit status, or the signal's number
+  // The peak resident size the system kept for the process, in kB. Starting a program keeps the
+  // larger of the starter's peak and the program's own, so it is the program's alone only when
+  // it was started from a process smaller than it.
+  long peakResidentKB = 0;
+};
+
+// Starts the program without copying this process's pages (no fork), so a large process can
+// start many. Descriptors of ours not named above stay closed in the child when they were opened
+// close-on-exec. Answers the child's id, or nothing when it could not be started.
+std::optional<int> startProcess(const ProcessLaunch& launch);
+
+// Waits for a child started by startProcess; nothing when `pid` is not a child of ours.
+std::optional<ProcessExit> waitForProcess(int pid);
 
 }  // namespace os

@@ -1,7 +1,7 @@
 #include "os/runtime/RunLoop.h"
 
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -40,8 +40,13 @@ double steadyNow() {
 }  // namespace
 
 RunLoop::RunLoop(PrivateTag) {
-  wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) fatalError("run loop: cannot create its wake-up descriptor");
+  // A pipe rather than an event descriptor: a write to a pipe tells the scheduler that the writer
+  // is likely to wait next (as a thread that hands work over and waits for the answer does), so
+  // the loop's thread may be run on the writer's processor instead of waking an idle one.
+  int fds[2];
+  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) fatalError("run loop: cannot create its wake-up descriptor");
+  wakeFd_ = fds[0];
+  wakeWriteFd_ = fds[1];
 }
 
 std::shared_ptr<RunLoop> RunLoop::make() {
@@ -56,6 +61,7 @@ std::shared_ptr<RunLoop> RunLoop::make() {
 RunLoop::~RunLoop() {
   Clock::removeAdvanceListener(clockToken_);
   if (wakeFd_ >= 0) ::close(wakeFd_);
+  if (wakeWriteFd_ >= 0) ::close(wakeWriteFd_);
 }
 
 void RunLoop::bindToCurrentThread() {
@@ -117,21 +123,21 @@ void RunLoop::requireCurrent(const char* what) const {
 }
 
 void RunLoop::wakeUp() {
-  std::uint64_t one = 1;
-  [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+  // A full pipe wakes the loop already.
+  const char one = 1;
+  [[maybe_unused]] auto n = ::write(wakeWriteFd_, &one, 1);
 }
 
 void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
-    queuedTasks_.fetch_add(1);
     // The loop's own thread is not waiting: it looks at its tasks before it waits again.
     if (thread_ == std::this_thread::get_id()) return;
   }
-  // A polling loop sees the count itself (it reads it again after it stops polling): the write
-  // and the read of the descriptor would cost a system call each.
-  if (polling_.load()) return;
+  // A loop that is not waiting looks at its tasks before it waits (see pollSources): a busy loop
+  // takes a burst of posts without a system call on either side.
+  if (!sleeping_.load()) return;
   // One wake-up per burst: replies of another thread come several at once, and each write would
   // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
   // the wake-up, before it looks at its tasks again, so a task posted meanwhile is seen.
@@ -278,7 +284,6 @@ int RunLoop::runTasks() {
       if (tasks_.empty()) break;
       task = std::move(tasks_.front());
       tasks_.pop_front();
-      queuedTasks_.fetch_sub(1, std::memory_order_relaxed);
     }
     if (task) task();
     ++ran;
@@ -368,7 +373,7 @@ class BorrowedPollSet {
 
 }  // namespace
 
-int RunLoop::pollSources(double wait, bool spin) {
+int RunLoop::pollSources(double wait) {
   BorrowedPollSet set(pollSet_);
   std::vector<pollfd>& fds = (*set).fds;
   std::vector<int>& tokens = (*set).tokens;
@@ -388,30 +393,21 @@ int RunLoop::pollSources(double wait, bool spin) {
   const auto milliseconds = [](double seconds) {
     return seconds > 0 ? static_cast<int>(std::ceil(seconds * 1000.0)) : 0;
   };
-  int n = 0;
-  if (spin && bound > 0) {
-    // A thread that was just busy often gets its next work within microseconds (an answer to what
-    // it sent, the next request): looking again without blocking spares it a wake-up. The time
-    // spent looking comes off the wait, so a timer is not made late by it.
-    // A task posted from another thread ends the wait too, with no source ready. The sources are
-    // looked at first, so a stream of posts cannot keep them from being served.
-    const double began = steadyNow();
-    polling_.store(true);
-    spin_.wait([&] { return (n = ::poll(fds.data(), fds.size(), 0)) != 0 || queuedTasks_.load() > 0; },
-               [&] {
-                 // Posts from here on write the wake-up; one that came before is counted already.
-                 polling_.store(false);
-                 if (queuedTasks_.load() > 0) return true;
-                 return (n = ::poll(fds.data(), fds.size(), milliseconds(bound - (steadyNow() - began)))) != 0;
-               });
-    polling_.store(false);
-  } else {
-    n = ::poll(fds.data(), fds.size(), milliseconds(bound));
+  int timeout = milliseconds(bound);
+  if (timeout > 0) {
+    // Posts from here on write the wake-up; one that came before is seen below. The flag is set
+    // before the look, under the same lock the poster queues under, so no post goes unseen.
+    sleeping_.store(true);
+    std::lock_guard lock(mutex_);
+    if (!tasks_.empty()) timeout = 0;
   }
+  const int n = ::poll(fds.data(), fds.size(), timeout);
+  sleeping_.store(false);
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {
-    std::uint64_t value;
-    [[maybe_unused]] auto r = ::read(wakeFd_, &value, sizeof value);
+    // Wake-ups left over are taken on the next pass.
+    char taken[64];
+    [[maybe_unused]] auto r = ::read(wakeFd_, taken, sizeof taken);
     // An exchange, not a store: it reads the poster's flag, so the poster's task is visible to the
     // next pass.
     taskWakePending_.exchange(false);
@@ -461,8 +457,7 @@ RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
       wait = std::max(wait, 0.0);
     }
   }
-  r.sources = pollSources(wait, busy_ || r.tasks || r.timers);
-  busy_ = r.any();
+  r.sources = pollSources(wait);
   return r;
 }
 

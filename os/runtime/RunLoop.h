@@ -28,7 +28,6 @@
 #include <thread>
 
 #include "os/core/Date.h"
-#include "os/runtime/SpinWait.h"
 
 namespace os {
 
@@ -126,8 +125,7 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   PassResult runPass(double maxWait, bool waitAfterWork = false);
   int runTasks();
   int fireTimers();
-  // With `spin`, polls without blocking for a while before it waits.
-  int pollSources(double wait, bool spin = false);
+  int pollSources(double wait);
   double nextTimerDate() const;  // infinity when none; caller holds mutex_
   bool hasReadyWork();
   bool takeStop();
@@ -141,19 +139,15 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   std::map<int, Source> sources_;
   int nextSourceToken_ = 1;
   std::thread::id thread_;
-  int wakeFd_ = -1;
+  int wakeFd_ = -1;  // the wake-up pipe's ends
+  int wakeWriteFd_ = -1;
   int clockToken_ = 0;
   std::atomic<int> stopRequests_{0};
   // A wake-up for posted tasks is written and not yet taken by the loop.
   std::atomic<bool> taskWakePending_{false};
-  // How many tasks are queued, for a polling loop to read without the lock.
-  std::atomic<std::size_t> queuedTasks_{0};
-  // The loop's thread polls without blocking and reads queuedTasks_ again before it blocks: a
-  // task posted meanwhile needs no wake-up.
-  std::atomic<bool> polling_{false};
-  // The loop's thread only: whether the last pass ran anything, so the next wait may poll first.
-  bool busy_ = false;
-  SpinWait spin_;
+  // The loop's thread is in, or about to enter, a wait that a post must interrupt. It looks at its
+  // tasks after setting this, so a post made while it is clear needs no wake-up.
+  std::atomic<bool> sleeping_{false};
 
  public:
   struct PollSet;

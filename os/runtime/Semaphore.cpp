@@ -1,31 +1,24 @@
 #include "os/runtime/Semaphore.h"
 
 #include "os/runtime/ClockWait.h"
-#include "os/runtime/SpinWait.h"
 
 namespace os {
 
 bool Semaphore::signal() {
-  // Under the lock: a waiter that polled its way out takes the lock before it returns, so the
-  // semaphore outlives this call.
+  // Under the lock: the waiter it wakes may destroy the semaphore as soon as it has it, and it
+  // cannot have it before this call lets the lock go.
   std::lock_guard lock(mutex_);
   ++value_;
+  if (waiters_ == 0) return false;
   cv_.notify_one();
-  return waiters_ > 0;
+  return true;
 }
 
 void Semaphore::wait() {
   std::unique_lock lock(mutex_);
   if (value_ <= 0) {
-    // Counted as waiting while it polls, so signal() reports it like a sleeper.
     ++waiters_;
-    lock.unlock();
-    // An answer handed over by another thread often comes within microseconds.
-    thread_local SpinWait spin;
-    const auto positive = [&] { return value_.load(std::memory_order_acquire) > 0; };
-    spin.waitLocked(lock, cv_, positive);
-    // Another waiter may have taken it between the poll and the lock.
-    cv_.wait(lock, positive);
+    cv_.wait(lock, [&] { return value_ > 0; });
     --waiters_;
   }
   --value_;

@@ -1,6 +1,5 @@
 #pragma once
 // A counting semaphore. Waits may time out after seconds of os::Clock.
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -21,7 +20,7 @@ class Semaphore {
  private:
   std::mutex mutex_;
   std::condition_variable cv_;
-  std::atomic<long> value_;  // changed under mutex_, also read without it while polling
+  long value_;  // under mutex_
   int waiters_ = 0;
 };
 

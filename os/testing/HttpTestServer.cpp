@@ -130,13 +130,33 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
   port_ = server_->bind_to_any_port("127.0.0.1");
   server_->set_socket_options(httplib::default_socket_options);
   if (listening >= 0) ::listen(listening, SOMAXCONN);
-  thread_ = std::thread([this] { server_->listen_after_bind(); });
-  // stop() only takes effect once the listening loop runs.
-  while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // stop() only takes effect once the listening loop runs. The loop makes its task queue first
+  // thing, once it counts as running: that is where it says so.
+  const auto makeQueue = server_->new_task_queue;
+  server_->new_task_queue = [this, makeQueue] {
+    markListening();
+    return makeQueue();
+  };
+  thread_ = std::thread([this] {
+    server_->listen_after_bind();
+    markListening();  // a loop that never began must not keep the constructor waiting
+  });
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return listening_; });
+  }
   for (const auto& name : hostNames_) HostLookup::mapHost(name, 0, "127.0.0.1", port_);
 }
 
 HttpTestServer::~HttpTestServer() { stop(); }
+
+void HttpTestServer::markListening() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listening_ = true;
+  }
+  changed_.notify_all();
+}
 
 void HttpTestServer::stop() {
   {

@@ -90,6 +90,7 @@ class HttpTestServer {
 
  private:
   void sleepUnlessStopping(double seconds);
+  void markListening();
 
   std::unique_ptr<httplib::Server> server_;
   std::thread thread_;
@@ -101,6 +102,8 @@ class HttpTestServer {
   std::map<std::pair<std::string, std::string>, Handler> routes_;
   std::vector<RecordedRequest> log_;
   bool stopping_ = false;
+  // The listening loop has begun (or ended): from then on the library's stop takes effect.
+  bool listening_ = false;
 };
 
 // Answers a test queues as it goes, handed out one per request in order, then the fallback once

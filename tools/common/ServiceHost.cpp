@@ -8,6 +8,14 @@
 
 namespace tools {
 
+void ServiceHost::markListening() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    listening_ = true;
+  }
+  changed_.notify_all();
+}
+
 std::optional<int> ServiceHost::bind(const std::string& host, int port) {
   const int bound = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
   if (bound <= 0) return std::nullopt;
@@ -16,25 +24,52 @@ std::optional<int> ServiceHost::bind(const std::string& host, int port) {
 }
 
 void ServiceHost::serve() {
-  serving_ = true;
-  if (!stopping_) http_.listen_after_bind();
-  serving_ = false;
+  bool listen;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serving_ = true;
+    listen = !stopping_;
+  }
+  if (listen) {
+    if (!hooked_) {
+      // The listening loop makes its task queue first thing, once it counts as running.
+      hooked_ = true;
+      const auto makeQueue = http_.new_task_queue;
+      http_.new_task_queue = [this, makeQueue] {
+        markListening();
+        return makeQueue();
+      };
+    }
+    http_.listen_after_bind();
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serving_ = false;
+  }
+  changed_.notify_all();
 }
 
 std::optional<int> ServiceHost::start(const std::string& host, int port) {
   auto bound = bind(host, port);
   if (!bound) return std::nullopt;
-  serving_ = true;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    serving_ = true;
+  }
   thread_ = std::thread([this] { serve(); });
   // Accepting before the caller hands the port out.
-  while (serving_ && !stopping_ && !http_.is_running()) std::this_thread::yield();
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return listening_ || !serving_ || stopping_; });
   return bound;
 }
 
 void ServiceHost::stop() {
   // The listener may not have started accepting yet; stopping it before then would be lost.
-  stopping_ = true;
-  while (serving_ && !http_.is_running()) std::this_thread::yield();
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    stopping_ = true;
+    changed_.wait(lock, [this] { return listening_ || !serving_; });
+  }
   http_.stop();
   // An idle kept-alive connection would hold its server thread, and so this stop, for the HTTP
   // layer's whole keep-alive time-out.

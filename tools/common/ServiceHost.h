@@ -1,7 +1,8 @@
 #pragma once
 // The life of one local HTTP service: bind (port 0: any free one), serve on a thread of its own
 // or on the caller's, stop. Every local service of the tools runs through one of these.
-#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@ namespace tools {
 
 class ServiceHost {
  public:
+  // `http` may still be in the making: it is first used by bind or serve.
   explicit ServiceHost(httplib::Server& http) : http_(http) {}
   ~ServiceHost() { stop(); }
   ServiceHost(const ServiceHost&) = delete;
@@ -30,10 +32,17 @@ class ServiceHost {
   int port() const { return port_; }
 
  private:
+  // The listening loop has begun: from then on the library's stop takes effect.
+  void markListening();
+
   httplib::Server& http_;
   std::thread thread_;
-  std::atomic<bool> serving_{false};
-  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::condition_variable changed_;  // serving_ or listening_ changed
+  bool serving_ = false;
+  bool listening_ = false;
+  bool stopping_ = false;
+  bool hooked_ = false;  // the server tells us when its loop begins; serve's thread only
   int port_ = 0;
 };
 

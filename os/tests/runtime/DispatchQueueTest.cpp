@@ -163,6 +163,25 @@ TEST(DispatchQueues, ConcurrentQueueRunsTasksAtTheSameTime) {
   EXPECT_EQ(met.load(), 2);
 }
 
+TEST(DispatchQueues, BurstsOfTasksThatWaitForEachOtherAllRunSideBySide) {
+  // Each burst finds the workers of the last one asleep: every task beyond the awake workers must
+  // wake one (or add one), or the tasks already running wait for it in vain.
+  constexpr int kTasks = 8;
+  auto q = DispatchQueue::global(DispatchQueue::Priority::Low);
+  for (int burst = 0; burst < 10; ++burst) {
+    Latch all(kTasks), finished(kTasks);
+    std::atomic<int> met{0};
+    for (int i = 0; i < kTasks; ++i)
+      q->async([&] {
+        all.done();
+        if (all.waitFor(20)) ++met;
+        finished.done();
+      });
+    finished.wait();
+    ASSERT_EQ(met.load(), kTasks) << "burst " << burst;
+  }
+}
+
 TEST(DispatchQueues, SpecificValuesFollowTheRunningQueue) {
   static const char key = 0;
   int mainValue = 1, queueValue = 2;

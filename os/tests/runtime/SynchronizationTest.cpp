@@ -108,9 +108,9 @@ class HandedOver : public Operation {
   void done() { finish(); }
 };
 
-// Quick hand-overs are taken while the waiter still polls, slow ones after it went to sleep; the
-// waits learn from both. Every one must arrive, exactly once, whichever way it was taken.
-TEST(Handoffs, ArriveWhetherTheWaiterPollsOrSleeps) {
+// Quick hand-overs reach a waiter before it sleeps (or a run loop still busy, which is not woken
+// for them), slow ones a waiter asleep. Every one must arrive, exactly once, whichever way.
+TEST(Handoffs, ArriveWhetherTheWaiterIsAwakeOrAsleep) {
   constexpr int kRounds = 300;
   const auto pace = [](int i) {
     if (i % 40 >= 30) std::this_thread::sleep_for(std::chrono::microseconds(400));

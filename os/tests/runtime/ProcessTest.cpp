@@ -1,0 +1,59 @@
+#include "os/runtime/Process.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace {
+
+std::string readAll(int fd) {
+  std::string text;
+  char buffer[256];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
+TEST(ProcessTest, StartedProgramWritesToTheGivenDescriptorAndItsExitIsReported) {
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  os::ProcessLaunch launch;
+  // Standard input from the null device reads empty at once.
+  launch.arguments = {"/bin/sh", "-c", "cat; echo started \"$0\"; exit 3", "again"};
+  launch.input = os::ProcessLaunch::kNullDevice;
+  launch.output = out[1];
+  auto pid = os::startProcess(launch);
+  ::close(out[1]);
+  ASSERT_TRUE(pid);
+  // Our end of the pipe was close-on-exec: the child holds none, so the read ends with its exit.
+  EXPECT_EQ(readAll(out[0]), "started again\n");
+  ::close(out[0]);
+  auto exit = os::waitForProcess(*pid);
+  ASSERT_TRUE(exit);
+  EXPECT_TRUE(exit->exitedNormally);
+  EXPECT_EQ(exit->status, 3);
+  EXPECT_GT(exit->peakResidentKB, 0);
+}
+
+TEST(ProcessTest, MissingProgramAndForeignProcessAreRefused) {
+  os::ProcessLaunch launch;
+  launch.arguments = {"/nonexistent/program"};
+  EXPECT_FALSE(os::startProcess(launch));
+  EXPECT_FALSE(os::startProcess(os::ProcessLaunch{}));
+  EXPECT_FALSE(os::waitForProcess(1));
+}
+
+TEST(ProcessTest, SignalEndingTheProgramIsReported) {
+  os::ProcessLaunch launch;
+  launch.arguments = {"/bin/sh", "-c", "kill -TERM $$"};
+  auto pid = os::startProcess(launch);
+  ASSERT_TRUE(pid);
+  auto exit = os::waitForProcess(*pid);
+  ASSERT_TRUE(exit);
+  EXPECT_FALSE(exit->exitedNormally);
+  EXPECT_EQ(exit->status, 15);
+}
+
+}  // namespace
