@@ -1,19 +1,25 @@
 // pushd: the local push service on loopback (address lookup, push server, control port) for the
 // reader and the tests. Stops on SIGINT or SIGTERM.
-#include <csignal>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <optional>
 #include <string>
 
-#include <unistd.h>
-
-#include "os/runtime/Thread.h"
 #include "tools/common/ProgramEntry.h"
 #include "tools/pushd/server/PushServer.h"
 
 namespace {
 
-volatile std::sig_atomic_t stopping = 0;
+// What the main thread sleeps on: a stop signal, and the first login for --push-after.
+struct Wake {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool stopping = false;
+  std::optional<std::chrono::steady_clock::time_point> firstLogin;
+};
 
 void usage() {
   std::fprintf(stderr,
@@ -46,6 +52,7 @@ bool number(const char* text, long& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  tools::takeStopSignals();
   pushd::ServerOptions options;
   std::string portFile, pushContent;
   long pushAfter = -1;
@@ -89,6 +96,14 @@ int main(int argc, char** argv) {
       return usage(), 2;
     }
   }
+  Wake wake;
+  options.onLogin = [&wake] {
+    {
+      std::lock_guard lock(wake.mutex);
+      if (!wake.firstLogin) wake.firstLogin = std::chrono::steady_clock::now();
+    }
+    wake.changed.notify_all();
+  };
   std::string error;
   auto server = pushd::PushServer::start(options, &error);
   if (!server) {
@@ -101,20 +116,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pushd: cannot write %s\n", portFile.c_str());
     return 1;
   }
-  std::signal(SIGINT, [](int) { stopping = 1; });
-  std::signal(SIGTERM, [](int) { stopping = 1; });
-  bool pushed = false;
-  double waited = 0;
-  while (!stopping) {
-    os::Thread::sleepFor(0.1);
-    waited += 0.1;
-    if (pushAfter >= 0 && !pushed && server->loggedInCount() > 0) {
-      static double since = waited;
-      if (waited - since >= static_cast<double>(pushAfter)) {
-        server->pushMessage(pushContent);
-        pushed = true;
+  // Sleeps until a stop signal, or, with --push-after, until that long after the first login.
+  auto serve = [&] {
+    std::unique_lock lock(wake.mutex);
+    bool pushed = pushAfter < 0;
+    while (!wake.stopping) {
+      if (pushed || !wake.firstLogin) {
+        wake.changed.wait(lock);
+        continue;
       }
+      if (wake.changed.wait_until(lock, *wake.firstLogin + std::chrono::seconds(pushAfter), [&] { return wake.stopping; })) break;
+      lock.unlock();
+      server->pushMessage(pushContent);
+      lock.lock();
+      pushed = true;
     }
-  }
+  };
+  tools::serveUntilSignalled(serve, [&] {
+    {
+      std::lock_guard lock(wake.mutex);
+      wake.stopping = true;
+    }
+    wake.changed.notify_all();
+  });
+  server.reset();
   return 0;
 }

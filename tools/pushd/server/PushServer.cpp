@@ -362,7 +362,9 @@ struct PushServer::Impl {
         connection->loggedIn = true;
         connection->session = nextSession++;
         note("login " + std::to_string(uid));
-        return send(connection, answer.number(0, 2).number(connection->session, 4).number(options.serverVersion, 2).frame());
+        send(connection, answer.number(0, 2).number(connection->session, 4).number(options.serverVersion, 2).frame());
+        if (options.onLogin) options.onLogin();
+        return;
       }
       case 2: {  // heartbeat: the uid alone, 14 bytes in all
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));

@@ -42,6 +42,8 @@ struct ServerOptions {
   // not 0.
   std::uint16_t serverVersion = 1;
   bool verbose = false;
+  // Told (on the server's thread) after each login it accepts.
+  std::function<void()> onLogin;
 
   // Every port a free one (tests and benchmarks).
   static ServerOptions onFreePorts() {

@@ -138,12 +138,19 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 
 // One listening address of the service: its HTTP server and the thread serving it.
 struct ReportService::Endpoint {
+  explicit Endpoint(ReportService& service) : owner(service) {}
+  ReportService& owner;
   httplib::Server http;
   tools::ServiceHost host{http};
-  // Set before the host stops, so a stalled answer on this address lets go.
-  std::atomic<bool> stopping{false};
+  // Set (under the service's mutex) before the host stops, so a stalled answer on this address
+  // is woken and lets go.
+  bool stopping = false;
   ~Endpoint() {
-    stopping = true;
+    {
+      std::lock_guard lock(owner.mutex_);
+      stopping = true;
+    }
+    owner.changed_.notify_all();
     host.stop();
   }
 };
@@ -156,6 +163,7 @@ ReportService::~ReportService() {
     std::lock_guard lock(mutex_);
     stopping_ = true;
   }
+  changed_.notify_all();
   std::lock_guard lock(endpointMutex_);
   primary_.reset();
   backup_.reset();
@@ -195,12 +203,9 @@ void ReportService::serveReports(Endpoint& endpoint) {
     // Hold the answer until the service or this address stops or the mode changes: the client's
     // time-out decides.
     auto stall = [&](Mode held) {
-      for (;;) {
-        {
-          std::lock_guard lock(mutex_);
-          if (stopping_ || endpoint.stopping || mode_ != held) break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || endpoint.stopping || mode_ != held; });
       }
       return answer(500);
     };
@@ -295,7 +300,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
 }
 
 std::unique_ptr<ReportService::Endpoint> ReportService::listen(std::uint16_t port) {
-  auto endpoint = std::make_unique<Endpoint>();
+  auto endpoint = std::make_unique<Endpoint>(*this);
   serveReports(*endpoint);
   if (!endpoint->host.start("127.0.0.1", port)) return nullptr;
   return endpoint;
@@ -338,8 +343,11 @@ bool ReportService::setStoreFile(const std::string& path) {
 }
 
 void ReportService::setMode(Mode mode) {
-  std::lock_guard lock(mutex_);
-  mode_ = mode;
+  {
+    std::lock_guard lock(mutex_);
+    mode_ = mode;
+  }
+  changed_.notify_all();
 }
 
 std::vector<os::Dictionary> ReportService::records() const {

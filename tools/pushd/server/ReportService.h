@@ -6,6 +6,7 @@
 // a record carried twice) is answered 400, one signed for another uid or app key, or over
 // other bytes than those that arrived, 401. It serves on two addresses, the primary and a backup;
 // faults on request: answer 403 or 500, stall, answer garbage, or take the primary down.
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -87,6 +88,7 @@ class ReportService {
   std::unique_ptr<Endpoint> primary_, backup_;
   std::uint16_t primaryPort_ = 0, backupPort_ = 0;
   mutable std::mutex mutex_;
+  std::condition_variable changed_;  // the mode changed or the service (or an address) stops
   Mode mode_ = Mode::Accept;
   std::vector<os::Dictionary> records_;
   std::string storeFile_;
