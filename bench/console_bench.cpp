@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ProcessCpu.h"
 #include "os/console/TouchDriver.h"
 #include "os/graphics/Geometry.h"
 #include "os/views/Label.h"
@@ -192,4 +193,4 @@ BENCHMARK(BaselineEchoProcess)->UseManualTime()->Iterations(20)->Unit(benchmark:
 
 }  // namespace
 
-BENCHMARK_MAIN();
+NEWSREADER_BENCH_MAIN()

@@ -29,7 +29,6 @@ namespace {
 using os::testing::CannedResponse;
 using os::testing::HttpTestServer;
 
-
 // The query of the last URL QQ was opened with (once it has had `count`), read as QQ reads it:
 // split at "&" and at each pair's first "=", nothing unescaped.
 os::Dictionary lastQuery(const os::TestPeerApplication& peer, std::size_t count = 0) {
