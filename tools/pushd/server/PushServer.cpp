@@ -530,9 +530,15 @@ struct PushServer::Impl {
         while ((count = s->receive(chunk, sizeof chunk)) > 0) buffer->append(chunk, static_cast<std::size_t>(count));
         // Taken before the commands run: their work may leave errno changed.
         bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-        for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n')) {
-          std::string command = buffer->substr(0, end);
-          buffer->erase(0, end + 1);
+        // The lines are taken first and the buffer cut once, so a burst of lines costs its length.
+        std::vector<std::string> commands;
+        std::size_t start = 0;
+        for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n', start)) {
+          commands.push_back(buffer->substr(start, end - start));
+          start = end + 1;
+        }
+        buffer->erase(0, start);
+        for (const auto& command : commands) {
           if (command.starts_with("device ") && command.size() > 7) {
             devices[s] = command.substr(7);
             note("device " + command.substr(7));
