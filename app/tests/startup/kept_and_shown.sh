@@ -57,30 +57,7 @@ stop_reader() {
   pid=
 }
 
-# say COMMAND: sends it and a mark, and waits until the mark is echoed; the command's part of the
-# output is then in $work/said.
-n=0
-last=0
-say() {
-  n=$((n + 1))
-  local mark
-  mark=$(printf 'wait 0.%04d' "$n")
-  printf '%s\n%s\n' "$1" "$mark" >&3
-  for _ in $(seq 900); do
-    local at
-    at=$(grep -nxF -- "> $mark" "$out" | cut -d: -f1)
-    if [ -n "$at" ]; then
-      sed -n "$((last + 1)),${at}p" "$out" >"$work/said"
-      last=$at
-      return 0
-    fi
-    kill -0 "$pid" 2>/dev/null || fail "the reader ended during: $1"
-    sleep 0.1
-  done
-  fail "no answer to: $1"
-}
-said() { grep -qF -- "$1" "$work/said" || fail "after \"$2\" the reader did not print: $1"; }
-quiet() { grep -q '^error:' "$work/said" && fail "\"$1\" failed: $(grep '^error:' "$work/said")"; }
+source "$(dirname "$0")/say.sh"
 
 # First run: the favourites list is broken on the server, so its failure is logged.
 start_server --fault 1050=500
