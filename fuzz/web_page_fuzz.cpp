@@ -59,21 +59,6 @@ struct Recorder : os::WebViewDelegate {
   }
 };
 
-std::string escapeAttribute(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 // The first name=value pair of a form-encoded text, decoded.
 std::optional<std::pair<std::string, std::string>> firstPair(std::string_view encoded) {
   std::string_view pair = encoded.substr(0, encoded.find('&'));
@@ -99,8 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string rest = in.rest();
 
   auto loader = std::make_shared<FuzzLoader>();
-  loader->html = "<form action=\"" + escapeAttribute(action) + "\" method=\"" + (post ? "post" : "get") +
-                 "\"><input type=\"hidden\" name=\"" + escapeAttribute(name) + "\" value=\"" + escapeAttribute(value) +
+  loader->html = "<form action=\"" + os::escapeMarkup(action) + "\" method=\"" + (post ? "post" : "get") +
+                 "\"><input type=\"hidden\" name=\"" + os::escapeMarkup(name) + "\" value=\"" + os::escapeMarkup(value) +
                  "\">" + rest;
   auto recorder = std::make_shared<Recorder>();
   auto web = std::make_shared<os::WebView>(os::Rect(0, 0, 320, 480));
