@@ -23,7 +23,7 @@ std::vector<fuzz::Seed> seeds() {
       {"paragraphs", std::string("\x00x\nk\nv\n", 7) + "<p>a</p><P>b</P><h2>c</H2><p>d<b>e</b></p>"},
       {"two-forms", "\x01https://other.example/x#frag\nn\n<&>\"'\n</form><form action=/second method=GET>"
                     "<input type=hidden name=h value='1'><input type=submit value=Go><button>B</button></form>"},
-      {"unclosed", "\x00?q=1\nname\n值\n<p>open<h1>head<button>go<p>"},
+      {"unclosed", "\x02?q=1\nname\n值\n<p>open<h1>head<button>go<p>"},
   };
 }
 FUZZ_SEEDS(seeds);
