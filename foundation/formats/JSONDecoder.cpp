@@ -62,6 +62,42 @@ std::string format(const char* fmt, ...) {
   return out;
 }
 
+// The UTF-8 of a code point, appended in one piece: the slow scan writes one per \u escape.
+inline void appendCodePoint(std::string& out, char32_t c) {
+  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+  char b[4];
+  std::size_t n;
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+    return;
+  }
+  if (c < 0x800) {
+    b[0] = static_cast<char>(0xC0 | (c >> 6));
+    n = 2;
+  } else if (c < 0x10000) {
+    b[0] = static_cast<char>(0xE0 | (c >> 12));
+    b[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    n = 3;
+  } else {
+    b[0] = static_cast<char>(0xF0 | (c >> 18));
+    b[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    b[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    n = 4;
+  }
+  b[n - 1] = static_cast<char>(0x80 | (c & 0x3F));
+  out.append(b, n);
+}
+
+// The value of each byte as a hex digit, or 16 for a byte that is not one.
+constexpr std::array<std::uint8_t, 256> kHexDigits = [] {
+  std::array<std::uint8_t, 256> t{};
+  for (auto& v : t) v = 16;
+  for (int c = '0'; c <= '9'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'a'; c <= 'f'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'a' + 10);
+  for (int c = 'A'; c <= 'F'; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>(c - 'A' + 10);
+  return t;
+}();
+
 bool isValueToken(int t) {
   return t == kNumber || t == kString || t == kObjectBegin || t == kArrayBegin || t == kTrue || t == kFalse || t == kNull;
 }
@@ -269,13 +305,10 @@ bool JSONParse::readHex4(char32_t& out) {
   for (int i = 0; i < 4; ++i) {
     if (pos_ >= end_) return fail("Invalid string.");
     const std::uint8_t c = in_[pos_];
-    int v;
-    if (c >= '0' && c <= '9') v = c - '0';
-    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-    else
+    const unsigned v = kHexDigits[c];
+    if (v > 15)
       return fail(format("Unexpected character found in \\u Unicode escape sequence.  Found '%c', expected [0-9a-fA-F].", c));
-    out = (out << 4) | static_cast<char32_t>(v);
+    out = (out << 4) | v;
     ++pos_;
   }
   return true;
@@ -310,7 +343,7 @@ bool JSONParse::escapeInSlowScan() {
         if (!loose_)
           return fail("Required a second \\u Unicode escape sequence following a surrogate \\u Unicode escape sequence.");
         // The offending bytes are read again as ordinary string content.
-        os::appendUTF8(scratch_, 0xFFFD);
+        appendCodePoint(scratch_, 0xFFFD);
         return true;
       }
       pos_ += 2;
@@ -322,7 +355,7 @@ bool JSONParse::escapeInSlowScan() {
       }
       if (!loose_) return fail("Illegal \\u Unicode escape sequence.");
       // The lone high half is replaced; the second escape still stands for itself.
-      os::appendUTF8(scratch_, 0xFFFD);
+      appendCodePoint(scratch_, 0xFFFD);
       cp = low;
       continue;
     }
@@ -336,7 +369,7 @@ bool JSONParse::escapeInSlowScan() {
     if (!loose_) return fail("Illegal \\u Unicode escape sequence.");
     cp = 0xFFFD;
   }
-  os::appendUTF8(scratch_, cp);
+  appendCodePoint(scratch_, cp);
   return true;
 }
 
@@ -410,7 +443,7 @@ bool JSONParse::scanString() {
       if (seq.kind == UTF8Sequence::Kind::Truncated) return fail("End of buffer reached while parsing UTF8 in \"\" string.");
       if (seq.kind != UTF8Sequence::Kind::Valid || !isAllowedJSONCodePoint(seq.codePoint)) {
         if (!loose_) return fail("Illegal UTF8 sequence found in \"\" string.");
-        os::appendUTF8(scratch_, 0xFFFD);
+        appendCodePoint(scratch_, 0xFFFD);
       } else {
         scratch_.append(reinterpret_cast<const char*>(p), seq.length);
       }
