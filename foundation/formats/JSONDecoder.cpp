@@ -98,6 +98,15 @@ constexpr std::array<std::uint8_t, 256> kHexDigits = [] {
   return t;
 }();
 
+// The bytes that can start white space, a line break or a comment under some option: any other
+// byte ends white space at once, which is what nearly every token finds.
+constexpr std::array<bool, 256> kMayStartSpace = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c <= ' '; ++c) t[static_cast<std::size_t>(c)] = true;
+  t['/'] = t[0xC2] = t[0xE2] = true;
+  return t;
+}();
+
 bool isValueToken(int t) {
   return t == kNumber || t == kString || t == kObjectBegin || t == kArrayBegin || t == kTrue || t == kFalse || t == kNull;
 }
@@ -149,11 +158,8 @@ class JSONParse {
     return pos_ < end_ ? in_[pos_] : -1;
   }
   void skipWhiteSpace() {
-    // Most tokens follow no white space at all; only these bytes can start any.
-    if (pos_ < end_) {
-      const std::uint8_t c = in_[pos_];
-      if (c > ' ' && c != '/' && c != 0xC2 && c != 0xE2) return;
-    }
+    // Most tokens follow no white space at all; only some bytes can start any.
+    if (pos_ < end_ && !kMayStartSpace[in_[pos_]]) return;
     skipWhiteSpaceAndComments();
   }
   void skipWhiteSpaceAndComments();
@@ -216,8 +222,7 @@ void JSONParse::skipWhiteSpaceAndComments() {
   const bool comments = d_.options_ & JTParseComments;
   while (pos_ < end_) {
     const std::uint8_t c = in_[pos_];
-    // Most tokens follow no white space at all; only these bytes can start any.
-    if (c > ' ' && c != '/' && c != 0xC2 && c != 0xE2) return;
+    if (!kMayStartSpace[c]) return;
     if (c == ' ' || c == '\t') {
       ++pos_;
       continue;
