@@ -1,4 +1,6 @@
 // The push client against the local push service: the whole road, reconnects and the queues.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "os/net/HostLookup.h"
@@ -325,7 +327,12 @@ TEST_F(PushRoadTest, BadgeValuesReachTheUserServiceAndWaitOutItsFailures) {
 
   users.setUserStatus(404);
   client_->setBadgeNumberReport(7);
-  ASSERT_TRUE(runUntil([&] { return !manager->isSendingLock(); }));
+  // The refusal itself is waited for: the lock alone may read open before the value is under way.
+  auto refused = [&] {
+    auto answers = users.answers();
+    return std::find(answers.begin(), answers.end(), 404) != answers.end();
+  };
+  ASSERT_TRUE(runUntil([&] { return refused() && !manager->isSendingLock(); }));
   EXPECT_EQ(manager->badgeValue(), 7);  // kept for a later try
   users.setUserStatus(200);
   client_->reportInactive(os::Clock::now());
