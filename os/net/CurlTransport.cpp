@@ -1,6 +1,7 @@
 // The libcurl transport: every exchange is one easy handle on a multi handle driven by a run
 // loop: the transport's own thread's, or the caller's when that thread only runs its loop (see
-// Driver below).
+// Driver below); or, for a caller that sleeps until the exchange ends, by the calling thread
+// itself inside start (see BlockingRuns).
 //
 // The request's time-out is an inactivity time-out measured here in real (steady) time: libcurl
 // works on the real clock, and its own low-speed limit counts whole seconds only. Any header,
@@ -27,6 +28,7 @@
 #include <mutex>
 #include <memory>
 #include <optional>
+#include <shared_mutex>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -302,6 +304,9 @@ class Transfer {
     HandlePool::give(easy_);
     easy_ = nullptr;
   }
+
+  // Left to libcurl as it is, never reused: the process is exiting with the exchange under way.
+  void abandonHandle() { easy_ = nullptr; }
 
  private:
   // Events go out under a lock that cancel also takes, so once cancel has returned none follows.
@@ -963,18 +968,124 @@ class Driver {
   }
 };
 
+// Exchanges run to their end inside start, on the calling thread, for a caller that would only
+// sleep until they ended: no thread hand-over on either side. Their multi handles are pooled, so
+// a later synchronous load (from any thread) finds the kept-alive connection of an earlier one.
+class BlockingRuns {
+ public:
+  // Runs `transfer` (set up, not yet added anywhere) until it finished or failed.
+  static void run(const std::shared_ptr<Transfer>& transfer) {
+    auto& self = instance();
+    CURLM* multi = self.take();
+    if (!multi) return transfer->fail(kURLErrorUnknown, "The transfer could not be set up.");
+    {
+      std::shared_lock lock(self.curlMutex_);
+      // The process is exiting: nobody waits for an answer any more.
+      if (self.stopped_) return transfer->abandonHandle();
+      if (curl_multi_add_handle(multi, transfer->easy()) != CURLM_OK) {
+        lock.unlock();
+        self.give(multi);
+        return transfer->fail(kURLErrorUnknown, "The transfer could not be set up.");
+      }
+    }
+    transfer->touch();
+    for (;;) {
+      std::optional<CURLcode> result;
+      {
+        std::shared_lock lock(self.curlMutex_);
+        if (self.stopped_) return transfer->abandonHandle();
+        int running = 0;
+        curl_multi_perform(multi, &running);
+        int queued = 0;
+        while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
+          if (msg->msg == CURLMSG_DONE && msg->easy_handle == transfer->easy()) result = msg->data.result;
+        if (result) {
+          transfer->finish(*result);
+          curl_multi_remove_handle(multi, transfer->easy());
+          transfer->releaseHandle();
+          break;
+        }
+      }
+      // Sleeps until a socket of the exchange is ready, libcurl's own timeout or the request's
+      // inactivity limit, whichever comes first.
+      int waitMs = 60000;
+      if (auto left = transfer->timeLeft()) {
+        if (*left <= SteadyClock::duration::zero()) {
+          std::shared_lock lock(self.curlMutex_);
+          if (self.stopped_) return transfer->abandonHandle();
+          transfer->fail(kURLErrorTimedOut, "The request timed out.");
+          curl_multi_remove_handle(multi, transfer->easy());
+          transfer->releaseHandle();
+          break;
+        }
+        auto ms = std::chrono::ceil<std::chrono::milliseconds>(*left).count();
+        waitMs = static_cast<int>(std::min<long long>(waitMs, ms));
+      }
+      curl_multi_poll(multi, nullptr, 0, waitMs, nullptr);
+    }
+    self.give(multi);
+  }
+
+ private:
+  static BlockingRuns& instance() {
+    // Never destroyed: a synchronous load may still run on another thread while the process exits.
+    static BlockingRuns* runs = [] {
+      globalInit();
+      auto* made = new BlockingRuns;
+      // Registered after the TLS library's exit handler, so it runs first: no load may be inside
+      // libcurl while that library cleans up.
+      std::atexit([] { instance().stop(); });
+      return made;
+    }();
+    return *runs;
+  }
+
+  CURLM* take() {
+    {
+      std::lock_guard<std::mutex> lock(poolMutex_);
+      if (!pool_.empty()) {
+        CURLM* multi = pool_.back();
+        pool_.pop_back();
+        return multi;
+      }
+    }
+    CURLM* multi = curl_multi_init();
+    if (multi) curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, kCachedConnections);
+    return multi;
+  }
+
+  void give(CURLM* multi) {
+    std::lock_guard<std::mutex> lock(poolMutex_);
+    // The most recently used comes out first: its connection is the likeliest to be alive.
+    pool_.push_back(multi);
+  }
+
+  // A load stuck in a client's event is left behind rather than hanging the exit.
+  void stop() {
+    bool out = curlMutex_.try_lock_for(std::chrono::seconds(2));
+    stopped_ = true;
+    if (out) curlMutex_.unlock();
+  }
+
+  std::mutex poolMutex_;
+  std::vector<CURLM*> pool_;
+  std::shared_timed_mutex curlMutex_;  // shared by the loads, taken whole by the exit
+  std::atomic<bool> stopped_{false};
+};
+
 class CurlTask : public URLTransportTask {
  public:
-  CurlTask(std::shared_ptr<Transfer> transfer, std::shared_ptr<Driver> driver)
-      : transfer_(std::move(transfer)), driver_(std::move(driver)) {}
+  CurlTask(std::shared_ptr<Transfer> transfer, std::shared_ptr<Driver> driver, bool inDriver = true)
+      : transfer_(std::move(transfer)), driver_(std::move(driver)), inDriver_(inDriver) {}
   ~CurlTask() override { cancel(); }
   void cancel() override {
-    if (transfer_->cancel()) (driver_ ? *driver_ : Driver::shared()).remove(transfer_);
+    if (transfer_->cancel() && inDriver_) (driver_ ? *driver_ : Driver::shared()).remove(transfer_);
   }
 
  private:
   std::shared_ptr<Transfer> transfer_;
   std::shared_ptr<Driver> driver_;  // null: the process's own
+  bool inDriver_;                   // false: it ran on the caller's thread, or never started
 };
 
 class CurlTransport : public URLTransport {
@@ -982,12 +1093,15 @@ class CurlTransport : public URLTransport {
   std::unique_ptr<URLTransportTask> start(const URLRequest& request, const URLTransportOptions& options,
                                           std::shared_ptr<URLTransportClient> client) override {
     auto transfer = std::make_shared<Transfer>(request, options, std::move(client));
+    if (!transfer->setUp()) return std::make_unique<CurlTask>(std::move(transfer), nullptr, false);
+    if (options.blocking) {
+      BlockingRuns::run(transfer);
+      return std::make_unique<CurlTask>(std::move(transfer), nullptr, false);
+    }
     std::shared_ptr<Driver> driver;
     if (options.runLoop && options.runLoop->isCurrent()) driver = Driver::forLoop(options.runLoop);
-    if (transfer->setUp()) {
-      // Refused only while the process exits, when nobody waits for an answer any more.
-      (driver ? *driver : Driver::shared()).add(transfer);
-    }
+    // Refused only while the process exits, when nobody waits for an answer any more.
+    (driver ? *driver : Driver::shared()).add(transfer);
     return std::make_unique<CurlTask>(std::move(transfer), std::move(driver));
   }
 };

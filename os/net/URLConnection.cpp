@@ -306,6 +306,7 @@ void URLConnection::sendExchange() {
   }
   URLTransportOptions options;
   options.allowsAnyCertificate = allowsAnyCertificate_;
+  options.blocking = blockingExchanges_;
   std::uint64_t generation;
   CallbackTarget target;
   {
@@ -499,6 +500,9 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
   auto queue = std::make_shared<TaskQueue>();
   auto delegate = std::make_shared<SynchronousDelegate>();
   auto connection = create(request, delegate, false);
+  // This thread sleeps until the load ends anyway: it runs the exchanges itself, sparing the
+  // hand-overs to the transport's thread and back.
+  connection->blockingExchanges_ = true;
   connection->setCallbackTarget([queue](Task task) {
     bool wake;
     {

@@ -192,6 +192,7 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   CallbackTarget target_;
   std::weak_ptr<RunLoop> exchangeLoop_;  // set by a dedicated schedule
   bool allowsAnyCertificate_ = false;
+  bool blockingExchanges_ = false;  // a synchronous load: the exchanges may run on its thread
 
   mutable std::mutex mutex_;  // guards started_, cancelled_, ended_, target_, exchangeLoop_, task_
   bool started_ = false, cancelled_ = false, ended_ = false;

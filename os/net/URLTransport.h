@@ -19,6 +19,9 @@ struct URLTransportOptions {
   // exchange may last: the transport may then run the exchange there and send its events from
   // it, sparing the hand-overs to a thread of its own. Null: the transport's own thread.
   std::shared_ptr<RunLoop> runLoop;
+  // The caller sleeps until the exchange ends: the transport may run all of it inside start, on
+  // the calling thread, its events sent from there before start returns.
+  bool blocking = false;
 };
 
 // Receives the events of one exchange, in order, on a thread of the transport's choosing:

@@ -5,9 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -193,6 +195,15 @@ std::size_t threadCount() {
   std::size_t n = 0;
   for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
   return n;
+}
+
+bool hasThreadNamed(const std::string& name) {
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    std::ifstream comm(entry.path() / "comm");
+    std::string line;
+    if (std::getline(comm, line) && line == name) return true;
+  }
+  return false;
 }
 
 std::optional<Data> fetch(const URLRequest& request, Error* error = nullptr) {
@@ -396,6 +407,49 @@ TEST(CurlTransport, ExchangesInFlightDoNotEachTakeAThread) {
   EXPECT_LT(threadCount(), before + 3);
 }
 
+// A synchronous load's caller sleeps until the end anyway, so the exchange runs on its thread:
+// no transport thread appears for it, and its time-out is kept there too.
+TEST(CurlTransport, ASynchronousLoadRunsOnTheCallersThreadWithItsTimeOut) {
+  HttpTestServer server;
+  CannedResponse held = CannedResponse::text("held");
+  held.delay = 3;
+  server.route("GET", "/held", held);
+  server.route("GET", "/quick", CannedResponse::text("quick"));
+  auto body = fetch(URLRequest(server.url("/quick")));
+  ASSERT_TRUE(body);
+  EXPECT_EQ(stringFromData(*body), "quick");
+
+  URLRequest slow(server.url("/held"));
+  slow.setTimeoutInterval(0.2);
+  Error error;
+  EXPECT_FALSE(fetch(slow, &error));
+  EXPECT_EQ(error.code, kURLErrorTimedOut);
+  EXPECT_FALSE(hasThreadNamed("url-transport"));
+}
+
+// Synchronous loads on several threads at once each get an exchange of their own, and what they
+// leave behind is kept: never more connections than loads ever ran at the same time.
+TEST(CurlTransport, SynchronousLoadsOnSeveralThreadsShareTheKeptConnections) {
+  KeepAlivePeer peer;
+  constexpr int kThreads = 4, kEach = 5;
+  std::atomic<int> ok{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        auto body = fetch(URLRequest(peer.url("/t" + std::to_string(t) + "/" + std::to_string(i))));
+        if (body && stringFromData(*body) == "ok") ++ok;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(ok.load(), kThreads * kEach);
+  EXPECT_EQ(peer.requests().size(), static_cast<std::size_t>(kThreads * kEach));
+  EXPECT_LE(peer.connections(), kThreads);
+  // One load after the others finds a connection already open.
+  ASSERT_TRUE(fetch(URLRequest(peer.url("/after"))));
+  EXPECT_LE(peer.connections(), kThreads);
+}
+
 TEST(CurlTransportDeathTest, ExitingWithAnExchangeInFlightEndsCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -406,6 +460,22 @@ TEST(CurlTransportDeathTest, ExitingWithAnExchangeInFlightEndsCleanly) {
         stall.delay = 5;
         server->route("GET", "/stall", stall);
         static auto task = URLTransport::shared()->start(URLRequest(server->url("/stall")), {}, std::make_shared<Events>());
+        server->waitForRequests(1, 20);
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+TEST(CurlTransportDeathTest, ExitingWithASynchronousLoadInFlightEndsCleanly) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        static HttpTestServer* server = new HttpTestServer();
+        CannedResponse stall = CannedResponse::text("late");
+        stall.delay = 5;
+        server->route("GET", "/stall", stall);
+        // The loading thread sleeps in the exchange while the process exits under it.
+        std::thread([] { fetch(URLRequest(server->url("/stall"))); }).detach();
         server->waitForRequests(1, 20);
         std::exit(3);
       },
