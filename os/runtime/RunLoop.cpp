@@ -483,14 +483,22 @@ void RunLoop::run() {
 
 bool RunLoop::runUntil(const std::function<bool()>& condition, double timeout) {
   requireCurrent("runUntil");
+  return runUntilCondition(condition, timeout, 0.01);
+}
+
+bool RunLoop::runUntilWoken(const std::function<bool()>& condition, double timeout) {
+  requireCurrent("runUntilWoken");
+  return runUntilCondition(condition, timeout, kInfinity);
+}
+
+bool RunLoop::runUntilCondition(const std::function<bool()>& condition, double timeout, double longestWait) {
   const double deadline = steadyNow() + std::max(0.0, timeout);
   for (;;) {
     if (condition()) return true;
     if (takeStop()) return false;
     double left = deadline - steadyNow();
     if (left <= 0) return condition();
-    // Short waits: a condition may also be changed by another thread without posting here.
-    runPass(std::min(left, 0.01));
+    runPass(std::min(left, longestWait));
   }
 }
 

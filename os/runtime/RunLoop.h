@@ -79,7 +79,12 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
 
   // Driving the loop: only on its own thread (nesting is allowed).
   void run();                       // until stop()
+  // Until condition holds (true), stop() or timeout (false). The condition is looked at after
+  // every pass and at least every 10 ms, as another thread may change it without posting here.
   bool runUntil(const std::function<bool()>& condition, double timeout);
+  // The same for a condition that only this loop's thread changes (or another thread changes and
+  // then wakes the loop): it is looked at after each pass only, sleeping in between.
+  bool runUntilWoken(const std::function<bool()>& condition, double timeout);
   void runUntilDate(Date limit);    // until the clock reaches limit, or stop()
   bool runOnce(Date limit);         // until something was handled or limit; false when nothing was
   void runUntilIdle();
@@ -123,6 +128,7 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // maxWait real seconds in the poll when nothing was run before it (or, with waitAfterWork, when
   // nothing is left to run).
   PassResult runPass(double maxWait, bool waitAfterWork = false);
+  bool runUntilCondition(const std::function<bool()>& condition, double timeout, double longestWait);
   int runTasks();
   int fireTimers();
   int pollSources(double wait);

@@ -1,6 +1,7 @@
 #include "ui/images/BNWebImageDownloaderOperation.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "os/graphics/BitmapContext.h"
 #include "os/net/URLError.h"
@@ -78,9 +79,10 @@ void BNWebImageDownloaderOperation::start() {
   connection->start();
   progress(0, -1);
   os::NotificationCenter::defaultCenter().post(BNWebImageDownloadStartNotification, this);
-  // The connection reports on this thread's run loop; turn it until the download has ended.
-  // The wait is bounded only so that an end signalled by another thread is noticed promptly.
-  while (!ended_.load()) loop->runUntil([this] { return ended_.load(); }, 1.0);
+  // The connection reports on this thread's run loop; turn it until the download has ended. The
+  // end is only ever reached on this thread (a cancel from elsewhere is performed here), so the
+  // loop sleeps until its next event rather than looking again and again.
+  loop->runUntilWoken([this] { return ended_.load(); }, std::numeric_limits<double>::infinity());
 }
 
 void BNWebImageDownloaderOperation::cancel() {

@@ -150,6 +150,27 @@ TEST(RunLoopTasks, StopEndsRunAndRunUntilReportsItsCondition) {
   EXPECT_FALSE(loop->runUntil([] { return false; }, 0));
 }
 
+// A wait for a condition this thread's own events change sleeps between them; another thread
+// that changes it wakes the loop; a stop or the time limit still end the wait.
+TEST(RunLoopTasks, RunUntilWokenSeesWhatTheLoopsEventsAndItsWakersChanged) {
+  auto loop = RunLoop::current();
+  int n = 0;
+  loop->post([&] { loop->post([&] { ++n; }); });
+  EXPECT_TRUE(loop->runUntilWoken([&] { return n == 1; }, 30));
+
+  std::atomic<bool> set{false};
+  std::thread other([&] {
+    set = true;
+    loop->wakeUp();
+  });
+  EXPECT_TRUE(loop->runUntilWoken([&] { return set.load(); }, 30));
+  other.join();
+
+  loop->stop();
+  EXPECT_FALSE(loop->runUntilWoken([] { return false; }, 30));
+  EXPECT_FALSE(loop->runUntilWoken([] { return false; }, 0.01));
+}
+
 TEST(RunLoopThreads, TimerOnAnotherThreadFiresWhenTheClockAdvances) {
   VirtualClockScope clock(kStart);
   auto main = RunLoop::current();
