@@ -45,6 +45,8 @@ CannedResponse CannedResponse::redirect(int status, std::string location) {
 
 namespace {
 
+constexpr std::size_t kServerThreads = 32;
+
 // A certificate from the test authority for loopback and the names the server stands in for.
 std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& hostNames) {
   std::vector<std::string> names = hostNames;
@@ -132,10 +134,12 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
   if (listening >= 0) ::listen(listening, SOMAXCONN);
   // stop() only takes effect once the listening loop runs. The loop makes its task queue first
   // thing, once it counts as running: that is where it says so.
-  const auto makeQueue = server_->new_task_queue;
-  server_->new_task_queue = [this, makeQueue] {
+  // A kept-alive connection holds a server thread while it idles (for up to five seconds), and
+  // the clients of one process keep several (each connection cache of its own), so the library's
+  // pool of one thread per core would leave a new connection waiting seconds for a thread.
+  server_->new_task_queue = [this] {
     markListening();
-    return makeQueue();
+    return new httplib::ThreadPool(kServerThreads);
   };
   thread_ = std::thread([this] {
     server_->listen_after_bind();
