@@ -6,6 +6,10 @@
 // The crash-time snapshot of the client's file cache with a full report cache (about 50 MiB of
 // pending records): one burst of changes (a record taken into a report, the time moved) prepared
 // in pieces, against the baseline of archiving the whole cache again as one keyed archive.
+//
+// The report cache filled to its limit record by record (200 records of about 265 KiB, the last
+// ones trimmed), with the size check after every add, against the baseline of archiving the
+// whole cache after every add to learn its length. Counter: the records kept (equal in both).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
