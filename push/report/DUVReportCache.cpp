@@ -112,14 +112,10 @@ std::uint64_t DUVReportCache::lengthOf(const Footprint& f, unsigned refSize, uns
 std::uint64_t DUVReportCache::archiveLengthBound() const {
   // The top dictionary: six keys, two integers and a flag at their largest, and the headers of
   // the three containers at theirs (their references are counted with each entry).
-  static const Footprint top = [] {
-    Footprint f{1, 12, 1};
-    for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
-      f += footprintOfText(key);
-    f += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
-    return f;
-  }();
-  Footprint all = top;
+  Footprint all{1, 12, 1};
+  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
+    all += footprintOfText(key);
+  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
   all += pendingSum_;
   all += orderSum_;
   all += sendingSum_;
