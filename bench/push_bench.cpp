@@ -6,6 +6,10 @@
 // The crash-time snapshot of the client's file cache with a full report cache (about 50 MiB of
 // pending records): one burst of changes (a record taken into a report, the time moved) prepared
 // in pieces, against the baseline of archiving the whole cache again as one keyed archive.
+//
+// The report cache filled to its limit record by record (200 records of about 265 KiB, the last
+// ones trimmed), with the size check after every add, against the baseline of archiving the
+// whole cache after every add to learn its length. Counter: the records kept (equal in both).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -191,6 +195,51 @@ void BaselineWholeArchiveOfAFullReportCache(benchmark::State& state) {
   }
 }
 BENCHMARK(BaselineWholeArchiveOfAFullReportCache)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr int kFillRecords = 200;
+
+os::Dictionary fillRecord(int n) {
+  // Text of its own in each record: equal texts would be archived once.
+  std::string pad(265 * 1024, 'x');
+  std::string mark = std::to_string(n) + "/";
+  for (std::size_t i = 0; i + mark.size() <= pad.size(); i += 1024) pad.replace(i, mark.size(), mark);
+  return os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1700000000 + n)}, {"pad", os::Value(pad)}};
+}
+
+void FillReportCacheToItsLimit(benchmark::State& state) {
+  std::vector<os::Dictionary> records;
+  for (int n = 0; n < kFillRecords; ++n) records.push_back(fillRecord(n));
+  std::size_t kept = 0;
+  for (auto _ : state) {
+    DUVReportCache cache;
+    for (int n = 0; n < kFillRecords; ++n) cache.addCacheObject(records[static_cast<std::size_t>(n)], std::to_string(n) + ".0");
+    kept = cache.count();
+  }
+  state.counters["records_kept"] = static_cast<double>(kept);
+}
+BENCHMARK(FillReportCacheToItsLimit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// Baseline: the same adds, each followed by archiving the whole cache and trimming the oldest as
+// that length says.
+void BaselineWholeArchivePerAdd(benchmark::State& state) {
+  std::vector<os::Dictionary> records;
+  for (int n = 0; n < kFillRecords; ++n) records.push_back(fillRecord(n));
+  std::size_t kept = 0;
+  for (auto _ : state) {
+    DUVReportCache cache;
+    for (int n = 0; n < kFillRecords; ++n) {
+      cache.addCacheObject(records[static_cast<std::size_t>(n)], std::to_string(n) + ".0");
+      auto archive = os::PropertyList::write(cache.archivedValue(), os::PropertyListFormat::Binary);
+      if (!archive) state.SkipWithError("not archived");
+      if (archive && archive->size() > DUVReportCache::kMaximumArchiveBytes)
+        for (std::size_t i = 0, drop = cache.count() < 100 ? 1 : DUVReportCache::kTrimRun; i < drop; ++i)
+          cache.removeCacheObjectForKey(cache.cacheKeys().front());
+    }
+    kept = cache.count();
+  }
+  state.counters["records_kept"] = static_cast<double>(kept);
+}
+BENCHMARK(BaselineWholeArchivePerAdd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 }  // namespace
 

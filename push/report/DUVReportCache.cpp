@@ -1,6 +1,202 @@
 #include "push/report/DUVReportCache.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "os/store/PropertyList.h"
+
+namespace {
+
+// Bytes a binary property list gives a number or an index of this size: 1, 2, 4 or 8.
+unsigned widthFor(std::uint64_t n) {
+  if (n < (1ull << 8)) return 1;
+  if (n < (1ull << 16)) return 2;
+  if (n < (1ull << 32)) return 4;
+  return 8;
+}
+
+// The count in front of a string, data or container: in the marker under 15, else an integer
+// object of its own.
+std::int64_t lengthHeader(std::uint64_t n) { return n < 15 ? 0 : 1 + widthFor(n); }
+
+std::uint64_t readBigEndian(const std::uint8_t* p, unsigned n) {
+  std::uint64_t v = 0;
+  for (unsigned i = 0; i < n; ++i) v = (v << 8) | p[i];
+  return v;
+}
+
+constexpr std::int64_t kLargestInteger = 17;  // marker and 16 bytes, past the signed 64-bit range
+constexpr std::int64_t kLargestContainerHeader = 1 + 1 + 8;
+
+}  // namespace
+
+DUVReportCache::Footprint& DUVReportCache::Footprint::operator+=(const Footprint& o) {
+  bytes += o.bytes;
+  refs += o.refs;
+  objects += o.objects;
+  return *this;
+}
+
+DUVReportCache::Footprint& DUVReportCache::Footprint::operator-=(const Footprint& o) {
+  bytes -= o.bytes;
+  refs -= o.refs;
+  objects -= o.objects;
+  return *this;
+}
+
+DUVReportCache::Footprint DUVReportCache::footprintOfText(const std::string& text) {
+  // ASCII as it stands, anything else as UTF-16: one unit per character, two past the BMP.
+  std::uint64_t units = 0;
+  bool ascii = true;
+  for (unsigned char c : text) {
+    if (c >= 0x80) ascii = false;
+    if ((c & 0xC0) != 0x80) ++units;
+    if (c >= 0xF0) ++units;
+  }
+  std::uint64_t length = ascii ? text.size() : units;
+  return {1 + lengthHeader(length) + static_cast<std::int64_t>(ascii ? length : 2 * length), 0, 1};
+}
+
+DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
+  switch (value.type()) {
+    case os::Value::Type::Null: return {};  // cannot be archived at all
+    case os::Value::Type::Boolean: return {1, 0, 1};
+    case os::Value::Type::Number: {
+      if (value.isFloatingPoint()) return {9, 0, 1};
+      std::uint64_t n = value.isUnsigned() ? value.unsignedValue() : static_cast<std::uint64_t>(value.intValue());
+      return {n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? kLargestInteger : 1 + widthFor(n), 0, 1};
+    }
+    case os::Value::Type::String: return footprintOfText(*value.string());
+    case os::Value::Type::Data: {
+      std::uint64_t n = value.data()->size();
+      return {1 + lengthHeader(n) + static_cast<std::int64_t>(n), 0, 1};
+    }
+    case os::Value::Type::Date: return {9, 0, 1};
+    case os::Value::Type::Array:
+    case os::Value::Type::Set: {
+      const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
+      Footprint f{1 + lengthHeader(items.size()), items.size(), 1};
+      for (const os::Value& item : items) f += footprintOf(item);
+      return f;
+    }
+    case os::Value::Type::Dictionary: {
+      const os::Dictionary& entries = *value.dictionary();
+      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1};
+      for (const auto& [key, item] : entries) {
+        f += footprintOfText(key);
+        f += footprintOf(item);
+      }
+      return f;
+    }
+  }
+  return {};
+}
+
+DUVReportCache::Footprint DUVReportCache::entryFootprint(const std::string& key, const os::Value& record) {
+  Footprint f = footprintOfText(key);
+  f += footprintOf(record);
+  f.refs += 2;
+  return f;
+}
+
+std::uint64_t DUVReportCache::lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize) {
+  // Header, objects with their references, the offset table, the trailer; references and
+  // offsets as wide as the object count and the table's position need (or wider when the last
+  // archive had them so).
+  unsigned r = std::max(refSize, widthFor(f.objects));
+  auto table = static_cast<std::uint64_t>(std::max<std::int64_t>(8 + f.bytes + static_cast<std::int64_t>(r * f.refs), 8));
+  unsigned o = std::max(offsetSize, widthFor(table));
+  return table + o * f.objects + 32;
+}
+
+std::uint64_t DUVReportCache::archiveLengthBound() const {
+  // The top dictionary: six keys, two integers and a flag at their largest, and the headers of
+  // the three containers at theirs (their references are counted with each entry).
+  Footprint all{1, 12, 1};
+  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
+    all += footprintOfText(key);
+  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
+  all += pendingSum_;
+  all += orderSum_;
+  all += sendingSum_;
+  std::uint64_t bound = lengthOf(all, 1, 1);
+  if (calibrated_) bound = std::min(bound, lengthOf(calibration_, calibratedRefSize_, calibratedOffsetSize_));
+  return bound;
+}
+
+void DUVReportCache::entered(const Footprint& f) {
+  if (calibrated_) calibration_ += f;
+}
+
+void DUVReportCache::valueChanged(const std::string& key, const os::Value* object) {
+  auto it = pendingFootprints_.find(key);
+  if (it != pendingFootprints_.end()) {
+    pendingSum_ -= it->second;
+    if (!object) {
+      pendingFootprints_.erase(it);
+      return;
+    }
+  }
+  if (!object) return;
+  Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
+  pendingFootprints_[key] = f;
+  pendingSum_ += f;
+  entered(f);
+}
+
+void DUVReportCache::orderChanged(const std::string& key, long slots) {
+  Footprint slot = footprintOfText(key);
+  slot.refs += 1;
+  for (long i = 0; i < slots; ++i) {
+    orderSum_ += slot;
+    entered(slot);
+  }
+  for (long i = 0; i > slots; --i) orderSum_ -= slot;
+}
+
+void DUVReportCache::cleared() {
+  pendingFootprints_.clear();
+  pendingSum_ = {};
+  orderSum_ = {};
+}
+
+void DUVReportCache::setSending(const std::string& key, const os::Value& record) {
+  Footprint f = entryFootprint(key, record);
+  auto [it, added] = sendingFootprints_.try_emplace(key, f);
+  if (!added) {
+    sendingSum_ -= it->second;
+    it->second = f;
+  }
+  sendingSum_ += f;
+  entered(f);
+  sending_.set(key, record);
+}
+
+void DUVReportCache::removeSendingObjectForKey(const std::string& key) {
+  if (!sending_.remove(key)) return;
+  auto it = sendingFootprints_.find(key);
+  sendingSum_ -= it->second;
+  sendingFootprints_.erase(it);
+}
+
+void DUVReportCache::calibrate(const os::Data& archive) {
+  if (archive.size() < 8 + 32) return;
+  const std::uint8_t* trailer = archive.data() + archive.size() - 32;
+  unsigned offsetSize = trailer[6], refSize = trailer[7];
+  std::uint64_t objects = readBigEndian(trailer + 8, 8), table = readBigEndian(trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || refSize < 1 || refSize > 8 || table < 8) return;
+  // The references as counted here (never fewer than the archive holds) at the archive's width,
+  // the rest of the objects' bytes as it wrote them; any bytes past its table and trailer kept.
+  std::uint64_t refs = 12 + pendingSum_.refs + orderSum_.refs + sendingSum_.refs;
+  auto beyond = static_cast<std::int64_t>(archive.size()) - static_cast<std::int64_t>(table + offsetSize * objects + 32);
+  calibration_ = {static_cast<std::int64_t>(table) - 8 - static_cast<std::int64_t>(refSize * refs) + beyond, refs, objects};
+  // What may grow without a record entering: the two integers and the flag of the top dictionary,
+  // each possibly shared with an equal record value now, and the three containers' headers.
+  calibration_ += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
+  calibratedRefSize_ = refSize;
+  calibratedOffsetSize_ = offsetSize;
+  calibrated_ = true;
+}
 
 void DUVReportCache::addCacheObject(const os::Dictionary& record, const std::string& key) {
   storeObject(os::Value(record), key);
@@ -21,30 +217,46 @@ void DUVReportCache::enumerate(const std::function<bool(const std::string&, cons
 }
 
 void DUVReportCache::addSendingCacheObject(const os::Dictionary& record, const std::string& key) {
-  sending_.set(key, os::Value(record));
+  setSending(key, os::Value(record));
   calculateCacheLength();
 }
 
 void DUVReportCache::changeSendingObjectFailedForKey(const std::string& key) {
   const os::Value* record = sending_.find(key);
   if (!record) return;
-  if (const os::Dictionary* dictionary = record->dictionary()) addCacheObject(*dictionary, key);
-  sending_.remove(key);
+  if (const os::Dictionary* dictionary = record->dictionary()) {
+    // The same key and record: its footprint moves along rather than being counted again.
+    carried_ = &sendingFootprints_.at(key);
+    storeObject(os::Value(*dictionary), key);
+    carried_ = nullptr;
+    calculateCacheLength();
+  }
+  removeSendingObjectForKey(key);
 }
 
 void DUVReportCache::resetCache() {
   for (const auto& [key, value] : os::Dictionary(sending_)) {
-    if (const os::Dictionary* record = value.dictionary()) storeObject(os::Value(*record), key);
-    sending_.remove(key);
+    if (const os::Dictionary* record = value.dictionary()) {
+      carried_ = &sendingFootprints_.at(key);
+      storeObject(os::Value(*record), key);
+      carried_ = nullptr;
+    }
+    removeSendingObjectForKey(key);
   }
 }
 
 void DUVReportCache::calculateCacheLength() {
+  // Under the bound the archive cannot be too long; past it, only the archive itself can say.
+  if (archiveLengthBound() <= kMaximumArchiveBytes) return;
   auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
-  if (!archive || archive->size() <= kMaximumArchiveBytes) return;
+  if (!archive) return;
+  calibrate(*archive);
+  if (archive->size() <= kMaximumArchiveBytes) return;
   // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
   std::size_t drop = count() < 100 ? 1 : kTrimRun;
   for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
+  // The calibration never shrinks and now stands past the limit; the sums know what left.
+  calibrated_ = false;
 }
 
 os::Value DUVReportCache::archivedValue() const {
@@ -66,6 +278,6 @@ std::shared_ptr<DUVReportCache> DUVReportCache::fromArchivedValue(const os::Valu
       if (record.dictionary()) cache->storeObject(record, key);
   if (const os::Dictionary* sending = value["sendingCache"].dictionary())
     for (const auto& [key, record] : *sending)
-      if (record.dictionary()) cache->sending_.set(key, record);
+      if (record.dictionary()) cache->setSending(key, record);
   return cache;
 }

@@ -6,9 +6,11 @@
 // size of the archived cache, not by the memory cache's count, and a memory warning leaves them:
 // they exist nowhere else.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "os/core/Value.h"
 #include "push/utilities/DUVMemoryCache.h"
@@ -36,7 +38,7 @@ class DUVReportCache : public DUVMemoryCache {
   void enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const;
 
   void addSendingCacheObject(const os::Dictionary& record, const std::string& key);
-  void removeSendingObjectForKey(const std::string& key) { sending_.remove(key); }
+  void removeSendingObjectForKey(const std::string& key);
   // Back to the pending records, when the area holds the key.
   void changeSendingObjectFailedForKey(const std::string& key);
   // Every in-flight record back to the pending records (the application became active).
@@ -48,7 +50,47 @@ class DUVReportCache : public DUVMemoryCache {
   os::Value archivedValue() const;
   static std::shared_ptr<DUVReportCache> fromArchivedValue(const os::Value& value);
 
+  // A length the binary property list of archivedValue() cannot exceed, kept up to date as
+  // records come and go at the cost of the record that changed. The size check archives the
+  // whole cache only once this passes kMaximumArchiveBytes.
+  std::uint64_t archiveLengthBound() const;
+
+ protected:
+  void valueChanged(const std::string& key, const os::Value* object) override;
+  void orderChanged(const std::string& key, long slots) override;
+  void cleared() override;
+
  private:
+  // What part of the cache adds to the archive, counted as if no object were shared: bytes of
+  // the objects themselves, references between them and objects (one offset each).
+  struct Footprint {
+    std::int64_t bytes = 0;
+    std::uint64_t refs = 0;
+    std::uint64_t objects = 0;
+    Footprint& operator+=(const Footprint& o);
+    Footprint& operator-=(const Footprint& o);
+  };
+  static Footprint footprintOf(const os::Value& value);
+  static Footprint footprintOfText(const std::string& text);
+  // A keyed entry of either area: its key, its record and the two references to them.
+  static Footprint entryFootprint(const std::string& key, const os::Value& record);
+  static std::uint64_t lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize);
+
+  void setSending(const std::string& key, const os::Value& record);
+  void entered(const Footprint& f);
+  void calibrate(const os::Data& archive);
   void calculateCacheLength();
+
   os::Dictionary sending_;
+  std::unordered_map<std::string, Footprint> pendingFootprints_;
+  std::unordered_map<std::string, Footprint> sendingFootprints_;
+  Footprint pendingSum_, orderSum_, sendingSum_;
+  // The length of the last exact archive as a footprint, grown by every footprint that entered
+  // since and never shrunk (what leaves may have been shared with what stays). Tighter than
+  // the sums while the cache only grows, since it knows what the archive shares.
+  bool calibrated_ = false;
+  Footprint calibration_;
+  unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
+  // The footprint of an in-flight record on its way to the pending records, known already.
+  const Footprint* carried_ = nullptr;
 };

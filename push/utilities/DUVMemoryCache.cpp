@@ -22,29 +22,40 @@ void DUVMemoryCache::setObject(const os::Value& object, const std::string& key) 
   if (key.empty() || object.isNull()) return;
   while (cachedCount() + 1 >= maxCacheCount_ && !cacheKeys_.empty()) removeFirstObject();
   cacheKeys_.push_back(key);
+  orderChanged(key, 1);
   cacheObjects_.set(key, object);
+  valueChanged(key, &object);
 }
 
 void DUVMemoryCache::storeObject(const os::Value& object, const std::string& key) {
   if (key.empty() || object.isNull()) return;
-  if (!cacheObjects_.contains(key) || std::find(cacheKeys_.begin(), cacheKeys_.end(), key) == cacheKeys_.end())
+  if (!cacheObjects_.contains(key) || std::find(cacheKeys_.begin(), cacheKeys_.end(), key) == cacheKeys_.end()) {
     cacheKeys_.push_back(key);
+    orderChanged(key, 1);
+  }
   cacheObjects_.set(key, object);
+  valueChanged(key, &object);
 }
 
 void DUVMemoryCache::removeFirstObject() {
   if (cacheKeys_.empty()) return;
-  cacheObjects_.remove(cacheKeys_.front());
+  std::string key = std::move(cacheKeys_.front());
   cacheKeys_.erase(cacheKeys_.begin());
+  orderChanged(key, -1);
+  if (cacheObjects_.remove(key)) valueChanged(key, nullptr);
 }
 
 void DUVMemoryCache::eraseKeyFromOrder(const std::string& key) {
-  cacheKeys_.erase(std::remove(cacheKeys_.begin(), cacheKeys_.end(), key), cacheKeys_.end());
+  auto kept = std::remove(cacheKeys_.begin(), cacheKeys_.end(), key);
+  auto dropped = cacheKeys_.end() - kept;
+  cacheKeys_.erase(kept, cacheKeys_.end());
+  if (dropped) orderChanged(key, -static_cast<long>(dropped));
 }
 
 void DUVMemoryCache::removeObjectsAtIndexes(std::size_t location, std::size_t length) {
   // Only the values go: the slots stay in the order (and in the count) until they are evicted.
-  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i) cacheObjects_.remove(cacheKeys_[i]);
+  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i)
+    if (cacheObjects_.remove(cacheKeys_[i])) valueChanged(cacheKeys_[i], nullptr);
 }
 
 void DUVMemoryCache::removeObject(const os::Value& object) {
@@ -55,11 +66,12 @@ void DUVMemoryCache::removeObject(const os::Value& object) {
 }
 
 void DUVMemoryCache::removeObjectForKey(const std::string& key) {
-  cacheObjects_.remove(key);
+  if (cacheObjects_.remove(key)) valueChanged(key, nullptr);
   eraseKeyFromOrder(key);
 }
 
 void DUVMemoryCache::removeAllObjects() {
   cacheKeys_.clear();
   cacheObjects_.clear();
+  cleared();
 }

@@ -13,7 +13,7 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
  public:
   // Observes the application's memory warnings.
   static std::shared_ptr<DUVMemoryCache> create();
-  ~DUVMemoryCache();
+  virtual ~DUVMemoryCache();
   DUVMemoryCache(const DUVMemoryCache&) = delete;
   DUVMemoryCache& operator=(const DUVMemoryCache&) = delete;
 
@@ -45,6 +45,13 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
   // Straight into the dictionary, past the count bound, for a user that bounds itself otherwise:
   // a new key goes to the end of the order, a known one keeps its place.
   void storeObject(const os::Value& object, const std::string& key);
+
+  // Every value stored (`object` null: removed), every slot added to (+1) or dropped from (-n)
+  // the order, and the clearing of both pass here, for a user that keeps running figures over
+  // the contents.
+  virtual void valueChanged(const std::string& /*key*/, const os::Value* /*object*/) {}
+  virtual void orderChanged(const std::string& /*key*/, long /*slots*/) {}
+  virtual void cleared() {}
 
  private:
   void eraseKeyFromOrder(const std::string& key);

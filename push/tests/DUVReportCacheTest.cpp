@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "os/store/PropertyList.h"
+#include "push/report/DUVReportCache.h"
+
+namespace {
+
+constexpr std::size_t kLimit = DUVReportCache::kMaximumArchiveBytes;
+
+std::size_t archiveLength(const DUVReportCache& cache) {
+  auto archive = os::PropertyList::write(cache.archivedValue(), os::PropertyListFormat::Binary);
+  return archive ? archive->size() : 0;
+}
+
+// A record of about `size` bytes of text no other record holds (equal texts are archived once).
+os::Dictionary bigRecord(int n, std::size_t size) {
+  std::string pad(size, 'a');
+  std::string mark = std::to_string(n) + "/";
+  for (std::size_t i = 0; i + mark.size() <= size; i += 4096) pad.replace(i, mark.size(), mark);
+  return os::Dictionary{{"type", os::Value("t")}, {"itime", os::Value(1700000000 + n)}, {"pad", os::Value(pad)}};
+}
+
+// Fills with records of `size` bytes to a few records short of the limit, then adds one at a
+// time, each time against what archiving the whole cache after the add would have trimmed.
+void crossTheLimit(std::size_t size, std::size_t expectedRun) {
+  DUVReportCache cache;
+  int n = 0;
+  const std::size_t quiet = kLimit / (size + 64) - 2;
+  for (; n < static_cast<int>(quiet); ++n) cache.addCacheObject(bigRecord(n, size), std::to_string(n) + ".0");
+  ASSERT_EQ(cache.count(), quiet);
+  int trims = 0;
+  // One trim, and for a lone record a second one from the cache now standing at the limit.
+  const int wanted = expectedRun == 1 ? 2 : 1;
+  for (int added = 0; added < 6 && trims < wanted; ++added, ++n) {
+    // The cache as it would stand after the add, untrimmed, built from the archived form.
+    os::Value archived = cache.archivedValue();
+    os::Dictionary pending = *archived["cacheObjects"].dictionary();
+    os::Dictionary record = bigRecord(n, size);
+    std::string key = std::to_string(n) + ".0";
+    pending.set(key, os::Value(record));
+    auto untrimmed = DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+    std::vector<std::string> expected = untrimmed->pending().keys();
+    if (archiveLength(*untrimmed) > kLimit) {
+      ++trims;
+      expected.erase(expected.begin(), expected.begin() + static_cast<long>(expectedRun));
+    }
+    cache.addCacheObject(record, key);
+    ASSERT_EQ(cache.pending().keys(), expected) << "add " << added;
+  }
+  EXPECT_EQ(trims, wanted);
+}
+
+TEST(DUVReportCache, TrimsWhereTheWholeArchivePassesTheLimit) {
+  // Under 100 pending records the oldest goes alone; from 100 on, a run of them.
+  crossTheLimit(700 * 1024, 1);
+  crossTheLimit(500 * 1024, DUVReportCache::kTrimRun);
+}
+
+// Records of every kind the archive holds, mostly tiny, some nested, some not ASCII.
+os::Value randomValue(std::mt19937& rng, int depth) {
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  switch (pick(depth > 2 ? 9 : 11)) {
+    case 0: return os::Value(pick(2) == 0);
+    case 1: return os::Value(static_cast<long long>(rng() % 300));
+    case 2: return os::Value(static_cast<long long>(rng()) << pick(40));
+    case 3: return os::Value(-static_cast<long long>(rng() % 100000) - 1);
+    case 4: return os::Value(static_cast<unsigned long long>(rng()) << 40);
+    case 5: return os::Value(static_cast<double>(rng()) / 7);
+    case 6: return os::Value(os::Date::fromTimeIntervalSince1970(1.7e9 + pick(1000)));
+    case 7: {
+      static const char* const texts[] = {"要闻", "军情速递", "é", "😀x", "ok"};
+      std::string s;
+      for (int i = pick(12); i > 0; --i) s += texts[pick(5)];
+      return os::Value(s);
+    }
+    case 8: return os::Value(os::Data(static_cast<std::size_t>(pick(40)), 7));
+    case 9: {
+      os::Array items;
+      for (int i = pick(20); i > 0; --i) items.push_back(randomValue(rng, depth + 1));
+      return os::Value(items);
+    }
+    default: {
+      os::Dictionary entries;
+      for (int i = pick(18); i > 0; --i) entries.set("k" + std::to_string(pick(30)), randomValue(rng, depth + 1));
+      return os::Value(entries);
+    }
+  }
+}
+
+// Thirty numbers no other record holds.
+os::Dictionary numbers(int n) {
+  os::Array items;
+  for (int i = 0; i < 30; ++i) items.push_back(os::Value(n * 100 + i));
+  return os::Dictionary{{"n", os::Value(items)}};
+}
+
+os::Dictionary randomRecord(std::mt19937& rng, int n) {
+  if (rng() % 5 == 0) return numbers(n);
+  os::Dictionary record{{"type", os::Value("t")}, {"itime", os::Value(1700000000 + n)}};
+  if (rng() % 4 == 0) record.set("body", randomValue(rng, 0));
+  if (rng() % 20 == 0) record.set("pad", os::Value(std::string(rng() % 5000, 'p')));
+  return record;
+}
+
+// One step of what the cache's users do: adds, sends, failures moved back, removals of either
+// area, resets, the memory cache's own removals and additions, and a save and restore.
+void randomStep(std::shared_ptr<DUVReportCache>& cache, std::mt19937& rng, int n) {
+  std::string key = std::to_string(rng() % 400) + "." + std::to_string(rng() % 3);
+  auto someKey = [&]() -> std::string {
+    const auto& keys = cache->cacheKeys();
+    return keys.empty() ? key : keys[rng() % keys.size()];
+  };
+  auto someSendingKey = [&]() -> std::string {
+    auto keys = cache->sendingPackageCache().keys();
+    return keys.empty() ? key : keys[rng() % keys.size()];
+  };
+  switch (rng() % 20) {
+    case 0: case 1: case 2: case 3: case 4: case 5: cache->addCacheObject(randomRecord(rng, n), key); break;
+    case 6: case 7: {
+      // A packet posted: records taken from the pending area into flight.
+      std::string taken = someKey();
+      if (const os::Value* record = cache->pending().find(taken); record && record->dictionary()) {
+        os::Dictionary copy = *record->dictionary();
+        cache->removeCacheObjectForKey(taken);
+        cache->addSendingCacheObject(copy, taken);
+      } else {
+        cache->addSendingCacheObject(randomRecord(rng, n), key);
+      }
+      break;
+    }
+    case 8: case 9: cache->changeSendingObjectFailedForKey(someSendingKey()); break;
+    case 10: cache->removeSendingObjectForKey(someSendingKey()); break;
+    case 11: cache->removeCacheObjectForKey(someKey()); break;
+    case 12:
+      if (rng() % 4 == 0) cache->resetCache();
+      break;
+    case 13: cache->removeFirstObject(); break;
+    case 14: cache->removeObjectsAtIndexes(rng() % 10, rng() % 3); break;
+    case 15: if (!cache->pending().empty()) cache->removeObject(cache->pending()[someKey()]); break;
+    case 16: cache->setObject(os::Value(randomRecord(rng, n)), someKey()); break;
+    case 17: if (rng() % 50 == 0) cache->removeAllObjects(); break;
+    case 18: if (rng() % 10 == 0) cache = DUVReportCache::fromArchivedValue(cache->archivedValue()); break;
+    default: cache->setMaxCacheCount(static_cast<int>(rng() % 3000) - 5); break;
+  }
+}
+
+TEST(DUVReportCache, BoundNeverBelowTheArchiveThroughEveryChange) {
+  std::mt19937 rng(20240611);
+  auto cache = std::make_shared<DUVReportCache>();
+  for (int n = 0; n < 1000; ++n) {
+    randomStep(cache, rng, n);
+    ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << "step " << n;
+  }
+  // References and offsets widen from one byte to two, then to four past 65,536 objects: records
+  // of distinct numbers, nothing shared, so the widening is most of what the bound must allow.
+  cache = std::make_shared<DUVReportCache>();
+  for (int n = 0; n < 2300; ++n) {
+    cache->addCacheObject(numbers(n), std::to_string(n));
+    if (n % 100 == 0 || (n > 1900 && n < 2100 && n % 10 == 0)) {
+      ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << n;
+    }
+  }
+}
+
+TEST(DUVReportCache, SharedTextPassesTheBoundNotTheLimit) {
+  // Fifty-two records holding one 1 MiB text: counted apart they pass the limit, but the archive
+  // holds the text once, so nothing goes; once the archive has been measured the bound follows
+  // it rather than the records' sum.
+  std::mt19937 rng(7);
+  auto cache = std::make_shared<DUVReportCache>();
+  const std::string shared(1 << 20, 's');
+  for (int n = 0; n < 52; ++n) cache->addCacheObject(os::Dictionary{{"pad", os::Value(shared)}}, "s" + std::to_string(n));
+  EXPECT_EQ(cache->count(), 52u);
+  EXPECT_LT(cache->archiveLengthBound(), kLimit / 4);
+  // Measured with few objects: tiny records of every kind follow, widening references and
+  // offsets, with sends, failures and resets, and the bound stays the measured one.
+  for (int n = 5; n < 52; ++n) cache->removeCacheObjectForKey("s" + std::to_string(n));
+  ASSERT_LT(cache->archiveLengthBound(), 4u << 20);
+  for (int n = 0; n < 60; ++n) {
+    std::string key = std::to_string(n);
+    cache->addSendingCacheObject(randomRecord(rng, n), key);
+    if (n % 3 == 0) cache->changeSendingObjectFailedForKey(key);
+    else cache->addCacheObject(randomRecord(rng, n), key + ".1");
+    if (n % 10 == 0) cache->resetCache();
+    ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << "step " << n;
+  }
+}
+
+}  // namespace
