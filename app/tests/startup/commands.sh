@@ -82,6 +82,14 @@ say menu
 say 'tap 要闻'
 quiet 'tap 要闻 (menu closed again)'
 
+# The share sheet is no alert: its icons go by their captions. It stays up to the end.
+say 'tap row 0'
+quiet 'tap row 0 (again)'
+say 'tap 分享'
+quiet 'tap 分享'
+say 'alert 1'
+said 'error: the share sheet is no alert: tap an icon by its name' 'alert 1 (share sheet)'
+
 # Typed control bytes come back escaped.
 say $'tap \x1b[2J'
 said '> tap \x1B[2J' 'tap ESC[2J'
@@ -93,4 +101,4 @@ wait "$pid"
 status=$?
 pid=
 [ "$status" -eq 1 ] || fail "the reader exited with $status after commands that failed (1 expected)"
-echo "commands: answered as they came; taps by whole text, label and covering control; menu toggles; alerts by tag"
+echo "commands: answered as they came; taps by whole text, label and covering control; menu toggles; alerts by tag, the share sheet by caption"
