@@ -402,6 +402,14 @@ void Dictionary::adopt(std::vector<Entry>&& entries) {
   entries_ = std::move(entries);
 }
 
+void Dictionary::adoptDistinct(std::vector<Entry>&& entries) {
+  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+    adopt(std::move(entries));
+    return;
+  }
+  entries_ = std::move(entries);
+}
+
 bool Dictionary::remove(std::string_view key) {
   std::size_t i = indexOf(key);
   if (i >= entries_.size()) return false;
@@ -470,6 +478,14 @@ Value Value::dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& e
   out.type_ = Type::Dictionary;
   out.box_ = makeBox<os::Dictionary>();
   static_cast<os::Dictionary*>(out.box_.get())->adopt(std::move(entries));
+  return out;
+}
+
+Value Value::dictionaryOfDistinctKeysMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
+  Value out;
+  out.type_ = Type::Dictionary;
+  out.box_ = makeBox<os::Dictionary>();
+  static_cast<os::Dictionary*>(out.box_.get())->adoptDistinct(std::move(entries));
   return out;
 }
 

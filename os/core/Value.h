@@ -102,6 +102,8 @@ class Value {
   // A dictionary of the entries of a list whose storage it takes over (a later duplicate key
   // replacing the earlier value), as readers build them.
   static Value dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
+  // The same for a list whose keys the caller knows to differ from one another.
+  static Value dictionaryOfDistinctKeysMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
 
   Type type() const { return type_; }
   bool isNull() const { return type_ == Type::Null; }
@@ -197,6 +199,9 @@ class Dictionary {
   // Moves the entries of a list in, in order, as set() would one by one; an empty dictionary
   // takes over the list's storage rather than copying it.
   void adopt(std::vector<Entry>&& entries);
+  // adopt() for a list whose keys the caller knows to differ from one another: a small one is
+  // taken over without looking for duplicates.
+  void adoptDistinct(std::vector<Entry>&& entries);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();
