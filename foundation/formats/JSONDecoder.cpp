@@ -742,6 +742,7 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
   std::vector<os::Dictionary::Entry>& members = here.members;
   here.startObject();
   unsigned accepted = kAcceptValue | kAcceptEnd;
+  bool allKnown = true;  // every key so far was the known one at its position
   while (!atEnd()) {
     const int next = peek();
     if (next == ',' && (accepted & kAcceptComma)) {
@@ -772,13 +773,12 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       if (known) {
         members.emplace_back(std::piecewise_construct, std::forward_as_tuple(*known), std::forward_as_tuple());
       } else {
+        allKnown = false;
         members.emplace_back(std::piecewise_construct, std::forward_as_tuple(tok_.valueBytes, tok_.valueLength), std::forward_as_tuple());
         // Only a key read as it stands in the text (no escapes) may be known by its bytes.
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(tok_.valueBytes);
-        if (bytes >= in_ && bytes < in_ + end_ && index < JSONReaderLevel::kKnownKeys) {
-          if (index >= here.keys.size()) here.keys.resize(index + 1);
-          here.keys[index].assign(tok_.valueBytes, tok_.valueLength);
-        }
+        if (bytes >= in_ && bytes < in_ + end_ && index < JSONReaderLevel::kKnownKeys)
+          here.rememberKey(index, tok_.valueBytes, tok_.valueLength);
       }
       os::Value& value = members.back().second;
       if (!skipPunctuation(':')) {
@@ -801,9 +801,14 @@ bool JSONParse::parseObject(os::Value& out, std::size_t depth) {
       accepted = kAcceptComma | kAcceptEnd;
     } else if (type == kObjectEnd) {
       if (!(accepted & kAcceptEnd)) return fail("Unexpected '}'.");
+      // A later duplicate key replaces the earlier value; keys that were all the known ones, in
+      // order, are already known to hold none.
+      const bool distinct = allKnown && here.keysDistinct(members.size());
       here.closeObject();
-      // A later duplicate key replaces the earlier value.
-      makeValueInPlace(out, [&] { return os::Value::dictionaryMovingFrom(std::move(members)); });
+      makeValueInPlace(out, [&] {
+        return distinct ? os::Value::dictionaryOfDistinctKeysMovingFrom(std::move(members))
+                        : os::Value::dictionaryMovingFrom(std::move(members));
+      });
       return true;
     } else if (type == kComma) {
       if (!(accepted & kAcceptComma)) return fail("Unexpected ','.");

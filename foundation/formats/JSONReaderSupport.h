@@ -19,8 +19,24 @@ struct JSONReaderLevel {
   // Keys of the last objects at this depth by position, each as it stood in the text (the decoder
   // tries them first).
   std::vector<std::string> keys;
+  // How many of those, from the first, are known to differ from one another: an object whose keys
+  // were all the known ones in order needs no search for duplicates when they are among these.
+  std::size_t distinctKeys = 0;
 
   static constexpr std::size_t kKnownKeys = 32;
+
+  void rememberKey(std::size_t index, const char* bytes, std::size_t length) {
+    if (index >= keys.size()) keys.resize(index + 1);
+    keys[index].assign(bytes, length);
+    if (index < distinctKeys) distinctKeys = index;
+  }
+  // Whether the first n known keys differ from one another (each key checked once while they stay).
+  bool keysDistinct(std::size_t n) {
+    for (; distinctKeys < n; ++distinctKeys)
+      for (std::size_t i = 0; i < distinctKeys; ++i)
+        if (keys[i] == keys[distinctKeys]) return false;
+    return true;
+  }
 
   void startArray() {
     if (elements.capacity() < lastElements) elements.reserve(lastElements);

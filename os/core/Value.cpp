@@ -149,29 +149,53 @@ void blockFree(void* p) {
   r.count = 1;
 }
 
-template <class T>
-struct BlockAllocator {
-  using value_type = T;
-  BlockAllocator() = default;
-  template <class U>
-  BlockAllocator(const BlockAllocator<U>&) {}
-  T* allocate(std::size_t n) {
-    static_assert(sizeof(T) <= 1024 && alignof(T) <= 16, "block storage is for small boxes");
-    return static_cast<T*>(blockAllocate(n * sizeof(T)));
-  }
-  void deallocate(T* p, std::size_t) { blockFree(p); }
-  friend bool operator==(const BlockAllocator&, const BlockAllocator&) { return true; }
-};
-
+// A box of kind `kind` holding a T made of args: from the shared blocks inside a scope, else from
+// the heap.
 template <class T, class... A>
-std::shared_ptr<void> makeBox(A&&... args) {
-  if (tCursor.scopes) return std::allocate_shared<T>(BlockAllocator<T>{}, std::forward<A>(args)...);
-  return std::make_shared<T>(std::forward<A>(args)...);
+detail::BoxHeader* makeBox(Value::Type kind, A&&... args) {
+  constexpr std::size_t bytes = sizeof(detail::BoxHeader) + sizeof(T);
+  static_assert(bytes <= 1024 && alignof(T) <= alignof(detail::BoxHeader), "block storage is for small boxes");
+  const bool block = tCursor.scopes != 0;
+  void* memory = block ? blockAllocate(bytes) : ::operator new(bytes);
+  auto* box = new (memory) detail::BoxHeader(static_cast<std::uint8_t>(kind), block);
+  try {
+    new (reinterpret_cast<char*>(box) + sizeof(detail::BoxHeader)) T(std::forward<A>(args)...);
+  } catch (...) {
+    box->~BoxHeader();
+    if (block) blockFree(memory);
+    else ::operator delete(memory);
+    throw;
+  }
+  return box;
+}
+
+template <class T>
+T* payloadOf(detail::BoxHeader* box) {
+  return reinterpret_cast<T*>(reinterpret_cast<char*>(box) + sizeof(detail::BoxHeader));
 }
 
 struct SetBox {
   Array members;
 };
+
+}  // namespace
+
+void detail::destroyBox(BoxHeader* box) noexcept {
+  switch (static_cast<Value::Type>(box->kind)) {
+    case Value::Type::String: payloadOf<std::string>(box)->~basic_string(); break;
+    case Value::Type::Data: payloadOf<os::Data>(box)->~Data(); break;
+    case Value::Type::Array: payloadOf<os::Array>(box)->~Array(); break;
+    case Value::Type::Dictionary: payloadOf<os::Dictionary>(box)->~Dictionary(); break;
+    case Value::Type::Set: payloadOf<SetBox>(box)->~SetBox(); break;
+    default: break;
+  }
+  const bool block = box->fromBlock;
+  box->~BoxHeader();
+  if (block) blockFree(box);
+  else ::operator delete(box);
+}
+
+namespace {
 
 bool isUnsignedCode(char c) { return c == 'C' || c == 'I' || c == 'S' || c == 'L' || c == 'Q' || c == 'B'; }
 
@@ -402,6 +426,14 @@ void Dictionary::adopt(std::vector<Entry>&& entries) {
   entries_ = std::move(entries);
 }
 
+void Dictionary::adoptDistinct(std::vector<Entry>&& entries) {
+  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+    adopt(std::move(entries));
+    return;
+  }
+  entries_ = std::move(entries);
+}
+
 bool Dictionary::remove(std::string_view key) {
   std::size_t i = indexOf(key);
   if (i >= entries_.size()) return false;
@@ -429,13 +461,13 @@ bool Dictionary::operator==(const Dictionary& o) const {
 // ---- Value ----
 
 Value::Value(const char* s) : Value(std::string(s ? s : "")) {}
-Value::Value(std::string s) : type_(Type::String), box_(makeBox<std::string>(std::move(s))) {}
+Value::Value(std::string s) : type_(Type::String), box_(makeBox<std::string>(Type::String, std::move(s))) {}
 // Made in its box, not moved there.
-Value::Value(std::string_view s) : type_(Type::String), box_(makeBox<std::string>(s)) {}
-Value::Value(os::Data d) : type_(Type::Data), box_(makeBox<os::Data>(std::move(d))) {}
+Value::Value(std::string_view s) : type_(Type::String), box_(makeBox<std::string>(Type::String, s)) {}
+Value::Value(os::Data d) : type_(Type::Data), box_(makeBox<os::Data>(Type::Data, std::move(d))) {}
 Value::Value(os::Date d) : type_(Type::Date) { num_.d_ = d.timeIntervalSince1970(); }
-Value::Value(os::Array a) : type_(Type::Array), box_(makeBox<os::Array>(std::move(a))) {}
-Value::Value(os::Dictionary d) : type_(Type::Dictionary), box_(makeBox<os::Dictionary>(std::move(d))) {}
+Value::Value(os::Array a) : type_(Type::Array), box_(makeBox<os::Array>(Type::Array, std::move(a))) {}
+Value::Value(os::Dictionary d) : type_(Type::Dictionary), box_(makeBox<os::Dictionary>(Type::Dictionary, std::move(d))) {}
 
 Value Value::number(char typeCode, long long v) {
   if (typeCode == 'f' || typeCode == 'd') return real(typeCode, static_cast<double>(v));
@@ -468,8 +500,16 @@ Value Value::real(char typeCode, double v) {
 Value Value::dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
   Value out;
   out.type_ = Type::Dictionary;
-  out.box_ = makeBox<os::Dictionary>();
-  static_cast<os::Dictionary*>(out.box_.get())->adopt(std::move(entries));
+  out.box_ = makeBox<os::Dictionary>(Type::Dictionary);
+  payloadOf<os::Dictionary>(out.box_)->adopt(std::move(entries));
+  return out;
+}
+
+Value Value::dictionaryOfDistinctKeysMovingFrom(std::vector<std::pair<std::string, Value>>&& entries) {
+  Value out;
+  out.type_ = Type::Dictionary;
+  out.box_ = makeBox<os::Dictionary>(Type::Dictionary);
+  payloadOf<os::Dictionary>(out.box_)->adoptDistinct(std::move(entries));
   return out;
 }
 
@@ -479,7 +519,7 @@ Value Value::set(os::Array members) {
     if (std::find(box.members.begin(), box.members.end(), m) == box.members.end()) box.members.push_back(std::move(m));
   Value out;
   out.type_ = Type::Set;
-  out.box_ = makeBox<SetBox>(std::move(box));
+  out.box_ = makeBox<SetBox>(Type::Set, std::move(box));
   return out;
 }
 
@@ -488,13 +528,17 @@ bool Value::isUnsigned() const { return type_ == Type::Number && isUnsignedCode(
 
 template <class T>
 const T* Value::boxed() const {
-  return static_cast<const T*>(box_.get());
+  return static_cast<const T*>(payload());
 }
 
 template <class T>
 T* Value::mutableBoxed() {
-  if (box_.use_count() > 1) box_ = makeBox<T>(*static_cast<const T*>(box_.get()));
-  return static_cast<T*>(box_.get());
+  if (box_ && box_->refs.load(std::memory_order_acquire) > 1) {
+    detail::BoxHeader* copy = makeBox<T>(type_, *static_cast<const T*>(payload()));
+    detail::releaseBox(box_);
+    box_ = copy;
+  }
+  return static_cast<T*>(payload());
 }
 
 bool Value::boolValue() const {

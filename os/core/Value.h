@@ -1,6 +1,9 @@
 #pragma once
 // The dynamic value that JSON, property lists, archives, user defaults, pasteboards and user info pass
 // around. Value semantics: copies are cheap (containers are shared until written).
+#include <sys/single_threaded.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -22,6 +25,34 @@ class Value;
 class Dictionary;
 
 namespace detail {
+// The shared storage of a string, data, array, dictionary or set value: this header, then the
+// storage itself. It counts the values that hold it and knows its kind, so that releasing it
+// needs no indirect call.
+struct alignas(16) BoxHeader {
+  BoxHeader(std::uint8_t k, bool block) : refs(1), kind(k), fromBlock(block) {}
+  std::atomic<std::uint32_t> refs;
+  std::uint8_t kind;  // the Value::Type of the storage
+  bool fromBlock;     // made in a ValueStorageScope's shared blocks
+};
+void destroyBox(BoxHeader* b) noexcept;
+
+// While the process has one thread, nothing else can count at the same time.
+inline void retainBox(BoxHeader* b) noexcept {
+  if (__libc_single_threaded) b->refs.store(b->refs.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+  else b->refs.fetch_add(1, std::memory_order_relaxed);
+}
+inline void releaseBox(BoxHeader* b) noexcept {
+  // The only holder races no one: no other value holds the box to copy it from.
+  const std::uint32_t n = b->refs.load(std::memory_order_acquire);
+  if (n == 1) {
+    destroyBox(b);
+  } else if (__libc_single_threaded) {
+    b->refs.store(n - 1, std::memory_order_relaxed);
+  } else if (b->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+    destroyBox(b);
+  }
+}
+
 // Element storage of arrays and dictionaries. Inside a ValueStorageScope small ones come from the
 // scope's shared blocks, like the values themselves; any other comes from the heap. Either may be
 // released anywhere.
@@ -85,6 +116,35 @@ class Value {
   Value(unsigned long long v) : type_(Type::Number), code_('Q') { num_.u_ = v; }
   Value(double v) : type_(Type::Number), code_('d') { num_.d_ = v; }
   Value(float v) : type_(Type::Number), code_('f') { num_.d_ = v; }
+  Value(const Value& o) noexcept : type_(o.type_), code_(o.code_), num_(o.num_), box_(o.box_) {
+    if (box_) detail::retainBox(box_);
+  }
+  Value(Value&& o) noexcept : type_(o.type_), code_(o.code_), num_(o.num_), box_(o.box_) { o.box_ = nullptr; }
+  Value& operator=(const Value& o) noexcept {
+    if (o.box_) detail::retainBox(o.box_);
+    detail::BoxHeader* old = box_;
+    type_ = o.type_;
+    code_ = o.code_;
+    num_ = o.num_;
+    box_ = o.box_;
+    if (old) detail::releaseBox(old);
+    return *this;
+  }
+  Value& operator=(Value&& o) noexcept {
+    if (this != &o) {
+      detail::BoxHeader* old = box_;
+      type_ = o.type_;
+      code_ = o.code_;
+      num_ = o.num_;
+      box_ = o.box_;
+      o.box_ = nullptr;
+      if (old) detail::releaseBox(old);
+    }
+    return *this;
+  }
+  ~Value() {
+    if (box_) detail::releaseBox(box_);
+  }
   Value(const char* s);
   Value(std::string s);
   Value(std::string_view s);
@@ -102,6 +162,8 @@ class Value {
   // A dictionary of the entries of a list whose storage it takes over (a later duplicate key
   // replacing the earlier value), as readers build them.
   static Value dictionaryMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
+  // The same for a list whose keys the caller knows to differ from one another.
+  static Value dictionaryOfDistinctKeysMovingFrom(std::vector<std::pair<std::string, Value>>&& entries);
 
   Type type() const { return type_; }
   bool isNull() const { return type_ == Type::Null; }
@@ -168,7 +230,8 @@ class Value {
     unsigned long long u_;
     double d_;
   } num_{};
-  std::shared_ptr<void> box_;  // string, data, array, dictionary, set storage (copy on write)
+  detail::BoxHeader* box_ = nullptr;  // string, data, array, dictionary, set storage (copy on write)
+  void* payload() const { return box_ ? reinterpret_cast<char*>(box_) + sizeof(detail::BoxHeader) : nullptr; }
   template <class T> const T* boxed() const;
   template <class T> T* mutableBoxed();
 };
@@ -197,6 +260,9 @@ class Dictionary {
   // Moves the entries of a list in, in order, as set() would one by one; an empty dictionary
   // takes over the list's storage rather than copying it.
   void adopt(std::vector<Entry>&& entries);
+  // adopt() for a list whose keys the caller knows to differ from one another: a small one is
+  // taken over without looking for duplicates.
+  void adoptDistinct(std::vector<Entry>&& entries);
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();

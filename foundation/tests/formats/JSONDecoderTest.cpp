@@ -110,6 +110,34 @@ TEST(JSONDecoder, ObjectsAtOneDepthWithKeysAlikeAndNot) {
   EXPECT_EQ(failure(R"([{"id":1},{"id":1 "id":2}])"), "Unexpected string.");
 }
 
+TEST(JSONDecoder, DuplicateKeysAreFoldedWhenEveryKeyIsTheKnownOne) {
+  // The second object finds the known keys distinct; the third changes the last of them into a
+  // repeat of the first, and the fourth has exactly those keys. A later parse on the same decoder
+  // starts from the keys the last one left.
+  const std::string text =
+      R"([{"a":1,"b":2,"c":3},{"a":1,"b":2,"c":3},{"a":4,"b":5,"a":6},{"a":7,"b":8,"a":9},{"a":1,"b":2}])";
+  using Keys = std::vector<std::string>;
+  JSONDecoder decoder;
+  for (int round = 0; round < 2; ++round) {
+    auto v = decoder.objectWithUTF8String(text.data(), text.size());
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->at(0).dictionary()->keys(), (Keys{"a", "b", "c"}));
+    EXPECT_EQ(v->at(1).dictionary()->keys(), (Keys{"a", "b", "c"}));
+    EXPECT_EQ(v->at(2).dictionary()->keys(), (Keys{"a", "b"}));
+    EXPECT_EQ(v->at(2)["a"].intValue(), 6);
+    EXPECT_EQ(v->at(3).dictionary()->keys(), (Keys{"a", "b"}));
+    EXPECT_EQ(v->at(3)["a"].intValue(), 9);
+    EXPECT_EQ(v->at(4).dictionary()->keys(), (Keys{"a", "b"}));
+  }
+  // A key spelled with an escape is never a known one; a later repeat of it is still folded.
+  const std::string_view changed = R"([{"x":1,"y":2},{"x":1,"\u0078":2},{"x":1,"y":2,"x":3}])";
+  auto w = decoder.objectWithUTF8String(changed.data(), changed.size());
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->at(1).count(), 1u);
+  EXPECT_EQ(w->at(2).dictionary()->keys(), (Keys{"x", "y"}));
+  EXPECT_EQ(w->at(2)["x"].intValue(), 3);
+}
+
 TEST(JSONDecoder, TopLevelAndEndOfInput) {
   EXPECT_EQ(failure(""), "Reached the end of the buffer.");
   EXPECT_EQ(failure("   "), kUnexpectedToken);

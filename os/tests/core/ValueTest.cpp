@@ -3,7 +3,9 @@
 #include "os/core/Value.h"
 
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace os {
 namespace {
@@ -58,6 +60,48 @@ TEST(Value, CopiesDoNotShareWrites) {
   b.mutableArray()->push_back(3);
   EXPECT_EQ(a.count(), 2u);
   EXPECT_EQ(b.count(), 3u);
+}
+
+TEST(Value, AssignmentFromInsideTheStorageItReleases) {
+  const std::string text(40, 'q');  // too long to be held inline by a string
+  Value v(Array{Value(Array{Value(text)}), 2});
+  // The only holder of the outer array takes one of its own elements: the element outlives it.
+  v = v.at(0);
+  ASSERT_EQ(v.count(), 1u);
+  EXPECT_EQ(v.at(0).stringOr(), text);
+  v = std::move(v.mutableArray()->front());
+  EXPECT_EQ(v.stringOr(), text);
+  const Value& same = v;
+  v = same;
+  EXPECT_EQ(v.stringOr(), text);
+  Value copy = v;
+  EXPECT_TRUE(copy.sharesStorageWith(v));
+  *copy.mutableString() += "!";
+  EXPECT_FALSE(copy.sharesStorageWith(v));
+  EXPECT_EQ(v.stringOr(), text);
+}
+
+TEST(Value, CopiesMadeAndReleasedOnManyThreadsAtOnce) {
+  Value shared;
+  {
+    ValueStorageScope scope;
+    Array items;
+    for (int i = 0; i < 200; ++i) items.push_back(Value(Dictionary{{"text", Value(std::string(30, 'a' + i % 26))}}));
+    shared = Value(std::move(items));
+  }
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&shared] {
+      for (int round = 0; round < 50; ++round) {
+        std::vector<Value> copies;
+        for (std::size_t i = 0; i < shared.count(); ++i) copies.push_back(shared.at(i)["text"]);
+        Value whole = shared;
+        copies.clear();
+      }
+    });
+  for (auto& t : threads) t.join();
+  ASSERT_EQ(shared.count(), 200u);
+  EXPECT_EQ(shared.at(199)["text"].stringOr(), std::string(30, 'a' + 199 % 26));
 }
 
 TEST(Value, DescriptionReadsBooleansAsDigits) {
