@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -280,7 +281,11 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
       // The library truncates the seconds towards zero and hands out the fraction without its sign
       // (a date less than a second before 2001 therefore reads a little late).
       double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
-      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
+      double seconds = sec < 0 ? sec - fraction : sec + fraction;
+      // A stored date beyond the library's range comes back with its seconds saturated, and the
+      // fraction would then carry it below the earliest date the list can be written with.
+      seconds = std::max(seconds, static_cast<double>(std::numeric_limits<std::int32_t>::min()));
+      return Value(Date::fromTimeIntervalSinceReferenceDate(seconds));
     }
     case PLIST_UID: {
       std::uint64_t v = 0;

@@ -104,6 +104,26 @@ TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
   }
 }
 
+// A binary date far outside what the library holds (its seconds saturate) still reads as a date
+// that can be written back: a damaged list read from disk must not become one that cannot be saved.
+TEST(StorePropertyListDates, ADateBeyondTheLibrarysRangeReadsAsOneThatCanBeWritten) {
+  for (std::uint64_t bits : {0xc887928792930000ull, 0x4887928792930000ull, 0xc1e0000000100000ull}) {
+    Data list = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x33};
+    for (int shift = 56; shift >= 0; shift -= 8) list.push_back(static_cast<std::uint8_t>(bits >> shift));
+    list.push_back(8);  // the offset table: the one object at byte 8
+    const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1,
+                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 17};
+    list.insert(list.end(), trailer, trailer + 32);
+    auto read = PropertyList::read(list);
+    ASSERT_TRUE(read && read->isDate()) << std::hex << bits;
+    auto written = PropertyList::write(*read, PropertyListFormat::Binary);
+    ASSERT_TRUE(written) << std::hex << bits;
+    auto again = PropertyList::read(*written);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(*again, *read) << std::hex << bits;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, StorePropertyList,
                          ::testing::Values(PropertyListFormat::XML, PropertyListFormat::Binary),
                          [](const auto& info) { return info.param == PropertyListFormat::XML ? "XML" : "Binary"; });
