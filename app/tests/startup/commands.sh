@@ -4,24 +4,7 @@
 # server with the options scripts/run gives it.
 #   commands.sh NEWSD NEWSREADER
 set -uo pipefail
-newsd=$1
-reader=$2
-work=$(mktemp -d)
-server=
-pid=
-cleanup() {
-  exec 3>&- 2>/dev/null
-  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-out="$work/out.txt"
-fail() {
-  echo "FAIL: $*"
-  echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
-  echo "--- reader errors"; tail -n 20 "$work/err.txt" 2>/dev/null
-  exit 1
-}
+source "$(dirname "$0")/say.sh" "$@"
 
 # A server root that is no URL is refused before anything starts.
 "$reader" --home "$work/refused" --server 127.0.0.1:8080 </dev/null >/dev/null 2>"$work/refused.txt"
@@ -29,17 +12,8 @@ fail() {
 grep -q 'needs an http or https URL' "$work/refused.txt" || fail "the refused --server was not explained"
 [ -e "$work/refused" ] && fail "a refused start made its home"
 
-"$newsd" --port 0 --port-file "$work/port" --pass 1 2>"$work/newsd.txt" &
-server=$!
-for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-[ -s "$work/port" ] || fail "newsd did not report its port"
-
-mkfifo "$work/in"
-"$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" <"$work/in" >"$out" 2>"$work/err.txt" &
-pid=$!
-exec 3>"$work/in"
-
-source "$(dirname "$0")/say.sh"
+start_server
+start_reader
 
 say help
 said 'commands:' help

@@ -5,62 +5,10 @@
 # standard error.
 #   kept_and_shown.sh NEWSD NEWSREADER
 set -uo pipefail
-newsd=$1
-reader=$2
-work=$(mktemp -d)
-server=
-pid=
-cleanup() {
-  exec 3>&- 2>/dev/null
-  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-out="$work/out.txt"
-fail() {
-  echo "FAIL: $*"
-  echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
-  echo "--- reader errors"; tail -n 20 "$work/err.txt" 2>/dev/null
-  echo "--- reader log"; tail -n 20 "$work/home/console.log" 2>/dev/null
-  echo "--- newsd"; tail -n 20 "$work/newsd.txt" 2>/dev/null
-  exit 1
-}
-
-# start_server [NEWSD OPTION...]: the news server on the run's state file.
-start_server() {
-  rm -f "$work/port"
-  "$newsd" --port 0 --port-file "$work/port" --pass 1 --state "$work/newsd-state" "$@" 2>>"$work/newsd.txt" &
-  server=$!
-  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-  [ -s "$work/port" ] || fail "newsd did not report its port"
-}
-stop_server() {
-  kill "$server" 2>/dev/null
-  wait "$server" 2>/dev/null
-  server=
-}
-# start_reader [READER OPTION...]: the reader on a FIFO held open on descriptor 3.
-start_reader() {
-  rm -f "$work/in"
-  mkfifo "$work/in"
-  : >"$out"
-  : >"$work/err.txt"
-  "$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" "$@" <"$work/in" >"$out" 2>"$work/err.txt" &
-  pid=$!
-  exec 3>"$work/in"
-  last=0
-}
-stop_reader() {
-  printf 'quit\n' >&3
-  exec 3>&-
-  wait "$pid"
-  pid=
-}
-
-source "$(dirname "$0")/say.sh"
+source "$(dirname "$0")/say.sh" "$@"
 
 # First run: the favourites list is broken on the server, so its failure is logged.
-start_server --fault 1050=500
+start_server --state "$work/newsd-state" --fault 1050=500
 start_reader
 say 'tap 中国军情'
 quiet 'tap 中国军情'
@@ -93,7 +41,7 @@ grep -q '加载数据失败' "$work/err.txt" && fail "a log line reached standar
 
 # Second run: a new news server on the same state file still has the favourite.
 stop_server
-start_server
+start_server --state "$work/newsd-state"
 start_reader --verbose
 say menu
 say 'tap 收藏'

@@ -1,9 +1,62 @@
-# Sourced by the scripts that drive the reader through a FIFO held open on descriptor 3, its
-# output in $out, its process in $pid, a fail function and a $work folder.
+# Sourced by the scripts that drive the reader through a FIFO held open on descriptor 3, with
+# the news server and the reader as their first two arguments: a $work folder removed at the end
+# with both processes, the reader's output in $out, its process in $pid, and fail.
 #
+# start_server [NEWSD OPTION...] and stop_server: the news server, its port in $work/port.
+# start_reader [READER OPTION...] and stop_reader: the reader on the FIFO, against that server.
 # say COMMAND: sends it, then a wait of its own length as a mark, and waits until the mark is
 # echoed: the command has been carried out and its screen printed. The command's part of the
 # output is then in $work/said. A reader started again on an emptied $out sets last=0.
+newsd=$1
+reader=$2
+work=$(mktemp -d)
+server=
+pid=
+cleanup() {
+  exec 3>&- 2>/dev/null
+  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+out="$work/out.txt"
+fail() {
+  echo "FAIL: $*"
+  echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
+  echo "--- reader errors"; tail -n 20 "$work/err.txt" 2>/dev/null
+  echo "--- reader log"; tail -n 20 "$work/home/console.log" 2>/dev/null
+  echo "--- newsd"; tail -n 20 "$work/newsd.txt" 2>/dev/null
+  exit 1
+}
+
+start_server() {
+  rm -f "$work/port"
+  "$newsd" --port 0 --port-file "$work/port" --pass 1 "$@" 2>>"$work/newsd.txt" &
+  server=$!
+  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
+  [ -s "$work/port" ] || fail "newsd did not report its port"
+}
+stop_server() {
+  kill "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
+  server=
+}
+start_reader() {
+  rm -f "$work/in"
+  mkfifo "$work/in"
+  : >"$out"
+  : >"$work/err.txt"
+  "$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" "$@" <"$work/in" >"$out" 2>"$work/err.txt" &
+  pid=$!
+  exec 3>"$work/in"
+  last=0
+}
+stop_reader() {
+  printf 'quit\n' >&3
+  exec 3>&-
+  wait "$pid"
+  pid=
+}
+
 n=0
 last=0
 say() {
