@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <thread>
 
@@ -450,36 +451,33 @@ TEST(CurlTransport, SynchronousLoadsOnSeveralThreadsShareTheKeptConnections) {
   EXPECT_LE(peer.connections(), kThreads);
 }
 
+// Exits while an exchange that `begin` started from a stalling route is under way: the exit must
+// end cleanly, never inside the TLS library as it cleans up. The server and the exchange are left
+// running, as a process may leave them at exit (held by statics, not leaked).
+void exitWithAnExchangeInFlight(const std::function<void(const std::string& url)>& begin) {
+  static HttpTestServer* server = new HttpTestServer();
+  CannedResponse stall = CannedResponse::text("late");
+  stall.delay = 5;
+  server->route("GET", "/stall", stall);
+  begin(server->url("/stall"));
+  server->waitForRequests(1, 20);
+  std::exit(3);
+}
+
 TEST(CurlTransportDeathTest, ExitingWithAnExchangeInFlightEndsCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        // Both left running, as a process may leave them at exit (held by statics, not leaked).
-        static HttpTestServer* server = new HttpTestServer();
-        CannedResponse stall = CannedResponse::text("late");
-        stall.delay = 5;
-        server->route("GET", "/stall", stall);
-        static auto task = URLTransport::shared()->start(URLRequest(server->url("/stall")), {}, std::make_shared<Events>());
-        server->waitForRequests(1, 20);
-        std::exit(3);
-      },
-      ::testing::ExitedWithCode(3), "");
+  EXPECT_EXIT(exitWithAnExchangeInFlight([](const std::string& url) {
+                static auto task = URLTransport::shared()->start(URLRequest(url), {}, std::make_shared<Events>());
+              }),
+              ::testing::ExitedWithCode(3), "");
 }
 
 TEST(CurlTransportDeathTest, ExitingWithASynchronousLoadInFlightEndsCleanly) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(
-      {
-        static HttpTestServer* server = new HttpTestServer();
-        CannedResponse stall = CannedResponse::text("late");
-        stall.delay = 5;
-        server->route("GET", "/stall", stall);
-        // The loading thread sleeps in the exchange while the process exits under it.
-        std::thread([] { fetch(URLRequest(server->url("/stall"))); }).detach();
-        server->waitForRequests(1, 20);
-        std::exit(3);
-      },
-      ::testing::ExitedWithCode(3), "");
+  // The loading thread sleeps in the exchange while the process exits under it.
+  EXPECT_EXIT(exitWithAnExchangeInFlight(
+                  [](const std::string& url) { std::thread([url] { fetch(URLRequest(url)); }).detach(); }),
+              ::testing::ExitedWithCode(3), "");
 }
 
 }  // namespace
