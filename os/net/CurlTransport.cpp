@@ -116,8 +116,12 @@ class BodyDecoder {
     stream_.next_in = const_cast<Bytef*>(bytes);
     stream_.avail_in = static_cast<uInt>(size);
     std::uint8_t buffer[16384];
-    while (stream_.avail_in > 0) {
+    // Inflate may hold decoded bytes back when the buffer fills, even after it took the last
+    // input byte: it is asked again until it leaves room in the buffer, so none stays behind.
+    bool full = false;
+    while (stream_.avail_in > 0 || full) {
       if (ended_) {
+        if (stream_.avail_in == 0) break;
         // gzip allows several members one after another; anything else after the end is junk.
         if (kind_ != Kind::Gzip || inflateReset(&stream_) != Z_OK) return fail();
         ended_ = false;
@@ -140,6 +144,7 @@ class BodyDecoder {
       if (produced && !sink(buffer, produced)) return fail();
       if (rc == Z_STREAM_END) ended_ = true;
       if (rc == Z_BUF_ERROR && produced == 0) break;
+      full = stream_.avail_out == 0;
     }
     return true;
   }

@@ -701,6 +701,57 @@ TEST_F(URLConnectionTest, AGzipBodyCutShortOrWithABadCheckSumIsAnError) {
   EXPECT_EQ(stringFromData(foreign->body), packed);
 }
 
+// Deflates `plain` with the given window bits: -15 raw, 15 zlib-wrapped, 31 gzip.
+std::string deflated(const std::string& plain, int windowBits) {
+  std::string packed(compressBound(static_cast<uLong>(plain.size())) + 64, '\0');
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+  z.avail_in = static_cast<uInt>(plain.size());
+  z.next_out = reinterpret_cast<Bytef*>(packed.data());
+  z.avail_out = static_cast<uInt>(packed.size());
+  deflate(&z, Z_FINISH);
+  packed.resize(z.total_out);
+  deflateEnd(&z);
+  return packed;
+}
+
+// A long run of one byte codes into a few dozen bytes whose matches end on the window's and the
+// decode buffer's edges: the whole body must come out however the coded bytes arrive.
+TEST_F(URLConnectionTest, EveryValidCodedBodyLoadsWholeWhateverItsLength) {
+  struct Form {
+    const char* coding;
+    int windowBits;
+  };
+  const Form forms[] = {{"deflate", -15}, {"deflate", 15}, {"gzip", 31}};
+  const std::size_t lengths[] = {1,     16383, 16384, 16385, 32767, 32768, 32769,
+                                 32770, 40000, 65535, 65536, 65537, 98304, 98305};
+  for (const Form& form : forms) {
+    for (std::size_t length : lengths) {
+      const std::string plain(length, 'a');
+      const std::string coded = deflated(plain, form.windowBits);
+      const std::string head = std::string("HTTP/1.1 200 OK\r\nContent-Encoding: ") + form.coding + "\r\n";
+      // All at once, one coded byte a chunk, and the last byte apart from the rest.
+      std::vector<std::string> bytewise;
+      for (char c : coded) bytewise.emplace_back(1, c);
+      const std::string answers[] = {
+          answerWith(head, coded),
+          head + "Transfer-Encoding: chunked\r\n\r\n" + chunked(bytewise),
+          head + "Transfer-Encoding: chunked\r\n\r\n" +
+              chunked({coded.substr(0, coded.size() - 1), coded.substr(coded.size() - 1)}),
+      };
+      for (const std::string& answer : answers) {
+        auto recorder = loadRawAnswer(answer);
+        ASSERT_TRUE(recorder->finished) << form.coding << " " << form.windowBits << " of " << length << " bytes ("
+                                        << coded.size() << " coded): "
+                                        << (recorder->error ? recorder->error->localizedDescription() : "");
+        EXPECT_EQ(recorder->body.size(), length);
+        EXPECT_TRUE(stringFromData(recorder->body) == plain);
+      }
+    }
+  }
+}
+
 TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
   // Joined with ", " the bad second line would become part of the first cookie's value.
   loadRawAnswer("HTTP/1.1 200 OK\r\nSet-Cookie: good=1\r\nSet-Cookie: bad value; x=y\r\n"
