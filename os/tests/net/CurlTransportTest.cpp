@@ -9,11 +9,11 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+#include "os/net/Stream.h"
 #include "os/net/URLConnection.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
@@ -198,14 +198,30 @@ std::size_t threadCount() {
   return n;
 }
 
-bool hasThreadNamed(const std::string& name) {
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-    std::ifstream comm(entry.path() / "comm");
-    std::string line;
-    if (std::getline(comm, line) && line == name) return true;
+// A request body that notes the thread that reads it: the thread running the exchange.
+class ThreadNotingStream : public InputStream {
+ public:
+  explicit ThreadNotingStream(const std::string& text) : inner_(InputStream::withData(dataFromString(text))) {}
+  void open() override { inner_->open(); }
+  void close() override { inner_->close(); }
+  StreamStatus streamStatus() const override { return inner_->streamStatus(); }
+  long read(std::uint8_t* buffer, std::size_t maxLength) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      readers_.push_back(std::this_thread::get_id());
+    }
+    return inner_->read(buffer, maxLength);
   }
-  return false;
-}
+  std::vector<std::thread::id> readers() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return readers_;
+  }
+
+ private:
+  std::shared_ptr<InputStream> inner_;
+  mutable std::mutex mutex_;
+  std::vector<std::thread::id> readers_;
+};
 
 std::optional<Data> fetch(const URLRequest& request, Error* error = nullptr) {
   HTTPURLResponse response;
@@ -408,24 +424,37 @@ TEST(CurlTransport, ExchangesInFlightDoNotEachTakeAThread) {
   EXPECT_LT(threadCount(), before + 3);
 }
 
-// A synchronous load's caller sleeps until the end anyway, so the exchange runs on its thread:
-// no transport thread appears for it, and its time-out is kept there too.
+// A synchronous load's caller sleeps until the end anyway, so the exchange runs on its thread,
+// and its time-out is kept there too.
 TEST(CurlTransport, ASynchronousLoadRunsOnTheCallersThreadWithItsTimeOut) {
   HttpTestServer server;
   CannedResponse held = CannedResponse::text("held");
   held.delay = 3;
-  server.route("GET", "/held", held);
-  server.route("GET", "/quick", CannedResponse::text("quick"));
-  auto body = fetch(URLRequest(server.url("/quick")));
+  server.route("PUT", "/held", held);
+  server.route("PUT", "/quick", CannedResponse::text("quick"));
+  auto put = [&](const std::string& path, const std::shared_ptr<ThreadNotingStream>& body) {
+    URLRequest request(server.url(path));
+    request.setHTTPMethod("PUT");
+    request.setValueForHTTPHeaderField("4", "Content-Length");
+    request.setHTTPBodyStream(body);
+    return request;
+  };
+
+  auto quickBody = std::make_shared<ThreadNotingStream>("body");
+  auto body = fetch(put("/quick", quickBody));
   ASSERT_TRUE(body);
   EXPECT_EQ(stringFromData(*body), "quick");
+  ASSERT_FALSE(quickBody->readers().empty());
+  for (auto reader : quickBody->readers()) EXPECT_EQ(reader, std::this_thread::get_id());
 
-  URLRequest slow(server.url("/held"));
+  auto slowBody = std::make_shared<ThreadNotingStream>("body");
+  URLRequest slow = put("/held", slowBody);
   slow.setTimeoutInterval(0.2);
   Error error;
   EXPECT_FALSE(fetch(slow, &error));
   EXPECT_EQ(error.code, kURLErrorTimedOut);
-  EXPECT_FALSE(hasThreadNamed("url-transport"));
+  ASSERT_FALSE(slowBody->readers().empty());
+  for (auto reader : slowBody->readers()) EXPECT_EQ(reader, std::this_thread::get_id());
 }
 
 // Synchronous loads on several threads at once each get an exchange of their own, and what they
