@@ -314,6 +314,42 @@ TEST_F(URLConnectionTest, FailuresCarryTheDomainCodeAndFailingURL) {
   EXPECT_EQ(unsupported->error->code, kURLErrorUnsupportedURL);
 }
 
+bool isInFlight(std::uint64_t serial) {
+  for (const auto& load : URLConnection::loadsInFlight())
+    if (load.serial == serial) return true;
+  return false;
+}
+
+// A load is listed from its start until its delegate has heard the end, and leaves then, while
+// whoever made it still holds the connection.
+TEST_F(URLConnectionTest, ALoadLeavesTheLoadsInFlightOnceItsDelegateHeardTheEnd) {
+  server.route("GET", "/ok", CannedResponse::text("ok"));
+  const std::string refusedURL = "http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/refused";
+  for (const std::string& url : {server.url("/ok"), refusedURL, std::string("ftp://127.0.0.1/file")}) {
+    auto recorder = std::make_shared<Recorder>();
+    std::uint64_t serial = 0;
+    bool listedAtTheEnd = false;
+    recorder->onEnd = [&] { listedAtTheEnd = isInFlight(serial); };
+    auto connection = URLConnection::create(URLRequest(url), recorder);
+    serial = URLConnection::lastLoadSerial();
+    EXPECT_TRUE(isInFlight(serial)) << url;
+    EXPECT_TRUE(RunLoop::current()->runUntil([&] { return recorder->done(); }, 20)) << url;
+    EXPECT_EQ(recorder->error.has_value(), url != server.url("/ok")) << url;
+    EXPECT_TRUE(listedAtTheEnd) << url;
+    EXPECT_FALSE(isInFlight(serial)) << url;
+  }
+
+  CannedResponse stall = CannedResponse::text("late");
+  stall.delay = 10;
+  server.route("GET", "/stall", stall);
+  auto cancelled = URLConnection::create(URLRequest(server.url("/stall")), std::make_shared<Recorder>());
+  std::uint64_t serial = URLConnection::lastLoadSerial();
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return server.requests().size() == 2; }, 20));
+  EXPECT_TRUE(isInFlight(serial));
+  cancelled->cancel();
+  EXPECT_FALSE(isInFlight(serial));
+}
+
 TEST_F(URLConnectionTest, NoCallbackFollowsCancel) {
   std::atomic<bool> serverDone{false};
   CannedResponse slow;
