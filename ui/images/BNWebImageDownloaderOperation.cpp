@@ -86,15 +86,15 @@ void BNWebImageDownloaderOperation::start() {
 }
 
 void BNWebImageDownloaderOperation::cancel() {
-  std::shared_ptr<os::RunLoop> loop;
-  {
-    std::lock_guard lock(mutex_);
-    loop = thread_;
-  }
-  if (loop) {
-    auto self = std::static_pointer_cast<BNWebImageDownloaderOperation>(shared_from_this());
+  if (isFinished()) return;
+  auto self = std::static_pointer_cast<BNWebImageDownloaderOperation>(shared_from_this());
+  // Decided under the lock start records its thread under: either start has not taken it yet and
+  // finds the operation cancelled, or the connection runs and the cancel is performed on its
+  // thread, whose loop sleeps until something is posted to it.
+  std::lock_guard lock(mutex_);
+  if (thread_) {
     // The connection belongs to its thread: cancel it there, so no callback races the cancel.
-    loop->perform([self] { self->cancelInternalAndStop(); }, false);
+    thread_->perform([self] { self->cancelInternalAndStop(); }, false);
   } else {
     cancelInternal();
   }

@@ -2,12 +2,17 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
 
 #include "os/net/URLError.h"
+#include "os/runtime/Thread.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScriptedURLTransport.h"
 #include "ui/images/BNWebImageDownloader.h"
+#include "ui/images/BNWebImageDownloaderOperation.h"
 #include "ui/tests/images/ImageTestSupport.h"
 
 using namespace imagetest;
@@ -172,6 +177,82 @@ TEST_F(DownloaderTest, CancelWhileTheConnectionRunsEndsWithoutACompletion) {
   waitForQueue();
   EXPECT_FALSE(result.called);
   EXPECT_EQ(stops.load(), 1);  // the cancelled operation announced its stop
+}
+
+// An operation whose cancel can be held just after it first looks at the operation's state, as a
+// thread switch there would hold it.
+class HeldCancelOperation : public BNWebImageDownloaderOperation {
+ public:
+  using BNWebImageDownloaderOperation::BNWebImageDownloaderOperation;
+  // `hold` runs once, inside that first look by `canceller`. Set before other threads use the
+  // operation.
+  void holdCancelOf(std::thread::id canceller, std::function<void()> hold) {
+    canceller_ = canceller;
+    hold_ = std::move(hold);
+  }
+  bool isFinished() const override {
+    if (std::this_thread::get_id() == canceller_ && hold_) std::exchange(hold_, nullptr)();
+    return BNWebImageDownloaderOperation::isFinished();
+  }
+
+ private:
+  std::thread::id canceller_;
+  mutable std::function<void()> hold_;
+};
+
+// A cancel that began before start and goes on once the connection runs is still performed on
+// the connection's thread: that thread sleeps until something reaches its loop, so an end reached
+// elsewhere would keep it (and a download slot) until the loop's next look at the clock.
+TEST_F(DownloaderTest, ACancelOvertakenByStartEndsTheDownloadOnItsThread) {
+  CannedResponse slow = imageAnswer(png(3, 3));
+  slow.delay = 30;  // cut short when the server stops
+  server_.route("GET", "/held.png", slow);
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool startMayRun = false, connectionRuns = false, completed = false;
+  std::thread::id downloadThread, cancelThread;
+  auto op = std::make_shared<HeldCancelOperation>(
+      os::URLRequest(server_.url("/held.png")), 0,
+      [&](std::int64_t, std::int64_t expected) {
+        if (expected != -1) return;
+        std::lock_guard lock(mutex);
+        connectionRuns = true;  // reported once the connection started, before the loop turns
+        changed.notify_all();
+      },
+      [&](BNImagePtr, std::optional<os::Data>, std::optional<os::Error>, bool) { completed = true; },
+      [&] { cancelThread = std::this_thread::get_id(); });
+  bool held = false;
+  op->holdCancelOf(std::this_thread::get_id(), [&] {
+    held = true;
+    std::unique_lock lock(mutex);
+    startMayRun = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return connectionRuns; });
+  });
+  auto thread = os::Thread::create("held.download", [&] {
+    {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return startMayRun; });
+      downloadThread = std::this_thread::get_id();
+    }
+    op->start();
+  });
+  thread->start();
+
+  op->cancel();
+  {
+    // Should the cancel never look, start still runs, and the checks below say so.
+    std::lock_guard lock(mutex);
+    startMayRun = true;
+    changed.notify_all();
+  }
+  thread->join();  // start returns once the download ended
+  EXPECT_TRUE(held);
+  EXPECT_EQ(cancelThread, downloadThread);
+  EXPECT_TRUE(op->isFinished());
+  EXPECT_TRUE(op->isCancelled());
+  EXPECT_FALSE(completed);
 }
 
 TEST_F(DownloaderTest, FailuresCompleteFinishedWithTheirErrors) {
