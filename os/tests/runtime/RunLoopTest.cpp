@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -169,6 +171,32 @@ TEST(RunLoopTasks, RunUntilWokenSeesWhatTheLoopsEventsAndItsWakersChanged) {
   loop->stop();
   EXPECT_FALSE(loop->runUntilWoken([] { return false; }, 30));
   EXPECT_FALSE(loop->runUntilWoken([] { return false; }, 0.01));
+}
+
+// With nothing to wake it, a wait for a woken condition sleeps until its time-out, which is real
+// seconds under either clock: it ends there, not before, without looking again and again, and
+// under the virtual clock neither waits for time to be advanced nor for a timer not yet due.
+TEST(RunLoopTasks, RunUntilWokenEndsAtItsTimeOutWhenNothingWakesIt) {
+  auto loop = RunLoop::current();
+  for (bool virtualClock : {false, true}) {
+    std::optional<VirtualClockScope> clock;
+    if (virtualClock) clock.emplace(kStart);
+    bool fired = false;
+    auto timer = Timer::scheduled(virtualClock ? 60 : 3600, false, [&](Timer&) { fired = true; });
+    int looks = 0;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(loop->runUntilWoken(
+        [&] {
+          ++looks;
+          return false;
+        },
+        0.05));
+    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(50)) << virtualClock;
+    // A look before the wait and one or two after it: a loop that spun would look thousands of times.
+    EXPECT_LE(looks, 20) << virtualClock;
+    EXPECT_FALSE(fired) << virtualClock;
+    timer->invalidate();
+  }
 }
 
 TEST(RunLoopThreads, TimerOnAnotherThreadFiresWhenTheClockAdvances) {
