@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -222,13 +223,14 @@ TEST_F(DownloaderTest, ACancelOvertakenByStartEndsTheDownloadOnItsThread) {
       },
       [&](BNImagePtr, std::optional<os::Data>, std::optional<os::Error>, bool) { completed = true; },
       [&] { cancelThread = std::this_thread::get_id(); });
-  bool held = false;
+  bool held = false, ranWhileHeld = false;
   op->holdCancelOf(std::this_thread::get_id(), [&] {
     held = true;
     std::unique_lock lock(mutex);
     startMayRun = true;
     changed.notify_all();
-    changed.wait(lock, [&] { return connectionRuns; });
+    // Bounded only so that a cancel holding the lock here fails the test instead of hanging it.
+    ranWhileHeld = changed.wait_for(lock, std::chrono::seconds(20), [&] { return connectionRuns; });
   });
   auto thread = os::Thread::create("held.download", [&] {
     {
@@ -249,6 +251,7 @@ TEST_F(DownloaderTest, ACancelOvertakenByStartEndsTheDownloadOnItsThread) {
   }
   thread->join();  // start returns once the download ended
   EXPECT_TRUE(held);
+  EXPECT_TRUE(ranWhileHeld) << "start could not run while the cancel was held";
   EXPECT_EQ(cancelThread, downloadThread);
   EXPECT_TRUE(op->isFinished());
   EXPECT_TRUE(op->isCancelled());
