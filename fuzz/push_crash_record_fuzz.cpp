@@ -50,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string& folder = directory();
   std::string path = os::CrashHooks::recordPath(folder, DUVCrashCapture::kHookName);
   os::FileManager::defaultManager().writeData(os::Data(data, data + size), path, {});
-  os::Array logSet;
+  os::Array logSet, taken;
   auto kept = [] { return true; };
-  std::size_t read = DUVCrashCapture::collect(folder, logSet, {{"type", os::Value("device_info")}}, "NotReachable", kept);
+  std::size_t read = DUVCrashCapture::collect(folder, logSet, taken, {{"type", os::Value("device_info")}}, "NotReachable", kept);
   fuzz::check(logSet.size() <= read, "more crash records than records read");
   for (const auto& element : logSet) {
     const os::Value& crash = element.at(0);
@@ -64,6 +64,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::check(ZRFJSONData(os::Value(os::Dictionary{{"crashlogs", os::Value(os::Array{crash})}})).has_value(),
                 "crash record not writable as JSON");
   }
-  fuzz::check(DUVCrashCapture::collect(folder, logSet, {}, "", kept) == 0, "a record was handed over twice");
+  fuzz::check(DUVCrashCapture::collect(folder, logSet, taken, {}, "", kept) == 0, "a record was handed over twice");
   return 0;
 }

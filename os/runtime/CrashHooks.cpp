@@ -126,7 +126,7 @@ void runSignalHooks(int signal, siginfo_t* info, void* context) {
   int count = gSlotCount.load(std::memory_order_acquire);
   for (int i = 0; i < count; ++i) {
     Slot& slot = gSlots[i];
-    if (!slot.hook.onSignal || slot.recorded.load()) continue;
+    if (!slot.hook.onSignal || slot.recorded.load() || (signal == SIGPIPE && !slot.hook.brokenPipe)) continue;
     CrashRecordWriter writer(gRecord, sizeof gRecord, signal, info, context);
     slot.hook.onSignal(writer);
     writeRecord(slot, writer);
@@ -233,6 +233,28 @@ void* installAlternateStack(std::size_t size) {
 }
 
 std::atomic<bool> gSignalsInstalled{false};
+bool gBrokenPipeInstalled = false;
+
+void installSignal(int signal) {
+  struct sigaction action {};
+  action.sa_sigaction = &onCrashSignal;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, &gPrevious[signal]);
+}
+
+// Requires gSetupMutex. SIGPIPE once installed and a hook asks for it, unless the process ignores
+// it (a service that outlives a client that hung up).
+void installBrokenPipe() {
+  if (gBrokenPipeInstalled || !gInstalled) return;
+  bool wanted = false;
+  for (int i = 0; i < gSlotCount.load(); ++i) wanted = wanted || gSlots[i].hook.brokenPipe;
+  struct sigaction current {};
+  if (!wanted || sigaction(SIGPIPE, nullptr, &current) != 0) return;
+  if (!(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN) return;
+  installSignal(SIGPIPE);
+  gBrokenPipeInstalled = true;
+}
 
 // Requires gSetupMutex.
 void installTerminate() {
@@ -315,16 +337,11 @@ bool CrashHooks::install(const std::string& directory, Error* error) {
   backtrace(warm, 1);
   installAlternateStack(std::max<std::size_t>(SIGSTKSZ, kAlternateStackSize));  // kept for the process's life
 
-  for (int signal : kCrashSignals) {
-    struct sigaction action {};
-    action.sa_sigaction = &onCrashSignal;
-    action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, &gPrevious[signal]);
-  }
+  for (int signal : kCrashSignals) installSignal(signal);
   installTerminate();
   gInstalled = true;
   gSignalsInstalled = true;
+  installBrokenPipe();
   return true;
 }
 
@@ -362,6 +379,7 @@ bool CrashHooks::addHook(const std::string& name, CrashHook hook, Error* error) 
   // The terminate chain needs no folder: a hook that writes its own file works before install.
   if (slot.hook.onTerminate) installTerminate();
   gSlotCount.store(count + 1, std::memory_order_release);
+  installBrokenPipe();
   return true;
 }
 

@@ -32,7 +32,7 @@ enum CrashHooksErrorCode : long {
   kCrashHooksInstalledError = 4,    // installed already, with another folder
 };
 
-// The signals the hooks catch.
+// The signals the hooks catch (and SIGPIPE for a hook that asks for it).
 inline constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGABRT, SIGFPE, SIGILL, SIGTRAP, SIGSYS};
 
 // What a hook may write while the process crashes. Everything goes into a fixed buffer (what does
@@ -76,6 +76,9 @@ struct CrashHook {
   // records among its own files: its next start finds them there whoever installed the hooks
   // first. "" for the folder given to install.
   std::string directory{};
+  // Also a death by SIGPIPE (a write to a closed pipe), which the other hooks leave alone. Caught
+  // only while the process does not ignore SIGPIPE: ignored, it kills nothing.
+  bool brokenPipe = false;
 };
 
 struct CrashRecord {

@@ -54,6 +54,7 @@ void DUVHttpSession::resumeSession() {
   reportCache_ = DUVReportCache::fromArchivedValue(fileCache_->objectForKey("__DUVHistroyCache"));
   locationInfo_ = DUVLocationInfo::fromArchivedValue(fileCache_->objectForKey("__DUVLocationLog"));
   if (const os::Array* logs = fileCache_->objectForKey("__DUVCrashLog").array()) logSet_ = *logs;
+  if (const os::Array* taken = fileCache_->objectForKey(kCrashTakenKey).array()) crashTaken_ = *taken;
   // Times from the file that no clock could have given read as absent.
   startTime_ = DUVPlausibleTime(fileCache_->objectForKey("__DUVStart_time")).value_or(0);
   if (startTime_ <= 0)
@@ -105,7 +106,8 @@ void DUVHttpSession::reportInactive(double seconds) {
   closeTime_ = wholeSeconds(seconds);
   for (const auto& [key, value] : sessionEntries(seconds)) fileCache_->setObject(value, key);
   closeTimers();
-  fileCache_->synchronize();
+  // Once the crash set is stored, the crash records it took leave the hook's file.
+  if (fileCache_->synchronize() && !crashTaken_.empty()) DUVCrashCapture::release(crashDirectory_, crashTaken_);
   noteChanged();
 }
 
@@ -117,6 +119,7 @@ os::Dictionary DUVHttpSession::sessionEntries(double seconds) const {
   entries.set("__DUVHistroyCache", reportCache_->archivedValue());
   entries.set("__DUVLocationLog", locationInfo_.archivedValue());
   entries.set("__DUVCrashLog", os::Value(logSet_));
+  entries.set(kCrashTakenKey, os::Value(crashTaken_));
   return entries;
 }
 
@@ -222,8 +225,10 @@ void DUVHttpSession::reportCrashLog() {
 
 std::size_t DUVHttpSession::collectCrashRecords(const std::string& directory, const os::Dictionary& deviceInfo,
                                                 const std::string& networkType) {
-  std::size_t count = DUVCrashCapture::collect(directory, logSet_, deviceInfo, networkType, [this] {
+  crashDirectory_ = directory;
+  std::size_t count = DUVCrashCapture::collect(directory, logSet_, crashTaken_, deviceInfo, networkType, [this] {
     fileCache_->setObject(os::Value(logSet_), "__DUVCrashLog");
+    fileCache_->setObject(os::Value(crashTaken_), kCrashTakenKey);
     return fileCache_->synchronize();
   });
   if (count > 0) noteChanged();

@@ -42,6 +42,9 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   static constexpr double kDeviceInterval = 86400.0;
   static constexpr double kCrashInterval = 86400.0;
   static constexpr double kLocationInterval = 7200.0;
+  // The file-cache entry that marks the crash records the crash set took while the crash hook's
+  // file may still hold them, stored with the set so that none is counted twice.
+  static constexpr const char* kCrashTakenKey = "__DUVCrashTaken";
 
   static std::shared_ptr<DUVHttpSession> create(Environment environment);
   ~DUVHttpSession() override;
@@ -118,6 +121,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   std::shared_ptr<DUVFileCache> fileCache_;
   DUVLocationInfo locationInfo_;
   os::Array logSet_;
+  os::Array crashTaken_;
+  std::string crashDirectory_;
   bool isSetup_ = false;
   double closeTime_ = 0, startTime_ = 0;
   Check device_{"device", "__DUVCheckTime", kDeviceInterval, true, &DUVHttpSession::reportDeviceInfo, nullptr, 0};

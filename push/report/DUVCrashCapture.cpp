@@ -1,6 +1,8 @@
 #include "push/report/DUVCrashCapture.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -21,6 +23,7 @@ std::atomic<long> gNetworkStatus{0};
 constexpr const char* kNetworkTypeMark = "networktype=";
 constexpr const char* kVersionMark = "versionname=";
 constexpr const char* kDeviceInfoMark = "device_info=";
+constexpr const char* kMessageMark = "message=";
 
 // The run's version and device lines, ready for the crash handler. A handler may be reading the
 // current one while it is replaced, so every one made stays for the life of the process (one per
@@ -40,11 +43,52 @@ const char* networkName(long status) {
   }
 }
 
-void writeCommon(os::CrashRecordWriter& w) {
+// The run's facts come first and the message takes one line of its own after them: a message of
+// several lines, or one cut at the end of the buffer, can then neither hide the facts nor pass for
+// them.
+void writeFacts(os::CrashRecordWriter& w) {
   w.write(kNetworkTypeMark).write(networkName(gNetworkStatus.load())).write("\n");
   if (const std::string* facts = gRunFacts.load()) w.write(facts->data(), facts->size());
+}
+
+void writeStackAndSnapshot(os::CrashRecordWriter& w) {
   w.writeStack();
   os::PreparedFile::writeAllPrepared();
+}
+
+// A message on one line: backslash, line feed and carriage return escaped.
+std::string escapedMessage(const std::string& message) {
+  std::string out;
+  out.reserve(message.size());
+  for (char c : message) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else out += c;
+  }
+  return out;
+}
+
+std::string unescapedMessage(const std::string& line) {
+  std::string out;
+  out.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] != '\\' || i + 1 == line.size()) {
+      out += line[i];
+      continue;
+    }
+    char next = line[++i];
+    if (next == 'n') out += '\n';
+    else if (next == 'r') out += '\r';
+    else if (next == '\\') out += '\\';
+    else out.append({'\\', next});
+  }
+  return out;
+}
+
+bool startsWith(const std::string& line, const char* mark) { return line.rfind(mark, 0) == 0; }
+bool isFactLine(const std::string& line) {
+  return startsWith(line, kNetworkTypeMark) || startsWith(line, kVersionMark) || startsWith(line, kDeviceInfoMark);
 }
 }  // namespace
 
@@ -70,15 +114,20 @@ void DUVCrashCapture::setRunFacts(const std::string& version, const os::Dictiona
 bool DUVCrashCapture::install(const std::string& directory, os::Error* error) {
   os::CrashHook hook;
   hook.onSignal = [](os::CrashRecordWriter& w) {
-    w.write("Signal ").writeDecimal(w.signal()).write(" was raised.\n");
-    writeCommon(w);
+    writeFacts(w);
+    w.write(kMessageMark).write("Signal ").writeDecimal(w.signal()).write(" was raised.\n");
+    writeStackAndSnapshot(w);
   };
   hook.onTerminate = [](os::CrashRecordWriter& w) {
-    w.write(os::CrashHooks::currentExceptionReason().c_str()).write("\n");
-    writeCommon(w);
+    writeFacts(w);
+    std::string message = escapedMessage(os::CrashHooks::currentExceptionReason());
+    w.write(kMessageMark).write(message.data(), message.size()).write("\n");
+    writeStackAndSnapshot(w);
   };
   // Its own folder: the crash reporter may have installed the hooks first, in its folder.
   hook.directory = directory;
+  // The six signals of the push client's handler include SIGPIPE.
+  hook.brokenPipe = true;
   if (!os::CrashHooks::addHook(kHookName, hook, error)) return false;
   return os::CrashHooks::isInstalled() || os::CrashHooks::install(directory, error);
 }
@@ -89,36 +138,63 @@ std::pair<os::Dictionary, std::string> DUVCrashCapture::crashRecord(const std::s
   // A record is bytes from a dying process: text that is not UTF-8 would make the whole crash
   // report unwritable as JSON.
   std::string text = os::repairUTF8(raw);
-  auto lineEnd = text.find('\n');
-  std::string message = text.substr(0, lineEnd);
-  std::string stack = lineEnd == std::string::npos ? "" : text.substr(lineEnd + 1);
-  // The crashing run's own facts, each on its line ahead of the stack; a record without one (an
-  // older run's) takes the reader's.
+  auto takeLine = [&text](std::size_t& at) {
+    auto end = text.find('\n', at);
+    std::string line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? text.size() : end + 1;
+    return line;
+  };
+  // The crashing run's own facts; a record without one (an older run's) takes the reader's.
   std::string network = networkType;
   std::string version = DUVGetCurrentAPPVersion();
   os::Dictionary device = deviceInfo;
-  for (;;) {
-    auto end = stack.find('\n');
-    std::string line = stack.substr(0, end);
-    if (line.rfind(kNetworkTypeMark, 0) == 0) {
+  auto takeFact = [&](const std::string& line) {
+    if (startsWith(line, kNetworkTypeMark)) {
       network = line.substr(std::strlen(kNetworkTypeMark));
-    } else if (line.rfind(kVersionMark, 0) == 0) {
+    } else if (startsWith(line, kVersionMark)) {
       version = line.substr(std::strlen(kVersionMark));
-    } else if (line.rfind(kDeviceInfoMark, 0) == 0) {
+    } else if (startsWith(line, kDeviceInfoMark)) {
       std::string json = line.substr(std::strlen(kDeviceInfoMark));
       auto value = ZRFJSONObject(os::Data(json.begin(), json.end()));
       if (value && value->dictionary()) device = *value->dictionary();
-    } else {
-      break;
     }
-    stack = end == std::string::npos ? "" : stack.substr(end + 1);
+  };
+  std::string message;
+  std::size_t at = 0;
+  std::size_t stackAt = 0;
+  std::string first = takeLine(at);
+  if (isFactLine(first) || startsWith(first, kMessageMark)) {
+    // The facts, then the message on its own escaped line, then the stack.
+    for (std::string line = first;; line = takeLine(at)) {
+      if (startsWith(line, kMessageMark)) {
+        message = unescapedMessage(line.substr(std::strlen(kMessageMark)));
+        stackAt = at;
+        break;
+      }
+      if (!isFactLine(line)) break;
+      takeFact(line);
+      stackAt = at;
+      if (at >= text.size()) break;
+    }
+  } else {
+    // As earlier versions wrote it: the message on the first line, the facts after it.
+    message = first;
+    stackAt = at;
+    while (stackAt < text.size()) {
+      std::size_t next = stackAt;
+      std::string line = takeLine(next);
+      if (!isFactLine(line)) break;
+      takeFact(line);
+      stackAt = next;
+    }
   }
+  std::string stack = text.substr(std::min(stackAt, text.size()));
   os::Array lines;
-  for (std::size_t at = 0; at < stack.size();) {
-    auto end = stack.find('\n', at);
-    std::string line = stack.substr(at, end == std::string::npos ? std::string::npos : end - at);
+  for (std::size_t from = 0; from < stack.size();) {
+    auto end = stack.find('\n', from);
+    std::string line = stack.substr(from, end == std::string::npos ? std::string::npos : end - from);
     if (!line.empty()) lines.push_back(os::Value(line));
-    at = end == std::string::npos ? stack.size() : end + 1;
+    from = end == std::string::npos ? stack.size() : end + 1;
   }
   // A time no clock gave (damaged, not finite) reads as the time the record is read.
   double when = DUVPlausibleTime(time).value_or(DUVPlausibleTime(DUVGetCurrentTimestamp()).value_or(0));
@@ -133,12 +209,33 @@ std::pair<os::Dictionary, std::string> DUVCrashCapture::crashRecord(const std::s
   return {std::move(record), std::move(stack)};
 }
 
-std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& logSet, const os::Dictionary& deviceInfo,
-                                     const std::string& networkType, const std::function<bool()>& keep) {
+namespace {
+// A record's mark: its crash time to the microsecond, its signal, and its text's length and hash.
+// Two records alike in all of these would be the same crash.
+std::string recordMark(const os::CrashRecord& crash) {
+  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: stable from build to build
+  for (unsigned char c : crash.text) hash = (hash ^ c) * 1099511628211ull;
+  char mark[96];
+  std::snprintf(mark, sizeof mark, "%.6f %d %zu %016llx", crash.time, crash.signal, crash.text.size(),
+                static_cast<unsigned long long>(hash));
+  return mark;
+}
+
+bool marks(const os::Array& taken, const std::string& mark) {
+  return std::any_of(taken.begin(), taken.end(), [&](const os::Value& v) { return v == os::Value(mark); });
+}
+}  // namespace
+
+std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& logSet, os::Array& taken,
+                                     const os::Dictionary& deviceInfo, const std::string& networkType,
+                                     const std::function<bool()>& keep) {
   std::size_t bytes = 0;
   auto records = os::CrashHooks::readRecords(directory, kHookName, &bytes);
-  if (records.empty()) return 0;
+  if (records.empty() && taken.empty()) return 0;
+  std::size_t counted = 0;
   for (const auto& crash : records) {
+    std::string mark = recordMark(crash);
+    if (marks(taken, mark)) continue;  // counted by an earlier reading whose discard did not happen
     auto [record, stack] = crashRecord(crash.text, crash.time, deviceInfo, networkType);
     bool repeated = false;
     for (auto& element : logSet) {
@@ -152,9 +249,23 @@ std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& lo
       break;
     }
     if (!repeated) logSet.push_back(os::Value(os::Array{os::Value(record), os::Value(stack)}));
+    taken.push_back(os::Value(mark));
+    ++counted;
   }
   // Out of the hook's file only once the crash set that holds them is stored: a run that ends
-  // before then leaves them to the next.
-  if (keep && keep()) os::CrashHooks::discardRecords(directory, kHookName, bytes);
-  return records.size();
+  // before then leaves them to the next, which knows them by their marks if the set was stored.
+  if (keep && keep() && os::CrashHooks::discardRecords(directory, kHookName, bytes)) taken.clear();
+  return counted;
+}
+
+bool DUVCrashCapture::release(const std::string& directory, os::Array& taken) {
+  if (taken.empty()) return true;
+  std::size_t bytes = 0;
+  auto records = os::CrashHooks::readRecords(directory, kHookName, &bytes);
+  // Only when the stored set holds every one: another is left for the next reading.
+  for (const auto& crash : records)
+    if (!marks(taken, recordMark(crash))) return false;
+  if (!os::CrashHooks::discardRecords(directory, kHookName, bytes)) return false;
+  taken.clear();
+  return true;
 }

@@ -28,12 +28,21 @@ class DUVCrashCapture {
   // (crash record, call-stack text); a crash with the same message and stack counts one more.
   // A record's text is repaired to UTF-8, and an impossible crash time reads as the time of
   // reading. `deviceInfo` and `networkType` (and the current version) stand for records that
-  // carry none. `keep` stores the crash set where the next start reads it; the records leave the
-  // hook's file only when it answers true.
-  static std::size_t collect(const std::string& directory, os::Array& logSet, const os::Dictionary& deviceInfo,
-                             const std::string& networkType, const std::function<bool()>& keep);
-  // One record as the hook wrote it (message line; "networktype=", "versionname=" and
-  // "device_info=" lines; stack lines) made into a crash record and its call-stack text.
+  // carry none. `keep` stores the crash set (and `taken`) where the next start reads them; the
+  // records leave the hook's file only when it answers true. `taken` marks the records the crash
+  // set has counted while the hook's file may still hold them: a record it marks is not counted
+  // again, whichever of storing and discarding failed; emptied once they are discarded. Answers
+  // how many records were counted.
+  static std::size_t collect(const std::string& directory, os::Array& logSet, os::Array& taken,
+                             const os::Dictionary& deviceInfo, const std::string& networkType,
+                             const std::function<bool()>& keep);
+  // After the crash set and `taken` were stored: the records `taken` marks leave the hook's file
+  // (`taken` is emptied then). False while they cannot.
+  static bool release(const std::string& directory, os::Array& taken);
+  // One record as the hook writes it ("networktype=", "versionname=" and "device_info=" lines, a
+  // "message=" line with line breaks and backslashes escaped, stack lines), or as earlier versions
+  // wrote it (the message line first, then the facts), made into a crash record and its call-stack
+  // text.
   static std::pair<os::Dictionary, std::string> crashRecord(const std::string& text, double time,
                                                             const os::Dictionary& deviceInfo,
                                                             const std::string& networkType);

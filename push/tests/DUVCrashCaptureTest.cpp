@@ -5,11 +5,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <stdexcept>
 
+#include "os/runtime/Clock.h"
 #include "os/runtime/CrashHooks.h"
+#include "os/store/Bundle.h"
 #include "os/testing/TestSandbox.h"
+#include "push/model/DUVClient.h"
 #include "push/network/DUVHttpSession.h"
 #include "push/report/DUVCrashCapture.h"
 #include "push/utilities/DUVFileCache.h"
@@ -22,14 +28,18 @@ __attribute__((noinline, no_sanitize("undefined"))) void nullDereference() {
   *p = 1;
 }
 
-void crashInChild(const std::string& directory, const std::function<void()>& beforeInstall = {}) {
+[[noreturn]] __attribute__((noinline)) void throwLines() { throw std::runtime_error("bad input\nat line 2"); }
+void uncaughtLines() noexcept { throwLines(); }
+
+void crashInChild(const std::string& directory, const std::function<void()>& beforeInstall = {},
+                  void (*crash)() = &nullDereference) {
   pid_t pid = ::fork();
   if (pid == 0) {
     rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
     DUVCrashCapture::setNetworkStatus(2);  // as the network service last told it
     if (beforeInstall) beforeInstall();
-    if (DUVCrashCapture::install(directory)) nullDereference();
+    if (DUVCrashCapture::install(directory)) crash();
     ::_exit(3);
   }
   int status = 0;
@@ -42,9 +52,9 @@ TEST(DUVCrashCapture, TwoIdenticalCrashesMakeOneRecordCountedTwice) {
   ASSERT_TRUE(mkdtemp(name));
   std::string directory = name;
   for (int i = 0; i < 2; ++i) crashInChild(directory);  // one call site: the same stack
-  os::Array logSet;
+  os::Array logSet, taken;
   auto keep = [] { return true; };
-  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, {{"type", os::Value("device_info")}}, "NotReachable", keep), 2u);
+  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {{"type", os::Value("device_info")}}, "NotReachable", keep), 2u);
   ASSERT_EQ(logSet.size(), 1u);
   const os::Value& record = logSet[0].at(0);
   EXPECT_EQ(record["count"].intValue(), 2);
@@ -52,7 +62,7 @@ TEST(DUVCrashCapture, TwoIdenticalCrashesMakeOneRecordCountedTwice) {
   EXPECT_GT(record["stacktrace"].count(), 0u);
   EXPECT_EQ(record["networktype"], os::Value("ReachableViaWiFi"));  // the crash's, not the reader's
   // Taken once: the start after finds nothing more.
-  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, {}, "", keep), 0u);
+  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", keep), 0u);
   std::filesystem::remove_all(directory);
 }
 
@@ -69,14 +79,230 @@ TEST(DUVCrashCapture, ARecordTellsTheVersionAndDeviceOfTheRunThatCrashed) {
   ASSERT_EQ(DUVGetCurrentAPPVersion(), "1.1");
   const os::Dictionary reading{{"type", os::Value("device_info")}, {"os_version", os::Value("15.0")},
                                {"app_versionname", os::Value("1.1")}};
-  os::Array logSet;
-  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, reading, "NotReachable", [] { return true; }), 1u);
+  os::Array logSet, taken;
+  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, reading, "NotReachable", [] { return true; }), 1u);
   const os::Value& record = logSet[0].at(0);
   EXPECT_EQ(record["versionname"], os::Value("1.0"));
   EXPECT_EQ(record["versioncode"], os::Value("1.0"));
   EXPECT_EQ(record["device_info"], os::Value(crashed));
   EXPECT_EQ(record["networktype"], os::Value("ReachableViaWiFi"));
   EXPECT_GT(record["stacktrace"].count(), 0u);
+}
+
+TEST(DUVCrashCapture, AMessageOfSeveralLinesKeepsItsRunsFactsAndIdenticalOnesCountAsOne) {
+  os::TestSandbox sandbox;
+  sandbox.setInfoDictionary({{"CFBundleShortVersionString", os::Value("1.0")}});
+  std::string directory = sandbox.root() + "/crash-records";
+  const os::Dictionary crashed{{"type", os::Value("device_info")}, {"app_versionname", os::Value("1.0")}};
+  for (int i = 0; i < 2; ++i)
+    crashInChild(directory, [&] { DUVCrashCapture::setRunFacts(DUVGetCurrentAPPVersion(), crashed); }, &uncaughtLines);
+
+  sandbox.setInfoDictionary({{"CFBundleShortVersionString", os::Value("1.1")}});
+  DUVHttpSession::Environment environment;
+  environment.fileCache = DUVFileCache::startCacheFile("ZURAR");
+  auto session = DUVHttpSession::create(environment);
+  ASSERT_EQ(session->collectCrashRecords(directory, {{"type", os::Value("reader")}}, "NotReachable"), 2u);
+  ASSERT_EQ(session->logSet().size(), 1u);
+  const os::Value& record = session->logSet()[0].at(0);
+  EXPECT_EQ(record["message"], os::Value("std::runtime_error: bad input\nat line 2"));
+  EXPECT_EQ(record["count"].intValue(), 2);
+  EXPECT_EQ(record["versionname"], os::Value("1.0"));
+  EXPECT_EQ(record["networktype"], os::Value("ReachableViaWiFi"));
+  EXPECT_EQ(record["device_info"], os::Value(crashed));
+  for (const auto& line : *record["stacktrace"].array()) EXPECT_EQ(line.string()->rfind("0x", 0), 0u) << *line.string();
+
+  // Line breaks and backslashes come back as they were; a record as earlier versions wrote it
+  // (the message first, then the facts) still reads.
+  auto escaped = DUVCrashCapture::crashRecord("networktype=ReachableViaWWAN\nmessage=a\\\\n\\nb\\r\\q\n0x1\n", 1.7e9, {}, "");
+  EXPECT_EQ(escaped.first["message"], os::Value("a\\n\nb\r\\q"));
+  EXPECT_EQ(escaped.second, "0x1\n");
+  auto earlier = DUVCrashCapture::crashRecord("Signal 11 was raised.\nnetworktype=ReachableViaWWAN\nversionname=0.9\n0x1\n",
+                                              1.7e9, {}, "NotReachable");
+  EXPECT_EQ(earlier.first["message"], os::Value("Signal 11 was raised."));
+  EXPECT_EQ(earlier.first["versionname"], os::Value("0.9"));
+  EXPECT_EQ(earlier.first["networktype"], os::Value("ReachableViaWWAN"));
+  EXPECT_EQ(earlier.second, "0x1\n");
+}
+
+// The crash set is stored in the file cache's file; a folder in its place makes storing it fail.
+class CrashSetStore {
+ public:
+  explicit CrashSetStore(const std::string& path) : path_(path) {}
+  void block() {
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_ + "/in-the-way");
+  }
+  void unblock() { std::filesystem::remove_all(path_); }
+
+ private:
+  std::string path_;
+};
+
+std::shared_ptr<DUVHttpSession> startRun() {
+  DUVHttpSession::Environment environment;
+  environment.fileCache = DUVFileCache::startCacheFile("ZURAR");
+  return DUVHttpSession::create(environment);
+}
+
+TEST(DUVCrashCapture, ARecordReadOnceIsCountedOnceWhicheverStepFails) {
+  os::TestSandbox sandbox;
+  os::VirtualClockScope clock;
+  std::string directory = sandbox.root() + "/crash-records";
+  CrashSetStore store(DUVFileCache::startCacheFile("ZURAR")->fileNameForKey("ZURAR"));
+
+  // Storing at start fails; going inactive later stores the set.
+  crashInChild(directory);
+  {
+    store.block();
+    auto run = startRun();
+    ASSERT_EQ(run->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+    store.unblock();
+    run->reportInactive(os::Clock::now());
+  }
+  {
+    auto next = startRun();
+    ASSERT_EQ(next->logSet().size(), 1u);
+    EXPECT_EQ(next->collectCrashRecords(directory, {}, "NotReachable"), 0u);
+    ASSERT_EQ(next->logSet().size(), 1u);
+    EXPECT_EQ(next->logSet()[0].at(0)["count"].intValue(), 1);
+    // Sent by this run's crash check: the set is emptied and stored so.
+    next->logSet().clear();
+    next->reportInactive(os::Clock::now());
+  }
+  EXPECT_TRUE(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).empty());
+
+  // Storing at start fails, the crash check sends the set, and going inactive stores it empty.
+  crashInChild(directory);
+  {
+    store.block();
+    auto run = startRun();
+    ASSERT_EQ(run->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+    run->logSet().clear();
+    store.unblock();
+    run->reportInactive(os::Clock::now());
+  }
+  {
+    auto next = startRun();
+    EXPECT_EQ(next->collectCrashRecords(directory, {}, "NotReachable"), 0u);
+    EXPECT_TRUE(next->logSet().empty());
+  }
+
+  // Storing fails at start and again when going inactive: the next start still has the record.
+  crashInChild(directory);
+  {
+    store.block();
+    auto run = startRun();
+    ASSERT_EQ(run->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+    run->reportInactive(os::Clock::now());
+    store.unblock();
+  }
+  {
+    auto next = startRun();
+    EXPECT_EQ(next->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+    ASSERT_EQ(next->logSet().size(), 1u);
+    EXPECT_EQ(next->logSet()[0].at(0)["count"].intValue(), 1);
+  }
+}
+
+TEST(DUVCrashCapture, ARecordWhoseDiscardFailsIsNotCountedAgain) {
+  os::TestSandbox sandbox;
+  std::string directory = sandbox.root() + "/crash-records";
+  std::string file = os::CrashHooks::recordPath(directory, DUVCrashCapture::kHookName);
+  crashInChild(directory);
+  os::Array logSet, taken;
+  // The set is stored, and then the hook's file cannot be emptied.
+  auto storedButStuck = [&] {
+    std::filesystem::rename(file, file + ".aside");
+    std::filesystem::create_directories(file + "/in-the-way");
+    return true;
+  };
+  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", storedButStuck), 1u);
+  std::filesystem::remove_all(file);
+  std::filesystem::rename(file + ".aside", file);
+  EXPECT_EQ(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).size(), 1u);
+  EXPECT_EQ(taken.size(), 1u);
+  // The next reading, with the marks stored beside the set, lets the record go uncounted.
+  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return true; }), 0u);
+  ASSERT_EQ(logSet.size(), 1u);
+  EXPECT_EQ(logSet[0].at(0)["count"].intValue(), 1);
+  EXPECT_TRUE(taken.empty());
+  EXPECT_TRUE(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).empty());
+}
+
+TEST(DUVCrashCapture, TheClientGivesTheCaptureItsRunsFactsAtStart) {
+  os::TestSandbox sandbox;
+  sandbox.setInfoDictionary({{"CFBundleShortVersionString", os::Value("2.0")}});
+  sandbox.writeBundlePropertyList("PushConfig.plist",
+                                  os::Value(os::Dictionary{{"APP_KEY", os::Value("ABC123")}, {"CHANNEL", os::Value("store")}}));
+  // Switched on before the client starts, as at launch: the facts come with the start.
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    auto client = std::make_shared<DUVClient>();
+    client->setBundleIdentifier("com.example.newsreader");
+    client->setPushConfigUrl(os::Bundle::mainBundle()->pathForResource("PushConfig", "plist"));
+    client->setCrashLogON();
+    client->setup();
+    if (client->pushConfig() && os::CrashHooks::isInstalled()) nullDereference();
+    ::_exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 3);  // it did crash
+
+  sandbox.setInfoDictionary({{"CFBundleShortVersionString", os::Value("2.1")}});
+  os::Array logSet, taken;
+  ASSERT_EQ(DUVCrashCapture::collect(DUVCrashCapture::recordDirectory(), logSet, taken, DUVCurrentDeviceInfo("reader"),
+                                     "NotReachable", [] { return true; }),
+            1u);
+  const os::Value& record = logSet[0].at(0);
+  EXPECT_EQ(record["versionname"], os::Value("2.0"));
+  os::Dictionary device = *record["device_info"].dictionary();
+  EXPECT_EQ(device["Channel"], os::Value("store"));
+  EXPECT_EQ(device["app_versionname"], os::Value("2.0"));
+  os::Dictionary expected = DUVCurrentDeviceInfo("store");
+  expected.set("app_versionname", os::Value("2.0"));
+  expected.set("app_versioncode", os::Value("2.0"));
+  device.set("itime", os::Value());
+  expected.set("itime", os::Value());
+  EXPECT_EQ(device, expected);
+}
+
+void writeToAClosedPipe() {
+  int ends[2];
+  if (::pipe(ends) != 0) return;
+  ::close(ends[0]);
+  [[maybe_unused]] auto written = ::write(ends[1], "x", 1);
+}
+
+TEST(DUVCrashCapture, AWriteToAClosedPipeLeavesARecordUnlessThePipeSignalIsIgnored) {
+  os::TestSandbox sandbox;
+  std::string directory = sandbox.root() + "/crash-records";
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    std::signal(SIGPIPE, SIG_DFL);  // as the reader has it, whatever this process did before
+    if (DUVCrashCapture::install(directory)) writeToAClosedPipe();
+    ::_exit(3);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGPIPE);  // still the death it would have been
+  os::Array logSet, taken;
+  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return true; }), 1u);
+  EXPECT_EQ(logSet[0].at(0)["message"], os::Value("Signal " + std::to_string(SIGPIPE) + " was raised."));
+
+  // A process that ignores the signal lives on, with nothing to record.
+  pid = ::fork();
+  if (pid == 0) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (DUVCrashCapture::install(directory)) writeToAClosedPipe();
+    ::_exit(3);
+  }
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+  EXPECT_TRUE(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).empty());
 }
 
 TEST(DUVCrashCapture, EarlierRecordsSurviveARunThatEndsBeforeItSavesItsSession) {
@@ -103,8 +329,8 @@ TEST(DUVCrashCapture, EarlierRecordsSurviveARunThatEndsBeforeItSavesItsSession) 
 
   // Where the crash set cannot be stored, the records stay with the hook for the next start.
   crashInChild(directory);
-  os::Array logSet;
-  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, {}, "", [] { return false; }), 1u);
+  os::Array logSet, taken;
+  EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return false; }), 1u);
   EXPECT_EQ(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).size(), 1u);
 }
 

@@ -353,8 +353,8 @@ TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
   EXPECT_EQ(next->startTime(), t0);
   EXPECT_EQ(next->closeTime(), t0 + 8);
   EXPECT_EQ(next->reportCache()->count(), 1u);
-  os::Array crashes;
-  ASSERT_EQ(DUVCrashCapture::collect(records, crashes, {}, "NotReachable", [] { return true; }), 1u);
+  os::Array crashes, taken;
+  ASSERT_EQ(DUVCrashCapture::collect(records, crashes, taken, {}, "NotReachable", [] { return true; }), 1u);
   EXPECT_EQ(crashes.at(0).at(0)["networktype"], os::Value("ReachableViaWWAN"));
   EXPECT_GT(crashes.at(0).at(0)["crashtime"].intValue(), 1500000000);  // the real clock of the crash
 

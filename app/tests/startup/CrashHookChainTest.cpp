@@ -60,6 +60,9 @@ class CrashHookChain : public ::testing::Test {
   std::vector<os::CrashRecord> pushRecords() {
     return os::CrashHooks::takeRecords(DUVCrashCapture::recordDirectory(), DUVCrashCapture::kHookName);
   }
+  static os::Value pushMessage(const os::CrashRecord& record) {
+    return DUVCrashCapture::crashRecord(record.text, record.time, {}, "").first["message"];
+  }
 
   os::TestSandbox sandbox_;
 };
@@ -73,7 +76,7 @@ TEST_F(CrashHookChain, AFaultLeavesARecordForTheReporterAndThePushClientEachInIt
   EXPECT_TRUE(reporter[0].complete);
   auto push = pushRecords();
   ASSERT_EQ(push.size(), 1u);
-  EXPECT_EQ(push[0].text.substr(0, push[0].text.find('\n')), "Signal " + std::to_string(SIGSEGV) + " was raised.");
+  EXPECT_EQ(pushMessage(push[0]), "Signal " + std::to_string(SIGSEGV) + " was raised.");
   // The news client's dump is for exceptions only.
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(VXCrashHandler::filePath()));
 }
@@ -87,10 +90,24 @@ TEST_F(CrashHookChain, AnUncaughtExceptionReachesAllThreeOnce) {
   EXPECT_EQ(Brekka::reason(reporter[0]), reason);
   auto push = pushRecords();
   ASSERT_EQ(push.size(), 1u);
-  EXPECT_EQ(push[0].text.substr(0, push[0].text.find('\n')), reason);
+  EXPECT_EQ(pushMessage(push[0]), reason);
   auto dump = os::FileManager::defaultManager().contentsAtPath(VXCrashHandler::filePath());
   ASSERT_TRUE(dump);
   EXPECT_EQ(std::string(dump->begin(), dump->end()).rfind("index 9 beyond bounds [0 .. 2]", 0), 0u);
+}
+
+TEST_F(CrashHookChain, AWriteToAClosedPipeIsThePushClientsAlone) {
+  crashInChild([] {
+    int ends[2];
+    if (::pipe(ends) != 0) return;
+    ::close(ends[0]);
+    [[maybe_unused]] auto written = ::write(ends[1], "x", 1);
+  });
+  EXPECT_TRUE(reporterRecords().empty());  // not among the reporter's seven signals
+  auto push = pushRecords();
+  ASSERT_EQ(push.size(), 1u);
+  EXPECT_EQ(push[0].signal, SIGPIPE);
+  EXPECT_EQ(pushMessage(push[0]), "Signal " + std::to_string(SIGPIPE) + " was raised.");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <fstream>
+#include <map>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -96,11 +97,11 @@ bool isNewestFirst(const os::Array& content) {
                      [&](const os::Value& record) { return (*record.dictionary())["itime"].doubleValue() <= newest; });
 }
 
-bool carriesARecordTwice(const os::Array& content) {
-  for (std::size_t i = 0; i < content.size(); ++i)
-    for (std::size_t j = i + 1; j < content.size(); ++j)
-      if (content[i] == content[j]) return true;
-  return false;
+// A record's identity: the uid and the record as JSON, and for the second and later of equal
+// records in one packet their place among them (two statuses of one message in one second are two
+// events). Compact JSON holds no raw line break, so the place cannot be mistaken for a record.
+std::string recordIdentity(const std::string& uidAndRecord, std::size_t earlierEqual) {
+  return earlierEqual == 0 ? uidAndRecord : uidAndRecord + "\n" + std::to_string(earlierEqual);
 }
 
 // Compact JSON: no white space outside strings.
@@ -229,13 +230,6 @@ void ReportService::serveReports(Endpoint& endpoint) {
     if (request.get_header_value("X-App-Key") != (*envelope)["app_key"].stringOr())
       return refuse(400, "X-App-Key is not the envelope's app key");
     const os::Array& content = *(*envelope)["content"].array();
-    if (carriesARecordTwice(content)) {
-      {
-        std::lock_guard lock(mutex_);
-        ++duplicates_;
-      }
-      return refuse(400, "a record twice");
-    }
     if (!fitsTheBudget(*inflated, content.size())) return refuse(400, "more than one record over 1024 bytes");
     // A signed 32-bit number, as the envelope says; the service's uids are positive.
     auto uid = static_cast<std::uint32_t>(static_cast<std::int32_t>((*envelope)["uid"].intValue()));
@@ -248,10 +242,15 @@ void ReportService::serveReports(Endpoint& endpoint) {
     {
       std::lock_guard lock(mutex_);
       disorders_ += !newestFirst;
+      std::map<std::string, std::size_t> equalSoFar;
+      bool equalRecords = false;
       for (const auto& record : content) {
-        // A record is the same record when it is the same object: uid, kind, time and fields. One
-        // that was kept already arrives again after its answer was lost: counted, not kept twice.
-        std::string identity = std::to_string(uid) + os::stringFromData(JSONData(record).value_or(os::Data{}));
+        // A record is the same record when it is the same object: uid, kind, time and fields, and
+        // its place among equal ones of its packet. One that was kept already arrives again after
+        // its answer was lost: counted, not kept twice.
+        std::string json = os::stringFromData(JSONData(record).value_or(os::Data{}));
+        std::string identity = recordIdentity(std::to_string(uid) + json, equalSoFar[json]++);
+        equalRecords = equalRecords || equalSoFar[json] > 1;
         if (!seen_.insert(identity).second) {
           ++repeats_;
           ++repeated;
@@ -261,9 +260,10 @@ void ReportService::serveReports(Endpoint& endpoint) {
         if (!storeFile_.empty()) {
           // Flushed to the system at once: a process killed after this line keeps the record.
           std::ofstream store(storeFile_, std::ios::app);
-          store << uid << " " << os::stringFromData(JSONData(record).value_or(os::Data{})) << "\n";
+          store << uid << " " << json << "\n";
         }
       }
+      duplicates_ += equalRecords;
     }
     if (mode == Mode::CrashAfterStore) return answer(500);
     if (mode == Mode::StallAfterStore) return stall(mode);
@@ -329,14 +329,18 @@ bool ReportService::setPrimaryDown(bool down) {
 bool ReportService::setStoreFile(const std::string& path) {
   std::lock_guard lock(mutex_);
   std::ifstream earlier(path);
+  std::map<std::string, std::size_t> equalSoFar;
   std::string line;
   while (std::getline(earlier, line)) {
     auto space = line.find(' ');
     if (space == std::string::npos) continue;
     auto record = objectFromJSONString(line.substr(space + 1));
     if (!record || !record->dictionary()) continue;
-    // The same identity the upload gives it: uid, then the record as the service wrote it.
-    if (seen_.insert(line.substr(0, space) + line.substr(space + 1)).second) records_.push_back(*record->dictionary());
+    // The same identity the upload gives it: uid, then the record as the service wrote it, and its
+    // place among equal ones (kept together, from one packet).
+    std::string uidAndRecord = line.substr(0, space) + line.substr(space + 1);
+    if (seen_.insert(recordIdentity(uidAndRecord, equalSoFar[uidAndRecord]++)).second)
+      records_.push_back(*record->dictionary());
   }
   storeFile_ = path;
   return std::ofstream(path, std::ios::app).good();

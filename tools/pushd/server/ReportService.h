@@ -2,8 +2,8 @@
 // The report service of the local push service: takes the push client's gzipped report packets on
 // "/v2/report" and its badge values on "/v1/user/", checks their Authorization against the
 // identities the push server gave, and keeps the records it accepted. A packet or badge body that
-// is not the protocol's (its envelope, its records' kinds, fields and times, its size, its headers,
-// a record carried twice) is answered 400, one signed for another uid or app key, or over
+// is not the protocol's (its envelope, its records' kinds, fields and times, its size, its headers)
+// is answered 400, one signed for another uid or app key, or over
 // other bytes than those that arrived, 401. It serves on two addresses, the primary and a backup;
 // faults on request: answer 403 or 500, stall, answer garbage, or take the primary down.
 #include <condition_variable>
@@ -61,11 +61,13 @@ class ReportService {
   void setUserStatus(int status);
   // Every badge value the user service accepted, in order.
   std::vector<long long> badges() const;
-  // Each record once: a record sent again (after an answer was lost) is recognised and not kept twice.
+  // Each record once: a record sent again (after an answer was lost) is recognised and not kept
+  // twice. Equal records in one packet are events of their own (two statuses of one message in one
+  // second): each is kept.
   std::vector<os::Dictionary> records() const;
   // How many times records arrived that were already kept.
   std::size_t repeats() const;
-  // How many packets carried one record twice (each refused).
+  // How many packets carried equal records (each kept).
   std::size_t duplicates() const;
   // How many accepted packets had a record newer than their first: the kind's own record, made at
   // packing, stands first in a packet that carries it.

@@ -642,17 +642,18 @@ TEST_F(PushReportWireTest, APacketIsCompactWithinItsBudgetAndCarriesEachRecordOn
   EXPECT_EQ(report(records(launchAt(1700000200, std::string(3000, 'q')))), 200);  // one record is taken whole
   EXPECT_EQ(server_->reportService().records().size(), 3u);
 
-  // One event twice in a packet: refused and counted. Sent again in a later packet (its answer
-  // lost): taken, counted, kept once.
+  // Equal records in a packet are events of their own (two statuses of one message in one
+  // second): each is taken and kept. Sent again in a later packet (its answer lost): taken,
+  // counted, kept once.
   auto& service = server_->reportService();
   const std::string a = launchAt(1700000300, "a"), b = launchAt(1700000299, "b");
-  EXPECT_EQ(report(records(a + "," + b + "," + b)), 400);
+  EXPECT_EQ(report(records(a + "," + b + "," + b)), 200);
   EXPECT_EQ(service.duplicates(), 1u);
-  EXPECT_EQ(service.records().size(), 3u);
-  EXPECT_EQ(report(records(a + "," + b)), 200);
-  EXPECT_EQ(report(records(a)), 200);
-  EXPECT_EQ(service.repeats(), 1u);
-  EXPECT_EQ(service.records().size(), 5u);
+  EXPECT_EQ(service.records().size(), 6u);
+  EXPECT_EQ(report(records(a + "," + b + "," + b)), 200);
+  EXPECT_EQ(report(records(b)), 200);
+  EXPECT_EQ(service.repeats(), 4u);
+  EXPECT_EQ(service.records().size(), 6u);
 
   // Last-added first: the first record is the newest, unless it closes a session (dated at the
   // close). A packet out of that order is counted.

@@ -110,21 +110,38 @@ std::vector<std::string> lines(const std::string& path) {
 class ReportUploadTest : public ::testing::Test {
  protected:
   std::shared_ptr<DUVReportRequest> report(int n, const std::string& url, const std::string& backup = "") {
+    return report(record(n), url, backup);
+  }
+  std::shared_ptr<DUVReportRequest> report(const os::Dictionary& content, const std::string& url,
+                                           const std::string& backup = "", bool allPackets = false) {
     auto request = std::make_shared<DUVReportRequest>(1, cache_);
     request->setIdentity({kUid, "secret", "abc123"});
-    request->setContent(record(n));
-    request->setSender([this, url, backup](const std::shared_ptr<DUVReportRequest>& r) {
-      r->setReportFlag(++flag_);
-      DUVHttpRequest::send(r, cache_, url, backup, outcomes_);
-    });
+    request->setContent(content);
+    request->setSender(sender(url, backup, allPackets));
     return request;
+  }
+  // A request's sender holds what it uses, and the test's outcomes only weakly: a resend timer
+  // that outlives the test (it stays on the run loop) finds the test gone and sends nothing.
+  std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender(const std::string& url, const std::string& backup,
+                                                                     bool allPackets) {
+    return [url, backup, allPackets, cache = cache_, flag = flag_,
+            test = std::weak_ptr<Outcomes>(outcomes_)](const std::shared_ptr<DUVReportRequest>& r) {
+      auto outcomes = test.lock();
+      if (!outcomes) return;
+      r->setReportFlag(++*flag);
+      DUVHttpRequest::send(r, cache, url, backup, outcomes);
+      if (allPackets && r->isSubpackage()) r->send();
+    };
   }
   std::string url() const { return "http://127.0.0.1:" + std::to_string(server_->reportPort()) + "/v2/report"; }
 
+  // The client's time: a packet's time-out and its resends run on the virtual clock, which moves
+  // only when the test moves it, however slow the machine.
+  os::VirtualClockScope clock_;
   std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(withIdentity());
   std::shared_ptr<DUVReportCache> cache_ = std::make_shared<DUVReportCache>();
   std::shared_ptr<Outcomes> outcomes_ = std::make_shared<Outcomes>();
-  std::uint64_t flag_ = 0;
+  std::shared_ptr<std::uint64_t> flag_ = std::make_shared<std::uint64_t>(0);
 };
 
 TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport) {
@@ -177,7 +194,6 @@ TEST_F(ReportUploadTest, AServiceThatDiesAfterStoringCountsEveryRecordOnce) {
 }
 
 TEST_F(ReportUploadTest, AServiceKilledMidUploadAndRestartedOnItsStoreCountsEveryRecordOnce) {
-  os::VirtualClockScope clock;
   std::string folder = ::testing::TempDir() + "/pushd-restart-" + std::to_string(getpid());
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
@@ -239,25 +255,61 @@ TEST_F(ReportUploadTest, ARequestSendsNoMoreThanTheCapInPacketsWithinTheBudget) 
       std::string(R"({"platform":"i","uid":1001,"sdk_ver":"1.8.1","app_key":"abc123"})").size();
   const std::size_t kept = (10240 - envelope - length - 10) / (length + 1);
   for (int n = 1; n <= static_cast<int>(kept) + 20; ++n) cache_->addCacheObject(padded(n), "waiting " + std::to_string(n));
-  auto request = std::make_shared<DUVReportRequest>(1, cache_);
-  request->setIdentity({kUid, "secret", "abc123"});
-  request->setContent(padded(0));
-  request->setSender([this](const std::shared_ptr<DUVReportRequest>& r) {
-    r->setReportFlag(++flag_);
-    DUVHttpRequest::send(r, cache_, url(), "", outcomes_);
-    if (r->isSubpackage()) r->send();
-  });
-  request->send();
+  report(padded(0), url(), "", true)->send();
   auto& service = server_->reportService();
-  ASSERT_TRUE(runUntil([&] { return service.records().size() >= kept + 1; }));
+  // Every packet answered: the service's answers and the client's outcomes agree.
+  ASSERT_TRUE(runUntil([&] {
+    return service.records().size() >= kept + 1 && outcomes_->statuses.size() == service.answers().size();
+  }));
   os::RunLoop::current()->runUntilIdle();
   EXPECT_EQ(service.records().size(), kept + 1);
   EXPECT_EQ(service.answers(), std::vector<int>(service.answers().size(), 200));  // each packet within the budget
   EXPECT_GT(service.answers().size(), 1u);
+  EXPECT_TRUE(outcomes_->failures.empty());
+  EXPECT_TRUE(cache_->sendingPackageCache().empty());
+}
+
+TEST_F(ReportUploadTest, EqualRecordsInAPacketAreEachKeptAndOnceAgainWhenResent) {
+  // Two statuses of one message in the same second: equal records, two events.
+  const os::Dictionary status{{"type", os::Value("msg_status")}, {"itime", os::Value(1700000000)},
+                              {"result", os::Value(2001)}, {"msg_id", os::Value("77")}};
+  std::string store = ::testing::TempDir() + "/pushd-equal-" + std::to_string(getpid());
+  std::filesystem::remove(store);
+  auto options = withIdentity();
+  options.reportStore = store;
+  server_ = pushd::PushServer::start(options);
+  auto& service = server_->reportService();
+
+  // Stored, and the answer lost: both wait to be sent again.
+  service.setMode(pushd::ReportService::Mode::CrashAfterStore);
+  cache_->addCacheObject(status, "first");
+  report(status, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
+  EXPECT_EQ(service.records().size(), 2u);
+  EXPECT_EQ(cache_->count(), 2u);
+
+  // Sent again with a new record: the two are known, the new one kept.
+  service.setMode(pushd::ReportService::Mode::Accept);
+  report(1, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
+  EXPECT_EQ(outcomes_->statuses[1], 200);
+  EXPECT_EQ(service.records().size(), 3u);
+  EXPECT_EQ(service.repeats(), 2u);
+  EXPECT_EQ(cache_->count(), 0u);
+
+  // A service restarted on its store knows both.
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+  cache_->addCacheObject(status, "first");
+  report(status, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 3; }));
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+  EXPECT_EQ(server_->reportService().repeats(), 2u);
+  std::filesystem::remove(store);
 }
 
 TEST_F(ReportUploadTest, ResendsAfter40_100_200_300SecondsThenGivesTheRecordsBack) {
-  os::VirtualClockScope clock;
   std::uint16_t closed = 0;
   {
     os::testing::TcpTestPeer gone;
