@@ -27,15 +27,27 @@ std::optional<std::string> replacingUTF16Range(const std::string& text, TextRang
 
 bool replaceUTF16RangeInPlace(std::string& text, std::size_t& units, TextRange range, const std::string& replacement) {
   if (range.location > units || range.length > units - range.location) return false;
-  if (range.length == 0 && range.location == units) {
-    text += replacement;
-  } else {
-    auto start = byteOffsetForUTF16Index(text, range.location);
-    auto end = byteOffsetForUTF16Index(text, range.location + range.length);
-    if (!start || !end) return false;
-    text.replace(*start, *end - *start, replacement);
+  std::size_t start = text.size(), end = text.size();
+  if (range.length != 0 || range.location != units) {
+    auto from = byteOffsetForUTF16Index(text, range.location);
+    auto to = byteOffsetForUTF16Index(text, range.location + range.length);
+    if (!from || !to) return false;
+    start = *from;
+    end = *to;
   }
-  units = units - range.length + utf16Length(replacement);
+  // What the edit really changes in units: a range edge inside a surrogate pair takes the whole
+  // character, and bytes typed in pieces join the bytes beside them into one character. Only a
+  // window around the edit is counted before and after: characters starting four bytes or more
+  // before it decode as they did, and so does everything from a character start after it.
+  const std::size_t windowStart = characterStartForByteOffset(text, start >= 4 ? start - 4 : 0);
+  std::size_t windowEnd = end;
+  while (windowEnd < text.size() && windowEnd < end + 3 && (static_cast<unsigned char>(text[windowEnd]) & 0xC0) == 0x80)
+    ++windowEnd;
+  const std::size_t before = utf16Length(std::string_view(text).substr(windowStart, windowEnd - windowStart));
+  if (start == text.size()) text += replacement;
+  else text.replace(start, end - start, replacement);
+  const std::size_t newWindowEnd = windowEnd - (end - start) + replacement.size();
+  units = units - before + utf16Length(std::string_view(text).substr(windowStart, newWindowEnd - windowStart));
   return true;
 }
 
