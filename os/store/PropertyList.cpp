@@ -534,6 +534,11 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
   }
   DateTable dates;
   std::optional<Data> standIns = binary ? takeDates(data, dates) : std::nullopt;
+  // A hostile list may lay a date over the bytes of another object, which the stand-in changes.
+  if (standIns && !validateBinary(*standIns, why)) {
+    fail(error, kPropertyListReadCorruptError, why);
+    return std::nullopt;
+  }
   const Data& given = standIns ? *standIns : data;
   plist_t raw = nullptr;
   const char* bytes = reinterpret_cast<const char*>(given.data());

@@ -317,6 +317,14 @@ TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {
   auto ok = PropertyList::read(dataFromString("<plist><string>a&#10;&#x41;</string></plist>"));
   ASSERT_TRUE(ok);
   EXPECT_EQ(*ok->string(), "a\nA");
+  // A date laid over the text of a string: the date's seconds pass the library as a stand-in,
+  // which must not put NUL characters into the text.
+  Data overlaid{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x59, 0x33, 'A', 'A', 'A', 'A', 'A', 'A', 'A', 'A',
+                0xA2, 0, 1, 8, 9, 18};
+  const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 3,
+                                    0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 21};
+  overlaid.insert(overlaid.end(), trailer, trailer + 32);
+  expectRefused(overlaid, "date over the text of a string");
 }
 
 // What reads must write back as itself; text that is not UTF-8 could not, so it is refused on
