@@ -193,27 +193,6 @@ std::size_t utf16IndexForByteOffset(std::string_view s, std::size_t offset) {
   return units;
 }
 
-std::size_t characterStartForByteOffset(std::string_view s, std::size_t offset) {
-  if (offset >= s.size()) return s.size();
-  auto continuation = [&](std::size_t i) { return (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80; };
-  // Any other byte always starts a character: no sequence takes it in after its first byte.
-  if (!continuation(offset)) return offset;
-  // A first byte takes at most three continuation bytes, so one further back than that leaves
-  // `offset` standing alone.
-  std::size_t lead = offset;
-  for (std::size_t back = 1; back <= 3 && back <= offset; ++back)
-    if (!continuation(offset - back)) {
-      lead = offset - back;
-      break;
-    }
-  for (std::size_t i = lead;;) {
-    std::size_t len = 0;
-    decodeUTF8At(s, i, &len);
-    if (i + len > offset) return i;
-    i += len;
-  }
-}
-
 std::string substringWithUTF16Range(std::string_view s, std::size_t location, std::size_t length) {
   std::optional<std::size_t> begin = byteOffsetForUTF16Index(s, location);
   std::optional<std::size_t> end;

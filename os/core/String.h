@@ -20,10 +20,6 @@ std::size_t utf16Length(std::string_view s);
 std::optional<std::size_t> byteOffsetForUTF16Index(std::string_view s, std::size_t index);
 // UTF-16 index of the character holding byte `offset` (offsets past the end give utf16Length).
 std::size_t utf16IndexForByteOffset(std::string_view s, std::size_t offset);
-// Byte offset where the character (or invalid sequence) holding byte `offset` starts, found by
-// looking back a few bytes rather than decoding from the front; offsets at or past the end give
-// s.size().
-std::size_t characterStartForByteOffset(std::string_view s, std::size_t offset);
 
 // Substrings by UTF-16 range. Each boundary that falls inside a surrogate pair moves back to the
 // start of that character, so a code point is never split. A range beyond the end raises
