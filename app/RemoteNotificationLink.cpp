@@ -65,12 +65,17 @@ void RemoteNotificationLink::read() {
   std::vector<std::string> lines;
   std::size_t start = 0;
   for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n', start)) {
-    lines.push_back(buffer_.substr(start, end - start));
+    // The rest of an over-long line, up to its break, is part of that line, never a line of its own.
+    if (!droppingLine_ && end - start <= kLineLimit) lines.push_back(buffer_.substr(start, end - start));
+    droppingLine_ = false;
     start = end + 1;
   }
   buffer_.erase(0, start);
   for (const auto& line : lines) handle(line);
-  if (buffer_.size() > kLineLimit) buffer_.clear();
+  if (droppingLine_ || buffer_.size() > kLineLimit) {
+    buffer_.clear();
+    droppingLine_ = true;
+  }
   if (ended) close();
 }
 

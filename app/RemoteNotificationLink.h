@@ -35,5 +35,6 @@ class RemoteNotificationLink : public std::enable_shared_from_this<RemoteNotific
   std::weak_ptr<os::Application> app_;
   std::shared_ptr<os::TcpSocket> socket_;
   std::string buffer_;
+  bool droppingLine_ = false;  // inside a line longer than the limit, until its break
   std::size_t received_ = 0, delivered_ = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Deep equality of values for round-trip checks: os::Value's own ==, except that a NaN read back
-// equals the NaN written (IEEE comparison would call every round trip of one a loss).
+// equals the NaN written, as a number or as a date's seconds (IEEE comparison would call every
+// round trip of one a loss).
 #include <cmath>
 
 #include "os/core/Value.h"
@@ -9,6 +10,8 @@ namespace fuzz {
 
 inline bool sameValue(const os::Value& a, const os::Value& b) {
   if (a.isFloatingPoint() && b.isFloatingPoint() && std::isnan(a.doubleValue())) return std::isnan(b.doubleValue());
+  if (a.isDate() && b.isDate() && std::isnan(a.date()->timeIntervalSince1970()))
+    return std::isnan(b.date()->timeIntervalSince1970());
   if ((a.isArray() && b.isArray()) || (a.isSet() && b.isSet())) {
     const os::Array& x = a.isArray() ? *a.array() : *a.setMembers();
     const os::Array& y = b.isArray() ? *b.array() : *b.setMembers();

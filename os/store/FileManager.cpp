@@ -125,8 +125,13 @@ bool FileManager::writeData(const Data& data, const std::string& path, WriteOpti
   static std::atomic<unsigned> counter{0};
   std::string target = path;
   if (options.atomic) {
-    target = appendingPathComponent(parentOf(path), "." + lastComponent(path) + ".tmp." + std::to_string(::getpid()) +
-                                                        "." + std::to_string(counter++));
+    // The temporary name must fit where the target's name fits: it is unique by its suffix, so
+    // the part of the target's name it carries is cut to leave room.
+    constexpr std::size_t kLongestName = 255;
+    const std::string suffix = ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
+    std::string name = lastComponent(path);
+    if (1 + name.size() + suffix.size() > kLongestName) name.resize(kLongestName - 1 - suffix.size());
+    target = appendingPathComponent(parentOf(path), "." + name + suffix);
   }
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (options.atomic ? O_EXCL : 0);
   int fd = ::open(target.c_str(), flags, options.mode);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "os/core/String.h"
@@ -34,6 +35,38 @@ std::uint64_t readBE(const std::uint8_t* p, unsigned n) {
   std::uint64_t v = 0;
   for (unsigned i = 0; i < n; ++i) v = (v << 8) | p[i];
   return v;
+}
+
+// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real: binary
+// dates pass through it as stand-ins (each one's index in this table, as whole seconds) and the
+// real seconds since 2001 are put in place around it, so every date is kept whole.
+struct DateTable {
+  std::vector<double> seconds;
+  std::unordered_map<std::uint64_t, std::int32_t> indexOf;  // by the bits of the seconds
+};
+
+// Offsets of the date objects of a binary list whose trailer and offset table hold.
+std::vector<std::uint64_t> dateObjects(const Data& d) {
+  std::vector<std::uint64_t> out;
+  if (d.size() < 8 + 32) return out;
+  const std::uint8_t* t = d.data() + d.size() - 32;
+  unsigned offsetSize = t[6];
+  std::uint64_t count = readBE(t + 8, 8), tableOffset = readBE(t + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || tableOffset > d.size() - 32 ||
+      count > (d.size() - 32 - tableOffset) / offsetSize)
+    return out;
+  for (std::uint64_t i = 0; i < count; ++i) {
+    std::uint64_t at = readBE(d.data() + tableOffset + i * offsetSize, offsetSize);
+    if (at + 9 <= tableOffset && d[at] == 0x33) out.push_back(at);
+  }
+  return out;
+}
+
+double readDouble(const std::uint8_t* p) { return std::bit_cast<double>(readBE(p, 8)); }
+
+void writeDouble(std::uint8_t* p, double value) {
+  auto bits = std::bit_cast<std::uint64_t>(value);
+  for (int b = 0; b < 8; ++b) p[b] = static_cast<std::uint8_t>(bits >> (56 - 8 * b));
 }
 
 // Checks the binary layout before the library sees it: the library trusts offsets less than it
@@ -236,7 +269,7 @@ bool validateXML(const Data& d, std::string& why) {
   return true;
 }
 
-std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
+std::optional<Value> toValue(plist_t node, int depth, const DateTable* dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "property list nested too deeply";
     return std::nullopt;
@@ -278,14 +311,17 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
+      if (dates) {
+        if (sec < 0 || static_cast<std::size_t>(sec) >= dates->seconds.size() || usec != 0) {
+          why = "malformed date in binary property list";
+          return std::nullopt;
+        }
+        return Value(Date::fromTimeIntervalSinceReferenceDate(dates->seconds[static_cast<std::size_t>(sec)]));
+      }
       // The library truncates the seconds towards zero and hands out the fraction without its sign
       // (a date less than a second before 2001 therefore reads a little late).
       double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
-      double seconds = sec < 0 ? sec - fraction : sec + fraction;
-      // A stored date beyond the library's range comes back with its seconds saturated, and the
-      // fraction would then carry it below the earliest date the list can be written with.
-      seconds = std::max(seconds, static_cast<double>(std::numeric_limits<std::int32_t>::min()));
-      return Value(Date::fromTimeIntervalSinceReferenceDate(seconds));
+      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
     }
     case PLIST_UID: {
       std::uint64_t v = 0;
@@ -303,7 +339,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
         plist_t item = nullptr;
         plist_array_next_item(node, it, &item);
         if (!item) break;
-        auto v = toValue(item, depth + 1, why);
+        auto v = toValue(item, depth + 1, dates, why);
         if (!v) {
           std::free(it);
           return std::nullopt;
@@ -327,7 +363,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
         }
         std::string k = key ? key : "";
         std::free(key);
-        auto v = isValidUTF8(k) ? toValue(item, depth + 1, why) : std::nullopt;
+        auto v = isValidUTF8(k) ? toValue(item, depth + 1, dates, why) : std::nullopt;
         if (!v) {
           if (why.empty()) why = "property list key is not valid text";
           std::free(it);
@@ -344,7 +380,7 @@ std::optional<Value> toValue(plist_t node, int depth, std::string& why) {
   }
 }
 
-plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
+plist_t fromValue(const Value& v, int depth, bool uids, DateTable* dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "value nested too deeply";
     return nullptr;
@@ -376,6 +412,20 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
     }
     case Value::Type::Date: {
       double r = v.date()->timeIntervalSinceReferenceDate();
+      if (dates) {
+        const auto bits = std::bit_cast<std::uint64_t>(r);
+        auto found = dates->indexOf.find(bits);
+        if (found == dates->indexOf.end()) {
+          if (dates->seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+            why = "too many dates for one property list";
+            return nullptr;
+          }
+          found = dates->indexOf.emplace(bits, static_cast<std::int32_t>(dates->seconds.size())).first;
+          dates->seconds.push_back(r);
+        }
+        return plist_new_date(found->second, 0);
+      }
+      // XML writes whole seconds through the library, within its range.
       double sec = std::floor(r);
       if (!(sec >= std::numeric_limits<std::int32_t>::min() && sec <= std::numeric_limits<std::int32_t>::max())) {
         why = "date out of the range a property list can hold here";
@@ -393,7 +443,7 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
     case Value::Type::Set: {
       plist_t a = plist_new_array();
       for (const Value& item : v.isArray() ? *v.array() : *v.setMembers()) {
-        plist_t child = fromValue(item, depth + 1, uids, why);
+        plist_t child = fromValue(item, depth + 1, uids, dates, why);
         if (!child) {
           plist_free(a);
           return nullptr;
@@ -408,7 +458,7 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
       }
       plist_t dict = plist_new_dict();
       for (const auto& [key, item] : *v.dictionary()) {
-        plist_t child = fromValue(item, depth + 1, uids, why);
+        plist_t child = fromValue(item, depth + 1, uids, dates, why);
         if (!child || key.find('\0') != std::string::npos || !isValidUTF8(key)) {
           if (child) plist_free(child);
           if (why.empty()) why = "a property list key must be valid UTF-8 without a NUL character";
@@ -423,39 +473,29 @@ plist_t fromValue(const Value& v, int depth, bool uids, std::string& why) {
   return nullptr;
 }
 
-// What a binary date's stored seconds read as here, in whole microseconds: the library cuts the
-// seconds and then the microseconds towards zero.
-std::int64_t readMicroseconds(double stored) {
-  double sec = std::trunc(stored);
-  double usec = std::trunc(std::fabs(stored - sec) * 1e6);
-  return static_cast<std::int64_t>(sec) * 1000000 + static_cast<std::int64_t>(sec < 0 ? -usec : usec);
+// Puts the real seconds in place of the stand-ins the library wrote; false when a date object
+// holds anything else.
+bool placeDates(Data& d, const DateTable& dates) {
+  for (std::uint64_t at : dateObjects(d)) {
+    double stored = readDouble(d.data() + at + 1);
+    if (!(stored >= 0 && stored < static_cast<double>(dates.seconds.size())) || stored != std::floor(stored))
+      return false;
+    writeDouble(d.data() + at + 1, dates.seconds[static_cast<std::size_t>(stored)]);
+  }
+  return true;
 }
 
-// The library writes a date as the double nearest to its seconds and microseconds, which may lie
-// just inside the microsecond meant; read back, it would come out a microsecond short (and lose
-// another with every save). Each date in a written binary list is moved to the nearest double
-// that reads back as the microsecond meant.
-void settleDates(Data& d) {
-  if (d.size() < 8 + 32) return;
-  const std::uint8_t* t = d.data() + d.size() - 32;
-  unsigned offsetSize = t[6];
-  std::uint64_t count = readBE(t + 8, 8), tableOffset = readBE(t + 24, 8);
-  if (offsetSize < 1 || offsetSize > 8 || tableOffset > d.size() - 32 ||
-      count > (d.size() - 32 - tableOffset) / offsetSize)
-    return;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    std::uint64_t at = readBE(d.data() + tableOffset + i * offsetSize, offsetSize);
-    if (at + 9 > tableOffset || d[at] != 0x33) continue;
-    double stored = std::bit_cast<double>(readBE(d.data() + at + 1, 8));
-    if (!std::isfinite(stored)) continue;
-    const auto meant = static_cast<std::int64_t>(std::llround(stored * 1e6));
-    double settled = stored;
-    const double away = std::signbit(stored) ? -HUGE_VAL : HUGE_VAL;
-    for (int step = 0; step < 64 && readMicroseconds(settled) != meant; ++step) settled = std::nextafter(settled, away);
-    if (readMicroseconds(settled) != meant) continue;
-    auto bits = std::bit_cast<std::uint64_t>(settled);
-    for (int b = 0; b < 8; ++b) d[at + 1 + b] = static_cast<std::uint8_t>(bits >> (56 - 8 * b));
+// The list with each date object's seconds taken into the table and replaced by a stand-in the
+// library reads whole; nullopt when the list holds no dates.
+std::optional<Data> takeDates(const Data& d, DateTable& dates) {
+  auto objects = dateObjects(d);
+  if (objects.empty()) return std::nullopt;
+  Data copy = d;
+  for (std::uint64_t at : objects) {
+    writeDouble(copy.data() + at + 1, static_cast<double>(dates.seconds.size()));
+    dates.seconds.push_back(readDouble(d.data() + at + 1));
   }
+  return copy;
 }
 
 }  // namespace
@@ -492,9 +532,17 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
+  DateTable dates;
+  std::optional<Data> standIns = binary ? takeDates(data, dates) : std::nullopt;
+  // A hostile list may lay a date over the bytes of another object, which the stand-in changes.
+  if (standIns && !validateBinary(*standIns, why)) {
+    fail(error, kPropertyListReadCorruptError, why);
+    return std::nullopt;
+  }
+  const Data& given = standIns ? *standIns : data;
   plist_t raw = nullptr;
-  const char* bytes = reinterpret_cast<const char*>(data.data());
-  auto len = static_cast<std::uint32_t>(data.size());
+  const char* bytes = reinterpret_cast<const char*>(given.data());
+  auto len = static_cast<std::uint32_t>(given.size());
   if (binary) plist_from_bin(bytes, len, &raw);
   else plist_from_xml(bytes, len, &raw);
   PlistPtr root(raw);
@@ -502,7 +550,7 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     fail(error, kPropertyListReadCorruptError, binary ? "malformed binary property list" : "not a property list");
     return std::nullopt;
   }
-  auto value = toValue(root.get(), 0, why);
+  auto value = toValue(root.get(), 0, binary ? &dates : nullptr, why);
   if (!value) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
@@ -513,7 +561,9 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
 
 std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat format, Error* error, bool writeUIDs) {
   std::string why;
-  PlistPtr root(fromValue(value, 0, writeUIDs, why));
+  DateTable dates;
+  const bool binary = format == PropertyListFormat::Binary;
+  PlistPtr root(fromValue(value, 0, writeUIDs, binary ? &dates : nullptr, why));
   if (!root) {
     fail(error, kPropertyListWriteInvalidError, why);
     return std::nullopt;
@@ -529,7 +579,10 @@ std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat f
   Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
   if (format == PropertyListFormat::Binary) plist_to_bin_free(out);
   else plist_to_xml_free(out);
-  if (format == PropertyListFormat::Binary) settleDates(result);
+  if (binary && !placeDates(result, dates)) {
+    fail(error, kPropertyListWriteInvalidError, "the dates of the property list could not be written");
+    return std::nullopt;
+  }
   return result;
 }
 

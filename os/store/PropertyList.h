@@ -2,8 +2,9 @@
 // Property lists (XML and binary) to and from os::Value.
 //
 // A property list has no null, so writing a null is an error; a set is written as an array. Integers
-// read back as signed 64-bit numbers (type code 'q'), reals as doubles. Dates must lie within about
-// 68 years of 2001 to be written. A keyed archive's reference (UID) reads as the one-entry dictionary
+// read back as signed 64-bit numbers (type code 'q'), reals as doubles. A binary list keeps every
+// date whole (its seconds since 2001 as a 64-bit real); XML keeps whole seconds, and only of dates
+// within about 68 years of 2001. A keyed archive's reference (UID) reads as the one-entry dictionary
 // {kPropertyListUIDKey: n}; writing turns such a dictionary back into a reference only when asked to.
 #include <cstdint>
 #include <optional>

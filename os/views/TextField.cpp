@@ -8,6 +8,34 @@
 
 namespace os {
 
+namespace {
+
+bool isContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Byte offset where the character (or invalid sequence) holding byte `offset` starts, found by
+// looking back a few bytes rather than decoding from the front.
+std::size_t characterStart(std::string_view s, std::size_t offset) {
+  if (offset >= s.size()) return s.size();
+  // Any other byte always starts a character: no sequence takes it in after its first byte.
+  if (!isContinuationByte(s[offset])) return offset;
+  // A first byte takes at most three continuation bytes, so one further back than that leaves
+  // `offset` standing alone.
+  std::size_t lead = offset;
+  for (std::size_t back = 1; back <= 3 && back <= offset; ++back)
+    if (!isContinuationByte(s[offset - back])) {
+      lead = offset - back;
+      break;
+    }
+  for (std::size_t i = lead;;) {
+    std::size_t len = 0;
+    decodeUTF8At(s, i, &len);
+    if (i + len > offset) return i;
+    i += len;
+  }
+}
+
+}  // namespace
+
 TextRange lastCharacterRange(const std::string& text) {
   std::size_t len = utf16Length(text);
   if (len == 0) return TextRange{0, 0};
@@ -27,15 +55,27 @@ std::optional<std::string> replacingUTF16Range(const std::string& text, TextRang
 
 bool replaceUTF16RangeInPlace(std::string& text, std::size_t& units, TextRange range, const std::string& replacement) {
   if (range.location > units || range.length > units - range.location) return false;
-  if (range.length == 0 && range.location == units) {
-    text += replacement;
-  } else {
-    auto start = byteOffsetForUTF16Index(text, range.location);
-    auto end = byteOffsetForUTF16Index(text, range.location + range.length);
-    if (!start || !end) return false;
-    text.replace(*start, *end - *start, replacement);
+  std::size_t start = text.size(), end = text.size();
+  if (range.length != 0 || range.location != units) {
+    auto from = byteOffsetForUTF16Index(text, range.location);
+    auto to = byteOffsetForUTF16Index(text, range.location + range.length);
+    if (!from || !to) return false;
+    start = *from;
+    end = *to;
   }
-  units = units - range.length + utf16Length(replacement);
+  // What the edit really changes in units: a range edge inside a surrogate pair takes the whole
+  // character, and bytes typed in pieces join the bytes beside them into one character. Only a
+  // window around the edit is counted before and after: characters starting four bytes or more
+  // before it decode as they did, and so does everything from a character start after it.
+  const std::size_t windowStart = characterStart(text, start >= 4 ? start - 4 : 0);
+  std::size_t windowEnd = end;
+  while (windowEnd < text.size() && windowEnd < end + 3 && isContinuationByte(text[windowEnd]))
+    ++windowEnd;
+  const std::size_t before = utf16Length(std::string_view(text).substr(windowStart, windowEnd - windowStart));
+  if (start == text.size()) text += replacement;
+  else text.replace(start, end - start, replacement);
+  const std::size_t newWindowEnd = windowEnd - (end - start) + replacement.size();
+  units = units - before + utf16Length(std::string_view(text).substr(windowStart, newWindowEnd - windowStart));
   return true;
 }
 

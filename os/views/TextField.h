@@ -110,8 +110,9 @@ TextRange lastCharacterRange(const std::string& text);
 // The text with a UTF-16 range replaced; nullopt when the range lies outside the text.
 std::optional<std::string> replacingUTF16Range(const std::string& text, TextRange range, const std::string& replacement);
 // The same in place, given the text's UTF-16 length (`units`, updated): a replacement at the end
-// (a character typed) is appended without copying the text or counting it again. False, with
-// nothing changed, when the range lies outside the text.
+// (a character typed) is appended without copying the text, and `units` moves by what the edit
+// really changed, counted over the edit and a few bytes either side, never over the whole text.
+// False, with nothing changed, when the range lies outside the text.
 bool replaceUTF16RangeInPlace(std::string& text, std::size_t& units, TextRange range, const std::string& replacement);
 
 }  // namespace os

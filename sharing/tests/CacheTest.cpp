@@ -1,3 +1,4 @@
+#include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
@@ -91,6 +92,44 @@ TEST_F(CacheTest, AnyKeyKeepsTheIndexWritableAndTheFolderWhole) {
   EXPECT_FALSE(third.dataForKey(""));
   EXPECT_FALSE(files.fileExistsAtPath(directory() + "/%"));
   EXPECT_EQ(third.dataForKey("after"), os::dataFromString("after"));
+}
+
+// A key whose escaped name fits a file name keeps it, however near the limit, through any number
+// of writes; a longer one goes by a digest of fixed length. Either is read back at once and after
+// a restart.
+TEST_F(CacheTest, KeysOfAnyLengthAreStoredAndReadBack) {
+  std::string chinese;
+  for (int i = 0; i < 28; ++i) chinese += "军";
+  const std::string near(241, 'k'), longest(255, 'n'), ff(85, '\xff');
+  const std::vector<std::string> keys = {near, longest, ff, chinese, chinese + "事", std::string(300, 'a'),
+                                         std::string(301, 'a'), "http://img.example/" + std::string(400, 'p') + ".png"};
+  auto cache = std::make_shared<OBCache>(directory());
+  for (const auto& key : keys) cache->setData(os::dataFromString("first " + key), key);
+  cache->waitUntilWritten();
+  for (const auto& key : keys) EXPECT_EQ(cache->dataForKey(key), os::dataFromString("first " + key)) << key.size();
+  EXPECT_EQ(cache->pathForKey(near), directory() + "/" + near);
+  EXPECT_EQ(cache->pathForKey(longest), directory() + "/" + longest);
+  EXPECT_EQ(cache->pathForKey(ff), directory() + "/" + os::replaceAll(std::string(85, 'x'), "x", "%FF"));
+  const std::string digest = cache->pathForKey(std::string(300, 'a')).substr(directory().size() + 1);
+  EXPECT_EQ(digest.size(), 42u);
+  EXPECT_TRUE(digest.starts_with("%%"));
+  EXPECT_TRUE(OBCache::isFileName(digest));
+  EXPECT_NE(cache->pathForKey(std::string(301, 'a')), cache->pathForKey(std::string(300, 'a')));
+
+  // A thousand writes later, each reaching the disk, the long names are still written.
+  for (int i = 0; i < 1000; ++i) {
+    cache->setData(os::dataFromString(std::to_string(i)), "counter");
+    cache->waitUntilWritten();
+  }
+  for (const auto& key : keys) cache->setData(os::dataFromString("second " + key), key);
+  cache->waitUntilWritten();
+  for (const auto& key : keys) EXPECT_EQ(cache->dataForKey(key), os::dataFromString("second " + key)) << key.size();
+  EXPECT_TRUE(cache->saveCacheDictionary());
+  cache.reset();
+
+  OBCache reopened(directory());
+  for (const auto& key : keys) EXPECT_EQ(reopened.dataForKey(key), os::dataFromString("second " + key)) << key.size();
+  EXPECT_EQ(reopened.dataForKey("counter"), os::dataFromString("999"));
 }
 
 // A store from before the index listed file names: its index lists the keys themselves, its files

@@ -31,6 +31,9 @@
 #include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
+#include "sharing/service/OBSUserManager.h"
+#include "sharing/service/OBSocialAccountEntity.h"
+#include "sharing/widgets/OBCache.h"
 #include "sharing/tests/ServiceFixture.h"
 
 namespace {
@@ -230,6 +233,43 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   // One request at a time: once a later one is answered, the account list's answer was handled.
   ASSERT_TRUE(perform(16));
   EXPECT_EQ(codes.size(), 3u);
+}
+
+// A token whose expires_in is "0" never expires: the account keeps the distant future, and the
+// accounts saved with it read back from disk with that date.
+TEST_F(QQHandlerTest, ANeverExpiringTokenIsSavedAndReadBackWithItsDate) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  std::vector<int> codes;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+      nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+  os::RunLoop::main()->runUntilIdle();
+  qq_->generalPasteboard()->setData(
+      os::KeyedArchiver::archivedData(os::Value(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", "0"}})),
+      "com.velmora." + kReplyScheme);
+  qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
+  ASSERT_TRUE(settle([&] { return !codes.empty(); }));
+  EXPECT_EQ(codes.back(), 200);
+  auto account = OBSUserManager::shareInstance()->accountForPlatform("qq");
+  ASSERT_TRUE(account && account->expirationDate);
+  EXPECT_EQ(*account->expirationDate, os::Date::distantFuture());
+
+  auto cache = OBCache::currentCache();
+  cache->waitUntilWritten();
+  ASSERT_TRUE(cache->saveCacheDictionary());
+  OBCache reopened(cache->directory());
+  auto bytes = reopened.dataForKey("OBSocialAccountEntity");
+  ASSERT_TRUE(bytes);
+  os::ArchiveClassRegistry registry;
+  OBSocialAccountEntity::addToRegistry(registry);
+  auto saved = os::KeyedUnarchiver::unarchiveObject(*bytes, registry);
+  ASSERT_TRUE(saved && saved->entries());
+  std::shared_ptr<OBSocialAccountEntity> qq;
+  for (const auto& [name, entry] : *saved->entries())
+    if (name == "qq") qq = entry.objectAs<OBSocialAccountEntity>();
+  ASSERT_TRUE(qq && qq->expirationDate);
+  EXPECT_EQ(*qq->expirationDate, os::Date::distantFuture());
+  EXPECT_EQ(qq->accessToken, std::optional<std::string>("TOK"));
 }
 
 // A music or a video resource goes to QQ as its own kind of link, the resource's address as the

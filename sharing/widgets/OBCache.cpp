@@ -2,6 +2,7 @@
 
 #include "os/core/Log.h"
 #include "os/core/String.h"
+#include "os/crypto/Digest.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/runtime/DispatchQueue.h"
@@ -21,6 +22,18 @@ constexpr double kSaveDelay = 0.3;
 // be written. The empty key gets "%", which no other key escapes to.
 constexpr const char* kFileNameCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 constexpr const char* kEmptyKeyFileName = "%";
+// The longest name a folder entry may have. A key whose escaped name is longer goes by "%%" and
+// the SHA-1 of the key in hexadecimal: "%%" starts no escaped name, so no other key takes it.
+constexpr std::size_t kLongestFileName = 255;
+constexpr const char* kDigestPrefix = "%%";
+constexpr std::size_t kDigestHexLength = 40;
+
+bool isDigestName(const std::string& name) {
+  if (name.size() != 2 + kDigestHexLength || !name.starts_with(kDigestPrefix)) return false;
+  for (std::size_t i = 2; i < name.size(); ++i)
+    if (!((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))) return false;
+  return true;
+}
 
 struct SharedCache {
   std::shared_ptr<OBCache> cache;
@@ -55,11 +68,14 @@ OBCache::~OBCache() {
 
 std::string OBCache::fileNameForKey(const std::string& key) {
   if (key.empty()) return kEmptyKeyFileName;
-  return os::percentEscape(key, kFileNameCharacters);
+  std::string escaped = os::percentEscape(key, kFileNameCharacters);
+  // Names that fit stay as earlier versions wrote them, so their files are still found.
+  if (escaped.size() <= kLongestFileName) return escaped;
+  return kDigestPrefix + os::sha1Hex(key);
 }
 
 bool OBCache::isFileName(const std::string& name) {
-  if (name == kEmptyKeyFileName) return true;
+  if (name == kEmptyKeyFileName || isDigestName(name)) return true;
   auto key = os::percentUnescapeBytes(name);
   return key && !key->empty() && fileNameForKey(*key) == name;
 }

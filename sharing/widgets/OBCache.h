@@ -67,7 +67,8 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   static os::Dictionary readIndex(const os::Data& bytes);
 
   // The name of an entry's file, which the index lists: never empty, ASCII letters, digits, "-",
-  // "_" and "%" escapes only, one name per key.
+  // "_" and "%" escapes only, one name per key. A key whose escaped name would be too long for a
+  // file name gets "%%" and the key's SHA-1 in hexadecimal instead.
   static std::string fileNameForKey(const std::string& key);
   static bool isFileName(const std::string& name);
   // The file an entry lives in.

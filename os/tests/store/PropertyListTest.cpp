@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 #include <plist/plist.h>
 
+#include <bit>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "os/crypto/Random.h"
 #include "os/store/FileManager.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/TestSandbox.h"
 
@@ -78,7 +80,10 @@ TEST_P(StorePropertyList, SetsBecomeArraysAndNullIsRefused) {
   EXPECT_EQ(error.domain, kPropertyListErrorDomain);
   EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
   EXPECT_FALSE(PropertyList::write(Value(std::string("a\0b", 3)), GetParam(), &error));
-  EXPECT_FALSE(PropertyList::write(Value(Date::distantFuture()), GetParam(), &error));
+  // XML holds dates only within the library's seconds; a binary list holds any (below).
+  if (GetParam() == PropertyListFormat::XML) {
+    EXPECT_FALSE(PropertyList::write(Value(Date::distantFuture()), GetParam(), &error));
+  }
 }
 
 TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
@@ -104,23 +109,72 @@ TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
   }
 }
 
-// A binary date far outside what the library holds (its seconds saturate) still reads as a date
-// that can be written back: a damaged list read from disk must not become one that cannot be saved.
-TEST(StorePropertyListDates, ADateBeyondTheLibrarysRangeReadsAsOneThatCanBeWritten) {
-  for (std::uint64_t bits : {0xc887928792930000ull, 0x4887928792930000ull, 0xc1e0000000100000ull}) {
-    Data list = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x33};
-    for (int shift = 56; shift >= 0; shift -= 8) list.push_back(static_cast<std::uint8_t>(bits >> shift));
-    list.push_back(8);  // the offset table: the one object at byte 8
-    const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1,
-                                      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 17};
-    list.insert(list.end(), trailer, trailer + 32);
+// A one-object binary list holding a date of the given seconds since 2001, as bits of a double.
+Data oneDateList(std::uint64_t bits) {
+  Data list = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x33};
+  for (int shift = 56; shift >= 0; shift -= 8) list.push_back(static_cast<std::uint8_t>(bits >> shift));
+  list.push_back(8);  // the offset table: the one object at byte 8
+  const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 1,
+                                    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 17};
+  list.insert(list.end(), trailer, trailer + 32);
+  return list;
+}
+
+// A binary list holds a date as a 64-bit real of seconds since 2001: every date is written and
+// read back whole, however far from 2001 (a token that never expires lies in the year 4001).
+TEST(StorePropertyListDates, BinaryListsKeepEveryDateWhole) {
+  const Date in2100 = Date::fromTimeIntervalSince1970(4102444800);  // 2100-01-01 00:00:00 UTC
+  const Date dates[] = {in2100,
+                        Date::distantFuture(),
+                        Date::distantPast(),
+                        Date::fromTimeIntervalSinceReferenceDate(2147483648.0),  // just past the library's seconds
+                        Date::fromTimeIntervalSinceReferenceDate(-2147483649.5),
+                        Date::fromTimeIntervalSince1970(4102444800.125),
+                        Date::fromTimeIntervalSinceReferenceDate(386000000.099988),
+                        Date::fromTimeIntervalSinceReferenceDate(-0.25),
+                        Date::fromTimeIntervalSinceReferenceDate(1e300)};
+  Array list;
+  for (const Date& d : dates) list.emplace_back(d);
+  // The same date twice, and dates beside other reals and inside nested collections.
+  Value value(Dictionary{{"dates", Value(list)},
+                         {"again", Value(Array{Value(in2100), Value(4102444800.0), Value(Dictionary{{"when", Value(in2100)}})})}});
+  auto written = PropertyList::write(value, PropertyListFormat::Binary);
+  ASSERT_TRUE(written);
+  auto back = PropertyList::read(*written);
+  ASSERT_TRUE(back);
+  expectSame(value, *back);
+  for (std::size_t i = 0; i < std::size(dates); ++i)
+    EXPECT_EQ((*back)["dates"].at(i).date()->timeIntervalSinceReferenceDate(), dates[i].timeIntervalSinceReferenceDate()) << i;
+
+  // On disk: the big-endian double of the seconds since 2001.
+  auto one = PropertyList::write(Value(in2100), PropertyListFormat::Binary);
+  ASSERT_TRUE(one);
+  EXPECT_EQ(*one, oneDateList(std::bit_cast<std::uint64_t>(3124137600.0)));
+  // A list written elsewhere reads as the date it holds, not one in another century.
+  auto read = PropertyList::read(oneDateList(std::bit_cast<std::uint64_t>(Date::distantFuture().timeIntervalSinceReferenceDate())));
+  ASSERT_TRUE(read && read->date());
+  EXPECT_EQ(*read->date(), Date::distantFuture());
+
+  // Through a keyed archive, as an account keeps its token's expiry.
+  auto archive = KeyedArchiver::archivedData(ArchiveItem(Value(Dictionary{{"in2100", Value(in2100)}, {"never", Value(Date::distantFuture())}})));
+  ASSERT_TRUE(archive);
+  auto unarchived = KeyedUnarchiver::unarchiveValue(*archive);
+  ASSERT_TRUE(unarchived);
+  EXPECT_EQ(*(*unarchived)["in2100"].date(), in2100);
+  EXPECT_EQ(*(*unarchived)["never"].date(), Date::distantFuture());
+}
+
+// Whatever seconds a binary date holds, even ones no clock reaches, read back and are written
+// again as they were.
+TEST(StorePropertyListDates, AnyStoredBinaryDateIsWrittenBackAsItWas) {
+  for (std::uint64_t bits : {0xc887928792930000ull, 0x4887928792930000ull, 0xc1e0000000100000ull, 0x7ff0000000000000ull}) {
+    const Data list = oneDateList(bits);
     auto read = PropertyList::read(list);
     ASSERT_TRUE(read && read->isDate()) << std::hex << bits;
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(read->date()->timeIntervalSinceReferenceDate()), bits);
     auto written = PropertyList::write(*read, PropertyListFormat::Binary);
     ASSERT_TRUE(written) << std::hex << bits;
-    auto again = PropertyList::read(*written);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(*again, *read) << std::hex << bits;
+    EXPECT_EQ(*written, list) << std::hex << bits;
   }
 }
 
@@ -263,6 +317,14 @@ TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {
   auto ok = PropertyList::read(dataFromString("<plist><string>a&#10;&#x41;</string></plist>"));
   ASSERT_TRUE(ok);
   EXPECT_EQ(*ok->string(), "a\nA");
+  // A date laid over the text of a string: the date's seconds pass the library as a stand-in,
+  // which must not put NUL characters into the text.
+  Data overlaid{'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x59, 0x33, 'A', 'A', 'A', 'A', 'A', 'A', 'A', 'A',
+                0xA2, 0, 1, 8, 9, 18};
+  const std::uint8_t trailer[32] = {0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 3,
+                                    0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 21};
+  overlaid.insert(overlaid.end(), trailer, trailer + 32);
+  expectRefused(overlaid, "date over the text of a string");
 }
 
 // What reads must write back as itself; text that is not UTF-8 could not, so it is refused on

@@ -135,6 +135,21 @@ TEST_F(StoreFileManager, WritesReadsAppendsAndReportsErrnoErrors) {
   EXPECT_EQ(error.code, EISDIR);
 }
 
+// The temporary file of an atomic write fits wherever its target's name fits, the longest one
+// included, and leaves nothing behind.
+TEST_F(StoreFileManager, AtomicWritesTakeTheLongestNames) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  for (std::size_t length : {200u, 241u, 250u, 255u}) {
+    const std::string file = dir + "/" + std::string(length, 'n');
+    for (std::uint8_t round = 0; round < 3; ++round) {
+      Error error;
+      ASSERT_TRUE(fm().writeData(Data{round}, file, {}, &error)) << length << ": " << error.localizedDescription();
+      EXPECT_EQ(fm().contentsAtPath(file), Data{round});
+    }
+  }
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), 4u);
+}
+
 TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
   fm().createDirectoryAtPath(dir + "/tree/sub", true);
   fm().createDirectoryAtPath(dir + "/tree/.hidden", true);

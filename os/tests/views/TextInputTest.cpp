@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "os/runtime/NotificationCenter.h"
 #include "os/views/Application.h"
 #include "os/views/Switch.h"
@@ -64,9 +66,10 @@ TEST_F(TextInputTest, TypingAsksTheDelegateInUTF16RangesAndPostsChanges) {
   EXPECT_EQ(field->text(), "军事");
   EXPECT_EQ(limit->ranges.back(), (TextRange{2, 2}));
 
-  // Code sets the text without asking anyone.
-  field->setText("a long text from code");
-  EXPECT_EQ(field->text(), "a long text from code");
+  // Code sets the text without asking anyone, and the kept length follows it.
+  field->setText("a long text from code 军事😀");
+  EXPECT_EQ(field->text(), "a long text from code 军事😀");
+  EXPECT_EQ(field->textLength(), 26u);
 
   EXPECT_FALSE(TouchDriver::pressReturn());  // the delegate answered no
   EXPECT_EQ(limit->returns, 1);
@@ -141,6 +144,69 @@ TEST_F(TextInputTest, EditingBeginsAndEndsWithNotificationsAndControlEvents) {
   // A disabled field never takes the keyboard.
   field->setEnabled(false);
   EXPECT_FALSE(field->becomeFirstResponder());
+}
+
+// The length a field keeps is what its text measures after every edit: edges inside a surrogate
+// pair take the whole character, and bytes typed in pieces join those beside them.
+TEST_F(TextInputTest, TheKeptLengthIsTheTextsWhateverTheEdit) {
+  auto field = makeView<TextField>(Rect(10, 10, 200, 30));
+  auto limit = std::make_shared<Limit>();
+  limit->max = 100;
+  field->setDelegate(limit);
+  window->addSubview(field);
+  field->setText("a😀b");
+  ASSERT_TRUE(field->replaceCharactersInRange(TextRange{2, 1}, ""));
+  EXPECT_EQ(field->text(), "ab");
+  EXPECT_EQ(field->textLength(), 2u);
+  // The next character typed goes at the real end, and the delegate is told so.
+  ASSERT_TRUE(field->insertText("c"));
+  EXPECT_EQ(limit->ranges.back(), (TextRange{2, 0}));
+  EXPECT_EQ(field->text(), "abc");
+
+  auto view = makeView<TextView>(Rect(10, 60, 200, 100));
+  window->addSubview(view);
+  ASSERT_TRUE(view->insertText("\xE4\xB8"));
+  ASSERT_TRUE(view->insertText("\xAD"));
+  EXPECT_EQ(view->text(), "中");
+  EXPECT_EQ(view->textLength(), 1u);
+  // Bytes that join the ones after them, and a removal that brings two pieces together.
+  view->setText("x\xAD");
+  ASSERT_TRUE(view->replaceCharactersInRange(TextRange{1, 0}, "\xE4\xB8"));
+  EXPECT_EQ(view->text(), "x中");
+  EXPECT_EQ(view->textLength(), 2u);
+  view->setText("\xE4\xB8" "a" "\xAD");
+  ASSERT_TRUE(view->replaceCharactersInRange(TextRange{1, 1}, ""));
+  EXPECT_EQ(view->text(), "中");
+  EXPECT_EQ(view->textLength(), 1u);
+
+  // Random edits of text made of whole and broken characters, in both kinds of input.
+  const std::string pieces[] = {"a", "军", "😀", "\xE4", "\xB8", "\xAD", "\xF0\x9F", "\x98\x80", "\xFF", "\xC3", ""};
+  std::mt19937 random(7);
+  auto piece = [&] {
+    std::string out;
+    for (int n = static_cast<int>(random() % 4); n > 0; --n) out += pieces[random() % std::size(pieces)];
+    return out;
+  };
+  field->setText("");
+  view->setText("");
+  for (int step = 0; step < 3000; ++step) {
+    const std::string replacement = piece();
+    for (bool inField : {true, false}) {
+      const std::size_t length = inField ? field->textLength() : view->textLength();
+      const std::size_t at = random() % (length + 1);
+      const TextRange range{at, random() % (length - at + 1)};
+      const std::string before = inField ? field->text() : view->text();
+      if (inField) ASSERT_TRUE(field->replaceCharactersInRange(range, replacement));
+      else ASSERT_TRUE(view->replaceCharactersInRange(range, replacement));
+      const std::string& text = inField ? field->text() : view->text();
+      ASSERT_EQ(text, *replacingUTF16Range(before, range, replacement));
+      ASSERT_EQ(inField ? field->textLength() : view->textLength(), utf16Length(text))
+          << "step " << step << ": " << escapeControlCharacters(before) << " {" << range.location << ", "
+          << range.length << "} <- " << escapeControlCharacters(replacement);
+    }
+    if (field->text().size() > 200) field->setText(field->text().substr(100));
+    if (view->text().size() > 200) view->setText(view->text().substr(100));
+  }
 }
 
 }  // namespace
