@@ -63,25 +63,28 @@ std::optional<os::Dictionary> readArchivedDictionary(const std::optional<os::Dat
 
 std::optional<os::Data> archive(const os::Dictionary& data) { return os::KeyedArchiver::archivedData(os::Value(data)); }
 
-// A string or number of whole seconds; anything else (a word, a fraction, a stray character) is
-// no value at all.
-std::optional<long long> wholeSeconds(const os::Value* v) {
+// A number of seconds, or a text that starts with one ("120.5", "3600abc"); a word, a value beyond
+// the integer's range (1e300) or one that is no number at all (inf, NaN) is no value.
+std::optional<double> secondsValue(const os::Value* v) {
   if (!v) return std::nullopt;
-  if (v->isNumber() && !v->isFloatingPoint()) return v->intValue();
+  if (v->isNumber() && !v->isFloatingPoint()) return static_cast<double>(v->intValue());
+  double d = 0;
   if (v->isNumber()) {
-    const double d = v->doubleValue();
-    // Only a finite value inside the integer's range may be converted; 1e300, inf or NaN are no
-    // number of seconds at all.
-    constexpr double kLimit = 9223372036854775808.0;  // 2^63
-    if (!std::isfinite(d) || d >= kLimit || d < -kLimit || d != std::trunc(d)) return std::nullopt;
-    return static_cast<long long>(d);
+    d = v->doubleValue();
+  } else {
+    const std::string* s = v->string();
+    if (!s) return std::nullopt;
+    const char* begin = s->data();
+    const char* end = begin + s->size();
+    while (begin != end && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
+    if (begin != end && *begin == '+') ++begin;
+    auto [stop, ec] = std::from_chars(begin, end, d, std::chars_format::fixed | std::chars_format::scientific);
+    if (ec != std::errc() || stop == begin) return std::nullopt;
   }
-  const std::string* s = v->string();
-  if (!s || s->empty()) return std::nullopt;
-  long long n = 0;
-  auto [end, ec] = std::from_chars(s->data(), s->data() + s->size(), n);
-  if (ec != std::errc() || end != s->data() + s->size()) return std::nullopt;
-  return n;
+  // Only a finite value inside the integer's range counts as a number of seconds.
+  constexpr double kLimit = 9223372036854775808.0;  // 2^63
+  if (!std::isfinite(d) || d >= kLimit || d <= -kLimit) return std::nullopt;
+  return d;
 }
 
 std::optional<std::string> text(const os::Dictionary& d, const char* key) {
@@ -102,10 +105,11 @@ std::shared_ptr<APIResponse> unarchiveResponse(const os::Dictionary& reply) {
 
 os::Date VelmoraExpiryDate(const os::Value* expiresIn) {
   const os::Date now = os::Date::now();
-  const auto seconds = wholeSeconds(expiresIn);
+  const auto seconds = secondsValue(expiresIn);
   if (!seconds) return now.addingTimeInterval(kOpenApiDefaultExpiry);
   if (*seconds == 0) return os::Date::distantFuture();
-  return now.addingTimeInterval(static_cast<double>(*seconds));
+  // Whole seconds; a grant of less than one is over now, not one that never ends.
+  return now.addingTimeInterval(std::trunc(*seconds));
 }
 
 bool OpenApi::registerApp(const std::string& appId) {

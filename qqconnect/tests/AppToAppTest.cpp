@@ -163,6 +163,18 @@ TEST_F(QQConnectTest, RequestFromQZoneIsReadOnceFromADeclaredSchemeOnly) {
   EXPECT_EQ(answer->objectAs<VelmoraApiResp>()->nRetCode(), -1);
 }
 
+// Each application is known by its own scheme: QQ alone is no QZone, and QZone alone no QQ.
+TEST_F(QQConnectTest, InstallChecksAskForEachApplicationsOwnScheme) {
+  auto qq = installQQ({"mqq"});
+  EXPECT_TRUE(VelmoraApiInterface::isVelmoraAppInstall(kVelmoraApiPlatformQQ));
+  EXPECT_FALSE(VelmoraApiInterface::isVelmoraAppInstall(kVelmoraApiPlatformQZone));
+  EXPECT_FALSE(VelmoraApiInterface::installIphoneQZone());
+  auto qzone = installQZone({"mqzone"});
+  EXPECT_TRUE(VelmoraApiInterface::isVelmoraAppInstall(kVelmoraApiPlatformQZone));
+  EXPECT_TRUE(VelmoraApiInterface::installIphoneQZone());
+  EXPECT_FALSE(VelmoraApiInterface::isVelmoraAppSupportVelmoraApi(kVelmoraApiPlatformQZone));
+}
+
 TEST_F(QQConnectTest, ResponsesGoOnlyToQZoneWithinTheSizeAndMessageChecks) {
   auto fromQQ = VelmoraApiResp::respFromReq(decodedRequest(PeerReq(0)));
   EXPECT_EQ(VelmoraApiInterface::sendRespMessageToVelmoraApp(nullptr), -1);

@@ -114,6 +114,8 @@ TEST_F(LoginTest, SingleSignOnReplyFillsTheSessionOnlyWhileALoginWaits) {
   EXPECT_EQ(delegate->calls.size(), 1u);
 }
 
+// "expires_in" is read for its whole seconds, a fraction or trailing characters dropped; words and
+// values that are no usable number count as absent.
 TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsAbsent) {
   installAnsweringQQ();
   const os::Date month = os::Date::now().addingTimeInterval(2592000);
@@ -123,7 +125,15 @@ TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsA
   } cases[] = {{os::Value("0"), os::Date::distantFuture()},
                {os::Value(), month},
                {os::Value("never"), month},
-               {os::Value("3600abc"), month},
+               {os::Value("3600abc"), os::Date::now().addingTimeInterval(3600)},
+               {os::Value("120.5"), os::Date::now().addingTimeInterval(120)},
+               {os::Value("3600.5"), os::Date::now().addingTimeInterval(3600)},
+               {os::Value(3600.5), os::Date::now().addingTimeInterval(3600)},
+               // Less than a second is over at once, not a token that never expires.
+               {os::Value("0.5"), os::Date::now()},
+               {os::Value("1e300"), month},
+               {os::Value("inf"), month},
+               {os::Value("nan"), month},
                {os::Value(1e300), month},
                {os::Value(std::numeric_limits<double>::infinity()), month},
                {os::Value(std::numeric_limits<double>::quiet_NaN()), month},

@@ -234,6 +234,24 @@ TEST_F(WebLoginTest, BrowserLoginComesBackWithTheTokenEnciphered) {
   EXPECT_EQ(session->openId(), "BO");
 }
 
+// The old edition of the browser takes the login from system 6.0 on, 6.0 itself included.
+TEST_F(WebLoginTest, TheOldBrowserEditionIsAskedFromSystemSixOn) {
+  auto browser = sandbox.launchPeerApplication("com.velmora.oldbrowser", {"mttbrowser"});
+  for (const char* version : {"5.1.1", "6.0"}) {
+    os::DeviceProfile profile = os::Device::current().profile();
+    profile.systemVersion = version;
+    os::DeviceProfileScope scope(profile);
+    pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
+    const std::size_t loaded = pages->requests().size();
+    ASSERT_TRUE(login()) << version;
+    ASSERT_TRUE(run([&] { return pages->requests().size() > loaded; })) << version;
+    settle();
+  }
+  ASSERT_EQ(browser->openedURLs().size(), 1u);
+  EXPECT_EQ(browser->openedURLs()[0].url.absoluteString().rfind("mttbrowser://url=", 0), 0u);
+  EXPECT_TRUE(session->loginViewKit()->isUseSafari());
+}
+
 TEST_F(WebLoginTest, WithoutMultitaskingNoBrowserIsAskedAndThePageCarriesOn) {
   auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
   os::DeviceProfile profile = os::Device::current().profile();

@@ -141,13 +141,16 @@ bool OBShareEditViewController::postShare() {
   std::weak_ptr<os::Responder> weakSelf = shared_from_this();
   OBSocialCompletion done = [weakService, weakSelf, synchronous, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
     response->viewControllerType = OBSocialViewControllerTypeShareEdit;
-    OBSocialDataService::handleShareResult(name, response);
     auto service = weakService.lock();
-    if (!service) return;
-    if (synchronous) {
+    if (service && synchronous) {
       if (auto self = std::static_pointer_cast<OBShareEditViewController>(weakSelf.lock())) self->posting_ = false;
-      return service->closeWithResponse(response);
+      // Closing cancels this data's queue, so the result's own requests (the bar refresh) are
+      // queued after the close, not before it.
+      service->closeWithResponse(response);
+      return OBSocialDataService::handleShareResult(name, response);
     }
+    OBSocialDataService::handleShareResult(name, response);
+    if (!service) return;
     if (auto delegate = service->socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
   };
   service->socialDataService()->postSNSWithTypesInternal({name}, text(), data ? data->shareImage() : nullptr, std::nullopt,

@@ -22,6 +22,7 @@
 #include "sharing/service/OBSocialDataService.h"
 #include "sharing/widgets/OBImageLoader.h"
 #include "sharing/widgets/OBSocialKHProgressHUD.h"
+#include "sharing/widgets/OBSocialXToast.h"
 
 namespace {
 
@@ -31,6 +32,11 @@ constexpr double kSearchBarHeight = 50;
 std::string localized(const std::string& key) {
   auto bundle = os::Bundle::mainBundle();
   return bundle ? bundle->localizedStringForKey(key, "", "OBSocialLocalizable") : "";
+}
+
+std::string localizedOr(const std::string& key, const std::string& fallback) {
+  auto bundle = os::Bundle::mainBundle();
+  return bundle ? bundle->localizedStringForKey(key, fallback, "OBSocialLocalizable") : fallback;
 }
 
 std::string lowered(std::string text) {
@@ -164,14 +170,22 @@ std::vector<std::string> OBSocialFriendViewController::sectionIndexTitles() cons
 }
 
 void OBSocialFriendViewController::refreshFriends() {
+  if (!socialControllerService) return;
   auto name = platformName();
-  if (!name || !socialControllerService) return;
+  if (!name || !OBSUserManager::isPlatformTypeValid(*name)) {
+    // The service keeps friends only for some platforms and refuses the others without a word:
+    // no panel is put up to wait for an answer that never comes, and the reader learns why the
+    // list stays empty.
+    OBSocialXToast::makeText(localizedOr("friendList_unsupported", "该平台没有好友列表"))->show();
+    return;
+  }
   if (hud_) hud_->show(true);
   auto self = std::dynamic_pointer_cast<OBSocialFriendViewController>(shared_from_this());
   auto data = socialControllerService->socialDataService();
   data->setOBSocialDelegate(std::weak_ptr<OBSocialDataDelegate>(self));
-  // The answer also comes as the completion: requests of other data, or a platform the service
-  // refuses, must not leave the panel spinning.
+  // The answer also comes as the completion: the request may go out on another data's queue,
+  // whose answers this screen does not hear as its delegate, or not go out at all (no
+  // application key), and neither may leave the panel spinning.
   std::weak_ptr<OBSocialFriendViewController> weak = self;
   data->requestSnsFriendsInternal(*name, [weak](const std::shared_ptr<OBSocialResponseEntity>& response) {
     if (auto me = weak.lock()) me->didFinishGetOBSocialDataResponse(response);

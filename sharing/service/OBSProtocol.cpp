@@ -29,9 +29,7 @@ std::string OBSQueryValue(const std::string& value) {
   std::string out;
   out.reserve(value.size());
   for (char c : value) {
-    if (c == '%')
-      out += "%25";
-    else if (c == '&')
+    if (c == '&')
       out += "%26";
     else
       out += c;

@@ -36,8 +36,9 @@ class OBSProtocol {
 // "&name=value".
 std::string OBSQueryPair(const std::string& name, const std::string& value);
 // A value the service answered with (entity key, user id, session id) is ours to pass on but not
-// ours to choose: its "&", which would end its pair early, and its "%", which would then read as
-// an escape, are written "%26" and "%25".
+// ours to choose: its "&", which would end its pair early and add pairs of its own, is written
+// "%26". Nothing else is escaped: the service reads the other characters, "%" included, as they
+// stand.
 std::string OBSQueryValue(const std::string& value);
 // "&name=value", the value as above.
 std::string OBSQueryAnsweredPair(const std::string& name, const std::string& value);

@@ -1,5 +1,6 @@
 #include "sharing/service/OBSocialDataService.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "os/runtime/DispatchQueue.h"
@@ -32,6 +33,31 @@ void toast(const std::string& key) {
 bool directlyShared(int type) { return type >= 11 && type <= 14; }
 
 }  // namespace
+
+// The UI delegate of one share's controller service: the first result goes to that share's
+// completion, once. The data service holds it, and through it the controller service, until
+// then: handlers of platforms an application adds may hold neither.
+class OBSocialDataService::PendingShare : public OBSocialUIDelegate {
+ public:
+  PendingShare(std::weak_ptr<OBSocialDataService> owner, std::shared_ptr<OBSocialControllerService> screens,
+               OBSocialCompletion completion)
+      : owner_(std::move(owner)), screens_(std::move(screens)), completion_(std::move(completion)) {}
+
+  void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) override {
+    if (answered_) return;
+    answered_ = true;
+    auto done = std::move(completion_);
+    completion_ = nullptr;
+    if (auto owner = owner_.lock()) owner->shareAnswered(*this);
+    if (done) done(response);
+  }
+
+ private:
+  std::weak_ptr<OBSocialDataService> owner_;
+  std::shared_ptr<OBSocialControllerService> screens_;
+  OBSocialCompletion completion_;
+  bool answered_ = false;
+};
 
 OBSocialDataService::OBSocialDataService(std::shared_ptr<OBSocialData> socialData) : socialData_(std::move(socialData)) {}
 
@@ -201,13 +227,12 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
       savedResource->resourceType = urlResource ? urlResource->resourceType : 0;
       savedResource->url = urlResource ? urlResource->url : std::nullopt;
     }
-    completion = std::move(done);
-    // The platform's screen reports to the controller service's UI delegate: this service, which
-    // hands the result on to `completion`. Handlers that wait for another application hold the
-    // controller service only weakly, so it is kept here until it has answered.
+    // The platform's screen reports to its controller service's UI delegate, which belongs to
+    // this share alone: another share started before it answers has a delegate of its own.
     auto screens = std::make_shared<OBSocialControllerService>(socialData_);
-    screens->setSocialUIDelegate(weak_from_this());
-    answering_ = screens;
+    auto pending = std::make_shared<PendingShare>(weak_from_this(), screens, std::move(done));
+    screens->setSocialUIDelegate(pending);
+    pendingShares_.push_back(pending);
     if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, screens, true);
     socialData_->setShareText(savedText);
     socialData_->setShareImage(savedImage);
@@ -328,8 +353,15 @@ void OBSocialDataService::handleShareResult(const std::string& platformName,
 void OBSocialDataService::cancelAllRequestInQueueInternal() { manager()->cancelAllRequests(); }
 
 void OBSocialDataService::didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) {
+  if (completion) completion(response);
+}
+
+void OBSocialDataService::shareAnswered(const PendingShare& share) {
+  auto found = std::find_if(pendingShares_.begin(), pendingShares_.end(), [&](const auto& p) { return p.get() == &share; });
+  if (found == pendingShares_.end()) return;
+  auto answered = std::move(*found);
+  pendingShares_.erase(found);
   // The controller service that answered may still be on its way out (a close goes on after its
   // report): it is let go on the next turn of the run loop, not under its own feet.
-  if (auto answered = std::exchange(answering_, nullptr)) os::DispatchQueue::main()->async([answered] {});
-  if (completion) completion(response);
+  os::DispatchQueue::main()->async([answered] {});
 }

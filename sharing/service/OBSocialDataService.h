@@ -37,8 +37,9 @@ struct OBSocialShareRequest {
   std::optional<std::string> sourceOpType;
 };
 
-// It is also the UI delegate of the controller services it makes for shares that go through a
-// platform's screen: the screen's result comes back here and goes on to `completion`.
+// A share that goes through a platform's screen gets a controller service of its own, whose UI
+// delegate hands the screen's result to that share's completion. The service itself answers as a
+// UI delegate too, through `completion`, for callers that make it the delegate of their screens.
 class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared_from_this<OBSocialDataService> {
  public:
   explicit OBSocialDataService(std::shared_ptr<OBSocialData> socialData);
@@ -47,7 +48,7 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
   const std::shared_ptr<OBSocialData>& socialData() const { return socialData_; }
   std::weak_ptr<OBSocialDataDelegate> socialDataDelegate() const;
   void setOBSocialDelegate(std::weak_ptr<OBSocialDataDelegate> delegate);
-  // For shares that run through a platform screen.
+  // Hears the screens this service is the UI delegate of.
   OBSocialCompletion completion;
 
   void requestSocialDataWithCompletion(OBSocialCompletion completion);
@@ -102,7 +103,12 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
   void loginThenShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
                       std::function<void()> loggedIn, OBSocialCompletion failed);
 
+  class PendingShare;
+  // Lets go of an answered share on the next turn of the run loop.
+  void shareAnswered(const PendingShare& share);
+
   std::shared_ptr<OBSocialData> socialData_;
-  // The controller service of the last share through a platform's screen, until it answers.
-  std::shared_ptr<class OBSocialControllerService> answering_;
+  // Shares through a platform's screen that have not answered yet, each with its own controller
+  // service and completion: a late answer reaches its own caller, never a later share's.
+  std::vector<std::shared_ptr<PendingShare>> pendingShares_;
 };

@@ -151,12 +151,18 @@ TEST_F(ActionTableTest, QueryValuesTravelAsTheyAre) {
   EXPECT_EQ(lastRequest().parameters["name"].stringOr(), "A&B=C+D% 50% 中文 ?#&name=x");
   EXPECT_EQ(lastRequest().parameters["dc"].stringOr(), "http://n/1?a=b&c");
 
-  // What the service answered with cannot end its pair or start an escape.
+  // What the service answered with cannot end its pair; its "%" goes as it is, since the service
+  // reads it so and a doubled escape would come back to it altered.
   OBSDataManager::currentDataManager()->barEntity()->entityKey = "e&k%1";
   OBSDataManager::currentDataManager()->barEntity()->sessionId = "s&1";
+  OBSUserManager::shareInstance()->setUid("u%41");
   auto comments = OBSocialJobFactory::sharedInstance()->createSocialJob(2, params({}));
-  EXPECT_NE(comments->pathString->find("&ek=e%26k%251&"), std::string::npos) << *comments->pathString;
+  EXPECT_NE(comments->pathString->find("&ek=e%26k%1&"), std::string::npos) << *comments->pathString;
   EXPECT_NE(comments->pathString->find("&sid=s%261&"), std::string::npos) << *comments->pathString;
+  EXPECT_NE(comments->pathString->find("&uid=u%41&"), std::string::npos) << *comments->pathString;
+  ASSERT_TRUE(perform(2, params({})));
+  EXPECT_EQ(lastRequest().parameters["uid"].stringOr(), "u%41");
+  EXPECT_EQ(lastRequest().parameters["ek"].stringOr(), "e%26k%1");
 }
 
 // The cipher keeps the key it was made with: a request out while the application key changes is

@@ -133,6 +133,23 @@ TEST_F(DataServiceTest, ExpiredTokenRemovesTheAccountAndToastsOnce) {
   EXPECT_FALSE(OBSocialAccountManager::isOauthWithPlatform("sina"));
 }
 
+// The reader who cancelled a share is told nothing; a share that failed on the way says so.
+TEST_F(DataServiceTest, ACancelledShareShowsNoToastAndAFailedOneSaysTheNetworkFailed) {
+  sandbox_.writeBundleFile("OBSocialLocalizable.strings", "\"shareEdit_post_finish\" = \"分享成功\";\n"
+                                                          "\"shareEdit_error_fail\" = \"分享失败\";\n"
+                                                          "\"shareEdit_error_network_fail_message\" = \"网络错误\";\n");
+  auto cancelled = OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, "user cancel the operation", 5);
+  cancelled->data = os::Dictionary{{"sina", os::Value("")}};
+  OBSocialDataService::handleShareResult("sina", cancelled);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(toastText(), "");
+  EXPECT_TRUE(server_.requests().empty());
+  EXPECT_EQ(barUpdates_->count(), 0);
+
+  OBSocialDataService::handleShareResult("sina", OBSocialResponseEntity::failure(5050, "network error", 5));
+  EXPECT_EQ(toastText(), "网络错误");
+}
+
 // Identity, friends and tokens follow the service.
 TEST_F(DataServiceTest, UserManagerKeepsIdentityFriendsAndTokensInSync) {
   auto service = OBSocialDataService::defaultDataService();

@@ -35,6 +35,7 @@
 #include "sharing/tests/ServiceFixture.h"
 #include "tools/sharingd/server/SharingWire.h"
 #include "sharing/widgets/OBSocialXToast.h"
+#include "ui/widgets/KHProgressHUD.h"
 
 namespace {
 
@@ -425,6 +426,91 @@ TEST_F(ScreensTest, ASynchronousEditorClosedBeforeTheAnswerReportsOnce) {
   EXPECT_EQ(service->currentViewControllerArray, std::vector<int>{2});
   EXPECT_EQ(service->currentViewControllerType, 2);
   EXPECT_FALSE(presented());
+}
+
+// The editor's post, whether it waits for the answer before it closes or not: the share goes
+// out, the bar is asked for afresh after it, the reader sees the share went, and the bar hears of
+// it once.
+TEST_F(ScreensTest, AnEditorsShareRefreshesTheBarOnceWhetherItWaitsOrNot) {
+  // Signed in, here and at the service.
+  std::shared_ptr<OBSocialResponseEntity> uploaded;
+  OBSocialAccountManager::postSnsAccount(authorise("sina"), [&](const auto& r) { uploaded = r; });
+  ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
+  for (const bool synchronous : {false, true}) {
+    OBSocialConfig::setShouldShareSynchronous(synchronous);
+    server_.clearRequests();
+    os::testing::NotificationCounter barUpdates(kOBSocialUpdateSocialBarNotification);
+    auto editor = openSinaEditor("一条新闻");
+    ASSERT_TRUE(editor);
+    ASSERT_TRUE(editor->postShare());
+    ASSERT_TRUE(settle([&] { return barUpdates.count() == 1; })) << synchronous << ::testing::PrintToString(actions());
+    os::TouchDriver::advance(0.3);
+    EXPECT_TRUE(os::findVisibleText("分享成功")) << synchronous << os::dumpScreen();
+    EXPECT_FALSE(presented()) << synchronous;
+    // Long enough for the toast to go and for a second refresh to show.
+    os::TouchDriver::advance(5);
+    auto sent = actions();
+    std::erase(sent, 18);  // the operation counts, which go when they will
+    EXPECT_EQ(sent, (std::vector<int>{5, 3})) << synchronous;
+    EXPECT_EQ(barUpdates.count(), 1) << synchronous;
+  }
+}
+
+// A platform the application adds shares through a screen of its own, which keeps its controller
+// service only weakly, as a delegate is kept. The service lives on until the screen has answered;
+// the answer reaches the caller, and the service is let go after its report, not inside it.
+TEST_F(ScreensTest, AShareThroughAnAddedPlatformsScreenReachesItsCaller) {
+  std::weak_ptr<OBSocialControllerService> handed;
+  auto page = std::make_shared<os::ViewController>();
+  auto platform = std::make_shared<OBSocialSnsPlatform>("notebook");
+  platform->snsClickHandler = [&handed, page](const std::shared_ptr<os::ViewController>& controller,
+                                              const std::shared_ptr<OBSocialControllerService>& service, bool) {
+    handed = service;
+    controller->presentViewController(page, false);
+  };
+  OBSocialConfig::addSocialSnsPlatform({platform});
+
+  std::vector<int> codes;
+  bool heldWhileReporting = false;
+  OBSocialDataService::defaultDataService()->postSNSWithTypes(
+      {"notebook"}, std::string("自家的"), nullptr, std::nullopt, nullptr, screen_,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& response) {
+        codes.push_back(response->responseCode);
+        heldWhileReporting = !handed.expired();
+      });
+  os::TouchDriver::settle();
+  EXPECT_EQ(presented(), page);
+  ASSERT_FALSE(handed.expired());
+
+  // The page posts and closes through the service it was handed, holding nothing of it.
+  auto posted = std::make_shared<OBSocialResponseEntity>();
+  posted->responseCode = 200;
+  posted->viewControllerType = OBSocialViewControllerTypeShareEdit;
+  OBSocialControllerService* service = handed.lock().get();
+  service->closeWithResponse(posted);
+  EXPECT_EQ(codes, std::vector<int>{200});
+  EXPECT_TRUE(heldWhileReporting);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(handed.expired());
+}
+
+// A friend picker for a platform the service keeps no friends for: no panel waits for an answer
+// that never comes, and the reader is told why the list stays empty.
+TEST_F(ScreensTest, AFriendPickerForAPlatformWithoutFriendsSaysSoInsteadOfWaiting) {
+  for (const std::string name : {"facebook", "email"}) {
+    auto service = std::make_shared<OBSocialControllerService>();
+    auto picker = std::dynamic_pointer_cast<OBSocialFriendViewController>(service->getSocialViewController(9, name));
+    ASSERT_TRUE(picker) << name;
+    navigation_->pushViewController(picker, false);
+    os::TouchDriver::advance(0.3);
+    EXPECT_EQ(picker->hudView()->alpha(), 0) << name;
+    EXPECT_TRUE(os::findVisibleText("该平台没有好友列表")) << name << os::dumpScreen();
+    EXPECT_TRUE(picker->filterFriendArray().empty()) << name;
+    navigation_->popViewController(false);
+    os::TouchDriver::advance(5);
+  }
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 12), 0);
 }
 
 TEST_F(ScreensTest, RequestsThatCannotBeBuiltStillComplete) {

@@ -7,6 +7,8 @@
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/SocialComposeViewController.h"
+#include "os/views/Window.h"
 #include "platforms/wechat/WXMediaMessage.h"
 #include "platforms/tests/wechat/WeChatPeer.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
@@ -89,6 +91,44 @@ TEST_F(WechatHandlerTest, ShareGoesToTheMessengerAndItsAnswerComesBack) {
                                      {"returnFromApp", os::Value("1")}});
   EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052}));
   EXPECT_FALSE(OBSocialSnsService::handleOpenURL(*os::URL::parse(kAppId + "://platformId=wechat")));
+}
+
+// A share still waiting for the messenger when a second share goes through the compose screen:
+// each caller hears its own share's answer, once, whichever comes first.
+TEST_F(WechatHandlerTest, ALateMessengerAnswerReachesItsOwnShareOnly) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  auto screen = std::make_shared<os::ViewController>();
+  auto window = os::testing::showKeyWindow(screen);
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook"};
+  os::DeviceProfileScope withAccount(profile);
+  std::vector<std::string> first, second;
+  auto into = [](std::vector<std::string>& heard) {
+    return [&heard](const std::shared_ptr<OBSocialResponseEntity>& r) {
+      heard.push_back(std::to_string(r->responseCode) + " " +
+                      (r->data && !r->data->empty() ? r->data->entries().front().first : std::string()));
+    };
+  };
+  auto data = OBSocialDataService::defaultDataService();
+  data->postSNSWithTypes({"wxsession"}, std::string("微信"), nullptr, std::nullopt, nullptr, screen, into(first));
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(peer.openedWith().size(), 1u);
+  data->postSNSWithTypes({"facebook"}, std::string("脸书"), nullptr, std::nullopt, nullptr, screen, into(second));
+  os::TouchDriver::settle();
+  auto composer = std::dynamic_pointer_cast<os::SocialComposeViewController>(screen->presentedViewController());
+  ASSERT_TRUE(composer);
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_TRUE(settle([&] { return !first.empty(); }));
+  EXPECT_TRUE(second.empty());
+  composer->send();
+  ASSERT_TRUE(settle([&] { return !second.empty(); }));
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(first, std::vector<std::string>{"200 wxsession"});
+  EXPECT_EQ(second, std::vector<std::string>{"200 facebook"});
+  os::testing::hideKeyWindow(window);
 }
 
 // What goes to the messenger is what the share data asks for: text, a picture, the application's

@@ -109,6 +109,12 @@ TEST_F(QQClientTest, RepliesAreReadStrictly) {
   ASSERT_TRUE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) + "://response_from_qq?source=qq", &receiver));
   EXPECT_EQ(receiver.resps.back()->result, "-5");
   EXPECT_FALSE(receiver.resps.back()->errorDescription);
+  // Values stand as QQ wrote them: "%2D" is no "-", and "%2B" no "+" inside Base64.
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) +
+                                                "://response_from_qq?source=qq&error=%2D4&error_description=55So5oi35Y%2BW5raI5LqG5YiG5Lqr",
+                                            &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "%2D4");
+  EXPECT_NE(receiver.resps.back()->errorDescription, "用户取消了分享");
   ASSERT_TRUE(QQApiInterface::handleOpenURL(std::string(kPluginScheme) + "://request_from_qq/pick?x=1", &receiver));
   ASSERT_EQ(receiver.reqs.size(), 1u);
   EXPECT_STREQ(receiver.reqs[0]->className(), "GetMessageFromQQReq");
