@@ -1,5 +1,6 @@
 #include "app/main/ReaderHome.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "app/main/ReaderResources.h"
@@ -11,6 +12,7 @@
 #include "news/store/VXNewsDBManager.h"
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
+#include "os/store/FileLock.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
@@ -19,6 +21,9 @@
 namespace reader {
 
 namespace {
+
+// In the home folder, beside the sandbox's own folders.
+constexpr const char* kHomeLockFileName = "reader.lock";
 
 struct Picture {
   const char* name;
@@ -103,6 +108,24 @@ const std::vector<std::string>& bundleImageNames() {
     return out;
   }();
   return names;
+}
+
+std::unique_ptr<os::FileLock> lockHome(const std::string& folder, std::string* refusal) {
+  os::Error error;
+  if (!os::FileManager::defaultManager().createDirectoryAtPath(folder, true, &error)) {
+    *refusal = "cannot make " + folder + ": " + error.localizedDescription();
+    return nullptr;
+  }
+  int holder = 0;
+  auto lock = os::FileLock::tryExclusive(os::appendingPathComponent(folder, kHomeLockFileName), &holder, &error);
+  if (lock) return lock;
+  if (error.code != EWOULDBLOCK)
+    *refusal = "cannot lock " + folder + ": " + error.localizedDescription();
+  else
+    *refusal = folder + " is in use by another reader" +
+               (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+               "; one home serves one reader at a time";
+  return nullptr;
 }
 
 std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* error) {

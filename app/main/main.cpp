@@ -24,6 +24,7 @@
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
 #include "os/store/Bundle.h"
+#include "os/store/FileLock.h"
 #include "os/store/FileManager.h"
 #include "os/runtime/Process.h"
 #include "os/runtime/RunLoop.h"
@@ -149,6 +150,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "newsreader: bad line in %s: %s\n", path.c_str(), bad.c_str());
       return 1;
     }
+  }
+  // Taken before anything is written to the home, and held until the process ends.
+  std::string refusal;
+  auto homeLock = reader::lockHome(home, &refusal);
+  if (!homeLock) {
+    std::fprintf(stderr, "newsreader: %s\n", refusal.c_str());
+    return 1;
   }
   auto sandbox = reader::prepareHome(home, &error);
   if (!sandbox) {

@@ -1,7 +1,11 @@
 #pragma once
 // An advisory lock on a lock file (flock), held for the lifetime of the object. Every open makes
-// its own lock, so threads of one process exclude each other as other processes do.
+// its own lock, so threads of one process exclude each other as other processes do. The kernel
+// drops the lock when its holder ends, however it ends.
+#include <memory>
 #include <string>
+
+#include "os/core/Error.h"
 
 namespace os {
 
@@ -14,9 +18,16 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
+  // Never waits: the lock, taken exclusively, with this process's id written in the file for
+  // whoever is refused next. Null when it is held elsewhere (another process, or another open in
+  // this one): *error has code EWOULDBLOCK and *holder the id its holder wrote (0 when none was
+  // readable yet); or when the file cannot be opened or locked (*error says why, *holder is 0).
+  static std::unique_ptr<FileLock> tryExclusive(const std::string& path, int* holder, Error* error);
+
   bool locked() const { return fd_ >= 0; }
 
  private:
+  explicit FileLock(int fd) : fd_(fd) {}
   int fd_ = -1;
 };
 

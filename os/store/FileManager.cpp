@@ -162,6 +162,15 @@ bool FileManager::appendData(const Data& data, const std::string& path, Error* e
   return ok || report(error, err, path);
 }
 
+bool FileManager::synchronizeDirectoryAtPath(const std::string& path, Error* error) const {
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return report(error, errno, path);
+  bool ok = ::fsync(fd) == 0;
+  int err = errno;
+  ::close(fd);
+  return ok || report(error, err, path);
+}
+
 bool FileManager::removeItemAtPath(const std::string& path, Error* error) const {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) return report(error, errno, path);

@@ -47,6 +47,9 @@ class FileManager {
   bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
   // Appends, creating the file when missing.
   bool appendData(const Data& data, const std::string& path, Error* error = nullptr) const;
+  // Makes the folder's own changes (names made, renamed or removed in it) reach the disk, as an
+  // atomic write does the file's bytes: after that write, the new name outlives a power loss.
+  bool synchronizeDirectoryAtPath(const std::string& path, Error* error = nullptr) const;
 
   // A file, or a folder with everything in it.
   bool removeItemAtPath(const std::string& path, Error* error = nullptr) const;

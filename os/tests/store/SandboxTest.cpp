@@ -173,6 +173,18 @@ TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
   EXPECT_EQ(error.code, ENOENT);
 }
 
+TEST_F(StoreFileManager, SynchronizingAFolderReportsWhatStopsIt) {
+  Error error;
+  EXPECT_FALSE(fm().synchronizeDirectoryAtPath(dir, &error));
+  EXPECT_EQ(error.code, ENOENT);
+  EXPECT_EQ(error.userInfo[kFilePathErrorKey], Value(dir));
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  ASSERT_TRUE(fm().writeData(dataFromString("x"), dir + "/f"));
+  EXPECT_FALSE(fm().synchronizeDirectoryAtPath(dir + "/f", &error)) << "a file is no folder";
+  EXPECT_EQ(error.code, ENOTDIR);
+  EXPECT_TRUE(fm().synchronizeDirectoryAtPath(dir, &error)) << error.localizedDescription();
+}
+
 TEST_F(StoreFileManager, AttributesAndModificationDates) {
   fm().createDirectoryAtPath(dir, true);
   std::string file = dir + "/f";

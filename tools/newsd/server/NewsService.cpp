@@ -1,11 +1,13 @@
 #include "tools/newsd/server/NewsService.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 
 #include "os/core/Data.h"
+#include "os/store/FileLock.h"
 #include "os/store/FileManager.h"
 
 #include "tools/newsd/server/Wire.h"
@@ -427,15 +429,34 @@ std::string asideName(const std::string& path) {
   return name;
 }
 
+// The folder holding `path`, whose entry the rename of a new state changes.
+std::string folderOf(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 }  // namespace
 
 std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
   const auto& files = os::FileManager::defaultManager();
   std::lock_guard lock(mutex_);
   statePath_.clear();
+  stateLock_.reset();
+  // Each server rewrites the whole file from what it holds, so a second one on the same file
+  // would drop the first one's changes: one server per state file, the second refused at once.
+  int holder = 0;
+  os::Error lockError;
+  auto stateLock = os::FileLock::tryExclusive(path + ".lock", &holder, &lockError);
+  if (!stateLock) {
+    if (lockError.code != EWOULDBLOCK) return "cannot lock " + path + ".lock: " + lockError.localizedDescription();
+    return path + " is kept by another news server" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
+           "; stop it first";
+  }
   bool isDirectory = false;
   if (!files.fileExistsAtPath(path, &isDirectory)) {
     statePath_ = path;
+    stateLock_ = std::move(stateLock);
     return std::nullopt;
   }
   if (isDirectory) return path + " is a folder, not a state file";
@@ -482,6 +503,7 @@ std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
   voteCounts_.clear();
   for (const auto& [key, vote] : votes_) (vote == kVotedUp ? voteCounts_[key.second].first : voteCounts_[key.second].second) += 1;
   statePath_ = path;
+  stateLock_ = std::move(stateLock);
   return std::nullopt;
 }
 
@@ -501,7 +523,11 @@ bool NewsService::saveStateLocked() {
                                  {"favourites", os::Value(std::move(favourites))},
                                  {"votes", os::Value(std::move(votes))}});
   os::Error error;
-  if (os::FileManager::defaultManager().writeData(os::dataFromString(writeJSON(state)), statePath_, {.atomic = true, .mode = 0600}, &error))
+  // The rename is the folder's change: synced too, or a power loss could bring back the state
+  // before a change already answered as done.
+  const auto& files = os::FileManager::defaultManager();
+  if (files.writeData(os::dataFromString(writeJSON(state)), statePath_, {.atomic = true, .mode = 0600}, &error) &&
+      files.synchronizeDirectoryAtPath(folderOf(statePath_), &error))
     return true;
   std::fprintf(stderr, "newsd: cannot save the state to %s: %s\n", statePath_.c_str(), error.localizedDescription().c_str());
   return false;

@@ -5,6 +5,7 @@
 // may also be kept in a state file between runs (keepStateIn).
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "os/core/URL.h"
 #include "os/core/Value.h"
+#include "os/store/FileLock.h"
 #include "tools/newsd/server/SampleContent.h"
 #include "tools/newsd/server/Signing.h"
 
@@ -94,6 +96,8 @@ class NewsService {
   // change that cannot be written is undone and answered as a failure. A file that is not a whole
   // state (cut short, garbage) is not read: it is moved aside to a name of its own, never
   // overwritten, and what is wrong with it is returned; nothing is returned when all went well.
+  // The file is kept by one server at a time: while another holds it (a lock on `path`.lock,
+  // dropped when its holder ends) it is refused, naming the holder's process.
   std::optional<std::string> keepStateIn(const std::string& path);
 
   // Receives one line per form: the opcode and the decoded parameters, or why it was refused.
@@ -136,6 +140,7 @@ class NewsService {
   std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
   Received received_;
   std::string statePath_;
+  std::unique_ptr<os::FileLock> stateLock_;  // held while statePath_ is kept
   std::function<void(const std::string&)> log_;
   bool keepsForms_ = false;
   std::vector<std::pair<long long, os::Value>> forms_;  // opcode, parameters

@@ -152,5 +152,27 @@ TEST_F(NewsdStateTest, AFileCutShortOrGarbageIsRefusedAndMovedAsideNeverOverwrit
   EXPECT_EQ(favourites(), (std::vector<long long>{articles[2]}));
 }
 
+TEST_F(NewsdStateTest, ASecondServerOnTheSameFileIsRefusedWhileTheFirstKeepsIt) {
+  ASSERT_EQ(server_->service().keepStateIn(path_), std::nullopt);
+  auto articles = articleIds();
+  ASSERT_EQ(mark(articles[0], 1), 1);
+
+  // Another newsd on the same home: it would rewrite the file from its own memory, without the
+  // first one's favourite.
+  {
+    NewsServer second(ServerOptions{});
+    auto refused = second.service().keepStateIn(path_);
+    ASSERT_TRUE(refused.has_value()) << "two servers kept one state file";
+    EXPECT_NE(refused->find(path_), std::string::npos) << *refused;
+    EXPECT_NE(refused->find("process " + std::to_string(::getpid())), std::string::npos) << *refused;
+  }
+  ASSERT_EQ(mark(articles[1], 1), 1);
+  EXPECT_EQ(favourites(), (std::vector<long long>{articles[1], articles[0]}));
+
+  // The first gone (as a newsd that ended, however it ended), the next one keeps the file.
+  ASSERT_EQ(restart(), std::nullopt);
+  EXPECT_EQ(favourites(), (std::vector<long long>{articles[1], articles[0]}));
+}
+
 }  // namespace
 }  // namespace newsd::testing
