@@ -30,9 +30,9 @@ say 'tap 意见反馈'
 quiet 'tap 意见反馈'
 said 'placeholder="QQ、邮箱或手机等联系方式"' 'tap 意见反馈'
 said 'placeholder="期待您的意见反馈"' 'tap 意见反馈'
-say 'tap 联系方式'
-quiet 'tap 联系方式'
-said 'editing' 'tap 联系方式'
+say 'tap 邮箱'
+quiet 'tap 邮箱'
+said 'editing' 'tap 邮箱'
 
 # A long text is typed whole but printed short: its echo and the field show its start and length.
 long=$(head -c 300000 /dev/zero | tr '\0' 'a')
@@ -40,7 +40,8 @@ say "type $long"
 quiet 'type (300000 characters)'
 said '> type aaaa' 'type (echo)'
 said '… (300005 characters)' 'type (echo)'
-said '… (300000 characters)' 'type (the field)'
+said 'text="aaaa' 'type (the field)'
+said '…" (300000 characters) editing' 'type (the field)'
 [ "$(wc -c <"$work/said")" -lt 30000 ] || fail "a long text printed whole: $(wc -c <"$work/said") bytes for one command"
 # A later change of that screen does not print it again either.
 say 'tap 期待您的意见反馈'
