@@ -200,10 +200,11 @@ void ReaderCommands::printIfChanged() {
   if (auto screen = watcher_.changedDump()) out_ << "=== screen ===\n" << *screen << std::flush;
 }
 
-os::SettleResult ReaderCommands::settle(double limit, std::uint64_t loadsAfter) {
+os::SettleResult ReaderCommands::settle(double limit, std::uint64_t loadsAfter, std::uint64_t timersAfter) {
   os::SettleOptions options;
   options.limit = limit;
   options.loadsAfter = loadsAfter;
+  options.timersAfter = timersAfter;
   options.isTransient = isTransientMessage;
   // A message goes by itself: it is printed while it shows, as a person saw it.
   options.onMessage = [this](const std::string&) { printIfChanged(); };
@@ -267,6 +268,7 @@ std::string ReaderCommands::run(const std::string& raw) {
   in >> verb;
   verb = os::lowercaseASCII(verb);
   loadsBefore_ = os::URLConnection::lastLoadSerial();
+  timersBefore_ = os::RunLoop::main()->lastTimerSerial();
   os::TouchDriver::settle();
   static const std::vector<std::string> bare{"quit", "exit", "help", "end", "back", "menu", "pull", "rows"};
   if (std::find(bare.begin(), bare.end(), verb) != bare.end() && in >> extra) return "error: " + verb + " takes nothing more";
@@ -288,7 +290,24 @@ std::string ReaderCommands::run(const std::string& raw) {
   // numbers, and a reader names an icon by its caption.
   if (verb == "alert" && !os::TouchDriver::frontAlert() && iconSheetShows())
     return "error: the share sheet is no alert: tap an icon by its name (tap 新浪微博)";
-  return os::runTouchCommand(line);
+  std::string answer = os::runTouchCommand(line);
+  if (verb == "tap" && answer.starts_with("error: nothing on screen reads")) {
+    std::string words = os::trimWhitespace(line.substr(3));
+    if (words.size() >= 2 && words.front() == '"' && words.back() == '"') words = words.substr(1, words.size() - 2);
+    if (std::string where = voteRowOffScreen(words); !where.empty()) return where;
+  }
+  return answer;
+}
+
+std::string ReaderCommands::voteRowOffScreen(const std::string& words) {
+  // The vote row is the article's last; scrolled away, its table keeps no view of it to name.
+  static const std::vector<std::string> names{"顶", "踩", "detail_digg", "detail_bury"};
+  auto article = openArticle();
+  if (!article || std::find(names.begin(), names.end(), words) == names.end()) return "";
+  for (const auto& row : article->rows())
+    if (std::dynamic_pointer_cast<VXNewsDetailEvalDO>(row))
+      return "error: " + os::dumpQuoted(words) + " is on the vote row, off screen at the end of the article: end scrolls down to it";
+  return "";
 }
 
 std::string ReaderCommands::toggleMenu() {
@@ -312,7 +331,7 @@ std::string ReaderCommands::pull() {
   const double started = os::Clock::monotonic();
   runFor(kSettleLimit, [&header] { return !header || header->state() != PRRefreshLoading; });
   std::vector<std::string> messages =
-      settle(std::max(0.0, kSettleLimit - (os::Clock::monotonic() - started)), loadsBefore_).messages;
+      settle(std::max(0.0, kSettleLimit - (os::Clock::monotonic() - started)), loadsBefore_, timersBefore_).messages;
   const long after = rowCount(*table);
   std::string said;
   for (const auto& m : messages) said += (said.empty() ? "" : ", ") + m;
@@ -325,13 +344,14 @@ std::string ReaderCommands::pull() {
 }
 
 bool ReaderCommands::step(const std::string& command) {
-  out_ << "> " << os::escapeControlCharacters(command) << "\n";
+  // A long line (a text to type) is echoed by its start and length, as the screen prints it.
+  out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << "\n";
   // A message still going by (one a late answer raised after the last command) goes first, as a
-  // person waits for it before touching the screen.
-  if (!os::transientViews(isTransientMessage).empty()) settle();
+  // person waits for it before touching the screen; timers that tick on meanwhile are not its.
+  if (!os::transientViews(isTransientMessage).empty()) settle(kSettleLimit, kNoLoads, os::RunLoop::main()->lastTimerSerial());
   std::string answer = run(command);
   if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");
-  os::SettleResult rest = settle(kSettleLimit, loadsBefore_);
+  os::SettleResult rest = settle(kSettleLimit, loadsBefore_, timersBefore_);
   printIfChanged();
   // Said plainly rather than waited on for ever: the screen may still change when these end.
   if (!rest.atRest && !rest.pending.empty()) {
@@ -369,7 +389,8 @@ int ReaderCommands::runInput(bool interactive, int fd) {
       if (!started) {
         printIfChanged();
         ok = waitForLaunch() && ok;
-        settle();
+        // The start's own loads (the first list) are waited out, pictures aside.
+        settle(kSettleLimit, 0);
         printIfChanged();
       }
       started = true;

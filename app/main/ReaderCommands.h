@@ -27,10 +27,10 @@ class ReaderCommands {
   // request time-out, so a request that stalls has ended, and its message gone, when it answers.
   static constexpr double kSettleLimit = 15;
   // Lets the reader work (answers, animations) until the screen is at rest (os/console's
-  // settleScreen): no short-lived message (HUD, toast) left on it, no timer about to fire and no
-  // load after `loadsAfter` (a URLConnection serial) in flight, at most `limit` seconds; a message
-  // prints while it shows.
-  os::SettleResult settle(double limit = kSettleLimit, std::uint64_t loadsAfter = kNoLoads);
+  // settleScreen): no short-lived message (HUD, toast) left on it, no timer after `timersAfter`
+  // (a main run loop timer serial) about to fire and no load after `loadsAfter` (a URLConnection
+  // serial) in flight, pictures aside, at most `limit` seconds; a message prints while it shows.
+  os::SettleResult settle(double limit = kSettleLimit, std::uint64_t loadsAfter = kNoLoads, std::uint64_t timersAfter = 0);
   static constexpr std::uint64_t kNoLoads = ~std::uint64_t{0};
   // Waits until the splash has ended; false at the time-out.
   bool waitForLaunch(double limit = 20);
@@ -52,6 +52,8 @@ class ReaderCommands {
 
  private:
   bool step(const std::string& command);
+  // The answer to a tap on the vote row's buttons while that row is off screen, or "".
+  static std::string voteRowOffScreen(const std::string& words);
   // The menu button, or, with the menu open, the strip of news beside it (which closes it).
   std::string toggleMenu();
   // Pull to refresh, then what came of it.
@@ -64,8 +66,10 @@ class ReaderCommands {
   bool quit_ = false;
   bool launched_ = false;
   std::uint16_t pushControlPort_ = 0;
-  // The newest load when the running command began: the ones after it are the command's.
+  // The newest load and main loop timer when the running command began: the ones after them
+  // are the command's.
   std::uint64_t loadsBefore_ = kNoLoads;
+  std::uint64_t timersBefore_ = 0;
 };
 
 }  // namespace reader

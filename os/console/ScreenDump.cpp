@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "os/core/String.h"
+#include "os/graphics/RecordingContext.h"
 #include "os/views/Button.h"
 #include "os/views/Control.h"
 #include "os/views/ImageView.h"
@@ -14,6 +15,7 @@
 #include "os/views/ScrollView.h"
 #include "os/views/TableView.h"
 #include "os/views/TableViewCell.h"
+#include "os/views/TextView.h"
 #include "os/views/View.h"
 #include "os/views/Window.h"
 
@@ -75,6 +77,15 @@ std::vector<std::shared_ptr<View>> subviewsInReadingOrder(const View& view) {
 std::vector<std::string> dumpParts(const View& view) {
   std::vector<std::string> parts;
   view.describeForDump(parts);
+  // An empty text view that draws a hint of its own ("期待您的意见反馈") prints it as its
+  // placeholder: it is what tells a reader which field it is, and what `tap` can name it by.
+  if (auto* textView = dynamic_cast<const TextView*>(&view); textView && textView->text().empty() && view.lastDrawing()) {
+    for (auto& drawn : view.lastDrawing()->drawnTexts()) {
+      if (drawn.empty()) continue;
+      parts.insert(parts.begin(), "placeholder=" + dumpQuoted(drawn));
+      break;
+    }
+  }
   if (!view.accessibilityLabel().empty()) parts.push_back("label=" + dumpQuoted(view.accessibilityLabel()));
   if (view.tag() != 0) parts.push_back(format("tag=%d", view.tag()));
   return parts;
@@ -111,13 +122,54 @@ std::string offScreenLine(const std::vector<std::shared_ptr<View>>& views) {
   return line;
 }
 
+// The inverse of dumpQuoted.
+std::string unquote(const std::string& quoted) {
+  std::string out;
+  const std::size_t end = quoted.size() - 1;  // the closing quote
+  for (std::size_t i = 1; i < end; ++i) {
+    char c = quoted[i];
+    if (c != '\\' || i + 1 >= end) {
+      out += c;
+      continue;
+    }
+    char n = quoted[++i];
+    const std::size_t digits = n == 'x' ? 2 : n == 'u' ? 4 : 0;
+    unsigned code = 0;
+    bool hex = digits > 0 && i + digits < end;
+    for (std::size_t k = 1; hex && k <= digits; ++k) {
+      char d = quoted[i + k];
+      hex = std::isxdigit(static_cast<unsigned char>(d)) != 0;
+      code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : (d | 0x20) - 'a' + 10);
+    }
+    if (hex) {
+      i += digits;
+      if (n == 'x') out += static_cast<char>(code);
+      else appendUTF8(out, code);
+      continue;
+    }
+    out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
+  }
+  return out;
+}
+
+// A part such as text="…" with a text too long to print whole, cut (see cutForScreen).
+std::string printedPart(const std::string& part) {
+  if (part.size() <= kLongestShownText) return part;
+  const std::size_t eq = part.find('=');
+  if (eq == std::string::npos || part.size() < eq + 3 || part[eq + 1] != '"' || part.back() != '"') return part;
+  std::string start;
+  std::size_t characters = 0;
+  if (!cutForScreen(unquote(part.substr(eq + 1)), &start, &characters)) return part;
+  return part.substr(0, eq + 1) + dumpQuoted(start + "…") + format(" (%zu characters)", characters);
+}
+
 void dumpInto(std::string& out, const View& view, int indent, bool onScreen) {
   if (!shows(view)) return;
   Rect f = view.frame();
   out.append(static_cast<std::size_t>(indent) * 2, ' ');
   out += view.className();
   out += " (" + number(f.origin.x) + ", " + number(f.origin.y) + ", " + number(f.size.width) + ", " + number(f.size.height) + ")";
-  for (auto& p : dumpParts(view)) out += " " + p;
+  for (auto& p : dumpParts(view)) out += " " + printedPart(p);
   out += "\n";
   std::vector<std::shared_ptr<View>> away;
   for (auto& sub : subviewsInReadingOrder(view)) {
@@ -148,36 +200,6 @@ std::vector<std::shared_ptr<View>> shownViews() {
   Window::layoutAllWindows();
   std::vector<std::shared_ptr<View>> out;
   for (auto& w : Window::windows()) collect(w, out);
-  return out;
-}
-
-// The inverse of dumpQuoted.
-std::string unquote(const std::string& quoted) {
-  std::string out;
-  const std::size_t end = quoted.size() - 1;  // the closing quote
-  for (std::size_t i = 1; i < end; ++i) {
-    char c = quoted[i];
-    if (c != '\\' || i + 1 >= end) {
-      out += c;
-      continue;
-    }
-    char n = quoted[++i];
-    const std::size_t digits = n == 'x' ? 2 : n == 'u' ? 4 : 0;
-    unsigned code = 0;
-    bool hex = digits > 0 && i + digits < end;
-    for (std::size_t k = 1; hex && k <= digits; ++k) {
-      char d = quoted[i + k];
-      hex = std::isxdigit(static_cast<unsigned char>(d)) != 0;
-      code = code * 16 + static_cast<unsigned>(std::isdigit(static_cast<unsigned char>(d)) ? d - '0' : (d | 0x20) - 'a' + 10);
-    }
-    if (hex) {
-      i += digits;
-      if (n == 'x') out += static_cast<char>(code);
-      else appendUTF8(out, code);
-      continue;
-    }
-    out += n == 'n' ? '\n' : n == 'r' ? '\r' : n == 't' ? '\t' : n;
-  }
   return out;
 }
 
@@ -225,6 +247,27 @@ std::shared_ptr<T> best(const std::vector<std::shared_ptr<View>>& views, const s
   return found;
 }
 }  // namespace
+
+bool cutForScreen(const std::string& text, std::string* start, std::size_t* characters) {
+  if (text.size() <= kLongestShownText) return false;  // bytes: never fewer than characters
+  std::size_t count = 0, cut = text.size();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;  // inside a character
+    if (count == kShownStart) cut = i;
+    ++count;
+  }
+  if (count <= kLongestShownText) return false;
+  if (start) *start = text.substr(0, cut);
+  if (characters) *characters = count;
+  return true;
+}
+
+std::string shownText(const std::string& text) {
+  std::string start;
+  std::size_t characters = 0;
+  if (!cutForScreen(text, &start, &characters)) return text;
+  return start + format("… (%zu characters)", characters);
+}
 
 std::string dumpView(const View& view, int indent) {
   // Pending layout would show stale frames.

@@ -9,6 +9,7 @@
 //
 // Also what a driver asks of the visible screen: where a view shows, what a reader would tap
 // for a text, which list a reader would drag, and whether the screen changed since last looked.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -58,6 +59,17 @@ std::shared_ptr<View> controlActingFor(const View& view);
 // instead, named by its class and the first text it shows (KHProgressHUD "网络异常"). "" when the
 // touch reaches the view, or nothing there takes it.
 std::string coverOf(const View& view);
+
+// A text as the screen prints it: one longer than kLongestShownText characters prints as its
+// first kShownStart characters (cut between characters, never inside one), "…" and its length,
+// so a long text typed or pasted costs a line, not its size, each time the screen prints.
+inline constexpr std::size_t kLongestShownText = 400;
+inline constexpr std::size_t kShownStart = 100;
+// Whether the text is too long to print whole; then *start is the part that prints and
+// *characters the whole text's length in characters.
+bool cutForScreen(const std::string& text, std::string* start, std::size_t* characters);
+// The text, or its start, "…" and " (N characters)".
+std::string shownText(const std::string& text);
 
 // The texts a view and what it holds show (texts, titles, placeholders), joined by spaces.
 std::string textsOf(const View& view);

@@ -48,6 +48,18 @@ std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransie
   return out;
 }
 
+bool isPictureLoad(const std::string& accept) {
+  // Every type it names is a picture type ("image/png,image/*;q=0.8").
+  if (accept.empty()) return false;
+  for (std::size_t at = 0; at != std::string::npos;) {
+    std::size_t comma = accept.find(',', at);
+    std::string type = trimWhitespace(accept.substr(at, comma == std::string::npos ? std::string::npos : comma - at));
+    if (!lowercaseASCII(type).starts_with("image/")) return false;
+    at = comma == std::string::npos ? comma : comma + 1;
+  }
+  return true;
+}
+
 SettleResult settleScreen(const SettleOptions& o) {
   SettleResult result;
   const bool virtualClock = Clock::isVirtual();
@@ -78,11 +90,11 @@ SettleResult settleScreen(const SettleOptions& o) {
       // In the order work is handed on (a load's delegate queues work before the load leaves the
       // list, queued work posts to the main loop before it ends), so nothing slips between looks.
       for (auto& load : URLConnection::loadsInFlight())
-        if (load.serial > o.loadsAfter) u.loads.push_back(std::move(load));
+        if (load.serial > o.loadsAfter && !isPictureLoad(load.accept)) u.loads.push_back(std::move(load));
       u.otherThreads = DispatchQueue::backgroundTaskCount() > 0;
     }
     u.mainTasks = loop->pendingTaskCount() > 0;
-    u.timerIn = loop->nextTimerDue() - Clock::now();
+    u.timerIn = loop->nextTimerDueAfter(o.timersAfter) - Clock::now();
     u.timerSoon = u.timerIn <= o.soon;
     return u;
   };

@@ -3,9 +3,12 @@
 // arrive, animations end, and short-lived messages (a HUD, a toast) go by themselves. Time passes
 // as the touch driver lets it: on the virtual clock in tests, on the real one in the reader.
 //
-// The screen is at rest when no short-lived message shows, no timer of the main run loop is about
-// to fire (an animation ending, a message about to go), no task waits on the main queue, nothing
-// runs on the other queues, and no load the command started is in flight. Under the real clock
+// The screen is at rest when no short-lived message shows, no timer the command set is about to
+// fire (an animation ending, a message about to go), no task waits on the main queue, nothing
+// runs on the other queues (a download asleep waiting for its answer is not running), and no load
+// the command started is in flight, pictures aside: a picture fills its place when it comes, and
+// one that stalls must not hold the screen a person goes on using. Timers that tick on by
+// themselves (a carousel turning) and loads begun before the command are not its. Under the real clock
 // the wait blocks in the main run loop until one of those things happens (a timer falls due, a
 // task is posted, a source is ready), so a screen already at rest answers at once. Under the
 // virtual clock the clock is moved on a slice at a time, and only the screen's own timers and
@@ -31,6 +34,9 @@ struct SettleOptions {
   // Loads whose serial (URLConnection::lastLoadSerial) is above this are waited for: the loads
   // the command started. The default waits for none.
   std::uint64_t loadsAfter = std::numeric_limits<std::uint64_t>::max();
+  // Timers of the main run loop first scheduled after this serial (RunLoop::lastTimerSerial)
+  // count: the ones the command set. The default counts every timer.
+  std::uint64_t timersAfter = 0;
   // Under the virtual clock, the time moved on at a time while waiting.
   double slice = 0.1;
   // Tells a short-lived message: the screen is not at rest while one shows.
@@ -50,6 +56,9 @@ struct SettleResult {
 };
 
 SettleResult settleScreen(const SettleOptions& options);
+
+// Whether the settle leaves a load to come when it comes: one that asks for pictures only.
+bool isPictureLoad(const std::string& accept);
 
 // The short-lived messages on screen, back to front.
 std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransient);

@@ -41,22 +41,31 @@ std::string unquoted(const std::string& rest) {
   return rest;
 }
 
+// The reader's words quoted in an answer: a long text by its start and length, as the screen
+// prints it.
+std::string quotedWords(const std::string& text) {
+  std::string start;
+  std::size_t characters = 0;
+  if (!cutForScreen(text, &start, &characters)) return dumpQuoted(text);
+  return dumpQuoted(start + "…") + format(" (%zu characters)", characters);
+}
+
 std::string tapText(const std::string& text) {
   if (text.empty()) return "error: tap needs X Y, row N or a text";
-  if (!isValidUTF8(text)) return "error: " + dumpQuoted(text) + " is not whole characters (UTF-8)";
+  if (!isValidUTF8(text)) return "error: " + quotedWords(text) + " is not whole characters (UTF-8)";
   TextMatch match = matchText(text);
   if (!match.candidates.empty()) {
     std::string texts;
-    for (auto& c : match.candidates) texts += (texts.empty() ? "" : ", ") + dumpQuoted(c);
-    return "error: " + dumpQuoted(text) + format(" is part of %zu texts: ", match.candidates.size()) + texts +
+    for (auto& c : match.candidates) texts += (texts.empty() ? "" : ", ") + quotedWords(c);
+    return "error: " + quotedWords(text) + format(" is part of %zu texts: ", match.candidates.size()) + texts +
            "; tap one of them whole";
   }
   auto view = match.view;
-  if (!view) return "error: nothing on screen reads " + dumpQuoted(text);
+  if (!view) return "error: nothing on screen reads " + quotedWords(text);
   // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first.
   if (match.scrolledAway && !TouchDriver::scrollIntoView(*view))
-    return "error: " + dumpQuoted(text) + " could not be scrolled into view";
-  if (!isReachable(*view) && !controlActingFor(*view)) return "error: " + dumpQuoted(text) + " is " + coveredBy(*view);
+    return "error: " + quotedWords(text) + " could not be scrolled into view";
+  if (!isReachable(*view) && !controlActingFor(*view)) return "error: " + quotedWords(text) + " is " + coveredBy(*view);
   TouchDriver::tap(*view);
   return "";
 }
@@ -166,7 +175,7 @@ std::string runTouchCommand(const std::string& raw) {
     if (!ended(in)) return tooMany(verb, "");
     return dumpScreen();
   }
-  return "error: unknown command " + dumpQuoted(word);
+  return "error: unknown command " + quotedWords(word);
 }
 
 }  // namespace os

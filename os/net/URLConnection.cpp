@@ -201,7 +201,8 @@ void URLConnection::start() {
     auto& list = loadsInFlightList();
     std::lock_guard listLock(list.mutex);
     serial_ = ++list.last;
-    list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), Clock::monotonic()});
+    list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), Clock::monotonic(),
+                                             original_.valueForHTTPHeaderField("Accept").value_or("")});
   }
   bool hasTarget;
   {

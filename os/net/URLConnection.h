@@ -153,6 +153,7 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
     std::uint64_t serial;  // counts up from 1 in the order loads start
     std::string url;
     double startedAt;      // os::Clock::monotonic()
+    std::string accept;    // the request's Accept header ("" when none): what it asks for
   };
   // Every load in flight in the process, oldest first. A load leaves only once its delegate has
   // heard how it ended, so whatever the delegate hands on is already under way.

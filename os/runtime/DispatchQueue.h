@@ -26,11 +26,17 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
                                                Priority priority = Priority::Default);
   // Whether the caller runs on the main thread.
   static bool isMainThread();
-  // Tasks queued or running on every queue but the main one: work that may yet post to it.
+  // Tasks queued or running on every queue but the main one, less those asleep in a run loop
+  // (a download waiting for its answer): work that may yet post to it of its own accord. A task
+  // asleep hands nothing on until the event it waits for comes, and whoever waits for the main
+  // thread to rest waits for that event's source (the load) instead.
   static std::size_t backgroundTaskCount();
   // The next time that count falls to zero, an empty task is posted to the main run loop, so a
   // main thread waiting there for the work to end wakes even when the work posts nothing.
   static void wakeMainWhenBackgroundIdle();
+  // Called by a run loop around its sleep: a background task sleeping there leaves the count
+  // above until it wakes. Does nothing outside a background task.
+  static void noteSleepInRunLoop(bool asleep);
 
   void async(Task task);
   // Returns after the task ran. Waiting for a serial queue from one of its own tasks (or for the

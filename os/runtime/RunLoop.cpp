@@ -14,6 +14,7 @@
 #include "os/core/Log.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/Fatal.h"
+#include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Timer.h"
 
 namespace os {
@@ -205,6 +206,7 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
     if (!timer->valid_ || timer->scheduled_ || !timer->loop_.expired()) return;
     timer->loop_ = weak_from_this();
     insertTimer(timer);
+    timer->added_ = timer->seq_;
   }
   wakeUp();
 }
@@ -340,6 +342,19 @@ double RunLoop::nextTimerDue() const {
   return nextTimerDate();
 }
 
+std::uint64_t RunLoop::lastTimerSerial() const {
+  std::lock_guard lock(mutex_);
+  return nextTimerSeq_ - 1;
+}
+
+double RunLoop::nextTimerDueAfter(std::uint64_t serial) const {
+  std::lock_guard lock(mutex_);
+  std::lock_guard tl(Timer::stateMutex());
+  for (const auto& [key, timer] : timers_)
+    if (timer->added_ > serial) return key.first;
+  return kInfinity;
+}
+
 double RunLoop::nextTimerDate() const {
   return timers_.empty() ? kInfinity : timers_.begin()->first.first;
 }
@@ -401,7 +416,9 @@ int RunLoop::pollSources(double wait) {
     std::lock_guard lock(mutex_);
     if (!tasks_.empty()) timeout = 0;
   }
+  if (timeout != 0) DispatchQueue::noteSleepInRunLoop(true);
   const int n = ::poll(fds.data(), fds.size(), timeout);
+  if (timeout != 0) DispatchQueue::noteSleepInRunLoop(false);
   sleeping_.store(false);
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {

@@ -99,6 +99,11 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   std::size_t timerCount() const;
   // When the next timer is due, in os::Clock seconds; infinity when none is scheduled.
   double nextTimerDue() const;
+  // The serial of the newest timer scheduled here so far (0 before any), and when the next of
+  // the timers first scheduled after `serial` is due (infinity when none): what a piece of work
+  // set going since the serial was taken, rather than timers that were ticking on before it.
+  std::uint64_t lastTimerSerial() const;
+  double nextTimerDueAfter(std::uint64_t serial) const;
 
  private:
   friend class Timer;

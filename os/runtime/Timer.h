@@ -53,6 +53,8 @@ class Timer : public std::enable_shared_from_this<Timer> {
   bool valid_ = true;
   bool scheduled_ = false;
   std::uint64_t seq_ = 0;
+  // The serial it was first scheduled with: see RunLoop::lastTimerSerial.
+  std::uint64_t added_ = 0;
   std::weak_ptr<RunLoop> loop_;
 };
 

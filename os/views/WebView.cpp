@@ -346,6 +346,11 @@ void WebView::showPageControls() {
         field->setPlaceholder(tag->attribute("placeholder"));
         field->setText(tag->attribute("value"));
         field->setSecureTextEntry(type == "password");
+        // The return key in a form's field sends the form, as a browser does.
+        const std::size_t index = forms_.size() - 1;
+        field->addTarget(this, [weak, index](Control&) {
+          if (auto view = weak.lock()) view->submitForm(index);
+        }, kControlEventEditingDidEndOnExit);
         forms_.back().fields.emplace_back(tag->attribute("name"), field);
         place(field);
       }

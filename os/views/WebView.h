@@ -72,7 +72,8 @@ class WebPageLoader {
 // view, one below the other: paragraphs and headings as labels, text and password inputs as text
 // fields (their placeholder, or their value, is what they show), submit inputs and buttons as
 // buttons. A tap on a form's button sends the form (its hidden inputs and fields, form-encoded, by
-// its method to its action, read against the page's address) as a form-submitted navigation.
+// its method to its action, read against the page's address) as a form-submitted navigation;
+// so does the return key in one of its fields.
 class WebView : public View {
  public:
   WebView();

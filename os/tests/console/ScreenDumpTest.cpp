@@ -9,6 +9,10 @@
 #include "os/views/ScrollView.h"
 #include "os/views/Switch.h"
 #include "os/views/TableView.h"
+#include "os/views/TextView.h"
+#include "os/console/TouchCommands.h"
+#include "os/core/String.h"
+#include "os/graphics/GraphicsContext.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
@@ -173,6 +177,77 @@ TEST_F(ScreenDumpTest, PicturesSayWhetherTheyAreLoadingFailedOrWhatTheyAre) {
   view->setPictureLoad(ImageView::PictureLoad::Loading);
   view->setImage(namedImage("logo"));
   EXPECT_EQ(line(), "ImageView (0, 0, 90, 63) image=logo");
+}
+
+// A text typed or pasted at length prints once, briefly: its start, cut between characters, and
+// its length; what it says can still be tapped by any part of it.
+TEST_F(ScreenDumpTest, ALongTextPrintsByItsStartAndLength) {
+  auto label = makeView<Label>(Rect(10, 10, 300, 20));
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += i % 2 ? "军" : "a";
+  text += "末尾";
+  label->setText(text);
+  label->setUserInteractionEnabled(true);
+  window->addSubview(label);
+  std::string start;
+  for (int i = 0; i < 100; ++i) start += i % 2 ? "军" : "a";
+  EXPECT_EQ(dumpView(*label), "Label (10, 10, 300, 20) text=\"" + start + "…\" (1002 characters)\n");
+  EXPECT_TRUE(isValidUTF8(dumpScreen()));
+  EXPECT_LT(dumpScreen().size(), 1000u);
+  EXPECT_EQ(shownText(text), start + "… (1002 characters)");
+
+  // Texts up to the limit print whole.
+  std::string whole(kLongestShownText, 'b');
+  label->setText(whole);
+  EXPECT_EQ(dumpView(*label), "Label (10, 10, 300, 20) text=\"" + whole + "\"\n");
+  EXPECT_EQ(shownText(whole), whole);
+
+  // The reader's own long words come back short in an answer, too.
+  label->setText(text);
+  EXPECT_EQ(runTouchCommand("tap 末尾"), "");
+  const std::string missing(5000, 'z');
+  EXPECT_EQ(runTouchCommand("tap " + missing),
+            "error: nothing on screen reads \"" + std::string(kShownStart, 'z') + "…\" (5000 characters)");
+}
+
+// A text view that draws its own hint while empty, as the feedback screen's fields do.
+struct HintedTextView : TextView {
+  std::string hint;
+  using TextView::TextView;
+  std::string className() const override { return "HintedTextView"; }
+  void setHint(std::string text) {
+    hint = std::move(text);
+    setNeedsDisplay();
+  }
+  void drawRect(const Rect& rect) override {
+    TextView::drawRect(rect);
+    if (auto* context = currentGraphicsContext(); context && text().empty())
+      context->drawText(hint, Rect(8, 8, bounds().size.width - 16, 20), font());
+  }
+};
+
+// A field that shows no words of its own prints the hint it draws as its placeholder, and the
+// placeholder names it to `tap`, wherever it sits in the tree.
+TEST_F(ScreenDumpTest, AnEmptyTextViewPrintsTheHintItDrawsAndTapFindsItByIt) {
+  auto form = makeView<View>(Rect(0, 64, 320, 400));
+  window->addSubview(form);
+  auto suggestion = makeView<HintedTextView>(Rect(10, 10, 300, 100));
+  suggestion->setHint("期待您的意见反馈");
+  form->addSubview(suggestion);
+  auto contact = makeView<HintedTextView>(Rect(10, 120, 300, 30));
+  contact->setHint("QQ、邮箱或手机等联系方式");
+  form->addSubview(contact);
+  const std::string dump = dumpScreen();
+  EXPECT_NE(dump.find("HintedTextView (10, 120, 300, 30) placeholder=\"QQ、邮箱或手机等联系方式\""), std::string::npos) << dump;
+
+  EXPECT_EQ(runTouchCommand("tap 联系方式"), "");
+  EXPECT_TRUE(contact->isFirstResponder());
+  EXPECT_EQ(runTouchCommand("type 10001"), "");
+  EXPECT_EQ(contact->text(), "10001");
+  // Once it holds words, they print instead.
+  EXPECT_NE(dumpScreen().find("HintedTextView (10, 120, 300, 30) text=\"10001\""), std::string::npos) << dumpScreen();
+  EXPECT_EQ(runTouchCommand("tap 期待您的意见反馈"), "");
+  EXPECT_TRUE(suggestion->isFirstResponder());
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <limits>
+
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/console/ScreenDump.h"
@@ -439,6 +442,32 @@ TEST_F(TouchCommandsTest, WaitIsBoundedAndAlwaysMovesTheClock) {
   EXPECT_EQ(fired, 1);
 }
 
+// A command waits for the timers it set (an animation ending), not for ones that were ticking
+// before it (a carousel turning every few seconds), however soon they are due.
+TEST_F(TouchCommandsTest, OnlyTheTimersACommandSetHoldItsAnswer) {
+  int turns = 0;
+  auto carousel = Timer::scheduled(5, true, [&turns](Timer&) { ++turns; });
+  TouchDriver::advance(4.5);
+  SettleOptions o;
+  o.timersAfter = RunLoop::main()->lastTimerSerial();
+  const double before = Clock::now();
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_EQ(Clock::now(), before);
+  EXPECT_EQ(turns, 0);
+
+  bool ended = false;
+  auto animation = Timer::scheduled(0.3, false, [&ended](Timer&) { ended = true; });
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_TRUE(ended);
+  // Turned once and due again soon, the carousel still is not the command's.
+  TouchDriver::advance(4.5);
+  EXPECT_EQ(turns, 1);
+  const double later = Clock::now();
+  EXPECT_TRUE(settleScreen(o).atRest);
+  EXPECT_EQ(Clock::now(), later);
+  carousel->invalidate();
+}
+
 // Hears how a load ended, and hands its answer on through a queue as the clients do.
 struct LoadEnd : URLConnectionDelegate {
   bool finished = false, failed = false, handedOn = false;
@@ -491,6 +520,65 @@ TEST(ScreenSettleRealClock, TheCommandsLoadsAreWaitedForAndOneThatStallsIsNamed)
   release.signal();
   // Its answer is handed on through the queues before the test lets its delegate go.
   ASSERT_TRUE(RunLoop::current()->runUntil([&] { return late->handedOn; }, 20));
+}
+
+// A download asleep on a background thread until its answer comes, as the picture loader's are.
+struct SleepingDownload {
+  std::shared_ptr<LoadEnd> delegate = std::make_shared<LoadEnd>();
+  std::atomic<bool> done{false};
+  void start(const std::string& url, const std::string& accept) {
+    DispatchQueue::global()->async([this, url, accept] {
+      URLRequest request(url);
+      if (!accept.empty()) request.setValueForHTTPHeaderField(accept, "Accept");
+      auto connection = URLConnection::create(request, delegate);
+      RunLoop::current()->runUntilWoken([this] { return delegate->finished || delegate->failed; },
+                                        std::numeric_limits<double>::infinity());
+      done = true;
+    });
+  }
+};
+
+// A picture that stalls never holds a command: the settle leaves pictures to fill in as they come,
+// and a download asleep waiting for its answer is no work under way. Any other load the command
+// started, asleep on a background thread or not, is still waited for and named.
+TEST(ScreenSettleRealClock, AStalledPictureDoesNotHoldTheAnswerButOtherLoadsDo) {
+  using testing::CannedResponse, testing::HttpTestServer, testing::RecordedRequest;
+  EXPECT_TRUE(isPictureLoad("image/png,image/jpeg,image/gif,image/*;q=0.8"));
+  EXPECT_TRUE(isPictureLoad("image/*"));
+  EXPECT_FALSE(isPictureLoad(""));
+  EXPECT_FALSE(isPictureLoad("image/png, text/html"));
+  EXPECT_FALSE(isPictureLoad("application/json"));
+
+  HttpTestServer server;
+  Semaphore arrived, release;
+  server.route("GET", "/stall", [&](const RecordedRequest&) {
+    arrived.signal();
+    release.wait();
+    return CannedResponse::text("late");
+  });
+
+  SettleOptions o;
+  o.loadsAfter = URLConnection::lastLoadSerial();
+  SleepingDownload picture;
+  picture.start(server.url("/stall"), "image/png,image/*;q=0.8");
+  arrived.wait();
+  o.limit = 8;
+  SettleResult r = settleScreen(o);
+  EXPECT_TRUE(r.atRest);
+  EXPECT_TRUE(r.pending.empty());
+
+  SleepingDownload list;
+  list.start(server.url("/stall?list"), "");
+  arrived.wait();
+  o.limit = 0.3;
+  r = settleScreen(o);
+  EXPECT_FALSE(r.atRest);
+  ASSERT_EQ(r.pending.size(), 1u);
+  EXPECT_EQ(r.pending[0].rfind("the load of " + server.url("/stall?list") + ", for ", 0), 0u) << r.pending[0];
+
+  release.signal();
+  release.signal();
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return picture.done && list.done && picture.delegate->handedOn && list.delegate->handedOn; }, 20));
 }
 
 }  // namespace

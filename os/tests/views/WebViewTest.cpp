@@ -244,5 +244,34 @@ TEST_F(WebViewTest, AFormIsShownAsControlsAndItsButtonSendsIt) {
   EXPECT_FALSE(web->submitForm(2));
 }
 
+// The return key in a field sends the field's own form, as a browser does: a sign-in page is
+// signed in from its password field.
+TEST_F(WebViewTest, ReturnInAFieldSendsItsForm) {
+  testing::HttpTestServer server;
+  auto page = testing::CannedResponse::text(
+      "<html><body><form action='/search'><input name=q value='x'><button>Find</button></form>"
+      "<form method='post' action='/auth/go'><input name='username' placeholder='Account'>"
+      "<input type='password' name='password' placeholder='Password'><input type='submit' value='Sign in'></form>"
+      "</body></html>");
+  page.contentType = "text/html";
+  server.route("GET", "/web/page", page);
+  server.route("POST", "/auth/go", testing::CannedResponse::text("signed in"));
+  web->loadRequest(URLRequest(server.url("/web/page")));
+  ASSERT_TRUE(waitForEnd());
+  ASSERT_EQ(web->pageControls().size(), 5u);
+  auto account = std::dynamic_pointer_cast<TextField>(web->pageControls()[2]);
+  auto password = std::dynamic_pointer_cast<TextField>(web->pageControls()[3]);
+  ASSERT_TRUE(account && password);
+  account->setText("reader");
+  password->setText("reader123");
+  delegate->trace.events.clear();
+  EXPECT_TRUE(password->pressReturn());
+  ASSERT_TRUE(waitForEnd());
+  ASSERT_EQ(server.requestCount(), 2u);
+  EXPECT_EQ(server.requests()[1].path, "/auth/go");
+  EXPECT_EQ(server.requests()[1].body, "username=reader&password=reader123");
+  EXPECT_EQ(delegate->trace.events.front(), "should " + server.url("/auth/go") + " 1");
+}
+
 }  // namespace
 }  // namespace os::test
