@@ -260,7 +260,9 @@ TEST_F(ReportUploadTest, ARequestSendsNoMoreThanTheCapInPacketsWithinTheBudget) 
   // Every packet answered at the client: all of them left at once, so none is in flight once their
   // records are settled. (The service keeps a packet's records before it answers: its counts alone
   // can agree with the client's while the last answer is still on its way.)
-  ASSERT_TRUE(runUntil([&] { return service.records().size() >= kept + 1 && cache_->sendingPackageCache().empty(); }));
+  ASSERT_TRUE(runUntil([&] { return service.records().size() >= kept + 1 && cache_->sendingPackageCache().empty(); }))
+      << service.records().size() << " records kept, " << service.answers().size() << " answers, "
+      << outcomes_->statuses.size() << " statuses and " << outcomes_->failures.size() << " failures at the client";
   os::RunLoop::current()->runUntilIdle();
   EXPECT_EQ(outcomes_->statuses.size(), service.answers().size());
   EXPECT_EQ(service.records().size(), kept + 1);
