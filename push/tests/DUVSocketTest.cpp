@@ -157,6 +157,18 @@ TEST(DUVUdpSocket, DatagramsAndTimeOuts) {
   os::Clock::advance(2);
   ASSERT_TRUE(runUntil([&] { return events->errors.size() == 2; }));
   EXPECT_EQ(events->errors[1].domain, kDUVUdpTimeOutDomain);
+
+  // Closed and then dropped: its receive time-out leaves the run loop with it and never reports.
+  auto dropped = DUVUdpSocket::create(events);
+  const std::size_t timers = os::RunLoop::current()->timerCount();
+  dropped->receiveDataWithTimeout(1);
+  dropped->close();
+  dropped.reset();
+  EXPECT_EQ(os::RunLoop::current()->timerCount(), timers);
+  os::Clock::advance(2);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(events->errors.size(), 2u);
+
   EXPECT_FALSE(socket->sendData({1}, "localhost", peer.port(), 0));
   EXPECT_FALSE(DUVUdpSocket::create(events)->connectToHost("push.example", 80));
 }

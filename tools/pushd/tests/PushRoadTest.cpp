@@ -43,6 +43,9 @@ class PushRoadTest : public ::testing::Test {
   void TearDown() override {
     client_->close();
     client_.reset();
+    // The client posts its notifications to the main queue: those still queued reach this test's
+    // observers now, not the next test's.
+    os::RunLoop::current()->runUntilIdle();
     for (auto token : tokens_) os::NotificationCenter::defaultCenter().removeObserver(token);
     os::HostLookup::removeOverride(kUnresolvedCoreHost);
   }
