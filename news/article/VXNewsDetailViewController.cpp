@@ -309,10 +309,13 @@ void VXNewsDetailViewController::changeTableViewState(int state) {
       case kStateError:
         table.setBackgroundView(me->getErrorView());
         me->showErrorText();
+        if (me->retrying_) me->showHud(me->notFound_ ? kRetryNotFoundText : kRetryFailedText, me->view(), true);
+        me->retrying_ = false;
         table.setSeparatorStyle(os::TableViewCellSeparatorStyle::None);
         table.setScrollEnabled(true);
         break;
       case kStateNormal:
+        me->retrying_ = false;
         table.setBackgroundView(nullptr);
         table.setSeparatorStyle(static_cast<os::TableViewCellSeparatorStyle>(me->separatorStyle()));
         table.setScrollEnabled(true);
@@ -365,7 +368,10 @@ std::shared_ptr<os::View> VXNewsDetailViewController::getErrorView() {
   retry->addTarget(
       this,
       [weak](os::Control&) {
-        if (auto me = weak.lock()) me->loadNewer();
+        auto me = weak.lock();
+        if (!me || me->tableViewState() == kStateLoading) return;
+        me->retrying_ = true;
+        me->loadNewer();
       },
       os::kControlEventTouchUpInside);
   view->addSubview(retry);

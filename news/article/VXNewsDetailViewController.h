@@ -54,6 +54,9 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   // The error view's text when the server answered that it has no such article (a pushed id it
   // no longer knows, or one not yet published): a retry may still find it.
   static constexpr const char* kNotFoundText = "没有找到这篇文章，点击重试";
+  // A retry that fails leaves the same error view; the HUD says that it failed, and why.
+  static constexpr const char* kRetryFailedText = "网络异常";
+  static constexpr const char* kRetryNotFoundText = "没有找到这篇文章";
 
   // Replacements for the screen's collaborators, for tests and start-up, kept in the reader
   // context (see VXNewsDetailServices); without a context, the current one's.
@@ -139,6 +142,8 @@ class VXNewsDetailViewController : public NQBaseTableViewController,
   // The last load ended with the server's answer that the article is not there, not a failure to
   // reach it; the error view says which.
   bool notFound_ = false;
+  // The load under way was started from the error view's retry.
+  bool retrying_ = false;
   std::shared_ptr<os::Label> errorLabel_;
   void showErrorText();
   std::shared_ptr<VXNewsDetailToolbar> toolBar_;

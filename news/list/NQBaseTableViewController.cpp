@@ -19,36 +19,11 @@ constexpr const char* kNetworkErrorText = "网络异常";
 
 }  // namespace
 
-std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table) {
-  if (auto reused = table.dequeueReusableCellWithIdentifier(kLoadMoreCellIdentifier)) {
-    if (auto spinner = std::dynamic_pointer_cast<os::ActivityIndicatorView>(reused->viewWithTag(kLoadMoreIndicatorTag)))
-      spinner->startAnimating();
-    return reused;
-  }
-  auto cell = std::make_shared<os::TableViewCell>(os::TableViewCellStyle::Default, kLoadMoreCellIdentifier);
-  // A new cell has the platform's default row frame.
-  if (cell->frame().size.width <= 0) cell->setFrame(os::Rect{0, 0, 320, 44});
-  cell->setUserInteractionEnabled(false);
-  const os::Point centre{cell->frame().size.width / 2, cell->frame().size.height / 2};
-  auto spinner = std::make_shared<os::ActivityIndicatorView>(os::ActivityIndicatorViewStyle::Gray);
-  spinner->setTag(kLoadMoreIndicatorTag);
-  spinner->setCenter(os::Point{centre.x - 50, centre.y});
-  spinner->startAnimating();
-  cell->contentView()->addSubview(spinner);
-  auto label = os::makeView<os::Label>(os::Rect{0, 0, 100, 20});
-  label->setCenter(os::Point{centre.x + 20, centre.y});
-  label->setBackgroundColor(os::Color::clear());
-  label->setText("正在加载...");
-  label->setFont(os::Font::systemFont(18));
-  label->setTextColor(os::Color::rgba(186.0 / 255, 186.0 / 255, 186.0 / 255, 1));
-  cell->contentView()->addSubview(label);
-  return cell;
-}
-
 NQBaseTableViewController::NQBaseTableViewController(os::TableViewStyle style, std::shared_ptr<VXReaderContext> context)
     : context_(std::move(context)) {
   listData_.reserve(20);
   tableView_ = std::make_shared<os::TableView>(os::Rect{0, 0, 0, 0}, style);
+  load_.setTable(tableView_);
 }
 
 NQBaseTableViewController::~NQBaseTableViewController() = default;
@@ -247,7 +222,7 @@ void NQBaseTableViewController::answered(PageKind kind, const std::optional<os::
     return;
   }
   std::vector<Row> rows = parseResponse(data);
-  if (!rows.empty()) {
+  if (!rows.empty() || isEmptyList(data)) {
     if (kind == PageKind::Refresh) listData_.clear();
     for (auto& row : rows) listData_.push_back(std::move(row));
     changeTableViewState(NQTableViewStateIdle);
@@ -278,10 +253,10 @@ long NQBaseTableViewController::numberOfRowsInSection(os::TableView&, long) {
 
 std::shared_ptr<os::TableViewCell> NQBaseTableViewController::cellForRowAtIndexPath(os::TableView& table,
                                                                                    const os::IndexPath& indexPath) {
-  if (isLoadMoreRow(indexPath)) return NQLoadMoreCell(table);
+  if (isLoadMoreRow(indexPath)) return load_.loadMoreCell(table);
   // The load-more row of an empty list (row 0, no height) still needs a cell: the table raises
   // for a counted row without one, and a subclass has no row object to build it from.
-  if (indexPath.row >= static_cast<long>(listData_.size())) return NQLoadMoreCell(table);
+  if (indexPath.row >= static_cast<long>(listData_.size())) return load_.loadMoreCell(table);
   return nullptr;
 }
 

@@ -26,13 +26,6 @@ enum NQTableViewState : int {
   NQTableViewStateFailed = 2,
 };
 
-// The load-more row's cell, shared with the news lists.
-inline constexpr const char* kLoadMoreCellIdentifier = "Load_More_Cell";
-inline constexpr int kLoadMoreIndicatorTag = 257;
-
-// The "正在加载..." row with its spinner (restarted on reuse).
-std::shared_ptr<os::TableViewCell> NQLoadMoreCell(os::TableView& table);
-
 class NQBaseTableViewController : public NQBaseViewController,
                                   public os::TableViewDataSource,
                                   public os::TableViewDelegate {
@@ -77,6 +70,9 @@ class NQBaseTableViewController : public NQBaseViewController,
   virtual std::unique_ptr<NQBaseRequest> request() { return nullptr; }
   // The new rows of an answer (nothing when the request's "data" was unusable).
   virtual std::vector<Row> parseResponse(const std::optional<os::Dictionary>& data) { return {}; }
+  // Whether an answer that brought no rows still stands: an empty list, not a failure. The base
+  // counts every answer without rows as failed.
+  virtual bool isEmptyList(const std::optional<os::Dictionary>& data) { return false; }
   // For addListDataBySelf: applies the answer itself; true when it was useful.
   virtual bool parseResponseNoAddData(const std::optional<os::Dictionary>& data) { return false; }
   // Shown while the state is failed.

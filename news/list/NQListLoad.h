@@ -1,8 +1,8 @@
 #pragma once
-// A paged list's load state and the pull-to-refresh header that shows it. The list template and
-// the news list both keep their state here and forward their scrolling here, so the header is
-// wired one way: a pull it triggers calls the list back, and it asks here whether a load is on.
-// Main thread only.
+// A paged list's load state, and the pull-to-refresh header and the load-more row that show it.
+// The list template and the news list both keep their state here and forward their scrolling
+// here, so the header is wired one way: a pull it triggers calls the list back, and it asks here
+// whether a load is on. Main thread only.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -13,7 +13,16 @@
 namespace os {
 class ScrollView;
 class TableView;
+class TableViewCell;
 }  // namespace os
+
+// The load-more row's cell, shared by the paged lists.
+inline constexpr const char* kLoadMoreCellIdentifier = "Load_More_Cell";
+inline constexpr int kLoadMoreIndicatorTag = 257;
+// What the row says while a page may come ("正在加载...", its spinner turning) and once a page
+// has failed (still, so that it does not claim a load that is over).
+inline constexpr const char* kLoadMoreLoadingText = "正在加载...";
+inline constexpr const char* kLoadMoreRestingText = "加载更多";
 
 class NQListLoad final : public PRRefreshTableHeaderDelegate {
  public:
@@ -23,8 +32,14 @@ class NQListLoad final : public PRRefreshTableHeaderDelegate {
   static constexpr int kFailed = 2;
 
   int state() const { return state_; }
-  void setState(int state) { state_ = state; }
+  // A change to or from failed also shows on the load-more row in view.
+  void setState(int state);
   bool isLoading() const { return state_ == kLoading; }
+
+  // The table whose load-more row shows the state (a header's table is taken as well).
+  void setTable(const std::shared_ptr<os::TableView>& table) { table_ = table; }
+  // The load-more row's cell for the current state (a reused one is brought up to date).
+  std::shared_ptr<os::TableViewCell> loadMoreCell(os::TableView& table) const;
 
   // Puts a header above the table's first row. `owner` keeps this object alive (it is the list
   // holding it), so the header's weak delegate lasts as long as the list; `pulled` runs when a

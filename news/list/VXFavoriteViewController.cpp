@@ -51,6 +51,12 @@ std::vector<NQBaseTableViewController::Row> VXFavoriteViewController::parseRespo
   return rows;
 }
 
+bool VXFavoriteViewController::isEmptyList(const std::optional<os::Dictionary>& data) {
+  if (!data) return false;
+  const os::Value* result = data->find("result");
+  return result && result->isNumber() && result->intValue() != kNewsFailure;
+}
+
 std::shared_ptr<VXNewsDO> VXFavoriteViewController::itemAt(long row) const {
   if (row < 0 || row >= static_cast<long>(listData().size())) return nullptr;
   const auto* item = std::any_cast<std::shared_ptr<VXNewsDO>>(&listData()[static_cast<std::size_t>(row)]);

@@ -29,6 +29,9 @@ class VXFavoriteViewController : public VXLeftBaseTableViewController {
   std::unique_ptr<NQBaseRequest> request() override;
   // Rows are std::shared_ptr<VXNewsDO>.
   std::vector<Row> parseResponse(const std::optional<os::Dictionary>& data) override;
+  // An answer the server stands behind ("result" other than 2) that lists nothing is an empty
+  // list: a reader without favourites is told of no network failure.
+  bool isEmptyList(const std::optional<os::Dictionary>& data) override;
   // The item of a row, or null (the load-more row, an index beyond the list).
   std::shared_ptr<VXNewsDO> itemAt(long row) const;
 

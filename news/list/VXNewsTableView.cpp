@@ -285,7 +285,7 @@ std::optional<double> VXNewsTableView::heightForRowAtIndexPath(os::TableView&, c
 
 std::shared_ptr<os::TableViewCell> VXNewsTableView::cellForRowAtIndexPath(os::TableView& table,
                                                                          const os::IndexPath& indexPath) {
-  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return NQLoadMoreCell(table);
+  if (indexPath.row < 0 || indexPath.row >= static_cast<long>(dataList_.size())) return load_.loadMoreCell(table);
   const auto& item = dataList_[static_cast<std::size_t>(indexPath.row)];
   return newsCellForItem(table, item, context_.lock());
 }

@@ -33,6 +33,9 @@ struct VXOfflineHelper::Run {
   // so a run never inherits permits (or their lack) from an earlier one.
   os::Semaphore gate{1};
   std::atomic<bool> cancelled{false};
+  // Counted on queue threads, read on the main thread when the run ends.
+  std::atomic<int> saved{0};
+  std::atomic<int> failed{0};
 };
 
 namespace {
@@ -185,11 +188,15 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
       *context, request, 0,
       [self, run, category](const std::optional<os::Dictionary>& data) {
         workQueue()->async([self, run, category, data] {
+          if (!data || !isSuccess(*data)) ++run->failed;
           storeNewsList(*run, category, data);
           self->offlineNewsList(run, category);
         });
       },
-      [self, run, category] { workQueue()->async([self, run, category] { self->offlineNewsList(run, category); }); });
+      [self, run, category] {
+        ++run->failed;
+        workQueue()->async([self, run, category] { self->offlineNewsList(run, category); });
+      });
 }
 
 void VXOfflineHelper::storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data) {
@@ -222,11 +229,14 @@ void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long
     auto context = run->context.lock();
     if (!context) break;
     auto detail = VXGlobalHelper::synchWithRequest(*context, request);
-    if (!detail) continue;
     // A refusal ("result" 2) is no article: writing it would replace a good file with nothing.
-    if (!isSuccess(*detail)) continue;
     os::Error error;
-    if (!VXOfflineArticleStore::saveWithInfo(*detail, os::Value(category), os::Value(ID), &error)) continue;
+    if (!detail || !isSuccess(*detail) ||
+        !VXOfflineArticleStore::saveWithInfo(*detail, os::Value(category), os::Value(ID), &error)) {
+      ++run->failed;
+      continue;
+    }
+    ++run->saved;
 
     os::Array rows;
     const os::Value& body = (*detail)["body"];
@@ -282,8 +292,16 @@ void VXOfflineHelper::categoryEnded(const std::shared_ptr<Run>& run) {
   }
 }
 
+std::string VXOfflineHelper::outcomeText(const Outcome& outcome) {
+  if (outcome.cancelled) return "离线下载已取消";
+  if (outcome.failed == 0) return "离线下载完成";
+  if (outcome.saved == 0) return "离线下载失败";
+  return "离线下载完成，部分文章未能下载";
+}
+
 void VXOfflineHelper::finishOffline() {
   if (!run_) return;
+  lastOutcome_ = Outcome{run_->cancelled.load(), run_->saved.load(), run_->failed.load()};
   run_.reset();
   thread_.reset();
   if (timer_) timer_->invalidate();

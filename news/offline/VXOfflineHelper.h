@@ -82,6 +82,17 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   void setImageManager(std::shared_ptr<BNWebImageManager> manager) { imageManager_ = std::move(manager); }
   void setDatabase(std::shared_ptr<VXNewsDBManager> db) { db_ = std::move(db); }
 
+  // How a run ended, for the words said when its cover goes.
+  struct Outcome {
+    bool cancelled = false;
+    int saved = 0;   // articles kept for reading
+    int failed = 0;  // lists not brought up to date, and articles not kept
+  };
+  // The last run's, once it has ended (main thread).
+  const std::optional<Outcome>& lastOutcome() const { return lastOutcome_; }
+  // "离线下载完成", or what kept it from being whole.
+  static std::string outcomeText(const Outcome& outcome);
+
   // Categories handed out and not ended yet, of any run (a cancelled run's category goes on to
   // the end of its current article). Any thread.
   int pendingCategories() const;
@@ -115,6 +126,7 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   int percent_ = -1;
   int count_ = 0;
   std::shared_ptr<Run> run_;
+  std::optional<Outcome> lastOutcome_;
   std::shared_ptr<os::Thread> thread_;
   std::shared_ptr<os::Timer> timer_;
   std::shared_ptr<BNWebImageManager> imageManager_;

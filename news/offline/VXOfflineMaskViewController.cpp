@@ -1,5 +1,6 @@
 #include "news/offline/VXOfflineMaskViewController.h"
 
+#include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
 #include "news/offline/VXOfflineHelper.h"
 #include "news/store/VXGlobalDefine.h"
@@ -95,8 +96,15 @@ void VXOfflineMaskViewController::show(int percent) {
   if (closed_) return;
   if (percent == -1) {
     closed_ = true;
+    // The screen beneath says how the download ended: the cover alone going says nothing.
+    os::ViewController* beneath = presentingViewController();
+    std::shared_ptr<os::View> shown = beneath ? beneath->view() : nullptr;
     dismissViewController(false);
-    if (auto context = context_.lock()) VXGlobalDefine::share(*context)->setScreenStatus(0);
+    auto context = context_.lock();
+    if (!context) return;
+    VXGlobalDefine::share(*context)->setScreenStatus(0);
+    auto outcome = VXOfflineHelper::share(*context)->lastOutcome();
+    if (outcome && shown) VXGlobalHelper::share(*context).showHud(VXOfflineHelper::outcomeText(*outcome), shown, true);
     return;
   }
   if (labelPercent_) labelPercent_->setText(percentText(percent));

@@ -103,6 +103,9 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   retry->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateLoading);
   ASSERT_TRUE(runUntil([&] { return screen->tableViewState() == VXNewsDetailViewController::kStateError; }));
+  // The failed retry's HUD covers the view until it hides.
+  EXPECT_TRUE(waitHud(VXNewsDetailViewController::kRetryFailedText));
+  os::TouchDriver::advance(2);
 
   // A real tap on the retry button loads the article (the tap itself may already see the answer).
   server_->clearFaults();
@@ -110,6 +113,31 @@ TEST_F(ArticleScreenTest, FailedDetailShowsTheErrorViewAndItsRetryLoadsTheArticl
   ASSERT_TRUE(waitComplete(*screen));
   EXPECT_EQ(screen->rows().front()->content(), article.title);
   ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == nullptr; }));
+}
+
+TEST_F(ArticleScreenTest, ARetryThatFailsSaysSoOverTheSameErrorView) {
+  // A pushed headline's article, opened while the server is down.
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  auto screen = open(os::Dictionary{{"id", 99999999LL}, {"category", plainArticle().categoryId}});
+  ASSERT_TRUE(runUntil([&] { return screen->tableView()->backgroundView() == screen->getErrorView(); }));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(hudText(), "");  // the error view says it the first time
+
+  // The retry meets the same failure: the view is as it was, so the HUD tells of the attempt.
+  auto retry = findButton(*screen->getErrorView());
+  ASSERT_TRUE(retry);
+  ASSERT_TRUE(os::TouchDriver::tap(*retry));
+  EXPECT_TRUE(waitHud(VXNewsDetailViewController::kRetryFailedText));
+  EXPECT_EQ(screen->tableViewState(), VXNewsDetailViewController::kStateError);
+  EXPECT_TRUE(findLabel(*screen->getErrorView(), VXNewsDetailViewController::kErrorText));
+  os::TouchDriver::advance(2);
+  EXPECT_EQ(hudText(), "");
+
+  // The server back, but without the article: the retry says that instead.
+  VXRequestConfig::setServerRoot(server_->base());
+  ASSERT_TRUE(os::TouchDriver::tap(*retry));
+  EXPECT_TRUE(waitHud(VXNewsDetailViewController::kRetryNotFoundText));
+  EXPECT_TRUE(findLabel(*screen->getErrorView(), VXNewsDetailViewController::kNotFoundText));
 }
 
 TEST_F(ArticleScreenTest, AnArticleTheServerDoesNotHaveIsSaidToBeNotFoundNotANetworkError) {

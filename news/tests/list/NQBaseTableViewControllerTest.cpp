@@ -160,6 +160,35 @@ TEST_F(NQBaseTableViewControllerTest, TheNextPageStartsOnceForADragAndItsDeceler
   EXPECT_EQ(answers_.requestCount(), 2u);
 }
 
+TEST_F(NQBaseTableViewControllerTest, TheLoadMoreRowRestsAfterAFailedPageAndTurnsAgainOnceThePullRecovers) {
+  using Row = LoadMoreRow;
+  loadFirstPage(20);
+  auto& table = *screen_->tableView();
+  scrollToEnd(table);
+  EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
+
+  // The next page finds the server gone: the HUD says so, and the row no longer claims a load.
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  screen_->loadMore();
+  waitIdle(*screen_);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_TRUE(waitHud(*screen_->view(), "网络异常"));
+  EXPECT_EQ(loadMoreRow(table), (Row{false, "加载更多"}));
+  // A row made afresh (the table reloaded, its cells reused) rests as well.
+  table.reloadData();
+  EXPECT_EQ(loadMoreRow(table), (Row{false, "加载更多"}));
+
+  // The server back, a pull brings the first page again and the row turns again.
+  VXRequestConfig::setServerRoot(answers_.url(""));
+  answers_.queue(listAnswer(page(100, 20), 2));
+  os::TouchDriver::advance(1.5);  // the HUD covers the screen until it hides
+  screen_->loadFromPullToRefresh();
+  waitIdle(*screen_);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  scrollToEnd(table);
+  EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
+}
+
 TEST_F(NQBaseTableViewControllerTest, TheNextPageWaitsForTheEndOfTheContent) {
   loadFirstPage(20);
   auto& table = *screen_->tableView();

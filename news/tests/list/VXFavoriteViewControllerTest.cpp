@@ -88,21 +88,42 @@ TEST_F(VXFavoriteViewControllerTest, FavouritesPageUntilTheLastPageNewestFirst) 
   }
 }
 
-TEST_F(VXFavoriteViewControllerTest, AnEmptyOrFailedListShowsTheFailureStateWithoutRows) {
+TEST_F(VXFavoriteViewControllerTest, AnEmptyListIsNoFailureAndAFailedOneSaysSo) {
+  // A reader without favourites: the server's empty answer is an empty list, with no word of a
+  // network failure.
   screen_ = push(VXFavoriteViewController::create(VXReaderContext::current()));
   EXPECT_EQ(server_->asked(1050), 1);
-  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(rows(*screen_->tableView()), 0);
   EXPECT_FALSE(screen_->canLoadMore());
-  EXPECT_TRUE(newstest::runUntil([&] { return hudText(*screen_->view()) == "网络异常"; }));
+  EXPECT_EQ(screen_->tableView()->backgroundView(), nullptr);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
 
-  // The server refuses the next attempt outright; the list stays empty and nothing breaks.
+  // The server refuses the next attempt outright: that is a failure, and the HUD says so.
   server_->setFault(1050, newsd::Fault{newsd::FailureMode::ErrorCode, 0});
-  favour(articles(1));
+  auto one = articles(1);
+  favour(one);
   screen_->loadNewer();
   waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateFailed);
   EXPECT_EQ(rows(*screen_->tableView()), 0);
+  EXPECT_TRUE(waitHud(*screen_->view(), "网络异常"));
+
+  // Favourites removed elsewhere: a pull brings the server's empty list in place of the old rows.
+  server_->clearFaults();
+  os::TouchDriver::advance(1.5);
+  screen_->loadNewer();
+  waitIdle(*screen_);
+  ASSERT_EQ(rows(*screen_->tableView()), 1);
+  VXFavoriteRequest remove(os::Dictionary{{"id", one[0]->id}, {"category", one[0]->categoryId}, {"action", 2}});
+  load(remove);
+  screen_->loadFromPullToRefresh();
+  waitIdle(*screen_);
+  EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
+  EXPECT_EQ(rows(*screen_->tableView()), 0);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
 }
 
 TEST_F(VXFavoriteViewControllerTest, ATappedRowOpensItsArticleAndRecordsItAsRead) {

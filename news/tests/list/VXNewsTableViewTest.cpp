@@ -315,6 +315,36 @@ TEST_F(VXNewsTableViewTest, ANetworkFailureShowsTheHudAndKeepsTheRows) {
   EXPECT_EQ(hudText(*list_), "网络异常");
 }
 
+TEST_F(VXNewsTableViewTest, TheLoadMoreRowRestsAfterAFailedPageAndTurnsForTheNextTry) {
+  using Row = LoadMoreRow;
+  const long long t = now1970();
+  os::Array page;
+  for (long long id = 40; id > 20; --id) page.push_back(item(id, t - (50 - id) * 60));
+  store(page, 60);
+  makeList()->load();
+  auto& table = *list_->tableView();
+  scrollToEnd(table);
+  EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
+
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  list_->loadMore(table);
+  waitIdle(*list_);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(hudText(*list_), "网络异常");
+  EXPECT_EQ(loadMoreRow(table), (Row{false, "加载更多"}));
+
+  // Reaching the end again tries again, and the row shows the load until its answer.
+  VXRequestConfig::setServerRoot(answers_.url(""));
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000)}, 2));
+  list_->loadMore(table);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestLoading);
+  EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
+  waitIdle(*list_);
+  EXPECT_EQ(list_->dataList().size(), 21u);
+  scrollToEnd(table);
+  EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
+}
+
 TEST_F(VXNewsTableViewTest, ClearedCachesEmptyTheListAtOnce) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);

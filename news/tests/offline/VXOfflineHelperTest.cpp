@@ -172,6 +172,37 @@ TEST_F(OfflineFixture, AFailedArticleIsSkippedAndTheRunGoesOn) {
   auto all = heard_;
   expectOrderedProgress(all);
   EXPECT_EQ(all[all.size() - 2], 100);
+  // The end says that the run was not whole.
+  ASSERT_TRUE(helper_->lastOutcome());
+  EXPECT_EQ(helper_->lastOutcome()->saved, 4);
+  EXPECT_EQ(helper_->lastOutcome()->failed, 1);
+  EXPECT_EQ(VXOfflineHelper::outcomeText(*helper_->lastOutcome()), "离线下载完成，部分文章未能下载");
+}
+
+TEST_F(OfflineFixture, ARunWithTheServerDownEndsAsAFailureNotACompletion) {
+  const long long a = plainCategory(0), b = plainCategory(1);
+  storeFresh(a, 2);
+  db_->updateCategory(a, 0);            // stale: its list is asked for
+  storeFresh(b, os::Array{});           // stale and empty: only its list could bring articles
+  db_->updateCategory(b, 0);
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  ASSERT_TRUE(start({a, b}));
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(heard_, (std::vector<int>{50, 100, -1}));
+  ASSERT_TRUE(helper_->lastOutcome());
+  EXPECT_FALSE(helper_->lastOutcome()->cancelled);
+  EXPECT_EQ(helper_->lastOutcome()->saved, 0);
+  EXPECT_EQ(helper_->lastOutcome()->failed, 4);  // two lists, two articles
+  EXPECT_EQ(VXOfflineHelper::outcomeText(*helper_->lastOutcome()), "离线下载失败");
+
+  // The server back, the next run is whole.
+  VXRequestConfig::setServerRoot(server_->base());
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  ASSERT_TRUE(helper_->lastOutcome());
+  EXPECT_EQ(helper_->lastOutcome()->failed, 0);
+  EXPECT_GT(helper_->lastOutcome()->saved, 0);
+  EXPECT_EQ(VXOfflineHelper::outcomeText(*helper_->lastOutcome()), "离线下载完成");
 }
 
 TEST_F(OfflineFixture, ExistingFilesAreReplacedOnlyByRealArticles) {
@@ -223,6 +254,8 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   helper_->killThread();
   EXPECT_FALSE(app->isIdleTimerDisabled());
   EXPECT_EQ(heard_, std::vector<int>{-1});
+  ASSERT_TRUE(helper_->lastOutcome());
+  EXPECT_EQ(VXOfflineHelper::outcomeText(*helper_->lastOutcome()), "离线下载已取消");
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_EQ(helper_->pendingCategories(), 1);  // the held article is still on its way
 

@@ -68,8 +68,10 @@ TEST_F(OfflineScreensTest, TheChoiceGoesToTheRunInRowOrderAndANewScreenStartsWit
   EXPECT_TRUE(std::dynamic_pointer_cast<VXOfflineMaskViewController>(nav_->presentedViewController()));
   EXPECT_EQ(state_->screenStatus(), 1);
 
-  // The run ends at once (nothing to fetch): the cover goes and the run's list is emptied.
+  // The run ends at once (nothing to fetch): the cover goes, saying so, and the run's list is
+  // emptied.
   ASSERT_TRUE(newstest::runUntil([&] { return !nav_->presentedViewController(); }));
+  EXPECT_TRUE(waitHud("离线下载完成"));
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_TRUE(helper_->selectedIDList().empty());
   EXPECT_EQ(heard_, (std::vector<int>{50, 100, -1}));
@@ -106,6 +108,22 @@ TEST_F(OfflineScreensTest, DownloadNeedsWiFiAndAtLeastOneCategory) {
   EXPECT_TRUE(heard_.empty());
 }
 
+TEST_F(OfflineScreensTest, WithTheServerDownTheCoverGoesSayingTheDownloadFailed) {
+  const long long a = plainCategory(0);
+  storeFresh(a, 2);
+  db_->updateCategory(a, 0);
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
+  auto screen = openChoice();
+  helper_->setSelectedIDList({a});
+  ASSERT_TRUE(helper_->startOffline());
+  screen->addMaskView();
+  ASSERT_TRUE(newstest::runUntil([&] { return !nav_->presentedViewController(); }));
+  EXPECT_EQ(heard_.back(), -1);
+  // Over the choice screen, which stays.
+  EXPECT_TRUE(waitHud("离线下载失败"));
+  EXPECT_EQ(nav_->topViewController(), screen);
+}
+
 TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClosesIt) {
   const long long a = plainCategory(0);
   storeFresh(a, 1);
@@ -132,6 +150,7 @@ TEST_F(OfflineScreensTest, TheCoverFollowsProgressFromAnyThreadAndItsCancelClose
   ASSERT_TRUE(server_->awaitHeldRequests(1));
   ASSERT_TRUE(os::TouchDriver::tap(*mask->cancelButton()));
   EXPECT_FALSE(nav_->presentedViewController());
+  EXPECT_EQ(hudText(), "离线下载已取消");
   EXPECT_EQ(state_->screenStatus(), 0);
   EXPECT_FALSE(helper_->isRunning());
   EXPECT_EQ(heard_.back(), -1);

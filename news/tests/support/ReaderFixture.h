@@ -49,6 +49,8 @@
 #include "os/testing/Waits.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
+#include "os/views/Label.h"
+#include "os/views/Switch.h"
 #include "os/views/PhotoAlbum.h"
 #include "os/views/Window.h"
 #include "tools/newsd/server/NewsServer.h"
@@ -266,6 +268,27 @@ class ReaderFixture : public ::testing::Test {
   // Moves a table so that its bottom edge is `gap` points above the end of its content.
   static void scrollToEnd(os::TableView& table, double gap = 0) {
     table.setContentOffset(os::Point{0, std::max(0.0, table.contentSize().height - table.frame().size.height - gap)});
+  }
+
+  // The load-more row in view: whether its spinner turns, and what it says.
+  struct LoadMoreRow {
+    bool turning = false;
+    std::string text;
+    bool operator==(const LoadMoreRow&) const = default;
+  };
+  static std::optional<LoadMoreRow> loadMoreRow(os::TableView& table) {
+    table.layoutIfNeeded();
+    for (const auto& cell : table.visibleCells()) {
+      if (!cell || cell->reuseIdentifier() != kLoadMoreCellIdentifier) continue;
+      LoadMoreRow row;
+      for (const auto& sub : cell->contentView()->subviews()) {
+        if (auto spinner = std::dynamic_pointer_cast<os::ActivityIndicatorView>(sub))
+          row.turning = spinner->isAnimating() && !spinner->isHidden();
+        if (auto label = std::dynamic_pointer_cast<os::Label>(sub)) row.text = label->text();
+      }
+      return row;
+    }
+    return std::nullopt;
   }
 
   // What a HUD says while it shows: a view's own (nothing when hidden), or the shared one ("").
