@@ -224,9 +224,6 @@ namespace {
 std::atomic<std::size_t> backgroundTasks{0};
 std::atomic<bool> wakeMainWhenIdle{false};
 
-// Whether this thread's background task sleeps in a run loop, taken off the count.
-thread_local bool tAsleepInRunLoop = false;
-
 void backgroundTaskLeft() {
   if (backgroundTasks.fetch_sub(1) == 1 && wakeMainWhenIdle.exchange(false)) RunLoop::main()->post([] {});
 }
@@ -234,12 +231,11 @@ void backgroundTaskLeft() {
 
 std::size_t DispatchQueue::backgroundTaskCount() { return backgroundTasks.load(); }
 
-void DispatchQueue::noteSleepInRunLoop(bool asleep) {
-  if (asleep == tAsleepInRunLoop || tQueueStack.empty() || tQueueStack.front()->isMain_) return;
-  tAsleepInRunLoop = asleep;
-  if (asleep) backgroundTaskLeft();
-  else backgroundTasks.fetch_add(1);
-}
+bool DispatchQueue::runsBackgroundTask() { return !tQueueStack.empty() && !tQueueStack.front()->isMain_; }
+
+void DispatchQueue::backgroundTaskSleeps() { backgroundTaskLeft(); }
+
+void DispatchQueue::backgroundTaskWakes() { backgroundTasks.fetch_add(1); }
 
 void DispatchQueue::wakeMainWhenBackgroundIdle() {
   wakeMainWhenIdle.store(true);

@@ -34,9 +34,13 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // The next time that count falls to zero, an empty task is posted to the main run loop, so a
   // main thread waiting there for the work to end wakes even when the work posts nothing.
   static void wakeMainWhenBackgroundIdle();
-  // Called by a run loop around its sleep: a background task sleeping there leaves the count
-  // above until it wakes. Does nothing outside a background task.
-  static void noteSleepInRunLoop(bool asleep);
+  // A background task sleeping in a run loop leaves the count above until it wakes: the loop
+  // calls backgroundTaskSleeps as it goes to sleep (only when runsBackgroundTask), and
+  // backgroundTaskWakes is called once for it, by the loop as it wakes or by the first post to it,
+  // whichever comes first, so work handed to a sleeping task counts from the moment it is handed.
+  static bool runsBackgroundTask();
+  static void backgroundTaskSleeps();
+  static void backgroundTaskWakes();
 
   void async(Task task);
   // Returns after the task ran. Waiting for a serial queue from one of its own tasks (or for the

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "os/core/Log.h"
@@ -133,6 +134,9 @@ void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
     tasks_.push_back(std::move(task));
+    // Work handed to a task asleep here counts from now, not from when the loop wakes: whoever
+    // waits for background work to end must not see none between the post and the wake-up.
+    if (std::exchange(offTaskCount_, false)) DispatchQueue::backgroundTaskWakes();
     // The loop's own thread is not waiting: it looks at its tasks before it waits again.
     if (thread_ == std::this_thread::get_id()) return;
   }
@@ -409,16 +413,22 @@ int RunLoop::pollSources(double wait) {
     return seconds > 0 ? static_cast<int>(std::ceil(seconds * 1000.0)) : 0;
   };
   int timeout = milliseconds(bound);
+  bool leftTaskCount = false;
   if (timeout > 0) {
     // Posts from here on write the wake-up; one that came before is seen below. The flag is set
     // before the look, under the same lock the poster queues under, so no post goes unseen.
     sleeping_.store(true);
     std::lock_guard lock(mutex_);
     if (!tasks_.empty()) timeout = 0;
+    else if (DispatchQueue::runsBackgroundTask()) leftTaskCount = offTaskCount_ = true;
   }
-  if (timeout != 0) DispatchQueue::noteSleepInRunLoop(true);
+  // A post from here on counts the task back in before it returns (see post).
+  if (leftTaskCount) DispatchQueue::backgroundTaskSleeps();
   const int n = ::poll(fds.data(), fds.size(), timeout);
-  if (timeout != 0) DispatchQueue::noteSleepInRunLoop(false);
+  if (leftTaskCount) {
+    std::lock_guard lock(mutex_);
+    if (std::exchange(offTaskCount_, false)) DispatchQueue::backgroundTaskWakes();
+  }
   sleeping_.store(false);
   if (n <= 0) return 0;
   if (fds[0].revents & POLLIN) {

@@ -159,6 +159,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // The loop's thread is in, or about to enter, a wait that a post must interrupt. It looks at its
   // tasks after setting this, so a post made while it is clear needs no wake-up.
   std::atomic<bool> sleeping_{false};
+  // The background task this loop runs in left the task count to sleep and is owed its return;
+  // under mutex_, so a post and the loop's look at its tasks never both miss it.
+  bool offTaskCount_ = false;
 
  public:
   struct PollSet;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -211,6 +212,47 @@ TEST(DispatchQueuesDeathTest, SyncOntoTheCurrentSerialQueueStopsWithAMessage) {
       },
       "test.self.*deadlock");
   EXPECT_DEATH(DispatchQueue::main()->sync([] {}), "main queue.*deadlock");
+}
+
+
+// Whoever waits for background work to end (the reader waiting for a command's answer) must see
+// work handed to a task asleep in its run loop from the moment it is handed, not only once the
+// task's thread has woken to take it.
+TEST(DispatchBackgroundCount, WorkPostedToATaskAsleepInItsLoopCountsBeforeTheTaskWakes) {
+  auto queue = DispatchQueue::create("sleeps-in-its-loop");
+  std::shared_ptr<RunLoop> loop;
+  std::atomic<bool> done{false};
+  Latch started(1), ended(1);
+  queue->async([&] {
+    loop = RunLoop::current();
+    started.done();
+    loop->runUntilWoken([&] { return done.load(); }, 60);
+    ended.done();
+  });
+  ASSERT_TRUE(started.waitFor(30));
+  for (int round = 0; round < 20; ++round) {
+    // Until the task sleeps (and every other background task of the process has ended).
+    auto main = RunLoop::main();
+    ASSERT_TRUE(main->runUntil(
+        [] {
+          if (DispatchQueue::backgroundTaskCount() == 0) return true;
+          DispatchQueue::wakeMainWhenBackgroundIdle();
+          return false;
+        },
+        30));
+    Latch ran(1);
+    auto release = std::make_shared<Latch>(1);
+    loop->post([&ran, release] {
+      ran.done();
+      release->wait();
+    });
+    EXPECT_GE(DispatchQueue::backgroundTaskCount(), 1u) << "round " << round;
+    release->done();
+    ASSERT_TRUE(ran.waitFor(30));
+  }
+  done = true;
+  loop->post([] {});
+  ASSERT_TRUE(ended.waitFor(30));
 }
 
 }  // namespace
