@@ -127,15 +127,16 @@ TEST(DUVFileCache, TheCrashSnapshotArchivesOnlyWhatChangedAndReadsBackWhole) {
                                     {"sendingCache", os::Value(os::Dictionary{})}});
   };
   cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(5.0)}});
-  EXPECT_GT(cache->lastSnapshotPiecesArchived(), 100u);
+  EXPECT_GT(cache->lastSnapshotPiecesArchived(), 5u);
 
-  // A burst: one record changes, one leaves, the time moves. Only the changed record, the key
-  // order and the time are archived again.
+  // A burst: one record changes, one leaves, the time moves. Only the runs of records and of the
+  // key order that hold them and the time are encoded again.
   records.set("r7", os::Value(os::Dictionary{{"type", os::Value("t")}, {"n", os::Value(700)}}));
   records.remove("r8");
   keys.erase(keys.begin() + 8);
   cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(6.0)}});
-  EXPECT_EQ(cache->lastSnapshotPiecesArchived(), 3u);
+  EXPECT_GE(cache->lastSnapshotPiecesArchived(), 3u);
+  EXPECT_LE(cache->lastSnapshotPiecesArchived(), 4u);
   cache->prepareCrashSnapshot({{"__DUVHistroyCache", reportCache()}, {"__DUVLeft_time", os::Value(6.0)}});
   EXPECT_EQ(cache->lastSnapshotPiecesArchived(), 0u);
 
