@@ -47,6 +47,8 @@ enum Tag : std::uint8_t {
 };
 // As deep as an archive may nest.
 constexpr int kMaximumDepth = 256;
+// Room made ahead for a container's items: a count read from a damaged file may claim millions.
+constexpr std::uint64_t kMostReserved = 4096;
 
 // Runs end after an item whose hash is a multiple of this, or at kMaximumRun.
 constexpr std::size_t kRunCut = 32;
@@ -241,7 +243,7 @@ class PieceReader {
         auto n = count();
         if (!n) return std::nullopt;
         os::Array items;
-        items.reserve(static_cast<std::size_t>(*n));
+        items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, kMostReserved)));
         for (std::uint64_t i = 0; i < *n; ++i) {
           auto item = value(depth + 1);
           if (!item) return std::nullopt;
@@ -253,7 +255,7 @@ class PieceReader {
         auto n = count();
         if (!n) return std::nullopt;
         std::vector<os::Dictionary::Entry> entries;
-        entries.reserve(static_cast<std::size_t>(*n));
+        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, kMostReserved)));
         if (!this->entries(*n, entries, depth + 1)) return std::nullopt;
         return os::Value::dictionaryMovingFrom(std::move(entries));
       }
@@ -438,7 +440,10 @@ void DUVFileCache::readFileName(const std::string& name) {
   // Written in pieces by a crash, or archived whole by a save.
   std::optional<os::Dictionary> contents;
   os::Error error;
-  if (beginsWith(*bytes, kPiecesMark)) {
+  if (bytes->size() > kOwnFileLimits.maxBytes) {
+    error = os::Error::withDescription(os::kKeyedArchiveErrorDomain, os::kKeyedArchiveLimitError,
+                                       "larger than any file the client writes");
+  } else if (beginsWith(*bytes, kPiecesMark)) {
     contents = readPieces(*bytes);
   } else if (beginsWith(*bytes, kOldPiecesMark)) {
     contents = readOldPieces(*bytes);
