@@ -7,11 +7,19 @@
 // pending records): one burst of changes (a record taken into a report, the time moved) prepared
 // in pieces, against the baseline of archiving the whole cache again as one keyed archive.
 //
+// The crash-time snapshot with 20,000 pending records as the client makes them, prepared once and
+// then burst by burst: counters for the bytes of the prepared file and the heap that capture keeps
+// for it, against the baseline of the single keyed archive of the same file cache (its bytes, held
+// once prepared).
+//
 // The report cache filled to its limit record by record (200 records of about 265 KiB, the last
 // ones trimmed), with the size check after every add, against the baseline of archiving the
 // whole cache after every add to learn its length. Counter: the records kept (equal in both).
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -21,7 +29,9 @@
 #include "os/net/Socket.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
 #include "os/store/KeyedArchive.h"
+#include "os/store/PreparedFile.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TestSandbox.h"
@@ -195,6 +205,66 @@ void BaselineWholeArchiveOfAFullReportCache(benchmark::State& state) {
   }
 }
 BENCHMARK(BaselineWholeArchiveOfAFullReportCache)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr long long kSnapshotRecords = 20000;
+
+// Message-status records under the keys the client gives them.
+std::shared_ptr<DUVReportCache> clientReportCache() {
+  os::Dictionary pending;
+  for (long long i = 0; i < kSnapshotRecords; ++i)
+    pending.set(std::to_string(9007199254740993ull + static_cast<unsigned long long>(i / 3)) + "." + std::to_string(i % 3),
+                os::Value(os::Dictionary{{"itime", os::Value(1700000000 + i)},
+                                         {"type", os::Value("msg_status")},
+                                         {"result", os::Value(2001)},
+                                         {"msg_id", os::Value(std::to_string(400000000 + i))}}));
+  return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+}
+
+void CrashSnapshotOf20000Records(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  auto cache = clientReportCache();
+  double time = 1.7e9;
+  os::Dictionary entries = burst(*cache, time);
+  std::size_t heapBefore = heapInUse();
+  files->prepareCrashSnapshot(entries);
+  const std::size_t resident = heapInUse() - std::min(heapInUse(), heapBefore);
+  // The prepared file as a crash writes it: from a child that then ends.
+  if (pid_t pid = ::fork(); pid == 0) {
+    os::PreparedFile::writeAllPrepared();
+    ::_exit(0);
+  } else {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+  }
+  auto written = os::FileManager::defaultManager().contentsAtPath(files->fileNameForKey("ZURAR"));
+  if (!written) state.SkipWithError("no snapshot written");
+  for (auto _ : state) files->prepareCrashSnapshot(burst(*cache, time));
+  state.counters["file_bytes"] = written ? static_cast<double>(written->size()) : 0;
+  state.counters["resident_bytes"] = static_cast<double>(resident);
+}
+// One run: each run of the function takes a prepared-file slot of the process.
+BENCHMARK(CrashSnapshotOf20000Records)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
+
+void BaselineSingleArchiveOf20000Records(benchmark::State& state) {
+  auto cache = clientReportCache();
+  double time = 1.7e9;
+  os::Dictionary entries = burst(*cache, time);
+  std::size_t heapBefore = heapInUse();
+  std::shared_ptr<const os::Data> prepared;
+  if (auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(entries))))
+    prepared = std::make_shared<const os::Data>(std::move(*archive));
+  const std::size_t resident = heapInUse() - std::min(heapInUse(), heapBefore);
+  if (!prepared) state.SkipWithError("not archived");
+  for (auto _ : state) {
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(burst(*cache, time))));
+    if (!archive) state.SkipWithError("not archived");
+    benchmark::DoNotOptimize(archive);
+  }
+  state.counters["file_bytes"] = prepared ? static_cast<double>(prepared->size()) : 0;
+  state.counters["resident_bytes"] = static_cast<double>(resident);
+}
+BENCHMARK(BaselineSingleArchiveOf20000Records)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(50);
 
 constexpr int kFillRecords = 200;
 

@@ -66,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static Run run;
   os::FileManager::defaultManager().writeData(os::Data(data, data + size), run.path, {});
   auto files = DUVFileCache::startCacheFile("ZURAR");
+  // A file it could not read was moved aside; one run's aside file is of no use to the next.
+  os::FileManager::defaultManager().removeItemAtPath(run.path + ".refused");
   DUVHttpSession::Environment environment;
   environment.fileCache = files;
   auto session = DUVHttpSession::create(environment);

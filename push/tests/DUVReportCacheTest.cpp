@@ -60,6 +60,42 @@ TEST(DUVReportCache, TrimsWhereTheWholeArchivePassesTheLimit) {
   crossTheLimit(500 * 1024, DUVReportCache::kTrimRun);
 }
 
+// A record of text no other record holds and none of it ASCII: characters of three UTF-8 bytes
+// and ones of four, past the BMP, which the archive writes as two and four bytes (UTF-16).
+os::Dictionary wideRecord(int n, std::size_t pairs) {
+  std::string text = std::to_string(n) + "/";
+  text.reserve(text.size() + pairs * 7);
+  for (std::size_t i = 0; i < pairs; ++i) text += "要😀";
+  return os::Dictionary{{"type", os::Value("t")}, {"itime", os::Value(1700000000 + n)}, {"pad", os::Value(text)}};
+}
+
+TEST(DUVReportCache, StaysUnderTheLimitWhereTheSizeOnlyTheArchiveKnowsGrows) {
+  // Text that is not ASCII: the archive holds it in more bytes than it has characters.
+  {
+    DUVReportCache cache;
+    for (int n = 0; n < 15; ++n) cache.addCacheObject(wideRecord(n, 700 * 1024), std::to_string(n) + ".0");
+    const std::size_t length = archiveLength(cache);
+    EXPECT_LE(length, kLimit);
+    EXPECT_LE(length, cache.archiveLengthBound());
+    EXPECT_LT(cache.count(), 15u);
+  }
+  // Records that come after the archive was measured, in flight or pending: the measured length
+  // is where the bound starts from, not where it stays.
+  {
+    DUVReportCache cache;
+    const std::string shared(1 << 20, 's');
+    for (int n = 0; n < 52; ++n) cache.addCacheObject(os::Dictionary{{"pad", os::Value(shared)}}, "s" + std::to_string(n));
+    ASSERT_LT(cache.archiveLengthBound(), kLimit / 4);  // measured: the text is held once
+    for (int n = 0; n < 52; ++n) cache.removeCacheObjectForKey("s" + std::to_string(n));
+    for (int n = 0; n < 20; ++n) cache.addSendingCacheObject(bigRecord(n, 1 << 20), "f" + std::to_string(n));
+    for (int n = 20; n < 60; ++n) cache.addCacheObject(bigRecord(n, 1 << 20), "p" + std::to_string(n));
+    const std::size_t length = archiveLength(cache);
+    EXPECT_LE(length, kLimit);
+    EXPECT_LE(length, cache.archiveLengthBound());
+    EXPECT_EQ(cache.sendingPackageCache().size(), 20u);  // the in-flight area is not trimmed
+  }
+}
+
 // Records of every kind the archive holds, mostly tiny, some nested, some not ASCII.
 os::Value randomValue(std::mt19937& rng, int depth) {
   auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };

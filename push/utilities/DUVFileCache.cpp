@@ -2,6 +2,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string_view>
+#include <type_traits>
+
+#include "os/core/ByteReader.h"
+#include "os/core/Log.h"
+#include "os/core/String.h"
 
 #include "os/store/FileManager.h"
 #include "os/store/KeyedArchive.h"
@@ -13,15 +21,36 @@ namespace {
 std::mutex sharedMutex;
 std::shared_ptr<DUVFileCache> sharedCache;
 
-// A file written in pieces: this mark, then pieces, each its length (8 bytes, big-endian) and the
-// keyed archive of {"path": [keys], "value": value}. A keyed archive never begins with the mark.
-constexpr char kPiecesMark[] = "ZURAR pieces 1\n";
-constexpr std::size_t kPiecesMarkLength = sizeof kPiecesMark - 1;
-// Entries whose path is shorter than this are split when they are dictionaries: the file cache's
-// keys, the report cache's fields, and the report records.
-constexpr std::size_t kSplitDepth = 3;
+// The client reads back only what it wrote itself, so the limits are sized to that: the report
+// cache alone may hold 50 MiB of records as a property list, which an archive writes in up to
+// about twice the bytes, and its smallest records (a type and a time under their key) come to
+// one archive object for every 15 of those bytes. Room for that and the rest of the client's
+// state; a file past these is not one the client made.
+constexpr os::KeyedArchiveLimits kOwnFileLimits{.maxBytes = std::size_t{192} << 20,
+                                                .maxObjects = std::size_t{12} << 20,
+                                                .maxDepth = 256};
 
-// Runs of an array end after an element whose hash is a multiple of this, or at kMaximumRun.
+// A file written in pieces: this mark, then pieces, each its length (LEB128, never 0), the path
+// (a count, then each key), what the piece does and its values in the encoding below; then a
+// zero length, the end, which nothing follows. A file cut short anywhere lacks it. A keyed
+// archive never begins with the mark.
+constexpr std::string_view kPiecesMark = "ZURAR pieces 2\n";
+// Written by earlier versions: each piece its length (8 bytes, big-endian) and the keyed archive
+// of {"path": [keys], "value" or "append": value}, and no end.
+constexpr std::string_view kOldPiecesMark = "ZURAR pieces 1\n";
+// What a piece does at its path.
+constexpr std::uint8_t kSetValue = 'v', kAppendElements = 'a', kSetEntries = 'm';
+// Value tags.
+enum Tag : std::uint8_t {
+  kNull = 'n', kTrue = 'T', kFalse = 'F', kInteger = 'i', kUnsigned = 'u', kReal = 'r', kString = 's',
+  kData = 'b', kDate = 't', kArray = 'a', kSet = 'e', kDictionary = 'd',
+};
+// As deep as an archive may nest.
+constexpr int kMaximumDepth = 256;
+// Room made ahead for a container's items: a count read from a damaged file may claim millions.
+constexpr std::uint64_t kMostReserved = 4096;
+
+// Runs end after an item whose hash is a multiple of this, or at kMaximumRun.
 constexpr std::size_t kRunCut = 32;
 constexpr std::size_t kMaximumRun = 256;
 
@@ -31,25 +60,327 @@ std::size_t elementHash(const os::Value& element) {
   return 1;
 }
 
-// `what` is "value" (the value at the path) or "append" (elements to add to the array there).
-std::shared_ptr<const os::Data> archivePiece(const std::vector<std::string>& path, const os::Value& value,
-                                             const char* what = "value") {
-  os::Array keys;
-  keys.reserve(path.size());
-  for (const auto& key : path) keys.push_back(os::Value(key));
-  auto archive = os::KeyedArchiver::archivedData(
-      os::ArchiveItem(os::Value(os::Dictionary{{"path", os::Value(std::move(keys))}, {what, value}})));
-  if (!archive) return nullptr;
+void putLength(os::Data& out, std::uint64_t n) {
+  do {
+    std::uint8_t byte = n & 0x7F;
+    n >>= 7;
+    out.push_back(n ? byte | 0x80 : byte);
+  } while (n);
+}
+
+void putText(os::Data& out, const std::string& text) {
+  // Text stays text: a string the process made of stray bytes is kept with them replaced.
+  if (!os::isValidUTF8(text)) return putText(out, os::repairUTF8(text));
+  putLength(out, text.size());
+  out.insert(out.end(), text.begin(), text.end());
+}
+
+void putFixed(os::Data& out, double d) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(bits >> shift));
+}
+
+void putValue(os::Data& out, const os::Value& value) {
+  switch (value.type()) {
+    case os::Value::Type::Null: out.push_back(kNull); return;
+    case os::Value::Type::Boolean: out.push_back(value.boolValue() ? kTrue : kFalse); return;
+    case os::Value::Type::Number:
+      if (value.isFloatingPoint()) {
+        out.push_back(kReal);
+        putFixed(out, value.doubleValue());
+      } else if (value.isUnsigned() && value.unsignedValue() > static_cast<unsigned long long>(INT64_MAX)) {
+        out.push_back(kUnsigned);
+        putLength(out, value.unsignedValue());
+      } else {
+        // Zigzag, so that small negative numbers stay short.
+        auto n = static_cast<std::uint64_t>(value.intValue());
+        out.push_back(kInteger);
+        putLength(out, (n << 1) ^ (value.intValue() < 0 ? ~std::uint64_t{0} : 0));
+      }
+      return;
+    case os::Value::Type::String:
+      out.push_back(kString);
+      putText(out, *value.string());
+      return;
+    case os::Value::Type::Data:
+      out.push_back(kData);
+      putLength(out, value.data()->size());
+      out.insert(out.end(), value.data()->begin(), value.data()->end());
+      return;
+    case os::Value::Type::Date:
+      out.push_back(kDate);
+      putFixed(out, value.date()->timeIntervalSinceReferenceDate());
+      return;
+    case os::Value::Type::Array:
+    case os::Value::Type::Set: {
+      const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
+      out.push_back(value.isArray() ? kArray : kSet);
+      putLength(out, items.size());
+      for (const os::Value& item : items) putValue(out, item);
+      return;
+    }
+    case os::Value::Type::Dictionary:
+      out.push_back(kDictionary);
+      putLength(out, value.dictionary()->size());
+      for (const auto& [key, item] : *value.dictionary()) {
+        putText(out, key);
+        putValue(out, item);
+      }
+      return;
+  }
+}
+
+// One piece: `what` done at `path` with `values`, or with the entries (keys and values) of `items`.
+std::shared_ptr<const os::Data> encodePiece(const std::vector<std::string>& path, std::uint8_t what,
+                                            const os::Value* value, const std::vector<os::Dictionary::Entry>* items) {
+  os::Data body;
+  putLength(body, path.size());
+  for (const auto& key : path) putText(body, key);
+  body.push_back(what);
+  if (value) putValue(body, *value);
+  if (items) {
+    putLength(body, items->size());
+    for (const auto& [key, item] : *items) {
+      if (what == kSetEntries) putText(body, key);
+      putValue(body, item);
+    }
+  }
   auto piece = std::make_shared<os::Data>();
-  piece->reserve(8 + archive->size());
-  for (int shift = 56; shift >= 0; shift -= 8) piece->push_back(static_cast<std::uint8_t>(archive->size() >> shift));
-  piece->insert(piece->end(), archive->begin(), archive->end());
+  piece->reserve(body.size() + 10);
+  putLength(*piece, body.size());
+  piece->insert(piece->end(), body.begin(), body.end());
   return piece;
 }
 
 const std::shared_ptr<const os::Data>& piecesMark() {
-  static const auto mark = std::make_shared<const os::Data>(kPiecesMark, kPiecesMark + kPiecesMarkLength);
+  static const auto mark = std::make_shared<const os::Data>(kPiecesMark.begin(), kPiecesMark.end());
   return mark;
+}
+
+const std::shared_ptr<const os::Data>& piecesEnd() {
+  static const auto end = std::make_shared<const os::Data>(1, std::uint8_t{0});
+  return end;
+}
+
+bool beginsWith(const os::Data& bytes, std::string_view mark) {
+  return bytes.size() >= mark.size() && std::equal(mark.begin(), mark.end(), bytes.begin());
+}
+
+// Reads the encoding above; every read checks what is left, so damage reads as absent.
+class PieceReader {
+ public:
+  explicit PieceReader(os::ByteReader& reader) : reader_(reader) {}
+
+  std::optional<std::uint64_t> length() {
+    std::uint64_t n = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      auto byte = reader_.u8();
+      if (!byte) return std::nullopt;
+      n |= std::uint64_t{*byte & 0x7Fu} << shift;
+      if (!(*byte & 0x80)) return n;
+    }
+    return std::nullopt;
+  }
+  // A count of items each taking at least one byte: never more than the bytes left.
+  std::optional<std::uint64_t> count() {
+    auto n = length();
+    return n && *n <= reader_.remaining() ? n : std::nullopt;
+  }
+  std::optional<std::string> text() {
+    auto n = count();
+    auto bytes = n ? reader_.text(static_cast<std::size_t>(*n)) : std::nullopt;
+    if (!bytes || !os::isValidUTF8(*bytes)) return std::nullopt;
+    return std::string(*bytes);
+  }
+  std::optional<double> fixed() {
+    auto bits = reader_.u64();
+    if (!bits) return std::nullopt;
+    double d;
+    std::memcpy(&d, &*bits, sizeof d);
+    return d;
+  }
+  std::optional<os::Value> value(int depth = 0) {
+    auto tag = reader_.u8();
+    if (!tag || depth > kMaximumDepth) return std::nullopt;
+    switch (*tag) {
+      case kNull: return os::Value();
+      case kTrue: return os::Value(true);
+      case kFalse: return os::Value(false);
+      case kInteger: {
+        auto n = length();
+        if (!n) return std::nullopt;
+        return os::Value::number('q', static_cast<long long>((*n >> 1) ^ (0 - (*n & 1))));
+      }
+      case kUnsigned: {
+        auto n = length();
+        if (!n) return std::nullopt;
+        return os::Value::unsignedNumber('Q', *n);
+      }
+      case kReal: {
+        auto d = fixed();
+        if (!d) return std::nullopt;
+        return os::Value(*d);
+      }
+      case kString: {
+        auto s = text();
+        if (!s) return std::nullopt;
+        return os::Value(std::move(*s));
+      }
+      case kData: {
+        auto n = count();
+        auto bytes = n ? reader_.bytes(static_cast<std::size_t>(*n)) : std::nullopt;
+        if (!bytes) return std::nullopt;
+        return os::Value(std::move(*bytes));
+      }
+      case kDate: {
+        auto d = fixed();
+        if (!d) return std::nullopt;
+        return os::Value(os::Date::fromTimeIntervalSinceReferenceDate(*d));
+      }
+      case kArray:
+      case kSet: {
+        auto n = count();
+        if (!n) return std::nullopt;
+        os::Array items;
+        items.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, kMostReserved)));
+        for (std::uint64_t i = 0; i < *n; ++i) {
+          auto item = value(depth + 1);
+          if (!item) return std::nullopt;
+          items.push_back(std::move(*item));
+        }
+        return *tag == kArray ? os::Value(std::move(items)) : os::Value::set(std::move(items));
+      }
+      case kDictionary: {
+        auto n = count();
+        if (!n) return std::nullopt;
+        std::vector<os::Dictionary::Entry> entries;
+        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(*n, kMostReserved)));
+        if (!this->entries(*n, entries, depth + 1)) return std::nullopt;
+        return os::Value::dictionaryMovingFrom(std::move(entries));
+      }
+      default: return std::nullopt;
+    }
+  }
+  bool entries(std::uint64_t n, std::vector<os::Dictionary::Entry>& out, int depth) {
+    for (std::uint64_t i = 0; i < n; ++i) {
+      auto key = text();
+      auto item = key ? value(depth) : std::nullopt;
+      if (!item) return false;
+      out.emplace_back(std::move(*key), std::move(*item));
+    }
+    return true;
+  }
+
+ private:
+  os::ByteReader& reader_;
+};
+
+// The dictionary a path leads to, each step a dictionary an earlier piece made.
+os::Dictionary* containerAt(os::Dictionary& root, const std::vector<std::string>& path) {
+  os::Dictionary* into = &root;
+  for (std::size_t i = 0; i + 1 < path.size(); ++i) {
+    os::Value* next = into->find(path[i]);
+    into = next ? next->mutableDictionary() : nullptr;
+    if (!into) return nullptr;
+  }
+  return into;
+}
+
+// The dictionary of a file written in pieces; nothing when any piece is damaged or the end is
+// missing.
+std::optional<os::Dictionary> readPieces(const os::Data& bytes) {
+  os::ByteReader reader(bytes);
+  reader.skip(kPiecesMark.size());
+  PieceReader pieces(reader);
+  os::Dictionary root;
+  for (;;) {
+    auto length = pieces.count();
+    if (!length) return std::nullopt;
+    if (*length == 0) break;
+    const std::size_t end = reader.position() + static_cast<std::size_t>(*length);
+    auto depth = pieces.count();
+    if (!depth || *depth == 0) return std::nullopt;
+    std::vector<std::string> path;
+    for (std::uint64_t i = 0; i < *depth; ++i) {
+      auto key = pieces.text();
+      if (!key) return std::nullopt;
+      path.push_back(std::move(*key));
+    }
+    os::Dictionary* into = containerAt(root, path);
+    auto what = reader.u8();
+    if (!into || !what) return std::nullopt;
+    if (*what == kSetValue) {
+      auto value = pieces.value(static_cast<int>(path.size()));
+      if (!value) return std::nullopt;
+      into->set(path.back(), std::move(*value));
+    } else if (*what == kAppendElements) {
+      os::Value* array = into->find(path.back());
+      os::Array* to = array ? array->mutableArray() : nullptr;
+      auto n = pieces.count();
+      if (!to || !n) return std::nullopt;
+      for (std::uint64_t i = 0; i < *n; ++i) {
+        auto element = pieces.value(static_cast<int>(path.size()) + 1);
+        if (!element) return std::nullopt;
+        to->push_back(std::move(*element));
+      }
+    } else if (*what == kSetEntries) {
+      os::Value* dictionary = into->find(path.back());
+      os::Dictionary* to = dictionary ? dictionary->mutableDictionary() : nullptr;
+      auto n = pieces.count();
+      std::vector<os::Dictionary::Entry> entries;
+      if (!to || !n || !pieces.entries(*n, entries, static_cast<int>(path.size()) + 1)) return std::nullopt;
+      for (auto& [key, value] : entries) to->set(std::move(key), std::move(value));
+    } else {
+      return std::nullopt;
+    }
+    // A piece says how long it is: what it holds fills it exactly.
+    if (reader.position() != end) return std::nullopt;
+  }
+  if (!reader.atEnd()) return std::nullopt;
+  return root;
+}
+
+// The same for a file in the earlier form.
+std::optional<os::Dictionary> readOldPieces(const os::Data& bytes) {
+  os::Dictionary root;
+  for (std::size_t at = kOldPiecesMark.size(); at < bytes.size();) {
+    if (bytes.size() - at < 8) return std::nullopt;
+    std::uint64_t length = 0;
+    for (int i = 0; i < 8; ++i) length = (length << 8) | bytes[at + static_cast<std::size_t>(i)];
+    at += 8;
+    if (length > bytes.size() - at) return std::nullopt;
+    auto piece = os::KeyedUnarchiver::unarchiveValue(
+        os::Data(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + length)),
+        os::kKeyedArchiveRootKey, nullptr, kOwnFileLimits);
+    at += length;
+    const os::Array* keys = piece ? (*piece)["path"].array() : nullptr;
+    if (!keys || keys->empty()) return std::nullopt;
+    std::vector<std::string> path;
+    for (const os::Value& key : *keys) {
+      if (!key.string()) return std::nullopt;
+      path.push_back(*key.string());
+    }
+    os::Dictionary* into = containerAt(root, path);
+    if (!into) return std::nullopt;
+    if (const os::Array* elements = (*piece)["append"].array()) {
+      os::Value* array = into->find(path.back());
+      os::Array* to = array ? array->mutableArray() : nullptr;
+      if (!to) return std::nullopt;
+      to->insert(to->end(), elements->begin(), elements->end());
+    } else {
+      into->set(path.back(), (*piece)["value"]);
+    }
+  }
+  return root;
+}
+
+// A name beside `path` that nothing holds yet, for a file that could not be read.
+std::string asideName(const std::string& path) {
+  const auto& files = os::FileManager::defaultManager();
+  std::string name = path + ".refused";
+  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
+  return name;
 }
 }  // namespace
 
@@ -68,8 +399,8 @@ std::shared_ptr<DUVFileCache> DUVFileCache::shareInstance() {
 
 std::shared_ptr<DUVFileCache> DUVFileCache::startCacheFile(const std::string& cacheName) {
   auto cache = std::make_shared<DUVFileCache>(PrivateTag{}, os::Sandbox::current()->cachesDirectory(), cacheName);
-  cache->observeApplicationState();
   cache->readFileName(cacheName);
+  cache->observeApplicationState();
   return cache;
 }
 
@@ -102,59 +433,46 @@ std::string DUVFileCache::fileNameForKey(const std::string& fileName) const {
 }
 
 void DUVFileCache::readFileName(const std::string& name) {
-  auto bytes = os::FileManager::defaultManager().contentsAtPath(fileNameForKey(name));
+  const auto& files = os::FileManager::defaultManager();
+  const std::string path = fileNameForKey(name);
+  auto bytes = files.contentsAtPath(path);
   if (!bytes || bytes->empty()) return;
   // Written in pieces by a crash, or archived whole by a save.
-  if (auto pieces = readPieces(*bytes)) {
+  std::optional<os::Dictionary> contents;
+  os::Error error;
+  if (bytes->size() > kOwnFileLimits.maxBytes) {
+    error = os::Error::withDescription(os::kKeyedArchiveErrorDomain, os::kKeyedArchiveLimitError,
+                                       "larger than any file the client writes");
+  } else if (beginsWith(*bytes, kPiecesMark)) {
+    contents = readPieces(*bytes);
+  } else if (beginsWith(*bytes, kOldPiecesMark)) {
+    contents = readOldPieces(*bytes);
+  } else if (auto value = os::KeyedUnarchiver::unarchiveValue(*bytes, os::kKeyedArchiveRootKey, &error, kOwnFileLimits)) {
+    if (const os::Dictionary* dictionary = value->dictionary()) contents = *dictionary;
+  }
+  if (contents) {
     std::lock_guard lock(mutex_);
-    cacheObject_ = std::move(*pieces);
+    cacheObject_ = std::move(*contents);
     return;
   }
-  auto value = os::KeyedUnarchiver::unarchiveValue(*bytes);
-  // A damaged file leaves the cache empty; the next write replaces it.
-  if (!value || !value->dictionary()) return;
-  std::lock_guard lock(mutex_);
-  cacheObject_ = *value->dictionary();
-}
-
-std::optional<os::Dictionary> DUVFileCache::readPieces(const os::Data& bytes) {
-  if (bytes.size() < kPiecesMarkLength || !std::equal(kPiecesMark, kPiecesMark + kPiecesMarkLength, bytes.begin()))
-    return std::nullopt;
-  os::Dictionary root;
-  for (std::size_t at = kPiecesMarkLength; at < bytes.size();) {
-    if (bytes.size() - at < 8) return std::nullopt;
-    std::uint64_t length = 0;
-    for (int i = 0; i < 8; ++i) length = (length << 8) | bytes[at + static_cast<std::size_t>(i)];
-    at += 8;
-    if (length > bytes.size() - at) return std::nullopt;
-    auto piece = os::KeyedUnarchiver::unarchiveValue(
-        os::Data(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + length)));
-    at += length;
-    const os::Array* path = piece ? (*piece)["path"].array() : nullptr;
-    if (!path || path->empty()) return std::nullopt;
-    // Each piece stands inside a dictionary an earlier piece made.
-    os::Dictionary* into = &root;
-    for (std::size_t i = 0; i + 1 < path->size(); ++i) {
-      os::Value* next = (*path)[i].string() ? into->find(*(*path)[i].string()) : nullptr;
-      into = next ? next->mutableDictionary() : nullptr;
-      if (!into) return std::nullopt;
-    }
-    const std::string* key = path->back().string();
-    if (!key) return std::nullopt;
-    if (const os::Array* elements = (*piece)["append"].array()) {
-      os::Value* array = into->find(*key);
-      os::Array* to = array ? array->mutableArray() : nullptr;
-      if (!to) return std::nullopt;
-      to->insert(to->end(), elements->begin(), elements->end());
-    } else {
-      into->set(*key, (*piece)["value"]);
-    }
+  // The client starts empty, but what the file held is kept for a person to look at: moved
+  // aside, or, when it cannot be moved, left in place and never written over.
+  std::string why = error.localizedDescription().empty() ? "it is damaged or cut short" : error.localizedDescription();
+  std::string aside = asideName(path);
+  os::Error moveError;
+  if (files.moveItemAtPath(path, aside, &moveError)) {
+    os::log("push cache " + path + " could not be read (" + why + "); it was moved to " + aside);
+    return;
   }
-  return root;
+  os::log("push cache " + path + " could not be read (" + why + ") nor moved aside (" +
+          moveError.localizedDescription() + "); it is left as it is and not written this run");
+  std::lock_guard lock(mutex_);
+  keepOff_ = true;
 }
 
 bool DUVFileCache::synchronize() {
   std::lock_guard lock(mutex_);
+  if (keepOff_) return false;
   auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)));
   if (!archive) return false;
   return os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600});
@@ -164,6 +482,7 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
   os::Dictionary contents;
   {
     std::lock_guard lock(mutex_);
+    if (keepOff_) return;
     contents = cacheObject_;
   }
   for (const auto& [key, value] : entries) {
@@ -185,6 +504,7 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
     preparePiece(node.mapped(), path, value, pieces);
     next.insert(std::move(node));
   }
+  pieces.push_back(piecesEnd());
   snapshot_ = std::move(next);
   file->prepare(std::move(pieces));
   snapshotPrepared_ = true;
@@ -192,70 +512,86 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
 
 void DUVFileCache::preparePiece(SnapshotPiece& piece, std::vector<std::string>& path, const os::Value& value,
                                 std::vector<std::shared_ptr<const os::Data>>& out) {
-  if (value.isArray() && path.size() < kSplitDepth) {
-    if (piece.kind != SnapshotPiece::Kind::Array) {
+  // The file cache's entries split when they are arrays or dictionaries, and so do the arrays and
+  // dictionaries inside them (the report cache's fields); what those hold goes in runs.
+  SnapshotPiece::Kind kind = value.isArray()                               ? SnapshotPiece::Kind::Array
+                             : value.isDictionary() && path.size() == 1 ? SnapshotPiece::Kind::Dictionary
+                             : value.isDictionary()                      ? SnapshotPiece::Kind::Entries
+                                                                         : SnapshotPiece::Kind::Value;
+  if (kind != SnapshotPiece::Kind::Value) {
+    if (piece.kind != kind || !piece.children) {
       piece = SnapshotPiece{};
-      piece.kind = SnapshotPiece::Kind::Array;
-      piece.bytes = archivePiece(path, os::Value(os::Array{}));
+      piece.kind = kind;
+      piece.children = std::make_unique<SnapshotPiece::Children>();
+      os::Value empty = kind == SnapshotPiece::Kind::Array ? os::Value(os::Array{}) : os::Value(os::Dictionary{});
+      piece.bytes = encodePiece(path, kSetValue, &empty, nullptr);
       ++piecesArchived_;
     }
     out.push_back(piece.bytes);
-    prepareRuns(piece, path, *value.array(), out);
-    return;
   }
-  if (value.isDictionary() && path.size() < kSplitDepth) {
-    if (piece.kind != SnapshotPiece::Kind::Dictionary) {
-      piece = SnapshotPiece{};
-      piece.kind = SnapshotPiece::Kind::Dictionary;
-      piece.bytes = archivePiece(path, os::Value(os::Dictionary{}));
-      ++piecesArchived_;
-    }
-    out.push_back(piece.bytes);
+  if (kind == SnapshotPiece::Kind::Array) return prepareRuns(piece, path, nullptr, value.array(), out);
+  if (kind == SnapshotPiece::Kind::Entries) return prepareRuns(piece, path, &value.dictionary()->entries(), nullptr, out);
+  if (kind == SnapshotPiece::Kind::Dictionary) {
     // Entries kept from the last snapshot move over; the ones gone are dropped with the old map.
+    auto& kept = piece.children->entries;
     std::unordered_map<std::string, SnapshotPiece> entries;
     entries.reserve(value.dictionary()->size());
     for (const auto& [key, entry] : *value.dictionary()) {
-      auto node = piece.entries.extract(key);
+      auto node = kept.extract(key);
       if (node.empty()) node = entries.extract(entries.emplace(key, SnapshotPiece{}).first);
       path.push_back(key);
       preparePiece(node.mapped(), path, entry, out);
       path.pop_back();
       entries.insert(std::move(node));
     }
-    piece.entries = std::move(entries);
+    kept = std::move(entries);
     return;
   }
-  // A copy of what was archived last time is that value still; anything else is compared.
+  // A copy of what was encoded last time is that value still; anything else is compared.
   bool same = piece.value.sharesStorageWith(value) || (piece.value.type() == value.type() && piece.value == value);
   if (piece.kind != SnapshotPiece::Kind::Value || !piece.bytes || !same) {
     piece = SnapshotPiece{};
     piece.value = value;
-    piece.bytes = archivePiece(path, value);
+    piece.bytes = encodePiece(path, kSetValue, &value, nullptr);
     ++piecesArchived_;
   }
   out.push_back(piece.bytes);
 }
 
-void DUVFileCache::prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path, const os::Array& elements,
+void DUVFileCache::prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path,
+                               const std::vector<os::Dictionary::Entry>* entries, const os::Array* elements,
                                std::vector<std::shared_ptr<const os::Data>>& out) {
+  const std::size_t count = entries ? entries->size() : elements->size();
+  auto keyOf = [&](std::size_t i) -> const std::string& {
+    static const std::string none;
+    return entries ? (*entries)[i].first : none;
+  };
+  auto valueOf = [&](std::size_t i) -> const os::Value& { return entries ? (*entries)[i].second : (*elements)[i]; };
+  auto& kept = piece.children->runs;
   std::unordered_multimap<std::size_t, SnapshotRun> runs;
   std::size_t start = 0, hash = 0;
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    std::size_t element = elementHash(elements[i]);
-    hash = hash * 1099511628211ull ^ element;
-    if (element % kRunCut != 0 && i + 1 - start < kMaximumRun && i + 1 != elements.size()) continue;
-    auto first = elements.begin() + static_cast<long>(start), last = elements.begin() + static_cast<long>(i + 1);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::size_t item = entries ? std::hash<std::string>()(keyOf(i)) : elementHash(valueOf(i));
+    hash = hash * 1099511628211ull ^ item;
+    if (item % kRunCut != 0 && i + 1 - start < kMaximumRun && i + 1 != count) continue;
     auto same = [&](const SnapshotRun& run) {
-      return std::equal(run.elements.begin(), run.elements.end(), first, last, [](const os::Value& a, const os::Value& b) {
-        return a.sharesStorageWith(b) || (a.type() == b.type() && a == b);
-      });
+      if (run.items.size() != i + 1 - start) return false;
+      for (std::size_t j = 0; j < run.items.size(); ++j) {
+        const auto& [key, value] = run.items[j];
+        const os::Value& now = valueOf(start + j);
+        if (key != keyOf(start + j) || !(value.sharesStorageWith(now) || (value.type() == now.type() && value == now)))
+          return false;
+      }
+      return true;
     };
-    auto [from, to] = piece.runs.equal_range(hash);
+    auto [from, to] = kept.equal_range(hash);
     auto found = std::find_if(from, to, [&](const auto& entry) { return same(entry.second); });
-    auto node = found != to ? piece.runs.extract(found) : decltype(piece.runs)::node_type{};
+    auto node = found != to ? kept.extract(found) : std::remove_reference_t<decltype(kept)>::node_type{};
     if (node.empty()) {
-      SnapshotRun run{os::Array(first, last), nullptr};
-      run.bytes = archivePiece(path, os::Value(run.elements), "append");
+      SnapshotRun run;
+      run.items.reserve(i + 1 - start);
+      for (std::size_t j = start; j <= i; ++j) run.items.emplace_back(keyOf(j), valueOf(j));
+      run.bytes = encodePiece(path, entries ? kSetEntries : kAppendElements, nullptr, &run.items);
       ++piecesArchived_;
       node = runs.extract(runs.emplace(hash, std::move(run)));
     }
@@ -264,7 +600,7 @@ void DUVFileCache::prepareRuns(SnapshotPiece& piece, const std::vector<std::stri
     start = i + 1;
     hash = 0;
   }
-  piece.runs = std::move(runs);
+  kept = std::move(runs);
 }
 
 void DUVFileCache::clearFile() {

@@ -36,17 +36,18 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   void removeObjectForKey(const std::string& key) { setObject(os::Value(), key); }
   void removeAllObjects();
   // Writes the whole dictionary aside and renames it over the file, so the old file stays whole
-  // until the new one is.
+  // until the new one is. False, writing nothing, when the file could not be read at start and
+  // could not be moved aside either: it is never overwritten.
   bool synchronize();
   // What the file should hold if the process crashed now: the dictionary with `entries` set (a
-  // null entry removed), archived ahead so that the crash handler only has to write it out. The
-  // snapshot is kept in pieces (each entry, and each entry of the dictionaries inside, two levels
-  // down: the report records one by one), and only the pieces whose value changed since the last
-  // snapshot are archived again; the arrays there (the report cache's key order) go in runs of
-  // elements, so a record that leaves re-archives one run. The next start reads such a file as it
-  // reads the archive.
+  // null entry removed), encoded ahead so that the crash handler only has to write it out. The
+  // snapshot is kept in pieces (each entry, each entry of the dictionaries inside, and the entries
+  // one level further down, the report records, in runs of entries), and only the pieces whose
+  // value changed since the last snapshot are encoded again; arrays too go in runs of elements,
+  // so a record that leaves re-encodes one run. The next start reads such a file as it reads the
+  // archive.
   void prepareCrashSnapshot(const os::Dictionary& entries);
-  // How many pieces the last prepareCrashSnapshot archived anew.
+  // How many pieces the last prepareCrashSnapshot encoded anew.
   std::size_t lastSnapshotPiecesArchived() const { return piecesArchived_; }
   // Deletes the Caches folder's contents and makes the folder again.
   void clearFile();
@@ -63,30 +64,33 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   DUVFileCache(PrivateTag, std::string cachePath, std::string cacheName);
 
  private:
-  // A run of an array's elements, cut where an element's hash says so, so that a removal or an
-  // insertion leaves the runs after it as they were.
+  // A run of an array's elements or of a dictionary's entries (keys empty for an array), cut
+  // where an element's or a key's hash says so, so that a removal or an insertion leaves the
+  // runs after it as they were.
   struct SnapshotRun {
-    os::Array elements;
+    std::vector<os::Dictionary::Entry> items;
     std::shared_ptr<const os::Data> bytes;
   };
-  // One entry of the crash snapshot: a value archived with its path, or a dictionary split into
-  // its entries, or an array split into runs (its own piece stands for it while empty).
+  // One entry of the crash snapshot: a value encoded with its path; or a dictionary split into
+  // its entries, or a dictionary or an array split into runs (its own piece, the empty
+  // container, stands for it while empty).
   struct SnapshotPiece {
-    enum class Kind { Value, Dictionary, Array };
+    enum class Kind { Value, Dictionary, Entries, Array };
+    struct Children {
+      std::unordered_map<std::string, SnapshotPiece> entries;
+      std::unordered_multimap<std::size_t, SnapshotRun> runs;  // by the hash of their items
+    };
     Kind kind = Kind::Value;
     os::Value value;
     std::shared_ptr<const os::Data> bytes;
-    std::unordered_map<std::string, SnapshotPiece> entries;
-    std::unordered_multimap<std::size_t, SnapshotRun> runs;  // by the hash of their elements
+    std::unique_ptr<Children> children;  // only containers have them: most pieces are values
   };
   void readFileName(const std::string& name);
   void observeApplicationState();
   void preparePiece(SnapshotPiece& piece, std::vector<std::string>& path, const os::Value& value,
                     std::vector<std::shared_ptr<const os::Data>>& out);
-  void prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path, const os::Array& elements,
-                   std::vector<std::shared_ptr<const os::Data>>& out);
-  // The dictionary of a file written in pieces; nothing when `bytes` is not one.
-  static std::optional<os::Dictionary> readPieces(const os::Data& bytes);
+  void prepareRuns(SnapshotPiece& piece, const std::vector<std::string>& path, const std::vector<os::Dictionary::Entry>* entries,
+                   const os::Array* elements, std::vector<std::shared_ptr<const os::Data>>& out);
 
   const std::string cachePath_;
   const std::string cacheUser_ = "Zurar";
@@ -94,6 +98,8 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   mutable std::mutex mutex_;
   os::Dictionary cacheObject_;
   bool snapshotPrepared_ = false;
+  // The file could not be read at start and stayed where it was: nothing may replace it.
+  bool keepOff_ = false;
   // The client thread's alone: only prepareCrashSnapshot touches them.
   std::unordered_map<std::string, SnapshotPiece> snapshot_;
   std::size_t piecesArchived_ = 0;
