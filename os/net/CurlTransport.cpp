@@ -272,6 +272,7 @@ class Transfer {
   }
 
   void finish(CURLcode result) {
+    clean_ = result == CURLE_OK;
     if (badResponse_) {
       fail(kURLErrorBadServerResponse, badResponse_);
     } else if (decodersFailed() || (result == CURLE_OK && !decodersComplete())) {
@@ -304,9 +305,13 @@ class Transfer {
     emitLast([&](URLTransportClient& c) { c.transportDidFail(error); });
   }
 
-  // Called by the worker once the easy handle is out of the multi handle.
+  // Called by the worker once the easy handle is out of the multi handle. Only a handle whose
+  // exchange ran to its end goes back to the pool: one that failed or was dropped midway may keep
+  // state of it past the reset (under load a POST on such a handle was failed as lost, unsent,
+  // right after connecting).
   void releaseHandle() {
-    HandlePool::give(easy_);
+    if (clean_) HandlePool::give(easy_);
+    else curl_easy_cleanup(easy_);
     easy_ = nullptr;
   }
 
@@ -643,6 +648,7 @@ class Transfer {
   const char* badResponse_ = nullptr;
   std::vector<std::unique_ptr<BodyDecoder>> decoders_;
   bool gotResponse_ = false;
+  bool clean_ = false;  // libcurl ended the exchange without an error
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
   std::recursive_mutex eventMutex_;
   bool cancelled_ = false;
