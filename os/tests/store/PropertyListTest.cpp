@@ -144,7 +144,10 @@ TEST(StorePropertyListDates, XMLListsKeepEveryDateAsWholeSeconds) {
   Array list;
   for (const Case& c : cases) list.emplace_back(Date::fromTimeIntervalSince1970(c.since1970));
   list.emplace_back(Date::fromTimeIntervalSince1970(4102444800));  // the first date again
-  Value value(Dictionary{{"dates", Value(list)}, {"nested", Value(Dictionary{{"never", Value(Date::distantFuture())}})}});
+  // Keys and strings that spell a date's markup stay text.
+  Value value(Dictionary{{"dates", Value(list)},
+                         {"nested", Value(Dictionary{{"never", Value(Date::distantFuture())}})},
+                         {"<date>2001-01-01T00:00:00Z</date>", Value(std::string("</date><date>garbage"))}});
   Error error;
   auto data = PropertyList::write(value, PropertyListFormat::XML, &error);
   ASSERT_TRUE(data) << error.localizedDescription();
@@ -158,6 +161,7 @@ TEST(StorePropertyListDates, XMLListsKeepEveryDateAsWholeSeconds) {
   }
   EXPECT_EQ((*back)["dates"].at(std::size(cases)).date()->timeIntervalSince1970(), 4102444800);
   EXPECT_EQ(*(*back)["nested"]["never"].date(), Date::distantFuture());
+  EXPECT_EQ((*back)["<date>2001-01-01T00:00:00Z</date>"], Value(std::string("</date><date>garbage")));
   // A list written elsewhere reads as the date it names, not one in another century.
   for (const Case& c : cases) {
     auto one = PropertyList::read(oneXMLDate(c.text), nullptr, &error);
