@@ -60,6 +60,17 @@ bool isPictureLoad(const std::string& accept) {
   return true;
 }
 
+std::vector<std::string> loadsUnderWay(std::uint64_t loadsAfter) {
+  std::vector<std::string> out;
+  const double now = Clock::monotonic();
+  for (const auto& load : URLConnection::loadsInFlight()) {
+    if (load.serial <= loadsAfter || isPictureLoad(load.accept)) continue;
+    const double since = std::min(load.startedAt, URLConnection::firstStartOf(load.url, loadsAfter).value_or(load.startedAt));
+    out.push_back(format("the load of %s, for %.1f s", load.url.c_str(), now - since));
+  }
+  return out;
+}
+
 SettleResult settleScreen(const SettleOptions& o) {
   SettleResult result;
   const bool virtualClock = Clock::isVirtual();
@@ -108,8 +119,8 @@ SettleResult settleScreen(const SettleOptions& o) {
     }
     const double left = limit - elapsed();
     if (left <= 0) {
-      for (const auto& load : u.loads)
-        result.pending.push_back(format("the load of %s, for %.1f s", load.url.c_str(), Clock::monotonic() - load.startedAt));
+      if (!u.loads.empty())
+        for (auto& load : loadsUnderWay(o.loadsAfter)) result.pending.push_back(std::move(load));
       for (const auto& m : u.messages) result.pending.push_back("a message: " + (m.empty() ? std::string("(no text)") : m));
       if (u.otherThreads) result.pending.push_back("work on other threads");
       if (u.timerSoon) result.pending.push_back(format("a timer due in %.1f s", std::max(0.0, u.timerIn)));

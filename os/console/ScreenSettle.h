@@ -60,6 +60,11 @@ SettleResult settleScreen(const SettleOptions& options);
 // Whether the settle leaves a load to come when it comes: one that asks for pictures only.
 bool isPictureLoad(const std::string& accept);
 
+// The loads after serial `loadsAfter` still in flight, pictures aside, each as "the load of URL,
+// for N s": N counts from the first of that URL's loads after it, so a load tried again or queued
+// anew says how long it has really been waited for, not how long its latest try has run.
+std::vector<std::string> loadsUnderWay(std::uint64_t loadsAfter);
+
 // The short-lived messages on screen, back to front.
 std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransient);
 

@@ -113,6 +113,14 @@ struct LoadsInFlight {
   std::mutex mutex;
   std::uint64_t last = 0;
   std::map<std::uint64_t, URLConnection::LoadInFlight> loads;
+  // The latest starts, oldest first, ended loads among them.
+  struct Start {
+    std::uint64_t serial;
+    std::string url;
+    double at;
+  };
+  static constexpr std::size_t kStartsRemembered = 1024;
+  std::deque<Start> starts;
 };
 
 LoadsInFlight& loadsInFlightList() {
@@ -134,6 +142,14 @@ std::uint64_t URLConnection::lastLoadSerial() {
   auto& list = loadsInFlightList();
   std::lock_guard lock(list.mutex);
   return list.last;
+}
+
+std::optional<double> URLConnection::firstStartOf(const std::string& url, std::uint64_t afterSerial) {
+  auto& list = loadsInFlightList();
+  std::lock_guard lock(list.mutex);
+  for (const auto& start : list.starts)
+    if (start.serial > afterSerial && start.url == url) return start.at;
+  return std::nullopt;
 }
 
 void URLConnection::leaveLoadsInFlight() {
@@ -201,8 +217,10 @@ void URLConnection::start() {
     auto& list = loadsInFlightList();
     std::lock_guard listLock(list.mutex);
     serial_ = ++list.last;
-    list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), Clock::monotonic(),
-                                             original_.valueForHTTPHeaderField("Accept").value_or("")});
+    const double now = Clock::monotonic();
+    list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), now, original_.valueForHTTPHeaderField("Accept").value_or("")});
+    list.starts.push_back({serial_, original_.url(), now});
+    if (list.starts.size() > LoadsInFlight::kStartsRemembered) list.starts.pop_front();
   }
   bool hasTarget;
   {

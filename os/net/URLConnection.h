@@ -160,6 +160,10 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   static std::vector<LoadInFlight> loadsInFlight();
   // The serial of the newest load started so far (0 before any).
   static std::uint64_t lastLoadSerial();
+  // When the first load of `url` after serial `afterSerial` started (os::Clock::monotonic()),
+  // ended ones among them, so a load tried again or started anew counts from its first try; the
+  // latest 1024 starts are remembered. Nothing when none of them was of `url`.
+  static std::optional<double> firstStartOf(const std::string& url, std::uint64_t afterSerial);
 
   // Loads on the calling thread, blocking it, following redirects. The body, or absent with
   // *error set; *response is set whenever a response arrived.

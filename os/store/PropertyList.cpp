@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -37,9 +39,10 @@ std::uint64_t readBE(const std::uint8_t* p, unsigned n) {
   return v;
 }
 
-// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real: binary
-// dates pass through it as stand-ins (each one's index in this table, as whole seconds) and the
-// real seconds since 2001 are put in place around it, so every date is kept whole.
+// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real and an XML
+// list a date of any year: dates pass through it as stand-ins (each one's index in this table, as
+// whole seconds since 2001) and the real seconds since 2001 are put in place around it, so every
+// date is kept whole.
 struct DateTable {
   std::vector<double> seconds;
   std::unordered_map<std::uint64_t, std::int32_t> indexOf;  // by the bits of the seconds
@@ -67,6 +70,154 @@ double readDouble(const std::uint8_t* p) { return std::bit_cast<double>(readBE(p
 void writeDouble(std::uint8_t* p, double value) {
   auto bits = std::bit_cast<std::uint64_t>(value);
   for (int b = 0; b < 8; ++b) p[b] = static_cast<std::uint8_t>(bits >> (56 - 8 * b));
+}
+
+constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
+// XML dates written or read: whole seconds since 2001 within this of it (about 146 billion years).
+constexpr double kXMLDateRange = 4611686018427387904.0;  // 2^62
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+// Days since 1970-01-01 of a day of the proleptic Gregorian calendar (month 1-12), and back.
+std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = floorDiv(y, 400);
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
+  z += 719468;
+  const std::int64_t era = floorDiv(z, 146097);
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+  y = yoe + era * 400 + (m <= 2);
+}
+
+unsigned daysInMonth(std::int64_t y, unsigned m) {
+  static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  return m == 2 && leap ? 29 : days[m - 1];
+}
+
+// A date's whole seconds as an XML list writes them: "2100-01-01T00:00:00Z"; a year before 0 or
+// after 9999 in the expanded form, signed ("-0001", "+10000"). Nothing for seconds out of range.
+std::optional<std::string> formatXMLDate(double sinceReference) {
+  const double whole = std::floor(sinceReference);
+  if (!(std::fabs(whole) <= kXMLDateRange)) return std::nullopt;
+  const std::int64_t s = static_cast<std::int64_t>(whole) + kSecondsFrom1970To2001;
+  const std::int64_t days = floorDiv(s, kSecondsPerDay);
+  const std::int64_t rest = s - days * kSecondsPerDay;
+  std::int64_t y;
+  unsigned m, d;
+  civilFromDays(days, y, m, d);
+  const long long year = y;
+  std::string yearText = year < 0 ? format("-%04lld", -year) : year > 9999 ? format("+%lld", year) : format("%04lld", year);
+  return yearText + format("-%02u-%02uT%02d:%02d:%02dZ", m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                           static_cast<int>(rest % 60));
+}
+
+// The seconds since 2001 of an XML date: [±]YYYY-MM-DD, then THH:MM[:SS[.fraction]] and a zone (Z
+// or ±HH[:MM], none meaning UTC), around spaces; nothing when it is none.
+std::optional<double> parseXMLDate(std::string_view t) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
+  while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
+  std::size_t at = 0;
+  auto digits = [&](std::size_t least, std::size_t most, std::int64_t& out) {
+    std::size_t n = 0;
+    out = 0;
+    while (at < t.size() && n < most && t[at] >= '0' && t[at] <= '9') out = out * 10 + (t[at++] - '0'), ++n;
+    return n >= least;
+  };
+  auto take = [&](char c) { return at < t.size() && t[at] == c ? (++at, true) : false; };
+  bool negative = false;
+  if (take('-')) negative = true;
+  else take('+');
+  std::int64_t y, mo, d, h = 0, mi = 0, sec = 0;
+  if (!digits(4, 12, y) || !take('-') || !digits(2, 2, mo) || !take('-') || !digits(2, 2, d)) return std::nullopt;
+  if (negative) y = -y;
+  if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, static_cast<unsigned>(mo))) return std::nullopt;
+  double fraction = 0;
+  if (take('T') || take('t')) {
+    if (!digits(2, 2, h) || !take(':') || !digits(2, 2, mi)) return std::nullopt;
+    if (take(':')) {
+      if (!digits(2, 2, sec)) return std::nullopt;
+      if (take('.') || take(',')) {
+        double scale = 0.1;
+        std::size_t first = at;
+        for (; at < t.size() && t[at] >= '0' && t[at] <= '9'; ++at, scale /= 10) fraction += (t[at] - '0') * scale;
+        if (at == first) return std::nullopt;
+      }
+    }
+    if (h > 23 || mi > 59 || sec > 60) return std::nullopt;
+  }
+  std::int64_t offset = 0;
+  if (!take('Z') && !take('z') && at < t.size()) {
+    const bool ahead = t[at] == '+';
+    if (!take('+') && !take('-')) return std::nullopt;
+    std::int64_t oh, om = 0;
+    if (!digits(2, 2, oh)) return std::nullopt;
+    if (take(':') ? !digits(2, 2, om) : at < t.size() && !digits(2, 2, om)) return std::nullopt;
+    if (oh > 23 || om > 59) return std::nullopt;
+    offset = (oh * 3600 + om * 60) * (ahead ? 1 : -1);
+  }
+  if (at != t.size()) return std::nullopt;
+  const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
+  if (std::fabs(static_cast<double>(days)) * kSecondsPerDay > kXMLDateRange) return std::nullopt;
+  const std::int64_t since1970 = days * kSecondsPerDay + h * 3600 + mi * 60 + sec - offset;
+  return static_cast<double>(since1970 - kSecondsFrom1970To2001) + fraction;
+}
+
+// Walks an XML list's markup as the library reads it, past comments, CDATA sections, processing
+// instructions and declarations: `character(p)` for each other character outside the tags, and
+// `tag(name, closing, gt)` for each element tag (its name, whether it closes, past its '>').
+// Either stops the walk by returning false; false then.
+template <typename OnCharacter, typename OnTag>
+bool walkXML(const char* p, const char* end, OnCharacter character, OnTag tag) {
+  auto skipPast = [&](const char* from, const char* token) -> const char* {
+    std::size_t n = std::strlen(token);
+    for (const char* q = from; q + n <= end; ++q)
+      if (std::memcmp(q, token, n) == 0) return q + n;
+    return end;
+  };
+  while (p < end) {
+    if (*p != '<') {
+      if (!character(p)) return false;
+      ++p;
+      continue;
+    }
+    const char* q = p + 1;
+    if (q < end && *q == '!') {
+      if (end - q >= 3 && std::memcmp(q, "!--", 3) == 0) p = skipPast(q, "-->");
+      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) p = skipPast(q, "]]>");
+      else p = skipPast(q, ">");
+      continue;
+    }
+    if (q < end && *q == '?') {
+      p = skipPast(q, "?>");
+      continue;
+    }
+    bool closing = q < end && *q == '/';
+    if (closing) ++q;
+    const char* gt = skipPast(q, ">");
+    if (!tag(q, closing, gt)) return false;
+    p = gt;
+  }
+  return true;
+}
+
+bool xmlNameIs(const char* q, const char* end, const char* name) {
+  std::size_t n = std::strlen(name);
+  return q + n <= end && std::memcmp(q, name, n) == 0 &&
+         (q + n == end || q[n] == '>' || q[n] == '/' || q[n] == ' ' || q[n] == '\t' || q[n] == '\n' || q[n] == '\r');
 }
 
 // Checks the binary layout before the library sees it: the library trusts offsets less than it
@@ -216,60 +367,91 @@ bool validateBinary(const Data& d, std::string& why) {
 bool validateXML(const Data& d, std::string& why) {
   const char* p = reinterpret_cast<const char*>(d.data());
   const char* end = p + d.size();
-  int depth = 0;
-  auto skipPast = [&](const char* from, const char* token) -> const char* {
-    std::size_t n = std::strlen(token);
-    for (const char* q = from; q + n <= end; ++q)
-      if (std::memcmp(q, token, n) == 0) return q + n;
-    return end;
-  };
-  auto nameIs = [&](const char* q, const char* name) {
-    std::size_t n = std::strlen(name);
-    return q + n <= end && std::memcmp(q, name, n) == 0 && (q + n == end || q[n] == '>' || q[n] == '/' ||
-                                                           q[n] == ' ' || q[n] == '\t' || q[n] == '\n' || q[n] == '\r');
-  };
   if (std::memchr(p, 0, d.size())) return why = "NUL character in XML property list", false;
-  while (p < end) {
-    if (*p == '&' && end - p > 2 && p[1] == '#') {
-      // A character reference to NUL would end up inside a string the library asserts on.
-      const char* q = p + 2;
-      bool hex = q < end && (*q == 'x' || *q == 'X');
-      if (hex) ++q;
-      while (q < end && *q == '0') ++q;
-      if (q < end && *q == ';' && q > p + 2 + (hex ? 1 : 0)) return why = "NUL character in XML property list", false;
-      ++p;
-      continue;
-    }
-    if (*p != '<') {
-      ++p;
-      continue;
-    }
-    const char* q = p + 1;
-    if (q < end && *q == '!') {
-      if (end - q >= 3 && std::memcmp(q, "!--", 3) == 0) p = skipPast(q, "-->");
-      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) p = skipPast(q, "]]>");
-      else p = skipPast(q, ">");
-      continue;
-    }
-    if (q < end && *q == '?') {
-      p = skipPast(q, "?>");
-      continue;
-    }
-    bool closing = q < end && *q == '/';
-    if (closing) ++q;
-    bool container = nameIs(q, "array") || nameIs(q, "dict");
-    const char* gt = skipPast(q, ">");
-    bool selfClosing = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/';
-    if (container && !selfClosing) {
-      depth += closing ? -1 : 1;
-      if (depth > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
-    }
-    p = gt;
+  int depth = 0;
+  return walkXML(
+      p, end,
+      [&](const char* c) {
+        if (*c != '&' || end - c <= 2 || c[1] != '#') return true;
+        // A character reference to NUL would end up inside a string the library asserts on.
+        const char* q = c + 2;
+        bool hex = q < end && (*q == 'x' || *q == 'X');
+        if (hex) ++q;
+        while (q < end && *q == '0') ++q;
+        if (q < end && *q == ';' && q > c + 2 + (hex ? 1 : 0)) return why = "NUL character in XML property list", false;
+        return true;
+      },
+      [&](const char* q, bool closing, const char* gt) {
+        bool container = xmlNameIs(q, end, "array") || xmlNameIs(q, end, "dict");
+        bool selfClosing = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/';
+        if (container && !selfClosing) {
+          depth += closing ? -1 : 1;
+          if (depth > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
+        }
+        return true;
+      });
+}
+
+// The XML list with each date's text taken into the table and replaced by a stand-in the library
+// reads whole; nullopt, with the reason, when a date's text is no date.
+std::optional<Data> takeXMLDates(const Data& d, DateTable& dates, std::string& why) {
+  const char* begin = reinterpret_cast<const char*>(d.data());
+  const char* end = begin + d.size();
+  std::string out;
+  const char* copied = begin;
+  const char* open = nullptr;  // past the '>' of the date element being read
+  bool ok = walkXML(
+      begin, end, [](const char*) { return true; },
+      [&](const char* q, bool closing, const char* gt) {
+        if (!xmlNameIs(q, end, "date")) return true;
+        if (!closing) {
+          open = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/' ? nullptr : gt;
+          return true;
+        }
+        if (!open) return true;
+        const char* lt = q - 2;  // the '<' of "</date"
+        auto seconds = lt >= open ? parseXMLDate(std::string_view(open, static_cast<std::size_t>(lt - open))) : std::nullopt;
+        if (!seconds) return why = "malformed date in XML property list", false;
+        if (dates.seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+          return why = "too many dates for one property list", false;
+        out.append(copied, open);
+        out += *formatXMLDate(static_cast<double>(dates.seconds.size()));
+        dates.seconds.push_back(*seconds);
+        copied = lt;
+        open = nullptr;
+        return true;
+      });
+  if (!ok) return std::nullopt;
+  out.append(copied, end);
+  return Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
+}
+
+// Puts each date's own text in place of the stand-in the library wrote; false when one holds
+// anything else.
+bool placeXMLDates(Data& d, const DateTable& dates) {
+  static constexpr std::string_view openTag = "<date>", closeTag = "</date>";
+  std::string_view text(reinterpret_cast<const char*>(d.data()), d.size());
+  std::string out;
+  std::size_t copied = 0;
+  for (std::size_t at = text.find(openTag); at != std::string_view::npos; at = text.find(openTag, at)) {
+    at += openTag.size();
+    std::size_t close = text.find(closeTag, at);
+    if (close == std::string_view::npos) return false;
+    auto standIn = parseXMLDate(text.substr(at, close - at));
+    if (!standIn || !(*standIn >= 0 && *standIn < static_cast<double>(dates.seconds.size())) || *standIn != std::floor(*standIn))
+      return false;
+    auto real = formatXMLDate(dates.seconds[static_cast<std::size_t>(*standIn)]);
+    if (!real) return false;
+    out.append(text.substr(copied, at - copied));
+    out += *real;
+    copied = at = close;
   }
+  out.append(text.substr(copied));
+  d = Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
   return true;
 }
 
-std::optional<Value> toValue(plist_t node, int depth, const DateTable* dates, std::string& why) {
+std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "property list nested too deeply";
     return std::nullopt;
@@ -311,17 +493,11 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable* dates, st
     case PLIST_DATE: {
       std::int32_t sec = 0, usec = 0;
       plist_get_date_val(node, &sec, &usec);
-      if (dates) {
-        if (sec < 0 || static_cast<std::size_t>(sec) >= dates->seconds.size() || usec != 0) {
-          why = "malformed date in binary property list";
-          return std::nullopt;
-        }
-        return Value(Date::fromTimeIntervalSinceReferenceDate(dates->seconds[static_cast<std::size_t>(sec)]));
+      if (sec < 0 || static_cast<std::size_t>(sec) >= dates.seconds.size() || usec != 0) {
+        why = "malformed date in property list";
+        return std::nullopt;
       }
-      // The library truncates the seconds towards zero and hands out the fraction without its sign
-      // (a date less than a second before 2001 therefore reads a little late).
-      double fraction = std::fabs(static_cast<double>(usec)) / 1e6;
-      return Value(Date::fromTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
+      return Value(Date::fromTimeIntervalSinceReferenceDate(dates.seconds[static_cast<std::size_t>(sec)]));
     }
     case PLIST_UID: {
       std::uint64_t v = 0;
@@ -380,7 +556,7 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable* dates, st
   }
 }
 
-plist_t fromValue(const Value& v, int depth, bool uids, DateTable* dates, std::string& why) {
+plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "value nested too deeply";
     return nullptr;
@@ -412,38 +588,31 @@ plist_t fromValue(const Value& v, int depth, bool uids, DateTable* dates, std::s
     }
     case Value::Type::Date: {
       double r = v.date()->timeIntervalSinceReferenceDate();
-      if (dates) {
-        const auto bits = std::bit_cast<std::uint64_t>(r);
-        auto found = dates->indexOf.find(bits);
-        if (found == dates->indexOf.end()) {
-          if (dates->seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-            why = "too many dates for one property list";
-            return nullptr;
-          }
-          found = dates->indexOf.emplace(bits, static_cast<std::int32_t>(dates->seconds.size())).first;
-          dates->seconds.push_back(r);
+      // XML keeps whole seconds, of any date its text can name.
+      if (xml) {
+        if (!formatXMLDate(r)) {
+          why = "date out of the range an XML property list can hold";
+          return nullptr;
         }
-        return plist_new_date(found->second, 0);
+        r = std::floor(r);
       }
-      // XML writes whole seconds through the library, within its range.
-      double sec = std::floor(r);
-      if (!(sec >= std::numeric_limits<std::int32_t>::min() && sec <= std::numeric_limits<std::int32_t>::max())) {
-        why = "date out of the range a property list can hold here";
-        return nullptr;
+      const auto bits = std::bit_cast<std::uint64_t>(r);
+      auto found = dates.indexOf.find(bits);
+      if (found == dates.indexOf.end()) {
+        if (dates.seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+          why = "too many dates for one property list";
+          return nullptr;
+        }
+        found = dates.indexOf.emplace(bits, static_cast<std::int32_t>(dates.seconds.size())).first;
+        dates.seconds.push_back(r);
       }
-      auto usec = static_cast<std::int32_t>(std::lround((r - sec) * 1e6));
-      auto s = static_cast<std::int32_t>(sec);
-      if (usec >= 1000000 && s < std::numeric_limits<std::int32_t>::max()) {
-        usec -= 1000000;
-        ++s;
-      }
-      return plist_new_date(s, usec);
+      return plist_new_date(found->second, 0);
     }
     case Value::Type::Array:
     case Value::Type::Set: {
       plist_t a = plist_new_array();
       for (const Value& item : v.isArray() ? *v.array() : *v.setMembers()) {
-        plist_t child = fromValue(item, depth + 1, uids, dates, why);
+        plist_t child = fromValue(item, depth + 1, uids, xml, dates, why);
         if (!child) {
           plist_free(a);
           return nullptr;
@@ -458,7 +627,7 @@ plist_t fromValue(const Value& v, int depth, bool uids, DateTable* dates, std::s
       }
       plist_t dict = plist_new_dict();
       for (const auto& [key, item] : *v.dictionary()) {
-        plist_t child = fromValue(item, depth + 1, uids, dates, why);
+        plist_t child = fromValue(item, depth + 1, uids, xml, dates, why);
         if (!child || key.find('\0') != std::string::npos || !isValidUTF8(key)) {
           if (child) plist_free(child);
           if (why.empty()) why = "a property list key must be valid UTF-8 without a NUL character";
@@ -533,9 +702,15 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     return std::nullopt;
   }
   DateTable dates;
-  std::optional<Data> standIns = binary ? takeDates(data, dates) : std::nullopt;
+  std::optional<Data> standIns;
+  if (binary) {
+    standIns = takeDates(data, dates);
+  } else if (!(standIns = takeXMLDates(data, dates, why))) {
+    fail(error, kPropertyListReadCorruptError, why);
+    return std::nullopt;
+  }
   // A hostile list may lay a date over the bytes of another object, which the stand-in changes.
-  if (standIns && !validateBinary(*standIns, why)) {
+  if (binary && standIns && !validateBinary(*standIns, why)) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
@@ -550,7 +725,7 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     fail(error, kPropertyListReadCorruptError, binary ? "malformed binary property list" : "not a property list");
     return std::nullopt;
   }
-  auto value = toValue(root.get(), 0, binary ? &dates : nullptr, why);
+  auto value = toValue(root.get(), 0, dates, why);
   if (!value) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
@@ -563,7 +738,7 @@ std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat f
   std::string why;
   DateTable dates;
   const bool binary = format == PropertyListFormat::Binary;
-  PlistPtr root(fromValue(value, 0, writeUIDs, binary ? &dates : nullptr, why));
+  PlistPtr root(fromValue(value, 0, writeUIDs, !binary, dates, why));
   if (!root) {
     fail(error, kPropertyListWriteInvalidError, why);
     return std::nullopt;
@@ -579,7 +754,7 @@ std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat f
   Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
   if (format == PropertyListFormat::Binary) plist_to_bin_free(out);
   else plist_to_xml_free(out);
-  if (binary && !placeDates(result, dates)) {
+  if (!(binary ? placeDates(result, dates) : placeXMLDates(result, dates))) {
     fail(error, kPropertyListWriteInvalidError, "the dates of the property list could not be written");
     return std::nullopt;
   }

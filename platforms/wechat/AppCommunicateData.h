@@ -82,7 +82,9 @@ class AppCommunicateData {
   // The text of a 1020 record, at most 10240 characters.
   WXOptionalString textMessage() const;
   bool makeTextMessage(const WXOptionalString& text);
-  // The media message of a 1010 or a 2040 record, within the sending limits; none when broken.
+  // The media message of a 1010 or a 2040 record, read whole: the sending limits bind only the
+  // sender. A 1010 record's needs a known object type (none otherwise); a 2040 (launch) record's
+  // carries only its ext and action.
   std::shared_ptr<WXMediaMessage> mediaMessage() const;
   bool makeLinkObject(const std::shared_ptr<WXMediaObject>& object);
   bool makeMediaMessage(const std::shared_ptr<WXMediaMessage>& message);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # What a command waits for and what its answer prints, with every picture stalled: a tap answers
 # once its screen is there, not when the pictures it asked for give up; a field with no words shows
-# what it is for and is tapped by that; a long text typed prints by its start and its length.
+# what it is for and is tapped by that; a long text typed prints by its start and its length; a
+# tap on the vote row off screen says how to reach it.
 #   console_answers.sh NEWSD NEWSREADER
 set -uo pipefail
 source "$(dirname "$0")/say.sh" "$@"
@@ -54,4 +55,21 @@ wait "$pid"
 status=$?
 pid=
 [ "$status" -eq 0 ] || fail "the reader exited with $status after commands that went well"
-echo "console answers: taps not held by stalled pictures; fields named by their hints; long texts printed short"
+# The vote row is the article's last and starts off screen: a tap on it by name says where it is
+# and how to reach it (the run then ends with 1), and once scrolled down it takes the tap (what the
+# server answers to the vote is not this test's).
+start_reader
+say 'tap row 0'
+quiet 'tap row 0'
+say 'tap 顶'
+said 'error: "顶" is on the vote row, off screen at the end of the article: end scrolls down to it' 'tap 顶'
+say end
+quiet end
+say 'tap 顶'
+quiet 'tap 顶 (at the end)'
+exec 3>&-
+wait "$pid"
+status=$?
+pid=
+[ "$status" -eq 1 ] || fail "the reader exited with $status after a tap that failed"
+echo "console answers: taps not held by stalled pictures; fields named by their hints; long texts printed short; the vote row off screen named"

@@ -522,6 +522,47 @@ TEST(ScreenSettleRealClock, TheCommandsLoadsAreWaitedForAndOneThatStallsIsNamed)
   ASSERT_TRUE(RunLoop::current()->runUntil([&] { return late->handedOn; }, 20));
 }
 
+// A load that failed and was sent again (or was stopped and queued anew) has been waited for since
+// its first try: what is still under way says that, not how long the latest try has run. A try
+// before the command is not the command's, nor is a picture.
+TEST(ScreenSettleLoads, ALoadTriedAgainCountsFromItsFirstTry) {
+  VirtualClockScope clock;
+  const std::string url = "http://127.0.0.1:" + std::to_string(testing::HttpTestServer::refusedPort()) + "/list";
+  // Started, never run: the tries only need their places in the list of loads.
+  auto begin = [](const std::string& address, const char* accept = nullptr) {
+    URLRequest request(address);
+    if (accept) request.setValueForHTTPHeaderField(accept, "Accept");
+    auto connection = URLConnection::create(request, std::weak_ptr<URLConnectionDelegate>(), false);
+    connection->start();
+    return connection;
+  };
+  begin(url)->cancel();  // an earlier command's
+  Clock::advance(30);
+
+  const std::uint64_t command = URLConnection::lastLoadSerial();
+  auto first = begin(url);
+  auto picture = begin(url + "?picture", "image/png");
+  Clock::advance(10);
+  first->cancel();
+  auto again = begin(url);
+  Clock::advance(2);
+  again->cancel();
+  auto third = begin(url);
+  auto other = begin(url + "?page=2");
+  Clock::advance(3);
+  EXPECT_EQ(loadsUnderWay(command),
+            (std::vector<std::string>{"the load of " + url + ", for 15.0 s", "the load of " + url + "?page=2, for 3.0 s"}));
+  // For a later command the same address counts from its own try.
+  EXPECT_EQ(loadsUnderWay(URLConnection::lastLoadSerial() - 2), (std::vector<std::string>{"the load of " + url + ", for 3.0 s", "the load of " + url + "?page=2, for 3.0 s"}));
+
+  for (const auto& c : {picture, third, other}) c->cancel();
+  EXPECT_TRUE(loadsUnderWay(command).empty());
+  first.reset();
+  again.reset();
+  // The tries' starts, posted to this loop, find their loads gone.
+  RunLoop::current()->runUntilIdle();
+}
+
 // A download asleep on a background thread until its answer comes, as the picture loader's are.
 struct SleepingDownload {
   std::shared_ptr<LoadEnd> delegate = std::make_shared<LoadEnd>();

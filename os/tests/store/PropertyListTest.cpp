@@ -2,8 +2,10 @@
 #include <plist/plist.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <string>
 
 #include "os/crypto/Random.h"
@@ -80,9 +82,11 @@ TEST_P(StorePropertyList, SetsBecomeArraysAndNullIsRefused) {
   EXPECT_EQ(error.domain, kPropertyListErrorDomain);
   EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
   EXPECT_FALSE(PropertyList::write(Value(std::string("a\0b", 3)), GetParam(), &error));
-  // XML holds dates only within the library's seconds; a binary list holds any (below).
+  // XML names a date by its text, which has no word for a date that is not finite; a binary list
+  // holds any (below).
   if (GetParam() == PropertyListFormat::XML) {
-    EXPECT_FALSE(PropertyList::write(Value(Date::distantFuture()), GetParam(), &error));
+    EXPECT_FALSE(PropertyList::write(Value(Date::fromTimeIntervalSince1970(std::numeric_limits<double>::infinity())), GetParam(), &error));
+    EXPECT_FALSE(PropertyList::write(Value(Date::fromTimeIntervalSince1970(std::nan(""))), GetParam(), &error));
   }
 }
 
@@ -107,6 +111,107 @@ TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
     ASSERT_TRUE(second);
     EXPECT_EQ(*second, *first) << std::to_string(when);
   }
+}
+
+// An XML list holding one date of the given text.
+Data oneXMLDate(const std::string& text) {
+  return dataFromString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<date>" + text + "</date>\n</plist>\n");
+}
+
+std::string textOf(const Data& d) { return std::string(d.begin(), d.end()); }
+
+// XML names a date by its whole seconds in ISO 8601: every date is written and read back, well past
+// the library's 32-bit seconds (2069) and before them (1932), up to the distant future (year 4001)
+// and back to the distant past, in order and alike however often it appears.
+TEST(StorePropertyListDates, XMLListsKeepEveryDateAsWholeSeconds) {
+  struct Case {
+    double since1970;
+    const char* text;
+  };
+  const Case cases[] = {
+      {4102444800, "2100-01-01T00:00:00Z"},
+      {Date::distantFuture().timeIntervalSince1970(), "4001-01-01T00:00:00Z"},
+      // The proleptic calendar's day before the first of year 1 (0001-01-01 of the old calendar).
+      {Date::distantPast().timeIntervalSince1970(), "0000-12-30T00:00:00Z"},
+      {1700000000, "2023-11-14T22:13:20Z"},
+      {978307200.0 + 2147483648.0, "2069-01-19T03:14:08Z"},  // just past the library's seconds
+      {978307200.0 - 2147483649.0, "1932-12-13T20:45:51Z"},
+      {0, "1970-01-01T00:00:00Z"},
+      {951782400, "2000-02-29T00:00:00Z"},
+      {-62167305600.0, "-0001-12-31T00:00:00Z"},
+      {253402300800.0, "+10000-01-01T00:00:00Z"},
+  };
+  Array list;
+  for (const Case& c : cases) list.emplace_back(Date::fromTimeIntervalSince1970(c.since1970));
+  list.emplace_back(Date::fromTimeIntervalSince1970(4102444800));  // the first date again
+  // Keys and strings that spell a date's markup stay text.
+  Value value(Dictionary{{"dates", Value(list)},
+                         {"nested", Value(Dictionary{{"never", Value(Date::distantFuture())}})},
+                         {"<date>2001-01-01T00:00:00Z</date>", Value(std::string("</date><date>garbage"))}});
+  Error error;
+  auto data = PropertyList::write(value, PropertyListFormat::XML, &error);
+  ASSERT_TRUE(data) << error.localizedDescription();
+  const std::string text = textOf(*data);
+  for (const Case& c : cases) EXPECT_NE(text.find(std::string("<date>") + c.text + "</date>"), std::string::npos) << c.text << "\n" << text;
+  auto back = PropertyList::read(*data, nullptr, &error);
+  ASSERT_TRUE(back) << error.localizedDescription();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ASSERT_TRUE((*back)["dates"].at(i).isDate()) << i;
+    EXPECT_EQ((*back)["dates"].at(i).date()->timeIntervalSince1970(), cases[i].since1970) << cases[i].text;
+  }
+  EXPECT_EQ((*back)["dates"].at(std::size(cases)).date()->timeIntervalSince1970(), 4102444800);
+  EXPECT_EQ(*(*back)["nested"]["never"].date(), Date::distantFuture());
+  EXPECT_EQ((*back)["<date>2001-01-01T00:00:00Z</date>"], Value(std::string("</date><date>garbage")));
+  // A list written elsewhere reads as the date it names, not one in another century.
+  for (const Case& c : cases) {
+    auto one = PropertyList::read(oneXMLDate(c.text), nullptr, &error);
+    ASSERT_TRUE(one && one->isDate()) << c.text << ": " << error.localizedDescription();
+    EXPECT_EQ(one->date()->timeIntervalSince1970(), c.since1970) << c.text;
+  }
+  // Far beyond any calendar, a whole number of seconds still comes back as it went.
+  for (double far : {1e15, -1e15, 4.0e18, -4.0e18}) {
+    auto again = PropertyList::read(*PropertyList::write(Value(Date::fromTimeIntervalSinceReferenceDate(far)), PropertyListFormat::XML));
+    ASSERT_TRUE(again && again->isDate()) << far;
+    EXPECT_EQ(again->date()->timeIntervalSinceReferenceDate(), far);
+  }
+  // A fraction goes: the second it lies in is written, before 2001 as after.
+  auto early = PropertyList::write(Value(Date::fromTimeIntervalSinceReferenceDate(-0.5)), PropertyListFormat::XML);
+  EXPECT_NE(textOf(*early).find("<date>2000-12-31T23:59:59Z</date>"), std::string::npos) << textOf(*early);
+}
+
+// The forms of ISO 8601 a list written elsewhere may hold read as the instant they name; a text
+// that names no date is refused rather than read as some other date.
+TEST(StorePropertyListDates, XMLDateTextsAreReadAsTheyAreMeant) {
+  const std::pair<const char*, double> read[] = {
+      {" 2100-01-01T00:00:00Z\n", 4102444800},
+      {"2100-01-01T00:00:00", 4102444800},
+      {"2100-01-01T01:00:00+01:00", 4102444800},
+      {"2099-12-31T23:30:00-0030", 4102444800},
+      {"2100-01-01T00:00:00.25Z", 4102444800.25},
+      {"2100-01-01", 4102444800},
+      {"2100-01-01T00:00Z", 4102444800},
+  };
+  for (const auto& [text, since1970] : read) {
+    Error error;
+    auto one = PropertyList::read(oneXMLDate(text), nullptr, &error);
+    ASSERT_TRUE(one && one->isDate()) << text << ": " << error.localizedDescription();
+    EXPECT_EQ(one->date()->timeIntervalSince1970(), since1970) << text;
+  }
+  for (const char* text : {"", "garbage", "2100-13-01T00:00:00Z", "2100-02-29T00:00:00Z", "2100-01-01T24:00:00Z",
+                           "2100-01-01T00:00:00Q", "21-01-01T00:00:00Z", "2100-01-01T00:00:00Z trailing",
+                           "1234567890123-01-01T00:00:00Z"}) {
+    Error error;
+    EXPECT_FALSE(PropertyList::read(oneXMLDate(text), nullptr, &error)) << text;
+    EXPECT_EQ(error.code, kPropertyListReadCorruptError) << text;
+  }
+  // A date's text inside a comment, a CDATA section or a string is no date.
+  auto quoted = PropertyList::read(dataFromString(
+      "<plist><array><!-- <date>x</date> --><string><![CDATA[<date>garbage</date>]]></string>"
+      "<string>&lt;date&gt;garbage&lt;/date&gt;</string><date>2100-01-01T00:00:00Z</date></array></plist>"));
+  ASSERT_TRUE(quoted);
+  EXPECT_EQ(quoted->at(0).string() ? *quoted->at(0).string() : "", "<date>garbage</date>");
+  EXPECT_EQ(quoted->at(1).string() ? *quoted->at(1).string() : "", "<date>garbage</date>");
+  EXPECT_EQ(quoted->at(2).date()->timeIntervalSince1970(), 4102444800);
 }
 
 // A one-object binary list holding a date of the given seconds since 2001, as bits of a double.
