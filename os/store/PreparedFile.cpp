@@ -36,12 +36,23 @@ PreparedFile* PreparedFile::forPath(const std::string& path) {
   int count = gFileCount.load();
   for (int i = 0; i < count; ++i)
     if (path == gFiles[i].path_) return &gFiles[i];
-  if (count == kMaximumFiles) return nullptr;
-  PreparedFile& file = gFiles[count];
-  std::memcpy(file.path_, path.c_str(), path.size() + 1);
-  std::snprintf(file.temporary_, sizeof file.temporary_, "%s.prepared", path.c_str());
-  gFileCount.store(count + 1, std::memory_order_release);
-  return &file;
+  auto take = [&](PreparedFile& file) {
+    std::memcpy(file.path_, path.c_str(), path.size() + 1);
+    std::snprintf(file.temporary_, sizeof file.temporary_, "%s.prepared", path.c_str());
+    return &file;
+  };
+  if (count < kMaximumFiles) {
+    PreparedFile* file = take(gFiles[count]);
+    gFileCount.store(count + 1, std::memory_order_release);
+    return file;
+  }
+  // A process that met more paths than slots (a long run of caches opened and closed) hands a
+  // slot on once its file has nothing prepared; never while a crash is being written. Its
+  // contents only change under this lock, so it stays empty while its path is rewritten.
+  if (gWriting.load()) return nullptr;
+  for (int i = 0; i < count; ++i)
+    if (!gFiles[i].contents_.load()) return take(gFiles[i]);
+  return nullptr;
 }
 
 void PreparedFile::replace(Contents* next) {

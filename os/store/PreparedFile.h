@@ -4,7 +4,10 @@
 // prepared file with open, write and rename alone (no allocation, no locks), which a signal
 // handler may do. The rename replaces the file whole, or leaves the old one as it was.
 //
-// One slot per path for the life of the process, so a handler never meets a slot being freed.
+// One slot per path; slots are never freed, so a handler never meets one going away. When every
+// slot is taken, one with nothing prepared may take a new path: a handler reads a slot's path only
+// after finding contents in it. Callers look their slot up for each preparation rather than keep
+// it, so a slot that changed hands is never prepared for its old path.
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -20,7 +23,8 @@ class PreparedFile {
   static constexpr int kMaximumFiles = 8;
   static constexpr std::size_t kMaximumPath = 1024;
 
-  // The slot of a path, made on first use; null when the path is too long or every slot is taken.
+  // The slot of a path, made on first use; null when the path is too long or every slot holds
+  // prepared contents.
   static PreparedFile* forPath(const std::string& path);
 
   // The contents to write at a crash, replacing what was prepared before. Any thread.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "os/store/PreparedFile.h"
 
@@ -73,6 +74,44 @@ TEST(PreparedFile, TheLastPreparedContentsReplaceTheFileWholeAtACrash) {
   std::ofstream(path) << "saved again";
   writeFromSignalHandlerInChild();
   EXPECT_EQ(contents(path), "saved again");
+  std::filesystem::remove_all(folder);
+}
+
+
+// A process may meet more paths than there are slots (caches of one sandbox after another): a slot
+// whose file has nothing prepared takes the next path, and a slot holding prepared contents is
+// never handed on.
+TEST(PreparedFile, ASlotWithNothingPreparedTakesANewPathOnceAllAreTaken) {
+  std::string folder = ::testing::TempDir() + "/prepared-reuse-" + std::to_string(::getpid());
+  std::filesystem::create_directories(folder);
+  std::vector<std::string> paths;
+  std::vector<os::PreparedFile*> slots;
+  // Every slot prepared, whatever earlier users of the process left.
+  for (int i = 0; i <= os::PreparedFile::kMaximumFiles; ++i) {
+    std::string path = folder + "/held-" + std::to_string(i);
+    os::PreparedFile* slot = os::PreparedFile::forPath(path);
+    if (!slot) break;
+    slot->prepare(os::dataFromString("held " + std::to_string(i)));
+    paths.push_back(path);
+    slots.push_back(slot);
+  }
+  ASSERT_FALSE(slots.empty());
+  std::string fresh = folder + "/fresh";
+  EXPECT_FALSE(os::PreparedFile::forPath(fresh)) << "no slot is free while all hold prepared contents";
+
+  slots[0]->clear();
+  os::PreparedFile* taken = os::PreparedFile::forPath(fresh);
+  EXPECT_EQ(taken, slots[0]);
+  ASSERT_TRUE(taken);
+  taken->prepare(os::dataFromString("fresh"));
+  for (std::size_t i = 1; i < slots.size(); ++i) EXPECT_EQ(os::PreparedFile::forPath(paths[i]), slots[i]);
+  writeFromSignalHandlerInChild();
+  EXPECT_EQ(contents(fresh), "fresh");
+  EXPECT_FALSE(std::filesystem::exists(paths[0])) << "the slot's old path is not written";
+  for (std::size_t i = 1; i < slots.size(); ++i) EXPECT_EQ(contents(paths[i]), "held " + std::to_string(i));
+
+  taken->clear();
+  for (auto* slot : slots) slot->clear();
   std::filesystem::remove_all(folder);
 }
 
