@@ -200,7 +200,10 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::self() {
 }
 
 void TLURLConnectionOperation::performOnNetworkThread(std::function<void()> task) {
-  networkRequestThread(edition_)->runLoop()->post(std::move(task));
+  // Counted as work under way until it has run: between the hand-over and the connection's start
+  // nothing else shows that a load is coming.
+  networkRequestThread(edition_)->runLoop()->post(
+      [task = std::move(task), held = os::DispatchQueue::holdBackgroundWork()] { task(); });
 }
 
 void TLURLConnectionOperation::postOnMainQueue(std::function<void()> task) { os::DispatchQueue::main()->async(std::move(task)); }

@@ -231,6 +231,11 @@ void backgroundTaskLeft() {
 
 std::size_t DispatchQueue::backgroundTaskCount() { return backgroundTasks.load(); }
 
+std::shared_ptr<const void> DispatchQueue::holdBackgroundWork() {
+  backgroundTasks.fetch_add(1);
+  return std::shared_ptr<const void>(nullptr, [](const void*) { backgroundTaskLeft(); });
+}
+
 bool DispatchQueue::runsBackgroundTask() { return !tQueueStack.empty() && !tQueueStack.front()->isMain_; }
 
 void DispatchQueue::backgroundTaskSleeps() { backgroundTaskLeft(); }

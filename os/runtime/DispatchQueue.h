@@ -38,6 +38,10 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
   // calls backgroundTaskSleeps as it goes to sleep (only when runsBackgroundTask), and
   // backgroundTaskWakes is called once for it, by the loop as it wakes or by the first post to it,
   // whichever comes first, so work handed to a sleeping task counts from the moment it is handed.
+  // Counts as one background task until the last copy of the returned handle goes: work handed to
+  // a thread of its own (a loop no queue runs) holds one inside the closure it posts, so the work
+  // counts from the hand-over until it has run, or until it is dropped unrun.
+  static std::shared_ptr<const void> holdBackgroundWork();
   static bool runsBackgroundTask();
   static void backgroundTaskSleeps();
   static void backgroundTaskWakes();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "foundation/http/TLHTTPRequestOperation.h"
 #include "foundation/tests/http/HTTPTestSupport.h"
@@ -509,6 +510,34 @@ TEST(TLNetworkingEditionTest, AnotherEditionKeepsItsOwnNamesThreadAndRules) {
   cancelled->waitUntilFinished();
   os::RunLoop::main()->runUntilIdle();
   EXPECT_FALSE(none.done());
+}
+
+}  // namespace
+
+namespace {
+
+// Whoever waits for a command's work to end (the reader answering a tap) looks for loads in flight
+// and background work: an operation handed to the network thread, whose connection that thread has
+// not made yet, must show as one or the other from the moment start returns.
+TEST(TLHTTPRequestOperationTest, AnOperationHandedToTheNetworkThreadCountsAsWorkUntilItsLoadStarts) {
+  HttpTestServer server;
+  server.route("GET", "/page", CannedResponse::text("ok", 200));
+  auto network = TLURLConnectionOperation::networkRequestThread()->runLoop();
+  std::mutex held;
+  std::unique_lock hold(held);
+  std::atomic<bool> blocked{false};
+  // The network thread is kept busy, so the operation's hand-over waits in its loop.
+  network->post([&] {
+    blocked = true;
+    std::lock_guard wait(held);
+  });
+  ASSERT_TRUE(httptest::runUntil([&] { return blocked.load(); }));
+  Outcome out;
+  auto op = startWithOutcome(server.url("/page"), out);
+  EXPECT_GE(os::DispatchQueue::backgroundTaskCount(), 1u);
+  hold.unlock();
+  ASSERT_TRUE(httptest::runUntil([&] { return out.done(); }));
+  EXPECT_EQ(out.successes, 1);
 }
 
 }  // namespace
