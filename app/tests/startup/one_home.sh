@@ -45,15 +45,7 @@ mkfifo "$work/in"
 "$run" "$home" <"$work/in" >"$out" 2>"$work/err.txt" &
 pid=$!
 exec 3>"$work/in"
-say 'tap 中国军情'
-quiet 'tap 中国军情'
-say 'tap row 0'
-quiet 'tap row 0'
-say rows
-title=$(sed -n 's/^row 1 header: //p' "$work/said" | head -n1)
-[ -n "$title" ] || fail "the article showed no title"
-say 'tap 收藏'
-said '收藏成功' 'tap 收藏'
+favourite_first_article
 
 # A second run on the same home: refused before it starts the other services or the reader.
 printf 'tap 中国军情\ntap row 1\ntap 收藏\nquit\n' | "$run" "$home" >"$work/second.txt" 2>"$work/second-err.txt"

@@ -80,3 +80,15 @@ say() {
 # said TEXT COMMAND: the command's output holds TEXT. quiet COMMAND: it printed no error.
 said() { grep -qF -- "$1" "$work/said" || fail "after \"$2\" the reader did not print: $1"; }
 quiet() { grep -q '^error:' "$work/said" && fail "\"$1\" failed: $(grep '^error:' "$work/said")"; }
+# Opens the first article of 中国军情 and marks it with the toolbar's 收藏; sets $title to its title.
+favourite_first_article() {
+  say 'tap 中国军情'
+  quiet 'tap 中国军情'
+  say 'tap row 0'
+  quiet 'tap row 0'
+  say rows
+  title=$(sed -n 's/^row 1 header: //p' "$work/said" | head -n1)
+  [ -n "$title" ] || fail "the article showed no title"
+  say 'tap 收藏'
+  said '收藏成功' "tap 收藏 (the toolbar)"
+}
