@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <cstdio>
 
 #include "os/core/String.h"
@@ -221,6 +222,11 @@ void SharingServer::clearRequests() {
   requests_.clear();
 }
 
+bool SharingServer::waitForRequests(std::size_t count, double timeoutSeconds) const {
+  std::unique_lock lock(mutex_);
+  return logged_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return requests_.size() >= count; });
+}
+
 void SharingServer::log(const std::string& line) const {
   if (options_.verbose) std::fprintf(stderr, "sharingd: %s\n", line.c_str());
 }
@@ -282,6 +288,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     if (parameters) request.parameters = *parameters;
     index = requests_.size();
     requests_.push_back(request);
+    logged_.notify_all();
   }
   auto record = [&](int st) {
     std::lock_guard lock(mutex_);

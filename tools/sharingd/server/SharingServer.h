@@ -86,6 +86,9 @@ class SharingServer {
 
   std::vector<LoggedRequest> requests() const;
   void clearRequests();
+  // Blocks until `count` requests are logged; false when the time-out (a bound against a hang,
+  // not a measure) runs out first.
+  bool waitForRequests(std::size_t count, double timeoutSeconds) const;
 
  private:
   void handle(const httplib::Request& req, httplib::Response& res, const std::string& body,
@@ -101,6 +104,7 @@ class SharingServer {
 
   mutable std::mutex mutex_;
   std::condition_variable released_;
+  mutable std::condition_variable logged_;
   std::map<int, Fault> faults_;
   std::vector<LoggedRequest> requests_;
 };

@@ -232,7 +232,8 @@ TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
   server.setFault(3, Fault{Fault::Kind::Stall, 0});
   std::thread caller([&] { client.Get("/bar/get/app/?ud_get=x"); });
   // Only requests that name an action are logged: the stalled one.
-  for (int i = 0; i < 3000 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // Stopped before the request arrives, the server would never log it: wait until it is held.
+  EXPECT_TRUE(server.waitForRequests(1, 60));
   auto seen = server.requests();
   server.stop();
   caller.join();
