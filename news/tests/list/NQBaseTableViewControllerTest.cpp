@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <memory>
 
 #include "news/api/VXGetFavoriteRequest.h"
@@ -77,11 +79,19 @@ class NQBaseTableViewControllerTest : public newstest::ReaderFixture {
 TEST_F(NQBaseTableViewControllerTest, TheFirstPageShowsTheLoadingViewUntilItsRowsArrive) {
   // System 6: the navigation bar alone sits above the table.
   EXPECT_EQ(screen_->tableView()->frame().size.height, screen_->view()->bounds().size.height - 44);
-  answers_.queue(listAnswer(page(100, 3), 2));
+  // The answer waits until the loading state has been looked at: on a busy machine a prompt one
+  // could arrive, and end the load, inside runUntilIdle.
+  auto gate = std::make_shared<std::promise<void>>();
+  std::shared_future<void> opened = gate->get_future().share();
+  answers_.route("POST", "/api/imobile/", [opened](const os::testing::RecordedRequest&) {
+    opened.wait_for(std::chrono::seconds(60));
+    return os::testing::CannedResponse::json(listAnswer(page(100, 3), 2));
+  });
   screen_->loadNewer();
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateLoading);
   EXPECT_EQ(screen_->tableView()->backgroundView(), screen_->loadingView());
+  gate->set_value();
   waitIdle(*screen_);
   EXPECT_EQ(screen_->tableViewState(), NQTableViewStateIdle);
   EXPECT_EQ(screen_->currentPage(), 1);
