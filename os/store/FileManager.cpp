@@ -57,6 +57,19 @@ Error fileError(int err, const std::string& path) {
   return Error(kFileErrorDomain, err, std::move(info));
 }
 
+std::string deletingLastPathComponent(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string refusedFileName(const std::string& path) {
+  const auto& files = FileManager::defaultManager();
+  std::string name = path + ".refused";
+  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
+  return name;
+}
+
 std::string appendingPathComponent(const std::string& path, const std::string& component) {
   if (path.empty()) return component;
   if (component.empty()) return path;

@@ -375,13 +375,6 @@ std::optional<os::Dictionary> readOldPieces(const os::Data& bytes) {
   return root;
 }
 
-// A name beside `path` that nothing holds yet, for a file that could not be read.
-std::string asideName(const std::string& path) {
-  const auto& files = os::FileManager::defaultManager();
-  std::string name = path + ".refused";
-  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
-  return name;
-}
 }  // namespace
 
 std::shared_ptr<DUVFileCache> DUVFileCache::startShareInstance(const std::string& cacheName) {
@@ -458,7 +451,7 @@ void DUVFileCache::readFileName(const std::string& name) {
   // The client starts empty, but what the file held is kept for a person to look at: moved
   // aside, or, when it cannot be moved, left in place and never written over.
   std::string why = error.localizedDescription().empty() ? "it is damaged or cut short" : error.localizedDescription();
-  std::string aside = asideName(path);
+  std::string aside = os::refusedFileName(path);
   os::Error moveError;
   if (files.moveItemAtPath(path, aside, &moveError)) {
     os::log("push cache " + path + " could not be read (" + why + "); it was moved to " + aside);

@@ -421,21 +421,6 @@ constexpr long long kStateVersion = 1;
 
 bool isInteger(const os::Value& v) { return v.isNumber() && !v.isFloatingPoint() && v.typeCode() != 'c' && v.typeCode() != 'B'; }
 
-// A name beside `path` that nothing holds yet, for a refused file.
-std::string asideName(const std::string& path) {
-  const auto& files = os::FileManager::defaultManager();
-  std::string name = path + ".refused";
-  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
-  return name;
-}
-
-// The folder holding `path`, whose entry the rename of a new state changes.
-std::string folderOf(const std::string& path) {
-  auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 }  // namespace
 
 std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
@@ -493,7 +478,7 @@ std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
   }
   if (!problem.empty()) {
     // Kept for a person to look at; the next start begins afresh.
-    std::string aside = asideName(path);
+    std::string aside = os::refusedFileName(path);
     if (!files.moveItemAtPath(path, aside, &error))
       return path + " is refused: " + problem + "; it could not be moved aside: " + error.localizedDescription();
     return path + " is refused: " + problem + "; it was moved to " + aside + " and the next start begins with no favourites";
@@ -527,7 +512,7 @@ bool NewsService::saveStateLocked() {
   // before a change already answered as done.
   const auto& files = os::FileManager::defaultManager();
   if (files.writeData(os::dataFromString(writeJSON(state)), statePath_, {.atomic = true, .mode = 0600}, &error) &&
-      files.synchronizeDirectoryAtPath(folderOf(statePath_), &error))
+      files.synchronizeDirectoryAtPath(os::deletingLastPathComponent(statePath_), &error))
     return true;
   std::fprintf(stderr, "newsd: cannot save the state to %s: %s\n", statePath_.c_str(), error.localizedDescription().c_str());
   return false;
