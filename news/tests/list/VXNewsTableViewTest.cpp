@@ -57,6 +57,14 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     db_->insertArticles(items, kCategory);
     db_->updateCategory(kCategory, now() - age);
   }
+  // A list of twenty articles stored a minute apart before `t`, taller than the screen: a page to scroll.
+  VXNewsTableView& makeLongList(long long t) {
+    os::Array page;
+    for (long long id = 40; id > 20; --id) page.push_back(item(id, t - (50 - id) * 60));
+    store(page, 60);
+    makeList()->load();
+    return *list_;
+  }
   std::shared_ptr<VXNewsTableView> makeList() {
     list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory, VXReaderContext::current());
     window_->addSubview(list_);
@@ -197,11 +205,7 @@ TEST_F(VXNewsTableViewTest, TheLastPageHidesTheLoadMoreRow) {
 
 TEST_F(VXNewsTableViewTest, LoadMoreFiresOnlyNearTheEndAndOnceAtATime) {
   const long long t = now1970();
-  os::Array page;
-  for (long long id = 40; id > 20; --id) page.push_back(item(id, t - (50 - id) * 60));
-  store(page, 60);
-  makeList()->load();
-  auto& table = *list_->tableView();
+  auto& table = *makeLongList(t).tableView();
   ASSERT_GT(table.contentSize().height, 1000);
 
   scrollToEnd(*list_->tableView(), 23);
@@ -318,11 +322,7 @@ TEST_F(VXNewsTableViewTest, ANetworkFailureShowsTheHudAndKeepsTheRows) {
 TEST_F(VXNewsTableViewTest, TheLoadMoreRowRestsAfterAFailedPageAndTurnsForTheNextTry) {
   using Row = LoadMoreRow;
   const long long t = now1970();
-  os::Array page;
-  for (long long id = 40; id > 20; --id) page.push_back(item(id, t - (50 - id) * 60));
-  store(page, 60);
-  makeList()->load();
-  auto& table = *list_->tableView();
+  auto& table = *makeLongList(t).tableView();
   scrollToEnd(table);
   EXPECT_EQ(loadMoreRow(table), (Row{true, "正在加载..."}));
 
