@@ -49,6 +49,13 @@ std::string lastComponent(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Whether a name is in use, whatever it names: a link counts as itself, even one that leads
+// nowhere, since a copy or a move would have to replace it.
+bool nameTaken(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
 }  // namespace
 
 Error fileError(int err, const std::string& path) {
@@ -64,9 +71,9 @@ std::string deletingLastPathComponent(const std::string& path) {
 }
 
 std::string refusedFileName(const std::string& path) {
-  const auto& files = FileManager::defaultManager();
   std::string name = path + ".refused";
-  for (int n = 2; files.fileExistsAtPath(name); ++n) name = path + ".refused-" + std::to_string(n);
+  // Taken as the move that follows takes it, so the name found is one the move accepts.
+  for (int n = 2; nameTaken(name); ++n) name = path + ".refused-" + std::to_string(n);
   return name;
 }
 
@@ -196,7 +203,7 @@ bool FileManager::removeItemAtPath(const std::string& path, Error* error) const 
 bool FileManager::copyItemAtPath(const std::string& source, const std::string& destination, Error* error) const {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) return report(error, errno, source);
-  if (::lstat(destination.c_str(), &st) == 0) return report(error, EEXIST, destination);
+  if (nameTaken(destination)) return report(error, EEXIST, destination);
   std::error_code ec;
   fs::copy(source, destination, fs::copy_options::recursive | fs::copy_options::copy_symlinks, ec);
   if (ec) return report(error, ec.value(), destination);
@@ -206,7 +213,7 @@ bool FileManager::copyItemAtPath(const std::string& source, const std::string& d
 bool FileManager::moveItemAtPath(const std::string& source, const std::string& destination, Error* error) const {
   struct stat st;
   if (::lstat(source.c_str(), &st) != 0) return report(error, errno, source);
-  if (::lstat(destination.c_str(), &st) == 0) return report(error, EEXIST, destination);
+  if (nameTaken(destination)) return report(error, EEXIST, destination);
   if (::rename(source.c_str(), destination.c_str()) == 0) return true;
   if (errno != EXDEV) return report(error, errno, destination);
   // Across file systems: copy, then remove the original.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
@@ -171,6 +172,32 @@ TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
   EXPECT_FALSE(fm().fileExistsAtPath(dir + "/moved"));
   EXPECT_FALSE(fm().removeItemAtPath(dir + "/moved", &error));
   EXPECT_EQ(error.code, ENOENT);
+}
+
+// A name for a refused file is one the move aside accepts: a link there holds the name, even one
+// that leads nowhere, and is left as it was.
+TEST_F(StoreFileManager, ARefusedFileGoesAsideToANameNoLinkHolds) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string file = dir + "/state";
+  EXPECT_EQ(refusedFileName(file), file + ".refused");
+  ASSERT_EQ(::symlink("gone", (file + ".refused").c_str()), 0);
+  ASSERT_EQ(::symlink("state", (file + ".refused-2").c_str()), 0);  // leads to the file itself
+  ASSERT_TRUE(fm().writeData(dataFromString("garbage"), file));
+  ASSERT_EQ(::unlink(file.c_str()), 0);
+  EXPECT_EQ(refusedFileName(file), file + ".refused-3") << "with the file gone, both links lead nowhere";
+
+  for (const std::string& text : {"garbage", "more garbage"}) {
+    ASSERT_TRUE(fm().writeData(dataFromString(text), file));
+    const std::string aside = refusedFileName(file);
+    Error error;
+    ASSERT_TRUE(fm().moveItemAtPath(file, aside, &error)) << aside << ": " << error.localizedDescription();
+    EXPECT_EQ(fm().contentsAtPath(aside), dataFromString(text));
+  }
+  EXPECT_EQ(*fm().contentsOfDirectoryAtPath(dir),
+            (std::vector<std::string>{"state.refused", "state.refused-2", "state.refused-3", "state.refused-4"}));
+  char target[16] = {};
+  ASSERT_EQ(::readlink((file + ".refused").c_str(), target, sizeof target - 1), 4);
+  EXPECT_STREQ(target, "gone");
 }
 
 TEST_F(StoreFileManager, SynchronizingAFolderReportsWhatStopsIt) {

@@ -152,6 +152,21 @@ TEST_F(NewsdStateTest, AFileCutShortOrGarbageIsRefusedAndMovedAsideNeverOverwrit
   EXPECT_EQ(favourites(), (std::vector<long long>{articles[2]}));
 }
 
+// A link left where a refused file would go, leading nowhere (its file removed by hand), takes
+// that name: the bad file goes to the next one, and the start after begins afresh.
+TEST_F(NewsdStateTest, ALinkLeadingNowhereInTheRefusedFilesPlaceDoesNotStopTheNextStart) {
+  ASSERT_EQ(::symlink((folder_ + "/removed").c_str(), (path_ + ".refused").c_str()), 0);
+  write("\x01\x02garbage\xff");
+  auto refused = restart();
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->find("it was moved to " + path_ + ".refused-2"), std::string::npos) << *refused;
+  EXPECT_EQ(contents(path_ + ".refused-2"), "\x01\x02garbage\xff");
+  EXPECT_FALSE(files().fileExistsAtPath(path_));
+
+  ASSERT_EQ(restart(), std::nullopt);
+  EXPECT_TRUE(favourites().empty());
+}
+
 TEST_F(NewsdStateTest, ASecondServerOnTheSameFileIsRefusedWhileTheFirstKeepsIt) {
   ASSERT_EQ(server_->service().keepStateIn(path_), std::nullopt);
   auto articles = articleIds();
