@@ -63,10 +63,9 @@ std::unique_ptr<FileLock> FileLock::tryExclusive(const std::string& path, int* h
 }
 
 FileLock::~FileLock() {
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
+  // Closed, never unlocked: a child forked meanwhile shares the open file, and an unlock through
+  // its copy would free the lock under this holder. The lock goes with the last descriptor.
+  if (fd_ >= 0) ::close(fd_);
 }
 
 }  // namespace os

@@ -1,7 +1,8 @@
 #pragma once
 // An advisory lock on a lock file (flock), held for the lifetime of the object. Every open makes
 // its own lock, so threads of one process exclude each other as other processes do. The kernel
-// drops the lock when its holder ends, however it ends.
+// drops the lock when its holder ends, however it ends. A child forked while it is held shares
+// it: the lock goes once the parent's object and the child's copy have both let go.
 #include <memory>
 #include <string>
 

@@ -69,5 +69,41 @@ TEST(StoreFileLock, AHolderKilledLeavesNothingThatBlocks) {
   ::close(ready[1]);
 }
 
+// A child forked while the lock is held lets go of its copy (and ends): the parent still holds it
+// until it lets go itself.
+TEST(StoreFileLock, AForkedChildLettingGoLeavesTheParentHoldingIt) {
+  TestSandbox box("com.example.lock");
+  std::string path = Sandbox::current()->cachesDirectory() + "/home.lock";
+  auto lock = FileLock::tryExclusive(path, nullptr, nullptr);
+  ASSERT_TRUE(lock);
+  int done[2], leave[2];
+  ASSERT_EQ(::pipe(done), 0);
+  ASSERT_EQ(::pipe(leave), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    lock.reset();
+    char c = 1;
+    if (::write(done[1], &c, 1) != 1) ::_exit(1);
+    ::_exit(::read(leave[0], &c, 1) == 1 ? 0 : 1);  // until the parent has looked
+  }
+  char c = 0;
+  ASSERT_EQ(::read(done[0], &c, 1), 1);
+  int holder = 0;
+  Error error;
+  EXPECT_FALSE(FileLock::tryExclusive(path, &holder, &error)) << "the child's copy unlocked the parent";
+  EXPECT_EQ(error.code, EWOULDBLOCK);
+  EXPECT_EQ(holder, ::getpid());
+  ASSERT_EQ(::write(leave[1], &c, 1), 1);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(FileLock::tryExclusive(path, &holder, &error)) << "the child's end unlocked the parent";
+
+  lock.reset();
+  EXPECT_TRUE(FileLock::tryExclusive(path, &holder, &error)) << error.localizedDescription();
+  for (int fd : {done[0], done[1], leave[0], leave[1]}) ::close(fd);
+}
+
 }  // namespace
 }  // namespace os
