@@ -74,7 +74,8 @@ void writeDouble(std::uint8_t* p, double value) {
 
 constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
 // XML dates written or read: whole seconds since 2001 within this of it (about 146 billion years).
-constexpr double kXMLDateRange = 4611686018427387904.0;  // 2^62
+// The writer and the reader hold this one bound, so every date written reads back.
+constexpr std::int64_t kXMLDateRange = std::int64_t{1} << 62;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
 std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
@@ -111,7 +112,7 @@ unsigned daysInMonth(std::int64_t y, unsigned m) {
 // after 9999 in the expanded form, signed ("-0001", "+10000"). Nothing for seconds out of range.
 std::optional<std::string> formatXMLDate(double sinceReference) {
   const double whole = std::floor(sinceReference);
-  if (!(std::fabs(whole) <= kXMLDateRange)) return std::nullopt;
+  if (!(std::fabs(whole) <= static_cast<double>(kXMLDateRange))) return std::nullopt;
   const std::int64_t s = static_cast<std::int64_t>(whole) + kSecondsFrom1970To2001;
   const std::int64_t days = floorDiv(s, kSecondsPerDay);
   const std::int64_t rest = s - days * kSecondsPerDay;
@@ -171,9 +172,13 @@ std::optional<double> parseXMLDate(std::string_view t) {
   }
   if (at != t.size()) return std::nullopt;
   const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-  if (std::fabs(static_cast<double>(days)) * kSecondsPerDay > kXMLDateRange) return std::nullopt;
-  const std::int64_t since1970 = days * kSecondsPerDay + h * 3600 + mi * 60 + sec - offset;
-  return static_cast<double>(since1970 - kSecondsFrom1970To2001) + fraction;
+  // Days far beyond the bound first (by thousands of years), so that the seconds cannot overflow;
+  // then the bound itself, on the whole seconds since 2001 as the writer holds it.
+  constexpr std::int64_t kDaysBeyond = kXMLDateRange / kSecondsPerDay + 1000000;
+  if (days > kDaysBeyond || days < -kDaysBeyond) return std::nullopt;
+  const std::int64_t whole = days * kSecondsPerDay + h * 3600 + mi * 60 + sec - offset - kSecondsFrom1970To2001;
+  if (whole > kXMLDateRange || whole < -kXMLDateRange) return std::nullopt;
+  return static_cast<double>(whole) + fraction;
 }
 
 // Walks an XML list's markup as the library reads it, past comments, CDATA sections, processing
@@ -213,6 +218,9 @@ bool walkXML(const char* p, const char* end, OnCharacter character, OnTag tag) {
   }
   return true;
 }
+
+// Whether the tag whose name starts at q and that ends before gt closes itself ("<date/>").
+bool selfClosing(const char* q, const char* gt) { return gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/'; }
 
 bool xmlNameIs(const char* q, const char* end, const char* name) {
   std::size_t n = std::strlen(name);
@@ -383,8 +391,7 @@ bool validateXML(const Data& d, std::string& why) {
       },
       [&](const char* q, bool closing, const char* gt) {
         bool container = xmlNameIs(q, end, "array") || xmlNameIs(q, end, "dict");
-        bool selfClosing = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/';
-        if (container && !selfClosing) {
+        if (container && !selfClosing(q, gt)) {
           depth += closing ? -1 : 1;
           if (depth > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
         }
@@ -405,7 +412,10 @@ std::optional<Data> takeXMLDates(const Data& d, DateTable& dates, std::string& w
       [&](const char* q, bool closing, const char* gt) {
         if (!xmlNameIs(q, end, "date")) return true;
         if (!closing) {
-          open = gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/' ? nullptr : gt;
+          // An empty date names no date, as an empty text does; left to the library it would
+          // read as a stand-in, and so as another date of the list.
+          if (selfClosing(q, gt)) return why = "malformed date in XML property list", false;
+          open = gt;
           return true;
         }
         if (!open) return true;

@@ -179,6 +179,66 @@ TEST(StorePropertyListDates, XMLListsKeepEveryDateAsWholeSeconds) {
   EXPECT_NE(textOf(*early).find("<date>2000-12-31T23:59:59Z</date>"), std::string::npos) << textOf(*early);
 }
 
+// XML keeps the second a date lies in, however close to the next one: the fraction is dropped,
+// never rounded up, before 2001 as after, and the date reads back as that second.
+TEST(StorePropertyListDates, XMLDropsAFractionNeverRoundingUp) {
+  const std::pair<double, const char*> cases[] = {
+      {1700000000.5, "2023-11-14T22:13:20Z"},   {1700000000.75, "2023-11-14T22:13:20Z"},
+      {1700000000.999, "2023-11-14T22:13:20Z"}, {978307199.5, "2000-12-31T23:59:59Z"},
+      {978307198.5, "2000-12-31T23:59:58Z"},    {-0.5, "1969-12-31T23:59:59Z"},
+  };
+  for (const auto& [since1970, text] : cases) {
+    auto data = PropertyList::write(Value(Date::fromTimeIntervalSince1970(since1970)), PropertyListFormat::XML);
+    ASSERT_TRUE(data) << text;
+    EXPECT_NE(textOf(*data).find(std::string("<date>") + text + "</date>"), std::string::npos) << since1970 << "\n" << textOf(*data);
+    auto back = PropertyList::read(*data);
+    ASSERT_TRUE(back && back->isDate()) << text;
+    EXPECT_EQ(back->date()->timeIntervalSince1970(), std::floor(since1970)) << text;
+  }
+}
+
+// Whatever date XML writes it reads back, up to the last second it can name each way; what lies
+// beyond is refused both ways, so no list is written that cannot be read.
+TEST(StorePropertyListDates, XMLWritesOnlyDatesItReadsBack) {
+  const double bound = 4611686018427387904.0;  // 2^62 seconds from 2001
+  const std::pair<double, const char*> edges[] = {{bound, "+146138514314-06-20T07:45:04Z"},
+                                                  {-bound, "-146138510313-07-15T16:14:56Z"}};
+  for (const auto& [since2001, text] : edges) {
+    Error error;
+    auto data = PropertyList::write(Value(Array{Value(Date::fromTimeIntervalSinceReferenceDate(since2001))}),
+                                    PropertyListFormat::XML, &error);
+    ASSERT_TRUE(data) << text << ": " << error.localizedDescription();
+    EXPECT_NE(textOf(*data).find(std::string("<date>") + text + "</date>"), std::string::npos) << textOf(*data);
+    auto back = PropertyList::read(*data, nullptr, &error);
+    ASSERT_TRUE(back) << text << ": " << error.localizedDescription();
+    EXPECT_EQ(back->at(0).date()->timeIntervalSinceReferenceDate(), since2001) << text;
+    // The next date a double holds, further out, is refused rather than written.
+    EXPECT_FALSE(PropertyList::write(Value(Date::fromTimeIntervalSinceReferenceDate(std::nextafter(since2001, 2 * since2001))),
+                                     PropertyListFormat::XML))
+        << text;
+  }
+  // One second past either edge is no date a list may hold.
+  for (const char* text : {"+146138514314-06-20T07:45:05Z", "-146138510313-07-15T16:14:55Z", "+146138514314-06-21T00:00:00Z"}) {
+    Error error;
+    EXPECT_FALSE(PropertyList::read(oneXMLDate(text), nullptr, &error)) << text;
+    EXPECT_EQ(error.code, kPropertyListReadCorruptError) << text;
+  }
+}
+
+// An empty date element names no date, wherever it stands: beside a real date it must not be read
+// as that one.
+TEST(StorePropertyListDates, AnEmptyXMLDateIsRefusedWhereverItStands) {
+  for (const char* body : {"<date/>", "<array><date>2100-01-01T00:00:00Z</date><date/></array>",
+                           "<array><date/><date>2100-01-01T00:00:00Z</date></array>",
+                           "<dict><key>when</key><date>2100-01-01T00:00:00Z</date><key>empty</key><date /></dict>",
+                           "<array><date>2100-01-01T00:00:00Z</date><date></date></array>"}) {
+    Error error;
+    auto read = PropertyList::read(dataFromString(std::string("<plist version=\"1.0\">") + body + "</plist>"), nullptr, &error);
+    EXPECT_FALSE(read) << body << " read as " << (read ? read->description() : "");
+    EXPECT_EQ(error.code, kPropertyListReadCorruptError) << body;
+  }
+}
+
 // The forms of ISO 8601 a list written elsewhere may hold read as the instant they name; a text
 // that names no date is refused rather than read as some other date.
 TEST(StorePropertyListDates, XMLDateTextsAreReadAsTheyAreMeant) {
