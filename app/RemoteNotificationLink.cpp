@@ -1,6 +1,7 @@
 #include "app/RemoteNotificationLink.h"
 
 #include <cerrno>
+#include <utility>
 #include <vector>
 
 #include "foundation/formats/JSONDecoder.h"
@@ -12,6 +13,8 @@
 namespace {
 // Lines longer than this are not notifications; the link drops them rather than grow.
 constexpr std::size_t kLineLimit = 64 * 1024;
+// What one wake-up of the main loop reads at most.
+constexpr std::size_t kReadPerWake = 64 * 1024;
 
 std::string hexText(const os::Data& data) {
   static const char digits[] = "0123456789abcdef";
@@ -58,25 +61,37 @@ void RemoteNotificationLink::read() {
   if (!socket_) return;
   char chunk[4096];
   long count;
-  while ((count = socket_->receive(chunk, sizeof chunk)) > 0) buffer_.append(chunk, static_cast<std::size_t>(count));
+  std::size_t taken = 0;
+  std::vector<std::string> lines;
+  // A bounded amount a wake-up: a peer that never stops sending must not keep the main loop from
+  // its other work. The socket stays readable, so the rest is read on the next pass.
+  while (taken < kReadPerWake && (count = socket_->receive(chunk, sizeof chunk)) > 0) {
+    taken += static_cast<std::size_t>(count);
+    takeLines(std::string_view(chunk, static_cast<std::size_t>(count)), lines);
+  }
   // Taken before the lines are handled: the application's work may leave errno changed.
   bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-  // The lines are taken first and the buffer cut once, so a burst of lines costs its length.
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (auto end = buffer_.find('\n'); end != std::string::npos; end = buffer_.find('\n', start)) {
-    // The rest of an over-long line, up to its break, is part of that line, never a line of its own.
-    if (!droppingLine_ && end - start <= kLineLimit) lines.push_back(buffer_.substr(start, end - start));
+  for (const auto& line : lines) handle(line);
+  if (ended) close();
+}
+
+void RemoteNotificationLink::takeLines(std::string_view bytes, std::vector<std::string>& lines) {
+  for (std::size_t start = 0; start < bytes.size();) {
+    std::size_t end = bytes.find('\n', start);
+    std::string_view piece = bytes.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    // A line found over-long is let go at once, its memory with it, and the rest of it up to its
+    // break is never kept: it is part of that line, never a line of its own.
+    if (!droppingLine_ && buffer_.size() + piece.size() > kLineLimit) {
+      std::string().swap(buffer_);
+      droppingLine_ = true;
+    }
+    if (!droppingLine_) buffer_.append(piece);
+    if (end == std::string_view::npos) return;
+    // The line leaves with its memory: nothing stays held between lines.
+    if (!droppingLine_) lines.push_back(std::exchange(buffer_, std::string()));
     droppingLine_ = false;
     start = end + 1;
   }
-  buffer_.erase(0, start);
-  for (const auto& line : lines) handle(line);
-  if (droppingLine_ || buffer_.size() > kLineLimit) {
-    buffer_.clear();
-    droppingLine_ = true;
-  }
-  if (ended) close();
 }
 
 void RemoteNotificationLink::handle(const std::string& line) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace os {
 class Application;
@@ -23,6 +25,8 @@ class RemoteNotificationLink : public std::enable_shared_from_this<RemoteNotific
   // How many notifications the channel sent and how many the application was handed.
   std::size_t received() const { return received_; }
   std::size_t delivered() const { return delivered_; }
+  // The memory kept for the line still arriving: never much more than the longest line taken.
+  std::size_t heldBytes() const { return buffer_.capacity(); }
   void close();
 
   struct PrivateTag {};
@@ -30,6 +34,8 @@ class RemoteNotificationLink : public std::enable_shared_from_this<RemoteNotific
 
  private:
   void read();
+  // Adds what arrived to the line under way; each line it ends goes to `lines`.
+  void takeLines(std::string_view bytes, std::vector<std::string>& lines);
   void handle(const std::string& line);
 
   std::weak_ptr<os::Application> app_;

@@ -1,8 +1,12 @@
 // The device's link to the push channel, against a channel played by a raw TCP peer.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/RemoteNotificationLink.h"
@@ -56,6 +60,73 @@ TEST(RemoteNotificationLink, AnOverLongLineIsDroppedUpToItsBreak) {
   ASSERT_TRUE(channel.write(bytes(R"(remote {"aps":{"alert":"after"},"id":2})" "\n")));
   ASSERT_TRUE(main->runUntil([&] { return link->delivered() >= 1; }, 30));
   main->runUntilIdle();
+  EXPECT_EQ(link->received(), 1u);
+  ASSERT_EQ(pushed->notifications.size(), 1u);
+  EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
+  link->close();
+  app->terminate();
+  main->runUntilIdle();
+}
+
+// A peer that sends one line with no break, on and on: the link keeps no more of it than the
+// longest line it takes, lets that go when the line turns out over-long, and reads it a bounded
+// amount at a time, so the main loop's other work still runs while it comes. The line after it
+// is read as ever, and nothing of the flood stays held.
+TEST(RemoteNotificationLink, AFloodingPeerNeitherGrowsTheLinkNorHoldsUpTheMainLoop) {
+  os::VirtualClockScope clock;
+  os::TestSandbox device;
+  auto pushed = std::make_shared<Pushed>();
+  auto app = os::Application::create(pushed, "com.example.newsreader");
+  app->makeShared();
+  app->launch();
+  app->registerForRemoteNotificationTypes(7);
+  os::testing::TcpTestPeer channel;
+  auto link = RemoteNotificationLink::connect(app, channel.port());
+  ASSERT_TRUE(link);
+  auto main = os::RunLoop::main();
+  ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));  // "device ..."
+
+  // Written until the main loop has run a task posted in the middle of it; at most this much.
+  constexpr std::size_t kMost = 256u << 20, kPostAfter = 8u << 20, kPiece = 64u << 10;
+  std::atomic<std::size_t> written{0};
+  std::atomic<bool> stop{false};
+  std::thread flood([&] {
+    bool ok = channel.write(bytes("remote {\"aps\":{\"alert\":\""));
+    const os::Data piece(kPiece, 'x');
+    while (ok && !stop && written < kMost) {
+      ok = channel.write(piece);
+      written += kPiece;
+    }
+    if (ok) channel.write(bytes("\"},\"id\":1}\n" R"(remote {"aps":{"alert":"after"},"id":2})" "\n"));
+  });
+  // The most the link held, looked at after every pass of the loop.
+  std::size_t mostHeld = 0;
+  auto runUntil = [&](const std::function<bool()>& done) {
+    return main->runUntil(
+        [&] {
+          mostHeld = std::max(mostHeld, link->heldBytes());
+          return done();
+        },
+        60);
+  };
+  // Expected, not asserted, until the writer is joined.
+  EXPECT_TRUE(runUntil([&] { return written >= kPostAfter; }));
+  bool ran = false;
+  std::size_t writtenWhenRan = 0;
+  main->post([&] {
+    ran = true;
+    writtenWhenRan = written;
+    stop = true;
+  });
+  EXPECT_TRUE(runUntil([&] { return ran; }));
+  stop = true;
+  EXPECT_TRUE(runUntil([&] { return link->delivered() >= 1; }));
+  flood.join();
+  main->runUntilIdle();
+
+  EXPECT_LT(writtenWhenRan, kMost) << "the flood held the main loop until it ended";
+  EXPECT_LE(mostHeld, 256u << 10) << "the link grew with the line";
+  EXPECT_LT(link->heldBytes(), 1024u) << "the link kept the memory of a line gone";
   EXPECT_EQ(link->received(), 1u);
   ASSERT_EQ(pushed->notifications.size(), 1u);
   EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
