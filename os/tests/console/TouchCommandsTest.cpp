@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <limits>
+#include <thread>
 
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
@@ -620,6 +622,25 @@ TEST(ScreenSettleRealClock, AStalledPictureDoesNotHoldTheAnswerButOtherLoadsDo) 
   release.signal();
   release.signal();
   ASSERT_TRUE(RunLoop::current()->runUntil([&] { return picture.done && list.done && picture.delegate->handedOn && list.delegate->handedOn; }, 20));
+}
+
+// Work on another thread holds the answer until it ends, and its end wakes the settle at once: the
+// answer does not wait for the main loop's longest sleep (a second) to run out.
+TEST(ScreenSettleRealClock, WorkOnAnotherThreadWakesTheSettleAsItEnds) {
+  Semaphore started;
+  std::atomic<bool> ended{false};
+  DispatchQueue::global()->async([&] {
+    started.signal();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the work
+    ended = true;
+  });
+  started.wait();
+  const auto began = std::chrono::steady_clock::now();
+  SettleOptions o;
+  EXPECT_TRUE(settleScreen(o).atRest);
+  const auto took = std::chrono::steady_clock::now() - began;
+  EXPECT_TRUE(ended) << "the settle answered before the work ended";
+  EXPECT_LT(took, std::chrono::milliseconds(600)) << "the work's end did not wake the settle";
 }
 
 }  // namespace

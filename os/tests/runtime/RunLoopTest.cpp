@@ -174,8 +174,9 @@ TEST(RunLoopTasks, RunUntilWokenSeesWhatTheLoopsEventsAndItsWakersChanged) {
 }
 
 // With nothing to wake it, a wait for a woken condition sleeps until its time-out, which is real
-// seconds under either clock: it ends there, not before, without looking again and again, and
-// under the virtual clock neither waits for time to be advanced nor for a timer not yet due.
+// seconds under either clock: it ends there, not before and not at the loop's longest sleep,
+// without looking again and again, and under the virtual clock neither waits for time to be
+// advanced nor for a timer not yet due.
 TEST(RunLoopTasks, RunUntilWokenEndsAtItsTimeOutWhenNothingWakesIt) {
   auto loop = RunLoop::current();
   for (bool virtualClock : {false, true}) {
@@ -191,7 +192,10 @@ TEST(RunLoopTasks, RunUntilWokenEndsAtItsTimeOutWhenNothingWakesIt) {
           return false;
         },
         0.05));
-    EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(50)) << virtualClock;
+    const auto took = std::chrono::steady_clock::now() - began;
+    EXPECT_GE(took, std::chrono::milliseconds(50)) << virtualClock;
+    // Well before a second: a wait ended only by the loop's longest sleep would take that long.
+    EXPECT_LT(took, std::chrono::milliseconds(600)) << virtualClock;
     // A look before the wait and one or two after it: a loop that spun would look thousands of times.
     EXPECT_LE(looks, 20) << virtualClock;
     EXPECT_FALSE(fired) << virtualClock;
