@@ -77,8 +77,8 @@ Error fileError(int err, const std::string& path);
 std::string appendingPathComponent(const std::string& path, const std::string& component);
 // The folder holding path ("." for a bare name, "/" for an entry of the root).
 std::string deletingLastPathComponent(const std::string& path);
-// A name beside path that nothing holds yet, for a file set aside because it could not be read:
-// "PATH.refused", then "PATH.refused-2", ...
+// A name beside path that nothing holds yet (a link holds its name, even one leading nowhere), for
+// a file set aside because it could not be read: "PATH.refused", then "PATH.refused-2", ...
 std::string refusedFileName(const std::string& path);
 
 }  // namespace os
