@@ -259,6 +259,9 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
   const int type = OBSocialSnsPlatformManager::getSnsPlatformType(name);
   auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
   if (!canDirectShare(type)) {
+    // A handler may answer inside its click (a messenger that is not installed), and the caller
+    // let go of this service in the answer: it stays until the share data is restored.
+    auto keep = weak_from_this().lock();
     // The platform's screen reads the share data: it gets this share's content for the time of
     // the call, and the data its own back afterwards.
     auto savedText = socialData_->shareText();

@@ -557,6 +557,37 @@ TEST_F(ScreensTest, ClosingAScreenStopsOnlyItsOwnRequestsNotAnotherScreensShare)
   EXPECT_FALSE(friendsHeard);
 }
 
+// A share through a platform's screen whose handler answers inside its click (a messenger that
+// is not installed, an added platform answering at once): its caller may let go of the data
+// service in that answer, and the service still puts the share data back as it was.
+TEST_F(ScreensTest, ACallerMayLetGoOfItsDataServiceInAnAnswerGivenAtOnce) {
+  auto platform = std::make_shared<OBSocialSnsPlatform>("notebook");
+  platform->snsClickHandler = [](const std::shared_ptr<os::ViewController>&,
+                                 const std::shared_ptr<OBSocialControllerService>& service, bool) {
+    if (auto delegate = service->socialUIDelegate())
+      delegate->didFinishGetOBSocialDataInViewController(OBSocialResponseEntity::failure(5050, "busy", 5));
+  };
+  OBSocialConfig::addSocialSnsPlatform({platform});
+  // The messenger's platform, with no messenger on the device.
+  OBSocialWechatHandler::setWXAppId("wx5a1c0ffee", "secret", std::nullopt);
+  for (const std::string name : {"notebook", "wxsession"}) {
+    auto data = std::make_shared<OBSocialData>("article-" + name);
+    data->setShareText("原来的");
+    // Made apart from its count, as a caller may make it: its memory goes the moment it is let go.
+    std::shared_ptr<OBSocialDataService> service(new OBSocialDataService(data));
+    std::vector<int> codes;
+    service->postSNSWithTypes({name}, std::string("这一条"), nullptr, std::nullopt, nullptr, screen_,
+                              [&](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                codes.push_back(response->responseCode);
+                                service.reset();
+                              });
+    EXPECT_EQ(codes, std::vector<int>{5050}) << name;
+    EXPECT_FALSE(service) << name;
+    EXPECT_EQ(data->shareText(), "原来的") << name;
+    os::RunLoop::main()->runUntilIdle();
+  }
+}
+
 // A friend picker for a platform the service keeps no friends for: no panel waits for an answer
 // that never comes, and the reader is told why the list stays empty.
 TEST_F(ScreensTest, AFriendPickerForAPlatformWithoutFriendsSaysSoInsteadOfWaiting) {
