@@ -259,6 +259,13 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
   const int type = OBSocialSnsPlatformManager::getSnsPlatformType(name);
   auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
   if (!canDirectShare(type)) {
+    if (!platform || !platform->snsClickHandler) {
+      // No handler takes this platform's shares: the caller hears so now rather than never.
+      auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "no platform shares to this name", 5);
+      response->data = os::Dictionary{{name, os::Value("")}};
+      if (done) done(response);
+      return;
+    }
     // A handler may answer inside its click (a messenger that is not installed), and the caller
     // let go of this service in the answer: it stays until the share data is restored.
     auto keep = weak_from_this().lock();
@@ -281,7 +288,7 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
     auto pending = std::make_shared<PendingShare>(weak_from_this(), screens, std::move(done));
     screens->setSocialUIDelegate(pending);
     pendingShares_.push_back(pending);
-    if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, screens, true);
+    platform->snsClickHandler(presentedController, screens, true);
     socialData_->setShareText(savedText);
     socialData_->setShareImage(savedImage);
     if (savedResource) {

@@ -588,6 +588,34 @@ TEST_F(ScreensTest, ACallerMayLetGoOfItsDataServiceInAnAnswerGivenAtOnce) {
   }
 }
 
+// A share to a name no platform answers: its caller hears at once that nothing went, and the
+// share data is held by nothing more than before, however many such shares are asked for.
+TEST_F(ScreensTest, AShareNoPlatformTakesFailsAtOnceAndHoldsNothing) {
+  auto data = OBSocialData::defaultData();
+  auto service = OBSocialDataService::defaultDataService();
+  const long held = data.use_count();
+  std::vector<int> codes;
+  for (int i = 0; i < 1000; ++i)
+    service->postSNSWithTypes({"nosuch"}, std::string("x"), nullptr, std::nullopt, nullptr, screen_,
+                              [&](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                codes.push_back(response->responseCode);
+                              });
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(codes.size(), 1000u);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 5054), 1000);
+  EXPECT_EQ(data.use_count(), held);
+  // The icon sheet's entry with no platform name at all: its caller hears the same.
+  std::shared_ptr<OBSocialResponseEntity> heard;
+  OBSocialShareRequest request;
+  request.controller = screen_;
+  request.completion = [&](const auto& response) { heard = response; };
+  service->postSnsWithDictionary(request);
+  ASSERT_TRUE(heard);
+  EXPECT_EQ(heard->responseCode, 5054);
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 5), 0);
+}
+
 // A friend picker for a platform the service keeps no friends for: no panel waits for an answer
 // that never comes, and the reader is told why the list stays empty.
 TEST_F(ScreensTest, AFriendPickerForAPlatformWithoutFriendsSaysSoInsteadOfWaiting) {
