@@ -35,8 +35,10 @@ bool directlyShared(int type) { return type >= 11 && type <= 14; }
 }  // namespace
 
 // The UI delegate of one share's controller service: the first result goes to that share's
-// completion, once. The data service holds it, and through it the controller service, until
-// then: handlers of platforms an application adds may hold neither.
+// completion, once. The data service holds it until then, and through it the controller service,
+// that service's own data service, the share data and the caller's completion: handlers of
+// platforms an application adds may hold none of them. A handler that never answers leaves them
+// held for as long as the data service that started the share lives.
 class OBSocialDataService::PendingShare : public OBSocialUIDelegate {
  public:
   PendingShare(std::weak_ptr<OBSocialDataService> owner, std::shared_ptr<OBSocialControllerService> screens,
