@@ -43,7 +43,7 @@ said '发布' 'tap 登录并授权'
 say 'tap 发布'
 quiet 'tap 发布'
 # The post has reached the service, which holds it.
-for _ in $(seq 300); do [ "$(posts)" -ge 1 ] && break; sleep 0.1; done
+for _ in $(seq 600); do [ "$(posts)" -ge 1 ] && break; sleep 0.1; done
 [ "$(posts)" -eq 1 ] || failed "the post did not reach the sharing service"
 grep -q 'text="分享成功"' "$out" && failed "the share was confirmed before the service answered"
 
@@ -58,7 +58,7 @@ quiet 'tap 关闭'
 
 # Let go, the post is answered and the reader says the share went.
 kill -USR1 "$sharing"
-for _ in $(seq 300); do grep -q 'text="分享成功"' "$out" && break; sleep 0.1; done
+for _ in $(seq 600); do grep -q 'text="分享成功"' "$out" && break; sleep 0.1; done
 grep -q 'text="分享成功"' "$out" || failed "the share held while another screen closed was never confirmed"
 grep -q 'text="网络错误，分享失败"' "$out" && failed "the share was reported as failed"
 
