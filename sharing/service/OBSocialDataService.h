@@ -94,7 +94,6 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
   // The screen that requests queued through this service from now on are for (0: none is up);
   // the controller service that owns this service sets it as its screens open and close.
   void setRequestOwner(std::uint64_t screen) { requestOwner_ = screen; }
-  std::uint64_t requestOwner() const { return requestOwner_; }
   // Stops the requests queued through this service for the current owner, and only those: the
   // data's queue is shared with other screens and callers, whose requests go on.
   void cancelAllRequestInQueueInternal();
