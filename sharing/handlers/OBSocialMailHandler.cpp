@@ -35,9 +35,30 @@ void noSupport(const std::string& titleKey, const std::string& messageKey) {
   alert->show();
 }
 
+// The share a composer was built for. The composer holds it, so the controller service lives
+// while the composer is up, and goes with a composer that was never shown.
+struct ComposedShare {
+  std::shared_ptr<OBSocialControllerService> service;
+  std::optional<std::string> shareText;
+};
+class MailComposer : public os::MailComposeViewController, public ComposedShare {};
+class MessageComposer : public os::MessageComposeViewController, public ComposedShare {};
+
+const ComposedShare* shareOf(const os::ViewController& composer) { return dynamic_cast<const ComposedShare*>(&composer); }
+
 }  // namespace
 
 std::shared_ptr<OBSocialMailHandler> OBSocialMailHandler::shareInstance() { return OBSocialContext::shared<OBSocialMailHandler>(); }
+
+std::shared_ptr<OBSocialControllerService> OBSocialMailHandler::socialControllerService(const os::ViewController& composer) {
+  auto share = shareOf(composer);
+  return share ? share->service : nullptr;
+}
+
+std::optional<std::string> OBSocialMailHandler::shareText(const os::ViewController& composer) {
+  auto share = shareOf(composer);
+  return share ? share->shareText : std::nullopt;
+}
 
 std::shared_ptr<OBSocialSnsPlatform> OBSocialMailHandler::getEmailSmsPlatform(const std::string& name) {
   auto platform = std::make_shared<OBSocialSnsPlatform>(name);
@@ -61,27 +82,36 @@ std::shared_ptr<OBSocialSnsPlatform> OBSocialMailHandler::getEmailSmsPlatform(co
 void OBSocialMailHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>& controller,
                                                   const std::shared_ptr<OBSocialControllerService>& service) {
   handleClickHandler(service, name);
+  std::shared_ptr<os::ViewController> composer;
   if (name == "email") {
     if (!os::MailComposeViewController::canSendMail()) return noSupport("share_email_no_osSupport", "share_email_no_osSupport_message");
-    if (auto composer = getEditEmailController(service); composer && controller) controller->presentViewController(composer, true);
+    composer = getEditEmailController(service);
   } else if (name == "sms") {
     if (!os::MessageComposeViewController::canSendText()) return noSupport("share_sms_no_osSupport", "share_sms_no_osSupport_message");
-    if (auto composer = getEditSMSController(service); composer && controller) controller->presentViewController(composer, true);
+    composer = getEditSMSController(service);
   }
+  if (!composer || !controller) return;
+  controller->presentViewController(composer, true);
+  // Refused (another screen is presented there): this share's caller hears that nothing went,
+  // instead of waiting for a composer nobody sees.
+  if (!composer->presentingViewController())
+    handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, OBSocialResponseCodeNotSent,
+                     std::string("the composer could not be shown"), std::nullopt);
 }
 
 std::shared_ptr<os::MailComposeViewController> OBSocialMailHandler::getEditEmailController(
     const std::shared_ptr<OBSocialControllerService>& service) {
   if (!os::MailComposeViewController::canSendMail()) return nullptr;
-  socialControllerService = service;
   auto data = service ? service->socialData() : OBSocialData::defaultData();
   auto content = contentOf(data, true);
-  auto composer = std::make_shared<os::MailComposeViewController>();
+  auto composer = std::make_shared<MailComposer>();
+  composer->service = service;
   composer->setMailComposeDelegate(shared_from_this());
 
   auto resource = content && content->urlResource && content->urlResource->resourceType != 0 ? content->urlResource
                                                                                               : data->urlResource();
-  shareText = content && content->shareText ? content->shareText : data->shareText();
+  composer->shareText = content && content->shareText ? content->shareText : data->shareText();
+  const auto& shareText = composer->shareText;
   std::string body = shareText ? os::escapeMarkup(*shareText) : "";
   auto image = content && content->shareImage ? content->shareImage : data->shareImage();
   std::optional<os::Data> imageBytes = content && content->shareImageData ? content->shareImageData : std::nullopt;
@@ -109,15 +139,16 @@ std::shared_ptr<os::MessageComposeViewController> OBSocialMailHandler::getEditSM
   if (!os::MessageComposeViewController::canSendText()) return nullptr;
   auto data = service ? service->socialData() : OBSocialData::defaultData();
   auto content = contentOf(data, false);
-  shareText = content && content->shareText ? content->shareText : data->shareText();
+  auto shareText = content && content->shareText ? content->shareText : data->shareText();
   auto image = content && content->shareImage ? content->shareImage : data->shareImage();
   std::optional<std::string> imageURL;
   if (content && content->urlResource && content->urlResource->resourceType == 1 && content->urlResource->url)
     imageURL = content->urlResource->url;
   else if (auto own = data->urlResource(); own && own->resourceType == 1 && own->url)
     imageURL = own->url;
-  socialControllerService = service;
-  auto composer = std::make_shared<os::MessageComposeViewController>();
+  auto composer = std::make_shared<MessageComposer>();
+  composer->service = service;
+  composer->shareText = shareText;
   composer->setMessageComposeDelegate(shared_from_this());
   composer->setBody(shareText.value_or(""));
   if (!os::MessageComposeViewController::canSendAttachments()) return composer;
@@ -137,7 +168,8 @@ std::shared_ptr<os::MessageComposeViewController> OBSocialMailHandler::getEditSM
 }
 
 void OBSocialMailHandler::closeFromMessageOrMail(os::ViewController& composer) {
-  auto navigation = socialControllerService ? socialControllerService->currentNavigationController.lock() : nullptr;
+  auto service = socialControllerService(composer);
+  auto navigation = service ? service->currentNavigationController.lock() : nullptr;
   if (navigation && navigation->presentingViewController())
     navigation->presentingViewController()->dismissViewController(true);
   else if (navigation && navigation->parentViewController())
@@ -154,12 +186,10 @@ void OBSocialMailHandler::mailComposeControllerDidFinish(os::MailComposeViewCont
     code = OBSocialResponseCodeCancelled;
     text = "user cancel the operation";
   } else if (result == os::MailComposeResult::Sent) {
-    postOpWithText(shareText, "email");
+    postOpWithText(shareText(controller), "email");
     code = OBSocialResponseCodeSuccess;
   }
-  auto delegate = socialControllerService ? socialControllerService->socialUIDelegate() : nullptr;
-  handleUIDelegate(delegate, "email", code, text, error ? std::optional<os::Error>(*error) : std::nullopt);
-  closeFromMessageOrMail(controller);
+  report("email", controller, code, text, error ? std::optional<os::Error>(*error) : std::nullopt);
 }
 
 void OBSocialMailHandler::messageComposeViewControllerDidFinish(os::MessageComposeViewController& controller,
@@ -170,10 +200,18 @@ void OBSocialMailHandler::messageComposeViewControllerDidFinish(os::MessageCompo
     code = OBSocialResponseCodeCancelled;
     text = "user cancel the operation";
   } else if (result == os::MessageComposeResult::Sent) {
-    postOpWithText(shareText, "sms");
+    postOpWithText(shareText(controller), "sms");
     code = OBSocialResponseCodeSuccess;
   }
-  auto delegate = socialControllerService ? socialControllerService->socialUIDelegate() : nullptr;
-  handleUIDelegate(delegate, "sms", code, text, std::nullopt);
-  closeFromMessageOrMail(controller);
+  report("sms", controller, code, text, std::nullopt);
+}
+
+void OBSocialMailHandler::report(const std::string& name, os::ViewController& composer, int code,
+                                 const std::optional<std::string>& text, const std::optional<os::Error>& error) {
+  // The caller may let go of everything in its answer; the composer is held by its presenter
+  // until the close below, and the service here until then.
+  auto service = socialControllerService(composer);
+  auto keep = std::static_pointer_cast<os::ViewController>(composer.shared_from_this());
+  handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, code, text, error);
+  closeFromMessageOrMail(composer);
 }

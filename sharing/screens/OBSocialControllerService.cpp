@@ -102,7 +102,7 @@ std::shared_ptr<os::ViewController> OBSocialControllerService::wrapScreen(int ty
   // A kind of screen that is not built opens nothing, and leaves no code on the stack to pop.
   if (!screen) return nullptr;
   currentViewControllerType = type;
-  currentViewControllerArray.push_back(type);
+  screenOpened(type);
   auto navigation = makeNavigationControllerWithContorller(screen);
   currentNavigationController = navigation;
   currentViewController = screen;
@@ -128,7 +128,7 @@ std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareEdi
   currentViewControllerType = OBSocialViewControllerTypeShareEdit;
   auto screen = getSocialViewController(OBSocialViewControllerTypeShareEdit, snsName);
   if (!screen) return nullptr;
-  currentViewControllerArray.push_back(OBSocialViewControllerTypeShareEdit);
+  screenOpened(OBSocialViewControllerTypeShareEdit);
   // The composers of e-mail and text messages present themselves; the screen holds this
   // service while it is up.
   if (snsName == "email" || snsName == "sms") return screen;
@@ -256,25 +256,23 @@ void OBSocialControllerService::close() { closeInternal(); }
 
 void OBSocialControllerService::closeInternal() {
   socialDataService_->setOBSocialDelegate({});
+  // Only what the closing screen queued stops: the data's queue also carries other screens' and
+  // callers' requests, a share posted from an editor that has closed among them.
   if (!(currentViewControllerType == OBSocialViewControllerTypeShareEdit &&
         !OBSocialConfigInternal::shareInstance()->shouldShareSynchronous))
     socialDataService_->cancelAllRequestInQueueInternal();
   auto navigation = currentNavigationController.lock();
   // Kept alive until the dismissal is over, whoever else lets go of it.
   auto self = shared_from_this();
-  auto pop = [this] {
-    if (!currentViewControllerArray.empty()) currentViewControllerArray.pop_back();
-    if (!currentViewControllerArray.empty()) currentViewControllerType = currentViewControllerArray.back();
-  };
   if (navigation && navigation->presentingViewController()) {
     navigation->dismissViewController(true, [self] { self->didFinishedDismissViewController(); });
-    pop();
+    screenClosed();
     return;
   }
   if (navigation && navigation->parentViewController()) {
     navigation->dismissViewController(true);
     didFinishedDismissViewController();
-    pop();
+    screenClosed();
     return;
   }
   auto app = os::Application::shared();
@@ -284,7 +282,20 @@ void OBSocialControllerService::closeInternal() {
     window->rootViewController()->dismissViewController(true);
     didFinishedDismissViewController();
   }
-  pop();
+  screenClosed();
+}
+
+void OBSocialControllerService::screenOpened(int type) {
+  currentViewControllerArray.push_back(type);
+  openScreens_.push_back(++screensOpened_);
+  socialDataService_->setRequestOwner(openScreens_.back());
+}
+
+void OBSocialControllerService::screenClosed() {
+  if (!currentViewControllerArray.empty()) currentViewControllerArray.pop_back();
+  if (!currentViewControllerArray.empty()) currentViewControllerType = currentViewControllerArray.back();
+  if (!openScreens_.empty()) openScreens_.pop_back();
+  socialDataService_->setRequestOwner(openScreens_.empty() ? 0 : openScreens_.back());
 }
 
 void OBSocialControllerService::didFinishedDismissViewController() {

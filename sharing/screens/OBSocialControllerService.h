@@ -8,6 +8,7 @@
 //
 // Screens hold their service; the service holds its screens weakly, so a screen that is up
 // keeps its service alive and nothing else has to.
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,8 +103,15 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
 
  private:
   std::shared_ptr<os::ViewController> wrapScreen(int type, const std::optional<std::string>& snsName);
+  // A screen comes on the stack, or the newest goes; what the data service queues is for the
+  // newest screen still up.
+  void screenOpened(int type);
+  void screenClosed();
   void iconTapped(const std::string& platformName);
 
   std::shared_ptr<OBSocialDataService> socialDataService_;
   std::weak_ptr<OBSocialUIDelegate> socialUIDelegate_;
+  // The screens the getters opened, newest last, each by a number of its own.
+  std::vector<std::uint64_t> openScreens_;
+  std::uint64_t screensOpened_ = 0;
 };

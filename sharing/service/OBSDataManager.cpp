@@ -1,6 +1,7 @@
 #include "sharing/service/OBSDataManager.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
@@ -65,6 +66,7 @@ bool OBSDataManager::doActionWithType(std::int32_t action, OBSocialJobParams par
     return false;
   }
   const bool idle = actionArray_.empty();
+  job->queueSerial = ++queuedCount_;
   actionArray_.push_back(job);
   if (idle) send(job);
   return true;
@@ -91,6 +93,10 @@ void OBSDataManager::jobFinished(const std::shared_ptr<OBSocialJob>& job,
   // The completion may have cancelled or queued more.
   if (actionArray_.empty() || actionArray_.front() != job) return;
   actionArray_.pop_front();
+  sendNext();
+}
+
+void OBSDataManager::sendNext() {
   while (!actionArray_.empty()) {
     auto next = actionArray_.front();
     if (OBSocialJobFactory::sharedInstance()->updateJob(*next)) {
@@ -101,12 +107,30 @@ void OBSDataManager::jobFinished(const std::shared_ptr<OBSocialJob>& job,
   }
 }
 
-void OBSDataManager::cancelAllRequests() {
-  auto jobs = std::move(actionArray_);
-  actionArray_.clear();
+std::vector<std::shared_ptr<OBSocialJob>> OBSDataManager::jobsQueuedAfter(std::uint64_t count) const {
+  std::vector<std::shared_ptr<OBSocialJob>> jobs;
+  // Serials grow along the queue: the newest are at its back.
+  for (auto it = actionArray_.rbegin(); it != actionArray_.rend() && (*it)->queueSerial > count; ++it) jobs.push_back(*it);
+  std::reverse(jobs.begin(), jobs.end());
+  return jobs;
+}
+
+void OBSDataManager::cancelRequests(const std::vector<std::shared_ptr<OBSocialJob>>& jobs) {
+  if (jobs.empty() || actionArray_.empty()) return;
+  auto inFlight = actionArray_.front();
+  std::unordered_set<const OBSocialJob*> wanted;
+  for (const auto& job : jobs) wanted.insert(job.get());
+  std::vector<std::shared_ptr<OBSocialJob>> dropped;
+  std::erase_if(actionArray_, [&](const std::shared_ptr<OBSocialJob>& job) {
+    if (!wanted.contains(job.get())) return false;
+    dropped.push_back(job);
+    return true;
+  });
   // A cancelled request reports nothing: whoever cancelled already knows, and a screen that
   // closed must not hear its own close a second time.
-  for (const auto& job : jobs) job->cancel();
+  for (const auto& job : dropped) job->cancel();
+  // Another caller's request waiting behind the cancelled one goes now.
+  if (!actionArray_.empty() && actionArray_.front() != inFlight) sendNext();
 }
 
 void OBSDataManager::requestBarInfo(OBSocialCompletion completion) {

@@ -57,8 +57,13 @@ class OBSDataManager : public std::enable_shared_from_this<OBSDataManager> {
   // Queues the action; false when no job could be built (no application key, a refused action),
   // in which case nothing is sent and the completion hears 5054 at once.
   bool doActionWithType(std::int32_t action, OBSocialJobParams params);
-  // Drops every queued request; the one in flight is cancelled. None of them reports anything.
-  void cancelAllRequests();
+  // How many jobs this manager has queued so far, and those of them still queued that came after
+  // the first `count`: what a call queued, read around it.
+  std::uint64_t queuedCount() const { return queuedCount_; }
+  std::vector<std::shared_ptr<OBSocialJob>> jobsQueuedAfter(std::uint64_t count) const;
+  // Drops these jobs from the queue, cancelling the one in flight (the next then goes); the rest
+  // of the queue goes on. None of the dropped reports anything.
+  void cancelRequests(const std::vector<std::shared_ptr<OBSocialJob>>& jobs);
 
   void requestBarInfo(OBSocialCompletion completion);
   void requestSocialEntityKey();
@@ -88,10 +93,13 @@ class OBSDataManager : public std::enable_shared_from_this<OBSDataManager> {
 
  private:
   void send(const std::shared_ptr<OBSocialJob>& job);
+  // Rebuilds and sends the head, dropping heads that can no longer be built.
+  void sendNext();
   void jobFinished(const std::shared_ptr<OBSocialJob>& job, const std::shared_ptr<OBSocialResponseEntity>& response,
                    const std::optional<os::Dictionary>& answer);
 
   std::string identifier_;
   std::shared_ptr<OBSBarEntity> barEntity_;
   std::deque<std::shared_ptr<OBSocialJob>> actionArray_;
+  std::uint64_t queuedCount_ = 0;
 };

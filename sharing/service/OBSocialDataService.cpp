@@ -35,8 +35,10 @@ bool directlyShared(int type) { return type >= 11 && type <= 14; }
 }  // namespace
 
 // The UI delegate of one share's controller service: the first result goes to that share's
-// completion, once. The data service holds it, and through it the controller service, until
-// then: handlers of platforms an application adds may hold neither.
+// completion, once. The data service holds it until then, and through it the controller service,
+// that service's own data service, the share data and the caller's completion: handlers of
+// platforms an application adds may hold none of them. A handler that never answers leaves them
+// held for as long as the data service that started the share lives.
 class OBSocialDataService::PendingShare : public OBSocialUIDelegate {
  public:
   PendingShare(std::weak_ptr<OBSocialDataService> owner, std::shared_ptr<OBSocialControllerService> screens,
@@ -78,10 +80,33 @@ void OBSocialDataService::setOBSocialDelegate(std::weak_ptr<OBSocialDataDelegate
   manager()->socialDelegate = std::move(delegate);
 }
 
-void OBSocialDataService::requestSocialDataWithCompletionInternal(OBSocialCompletion done) {
+void OBSocialDataService::queueing(const std::function<void()>& call) {
+  // The call may answer at once, and its caller let go of this service in the answer.
+  auto keep = weak_from_this().lock();
+  // Requests go to the data's own manager, and the user manager's to the current one.
+  auto own = manager();
   auto current = OBSDataManager::currentDataManager();
-  current->completion = done;
-  current->requestBarInfo(std::move(done));
+  const std::uint64_t ownBefore = own->queuedCount(), currentBefore = current->queuedCount();
+  const std::uint64_t owner = requestOwner_;
+  call();
+  auto note = [&](const std::shared_ptr<OBSDataManager>& queue, std::uint64_t before) {
+    for (auto& job : queue->jobsQueuedAfter(before)) queued_.push_back(QueuedRequest{job, queue, owner});
+  };
+  note(own, ownBefore);
+  if (current != own) note(current, currentBefore);
+  // Finished requests leave their entries behind: they are swept whenever the list has doubled.
+  if (queued_.size() >= 2 * std::max<std::size_t>(queuedAfterPruning_, 8)) {
+    std::erase_if(queued_, [](const QueuedRequest& request) { return request.job.expired(); });
+    queuedAfterPruning_ = queued_.size();
+  }
+}
+
+void OBSocialDataService::requestSocialDataWithCompletionInternal(OBSocialCompletion done) {
+  queueing([&] {
+    auto current = OBSDataManager::currentDataManager();
+    current->completion = done;
+    current->requestBarInfo(std::move(done));
+  });
 }
 
 void OBSocialDataService::requestSocialDataWithCompletion(OBSocialCompletion done) {
@@ -106,22 +131,28 @@ void OBSocialDataService::postSNSWithTypesInternal(const std::vector<std::string
       "14", sourceOpType, platformNames.size() == 1 ? std::optional<std::string>(platformNames.front()) : std::nullopt);
   // The direct Facebook and Twitter handlers are not part of this system: those shares go through
   // their platforms' click handlers.
-  auto data = manager();
-  data->completion = done;
-  data->postSNSWithTypes(platformNames, content, image, location, urlResource, std::move(done), sourceOpType);
+  queueing([&] {
+    auto data = manager();
+    data->completion = done;
+    data->postSNSWithTypes(platformNames, content, image, location, urlResource, std::move(done), sourceOpType);
+  });
 }
 
 void OBSocialDataService::postAddLikeOrCancelWithCompletion(OBSocialCompletion done) {
-  auto data = manager();
-  data->completion = done;
-  data->requestAddlikeOrDislike(!socialData_->isLike(), std::move(done));
+  queueing([&] {
+    auto data = manager();
+    data->completion = done;
+    data->requestAddlikeOrDislike(!socialData_->isLike(), std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("16");
 }
 
 void OBSocialDataService::postCommentWithContent(const std::string& content, OBSocialCompletion done) {
-  auto data = manager();
-  data->completion = done;
-  data->postCommentForDeveloperWithContent(content, std::move(done));
+  queueing([&] {
+    auto data = manager();
+    data->completion = done;
+    data->postCommentForDeveloperWithContent(content, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("17");
 }
 
@@ -129,16 +160,20 @@ void OBSocialDataService::postCommentWithContent(const std::string& content, con
                                                  const std::optional<std::string>& templateText,
                                                  const std::optional<OBSocialLocation>& location,
                                                  const os::Dictionary& shareToSNSWithUsid, OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSDataManager::currentDataManager()->postCommentWithContent(content, image, templateText, location, shareToSNSWithUsid,
-                                                               std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSDataManager::currentDataManager()->postCommentWithContent(content, image, templateText, location, shareToSNSWithUsid,
+                                                                 std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("18");
 }
 
 void OBSocialDataService::requestCommentList(std::int64_t lastCommentTime, OBSocialCompletion done) {
-  auto data = manager();
-  data->completion = done;
-  data->requestCommentList(lastCommentTime, std::move(done));
+  queueing([&] {
+    auto data = manager();
+    data->completion = done;
+    data->requestCommentList(lastCommentTime, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("19");
 }
 
@@ -148,30 +183,38 @@ void OBSocialDataService::requestSocialAccountWithCompletion(OBSocialCompletion 
 }
 
 void OBSocialDataService::requestSocialAccountWithCompletionInternal(OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestSnsAccount(std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestSnsAccount(std::move(done));
+  });
 }
 
 void OBSocialDataService::requestUnOauthWithType(const std::string& platformName, OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestUnOauthToPlatform(platformName, std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestUnOauthToPlatform(platformName, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("21");
 }
 
 void OBSocialDataService::requestBindToSnsWithType(const std::string& platformName, OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestBindingSNSWithTye(platformName, std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestBindingSNSWithTye(platformName, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("22");
 }
 
 void OBSocialDataService::requestUnBindToSnsWithCompletion(OBSocialCompletion done) {
-  OBSUserManager::shareInstance()->requestUnBindingSNS(std::move(done));
+  queueing([&] { OBSUserManager::shareInstance()->requestUnBindingSNS(std::move(done)); });
   OBSocialOpAnalytics::postSocialAnalytics("23");
 }
 
 void OBSocialDataService::requestSnsInformation(const std::string& platformName, OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestSnsInformation(platformName, std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestSnsInformation(platformName, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("24");
 }
 
@@ -181,19 +224,23 @@ void OBSocialDataService::requestSnsFriends(const std::string& platformName, OBS
 }
 
 void OBSocialDataService::requestSnsFriendsInternal(const std::string& platformName, OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestGetFriends(platformName, std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestGetFriends(platformName, std::move(done));
+  });
 }
 
 void OBSocialDataService::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
                                            OBSocialCompletion done) {
-  manager()->completion = done;
-  OBSUserManager::shareInstance()->requestAddFollow(platformName, followedUsids, std::move(done));
+  queueing([&] {
+    manager()->completion = done;
+    OBSUserManager::shareInstance()->requestAddFollow(platformName, followedUsids, std::move(done));
+  });
   OBSocialOpAnalytics::postSocialAnalytics("26");
 }
 
 void OBSocialDataService::requestIsTokenValid(const std::vector<std::string>& platformNames, OBSocialCompletion done) {
-  OBSUserManager::shareInstance()->requestIsTokenValid(platformNames, std::move(done));
+  queueing([&] { OBSUserManager::shareInstance()->requestIsTokenValid(platformNames, std::move(done)); });
 }
 
 OBSAccountDictionary OBSocialDataService::getOBSocialAccount() const {
@@ -214,6 +261,16 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
   const int type = OBSocialSnsPlatformManager::getSnsPlatformType(name);
   auto platform = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName(name, false);
   if (!canDirectShare(type)) {
+    if (!platform || !platform->snsClickHandler) {
+      // No handler takes this platform's shares: the caller hears so now rather than never.
+      auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "no platform shares to this name", 5);
+      response->data = os::Dictionary{{name, os::Value("")}};
+      if (done) done(response);
+      return;
+    }
+    // A handler may answer inside its click (a messenger that is not installed), and the caller
+    // let go of this service in the answer: it stays until the share data is restored.
+    auto keep = weak_from_this().lock();
     // The platform's screen reads the share data: it gets this share's content for the time of
     // the call, and the data its own back afterwards.
     auto savedText = socialData_->shareText();
@@ -233,7 +290,7 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
     auto pending = std::make_shared<PendingShare>(weak_from_this(), screens, std::move(done));
     screens->setSocialUIDelegate(pending);
     pendingShares_.push_back(pending);
-    if (platform && platform->snsClickHandler) platform->snsClickHandler(presentedController, screens, true);
+    platform->snsClickHandler(presentedController, screens, true);
     socialData_->setShareText(savedText);
     socialData_->setShareImage(savedImage);
     if (savedResource) {
@@ -349,8 +406,21 @@ void OBSocialDataService::handleShareResult(const std::string& platformName,
   }
 }
 
-// Only this service's own queue: other data managers' requests go on.
-void OBSocialDataService::cancelAllRequestInQueueInternal() { manager()->cancelAllRequests(); }
+void OBSocialDataService::cancelAllRequestInQueueInternal() {
+  std::vector<std::pair<std::shared_ptr<OBSDataManager>, std::vector<std::shared_ptr<OBSocialJob>>>> byQueue;
+  std::erase_if(queued_, [&](const QueuedRequest& request) {
+    if (request.owner != requestOwner_) return false;
+    auto job = request.job.lock();
+    auto queue = request.manager.lock();
+    if (job && queue) {
+      auto slot = std::find_if(byQueue.begin(), byQueue.end(), [&](const auto& entry) { return entry.first == queue; });
+      if (slot == byQueue.end()) slot = byQueue.insert(byQueue.end(), {queue, {}});
+      slot->second.push_back(std::move(job));
+    }
+    return true;
+  });
+  for (const auto& [queue, jobs] : byQueue) queue->cancelRequests(jobs);
+}
 
 void OBSocialDataService::didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) {
   if (completion) completion(response);

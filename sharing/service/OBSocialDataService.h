@@ -5,6 +5,7 @@
 // identifier or to the user manager; results come back as response records. The icon sheet's
 // share entry also turns the result into a toast.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -90,6 +91,11 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
                                 const std::optional<std::string>& sourceOpType);
   // Platforms whose shares the service posts itself (sina, velmora, renren, douban).
   static bool canDirectShare(int platformType);
+  // The screen that requests queued through this service from now on are for (0: none is up);
+  // the controller service that owns this service sets it as its screens open and close.
+  void setRequestOwner(std::uint64_t screen) { requestOwner_ = screen; }
+  // Stops the requests queued through this service for the current owner, and only those: the
+  // data's queue is shared with other screens and callers, whose requests go on.
   void cancelAllRequestInQueueInternal();
   void didFinishGetOBSocialDataInViewController(const std::shared_ptr<OBSocialResponseEntity>& response) override;
 
@@ -103,6 +109,9 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
   void loginThenShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller,
                       std::function<void()> loggedIn, OBSocialCompletion failed);
 
+  // Runs a call that queues requests and notes those it queued as the current owner's.
+  void queueing(const std::function<void()>& call);
+
   class PendingShare;
   // Lets go of an answered share on the next turn of the run loop.
   void shareAnswered(const PendingShare& share);
@@ -111,4 +120,14 @@ class OBSocialDataService : public OBSocialUIDelegate, public std::enable_shared
   // Shares through a platform's screen that have not answered yet, each with its own controller
   // service and completion: a late answer reaches its own caller, never a later share's.
   std::vector<std::shared_ptr<PendingShare>> pendingShares_;
+
+  struct QueuedRequest {
+    std::weak_ptr<OBSocialJob> job;
+    std::weak_ptr<class OBSDataManager> manager;
+    std::uint64_t owner = 0;
+  };
+  // What this service queued and who for; entries of finished requests are dropped as it grows.
+  std::vector<QueuedRequest> queued_;
+  std::size_t queuedAfterPruning_ = 0;
+  std::uint64_t requestOwner_ = 0;
 };

@@ -51,6 +51,9 @@ class OBSocialJob : public std::enable_shared_from_this<OBSocialJob> {
   int networkType = OBSocialNetworkTypeNone;
   OBSocialJobParams paramDic;
   OBSocialCompletion completion;
+  // Its place among the jobs its data manager has queued (1 for the first), so a caller can tell
+  // which of them its own call queued.
+  std::uint64_t queueSerial = 0;
 
   // The request as it goes on the wire: the query replaced by "ud_get=" and the enciphered
   // query, the body (less "pic") by "ud_post" and the enciphered JSON text. Absent for way 3, or

@@ -124,6 +124,37 @@ TEST_F(MailHandlerTest, TextMessageOutcomes) {
   EXPECT_FALSE(screen_->presentedViewController());
 }
 
+// Each composer carries its own share. With an e-mail composer up, a text message asked for on
+// the same screen cannot be shown there, and its caller is told so; the e-mail's outcome then
+// reaches the e-mail's caller, not the caller of the composer built after it.
+TEST_F(MailHandlerTest, EachComposersOutcomeReachesItsOwnCaller) {
+  auto data = OBSocialDataService::defaultDataService();
+  std::vector<std::string> heard;
+  auto caller = [&heard](std::string who) {
+    return [&heard, who](const std::shared_ptr<OBSocialResponseEntity>& r) {
+      std::string platform = r->data && !r->data->empty() ? r->data->entries().front().first : "";
+      heard.push_back(who + " " + std::to_string(r->responseCode) + " " + platform);
+    };
+  };
+  data->postSNSWithTypes({"email"}, std::string("邮件"), nullptr, std::nullopt, nullptr, screen_, caller("mail"));
+  os::TouchDriver::settle();
+  auto composer = std::dynamic_pointer_cast<os::MailComposeViewController>(screen_->presentedViewController());
+  ASSERT_TRUE(composer);
+  data->postSNSWithTypes({"sms"}, std::string("短信"), nullptr, std::nullopt, nullptr, screen_, caller("sms"));
+  os::TouchDriver::settle();
+  EXPECT_EQ(screen_->presentedViewController(), composer);
+  composer->send();
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  os::TouchDriver::settle();
+  EXPECT_EQ(heard, (std::vector<std::string>{"sms 5054 sms", "mail 200 email"}));
+  EXPECT_FALSE(screen_->presentedViewController());
+  // The share recorded with the service is the e-mail's own text.
+  auto all = server_.requests();
+  auto recorded = std::find_if(all.begin(), all.end(), [](const auto& r) { return r.action == 5; });
+  ASSERT_NE(recorded, all.end());
+  EXPECT_EQ(recorded->parameters["ct"].stringOr(), "邮件");
+}
+
 // Facebook and Twitter go through the system's compose screen, which needs an account on the
 // device.
 TEST_F(MailHandlerTest, SocialComposeNeedsASystemAccountAndReportsItsOutcome) {

@@ -20,6 +20,7 @@
 #include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBShareEditViewController.h"
 #include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/handlers/OBSocialWechatHandler.h"
 #include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSUserManager.h"
@@ -388,12 +389,14 @@ TEST_F(ScreensTest, CloseCancelsOnlyThisServicesQueueAndTheCancelledStaySilent) 
   auto service = OBSocialControllerService::defaultControllerService();
   int mine = 0;
   std::shared_ptr<OBSocialResponseEntity> theirs;
+  // The data's own first request for its bar, which is no screen's.
+  const auto queued = OBSDataManager::currentDataManager()->actionArray().size();
   service->socialDataService()->requestSocialDataWithCompletion([&](const auto&) { ++mine; });
   service->socialDataService()->requestCommentList(0, [&](const auto&) { ++mine; });
   OBSDataManager::getDataManager("another-article")->requestBarInfo([&](const auto& r) { theirs = r; });
   service->setCurrentViewControllerType(7);
   service->close();
-  EXPECT_TRUE(OBSDataManager::currentDataManager()->actionArray().empty());
+  EXPECT_EQ(OBSDataManager::currentDataManager()->actionArray().size(), queued);
   EXPECT_FALSE(theirs);
   server_.clearFaults();
   ASSERT_TRUE(settle([&] { return theirs != nullptr; }));
@@ -492,6 +495,125 @@ TEST_F(ScreensTest, AShareThroughAnAddedPlatformsScreenReachesItsCaller) {
   EXPECT_TRUE(heldWhileReporting);
   os::RunLoop::main()->runUntilIdle();
   EXPECT_TRUE(handed.expired());
+}
+
+// Every screen of the reader serves the same data, whose queue they all share. A screen's close
+// stops what that screen queued and nothing else: a share posted from an editor that has closed
+// reaches its answer (the caller hears it, the reader sees it went, the bar is refreshed) while
+// another screen opens and closes, and while the list the editor was opened from closes.
+TEST_F(ScreensTest, ClosingAScreenStopsOnlyItsOwnRequestsNotAnotherScreensShare) {
+  std::shared_ptr<OBSocialResponseEntity> uploaded;
+  OBSocialAccountManager::postSnsAccount(authorise("sina"), [&](const auto& r) { uploaded = r; });
+  ASSERT_TRUE(settle([&] { return uploaded != nullptr; }));
+  server_.clearRequests();
+  server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  os::testing::NotificationCounter barUpdates(kOBSocialUpdateSocialBarNotification);
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+
+  // The share list, and over it Sina's editor, which posts without waiting and closes.
+  auto list = service->getSocialShareListController();
+  ASSERT_TRUE(list);
+  screen_->presentViewController(list, false);
+  service->socialData()->setShareText("一条新闻");
+  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+  ASSERT_TRUE(carrier);
+  list->presentViewController(carrier, false);
+  os::TouchDriver::settle();
+  auto editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+  ASSERT_TRUE(editor);
+  ASSERT_TRUE(editor->postShare());
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 5) == 1;
+  }));
+
+  // Douban's sign-in screen opens while the share is held (its page still loading), asks for
+  // friends, and is closed.
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  auto oauth = service->getSocialOauthController("douban");
+  ASSERT_TRUE(oauth);
+  list->presentViewController(oauth, false);
+  os::TouchDriver::settle();
+  bool friendsHeard = false;
+  service->socialDataService()->requestSnsFriendsInternal("sina", [&](const auto&) { friendsHeard = true; });
+  service->closeWithCancelResponse();
+  os::TouchDriver::settle();
+  // Then the list the editor came from.
+  service->close();
+  os::TouchDriver::settle();
+  EXPECT_FALSE(presented());
+
+  server_.releaseHeld();
+  ASSERT_TRUE(settle([&] { return barUpdates.count() == 1; })) << ::testing::PrintToString(actions());
+  os::TouchDriver::advance(0.3);
+  EXPECT_TRUE(os::findVisibleText("分享成功")) << os::dumpScreen();
+  auto codes = os::testing::collect<int>(caller_->responses, [](const auto& r) { return r->responseCode; });
+  EXPECT_EQ(codes, (std::vector<int>{5052, 200}));
+  // The closed sign-in screen's own request never went, and nobody heard of it.
+  os::TouchDriver::advance(5);
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 12), 0) << ::testing::PrintToString(sent);
+  EXPECT_FALSE(friendsHeard);
+}
+
+// A share through a platform's screen whose handler answers inside its click (a messenger that
+// is not installed, an added platform answering at once): its caller may let go of the data
+// service in that answer, and the service still puts the share data back as it was.
+TEST_F(ScreensTest, ACallerMayLetGoOfItsDataServiceInAnAnswerGivenAtOnce) {
+  auto platform = std::make_shared<OBSocialSnsPlatform>("notebook");
+  platform->snsClickHandler = [](const std::shared_ptr<os::ViewController>&,
+                                 const std::shared_ptr<OBSocialControllerService>& service, bool) {
+    if (auto delegate = service->socialUIDelegate())
+      delegate->didFinishGetOBSocialDataInViewController(OBSocialResponseEntity::failure(5050, "busy", 5));
+  };
+  OBSocialConfig::addSocialSnsPlatform({platform});
+  // The messenger's platform, with no messenger on the device.
+  OBSocialWechatHandler::setWXAppId("wx5a1c0ffee", "secret", std::nullopt);
+  for (const std::string name : {"notebook", "wxsession"}) {
+    auto data = std::make_shared<OBSocialData>("article-" + name);
+    data->setShareText("原来的");
+    // Made apart from its count, as a caller may make it: its memory goes the moment it is let go.
+    std::shared_ptr<OBSocialDataService> service(new OBSocialDataService(data));
+    std::vector<int> codes;
+    service->postSNSWithTypes({name}, std::string("这一条"), nullptr, std::nullopt, nullptr, screen_,
+                              [&](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                codes.push_back(response->responseCode);
+                                service.reset();
+                              });
+    EXPECT_EQ(codes, std::vector<int>{5050}) << name;
+    EXPECT_FALSE(service) << name;
+    EXPECT_EQ(data->shareText(), "原来的") << name;
+    os::RunLoop::main()->runUntilIdle();
+  }
+}
+
+// A share to a name no platform answers: its caller hears at once that nothing went, and the
+// share data is held by nothing more than before, however many such shares are asked for.
+TEST_F(ScreensTest, AShareNoPlatformTakesFailsAtOnceAndHoldsNothing) {
+  auto data = OBSocialData::defaultData();
+  auto service = OBSocialDataService::defaultDataService();
+  const long held = data.use_count();
+  std::vector<int> codes;
+  for (int i = 0; i < 1000; ++i)
+    service->postSNSWithTypes({"nosuch"}, std::string("x"), nullptr, std::nullopt, nullptr, screen_,
+                              [&](const std::shared_ptr<OBSocialResponseEntity>& response) {
+                                codes.push_back(response->responseCode);
+                              });
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(codes.size(), 1000u);
+  EXPECT_EQ(std::count(codes.begin(), codes.end(), 5054), 1000);
+  EXPECT_EQ(data.use_count(), held);
+  // The icon sheet's entry with no platform name at all: its caller hears the same.
+  std::shared_ptr<OBSocialResponseEntity> heard;
+  OBSocialShareRequest request;
+  request.controller = screen_;
+  request.completion = [&](const auto& response) { heard = response; };
+  service->postSnsWithDictionary(request);
+  ASSERT_TRUE(heard);
+  EXPECT_EQ(heard->responseCode, 5054);
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 5), 0);
 }
 
 // A friend picker for a platform the service keeps no friends for: no panel waits for an answer

@@ -1,8 +1,13 @@
 // sharingd: serves the sharing service's numbered actions on loopback for the reader and the
 // tests. Stops on SIGINT or SIGTERM.
+#include <pthread.h>
+
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 
 #include "os/core/String.h"
@@ -22,7 +27,8 @@ void usage() {
                "  --grant-at-once skips the page.\n"
                "  ACTION: an action number 0-19, or all.\n"
                "  FAULT: st:CODE (the answer's status), garbage (text that does not decipher),\n"
-               "         4xx or 5xx (an HTTP error), stall (never answers) or none.\n",
+               "         4xx or 5xx (an HTTP error), stall (never answers), hold (answers once the\n"
+               "         service is sent SIGUSR1) or none.\n",
                sharingd::kTestAccount, sharingd::kTestPassword);
 }
 
@@ -79,6 +85,12 @@ int main(int argc, char** argv) {
   }
 
   tools::takeStopSignals();
+  // SIGUSR1 lets held requests go. Blocked before any thread starts, it is taken only by the
+  // waiting thread below, never by a handler.
+  sigset_t releaseSignal;
+  sigemptyset(&releaseSignal);
+  sigaddset(&releaseSignal, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &releaseSignal, nullptr);
 
   sharingd::SharingServer server(options);
   if (std::string error; !stateFile.empty() && !server.service().keepStateIn(stateFile, &error)) {
@@ -95,6 +107,18 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(stderr, "sharingd: listening on http://%s:%d\n", options.host.c_str(), *port);
+  std::atomic<bool> ended{false};
+  std::thread releaser([&] {
+    for (;;) {
+      int signal = 0;
+      sigwait(&releaseSignal, &signal);
+      if (ended) return;
+      server.releaseHeld();
+    }
+  });
   tools::serveUntilSignalled([&] { server.serve(); }, [&] { server.stop(); });
+  ended = true;
+  pthread_kill(releaser.native_handle(), SIGUSR1);
+  releaser.join();
   return 0;
 }

@@ -119,6 +119,7 @@ std::optional<Fault> parseFault(const std::string& text) {
   if (text == "none") return Fault{};
   if (text == "garbage") return Fault{Fault::Kind::Garbage, 0};
   if (text == "stall") return Fault{Fault::Kind::Stall, 0};
+  if (text == "hold") return Fault{Fault::Kind::Hold, 0};
   if (text.rfind("st:", 0) == 0) {
     int code = os::intValue(text.substr(3));
     if (code == 0) return std::nullopt;
@@ -196,6 +197,12 @@ void SharingServer::setFault(int action, Fault fault) {
     faults_.erase(action);
   else
     faults_[action] = fault;
+  released_.notify_all();
+}
+
+void SharingServer::releaseHeld() {
+  std::lock_guard lock(mutex_);
+  ++releases_;
   released_.notify_all();
 }
 
@@ -282,9 +289,11 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
 
   Fault fault;
   std::size_t index = 0;
+  std::uint64_t releases = 0;
   {
     std::lock_guard lock(mutex_);
     fault = faultFor(request.action);
+    releases = releases_;
     if (parameters) request.parameters = *parameters;
     index = requests_.size();
     requests_.push_back(request);
@@ -301,6 +310,16 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
       released_.wait(lock, [&] { return stopping_.load() || faultFor(request.action).kind != Fault::Kind::Stall; });
       res.status = 503;
       return;
+    }
+    case Fault::Kind::Hold: {
+      std::unique_lock lock(mutex_);
+      released_.wait(lock, [&] { return stopping_.load() || releases_ != releases; });
+      if (stopping_) {
+        res.status = 503;
+        return;
+      }
+      log("let go: " + request.method + " (action " + std::to_string(request.action) + ")");
+      break;
     }
     case Fault::Kind::HttpError:
       return plain(res, fault.code, "service unavailable");

@@ -9,6 +9,7 @@
 // enciphered answer, at once or once its sign-in form took the test account.
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,13 +29,15 @@ struct Response;
 namespace sharingd {
 
 struct Fault {
-  enum class Kind { None, Status, Garbage, HttpError, Stall };
+  // Hold: the request waits until held requests are let go (releaseHeld), then is answered as
+  // usual.
+  enum class Kind { None, Status, Garbage, HttpError, Stall, Hold };
   Kind kind = Kind::None;
   int code = 0;  // the "st" of Status, the HTTP status of HttpError
   bool operator==(const Fault&) const = default;
 };
 
-// "st:5027", "garbage", "500" (any 4xx or 5xx), "stall", "none".
+// "st:5027", "garbage", "500" (any 4xx or 5xx), "stall", "hold", "none".
 std::optional<Fault> parseFault(const std::string& text);
 
 // A request as the service read it.
@@ -83,6 +86,8 @@ class SharingServer {
 
   void setFault(int action, Fault fault);
   void clearFaults();
+  // Answers every request a hold fault keeps waiting; later ones are held again.
+  void releaseHeld();
 
   std::vector<LoggedRequest> requests() const;
   void clearRequests();
@@ -106,6 +111,7 @@ class SharingServer {
   std::condition_variable released_;
   mutable std::condition_variable logged_;
   std::map<int, Fault> faults_;
+  std::uint64_t releases_ = 0;  // how many times held requests were let go
   std::vector<LoggedRequest> requests_;
 };
 

@@ -206,6 +206,7 @@ TEST(SharingFaultTest, FaultTextsParse) {
   EXPECT_EQ(parseFault("503"), (Fault{Fault::Kind::HttpError, 503}));
   EXPECT_EQ(parseFault("stall")->kind, Fault::Kind::Stall);
   EXPECT_EQ(parseFault("garbage")->kind, Fault::Kind::Garbage);
+  EXPECT_EQ(parseFault("hold")->kind, Fault::Kind::Hold);
   EXPECT_FALSE(parseFault("200"));
   EXPECT_FALSE(parseFault("st:x"));
 }
@@ -240,6 +241,33 @@ TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen.back().action, 3);
   EXPECT_EQ(seen.back().appKey, "app");
+}
+
+// A held request waits until held requests are let go, then gets the answer it would have had;
+// one that arrives after the release is held again.
+TEST(SharingServerTest, HoldAnswersOnceLetGo) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  server.setFault(3, Fault{Fault::Kind::Hold, 0});
+  auto ask = [&](int& status) {
+    httplib::Client client("127.0.0.1", *port);
+    client.set_read_timeout(60, 0);
+    auto answer = client.Get("/bar/get/app/?ud_get=x");
+    status = answer ? answer->status : -1;
+  };
+  int first = 0, second = 0;
+  std::thread held(ask, std::ref(first));
+  ASSERT_TRUE(server.waitForRequests(1, 60));
+  server.releaseHeld();
+  held.join();
+  // The same answer as without the fault: a query that does not decipher, told so.
+  EXPECT_EQ(first, 200);
+  std::thread again(ask, std::ref(second));
+  ASSERT_TRUE(server.waitForRequests(2, 60));
+  server.stop();
+  again.join();
+  EXPECT_EQ(second, 503);
 }
 
 // Web authorisation: the page the reader's web view loads (base URL + "share/auth/AK/EK?" and
