@@ -1,5 +1,9 @@
 #include "sharing/widgets/OBCache.h"
 
+#include <set>
+#include <utility>
+#include <vector>
+
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/crypto/Digest.h"
@@ -35,6 +39,13 @@ bool isDigestName(const std::string& name) {
   return true;
 }
 
+// A key's escaped name, however long: an older store wrote over-long names that way.
+bool isEscapedName(const std::string& name) {
+  if (name == kEmptyKeyFileName) return true;
+  auto key = os::percentUnescapeBytes(name);
+  return key && !key->empty() && os::percentEscape(*key, kFileNameCharacters) == name;
+}
+
 struct SharedCache {
   std::shared_ptr<OBCache> cache;
 };
@@ -46,7 +57,8 @@ OBCache::OBCache(std::string directory)
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
   // A missing or damaged index starts an empty store.
-  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName)) cacheDictionary_ = readIndex(*bytes);
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
+    cacheDictionary_ = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); });
   const os::Date now = os::Date::now();
   for (const auto& [name, date] : cacheDictionary_) {
     auto expiry = date.date();
@@ -80,15 +92,34 @@ bool OBCache::isFileName(const std::string& name) {
   return key && !key->empty() && fileNameForKey(*key) == name;
 }
 
-os::Dictionary OBCache::readIndex(const os::Data& bytes) {
+os::Dictionary OBCache::readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile) {
   auto index = os::PropertyList::read(bytes);
   os::Dictionary out;
   if (!index || !index->dictionary()) return out;
-  // An index written before the index listed file names lists the keys themselves (their files
-  // had escaped names already): each such key becomes its file's name.
+  // An index written before the index listed file names lists the keys themselves (their files had
+  // escaped names already), and one index is written whole in one form. It lists keys when it holds
+  // what no list of names can (anything but an escaped or a digest name), or when a name that is
+  // also a key ("%%" and a digest, "%41") has no file of its own while that key's file is there.
+  std::vector<std::pair<std::string, os::Value>> entries;
+  bool listsKeys = false;
   for (const auto& [entry, date] : *index->dictionary()) {
     if (!date.isDate()) continue;
-    std::string name = isFileName(entry) ? entry : fileNameForKey(entry);
+    entries.emplace_back(entry, date);
+    if (!isEscapedName(entry) && !isDigestName(entry)) listsKeys = true;
+  }
+  if (!listsKeys && hasFile) {
+    std::set<std::string> listed;
+    for (const auto& entry : entries) listed.insert(entry.first);
+    for (const auto& [entry, date] : entries) {
+      const std::string asKey = fileNameForKey(entry);
+      if (asKey != entry && isFileName(entry) && !listed.contains(asKey) && !hasFile(entry) && hasFile(asKey)) {
+        listsKeys = true;
+        break;
+      }
+    }
+  }
+  for (const auto& [entry, date] : entries) {
+    std::string name = !listsKeys && isFileName(entry) ? entry : fileNameForKey(entry);
     if (!out.contains(name)) out.set(name, date);
   }
   return out;
