@@ -26,7 +26,9 @@ os::ArchiveClassRegistry accountRegistry() {
 
 }  // namespace
 
-OBSUserManager::OBSUserManager() {
+// The shared instances are made under the context's lock, so that lock comes first everywhere: the
+// cache manager is taken once here, and nothing asks the context while mutex_ is held.
+OBSUserManager::OBSUserManager() : cacheManager_(OBSCacheManager::shareInstance()) {
   accounts_ = snsAccountDictionary();
   commentShareAccountDic_ = commentShareAccountDic();
 }
@@ -38,12 +40,14 @@ bool OBSUserManager::isUidAvailable(const std::optional<std::string>& uid) {
 }
 
 std::optional<std::string> OBSUserManager::uid() {
-  std::lock_guard lock(mutex_);
-  if (isUidAvailable(uid_)) return uid_;
+  {
+    std::lock_guard lock(mutex_);
+    if (isUidAvailable(uid_)) return uid_;
+  }
   if (auto stored = os::UserDefaults::standardUserDefaults()->stringForKey(kOBSocialUidKey); isUidAvailable(stored))
     return stored;
   auto key = "uid-" + OBSDataManagerSet::shareInstance()->appkey();
-  if (auto kept = OBSCacheManager::shareInstance()->getValueFromDocument(key); kept && kept->string() &&
+  if (auto kept = cacheManager_->getValueFromDocument(key); kept && kept->string() &&
                                                                                isUidAvailable(*kept->string()))
     return *kept->string();
   return std::nullopt;
@@ -62,7 +66,7 @@ void OBSUserManager::setUid(const std::optional<std::string>& uid) {
 
 OBSAccountDictionary OBSUserManager::snsAccountDictionary() {
   std::lock_guard lock(mutex_);
-  if (auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(kAccountsCacheKey, accountRegistry());
+  if (auto item = cacheManager_->changeVariableFromCache(kAccountsCacheKey, accountRegistry());
       item && item->entries()) {
     OBSAccountDictionary loaded;
     for (const auto& [name, entry] : *item->entries())
@@ -81,7 +85,7 @@ void OBSUserManager::setSnsAccountDictionary(const OBSAccountDictionary& account
   os::ArchiveItem::Entries entries;
   for (const auto& [name, account] : accounts)
     if (account) entries.emplace_back(name, os::ArchiveItem(account));
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem::dictionary(std::move(entries)), kAccountsCacheKey);
+  cacheManager_->setCacheToVariable(os::ArchiveItem::dictionary(std::move(entries)), kAccountsCacheKey);
 }
 
 void OBSUserManager::replaceSnsAccountsFromService(const OBSAccountDictionary& listed, std::uint64_t askedAt) {
@@ -106,7 +110,7 @@ std::shared_ptr<OBSocialAccountEntity> OBSUserManager::accountForPlatform(const 
 
 os::Dictionary OBSUserManager::commentShareAccountDic() {
   std::lock_guard lock(mutex_);
-  if (auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(kCommentShareCacheKey)) {
+  if (auto item = cacheManager_->changeVariableFromCache(kCommentShareCacheKey)) {
     if (auto value = item->toValue(); value && value->dictionary()) commentShareAccountDic_ = *value->dictionary();
   }
   return commentShareAccountDic_;
@@ -115,7 +119,7 @@ os::Dictionary OBSUserManager::commentShareAccountDic() {
 void OBSUserManager::setCommentShareAccountDic(const std::optional<os::Dictionary>& accounts) {
   std::lock_guard lock(mutex_);
   commentShareAccountDic_ = accounts.value_or(os::Dictionary{});
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(commentShareAccountDic_)),
+  cacheManager_->setCacheToVariable(os::ArchiveItem(os::Value(commentShareAccountDic_)),
                                                       kCommentShareCacheKey);
 }
 
@@ -129,7 +133,7 @@ std::optional<OBSFriendDictionary> OBSUserManager::friendsDictionaryWithSnsName(
   std::lock_guard lock(mutex_);
   auto held = friends_.find(platformName);
   if (held != friends_.end()) return held->second;
-  auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(friendsCacheKey(platformName));
+  auto item = cacheManager_->changeVariableFromCache(friendsCacheKey(platformName));
   auto value = item ? item->toValue() : std::nullopt;
   if (!value || !value->dictionary()) return std::nullopt;
   OBSFriendDictionary friends;
@@ -145,7 +149,7 @@ void OBSUserManager::setFriendsDictionary(const OBSFriendDictionary& friends, co
   os::Dictionary stored;
   for (const auto& [id, entity] : friends)
     if (entity) stored.set(id, os::Value(entity->cacheValue()));
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(std::move(stored))),
+  cacheManager_->setCacheToVariable(os::ArchiveItem(os::Value(std::move(stored))),
                                                       friendsCacheKey(platformName));
 }
 
@@ -153,7 +157,7 @@ std::optional<os::Array> OBSUserManager::atFriendsDictionaryWithSnsName(const st
   std::lock_guard lock(mutex_);
   auto held = atFriends_.find(platformName);
   if (held != atFriends_.end()) return held->second;
-  auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(friendsCacheKey(platformName) + "-at");
+  auto item = cacheManager_->changeVariableFromCache(friendsCacheKey(platformName) + "-at");
   auto value = item ? item->toValue() : std::nullopt;
   if (!value || !value->array()) return std::nullopt;
   atFriends_[platformName] = *value->array();
@@ -163,14 +167,14 @@ std::optional<os::Array> OBSUserManager::atFriendsDictionaryWithSnsName(const st
 void OBSUserManager::setAtFriendsArray(const os::Array& friends, const std::string& platformName) {
   std::lock_guard lock(mutex_);
   atFriends_[platformName] = friends;
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(friends)),
+  cacheManager_->setCacheToVariable(os::ArchiveItem(os::Value(friends)),
                                                       friendsCacheKey(platformName) + "-at");
 }
 
 std::optional<std::string> OBSUserManager::userName() {
   std::lock_guard lock(mutex_);
   if (!userName_)
-    if (auto kept = OBSCacheManager::shareInstance()->getValueFromDocument("userName"); kept && kept->string())
+    if (auto kept = cacheManager_->getValueFromDocument("userName"); kept && kept->string())
       userName_ = *kept->string();
   return userName_;
 }
@@ -178,7 +182,7 @@ std::optional<std::string> OBSUserManager::userName() {
 void OBSUserManager::setUserName(const std::optional<std::string>& name) {
   std::lock_guard lock(mutex_);
   userName_ = name;
-  OBSCacheManager::shareInstance()->setValueInDocument(name ? os::Value(*name) : os::Value(), "userName");
+  cacheManager_->setValueInDocument(name ? os::Value(*name) : os::Value(), "userName");
 }
 
 bool OBSUserManager::isPlatformTypeValid(const std::string& platformName) {

@@ -12,6 +12,7 @@
 
 #include "os/core/Value.h"
 
+class OBSCacheManager;
 class OBSocialAccountEntity;
 class OBSocialCustomAccount;
 class OBSFriendEntity;
@@ -82,6 +83,7 @@ class OBSUserManager {
  private:
   std::string friendsCacheKey(const std::string& platformName);
 
+  const std::shared_ptr<OBSCacheManager> cacheManager_;
   std::recursive_mutex mutex_;
   std::optional<std::string> uid_;
   OBSAccountDictionary accounts_;

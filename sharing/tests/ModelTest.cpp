@@ -1,6 +1,7 @@
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
 #include "sharing/service/OBSDataManager.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
@@ -253,6 +254,26 @@ TEST_F(ModelTest, UserManagerChecksPlatformsAndKeepsTheIdentity) {
   users->setUserName(std::string("读者"));
   OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
   EXPECT_EQ(OBSUserManager::shareInstance()->userName(), "读者");
+}
+
+// Shared instances are made under the context's lock, and making one may ask the user manager; the
+// user manager, asked for the user id on another thread, reaches other shared instances. Both take
+// the two locks in one order: the thread checker sees no inversion, and neither can wait for ever.
+TEST_F(ModelTest, TheContextAndTheUserManagerLockInOneOrder) {
+  struct AskedTheUserManager {};
+  auto context = OBSocialContext::current();
+  auto users = OBSUserManager::shareInstance();
+  auto askTheId = os::Thread::create("share button", [users] { EXPECT_FALSE(users->uid()); });
+  auto makeAnInstance = os::Thread::create("start", [context, users] {
+    context->instance<AskedTheUserManager>([users] {
+      EXPECT_FALSE(users->accountForPlatform(OBShareToSina));
+      return std::make_shared<AskedTheUserManager>();
+    });
+  });
+  askTheId->start();
+  makeAnInstance->start();
+  askTheId->join();
+  makeAnInstance->join();
 }
 
 }  // namespace
