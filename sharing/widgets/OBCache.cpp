@@ -1,6 +1,5 @@
 #include "sharing/widgets/OBCache.h"
 
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -100,27 +99,34 @@ os::Dictionary OBCache::readIndex(const os::Data& bytes, const std::function<boo
   // escaped names already), and one index is written whole in one form. It lists keys when it holds
   // what no list of names can (anything but an escaped or a digest name), or when a name that is
   // also a key ("%%" and a digest, "%41") has no file of its own while that key's file is there.
-  std::vector<std::pair<std::string, os::Value>> entries;
+  struct Entry {
+    std::string text;
+    os::Value date;
+    bool fileName;
+  };
+  std::vector<Entry> entries;
   bool listsKeys = false;
   for (const auto& [entry, date] : *index->dictionary()) {
     if (!date.isDate()) continue;
-    entries.emplace_back(entry, date);
-    if (!isEscapedName(entry) && !isDigestName(entry)) listsKeys = true;
+    const bool digest = isDigestName(entry);
+    const bool escaped = !digest && isEscapedName(entry);
+    if (!digest && !escaped) listsKeys = true;
+    entries.push_back({entry, date, digest || (escaped && entry.size() <= kLongestFileName)});
   }
+  // Only a name with an escape reads as another file when taken for a key.
   if (!listsKeys && hasFile) {
-    std::set<std::string> listed;
-    for (const auto& entry : entries) listed.insert(entry.first);
-    for (const auto& [entry, date] : entries) {
-      const std::string asKey = fileNameForKey(entry);
-      if (asKey != entry && isFileName(entry) && !listed.contains(asKey) && !hasFile(entry) && hasFile(asKey)) {
+    for (const auto& entry : entries) {
+      if (!entry.fileName || entry.text.find('%') == std::string::npos) continue;
+      const std::string asKey = fileNameForKey(entry.text);
+      if (!index->dictionary()->contains(asKey) && !hasFile(entry.text) && hasFile(asKey)) {
         listsKeys = true;
         break;
       }
     }
   }
-  for (const auto& [entry, date] : entries) {
-    std::string name = !listsKeys && isFileName(entry) ? entry : fileNameForKey(entry);
-    if (!out.contains(name)) out.set(name, date);
+  for (const auto& entry : entries) {
+    std::string name = !listsKeys && entry.fileName ? entry.text : fileNameForKey(entry.text);
+    if (!out.contains(name)) out.set(name, entry.date);
   }
   return out;
 }
