@@ -5,8 +5,9 @@
 // those objects back from records the messenger left.
 //
 // Records read from a pasteboard come from another application: every value is type-checked
-// (a value of the wrong type is dropped, with a log line) and the limits that apply to sending
-// apply to what is read as well.
+// (a value of the wrong type is dropped, with a log line). The sending limits bind the sender: a
+// media message read back is taken whole, while the messenger side's readers (login request and
+// answer, text, internal media message) give nothing for a record that breaks one.
 #include <cstdint>
 #include <memory>
 #include <optional>

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <limits>
+#include <string_view>
 
 #include "qqconnect_core/login/TcApiTool.h"
 #include "qqconnect_core/requests/URLTools.h"
@@ -63,13 +65,47 @@ std::optional<os::Dictionary> readArchivedDictionary(const std::optional<os::Dat
 
 std::optional<os::Data> archive(const os::Dictionary& data) { return os::KeyedArchiver::archivedData(os::Value(data)); }
 
-// A number of seconds, or a text that starts with one ("120.5", "3600abc"); a word, a value beyond
-// the integer's range (1e300) or one that is no number at all (inf, NaN) is no value.
+// The power of ten of the leading digit of a decimal number text: "120.5" 2, "0.05" -2, "1e3" 3.
+// Only called for a number too large or too small for a double, to tell which.
+long long decimalMagnitude(std::string_view number) {
+  long long magnitude = 0;
+  std::size_t i = 0;
+  bool seenDigit = false, pastPoint = false;
+  for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
+    if (number[i] == '.') {
+      pastPoint = true;
+    } else if (!seenDigit && number[i] == '0') {
+      if (pastPoint) --magnitude;
+    } else if (!seenDigit) {
+      seenDigit = true;
+      if (pastPoint) --magnitude;
+    } else if (!pastPoint) {
+      ++magnitude;
+    }
+  }
+  long long exponent = 0;
+  if (i < number.size()) {
+    std::string_view digits = number.substr(i + 1);
+    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+    auto [stop, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+    // An exponent beyond even this range: only its sign counts.
+    if (ec == std::errc::result_out_of_range) exponent = digits.front() == '-' ? -(1LL << 62) : (1LL << 62);
+  }
+  return magnitude + exponent;
+}
+
+// A number of seconds, or a text that starts with one ("120.5", "3600abc", "1e3" for 1000); a word,
+// a value beyond the integer's range (1e300, 2^63, whether integer, floating-point or text) or one
+// that is no number at all (inf, NaN) is no value. A value too small for a double ("1e-400") is a
+// grant of less than a second like "1e-300": not zero, which means one that never ends.
 std::optional<double> secondsValue(const os::Value* v) {
   if (!v) return std::nullopt;
-  if (v->isNumber() && !v->isFloatingPoint()) return static_cast<double>(v->intValue());
   double d = 0;
-  if (v->isNumber()) {
+  if (v->isNumber() && v->isUnsigned()) {
+    d = static_cast<double>(v->unsignedValue());
+  } else if (v->isNumber() && !v->isFloatingPoint()) {
+    d = static_cast<double>(v->intValue());
+  } else if (v->isNumber()) {
     d = v->doubleValue();
   } else {
     const std::string* s = v->string();
@@ -79,7 +115,14 @@ std::optional<double> secondsValue(const os::Value* v) {
     while (begin != end && std::isspace(static_cast<unsigned char>(*begin))) ++begin;
     if (begin != end && *begin == '+') ++begin;
     auto [stop, ec] = std::from_chars(begin, end, d, std::chars_format::fixed | std::chars_format::scientific);
-    if (ec != std::errc() || stop == begin) return std::nullopt;
+    if (stop == begin) return std::nullopt;
+    if (ec == std::errc::result_out_of_range) {
+      const bool negative = *begin == '-';
+      if (decimalMagnitude(std::string_view(begin, stop).substr(negative ? 1 : 0)) >= 0) return std::nullopt;
+      d = std::copysign(std::numeric_limits<double>::denorm_min(), negative ? -1.0 : 1.0);
+    } else if (ec != std::errc()) {
+      return std::nullopt;
+    }
   }
   // Only a finite value inside the integer's range counts as a number of seconds.
   constexpr double kLimit = 9223372036854775808.0;  // 2^63

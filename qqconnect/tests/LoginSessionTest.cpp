@@ -155,6 +155,42 @@ TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsA
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
 }
 
+// The range holds for an integer, an unsigned and a floating-point expires_in as for a text: the
+// largest integer is out of it like 2^63 is, the largest double below 2^63 is in. A value too
+// small for a double is less than a second like any other, and "1e3" reads as the thousand seconds
+// it writes, as the number 1e3 does.
+TEST_F(LoginTest, ExpiresInReadsAlikeAtTheEdgesOfItsRangeWhateverItsType) {
+  installAnsweringQQ();
+  const os::Date month = os::Date::now().addingTimeInterval(2592000);
+  const double topSeconds = 9223372036854774784.0;  // the largest double below 2^63
+  struct Case {
+    os::Value expires;
+    os::Date expected;
+  } cases[] = {{os::Value(std::numeric_limits<long long>::max()), month},
+               {os::Value("9223372036854775807"), month},
+               {os::Value(std::numeric_limits<long long>::min()), month},
+               {os::Value(9223372036854774784LL), os::Date::now().addingTimeInterval(topSeconds)},
+               {os::Value("9223372036854774784"), os::Date::now().addingTimeInterval(topSeconds)},
+               {os::Value(3600ULL), os::Date::now().addingTimeInterval(3600)},
+               {os::Value("1e-400"), os::Date::now()},
+               {os::Value("-1e-400"), os::Date::now()},
+               {os::Value("0." + std::string(400, '0') + "1"), os::Date::now()},
+               {os::Value("1e-300"), os::Date::now()},
+               {os::Value("1e400"), month},
+               {os::Value("1" + std::string(400, '0')), month},
+               {os::Value("1e3"), os::Date::now().addingTimeInterval(1000)},
+               {os::Value(1e3), os::Date::now().addingTimeInterval(1000)},
+               {os::Value("0e-400"), os::Date::distantFuture()}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(login());
+    reply(os::Dictionary{{"openid", "O"}, {"access_token", "T"}, {"expires_in", c.expires}});
+    EXPECT_EQ(session->expirationDate(), c.expected) << c.expires.description();
+  }
+  // An unsigned number past the signed range, which a reply carried in an archive cannot hold.
+  const os::Value unsignedTop(std::numeric_limits<unsigned long long>::max());
+  EXPECT_EQ(VelmoraExpiryDate(&unsignedTop), month);
+}
+
 TEST_F(LoginTest, WithoutSingleSignOnTheWebLoginChecksSchemeAndNetworkOnce) {
   // QQ too old for single sign-on, no network to the portal: the session delegate hears it once.
   installQQ({"mqq"});

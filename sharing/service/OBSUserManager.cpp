@@ -38,8 +38,10 @@ bool OBSUserManager::isUidAvailable(const std::optional<std::string>& uid) {
 }
 
 std::optional<std::string> OBSUserManager::uid() {
-  std::lock_guard lock(mutex_);
-  if (isUidAvailable(uid_)) return uid_;
+  {
+    std::lock_guard lock(mutex_);
+    if (isUidAvailable(uid_)) return uid_;
+  }
   if (auto stored = os::UserDefaults::standardUserDefaults()->stringForKey(kOBSocialUidKey); isUidAvailable(stored))
     return stored;
   auto key = "uid-" + OBSDataManagerSet::shareInstance()->appkey();
@@ -60,9 +62,11 @@ void OBSUserManager::setUid(const std::optional<std::string>& uid) {
   defaults->synchronize();
 }
 
-OBSAccountDictionary OBSUserManager::snsAccountDictionary() {
+OBSAccountDictionary OBSUserManager::snsAccountDictionary() { return accountsIn(*OBSCacheManager::shareInstance()); }
+
+OBSAccountDictionary OBSUserManager::accountsIn(OBSCacheManager& cache) {
   std::lock_guard lock(mutex_);
-  if (auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(kAccountsCacheKey, accountRegistry());
+  if (auto item = cache.changeVariableFromCache(kAccountsCacheKey, accountRegistry());
       item && item->entries()) {
     OBSAccountDictionary loaded;
     for (const auto& [name, entry] : *item->entries())
@@ -73,6 +77,10 @@ OBSAccountDictionary OBSUserManager::snsAccountDictionary() {
 }
 
 void OBSUserManager::setSnsAccountDictionary(const OBSAccountDictionary& accounts) {
+  storeAccounts(accounts, *OBSCacheManager::shareInstance());
+}
+
+void OBSUserManager::storeAccounts(const OBSAccountDictionary& accounts, OBSCacheManager& cache) {
   std::lock_guard lock(mutex_);
   for (const auto& [name, account] : accounts)
     if (auto held = accounts_.find(name); held == accounts_.end() || held->second != account)
@@ -81,16 +89,17 @@ void OBSUserManager::setSnsAccountDictionary(const OBSAccountDictionary& account
   os::ArchiveItem::Entries entries;
   for (const auto& [name, account] : accounts)
     if (account) entries.emplace_back(name, os::ArchiveItem(account));
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem::dictionary(std::move(entries)), kAccountsCacheKey);
+  cache.setCacheToVariable(os::ArchiveItem::dictionary(std::move(entries)), kAccountsCacheKey);
 }
 
 void OBSUserManager::replaceSnsAccountsFromService(const OBSAccountDictionary& listed, std::uint64_t askedAt) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   OBSAccountDictionary rebuilt = listed;
-  for (const auto& [name, account] : snsAccountDictionary())
+  for (const auto& [name, account] : accountsIn(*cache))
     if (auto changed = accountChangedAt_.find(name); changed != accountChangedAt_.end() && changed->second > askedAt)
       rebuilt[name] = account;
-  setSnsAccountDictionary(rebuilt);
+  storeAccounts(rebuilt, *cache);
 }
 
 std::uint64_t OBSUserManager::accountsRevision() {
@@ -105,31 +114,36 @@ std::shared_ptr<OBSocialAccountEntity> OBSUserManager::accountForPlatform(const 
 }
 
 os::Dictionary OBSUserManager::commentShareAccountDic() {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
-  if (auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(kCommentShareCacheKey)) {
+  if (auto item = cache->changeVariableFromCache(kCommentShareCacheKey)) {
     if (auto value = item->toValue(); value && value->dictionary()) commentShareAccountDic_ = *value->dictionary();
   }
   return commentShareAccountDic_;
 }
 
 void OBSUserManager::setCommentShareAccountDic(const std::optional<os::Dictionary>& accounts) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   commentShareAccountDic_ = accounts.value_or(os::Dictionary{});
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(commentShareAccountDic_)),
+  cache->setCacheToVariable(os::ArchiveItem(os::Value(commentShareAccountDic_)),
                                                       kCommentShareCacheKey);
 }
 
-std::string OBSUserManager::friendsCacheKey(const std::string& platformName) {
-  auto account = accountForPlatform(platformName);
+std::string OBSUserManager::friendsCacheKey(const std::string& platformName, OBSCacheManager& cache) {
+  auto accounts = accountsIn(cache);
+  auto found = accounts.find(platformName);
+  auto account = found == accounts.end() ? nullptr : found->second;
   std::string usid = account && account->usid ? *account->usid : "";
   return std::string(OBSFriendEntity::kClassName) + "-" + platformName + "-" + usid;
 }
 
 std::optional<OBSFriendDictionary> OBSUserManager::friendsDictionaryWithSnsName(const std::string& platformName) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   auto held = friends_.find(platformName);
   if (held != friends_.end()) return held->second;
-  auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(friendsCacheKey(platformName));
+  auto item = cache->changeVariableFromCache(friendsCacheKey(platformName, *cache));
   auto value = item ? item->toValue() : std::nullopt;
   if (!value || !value->dictionary()) return std::nullopt;
   OBSFriendDictionary friends;
@@ -140,20 +154,21 @@ std::optional<OBSFriendDictionary> OBSUserManager::friendsDictionaryWithSnsName(
 }
 
 void OBSUserManager::setFriendsDictionary(const OBSFriendDictionary& friends, const std::string& platformName) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   friends_[platformName] = friends;
   os::Dictionary stored;
   for (const auto& [id, entity] : friends)
     if (entity) stored.set(id, os::Value(entity->cacheValue()));
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(std::move(stored))),
-                                                      friendsCacheKey(platformName));
+  cache->setCacheToVariable(os::ArchiveItem(os::Value(std::move(stored))), friendsCacheKey(platformName, *cache));
 }
 
 std::optional<os::Array> OBSUserManager::atFriendsDictionaryWithSnsName(const std::string& platformName) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   auto held = atFriends_.find(platformName);
   if (held != atFriends_.end()) return held->second;
-  auto item = OBSCacheManager::shareInstance()->changeVariableFromCache(friendsCacheKey(platformName) + "-at");
+  auto item = cache->changeVariableFromCache(friendsCacheKey(platformName, *cache) + "-at");
   auto value = item ? item->toValue() : std::nullopt;
   if (!value || !value->array()) return std::nullopt;
   atFriends_[platformName] = *value->array();
@@ -161,24 +176,26 @@ std::optional<os::Array> OBSUserManager::atFriendsDictionaryWithSnsName(const st
 }
 
 void OBSUserManager::setAtFriendsArray(const os::Array& friends, const std::string& platformName) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   atFriends_[platformName] = friends;
-  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(friends)),
-                                                      friendsCacheKey(platformName) + "-at");
+  cache->setCacheToVariable(os::ArchiveItem(os::Value(friends)), friendsCacheKey(platformName, *cache) + "-at");
 }
 
 std::optional<std::string> OBSUserManager::userName() {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   if (!userName_)
-    if (auto kept = OBSCacheManager::shareInstance()->getValueFromDocument("userName"); kept && kept->string())
+    if (auto kept = cache->getValueFromDocument("userName"); kept && kept->string())
       userName_ = *kept->string();
   return userName_;
 }
 
 void OBSUserManager::setUserName(const std::optional<std::string>& name) {
+  auto cache = OBSCacheManager::shareInstance();
   std::lock_guard lock(mutex_);
   userName_ = name;
-  OBSCacheManager::shareInstance()->setValueInDocument(name ? os::Value(*name) : os::Value(), "userName");
+  cache->setValueInDocument(name ? os::Value(*name) : os::Value(), "userName");
 }
 
 bool OBSUserManager::isPlatformTypeValid(const std::string& platformName) {

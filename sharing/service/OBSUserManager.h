@@ -12,6 +12,7 @@
 
 #include "os/core/Value.h"
 
+class OBSCacheManager;
 class OBSocialAccountEntity;
 class OBSocialCustomAccount;
 class OBSFriendEntity;
@@ -24,6 +25,9 @@ using OBSFriendDictionary = std::map<std::string, std::shared_ptr<OBSFriendEntit
 inline constexpr const char* kOBSocialUidKey = "OBSocial_uid";
 inline constexpr const char* kOBSocialUseLocationKey = "userUseLocationSetting";
 
+// The shared instances are made under the context's lock, and making one may ask this manager;
+// so this manager never asks the context while holding its own lock: each operation takes the
+// cache manager first.
 class OBSUserManager {
  public:
   OBSUserManager();
@@ -80,7 +84,9 @@ class OBSUserManager {
   void requestAddCustomAccount(const std::shared_ptr<OBSocialCustomAccount>& account, OBSocialCompletion completion);
 
  private:
-  std::string friendsCacheKey(const std::string& platformName);
+  OBSAccountDictionary accountsIn(OBSCacheManager& cache);
+  void storeAccounts(const OBSAccountDictionary& accounts, OBSCacheManager& cache);
+  std::string friendsCacheKey(const std::string& platformName, OBSCacheManager& cache);
 
   std::recursive_mutex mutex_;
   std::optional<std::string> uid_;

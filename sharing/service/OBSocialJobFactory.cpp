@@ -243,9 +243,12 @@ bool OBSocialJobFactory::build(OBSocialJob& job, bool keepPath) {
       } else if (platform == "velmora" || platform == "qzone") {
         os::log("you must set openid if you usd a velmora weibo or qzone account!");
       }
-      if (account.expirationDate)
-        d.set("expires_in", os::Value(std::to_string(static_cast<long long>(
-                                account.expirationDate->timeIntervalSince1970() - os::Date::now().timeIntervalSince1970()))));
+      if (account.expirationDate) {
+        // Saturated, as a number value reads: a token that outlasts the integer's range goes up as
+        // the longest lifetime, never as one long past.
+        const double left = account.expirationDate->timeIntervalSince1970() - os::Date::now().timeIntervalSince1970();
+        d.set("expires_in", os::Value(std::to_string(os::Value(left).intValue())));
+      }
       if (account.refreshToken) d.set("refresh_token", os::Value(*account.refreshToken));
       if (platform == "qzone" || platform == "qq") {
         // The service checks a QQ token against the application it was issued to.

@@ -312,6 +312,11 @@ TEST_F(ActionTableTest, BodiesFollowTheTable) {
   auto upload = factory->createSocialJob(15, token);
   EXPECT_EQ((*upload->baseDic)["usid"].stringOr(), "OPENID");
   EXPECT_EQ((*upload->baseDic)["expires_in"].stringOr(), "3600");
+  // A lifetime beyond the integer's range either way goes up as the nearest one it holds.
+  for (auto [seconds, sent] : {std::pair{9.3e18, "9223372036854775807"}, std::pair{-9.3e18, "-9223372036854775808"}}) {
+    qzone->expirationDate = os::Date::now().addingTimeInterval(seconds);
+    EXPECT_EQ((*factory->createSocialJob(15, token)->baseDic)["expires_in"].stringOr(), sent);
+  }
 
   std::vector<std::string> lines;
   auto previous = os::setLogSink([&](std::string_view line) { lines.emplace_back(line); });

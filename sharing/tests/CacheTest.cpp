@@ -147,6 +147,67 @@ TEST_F(CacheTest, AnOlderIndexOfKeysStillReads) {
   EXPECT_EQ(cache.dataForKey("OBSocialAccountEntity"), os::dataFromString("accounts"));
 }
 
+// An older index of keys whose keys all look like file names ("%%" and forty hexadecimal digits as a
+// long key's digest name is written, "%2541" as the escaped name of "%41", "%" as the empty key's):
+// each key still finds its own file, and keeps it once the index is written in today's form.
+TEST_F(CacheTest, AnOlderIndexOfKeysThatLookLikeFileNamesStillReads) {
+  auto& files = os::FileManager::defaultManager();
+  const os::Date later = os::Date::now().addingTimeInterval(3600);
+  const std::string digestLike = "%%" + std::string(40, 'a');
+  const std::vector<std::string> keys = {digestLike, "%2541", "%", "plain"};
+  os::Dictionary index;
+  for (const auto& key : keys) index.set(key, os::Value(later));
+  ASSERT_TRUE(files.createDirectoryAtPath(directory(), true));
+  ASSERT_TRUE(os::PropertyList::writeFile(os::Value(index), directory() + "/" + kOBCacheIndexName,
+                                          os::PropertyListFormat::Binary));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/%25%25" + std::string(40, 'a'), "digest-like"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/%252541", "escaped-like"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/%25", "percent"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/plain", "plain"));
+  const std::vector<std::string> contents = {"digest-like", "escaped-like", "percent", "plain"};
+  {
+    auto cache = std::make_shared<OBCache>(directory());
+    for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(cache->dataForKey(keys[i]), os::dataFromString(contents[i])) << keys[i];
+    EXPECT_FALSE(cache->hasCacheForKey(""));
+    EXPECT_TRUE(cache->saveCacheDictionary());
+  }
+  OBCache reopened(directory());
+  for (std::size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(reopened.dataForKey(keys[i]), os::dataFromString(contents[i])) << keys[i];
+
+  // Today's index of such names reads as names, even with one of their files gone.
+  ASSERT_TRUE(files.removeItemAtPath(directory() + "/%25"));
+  OBCache third(directory());
+  EXPECT_EQ(third.dataForKey(digestLike), os::dataFromString("digest-like"));
+  EXPECT_EQ(third.dataForKey("%2541"), os::dataFromString("escaped-like"));
+  EXPECT_FALSE(third.dataForKey("%"));
+}
+
+// The longest name a folder entry may have is 255 bytes: an escaped name of exactly that length is
+// kept, one byte more takes the digest name, and both are stored and read back after a restart.
+TEST_F(CacheTest, TheFileNameBoundIsTwoHundredAndFiftyFiveBytes) {
+  std::string escaped255, escaped256;
+  for (int i = 0; i < 84; ++i) escaped255 += '\xff', escaped256 += '\xff';
+  escaped255 += "abc";   // 84 * 3 + 3
+  escaped256 += "abcd";  // 84 * 3 + 4
+  const std::string plain255(255, 'p'), plain256(256, 'p');
+  auto cache = std::make_shared<OBCache>(directory());
+  EXPECT_EQ(OBCache::fileNameForKey(plain255), plain255);
+  EXPECT_EQ(OBCache::fileNameForKey(escaped255).size(), 255u);
+  EXPECT_EQ(OBCache::fileNameForKey(escaped255), os::replaceAll(std::string(84, 'x'), "x", "%FF") + "abc");
+  for (const auto& key : {plain256, escaped256}) {
+    const std::string name = OBCache::fileNameForKey(key);
+    EXPECT_EQ(name.size(), 42u);
+    EXPECT_TRUE(name.starts_with("%%"));
+  }
+  for (const auto& key : {plain255, escaped255, plain256, escaped256}) cache->setData(os::dataFromString(key), key);
+  cache->waitUntilWritten();
+  EXPECT_TRUE(cache->saveCacheDictionary());
+  cache.reset();
+  OBCache reopened(directory());
+  for (const auto& key : {plain255, escaped255, plain256, escaped256})
+    EXPECT_EQ(reopened.dataForKey(key), os::dataFromString(key)) << key.size();
+}
+
 // Removing and clearing take the entries away, from memory, the index and the disk.
 TEST_F(CacheTest, RemovingAndClearingTakeTheEntriesAway) {
   auto& files = os::FileManager::defaultManager();

@@ -1,6 +1,8 @@
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
+#include "os/testing/LogCapture.h"
 #include "sharing/service/OBSDataManager.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
@@ -129,16 +131,16 @@ TEST_F(ModelTest, OptionalFrameworksLoadInTheBackground) {
                                           [](const std::string& f) { return f.find("Social.framework") != std::string::npos; }),
                            profile.frameworks.end());
   os::DeviceProfileScope device(profile);
-  Lines log;
+  os::testing::LogCapture log;  // the load logs on its own thread
   OBSocialLoadOptionalFrameworks();
   auto loaded = [] {
     for (const auto& f : os::Device::current().loadedFrameworks())
       if (f.find("QuartzCore") != std::string::npos) return true;
     return false;
   };
-  os::RunLoop::main()->runUntil([&] { return loaded() && log.has("SDK can share to facebook and twitter, need to use social framework in iOS 6.0!"); }, 30);
+  os::RunLoop::main()->runUntil([&] { return loaded() && log.contains("SDK can share to facebook and twitter, need to use social framework in iOS 6.0!"); }, 30);
   EXPECT_TRUE(loaded());
-  EXPECT_TRUE(log.has("SDK can share to facebook and twitter, need to use social framework in iOS 6.0!"));
+  EXPECT_TRUE(log.contains("SDK can share to facebook and twitter, need to use social framework in iOS 6.0!"));
 }
 
 TEST_F(ModelTest, NavigationBarsGiveTheirTranslucencyBack) {
@@ -253,6 +255,28 @@ TEST_F(ModelTest, UserManagerChecksPlatformsAndKeepsTheIdentity) {
   users->setUserName(std::string("读者"));
   OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
   EXPECT_EQ(OBSUserManager::shareInstance()->userName(), "读者");
+}
+
+// Shared instances are made under the context's lock, and making one may ask the user manager; the
+// user manager, asked for the user id on another thread, reaches other shared instances. Both take
+// the two locks in one order: the thread checker sees no inversion, and neither can wait for ever.
+TEST_F(ModelTest, TheContextAndTheUserManagerLockInOneOrder) {
+  struct AskedTheUserManager {};
+  auto context = OBSocialContext::current();
+  auto users = OBSUserManager::shareInstance();
+  // What both ask for exists already, so each thread takes hardly a lock but the two.
+  EXPECT_FALSE(users->uid());
+  auto askTheId = os::Thread::create("share button", [users] { EXPECT_FALSE(users->uid()); });
+  auto makeAnInstance = os::Thread::create("start", [context, users] {
+    context->instance<AskedTheUserManager>([users] {
+      EXPECT_FALSE(users->accountForPlatform(OBShareToSina));
+      return std::make_shared<AskedTheUserManager>();
+    });
+  });
+  askTheId->start();
+  makeAnInstance->start();
+  askTheId->join();
+  makeAnInstance->join();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <limits>
 #include <tuple>
 
 #include "foundation/formats/Base64.h"
@@ -32,6 +33,7 @@
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
 #include "sharing/service/OBSUserManager.h"
+#include "sharing/service/OBSocialAccountManager.h"
 #include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/widgets/OBCache.h"
 #include "sharing/tests/ServiceFixture.h"
@@ -270,6 +272,38 @@ TEST_F(QQHandlerTest, ANeverExpiringTokenIsSavedAndReadBackWithItsDate) {
   ASSERT_TRUE(qq && qq->expirationDate);
   EXPECT_EQ(*qq->expirationDate, os::Date::distantFuture());
   EXPECT_EQ(qq->accessToken, std::optional<std::string>("TOK"));
+}
+
+// A grant as long as the range allows goes up to the sharing service as the longest lifetime, not
+// as one long past, and the account the service lists back is still good; a grant out of range
+// lasts the 30 days of one without a lifetime, whether QQ wrote it as an integer or a text.
+TEST_F(QQHandlerTest, AGrantAtTheTopOfTheRangeStaysGoodThroughTheService) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  for (const os::Value& lifetime : {os::Value("9223372036854774784"), os::Value(std::numeric_limits<long long>::max())}) {
+    SCOPED_TRACE(lifetime.description());
+    std::vector<int> codes;
+    const int uploads = count(15), lists = count(10);
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+        nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+    qq_->generalPasteboard()->setData(
+        os::KeyedArchiver::archivedData(os::Value(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", lifetime}})),
+        "com.velmora." + kReplyScheme);
+    qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
+    ASSERT_TRUE(settle([&] { return !codes.empty() && count(15) > uploads && count(10) > lists; }));
+    ASSERT_TRUE(perform(16));  // one request at a time: the account list's answer was handled
+    EXPECT_EQ(codes.back(), 200);
+    std::string sent;
+    for (const auto& request : server_.requests())
+      if (request.action == 15) sent = request.parameters["expires_in"].stringOr();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_NE(sent.front(), '-') << sent;
+    EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("qq"));
+    auto account = OBSUserManager::shareInstance()->accountForPlatform("qq");
+    ASSERT_TRUE(account && account->expirationDate);
+    EXPECT_GE(account->expirationDate->timeIntervalSince1970(), os::Date::now().timeIntervalSince1970() + 2592000);
+  }
 }
 
 // A music or a video resource goes to QQ as its own kind of link, the resource's address as the

@@ -1,5 +1,8 @@
 #include "sharing/widgets/OBCache.h"
 
+#include <utility>
+#include <vector>
+
 #include "os/core/Log.h"
 #include "os/core/String.h"
 #include "os/crypto/Digest.h"
@@ -35,6 +38,13 @@ bool isDigestName(const std::string& name) {
   return true;
 }
 
+// A key's escaped name, however long: an older store wrote over-long names that way.
+bool isEscapedName(const std::string& name) {
+  if (name == kEmptyKeyFileName) return true;
+  auto key = os::percentUnescapeBytes(name);
+  return key && !key->empty() && os::percentEscape(*key, kFileNameCharacters) == name;
+}
+
 struct SharedCache {
   std::shared_ptr<OBCache> cache;
 };
@@ -46,7 +56,8 @@ OBCache::OBCache(std::string directory)
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
   // A missing or damaged index starts an empty store.
-  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName)) cacheDictionary_ = readIndex(*bytes);
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
+    cacheDictionary_ = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); });
   const os::Date now = os::Date::now();
   for (const auto& [name, date] : cacheDictionary_) {
     auto expiry = date.date();
@@ -80,16 +91,42 @@ bool OBCache::isFileName(const std::string& name) {
   return key && !key->empty() && fileNameForKey(*key) == name;
 }
 
-os::Dictionary OBCache::readIndex(const os::Data& bytes) {
+os::Dictionary OBCache::readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile) {
   auto index = os::PropertyList::read(bytes);
   os::Dictionary out;
   if (!index || !index->dictionary()) return out;
-  // An index written before the index listed file names lists the keys themselves (their files
-  // had escaped names already): each such key becomes its file's name.
+  // An index written before the index listed file names lists the keys themselves (their files had
+  // escaped names already), and one index is written whole in one form. It lists keys when it holds
+  // what no list of names can (anything but an escaped or a digest name), or when a name that is
+  // also a key ("%%" and a digest, "%41") has no file of its own while that key's file is there.
+  struct Entry {
+    std::string text;
+    os::Value date;
+    bool fileName;
+  };
+  std::vector<Entry> entries;
+  bool listsKeys = false;
   for (const auto& [entry, date] : *index->dictionary()) {
     if (!date.isDate()) continue;
-    std::string name = isFileName(entry) ? entry : fileNameForKey(entry);
-    if (!out.contains(name)) out.set(name, date);
+    const bool digest = isDigestName(entry);
+    const bool escaped = !digest && isEscapedName(entry);
+    if (!digest && !escaped) listsKeys = true;
+    entries.push_back({entry, date, digest || (escaped && entry.size() <= kLongestFileName)});
+  }
+  // Only a name with an escape reads as another file when taken for a key.
+  if (!listsKeys && hasFile) {
+    for (const auto& entry : entries) {
+      if (!entry.fileName || entry.text.find('%') == std::string::npos) continue;
+      const std::string asKey = fileNameForKey(entry.text);
+      if (!index->dictionary()->contains(asKey) && !hasFile(entry.text) && hasFile(asKey)) {
+        listsKeys = true;
+        break;
+      }
+    }
+  }
+  for (const auto& entry : entries) {
+    std::string name = !listsKeys && entry.fileName ? entry.text : fileNameForKey(entry.text);
+    if (!out.contains(name)) out.set(name, entry.date);
   }
   return out;
 }
