@@ -266,22 +266,38 @@ void TcpListener::close() {
   fd_ = -1;
 }
 
-void shutdownAcceptedConnections(std::uint16_t localPort) {
+namespace {
+
+// Calls `f` with each IPv4 stream socket of this process on the given local port that listens,
+// or with each that does not (the connections a listener there accepted).
+template <class F>
+void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     int fd = std::atoi(entry.path().filename().c_str());
-    int type = 0, listening = 0;
+    int type = 0, accepts = 0;
     socklen_t len = sizeof type;
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
-    len = sizeof listening;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &len) != 0 || listening) continue;
+    len = sizeof accepts;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || (accepts != 0) != listening) continue;
     sockaddr_in local{};
     len = sizeof local;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
         ntohs(local.sin_port) != localPort)
       continue;
-    ::shutdown(fd, SHUT_RDWR);
+    f(fd);
   }
+}
+
+}  // namespace
+
+void shutdownAcceptedConnections(std::uint16_t localPort) {
+  forEachStreamSocketOnPort(localPort, false, [](int fd) { ::shutdown(fd, SHUT_RDWR); });
+}
+
+void widenListenQueue(std::uint16_t localPort) {
+  // Listening again only resizes the queue of a socket that listens already.
+  forEachStreamSocketOnPort(localPort, true, [](int fd) { ::listen(fd, SOMAXCONN); });
 }
 
 }  // namespace os

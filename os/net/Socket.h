@@ -26,6 +26,13 @@ std::string IPv4AddressText(const sockaddr_in& address);
 // accepted sockets to itself and, on stop, waits out each kept-alive connection's idle time-out.
 void shutdownAcceptedConnections(std::uint16_t localPort);
 
+// Lets the listener on the given local port queue as many connections as the system allows. For
+// servers whose HTTP layer listens with a backlog of five: while its accepting thread is behind,
+// the system drops the handshakes of further connections, or completes them from SYN cookies
+// and may then reset one after its request went out, which its client must take for a request
+// the server may have acted on.
+void widenListenQueue(std::uint16_t localPort);
+
 class Socket : public std::enable_shared_from_this<Socket> {
  public:
   struct Callbacks {

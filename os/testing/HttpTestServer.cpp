@@ -121,17 +121,10 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
   server_->Patch(".*", dispatch);
   server_->Delete(".*", dispatch);
   server_->Options(".*", dispatch);
-  // The library listens with a backlog of five: a client opening more connections at once than
-  // that loses the extra handshakes and retries them a second later. Listening again with a
-  // bigger backlog only resizes the queue.
-  int listening = -1;
-  server_->set_socket_options([&listening](int fd) {
-    httplib::default_socket_options(fd);
-    listening = fd;
-  });
   port_ = server_->bind_to_any_port("127.0.0.1");
-  server_->set_socket_options(httplib::default_socket_options);
-  if (listening >= 0) ::listen(listening, SOMAXCONN);
+  // A client opening more connections at once than the library's backlog of five would lose the
+  // extra handshakes and retry them a second later.
+  if (port_ > 0) widenListenQueue(static_cast<std::uint16_t>(port_));
   // stop() only takes effect once the listening loop runs. The loop makes its task queue first
   // thing, once it counts as running: that is where it says so.
   // A kept-alive connection holds a server thread while it idles (for up to five seconds), and

@@ -19,6 +19,9 @@ void ServiceHost::markListening() {
 std::optional<int> ServiceHost::bind(const std::string& host, int port) {
   const int bound = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
   if (bound <= 0) return std::nullopt;
+  // A client posting several requests at once opens a connection for each before the service
+  // has accepted the first: on a loaded machine, more than the library's backlog of five.
+  os::widenListenQueue(static_cast<std::uint16_t>(bound));
   port_ = bound;
   return bound;
 }

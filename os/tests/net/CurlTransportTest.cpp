@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -455,6 +456,22 @@ TEST(CurlTransport, ASynchronousLoadRunsOnTheCallersThreadWithItsTimeOut) {
   EXPECT_EQ(error.code, kURLErrorTimedOut);
   ASSERT_FALSE(slowBody->readers().empty());
   for (auto reader : slowBody->readers()) EXPECT_EQ(reader, std::this_thread::get_id());
+
+  // Without a body to send, nothing but the time-out wakes the caller while the server stays
+  // silent (here until the test ends, far past any wait the loop may cap itself at): the load
+  // ends at its time-out, not when the server finally answers.
+  CannedResponse silent = CannedResponse::text("late");
+  silent.delay = 60;
+  server.route("GET", "/silent", silent);
+  URLRequest get(server.url("/silent"));
+  get.setTimeoutInterval(0.5);
+  Error getError;
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(fetch(get, &getError));
+  auto took = std::chrono::steady_clock::now() - started;
+  EXPECT_EQ(getError.code, kURLErrorTimedOut);
+  EXPECT_GE(took, std::chrono::milliseconds(500));
+  EXPECT_LT(took, std::chrono::seconds(20));  // well before the server's answer
 }
 
 // Synchronous loads on several threads at once each get an exchange of their own, and what they

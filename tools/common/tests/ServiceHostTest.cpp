@@ -1,0 +1,96 @@
+// The life of a local HTTP service as its clients see it.
+#include "tools/common/ServiceHost.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/net/Socket.h"
+
+namespace {
+
+// A non-blocking connect to the loopback port; -1 when it failed at once.
+int startConnect(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(port));
+  if (fd < 0 || !address) return -1;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 && errno != EINPROGRESS) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// How many of the connects have ended with a connection once each has ended, or the wait (a
+// safety net) has run out.
+std::size_t connectedWithin(const std::vector<int>& fds, std::chrono::seconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  std::vector<pollfd> pending;
+  for (int fd : fds) pending.push_back({fd, POLLOUT, 0});
+  std::size_t connected = 0;
+  while (!pending.empty()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || ::poll(pending.data(), pending.size(), static_cast<int>(left)) <= 0) break;
+    std::erase_if(pending, [&](const pollfd& p) {
+      if (p.revents == 0) return false;
+      int error = 0;
+      socklen_t len = sizeof error;
+      connected += ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+      return true;
+    });
+    for (auto& p : pending) p.revents = 0;
+  }
+  return connected;
+}
+
+// The whole answer to one request on a connected blocking socket, up to the server's close.
+std::string exchange(int fd, const std::string& request) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  timeval safety{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  return answer;
+}
+
+TEST(ServiceHostTest, ABurstOfConnectionsWaitsForTheServiceAndIsServedWhole) {
+  // A client that posts several requests at once opens a connection for each before the service
+  // has accepted any: while its accepting thread is held up (a loaded machine), every one must
+  // wait in the listener's queue, handshake done, rather than be dropped or reset.
+  httplib::Server http;
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host(http);
+  auto port = host.bind("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  constexpr std::size_t kBurst = 32;
+  std::vector<int> fds;
+  for (std::size_t i = 0; i < kBurst; ++i) fds.push_back(startConnect(*port));
+  ASSERT_EQ(std::count(fds.begin(), fds.end(), -1), 0);
+  // Nothing accepts yet: the handshakes end in the system's queue or not at all.
+  EXPECT_EQ(connectedWithin(fds, std::chrono::seconds(20)), kBurst);
+
+  std::thread serving([&] { host.serve(); });
+  std::size_t answered = 0;
+  for (int fd : fds) {
+    std::string answer = exchange(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    answered += answer.rfind("HTTP/1.1 200", 0) == 0;
+    ::close(fd);
+  }
+  EXPECT_EQ(answered, kBurst);
+  host.stop();
+  serving.join();
+}
+
+}  // namespace
