@@ -206,8 +206,9 @@ os::SettleResult ReaderCommands::settle(double limit, std::uint64_t loadsAfter, 
   options.loadsAfter = loadsAfter;
   options.timersAfter = timersAfter;
   options.isTransient = isTransientMessage;
-  // A message goes by itself: it is printed while it shows, as a person saw it.
-  options.onMessage = [this](const std::string&) { printIfChanged(); };
+  // The screen prints as it changes, as a person saw it: a message before it goes by itself, a
+  // screen that moved while an answer is still out.
+  options.onChange = [this] { printIfChanged(); };
   return os::settleScreen(options);
 }
 
@@ -345,9 +346,11 @@ std::string ReaderCommands::pull() {
 
 bool ReaderCommands::step(const std::string& command) {
   // A long line (a text to type) is echoed by its start and length, as the screen prints it.
-  out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << "\n";
+  // Flushed at once: whoever reads sees the command taken while its answer is still to come.
+  out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << std::endl;
   // A message still going by (one a late answer raised after the last command) goes first, as a
-  // person waits for it before touching the screen; timers that tick on meanwhile are not its.
+  // person waits for it before touching the screen; timers that tick on meanwhile are not its. A
+  // message offering a control (the offline download's cover) is a screen: the command goes to it.
   if (!os::transientViews(isTransientMessage).empty()) settle(kSettleLimit, kNoLoads, os::RunLoop::main()->lastTimerSerial());
   std::string answer = run(command);
   if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");
