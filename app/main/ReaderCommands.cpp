@@ -279,7 +279,7 @@ std::string ReaderCommands::run(const std::string& raw) {
   }
   if (verb == "help") return help();
   // The reader's own words for what the platform's touch commands do.
-  if (verb == "end") return os::runTouchCommand("scroll end");
+  if (verb == "end") return scrollToEnd();
   if (verb == "back") return tapNamed("navbar-back", "back button");
   if (verb == "menu") return toggleMenu();
   if (verb == "pull") return pull();
@@ -320,6 +320,20 @@ std::string ReaderCommands::toggleMenu() {
     return os::TouchDriver::tap(*cover) ? "" : "error: the menu did not close";
   }
   return tapNamed("navbar-left-item", "menu button");
+}
+
+std::string ReaderCommands::scrollToEnd() {
+  auto list = os::mainScrollView();
+  const os::Point before = list ? list->contentOffset() : os::Point{};
+  std::string answer = os::runTouchCommand("scroll end");
+  if (!answer.empty() || !list) return answer;
+  // Already at the end of a list with no next page: nothing moves and nothing is asked for, which
+  // the screen alone would leave unsaid.
+  const os::Point after = list->contentOffset();
+  if (after.x != before.x || after.y != before.y || os::URLConnection::lastLoadSerial() != loadsBefore_) return "";
+  auto table = std::dynamic_pointer_cast<os::TableView>(list);
+  return table ? os::format("end: already at the end, nothing more to load (%ld rows)", rowCount(*table))
+               : std::string("end: already at the end");
 }
 
 std::string ReaderCommands::pull() {
