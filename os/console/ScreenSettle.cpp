@@ -113,7 +113,6 @@ SettleResult settleScreen(const SettleOptions& o) {
       if (!text.empty() && std::find(result.messages.begin(), result.messages.end(), text) == result.messages.end())
         result.messages.push_back(text);
     }
-    if (o.onChange) o.onChange();
     if (!virtualClock) {
       // In the order work is handed on (a load's delegate queues work before the load leaves the
       // list, queued work posts to the main loop before it ends), so nothing slips between looks.
@@ -144,6 +143,9 @@ SettleResult settleScreen(const SettleOptions& o) {
       break;
     }
     if (u.mainTasks) continue;
+    // About to wait: what shows now is what a person looks at meanwhile. (A screen at rest at
+    // once is the caller's to print: no look is spent on it here.)
+    if (o.onChange) o.onChange();
     if (virtualClock) {
       TouchDriver::advance(std::min(slice, left));
       continue;

@@ -45,9 +45,10 @@ struct SettleOptions {
   double slice = 0.1;
   // Tells a short-lived message: the screen is not at rest while one shows.
   TransientTest isTransient;
-  // Called whenever the screen may have changed while waiting (at the start, and after each
-  // thing that happened), so a printer can show the screens a person saw as they came: a message
-  // before it went, a screen that moved while a load was still out.
+  // Called each time the wait goes to sleep (or moves the virtual clock on), the screen being
+  // what a person looks at meanwhile, so a printer can show the screens as they came: a message
+  // before it went, a screen that moved while a load was still out. Not called when the screen
+  // is at rest at once.
   std::function<void()> onChange;
 };
 

@@ -307,7 +307,7 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
 
   SettleOptions o;
   o.isTransient = [](const View& v) { return v.tag() == 77; };
-  // The screens as they came, each once.
+  // The screens shown while it waited, each once.
   std::vector<std::string> shown;
   o.onChange = [&] {
     if (std::string dump = dumpScreen(); shown.empty() || shown.back() != dump) shown.push_back(dump);
@@ -316,9 +316,8 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
   SettleResult r = settleScreen(o);
   EXPECT_TRUE(r.atRest);
   EXPECT_EQ(r.messages, (std::vector<std::string>{"分享成功"}));
-  ASSERT_EQ(shown.size(), 2u);
+  ASSERT_EQ(shown.size(), 1u);
   EXPECT_NE(shown[0].find("text=\"分享成功\""), std::string::npos);
-  EXPECT_EQ(shown[1].find("分享成功"), std::string::npos);
   EXPECT_GE(Clock::now(), before + 1.0);
   EXPECT_EQ(toast->superview(), nullptr);
   EXPECT_EQ(runTouchCommand("tap 确定"), "");
@@ -359,7 +358,7 @@ TEST_F(TouchCommandsTest, AMessageOfferingAControlIsAScreenToActOn) {
   EXPECT_TRUE(r.atRest);
   EXPECT_TRUE(r.messages.empty());
   EXPECT_EQ(Clock::now(), before);
-  EXPECT_EQ(looks, 1);
+  EXPECT_EQ(looks, 0);
   EXPECT_EQ(runTouchCommand("tap 取消下载"), "");
   EXPECT_TRUE(cancelled);
 
