@@ -29,6 +29,8 @@
 #include "os/views/ImageView.h"
 #include "os/views/NavigationBar.h"
 #include "os/views/Screen.h"
+#include "os/views/Window.h"
+#include "sharing/screens/OBSocialIconActionSheet.h"
 
 namespace {
 
@@ -268,6 +270,7 @@ void VXViewController::jumpNow() {
   if (!global || !global->splashEnd() || !alertMessage_) return;
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
+  closeWhatCovers();
   message->pushViewControler(*this, context_.lock());
 }
 
@@ -300,7 +303,28 @@ void VXViewController::clickedButtonAtIndex(os::AlertView& alert, long buttonInd
   alert.dismissWithClickedButtonIndex(buttonIndex, false);
   auto message = std::move(alertMessage_);
   alertMessage_.reset();
-  if (buttonIndex == 1 && message) message->pushViewControler(*this, context_.lock());
+  if (buttonIndex != 1 || !message) return;
+  closeWhatCovers();
+  message->pushViewControler(*this, context_.lock());
+}
+
+void VXViewController::closeWhatCovers() const {
+  // A sheet or screen left over the new article would act on the one it was opened for: the
+  // share sheet would share the earlier article.
+  for (const auto& sheet : os::ActionSheet::visibleActionSheets())
+    sheet->dismissWithClickedButtonIndex(sheet->cancelButtonIndex(), false);
+  std::function<void(const std::shared_ptr<os::View>&)> closeIconSheets = [&](const std::shared_ptr<os::View>& view) {
+    if (auto sheet = std::dynamic_pointer_cast<OBSocialIconActionSheet>(view)) {
+      sheet->dismiss();
+      return;
+    }
+    for (const auto& sub : view->subviews()) closeIconSheets(sub);
+  };
+  for (const auto& window : os::Window::windows()) closeIconSheets(window);
+  // The sharing screens (editor, sign-in page, friends) are presented from the side menu's root.
+  auto context = context_.lock();
+  auto side = context ? NQSideViewController::share(*context) : nullptr;
+  if (side && side->presentedViewController()) side->dismissViewController(false);
 }
 
 void VXViewController::msgLaunchEnd() {

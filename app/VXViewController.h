@@ -87,6 +87,8 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   static void historyAnswered(const std::shared_ptr<HistoryUpload>& upload);
   std::shared_ptr<VXGlobalDefine> state() const;
   void showSideMenu(bool show) const;
+  // Before a pushed article opens: action sheets, the share sheet and presented screens go.
+  void closeWhatCovers() const;
   void versionAnswered(const std::string& text);
   std::weak_ptr<VXViewController> weakSelf() const;
   void schedule(double delay, void (VXViewController::*method)());

@@ -206,8 +206,9 @@ os::SettleResult ReaderCommands::settle(double limit, std::uint64_t loadsAfter, 
   options.loadsAfter = loadsAfter;
   options.timersAfter = timersAfter;
   options.isTransient = isTransientMessage;
-  // A message goes by itself: it is printed while it shows, as a person saw it.
-  options.onMessage = [this](const std::string&) { printIfChanged(); };
+  // The screen prints as it changes, as a person saw it: a message before it goes by itself, a
+  // screen that moved while an answer is still out.
+  options.onChange = [this] { printIfChanged(); };
   return os::settleScreen(options);
 }
 
@@ -278,7 +279,7 @@ std::string ReaderCommands::run(const std::string& raw) {
   }
   if (verb == "help") return help();
   // The reader's own words for what the platform's touch commands do.
-  if (verb == "end") return os::runTouchCommand("scroll end");
+  if (verb == "end") return scrollToEnd();
   if (verb == "back") return tapNamed("navbar-back", "back button");
   if (verb == "menu") return toggleMenu();
   if (verb == "pull") return pull();
@@ -321,6 +322,20 @@ std::string ReaderCommands::toggleMenu() {
   return tapNamed("navbar-left-item", "menu button");
 }
 
+std::string ReaderCommands::scrollToEnd() {
+  auto list = os::mainScrollView();
+  const os::Point before = list ? list->contentOffset() : os::Point{};
+  std::string answer = os::runTouchCommand("scroll end");
+  if (!answer.empty() || !list) return answer;
+  // Already at the end of a list with no next page: nothing moves and nothing is asked for, which
+  // the screen alone would leave unsaid.
+  const os::Point after = list->contentOffset();
+  if (after.x != before.x || after.y != before.y || os::URLConnection::lastLoadSerial() != loadsBefore_) return "";
+  auto table = std::dynamic_pointer_cast<os::TableView>(list);
+  return table ? os::format("end: already at the end, nothing more to load (%ld rows)", rowCount(*table))
+               : std::string("end: already at the end");
+}
+
 std::string ReaderCommands::pull() {
   auto table = os::mainTableView();
   const long before = table ? rowCount(*table) : 0;
@@ -345,9 +360,11 @@ std::string ReaderCommands::pull() {
 
 bool ReaderCommands::step(const std::string& command) {
   // A long line (a text to type) is echoed by its start and length, as the screen prints it.
-  out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << "\n";
+  // Flushed at once: whoever reads sees the command taken while its answer is still to come.
+  out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << std::endl;
   // A message still going by (one a late answer raised after the last command) goes first, as a
-  // person waits for it before touching the screen; timers that tick on meanwhile are not its.
+  // person waits for it before touching the screen; timers that tick on meanwhile are not its. A
+  // message offering a control (the offline download's cover) is a screen: the command goes to it.
   if (!os::transientViews(isTransientMessage).empty()) settle(kSettleLimit, kNoLoads, os::RunLoop::main()->lastTimerSerial());
   std::string answer = run(command);
   if (!answer.empty()) out_ << answer << (answer.back() == '\n' ? "" : "\n");

@@ -56,6 +56,8 @@ class ReaderCommands {
   static std::string voteRowOffScreen(const std::string& words);
   // The menu button, or, with the menu open, the strip of news beside it (which closes it).
   std::string toggleMenu();
+  // Scrolls the list to its end (its next page loads); says so when it already was there.
+  std::string scrollToEnd();
   // Pull to refresh, then what came of it.
   std::string pull();
   bool pushedHeadline(const os::Dictionary& article, const std::string& title);

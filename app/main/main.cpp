@@ -3,8 +3,9 @@
 // standard input (see `help`). Standard input that ends before any command plays a short tour.
 //
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
-//              [--push-control PORT] [--verbose]
+//              [--push-control PORT] [--verbose] [--parent PID]
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -54,7 +55,7 @@ constexpr int kAllocatorHeaps = 1;
 void usage() {
   std::fprintf(stderr,
                "usage: newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]\n"
-               "                  [--push-control PORT] [--verbose]\n"
+               "                  [--push-control PORT] [--verbose] [--parent PID]\n"
                "  --home    the reader's sandbox folder (made on first run)\n"
                "  --server  the news server's root, e.g. http://127.0.0.1:8080\n"
                "  --hosts   host routes, one a line: NAME[:PORT] ADDRESS[:PORT] (\"-\" fails the name)\n"
@@ -63,6 +64,7 @@ void usage() {
                "  --push-control  the push service's control port: the device links to its push channel\n"
                "            there and the tour ends with one pushed headline\n"
                "  --verbose the reader's log lines on standard error as well as in HOME/console.log\n"
+               "  --parent  ends the reader when process PID (the script that started it) ends\n"
                "Commands on standard input: type `help` for the list.\n");
 }
 
@@ -110,6 +112,17 @@ int main(int argc, char** argv) {
       if (*end != '\0' || pushControl <= 0 || pushControl > 65535) {
         usage();
         return 2;
+      }
+    } else if (arg == "--parent" && i + 1 < argc) {
+      char* end = nullptr;
+      const long parent = std::strtol(argv[++i], &end, 10);
+      if (*end != '\0' || parent <= 1 || parent > INT_MAX) {
+        usage();
+        return 2;
+      }
+      if (!os::stopWithParent(static_cast<int>(parent))) {
+        std::fprintf(stderr, "newsreader: process %ld that started it has ended\n", parent);
+        return 1;
       }
     } else if (arg == "--verbose" || arg == "-v") {
       verbose = true;

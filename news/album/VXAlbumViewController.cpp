@@ -5,6 +5,7 @@
 #include <string>
 
 #include "news/api/VXFavoriteRequest.h"
+#include "os/runtime/NotificationCenter.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
@@ -305,8 +306,10 @@ void VXAlbumViewController::clickFavoriteButton() {
   VXGlobalHelper::loadWithRequest(
       *context, request, 0,
       [weak, action](const std::optional<os::Dictionary>& data) {
+        if (!data || !(*data)["result"].isNumber() || (*data)["result"].intValue() != 1) return;
+        os::NotificationCenter::defaultCenter().post(kFavoritesChangedNotification);
         auto me = weak.lock();
-        if (!me || !data || !(*data)["result"].isNumber() || (*data)["result"].intValue() != 1) return;
+        if (!me) return;
         me->showHud(action == 1 ? "收藏成功" : "取消收藏成功", true);
         if (auto favorite = me->toolButton(kFavoriteButtonTag)) favorite->setSelected(action == 1);
       },

@@ -4,6 +4,10 @@
 
 #include "news/api/NQBaseRequest.h"
 
+// Posted (no object) once the server has taken a favourite added or removed, so a list of the
+// favourites already on screen lists it as it now is.
+inline constexpr const char* kFavoritesChangedNotification = "fFavoritesChanged";
+
 class VXFavoriteRequest : public NQBaseRequest {
  public:
   explicit VXFavoriteRequest(const os::Dictionary& dict);

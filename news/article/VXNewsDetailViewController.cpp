@@ -5,6 +5,7 @@
 
 #include "news/ads/VXAdHelper.h"
 #include "news/api/VXFavoriteRequest.h"
+#include "os/runtime/NotificationCenter.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
@@ -500,8 +501,10 @@ void VXNewsDetailViewController::favoriteButtonClick() {
   VXGlobalHelper::loadWithRequest(
       *context, request, 0,
       [weak, action](const std::optional<os::Dictionary>& data) {
+        if (!data || (*data)["result"].intValue() != 1) return;
+        os::NotificationCenter::defaultCenter().post(kFavoritesChangedNotification);
         auto me = weak.lock();
-        if (!me || !data || (*data)["result"].intValue() != 1) return;
+        if (!me) return;
         me->showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
         me->toolBar_->favoriteButton()->setSelected(action == 1);
       },

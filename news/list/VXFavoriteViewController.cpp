@@ -1,5 +1,6 @@
 #include "news/list/VXFavoriteViewController.h"
 
+#include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXGetFavoriteRequest.h"
 #include "news/api/VXReaderContext.h"
 #include "news/list/VXNewsListCells.h"
@@ -24,12 +25,28 @@ std::shared_ptr<VXFavoriteViewController> VXFavoriteViewController::initWithFram
   return controller;
 }
 
+VXFavoriteViewController::~VXFavoriteViewController() {
+  if (favoritesToken_) os::NotificationCenter::defaultCenter().removeObserver(favoritesToken_);
+}
+
 void VXFavoriteViewController::viewDidLoad() {
   VXLeftBaseTableViewController::viewDidLoad();
   if (frame_) {
     view()->setFrame(*frame_);
     tableView()->setFrame(os::Rect{0, 0, frame_->size.width, frame_->size.height});
   }
+  std::weak_ptr<os::Responder> weak = weak_from_this();
+  favoritesToken_ = os::NotificationCenter::defaultCenter().addObserver(
+      kFavoritesChangedNotification, nullptr, [weak](const os::Notification&) {
+        if (auto me = std::dynamic_pointer_cast<VXFavoriteViewController>(weak.lock())) me->favoritesChanged_ = true;
+      });
+  loadNewer();
+}
+
+void VXFavoriteViewController::viewWillAppear(bool animated) {
+  VXLeftBaseTableViewController::viewWillAppear(animated);
+  if (!favoritesChanged_) return;
+  favoritesChanged_ = false;
   loadNewer();
 }
 

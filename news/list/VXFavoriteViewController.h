@@ -10,6 +10,7 @@
 #include "news/list/NQBaseTableViewController.h"
 #include "news/list/VXLeftBaseTableViewController.h"
 #include "news/store/VXNewsDO.h"
+#include "os/runtime/NotificationCenter.h"
 
 class VXFavoriteViewController : public VXLeftBaseTableViewController {
  public:
@@ -21,10 +22,13 @@ class VXFavoriteViewController : public VXLeftBaseTableViewController {
   static std::shared_ptr<VXFavoriteViewController> initWithFrame(const os::Rect& frame,
                                                                  std::shared_ptr<VXReaderContext> context);
   explicit VXFavoriteViewController(std::shared_ptr<VXReaderContext> context);
+  ~VXFavoriteViewController() override;
   std::string className() const override { return "VXFavoriteViewController"; }
 
   std::string navbarTitle() const override { return "我的收藏"; }
   void viewDidLoad() override;
+  // Back from an article whose favourite changed meanwhile: the first page again, as it now is.
+  void viewWillAppear(bool animated) override;
 
   std::unique_ptr<NQBaseRequest> request() override;
   // Rows are std::shared_ptr<VXNewsDO>.
@@ -41,4 +45,6 @@ class VXFavoriteViewController : public VXLeftBaseTableViewController {
 
  private:
   std::optional<os::Rect> frame_;
+  bool favoritesChanged_ = false;
+  os::NotificationCenter::ObserverToken favoritesToken_ = 0;
 };

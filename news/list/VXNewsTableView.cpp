@@ -253,6 +253,11 @@ os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
 void VXNewsTableView::msgNotification(const os::Notification&) {
   dataList_.clear();
   tableView_->reloadData();
+  // The stored rows went with the caches: the category counts as never refreshed, so it fills
+  // again when it is opened (in this run or the next) rather than stay empty until its refresh
+  // time has passed, and an opened list fills again at once.
+  if (auto db = database()) db->updateCategory(ID_, 0);
+  if (!firstLoad_ && !load_.isLoading()) forceRefresh();
 }
 
 void VXNewsTableView::clearSelectedIndexPath() {

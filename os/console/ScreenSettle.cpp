@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
@@ -10,6 +11,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/views/Control.h"
 #include "os/views/View.h"
 #include "os/views/Window.h"
 
@@ -29,13 +31,17 @@ void findTransients(const std::shared_ptr<View>& view, const TransientTest& isTr
 
 // What keeps the screen from rest right now; empty when it rests.
 struct Unrest {
+  // A message with a control shows: the screen waits for a person, not for what runs beneath.
+  bool awaitsPerson = false;
   std::vector<std::string> messages;
   std::vector<URLConnection::LoadInFlight> loads;
   bool otherThreads = false;
   bool mainTasks = false;
   double timerIn = HUGE_VAL;  // seconds until the next timer
   bool timerSoon = false;
-  bool any() const { return !messages.empty() || !loads.empty() || otherThreads || mainTasks || timerSoon; }
+  bool any() const {
+    return !awaitsPerson && (!messages.empty() || !loads.empty() || otherThreads || mainTasks || timerSoon);
+  }
 };
 
 }  // namespace
@@ -46,6 +52,20 @@ std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransie
   Window::layoutAllWindows();
   for (auto& w : Window::windows()) findTransients(w, isTransient, out);
   return out;
+}
+
+bool offersControl(const View& message) {
+  std::function<bool(const View&)> holds = [&holds](const View& view) {
+    if (!shows(view)) return false;
+    if (auto* control = dynamic_cast<const Control*>(&view); control && control->isEnabled() && isReachable(view)) return true;
+    for (const auto& sub : view.subviews())
+      if (holds(*sub)) return true;
+    return false;
+  };
+  if (!shows(message)) return false;
+  for (const auto& sub : message.subviews())
+    if (holds(*sub)) return true;
+  return false;
 }
 
 bool isPictureLoad(const std::string& accept) {
@@ -79,23 +99,19 @@ SettleResult settleScreen(const SettleOptions& o) {
   // The limit runs on the clock the screen's time runs on: real seconds in the reader.
   const double start = virtualClock ? Clock::now() : Clock::monotonic();
   auto elapsed = [&] { return (virtualClock ? Clock::now() : Clock::monotonic()) - start; };
-  std::string lastShown;
   auto loop = RunLoop::main();
 
   auto look = [&] {
     Unrest u;
     for (auto& m : transientViews(o.isTransient)) {
+      if (offersControl(*m)) {
+        u.awaitsPerson = true;
+        continue;
+      }
       std::string text = textsOf(*m);
       u.messages.push_back(text);
       if (!text.empty() && std::find(result.messages.begin(), result.messages.end(), text) == result.messages.end())
         result.messages.push_back(text);
-    }
-    if (!u.messages.empty() && o.onMessage) {
-      std::string dump = dumpScreen();
-      if (dump != lastShown) {
-        lastShown = dump;
-        o.onMessage(dump);
-      }
     }
     if (!virtualClock) {
       // In the order work is handed on (a load's delegate queues work before the load leaves the
@@ -127,6 +143,9 @@ SettleResult settleScreen(const SettleOptions& o) {
       break;
     }
     if (u.mainTasks) continue;
+    // About to wait: what shows now is what a person looks at meanwhile. (A screen at rest at
+    // once is the caller's to print: no look is spent on it here.)
+    if (o.onChange) o.onChange();
     if (virtualClock) {
       TouchDriver::advance(std::min(slice, left));
       continue;

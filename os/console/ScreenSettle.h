@@ -13,6 +13,10 @@
 // task is posted, a source is ready), so a screen already at rest answers at once. Under the
 // virtual clock the clock is moved on a slice at a time, and only the screen's own timers and
 // messages count: loads and other threads' work happen in real time, which a test waits on itself.
+//
+// A message that holds a control a touch reaches (a cover with its cancel button over a long
+// download) is no message to wait out but a screen a person acts on: while one shows, the screen
+// is at rest, whatever runs beneath it.
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -41,9 +45,11 @@ struct SettleOptions {
   double slice = 0.1;
   // Tells a short-lived message: the screen is not at rest while one shows.
   TransientTest isTransient;
-  // Called with the screen's dump whenever it changes while a short-lived message shows (and at
-  // the start when one does), so a printer can show what a person saw before it went.
-  std::function<void(const std::string& dump)> onMessage;
+  // Called each time the wait goes to sleep (or moves the virtual clock on), the screen being
+  // what a person looks at meanwhile, so a printer can show the screens as they came: a message
+  // before it went, a screen that moved while a load was still out. Not called when the screen
+  // is at rest at once.
+  std::function<void()> onChange;
 };
 
 struct SettleResult {
@@ -67,5 +73,9 @@ std::vector<std::string> loadsUnderWay(std::uint64_t loadsAfter);
 
 // The short-lived messages on screen, back to front.
 std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransient);
+
+// Whether a view inside the message is an enabled control that a touch reaches (a cancel button).
+// A message that is itself a control (a toast a touch hides) offers none: it goes by itself.
+bool offersControl(const View& message);
 
 }  // namespace os

@@ -158,7 +158,7 @@ std::string runTouchCommand(const std::string& raw) {
     Responder* r = Responder::currentFirstResponder();
     if (auto* field = dynamic_cast<TextField*>(r)) return TouchDriver::typeText(*field, text) ? "" : "error: text refused";
     if (auto* view = dynamic_cast<TextView*>(r)) return TouchDriver::typeText(*view, text) ? "" : "error: text refused";
-    return "error: no text input is editing";
+    return "error: no text input is editing: tap the field or text first";
   }
   if (verb == "return") {
     if (!ended(in)) return tooMany(verb, "");

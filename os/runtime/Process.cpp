@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <climits>
 
 extern char** environ;
@@ -22,6 +24,12 @@ void giveLargeAllocationsTheirOwnMappings(std::size_t bytes) {
 void limitAllocatorHeaps(int count) { mallopt(M_ARENA_MAX, count < 1 ? 1 : count); }
 
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
+
+bool stopWithParent(int parent) {
+  if (parent <= 1 || prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return false;
+  // Set only now: a parent that ended before left this process to another, which is no signal.
+  return getppid() == parent;
+}
 
 std::optional<int> startProcess(const ProcessLaunch& launch) {
   if (launch.arguments.empty()) return std::nullopt;

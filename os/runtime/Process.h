@@ -21,6 +21,12 @@ void limitAllocatorHeaps(int count);
 // True when a person types the program's input (not a pipe or a file).
 bool standardInputIsTerminal();
 
+// Has the system send this process SIGTERM (the stop a program takes) when its parent ends,
+// however it ends, so a program started by a script that is killed does not outlive it. `parent`
+// is the starter's process id as the starter gave it: false when this process's parent is no
+// longer that one (it ended before the watch began), and the caller ends at once.
+bool stopWithParent(int parent);
+
 // A program to start in a process of its own.
 struct ProcessLaunch {
   // What a standard descriptor of the child is, when not one of ours.

@@ -2,10 +2,14 @@
 
 #include <pthread.h>
 
+#include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <thread>
+
+#include "os/runtime/Process.h"
 
 namespace tools {
 
@@ -36,6 +40,18 @@ void serveUntilSignalled(const std::function<void()>& serve, const std::function
   // The server may end on its own (a failed accept loop): wake the waiter so it can finish.
   pthread_kill(waiter.native_handle(), SIGTERM);
   waiter.join();
+}
+
+bool stopWithParent(const std::string& program, const char* pid) {
+  char* end = nullptr;
+  const long parent = std::strtol(pid, &end, 10);
+  if (end == pid || *end != '\0' || parent <= 1 || parent > INT_MAX) {
+    std::fprintf(stderr, "%s: --parent takes a process id, not \"%s\"\n", program.c_str(), pid);
+    return false;
+  }
+  if (os::stopWithParent(static_cast<int>(parent))) return true;
+  std::fprintf(stderr, "%s: process %ld that started it has ended\n", program.c_str(), parent);
+  return false;
 }
 
 bool writePortFile(const std::string& path, const std::string& ports) {

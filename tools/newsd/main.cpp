@@ -14,7 +14,8 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--seed N] [--verbose]\n"
+               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--seed N] [--verbose] [--parent PID]\n"
+               "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
                "             [--news-key KEY32] [--promotion-key KEY30]\n"
                "             [--fault TARGET=FAILURE]... [--delay TARGET=SECONDS]...\n"
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--seed") {
       if (!parseNumber(value(), n)) return usage(), 2;
       options.seed = static_cast<std::uint64_t>(n);
+    } else if (arg == "--parent") {
+      if (!tools::stopWithParent("newsd", value())) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--pass") {

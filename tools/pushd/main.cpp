@@ -26,7 +26,8 @@ void usage() {
                "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
                "             [--backup-core-port N] [--backup-report-port N] [--port-file PATH]\n"
                "             [--identities PATH] [--report-store PATH] [--server-version N]\n"
-               "             [--push-after SECONDS JSON] [--verbose]\n"
+               "             [--push-after SECONDS JSON] [--verbose] [--parent PID]\n"
+               "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
                "  The lookup names the core address, the backup core address and the report service's\n"
                "  backup address (also as the user service); both backups serve as the primaries do.\n"
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--push-after") {
       if (!number(value(), pushAfter) || pushAfter < 0) return usage(), 2;
       pushContent = value();
+    } else if (arg == "--parent") {
+      if (!tools::stopWithParent("pushd", value())) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--help" || arg == "-h") {

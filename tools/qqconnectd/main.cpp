@@ -15,7 +15,8 @@ using qqconnectd::QQConnectService;
 
 void usage() {
   std::fprintf(stderr,
-               "usage: qqconnectd [--host ADDR] [--port N] [--port-file PATH] [--verbose]\n"
+               "usage: qqconnectd [--host ADDR] [--port N] [--port-file PATH] [--verbose] [--parent PID]\n"
+               "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "  --port 0 (the default) picks a free port; --port-file receives the port once the server listens.\n"
                "  --verbose says each request and what came of it on standard error.\n"
                "  Paths: %s (sign-in page; test account %s, password %s), %s, %s, %s,\n"
@@ -49,6 +50,8 @@ int main(int argc, char** argv) {
       if (std::to_string(port) != text || port < 0 || port > 65535) return usage(), 2;
     } else if (arg == "--port-file") {
       portFile = value();
+    } else if (arg == "--parent") {
+      if (!tools::stopWithParent("qqconnectd", value().c_str())) return 1;
     } else if (arg == "--verbose") {
       verbose = true;
     } else if (arg == "--help" || arg == "-h") {

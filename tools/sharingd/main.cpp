@@ -18,7 +18,8 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
+               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose] [--parent PID]\n"
+               "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "                [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
                "  --state keeps users, their platform sign-ins and the application's platform keys in PATH\n"
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
       stateFile = value();
     } else if (arg == "--grant-at-once") {
       options.signInPage = false;
+    } else if (arg == "--parent") {
+      if (!tools::stopWithParent("sharingd", value().c_str())) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--fault") {

@@ -3,6 +3,7 @@
 # reader alone on it are refused at once, naming a process of the first run, and play nothing; the
 # first run's favourite is there for the next run once it ends. With -v, standard error sent to a
 # file keeps every service's lines whole.
+# Killed outright, a run takes its services and its reader with it, so the next run starts.
 #   one_home.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 # scripts/run is run as written, from a copy of its folder beside a stand-in setup and a cmake
 # that does nothing, on a build folder holding the programs given: nothing is installed or built.
@@ -73,4 +74,38 @@ printf 'quit\n' | "$run" -v "$home" >/dev/null 2>"$work/verbose.txt" || fail "sc
 for line in 'newsd: listening on' "scripts/run: the push service's control port is" 'qqconnectd: listening on'; do
   grep -qF -- "$line" "$work/verbose.txt" || fail "scripts/run -v 2>FILE lost the line \"$line\": $(head -c 2000 "$work/verbose.txt" | tr '\000' '@')"
 done
-echo "one home: a second run and a reader alone refused while a run holds it, its favourite kept for the next; -v lines whole"
+# -v also puts the push service's own messages on standard error.
+grep -qF -- 'pushd: ' "$work/verbose.txt" || fail "scripts/run -v did not put the push service's messages on standard error"
+
+# A run killed outright (no trap of its own runs): its services and reader end with it, and the
+# next run on the home is not refused for an orphan holding it.
+# A process that still runs (a zombie waiting for its reaper has ended).
+alive() { [ -e "/proc/$1" ] && [ "$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null)" != Z ]; }
+mkfifo "$work/killed-in"
+"$run" "$home" <"$work/killed-in" >"$work/killed.txt" 2>"$work/killed-err.txt" &
+killed=$!
+exec 5>"$work/killed-in"
+for _ in $(seq 600); do grep -q '=== screen ===' "$work/killed.txt" && break; sleep 0.1; done
+grep -q '=== screen ===' "$work/killed.txt" || fail "the run to be killed showed no screen: $(tail -n 5 "$work/killed-err.txt")"
+children=
+for stat in /proc/[0-9]*/stat; do
+  [ "$(awk '{print $4}' "$stat" 2>/dev/null)" = "$killed" ] && children="$children $(basename "$(dirname "$stat")")"
+done
+[ "$(echo $children | wc -w)" -eq 5 ] || fail "the run started$children, not four services and a reader"
+kill -9 "$killed"
+wait "$killed" 2>/dev/null
+for _ in $(seq 300); do
+  left=
+  for child in $children; do alive "$child" && left="$left $child"; done
+  [ -z "$left" ] && break
+  sleep 0.1
+done
+exec 5>&-
+if [ -n "$left" ]; then
+  went_on=$(for c in $left; do printf ' %s' "$(tr '\0' ' ' <"/proc/$c/cmdline" | cut -c1-60)"; done)
+  kill $left 2>/dev/null
+  fail "after kill -9 of scripts/run these went on:$went_on"
+fi
+printf 'quit\n' | "$run" "$home" >/dev/null 2>"$work/after-kill.txt" ||
+  fail "the run after a killed one failed: $(tail -n 5 "$work/after-kill.txt")"
+echo "one home: a second run and a reader alone refused while a run holds it, its favourite kept for the next; -v lines whole; a killed run takes its services along"

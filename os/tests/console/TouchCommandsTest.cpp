@@ -309,8 +309,11 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
 
   SettleOptions o;
   o.isTransient = [](const View& v) { return v.tag() == 77; };
+  // The screens shown while it waited, each once.
   std::vector<std::string> shown;
-  o.onMessage = [&](const std::string& dump) { shown.push_back(dump); };
+  o.onChange = [&] {
+    if (std::string dump = dumpScreen(); shown.empty() || shown.back() != dump) shown.push_back(dump);
+  };
   double before = Clock::now();
   SettleResult r = settleScreen(o);
   EXPECT_TRUE(r.atRest);
@@ -328,6 +331,63 @@ TEST_F(TouchCommandsTest, SettlingWaitsForShortLivedMessagesToGo) {
   r = settleScreen(o);
   EXPECT_FALSE(r.atRest);
   EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"分享成功\"");
+}
+
+// A cover with a cancel button over a long job is a screen a person acts on, not a message to
+// wait out: the screen is at rest while it shows, whatever runs beneath; one that holds no
+// control it offers (a toast that is itself a button a touch hides) still goes by first.
+TEST_F(TouchCommandsTest, AMessageOfferingAControlIsAScreenToActOn) {
+  auto cover = makeView<View>(Rect(0, 0, 320, 480));
+  cover->setTag(77);
+  auto percent = makeView<Label>(Rect(0, 240, 320, 20));
+  percent->setText("正在下载3%");
+  cover->addSubview(percent);
+  auto cancel = makeView<Button>(Rect(95, 290, 130, 40));
+  cancel->setTitle("取消下载", kControlStateNormal);
+  bool cancelled = false;
+  cancel->addTarget(nullptr, [&](Control&) { cancelled = true; }, kControlEventTouchUpInside);
+  cover->addSubview(cancel);
+  window->addSubview(cover);
+  // The job beneath ticks on as the command's own timer.
+  auto progress = Timer::scheduled(0.5, true, [percent](Timer&) { percent->setText("正在下载4%"); });
+
+  SettleOptions o;
+  o.isTransient = [](const View& v) { return v.tag() == 77; };
+  int looks = 0;
+  o.onChange = [&looks] { ++looks; };
+  const double before = Clock::now();
+  SettleResult r = settleScreen(o);
+  EXPECT_TRUE(r.atRest);
+  EXPECT_TRUE(r.messages.empty());
+  EXPECT_EQ(Clock::now(), before);
+  EXPECT_EQ(looks, 0);
+  EXPECT_EQ(runTouchCommand("tap 取消下载"), "");
+  EXPECT_TRUE(cancelled);
+
+  // Its button out of reach (disabled), it is a message again and is waited for.
+  cancel->setEnabled(false);
+  o.limit = 1;
+  r = settleScreen(o);
+  EXPECT_FALSE(r.atRest);
+  ASSERT_FALSE(r.messages.empty());
+  EXPECT_EQ(r.messages[0].rfind("正在下载", 0), 0u) << r.messages[0];
+  progress->invalidate();
+  cover->removeFromSuperview();
+
+  // A toast that is a button itself offers nothing: it goes by before the screen rests.
+  auto toast = makeView<Button>(Rect(60, 200, 200, 40));
+  toast->setTag(77);
+  auto words = makeView<Label>(Rect(10, 10, 180, 20));
+  words->setText("分享成功");
+  toast->addSubview(words);
+  window->addSubview(toast);
+  auto hide = Timer::scheduled(1.0, false, [toast](Timer&) { toast->removeFromSuperview(); });
+  EXPECT_FALSE(offersControl(*toast));
+  o.limit = 8;
+  r = settleScreen(o);
+  EXPECT_TRUE(r.atRest);
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"分享成功"}));
+  EXPECT_EQ(toast->superview(), nullptr);
 }
 
 TEST_F(TouchCommandsTest, AScreenAtRestAnswersAtOnceAndAnAnimationAboutToEndIsWaitedFor) {

@@ -1,9 +1,11 @@
 #include "os/runtime/Process.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 
 namespace {
@@ -54,6 +56,20 @@ TEST(ProcessTest, SignalEndingTheProgramIsReported) {
   ASSERT_TRUE(exit);
   EXPECT_FALSE(exit->exitedNormally);
   EXPECT_EQ(exit->status, 15);
+}
+
+// The stop on the parent's end is set only for the parent the starter named: one that has ended
+// (this process handed to another) or a process id that is no parent refuses, so the caller ends.
+TEST(ProcessTest, StopWithParentTakesOnlyTheParentThatStartedIt) {
+  EXPECT_FALSE(os::stopWithParent(1));
+  EXPECT_FALSE(os::stopWithParent(0));
+  EXPECT_FALSE(os::stopWithParent(::getpid()));
+  ASSERT_TRUE(os::stopWithParent(::getppid()));
+  int signal = 0;
+  ASSERT_EQ(::prctl(PR_GET_PDEATHSIG, &signal), 0);
+  EXPECT_EQ(signal, SIGTERM);
+  // This test process goes on after its runner ends, as before.
+  ::prctl(PR_SET_PDEATHSIG, 0);
 }
 
 }  // namespace

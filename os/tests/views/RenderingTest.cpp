@@ -81,7 +81,7 @@ TEST_F(RenderingTest, CommandsDriveTheScreenAsTheRunningReaderDoes) {
   EXPECT_EQ(runTouchCommand("tap 120 120"), "");
   EXPECT_EQ(taps, 1);
   EXPECT_EQ(runTouchCommand("tap"), "error: tap needs X Y, row N or a text");
-  EXPECT_EQ(runTouchCommand("type hello"), "error: no text input is editing");
+  EXPECT_EQ(runTouchCommand("type hello"), "error: no text input is editing: tap the field or text first");
   EXPECT_EQ(runTouchCommand("alert 1"), "error: no alert on screen");
   EXPECT_EQ(runTouchCommand("fly away"), "error: unknown command \"fly\"");
   EXPECT_EQ(runTouchCommand("wait 0.5"), "");

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# A pushed headline opened while a sheet is up over the article: the headline's article opens with
+# nothing left over it, so `back` goes back and the share sheet cannot share the earlier article.
+#   pushed_over_sheet.sh NEWSD NEWSREADER PUSHD
+set -uo pipefail
+source "$(dirname "$0")/say.sh" "$@"
+pushd=$3
+push=
+trap 'cleanup; if [ -n "$push" ]; then kill "$push" 2>/dev/null; wait "$push" 2>/dev/null; fi' EXIT
+
+# The push service on free ports; the push client's lookup (port 19000) is routed to it.
+"$pushd" --lookup-port 0 --port-file "$work/push-ports" 2>"$work/pushd.txt" &
+push=$!
+for _ in $(seq 100); do [ -s "$work/push-ports" ] && break; sleep 0.1; done
+[ -s "$work/push-ports" ] || fail "pushd did not report its ports"
+read -r lookup _ control _ <"$work/push-ports"
+echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
+# notify JSON: offered on the push channel until it reaches the reader's device (its push client
+# reports the device's token once logged in).
+notify() {
+  local answer=
+  for _ in $(seq 120); do
+    exec 4<>"/dev/tcp/127.0.0.1/$control" || fail "the push service's control port did not take a connection"
+    echo "notify $1" >&4
+    read -r answer <&4
+    exec 4>&-
+    case "$answer" in "ok 0" | "") sleep 0.5 ;; ok*) return 0 ;; *) fail "notify answered: $answer" ;; esac
+  done
+  fail "the pushed headline reached no device: $answer"
+}
+
+start_server
+start_reader --hosts "$work/hosts" --push-control "$control"
+say 'wait 0.1'
+# The headline names the list's first article, by the id its pictures carry.
+first=$(grep -o 'image=/img/t[0-9]*_' "$out" | head -n1 | sed 's/[^0-9]//g')
+[ -n "$first" ] || fail "the list showed no article picture to take the first article's id from"
+say 'tap row 2'
+quiet 'tap row 2'
+say rows
+earlier=$(sed -n 's/^row 1 header: //p' "$work/said" | head -n1)
+say 'tap 分享'
+quiet 'tap 分享'
+said '微信好友' 'tap 分享'
+
+notify "{\"aps\":{\"alert\":\"要闻\"},\"id\":$first,\"category\":1,\"type\":\"\"}"
+for _ in $(seq 300); do grep -qF '要闻推送' "$out" && break; sleep 0.1; done
+grep -qF '要闻推送' "$out" || fail "the pushed headline was not offered"
+say 'alert "点击查看"'
+quiet 'alert "点击查看"'
+say rows
+pushed=$(sed -n 's/^row 1 header: //p' "$work/said" | head -n1)
+[ -n "$pushed" ] && [ "$pushed" != "$earlier" ] || fail "the pushed article did not open (rows: $(head -n 3 "$work/said"))"
+say dump
+grep -qF '微信好友' "$work/said" && fail "the share sheet of \"$earlier\" stayed over the pushed article"
+say back
+quiet 'back (from the pushed article)'
+say rows
+said "row 1 header: $earlier" 'back (from the pushed article)'
+stop_reader
+echo "pushed over a sheet: the pushed article opens with the share sheet gone, back returns to the earlier one"
