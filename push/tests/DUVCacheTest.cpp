@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,36 @@ TEST(DUVFileCache, TheCrashSnapshotArchivesOnlyWhatChangedAndReadsBackWhole) {
   // A save writes the whole archive again, read as before.
   ASSERT_TRUE(next->synchronize());
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("__DUVHistroyCache"), reportCache());
+}
+
+TEST(DUVFileCache, TheCrashSnapshotKeepsSignsAndRemovals) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value(3), "zurar_user_default_badge_number");
+  cache->setObject(os::Value("kept"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  // Negative numbers at each depth the snapshot splits at, the smallest one included.
+  const long long smallest = std::numeric_limits<long long>::min();
+  const os::Value numbers(os::Array{os::Value(-5), os::Value(-1), os::Value(-64), os::Value(-65), os::Value(smallest),
+                                    os::Value(0), os::Value(64), os::Value(std::numeric_limits<long long>::max())});
+  const os::Value nested(os::Dictionary{{"n", os::Value(-300)},
+                                        {"inner", os::Value(os::Dictionary{{"m", os::Value(-2)}, {"list", numbers}})}});
+  // The badge was sent and cleared: going inactive now would remove its key.
+  cache->prepareCrashSnapshot({{"zurar_user_default_badge_number", os::Value()},
+                               {"__DUVLeft_time", os::Value(-7)},
+                               {"numbers", numbers},
+                               {"nested", nested}});
+  writeSnapshotsInChild();
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_FALSE(next->hasObjectForKey("zurar_user_default_badge_number"));
+  EXPECT_EQ(next->objectForKey("state"), os::Value("kept"));
+  EXPECT_EQ(next->objectForKey("__DUVLeft_time").intValue(), -7);
+  const os::Value read = next->objectForKey("numbers");
+  ASSERT_EQ(read.count(), numbers.count());
+  for (std::size_t i = 0; i < numbers.count(); ++i) EXPECT_EQ(read.at(i).intValue(), numbers.at(i).intValue()) << i;
+  EXPECT_EQ(next->objectForKey("nested")["n"].intValue(), -300);
+  EXPECT_EQ(next->objectForKey("nested")["inner"]["m"].intValue(), -2);
+  EXPECT_EQ(next->objectForKey("nested"), nested);
 }
 
 std::optional<os::Data> contentsOf(const std::string& path) { return os::FileManager::defaultManager().contentsAtPath(path); }
