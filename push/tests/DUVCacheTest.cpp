@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <limits>
 #include <string>
 #include <vector>
@@ -99,6 +101,43 @@ TEST(DUVFileCache, AnInterruptedOrDamagedWriteLeavesAReadableCache) {
   damaged->setObject(os::Value("new"), "state");
   ASSERT_TRUE(damaged->synchronize());
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new"));
+}
+
+// The temporary files of atomic writes beside the cache's file.
+std::vector<std::string> temporaryFilesBeside(const std::string& path, const std::string& name) {
+  std::vector<std::string> found;
+  auto entries = os::FileManager::defaultManager().contentsOfDirectoryAtPath(os::deletingLastPathComponent(path));
+  for (const std::string& entry : entries.value_or(std::vector<std::string>{}))
+    if (entry.rfind("." + name + ".tmp.", 0) == 0) found.push_back(entry);
+  return found;
+}
+
+TEST(DUVFileCache, SavesKilledWhileWritingLeaveNothingOnceTheCacheOpensItsFile) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value("old"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  const std::string path = cache->fileNameForKey("ZURAR");
+  cache->setObject(os::Value(std::string(256 * 1024, 'x')), "pad");
+  // Each save is killed part-way through its write: the process ends at its file size limit.
+  for (int i = 0; i < 3; ++i) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      rlimit noCore{0, 0}, small{64 * 1024, 64 * 1024};
+      setrlimit(RLIMIT_CORE, &noCore);
+      setrlimit(RLIMIT_FSIZE, &small);
+      cache->synchronize();
+      ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  }
+  ASSERT_EQ(temporaryFilesBeside(path, "ZURAR").size(), 3u);
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(next->objectForKey("state"), os::Value("old"));
+  EXPECT_TRUE(temporaryFilesBeside(path, "ZURAR").empty());
+  EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(path));
 }
 
 // The snapshot written as a crash writes it: from a child that then dies.
