@@ -219,8 +219,10 @@ std::string recordMark(const os::CrashRecord& crash) {
   for (unsigned char c : crash.text) hash = (hash ^ c) * 1099511628211ull;
   constexpr const char* kFormat = "%.6f %d %zu %016llx";
   const auto hashValue = static_cast<unsigned long long>(hash);
-  int length = std::snprintf(nullptr, 0, kFormat, crash.time, crash.signal, crash.text.size(), hashValue);
-  if (length <= 0) return {};
+  char shortMark[96];
+  int length = std::snprintf(shortMark, sizeof shortMark, kFormat, crash.time, crash.signal, crash.text.size(), hashValue);
+  if (length < 0) return {};
+  if (static_cast<std::size_t>(length) < sizeof shortMark) return std::string(shortMark, static_cast<std::size_t>(length));
   std::vector<char> mark(static_cast<std::size_t>(length) + 1);
   std::snprintf(mark.data(), mark.size(), kFormat, crash.time, crash.signal, crash.text.size(), hashValue);
   return std::string(mark.data(), static_cast<std::size_t>(length));
@@ -252,8 +254,8 @@ class StoredMarks {
 // from the front would.
 class CrashSetIndex {
  public:
-  explicit CrashSetIndex(os::Array& logSet) : logSet_(logSet) {
-    elements_.reserve(logSet.size());
+  CrashSetIndex(os::Array& logSet, std::size_t adding) : logSet_(logSet) {
+    elements_.reserve(logSet.size() + adding);
     for (std::size_t i = 0; i < logSet.size(); ++i) add(i);
   }
   // The record of the element with this stack and message; null when there is none.
@@ -295,7 +297,7 @@ std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& lo
   std::size_t counted = 0;
   // Only the marks of earlier readings: the ones this reading adds cover nothing in it.
   StoredMarks stored(taken);
-  CrashSetIndex crashes(logSet);
+  CrashSetIndex crashes(logSet, records.size());
   for (const auto& crash : records) {
     std::string mark = recordMark(crash);
     if (stored.cover(mark)) continue;  // counted by an earlier reading whose discard did not happen
