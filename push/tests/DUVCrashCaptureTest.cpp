@@ -318,6 +318,30 @@ TEST(DUVCrashCapture, ReleaseLetsGoOnlyTheRecordsItsMarksCover) {
   }
 }
 
+// A run killed after its records were discarded, before it stored the set again, leaves marks of
+// records already gone; the next run restores them. They must cover no other crash.
+TEST(DUVCrashCapture, MarksOfRecordsAlreadyGoneCoverNoOtherCrash) {
+  os::TestSandbox sandbox;
+  int n = 0;
+  // Times far past any clock are spelled whole in the mark: its signal, length and hash still count.
+  for (const char* time : {"1700000000.000001", "0.1e89", "0.1e309"}) {
+    std::string directory = sandbox.root() + "/crash-records-" + std::to_string(n++);
+    appendRecord(directory, time, kSegvText);
+    os::Array logSet, taken;
+    ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return false; }), 1u) << time;
+    const os::Array stale = taken;
+    ASSERT_TRUE(DUVCrashCapture::release(directory, taken)) << time;
+    ASSERT_EQ(recordsLeft(directory), 0u) << time;
+
+    appendRecord(directory, time, kAbortText, 6);
+    os::Array restored = stale;
+    EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, restored, {}, "", [] { return true; }), 1u) << time;
+    ASSERT_EQ(logSet.size(), 2u) << time;
+    EXPECT_EQ(logSet[1].at(0)["message"], os::Value("Signal 6 was raised.")) << time;
+    EXPECT_EQ(recordsLeft(directory), 0u) << time;
+  }
+}
+
 TEST(DUVCrashCapture, MarksRestoredByARunThatGoesInactiveBeforeReadingStillCoverTheirRecords) {
   os::TestSandbox sandbox;
   os::VirtualClockScope clock;
