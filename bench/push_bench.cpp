@@ -22,11 +22,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "bench/ProcessCpu.h"
 #include "os/net/NetworkReachability.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
+#include "os/runtime/CrashHooks.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
@@ -38,6 +40,7 @@
 #include "push/model/DUVClient.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVSession.h"
+#include "push/report/DUVCrashCapture.h"
 #include "push/report/DUVReportCache.h"
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
@@ -310,6 +313,80 @@ void BaselineWholeArchivePerAdd(benchmark::State& state) {
   state.counters["records_kept"] = static_cast<double>(kept);
 }
 BENCHMARK(BaselineWholeArchivePerAdd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// ---- Crash records read at start ----
+// The crash records earlier runs left, read into the crash set at start (collect: counted, the
+// set stored, the records discarded) and let go once the set is stored (release: every record
+// checked against the stored marks, then discarded); 2,000, 8,000 and 32,000 distinct crashes
+// (32,000 is about what the hook's 4 MiB file holds). Each iteration first writes the hook's file
+// as the crashes left it. Baseline: the same file written, read and discarded, the file work
+// both do, with no record counted or checked.
+
+// The hook's file with `count` distinct crashes, as the hook writes them.
+os::Data crashRecordFile(int count) {
+  std::string file;
+  char line[160];
+  for (int i = 0; i < count; ++i) {
+    char text[64];
+    int length = std::snprintf(text, sizeof text, "message=Signal 11 was raised.\n0x%08x\n", 0x10000000 + i);
+    int header = std::snprintf(line, sizeof line, "CRASHRECORD v1 signal=11 code=1 address=0x0 time=%d.%06d length=%d\n",
+                               1700000000 + i / 1000000, i % 1000000, length);
+    file.append(line, static_cast<std::size_t>(header)).append(text, static_cast<std::size_t>(length)).append("\n");
+  }
+  return os::dataFromString(file);
+}
+
+struct CrashRecordFolder {
+  explicit CrashRecordFolder(int count) : bytes(crashRecordFile(count)) {
+    os::FileManager::defaultManager().createDirectoryAtPath(directory, true);
+  }
+  bool refill() const { return os::FileManager::defaultManager().writeData(bytes, path, {.atomic = false}); }
+  os::TestSandbox sandbox;
+  const std::string directory = sandbox.root() + "/crash-records";
+  const std::string path = os::CrashHooks::recordPath(directory, DUVCrashCapture::kHookName);
+  const os::Data bytes;
+};
+
+void CollectCrashRecords(benchmark::State& state) {
+  CrashRecordFolder folder(static_cast<int>(state.range(0)));
+  std::size_t counted = 0;
+  for (auto _ : state) {
+    if (!folder.refill()) state.SkipWithError("hook file not written");
+    os::Array logSet, taken;
+    counted = DUVCrashCapture::collect(folder.directory, logSet, taken, {}, "NotReachable", [] { return true; });
+    if (counted != static_cast<std::size_t>(state.range(0)) || !taken.empty()) state.SkipWithError("records not all taken");
+  }
+  state.counters["records"] = static_cast<double>(counted);
+}
+BENCHMARK(CollectCrashRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ReleaseCrashRecords(benchmark::State& state) {
+  CrashRecordFolder folder(static_cast<int>(state.range(0)));
+  // The marks of a reading whose set was not stored yet.
+  os::Array logSet, marks;
+  if (!folder.refill()) state.SkipWithError("hook file not written");
+  DUVCrashCapture::collect(folder.directory, logSet, marks, {}, "NotReachable", [] { return false; });
+  for (auto _ : state) {
+    if (!folder.refill()) state.SkipWithError("hook file not written");
+    os::Array taken = marks;
+    if (!DUVCrashCapture::release(folder.directory, taken)) state.SkipWithError("records not released");
+  }
+  state.counters["records"] = static_cast<double>(marks.size());
+}
+BENCHMARK(ReleaseCrashRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BaselineReadAndDiscardCrashRecords(benchmark::State& state) {
+  CrashRecordFolder folder(static_cast<int>(state.range(0)));
+  std::size_t read = 0;
+  for (auto _ : state) {
+    if (!folder.refill()) state.SkipWithError("hook file not written");
+    std::size_t bytes = 0;
+    read = os::CrashHooks::readRecords(folder.directory, DUVCrashCapture::kHookName, &bytes).size();
+    if (!os::CrashHooks::discardRecords(folder.directory, DUVCrashCapture::kHookName, bytes)) state.SkipWithError("not discarded");
+  }
+  state.counters["records"] = static_cast<double>(read);
+}
+BENCHMARK(BaselineReadAndDiscardCrashRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -141,18 +143,62 @@ std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* 
   return out;
 }
 
-bool FileManager::writeData(const Data& data, const std::string& path, WriteOptions options, Error* error) const {
-  static std::atomic<unsigned> counter{0};
-  std::string target = path;
-  if (options.atomic) {
-    // The temporary name must fit where the target's name fits: it is unique by its suffix, so
-    // the part of the target's name it carries is cut to leave room.
-    constexpr std::size_t kLongestName = 255;
-    const std::string suffix = ".tmp." + std::to_string(::getpid()) + "." + std::to_string(counter++);
-    std::string name = lastComponent(path);
-    if (1 + name.size() + suffix.size() > kLongestName) name.resize(kLongestName - 1 - suffix.size());
-    target = appendingPathComponent(parentOf(path), "." + name + suffix);
+std::string temporaryFileName(const std::string& path, pid_t writer, unsigned long long serial) {
+  // The name must fit where the target's name fits: it is unique by its suffix, so the part of the
+  // target's name it carries is cut to leave room.
+  constexpr std::size_t kLongestName = 255;
+  const std::string suffix = ".tmp." + std::to_string(writer) + "." + std::to_string(serial);
+  std::string name = lastComponent(path);
+  if (1 + name.size() + suffix.size() > kLongestName) name.resize(kLongestName - 1 - suffix.size());
+  return appendingPathComponent(parentOf(path), "." + name + suffix);
+}
+
+namespace {
+
+// The writer of `name` (an entry of path's folder) when it is a temporary file of an atomic write
+// of path: the two numbers at its end, and then the whole name exactly as temporaryFileName spells
+// it for them.
+std::optional<pid_t> temporaryFileWriter(const std::string& path, const std::string& name) {
+  const std::size_t serialDot = name.rfind('.');
+  if (serialDot == std::string::npos || serialDot == 0) return std::nullopt;
+  const std::size_t writerDot = name.rfind('.', serialDot - 1);
+  if (writerDot == std::string::npos) return std::nullopt;
+  auto number = [&name](std::size_t from, std::size_t to) -> std::optional<unsigned long long> {
+    if (from == to || to - from > 19) return std::nullopt;  // 19 digits cannot overflow
+    unsigned long long n = 0;
+    for (std::size_t i = from; i < to; ++i) {
+      if (name[i] < '0' || name[i] > '9') return std::nullopt;
+      n = n * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    return n;
+  };
+  auto writer = number(writerDot + 1, serialDot);
+  auto serial = number(serialDot + 1, name.size());
+  if (!writer || !serial || *writer == 0 || *writer > static_cast<unsigned long long>(INT32_MAX)) return std::nullopt;
+  if (lastComponent(temporaryFileName(path, static_cast<pid_t>(*writer), *serial)) != name) return std::nullopt;
+  return static_cast<pid_t>(*writer);
+}
+
+// The process may still be writing: it exists (this one included), or cannot be asked.
+bool processExists(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH; }
+
+}  // namespace
+
+std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& path) const {
+  auto names = contentsOfDirectoryAtPath(parentOf(path));
+  if (!names) return 0;
+  std::size_t removed = 0;
+  for (const std::string& name : *names) {
+    auto writer = temporaryFileWriter(path, name);
+    if (!writer || processExists(*writer)) continue;
+    if (::unlink(appendingPathComponent(parentOf(path), name).c_str()) == 0) ++removed;
   }
+  return removed;
+}
+
+bool FileManager::writeData(const Data& data, const std::string& path, WriteOptions options, Error* error) const {
+  static std::atomic<unsigned long long> counter{0};
+  const std::string target = options.atomic ? temporaryFileName(path, ::getpid(), counter++) : path;
   int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (options.atomic ? O_EXCL : 0);
   int fd = ::open(target.c_str(), flags, options.mode);
   if (fd < 0) return report(error, errno, path);

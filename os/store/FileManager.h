@@ -51,6 +51,12 @@ class FileManager {
   // atomic write does the file's bytes: after that write, the new name outlives a power loss.
   bool synchronizeDirectoryAtPath(const std::string& path, Error* error = nullptr) const;
 
+  // Removes the temporary files that atomic writes of `path` left behind when their process ended
+  // while writing. A write under way keeps its file: one whose process still exists (this one
+  // included, and any process whose id was given again since), and every other name stays.
+  // Answers how many were removed.
+  std::size_t removeAbandonedTemporaryFiles(const std::string& path) const;
+
   // A file, or a folder with everything in it.
   bool removeItemAtPath(const std::string& path, Error* error = nullptr) const;
   // Both fail when the destination exists.
@@ -69,6 +75,10 @@ class FileManager {
   // (and whatever lies below them) are skipped.
   std::vector<std::string> enumerateDirectory(const std::string& path) const;
 };
+
+// The temporary file an atomic write of `path` fills and then renames over it: a hidden name
+// beside it carrying the writer's process id and the count of that process's atomic writes.
+std::string temporaryFileName(const std::string& path, pid_t writer, unsigned long long serial);
 
 // The error of a failed call on path (errno value err).
 Error fileError(int err, const std::string& path);

@@ -106,8 +106,10 @@ void DUVHttpSession::reportInactive(double seconds) {
   closeTime_ = wholeSeconds(seconds);
   for (const auto& [key, value] : sessionEntries(seconds)) fileCache_->setObject(value, key);
   closeTimers();
-  // Once the crash set is stored, the crash records it took leave the hook's file.
-  if (fileCache_->synchronize() && !crashTaken_.empty()) DUVCrashCapture::release(crashDirectory_, crashTaken_);
+  // Once the crash set is stored, the crash records it took leave the hook's file. Marks restored
+  // before this run read the records wait for that reading: until then the folder is unknown.
+  if (fileCache_->synchronize() && !crashTaken_.empty() && !crashDirectory_.empty())
+    DUVCrashCapture::release(crashDirectory_, crashTaken_);
   noteChanged();
 }
 

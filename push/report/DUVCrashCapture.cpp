@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "os/core/String.h"
@@ -210,20 +211,81 @@ std::pair<os::Dictionary, std::string> DUVCrashCapture::crashRecord(const std::s
 }
 
 namespace {
-// A record's mark: its crash time to the microsecond, its signal, and its text's length and hash.
-// Two records alike in all of these would be the same crash.
+// A record's mark: its crash time to the microsecond, its signal, and its text's length and hash,
+// in the form earlier versions stored. Two records alike in all of these are the same crash; a
+// damaged time far past any clock is spelled whole, so it cannot push the rest out of the mark.
 std::string recordMark(const os::CrashRecord& crash) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a: stable from build to build
   for (unsigned char c : crash.text) hash = (hash ^ c) * 1099511628211ull;
-  char mark[96];
-  std::snprintf(mark, sizeof mark, "%.6f %d %zu %016llx", crash.time, crash.signal, crash.text.size(),
-                static_cast<unsigned long long>(hash));
-  return mark;
+  constexpr const char* kFormat = "%.6f %d %zu %016llx";
+  const auto hashValue = static_cast<unsigned long long>(hash);
+  char shortMark[96];
+  int length = std::snprintf(shortMark, sizeof shortMark, kFormat, crash.time, crash.signal, crash.text.size(), hashValue);
+  if (length < 0) return {};
+  if (static_cast<std::size_t>(length) < sizeof shortMark) return std::string(shortMark, static_cast<std::size_t>(length));
+  std::vector<char> mark(static_cast<std::size_t>(length) + 1);
+  std::snprintf(mark.data(), mark.size(), kFormat, crash.time, crash.signal, crash.text.size(), hashValue);
+  return std::string(mark.data(), static_cast<std::size_t>(length));
 }
 
-bool marks(const os::Array& taken, const std::string& mark) {
-  return std::any_of(taken.begin(), taken.end(), [&](const os::Value& v) { return v == os::Value(mark); });
-}
+// The marks stored before a reading, each covering one record: two records alike to the
+// microsecond are two crashes, and one mark stands for one of them.
+class StoredMarks {
+ public:
+  explicit StoredMarks(const os::Array& taken) {
+    marks_.reserve(taken.size());
+    for (const os::Value& mark : taken)
+      if (const std::string* text = mark.string()) ++marks_[*text];
+  }
+  // True, using it up, when a stored mark is left for the record.
+  bool cover(const std::string& mark) {
+    auto found = marks_.find(mark);
+    if (found == marks_.end() || found->second == 0) return false;
+    --found->second;
+    return true;
+  }
+
+ private:
+  std::unordered_map<std::string, std::size_t> marks_;
+};
+
+// The crash set's elements by their call-stack text and message, so that a record finds the one it
+// repeats without a walk through the whole set. The first of equal elements answers, as a walk
+// from the front would.
+class CrashSetIndex {
+ public:
+  CrashSetIndex(os::Array& logSet, std::size_t adding) : logSet_(logSet) {
+    elements_.reserve(logSet.size() + adding);
+    for (std::size_t i = 0; i < logSet.size(); ++i) add(i);
+  }
+  // The record of the element with this stack and message; null when there is none.
+  os::Dictionary* find(const std::string& stack, const os::Value& message) {
+    const std::string* text = message.string();
+    if (!text) return nullptr;
+    auto [from, to] = elements_.equal_range(key(stack, *text));
+    for (auto at = from; at != to; ++at) {
+      const os::Array* pair = logSet_[at->second].array();
+      if (*(*pair)[1].string() == stack && (*pair)[0]["message"] == message)
+        return logSet_[at->second].mutableArray()->front().mutableDictionary();
+    }
+    return nullptr;
+  }
+  void add(std::size_t i) {
+    const os::Array* pair = logSet_[i].array();
+    if (!pair || pair->size() < 2 || !(*pair)[0].dictionary()) return;
+    const std::string* stack = (*pair)[1].string();
+    const std::string* message = (*pair)[0]["message"].string();
+    if (stack && message) elements_.emplace(key(*stack, *message), i);
+  }
+
+ private:
+  static std::size_t key(const std::string& stack, const std::string& message) {
+    std::hash<std::string> hash;
+    return hash(stack) * 1099511628211ull ^ hash(message);
+  }
+  os::Array& logSet_;
+  std::unordered_multimap<std::size_t, std::size_t> elements_;  // key -> position in the set
+};
 }  // namespace
 
 std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& logSet, os::Array& taken,
@@ -233,23 +295,21 @@ std::size_t DUVCrashCapture::collect(const std::string& directory, os::Array& lo
   auto records = os::CrashHooks::readRecords(directory, kHookName, &bytes);
   if (records.empty() && taken.empty()) return 0;
   std::size_t counted = 0;
+  // Only the marks of earlier readings: the ones this reading adds cover nothing in it.
+  StoredMarks stored(taken);
+  CrashSetIndex crashes(logSet, records.size());
   for (const auto& crash : records) {
     std::string mark = recordMark(crash);
-    if (marks(taken, mark)) continue;  // counted by an earlier reading whose discard did not happen
+    if (stored.cover(mark)) continue;  // counted by an earlier reading whose discard did not happen
     auto [record, stack] = crashRecord(crash.text, crash.time, deviceInfo, networkType);
-    bool repeated = false;
-    for (auto& element : logSet) {
-      os::Array* pair = element.mutableArray();
-      if (!pair || pair->size() < 2 || (*pair)[1] != os::Value(stack)) continue;
-      os::Dictionary* kept = (*pair)[0].mutableDictionary();
-      if (!kept || (*kept)["message"] != record["message"]) continue;
+    if (os::Dictionary* kept = crashes.find(stack, record["message"])) {
       long long count = (*kept)["count"].intValue();
       kept->set("count", os::Value(count < std::numeric_limits<int>::max() ? count + 1 : count));
-      repeated = true;
-      break;
+    } else {
+      logSet.push_back(os::Value(os::Array{os::Value(record), os::Value(stack)}));
+      crashes.add(logSet.size() - 1);
     }
-    if (!repeated) logSet.push_back(os::Value(os::Array{os::Value(record), os::Value(stack)}));
-    taken.push_back(os::Value(mark));
+    taken.push_back(os::Value(std::move(mark)));
     ++counted;
   }
   // Out of the hook's file only once the crash set that holds them is stored: a run that ends
@@ -262,9 +322,11 @@ bool DUVCrashCapture::release(const std::string& directory, os::Array& taken) {
   if (taken.empty()) return true;
   std::size_t bytes = 0;
   auto records = os::CrashHooks::readRecords(directory, kHookName, &bytes);
-  // Only when the stored set holds every one: another is left for the next reading.
+  // Only when the stored set holds every one, each mark covering one record: another (a crash
+  // written after the reading) is left for the next reading.
+  StoredMarks marked(taken);
   for (const auto& crash : records)
-    if (!marks(taken, recordMark(crash))) return false;
+    if (!marked.cover(recordMark(crash))) return false;
   if (!os::CrashHooks::discardRecords(directory, kHookName, bytes)) return false;
   taken.clear();
   return true;

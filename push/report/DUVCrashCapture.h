@@ -30,14 +30,16 @@ class DUVCrashCapture {
   // reading. `deviceInfo` and `networkType` (and the current version) stand for records that
   // carry none. `keep` stores the crash set (and `taken`) where the next start reads them; the
   // records leave the hook's file only when it answers true. `taken` marks the records the crash
-  // set has counted while the hook's file may still hold them: a record it marks is not counted
-  // again, whichever of storing and discarding failed; emptied once they are discarded. Answers
-  // how many records were counted.
+  // set has counted while the hook's file may still hold them, one mark for each (two crashes
+  // alike to the microsecond are two): a record an earlier reading marked is not counted again,
+  // whichever of storing and discarding failed; emptied once they are discarded. Answers how many
+  // records were counted.
   static std::size_t collect(const std::string& directory, os::Array& logSet, os::Array& taken,
                              const os::Dictionary& deviceInfo, const std::string& networkType,
                              const std::function<bool()>& keep);
   // After the crash set and `taken` were stored: the records `taken` marks leave the hook's file
-  // (`taken` is emptied then). False while they cannot.
+  // (`taken` is emptied then). False while they cannot, or while the file holds a record no mark
+  // covers (one written after the reading): nothing leaves then.
   static bool release(const std::string& directory, os::Array& taken);
   // One record as the hook writes it ("networktype=", "versionname=" and "device_info=" lines, a
   // "message=" line with line breaks and backslashes escaped, stack lines), or as earlier versions

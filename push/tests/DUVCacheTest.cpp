@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -100,6 +103,44 @@ TEST(DUVFileCache, AnInterruptedOrDamagedWriteLeavesAReadableCache) {
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new"));
 }
 
+// The temporary files of atomic writes beside the cache's file.
+std::vector<std::string> temporaryFilesBeside(const std::string& path, const std::string& name) {
+  std::vector<std::string> found;
+  auto entries = os::FileManager::defaultManager().contentsOfDirectoryAtPath(os::deletingLastPathComponent(path));
+  for (const std::string& entry : entries.value_or(std::vector<std::string>{}))
+    if (entry.rfind("." + name + ".tmp.", 0) == 0) found.push_back(entry);
+  return found;
+}
+
+TEST(DUVFileCache, SavesKilledWhileWritingLeaveNothingOnceTheCacheOpensItsFile) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value("old"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  const std::string path = cache->fileNameForKey("ZURAR");
+  cache->setObject(os::Value(std::string(256 * 1024, 'x')), "pad");
+  // Each save is killed part-way through its write: the process ends at its file size limit.
+  for (int i = 0; i < 3; ++i) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      rlimit noCore{0, 0}, small{64 * 1024, 64 * 1024};
+      setrlimit(RLIMIT_CORE, &noCore);
+      setrlimit(RLIMIT_FSIZE, &small);
+      std::signal(SIGXFSZ, SIG_DFL);  // whatever this process did with it
+      cache->synchronize();
+      ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  }
+  ASSERT_EQ(temporaryFilesBeside(path, "ZURAR").size(), 3u);
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(next->objectForKey("state"), os::Value("old"));
+  EXPECT_TRUE(temporaryFilesBeside(path, "ZURAR").empty());
+  EXPECT_TRUE(os::FileManager::defaultManager().fileExistsAtPath(path));
+}
+
 // The snapshot written as a crash writes it: from a child that then dies.
 void writeSnapshotsInChild() {
   pid_t pid = ::fork();
@@ -155,6 +196,36 @@ TEST(DUVFileCache, TheCrashSnapshotArchivesOnlyWhatChangedAndReadsBackWhole) {
   // A save writes the whole archive again, read as before.
   ASSERT_TRUE(next->synchronize());
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("__DUVHistroyCache"), reportCache());
+}
+
+TEST(DUVFileCache, TheCrashSnapshotKeepsSignsAndRemovals) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value(3), "zurar_user_default_badge_number");
+  cache->setObject(os::Value("kept"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  // Negative numbers at each depth the snapshot splits at, the smallest one included.
+  const long long smallest = std::numeric_limits<long long>::min();
+  const os::Value numbers(os::Array{os::Value(-5), os::Value(-1), os::Value(-64), os::Value(-65), os::Value(smallest),
+                                    os::Value(0), os::Value(64), os::Value(std::numeric_limits<long long>::max())});
+  const os::Value nested(os::Dictionary{{"n", os::Value(-300)},
+                                        {"inner", os::Value(os::Dictionary{{"m", os::Value(-2)}, {"list", numbers}})}});
+  // The badge was sent and cleared: going inactive now would remove its key.
+  cache->prepareCrashSnapshot({{"zurar_user_default_badge_number", os::Value()},
+                               {"__DUVLeft_time", os::Value(-7)},
+                               {"numbers", numbers},
+                               {"nested", nested}});
+  writeSnapshotsInChild();
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_FALSE(next->hasObjectForKey("zurar_user_default_badge_number"));
+  EXPECT_EQ(next->objectForKey("state"), os::Value("kept"));
+  EXPECT_EQ(next->objectForKey("__DUVLeft_time").intValue(), -7);
+  const os::Value read = next->objectForKey("numbers");
+  ASSERT_EQ(read.count(), numbers.count());
+  for (std::size_t i = 0; i < numbers.count(); ++i) EXPECT_EQ(read.at(i).intValue(), numbers.at(i).intValue()) << i;
+  EXPECT_EQ(next->objectForKey("nested")["n"].intValue(), -300);
+  EXPECT_EQ(next->objectForKey("nested")["inner"]["m"].intValue(), -2);
+  EXPECT_EQ(next->objectForKey("nested"), nested);
 }
 
 std::optional<os::Data> contentsOf(const std::string& path) { return os::FileManager::defaultManager().contentsAtPath(path); }

@@ -14,6 +14,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/CrashHooks.h"
 #include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
 #include "push/network/DUVHttpSession.h"
@@ -227,6 +228,149 @@ TEST(DUVCrashCapture, ARecordWhoseDiscardFailsIsNotCountedAgain) {
   EXPECT_EQ(logSet[0].at(0)["count"].intValue(), 1);
   EXPECT_TRUE(taken.empty());
   EXPECT_TRUE(os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).empty());
+}
+
+// A record appended to the hook's file as the hook writes it: for crashes whose timing a forked
+// child cannot choose (two in one microsecond, a damaged time).
+void appendRecord(const std::string& directory, const std::string& time, const std::string& text, int signal = 11) {
+  const auto& files = os::FileManager::defaultManager();
+  ASSERT_TRUE(files.createDirectoryAtPath(directory, true));
+  std::string record = "CRASHRECORD v1 signal=" + std::to_string(signal) + " code=0 address=0x0 time=" + time +
+                       " length=" + std::to_string(text.size()) + "\n" + text + "\n";
+  ASSERT_TRUE(files.appendData(os::dataFromString(record),
+                               os::CrashHooks::recordPath(directory, DUVCrashCapture::kHookName)));
+}
+
+std::size_t recordsLeft(const std::string& directory) {
+  return os::CrashHooks::readRecords(directory, DUVCrashCapture::kHookName).size();
+}
+
+const std::string kSegvText = "networktype=ReachableViaWiFi\nmessage=Signal 11 was raised.\n0x1\n0x2\n";
+const std::string kAbortText = "message=Signal 6 was raised.\n0x9\n";
+
+TEST(DUVCrashCapture, RecordsAlikeToTheMicrosecondAreEachACrash) {
+  os::TestSandbox sandbox;
+  std::string directory = sandbox.root() + "/crash-records";
+  // Two processes of one build crashing in the same microsecond, and two records whose time could
+  // not be read.
+  appendRecord(directory, "1700000000.000001", kSegvText);
+  appendRecord(directory, "1700000000.000001", kSegvText);
+  appendRecord(directory, "unreadable", kAbortText, 6);
+  appendRecord(directory, "unreadable", kAbortText, 6);
+  os::Array logSet, taken;
+  // Counted, but the set not stored: the records stay with the hook, marked.
+  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "NotReachable", [] { return false; }), 4u);
+  ASSERT_EQ(logSet.size(), 2u);
+  EXPECT_EQ(logSet[0].at(0)["count"].intValue(), 2);
+  EXPECT_EQ(logSet[1].at(0)["count"].intValue(), 2);
+  EXPECT_EQ(taken.size(), 4u);
+  EXPECT_EQ(recordsLeft(directory), 4u);
+
+  // A third such crash after that reading: each mark covers one record, so it alone is new.
+  appendRecord(directory, "1700000000.000001", kSegvText);
+  ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "NotReachable", [] { return true; }), 1u);
+  ASSERT_EQ(logSet.size(), 2u);
+  EXPECT_EQ(logSet[0].at(0)["count"].intValue(), 3);
+  EXPECT_EQ(logSet[1].at(0)["count"].intValue(), 2);
+  EXPECT_TRUE(taken.empty());
+  EXPECT_EQ(recordsLeft(directory), 0u);
+
+  // A mark as earlier versions stored it still covers its record.
+  appendRecord(directory, "1700000000.000001", kSegvText);
+  os::Array stored{os::Value("1700000000.000001 11 67 c54954adf7533aca")};
+  os::Array earlierSet;
+  EXPECT_EQ(DUVCrashCapture::collect(directory, earlierSet, stored, {}, "", [] { return true; }), 0u);
+  EXPECT_TRUE(earlierSet.empty());
+  EXPECT_EQ(recordsLeft(directory), 0u);
+}
+
+TEST(DUVCrashCapture, ReleaseLetsGoOnlyTheRecordsItsMarksCover) {
+  os::TestSandbox sandbox;
+  struct Case {
+    const char* what;
+    std::string time, text, laterTime, laterText;
+  };
+  const Case cases[] = {
+      {"a later crash", "1700000000.000001", kSegvText, "1700000100.5", kAbortText},
+      {"the same crash again, in the same microsecond", "1700000000.000001", kSegvText, "1700000000.000001", kSegvText},
+      // Times far past any clock, spelled whole in the mark: the texts still tell the two apart.
+      {"another crash at a damaged time", "0.1e89", kSegvText, "0.1e89", kAbortText},
+      {"another crash at the largest damaged time", "0.1e309", kSegvText, "0.1e309", kSegvText + "0x3\n"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string directory = sandbox.root() + "/crash-records-" + std::to_string(n++);
+    appendRecord(directory, c.time, c.text);
+    os::Array logSet, taken;
+    ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return false; }), 1u) << c.what;
+    // The run crashes after its reading and before the records leave the hook's file.
+    appendRecord(directory, c.laterTime, c.laterText);
+    EXPECT_FALSE(DUVCrashCapture::release(directory, taken)) << c.what;
+    EXPECT_EQ(recordsLeft(directory), 2u) << c.what;
+    EXPECT_EQ(taken.size(), 1u) << c.what;
+    // The next reading counts the later one alone and lets both go.
+    EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return true; }), 1u) << c.what;
+    EXPECT_EQ(recordsLeft(directory), 0u) << c.what;
+    EXPECT_TRUE(taken.empty()) << c.what;
+    std::int64_t total = 0;
+    for (const auto& element : logSet) total += element.at(0)["count"].intValue();
+    EXPECT_EQ(total, 2) << c.what;
+  }
+}
+
+// A run killed after its records were discarded, before it stored the set again, leaves marks of
+// records already gone; the next run restores them. They must cover no other crash.
+TEST(DUVCrashCapture, MarksOfRecordsAlreadyGoneCoverNoOtherCrash) {
+  os::TestSandbox sandbox;
+  int n = 0;
+  // Times far past any clock are spelled whole in the mark: its signal, length and hash still count.
+  for (const char* time : {"1700000000.000001", "0.1e89", "0.1e309"}) {
+    std::string directory = sandbox.root() + "/crash-records-" + std::to_string(n++);
+    appendRecord(directory, time, kSegvText);
+    os::Array logSet, taken;
+    ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "", [] { return false; }), 1u) << time;
+    const os::Array stale = taken;
+    ASSERT_TRUE(DUVCrashCapture::release(directory, taken)) << time;
+    ASSERT_EQ(recordsLeft(directory), 0u) << time;
+
+    appendRecord(directory, time, kAbortText, 6);
+    os::Array restored = stale;
+    EXPECT_EQ(DUVCrashCapture::collect(directory, logSet, restored, {}, "", [] { return true; }), 1u) << time;
+    ASSERT_EQ(logSet.size(), 2u) << time;
+    EXPECT_EQ(logSet[1].at(0)["message"], os::Value("Signal 6 was raised.")) << time;
+    EXPECT_EQ(recordsLeft(directory), 0u) << time;
+  }
+}
+
+TEST(DUVCrashCapture, MarksRestoredByARunThatGoesInactiveBeforeReadingStillCoverTheirRecords) {
+  os::TestSandbox sandbox;
+  os::VirtualClockScope clock;
+  std::string directory = sandbox.root() + "/crash-records";
+  CrashSetStore store(DUVFileCache::startCacheFile("ZURAR")->fileNameForKey("ZURAR"));
+  crashInChild(directory);
+  {
+    // Read while the set cannot be stored: the record stays with the hook, marked.
+    store.block();
+    auto run = startRun();
+    ASSERT_EQ(run->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+    store.unblock();
+    // This run crashes later (a child stands for it) and went inactive before: the set and its
+    // mark are stored, and the later record is no reason to let the marked one go.
+    crashInChild(directory);
+    run->reportInactive(os::Clock::now());
+    EXPECT_EQ(recordsLeft(directory), 2u);
+  }
+  // The next run goes inactive, and active again, before it reads the records.
+  auto next = startRun();
+  ASSERT_EQ(next->logSet().size(), 1u);
+  next->reportInactive(os::Clock::now());
+  EXPECT_EQ(recordsLeft(directory), 2u);
+  next->reportInactive(os::Clock::now());
+  EXPECT_EQ(next->collectCrashRecords(directory, {}, "NotReachable"), 1u);
+  std::int64_t total = 0;
+  for (const auto& element : next->logSet()) total += element.at(0)["count"].intValue();
+  EXPECT_EQ(total, 2);
+  EXPECT_EQ(recordsLeft(directory), 0u);
 }
 
 TEST(DUVCrashCapture, TheClientGivesTheCaptureItsRunsFactsAtStart) {

@@ -14,6 +14,7 @@
 #include "os/core/Compression.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/PreparedFile.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
@@ -376,6 +377,35 @@ TEST_F(DUVHttpSessionTest, ACrashSavesTheSessionAsGoingInactiveWould) {
     EXPECT_EQ(record["activities"], os::Value(os::Array{os::Value(os::Dictionary{{"front", os::Value(5)}}),
                                                         os::Value(os::Dictionary{{"article", os::Value(3)}})}));
   }
+}
+
+TEST_F(DUVHttpSessionTest, ABadgeSentBeforeACrashIsNotSentAgain) {
+  usersAt(served());
+  // The last run went inactive with a badge it had not sent.
+  files_->setObject(os::Value(5), DUVBadgeNumberManager::kBadgeKey);
+  ASSERT_TRUE(files_->synchronize());
+  files_ = DUVFileCache::startCacheFile("ZURAR");
+  auto session = start();
+  session->prepareActive(os::Clock::now());
+  ASSERT_TRUE(runUntil([&] { return badgesPosted().size() == 1 && !session->badgeNumberManager()->badgeValue(); }));
+  // Sent and cleared, then the crash: its snapshot holds the session as going inactive saves it.
+  session->setCrashSnapshots(true);
+  os::RunLoop::current()->runUntilIdle();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    os::PreparedFile::writeAllPrepared();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+  files_ = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_FALSE(files_->hasObjectForKey(DUVBadgeNumberManager::kBadgeKey));
+  auto next = start();
+  next->prepareActive(os::Clock::now() + 60);
+  EXPECT_FALSE(next->badgeNumberManager()->badgeValue());  // nothing to send
+  EXPECT_EQ(badgesPosted(), std::vector<long long>{5});
 }
 
 TEST(DUVCrashCapture, RecordsAreReadAsUTF8WithPlausibleTimes) {

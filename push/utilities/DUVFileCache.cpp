@@ -392,6 +392,8 @@ std::shared_ptr<DUVFileCache> DUVFileCache::shareInstance() {
 
 std::shared_ptr<DUVFileCache> DUVFileCache::startCacheFile(const std::string& cacheName) {
   auto cache = std::make_shared<DUVFileCache>(PrivateTag{}, os::Sandbox::current()->cachesDirectory(), cacheName);
+  // Saves killed while writing left their temporary files; each may be a whole copy of the cache.
+  os::FileManager::defaultManager().removeAbandonedTemporaryFiles(cache->fileNameForKey(cacheName));
   cache->readFileName(cacheName);
   cache->observeApplicationState();
   return cache;

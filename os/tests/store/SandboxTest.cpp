@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
@@ -149,6 +153,69 @@ TEST_F(StoreFileManager, AtomicWritesTakeTheLongestNames) {
     }
   }
   EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), 4u);
+}
+
+// A write killed while it fills its temporary file leaves that file behind. It goes once the
+// process that wrote it has ended, and only then; no other name is touched.
+TEST_F(StoreFileManager, TemporaryFilesOfWritesWhoseProcessEndedAreRemoved) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string file = dir + "/cache";
+  const std::string longFile = dir + "/" + std::string(250, 'n');  // its temporary name is cut
+  ASSERT_TRUE(fm().writeData(dataFromString("whole"), file));
+  // Each write is killed part-way: the process ends at its file size limit.
+  pid_t killed = 0;
+  for (const std::string& target : {file, longFile}) {
+    pid_t pid = ::fork();
+    if (pid == 0) {
+      rlimit noCore{0, 0}, small{4096, 4096};
+      setrlimit(RLIMIT_CORE, &noCore);
+      setrlimit(RLIMIT_FSIZE, &small);
+      std::signal(SIGXFSZ, SIG_DFL);  // whatever this process did with it
+      fm().writeData(Data(64 * 1024, 1), target);
+      ::_exit(3);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+    killed = pid;
+  }
+  // Writes still under way: another process's, which waits on a pipe, and this process's own.
+  int gate[2];
+  ASSERT_EQ(::pipe(gate), 0);
+  pid_t writer = ::fork();
+  if (writer == 0) {
+    ::close(gate[1]);
+    char c;
+    [[maybe_unused]] auto n = ::read(gate[0], &c, 1);
+    ::_exit(0);
+  }
+  ::close(gate[0]);
+  const std::string theirs = temporaryFileName(file, writer, 7);
+  const std::string ours = temporaryFileName(file, ::getpid(), 123456);
+  // Names that only look alike: another file's temporary, and names no write of this file gives.
+  const std::string dead = std::to_string(killed);
+  const std::vector<std::string> others{temporaryFileName(dir + "/cache2", killed, 0), dir + "/.cache.tmp",
+                                        dir + "/.cache.tmp." + dead + ".x", dir + "/.cache.tmp.0" + dead + ".1",
+                                        dir + "/.cache.tmp." + dead + ".1.2", dir + "/cache.refused"};
+  std::vector<std::string> kept = others;
+  kept.push_back(theirs);
+  kept.push_back(ours);
+  for (const std::string& path : kept) ASSERT_TRUE(fm().writeData(Data{1}, path, {.atomic = false}));
+  const std::size_t before = fm().contentsOfDirectoryAtPath(dir)->size();
+
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 1u);
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(longFile), 1u);
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), before - 2);
+  for (const std::string& path : kept) EXPECT_TRUE(fm().fileExistsAtPath(path)) << path;
+  EXPECT_EQ(fm().contentsAtPath(file), dataFromString("whole"));
+
+  // Once the other writer has ended, its file is abandoned too.
+  ::close(gate[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 1u);
+  EXPECT_FALSE(fm().fileExistsAtPath(theirs));
+  EXPECT_TRUE(fm().fileExistsAtPath(ours));
 }
 
 TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
