@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <unordered_map>
 #include <vector>
 
 #include "os/core/String.h"
@@ -45,7 +44,8 @@ class Writer {
       case Value::Type::Null: return fail("a property list cannot hold null");
       case Value::Type::Boolean: return leaf(value.boolValue() ? "\x09" : "\x08", number);
       case Value::Type::Number: {
-        std::string bytes;
+        const std::size_t at = leaves_.size();
+        std::string& bytes = leaves_;
         if (value.isFloatingPoint()) {
           bytes.push_back('\x23');
           putBigEndian(bytes, std::bit_cast<std::uint64_t>(value.doubleValue()), 8);
@@ -59,17 +59,18 @@ class Writer {
           bytes.push_back(static_cast<char>(0x10 | std::countr_zero(width)));
           putBigEndian(bytes, static_cast<std::uint64_t>(n), width);
         }
-        return leaf(std::move(bytes), number);
+        return leaf(at, number);
       }
       case Value::Type::String: return text(*value.string(), number);
       case Value::Type::Data:
         number = objects_.size();
-        objects_.push_back({nullptr, value.data(), 0x40, value.data()->size(), 0});
+        objects_.push_back({0, 0, value.data(), 0x40, value.data()->size(), 0});
         return true;
       case Value::Type::Date: {
-        std::string bytes("\x33");
-        putBigEndian(bytes, std::bit_cast<std::uint64_t>(value.date()->timeIntervalSinceReferenceDate()), 8);
-        return leaf(std::move(bytes), number);
+        const std::size_t at = leaves_.size();
+        leaves_.push_back('\x33');
+        putBigEndian(leaves_, std::bit_cast<std::uint64_t>(value.date()->timeIntervalSinceReferenceDate()), 8);
+        return leaf(at, number);
       }
       case Value::Type::Array:
       case Value::Type::Set: {
@@ -85,10 +86,21 @@ class Writer {
       case Value::Type::Dictionary: {
         if (uids_)
           if (auto index = uidIndex(value)) {
+            // An archive holds a reference to every object it has, most more than once: looked
+            // up by the index itself while indices are object numbers, not by a hash of bytes.
+            const bool direct = *index < kMostDirectReferences;
+            if (direct && *index >= uidNumbers_.size()) uidNumbers_.resize(std::max<std::size_t>(*index + 1, 2 * uidNumbers_.size()), kEmpty);
+            if (direct && uidNumbers_[*index] != kEmpty) {
+              number = uidNumbers_[*index];
+              return true;
+            }
             const unsigned width = integerWidth(*index);
-            std::string bytes(1, static_cast<char>(0x80 | (width - 1)));
-            putBigEndian(bytes, *index, width);
-            return leaf(std::move(bytes), number);
+            const std::size_t at = leaves_.size();
+            leaves_.push_back(static_cast<char>(0x80 | (width - 1)));
+            putBigEndian(leaves_, *index, width);
+            leaf(at, number);
+            if (direct) uidNumbers_[*index] = number;
+            return true;
           }
         const Dictionary& entries = *value.dictionary();
         const std::size_t n = entries.size();
@@ -114,8 +126,9 @@ class Writer {
     offsets.reserve(objects_.size());
     for (const Object& object : objects_) {
       offsets.push_back(out.size());
-      if (object.leaf) {
-        out.insert(out.end(), object.leaf->begin(), object.leaf->end());
+      if (object.marker == 0) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(leaves_.data()) + object.leafAt;
+        out.insert(out.end(), bytes, bytes + object.leafLength);
         continue;
       }
       putMarker(out, object.marker, object.count);
@@ -141,12 +154,19 @@ class Writer {
 
  private:
   struct Object {
-    const std::string* leaf;  // in leaves_
+    std::size_t leafAt, leafLength;  // of a leaf: its bytes in leaves_
     const Data* data;
-    std::uint8_t marker;
+    std::uint8_t marker;  // 0 for a leaf
     std::uint64_t count;
     std::size_t refsAt;  // of a container: where its references are in refs_
   };
+  // A slot of the table of leaves by their bytes: open addressing, twice as many slots as leaves.
+  struct Slot {
+    std::size_t hash = 0;
+    std::uint64_t number = kEmpty;
+  };
+  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+  static constexpr std::uint64_t kMostDirectReferences = std::uint64_t{1} << 24;
 
   static unsigned integerWidth(std::uint64_t n) { return BinaryPropertyList::integerWidth(n); }
 
@@ -155,33 +175,69 @@ class Writer {
     return false;
   }
 
-  bool leaf(std::string bytes, std::uint64_t& number) {
-    auto [it, added] = leaves_.try_emplace(std::move(bytes), objects_.size());
-    if (added) objects_.push_back({&it->first, nullptr, 0, 0, 0});
-    number = it->second;
-    return true;
+  // The leaf whose bytes were just appended to leaves_ from `at`: an equal one written before
+  // takes its place, else it becomes an object of its own.
+  bool leaf(std::size_t at, std::uint64_t& number) {
+    const std::string_view bytes(leaves_.data() + at, leaves_.size() - at);
+    const std::size_t hash = std::hash<std::string_view>()(bytes);
+    if (2 * (leafCount_ + 1) > slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots_[i];
+      if (slot.number == kEmpty) {
+        slot = {hash, objects_.size()};
+        ++leafCount_;
+        number = objects_.size();
+        objects_.push_back({at, bytes.size(), nullptr, 0, 0, 0});
+        return true;
+      }
+      const Object& other = objects_[slot.number];
+      if (slot.hash == hash && std::string_view(leaves_.data() + other.leafAt, other.leafLength) == bytes) {
+        leaves_.resize(at);
+        number = slot.number;
+        return true;
+      }
+    }
+  }
+
+  bool leaf(std::string_view bytes, std::uint64_t& number) {
+    const std::size_t at = leaves_.size();
+    leaves_.append(bytes);
+    return leaf(at, number);
+  }
+
+  void grow() {
+    std::vector<Slot> old(std::max<std::size_t>(64, 2 * slots_.size()));
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.number == kEmpty) continue;
+      std::size_t i = slot.hash & mask;
+      while (slots_[i].number != kEmpty) i = (i + 1) & mask;
+      slots_[i] = slot;
+    }
   }
 
   bool text(const std::string& s, std::uint64_t& number) {
     if (s.find('\0') != std::string::npos) return fail("a property list string cannot hold a NUL character");
     if (!isValidUTF8(s)) return fail("a property list string must be valid UTF-8");
-    std::string bytes;
+    const std::size_t at = leaves_.size();
     if (std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-      putMarker(bytes, 0x50, s.size());
-      bytes += s;
+      putMarker(leaves_, 0x50, s.size());
+      leaves_ += s;
     } else {
       const std::u16string units = toUTF16(s);
-      putMarker(bytes, 0x60, units.size());
-      for (char16_t unit : units) putBigEndian(bytes, unit, 2);
+      putMarker(leaves_, 0x60, units.size());
+      for (char16_t unit : units) putBigEndian(leaves_, unit, 2);
     }
-    return leaf(std::move(bytes), number);
+    return leaf(at, number);
   }
 
   // A container's number and room for its references, filled as its members are added.
   std::size_t open(std::uint8_t marker, std::uint64_t count, std::size_t refs, std::uint64_t& number) {
     number = objects_.size();
     const std::size_t at = refs_.size();
-    objects_.push_back({nullptr, nullptr, marker, count, at});
+    objects_.push_back({0, 0, nullptr, marker, count, at});
     refs_.resize(at + refs);
     return at;
   }
@@ -190,7 +246,10 @@ class Writer {
   std::string& why_;
   std::vector<Object> objects_;
   std::vector<std::uint64_t> refs_;
-  std::unordered_map<std::string, std::uint64_t> leaves_;
+  std::string leaves_;  // the bytes of every distinct leaf, one after another
+  std::vector<Slot> slots_;
+  std::size_t leafCount_ = 0;
+  std::vector<std::uint64_t> uidNumbers_;  // object number by reference index, below kMostDirectReferences
 };
 
 }  // namespace

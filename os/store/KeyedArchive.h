@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -135,7 +136,8 @@ class KeyedArchiver {
 
   Array objects_;
   std::vector<Dictionary> stack_;  // the object being written last; $top first
-  std::map<std::string, std::uint64_t> strings_, classes_;
+  std::unordered_map<std::string, std::uint64_t> strings_;
+  std::map<std::string, std::uint64_t> classes_;
   std::map<const Archivable*, std::uint64_t> written_;
   std::optional<Error> error_;
   bool finished_ = false;
