@@ -189,6 +189,15 @@ std::uint64_t KeyedArchiver::encodeCollection(const char* className, const std::
   return ref;
 }
 
+std::uint64_t KeyedArchiver::encodeString(const std::string& text) {
+  // Each text once, however many keys and values hold it.
+  auto it = strings_.find(text);
+  if (it != strings_.end()) return it->second;
+  std::uint64_t ref = push(Value(text));
+  strings_.emplace(text, ref);
+  return ref;
+}
+
 std::uint64_t KeyedArchiver::encodeValue(const Value& value, int depth) {
   if (depth > kMaxDepth) {
     fail("archive nested too deeply");
@@ -199,13 +208,7 @@ std::uint64_t KeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::Boolean:
     case Value::Type::Number:
     case Value::Type::Data: return push(value);
-    case Value::Type::String: {
-      auto it = strings_.find(*value.string());
-      if (it != strings_.end()) return it->second;
-      std::uint64_t ref = push(value);
-      strings_.emplace(*value.string(), ref);
-      return ref;
-    }
+    case Value::Type::String: return encodeString(*value.string());
     case Value::Type::Date:
       return push(Value(Dictionary{{"time", Value(value.date()->timeIntervalSinceReferenceDate())},
                                    {"$class", uidValue(classRef({kArchiveDateClass, kArchiveRootClass}))}}));
@@ -215,7 +218,7 @@ std::uint64_t KeyedArchiver::encodeValue(const Value& value, int depth) {
       std::uint64_t ref = push(Value());
       Array keys, objects;
       for (const auto& [k, v] : *value.dictionary()) {
-        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
+        keys.push_back(uidValue(encodeString(k)));
         objects.push_back(uidValue(encodeValue(v, depth + 1)));
       }
       objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
@@ -249,7 +252,7 @@ std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
       std::uint64_t ref = push(Value());
       Array keys, objects;
       for (const auto& [k, v] : *item.entries()) {
-        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
+        keys.push_back(uidValue(encodeString(k)));
         objects.push_back(uidValue(encodeItem(v, depth + 1)));
       }
       objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
@@ -301,10 +304,11 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
   if (finished_) fail("archive already finished");
   finished_ = true;
   if (!error_) {
+    // Finished: the objects move into the archive rather than being copied.
     Dictionary archive{{"$version", Value::number('q', kKeyedArchiveVersion)},
                        {"$archiver", Value(kKeyedArchiverName)},
-                       {"$top", Value(stack_.front())},
-                       {"$objects", Value(objects_)}};
+                       {"$top", Value(std::move(stack_.front()))},
+                       {"$objects", Value(std::move(objects_))}};
     Error writeError;
     if (auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true))
       return data;

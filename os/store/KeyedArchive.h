@@ -128,6 +128,7 @@ class KeyedArchiver {
  private:
   std::uint64_t encodeItem(const ArchiveItem& item, int depth);
   std::uint64_t encodeValue(const Value& value, int depth);
+  std::uint64_t encodeString(const std::string& text);
   std::uint64_t encodeCollection(const char* className, const std::vector<ArchiveItem>* items, const Array* values,
                                  int depth);
   std::uint64_t classRef(const std::vector<std::string>& names);
