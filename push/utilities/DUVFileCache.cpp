@@ -667,51 +667,49 @@ os::Value DUVFileCache::encodeCacheObject(const os::Value& object) {
 
 namespace {
 
-// The value with its text repaired, or nothing when it needs no repair.
-std::optional<os::Value> repairedText(const os::Value& value) {
+bool holdsOnlyStorableText(const os::Value& value) {
   switch (value.type()) {
-    case os::Value::Type::String:
-      if (os::isStorableText(*value.string())) return std::nullopt;
-      return os::Value(os::storableText(*value.string()));
+    case os::Value::Type::String: return os::isStorableText(*value.string());
     case os::Value::Type::Array:
     case os::Value::Type::Set: {
       const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
-      std::optional<os::Array> repaired;
-      for (std::size_t i = 0; i < items.size(); ++i) {
-        auto item = repairedText(items[i]);
-        if (!item) continue;
-        if (!repaired) repaired = items;
-        (*repaired)[i] = std::move(*item);
-      }
-      if (!repaired) return std::nullopt;
-      return value.isArray() ? os::Value(std::move(*repaired)) : os::Value::set(std::move(*repaired));
+      return std::all_of(items.begin(), items.end(), holdsOnlyStorableText);
+    }
+    case os::Value::Type::Dictionary:
+      for (const auto& [key, item] : *value.dictionary())
+        if (!os::isStorableText(key) || !holdsOnlyStorableText(item)) return false;
+      return true;
+    default: return true;
+  }
+}
+
+// A value that holds text no save could write, with that text repaired and the rest shared.
+os::Value withTextRepaired(const os::Value& value) {
+  auto repaired = [](const os::Value& item) { return holdsOnlyStorableText(item) ? item : withTextRepaired(item); };
+  switch (value.type()) {
+    case os::Value::Type::String: return os::Value(os::storableText(*value.string()));
+    case os::Value::Type::Array:
+    case os::Value::Type::Set: {
+      os::Array items;
+      for (const os::Value& item : value.isArray() ? *value.array() : *value.setMembers()) items.push_back(repaired(item));
+      return value.isArray() ? os::Value(std::move(items)) : os::Value::set(std::move(items));
     }
     case os::Value::Type::Dictionary: {
-      const os::Dictionary& entries = *value.dictionary();
-      bool changed = false;
-      std::vector<std::optional<os::Value>> items;
-      items.reserve(entries.size());
-      for (const auto& [key, item] : entries) {
-        items.push_back(repairedText(item));
-        changed = changed || items.back() || !os::isStorableText(key);
-      }
-      if (!changed) return std::nullopt;
       // Two keys may repair to one: the later entry stands, as a later set would.
-      os::Dictionary repaired;
-      std::size_t i = 0;
-      for (const auto& [key, item] : entries) {
-        repaired.set(os::isStorableText(key) ? key : os::storableText(key), items[i] ? std::move(*items[i]) : item);
-        ++i;
-      }
-      return os::Value(std::move(repaired));
+      os::Dictionary entries;
+      for (const auto& [key, item] : *value.dictionary())
+        entries.set(os::isStorableText(key) ? key : os::storableText(key), repaired(item));
+      return os::Value(std::move(entries));
     }
-    default: return std::nullopt;
+    default: return value;
   }
 }
 
 }  // namespace
 
-os::Value DUVFileCache::storableValue(const os::Value& value) { return repairedText(value).value_or(value); }
+os::Value DUVFileCache::storableValue(const os::Value& value) {
+  return holdsOnlyStorableText(value) ? value : withTextRepaired(value);
+}
 
 os::Value DUVFileCache::decodeCacheObject(const os::Value& stored) {
   const os::Data* bytes = stored.data();
