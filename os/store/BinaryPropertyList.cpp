@@ -40,6 +40,7 @@ class Writer {
 
   bool add(const Value& value, int depth, std::uint64_t& number) {
     if (depth > kPropertyListMaxDepth) return fail("value nested too deeply");
+    if (objects_.size() >= kEmpty) return fail("too many objects for one property list");
     switch (value.type()) {
       case Value::Type::Null: return fail("a property list cannot hold null");
       case Value::Type::Boolean: return leaf(value.boolValue() ? "\x09" : "\x08", number);
@@ -64,7 +65,8 @@ class Writer {
       case Value::Type::String: return text(*value.string(), number);
       case Value::Type::Data:
         number = objects_.size();
-        objects_.push_back({0, 0, value.data(), 0x40, value.data()->size(), 0});
+        objects_.push_back({data_.size(), value.data()->size(), 0x40});
+        data_.push_back(value.data());
         return true;
       case Value::Type::Date: {
         const std::size_t at = leaves_.size();
@@ -79,7 +81,7 @@ class Writer {
         for (std::size_t i = 0; i < items.size(); ++i) {
           std::uint64_t item = 0;  // refs_ grows while a member is added
           if (!add(items[i], depth + 1, item)) return false;
-          refs_[at + i] = item;
+          refs_[at + i] = static_cast<std::uint32_t>(item);
         }
         return true;
       }
@@ -88,7 +90,8 @@ class Writer {
           if (auto index = uidIndex(value)) {
             // An archive holds a reference to every object it has, most more than once: looked
             // up by the index itself while indices are object numbers, not by a hash of bytes.
-            const bool direct = *index < kMostDirectReferences;
+            // An index far past the objects met so far (no archive's) goes by its bytes.
+            const bool direct = *index < 4 * objects_.size() + 4096;
             if (direct && *index >= uidNumbers_.size()) uidNumbers_.resize(std::max<std::size_t>(*index + 1, 2 * uidNumbers_.size()), kEmpty);
             if (direct && uidNumbers_[*index] != kEmpty) {
               number = uidNumbers_[*index];
@@ -99,7 +102,7 @@ class Writer {
             leaves_.push_back(static_cast<char>(0x80 | (width - 1)));
             putBigEndian(leaves_, *index, width);
             leaf(at, number);
-            if (direct) uidNumbers_[*index] = number;
+            if (direct) uidNumbers_[*index] = static_cast<std::uint32_t>(number);
             return true;
           }
         const Dictionary& entries = *value.dictionary();
@@ -109,8 +112,8 @@ class Writer {
         for (const auto& [key, item] : entries) {
           std::uint64_t keyNumber = 0, itemNumber = 0;
           if (!text(key, keyNumber) || !add(item, depth + 1, itemNumber)) return false;
-          refs_[at + i] = keyNumber;
-          refs_[at + n + i] = itemNumber;
+          refs_[at + i] = static_cast<std::uint32_t>(keyNumber);
+          refs_[at + n + i] = static_cast<std::uint32_t>(itemNumber);
           ++i;
         }
         return true;
@@ -120,29 +123,39 @@ class Writer {
   }
 
   Data finish() const {
-    Data out(kMagic, kMagic + 8);
     const unsigned refWidth = BinaryPropertyList::referenceWidth(objects_.size());
-    std::vector<std::uint64_t> offsets;
-    offsets.reserve(objects_.size());
+    auto sizeOf = [&](const Object& object) -> std::uint64_t {
+      if (object.marker == 0) return object.count;
+      const std::uint64_t header = object.count < 15 ? 1 : 2 + BinaryPropertyList::integerWidth(object.count);
+      if (object.marker == 0x40) return header + object.count;
+      return header + (object.marker == 0xD0 ? 2 : 1) * object.count * refWidth;
+    };
+    // Sized first, so the list is written once into room made for it.
+    std::uint64_t tableOffset = 8;
+    for (const Object& object : objects_) tableOffset += sizeOf(object);
+    const unsigned offsetWidth = BinaryPropertyList::referenceWidth(tableOffset);
+    Data out;
+    out.reserve(tableOffset + objects_.size() * offsetWidth + 32);
+    out.insert(out.end(), kMagic, kMagic + 8);
     for (const Object& object : objects_) {
-      offsets.push_back(out.size());
       if (object.marker == 0) {
-        const auto* bytes = reinterpret_cast<const std::uint8_t*>(leaves_.data()) + object.leafAt;
-        out.insert(out.end(), bytes, bytes + object.leafLength);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(leaves_.data()) + object.at;
+        out.insert(out.end(), bytes, bytes + object.count);
         continue;
       }
-      putMarker(out, object.marker, object.count);
-      if (object.data) {
-        out.insert(out.end(), object.data->begin(), object.data->end());
+      putMarker(out, static_cast<std::uint8_t>(object.marker), object.count);
+      if (object.marker == 0x40) {
+        out.insert(out.end(), data_[object.at]->begin(), data_[object.at]->end());
         continue;
       }
       const std::size_t refs = object.marker == 0xD0 ? 2 * object.count : object.count;
-      for (std::size_t i = 0; i < refs; ++i) putBigEndian(out, refs_[object.refsAt + i], refWidth);
+      for (std::size_t i = 0; i < refs; ++i) putBigEndian(out, refs_[object.at + i], refWidth);
     }
-    const std::uint64_t tableOffset = out.size();
-    const unsigned offsetWidth = BinaryPropertyList::referenceWidth(tableOffset);
-    out.reserve(out.size() + offsets.size() * offsetWidth + 32);
-    for (std::uint64_t offset : offsets) putBigEndian(out, offset, offsetWidth);
+    std::uint64_t offset = 8;
+    for (const Object& object : objects_) {
+      putBigEndian(out, offset, offsetWidth);
+      offset += sizeOf(object);
+    }
     out.insert(out.end(), 6, 0);
     out.push_back(static_cast<std::uint8_t>(offsetWidth));
     out.push_back(static_cast<std::uint8_t>(refWidth));
@@ -153,20 +166,18 @@ class Writer {
   }
 
  private:
+  // Kept small: a list may hold millions.
   struct Object {
-    std::size_t leafAt, leafLength;  // of a leaf: its bytes in leaves_
-    const Data* data;
-    std::uint8_t marker;  // 0 for a leaf
-    std::uint64_t count;
-    std::size_t refsAt;  // of a container: where its references are in refs_
+    std::uint64_t at;          // a leaf's bytes in leaves_, a container's references in refs_, data in data_
+    std::uint64_t count : 56;  // a leaf's bytes, a container's members or entries, data's bytes
+    std::uint64_t marker : 8;  // 0 for a leaf, else 0x40 (data), 0xA0 (array), 0xD0 (dictionary)
   };
   // A slot of the table of leaves by their bytes: open addressing, twice as many slots as leaves.
   struct Slot {
-    std::size_t hash = 0;
-    std::uint64_t number = kEmpty;
+    std::uint32_t hash = 0;
+    std::uint32_t number = kEmpty;
   };
-  static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-  static constexpr std::uint64_t kMostDirectReferences = std::uint64_t{1} << 24;
+  static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
 
   static unsigned integerWidth(std::uint64_t n) { return BinaryPropertyList::integerWidth(n); }
 
@@ -179,20 +190,20 @@ class Writer {
   // takes its place, else it becomes an object of its own.
   bool leaf(std::size_t at, std::uint64_t& number) {
     const std::string_view bytes(leaves_.data() + at, leaves_.size() - at);
-    const std::size_t hash = std::hash<std::string_view>()(bytes);
+    const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(bytes));
     if (2 * (leafCount_ + 1) > slots_.size()) grow();
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       Slot& slot = slots_[i];
       if (slot.number == kEmpty) {
-        slot = {hash, objects_.size()};
+        slot = {hash, static_cast<std::uint32_t>(objects_.size())};
         ++leafCount_;
         number = objects_.size();
-        objects_.push_back({at, bytes.size(), nullptr, 0, 0, 0});
+        objects_.push_back({at, bytes.size(), 0});
         return true;
       }
       const Object& other = objects_[slot.number];
-      if (slot.hash == hash && std::string_view(leaves_.data() + other.leafAt, other.leafLength) == bytes) {
+      if (slot.hash == hash && std::string_view(leaves_.data() + other.at, other.count) == bytes) {
         leaves_.resize(at);
         number = slot.number;
         return true;
@@ -237,7 +248,7 @@ class Writer {
   std::size_t open(std::uint8_t marker, std::uint64_t count, std::size_t refs, std::uint64_t& number) {
     number = objects_.size();
     const std::size_t at = refs_.size();
-    objects_.push_back({0, 0, nullptr, marker, count, at});
+    objects_.push_back({at, count, marker});
     refs_.resize(at + refs);
     return at;
   }
@@ -245,11 +256,12 @@ class Writer {
   bool uids_;
   std::string& why_;
   std::vector<Object> objects_;
-  std::vector<std::uint64_t> refs_;
+  std::vector<std::uint32_t> refs_;  // object numbers, each below kEmpty
+  std::vector<const Data*> data_;
   std::string leaves_;  // the bytes of every distinct leaf, one after another
   std::vector<Slot> slots_;
   std::size_t leafCount_ = 0;
-  std::vector<std::uint64_t> uidNumbers_;  // object number by reference index, below kMostDirectReferences
+  std::vector<std::uint32_t> uidNumbers_;  // object number by reference index, for small indices
 };
 
 }  // namespace

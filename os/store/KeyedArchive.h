@@ -133,9 +133,11 @@ class KeyedArchiver {
                                  int depth);
   std::uint64_t classRef(const std::vector<std::string>& names);
   std::uint64_t push(Value v);
+  Value reference(std::uint64_t ref);
   void fail(std::string why);
 
   Array objects_;
+  Array references_;  // by object number, made on first use
   std::vector<Dictionary> stack_;  // the object being written last; $top first
   std::unordered_map<std::string, std::uint64_t> strings_;
   std::map<std::string, std::uint64_t> classes_;
