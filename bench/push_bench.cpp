@@ -212,9 +212,9 @@ BENCHMARK(BaselineWholeArchiveOfAFullReportCache)->Unit(benchmark::kMillisecond)
 constexpr long long kSnapshotRecords = 20000;
 
 // Message-status records under the keys the client gives them.
-std::shared_ptr<DUVReportCache> clientReportCache() {
+std::shared_ptr<DUVReportCache> clientReportCache(long long records = kSnapshotRecords) {
   os::Dictionary pending;
-  for (long long i = 0; i < kSnapshotRecords; ++i)
+  for (long long i = 0; i < records; ++i)
     pending.set(std::to_string(9007199254740993ull + static_cast<unsigned long long>(i / 3)) + "." + std::to_string(i % 3),
                 os::Value(os::Dictionary{{"itime", os::Value(1700000000 + i)},
                                          {"type", os::Value("msg_status")},
@@ -387,6 +387,68 @@ void BaselineReadAndDiscardCrashRecords(benchmark::State& state) {
   state.counters["records"] = static_cast<double>(read);
 }
 BENCHMARK(BaselineReadAndDiscardCrashRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One save of the client's file cache holding a report cache of 20,000, 40,000 and 80,000
+// message-status records under the keys the client gives them, against the baseline of writing
+// the same file's bytes, already made, as a save writes them (atomically); and reading the
+// 80,000-record file back against reading its bytes alone. Counter: the file's bytes.
+void fillFileCache(DUVFileCache& files, long long records) {
+  files.setObject(clientReportCache(records)->archivedValue(), "__DUVHistroyCache");
+  files.setObject(os::Value(1.7e9), "__DUVLeft_time");
+}
+
+void SynchronizeFileCache(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  fillFileCache(*files, state.range(0));
+  for (auto _ : state)
+    if (!files->synchronize()) state.SkipWithError("not saved");
+  auto written = os::FileManager::defaultManager().contentsAtPath(files->fileNameForKey("ZURAR"));
+  state.counters["file_bytes"] = written ? static_cast<double>(written->size()) : 0;
+}
+BENCHMARK(SynchronizeFileCache)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BaselineWriteSavedBytes(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  fillFileCache(*files, state.range(0));
+  const std::string path = files->fileNameForKey("ZURAR");
+  auto written = files->synchronize() ? os::FileManager::defaultManager().contentsAtPath(path) : std::nullopt;
+  if (!written) state.SkipWithError("not saved");
+  for (auto _ : state)
+    if (written && !os::FileManager::defaultManager().writeData(*written, path, {.atomic = true, .mode = 0600}))
+      state.SkipWithError("not written");
+  state.counters["file_bytes"] = written ? static_cast<double>(written->size()) : 0;
+}
+BENCHMARK(BaselineWriteSavedBytes)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ReadBackFileCache(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  {
+    auto files = DUVFileCache::startCacheFile("ZURAR");
+    fillFileCache(*files, state.range(0));
+    if (!files->synchronize()) state.SkipWithError("not saved");
+  }
+  for (auto _ : state) {
+    auto files = DUVFileCache::startCacheFile("ZURAR");
+    if (!files->hasObjectForKey("__DUVHistroyCache")) state.SkipWithError("not read back");
+  }
+}
+BENCHMARK(ReadBackFileCache)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BaselineReadSavedBytes(benchmark::State& state) {
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  fillFileCache(*files, state.range(0));
+  const std::string path = files->fileNameForKey("ZURAR");
+  if (!files->synchronize()) state.SkipWithError("not saved");
+  for (auto _ : state) {
+    auto bytes = os::FileManager::defaultManager().contentsAtPath(path);
+    if (!bytes) state.SkipWithError("not read");
+    benchmark::DoNotOptimize(bytes);
+  }
+}
+BENCHMARK(BaselineReadSavedBytes)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -155,6 +155,10 @@ std::string repairUTF8(std::string_view s) {
   return out;
 }
 
+bool isStorableText(std::string_view s) { return s.find('\0') == std::string_view::npos && isValidUTF8(s); }
+
+std::string storableText(std::string_view s) { return replaceAll(repairUTF8(s), std::string_view("\0", 1), "\xEF\xBF\xBD"); }
+
 // ---- UTF-16 view ----
 
 std::size_t utf16Length(std::string_view s) {

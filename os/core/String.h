@@ -44,6 +44,10 @@ char32_t decodeUTF8At(std::string_view s, std::size_t offset, std::size_t* lengt
 bool isValidUTF8(std::string_view s);
 // Every invalid sequence replaced by U+FFFD.
 std::string repairUTF8(std::string_view s);
+// Text that every store and list can hold: valid UTF-8 without NUL characters. The repair
+// replaces each invalid sequence and each NUL by U+FFFD.
+bool isStorableText(std::string_view s);
+std::string storableText(std::string_view s);
 
 // ---- Case, comparison, whitespace ----
 

@@ -162,6 +162,14 @@ void KeyedArchiver::fail(std::string why) {
   if (!error_) error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError, std::move(why));
 }
 
+Value KeyedArchiver::reference(std::uint64_t ref) {
+  // One value per object referred to, shared by all that refer to it: most objects (keys,
+  // classes, texts) are referred to many times.
+  if (ref >= references_.size()) references_.resize(std::max<std::size_t>(ref + 1, 2 * references_.size()));
+  if (references_[ref].isNull()) references_[ref] = uidValue(ref);
+  return references_[ref];
+}
+
 std::uint64_t KeyedArchiver::push(Value v) {
   objects_.push_back(std::move(v));
   return objects_.size() - 1;
@@ -183,9 +191,18 @@ std::uint64_t KeyedArchiver::encodeCollection(const char* className, const std::
   Array refs;
   std::size_t n = items ? items->size() : values->size();
   for (std::size_t i = 0; i < n; ++i)
-    refs.push_back(uidValue(items ? encodeItem((*items)[i], depth + 1) : encodeValue((*values)[i], depth + 1)));
+    refs.push_back(reference(items ? encodeItem((*items)[i], depth + 1) : encodeValue((*values)[i], depth + 1)));
   objects_[ref] = Value(Dictionary{{"objects", Value(std::move(refs))},
-                                   {"$class", uidValue(classRef({className, kArchiveRootClass}))}});
+                                   {"$class", reference(classRef({className, kArchiveRootClass}))}});
+  return ref;
+}
+
+std::uint64_t KeyedArchiver::encodeString(const std::string& text) {
+  // Each text once, however many keys and values hold it.
+  auto it = strings_.find(text);
+  if (it != strings_.end()) return it->second;
+  std::uint64_t ref = push(Value(text));
+  strings_.emplace(text, ref);
   return ref;
 }
 
@@ -199,28 +216,22 @@ std::uint64_t KeyedArchiver::encodeValue(const Value& value, int depth) {
     case Value::Type::Boolean:
     case Value::Type::Number:
     case Value::Type::Data: return push(value);
-    case Value::Type::String: {
-      auto it = strings_.find(*value.string());
-      if (it != strings_.end()) return it->second;
-      std::uint64_t ref = push(value);
-      strings_.emplace(*value.string(), ref);
-      return ref;
-    }
+    case Value::Type::String: return encodeString(*value.string());
     case Value::Type::Date:
       return push(Value(Dictionary{{"time", Value(value.date()->timeIntervalSinceReferenceDate())},
-                                   {"$class", uidValue(classRef({kArchiveDateClass, kArchiveRootClass}))}}));
+                                   {"$class", reference(classRef({kArchiveDateClass, kArchiveRootClass}))}}));
     case Value::Type::Array: return encodeCollection(kArchiveArrayClass, nullptr, value.array(), depth);
     case Value::Type::Set: return encodeCollection(kArchiveSetClass, nullptr, value.setMembers(), depth);
     case Value::Type::Dictionary: {
       std::uint64_t ref = push(Value());
       Array keys, objects;
       for (const auto& [k, v] : *value.dictionary()) {
-        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
-        objects.push_back(uidValue(encodeValue(v, depth + 1)));
+        keys.push_back(reference(encodeString(k)));
+        objects.push_back(reference(encodeValue(v, depth + 1)));
       }
       objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
                                        {"objects", Value(std::move(objects))},
-                                       {"$class", uidValue(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
+                                       {"$class", reference(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
       return ref;
     }
   }
@@ -238,9 +249,9 @@ std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
     case ArchiveItem::Kind::URL: {
       std::uint64_t ref = push(Value());
       std::uint64_t text = encodeValue(Value(*item.urlString()), depth + 1);
-      objects_[ref] = Value(Dictionary{{"base", uidValue(0)},
-                                       {"relative", uidValue(text)},
-                                       {"$class", uidValue(classRef({kArchiveURLClass, kArchiveRootClass}))}});
+      objects_[ref] = Value(Dictionary{{"base", reference(0)},
+                                       {"relative", reference(text)},
+                                       {"$class", reference(classRef({kArchiveURLClass, kArchiveRootClass}))}});
       return ref;
     }
     case ArchiveItem::Kind::Array: return encodeCollection(kArchiveArrayClass, item.elements(), nullptr, depth);
@@ -249,12 +260,12 @@ std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
       std::uint64_t ref = push(Value());
       Array keys, objects;
       for (const auto& [k, v] : *item.entries()) {
-        keys.push_back(uidValue(encodeValue(Value(k), depth + 1)));
-        objects.push_back(uidValue(encodeItem(v, depth + 1)));
+        keys.push_back(reference(encodeString(k)));
+        objects.push_back(reference(encodeItem(v, depth + 1)));
       }
       objects_[ref] = Value(Dictionary{{"keys", Value(std::move(keys))},
                                        {"objects", Value(std::move(objects))},
-                                       {"$class", uidValue(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
+                                       {"$class", reference(classRef({kArchiveDictionaryClass, kArchiveRootClass}))}});
       return ref;
     }
     case ArchiveItem::Kind::Object: {
@@ -277,7 +288,7 @@ std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
       obj->encodeWithCoder(*this);
       Dictionary fields = std::move(stack_.back());
       stack_.pop_back();
-      fields.set("$class", uidValue(classRef(names)));
+      fields.set("$class", reference(classRef(names)));
       objects_[ref] = Value(std::move(fields));
       return ref;
     }
@@ -287,7 +298,7 @@ std::uint64_t KeyedArchiver::encodeItem(const ArchiveItem& item, int depth) {
 
 void KeyedArchiver::encodeObject(const ArchiveItem& object, const std::string& key) {
   std::uint64_t ref = encodeItem(object, static_cast<int>(stack_.size()));
-  stack_.back().set(key, uidValue(ref));
+  stack_.back().set(key, reference(ref));
 }
 
 void KeyedArchiver::encodeInt(std::int32_t value, const std::string& key) { stack_.back().set(key, Value::number('i', value)); }
@@ -301,10 +312,11 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
   if (finished_) fail("archive already finished");
   finished_ = true;
   if (!error_) {
+    // Finished: the objects move into the archive rather than being copied.
     Dictionary archive{{"$version", Value::number('q', kKeyedArchiveVersion)},
                        {"$archiver", Value(kKeyedArchiverName)},
-                       {"$top", Value(stack_.front())},
-                       {"$objects", Value(objects_)}};
+                       {"$top", Value(std::move(stack_.front()))},
+                       {"$objects", Value(std::move(objects_))}};
     Error writeError;
     if (auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true))
       return data;

@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -127,15 +128,19 @@ class KeyedArchiver {
  private:
   std::uint64_t encodeItem(const ArchiveItem& item, int depth);
   std::uint64_t encodeValue(const Value& value, int depth);
+  std::uint64_t encodeString(const std::string& text);
   std::uint64_t encodeCollection(const char* className, const std::vector<ArchiveItem>* items, const Array* values,
                                  int depth);
   std::uint64_t classRef(const std::vector<std::string>& names);
   std::uint64_t push(Value v);
+  Value reference(std::uint64_t ref);
   void fail(std::string why);
 
   Array objects_;
+  Array references_;  // by object number, made on first use
   std::vector<Dictionary> stack_;  // the object being written last; $top first
-  std::map<std::string, std::uint64_t> strings_, classes_;
+  std::unordered_map<std::string, std::uint64_t> strings_;
+  std::map<std::string, std::uint64_t> classes_;
   std::map<const Archivable*, std::uint64_t> written_;
   std::optional<Error> error_;
   bool finished_ = false;

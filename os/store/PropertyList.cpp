@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "os/core/String.h"
+#include "os/store/BinaryPropertyList.h"
 #include "os/store/FileManager.h"
 
 namespace os {
@@ -652,18 +653,6 @@ plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dat
   return nullptr;
 }
 
-// Puts the real seconds in place of the stand-ins the library wrote; false when a date object
-// holds anything else.
-bool placeDates(Data& d, const DateTable& dates) {
-  for (std::uint64_t at : dateObjects(d)) {
-    double stored = readDouble(d.data() + at + 1);
-    if (!(stored >= 0 && stored < static_cast<double>(dates.seconds.size())) || stored != std::floor(stored))
-      return false;
-    writeDouble(d.data() + at + 1, dates.seconds[static_cast<std::size_t>(stored)]);
-  }
-  return true;
-}
-
 // The list with each date object's seconds taken into the table and replaced by a stand-in the
 // library reads whole; nullopt when the list holds no dates.
 std::optional<Data> takeDates(const Data& d, DateTable& dates) {
@@ -746,25 +735,29 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
 
 std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat format, Error* error, bool writeUIDs) {
   std::string why;
+  // Binary lists by our own writer: the library's keeps its objects in a table whose lookups
+  // grow with the list, so its time grows with the square of the objects.
+  if (format == PropertyListFormat::Binary) {
+    auto data = BinaryPropertyList::write(value, writeUIDs, why);
+    if (!data) fail(error, kPropertyListWriteInvalidError, why);
+    return data;
+  }
   DateTable dates;
-  const bool binary = format == PropertyListFormat::Binary;
-  PlistPtr root(fromValue(value, 0, writeUIDs, !binary, dates, why));
+  PlistPtr root(fromValue(value, 0, writeUIDs, true, dates, why));
   if (!root) {
     fail(error, kPropertyListWriteInvalidError, why);
     return std::nullopt;
   }
   char* out = nullptr;
   std::uint32_t len = 0;
-  if (format == PropertyListFormat::Binary) plist_to_bin(root.get(), &out, &len);
-  else plist_to_xml(root.get(), &out, &len);
+  plist_to_xml(root.get(), &out, &len);
   if (!out) {
     fail(error, kPropertyListWriteInvalidError, "property list could not be written");
     return std::nullopt;
   }
   Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
-  if (format == PropertyListFormat::Binary) plist_to_bin_free(out);
-  else plist_to_xml_free(out);
-  if (!(binary ? placeDates(result, dates) : placeXMLDates(result, dates))) {
+  plist_to_xml_free(out);
+  if (!placeXMLDates(result, dates)) {
     fail(error, kPropertyListWriteInvalidError, "the dates of the property list could not be written");
     return std::nullopt;
   }

@@ -3,21 +3,14 @@
 #include <algorithm>
 #include <limits>
 
+#include "os/store/BinaryPropertyList.h"
 #include "os/store/PropertyList.h"
 
 namespace {
 
-// Bytes a binary property list gives a number or an index of this size: 1, 2, 4 or 8.
-unsigned widthFor(std::uint64_t n) {
-  if (n < (1ull << 8)) return 1;
-  if (n < (1ull << 16)) return 2;
-  if (n < (1ull << 32)) return 4;
-  return 8;
-}
-
 // The count in front of a string, data or container: in the marker under 15, else an integer
 // object of its own.
-std::int64_t lengthHeader(std::uint64_t n) { return n < 15 ? 0 : 1 + widthFor(n); }
+std::int64_t lengthHeader(std::uint64_t n) { return n < 15 ? 0 : 1 + os::BinaryPropertyList::integerWidth(n); }
 
 std::uint64_t readBigEndian(const std::uint8_t* p, unsigned n) {
   std::uint64_t v = 0;
@@ -63,8 +56,10 @@ DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
     case os::Value::Type::Boolean: return {1, 0, 1};
     case os::Value::Type::Number: {
       if (value.isFloatingPoint()) return {9, 0, 1};
-      std::uint64_t n = value.isUnsigned() ? value.unsignedValue() : static_cast<std::uint64_t>(value.intValue());
-      return {n > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) ? kLargestInteger : 1 + widthFor(n), 0, 1};
+      if (value.isUnsigned() && value.unsignedValue() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        return {kLargestInteger, 0, 1};
+      if (value.intValue() < 0) return {9, 0, 1};
+      return {1 + os::BinaryPropertyList::integerWidth(static_cast<std::uint64_t>(value.intValue())), 0, 1};
     }
     case os::Value::Type::String: return footprintOfText(*value.string());
     case os::Value::Type::Data: {
@@ -101,11 +96,11 @@ DUVReportCache::Footprint DUVReportCache::entryFootprint(const std::string& key,
 
 std::uint64_t DUVReportCache::lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize) {
   // Header, objects with their references, the offset table, the trailer; references and
-  // offsets as wide as the object count and the table's position need (or wider when the last
-  // archive had them so).
-  unsigned r = std::max(refSize, widthFor(f.objects));
+  // offsets as wide as the writer makes them for the object count and the table's position (or
+  // wider when the last archive had them so).
+  unsigned r = std::max(refSize, os::BinaryPropertyList::referenceWidth(f.objects));
   auto table = static_cast<std::uint64_t>(std::max<std::int64_t>(8 + f.bytes + static_cast<std::int64_t>(r * f.refs), 8));
-  unsigned o = std::max(offsetSize, widthFor(table));
+  unsigned o = std::max(offsetSize, os::BinaryPropertyList::referenceWidth(table));
   return table + o * f.objects + 32;
 }
 

@@ -3,6 +3,7 @@
 #include "os/crypto/Digest.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportManager.h"
+#include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -16,11 +17,15 @@ void DUVReportRequest::forget(const Entry& entry) {
 }
 
 void DUVReportRequest::append(os::Dictionary record, std::optional<std::string> key) {
-  auto json = ZRFJSONData(os::Value(record));
+  // Text that is not UTF-8 (a page name as the application gave it) is repaired as the file
+  // cache repairs it, rather than losing the record around it.
+  os::Value storable = DUVFileCache::storableValue(os::Value(std::move(record)));
+  record = *storable.dictionary();
+  auto json = ZRFJSONData(storable);
   Entry entry{std::move(record), json ? json->size() : 0, std::move(key)};
   if (!json) {
-    // Data, a date, a non-finite number or bad text: no packet could ever carry it, and kept it
-    // would stop every later one.
+    // Data, a date or a non-finite number: no packet could ever carry it, and kept it would stop
+    // every later one.
     DUVClassLogger("DUVReportRequest")
         ->log(DUVLevel::error(), "report record dropped, not writable as JSON: " + os::Value(entry.record).description());
     forget(entry);

@@ -14,6 +14,7 @@
 #include "os/store/PreparedFile.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "push/report/DUVReportCache.h"
@@ -393,6 +394,172 @@ TEST(DUVFileCache, ACrashSnapshotCutShortIsRefusedAndKeptAside) {
   old.resize(old.size() - 1);
   writeBytes(old, path);
   EXPECT_TRUE(DUVFileCache::startCacheFile("ZURAR")->objectForKey("log").isNull());
+}
+
+// A save written by the earlier binary writer: the keyed archive of three pending records, the
+// time of the last pause, a page flow of text beyond ASCII and a negative badge.
+os::Data earlierSave() {
+  const char* hex =
+    "62706c6973743030d4010203040506070a582476657273696f6e592461726368697665725424746f7058246f626a6563"
+    "747312000186a05d4b657965644172636869766572d1080954726f6f748001af10320b0c1b1c2c2d2e2f303132333d3e"
+    "4a4b4c4d4e4f5051525859654f666768744f7576777d8081858687888d9394959b9c9d9e55246e756c6cd30d0e0f1015"
+    "1a546b657973576f626a656374735624636c617373a4111213148002802680288030a416171819800380278029803180"
+    "165f10115f5f44555648697374726f794361636865d30d0e0f1d242ba61e1f20212223800480068008800a80218024a6"
+    "25262728292a800580078009800b8022802580165a6361636865436f756e7410035d6d61784361636865436f756e7411"
+    "03e85f1012636c6561725768656e4d656d6f72794c6f77095c63616368654f626a65637473d30d0e0f34383ca3353637"
+    "800c8017801ca3393a3b800d8018801d80165f1012393030373139393235343734303939332e30d30d0e0f3f4449a440"
+    "414243800e801080128014a445464748800f8011801380158016556974696d65126553f10054747970655a6d73675f73"
+    "746174757356726573756c741107d1566d73675f696459343030303030303030d2535455565a24636c6173736e616d65"
+    "5824636c61737365735d6f732e44696374696f6e617279a25557596f732e4f626a6563745f1012393030373139393235"
+    "343734303939332e31d30d0e0f5a5f64a45b5c5d5e800e801080128014a46061626380198011801a801b8016126553f1"
+    "01593430303030303030315f1012393030373139393235343734303939332e32d30d0e0f696e73a46a6b6c6d800e8010"
+    "80128014a46f707172801e8011801f80208016126553f102593430303030303030325963616368654b657973d20e0f78"
+    "7ca3797a7b800c8017801c8023d253547e7f586f732e4172726179a27e575c73656e64696e674361636865d30d0e0f82"
+    "8384a0a080165e5f5f4455564c6566745f74696d652341d954fc592000005f100f5f5f5a524650464c617374466c6f77"
+    "d20e0f898ca28a8b802a802d8023d30d0e0f8e9092a18f802ba191802c801662999698751005d30d0e0f96989aa19780"
+    "2ea199802f801667d834dd1e0020007000610067006510015f101f7a757261725f757365725f64656661756c745f6261"
+    "6467655f6e756d62657213fffffffffffffffd00080011001a002400290032003700450048004d004f0084008a009100"
+    "96009e00a500aa00ac00ae00b000b200b700b900bb00bd00bf00c100d500dc00e300e500e700e900eb00ed00ef00f600"
+    "f800fa00fc00fe010001020104010f0111011f0122013701380145014c0150015201540156015a015c015e0160016201"
+    "77017e0183018501870189018b01900192019401960198019a01a001a501aa01b501bc01bf01c601d001d501e001e901"
+    "f701fa020402190220022502270229022b022d0232023402360238023a023c0241024b02600267026c026e0270027202"
+    "740279027b027d027f0281028302880292029c02a102a502a702a902ab02ad02b202bb02be02cb02d202d302d402d602"
+    "e502ee030003050308030a030c030e031503170319031b031d031f03240326032d032f03310333033503370346034803"
+    "6a0000000000000201000000000000009f00000000000000000000000000000373";
+  os::Data out;
+  for (const char* p = hex; p[0] && p[1]; p += 2) out.push_back(static_cast<std::uint8_t>(std::stoi(std::string(p, 2), nullptr, 16)));
+  return out;
+}
+
+TEST(DUVFileCache, AFileTheEarlierWriterSavedReadsBackAndSavesAgain) {
+  os::TestSandbox sandbox;
+  const std::string path = DUVFileCache::startCacheFile("ZURAR")->fileNameForKey("ZURAR");
+  writeBytes(earlierSave(), path);
+  os::Array keys;
+  os::Dictionary pending;
+  for (long long n = 0; n < 3; ++n) {
+    keys.push_back(os::Value(recordKey(n)));
+    pending.set(recordKey(n), os::Value(statusRecord(n)));
+  }
+  const os::Value reportCache(os::Dictionary{{"cacheCount", os::Value(3)},
+                                             {"maxCacheCount", os::Value(1000)},
+                                             {"clearWhenMemoryLow", os::Value(true)},
+                                             {"cacheObjects", os::Value(pending)},
+                                             {"cacheKeys", os::Value(keys)},
+                                             {"sendingCache", os::Value(os::Dictionary{})}});
+  const os::Value flow(os::Array{os::Value(os::Dictionary{{"首页", os::Value(5)}}),
+                                 os::Value(os::Dictionary{{"\U0001D11E page", os::Value(1)}})});
+  auto expectAll = [&](const DUVFileCache& cache) {
+    EXPECT_EQ(cache.objectForKey("__DUVHistroyCache"), reportCache);
+    EXPECT_EQ(cache.objectForKey("__DUVLeft_time"), os::Value(1700000100.5));
+    EXPECT_EQ(cache.objectForKey("__ZRFPFLastFlow"), flow);
+    EXPECT_EQ(cache.objectForKey("zurar_user_default_badge_number"), os::Value(-3));
+  };
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  expectAll(*cache);
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(path + ".refused"));
+  // Saved again by today's writer, it reads back the same.
+  ASSERT_TRUE(cache->synchronize());
+  expectAll(*DUVFileCache::startCacheFile("ZURAR"));
+}
+
+TEST(DUVFileCache, TextNoSaveCouldWriteIsRepairedAndStopsNoSave) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  const std::string stray = "bad \xff\xfe page", nul("a\0b", 3);
+  cache->setObject(os::Value(os::Dictionary{{"cacheObjects", os::Value(os::Dictionary{{"1.0", os::Value(statusRecord(1))}})}}),
+                   "__DUVHistroyCache");
+  cache->setObject(os::Value(1700000000), "__DUVStart_time");
+  // Page names as the application gave them, in keys and in text, nested.
+  cache->setObject(os::Value(os::Array{os::Value(os::Dictionary{{"front", os::Value(5)}}),
+                                       os::Value(os::Dictionary{{stray, os::Value(2)}}),
+                                       os::Value(os::Dictionary{{nul, os::Value(3)}})}),
+                   "__ZRFPFLastFlow");
+  cache->setObject(os::Value(os::Array{os::Value(nul), os::Value::set({os::Value(stray)})}), "texts");
+  const os::Value flow(os::Array{os::Value(os::Dictionary{{"front", os::Value(5)}}),
+                                 os::Value(os::Dictionary{{"bad \uFFFD\uFFFD page", os::Value(2)}}),
+                                 os::Value(os::Dictionary{{"a\uFFFDb", os::Value(3)}})});
+  const os::Value texts(os::Array{os::Value("a\uFFFDb"), os::Value::set({os::Value("bad \uFFFD\uFFFD page")})});
+  EXPECT_EQ(cache->objectForKey("__ZRFPFLastFlow"), flow);
+
+  // Saved whole, every entry is there, the bad text alone repaired.
+  ASSERT_TRUE(cache->synchronize());
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(next->objectForKey("__ZRFPFLastFlow"), flow);
+  EXPECT_EQ(next->objectForKey("texts"), texts);
+  EXPECT_EQ(next->objectForKey("__DUVStart_time"), os::Value(1700000000));
+  EXPECT_EQ(next->objectForKey("__DUVHistroyCache")["cacheObjects"]["1.0"], os::Value(statusRecord(1)));
+
+  // And so in pieces at a crash, entries given to the snapshot itself included.
+  next->prepareCrashSnapshot({{"__DUVLeft_time", os::Value(nul)}});
+  writeSnapshotsInChild();
+  auto crashed = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(crashed->objectForKey("__ZRFPFLastFlow"), flow);
+  EXPECT_EQ(crashed->objectForKey("texts"), texts);
+  EXPECT_EQ(crashed->objectForKey("__DUVLeft_time"), os::Value("a\uFFFDb"));
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(crashed->fileNameForKey("ZURAR") + ".refused"));
+}
+
+// A file in pieces, as a crash writes it, of one piece setting `key` to the string `text`.
+os::Data piecedFile(const std::string& key, const std::string& text) {
+  os::Data body{1, static_cast<std::uint8_t>(key.size())};
+  body.insert(body.end(), key.begin(), key.end());
+  body.push_back('v');
+  body.push_back('s');
+  body.push_back(static_cast<std::uint8_t>(text.size()));
+  body.insert(body.end(), text.begin(), text.end());
+  os::Data file = os::dataFromString("ZURAR pieces 2\n");
+  file.push_back(static_cast<std::uint8_t>(body.size()));
+  file.insert(file.end(), body.begin(), body.end());
+  file.push_back(0);
+  return file;
+}
+
+TEST(DUVFileCache, APiecedFileHoldingANulIsRefusedAndSavesGoOn) {
+  os::TestSandbox sandbox;
+  os::testing::LogCapture log;
+  const std::string path = DUVFileCache::startCacheFile("ZURAR")->fileNameForKey("ZURAR");
+  // Text the other forms refuse, in a value or in a key, is refused here too: read, it would
+  // stop every later save, and every start would read the same file again.
+  const std::vector<std::pair<std::string, std::string>> damages{{"state", std::string("a\0b", 3)},
+                                                                {std::string("st\0te", 5), "ab"}};
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    const os::Data damaged = piecedFile(damages[i].first, damages[i].second);
+    writeBytes(damaged, path);
+    auto cache = DUVFileCache::startCacheFile("ZURAR");
+    EXPECT_FALSE(cache->hasObjectForKey("state")) << i;
+    EXPECT_EQ(contentsOf(path + (i == 0 ? ".refused" : ".refused-2")), damaged) << i;
+    cache->setObject(os::Value("new"), "state");
+    ASSERT_TRUE(cache->synchronize()) << i;
+    EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new")) << i;
+  }
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const auto& line : lines) EXPECT_NE(line.find("holds a NUL"), std::string::npos) << line;
+}
+
+TEST(DUVFileCache, ARefusedFileIsLoggedWithTheReasonItWasRefused) {
+  os::TestSandbox sandbox;
+  os::testing::LogCapture log;
+  const std::string path = DUVFileCache::startCacheFile("ZURAR")->fileNameForKey("ZURAR");
+  os::Data cut = piecedFile("state", "new");
+  cut.pop_back();
+  writeBytes(cut, path);
+  DUVFileCache::startCacheFile("ZURAR");
+  os::Data damaged = piecedFile("state", "new");
+  damaged[damaged.size() - 6] = 'x';  // no longer a piece that sets a value
+  writeBytes(damaged, path);
+  DUVFileCache::startCacheFile("ZURAR");
+  os::Data earlier = os::dataFromString("ZURAR pieces 1\n");
+  earlier.insert(earlier.end(), {0, 0, 0, 0, 0, 0, 0, 1, 'x'});  // one piece of one byte, no archive
+  writeBytes(earlier, path);
+  DUVFileCache::startCacheFile("ZURAR");
+  const auto lines = log.lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find("(it is cut short)"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("(a piece of it is damaged)"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("(a piece of it could not be read: "), std::string::npos) << lines[2];
+  for (const auto& line : lines) EXPECT_EQ(line.find("error 0"), std::string::npos) << line;
 }
 
 }  // namespace

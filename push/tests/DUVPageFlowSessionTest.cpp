@@ -46,4 +46,30 @@ TEST(DUVPageFlowSession, DurationsParkingAndTheStoredFlow) {
   EXPECT_EQ(launches, 1);
 }
 
+TEST(DUVPageFlowSession, PageNamesThatAreNotTextStopNoSaveOfTheFileCache) {
+  os::VirtualClockScope clock;
+  os::TestSandbox sandbox;
+  auto files = DUVFileCache::startCacheFile("ZURAR");
+  // What else the cache holds: a pending report and the session's start.
+  const os::Value pending(os::Dictionary{{"cacheObjects", os::Value(os::Dictionary{{"1.0", os::Value(os::Dictionary{{"type", os::Value("msg_status")}})}})}});
+  files->setObject(pending, "__DUVHistroyCache");
+  files->setObject(os::Value(1700000000), "__DUVStart_time");
+  DUVPageFlowSession flows(files, {[] {}, [](const DUVPageFlow&) {}});
+  flows.trySetupSession();
+  for (const std::string& name : {std::string("front"), std::string("bad \xff\xfe name"), std::string("a\0b", 3)}) {
+    flows.setViewStart(name);
+    os::Clock::advance(2);
+    flows.setViewStop(name);
+  }
+  // To the background: the flow joins the file cache, which is saved whole.
+  flows.savePageFlowWithTime(os::Clock::now());
+  ASSERT_TRUE(files->synchronize());
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(next->objectForKey("__DUVHistroyCache"), pending);
+  EXPECT_EQ(next->objectForKey("__DUVStart_time"), os::Value(1700000000));
+  EXPECT_EQ(next->objectForKey("__ZRFPFLastFlow"), os::Value(os::Array{os::Value(os::Dictionary{{"front", os::Value(2)}}),
+                                                                      os::Value(os::Dictionary{{"bad \uFFFD\uFFFD name", os::Value(2)}}),
+                                                                      os::Value(os::Dictionary{{"a\uFFFDb", os::Value(2)}})}));
+}
+
 }  // namespace

@@ -226,4 +226,47 @@ TEST(DUVReportCache, SharedTextPassesTheBoundNotTheLimit) {
   }
 }
 
+TEST(DUVReportCache, AtTheBoundWithThreeByteReferencesAddsDoNotEachArchive) {
+  // Sixteen thousand message-status records of about 3 KiB, each of its own text, up to 100 KiB
+  // under the limit: some 80,000 objects, which the archive refers to in three bytes each.
+  os::Dictionary pending;
+  auto statusRecord = [](long long n, std::size_t padding) {
+    std::string pad(padding, 'x');
+    std::string mark = std::to_string(n) + "/";
+    pad.replace(0, mark.size(), mark);
+    return os::Value(os::Dictionary{{"itime", os::Value(1700000000 + n)},
+                                    {"type", os::Value("msg_status")},
+                                    {"msg_id", os::Value(std::to_string(400000000 + n))},
+                                    {"pad", os::Value(pad)}});
+  };
+  auto key = [](long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n / 3)) + "." + std::to_string(n % 3); };
+  const long long records = 16000;
+  for (long long n = 0; n < records; ++n) pending.set(key(n), statusRecord(n, 3000));
+  auto cacheOf = [&] { return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}})); };
+  const std::size_t target = kLimit - 100 * 1024;
+  const std::size_t first = archiveLength(*cacheOf());
+  ASSERT_LT(first, target);
+  pending.set(key(0), statusRecord(0, 3000 + target - first));
+  auto cache = cacheOf();
+  auto archive = os::PropertyList::write(cache->archivedValue(), os::PropertyListFormat::Binary);
+  ASSERT_TRUE(archive);
+  ASSERT_NEAR(static_cast<double>(archive->size()), static_cast<double>(target), 64);
+  ASSERT_EQ((*archive)[archive->size() - 32 + 7], 3u);  // the width of a reference
+
+  // The first add measures the archive; thirty more, of about a hundred bytes each, leave it
+  // well under the limit, and the bound that counts as the archive is written knows it: none
+  // of them archives the cache again (each add archives exactly when the bound passes the limit).
+  cache->addCacheObject(os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1)}}, "first.0");
+  for (int n = 0; n < 30; ++n) {
+    cache->addCacheObject(os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1700000000 + n)},
+                                         {"msg_id", os::Value(std::to_string(500000000 + n))}},
+                          "added" + std::to_string(n) + ".0");
+    ASSERT_LE(cache->archiveLengthBound(), kLimit) << "add " << n;
+  }
+  EXPECT_EQ(cache->count(), static_cast<std::size_t>(records) + 31);
+  const std::size_t length = archiveLength(*cache);
+  EXPECT_LT(length, kLimit);
+  EXPECT_LE(length, cache->archiveLengthBound());
+}
+
 }  // namespace

@@ -6,6 +6,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/views/Application.h"
 #include "os/testing/Collect.h"
+#include "push/model/DUVPageFlow.h"
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
 #include "push/report/DUVReportRequest.h"
@@ -145,24 +146,45 @@ TEST(DUVReportRequest, RecordsLeaveTheCacheOnlyInAPacketAndAnUnwritableOneGoesAl
   cache->addCacheObject(record(1, 60), "1.0");
   cache->addCacheObject({{"type", os::Value("t")}, {"itime", os::Value(os::Data{1, 2})}}, "2.0");
   cache->addCacheObject({{"type", os::Value("t")}, {"itime", os::Value(std::nan(""))}}, "3.0");
-  cache->addCacheObject({{"type", os::Value("bad \xff text")}}, "4.0");
+  cache->addCacheObject({{"type", os::Value("bad \xff text")}, {"itime", os::Value(1700000004)}}, "4.0");
   cache->addCacheObject(record(5, 60), "5.0");
-  // An envelope no packet can be made of: the writable records stay where they were; the three
-  // that no packet could ever carry are dropped, each alone.
+  // An envelope no packet can be made of: the writable records stay where they were; the two
+  // that no packet could ever carry are dropped, each alone. Text that is not UTF-8 is no
+  // reason to drop a record: it is repaired.
   DUVReportRequest unsendable(1, cache);
   unsendable.setIdentity({0, std::nullopt, "key \xfe"});
   unsendable.setContent(record(9, 60));
   EXPECT_FALSE(unsendable.packetData());
-  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"1.0", "5.0"}));
+  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"1.0", "4.0", "5.0"}));
 
   DUVReportRequest request(1, cache);
   request.setIdentity({0, std::nullopt, "abc123"});
   request.setContent(os::Dictionary{{"type", os::Value("own")}, {"when", os::Value(os::Date::fromTimeIntervalSince1970(1))}});
   ASSERT_TRUE(request.packetData());
-  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{5, 1}));
-  EXPECT_EQ(cache->count(), 2u);  // until their request exists
+  EXPECT_EQ(itimes(request.realContents()), (std::vector<long long>{5, 4, 1}));
+  EXPECT_EQ(request.realContents().at(1)["type"], os::Value("bad \uFFFD text"));
+  EXPECT_EQ(cache->count(), 3u);  // until their request exists
   ASSERT_TRUE(request.generateReportRequest(kUrl));
   EXPECT_EQ(cache->count(), 0u);
+}
+
+TEST(DUVReportRequest, AUsageSessionWithPageNamesThatAreNotTextGoesWithTheNamesRepaired) {
+  auto cache = std::make_shared<DUVReportCache>();
+  // Page names as the application gave them: stray bytes, a NUL.
+  DUVPageFlow flow;
+  flow.addPage(DUVPage{"front", 0, 5});
+  flow.addPage(DUVPage{"bad \xff\xfe name", 0, 2});
+  flow.addPage(DUVPage{std::string("a\0b", 3), 0, 3});
+  DUVUserActiveReportRequest request(cache, flow, 1700000000, 1700000060);
+  request.setIdentity({0, std::nullopt, "abc123"});
+  ASSERT_TRUE(request.packetData());
+  ASSERT_EQ(request.realContents().size(), 1u);
+  const os::Dictionary& session = request.realContents().at(0);
+  EXPECT_EQ(session["type"], os::Value("active_terminate"));
+  EXPECT_EQ(session["duration"], os::Value(60));
+  EXPECT_EQ(session["activities"], os::Value(os::Array{os::Value(os::Dictionary{{"front", os::Value(5)}}),
+                                                       os::Value(os::Dictionary{{"bad \uFFFD\uFFFD name", os::Value(2)}}),
+                                                       os::Value(os::Dictionary{{"a\uFFFDb", os::Value(3)}})}));
 }
 
 TEST(DUVReportCache, OrderedPendingAndInFlight) {

@@ -69,8 +69,8 @@ void putLength(os::Data& out, std::uint64_t n) {
 }
 
 void putText(os::Data& out, const std::string& text) {
-  // Text stays text: a string the process made of stray bytes is kept with them replaced.
-  if (!os::isValidUTF8(text)) return putText(out, os::repairUTF8(text));
+  // Text stays text: a string the process made of stray bytes or NULs is kept with them replaced.
+  if (!os::isStorableText(text)) return putText(out, os::storableText(text));
   putLength(out, text.size());
   out.insert(out.end(), text.begin(), text.end());
 }
@@ -190,9 +190,16 @@ class PieceReader {
   std::optional<std::string> text() {
     auto n = count();
     auto bytes = n ? reader_.text(static_cast<std::size_t>(*n)) : std::nullopt;
-    if (!bytes || !os::isValidUTF8(*bytes)) return std::nullopt;
+    if (!bytes) return std::nullopt;
+    // As the other forms: text no save could write again is damage, not a value.
+    if (!os::isStorableText(*bytes)) {
+      why_ = "it holds text that is not UTF-8 or holds a NUL character";
+      return std::nullopt;
+    }
     return std::string(*bytes);
   }
+  // Why a read failed, when it knows more than that the bytes are damaged.
+  const std::string& why() const { return why_; }
   std::optional<double> fixed() {
     auto bits = reader_.u64();
     if (!bits) return std::nullopt;
@@ -274,6 +281,7 @@ class PieceReader {
 
  private:
   os::ByteReader& reader_;
+  std::string why_;
 };
 
 // The dictionary a path leads to, each step a dictionary an earlier piece made.
@@ -287,41 +295,45 @@ os::Dictionary* containerAt(os::Dictionary& root, const std::vector<std::string>
   return into;
 }
 
-// The dictionary of a file written in pieces; nothing when any piece is damaged or the end is
-// missing.
-std::optional<os::Dictionary> readPieces(const os::Data& bytes) {
+// The dictionary of a file written in pieces; nothing, and why, when any piece is damaged or the
+// end is missing.
+std::optional<os::Dictionary> readPieces(const os::Data& bytes, std::string& why) {
   os::ByteReader reader(bytes);
   reader.skip(kPiecesMark.size());
   PieceReader pieces(reader);
+  auto refused = [&](const char* reason = "a piece of it is damaged") -> std::optional<os::Dictionary> {
+    why = pieces.why().empty() ? reason : pieces.why();
+    return std::nullopt;
+  };
   os::Dictionary root;
   for (;;) {
-    auto length = pieces.count();
-    if (!length) return std::nullopt;
+    auto length = pieces.length();
+    if (!length || *length > reader.remaining()) return refused("it is cut short");
     if (*length == 0) break;
     const std::size_t end = reader.position() + static_cast<std::size_t>(*length);
     auto depth = pieces.count();
-    if (!depth || *depth == 0) return std::nullopt;
+    if (!depth || *depth == 0) return refused();
     std::vector<std::string> path;
     for (std::uint64_t i = 0; i < *depth; ++i) {
       auto key = pieces.text();
-      if (!key) return std::nullopt;
+      if (!key) return refused();
       path.push_back(std::move(*key));
     }
     os::Dictionary* into = containerAt(root, path);
     auto what = reader.u8();
-    if (!into || !what) return std::nullopt;
+    if (!into || !what) return refused();
     if (*what == kSetValue) {
       auto value = pieces.value(static_cast<int>(path.size()));
-      if (!value) return std::nullopt;
+      if (!value) return refused();
       into->set(path.back(), std::move(*value));
     } else if (*what == kAppendElements) {
       os::Value* array = into->find(path.back());
       os::Array* to = array ? array->mutableArray() : nullptr;
       auto n = pieces.count();
-      if (!to || !n) return std::nullopt;
+      if (!to || !n) return refused();
       for (std::uint64_t i = 0; i < *n; ++i) {
         auto element = pieces.value(static_cast<int>(path.size()) + 1);
-        if (!element) return std::nullopt;
+        if (!element) return refused();
         to->push_back(std::move(*element));
       }
     } else if (*what == kSetEntries) {
@@ -329,44 +341,50 @@ std::optional<os::Dictionary> readPieces(const os::Data& bytes) {
       os::Dictionary* to = dictionary ? dictionary->mutableDictionary() : nullptr;
       auto n = pieces.count();
       std::vector<os::Dictionary::Entry> entries;
-      if (!to || !n || !pieces.entries(*n, entries, static_cast<int>(path.size()) + 1)) return std::nullopt;
+      if (!to || !n || !pieces.entries(*n, entries, static_cast<int>(path.size()) + 1)) return refused();
       for (auto& [key, value] : entries) to->set(std::move(key), std::move(value));
     } else {
-      return std::nullopt;
+      return refused();
     }
     // A piece says how long it is: what it holds fills it exactly.
-    if (reader.position() != end) return std::nullopt;
+    if (reader.position() != end) return refused();
   }
-  if (!reader.atEnd()) return std::nullopt;
+  if (!reader.atEnd()) return refused("bytes follow its end");
   return root;
 }
 
 // The same for a file in the earlier form.
-std::optional<os::Dictionary> readOldPieces(const os::Data& bytes) {
+std::optional<os::Dictionary> readOldPieces(const os::Data& bytes, std::string& why) {
+  auto refused = [&](std::string reason = "a piece of it is damaged") -> std::optional<os::Dictionary> {
+    why = std::move(reason);
+    return std::nullopt;
+  };
   os::Dictionary root;
   for (std::size_t at = kOldPiecesMark.size(); at < bytes.size();) {
-    if (bytes.size() - at < 8) return std::nullopt;
+    if (bytes.size() - at < 8) return refused("it is cut short");
     std::uint64_t length = 0;
     for (int i = 0; i < 8; ++i) length = (length << 8) | bytes[at + static_cast<std::size_t>(i)];
     at += 8;
-    if (length > bytes.size() - at) return std::nullopt;
+    if (length > bytes.size() - at) return refused("it is cut short");
+    os::Error error;
     auto piece = os::KeyedUnarchiver::unarchiveValue(
         os::Data(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + length)),
-        os::kKeyedArchiveRootKey, nullptr, kOwnFileLimits);
+        os::kKeyedArchiveRootKey, &error, kOwnFileLimits);
+    if (!piece) return refused("a piece of it could not be read: " + error.localizedDescription());
     at += length;
     const os::Array* keys = piece ? (*piece)["path"].array() : nullptr;
-    if (!keys || keys->empty()) return std::nullopt;
+    if (!keys || keys->empty()) return refused();
     std::vector<std::string> path;
     for (const os::Value& key : *keys) {
-      if (!key.string()) return std::nullopt;
+      if (!key.string()) return refused();
       path.push_back(*key.string());
     }
     os::Dictionary* into = containerAt(root, path);
-    if (!into) return std::nullopt;
+    if (!into) return refused();
     if (const os::Array* elements = (*piece)["append"].array()) {
       os::Value* array = into->find(path.back());
       os::Array* to = array ? array->mutableArray() : nullptr;
-      if (!to) return std::nullopt;
+      if (!to) return refused();
       to->insert(to->end(), elements->begin(), elements->end());
     } else {
       into->set(path.back(), (*piece)["value"]);
@@ -434,16 +452,18 @@ void DUVFileCache::readFileName(const std::string& name) {
   if (!bytes || bytes->empty()) return;
   // Written in pieces by a crash, or archived whole by a save.
   std::optional<os::Dictionary> contents;
-  os::Error error;
+  std::string why;
   if (bytes->size() > kOwnFileLimits.maxBytes) {
-    error = os::Error::withDescription(os::kKeyedArchiveErrorDomain, os::kKeyedArchiveLimitError,
-                                       "larger than any file the client writes");
+    why = "larger than any file the client writes";
   } else if (beginsWith(*bytes, kPiecesMark)) {
-    contents = readPieces(*bytes);
+    contents = readPieces(*bytes, why);
   } else if (beginsWith(*bytes, kOldPiecesMark)) {
-    contents = readOldPieces(*bytes);
-  } else if (auto value = os::KeyedUnarchiver::unarchiveValue(*bytes, os::kKeyedArchiveRootKey, &error, kOwnFileLimits)) {
-    if (const os::Dictionary* dictionary = value->dictionary()) contents = *dictionary;
+    contents = readOldPieces(*bytes, why);
+  } else {
+    os::Error error;
+    auto value = os::KeyedUnarchiver::unarchiveValue(*bytes, os::kKeyedArchiveRootKey, &error, kOwnFileLimits);
+    if (value && value->dictionary()) contents = *value->dictionary();
+    else why = value ? "it holds no dictionary" : error.localizedDescription();
   }
   if (contents) {
     std::lock_guard lock(mutex_);
@@ -452,7 +472,6 @@ void DUVFileCache::readFileName(const std::string& name) {
   }
   // The client starts empty, but what the file held is kept for a person to look at: moved
   // aside, or, when it cannot be moved, left in place and never written over.
-  std::string why = error.localizedDescription().empty() ? "it is damaged or cut short" : error.localizedDescription();
   std::string aside = os::refusedFileName(path);
   os::Error moveError;
   if (files.moveItemAtPath(path, aside, &moveError)) {
@@ -468,9 +487,12 @@ void DUVFileCache::readFileName(const std::string& name) {
 bool DUVFileCache::synchronize() {
   std::lock_guard lock(mutex_);
   if (keepOff_) return false;
-  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)));
-  if (!archive) return false;
-  return os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600});
+  os::Error error;
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)), os::kKeyedArchiveRootKey, &error);
+  if (archive && os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600}, &error))
+    return true;
+  os::log("push cache " + fileNameForKey(cacheName_) + " was not saved (" + error.localizedDescription() + ")");
+  return false;
 }
 
 void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
@@ -640,8 +662,55 @@ os::Value DUVFileCache::encodeCacheObject(const os::Value& object) {
       return archive ? os::Value(*archive) : os::Value();
     }
     default:
-      return object;
+      // A text no save could write would stop every save while the cache holds it.
+      return storableValue(object);
   }
+}
+
+namespace {
+
+bool holdsOnlyStorableText(const os::Value& value) {
+  switch (value.type()) {
+    case os::Value::Type::String: return os::isStorableText(*value.string());
+    case os::Value::Type::Array:
+    case os::Value::Type::Set: {
+      const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
+      return std::all_of(items.begin(), items.end(), holdsOnlyStorableText);
+    }
+    case os::Value::Type::Dictionary:
+      for (const auto& [key, item] : *value.dictionary())
+        if (!os::isStorableText(key) || !holdsOnlyStorableText(item)) return false;
+      return true;
+    default: return true;
+  }
+}
+
+// A value that holds text no save could write, with that text repaired and the rest shared.
+os::Value withTextRepaired(const os::Value& value) {
+  auto repaired = [](const os::Value& item) { return holdsOnlyStorableText(item) ? item : withTextRepaired(item); };
+  switch (value.type()) {
+    case os::Value::Type::String: return os::Value(os::storableText(*value.string()));
+    case os::Value::Type::Array:
+    case os::Value::Type::Set: {
+      os::Array items;
+      for (const os::Value& item : value.isArray() ? *value.array() : *value.setMembers()) items.push_back(repaired(item));
+      return value.isArray() ? os::Value(std::move(items)) : os::Value::set(std::move(items));
+    }
+    case os::Value::Type::Dictionary: {
+      // Two keys may repair to one: the later entry stands, as a later set would.
+      os::Dictionary entries;
+      for (const auto& [key, item] : *value.dictionary())
+        entries.set(os::isStorableText(key) ? key : os::storableText(key), repaired(item));
+      return os::Value(std::move(entries));
+    }
+    default: return value;
+  }
+}
+
+}  // namespace
+
+os::Value DUVFileCache::storableValue(const os::Value& value) {
+  return holdsOnlyStorableText(value) ? value : withTextRepaired(value);
 }
 
 os::Value DUVFileCache::decodeCacheObject(const os::Value& stored) {

@@ -59,6 +59,9 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   // Values other than collections, strings and numbers are kept as their own keyed archive.
   static os::Value encodeCacheObject(const os::Value& object);
   static os::Value decodeCacheObject(const os::Value& stored);
+  // The value with every text a save could not write (not UTF-8, or holding a NUL) repaired, in
+  // strings and in keys: what the cache stores, and what may go wherever it may go.
+  static os::Value storableValue(const os::Value& value);
 
   struct PrivateTag {};
   DUVFileCache(PrivateTag, std::string cachePath, std::string cacheName);

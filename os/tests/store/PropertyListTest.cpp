@@ -9,6 +9,7 @@
 #include <string>
 
 #include "os/crypto/Random.h"
+#include "os/store/BinaryPropertyList.h"
 #include "os/store/FileManager.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
@@ -386,6 +387,47 @@ TEST(StorePropertyListInterop, BinaryListIsReadByTheCommandLineTool) {
   ASSERT_TRUE(back);
   EXPECT_EQ(format, PropertyListFormat::XML);
   expectSame(everyKind(), *back);
+}
+
+std::uint64_t trailerNumber(const Data& list, std::size_t at) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < 8; ++i) v = (v << 8) | list[list.size() - 32 + at + i];
+  return v;
+}
+
+TEST(StorePropertyListBinary, ReferencesAndOffsetsAreAsWideAsTheListNeedsAndEqualLeavesAreShared) {
+  // One, two and three bytes of reference: lists of a few hundred and of 70,000 objects, texts
+  // beyond ASCII and past the BMP, counts in the marker and after it.
+  for (std::size_t n : {std::size_t{14}, std::size_t{300}, std::size_t{70000}}) {
+    Array items;
+    for (std::size_t i = 0; i < n; ++i)
+      items.push_back(i % 2 ? Value::number('q', static_cast<long long>(i) * 1000003) : Value("\xE4\xB8\xAD \xF0\x9D\x84\x9E " + std::to_string(i)));
+    const Value list(Dictionary{{"items", Value(items)}, {"huge", Value::unsignedNumber('Q', 18446744073709551615ull)}});
+    auto data = PropertyList::write(list, PropertyListFormat::Binary);
+    ASSERT_TRUE(data) << n;
+    const std::uint64_t objects = trailerNumber(*data, 8), table = trailerNumber(*data, 24);
+    EXPECT_EQ(objects, n + 5) << n;  // the dictionary, its keys, the array, its items, the number
+    EXPECT_EQ((*data)[data->size() - 32 + 7], BinaryPropertyList::referenceWidth(objects)) << n;
+    EXPECT_EQ((*data)[data->size() - 32 + 6], BinaryPropertyList::referenceWidth(table)) << n;
+    auto back = PropertyList::read(*data);
+    ASSERT_TRUE(back) << n;
+    EXPECT_EQ((*back)["items"], Value(items)) << n;
+    EXPECT_EQ((*back)["huge"].intValue(), -1) << n;  // read as a signed 64-bit number, as ever
+  }
+  EXPECT_EQ(BinaryPropertyList::referenceWidth(255), 1u);
+  EXPECT_EQ(BinaryPropertyList::referenceWidth(180020), 3u);
+  EXPECT_EQ(BinaryPropertyList::referenceWidth(std::uint64_t{1} << 32), 5u);
+
+  // A thousand equal texts, numbers and dates are written once each.
+  const std::string text(100, 't');
+  Array same;
+  for (int i = 0; i < 1000; ++i)
+    same.push_back(Value(Array{Value(text), Value(i % 2 == 0), Value(-7), Value(Date::fromTimeIntervalSince1970(1.5))}));
+  auto shared = PropertyList::write(Value(same), PropertyListFormat::Binary);
+  ASSERT_TRUE(shared);
+  EXPECT_EQ(trailerNumber(*shared, 8), 1u + 1000 + 5);
+  EXPECT_LT(shared->size(), 16000u);
+  EXPECT_EQ(*PropertyList::read(*shared), Value(same));
 }
 
 // A binary list of n objects with 4-byte offsets and references, object i built by make(i).
