@@ -567,7 +567,8 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
   }
 }
 
-plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dates, std::string& why) {
+// The value as the library's XML writer takes it, each date as a stand-in for its whole seconds.
+plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "value nested too deeply";
     return nullptr;
@@ -598,15 +599,13 @@ plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dat
       return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
     }
     case Value::Type::Date: {
-      double r = v.date()->timeIntervalSinceReferenceDate();
       // XML keeps whole seconds, of any date its text can name.
-      if (xml) {
-        if (!formatXMLDate(r)) {
-          why = "date out of the range an XML property list can hold";
-          return nullptr;
-        }
-        r = std::floor(r);
+      double r = v.date()->timeIntervalSinceReferenceDate();
+      if (!formatXMLDate(r)) {
+        why = "date out of the range an XML property list can hold";
+        return nullptr;
       }
+      r = std::floor(r);
       const auto bits = std::bit_cast<std::uint64_t>(r);
       auto found = dates.indexOf.find(bits);
       if (found == dates.indexOf.end()) {
@@ -623,7 +622,7 @@ plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dat
     case Value::Type::Set: {
       plist_t a = plist_new_array();
       for (const Value& item : v.isArray() ? *v.array() : *v.setMembers()) {
-        plist_t child = fromValue(item, depth + 1, uids, xml, dates, why);
+        plist_t child = fromValue(item, depth + 1, uids, dates, why);
         if (!child) {
           plist_free(a);
           return nullptr;
@@ -638,7 +637,7 @@ plist_t fromValue(const Value& v, int depth, bool uids, bool xml, DateTable& dat
       }
       plist_t dict = plist_new_dict();
       for (const auto& [key, item] : *v.dictionary()) {
-        plist_t child = fromValue(item, depth + 1, uids, xml, dates, why);
+        plist_t child = fromValue(item, depth + 1, uids, dates, why);
         if (!child || key.find('\0') != std::string::npos || !isValidUTF8(key)) {
           if (child) plist_free(child);
           if (why.empty()) why = "a property list key must be valid UTF-8 without a NUL character";
@@ -743,7 +742,7 @@ std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat f
     return data;
   }
   DateTable dates;
-  PlistPtr root(fromValue(value, 0, writeUIDs, true, dates, why));
+  PlistPtr root(fromValue(value, 0, writeUIDs, dates, why));
   if (!root) {
     fail(error, kPropertyListWriteInvalidError, why);
     return std::nullopt;
