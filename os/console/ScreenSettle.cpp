@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
@@ -27,6 +26,15 @@ void findTransients(const std::shared_ptr<View>& view, const TransientTest& isTr
     return;
   }
   for (auto& sub : view->subviews()) findTransients(sub, isTransient, out);
+}
+
+// Whether the view, or one inside it, is an enabled control that a touch reaches.
+bool holdsControl(const View& view) {
+  if (!shows(view)) return false;
+  if (auto* control = dynamic_cast<const Control*>(&view); control && control->isEnabled() && isReachable(view)) return true;
+  for (const auto& sub : view.subviews())
+    if (holdsControl(*sub)) return true;
+  return false;
 }
 
 // What keeps the screen from rest right now; empty when it rests.
@@ -55,16 +63,9 @@ std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransie
 }
 
 bool offersControl(const View& message) {
-  std::function<bool(const View&)> holds = [&holds](const View& view) {
-    if (!shows(view)) return false;
-    if (auto* control = dynamic_cast<const Control*>(&view); control && control->isEnabled() && isReachable(view)) return true;
-    for (const auto& sub : view.subviews())
-      if (holds(*sub)) return true;
-    return false;
-  };
   if (!shows(message)) return false;
   for (const auto& sub : message.subviews())
-    if (holds(*sub)) return true;
+    if (holdsControl(*sub)) return true;
   return false;
 }
 
