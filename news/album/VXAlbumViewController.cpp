@@ -5,7 +5,6 @@
 #include <string>
 
 #include "news/api/VXFavoriteRequest.h"
-#include "os/runtime/NotificationCenter.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
@@ -15,6 +14,7 @@
 #include "news/article/VXShareHelper.h"
 #include "news/shell/ButtonEnlargeArea.h"
 #include "os/core/URL.h"
+#include "os/runtime/NotificationCenter.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
 #include "os/views/NamedImage.h"

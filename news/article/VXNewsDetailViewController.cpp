@@ -5,7 +5,6 @@
 
 #include "news/ads/VXAdHelper.h"
 #include "news/api/VXFavoriteRequest.h"
-#include "os/runtime/NotificationCenter.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXNewsDetailRequest.h"
 #include "news/api/VXNewsInfoRequest.h"
@@ -31,6 +30,7 @@
 #include "os/core/String.h"
 #include "os/core/URL.h"
 #include "os/runtime/DispatchQueue.h"
+#include "os/runtime/NotificationCenter.h"
 #include "os/store/Pasteboard.h"
 #include "os/views/Button.h"
 #include "os/views/Device.h"
