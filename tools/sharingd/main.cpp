@@ -18,10 +18,10 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose] [--parent PID]\n"
-               "  --parent PID stops the service when process PID (the script that started it) ends.\n"
-               "                [--fault ACTION=FAULT]...\n"
+               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
+               "                [--parent PID] [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  --parent stops the service when process PID (the script that started it) ends.\n"
                "  --state keeps users, their platform sign-ins and the application's platform keys in PATH\n"
                "          between runs; a damaged PATH is refused, not replaced.\n"
                "  Web authorisation shows a sign-in page: the test account is %s, password %s;\n"
