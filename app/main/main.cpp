@@ -5,7 +5,6 @@
 //   newsreader --home DIR --server URL [--hosts FILE] [--trust PEM] [--sharing-server URL]
 //              [--push-control PORT] [--verbose] [--parent PID]
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -114,14 +113,8 @@ int main(int argc, char** argv) {
         return 2;
       }
     } else if (arg == "--parent" && i + 1 < argc) {
-      char* end = nullptr;
-      const long parent = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || parent <= 1 || parent > INT_MAX) {
-        usage();
-        return 2;
-      }
-      if (!os::stopWithParent(static_cast<int>(parent))) {
-        std::fprintf(stderr, "newsreader: process %ld that started it has ended\n", parent);
+      if (std::string why; !os::stopWithParent(argv[++i], why)) {
+        std::fprintf(stderr, "newsreader: %s\n", why.c_str());
         return 1;
       }
     } else if (arg == "--verbose" || arg == "-v") {

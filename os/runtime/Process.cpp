@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <climits>
+#include <cstdlib>
 
 extern char** environ;
 
@@ -29,6 +30,18 @@ bool stopWithParent(int parent) {
   if (parent <= 1 || prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return false;
   // Set only now: a parent that ended before left this process to another, which is no signal.
   return getppid() == parent;
+}
+
+bool stopWithParent(const std::string& parent, std::string& why) {
+  char* end = nullptr;
+  const long pid = std::strtol(parent.c_str(), &end, 10);
+  if (end == parent.c_str() || *end != '\0' || pid <= 1 || pid > INT_MAX) {
+    why = "--parent takes a process id, not \"" + parent + "\"";
+    return false;
+  }
+  if (stopWithParent(static_cast<int>(pid))) return true;
+  why = "process " + parent + " that started it has ended";
+  return false;
 }
 
 std::optional<int> startProcess(const ProcessLaunch& launch) {

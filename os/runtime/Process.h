@@ -26,6 +26,9 @@ bool standardInputIsTerminal();
 // is the starter's process id as the starter gave it: false when this process's parent is no
 // longer that one (it ended before the watch began), and the caller ends at once.
 bool stopWithParent(int parent);
+// The same for a process id given as text (a program's --parent): false with the reason in `why`
+// when the text is no process id or that process is no longer the parent.
+bool stopWithParent(const std::string& parent, std::string& why);
 
 // A program to start in a process of its own.
 struct ProcessLaunch {

@@ -2,9 +2,7 @@
 
 #include <pthread.h>
 
-#include <climits>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <thread>
@@ -42,15 +40,10 @@ void serveUntilSignalled(const std::function<void()>& serve, const std::function
   waiter.join();
 }
 
-bool stopWithParent(const std::string& program, const char* pid) {
-  char* end = nullptr;
-  const long parent = std::strtol(pid, &end, 10);
-  if (end == pid || *end != '\0' || parent <= 1 || parent > INT_MAX) {
-    std::fprintf(stderr, "%s: --parent takes a process id, not \"%s\"\n", program.c_str(), pid);
-    return false;
-  }
-  if (os::stopWithParent(static_cast<int>(parent))) return true;
-  std::fprintf(stderr, "%s: process %ld that started it has ended\n", program.c_str(), parent);
+bool stopWithParent(const std::string& program, const std::string& pid) {
+  std::string why;
+  if (os::stopWithParent(pid, why)) return true;
+  std::fprintf(stderr, "%s: %s\n", program.c_str(), why.c_str());
   return false;
 }
 
