@@ -1,5 +1,6 @@
 #include "qqconnect/login/OpenApi.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -66,9 +67,12 @@ std::optional<os::Dictionary> readArchivedDictionary(const std::optional<os::Dat
 std::optional<os::Data> archive(const os::Dictionary& data) { return os::KeyedArchiver::archivedData(os::Value(data)); }
 
 // The power of ten of the leading digit of a decimal number text: "120.5" 2, "0.05" -2, "1e3" 3.
-// Only called for a number too large or too small for a double, to tell which.
+// Only called for a number too large or too small for a double, to tell which. The exponent is
+// read saturated at a power no text of digits could cancel, so a huge one keeps its sign whatever
+// the mantissa adds or takes away, and the sum cannot overflow.
 long long decimalMagnitude(std::string_view number) {
-  long long magnitude = 0;
+  constexpr long long kCap = 1000000000000000000;  // 1e18: twice it still fits
+  long long magnitude = 0;  // moves by one per character, so stays within the text's length
   std::size_t i = 0;
   bool seenDigit = false, pastPoint = false;
   for (; i < number.size() && number[i] != 'e' && number[i] != 'E'; ++i) {
@@ -84,14 +88,19 @@ long long decimalMagnitude(std::string_view number) {
     }
   }
   long long exponent = 0;
+  bool negative = false;
   if (i < number.size()) {
     std::string_view digits = number.substr(i + 1);
-    if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
-    auto [stop, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
-    // An exponent beyond even this range: only its sign counts.
-    if (ec == std::errc::result_out_of_range) exponent = digits.front() == '-' ? -(1LL << 62) : (1LL << 62);
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+      negative = digits.front() == '-';
+      digits.remove_prefix(1);
+    }
+    for (char c : digits) {
+      if (c < '0' || c > '9') break;
+      exponent = exponent > (kCap - (c - '0')) / 10 ? kCap : exponent * 10 + (c - '0');
+    }
   }
-  return magnitude + exponent;
+  return std::clamp(magnitude, -kCap, kCap) + (negative ? -exponent : exponent);
 }
 
 // A number of seconds, or a text that starts with one ("120.5", "3600abc", "1e3" for 1000); a word,

@@ -191,6 +191,16 @@ TEST_F(LoginTest, ExpiresInReadsAlikeAtTheEdgesOfItsRangeWhateverItsType) {
   EXPECT_EQ(VelmoraExpiryDate(&unsignedTop), month);
 }
 
+// The sign-on reply reads an exponent past any integer by its sign, never by what a wrapped sum says.
+TEST_F(LoginTest, HugeExponentsInExpiresInReadAsHugeOrTiny) {
+  installAnsweringQQ();
+  for (const HugeExponent& c : hugeExponentCases()) {
+    ASSERT_TRUE(login());
+    reply(os::Dictionary{{"openid", "O"}, {"access_token", "T"}, {"expires_in", c.text}});
+    EXPECT_EQ(session->expirationDate(), c.expiry()) << c.text.substr(0, 40);
+  }
+}
+
 TEST_F(LoginTest, WithoutSingleSignOnTheWebLoginChecksSchemeAndNetworkOnce) {
   // QQ too old for single sign-on, no network to the portal: the session delegate hears it once.
   installQQ({"mqq"});

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,41 @@ struct PeerReq : os::Archivable {
     c.encodeObject(os::Value("from qzone"), "description");
   }
 };
+
+// An "expires_in" text whose exponent is at or past the edge of a 64-bit integer, and the expiry
+// it gives: a huge positive power is a value beyond the range (the default month), a huge
+// negative one less than a second (over at once), whatever the mantissa's digits add or take away.
+struct HugeExponent {
+  std::string text;
+  std::optional<double> seconds;  // none: the default month
+  os::Date expiry() const { return os::Date::now().addingTimeInterval(seconds.value_or(2592000)); }
+};
+
+inline std::vector<HugeExponent> hugeExponentCases() {
+  const std::optional<double> month, now = 0;
+  const std::string zeros(400, '0');
+  return {{"10e9223372036854775807", month},
+          {"0.01e-9223372036854775807", now},
+          {"1e9223372036854775807", month},
+          {"1e+9223372036854775807", month},
+          {"-1e9223372036854775807", month},
+          {"-10e-9223372036854775807", now},
+          {"99.9e9223372036854775806", month},
+          {"0.001e-9223372036854775806", now},
+          {"1e-9223372036854775808", now},
+          {"1e99999999999999999999999999", month},
+          {"1e-99999999999999999999999999", now},
+          {"0.5e+18446744073709551617", month},
+          {"1e0000000000000000000000000000400", month},
+          {"1e-000000000000000000000000000000400", now},
+          {"1e00000000000000000000000000000003", 1000},
+          {"1" + zeros + "e-400", 1},
+          {"1" + zeros + "e-403", now},
+          {"0." + zeros + "1e403", 100},
+          {"1" + zeros + "e-9223372036854775807", now},
+          {"0." + zeros + "1e9223372036854775807", month},
+          {"1" + zeros + "e-99999999999999999999999999", now}};
+}
 
 class QQConnectTest : public ::testing::Test {
  protected:

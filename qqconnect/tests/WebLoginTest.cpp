@@ -184,6 +184,20 @@ TEST_F(WebLoginTest, PageRedirectCarriesTheTokenOnlyToTheExactRedirectHost) {
   EXPECT_EQ(session->expirationDate(), os::Date::now().addingTimeInterval(2592000));
 }
 
+// The page's redirect reads expires_in as the sign-on reply does, huge exponents included.
+TEST_F(WebLoginTest, HugeExponentsInThePageRedirectReadAsHugeOrTiny) {
+  for (const HugeExponent& c : hugeExponentCases()) {
+    std::string escaped;
+    for (char ch : c.text) escaped += ch == '+' ? std::string("%2B") : std::string(1, ch);
+    pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go(
+        "auth://openmobile.velmora.example#access_token=T&openid=O&expires_in=" + escaped)}));
+    ASSERT_TRUE(login());
+    ASSERT_TRUE(outcome());
+    EXPECT_EQ(session->accessToken(), "T");
+    EXPECT_EQ(session->expirationDate(), c.expiry()) << c.text.substr(0, 40);
+  }
+}
+
 TEST_F(WebLoginTest, BrowserRedirectChecksTheSerialBeforeItsScript) {
   pages->route(kAuthorize, ScriptedPage::page("", {ScriptedPage::go("auth://browser")}));
   ASSERT_TRUE(login());
