@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qqconnect/login/VelmoraSessionDelegate.h"
+#include "qqconnect_core/requests/VelmoraRequest.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
 
@@ -67,8 +68,8 @@ class OpenApi {
   // Whether a login request went to QQ and its reply has not come back.
   static bool isLoginOutstanding();
 
-  // Archives longer than this are not read back.
-  static constexpr std::size_t kMaxReplySize = 10485760;
+  // Archives longer than this are not read back: the bound of every reply of the client.
+  static constexpr std::size_t kMaxReplySize = kVelmoraMaxReplySize;
 
  private:
   static bool openQQWithCommand(unsigned command, const os::Dictionary& data);

@@ -190,17 +190,21 @@ os::Error VelmoraRequest::formError(long code, os::Dictionary userInfo) {
 }
 
 std::optional<os::Value> VelmoraRequest::parseJsonResponse(const os::Data& data, os::Error* error) {
-  const std::string_view raw(reinterpret_cast<const char*>(data.data()), data.size());
-  std::optional<std::string> text = os::decodeText(raw, os::StringEncoding::UTF8);
-  if (!text) text = os::decodeText(raw, os::StringEncoding::GB18030);
-  if (!text) return std::nullopt;
-  if (*text == "true") return os::Value(os::Dictionary{{"result", "true"}});
-  if (*text == "false") {
+  // UTF-8 is read where it lies; only the other encoding needs a converted copy.
+  std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
+  std::optional<std::string> converted;
+  if (!os::isValidUTF8(text)) {
+    converted = os::decodeText(text, os::StringEncoding::GB18030);
+    if (!converted) return std::nullopt;
+    text = *converted;
+  }
+  if (text == "true") return os::Value(os::Dictionary{{"result", "true"}});
+  if (text == "false") {
     if (error) *error = formError(kVelmoraErrorAnswer, {{"error_msg", "This operation can not be completed"}});
     return std::nullopt;
   }
   TCOSDKSJSON json;
-  auto result = json.objectWithString(*text);
+  auto result = json.objectWithString(text);
   if (!result || result->isArray()) return result;
   const os::Dictionary& d = *result->dictionary();
   if (d.contains("error")) {
@@ -247,12 +251,23 @@ void VelmoraRequest::didReceiveResponse(os::URLConnection&, const os::HTTPURLRes
 
 void VelmoraRequest::didReceiveData(os::URLConnection&, const os::Data& data) {
   if (!responseText_) responseText_.emplace();
+  if (data.size() > kVelmoraMaxReplySize - responseText_->size()) {
+    // No answer of these servers is this large: stop the connection now rather than take the
+    // rest, and let go of what came.
+    auto self = shared_from_this();
+    if (connection_) connection_->cancel();
+    finish();
+    failWithError(formError(kVelmoraErrorReplyTooLarge,
+                            {{os::kErrorDescriptionKey, "The reply is larger than " +
+                                                            std::to_string(kVelmoraMaxReplySize) + " bytes."}}));
+    return;
+  }
   responseText_->insert(responseText_->end(), data.begin(), data.end());
 }
 
 void VelmoraRequest::didFinishLoading(os::URLConnection&) {
   auto self = shared_from_this();
-  const os::Data data = responseText_.value_or(os::Data{});
+  const os::Data data = std::move(responseText_).value_or(os::Data{});
   finish();
   handleResponseData(data);
 }

@@ -24,6 +24,11 @@ inline constexpr const char* kVelmoraRequestBoundary = "od2ER5ioefd682HE14eh2n82
 inline constexpr const char* kVelmoraUserAgent = "VelmoraConnect";
 inline constexpr double kVelmoraRequestTimeout = 60;
 inline constexpr long kVelmoraErrorAnswer = 10000;
+// What the QQ Connect servers and applications answer is never larger than this: an HTTP reply
+// or a pasteboard archive past it is refused, not held.
+inline constexpr std::size_t kVelmoraMaxReplySize = 10485760;
+// A reply passed kVelmoraMaxReplySize; the connection was stopped there.
+inline constexpr long kVelmoraErrorReplyTooLarge = -1103;
 // With a string value: not a form field, the file name of the payload parts.
 inline constexpr const char* PARAM_SETUSERHEAD_FILENAME = "filename";
 

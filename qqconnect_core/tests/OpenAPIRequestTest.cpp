@@ -8,6 +8,8 @@
 #include "os/runtime/RunLoop.h"
 #include "os/net/HostLookup.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/TcpTestPeer.h"
+#include "os/testing/Waits.h"
 #include "os/testing/TestCertificateAuthority.h"
 
 namespace {
@@ -161,6 +163,70 @@ TEST_F(OpenAPIRequest, TransportFailuresPassThrough) {
   ASSERT_TRUE(run([&] { return recorder->done(); }));
   EXPECT_EQ(recorder->error.domain, os::kURLErrorDomain);
   EXPECT_EQ(recorder->error.code, os::kURLErrorCannotConnectToHost);
+}
+
+// A reply served over a raw loopback connection a piece at a time, each piece let through the
+// request before the next goes out, so what the server managed to write shows when the request
+// stopped taking it.
+struct PiecewiseReply {
+  static constexpr std::size_t kPiece = 1 << 20;
+  os::testing::TcpTestPeer server;
+  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
+  std::shared_ptr<VelmoraRequest> request;
+  std::size_t written = 0;  // body bytes the server wrote before the request was done
+
+  // Declares `declared` body bytes and writes `body` (at most `limit` bytes of it).
+  void serve(std::size_t declared, const std::string& body, std::size_t limit) {
+    request = VelmoraRequest::getRequestWithParams({}, "GET", recorder,
+                                                   "http://127.0.0.1:" + std::to_string(server.port()) + "/policy");
+    request->connect();
+    ASSERT_TRUE(os::testing::runUntil([&] {
+      const os::Data in = server.received();
+      return os::stringFromData(in).find("\r\n\r\n") != std::string::npos;
+    }));
+    ASSERT_TRUE(server.write(os::dataFromString("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                                                std::to_string(declared) + "\r\n\r\n")));
+    while (written < std::min(limit, body.size()) && !recorder->done()) {
+      const std::size_t n = std::min(kPiece, body.size() - written);
+      if (!server.write(os::dataFromString(std::string_view(body).substr(written, n)))) break;
+      written += n;
+      ASSERT_TRUE(os::testing::runUntil([&] {
+        return recorder->done() || (request->responseText() && request->responseText()->size() == written);
+      }));
+    }
+    ASSERT_TRUE(os::testing::runUntil([&] { return recorder->done(); }, 10));
+  }
+};
+
+// An answer past the bound fails with an error of its own as soon as the bound is passed: the
+// connection is dropped while the server is still sending, and nothing of the answer is kept. One
+// exactly at the bound is read whole.
+TEST(VelmoraRequestReplies, AreBoundedAndDroppedAsSoonAsTheyPassTheBound) {
+  {
+    PiecewiseReply reply;
+    const std::size_t declared = std::size_t{256} << 20;
+    reply.serve(declared, std::string(kVelmoraMaxReplySize + 4 * PiecewiseReply::kPiece, ' '), declared);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(reply.recorder->calls, (std::vector<std::string>{"loading", "response", "fail"}));
+    EXPECT_EQ(reply.recorder->error.domain, kVelmoraErrorDomain);
+    EXPECT_EQ(reply.recorder->error.code, kVelmoraErrorReplyTooLarge);
+    EXPECT_FALSE(reply.recorder->error.localizedDescription().empty());
+    EXPECT_LE(reply.written, kVelmoraMaxReplySize + PiecewiseReply::kPiece);
+    EXPECT_FALSE(reply.request->loading());
+    EXPECT_FALSE(reply.request->responseText());
+    EXPECT_TRUE(os::testing::runUntil([&] { return reply.server.peerClosed(); }, 10));
+  }
+  {
+    PiecewiseReply reply;
+    const std::string body = "{\"a\":\"" + std::string(kVelmoraMaxReplySize - 8, 'x') + "\"}";
+    ASSERT_EQ(body.size(), kVelmoraMaxReplySize);
+    reply.serve(body.size(), body, body.size());
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(reply.recorder->calls.back(), "load");
+    ASSERT_TRUE(reply.recorder->result && reply.recorder->result->dictionary());
+    EXPECT_EQ((*reply.recorder->result)["a"].stringOr().size(), kVelmoraMaxReplySize - 8);
+    EXPECT_FALSE(reply.request->responseText());
+  }
 }
 
 // ---- call objects ----
