@@ -910,4 +910,29 @@ TEST_F(ScreensTest, RecentFriendsShowTheNewestFiveAndARepickMovesWithoutDuplicat
   EXPECT_EQ(order, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r6", "r7", "r5"}));
 }
 
+// A close whose own request is the one on its way: that request is dropped, and the request
+// queued behind it, another caller's, goes next and is answered.
+TEST_F(ScreensTest, ClosingAScreenWhoseRequestIsInFlightSendsTheNextInTheQueue) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto list = service->getSocialShareListControllerInternal();
+  ASSERT_TRUE(list);
+  screen_->presentViewController(list, false);
+  os::TouchDriver::settle();
+  // The data's own first request for its bar goes first.
+  auto queue = OBSDataManager::currentDataManager();
+  ASSERT_TRUE(settle([&] { return queue->actionArray().empty(); }));
+  bool mineHeard = false;
+  service->socialDataService()->requestSocialDataWithCompletionInternal([&](const auto&) { mineHeard = true; });
+  ASSERT_EQ(queue->actionArray().size(), 1u);
+  std::shared_ptr<OBSocialResponseEntity> theirs;
+  queue->requestBarInfo([&](const auto& r) { theirs = r; });
+  ASSERT_EQ(queue->actionArray().size(), 2u);
+  service->closeWithCancelResponse();
+  EXPECT_TRUE(os::RunLoop::main()->runUntil([&] { return theirs != nullptr; }, 10)) << ::testing::PrintToString(actions());
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(mineHeard);
+  EXPECT_TRUE(queue->actionArray().empty());
+}
+
 }  // namespace
