@@ -935,4 +935,58 @@ TEST_F(ScreensTest, ClosingAScreenWhoseRequestIsInFlightSendsTheNextInTheQueue) 
   EXPECT_TRUE(queue->actionArray().empty());
 }
 
+// The service's record of its screens follows what is on screen. A share list the facade could
+// not show (no screen given, or the screen already covered by the editor) leaves nothing behind:
+// the editor then closes as the editor, and the post it leaves running is answered.
+TEST_F(ScreensTest, AScreenThatNeverOpensLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  OBSocialSnsService::presentSnsController(nullptr, std::nullopt, "无处可去", nullptr, std::nullopt, caller_);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+
+  server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor);
+  OBSocialSnsService::presentSnsController(screen_, std::nullopt, "一条新闻", nullptr, std::nullopt, caller_);
+  os::TouchDriver::settle();
+  EXPECT_EQ(service->currentViewControllerArray, std::vector<int>{3});
+  EXPECT_EQ(service->currentViewControllerType, 3);
+  ASSERT_TRUE(editor->postShare());
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 5) == 1;
+  }));
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(presented());
+  EXPECT_EQ(caller_->closed, std::vector<int>{3});
+  server_.releaseHeld();
+  EXPECT_TRUE(os::RunLoop::main()->runUntil([&] { return !caller_->responses.empty(); }, 10));
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+}
+
+// The reader may take a sharing screen down itself, without the service's close: the record lets
+// go of it, and the next screen's close is reported as that screen's.
+TEST_F(ScreensTest, AScreenTakenDownWithoutTheServiceLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor);
+  screen_->dismissViewController(false);
+  os::TouchDriver::settle();
+  EXPECT_FALSE(presented());
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+
+  OBSocialSnsService::presentSnsController(screen_, std::nullopt, "一条新闻", nullptr, std::nullopt, caller_);
+  os::TouchDriver::settle();
+  auto list = std::dynamic_pointer_cast<os::NavigationController>(presented());
+  ASSERT_TRUE(list);
+  auto close = std::dynamic_pointer_cast<os::Button>(list->topViewController()->navigationItem()->leftBarButtonItem()->customView());
+  ASSERT_TRUE(close);
+  close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(presented());
+  EXPECT_TRUE(caller_->responses.empty());
+  EXPECT_EQ(caller_->closed, std::vector<int>{2});
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+}
+
 }  // namespace
