@@ -90,10 +90,10 @@ void OBSocialMailHandler::clickHandlerWithSnsName(const std::string& name, const
     if (!os::MessageComposeViewController::canSendText()) return noSupport("share_sms_no_osSupport", "share_sms_no_osSupport_message");
     composer = getEditSMSController(service);
   }
-  if (!composer || !controller) return;
-  controller->presentViewController(composer, true);
-  // Refused (another screen is presented there): this share's caller hears that nothing went,
-  // instead of waiting for a composer nobody sees.
+  if (!composer) return;
+  if (controller) controller->presentViewController(composer, true);
+  // Refused (another screen is presented there), or no screen to show it on: this share's caller
+  // hears that nothing went, instead of waiting for a composer nobody sees.
   if (!composer->presentingViewController())
     handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, OBSocialResponseCodeNotSent,
                      std::string("the composer could not be shown"), std::nullopt);

@@ -205,4 +205,25 @@ TEST_F(MailHandlerTest, AComposeShareAskedOfTheDataServiceHearsTheOutcomeOnce) {
   }
 }
 
+// With no screen to show the composer on, the share's caller hears at once that nothing went, as
+// when the composer is refused, and nothing of the share is held afterwards.
+TEST_F(MailHandlerTest, AComposeShareWithNoScreenAnswersAtOnceAndHoldsNothing) {
+  auto shared = OBSocialData::defaultData();
+  auto data = OBSocialDataService::defaultDataService();
+  const long held = shared.use_count();
+  for (const std::string name : {"email", "sms"}) {
+    std::vector<int> codes;
+    data->postSNSWithTypes(
+        {name}, std::string("无处可显"), nullptr, std::nullopt, nullptr, nullptr,
+        [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(codes, std::vector<int>{5054}) << name;
+  }
+  EXPECT_EQ(shared.use_count(), held);
+  // The platform picked on the shared screens with no screen to show on: their caller hears it.
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("sms")->snsClickHandler(nullptr, service_, true);
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5054});
+  EXPECT_EQ(shares(), 0);
+}
+
 }  // namespace
