@@ -176,16 +176,17 @@ std::shared_ptr<OBSocialIconActionSheet> OBSocialControllerService::getSocialIco
   os::Array items;
   for (const auto& name : OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray()) items.emplace_back(name);
   std::weak_ptr<OBSocialControllerService> weak = weak_from_this();
+  // The sheet's closing is told to the caller it was opened for, though another may have asked
+  // for a sheet since.
+  std::weak_ptr<OBSocialUIDelegate> caller = socialUIDelegate_;
   auto sheet = std::make_shared<OBSocialIconActionSheet>(items, [weak](const std::string& name) {
     if (auto self = weak.lock()) self->iconTapped(name);
   });
   sheet->setTag(kOBSocialIconActionSheetTag);
   sheet->presentingViewController = controller;
   sheet->socialControllerService = weak;
-  sheet->dismissCompletion = [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    if (auto delegate = self->socialUIDelegate()) delegate->didCloseUIViewController(OBSocialViewControllerTypeIconSheet);
+  sheet->dismissCompletion = [caller] {
+    if (auto delegate = caller.lock()) delegate->didCloseUIViewController(OBSocialViewControllerTypeIconSheet);
   };
   return sheet;
 }
@@ -265,13 +266,20 @@ void OBSocialControllerService::closeWithCancelResponse() {
 
 void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response) {
   if (!response) return closeWithCancelResponse();
-  if (auto delegate = socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
-  closeInternal();
+  closeWithResponse(response, socialUIDelegate_);
+}
+
+void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
+                                                  const std::weak_ptr<OBSocialUIDelegate>& caller) {
+  if (auto delegate = caller.lock()) delegate->didFinishGetOBSocialDataInViewController(response);
+  closeInternal(caller);
 }
 
 void OBSocialControllerService::close() { closeInternal(); }
 
-void OBSocialControllerService::closeInternal() {
+void OBSocialControllerService::closeInternal() { closeInternal(socialUIDelegate_); }
+
+void OBSocialControllerService::closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller) {
   forgetScreensNoLongerUp();
   socialDataService_->setOBSocialDelegate({});
   // Only what the closing screen queued stops: the data's queue also carries other screens' and
@@ -283,13 +291,13 @@ void OBSocialControllerService::closeInternal() {
   // Kept alive until the dismissal is over, whoever else lets go of it.
   auto self = shared_from_this();
   if (navigation && navigation->presentingViewController()) {
-    navigation->dismissViewController(true, [self] { self->didFinishedDismissViewController(); });
+    navigation->dismissViewController(true, [self, caller] { self->didFinishedDismissViewController(caller); });
     screenClosed();
     return;
   }
   if (navigation && navigation->parentViewController()) {
     navigation->dismissViewController(true);
-    didFinishedDismissViewController();
+    didFinishedDismissViewController(caller);
     screenClosed();
     return;
   }
@@ -298,7 +306,7 @@ void OBSocialControllerService::closeInternal() {
   if (app) window = app->keyWindow();
   if (window && window->rootViewController()) {
     window->rootViewController()->dismissViewController(true);
-    didFinishedDismissViewController();
+    didFinishedDismissViewController(caller);
   }
   screenClosed();
 }
@@ -368,8 +376,10 @@ void OBSocialControllerService::forgetScreen(std::size_t index) {
   socialDataService_->setRequestOwner(openScreens_.empty() ? 0 : openScreens_.back().id);
 }
 
-void OBSocialControllerService::didFinishedDismissViewController() {
-  if (auto delegate = socialUIDelegate()) delegate->didCloseUIViewController(currentViewControllerType);
+void OBSocialControllerService::didFinishedDismissViewController() { didFinishedDismissViewController(socialUIDelegate_); }
+
+void OBSocialControllerService::didFinishedDismissViewController(const std::weak_ptr<OBSocialUIDelegate>& caller) {
+  if (auto delegate = caller.lock()) delegate->didCloseUIViewController(currentViewControllerType);
   currentNavigationController.reset();
   currentViewController.reset();
 }

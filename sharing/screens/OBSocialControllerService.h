@@ -102,6 +102,10 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   void addCloseButton(os::ViewController& screen);
   void closeWithCancelResponse();
   void closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response);
+  // The same for an answer that belongs to `caller`, who hears it and the close, whoever the UI
+  // delegate is by now.
+  void closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
+                         const std::weak_ptr<OBSocialUIDelegate>& caller);
   void close();
   void closeInternal();
   void didFinishedDismissViewController();
@@ -133,6 +137,8 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   void screenClosed();
   bool isUp(OpenScreen& record) const;
   void forgetScreen(std::size_t index);
+  void closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller);
+  void didFinishedDismissViewController(const std::weak_ptr<OBSocialUIDelegate>& caller);
   void iconTapped(const std::string& platformName);
 
   std::shared_ptr<OBSocialDataService> socialDataService_;

@@ -226,4 +226,32 @@ TEST_F(MailHandlerTest, AComposeShareWithNoScreenAnswersAtOnceAndHoldsNothing) {
   EXPECT_EQ(shares(), 0);
 }
 
+// A composer's outcome goes to the caller whose composer it is, though the facade has served
+// another caller on the same screens since it was opened.
+TEST_F(MailHandlerTest, AComposersOutcomeReachesTheCallerThatOpenedIt) {
+  auto composer = pickEmail();
+  ASSERT_TRUE(composer);
+  auto later = std::make_shared<Outcomes>();
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "另一条", nullptr, std::vector<std::string>{"sina"}, later);
+  composer->cancel(false);
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_TRUE(later->codes.empty());
+
+  // The same for the system's compose screen of Facebook.
+  service_->setSocialUIDelegate(outcomes_);
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook"};
+  os::DeviceProfileScope withAccount(profile);
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("facebook")->snsClickHandler(screen_, service_, true);
+  os::TouchDriver::settle();
+  auto social = std::dynamic_pointer_cast<os::SocialComposeViewController>(screen_->presentedViewController());
+  ASSERT_TRUE(social);
+  service_->setSocialUIDelegate(later);
+  social->cancel();
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 5052}));
+  EXPECT_TRUE(later->codes.empty());
+}
+
 }  // namespace
