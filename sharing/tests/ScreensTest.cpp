@@ -1044,6 +1044,19 @@ TEST_F(ScreensTest, AScreenThatNeverOpensLeavesNoRecord) {
   EXPECT_TRUE(service->currentViewControllerArray.empty());
 }
 
+// A platform picked with no screen to show its editor or sign-in page on leaves no record either.
+TEST_F(ScreensTest, APlatformsScreenWithNowhereToShowLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("douban")->snsClickHandler(nullptr, service, true);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+  authorise("sina");
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->snsClickHandler(nullptr, service, true);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+  EXPECT_FALSE(presented());
+}
+
 // The reader may take a sharing screen down itself, without the service's close: the record lets
 // go of it, and the next screen's close is reported as that screen's.
 TEST_F(ScreensTest, AScreenTakenDownWithoutTheServiceLeavesNoRecord) {
