@@ -257,7 +257,7 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
     code = OBSocialResponseCodeCancelled;
     message = kOBSocialCancelMessage;
   }
-  // The service is let go only after the answer: the caller may be held by nothing else.
+  // Held until the answer has been given: whoever asked for the share may have let go of it.
   auto service = std::exchange(service_, nullptr);
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(caller_.lock(), sharing_, code, message, std::nullopt);
 }

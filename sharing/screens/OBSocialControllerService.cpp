@@ -271,7 +271,7 @@ void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocial
 
 void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
                                                   const std::weak_ptr<OBSocialUIDelegate>& caller) {
-  if (auto delegate = caller.lock()) delegate->didFinishGetOBSocialDataInViewController(response);
+  if (auto delegate = caller.lock(); delegate && response) delegate->didFinishGetOBSocialDataInViewController(response);
   closeInternal(caller);
 }
 
