@@ -31,6 +31,9 @@
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "os/views/Window.h"
+#include "sharing/screens/OBSocialControllerService.h"
+#include "sharing/service/OBSocialContext.h"
+#include "sharing/service/OBSocialSnsService.h"
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {
@@ -289,6 +292,27 @@ TEST_F(VXViewControllerTest, IgnoringAHeadlineClearsItAndOpensNothing) {
   os::TouchDriver::advance(1);
   EXPECT_EQ(topScreen(), "VXViewController");
   EXPECT_FALSE(home_->alertMessage());
+}
+
+// A sharing screen the reader takes down to open a pushed headline is gone from the sharing
+// screens' record too: nothing later counts it as still up.
+TEST_F(VXViewControllerTest, AHeadlineOpenedOverASharingScreenLeavesNoSharingScreenRecorded) {
+  OBSocialContextScope sharing;
+  startServer();
+  loadHome();
+  OBSocialSnsService::presentSnsController(home_, std::nullopt, "分享", nullptr, std::nullopt, {});
+  os::TouchDriver::settle();
+  ASSERT_TRUE(side_->presentedViewController());
+  auto service = OBSocialControllerService::defaultControllerService();
+  ASSERT_EQ(service->currentViewControllerArray, std::vector<int>{2});
+
+  home_->setAlertMessage(VXAlertMessage::createMessage(os::Value(payload("要闻", 5, 2))));
+  home_->jumpByAlert();
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("点击查看"));
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(side_->presentedViewController());
+  EXPECT_EQ(topScreen(), "VXNewsDetailViewController");
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
 }
 
 TEST_F(VXViewControllerTest, TheMenuButtonOpensTheLeftMenu) {

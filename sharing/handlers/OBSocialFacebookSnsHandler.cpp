@@ -85,7 +85,9 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
   // The compose screen's answer keeps the controller service alive until it has been given:
   // whoever asked for the share may have let go of it.
   std::weak_ptr<os::ViewController> weakController = controller;
-  composer->setCompletionHandler([name, text, service, weakController](os::SocialComposeResult result) {
+  // The outcome goes to the caller of now, whoever the service's UI delegate is by then.
+  std::weak_ptr<OBSocialUIDelegate> caller = delegate;
+  composer->setCompletionHandler([name, text, service, caller, weakController](os::SocialComposeResult result) {
     auto self = OBSocialFacebookSnsHandler::shareInstance();
     int code = static_cast<int>(result);
     std::optional<std::string> message;
@@ -96,7 +98,7 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
       self->postOpWithText(text, name);
       code = OBSocialResponseCodeSuccess;
     }
-    self->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, code, message, std::nullopt);
+    self->handleUIDelegate(caller.lock(), name, code, message, std::nullopt);
     if (auto presenting = weakController.lock()) presenting->dismissViewController(true);
   });
   controller->presentViewController(composer, true);

@@ -36,9 +36,11 @@ void noSupport(const std::string& titleKey, const std::string& messageKey) {
 }
 
 // The share a composer was built for. The composer holds it, so the controller service lives
-// while the composer is up, and goes with a composer that was never shown.
+// while the composer is up, and goes with a composer that was never shown. The outcome goes to
+// the caller of then, not to whoever the service's UI delegate is by the time it comes.
 struct ComposedShare {
   std::shared_ptr<OBSocialControllerService> service;
+  std::weak_ptr<OBSocialUIDelegate> caller;
   std::optional<std::string> shareText;
 };
 class MailComposer : public os::MailComposeViewController, public ComposedShare {};
@@ -90,10 +92,10 @@ void OBSocialMailHandler::clickHandlerWithSnsName(const std::string& name, const
     if (!os::MessageComposeViewController::canSendText()) return noSupport("share_sms_no_osSupport", "share_sms_no_osSupport_message");
     composer = getEditSMSController(service);
   }
-  if (!composer || !controller) return;
-  controller->presentViewController(composer, true);
-  // Refused (another screen is presented there): this share's caller hears that nothing went,
-  // instead of waiting for a composer nobody sees.
+  if (!composer) return;
+  if (controller) controller->presentViewController(composer, true);
+  // Refused (another screen is presented there), or no screen to show it on: this share's caller
+  // hears that nothing went, instead of waiting for a composer nobody sees.
   if (!composer->presentingViewController())
     handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, OBSocialResponseCodeNotSent,
                      std::string("the composer could not be shown"), std::nullopt);
@@ -106,6 +108,7 @@ std::shared_ptr<os::MailComposeViewController> OBSocialMailHandler::getEditEmail
   auto content = contentOf(data, true);
   auto composer = std::make_shared<MailComposer>();
   composer->service = service;
+  if (service) composer->caller = service->socialUIDelegate();
   composer->setMailComposeDelegate(shared_from_this());
 
   auto resource = content && content->urlResource && content->urlResource->resourceType != 0 ? content->urlResource
@@ -148,6 +151,7 @@ std::shared_ptr<os::MessageComposeViewController> OBSocialMailHandler::getEditSM
     imageURL = own->url;
   auto composer = std::make_shared<MessageComposer>();
   composer->service = service;
+  if (service) composer->caller = service->socialUIDelegate();
   composer->shareText = shareText;
   composer->setMessageComposeDelegate(shared_from_this());
   composer->setBody(shareText.value_or(""));
@@ -210,8 +214,8 @@ void OBSocialMailHandler::report(const std::string& name, os::ViewController& co
                                  const std::optional<std::string>& text, const std::optional<os::Error>& error) {
   // The caller may let go of everything in its answer; the composer is held by its presenter
   // until the close below, and the service here until then.
-  auto service = socialControllerService(composer);
   auto keep = std::static_pointer_cast<os::ViewController>(composer.shared_from_this());
-  handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, code, text, error);
+  auto share = shareOf(composer);
+  handleUIDelegate(share ? share->caller.lock() : nullptr, name, code, text, error);
   closeFromMessageOrMail(composer);
 }

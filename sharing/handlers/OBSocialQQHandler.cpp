@@ -218,6 +218,7 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
   velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
   dispatcher->handleClickHandler(service, name);
   socialController = service;
+  socialCaller = service ? service->socialUIDelegate() : nullptr;
 
   auto config = data->extConfig();
   auto content = config ? (name == OBShareToQzone ? config->qzoneData : config->qqData) : nullptr;
@@ -286,8 +287,7 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
     OBSocialXToast::makeText(localized("shareEdit_post_finish"))->show();
     *code = OBSocialResponseCodeSuccess;
   }
-  OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialController ? socialController->socialUIDelegate() : nullptr,
-                                                        name, *code, std::nullopt, std::nullopt);
+  OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialCaller.lock(), name, *code, std::nullopt, std::nullopt);
 }
 
 void OBSocialQQHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,

@@ -15,6 +15,7 @@
 #include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
 
 class OBSocialControllerService;
+class OBSocialUIDelegate;
 class OBSocialSnsPlatform;
 
 // The QQ application cuts longer titles and descriptions: the handler cuts them first.
@@ -65,6 +66,9 @@ class OBSocialQQHandler : public OBSocialSnsHandlerDelegate,
   void velmoraDidNotNetWork() override;
 
   std::shared_ptr<OBSocialControllerService> socialController;
+  // The caller the share was asked for: the QQ client's answer goes to it, whoever the service's
+  // UI delegate is by then.
+  std::weak_ptr<OBSocialUIDelegate> socialCaller;
   bool supportQzoneWebView = false;
   std::optional<std::string> qqAppId, qqAppKey, qqUrl;
   std::shared_ptr<VelmoraOAuth> velmoraQQ;

@@ -128,6 +128,7 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
   service_ = service;
   sharing_ = name;
   auto delegate = service ? service->socialUIDelegate() : nullptr;
+  caller_ = delegate;
   if (!WXApi::isWXAppInstalled() || !WXApi::isWXAppSupportApi()) {
     // Nothing to send to: the caller hears it at once.
     service_ = nullptr;
@@ -256,7 +257,7 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
     code = OBSocialResponseCodeCancelled;
     message = kOBSocialCancelMessage;
   }
+  // Held until the answer has been given: whoever asked for the share may have let go of it.
   auto service = std::exchange(service_, nullptr);
-  OBSocialSnsHandler::shareInstance()->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, sharing_, code,
-                                                        message, std::nullopt);
+  OBSocialSnsHandler::shareInstance()->handleUIDelegate(caller_.lock(), sharing_, code, message, std::nullopt);
 }

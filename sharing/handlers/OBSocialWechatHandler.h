@@ -16,6 +16,7 @@
 #include "sharing/handlers/OBSocialSnsHandlerDelegate.h"
 
 class OBSocialControllerService;
+class OBSocialUIDelegate;
 class OBSocialData;
 class OBSocialResponseEntity;
 
@@ -54,6 +55,9 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
 
   // Held until the messenger has answered: whoever asked for the share may have let go of it.
   std::shared_ptr<OBSocialControllerService> service_;
+  // The caller the share was asked for: the messenger's answer goes to it, whoever the service's
+  // UI delegate is by then.
+  std::weak_ptr<OBSocialUIDelegate> caller_;
   std::string sharing_;
   std::optional<std::string> shareText_;
   OBSocialCompletion loginCompletion_;

@@ -93,6 +93,11 @@ void OBShareEditViewController::viewDidLoad() {
   OBSocialUIHelper::customNavigationItem(*navigationItem());
 }
 
+bool OBShareEditViewController::isUp() const {
+  auto navigation = navigationController();
+  return navigation && (navigation->presentingViewController() || navigation->parentViewController());
+}
+
 std::string OBShareEditViewController::text() const { return textView_ ? textView_->text() : ""; }
 
 void OBShareEditViewController::setText(const std::string& text) {
@@ -139,19 +144,23 @@ bool OBShareEditViewController::postShare() {
   auto data = service->socialData();
   std::weak_ptr<OBSocialControllerService> weakService = service;
   std::weak_ptr<os::Responder> weakSelf = shared_from_this();
-  OBSocialCompletion done = [weakService, weakSelf, synchronous, name](const std::shared_ptr<OBSocialResponseEntity>& response) {
+  // The answer is this caller's: the service's UI delegate may be another's by the time it comes.
+  std::weak_ptr<OBSocialUIDelegate> caller = service->socialUIDelegate();
+  OBSocialCompletion done = [weakService, weakSelf, synchronous, name,
+                             caller](const std::shared_ptr<OBSocialResponseEntity>& response) {
     response->viewControllerType = OBSocialViewControllerTypeShareEdit;
     auto service = weakService.lock();
-    if (service && synchronous) {
-      if (auto self = std::static_pointer_cast<OBShareEditViewController>(weakSelf.lock())) self->posting_ = false;
+    auto self = std::static_pointer_cast<OBShareEditViewController>(weakSelf.lock());
+    if (self) self->posting_ = false;
+    if (service && synchronous && self && self->isUp()) {
       // Closing cancels this data's queue, so the result's own requests (the bar refresh) are
       // queued after the close, not before it.
-      service->closeWithResponse(response);
+      service->closeWithResponse(response, caller);
       return OBSocialDataService::handleShareResult(name, response);
     }
+    // An editor already gone (or one that did not wait) has nothing left to close.
     OBSocialDataService::handleShareResult(name, response);
-    if (!service) return;
-    if (auto delegate = service->socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
+    if (auto delegate = caller.lock()) delegate->didFinishGetOBSocialDataInViewController(response);
   };
   service->socialDataService()->postSNSWithTypesInternal({name}, text(), data ? data->shareImage() : nullptr, std::nullopt,
                                                          data ? data->urlResource() : nullptr, std::move(done), std::nullopt);

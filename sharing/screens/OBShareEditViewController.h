@@ -44,6 +44,8 @@ class OBShareEditViewController : public OBSocialViewController,
 
  private:
   void updateCounter();
+  // Still on screen, in a navigation controller that is presented or contained.
+  bool isUp() const;
 
   std::optional<std::string> platformName_;
   std::shared_ptr<os::TextView> textView_;

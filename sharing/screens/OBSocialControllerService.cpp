@@ -1,5 +1,7 @@
 #include "sharing/screens/OBSocialControllerService.h"
 
+#include <algorithm>
+
 #include "os/store/Bundle.h"
 #include "os/views/Application.h"
 #include "os/views/BarButtonItem.h"
@@ -37,6 +39,16 @@ bool servedByEditor(int platformType) { return (platformType >= 10 && platformTy
 
 unsigned OBSocialNavigationController::supportedInterfaceOrientations() const {
   return static_cast<unsigned>(OBSocialConfigInternal::shareInstance()->socialInterfaceOrientations);
+}
+
+void OBSocialNavigationController::viewDidAppear(bool animated) {
+  os::NavigationController::viewDidAppear(animated);
+  if (auto service = socialControllerService.lock()) service->forgetScreensNoLongerUp();
+}
+
+void OBSocialNavigationController::viewDidDisappear(bool animated) {
+  os::NavigationController::viewDidDisappear(animated);
+  if (auto service = socialControllerService.lock()) service->forgetScreensNoLongerUp();
 }
 
 OBSocialControllerService::OBSocialControllerService() : OBSocialControllerService(OBSocialData::defaultData()) {}
@@ -88,6 +100,7 @@ int OBSocialControllerService::transformViewControllerType(int type, int platfor
 std::shared_ptr<OBSocialNavigationController> OBSocialControllerService::makeNavigationControllerWithContorller(
     const std::shared_ptr<os::ViewController>& controller) {
   auto navigation = std::make_shared<OBSocialNavigationController>(controller);
+  navigation->socialControllerService = weak_from_this();
   navigation->view()->setBackgroundColor(defaultColor);
   OBSocialUIHelper::customNavBar(*navigation->navigationBar());
   if (os::Device::current().userInterfaceIdiom() == os::UserInterfaceIdiom::Pad) {
@@ -102,8 +115,8 @@ std::shared_ptr<os::ViewController> OBSocialControllerService::wrapScreen(int ty
   // A kind of screen that is not built opens nothing, and leaves no code on the stack to pop.
   if (!screen) return nullptr;
   currentViewControllerType = type;
-  screenOpened(type);
   auto navigation = makeNavigationControllerWithContorller(screen);
+  screenOpened(type, navigation, screen);
   currentNavigationController = navigation;
   currentViewController = screen;
   return navigation;
@@ -128,11 +141,14 @@ std::shared_ptr<os::ViewController> OBSocialControllerService::getSocialShareEdi
   currentViewControllerType = OBSocialViewControllerTypeShareEdit;
   auto screen = getSocialViewController(OBSocialViewControllerTypeShareEdit, snsName);
   if (!screen) return nullptr;
-  screenOpened(OBSocialViewControllerTypeShareEdit);
   // The composers of e-mail and text messages present themselves; the screen holds this
   // service while it is up.
-  if (snsName == "email" || snsName == "sms") return screen;
+  if (snsName == "email" || snsName == "sms") {
+    screenOpened(OBSocialViewControllerTypeShareEdit, screen, screen);
+    return screen;
+  }
   auto navigation = makeNavigationControllerWithContorller(screen);
+  screenOpened(OBSocialViewControllerTypeShareEdit, navigation, screen);
   currentNavigationController = navigation;
   currentViewController = screen;
   return navigation;
@@ -160,16 +176,17 @@ std::shared_ptr<OBSocialIconActionSheet> OBSocialControllerService::getSocialIco
   os::Array items;
   for (const auto& name : OBSocialSnsPlatformManager::sharedInstance()->allSnsValuesArray()) items.emplace_back(name);
   std::weak_ptr<OBSocialControllerService> weak = weak_from_this();
+  // The sheet's closing is told to the caller it was opened for, though another may have asked
+  // for a sheet since.
+  std::weak_ptr<OBSocialUIDelegate> caller = socialUIDelegate_;
   auto sheet = std::make_shared<OBSocialIconActionSheet>(items, [weak](const std::string& name) {
     if (auto self = weak.lock()) self->iconTapped(name);
   });
   sheet->setTag(kOBSocialIconActionSheetTag);
   sheet->presentingViewController = controller;
   sheet->socialControllerService = weak;
-  sheet->dismissCompletion = [weak] {
-    auto self = weak.lock();
-    if (!self) return;
-    if (auto delegate = self->socialUIDelegate()) delegate->didCloseUIViewController(OBSocialViewControllerTypeIconSheet);
+  sheet->dismissCompletion = [caller] {
+    if (auto delegate = caller.lock()) delegate->didCloseUIViewController(OBSocialViewControllerTypeIconSheet);
   };
   return sheet;
 }
@@ -228,6 +245,7 @@ void OBSocialControllerService::addCloseButton(os::ViewController& screen) {
 }
 
 void OBSocialControllerService::closeWithCancelResponse() {
+  forgetScreensNoLongerUp();
   auto delegate = socialUIDelegate();
   OBUtils::outLogf("closeWithCancelResponse delegate is %p", static_cast<const void*>(delegate.get()));
   const bool beforeAuthorisation =
@@ -248,13 +266,21 @@ void OBSocialControllerService::closeWithCancelResponse() {
 
 void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response) {
   if (!response) return closeWithCancelResponse();
-  if (auto delegate = socialUIDelegate()) delegate->didFinishGetOBSocialDataInViewController(response);
-  closeInternal();
+  closeWithResponse(response, socialUIDelegate_);
+}
+
+void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
+                                                  const std::weak_ptr<OBSocialUIDelegate>& caller) {
+  if (auto delegate = caller.lock(); delegate && response) delegate->didFinishGetOBSocialDataInViewController(response);
+  closeInternal(caller);
 }
 
 void OBSocialControllerService::close() { closeInternal(); }
 
-void OBSocialControllerService::closeInternal() {
+void OBSocialControllerService::closeInternal() { closeInternal(socialUIDelegate_); }
+
+void OBSocialControllerService::closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller) {
+  forgetScreensNoLongerUp();
   socialDataService_->setOBSocialDelegate({});
   // Only what the closing screen queued stops: the data's queue also carries other screens' and
   // callers' requests, a share posted from an editor that has closed among them.
@@ -265,13 +291,13 @@ void OBSocialControllerService::closeInternal() {
   // Kept alive until the dismissal is over, whoever else lets go of it.
   auto self = shared_from_this();
   if (navigation && navigation->presentingViewController()) {
-    navigation->dismissViewController(true, [self] { self->didFinishedDismissViewController(); });
+    navigation->dismissViewController(true, [self, caller] { self->didFinishedDismissViewController(caller); });
     screenClosed();
     return;
   }
   if (navigation && navigation->parentViewController()) {
     navigation->dismissViewController(true);
-    didFinishedDismissViewController();
+    didFinishedDismissViewController(caller);
     screenClosed();
     return;
   }
@@ -280,26 +306,80 @@ void OBSocialControllerService::closeInternal() {
   if (app) window = app->keyWindow();
   if (window && window->rootViewController()) {
     window->rootViewController()->dismissViewController(true);
-    didFinishedDismissViewController();
+    didFinishedDismissViewController(caller);
   }
   screenClosed();
 }
 
-void OBSocialControllerService::screenOpened(int type) {
+void OBSocialControllerService::screenOpened(int type, const std::shared_ptr<os::ViewController>& carrier,
+                                             const std::shared_ptr<os::ViewController>& screen) {
+  forgetScreensNoLongerUp();
+  openScreens_.push_back(OpenScreen{++screensOpened_, carrier, screen, currentViewControllerArray.size(), false});
   currentViewControllerArray.push_back(type);
-  openScreens_.push_back(++screensOpened_);
-  socialDataService_->setRequestOwner(openScreens_.back());
+  socialDataService_->setRequestOwner(openScreens_.back().id);
 }
 
 void OBSocialControllerService::screenClosed() {
   if (!currentViewControllerArray.empty()) currentViewControllerArray.pop_back();
   if (!currentViewControllerArray.empty()) currentViewControllerType = currentViewControllerArray.back();
   if (!openScreens_.empty()) openScreens_.pop_back();
-  socialDataService_->setRequestOwner(openScreens_.empty() ? 0 : openScreens_.back());
+  socialDataService_->setRequestOwner(openScreens_.empty() ? 0 : openScreens_.back().id);
 }
 
-void OBSocialControllerService::didFinishedDismissViewController() {
-  if (auto delegate = socialUIDelegate()) delegate->didCloseUIViewController(currentViewControllerType);
+bool OBSocialControllerService::isUp(OpenScreen& record) const {
+  auto carrier = record.carrier.lock();
+  if (!carrier) return false;
+  const bool shown = carrier->presentingViewController() || carrier->parentViewController();
+  if (shown) record.seen = true;
+  // Built and not shown yet: its getter's caller is about to show it.
+  return shown || !record.seen;
+}
+
+void OBSocialControllerService::forgetScreensNoLongerUp() {
+  for (std::size_t i = openScreens_.size(); i-- > 0;)
+    if (!isUp(openScreens_[i])) forgetScreen(i);
+}
+
+void OBSocialControllerService::screenNotShown(const std::shared_ptr<os::ViewController>& carrier) {
+  for (std::size_t i = openScreens_.size(); i-- > 0;)
+    if (openScreens_[i].carrier.lock() == carrier) forgetScreen(i);
+  forgetScreensNoLongerUp();
+}
+
+void OBSocialControllerService::forgetScreen(std::size_t index) {
+  const OpenScreen gone = openScreens_[index];
+  // Its codes are its own and those of the screens shown inside it (the editor the sign-in page
+  // led to): all that was pushed while it was the newest.
+  const std::size_t size = currentViewControllerArray.size();
+  const std::size_t end = std::min(index + 1 < openScreens_.size() ? openScreens_[index + 1].at : size, size);
+  const std::size_t removed = gone.at < end ? end - gone.at : 0;
+  if (removed) {
+    const auto first = currentViewControllerArray.begin() + static_cast<std::ptrdiff_t>(gone.at);
+    currentViewControllerArray.erase(first, first + static_cast<std::ptrdiff_t>(removed));
+    if (end == size && !currentViewControllerArray.empty()) currentViewControllerType = currentViewControllerArray.back();
+  }
+  openScreens_.erase(openScreens_.begin() + static_cast<std::ptrdiff_t>(index));
+  for (std::size_t i = index; i < openScreens_.size(); ++i) openScreens_[i].at -= std::min(openScreens_[i].at, removed);
+  // A close goes to what is still up.
+  auto carrier = gone.carrier.lock();
+  auto screen = gone.screen.lock();
+  const bool wasCurrent = (carrier && currentNavigationController.lock() == carrier) ||
+                          (screen && currentViewController.lock() == screen);
+  if (wasCurrent) {
+    currentNavigationController.reset();
+    currentViewController.reset();
+    if (!openScreens_.empty()) {
+      currentNavigationController = std::dynamic_pointer_cast<os::NavigationController>(openScreens_.back().carrier.lock());
+      currentViewController = openScreens_.back().screen;
+    }
+  }
+  socialDataService_->setRequestOwner(openScreens_.empty() ? 0 : openScreens_.back().id);
+}
+
+void OBSocialControllerService::didFinishedDismissViewController() { didFinishedDismissViewController(socialUIDelegate_); }
+
+void OBSocialControllerService::didFinishedDismissViewController(const std::weak_ptr<OBSocialUIDelegate>& caller) {
+  if (auto delegate = caller.lock()) delegate->didCloseUIViewController(currentViewControllerType);
   currentNavigationController.reset();
   currentViewController.reset();
 }

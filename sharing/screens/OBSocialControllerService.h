@@ -8,6 +8,7 @@
 //
 // Screens hold their service; the service holds its screens weakly, so a screen that is up
 // keeps its service alive and nothing else has to.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -40,12 +41,19 @@ enum OBSocialViewControllerType : int {
 inline constexpr int kOBSocialIconActionSheetTag = 1013;
 inline constexpr const char* kOBSocialCancelMessage = "user cancel the operation";
 
+class OBSocialControllerService;
+
 class OBSocialNavigationController : public os::NavigationController {
  public:
   using os::NavigationController::NavigationController;
   std::string className() const override { return "OBSocialNavigationController"; }
   bool shouldAutorotate() const override { return true; }
   unsigned supportedInterfaceOrientations() const override;
+  // Whoever takes the screen down, the service that opened it hears that it is gone.
+  void viewDidAppear(bool animated) override;
+  void viewDidDisappear(bool animated) override;
+
+  std::weak_ptr<OBSocialControllerService> socialControllerService;
 };
 
 class OBSocialControllerService : public std::enable_shared_from_this<OBSocialControllerService> {
@@ -94,24 +102,47 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   void addCloseButton(os::ViewController& screen);
   void closeWithCancelResponse();
   void closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response);
+  // The same for an answer that belongs to `caller`, who hears it and the close, whoever the UI
+  // delegate is by now.
+  void closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
+                         const std::weak_ptr<OBSocialUIDelegate>& caller);
   void close();
   void closeInternal();
   void didFinishedDismissViewController();
+  // A screen a getter gave that its caller could not show: it leaves no record.
+  void screenNotShown(const std::shared_ptr<os::ViewController>& carrier);
+  // Lets go of the records of screens that are no longer up: taken down without this service's
+  // close, or never shown and gone.
+  void forgetScreensNoLongerUp();
   // The share straight to the service that a caller asking for direct shares gets from the sheet
   // and the share list: the platform's own text, picture and link where set, else the data's.
   void directShare(const std::string& platformName, const std::shared_ptr<os::ViewController>& controller);
 
  private:
   std::shared_ptr<os::ViewController> wrapScreen(int type, const std::optional<std::string>& snsName);
+  // The screens the getters opened, newest last, each by a number of its own, with what carries
+  // it on screen and where its codes begin in currentViewControllerArray.
+  struct OpenScreen {
+    std::uint64_t id = 0;
+    std::weak_ptr<os::ViewController> carrier;
+    std::weak_ptr<os::ViewController> screen;
+    std::size_t at = 0;
+    // Once seen on screen, a carrier that is neither presented nor contained has been taken down.
+    bool seen = false;
+  };
   // A screen comes on the stack, or the newest goes; what the data service queues is for the
   // newest screen still up.
-  void screenOpened(int type);
+  void screenOpened(int type, const std::shared_ptr<os::ViewController>& carrier,
+                    const std::shared_ptr<os::ViewController>& screen);
   void screenClosed();
+  bool isUp(OpenScreen& record) const;
+  void forgetScreen(std::size_t index);
+  void closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller);
+  void didFinishedDismissViewController(const std::weak_ptr<OBSocialUIDelegate>& caller);
   void iconTapped(const std::string& platformName);
 
   std::shared_ptr<OBSocialDataService> socialDataService_;
   std::weak_ptr<OBSocialUIDelegate> socialUIDelegate_;
-  // The screens the getters opened, newest last, each by a number of its own.
-  std::vector<std::uint64_t> openScreens_;
+  std::vector<OpenScreen> openScreens_;
   std::uint64_t screensOpened_ = 0;
 };

@@ -67,6 +67,8 @@ void OBSocialSnsPlatformInternal::openShareEditor(const std::shared_ptr<os::View
   if (isPresent) {
     auto editor = service->getSocialShareEditControllerInternal(platformName_, sourceOpType);
     if (editor && controller) controller->presentViewController(editor, true);
+    // Nowhere to show it, or refused there: the service keeps no record of it.
+    if (editor && !editor->presentingViewController()) service->screenNotShown(editor);
   } else if (controller && controller->navigationController()) {
     if (auto editor = service->getSocialViewController(3, platformName_))
       controller->navigationController()->pushViewController(editor, true);
@@ -115,6 +117,7 @@ void OBSocialSnsPlatformInternal::snsLoginHandlerrWithController(const std::shar
   if (isPresent) {
     auto oauth = service->getSocialOauthControllerInternal(platformName_, std::string("4"));
     if (oauth && controller) controller->presentViewController(oauth, true);
+    if (oauth && !oauth->presentingViewController()) service->screenNotShown(oauth);
   } else {
     OBSocialOpAnalytics::postSocialAnalytics("7", std::string("4"), platformName_);
     auto screen = service->getSocialViewController(7, platformName_);

@@ -119,7 +119,11 @@ void OBSocialSnsService::presentSnsController(const std::shared_ptr<os::ViewCont
     }
   if (!list || !controller) {
     OBUtils::outLog("you must pass the controller !!");
+    // Nothing shows the list: the service keeps no record of it.
+    if (list) socialControllerService_->screenNotShown(list);
     return;
   }
   controller->presentViewController(list, true);
+  // Refused (another screen is presented there): the list never opened.
+  if (!list->presentingViewController()) socialControllerService_->screenNotShown(list);
 }

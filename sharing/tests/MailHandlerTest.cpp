@@ -205,4 +205,53 @@ TEST_F(MailHandlerTest, AComposeShareAskedOfTheDataServiceHearsTheOutcomeOnce) {
   }
 }
 
+// With no screen to show the composer on, the share's caller hears at once that nothing went, as
+// when the composer is refused, and nothing of the share is held afterwards.
+TEST_F(MailHandlerTest, AComposeShareWithNoScreenAnswersAtOnceAndHoldsNothing) {
+  auto shared = OBSocialData::defaultData();
+  auto data = OBSocialDataService::defaultDataService();
+  const long held = shared.use_count();
+  for (const std::string name : {"email", "sms"}) {
+    std::vector<int> codes;
+    data->postSNSWithTypes(
+        {name}, std::string("无处可显"), nullptr, std::nullopt, nullptr, nullptr,
+        [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(codes, std::vector<int>{5054}) << name;
+  }
+  EXPECT_EQ(shared.use_count(), held);
+  // The platform picked on the shared screens with no screen to show on: their caller hears it.
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("sms")->snsClickHandler(nullptr, service_, true);
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5054});
+  EXPECT_EQ(shares(), 0);
+}
+
+// A composer's outcome goes to the caller whose composer it is, though the facade has served
+// another caller on the same screens since it was opened.
+TEST_F(MailHandlerTest, AComposersOutcomeReachesTheCallerThatOpenedIt) {
+  auto composer = pickEmail();
+  ASSERT_TRUE(composer);
+  auto later = std::make_shared<Outcomes>();
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "另一条", nullptr, std::vector<std::string>{"sina"}, later);
+  composer->cancel(false);
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_TRUE(later->codes.empty());
+
+  // The same for the system's compose screen of Facebook.
+  service_->setSocialUIDelegate(outcomes_);
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook"};
+  os::DeviceProfileScope withAccount(profile);
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("facebook")->snsClickHandler(screen_, service_, true);
+  os::TouchDriver::settle();
+  auto social = std::dynamic_pointer_cast<os::SocialComposeViewController>(screen_->presentedViewController());
+  ASSERT_TRUE(social);
+  service_->setSocialUIDelegate(later);
+  social->cancel();
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 5052}));
+  EXPECT_TRUE(later->codes.empty());
+}
+
 }  // namespace

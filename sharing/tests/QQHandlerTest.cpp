@@ -186,6 +186,20 @@ TEST_F(QQHandlerTest, ShareGoesToQQCutToItsLimitsAndItsAnswersAreReadStrictly) {
   EXPECT_EQ(outcomes_->codes.size(), 2u);
 }
 
+// QQ's answer goes to the caller whose share it is, though the screens serve another caller by
+// the time it comes.
+TEST_F(QQHandlerTest, QQsAnswerReachesTheCallerThatShared) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  pick("qq");
+  ASSERT_EQ(qq_->openedURLs().size(), 1u);
+  auto later = std::make_shared<Outcomes>();
+  service_->setSocialUIDelegate(later);
+  answerShare("0");
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{200});
+  EXPECT_TRUE(later->codes.empty());
+}
+
 TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   pick("qzone");

@@ -910,4 +910,177 @@ TEST_F(ScreensTest, RecentFriendsShowTheNewestFiveAndARepickMovesWithoutDuplicat
   EXPECT_EQ(order, (std::vector<std::string>{"r1", "r2", "r3", "r4", "r6", "r7", "r5"}));
 }
 
+// A share's answer goes to the caller whose post it is. The first caller's post is held by the
+// service while the facade serves a second caller on the same screens; let go, the first caller
+// hears its answer once and the second only what its own share did, whether the editor waits for
+// the answer or not.
+TEST_F(ScreensTest, AnEditorsLateAnswerReachesItsOwnCallerNotTheNextOne) {
+  authorise("sina");
+  for (const bool synchronous : {false, true}) {
+    OBSocialConfig::setShouldShareSynchronous(synchronous);
+    server_.clearRequests();
+    server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+    auto first = std::make_shared<Caller>();
+    auto second = std::make_shared<Caller>();
+    auto service = OBSocialControllerService::defaultControllerService();
+    service->setSocialUIDelegate(first);
+    auto editor = openSinaEditor("第一条");
+    ASSERT_TRUE(editor) << synchronous;
+    ASSERT_TRUE(editor->postShare()) << synchronous;
+    ASSERT_TRUE(settle([&] {
+      const auto sent = actions();
+      return std::count(sent.begin(), sent.end(), 5) == 1;
+    })) << synchronous;
+    os::TouchDriver::advance(1);
+
+    OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "第二条", nullptr, std::vector<std::string>{"sina"},
+                                                second);
+    os::TouchDriver::advance(0.5);
+    if (!synchronous) {
+      // The first editor has closed: the second caller opens its own and leaves it.
+      ASSERT_TRUE(os::TouchDriver::tapText("新浪微博")) << os::dumpScreen();
+      os::TouchDriver::advance(0.5);
+      auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+      ASSERT_TRUE(carrier);
+      auto close = std::dynamic_pointer_cast<os::Button>(
+          carrier->topViewController()->navigationItem()->leftBarButtonItem()->customView());
+      ASSERT_TRUE(close);
+      close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+    } else {
+      // The first editor waits on screen: the second caller's sheet opens beneath it and is left.
+      auto panel = std::dynamic_pointer_cast<OBSocialIconActionSheet>(navigation_->view()->viewWithTag(kOBSocialIconActionSheetTag));
+      ASSERT_TRUE(panel);
+      panel->dismiss();
+    }
+    os::TouchDriver::advance(1);
+    EXPECT_TRUE(first->responses.empty()) << synchronous;
+
+    server_.releaseHeld();
+    EXPECT_TRUE(os::RunLoop::main()->runUntil([&] { return !first->responses.empty(); }, 10)) << synchronous;
+    os::TouchDriver::advance(5);
+    auto codes = [](const Caller& caller) {
+      return os::testing::collect<int>(caller.responses, [](const auto& r) { return r->responseCode; });
+    };
+    ASSERT_EQ(first->responses.size(), 1u) << synchronous;
+    EXPECT_EQ(first->responses[0]->viewControllerType, 3) << synchronous;
+    const std::vector<int> secondHeard = synchronous ? std::vector<int>{} : std::vector<int>{5052};
+    const std::vector<int> secondClosed = synchronous ? std::vector<int>{10} : std::vector<int>{10, 3};
+    EXPECT_EQ(codes(*second), secondHeard) << synchronous;
+    EXPECT_EQ(second->closed, secondClosed) << synchronous;
+    if (synchronous) {
+      EXPECT_EQ(first->closed, std::vector<int>{3});
+    }
+    EXPECT_FALSE(presented()) << synchronous;
+    server_.clearFaults();
+  }
+}
+
+// A sheet's closing is told to the caller it was opened for, though the facade has opened another
+// caller's sheet since.
+TEST_F(ScreensTest, ASheetsCloseIsToldToItsOwnCaller) {
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "第一条", nullptr, std::vector<std::string>{"sina"}, caller_);
+  os::TouchDriver::advance(0.5);
+  auto first = sheet();
+  ASSERT_TRUE(first);
+  auto later = std::make_shared<Caller>();
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "第二条", nullptr, std::vector<std::string>{"sina"}, later);
+  os::TouchDriver::advance(0.5);
+  first->dismiss();
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(caller_->closed, std::vector<int>{10});
+  EXPECT_TRUE(later->closed.empty());
+}
+
+// A close whose own request is the one on its way: that request is dropped, and the request
+// queued behind it, another caller's, goes next and is answered.
+TEST_F(ScreensTest, ClosingAScreenWhoseRequestIsInFlightSendsTheNextInTheQueue) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto list = service->getSocialShareListControllerInternal();
+  ASSERT_TRUE(list);
+  screen_->presentViewController(list, false);
+  os::TouchDriver::settle();
+  // The data's own first request for its bar goes first.
+  auto queue = OBSDataManager::currentDataManager();
+  ASSERT_TRUE(settle([&] { return queue->actionArray().empty(); }));
+  bool mineHeard = false;
+  service->socialDataService()->requestSocialDataWithCompletionInternal([&](const auto&) { mineHeard = true; });
+  ASSERT_EQ(queue->actionArray().size(), 1u);
+  std::shared_ptr<OBSocialResponseEntity> theirs;
+  queue->requestBarInfo([&](const auto& r) { theirs = r; });
+  ASSERT_EQ(queue->actionArray().size(), 2u);
+  service->closeWithCancelResponse();
+  EXPECT_TRUE(os::RunLoop::main()->runUntil([&] { return theirs != nullptr; }, 10)) << ::testing::PrintToString(actions());
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(mineHeard);
+  EXPECT_TRUE(queue->actionArray().empty());
+}
+
+// The service's record of its screens follows what is on screen. A share list the facade could
+// not show (no screen given, or the screen already covered by the editor) leaves nothing behind:
+// the editor then closes as the editor, and the post it leaves running is answered.
+TEST_F(ScreensTest, AScreenThatNeverOpensLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  OBSocialSnsService::presentSnsController(nullptr, std::nullopt, "无处可去", nullptr, std::nullopt, caller_);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+
+  server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor);
+  OBSocialSnsService::presentSnsController(screen_, std::nullopt, "一条新闻", nullptr, std::nullopt, caller_);
+  os::TouchDriver::settle();
+  EXPECT_EQ(service->currentViewControllerArray, std::vector<int>{3});
+  EXPECT_EQ(service->currentViewControllerType, 3);
+  ASSERT_TRUE(editor->postShare());
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 5) == 1;
+  }));
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(presented());
+  EXPECT_EQ(caller_->closed, std::vector<int>{3});
+  server_.releaseHeld();
+  EXPECT_TRUE(os::RunLoop::main()->runUntil([&] { return !caller_->responses.empty(); }, 10));
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+}
+
+// A platform picked with no screen to show its editor or sign-in page on leaves no record either.
+TEST_F(ScreensTest, APlatformsScreenWithNowhereToShowLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("douban")->snsClickHandler(nullptr, service, true);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+  authorise("sina");
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->snsClickHandler(nullptr, service, true);
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+  EXPECT_FALSE(presented());
+}
+
+// The reader may take a sharing screen down itself, without the service's close: the record lets
+// go of it, and the next screen's close is reported as that screen's.
+TEST_F(ScreensTest, AScreenTakenDownWithoutTheServiceLeavesNoRecord) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto editor = openSinaEditor("一条新闻");
+  ASSERT_TRUE(editor);
+  screen_->dismissViewController(false);
+  os::TouchDriver::settle();
+  EXPECT_FALSE(presented());
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+
+  OBSocialSnsService::presentSnsController(screen_, std::nullopt, "一条新闻", nullptr, std::nullopt, caller_);
+  os::TouchDriver::settle();
+  auto list = std::dynamic_pointer_cast<os::NavigationController>(presented());
+  ASSERT_TRUE(list);
+  auto close = std::dynamic_pointer_cast<os::Button>(list->topViewController()->navigationItem()->leftBarButtonItem()->customView());
+  ASSERT_TRUE(close);
+  close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::TouchDriver::advance(1);
+  EXPECT_FALSE(presented());
+  EXPECT_TRUE(caller_->responses.empty());
+  EXPECT_EQ(caller_->closed, std::vector<int>{2});
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+}
+
 }  // namespace

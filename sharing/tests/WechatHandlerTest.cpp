@@ -93,6 +93,25 @@ TEST_F(WechatHandlerTest, ShareGoesToTheMessengerAndItsAnswerComesBack) {
   EXPECT_FALSE(OBSocialSnsService::handleOpenURL(*os::URL::parse(kAppId + "://platformId=wechat")));
 }
 
+// The messenger's answer goes to the caller whose share it is, though the facade has served
+// another caller on the same screens while the messenger was up.
+TEST_F(WechatHandlerTest, TheMessengersAnswerReachesTheCallerThatShared) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  pick("wxsession");
+  ASSERT_EQ(peer.openedWith().size(), 1u);
+  auto screen = std::make_shared<os::ViewController>();
+  auto window = os::testing::showKeyWindow(screen);
+  auto later = std::make_shared<Outcomes>();
+  OBSocialSnsService::presentSnsIconSheetView(screen, std::nullopt, "另一条", nullptr, std::vector<std::string>{"sina"}, later);
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{200});
+  EXPECT_TRUE(later->codes.empty());
+  os::testing::hideKeyWindow(window);
+}
+
 // A share still waiting for the messenger when a second share goes through the compose screen:
 // each caller hears its own share's answer, once, whichever comes first.
 TEST_F(WechatHandlerTest, ALateMessengerAnswerReachesItsOwnShareOnly) {
