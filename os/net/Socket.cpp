@@ -268,8 +268,8 @@ void TcpListener::close() {
 
 namespace {
 
-// Calls `f` with each IPv4 stream socket of this process on the given local port that listens,
-// or with each that does not (the connections a listener there accepted).
+// Calls `f` with each IPv4 or IPv6 stream socket of this process on the given local port that
+// listens, or with each that does not (the connections a listener there accepted).
 template <class F>
 void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
   std::error_code ec;
@@ -280,11 +280,18 @@ void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
     len = sizeof accepts;
     if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || (accepts != 0) != listening) continue;
-    sockaddr_in local{};
+    // A service's host may name either family ("::1" as well as "127.0.0.1").
+    sockaddr_storage local{};
     len = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
-        ntohs(local.sin_port) != localPort)
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) continue;
+    std::uint16_t port = 0;
+    if (local.ss_family == AF_INET)
+      port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+    else if (local.ss_family == AF_INET6)
+      port = ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port);
+    else
       continue;
+    if (port != localPort) continue;
     f(fd);
   }
 }
