@@ -100,6 +100,8 @@ class PushServer {
   static std::optional<std::string> messageFault(const std::string& json);
   static std::optional<std::string> notificationFault(const std::string& json);
 
+  // The newest events, at most kEventLimit of them: the oldest go first.
+  static constexpr std::size_t kEventLimit = 10000;
   std::vector<std::string> events() const;
   bool hasEvent(const std::string& prefix) const;
   std::size_t connectionCount() const;
