@@ -124,6 +124,8 @@ struct Connection {
   // A registration taken here waits for its identity to reach the file: its answer and every
   // frame behind it wait too, so answers keep the order of their requests.
   bool awaitingIdentityWrite = false;
+  // Answers are gathered while a read's frames are handled and written together after them.
+  bool corked = false;
   std::uint32_t uid = 0;
   bool loggedIn = false;
   std::uint32_t session = 0;
@@ -235,7 +237,7 @@ struct PushServer::Impl {
     auto write = [this, connection, frame] {
       if (!connection->socket) return;
       connection->out.insert(connection->out.end(), frame.begin(), frame.end());
-      flush(connection);
+      if (!connection->corked) flush(connection);
     };
     if (delay > 0) {
       os::Timer::scheduled(*thread->runLoop(), delay, false, [write](os::Timer&) { write(); });
@@ -332,6 +334,7 @@ struct PushServer::Impl {
   void consume(const std::shared_ptr<Connection>& connection) {
     const os::Data& in = connection->in;
     std::size_t at = 0;
+    connection->corked = true;
     while (connection->socket && !connection->awaitingIdentityWrite && in.size() - at >= 2) {
       const std::size_t length = (std::size_t{in[at]} << 8) | in[at + 1];
       if (length < 10) return drop(connection, false);  // shorter than a request header
@@ -341,7 +344,10 @@ struct PushServer::Impl {
       at += length;
       if (!silent) handle(connection, frame);
     }
-    if (connection->socket) connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(at));
+    connection->corked = false;
+    if (!connection->socket) return;
+    connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(at));
+    flush(connection);
   }
 
   // Commands and the versions they are sent with; a frame of another version is not read.
