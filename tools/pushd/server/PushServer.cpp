@@ -400,8 +400,8 @@ struct PushServer::Impl {
         note("register " + std::to_string(identity.uid));
         // A device that registers with its token has reported it: the client counts it uploaded.
         if (token != " ") reportedTokens.insert(token);
-        return answerRegistration(
-            connection, answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID).frame());
+        answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID);
+        return answerRegistration(connection, answer.frame());
       }
       case 1: {  // login
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));

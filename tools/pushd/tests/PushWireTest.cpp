@@ -109,7 +109,8 @@ class Wire {
     std::vector<Answer> answers;
     for (std::size_t from = 0; from < at;) {
       const std::size_t length = (std::size_t{in_[from]} << 8) | in_[from + 1];
-      answers.push_back(Answer{os::Data(in_.begin() + static_cast<long>(from), in_.begin() + static_cast<long>(from + length))});
+      const auto begin = in_.begin() + static_cast<long>(from);
+      answers.push_back(Answer{os::Data(begin, begin + static_cast<long>(length))});
       from += length;
     }
     in_.erase(in_.begin(), in_.begin() + static_cast<long>(at));
@@ -406,7 +407,8 @@ TEST_F(PushWireTest, RegistrationsArrivingTogetherAreEachAnsweredAndAllKeptOnDis
   constexpr std::size_t kClients = 100, kEach = 5;
   std::vector<std::unique_ptr<Wire>> wires;
   for (std::size_t c = 0; c < kClients; ++c) wires.push_back(std::make_unique<Wire>(server->corePort(), false));
-  ASSERT_TRUE(runUntil([&] { return std::all_of(wires.begin(), wires.end(), [](auto& w) { return w->connected(); }); }));
+  auto allConnected = [&] { return std::all_of(wires.begin(), wires.end(), [](auto& w) { return w->connected(); }); };
+  ASSERT_TRUE(runUntil(allConnected));
   for (auto& wire : wires) {
     os::Data registrations;
     for (std::size_t i = 0; i < kEach; ++i) {
