@@ -230,7 +230,9 @@ std::shared_ptr<TcpListener> TcpListener::listen(const std::string& address, std
   if (fd < 0) return nullptr;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&*a), sizeof *a) != 0 || ::listen(fd, 16) != 0) {
+  // The widest queue the system allows: a burst of clients connecting at once (a thousand devices
+  // at a push service) otherwise has its handshakes dropped and retried seconds later.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&*a), sizeof *a) != 0 || ::listen(fd, SOMAXCONN) != 0) {
     int saved = errno;
     ::close(fd);
     errno = saved;
@@ -248,12 +250,16 @@ bool TcpListener::schedule(const std::shared_ptr<RunLoop>& loop, AcceptCallback 
   onAccept_ = std::move(onAccept);
   std::weak_ptr<TcpListener> weak = weak_from_this();
   sourceToken_ = loop_->addSource(fd_, RunLoop::kReadable, [weak](int fd, unsigned) {
-    auto self = weak.lock();
-    if (!self || self->fd_ < 0) return;
-    int client = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (client < 0) return;
-    auto socket = TcpSocket::adopt(client);
-    if (socket && self->onAccept_) self->onAccept_(socket);
+    // Every connection waiting in the queue, not one a turn: the clients of a burst are served
+    // together. The accepting callback may close the listener.
+    for (;;) {
+      auto self = weak.lock();
+      if (!self || self->fd_ < 0) return;
+      int client = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (client < 0) return;
+      auto socket = TcpSocket::adopt(client);
+      if (socket && self->onAccept_) self->onAccept_(socket);
+    }
   });
   return true;
 }

@@ -112,7 +112,8 @@ class UdpSocket : public Socket {
   bool connected_ = false;
 };
 
-// Accepts connections on 127.0.0.1 (or another address) through a run loop.
+// Accepts connections on 127.0.0.1 (or another address) through a run loop: each turn takes every
+// connection waiting in a queue as wide as the system allows.
 class TcpListener : public std::enable_shared_from_this<TcpListener> {
  public:
   using AcceptCallback = std::function<void(std::shared_ptr<TcpSocket>)>;

@@ -316,5 +316,24 @@ TEST(ListenQueue, WideningAndShuttingReachListenersOfBothFamilies) {
   }
 }
 
+// A burst of clients connecting at once to a listener that is busy elsewhere: every handshake
+// waits in the queue, and the listener takes them all in one turn of its loop, not one a turn.
+TEST(ListenQueue, AListenerQueuesABurstOfClientsAndTakesThemAllInOneTurn) {
+  auto loop = RunLoop::current();
+  auto listener = TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::vector<std::shared_ptr<TcpSocket>> accepted;
+  ASSERT_TRUE(listener->schedule(loop, [&](std::shared_ptr<TcpSocket> socket) { accepted.push_back(socket); }));
+  constexpr std::size_t kBurst = 64;
+  std::vector<int> fds;
+  EXPECT_EQ(connectsQueued(AF_INET, listener->port(), kBurst, fds), kBurst);
+  EXPECT_TRUE(loop->runOnce(Date::now().addingTimeInterval(5)));
+  EXPECT_EQ(accepted.size(), kBurst);
+  for (auto& socket : accepted) socket->close();
+  for (int fd : fds)
+    if (fd >= 0) ::close(fd);
+  listener->close();
+}
+
 }  // namespace
 }  // namespace os
