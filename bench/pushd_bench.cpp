@@ -3,18 +3,27 @@
 // the first byte written to the last acknowledgement read. The baseline sends the same bytes
 // through an echo on loopback that only copies them back: both grow with the burst's length
 // alone, so the ratio stays flat from 1x to 16x.
+//
+// Registrations arriving together: 100 and 400 connections each sending five registrations back to
+// back, with the identity file that scripts/run gives the service, timed until every one is
+// answered. The baseline is the same registrations to a service that keeps its identities in
+// memory only: the difference is what keeping them on disk costs.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/ProcessCpu.h"
 #include "os/crypto/Digest.h"
+#include "os/store/FileManager.h"
 #include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
+#include "os/testing/TestSandbox.h"
 #include "tools/pushd/server/PushServer.h"
 
 namespace {
@@ -26,11 +35,12 @@ bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::curr
 // to read them; a burst only counts them.
 class Peer {
  public:
-  explicit Peer(std::uint16_t port) {
+  // Connected once made, unless told not to wait (many made at once are waited for together).
+  explicit Peer(std::uint16_t port, bool wait = true) {
     socket_->schedule(os::RunLoop::current(), {[this](int error) { connected_ = error == 0; }, [this] { read(); },
                                                [this] { flush(); }});
     socket_->connect(*os::makeIPv4Address("127.0.0.1", port));
-    runUntil([&] { return connected_; });
+    if (wait) runUntil([&] { return connected_; });
   }
   ~Peer() { socket_->close(); }
   bool connected() const { return connected_; }
@@ -128,18 +138,22 @@ os::Data heartbeats(std::size_t count, std::uint32_t session, std::uint32_t uid)
   return burst;
 }
 
-void FrameBurst(benchmark::State& state) {
-  const auto count = static_cast<std::size_t>(state.range(0));
-  auto server = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
-  Peer peer(server->corePort());
-  // Register and log in as the command tables say, written by hand.
+// A registration as the command tables say, written by hand.
+os::Data registrationFrame() {
   os::Data registration{0, 0, 8, 0, 0, 1, 0, 0, 0, 0};
   text(registration, "udid$$ $$bundle$$abc123");
   text(registration, "1");
   text(registration, "6.1$$Phone$$ $$ $$c$$1.8.1");
   text(registration, " ");
   registration.insert(registration.end(), {0, 0, 1});
-  peer.write(sized(registration));
+  return sized(registration);
+}
+
+void FrameBurst(benchmark::State& state) {
+  const auto count = static_cast<std::size_t>(state.range(0));
+  auto server = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
+  Peer peer(server->corePort());
+  peer.write(registrationFrame());
   if (!runUntil([&] { return peer.frames() == 1; })) return state.SkipWithError("no registration answer");
   const os::Data answer = peer.frame(0);  // header, status, uid, password
   const std::uint32_t uid = bigEndian(answer, 8);
@@ -234,6 +248,51 @@ void BaselineCopyBurst(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations() * count), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BaselineCopyBurst)->Arg(25000)->Arg(100000)->Arg(400000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+constexpr std::size_t kRegistrationsEach = 5;
+
+// The connections' registrations, all sent at once, until every one is answered; a fresh service
+// (and identity file) each round, made and connected outside the timing.
+void registerTogether(benchmark::State& state, bool onDisk) {
+  const auto clients = static_cast<std::size_t>(state.range(0));
+  os::Data registrations;
+  for (std::size_t i = 0; i < kRegistrationsEach; ++i) {
+    const os::Data frame = registrationFrame();
+    registrations.insert(registrations.end(), frame.begin(), frame.end());
+  }
+  os::TestSandbox sandbox;
+  auto options = pushd::ServerOptions::onFreePorts();
+  if (onDisk) options.identityFile = sandbox.root() + "/identities";
+  for (auto _ : state) {
+    state.PauseTiming();
+    os::FileManager::defaultManager().removeItemAtPath(options.identityFile);
+    auto server = pushd::PushServer::start(options);
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (std::size_t c = 0; c < clients; ++c) peers.push_back(std::make_unique<Peer>(server->corePort(), false));
+    auto connected = [&] { return std::all_of(peers.begin(), peers.end(), [](auto& p) { return p->connected(); }); };
+    if (!runUntil(connected)) return state.SkipWithError("not connected");
+    for (auto& peer : peers) peer->stopKeeping();
+    state.ResumeTiming();
+    for (auto& peer : peers) peer->write(registrations);
+    auto answered = [&] {
+      return std::all_of(peers.begin(), peers.end(), [](auto& p) { return p->frames() == kRegistrationsEach; });
+    };
+    if (!runUntil(answered)) return state.SkipWithError("registrations unanswered");
+    state.PauseTiming();
+    peers.clear();
+    server.reset();
+    state.ResumeTiming();
+  }
+  state.counters["registrations_per_second"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * clients * kRegistrationsEach), benchmark::Counter::kIsRate);
+}
+
+void RegisterTogether(benchmark::State& state) { registerTogether(state, true); }
+BENCHMARK(RegisterTogether)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Baseline: the same registrations to a service without an identity file.
+void BaselineRegisterInMemory(benchmark::State& state) { registerTogether(state, false); }
+BENCHMARK(BaselineRegisterInMemory)->Arg(100)->Arg(400)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
