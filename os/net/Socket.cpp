@@ -230,7 +230,9 @@ std::shared_ptr<TcpListener> TcpListener::listen(const std::string& address, std
   if (fd < 0) return nullptr;
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&*a), sizeof *a) != 0 || ::listen(fd, 16) != 0) {
+  // The widest queue the system allows: a burst of clients connecting at once (a thousand devices
+  // at a push service) otherwise has its handshakes dropped and retried seconds later.
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&*a), sizeof *a) != 0 || ::listen(fd, SOMAXCONN) != 0) {
     int saved = errno;
     ::close(fd);
     errno = saved;
@@ -248,12 +250,16 @@ bool TcpListener::schedule(const std::shared_ptr<RunLoop>& loop, AcceptCallback 
   onAccept_ = std::move(onAccept);
   std::weak_ptr<TcpListener> weak = weak_from_this();
   sourceToken_ = loop_->addSource(fd_, RunLoop::kReadable, [weak](int fd, unsigned) {
-    auto self = weak.lock();
-    if (!self || self->fd_ < 0) return;
-    int client = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (client < 0) return;
-    auto socket = TcpSocket::adopt(client);
-    if (socket && self->onAccept_) self->onAccept_(socket);
+    // Every connection waiting in the queue, not one a turn: the clients of a burst are served
+    // together. The accepting callback may close the listener.
+    for (;;) {
+      auto self = weak.lock();
+      if (!self || self->fd_ < 0) return;
+      int client = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (client < 0) return;
+      auto socket = TcpSocket::adopt(client);
+      if (socket && self->onAccept_) self->onAccept_(socket);
+    }
   });
   return true;
 }
@@ -268,8 +274,8 @@ void TcpListener::close() {
 
 namespace {
 
-// Calls `f` with each IPv4 stream socket of this process on the given local port that listens,
-// or with each that does not (the connections a listener there accepted).
+// Calls `f` with each IPv4 or IPv6 stream socket of this process on the given local port that
+// listens, or with each that does not (the connections a listener there accepted).
 template <class F>
 void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
   std::error_code ec;
@@ -280,11 +286,18 @@ void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
     len = sizeof accepts;
     if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || (accepts != 0) != listening) continue;
-    sockaddr_in local{};
+    // A service's host may name either family ("::1" as well as "127.0.0.1").
+    sockaddr_storage local{};
     len = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0 || local.sin_family != AF_INET ||
-        ntohs(local.sin_port) != localPort)
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) continue;
+    std::uint16_t port = 0;
+    if (local.ss_family == AF_INET)
+      port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
+    else if (local.ss_family == AF_INET6)
+      port = ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port);
+    else
       continue;
+    if (port != localPort) continue;
     f(fd);
   }
 }

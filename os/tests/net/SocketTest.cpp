@@ -1,7 +1,14 @@
 // TCP and UDP sockets driven by a run loop, against each other and against the test peers.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <csignal>
+#include <vector>
 
 #include "os/net/HostLookup.h"
 #include "os/net/Socket.h"
@@ -211,6 +218,121 @@ TEST(HostLookup, LiteralsAnswerThemselvesAndOverridesWinOverTheResolver) {
   EXPECT_FALSE(HostLookup::firstIPv4Address("gone.example.test"));
   HostLookup::removeAllOverrides();
   EXPECT_FALSE(HostLookup::firstIPv4Address("push.example.test"));  // reserved top-level domain
+}
+
+// A listener made as an HTTP layer makes it (a backlog of five) on the loopback address of the
+// family, port 0; -1 and no port when the machine has no such address.
+int listenWithSmallQueue(int family, std::uint16_t* port) {
+  int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_addr = in6addr_loopback;
+    length = sizeof *a;
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&address);
+    a->sin_family = AF_INET;
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof *a;
+  }
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 5) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  *port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                   : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  return fd;
+}
+
+// How many of `count` non-blocking connects to the listener's port complete while nothing
+// accepts; the wait is only a bound for the ones the system leaves hanging.
+std::size_t connectsQueued(int family, std::uint16_t port, std::size_t count, std::vector<int>& fds) {
+  sockaddr_storage address{};
+  socklen_t length = 0;
+  if (family == AF_INET6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
+    a->sin6_family = AF_INET6;
+    a->sin6_addr = in6addr_loopback;
+    a->sin6_port = htons(port);
+    length = sizeof *a;
+  } else {
+    *reinterpret_cast<sockaddr_in*>(&address) = *makeIPv4Address("127.0.0.1", port);
+    length = sizeof(sockaddr_in);
+  }
+  std::vector<pollfd> pending;
+  for (std::size_t i = 0; i < count; ++i) {
+    int fd = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fds.push_back(fd);
+    if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 || errno == EINPROGRESS))
+      pending.push_back({fd, POLLOUT, 0});
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  std::size_t connected = 0;
+  while (!pending.empty()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || ::poll(pending.data(), pending.size(), static_cast<int>(left)) <= 0) break;
+    std::erase_if(pending, [&](const pollfd& p) {
+      if (p.revents == 0) return false;
+      int error = 0;
+      socklen_t len = sizeof error;
+      connected += ::getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &error, &len) == 0 && error == 0;
+      return true;
+    });
+    for (auto& p : pending) p.revents = 0;
+  }
+  return connected;
+}
+
+// A service whose HTTP layer listens with a queue of five is widened whichever family its host
+// names: "::1" as well as "127.0.0.1". And its accepted connections are the ones shut on stop.
+TEST(ListenQueue, WideningAndShuttingReachListenersOfBothFamilies) {
+  for (int family : {AF_INET, AF_INET6}) {
+    SCOPED_TRACE(family == AF_INET6 ? "IPv6" : "IPv4");
+    std::uint16_t port = 0;
+    int listener = listenWithSmallQueue(family, &port);
+    if (listener < 0 && family == AF_INET6) GTEST_SKIP() << "no IPv6 loopback address here";
+    ASSERT_GE(listener, 0);
+    widenListenQueue(port);
+    constexpr std::size_t kPending = 24;
+    std::vector<int> fds;
+    EXPECT_EQ(connectsQueued(family, port, kPending, fds), kPending);
+
+    int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+    shutdownAcceptedConnections(port);
+    // Shut: reads end at once (the time-out only keeps a missed one from hanging the test).
+    timeval bound{5, 0};
+    ::setsockopt(accepted, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    char byte;
+    EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0);
+    ::close(accepted);
+    for (int fd : fds)
+      if (fd >= 0) ::close(fd);
+    ::close(listener);
+  }
+}
+
+// A burst of clients connecting at once to a listener that is busy elsewhere: every handshake
+// waits in the queue, and the listener takes them all in one turn of its loop, not one a turn.
+TEST(ListenQueue, AListenerQueuesABurstOfClientsAndTakesThemAllInOneTurn) {
+  auto loop = RunLoop::current();
+  auto listener = TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::vector<std::shared_ptr<TcpSocket>> accepted;
+  ASSERT_TRUE(listener->schedule(loop, [&](std::shared_ptr<TcpSocket> socket) { accepted.push_back(socket); }));
+  constexpr std::size_t kBurst = 64;
+  std::vector<int> fds;
+  EXPECT_EQ(connectsQueued(AF_INET, listener->port(), kBurst, fds), kBurst);
+  EXPECT_TRUE(loop->runOnce(Date::now().addingTimeInterval(5)));
+  EXPECT_EQ(accepted.size(), kBurst);
+  for (auto& socket : accepted) socket->close();
+  for (int fd : fds)
+    if (fd >= 0) ::close(fd);
+  listener->close();
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "os/crypto/Digest.h"
@@ -117,6 +119,13 @@ struct Connection {
   std::shared_ptr<os::TcpSocket> socket;
   os::Data in;
   os::Data out;
+  // Where the bytes of `out` not yet written begin; the written ones are cut off in bulk.
+  std::size_t outAt = 0;
+  // A registration taken here waits for its identity to reach the file: its answer and every
+  // frame behind it wait too, so answers keep the order of their requests.
+  bool awaitingIdentityWrite = false;
+  // Answers are gathered while a read's frames are handled and written together after them.
+  bool corked = false;
   std::uint32_t uid = 0;
   bool loggedIn = false;
   std::uint32_t session = 0;
@@ -150,17 +159,31 @@ struct PushServer::Impl {
   std::unique_ptr<ReportService> reports;
 
   mutable std::mutex mutex;
-  std::vector<std::string> events;
+  // The newest events only: a service that runs for long would otherwise keep every frame it saw.
+  std::deque<std::string> events;
 
   void note(const std::string& event) {
     {
       std::lock_guard lock(mutex);
       events.push_back(event);
+      if (events.size() > PushServer::kEventLimit) events.pop_front();
     }
     if (options.verbose) std::fprintf(stderr, "pushd: %s\n", event.c_str());
   }
 
   // ---- identities ----
+  // The identity file's text, kept beside the map: a new uid is above every other, so its line
+  // goes at the end and the text stays in the map's order without being made anew each time.
+  std::string identityText;
+  // Answers to registrations whose identities are not yet in the file, in the order taken. The
+  // file is written once for all the registrations of one turn of the loop, then they are
+  // answered: an answered registration is on disk.
+  std::vector<std::pair<std::shared_ptr<Connection>, os::Data>> unwrittenRegistrations;
+
+  static std::string identityLine(const Identity& identity) {
+    return std::to_string(identity.uid) + " " + identity.password + " " + identity.registrationID + " " +
+           identity.appkey + "\n";
+  }
   void loadIdentities() {
     if (options.identityFile.empty()) return;
     auto bytes = os::FileManager::defaultManager().contentsAtPath(options.identityFile);
@@ -171,13 +194,28 @@ struct PushServer::Impl {
       identities[identity.uid] = identity;
       nextUid = std::max(nextUid, identity.uid + 1);
     }
+    for (const auto& [uid, known] : identities) identityText += identityLine(known);
   }
-  void saveIdentities() {
-    if (options.identityFile.empty()) return;
-    std::string text;
-    for (const auto& [uid, identity] : identities)
-      text += std::to_string(uid) + " " + identity.password + " " + identity.registrationID + " " + identity.appkey + "\n";
-    os::FileManager::defaultManager().writeData(os::dataFromString(text), options.identityFile, {.atomic = true, .mode = 0600});
+  // Answers a registration once its identity is on disk (at once without a file).
+  void answerRegistration(const std::shared_ptr<Connection>& connection, os::Data answer) {
+    if (options.identityFile.empty()) return send(connection, answer);
+    // Posted tasks run after the sources of the turn that is being handled.
+    if (unwrittenRegistrations.empty()) thread->runLoop()->post([this] { writeIdentities(); });
+    unwrittenRegistrations.emplace_back(connection, std::move(answer));
+    connection->awaitingIdentityWrite = true;
+  }
+  void writeIdentities() {
+    auto waiting = std::exchange(unwrittenRegistrations, {});
+    if (waiting.empty()) return;
+    if (!os::FileManager::defaultManager().writeData(os::dataFromString(identityText), options.identityFile,
+                                                     {.atomic = true, .mode = 0600}))
+      note("identities not written to " + options.identityFile);
+    for (const auto& [connection, answer] : waiting) {
+      connection->awaitingIdentityWrite = false;
+      send(connection, answer);
+    }
+    // Then the frames that came behind each registration, in their order.
+    for (const auto& [connection, answer] : waiting) consume(connection);
   }
   Identity makeIdentity(const std::string& appkey) {
     Identity identity;
@@ -190,7 +228,7 @@ struct PushServer::Impl {
       std::lock_guard lock(identityMutex);
       identities[identity.uid] = identity;
     }
-    saveIdentities();
+    if (!options.identityFile.empty()) identityText += identityLine(identity);
     return identity;
   }
 
@@ -199,7 +237,7 @@ struct PushServer::Impl {
     auto write = [this, connection, frame] {
       if (!connection->socket) return;
       connection->out.insert(connection->out.end(), frame.begin(), frame.end());
-      flush(connection);
+      if (!connection->corked) flush(connection);
     };
     if (delay > 0) {
       os::Timer::scheduled(*thread->runLoop(), delay, false, [write](os::Timer&) { write(); });
@@ -208,13 +246,23 @@ struct PushServer::Impl {
     write();
   }
   void flush(const std::shared_ptr<Connection>& connection) {
-    while (connection->socket && !connection->out.empty()) {
-      long written = connection->socket->send(connection->out.data(), connection->out.size());
+    os::Data& out = connection->out;
+    while (connection->socket && connection->outAt < out.size()) {
+      long written = connection->socket->send(out.data() + connection->outAt, out.size() - connection->outAt);
       if (written < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return connection->socket->enableWriteCallback();
-        return drop(connection, false);
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return drop(connection, false);
+        connection->socket->enableWriteCallback();
+        break;
       }
-      connection->out.erase(connection->out.begin(), connection->out.begin() + written);
+      connection->outAt += static_cast<std::size_t>(written);
+    }
+    // The written bytes are cut off once most of the buffer is written, not after every send.
+    if (connection->outAt == out.size()) {
+      out.clear();
+      connection->outAt = 0;
+    } else if (connection->outAt >= out.size() / 2) {
+      out.erase(out.begin(), out.begin() + static_cast<long>(connection->outAt));
+      connection->outAt = 0;
     }
   }
   void drop(const std::shared_ptr<Connection>& connection, bool reset) {
@@ -268,7 +316,7 @@ struct PushServer::Impl {
   }
 
   void read(const std::shared_ptr<Connection>& connection) {
-    std::uint8_t buffer[4096];
+    std::uint8_t buffer[16384];
     while (connection->socket) {
       long count = connection->socket->receive(buffer, sizeof buffer);
       if (count == 0) return drop(connection, false);
@@ -278,14 +326,28 @@ struct PushServer::Impl {
       }
       connection->in.insert(connection->in.end(), buffer, buffer + count);
     }
-    while (connection->socket && connection->in.size() >= 2) {
-      std::size_t length = (std::size_t{connection->in[0]} << 8) | connection->in[1];
+    consume(connection);
+  }
+
+  // Handles the whole frames at the front of the input in order, by an offset, and cuts them off
+  // once: a burst of frames costs its length, not its length times its count.
+  void consume(const std::shared_ptr<Connection>& connection) {
+    const os::Data& in = connection->in;
+    std::size_t at = 0;
+    connection->corked = true;
+    while (connection->socket && !connection->awaitingIdentityWrite && in.size() - at >= 2) {
+      const std::size_t length = (std::size_t{in[at]} << 8) | in[at + 1];
       if (length < 10) return drop(connection, false);  // shorter than a request header
-      if (connection->in.size() < length) return;
-      os::Data frame(connection->in.begin(), connection->in.begin() + static_cast<long>(length));
-      connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(length));
+      if (in.size() - at < length) break;
+      const auto begin = in.begin() + static_cast<long>(at);
+      os::Data frame(begin, begin + static_cast<long>(length));
+      at += length;
       if (!silent) handle(connection, frame);
     }
+    connection->corked = false;
+    if (!connection->socket) return;
+    connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(at));
+    flush(connection);
   }
 
   // Commands and the versions they are sent with; a frame of another version is not read.
@@ -338,8 +400,8 @@ struct PushServer::Impl {
         note("register " + std::to_string(identity.uid));
         // A device that registers with its token has reported it: the client counts it uploaded.
         if (token != " ") reportedTokens.insert(token);
-        return send(connection,
-                    answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID).frame());
+        answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID);
+        return answerRegistration(connection, answer.frame());
       }
       case 1: {  // login
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));
@@ -630,6 +692,8 @@ PushServer::~PushServer() {
   impl->reports.reset();
   impl->thread->perform(
       [impl] {
+        // Identities made in the last turn reach the file even as the service ends.
+        impl->writeIdentities();
         for (const auto& connection : std::vector(impl->connections)) impl->drop(connection, false);
         if (impl->lookup) impl->lookup->close();
         if (impl->core) impl->core->close();
@@ -764,7 +828,7 @@ ReportService& PushServer::reportService() { return *impl_->reports; }
 
 std::vector<std::string> PushServer::events() const {
   std::lock_guard lock(impl_->mutex);
-  return impl_->events;
+  return {impl_->events.begin(), impl_->events.end()};
 }
 
 bool PushServer::hasEvent(const std::string& prefix) const {

@@ -34,7 +34,8 @@ struct ServerOptions {
   std::uint16_t backupCorePort = 0;
   std::uint16_t backupReportPort = 0;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
-  // kept in memory only.
+  // kept in memory only. Written once for the registrations of a turn of the service's loop,
+  // before they are answered.
   std::string identityFile;
   // The records the report service accepted, kept over restarts; empty: in memory only.
   std::string reportStore;
@@ -100,6 +101,8 @@ class PushServer {
   static std::optional<std::string> messageFault(const std::string& json);
   static std::optional<std::string> notificationFault(const std::string& json);
 
+  // The newest events, at most kEventLimit of them: the oldest go first.
+  static constexpr std::size_t kEventLimit = 10000;
   std::vector<std::string> events() const;
   bool hasEvent(const std::string& prefix) const;
   std::size_t connectionCount() const;

@@ -2,6 +2,11 @@
 // built here by hand from the command and record tables, and what the service makes of each.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <map>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -66,7 +71,8 @@ struct Answer {
 // One TCP connection to a port of the service, driven by this thread's run loop.
 class Wire {
  public:
-  explicit Wire(std::uint16_t port) {
+  // Connected once made, unless told not to wait (many made at once are waited for together).
+  explicit Wire(std::uint16_t port, bool wait = true) {
     socket_->schedule(os::RunLoop::current(), {[this](int error) { connected_ = error == 0; },
                                                [this] {
                                                  std::uint8_t buffer[65536];
@@ -74,12 +80,42 @@ class Wire {
                                                  while ((n = socket_->receive(buffer, sizeof buffer)) > 0)
                                                    in_.insert(in_.end(), buffer, buffer + n);
                                                },
-                                               nullptr});
+                                               [this] { flush(); }});
     socket_->connect(*os::makeIPv4Address("127.0.0.1", port));
-    runUntil([&] { return connected_; });
+    if (wait) runUntil([&] { return connected_; });
   }
+  bool connected() const { return connected_; }
   ~Wire() { socket_->close(); }
   void write(const os::Data& bytes) { socket_->send(bytes.data(), bytes.size()); }
+  // Writes all of the bytes: what the socket does not take at once goes as it drains, while the
+  // run loop runs.
+  void writeAll(const os::Data& bytes) {
+    out_.insert(out_.end(), bytes.begin(), bytes.end());
+    flush();
+  }
+  // The next `count` whole frames, taken at once, or nothing within the time.
+  std::optional<std::vector<Answer>> frames(std::size_t count, double seconds = 20) {
+    std::size_t at = 0, whole = 0;
+    auto ready = [&] {
+      while (whole < count && in_.size() - at >= 2) {
+        const std::size_t length = (std::size_t{in_[at]} << 8) | in_[at + 1];
+        if (length < 2 || in_.size() - at < length) break;
+        at += length;
+        ++whole;
+      }
+      return whole == count;
+    };
+    if (!runUntil(ready, seconds)) return std::nullopt;
+    std::vector<Answer> answers;
+    for (std::size_t from = 0; from < at;) {
+      const std::size_t length = (std::size_t{in_[from]} << 8) | in_[from + 1];
+      const auto begin = in_.begin() + static_cast<long>(from);
+      answers.push_back(Answer{os::Data(begin, begin + static_cast<long>(length))});
+      from += length;
+    }
+    in_.erase(in_.begin(), in_.begin() + static_cast<long>(at));
+    return answers;
+  }
   void write(const std::string& text) { socket_->send(text.data(), text.size()); }
   // The next whole frame, or nothing within a few seconds.
   std::optional<Answer> next(double seconds = 5) {
@@ -111,9 +147,22 @@ class Wire {
   }
 
  private:
+  void flush() {
+    while (outAt_ < out_.size()) {
+      long n = socket_->send(out_.data() + outAt_, out_.size() - outAt_);
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return socket_->enableWriteCallback();
+      if (n <= 0) break;  // the connection ended: the test sees no answers
+      outAt_ += static_cast<std::size_t>(n);
+    }
+    out_.clear();
+    outAt_ = 0;
+  }
+
   std::shared_ptr<os::TcpSocket> socket_ = os::TcpSocket::create();
   bool connected_ = false;
   os::Data in_;
+  os::Data out_;
+  std::size_t outAt_ = 0;
 };
 
 // The registration body of the command table, field by field.
@@ -285,6 +334,127 @@ TEST_F(PushWireTest, SessionCommandsCarryTheLoginsSessionIdAndTheirOwnVersion) {
   EXPECT_EQ(tags(47, ofFrameSize(1023))["code"].intValue(), 0);
   EXPECT_NE(tags(48, ofFrameSize(1024))["code"].intValue(), 0);
   EXPECT_TRUE(server_->hasEvent("tags refused " + std::to_string(login.uid)));
+}
+
+// A burst of frames sent back to back, far more than one read takes, the last one split across
+// two writes: every one is answered, in the order sent, and the half frame waits for its rest.
+TEST_F(PushWireTest, ABurstOfFramesIsAnsweredWholeAndInOrder) {
+  Wire wire(server_->corePort());
+  const Login login = logIn(wire);
+  constexpr std::size_t kBurst = 40000;
+  auto heartbeat = [&](std::size_t i) {
+    return Frame(2, 2, static_cast<std::uint16_t>(i), login.session).number(login.uid, 4).done();
+  };
+  os::Data burst;
+  for (std::size_t i = 0; i < kBurst; ++i) {
+    const os::Data frame = heartbeat(i);
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  const os::Data last = heartbeat(kBurst);
+  burst.insert(burst.end(), last.begin(), last.begin() + 5);
+  wire.writeAll(burst);
+  auto answers = wire.frames(kBurst);
+  ASSERT_TRUE(answers);
+  std::size_t outOfOrder = 0;
+  for (std::size_t i = 0; i < kBurst; ++i)
+    outOfOrder += (*answers)[i].command() != 19 || (*answers)[i].rid() != static_cast<std::uint16_t>(i);
+  EXPECT_EQ(outOfOrder, 0u);
+  EXPECT_TRUE(wire.quiet());
+  wire.writeAll(os::Data(last.begin() + 5, last.end()));
+  auto rest = wire.next();
+  ASSERT_TRUE(rest);
+  EXPECT_EQ(rest->rid(), static_cast<std::uint16_t>(kBurst));
+  EXPECT_TRUE(server_->hasEvent("heartbeat " + std::to_string(login.uid)));
+}
+
+// The service's record of what it saw keeps the newest events up to its bound: one that serves
+// for long does not grow with every frame it ever took.
+TEST_F(PushWireTest, EventsPastTheirBoundDropTheOldest) {
+  Wire wire(server_->corePort());
+  const Login login = logIn(wire);
+  constexpr std::size_t kLimit = pushd::PushServer::kEventLimit;
+  constexpr std::size_t kRefused = kLimit + 100;
+  // Each names another uid: refused, and seen as an event of its own.
+  os::Data burst;
+  for (std::size_t i = 0; i < kRefused; ++i) {
+    const os::Data frame = Frame(2, 2, 1, login.session).number(login.uid + 1 + i, 4).done();
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  const os::Data good = Frame(2, 2, 2, login.session).number(login.uid, 4).done();
+  burst.insert(burst.end(), good.begin(), good.end());
+  wire.writeAll(burst);
+  auto ack = wire.next();
+  ASSERT_TRUE(ack);
+  EXPECT_EQ(ack->rid(), 2);
+  const auto events = server_->events();
+  ASSERT_EQ(events.size(), kLimit);
+  EXPECT_EQ(events.back(), "heartbeat " + std::to_string(login.uid));
+  const std::size_t firstKept = kRefused - (kLimit - 1);
+  EXPECT_EQ(events.front(), "heartbeat refused " + std::to_string(login.uid + 1 + firstKept));
+  EXPECT_FALSE(server_->hasEvent("login "));
+}
+
+// Registrations that arrive together, from many connections and several from each, are each
+// answered, and an answered one is on disk: a service started afresh on the same file logs every
+// one of them in.
+TEST_F(PushWireTest, RegistrationsArrivingTogetherAreEachAnsweredAndAllKeptOnDisk) {
+  const std::string path = ::testing::TempDir() + "/pushd-identities-" + std::to_string(::getpid());
+  std::remove(path.c_str());
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  constexpr std::size_t kClients = 100, kEach = 5;
+  std::vector<std::unique_ptr<Wire>> wires;
+  for (std::size_t c = 0; c < kClients; ++c) wires.push_back(std::make_unique<Wire>(server->corePort(), false));
+  auto allConnected = [&] { return std::all_of(wires.begin(), wires.end(), [](auto& w) { return w->connected(); }); };
+  ASSERT_TRUE(runUntil(allConnected));
+  for (auto& wire : wires) {
+    os::Data registrations;
+    for (std::size_t i = 0; i < kEach; ++i) {
+      const os::Data frame = Registration{}.frame(static_cast<std::uint16_t>(i + 1));
+      registrations.insert(registrations.end(), frame.begin(), frame.end());
+    }
+    wire->writeAll(registrations);
+  }
+  std::map<std::uint32_t, std::string> given;
+  for (auto& wire : wires) {
+    auto answers = wire->frames(kEach);
+    ASSERT_TRUE(answers);
+    for (std::size_t i = 0; i < kEach; ++i) {
+      Answer& answer = (*answers)[i];
+      EXPECT_EQ(answer.rid(), i + 1);
+      ASSERT_EQ(answer.number(2), 0u);
+      const auto uid = static_cast<std::uint32_t>(answer.number(4));
+      given[uid] = answer.text();
+    }
+  }
+  EXPECT_EQ(given.size(), kClients * kEach);
+  wires.clear();
+  server.reset();
+
+  auto restarted = pushd::PushServer::start(options);
+  ASSERT_TRUE(restarted);
+  Wire wire(restarted->corePort());
+  os::Data logins;
+  for (const auto& [uid, password] : given) {
+    const os::Data frame = loginFrame(uid, os::md5Hex(password));
+    logins.insert(logins.end(), frame.begin(), frame.end());
+  }
+  wire.writeAll(logins);
+  auto answers = wire.frames(given.size());
+  ASSERT_TRUE(answers);
+  std::size_t refused = 0;
+  for (auto& answer : *answers) refused += answer.number(2) != 0;
+  EXPECT_EQ(refused, 0u);
+  // New identities carry on after the ones read back.
+  Wire fresh(restarted->corePort());
+  auto registered = registerWith(fresh, Registration{});
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(registered->number(2), 0u);
+  EXPECT_GT(registered->number(4), given.rbegin()->first);
+  restarted.reset();
+  std::remove(path.c_str());
 }
 
 TEST_F(PushWireTest, TheControlPortAnswersJsonItCannotSendWithAnError) {

@@ -167,6 +167,11 @@ SharingServer::SharingServer(ServerOptions options)
     if (!complete) return plain(res, 413, "request too large");
     handle(req, res, body, fields, hasPicture);
   });
+  // Called once the answer to a request went out (or could not): a held one may now be cut.
+  http_->set_logger([this](const httplib::Request& req, const httplib::Response&) {
+    std::lock_guard lock(mutex_);
+    if (heldUnwritten_.erase(&req) > 0) written_.notify_all();
+  });
   http_->set_exception_handler([this](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
     log("internal error on " + req.path);
     plain(res, 500, "internal error");
@@ -183,10 +188,12 @@ std::optional<int> SharingServer::start() { return host_.start(options_.host, op
 
 void SharingServer::stop() {
   {
-    // Stalled requests let go first: the HTTP layer waits for its handlers to return.
-    std::lock_guard lock(mutex_);
+    // Stalled and held requests let go first: the HTTP layer waits for its handlers to return.
+    // Held ones are answered, so their answers must be out before the connections are shut.
+    std::unique_lock lock(mutex_);
     stopping_ = true;
     released_.notify_all();
+    written_.wait(lock, [this] { return heldUnwritten_.empty(); });
   }
   host_.stop();
 }
@@ -297,6 +304,8 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     if (parameters) request.parameters = *parameters;
     index = requests_.size();
     requests_.push_back(request);
+    // Counted held as it is logged: a stop that follows its logging waits for its answer.
+    if (fault.kind == Fault::Kind::Hold) heldUnwritten_.insert(&req);
     logged_.notify_all();
   }
   auto record = [&](int st) {

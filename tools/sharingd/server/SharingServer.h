@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,7 @@ class SharingServer {
   void serve();
   // bind() and serve() on a thread of its own.
   std::optional<int> start();
-  // Lets stalled requests go (unanswered) and stops.
+  // Lets stalled requests go (unanswered), answers held ones with 503 and stops.
   void stop();
   int port() const { return host_.port(); }
   std::string baseURL() const { return "http://" + options_.host + ":" + std::to_string(host_.port()); }
@@ -112,6 +113,11 @@ class SharingServer {
   mutable std::condition_variable logged_;
   std::map<int, Fault> faults_;
   std::uint64_t releases_ = 0;  // how many times held requests were let go
+  // Requests a hold kept waiting whose answer has not yet been written: stop lets them finish
+  // before the connections are shut, as the HTTP layer writes an answer only after its handler
+  // returned.
+  std::set<const httplib::Request*> heldUnwritten_;
+  std::condition_variable written_;
   std::vector<LoggedRequest> requests_;
 };
 

@@ -216,7 +216,9 @@ TEST(SharingFaultTest, FaultTextsParse) {
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <thread>
+#include <vector>
 
 namespace sharingd {
 namespace {
@@ -268,6 +270,29 @@ TEST(SharingServerTest, HoldAnswersOnceLetGo) {
   server.stop();
   again.join();
   EXPECT_EQ(second, 503);
+}
+
+// Stopping answers every request a hold keeps waiting, each on its own connection, before the
+// connections are shut: a client is told the service is going rather than left with a cut line.
+TEST(SharingServerTest, StoppingAnswersEveryHeldRequestBeforeItEnds) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  server.setFault(-1, Fault{Fault::Kind::Hold, 0});
+  constexpr int kHeld = 8;
+  std::vector<int> statuses(kHeld, 0);
+  std::vector<std::thread> callers;
+  for (int i = 0; i < kHeld; ++i)
+    callers.emplace_back([&, i] {
+      httplib::Client client("127.0.0.1", *port);
+      client.set_read_timeout(60, 0);
+      auto answer = client.Get("/bar/get/app/?ud_get=x");
+      statuses[static_cast<std::size_t>(i)] = answer ? answer->status : -1;
+    });
+  ASSERT_TRUE(server.waitForRequests(kHeld, 60));
+  server.stop();
+  for (auto& caller : callers) caller.join();
+  EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 503), kHeld);
 }
 
 // Web authorisation: the page the reader's web view loads (base URL + "share/auth/AK/EK?" and
