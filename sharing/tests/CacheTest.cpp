@@ -1,12 +1,15 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Semaphore.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "sharing/service/OBSCacheManager.h"
+#include "sharing/service/OBSDataManagerSet.h"
+#include "sharing/service/OBSUserManager.h"
 #include "sharing/widgets/OBCache.h"
 #include "sharing/tests/SharingFixture.h"
 
@@ -280,6 +283,37 @@ TEST_F(CacheTest, CacheManagerMakesTheDefaultLifetimeAWeek) {
   EXPECT_EQ(OBCache::currentCache()->defaultTimeoutInterval(), 604800);
   manager->setValueInDocument(os::Value("k1"), "appkey");
   EXPECT_EQ(manager->getValueFromDocument("appkey"), os::Value("k1"));
+}
+
+// The user name and the application key live in one documents list: written from two threads at
+// once, each key's last value is on disk afterwards.
+TEST_F(CacheTest, TwoThreadsWritingTheDocumentsListKeepEachLastWrite) {
+  constexpr int kRounds = 8, kWrites = 40;
+  auto users = OBSUserManager::shareInstance();
+  auto set = OBSDataManagerSet::shareInstance();
+  for (int round = 0; round < kRounds; ++round) {
+    os::Semaphore go;
+    auto writer = [&go](std::function<void(int)> write) {
+      auto thread = os::Thread::create("documents", [&go, write] {
+        go.wait();
+        for (int i = 0; i < kWrites; ++i) write(i);
+      });
+      thread->start();
+      return thread;
+    };
+    auto names = writer([&, round](int i) { users->setUserName("name " + std::to_string(round) + ":" + std::to_string(i)); });
+    auto keys = writer([&, round](int i) { set->setAppkey("key " + std::to_string(round) + ":" + std::to_string(i)); });
+    go.signal();
+    go.signal();
+    names->join();
+    keys->join();
+    auto document = os::PropertyList::readFile(OBSCacheManager::documentPath());
+    ASSERT_TRUE(document && document->dictionary());
+    const std::string last = std::to_string(round) + ":" + std::to_string(kWrites - 1);
+    auto text = [&](const char* key) { return (*document->dictionary())[key].string() ? *(*document->dictionary())[key].string() : ""; };
+    EXPECT_EQ(text("userName"), "name " + last);
+    EXPECT_EQ(text("appkey"), "key " + last);
+  }
 }
 
 }  // namespace
