@@ -48,13 +48,13 @@ OBCache::OBCache(std::string directory)
     : directory_(std::move(directory)), queue_(os::DispatchQueue::create("OBCache.disk")) {
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
-  // A missing or damaged index starts an empty store.
   const os::Date now = os::Date::now();
+  // A missing or damaged index starts an empty store.
   os::Dictionary listed;
   if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
     listed = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); }, now);
-  // An expired entry goes with its file. Left listed without one, it would read at a later start
-  // as a sign of an older index, and a store of a key equal to its name could be taken for its.
+  // An expired entry goes with its file, and the index is written without it: listed with no file,
+  // it would leave a later start to guess whose a file beside it is (a key equal to its name).
   std::vector<os::Dictionary::Entry> live;
   live.reserve(listed.size());
   for (const auto& [name, date] : listed) {
@@ -286,13 +286,33 @@ void OBCache::removeCacheForKey(const std::string& key) {
 }
 
 void OBCache::clearCache() {
-  std::vector<std::string> keys;
-  {
-    std::lock_guard lock(mutex_);
-    keys = cacheDictionary_.keys();
+  // The index goes at once and the files in one task, then the index is written once: no step
+  // costs the size of the cache per entry.
+  std::lock_guard lock(mutex_);
+  const std::uint64_t generation = ++generation_;
+  std::vector<std::string> names;
+  names.reserve(cacheDictionary_.size());
+  for (const auto& [name, date] : cacheDictionary_) {
+    names.push_back(name);
+    pending_[name] = Pending{generation, std::nullopt};
   }
-  for (const auto& name : keys) storeAs(std::nullopt, name, std::nullopt);
-  queue_->async([this] { saveCacheDictionary(); });
+  cacheDictionary_.clear();
+  // Enqueued under the lock, so a store made after the clear is written after it.
+  queue_->async([this, names = std::move(names), generation] {
+    auto& files = os::FileManager::defaultManager();
+    for (const auto& name : names) {
+      {
+        std::lock_guard lock(mutex_);
+        auto pending = pending_.find(name);
+        if (pending == pending_.end() || pending->second.generation != generation) continue;
+      }
+      files.removeItemAtPath(directory_ + "/" + name);
+      std::lock_guard lock(mutex_);
+      auto pending = pending_.find(name);
+      if (pending != pending_.end() && pending->second.generation == generation) pending_.erase(pending);
+    }
+    saveCacheDictionary();
+  });
 }
 
 double OBCache::defaultTimeoutInterval() const {
