@@ -3,6 +3,7 @@
 // it reads as an index of dates or as an empty one, never a crash; every entry it lists is a file
 // name of the cache's own (never empty, never a path, never the index), and the index it read can
 // always be written back.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,11 +13,24 @@
 #include "sharing/widgets/OBCache.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Read as a folder would answer it: with no files, and with files under the names of even length
-  // (so the files that tell an older index of keys from one of names are asked too).
-  auto index = OBCache::readIndex(os::Data(data, data + size));
-  auto bySize = OBCache::readIndex(os::Data(data, data + size), [](const std::string& name) { return name.size() % 2 == 0; });
-  for (const auto& read : {index, bySize})
+  // Read as a folder would answer it: with no files, with every file, and with files under the
+  // names holding an even count of "%" (a name escaped once more holds twice as many: so an entry
+  // may miss its file while the file of a key equal to it is there), at a fixed time so that live
+  // and expired entries both come.
+  const os::Data bytes(data, data + size);
+  const os::Date now = os::Date::fromTimeIntervalSince1970(1.7e9);
+  const auto hasFile = [](const std::string& name) { return std::count(name.begin(), name.end(), '%') % 2 == 0; };
+  auto index = OBCache::readIndex(bytes, {}, now);
+  auto everyFile = OBCache::readIndex(bytes, [](const std::string&) { return true; }, now);
+  auto someFiles = OBCache::readIndex(bytes, hasFile, now);
+  // An entry whose own file is there is never read as anything else.
+  if (!(everyFile == index)) std::abort();
+  // Each entry is read on its own: the files move only entries whose own file is missing, each to
+  // a name of its own, so a name with its file stays and no entry is lost.
+  if (someFiles.size() < index.size()) std::abort();
+  for (const auto& [name, value] : index)
+    if (!someFiles.contains(name) && hasFile(name)) std::abort();
+  for (const auto& read : {index, someFiles})
     for (const auto& [name, value] : read) {
       if (!value.isDate()) std::abort();
       if (!OBCache::isFileName(name) || name.empty() || name == "." || name == ".." || name == kOBCacheIndexName) std::abort();

@@ -35,6 +35,8 @@ std::optional<os::Value> OBSCacheManager::getValueFromDocument(const std::string
 }
 
 void OBSCacheManager::setValueInDocument(const os::Value& value, const std::string& key) {
+  // Readers need no lock: the file is replaced whole by an atomic write.
+  std::lock_guard lock(documentMutex_);
   os::Dictionary document;
   if (auto existing = os::PropertyList::readFile(documentPath()); existing && existing->dictionary())
     document = *existing->dictionary();

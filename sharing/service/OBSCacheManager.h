@@ -2,6 +2,7 @@
 // The sharing component's persistence helpers: keyed archives of its model in the disk cache, and
 // small values in the documents property list ".OBSocialData.plist".
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,11 +27,14 @@ class OBSCacheManager {
                                                          const os::ArchiveClassRegistry& registry = {}) const;
 
   std::optional<os::Value> getValueFromDocument(const std::string& key) const;
-  // A null value removes the key.
+  // A null value removes the key. The list is read, changed and written whole, under one lock for
+  // every writer of the context (the user manager's name, the data-manager set's key, ...), so no
+  // write is lost to another made at the same time.
   void setValueInDocument(const os::Value& value, const std::string& key);
 
   static std::string documentPath();
 
  private:
   std::shared_ptr<OBCache> cache_;
+  std::mutex documentMutex_;
 };

@@ -18,11 +18,11 @@ std::string OBSDataManagerSet::appkey() {
 }
 
 void OBSDataManagerSet::setAppkey(const std::string& appkey) {
-  {
-    std::lock_guard lock(mutex_);
-    appkey_ = appkey;
-  }
-  OBSCacheManager::shareInstance()->setValueInDocument(os::Value(appkey), "appkey");
+  auto cache = OBSCacheManager::shareInstance();
+  // Held across the write, so the key held and the key on disk are the same last one.
+  std::lock_guard lock(mutex_);
+  appkey_ = appkey;
+  cache->setValueInDocument(os::Value(appkey), "appkey");
 }
 
 void OBSDataManagerSet::setDataManagerWithHash(const std::string& identifier) {

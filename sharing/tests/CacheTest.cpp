@@ -1,12 +1,15 @@
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Semaphore.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "sharing/service/OBSCacheManager.h"
+#include "sharing/service/OBSDataManagerSet.h"
+#include "sharing/service/OBSUserManager.h"
 #include "sharing/widgets/OBCache.h"
 #include "sharing/tests/SharingFixture.h"
 
@@ -182,6 +185,143 @@ TEST_F(CacheTest, AnOlderIndexOfKeysThatLookLikeFileNamesStillReads) {
   EXPECT_FALSE(third.dataForKey("%"));
 }
 
+// A key equal to the file name of an entry that expired (escaped, or a long key's digest name),
+// stored and then lost to a kill before the index was written: the index on disk is the one the
+// start left. Every listed entry reads back, the expired one is gone from the index, and the
+// unlisted file of the killed store is left alone.
+TEST_F(CacheTest, AStoreKilledBeforeItsIndexWriteCostsNoOtherEntry) {
+  auto& files = os::FileManager::defaultManager();
+  for (const std::string& expiring : {std::string("军"), std::string(300, 'a')}) {
+    SCOPED_TRACE(expiring.size());
+    const std::string folder = directory() + "/" + std::to_string(expiring.size());
+    const std::string indexPath = folder + "/" + kOBCacheIndexName;
+    const std::string nameOfExpired = OBCache::fileNameForKey(expiring);
+    {
+      auto cache = std::make_shared<OBCache>(folder);
+      cache->setData(os::dataFromString("middle"), "中");
+      cache->setData(os::dataFromString("plain"), "plain");
+      cache->setData(os::dataFromString("picture"), "http://n/a.png");
+      cache->setData(os::dataFromString("soon"), expiring, 5);
+    }
+    os::Clock::advance(6);
+    os::Data indexAtKill;
+    {
+      auto cache = std::make_shared<OBCache>(folder);
+      EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey(expiring)));
+      cache->waitUntilWritten();
+      indexAtKill = *files.contentsAtPath(indexPath);
+      cache->setData(os::dataFromString("fresh"), nameOfExpired);
+      cache->waitUntilWritten();
+    }
+    ASSERT_TRUE(files.writeData(indexAtKill, indexPath));  // the kill: the store's index write never came
+    EXPECT_FALSE(OBCache::readIndex(indexAtKill).contains(nameOfExpired));
+    OBCache reopened(folder);
+    EXPECT_EQ(reopened.dataForKey("中"), os::dataFromString("middle"));
+    EXPECT_EQ(reopened.dataForKey("plain"), os::dataFromString("plain"));
+    EXPECT_EQ(reopened.dataForKey("http://n/a.png"), os::dataFromString("picture"));
+    EXPECT_FALSE(reopened.dataForKey(expiring));
+    EXPECT_TRUE(files.fileExistsAtPath(reopened.pathForKey(nameOfExpired)));
+  }
+}
+
+// The same on an index that still lists the expired entry, as earlier versions left it: each entry
+// is read on its own, the expired one leaves the index, and the file it does not own stays.
+TEST_F(CacheTest, AnExpiredEntryBesideAKeyEqualToItsFileName) {
+  auto& files = os::FileManager::defaultManager();
+  const os::Date later = os::Date::now().addingTimeInterval(3600), earlier = os::Date::now().addingTimeInterval(-1);
+  for (const std::string& expiring : {std::string("军"), std::string(300, 'a')}) {
+    SCOPED_TRACE(expiring.size());
+    const std::string folder = directory() + "/" + std::to_string(expiring.size());
+    const std::string nameOfExpired = OBCache::fileNameForKey(expiring);
+    os::Dictionary index{{"%E4%B8%AD", os::Value(later)}, {nameOfExpired, os::Value(earlier)}, {"plain", os::Value(later)}};
+    ASSERT_TRUE(files.createDirectoryAtPath(folder, true));
+    ASSERT_TRUE(os::PropertyList::writeFile(os::Value(index), folder + "/" + kOBCacheIndexName, os::PropertyListFormat::Binary));
+    ASSERT_TRUE(os::TestSandbox::writeFile(folder + "/%E4%B8%AD", "middle"));
+    ASSERT_TRUE(os::TestSandbox::writeFile(folder + "/plain", "plain"));
+    ASSERT_TRUE(os::TestSandbox::writeFile(folder + "/" + OBCache::fileNameForKey(nameOfExpired), "fresh"));
+    {
+      OBCache cache(folder);
+      EXPECT_EQ(cache.dataForKey("中"), os::dataFromString("middle"));
+      EXPECT_EQ(cache.dataForKey("plain"), os::dataFromString("plain"));
+      EXPECT_FALSE(cache.dataForKey(expiring));
+      EXPECT_FALSE(cache.dataForKey(nameOfExpired));
+      cache.waitUntilWritten();
+    }
+    EXPECT_FALSE(OBCache::readIndex(*files.contentsAtPath(folder + "/" + kOBCacheIndexName)).contains(nameOfExpired));
+    EXPECT_TRUE(files.fileExistsAtPath(folder + "/" + OBCache::fileNameForKey(nameOfExpired)));
+    EXPECT_EQ(OBCache(folder).dataForKey("中"), os::dataFromString("middle"));
+  }
+}
+
+// A key equal to another key's digest name keeps a file of its own beside it, both live and after
+// the long key's entry has expired and its file gone.
+TEST_F(CacheTest, AKeyEqualToAnotherKeysDigestName) {
+  const std::string longKey(300, 'a');
+  const std::string digest = OBCache::fileNameForKey(longKey);
+  {
+    auto cache = std::make_shared<OBCache>(directory());
+    cache->setData(os::dataFromString("long"), longKey, 5);
+    cache->setData(os::dataFromString("digest"), digest);
+    cache->setData(os::dataFromString("middle"), "中");
+    EXPECT_NE(cache->pathForKey(digest), cache->pathForKey(longKey));
+  }
+  {
+    OBCache cache(directory());
+    EXPECT_EQ(cache.dataForKey(longKey), os::dataFromString("long"));
+    EXPECT_EQ(cache.dataForKey(digest), os::dataFromString("digest"));
+  }
+  os::Clock::advance(6);
+  { OBCache expired(directory()); }
+  OBCache reopened(directory());
+  EXPECT_FALSE(reopened.dataForKey(longKey));
+  EXPECT_EQ(reopened.dataForKey(digest), os::dataFromString("digest"));
+  EXPECT_EQ(reopened.dataForKey("中"), os::dataFromString("middle"));
+}
+
+// The index the version before this one wrote after reading a still older index of keys: it lists
+// names only, one of them ("%25") read then from the key "%25", whose file is "%2525". That entry
+// finds its file again, and the entries that version read right keep theirs, now and after the
+// next restart.
+TEST_F(CacheTest, AnIndexThePreviousVersionWroteReadsWhole) {
+  auto& files = os::FileManager::defaultManager();
+  const os::Date later = os::Date::now().addingTimeInterval(3600);
+  os::Dictionary index{{"%25", os::Value(later)},
+                       {"%E4%B8%AD", os::Value(later)},
+                       {"http%3A%2F%2Fn%2Fa%2Epng", os::Value(later)},
+                       {"OBSocialAccountEntity", os::Value(later)}};
+  ASSERT_TRUE(files.createDirectoryAtPath(directory(), true));
+  ASSERT_TRUE(os::PropertyList::writeFile(os::Value(index), directory() + "/" + kOBCacheIndexName,
+                                          os::PropertyListFormat::Binary));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/%2525", "percent"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/%E4%B8%AD", "middle"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/http%3A%2F%2Fn%2Fa%2Epng", "picture"));
+  ASSERT_TRUE(os::TestSandbox::writeFile(directory() + "/OBSocialAccountEntity", "accounts"));
+  for (int start = 0; start < 2; ++start) {
+    auto cache = std::make_shared<OBCache>(directory());
+    EXPECT_EQ(cache->dataForKey("%25"), os::dataFromString("percent")) << start;
+    EXPECT_EQ(cache->dataForKey("中"), os::dataFromString("middle")) << start;
+    EXPECT_EQ(cache->dataForKey("http://n/a.png"), os::dataFromString("picture")) << start;
+    EXPECT_EQ(cache->dataForKey("OBSocialAccountEntity"), os::dataFromString("accounts")) << start;
+    EXPECT_FALSE(cache->dataForKey("%"));
+    EXPECT_TRUE(cache->saveCacheDictionary());
+  }
+}
+
+// With no bound of its own, the cache filled with many entries and stopped reads them all back at
+// the next start.
+TEST_F(CacheTest, AFullCacheReadsBackWholeAfterARestart) {
+  constexpr int kCount = 5000;
+  auto key = [](int i) { return i % 2 ? "http://img.example/" + std::to_string(i) + ".png" : "军" + std::to_string(i); };
+  {
+    auto cache = std::make_shared<OBCache>(directory());
+    for (int i = 0; i < kCount; ++i) cache->setData(os::dataFromString(std::to_string(i)), key(i));
+  }
+  OBCache reopened(directory());
+  int found = 0;
+  for (int i = 0; i < kCount; ++i) found += reopened.dataForKey(key(i)) == os::dataFromString(std::to_string(i));
+  EXPECT_EQ(found, kCount);
+}
+
 // The longest name a folder entry may have is 255 bytes: an escaped name of exactly that length is
 // kept, one byte more takes the digest name, and both are stored and read back after a restart.
 TEST_F(CacheTest, TheFileNameBoundIsTwoHundredAndFiftyFiveBytes) {
@@ -220,14 +360,21 @@ TEST_F(CacheTest, RemovingAndClearingTakeTheEntriesAway) {
   EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("one")));
   EXPECT_TRUE(files.fileExistsAtPath(cache->pathForKey("two")));
 
+  cache->setImage(*os::Image::create(os::Bitmap(2, 2)), "picture");
   cache->clearCache();
   EXPECT_FALSE(cache->hasCacheForKey("two"));
   EXPECT_FALSE(cache->dataForKey("http://n/3"));
+  EXPECT_FALSE(cache->imageForKey("picture"));  // before the disk has lost it too
+  cache->setData(os::dataFromString("again"), "two");  // a store after the clear outlives it
   cache->waitUntilWritten();
-  EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("two")));
+  EXPECT_EQ(files.contentsAtPath(cache->pathForKey("two")), os::dataFromString("again"));
   EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("http://n/3")));
+  EXPECT_FALSE(files.fileExistsAtPath(cache->pathForKey("picture")));
+  os::Clock::advance(1);  // the store's own index write
+  os::RunLoop::main()->runUntilIdle();
+  cache->waitUntilWritten();
   auto index = OBCache::readIndex(*files.contentsAtPath(directory() + "/" + kOBCacheIndexName));
-  EXPECT_TRUE(index.empty());
+  EXPECT_EQ(index.keys(), std::vector<std::string>{"two"});
 }
 
 // An index that cannot be written is said, and written once it can be.
@@ -280,6 +427,37 @@ TEST_F(CacheTest, CacheManagerMakesTheDefaultLifetimeAWeek) {
   EXPECT_EQ(OBCache::currentCache()->defaultTimeoutInterval(), 604800);
   manager->setValueInDocument(os::Value("k1"), "appkey");
   EXPECT_EQ(manager->getValueFromDocument("appkey"), os::Value("k1"));
+}
+
+// The user name and the application key live in one documents list: written from two threads at
+// once, each key's last value is on disk afterwards.
+TEST_F(CacheTest, TwoThreadsWritingTheDocumentsListKeepEachLastWrite) {
+  constexpr int kRounds = 8, kWrites = 40;
+  auto users = OBSUserManager::shareInstance();
+  auto set = OBSDataManagerSet::shareInstance();
+  for (int round = 0; round < kRounds; ++round) {
+    os::Semaphore go;
+    auto writer = [&go](std::function<void(int)> write) {
+      auto thread = os::Thread::create("documents", [&go, write] {
+        go.wait();
+        for (int i = 0; i < kWrites; ++i) write(i);
+      });
+      thread->start();
+      return thread;
+    };
+    auto names = writer([&, round](int i) { users->setUserName("name " + std::to_string(round) + ":" + std::to_string(i)); });
+    auto keys = writer([&, round](int i) { set->setAppkey("key " + std::to_string(round) + ":" + std::to_string(i)); });
+    go.signal();
+    go.signal();
+    names->join();
+    keys->join();
+    auto document = os::PropertyList::readFile(OBSCacheManager::documentPath());
+    ASSERT_TRUE(document && document->dictionary());
+    const std::string last = std::to_string(round) + ":" + std::to_string(kWrites - 1);
+    auto text = [&](const char* key) { return (*document->dictionary())[key].string() ? *(*document->dictionary())[key].string() : ""; };
+    EXPECT_EQ(text("userName"), "name " + last);
+    EXPECT_EQ(text("appkey"), "key " + last);
+  }
 }
 
 }  // namespace

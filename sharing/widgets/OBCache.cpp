@@ -38,13 +38,6 @@ bool isDigestName(const std::string& name) {
   return true;
 }
 
-// A key's escaped name, however long: an older store wrote over-long names that way.
-bool isEscapedName(const std::string& name) {
-  if (name == kEmptyKeyFileName) return true;
-  auto key = os::percentUnescapeBytes(name);
-  return key && !key->empty() && os::percentEscape(*key, kFileNameCharacters) == name;
-}
-
 struct SharedCache {
   std::shared_ptr<OBCache> cache;
 };
@@ -55,13 +48,28 @@ OBCache::OBCache(std::string directory)
     : directory_(std::move(directory)), queue_(os::DispatchQueue::create("OBCache.disk")) {
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
-  // A missing or damaged index starts an empty store.
-  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
-    cacheDictionary_ = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); });
   const os::Date now = os::Date::now();
-  for (const auto& [name, date] : cacheDictionary_) {
+  // A missing or damaged index starts an empty store.
+  os::Dictionary listed;
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
+    listed = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); }, now);
+  // An expired entry goes with its file, and the index is written without it: listed with no file,
+  // it would leave a later start to guess whose a file beside it is (a key equal to its name).
+  std::vector<os::Dictionary::Entry> live;
+  live.reserve(listed.size());
+  for (const auto& [name, date] : listed) {
     auto expiry = date.date();
-    if (!expiry || *expiry <= now) files.removeItemAtPath(directory_ + "/" + name);
+    if (expiry && *expiry > now)
+      live.emplace_back(name, date);
+    else
+      files.removeItemAtPath(directory_ + "/" + name);
+  }
+  const bool dropped = live.size() != listed.size();
+  cacheDictionary_.adoptDistinct(std::move(live));
+  if (dropped) {
+    indexDirty_ = true;
+    // The destructor waits for the queue, so the task may use this.
+    queue_->async([this] { saveCacheDictionary(); });
   }
 }
 
@@ -91,42 +99,29 @@ bool OBCache::isFileName(const std::string& name) {
   return key && !key->empty() && fileNameForKey(*key) == name;
 }
 
-os::Dictionary OBCache::readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile) {
+os::Dictionary OBCache::readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile,
+                                 os::Date now) {
   auto index = os::PropertyList::read(bytes);
   os::Dictionary out;
   if (!index || !index->dictionary()) return out;
-  // An index written before the index listed file names lists the keys themselves (their files had
-  // escaped names already), and one index is written whole in one form. It lists keys when it holds
-  // what no list of names can (anything but an escaped or a digest name), or when a name that is
-  // also a key ("%%" and a digest, "%41") has no file of its own while that key's file is there.
-  struct Entry {
-    std::string text;
-    os::Value date;
-    bool fileName;
-  };
-  std::vector<Entry> entries;
-  bool listsKeys = false;
-  for (const auto& [entry, date] : *index->dictionary()) {
-    if (!date.isDate()) continue;
-    const bool digest = isDigestName(entry);
-    const bool escaped = !digest && isEscapedName(entry);
-    if (!digest && !escaped) listsKeys = true;
-    entries.push_back({entry, date, digest || (escaped && entry.size() <= kLongestFileName)});
-  }
-  // Only a name with an escape reads as another file when taken for a key.
-  if (!listsKeys && hasFile) {
-    for (const auto& entry : entries) {
-      if (!entry.fileName || entry.text.find('%') == std::string::npos) continue;
-      const std::string asKey = fileNameForKey(entry.text);
-      if (!index->dictionary()->contains(asKey) && !hasFile(entry.text) && hasFile(asKey)) {
-        listsKeys = true;
-        break;
-      }
+  const os::Dictionary& listed = *index->dictionary();
+  out.reserve(listed.size());
+  // Each entry on its own, never the index as a whole: an index of names can list one that looks
+  // wrong (its file gone, a same-named key's file beside it) without the others being keys. An
+  // index written before the index listed file names lists the keys themselves (their files had
+  // escaped names already): an entry that no key escapes to is such a key. A name that is also a
+  // key ("%25", "%%" and a digest) is taken as the key only where that alone finds a file: the
+  // name's own file is missing, the key's is there and listed under no other entry, and the entry
+  // is live (an expired one would only cost that file, which may be a newer store's).
+  for (const auto& [entry, date] : listed) {
+    const auto expiry = date.date();
+    if (!expiry) continue;
+    std::string name = isFileName(entry) ? entry : fileNameForKey(entry);
+    if (name == entry && hasFile && entry.find('%') != std::string::npos && *expiry > now && !hasFile(entry)) {
+      std::string asKey = fileNameForKey(entry);
+      if (!listed.contains(asKey) && hasFile(asKey)) name = std::move(asKey);
     }
-  }
-  for (const auto& entry : entries) {
-    std::string name = !listsKeys && entry.fileName ? entry.text : fileNameForKey(entry.text);
-    if (!out.contains(name)) out.set(name, entry.date);
+    if (!out.contains(name)) out.set(std::move(name), date);
   }
   return out;
 }
@@ -291,13 +286,33 @@ void OBCache::removeCacheForKey(const std::string& key) {
 }
 
 void OBCache::clearCache() {
-  std::vector<std::string> keys;
-  {
-    std::lock_guard lock(mutex_);
-    keys = cacheDictionary_.keys();
+  // The index goes at once and the files in one task, then the index is written once: no step
+  // costs the size of the cache per entry.
+  std::lock_guard lock(mutex_);
+  const std::uint64_t generation = ++generation_;
+  std::vector<std::string> names;
+  names.reserve(cacheDictionary_.size());
+  for (const auto& [name, date] : cacheDictionary_) {
+    names.push_back(name);
+    pending_[name] = Pending{generation, std::nullopt};
   }
-  for (const auto& name : keys) storeAs(std::nullopt, name, std::nullopt);
-  queue_->async([this] { saveCacheDictionary(); });
+  cacheDictionary_.clear();
+  // Enqueued under the lock, so a store made after the clear is written after it.
+  queue_->async([this, names = std::move(names), generation] {
+    auto& files = os::FileManager::defaultManager();
+    for (const auto& name : names) {
+      {
+        std::lock_guard lock(mutex_);
+        auto pending = pending_.find(name);
+        if (pending == pending_.end() || pending->second.generation != generation) continue;
+      }
+      files.removeItemAtPath(directory_ + "/" + name);
+      std::lock_guard lock(mutex_);
+      auto pending = pending_.find(name);
+      if (pending != pending_.end() && pending->second.generation == generation) pending_.erase(pending);
+    }
+    saveCacheDictionary();
+  });
 }
 
 double OBCache::defaultTimeoutInterval() const {

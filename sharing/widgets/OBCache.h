@@ -64,9 +64,11 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   const std::string& directory() const { return directory_; }
   // An index file's bytes to the index, file name -> expiry date: empty for anything but a
   // property-list dictionary; entries whose value is not a date are dropped. An index of an older
-  // store lists keys, each of which becomes its key's file name; `hasFile` (whether the folder
-  // holds a file of that name) tells such an index from one of names where only the files can.
-  static os::Dictionary readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile = {});
+  // store lists keys, each of which becomes its key's file name. Each entry is read on its own;
+  // `hasFile` (whether the folder holds a file of that name) tells a live entry that is a key
+  // looking like a name from a name, where only the files can.
+  static os::Dictionary readIndex(const os::Data& bytes, const std::function<bool(const std::string&)>& hasFile = {},
+                                  os::Date now = os::Date::now());
 
   // The name of an entry's file, which the index lists: never empty, ASCII letters, digits, "-",
   // "_" and "%" escapes only, one name per key. A key whose escaped name would be too long for a
