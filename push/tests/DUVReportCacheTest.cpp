@@ -147,7 +147,7 @@ os::Dictionary randomRecord(std::mt19937& rng, int n) {
 void randomStep(std::shared_ptr<DUVReportCache>& cache, std::mt19937& rng, int n) {
   std::string key = std::to_string(rng() % 400) + "." + std::to_string(rng() % 3);
   auto someKey = [&]() -> std::string {
-    const auto& keys = cache->cacheKeys();
+    std::vector<std::string> keys(cache->cacheKeys().begin(), cache->cacheKeys().end());
     return keys.empty() ? key : keys[rng() % keys.size()];
   };
   auto someSendingKey = [&]() -> std::string {
