@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 #include "os/store/BinaryPropertyList.h"
 #include "os/store/PropertyList.h"
@@ -243,15 +244,23 @@ void DUVReportCache::resetCache() {
 void DUVReportCache::calculateCacheLength() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-  auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
-  if (!archive) return;
-  calibrate(*archive);
-  if (archive->size() <= kMaximumArchiveBytes) return;
+  auto measure = [this]() -> std::optional<std::size_t> {
+    auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
+    if (!archive) return std::nullopt;
+    calibrate(*archive);
+    return archive->size();
+  };
+  auto length = measure();
+  if (!length || *length <= kMaximumArchiveBytes) return;
   // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
   std::size_t drop = count() < 100 ? 1 : kTrimRun;
   for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
-  // The calibration never shrinks and now stands past the limit; the sums know what left.
+  // The calibration never shrinks (what left may have been shared with what stays) and now stands
+  // past the limit. The sums know what left, but they count every shared object again and may
+  // stand past it too; then only measuring again gives a bound under the limit, or each add
+  // after it would archive the whole cache once more.
   calibrated_ = false;
+  if (archiveLengthBound() > kMaximumArchiveBytes) measure();
 }
 
 os::Value DUVReportCache::archivedValue() const {
