@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "os/store/BinaryPropertyList.h"
 #include "os/store/PropertyList.h"
@@ -207,7 +208,9 @@ bool DUVReportCache::checkReportFlag(const std::string& flag) const {
 }
 
 void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const {
-  for (const auto& [key, value] : os::Dictionary(pending()))
+  // Over a copy, so that the visitor may change the cache; the entries alone, without an index.
+  const std::vector<os::Dictionary::Entry> entries(pending().begin(), pending().end());
+  for (const auto& [key, value] : entries)
     if (const os::Dictionary* record = value.dictionary())
       if (!visitor(key, *record)) return;
 }
@@ -231,7 +234,8 @@ void DUVReportCache::changeSendingObjectFailedForKey(const std::string& key) {
 }
 
 void DUVReportCache::resetCache() {
-  for (const auto& [key, value] : os::Dictionary(sending_)) {
+  const std::vector<os::Dictionary::Entry> entries(sending_.begin(), sending_.end());
+  for (const auto& [key, value] : entries) {
     if (const os::Dictionary* record = value.dictionary()) {
       carried_ = &sendingFootprints_.at(key);
       storeObject(os::Value(*record), key);
