@@ -379,8 +379,8 @@ void BaselineVisitPendingRecords(benchmark::State& state) {
     cache = made.take();  // the last one released here too
     state.ResumeTiming();
     std::size_t visited = 0;
-    cache->enumerate([&](const std::string&, const os::Dictionary& record) {
-      visited += record.size();
+    cache->enumerate([&](const std::string&, const os::Value& record) {
+      visited += record.count();
       return true;
     });
     cache->removeAllObjects();

@@ -207,12 +207,11 @@ bool DUVReportCache::checkReportFlag(const std::string& flag) const {
   return false;
 }
 
-void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const {
+void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Value&)>& visitor) const {
   // Over a copy, so that the visitor may change the cache; the entries alone, without an index.
   const std::vector<os::Dictionary::Entry> entries(pending().begin(), pending().end());
   for (const auto& [key, value] : entries)
-    if (const os::Dictionary* record = value.dictionary())
-      if (!visitor(key, *record)) return;
+    if (value.dictionary() && !visitor(key, value)) return;
 }
 
 void DUVReportCache::addSendingCacheObject(const os::Dictionary& record, const std::string& key) {

@@ -102,7 +102,7 @@ TEST(DUVReportRequest, RecordsStayInTheCacheWhenNoRequestCanBeMade) {
   EXPECT_FALSE(second.generateReportRequest(kUrl));
   EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"k0", "k1", "k2", "k3", "k4"}));
   std::vector<long long> kept;
-  cache->enumerate([&](const std::string&, const os::Dictionary& r) {
+  cache->enumerate([&](const std::string&, const os::Value& r) {
     kept.push_back(r["itime"].intValue() - 1700000000);
     return true;
   });
