@@ -15,6 +15,10 @@
 // The report cache filled to its limit record by record (200 records of about 265 KiB, the last
 // ones trimmed), with the size check after every add, against the baseline of archiving the
 // whole cache after every add to learn its length. Counter: the records kept (equal in both).
+//
+// One report packed beside thousands of pending records, and thousands of records in flight
+// moved back when the application becomes active, each record leaving its area on its own,
+// against the baseline of visiting every record once and emptying the area at once.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
@@ -42,6 +46,7 @@
 #include "push/network/DUVSession.h"
 #include "push/report/DUVCrashCapture.h"
 #include "push/report/DUVReportCache.h"
+#include "push/report/DUVReportRequest.h"
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "tools/pushd/server/PushServer.h"
@@ -313,6 +318,104 @@ void BaselineWholeArchivePerAdd(benchmark::State& state) {
   state.counters["records_kept"] = static_cast<double>(kept);
 }
 BENCHMARK(BaselineWholeArchivePerAdd)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+// ---- Records dropped one by one ----
+// One report packed beside 2,000, 8,000 and 32,000 pending records: every one is taken in, all
+// but the newest that fit the 10 KB cap leave the cache one by one, and the rest leave as the
+// request is made. And the application becoming active with as many records in flight: each goes
+// back to the pending records and leaves the in-flight area, one by one. Each iteration first
+// takes a cache made earlier from its archived form, outside the time, as the last one is released. Baselines: each record visited
+// once and the area emptied at once, the work no way of dropping them can skip.
+
+// Caches made ahead from one archived form, as many as make the one an iteration takes as old
+// whatever its size: 64,000 records made after it. A cache taken just after it was made would
+// still sit in the processor's caches when it is small, which would flatter the small sizes.
+class CachesMadeAhead {
+ public:
+  CachesMadeAhead(os::Value archived, long long records) : archived_(std::move(archived)) {
+    caches_.resize(static_cast<std::size_t>(64000 / records + 1));
+    for (auto& cache : caches_) cache = DUVReportCache::fromArchivedValue(archived_);
+  }
+  // The oldest; a new one takes its place.
+  std::shared_ptr<DUVReportCache> take() {
+    auto cache = std::move(caches_[next_]);
+    caches_[next_] = DUVReportCache::fromArchivedValue(archived_);
+    next_ = (next_ + 1) % caches_.size();
+    return cache;
+  }
+
+ private:
+  os::Value archived_;
+  std::vector<std::shared_ptr<DUVReportCache>> caches_;
+  std::size_t next_ = 0;
+};
+
+os::Value inFlightArchive(long long records) {
+  os::Value pending = clientReportCache(records)->archivedValue();
+  return os::Value(os::Dictionary{{"sendingCache", pending["cacheObjects"]}});
+}
+
+void PackOneReportBesidePendingRecords(benchmark::State& state) {
+  CachesMadeAhead made(clientReportCache(state.range(0))->archivedValue(), state.range(0));
+  std::shared_ptr<DUVReportCache> cache;
+  for (auto _ : state) {
+    state.PauseTiming();
+    cache = made.take();  // the last one released here too
+    state.ResumeTiming();
+    DUVReportRequest request(4, cache);
+    request.setIdentity({1, std::nullopt, "abc123"});
+    request.setContent(os::Dictionary{{"itime", os::Value(1800000000)}, {"type", os::Value("msg_status")}});
+    if (!request.generateReportRequest("http://127.0.0.1:1/v2/report") || cache->count() != 0)
+      state.SkipWithError("not packed");
+  }
+}
+BENCHMARK(PackOneReportBesidePendingRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BaselineVisitPendingRecords(benchmark::State& state) {
+  CachesMadeAhead made(clientReportCache(state.range(0))->archivedValue(), state.range(0));
+  std::shared_ptr<DUVReportCache> cache;
+  for (auto _ : state) {
+    state.PauseTiming();
+    cache = made.take();  // the last one released here too
+    state.ResumeTiming();
+    std::size_t visited = 0;
+    cache->enumerate([&](const std::string&, const os::Value& record) {
+      visited += record.count();
+      return true;
+    });
+    cache->removeAllObjects();
+    benchmark::DoNotOptimize(visited);
+  }
+}
+BENCHMARK(BaselineVisitPendingRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void ResetCacheOfRecordsInFlight(benchmark::State& state) {
+  CachesMadeAhead made(inFlightArchive(state.range(0)), state.range(0));
+  std::shared_ptr<DUVReportCache> cache;
+  for (auto _ : state) {
+    state.PauseTiming();
+    cache = made.take();  // the last one released here too
+    state.ResumeTiming();
+    cache->resetCache();
+    if (cache->count() != static_cast<std::size_t>(state.range(0)) || !cache->sendingPackageCache().empty())
+      state.SkipWithError("not moved back");
+  }
+}
+BENCHMARK(ResetCacheOfRecordsInFlight)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BaselineCopyRecordsInFlight(benchmark::State& state) {
+  CachesMadeAhead made(inFlightArchive(state.range(0)), state.range(0));
+  std::shared_ptr<DUVReportCache> cache;
+  for (auto _ : state) {
+    state.PauseTiming();
+    cache = made.take();  // the last one released here too
+    state.ResumeTiming();
+    os::Dictionary pending;
+    for (const auto& [key, record] : cache->sendingPackageCache()) pending.set(key, record);
+    benchmark::DoNotOptimize(pending);
+  }
+}
+BENCHMARK(BaselineCopyRecordsInFlight)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- Crash records read at start ----
 // The crash records earlier runs left, read into the crash set at start (collect: counted, the

@@ -338,18 +338,30 @@ Dictionary::Dictionary(std::initializer_list<Entry> entries) {
   for (const auto& e : entries) set(e.first, e.second);
 }
 
-Dictionary::Dictionary(const Dictionary& o)
-    : entries_(o.entries_), index_(o.index_ ? std::make_unique<std::unordered_map<std::string, std::size_t>>(*o.index_) : nullptr) {}
+Dictionary::Dictionary(const Dictionary& o) {
+  if (!o.index_) {
+    entries_ = o.entries_;
+    return;
+  }
+  // A copy starts without holes.
+  entries_.reserve(o.size());
+  entries_.assign(o.begin(), o.end());
+  rebuildIndex();
+}
 
 Dictionary& Dictionary::operator=(const Dictionary& o) {
   if (this != &o) *this = Dictionary(o);
   return *this;
 }
 
+Dictionary::Index::~Index() { dropPacked(); }
+
+void Dictionary::Index::dropPacked() noexcept { delete packed.exchange(nullptr, std::memory_order_acq_rel); }
+
 std::size_t Dictionary::indexOf(std::string_view key) const {
   if (index_) {
-    auto it = index_->find(std::string(key));
-    return it == index_->end() ? entries_.size() : it->second;
+    auto it = index_->positions.find(key);
+    return it == index_->positions.end() ? entries_.size() : it->second;
   }
   for (std::size_t i = 0; i < entries_.size(); ++i)
     if (entries_[i].first == key) return i;
@@ -357,11 +369,14 @@ std::size_t Dictionary::indexOf(std::string_view key) const {
 }
 
 void Dictionary::rebuildIndex() {
+  if (index_ && index_->holes) {
+    entries_.erase(std::remove_if(entries_.begin(), entries_.end(), isHole), entries_.end());
+  }
   index_.reset();
   if (entries_.size() < kIndexThreshold) return;
-  index_ = std::make_unique<std::unordered_map<std::string, std::size_t>>();
-  index_->reserve(entries_.size() * 2);
-  for (std::size_t i = 0; i < entries_.size(); ++i) index_->emplace(entries_[i].first, i);
+  index_ = std::make_unique<Index>();
+  index_->positions.reserve(entries_.size() * 2);
+  for (std::size_t i = 0; i < entries_.size(); ++i) index_->positions.emplace(entries_[i].first, i);
 }
 
 const Value* Dictionary::find(std::string_view key) const {
@@ -370,6 +385,7 @@ const Value* Dictionary::find(std::string_view key) const {
 }
 
 Value* Dictionary::find(std::string_view key) {
+  changing();  // the value may be written through what this returns
   std::size_t i = indexOf(key);
   return i < entries_.size() ? &entries_[i].second : nullptr;
 }
@@ -385,7 +401,7 @@ void Dictionary::set(std::string key, Value value) {
     return;
   }
   entries_.emplace_back(std::move(key), std::move(value));
-  if (index_) index_->emplace(entries_.back().first, entries_.size() - 1);
+  if (index_) index_->positions.emplace(entries_.back().first, entries_.size() - 1);
   else if (entries_.size() >= kIndexThreshold) rebuildIndex();
 }
 
@@ -403,7 +419,7 @@ std::uint64_t keyPrint(const std::string& key) {
 }  // namespace
 
 void Dictionary::adopt(std::vector<Entry>&& entries) {
-  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+  if (!empty() || entries.size() >= kIndexThreshold) {
     for (auto& e : entries) set(std::move(e.first), std::move(e.second));
     std::vector<Entry>().swap(entries);  // left empty as when taken over, its room not kept
     return;
@@ -427,7 +443,7 @@ void Dictionary::adopt(std::vector<Entry>&& entries) {
 }
 
 void Dictionary::adoptDistinct(std::vector<Entry>&& entries) {
-  if (!entries_.empty() || entries.size() >= kIndexThreshold) {
+  if (!empty() || entries.size() >= kIndexThreshold) {
     adopt(std::move(entries));
     return;
   }
@@ -435,23 +451,61 @@ void Dictionary::adoptDistinct(std::vector<Entry>&& entries) {
 }
 
 bool Dictionary::remove(std::string_view key) {
-  std::size_t i = indexOf(key);
-  if (i >= entries_.size()) return false;
-  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
-  rebuildIndex();
+  if (!index_) {
+    std::size_t i = indexOf(key);
+    if (i >= entries_.size()) return false;
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
+    return true;
+  }
+  auto found = index_->positions.find(key);
+  if (found == index_->positions.end()) return false;
+  const std::size_t i = found->second;
+  index_->positions.erase(found);
+  index_->dropPacked();
+  Index& index = *index_;
+  if (i + 1 == entries_.size()) {
+    // The last entry goes at once, with the holes before it: the last entry is never a hole.
+    entries_.pop_back();
+    while (!entries_.empty() && isHole(entries_.back())) {
+      entries_.pop_back();
+      --index.holes;
+    }
+    index.head = std::min(index.head, entries_.size());
+  } else {
+    Entry& entry = entries_[i];
+    std::string().swap(entry.first);
+    entry.second = Value();
+    entry.second.code_ = Value::kHoleCode;
+    ++index.holes;
+    if (i == index.head)
+      while (isHole(entries_[index.head])) ++index.head;  // stops at the last entry at the latest
+  }
+  // Packed once the holes outnumber the entries (each packing follows as many removals as it
+  // moves entries), or when few enough are left to go without an index.
+  if (index.holes * 2 > entries_.size() || size() < kIndexThreshold) rebuildIndex();
   return true;
 }
 
 std::vector<std::string> Dictionary::keys() const {
   std::vector<std::string> out;
-  out.reserve(entries_.size());
-  for (const auto& e : entries_) out.push_back(e.first);
+  out.reserve(size());
+  for (const auto& e : *this) out.push_back(e.first);
   return out;
+}
+
+const std::vector<Dictionary::Entry>& Dictionary::entries() const {
+  if (!index_ || !index_->holes) return entries_;
+  std::vector<Entry>* packed = index_->packed.load(std::memory_order_acquire);
+  if (packed) return *packed;
+  auto made = std::make_unique<std::vector<Entry>>(begin(), end());
+  // Another reader may have made it meanwhile: the first one made stands.
+  if (index_->packed.compare_exchange_strong(packed, made.get(), std::memory_order_acq_rel)) return *made.release();
+  return *packed;
 }
 
 bool Dictionary::operator==(const Dictionary& o) const {
   if (size() != o.size()) return false;
-  for (const auto& [k, v] : entries_) {
+  for (const auto& [k, v] : *this) {
     const Value* ov = o.find(k);
     if (!ov || !(*ov == v)) return false;
   }

@@ -7,7 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <functional>
 #include <initializer_list>
+#include <iterator>
 #include <unordered_map>
 #include <memory>
 #include <optional>
@@ -222,6 +224,12 @@ class Value {
   static const Value& null();
 
  private:
+  friend class Dictionary;
+  // The mark a dictionary leaves in the place of a removed entry; no other value is null with a
+  // type code.
+  static constexpr char kHoleCode = 'h';
+  bool isHole() const noexcept { return type_ == Type::Null && code_ == kHoleCode; }
+
   Type type_ = Type::Null;
   char code_ = 0;
   union {
@@ -240,6 +248,37 @@ class Value {
 class Dictionary {
  public:
   using Entry = std::pair<std::string, Value>;
+
+  // Walks the entries in order, past the places of removed ones.
+  class const_iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Entry;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const Entry*;
+    using reference = const Entry&;
+    const_iterator() = default;
+    reference operator*() const { return *at_; }
+    pointer operator->() const { return at_; }
+    const_iterator& operator++() {
+      do ++at_;
+      while (at_ != end_ && isHole(*at_));
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator was = *this;
+      ++*this;
+      return was;
+    }
+    bool operator==(const const_iterator& o) const { return at_ == o.at_; }
+
+   private:
+    friend class Dictionary;
+    const_iterator(const Entry* at, const Entry* end) : at_(at), end_(end) {}
+    const Entry* at_ = nullptr;
+    const Entry* end_ = nullptr;
+  };
+
   Dictionary() = default;
   Dictionary(std::initializer_list<Entry> entries);
   Dictionary(const Dictionary& o);
@@ -247,8 +286,8 @@ class Dictionary {
   Dictionary(Dictionary&&) noexcept = default;
   Dictionary& operator=(Dictionary&&) noexcept = default;
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  std::size_t size() const { return entries_.size() - (index_ ? index_->holes : 0); }
+  bool empty() const { return size() == 0; }
   void reserve(std::size_t n) { entries_.reserve(n); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }
   const Value* find(std::string_view key) const;
@@ -263,6 +302,8 @@ class Dictionary {
   // adopt() for a list whose keys the caller knows to differ from one another: a small one is
   // taken over without looking for duplicates.
   void adoptDistinct(std::vector<Entry>&& entries);
+  // The same cost whatever the size and wherever the key stands: callers drop records one by one
+  // from dictionaries of many thousands.
   bool remove(std::string_view key);
   void clear() {
     entries_.clear();
@@ -270,9 +311,17 @@ class Dictionary {
   }
   std::vector<std::string> keys() const;
 
-  auto begin() const { return entries_.begin(); }
-  auto end() const { return entries_.end(); }
-  const std::vector<Entry>& entries() const { return entries_; }
+  const_iterator begin() const {
+    const Entry* first = entries_.data();
+    return {index_ ? first + index_->head : first, first + entries_.size()};
+  }
+  const_iterator end() const {
+    const Entry* last = entries_.data() + entries_.size();
+    return {last, last};
+  }
+  // The entries in order as one list. After removals this is a packed copy, made once until the
+  // dictionary next changes; iterating costs nothing of the kind.
+  const std::vector<Entry>& entries() const;
 
   // Order-insensitive, deep.
   bool operator==(const Dictionary& o) const;
@@ -281,12 +330,36 @@ class Dictionary {
   // Small dictionaries are searched linearly; past kIndexThreshold a key index keeps lookups constant
   // so that a hostile answer with many keys can't make parsing quadratic.
   static constexpr std::size_t kIndexThreshold = 16;
+  struct KeyHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view key) const noexcept { return std::hash<std::string_view>()(key); }
+  };
+  // Only indexed dictionaries leave holes: a removed entry stays in place, its key emptied and its
+  // value marked, until holes outnumber the entries, so that removing costs the same anywhere.
+  struct Index {
+    Index() = default;
+    Index(const Index&) = delete;
+    Index& operator=(const Index&) = delete;
+    ~Index();
+    std::unordered_map<std::string, std::size_t, KeyHash, std::equal_to<>> positions;
+    std::size_t holes = 0;
+    std::size_t head = 0;  // no entry before it is live
+    // entries() after removals, made by the first reader that asks (readers may be many threads).
+    mutable std::atomic<std::vector<Entry>*> packed{nullptr};
+    void dropPacked() noexcept;
+  };
+  static bool isHole(const Entry& e) noexcept { return e.second.isHole(); }
   std::size_t indexOf(std::string_view key) const;
+  // Packs out the holes and indexes the entries again when there are enough of them.
   void rebuildIndex();
+  // A change is coming: a packed list made for readers is no longer the dictionary.
+  void changing() noexcept {
+    if (index_) index_->dropPacked();
+  }
   std::vector<Entry> entries_;
   // Absent below the threshold: most dictionaries are small, and this keeps them small and cheap
   // to make, move and free.
-  std::unique_ptr<std::unordered_map<std::string, std::size_t>> index_;
+  std::unique_ptr<Index> index_;
 };
 
 const char* typeName(Value::Type t);

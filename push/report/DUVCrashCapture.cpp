@@ -251,7 +251,7 @@ class StoredMarks {
 
 // The crash set's elements by their call-stack text and message, so that a record finds the one it
 // repeats without a walk through the whole set. The first of equal elements answers, as a walk
-// from the front would.
+// from the front would: the one a repeat has always counted in.
 class CrashSetIndex {
  public:
   CrashSetIndex(os::Array& logSet, std::size_t adding) : logSet_(logSet) {
@@ -262,13 +262,15 @@ class CrashSetIndex {
   os::Dictionary* find(const std::string& stack, const os::Value& message) {
     const std::string* text = message.string();
     if (!text) return nullptr;
+    // Equal elements stand in the index in no particular order.
     auto [from, to] = elements_.equal_range(key(stack, *text));
+    std::size_t first = logSet_.size();
     for (auto at = from; at != to; ++at) {
       const os::Array* pair = logSet_[at->second].array();
-      if (*(*pair)[1].string() == stack && (*pair)[0]["message"] == message)
-        return logSet_[at->second].mutableArray()->front().mutableDictionary();
+      if (at->second < first && *(*pair)[1].string() == stack && (*pair)[0]["message"] == message) first = at->second;
     }
-    return nullptr;
+    if (first == logSet_.size()) return nullptr;
+    return logSet_[first].mutableArray()->front().mutableDictionary();
   }
   void add(std::size_t i) {
     const os::Array* pair = logSet_[i].array();

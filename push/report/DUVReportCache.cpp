@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
+#include <vector>
 
 #include "os/store/BinaryPropertyList.h"
 #include "os/store/PropertyList.h"
@@ -205,10 +207,11 @@ bool DUVReportCache::checkReportFlag(const std::string& flag) const {
   return false;
 }
 
-void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const {
-  for (const auto& [key, value] : os::Dictionary(pending()))
-    if (const os::Dictionary* record = value.dictionary())
-      if (!visitor(key, *record)) return;
+void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Value&)>& visitor) const {
+  // Over a copy, so that the visitor may change the cache; the entries alone, without an index.
+  const std::vector<os::Dictionary::Entry> entries(pending().begin(), pending().end());
+  for (const auto& [key, value] : entries)
+    if (value.dictionary() && !visitor(key, value)) return;
 }
 
 void DUVReportCache::addSendingCacheObject(const os::Dictionary& record, const std::string& key) {
@@ -230,7 +233,8 @@ void DUVReportCache::changeSendingObjectFailedForKey(const std::string& key) {
 }
 
 void DUVReportCache::resetCache() {
-  for (const auto& [key, value] : os::Dictionary(sending_)) {
+  const std::vector<os::Dictionary::Entry> entries(sending_.begin(), sending_.end());
+  for (const auto& [key, value] : entries) {
     if (const os::Dictionary* record = value.dictionary()) {
       carried_ = &sendingFootprints_.at(key);
       storeObject(os::Value(*record), key);
@@ -243,15 +247,23 @@ void DUVReportCache::resetCache() {
 void DUVReportCache::calculateCacheLength() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-  auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
-  if (!archive) return;
-  calibrate(*archive);
-  if (archive->size() <= kMaximumArchiveBytes) return;
+  auto measure = [this]() -> std::optional<std::size_t> {
+    auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
+    if (!archive) return std::nullopt;
+    calibrate(*archive);
+    return archive->size();
+  };
+  auto length = measure();
+  if (!length || *length <= kMaximumArchiveBytes) return;
   // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
   std::size_t drop = count() < 100 ? 1 : kTrimRun;
   for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
-  // The calibration never shrinks and now stands past the limit; the sums know what left.
+  // The calibration never shrinks (what left may have been shared with what stays) and now stands
+  // past the limit. The sums know what left, but they count every shared object again and may
+  // stand past it too; then only measuring again gives a bound under the limit, or each add
+  // after it would archive the whole cache once more.
   calibrated_ = false;
+  if (archiveLengthBound() > kMaximumArchiveBytes) measure();
 }
 
 os::Value DUVReportCache::archivedValue() const {

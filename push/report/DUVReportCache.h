@@ -34,8 +34,9 @@ class DUVReportCache : public DUVMemoryCache {
   // Whether a pending record is held under a flag's text: the text itself, or one of the per-record
   // keys "<flag>.<n>" its packets were kept under.
   bool checkReportFlag(const std::string& flag) const;
-  // Every pending record, oldest first; the visitor may stop by returning false.
-  void enumerate(const std::function<bool(const std::string&, const os::Dictionary&)>& visitor) const;
+  // Every pending record (a dictionary, as held: a copy costs nothing), oldest first; the visitor
+  // may stop by returning false.
+  void enumerate(const std::function<bool(const std::string&, const os::Value&)>& visitor) const;
 
   void addSendingCacheObject(const os::Dictionary& record, const std::string& key);
   void removeSendingObjectForKey(const std::string& key);

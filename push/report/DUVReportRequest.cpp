@@ -16,13 +16,12 @@ void DUVReportRequest::forget(const Entry& entry) {
   if (entry.key && cache_) cache_->removeCacheObjectForKey(*entry.key);
 }
 
-void DUVReportRequest::append(os::Dictionary record, std::optional<std::string> key) {
+void DUVReportRequest::append(const os::Value& record, std::optional<std::string> key) {
   // Text that is not UTF-8 (a page name as the application gave it) is repaired as the file
   // cache repairs it, rather than losing the record around it.
-  os::Value storable = DUVFileCache::storableValue(os::Value(std::move(record)));
-  record = *storable.dictionary();
+  os::Value storable = DUVFileCache::storableValue(record);
   auto json = ZRFJSONData(storable);
-  Entry entry{std::move(record), json ? json->size() : 0, std::move(key)};
+  Entry entry{*storable.dictionary(), json ? json->size() : 0, std::move(key)};
   if (!json) {
     // Data, a date or a non-finite number: no packet could ever carry it, and kept it would stop
     // every later one.
@@ -38,20 +37,20 @@ void DUVReportRequest::packData() {
   if (recordMade_) return;
   recordMade_ = true;
   packedRecord_ = makeRecord();
-  if (packedRecord_ && !isSendLock_) append(*packedRecord_, std::nullopt);
+  if (packedRecord_ && !isSendLock_) append(os::Value(*packedRecord_), std::nullopt);
 }
 
 void DUVReportRequest::takeInPending() {
   if (!cache_) return;
-  std::vector<std::pair<std::string, os::Dictionary>> pending;
-  cache_->enumerate([&](const std::string& key, const os::Dictionary& record) {
+  std::vector<std::pair<std::string, os::Value>> pending;
+  cache_->enumerate([&](const std::string& key, const os::Value& record) {
     pending.emplace_back(key, record);
     return true;
   });
   // They stay in the cache until a packet holds them.
-  for (auto& [key, record] : pending) {
+  for (const auto& [key, record] : pending) {
     taken_.push_back(key);
-    append(std::move(record), key);
+    append(record, key);
   }
 }
 

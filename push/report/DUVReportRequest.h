@@ -88,7 +88,8 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   };
   std::string envelopeWithout() const;
   // Appends a record; one the JSON writer refuses is dropped alone (and leaves the cache).
-  void append(os::Dictionary record, std::optional<std::string> key);
+  // `record`: a dictionary.
+  void append(const os::Value& record, std::optional<std::string> key);
   void takeInPending();
   void packData();
   void dropContentBeyondMaxSize(std::size_t envelopeSize);

@@ -23,6 +23,10 @@
 
 namespace {
 
+std::vector<std::string> orderOf(const DUVMemoryCache& cache) {
+  return {cache.cacheKeys().begin(), cache.cacheKeys().end()};
+}
+
 TEST(DUVMemoryCache, BoundOrderAndRemovalsStayConsistent) {
   auto cache = DUVMemoryCache::create();
   for (int i = 0; i < 1000; ++i) cache->setObject(os::Value(i), "k" + std::to_string(i));
@@ -32,10 +36,10 @@ TEST(DUVMemoryCache, BoundOrderAndRemovalsStayConsistent) {
 
   // Removing by position takes the values only: the order and the count stay, and the next
   // additions evict those empty slots first.
-  std::vector<std::string> order = cache->cacheKeys();
+  std::vector<std::string> order = orderOf(*cache);
   cache->removeObjectsAtIndexes(0, 10);
   EXPECT_EQ(cache->cachedCount(), 999);
-  EXPECT_EQ(cache->cacheKeys(), order);
+  EXPECT_EQ(orderOf(*cache), order);
   EXPECT_EQ(cache->cacheObjects().size(), 989u);
   EXPECT_FALSE(cache->hasObjectForKey("k1"));
   EXPECT_TRUE(cache->hasObjectForKey("k11"));
@@ -65,6 +69,54 @@ TEST(DUVMemoryCache, KeySetTwiceLosesItsValueWithItsFirstSlot) {
   for (int i = 0; i < 998; ++i) cache->setObject(os::Value(i), "k" + std::to_string(i));
   EXPECT_FALSE(cache->hasObjectForKey("twice"));
   EXPECT_EQ(cache->cacheKeys().front(), "twice");
+}
+
+TEST(DUVMemoryCache, OrderStaysTheOrderOfAdditionThroughRemovalsAnywhere) {
+  // Against a plain list of the slots: keys dropped one by one from the front, the middle and the
+  // end, keys standing twice, keys added again after they left.
+  auto cache = DUVMemoryCache::create();
+  cache->setMaxCacheCount(std::numeric_limits<int>::max());
+  std::vector<std::string> slots;
+  auto add = [&](const std::string& key) {
+    cache->setObject(os::Value(key), key);
+    slots.push_back(key);
+  };
+  auto removeKey = [&](const std::string& key) {
+    cache->removeObjectForKey(key);
+    std::erase(slots, key);
+  };
+  auto same = [&] {
+    ASSERT_EQ(orderOf(*cache), slots);
+    ASSERT_EQ(cache->cachedCount(), static_cast<int>(slots.size()));
+  };
+  for (int i = 0; i < 4000; ++i) add("k" + std::to_string(i));
+  for (int i = 0; i < 4000; i += 10) add("k" + std::to_string(i));  // a second slot each
+  for (int i = 0; i < 1500; ++i) {
+    cache->removeFirstObject();
+    slots.erase(slots.begin());
+  }
+  ASSERT_NO_FATAL_FAILURE(same());
+  EXPECT_FALSE(cache->hasObjectForKey("k10"));     // its first slot went, and its value with it
+  EXPECT_EQ(cache->cacheKeys().front(), "k1500");
+  for (int i = 1600; i < 3000; i += 2) removeKey("k" + std::to_string(i));
+  removeKey("k3990");  // both its slots
+  removeKey("k3990");  // gone: nothing
+  removeKey("k3999");
+  ASSERT_NO_FATAL_FAILURE(same());
+  add("k1600");  // back, at the end
+  add("k3990");
+  ASSERT_NO_FATAL_FAILURE(same());
+  EXPECT_TRUE(cache->hasObjectForKey("k1600"));
+  // By position, past the slots that left: the values of the third to fifth slots go, the slots stay.
+  cache->removeObjectsAtIndexes(2, 3);
+  ASSERT_NO_FATAL_FAILURE(same());
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(cache->hasObjectForKey(slots[i]), i < 2 || i > 4) << slots[i];
+  // Down to nothing from the front, then filled again.
+  while (cache->cachedCount() > 0) cache->removeFirstObject();
+  slots.clear();
+  EXPECT_TRUE(cache->cacheKeys().empty());
+  for (int i = 0; i < 30; ++i) add("again" + std::to_string(i % 20));
+  ASSERT_NO_FATAL_FAILURE(same());
 }
 
 TEST(DUVFileCache, ValuesRoundTripThroughTheFileOnlyAfterASave) {

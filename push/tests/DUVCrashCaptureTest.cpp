@@ -67,6 +67,37 @@ TEST(DUVCrashCapture, TwoIdenticalCrashesMakeOneRecordCountedTwice) {
   std::filesystem::remove_all(directory);
 }
 
+TEST(DUVCrashCapture, ARepeatCountsInTheFirstOfEqualElements) {
+  // A set holding three elements of one stack and message (as a set restored from an older run may):
+  // a repeat counts in the first, as a walk from the front finds it, and leaves the others alone.
+  char name[] = "/tmp/duvcrash-XXXXXX";
+  ASSERT_TRUE(mkdtemp(name));
+  std::string directory = name;
+  auto keep = [] { return true; };
+  os::Array logSet, taken;
+  auto setCount = [&](std::size_t i, int count) {
+    os::Array* element = logSet[i].mutableArray();
+    element->front().mutableDictionary()->set("count", os::Value(count));
+  };
+  for (int round = 0; round < 2; ++round) {
+    crashInChild(directory);  // one call site: the same stack and message each time
+    ASSERT_EQ(DUVCrashCapture::collect(directory, logSet, taken, {}, "NotReachable", keep), 1u);
+    if (round == 0) {
+      ASSERT_EQ(logSet.size(), 1u);
+      logSet.push_back(logSet[0]);
+      logSet.push_back(logSet[0]);
+      setCount(0, 5);
+      setCount(1, 7);
+      setCount(2, 9);
+    }
+  }
+  ASSERT_EQ(logSet.size(), 3u);
+  EXPECT_EQ(logSet[0].at(0)["count"].intValue(), 6);
+  EXPECT_EQ(logSet[1].at(0)["count"].intValue(), 7);
+  EXPECT_EQ(logSet[2].at(0)["count"].intValue(), 9);
+  std::filesystem::remove_all(directory);
+}
+
 TEST(DUVCrashCapture, ARecordTellsTheVersionAndDeviceOfTheRunThatCrashed) {
   os::TestSandbox sandbox;
   sandbox.setInfoDictionary({{"CFBundleShortVersionString", os::Value("1.0")}});

@@ -147,7 +147,7 @@ os::Dictionary randomRecord(std::mt19937& rng, int n) {
 void randomStep(std::shared_ptr<DUVReportCache>& cache, std::mt19937& rng, int n) {
   std::string key = std::to_string(rng() % 400) + "." + std::to_string(rng() % 3);
   auto someKey = [&]() -> std::string {
-    const auto& keys = cache->cacheKeys();
+    std::vector<std::string> keys(cache->cacheKeys().begin(), cache->cacheKeys().end());
     return keys.empty() ? key : keys[rng() % keys.size()];
   };
   auto someSendingKey = [&]() -> std::string {
@@ -266,6 +266,56 @@ TEST(DUVReportCache, AtTheBoundWithThreeByteReferencesAddsDoNotEachArchive) {
   EXPECT_EQ(cache->count(), static_cast<std::size_t>(records) + 31);
   const std::size_t length = archiveLength(*cache);
   EXPECT_LT(length, kLimit);
+  EXPECT_LE(length, cache->archiveLengthBound());
+}
+
+TEST(DUVReportCache, AtTheLimitATrimLeavesTheNextAddsUnarchived) {
+  // Message-status records of about 3 KiB alike in their keys and type, which the archive holds
+  // once and the sums count in every record, up to 20 KiB under the limit; then adds of the same
+  // kind, a trim of ten records every ten adds or so. An add archives the whole cache exactly when
+  // the bound passes the limit: a bound still past it after a trim makes the next add archive
+  // again, whatever it adds.
+  auto statusRecord = [](long long n, std::size_t padding) {
+    std::string pad(padding, 'x');
+    std::string mark = std::to_string(n) + "/";
+    pad.replace(0, mark.size(), mark);
+    return os::Dictionary{{"itime", os::Value(1700000000 + n)},
+                          {"type", os::Value("msg_status")},
+                          {"msg_id", os::Value(std::to_string(400000000 + n))},
+                          {"pad", os::Value(pad)}};
+  };
+  auto key = [](long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n)) + ".0"; };
+  os::Dictionary pending;
+  const long long records = 16000;
+  for (long long n = 0; n < records; ++n) pending.set(key(n), os::Value(statusRecord(n, 3000)));
+  auto cacheOf = [&] { return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}})); };
+  const std::size_t target = kLimit - 20 * 1024;
+  const std::size_t first = archiveLength(*cacheOf());
+  ASSERT_LT(first, target);
+  // The length made up by the newest record, so that the oldest, which go first, are all alike.
+  pending.set(key(records - 1), os::Value(statusRecord(records - 1, 3000 + target - first)));
+  auto cache = cacheOf();
+  cache->addCacheObject(statusRecord(records, 3000), key(records));  // measures the archive
+  ASSERT_EQ(cache->count(), static_cast<std::size_t>(records) + 1);
+  ASSERT_LE(cache->archiveLengthBound(), kLimit);
+
+  std::size_t trims = 0, forced = 0;
+  for (long long n = records + 1; n < records + 30; ++n) {
+    const std::size_t before = cache->count();
+    if (cache->archiveLengthBound() > kLimit) ++forced;
+    cache->addCacheObject(statusRecord(n, 3000), key(n));
+    if (cache->count() <= before) {
+      ++trims;
+      EXPECT_EQ(cache->count(), before + 1 - DUVReportCache::kTrimRun);
+      EXPECT_LE(cache->archiveLengthBound(), kLimit) << "after the trim at add " << n - records;
+    }
+  }
+  EXPECT_GE(trims, 3u);
+  EXPECT_EQ(forced, 0u);
+  // The oldest went, in order, and the cache stands under the limit and its bound.
+  EXPECT_EQ(cache->cacheKeys().front(), key(static_cast<long long>(trims * DUVReportCache::kTrimRun)));
+  const std::size_t length = archiveLength(*cache);
+  EXPECT_LE(length, kLimit);
   EXPECT_LE(length, cache->archiveLengthBound());
 }
 

@@ -10,6 +10,7 @@
 #include "push/report/DUVReportCache.h"
 #include "push/report/DUVReportRecords.h"
 #include "push/report/DUVReportRequest.h"
+#include "push/report/DUVReportResponse.h"
 #include "push/utilities/DUVFileCache.h"
 #include "os/testing/TestSandbox.h"
 #include "push/utilities/DUVUtilities.h"
@@ -101,7 +102,7 @@ TEST(DUVReportRequest, RecordsStayInTheCacheWhenNoRequestCanBeMade) {
   EXPECT_FALSE(second.generateReportRequest(kUrl));
   EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"k0", "k1", "k2", "k3", "k4"}));
   std::vector<long long> kept;
-  cache->enumerate([&](const std::string&, const os::Dictionary& r) {
+  cache->enumerate([&](const std::string&, const os::Value& r) {
     kept.push_back(r["itime"].intValue() - 1700000000);
     return true;
   });
@@ -234,6 +235,67 @@ TEST(DUVReportCache, PastFiftyMebibytesOfArchiveTheOldestPendingRecordGoes) {
   EXPECT_EQ(cache.cacheKeys().front(), "k0");
   os::NotificationCenter::defaultCenter().post(os::kApplicationDidReceiveMemoryWarningNotification);
   EXPECT_EQ(cache.count(), 20u);
+}
+
+TEST(DUVReportRequest, APackingFromThousandsOfPendingRecordsLeavesExactlyTheRightOnes) {
+  // Eight thousand pending records of 100 bytes and the kind's own: past the 10 KB cap only the
+  // newest 99 stay beside it (80 + 100 + 10 + 99 * 101 <= 10240), the others leave the cache for
+  // good. A packet that can't be compressed leaves the survivors where they waited, in their
+  // order, and the kind's record after them.
+  auto cache = std::make_shared<DUVReportCache>();
+  const int pending = 8000;
+  for (int i = 0; i < pending; ++i) cache->addCacheObject(record(i, 100), "k" + std::to_string(i));
+  CompressionFailsAfter failing(0, cache);
+  failing.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
+  failing.setReportFlag(42);
+  failing.setContent(record(pending, 100));
+  EXPECT_FALSE(failing.generateReportRequest(kUrl));
+  std::vector<std::string> expected;
+  for (int i = pending - 99; i < pending; ++i) expected.push_back("k" + std::to_string(i));
+  expected.push_back("42.0");
+  EXPECT_EQ(cache->pending().keys(), expected);
+  EXPECT_EQ(std::vector<std::string>(cache->cacheKeys().begin(), cache->cacheKeys().end()), expected);
+  EXPECT_EQ(cache->pending()["42.0"]["itime"].intValue(), 1700000000 + pending);
+  EXPECT_EQ(cache->pending()["k7901"]["itime"].intValue(), 1700007901);
+
+  // Taken by a request that is made: none stays behind, and what comes after stands alone.
+  DUVReportRequest request(1, cache);
+  request.setIdentity({0, std::nullopt, std::string(80 - 57, 'a')});
+  ASSERT_TRUE(request.generateReportRequest(kUrl));
+  EXPECT_EQ(cache->count(), 0u);
+  EXPECT_TRUE(cache->cacheKeys().empty());
+  cache->addCacheObject(record(1, 100), "k1");
+  EXPECT_EQ(cache->pending().keys(), (std::vector<std::string>{"k1"}));
+}
+
+TEST(DUVReportCache, ThousandsInFlightGoBackOrLeaveByTheirKeysAlone) {
+  auto cache = std::make_shared<DUVReportCache>();
+  for (int i = 0; i < 50; ++i) cache->addCacheObject(record(i, 60), "p" + std::to_string(i));
+  for (int i = 0; i < 6000; ++i) cache->addSendingCacheObject(record(i, 60), "s" + std::to_string(i));
+  // Replies for some packets: accepted ones leave, refused-for-now ones go back after the pending.
+  std::vector<std::string> accepted, refused;
+  for (int i = 0; i < 6000; i += 3) accepted.push_back("s" + std::to_string(i));
+  for (int i = 1; i < 6000; i += 300) refused.push_back("s" + std::to_string(i));
+  DUVReportResponse(200, cache, accepted).handleReceipt();
+  DUVReportResponse(503, cache, refused).handleReceipt();
+  EXPECT_EQ(cache->sendingPackageCache().size(), 4000u - refused.size());
+  EXPECT_FALSE(cache->sendingPackageCache().contains("s3"));
+  EXPECT_FALSE(cache->sendingPackageCache().contains("s301"));
+  EXPECT_TRUE(cache->sendingPackageCache().contains("s302"));
+  EXPECT_EQ(cache->count(), 50u + refused.size());
+
+  // One in flight is also pending: the in-flight record replaces it where it stands.
+  cache->addSendingCacheObject(record(9999, 60), "p7");
+  std::vector<std::string> expected = cache->pending().keys();
+  for (const auto& [key, value] : cache->sendingPackageCache())
+    if (key != "p7") expected.push_back(key);
+  cache->resetCache();
+  EXPECT_TRUE(cache->sendingPackageCache().empty());
+  EXPECT_EQ(cache->pending().keys(), expected);
+  EXPECT_EQ(std::vector<std::string>(cache->cacheKeys().begin(), cache->cacheKeys().end()), expected);
+  EXPECT_EQ(cache->pending()["p7"]["itime"].intValue(), 1700009999);
+  EXPECT_EQ(cache->pending()["s5999"]["itime"].intValue(), 1700005999);
+  EXPECT_FALSE(cache->pending().contains("s5997"));  // accepted: gone for good
 }
 
 }  // namespace

@@ -1,8 +1,66 @@
 #include "push/utilities/DUVMemoryCache.h"
 
-#include <algorithm>
-
 #include "os/views/Application.h"
+
+void DUVMemoryCache::KeyOrder::push(const std::string& key) {
+  positions_[key].push_back(slots_.size());
+  slots_.push_back(key);
+}
+
+void DUVMemoryCache::KeyOrder::leave(std::size_t position) {
+  std::string().swap(slots_[position]);
+  ++holes_;
+}
+
+std::string DUVMemoryCache::KeyOrder::popFront() {
+  std::string key = slots_[head_];
+  auto found = positions_.find(key);
+  // Its first slot is this one; a key stands a few times at most.
+  found->second.erase(found->second.begin());
+  if (found->second.empty()) positions_.erase(found);
+  leave(head_);
+  packIfSparse();
+  return key;
+}
+
+std::size_t DUVMemoryCache::KeyOrder::erase(const std::string& key) {
+  auto found = positions_.find(key);
+  if (found == positions_.end()) return 0;
+  const std::size_t slots = found->second.size();
+  for (std::size_t position : found->second) leave(position);
+  positions_.erase(found);
+  packIfSparse();
+  return slots;
+}
+
+void DUVMemoryCache::KeyOrder::packIfSparse() {
+  // Packed once the holes outnumber the slots: each packing follows as many removals as it moves
+  // slots. Until then the front skips the holes ahead of it, each once.
+  if (holes_ * 2 <= slots_.size()) {
+    while (head_ < slots_.size() && slots_[head_].empty()) ++head_;
+    return;
+  }
+  std::vector<std::size_t> moved(slots_.size());
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < slots_.size(); ++i) {
+    if (slots_[i].empty()) continue;
+    moved[i] = kept;
+    if (kept != i) slots_[kept] = std::move(slots_[i]);
+    ++kept;
+  }
+  slots_.resize(kept);
+  for (auto& [key, positions] : positions_)
+    for (std::size_t& position : positions) position = moved[position];
+  head_ = 0;
+  holes_ = 0;
+}
+
+void DUVMemoryCache::KeyOrder::clear() {
+  slots_.clear();
+  positions_.clear();
+  head_ = 0;
+  holes_ = 0;
+}
 
 std::shared_ptr<DUVMemoryCache> DUVMemoryCache::create() {
   auto cache = std::make_shared<DUVMemoryCache>(PrivateTag{});
@@ -21,7 +79,7 @@ DUVMemoryCache::~DUVMemoryCache() {
 void DUVMemoryCache::setObject(const os::Value& object, const std::string& key) {
   if (key.empty() || object.isNull()) return;
   while (cachedCount() + 1 >= maxCacheCount_ && !cacheKeys_.empty()) removeFirstObject();
-  cacheKeys_.push_back(key);
+  cacheKeys_.push(key);
   orderChanged(key, 1);
   cacheObjects_.set(key, object);
   valueChanged(key, &object);
@@ -29,8 +87,8 @@ void DUVMemoryCache::setObject(const os::Value& object, const std::string& key) 
 
 void DUVMemoryCache::storeObject(const os::Value& object, const std::string& key) {
   if (key.empty() || object.isNull()) return;
-  if (!cacheObjects_.contains(key) || std::find(cacheKeys_.begin(), cacheKeys_.end(), key) == cacheKeys_.end()) {
-    cacheKeys_.push_back(key);
+  if (!cacheObjects_.contains(key) || !cacheKeys_.contains(key)) {
+    cacheKeys_.push(key);
     orderChanged(key, 1);
   }
   cacheObjects_.set(key, object);
@@ -39,23 +97,21 @@ void DUVMemoryCache::storeObject(const os::Value& object, const std::string& key
 
 void DUVMemoryCache::removeFirstObject() {
   if (cacheKeys_.empty()) return;
-  std::string key = std::move(cacheKeys_.front());
-  cacheKeys_.erase(cacheKeys_.begin());
+  std::string key = cacheKeys_.popFront();
   orderChanged(key, -1);
   if (cacheObjects_.remove(key)) valueChanged(key, nullptr);
 }
 
 void DUVMemoryCache::eraseKeyFromOrder(const std::string& key) {
-  auto kept = std::remove(cacheKeys_.begin(), cacheKeys_.end(), key);
-  auto dropped = cacheKeys_.end() - kept;
-  cacheKeys_.erase(kept, cacheKeys_.end());
-  if (dropped) orderChanged(key, -static_cast<long>(dropped));
+  if (std::size_t dropped = cacheKeys_.erase(key)) orderChanged(key, -static_cast<long>(dropped));
 }
 
 void DUVMemoryCache::removeObjectsAtIndexes(std::size_t location, std::size_t length) {
   // Only the values go: the slots stay in the order (and in the count) until they are evicted.
-  for (std::size_t i = location; i < cacheKeys_.size() && i - location < length; ++i)
-    if (cacheObjects_.remove(cacheKeys_[i])) valueChanged(cacheKeys_[i], nullptr);
+  auto at = cacheKeys_.begin();
+  for (std::size_t i = 0; i < location && at != cacheKeys_.end(); ++i) ++at;
+  for (std::size_t i = 0; i < length && at != cacheKeys_.end(); ++i, ++at)
+    if (cacheObjects_.remove(*at)) valueChanged(*at, nullptr);
 }
 
 void DUVMemoryCache::removeObject(const os::Value& object) {

@@ -2,8 +2,11 @@
 // A bounded in-memory dictionary that remembers the order in which keys were added and drops the
 // oldest slot when full. A key set twice stands twice in the order; the first time one of its
 // slots is dropped, its value goes with it. The count always equals the length of the order.
+#include <cstddef>
+#include <iterator>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "os/core/Value.h"
@@ -11,6 +14,63 @@
 
 class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
  public:
+  // The keys in the order their slots were added. A slot leaves from the front, or with every
+  // other slot of its key, at the same cost however long the order: users drop records one by one
+  // from caches of many thousands.
+  class KeyOrder {
+   public:
+    class const_iterator {
+     public:
+      using iterator_category = std::forward_iterator_tag;
+      using value_type = std::string;
+      using difference_type = std::ptrdiff_t;
+      using pointer = const std::string*;
+      using reference = const std::string&;
+      const_iterator() = default;
+      reference operator*() const { return *at_; }
+      pointer operator->() const { return at_; }
+      const_iterator& operator++() {
+        do ++at_;
+        while (at_ != end_ && at_->empty());
+        return *this;
+      }
+      const_iterator operator++(int) {
+        const_iterator was = *this;
+        ++*this;
+        return was;
+      }
+      bool operator==(const const_iterator& o) const { return at_ == o.at_; }
+
+     private:
+      friend class KeyOrder;
+      const_iterator(const std::string* at, const std::string* end) : at_(at), end_(end) {}
+      const std::string* at_ = nullptr;
+      const std::string* end_ = nullptr;
+    };
+    const_iterator begin() const { return {slots_.data() + head_, slots_.data() + slots_.size()}; }
+    const_iterator end() const { return {slots_.data() + slots_.size(), slots_.data() + slots_.size()}; }
+    std::size_t size() const { return slots_.size() - holes_; }
+    bool empty() const { return size() == 0; }
+    const std::string& front() const { return slots_[head_]; }
+    bool contains(const std::string& key) const { return positions_.contains(key); }
+
+   private:
+    friend class DUVMemoryCache;
+    void push(const std::string& key);
+    std::string popFront();
+    // Every slot of the key; how many there were.
+    std::size_t erase(const std::string& key);
+    void clear();
+    void leave(std::size_t position);
+    void packIfSparse();
+
+    // A slot that left is an empty key (keys never are) until the holes outnumber the slots.
+    std::vector<std::string> slots_;
+    std::size_t head_ = 0;  // the first slot that has not left
+    std::size_t holes_ = 0;
+    std::unordered_map<std::string, std::vector<std::size_t>> positions_;  // each key's slots, in order
+  };
+
   // Observes the application's memory warnings.
   static std::shared_ptr<DUVMemoryCache> create();
   virtual ~DUVMemoryCache();
@@ -35,7 +95,7 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
   int maxCacheCount() const { return maxCacheCount_; }
   void setMaxCacheCount(int count) { maxCacheCount_ = count; }
   int cachedCount() const { return static_cast<int>(cacheKeys_.size()); }
-  const std::vector<std::string>& cacheKeys() const { return cacheKeys_; }
+  const KeyOrder& cacheKeys() const { return cacheKeys_; }
   const os::Dictionary& cacheObjects() const { return cacheObjects_; }
 
   struct PrivateTag {};
@@ -58,7 +118,7 @@ class DUVMemoryCache : public std::enable_shared_from_this<DUVMemoryCache> {
 
   bool clearWhenMemoryLow_ = false;
   int maxCacheCount_ = 1000;
-  std::vector<std::string> cacheKeys_;
+  KeyOrder cacheKeys_;
   os::Dictionary cacheObjects_;
   os::NotificationCenter::ObserverToken memoryToken_ = 0;
 };

@@ -2,7 +2,10 @@
 
 #include "os/core/Value.h"
 
+#include <algorithm>
+#include <atomic>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +152,129 @@ TEST(Value, LargeDictionaryStaysConsistentAcrossRemovals) {
   EXPECT_EQ(d["k999"].intValue(), 999);
   EXPECT_EQ(d.entries().front().first, "k1");
   for (int i = 1; i < 1000; ++i) ASSERT_NE(d.find("k" + std::to_string(i)), nullptr) << i;
+}
+
+// The dictionary against a plain list of its entries in order, through what callers do when they
+// drop records one by one: removals at the front, in the middle and at the end, keys added again
+// (at the end), values replaced in place, copies taken and changed between removals.
+class DictionaryModel {
+ public:
+  void set(const std::string& key, int value) {
+    d.set(key, value);
+    auto at = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.first == key; });
+    if (at != list.end()) at->second = value;
+    else list.emplace_back(key, value);
+  }
+  void remove(const std::string& key) {
+    auto at = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e.first == key; });
+    const bool held = at != list.end();
+    if (held) list.erase(at);
+    ASSERT_EQ(d.remove(key), held) << key;
+  }
+  static void expectSame(const Dictionary& dict, const std::vector<std::pair<std::string, int>>& entries) {
+    ASSERT_EQ(dict.size(), entries.size());
+    ASSERT_EQ(dict.empty(), entries.empty());
+    std::vector<std::pair<std::string, int>> walked;
+    for (const auto& [key, value] : dict) walked.emplace_back(key, static_cast<int>(value.intValue()));
+    ASSERT_EQ(walked, entries);
+    ASSERT_EQ(dict.entries().size(), entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) ASSERT_EQ(dict.entries()[i].first, entries[i].first);
+    for (const auto& [key, value] : entries) {
+      const Value* found = dict.find(key);
+      ASSERT_TRUE(found) << key;
+      ASSERT_EQ(found->intValue(), value) << key;
+    }
+  }
+  void check() const { expectSame(d, list); }
+
+  Dictionary d;
+  std::vector<std::pair<std::string, int>> list;
+};
+
+TEST(Value, DictionaryKeepsOrderAndLookupsThroughRemovalsAnywhere) {
+  DictionaryModel m;
+  for (int i = 0; i < 3000; ++i) m.set("k" + std::to_string(i), i);
+  // From the front, as a packer takes in pending records; a reader meanwhile sees the order.
+  for (int i = 0; i < 1400; ++i) {
+    m.remove("k" + std::to_string(i));
+    if (i % 97 == 0) {
+      ASSERT_NO_FATAL_FAILURE(m.check()) << i;
+    }
+  }
+  // From the end, and removed keys again: absent, and the dictionary unchanged.
+  for (int i = 2999; i > 2700; --i) m.remove("k" + std::to_string(i));
+  m.remove("k0");
+  m.remove("k2999");
+  ASSERT_NO_FATAL_FAILURE(m.check());
+  // Every third of the middle, then a removed key added again stands last; a kept one replaced
+  // stays where it is.
+  for (int i = 1500; i < 2600; i += 3) m.remove("k" + std::to_string(i));
+  m.set("k1500", -1500);
+  m.set("k1401", -1401);
+  m.set("k0", -1);
+  ASSERT_NO_FATAL_FAILURE(m.check());
+  EXPECT_EQ(m.d.keys().front(), "k1400");
+  EXPECT_EQ(m.d.keys().back(), "k0");
+
+  // A copy taken between removals is the dictionary as it stood, and each goes on alone.
+  Dictionary copy = m.d;
+  auto copied = m.list;
+  for (int i = 1400; i < 2600; i += 2) m.remove("k" + std::to_string(i));
+  ASSERT_NO_FATAL_FAILURE(DictionaryModel::expectSame(copy, copied));
+  ASSERT_NO_FATAL_FAILURE(m.check());
+  EXPECT_EQ(copy, Dictionary(copy));
+  EXPECT_NE(copy, m.d);
+  copy.remove("k1401");
+  copy.set("new", 7);
+  EXPECT_FALSE(m.d.contains("new"));
+  // Held in values, written through one holder: the other keeps what it had.
+  Value shared(m.d);
+  Value written = shared;
+  written.mutableDictionary()->remove("k0");
+  EXPECT_TRUE(shared["k0"].isNumber());
+  EXPECT_TRUE(written["k0"].isNull());
+  EXPECT_EQ(written.count() + 1, shared.count());
+
+  // Down to nothing in a shuffled order, crossing back under the size that is searched without an
+  // index, then filled again.
+  std::vector<std::string> keys = m.d.keys();
+  std::mt19937 rng(11);
+  std::shuffle(keys.begin(), keys.end(), rng);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    m.remove(keys[i]);
+    if (i % 50 == 0 || keys.size() - i < 20) {
+      ASSERT_NO_FATAL_FAILURE(m.check()) << i;
+    }
+  }
+  EXPECT_TRUE(m.d.empty());
+  EXPECT_EQ(m.d.begin(), m.d.end());
+  for (int i = 0; i < 40; ++i) m.set("again" + std::to_string(i % 30), i);
+  ASSERT_NO_FATAL_FAILURE(m.check());
+  // A list handed over to a dictionary emptied by removals is looked up like any other.
+  Dictionary emptied;
+  for (int i = 0; i < 20; ++i) emptied.set("e" + std::to_string(i), i);
+  for (int i = 19; i >= 0; --i) emptied.remove("e" + std::to_string(i));
+  std::vector<Dictionary::Entry> list;
+  for (int i = 0; i < 20; ++i) list.emplace_back("n" + std::to_string(i), i);
+  emptied.adopt(std::move(list));
+  ASSERT_EQ(emptied.size(), 20u);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(emptied["n" + std::to_string(i)].intValue(), i);
+}
+
+TEST(Value, EntriesAfterRemovalsReadAlikeOnManyThreads) {
+  Dictionary d;
+  for (int i = 0; i < 500; ++i) d.set("k" + std::to_string(i), i);
+  for (int i = 0; i < 500; i += 4) d.remove("k" + std::to_string(i));
+  const Value shared(d);
+  std::vector<std::thread> readers;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t)
+    readers.emplace_back([&] {
+      const auto& entries = shared.dictionary()->entries();
+      if (entries.size() != 375 || entries.front().first != "k1" || entries.back().first != "k499") ++wrong;
+    });
+  for (auto& reader : readers) reader.join();
+  EXPECT_EQ(wrong.load(), 0);
 }
 
 TEST(Value, CopiesOfLargeContainersAreIndependent) {
