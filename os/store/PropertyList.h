@@ -27,13 +27,26 @@ enum class PropertyListFormat { XML = 100, Binary = 200 };
 
 inline constexpr const char* kPropertyListUIDKey = "CF$UID";
 
-// Nesting beyond this is refused on reading (hostile input) and on writing.
+// What a list may hold, one definition for the writers and the reader, so that every list written
+// reads back and a value the reader would refuse is refused when written, with the reason:
+// - depth: the top value stands at depth 0 and each member, leaves included, one deeper than its
+//   container; nothing may stand deeper than this;
 inline constexpr int kPropertyListMaxDepth = 512;
+// - integers: from -2^63 to 2^64 - 1, those past 2^63 - 1 unsigned (and read back unsigned);
+// - keyed-archive references: indices up to this, which every reader of the format takes.
+inline constexpr std::uint64_t kPropertyListMaxUID = 0xFFFFFFFF;
+// Nodes a binary list may expand to when read (an object held by several containers counts once
+// for each), unless the caller allows more: lists from elsewhere could share containers to expand
+// without bound. A list whose containers are each held once, as every list these writers make,
+// expands to fewer nodes than it has bytes, so a store reading back its own files of n bytes
+// loses nothing by allowing n.
+inline constexpr std::uint64_t kPropertyListMaxNodes = 4'000'000;
 
 class PropertyList {
  public:
   // Reads either format; `format` receives the one found.
-  static std::optional<Value> read(const Data& data, PropertyListFormat* format = nullptr, Error* error = nullptr);
+  static std::optional<Value> read(const Data& data, PropertyListFormat* format = nullptr, Error* error = nullptr,
+                                   std::uint64_t maxNodes = kPropertyListMaxNodes);
   static std::optional<Data> write(const Value& value, PropertyListFormat format, Error* error = nullptr,
                                    bool writeUIDs = false);
 
