@@ -45,7 +45,9 @@ void UserDefaults::setObject(const Value& value, const std::string& key) {
     return;
   }
   Error error;
-  if (!PropertyList::write(value, PropertyListFormat::Binary, &error))
+  // Checked as the file holds it, one level down under its key: a value that fits only alone
+  // would make every later save fail.
+  if (!PropertyList::write(Value(Dictionary{{key, value}}), PropertyListFormat::Binary, &error))
     throw Exception(kInvalidArgumentException, "Attempt to insert non-property list object " + value.description() +
                                                    " for key " + key + " (" + error.localizedDescription() + ")");
   std::lock_guard lock(mutex_);

@@ -402,6 +402,41 @@ TEST(StoreUserDefaults, SurvivesARestartInAnOwnerOnlyFile) {
   EXPECT_FALSE(UserDefaults(path).objectForKey("OBSocial_uid"));
 }
 
+// A value as deep as the file may hold is saved and read at the next start; one level deeper is
+// refused when set, saying why, and the file keeps what it held.
+TEST(StoreUserDefaults, ValuesAtTheDepthLimitSurviveARestartAndDeeperOnesAreRefused) {
+  TestSandbox box;
+  std::string path = box.sandbox()->preferencesDirectory() + "/deep.plist";
+  // Under its key a value stands one level down: 511 arrays bring its leaf to the limit.
+  auto arrays = [](int levels) {
+    Value v(Array{Value("leaf")});
+    for (int i = 1; i < levels; ++i) v = Value(Array{v});
+    return v;
+  };
+  const int levels = kPropertyListMaxDepth - 1;
+  {
+    UserDefaults d(path);
+    d.setObject(Value("kept"), "unrelated");
+    d.setObject(arrays(levels), "deepest");
+    EXPECT_TRUE(d.synchronize());
+    try {
+      d.setObject(arrays(levels + 1), "tooDeep");
+      ADD_FAILURE() << "a value deeper than the file may hold was taken";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(d.objectForKey("tooDeep"));
+    d.setInteger(7, "later");
+    EXPECT_TRUE(d.synchronize());
+  }
+  UserDefaults restarted(path);
+  EXPECT_FALSE(restarted.lastError());
+  EXPECT_FALSE(fm().fileExistsAtPath(path + ".corrupt"));
+  EXPECT_EQ(restarted.stringForKey("unrelated"), "kept");
+  EXPECT_EQ(restarted.objectForKey("deepest"), arrays(levels));
+  EXPECT_EQ(restarted.integerForKey("later"), 7);
+}
+
 TEST(StoreUserDefaults, CorruptFileReadsEmptyAndIsKeptAside) {
   TestSandbox box;
   std::string path = box.sandbox()->preferencesDirectory() + "/broken.plist";
