@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/store/FileManager.h"
+#include "os/store/PreparedFile.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
@@ -132,6 +133,22 @@ TEST(DUVCacheBound, ASaveTheNextStartCouldNotReadIsRefusedAndTheLastSaveStays) {
   EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(next->fileNameForKey("ZURAR") + ".refused"));
   for (const auto& [key, value] : sessionState()) EXPECT_EQ(next->objectForKey(key), value) << key;
   EXPECT_FALSE(next->hasObjectForKey("picture"));
+}
+
+// The same for the snapshot a crash would write: past that size none is kept, so a crash leaves the
+// last save rather than a file the next start moves aside.
+TEST(DUVCacheBound, ACrashSnapshotTheNextStartCouldNotReadIsNotPrepared) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  for (const auto& [key, value] : sessionState()) cache->setObject(value, key);
+  cache->prepareCrashSnapshot({});
+  auto* file = os::PreparedFile::forPath(cache->fileNameForKey("ZURAR"));
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(file->isPrepared());
+  os::testing::LogCapture log;
+  cache->prepareCrashSnapshot({{"picture", os::Value(os::Data(std::size_t{193} << 20, 7))}});
+  EXPECT_FALSE(file->isPrepared());
+  EXPECT_TRUE(log.contains("crash snapshot"));
 }
 
 }  // namespace
