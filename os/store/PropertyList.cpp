@@ -772,7 +772,11 @@ plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::s
     case Value::Type::Boolean: return plist_new_bool(v.boolValue() ? 1 : 0);
     case Value::Type::Number:
       if (v.isFloatingPoint()) return plist_new_real(v.doubleValue());
-      if (v.isUnsigned() && v.unsignedValue() > kLargestSigned) return newUnsignedNode(v.unsignedValue());
+      if (v.isUnsigned() && v.unsignedValue() > kLargestSigned) {
+        plist_t node = newUnsignedNode(v.unsignedValue());
+        if (!node) why = "an unsigned integer could not be written";
+        return node;
+      }
       return plist_new_uint(static_cast<std::uint64_t>(v.intValue()));
     case Value::Type::String:
       if (v.string()->find('\0') != std::string::npos) {

@@ -2,9 +2,10 @@
 // Property lists (XML and binary) to and from os::Value.
 //
 // A property list has no null, so writing a null is an error; a set is written as an array. Integers
-// read back as signed 64-bit numbers (type code 'q'), reals as doubles. A binary list keeps every
-// date whole (its seconds since 2001 as a 64-bit real); XML keeps whole seconds ("2100-01-01T00:00:00Z",
-// a year before 0 or past 9999 signed), of any finite date within 2^62 seconds of 2001. A keyed
+// read back as signed 64-bit numbers (type code 'q'), those past 2^63 - 1 as unsigned ones ('Q'),
+// reals as doubles. A binary list keeps every date whole (its seconds since 2001 as a 64-bit real);
+// XML keeps whole seconds ("2100-01-01T00:00:00Z", a year before 0 or past 9999 signed), of any
+// finite date within 2^62 seconds of 2001. A keyed
 // archive's reference (UID) reads as the one-entry dictionary {kPropertyListUIDKey: n}; writing
 // turns such a dictionary back into a reference only when asked to.
 #include <cstdint>
