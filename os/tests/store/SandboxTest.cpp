@@ -437,6 +437,25 @@ TEST(StoreUserDefaults, ValuesAtTheDepthLimitSurviveARestartAndDeeperOnesAreRefu
   EXPECT_EQ(restarted.integerForKey("later"), 7);
 }
 
+// However many values a save wrote, the next start reads them all.
+TEST(StoreUserDefaults, AValueOfMillionsOfItemsSurvivesARestart) {
+  TestSandbox box;
+  std::string path = box.sandbox()->preferencesDirectory() + "/many.plist";
+  const Array many(kPropertyListMaxNodes, Value(1));
+  {
+    UserDefaults d(path);
+    d.setObject(Value("kept"), "unrelated");
+    d.setObject(Value(many), "many");
+    ASSERT_TRUE(d.synchronize());
+  }
+  UserDefaults restarted(path);
+  EXPECT_FALSE(restarted.lastError());
+  EXPECT_EQ(restarted.stringForKey("unrelated"), "kept");
+  auto back = restarted.arrayForKey("many");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->size(), many.size());
+}
+
 TEST(StoreUserDefaults, CorruptFileReadsEmptyAndIsKeptAside) {
   TestSandbox box;
   std::string path = box.sandbox()->preferencesDirectory() + "/broken.plist";
