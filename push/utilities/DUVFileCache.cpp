@@ -27,8 +27,10 @@ std::shared_ptr<DUVFileCache> sharedCache;
 // one archive object for every 15 of those bytes. Room for that and the rest of the client's
 // state; a file past these is not one the client made. An archive holds each of its containers
 // once, so it expands to fewer nodes than it has bytes: the byte limit bounds the nodes too.
-// Saves hold the same limits, so a save the next start could not read is refused, leaving the
-// file it would have replaced.
+// Records of many tiny dictionaries (the pages of usage sessions) archive in some five times
+// their bytes, so a cache of little else may pass the byte limit before its own bound: saves
+// hold the same limits, and one the next start could not read is refused, leaving the file it
+// would have replaced.
 constexpr os::KeyedArchiveLimits kOwnFileLimits{.maxBytes = std::size_t{192} << 20,
                                                 .maxObjects = std::size_t{12} << 20,
                                                 .maxDepth = 256,
