@@ -1,5 +1,5 @@
-// The file cache reads back whatever it saved, up to the report cache's own bound, for the records
-// that make the most objects for their size; and what it could not read back it does not save.
+// The file cache reads back whatever it saved: a report cache at its own bound, records of many
+// small objects; and what the next start could not read it does not save.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,7 +14,7 @@
 
 namespace {
 
-// A message-status record as the client makes it: the smallest kind, so the most per byte.
+// A message-status record as the client makes it, the smallest kind.
 os::Dictionary statusRecord(long long n) {
   return os::Dictionary{{"itime", os::Value(1700000000 + n)},
                         {"type", os::Value("msg_status")},
@@ -46,7 +46,7 @@ os::Dictionary sessionState() {
       {"__DUVStart_time", os::Value(1700000000)},
       {"__DUVLeft_time", os::Value(1700000100.5)},
       {"__DUVCrashLog", os::Value(os::Array{os::Value(os::Array{os::Value("crash"), os::Value("main\n")})})},
-      {"__DUVCrashTaken", os::Value(os::Array{os::Value("crash-1.plcrash")})},
+      {"__DUVCrashTaken", os::Value(os::Array{os::Value("crash-1.log")})},
       {"zurar_user_default_badge_number", os::Value(3)},
   };
 }
