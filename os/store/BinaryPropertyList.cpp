@@ -39,7 +39,7 @@ class Writer {
   Writer(bool uids, std::string& why) : uids_(uids), why_(why) {}
 
   bool add(const Value& value, int depth, std::uint64_t& number) {
-    if (depth > kPropertyListMaxDepth) return fail("value nested too deeply");
+    if (depth > kPropertyListMaxDepth) return fail("value nested deeper than a property list may be read");
     if (objects_.size() >= kEmpty) return fail("too many objects for one property list");
     switch (value.type()) {
       case Value::Type::Null: return fail("a property list cannot hold null");
@@ -88,6 +88,7 @@ class Writer {
       case Value::Type::Dictionary: {
         if (uids_)
           if (auto index = uidIndex(value)) {
+            if (*index > kPropertyListMaxUID) return fail("a keyed-archive reference past 4294967295, which no reader takes");
             // An archive holds a reference to every object it has, most more than once: looked
             // up by the index itself while indices are object numbers, not by a hash of bytes.
             // An index far past the objects met so far (no archive's) goes by its bytes.

@@ -18,7 +18,7 @@ class BinaryPropertyList {
  public:
   // The list's bytes, or nothing with the reason in `why` (a null, text that is not UTF-8 or
   // holds a NUL, nesting past kPropertyListMaxDepth). With `writeUIDs`, a dictionary that is a
-  // keyed-archive reference (uidIndex) is written as one.
+  // keyed-archive reference (uidIndex) is written as one, its index at most kPropertyListMaxUID.
   static std::optional<Data> write(const Value& value, bool writeUIDs, std::string& why);
 
   // Bytes of each object reference, given the object count, and of each offset-table entry,

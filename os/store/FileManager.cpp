@@ -188,7 +188,11 @@ std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& path) 
   auto names = contentsOfDirectoryAtPath(parentOf(path));
   if (!names) return 0;
   std::size_t removed = 0;
+  const std::string own = lastComponent(path);
   for (const std::string& name : *names) {
+    // A target may itself be named like a temporary file of its own (a long name of that form
+    // cut to fit spells itself): it is never one to remove.
+    if (name == own) continue;
     auto writer = temporaryFileWriter(path, name);
     if (!writer || processExists(*writer)) continue;
     if (::unlink(appendingPathComponent(parentOf(path), name).c_str()) == 0) ++removed;
@@ -198,23 +202,36 @@ std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& path) 
 
 bool FileManager::writeData(const Data& data, const std::string& path, WriteOptions options, Error* error) const {
   static std::atomic<unsigned long long> counter{0};
-  const std::string target = options.atomic ? temporaryFileName(path, ::getpid(), counter++) : path;
-  int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | (options.atomic ? O_EXCL : 0);
-  int fd = ::open(target.c_str(), flags, options.mode);
-  if (fd < 0) return report(error, errno, path);
+  std::string target = path;
+  int fd = -1;
+  if (!options.atomic) {
+    fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, options.mode);
+  } else {
+    // Process ids come round again (a container starts each time with the same few), so a name
+    // may be held by a file an earlier process of this id left; the cleanup rightly keeps it while
+    // the id is alive. Such a name is passed over for the next one.
+    do {
+      target = temporaryFileName(path, ::getpid(), counter++);
+      fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, options.mode);
+    } while (fd < 0 && errno == EEXIST);
+  }
+  if (fd < 0) return report(error, errno, target);
   bool ok = ::fchmod(fd, options.mode) == 0 && writeAll(fd, data) && (!options.atomic || ::fsync(fd) == 0);
   int err = errno;
   if (::close(fd) != 0 && ok) {
     ok = false;
     err = errno;
   }
+  // Failures up to here are the temporary file's; the rename's is the target's.
+  const std::string* failed = &target;
   if (ok && options.atomic && ::rename(target.c_str(), path.c_str()) != 0) {
     ok = false;
     err = errno;
+    failed = &path;
   }
   if (!ok) {
     if (options.atomic) ::unlink(target.c_str());
-    return report(error, err, path);
+    return report(error, err, *failed);
   }
   return true;
 }

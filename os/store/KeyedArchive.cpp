@@ -308,9 +308,15 @@ void KeyedArchiver::encodeInt64(std::int64_t value, const std::string& key) {
 void KeyedArchiver::encodeBool(bool value, const std::string& key) { stack_.back().set(key, Value(value)); }
 void KeyedArchiver::encodeDouble(double value, const std::string& key) { stack_.back().set(key, Value(value)); }
 
-std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
+std::optional<Data> KeyedArchiver::finishEncoding(Error* error, const KeyedArchiveLimits* readBy) {
   if (finished_) fail("archive already finished");
   finished_ = true;
+  auto passesLimit = [this](std::string why) {
+    error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveLimitError, std::move(why));
+  };
+  if (!error_ && readBy && objects_.size() > readBy->maxObjects)
+    passesLimit("the archive lists " + std::to_string(objects_.size()) + " objects, more than the " +
+                std::to_string(readBy->maxObjects) + " its reader takes");
   if (!error_) {
     // Finished: the objects move into the archive rather than being copied.
     Dictionary archive{{"$version", Value::number('q', kKeyedArchiveVersion)},
@@ -318,19 +324,29 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error) {
                        {"$top", Value(std::move(stack_.front()))},
                        {"$objects", Value(std::move(objects_))}};
     Error writeError;
-    if (auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true))
-      return data;
-    error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError,
-                                    "archive could not be written: " + writeError.localizedDescription());
+    auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true);
+    // Every container of the list is held once, so it expands to fewer nodes than its bytes: the
+    // bytes within both limits, so are the nodes.
+    const std::size_t mostBytes = readBy ? static_cast<std::size_t>(std::min<std::uint64_t>(readBy->maxBytes, readBy->maxNodes))
+                                         : std::numeric_limits<std::size_t>::max();
+    if (data && data->size() <= mostBytes) return data;
+    if (data) {
+      passesLimit("the archive of " + std::to_string(data->size()) + " bytes is larger than the " +
+                  std::to_string(mostBytes) + " its reader takes");
+    } else {
+      error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError,
+                                      "archive could not be written: " + writeError.localizedDescription());
+    }
   }
   if (error) *error = *error_;
   return std::nullopt;
 }
 
-std::optional<Data> KeyedArchiver::archivedData(const ArchiveItem& root, const std::string& rootKey, Error* error) {
+std::optional<Data> KeyedArchiver::archivedData(const ArchiveItem& root, const std::string& rootKey, Error* error,
+                                                const KeyedArchiveLimits* readBy) {
   KeyedArchiver archiver;
   archiver.encodeObject(root, rootKey);
-  return archiver.finishEncoding(error);
+  return archiver.finishEncoding(error, readBy);
 }
 
 // ---- ArchiveClassRegistry ----
@@ -360,7 +376,7 @@ KeyedUnarchiver::KeyedUnarchiver(const Data& data, ArchiveClassRegistry registry
     return;
   }
   Error error;
-  auto v = PropertyList::read(data, nullptr, &error);
+  auto v = PropertyList::read(data, nullptr, &error, limits_.maxNodes);
   if (!v) {
     fail(kKeyedArchiveReadCorruptError, "not a keyed archive: " + error.localizedDescription());
     return;

@@ -26,6 +26,7 @@
 #include "os/core/Data.h"
 #include "os/core/Error.h"
 #include "os/core/Value.h"
+#include "os/store/PropertyList.h"
 
 namespace os {
 
@@ -44,6 +45,9 @@ struct KeyedArchiveLimits {
   std::size_t maxObjects = 100000;
   // Objects inside objects, counted from the top; at most 1024 (decoding recurses).
   int maxDepth = 256;
+  // Nodes of the property list the archive is, expanded as it is read (a reference counted each
+  // time it is held): see kPropertyListMaxNodes.
+  std::uint64_t maxNodes = kPropertyListMaxNodes;
 };
 
 inline constexpr const char* kKeyedArchiveRootKey = "root";
@@ -120,10 +124,12 @@ class KeyedArchiver {
   void encodeDouble(double value, const std::string& key);
 
   // The archive as a binary property list; absent when something in it could not be written.
-  std::optional<Data> finishEncoding(Error* error = nullptr);
+  // With `readBy`, also when an unarchiver with those limits would refuse it, the error naming the
+  // limit: a store that reads back with them never writes what it could not read.
+  std::optional<Data> finishEncoding(Error* error = nullptr, const KeyedArchiveLimits* readBy = nullptr);
 
   static std::optional<Data> archivedData(const ArchiveItem& root, const std::string& rootKey = kKeyedArchiveRootKey,
-                                          Error* error = nullptr);
+                                          Error* error = nullptr, const KeyedArchiveLimits* readBy = nullptr);
 
  private:
   std::uint64_t encodeItem(const ArchiveItem& item, int depth);

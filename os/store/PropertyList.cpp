@@ -11,6 +11,7 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "os/core/String.h"
@@ -21,8 +22,6 @@ namespace os {
 
 namespace {
 
-// Trees a hostile binary list would expand to (shared objects are copied on reading) are capped.
-constexpr std::uint64_t kMaxExpandedNodes = 4'000'000;
 constexpr char kBinaryMagic[] = "bplist00";
 
 struct PlistDeleter {
@@ -49,21 +48,91 @@ struct DateTable {
   std::unordered_map<std::uint64_t, std::int32_t> indexOf;  // by the bits of the seconds
 };
 
-// Offsets of the date objects of a binary list whose trailer and offset table hold.
-std::vector<std::uint64_t> dateObjects(const Data& d) {
+// Offsets of the objects of a binary list whose trailer and offset table hold (validated), and
+// where its table starts.
+std::vector<std::uint64_t> objectOffsets(const Data& d, std::uint64_t& tableOffset) {
   std::vector<std::uint64_t> out;
   if (d.size() < 8 + 32) return out;
   const std::uint8_t* t = d.data() + d.size() - 32;
   unsigned offsetSize = t[6];
-  std::uint64_t count = readBE(t + 8, 8), tableOffset = readBE(t + 24, 8);
+  std::uint64_t count = readBE(t + 8, 8);
+  tableOffset = readBE(t + 24, 8);
   if (offsetSize < 1 || offsetSize > 8 || tableOffset > d.size() - 32 ||
       count > (d.size() - 32 - tableOffset) / offsetSize)
     return out;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    std::uint64_t at = readBE(d.data() + tableOffset + i * offsetSize, offsetSize);
-    if (at + 9 <= tableOffset && d[at] == 0x33) out.push_back(at);
-  }
+  out.reserve(count);
+  for (std::uint64_t i = 0; i < count; ++i) out.push_back(readBE(d.data() + tableOffset + i * offsetSize, offsetSize));
   return out;
+}
+
+// Offsets of the date objects of such a list.
+std::vector<std::uint64_t> dateObjects(const Data& d) {
+  std::uint64_t tableOffset = 0;
+  std::vector<std::uint64_t> out;
+  for (std::uint64_t at : objectOffsets(d, tableOffset))
+    if (at + 9 <= tableOffset && d[at] == 0x33) out.push_back(at);
+  return out;
+}
+
+// The library hands out every integer as 64 bits, so an unsigned one past 2^63 - 1 looks like the
+// negative number of the same bits. Each such integer goes through the library as a stand-in that
+// no other integer of the list has (itself, unless a negative one has its bits) and is read back
+// through this table.
+struct UnsignedTable {
+  std::unordered_map<std::uint64_t, std::uint64_t> valueOf;  // by stand-in
+
+  // Stand-ins for `values` (each past 2^63 - 1), none of them among `taken` (the bits of every
+  // other integer of the list): each value stands for itself unless taken, and those taken get
+  // numbers that are neither taken nor among the values.
+  std::vector<std::uint64_t> standInsFor(const std::vector<std::uint64_t>& values,
+                                         const std::unordered_set<std::uint64_t>& taken) {
+    std::vector<std::uint64_t> out;
+    const std::unordered_set<std::uint64_t> own(values.begin(), values.end());
+    std::uint64_t next = std::uint64_t{1} << 63;
+    for (std::uint64_t v : values) {
+      std::uint64_t standIn = v;
+      if (taken.contains(v)) {
+        while (taken.contains(next) || own.contains(next) || valueOf.contains(next)) ++next;
+        standIn = next++;
+      }
+      valueOf.emplace(standIn, v);
+      out.push_back(standIn);
+    }
+    return out;
+  }
+};
+
+constexpr std::uint64_t kLargestSigned = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+// Puts the unsigned integers of a binary list in the table, writing a stand-in into `copy` (made
+// from `d` when first needed) where one differs. A 16-byte integer holds such a number when its
+// upper half is zero; the reader has refused any whose upper half is not its sign.
+void takeUnsigned(const Data& d, std::optional<Data>& copy, UnsignedTable& table) {
+  std::uint64_t tableOffset = 0;
+  std::vector<std::uint64_t> at, values;
+  std::unordered_set<std::uint64_t> taken;
+  for (std::uint64_t offset : objectOffsets(d, tableOffset)) {
+    const unsigned marker = d[offset];
+    if ((marker >> 4) != 0x1 || offset + 1 + (1u << (marker & 0x0F)) > tableOffset) continue;
+    if ((marker & 0x0F) != 4) {
+      taken.insert(readBE(d.data() + offset + 1, 1u << (marker & 0x0F)));
+      continue;
+    }
+    const std::uint64_t lower = readBE(d.data() + offset + 9, 8);
+    if (readBE(d.data() + offset + 1, 8) == 0 && lower > kLargestSigned) {
+      at.push_back(offset);
+      values.push_back(lower);
+    } else {
+      taken.insert(lower);
+    }
+  }
+  if (at.empty()) return;
+  const auto standIns = table.standInsFor(values, taken);
+  for (std::size_t i = 0; i < at.size(); ++i) {
+    if (standIns[i] == values[i]) continue;
+    if (!copy) copy = d;
+    for (int b = 0; b < 8; ++b) (*copy)[at[i] + 9 + b] = static_cast<std::uint8_t>(standIns[i] >> (56 - 8 * b));
+  }
 }
 
 double readDouble(const std::uint8_t* p) { return std::bit_cast<double>(readBE(p, 8)); }
@@ -232,7 +301,7 @@ bool xmlNameIs(const char* q, const char* end, const char* name) {
 // Checks the binary layout before the library sees it: the library trusts offsets less than it
 // should, recurses once per nesting level and copies shared objects, so a deep chain or a lattice
 // of shared arrays would exhaust the stack or the memory.
-bool validateBinary(const Data& d, std::string& why) {
+bool validateBinary(const Data& d, std::string& why, std::uint64_t maxNodes) {
   const std::size_t size = d.size();
   if (size < 8 + 1 + 32) return why = "binary property list is truncated", false;
   const std::uint8_t* t = d.data() + size - 32;
@@ -270,7 +339,14 @@ bool validateBinary(const Data& d, std::string& why) {
     std::uint64_t n = 0;
     switch (kind) {
       case 0x0: return marker == 0x08 || marker == 0x09;
-      case 0x1: return low <= 4 && fits(1ull << low);
+      case 0x1: {
+        if (low > 4 || !fits(1ull << low)) return false;
+        if (low < 4) return true;
+        // Sixteen bytes hold an integer of the range only with the upper half its sign: zero,
+        // or all ones below a negative lower half.
+        const std::uint64_t upper = readBE(d.data() + pos, 8), lower = readBE(d.data() + pos + 8, 8);
+        return upper == 0 || (upper == ~std::uint64_t{0} && lower > kLargestSigned);
+      }
       case 0x2: return (low == 2 || low == 3) && fits(1ull << low);
       case 0x3: return marker == 0x33 && fits(8);
       case 0x4: return length(n) && fits(n);
@@ -292,7 +368,7 @@ bool validateBinary(const Data& d, std::string& why) {
         }
         return !wantLow;
       }
-      case 0x8: return fits(low + 1);
+      case 0x8: return low + 1 <= 4 && fits(low + 1);  // no reference past kPropertyListMaxUID
       case 0xA:
       case 0xC:
       case 0xD: return true;  // checked with their references below
@@ -348,9 +424,15 @@ bool validateBinary(const Data& d, std::string& why) {
     if (f.next < f.kids.size()) {
       std::uint64_t k = f.kids[f.next++];
       if (state[k] == kOpen) return why = "binary property list refers to itself", false;
-      if (state[k] == kDone) continue;
-      if (stack.size() >= static_cast<std::size_t>(kPropertyListMaxDepth))
-        return why = "property list nested too deeply", false;
+      // The member stands at the depth of the frames below it; one met before brings its own
+      // height along.
+      const std::uint64_t depth = stack.size();
+      if (state[k] == kDone) {
+        if (depth + height[k] - 1 > static_cast<std::uint64_t>(kPropertyListMaxDepth))
+          return why = "property list nested too deeply", false;
+        continue;
+      }
+      if (depth > static_cast<std::uint64_t>(kPropertyListMaxDepth)) return why = "property list nested too deeply", false;
       state[k] = kOpen;
       Frame child{k, {}};
       if (!children(k, child.kids)) return why = "container runs past its bounds", false;
@@ -362,7 +444,8 @@ bool validateBinary(const Data& d, std::string& why) {
     for (std::uint64_t k : f.kids) {
       h = std::max(h, height[k]);
       n += nodes[k];
-      if (n > kMaxExpandedNodes) return why = "property list expands beyond the size limit", false;
+      if (n > maxNodes)
+        return why = "property list expands to more than the " + std::to_string(maxNodes) + " nodes allowed", false;
     }
     height[f.obj] = h + 1;
     nodes[f.obj] = n;
@@ -393,8 +476,10 @@ bool validateXML(const Data& d, std::string& why) {
       [&](const char* q, bool closing, const char* gt) {
         bool container = xmlNameIs(q, end, "array") || xmlNameIs(q, end, "dict");
         if (container && !selfClosing(q, gt)) {
+          // The top container's tags are the first level: a container's tags stand one level
+          // past its depth. Its members' depth is checked exactly as they are read.
           depth += closing ? -1 : 1;
-          if (depth > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
+          if (depth - 1 > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
         }
         return true;
       });
@@ -437,6 +522,91 @@ std::optional<Data> takeXMLDates(const Data& d, DateTable& dates, std::string& w
   return Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
 }
 
+// An XML integer's text: around spaces, a sign, then decimal digits or "0x" and hex digits; its
+// 64 bits, and whether it is past 2^63 - 1. Nothing for text of another form (the library has its
+// say); `inRange` false for a number past the integers a list holds.
+struct XMLInteger {
+  std::uint64_t bits = 0;
+  bool isUnsigned = false;
+};
+std::optional<XMLInteger> parseXMLInteger(std::string_view t, bool& inRange) {
+  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+  while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
+  while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
+  const bool negative = !t.empty() && t.front() == '-';
+  if (!t.empty() && (t.front() == '-' || t.front() == '+')) t.remove_prefix(1);
+  unsigned base = 10;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    base = 16;
+    t.remove_prefix(2);
+  }
+  if (t.empty()) return std::nullopt;
+  std::uint64_t magnitude = 0;
+  bool overflow = false;
+  for (char c : t) {
+    unsigned digit = c >= '0' && c <= '9' ? static_cast<unsigned>(c - '0')
+                     : base == 16 && c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
+                     : base == 16 && c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
+                                                          : 99u;
+    if (digit >= base) return std::nullopt;
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) overflow = true;
+    magnitude = magnitude * base + digit;
+  }
+  if (overflow || (negative && magnitude > kLargestSigned + 1)) {
+    inRange = false;
+    return std::nullopt;
+  }
+  return XMLInteger{negative ? ~magnitude + 1 : magnitude, !negative && magnitude > kLargestSigned};
+}
+
+// Puts the unsigned integers of an XML list in the table, writing stand-ins into `d` where one
+// differs; false, with the reason, when an integer's text is out of range.
+bool takeXMLUnsigned(Data& d, UnsignedTable& table, std::string& why) {
+  const char* begin = reinterpret_cast<const char*>(d.data());
+  const char* end = begin + d.size();
+  struct Element {
+    const char* text;
+    const char* textEnd;
+    std::uint64_t value;
+  };
+  std::vector<Element> big;
+  std::unordered_set<std::uint64_t> taken;
+  const char* open = nullptr;
+  bool ok = walkXML(
+      begin, end, [](const char*) { return true; },
+      [&](const char* q, bool closing, const char* gt) {
+        if (!xmlNameIs(q, end, "integer")) return true;
+        if (!closing) {
+          open = selfClosing(q, gt) ? nullptr : gt;
+          return true;
+        }
+        if (!open || q - 2 < open) return true;
+        bool inRange = true;
+        auto n = parseXMLInteger(std::string_view(open, static_cast<std::size_t>(q - 2 - open)), inRange);
+        if (!inRange) return why = "integer out of the range a property list holds", false;
+        if (n && n->isUnsigned) big.push_back({open, q - 2, n->bits});
+        else if (n) taken.insert(n->bits);
+        open = nullptr;
+        return true;
+      });
+  if (!ok) return false;
+  if (big.empty()) return true;
+  std::vector<std::uint64_t> values;
+  for (const Element& e : big) values.push_back(e.value);
+  const auto standIns = table.standInsFor(values, taken);
+  if (standIns == values) return true;
+  std::string out;
+  const char* copied = begin;
+  for (std::size_t i = 0; i < big.size(); ++i) {
+    out.append(copied, big[i].text);
+    out += std::to_string(standIns[i]);
+    copied = big[i].textEnd;
+  }
+  out.append(copied, end);
+  d = Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
+  return true;
+}
+
 // Puts each date's own text in place of the stand-in the library wrote; false when one holds
 // anything else.
 bool placeXMLDates(Data& d, const DateTable& dates) {
@@ -462,7 +632,8 @@ bool placeXMLDates(Data& d, const DateTable& dates) {
   return true;
 }
 
-std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, std::string& why) {
+std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, const UnsignedTable& unsignedValues,
+                             std::string& why) {
   if (depth > kPropertyListMaxDepth) {
     why = "property list nested too deeply";
     return std::nullopt;
@@ -476,6 +647,8 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
     case PLIST_UINT: {
       std::uint64_t v = 0;
       plist_get_uint_val(node, &v);
+      if (auto found = unsignedValues.valueOf.find(v); found != unsignedValues.valueOf.end())
+        return Value::unsignedNumber('Q', found->second);
       return Value::number('q', static_cast<long long>(v));
     }
     case PLIST_REAL: {
@@ -513,6 +686,10 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
     case PLIST_UID: {
       std::uint64_t v = 0;
       plist_get_uid_val(node, &v);
+      if (v > kPropertyListMaxUID) {
+        why = "keyed-archive reference out of range";
+        return std::nullopt;
+      }
       return uidValue(v);
     }
     case PLIST_ARRAY: {
@@ -526,7 +703,7 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
         plist_t item = nullptr;
         plist_array_next_item(node, it, &item);
         if (!item) break;
-        auto v = toValue(item, depth + 1, dates, why);
+        auto v = toValue(item, depth + 1, dates, unsignedValues, why);
         if (!v) {
           std::free(it);
           return std::nullopt;
@@ -550,7 +727,7 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
         }
         std::string k = key ? key : "";
         std::free(key);
-        auto v = isValidUTF8(k) ? toValue(item, depth + 1, dates, why) : std::nullopt;
+        auto v = isValidUTF8(k) ? toValue(item, depth + 1, dates, unsignedValues, why) : std::nullopt;
         if (!v) {
           if (why.empty()) why = "property list key is not valid text";
           std::free(it);
@@ -567,6 +744,21 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, st
   }
 }
 
+// An integer node of a number past 2^63 - 1 that the library writes unsigned: it makes such a
+// node only when it reads one, from the sixteen bytes a binary list holds it in.
+plist_t newUnsignedNode(std::uint64_t value) {
+  std::uint8_t list[8 + 17 + 1 + 32] = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x14};
+  for (int b = 0; b < 8; ++b) list[17 + b] = static_cast<std::uint8_t>(value >> (56 - 8 * b));
+  list[25] = 8;  // the offset of the one object
+  std::uint8_t* trailer = list + 26;
+  trailer[6] = trailer[7] = 1;
+  trailer[15] = 1;   // one object, the top one (0)
+  trailer[31] = 25;  // the offset table
+  plist_t node = nullptr;
+  plist_from_bin(reinterpret_cast<const char*>(list), sizeof list, &node);
+  return node;
+}
+
 // The value as the library's XML writer takes it, each date as a stand-in for its whole seconds.
 plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::string& why) {
   if (depth > kPropertyListMaxDepth) {
@@ -580,7 +772,11 @@ plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::s
     case Value::Type::Boolean: return plist_new_bool(v.boolValue() ? 1 : 0);
     case Value::Type::Number:
       if (v.isFloatingPoint()) return plist_new_real(v.doubleValue());
-      if (v.isUnsigned()) return plist_new_uint(v.unsignedValue());
+      if (v.isUnsigned() && v.unsignedValue() > kLargestSigned) {
+        plist_t node = newUnsignedNode(v.unsignedValue());
+        if (!node) why = "an unsigned integer could not be written";
+        return node;
+      }
       return plist_new_uint(static_cast<std::uint64_t>(v.intValue()));
     case Value::Type::String:
       if (v.string()->find('\0') != std::string::npos) {
@@ -633,7 +829,13 @@ plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::s
     }
     case Value::Type::Dictionary: {
       if (uids) {
-        if (auto index = uidIndex(v)) return plist_new_uid(*index);
+        if (auto index = uidIndex(v)) {
+          if (*index > kPropertyListMaxUID) {
+            why = "keyed-archive reference past " + std::to_string(kPropertyListMaxUID) + ", which no reader takes";
+            return nullptr;
+          }
+          return plist_new_uid(*index);
+        }
       }
       plist_t dict = plist_new_dict();
       for (const auto& [key, item] : *v.dictionary()) {
@@ -684,7 +886,7 @@ bool PropertyList::isBinary(const Data& data) {
   return data.size() >= 8 && std::memcmp(data.data(), kBinaryMagic, 8) == 0;
 }
 
-std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* format, Error* error) {
+std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* format, Error* error, std::uint64_t maxNodes) {
   if (data.empty()) {
     fail(error, kPropertyListReadCorruptError, "no property list in empty data");
     return std::nullopt;
@@ -695,20 +897,22 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
   }
   std::string why;
   const bool binary = isBinary(data);
-  if (!(binary ? validateBinary(data, why) : validateXML(data, why))) {
+  if (!(binary ? validateBinary(data, why, maxNodes) : validateXML(data, why))) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
   DateTable dates;
+  UnsignedTable unsignedValues;
   std::optional<Data> standIns;
   if (binary) {
     standIns = takeDates(data, dates);
-  } else if (!(standIns = takeXMLDates(data, dates, why))) {
+    takeUnsigned(standIns ? *standIns : data, standIns, unsignedValues);
+  } else if (!(standIns = takeXMLDates(data, dates, why)) || !takeXMLUnsigned(*standIns, unsignedValues, why)) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
-  // A hostile list may lay a date over the bytes of another object, which the stand-in changes.
-  if (binary && standIns && !validateBinary(*standIns, why)) {
+  // A hostile list may lay a stand-in over the bytes of another object, which it then changes.
+  if (binary && standIns && !validateBinary(*standIns, why, maxNodes)) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
@@ -723,7 +927,7 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     fail(error, kPropertyListReadCorruptError, binary ? "malformed binary property list" : "not a property list");
     return std::nullopt;
   }
-  auto value = toValue(root.get(), 0, dates, why);
+  auto value = toValue(root.get(), 0, dates, unsignedValues, why);
   if (!value) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;

@@ -2,9 +2,10 @@
 // Property lists (XML and binary) to and from os::Value.
 //
 // A property list has no null, so writing a null is an error; a set is written as an array. Integers
-// read back as signed 64-bit numbers (type code 'q'), reals as doubles. A binary list keeps every
-// date whole (its seconds since 2001 as a 64-bit real); XML keeps whole seconds ("2100-01-01T00:00:00Z",
-// a year before 0 or past 9999 signed), of any finite date within 2^62 seconds of 2001. A keyed
+// read back as signed 64-bit numbers (type code 'q'), those past 2^63 - 1 as unsigned ones ('Q'),
+// reals as doubles. A binary list keeps every date whole (its seconds since 2001 as a 64-bit real);
+// XML keeps whole seconds ("2100-01-01T00:00:00Z", a year before 0 or past 9999 signed), of any
+// finite date within 2^62 seconds of 2001. A keyed
 // archive's reference (UID) reads as the one-entry dictionary {kPropertyListUIDKey: n}; writing
 // turns such a dictionary back into a reference only when asked to.
 #include <cstdint>
@@ -27,13 +28,26 @@ enum class PropertyListFormat { XML = 100, Binary = 200 };
 
 inline constexpr const char* kPropertyListUIDKey = "CF$UID";
 
-// Nesting beyond this is refused on reading (hostile input) and on writing.
+// What a list may hold, one definition for the writers and the reader, so that every list written
+// reads back and a value the reader would refuse is refused when written, with the reason:
+// - depth: the top value stands at depth 0 and each member, leaves included, one deeper than its
+//   container; nothing may stand deeper than this;
 inline constexpr int kPropertyListMaxDepth = 512;
+// - integers: from -2^63 to 2^64 - 1, those past 2^63 - 1 unsigned (and read back unsigned);
+// - keyed-archive references: indices up to this, which every reader of the format takes.
+inline constexpr std::uint64_t kPropertyListMaxUID = 0xFFFFFFFF;
+// Nodes a binary list may expand to when read (an object held by several containers counts once
+// for each), unless the caller allows more: lists from elsewhere could share containers to expand
+// without bound. A list whose containers are each held once, as every list these writers make,
+// expands to fewer nodes than it has bytes, so a store reading back its own files of n bytes
+// loses nothing by allowing n.
+inline constexpr std::uint64_t kPropertyListMaxNodes = 4'000'000;
 
 class PropertyList {
  public:
   // Reads either format; `format` receives the one found.
-  static std::optional<Value> read(const Data& data, PropertyListFormat* format = nullptr, Error* error = nullptr);
+  static std::optional<Value> read(const Data& data, PropertyListFormat* format = nullptr, Error* error = nullptr,
+                                   std::uint64_t maxNodes = kPropertyListMaxNodes);
   static std::optional<Data> write(const Value& value, PropertyListFormat format, Error* error = nullptr,
                                    bool writeUIDs = false);
 

@@ -1,5 +1,6 @@
 #include "os/store/UserDefaults.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <strings.h>
@@ -15,7 +16,11 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
   FileManager& fm = FileManager::defaultManager();
   if (!fm.fileExistsAtPath(path_)) return;
   Error error;
-  auto v = PropertyList::readFile(path_, nullptr, &error);
+  // Our own file, written by our own writer: it expands to fewer nodes than it has bytes, so as
+  // many as that are allowed, and whatever a save wrote is read back.
+  auto bytes = fm.contentsAtPath(path_, &error);
+  auto v = bytes ? PropertyList::read(*bytes, nullptr, &error, std::max<std::uint64_t>(kPropertyListMaxNodes, bytes->size()))
+                 : std::nullopt;
   if (v && v->isDictionary()) {
     values_ = *v->dictionary();
     return;
@@ -45,7 +50,9 @@ void UserDefaults::setObject(const Value& value, const std::string& key) {
     return;
   }
   Error error;
-  if (!PropertyList::write(value, PropertyListFormat::Binary, &error))
+  // Checked as the file holds it, one level down under its key: a value that fits only alone
+  // would make every later save fail.
+  if (!PropertyList::write(Value(Dictionary{{key, value}}), PropertyListFormat::Binary, &error))
     throw Exception(kInvalidArgumentException, "Attempt to insert non-property list object " + value.description() +
                                                    " for key " + key + " (" + error.localizedDescription() + ")");
   std::lock_guard lock(mutex_);

@@ -25,10 +25,16 @@ std::shared_ptr<DUVFileCache> sharedCache;
 // cache alone may hold 50 MiB of records as a property list, which an archive writes in up to
 // about twice the bytes, and its smallest records (a type and a time under their key) come to
 // one archive object for every 15 of those bytes. Room for that and the rest of the client's
-// state; a file past these is not one the client made.
+// state; a file past these is not one the client made. An archive holds each of its containers
+// once, so it expands to fewer nodes than it has bytes: the byte limit bounds the nodes too.
+// Records of many tiny dictionaries (the pages of usage sessions) archive in some five times
+// their bytes, so a cache of little else may pass the byte limit before its own bound: saves
+// hold the same limits, and one the next start could not read is refused, leaving the file it
+// would have replaced.
 constexpr os::KeyedArchiveLimits kOwnFileLimits{.maxBytes = std::size_t{192} << 20,
                                                 .maxObjects = std::size_t{12} << 20,
-                                                .maxDepth = 256};
+                                                .maxDepth = 256,
+                                                .maxNodes = std::uint64_t{192} << 20};
 
 // A file written in pieces: this mark, then pieces, each its length (LEB128, never 0), the path
 // (a count, then each key), what the piece does and its values in the encoding below; then a
@@ -488,10 +494,12 @@ bool DUVFileCache::synchronize() {
   std::lock_guard lock(mutex_);
   if (keepOff_) return false;
   os::Error error;
-  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)), os::kKeyedArchiveRootKey, &error);
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)), os::kKeyedArchiveRootKey, &error,
+                                                 &kOwnFileLimits);
   if (archive && os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600}, &error))
     return true;
-  os::log("push cache " + fileNameForKey(cacheName_) + " was not saved (" + error.localizedDescription() + ")");
+  os::log("push cache " + fileNameForKey(cacheName_) + " was not saved (" + error.localizedDescription() +
+          "); it keeps what the last save wrote");
   return false;
 }
 
@@ -523,6 +531,15 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
   }
   pieces.push_back(piecesEnd());
   snapshot_ = std::move(next);
+  // The next start reads no file past the limit: a crash then leaves the last save instead.
+  std::size_t bytes = 0;
+  for (const auto& piece : pieces) bytes += piece->size();
+  if (bytes > kOwnFileLimits.maxBytes) {
+    os::log("push cache crash snapshot of " + std::to_string(bytes) + " bytes is larger than the " +
+            std::to_string(kOwnFileLimits.maxBytes) + " the next start reads; a crash leaves the last save");
+    file->clear();
+    return;
+  }
   file->prepare(std::move(pieces));
   snapshotPrepared_ = true;
 }

@@ -397,6 +397,39 @@ TEST(StoreKeyedArchive, HostileSizesAreRefusedBeforeAnythingIsMade) {
   EXPECT_EQ(error.code, kKeyedArchiveReadCorruptError);
 }
 
+// A store that reads its archives back with limits of its own writes only what those limits take,
+// and reads whatever it wrote: the nodes the list expands to included.
+TEST(StoreKeyedArchive, WrittenForLimitsItIsReadWithThem) {
+  Array records;
+  for (int i = 0; i < 2000; ++i) records.push_back(Value(Dictionary{{"itime", Value(i)}, {"type", Value("msg_status")}}));
+  const ArchiveItem root{Value(records)};
+  Error error;
+  auto plain = KeyedArchiver::archivedData(root);
+  ASSERT_TRUE(plain);
+
+  // The nodes of the list, far more than its objects, are the caller's to allow.
+  KeyedArchiveLimits own;
+  own.maxObjects = 20000;
+  own.maxNodes = 20000;
+  EXPECT_FALSE(KeyedUnarchiver::unarchiveValue(*plain, kKeyedArchiveRootKey, &error, own));
+  EXPECT_NE(error.localizedDescription().find("20000 nodes"), std::string::npos) << error.localizedDescription();
+  own.maxNodes = own.maxBytes;
+  auto archive = KeyedArchiver::archivedData(root, kKeyedArchiveRootKey, &error, &own);
+  ASSERT_TRUE(archive) << error.localizedDescription();
+  EXPECT_EQ(KeyedUnarchiver::unarchiveValue(*archive, kKeyedArchiveRootKey, &error, own), Value(records));
+
+  // Past any of them, nothing is made, and the error names the limit.
+  for (auto tighten : {+[](KeyedArchiveLimits& l) { l.maxObjects = 3000; }, +[](KeyedArchiveLimits& l) { l.maxBytes = 30000; },
+                       +[](KeyedArchiveLimits& l) { l.maxNodes = 10000; }}) {
+    KeyedArchiveLimits tight = own;
+    tighten(tight);
+    EXPECT_FALSE(KeyedUnarchiver::unarchiveValue(*archive, kKeyedArchiveRootKey, nullptr, tight));
+    EXPECT_FALSE(KeyedArchiver::archivedData(root, kKeyedArchiveRootKey, &error, &tight));
+    EXPECT_EQ(error.code, kKeyedArchiveLimitError);
+    EXPECT_NE(error.localizedDescription().find("its reader takes"), std::string::npos) << error.localizedDescription();
+  }
+}
+
 TEST(StoreKeyedArchive, RandomlyDamagedArchivesNeverCrash) {
   SeededRandomScope seeded(99);
   auto a = std::make_shared<Account>();

@@ -91,6 +91,76 @@ TEST_P(StorePropertyList, SetsBecomeArraysAndNullIsRefused) {
   }
 }
 
+// `levels` arrays, each inside the one before, the innermost holding `leaf` unless it is null.
+Value nestedArrays(int levels, const Value& leaf) {
+  Value v = leaf.isNull() ? Value(Array{}) : Value(Array{leaf});
+  for (int i = 1; i < levels; ++i) v = Value(Array{v});
+  return v;
+}
+
+// Whatever a writer takes, the reader gives back; whatever the reader would refuse, the writer
+// refuses first, saying why.
+TEST_P(StorePropertyList, WritersAndReaderHoldOneDepthLimit) {
+  // The top value at depth 0: a leaf at the limit, an empty container at the limit, and the
+  // same under a dictionary's key.
+  const int limit = kPropertyListMaxDepth;
+  for (const Value& deepest : {nestedArrays(limit, Value("leaf")), nestedArrays(limit + 1, Value()),
+                               Value(Dictionary{{"other", Value(1)}, {"deep", nestedArrays(limit - 1, Value(true))}})}) {
+    Error error;
+    auto data = PropertyList::write(deepest, GetParam(), &error);
+    ASSERT_TRUE(data) << error.localizedDescription();
+    auto back = PropertyList::read(*data, nullptr, &error);
+    ASSERT_TRUE(back) << error.localizedDescription();
+    EXPECT_EQ(*back, deepest);
+  }
+  for (const Value& tooDeep : {nestedArrays(limit + 1, Value("leaf")), nestedArrays(limit + 2, Value()),
+                               Value(Dictionary{{"deep", nestedArrays(limit, Value(true))}})}) {
+    Error error;
+    EXPECT_FALSE(PropertyList::write(tooDeep, GetParam(), &error));
+    EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+    EXPECT_NE(error.localizedDescription().find("nested"), std::string::npos) << error.localizedDescription();
+  }
+}
+
+// Integers from -2^63 to 2^64 - 1 come back as they went, unsigned ones as unsigned, also beside
+// negative numbers of the same bits.
+TEST_P(StorePropertyList, UnsignedIntegersPastTheSignedRangeComeBackUnsigned) {
+  const std::uint64_t top = std::numeric_limits<std::uint64_t>::max(), half = std::uint64_t{1} << 63;
+  const Value list(Array{Value::unsignedNumber('Q', top), Value::number('q', -1), Value::unsignedNumber('Q', half),
+                         Value::number('q', std::numeric_limits<long long>::min()), Value::unsignedNumber('Q', half + 1),
+                         Value::unsignedNumber('Q', 5), Value::number('q', -2)});
+  Error error;
+  auto data = PropertyList::write(list, GetParam(), &error);
+  ASSERT_TRUE(data) << error.localizedDescription();
+  auto back = PropertyList::read(*data, nullptr, &error);
+  ASSERT_TRUE(back) << error.localizedDescription();
+  ASSERT_EQ(back->count(), list.count());
+  for (std::size_t i : {0u, 2u, 4u}) {
+    EXPECT_TRUE(back->at(i).isUnsigned()) << i;
+    EXPECT_EQ(back->at(i).unsignedValue(), list.at(i).unsignedValue()) << i;
+  }
+  for (std::size_t i : {1u, 3u, 5u, 6u}) {
+    EXPECT_FALSE(back->at(i).isUnsigned() && back->at(i).unsignedValue() > half) << i;
+    EXPECT_EQ(back->at(i).intValue(), list.at(i).intValue()) << i;
+  }
+}
+
+// A keyed-archive reference holds an index up to 2^32 - 1, as every reader of the format takes it.
+TEST_P(StorePropertyList, ArchiveReferencesPastTheirRangeAreRefusedWhenWritten) {
+  const std::uint64_t largest = 0xFFFFFFFFull;
+  auto data = PropertyList::write(Value(Array{uidValue(largest), uidValue(0)}), GetParam(), nullptr, true);
+  ASSERT_TRUE(data);
+  auto back = PropertyList::read(*data);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(uidIndex(back->at(0)), largest);
+  Error error;
+  for (std::uint64_t past : {largest + 1, std::uint64_t{1} << 40, std::numeric_limits<std::uint64_t>::max()}) {
+    EXPECT_FALSE(PropertyList::write(Value(Array{uidValue(past)}), GetParam(), &error, true)) << past;
+    EXPECT_EQ(error.code, kPropertyListWriteInvalidError);
+    EXPECT_NE(error.localizedDescription().find("reference"), std::string::npos) << error.localizedDescription();
+  }
+}
+
 TEST(StorePropertyListDates, BinaryKeepsFractionsXMLKeepsWholeSeconds) {
   Value date(Date::fromTimeIntervalSince1970(1700000000.25));
   auto binary = PropertyList::read(*PropertyList::write(date, PropertyListFormat::Binary));
@@ -412,7 +482,8 @@ TEST(StorePropertyListBinary, ReferencesAndOffsetsAreAsWideAsTheListNeedsAndEqua
     auto back = PropertyList::read(*data);
     ASSERT_TRUE(back) << n;
     EXPECT_EQ((*back)["items"], Value(items)) << n;
-    EXPECT_EQ((*back)["huge"].intValue(), -1) << n;  // read as a signed 64-bit number, as ever
+    EXPECT_TRUE((*back)["huge"].isUnsigned()) << n;
+    EXPECT_EQ((*back)["huge"].unsignedValue(), 18446744073709551615ull) << n;
   }
   EXPECT_EQ(BinaryPropertyList::referenceWidth(255), 1u);
   EXPECT_EQ(BinaryPropertyList::referenceWidth(180020), 3u);
@@ -510,6 +581,47 @@ TEST(StorePropertyListHostile, SelfReferencesDeepChainsAndExpansionBombsAreError
   }));
   ASSERT_TRUE(ok);
   EXPECT_TRUE(ok->at(1).at(0).at(1).boolValue());
+}
+
+TEST(StorePropertyListHostile, ValuesPastWhatAnyWriterWritesAreRefused) {
+  // Sixteen-byte integers whose upper half is not the sign of the lower one.
+  Data wide{0x14, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1};
+  expectRefused(binaryList(1, [&](std::uint64_t) { return wide; }), "integer of 2^64 and more");
+  Data negative(17, 0xFF);
+  negative[0] = 0x14;
+  negative[9] = 0x7F;
+  expectRefused(binaryList(1, [&](std::uint64_t) { return negative; }), "integer below -2^63");
+  negative[9] = 0xFF;
+  auto minusOne = PropertyList::read(binaryList(1, [&](std::uint64_t) { return negative; }));
+  ASSERT_TRUE(minusOne);
+  EXPECT_EQ(minusOne->intValue(), -1);
+  for (const char* text : {"18446744073709551616", "-9223372036854775809", "99999999999999999999999"})
+    expectRefused(dataFromString(std::string("<plist><integer>") + text + "</integer></plist>"), text);
+  // A reference of five bytes.
+  expectRefused(binaryList(1, [](std::uint64_t) { return Data{0x84, 1, 0, 0, 0, 0}; }), "reference past 2^32 - 1");
+  // A chain of 300 arrays met first near the top, then again under another chain of 300.
+  const std::uint32_t chain = 300;
+  auto twoChains = binaryList(2 * chain + 2, [&](std::uint64_t i) {
+    if (i == 0) return arrayOf({1, chain + 1});
+    if (i == 2 * chain + 1) return Data{0x09};
+    if (i == chain) return arrayOf({2 * chain + 1});      // the end of the first chain
+    if (i == 2 * chain) return arrayOf({1});               // the second chain ends in the first
+    return arrayOf({static_cast<std::uint32_t>(i + 1)});
+  });
+  expectRefused(twoChains, "a shared chain reached past the depth limit");
+}
+
+// The node cap is the caller's: a list refused under a small one reads under a larger one.
+TEST(StorePropertyListHostile, TheCallerSetsHowFarAListMayExpand) {
+  Array items(100, Value(Array{Value(1), Value(2)}));
+  auto data = PropertyList::write(Value(items), PropertyListFormat::Binary);
+  ASSERT_TRUE(data);
+  Error error;
+  EXPECT_FALSE(PropertyList::read(*data, nullptr, &error, 300));
+  EXPECT_NE(error.localizedDescription().find("300"), std::string::npos) << error.localizedDescription();
+  auto back = PropertyList::read(*data, nullptr, &error, 301);
+  ASSERT_TRUE(back) << error.localizedDescription();
+  EXPECT_EQ(*back, Value(items));
 }
 
 TEST(StorePropertyListHostile, TextHoldingNULIsRefusedRatherThanAborting) {

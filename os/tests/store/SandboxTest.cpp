@@ -119,7 +119,7 @@ class StoreFileManager : public ::testing::Test {
 TEST_F(StoreFileManager, WritesReadsAppendsAndReportsErrnoErrors) {
   std::string file = dir + "/a/b/c.bin";
   Error error;
-  EXPECT_FALSE(fm().writeData(Data{1}, file, {}, &error));
+  EXPECT_FALSE(fm().writeData(Data{1}, file, {.atomic = false}, &error));
   EXPECT_EQ(error.code, ENOENT);
   EXPECT_EQ(error.userInfo[kFilePathErrorKey], Value(file));
   ASSERT_TRUE(fm().createDirectoryAtPath(dir + "/a/b", true, &error));
@@ -153,6 +153,52 @@ TEST_F(StoreFileManager, AtomicWritesTakeTheLongestNames) {
     }
   }
   EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), 4u);
+}
+
+// The temporary file an atomic write of `name` tried, as its failure names it: a write into a
+// folder that does not exist fails at that file.
+std::string lastTemporaryTried(const std::string& missingFolder, const std::string& name) {
+  Error error;
+  EXPECT_FALSE(fm().writeData(Data{1}, missingFolder + "/" + name, {}, &error));
+  EXPECT_EQ(error.code, ENOENT);
+  const std::string* named = error.userInfo[kFilePathErrorKey].string();
+  return named ? *named : std::string();
+}
+
+// A temporary name may be held by a file an earlier process of the same id left behind (ids
+// come round again): the write takes the next name, and the file found there stays as it was.
+TEST_F(StoreFileManager, AtomicWritesPassOverTemporaryNamesAlreadyTaken) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string file = dir + "/state.plist";
+  const std::string tried = lastTemporaryTried(dir + "/missing", "state.plist");
+  const std::string prefix = dir + "/missing/.state.plist.tmp." + std::to_string(::getpid()) + ".";
+  ASSERT_EQ(tried.rfind(prefix, 0), 0u) << "the failure names " << tried;
+  const unsigned long long serial = std::stoull(tried.substr(prefix.size()));
+
+  // The next three names this process would take are held by leftovers.
+  std::vector<std::string> leftovers;
+  for (unsigned long long next = serial + 1; next <= serial + 3; ++next) {
+    leftovers.push_back(temporaryFileName(file, ::getpid(), next));
+    ASSERT_TRUE(fm().writeData(dataFromString("left " + std::to_string(next)), leftovers.back(), {.atomic = false}));
+  }
+  Error error;
+  ASSERT_TRUE(fm().writeData(dataFromString("saved"), file, {}, &error)) << error.localizedDescription();
+  EXPECT_EQ(fm().contentsAtPath(file), dataFromString("saved"));
+  for (unsigned long long i = 0; i < leftovers.size(); ++i)
+    EXPECT_EQ(fm().contentsAtPath(leftovers[i]), dataFromString("left " + std::to_string(serial + 1 + i)));
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), 1u + leftovers.size());
+}
+
+// A file whose own name has the form of a temporary file of itself (a 255-byte name cut to fit
+// spells itself again) is the target, not a leftover of it.
+TEST_F(StoreFileManager, TheCleanupNeverRemovesTheTargetItself) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string suffix = ".tmp.2147483647.0";  // a process id no process holds
+  const std::string file = dir + "/" + std::string(255 - suffix.size(), '.') + suffix;
+  ASSERT_EQ(temporaryFileName(file, 2147483647, 0), file);
+  ASSERT_TRUE(fm().writeData(dataFromString("kept"), file));
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 0u);
+  EXPECT_EQ(fm().contentsAtPath(file), dataFromString("kept"));
 }
 
 // A write killed while it fills its temporary file leaves that file behind. It goes once the
@@ -253,7 +299,7 @@ TEST_F(StoreFileManager, ARefusedFileGoesAsideToANameNoLinkHolds) {
   ASSERT_EQ(::unlink(file.c_str()), 0);
   EXPECT_EQ(refusedFileName(file), file + ".refused-3") << "with the file gone, both links lead nowhere";
 
-  for (const std::string& text : {"garbage", "more garbage"}) {
+  for (const char* text : {"garbage", "more garbage"}) {
     ASSERT_TRUE(fm().writeData(dataFromString(text), file));
     const std::string aside = refusedFileName(file);
     Error error;
@@ -354,6 +400,60 @@ TEST(StoreUserDefaults, SurvivesARestartInAnOwnerOnlyFile) {
   EXPECT_FALSE(restarted.lastError());
   restarted.removeObjectForKey("OBSocial_uid");
   EXPECT_FALSE(UserDefaults(path).objectForKey("OBSocial_uid"));
+}
+
+// A value as deep as the file may hold is saved and read at the next start; one level deeper is
+// refused when set, saying why, and the file keeps what it held.
+TEST(StoreUserDefaults, ValuesAtTheDepthLimitSurviveARestartAndDeeperOnesAreRefused) {
+  TestSandbox box;
+  std::string path = box.sandbox()->preferencesDirectory() + "/deep.plist";
+  // Under its key a value stands one level down: 511 arrays bring its leaf to the limit.
+  auto arrays = [](int levels) {
+    Value v(Array{Value("leaf")});
+    for (int i = 1; i < levels; ++i) v = Value(Array{v});
+    return v;
+  };
+  const int levels = kPropertyListMaxDepth - 1;
+  {
+    UserDefaults d(path);
+    d.setObject(Value("kept"), "unrelated");
+    d.setObject(arrays(levels), "deepest");
+    EXPECT_TRUE(d.synchronize());
+    try {
+      d.setObject(arrays(levels + 1), "tooDeep");
+      ADD_FAILURE() << "a value deeper than the file may hold was taken";
+    } catch (const Exception& e) {
+      EXPECT_NE(std::string(e.what()).find("nested"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(d.objectForKey("tooDeep"));
+    d.setInteger(7, "later");
+    EXPECT_TRUE(d.synchronize());
+  }
+  UserDefaults restarted(path);
+  EXPECT_FALSE(restarted.lastError());
+  EXPECT_FALSE(fm().fileExistsAtPath(path + ".corrupt"));
+  EXPECT_EQ(restarted.stringForKey("unrelated"), "kept");
+  EXPECT_EQ(restarted.objectForKey("deepest"), arrays(levels));
+  EXPECT_EQ(restarted.integerForKey("later"), 7);
+}
+
+// However many values a save wrote, the next start reads them all.
+TEST(StoreUserDefaults, AValueOfMillionsOfItemsSurvivesARestart) {
+  TestSandbox box;
+  std::string path = box.sandbox()->preferencesDirectory() + "/many.plist";
+  const Array many(kPropertyListMaxNodes, Value(1));
+  {
+    UserDefaults d(path);
+    d.setObject(Value("kept"), "unrelated");
+    d.setObject(Value(many), "many");
+    ASSERT_TRUE(d.synchronize());
+  }
+  UserDefaults restarted(path);
+  EXPECT_FALSE(restarted.lastError());
+  EXPECT_EQ(restarted.stringForKey("unrelated"), "kept");
+  auto back = restarted.arrayForKey("many");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->size(), many.size());
 }
 
 TEST(StoreUserDefaults, CorruptFileReadsEmptyAndIsKeptAside) {

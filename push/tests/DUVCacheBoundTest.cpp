@@ -1,0 +1,154 @@
+// The file cache reads back whatever it saved: a report cache at its own bound, records of many
+// small objects; and what the next start could not read it does not save.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "os/store/FileManager.h"
+#include "os/store/PreparedFile.h"
+#include "os/store/PropertyList.h"
+#include "os/testing/LogCapture.h"
+#include "os/testing/TestSandbox.h"
+#include "push/report/DUVReportCache.h"
+#include "push/utilities/DUVFileCache.h"
+
+namespace {
+
+// A message-status record as the client makes it, the smallest kind.
+os::Dictionary statusRecord(long long n) {
+  return os::Dictionary{{"itime", os::Value(1700000000 + n)},
+                        {"type", os::Value("msg_status")},
+                        {"result", os::Value(2001)},
+                        {"msg_id", os::Value(std::to_string(400000000 + n))}};
+}
+
+// A usage session's record with its pages, each a one-entry dictionary of page name and seconds.
+os::Dictionary sessionRecord(long long n, int pages) {
+  static const char* const kPages[] = {"VXNewsListViewController", "VXArticleViewController", "VXAlbumViewController",
+                                       "VXSettingsViewController", "VXOfflineViewController"};
+  os::Array activities;
+  for (int i = 0; i < pages; ++i)
+    activities.push_back(os::Value(os::Dictionary{{kPages[(n + i) % 5], os::Value(1 + (n * 7 + i) % 300)}}));
+  return os::Dictionary{{"type", os::Value("active_terminate")},
+                        {"itime", os::Value(1700000000 + n)},
+                        {"duration", os::Value(600 + n % 50)},
+                        {"session_id", os::Value("5f2b9c" + std::to_string(1000000 + n))},
+                        {"activities", os::Value(std::move(activities))},
+                        {"date", os::Value("2023-11-14")},
+                        {"time", os::Value("22:13:20")}};
+}
+
+std::string recordKey(long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n)) + ".0"; }
+
+// The rest of what going inactive writes beside the report cache.
+os::Dictionary sessionState() {
+  return os::Dictionary{
+      {"__DUVStart_time", os::Value(1700000000)},
+      {"__DUVLeft_time", os::Value(1700000100.5)},
+      {"__DUVCrashLog", os::Value(os::Array{os::Value(os::Array{os::Value("crash"), os::Value("main\n")})})},
+      {"__DUVCrashTaken", os::Value(os::Array{os::Value("crash-1.log")})},
+      {"zurar_user_default_badge_number", os::Value(3)},
+  };
+}
+
+// Saves the report cache with the session beside it, then reads both back as the next start does.
+void expectSavedAndReadBack(const DUVReportCache& reportCache) {
+  const os::Value archived = reportCache.archivedValue();
+  {
+    auto cache = DUVFileCache::startCacheFile("ZURAR");
+    for (const auto& [key, value] : sessionState()) cache->setObject(value, key);
+    cache->setObject(archived, "__DUVHistroyCache");
+    ASSERT_TRUE(cache->synchronize());
+  }
+  os::testing::LogCapture log;
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(next->fileNameForKey("ZURAR") + ".refused"))
+      << (log.lines().empty() ? std::string() : log.lines().front());
+  for (const auto& [key, value] : sessionState()) EXPECT_EQ(next->objectForKey(key), value) << key;
+  auto restored = DUVReportCache::fromArchivedValue(next->objectForKey("__DUVHistroyCache"));
+  EXPECT_EQ(restored->count(), reportCache.count());
+  EXPECT_TRUE(restored->pending() == reportCache.pending());
+}
+
+// The length of the report cache's archive, the size its own check measures.
+std::size_t archiveLength(const DUVReportCache& cache) {
+  auto archive = os::PropertyList::write(cache.archivedValue(), os::PropertyListFormat::Binary);
+  return archive ? archive->size() : 0;
+}
+
+// A message-status record with `padding` bytes of text no other record holds.
+os::Dictionary paddedStatusRecord(long long n, std::size_t padding) {
+  os::Dictionary record = statusRecord(n);
+  std::string pad = std::to_string(n) + "/";
+  pad.resize(padding, 'p');
+  record.set("pad", os::Value(pad));
+  return record;
+}
+
+TEST(DUVCacheBound, ARecordCacheFilledToItsBoundComesBackWhole) {
+  os::TestSandbox sandbox;
+  // 190,000 message-status records, each with some text of its own, and the newest padded to
+  // bring the archive the size check measures to its limit: over four million nodes archived.
+  const long long records = 190000;
+  const std::size_t limit = DUVReportCache::kMaximumArchiveBytes;
+  os::Dictionary pending;
+  auto cacheOf = [&] { return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}})); };
+  for (long long n = 0; n < records; ++n) pending.set(recordKey(n), os::Value(paddedStatusRecord(n, 140)));
+  const std::size_t measured = archiveLength(*cacheOf());
+  ASSERT_LT(measured, limit);
+  os::Dictionary last = paddedStatusRecord(records - 1, 140);
+  last.set("fill", os::Value(std::string(limit - measured - 64, 'f')));
+  pending.set(recordKey(records - 1), os::Value(last));
+  auto reportCache = cacheOf();
+
+  // At its bound: one more record, and the oldest go.
+  reportCache->addCacheObject(statusRecord(records), recordKey(records));
+  ASSERT_LE(reportCache->count(), static_cast<std::size_t>(records));
+  ASSERT_GT(reportCache->count(), static_cast<std::size_t>(records) - 20);
+  expectSavedAndReadBack(*reportCache);
+}
+
+TEST(DUVCacheBound, ManySessionsOfManyPagesComeBackWhole) {
+  os::TestSandbox sandbox;
+  DUVReportCache reportCache;
+  for (long long n = 0; n < 2500; ++n) reportCache.addCacheObject(sessionRecord(n, 200), recordKey(n));
+  ASSERT_EQ(reportCache.count(), 2500u);
+  expectSavedAndReadBack(reportCache);
+}
+
+// A save past what the next start reads is refused, saying so, and the file keeps the last save.
+TEST(DUVCacheBound, ASaveTheNextStartCouldNotReadIsRefusedAndTheLastSaveStays) {
+  os::TestSandbox sandbox;
+  {
+    auto cache = DUVFileCache::startCacheFile("ZURAR");
+    for (const auto& [key, value] : sessionState()) cache->setObject(value, key);
+    ASSERT_TRUE(cache->synchronize());
+    cache->setObject(os::Value(os::Data(std::size_t{193} << 20, 7)), "picture");
+    os::testing::LogCapture log;
+    EXPECT_FALSE(cache->synchronize());
+    ASSERT_FALSE(log.lines().empty());
+    EXPECT_NE(log.lines().back().find("was not saved"), std::string::npos) << log.lines().back();
+  }
+  auto next = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(next->fileNameForKey("ZURAR") + ".refused"));
+  for (const auto& [key, value] : sessionState()) EXPECT_EQ(next->objectForKey(key), value) << key;
+  EXPECT_FALSE(next->hasObjectForKey("picture"));
+}
+
+// The same for the snapshot a crash would write: past that size none is kept, so a crash leaves the
+// last save rather than a file the next start moves aside.
+TEST(DUVCacheBound, ACrashSnapshotTheNextStartCouldNotReadIsNotPrepared) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  for (const auto& [key, value] : sessionState()) cache->setObject(value, key);
+  cache->prepareCrashSnapshot({});
+  auto* file = os::PreparedFile::forPath(cache->fileNameForKey("ZURAR"));
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(file->isPrepared());
+  os::testing::LogCapture log;
+  cache->prepareCrashSnapshot({{"picture", os::Value(os::Data(std::size_t{193} << 20, 7))}});
+  EXPECT_FALSE(file->isPrepared());
+  EXPECT_TRUE(log.contains("crash snapshot"));
+}
+
+}  // namespace
