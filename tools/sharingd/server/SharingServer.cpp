@@ -228,7 +228,7 @@ Fault SharingServer::faultFor(int action) const {
 
 std::vector<LoggedRequest> SharingServer::requests() const {
   std::lock_guard lock(mutex_);
-  return requests_;
+  return {requests_.begin(), requests_.end()};
 }
 
 void SharingServer::clearRequests() {
@@ -295,22 +295,26 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   }
 
   Fault fault;
-  std::size_t index = 0;
+  std::uint64_t index = 0;
   std::uint64_t releases = 0;
   {
     std::lock_guard lock(mutex_);
     fault = faultFor(request.action);
     releases = releases_;
     if (parameters) request.parameters = *parameters;
-    index = requests_.size();
+    index = loggedCount_++;
     requests_.push_back(request);
+    if (requests_.size() > kRequestLimit) requests_.pop_front();
     // Counted held as it is logged: a stop that follows its logging waits for its answer.
     if (fault.kind == Fault::Kind::Hold) heldUnwritten_.insert(&req);
     logged_.notify_all();
   }
   auto record = [&](int st) {
     std::lock_guard lock(mutex_);
-    if (index < requests_.size() && requests_[index].path == request.path) requests_[index].st = st;
+    const std::uint64_t first = loggedCount_ - requests_.size();
+    if (index < first) return;  // cleared, or gone past the limit
+    LoggedRequest& logged = requests_[static_cast<std::size_t>(index - first)];
+    if (logged.path == request.path) logged.st = st;
   };
 
   switch (fault.kind) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,8 @@ class SharingServer {
   // Answers every request a hold fault keeps waiting; later ones are held again.
   void releaseHeld();
 
+  // The newest requests heard, at most kRequestLimit of them, oldest first.
+  static constexpr std::size_t kRequestLimit = 10000;
   std::vector<LoggedRequest> requests() const;
   void clearRequests();
   // Blocks until `count` requests are logged; false when the time-out (a bound against a hang,
@@ -118,7 +121,11 @@ class SharingServer {
   // returned.
   std::set<const httplib::Request*> heldUnwritten_;
   std::condition_variable written_;
-  std::vector<LoggedRequest> requests_;
+  // The newest requests only: a service that runs for weeks would otherwise keep every one it
+  // heard. loggedCount_ counts every request ever logged, so a handler finds its own entry (or
+  // knows it is gone) by its number.
+  std::deque<LoggedRequest> requests_;
+  std::uint64_t loggedCount_ = 0;
 };
 
 }  // namespace sharingd

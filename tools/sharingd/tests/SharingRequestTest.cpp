@@ -222,6 +222,28 @@ TEST_F(SharingRequestTest, PathSegmentsArriveEscapedAndAreReadUnescaped) {
   EXPECT_EQ(server_->requests().size(), 1u);
 }
 
+// A service left running keeps only its newest requests, and each answer still marks its own.
+TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestAndMarksEachAnswerOnItsOwnEntry) {
+  server_->service().setAccount(kAppKey, "u9", "sina", os::Dictionary{{"usid", os::Value("u")}});
+  client_->set_keep_alive(true);
+  const std::string path = std::string("/share/userinfo/") + kAppKey + "/u/";
+  const std::size_t total = SharingServer::kRequestLimit + 3;
+  std::int64_t heard = 0;
+  for (std::size_t i = 0; i < total; ++i) {
+    auto answer = get(path, baseQuery() + "&sns=sina&opid=" + std::to_string(i));
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->status, 200);
+    if (i + 1 == total) heard = answerOf(answer)["st"].intValue();
+  }
+  ASSERT_NE(heard, 0);
+  const auto logged = server_->requests();
+  ASSERT_EQ(logged.size(), SharingServer::kRequestLimit);
+  EXPECT_EQ(logged.front().parameters["opid"].stringOr(), "3");
+  EXPECT_EQ(logged.back().parameters["opid"].stringOr(), std::to_string(total - 1));
+  EXPECT_EQ(logged.front().st, heard);
+  EXPECT_EQ(logged.back().st, heard);
+}
+
 // The application's platform keys (posted with its secret, the application key backwards) are
 // kept with the users: after a restart on the same state file the application information
 // still answers them and the QQ token check still asks for them.
