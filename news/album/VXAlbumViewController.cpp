@@ -169,6 +169,9 @@ bool VXAlbumViewController::loadOfflineData() {
   if (parsed) {
     changeControlsByIndex(0);
     pageFlowView_->reloadData();
+    // The kept copy is the album, not the reader's mark on it: without the server's word the
+    // favourite button would offer to add an album that is already a favourite.
+    addOtherInfo();
   }
   return parsed;
 }

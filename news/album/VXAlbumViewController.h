@@ -51,7 +51,8 @@ class VXAlbumViewController : public NQBaseViewController, public PageFlowViewDa
   void viewDidLoad() override;
   bool prefersStatusBarHidden() const override { return true; }
   void initViews();
-  // Fills the pictures from the offline file; false when it has none.
+  // Fills the pictures from the offline file and asks the server for the favourite mark (no
+  // detail request); false when the file has no picture.
   bool loadOfflineData();
   void loadRequest();
   // Takes the pictures, title and address of a detail answer; false when it has no picture.

@@ -1,14 +1,14 @@
 // The album screen against the local news server: pictures, counter and captions per page, the
-// offline file, the favourite and save buttons, the controls a tap hides, and failures.
+// offline file and the favourite mark it still asks for, the favourite and save buttons, the
+// controls a tap hides, and failures.
 #include <gtest/gtest.h>
-
-#include <atomic>
 
 #include "news/album/VXAlbumViewController.h"
 #include "news/api/VXNewsInfoRequest.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/views/PhotoAlbum.h"
+#include "ui/images/BNImageCache.h"
 
 using newstest::PictureScreenTest;
 using newstest::runUntil;
@@ -18,9 +18,9 @@ namespace {
 class AlbumScreenTest : public PictureScreenTest {
  protected:
   // Pushes the album screen for the article as the lists do: the album draws its own bar.
-  std::shared_ptr<VXAlbumViewController> openAlbum(const newsd::Article& article) {
+  std::shared_ptr<VXAlbumViewController> openAlbum(const newsd::Article& article, const std::string& icon = "") {
     auto screen = VXAlbumViewController::initWithDict(
-        os::Dictionary{{"id", article.id}, {"category", article.categoryId}, {"icon", ""}}, VXReaderContext::current());
+        os::Dictionary{{"id", article.id}, {"category", article.categoryId}, {"icon", icon}}, VXReaderContext::current());
     nav_->pushViewController(screen, false, true);
     window_->layoutIfNeeded();
     return screen;
@@ -76,8 +76,9 @@ TEST_F(AlbumScreenTest, PagesThroughThePicturesWithCounterAndCaptionOfEach) {
   EXPECT_EQ((*stored)["title"].stringOr(), article.title);
 }
 
-TEST_F(AlbumScreenTest, TheOfflineFileOpensTheAlbumWithoutAnyRequest) {
+TEST_F(AlbumScreenTest, TheOfflineFileOpensTheAlbumWithoutTheDetailRequestButWithItsFavouriteMark) {
   const auto& article = album();
+  ASSERT_FALSE(article.icons.empty());
   auto first = openLoaded(article);
   first->clickFavoriteButton();
   ASSERT_TRUE(waitHud("收藏成功"));
@@ -85,17 +86,27 @@ TEST_F(AlbumScreenTest, TheOfflineFileOpensTheAlbumWithoutAnyRequest) {
   nav_->popViewController(false);
   os::TouchDriver::advance(2);
 
-  std::atomic<int> forms{0};
-  server_->service().setLog([&](const std::string&) { ++forms; });
-  auto again = openAlbum(article);
+  const int details = server_->asked(1020), infos = server_->asked(1030);
+  const std::string icon = newsd::pictureURL(server_->base(), article.icons.front());
+  auto again = openAlbum(article, icon);
   EXPECT_EQ(again->imageArray().size(), article.pictures().size());
   EXPECT_EQ(again->pageLabel()->text(), "1/" + std::to_string(article.pictures().size()));
   EXPECT_EQ(again->titleLabel()->text(), article.title);
-  os::TouchDriver::advance(2);
-  EXPECT_EQ(forms.load(), 0);
-  EXPECT_FALSE(again->toolButton(VXAlbumViewController::kFavoriteButtonTag)->isSelected())
-      << "the offline road does not ask for the favourite mark";
-  server_->service().setLog(nullptr);
+  auto favorite = again->toolButton(VXAlbumViewController::kFavoriteButtonTag);
+  EXPECT_TRUE(runUntil([&] { return favorite->isSelected(); })) << "the kept album does not show it is a favourite";
+  EXPECT_EQ(server_->asked(1020), details) << "the pictures come from the offline file";
+  EXPECT_EQ(server_->asked(1030), infos + 1);
+  // The share picture is fetched on this road too.
+  auto cache = BNImageCache::sharedImageCache();
+  EXPECT_TRUE(runUntil([&] { return cache->diskImageExistsWithKey(icon); }));
+  cache->removeImageForKey(icon, true);
+
+  // So a tap removes the favourite rather than adding it again.
+  ASSERT_TRUE(os::TouchDriver::tap(*favorite));
+  ASSERT_TRUE(waitHud("取消收藏成功"));
+  EXPECT_FALSE(favorite->isSelected());
+  EXPECT_EQ(server_->asked(1070, "action"), (std::vector<long long>{1, 2}));
+  EXPECT_EQ(serverFavorite(article), 0);
 }
 
 TEST_F(AlbumScreenTest, TheFavouriteButtonAddsAndRemovesOnTheServer) {
