@@ -25,6 +25,7 @@ namespace {
 
 class ROVodozovTest : public ::testing::Test {
  protected:
+  ServiceCallLog::Recording recording_;
   void SetUp() override { ServiceCallLog::reset(); }
   void TearDown() override {
     ROVodozov::tearDownSharedService();
