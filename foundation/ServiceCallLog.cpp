@@ -1,13 +1,17 @@
 #include "foundation/ServiceCallLog.h"
 
+#include <deque>
 #include <mutex>
 #include <utility>
+
+#include "os/core/DetachedValue.h"
 
 namespace {
 
 struct Store {
   std::mutex mutex;
-  std::vector<ServiceCall> calls;
+  std::size_t recordings = 0;
+  std::deque<ServiceCall> calls;
 };
 
 // Made on first use so that a service called from a static initialiser still finds it.
@@ -18,17 +22,45 @@ Store& store() {
 
 }  // namespace
 
-void ServiceCallLog::record(std::string service, std::string operation, os::Dictionary arguments, std::any objects) {
-  ServiceCall call{std::move(service), std::move(operation), std::move(arguments), std::move(objects)};
+ServiceCallLog::Recording::Recording() {
   Store& s = store();
   std::lock_guard<std::mutex> lock(s.mutex);
+  ++s.recordings;
+}
+
+ServiceCallLog::Recording::~Recording() {
+  Store& s = store();
+  std::deque<ServiceCall> forgotten;
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (--s.recordings == 0) forgotten.swap(s.calls);
+  }
+  // Released outside the lock: an argument's objects may call back into the log as they go.
+}
+
+void ServiceCallLog::record(std::string service, std::string operation, os::Dictionary arguments, std::any objects) {
+  Store& s = store();
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.recordings == 0) return;
+  }
+  // A recorded payload may be a small piece of a large decode: kept on its own storage, it does not
+  // keep the rest of that decode alive.
+  ServiceCall call{std::move(service), std::move(operation), os::detached(arguments), std::move(objects)};
+  ServiceCall dropped;
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.recordings == 0) return;
   s.calls.push_back(std::move(call));
+  if (s.calls.size() > kKeptCalls) {
+    dropped = std::move(s.calls.front());
+    s.calls.pop_front();
+  }
 }
 
 std::vector<ServiceCall> ServiceCallLog::calls() {
   Store& s = store();
   std::lock_guard<std::mutex> lock(s.mutex);
-  return s.calls;
+  return {s.calls.begin(), s.calls.end()};
 }
 
 std::vector<ServiceCall> ServiceCallLog::calls(std::string_view service) {
@@ -74,6 +106,7 @@ std::size_t ServiceCallLog::size() {
 
 void ServiceCallLog::reset() {
   Store& s = store();
+  std::deque<ServiceCall> forgotten;
   std::lock_guard<std::mutex> lock(s.mutex);
-  s.calls.clear();
+  forgotten.swap(s.calls);
 }

@@ -3,6 +3,10 @@
 // service clients (push, sharing, analytics, crash reporting). Their entry classes write here what
 // they were given, so that start-up and share tests can check which service was called, in which
 // order and with which arguments. Safe to use from any thread.
+//
+// It records only while a Recording is open: the program opens none, so a reader that runs for
+// days and hears a notification a second keeps none of them. Even while recording it keeps only
+// the newest kKeptCalls calls.
 #include <any>
 #include <cstddef>
 #include <optional>
@@ -30,10 +34,24 @@ struct ServiceCall {
 
 class ServiceCallLog {
  public:
+  // Beyond this many calls the oldest are dropped.
+  static constexpr std::size_t kKeptCalls = 10000;
+
+  // Calls are recorded while at least one is open (on any thread); when the last one closes the
+  // calls recorded are forgotten, so nothing stays held after the test that asked for them.
+  class Recording {
+   public:
+    Recording();
+    ~Recording();
+    Recording(const Recording&) = delete;
+    Recording& operator=(const Recording&) = delete;
+  };
+
+  // Does nothing unless a Recording is open.
   static void record(std::string service, std::string operation, os::Dictionary arguments = {},
                      std::any objects = {});
 
-  // Every call since the last reset, oldest first.
+  // Every call kept since the last reset, oldest first.
   static std::vector<ServiceCall> calls();
   // The calls into one entry class, oldest first.
   static std::vector<ServiceCall> calls(std::string_view service);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "foundation/ServiceCallLog.h"
+#include "os/core/DetachedValue.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
@@ -176,7 +177,9 @@ void ROVodozov::handleRemoteNotificationAtLaunch(const os::Dictionary& userInfo,
   logger()->log(DUVLevel::debug(), "remote info:\n" + os::Value(userInfo).description() +
                                        " \nreport result: " + std::to_string(code) + " ,appState: " +
                                        std::to_string(state));
-  perform([code, userInfo](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
+  // It may wait behind many others on the client thread: it waits on storage of its own rather than
+  // keeping the whole block of the decode it came from.
+  perform([code, userInfo = os::detached(userInfo)](DUVClient& client) { client.handleRemoteNotification(code, userInfo); });
 }
 
 void ROVodozov::setLatitude(double latitude, double longitude) {

@@ -7,7 +7,7 @@
 // the caller's thread.
 //
 // Every call is also written to the process's ServiceCallLog under "ROVodozov", so start-up and
-// settings tests can see what the application handed the client.
+// settings tests can see what the application handed the client (kept only while one records).
 #include <functional>
 #include <memory>
 #include <optional>

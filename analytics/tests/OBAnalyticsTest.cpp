@@ -8,6 +8,7 @@ namespace {
 
 // A bundle without a "config" channel starts with none, which is not the same as an empty one.
 TEST(OBAnalyticsTest, StartHandsKeyPolicyAndChannelOrItsAbsenceToTheSession) {
+  ServiceCallLog::Recording recording;
   ServiceCallLog::reset();
   auto session = OBAnalytics::session();
   OBAnalytics::startWithAppkey("0123456789abcdef01234567", 1, std::string("store"));

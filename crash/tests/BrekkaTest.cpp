@@ -103,6 +103,7 @@ TEST_F(BrekkaTest, ACrashLeavesOneRecordUnderItsOwnNameThatOnlyTheNextStartTakes
 
 TEST_F(BrekkaTest, LaterStartsKeepTheOneReporterAndItsHandlersAndTakeTheNewKey) {
   ChildRun run = inChild([](int out) {
+    ServiceCallLog::Recording recording;
     ServiceCallLog::reset();
     const std::string key(40, 'a');
     auto first = Brekka::startWithAPIKey(key);

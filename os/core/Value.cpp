@@ -1,5 +1,6 @@
 #include "os/core/Value.h"
 
+#include "os/core/DetachedValue.h"
 #include "os/core/String.h"
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <mutex>
+#include <utility>
 
 #include <sys/mman.h>
 
@@ -735,6 +737,67 @@ ValueStorageScope::ValueStorageScope() { ++tCursor.scopes; }
 
 ValueStorageScope::~ValueStorageScope() {
   if (--tCursor.scopes == 0) finishBlock(tCursor);
+}
+
+// ---- Copies for keeping ----
+
+namespace {
+
+// While one is alive the thread makes values on storage of their own, as outside any scope; the
+// scope it was in, and its block, carry on afterwards.
+class OwnStorage {
+ public:
+  OwnStorage() : scopes_(std::exchange(tCursor.scopes, 0u)) {}
+  ~OwnStorage() { tCursor.scopes = scopes_; }
+  OwnStorage(const OwnStorage&) = delete;
+  OwnStorage& operator=(const OwnStorage&) = delete;
+
+ private:
+  unsigned scopes_;
+};
+
+Dictionary copyEntries(const Dictionary& dictionary);
+
+Value copyTree(const Value& value) {
+  switch (value.type()) {
+    case Value::Type::String: return Value(*value.string());
+    case Value::Type::Data: return Value(*value.data());
+    case Value::Type::Array: {
+      Array items;
+      items.reserve(value.array()->size());
+      for (const Value& item : *value.array()) items.push_back(copyTree(item));
+      return Value(std::move(items));
+    }
+    case Value::Type::Dictionary: return Value(copyEntries(*value.dictionary()));
+    case Value::Type::Set: {
+      Array members;
+      members.reserve(value.setMembers()->size());
+      for (const Value& member : *value.setMembers()) members.push_back(copyTree(member));
+      return Value::set(std::move(members));
+    }
+    default: return value;  // held inline: nothing shared
+  }
+}
+
+Dictionary copyEntries(const Dictionary& dictionary) {
+  std::vector<Dictionary::Entry> entries;
+  entries.reserve(dictionary.size());
+  for (const auto& [key, value] : dictionary) entries.emplace_back(key, copyTree(value));
+  Dictionary out;
+  out.adoptDistinct(std::move(entries));
+  return out;
+}
+
+}  // namespace
+
+Value detached(const Value& value) {
+  OwnStorage own;
+  return copyTree(value);
+}
+
+Dictionary detached(const Dictionary& dictionary) {
+  OwnStorage own;
+  return copyEntries(dictionary);
 }
 
 const Value& Value::null() {

@@ -15,6 +15,7 @@ namespace {
 
 class SharingEntryTest : public SharingFixture {
  protected:
+  ServiceCallLog::Recording recording_;
   void SetUp() override { ServiceCallLog::reset(); }
   void TearDown() override { ServiceCallLog::reset(); }
 

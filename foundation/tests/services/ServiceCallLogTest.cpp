@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -11,7 +12,41 @@ class ServiceCallLogTest : public ::testing::Test {
  protected:
   void SetUp() override { ServiceCallLog::reset(); }
   void TearDown() override { ServiceCallLog::reset(); }
+
+  std::optional<ServiceCallLog::Recording> recording_{std::in_place};
 };
+
+// The program opens no recording: what its services are handed is let go at once.
+TEST_F(ServiceCallLogTest, NothingIsKeptOutsideARecordingAndTheLastOneToCloseForgets) {
+  ServiceCallLog::record("Push", "register");
+  {
+    ServiceCallLog::Recording inner;
+    ServiceCallLog::record("Push", "setup");
+  }
+  EXPECT_EQ(ServiceCallLog::names(), (std::vector<std::string>{"Push.register", "Push.setup"}));
+
+  recording_.reset();
+  EXPECT_EQ(ServiceCallLog::size(), 0u);
+  ServiceCallLog::record("Push", "handleRemoteNotification", os::Dictionary{{"userInfo", os::Dictionary{{"id", 1}}}});
+  EXPECT_EQ(ServiceCallLog::size(), 0u);
+  EXPECT_FALSE(ServiceCallLog::last("Push", "handleRemoteNotification"));
+
+  recording_.emplace();
+  ServiceCallLog::record("Crash", "start");
+  EXPECT_EQ(ServiceCallLog::names(), std::vector<std::string>{"Crash.start"});
+}
+
+TEST_F(ServiceCallLogTest, ARecordingKeepsOnlyTheNewestCalls) {
+  const std::size_t sent = ServiceCallLog::kKeptCalls + 5;
+  for (std::size_t i = 0; i < sent; ++i)
+    ServiceCallLog::record("Push", "handleRemoteNotification", os::Dictionary{{"i", os::Value(i)}});
+  ASSERT_EQ(ServiceCallLog::size(), ServiceCallLog::kKeptCalls);
+  auto kept = ServiceCallLog::calls("Push", "handleRemoteNotification");
+  ASSERT_EQ(kept.size(), ServiceCallLog::kKeptCalls);
+  EXPECT_EQ(kept.front().arguments["i"].unsignedValue(), 5u);
+  EXPECT_EQ(kept.back().arguments["i"].unsignedValue(), sent - 1);
+  EXPECT_EQ(ServiceCallLog::last("Push", "handleRemoteNotification")->arguments["i"].unsignedValue(), sent - 1);
+}
 
 TEST_F(ServiceCallLogTest, KeepsTheOrderAcrossServicesAndFindsTheNewest) {
   ServiceCallLog::record("Push", "register", os::Dictionary{{"n", os::Value(1)}});

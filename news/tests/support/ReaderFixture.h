@@ -301,6 +301,8 @@ class ReaderFixture : public ::testing::Test {
   bool waitHud(os::View& view, const std::string& text) { return runUntil([&] { return hudText(view) == text; }); }
   bool waitHud(const std::string& text) { return runUntil([&] { return hudText() == text; }); }
 
+  // The screens' calls into the service clients, which the start-up, share and settings tests read.
+  ServiceCallLog::Recording serviceCalls_;
   Needs needs_;
   std::optional<os::VirtualClockScope> clock_;
   RequestEnvironment env_;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "os/core/Value.h"
+#include "os/core/DetachedValue.h"
 
 #include <algorithm>
 #include <atomic>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <string>
@@ -334,6 +336,60 @@ TEST(Value, StorageFromAScopeOutlivesItAndMovesAcrossThreads) {
   a.join();
   b.join();
   EXPECT_EQ(changed["list"].at(0).intValue(), 7);
+}
+
+// The process's resident memory in KB.
+long residentKB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+  return 0;
+}
+
+TEST(Value, ADetachedCopyIsTheSameValueEvenWhenMadeInAScope) {
+  Value tree;
+  Value copy;
+  {
+    ValueStorageScope scope;
+    Dictionary many;  // enough keys to be indexed
+    for (int i = 0; i < 40; ++i) many.set("k" + std::to_string(i), Value(std::string(static_cast<std::size_t>(i), 'x')));
+    tree = Value(Dictionary{{"flag", Value(true)},
+                            {"ratio", Value(1.5f)},
+                            {"big", Value::unsignedNumber('Q', ~0ull)},
+                            {"bytes", Value(Data{1, 2, 3})},
+                            {"when", Value(Date::fromTimeIntervalSince1970(5))},
+                            {"list", Value(Array{Value("a"), Value(Array{}), Value()})},
+                            {"tags", Value::set({Value(1), Value("b")})},
+                            {"many", Value(std::move(many))}});
+    copy = detached(tree);
+  }
+  EXPECT_EQ(copy, tree);
+  EXPECT_FALSE(copy.sharesStorageWith(tree));
+  EXPECT_EQ(copy["flag"].typeCode(), 'c');
+  EXPECT_EQ(copy["ratio"].typeCode(), 'f');
+  EXPECT_EQ(copy["big"].typeCode(), 'Q');
+  EXPECT_TRUE(copy["tags"].isSet());
+  EXPECT_TRUE(copy["when"].isDate());
+  EXPECT_EQ(copy["many"]["k39"].stringOr(), std::string(39, 'x'));
+  EXPECT_EQ(detached(*tree.dictionary()), *tree.dictionary());
+  tree = Value();
+  EXPECT_EQ(copy["list"].at(0).stringOr(), "a");
+}
+
+// Small pieces of many decodes kept long after their trees are gone, as notifications waiting their
+// turn are: they hold their own size, not a block of storage each.
+TEST(Value, DetachedCopiesOfManySmallTreesHoldOnlyThemselves) {
+  constexpr int kTrees = 40000;  // a block each would be over 300 MB
+  std::vector<Value> kept;
+  kept.reserve(kTrees);
+  const long before = residentKB();
+  for (int i = 0; i < kTrees; ++i) {
+    ValueStorageScope scope;
+    Value tree(Dictionary{{"aps", Value(Dictionary{{"alert", Value("x")}})}, {"id", Value(i)}});
+    kept.push_back(detached(tree));
+  }
+  EXPECT_LT(residentKB() - before, 100 * 1024);
+  EXPECT_EQ(kept.back()["id"].intValue(), kTrees - 1);
 }
 
 }  // namespace
