@@ -12,17 +12,17 @@ namespace {
 
 // Uses under way on every thread (outer ones only), and whether the exit has stopped new ones.
 std::atomic<int> gUses{0};
-std::atomic<bool> gStopped{false};
+std::atomic<int> gStopped{0};
 thread_local int tDepth = 0;
 thread_local bool tExiting = false;
 
 void leave() {
-  if (gUses.fetch_sub(1) <= 2 && gStopped.load()) gUses.notify_all();
+  if (gUses.fetch_sub(1) <= 2 && gStopped.load() != 0) gUses.notify_all();
 }
 
 void stopUsesAtExit() {
   tExiting = true;
-  gStopped.store(true);
+  gStopped.store(1);
   // Not counting a use of the exiting thread's own, should it exit from inside one.
   const int own = tDepth > 0 ? 1 : 0;
   for (int n = gUses.load(); n != own; n = gUses.load()) gUses.wait(n);
@@ -51,10 +51,10 @@ void prepareCryptoLibrary() {
 CryptoLibraryUse::CryptoLibraryUse() {
   if (tDepth++ > 0) return;
   gUses.fetch_add(1);
-  if (gStopped.load() && !tExiting) {
+  if (gStopped.load() != 0 && !tExiting) {
     leave();
     // The process is ending: never return into a library about to be torn down.
-    for (;;) gStopped.wait(true);
+    for (;;) gStopped.wait(1);
   }
   prepareCryptoLibrary();
 }
