@@ -24,7 +24,7 @@ std::optional<Data> aes128CBC(bool encrypt, const Data& input, const Data& key, 
     fail(error, kCipherAlignmentError, "input is not a whole number of 16-byte blocks");
     return std::nullopt;
   }
-  prepareCryptoLibrary();
+  CryptoLibraryUse use;  // outlives the context
   std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(), EVP_CIPHER_CTX_free);
   if (!ctx || EVP_CipherInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data(), encrypt ? 1 : 0) != 1) {
     fail(error, kCipherDecodeError, "cipher set-up failed");

@@ -10,7 +10,7 @@ namespace os {
 namespace {
 
 Data digest(const EVP_MD* md, const void* bytes, std::size_t size) {
-  prepareCryptoLibrary();
+  CryptoLibraryUse use;
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
   if (EVP_Digest(bytes, size, out, &len, md, nullptr) != 1) return {};
@@ -27,7 +27,7 @@ Data sha1(std::string_view text) { return digest(EVP_sha1(), text.data(), text.s
 Data hmacSHA1(const Data& key, const Data& message) {
   unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int len = 0;
-  prepareCryptoLibrary();
+  CryptoLibraryUse use;
   static const unsigned char kEmpty = 0;
   if (!HMAC(EVP_sha1(), key.empty() ? &kEmpty : key.data(), static_cast<int>(key.size()),
             message.empty() ? &kEmpty : message.data(), message.size(), out, &len))

@@ -15,7 +15,7 @@ namespace {
 class SecureRandomSource : public RandomSource {
  public:
   void fill(std::uint8_t* out, std::size_t size) override {
-    prepareCryptoLibrary();
+    CryptoLibraryUse use;
     // The library only fails when it cannot seed itself; going on with predictable bytes would be worse.
     if (size && RAND_bytes(out, static_cast<int>(size)) != 1) {
       std::fprintf(stderr, "secure random source failed\n");
@@ -24,14 +24,15 @@ class SecureRandomSource : public RandomSource {
   }
 };
 
+// Never destroyed: work on other threads may still draw bytes while the process exits.
 std::mutex& sourceMutex() {
-  static std::mutex m;
-  return m;
+  static auto* m = new std::mutex;
+  return *m;
 }
 
 std::shared_ptr<RandomSource>& currentSource() {
-  static std::shared_ptr<RandomSource> s = std::make_shared<SecureRandomSource>();
-  return s;
+  static auto* s = new std::shared_ptr<RandomSource>(std::make_shared<SecureRandomSource>());
+  return *s;
 }
 
 }  // namespace
