@@ -38,13 +38,12 @@ bool stopWithParent(int parent) {
 
 bool stopWithParent(const std::string& parent, std::string& why) {
   char* end = nullptr;
-  errno = 0;
   const long pid = std::strtol(parent.c_str(), &end, 10);
   if (parent.empty()) {
     why = "--parent takes a process id, the one of the process that started it";
     return false;
   }
-  if (end == parent.c_str() || *end != '\0' || errno == ERANGE || pid < 1 || pid > INT_MAX) {
+  if (end == parent.c_str() || *end != '\0' || pid < 1 || pid > INT_MAX) {
     why = "--parent takes a process id, not \"" + parent + "\"";
     return false;
   }
