@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
         usage();
         return 2;
       }
-    } else if (arg == "--parent" && i + 1 < argc) {
-      if (std::string why; !os::stopWithParent(argv[++i], why)) {
+    } else if (arg == "--parent") {
+      if (std::string why; !os::stopWithParent(i + 1 < argc ? argv[++i] : "", why)) {
         std::fprintf(stderr, "newsreader: %s\n", why.c_str());
         return 1;
       }

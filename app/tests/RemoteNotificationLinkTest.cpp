@@ -68,6 +68,47 @@ TEST(RemoteNotificationLink, AnOverLongLineIsDroppedUpToItsBreak) {
   main->runUntilIdle();
 }
 
+// The limit is the longest line taken, its break not counted: a notification of exactly 64 KiB is
+// delivered, one a byte longer dropped, whether it comes whole or in pieces.
+TEST(RemoteNotificationLink, ALineOfExactlyTheLimitIsDeliveredAndOneByteMoreIsNot) {
+  os::VirtualClockScope clock;
+  os::TestSandbox device;
+  auto pushed = std::make_shared<Pushed>();
+  auto app = os::Application::create(pushed, "com.example.newsreader");
+  app->makeShared();
+  app->launch();
+  app->registerForRemoteNotificationTypes(7);
+  os::testing::TcpTestPeer channel;
+  auto link = RemoteNotificationLink::connect(app, channel.port());
+  ASSERT_TRUE(link);
+  auto main = os::RunLoop::main();
+  ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));  // "device ..."
+
+  constexpr std::size_t kLimit = 64 * 1024;
+  // "remote {...}" of `length` bytes, its alert padded to fit.
+  auto line = [](std::size_t length, int id) {
+    const std::string head = R"(remote {"id":)" + std::to_string(id) + R"(,"aps":{"alert":")", tail = "\"}}";
+    return head + std::string(length - head.size() - tail.size(), 'x') + tail;
+  };
+  ASSERT_EQ(line(kLimit, 1).size(), kLimit);
+  ASSERT_TRUE(channel.write(bytes(line(kLimit + 1, 1) + "\n" + line(kLimit, 2) + "\n")));
+  const std::string inPieces = line(kLimit, 3) + "\n" + line(kLimit + 1, 4) + "\n";
+  for (std::size_t at = 0; at < inPieces.size(); at += 1000) {
+    ASSERT_TRUE(channel.write(bytes(inPieces.substr(at, 1000))));
+    main->runUntilIdle();
+  }
+  ASSERT_TRUE(channel.write(bytes(line(64, 5) + "\n")));
+  ASSERT_TRUE(main->runUntil([&] { return link->delivered() >= 3; }, 30));
+  main->runUntilIdle();
+  ASSERT_EQ(pushed->notifications.size(), 3u);
+  EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
+  EXPECT_EQ(pushed->notifications[1]["id"].intValue(), 3);
+  EXPECT_EQ(pushed->notifications[2]["id"].intValue(), 5);
+  link->close();
+  app->terminate();
+  main->runUntilIdle();
+}
+
 // A peer that sends one line with no break, on and on: the link keeps no more of it than the
 // longest line it takes, lets that go when the line turns out over-long, and reads it a bounded
 // amount at a time, so the main loop's other work still runs while it comes. The line after it

@@ -27,20 +27,31 @@ void limitAllocatorHeaps(int count) { mallopt(M_ARENA_MAX, count < 1 ? 1 : count
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool stopWithParent(int parent) {
-  if (parent <= 1 || prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return false;
-  // Set only now: a parent that ended before left this process to another, which is no signal.
-  return getppid() == parent;
+  // Any process id names a possible parent, 1 included: in a container the starting script is
+  // often the first process.
+  if (parent < 1 || prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) return false;
+  // Checked only now: a parent that ended before left this process to another, which is no signal.
+  if (getppid() == parent) return true;
+  prctl(PR_SET_PDEATHSIG, 0);
+  return false;
 }
 
 bool stopWithParent(const std::string& parent, std::string& why) {
   char* end = nullptr;
   const long pid = std::strtol(parent.c_str(), &end, 10);
-  if (end == parent.c_str() || *end != '\0' || pid <= 1 || pid > INT_MAX) {
+  if (parent.empty()) {
+    why = "--parent takes a process id, the one of the process that started it";
+    return false;
+  }
+  if (end == parent.c_str() || *end != '\0' || pid < 1 || pid > INT_MAX) {
     why = "--parent takes a process id, not \"" + parent + "\"";
     return false;
   }
   if (stopWithParent(static_cast<int>(pid))) return true;
-  why = "process " + parent + " that started it has ended";
+  // A process that is there, but is not this one's parent, was named by mistake; one that is gone
+  // was the parent and ended before the watch began.
+  const bool exists = ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+  why = "process " + std::to_string(pid) + (exists ? " is not the one that started it" : " that started it has ended");
   return false;
 }
 

@@ -23,11 +23,12 @@ bool standardInputIsTerminal();
 
 // Has the system send this process SIGTERM (the stop a program takes) when its parent ends,
 // however it ends, so a program started by a script that is killed does not outlive it. `parent`
-// is the starter's process id as the starter gave it: false when this process's parent is no
-// longer that one (it ended before the watch began), and the caller ends at once.
+// is the starter's process id as the starter gave it, whatever it is (1 for a container's first
+// process): false when this process's parent is not that one (it ended before the watch began, or
+// the id names another process), and the caller ends at once.
 bool stopWithParent(int parent);
 // The same for a process id given as text (a program's --parent): false with the reason in `why`
-// when the text is no process id or that process is no longer the parent.
+// when the text is empty or no process id, or that process is not the parent (gone, or another).
 bool stopWithParent(const std::string& parent, std::string& why);
 
 // A program to start in a process of its own.

@@ -14,8 +14,8 @@ void takeStopSignals();
 void serveUntilSignalled(const std::function<void()>& serve, const std::function<void()>& stop);
 
 // --parent PID: the program stops (as on SIGTERM) when that process, the script that started it,
-// ends however it ends. False, having said why on standard error, when PID is no number or that
-// process is no longer the parent: the program ends at once.
+// ends however it ends. False, having said why on standard error, when PID is missing (empty) or
+// no number, or that process is not the parent: the program ends at once.
 bool stopWithParent(const std::string& program, const std::string& pid);
 
 // Writes the port (or a line of ports) and a newline to PATH through a temporary file, so a script

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
       if (!parseNumber(value(), n)) return usage(), 2;
       options.seed = static_cast<std::uint64_t>(n);
     } else if (arg == "--parent") {
-      if (!tools::stopWithParent("newsd", value())) return 1;
+      if (!tools::stopWithParent("newsd", i + 1 < argc ? argv[++i] : "")) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--pass") {

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
       if (!number(value(), pushAfter) || pushAfter < 0) return usage(), 2;
       pushContent = value();
     } else if (arg == "--parent") {
-      if (!tools::stopWithParent("pushd", value())) return 1;
+      if (!tools::stopWithParent("pushd", i + 1 < argc ? argv[++i] : "")) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--port-file") {
       portFile = value();
     } else if (arg == "--parent") {
-      if (!tools::stopWithParent("qqconnectd", value())) return 1;
+      if (!tools::stopWithParent("qqconnectd", i + 1 < argc ? argv[++i] : "")) return 1;
     } else if (arg == "--verbose") {
       verbose = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
     } else if (arg == "--grant-at-once") {
       options.signInPage = false;
     } else if (arg == "--parent") {
-      if (!tools::stopWithParent("sharingd", value())) return 1;
+      if (!tools::stopWithParent("sharingd", i + 1 < argc ? argv[++i] : "")) return 1;
     } else if (arg == "--verbose") {
       options.verbose = true;
     } else if (arg == "--fault") {

@@ -72,4 +72,31 @@ TEST(ProcessTest, StopWithParentTakesOnlyTheParentThatStartedIt) {
   ::prctl(PR_SET_PDEATHSIG, 0);
 }
 
+// The reason a program prints names what is wrong: a process that is there but did not start this
+// one is not said to have ended, and a missing id is asked for as an id.
+TEST(ProcessTest, StopWithParentSaysWhyItRefuses) {
+  std::string why;
+  EXPECT_FALSE(os::stopWithParent(std::to_string(::getpid()), why));
+  EXPECT_EQ(why, "process " + std::to_string(::getpid()) + " is not the one that started it");
+  int signal = -1;
+  ASSERT_EQ(::prctl(PR_GET_PDEATHSIG, &signal), 0);
+  EXPECT_EQ(signal, 0) << "a refused parent left the stop set";
+
+  // A child of ours that has ended and been waited for names no process at all.
+  os::ProcessLaunch launch;
+  launch.arguments = {"/bin/true"};
+  auto pid = os::startProcess(launch);
+  ASSERT_TRUE(pid);
+  ASSERT_TRUE(os::waitForProcess(*pid));
+  EXPECT_FALSE(os::stopWithParent(std::to_string(*pid), why));
+  EXPECT_EQ(why, "process " + std::to_string(*pid) + " that started it has ended");
+
+  EXPECT_FALSE(os::stopWithParent("", why));
+  EXPECT_EQ(why.find("--parent takes a process id"), 0u) << why;
+  EXPECT_EQ(why.find("not \"\""), std::string::npos) << why;
+  EXPECT_FALSE(os::stopWithParent("0", why));
+  EXPECT_EQ(why, "--parent takes a process id, not \"0\"");
+  ::prctl(PR_SET_PDEATHSIG, 0);
+}
+
 }  // namespace

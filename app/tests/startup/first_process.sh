@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# scripts/run as the first process of its own process space (as in a container, where its id is
+# 1): the services and the reader take it as their parent and the run plays. And each program
+# asks for a process id when --parent comes without one.
+#   first_process.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
+# Exits 77 (skipped) after the programs' checks when this system gives no process space of one's own.
+set -uo pipefail
+root=$1
+shift
+source "$(dirname "$0")/say.sh" "$@"
+source "$(dirname "$0")/run_copy.sh"
+run_copy "$root" "$3" "$4" "$5"
+
+for program in "$newsd" "$reader" "${@:3}"; do
+  "$program" --parent >/dev/null 2>"$work/parent-err.txt" && fail "$(basename "$program") --parent ended with 0"
+  grep -qF -- '--parent takes a process id' "$work/parent-err.txt" ||
+    fail "$(basename "$program") --parent said: $(cat "$work/parent-err.txt")"
+done
+
+if ! unshare --pid --fork --mount-proc --map-root-user true 2>/dev/null; then
+  echo "first process: no process space of our own here (unshare --pid --map-root-user); skipped"
+  exit 77
+fi
+printf 'quit\n' | unshare --pid --fork --mount-proc --map-root-user "$run" "$work/home" >"$out" 2>"$work/err.txt" ||
+  fail "scripts/run as process 1 failed: $(tail -n 5 "$work/err.txt")"
+grep -q '=== screen ===' "$out" || fail "scripts/run as process 1 showed no screen: $(tail -n 5 "$work/err.txt")"
+grep -q -- '--parent\|did not start' "$work/err.txt" && fail "scripts/run as process 1: $(cat "$work/err.txt")"
+echo "first process: scripts/run runs as process 1; --parent without an id asks for one"

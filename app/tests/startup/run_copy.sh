@@ -1,0 +1,18 @@
+# Sourced after say.sh by the tests of scripts/run, with SHARINGD PUSHD QQCONNECTD as the
+# arguments after the news server and the reader: scripts/run as written, copied beside a stand-in
+# setup and a cmake that does nothing, on a build folder holding the programs given, so nothing is
+# installed or built. The copy is $run.
+run_copy() {
+  local root=$1 program
+  mkdir -p "$work/root/scripts" "$work/bin" "$work/build/app" "$work/build/tools"/{newsd,sharingd,pushd,qqconnectd}
+  cp "$root/scripts/run" "$work/root/scripts/run"
+  printf '#!/bin/sh\nexit 0\n' >"$work/root/scripts/setup"
+  printf '#!/bin/sh\nexit 0\n' >"$work/bin/cmake"
+  chmod +x "$work/root/scripts/run" "$work/root/scripts/setup" "$work/bin/cmake"
+  ln -s "$reader" "$work/build/app/newsreader"
+  for program in "$newsd" "${@:2}"; do
+    ln -s "$program" "$work/build/tools/$(basename "$program")/$(basename "$program")"
+  done
+  export PATH="$work/bin:$PATH" BUILD_DIR="$work/build"
+  run="$work/root/scripts/run"
+}
