@@ -341,10 +341,15 @@ std::string ReaderCommands::pull() {
   const long before = table ? rowCount(*table) : 0;
   std::string answer = os::runTouchCommand("pull");
   if (!answer.empty() || !table) return answer;
-  // The refresh ends when its answer has come (or failed); then the screen comes to rest.
+  // The refresh ends when its answer has come (or failed); then the screen comes to rest. Meanwhile
+  // the screen prints as it changes, the header saying it loads, as `end` shows its loading row.
   auto header = refreshHeaderOf(*table);
   const double started = os::Clock::monotonic();
-  runFor(kSettleLimit, [&header] { return !header || header->state() != PRRefreshLoading; });
+  runFor(kSettleLimit, [this, &header] {
+    if (!header || header->state() != PRRefreshLoading) return true;
+    printIfChanged();
+    return false;
+  });
   std::vector<std::string> messages =
       settle(std::max(0.0, kSettleLimit - (os::Clock::monotonic() - started)), loadsBefore_, timersBefore_).messages;
   const long after = rowCount(*table);
