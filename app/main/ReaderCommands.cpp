@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "app/VXAppDelegate.h"
+#include "app/VXViewController.h"
 #include "foundation/formats/JTSerializer.h"
 #include "news/article/VXNewsDetailDO.h"
 #include "news/article/VXNewsDetailEvalDO.h"
@@ -13,6 +14,7 @@
 #include "news/home/VXSplashView.h"
 #include "news/offline/VXOfflineMaskViewController.h"
 #include "news/shell/NQSideViewController.h"
+#include "news/store/VXGlobalDefine.h"
 #include "os/console/InputLines.h"
 #include "os/console/ScreenDump.h"
 #include "os/console/ScreenSettle.h"
@@ -108,10 +110,25 @@ std::shared_ptr<VXNewsDetailViewController> openArticle() {
   return nav ? std::dynamic_pointer_cast<VXNewsDetailViewController>(nav->topViewController()) : nullptr;
 }
 
-std::shared_ptr<VXSplashView> launchSplash() {
+std::shared_ptr<VXAppDelegate> appDelegate() {
   auto app = os::Application::shared();
-  auto delegate = app ? std::dynamic_pointer_cast<VXAppDelegate>(app->delegate()) : nullptr;
+  return app ? std::dynamic_pointer_cast<VXAppDelegate>(app->delegate()) : nullptr;
+}
+
+std::shared_ptr<VXSplashView> launchSplash() {
+  auto delegate = appDelegate();
   return delegate ? delegate->splash() : nullptr;
+}
+
+// The texts of the alert of a pushed headline the home screen holds while a full-screen view (the
+// offline download's cover, the picture viewer) is up, to be offered once that view has closed;
+// none when no headline waits so.
+std::vector<std::string> waitingHeadlineTexts() {
+  auto delegate = appDelegate();
+  auto home = delegate ? delegate->mainViewController() : nullptr;
+  auto state = VXGlobalDefine::share();
+  if (!home || !home->alertMessage() || !state || state->screenStatus() == 0) return {};
+  return {"要闻推送", "忽略", "点击查看", home->alertMessage()->alertInfo()["aps"]["alert"].stringOr()};
 }
 
 // Runs the main loop until the condition holds, at most `seconds`. The conditions are the main
@@ -292,11 +309,17 @@ std::string ReaderCommands::run(const std::string& raw) {
   if (verb == "alert" && !os::TouchDriver::frontAlert() && iconSheetShows())
     return "error: the share sheet is no alert: tap an icon by its name (tap 新浪微博)";
   std::string answer = os::runTouchCommand(line);
+  // A pushed headline's alert not up yet because a full-screen view holds it: said, so the reader
+  // closes that view rather than look for the alert.
+  const std::string held = "; a pushed headline waits until the full-screen view closes";
   if (verb == "tap" && answer.starts_with("error: nothing on screen reads")) {
     std::string words = os::trimWhitespace(line.substr(3));
     if (words.size() >= 2 && words.front() == '"' && words.back() == '"') words = words.substr(1, words.size() - 2);
     if (std::string where = voteRowOffScreen(words); !where.empty()) return where;
+    auto texts = waitingHeadlineTexts();
+    if (std::find(texts.begin(), texts.end(), words) != texts.end()) return answer + held;
   }
+  if (verb == "alert" && answer == "error: no alert on screen" && !waitingHeadlineTexts().empty()) return answer + held;
   return answer;
 }
 
@@ -341,10 +364,15 @@ std::string ReaderCommands::pull() {
   const long before = table ? rowCount(*table) : 0;
   std::string answer = os::runTouchCommand("pull");
   if (!answer.empty() || !table) return answer;
-  // The refresh ends when its answer has come (or failed); then the screen comes to rest.
+  // The refresh ends when its answer has come (or failed); then the screen comes to rest. Meanwhile
+  // the screen prints as it changes, the header saying it loads, as `end` shows its loading row.
   auto header = refreshHeaderOf(*table);
   const double started = os::Clock::monotonic();
-  runFor(kSettleLimit, [&header] { return !header || header->state() != PRRefreshLoading; });
+  runFor(kSettleLimit, [this, &header] {
+    if (!header || header->state() != PRRefreshLoading) return true;
+    printIfChanged();
+    return false;
+  });
   std::vector<std::string> messages =
       settle(std::max(0.0, kSettleLimit - (os::Clock::monotonic() - started)), loadsBefore_, timersBefore_).messages;
   const long after = rowCount(*table);

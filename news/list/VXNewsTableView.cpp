@@ -122,13 +122,16 @@ void VXNewsTableView::forceRefresh() {
   if (!context) return;
   auto db = VXNewsDBManager::share(*context);
   const double last = db ? db->lastUpdateWithCategory(ID_) : 0;
-  if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval(*context)) {
-    forceLoad_ = true;
-    // The header shows the refresh and, through its trigger, calls pullToRefresh.
-    load_.startRefresh();
-  } else {
+  if (std::fabs(nowSinceReferenceDate() - last) > refreshInterval(*context))
+    refreshAfresh();
+  else
     forceLoad_ = false;
-  }
+}
+
+void VXNewsTableView::refreshAfresh() {
+  forceLoad_ = true;
+  // The header shows the refresh and, through its trigger, calls pullToRefresh.
+  load_.startRefresh();
 }
 
 void VXNewsTableView::pullToRefresh() {
@@ -172,18 +175,28 @@ void VXNewsTableView::request(const os::Dictionary& params, bool front, bool cle
   load_.setState(VXNewsRequestLoading);
   VXNewsListRequest req(params);
   auto weak = weakSelf();
+  // Taken now: the answer is relative to the rows shown now, which a clear meanwhile throws away.
+  const unsigned clears = clears_;
   VXGlobalHelper::loadWithRequest(
       *context, req, 0,
-      [weak, front, clearDB](const std::optional<os::Dictionary>& data) {
+      [weak, front, clearDB, clears](const std::optional<os::Dictionary>& data) {
         auto self = weak.lock();
         if (!self) return;
+        if (self->clears_ != clears) {
+          self->outdated(front);
+          return;
+        }
         // The forced refresh is over: a later pull by the reader only adds what is new.
         if (front) self->forceLoad_ = false;
         self->answered(data, front, clearDB);
       },
-      [weak, front] {
+      [weak, front, clears] {
         auto self = weak.lock();
         if (!self) return;
+        if (self->clears_ != clears) {
+          self->outdated(front);
+          return;
+        }
         if (front) self->forceLoad_ = false;
         self->failed(front);
       });
@@ -225,6 +238,13 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   load_.setState(VXNewsRequestIdle);
 }
 
+void VXNewsTableView::outdated(bool front) {
+  // Neither the rows nor a failure of a request about rows the clear took: the list starts afresh.
+  if (front) finishRefresh();
+  load_.setState(VXNewsRequestIdle);
+  if (!firstLoad_) refreshAfresh();
+}
+
 void VXNewsTableView::failed(bool front) {
   if (front) finishRefresh();
   load_.setState(VXNewsRequestFailed);
@@ -251,11 +271,13 @@ os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
 }
 
 void VXNewsTableView::msgNotification(const os::Notification&) {
+  ++clears_;
   dataList_.clear();
   tableView_->reloadData();
   // The stored rows went with the caches: the category counts as never refreshed, so it fills
   // again when it is opened (in this run or the next) rather than stay empty until its refresh
-  // time has passed, and an opened list fills again at once.
+  // time has passed, and an opened list fills again at once (or, with a request out, once that
+  // request has ended: one request at a time).
   if (auto db = database()) db->updateCategory(ID_, 0);
   if (!firstLoad_ && !load_.isLoading()) forceRefresh();
 }

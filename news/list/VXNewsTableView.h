@@ -101,6 +101,10 @@ class VXNewsTableView : public os::View,
   void request(const os::Dictionary& params, bool front, bool clearDB);
   void answered(const std::optional<os::Dictionary>& data, bool front, bool clearDB);
   void failed(bool front);
+  // The answer (or failure) of a request sent before the caches were last cleared.
+  void outdated(bool front);
+  // A forced refresh, shown by the header: the newest page replaces the list.
+  void refreshAfresh();
   void finishRefresh();
   bool isLoadMoreRow(const os::IndexPath& indexPath) const;
   std::weak_ptr<VXNewsTableView> weakSelf() const;
@@ -115,6 +119,8 @@ class VXNewsTableView : public os::View,
   bool firstLoad_ = true;
   bool forceLoad_ = false;
   bool canLoadMore_ = true;
+  // "fClearCaches" heard so far: a request's answer counts only when none came after it was sent.
+  unsigned clears_ = 0;
   NQListLoad load_;
   std::shared_ptr<os::View> backgroundView_;
   os::NotificationCenter::ObserverToken clearCachesToken_ = 0;

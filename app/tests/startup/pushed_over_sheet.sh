@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A pushed headline opened while a sheet is up over the article: the headline's article opens with
 # nothing left over it, so `back` goes back and the share sheet cannot share the earlier article.
+# One pushed while the offline download's cover is up waits for it, and a tap on it says so.
 #   pushed_over_sheet.sh NEWSD NEWSREADER PUSHD
 set -uo pipefail
 source "$(dirname "$0")/say.sh" "$@"
@@ -58,4 +59,32 @@ quiet 'back (from the pushed article)'
 say rows
 said "row 1 header: $earlier" 'back (from the pushed article)'
 stop_reader
-echo "pushed over a sheet: the pushed article opens with the share sheet gone, back returns to the earlier one"
+stop_server
+
+# A headline pushed while the offline download's cover is up waits for it to close: a tap on its
+# button meanwhile says so, and once the download is cancelled the headline is offered.
+start_server --delay 1020=2
+start_reader --hosts "$work/hosts" --push-control "$control"
+say 'wait 0.1'
+say menu
+say 'tap 离线'
+say 'tap 下载'
+said 'label="取消下载"' 'tap 下载'
+say 'tap 点击查看'
+grep -qF 'headline waits' "$work/said" && fail "with no headline pushed, \"tap 点击查看\" said one waits"
+notify "{\"aps\":{\"alert\":\"要闻\"},\"id\":$first,\"category\":1,\"type\":\"\"}"
+# The home screen offers a headline a second after it came.
+say 'wait 2'
+say 'tap 点击查看'
+said 'a pushed headline waits until the full-screen view closes' 'tap 点击查看 (under the download cover)'
+say 'alert "点击查看"'
+said 'a pushed headline waits until the full-screen view closes' 'alert "点击查看" (under the download cover)'
+say 'tap 取消下载'
+quiet 'tap 取消下载'
+said '要闻推送' 'tap 取消下载 (the held headline offered)'
+say 'tap 点击查看'
+quiet 'tap 点击查看 (the headline offered)'
+exec 3>&-
+wait "$pid"
+pid=
+echo "pushed over a sheet: the pushed article opens with the share sheet gone, back returns to the earlier one; a headline held by the download cover says it waits"

@@ -72,6 +72,11 @@ class VXNewsTableViewTest : public newstest::ReaderFixture {
     os::TouchDriver::settle();
     return list_;
   }
+  // The settings screen's 清理缓存: the stored rows go, then every list hears of it.
+  void clearCaches() {
+    db_->clearCachesTable();
+    os::NotificationCenter::defaultCenter().post(kClearCachesNotification);
+  }
   std::vector<long long> listed() const { return newstest::collect(list_->dataList(), [](auto& n) { return n->ID(); }); }
   std::vector<long long> stored() { return newstest::collect(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
 
@@ -377,6 +382,46 @@ TEST_F(VXNewsTableViewTest, ClearedCachesEmptyTheListAtOnceAndItFillsAgain) {
   waitIdle(*list_);
   EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(listed(), (std::vector<long long>{13}));
+}
+
+// What a request out at a clear brings was asked relative to the rows the clear threw away: it is
+// dropped, and the list fills afresh with the newest page instead of staying empty or holding
+// only what the late answer brought.
+TEST_F(VXNewsTableViewTest, AClearWhileAPullIsOutRefillsTheListWithTheNewest) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
+  makeList()->load();
+  // The pull's answer holds only what is newer than the first row, as the server gives it.
+  answers_.queue(listAnswer(os::Array{item(3, t - 100)}, 2));
+  answers_.queue(listAnswer(os::Array{item(12, t - 5), item(11, t - 10)}, 2));
+  list_->pullToRefresh();
+  ASSERT_EQ(list_->requestState(), VXNewsRequestLoading);
+  clearCaches();
+  EXPECT_TRUE(list_->dataList().empty());
+  ASSERT_TRUE(newstest::runUntil([&] { return answers_.requestCount() == 2; }));
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.last()["count"].intValue(), 20);
+  EXPECT_EQ(answers_.last()["uptime"].intValue(), -1);
+  EXPECT_EQ(listed(), (std::vector<long long>{12, 11}));
+  EXPECT_EQ(stored(), (std::vector<long long>{12, 11}));
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestIdle);
+}
+
+TEST_F(VXNewsTableViewTest, AClearWhileANextPageIsOutDropsThatPage) {
+  const long long t = now1970();
+  auto& table = *makeLongList(t).tableView();
+  scrollToEnd(table);
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
+  answers_.queue(listAnswer(os::Array{item(50, t - 5), item(49, t - 10)}, 2));
+  list_->loadMore(table);
+  ASSERT_EQ(list_->requestState(), VXNewsRequestLoading);
+  clearCaches();
+  ASSERT_TRUE(newstest::runUntil([&] { return answers_.requestCount() == 2; }));
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.last()["flag"].intValue(), 1);
+  EXPECT_EQ(listed(), (std::vector<long long>{50, 49}));
+  EXPECT_EQ(stored(), (std::vector<long long>{50, 49}));
 }
 
 TEST_F(VXNewsTableViewTest, ATapOpensTheItemFromTheEnclosingScreen) {

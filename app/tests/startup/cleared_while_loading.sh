@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# The caches cleared while the news list's own refresh is still out, as a person does it at a
+# terminal (where each command runs as it is typed, without waiting for what it started): the list
+# pulled with a slow server, then 设置 and 清理缓存 before the answer, then back to the news. The
+# late answer was asked for rows the clear threw away: the list fills again with the newest rather
+# than stay empty.
+#   cleared_while_loading.sh NEWSD NEWSREADER
+set -uo pipefail
+source "$(dirname "$0")/say.sh" "$@"
+
+# Every list answer comes 6 s late (the client waits 10 s).
+start_server --delay 1010=6
+rm -f "$work/in"
+mkfifo "$work/in"
+: >"$out"
+# A terminal for the reader; it ends with the terminal's keeper, its parent.
+script -qfec "exec '$reader' --home '$work/home' --server 'http://127.0.0.1:$(cat "$work/port")' --parent \$PPID" /dev/null \
+  <"$work/in" >"$out" 2>"$work/err.txt" &
+pid=$!
+exec 3>"$work/in"
+
+# seen_after LINE TEXT WHAT: TEXT shows in the reader's output past line LINE within 40 s.
+seen_after() {
+  for _ in $(seq 400); do
+    tail -n +"$(($1 + 1))" "$out" | grep -qF -- "$2" && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $3"
+    sleep 0.1
+  done
+  fail "no $3 in the reader's output"
+}
+lines() { wc -l <"$out"; }
+type_line() { printf '%s\n' "$1" >&3; }
+
+seen_after 0 '_Style_Cell"' 'news rows at the start'
+at=$(lines)
+# Pulled by a drag of the finger: `pull` would wait for the answer before the next command.
+type_line 'drag 160 150 160 450'
+seen_after "$at" 'text="加载中..."' 'the pulled header loading'
+at=$(lines)
+type_line menu
+seen_after "$at" 'text="设置"' 'the menu'
+at=$(lines)
+type_line 'tap 设置'
+seen_after "$at" 'text="清理缓存"' 'the settings screen'
+at=$(lines)
+type_line 'tap 清理缓存'
+seen_after "$at" '清理结束' 'the end of 清理缓存'
+cleared=$(lines)
+type_line back
+seen_after "$cleared" 'VXNewsTableView' 'the news behind the menu'
+at=$(lines)
+type_line menu
+seen_after "$at" 'image=logo_placeholder' 'the emptied news list'
+# The pull's late answer is dropped and the newest page asked for: rows again.
+seen_after "$cleared" '_Style_Cell"' 'news rows after 清理缓存 (the list stayed empty)'
+type_line quit
+exec 3>&-
+wait "$pid"
+status=$?
+pid=
+[ "$status" -eq 0 ] || fail "the reader exited with $status"
+echo "cleared while loading: the list pulled before 清理缓存 fills again once its late answer has come"
