@@ -178,20 +178,23 @@ void RunLoop::performAfterDelay(const void* target, double delay, Task task) {
 }
 
 void RunLoop::cancelPreviousPerforms(const void* target) {
+  if (!target) return;
   std::vector<std::shared_ptr<Timer>> cancelled;
   {
     std::lock_guard lock(mutex_);
     std::lock_guard tl(Timer::stateMutex());
-    for (auto it = timers_.begin(); it != timers_.end();) {
-      if (it->second->target_ == target && target != nullptr) {
-        it->second->valid_ = false;
-        it->second->scheduled_ = false;
-        cancelled.push_back(std::move(it->second));  // released outside the locks
-        it = timers_.erase(it);
-      } else {
-        ++it;
-      }
+    auto first = performs_.lower_bound({target, {-kInfinity, 0}});
+    auto last = first;
+    for (; last != performs_.end() && last->first == target; ++last) {
+      auto it = timers_.find(last->second);
+      // An entry whose timer was moved since is only dropped: its new place has its own entry.
+      if (it == timers_.end() || it->second->target_ != target) continue;
+      it->second->valid_ = false;
+      it->second->scheduled_ = false;
+      cancelled.push_back(std::move(it->second));  // released outside the locks
+      timers_.erase(it);
     }
+    performs_.erase(first, last);
   }
 }
 
@@ -200,6 +203,12 @@ void RunLoop::insertTimer(const std::shared_ptr<Timer>& timer) {
   timer->seq_ = nextTimerSeq_++;
   timer->scheduled_ = true;
   timers_.emplace(std::make_pair(timer->fire_, timer->seq_), timer);
+  if (timer->target_) performs_.insert({timer->target_, {timer->fire_, timer->seq_}});
+}
+
+void RunLoop::forgetPerform(const Timer& timer) {
+  // mutex_ and the timer mutex are held.
+  if (timer.target_) performs_.erase({timer.target_, {timer.fire_, timer.seq_}});
 }
 
 void RunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
@@ -224,6 +233,7 @@ void RunLoop::removeTimer(Timer* timer) {
   if (it != timers_.end() && it->second.get() == timer) {
     keep = std::move(it->second);
     timers_.erase(it);
+    forgetPerform(*timer);
   }
   timer->scheduled_ = false;
 }
@@ -320,6 +330,7 @@ int RunLoop::fireTimers() {
       if (it != timers_.end()) {
         released = std::move(it->second);
         timers_.erase(it);
+        forgetPerform(*timer);
       }
       callback = timer->callback_;
       if (timer->repeats_) {

@@ -25,6 +25,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "os/core/Date.h"
@@ -142,11 +143,15 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   bool takeStop();
   void insertTimer(const std::shared_ptr<Timer>& timer);  // mutex_ held
   void removeTimer(Timer* timer);
+  void forgetPerform(const Timer& timer);  // mutex_ and the timer mutex held
 
   mutable std::mutex mutex_;
   std::deque<Task> tasks_;
   std::map<std::pair<double, std::uint64_t>, std::shared_ptr<Timer>> timers_;
   std::uint64_t nextTimerSeq_ = 1;
+  // The delayed performs' timers by target, so that cancelling a target's performs looks at
+  // them only rather than at every timer.
+  std::set<std::pair<const void*, std::pair<double, std::uint64_t>>> performs_;
   std::map<int, Source> sources_;
   int nextSourceToken_ = 1;
   std::thread::id thread_;

@@ -20,6 +20,7 @@ TableView::TableView(const Rect& frame, TableViewStyle style) : TableView(style)
 void TableView::setDataSource(std::weak_ptr<TableViewDataSource> ds) {
   dataSource_ = std::move(ds);
   loaded_ = false;
+  askEveryRow_ = true;
   setNeedsLayout();
 }
 
@@ -27,6 +28,7 @@ void TableView::setDelegate(std::weak_ptr<TableViewDelegate> d) {
   tableDelegate_ = d;
   ScrollView::setDelegate(std::weak_ptr<ScrollViewDelegate>(d.lock()));
   loaded_ = false;
+  askEveryRow_ = true;
   setNeedsLayout();
 }
 
@@ -66,7 +68,12 @@ std::shared_ptr<View> TableView::makeTitleView(const std::string& title, bool he
   return box;
 }
 
-void TableView::computeGeometry() {
+double TableView::askRowHeight(TableViewDelegate* d, const IndexPath& ip) {
+  std::optional<double> h = d ? d->heightForRowAtIndexPath(*this, ip) : std::nullopt;
+  return h ? std::max(0.0, *h) : rowHeight_;
+}
+
+void TableView::computeGeometry(bool askEveryRow) {
   auto ds = dataSource();
   auto d = tableDelegate();
   std::vector<Section> old = std::move(sections_);
@@ -89,12 +96,36 @@ void TableView::computeGeometry() {
     std::optional<double> fh = d ? d->heightForFooterInSection(*this, s) : std::nullopt;
     sec.footer = fh ? *fh : (sec.footerView || style_ == TableViewStyle::Grouped ? footerHeight_ : 0);
     y += sec.header;
-    long rows = ds ? std::max(0L, ds->numberOfRowsInSection(*this, s)) : 0;
-    for (long r = 0; r < rows; ++r) {
-      std::optional<double> h = d ? d->heightForRowAtIndexPath(*this, IndexPath{s, r}) : std::nullopt;
-      double height = h ? std::max(0.0, *h) : rowHeight_;
+    auto rows = static_cast<std::size_t>(ds ? std::max(0L, ds->numberOfRowsInSection(*this, s)) : 0);
+    // The rows the table already had keep their heights (and places) for reloadData to check:
+    // asking every row at every reload made a list that grows page by page cost the square of its
+    // length. Rows new to the table are asked now.
+    std::size_t kept = 0;
+    if (!askEveryRow && static_cast<std::size_t>(s) < old.size()) {
+      Section& before = old[static_cast<std::size_t>(s)];
+      kept = std::min(rows, before.rowHeights.size());
+      sec.rowHeights = std::move(before.rowHeights);
+      sec.rowTops = std::move(before.rowTops);
+      sec.askedIn = std::move(before.askedIn);
+      sec.rowHeights.resize(kept);
+      sec.rowTops.resize(kept);
+      sec.askedIn.resize(kept);
+    }
+    if (kept > 0 && sec.rowTops.front() == y) {
+      y = sec.rowTops.back() + sec.rowHeights.back();
+    } else {
+      for (std::size_t r = 0; r < kept; ++r) {
+        sec.rowTops[r] = y;
+        y += sec.rowHeights[r];
+      }
+    }
+    sec.keptRows = kept;
+    sec.grew = rows > kept && kept > 0;
+    for (std::size_t r = kept; r < rows; ++r) {
+      double height = askRowHeight(d.get(), IndexPath{s, static_cast<long>(r)});
       sec.rowTops.push_back(y);
       sec.rowHeights.push_back(height);
+      sec.askedIn.push_back(reloads_);
       y += height;
     }
     y += sec.footer;
@@ -108,6 +139,85 @@ void TableView::computeGeometry() {
   }
   shownSectionViews_.clear();
   setContentSize(Size{bounds().size.width, y});
+}
+
+void TableView::placeRowsFrom(std::size_t section, std::size_t row) {
+  for (std::size_t si = section; si < sections_.size(); ++si) {
+    Section& s = sections_[si];
+    if (si != section) {
+      const Section& above = sections_[si - 1];
+      s.top = above.bottom;
+      row = 0;
+    }
+    double y = row == 0 ? s.top + s.header : s.rowTops[row - 1] + s.rowHeights[row - 1];
+    for (std::size_t r = row; r < s.rowHeights.size(); ++r) {
+      s.rowTops[r] = y;
+      y += s.rowHeights[r];
+    }
+    s.bottom = y + s.footer;
+  }
+  double y = sections_.empty() ? (tableHeaderView_ ? tableHeaderView_->frame().size.height : 0) : sections_.back().bottom;
+  if (tableFooterView_) y += tableFooterView_->frame().size.height;
+  if (contentSize().height != y) setContentSize(Size{bounds().size.width, y});
+}
+
+std::vector<IndexPath> TableView::rowsTouching(const Rect& rect) const {
+  // Unlike indexPathsForRowsInRect, rows of no height count where they stand: they may have grown.
+  std::vector<IndexPath> out;
+  double top = rect.minY(), bottom = rect.maxY();
+  for (long si = 0; si < numberOfSections(); ++si) {
+    const Section& s = sections_[static_cast<std::size_t>(si)];
+    if (s.bottom < top || s.top >= bottom) continue;
+    auto first = std::lower_bound(s.rowTops.begin(), s.rowTops.end(), top) - s.rowTops.begin();
+    if (first > 0) --first;
+    for (auto r = static_cast<std::size_t>(first); r < s.rowTops.size() && s.rowTops[r] < bottom; ++r) {
+      if (s.rowTops[r] + s.rowHeights[r] >= top) out.push_back(IndexPath{si, static_cast<long>(r)});
+    }
+  }
+  return out;
+}
+
+void TableView::askRowsInView(const Rect& rect) {
+  auto d = tableDelegate();
+  // A row whose height changed moves the rows below it, which may bring other rows into view.
+  for (;;) {
+    std::optional<IndexPath> firstChanged;
+    for (auto& ip : rowsTouching(rect)) {
+      Section& s = sections_[static_cast<std::size_t>(ip.section)];
+      auto r = static_cast<std::size_t>(ip.row);
+      if (s.askedIn[r] == reloads_) continue;
+      s.askedIn[r] = reloads_;
+      double height = askRowHeight(d.get(), ip);
+      if (height == s.rowHeights[r]) continue;
+      s.rowHeights[r] = height;
+      if (!firstChanged) firstChanged = ip;
+    }
+    if (!firstChanged) return;
+    placeRowsFrom(static_cast<std::size_t>(firstChanged->section), static_cast<std::size_t>(firstChanged->row));
+  }
+}
+
+bool TableView::keptRowsHoldInView() {
+  auto d = tableDelegate();
+  bool compared = false;
+  std::optional<IndexPath> firstChanged;
+  for (auto& ip : rowsTouching(bounds())) {
+    Section& s = sections_[static_cast<std::size_t>(ip.section)];
+    auto r = static_cast<std::size_t>(ip.row);
+    if (s.askedIn[r] == reloads_) continue;  // new to the table: asked already
+    s.askedIn[r] = reloads_;
+    double height = askRowHeight(d.get(), ip);
+    // A section that grew may have ended in a row standing for the rows to come (one that loads
+    // more): that row alone may change while the others hold.
+    bool formerLast = s.grew && r + 1 == s.keptRows;
+    if (!formerLast) compared = true;
+    if (height == s.rowHeights[r]) continue;
+    if (!formerLast) return false;
+    s.rowHeights[r] = height;
+    if (!firstChanged) firstChanged = ip;
+  }
+  if (firstChanged) placeRowsFrom(static_cast<std::size_t>(firstChanged->section), static_cast<std::size_t>(firstChanged->row));
+  return compared;
 }
 
 long TableView::numberOfRowsInSection(long section) const {
@@ -214,7 +324,14 @@ void TableView::reloadData() {
   recycleAllVisible();
   selected_.clear();
   touchedRow_.reset();
-  computeGeometry();
+  ++reloads_;
+  computeGeometry(askEveryRow_);
+  // The rows in view tell whether the rows kept from before still stand: one of them changed (a
+  // new type size, other items) has every row asked again, so the table is exact after a reload
+  // that changed its rows. When they all hold (a page added at the end), the rows out of view
+  // are asked again only as they come into view.
+  if (!askEveryRow_ && !keptRowsHoldInView()) computeGeometry(true);
+  askEveryRow_ = false;
   setNeedsLayout();
 }
 
@@ -351,7 +468,9 @@ void TableView::layoutSubviews() {
     double y = sections_.empty() ? (tableHeaderView_ ? tableHeaderView_->frame().size.height : 0) : sections_.back().bottom;
     tableFooterView_->setFrame(Rect(0, y, b.size.width, f.size.height));
   }
-  // Rows: only those intersecting the visible bounds keep cells.
+  // Rows: only those intersecting the visible bounds keep cells, at the heights the delegate
+  // gives them now.
+  askRowsInView(b);
   std::vector<IndexPath> wanted = indexPathsForRowsInRect(b);
   std::set<IndexPath> wantedSet(wanted.begin(), wanted.end());
   for (auto it = visible_.begin(); it != visible_.end();) {

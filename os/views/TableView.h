@@ -4,6 +4,7 @@
 // hands the others to the reuse pool of their identifier and asks the data source for the
 // rows that came into view. Selection by touch asks the delegate (will-select, did-deselect of
 // the previous row, did-select).
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,7 +76,10 @@ class TableView : public ScrollView {
   void setDelegate(std::weak_ptr<TableViewDelegate> d);
 
   double rowHeight() const { return rowHeight_; }
-  void setRowHeight(double h) { rowHeight_ = h; }
+  void setRowHeight(double h) {
+    if (h != rowHeight_) askEveryRow_ = true;
+    rowHeight_ = h;
+  }
   double sectionHeaderHeight() const { return headerHeight_; }
   void setSectionHeaderHeight(double h) { headerHeight_ = h; }
   double sectionFooterHeight() const { return footerHeight_; }
@@ -99,8 +103,11 @@ class TableView : public ScrollView {
   bool isEditing() const { return editing_; }
   void setEditing(bool e, bool animated = false) { editing_ = e; }
 
-  // Asks the data source again for counts and heights; visible cells go back to the pool and
-  // the selection is cleared. Cells are made at the next layout pass.
+  // Asks the data source again for counts, and the delegate for heights: of the rows new to the
+  // table and of the rows in view, and of every row when one of those in view changed (or after
+  // a new data source, delegate or row height). Otherwise the rows out of view keep their heights
+  // until they come into view, when the delegate is asked again. Visible cells go back to the
+  // pool and the selection is cleared. Cells are made at the next layout pass.
   void reloadData();
   void reloadRowsAtIndexPaths(const std::vector<IndexPath>& indexPaths, TableViewRowAnimation animation);
   void reloadSections(const std::vector<long>& sections, TableViewRowAnimation animation);
@@ -153,10 +160,25 @@ class TableView : public ScrollView {
     double top = 0;
     double header = 0, footer = 0;
     std::vector<double> rowTops, rowHeights;
+    // The reload in which each row's height was last asked.
+    std::vector<std::uint64_t> askedIn;
+    // At a reload: the rows kept from before, and whether rows were added after them.
+    std::size_t keptRows = 0;
+    bool grew = false;
     double bottom = 0;
     std::shared_ptr<View> headerView, footerView;
   };
-  void computeGeometry();
+  // askEveryRow false: rows the table had keep their heights (see reloadData).
+  void computeGeometry(bool askEveryRow = true);
+  double askRowHeight(TableViewDelegate* d, const IndexPath& indexPath);
+  // Places the rows again from this one on, after a height changed.
+  void placeRowsFrom(std::size_t section, std::size_t row);
+  std::vector<IndexPath> rowsTouching(const Rect& rect) const;
+  // Asks again the heights of the rows in the rectangle not asked since the last reload.
+  void askRowsInView(const Rect& rect);
+  // At a reload: asks the kept rows in view again; false when one changed (or none was there to
+  // ask), and then every row must be asked.
+  bool keptRowsHoldInView();
   void checkRow(const IndexPath& indexPath) const;
   void recycle(const IndexPath& indexPath, const std::shared_ptr<TableViewCell>& cell, bool tellDelegate);
   void recycleAllVisible();
@@ -174,6 +196,8 @@ class TableView : public ScrollView {
   std::shared_ptr<View> backgroundView_, tableHeaderView_, tableFooterView_;
   bool allowsSelection_ = true, allowsMultiple_ = false, editing_ = false;
   bool loaded_ = false;
+  bool askEveryRow_ = true;
+  std::uint64_t reloads_ = 0;
   std::vector<Section> sections_;
   std::map<IndexPath, std::shared_ptr<TableViewCell>> visible_;
   std::map<std::string, std::vector<std::shared_ptr<TableViewCell>>> pool_;

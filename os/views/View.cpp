@@ -21,7 +21,9 @@ View::View() : layer_(std::make_shared<Layer>()) { layer_->view_ = this; }
 View::View(const Rect& frame) : View() { setFrame(frame); }
 
 View::~View() {
-  for (auto& sub : subviews_) sub->superview_ = nullptr;
+  for (auto& sub : subviews_) {
+    if (sub) sub->superview_ = nullptr;
+  }
   for (auto& gr : recognizers_) gr->view_ = nullptr;
   layer_->view_ = nullptr;
 }
@@ -70,7 +72,7 @@ void View::setTransform(const AffineTransform& t) { layer_->setTransform(Transfo
 
 void View::boundsSizeChanged(Size oldSize) {
   if (autoresizesSubviews_) {
-    for (auto& sub : std::vector<std::shared_ptr<View>>(subviews_)) resizeSubview(*sub, oldSize);
+    for (auto& sub : std::vector<std::shared_ptr<View>>(subviews())) resizeSubview(*sub, oldSize);
   }
   setNeedsLayout();
   if (contentMode_ == ViewContentMode::Redraw) setNeedsDisplay();
@@ -121,8 +123,8 @@ void View::setContentMode(ViewContentMode m) {
 
 std::shared_ptr<View> View::viewWithTag(int tag) {
   if (tag_ == tag) return std::static_pointer_cast<View>(shared_from_this());
-  for (auto& sub : subviews_) {
-    if (auto v = sub->viewWithTag(tag)) return v;
+  for (auto& sub : subviews()) {
+    if (auto v = sub ? sub->viewWithTag(tag) : nullptr) return v;
   }
   return nullptr;
 }
@@ -144,7 +146,10 @@ void View::propagateWindow(Window* oldWindow, Window* newWindow, bool before) {
   if (oldWindow == newWindow) return;
   if (before) willMoveToWindow(newWindow);
   else didMoveToWindow();
-  for (auto& sub : subviews_) sub->propagateWindow(oldWindow, newWindow, before);
+  // A hook may remove a later subview: its place reads as a hole.
+  for (auto& sub : subviews()) {
+    if (sub) sub->propagateWindow(oldWindow, newWindow, before);
+  }
 }
 
 void View::attach(const std::shared_ptr<View>& view, std::size_t index) {
@@ -156,18 +161,27 @@ void View::attach(const std::shared_ptr<View>& view, std::size_t index) {
   Window* oldWindow = view->window();
   Window* newWindow = window();
   if (view->superview_ == this) {
-    auto it = std::find(subviews_.begin(), subviews_.end(), view);
-    std::size_t at = static_cast<std::size_t>(it - subviews_.begin());
-    subviews_.erase(it);
+    compactSubviews();
+    std::size_t at = slotOf(view.get());
+    subviews_.erase(subviews_.begin() + static_cast<long>(at));
     if (index > at) --index;
-    subviews_.insert(subviews_.begin() + static_cast<long>(std::min(index, subviews_.size())), view);
+    index = std::min(index, subviews_.size());
+    subviews_.insert(subviews_.begin() + static_cast<long>(index), view);
+    renumberSlotsFrom(std::min(index, at));
     return;
   }
   view->willMoveToSuperview(this);
   view->propagateWindow(oldWindow, newWindow, true);
   view->detachFromSuperview();
   view->superview_ = this;
-  subviews_.insert(subviews_.begin() + static_cast<long>(std::min(index, subviews_.size())), view);
+  if (index >= subviews_.size() - holes_) {
+    view->slot_ = subviews_.size();
+    subviews_.push_back(view);
+  } else {
+    compactSubviews();
+    subviews_.insert(subviews_.begin() + static_cast<long>(index), view);
+    renumberSlotsFrom(index);
+  }
   view->propagateWindow(oldWindow, newWindow, false);
   view->didMoveToSuperview();
   didAddSubview(view.get());
@@ -178,10 +192,44 @@ void View::detachFromSuperview() {
   if (!superview_) return;
   View* parent = superview_;
   parent->willRemoveSubview(this);
-  auto& list = parent->subviews_;
-  auto it = std::find_if(list.begin(), list.end(), [this](const auto& v) { return v.get() == this; });
+  std::size_t at = parent->slotOf(this);
   superview_ = nullptr;
-  if (it != list.end()) list.erase(it);
+  if (at == std::string::npos) return;
+  auto& list = parent->subviews_;
+  std::shared_ptr<View> gone = std::move(list[at]);  // released last: it may hold the only reference
+  if (at + 1 == list.size()) {
+    list.pop_back();
+    for (; !list.empty() && !list.back(); --parent->holes_) list.pop_back();
+  } else if (++parent->holes_ > list.size() / 2) {
+    // Closed now and then on removals alone, so that the holes never outnumber the subviews.
+    parent->compactSubviews();
+  }
+}
+
+void View::compactSubviews() const {
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < subviews_.size(); ++i) {
+    if (!subviews_[i]) continue;
+    if (kept != i) subviews_[kept] = std::move(subviews_[i]);
+    subviews_[kept]->slot_ = kept;
+    ++kept;
+  }
+  subviews_.resize(kept);
+  holes_ = 0;
+}
+
+std::size_t View::slotOf(const View* subview) const {
+  if (!subview || subview->superview_ != this) return std::string::npos;
+  std::size_t at = subview->slot_;
+  if (at < subviews_.size() && subviews_[at].get() == subview) return at;
+  auto it = std::find_if(subviews_.begin(), subviews_.end(), [subview](const auto& v) { return v.get() == subview; });
+  return it == subviews_.end() ? std::string::npos : static_cast<std::size_t>(it - subviews_.begin());
+}
+
+void View::renumberSlotsFrom(std::size_t index) {
+  for (std::size_t i = index; i < subviews_.size(); ++i) {
+    if (subviews_[i]) subviews_[i]->slot_ = i;
+  }
 }
 
 void View::addSubview(const std::shared_ptr<View>& view) {
@@ -193,36 +241,46 @@ void View::addSubview(const std::shared_ptr<View>& view) {
 void View::insertSubview(const std::shared_ptr<View>& view, std::size_t index) { attach(view, index); }
 
 void View::insertSubviewAbove(const std::shared_ptr<View>& view, const View* sibling) {
-  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& v) { return v.get() == sibling; });
-  attach(view, it == subviews_.end() ? subviews_.size() : static_cast<std::size_t>(it - subviews_.begin()) + 1);
+  compactSubviews();
+  std::size_t at = slotOf(sibling);
+  attach(view, at == std::string::npos ? subviews_.size() : at + 1);
 }
 
 void View::insertSubviewBelow(const std::shared_ptr<View>& view, const View* sibling) {
-  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& v) { return v.get() == sibling; });
-  attach(view, it == subviews_.end() ? 0 : static_cast<std::size_t>(it - subviews_.begin()));
+  compactSubviews();
+  std::size_t at = slotOf(sibling);
+  attach(view, at == std::string::npos ? 0 : at);
 }
 
 void View::bringSubviewToFront(const View* view) {
-  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& v) { return v.get() == view; });
-  if (it == subviews_.end()) return;
-  auto keep = *it;
-  subviews_.erase(it);
-  subviews_.push_back(keep);
+  std::size_t at = slotOf(view);
+  if (at == std::string::npos || at + 1 == subviews_.size()) return;
+  // Its old place becomes a hole, like a removal's.
+  auto keep = std::move(subviews_[at]);
+  ++holes_;
+  keep->slot_ = subviews_.size();
+  subviews_.push_back(std::move(keep));
+  if (holes_ > subviews_.size() / 2) compactSubviews();
 }
 
 void View::sendSubviewToBack(const View* view) {
-  auto it = std::find_if(subviews_.begin(), subviews_.end(), [&](const auto& v) { return v.get() == view; });
-  if (it == subviews_.end()) return;
-  auto keep = *it;
-  subviews_.erase(it);
-  subviews_.insert(subviews_.begin(), keep);
+  compactSubviews();
+  std::size_t at = slotOf(view);
+  if (at == std::string::npos) return;
+  auto keep = std::move(subviews_[at]);
+  subviews_.erase(subviews_.begin() + static_cast<long>(at));
+  subviews_.insert(subviews_.begin(), std::move(keep));
+  renumberSlotsFrom(0);
 }
 
 void View::exchangeSubviewAtIndex(std::size_t a, std::size_t b) {
+  compactSubviews();
   if (a >= subviews_.size() || b >= subviews_.size()) {
     throw Exception(kRangeException, "subview index beyond bounds");
   }
   std::swap(subviews_[a], subviews_[b]);
+  subviews_[a]->slot_ = a;
+  subviews_[b]->slot_ = b;
 }
 
 void View::removeFromSuperview() {
@@ -263,7 +321,7 @@ void View::layoutSubtree() {
     layoutSubviews();
   }
   // Layout may add or remove subviews: walk a copy.
-  auto subs = subviews_;
+  auto subs = subviews();
   for (auto& sub : subs) {
     if (sub->superview_ == this) sub->layoutSubtree();
   }
@@ -295,7 +353,7 @@ void View::display() {
 
 void View::displaySubtree() {
   displayIfNeeded();
-  auto subs = subviews_;
+  auto subs = subviews();
   for (auto& sub : subs) sub->displaySubtree();
 }
 
@@ -316,8 +374,10 @@ bool View::pointInside(Point p, const Event*) const {
 std::shared_ptr<View> View::hitTest(Point p, const Event* event) {
   if (hidden_ || !interaction_ || alpha_ < 0.01) return nullptr;
   if (!pointInside(p, event)) return nullptr;
+  subviews();  // no holes to step over
   for (auto it = subviews_.rbegin(); it != subviews_.rend(); ++it) {
     auto sub = *it;
+    if (!sub) continue;
     if (auto hit = sub->hitTest(sub->fromSuperview(p), event)) return hit;
   }
   return std::static_pointer_cast<View>(shared_from_this());
@@ -441,7 +501,7 @@ void View::renderHierarchy(GraphicsContext& context) {
   drawRect(b);
   for (auto& sub : layer_->sublayers()) sub->renderInContext(context);
   if (clips_) context.clipToRect(b);
-  auto subs = subviews_;
+  auto subs = subviews();
   for (auto& sub : subs) sub->renderInto(context);
   if (layer_->borderWidth() > 0 && layer_->borderColor() && layer_->borderColor()->a > 0) {
     context.setStrokeColor(*layer_->borderColor());

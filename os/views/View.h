@@ -125,7 +125,10 @@ class View : public Responder {
   // The tree. A view has at most one superview; adding it elsewhere moves it.
   std::shared_ptr<View> superview() const;
   View* superviewPtr() const { return superview_; }
-  const std::vector<std::shared_ptr<View>>& subviews() const { return subviews_; }
+  const std::vector<std::shared_ptr<View>>& subviews() const {
+    if (holes_ > 0) compactSubviews();
+    return subviews_;
+  }
   Window* window() const;
   void addSubview(const std::shared_ptr<View>& view);
   // Index is clamped to the subview count.
@@ -238,6 +241,11 @@ class View : public Responder {
   friend class Window;
   friend class Layer;
   void attach(const std::shared_ptr<View>& view, std::size_t index);
+  // Closes the holes removals left in subviews_ and numbers the slots again.
+  void compactSubviews() const;
+  // The subview's place in subviews_ (holes counted), or npos when it is not a subview.
+  std::size_t slotOf(const View* subview) const;
+  void renumberSlotsFrom(std::size_t index);
   void detachFromSuperview();
   void boundsSizeChanged(Size oldSize);
   void propagateWindow(Window* oldWindow, Window* newWindow, bool before);
@@ -250,7 +258,12 @@ class View : public Responder {
   Point fromSuperview(Point p) const;
 
   View* superview_ = nullptr;
-  std::vector<std::shared_ptr<View>> subviews_;
+  // A removal leaves a hole (null) rather than moving every later subview down, so that emptying a
+  // view one subview at a time is linear; the holes are closed before anything reads the list by
+  // position. slot_ is this view's place in its superview's list.
+  mutable std::vector<std::shared_ptr<View>> subviews_;
+  mutable std::size_t holes_ = 0;
+  std::size_t slot_ = 0;
   std::vector<std::shared_ptr<GestureRecognizer>> recognizers_;
   std::shared_ptr<Layer> layer_;
   ViewController* controller_ = nullptr;

@@ -97,6 +97,28 @@ TEST(RunLoopPerform, DelayedPerformsCancelledPerTarget) {
   EXPECT_EQ(b, 1);
 }
 
+TEST(RunLoopPerform, CancellingAmongManyTargetsWithdrawsExactlyThatTargetsPendingOnes) {
+  VirtualClockScope clock(kStart);
+  auto loop = RunLoop::current();
+  std::vector<char> targets(200);
+  std::vector<int> ran(targets.size());
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    loop->performAfterDelay(&targets[i], 1, [&ran, i] { ++ran[i]; });
+    loop->performAfterDelay(&targets[i], 2, [&ran, i] { ++ran[i]; });
+  }
+  Clock::advance(1);
+  loop->runUntilIdle();                               // the first of each has run
+  for (std::size_t i = 0; i < targets.size(); i += 2) loop->cancelPreviousPerforms(&targets[i]);
+  loop->cancelPreviousPerforms(&targets[0]);          // nothing left for it
+  loop->cancelPreviousPerforms(nullptr);
+  loop->performAfterDelay(&targets[0], 0, [&ran] { ran[0] += 10; });
+  EXPECT_EQ(loop->timerCount(), targets.size() / 2 + 1);
+  Clock::advance(2);
+  loop->runUntilIdle();
+  for (std::size_t i = 0; i < targets.size(); ++i) EXPECT_EQ(ran[i], i == 0 ? 11 : i % 2 ? 2 : 1) << i;
+  EXPECT_EQ(loop->timerCount(), 0u);
+}
+
 TEST(RunLoopPerform, ZeroDelayPerformsRunInOrderAfterAlreadyPostedWork) {
   VirtualClockScope clock(kStart);
   auto loop = RunLoop::current();

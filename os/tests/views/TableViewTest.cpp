@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "os/core/Error.h"
@@ -16,6 +17,8 @@ struct Rows : TableViewDataSource, TableViewDelegate {
   int cellsMade = 0, cellsAsked = 0;
   std::vector<IndexPath> selected, deselected;
   std::optional<double> tallRowHeight;
+  std::map<long, double> heights;  // rows of other heights than the table's
+  std::vector<long> heightsAsked;
   long numberOfRowsInSection(TableView&, long) override { return count; }
   std::shared_ptr<TableViewCell> cellForRowAtIndexPath(TableView& table, const IndexPath& ip) override {
     ++cellsAsked;
@@ -28,7 +31,9 @@ struct Rows : TableViewDataSource, TableViewDelegate {
     return cell;
   }
   std::optional<double> heightForRowAtIndexPath(TableView&, const IndexPath& ip) override {
+    heightsAsked.push_back(ip.row);
     if (tallRowHeight && ip.row == 0) return tallRowHeight;
+    if (auto it = heights.find(ip.row); it != heights.end()) return it->second;
     return std::nullopt;
   }
   void didSelectRowAtIndexPath(TableView&, const IndexPath& ip) override { selected.push_back(ip); }
@@ -128,6 +133,74 @@ TEST_F(TableViewTest, HeightsFromTheDelegateMoveTheRowsBelow) {
   EXPECT_EQ(table->indexPathForRowAtPoint(Point{5, 143}), (IndexPath{0, 1}));
   EXPECT_EQ(table->indexPathForRowAtPoint(Point{5, 144}), (IndexPath{0, 2}));
   EXPECT_THROW(table->rectForRowAtIndexPath(IndexPath{0, 100}), Exception);
+}
+
+TEST_F(TableViewTest, AReloadAsksTheNewRowsAndTheRowsInViewAndTheOthersWhenTheyComeIntoView) {
+  rows->heightsAsked.clear();
+  auto asked = [&](bool once = true) {
+    std::set<long> out(rows->heightsAsked.begin(), rows->heightsAsked.end());
+    if (once) EXPECT_EQ(out.size(), rows->heightsAsked.size());  // none asked twice
+    rows->heightsAsked.clear();
+    return out;
+  };
+  // The last row loads more; out of view at the reload, it is asked again as it comes into view.
+  rows->heights[99] = 60;
+  table->reloadData();
+  table->setContentOffset(Point{0, 99 * 44 + 60 - 440});
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 99}), Rect(0, 99 * 44, 320, 60));
+  EXPECT_EQ(table->contentSize().height, 99 * 44 + 60);
+
+  // At the end of the list a page arrives: the row that loaded more is a row like the others now.
+  asked();
+  rows->count = 120;
+  rows->heights.erase(99);
+  rows->heights[119] = 60;
+  table->reloadData();
+  TouchDriver::settle();
+  std::set<long> page = asked();
+  for (long r = 90; r < 120; ++r) EXPECT_TRUE(page.count(r)) << r;
+  EXPECT_LE(page.size(), 32u);
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 100}), Rect(0, 100 * 44, 320, 44));
+  EXPECT_EQ(table->contentSize().height, 119 * 44 + 60);
+
+  // A row in view that changed: every row is asked, and the table is exact at once.
+  rows->heights[95] = 100;
+  table->reloadData();
+  EXPECT_EQ(asked(false).size(), 120u);
+  EXPECT_EQ(table->contentSize().height, 118 * 44 + 60 + 100);
+
+  // Rows out of view that changed take their heights as they come into view and move the rows
+  // below; one that had no height may have one now.
+  table->setContentOffset(Point{0, 0});
+  rows->heights[0] = 0;
+  table->reloadData();
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 0}).size.height, 0);
+  table->setContentOffset(Point{0, 44 * 50});
+  TouchDriver::settle();
+  asked(false);
+  rows->heights[0] = 30;
+  rows->heights[10] = 80;
+  table->reloadData();
+  TouchDriver::settle();
+  EXPECT_LE(asked().size(), 12u);
+  table->setContentOffset(Point{0, 0});
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 0}), Rect(0, 0, 320, 30));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 10}), Rect(0, 30 + 9 * 44, 320, 80));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 11}).minY(), 30 + 9 * 44 + 80);
+  EXPECT_EQ(table->contentSize().height, 116 * 44 + 60 + 100 + 30 + 80);
+  EXPECT_EQ(*visibleRows().begin(), 0);
+
+  // Another delegate: every row is asked again.
+  auto other = std::make_shared<Rows>();
+  other->count = 120;
+  table->setDataSource(other);
+  table->setDelegate(other);
+  TouchDriver::settle();
+  EXPECT_EQ(other->heightsAsked.size(), 120u);
+  EXPECT_EQ(table->contentSize().height, 120 * 44);
 }
 
 TEST_F(TableViewTest, InsertsAndDeletesMustMatchTheDataSource) {

@@ -67,6 +67,47 @@ TEST(ViewTree, SubviewOrderOperations) {
   EXPECT_THROW(c->addSubview(parent), Exception);  // a cycle
 }
 
+TEST(ViewTree, OrderHoldsThroughManyRemovalsAndTheMovesBetweenThem) {
+  auto parent = std::make_shared<View>();
+  std::vector<std::shared_ptr<View>> kids;
+  for (int i = 0; i < 40; ++i) {
+    kids.push_back(std::make_shared<View>());
+    kids.back()->setTag(i);
+    parent->addSubview(kids.back());
+  }
+  auto tags = [&] {
+    std::vector<int> out;
+    for (auto& v : parent->subviews()) out.push_back(v->tag());
+    return out;
+  };
+  // Removals from the front and the middle, the list read only at the end of each round.
+  for (int i : {0, 1, 2, 10, 11, 20}) kids[i]->removeFromSuperview();
+  parent->insertSubview(kids[0], 2);                  // among the rest: 3 4 0 5 ...
+  parent->insertSubviewBelow(kids[1], kids[12].get());
+  parent->bringSubviewToFront(kids[3].get());
+  parent->addSubview(kids[2]);
+  std::vector<int> expected{4, 0, 5, 6, 7, 8, 9, 1, 12};
+  for (int i = 13; i < 40; ++i) {
+    if (i != 20) expected.push_back(i);
+  }
+  expected.push_back(3);
+  expected.push_back(2);
+  EXPECT_EQ(tags(), expected);
+  EXPECT_EQ(kids[12]->superview(), parent);
+
+  // Emptied from the back and from the front, with moves and swaps in between.
+  for (int i = 39; i >= 30; --i) kids[i]->removeFromSuperview();
+  parent->exchangeSubviewAtIndex(0, 1);               // 0 4 5 ...
+  for (int i : {4, 5, 6, 7}) kids[i]->removeFromSuperview();
+  parent->sendSubviewToBack(kids[2].get());
+  parent->insertSubviewAbove(kids[39], kids[0].get());
+  EXPECT_EQ(tags(), (std::vector<int>{2, 0, 39, 8, 9, 1, 12, 13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 26, 27, 28, 29, 3}));
+  for (auto& v : std::vector<std::shared_ptr<View>>(parent->subviews())) v->removeFromSuperview();
+  EXPECT_TRUE(parent->subviews().empty());
+  for (auto& v : kids) EXPECT_EQ(v->superview(), nullptr);
+  EXPECT_EQ(parent->viewWithTag(12), nullptr);
+}
+
 TEST(ViewTree, ViewWithTagSearchesSelfThenDepthFirst) {
   auto root = std::make_shared<View>();
   auto branch = std::make_shared<View>();
