@@ -97,7 +97,11 @@ void VXAppDelegate::ZUrar(const os::Dictionary& launchOptions) {
 void VXAppDelegate::pushToJump(const os::Value& payload, bool firstStart) {
   // A payload comes from outside: anything but a dictionary is no notification at all.
   if (!payload.dictionary() || !mainViewController_ || mainViewController_->alertMessage()) return;
-  mainViewController_->setAlertMessage(VXAlertMessage::createMessage(payload));
+  auto message = VXAlertMessage::createMessage(payload);
+  // A payload without a usable headline makes no jump: a timer per such notification would
+  // each offer whatever headline is pending when it fires.
+  if (!message) return;
+  mainViewController_->setAlertMessage(std::move(message));
   mainViewController_->excuteJump(firstStart);
 }
 

@@ -277,12 +277,16 @@ void VXViewController::jumpNow() {
 void VXViewController::jumpByAlert() {
   auto global = state();
   if (!global || global->screenStatus() != 0 || !alertMessage_) return;
+  // The pending headline is offered once: its timer and the end of a full-screen state may both
+  // come while its alert is up.
+  if (auto shown = headlineAlert_.lock(); shown && shown->isVisible()) return;
   alertMessage(alertMessage_->alertInfo());
 }
 
 void VXViewController::alertMessage(const os::Dictionary& payload) {
   auto alert = std::make_shared<os::AlertView>("要闻推送", payload["aps"]["alert"].stringOr(), weakSelf(), "忽略",
                                                std::vector<std::string>{"点击查看"});
+  headlineAlert_ = alert;
   alert->show();
 }
 

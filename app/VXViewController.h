@@ -96,6 +96,7 @@ class VXViewController : public NQBaseViewController, public os::AlertViewDelega
   // Weak: the context holds the side menu, which holds this screen.
   std::weak_ptr<VXReaderContext> context_;
   std::shared_ptr<VXAlertMessage> alertMessage_;
+  std::weak_ptr<os::AlertView> headlineAlert_;
   std::optional<std::string> appstoreUrl_;
   std::shared_ptr<VXNewsView> newsView_;
   std::shared_ptr<Reachability> hostReach_;

@@ -28,22 +28,38 @@ struct Pushed : os::ApplicationDelegate {
 
 os::Data bytes(const std::string& text) { return os::Data(text.begin(), text.end()); }
 
-// A line longer than the link takes is dropped whole, up to its break, however it arrives: text
-// after the limit is never read as a line of its own, so it cannot pass for a notification.
-TEST(RemoteNotificationLink, AnOverLongLineIsDroppedUpToItsBreak) {
+// A launched application registered for notifications, linked to a channel that has heard the
+// link's "device ..." line.
+class RemoteNotificationLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    app = os::Application::create(pushed, "com.example.newsreader");
+    app->makeShared();
+    app->launch();
+    app->registerForRemoteNotificationTypes(7);
+    ASSERT_TRUE(app->isRegisteredForRemoteNotifications());
+    link = RemoteNotificationLink::connect(app, channel.port());
+    ASSERT_TRUE(link);
+    ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));
+  }
+  void TearDown() override {
+    if (link) link->close();
+    app->terminate();
+    main->runUntilIdle();
+  }
+
   os::VirtualClockScope clock;
   os::TestSandbox device;
-  auto pushed = std::make_shared<Pushed>();
-  auto app = os::Application::create(pushed, "com.example.newsreader");
-  app->makeShared();
-  app->launch();
-  app->registerForRemoteNotificationTypes(7);
-  ASSERT_TRUE(app->isRegisteredForRemoteNotifications());
+  std::shared_ptr<Pushed> pushed = std::make_shared<Pushed>();
+  std::shared_ptr<os::Application> app;
   os::testing::TcpTestPeer channel;
-  auto link = RemoteNotificationLink::connect(app, channel.port());
-  ASSERT_TRUE(link);
-  auto main = os::RunLoop::main();
-  ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));  // "device ..."
+  std::shared_ptr<RemoteNotificationLink> link;
+  std::shared_ptr<os::RunLoop> main = os::RunLoop::main();
+};
+
+// A line longer than the link takes is dropped whole, up to its break, however it arrives: text
+// after the limit is never read as a line of its own, so it cannot pass for a notification.
+TEST_F(RemoteNotificationLinkTest, AnOverLongLineIsDroppedUpToItsBreak) {
 
   const std::string smuggled = R"(remote {"aps":{"alert":"smuggled"},"id":1})";
   const std::string padding(66 * 1024, 'x');
@@ -63,26 +79,11 @@ TEST(RemoteNotificationLink, AnOverLongLineIsDroppedUpToItsBreak) {
   EXPECT_EQ(link->received(), 1u);
   ASSERT_EQ(pushed->notifications.size(), 1u);
   EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
-  link->close();
-  app->terminate();
-  main->runUntilIdle();
 }
 
 // The limit is the longest line taken, its break not counted: a notification of exactly 64 KiB is
 // delivered, one a byte longer dropped, whether it comes whole or in pieces.
-TEST(RemoteNotificationLink, ALineOfExactlyTheLimitIsDeliveredAndOneByteMoreIsNot) {
-  os::VirtualClockScope clock;
-  os::TestSandbox device;
-  auto pushed = std::make_shared<Pushed>();
-  auto app = os::Application::create(pushed, "com.example.newsreader");
-  app->makeShared();
-  app->launch();
-  app->registerForRemoteNotificationTypes(7);
-  os::testing::TcpTestPeer channel;
-  auto link = RemoteNotificationLink::connect(app, channel.port());
-  ASSERT_TRUE(link);
-  auto main = os::RunLoop::main();
-  ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));  // "device ..."
+TEST_F(RemoteNotificationLinkTest, ALineOfExactlyTheLimitIsDeliveredAndOneByteMoreIsNot) {
 
   constexpr std::size_t kLimit = 64 * 1024;
   // "remote {...}" of `length` bytes, its alert padded to fit.
@@ -104,28 +105,13 @@ TEST(RemoteNotificationLink, ALineOfExactlyTheLimitIsDeliveredAndOneByteMoreIsNo
   EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
   EXPECT_EQ(pushed->notifications[1]["id"].intValue(), 3);
   EXPECT_EQ(pushed->notifications[2]["id"].intValue(), 5);
-  link->close();
-  app->terminate();
-  main->runUntilIdle();
 }
 
 // A peer that sends one line with no break, on and on: the link keeps no more of it than the
 // longest line it takes, lets that go when the line turns out over-long, and reads it a bounded
 // amount at a time, so the main loop's other work still runs while it comes. The line after it
 // is read as ever, and nothing of the flood stays held.
-TEST(RemoteNotificationLink, AFloodingPeerNeitherGrowsTheLinkNorHoldsUpTheMainLoop) {
-  os::VirtualClockScope clock;
-  os::TestSandbox device;
-  auto pushed = std::make_shared<Pushed>();
-  auto app = os::Application::create(pushed, "com.example.newsreader");
-  app->makeShared();
-  app->launch();
-  app->registerForRemoteNotificationTypes(7);
-  os::testing::TcpTestPeer channel;
-  auto link = RemoteNotificationLink::connect(app, channel.port());
-  ASSERT_TRUE(link);
-  auto main = os::RunLoop::main();
-  ASSERT_TRUE(main->runUntil([&] { return channel.received().size() >= 7; }, 30));  // "device ..."
+TEST_F(RemoteNotificationLinkTest, AFloodingPeerNeitherGrowsTheLinkNorHoldsUpTheMainLoop) {
 
   // Written until the main loop has run a task posted in the middle of it; at most this much.
   constexpr std::size_t kMost = 256u << 20, kPostAfter = 8u << 20, kPiece = 64u << 10;
@@ -171,9 +157,6 @@ TEST(RemoteNotificationLink, AFloodingPeerNeitherGrowsTheLinkNorHoldsUpTheMainLo
   EXPECT_EQ(link->received(), 1u);
   ASSERT_EQ(pushed->notifications.size(), 1u);
   EXPECT_EQ(pushed->notifications[0]["id"].intValue(), 2);
-  link->close();
-  app->terminate();
-  main->runUntilIdle();
 }
 
 }  // namespace

@@ -237,6 +237,35 @@ TEST_F(Startup, AHeadlineWhileActiveIsOfferedOnceAndOnlyAWellFormedOne) {
   EXPECT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
 }
 
+// Notifications without a usable headline set no timer of their own, so a headline arriving just
+// after them is offered by one alert, and the end of a full-screen state while that alert is up
+// adds no second one.
+TEST_F(Startup, AHeadlineAfterManyUnusableNotificationsIsOfferedByOneAlert) {
+  LocalNewsServer server(11);
+  launch();
+  finishSplash();
+  const os::Dictionary unusable{{"aps", os::Dictionary{{"alert", ""}}}, {"id", 3001}, {"category", 1}};
+  for (int i = 0; i < 50; ++i) delegate_->didReceiveRemoteNotification(*app_, unusable);
+  os::TouchDriver::advance(0.5);
+  delegate_->didReceiveRemoteNotification(*app_, kHeadline);
+  os::TouchDriver::advance(1.1);
+  ASSERT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+
+  auto state = VXGlobalDefine::share();
+  state->setScreenStatus(1);
+  state->setScreenStatus(0);  // posts "fScreenStatus"
+  os::TouchDriver::advance(1.1);
+  ASSERT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+
+  // Once answered, the next headline is offered again.
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("忽略"));
+  os::TouchDriver::advance(0.5);
+  EXPECT_TRUE(os::AlertView::visibleAlertViews().empty());
+  delegate_->didReceiveRemoteNotification(*app_, kHeadline);
+  os::TouchDriver::advance(1.1);
+  EXPECT_EQ(os::AlertView::visibleAlertViews().size(), 1u);
+}
+
 TEST_F(Startup, AHeadlineThePushServicePushesIsOfferedAndOpensAndThePushSwitchStopsAndRestoresIt) {
   LocalNewsServer server(11);
   auto pushd = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());

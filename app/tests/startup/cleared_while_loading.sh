@@ -30,27 +30,23 @@ seen_after() {
 }
 lines() { wc -l <"$out"; }
 type_line() { printf '%s\n' "$1" >&3; }
+# type_and_see LINE TEXT WHAT: types LINE, then TEXT shows in what the reader prints after it.
+type_and_see() {
+  local at
+  at=$(lines)
+  type_line "$1"
+  seen_after "$at" "$2" "$3"
+}
 
 seen_after 0 '_Style_Cell"' 'news rows at the start'
-at=$(lines)
 # Pulled by a drag of the finger: `pull` would wait for the answer before the next command.
-type_line 'drag 160 150 160 450'
-seen_after "$at" 'text="加载中..."' 'the pulled header loading'
-at=$(lines)
-type_line menu
-seen_after "$at" 'text="设置"' 'the menu'
-at=$(lines)
-type_line 'tap 设置'
-seen_after "$at" 'text="清理缓存"' 'the settings screen'
-at=$(lines)
-type_line 'tap 清理缓存'
-seen_after "$at" '清理结束' 'the end of 清理缓存'
+type_and_see 'drag 160 150 160 450' 'text="加载中..."' 'the pulled header loading'
+type_and_see menu 'text="设置"' 'the menu'
+type_and_see 'tap 设置' 'text="清理缓存"' 'the settings screen'
+type_and_see 'tap 清理缓存' '清理结束' 'the end of 清理缓存'
 cleared=$(lines)
-type_line back
-seen_after "$cleared" 'VXNewsTableView' 'the news behind the menu'
-at=$(lines)
-type_line menu
-seen_after "$at" 'image=logo_placeholder' 'the emptied news list'
+type_and_see back 'VXNewsTableView' 'the news behind the menu'
+type_and_see menu 'image=logo_placeholder' 'the emptied news list'
 # The pull's late answer is dropped and the newest page asked for: rows again.
 seen_after "$cleared" '_Style_Cell"' 'news rows after 清理缓存 (the list stayed empty)'
 type_line quit

@@ -5,27 +5,12 @@
 # file keeps every service's lines whole.
 # Killed outright, a run takes its services and its reader with it, so the next run starts.
 #   one_home.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
-# scripts/run is run as written, from a copy of its folder beside a stand-in setup and a cmake
-# that does nothing, on a build folder holding the programs given: nothing is installed or built.
 set -uo pipefail
 root=$1
 shift
 source "$(dirname "$0")/say.sh" "$@"
-sharingd=$3
-pushd=$4
-qqconnectd=$5
-
-mkdir -p "$work/root/scripts" "$work/bin" "$work/build/app" "$work/build/tools"/{newsd,sharingd,pushd,qqconnectd}
-cp "$root/scripts/run" "$work/root/scripts/run"
-printf '#!/bin/sh\nexit 0\n' >"$work/root/scripts/setup"
-printf '#!/bin/sh\nexit 0\n' >"$work/bin/cmake"
-chmod +x "$work/root/scripts/run" "$work/root/scripts/setup" "$work/bin/cmake"
-ln -s "$reader" "$work/build/app/newsreader"
-for program in "$newsd" "$sharingd" "$pushd" "$qqconnectd"; do
-  ln -s "$program" "$work/build/tools/$(basename "$program")/$(basename "$program")"
-done
-export PATH="$work/bin:$PATH" BUILD_DIR="$work/build"
-run="$work/root/scripts/run"
+source "$(dirname "$0")/run_copy.sh"
+run_copy "$root" "$3" "$4" "$5"
 home="$work/home"
 
 # The parent of a process, from /proc.
