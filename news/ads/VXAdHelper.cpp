@@ -76,11 +76,14 @@ void VXAdHelper::request(long long adid, long long type, const std::string& url,
 
   if (type == kTypeAppStore) {
     VXGlobalHelper::share(*context).showActivityHud("", viewController.view(), false);
+    // The sheet goes on the screen tapped now: by the answer, the last tap may be another screen's.
+    std::weak_ptr<VXAdHelper> weakSelf = weak_from_this();
     VXGlobalHelper::loadWithRequest(
         *context, click, 0,
-        [this, url, networkError](const std::optional<os::Dictionary>& data) {
+        [weakSelf, screen, url, networkError](const std::optional<os::Dictionary>& data) {
           if (!succeeded(data)) return networkError();
-          requestCallback(text(*data, "callbackurl"), text(*data, "useragent"), url);
+          if (auto self = weakSelf.lock())
+            self->requestCallback(text(*data, "callbackurl"), text(*data, "useragent"), url, screen);
         },
         networkError);
     return;
@@ -101,15 +104,23 @@ void VXAdHelper::request(long long adid, long long type, const std::string& url,
 
 void VXAdHelper::requestCallback(const std::string& callbackUrl, const std::string& agent,
                                  const std::string& appstoreUrl) {
+  requestCallback(callbackUrl, agent, appstoreUrl, viewController_);
+}
+
+void VXAdHelper::requestCallback(const std::string& callbackUrl, const std::string& agent,
+                                 const std::string& appstoreUrl, const std::weak_ptr<os::ViewController>& screen) {
   auto request = callbackRequest(callbackUrl, agent);
   if (!request) {
-    openAppstore(appstoreUrl);
+    openAppstore(appstoreUrl, screen);
     return;
   }
   // The answer is not read: the store page opens whether the advertiser heard of the click or not.
+  std::weak_ptr<VXAdHelper> weakSelf = weak_from_this();
+  auto open = [weakSelf, appstoreUrl, screen] {
+    if (auto self = weakSelf.lock()) self->openAppstore(appstoreUrl, screen);
+  };
   NQProxy::loadCommonRequest(
-      *request, [this, appstoreUrl](const std::string&, os::StringEncoding) { openAppstore(appstoreUrl); },
-      [this, appstoreUrl](const os::Error&) { openAppstore(appstoreUrl); });
+      *request, [open](const std::string&, os::StringEncoding) { open(); }, [open](const os::Error&) { open(); });
 }
 
 std::string VXAdHelper::appstoreAddress(const std::string& url) {
@@ -128,7 +139,9 @@ std::optional<std::string> VXAdHelper::appstoreItemId(const std::string& url) {
   return query == std::string::npos ? rest : rest.substr(0, query);
 }
 
-void VXAdHelper::openAppstore(const std::string& url) {
+void VXAdHelper::openAppstore(const std::string& url) { openAppstore(url, viewController_); }
+
+void VXAdHelper::openAppstore(const std::string& url, const std::weak_ptr<os::ViewController>& screen) {
   if (auto context = context_.lock()) VXGlobalHelper::share(*context).hideHud(true);
   std::string address = appstoreAddress(url);
   auto app = os::Application::shared();
@@ -143,10 +156,14 @@ void VXAdHelper::openAppstore(const std::string& url) {
   }
   auto item = appstoreItemId(address);
   if (!item || item->empty()) return;
-  auto screen = viewController_.lock();
-  if (!screen) return;  // the tapped screen is gone: nothing to show the sheet on
+  auto tapped = screen.lock();
+  if (!tapped) {
+    // The tapped screen is gone: nothing to show the sheet on.
+    os::log("store sheet not shown: the tapped screen has closed");
+    return;
+  }
   auto sheet = std::make_shared<os::StoreProductViewController>();
-  screen->presentViewController(sheet, true);
+  tapped->presentViewController(sheet, true);
   sheet->setDelegate(weak_from_this());
   app->setNetworkActivityIndicatorVisible(true);
   sheet->loadProductWithParameters(

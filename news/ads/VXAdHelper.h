@@ -39,7 +39,7 @@ class VXAdHelper : public os::StoreProductViewControllerDelegate, public std::en
   // Fires the callback address (when there is a usable one), then opens the store page whatever
   // the callback's outcome.
   void requestCallback(const std::string& callbackUrl, const std::string& agent, const std::string& appstoreUrl);
-  // Opens the store page of a store application's address.
+  // Opens the store page of a store application's address, on the screen of the last tap.
   void openAppstore(const std::string& url);
   // The store sheet's done button: dismisses it from the screen it was presented on.
   void productViewControllerDidFinish(os::StoreProductViewController& controller) override;
@@ -59,6 +59,11 @@ class VXAdHelper : public os::StoreProductViewControllerDelegate, public std::en
 
  private:
   explicit VXAdHelper(std::weak_ptr<VXReaderContext> context) : context_(std::move(context)) {}
+
+  // The same for the screen a tap was made on: nothing once it has closed.
+  void requestCallback(const std::string& callbackUrl, const std::string& agent, const std::string& appstoreUrl,
+                       const std::weak_ptr<os::ViewController>& screen);
+  void openAppstore(const std::string& url, const std::weak_ptr<os::ViewController>& screen);
 
   // Weak: the context keeps this helper.
   std::weak_ptr<VXReaderContext> context_;

@@ -229,8 +229,9 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   } else {
     for (const os::Value& item : items) {
       auto news = std::make_shared<VXNewsDO>(*item.dictionary(), ID_);
-      // An item the category already holds is not listed twice.
-      if (news->saveToDB(false)) dataList_.push_back(std::move(news));
+      // An item the category already holds is not listed twice. Stored in this list's database:
+      // another context may be current by the time the page comes.
+      if (db && db->insertArticle(news->dictForDB(), false)) dataList_.push_back(std::move(news));
     }
   }
   if (front) finishRefresh();

@@ -20,7 +20,16 @@ constexpr int kNetStatusWiFi = 2;
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share() { return share(*VXReaderContext::current()); }
 
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::share(VXReaderContext& context) {
-  return context.categories.get([] { return std::make_shared<VXNewsCategoryManager>(); });
+  return context.categories.get([&] {
+    auto manager = std::make_shared<VXNewsCategoryManager>();
+    manager->context_ = context.weak_from_this();
+    return manager;
+  });
+}
+
+std::shared_ptr<VXReaderContext> VXNewsCategoryManager::context() const {
+  if (auto own = context_.lock()) return own;
+  return VXReaderContext::current();
 }
 
 std::shared_ptr<VXNewsCategoryManager> VXNewsCategoryManager::setShared(std::shared_ptr<VXNewsCategoryManager> manager) {
@@ -39,11 +48,15 @@ void VXNewsCategoryManager::loadList() {
 void VXNewsCategoryManager::requestList(double timeout) {
   NQBaseRequest request = NQBaseRequest::initWithOpcode(kCategoryListOpcode);
   std::weak_ptr<VXNewsCategoryManager> weak = weak_from_this();
+  // The context asked now is the one the answer is stored in: another may be current by then.
+  auto asked = context();
+  std::weak_ptr<VXReaderContext> asking = asked;
   VXGlobalHelper::loadWithRequest(
-      request, timeout,
-      [weak](const std::optional<os::Dictionary>& data) {
+      *asked, request, timeout,
+      [weak, asking](const std::optional<os::Dictionary>& data) {
         auto self = weak.lock();
-        if (!self) return;
+        auto context = asking.lock();
+        if (!self || !context) return;
         if (data) {
           const os::Value& result = (*data)["result"];
           if (result.isNumber() && result.doubleValue() == kResultSuccess) {
@@ -51,15 +64,17 @@ void VXNewsCategoryManager::requestList(double timeout) {
             auto categories = categoriesFromAnswer(*data);
             if (categories.empty()) {
               VXGlobalHelper::writeLog("category list answer holds no categories; the stored list is kept");
-            } else if (!VXNewsDBManager::share()->replaceCategories(categories)) {
+            } else if (!VXNewsDBManager::share(*context)->replaceCategories(categories)) {
               VXGlobalHelper::writeLog("category list not stored; the stored list is kept");
             }
           }
         }
-        self->setStoredList();
+        self->setStoredList(*context);
       },
-      [weak] {
-        if (auto self = weak.lock()) self->setStoredList();
+      [weak, asking] {
+        auto self = weak.lock();
+        auto context = asking.lock();
+        if (self && context) self->setStoredList(*context);
       });
 }
 
@@ -77,7 +92,11 @@ std::vector<VXNewsCategory> VXNewsCategoryManager::categoriesFromAnswer(const os
   return categories;
 }
 
-void VXNewsCategoryManager::setStoredList() { setCategoryList(VXNewsDBManager::share()->createCategoryListWithDB()); }
+void VXNewsCategoryManager::setStoredList() { setStoredList(*context()); }
+
+void VXNewsCategoryManager::setStoredList(VXReaderContext& context) {
+  setCategoryList(VXNewsDBManager::share(context)->createCategoryListWithDB());
+}
 
 void VXNewsCategoryManager::setCategoryList(std::vector<VXNewsCategory> list) {
   std::weak_ptr<VXNewsCategoryManager> weak = weak_from_this();

@@ -40,7 +40,12 @@ class VXNewsCategoryManager : public std::enable_shared_from_this<VXNewsCategory
   const std::vector<VXNewsCategory>& categoryList() const { return categoryList_; }
 
  private:
+  // Its own context when share() made it, else the current one.
+  std::shared_ptr<VXReaderContext> context() const;
   void setStoredList();
+  void setStoredList(VXReaderContext& context);
+
+  std::weak_ptr<VXReaderContext> context_;
 
   std::vector<VXNewsCategory> categoryList_;
 };

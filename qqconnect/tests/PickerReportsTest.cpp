@@ -248,5 +248,24 @@ TEST_F(PickerReportsTest, TheChosenSquareIsSquareWhateverThePictureSize) {
   }
 }
 
+// The picture follows its own picker, whichever picker is shown when it comes.
+TEST_F(PickerReportsTest, ThePictureReachesThePickerItWasGivenFor) {
+  auto inWindow = picture(64, 64), handedOut = picture(32, 32);
+  ASSERT_TRUE(kit->popSetHeadImageViewWnd(uploader, inWindow, "face", "窗口"));
+  auto windowPicker = kit->shownPicker();
+  ASSERT_TRUE(windowPicker);
+  advance(0.01);
+  ASSERT_EQ(windowPicker->image(), inWindow);
+
+  // Handed out while the window is still up.
+  auto handed = kit->getHeadImageViewController(uploader, handedOut, "", "递交");
+  ASSERT_TRUE(handed);
+  advance(0.1);
+  EXPECT_EQ(handed->image(), handedOut);
+  EXPECT_EQ(handed->nick(), "递交");
+  EXPECT_EQ(windowPicker->image(), inWindow);
+  EXPECT_EQ(windowPicker->nick(), "窗口");
+}
+
 }  // namespace
 }  // namespace qctest

@@ -24,7 +24,7 @@ std::shared_ptr<SetHeadImageViewController> TCUiKit::preparePicker(std::weak_ptr
   TCDataReport::shared().reportData(0, kTCUiKitReportPickerShown, appId_, std::nullopt);
   // The picture reaches the picker once it is on its way to the screen.
   if (timer_) timer_->invalidate();
-  timer_ = os::Timer::scheduled(delay, false, [this, pending = PendingPicture{std::move(image), userNick}](os::Timer&) {
+  timer_ = os::Timer::scheduled(delay, false, [this, pending = PendingPicture{picker, std::move(image), userNick}](os::Timer&) {
     onTimerSetPic(pending);
   });
   return picker;
@@ -69,7 +69,9 @@ std::shared_ptr<SetHeadImageViewController> TCUiKit::shownPicker() const {
 void TCUiKit::onTimerSetPic(const PendingPicture& pending) {
   auto keep = timer_;
   timer_.reset();
-  auto picker = shownPicker();
+  // The picker this picture was made for, not whichever is shown now: a picker handed out while
+  // the window is up must not give the window its picture.
+  auto picker = pending.picker.lock();
   if (!picker) return;
   if (pending.nick) picker->setNick(*pending.nick);
   if (pending.image) picker->setImage(pending.image);

@@ -58,8 +58,10 @@ class TCUiKit {
   void MoveOtherWindowOutOfFrame();
   void MoveOhterWindowIntoFrame();
   void animationFinished(const std::string& animationID, bool finished);
-  // What the picker timer carries: the picture, and the nick when there was one.
+  // What the picker timer carries: the picker it was made for, the picture, and the nick when
+  // there was one.
   struct PendingPicture {
+    std::weak_ptr<SetHeadImageViewController> picker;
     std::shared_ptr<os::Image> image;
     std::optional<std::string> nick;
   };

@@ -170,6 +170,14 @@ void OBSDataManager::requestAddlikeOrDislike(bool like, OBSocialCompletion compl
 void OBSDataManager::requestAddComment(OBSocialCompletion completion) {
   requestSocialEntityKey();
   OBSocialJobParams params;
+  // The job waits behind the bar request and is rebuilt when it goes: it keeps this comment, not
+  // whatever comment was posted after it.
+  auto post = std::make_shared<OBSocialCommentPost>();
+  post->comment = currentComment;
+  post->templateText = barEntity()->commentText;
+  post->image = barEntity()->commentImage;
+  post->shareTo = OBSUserManager::shareInstance()->commentShareAccountDic();
+  params.commentPost = std::move(post);
   params.completion = std::move(completion);
   doActionWithType(0, std::move(params));
 }
@@ -241,6 +249,7 @@ void OBSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNa
   sns->isShake = from && *from == "46";
   snsEntity = sns;
   OBSocialJobParams params;
+  params.snsEntity = sns;
   params.values.set("snsNames", os::Value(std::move(names)));
   params.completion = std::move(completion);
   doActionWithType(5, std::move(params));

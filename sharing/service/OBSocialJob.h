@@ -11,6 +11,8 @@
 #include "os/core/Value.h"
 #include "os/net/URLRequest.h"
 
+class OBSCommentEntity;
+class OBSSNSEntity;
 class OBSocialAccountEntity;
 class OBSocialCustomAccount;
 class OBSocialResponseEntity;
@@ -18,6 +20,18 @@ class TLHTTPClient;
 class TLHTTPRequestOperation;
 
 using OBSocialCompletion = std::function<void(const std::shared_ptr<OBSocialResponseEntity>& response)>;
+
+namespace os {
+class Image;
+}
+
+// A comment as it stood when it was posted (action 0).
+struct OBSocialCommentPost {
+  std::shared_ptr<OBSCommentEntity> comment;
+  std::optional<std::string> templateText;
+  std::shared_ptr<os::Image> image;
+  os::Dictionary shareTo;
+};
 
 // What the caller of an action gives: plain values by name, the completion, and the objects some
 // actions read.
@@ -27,6 +41,11 @@ struct OBSocialJobParams {
   std::shared_ptr<OBSocialAccountEntity> snsAccount;     // "snsAccount" (action 15)
   std::shared_ptr<OBSocialCustomAccount> customAccount;  // "customAccount" (action 14)
   std::uint64_t accountsRevision = 0;                    // the accounts as they stood when listed (action 10)
+  // What a share (action 5) or a comment (action 0) says, taken when it is posted: a queued job is
+  // rebuilt right before it goes, when a later post has replaced the data manager's own. Without
+  // them the data manager's are read.
+  std::shared_ptr<OBSSNSEntity> snsEntity;
+  std::shared_ptr<const OBSocialCommentPost> commentPost;
 };
 
 enum OBSocialNetworkType : int {

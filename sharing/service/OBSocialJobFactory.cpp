@@ -102,7 +102,7 @@ bool OBSocialJobFactory::build(OBSocialJob& job, bool keepPath) {
   switch (job.actionType) {
     case 0:
       path = "comment/add/" + ak + "/" + segment(getEntityKey()) + "/";
-      postWithPicture(getPostCommentBaseDictionary());
+      postWithPicture(getPostCommentBaseDictionary(job.paramDic));
       break;
     case 1:
       path = "like/update/" + ak + "/" + segment(getEntityKey()) + "/";
@@ -305,21 +305,24 @@ bool OBSocialJobFactory::build(OBSocialJob& job, bool keepPath) {
   return true;
 }
 
-os::Dictionary OBSocialJobFactory::getPostCommentBaseDictionary() {
+os::Dictionary OBSocialJobFactory::getPostCommentBaseDictionary(const OBSocialJobParams& params) {
   auto data = manager();
   auto users = OBSUserManager::shareInstance();
   os::Dictionary d = OBSProtocol::sharedInstance()->baseDictionary();
   d.set("opid", os::Value("5"));
-  auto comment = data->currentComment;
+  auto bar = data->barEntity();
+  const auto* post = params.commentPost.get();
+  auto comment = post ? post->comment : data->currentComment;
   if (comment && comment->location) d.set("lc", os::Value(OBSocialLocationText(*comment->location)));
-  os::Dictionary shareTo = users->commentShareAccountDic();
+  os::Dictionary shareTo = post ? post->shareTo : users->commentShareAccountDic();
   if (!shareTo.empty())
     if (auto json = OBUtils::JSONFragment(os::Value(shareTo))) d.set("sns", os::Value(*json));
   if (comment && comment->content) d.set("ct", os::Value(*comment->content));
-  auto bar = data->barEntity();
-  if (bar && bar->commentText) d.set("tpt", os::Value(*bar->commentText));
-  if (bar && bar->commentImage && (!shareTo.empty() || OBSProtocol::sharedInstance()->typeString() == "1"))
-    if (auto bytes = imageBytes(bar->commentImage)) d.set("pic", os::Value(*bytes));
+  auto templateText = post ? post->templateText : (bar ? bar->commentText : std::nullopt);
+  auto image = post ? post->image : (bar ? bar->commentImage : nullptr);
+  if (templateText) d.set("tpt", os::Value(*templateText));
+  if (image && (!shareTo.empty() || OBSProtocol::sharedInstance()->typeString() == "1"))
+    if (auto bytes = imageBytes(image)) d.set("pic", os::Value(*bytes));
   d.set("dt", os::Value(nowMilliseconds()));
   return d;
 }
@@ -355,7 +358,7 @@ os::Dictionary OBSocialJobFactory::getPostShareBaseDictionary(const std::string&
 
 os::Dictionary OBSocialJobFactory::getPostShareMultiBaseDictionary(const OBSocialJobParams& params) {
   auto data = manager();
-  auto sns = data->snsEntity ? data->snsEntity : std::make_shared<OBSSNSEntity>();
+  auto sns = params.snsEntity ? params.snsEntity : data->snsEntity ? data->snsEntity : std::make_shared<OBSSNSEntity>();
   auto bar = data->barEntity();
   os::Dictionary d = OBSProtocol::sharedInstance()->baseDictionary();
   d.set("opid", os::Value("17"));

@@ -24,7 +24,7 @@ class OBSocialJobFactory {
 
   // The bar record's key, "-1" when there is none.
   std::string getEntityKey();
-  os::Dictionary getPostCommentBaseDictionary();
+  os::Dictionary getPostCommentBaseDictionary(const OBSocialJobParams& params);
   os::Dictionary getPostLikeBaseDictionary(const std::string& like);
   os::Dictionary getPostShareBaseDictionary(const std::string& platformName);
   os::Dictionary getPostShareMultiBaseDictionary(const OBSocialJobParams& params);

@@ -361,6 +361,30 @@ TEST_F(ActionTableTest, QueueSendsOneAtATimeWithTheStateOfSendingTime) {
   EXPECT_TRUE(manager->actionArray().empty());
 }
 
+// A queued comment or share is rebuilt when it goes, but with its own words: a second post made
+// while the first waits must not send its text twice and lose the first.
+TEST_F(ActionTableTest, QueuedPostsKeepTheirOwnContent) {
+  auto manager = OBSDataManager::currentDataManager();
+  int answered = 0;
+  auto count = [&](const auto&) { ++answered; };
+  // No bar key yet: each comment waits behind a request for one.
+  manager->postCommentWithContent("第一条", std::nullopt, count);
+  manager->postCommentWithContent("第二条", std::nullopt, count);
+  // A bar request in flight holds the shares back.
+  manager->requestBarInfo(nullptr);
+  manager->postSNSWithTypes({"sina"}, std::string("甲"), nullptr, std::nullopt, nullptr, count, std::nullopt);
+  manager->postSNSWithTypes({"sina"}, std::string("乙"), nullptr, std::nullopt, nullptr, count, std::nullopt);
+  ASSERT_TRUE(settle([&] { return answered == 4; }));
+
+  std::vector<std::string> comments, shares;
+  for (const auto& request : server_.requests()) {
+    if (request.action == 0) comments.push_back(request.parameters["ct"].stringOr());
+    if (request.action == 5) shares.push_back(request.parameters["ct"].stringOr());
+  }
+  EXPECT_EQ(comments, (std::vector<std::string>{"第一条", "第二条"}));
+  EXPECT_EQ(shares, (std::vector<std::string>{"甲", "乙"}));
+}
+
 TEST_F(ActionTableTest, SixthOperationReportsTheCounts) {
   for (int i = 0; i < 5; ++i) OBSocialOpAnalytics::postSocialAnalyticsForSns("14", std::string("sina"));
   auto defaults = os::UserDefaults::standardUserDefaults();

@@ -6,6 +6,7 @@
 
 #include "news/ads/VXAdWebViewController.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/testing/LogCapture.h"
 #include "os/views/Device.h"
 
 namespace newstest {
@@ -36,6 +37,31 @@ TEST_F(VXAdHelperTest, AStoreAdIsReportedItsCallbackFiredWithTheServersAgentThen
   EXPECT_TRUE(opened().empty());
   EXPECT_FALSE(app_->isNetworkActivityIndicatorVisible());
   EXPECT_EQ(hudText(*screen_->view()), std::nullopt);
+}
+
+// The store sheet belongs to the screen whose ad was tapped: when that screen has closed before
+// the answer, a tap on another screen meanwhile does not take the sheet.
+TEST_F(VXAdHelperTest, AStoreAnswerForAClosedScreenShowsNoSheetOnTheScreenTappedSince) {
+  const auto& ad = sampleAd(1);
+  auto article = std::make_shared<NQBaseViewController>();
+  nav_->pushViewController(article, false);
+  os::TouchDriver::settle();
+  server_->setFault(2002, newsd::Fault{newsd::FailureMode::None, 5});
+  VXAdHelper::share().request(ad.adid, 1, target(ad), *article);
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  nav_->popViewController(false);
+  os::TouchDriver::settle();
+  std::weak_ptr<NQBaseViewController> closed = article;
+  article.reset();
+  ASSERT_TRUE(closed.expired());
+  // On the screen beneath, an ad of a kind that opens nothing.
+  VXAdHelper::share().request(ad.adid, 3, "", *screen_);
+
+  os::testing::LogCapture log;
+  os::Clock::advance(5);
+  ASSERT_TRUE(runUntil([&] { return storeSheet() || log.contains("store sheet not shown"); }));
+  EXPECT_EQ(callbacks(), (std::vector<std::pair<long long, std::string>>{{ad.adid, kServerAgent}}));
+  EXPECT_FALSE(storeSheet());
 }
 
 TEST_F(VXAdHelperTest, AWebAdPushesItsPageWhichFiresTheCallbackOnceAndLoadsFullSize) {

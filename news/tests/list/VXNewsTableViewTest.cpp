@@ -424,6 +424,28 @@ TEST_F(VXNewsTableViewTest, AClearWhileANextPageIsOutDropsThatPage) {
   EXPECT_EQ(stored(), (std::vector<long long>{50, 49}));
 }
 
+// A next page that comes while another reader context is current goes to the list's own
+// database, not to the other context's.
+TEST_F(VXNewsTableViewTest, ANextPageIsStoredInTheListsOwnDatabase) {
+  const long long t = now1970();
+  auto& table = *makeLongList(t).tableView();
+  scrollToEnd(table);
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
+  list_->loadMore(table);
+  ASSERT_EQ(list_->requestState(), VXNewsRequestLoading);
+  std::vector<long long> elsewhere;
+  {
+    newstest::RequestEnvironment other;
+    waitIdle(*list_);
+    elsewhere = newstest::collect(VXNewsDBManager::share()->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); });
+  }
+  EXPECT_TRUE(elsewhere.empty());
+  auto rows = stored();
+  EXPECT_EQ(rows.size(), 22u);
+  EXPECT_EQ(std::vector<long long>(rows.end() - 2, rows.end()), (std::vector<long long>{20, 19}));
+  EXPECT_EQ(listed(), rows);
+}
+
 TEST_F(VXNewsTableViewTest, ATapOpensTheItemFromTheEnclosingScreen) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500, std::string("album")), item(1, t - 900)}, 60);

@@ -64,6 +64,26 @@ TEST_F(CategoryList, OnWiFiTheServerListIsStoredInOrderAndBroadcast) {
   for (std::size_t i = 0; i < stored.size(); ++i) EXPECT_EQ(stored[i].order(), static_cast<long long>(i));
 }
 
+// An answer that comes while another reader context is current is stored where it was asked for.
+TEST_F(CategoryList, TheListIsStoredInTheContextThatAskedForIt) {
+  LocalNewsServer local;
+  auto asking = VXNewsDBManager::share();
+  NotificationCounter broadcasts(kNewsCategoryNotification);
+  manager_->requestList();
+  std::vector<VXNewsCategory> elsewhere;
+  {
+    newstest::RequestEnvironment other;
+    ASSERT_TRUE(newstest::runUntil([&] { return broadcasts.count() > 0; }));
+    elsewhere = VXNewsDBManager::share()->createCategoryListWithDB();
+  }
+  std::vector<std::pair<long long, std::string>> served;
+  for (const auto& c : local.service().content().categories()) served.emplace_back(c.id, c.name);
+  ASSERT_FALSE(served.empty());
+  EXPECT_TRUE(elsewhere.empty());
+  EXPECT_EQ(idsAndNames(asking->createCategoryListWithDB()), served);
+  EXPECT_EQ(idsAndNames(manager_->categoryList()), served);
+}
+
 TEST_F(CategoryList, ServerOrderWinsOverIdsAndMissingFlagsDefaultToOne) {
   os::Array list{os::Value(os::Dictionary{{"id", 7}, {"name", "A"}}), os::Value("junk"),
                  os::Value(os::Dictionary{{"name", "no id"}}),
