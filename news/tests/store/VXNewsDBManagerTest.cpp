@@ -205,6 +205,28 @@ TEST_F(NewsDB, HistoryIsTrimmedAtItsLimit) {
   EXPECT_EQ(ids.back(), 1200);
 }
 
+// The history filled to one short of its limit reads back whole at the next start, marks for
+// upload included; reaching the limit, the next start keeps the newest rows past the trim.
+TEST_F(NewsDB, AHistoryFilledToItsLimitReadsBackAtTheNextStart) {
+  fillHistory(VXNewsDBManager::kHistoryTrimThreshold - 2);
+  ASSERT_TRUE(db_->insertHistory(VXNewsDBManager::kHistoryTrimThreshold - 1));
+  ASSERT_TRUE(db_->offlineHistory(VXNewsDBManager::kHistoryTrimThreshold - 1));
+  {
+    VXNewsDBManager next(db_->path());
+    auto ids = next.getHistoryID();
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(VXNewsDBManager::kHistoryTrimThreshold - 1));
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(next.historyForPost(), std::vector<long long>{VXNewsDBManager::kHistoryTrimThreshold - 1});
+    ASSERT_TRUE(next.insertHistory(VXNewsDBManager::kHistoryTrimThreshold));
+  }
+  VXNewsDBManager after(db_->path());
+  auto ids = after.getHistoryID();
+  ASSERT_EQ(ids.size(), static_cast<std::size_t>(VXNewsDBManager::kHistoryTrimThreshold - VXNewsDBManager::kHistoryTrimCount));
+  EXPECT_EQ(ids.front(), VXNewsDBManager::kHistoryTrimCount + 1);
+  EXPECT_EQ(ids.back(), VXNewsDBManager::kHistoryTrimThreshold);
+  EXPECT_EQ(after.historyForPost(), std::vector<long long>{VXNewsDBManager::kHistoryTrimThreshold - 1});
+}
+
 TEST_F(NewsDB, HistoryMarksForUploadOnlyOnce) {
   EXPECT_TRUE(db_->insertHistory(5));
   EXPECT_FALSE(db_->insertHistory(5));
