@@ -438,9 +438,11 @@ bool VXNewsDBManager::insertHistory(long long articleID) {
 std::vector<long long> VXNewsDBManager::getHistoryID() {
   std::vector<long long> ids;
   inDatabase([&](SQDatabase& db) {
+    // A read still waiting for upload is not the trim's to drop: it leaves only once uploaded.
     if (db.longForQuery("select count(*) from ZHISTORY") >= kHistoryTrimThreshold &&
-        !db.executeUpdate("delete from ZHISTORY where ZID in (select ZID from ZHISTORY order by ZID limit ?)",
-                          kHistoryTrimCount))
+        !db.executeUpdate("delete from ZHISTORY where ZID in (select ZID from ZHISTORY where ZRESERVE2 is null or "
+                          "ZRESERVE2 != ? order by ZID limit ?)",
+                          "0", kHistoryTrimCount))
       os::log("delete redundancy from ZHISTORY failed.");
     ids = idColumn(db, "select * from ZHISTORY order by ZID", {});
   });

@@ -29,7 +29,8 @@ class VXNewsDBManager {
  public:
   using LogWriter = std::function<void(std::string_view line)>;
 
-  // History trimming: at kHistoryTrimThreshold rows, the kHistoryTrimCount smallest ids go.
+  // History trimming: at kHistoryTrimThreshold rows, the kHistoryTrimCount smallest ids go, reads
+  // waiting for upload passed over.
   static constexpr long long kHistoryTrimThreshold = 1200;
   static constexpr long long kHistoryTrimCount = 1000;
 

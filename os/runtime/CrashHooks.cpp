@@ -427,17 +427,22 @@ std::vector<CrashRecord> CrashHooks::readRecords(const std::string& directory, c
   if (fd < 0) return records;
   std::string text;
   char chunk[8192];
+  bool capped = false;
   for (;;) {
     ssize_t n = ::read(fd, chunk, sizeof chunk);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     text.append(chunk, static_cast<std::size_t>(n));
-    if (text.size() > kMaxRecordFile) break;  // a runaway file: keep what was read
+    if (text.size() > kMaxRecordFile) {  // a runaway file: keep what was read
+      capped = true;
+      break;
+    }
   }
   ::close(fd);
   if (bytes) *bytes = text.size();
 
   std::size_t at = text.find(kRecordMark);
+  std::size_t lastAt = 0;  // where the last record's mark stands
   while (at != std::string::npos) {
     std::size_t lineEnd = text.find('\n', at);
     if (lineEnd == std::string::npos) break;
@@ -468,8 +473,15 @@ std::vector<CrashRecord> CrashHooks::readRecords(const std::string& directory, c
       record.text = text.substr(body, record.complete ? want : std::min(want, (next == std::string::npos ? text.size() : next) - body));
       if (record.complete) next = text.find(kRecordMark, body + want);
       records.push_back(std::move(record));
+      lastAt = at;
     }
     at = next;
+  }
+  // Read up to the cap, the last record may be one the crash wrote whole and the read cut: it is
+  // left, from its mark on, for the next read rather than handed over cut.
+  if (capped && lastAt > 0 && !records.empty() && !records.back().complete) {
+    records.pop_back();
+    if (bytes) *bytes = lastAt;
   }
   return records;
 }

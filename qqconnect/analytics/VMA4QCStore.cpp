@@ -81,12 +81,16 @@ std::uint32_t VMA4QCStore::getStoredEventsNum() {
 
 void VMA4QCStore::storeEvent(std::string content, std::uint32_t ts, std::function<void()> done) {
   queue_.async([this, content = std::move(content), ts, done = std::move(done)] {
-    if (numStoredEvents_ >= config_.get().maxStoreEventCount) {
-      // Make room by the oldest waiting event only: rows being sent are not ours to drop.
+    const std::uint32_t bound = config_.get().maxStoreEventCount;
+    if (numStoredEvents_ >= bound) {
+      // Make room by the oldest waiting events only: rows being sent are not ours to drop. A run
+      // stopped mid-batch leaves its batch waiting beside the newer events at the next start, so
+      // the table may stand past the bound by more than one.
+      const std::uint32_t excess = numStoredEvents_ - (bound > 0 ? bound - 1 : 0);
       updateDatabase(
           "delete from events where event_id in (select event_id from events where status = ? order by ts, event_id "
-          "limit 1)",
-          {os::Value(kWaiting)});
+          "limit ?)",
+          {os::Value(kWaiting), os::Value(static_cast<long long>(excess))});
       recount();
     }
     if (updateDatabase("insert into events(content, status, send_count,ts) values(?, ?, ?, ?)",

@@ -19,7 +19,8 @@ class OBSCacheManager {
   OBSCacheManager();
   static std::shared_ptr<OBSCacheManager> shareInstance();
 
-  // Keeps a keyed archive of the item in the disk cache under the name.
+  // Keeps a keyed archive of the item in the disk cache under the name. An item past what the
+  // next start reads is not kept, and takes the older one under the name away.
   void setCacheToVariable(const os::ArchiveItem& item, const std::string& className);
   // The archived item when the cache holds one that has not expired and that decodes with the
   // registry's classes; absent otherwise.

@@ -7,6 +7,7 @@
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
+#include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSCacheManager.h"
 #include "sharing/service/OBSDataManagerSet.h"
 #include "sharing/service/OBSUserManager.h"
@@ -461,3 +462,87 @@ TEST_F(CacheTest, TwoThreadsWritingTheDocumentsListKeepEachLastWrite) {
 }
 
 }  // namespace
+
+// The cache manager's entries have no bound of their own; the next start reads them with the
+// limits the manager writes them within. A friend list of a well-followed account, each friend
+// with long names and picture address, and the recent picks beside it come back whole, and so
+// does an entry past the unarchiver's default object limit.
+namespace {
+
+std::shared_ptr<OBSFriendEntity> longFriend(int i) {
+  auto entity = std::make_shared<OBSFriendEntity>();
+  const std::string n = std::to_string(1000000000 + i);
+  entity->usid = n;
+  entity->name = "中国军事新闻爱好者第" + n + "号读者";
+  entity->linkName = "military_news_reader_" + n;
+  entity->imageURL = "http://tp" + std::to_string(i % 4) + ".img.example/" + n + "/180/5648945327/1";
+  entity->pinyin = "zhongguojunshixinwenaihaozhedi" + n + "haoduzhe";
+  return entity;
+}
+
+OBSFriendDictionary friendList(int count) {
+  OBSFriendDictionary friends;
+  for (int i = 0; i < count; ++i) {
+    auto entity = longFriend(i);
+    friends[*entity->usid] = entity;
+  }
+  return friends;
+}
+
+void restart() {
+  OBCache::currentCache()->waitUntilWritten();
+  OBSocialContext::setCurrent(std::make_shared<OBSocialContext>());
+}
+
+// The friends read back at the next start, or none.
+std::size_t friendsAfterARestart(int count, int recentPicks) {
+  os::Array recent;
+  for (int i = count - recentPicks; i < count; ++i) recent.push_back(os::Value(longFriend(i)->cacheValue()));
+  OBSUserManager::shareInstance()->setFriendsDictionary(friendList(count), "sina");
+  OBSUserManager::shareInstance()->setAtFriendsArray(recent, "sina");
+  restart();
+  auto users = OBSUserManager::shareInstance();
+  auto read = users->friendsDictionaryWithSnsName("sina");
+  EXPECT_EQ(users->atFriendsDictionaryWithSnsName("sina"), recent);
+  if (!read) return 0;
+  auto last = read->find(std::to_string(1000000000 + count - 1));
+  EXPECT_TRUE(last != read->end() && last->second->imageURL == longFriend(count - 1)->imageURL);
+  return read->size();
+}
+
+}  // namespace
+
+TEST_F(CacheTest, ALargeFriendListAndItsRecentPicksComeBackAfterARestart) {
+  EXPECT_EQ(friendsAfterARestart(5000, 200), 5000u);
+}
+
+// Some 17,000 such friends pass the unarchiver's default object limit; the cheapest entry that
+// does, one text for each object, stands in for them.
+TEST_F(CacheTest, AnEntryPastTheUnarchiversDefaultObjectLimitComesBack) {
+  const std::size_t objects = os::KeyedArchiveLimits{}.maxObjects + 10;
+  os::Array texts;
+  texts.reserve(objects);
+  for (std::size_t i = 0; i < objects; ++i) texts.push_back(os::Value(std::to_string(1000000000 + i)));
+  OBSCacheManager::shareInstance()->setCacheToVariable(os::ArchiveItem(os::Value(texts)), "many");
+  restart();
+  auto read = OBSCacheManager::shareInstance()->changeVariableFromCache("many");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->toValue(), os::Value(texts));
+}
+
+// Past even the byte limit, nothing is written that the next start could not read, and the list
+// stored before does not come back in place of the one that could not be kept.
+TEST_F(CacheTest, AnEntryPastWhatTheNextStartReadsIsNotWrittenAndTakesTheOlderOneAway) {
+  OBSUserManager::shareInstance()->setFriendsDictionary(friendList(3), "sina");
+  OBCache::currentCache()->waitUntilWritten();
+  auto huge = longFriend(3);
+  huge->name = std::string(std::size_t{33} << 20, 'x');
+  auto friends = friendList(3);
+  friends[*huge->usid] = huge;
+  os::testing::LogCapture log;
+  OBSUserManager::shareInstance()->setFriendsDictionary(friends, "sina");
+  EXPECT_EQ(OBSUserManager::shareInstance()->friendsDictionaryWithSnsName("sina")->size(), 4u);  // this run keeps it
+  EXPECT_TRUE(log.contains("OBSFriendEntity-sina- is not cached"));
+  restart();
+  EXPECT_FALSE(OBSUserManager::shareInstance()->friendsDictionaryWithSnsName("sina"));
+}

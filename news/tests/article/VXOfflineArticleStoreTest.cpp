@@ -62,4 +62,41 @@ TEST_F(OfflineArticleStoreTest, SecondSaveReplacesAndCorruptFileReadsAsNothing) 
   EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(1), os::Value(4)));
 }
 
+// The largest answers the client takes: nested as deep as its decoder reads, and a long article
+// of many pictures with every control character a text may carry. Each is saved and read back
+// from its file as the article screen reads it without the server.
+TEST_F(OfflineArticleStoreTest, TheLargestAnswersTheClientTakesReadBackFromTheirFiles) {
+  std::string deep = R"({"errorcode":0,"opcode":1020,"data":{"result":1,"nest":)";
+  int levels = 2;  // the envelope and its data
+  for (; levels < 512; ++levels) deep += "[";
+  deep += R"("底")";
+  for (int i = 2; i < levels; ++i) deep += "]";
+  deep += "}}";
+  std::string deeper = deep;
+  deeper.replace(deeper.find(R"("底")"), 5, R"(["底"])");
+  ASSERT_FALSE(VXGlobalHelper::praseRespString(deeper));  // one more level is refused
+  auto deepest = VXGlobalHelper::praseRespString(deep);
+  ASSERT_TRUE(deepest);
+
+  std::string controls;
+  for (char c = 1; c < 32; ++c) controls += c;
+  os::Array pictures;
+  std::string body;
+  for (int i = 0; i < 200; ++i) {
+    pictures.push_back(os::Value(os::Dictionary{{"url", os::Value("http://img.example/" + std::to_string(i) + ".jpg")},
+                                                {"width", os::Value(640)},
+                                                {"desc", os::Value("图" + std::to_string(i) + controls)}}));
+    body += "<p>第" + std::to_string(i) + "段 " + std::string(1500, 'x') + controls + "</p>";
+  }
+  os::Dictionary article{{"result", os::Value(1)}, {"title", os::Value("长文" + controls)}, {"body", os::Value(body)},
+                         {"pictures", os::Value(pictures)}};
+
+  for (const auto& [id, answer] : {std::pair{1, *deepest}, std::pair{2, article}}) {
+    ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo(answer, os::Value(9), os::Value(id))) << id;
+    auto stored = VXOfflineArticleStore::read(os::Value(9), os::Value(id));
+    ASSERT_TRUE(stored) << id;
+    EXPECT_TRUE(os::Value(*stored) == os::Value(answer)) << id;
+  }
+}
+
 }  // namespace

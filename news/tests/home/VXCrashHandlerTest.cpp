@@ -10,6 +10,7 @@
 #include "news/home/VXCrashHandler.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/core/Error.h"
+#include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
@@ -91,6 +92,32 @@ TEST_F(VXCrashHandlerTest, LinesWrittenWhileTheUploadIsOnTheWayStay) {
   ASSERT_TRUE(newstest::runUntil([&] { return taken.has_value(); }));
   EXPECT_EQ(taken, true);
   EXPECT_EQ(VXGlobalHelper::readLog(), "after one\nafter two\n");
+}
+
+// The log filled to its default limit many times over, with lines as the runner writes them,
+// stays within the limit, reads back whole from the file, and goes with the dump the crash left.
+TEST_F(VXCrashHandlerTest, ALogFilledToItsLimitStaysWithinItAndGoesWholeWithTheDump) {
+  const std::size_t limit = VXGlobalHelper::kDefaultLogLimit;
+  ASSERT_EQ(VXGlobalHelper::logLimit(), limit);
+  const std::string respdict(3000, 'r');
+  std::size_t written = 0;
+  for (int i = 0; written < 3 * limit; ++i) {
+    std::string line = i % 3 ? "加载数据失败 第" + std::to_string(i) + "次 网络错误"
+                             : "errorcode is -1 and opcode is 1020 and respdict is {" + respdict + "}";
+    VXGlobalHelper::writeLog(line);
+    written += line.size() + 1;
+  }
+  VXGlobalHelper::writeLog("最后一行");
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), "崩溃 reason\nstack"));
+
+  auto log = VXGlobalHelper::readLog();
+  ASSERT_TRUE(log);
+  EXPECT_LE(log->size(), limit);
+  EXPECT_GE(log->size(), limit / 2 - respdict.size());
+  EXPECT_TRUE(os::hasSuffix(*log, "\n最后一行\n"));
+  EXPECT_EQ(upload(), true);
+  EXPECT_EQ(receivedDumps(), (std::vector<std::string>{"崩溃 reason\nstack"}));
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or("?"), "");
 }
 
 TEST_F(VXCrashHandlerTest, OnlyWhatIsLeftOfTheUploadedPartGoesFromATrimmedLog) {

@@ -205,6 +205,33 @@ TEST_F(NewsDB, HistoryIsTrimmedAtItsLimit) {
   EXPECT_EQ(ids.back(), 1200);
 }
 
+// The history filled to one short of its limit reads back whole at the next start, reads
+// waiting for upload included; reaching the limit, the next start keeps the newest rows past the
+// trim, and every read still waiting for upload, however old.
+TEST_F(NewsDB, AHistoryFilledToItsLimitReadsBackAtTheNextStart) {
+  constexpr long long kThreshold = VXNewsDBManager::kHistoryTrimThreshold;
+  fillHistory(kThreshold - 2);
+  ASSERT_TRUE(db_->insertHistory(kThreshold - 1));
+  for (long long id : {5LL, 6LL, kThreshold - 1}) ASSERT_TRUE(db_->offlineHistory(id));
+  ASSERT_TRUE(db_->updateHistoryPost(6));
+  const std::vector<long long> waiting{5, kThreshold - 1};
+  {
+    VXNewsDBManager next(db_->path());
+    auto ids = next.getHistoryID();
+    ASSERT_EQ(ids.size(), static_cast<std::size_t>(kThreshold - 1));
+    EXPECT_EQ(ids.front(), 1);
+    EXPECT_EQ(next.historyForPost(), waiting);
+    ASSERT_TRUE(next.insertHistory(kThreshold));
+  }
+  VXNewsDBManager after(db_->path());
+  auto ids = after.getHistoryID();
+  ASSERT_EQ(ids.size(), static_cast<std::size_t>(kThreshold - VXNewsDBManager::kHistoryTrimCount));
+  EXPECT_EQ(ids.front(), 5);
+  EXPECT_EQ(ids[1], VXNewsDBManager::kHistoryTrimCount + 2);
+  EXPECT_EQ(ids.back(), kThreshold);
+  EXPECT_EQ(after.historyForPost(), waiting);
+}
+
 TEST_F(NewsDB, HistoryMarksForUploadOnlyOnce) {
   EXPECT_TRUE(db_->insertHistory(5));
   EXPECT_FALSE(db_->insertHistory(5));

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "os/core/Error.h"
 #include "os/runtime/CrashHooks.h"
@@ -230,6 +231,42 @@ TEST_F(CrashHooksTest, RecordFilesSurviveDamageAndNamesAreChecked) {
   EXPECT_FALSE(CrashHooks::addHook("../escape", {}, &error));
   EXPECT_EQ(error.code, kCrashHooksNameError);
   EXPECT_TRUE(CrashHooks::takeRecords(dir_, "..").empty());
+}
+
+// A file of many runs' records, each as long as a record can be, past what one read takes in (a
+// reporter that did not start for a while): every record is handed over once and whole, over
+// as many takes as it needs.
+TEST_F(CrashHooksTest, RecordsPastWhatOneReadTakesComeWholeOverLaterTakes) {
+  constexpr int kRecords = 300;  // some 4.8 MB of 16 KiB records
+  const std::string path = CrashHooks::recordPath(dir_, "push");
+  FILE* f = std::fopen(path.c_str(), "w");
+  ASSERT_TRUE(f);
+  auto body = [](int n) {
+    std::string text = "record " + std::to_string(n) + "\n";
+    while (text.size() < 16 * 1024) text += "0x00007f3a1c2b4d5e\n";
+    text.resize(16 * 1024);
+    return text;
+  };
+  for (int n = 0; n < kRecords; ++n) {
+    const std::string text = body(n);
+    std::fprintf(f, "CRASHRECORD v1 signal=11 code=1 address=0x10 time=%d.000001 length=%zu\n", 1700000000 + n,
+                 text.size());
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fputc('\n', f);
+  }
+  std::fclose(f);
+
+  std::vector<CrashRecord> all;
+  for (int take = 0; take < 10; ++take) {
+    auto records = CrashHooks::takeRecords(dir_, "push");
+    if (records.empty()) break;
+    for (auto& r : records) all.push_back(std::move(r));
+  }
+  ASSERT_EQ(all.size(), static_cast<std::size_t>(kRecords));
+  for (int n = 0; n < kRecords; ++n) {
+    EXPECT_TRUE(all[n].complete) << n;
+    EXPECT_TRUE(all[n].text == body(n)) << n << ": " << all[n].text.size() << " bytes";
+  }
 }
 
 }  // namespace

@@ -219,6 +219,47 @@ TEST_F(VMA4QCTest, StoreBindsValuesAndEvictsOnlyTheOldestWaitingRow) {
   EXPECT_EQ(client->store().storedEventCount(), 3u);
 }
 
+// A run stopped while its store was full at the default bound and a batch was being sent leaves
+// the batch beside as many newer events. The next start reads every one of them back, and its
+// first store brings the table back to the bound, the oldest events going first.
+TEST_F(VMA4QCTest, AStoreFilledToItsBoundKeepsItAcrossAStopMidBatch) {
+  const std::uint32_t bound = VMA4QCSettings{}.maxStoreEventCount;
+  const std::uint32_t batch = VMA4QCSettings{}.maxLoadEventCount;
+  const std::string payload(1500, 'k');
+  auto event = [&](std::uint32_t n) {
+    return "{\"ei\":\"share_click\",\"n\":" + std::to_string(n) + ",\"kv\":\"" + payload + "\"}";
+  };
+  std::string path;
+  {
+    auto client = makeClient();
+    path = client->store().path();
+  }
+  {
+    // What the stopped run left, written as its store writes rows: its oldest batch being sent.
+    auto db = SQDatabaseQueue::databaseQueueWithPath(path);
+    db->inTransaction([&](SQDatabase& c, bool&) {
+      for (std::uint32_t i = 0; i < bound + batch; ++i)
+        c.executeUpdate("insert into events(content, status, send_count, ts) values(?, ?, 0, ?)", event(i),
+                        i < batch ? 2 : 1, 1000 + i);
+    });
+  }
+  {
+    std::lock_guard lock(mutex_);
+    failing_ = true;
+  }
+  auto client = makeClient();
+  EXPECT_EQ(client->store().getStoredEventsNum(), bound + batch);  // nothing lost at the start
+  client->store().storeEvent(event(bound + batch), 1000 + bound + batch);
+  client->flush();
+  EXPECT_EQ(client->store().getStoredEventsNum(), bound);
+  EXPECT_EQ(client->store().storedEventCount(), bound);
+  auto number = [](const VMA4QCStoreEvent& e) { return (*VMA4QCJSON::objectWithString(e.content))["n"].intValue(); };
+  auto oldest = client->store().loadCachedEvents();
+  ASSERT_FALSE(oldest.empty());
+  EXPECT_EQ(number(oldest.front()), batch + 1);
+  EXPECT_EQ(rows(*client, "select max(ts) from events").at(0), static_cast<int>(1000 + bound + batch));
+}
+
 TEST_F(VMA4QCTest, RowsLeftBeingSentWaitAgainAndACorruptFileIsReplaced) {
   std::string path;
   {
