@@ -139,7 +139,9 @@ TEST_F(TableViewTest, AReloadAsksTheNewRowsAndTheRowsInViewAndTheOthersWhenTheyC
   rows->heightsAsked.clear();
   auto asked = [&](bool once = true) {
     std::set<long> out(rows->heightsAsked.begin(), rows->heightsAsked.end());
-    if (once) EXPECT_EQ(out.size(), rows->heightsAsked.size());  // none asked twice
+    if (once) {
+      EXPECT_EQ(out.size(), rows->heightsAsked.size());  // none asked twice
+    }
     rows->heightsAsked.clear();
     return out;
   };
