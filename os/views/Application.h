@@ -183,7 +183,7 @@ class Application : public std::enable_shared_from_this<Application> {
   // background, the target comes to the foreground and its delegate's openURL runs with this
   // application's bundle identifier as source. False when nothing takes the scheme.
   bool openURL(const URL& url, const Value& annotation = {});
-  // Every URL this application asked to open, oldest first (tests).
+  // The newest 1,000 URLs this application asked to open, oldest first (tests).
   const std::vector<URL>& openedURLs() const { return opened_; }
   // The platform side of a URL arriving from `sourceApplication` (drivers, and openURL above).
   bool deliverOpenURL(const URL& url, const std::string& sourceApplication, const Value& annotation);

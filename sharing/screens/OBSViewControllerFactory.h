@@ -16,6 +16,7 @@ class OBSViewControllerFactory {
   // The platform type plays no part in the choice.
   std::shared_ptr<os::ViewController> createSocialViewController(int viewControllerType, int platformType,
                                                                  const std::shared_ptr<OBSocialControllerService>& service);
+  // The kinds of the newest 100 screens asked for, oldest first.
   const std::vector<int>& createdTypes() const { return createdTypes_; }
 
  private:

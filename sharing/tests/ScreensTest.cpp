@@ -19,6 +19,7 @@
 #include "sharing/screens/OBSShareListController.h"
 #include "sharing/screens/OBSocialFriendViewController.h"
 #include "sharing/screens/OBShareEditViewController.h"
+#include "sharing/screens/OBSViewControllerFactory.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/handlers/OBSocialWechatHandler.h"
 #include "sharing/screens/OBSocialIconActionSheet.h"
@@ -281,6 +282,18 @@ TEST_F(ScreensTest, ShareWithAScreenReportsTheScreensResult) {
   composer->send();
   ASSERT_TRUE(settle([&] { return !codes.empty(); }));
   EXPECT_EQ(codes, std::vector<int>{200});
+}
+
+// The factory lives as long as the reader: its record of the screens it built keeps the newest
+// 100 kinds, however many shares a person starts.
+TEST_F(ScreensTest, TheFactoryKeepsTheNewestKindsItBuilt) {
+  auto service = std::make_shared<OBSocialControllerService>();
+  for (int i = 0; i < 103; ++i) ASSERT_TRUE(service->getSocialViewController(2, std::nullopt));
+  ASSERT_TRUE(service->getSocialViewController(9, std::nullopt));
+  const auto& kinds = OBSViewControllerFactory::sharedInstance()->createdTypes();
+  ASSERT_EQ(kinds.size(), 100u);
+  EXPECT_EQ(kinds.front(), 2);
+  EXPECT_EQ(kinds.back(), 9);
 }
 
 // The service's answer at the end of the sign-in page: recognised by the end of its path, not its

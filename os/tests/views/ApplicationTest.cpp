@@ -258,6 +258,17 @@ TEST_F(ApplicationTest, URLsOfApplicationsThatAreNotRunningAreTakenButGoNowhere)
   EXPECT_FALSE(app->openURL(*URL::parse("relative/path")));
 }
 
+// The record of opened URLs keeps the newest 1,000: a reader left open does not keep every share
+// and ad tap of its life.
+TEST_F(ApplicationTest, TheOpenedURLsKeepTheNewest) {
+  app->launch();
+  const std::size_t kept = 1000, total = kept + 3;
+  for (std::size_t i = 0; i < total; ++i) ASSERT_TRUE(app->openURL(*URL::parse("https://news.example/" + std::to_string(i))));
+  ASSERT_EQ(app->openedURLs().size(), kept);
+  EXPECT_EQ(app->openedURLs().front().absoluteString(), "https://news.example/3");
+  EXPECT_EQ(app->openedURLs().back().absoluteString(), "https://news.example/" + std::to_string(total - 1));
+}
+
 TEST_F(ApplicationTest, LocalNotificationsAreKeptAndShownWhileActive) {
   struct Local : AppTrace {
     void didReceiveLocalNotification(Application&, const LocalNotification& n) override { trace.add("local " + n.alertBody); }

@@ -35,6 +35,13 @@ ServiceAnswer openApiAnswer(int ret, const std::string& message, os::Dictionary 
   return {200, json(os::Value(std::move(body)))};
 }
 
+// Appends to a record, letting its oldest entry go past the limit.
+template <typename T>
+void keep(std::deque<T>& record, T entry) {
+  record.push_back(std::move(entry));
+  if (record.size() > QQConnectService::kRecordLimit) record.pop_front();
+}
+
 ServiceAnswer page(int status, std::string html) { return {status, std::move(html), "text/html; charset=utf-8", ""}; }
 
 bool isDecimal(const std::string& text) {
@@ -83,7 +90,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     auto client = member(request, "client_id");
     if (!client || client->empty()) return refused("client_id missing");
     std::lock_guard lock(mutex_);
-    fetches_.push_back(*client);
+    keep(fetches_, *client);
     note("policy " + *client);
     return {200, policy_};
   }
@@ -94,7 +101,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     ActionReport report{*appid, *action, member(request, "qver").value_or(""), member(request, "tag").value_or(""),
                         member(request, "elt")};
     std::lock_guard lock(mutex_);
-    reports_.push_back(std::move(report));
+    keep(reports_, std::move(report));
     note("report " + *action);
     return {200, "{\"ret\":0}"};
   }
@@ -120,7 +127,7 @@ ServiceAnswer QQConnectService::upload(const ServiceRequest& request) {
   for (const os::Value& event : *batch->array()) {
     const os::Dictionary* fields = event.dictionary();
     if (!fields) continue;
-    events_.push_back(*fields);
+    keep(events_, *fields);
     const os::Value& id = (*fields)["ei"];
     note("analytics " + (id.string() ? *id.string() : (*fields)["et"].description()));
   }
@@ -158,7 +165,7 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   Grant grant{token, client, os::uppercaseASCII(os::md5Hex(client + ":" + kTestAccount)), kTestAccount,
               member(request, "scope").value_or("")};
   tokens_[token] = grant;
-  grants_.push_back(grant);
+  keep(grants_, grant);
   note("signed in " + grant.account + " for " + client);
   // A login in an outside browser ("token_key" and "serial" given) comes back through the
   // application's own scheme: the client finds the attempt by its serial and reads the token
@@ -221,14 +228,15 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
     note("add_share refused: " + std::string(title.empty() ? "title" : "url") + " missing");
     return openApiAnswer(kRetParameterMissing, title.empty() ? "title missing" : "url missing");
   }
-  shares_.push_back({grant->appid, grant->openid, title, url, request.query});
+  keep(shares_, AddedShare{grant->appid, grant->openid, title, url, request.query});
+  ++sharesAdded_;
   note("add_share by " + grant->account + ": " + title + " " + url);
-  return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(shares_.size()))}});
+  return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(sharesAdded_))}});
 }
 
 void QQConnectService::note(std::string line) {
   if (listener_) listener_(line);
-  log_.push_back(std::move(line));
+  keep(log_, std::move(line));
 }
 
 void QQConnectService::setLogListener(std::function<void(const std::string&)> listener) {
@@ -238,32 +246,32 @@ void QQConnectService::setLogListener(std::function<void(const std::string&)> li
 
 std::vector<Grant> QQConnectService::grants() const {
   std::lock_guard lock(mutex_);
-  return grants_;
+  return {grants_.begin(), grants_.end()};
 }
 
 std::vector<AddedShare> QQConnectService::shares() const {
   std::lock_guard lock(mutex_);
-  return shares_;
+  return {shares_.begin(), shares_.end()};
 }
 
 std::vector<os::Dictionary> QQConnectService::analyticsEvents() const {
   std::lock_guard lock(mutex_);
-  return events_;
+  return {events_.begin(), events_.end()};
 }
 
 std::vector<std::string> QQConnectService::policyFetches() const {
   std::lock_guard lock(mutex_);
-  return fetches_;
+  return {fetches_.begin(), fetches_.end()};
 }
 
 std::vector<ActionReport> QQConnectService::actionReports() const {
   std::lock_guard lock(mutex_);
-  return reports_;
+  return {reports_.begin(), reports_.end()};
 }
 
 std::vector<std::string> QQConnectService::log() const {
   std::lock_guard lock(mutex_);
-  return log_;
+  return {log_.begin(), log_.end()};
 }
 
 }  // namespace qqconnectd

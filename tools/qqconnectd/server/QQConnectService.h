@@ -3,11 +3,13 @@
 // sign-in form that takes one test account and grants a token), the OpenAPI operations the client
 // can call with that token (the open id, user information, add_share), and the CGIs beside them:
 // the online policy, the numbered action reports and the analytics upload. It answers every
-// policy fetch with the policy it was given and keeps each fetch, report, uploaded event, sign-in
-// and share it accepted, in arrival order.
+// policy fetch with the policy it was given and keeps the newest fetches, reports, uploaded events,
+// sign-ins and shares it accepted, in arrival order.
 //
 // Independent of any transport: QQConnectServer puts it on a port, tests may put it behind
 // their own loopback servers.
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -95,6 +97,8 @@ class QQConnectService {
   void setPolicy(std::string json);
   ServiceAnswer handle(const ServiceRequest& request);
 
+  // Each record below keeps its newest kRecordLimit entries, oldest first.
+  static constexpr std::size_t kRecordLimit = 10000;
   // The "client_id" of each accepted policy fetch, oldest first.
   std::vector<std::string> policyFetches() const;
   std::vector<ActionReport> actionReports() const;
@@ -124,13 +128,16 @@ class QQConnectService {
 
   mutable std::mutex mutex_;
   std::string policy_ = kDefaultPolicy;
-  std::vector<std::string> fetches_;
-  std::vector<ActionReport> reports_;
-  std::vector<os::Dictionary> events_;
-  std::vector<std::string> log_;
+  // The newest entries only: a service left running for weeks would otherwise keep every request
+  // it heard. sharesAdded_ counts every share ever accepted, for the share ids.
+  std::deque<std::string> fetches_;
+  std::deque<ActionReport> reports_;
+  std::deque<os::Dictionary> events_;
+  std::deque<std::string> log_;
   std::map<std::string, Grant> tokens_;
-  std::vector<Grant> grants_;
-  std::vector<AddedShare> shares_;
+  std::deque<Grant> grants_;
+  std::deque<AddedShare> shares_;
+  std::uint64_t sharesAdded_ = 0;
   std::function<void(const std::string&)> listener_;
 };
 

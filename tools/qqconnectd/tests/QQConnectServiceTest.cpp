@@ -290,5 +290,36 @@ TEST_F(QQConnectServiceTest, AnalyticsUploadIsReadAsFramedAndEnciphered) {
   EXPECT_EQ(events[1]["ei"].stringOr(), "long");
 }
 
+// A service left running keeps only the newest of each record, and share ids go on counting past
+// the shares it let go.
+TEST_F(QQConnectServiceTest, RecordsKeepTheNewestEntriesAndShareIdsKeepCounting) {
+  const std::size_t total = QQConnectService::kRecordLimit + 3;
+  for (std::size_t i = 0; i < total; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_EQ(service.handle(request("GET", "/qqconnectopen/openapi/policy_conf?client_id=c" + n)).status, 200);
+    ASSERT_EQ(service.handle(request("GET", "/report/report?strValue=" + kApp + "&nValue=" + n + "&tag=0")).status, 200);
+  }
+  const auto fetches = service.policyFetches();
+  ASSERT_EQ(fetches.size(), QQConnectService::kRecordLimit);
+  EXPECT_EQ(fetches.front(), "c3");
+  EXPECT_EQ(fetches.back(), "c" + std::to_string(total - 1));
+  const auto reports = service.actionReports();
+  ASSERT_EQ(reports.size(), QQConnectService::kRecordLimit);
+  EXPECT_EQ(reports.front().action, "3");
+  EXPECT_EQ(reports.back().action, std::to_string(total - 1));
+  EXPECT_EQ(service.log().size(), QQConnectService::kRecordLimit);
+  EXPECT_EQ(service.log().back(), "report " + std::to_string(total - 1));
+
+  const auto [token, openid] = granted();
+  const std::string call = "/share/add_share?access_token=" + token + "&oauth_consumer_key=" + kApp + "&openid=" + openid +
+                           "&url=http://news.example/1&title=t";
+  std::string lastId;
+  for (std::size_t i = 0; i < total; ++i) lastId = object(service.handle(request("POST", call)).body)["share_id"].stringOr();
+  EXPECT_EQ(lastId, std::to_string(total));
+  EXPECT_EQ(service.shares().size(), QQConnectService::kRecordLimit);
+  EXPECT_EQ(service.grants().size(), 1u);
+  EXPECT_EQ(service.log().size(), QQConnectService::kRecordLimit);
+}
+
 }  // namespace
 }  // namespace qqconnectd
