@@ -17,6 +17,13 @@
 namespace pushd {
 
 namespace {
+
+template <typename T>
+void keepNewest(std::deque<T>& kept, T value) {
+  kept.push_back(std::move(value));
+  if (kept.size() > ReportService::kAnswerLimit) kept.pop_front();
+}
+
 // A report packet is about a kilobyte of JSON; anything that inflates past this is hostile.
 constexpr std::size_t kMaximumInflated = 1 << 20;
 // A packet of more than one record stays within this many bytes, counted as the client counts
@@ -199,7 +206,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
       response.status = status;
       response.set_content(body, "application/json");
       std::lock_guard lock(mutex_);
-      answers_.push_back(status);
+      keepNewest(answers_, status);
     };
     // Hold the answer until the service or this address stops or the mode changes: the client's
     // time-out decides.
@@ -290,8 +297,8 @@ void ReportService::serveReports(Endpoint& endpoint) {
     }
     std::lock_guard lock(mutex_);
     if (status == 200 && userStatus_ != 200) status = userStatus_;
-    if (status == 200) badges_.push_back((*body)["content"]["badge"].intValue());
-    answers_.push_back(status);
+    if (status == 200) keepNewest(badges_, (*body)["content"]["badge"].intValue());
+    keepNewest(answers_, status);
     response.status = status;
     response.set_content("{}", "application/json");
   });
@@ -366,7 +373,7 @@ void ReportService::setUserStatus(int status) {
 
 std::vector<long long> ReportService::badges() const {
   std::lock_guard lock(mutex_);
-  return badges_;
+  return {badges_.begin(), badges_.end()};
 }
 
 std::size_t ReportService::duplicates() const {
@@ -386,7 +393,7 @@ std::size_t ReportService::repeats() const {
 
 std::vector<int> ReportService::answers() const {
   std::lock_guard lock(mutex_);
-  return answers_;
+  return {answers_.begin(), answers_.end()};
 }
 
 }  // namespace pushd

@@ -8,6 +8,7 @@
 // faults on request: answer 403 or 500, stall, answer garbage, or take the primary down.
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -59,7 +60,7 @@ class ReportService {
   void setMode(Mode mode);
   // The status the user service answers badge uploads with (200 by default).
   void setUserStatus(int status);
-  // Every badge value the user service accepted, in order.
+  // The badge values the user service accepted, in order (the newest kAnswerLimit).
   std::vector<long long> badges() const;
   // Each record once: a record sent again (after an answer was lost) is recognised and not kept
   // twice. Equal records in one packet are events of their own (two statuses of one message in one
@@ -72,8 +73,10 @@ class ReportService {
   // How many accepted packets had a record newer than their first: the kind's own record, made at
   // packing, stands first in a packet that carries it.
   std::size_t disorders() const;
-  // Every answer given, by status: what the client was told.
+  // The answers given, by status (the newest kAnswerLimit): what the client was told.
   std::vector<int> answers() const;
+  // How many answers and badges are kept at most; older ones are let go first.
+  static constexpr std::size_t kAnswerLimit = 10000;
 
   // The authorization a packet must carry.
   static std::string expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body);
@@ -98,9 +101,11 @@ class ReportService {
   std::size_t repeats_ = 0;
   std::size_t duplicates_ = 0;
   std::size_t disorders_ = 0;
-  std::vector<int> answers_;
+  // The newest kAnswerLimit of each, oldest first: a record for tests and the control port, which
+  // must not grow with every upload of a long run.
+  std::deque<int> answers_;
   int userStatus_ = 200;
-  std::vector<long long> badges_;
+  std::deque<long long> badges_;
   bool stopping_ = false;
 };
 

@@ -735,6 +735,22 @@ TEST_F(PushReportWireTest, BadgeBodiesArePlainJsonWithAValueOfZeroOrMore) {
   EXPECT_EQ(server_->reportService().badges(), (std::vector<long long>{3, 0}));
 }
 
+// A long run uploads a badge at every change: the service keeps the newest answers and badges,
+// not one of each for its life.
+TEST_F(PushReportWireTest, AnswersAndBadgesKeepTheNewest) {
+  const std::string uid = std::to_string(login_.uid);
+  const std::size_t sent = pushd::ReportService::kAnswerLimit + 3;
+  for (std::size_t i = 0; i < sent; ++i)
+    ASSERT_EQ(badge(R"({"uid":)" + uid + R"(,"platform":"i","app_key":"abc123","itime":1700000000,"content":{"badge":)" +
+                    std::to_string(i) + "}}"),
+              200);
+  auto badges = server_->reportService().badges();
+  ASSERT_EQ(badges.size(), pushd::ReportService::kAnswerLimit);
+  EXPECT_EQ(badges.front(), 3);
+  EXPECT_EQ(badges.back(), static_cast<long long>(sent - 1));
+  EXPECT_EQ(server_->reportService().answers().size(), pushd::ReportService::kAnswerLimit);
+}
+
 std::string launchAt(long long itime, const std::string& session = "s") {
   return R"({"type":"active_launch","itime":)" + std::to_string(itime) + R"(,"session_id":")" + session +
          R"(","date":"2023-11-14","time":"22:13:20"})";
