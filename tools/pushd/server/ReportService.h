@@ -101,8 +101,8 @@ class ReportService {
   std::size_t repeats_ = 0;
   std::size_t duplicates_ = 0;
   std::size_t disorders_ = 0;
-  // The newest kAnswerLimit of each, oldest first: a record for tests and the control port, which
-  // must not grow with every upload of a long run.
+  // The newest kAnswerLimit of each, oldest first: a record the tests read, which must
+  // not grow with every upload of a long run.
   std::deque<int> answers_;
   int userStatus_ = 200;
   std::deque<long long> badges_;
