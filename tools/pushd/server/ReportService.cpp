@@ -13,16 +13,11 @@
 #include "foundation/formats/JSONTideSerializing.h"
 #include "os/core/Compression.h"
 #include "os/crypto/Digest.h"
+#include "tools/common/NewestKept.h"
 
 namespace pushd {
 
 namespace {
-
-template <typename T>
-void keepNewest(std::deque<T>& kept, T value) {
-  kept.push_back(std::move(value));
-  if (kept.size() > ReportService::kAnswerLimit) kept.pop_front();
-}
 
 // A report packet is about a kilobyte of JSON; anything that inflates past this is hostile.
 constexpr std::size_t kMaximumInflated = 1 << 20;
@@ -206,7 +201,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
       response.status = status;
       response.set_content(body, "application/json");
       std::lock_guard lock(mutex_);
-      keepNewest(answers_, status);
+      tools::keepNewest(answers_, status);
     };
     // Hold the answer until the service or this address stops or the mode changes: the client's
     // time-out decides.
@@ -297,8 +292,8 @@ void ReportService::serveReports(Endpoint& endpoint) {
     }
     std::lock_guard lock(mutex_);
     if (status == 200 && userStatus_ != 200) status = userStatus_;
-    if (status == 200) keepNewest(badges_, (*body)["content"]["badge"].intValue());
-    keepNewest(answers_, status);
+    if (status == 200) tools::keepNewest(badges_, (*body)["content"]["badge"].intValue());
+    tools::keepNewest(answers_, status);
     response.status = status;
     response.set_content("{}", "application/json");
   });

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/common/NewestKept.h"
 #include "tools/common/ServiceHost.h"
 
 namespace httplib {
@@ -76,7 +77,7 @@ class ReportService {
   // The answers given, by status (the newest kAnswerLimit): what the client was told.
   std::vector<int> answers() const;
   // How many answers and badges are kept at most; older ones are let go first.
-  static constexpr std::size_t kAnswerLimit = 10000;
+  static constexpr std::size_t kAnswerLimit = tools::kRecordLimit;
 
   // The authorization a packet must carry.
   static std::string expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body);

@@ -35,13 +35,6 @@ ServiceAnswer openApiAnswer(int ret, const std::string& message, os::Dictionary 
   return {200, json(os::Value(std::move(body)))};
 }
 
-// Appends to a record, letting its oldest entry go past the limit.
-template <typename T>
-void keep(std::deque<T>& record, T entry) {
-  record.push_back(std::move(entry));
-  if (record.size() > QQConnectService::kRecordLimit) record.pop_front();
-}
-
 ServiceAnswer page(int status, std::string html) { return {status, std::move(html), "text/html; charset=utf-8", ""}; }
 
 bool isDecimal(const std::string& text) {
@@ -90,7 +83,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     auto client = member(request, "client_id");
     if (!client || client->empty()) return refused("client_id missing");
     std::lock_guard lock(mutex_);
-    keep(fetches_, *client);
+    tools::keepNewest(fetches_, *client);
     note("policy " + *client);
     return {200, policy_};
   }
@@ -101,7 +94,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     ActionReport report{*appid, *action, member(request, "qver").value_or(""), member(request, "tag").value_or(""),
                         member(request, "elt")};
     std::lock_guard lock(mutex_);
-    keep(reports_, std::move(report));
+    tools::keepNewest(reports_, std::move(report));
     note("report " + *action);
     return {200, "{\"ret\":0}"};
   }
@@ -127,7 +120,7 @@ ServiceAnswer QQConnectService::upload(const ServiceRequest& request) {
   for (const os::Value& event : *batch->array()) {
     const os::Dictionary* fields = event.dictionary();
     if (!fields) continue;
-    keep(events_, *fields);
+    tools::keepNewest(events_, *fields);
     const os::Value& id = (*fields)["ei"];
     note("analytics " + (id.string() ? *id.string() : (*fields)["et"].description()));
   }
@@ -165,7 +158,7 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   Grant grant{token, client, os::uppercaseASCII(os::md5Hex(client + ":" + kTestAccount)), kTestAccount,
               member(request, "scope").value_or("")};
   tokens_[token] = grant;
-  keep(grants_, grant);
+  tools::keepNewest(grants_, grant);
   note("signed in " + grant.account + " for " + client);
   // A login in an outside browser ("token_key" and "serial" given) comes back through the
   // application's own scheme: the client finds the attempt by its serial and reads the token
@@ -228,7 +221,7 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
     note("add_share refused: " + std::string(title.empty() ? "title" : "url") + " missing");
     return openApiAnswer(kRetParameterMissing, title.empty() ? "title missing" : "url missing");
   }
-  keep(shares_, AddedShare{grant->appid, grant->openid, title, url, request.query});
+  tools::keepNewest(shares_, AddedShare{grant->appid, grant->openid, title, url, request.query});
   ++sharesAdded_;
   note("add_share by " + grant->account + ": " + title + " " + url);
   return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(sharesAdded_))}});
@@ -236,7 +229,7 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
 
 void QQConnectService::note(std::string line) {
   if (listener_) listener_(line);
-  keep(log_, std::move(line));
+  tools::keepNewest(log_, std::move(line));
 }
 
 void QQConnectService::setLogListener(std::function<void(const std::string&)> listener) {

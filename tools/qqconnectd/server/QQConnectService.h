@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/common/NewestKept.h"
 
 namespace qqconnectd {
 
@@ -98,7 +99,7 @@ class QQConnectService {
   ServiceAnswer handle(const ServiceRequest& request);
 
   // Each record below keeps its newest kRecordLimit entries, oldest first.
-  static constexpr std::size_t kRecordLimit = 10000;
+  static constexpr std::size_t kRecordLimit = tools::kRecordLimit;
   // The "client_id" of each accepted policy fetch, oldest first.
   std::vector<std::string> policyFetches() const;
   std::vector<ActionReport> actionReports() const;

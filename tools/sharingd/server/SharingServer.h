@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/NewestKept.h"
 #include "tools/common/ServiceHost.h"
 #include "tools/sharingd/server/SharingService.h"
 
@@ -92,7 +93,7 @@ class SharingServer {
   void releaseHeld();
 
   // The newest requests heard, at most kRequestLimit of them, oldest first.
-  static constexpr std::size_t kRequestLimit = 10000;
+  static constexpr std::size_t kRequestLimit = tools::kRecordLimit;
   std::vector<LoggedRequest> requests() const;
   void clearRequests();
   // Blocks until `count` requests are logged; false when the time-out (a bound against a hang,
