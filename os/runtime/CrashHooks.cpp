@@ -439,10 +439,12 @@ std::vector<CrashRecord> CrashHooks::readRecords(const std::string& directory, c
     }
   }
   ::close(fd);
-  if (bytes) *bytes = text.size();
 
+  // Read up to the cap, the read may stop inside a record's text, its header or its mark: what
+  // follows the last record handed over is left for the next read rather than cut. Only a first
+  // record longer than the cap is handed over cut, or no take would ever get past it.
+  std::size_t settled = capped ? 0 : text.size();  // where what is handed over ends
   std::size_t at = text.find(kRecordMark);
-  std::size_t lastAt = 0;  // where the last record's mark stands
   while (at != std::string::npos) {
     std::size_t lineEnd = text.find('\n', at);
     if (lineEnd == std::string::npos) break;
@@ -469,20 +471,19 @@ std::vector<CrashRecord> CrashHooks::readRecords(const std::string& directory, c
       std::size_t body = lineEnd + 1;
       std::size_t available = text.size() - body;
       std::size_t want = static_cast<std::size_t>(*length);
+      if (capped && want > available && !records.empty()) break;
       record.complete = want <= available && (body + want == text.size() || text[body + want] == '\n');
       record.text = text.substr(body, record.complete ? want : std::min(want, (next == std::string::npos ? text.size() : next) - body));
       if (record.complete) next = text.find(kRecordMark, body + want);
+      // A whole record ends with its text, a damaged one where the next record starts.
+      if (capped) settled = record.complete ? body + want : next == std::string::npos ? text.size() : next;
       records.push_back(std::move(record));
-      lastAt = at;
     }
     at = next;
   }
-  // Read up to the cap, the last record may be one the crash wrote whole and the read cut: it is
-  // left, from its mark on, for the next read rather than handed over cut.
-  if (capped && lastAt > 0 && !records.empty() && !records.back().complete) {
-    records.pop_back();
-    if (bytes) *bytes = lastAt;
-  }
+  // Nothing whole in a full read: junk goes, up to a header the read cut, so the next take moves on.
+  if (capped && records.empty()) settled = at != std::string::npos && at > 0 ? at : text.size();
+  if (bytes) *bytes = settled;
   return records;
 }
 

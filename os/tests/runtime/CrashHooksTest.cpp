@@ -269,5 +269,43 @@ TEST_F(CrashHooksTest, RecordsPastWhatOneReadTakesComeWholeOverLaterTakes) {
   }
 }
 
+// Wherever one take's read stops (in a record's text, its header, its mark or the newline after
+// it), the record there comes whole at the next take and nothing is lost.
+TEST_F(CrashHooksTest, ARecordWhoseHeaderTheReadCutsComesWholeAtTheNextTake) {
+  constexpr std::size_t kReadStops = 4 * 1024 * 1024 + 8 * 1024;  // the cap, in whole chunks
+  const std::string path = CrashHooks::recordPath(dir_, "push");
+  auto header = [](int n, std::size_t length) {
+    return "CRASHRECORD v1 signal=11 code=1 address=0x10 time=" + std::to_string(1700000000 + n) +
+           ".000001 length=" + std::to_string(length) + "\n";
+  };
+  const std::string second = "the record that straddles the cut";
+  const std::string third = "and one after it";
+  for (std::size_t before : {1, 5, 10, 14, 15, 16, 20, 40, 60, 90, 100, 120}) {
+    SCOPED_TRACE("the second record starts " + std::to_string(before) + " bytes before the cut");
+    // The first record's text fills the file up to where the second record is to start.
+    const std::size_t start = kReadStops - before;
+    std::size_t length = start - header(0, 1000000).size() - 1;
+    const std::string file = header(0, length) + std::string(length, 'x') + "\n" + header(1, second.size()) +
+                             second + "\n" + header(2, third.size()) + third + "\n";
+    ASSERT_EQ(file.find("CRASHRECORD", 1), start);
+    FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_TRUE(f);
+    std::fwrite(file.data(), 1, file.size(), f);
+    std::fclose(f);
+
+    std::vector<CrashRecord> all;
+    for (int take = 0; take < 4; ++take) {
+      auto records = CrashHooks::takeRecords(dir_, "push");
+      if (records.empty()) break;
+      for (auto& r : records) all.push_back(std::move(r));
+    }
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0].text.size(), length);
+    EXPECT_EQ(all[1].text, second);
+    EXPECT_EQ(all[2].text, third);
+    for (const auto& r : all) EXPECT_TRUE(r.complete);
+  }
+}
+
 }  // namespace
 }  // namespace os
