@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ranges>
 
 #include "news/ads/VXAdCell.h"
 #include "news/ads/VXAdWebViewController.h"
@@ -18,7 +17,7 @@ namespace {
 class VXAdViewControllerTest : public AdFixture {
  protected:
   std::vector<long long> listed() const {
-    return newstest::collect(std::views::iota(0L, static_cast<long>(list_->listData().size())),
+    return newstest::collect(os::testing::numbers(0L, static_cast<long>(list_->listData().size())),
                          [&](long i) { return list_->adAt(i)->adid(); });
   }
 

@@ -3,7 +3,6 @@
 // photo album, and closing.
 #include <gtest/gtest.h>
 
-#include <ranges>
 
 #include "news/album/VXImageViewerViewController.h"
 #include "news/tests/support/ReaderFixture.h"
@@ -55,7 +54,7 @@ class ImageViewerTest : public PictureScreenTest {
   // Five cached pictures 10, 20, .. 50 points wide, so a saved file tells which one it was.
   std::vector<VXNewsDetailDOPtr> fivePictures() {
     auto picture = [&](int i) { return cachedRow("five" + std::to_string(i), 10 * i, 8 * i); };
-    return newstest::collect<VXNewsDetailDOPtr>(std::views::iota(1, 6), picture);
+    return newstest::collect<VXNewsDetailDOPtr>(os::testing::numbers(1, 6), picture);
   }
   std::shared_ptr<VXImageViewerViewController> present(long index, std::vector<VXNewsDetailDOPtr> rows) {
     auto viewer = VXImageViewerViewController::initWithIndex(index, rows, table_, VXReaderContext::current());

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <ranges>
 
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXGlobalHelper.h"
@@ -40,13 +39,14 @@ class VXFavoriteViewControllerTest : public newstest::ReaderFixture {
     }
   }
   std::vector<const newsd::Article*> articles(std::size_t count) {
-    auto plain = server_->service().content().articles() | std::views::filter([](auto& a) { return a.type.empty(); });
-    auto out = newstest::collect<const newsd::Article*>(plain | std::views::take(count), [](auto& a) { return &a; });
+    std::vector<const newsd::Article*> out;
+    for (const auto& a : server_->service().content().articles())
+      if (out.size() < count && a.type.empty()) out.push_back(&a);
     EXPECT_EQ(out.size(), count);
     return out;
   }
   std::vector<long long> listed() const {
-    return newstest::collect(std::views::iota(0L, static_cast<long>(screen_->listData().size())),
+    return newstest::collect(os::testing::numbers(0L, static_cast<long>(screen_->listData().size())),
                          [&](long i) { return screen_->itemAt(i)->ID(); });
   }
 

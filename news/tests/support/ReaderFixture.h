@@ -464,12 +464,13 @@ class OfflineFixture : public ReaderFixture {
   // The first `n` published plain articles of a category, stored as its list and marked fresh,
   // so a run asks for no list.
   std::vector<long long> storeFresh(long long category, std::size_t n) {
-    auto fresh = server_->service().content().articles() | std::views::filter([&](const newsd::Article& a) {
-      return a.categoryId == category && a.type.empty() && static_cast<double>(a.publishTime) <= os::Clock::now();
-    }) | std::views::take(n);
-    auto item = [](const newsd::Article& a) { return os::Value(os::Dictionary{{"id", a.id}, {"title", a.title}}); };
-    storeFresh(category, collect(fresh, item));
-    return collect(fresh, [](const newsd::Article& a) { return a.id; });
+    std::vector<const newsd::Article*> fresh;
+    for (const auto& a : server_->service().content().articles())
+      if (fresh.size() < n && a.categoryId == category && a.type.empty() && static_cast<double>(a.publishTime) <= os::Clock::now())
+        fresh.push_back(&a);
+    auto item = [](const newsd::Article* a) { return os::Value(os::Dictionary{{"id", a->id}, {"title", a->title}}); };
+    storeFresh(category, collect<os::Value>(fresh, item));
+    return collect(fresh, [](const newsd::Article* a) { return a->id; });
   }
   void storeFresh(long long category, const os::Array& items) {
     db_->insertArticles(items, category);
@@ -510,7 +511,7 @@ inline os::Dictionary item(long long id, long long publishTime, std::optional<st
   os::Dictionary d{{"id", id}, {"title", "新闻标题 " + std::to_string(id)}, {"source", "来源"}, {"publishtime", publishTime}};
   if (type) d.set("type", *type);  // nullopt leaves "type" out
   auto url = [&](int i) { return os::Value("http://127.0.0.1:1/img/" + std::to_string(id) + "_" + std::to_string(i) + ".png"); };
-  if (icons) d.set("icons", os::Value(collect(std::views::iota(0, icons), url)));
+  if (icons) d.set("icons", os::Value(collect(os::testing::numbers(0, icons), url)));
   return d;
 }
 // The JSON envelope around a "data" dictionary.

@@ -13,7 +13,7 @@ void scene(GraphicsContext& c) {
   c.fillRect(Rect(0.3, 0.7, 50.2, 40.1));
   c.saveState();
   c.rotateCTM(0.2);
-  c.setFillColor(Color(1, 0, 0, 0.5));
+  c.setFillColor(Color::rgba(1, 0, 0, 0.5));
   c.fillEllipseInRect(Rect(5.5, 3.25, 20.3, 17.9));
   c.restoreState();
   c.setStrokeColor(Color::white());
@@ -22,7 +22,7 @@ void scene(GraphicsContext& c) {
   c.clearRect(Rect(40.4, 1.6, 6.2, 7.7));
   c.saveState();
   c.clipToRect(Rect(10.6, 12.1, 25.3, 14.4));
-  c.drawLinearGradient(Gradient{{{0, Color::white()}, {1, Color(0, 0, 1, 0.7)}}}, {0, 10}, {0, 30});
+  c.drawLinearGradient(Gradient{{{0, Color::white()}, {1, Color::rgba(0, 0, 1, 0.7)}}}, {0, 10}, {0, 30});
   c.restoreState();
   Bitmap src(3, 2);
   for (std::size_t i = 0; i < src.pixels.size(); ++i) src.pixels[i] = static_cast<std::uint8_t>(i * 37);
