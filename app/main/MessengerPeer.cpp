@@ -64,7 +64,8 @@ bool take(PeerApplication& messenger, std::ostream& out, const os::URL& url) {
     out << "messenger: a request from " << appId << " it does not answer (command " << command << ")\n";
     return true;
   }
-  out << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": " << record["title"].stringOr() << "\n";
+  out << "messenger: shared to " << sceneName(record["scene"].stringOr()) << ": "
+      << titleAndLink(record["title"].stringOr(), record["mediaUrl"].stringOr()) << "\n";
   const os::Dictionary answer{{"command", os::Value("2010")},
                               {"result", os::Value("0")},
                               {"returnFromApp", os::Value("1")},

@@ -47,4 +47,15 @@ bool PeerApplication::open(const std::string& url) {
   return parsed && application_->openURL(*parsed);
 }
 
+std::string titleAndLink(const std::string& title, const std::string& link) {
+  if (link.empty()) return title;
+  if (title.size() > link.size() && title.compare(title.size() - link.size(), link.size(), link) == 0) {
+    std::string words = title.substr(0, title.size() - link.size());
+    if (words.back() == ' ') return title;
+    return words + " " + link;
+  }
+  if (title.find(link) != std::string::npos) return title;
+  return title.empty() ? link : title + " " + link;
+}
+
 }  // namespace reader

@@ -38,4 +38,9 @@ class PeerApplication {
   std::shared_ptr<os::Application> application_;
 };
 
+// What a peer's line says of a shared article: its title, then its link once, a space between
+// them. The reader's share text is the title with the link written straight after it, so a link
+// the text ends with is set apart; one it holds elsewhere is not said again.
+std::string titleAndLink(const std::string& title, const std::string& link);
+
 }  // namespace reader

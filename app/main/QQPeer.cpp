@@ -46,10 +46,8 @@ bool take(PeerApplication& qq, std::ostream& out, const os::URL& url) {
   const bool qzone = query.count("shareType") && query.at("shareType") == "1";
   const std::string kind = query.count("file_type") ? query.at("file_type") : "";
   const std::string title = text(query, "title");
-  std::string line = std::string("qq: shared to ") + (qzone ? "QZone" : "a friend") + " (" + kind + "): " + title;
-  // A share text often carries its link already (the sharing sheet writes the article's address
-  // after its title): the link is said once.
-  if (const std::string link = text(query, "url"); !link.empty() && title.find(link) == std::string::npos) line += " " + link;
+  std::string line = std::string("qq: shared to ") + (qzone ? "QZone" : "a friend") + " (" + kind +
+                     "): " + titleAndLink(title, text(query, "url"));
   // What did not fit in the URL waits on the pasteboard; reading it takes it off.
   if (query.count("objectlocation") && query.at("objectlocation") == "pasteboard") {
     const bool general = query.count("generalpastboard") && query.at("generalpastboard") == "1";

@@ -12,6 +12,8 @@
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/home/VXSplashView.h"
+#include "news/list/NQBaseTableViewController.h"
+#include "news/list/VXNewsTableView.h"
 #include "news/offline/VXOfflineMaskViewController.h"
 #include "news/shell/NQSideViewController.h"
 #include "news/store/VXGlobalDefine.h"
@@ -52,7 +54,13 @@ bool isTransientMessage(const os::View& view) {
          view.tag() == VXOfflineMaskViewController::kViewTag;
 }
 
+// The rows a list shows, its load-more row ("正在加载...") not among them: it is no article, and it
+// comes and goes with the server's last-page mark, which a pull that brought nothing may change.
 long rowCount(os::TableView& table) {
+  auto source = table.dataSource();
+  if (auto news = std::dynamic_pointer_cast<VXNewsTableView>(source)) return static_cast<long>(news->dataList().size());
+  if (auto paged = std::dynamic_pointer_cast<NQBaseTableViewController>(source))
+    return static_cast<long>(paged->listData().size());
   long rows = 0;
   for (long s = 0; s < table.numberOfSections(); ++s) rows += table.numberOfRowsInSection(s);
   return rows;

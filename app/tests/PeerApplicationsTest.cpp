@@ -135,6 +135,31 @@ TEST_P(MessengerPeerTest, TextShareAndRequestsItDoesNotAnswer) {
   EXPECT_EQ(opened->urls.size(), 1u);
 }
 
+// An article shared as a page, as the reader shares one: the share text (its title with the link
+// written straight after it) as the record's title, the link as its page address. The line sets
+// the link apart from the title, and says it once.
+TEST_P(MessengerPeerTest, SaysAnArticlesTitleThenItsLink) {
+  ASSERT_TRUE(messenger);
+  const std::string link = "http://127.0.0.1:8080/news/20001.html";
+  const auto share = [&](const std::string& title) {
+    os::Dictionary record{{"command", os::Value("1010")}, {"scene", os::Value("0")},   {"title", os::Value(title)},
+                          {"description", os::Value(title)}, {"objectType", os::Value("5")}, {"mediaUrl", os::Value(link)}};
+    board(recordsBoardName())
+        ->setData(*os::PropertyList::write(os::Value(os::Dictionary{{kAppId, os::Value(record)}}), os::PropertyListFormat::Binary),
+                  "content");
+    open("weixin://app/" + kAppId + "/sendreq/?");
+  };
+  share("海上联合搜救演练" + link);
+  EXPECT_EQ(console.str(), "messenger: shared to chat: 海上联合搜救演练 " + link + "\n");
+  console.str("");
+  share("海上联合搜救演练");
+  EXPECT_EQ(console.str(), "messenger: shared to chat: 海上联合搜救演练 " + link + "\n");
+  console.str("");
+  share("海上联合搜救演练 " + link);
+  EXPECT_EQ(console.str(), "messenger: shared to chat: 海上联合搜救演练 " + link + "\n");
+  EXPECT_EQ(opened->urls.size(), 3u);
+}
+
 class QQPeerTest : public PeerTest, public ::testing::Test {
  protected:
   // The large-data record: a keyed archive of a dictionary, under a type equal to the board's name.
@@ -188,7 +213,7 @@ TEST_F(QQPeerTest, SaysTheLinkOnceWhenTheShareTextCarriesItAlready) {
   auto url = base64EncodedString(link);
   ASSERT_TRUE(title && url);
   open("mqqapi://share/to_fri?src_type=app&file_type=news&title=" + *title + "&url=" + *url + "&shareType=0");
-  EXPECT_EQ(console.str(), "qq: shared to a friend (news): 歼-20编队披露" + link + "\nqq: the share names no application to answer\n");
+  EXPECT_EQ(console.str(), "qq: shared to a friend (news): 歼-20编队披露 " + link + "\nqq: the share names no application to answer\n");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "news/store/VXNewsDBManager.h"
 
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -34,6 +35,12 @@ constexpr const char* kCreateArticleTable =
     "ZTITLE text, ZSOURCE text, ZPUBLISHTIME integer, ZSUMMARY text, ZICON1 text, ZICON2 text, ZICON3 text, "
     "ZRESERVE1 text, ZRESERVE2 text, ZRESERVE3 text, ZRESERVE4 text, ZRESERVE5 text, ZRESERVE6 text, "
     "ZRESERVE7 text, ZRESERVE8 text, ZRESERVE9 text, ZRESERVE10 text)";
+// A category's rows by id (is an item stored?) and by position (its list, its top and its end):
+// without them every lookup reads the whole table, and a list costs the square of its length.
+// Plain indexes: a file from before them may hold a repeated pair, which a unique one would refuse.
+constexpr const char* kCreateArticleIndexes[] = {
+    "create index if not exists ZARTICLE_CATEGORY_ID on ZARTICLE (ZCATEGORY, ZID)",
+    "create index if not exists ZARTICLE_CATEGORY_ORDER on ZARTICLE (ZCATEGORY, ZORDER)"};
 constexpr const char* kCreateHistoryTable =
     "create table if not exists ZHISTORY (ZID integer primary key, ZRESERVE1 text, ZRESERVE2 text, ZRESERVE3 text, "
     "ZRESERVE4 text, ZRESERVE5 text)";
@@ -71,10 +78,25 @@ bool articleExists(SQDatabase& db, long long id, long long category) {
   return rs && rs->next();
 }
 
-// One ZARTICLE row with the next free key at the given position.
-bool insertArticleRow(SQDatabase& db, const os::Dictionary& item, long long order) {
-  long long top = db.longForQuery("select max(ZPK) from ZARTICLE");
-  os::Array values{os::Value(top + 1),
+// The position of a category's top row (or of its last), nothing when it has none: one step into
+// the position index.
+std::optional<long long> categoryEnd(SQDatabase& db, long long category, bool top) {
+  auto rs = db.executeQuery(top ? "select ZORDER from ZARTICLE where ZCATEGORY = ? order by ZORDER limit 1"
+                                : "select ZORDER from ZARTICLE where ZCATEGORY = ? order by ZORDER desc limit 1",
+                            category);
+  if (!rs || !rs->next()) return std::nullopt;
+  std::optional<long long> order;
+  if (!rs->columnIndexIsNull(0)) order = rs->longLongIntForColumnIndex(0);
+  rs->close();
+  return order;
+}
+
+// The key the next row takes.
+long long nextArticleKey(SQDatabase& db) { return db.longForQuery("select max(ZPK) from ZARTICLE") + 1; }
+
+// One ZARTICLE row with the given key at the given position.
+bool insertArticleRow(SQDatabase& db, const os::Dictionary& item, long long key, long long order) {
+  os::Array values{os::Value(key),
                    os::Value(order),
                    integerOrNull(item, "id"),
                    integerOrNull(item, "category"),
@@ -173,7 +195,13 @@ void VXNewsDBManager::initDB() {
       writeLog("create news article table failed");
       return;
     }
-    if (!db.executeUpdate(kCreateHistoryTable)) writeLog("create history table failed");
+    if (!db.executeUpdate(kCreateHistoryTable)) {
+      writeLog("create history table failed");
+      return;
+    }
+    // Made once on a file from before them. Without them the lists still work, only slowly.
+    for (const char* index : kCreateArticleIndexes)
+      if (!db.executeUpdate(index)) writeLog("create news article index failed");
   });
 }
 
@@ -304,13 +332,11 @@ bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
   bool ok = false;
   inTransaction([&](SQDatabase& db, bool& rollback) {
     if (articleExists(db, id, category)) return;
-    if (front && !db.executeUpdate("update ZARTICLE set ZORDER = ZORDER + 1 where ZCATEGORY = ?", category)) {
-      rollback = true;
-      return;
-    }
-    long long order = 1;
-    if (!front) order = db.longForQuery("select count(*) from ZARTICLE where ZCATEGORY = ?", category) + 1;
-    ok = insertArticleRow(db, item, order);
+    // Just above the top or just below the end: the stored rows keep their positions, so an
+    // item costs the same however long the list.
+    auto end = categoryEnd(db, category, front);
+    long long order = end ? (front ? *end - 1 : *end + 1) : 1;
+    ok = insertArticleRow(db, item, nextArticleKey(db), order);
     rollback = !ok;
   });
   return ok;
@@ -331,15 +357,16 @@ std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os:
     }
     if (fresh.empty()) return;
     long long n = static_cast<long long>(fresh.size());
-    if (!db.executeUpdate("update ZARTICLE set ZORDER = ZORDER + ? where ZCATEGORY = ?", n, category)) {
-      rollback = true;
-      return;
-    }
+    // The new items take the n positions just above the stored top (1 to n in an empty
+    // category) rather than pushing every stored row down: a pull costs what it brings.
+    auto top = categoryEnd(db, category, true);
+    const long long first = top ? *top - n : 1;
+    long long key = nextArticleKey(db);
     for (long long i = n - 1; i >= 0; --i) {
       auto& news = fresh[static_cast<std::size_t>(i)];
-      if (!insertArticleRow(db, news->dictForDB(), i + 1)) {
-        // The positions were shifted for the whole batch: a part of it would leave gaps and
-        // duplicates. All or nothing.
+      if (!insertArticleRow(db, news->dictForDB(), key++, first + i)) {
+        // Part of a batch would leave the list with a hole in the middle of the new items.
+        // All or nothing.
         stored.clear();
         rollback = true;
         return;

@@ -5,7 +5,12 @@
 //
 // The main thread, the history upload and the offline download all use it, so every operation
 // runs alone on the one connection, and every operation of several statements (a key taken from
-// max(ZPK), a shift followed by inserts, a rewrite of the categories) runs in one transaction.
+// max(ZPK), a position taken from a category's top or end, a rewrite of the categories) runs in one
+// transaction.
+//
+// A category's rows sort top first by ZORDER. Items stored on top take the positions just above
+// the current top (which may so go below 1) and the stored rows keep theirs, so that storing a
+// page costs what the page brings, however long the list has grown.
 #include <functional>
 #include <memory>
 #include <mutex>

@@ -87,6 +87,9 @@ if [ -n "$sharingd" ]; then
     "$reader" --home "$work/home" --server "http://127.0.0.1:$(cat "$work/port")" "${sharing_args[@]}" >"$work/out.txt" 2>"$work/err.txt" ||
     fail "the messenger share script failed"
   grep -q '^messenger: shared to chat: ' "$out" || fail "the messenger did not receive the share"
+  # The article's title, then its link set apart.
+  grep -Eq '^messenger: shared to chat: .*[^ ] http://127\.0\.0\.1:[0-9]+/[^ ]+$' "$out" ||
+    fail "the messenger's line does not say the title and then the link: $(grep '^messenger:' "$out")"
   after=$(grep -c '(action 5)' "$work/sharingd.txt")
   [ "$after" -gt "$before" ] || fail "the messenger's answer did not come back to the reader"
 fi

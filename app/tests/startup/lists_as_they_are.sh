@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Lists show what is so now, driven through a pipe: `end` on the last page says there is no more;
+# Lists show what is so now, driven through a pipe: `pull` counts the articles, not the loading
+# row; `end` on the last page says there is no more;
 # a favourite removed from the article the favourites list opened is gone from it on the way back;
 # after 清理缓存 the news list fills again rather than stay blank.
 #   lists_as_they_are.sh NEWSD NEWSREADER
@@ -9,6 +10,11 @@ start_server
 start_reader
 say 'wait 0.1'
 
+# A pull counts the articles: the first page's 20, not its loading row as well; nothing newer on
+# the server, nothing new.
+say pull
+said 'pulled: nothing new, 20 rows' 'pull (on the first page)'
+
 # The sample categories hold two pages: the second is the last.
 for _ in 1 2 3 4; do
   say end
@@ -16,6 +22,11 @@ for _ in 1 2 3 4; do
 done
 said 'end: already at the end, nothing more to load' 'end (on the last page)'
 quiet 'end (on the last page)'
+# A pull at the end of the list brings nothing either, whatever the answer says of a next page.
+rows=$(sed -n 's/^end: already at the end, nothing more to load (\([0-9]*\) rows)$/\1/p' "$work/said")
+[ -n "$rows" ] || fail "end did not say how many rows the list holds"
+say pull
+said "pulled: nothing new, $rows rows" 'pull (at the end of the list)'
 
 # A favourite, then removed from its article opened from 我的收藏: back there, it is not listed.
 favourite_first_article
@@ -44,4 +55,4 @@ say menu
 say dump
 said 'reuse="' 'dump (the news list after 清理缓存)'
 stop_reader
-echo "lists as they are: end says the last page, a removed favourite leaves 我的收藏, a cleared list fills again"
+echo "lists as they are: pull counts articles, end says the last page, a removed favourite leaves 我的收藏, a cleared list fills again"
