@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,6 +135,42 @@ TEST(ServiceHostTest, StoppingAServiceEndsOnlyTheConnectionsItAccepted) {
   EXPECT_EQ(answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u) << "the other service's connection was ended";
   ::close(fd);
   staying.stop();
+}
+
+// A stop while clients keep coming and going, each connection closed by the thread that serves
+// it as the stop ends the others: each is ended by its own socket, never by a number another
+// thread may have closed and taken again meanwhile.
+TEST(ServiceHostTest, AStopAmidConnectionsComingAndGoingEndsEachByItsOwnSocket) {
+  tools::HttpServer http;
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host(http);
+  auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  constexpr int kClients = 6, kEach = 40;
+  std::vector<std::thread> clients;
+  std::mutex mutex;
+  std::condition_variable halfway;
+  int served = 0;
+  for (int c = 0; c < kClients; ++c)
+    clients.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        const int fd = startConnect(*port);
+        if (fd < 0) continue;
+        const bool answered = exchange(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+                                  .rfind("HTTP/1.1 200", 0) == 0;
+        ::close(fd);
+        std::lock_guard lock(mutex);
+        served += answered;
+        halfway.notify_all();
+      }
+    });
+  {
+    std::unique_lock lock(mutex);
+    halfway.wait(lock, [&] { return served >= kClients * kEach / 2; });
+  }
+  host.stop();
+  for (auto& client : clients) client.join();
+  EXPECT_GE(served, kClients * kEach / 2);
 }
 
 }  // namespace
