@@ -3,10 +3,13 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -142,6 +145,34 @@ bool Socket::setReceiveTimeout(double seconds) {
   return setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) == 0;
 }
 
+namespace {
+
+bool waitFor(int fd, short events, double seconds) {
+  if (fd < 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(std::max(seconds, 0.0));
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd watched{fd, events, 0};
+    const int ready = ::poll(&watched, 1, static_cast<int>(std::max<long long>(left, 0)));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+bool Socket::waitUntilReadable(double seconds) const { return waitFor(fd_, POLLIN, seconds); }
+
+bool Socket::waitUntilWritable(double seconds) const { return waitFor(fd_, POLLOUT, seconds); }
+
+void Socket::shutdownReading() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RD);
+}
+
+void Socket::shutdown() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+}
+
 std::optional<std::string> Socket::localAddress() const {
   auto a = nameOf(fd_, false);
   return a ? std::optional<std::string>(IPv4AddressText(*a)) : std::nullopt;
@@ -154,6 +185,11 @@ std::optional<std::string> Socket::remoteAddress() const {
 
 std::optional<std::uint16_t> Socket::localPort() const {
   auto a = nameOf(fd_, false);
+  return a ? std::optional<std::uint16_t>(ntohs(a->sin_port)) : std::nullopt;
+}
+
+std::optional<std::uint16_t> Socket::remotePort() const {
+  auto a = nameOf(fd_, true);
   return a ? std::optional<std::uint16_t>(ntohs(a->sin_port)) : std::nullopt;
 }
 

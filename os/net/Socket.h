@@ -62,10 +62,21 @@ class Socket : public std::enable_shared_from_this<Socket> {
   long send(const void* buffer, std::size_t length);
 
   bool setReceiveTimeout(double seconds);
+  // Blocks the calling thread until the socket has something to read (bytes, the peer's end, an
+  // error) or room to write, for at most `seconds`; false when the time ran out or it is closed.
+  // For sockets served on a thread of their own rather than a run loop.
+  bool waitUntilReadable(double seconds) const;
+  bool waitUntilWritable(double seconds) const;
+  // Ends the receiving side: reads give what had arrived, then the end, and a thread waiting to
+  // read wakes. Writing goes on.
+  void shutdownReading();
+  // Ends both directions; the descriptor stays open until close().
+  void shutdown();
   // Dotted text of the local or peer address; absent when unbound, unconnected or closed.
   std::optional<std::string> localAddress() const;
   std::optional<std::string> remoteAddress() const;
   std::optional<std::uint16_t> localPort() const;
+  std::optional<std::uint16_t> remotePort() const;
 
   int nativeHandle() const { return fd_; }
   bool isValid() const { return fd_ >= 0; }

@@ -1,10 +1,9 @@
 #include "tools/common/ServiceHost.h"
 
-#include <httplib.h>
-
 #include <cstdint>
 
 #include "os/net/Socket.h"
+#include "tools/common/HttpServer.h"
 
 namespace tools {
 
@@ -75,8 +74,9 @@ void ServiceHost::stop() {
   }
   http_.stop();
   // An idle kept-alive connection would hold its server thread, and so this stop, for the HTTP
-  // layer's whole keep-alive time-out.
-  if (port_ > 0) os::shutdownAcceptedConnections(static_cast<std::uint16_t>(port_));
+  // layer's whole keep-alive time-out; a request already read is answered before its connection
+  // ends.
+  http_.endConnections();
   if (thread_.joinable()) thread_.join();
 }
 

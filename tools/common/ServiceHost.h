@@ -7,16 +7,14 @@
 #include <string>
 #include <thread>
 
-namespace httplib {
-class Server;
-}
-
 namespace tools {
+
+class HttpServer;
 
 class ServiceHost {
  public:
   // `http` may still be in the making: it is first used by bind or serve.
-  explicit ServiceHost(httplib::Server& http) : http_(http) {}
+  explicit ServiceHost(HttpServer& http) : http_(http) {}
   ~ServiceHost() { stop(); }
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;
@@ -35,7 +33,7 @@ class ServiceHost {
   // The listening loop has begun: from then on the library's stop takes effect.
   void markListening();
 
-  httplib::Server& http_;
+  HttpServer& http_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable changed_;  // serving_ or listening_ changed

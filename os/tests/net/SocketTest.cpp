@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
+#include <thread>
 #include <vector>
 
 #include "os/net/HostLookup.h"
@@ -333,6 +335,43 @@ TEST(ListenQueue, AListenerQueuesABurstOfClientsAndTakesThemAllInOneTurn) {
   for (int fd : fds)
     if (fd >= 0) ::close(fd);
   listener->close();
+}
+
+// A socket served on a thread of its own: the thread waits to read until bytes come or another
+// thread ends the reading side, which wakes it to the end while its answer can still go out.
+TEST(TcpSocketTest, EndingTheReadingSideWakesAWaitingReaderAndLeavesWritingOpen) {
+  auto listener = TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::shared_ptr<TcpSocket> accepted;
+  ASSERT_TRUE(listener->schedule(RunLoop::current(), [&](std::shared_ptr<TcpSocket> s) { accepted = std::move(s); }));
+  auto client = TcpSocket::create();
+  ASSERT_TRUE(client);
+  std::optional<int> connected;
+  client->schedule(RunLoop::current(), {[&](int error) { connected = error; }, nullptr, nullptr});
+  ASSERT_TRUE(client->connect(*makeIPv4Address("127.0.0.1", listener->port())));
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return connected.has_value() && accepted != nullptr; }, 20));
+  ASSERT_EQ(connected, 0);
+  client->setReadCallbackEnabled(false);
+
+  const char request[] = "ask";
+  ASSERT_EQ(client->send(request, 3), 3);
+  ASSERT_TRUE(accepted->waitUntilReadable(60));
+  char buffer[16];
+  EXPECT_EQ(accepted->receive(buffer, sizeof buffer), 3);
+
+  bool woke = false;
+  std::thread reader([&] { woke = accepted->waitUntilReadable(60); });
+  accepted->shutdownReading();
+  reader.join();
+  EXPECT_TRUE(woke);
+  EXPECT_EQ(accepted->receive(buffer, sizeof buffer), 0);
+  ASSERT_TRUE(accepted->waitUntilWritable(60));
+  EXPECT_EQ(accepted->send("answer", 6), 6);
+  ASSERT_TRUE(client->waitUntilReadable(60));
+  EXPECT_EQ(client->receive(buffer, sizeof buffer), 6);
+  EXPECT_EQ(std::string(buffer, 6), "answer");
+  EXPECT_EQ(client->remotePort(), listener->port());
+  EXPECT_EQ(accepted->localPort(), listener->port());
 }
 
 }  // namespace

@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "os/net/Socket.h"
+#include "tools/common/HttpServer.h"
 
 namespace {
 
@@ -69,7 +72,7 @@ TEST(ServiceHostTest, ABurstOfConnectionsWaitsForTheServiceAndIsServedWhole) {
   // A client that posts several requests at once opens a connection for each before the service
   // has accepted any: while its accepting thread is held up (a loaded machine), every one must
   // wait in the listener's queue, handshake done, rather than be dropped or reset.
-  httplib::Server http;
+  tools::HttpServer http;
   http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
   tools::ServiceHost host(http);
   auto port = host.bind("127.0.0.1", 0);
@@ -91,6 +94,83 @@ TEST(ServiceHostTest, ABurstOfConnectionsWaitsForTheServiceAndIsServedWhole) {
   EXPECT_EQ(answered, kBurst);
   host.stop();
   serving.join();
+}
+
+// The answer to one request on a kept-alive connection: its head and its body of `length` bytes.
+std::string answerOn(int fd, const std::string& request, std::size_t length) {
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
+  std::string answer;
+  char buffer[4096];
+  for (;;) {
+    const auto head = answer.find("\r\n\r\n");
+    if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
+    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+    if (n <= 0) return answer;
+    answer.append(buffer, static_cast<std::size_t>(n));
+  }
+}
+
+// Two services on the same port number at two loopback addresses, as two homes' services in one
+// process may be: stopping one ends the connections it accepted and no other. A kept-alive
+// connection to the other carries its next request as before.
+TEST(ServiceHostTest, StoppingAServiceEndsOnlyTheConnectionsItAccepted) {
+  auto ok = [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); };
+  tools::HttpServer stopped, kept;
+  stopped.Get("/", ok);
+  kept.Get("/", ok);
+  tools::ServiceHost stopping(stopped), staying(kept);
+  auto port = stopping.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  ASSERT_EQ(staying.start("127.0.0.2", *port), port);
+
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  timeval safety{60, 0};  // against a hang, not a measure
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  auto address = os::makeIPv4Address("127.0.0.2", static_cast<std::uint16_t>(*port));
+  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.2\r\n\r\n";
+  EXPECT_EQ(answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u);
+
+  stopping.stop();
+  EXPECT_EQ(answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u) << "the other service's connection was ended";
+  ::close(fd);
+  staying.stop();
+}
+
+// A stop while clients keep coming and going, each connection closed by the thread that serves
+// it as the stop ends the others: each is ended by its own socket, never by a number another
+// thread may have closed and taken again meanwhile.
+TEST(ServiceHostTest, AStopAmidConnectionsComingAndGoingEndsEachByItsOwnSocket) {
+  tools::HttpServer http;
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host(http);
+  auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  constexpr int kClients = 6, kEach = 40;
+  std::vector<std::thread> clients;
+  std::mutex mutex;
+  std::condition_variable halfway;
+  int served = 0;
+  for (int c = 0; c < kClients; ++c)
+    clients.emplace_back([&] {
+      for (int i = 0; i < kEach; ++i) {
+        const int fd = startConnect(*port);
+        if (fd < 0) continue;
+        const bool answered = exchange(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")
+                                  .rfind("HTTP/1.1 200", 0) == 0;
+        ::close(fd);
+        std::lock_guard lock(mutex);
+        served += answered;
+        halfway.notify_all();
+      }
+    });
+  {
+    std::unique_lock lock(mutex);
+    halfway.wait(lock, [&] { return served >= kClients * kEach / 2; });
+  }
+  host.stop();
+  for (auto& client : clients) client.join();
+  EXPECT_GE(served, kClients * kEach / 2);
 }
 
 }  // namespace

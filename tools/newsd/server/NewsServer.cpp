@@ -12,6 +12,7 @@
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
 #include "os/store/PropertyList.h"
+#include "tools/common/HttpServer.h"
 #include "tools/newsd/server/Pictures.h"
 #include "tools/newsd/server/Wire.h"
 
@@ -67,7 +68,7 @@ void setJSON(httplib::Response& res, const os::Value& answer) {
 NewsServer::NewsServer(ServerOptions options)
     : options_(std::move(options)),
       service_(std::make_unique<NewsService>(SampleContent::generate(options_.seed, os::Clock::now()), options_.service)),
-      http_(std::make_unique<httplib::Server>()) {
+      http_(std::make_unique<tools::HttpServer>()) {
   if (options_.verbose) service_->setLog([this](const std::string& line) { log(line); });
   for (const auto& [target, fault] : options_.faults) faults_.set(target, fault);
   routes();

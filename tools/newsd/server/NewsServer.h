@@ -92,7 +92,7 @@ class NewsServer {
 
   ServerOptions options_;
   std::unique_ptr<NewsService> service_;
-  std::unique_ptr<httplib::Server> http_;
+  std::unique_ptr<tools::HttpServer> http_;
   tools::ServiceHost host_{*http_};
   FaultTable faults_;
   RequestHold hold_;

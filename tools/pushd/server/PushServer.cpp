@@ -97,6 +97,9 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
 // the command's (its app key aside, which has a status of its own).
 constexpr std::uint16_t kStatusMalformed = 1001;
 constexpr std::uint16_t kStatusAppKeyIllegal = 1008;
+// The status of a registration whose identity could not be written: the client registers again
+// later, while a uid answered as kept would be unknown after a restart.
+constexpr std::uint16_t kStatusNotKept = 1002;
 // Frames longer than this cannot be written: the length field has 16 bits.
 constexpr std::size_t kMaximumFrame = 65535;
 // A tags and alias request stays below this, header included.
@@ -126,6 +129,9 @@ struct Connection {
   bool awaitingIdentityWrite = false;
   // Answers are gathered while a read's frames are handled and written together after them.
   bool corked = false;
+  // A frame too short for a request's header ended the reading: the connection ends once the
+  // answers to the frames before it are written.
+  bool closing = false;
   std::uint32_t uid = 0;
   bool loggedIn = false;
   std::uint32_t session = 0;
@@ -178,7 +184,15 @@ struct PushServer::Impl {
   // Answers to registrations whose identities are not yet in the file, in the order taken. The
   // file is written once for all the registrations of one turn of the loop, then they are
   // answered: an answered registration is on disk.
-  std::vector<std::pair<std::shared_ptr<Connection>, os::Data>> unwrittenRegistrations;
+  struct UnwrittenRegistration {
+    std::shared_ptr<Connection> connection;
+    std::uint32_t uid = 0;
+    os::Data answer;
+  };
+  std::vector<UnwrittenRegistration> unwrittenRegistrations;
+  // How much of identityText the file holds: what lies beyond belongs to the registrations
+  // waiting for the next write.
+  std::size_t identityTextWritten = 0;
 
   static std::string identityLine(const Identity& identity) {
     return std::to_string(identity.uid) + " " + identity.password + " " + identity.registrationID + " " +
@@ -195,27 +209,46 @@ struct PushServer::Impl {
       nextUid = std::max(nextUid, identity.uid + 1);
     }
     for (const auto& [uid, known] : identities) identityText += identityLine(known);
+    identityTextWritten = identityText.size();
   }
   // Answers a registration once its identity is on disk (at once without a file).
-  void answerRegistration(const std::shared_ptr<Connection>& connection, os::Data answer) {
+  void answerRegistration(const std::shared_ptr<Connection>& connection, std::uint32_t uid, os::Data answer) {
     if (options.identityFile.empty()) return send(connection, answer);
     // Posted tasks run after the sources of the turn that is being handled.
     if (unwrittenRegistrations.empty()) thread->runLoop()->post([this] { writeIdentities(); });
-    unwrittenRegistrations.emplace_back(connection, std::move(answer));
+    unwrittenRegistrations.push_back({connection, uid, std::move(answer)});
     connection->awaitingIdentityWrite = true;
   }
+  // Writes the file, then answers the registrations waiting for it: as kept once it is written,
+  // else refused, their identities forgotten so that no later write brings them back.
   void writeIdentities() {
     auto waiting = std::exchange(unwrittenRegistrations, {});
     if (waiting.empty()) return;
-    if (!os::FileManager::defaultManager().writeData(os::dataFromString(identityText), options.identityFile,
-                                                     {.atomic = true, .mode = 0600}))
+    const bool written = os::FileManager::defaultManager().writeData(
+        os::dataFromString(identityText), options.identityFile, {.atomic = true, .mode = 0600});
+    if (written) {
+      identityTextWritten = identityText.size();
+    } else {
       note("identities not written to " + options.identityFile);
-    for (const auto& [connection, answer] : waiting) {
-      connection->awaitingIdentityWrite = false;
-      send(connection, answer);
+      identityText.resize(identityTextWritten);
+      std::lock_guard lock(identityMutex);
+      for (const auto& registration : waiting) identities.erase(registration.uid);
+    }
+    for (const auto& registration : waiting) {
+      registration.connection->awaitingIdentityWrite = false;
+      if (written) {
+        send(registration.connection, registration.answer);
+        continue;
+      }
+      note("register not kept " + std::to_string(registration.uid));
+      const os::Data& kept = registration.answer;
+      send(registration.connection, Writer(kept[2], 0, static_cast<std::uint16_t>((kept[4] << 8) | kept[5]))
+                                         .number(kStatusNotKept, 2)
+                                         .text("registration could not be kept")
+                                         .frame());
     }
     // Then the frames that came behind each registration, in their order.
-    for (const auto& [connection, answer] : waiting) consume(connection);
+    for (const auto& registration : waiting) consume(registration.connection);
   }
   Identity makeIdentity(const std::string& appkey) {
     Identity identity;
@@ -260,6 +293,7 @@ struct PushServer::Impl {
     if (connection->outAt == out.size()) {
       out.clear();
       connection->outAt = 0;
+      if (connection->closing) drop(connection, false);
     } else if (connection->outAt >= out.size() / 2) {
       out.erase(out.begin(), out.begin() + static_cast<long>(connection->outAt));
       connection->outAt = 0;
@@ -337,7 +371,7 @@ struct PushServer::Impl {
     connection->corked = true;
     while (connection->socket && !connection->awaitingIdentityWrite && in.size() - at >= 2) {
       const std::size_t length = (std::size_t{in[at]} << 8) | in[at + 1];
-      if (length < 10) return drop(connection, false);  // shorter than a request header
+      if (length < 10) return endAfterAnswers(connection);  // shorter than a request header
       if (in.size() - at < length) break;
       const auto begin = in.begin() + static_cast<long>(at);
       os::Data frame(begin, begin + static_cast<long>(length));
@@ -348,6 +382,24 @@ struct PushServer::Impl {
     if (!connection->socket) return;
     connection->in.erase(connection->in.begin(), connection->in.begin() + static_cast<long>(at));
     flush(connection);
+  }
+
+  // Reads nothing more from the connection and ends it once the answers gathered so far, and those
+  // still held by a reply delay, are written.
+  void endAfterAnswers(const std::shared_ptr<Connection>& connection) {
+    connection->in.clear();
+    connection->corked = false;
+    connection->socket->setReadCallbackEnabled(false);
+    auto end = [this, connection] {
+      if (!connection->socket) return;
+      connection->closing = true;
+      flush(connection);
+    };
+    if (delay > 0) {
+      os::Timer::scheduled(*thread->runLoop(), delay, false, [end](os::Timer&) { end(); });
+      return;
+    }
+    end();
   }
 
   // Commands and the versions they are sent with; a frame of another version is not read.
@@ -401,7 +453,7 @@ struct PushServer::Impl {
         // A device that registers with its token has reported it: the client counts it uploaded.
         if (token != " ") reportedTokens.insert(token);
         answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID);
-        return answerRegistration(connection, answer.frame());
+        return answerRegistration(connection, identity.uid, answer.frame());
       }
       case 1: {  // login
         std::uint32_t uid = static_cast<std::uint32_t>(body.number(4));

@@ -35,7 +35,7 @@ struct ServerOptions {
   std::uint16_t backupReportPort = 0;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only. Written once for the registrations of a turn of the service's loop,
-  // before they are answered.
+  // before they are answered; when it cannot be written they are refused (status 1002).
   std::string identityFile;
   // The records the report service accepted, kept over restarts; empty: in memory only.
   std::string reportStore;

@@ -13,6 +13,7 @@
 #include "foundation/formats/JSONTideSerializing.h"
 #include "os/core/Compression.h"
 #include "os/crypto/Digest.h"
+#include "tools/common/HttpServer.h"
 #include "tools/common/NewestKept.h"
 
 namespace pushd {
@@ -143,7 +144,7 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 struct ReportService::Endpoint {
   explicit Endpoint(ReportService& service) : owner(service) {}
   ReportService& owner;
-  httplib::Server http;
+  tools::HttpServer http;
   tools::ServiceHost host{http};
   // Set (under the service's mutex) before the host stops, so a stalled answer on this address
   // is woken and lets go.

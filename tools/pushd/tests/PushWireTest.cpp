@@ -2,11 +2,13 @@
 // built here by hand from the command and record tables, and what the service makes of each.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <map>
+#include <sstream>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -15,6 +17,7 @@
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
 #include "tools/pushd/server/PushServer.h"
@@ -455,6 +458,230 @@ TEST_F(PushWireTest, RegistrationsArrivingTogetherAreEachAnsweredAndAllKeptOnDis
   EXPECT_GT(registered->number(4), given.rbegin()->first);
   restarted.reset();
   std::remove(path.c_str());
+}
+
+// A blocking connection to the core port that reads only when asked, as much as asked: the peer
+// that leaves the service's answers queued, or that sends all it has in one write.
+class BlockingWire {
+ public:
+  // A receive buffer of `receiveBuffer` bytes when given: the service's writes then stop short.
+  explicit BlockingWire(std::uint16_t port, int receiveBuffer = 0) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    timeval safety{60, 0};  // against a hang, not a measure
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+    auto address = os::makeIPv4Address("127.0.0.1", port);
+    connected_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
+  }
+  ~BlockingWire() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  bool write(const os::Data& bytes) {
+    for (std::size_t at = 0; at < bytes.size();) {
+      const long n = ::send(fd_, bytes.data() + at, bytes.size() - at, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+    return true;
+  }
+  // The next `count` whole frames, read `chunk` bytes at a time; nothing when the connection
+  // ended first or a frame's length cannot be one of an answer.
+  std::optional<std::vector<Answer>> frames(std::size_t count, std::size_t chunk = 65536) {
+    std::vector<Answer> answers;
+    while (answers.size() < count) {
+      if (auto answer = take()) {
+        answers.push_back(std::move(*answer));
+        continue;
+      }
+      if (broken_ || !receive(chunk)) return std::nullopt;
+    }
+    return answers;
+  }
+  // Every whole frame until the service ends the connection.
+  std::vector<Answer> untilClosed() {
+    std::vector<Answer> answers;
+    for (;;) {
+      while (auto answer = take()) answers.push_back(std::move(*answer));
+      if (broken_ || !receive(65536)) return answers;
+    }
+  }
+
+ private:
+  // The frame at the front of what was read, once whole.
+  std::optional<Answer> take() {
+    if (in_.size() - inAt_ < 2) return std::nullopt;
+    const std::size_t length = (std::size_t{in_[inAt_]} << 8) | in_[inAt_ + 1];
+    if (length < 6) {
+      broken_ = true;
+      return std::nullopt;
+    }
+    if (in_.size() - inAt_ < length) return std::nullopt;
+    const auto begin = in_.begin() + static_cast<long>(inAt_);
+    Answer answer{os::Data(begin, begin + static_cast<long>(length))};
+    inAt_ += length;
+    if (inAt_ == in_.size()) {
+      in_.clear();
+      inAt_ = 0;
+    }
+    return answer;
+  }
+  bool receive(std::size_t chunk) {
+    std::vector<std::uint8_t> buffer(chunk);
+    const long n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    if (n <= 0) return false;
+    in_.insert(in_.end(), buffer.begin(), buffer.begin() + n);
+    return true;
+  }
+
+  int fd_ = -1;
+  bool connected_ = false;
+  bool broken_ = false;
+  os::Data in_;
+  std::size_t inAt_ = 0;
+};
+
+// A peer that sends a frame too short for a request's header is cut off, but what it asked
+// before that frame in the same write is answered first: three refused logins, then the
+// connection ends. The same with a registration kept on disk before its answer.
+TEST_F(PushWireTest, FramesBeforeOneTooShortForAHeaderAreAnsweredBeforeTheConnectionEnds) {
+  const os::Data tooShort{0, 5, 1, 2, 3};
+  os::Data stream;
+  for (int i = 0; i < 3; ++i) {
+    const os::Data refused = loginFrame(999, os::md5Hex("not the password"));
+    stream.insert(stream.end(), refused.begin(), refused.end());
+  }
+  stream.insert(stream.end(), tooShort.begin(), tooShort.end());
+  BlockingWire wire(server_->corePort());
+  ASSERT_TRUE(wire.connected());
+  ASSERT_TRUE(wire.write(stream));
+  auto answers = wire.untilClosed();
+  ASSERT_EQ(answers.size(), 3u);
+  for (auto& answer : answers) {
+    EXPECT_EQ(answer.command(), 1);
+    EXPECT_EQ(answer.number(2), 2u);
+  }
+
+  const std::string path = ::testing::TempDir() + "/pushd-short-frame-" + std::to_string(::getpid());
+  std::remove(path.c_str());
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  BlockingWire registering(server->corePort());
+  ASSERT_TRUE(registering.connected());
+  stream = Registration{}.frame(7);
+  const os::Data refused = loginFrame(999, os::md5Hex("not the password"));
+  stream.insert(stream.end(), refused.begin(), refused.end());
+  stream.insert(stream.end(), tooShort.begin(), tooShort.end());
+  ASSERT_TRUE(registering.write(stream));
+  answers = registering.untilClosed();
+  ASSERT_EQ(answers.size(), 2u);
+  EXPECT_EQ(answers[0].command(), 0);
+  EXPECT_EQ(answers[0].rid(), 7);
+  EXPECT_EQ(answers[0].number(2), 0u);
+  const auto uid = answers[0].number(4);
+  EXPECT_EQ(answers[1].command(), 1);
+  EXPECT_EQ(answers[1].number(2), 2u);
+  server.reset();
+  auto kept = os::FileManager::defaultManager().contentsAtPath(path);
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(os::stringFromData(*kept).rfind(std::to_string(uid) + " ", 0), 0u);
+  std::remove(path.c_str());
+}
+
+// A peer that lets the answers pile up behind a small receive buffer, then reads them a little at
+// a time: the service's writes stop short again and again, and each goes on where the last one
+// stopped. Every acknowledgement arrives, whole and in order.
+TEST_F(PushWireTest, AnswersQueuedForAPeerThatReadsSlowlyArriveWholeAndInOrder) {
+  BlockingWire wire(server_->corePort(), 4096);
+  ASSERT_TRUE(wire.connected());
+  ASSERT_TRUE(wire.write(Registration{}.frame()));
+  auto registered = wire.frames(1);
+  ASSERT_TRUE(registered);
+  Answer& registration = registered->front();
+  ASSERT_EQ(registration.number(2), 0u);
+  const auto uid = static_cast<std::uint32_t>(registration.number(4));
+  const std::string password = registration.text();
+  ASSERT_TRUE(wire.write(loginFrame(uid, os::md5Hex(password))));
+  auto loggedIn = wire.frames(1);
+  ASSERT_TRUE(loggedIn);
+  ASSERT_EQ(loggedIn->front().number(2), 0u);
+  const auto session = static_cast<std::uint32_t>(loggedIn->front().number(4));
+
+  // Some megabytes of acknowledgements, far beyond what the two sockets hold.
+  constexpr std::size_t kHeartbeats = 200000;
+  os::Data burst;
+  for (std::size_t i = 0; i < kHeartbeats; ++i) {
+    const os::Data frame = Frame(2, 2, static_cast<std::uint16_t>(i), session).number(uid, 4).done();
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  ASSERT_TRUE(wire.write(burst));
+  auto acks = wire.frames(kHeartbeats, 1000);
+  ASSERT_TRUE(acks) << "an answer came cut or the connection ended";
+  std::size_t outOfPlace = 0;
+  for (std::size_t i = 0; i < kHeartbeats; ++i)
+    outOfPlace += (*acks)[i].command() != 19 || (*acks)[i].rid() != static_cast<std::uint16_t>(i) ||
+                  (*acks)[i].bytes.size() != 17;
+  EXPECT_EQ(outOfPlace, 0u);
+}
+
+// A registration is answered only once its identity is in the file: one that cannot be written
+// is refused, not answered as kept, and an answered uid logs in after a restart. The answer
+// never comes before the file holds it.
+TEST_F(PushWireTest, ARegistrationIsAnsweredAsKeptOnlyOnceItsIdentityIsOnDisk) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string folder = ::testing::TempDir() + "/pushd-unwritable-" + std::to_string(::getpid());
+  files.removeItemAtPath(folder);
+  ASSERT_TRUE(files.createDirectoryAtPath(folder, true));
+  // A file where the identity file's folder should be: no one can write there, root included.
+  const std::string blocked = folder + "/identities";
+  ASSERT_TRUE(files.writeData(os::dataFromString("not a folder"), blocked));
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = blocked + "/pushd";
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  BlockingWire wire(server->corePort());
+  ASSERT_TRUE(wire.connected());
+  ASSERT_TRUE(wire.write(Registration{}.frame(1)));
+  auto answer = wire.frames(1);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->front().rid(), 1);
+  EXPECT_NE(answer->front().number(2), 0u) << "answered as kept while its identity is not on disk";
+
+  // The folder can be written now: the next registration is kept, and it is in the file by the
+  // time its answer arrives.
+  ASSERT_TRUE(files.removeItemAtPath(blocked));
+  ASSERT_TRUE(files.createDirectoryAtPath(blocked, false));
+  for (std::uint16_t rid = 2; rid <= 41; ++rid) {
+    ASSERT_TRUE(wire.write(Registration{}.frame(rid)));
+    answer = wire.frames(1);
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->front().number(2), 0u);
+    const auto uid = answer->front().number(4);
+    auto kept = files.contentsAtPath(options.identityFile);
+    ASSERT_TRUE(kept);
+    ASSERT_NE(os::stringFromData(*kept).find(std::to_string(uid) + " "), std::string::npos)
+        << "uid " << uid << " answered before it was in the file";
+  }
+  // The refused registration left nothing behind: the file holds the forty kept ones.
+  server.reset();
+  auto kept = files.contentsAtPath(options.identityFile);
+  ASSERT_TRUE(kept);
+  const std::string text = os::stringFromData(*kept);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 40);
+
+  auto restarted = pushd::PushServer::start(options);
+  ASSERT_TRUE(restarted);
+  std::istringstream lines(text);
+  std::uint32_t uid = 0;
+  std::string password;
+  ASSERT_TRUE(lines >> uid >> password);
+  BlockingWire again(restarted->corePort());
+  ASSERT_TRUE(again.write(loginFrame(uid, os::md5Hex(password))));
+  auto login = again.frames(1);
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->front().number(2), 0u);
+  restarted.reset();
+  files.removeItemAtPath(folder);
 }
 
 TEST_F(PushWireTest, TheControlPortAnswersJsonItCannotSendWithAnError) {

@@ -4,10 +4,12 @@
 
 #include <cstdio>
 
+#include "tools/common/HttpServer.h"
+
 namespace qqconnectd {
 
 QQConnectServer::QQConnectServer(std::string host)
-    : host_(std::move(host)), server_(std::make_unique<httplib::Server>()) {
+    : host_(std::move(host)), server_(std::make_unique<tools::HttpServer>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     if (verbose_) std::fprintf(stderr, "qqconnectd: %s %s\n", req.method.c_str(), req.path.c_str());
     // A posted form's fields come with the query's members, whether the form came plain or in

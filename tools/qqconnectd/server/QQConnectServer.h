@@ -39,7 +39,7 @@ class QQConnectServer {
   std::string host_;
   bool verbose_ = false;
   QQConnectService service_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<tools::HttpServer> server_;
   tools::ServiceHost host{*server_};
 };
 

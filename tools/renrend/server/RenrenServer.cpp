@@ -2,9 +2,11 @@
 
 #include <httplib.h>
 
+#include "tools/common/HttpServer.h"
+
 namespace renrend {
 
-RenrenServer::RenrenServer(std::string host) : host_(std::move(host)), server_(std::make_unique<httplib::Server>()) {
+RenrenServer::RenrenServer(std::string host) : host_(std::move(host)), server_(std::make_unique<tools::HttpServer>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
     ApiRequest request;
     request.method = req.method;

@@ -31,7 +31,7 @@ class RenrenServer {
  private:
   std::string host_;
   RenrenApi api_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<tools::HttpServer> server_;
   tools::ServiceHost host{*server_};
 };
 

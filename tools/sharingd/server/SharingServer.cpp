@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "os/core/String.h"
+#include "tools/common/HttpServer.h"
 #include "tools/common/SignInPage.h"
 #include "tools/sharingd/server/SharingWire.h"
 
@@ -131,7 +132,7 @@ std::optional<Fault> parseFault(const std::string& text) {
 }
 
 SharingServer::SharingServer(ServerOptions options)
-    : options_(std::move(options)), http_(std::make_unique<httplib::Server>()), faults_(options_.faults) {
+    : options_(std::move(options)), http_(std::make_unique<tools::HttpServer>()), faults_(options_.faults) {
   http_->set_payload_max_length(kMaxPayload);
   // One request a connection: stopping never waits on a client's idle connection.
   http_->set_keep_alive_max_count(1);

@@ -108,7 +108,7 @@ class SharingServer {
 
   ServerOptions options_;
   SharingService service_;
-  std::unique_ptr<httplib::Server> http_;
+  std::unique_ptr<tools::HttpServer> http_;
   tools::ServiceHost host_{*http_};
   std::atomic<bool> stopping_{false};
 

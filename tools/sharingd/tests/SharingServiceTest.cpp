@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "os/core/String.h"
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
+#include "os/net/Socket.h"
 
 namespace sharingd {
 namespace {
@@ -293,6 +295,46 @@ TEST(SharingServerTest, StoppingAnswersEveryHeldRequestBeforeItEnds) {
   server.stop();
   for (auto& caller : callers) caller.join();
   EXPECT_EQ(std::count(statuses.begin(), statuses.end(), 503), kHeld);
+}
+
+// Clients that come in a crowd while the service stops: the requests already waiting for a
+// handler when the stop begins may still be read, and each one that is read is answered before
+// its connection ends. None is read and then cut.
+TEST(SharingServerTest, EveryRequestReadWhileStoppingIsAnsweredBeforeItsConnectionEnds) {
+  ServerOptions options;
+  options.faults[-1] = Fault{Fault::Kind::Hold, 0};
+  const std::string request = "GET /bar/get/app/?ud_get=x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  // Each round is one crowd and one stop; the stop meets the crowd at another point each time.
+  constexpr int kRounds = 30, kClients = 300;
+  std::size_t read = 0, answered = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    SharingServer server(options);
+    auto port = server.start();
+    ASSERT_TRUE(port);
+    auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(*port));
+    std::vector<int> clients;
+    for (int i = 0; i < kClients; ++i) {
+      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      timeval safety{60, 0};  // against a hang, not a measure
+      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+      if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0)
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      clients.push_back(fd);
+    }
+    // Every handler holds a request; the others wait, sent, for a handler to take them.
+    ASSERT_TRUE(server.waitForRequests(8, 60));
+    std::thread stopping([&] { server.stop(); });
+    for (int fd : clients) {
+      std::string answer;
+      char buffer[4096];
+      for (long n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+      answered += answer.rfind("HTTP/1.1 ", 0) == 0;
+      ::close(fd);
+    }
+    stopping.join();
+    read += server.requests().size();
+  }
+  EXPECT_EQ(answered, read);
 }
 
 // Web authorisation: the page the reader's web view loads (base URL + "share/auth/AK/EK?" and
