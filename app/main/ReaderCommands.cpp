@@ -9,6 +9,7 @@
 #include "app/VXViewController.h"
 #include "foundation/formats/JTSerializer.h"
 #include "news/album/VXImageViewer.h"
+#include "news/album/VXImageViewerViewController.h"
 #include "news/article/VXNewsDetailDO.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailViewController.h"
@@ -77,7 +78,9 @@ std::string tapNamed(const std::string& image, const std::string& what) {
 std::string back() {
   std::function<const os::View*(const os::View&)> page = [&page](const os::View& view) -> const os::View* {
     if (view.isHidden()) return nullptr;
-    if (dynamic_cast<const VXImageViewer*>(&view) && os::visibleRectOf(view) && os::isReachable(view)) return &view;
+    if (dynamic_cast<const VXImageViewer*>(&view) && dynamic_cast<VXImageViewerViewController*>(view.enclosingViewController()) &&
+        os::visibleRectOf(view) && os::isReachable(view))
+      return &view;
     for (const auto& sub : view.subviews())
       if (const os::View* found = page(*sub)) return found;
     return nullptr;
