@@ -60,6 +60,33 @@ void ReachRowsPageByPage(benchmark::State& state) {
   }
 }
 
+// A list reached page by page, reloaded once more (its rows may have changed out of view), then
+// scrolled to its last row as the console's `tap row N` does: the rows above it are asked again.
+void ScrollToTheLastRowAfterAReload(benchmark::State& state) {
+  const long rows = state.range(0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto source = std::make_shared<NewsRows>();
+    auto table = std::make_shared<os::TableView>(os::Rect(0, 0, 320, 440), os::TableViewStyle::Plain);
+    table->setDataSource(source);
+    table->setDelegate(source);
+    while (source->count < rows) {
+      source->count += kPage;
+      table->reloadData();
+      table->layoutIfNeeded();
+    }
+    state.ResumeTiming();
+    table->reloadData();
+    table->scrollToRowAtIndexPath(os::IndexPath{0, source->count - 1}, os::TableViewScrollPosition::Bottom, false);
+    table->layoutIfNeeded();
+    benchmark::DoNotOptimize(table->contentOffset().y);
+    state.PauseTiming();
+    table.reset();
+    source.reset();
+    state.ResumeTiming();
+  }
+}
+
 // Each row measured once, as it arrives.
 void BaselineMeasureEachRowOnce(benchmark::State& state) {
   const long rows = state.range(0);
@@ -150,6 +177,7 @@ void BaselineEraseByTarget(benchmark::State& state) {
 }
 
 BENCHMARK(ReachRowsPageByPage)->Arg(250)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ScrollToTheLastRowAfterAReload)->Arg(250)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BaselineMeasureEachRowOnce)->Arg(250)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
 BENCHMARK(RemoveSubviewsOneByOne)->Arg(625)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BaselineDropFromVector)->Arg(625)->Arg(2500)->Arg(10000)->Unit(benchmark::kMillisecond);

@@ -8,6 +8,8 @@
 #include "app/VXAppDelegate.h"
 #include "app/VXViewController.h"
 #include "foundation/formats/JTSerializer.h"
+#include "news/album/VXImageViewer.h"
+#include "news/album/VXImageViewerViewController.h"
 #include "news/article/VXNewsDetailDO.h"
 #include "news/article/VXNewsDetailEvalDO.h"
 #include "news/article/VXNewsDetailViewController.h"
@@ -78,6 +80,23 @@ std::string tapNamed(const std::string& image, const std::string& what) {
   if (!button) return "error: no " + what + " on screen";
   if (!os::isReachable(*button)) return "error: the " + what + " is " + os::coveredBy(*button);
   return os::TouchDriver::tap(*button) ? "" : "error: the " + what + " did not take the tap";
+}
+
+// Back from the full-screen pictures, which have no back button: a tap on the picture closes them.
+std::string back() {
+  std::function<const os::View*(const os::View&)> page = [&page](const os::View& view) -> const os::View* {
+    if (view.isHidden()) return nullptr;
+    if (dynamic_cast<const VXImageViewer*>(&view) && dynamic_cast<VXImageViewerViewController*>(view.enclosingViewController()) &&
+        os::visibleRectOf(view) && os::isReachable(view))
+      return &view;
+    for (const auto& sub : view.subviews())
+      if (const os::View* found = page(*sub)) return found;
+    return nullptr;
+  };
+  for (const auto& window : os::Window::windows())
+    if (const os::View* picture = page(*window))
+      return os::TouchDriver::tap(*picture) ? "" : "error: the picture did not take the tap";
+  return tapNamed("navbar-back", "back button");
 }
 
 // The web page a sharing screen shows, when one is on screen.
@@ -293,6 +312,10 @@ std::string ReaderCommands::run(const std::string& raw) {
   std::string verb, extra;
   in >> verb;
   verb = os::lowercaseASCII(verb);
+  // A person typing at once still waits for a sliding screen to stand still before touching it.
+  static const std::vector<std::string> touches{"end",  "back",  "menu",  "pull", "tap",    "doubletap",
+                                                "drag", "flick", "alert", "type", "return", "scroll"};
+  if (std::find(touches.begin(), touches.end(), verb) != touches.end()) os::waitForAnimations();
   loadsBefore_ = os::URLConnection::lastLoadSerial();
   timersBefore_ = os::RunLoop::main()->lastTimerSerial();
   os::TouchDriver::settle();
@@ -305,7 +328,7 @@ std::string ReaderCommands::run(const std::string& raw) {
   if (verb == "help") return help();
   // The reader's own words for what the platform's touch commands do.
   if (verb == "end") return scrollToEnd();
-  if (verb == "back") return tapNamed("navbar-back", "back button");
+  if (verb == "back") return back();
   if (verb == "menu") return toggleMenu();
   if (verb == "pull") return pull();
   if (verb == "rows") {
@@ -328,6 +351,14 @@ std::string ReaderCommands::run(const std::string& raw) {
     if (std::find(texts.begin(), texts.end(), words) != texts.end()) return answer + held;
   }
   if (verb == "alert" && answer == "error: no alert on screen" && !waitingHeadlineTexts().empty()) return answer + held;
+  // The open menu's clear cover over the news is what covers it: said as the menu.
+  const std::string byCover = " is covered by Button";
+  if (answer.starts_with("error: ") && answer.ends_with(byCover)) {
+    auto side = NQSideViewController::share();
+    auto cover = side ? side->coverButton() : nullptr;
+    if (cover && cover->superview() && os::visibleRectOf(*cover))
+      return answer.substr(0, answer.size() - byCover.size()) + " is covered by the open menu: menu closes it";
+  }
   return answer;
 }
 

@@ -160,4 +160,27 @@ SettleResult settleScreen(const SettleOptions& o) {
   return result;
 }
 
+bool waitForAnimations(double limit) {
+  TouchDriver::settle();
+  if (View::animationsUnderWay() == 0) return true;
+  const bool virtualClock = Clock::isVirtual();
+  limit = std::isfinite(limit) ? std::max(0.0, limit) : 0;
+  const double start = virtualClock ? Clock::now() : Clock::monotonic();
+  auto loop = RunLoop::main();
+  for (;;) {
+    const double left = limit - ((virtualClock ? Clock::now() : Clock::monotonic()) - start);
+    if (left <= 0) break;
+    if (virtualClock) {
+      // To the next timer (an animation's end is one), or a slice when none is set.
+      const double next = loop->nextTimerDueAfter(0) - Clock::now();
+      TouchDriver::advance(std::min(left, std::isfinite(next) ? std::max(0.0, next) : 0.1));
+    } else {
+      loop->runOnce(Date::now().addingTimeInterval(left));
+    }
+    if (View::animationsUnderWay() == 0) break;
+  }
+  TouchDriver::settle();
+  return View::animationsUnderWay() == 0;
+}
+
 }  // namespace os

@@ -63,6 +63,13 @@ struct SettleResult {
 
 SettleResult settleScreen(const SettleOptions& options);
 
+// Lets the animations under way (a menu sliding shut, a screen sliding in) end before a touch, as
+// a person waits for a moving screen to stand still, at most `limit` seconds of the clock: under
+// the real clock by sleeping in the main run loop until their ends fall due, under the virtual
+// clock by moving it on. Loads and messages are not waited for. True when none is left.
+inline constexpr double kLongestAnimationWait = 5;
+bool waitForAnimations(double limit = kLongestAnimationWait);
+
 // Whether the settle leaves a load to come when it comes: one that asks for pictures only.
 bool isPictureLoad(const std::string& accept);
 

@@ -1,9 +1,11 @@
 #include "os/console/TouchCommands.h"
 
+#include <algorithm>
 #include <sstream>
 #include <vector>
 
 #include "os/console/ScreenDump.h"
+#include "os/console/ScreenSettle.h"
 #include "os/console/TouchDriver.h"
 #include "os/core/String.h"
 #include "os/views/AlertView.h"
@@ -50,6 +52,15 @@ std::string quotedWords(const std::string& text) {
   return dumpQuoted(start + "…") + format(" (%zu characters)", characters);
 }
 
+// The innermost scroll view holding the view that can scroll.
+const ScrollView* scrollingAncestor(const View& view) {
+  for (const View* v = view.superviewPtr(); v; v = v->superviewPtr()) {
+    if (auto* scroll = dynamic_cast<const ScrollView*>(v); scroll && (scroll->canScrollHorizontally() || scroll->canScrollVertically()))
+      return scroll;
+  }
+  return nullptr;
+}
+
 std::string tapText(const std::string& text) {
   if (text.empty()) return "error: tap needs X Y, row N or a text";
   if (!isValidUTF8(text)) return "error: " + quotedWords(text) + " is not whole characters (UTF-8)";
@@ -62,9 +73,13 @@ std::string tapText(const std::string& text) {
   }
   auto view = match.view;
   if (!view) return "error: nothing on screen reads " + quotedWords(text);
-  // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first.
-  if (match.scrolledAway && !TouchDriver::scrollIntoView(*view))
-    return "error: " + quotedWords(text) + " could not be scrolled into view";
+  // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first, unless what
+  // would scroll it is under something else (a menu slid over the screen).
+  if (match.scrolledAway) {
+    if (auto scroll = scrollingAncestor(*view); scroll && !isReachable(*scroll))
+      return "error: " + quotedWords(text) + " is " + coveredBy(*scroll);
+    if (!TouchDriver::scrollIntoView(*view)) return "error: " + quotedWords(text) + " could not be scrolled into view";
+  }
   if (!isReachable(*view) && !controlActingFor(*view)) return "error: " + quotedWords(text) + " is " + coveredBy(*view);
   TouchDriver::tap(*view);
   return "";
@@ -103,6 +118,9 @@ std::string runTouchCommand(const std::string& raw) {
   const std::string verb = lowercaseASCII(word);
   const std::string rest = trimWhitespace(line.substr(word.size()));
   std::vector<double> n;
+  // A touch waits for the screen to stand still: a menu still sliding shut covers what it showed.
+  static const std::vector<std::string> touches{"tap", "pull", "scroll", "doubletap", "drag", "flick", "alert", "type", "return"};
+  if (std::find(touches.begin(), touches.end(), verb) != touches.end()) waitForAnimations();
   if (verb == "tap") {
     std::istringstream xy(rest);
     double x, y;

@@ -256,6 +256,12 @@ bool TouchDriver::pull(ScrollView& scrollView, double distance) {
   const double step = 8;
   const int samples = std::max(2, static_cast<int>((floor.y - a.y) / step));
   auto target = [&] { return scrollView.minimumContentOffset().y - distance; };
+  // Far down a long list a person goes straight up first (a tap on the status bar) rather than
+  // climb it a stroke at a time, which took seconds in which nothing was said.
+  if (scrollView.contentOffset().y - scrollView.minimumContentOffset().y > floor.y - a.y) {
+    scrollView.scrollToTop();
+    advance(ScrollView::kScrollAnimationDuration);
+  }
   // A stroke at a time from near the top of the view; the finger holds still before each lift so
   // the content stays where it is. Only the last stroke takes the content past its top.
   bool reached = false;

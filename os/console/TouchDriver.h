@@ -77,8 +77,10 @@ class TouchDriver {
                              std::optional<Point> start = std::nullopt);
 
   // Pull to refresh: drags the content down until its top is `distance` points past where it
-  // rests (in strokes that fit the view when the content is scrolled far down), holds the finger
-  // still and lets go, then lets the bounce back end. False when the view cannot be pulled.
+  // rests, holds the finger still and lets go, then lets the bounce back end. Content scrolled
+  // down by more than a stroke goes straight to its top first (the scroll view's scroll to top),
+  // or, where the view or its delegate refuses that, comes down in strokes that fit the view.
+  // False when the view cannot be pulled.
   static constexpr double kPullDistance = 80;
   static bool pull(ScrollView& scrollView, double distance = kPullDistance);
   // Drags the content up to its end and lets go with a flick, so the scroll view decelerates to

@@ -120,6 +120,7 @@ void TableView::computeGeometry(bool askEveryRow) {
       }
     }
     sec.keptRows = kept;
+    sec.askedUpTo = kept > 0 ? 0 : rows;
     sec.grew = rows > kept && kept > 0;
     for (std::size_t r = kept; r < rows; ++r) {
       double height = askRowHeight(d.get(), IndexPath{s, static_cast<long>(r)});
@@ -195,6 +196,27 @@ void TableView::askRowsInView(const Rect& rect) {
     if (!firstChanged) return;
     placeRowsFrom(static_cast<std::size_t>(firstChanged->section), static_cast<std::size_t>(firstChanged->row));
   }
+}
+
+void TableView::askRowsThrough(const IndexPath& ip) {
+  auto d = tableDelegate();
+  std::optional<IndexPath> firstChanged;
+  const auto last = static_cast<std::size_t>(ip.section);
+  for (std::size_t si = 0; si <= last && si < sections_.size(); ++si) {
+    Section& s = sections_[si];
+    const std::size_t end = si == last ? std::min(s.rowHeights.size(), static_cast<std::size_t>(ip.row) + 1) : s.rowHeights.size();
+    for (std::size_t r = s.askedUpTo; r < end; ++r) {
+      if (s.askedIn[r] == reloads_) continue;
+      s.askedIn[r] = reloads_;
+      IndexPath at{static_cast<long>(si), static_cast<long>(r)};
+      double height = askRowHeight(d.get(), at);
+      if (height == s.rowHeights[r]) continue;
+      s.rowHeights[r] = height;
+      if (!firstChanged) firstChanged = at;
+    }
+    s.askedUpTo = std::max(s.askedUpTo, end);
+  }
+  if (firstChanged) placeRowsFrom(static_cast<std::size_t>(firstChanged->section), static_cast<std::size_t>(firstChanged->row));
 }
 
 bool TableView::keptRowsHoldInView() {
@@ -573,6 +595,11 @@ void TableView::userSelectRowAtIndexPath(const IndexPath& requested) {
 }
 
 void TableView::scrollToRowAtIndexPath(const IndexPath& ip, TableViewScrollPosition position, bool animated) {
+  checkRow(ip);
+  // A reload keeps the heights of rows out of view until they come into view: the rows above this
+  // one are asked now, or it would be placed by heights they no longer have. (The rows below it do
+  // not move it; they are asked as the layout brings them into view.)
+  askRowsThrough(ip);
   Rect r = rectForRowAtIndexPath(ip);
   double h = bounds().size.height;
   Point off = contentOffset();

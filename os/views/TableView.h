@@ -165,6 +165,8 @@ class TableView : public ScrollView {
     // At a reload: the rows kept from before, and whether rows were added after them.
     std::size_t keptRows = 0;
     bool grew = false;
+    // The rows before this one have all been asked since the last reload.
+    std::size_t askedUpTo = 0;
     double bottom = 0;
     std::shared_ptr<View> headerView, footerView;
   };
@@ -176,6 +178,8 @@ class TableView : public ScrollView {
   std::vector<IndexPath> rowsTouching(const Rect& rect) const;
   // Asks again the heights of the rows in the rectangle not asked since the last reload.
   void askRowsInView(const Rect& rect);
+  // Asks the rows not asked since the last reload from the first through this one, which place it.
+  void askRowsThrough(const IndexPath& indexPath);
   // At a reload: asks the kept rows in view again; false when one changed (or none was there to
   // ask), and then every row must be asked.
   bool keptRowsHoldInView();

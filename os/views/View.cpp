@@ -642,6 +642,7 @@ struct AnimationState {
   std::vector<AnimationRecord> log;
   std::vector<PendingAnimation> open;  // beginAnimations nesting
   int blockDepth = 0;
+  std::size_t underWay = 0;
   bool enabled = true;
 };
 AnimationState& animations() {
@@ -651,7 +652,19 @@ AnimationState& animations() {
 
 void scheduleCompletion(std::uint64_t id, double after, View::CompletionBlock completion) {
   auto loop = RunLoop::main();
-  auto finish = [id, completion = std::move(completion)]() {
+  // Counted until the completion runs, or until it is dropped unrun (a loop torn down).
+  struct UnderWay {
+    bool counted = true;
+    UnderWay() { ++animations().underWay; }
+    ~UnderWay() { end(); }
+    void end() {
+      if (counted && animations().underWay > 0) --animations().underWay;
+      counted = false;
+    }
+  };
+  auto underWay = std::make_shared<UnderWay>();
+  auto finish = [id, underWay, completion = std::move(completion)]() {
+    underWay->end();
     for (auto& r : animations().log) {
       if (r.id == id) r.completed = true;
     }
@@ -734,5 +747,6 @@ bool View::areAnimationsEnabled() { return animations().enabled; }
 const std::vector<AnimationRecord>& View::animationLog() { return animations().log; }
 void View::clearAnimationLog() { animations().log.clear(); }
 bool View::isAnimating() { return animations().blockDepth > 0; }
+std::size_t View::animationsUnderWay() { return animations().underWay; }
 
 }  // namespace os

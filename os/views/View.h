@@ -231,6 +231,8 @@ class View : public Responder {
   static const std::vector<AnimationRecord>& animationLog();
   static void clearAnimationLog();
   static bool isAnimating();  // inside an animation block
+  // Animations begun and not yet completed (their completion still to run on the main loop).
+  static std::size_t animationsUnderWay();
 
  protected:
   // Autoresizes one subview after this view's size changed from `oldSize`.

@@ -28,7 +28,7 @@ say menu
 quiet menu
 # The news slid aside: its first tab still shows, beneath the strip that closes the menu.
 say 'tap 要闻'
-said 'error: "要闻" is covered by Button' 'tap 要闻 (menu open)'
+said 'error: "要闻" is covered by the open menu: menu closes it' 'tap 要闻 (menu open)'
 say menu
 quiet 'menu (closing)'
 say 'tap 中国军情'

@@ -285,6 +285,40 @@ TEST_F(TouchCommandsTest, ATabPastTheEdgeOfItsStripIsScrolledIntoViewThenTapped)
   EXPECT_EQ(runTouchCommand("tap tab10"), "error: nothing on screen reads \"tab10\"");
 }
 
+TEST_F(TouchCommandsTest, ATabPastTheEdgeOfAStripUnderACoverIsSaidToBeCovered) {
+  // A menu slid in from the side: the screen's tab strip mostly off the window, under the clear
+  // button that closes the menu when tapped.
+  auto strip = makeView<ScrollView>(Rect(260, 20, 320, 34));
+  strip->setContentSize(Size{1000, 34});
+  window->addSubview(strip);
+  for (int i = 0; i < 10; ++i) {
+    auto b = makeView<Button>(Rect(100 * i, 0, 100, 34));
+    b->setTitle("tab" + std::to_string(i), kControlStateNormal);
+    strip->addSubview(b);
+  }
+  auto cover = button("", Rect(260, 0, 320, 480));
+  EXPECT_EQ(runTouchCommand("tap tab8"), "error: \"tab8\" is covered by Button");
+  EXPECT_EQ(strip->contentOffset().x, 0);
+  EXPECT_TRUE(pressed.empty());
+}
+
+TEST_F(TouchCommandsTest, ATouchWaitsForTheCoverSlidingAwayToGo) {
+  button("清理缓存", Rect(10, 300, 200, 40));
+  // A full-screen cover that leaves when its slide ends, as a menu closing does.
+  auto cover = button("", Rect(0, 0, 320, 480));
+  View::animate(0.35, 0, kViewAnimationOptionNone, [] {}, [cover](bool) { cover->removeFromSuperview(); });
+  EXPECT_EQ(View::animationsUnderWay(), 1u);
+  EXPECT_EQ(runTouchCommand("tap 清理缓存"), "");
+  EXPECT_EQ(pressed, (std::vector<std::string>{"清理缓存"}));
+  EXPECT_EQ(View::animationsUnderWay(), 0u);
+  // What only looks does not wait: the screen is printed as it is.
+  View::animate(0.35, 0, kViewAnimationOptionNone, [] {}, [](bool) {});
+  EXPECT_NE(runTouchCommand("dump").find("清理缓存"), std::string::npos);
+  EXPECT_EQ(View::animationsUnderWay(), 1u);
+  EXPECT_TRUE(waitForAnimations());
+  EXPECT_EQ(View::animationsUnderWay(), 0u);
+}
+
 TEST_F(TouchCommandsTest, ADragMovesByTheDistanceDraggedAndOnlyAFlickRunsOn) {
   auto list = makeView<ScrollView>(Rect(0, 20, 320, 460));
   list->setContentSize(Size{320, 5000});
@@ -582,6 +616,19 @@ TEST(ScreenSettleRealClock, TheCommandsLoadsAreWaitedForAndOneThatStallsIsNamed)
   release.signal();
   // Its answer is handed on through the queues before the test lets its delegate go.
   ASSERT_TRUE(RunLoop::current()->runUntil([&] { return late->handedOn; }, 20));
+}
+
+TEST(ScreenSettleRealClock, WaitingForAnimationsSleepsUntilTheirEnds) {
+  bool ended = false;
+  View::animate(0.2, 0, kViewAnimationOptionNone, [] {}, [&ended](bool) { ended = true; });
+  EXPECT_TRUE(waitForAnimations());
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(View::animationsUnderWay(), 0u);
+  // One that would outlast the limit is left running, and said to be.
+  View::animate(0.5, 0, kViewAnimationOptionNone, [] {}, {});
+  EXPECT_FALSE(waitForAnimations(0.05));
+  EXPECT_EQ(View::animationsUnderWay(), 1u);
+  EXPECT_TRUE(waitForAnimations());
 }
 
 // A load that failed and was sent again (or was stopped and queued anew) has been waited for since

@@ -190,8 +190,18 @@ TEST_F(ListDriverTest, APullFromFarDownComesBackToTheTopFirst) {
   table->setContentOffset(Point{0, 1500});
   list->lowest = 1500;
   ASSERT_TRUE(TouchDriver::pull(*table));
-  // Strokes held still before lifting: only the last one moves the content once let go.
+  // Straight up, then one stroke past the top, held still before it lifts.
   auto& events = list->trace.events;
+  EXPECT_EQ(events, (std::vector<std::string>{"end drag -80 decelerate", "rest -60"}));
+  EXPECT_LE(list->lowest, -TouchDriver::kPullDistance);
+
+  // Where the view does not go to its top at once, strokes held still before lifting bring it
+  // down: only the last one moves the content once let go.
+  table->setContentInset(EdgeInsets{});
+  table->setContentOffset(Point{0, 1500});
+  table->setScrollsToTop(false);
+  list->trace.clear();
+  ASSERT_TRUE(TouchDriver::pull(*table));
   ASSERT_GE(events.size(), 3u);
   for (std::size_t i = 0; i + 2 < events.size(); ++i) EXPECT_EQ(events[i].find("decelerate"), std::string::npos) << events[i];
   EXPECT_NE(events[events.size() - 2].find("decelerate"), std::string::npos);

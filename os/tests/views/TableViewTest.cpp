@@ -205,6 +205,141 @@ TEST_F(TableViewTest, AReloadAsksTheNewRowsAndTheRowsInViewAndTheOthersWhenTheyC
   EXPECT_EQ(table->contentSize().height, 120 * 44);
 }
 
+// Where a row is visible: its cell shows, wholly inside the table's bounds.
+::testing::AssertionResult rowShows(TableView& table, const IndexPath& ip) {
+  auto cell = table.cellForRowAtIndexPath(ip);
+  if (!cell) return ::testing::AssertionFailure() << "row " << ip.row << " has no cell";
+  Rect b = table.bounds(), f = cell->frame();
+  if (f.minY() < b.minY() - 0.5 || f.maxY() > b.maxY() + 0.5)
+    return ::testing::AssertionFailure() << "row " << ip.row << " at " << f.minY() << "-" << f.maxY() << ", bounds "
+                                         << b.minY() << "-" << b.maxY();
+  return ::testing::AssertionSuccess();
+}
+
+TEST_F(TableViewTest, ScrollingToARowPlacesItByTheHeightsOfTheRowsAboveItAsTheyAreNow) {
+  // Rows out of view grew while the table kept their old heights from before the reload.
+  for (long r = 20; r < 30; ++r) rows->heights[r] = 100;
+  table->reloadData();
+  TouchDriver::settle();
+  ASSERT_TRUE(TouchDriver::tapRow(*table, IndexPath{0, 25}));
+  EXPECT_EQ(rows->selected, std::vector<IndexPath>{(IndexPath{0, 25})});
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 25}), Rect(0, 20 * 44 + 5 * 100, 320, 100));
+  EXPECT_TRUE(rowShows(*table, IndexPath{0, 25}));
+
+  table->setContentOffset(Point{0, 0});
+  rows->heights.clear();
+  for (long r = 30; r < 40; ++r) rows->heights[r] = 80;
+  table->reloadData();
+  TouchDriver::settle();
+  for (auto position : {TableViewScrollPosition::Bottom, TableViewScrollPosition::Middle, TableViewScrollPosition::Top,
+                        TableViewScrollPosition::None}) {
+    table->setContentOffset(Point{0, 0});
+    TouchDriver::settle();
+    table->scrollToRowAtIndexPath(IndexPath{0, 45}, position, false);
+    TouchDriver::settle();
+    EXPECT_TRUE(rowShows(*table, IndexPath{0, 45})) << static_cast<int>(position);
+  }
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 45}).minY(), 35 * 44 + 10 * 80);
+  // Placed at the bottom, the row ends where the bounds end.
+  table->setContentOffset(Point{0, 0});
+  TouchDriver::settle();
+  table->scrollToRowAtIndexPath(IndexPath{0, 45}, TableViewScrollPosition::Bottom, false);
+  TouchDriver::settle();
+  EXPECT_EQ(table->bounds().maxY(), 35 * 44 + 10 * 80 + 44);
+}
+
+TEST_F(TableViewTest, RowsPutInFrontOfTheListAreReachedByTheirOwnHeights) {
+  // A list whose items carry their heights: a pull puts newer items in front, and every item
+  // moves down by as many rows while the table's kept heights stay at their old indexes.
+  struct Items : Rows {
+    std::vector<double> items;  // heights, front first
+    long numberOfRowsInSection(TableView&, long) override { return static_cast<long>(items.size()); }
+    std::optional<double> heightForRowAtIndexPath(TableView&, const IndexPath& ip) override {
+      return items[static_cast<std::size_t>(ip.row)];
+    }
+  };
+  auto items = std::make_shared<Items>();
+  for (long i = 0; i < 80; ++i) items->items.push_back(i < 15 ? 44 : 44 + (i % 3) * 30);
+  table->setDataSource(items);
+  table->setDelegate(items);
+  TouchDriver::settle();
+  items->items.insert(items->items.begin(), 5, 44.0);
+  table->reloadData();
+  TouchDriver::settle();
+  double top = 0;
+  for (long i = 0; i < 60; ++i) top += items->items[static_cast<std::size_t>(i)];
+  ASSERT_TRUE(TouchDriver::tapRow(*table, IndexPath{0, 60}));
+  EXPECT_EQ(items->selected, std::vector<IndexPath>{(IndexPath{0, 60})});
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 60}).minY(), top);
+  EXPECT_TRUE(rowShows(*table, IndexPath{0, 60}));
+}
+
+// Sections of named rows with titled headers, as a list of friends by letter.
+struct Letters : Rows {
+  std::vector<std::vector<double>> sections;  // each section's row heights
+  long numberOfSectionsInTableView(TableView&) override { return static_cast<long>(sections.size()); }
+  long numberOfRowsInSection(TableView&, long s) override { return static_cast<long>(sections[static_cast<std::size_t>(s)].size()); }
+  std::optional<std::string> titleForHeaderInSection(TableView&, long s) override { return format("%c", static_cast<char>('A' + s)); }
+  std::optional<double> heightForRowAtIndexPath(TableView&, const IndexPath& ip) override {
+    return sections[static_cast<std::size_t>(ip.section)][static_cast<std::size_t>(ip.row)];
+  }
+};
+
+TEST_F(TableViewTest, ASectionThatMovesAtAReloadTakesAllItsRowsAlong) {
+  auto letters = std::make_shared<Letters>();
+  letters->sections = {{44}, {44, 66, 44}};
+  table->setDataSource(letters);
+  table->setDelegate(letters);
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 0}).minY(), 22 + 44 + 22);
+  // An earlier letter gains a friend: the later letter's rows, kept, move down by that row.
+  letters->sections[0].push_back(44);
+  table->reloadData();
+  TouchDriver::settle();
+  const double b = 22 + 88;  // where the later letter starts
+  EXPECT_EQ(table->rectForHeaderInSection(1), Rect(0, b, 320, 22));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 0}), Rect(0, b + 22, 320, 44));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 1}), Rect(0, b + 66, 320, 66));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 2}), Rect(0, b + 132, 320, 44));
+  EXPECT_EQ(table->contentSize().height, b + 22 + 154);
+
+  // The first letter loses its friends: the second starts at the top.
+  letters->sections[0].clear();
+  table->reloadData();
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 0}), Rect(0, 22 + 22, 320, 44));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, 1}), Rect(0, 22 + 66, 320, 66));
+}
+
+TEST_F(TableViewTest, ARowThatChangedOutOfViewMovesTheLaterSectionsAsItComesIntoView) {
+  auto letters = std::make_shared<Letters>();
+  letters->sections = {std::vector<double>(40, 44), std::vector<double>(5, 44), std::vector<double>(3, 44)};
+  table->setDataSource(letters);
+  table->setDelegate(letters);
+  TouchDriver::settle();
+  // Out of view at the reload, row 30 of the first letter grew by 56.
+  letters->sections[0][30] = 100;
+  table->reloadData();
+  TouchDriver::settle();
+  table->setContentOffset(Point{0, 22 + 28 * 44});
+  TouchDriver::settle();
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{0, 30}), Rect(0, 22 + 30 * 44, 320, 100));
+  const double second = 22 + 40 * 44 + 56;
+  EXPECT_EQ(table->rectForHeaderInSection(1), Rect(0, second, 320, 22));
+  for (long r = 0; r < 5; ++r)
+    EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{1, r}), Rect(0, second + 22 + r * 44, 320, 44)) << r;
+  const double third = second + 22 + 5 * 44;
+  EXPECT_EQ(table->rectForHeaderInSection(2), Rect(0, third, 320, 22));
+  EXPECT_EQ(table->rectForRowAtIndexPath(IndexPath{2, 2}), Rect(0, third + 22 + 88, 320, 44));
+  EXPECT_EQ(table->contentSize().height, third + 22 + 3 * 44);
+  // The header on screen stands where its section starts.
+  table->setContentOffset(Point{0, second - 100});
+  TouchDriver::settle();
+  auto header = table->headerViewForSection(1);
+  ASSERT_TRUE(header);
+  EXPECT_EQ(header->frame(), Rect(0, second, 320, 22));
+}
+
 TEST_F(TableViewTest, InsertsAndDeletesMustMatchTheDataSource) {
   rows->count = 101;
   table->insertRowsAtIndexPaths({IndexPath{0, 0}}, TableViewRowAnimation::Automatic);
