@@ -108,7 +108,8 @@ class QQConnectService {
   void setPolicy(std::string json);
   ServiceAnswer handle(const ServiceRequest& request);
 
-  // Each record below keeps its newest kRecordLimit entries, oldest first.
+  // Each record below keeps its newest entries, oldest first: at most kRecordLimit of them, holding
+  // at most tools::kRecordByteLimit bytes (the newest whatever its size).
   static constexpr std::size_t kRecordLimit = tools::kRecordLimit;
   // The "client_id" of each accepted policy fetch, oldest first.
   std::vector<std::string> policyFetches() const;
