@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "foundation/ServiceCallLog.h"
 #include "os/core/String.h"
@@ -216,6 +217,7 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
   if (!qqAppId) OBUtils::outLog("you must set the qqAppID!");
   // Making the session registers the application id with the QQ client.
   velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  answerReplacedShare();
   dispatcher->handleClickHandler(service, name);
   socialController = service;
   socialCaller = service ? service->socialUIDelegate() : nullptr;
@@ -265,20 +267,26 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     sent = QQApiInterface::SendReqToQZone(request);
   else
     return;
-  if (sent == EQQAPISENDSUCESS || sent == EQQAPIMESSAGEPREVIEWLOADING) return;
+  if (sent == EQQAPISENDSUCESS || sent == EQQAPIMESSAGEPREVIEWLOADING) {
+    awaitingShare_ = name;
+    return;
+  }
   // QQ never opened: no answer will come for this share.
   dispatcher->setCurrentSnsHandler({});
   showAlert("shareQQ_openFail");
 }
 
 void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
+  // QQ has answered its share, whatever the answer says: no later share replaces it.
+  const auto answered = std::exchange(awaitingShare_, std::nullopt);
   auto code = response ? strictInteger(response->result) : std::nullopt;
   if (!code) {
     // An answer without a result code says nothing about the share: dropped.
     OBUtils::outLog("share to qq delegate fail!");
     return;
   }
-  const std::string name = snsName.value_or(OBShareToQQ);
+  // The share QQ answers, though a login may have come between.
+  const std::string name = answered.value_or(snsName.value_or(OBShareToQQ));
   if (*code == kQQUserCancelled) {
     *code = OBSocialResponseCodeCancelled;
   } else if (*code == 0) {
@@ -288,6 +296,14 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
     *code = OBSocialResponseCodeSuccess;
   }
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialCaller.lock(), name, *code, std::nullopt, std::nullopt);
+}
+
+void OBSocialQQHandler::answerReplacedShare() {
+  auto replaced = std::exchange(awaitingShare_, std::nullopt);
+  if (!replaced) return;
+  // QQ holds one share at a time and answers the newest only.
+  OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialCaller.lock(), *replaced, OBSocialResponseCodeCancelled,
+                                                        std::string(kOBSocialReplacedShareMessage), std::nullopt);
 }
 
 void OBSocialQQHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,

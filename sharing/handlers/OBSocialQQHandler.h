@@ -78,6 +78,10 @@ class OBSocialQQHandler : public OBSocialSnsHandlerDelegate,
 
  private:
   void compareAppInfo(const os::Value& entry);
+  // A share still waiting for QQ's answer when another is asked for: QQ will answer only the
+  // newer, so the older's caller hears at once that its share ended unheard.
+  void answerReplacedShare();
+  std::optional<std::string> awaitingShare_;  // the platform of the share whose answer QQ owes
   // The login's completion, handed out once.
   OBSocialCompletion takeCompletion();
 

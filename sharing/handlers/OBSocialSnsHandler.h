@@ -32,6 +32,10 @@ inline constexpr const char* kOBSocialUrlSchemeMissing =
     "注意，使用Ombra社会化组件的微博SSO功能，需要按照文档要求在xcode设置url scheme！\n"
     "------------------------------------------\n------------------------------------------\n";
 
+// The message of the cancel a share hears when a later share took its place in the platform's
+// application before that application answered.
+inline constexpr const char* kOBSocialReplacedShareMessage = "another share took its place";
+
 class OBSocialSnsHandler {
  public:
   virtual ~OBSocialSnsHandler() = default;

@@ -124,6 +124,7 @@ bool OBSocialWechatHandler::checkUrlSchema() {
 void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>&,
                                                     const std::shared_ptr<OBSocialControllerService>& service) {
   auto dispatcher = OBSocialSnsHandler::shareInstance();
+  answerReplacedShare();
   dispatcher->handleClickHandler(service, name);
   service_ = service;
   sharing_ = name;
@@ -144,7 +145,17 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
     service_ = nullptr;
     dispatcher->handleUIDelegate(delegate, name, OBSocialResponseCodeNetworkError,
                                  std::string("the messenger application did not open"), std::nullopt);
+    return;
   }
+  awaitingShare_ = true;
+}
+
+void OBSocialWechatHandler::answerReplacedShare() {
+  if (!std::exchange(awaitingShare_, false)) return;
+  // The messenger holds one share at a time and answers the newest only.
+  auto service = std::exchange(service_, nullptr);
+  OBSocialSnsHandler::shareInstance()->handleUIDelegate(caller_.lock(), sharing_, OBSocialResponseCodeCancelled,
+                                                        std::string(kOBSocialReplacedShareMessage), std::nullopt);
 }
 
 std::shared_ptr<SendMessageToWXReq> OBSocialWechatHandler::shareRequest(const std::shared_ptr<OBSocialData>& data,
@@ -247,6 +258,7 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
     return;
   }
   if (!std::dynamic_pointer_cast<SendMessageToWXResp>(response)) return;
+  awaitingShare_ = false;
   int code = response->errCode();
   std::optional<std::string> message = response->errStr();
   if (code == WXSuccess) {

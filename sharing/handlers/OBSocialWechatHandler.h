@@ -50,6 +50,9 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
   // the caller's own media object or, by default, the link as a web page. Keeps the share text
   // for the record made once the messenger says the share went out.
   std::shared_ptr<SendMessageToWXReq> shareRequest(const std::shared_ptr<OBSocialData>& data, const std::string& platformName);
+  // A share still waiting for the messenger's answer when another is asked for: the messenger
+  // will answer only the newer, so the older's caller hears at once that its share ended unheard.
+  void answerReplacedShare();
   // Hands the login's completion its result once.
   void finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response);
 
@@ -60,6 +63,7 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
   std::weak_ptr<OBSocialUIDelegate> caller_;
   std::string sharing_;
   std::optional<std::string> shareText_;
+  bool awaitingShare_ = false;  // a share went to the messenger and its answer has not come
   OBSocialCompletion loginCompletion_;
   std::optional<std::string> loginName_;
 };

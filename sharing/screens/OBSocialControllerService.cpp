@@ -246,7 +246,8 @@ void OBSocialControllerService::addCloseButton(os::ViewController& screen) {
 
 void OBSocialControllerService::closeWithCancelResponse() {
   forgetScreensNoLongerUp();
-  auto delegate = socialUIDelegate();
+  const auto caller = closingCaller();
+  auto delegate = caller.lock();
   OBUtils::outLogf("closeWithCancelResponse delegate is %p", static_cast<const void*>(delegate.get()));
   const bool beforeAuthorisation =
       currentViewControllerType == OBSocialViewControllerTypeOauth &&
@@ -261,12 +262,13 @@ void OBSocialControllerService::closeWithCancelResponse() {
     response->data = std::move(data);
     delegate->didFinishGetOBSocialDataInViewController(response);
   }
-  closeInternal();
+  closeInternal(caller);
 }
 
 void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response) {
   if (!response) return closeWithCancelResponse();
-  closeWithResponse(response, socialUIDelegate_);
+  forgetScreensNoLongerUp();
+  closeWithResponse(response, closingCaller());
 }
 
 void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response,
@@ -277,7 +279,15 @@ void OBSocialControllerService::closeWithResponse(const std::shared_ptr<OBSocial
 
 void OBSocialControllerService::close() { closeInternal(); }
 
-void OBSocialControllerService::closeInternal() { closeInternal(socialUIDelegate_); }
+void OBSocialControllerService::closeInternal() {
+  forgetScreensNoLongerUp();
+  closeInternal(closingCaller());
+}
+
+std::weak_ptr<OBSocialUIDelegate> OBSocialControllerService::closingCaller() const {
+  // The UI delegate is whoever asked last; the screen that closes is the newest still up.
+  return openScreens_.empty() ? socialUIDelegate_ : openScreens_.back().caller;
+}
 
 void OBSocialControllerService::closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller) {
   forgetScreensNoLongerUp();
@@ -314,7 +324,8 @@ void OBSocialControllerService::closeInternal(const std::weak_ptr<OBSocialUIDele
 void OBSocialControllerService::screenOpened(int type, const std::shared_ptr<os::ViewController>& carrier,
                                              const std::shared_ptr<os::ViewController>& screen) {
   forgetScreensNoLongerUp();
-  openScreens_.push_back(OpenScreen{++screensOpened_, carrier, screen, currentViewControllerArray.size(), false});
+  openScreens_.push_back(
+      OpenScreen{++screensOpened_, carrier, screen, currentViewControllerArray.size(), false, socialUIDelegate_});
   currentViewControllerArray.push_back(type);
   socialDataService_->setRequestOwner(openScreens_.back().id);
 }

@@ -129,6 +129,8 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
     std::size_t at = 0;
     // Once seen on screen, a carrier that is neither presented nor contained has been taken down.
     bool seen = false;
+    // Whom the screen was opened for: its cancel and close go there, whoever asks for screens since.
+    std::weak_ptr<OBSocialUIDelegate> caller;
   };
   // A screen comes on the stack, or the newest goes; what the data service queues is for the
   // newest screen still up.
@@ -138,6 +140,8 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   bool isUp(OpenScreen& record) const;
   void forgetScreen(std::size_t index);
   void closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller);
+  // Whom a close of the current screen is told to.
+  std::weak_ptr<OBSocialUIDelegate> closingCaller() const;
   void didFinishedDismissViewController(const std::weak_ptr<OBSocialUIDelegate>& caller);
   void iconTapped(const std::string& platformName);
 

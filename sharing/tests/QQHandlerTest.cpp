@@ -200,6 +200,31 @@ TEST_F(QQHandlerTest, QQsAnswerReachesTheCallerThatShared) {
   EXPECT_TRUE(later->codes.empty());
 }
 
+// Three callers share through QQ, each from a controller service of its own, before it answers:
+// QQ answers only the newest share, so each one it let go is answered at once, and every caller
+// hears of its own share, once.
+TEST_F(QQHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  std::vector<std::shared_ptr<Outcomes>> callers;
+  for (int i = 0; i < 3; ++i) {
+    auto service = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("caller" + std::to_string(i)));
+    callers.push_back(std::make_shared<Outcomes>());
+    service->setShareText("新闻" + std::to_string(i), nullptr, callers.back());
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->snsClickHandler(nullptr, service, true);
+    os::RunLoop::main()->runUntilIdle();
+  }
+  ASSERT_EQ(qq_->openedURLs().size(), 3u);
+  EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});
+  EXPECT_TRUE(callers[2]->codes.empty());
+
+  answerShare("0");
+  EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[2]->codes, std::vector<int>{200});
+}
+
 TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   pick("qzone");

@@ -1004,6 +1004,29 @@ TEST_F(ScreensTest, ASheetsCloseIsToldToItsOwnCaller) {
   EXPECT_TRUE(later->closed.empty());
 }
 
+// A's editor is up when B asks for a sheet: the editor's close button tells A of the cancel and of
+// the close, and B hears nothing of a screen that is not its own.
+TEST_F(ScreensTest, AnEditorsCloseIsToldToItsOwnCallerThoughAnotherAskedForASheetSince) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto editor = openSinaEditor("第一条");
+  ASSERT_TRUE(editor);
+  auto later = std::make_shared<Caller>();
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "第二条", nullptr, std::vector<std::string>{"sina"}, later);
+  os::TouchDriver::advance(0.5);
+  auto close = std::dynamic_pointer_cast<os::Button>(editor->navigationItem()->leftBarButtonItem()->customView());
+  ASSERT_TRUE(close);
+  close->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::TouchDriver::advance(1);
+  auto codes = [](const Caller& caller) {
+    return os::testing::collect<int>(caller.responses, [](const auto& r) { return r->responseCode; });
+  };
+  EXPECT_EQ(codes(*caller_), std::vector<int>{5052});
+  EXPECT_EQ(caller_->closed, std::vector<int>{3});
+  EXPECT_TRUE(codes(*later).empty());
+  EXPECT_TRUE(later->closed.empty());
+}
+
 // A close whose own request is the one on its way: that request is dropped, and the request
 // queued behind it, another caller's, goes next and is answered.
 TEST_F(ScreensTest, ClosingAScreenWhoseRequestIsInFlightSendsTheNextInTheQueue) {

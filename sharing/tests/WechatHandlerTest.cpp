@@ -150,6 +150,33 @@ TEST_F(WechatHandlerTest, ALateMessengerAnswerReachesItsOwnShareOnly) {
   os::testing::hideKeyWindow(window);
 }
 
+// Three callers share through the messenger, each from a controller service of its own, before it
+// answers: the messenger holds only the newest share, so each one it let go is answered at once,
+// and every caller hears of its own share, once.
+TEST_F(WechatHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  std::vector<std::shared_ptr<Outcomes>> callers;
+  for (int i = 0; i < 3; ++i) {
+    auto service = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("caller" + std::to_string(i)));
+    callers.push_back(std::make_shared<Outcomes>());
+    service->setShareText("新闻" + std::to_string(i), nullptr, callers.back());
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")->snsClickHandler(nullptr, service, true);
+    os::RunLoop::main()->runUntilIdle();
+  }
+  ASSERT_EQ(peer.openedWith().size(), 3u);
+  EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});
+  EXPECT_TRUE(callers[2]->codes.empty());
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});
+  EXPECT_EQ(callers[2]->codes, std::vector<int>{200});
+}
+
 // What goes to the messenger is what the share data asks for: text, a picture, the application's
 // own content, the caller's media object, or by default the link as a web page.
 TEST_F(WechatHandlerTest, ShareSendsTheKindOfMessageTheDataAsks) {

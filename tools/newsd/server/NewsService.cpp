@@ -126,7 +126,7 @@ os::Value NewsService::answerForm(Api api, const std::vector<os::QueryItem>& for
   if (log_) log_("opcode " + std::to_string(*opcode) + " " + writeJSON(*params));
   {
     std::lock_guard lock(mutex_);
-    if (keepsForms_) forms_.emplace_back(*opcode, *params);
+    if (keepsForms_) forms_.keep({*opcode, *params});
   }
   Call call{api, *opcode, *params, (*params)[news ? "opdata" : "in"], deviceOf(*params), base, now};
   os::Dictionary data = dispatch(call);
@@ -180,7 +180,7 @@ os::Dictionary NewsService::readHistory(Call& call) {
   if (!id) return result(kNewsFailure);
   // Any id is taken: a reader must not resend forever an id this server no longer knows.
   std::lock_guard lock(mutex_);
-  ++received_.reads[*id];
+  received_.reads.keep(*id);
   return result(kNewsSuccess);
 }
 
@@ -330,14 +330,14 @@ os::Dictionary NewsService::crashDump(Call& call) {
   auto text = dump->empty() ? std::optional<std::string>("") : decodeBase64Blob(*dump);
   if (!text) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
-  received_.crashDumps.push_back(*text);
+  received_.crashDumps.keep(std::move(*text));
   return result(kNewsSuccess);
 }
 
 os::Dictionary NewsService::parseErrorReport(Call& call) {
   if (call.payload["id"].isNull()) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
-  received_.parseErrors.push_back(stringField(call.payload, "error").value_or(""));
+  received_.parseErrors.keep(stringField(call.payload, "error").value_or(""));
   return result(kNewsSuccess);
 }
 
@@ -345,7 +345,7 @@ os::Dictionary NewsService::feedback(Call& call) {
   auto suggestion = stringField(call.payload, "suggestion");
   if (!suggestion || suggestion->empty()) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
-  received_.feedback.push_back(*suggestion);
+  received_.feedback.keep(std::move(*suggestion));
   return result(kNewsSuccess);
 }
 
@@ -355,7 +355,7 @@ os::Dictionary NewsService::adClick(Call& call) {
   if (!ad) return result(kPromotionFailure);
   {
     std::lock_guard lock(mutex_);
-    received_.adClicks.push_back(ad->adid);
+    received_.adClicks.keep(ad->adid);
   }
   os::Dictionary data = result(kPromotionSuccess);
   data.set("callbackurl", call.base + "/adcb/" + std::to_string(ad->adid));
@@ -397,7 +397,7 @@ os::Value NewsService::answerVersionCheck(const std::string& cmd, const std::str
 bool NewsService::recordAdCallback(long long adid, const std::string& userAgent) {
   if (!content_.ad(adid)) return false;
   std::lock_guard lock(mutex_);
-  received_.adCallbacks.emplace_back(adid, userAgent);
+  received_.adCallbacks.keep({adid, userAgent});
   return true;
 }
 
@@ -409,7 +409,7 @@ void NewsService::setKeepsForms(bool keep) {
 std::vector<os::Value> NewsService::forms(long long opcode) const {
   std::lock_guard lock(mutex_);
   std::vector<os::Value> out;
-  for (const auto& [op, params] : forms_)
+  for (const auto& [op, params] : forms_.entries())
     if (op == opcode) out.push_back(params);
   return out;
 }
@@ -520,7 +520,20 @@ bool NewsService::saveStateLocked() {
 
 Received NewsService::received() const {
   std::lock_guard lock(mutex_);
-  return received_;
+  Received out;
+  out.feedback = received_.feedback.entries();
+  out.crashDumps = received_.crashDumps.entries();
+  out.parseErrors = received_.parseErrors.entries();
+  for (long long id : received_.reads.entries()) ++out.reads[id];
+  out.adClicks = received_.adClicks.entries();
+  out.adCallbacks = received_.adCallbacks.entries();
+  return out;
+}
+
+std::size_t NewsService::receivedBytes() const {
+  std::lock_guard lock(mutex_);
+  return received_.feedback.bytes() + received_.crashDumps.bytes() + received_.parseErrors.bytes() +
+         received_.reads.bytes() + received_.adClicks.bytes() + received_.adCallbacks.bytes() + forms_.bytes();
 }
 
 int compareVersions(const std::string& a, const std::string& b) {

@@ -15,6 +15,7 @@
 #include "os/core/URL.h"
 #include "os/core/Value.h"
 #include "os/store/FileLock.h"
+#include "tools/common/NewestKept.h"
 #include "tools/newsd/server/SampleContent.h"
 #include "tools/newsd/server/Signing.h"
 
@@ -55,12 +56,14 @@ struct ServiceOptions {
   std::string promotionKey{kPromotionSecretKey};
 };
 
-// What readers sent that the server only takes note of; tests read it back.
+// What readers sent that the server only takes note of; tests read it back. Each kind keeps its
+// newest reports only, at most tools::kRecordLimit of them and tools::kRecordByteLimit bytes:
+// a server left running beside a reader would otherwise hold every one it was sent.
 struct Received {
   std::vector<std::string> feedback;      // "suggestion" texts
   std::vector<std::string> crashDumps;    // decoded "dump" texts
   std::vector<std::string> parseErrors;   // "error" texts of XML error reports
-  std::map<long long, int> reads;         // article id -> read-history reports
+  std::map<long long, int> reads;         // article id -> read-history reports (of the newest kept)
   std::vector<long long> adClicks;        // reported ad ids
   std::vector<std::pair<long long, std::string>> adCallbacks;  // ad id, User-Agent
 };
@@ -89,6 +92,8 @@ class NewsService {
   bool recordAdCallback(long long adid, const std::string& userAgent);
 
   Received received() const;
+  // What the kept reports and forms hold together, by the measure their bounds use.
+  std::size_t receivedBytes() const;
 
   // Takes the favourites and votes kept in the file at `path` (none when it does not exist yet)
   // and writes every later change there, whole, through a temporary file that is synced before it
@@ -105,7 +110,8 @@ class NewsService {
   // Keeps the parameters of every form accepted from now on (off at first: a long run would pile
   // them up), for forms() to read back.
   void setKeepsForms(bool keep);
-  // The parameters of every kept form of the operation, in order of arrival.
+  // The parameters of the kept forms of the operation (the newest, as the reports), in order of
+  // arrival.
   std::vector<os::Value> forms(long long opcode) const;
 
  private:
@@ -138,12 +144,21 @@ class NewsService {
   std::map<std::string, std::vector<long long>> favourites_;  // device -> ids, newest first
   std::map<std::pair<std::string, long long>, int> votes_;     // (device, id) -> 2 up / 3 down
   std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
-  Received received_;
+  // What received() reads, each bounded by count and bytes.
+  struct Kept {
+    tools::NewestKept<std::string> feedback;
+    tools::NewestKept<std::string> crashDumps;
+    tools::NewestKept<std::string> parseErrors;
+    tools::NewestKept<long long> reads;  // the article id of each read-history report
+    tools::NewestKept<long long> adClicks;
+    tools::NewestKept<std::pair<long long, std::string>> adCallbacks;
+  };
+  Kept received_;
   std::string statePath_;
   std::unique_ptr<os::FileLock> stateLock_;  // held while statePath_ is kept
   std::function<void(const std::string&)> log_;
   bool keepsForms_ = false;
-  std::vector<std::pair<long long, os::Value>> forms_;  // opcode, parameters
+  tools::NewestKept<std::pair<long long, os::Value>> forms_;  // opcode, parameters
 };
 
 // Comparison of dotted version texts by their numeric parts ("1.10" is newer than "1.9").

@@ -8,6 +8,12 @@
 
 namespace qqconnectd {
 
+namespace {
+// A body in parts carries a picture beside its fields; each field is held to the form limit by the
+// service, the body as a whole to this.
+constexpr std::size_t kMaxPayload = std::size_t{16} << 20;
+}  // namespace
+
 QQConnectServer::QQConnectServer(std::string host)
     : host_(std::move(host)), server_(std::make_unique<tools::HttpServer>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {
@@ -23,6 +29,7 @@ QQConnectServer::QQConnectServer(std::string host)
     if (!answer.location.empty()) res.set_header("Location", answer.location);
     res.set_content(answer.body, answer.contentType);
   };
+  server_->set_payload_max_length(kMaxPayload);
   // One request per connection: a kept-alive connection would hold stop() for seconds.
   server_->set_keep_alive_max_count(1);
   server_->Get(".*", handler);

@@ -7,6 +7,7 @@
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
 #include "os/crypto/Random.h"
+#include "os/runtime/Clock.h"
 #include "tools/common/SignInPage.h"
 
 namespace qqconnectd {
@@ -56,7 +57,29 @@ std::map<std::string, std::string> fieldsOf(const ServiceRequest& request) {
   return fields;
 }
 
+// The field past the form limit a request carries, if any.
+const std::string* overlongField(const ServiceRequest& request) {
+  for (const auto& [key, value] : request.query)
+    if (key.size() > QQConnectService::kFieldLimit || value.size() > QQConnectService::kFieldLimit) return &key;
+  return nullptr;
+}
+
 }  // namespace
+
+std::size_t heldBytes(const ActionReport& report) {
+  return tools::heldBytes(report.appid) + tools::heldBytes(report.action) + tools::heldBytes(report.version) +
+         tools::heldBytes(report.tag) + tools::heldBytes(report.elapsed);
+}
+
+std::size_t heldBytes(const Grant& grant) {
+  return tools::heldBytes(grant.token) + tools::heldBytes(grant.appid) + tools::heldBytes(grant.openid) +
+         tools::heldBytes(grant.account) + tools::heldBytes(grant.scope);
+}
+
+std::size_t heldBytes(const AddedShare& share) {
+  return tools::heldBytes(share.appid) + tools::heldBytes(share.openid) + tools::heldBytes(share.title) +
+         tools::heldBytes(share.url) + tools::heldBytes(share.parameters);
+}
 
 void QQConnectService::setPolicy(std::string json) {
   std::lock_guard lock(mutex_);
@@ -64,6 +87,11 @@ void QQConnectService::setPolicy(std::string json) {
 }
 
 ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
+  if (const std::string* field = overlongField(request)) {
+    std::lock_guard lock(mutex_);
+    note("refused: a field past " + std::to_string(kFieldLimit) + " bytes (" + field->substr(0, 64) + ")");
+    return {413, "{\"ret\":-1,\"msg\":\"field too long\"}"};
+  }
   if (request.path == kAuthorizePath) {
     if (request.method != "GET" && request.method != "POST") return page(405, "GET or POST only");
     return authorize(request);
@@ -157,7 +185,11 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   // One open id per account and application, as the platform keeps them.
   Grant grant{token, client, os::uppercaseASCII(os::md5Hex(client + ":" + kTestAccount)), kTestAccount,
               member(request, "scope").value_or("")};
+  const double now = os::Clock::now();
+  forgetExpiredTokens(now);
   tokens_[token] = grant;
+  for (const TokenLife& revoked : tokenLives_.keep({token, now + kTokenLifetime, heldBytes(grant) + sizeof(Grant) + token.size()}))
+    tokens_.erase(revoked.token);
   tools::keepNewest(grants_, grant);
   note("signed in " + grant.account + " for " + client);
   // A login in an outside browser ("token_key" and "serial" given) comes back through the
@@ -176,6 +208,7 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
 std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, const std::string& operation,
                                                 ServiceAnswer& refusal) {
   const std::string token = member(request, "access_token").value_or("");
+  forgetExpiredTokens(os::Clock::now());
   auto found = tokens_.find(token);
   if (found == tokens_.end() || member(request, "oauth_consumer_key").value_or("") != found->second.appid ||
       member(request, "openid").value_or("") != found->second.openid) {
@@ -189,6 +222,7 @@ std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, c
 // The open id of a token, wrapped in a call of "callback" as the client expects it.
 ServiceAnswer QQConnectService::openId(const ServiceRequest& request) {
   std::lock_guard lock(mutex_);
+  forgetExpiredTokens(os::Clock::now());
   auto found = tokens_.find(member(request, "access_token").value_or(""));
   os::Dictionary body;
   if (found == tokens_.end()) {
@@ -225,6 +259,11 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
   ++sharesAdded_;
   note("add_share by " + grant->account + ": " + title + " " + url);
   return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(sharesAdded_))}});
+}
+
+void QQConnectService::forgetExpiredTokens(double now) {
+  for (const TokenLife& expired : tokenLives_.dropOldestWhile([now](const TokenLife& life) { return life.expires <= now; }))
+    tokens_.erase(expired.token);
 }
 
 void QQConnectService::note(std::string line) {
@@ -265,6 +304,12 @@ std::vector<ActionReport> QQConnectService::actionReports() const {
 std::vector<std::string> QQConnectService::log() const {
   std::lock_guard lock(mutex_);
   return {log_.begin(), log_.end()};
+}
+
+std::size_t QQConnectService::keptBytes() const {
+  std::lock_guard lock(mutex_);
+  return fetches_.bytes() + reports_.bytes() + events_.bytes() + log_.bytes() + tokenLives_.bytes() + grants_.bytes() +
+         shares_.bytes();
 }
 
 }  // namespace qqconnectd

@@ -4,7 +4,7 @@
 // can call with that token (the open id, user information, add_share), and the CGIs beside them:
 // the online policy, the numbered action reports and the analytics upload. It answers every
 // policy fetch with the policy it was given and keeps the newest fetches, reports, uploaded events,
-// sign-ins and shares it accepted, in arrival order.
+// sign-ins and shares it accepted, in arrival order, each record bounded by count and bytes.
 //
 // Independent of any transport: QQConnectServer puts it on a port, tests may put it behind
 // their own loopback servers.
@@ -68,6 +68,10 @@ struct AddedShare {
   std::multimap<std::string, std::string> parameters;  // everything the call sent
 };
 
+std::size_t heldBytes(const ActionReport& report);
+std::size_t heldBytes(const Grant& grant);
+std::size_t heldBytes(const AddedShare& share);
+
 class QQConnectService {
  public:
   static constexpr const char* kAuthorizePath = "/oauth2.0/m_authorize";
@@ -78,8 +82,14 @@ class QQConnectService {
   static constexpr const char* kTestAccount = "10001";
   static constexpr const char* kTestPassword = "qq123456";
   static constexpr const char* kTestNickname = "QQ测试用户";
-  // A granted token lasts 90 days ("expires_in").
+  // A granted token lasts 90 days ("expires_in"); past that it is refused and forgotten.
   static constexpr long kTokenLifetime = 7776000;
+  // The live tokens kept at most, oldest revoked first: a service signed into again and again
+  // within a token's lifetime would otherwise hold every one.
+  static constexpr std::size_t kTokenLimit = tools::kRecordLimit;
+  // The longest field a request may carry, plain or in parts (a picture's part aside), as the HTTP
+  // layer holds a plain form to; a request with a longer one is refused whole.
+  static constexpr std::size_t kFieldLimit = 8192;
   // OpenAPI answers ("ret"): a token the service never granted, or granted to another application
   // or account; a parameter the operation needs is missing.
   static constexpr int kRetTokenInvalid = 100015;
@@ -98,7 +108,8 @@ class QQConnectService {
   void setPolicy(std::string json);
   ServiceAnswer handle(const ServiceRequest& request);
 
-  // Each record below keeps its newest kRecordLimit entries, oldest first.
+  // Each record below keeps its newest entries, oldest first: at most kRecordLimit of them, holding
+  // at most tools::kRecordByteLimit bytes (the newest whatever its size).
   static constexpr std::size_t kRecordLimit = tools::kRecordLimit;
   // The "client_id" of each accepted policy fetch, oldest first.
   std::vector<std::string> policyFetches() const;
@@ -112,6 +123,8 @@ class QQConnectService {
   // ("sign-in page for CLIENT_ID", "signed in ACCOUNT for CLIENT_ID", "user info for ACCOUNT",
   // "add_share by ACCOUNT: TITLE URL" and their refusals), oldest first.
   std::vector<std::string> log() const;
+  // What the records and the live tokens hold together, by the measure their bounds use.
+  std::size_t keptBytes() const;
   // Told each log line as it is written (from the serving thread).
   void setLogListener(std::function<void(const std::string&)> listener);
 
@@ -126,18 +139,28 @@ class QQConnectService {
   // answer that refuses it (and "OPERATION refused" in the log). Under the lock.
   std::optional<Grant> grantFor(const ServiceRequest& request, const std::string& operation, ServiceAnswer& refusal);
   void note(std::string line);  // under the lock
+  // Forgets the tokens past their lifetime. Under the lock.
+  void forgetExpiredTokens(double now);
 
   mutable std::mutex mutex_;
   std::string policy_ = kDefaultPolicy;
   // The newest entries only: a service left running for weeks would otherwise keep every request
   // it heard. sharesAdded_ counts every share ever accepted, for the share ids.
-  std::deque<std::string> fetches_;
-  std::deque<ActionReport> reports_;
-  std::deque<os::Dictionary> events_;
-  std::deque<std::string> log_;
+  tools::NewestKept<std::string> fetches_;
+  tools::NewestKept<ActionReport> reports_;
+  tools::NewestKept<os::Dictionary> events_;
+  tools::NewestKept<std::string> log_;
+  // The live tokens, and their order of grant with each one's end of life and size.
+  struct TokenLife {
+    std::string token;
+    double expires = 0;
+    std::size_t bytes = 0;  // what the token's grant holds
+    friend std::size_t heldBytes(const TokenLife& life) { return life.bytes; }
+  };
   std::map<std::string, Grant> tokens_;
-  std::deque<Grant> grants_;
-  std::deque<AddedShare> shares_;
+  tools::NewestKept<TokenLife> tokenLives_{kTokenLimit};
+  tools::NewestKept<Grant> grants_;
+  tools::NewestKept<AddedShare> shares_;
   std::uint64_t sharesAdded_ = 0;
   std::function<void(const std::string&)> listener_;
 };

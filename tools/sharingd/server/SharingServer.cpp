@@ -116,6 +116,18 @@ std::string signInPage(const std::string& platform, const std::string& action, b
 
 }  // namespace
 
+std::size_t heldBytes(const LoggedRequest& request) {
+  std::size_t bytes = tools::heldBytes(request.method) + tools::heldBytes(request.path) + tools::heldBytes(request.appKey) +
+                      tools::heldBytes(request.parameters);
+  for (const auto& argument : request.pathArguments) bytes += sizeof(argument) + tools::heldBytes(argument);
+  return bytes;
+}
+
+std::size_t SharingServer::requestBytes() const {
+  std::lock_guard lock(mutex_);
+  return requests_.bytes();
+}
+
 std::optional<Fault> parseFault(const std::string& text) {
   if (text == "none") return Fault{};
   if (text == "garbage") return Fault{Fault::Kind::Garbage, 0};

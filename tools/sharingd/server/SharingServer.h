@@ -54,6 +54,7 @@ struct LoggedRequest {
   bool hasPicture = false;
   int st = 0;  // the answer's status (0 when none was given)
 };
+std::size_t heldBytes(const LoggedRequest& request);
 
 // The account the sign-in page of web authorisation takes.
 inline constexpr const char* kTestAccount = "reader";
@@ -92,9 +93,12 @@ class SharingServer {
   // Answers every request a hold fault keeps waiting; later ones are held again.
   void releaseHeld();
 
-  // The newest requests heard, at most kRequestLimit of them, oldest first.
+  // The newest requests heard, at most kRequestLimit of them holding at most tools::kRecordByteLimit
+  // bytes (the newest whatever its size), oldest first.
   static constexpr std::size_t kRequestLimit = tools::kRecordLimit;
   std::vector<LoggedRequest> requests() const;
+  // What the kept requests hold, by the measure the byte bound uses.
+  std::size_t requestBytes() const;
   void clearRequests();
   // Blocks until `count` requests are logged; false when the time-out (a bound against a hang,
   // not a measure) runs out first.
@@ -123,9 +127,9 @@ class SharingServer {
   std::set<const httplib::Request*> heldUnwritten_;
   std::condition_variable written_;
   // The newest requests only: a service that runs for weeks would otherwise keep every one it
-  // heard. loggedCount_ counts every request ever logged, so a handler finds its own entry (or
+  // heard, each with the parameters of a body of up to 8 MiB. loggedCount_ counts every request ever logged, so a handler finds its own entry (or
   // knows it is gone) by its number.
-  std::deque<LoggedRequest> requests_;
+  tools::NewestKept<LoggedRequest> requests_;
   std::uint64_t loggedCount_ = 0;
 };
 

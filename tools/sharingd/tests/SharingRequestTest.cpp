@@ -244,6 +244,27 @@ TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestAndMarksEachAnswerOnItsOwn
   EXPECT_EQ(logged.back().st, heard);
 }
 
+// Bodies of some megabytes each: the log keeps the newest requests within its byte bound, long
+// before its count bound.
+TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestOfLargeBodiesWithinItsByteBound) {
+  client_->set_keep_alive(true);
+  const std::string path = std::string("/share/add/") + kAppKey + "/u/";
+  const std::string large(3u << 20, 'c');
+  const int total = 10;
+  for (int i = 0; i < total; ++i) {
+    auto answer = post(path, "{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"" + std::to_string(i) + large + "\"}");
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->status, 200);
+  }
+  const auto logged = server_->requests();
+  ASSERT_FALSE(logged.empty());
+  std::size_t contents = 0;
+  for (const auto& request : logged) contents += request.parameters["content"].stringOr().size();
+  EXPECT_LE(contents, tools::kRecordByteLimit);
+  EXPECT_EQ(logged.back().parameters["content"].stringOr(), std::to_string(total - 1) + large);
+  EXPECT_LE(server_->requestBytes(), tools::kRecordByteLimit);
+}
+
 // The application's platform keys (posted with its secret, the application key backwards) are
 // kept with the users: after a restart on the same state file the application information
 // still answers them and the QQ token check still asks for them.
