@@ -15,8 +15,11 @@ void ServiceHost::markListening() {
   changed_.notify_all();
 }
 
-std::optional<int> ServiceHost::bind(const std::string& host, int port) {
-  const int bound = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
+std::optional<int> ServiceHost::bind(const std::string& host, int port, bool freeIfTaken) {
+  int bound = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
+  // A port may be held for a while by what no check sees beforehand (another program's connection
+  // that waits out its end, a right the user lacks): the caller may take any free one instead.
+  if (bound <= 0 && port != 0 && freeIfTaken) bound = http_.bind_to_any_port(host);
   if (bound <= 0) return std::nullopt;
   // A client posting several requests at once opens a connection for each before the service
   // has accepted the first: on a loaded machine, more than the library's backlog of five.
@@ -51,8 +54,8 @@ void ServiceHost::serve() {
   changed_.notify_all();
 }
 
-std::optional<int> ServiceHost::start(const std::string& host, int port) {
-  auto bound = bind(host, port);
+std::optional<int> ServiceHost::start(const std::string& host, int port, bool freeIfTaken) {
+  auto bound = bind(host, port, freeIfTaken);
   if (!bound) return std::nullopt;
   {
     std::lock_guard<std::mutex> lock(mutex_);

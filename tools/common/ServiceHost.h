@@ -19,12 +19,13 @@ class ServiceHost {
   ServiceHost(const ServiceHost&) = delete;
   ServiceHost& operator=(const ServiceHost&) = delete;
 
-  // The bound port, or nothing when the address is taken or unusable.
-  std::optional<int> bind(const std::string& host, int port);
+  // The bound port, or nothing when the address is taken or unusable; with freeIfTaken, a port
+  // that cannot be bound gives way to a free one (the caller compares and says so).
+  std::optional<int> bind(const std::string& host, int port, bool freeIfTaken = false);
   // Serves on the calling thread until stop().
   void serve();
   // Binds and serves on a thread of its own; returns once it accepts.
-  std::optional<int> start(const std::string& host, int port);
+  std::optional<int> start(const std::string& host, int port, bool freeIfTaken = false);
   // Safe before serving began, from any thread, and more than once.
   void stop();
   int port() const { return port_; }

@@ -14,12 +14,13 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: newsd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--seed N] [--verbose] [--parent PID]\n"
+               "usage: newsd [--host ADDR] [--port N] [--free-if-taken] [--port-file PATH] [--state PATH] [--seed N] [--verbose] [--parent PID]\n"
                "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "             [--pass 0|1] [--nctime SECONDS] [--latest-version V] [--update-url URL]\n"
                "             [--news-key KEY32] [--promotion-key KEY30]\n"
                "             [--fault TARGET=FAILURE]... [--delay TARGET=SECONDS]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  --free-if-taken: a --port that cannot be bound gives way to a free one (said on standard error).\n"
                "  --state keeps what readers did (favourites, votes) in PATH between runs; a file there\n"
                "          that is cut short or not a state file is moved aside and the server does not start;\n"
                "          nor does it while another server keeps PATH (its lock is PATH.lock).\n"
@@ -82,6 +83,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--port") {
       if (!parseNumber(value(), n) || n < 0 || n > 65535) return usage(), 2;
       options.port = static_cast<int>(n);
+    } else if (arg == "--free-if-taken") {
+      options.freeIfTaken = true;
     } else if (arg == "--port-file") {
       portFile = value();
     } else if (arg == "--state") {
@@ -140,6 +143,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "newsd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
   }
+  if (options.port != 0 && *port != options.port)
+    std::fprintf(stderr, "newsd: port %d cannot be taken; a free one instead\n", options.port);
   if (!portFile.empty() && !tools::writePortFile(portFile, *port)) {
     std::fprintf(stderr, "newsd: cannot write %s\n", portFile.c_str());
     return 1;

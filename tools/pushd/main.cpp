@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "tools/common/ProgramEntry.h"
 #include "tools/pushd/server/PushServer.h"
@@ -26,12 +27,14 @@ void usage() {
                "usage: pushd [--lookup-port N] [--core-port N] [--control-port N] [--report-port N]\n"
                "             [--backup-core-port N] [--backup-report-port N] [--port-file PATH]\n"
                "             [--identities PATH] [--report-store PATH] [--server-version N]\n"
-               "             [--push-after SECONDS JSON] [--verbose] [--parent PID]\n"
+               "             [--push-after SECONDS JSON] [--free-if-taken] [--verbose] [--parent PID]\n"
                "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "  Ports default to 19000 (lookup; the push client's built-in one), free ports otherwise.\n"
                "  The lookup names the core address, the backup core address and the report service's\n"
                "  backup address (also as the user service); both backups serve as the primaries do.\n"
                "  --report-store keeps the records the report service accepted over restarts.\n"
+               "  --free-if-taken: a port given that cannot be bound gives way to a free one (said on\n"
+               "  standard error).\n"
                "  --port-file receives \"LOOKUP CORE CONTROL REPORT\" once the service listens.\n"
                "  --push-after pushes JSON (a message with \"title\" and \"message\") once, to every\n"
                "  logged-in client, SECONDS after the first client logged in.\n"
@@ -78,6 +81,8 @@ int main(int argc, char** argv) {
       if (arg == "--backup-core-port") options.backupCorePort = port;
       if (arg == "--backup-report-port") options.backupReportPort = port;
       if (arg == "--server-version") options.serverVersion = port;
+    } else if (arg == "--free-if-taken") {
+      options.freeIfTaken = true;
     } else if (arg == "--port-file") {
       portFile = value();
     } else if (arg == "--identities") {
@@ -113,6 +118,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pushd: %s\n", error.c_str());
     return 1;
   }
+  for (auto [name, asked, bound] : {std::tuple{"lookup", options.lookupPort, server->lookupPort()},
+                                    std::tuple{"core", options.corePort, server->corePort()},
+                                    std::tuple{"control", options.controlPort, server->controlPort()},
+                                    std::tuple{"report", options.reportPort, server->reportPort()}})
+    if (asked != 0 && asked != bound) std::fprintf(stderr, "pushd: %s port %d cannot be taken; a free one instead\n", name, asked);
   const std::string ports = std::to_string(server->lookupPort()) + " " + std::to_string(server->corePort()) + " " +
                             std::to_string(server->controlPort()) + " " + std::to_string(server->reportPort());
   if (!portFile.empty() && !tools::writePortFile(portFile, ports)) {

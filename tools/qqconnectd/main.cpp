@@ -15,9 +15,10 @@ using qqconnectd::QQConnectService;
 
 void usage() {
   std::fprintf(stderr,
-               "usage: qqconnectd [--host ADDR] [--port N] [--port-file PATH] [--verbose] [--parent PID]\n"
+               "usage: qqconnectd [--host ADDR] [--port N] [--free-if-taken] [--port-file PATH] [--verbose] [--parent PID]\n"
                "  --parent PID stops the service when process PID (the script that started it) ends.\n"
                "  --port 0 (the default) picks a free port; --port-file receives the port once the server listens.\n"
+               "  --free-if-taken: a --port that cannot be bound gives way to a free one (said on standard error).\n"
                "  --verbose says each request and what came of it on standard error.\n"
                "  Paths: %s (sign-in page; test account %s, password %s), %s, %s, %s,\n"
                "         %s, %s, %s.\n",
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   int port = 0;
   std::string portFile;
   bool verbose = false;
+  bool freeIfTaken = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -48,6 +50,8 @@ int main(int argc, char** argv) {
       std::string text = value();
       port = os::intValue(text);
       if (std::to_string(port) != text || port < 0 || port > 65535) return usage(), 2;
+    } else if (arg == "--free-if-taken") {
+      freeIfTaken = true;
     } else if (arg == "--port-file") {
       portFile = value();
     } else if (arg == "--parent") {
@@ -67,11 +71,13 @@ int main(int argc, char** argv) {
 
   qqconnectd::QQConnectServer server(host);
   server.setVerbose(verbose);
-  auto bound = server.bind(port);
+  auto bound = server.bind(port, freeIfTaken);
   if (!bound) {
     std::fprintf(stderr, "qqconnectd: cannot listen on %s:%d\n", host.c_str(), port);
     return 1;
   }
+  if (port != 0 && *bound != port)
+    std::fprintf(stderr, "qqconnectd: port %d cannot be taken; a free one instead\n", port);
   if (!portFile.empty() && !tools::writePortFile(portFile, *bound)) {
     std::fprintf(stderr, "qqconnectd: cannot write %s\n", portFile.c_str());
     return 1;

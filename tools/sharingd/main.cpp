@@ -18,9 +18,10 @@ namespace {
 
 void usage() {
   std::fprintf(stderr,
-               "usage: sharingd [--host ADDR] [--port N] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
+               "usage: sharingd [--host ADDR] [--port N] [--free-if-taken] [--port-file PATH] [--state PATH] [--grant-at-once] [--verbose]\n"
                "                [--parent PID] [--fault ACTION=FAULT]...\n"
                "  --port 0 picks a free port; --port-file receives the port once the server listens.\n"
+               "  --free-if-taken: a --port that cannot be bound gives way to a free one (said on standard error).\n"
                "  --parent stops the service when process PID (the script that started it) ends.\n"
                "  --state keeps users, their platform sign-ins and the application's platform keys in PATH\n"
                "          between runs; a damaged PATH is refused, not replaced.\n"
@@ -56,6 +57,8 @@ int main(int argc, char** argv) {
       int port = os::intValue(text);
       if (std::to_string(port) != text || port < 0 || port > 65535) return usage(), 2;
       options.port = port;
+    } else if (arg == "--free-if-taken") {
+      options.freeIfTaken = true;
     } else if (arg == "--port-file") {
       portFile = value();
     } else if (arg == "--state") {
@@ -105,6 +108,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "sharingd: cannot listen on %s:%d\n", options.host.c_str(), options.port);
     return 1;
   }
+  if (options.port != 0 && *port != options.port)
+    std::fprintf(stderr, "sharingd: port %d cannot be taken; a free one instead\n", options.port);
   if (!portFile.empty() && !tools::writePortFile(portFile, *port)) {
     std::fprintf(stderr, "sharingd: cannot write %s\n", portFile.c_str());
     return 1;

@@ -173,4 +173,51 @@ TEST(ServiceHostTest, AStopAmidConnectionsComingAndGoingEndsEachByItsOwnSocket) 
   EXPECT_GE(served, kClients * kEach / 2);
 }
 
+// A port left waiting out the end of a connection that went out from it and that this side ended
+// first, as any program's outgoing connection may leave a port a service keeps; 0 when none could.
+int lingeringPort() {
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  auto any = os::makeIPv4Address("127.0.0.1", 0);
+  sockaddr_in bound{};
+  socklen_t len = sizeof bound;
+  if (listener < 0 || ::bind(listener, reinterpret_cast<const sockaddr*>(&*any), sizeof *any) != 0 ||
+      ::listen(listener, 1) != 0 || ::getsockname(listener, reinterpret_cast<sockaddr*>(&bound), &len) != 0)
+    return 0;
+  int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in local{};
+  len = sizeof local;
+  if (::connect(client, reinterpret_cast<const sockaddr*>(&bound), sizeof bound) != 0 ||
+      ::getsockname(client, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    return 0;
+  int accepted = ::accept(listener, nullptr, nullptr);
+  ::close(client);
+  char byte;
+  // Our end first, then theirs: the wait stays with the client's port.
+  const bool ended = accepted >= 0 && ::recv(accepted, &byte, 1, 0) == 0;
+  ::close(accepted);
+  ::close(listener);
+  return ended ? ntohs(local.sin_port) : 0;
+}
+
+TEST(ServiceHostTest, APortThatCannotBeBoundGivesWayToAFreeOneOnlyWhenAskedTo) {
+  const int lingering = lingeringPort();
+  ASSERT_NE(lingering, 0);
+  tools::HttpServer http;
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host(http);
+  EXPECT_FALSE(host.bind("127.0.0.1", lingering));
+  auto port = host.bind("127.0.0.1", lingering, true);
+  ASSERT_TRUE(port);
+  EXPECT_NE(*port, lingering);
+  EXPECT_EQ(host.port(), *port);
+  // The port told is the one that answers.
+  std::thread serving([&] { host.serve(); });
+  int fd = startConnect(*port);
+  ASSERT_EQ(connectedWithin({fd}, std::chrono::seconds(20)), 1u);
+  EXPECT_EQ(exchange(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n").rfind("HTTP/1.1 200", 0), 0u);
+  ::close(fd);
+  host.stop();
+  serving.join();
+}
+
 }  // namespace

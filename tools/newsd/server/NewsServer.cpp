@@ -105,7 +105,7 @@ void NewsServer::routes() {
   });
 }
 
-std::optional<int> NewsServer::bind() { return host_.bind(options_.host, options_.port); }
+std::optional<int> NewsServer::bind() { return host_.bind(options_.host, options_.port, options_.freeIfTaken); }
 
 void NewsServer::serve() { host_.serve(); }
 

@@ -36,6 +36,7 @@ namespace newsd {
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 0;  // 0: any free port
+  bool freeIfTaken = false;  // a port that cannot be bound gives way to a free one
   std::uint64_t seed = 1;
   bool verbose = false;
   ServiceOptions service;

@@ -628,8 +628,16 @@ struct PushServer::Impl {
         ++reached;
     return reached;
   }
+  // The port asked for, or with freeIfTaken a free one when that cannot be had.
+  template <class Listen>
+  auto orFree(std::uint16_t port, Listen listen) {
+    auto listener = listen(port);
+    if (!listener && port != 0 && options.freeIfTaken) listener = listen(0);
+    return listener;
+  }
+
   std::uint16_t listenForControl(PushServer* server) {
-    control = os::TcpListener::listen("127.0.0.1", options.controlPort);
+    control = orFree(options.controlPort, [](std::uint16_t port) { return os::TcpListener::listen("127.0.0.1", port); });
     if (!control) return 0;
     control->schedule(thread->runLoop(), [this, server](std::shared_ptr<os::TcpSocket> socket) {
       controlSockets.push_back(socket);
@@ -694,16 +702,22 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
   impl->thread->perform(
       [raw, &failure] {
         auto loop = raw->thread->runLoop();
-        raw->lookup = os::UdpSocket::create();
-        auto address = os::makeIPv4Address("127.0.0.1", raw->options.lookupPort);
-        if (!raw->lookup || !raw->lookup->bindTo(*address)) {
+        raw->lookup = raw->orFree(raw->options.lookupPort, [](std::uint16_t port) {
+          auto socket = os::UdpSocket::create();
+          auto address = os::makeIPv4Address("127.0.0.1", port);
+          return socket && socket->bindTo(*address) ? socket : nullptr;
+        });
+        raw->lookupPort = raw->lookup ? raw->lookup->localPort().value_or(0) : 0;
+        if (raw->lookupPort == 0) {
           failure = "cannot bind the lookup port: " + std::string(std::strerror(errno));
           return;
         }
-        raw->lookupPort = raw->lookup->localPort().value_or(0);
         raw->lookup->schedule(loop, {nullptr, [raw] { raw->answerLookup(); }, nullptr});
-        raw->core = raw->listenForCore(raw->options.corePort, false);
-        raw->backupCore = raw->core ? raw->listenForCore(raw->options.backupCorePort, true) : nullptr;
+        auto listenForCore = [raw](bool backup) {
+          return [raw, backup](std::uint16_t port) { return raw->listenForCore(port, backup); };
+        };
+        raw->core = raw->orFree(raw->options.corePort, listenForCore(false));
+        raw->backupCore = raw->core ? raw->orFree(raw->options.backupCorePort, listenForCore(true)) : nullptr;
         if (!raw->core || !raw->backupCore) {
           failure = "cannot listen on the core ports: " + std::string(std::strerror(errno));
           return;
@@ -722,7 +736,7 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
       options.verbose);
   if (failure.empty() && !options.reportStore.empty() && !raw->reports->setStoreFile(options.reportStore))
     failure = "cannot open the report store " + options.reportStore;
-  if (failure.empty() && !raw->reports->start(options.reportPort, options.backupReportPort))
+  if (failure.empty() && !raw->reports->start(options.reportPort, options.backupReportPort, options.freeIfTaken))
     failure = "cannot listen on the report ports";
   std::unique_ptr<PushServer> server(new PushServer(std::move(impl)));
   if (!failure.empty()) {
@@ -733,7 +747,18 @@ std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std:
   server->corePort_ = server->impl_->corePort;
   server->backupCorePort_ = server->impl_->backupCorePort;
   PushServer* self = server.get();
-  server->impl_->thread->perform([self] { self->controlPort_ = self->impl_->listenForControl(self); }, true);
+  int controlError = 0;
+  server->impl_->thread->perform(
+      [self, &controlError] {
+        self->controlPort_ = self->impl_->listenForControl(self);
+        controlError = errno;
+      },
+      true);
+  // Never a port it does not listen on: a client told port 0 would take it for none at all.
+  if (self->controlPort_ == 0) {
+    if (error) *error = "cannot listen on the control port: " + std::string(std::strerror(controlError));
+    return nullptr;
+  }
   return server;
 }
 

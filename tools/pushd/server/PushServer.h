@@ -33,6 +33,9 @@ struct ServerOptions {
   // The backup core address and the report service's backup address, which the lookup names.
   std::uint16_t backupCorePort = 0;
   std::uint16_t backupReportPort = 0;
+  // A port above that cannot be bound (taken, or not the user's to take) gives way to a free one;
+  // the ports the server tells are those it listens on.
+  bool freeIfTaken = false;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only. Written once for the registrations of a turn of the service's loop,
   // before they are answered; when it cannot be written they are refused (status 1002).

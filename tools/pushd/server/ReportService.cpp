@@ -302,17 +302,17 @@ void ReportService::serveReports(Endpoint& endpoint) {
   endpoint.http.set_keep_alive_max_count(1);
 }
 
-std::unique_ptr<ReportService::Endpoint> ReportService::listen(std::uint16_t port) {
+std::unique_ptr<ReportService::Endpoint> ReportService::listen(std::uint16_t port, bool freeIfTaken) {
   auto endpoint = std::make_unique<Endpoint>(*this);
   serveReports(*endpoint);
-  if (!endpoint->host.start("127.0.0.1", port)) return nullptr;
+  if (!endpoint->host.start("127.0.0.1", port, freeIfTaken)) return nullptr;
   return endpoint;
 }
 
-bool ReportService::start(std::uint16_t port, std::uint16_t backupPort) {
+bool ReportService::start(std::uint16_t port, std::uint16_t backupPort, bool freeIfTaken) {
   std::lock_guard lock(endpointMutex_);
-  primary_ = listen(port);
-  backup_ = primary_ ? listen(backupPort) : nullptr;
+  primary_ = listen(port, freeIfTaken);
+  backup_ = primary_ ? listen(backupPort, freeIfTaken) : nullptr;
   if (!primary_ || !backup_) return false;
   primaryPort_ = static_cast<std::uint16_t>(primary_->host.port());
   backupPort_ = static_cast<std::uint16_t>(backup_->host.port());

@@ -46,8 +46,8 @@ class ReportService {
   ReportService(IdentityOf identityOf, bool verbose);
   ~ReportService();
   // Listens on 127.0.0.1 at the primary port and at the backup port (0: a free one); false when
-  // either cannot be bound.
-  bool start(std::uint16_t port, std::uint16_t backupPort = 0);
+  // either cannot be bound. With freeIfTaken, a port that cannot be bound gives way to a free one.
+  bool start(std::uint16_t port, std::uint16_t backupPort = 0, bool freeIfTaken = false);
   std::uint16_t port() const { return primaryPort_; }
   std::uint16_t backupPort() const { return backupPort_; }
   // While down, the primary port takes no connection (the backup serves on); up listens there
@@ -86,7 +86,7 @@ class ReportService {
   IdentityOf identityOf_;
   bool verbose_;
   struct Endpoint;
-  std::unique_ptr<Endpoint> listen(std::uint16_t port);
+  std::unique_ptr<Endpoint> listen(std::uint16_t port, bool freeIfTaken = false);
   void serveReports(Endpoint& endpoint);
 
   // Guards the endpoints alone: stopping one waits for its handlers, which take mutex_.

@@ -44,7 +44,7 @@ void QQConnectServer::setVerbose(bool verbose) {
   service_.setLogListener([](const std::string& line) { std::fprintf(stderr, "qqconnectd: %s\n", line.c_str()); });
 }
 
-std::optional<int> QQConnectServer::bind(int port) { return host.bind(host_, port); }
+std::optional<int> QQConnectServer::bind(int port, bool freeIfTaken) { return host.bind(host_, port, freeIfTaken); }
 
 void QQConnectServer::serve() { host.serve(); }
 

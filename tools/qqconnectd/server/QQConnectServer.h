@@ -27,8 +27,9 @@ class QQConnectServer {
   void setVerbose(bool verbose);
   // Binds (port 0: any free one) and serves on a thread of its own; the port, or nothing.
   std::optional<int> start(int port);
-  // Binds only; serve() then serves on the calling thread until stop().
-  std::optional<int> bind(int port);
+  // Binds only (freeIfTaken: a port that cannot be bound gives way to a free one); serve() then
+  // serves on the calling thread until stop().
+  std::optional<int> bind(int port, bool freeIfTaken = false);
   void serve();
   void stop();
   int port() const;

@@ -193,7 +193,7 @@ SharingServer::SharingServer(ServerOptions options)
 
 SharingServer::~SharingServer() { stop(); }
 
-std::optional<int> SharingServer::bind() { return host_.bind(options_.host, options_.port); }
+std::optional<int> SharingServer::bind() { return host_.bind(options_.host, options_.port, options_.freeIfTaken); }
 
 void SharingServer::serve() { host_.serve(); }
 

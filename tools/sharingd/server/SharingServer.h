@@ -63,6 +63,7 @@ inline constexpr const char* kTestPassword = "reader123";
 struct ServerOptions {
   std::string host = "127.0.0.1";
   int port = 0;
+  bool freeIfTaken = false;  // a port that cannot be bound gives way to a free one
   bool verbose = false;
   // Web authorisation (action 9) shows a sign-in page that takes the test account before it
   // grants; without it the page grants at once.
