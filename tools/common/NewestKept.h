@@ -21,13 +21,6 @@ inline constexpr std::size_t kRecordLimit = 10000;
 // entry is kept whatever its size: what one request may carry is the server's own bound.
 inline constexpr std::size_t kRecordByteLimit = std::size_t{16} << 20;
 
-// Records of entries of one size: their count bounds their size.
-template <typename T, typename U>
-void keepNewest(std::deque<T>& record, U&& entry, std::size_t limit = kRecordLimit) {
-  record.push_back(std::forward<U>(entry));
-  if (record.size() > limit) record.pop_front();
-}
-
 // What an entry holds beyond its own object, near enough to bound a record by: the characters of
 // its texts, the bytes of its data, the members of its containers.
 inline std::size_t heldBytes(const std::string& text) { return text.size(); }

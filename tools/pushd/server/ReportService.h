@@ -104,9 +104,9 @@ class ReportService {
   std::size_t disorders_ = 0;
   // The newest kAnswerLimit of each, oldest first: a record the tests read, which must
   // not grow with every upload of a long run.
-  std::deque<int> answers_;
+  tools::NewestKept<int> answers_;
   int userStatus_ = 200;
-  std::deque<long long> badges_;
+  tools::NewestKept<long long> badges_;
   bool stopping_ = false;
 };
 
