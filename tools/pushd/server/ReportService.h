@@ -8,7 +8,6 @@
 // faults on request: answer 403 or 500, stall, answer garbage, or take the primary down.
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
