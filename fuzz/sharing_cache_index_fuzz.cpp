@@ -4,32 +4,14 @@
 // name of the cache's own (never empty, never a path, never the index), and the index it read can
 // always be written back.
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/support/SameValue.h"
 #include "os/store/PropertyList.h"
 #include "sharing/widgets/OBCache.h"
-
-namespace {
-
-// Whether two readings list the same entries with the same dates. A date that is not a number
-// never equals itself, yet both readings of it are the same: such dates count as equal here.
-bool sameIndex(const os::Dictionary& a, const os::Dictionary& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& [name, value] : a) {
-    const os::Value* other = b.find(name);
-    if (!other) return false;
-    const auto mine = value.date(), theirs = other->date();
-    const bool bothNaN = mine && theirs && std::isnan(mine->timeIntervalSince1970()) && std::isnan(theirs->timeIntervalSince1970());
-    if (!bothNaN && !(value == *other)) return false;
-  }
-  return true;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   // Read as a folder would answer it: with no files, with every file, and with files under the
@@ -42,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto index = OBCache::readIndex(bytes, {}, now);
   auto everyFile = OBCache::readIndex(bytes, [](const std::string&) { return true; }, now);
   auto someFiles = OBCache::readIndex(bytes, hasFile, now);
-  // An entry whose own file is there is never read as anything else.
-  if (!sameIndex(everyFile, index)) std::abort();
+  // An entry whose own file is there is never read as anything else (a date that is not a number
+  // never equals itself, yet two readings of it are the same).
+  if (!fuzz::sameValue(os::Value(everyFile), os::Value(index))) std::abort();
   // Each entry is read on its own: the files move only entries whose own file is missing, each to
   // a name of its own, so a name with its file stays and no entry is lost.
   if (someFiles.size() < index.size()) std::abort();
