@@ -273,35 +273,15 @@ class Writer {
   // Base64 lines, each after as many tabs as the element's (at most 8) and as much shorter.
   void data(const Data& d, int depth) {
     line(depth, "<data>");
+    const std::string text = base64Encoded(std::string_view(reinterpret_cast<const char*>(d.data()), d.size()));
     const std::size_t tabs = static_cast<std::size_t>(std::min(depth, 8));
     const std::size_t width = 76 - 8 * tabs;
-    std::size_t column = 0;
-    auto put = [&](char c) {
-      if (column == 0) out_.append(tabs, '\t');
-      out_ += c;
-      if (++column == width) {
-        out_ += '\n';
-        column = 0;
-      }
-    };
-    out_.reserve(out_.size() + d.size() * 4 / 3 + (d.size() / (width * 3 / 4) + 1) * (tabs + 1) + 16);
-    std::size_t i = 0;
-    for (; i + 3 <= d.size(); i += 3) {
-      const std::uint32_t n = std::uint32_t{d[i]} << 16 | std::uint32_t{d[i + 1]} << 8 | d[i + 2];
-      put(kBase64[n >> 18]);
-      put(kBase64[n >> 12 & 63]);
-      put(kBase64[n >> 6 & 63]);
-      put(kBase64[n & 63]);
+    out_.reserve(out_.size() + text.size() + (text.size() / width + 1) * (tabs + 1));
+    for (std::size_t at = 0; at < text.size(); at += width) {
+      out_.append(tabs, '\t');
+      out_.append(text, at, width);
+      out_ += '\n';
     }
-    if (i < d.size()) {
-      const bool two = i + 1 < d.size();
-      const std::uint32_t n = std::uint32_t{d[i]} << 16 | (two ? std::uint32_t{d[i + 1]} << 8 : 0);
-      put(kBase64[n >> 18]);
-      put(kBase64[n >> 12 & 63]);
-      put(two ? kBase64[n >> 6 & 63] : '=');
-      put('=');
-    }
-    if (column) out_ += '\n';
     line(depth, "</data>");
   }
 
