@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
