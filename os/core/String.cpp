@@ -489,6 +489,25 @@ std::optional<std::string> percentUnescapeBytes(std::string_view s) {
   return out;
 }
 
+std::string base64Encoded(std::string_view bytes) {
+  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::string out;
+  out.reserve((n + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= n; i += 3) {
+    const unsigned v = unsigned{b[i]} << 16 | unsigned{b[i + 1]} << 8 | b[i + 2];
+    out += {kAlphabet[v >> 18], kAlphabet[v >> 12 & 63], kAlphabet[v >> 6 & 63], kAlphabet[v & 63]};
+  }
+  if (i < n) {
+    const bool two = i + 1 < n;
+    const unsigned v = unsigned{b[i]} << 16 | (two ? unsigned{b[i + 1]} << 8 : 0u);
+    out += {kAlphabet[v >> 18], kAlphabet[v >> 12 & 63], two ? kAlphabet[v >> 6 & 63] : '=', '='};
+  }
+  return out;
+}
+
 std::string escapeMarkup(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -110,6 +110,9 @@ std::string formURLEncode(std::string_view s, bool plusForSpace = true);
 // "+" becomes a space, then percent escapes are decoded (nullopt as for percentUnescape).
 std::optional<std::string> formURLDecode(std::string_view s);
 
+// Base64 of the bytes, in the standard alphabet with "=" padding, on one line.
+std::string base64Encoded(std::string_view bytes);
+
 // Text for HTML or XML, as text and inside quoted attributes: & < > " ' become entities.
 std::string escapeMarkup(std::string_view text);
 

@@ -287,6 +287,9 @@ class Dictionary {
   Dictionary& operator=(Dictionary&&) noexcept = default;
 
   std::size_t size() const { return entries_.size() - (index_ ? index_->holes : 0); }
+  // Entries held, live and removed alike (the places of removed ones wait to be packed out): at
+  // most about twice size() however many keys came and went.
+  std::size_t storedEntries() const { return entries_.size(); }
   bool empty() const { return size() == 0; }
   void reserve(std::size_t n) { entries_.reserve(n); }
   bool contains(std::string_view key) const { return find(key) != nullptr; }

@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "os/core/String.h"
 #include "os/net/HTTPCookieStorage.h"
 #include "os/net/URLParts.h"
 #include "os/runtime/Clock.h"
@@ -15,24 +16,6 @@ namespace os {
 
 namespace {
 constexpr int kMaximumRedirects = 16;
-
-std::string base64(const std::string& in) {
-  static const char* table = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  std::size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8 | (unsigned char)in[i + 2];
-    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], table[v & 63]};
-  }
-  if (i + 1 == in.size()) {
-    unsigned v = (unsigned char)in[i] << 16;
-    out += {table[v >> 18], table[(v >> 12) & 63], '=', '='};
-  } else if (i + 2 == in.size()) {
-    unsigned v = (unsigned char)in[i] << 16 | (unsigned char)in[i + 1] << 8;
-    out += {table[v >> 18], table[(v >> 12) & 63], table[(v >> 6) & 63], '='};
-  }
-  return out;
-}
 
 // The realm parameter of a "WWW-Authenticate" value.
 std::string realmOf(const std::string& header) {
@@ -317,7 +300,7 @@ void URLConnection::sendExchange() {
   if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
     std::string origin = originOf(wire.url());
     if (!origin.empty() && origin == credentialOrigin_)
-      wire.setValueForHTTPHeaderField("Basic " + base64(credential_->user + ":" + credential_->password), "Authorization");
+      wire.setValueForHTTPHeaderField("Basic " + base64Encoded(credential_->user + ":" + credential_->password), "Authorization");
   }
   if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
     if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(wire.url()))

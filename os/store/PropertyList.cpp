@@ -4,12 +4,10 @@
 
 #include <algorithm>
 #include <bit>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
-#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "os/core/String.h"
 #include "os/store/BinaryPropertyList.h"
 #include "os/store/FileManager.h"
+#include "os/store/XMLPropertyList.h"
 
 namespace os {
 
@@ -39,13 +38,11 @@ std::uint64_t readBE(const std::uint8_t* p, unsigned n) {
   return v;
 }
 
-// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real and an XML
-// list a date of any year: dates pass through it as stand-ins (each one's index in this table, as
-// whole seconds since 2001) and the real seconds since 2001 are put in place around it, so every
-// date is kept whole.
+// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real: dates pass
+// through it as stand-ins (each one's index in this table, as whole seconds since 2001) and the
+// real seconds since 2001 are put in place around it, so every date is kept whole.
 struct DateTable {
   std::vector<double> seconds;
-  std::unordered_map<std::uint64_t, std::int32_t> indexOf;  // by the bits of the seconds
 };
 
 // Offsets of the objects of a binary list whose trailer and offset table hold (validated), and
@@ -140,162 +137,6 @@ double readDouble(const std::uint8_t* p) { return std::bit_cast<double>(readBE(p
 void writeDouble(std::uint8_t* p, double value) {
   auto bits = std::bit_cast<std::uint64_t>(value);
   for (int b = 0; b < 8; ++b) p[b] = static_cast<std::uint8_t>(bits >> (56 - 8 * b));
-}
-
-constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
-// XML dates written or read: whole seconds since 2001 within this of it (about 146 billion years).
-// The writer and the reader hold this one bound, so every date written reads back.
-constexpr std::int64_t kXMLDateRange = std::int64_t{1} << 62;
-constexpr std::int64_t kSecondsPerDay = 86400;
-
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// Days since 1970-01-01 of a day of the proleptic Gregorian calendar (month 1-12), and back.
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = floorDiv(y, 400);
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = floorDiv(z, 146097);
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-  y = yoe + era * 400 + (m <= 2);
-}
-
-unsigned daysInMonth(std::int64_t y, unsigned m) {
-  static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : days[m - 1];
-}
-
-// A date's whole seconds as an XML list writes them: "2100-01-01T00:00:00Z"; a year before 0 or
-// after 9999 in the expanded form, signed ("-0001", "+10000"). Nothing for seconds out of range.
-std::optional<std::string> formatXMLDate(double sinceReference) {
-  const double whole = std::floor(sinceReference);
-  if (!(std::fabs(whole) <= static_cast<double>(kXMLDateRange))) return std::nullopt;
-  const std::int64_t s = static_cast<std::int64_t>(whole) + kSecondsFrom1970To2001;
-  const std::int64_t days = floorDiv(s, kSecondsPerDay);
-  const std::int64_t rest = s - days * kSecondsPerDay;
-  std::int64_t y;
-  unsigned m, d;
-  civilFromDays(days, y, m, d);
-  const long long year = y;
-  std::string yearText = year < 0 ? format("-%04lld", -year) : year > 9999 ? format("+%lld", year) : format("%04lld", year);
-  return yearText + format("-%02u-%02uT%02d:%02d:%02dZ", m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
-                           static_cast<int>(rest % 60));
-}
-
-// The seconds since 2001 of an XML date: [±]YYYY-MM-DD, then THH:MM[:SS[.fraction]] and a zone (Z
-// or ±HH[:MM], none meaning UTC), around spaces; nothing when it is none.
-std::optional<double> parseXMLDate(std::string_view t) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
-  while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
-  std::size_t at = 0;
-  auto digits = [&](std::size_t least, std::size_t most, std::int64_t& out) {
-    std::size_t n = 0;
-    out = 0;
-    while (at < t.size() && n < most && t[at] >= '0' && t[at] <= '9') out = out * 10 + (t[at++] - '0'), ++n;
-    return n >= least;
-  };
-  auto take = [&](char c) { return at < t.size() && t[at] == c ? (++at, true) : false; };
-  bool negative = false;
-  if (take('-')) negative = true;
-  else take('+');
-  std::int64_t y, mo, d, h = 0, mi = 0, sec = 0;
-  if (!digits(4, 12, y) || !take('-') || !digits(2, 2, mo) || !take('-') || !digits(2, 2, d)) return std::nullopt;
-  if (negative) y = -y;
-  if (mo < 1 || mo > 12 || d < 1 || d > daysInMonth(y, static_cast<unsigned>(mo))) return std::nullopt;
-  double fraction = 0;
-  if (take('T') || take('t')) {
-    if (!digits(2, 2, h) || !take(':') || !digits(2, 2, mi)) return std::nullopt;
-    if (take(':')) {
-      if (!digits(2, 2, sec)) return std::nullopt;
-      if (take('.') || take(',')) {
-        double scale = 0.1;
-        std::size_t first = at;
-        for (; at < t.size() && t[at] >= '0' && t[at] <= '9'; ++at, scale /= 10) fraction += (t[at] - '0') * scale;
-        if (at == first) return std::nullopt;
-      }
-    }
-    if (h > 23 || mi > 59 || sec > 60) return std::nullopt;
-  }
-  std::int64_t offset = 0;
-  if (!take('Z') && !take('z') && at < t.size()) {
-    const bool ahead = t[at] == '+';
-    if (!take('+') && !take('-')) return std::nullopt;
-    std::int64_t oh, om = 0;
-    if (!digits(2, 2, oh)) return std::nullopt;
-    if (take(':') ? !digits(2, 2, om) : at < t.size() && !digits(2, 2, om)) return std::nullopt;
-    if (oh > 23 || om > 59) return std::nullopt;
-    offset = (oh * 3600 + om * 60) * (ahead ? 1 : -1);
-  }
-  if (at != t.size()) return std::nullopt;
-  const std::int64_t days = daysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
-  // Days far beyond the bound first (by thousands of years), so that the seconds cannot overflow;
-  // then the bound itself, on the whole seconds since 2001 as the writer holds it.
-  constexpr std::int64_t kDaysBeyond = kXMLDateRange / kSecondsPerDay + 1000000;
-  if (days > kDaysBeyond || days < -kDaysBeyond) return std::nullopt;
-  const std::int64_t whole = days * kSecondsPerDay + h * 3600 + mi * 60 + sec - offset - kSecondsFrom1970To2001;
-  if (whole > kXMLDateRange || whole < -kXMLDateRange) return std::nullopt;
-  return static_cast<double>(whole) + fraction;
-}
-
-// Walks an XML list's markup as the library reads it, past comments, CDATA sections, processing
-// instructions and declarations: `character(p)` for each other character outside the tags, and
-// `tag(name, closing, gt)` for each element tag (its name, whether it closes, past its '>').
-// Either stops the walk by returning false; false then.
-template <typename OnCharacter, typename OnTag>
-bool walkXML(const char* p, const char* end, OnCharacter character, OnTag tag) {
-  auto skipPast = [&](const char* from, const char* token) -> const char* {
-    std::size_t n = std::strlen(token);
-    for (const char* q = from; q + n <= end; ++q)
-      if (std::memcmp(q, token, n) == 0) return q + n;
-    return end;
-  };
-  while (p < end) {
-    if (*p != '<') {
-      if (!character(p)) return false;
-      ++p;
-      continue;
-    }
-    const char* q = p + 1;
-    if (q < end && *q == '!') {
-      if (end - q >= 3 && std::memcmp(q, "!--", 3) == 0) p = skipPast(q, "-->");
-      else if (end - q >= 8 && std::memcmp(q, "![CDATA[", 8) == 0) p = skipPast(q, "]]>");
-      else p = skipPast(q, ">");
-      continue;
-    }
-    if (q < end && *q == '?') {
-      p = skipPast(q, "?>");
-      continue;
-    }
-    bool closing = q < end && *q == '/';
-    if (closing) ++q;
-    const char* gt = skipPast(q, ">");
-    if (!tag(q, closing, gt)) return false;
-    p = gt;
-  }
-  return true;
-}
-
-// Whether the tag whose name starts at q and that ends before gt closes itself ("<date/>").
-bool selfClosing(const char* q, const char* gt) { return gt - 2 >= q && gt[-1] == '>' && gt[-2] == '/'; }
-
-bool xmlNameIs(const char* q, const char* end, const char* name) {
-  std::size_t n = std::strlen(name);
-  return q + n <= end && std::memcmp(q, name, n) == 0 &&
-         (q + n == end || q[n] == '>' || q[n] == '/' || q[n] == ' ' || q[n] == '\t' || q[n] == '\n' || q[n] == '\r');
 }
 
 // Checks the binary layout before the library sees it: the library trusts offsets less than it
@@ -455,183 +296,6 @@ bool validateBinary(const Data& d, std::string& why, std::uint64_t maxNodes) {
   return true;
 }
 
-// Nesting depth of an XML property list, counted over its array and dict elements.
-bool validateXML(const Data& d, std::string& why) {
-  const char* p = reinterpret_cast<const char*>(d.data());
-  const char* end = p + d.size();
-  if (std::memchr(p, 0, d.size())) return why = "NUL character in XML property list", false;
-  int depth = 0;
-  return walkXML(
-      p, end,
-      [&](const char* c) {
-        if (*c != '&' || end - c <= 2 || c[1] != '#') return true;
-        // A character reference to NUL would end up inside a string the library asserts on.
-        const char* q = c + 2;
-        bool hex = q < end && (*q == 'x' || *q == 'X');
-        if (hex) ++q;
-        while (q < end && *q == '0') ++q;
-        if (q < end && *q == ';' && q > c + 2 + (hex ? 1 : 0)) return why = "NUL character in XML property list", false;
-        return true;
-      },
-      [&](const char* q, bool closing, const char* gt) {
-        bool container = xmlNameIs(q, end, "array") || xmlNameIs(q, end, "dict");
-        if (container && !selfClosing(q, gt)) {
-          // The top container's tags are the first level: a container's tags stand one level
-          // past its depth. Its members' depth is checked exactly as they are read.
-          depth += closing ? -1 : 1;
-          if (depth - 1 > kPropertyListMaxDepth) return why = "property list nested too deeply", false;
-        }
-        return true;
-      });
-}
-
-// The XML list with each date's text taken into the table and replaced by a stand-in the library
-// reads whole; nullopt, with the reason, when a date's text is no date.
-std::optional<Data> takeXMLDates(const Data& d, DateTable& dates, std::string& why) {
-  const char* begin = reinterpret_cast<const char*>(d.data());
-  const char* end = begin + d.size();
-  std::string out;
-  const char* copied = begin;
-  const char* open = nullptr;  // past the '>' of the date element being read
-  bool ok = walkXML(
-      begin, end, [](const char*) { return true; },
-      [&](const char* q, bool closing, const char* gt) {
-        if (!xmlNameIs(q, end, "date")) return true;
-        if (!closing) {
-          // An empty date names no date, as an empty text does; left to the library it would
-          // read as a stand-in, and so as another date of the list.
-          if (selfClosing(q, gt)) return why = "malformed date in XML property list", false;
-          open = gt;
-          return true;
-        }
-        if (!open) return true;
-        const char* lt = q - 2;  // the '<' of "</date"
-        auto seconds = lt >= open ? parseXMLDate(std::string_view(open, static_cast<std::size_t>(lt - open))) : std::nullopt;
-        if (!seconds) return why = "malformed date in XML property list", false;
-        if (dates.seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-          return why = "too many dates for one property list", false;
-        out.append(copied, open);
-        out += *formatXMLDate(static_cast<double>(dates.seconds.size()));
-        dates.seconds.push_back(*seconds);
-        copied = lt;
-        open = nullptr;
-        return true;
-      });
-  if (!ok) return std::nullopt;
-  out.append(copied, end);
-  return Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
-}
-
-// An XML integer's text: around spaces, a sign, then decimal digits or "0x" and hex digits; its
-// 64 bits, and whether it is past 2^63 - 1. Nothing for text of another form (the library has its
-// say); `inRange` false for a number past the integers a list holds.
-struct XMLInteger {
-  std::uint64_t bits = 0;
-  bool isUnsigned = false;
-};
-std::optional<XMLInteger> parseXMLInteger(std::string_view t, bool& inRange) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
-  while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
-  const bool negative = !t.empty() && t.front() == '-';
-  if (!t.empty() && (t.front() == '-' || t.front() == '+')) t.remove_prefix(1);
-  unsigned base = 10;
-  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
-    base = 16;
-    t.remove_prefix(2);
-  }
-  if (t.empty()) return std::nullopt;
-  std::uint64_t magnitude = 0;
-  bool overflow = false;
-  for (char c : t) {
-    unsigned digit = c >= '0' && c <= '9' ? static_cast<unsigned>(c - '0')
-                     : base == 16 && c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
-                     : base == 16 && c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
-                                                          : 99u;
-    if (digit >= base) return std::nullopt;
-    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) overflow = true;
-    magnitude = magnitude * base + digit;
-  }
-  if (overflow || (negative && magnitude > kLargestSigned + 1)) {
-    inRange = false;
-    return std::nullopt;
-  }
-  return XMLInteger{negative ? ~magnitude + 1 : magnitude, !negative && magnitude > kLargestSigned};
-}
-
-// Puts the unsigned integers of an XML list in the table, writing stand-ins into `d` where one
-// differs; false, with the reason, when an integer's text is out of range.
-bool takeXMLUnsigned(Data& d, UnsignedTable& table, std::string& why) {
-  const char* begin = reinterpret_cast<const char*>(d.data());
-  const char* end = begin + d.size();
-  struct Element {
-    const char* text;
-    const char* textEnd;
-    std::uint64_t value;
-  };
-  std::vector<Element> big;
-  std::unordered_set<std::uint64_t> taken;
-  const char* open = nullptr;
-  bool ok = walkXML(
-      begin, end, [](const char*) { return true; },
-      [&](const char* q, bool closing, const char* gt) {
-        if (!xmlNameIs(q, end, "integer")) return true;
-        if (!closing) {
-          open = selfClosing(q, gt) ? nullptr : gt;
-          return true;
-        }
-        if (!open || q - 2 < open) return true;
-        bool inRange = true;
-        auto n = parseXMLInteger(std::string_view(open, static_cast<std::size_t>(q - 2 - open)), inRange);
-        if (!inRange) return why = "integer out of the range a property list holds", false;
-        if (n && n->isUnsigned) big.push_back({open, q - 2, n->bits});
-        else if (n) taken.insert(n->bits);
-        open = nullptr;
-        return true;
-      });
-  if (!ok) return false;
-  if (big.empty()) return true;
-  std::vector<std::uint64_t> values;
-  for (const Element& e : big) values.push_back(e.value);
-  const auto standIns = table.standInsFor(values, taken);
-  if (standIns == values) return true;
-  std::string out;
-  const char* copied = begin;
-  for (std::size_t i = 0; i < big.size(); ++i) {
-    out.append(copied, big[i].text);
-    out += std::to_string(standIns[i]);
-    copied = big[i].textEnd;
-  }
-  out.append(copied, end);
-  d = Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
-  return true;
-}
-
-// Puts each date's own text in place of the stand-in the library wrote; false when one holds
-// anything else.
-bool placeXMLDates(Data& d, const DateTable& dates) {
-  static constexpr std::string_view openTag = "<date>", closeTag = "</date>";
-  std::string_view text(reinterpret_cast<const char*>(d.data()), d.size());
-  std::string out;
-  std::size_t copied = 0;
-  for (std::size_t at = text.find(openTag); at != std::string_view::npos; at = text.find(openTag, at)) {
-    at += openTag.size();
-    std::size_t close = text.find(closeTag, at);
-    if (close == std::string_view::npos) return false;
-    auto standIn = parseXMLDate(text.substr(at, close - at));
-    if (!standIn || !(*standIn >= 0 && *standIn < static_cast<double>(dates.seconds.size())) || *standIn != std::floor(*standIn))
-      return false;
-    auto real = formatXMLDate(dates.seconds[static_cast<std::size_t>(*standIn)]);
-    if (!real) return false;
-    out.append(text.substr(copied, at - copied));
-    out += *real;
-    copied = at = close;
-  }
-  out.append(text.substr(copied));
-  d = Data(reinterpret_cast<const std::uint8_t*>(out.data()), reinterpret_cast<const std::uint8_t*>(out.data()) + out.size());
-  return true;
-}
-
 std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, const UnsignedTable& unsignedValues,
                              std::string& why) {
   if (depth > kPropertyListMaxDepth) {
@@ -744,116 +408,6 @@ std::optional<Value> toValue(plist_t node, int depth, const DateTable& dates, co
   }
 }
 
-// An integer node of a number past 2^63 - 1 that the library writes unsigned: it makes such a
-// node only when it reads one, from the sixteen bytes a binary list holds it in.
-plist_t newUnsignedNode(std::uint64_t value) {
-  std::uint8_t list[8 + 17 + 1 + 32] = {'b', 'p', 'l', 'i', 's', 't', '0', '0', 0x14};
-  for (int b = 0; b < 8; ++b) list[17 + b] = static_cast<std::uint8_t>(value >> (56 - 8 * b));
-  list[25] = 8;  // the offset of the one object
-  std::uint8_t* trailer = list + 26;
-  trailer[6] = trailer[7] = 1;
-  trailer[15] = 1;   // one object, the top one (0)
-  trailer[31] = 25;  // the offset table
-  plist_t node = nullptr;
-  plist_from_bin(reinterpret_cast<const char*>(list), sizeof list, &node);
-  return node;
-}
-
-// The value as the library's XML writer takes it, each date as a stand-in for its whole seconds.
-plist_t fromValue(const Value& v, int depth, bool uids, DateTable& dates, std::string& why) {
-  if (depth > kPropertyListMaxDepth) {
-    why = "value nested too deeply";
-    return nullptr;
-  }
-  switch (v.type()) {
-    case Value::Type::Null:
-      why = "a property list cannot hold null";
-      return nullptr;
-    case Value::Type::Boolean: return plist_new_bool(v.boolValue() ? 1 : 0);
-    case Value::Type::Number:
-      if (v.isFloatingPoint()) return plist_new_real(v.doubleValue());
-      if (v.isUnsigned() && v.unsignedValue() > kLargestSigned) {
-        plist_t node = newUnsignedNode(v.unsignedValue());
-        if (!node) why = "an unsigned integer could not be written";
-        return node;
-      }
-      return plist_new_uint(static_cast<std::uint64_t>(v.intValue()));
-    case Value::Type::String:
-      if (v.string()->find('\0') != std::string::npos) {
-        why = "a property list string cannot hold a NUL character";
-        return nullptr;
-      }
-      // Written as UTF-16 when not ASCII; the library would write bytes that are not UTF-8 as
-      // a truncated or empty string that no reader accepts.
-      if (!isValidUTF8(*v.string())) {
-        why = "a property list string must be valid UTF-8";
-        return nullptr;
-      }
-      return plist_new_string(v.string()->c_str());
-    case Value::Type::Data: {
-      const Data& d = *v.data();
-      return plist_new_data(reinterpret_cast<const char*>(d.data()), d.size());
-    }
-    case Value::Type::Date: {
-      // XML keeps whole seconds, of any date its text can name.
-      double r = v.date()->timeIntervalSinceReferenceDate();
-      if (!formatXMLDate(r)) {
-        why = "date out of the range an XML property list can hold";
-        return nullptr;
-      }
-      r = std::floor(r);
-      const auto bits = std::bit_cast<std::uint64_t>(r);
-      auto found = dates.indexOf.find(bits);
-      if (found == dates.indexOf.end()) {
-        if (dates.seconds.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-          why = "too many dates for one property list";
-          return nullptr;
-        }
-        found = dates.indexOf.emplace(bits, static_cast<std::int32_t>(dates.seconds.size())).first;
-        dates.seconds.push_back(r);
-      }
-      return plist_new_date(found->second, 0);
-    }
-    case Value::Type::Array:
-    case Value::Type::Set: {
-      plist_t a = plist_new_array();
-      for (const Value& item : v.isArray() ? *v.array() : *v.setMembers()) {
-        plist_t child = fromValue(item, depth + 1, uids, dates, why);
-        if (!child) {
-          plist_free(a);
-          return nullptr;
-        }
-        plist_array_append_item(a, child);
-      }
-      return a;
-    }
-    case Value::Type::Dictionary: {
-      if (uids) {
-        if (auto index = uidIndex(v)) {
-          if (*index > kPropertyListMaxUID) {
-            why = "keyed-archive reference past " + std::to_string(kPropertyListMaxUID) + ", which no reader takes";
-            return nullptr;
-          }
-          return plist_new_uid(*index);
-        }
-      }
-      plist_t dict = plist_new_dict();
-      for (const auto& [key, item] : *v.dictionary()) {
-        plist_t child = fromValue(item, depth + 1, uids, dates, why);
-        if (!child || key.find('\0') != std::string::npos || !isValidUTF8(key)) {
-          if (child) plist_free(child);
-          if (why.empty()) why = "a property list key must be valid UTF-8 without a NUL character";
-          plist_free(dict);
-          return nullptr;
-        }
-        plist_dict_set_item(dict, key.c_str(), child);
-      }
-      return dict;
-    }
-  }
-  return nullptr;
-}
-
 // The list with each date object's seconds taken into the table and replaced by a stand-in the
 // library reads whole; nullopt when the list holds no dates.
 std::optional<Data> takeDates(const Data& d, DateTable& dates) {
@@ -896,23 +450,24 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     return std::nullopt;
   }
   std::string why;
-  const bool binary = isBinary(data);
-  if (!(binary ? validateBinary(data, why, maxNodes) : validateXML(data, why))) {
+  // XML lists by our own reader, in one pass: the library's looks up every key of a dictionary
+  // among those before it, so its time grows with the square of the keys.
+  if (!isBinary(data)) {
+    auto value = XMLPropertyList::read(data, why);
+    if (!value) fail(error, kPropertyListReadCorruptError, why);
+    else if (format) *format = PropertyListFormat::XML;
+    return value;
+  }
+  if (!validateBinary(data, why, maxNodes)) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
   DateTable dates;
   UnsignedTable unsignedValues;
-  std::optional<Data> standIns;
-  if (binary) {
-    standIns = takeDates(data, dates);
-    takeUnsigned(standIns ? *standIns : data, standIns, unsignedValues);
-  } else if (!(standIns = takeXMLDates(data, dates, why)) || !takeXMLUnsigned(*standIns, unsignedValues, why)) {
-    fail(error, kPropertyListReadCorruptError, why);
-    return std::nullopt;
-  }
+  std::optional<Data> standIns = takeDates(data, dates);
+  takeUnsigned(standIns ? *standIns : data, standIns, unsignedValues);
   // A hostile list may lay a stand-in over the bytes of another object, which it then changes.
-  if (binary && standIns && !validateBinary(*standIns, why, maxNodes)) {
+  if (standIns && !validateBinary(*standIns, why, maxNodes)) {
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
@@ -920,11 +475,10 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
   plist_t raw = nullptr;
   const char* bytes = reinterpret_cast<const char*>(given.data());
   auto len = static_cast<std::uint32_t>(given.size());
-  if (binary) plist_from_bin(bytes, len, &raw);
-  else plist_from_xml(bytes, len, &raw);
+  plist_from_bin(bytes, len, &raw);
   PlistPtr root(raw);
   if (!root) {
-    fail(error, kPropertyListReadCorruptError, binary ? "malformed binary property list" : "not a property list");
+    fail(error, kPropertyListReadCorruptError, "malformed binary property list");
     return std::nullopt;
   }
   auto value = toValue(root.get(), 0, dates, unsignedValues, why);
@@ -932,39 +486,19 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
     fail(error, kPropertyListReadCorruptError, why);
     return std::nullopt;
   }
-  if (format) *format = binary ? PropertyListFormat::Binary : PropertyListFormat::XML;
+  if (format) *format = PropertyListFormat::Binary;
   return value;
 }
 
 std::optional<Data> PropertyList::write(const Value& value, PropertyListFormat format, Error* error, bool writeUIDs) {
   std::string why;
-  // Binary lists by our own writer: the library's keeps its objects in a table whose lookups
-  // grow with the list, so its time grows with the square of the objects.
-  if (format == PropertyListFormat::Binary) {
-    auto data = BinaryPropertyList::write(value, writeUIDs, why);
-    if (!data) fail(error, kPropertyListWriteInvalidError, why);
-    return data;
-  }
-  DateTable dates;
-  PlistPtr root(fromValue(value, 0, writeUIDs, dates, why));
-  if (!root) {
-    fail(error, kPropertyListWriteInvalidError, why);
-    return std::nullopt;
-  }
-  char* out = nullptr;
-  std::uint32_t len = 0;
-  plist_to_xml(root.get(), &out, &len);
-  if (!out) {
-    fail(error, kPropertyListWriteInvalidError, "property list could not be written");
-    return std::nullopt;
-  }
-  Data result(reinterpret_cast<std::uint8_t*>(out), reinterpret_cast<std::uint8_t*>(out) + len);
-  plist_to_xml_free(out);
-  if (!placeXMLDates(result, dates)) {
-    fail(error, kPropertyListWriteInvalidError, "the dates of the property list could not be written");
-    return std::nullopt;
-  }
-  return result;
+  // Both forms by our own writers: the library's keeps a binary list's objects in a table whose
+  // lookups grow with the list, and looks up every key of a dictionary it is given among those
+  // before it, so its time grows with the square of the objects.
+  auto data = format == PropertyListFormat::Binary ? BinaryPropertyList::write(value, writeUIDs, why)
+                                                   : XMLPropertyList::write(value, writeUIDs, why);
+  if (!data) fail(error, kPropertyListWriteInvalidError, why);
+  return data;
 }
 
 std::optional<Value> PropertyList::readFile(const std::string& path, PropertyListFormat* format, Error* error) {

@@ -174,5 +174,14 @@ TEST(String, MarkupEscapeLeavesNoMarkupAndKeepsText) {
   EXPECT_EQ(escapeMarkup(""), "");
 }
 
+TEST(String, Base64OfEveryTailLengthIsPadded) {
+  EXPECT_EQ(base64Encoded(""), "");
+  EXPECT_EQ(base64Encoded("f"), "Zg==");
+  EXPECT_EQ(base64Encoded("fo"), "Zm8=");
+  EXPECT_EQ(base64Encoded("foo"), "Zm9v");
+  EXPECT_EQ(base64Encoded("foobar"), "Zm9vYmFy");
+  EXPECT_EQ(base64Encoded(std::string("\x00\xFF\xFE\x3F", 4)), "AP/+Pw==");
+}
+
 }  // namespace
 }  // namespace os

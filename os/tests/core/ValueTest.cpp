@@ -263,6 +263,36 @@ TEST(Value, DictionaryKeepsOrderAndLookupsThroughRemovalsAnywhere) {
   for (int i = 0; i < 20; ++i) EXPECT_EQ(emptied["n" + std::to_string(i)].intValue(), i);
 }
 
+// A dictionary that keys come and go through, as a cache index or a queue of pending records,
+// holds room for about the keys it has, not for every key it ever had: the places of removed
+// entries are packed out once they outnumber the live ones.
+TEST(Value, DictionaryChurnedThroughHoldsOnlyAboutItsLiveKeys) {
+  const int live = 1000, churns = 200000;
+  Dictionary d;
+  for (int i = 0; i < live; ++i) d.set("k" + std::to_string(i), i);
+  std::size_t most = 0;
+  for (int i = 0; i < churns; ++i) {
+    // The oldest goes, a new one comes; now and then one in the middle goes and comes back.
+    ASSERT_TRUE(d.remove("k" + std::to_string(i))) << i;
+    d.set("k" + std::to_string(i + live), i + live);
+    if (i % 7 == 0) {
+      const std::string middle = "k" + std::to_string(i + live / 2);
+      ASSERT_TRUE(d.remove(middle)) << i;
+      d.set(middle, -i);
+    }
+    most = std::max(most, d.storedEntries());
+  }
+  EXPECT_EQ(d.size(), static_cast<std::size_t>(live));
+  EXPECT_LE(most, 2u * live + 1) << "entries held while " << live << " were live";
+  EXPECT_LE(d.storedEntries(), 2u * live + 1);
+  // Lookups and order through it all: every live key found, each once, the newest last.
+  for (int i = churns; i < churns + live; ++i) EXPECT_TRUE(d.contains("k" + std::to_string(i))) << i;
+  EXPECT_EQ(static_cast<std::size_t>(std::distance(d.begin(), d.end())), d.size());
+  EXPECT_EQ(d.keys().back(), "k" + std::to_string(churns + live - 1));
+  // A copy holds only the live ones.
+  EXPECT_EQ(Dictionary(d).storedEntries(), static_cast<std::size_t>(live));
+}
+
 TEST(Value, EntriesAfterRemovalsReadAlikeOnManyThreads) {
   Dictionary d;
   for (int i = 0; i < 500; ++i) d.set("k" + std::to_string(i), i);

@@ -122,6 +122,30 @@ TEST_P(StorePropertyList, WritersAndReaderHoldOneDepthLimit) {
   }
 }
 
+// A keyed-archive reference is a leaf of a binary list but a dictionary holding an integer in
+// XML: whatever either writer takes at the depth limit reads back, and XML refuses what it could
+// not read.
+TEST_P(StorePropertyList, ArchiveReferencesAtTheDepthLimitReadBackOrAreRefused) {
+  const int limit = kPropertyListMaxDepth;
+  for (int depth : {limit - 2, limit - 1, limit}) {
+    const Value deep = nestedArrays(depth, uidValue(3));
+    Error error;
+    auto data = PropertyList::write(deep, GetParam(), &error, true);
+    if (depth < limit || GetParam() == PropertyListFormat::Binary) {
+      ASSERT_TRUE(data) << depth << ": " << error.localizedDescription();
+    }
+    if (!data) {
+      EXPECT_NE(error.localizedDescription().find("nested"), std::string::npos) << error.localizedDescription();
+      continue;
+    }
+    auto back = PropertyList::read(*data, nullptr, &error);
+    ASSERT_TRUE(back) << depth << ": " << error.localizedDescription();
+    const Value* leaf = &*back;
+    for (int i = 0; i < depth && leaf->isArray() && leaf->count() == 1; ++i) leaf = &leaf->at(0);
+    EXPECT_EQ(uidIndex(*leaf), 3u) << depth;
+  }
+}
+
 // Integers from -2^63 to 2^64 - 1 come back as they went, unsigned ones as unsigned, also beside
 // negative numbers of the same bits.
 TEST_P(StorePropertyList, UnsignedIntegersPastTheSignedRangeComeBackUnsigned) {
@@ -711,6 +735,148 @@ TEST(StorePropertyListHostile, MalformedAndDeepXMLAreErrors) {
   auto v = PropertyList::read(dataFromString(flat + "</array></plist>"));
   ASSERT_TRUE(v);
   EXPECT_EQ(v->count(), 4000u);
+}
+
+// An XML list of the given body inside its plist element.
+Data xmlList(const std::string& body) {
+  return dataFromString("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n" + body + "\n</plist>\n");
+}
+
+// A number is read as it is written or refused, never as another: text the scan for digits does
+// not take whole is refused, also beside an unsigned number past 2^63 - 1.
+TEST(StorePropertyListXML, NumbersAreReadAsWrittenOrRefused) {
+  const std::string big = "<integer>18446744073709551615</integer>";
+  const std::pair<std::string, long long> read[] = {
+      {"<![CDATA[-1]]>", -1}, {"-<!-- c -->1", -1}, {" \t-1\r\n", -1}, {"0x1F", 31}, {"+7", 7}, {"&#45;2", -2}};
+  for (const auto& [text, expected] : read) {
+    Error error;
+    auto list = PropertyList::read(xmlList("<array><integer>" + text + "</integer>" + big + "</array>"), nullptr, &error);
+    ASSERT_TRUE(list) << text << ": " << error.localizedDescription();
+    EXPECT_FALSE(list->at(0).isUnsigned()) << text;
+    EXPECT_EQ(list->at(0).intValue(), expected) << text;
+    EXPECT_TRUE(list->at(1).isUnsigned()) << text;
+    EXPECT_EQ(list->at(1).unsignedValue(), 18446744073709551615ull) << text;
+  }
+  for (const char* text : {"\v-1", "-1abc", "abc", "", "1.5", "- 1", "0x", "--1", "1 2", "&#11;-1"}) {
+    expectRefused(xmlList(std::string("<array><integer>") + text + "</integer>" + big + "</array>"), text);
+    expectRefused(xmlList(std::string("<integer>") + text + "</integer>"), text);
+  }
+  expectRefused(xmlList("<integer>18446744073709551615abc</integer>"), "digits then letters");
+  expectRefused(xmlList("<integer/>"), "an empty integer");
+  for (const char* text : {"abc", "", "1.5abc", "1,5", "1e400"}) expectRefused(xmlList(std::string("<real>") + text + "</real>"), text);
+  for (const auto& [text, expected] : {std::pair<const char*, double>{"1.5", 1.5}, {" -2.5e-3 ", -2.5e-3}, {"12", 12}}) {
+    auto real = PropertyList::read(xmlList(std::string("<real>") + text + "</real>"));
+    ASSERT_TRUE(real && real->isFloatingPoint()) << text;
+    EXPECT_EQ(real->doubleValue(), expected) << text;
+  }
+  auto specials = PropertyList::read(xmlList("<array><real>nan</real><real>+infinity</real><real>-infinity</real><real>0.0</real></array>"));
+  ASSERT_TRUE(specials);
+  EXPECT_TRUE(std::isnan(specials->at(0).doubleValue()));
+  EXPECT_EQ(specials->at(1).doubleValue(), std::numeric_limits<double>::infinity());
+  EXPECT_EQ(specials->at(2).doubleValue(), -std::numeric_limits<double>::infinity());
+  expectRefused(xmlList("<true>no</true>"), "a flag holding text");
+}
+
+// Base64 is read whole: the last group without its padding still holds its bytes, and text outside
+// the alphabet is refused rather than skipped.
+TEST(StorePropertyListXML, DataIsReadWholeOrRefused) {
+  for (const char* text : {"AAEC/w==", "AAEC/w", " AA\nEC\r\n\t/w== "}) {
+    auto data = PropertyList::read(xmlList(std::string("<data>") + text + "</data>"));
+    ASSERT_TRUE(data && data->isData()) << text;
+    EXPECT_EQ(*data->data(), (Data{0, 1, 2, 255})) << text;
+  }
+  for (const char* text : {"!!", "AAEC/w=x", "A", "AAEC/w===", "AA=C"}) expectRefused(xmlList(std::string("<data>") + text + "</data>"), text);
+}
+
+// The layout earlier files have: tabs per level, escaped text, reals that read back exactly, base64
+// lines shortened by each tab of indent up to eight, empty containers in their short form.
+TEST(StorePropertyListXML, WrittenInTheLayoutOfEarlierFiles) {
+  Data bytes(60);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  Value deepData(bytes);
+  for (int i = 0; i < 9; ++i) deepData = Value(Array{deepData});
+  const Value value(Dictionary{{"text", Value("a<b>&\"'")},
+                               {"k<&>", Value(true)},
+                               {"reals", Value(Array{Value(0.1), Value(1.0), Value(-0.0), Value(std::nan("")),
+                                                     Value(std::numeric_limits<double>::infinity()), Value(1e-7)})},
+                               {"ints", Value(Array{Value(-5), Value::unsignedNumber('Q', 18446744073709551615ull)})},
+                               {"data", Value(bytes)},
+                               {"none", Value(Data{})},
+                               {"empty", Value(Array{Value(Array{}), Value(Dictionary{})})},
+                               {"ref", uidValue(7)},
+                               {"deep", deepData}});
+  auto data = PropertyList::write(value, PropertyListFormat::XML, nullptr, true);
+  ASSERT_TRUE(data);
+  std::string expected =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
+      "\t<key>text</key>\n\t<string>a&lt;b&gt;&amp;\"'</string>\n"
+      "\t<key>k&lt;&amp;&gt;</key>\n\t<true/>\n"
+      "\t<key>reals</key>\n\t<array>\n\t\t<real>0.10000000000000001</real>\n\t\t<real>1</real>\n\t\t<real>0.0</real>\n"
+      "\t\t<real>nan</real>\n\t\t<real>+infinity</real>\n\t\t<real>9.9999999999999995e-08</real>\n\t</array>\n"
+      "\t<key>ints</key>\n\t<array>\n\t\t<integer>-5</integer>\n\t\t<integer>18446744073709551615</integer>\n\t</array>\n"
+      "\t<key>data</key>\n\t<data>\n"
+      "\tAAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00O0JJUFde\n\tZWxzeoGIj5ad\n\t</data>\n"
+      "\t<key>none</key>\n\t<data>\n\t</data>\n"
+      "\t<key>empty</key>\n\t<array>\n\t\t<array/>\n\t\t<dict/>\n\t</array>\n"
+      "\t<key>ref</key>\n\t<dict>\n\t\t<key>CF$UID</key>\n\t\t<integer>7</integer>\n\t</dict>\n"
+      "\t<key>deep</key>\n";
+  for (int i = 1; i <= 9; ++i) expected += std::string(static_cast<std::size_t>(i), '\t') + "<array>\n";
+  expected += std::string(10, '\t') + "<data>\n";
+  for (const char* line : {"AAcOFRwjKjE4", "P0ZNVFtiaXB3", "foWMk5qhqK+2", "vcTL0tng5+71", "/AMKERgfJi00", "O0JJUFdeZWxz", "eoGIj5ad"})
+    expected += std::string(8, '\t') + line + "\n";
+  expected += std::string(10, '\t') + "</data>\n";
+  for (int i = 9; i >= 1; --i) expected += std::string(static_cast<std::size_t>(i), '\t') + "</array>\n";
+  expected += "</dict>\n</plist>\n";
+  EXPECT_EQ(textOf(*data), expected);
+  auto top = PropertyList::write(Value(bytes), PropertyListFormat::XML);
+  ASSERT_TRUE(top);
+  EXPECT_NE(textOf(*top).find("<data>\nAAcOFRwjKjE4P0ZNVFtiaXB3foWMk5qhqK+2vcTL0tng5+71/AMKERgfJi00O0JJUFdeZWxzeoGI\nj5ad\n</data>\n"),
+            std::string::npos)
+      << textOf(*top);
+  auto back = PropertyList::read(*data);
+  ASSERT_TRUE(back);
+  EXPECT_EQ((*back)["deep"], deepData);
+  EXPECT_EQ((*back)["text"], value["text"]);
+  EXPECT_EQ(uidIndex((*back)["ref"]), 7u);
+}
+
+// Lists written elsewhere: a byte-order mark, a document type with an internal subset, comments
+// and processing instructions between members, attributes, short forms and line ends of any kind.
+TEST(StorePropertyListXML, ListsWrittenElsewhereRead) {
+  auto list = PropertyList::read(dataFromString(
+      "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- made elsewhere -->\r\n"
+      "<!DOCTYPE plist [ <!ELEMENT plist ANY> <!ATTLIST plist version CDATA \"1.0\"> ]>\r\n"
+      "<plist version='1.0' note=\"a > b\"><dict  >\r\n<key>a</key><!-- between --><string/>"
+      "<?pi here?><key/><true />\r\n<key>list</key><array><false/><string>x<![CDATA[]]>y&#x4E2D;&#20013;</string></array >"
+      "<key>a</key><integer>2</integer></dict></plist>\r\n<!-- after -->\r\n"));
+  ASSERT_TRUE(list);
+  ASSERT_TRUE(list->isDictionary());
+  // The later "a" replaces the earlier one where it stood.
+  EXPECT_EQ(list->dictionary()->keys(), (std::vector<std::string>{"a", "", "list"}));
+  EXPECT_EQ((*list)["a"].intValue(), 2);
+  EXPECT_TRUE((*list)[""].boolValue());
+  EXPECT_EQ(*(*list)["list"].at(1).string(), "xy\xE4\xB8\xAD\xE4\xB8\xAD");
+  for (const char* body : {"<plist><true/><false/></plist>", "<plist><true/></plist>trailing", "<plist></plist>", "<plist/>",
+                           "<plist><dict><key>a</key></dict></plist>", "<plist><dict><true/></dict></plist>",
+                           "<plist><array>text<true/></array></plist>", "<plist><string>a&unknown;</string></plist>",
+                           "<plist><string>&#xD800;</string></plist>", "<plist><string>&#65</string></plist>",
+                           "<plist><uid>5</uid></plist>", "<plist><string>a<b/></string></plist>", "<plist><array></dict></plist>"})
+    expectRefused(dataFromString(body), body);
+}
+
+// One dictionary of many keys reads and writes whole, in order, each key once.
+TEST(StorePropertyListXML, ADictionaryOfManyKeysKeepsItsOrder) {
+  Dictionary wide;
+  for (int i = 0; i < 50000; ++i) wide.set("key" + std::to_string((i * 7919) % 50000), Value(i));
+  const Value value(Dictionary{{"wide", Value(wide)}});
+  auto data = PropertyList::write(value, PropertyListFormat::XML);
+  ASSERT_TRUE(data);
+  auto back = PropertyList::read(*data);
+  ASSERT_TRUE(back);
+  EXPECT_EQ((*back)["wide"].dictionary()->keys(), wide.keys());
+  EXPECT_EQ(*back, value);
+  // Written again, the list is the same bytes.
+  EXPECT_EQ(*PropertyList::write(*back, PropertyListFormat::XML), *data);
 }
 
 }  // namespace
