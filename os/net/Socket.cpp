@@ -310,10 +310,9 @@ void TcpListener::close() {
 
 namespace {
 
-// Calls `f` with each IPv4 or IPv6 stream socket of this process on the given local port that
-// listens, or with each that does not (the connections a listener there accepted).
+// Calls `f` with each listening IPv4 or IPv6 stream socket of this process on the given local port.
 template <class F>
-void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
+void forEachListenerOnPort(std::uint16_t localPort, F&& f) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
     int fd = std::atoi(entry.path().filename().c_str());
@@ -321,7 +320,7 @@ void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
     socklen_t len = sizeof type;
     if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
     len = sizeof accepts;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || (accepts != 0) != listening) continue;
+    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || accepts == 0) continue;
     // A service's host may name either family ("::1" as well as "127.0.0.1").
     sockaddr_storage local{};
     len = sizeof local;
@@ -340,13 +339,9 @@ void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
 
 }  // namespace
 
-void shutdownAcceptedConnections(std::uint16_t localPort) {
-  forEachStreamSocketOnPort(localPort, false, [](int fd) { ::shutdown(fd, SHUT_RDWR); });
-}
-
 void widenListenQueue(std::uint16_t localPort) {
   // Listening again only resizes the queue of a socket that listens already.
-  forEachStreamSocketOnPort(localPort, true, [](int fd) { ::listen(fd, SOMAXCONN); });
+  forEachListenerOnPort(localPort, [](int fd) { ::listen(fd, SOMAXCONN); });
 }
 
 }  // namespace os
