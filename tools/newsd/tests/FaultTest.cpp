@@ -173,6 +173,8 @@ int connectFrom(const std::string& address, int localPort, int port) {
   auto to = os::makeIPv4Address(address, static_cast<std::uint16_t>(port));
   timeval safety{30, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  int one = 1;  // a port of an earlier connection, ended meanwhile, is free again
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&*from), sizeof *from) != 0 ||
       ::connect(fd, reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0) {
     if (fd >= 0) ::close(fd);
