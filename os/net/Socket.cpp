@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 
 #include "os/runtime/RunLoop.h"
 
@@ -306,47 +305,6 @@ void TcpListener::close() {
   loop_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-}
-
-namespace {
-
-// Calls `f` with each IPv4 or IPv6 stream socket of this process on the given local port that
-// listens, or with each that does not (the connections a listener there accepted).
-template <class F>
-void forEachStreamSocketOnPort(std::uint16_t localPort, bool listening, F&& f) {
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", ec)) {
-    int fd = std::atoi(entry.path().filename().c_str());
-    int type = 0, accepts = 0;
-    socklen_t len = sizeof type;
-    if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0 || type != SOCK_STREAM) continue;
-    len = sizeof accepts;
-    if (::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &accepts, &len) != 0 || (accepts != 0) != listening) continue;
-    // A service's host may name either family ("::1" as well as "127.0.0.1").
-    sockaddr_storage local{};
-    len = sizeof local;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &len) != 0) continue;
-    std::uint16_t port = 0;
-    if (local.ss_family == AF_INET)
-      port = ntohs(reinterpret_cast<const sockaddr_in*>(&local)->sin_port);
-    else if (local.ss_family == AF_INET6)
-      port = ntohs(reinterpret_cast<const sockaddr_in6*>(&local)->sin6_port);
-    else
-      continue;
-    if (port != localPort) continue;
-    f(fd);
-  }
-}
-
-}  // namespace
-
-void shutdownAcceptedConnections(std::uint16_t localPort) {
-  forEachStreamSocketOnPort(localPort, false, [](int fd) { ::shutdown(fd, SHUT_RDWR); });
-}
-
-void widenListenQueue(std::uint16_t localPort) {
-  // Listening again only resizes the queue of a socket that listens already.
-  forEachStreamSocketOnPort(localPort, true, [](int fd) { ::listen(fd, SOMAXCONN); });
 }
 
 }  // namespace os

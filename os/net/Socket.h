@@ -21,19 +21,6 @@ class RunLoop;
 std::optional<sockaddr_in> makeIPv4Address(const std::string& dotted, std::uint16_t port);
 std::string IPv4AddressText(const sockaddr_in& address);
 
-// Shuts down every connected IPv4 or IPv6 stream socket of this process whose local port is the
-// given one: the connections a listener on that port accepted. For servers whose HTTP layer keeps
-// its accepted sockets to itself and, on stop, waits out each kept-alive connection's idle
-// time-out.
-void shutdownAcceptedConnections(std::uint16_t localPort);
-
-// Lets the listener (IPv4 or IPv6) on the given local port queue as many connections as the
-// system allows. For servers whose HTTP layer listens with a backlog of five: while its accepting
-// thread is behind, the system drops the handshakes of further connections, or completes them
-// from SYN cookies and may then reset one after its request went out, which its client must take
-// for a request the server may have acted on.
-void widenListenQueue(std::uint16_t localPort);
-
 class Socket : public std::enable_shared_from_this<Socket> {
  public:
   struct Callbacks {

@@ -12,8 +12,8 @@
 #include <chrono>
 
 #include "os/net/HostLookup.h"
-#include "os/net/Socket.h"
 #include "os/testing/TestCertificateAuthority.h"
+#include "os/testing/TrackedHttpServer.h"
 
 namespace os::testing {
 
@@ -48,7 +48,7 @@ namespace {
 constexpr std::size_t kServerThreads = 32;
 
 // A certificate from the test authority for loopback and the names the server stands in for.
-std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& hostNames) {
+std::unique_ptr<TrackedHttpServer> makeTlsServer(const std::vector<std::string>& hostNames) {
   std::vector<std::string> names = hostNames;
   names.insert(names.end(), {"localhost", "127.0.0.1"});
   IssuedCertificate issued = TestCertificateAuthority::shared().issue(names);
@@ -58,7 +58,7 @@ std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& h
   EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
   BIO_free(certBio);
   BIO_free(keyBio);
-  auto server = std::make_unique<httplib::SSLServer>(cert, key);  // takes references of its own
+  auto server = std::make_unique<TrackedHttpServer>(cert, key);  // takes references of its own
   X509_free(cert);
   EVP_PKEY_free(key);
   return server;
@@ -67,7 +67,7 @@ std::unique_ptr<httplib::Server> makeTlsServer(const std::vector<std::string>& h
 }  // namespace
 
 HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
-    : server_(tls ? makeTlsServer(hostNames) : std::make_unique<httplib::Server>()),
+    : server_(tls ? makeTlsServer(hostNames) : std::make_unique<TrackedHttpServer>()),
       tls_(tls),
       hostNames_(std::move(hostNames)) {
   auto dispatch = [this](const httplib::Request& req, httplib::Response& res) {
@@ -124,7 +124,7 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
   port_ = server_->bind_to_any_port("127.0.0.1");
   // A client opening more connections at once than the library's backlog of five would lose the
   // extra handshakes and retry them a second later.
-  if (port_ > 0) widenListenQueue(static_cast<std::uint16_t>(port_));
+  if (port_ > 0) server_->widenListenQueue();
   // stop() only takes effect once the listening loop runs. The loop makes its task queue first
   // thing, once it counts as running: that is where it says so.
   // A kept-alive connection holds a server thread while it idles (for up to five seconds), and
@@ -169,8 +169,9 @@ void HttpTestServer::stop() {
   }
   changed_.notify_all();
   server_->stop();
-  // A kept-alive connection holds a server thread for seconds, and the library's stop waits for it.
-  shutdownAcceptedConnections(static_cast<std::uint16_t>(port_));
+  // A kept-alive connection holds a server thread for seconds, and the library's stop waits for
+  // it. An answer under way is cut off, as a server going away would.
+  server_->endConnections(true);
   if (thread_.joinable()) thread_.join();
 }
 

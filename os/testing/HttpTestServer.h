@@ -21,11 +21,9 @@
 
 #include "os/net/HTTPHeaderFields.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace os::testing {
+
+class TrackedHttpServer;
 
 struct MultipartPart {
   std::string name, filename, contentType, content;
@@ -92,7 +90,7 @@ class HttpTestServer {
   void sleepUnlessStopping(double seconds);
   void markListening();
 
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<TrackedHttpServer> server_;
   std::thread thread_;
   int port_ = 0;
   bool tls_ = false;

@@ -23,7 +23,7 @@ std::optional<int> ServiceHost::bind(const std::string& host, int port, bool fre
   if (bound <= 0) return std::nullopt;
   // A client posting several requests at once opens a connection for each before the service
   // has accepted the first: on a loaded machine, more than the library's backlog of five.
-  os::widenListenQueue(static_cast<std::uint16_t>(bound));
+  http_.widenListenQueue();
   port_ = bound;
   return bound;
 }

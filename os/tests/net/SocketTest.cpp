@@ -17,6 +17,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TcpTestPeer.h"
+#include "os/testing/TrackedHttpServer.h"
 #include "os/testing/UdpTestPeer.h"
 
 namespace os {
@@ -222,36 +223,6 @@ TEST(HostLookup, LiteralsAnswerThemselvesAndOverridesWinOverTheResolver) {
   EXPECT_FALSE(HostLookup::firstIPv4Address("push.example.test"));  // reserved top-level domain
 }
 
-// A listener made as an HTTP layer makes it (a backlog of five) on the loopback address of the
-// family, port 0; -1 and no port when the machine has no such address.
-int listenWithSmallQueue(int family, std::uint16_t* port) {
-  int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return -1;
-  sockaddr_storage address{};
-  socklen_t length = 0;
-  if (family == AF_INET6) {
-    auto* a = reinterpret_cast<sockaddr_in6*>(&address);
-    a->sin6_family = AF_INET6;
-    a->sin6_addr = in6addr_loopback;
-    length = sizeof *a;
-  } else {
-    auto* a = reinterpret_cast<sockaddr_in*>(&address);
-    a->sin_family = AF_INET;
-    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof *a;
-  }
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 5) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(fd);
-    return -1;
-  }
-  *port = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                                   : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-  return fd;
-}
-
-// How many of `count` non-blocking connects to the listener's port complete while nothing
-// accepts; the wait is only a bound for the ones the system leaves hanging.
 std::size_t connectsQueued(int family, std::uint16_t port, std::size_t count, std::vector<int>& fds) {
   sockaddr_storage address{};
   socklen_t length = 0;
@@ -289,32 +260,22 @@ std::size_t connectsQueued(int family, std::uint16_t port, std::size_t count, st
   return connected;
 }
 
-// A service whose HTTP layer listens with a queue of five is widened whichever family its host
-// names: "::1" as well as "127.0.0.1". And its accepted connections are the ones shut on stop.
-TEST(ListenQueue, WideningAndShuttingReachListenersOfBothFamilies) {
+// A service's HTTP layer listens with a queue of five; widened by its own listener, it takes a
+// burst of connections before it accepts the first, whichever family its host names: "::1" as
+// well as "127.0.0.1".
+TEST(ListenQueue, WideningReachesListenersOfBothFamilies) {
   for (int family : {AF_INET, AF_INET6}) {
     SCOPED_TRACE(family == AF_INET6 ? "IPv6" : "IPv4");
-    std::uint16_t port = 0;
-    int listener = listenWithSmallQueue(family, &port);
-    if (listener < 0 && family == AF_INET6) GTEST_SKIP() << "no IPv6 loopback address here";
-    ASSERT_GE(listener, 0);
-    widenListenQueue(port);
+    testing::TrackedHttpServer http;
+    const int port = http.bind_to_any_port(family == AF_INET6 ? "::1" : "127.0.0.1");
+    if (port <= 0 && family == AF_INET6) GTEST_SKIP() << "no IPv6 loopback address here";
+    ASSERT_GT(port, 0);
+    http.widenListenQueue();
     constexpr std::size_t kPending = 24;
     std::vector<int> fds;
-    EXPECT_EQ(connectsQueued(family, port, kPending, fds), kPending);
-
-    int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(accepted, 0);
-    shutdownAcceptedConnections(port);
-    // Shut: reads end at once (the time-out only keeps a missed one from hanging the test).
-    timeval bound{5, 0};
-    ::setsockopt(accepted, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
-    char byte;
-    EXPECT_EQ(::recv(accepted, &byte, 1, 0), 0);
-    ::close(accepted);
+    EXPECT_EQ(connectsQueued(family, static_cast<std::uint16_t>(port), kPending, fds), kPending);
     for (int fd : fds)
       if (fd >= 0) ::close(fd);
-    ::close(listener);
   }
 }
 

@@ -220,4 +220,28 @@ TEST(ServiceHostTest, APortThatCannotBeBoundGivesWayToAFreeOneOnlyWhenAskedTo) {
   serving.join();
 }
 
+// A handler reaches the connection it serves through the server itself (to watch for its client
+// leaving, or to cut the line without an answer): the very socket whose peer sent the request.
+TEST(ServiceHostTest, AHandlerReachesTheConnectionItServes) {
+  tools::HttpServer http;
+  http.Get("/", [&](const httplib::Request& request, httplib::Response& response) {
+    const auto connection = http.connectionServed();
+    const bool same = connection && connection->remotePort() == request.remote_port &&
+                      connection->localPort() == request.local_port;
+    response.set_content(same ? "same" : "other", "text/plain");
+  });
+  tools::ServiceHost host(http);
+  auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  EXPECT_EQ(http.connectionServed(), nullptr) << "a thread serving nothing was given a connection";
+  for (int i = 0; i < 3; ++i) {
+    const int fd = startConnect(*port);
+    ASSERT_GE(fd, 0);
+    const std::string answer = exchange(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    EXPECT_NE(answer.find("\r\n\r\nsame"), std::string::npos) << answer;
+    ::close(fd);
+  }
+  host.stop();
+}
+
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <httplib.h>
 
-#include <sys/socket.h>
 
 #include <cstdio>
 #include <regex>
@@ -237,8 +236,8 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
   if (fault == Fault{}) return false;
   // A request let go by a stopping server gets no answer at all: its line is cut, and should the
   // connection not be found, the answer is at least not a success.
-  auto drop = [&](int connection) {
-    if (connection >= 0) shutdown(connection, SHUT_RDWR);
+  auto drop = [&](const std::shared_ptr<os::TcpSocket>& connection) {
+    if (connection) connection->shutdown();
     res.status = 503;
     res.set_header("Connection", "close");
     res.set_content("server stopping", "text/plain; charset=utf-8");
@@ -248,7 +247,7 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", fault.delay);
     log("holding " + req.path + " for " + seconds + " s");
-    if (!hold_.wait(fault.delay)) return drop(findConnectionSocket(req.local_port, req.remote_port));
+    if (!hold_.wait(fault.delay)) return drop(http_->connectionServed());
   }
   switch (fault.failure) {
     case FailureMode::None:
@@ -268,8 +267,9 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
       return true;
     case FailureMode::Stall: {
       log("stalling " + req.path);
-      int connection = findConnectionSocket(req.local_port, req.remote_port);
-      hold_.stall(connection);
+      // The connection stays open while this handler runs on its thread.
+      const auto connection = http_->connectionServed();
+      hold_.stall(connection ? connection->nativeHandle() : -1);
       // The client left or the server stops: either way nothing is sent.
       return drop(connection);
     }

@@ -1,19 +1,13 @@
 #include "tools/newsd/server/RequestHold.h"
 
-#include <dirent.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
-#include <string>
 
 #include "os/runtime/Clock.h"
 
@@ -116,40 +110,6 @@ bool RequestHold::awaitHeld(std::size_t count, double limitSeconds) const {
   State& s = *state_;
   std::unique_lock lock(s.mutex);
   return s.changed.wait_for(lock, std::chrono::duration<double>(limitSeconds), [&] { return s.held == count; });
-}
-
-namespace {
-
-int portOf(const sockaddr_storage& address) {
-  if (address.ss_family == AF_INET) return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
-  if (address.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
-  return -1;
-}
-
-}  // namespace
-
-int findConnectionSocket(int localPort, int remotePort) {
-  if (localPort <= 0 || remotePort <= 0) return -1;
-  DIR* dir = opendir("/proc/self/fd");
-  if (!dir) return -1;
-  int found = -1;
-  while (dirent* entry = readdir(dir)) {
-    char* end = nullptr;
-    long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == dirfd(dir)) continue;
-    struct stat info {};
-    if (fstat(static_cast<int>(fd), &info) != 0 || !S_ISSOCK(info.st_mode)) continue;
-    sockaddr_storage local{}, peer{};
-    socklen_t localLength = sizeof local, peerLength = sizeof peer;
-    if (getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
-    if (getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
-    if (portOf(local) == localPort && portOf(peer) == remotePort) {
-      found = static_cast<int>(fd);
-      break;
-    }
-  }
-  closedir(dir);
-  return found;
 }
 
 }  // namespace newsd

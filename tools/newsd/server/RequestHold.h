@@ -33,9 +33,4 @@ class RequestHold {
   int clockListener_ = 0;
 };
 
-// The server's side of the TCP connection between the two ports, found among this process's
-// open sockets; -1 when there is none. The HTTP layer keeps its sockets to itself, and a stall
-// has to watch for the client leaving and cut the line without an answer.
-int findConnectionSocket(int localPort, int remotePort);
-
 }  // namespace newsd

@@ -1,7 +1,13 @@
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <future>
 
 #include "os/core/Error.h"
+#include "os/net/Socket.h"
 #include "tools/newsd/tests/NewsdFixture.h"
 
 namespace newsd::testing {
@@ -157,6 +163,85 @@ TEST_F(NewsdFaultTest, AStallNeverAnswersUntilTheClientGivesUpOrTheServerStops) 
   auto pictureResult = picture.get();
   EXPECT_FALSE(listResult) << listResult->status;
   EXPECT_FALSE(pictureResult) << pictureResult->status;
+}
+
+// A blocking TCP socket bound to address:localPort (0: any) and connected to address:port, reads
+// bounded by a safety time-out (against a hang, not a measure); -1 when it failed.
+int connectFrom(const std::string& address, int localPort, int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  auto from = os::makeIPv4Address(address, static_cast<std::uint16_t>(localPort));
+  auto to = os::makeIPv4Address(address, static_cast<std::uint16_t>(port));
+  timeval safety{30, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  int one = 1;  // a port of an earlier connection, ended meanwhile, is free again
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<const sockaddr*>(&*from), sizeof *from) != 0 ||
+      ::connect(fd, reinterpret_cast<const sockaddr*>(&*to), sizeof *to) != 0) {
+    if (fd >= 0) ::close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+int localPortOf(int fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  return ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) == 0 ? ntohs(a.sin_port) : -1;
+}
+
+// Another connection of the process between the same two port numbers (another listener at
+// 127.0.0.2, a client bound to the same port there), opened on a lower descriptor than the
+// stalled one: the stall watches and cuts its own connection all the same, and the other stays.
+TEST_F(NewsdFaultTest, AStallWatchesAndCutsItsOwnConnectionAmongLookalikes) {
+  server_->setFault(1040, failing(FailureMode::Stall));
+  const int port = server_->port();
+  int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  auto other = os::makeIPv4Address("127.0.0.2", static_cast<std::uint16_t>(port));
+  ASSERT_EQ(::bind(listener, reinterpret_cast<const sockaddr*>(&*other), sizeof *other), 0);
+  ASSERT_EQ(::listen(listener, 4), 0);
+
+  // The lowest free descriptor, held until the server has accepted the stalled connection.
+  int placeholder = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(placeholder, 0);
+  const int lookalike = connectFrom("127.0.0.2", 0, port);
+  ASSERT_GE(lookalike, 0);
+  const int clientPort = localPortOf(lookalike);
+  const int client = connectFrom("127.0.0.1", clientPort, port);
+  ASSERT_GE(client, 0) << "port " << clientPort << " is taken at 127.0.0.1";
+  // Answered, so accepted: the server's side of it lies above the placeholder.
+  const std::string page = "GET /app/1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  ASSERT_EQ(::send(client, page.data(), page.size(), MSG_NOSIGNAL), static_cast<ssize_t>(page.size()));
+  char buffer[4096];
+  ASSERT_GT(::recv(client, buffer, sizeof buffer, 0), 0);
+  ::close(placeholder);
+  const int accepted = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+  ASSERT_GE(accepted, 0);
+  timeval safety{30, 0};
+  ::setsockopt(accepted, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+
+  const std::string form = categoryListForm();
+  const std::string stalled = "POST /imobile/ HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                              "Content-Length: " + std::to_string(form.size()) + "\r\n\r\n" + form;
+  ASSERT_EQ(::send(client, stalled.data(), stalled.size(), MSG_NOSIGNAL), static_cast<ssize_t>(stalled.size()));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  // The client gives up: the stall notices on its own connection and lets the request go.
+  ::close(client);
+  EXPECT_TRUE(server_->awaitHeldRequests(0, 10)) << "the stall watched another connection";
+
+  // A second stalled request, cut by the stop: only its own connection is.
+  auto patient = std::async(std::launch::async, [port, form] {
+    httplib::Client c("127.0.0.1", port);
+    c.set_read_timeout(60, 0);
+    return c.Post("/imobile/", form, "application/x-www-form-urlencoded");
+  });
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  server_->stop();
+  ASSERT_EQ(patient.wait_for(kHang), std::future_status::ready);
+  EXPECT_FALSE(patient.get());
+  ASSERT_EQ(::send(lookalike, "x", 1, MSG_NOSIGNAL), 1);
+  char byte = 0;
+  EXPECT_EQ(::recv(accepted, &byte, 1, 0), 1) << "the lookalike connection was cut";
+  for (int fd : {lookalike, accepted, listener}) ::close(fd);
 }
 
 TEST_F(NewsdFaultTest, StoppingLetsADelayedRequestGoAtOnce) {
