@@ -28,7 +28,7 @@ class URLReceiveWindow {
 
   std::size_t capacity() const { return capacity_; }
   // What a hand-over of `bytes` is charged.
-  static std::size_t charge(std::size_t bytes) { return bytes + kHandOverOverhead; }
+  static constexpr std::size_t charge(std::size_t bytes) { return bytes + kHandOverOverhead; }
 
   // Transport side. True when nothing more may be handed over now: the transport then waits until
   // the call set by setOnOpen. False otherwise (the transport goes on).
