@@ -202,6 +202,28 @@ TEST(ReplyBoundTest, ATransferWaitsForABusyCallerWithinTheWindow) {
   EXPECT_EQ(URLReceiveWindow::counts().held, 0u);
 }
 
+// A caller busy for longer than the request's inactivity limit: the transfer waiting on it is not
+// an idle peer, and the load goes on to its end once the caller takes its events.
+TEST(ReplyBoundTest, ATransferWaitingOnItsCallerDoesNotTimeOut) {
+  constexpr std::uint64_t kTotal = 8 * kMiB;
+  HttpTestServer server;
+  HandOverWatch watch;
+  server.route("GET", "/big", CannedResponse::generated(kTotal, false, 64 * 1024, 'x',
+                                                        [&](std::uint64_t m) { watch.peerMade(m, kTotal); }));
+  auto tally = std::make_shared<Tally>();
+  URLRequest request(server.url("/big"));
+  request.setTimeoutInterval(0.3);
+  auto connection = URLConnection::create(request, tally);
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
+  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(60));
+  ASSERT_TRUE(watch.transferWaited());
+  // Busy with other work for several times the limit.
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 60));
+  EXPECT_TRUE(tally->finished) << (tally->error ? tally->error->localizedDescription() : "");
+  EXPECT_EQ(tally->bytes, kTotal);
+}
+
 // 10 MiB sent as a chunk per byte while the caller is busy: the pieces are handed over together
 // (each hand-over costs the caller's queue more than the byte it carries), and what waits for
 // the caller stays within the window however many pieces there are.
