@@ -496,10 +496,16 @@ class Transfer {
 
   bool hasReplyToFlush() const { return !outbox_.empty(); }
 
-  // The caller took enough of what it was handed: the exchange reads on. On the driving thread,
-  // with the handle in its multi handle. False when the exchange ended on it.
+  // The caller took enough of what it was handed: the exchange reads on, from what was left
+  // undecoded first. On the driving thread, with the handle in its multi handle. False when the
+  // exchange ended on it.
   bool resumeReading() {
     touch();
+    if (!undecoded_.empty()) {
+      Data rest = std::exchange(undecoded_, {});
+      if (!decodeInSlices(rest.data(), rest.size())) return false;
+      if (!undecoded_.empty()) return true;  // the window filled again: libcurl stays paused
+    }
     CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
     return rc == CURLE_OK;
   }
@@ -507,6 +513,27 @@ class Transfer {
  private:
   // libcurl's own read size: a body read in full buffers is handed over as before, one per read.
   static constexpr std::size_t kCoalesce = CURL_MAX_WRITE_SIZE;
+  // A coded body's bytes decoded at a time when a window is kept: inflating may multiply them a
+  // thousandfold, so a whole read at once could hand over many times the window before it waits.
+  // Slices are cut in the outer coding only: a body coded twice over may run ahead by what one
+  // slice inflates to through both, which the reply bound still caps.
+  static constexpr std::size_t kCodedSlice = 1024;
+
+  // Decodes a slice at a time; once the window is full the rest waits in undecoded_, libcurl
+  // paused, until the caller took enough. False when the body is refused (past the bound, damaged).
+  bool decodeInSlices(const std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t at = 0; at < size;) {
+      std::size_t slice = std::min(kCodedSlice, size - at);
+      if (!decode(0, bytes + at, slice)) return false;
+      at += slice;
+      if (at < size && window_->full()) {
+        undecoded_.assign(bytes + at, bytes + size);
+        curl_easy_pause(easy_, CURLPAUSE_RECV);
+        return true;
+      }
+    }
+    return true;
+  }
 
   bool decodersFailed() const {
     return std::any_of(decoders_.begin(), decoders_.end(), [](const auto& d) { return d->failed(); });
@@ -525,9 +552,11 @@ class Transfer {
     auto* t = static_cast<Transfer*>(self);
     // The caller has yet to take what it was handed: these bytes stay with libcurl, which reads
     // no more of the socket (the peer waits in it), until the window opens again.
-    if (t->window_ && t->window_->full()) return CURL_WRITEFUNC_PAUSE;
+    if (t->window_ && (!t->undecoded_.empty() || t->window_->full())) return CURL_WRITEFUNC_PAUSE;
     t->touch();
-    return t->decode(0, reinterpret_cast<std::uint8_t*>(data), size * n) ? size * n : 0;
+    const auto* bytes = reinterpret_cast<std::uint8_t*>(data);
+    if (t->window_ && !t->decoders_.empty()) return t->decodeInSlices(bytes, size * n) ? size * n : 0;
+    return t->decode(0, bytes, size * n) ? size * n : 0;
   }
 
   static size_t onRead(char* buffer, size_t size, size_t n, void* self) {
@@ -710,6 +739,7 @@ class Transfer {
   bool gotResponse_ = false;
   std::shared_ptr<URLReceiveWindow> window_;
   Data outbox_;              // decoded, not yet handed over
+  Data undecoded_;           // of a coded body, taken from libcurl while the window filled
   std::size_t bodyBytes_ = 0;  // decoded body bytes so far
   bool tooLarge_ = false;      // the body went past the request's bound
   bool clean_ = false;  // libcurl ended the exchange without an error

@@ -157,6 +157,31 @@ TEST(ReplyBoundTest, AnInflatingBodyIsBoundedByWhatItDecodesTo) {
   EXPECT_EQ(tally->mismatched, 0u);
 }
 
+// The same body while the caller is busy: inflating a thousandfold, it is still held back within
+// the window (the peer's whole body sits in the client's socket meanwhile), and refused at the
+// bound once the caller takes its events.
+TEST(ReplyBoundTest, AnInflatingBodyForABusyCallerIsHeldWithinTheWindow) {
+  HttpTestServer server;
+  HandOverWatch watch;
+  CannedResponse bomb;
+  bomb.body = gzipOfZeros(256 * kMiB);
+  bomb.headers.set("Content-Encoding", "gzip");
+  bomb.contentType = "application/octet-stream";  // the server codes it no further
+  server.route("GET", "/bomb", bomb);
+  auto tally = std::make_shared<Tally>();
+  tally->fill = '\0';
+  auto connection = URLConnection::create(URLRequest(server.url("/bomb")), tally);
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
+  // The peer's whole body fits its socket's buffers: only the transfer's wait wakes this caller.
+  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(60));
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 120));
+  EXPECT_TRUE(isTooLarge(tally->error));
+  EXPECT_LE(tally->bytes, kBound);
+  EXPECT_TRUE(watch.transferWaited());
+  // A slice of the coded body inflates to at most about a thousand times its size.
+  EXPECT_LE(HandOverWatch::peakHeld(), URLReceiveWindow::kDefaultCapacity + HandOverWatch::kWindowSlack + kMiB + kMiB / 32);
+}
+
 // A synchronous load is held to the same bound: no 256 MiB body comes back whole.
 TEST(ReplyBoundTest, ASynchronousLoadIsBoundedToo) {
   HttpTestServer server;
