@@ -1,5 +1,6 @@
 #include "os/core/Log.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -24,9 +25,21 @@ Destination& destination() {
   static Destination d;
   return d;
 }
-}  // namespace
 
-void log(std::string_view line) {
+// The line within kLogLineLimit: cut before a character that would not fit, with the note of what
+// was left out (whose own length is kept within the limit too).
+std::string_view fitted(std::string_view line, std::size_t fullLength, std::string& storage) {
+  if (fullLength <= kLogLineLimit) return line;
+  const std::string note = "... (" + std::to_string(fullLength) + " bytes in all)";
+  std::size_t cut = std::min(line.size(), kLogLineLimit - note.size());
+  // Never inside a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+  storage.assign(line.substr(0, cut));
+  storage += note;
+  return storage;
+}
+
+void write(std::string_view line) {
   std::lock_guard lock(sinkMutex());
   if (sink()) {
     sink()(line);
@@ -41,6 +54,13 @@ void log(std::string_view line) {
   if (!to.file || to.alsoStandardError) std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
 }
 
+}  // namespace
+
+void log(std::string_view line) {
+  std::string storage;
+  write(fitted(line, line.size(), storage));
+}
+
 bool logToFile(const std::string& path, bool alsoStandardError) {
   std::FILE* file = path.empty() ? nullptr : std::fopen(path.c_str(), "ae");
   std::lock_guard lock(sinkMutex());
@@ -52,16 +72,16 @@ bool logToFile(const std::string& path, bool alsoStandardError) {
 }
 
 void logf(const char* fmt, ...) {
+  // Only what the line can hold is formatted: a huge argument is never copied whole.
+  char buffer[kLogLineLimit + 1];
   va_list ap;
   va_start(ap, fmt);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = std::vsnprintf(nullptr, 0, fmt, ap);
+  int n = std::vsnprintf(buffer, sizeof buffer, fmt, ap);
   va_end(ap);
-  std::string s(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-  if (n > 0) std::vsnprintf(s.data(), s.size() + 1, fmt, ap2);
-  va_end(ap2);
-  log(s);
+  if (n < 0) return write({});
+  std::string_view line(buffer, std::min(static_cast<std::size_t>(n), kLogLineLimit));
+  std::string storage;
+  write(fitted(line, static_cast<std::size_t>(n), storage));
 }
 
 std::function<void(std::string_view)> setLogSink(std::function<void(std::string_view)> s) {

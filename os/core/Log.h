@@ -1,12 +1,16 @@
 #pragma once
 // Console logging: to standard error, or to a log file with standard error as an option. Tests can
 // capture lines through a sink.
+#include <cstddef>
 #include <functional>
-#include <string>
 #include <string>
 #include <string_view>
 
 namespace os {
+
+// The longest line written: a longer one (a whole answer someone logs) is cut there, ending in a
+// note of how many bytes were left out.
+inline constexpr std::size_t kLogLineLimit = 4096;
 
 // Writes one line: to the sink when one is set, else to the log file and standard error as
 // logToFile chose (standard error alone until then).

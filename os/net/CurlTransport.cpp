@@ -222,7 +222,11 @@ class HandlePool {
 class Transfer {
  public:
   Transfer(const URLRequest& request, const URLTransportOptions& options, std::shared_ptr<URLTransportClient> client)
-      : request_(request), options_(options), client_(std::move(client)) {}
+      : request_(request),
+        options_(options),
+        client_(std::move(client)),
+        // A client that sleeps until the end takes nothing before it: only the bound holds there.
+        window_(options.blocking ? nullptr : options.receiveWindow) {}
 
   ~Transfer() {
     HandlePool::give(easy_);  // never added, or already out of the multi handle
@@ -263,17 +267,22 @@ class Transfer {
 
   void touch() { lastActivity_ = SteadyClock::now(); }
 
-  // Time left before the inactivity limit; absent without a limit.
+  // Time left before the inactivity limit; absent without a limit, and while the exchange waits
+  // for its caller to take what it was handed (the peer is not what is slow then).
   std::optional<SteadyClock::duration> timeLeft() const {
     double timeout = request_.timeoutInterval();
-    if (timeout <= 0) return std::nullopt;
+    if (timeout <= 0 || (window_ && window_->waiting())) return std::nullopt;
     auto limit = std::chrono::duration_cast<SteadyClock::duration>(std::chrono::duration<double>(timeout));
     return limit - (SteadyClock::now() - lastActivity_.load());
   }
 
   void finish(CURLcode result) {
     clean_ = result == CURLE_OK;
-    if (badResponse_) {
+    if (!tooLarge_) flushReply();
+    if (tooLarge_) {
+      fail(kURLErrorDataLengthExceedsMaximum, "The reply is larger than " + std::to_string(request_.maximumReplyLength()) +
+                                                  " bytes, the most this load takes.");
+    } else if (badResponse_) {
       fail(kURLErrorBadServerResponse, badResponse_);
     } else if (decodersFailed() || (result == CURLE_OK && !decodersComplete())) {
       // A coded body whose end (and check sum) never came, or whose check sum is wrong, is no
@@ -366,6 +375,10 @@ class Transfer {
         curl_off_t sent = 0;
         if (curl_easy_getinfo(t->easy_, CURLINFO_SIZE_UPLOAD_T, &sent) == CURLE_OK) t->reportUpload(sent);
         t->emit([&](URLTransportClient& c) { c.transportDidReceiveResponse(response); });
+        if (t->announcedTooLarge()) {
+          t->tooLarge_ = true;
+          return 0;
+        }
       }
       return size * n;
     }
@@ -380,6 +393,14 @@ class Transfer {
       t->receivedFields_.push_back(std::move(*field));
     }
     return size * n;
+  }
+
+  // A body whose stated length is past the bound need not be read to know it is too large. A coded
+  // one's length says nothing of what it decodes to; HEAD, 204 and 304 answers carry no body.
+  bool announcedTooLarge() const {
+    if (!contentLength_ || !decoders_.empty() || status_ == 204 || status_ == 304 || request_.HTTPMethod() == "HEAD")
+      return false;
+    return *contentLength_ > request_.maximumReplyLength();
   }
 
   // The status code of "HTTP/x.y NNN reason": three digits from 100 to 599, else 0.
@@ -442,13 +463,76 @@ class Transfer {
 
   // Passes bytes through the decoders from layer `layer` on; the last hands them to the client.
   bool decode(std::size_t layer, const std::uint8_t* bytes, std::size_t size) {
-    if (layer == decoders_.size()) {
-      Data chunk(bytes, bytes + size);
-      emit([&](URLTransportClient& c) { c.transportDidReceiveData(std::move(chunk)); });
-      return true;
-    }
+    if (layer == decoders_.size()) return keep(bytes, size);
+    if (tooLarge_) return false;
     return decoders_[layer]->feed(bytes, size,
                                   [&](const std::uint8_t* out, std::size_t n) { return decode(layer + 1, out, n); });
+  }
+
+  // Decoded body bytes, counted against the request's bound and gathered into one hand-over per
+  // pass over the sockets (or per kCoalesce bytes): a reply sent in tiny pieces is not handed
+  // over piece by piece. False once past the bound.
+  bool keep(const std::uint8_t* bytes, std::size_t size) {
+    if (size > request_.maximumReplyLength() - bodyBytes_) {
+      tooLarge_ = true;
+      return false;
+    }
+    bodyBytes_ += size;
+    outbox_.insert(outbox_.end(), bytes, bytes + size);
+    if (outbox_.size() >= kCoalesce) flushReply();
+    return true;
+  }
+
+ public:
+  // Hands what was gathered to the client, charged to the window.
+  void flushReply() {
+    if (outbox_.empty()) return;
+    Data chunk = std::exchange(outbox_, {});
+    emit([&](URLTransportClient& c) {
+      if (window_) window_->handedOver(URLReceiveWindow::charge(chunk.size()));
+      c.transportDidReceiveData(std::move(chunk));
+    });
+  }
+
+  bool hasReplyToFlush() const { return !outbox_.empty(); }
+
+  // The caller took enough of what it was handed: the exchange reads on, from what was left
+  // undecoded first. On the driving thread, with the handle in its multi handle. False when the
+  // exchange ended on it.
+  bool resumeReading() {
+    touch();
+    if (!undecoded_.empty()) {
+      Data rest = std::exchange(undecoded_, {});
+      if (!decodeInSlices(rest.data(), rest.size())) return false;
+      if (!undecoded_.empty()) return true;  // the window filled again: libcurl stays paused
+    }
+    CURLcode rc = curl_easy_pause(easy_, CURLPAUSE_CONT);
+    return rc == CURLE_OK;
+  }
+
+ private:
+  // libcurl's own read size: a body read in full buffers is handed over as before, one per read.
+  static constexpr std::size_t kCoalesce = CURL_MAX_WRITE_SIZE;
+  // A coded body's bytes decoded at a time when a window is kept: inflating may multiply them a
+  // thousandfold, so a whole read at once could hand over many times the window before it waits.
+  // Slices are cut in the outer coding only: a body coded twice over may run ahead by what one
+  // slice inflates to through both, which the reply bound still caps.
+  static constexpr std::size_t kCodedSlice = 1024;
+
+  // Decodes a slice at a time; once the window is full the rest waits in undecoded_, libcurl
+  // paused, until the caller took enough. False when the body is refused (past the bound, damaged).
+  bool decodeInSlices(const std::uint8_t* bytes, std::size_t size) {
+    for (std::size_t at = 0; at < size;) {
+      std::size_t slice = std::min(kCodedSlice, size - at);
+      if (!decode(0, bytes + at, slice)) return false;
+      at += slice;
+      if (at < size && window_->full()) {
+        undecoded_.assign(bytes + at, bytes + size);
+        curl_easy_pause(easy_, CURLPAUSE_RECV);
+        return true;
+      }
+    }
+    return true;
   }
 
   bool decodersFailed() const {
@@ -466,8 +550,13 @@ class Transfer {
 
   static size_t onWrite(char* data, size_t size, size_t n, void* self) {
     auto* t = static_cast<Transfer*>(self);
+    // The caller has yet to take what it was handed: these bytes stay with libcurl, which reads
+    // no more of the socket (the peer waits in it), until the window opens again.
+    if (t->window_ && (!t->undecoded_.empty() || t->window_->full())) return CURL_WRITEFUNC_PAUSE;
     t->touch();
-    return t->decode(0, reinterpret_cast<std::uint8_t*>(data), size * n) ? size * n : 0;
+    const auto* bytes = reinterpret_cast<std::uint8_t*>(data);
+    if (t->window_ && !t->decoders_.empty()) return t->decodeInSlices(bytes, size * n) ? size * n : 0;
+    return t->decode(0, bytes, size * n) ? size * n : 0;
   }
 
   static size_t onRead(char* buffer, size_t size, size_t n, void* self) {
@@ -648,6 +737,11 @@ class Transfer {
   const char* badResponse_ = nullptr;
   std::vector<std::unique_ptr<BodyDecoder>> decoders_;
   bool gotResponse_ = false;
+  std::shared_ptr<URLReceiveWindow> window_;
+  Data outbox_;              // decoded, not yet handed over
+  Data undecoded_;           // of a coded body, taken from libcurl while the window filled
+  std::size_t bodyBytes_ = 0;  // decoded body bytes so far
+  bool tooLarge_ = false;      // the body went past the request's bound
   bool clean_ = false;  // libcurl ended the exchange without an error
   std::atomic<SteadyClock::time_point> lastActivity_{SteadyClock::now()};
   std::recursive_mutex eventMutex_;
@@ -688,8 +782,10 @@ class Driver {
   }
 
   // False once the process is exiting.
-  bool add(std::shared_ptr<Transfer> transfer) { return command(Command{std::move(transfer), true}); }
-  void remove(std::shared_ptr<Transfer> transfer) { command(Command{std::move(transfer), false}); }
+  bool add(std::shared_ptr<Transfer> transfer) { return command(Command{std::move(transfer), Command::Add}); }
+  void remove(std::shared_ptr<Transfer> transfer) { command(Command{std::move(transfer), Command::Remove}); }
+  // Its caller took what it was handed: the exchange reads on.
+  void resume(std::shared_ptr<Transfer> transfer) { command(Command{std::move(transfer), Command::Resume}); }
 
   // After this no libcurl call is made here. A loop stuck in a client's event is left behind
   // rather than hanging the exit.
@@ -708,7 +804,7 @@ class Driver {
  private:
   struct Command {
     std::shared_ptr<Transfer> transfer;
-    bool add;
+    enum Kind { Add, Remove, Resume } kind;
   };
 
   explicit Driver(const std::shared_ptr<RunLoop>& loop)
@@ -784,6 +880,9 @@ class Driver {
       kick_ = false;
       socketAction(CURL_SOCKET_TIMEOUT, 0);
     }
+    // What the pass read goes to the callers, one hand-over per exchange.
+    for (auto& [easy, transfer] : active_)
+      if (transfer->hasReplyToFlush()) transfer->flushReply();
     rearm();
     busy_ = false;
   }
@@ -795,9 +894,21 @@ class Driver {
       commands.swap(commands_);
     }
     for (auto& c : commands) {
-      if (!c.add) {
+      if (c.kind == Command::Remove) {
         auto it = active_.find(c.transfer->easy());
         if (it != active_.end() && it->second == c.transfer) detach(it);
+        continue;
+      }
+      if (c.kind == Command::Resume) {
+        auto it = active_.find(c.transfer->easy());
+        if (it == active_.end() || it->second != c.transfer) continue;
+        c.transfer->touch();
+        if (auto left = c.transfer->timeLeft()) earliest(inactivityDue_, SteadyClock::now() + *left);
+        // The bytes libcurl kept may be refused on the way (the bound): the exchange ends here.
+        if (!c.transfer->resumeReading()) {
+          c.transfer->finish(CURLE_WRITE_ERROR);
+          if ((it = active_.find(c.transfer->easy())) != active_.end()) detach(it);
+        }
         continue;
       }
       if (c.transfer->isCancelled()) continue;
@@ -1007,6 +1118,7 @@ class BlockingRuns {
         if (self.stopped_) return transfer->abandonHandle();
         int running = 0;
         curl_multi_perform(multi, &running);
+        transfer->flushReply();
         int queued = 0;
         while (CURLMsg* msg = curl_multi_info_read(multi, &queued))
           if (msg->msg == CURLMSG_DONE && msg->easy_handle == transfer->easy()) result = msg->data.result;
@@ -1111,6 +1223,16 @@ class CurlTransport : public URLTransport {
     }
     std::shared_ptr<Driver> driver;
     if (options.runLoop && options.runLoop->isCurrent()) driver = Driver::forLoop(options.runLoop);
+    if (options.receiveWindow) {
+      // Set before the exchange can first wait on it.
+      options.receiveWindow->setOnOpen(
+          [weak = std::weak_ptr<Transfer>(transfer), weakDriver = std::weak_ptr<Driver>(driver), own = !driver] {
+            auto t = weak.lock();
+            if (!t) return;
+            if (own) Driver::shared().resume(std::move(t));
+            else if (auto d = weakDriver.lock()) d->resume(std::move(t));
+          });
+    }
     // Refused only while the process exits, when nobody waits for an answer any more.
     (driver ? *driver : Driver::shared()).add(transfer);
     return std::make_unique<CurlTask>(std::move(transfer), std::move(driver));

@@ -52,8 +52,12 @@ std::shared_ptr<InputStream> URLConnectionDelegate::needNewBodyStream(URLConnect
 // exchange they belong to so that events of an abandoned exchange are dropped.
 class URLConnection::Client : public URLTransportClient {
  public:
-  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation)
-      : connection_(std::move(connection)), target_(std::move(target)), generation_(generation) {}
+  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation,
+         std::shared_ptr<URLReceiveWindow> window)
+      : connection_(std::move(connection)),
+        target_(std::move(target)),
+        generation_(generation),
+        window_(std::move(window)) {}
 
   void transportDidSendBodyData(std::int64_t written, std::int64_t total, std::int64_t expected) override {
     deliver([=, g = generation_](URLConnection& c) { c.handleBodySent(g, written, total, expected); });
@@ -62,7 +66,13 @@ class URLConnection::Client : public URLTransportClient {
     deliver([response, g = generation_](URLConnection& c) { c.handleResponse(g, response); });
   }
   void transportDidReceiveData(Data data) override {
-    deliver([data = std::move(data), g = generation_](URLConnection& c) { c.handleData(g, data); });
+    // Given back to the window once the task is done with, run or dropped: what the caller has
+    // not yet taken holds the transfer back.
+    std::shared_ptr<Receipt> receipt;
+    if (window_) receipt = std::make_shared<Receipt>(window_, URLReceiveWindow::charge(data.size()));
+    deliver([data = std::move(data), g = generation_, receipt = std::move(receipt)](URLConnection& c) {
+      c.handleData(g, data);
+    });
   }
   void transportDidFinish() override {
     deliver([g = generation_](URLConnection& c) { c.handleFinish(g); });
@@ -82,9 +92,19 @@ class URLConnection::Client : public URLTransportClient {
       if (auto c = weak.lock()) f(*c);
     });
   }
+  struct Receipt {
+    Receipt(std::shared_ptr<URLReceiveWindow> w, std::size_t c) : window(std::move(w)), charged(c) {}
+    ~Receipt() { window->taken(charged); }
+    Receipt(const Receipt&) = delete;
+    Receipt& operator=(const Receipt&) = delete;
+    std::shared_ptr<URLReceiveWindow> window;
+    std::size_t charged;
+  };
+
   std::weak_ptr<URLConnection> connection_;
   CallbackTarget target_;
   std::uint64_t generation_;
+  std::shared_ptr<URLReceiveWindow> window_;
 };
 
 URLConnection::URLConnection(URLRequest request, std::weak_ptr<URLConnectionDelegate> delegate)
@@ -309,6 +329,9 @@ void URLConnection::sendExchange() {
   URLTransportOptions options;
   options.allowsAnyCertificate = allowsAnyCertificate_;
   options.blocking = blockingExchanges_;
+  // Callbacks go to the scheduling thread in its own time: the transfer may only run ahead of it
+  // by a window. A synchronous load takes everything after the exchange; its bound holds there.
+  if (!blockingExchanges_) options.receiveWindow = std::make_shared<URLReceiveWindow>();
   std::uint64_t generation;
   CallbackTarget target;
   {
@@ -320,7 +343,7 @@ void URLConnection::sendExchange() {
   finalResponse_ = false;
   response_.reset();
   cacheData_.clear();
-  auto client = std::make_shared<Client>(weak_from_this(), std::move(target), generation);
+  auto client = std::make_shared<Client>(weak_from_this(), std::move(target), generation, options.receiveWindow);
   auto task = URLTransport::shared()->start(wire, options, client);
   std::unique_ptr<URLTransportTask> old;
   {

@@ -10,6 +10,11 @@
 // changed one, or nothing to stop following (the redirect answer then becomes the final
 // response). Cookies of the process-wide HTTPCookieStorage are sent and stored when the
 // request's cookie flag is on. A started connection keeps itself alive until it ends.
+//
+// No more of a reply's body is read than the request's maximumReplyLength: past it the transfer
+// is stopped and the load fails with kURLErrorDataLengthExceedsMaximum. The transfer runs at most
+// a window (URLReceiveWindow) ahead of the data callbacks the scheduling thread has taken: while
+// that thread is busy, the peer waits in its socket rather than the reply piling up for it.
 #include <cstdint>
 #include <functional>
 #include <memory>

@@ -27,6 +27,7 @@ enum URLErrorCode : long {
   kURLErrorCannotDecodeContentData = -1016,
   kURLErrorCannotParseResponse = -1017,
   kURLErrorRequestBodyStreamExhausted = -1021,
+  kURLErrorDataLengthExceedsMaximum = -1103,
   kURLErrorSecureConnectionFailed = -1200,
   kURLErrorServerCertificateHasBadDate = -1201,
   kURLErrorServerCertificateUntrusted = -1202,

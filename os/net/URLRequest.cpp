@@ -28,7 +28,8 @@ void URLRequest::setValueForHTTPHeaderField(std::optional<std::string> value, st
 
 bool URLRequest::operator==(const URLRequest& o) const {
   return url_ == o.url_ && method_ == o.method_ && allHTTPHeaderFields() == o.allHTTPHeaderFields() && body_ == o.body_ &&
-         bodyStream_ == o.bodyStream_ && timeout_ == o.timeout_ && cachePolicy_ == o.cachePolicy_ &&
+         bodyStream_ == o.bodyStream_ && timeout_ == o.timeout_ &&
+         maximumReplyLength_ == o.maximumReplyLength_ && cachePolicy_ == o.cachePolicy_ &&
          handleCookies_ == o.handleCookies_ && pipelining_ == o.pipelining_;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 // One URL load as a copyable value: URL, method, headers, body (bytes or a stream), inactivity
 // time-out, cache policy and cookie handling. Copies share a body stream.
+#include <algorithm>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +27,9 @@ enum class URLRequestCachePolicy {
 class URLRequest {
  public:
   static constexpr double kDefaultTimeoutInterval = 60.0;
+  // The most of a reply's body (as it reaches the caller, after content decoding) any load takes
+  // unless its request asks for less: no answer this client expects comes near it.
+  static constexpr std::size_t kDefaultMaximumReplyLength = std::size_t{32} << 20;
 
   URLRequest() = default;
   explicit URLRequest(std::string url, URLRequestCachePolicy policy = URLRequestCachePolicy::UseProtocolCachePolicy,
@@ -60,6 +65,12 @@ class URLRequest {
   double timeoutInterval() const { return timeout_; }
   void setTimeoutInterval(double seconds) { timeout_ = seconds; }
 
+  // A reply whose body grows past this many bytes is stopped and the load fails with
+  // kURLErrorDataLengthExceedsMaximum. At most kDefaultMaximumReplyLength: a request may only
+  // ask for less.
+  std::size_t maximumReplyLength() const { return maximumReplyLength_; }
+  void setMaximumReplyLength(std::size_t bytes) { maximumReplyLength_ = std::min(bytes, kDefaultMaximumReplyLength); }
+
   URLRequestCachePolicy cachePolicy() const { return cachePolicy_; }
   void setCachePolicy(URLRequestCachePolicy p) { cachePolicy_ = p; }
 
@@ -68,7 +79,7 @@ class URLRequest {
   bool HTTPShouldUsePipelining() const { return pipelining_; }
   void setHTTPShouldUsePipelining(bool on) { pipelining_ = on; }
 
-  // Same URL, method, headers, body (streams by identity), time-out, policy and flags.
+  // Same URL, method, headers, body (streams by identity), time-out, reply bound, policy and flags.
   bool operator==(const URLRequest& o) const;
 
  private:
@@ -82,6 +93,7 @@ class URLRequest {
   Data body_;
   std::shared_ptr<InputStream> bodyStream_;
   double timeout_ = kDefaultTimeoutInterval;
+  std::size_t maximumReplyLength_ = kDefaultMaximumReplyLength;
   URLRequestCachePolicy cachePolicy_ = URLRequestCachePolicy::UseProtocolCachePolicy;
   bool handleCookies_ = true;
   bool pipelining_ = false;

@@ -7,6 +7,7 @@
 
 #include "os/core/Error.h"
 #include "os/net/HTTPURLResponse.h"
+#include "os/net/URLReceiveWindow.h"
 #include "os/net/URLRequest.h"
 
 namespace os {
@@ -22,11 +23,17 @@ struct URLTransportOptions {
   // The caller sleeps until the exchange ends: the transport may run all of it inside start, on
   // the calling thread, its events sent from there before start returns.
   bool blocking = false;
+  // Set when the client hands the data on to a thread that takes it in its own time: the
+  // transport charges every data event to it and stops reading while it is full. The client
+  // gives back what is taken. Null: the client takes each event as it comes.
+  std::shared_ptr<URLReceiveWindow> receiveWindow;
 };
 
 // Receives the events of one exchange, in order, on a thread of the transport's choosing:
 // any number of body-sent, then one response (the final head; informational heads are
 // skipped), any number of data, then exactly one of finish or fail (fail may come at any point).
+// A body past the request's maximumReplyLength is stopped and fails the exchange with
+// kURLErrorDataLengthExceedsMaximum.
 class URLTransportClient {
  public:
   virtual ~URLTransportClient() = default;

@@ -9,6 +9,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "os/net/HostLookup.h"
@@ -40,6 +41,22 @@ CannedResponse CannedResponse::redirect(int status, std::string location) {
   CannedResponse r;
   r.status = status;
   r.headers.set("Location", std::move(location));
+  return r;
+}
+
+CannedResponse CannedResponse::generated(std::uint64_t length, bool chunked, std::size_t piece, char fill,
+                                         std::function<void(std::uint64_t)> made) {
+  CannedResponse r;
+  r.contentType = "application/octet-stream";
+  if (!chunked) r.streamLength = length;
+  r.stream = [length, piece = std::max<std::size_t>(piece, 1), fill, made = std::move(made),
+              sent = std::uint64_t(0)](std::string& out) mutable {
+    if (sent >= length) return false;
+    out.assign(static_cast<std::size_t>(std::min<std::uint64_t>(piece, length - sent)), fill);
+    sent += out.size();
+    if (made) made(sent);
+    return true;
+  };
   return r;
 }
 
@@ -94,7 +111,25 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
     if (answer.delay > 0) sleepUnlessStopping(answer.delay);
     res.status = answer.status;
     for (const auto& [name, value] : answer.headers) res.set_header(name, value);
-    if (!answer.chunks.empty()) {
+    if (answer.stream) {
+      auto next = answer.stream;
+      if (answer.streamLength) {
+        res.set_content_provider(static_cast<size_t>(*answer.streamLength), answer.contentType,
+                                 [next, piece = std::string()](size_t, size_t, httplib::DataSink& sink) mutable {
+                                   if (!next(piece)) return false;
+                                   return sink.write(piece.data(), piece.size());
+                                 });
+      } else {
+        res.set_chunked_content_provider(answer.contentType, [next, piece = std::string()](
+                                                                 size_t, httplib::DataSink& sink) mutable {
+          if (!next(piece)) {
+            sink.done();
+            return true;
+          }
+          return piece.empty() || sink.write(piece.data(), piece.size());
+        });
+      }
+    } else if (!answer.chunks.empty()) {
       auto chunks = std::make_shared<std::vector<std::string>>(answer.chunks);
       double pause = answer.chunkDelay;
       res.set_chunked_content_provider(answer.contentType, [this, chunks, pause, next = std::size_t(0)](

@@ -9,6 +9,7 @@
 // (and 127.0.0.1 and localhost) from the test certificate authority, which URL loading accepts
 // only once the authority is trusted.
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -50,10 +51,21 @@ struct CannedResponse {
   // When set the body goes out chunked, one chunk per entry, `chunkDelay` seconds apart.
   std::vector<std::string> chunks;
   double chunkDelay = 0;
+  // When set the body is made as it goes out, a piece per call, until the call answers false: a
+  // body far larger than a test would hold, made only as fast as the client reads it. With
+  // `streamLength` it goes out with that Content-Length (the pieces must add up to it), else
+  // chunked, a chunk per piece.
+  std::function<bool(std::string& piece)> stream;
+  std::optional<std::uint64_t> streamLength;
 
   static CannedResponse text(std::string body, int status = 200);
   static CannedResponse json(std::string body, int status = 200);
   static CannedResponse redirect(int status, std::string location);
+  // `length` bytes of `fill`, streamed in pieces of `piece` bytes, with a Content-Length or
+  // chunked. `made` (when set) hears the bytes made so far after each piece: all of them but the
+  // last piece went into the socket by then.
+  static CannedResponse generated(std::uint64_t length, bool chunked, std::size_t piece = 64 * 1024, char fill = 'x',
+                                  std::function<void(std::uint64_t)> made = nullptr);
 };
 
 class HttpTestServer {

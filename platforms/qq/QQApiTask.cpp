@@ -208,8 +208,11 @@ void QQApiTaskGetQQUinOnlineStatues::didReceiveData(os::URLConnection&, const os
 }
 
 void QQApiTaskGetQQUinOnlineStatues::didFinishLoading(os::URLConnection&) {
-  const std::string text = stringData_ ? os::stringFromData(*stringData_) : std::string();
-  os::logf("resultStr:%s", text.c_str());
+  // Read where it lies (the connection bounds it); the log line takes only its start.
+  const std::string_view text =
+      stringData_ ? std::string_view(reinterpret_cast<const char*>(stringData_->data()), stringData_->size())
+                  : std::string_view();
+  os::logf("resultStr:%.*s", static_cast<int>(text.size()), text.data());
   answer(QQOpenApiUtility::dictionaryWithReturnString(text, QQUins_));
 }
 

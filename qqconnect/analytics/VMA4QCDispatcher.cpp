@@ -6,6 +6,7 @@
 #include "os/core/Log.h"
 #include "os/net/HTTPURLResponse.h"
 #include "os/net/URLConnection.h"
+#include "os/net/URLError.h"
 #include "os/net/URLRequest.h"
 #include "qqconnect/analytics/VMA4QCHelper.h"
 #include "qqconnect/analytics/VMA4QCJSON.h"
@@ -76,12 +77,25 @@ bool VMA4QCDispatcher::nsRequest(const std::string& batchText, std::optional<os:
   request.setValueForHTTPHeaderField("json", "Content-Type");
   request.setValueForHTTPHeaderField(compressed ? "rc4,gzip" : "rc4", "Content-Encoding");
   request.setHTTPBody(std::move(*body));
+  // No answer of the CGI comes near this: a larger one is stopped rather than read, whether it
+  // comes as it is or inflates on the way.
+  request.setMaximumReplyLength(kMaxAnswerBytes);
   os::HTTPURLResponse response;
   os::Error error;
   auto data = os::URLConnection::sendSynchronousRequest(request, &response, &error);
-  if (!data) return false;
+  if (!data) {
+    // The server took the batch and answered 200; only its answer was refused. The events arrived,
+    // as they do when an answer is unreadable: sending them again would count them twice.
+    if (error.domain == os::kURLErrorDomain && error.code == os::kURLErrorDataLengthExceedsMaximum &&
+        response.statusCode() == 200) {
+      os::log("analytics answer is larger than " + std::to_string(kMaxAnswerBytes) + " bytes; dropped");
+      return true;
+    }
+    return false;
+  }
   if (response.statusCode() != 200) {
-    os::logf("analytics upload answered %d: %s", response.statusCode(), os::stringFromData(*data).c_str());
+    os::logf("analytics upload answered %d: %.*s", response.statusCode(), static_cast<int>(data->size()),
+             reinterpret_cast<const char*>(data->data()));
     return false;
   }
   if (data->empty()) return true;

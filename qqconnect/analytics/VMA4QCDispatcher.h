@@ -18,7 +18,8 @@ class VMA4QCDispatcher {
 
   static constexpr const char* kPath = "/qqconnectutil/sdk";
   static constexpr std::size_t kCompressFrom = 256;
-  // A compressed answer may not inflate beyond this.
+  // No answer is read beyond this: not as it comes, as the transport inflates it, or as its own
+  // gzip stream inflates.
   static constexpr std::size_t kMaxAnswerBytes = 1 << 20;
 
   // `url`: the analytics CGI (deployment configuration). `onAnswer` gets every answer that is a

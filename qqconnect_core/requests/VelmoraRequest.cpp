@@ -10,6 +10,12 @@ namespace {
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
+os::Error replyTooLarge() {
+  return VelmoraRequest::formError(
+      kVelmoraErrorReplyTooLarge,
+      {{os::kErrorDescriptionKey, "The reply is larger than " + std::to_string(kVelmoraMaxReplySize) + " bytes."}});
+}
+
 void append(os::Data& body, std::string_view text) { body.insert(body.end(), text.begin(), text.end()); }
 
 }  // namespace
@@ -98,6 +104,9 @@ void VelmoraRequest::connect() {
   os::URLRequest request(target, os::URLRequestCachePolicy::ReloadIgnoringLocalCacheData, kVelmoraRequestTimeout);
   request.setValueForHTTPHeaderField(kVelmoraUserAgent, "User-Agent");
   request.setHTTPMethod(httpMethod_);
+  // The transfer itself stops at the bound, so no more than the bound is ever read or waits to be
+  // taken here.
+  request.setMaximumReplyLength(kVelmoraMaxReplySize);
 
   // A line break would let a parameter write headers of its own: such values never become one.
   const std::string* skey = params_.string("skey");
@@ -257,9 +266,7 @@ void VelmoraRequest::didReceiveData(os::URLConnection&, const os::Data& data) {
     auto self = shared_from_this();
     if (connection_) connection_->cancel();
     finish();
-    failWithError(formError(kVelmoraErrorReplyTooLarge,
-                            {{os::kErrorDescriptionKey, "The reply is larger than " +
-                                                            std::to_string(kVelmoraMaxReplySize) + " bytes."}}));
+    failWithError(replyTooLarge());
     return;
   }
   responseText_->insert(responseText_->end(), data.begin(), data.end());
@@ -275,5 +282,10 @@ void VelmoraRequest::didFinishLoading(os::URLConnection&) {
 void VelmoraRequest::didFailWithError(os::URLConnection&, const os::Error& error) {
   auto self = shared_from_this();
   finish();
+  // The transfer stopped at the bound: the same error as a reply found too large here.
+  if (error.domain == os::kURLErrorDomain && error.code == os::kURLErrorDataLengthExceedsMaximum) {
+    failWithError(replyTooLarge());
+    return;
+  }
   failWithError(error);
 }

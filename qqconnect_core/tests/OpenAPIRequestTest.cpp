@@ -7,6 +7,7 @@
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
 #include "os/net/HostLookup.h"
+#include "os/testing/HandOverWatch.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/Waits.h"
@@ -227,6 +228,35 @@ TEST(VelmoraRequestReplies, AreBoundedAndDroppedAsSoonAsTheyPassTheBound) {
     EXPECT_EQ((*reply.recorder->result)["a"].stringOr().size(), kVelmoraMaxReplySize - 8);
     EXPECT_FALSE(reply.request->responseText());
   }
+}
+
+// A 256 MiB reply, chunked (no length to refuse it by), while the caller's thread is busy: what
+// waits for the caller stays within the transfer's window instead of piling up until the caller
+// counts it, the transfer stops at the bound with the request's own error, and the server is cut
+// off near the bound.
+TEST(VelmoraRequestReplies, AHugeReplyForABusyCallerIsHeldWithinAWindowAndStoppedAtTheBound) {
+  constexpr std::uint64_t kTotal = std::uint64_t{256} << 20;
+  HttpTestServer server;
+  os::testing::HandOverWatch watch;
+  server.route("GET", "/huge", CannedResponse::generated(kTotal, true, 64 * 1024, ' ',
+                                                         [&](std::uint64_t m) { watch.peerMade(m, kTotal); }));
+  auto recorder = std::make_shared<Recorder>();
+  auto request = VelmoraRequest::getRequestWithParams({}, "GET", recorder, server.url("/huge"));
+  request->connect();
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return recorder->calls.size() > 1; }, 10));
+  // Busy with other work from the answer's head on.
+  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(60));
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return recorder->done(); }, 60));
+
+  EXPECT_EQ(recorder->calls, (std::vector<std::string>{"loading", "response", "fail"}));
+  EXPECT_EQ(recorder->error.domain, kVelmoraErrorDomain);
+  EXPECT_EQ(recorder->error.code, kVelmoraErrorReplyTooLarge);
+  EXPECT_TRUE(watch.transferWaited());
+  EXPECT_LE(os::testing::HandOverWatch::peakHeld(),
+            os::URLReceiveWindow::kDefaultCapacity + os::testing::HandOverWatch::kWindowSlack);
+  EXPECT_LT(watch.made(), kVelmoraMaxReplySize + (std::uint64_t{64} << 20)) << "the server went on sending";
+  EXPECT_FALSE(request->loading());
+  EXPECT_FALSE(request->responseText());
 }
 
 // ---- call objects ----

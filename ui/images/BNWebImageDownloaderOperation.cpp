@@ -307,6 +307,13 @@ void BNWebImageDownloaderOperation::didFinishLoading(os::URLConnection&) {
 
 void BNWebImageDownloaderOperation::didFailWithError(os::URLConnection&, const os::Error& error) {
   postStop(false);
+  // URL loading stops every answer at its own bound, which no image comes near either.
+  if (error.domain == os::kURLErrorDomain && error.code == os::kURLErrorDataLengthExceedsMaximum) {
+    complete(nullptr, std::nullopt,
+             os::Error::withDescription(BNWebImageErrorDomain, BNWebImageErrorTooLarge, "Image data exceeds the size limit"), true);
+    done();
+    return;
+  }
   complete(nullptr, std::nullopt, error, true);
   done();
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "os/core/Data.h"
 #include "os/store/FileManager.h"
@@ -70,6 +71,33 @@ TEST_F(LogTest, ASinkTakesTheLinesBeforeTheFile) {
   os::setLogSink(nullptr);
   EXPECT_EQ(taken, "to the sink\n");
   EXPECT_EQ(file(), "");
+}
+
+// A whole answer logged by someone (megabytes of it) leaves one line of bounded length that says
+// how much there was, cut between characters; a line within the limit is left whole.
+TEST(LogLineTest, LongLinesAreCutToTheLimitWithANoteOfTheirLength) {
+  std::vector<std::string> lines;
+  auto previous = os::setLogSink([&](std::string_view line) { lines.emplace_back(line); });
+  std::string huge;
+  while (huge.size() < (std::size_t{8} << 20)) huge += "在线";  // 3-byte characters
+  os::log(huge);
+  os::logf("resultStr:%s", huge.c_str());
+  std::string fits(os::kLogLineLimit, 'x');
+  os::log(fits);
+  os::setLogSink(previous);
+
+  ASSERT_EQ(lines.size(), 3u);
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_LE(lines[i].size(), os::kLogLineLimit);
+    EXPECT_GT(lines[i].size(), os::kLogLineLimit - 64);
+    EXPECT_NE(lines[i].find("bytes in all)"), std::string::npos);
+    auto body = lines[i].substr(0, lines[i].find("..."));
+    EXPECT_EQ(body.size() % 3, i == 0 ? 0u : 1u) << "cut between characters";
+  }
+  EXPECT_NE(lines[0].find(std::to_string(huge.size()) + " bytes in all"), std::string::npos);
+  EXPECT_NE(lines[1].find(std::to_string(huge.size() + 10) + " bytes in all"), std::string::npos);
+  EXPECT_EQ(lines[1].rfind("resultStr:在线", 0), 0u);
+  EXPECT_EQ(lines[2], fits);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <tuple>
 
 #include "foundation/formats/Base64.h"
@@ -21,6 +22,7 @@
 #include "os/store/Sandbox.h"
 #include "os/runtime/Timer.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/ScriptedWebPages.h"
 
 namespace qqtest {
@@ -444,6 +446,37 @@ TEST_F(QQClientTest, OnlineStatus) {
   ASSERT_TRUE(run([&] { return receiver->online.size() == 2; }));
   EXPECT_TRUE(receiver->online[1].empty());
   EXPECT_TRUE(QQOpenApiUtility::dictionaryWithReturnString("no separators", {"1"}).empty());
+}
+
+// What a status server may answer costs the reader no more than the reply bound: an answer past it
+// is stopped near the bound and the query fails (nobody known online) instead of being taken and
+// logged whole; one within it is read, while its log line keeps only its start.
+TEST_F(QQClientTest, OnlineStatusAnswersAreBoundedAndLoggedInPart) {
+  std::string many;
+  while (many.size() < (std::size_t{2} << 20)) many += "xxxxxxxxxx1;";
+  HttpTestServer server;
+  server.route("GET", "/getonline", CannedResponse::text(many));
+  HttpTestServer flood;
+  constexpr std::uint64_t kTotal = std::uint64_t{256} << 20;
+  std::atomic<std::uint64_t> made{0};
+  flood.route("GET", "/getonline", CannedResponse::generated(kTotal, true, 64 * 1024, '1', [&](std::uint64_t m) { made = m; }));
+  os::testing::LogCapture log;
+  auto receiver = std::make_shared<Receiver>();
+
+  QQApiDatastore::instance().endpoints.onlineStatusBase = server.url("/");
+  QQApi::getQQUinOnlineStatues({"10001", "10002"}, receiver);
+  ASSERT_TRUE(run([&] { return !receiver->online.empty(); }));
+  EXPECT_EQ(receiver->online[0], (os::Dictionary{{"10001", "YES"}, {"10002", "YES"}}));
+
+  QQApiDatastore::instance().endpoints.onlineStatusBase = flood.url("/");
+  QQApi::getQQUinOnlineStatues({"10001"}, receiver);
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return receiver->online.size() == 2; }, 60));
+  EXPECT_TRUE(receiver->online[1].empty());
+  EXPECT_LT(made.load(), os::URLRequest::kDefaultMaximumReplyLength + (std::uint64_t{64} << 20)) << "the transfer went on";
+
+  const auto lines = log.lines();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("resultStr:xxxxxxxxxx1;", 0) == 0; }), 1);
+  for (const auto& line : lines) EXPECT_LE(line.size(), os::kLogLineLimit) << line.substr(0, 80);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // with scripted pages, and the stored token's expiry.
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 #include "os/net/HostLookup.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
@@ -284,6 +286,31 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   ASSERT_TRUE(waitFor(*other, 2));
   EXPECT_EQ(other->errors.back().domain, "renren");
   EXPECT_EQ(server.requestCount(), sent);
+}
+
+// A call whose reply runs to 256 MiB is not taken whole: it fails with the reply bound's error,
+// the transfer stopped near the bound, and the client holds nothing of it afterwards.
+TEST_F(RennClientTest, AHugeReplyFailsTheCallAtTheReplyBound) {
+  HttpTestServer server(false, {kApiHost});
+  constexpr std::uint64_t kTotal = std::uint64_t{256} << 20;
+  std::atomic<std::uint64_t> made{0};
+  server.route("GET", "/v2/app/get",
+               CannedResponse::generated(kTotal, true, 64 * 1024, ' ', [&](std::uint64_t m) { made = m; }));
+  RennAccessToken mac;
+  mac.setTokenType("mac");
+  mac.setAccessToken("m.1.t");
+  mac.setMacKey("k");
+  RennClient::setAccessToken(mac);
+
+  auto calls = std::make_shared<Calls>();
+  RennClient::sendAsynRequest(GetAppParam(), calls);
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return calls->count() >= 1; }, 60));
+  ASSERT_EQ(calls->errors.size(), 1u);
+  EXPECT_EQ(calls->errors[0].domain, os::kURLErrorDomain);
+  EXPECT_EQ(calls->errors[0].code, os::kURLErrorDataLengthExceedsMaximum);
+  EXPECT_LT(made.load(), os::URLRequest::kDefaultMaximumReplyLength + (std::uint64_t{64} << 20));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(RennClient::serviceArray().empty());
 }
 
 TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {

@@ -18,6 +18,7 @@
 #include "os/store/UserDefaults.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/analytics/VMA4QCHelper.h"
@@ -154,6 +155,47 @@ TEST_F(VMA4QCTest, AnswersAreDecipheredAndInflatedBeforeTheirConfigurationApplie
   // The accepted configuration is stored and applied again by the next client.
   client.reset();
   EXPECT_EQ(makeClient()->config().get().reportStrategy, 2);
+}
+
+// What the analytics CGI answers costs the uploader no more than the answer bound: a 256 MiB
+// answer, or one that inflates on the way past it, is stopped near the bound (the batch counts as
+// delivered: the server took it), and a refusal's body is logged in part only.
+TEST_F(VMA4QCTest, AnswersPastTheBoundAreStoppedAndRefusalsLoggedInPart) {
+  auto client = makeClient();
+  std::atomic<std::uint64_t> made{0};
+  auto respond = [&](CannedResponse answer) {
+    {
+      std::lock_guard lock(mutex_);
+      answer_ = std::move(answer);
+    }
+    std::atomic<int> result{-1};
+    client->dispatcher().send({"{}"}, [&](bool success) { result = success; });
+    client->flush();
+    return result.load();
+  };
+  constexpr std::uint64_t kTotal = std::uint64_t{256} << 20;
+  EXPECT_EQ(respond(CannedResponse::generated(kTotal, true, 64 * 1024, ' ', [&](std::uint64_t m) { made = m; })), 1);
+  EXPECT_LT(made.load(), VMA4QCDispatcher::kMaxAnswerBytes + (std::uint64_t{64} << 20)) << "the answer was read on";
+
+  // A configuration that would apply, were the 64 MiB it inflates to read whole.
+  const int before = client->config().get().reportStrategy;
+  const std::string configuration = "{\"cfg\":{\"1\":{\"c\":{\"rs\":" + std::to_string(before + 1) + "},\"v\":9,\"m\":\"x\"}}}";
+  CannedResponse inflating;
+  inflating.body = os::stringFromData(*os::gzipData(os::dataFromString(configuration + std::string(std::size_t{64} << 20, ' '))));
+  inflating.headers.set("Content-Encoding", "gzip");
+  ASSERT_LT(inflating.body.size(), std::size_t{1} << 20);
+  EXPECT_EQ(respond(inflating), 1);
+  EXPECT_EQ(client->config().get().reportStrategy, before);
+  inflating.body = os::stringFromData(*os::gzipData(os::dataFromString(configuration + std::string(1024, ' '))));
+  EXPECT_EQ(respond(inflating), 1);
+  EXPECT_EQ(client->config().get().reportStrategy, before + 1) << "an answer within the bound applies";
+
+  os::testing::LogCapture log;
+  EXPECT_EQ(respond(CannedResponse::text(std::string(std::size_t{512} << 10, 'e'), 500)), 0);
+  const auto lines = log.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(log.contains("analytics upload answered 500: eeee"));
+  for (const auto& line : lines) EXPECT_LE(line.size(), os::kLogLineLimit);
 }
 
 TEST_F(VMA4QCTest, OnlineConfigurationSwitches) {
