@@ -131,8 +131,15 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
     pendingSum_ -= it->second;
     if (!object) {
       pendingFootprints_.erase(it);
+      for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1)) {
+        auto held = flagsHeld_.find(key.substr(0, dot));
+        if (held != flagsHeld_.end() && --held->second == 0) flagsHeld_.erase(held);
+      }
       return;
     }
+  } else if (object) {
+    for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
+      ++flagsHeld_[key.substr(0, dot)];
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
@@ -153,6 +160,7 @@ void DUVReportCache::orderChanged(const std::string& key, long slots) {
 
 void DUVReportCache::cleared() {
   pendingFootprints_.clear();
+  flagsHeld_.clear();
   pendingSum_ = {};
   orderSum_ = {};
 }
@@ -201,10 +209,7 @@ void DUVReportCache::addCacheObject(const os::Dictionary& record, const std::str
 }
 
 bool DUVReportCache::checkReportFlag(const std::string& flag) const {
-  if (pending().contains(flag)) return true;
-  for (const auto& [key, record] : pending())
-    if (key.size() > flag.size() && key.compare(0, flag.size(), flag) == 0 && key[flag.size()] == '.') return true;
-  return false;
+  return pending().contains(flag) || flagsHeld_.contains(flag);
 }
 
 void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Value&)>& visitor) const {

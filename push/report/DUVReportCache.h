@@ -83,6 +83,9 @@ class DUVReportCache : public DUVMemoryCache {
   void calculateCacheLength();
 
   os::Dictionary sending_;
+  // How many pending keys stand under each flag as "<flag>.<n>": a flag is looked up at every
+  // send, so the check must not walk every pending key.
+  std::unordered_map<std::string, std::size_t> flagsHeld_;
   std::unordered_map<std::string, Footprint> pendingFootprints_;
   std::unordered_map<std::string, Footprint> sendingFootprints_;
   Footprint pendingSum_, orderSum_, sendingSum_;
