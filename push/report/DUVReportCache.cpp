@@ -143,6 +143,7 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
+  newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
   entered(f);
@@ -167,6 +168,7 @@ void DUVReportCache::cleared() {
 
 void DUVReportCache::setSending(const std::string& key, const os::Value& record) {
   Footprint f = entryFootprint(key, record);
+  newestBytes_ = f.bytes;
   auto [it, added] = sendingFootprints_.try_emplace(key, f);
   if (!added) {
     sendingSum_ -= it->second;
@@ -249,6 +251,17 @@ void DUVReportCache::resetCache() {
   }
 }
 
+std::int64_t DUVReportCache::freedByOldest() const {
+  // Its entry in the pending dictionary and its slot in the key order (the key's text is written
+  // once for both), references and offsets as wide as the last archive wrote them. Text the
+  // record shares with others stays: this may count more than leaves, never what cannot.
+  const std::string& key = cacheKeys().front();
+  auto it = pendingFootprints_.find(key);
+  Footprint f = it != pendingFootprints_.end() ? it->second : Footprint{};
+  f.refs += 1;
+  return f.bytes + static_cast<std::int64_t>(calibratedRefSize_ * f.refs + calibratedOffsetSize_ * f.objects);
+}
+
 void DUVReportCache::calculateCacheLength() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
@@ -259,16 +272,38 @@ void DUVReportCache::calculateCacheLength() {
     return archive->size();
   };
   auto length = measure();
-  if (!length || *length <= kMaximumArchiveBytes) return;
-  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
-  std::size_t drop = count() < 100 ? 1 : kTrimRun;
-  for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
-  // The calibration never shrinks (what left may have been shared with what stays) and now stands
-  // past the limit. The sums know what left, but they count every shared object again and may
-  // stand past it too; then only measuring again gives a bound under the limit, or each add
-  // after it would archive the whole cache once more.
-  calibrated_ = false;
-  if (archiveLengthBound() > kMaximumArchiveBytes) measure();
+  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise,
+  // and as many more as the archive needs to come back under the limit. When the run alone does
+  // not do it (newer records outweigh the oldest), the trim goes on to leave room for a run's
+  // worth of records like the newest, or each add after it would archive the whole cache again.
+  const std::int64_t newest = newestBytes_;
+  std::size_t run = count() < 100 ? 1 : kTrimRun;
+  while (length && *length > kMaximumArchiveBytes && count() > 0) {
+    const std::int64_t excess = static_cast<std::int64_t>(*length - kMaximumArchiveBytes);
+    std::int64_t freed = 0;
+    std::size_t removed = 0;
+    const std::size_t wanted = run;
+    while (count() > 0 && (removed < wanted || freed < excess)) {
+      freed += freedByOldest();
+      removeFirstObject();
+      ++removed;
+    }
+    if (removed > wanted && count() >= 100) {
+      for (std::int64_t room = 0; count() > 0 && room < newest * static_cast<std::int64_t>(kTrimRun);) {
+        room += freedByOldest();
+        removeFirstObject();
+      }
+    }
+    // The calibration never shrinks (what left may have been shared with what stays) and now
+    // stands past the limit. The sums know what left, but they count every shared object again
+    // and may stand past it too; then only measuring again gives a bound under the limit, or
+    // each add after it would archive the whole cache once more. Measured past the limit still
+    // (what left shared more than counted), the oldest go on, one run at a time.
+    calibrated_ = false;
+    if (archiveLengthBound() <= kMaximumArchiveBytes) return;
+    length = measure();
+    run = 1;
+  }
 }
 
 os::Value DUVReportCache::archivedValue() const {

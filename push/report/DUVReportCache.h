@@ -19,7 +19,8 @@ class DUVReportCache : public DUVMemoryCache {
  public:
   // The archive size past which the oldest pending records go.
   static constexpr std::size_t kMaximumArchiveBytes = 52428800;
-  // How many of the oldest go at once when 100 or more wait.
+  // How many of the oldest go at least at once when 100 or more wait; more go when that does not
+  // bring the archive back under the limit.
   static constexpr std::size_t kTrimRun = 10;
 
   DUVReportCache() : DUVMemoryCache(PrivateTag{}) {}
@@ -81,6 +82,8 @@ class DUVReportCache : public DUVMemoryCache {
   void entered(const Footprint& f);
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
+  // What the archive loses at most when the oldest pending record goes.
+  std::int64_t freedByOldest() const;
 
   os::Dictionary sending_;
   // How many pending keys stand under each flag as "<flag>.<n>": a flag is looked up at every
@@ -95,6 +98,8 @@ class DUVReportCache : public DUVMemoryCache {
   bool calibrated_ = false;
   Footprint calibration_;
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
+  // The bytes of the record that entered last, the measure of the room a trim leaves.
+  std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
 };
