@@ -330,7 +330,7 @@ void DUVHttpSession::carryWaiting() {
     }
     if (!canSend()) return;
     auto carrier = prepare(std::make_shared<DUVReportRequest>(kCarrierType, reportCache_));
-    carrier->setTakesInOldestOnly(true);
+    carrier->setTakesInOnePacketOnly(true);
     while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
     carrier->setReportFlag(reportFlag_++);
     const std::size_t before = reportCache_->count();

@@ -43,20 +43,20 @@ void DUVReportRequest::packData() {
 void DUVReportRequest::takeInPending(std::size_t envelopeSize) {
   if (!cache_) return;
   std::vector<std::pair<std::string, os::Value>> pending;
-  if (!oldestOnly_) {
+  if (!onePacket_) {
     cache_->enumerate([&](const std::string& key, const os::Value& record) {
       pending.emplace_back(key, record);
       return true;
     });
   } else {
-    // The oldest, while the content stays within the cap as dropContentBeyondMaxSize counts it
-    // (the first one whatever its size); the walk stops there, however many wait behind them.
+    // The oldest, while they fit one packet as addContents counts it (the first one whatever its
+    // size); the walk stops there, however many wait behind them.
     std::size_t total = envelopeSize + 10;
     for (const auto& [key, record] : cache_->pending()) {
       if (!record.dictionary()) continue;
       auto json = ZRFJSONData(DUVFileCache::storableValue(record));
       std::size_t length = json ? json->size() : 0;
-      if (!pending.empty() && total + length + 1 > kMaximumContentSize) break;
+      if (!pending.empty() && total + length + 1 > kPacketBudget) break;
       total += length + (pending.empty() ? 0 : 1);
       pending.emplace_back(key, record);
     }

@@ -68,10 +68,10 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   // Asks DUVReportManager for the next timed resend; false when all four were spent.
   virtual bool startDelaySend();
 
-  // Taking in pending records, only the oldest that fit one request's content (10240 bytes)
-  // rather than all of them with the older ones dropped: for a request that carries waiting
-  // records out, a run at a time, with none lost on the way.
-  void setTakesInOldestOnly(bool oldestOnly) { oldestOnly_ = oldestOnly; }
+  // Taking in pending records, only the oldest that fit one packet (1024 bytes, or the first one
+  // alone) rather than all of them with the older ones dropped: for a request that carries
+  // waiting records out, a packet at a time, with none lost on the way.
+  void setTakesInOnePacketOnly(bool onePacket) { onePacket_ = onePacket; }
   // Not sent now: the records this request would send next (its own record, made now, or those
   // left for its next packets) wait in the report cache for a later request, its own record under
   // the request's flag.
@@ -131,7 +131,7 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   std::uint64_t reportFlag_ = 0;
   bool isSubpackage_ = false;
   bool isSendLock_ = false;
-  bool oldestOnly_ = false;
+  bool onePacket_ = false;
   int reSendTimerIndex_ = 0;
   std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender_;
 };
