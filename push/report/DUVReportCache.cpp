@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/store/BinaryPropertyList.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
 
 namespace {
@@ -29,6 +30,7 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator+=(const Footprint
   bytes += o.bytes;
   refs += o.refs;
   objects += o.objects;
+  containers += o.containers;
   return *this;
 }
 
@@ -36,6 +38,7 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator-=(const Footprint
   bytes -= o.bytes;
   refs -= o.refs;
   objects -= o.objects;
+  containers -= o.containers;
   return *this;
 }
 
@@ -68,17 +71,17 @@ DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
       std::uint64_t n = value.data()->size();
       return {1 + lengthHeader(n) + static_cast<std::int64_t>(n), 0, 1};
     }
-    case os::Value::Type::Date: return {9, 0, 1};
+    case os::Value::Type::Date: return {9, 0, 1, 1};
     case os::Value::Type::Array:
     case os::Value::Type::Set: {
       const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
-      Footprint f{1 + lengthHeader(items.size()), items.size(), 1};
+      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1};
       for (const os::Value& item : items) f += footprintOf(item);
       return f;
     }
     case os::Value::Type::Dictionary: {
       const os::Dictionary& entries = *value.dictionary();
-      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1};
+      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1};
       for (const auto& [key, item] : entries) {
         f += footprintOfText(key);
         f += footprintOf(item);
@@ -109,20 +112,52 @@ std::uint64_t DUVReportCache::lengthOf(const Footprint& f, unsigned refSize, uns
 std::uint64_t DUVReportCache::archiveLengthBound() const {
   // The top dictionary: six keys, two integers and a flag at their largest, and the headers of
   // the three containers at theirs (their references are counted with each entry).
-  Footprint all{1, 12, 1};
-  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
-    all += footprintOfText(key);
-  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
-  all += pendingSum_;
-  all += orderSum_;
-  all += sendingSum_;
-  std::uint64_t bound = lengthOf(all, 1, 1);
+  std::uint64_t bound = lengthOf(everything(), 1, 1);
   if (calibrated_) bound = std::min(bound, lengthOf(calibration_, calibratedRefSize_, calibratedOffsetSize_));
   return bound;
 }
 
 void DUVReportCache::entered(const Footprint& f) {
   if (calibrated_) calibration_ += f;
+  if (fileCalibrated_) fileCalibration_ += keyedLengthOf(f);
+}
+
+std::uint64_t DUVReportCache::keyedLengthOf(const Footprint& f) {
+  // The keyed archive lists each object once more under "$objects" and refers to it through a
+  // reference value of its own: per object a reference and an offset in the list, the reference
+  // value (five bytes at most) and its offset; references and offsets four bytes wide (the file
+  // holds under 4 GiB and fewer objects than that). A container becomes a dictionary of three
+  // entries ("keys", "objects", "$class") and two lists, each with its offset; the references it
+  // holds stand in those lists. Text, numbers and data as the property list holds them.
+  constexpr std::uint64_t kPerObject = 4 + 4 + 5 + 4;
+  constexpr std::uint64_t kPerContainer = (1 + 6 * 4) + 2 * (1 + 9) + 3 * 4;
+  return static_cast<std::uint64_t>(std::max<std::int64_t>(f.bytes, 0)) + 4 * f.refs + kPerObject * f.objects +
+         kPerContainer * f.containers;
+}
+
+DUVReportCache::Footprint DUVReportCache::everything() const {
+  Footprint all{1, 12, 1, 1};
+  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
+    all += footprintOfText(key);
+  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6, 3};
+  all += pendingSum_;
+  all += orderSum_;
+  all += sendingSum_;
+  return all;
+}
+
+std::uint64_t DUVReportCache::fileLengthBound() const {
+  // The archive's own frame (header, trailer, its top dictionary, the class records and the
+  // keys every container repeats) in a few KiB.
+  std::uint64_t bound = keyedLengthOf(everything()) + 4096;
+  if (fileCalibrated_) bound = std::min(bound, fileCalibration_);
+  return bound;
+}
+
+std::uint64_t DUVReportCache::fileObjectsBound() const {
+  // Each text once in the keyed archive, each other object once per place: never more than the
+  // objects counted apart, and the frame's few.
+  return everything().objects + 16;
 }
 
 void DUVReportCache::valueChanged(const std::string& key, const os::Value* object) {
@@ -263,6 +298,56 @@ std::int64_t DUVReportCache::freedByOldest() const {
 }
 
 void DUVReportCache::calculateCacheLength() {
+  trimToArchiveLimit();
+  trimToFileShare();
+}
+
+void DUVReportCache::trimToFileShare() {
+  if (fileLengthBound() <= share_.bytes && fileObjectsBound() <= share_.objects) return;
+  // Past the share, the oldest go until what the file will hold of the cache is back under it,
+  // with a sixteenth of the share to spare, so that the adds that follow do not each archive
+  // the whole cache again to learn its length.
+  const std::uint64_t bytesTarget = share_.bytes - share_.bytes / 16;
+  const std::uint64_t objectsTarget = share_.objects - share_.objects / 16;
+  auto measure = [this]() -> std::optional<std::uint64_t> {
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
+    if (!archive) return std::nullopt;
+    fileCalibration_ = archive->size();
+    fileCalibrated_ = true;
+    return archive->size();
+  };
+  std::optional<std::uint64_t> length;
+  if (fileLengthBound() > share_.bytes) {
+    length = measure();
+    if (!length) return;
+    if (*length <= share_.bytes) length.reset();  // within the share: nothing goes for its bytes
+  }
+  while (count() > 0) {
+    const bool objectsOver = fileObjectsBound() > objectsTarget;
+    const bool bytesOver = length && *length > bytesTarget;
+    if (!objectsOver && !bytesOver) return;
+    const std::uint64_t excess = bytesOver ? *length - bytesTarget : 0;
+    // A record's keyed length counted apart, scaled by how much the archive's sharing saved
+    // over the whole cache.
+    const double shared = length ? std::min(1.0, static_cast<double>(*length) /
+                                                     static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
+                                 : 1.0;
+    std::uint64_t freed = 0;
+    while (count() > 0 && (freed < excess || fileObjectsBound() > objectsTarget)) {
+      Footprint f;
+      if (auto it = pendingFootprints_.find(cacheKeys().front()); it != pendingFootprints_.end()) f = it->second;
+      freed += static_cast<std::uint64_t>(static_cast<double>(keyedLengthOf(f)) * shared);
+      removeFirstObject();
+    }
+    // What left may have shared text with what stays: only the archive says what is left.
+    fileCalibrated_ = false;
+    if (fileLengthBound() <= bytesTarget) return;
+    length = measure();
+    if (!length) return;
+  }
+}
+
+void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
   auto measure = [this]() -> std::optional<std::size_t> {
