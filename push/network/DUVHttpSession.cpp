@@ -287,9 +287,7 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
     logger()->logMessage("appkey or uid missing", "appkey or uid missing", &DUVLevel::warn());
     return;
   }
-  // The flag: the first value whose text no pending record holds.
-  while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
-  request->setReportFlag(reportFlag_++);
+  request->setReportFlag(takeFlag());
   // Every connection taken, or older reports still waiting: this one waits behind them, in the
   // report cache, rather than opening one more connection (a flood of notifications would open
   // one each). The next packets of a request already under way go on while connections are free.
@@ -302,6 +300,12 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
     return;
   }
   post(request);
+}
+
+std::uint64_t DUVHttpSession::takeFlag() {
+  // The first value whose text no pending record holds.
+  while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
+  return reportFlag_++;
 }
 
 std::size_t DUVHttpSession::uploading() {
@@ -331,8 +335,7 @@ void DUVHttpSession::carryWaiting() {
     if (!canSend()) return;
     auto carrier = prepare(std::make_shared<DUVReportRequest>(kCarrierType, reportCache_));
     carrier->setTakesInOnePacketOnly(true);
-    while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
-    carrier->setReportFlag(reportFlag_++);
+    carrier->setReportFlag(takeFlag());
     const std::size_t before = reportCache_->count();
     post(carrier);
     // Nothing left the cache (nothing could be packed): the records wait for the next report.

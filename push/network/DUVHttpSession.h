@@ -117,6 +117,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   std::string defaultAddress(std::uint32_t type) const;
   std::string backUpAddress(std::uint32_t type) const;
   std::shared_ptr<DUVReportRequest> prepare(std::shared_ptr<DUVReportRequest> request);
+  // A report's flag: unique among the pending records' keys.
+  std::uint64_t takeFlag();
   // Uploads whose connection is still open.
   std::size_t uploading();
   void post(const std::shared_ptr<DUVReportRequest>& request);

@@ -358,26 +358,21 @@ void DUVReportCache::trimToArchiveLimit() {
   };
   auto length = measure();
   // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise,
-  // and as many more as the archive needs to come back under the limit. When the run alone does
-  // not do it (newer records outweigh the oldest), the trim goes on to leave room for a run's
-  // worth of records like the newest, or each add after it would archive the whole cache again.
-  const std::int64_t newest = newestBytes_;
-  std::size_t run = count() < 100 ? 1 : kTrimRun;
+  // and as many more as the archive needs to come back under the limit. From 100 on, the trim
+  // leaves room for nine more records like the newest, as a run of ten records alike does: where
+  // newer records outweigh the oldest, a trim to just under the limit would have each add after
+  // it archive the whole cache again.
+  const bool many = count() >= 100;
+  const std::int64_t room = many ? newestBytes_ * static_cast<std::int64_t>(kTrimRun - 1) : 0;
+  std::size_t run = many ? kTrimRun : 1;
   while (length && *length > kMaximumArchiveBytes && count() > 0) {
     const std::int64_t excess = static_cast<std::int64_t>(*length - kMaximumArchiveBytes);
     std::int64_t freed = 0;
     std::size_t removed = 0;
-    const std::size_t wanted = run;
-    while (count() > 0 && (removed < wanted || freed < excess)) {
+    while (count() > 0 && (removed < run || freed < excess + room)) {
       freed += freedByOldest();
       removeFirstObject();
       ++removed;
-    }
-    if (removed > wanted && count() >= 100) {
-      for (std::int64_t room = 0; count() > 0 && room < newest * static_cast<std::int64_t>(kTrimRun);) {
-        room += freedByOldest();
-        removeFirstObject();
-      }
     }
     // The calibration never shrinks (what left may have been shared with what stays) and now
     // stands past the limit. The sums know what left, but they count every shared object again
