@@ -16,6 +16,9 @@
 // ones trimmed), with the size check after every add, against the baseline of archiving the
 // whole cache after every add to learn its length. Counter: the records kept (equal in both).
 //
+// A report cache at its bound, adds of records outweighing ten of the oldest (4, 16 and 64 KiB
+// against 1 KiB ones), against the baseline of the same bytes in records like the oldest.
+//
 // One report packed beside thousands of pending records, and thousands of records in flight
 // moved back when the application becomes active, each record leaving its area on its own,
 // against the baseline of visiting every record once and emptying the area at once.
@@ -552,6 +555,70 @@ void BaselineReadSavedBytes(benchmark::State& state) {
   }
 }
 BENCHMARK(BaselineReadSavedBytes)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- Adds at the bound ----
+// A report cache standing at its 50 MiB bound with records of 1 KiB, then adds of records of 4,
+// 16 and 64 KiB, each outweighing a run of ten of the oldest: every add keeps the cache under its
+// limit, trimming as many as it needs. Baseline: the same bytes added in records of 1 KiB, like
+// the oldest (4, 16 and 64 of them), each trim a run of ten. Counter: how far the archive stands
+// past the limit after the adds (0 when within it).
+
+os::Dictionary atBoundRecord(long long n, std::size_t size) {
+  std::string pad(size, 'b');
+  std::string mark = std::to_string(n) + "/";
+  for (std::size_t i = 0; i + mark.size() <= pad.size(); i += 512) pad.replace(i, mark.size(), mark);
+  return os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1700000000 + n)}, {"pad", os::Value(pad)}};
+}
+
+std::string atBoundKey(long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n)) + ".0"; }
+
+// A cache of 1 KiB records a few KiB under its limit, made from its archived form.
+std::shared_ptr<DUVReportCache> cacheAtTheBound(long long& next) {
+  const long long records = static_cast<long long>(DUVReportCache::kMaximumArchiveBytes / (1024 + 100));
+  os::Dictionary pending;
+  for (next = 0; next < records; ++next) pending.set(atBoundKey(next), os::Value(atBoundRecord(next, 1024)));
+  auto archived = [&] { return os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}); };
+  auto length = os::PropertyList::write(archived(), os::PropertyListFormat::Binary)->size();
+  const std::size_t target = DUVReportCache::kMaximumArchiveBytes - 4096;
+  if (length < target) pending.set(atBoundKey(next - 1), os::Value(atBoundRecord(next - 1, 1024 + target - length)));
+  return DUVReportCache::fromArchivedValue(archived());
+}
+
+std::int64_t pastTheLimit(const DUVReportCache& cache) {
+  auto archive = os::PropertyList::write(cache.archivedValue(), os::PropertyListFormat::Binary);
+  return archive ? std::max<std::int64_t>(static_cast<std::int64_t>(archive->size()) -
+                                              static_cast<std::int64_t>(DUVReportCache::kMaximumArchiveBytes), 0)
+                 : -1;
+}
+
+void AddOutweighingRecordsAtTheBound(benchmark::State& state) {
+  long long next = 0;
+  auto cache = cacheAtTheBound(next);
+  const std::size_t size = 4096 * static_cast<std::size_t>(state.range(0));
+  std::vector<os::Dictionary> records;
+  for (int i = 0; i < 64; ++i) records.push_back(atBoundRecord(next + i, size));
+  std::size_t i = 0;
+  for (auto _ : state) {
+    cache->addCacheObject(records[i % records.size()], atBoundKey(next++));
+    ++i;
+  }
+  state.counters["past_limit_bytes"] = static_cast<double>(pastTheLimit(*cache));
+}
+BENCHMARK(AddOutweighingRecordsAtTheBound)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
+
+void BaselineAddEqualRecordsAtTheBound(benchmark::State& state) {
+  long long next = 0;
+  auto cache = cacheAtTheBound(next);
+  const long long perAdd = 4 * state.range(0);
+  std::vector<os::Dictionary> records;
+  for (int i = 0; i < 256; ++i) records.push_back(atBoundRecord(next + i, 1024));
+  std::size_t i = 0;
+  for (auto _ : state) {
+    for (long long k = 0; k < perAdd; ++k, ++i) cache->addCacheObject(records[i % records.size()], atBoundKey(next++));
+  }
+  state.counters["past_limit_bytes"] = static_cast<double>(pastTheLimit(*cache));
+}
+BENCHMARK(BaselineAddEqualRecordsAtTheBound)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
 
 }  // namespace
 

@@ -287,21 +287,82 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
     logger()->logMessage("appkey or uid missing", "appkey or uid missing", &DUVLevel::warn());
     return;
   }
-  // The flag: the first value whose text no pending record holds.
+  request->setReportFlag(takeFlag());
+  // Every connection taken, or older reports still waiting: this one waits behind them, in the
+  // report cache, rather than opening one more connection (a flood of notifications would open
+  // one each). The next packets of a request already under way go on while connections are free.
+  if (request->cacheRequestRequired() &&
+      (uploading() >= kMaximumUploads || (waiting_ && !request->isSubpackage()))) {
+    request->keepForLater();
+    waiting_ = true;
+    carryWaiting();
+    noteChanged();
+    return;
+  }
+  post(request);
+}
+
+std::uint64_t DUVHttpSession::takeFlag() {
+  // The first value whose text no pending record holds.
   while (reportCache_->checkReportFlag(std::to_string(reportFlag_))) ++reportFlag_;
-  request->setReportFlag(reportFlag_++);
+  return reportFlag_++;
+}
+
+std::size_t DUVHttpSession::uploading() {
+  std::erase_if(inFlight_, [](const auto& weak) { return weak.expired(); });
+  return inFlight_.size();
+}
+
+void DUVHttpSession::post(const std::shared_ptr<DUVReportRequest>& request) {
   long status = environment_.networkStatus ? environment_.networkStatus() : 2;
   std::shared_ptr<DUVHttpRequest> made;
   bool sent = DUVHttpRequest::send(request, reportCache_, defaultAddress(request->reportType()),
                                    backUpAddress(request->reportType()), weak_from_this(), status != 0, &made);
+  // A request keeps itself alive while its connection is open, and only then.
   std::erase_if(inFlight_, [](const auto& weak) { return weak.expired(); });
-  if (made) inFlight_.push_back(made);
+  if (made && status != 0) inFlight_.push_back(made);
+  made.reset();
   if (sent && request->isSubpackage()) request->send();
   noteChanged();
 }
 
+void DUVHttpSession::carryWaiting() {
+  while (waiting_ && uploading() < kMaximumUploads) {
+    if (reportCache_->count() == 0) {
+      waiting_ = false;
+      return;
+    }
+    if (!canSend()) return;
+    auto carrier = prepare(std::make_shared<DUVReportRequest>(kCarrierType, reportCache_));
+    carrier->setTakesInOnePacketOnly(true);
+    carrier->setReportFlag(takeFlag());
+    const std::size_t before = reportCache_->count();
+    post(carrier);
+    // Nothing left the cache (nothing could be packed): the records wait for the next report.
+    if (reportCache_->count() >= before) return;
+    // No connection for it (the network is down): its records wait in flight, as any report's do.
+    if (environment_.networkStatus && environment_.networkStatus() == 0) return;
+  }
+}
+
+void DUVHttpSession::carryWaitingSoon() {
+  if (!waiting_ || carryQueued_) return;
+  carryQueued_ = true;
+  std::weak_ptr<DUVHttpSession> weak = weak_from_this();
+  os::RunLoop::current()->post([weak] {
+    if (auto self = weak.lock()) {
+      self->carryQueued_ = false;
+      self->carryWaiting();
+    }
+  });
+}
+
 void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int statusCode) {
   request.handleReceipt(statusCode);
+  // An answer that settled its records frees its connection for waiting ones. After a refusal
+  // for now (403, 5xx) they wait as its records do, for the next report, rather than being sent
+  // straight back to a service that is refusing them.
+  if (statusCode == 200 || statusCode == 400 || statusCode == 401) carryWaitingSoon();
   noteChanged();
 }
 

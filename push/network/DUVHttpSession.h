@@ -42,6 +42,11 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   static constexpr double kDeviceInterval = 86400.0;
   static constexpr double kCrashInterval = 86400.0;
   static constexpr double kLocationInterval = 7200.0;
+  // Uploads on the wire at once. Reports made while that many are out wait in the report cache,
+  // and go out in runs as uploads end.
+  static constexpr std::size_t kMaximumUploads = 6;
+  // The kind of a request that only carries waiting records out (the report service's).
+  static constexpr std::uint32_t kCarrierType = 0;
   // The file-cache entry that marks the crash records the crash set took while the crash hook's
   // file may still hold them, stored with the set so that none is counted twice.
   static constexpr const char* kCrashTakenKey = "__DUVCrashTaken";
@@ -112,11 +117,23 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   std::string defaultAddress(std::uint32_t type) const;
   std::string backUpAddress(std::uint32_t type) const;
   std::shared_ptr<DUVReportRequest> prepare(std::shared_ptr<DUVReportRequest> request);
+  // A report's flag: unique among the pending records' keys.
+  std::uint64_t takeFlag();
+  // Uploads whose connection is still open.
+  std::size_t uploading();
+  void post(const std::shared_ptr<DUVReportRequest>& request);
+  // While reports wait for a connection: carriers of the oldest records, as many as may go out.
+  void carryWaiting();
+  // Soon, once the upload that just ended has let go of its connection.
+  void carryWaitingSoon();
 
   Environment environment_;
   // Requests still on the wire: a session that ends (the client closing at exit) drops them, since
   // each keeps itself alive until its connection answers.
   std::vector<std::weak_ptr<DUVHttpRequest>> inFlight_;
+  // Reports were kept back for want of a connection, and carriers take them out as uploads end.
+  bool waiting_ = false;
+  bool carryQueued_ = false;
   std::shared_ptr<DUVReportCache> reportCache_;
   std::shared_ptr<DUVFileCache> fileCache_;
   DUVLocationInfo locationInfo_;

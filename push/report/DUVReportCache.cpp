@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "os/store/BinaryPropertyList.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
 
 namespace {
@@ -29,6 +30,7 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator+=(const Footprint
   bytes += o.bytes;
   refs += o.refs;
   objects += o.objects;
+  containers += o.containers;
   return *this;
 }
 
@@ -36,6 +38,7 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator-=(const Footprint
   bytes -= o.bytes;
   refs -= o.refs;
   objects -= o.objects;
+  containers -= o.containers;
   return *this;
 }
 
@@ -68,17 +71,17 @@ DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
       std::uint64_t n = value.data()->size();
       return {1 + lengthHeader(n) + static_cast<std::int64_t>(n), 0, 1};
     }
-    case os::Value::Type::Date: return {9, 0, 1};
+    case os::Value::Type::Date: return {9, 0, 1, 1};
     case os::Value::Type::Array:
     case os::Value::Type::Set: {
       const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
-      Footprint f{1 + lengthHeader(items.size()), items.size(), 1};
+      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1};
       for (const os::Value& item : items) f += footprintOf(item);
       return f;
     }
     case os::Value::Type::Dictionary: {
       const os::Dictionary& entries = *value.dictionary();
-      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1};
+      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1};
       for (const auto& [key, item] : entries) {
         f += footprintOfText(key);
         f += footprintOf(item);
@@ -109,20 +112,52 @@ std::uint64_t DUVReportCache::lengthOf(const Footprint& f, unsigned refSize, uns
 std::uint64_t DUVReportCache::archiveLengthBound() const {
   // The top dictionary: six keys, two integers and a flag at their largest, and the headers of
   // the three containers at theirs (their references are counted with each entry).
-  Footprint all{1, 12, 1};
-  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
-    all += footprintOfText(key);
-  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
-  all += pendingSum_;
-  all += orderSum_;
-  all += sendingSum_;
-  std::uint64_t bound = lengthOf(all, 1, 1);
+  std::uint64_t bound = lengthOf(everything(), 1, 1);
   if (calibrated_) bound = std::min(bound, lengthOf(calibration_, calibratedRefSize_, calibratedOffsetSize_));
   return bound;
 }
 
 void DUVReportCache::entered(const Footprint& f) {
   if (calibrated_) calibration_ += f;
+  if (fileCalibrated_) fileCalibration_ += keyedLengthOf(f);
+}
+
+std::uint64_t DUVReportCache::keyedLengthOf(const Footprint& f) {
+  // The keyed archive lists each object once more under "$objects" and refers to it through a
+  // reference value of its own: per object a reference and an offset in the list, the reference
+  // value (five bytes at most) and its offset; references and offsets four bytes wide (the file
+  // holds under 4 GiB and fewer objects than that). A container becomes a dictionary of three
+  // entries ("keys", "objects", "$class") and two lists, each with its offset; the references it
+  // holds stand in those lists. Text, numbers and data as the property list holds them.
+  constexpr std::uint64_t kPerObject = 4 + 4 + 5 + 4;
+  constexpr std::uint64_t kPerContainer = (1 + 6 * 4) + 2 * (1 + 9) + 3 * 4;
+  return static_cast<std::uint64_t>(std::max<std::int64_t>(f.bytes, 0)) + 4 * f.refs + kPerObject * f.objects +
+         kPerContainer * f.containers;
+}
+
+DUVReportCache::Footprint DUVReportCache::everything() const {
+  Footprint all{1, 12, 1, 1};
+  for (const char* key : {"cacheCount", "maxCacheCount", "clearWhenMemoryLow", "cacheObjects", "cacheKeys", "sendingCache"})
+    all += footprintOfText(key);
+  all += Footprint{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6, 3};
+  all += pendingSum_;
+  all += orderSum_;
+  all += sendingSum_;
+  return all;
+}
+
+std::uint64_t DUVReportCache::fileLengthBound() const {
+  // The archive's own frame (header, trailer, its top dictionary, the class records and the
+  // keys every container repeats) in a few KiB.
+  std::uint64_t bound = keyedLengthOf(everything()) + 4096;
+  if (fileCalibrated_) bound = std::min(bound, fileCalibration_);
+  return bound;
+}
+
+std::uint64_t DUVReportCache::fileObjectsBound() const {
+  // Each text once in the keyed archive, each other object once per place: never more than the
+  // objects counted apart, and the frame's few.
+  return everything().objects + 16;
 }
 
 void DUVReportCache::valueChanged(const std::string& key, const os::Value* object) {
@@ -131,11 +166,19 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
     pendingSum_ -= it->second;
     if (!object) {
       pendingFootprints_.erase(it);
+      for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1)) {
+        auto held = flagsHeld_.find(key.substr(0, dot));
+        if (held != flagsHeld_.end() && --held->second == 0) flagsHeld_.erase(held);
+      }
       return;
     }
+  } else if (object) {
+    for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
+      ++flagsHeld_[key.substr(0, dot)];
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
+  newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
   entered(f);
@@ -153,12 +196,14 @@ void DUVReportCache::orderChanged(const std::string& key, long slots) {
 
 void DUVReportCache::cleared() {
   pendingFootprints_.clear();
+  flagsHeld_.clear();
   pendingSum_ = {};
   orderSum_ = {};
 }
 
 void DUVReportCache::setSending(const std::string& key, const os::Value& record) {
   Footprint f = entryFootprint(key, record);
+  newestBytes_ = f.bytes;
   auto [it, added] = sendingFootprints_.try_emplace(key, f);
   if (!added) {
     sendingSum_ -= it->second;
@@ -201,10 +246,7 @@ void DUVReportCache::addCacheObject(const os::Dictionary& record, const std::str
 }
 
 bool DUVReportCache::checkReportFlag(const std::string& flag) const {
-  if (pending().contains(flag)) return true;
-  for (const auto& [key, record] : pending())
-    if (key.size() > flag.size() && key.compare(0, flag.size(), flag) == 0 && key[flag.size()] == '.') return true;
-  return false;
+  return pending().contains(flag) || flagsHeld_.contains(flag);
 }
 
 void DUVReportCache::enumerate(const std::function<bool(const std::string&, const os::Value&)>& visitor) const {
@@ -244,7 +286,68 @@ void DUVReportCache::resetCache() {
   }
 }
 
+std::int64_t DUVReportCache::freedByOldest() const {
+  // Its entry in the pending dictionary and its slot in the key order (the key's text is written
+  // once for both), references and offsets as wide as the last archive wrote them. Text the
+  // record shares with others stays: this may count more than leaves, never what cannot.
+  const std::string& key = cacheKeys().front();
+  auto it = pendingFootprints_.find(key);
+  Footprint f = it != pendingFootprints_.end() ? it->second : Footprint{};
+  f.refs += 1;
+  return f.bytes + static_cast<std::int64_t>(calibratedRefSize_ * f.refs + calibratedOffsetSize_ * f.objects);
+}
+
 void DUVReportCache::calculateCacheLength() {
+  trimToArchiveLimit();
+  trimToFileShare();
+}
+
+void DUVReportCache::trimToFileShare() {
+  if (fileLengthBound() <= share_.bytes && fileObjectsBound() <= share_.objects) return;
+  // Past the share, the oldest go until what the file will hold of the cache is back under it,
+  // with a sixteenth of the share to spare, so that the adds that follow do not each archive
+  // the whole cache again to learn its length.
+  const std::uint64_t bytesTarget = share_.bytes - share_.bytes / 16;
+  const std::uint64_t objectsTarget = share_.objects - share_.objects / 16;
+  auto measure = [this]() -> std::optional<std::uint64_t> {
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
+    if (!archive) return std::nullopt;
+    fileCalibration_ = archive->size();
+    fileCalibrated_ = true;
+    return archive->size();
+  };
+  std::optional<std::uint64_t> length;
+  if (fileLengthBound() > share_.bytes) {
+    length = measure();
+    if (!length) return;
+    if (*length <= share_.bytes) length.reset();  // within the share: nothing goes for its bytes
+  }
+  while (count() > 0) {
+    const bool objectsOver = fileObjectsBound() > objectsTarget;
+    const bool bytesOver = length && *length > bytesTarget;
+    if (!objectsOver && !bytesOver) return;
+    const std::uint64_t excess = bytesOver ? *length - bytesTarget : 0;
+    // A record's keyed length counted apart, scaled by how much the archive's sharing saved
+    // over the whole cache.
+    const double shared = length ? std::min(1.0, static_cast<double>(*length) /
+                                                     static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
+                                 : 1.0;
+    std::uint64_t freed = 0;
+    while (count() > 0 && (freed < excess || fileObjectsBound() > objectsTarget)) {
+      Footprint f;
+      if (auto it = pendingFootprints_.find(cacheKeys().front()); it != pendingFootprints_.end()) f = it->second;
+      freed += static_cast<std::uint64_t>(static_cast<double>(keyedLengthOf(f)) * shared);
+      removeFirstObject();
+    }
+    // What left may have shared text with what stays: only the archive says what is left.
+    fileCalibrated_ = false;
+    if (fileLengthBound() <= bytesTarget) return;
+    length = measure();
+    if (!length) return;
+  }
+}
+
+void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
   auto measure = [this]() -> std::optional<std::size_t> {
@@ -254,16 +357,33 @@ void DUVReportCache::calculateCacheLength() {
     return archive->size();
   };
   auto length = measure();
-  if (!length || *length <= kMaximumArchiveBytes) return;
-  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise.
-  std::size_t drop = count() < 100 ? 1 : kTrimRun;
-  for (std::size_t i = 0; i < drop; ++i) removeFirstObject();
-  // The calibration never shrinks (what left may have been shared with what stays) and now stands
-  // past the limit. The sums know what left, but they count every shared object again and may
-  // stand past it too; then only measuring again gives a bound under the limit, or each add
-  // after it would archive the whole cache once more.
-  calibrated_ = false;
-  if (archiveLengthBound() > kMaximumArchiveBytes) measure();
+  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise,
+  // and as many more as the archive needs to come back under the limit. From 100 on, the trim
+  // leaves room for nine more records like the newest, as a run of ten records alike does: where
+  // newer records outweigh the oldest, a trim to just under the limit would have each add after
+  // it archive the whole cache again.
+  const bool many = count() >= 100;
+  const std::int64_t room = many ? newestBytes_ * static_cast<std::int64_t>(kTrimRun - 1) : 0;
+  std::size_t run = many ? kTrimRun : 1;
+  while (length && *length > kMaximumArchiveBytes && count() > 0) {
+    const std::int64_t excess = static_cast<std::int64_t>(*length - kMaximumArchiveBytes);
+    std::int64_t freed = 0;
+    std::size_t removed = 0;
+    while (count() > 0 && (removed < run || freed < excess + room)) {
+      freed += freedByOldest();
+      removeFirstObject();
+      ++removed;
+    }
+    // The calibration never shrinks (what left may have been shared with what stays) and now
+    // stands past the limit. The sums know what left, but they count every shared object again
+    // and may stand past it too; then only measuring again gives a bound under the limit, or
+    // each add after it would archive the whole cache once more. Measured past the limit still
+    // (what left shared more than counted), the oldest go on, one run at a time.
+    calibrated_ = false;
+    if (archiveLengthBound() <= kMaximumArchiveBytes) return;
+    length = measure();
+    run = 1;
+  }
 }
 
 os::Value DUVReportCache::archivedValue() const {

@@ -19,10 +19,22 @@ class DUVReportCache : public DUVMemoryCache {
  public:
   // The archive size past which the oldest pending records go.
   static constexpr std::size_t kMaximumArchiveBytes = 52428800;
-  // How many of the oldest go at once when 100 or more wait.
+  // How many of the oldest go at least at once when 100 or more wait; more go when that does not
+  // bring the archive back under the limit.
   static constexpr std::size_t kTrimRun = 10;
 
+  // The share of the push file cache's file (a keyed archive the next start reads only up to
+  // 192 MiB and 12 Mi objects) the report cache may take: records of many tiny dictionaries (the
+  // pages of usage sessions) archive there in some five times the bytes the size check counts,
+  // and past the file's limits every save would be refused. The rest is room for the client's
+  // other state.
+  struct FileShare {
+    std::uint64_t bytes = std::uint64_t{128} << 20;
+    std::uint64_t objects = std::uint64_t{8} << 20;
+  };
+
   DUVReportCache() : DUVMemoryCache(PrivateTag{}) {}
+  explicit DUVReportCache(FileShare share) : DUVMemoryCache(PrivateTag{}), share_(share) {}
 
   std::size_t count() const { return cacheObjects().size(); }
   const os::Dictionary& pending() const { return cacheObjects(); }
@@ -55,6 +67,11 @@ class DUVReportCache : public DUVMemoryCache {
   // records come and go at the cost of the record that changed. The size check archives the
   // whole cache only once this passes kMaximumArchiveBytes.
   std::uint64_t archiveLengthBound() const;
+  // The same for the keyed archive the file cache writes of archivedValue(), and a count its
+  // objects cannot exceed: the cache is trimmed to keep both within its file share.
+  std::uint64_t fileLengthBound() const;
+  std::uint64_t fileObjectsBound() const;
+  const FileShare& fileShare() const { return share_; }
 
  protected:
   void valueChanged(const std::string& key, const os::Value* object) override;
@@ -68,6 +85,9 @@ class DUVReportCache : public DUVMemoryCache {
     std::int64_t bytes = 0;
     std::uint64_t refs = 0;
     std::uint64_t objects = 0;
+    // Of the objects, the containers (and dates), which the keyed archive writes as a dictionary
+    // of its own with lists of references.
+    std::uint64_t containers = 0;
     Footprint& operator+=(const Footprint& o);
     Footprint& operator-=(const Footprint& o);
   };
@@ -81,8 +101,17 @@ class DUVReportCache : public DUVMemoryCache {
   void entered(const Footprint& f);
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
+  void trimToArchiveLimit();
+  void trimToFileShare();
+  static std::uint64_t keyedLengthOf(const Footprint& f);
+  Footprint everything() const;
+  // What the archive loses at most when the oldest pending record goes.
+  std::int64_t freedByOldest() const;
 
   os::Dictionary sending_;
+  // How many pending keys stand under each flag as "<flag>.<n>": a flag is looked up at every
+  // send, so the check must not walk every pending key.
+  std::unordered_map<std::string, std::size_t> flagsHeld_;
   std::unordered_map<std::string, Footprint> pendingFootprints_;
   std::unordered_map<std::string, Footprint> sendingFootprints_;
   Footprint pendingSum_, orderSum_, sendingSum_;
@@ -92,6 +121,13 @@ class DUVReportCache : public DUVMemoryCache {
   bool calibrated_ = false;
   Footprint calibration_;
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
+  FileShare share_;
+  // The length of the last keyed archive measured, grown by the keyed share of every footprint
+  // that entered since (never shrunk, as the calibration above).
+  bool fileCalibrated_ = false;
+  std::uint64_t fileCalibration_ = 0;
+  // The bytes of the record that entered last, the measure of the room a trim leaves.
+  std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
 };

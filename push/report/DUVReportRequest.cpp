@@ -40,13 +40,27 @@ void DUVReportRequest::packData() {
   if (packedRecord_ && !isSendLock_) append(os::Value(*packedRecord_), std::nullopt);
 }
 
-void DUVReportRequest::takeInPending() {
+void DUVReportRequest::takeInPending(std::size_t envelopeSize) {
   if (!cache_) return;
   std::vector<std::pair<std::string, os::Value>> pending;
-  cache_->enumerate([&](const std::string& key, const os::Value& record) {
-    pending.emplace_back(key, record);
-    return true;
-  });
+  if (!onePacket_) {
+    cache_->enumerate([&](const std::string& key, const os::Value& record) {
+      pending.emplace_back(key, record);
+      return true;
+    });
+  } else {
+    // The oldest, while they fit one packet as addContents counts it (the first one whatever its
+    // size); the walk stops there, however many wait behind them.
+    std::size_t total = envelopeSize + 10;
+    for (const auto& [key, record] : cache_->pending()) {
+      if (!record.dictionary()) continue;
+      auto json = ZRFJSONData(DUVFileCache::storableValue(record));
+      std::size_t length = json ? json->size() : 0;
+      if (!pending.empty() && total + length + 1 > kPacketBudget) break;
+      total += length + (pending.empty() ? 0 : 1);
+      pending.emplace_back(key, record);
+    }
+  }
   // They stay in the cache until a packet holds them.
   for (const auto& [key, record] : pending) {
     taken_.push_back(key);
@@ -104,7 +118,7 @@ std::optional<os::Data> DUVReportRequest::packetData() {
   if (!isSubpackage_) {
     reportContents_.clear();
     taken_.clear();
-    takeInPending();
+    takeInPending(envelope.size());
     packData();
     if (isSendLock_ || reportContents_.empty()) {
       // The kind's record is unchanged (or there is nothing): the pending records taken in never
@@ -168,7 +182,7 @@ void DUVReportRequest::releaseTaken() {
   taken_.clear();
 }
 
-void DUVReportRequest::keepUnsent() {
+void DUVReportRequest::keepUnsent(bool packetPosted) {
   std::size_t made = 0;
   auto keep = [&](const os::Dictionary& record, const std::optional<std::string>& key) {
     // A record of its own (the kind's) gets a key under the flag, as records in flight have.
@@ -176,12 +190,23 @@ void DUVReportRequest::keepUnsent() {
   };
   // Oldest first: those still waiting, then the packet's, which stand newest first.
   for (const auto& entry : reportContents_) keep(entry.record, entry.key);
-  for (std::size_t i = realContents_.size(); i-- > 0;) keep(realContents_[i], realKeys_[i]);
+  if (!packetPosted)
+    for (std::size_t i = realContents_.size(); i-- > 0;) keep(realContents_[i], realKeys_[i]);
   reportContents_.clear();
   realContents_.clear();
   realKeys_.clear();
   taken_.clear();
   isSubpackage_ = false;
+}
+
+void DUVReportRequest::keepForLater() {
+  if (!isSubpackage_) {
+    // Nothing taken in: the pending records stay where they are; only the kind's record joins them.
+    reportContents_.clear();
+    taken_.clear();
+    packData();
+  }
+  keepUnsent(true);
 }
 
 std::optional<os::Data> DUVReportRequest::compress(const os::Data& packet) { return DUVGzip(packet); }

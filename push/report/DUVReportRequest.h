@@ -68,6 +68,15 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   // Asks DUVReportManager for the next timed resend; false when all four were spent.
   virtual bool startDelaySend();
 
+  // Taking in pending records, only the oldest that fit one packet (1024 bytes, or the first one
+  // alone) rather than all of them with the older ones dropped: for a request that carries
+  // waiting records out, a packet at a time, with none lost on the way.
+  void setTakesInOnePacketOnly(bool onePacket) { onePacket_ = onePacket; }
+  // Not sent now: the records this request would send next (its own record, made now, or those
+  // left for its next packets) wait in the report cache for a later request, its own record under
+  // the request's flag.
+  void keepForLater();
+
  protected:
   // The kind's own record, asked for once per request (a resend carries it among the pending
   // records it was given back to), or nothing. A kind whose record did not change since its last
@@ -90,15 +99,16 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   // Appends a record; one the JSON writer refuses is dropped alone (and leaves the cache).
   // `record`: a dictionary.
   void append(const os::Value& record, std::optional<std::string> key);
-  void takeInPending();
+  void takeInPending(std::size_t envelopeSize);
   void packData();
   void dropContentBeyondMaxSize(std::size_t envelopeSize);
   void addContents(std::size_t envelopeSize);
   void forget(const Entry& entry);
   // The pending records taken in leave the cache: their request exists.
   void releaseTaken();
-  // No request could be made: the records this request holds go (back) to the cache.
-  void keepUnsent();
+  // No request could be made: the records this request holds go (back) to the cache; those of
+  // the packet just made too unless `packetPosted`.
+  void keepUnsent(bool packetPosted = false);
 
   std::uint32_t reportType_;
   std::shared_ptr<DUVReportCache> cache_;
@@ -121,6 +131,7 @@ class DUVReportRequest : public std::enable_shared_from_this<DUVReportRequest> {
   std::uint64_t reportFlag_ = 0;
   bool isSubpackage_ = false;
   bool isSendLock_ = false;
+  bool onePacket_ = false;
   int reSendTimerIndex_ = 0;
   std::function<void(const std::shared_ptr<DUVReportRequest>&)> sender_;
 };

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "os/store/FileManager.h"
+#include "os/store/KeyedArchive.h"
 #include "os/store/PreparedFile.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
@@ -149,6 +150,58 @@ TEST(DUVCacheBound, ACrashSnapshotTheNextStartCouldNotReadIsNotPrepared) {
   cache->prepareCrashSnapshot({{"picture", os::Value(os::Data(std::size_t{193} << 20, 7))}});
   EXPECT_FALSE(file->isPrepared());
   EXPECT_TRUE(log.contains("crash snapshot"));
+}
+
+}  // namespace
+
+namespace {
+
+// The keyed archive the file cache writes of a report cache, as a save would.
+std::optional<os::Data> keyedArchiveOf(const DUVReportCache& cache, const os::KeyedArchiveLimits* limits = nullptr) {
+  os::Error error;
+  return os::KeyedArchiver::archivedData(os::ArchiveItem(cache.archivedValue()), os::kKeyedArchiveRootKey, &error, limits);
+}
+
+TEST(DUVCacheBound, UsageSessionsOfManyPagesAreTrimmedByWhatTheFileWillHold) {
+  // Sessions of 200 pages archive in the file at several times the bytes the size check counts:
+  // with a share of 3 MiB of the file they pass it long before the 50 MiB of the size check.
+  // Through every add the cache stays within the share, the oldest going first.
+  os::TestSandbox sandbox;
+  DUVReportCache::FileShare share;
+  share.bytes = std::uint64_t{3} << 20;
+  DUVReportCache cache(share);
+  const long long sessions = 300;
+  for (long long n = 0; n < sessions; ++n) {
+    cache.addCacheObject(sessionRecord(n, 200), recordKey(n));
+    ASSERT_LE(cache.fileLengthBound(), share.bytes) << "session " << n;
+  }
+  auto archive = keyedArchiveOf(cache);
+  ASSERT_TRUE(archive);
+  EXPECT_LE(archive->size(), share.bytes);
+  EXPECT_GT(archive->size(), share.bytes / 2);  // trimmed to the share, not far under it
+  EXPECT_LT(cache.count(), static_cast<std::size_t>(sessions));
+  EXPECT_EQ(cache.cacheKeys().front(), recordKey(sessions - static_cast<long long>(cache.count())));
+  EXPECT_TRUE(cache.pending().contains(recordKey(sessions - 1)));
+  expectSavedAndReadBack(cache);
+}
+
+TEST(DUVCacheBound, RecordsOfManyTinyObjectsAreTrimmedByTheObjectsTheFileWillList) {
+  // The file lists a bounded number of objects: a share of 40,000 of them, and sessions of some
+  // 400 objects each, and the cache keeps within it.
+  os::TestSandbox sandbox;
+  DUVReportCache::FileShare share;
+  share.objects = 40000;
+  DUVReportCache cache(share);
+  for (long long n = 0; n < 200; ++n) {
+    cache.addCacheObject(sessionRecord(n, 200), recordKey(n));
+    ASSERT_LE(cache.fileObjectsBound(), share.objects) << "session " << n;
+  }
+  EXPECT_LT(cache.count(), 200u);
+  os::KeyedArchiveLimits limits;
+  limits.maxObjects = share.objects;
+  limits.maxBytes = std::size_t{1} << 30;
+  limits.maxNodes = std::uint64_t{1} << 30;
+  EXPECT_TRUE(keyedArchiveOf(cache, &limits));
 }
 
 }  // namespace

@@ -320,3 +320,40 @@ TEST(DUVReportCache, AtTheLimitATrimLeavesTheNextAddsUnarchived) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DUVReportCache, RecordsThatOutweighTheOldestStillLeaveTheArchiveUnderTheLimit) {
+  // Records of 1 KiB up to just under the limit, then ones of 40 KiB: ten of the oldest make no
+  // room for one of them, so each trim takes as many as the newcomer needs, and the cache stays
+  // under its limit through every add.
+  os::Dictionary pending;
+  auto key = [](long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n)) + ".0"; };
+  const long long small = kLimit / (1024 + 100);
+  for (long long n = 0; n < small; ++n) pending.set(key(n), os::Value(bigRecord(static_cast<int>(n), 1024)));
+  auto cacheOf = [&] { return DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}})); };
+  const std::size_t first = archiveLength(*cacheOf());
+  ASSERT_LT(first, kLimit);
+  const std::size_t target = kLimit - 2048;
+  ASSERT_LT(first, target);
+  pending.set(key(small - 1), os::Value(bigRecord(static_cast<int>(small - 1), 1024 + target - first)));
+  auto cache = cacheOf();
+  ASSERT_EQ(cache->count(), static_cast<std::size_t>(small));
+
+  const int big = 60;
+  for (int i = 0; i < big; ++i) {
+    cache->addCacheObject(bigRecord(static_cast<int>(small) + i, 40 * 1024), key(small + i));
+    // The bound never stands below the archive: under the limit, so is the archive.
+    ASSERT_LE(cache->archiveLengthBound(), kLimit) << "add " << i;
+  }
+  const std::size_t length = archiveLength(*cache);
+  EXPECT_LE(length, kLimit);
+  EXPECT_LE(length, cache->archiveLengthBound());
+  // Only the oldest went, in their order: every 40 KiB record stays, and the small ones that
+  // stay are the newest of theirs.
+  for (int i = 0; i < big; ++i) EXPECT_TRUE(cache->pending().contains(key(small + i))) << i;
+  const std::size_t smallKept = cache->count() - big;
+  EXPECT_EQ(cache->cacheKeys().front(), key(small - static_cast<long long>(smallKept)));
+}
+
+}  // namespace
