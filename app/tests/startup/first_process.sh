@@ -21,6 +21,23 @@ if ! unshare --pid --fork --mount-proc --map-root-user true 2>/dev/null; then
   echo "first process: no process space of our own here (unshare --pid --map-root-user); skipped"
   exit 77
 fi
+# Its work folder stays while a run of this process space starts beside it: there, its process
+# number names another process, which says nothing of whether the run has ended.
+export TMPDIR="$work/tmp"
+mkdir "$TMPDIR"
+mkfifo "$work/in"
+unshare --pid --fork --mount-proc --map-root-user "$run" "$work/home-space" <"$work/in" >"$out" 2>"$work/err.txt" &
+pid=$!
+exec 3>"$work/in"
+say menu
+kept=$(find "$TMPDIR" -mindepth 1 -maxdepth 1 -type d)
+[ -n "$kept" ] || fail "scripts/run as process 1 made no work folder"
+printf 'quit\n' | "$run" "$work/home-beside" >/dev/null 2>"$work/beside.txt" ||
+  fail "a run beside one as process 1 failed: $(tail -n 5 "$work/beside.txt")"
+[ -d "$kept" ] || fail "a run beside one as process 1 removed its work folder $kept"
+stop_reader
+: >"$out"
+
 printf 'quit\n' | unshare --pid --fork --mount-proc --map-root-user "$run" "$work/home" >"$out" 2>"$work/err.txt" ||
   fail "scripts/run as process 1 failed: $(tail -n 5 "$work/err.txt")"
 grep -q '=== screen ===' "$out" || fail "scripts/run as process 1 showed no screen: $(tail -n 5 "$work/err.txt")"
