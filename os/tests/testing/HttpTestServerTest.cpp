@@ -14,37 +14,10 @@
 #include <vector>
 
 #include "os/net/Socket.h"
+#include "os/testing/RawHttpClient.h"
 
 namespace os::testing {
 namespace {
-
-// A connected blocking socket to address:port, reads bounded by a safety time-out (against a
-// hang, not a measure); -1 when it failed.
-int connectTo(const std::string& address, int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  auto a = makeIPv4Address(address, static_cast<std::uint16_t>(port));
-  timeval safety{60, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-  if (fd < 0 || !a || ::connect(fd, reinterpret_cast<const sockaddr*>(&*a), sizeof *a) != 0) {
-    if (fd >= 0) ::close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// The answer to one request on a kept-alive connection: its head and its body of `length` bytes.
-std::string answerOn(int fd, const std::string& request, std::size_t length) {
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
-  std::string answer;
-  char buffer[4096];
-  for (;;) {
-    const auto head = answer.find("\r\n\r\n");
-    if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return answer;
-    answer.append(buffer, static_cast<std::size_t>(n));
-  }
-}
 
 // Another listener of the process on the same port number at another loopback address, as a
 // second home's service may be: stopping the test server ends its own connections, a kept-alive

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "os/net/Socket.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/common/HttpServer.h"
 
 namespace {
@@ -96,20 +97,6 @@ TEST(ServiceHostTest, ABurstOfConnectionsWaitsForTheServiceAndIsServedWhole) {
   serving.join();
 }
 
-// The answer to one request on a kept-alive connection: its head and its body of `length` bytes.
-std::string answerOn(int fd, const std::string& request, std::size_t length) {
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
-  std::string answer;
-  char buffer[4096];
-  for (;;) {
-    const auto head = answer.find("\r\n\r\n");
-    if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
-    const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-    if (n <= 0) return answer;
-    answer.append(buffer, static_cast<std::size_t>(n));
-  }
-}
-
 // Two services on the same port number at two loopback addresses, as two homes' services in one
 // process may be: stopping one ends the connections it accepted and no other. A kept-alive
 // connection to the other carries its next request as before.
@@ -123,16 +110,13 @@ TEST(ServiceHostTest, StoppingAServiceEndsOnlyTheConnectionsItAccepted) {
   ASSERT_TRUE(port);
   ASSERT_EQ(staying.start("127.0.0.2", *port), port);
 
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  timeval safety{60, 0};  // against a hang, not a measure
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-  auto address = os::makeIPv4Address("127.0.0.2", static_cast<std::uint16_t>(*port));
-  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
+  const int fd = os::testing::connectTo("127.0.0.2", *port);
+  ASSERT_GE(fd, 0);
   const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.2\r\n\r\n";
-  EXPECT_EQ(answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u);
+  EXPECT_EQ(os::testing::answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u);
 
   stopping.stop();
-  EXPECT_EQ(answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u) << "the other service's connection was ended";
+  EXPECT_EQ(os::testing::answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u) << "the other service's connection was ended";
   ::close(fd);
   staying.stop();
 }

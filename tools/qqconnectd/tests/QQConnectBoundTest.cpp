@@ -8,6 +8,7 @@
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
+#include "tools/qqconnectd/tests/QQConnectTestSupport.h"
 
 namespace qqconnectd {
 namespace {
@@ -18,22 +19,6 @@ const std::string kBoundary = "od2ER5ioefd682HE14eh2n82n9M7rEu2nH85XQY1";
 std::string pageTarget(const std::string& scope) {
   return "/oauth2.0/m_authorize?response_type=token&client_id=" + kApp +
          "&redirect_uri=auth://openmobile.velmora.example&display=mobile&scope=" + scope;
-}
-
-os::Dictionary object(const std::string& text) {
-  auto value = JSONDecoder::decoder()->objectWithUTF8String(text.data(), text.size());
-  return value && value->dictionary() ? *value->dictionary() : os::Dictionary{};
-}
-
-std::map<std::string, std::string> fragmentOf(const std::string& location) {
-  std::map<std::string, std::string> members;
-  const auto hash = location.find('#');
-  if (hash == std::string::npos) return members;
-  for (const auto& pair : os::split(location.substr(hash + 1), "&")) {
-    const auto eq = pair.find('=');
-    members[pair.substr(0, eq)] = os::percentUnescape(pair.substr(eq + 1)).value_or("");
-  }
-  return members;
 }
 
 class QQConnectBoundTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include "os/core/Compression.h"
 #include "os/core/String.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
+#include "tools/qqconnectd/tests/QQConnectTestSupport.h"
 #include "tools/qqconnectd/server/QQConnectService.h"
 
 namespace qqconnectd {
@@ -33,23 +34,6 @@ ServiceRequest request(std::string method, std::string target, std::multimap<std
     }
   r.query.insert(fields.begin(), fields.end());
   return r;
-}
-
-os::Dictionary object(const std::string& text) {
-  auto value = JSONDecoder::decoder()->objectWithUTF8String(text.data(), text.size());
-  return value && value->dictionary() ? *value->dictionary() : os::Dictionary{};
-}
-
-// The fragment's members, as the client's login reads them after the "#".
-std::map<std::string, std::string> fragmentOf(const std::string& location) {
-  std::map<std::string, std::string> members;
-  const auto hash = location.find('#');
-  if (hash == std::string::npos) return members;
-  for (const auto& pair : os::split(location.substr(hash + 1), "&")) {
-    const auto eq = pair.find('=');
-    members[pair.substr(0, eq)] = os::percentUnescape(pair.substr(eq + 1)).value_or("");
-  }
-  return members;
 }
 
 class QQConnectServiceTest : public ::testing::Test {
