@@ -316,22 +316,22 @@ void DUVReportCache::trimToFileShare() {
     fileCalibrated_ = true;
     return archive->size();
   };
-  std::optional<std::uint64_t> length;
+  std::uint64_t length = 0;  // the archive's, once measured past the share; 0 when within it
   if (fileLengthBound() > share_.bytes) {
-    length = measure();
-    if (!length) return;
-    if (*length <= share_.bytes) length.reset();  // within the share: nothing goes for its bytes
+    auto measured = measure();
+    if (!measured) return;
+    if (*measured > share_.bytes) length = *measured;  // within the share: nothing goes for its bytes
   }
   while (count() > 0) {
     const bool objectsOver = fileObjectsBound() > objectsTarget;
-    const bool bytesOver = length && *length > bytesTarget;
+    const bool bytesOver = length > bytesTarget;
     if (!objectsOver && !bytesOver) return;
-    const std::uint64_t excess = bytesOver ? *length - bytesTarget : 0;
+    const std::uint64_t excess = bytesOver ? length - bytesTarget : 0;
     // A record's keyed length counted apart, scaled by how much the archive's sharing saved
     // over the whole cache.
-    const double shared = length ? std::min(1.0, static_cast<double>(*length) /
-                                                     static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
-                                 : 1.0;
+    const double shared = length > 0 ? std::min(1.0, static_cast<double>(length) /
+                                                         static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
+                                     : 1.0;
     std::uint64_t freed = 0;
     while (count() > 0 && (freed < excess || fileObjectsBound() > objectsTarget)) {
       Footprint f;
@@ -342,8 +342,9 @@ void DUVReportCache::trimToFileShare() {
     // What left may have shared text with what stays: only the archive says what is left.
     fileCalibrated_ = false;
     if (fileLengthBound() <= bytesTarget) return;
-    length = measure();
-    if (!length) return;
+    auto measured = measure();
+    if (!measured) return;
+    length = *measured;
   }
 }
 
