@@ -10,12 +10,6 @@ namespace {
 
 bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
-os::Error replyTooLarge() {
-  return VelmoraRequest::formError(
-      kVelmoraErrorReplyTooLarge,
-      {{os::kErrorDescriptionKey, "The reply is larger than " + std::to_string(kVelmoraMaxReplySize) + " bytes."}});
-}
-
 void append(os::Data& body, std::string_view text) { body.insert(body.end(), text.begin(), text.end()); }
 
 }  // namespace
@@ -259,16 +253,8 @@ void VelmoraRequest::didReceiveResponse(os::URLConnection&, const os::HTTPURLRes
 }
 
 void VelmoraRequest::didReceiveData(os::URLConnection&, const os::Data& data) {
+  // The request's reply bound stops the transfer itself (see connect): what arrives here fits.
   if (!responseText_) responseText_.emplace();
-  if (data.size() > kVelmoraMaxReplySize - responseText_->size()) {
-    // No answer of these servers is this large: stop the connection now rather than take the
-    // rest, and let go of what came.
-    auto self = shared_from_this();
-    if (connection_) connection_->cancel();
-    finish();
-    failWithError(replyTooLarge());
-    return;
-  }
   responseText_->insert(responseText_->end(), data.begin(), data.end());
 }
 
@@ -282,9 +268,11 @@ void VelmoraRequest::didFinishLoading(os::URLConnection&) {
 void VelmoraRequest::didFailWithError(os::URLConnection&, const os::Error& error) {
   auto self = shared_from_this();
   finish();
-  // The transfer stopped at the bound: the same error as a reply found too large here.
+  // The transfer stopped at the bound set in connect: this request's own error for it.
   if (error.domain == os::kURLErrorDomain && error.code == os::kURLErrorDataLengthExceedsMaximum) {
-    failWithError(replyTooLarge());
+    failWithError(formError(kVelmoraErrorReplyTooLarge,
+                            {{os::kErrorDescriptionKey, "The reply is larger than " +
+                                                            std::to_string(kVelmoraMaxReplySize) + " bytes."}}));
     return;
   }
   failWithError(error);
