@@ -16,11 +16,12 @@ namespace os::testing {
 // hang, not a measure); -1 when it failed.
 inline int connectTo(const std::string& address, int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
   auto a = makeIPv4Address(address, static_cast<std::uint16_t>(port));
   timeval safety{60, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-  if (fd < 0 || !a || ::connect(fd, reinterpret_cast<const sockaddr*>(&*a), sizeof *a) != 0) {
-    if (fd >= 0) ::close(fd);
+  if (!a || ::connect(fd, reinterpret_cast<const sockaddr*>(&*a), sizeof *a) != 0) {
+    ::close(fd);
     return -1;
   }
   return fd;
