@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "foundation/formats/UTF8Sequence.h"
+#include "os/core/String.h"
 
 namespace {
 
@@ -17,33 +18,20 @@ constexpr std::array<std::int8_t, 128> makeTable() {
 }
 constexpr auto kDecode = makeTable();
 
-std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long width, Base64LineBreaks breaks) {
-  if (n == 0) return std::nullopt;
+// The plain encoding with a CRLF after every `width` characters (rounded down to whole groups):
+// between lines only, or also after a last line that ends with whole groups.
+std::optional<std::string> encode(std::string_view bytes, long width, Base64LineBreaks breaks) {
+  if (bytes.empty()) return std::nullopt;
+  std::string plain = os::base64Encoded(bytes);
   const std::size_t w = width >= 4 ? static_cast<std::size_t>(width / 4 * 4) : 0;
+  if (!w) return plain;
   std::string out;
-  out.reserve((n / 3) * 4 + 4 + (w ? 2 * (((n / 3) * 4 + 4) / w) : 0));
-  std::size_t written = 0;  // Base64 characters so far
-  std::size_t i = 0;
-  for (; n - i >= 3; i += 3) {
-    const std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8) | bytes[i + 2];
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += kAlphabet[v & 63];
-    written += 4;
-    if (w && written % w == 0 && (breaks == Base64LineBreaks::AfterEveryLine || i + 3 < n)) out += "\r\n";
-  }
-  if (n - i == 2) {
-    const std::uint32_t v = (bytes[i] << 16) | (bytes[i + 1] << 8);
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += kAlphabet[(v >> 6) & 63];
-    out += '=';
-  } else if (n - i == 1) {
-    const std::uint32_t v = bytes[i] << 16;
-    out += kAlphabet[(v >> 18) & 63];
-    out += kAlphabet[(v >> 12) & 63];
-    out += "==";
+  out.reserve(plain.size() + 2 * (plain.size() / w + 1));
+  for (std::size_t at = 0; at < plain.size(); at += w) {
+    out.append(plain, at, w);
+    const bool last = at + w >= plain.size();
+    if (!last || (at + w == plain.size() && breaks == Base64LineBreaks::AfterEveryLine && bytes.size() % 3 == 0))
+      out += "\r\n";
   }
   return out;
 }
@@ -51,13 +39,13 @@ std::optional<std::string> encode(const std::uint8_t* bytes, std::size_t n, long
 }  // namespace
 
 std::optional<std::string> base64EncodedStringWithWrapWidth(const os::Data& data, long width, Base64LineBreaks breaks) {
-  return encode(data.data(), data.size(), width, breaks);
+  return encode(std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), width, breaks);
 }
 
 std::optional<std::string> base64EncodedString(const os::Data& data) { return base64EncodedStringWithWrapWidth(data, 0); }
 
 std::optional<std::string> base64EncodedStringWithWrapWidth(std::string_view string, long width) {
-  return encode(reinterpret_cast<const std::uint8_t*>(string.data()), string.size(), width, Base64LineBreaks::AfterEveryLine);
+  return encode(string, width, Base64LineBreaks::AfterEveryLine);
 }
 
 std::optional<std::string> base64EncodedString(std::string_view string) { return base64EncodedStringWithWrapWidth(string, 0); }
