@@ -10,24 +10,8 @@ source "$(dirname "$0")/say.sh" "$@"
 
 # Every list answer comes 6 s late (the client waits 10 s).
 start_server --delay 1010=6
-rm -f "$work/in"
-mkfifo "$work/in"
-: >"$out"
-# A terminal for the reader; it ends with the terminal's keeper, its parent.
-script -qfec "exec '$reader' --home '$work/home' --server 'http://127.0.0.1:$(cat "$work/port")' --parent \$PPID" /dev/null \
-  <"$work/in" >"$out" 2>"$work/err.txt" &
-pid=$!
-exec 3>"$work/in"
+start_terminal_reader
 
-# seen_after LINE TEXT WHAT: TEXT shows in the reader's output past line LINE within 40 s.
-seen_after() {
-  for _ in $(seq 400); do
-    tail -n +"$(($1 + 1))" "$out" | grep -qF -- "$2" && return 0
-    kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $3"
-    sleep 0.1
-  done
-  fail "no $3 in the reader's output"
-}
 lines() { wc -l <"$out"; }
 type_line() { printf '%s\n' "$1" >&3; }
 # type_and_see LINE TEXT WHAT: types LINE, then TEXT shows in what the reader prints after it.

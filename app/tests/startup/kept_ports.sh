@@ -13,16 +13,6 @@ home="$work/home"
 blocker=
 trap '[ -z "$blocker" ] || kill "$blocker" 2>/dev/null; cleanup' EXIT
 
-# start_run: scripts/run on the home, driven through the pipe as say.sh drives the reader.
-start_run() {
-  rm -f "$work/in"
-  mkfifo "$work/in"
-  : >"$out"
-  "$run" "$home" <"$work/in" >"$out" 2>"$work/err.txt" &
-  pid=$!
-  exec 3>"$work/in"
-  last=0
-}
 news_port() { sed -n 's|^newsd: listening on http://127.0.0.1:\([0-9]*\) .*|\1|p' "$1"; }
 # The status line of a GET of URL (http://127.0.0.1:PORT/PATH), or nothing when none answers.
 status_of() {
@@ -33,7 +23,7 @@ status_of() {
 }
 
 # The first run reads an article and marks it; the home keeps its links, naming this news server.
-start_run
+start_run "$home"
 favourite_first_article
 stop_reader
 first=$(news_port "$work/err.txt")
@@ -42,7 +32,7 @@ link=$(grep -raohE "http://127\.0\.0\.1:$first/img/[A-Za-z0-9_]+/[0-9]+x[0-9]+\.
 [ -n "$link" ] || fail "the first run kept no picture of its news server (port $first) in the home"
 
 # The second run: the same port, so the kept link answers while it runs.
-start_run
+start_run "$home"
 say menu
 second=$(news_port "$work/err.txt")
 [ "$second" = "$first" ] || fail "the second run's news server took port $second, not $first of the first run"

@@ -1,7 +1,8 @@
 # Sourced after say.sh by the tests of scripts/run, with SHARINGD PUSHD QQCONNECTD as the
 # arguments after the news server and the reader: scripts/run as written, copied beside a stand-in
 # setup and a cmake that does nothing, on a build folder holding the programs given, so nothing is
-# installed or built. The copy is $run.
+# installed or built. The copy is $run. start_run HOME: the copy on HOME, driven through the pipe
+# as say.sh drives the reader (stop_reader ends it).
 run_copy() {
   local root=$1 program
   mkdir -p "$work/root/scripts" "$work/bin" "$work/build/app" "$work/build/tools"/{newsd,sharingd,pushd,qqconnectd}
@@ -15,4 +16,13 @@ run_copy() {
   done
   export PATH="$work/bin:$PATH" BUILD_DIR="$work/build"
   run="$work/root/scripts/run"
+}
+start_run() {
+  rm -f "$work/in"
+  mkfifo "$work/in"
+  : >"$out"
+  "$run" "$1" <"$work/in" >"$out" 2>"$work/err.txt" &
+  pid=$!
+  exec 3>"$work/in"
+  last=0
 }

@@ -13,17 +13,6 @@ export TMPDIR="$work/tmp"
 mkdir "$TMPDIR"
 folders() { find "$TMPDIR" -mindepth 1 -maxdepth 1 -type d | sort; }
 
-# start_run HOME: scripts/run on HOME, driven through the pipe as say.sh drives the reader.
-start_run() {
-  rm -f "$work/in"
-  mkfifo "$work/in"
-  : >"$out"
-  "$run" "$1" <"$work/in" >"$out" 2>"$work/err.txt" &
-  pid=$!
-  exec 3>"$work/in"
-  last=0
-}
-
 # A run killed outright keeps its folder.
 start_run "$work/home-a"
 say menu

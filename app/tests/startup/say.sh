@@ -4,6 +4,8 @@
 #
 # start_server [NEWSD OPTION...] and stop_server: the news server, its port in $work/port.
 # start_reader [READER OPTION...] and stop_reader: the reader on the FIFO, against that server.
+# start_terminal_reader: the reader on a terminal fed from the FIFO, as a person types at it (each
+# command runs as it is typed); seen_after LINE TEXT WHAT waits for TEXT past output line LINE.
 # say COMMAND: sends it, then a wait of its own length as a mark, and waits until the mark is
 # echoed: the command has been carried out and its screen printed. The command's part of the
 # output is then in $work/said. A reader started again on an emptied $out sets last=0.
@@ -49,6 +51,26 @@ start_reader() {
   pid=$!
   exec 3>"$work/in"
   last=0
+}
+start_terminal_reader() {
+  rm -f "$work/in"
+  mkfifo "$work/in"
+  : >"$out"
+  # The reader ends with the terminal's keeper, its parent.
+  script -qfec "exec '$reader' --home '$work/home' --server 'http://127.0.0.1:$(cat "$work/port")' --parent \$PPID" /dev/null \
+    <"$work/in" >"$out" 2>"$work/err.txt" &
+  pid=$!
+  exec 3>"$work/in"
+  last=0
+}
+# seen_after LINE TEXT WHAT: TEXT shows in the reader's output past line LINE within 40 s.
+seen_after() {
+  for _ in $(seq 400); do
+    tail -n +"$(($1 + 1))" "$out" | grep -qF -- "$2" && return 0
+    kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $3"
+    sleep 0.1
+  done
+  fail "no $3 in the reader's output"
 }
 stop_reader() {
   printf 'quit\n' >&3
