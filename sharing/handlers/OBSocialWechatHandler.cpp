@@ -152,7 +152,8 @@ void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, con
 
 void OBSocialWechatHandler::answerReplacedShare() {
   if (!std::exchange(awaitingShare_, false)) return;
-  // The messenger holds one share at a time and answers the newest only.
+  // The messenger holds one share at a time and answers the newest only. The replaced share's
+  // service is held until its caller has been answered, as for an answer.
   auto service = std::exchange(service_, nullptr);
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(caller_.lock(), sharing_, OBSocialResponseCodeCancelled,
                                                         std::string(kOBSocialReplacedShareMessage), std::nullopt);

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "news/ads/VXAdCell.h"
 #include "news/ads/VXAdWebViewController.h"
 #include "news/tests/support/ReaderFixture.h"

@@ -3,7 +3,6 @@
 // photo album, and closing.
 #include <gtest/gtest.h>
 
-
 #include "news/album/VXImageViewerViewController.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/store/FileManager.h"

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 #include "news/api/VXFavoriteRequest.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXNewsDetailViewController.h"
