@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::uint64_t kLargestSigned = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
+constexpr auto kSecondsFrom1970To2001 = static_cast<std::int64_t>(Date::kSecondsFrom1970To2001);
 // XML dates written or read: whole seconds since 2001 within this of it (about 146 billion years).
 // The writer and the reader hold this one bound, so every date written reads back.
 constexpr std::int64_t kXMLDateRange = std::int64_t{1} << 62;
