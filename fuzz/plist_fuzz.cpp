@@ -56,6 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::optional<os::Value> reread = os::PropertyList::read(*written, &again, &error);
   fuzz::check(reread.has_value(), "a written property list does not read back");
   fuzz::check(again == format, "a written property list changed its format");
-  fuzz::check(fuzz::sameValue(*reread, *value), "a written property list reads back as another value");
+  // XML keeps a date's whole seconds, though it reads a fraction written elsewhere.
+  fuzz::check(fuzz::sameValue(*value, *reread, format == os::PropertyListFormat::XML),
+              "a written property list reads back as another value");
   return 0;
 }

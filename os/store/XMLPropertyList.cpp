@@ -19,7 +19,7 @@ namespace {
 
 constexpr std::uint64_t kLargestSigned = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
-constexpr std::int64_t kSecondsFrom1970To2001 = 978307200;
+constexpr auto kSecondsFrom1970To2001 = static_cast<std::int64_t>(Date::kSecondsFrom1970To2001);
 // XML dates written or read: whole seconds since 2001 within this of it (about 146 billion years).
 // The writer and the reader hold this one bound, so every date written reads back.
 constexpr std::int64_t kXMLDateRange = std::int64_t{1} << 62;
@@ -55,6 +55,14 @@ unsigned daysInMonth(std::int64_t y, unsigned m) {
   return m == 2 && leap ? 29 : days[m - 1];
 }
 
+bool isXMLSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+std::string_view trimmed(std::string_view t) {
+  while (!t.empty() && isXMLSpace(t.front())) t.remove_prefix(1);
+  while (!t.empty() && isXMLSpace(t.back())) t.remove_suffix(1);
+  return t;
+}
+
 // A date's whole seconds as an XML list writes them: "2100-01-01T00:00:00Z"; a year before 0 or
 // after 9999 in the expanded form, signed ("-0001", "+10000"). Nothing for seconds out of range.
 std::optional<std::string> formatXMLDate(double sinceReference) {
@@ -75,9 +83,7 @@ std::optional<std::string> formatXMLDate(double sinceReference) {
 // The seconds since 2001 of an XML date: [±]YYYY-MM-DD, then THH:MM[:SS[.fraction]] and a zone (Z
 // or ±HH[:MM], none meaning UTC), around spaces; nothing when it is none.
 std::optional<double> parseXMLDate(std::string_view t) {
-  auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-  while (!t.empty() && isSpace(t.front())) t.remove_prefix(1);
-  while (!t.empty() && isSpace(t.back())) t.remove_suffix(1);
+  t = trimmed(t);
   std::size_t at = 0;
   auto digits = [&](std::size_t least, std::size_t most, std::int64_t& out) {
     std::size_t n = 0;
@@ -126,14 +132,6 @@ std::optional<double> parseXMLDate(std::string_view t) {
   const std::int64_t whole = days * kSecondsPerDay + h * 3600 + mi * 60 + sec - offset - kSecondsFrom1970To2001;
   if (whole > kXMLDateRange || whole < -kXMLDateRange) return std::nullopt;
   return static_cast<double>(whole) + fraction;
-}
-
-bool isXMLSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
-std::string_view trimmed(std::string_view t) {
-  while (!t.empty() && isXMLSpace(t.front())) t.remove_prefix(1);
-  while (!t.empty() && isXMLSpace(t.back())) t.remove_suffix(1);
-  return t;
 }
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
