@@ -38,9 +38,10 @@ std::uint64_t readBE(const std::uint8_t* p, unsigned n) {
   return v;
 }
 
-// The library holds a date as 32-bit seconds, while a binary list holds a 64-bit real: dates pass
-// through it as stand-ins (each one's index in this table, as whole seconds since 2001) and the
-// real seconds since 2001 are put in place around it, so every date is kept whole.
+// The library, which reads the binary lists here, holds a date as 32-bit seconds, while a binary
+// list holds a 64-bit real: dates pass through it as stand-ins (each one's index in this table, as
+// whole seconds since 2001) and the real seconds since 2001 are put in place around it, so every
+// date is kept whole.
 struct DateTable {
   std::vector<double> seconds;
 };
