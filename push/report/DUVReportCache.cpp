@@ -160,21 +160,28 @@ std::uint64_t DUVReportCache::fileObjectsBound() const {
   return everything().objects + 16;
 }
 
+void DUVReportCache::holdFlagsOf(const std::string& key, bool held) {
+  // Every text before a dot may be a flag the key stands under.
+  for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1)) {
+    if (held) {
+      ++flagsHeld_[key.substr(0, dot)];
+    } else if (auto it = flagsHeld_.find(key.substr(0, dot)); it != flagsHeld_.end() && --it->second == 0) {
+      flagsHeld_.erase(it);
+    }
+  }
+}
+
 void DUVReportCache::valueChanged(const std::string& key, const os::Value* object) {
   auto it = pendingFootprints_.find(key);
   if (it != pendingFootprints_.end()) {
     pendingSum_ -= it->second;
     if (!object) {
       pendingFootprints_.erase(it);
-      for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1)) {
-        auto held = flagsHeld_.find(key.substr(0, dot));
-        if (held != flagsHeld_.end() && --held->second == 0) flagsHeld_.erase(held);
-      }
+      holdFlagsOf(key, false);
       return;
     }
   } else if (object) {
-    for (std::size_t dot = key.find('.'); dot != std::string::npos; dot = key.find('.', dot + 1))
-      ++flagsHeld_[key.substr(0, dot)];
+    holdFlagsOf(key, true);
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);

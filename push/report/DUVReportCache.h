@@ -102,6 +102,8 @@ class DUVReportCache : public DUVMemoryCache {
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
   void trimToArchiveLimit();
+  // Counts the key under (or no longer under) each flag it stands under.
+  void holdFlagsOf(const std::string& key, bool held);
   void trimToFileShare();
   static std::uint64_t keyedLengthOf(const Footprint& f);
   Footprint everything() const;

@@ -167,7 +167,12 @@ void RenrenApi::addMacToken(const std::string& token, const std::string& macKey,
 
 std::vector<std::string> RenrenApi::acceptedCalls() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return accepted_;
+  return accepted_.entries();
+}
+
+std::size_t RenrenApi::rememberedNonces() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return usedNonces_.size();
 }
 
 // The user the request speaks for, or none with the reason.
@@ -184,13 +189,17 @@ std::optional<std::string> RenrenApi::authorize(const ApiRequest& request, std::
     auto token = tokens_.find(fields["id"]);
     if (token == tokens_.end() || !token->second.macKey) return *why = "unknown mac token", std::nullopt;
     const std::string& ts = fields["ts"];
-    if (ts.empty() || std::abs(static_cast<double>(os::longLongValue(ts)) - os::Clock::now()) > kTimestampWindow)
+    const double now = os::Clock::now();
+    // Nonces whose time stamps left the window: a replay of one is refused as stale already.
+    while (!usedNonces_.empty() && static_cast<double>(usedNonces_.begin()->first) < now - kTimestampWindow)
+      usedNonces_.erase(usedNonces_.begin());
+    if (ts.empty() || std::abs(static_cast<double>(os::longLongValue(ts)) - now) > kTimestampWindow)
       return *why = "stale timestamp", std::nullopt;
     const std::string uri = request.path + (request.rawQuery.empty() ? "" : "?" + request.rawQuery);
     const std::string expected =
         macSignature(*token->second.macKey, ts, fields["nonce"], request.method, uri, request.host);
     if (fields["mac"] != expected) return *why = "bad signature", std::nullopt;
-    if (!usedNonces_.insert(fields["id"] + "/" + ts + "/" + fields["nonce"]).second)
+    if (!usedNonces_.emplace(os::longLongValue(ts), fields["id"] + "/" + ts + "/" + fields["nonce"]).second)
       return *why = "nonce used before", std::nullopt;
     return token->second.userId;
   }
@@ -220,7 +229,7 @@ ApiAnswer RenrenApi::handle(const ApiRequest& request) {
     if (auto wrong = wrongForm(call->kinds[index], value)) return failure(400, "INVALID_PARAMETER", key + " " + *wrong);
     parameters.set(key, os::Value(value));
   }
-  accepted_.push_back(request.method + " " + request.path + " " + *user);
+  accepted_.keep(request.method + " " + request.path + " " + *user);
 
   os::Value response;
   if (call->path == "/v2/user/get") {

@@ -11,7 +11,10 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "tools/common/NewestKept.h"
 
 namespace renrend {
 
@@ -61,8 +64,11 @@ class RenrenApi {
   void addBearerToken(const std::string& token, const std::string& userId);
   void addMacToken(const std::string& token, const std::string& macKey, const std::string& userId);
   ApiAnswer handle(const ApiRequest& request);
-  // Each accepted call as "METHOD path user", oldest first.
+  // Each accepted call as "METHOD path user", oldest first: the newest only, within the bounds
+  // every local service's record keeps to.
   std::vector<std::string> acceptedCalls() const;
+  // The MAC nonces remembered against replays: only those whose time stamp is still in the window.
+  std::size_t rememberedNonces() const;
 
  private:
   struct Token {
@@ -73,8 +79,10 @@ class RenrenApi {
 
   mutable std::mutex mutex_;
   std::map<std::string, Token> tokens_;
-  std::set<std::string> usedNonces_;
-  std::vector<std::string> accepted_;
+  // (time stamp, "id/nonce"), oldest first: one whose time stamp left the window is refused as
+  // stale before its nonce is looked at, so it is forgotten then.
+  std::set<std::pair<long long, std::string>> usedNonces_;
+  tools::NewestKept<std::string> accepted_;
 };
 
 // The MAC over a request as client and service compute it.

@@ -78,6 +78,42 @@ TEST(RenrenApiTest, MacSignedCallIsAnsweredOnlyWhenItsSignatureHolds) {
   EXPECT_EQ(api.acceptedCalls(), (std::vector<std::string>{"POST /v2/status/put 456"}));
 }
 
+// A client signing call after call for weeks: the service remembers each nonce only while its time
+// stamp could still be taken (a replay inside the window is still refused), and keeps the newest
+// accepted calls only.
+TEST(RenrenApiTest, NoncesAreForgottenOnceTheirTimeStampLeavesTheWindowAndAcceptedCallsKeepTheNewest) {
+  os::VirtualClockScope clock(1700000000);
+  RenrenApi api;
+  api.addMacToken("x.456.y", "mackey", "456");
+  auto signedCall = [](const std::string& nonce) {
+    const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
+    const std::string uri = "/v2/user/get?userId=9";
+    return call("GET", "/v2/user/get", "userId=9",
+                macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
+                "api.renren.example");
+  };
+  for (int minute = 0; minute < 60; ++minute) {
+    for (int i = 0; i < 5; ++i) {
+      const std::string nonce = "n" + std::to_string(minute) + "-" + std::to_string(i);
+      ASSERT_EQ(api.handle(signedCall(nonce)).status, 200) << nonce;
+      EXPECT_NE(api.handle(signedCall(nonce)).status, 200) << "a replay inside the window was taken";
+    }
+    os::Clock::advance(60);
+  }
+  // Five minutes' worth at most (the window's edge included), not the hour's three hundred.
+  EXPECT_LE(api.rememberedNonces(), 6u * 5u);
+  EXPECT_GE(api.rememberedNonces(), 5u);
+
+  api.addBearerToken("a-b-123", "123");
+  const std::size_t total = tools::kRecordLimit + 25;
+  for (std::size_t i = 0; i < total; ++i)
+    ASSERT_EQ(api.handle(call("GET", "/v2/user/get", "userId=" + std::to_string(i), "Bearer a-b-123", "api.renren.example", true)).status,
+              200);
+  const auto accepted = api.acceptedCalls();
+  EXPECT_EQ(accepted.size(), tools::kRecordLimit);
+  EXPECT_EQ(accepted.back(), "GET /v2/user/get 123");
+}
+
 TEST(RenrenApiTest, BearerTokenIsTakenOverHttpsOnly) {
   RenrenApi api;
   api.addBearerToken("a-b-123", "123");

@@ -128,8 +128,8 @@ class SharingServer {
   std::set<const httplib::Request*> heldUnwritten_;
   std::condition_variable written_;
   // The newest requests only: a service that runs for weeks would otherwise keep every one it
-  // heard, each with the parameters of a body of up to 8 MiB. loggedCount_ counts every request ever logged, so a handler finds its own entry (or
-  // knows it is gone) by its number.
+  // heard, each with the parameters of a body of up to 8 MiB. loggedCount_ counts every request
+  // ever logged, so a handler finds its own entry (or knows it is gone) by its number.
   tools::NewestKept<LoggedRequest> requests_;
   std::uint64_t loggedCount_ = 0;
 };
