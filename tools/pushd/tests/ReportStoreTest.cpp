@@ -244,4 +244,17 @@ TEST_F(ReportStoreTest, AStorePastItsBoundIsWrittenAnewWithTheNewestRecords) {
   EXPECT_EQ(*last->dictionary(), service().records().back());
 }
 
+TEST_F(ReportStoreTest, ALineCutShortByAKillSwallowsNoRecordAfterIt) {
+  ASSERT_TRUE(uploadStatuses(0, 2, 2));
+  server_.reset();
+  // Killed while appending the next packet's line.
+  std::ofstream(store_, std::ios::app) << storeLine(2).substr(0, 30);
+  restart();
+  ASSERT_TRUE(uploadStatuses(3, 1, 1));
+  restart();
+  std::set<int> messages;
+  for (const auto& record : service().records()) messages.insert(messageOf(record));
+  EXPECT_EQ(messages, (std::set<int>{0, 1, 3}));
+}
+
 }  // namespace
