@@ -122,6 +122,8 @@ struct StoreLines {
   tools::NewestKept<std::string> newest;
   // The last line had no line break: a process killed while appending cut it short.
   bool cutShort = false;
+  // Read to its end: lines the file holds beyond a failed read are not let go by writing it anew.
+  bool whole = true;
 };
 StoreLines readStoreLines(const std::string& path) {
   StoreLines lines;
@@ -130,7 +132,8 @@ StoreLines readStoreLines(const std::string& path) {
   std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
   std::string line;
   bool overlong = false;
-  for (long count; (count = stream->read(buffer.data(), buffer.size())) > 0;) {
+  long count;
+  while ((count = stream->read(buffer.data(), buffer.size())) > 0) {
     const char* at = reinterpret_cast<const char*>(buffer.data());
     const char* end = at + count;
     while (at != end) {
@@ -147,6 +150,7 @@ StoreLines readStoreLines(const std::string& path) {
       at = lineEnd + 1;
     }
   }
+  lines.whole = count == 0;
   stream->close();
   lines.cutShort = overlong || !line.empty();
   if (!overlong && !line.empty()) lines.newest.keep(std::move(line));
@@ -417,7 +421,7 @@ bool ReportService::setStoreFile(const std::string& path) {
   auto attributes = files.attributesOfItemAtPath(path);
   storeBytes_ = attributes ? attributes->size : 0;
   // A line cut short would run into the next one appended: the file is written anew, whole lines.
-  if (earlier.cutShort || storeBytes_ > kStoreByteLimit) {
+  if (earlier.whole && (earlier.cutShort || storeBytes_ > kStoreByteLimit)) {
     if (auto written = writeStoreLines(path, earlier.newest)) storeBytes_ = *written;
   }
   return files.appendData({}, path);
@@ -426,7 +430,8 @@ bool ReportService::setStoreFile(const std::string& path) {
 void ReportService::trimStore() {
   if (storeBytes_ <= kStoreByteLimit) return;
   // The file alone knows each record's uid: its newest lines are what is written.
-  if (auto written = writeStoreLines(storeFile_, readStoreLines(storeFile_).newest))
+  StoreLines lines = readStoreLines(storeFile_);
+  if (auto written = lines.whole ? writeStoreLines(storeFile_, lines.newest) : std::nullopt)
     storeBytes_ = *written;
   else if (verbose_)
     std::fprintf(stderr, "pushd: %s not written anew\n", storeFile_.c_str());
