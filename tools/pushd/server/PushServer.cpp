@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <set>
 #include <sstream>
 #include <utility>
 
@@ -18,6 +17,7 @@
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
 #include "os/store/FileManager.h"
+#include "tools/pushd/server/NewestKeys.h"
 
 namespace pushd {
 
@@ -451,7 +451,7 @@ struct PushServer::Impl {
         Identity identity = makeIdentity(appkey);
         note("register " + std::to_string(identity.uid));
         // A device that registers with its token has reported it: the client counts it uploaded.
-        if (token != " ") reportedTokens.insert(token);
+        if (token != " ") reportedTokens.add(token);
         answer.number(0, 2).number(identity.uid, 4).text(identity.password).text(identity.registrationID);
         return answerRegistration(connection, identity.uid, answer.frame());
       }
@@ -521,7 +521,7 @@ struct PushServer::Impl {
           return send(connection, Writer(version, 13, rid).number(kStatusMalformed, 2).text("token report is malformed").frame());
         }
         note("token " + std::to_string(uid) + " " + token);
-        reportedTokens.insert(token);
+        reportedTokens.add(token);
         return send(connection, Writer(version, 13, rid).number(0, 2).frame());
       }
     }
@@ -615,7 +615,8 @@ struct PushServer::Impl {
   // turns its connection into a device's link to the platform's push channel instead.
   std::vector<std::shared_ptr<os::TcpSocket>> controlSockets;
   std::map<std::shared_ptr<os::TcpSocket>, std::string> devices;
-  std::set<std::string> reportedTokens;
+  // The tokens push clients reported lately: each report is one more, so only the newest are kept.
+  NewestKeys reportedTokens;
 
   // The platform's side of a remote notification: it reaches the devices whose token a push
   // client reported, as one line "remote JSON".

@@ -5,14 +5,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <fstream>
 #include <map>
+#include <string_view>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
 #include "os/core/Compression.h"
 #include "os/crypto/Digest.h"
+#include "os/net/Stream.h"
+#include "os/store/FileManager.h"
 #include "tools/common/HttpServer.h"
 #include "tools/common/NewestKept.h"
 
@@ -103,8 +105,68 @@ bool isNewestFirst(const os::Array& content) {
 // A record's identity: the uid and the record as JSON, and for the second and later of equal
 // records in one packet their place among them (two statuses of one message in one second are two
 // events). Compact JSON holds no raw line break, so the place cannot be mistaken for a record.
+// Kept as its SHA-1 digest: an identity holds twenty bytes however large its record.
 std::string recordIdentity(const std::string& uidAndRecord, std::size_t earlierEqual) {
-  return earlierEqual == 0 ? uidAndRecord : uidAndRecord + "\n" + std::to_string(earlierEqual);
+  const os::Data digest =
+      earlierEqual == 0 ? os::sha1(uidAndRecord) : os::sha1(uidAndRecord + "\n" + std::to_string(earlierEqual));
+  return std::string(digest.begin(), digest.end());
+}
+
+// A store line is a uid, a space and a record's JSON, which came in a packet no larger than this
+// inflated: a longer line is none of the service's.
+constexpr std::size_t kMaximumStoreLine = kMaximumInflated + 16;
+
+// The newest lines of a store file, as many as a record of the service keeps, read a piece at a
+// time: a file an earlier run left long never stands whole in memory.
+struct StoreLines {
+  tools::NewestKept<std::string> newest;
+  // The last line had no line break: a process killed while appending cut it short.
+  bool cutShort = false;
+  // Read to its end: lines the file holds beyond a failed read are not let go by writing it anew.
+  bool whole = true;
+};
+StoreLines readStoreLines(const std::string& path) {
+  StoreLines lines;
+  auto stream = os::InputStream::withFileAtPath(path);
+  stream->open();
+  std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
+  std::string line;
+  bool overlong = false;
+  long count;
+  while ((count = stream->read(buffer.data(), buffer.size())) > 0) {
+    const char* at = reinterpret_cast<const char*>(buffer.data());
+    const char* end = at + count;
+    while (at != end) {
+      const char* lineEnd = std::find(at, end, '\n');
+      if (!overlong) line.append(at, lineEnd);
+      if (line.size() > kMaximumStoreLine) {
+        overlong = true;
+        line.clear();
+      }
+      if (lineEnd == end) break;
+      if (!overlong && !line.empty()) lines.newest.keep(std::move(line));
+      line.clear();
+      overlong = false;
+      at = lineEnd + 1;
+    }
+  }
+  lines.whole = count == 0;
+  stream->close();
+  lines.cutShort = overlong || !line.empty();
+  if (!overlong && !line.empty()) lines.newest.keep(std::move(line));
+  return lines;
+}
+
+// Writes the lines as the whole store file: into a new file, renamed over the old one, so that a
+// process killed while writing leaves the old file as it was. Answers the size written.
+std::optional<std::size_t> writeStoreLines(const std::string& path, const tools::NewestKept<std::string>& lines) {
+  os::Data text;
+  for (const std::string& line : lines) {
+    text.insert(text.end(), line.begin(), line.end());
+    text.push_back('\n');
+  }
+  if (!os::FileManager::defaultManager().writeData(text, path)) return std::nullopt;
+  return text.size();
 }
 
 // Compact JSON: no white space outside strings.
@@ -247,6 +309,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
       disorders_ += !newestFirst;
       std::map<std::string, std::size_t> equalSoFar;
       bool equalRecords = false;
+      std::string stored;  // the store file's lines of the records kept
       for (const auto& record : content) {
         // A record is the same record when it is the same object: uid, kind, time and fields, and
         // its place among equal ones of its packet. One that was kept already arrives again after
@@ -254,19 +317,25 @@ void ReportService::serveReports(Endpoint& endpoint) {
         std::string json = os::stringFromData(JSONData(record).value_or(os::Data{}));
         std::string identity = recordIdentity(std::to_string(uid) + json, equalSoFar[json]++);
         equalRecords = equalRecords || equalSoFar[json] > 1;
-        if (!seen_.insert(identity).second) {
+        if (seen_.contains(identity)) {
           ++repeats_;
           ++repeated;
           continue;
         }
-        records_.push_back(*record.dictionary());
-        if (!storeFile_.empty()) {
-          // Flushed to the system at once: a process killed after this line keeps the record.
-          std::ofstream store(storeFile_, std::ios::app);
-          store << uid << " " << json << "\n";
-        }
+        seen_.add(identity);
+        records_.keep(*record.dictionary());
+        if (!storeFile_.empty()) stored += std::to_string(uid) + " " + json + "\n";
       }
       duplicates_ += equalRecords;
+      if (!stored.empty()) {
+        // Written to the system at once, before the answer: a process killed after this keeps the
+        // records.
+        if (os::FileManager::defaultManager().appendData(os::dataFromString(stored), storeFile_))
+          storeBytes_ += stored.size();
+        else if (verbose_)
+          std::fprintf(stderr, "pushd: records not stored in %s\n", storeFile_.c_str());
+        trimStore();
+      }
     }
     if (mode == Mode::CrashAfterStore) return answer(500);
     if (mode == Mode::StallAfterStore) return stall(mode);
@@ -331,22 +400,41 @@ bool ReportService::setPrimaryDown(bool down) {
 
 bool ReportService::setStoreFile(const std::string& path) {
   std::lock_guard lock(mutex_);
-  std::ifstream earlier(path);
-  std::map<std::string, std::size_t> equalSoFar;
-  std::string line;
-  while (std::getline(earlier, line)) {
+  const auto& files = os::FileManager::defaultManager();
+  // What a process killed while writing the file anew left beside it.
+  files.removeAbandonedTemporaryFiles(path);
+  StoreLines earlier = readStoreLines(path);
+  std::map<std::string_view, std::size_t> equalSoFar;
+  for (const std::string& line : earlier.newest) {
     auto space = line.find(' ');
     if (space == std::string::npos) continue;
-    auto record = objectFromJSONString(line.substr(space + 1));
+    auto record = objectFromJSONString(std::string_view(line).substr(space + 1));
     if (!record || !record->dictionary()) continue;
     // The same identity the upload gives it: uid, then the record as the service wrote it, and its
     // place among equal ones (kept together, from one packet).
-    std::string uidAndRecord = line.substr(0, space) + line.substr(space + 1);
-    if (seen_.insert(recordIdentity(uidAndRecord, equalSoFar[uidAndRecord]++)).second)
-      records_.push_back(*record->dictionary());
+    std::string identity = recordIdentity(line.substr(0, space) + line.substr(space + 1), equalSoFar[line]++);
+    if (seen_.contains(identity)) continue;
+    seen_.add(identity);
+    records_.keep(*record->dictionary());
   }
   storeFile_ = path;
-  return std::ofstream(path, std::ios::app).good();
+  auto attributes = files.attributesOfItemAtPath(path);
+  storeBytes_ = attributes ? attributes->size : 0;
+  // A line cut short would run into the next one appended: the file is written anew, whole lines.
+  if (earlier.whole && (earlier.cutShort || storeBytes_ > kStoreByteLimit)) {
+    if (auto written = writeStoreLines(path, earlier.newest)) storeBytes_ = *written;
+  }
+  return files.appendData({}, path);
+}
+
+void ReportService::trimStore() {
+  if (storeBytes_ <= kStoreByteLimit) return;
+  // The file alone knows each record's uid: its newest lines are what is written.
+  StoreLines lines = readStoreLines(storeFile_);
+  if (auto written = lines.whole ? writeStoreLines(storeFile_, lines.newest) : std::nullopt)
+    storeBytes_ = *written;
+  else if (verbose_)
+    std::fprintf(stderr, "pushd: %s not written anew\n", storeFile_.c_str());
 }
 
 void ReportService::setMode(Mode mode) {
@@ -359,7 +447,7 @@ void ReportService::setMode(Mode mode) {
 
 std::vector<os::Dictionary> ReportService::records() const {
   std::lock_guard lock(mutex_);
-  return records_;
+  return records_.entries();
 }
 
 void ReportService::setUserStatus(int status) {

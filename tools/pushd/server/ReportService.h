@@ -12,7 +12,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,6 +19,7 @@
 #include "os/core/Value.h"
 #include "tools/common/NewestKept.h"
 #include "tools/common/ServiceHost.h"
+#include "tools/pushd/server/NewestKeys.h"
 
 namespace httplib {
 class Server;
@@ -54,17 +54,19 @@ class ReportService {
   bool setPrimaryDown(bool down);
 
   // Keeps accepted records in a file as well, one "uid JSON" line each, written before the answer,
-  // and takes back those already there: a service restarted on the same file knows what it has.
-  // False when the file cannot be opened.
+  // and takes back the newest of those already there (as many as records() keeps): a service
+  // restarted on the same file knows what it has. A file past kStoreByteLimit is written anew with
+  // its newest lines alone. False when the file cannot be opened.
   bool setStoreFile(const std::string& path);
   void setMode(Mode mode);
   // The status the user service answers badge uploads with (200 by default).
   void setUserStatus(int status);
   // The badge values the user service accepted, in order (the newest kAnswerLimit).
   std::vector<long long> badges() const;
-  // Each record once: a record sent again (after an answer was lost) is recognised and not kept
-  // twice. Equal records in one packet are events of their own (two statuses of one message in one
-  // second): each is kept.
+  // Each record once, the newest tools::kRecordLimit within tools::kRecordByteLimit, oldest first:
+  // a record sent again (after an answer was lost) while it is among the newest kRecordLimit is
+  // recognised and not kept twice. Equal records in one packet are events of their own (two
+  // statuses of one message in one second): each is kept.
   std::vector<os::Dictionary> records() const;
   // How many times records arrived that were already kept.
   std::size_t repeats() const;
@@ -77,6 +79,8 @@ class ReportService {
   std::vector<int> answers() const;
   // How many answers and badges are kept at most; older ones are let go first.
   static constexpr std::size_t kAnswerLimit = tools::kRecordLimit;
+  // How many bytes the store file may reach before it is written anew with the newest records.
+  static constexpr std::size_t kStoreByteLimit = 4 * tools::kRecordByteLimit;
 
   // The authorization a packet must carry.
   static std::string expectedAuthorization(std::uint32_t uid, const std::string& password, const std::string& body);
@@ -95,9 +99,14 @@ class ReportService {
   mutable std::mutex mutex_;
   std::condition_variable changed_;  // the mode changed or the service (or an address) stops
   Mode mode_ = Mode::Accept;
-  std::vector<os::Dictionary> records_;
+  // A service beside a reader for weeks hears a status for every notification: only the newest
+  // records are kept, and the identities of the newest, by which a record sent again is known.
+  tools::NewestKept<os::Dictionary> records_;
+  NewestKeys seen_;
   std::string storeFile_;
-  std::set<std::string> seen_;
+  std::size_t storeBytes_ = 0;  // the store file's size, as written
+  // Writes the store file anew with the newest of its lines, when it has passed kStoreByteLimit.
+  void trimStore();
   std::size_t repeats_ = 0;
   std::size_t duplicates_ = 0;
   std::size_t disorders_ = 0;

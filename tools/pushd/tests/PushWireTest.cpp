@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <map>
@@ -20,6 +21,7 @@
 #include "os/store/FileManager.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
+#include "tools/common/NewestKept.h"
 #include "tools/pushd/server/PushServer.h"
 
 namespace {
@@ -752,6 +754,39 @@ TEST_F(PushWireTest, ATokenGivenAtRegistrationCountsAsReported) {
   device.write(std::string("device beef\n"));
   ASSERT_TRUE(runUntil([&] { return server_->hasEvent("device beef"); }));
   EXPECT_EQ(server_->notify(R"({"aps":{"alert":"头条"}})"), 1u);
+}
+
+// The tokens the service knows are those reported lately: a peer reporting ever new ones does not
+// grow it without end, and a token reported again is known again.
+TEST_F(PushWireTest, TokensPastTheirBoundLetGoOfTheOldest) {
+  Wire wire(server_->corePort());
+  const Login login = logIn(wire, "beef");
+  Wire device(server_->controlPort());
+  device.write(std::string("device beef\n"));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("device beef"); }));
+  auto report = [&](const std::string& token) {
+    return Frame(2, 13, 1, login.session).number(login.uid, 4).text(token).number(0, 1).number(0, 1).done();
+  };
+  auto flood = [&](std::size_t first, std::size_t count) {
+    os::Data burst;
+    for (std::size_t i = first; i < first + count; ++i) {
+      const os::Data frame = report("token-" + std::to_string(i));
+      burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    wire.writeAll(burst);
+    auto answers = wire.frames(count);
+    return answers && std::all_of(answers->begin(), answers->end(), [](Answer& a) { return a.number(2) == 0; });
+  };
+  const std::string notification = R"({"aps":{"alert":"头条"}})";
+
+  ASSERT_TRUE(flood(0, tools::kRecordLimit - 1));
+  EXPECT_EQ(server_->notify(notification), 1u);
+  ASSERT_TRUE(flood(tools::kRecordLimit, 1));
+  EXPECT_EQ(server_->notify(notification), 0u);
+
+  wire.writeAll(report("beef"));
+  ASSERT_TRUE(wire.next());
+  EXPECT_EQ(server_->notify(notification), 1u);
 }
 
 // The lookup request of the table, written in its order: the header, the network type and the

@@ -109,6 +109,10 @@ std::vector<std::string> lines(const std::string& path) {
 
 class ReportUploadTest : public ::testing::Test {
  protected:
+  ~ReportUploadTest() override {
+    server_.reset();
+    std::filesystem::remove(identityFile());
+  }
   std::shared_ptr<DUVReportRequest> report(int n, const std::string& url, const std::string& backup = "") {
     return report(record(n), url, backup);
   }

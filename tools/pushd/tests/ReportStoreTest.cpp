@@ -1,0 +1,260 @@
+// What the report service holds after long runs: floods of report packets, large records, resends
+// after lost answers and restarts on a store file that an earlier run left long.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+
+#include "foundation/formats/JSONTideDeserializing.h"
+#include "foundation/formats/JSONTideSerializing.h"
+#include "os/core/Compression.h"
+#include "push/report/DUVReportRequest.h"
+#include "push/utilities/DUVUtilities.h"
+#include "tools/common/NewestKept.h"
+#include "tools/pushd/server/PushServer.h"
+
+namespace {
+
+constexpr std::uint32_t kUid = 1001;
+constexpr std::int64_t kEpoch = 1700000000;
+
+// A status of message n, its id padded to the length asked for.
+os::Dictionary status(int n, std::size_t idLength = 0) {
+  std::string id = std::to_string(n);
+  if (id.size() < idLength) id.insert(0, idLength - id.size(), '0');
+  return {{"type", os::Value("msg_status")}, {"itime", os::Value(kEpoch + n)}, {"result", os::Value(2001)},
+          {"msg_id", os::Value(id)}};
+}
+
+// The message a kept status is about.
+int messageOf(const os::Dictionary& record) { return std::stoi(record["msg_id"].stringOr()); }
+
+std::size_t heldBytes(const std::vector<os::Dictionary>& records) {
+  std::size_t bytes = 0;
+  for (const auto& record : records) bytes += sizeof(os::Dictionary) + tools::heldBytes(record);
+  return bytes;
+}
+
+// A store file's line for a status, as the service writes it: its JSON made once, and the time and
+// id put in (digits, which JSON writes as they are), so that long files are quickly made.
+std::string storeLine(int n, std::size_t idLength = 0) {
+  static const std::string made = os::stringFromData(*JSONData(os::Value(status(0, 1))));
+  static const std::size_t time = made.find(std::to_string(kEpoch)), id = made.find("\"0\"");
+  const std::string digits = (*status(n, idLength)["msg_id"].string());
+  std::string line = made;
+  line.replace(id + 1, 1, digits).replace(time, std::to_string(kEpoch).size(), std::to_string(kEpoch + n));
+  return std::to_string(kUid) + " " + line + "\n";
+}
+
+std::vector<std::string> lines(const std::string& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+class ReportStoreTest : public ::testing::Test {
+ protected:
+  ReportStoreTest() {
+    std::filesystem::create_directories(folder_);
+    std::ofstream(folder_ + "/identities") << kUid << " secret 0123456789a abc123\n";
+    options_.identityFile = folder_ + "/identities";
+    options_.reportStore = store_;
+    server_ = pushd::PushServer::start(options_);
+  }
+  ~ReportStoreTest() override {
+    server_.reset();
+    std::filesystem::remove_all(folder_);
+  }
+  pushd::ReportService& service() { return server_->reportService(); }
+  void restart() {
+    server_.reset();
+    server_ = pushd::PushServer::start(options_);
+    ASSERT_TRUE(server_);
+  }
+
+  // Posts one packet as the push client does: the envelope's compact JSON gzipped, signed over
+  // the gzip bytes, over a connection of its own. The answer's status, 0 when none came.
+  int upload(const std::vector<os::Dictionary>& records) {
+    os::Array content(records.begin(), records.end());
+    os::Dictionary envelope{{"platform", os::Value("i")},
+                            {"uid", os::Value(static_cast<std::int32_t>(kUid))},
+                            {"sdk_ver", os::Value("1.8.1")},
+                            {"app_key", os::Value("abc123")},
+                            {"content", os::Value(content)}};
+    auto body = os::gzipData(*ZRFJSONData(os::Value(envelope)));
+    std::string text(body->begin(), body->end());
+    httplib::Client client("127.0.0.1", server_->reportPort());
+    httplib::Headers headers{{"Content-Encoding", "gzip"},
+                             {"X-App-Key", "abc123"},
+                             {"Authorization", DUVReportRequest::authorization({kUid, "secret", "abc123"}, *body)}};
+    auto answer = client.Post("/v2/report", headers, text, "application/json");
+    return answer ? answer->status : 0;
+  }
+  // Statuses of messages [first, first + count), newest first as the client packs them, in packets
+  // of `perPacket`; true when every packet was answered 200.
+  bool uploadStatuses(int first, int count, int perPacket, std::size_t idLength = 0) {
+    for (int start = first; start < first + count; start += perPacket) {
+      std::vector<os::Dictionary> packet;
+      for (int n = std::min(start + perPacket, first + count); n-- > start;) packet.push_back(status(n, idLength));
+      if (upload(packet) != 200) return false;
+    }
+    return true;
+  }
+
+  std::string folder_ = ::testing::TempDir() + "/pushd-store-" + std::to_string(getpid());
+  std::string store_ = folder_ + "/reports";
+  pushd::ServerOptions options_ = pushd::ServerOptions::onFreePorts();
+  std::unique_ptr<pushd::PushServer> server_;
+};
+
+TEST_F(ReportStoreTest, AFloodOfStatusesKeepsTheNewestAndKnowsTheirResends) {
+  // Each notification of a flood makes the client upload a status: many more than the service keeps.
+  const int flood = static_cast<int>(tools::kRecordLimit) + 300;
+  ASSERT_TRUE(uploadStatuses(0, flood, 12));
+  auto kept = service().records();
+  ASSERT_EQ(kept.size(), tools::kRecordLimit);
+  std::set<int> messages;
+  for (const auto& record : kept) messages.insert(messageOf(record));
+  EXPECT_EQ(messages.size(), tools::kRecordLimit);
+  EXPECT_EQ(*messages.begin(), flood - static_cast<int>(tools::kRecordLimit));
+  EXPECT_EQ(*messages.rbegin(), flood - 1);
+  EXPECT_EQ(service().repeats(), 0u);
+
+  // A packet sent again after its answer was lost, within the newest records: known, not kept twice.
+  ASSERT_TRUE(uploadStatuses(flood - 24, 12, 12));
+  EXPECT_EQ(service().repeats(), 12u);
+  EXPECT_EQ(service().records().size(), tools::kRecordLimit);
+  EXPECT_EQ(service().records().back(), kept.back());
+
+  // One from the start of the flood, long let go with its identity: a record of its own again.
+  ASSERT_TRUE(uploadStatuses(0, 1, 1));
+  EXPECT_EQ(service().repeats(), 12u);
+  EXPECT_EQ(messageOf(service().records().back()), 0);
+  EXPECT_EQ(service().records().size(), tools::kRecordLimit);
+}
+
+TEST_F(ReportStoreTest, LargeRecordsAreKeptWithinTheByteBound) {
+  // A peer's records as large as a packet may inflate to, one a packet.
+  const std::size_t idLength = 900 * 1024;
+  const int count = static_cast<int>(tools::kRecordByteLimit / idLength) + 4;
+  ASSERT_TRUE(uploadStatuses(0, count, 1, idLength));
+  auto kept = service().records();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_LE(heldBytes(kept), tools::kRecordByteLimit);
+  EXPECT_LT(kept.size(), static_cast<std::size_t>(count));
+  EXPECT_EQ(messageOf(kept.back()), count - 1);
+
+  // The newest is known when it comes again.
+  ASSERT_TRUE(uploadStatuses(count - 1, 1, 1, idLength));
+  EXPECT_EQ(service().repeats(), 1u);
+  EXPECT_EQ(service().records().size(), kept.size());
+}
+
+TEST_F(ReportStoreTest, ARestartTakesBackTheNewestOfItsStoreAndKnowsTheirResends) {
+  // Two statuses of one message in one second, and another, stored; the answer lost.
+  const os::Dictionary twice = status(1);
+  service().setMode(pushd::ReportService::Mode::CrashAfterStore);
+  ASSERT_EQ(upload({status(2), twice, twice}), 500);
+  service().setMode(pushd::ReportService::Mode::Accept);
+  ASSERT_TRUE(uploadStatuses(3, 100, 10));
+  ASSERT_EQ(service().records().size(), 103u);
+
+  // Restarted on the store, the packet comes again: all three known.
+  restart();
+  EXPECT_EQ(service().records().size(), 103u);
+  ASSERT_EQ(upload({status(2), twice, twice}), 200);
+  EXPECT_EQ(service().repeats(), 3u);
+  EXPECT_EQ(service().records().size(), 103u);
+  auto written = lines(store_);
+  EXPECT_EQ(written.size(), 103u);
+  EXPECT_NE(std::find(written.begin(), written.end(), storeLine(50).substr(0, storeLine(50).size() - 1)), written.end());
+
+  // A store an earlier run left with more lines than the service keeps: the newest come back, and
+  // the resend of one of them is known.
+  server_.reset();
+  {
+    std::ofstream earlier(store_, std::ios::app);
+    for (int n = 103; n < static_cast<int>(tools::kRecordLimit) + 500; ++n) earlier << storeLine(n);
+  }
+  restart();
+  auto kept = service().records();
+  ASSERT_EQ(kept.size(), tools::kRecordLimit);
+  EXPECT_EQ(messageOf(kept.front()), 500);
+  EXPECT_EQ(messageOf(kept.back()), static_cast<int>(tools::kRecordLimit) + 499);
+  ASSERT_TRUE(uploadStatuses(static_cast<int>(tools::kRecordLimit) + 490, 10, 10));
+  EXPECT_EQ(service().repeats(), 10u);
+  EXPECT_EQ(service().records().size(), tools::kRecordLimit);
+}
+
+TEST_F(ReportStoreTest, AStorePastItsBoundIsWrittenAnewWithTheNewestRecords) {
+  // An earlier run's store just short of the bound, of large records.
+  const std::size_t idLength = 8 * 1024;
+  const std::size_t lineLength = storeLine(0, idLength).size();
+  const int earlier = static_cast<int>(pushd::ReportService::kStoreByteLimit / lineLength);
+  server_.reset();
+  {
+    std::ofstream file(store_);
+    for (int n = 0; n < earlier; ++n) file << storeLine(n, idLength);
+  }
+  ASSERT_LE(std::filesystem::file_size(store_), pushd::ReportService::kStoreByteLimit);
+  restart();
+  const auto before = service().records();
+  ASSERT_FALSE(before.empty());
+  EXPECT_EQ(messageOf(before.back()), earlier - 1);
+
+  // The next upload takes it past: written anew with the newest alone, the upload among them.
+  ASSERT_TRUE(uploadStatuses(earlier, 2, 1, idLength));
+  const auto size = std::filesystem::file_size(store_);
+  EXPECT_LE(size, pushd::ReportService::kStoreByteLimit / 2);
+  auto written = lines(store_);
+  ASSERT_FALSE(written.empty());
+  auto last = objectFromJSONString(written.back().substr(written.back().find(' ') + 1));
+  ASSERT_TRUE(last && last->dictionary());
+  EXPECT_EQ(messageOf(*last->dictionary()), earlier + 1);
+
+  // A restart takes back what was written, and knows it.
+  restart();
+  auto kept = service().records();
+  ASSERT_FALSE(kept.empty());
+  EXPECT_EQ(messageOf(kept.back()), earlier + 1);
+  EXPECT_LE(heldBytes(kept), tools::kRecordByteLimit);
+  ASSERT_TRUE(uploadStatuses(earlier, 2, 1, idLength));
+  EXPECT_EQ(service().repeats(), 2u);
+  EXPECT_EQ(std::filesystem::file_size(store_), size);
+
+  // A store already past the bound when the service starts is written anew at once.
+  server_.reset();
+  {
+    std::ofstream file(store_, std::ios::app);
+    for (int n = earlier + 2; std::filesystem::file_size(store_) <= pushd::ReportService::kStoreByteLimit; n += 100) {
+      for (int k = n; k < n + 100; ++k) file << storeLine(k, idLength);
+      file.flush();
+    }
+  }
+  restart();
+  EXPECT_LE(std::filesystem::file_size(store_), pushd::ReportService::kStoreByteLimit / 2);
+  written = lines(store_);
+  ASSERT_FALSE(written.empty());
+  last = objectFromJSONString(written.back().substr(written.back().find(' ') + 1));
+  ASSERT_TRUE(last && last->dictionary());
+  EXPECT_EQ(*last->dictionary(), service().records().back());
+}
+
+TEST_F(ReportStoreTest, ALineCutShortByAKillSwallowsNoRecordAfterIt) {
+  ASSERT_TRUE(uploadStatuses(0, 2, 2));
+  server_.reset();
+  // Killed while appending the next packet's line.
+  std::ofstream(store_, std::ios::app) << storeLine(2).substr(0, 30);
+  restart();
+  ASSERT_TRUE(uploadStatuses(3, 1, 1));
+  restart();
+  std::set<int> messages;
+  for (const auto& record : service().records()) messages.insert(messageOf(record));
+  EXPECT_EQ(messages, (std::set<int>{0, 1, 3}));
+}
+
+}  // namespace
