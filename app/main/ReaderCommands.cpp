@@ -39,7 +39,6 @@
 #include "os/views/NavigationController.h"
 #include "os/views/TableView.h"
 #include "os/views/WebView.h"
-#include "os/views/Window.h"
 #include "sharing/screens/OBSocialIconActionSheet.h"
 #include "sharing/widgets/OBSocialXToast.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -84,35 +83,18 @@ std::string tapNamed(const std::string& image, const std::string& what) {
 
 // Back from the full-screen pictures, which have no back button: a tap on the picture closes them.
 std::string back() {
-  std::function<const os::View*(const os::View&)> page = [&page](const os::View& view) -> const os::View* {
-    if (view.isHidden()) return nullptr;
-    if (dynamic_cast<const VXImageViewer*>(&view) && dynamic_cast<VXImageViewerViewController*>(view.enclosingViewController()) &&
-        os::visibleRectOf(view) && os::isReachable(view))
-      return &view;
-    for (const auto& sub : view.subviews())
-      if (const os::View* found = page(*sub)) return found;
-    return nullptr;
-  };
-  for (const auto& window : os::Window::windows())
-    if (const os::View* picture = page(*window))
-      return os::TouchDriver::tap(*picture) ? "" : "error: the picture did not take the tap";
+  auto picture = os::firstView([](const os::View& view) {
+    return dynamic_cast<const VXImageViewer*>(&view) && dynamic_cast<VXImageViewerViewController*>(view.enclosingViewController()) &&
+           os::visibleRectOf(view) && os::isReachable(view);
+  });
+  if (picture) return os::TouchDriver::tap(*picture) ? "" : "error: the picture did not take the tap";
   return tapNamed("navbar-back", "back button");
 }
 
 // The web page a sharing screen shows, when one is on screen.
 std::shared_ptr<os::WebView> visibleWebView() {
-  std::function<std::shared_ptr<os::WebView>(const std::shared_ptr<os::View>&)> search =
-      [&search](const std::shared_ptr<os::View>& view) -> std::shared_ptr<os::WebView> {
-    if (!view || view->isHidden()) return nullptr;
-    if (auto page = std::dynamic_pointer_cast<os::WebView>(view); page && os::visibleRectOf(*page)) return page;
-    for (const auto& sub : view->subviews())
-      if (auto found = search(sub)) return found;
-    return nullptr;
-  };
-  auto app = os::Application::shared();
-  for (const auto& window : app ? app->windows() : std::vector<std::shared_ptr<os::Window>>{})
-    if (auto found = search(window)) return found;
-  return nullptr;
+  return std::dynamic_pointer_cast<os::WebView>(
+      os::firstView([](const os::View& view) { return dynamic_cast<const os::WebView*>(&view) && os::visibleRectOf(view); }));
 }
 
 // A page's words, its markup left out, on one line and cut to a line's length.
@@ -204,16 +186,9 @@ bool isBlank(const std::string& line) {
 
 // The sharing component's icon sheet, when it shows.
 bool iconSheetShows() {
-  std::function<bool(const os::View&)> search = [&search](const os::View& view) {
-    if (view.isHidden()) return false;
-    if (dynamic_cast<const OBSocialIconActionSheet*>(&view)) return os::visibleRectOf(view).has_value();
-    for (const auto& sub : view.subviews())
-      if (search(*sub)) return true;
-    return false;
-  };
-  for (const auto& window : os::Window::windows())
-    if (search(*window)) return true;
-  return false;
+  return os::firstView([](const os::View& view) {
+           return dynamic_cast<const OBSocialIconActionSheet*>(&view) && os::visibleRectOf(view);
+         }) != nullptr;
 }
 
 std::shared_ptr<os::AlertView> visibleAlert(const std::string& title) {
@@ -292,16 +267,19 @@ std::string ReaderCommands::articleRows() {
 
 std::vector<std::string> ReaderCommands::tabTitles() {
   std::vector<std::string> titles;
-  for (const auto& window : os::Window::windows()) {
-    std::function<void(const os::View&, bool)> walk = [&](const os::View& view, bool inStrip) {
-      if (view.isHidden()) return;
-      inStrip = inStrip || view.className() == "VXSlideSwitchView";
-      if (auto* b = dynamic_cast<const os::Button*>(&view); b && inStrip)
-        if (auto title = b->currentTitle(); title && !title->empty()) titles.push_back(*title);
-      for (const auto& sub : view.subviews()) walk(*sub, inStrip);
-    };
-    walk(*window, false);
-  }
+  // The titled buttons of each tab strip, in the order the screen holds them.
+  auto button = [&titles](const std::shared_ptr<os::View>& view) {
+    if (view->isHidden()) return os::WalkOn::Past;
+    if (auto* b = dynamic_cast<const os::Button*>(view.get()))
+      if (auto title = b->currentTitle(); title && !title->empty()) titles.push_back(*title);
+    return os::WalkOn::Into;
+  };
+  os::walkWindows([&button](const std::shared_ptr<os::View>& view) {
+    if (view->isHidden()) return os::WalkOn::Past;
+    if (view->className() != "VXSlideSwitchView") return os::WalkOn::Into;
+    os::walkViews(view, button);
+    return os::WalkOn::Past;
+  });
   return titles;
 }
 
@@ -339,7 +317,8 @@ std::string ReaderCommands::run(const std::string& raw) {
   // numbers, and a reader names an icon by its caption.
   if (verb == "alert" && !os::TouchDriver::frontAlert() && iconSheetShows())
     return "error: the share sheet is no alert: tap an icon by its name (tap 新浪微博)";
-  std::string answer = os::runTouchCommand(line);
+  os::TouchAnswer touch = os::answerTouchCommand(line);
+  const std::string& answer = touch.text;
   // A pushed headline's alert not up yet because a full-screen view holds it: said, so the reader
   // closes that view rather than look for the alert.
   const std::string held = "; a pushed headline waits until the full-screen view closes";
@@ -352,12 +331,9 @@ std::string ReaderCommands::run(const std::string& raw) {
   }
   if (verb == "alert" && answer == "error: no alert on screen" && !waitingHeadlineTexts().empty()) return answer + held;
   // The open menu's clear cover over the news is what covers it: said as the menu.
-  const std::string byCover = " is covered by Button";
-  if (answer.starts_with("error: ") && answer.ends_with(byCover)) {
+  if (touch.cover) {
     auto side = NQSideViewController::share();
-    auto cover = side ? side->coverButton() : nullptr;
-    if (cover && cover->superview() && os::visibleRectOf(*cover))
-      return answer.substr(0, answer.size() - byCover.size()) + " is covered by the open menu: menu closes it";
+    if (side && touch.cover == side->coverButton()) return "error: " + touch.target + " is covered by the open menu: menu closes it";
   }
   return answer;
 }

@@ -447,15 +447,58 @@ std::string textsOf(const View& view) {
   return out;
 }
 
-std::string coverOf(const View& view) {
+std::shared_ptr<View> coverViewOf(const View& view) {
   auto hit = hitAtMiddle(view);
-  if (!hit || holdsOrIsHeldBy(*hit, view)) return "";
+  if (!hit || holdsOrIsHeldBy(*hit, view)) return nullptr;
   // The outermost view over the target that does not also hold it: the HUD, not its label.
-  const View* cover = hit.get();
-  while (cover->superviewPtr() && !dynamic_cast<const Window*>(cover->superviewPtr()) && !isAncestor(cover->superviewPtr(), &view))
-    cover = cover->superviewPtr();
-  std::string text = firstText(*cover);
-  return cover->className() + (text.empty() ? "" : " " + text);
+  std::shared_ptr<View> cover = hit;
+  while (cover->superviewPtr() && !dynamic_cast<const Window*>(cover->superviewPtr()) && !isAncestor(cover->superviewPtr(), &view)) {
+    auto up = cover->superview();
+    if (!up) break;
+    cover = std::move(up);
+  }
+  return cover;
+}
+
+std::string coverName(const View& cover) {
+  std::string text = firstText(cover);
+  return cover.className() + (text.empty() ? "" : " " + text);
+}
+
+std::string coverOf(const View& view) {
+  auto cover = coverViewOf(view);
+  return cover ? coverName(*cover) : "";
+}
+
+bool walkViews(const std::shared_ptr<View>& root, const ViewVisit& visit) {
+  if (!root) return true;
+  switch (visit(root)) {
+    case WalkOn::Stop: return false;
+    case WalkOn::Past: return true;
+    case WalkOn::Into: break;
+  }
+  // A copy: a visit may change what the view holds.
+  const std::vector<std::shared_ptr<View>> subviews = root->subviews();
+  for (const auto& sub : subviews)
+    if (!walkViews(sub, visit)) return false;
+  return true;
+}
+
+bool walkWindows(const ViewVisit& visit) {
+  for (const auto& window : Window::windows())
+    if (!walkViews(window, visit)) return false;
+  return true;
+}
+
+std::shared_ptr<View> firstView(const std::function<bool(const View&)>& test) {
+  std::shared_ptr<View> found;
+  walkWindows([&](const std::shared_ptr<View>& view) {
+    if (view->isHidden()) return WalkOn::Past;
+    if (!test(*view)) return WalkOn::Into;
+    found = view;
+    return WalkOn::Stop;
+  });
+  return found;
 }
 
 std::shared_ptr<ScrollView> mainScrollView() {

@@ -11,6 +11,7 @@
 // for a text, which list a reader would drag, and whether the screen changed since last looked.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,8 +57,11 @@ std::shared_ptr<View> findVisibleText(const std::string& text);
 // retry" label). Null when the touch reaches the view, or something else is over it.
 std::shared_ptr<View> controlActingFor(const View& view);
 // What lies over the view where a reader would touch it: the outermost view that takes the touch
-// instead, named by its class and the first text it shows (KHProgressHUD "网络异常"). "" when the
-// touch reaches the view, or nothing there takes it.
+// instead (the HUD, not its label). Null when the touch reaches the view, or nothing there takes it.
+std::shared_ptr<View> coverViewOf(const View& view);
+// A cover named by its class and the first text it shows (KHProgressHUD "网络异常").
+std::string coverName(const View& cover);
+// coverViewOf named so; "" when there is none.
 std::string coverOf(const View& view);
 
 // A text as the screen prints it: one longer than kLongestShownText characters prints as its
@@ -73,6 +77,19 @@ std::string shownText(const std::string& text);
 
 // The texts a view and what it holds show (texts, titles, placeholders), joined by spaces.
 std::string textsOf(const View& view);
+
+// How a walk over the views goes on after one: into what it holds, past it (what it holds left
+// out), or no further.
+enum class WalkOn { Into, Past, Stop };
+using ViewVisit = std::function<WalkOn(const std::shared_ptr<View>&)>;
+// Visits the view and what it holds depth first, each view before its subviews and those back to
+// front, going on as each visit says. False when a visit stopped the walk.
+bool walkViews(const std::shared_ptr<View>& root, const ViewVisit& visit);
+// The same through every visible window, back to front (as the dump prints them).
+bool walkWindows(const ViewVisit& visit);
+// The first view on that walk through the windows that `test` accepts, hidden views and what they
+// hold left out; null when none.
+std::shared_ptr<View> firstView(const std::function<bool(const View&)>& test);
 
 // The list a reader would drag up and down: of the visible scroll views that can move
 // vertically, the one showing the most area (the front-most of equals). Null when none.

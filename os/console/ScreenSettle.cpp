@@ -19,22 +19,13 @@ namespace os {
 namespace {
 bool shows(const View& view) { return !view.isHidden() && view.alpha() >= 0.01; }
 
-void findTransients(const std::shared_ptr<View>& view, const TransientTest& isTransient, std::vector<std::shared_ptr<View>>& out) {
-  if (!shows(*view)) return;
-  if (isTransient(*view)) {
-    if (visibleRectOf(*view)) out.push_back(view);
-    return;
-  }
-  for (auto& sub : view->subviews()) findTransients(sub, isTransient, out);
-}
-
 // Whether the view, or one inside it, is an enabled control that a touch reaches.
-bool holdsControl(const View& view) {
-  if (!shows(view)) return false;
-  if (auto* control = dynamic_cast<const Control*>(&view); control && control->isEnabled() && isReachable(view)) return true;
-  for (const auto& sub : view.subviews())
-    if (holdsControl(*sub)) return true;
-  return false;
+bool holdsControl(const std::shared_ptr<View>& view) {
+  return !walkViews(view, [](const std::shared_ptr<View>& v) {
+    if (!shows(*v)) return WalkOn::Past;
+    auto* control = dynamic_cast<const Control*>(v.get());
+    return control && control->isEnabled() && isReachable(*v) ? WalkOn::Stop : WalkOn::Into;
+  });
 }
 
 // What keeps the screen from rest right now; empty when it rests.
@@ -58,14 +49,19 @@ std::vector<std::shared_ptr<View>> transientViews(const TransientTest& isTransie
   std::vector<std::shared_ptr<View>> out;
   if (!isTransient) return out;
   Window::layoutAllWindows();
-  for (auto& w : Window::windows()) findTransients(w, isTransient, out);
+  walkWindows([&](const std::shared_ptr<View>& view) {
+    if (!shows(*view)) return WalkOn::Past;
+    if (!isTransient(*view)) return WalkOn::Into;
+    if (visibleRectOf(*view)) out.push_back(view);
+    return WalkOn::Past;
+  });
   return out;
 }
 
 bool offersControl(const View& message) {
   if (!shows(message)) return false;
   for (const auto& sub : message.subviews())
-    if (holdsControl(*sub)) return true;
+    if (holdsControl(sub)) return true;
   return false;
 }
 
@@ -165,19 +161,39 @@ bool waitForAnimations(double limit) {
   if (View::animationsUnderWay() == 0) return true;
   const bool virtualClock = Clock::isVirtual();
   limit = std::isfinite(limit) ? std::max(0.0, limit) : 0;
-  const double start = virtualClock ? Clock::now() : Clock::monotonic();
   auto loop = RunLoop::main();
-  for (;;) {
-    const double left = limit - ((virtualClock ? Clock::now() : Clock::monotonic()) - start);
-    if (left <= 0) break;
-    if (virtualClock) {
-      // To the next timer (an animation's end is one), or a slice when none is set.
-      const double next = loop->nextTimerDueAfter(0) - Clock::now();
-      TouchDriver::advance(std::min(left, std::isfinite(next) ? std::max(0.0, next) : 0.1));
-    } else {
-      loop->runOnce(Date::now().addingTimeInterval(left));
+  if (virtualClock) {
+    // Between the main loop's timers nothing here changes (an animation's end is one), so the clock
+    // goes straight from one to the next, or to the limit when none is set before it.
+    const double end = Clock::now() + limit;
+    double firedDueAt = -HUGE_VAL;
+    while (View::animationsUnderWay() > 0 && Clock::now() < end) {
+      const double now = Clock::now();
+      const double to = std::min(end, loop->nextTimerDue());
+      if (to > now) {
+        Clock::advance(to - now);
+        // The difference of two nearby dates lands on the later exactly; should it fall short,
+        // the next date the clock can tell.
+        if (Clock::now() < to) Clock::advance(std::nextafter(to, HUGE_VAL) - Clock::now());
+      } else if (firedDueAt == now) {
+        // A timer set due again each time it is fired would hold the clock still for good.
+        break;
+      } else {
+        // One already due (set by the last layout) fires where the clock stands.
+        firedDueAt = now;
+      }
+      TouchDriver::settle();
     }
-    if (View::animationsUnderWay() == 0) break;
+  } else {
+    const double start = Clock::monotonic();
+    for (;;) {
+      const double left = limit - (Clock::monotonic() - start);
+      if (left <= 0) break;
+      // Sleeps until a timer falls due (an animation's end is one), a task is posted or a source
+      // is ready.
+      loop->runOnce(Date::now().addingTimeInterval(left));
+      if (View::animationsUnderWay() == 0) break;
+    }
   }
   TouchDriver::settle();
   return View::animationsUnderWay() == 0;

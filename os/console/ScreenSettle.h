@@ -66,7 +66,9 @@ SettleResult settleScreen(const SettleOptions& options);
 // Lets the animations under way (a menu sliding shut, a screen sliding in) end before a touch, as
 // a person waits for a moving screen to stand still, at most `limit` seconds of the clock: under
 // the real clock by sleeping in the main run loop until their ends fall due, under the virtual
-// clock by moving it on. Loads and messages are not waited for. True when none is left.
+// clock by moving it straight from one of the main loop's timers to the next (their ends are
+// timers), as nothing changes between. Loads and messages are not waited for. True when none is
+// left.
 inline constexpr double kLongestAnimationWait = 5;
 bool waitForAnimations(double limit = kLongestAnimationWait);
 

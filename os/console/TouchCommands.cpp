@@ -61,7 +61,15 @@ const ScrollView* scrollingAncestor(const View& view) {
   return nullptr;
 }
 
-std::string tapText(const std::string& text) {
+// The answer when a view lies over the target: said, and the view kept for the caller.
+std::string covered(TouchAnswer& answer, const std::string& target, const View& view) {
+  Cover cover = coverFor(view);
+  answer.cover = std::move(cover.view);
+  answer.target = target;
+  return "error: " + target + " is " + cover.words;
+}
+
+std::string tapText(const std::string& text, TouchAnswer& answer) {
   if (text.empty()) return "error: tap needs X Y, row N or a text";
   if (!isValidUTF8(text)) return "error: " + quotedWords(text) + " is not whole characters (UTF-8)";
   TextMatch match = matchText(text);
@@ -76,11 +84,10 @@ std::string tapText(const std::string& text) {
   // A reader scrolls to what is scrolled away (a tab past the edge of its strip) first, unless what
   // would scroll it is under something else (a menu slid over the screen).
   if (match.scrolledAway) {
-    if (auto scroll = scrollingAncestor(*view); scroll && !isReachable(*scroll))
-      return "error: " + quotedWords(text) + " is " + coveredBy(*scroll);
+    if (auto scroll = scrollingAncestor(*view); scroll && !isReachable(*scroll)) return covered(answer, quotedWords(text), *scroll);
     if (!TouchDriver::scrollIntoView(*view)) return "error: " + quotedWords(text) + " could not be scrolled into view";
   }
-  if (!isReachable(*view) && !controlActingFor(*view)) return "error: " + quotedWords(text) + " is " + coveredBy(*view);
+  if (!isReachable(*view) && !controlActingFor(*view)) return covered(answer, quotedWords(text), *view);
   TouchDriver::tap(*view);
   return "";
 }
@@ -104,12 +111,17 @@ std::string pressAlert(const std::string& rest) {
 }
 }  // namespace
 
-std::string coveredBy(const View& view) {
-  std::string cover = coverOf(view);
-  return cover.empty() ? "covered" : "covered by " + cover;
+Cover coverFor(const View& view) {
+  Cover cover;
+  cover.view = coverViewOf(view);
+  cover.words = cover.view ? "covered by " + coverName(*cover.view) : "covered";
+  return cover;
 }
 
-std::string runTouchCommand(const std::string& raw) {
+std::string coveredBy(const View& view) { return coverFor(view).words; }
+
+namespace {
+std::string runCommand(const std::string& raw, TouchAnswer& answer) {
   std::string line = trimWhitespace(raw);
   if (line.empty()) return "";
   std::istringstream in(line);
@@ -131,16 +143,16 @@ std::string runTouchCommand(const std::string& raw) {
     if (row >> word >> index && lowercaseASCII(word) == "row" && ended(row)) {
       auto table = mainTableView();
       if (!table) return "error: no list on screen";
-      if (!isReachable(*table)) return "error: the list is " + coveredBy(*table);
+      if (!isReachable(*table)) return covered(answer, "the list", *table);
       return TouchDriver::tapRow(*table, index) ? "" : format("error: no row %ld", index);
     }
-    return tapText(unquoted(rest));
+    return tapText(unquoted(rest), answer);
   }
   if (verb == "pull") {
     if (!ended(in)) return tooMany(verb, "");
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to pull";
-    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
+    if (!isReachable(*scroll)) return covered(answer, "the list", *scroll);
     return TouchDriver::pull(*scroll) ? "" : "error: the list did not give way";
   }
   if (verb == "scroll") {
@@ -149,7 +161,7 @@ std::string runTouchCommand(const std::string& raw) {
     if (!ended(in)) return tooMany(verb, "\"end\"");
     auto scroll = mainScrollView();
     if (!scroll) return "error: nothing on screen to scroll";
-    if (!isReachable(*scroll)) return "error: the list is " + coveredBy(*scroll);
+    if (!isReachable(*scroll)) return covered(answer, "the list", *scroll);
     return TouchDriver::scrollToEnd(*scroll) ? "" : "error: the list did not reach its end";
   }
   if (verb == "doubletap") {
@@ -195,5 +207,14 @@ std::string runTouchCommand(const std::string& raw) {
   }
   return "error: unknown command " + quotedWords(word);
 }
+}  // namespace
+
+TouchAnswer answerTouchCommand(const std::string& line) {
+  TouchAnswer answer;
+  answer.text = runCommand(line, answer);
+  return answer;
+}
+
+std::string runTouchCommand(const std::string& line) { return answerTouchCommand(line).text; }
 
 }  // namespace os

@@ -22,6 +22,7 @@
 // prints: the dump, "" when it went well, or "error: …" (the reader's words in it quoted, control
 // characters escaped).
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace os {
@@ -34,10 +35,29 @@ inline constexpr double kLongestWait = 600;
 // text counts to 140), and typing costs in proportion to the text, so this bounds a command's time.
 inline constexpr std::size_t kLongestTypedText = std::size_t{4} << 20;
 
-std::string runTouchCommand(const std::string& line);
-
 class View;
-// "covered by KHProgressHUD "网络异常"": what keeps a touch from the view, for error messages.
+
+// What keeps a touch from a view: the view laid over it where a reader would touch it (see
+// coverViewOf in ScreenDump.h; null when nothing there takes the touch), and the words an answer
+// says it in: "covered by KHProgressHUD "网络异常"", or "covered".
+struct Cover {
+  std::shared_ptr<View> view;
+  std::string words;
+};
+Cover coverFor(const View& view);
+// coverFor(view).words, for error messages.
 std::string coveredBy(const View& view);
+
+// A command's answer. When it was refused because a view lies over what it was to touch, that
+// view and what the answer calls the target (the quoted text, "the list"), so a caller that knows the
+// view (a menu's cover of its own) can say so in its words rather than pick the answer apart.
+struct TouchAnswer {
+  std::string text;
+  std::shared_ptr<View> cover;
+  std::string target;
+};
+TouchAnswer answerTouchCommand(const std::string& line);
+// answerTouchCommand(line).text
+std::string runTouchCommand(const std::string& line);
 
 }  // namespace os

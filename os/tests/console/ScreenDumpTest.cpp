@@ -67,6 +67,40 @@ TEST_F(ScreenDumpTest, ShowsTheVisibleTreeWithTextsAndImages) {
   EXPECT_EQ(findVisibleText("分享"), share);
 }
 
+TEST_F(ScreenDumpTest, AWalkVisitsEachViewBeforeWhatItHoldsAndGoesOnAsTold) {
+  auto view = [](int tag, const std::shared_ptr<View>& in) {
+    auto v = makeView<View>(Rect(0, 0, 50, 50));
+    v->setTag(tag);
+    in->addSubview(v);
+    return v;
+  };
+  auto a = view(1, window);
+  view(2, a);
+  view(3, a);
+  auto b = view(4, window);
+  auto b1 = view(5, b);
+  auto tags = [](std::vector<int>& seen, int past, int stop) {
+    return [&seen, past, stop](const std::shared_ptr<View>& v) {
+      if (v->tag() != 0) seen.push_back(v->tag());
+      return v->tag() == stop ? WalkOn::Stop : v->tag() == past ? WalkOn::Past : WalkOn::Into;
+    };
+  };
+  std::vector<int> seen;
+  EXPECT_TRUE(walkViews(window, tags(seen, -1, -1)));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5}));
+  // Past leaves what the view holds out; Stop ends the walk there.
+  seen.clear();
+  EXPECT_FALSE(walkWindows(tags(seen, 1, 4)));
+  EXPECT_EQ(seen, (std::vector<int>{1, 4}));
+  // The first view a test accepts, hidden views and what they hold left out.
+  auto wanted = [](const View& v) { return v.tag() == 2 || v.tag() == 5; };
+  EXPECT_EQ(firstView(wanted)->tag(), 2);
+  a->setHidden(true);
+  EXPECT_EQ(firstView(wanted), b1);
+  b->setHidden(true);
+  EXPECT_EQ(firstView(wanted), nullptr);
+}
+
 TEST_F(ScreenDumpTest, AlertsPrintAboveTheWindowTheyCover) {
   auto alert = std::make_shared<AlertView>("反馈成功", "", std::weak_ptr<AlertViewDelegate>(), "确定");
   alert->show();

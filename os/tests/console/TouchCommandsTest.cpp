@@ -302,6 +302,74 @@ TEST_F(TouchCommandsTest, ATabPastTheEdgeOfAStripUnderACoverIsSaidToBeCovered) {
   EXPECT_TRUE(pressed.empty());
 }
 
+// A refusal says which view is in the way, not only what it reads, so a caller that owns that view
+// (a menu's clear cover) can say so in its own words, however the view reads.
+TEST_F(TouchCommandsTest, ARefusedTouchGivesTheViewInTheWay) {
+  button("确定", Rect(10, 300, 100, 40));
+  auto hud = makeView<View>(Rect(0, 0, 320, 480));
+  auto note = makeView<Label>(Rect(100, 200, 120, 20));
+  note->setText("网络异常");
+  hud->addSubview(note);
+  window->addSubview(hud);
+  TouchAnswer answer = answerTouchCommand("tap 确定");
+  EXPECT_EQ(answer.text, "error: \"确定\" is covered by View \"网络异常\"");
+  // The outermost view over the target, not the label the touch lands on.
+  EXPECT_EQ(answer.cover, hud);
+  EXPECT_EQ(answer.target, "\"确定\"");
+  hud->removeFromSuperview();
+
+  // Two clear buttons read alike; the answers tell them apart.
+  pages(3);
+  auto first = button("", Rect(0, 0, 320, 480));
+  answer = answerTouchCommand("tap row 0");
+  EXPECT_EQ(answer.text, "error: the list is covered by Button");
+  EXPECT_EQ(answer.cover, first);
+  EXPECT_EQ(answer.target, "the list");
+  auto second = button("", Rect(0, 0, 320, 480));
+  for (const char* command : {"pull", "scroll end"}) {
+    answer = answerTouchCommand(command);
+    EXPECT_EQ(answer.text, "error: the list is covered by Button") << command;
+    EXPECT_EQ(answer.cover, second) << command;
+  }
+  EXPECT_EQ(runTouchCommand("pull"), "error: the list is covered by Button");
+
+  // A touch that went through, or was refused for another reason, names none.
+  first->removeFromSuperview();
+  second->removeFromSuperview();
+  answer = answerTouchCommand("tap row 0");
+  EXPECT_EQ(answer.text, "");
+  EXPECT_EQ(answer.cover, nullptr);
+  EXPECT_EQ(answerTouchCommand("tap 无此文字").cover, nullptr);
+  EXPECT_TRUE(pressed.empty());
+}
+
+// Between the main loop's timers nothing the wait looks at can change: the clock goes from one
+// to the next (an animation's end is one), not on in small steps, and each fires at its moment.
+TEST_F(TouchCommandsTest, WaitingForAnAnimationMovesTheClockFromTimerToTimer) {
+  const double start = Clock::now();
+  std::vector<double> fired;
+  auto timer = Timer::scheduled(*RunLoop::main(), 0.1, false, [&](Timer&) { fired.push_back(Clock::now() - start); });
+  View::animate(0.3, 0, kViewAnimationOptionNone, [] {}, [&](bool) { fired.push_back(Clock::now() - start); });
+  int moves = 0;
+  const int token = Clock::addAdvanceListener([&moves] { ++moves; });
+  EXPECT_TRUE(waitForAnimations());
+  Clock::removeAdvanceListener(token);
+  EXPECT_EQ(moves, 2);
+  ASSERT_EQ(fired.size(), 2u);
+  EXPECT_NEAR(fired[0], 0.1, 1e-6);
+  EXPECT_NEAR(fired[1], 0.3, 1e-6);
+
+  // One that outlasts the limit: the clock goes to the limit at once, and the wait says so.
+  View::animate(2, 0, kViewAnimationOptionNone, [] {}, {});
+  moves = 0;
+  const int again = Clock::addAdvanceListener([&moves] { ++moves; });
+  EXPECT_FALSE(waitForAnimations(0.5));
+  Clock::removeAdvanceListener(again);
+  EXPECT_EQ(moves, 1);
+  EXPECT_EQ(View::animationsUnderWay(), 1u);
+  EXPECT_TRUE(waitForAnimations());
+}
+
 TEST_F(TouchCommandsTest, ATouchWaitsForTheCoverSlidingAwayToGo) {
   button("清理缓存", Rect(10, 300, 200, 40));
   // A full-screen cover that leaves when its slide ends, as a menu closing does.
