@@ -1,22 +1,9 @@
 #include "foundation/formats/Base64.h"
 
-#include <array>
-#include <cstdint>
-
 #include "foundation/formats/UTF8Sequence.h"
 #include "os/core/String.h"
 
 namespace {
-
-constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-constexpr std::array<std::int8_t, 128> makeTable() {
-  std::array<std::int8_t, 128> t{};
-  for (auto& v : t) v = -1;
-  for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
-  return t;
-}
-constexpr auto kDecode = makeTable();
 
 // The plain encoding with a CRLF after every `width` characters (rounded down to whole groups):
 // between lines only, or also after a last line that ends with whole groups.
@@ -51,31 +38,8 @@ std::optional<std::string> base64EncodedStringWithWrapWidth(std::string_view str
 std::optional<std::string> base64EncodedString(std::string_view string) { return base64EncodedStringWithWrapWidth(string, 0); }
 
 std::optional<os::Data> dataWithBase64EncodedString(std::string_view text) {
-  os::Data out;
-  out.reserve(text.size() / 4 * 3 + 3);
-  std::uint32_t acc = 0;
-  int held = 0;
-  for (unsigned char c : text) {
-    // Non-ASCII characters are skipped like any other character outside the alphabet.
-    if (c >= 0x80) continue;
-    const int v = kDecode[c];
-    if (v < 0) continue;
-    acc = (acc << 6) | static_cast<std::uint32_t>(v);
-    if (++held == 4) {
-      out.push_back(static_cast<std::uint8_t>(acc >> 16));
-      out.push_back(static_cast<std::uint8_t>(acc >> 8));
-      out.push_back(static_cast<std::uint8_t>(acc));
-      acc = 0;
-      held = 0;
-    }
-  }
-  if (held == 2) {
-    out.push_back(static_cast<std::uint8_t>(acc >> 4));
-  } else if (held == 3) {
-    out.push_back(static_cast<std::uint8_t>(acc >> 10));
-    out.push_back(static_cast<std::uint8_t>(acc >> 2));
-  }
-  if (out.empty()) return std::nullopt;
+  std::optional<os::Data> out = os::base64Decoded(text, os::Base64Reading::Lenient);
+  if (!out || out->empty()) return std::nullopt;
   return out;
 }
 

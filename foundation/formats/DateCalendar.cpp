@@ -4,39 +4,6 @@
 
 #include "os/views/Device.h"
 
-namespace {
-
-// Days since 1970-01-01 of a proleptic Gregorian date, and back.
-long long daysFromCivil(long long y, long m, long d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const long long yoe = y - era * 400;
-  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(long long z, long long& y, long& m, long& d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long long doe = z - era * 146097;
-  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long long mp = (5 * doy + 2) / 153;
-  d = static_cast<long>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<long>(mp < 10 ? mp + 3 : mp - 9);
-  y = yoe + era * 400 + (m <= 2);
-}
-
-bool isLeap(long long y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-long daysInMonth(long long y, long m) {
-  static const long kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return m == 2 && isLeap(y) ? 29 : kDays[m - 1];
-}
-long long floorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-}  // namespace
-
 DateCalendar& DateCalendar::currentCalendar() {
   // Made once, whichever thread asks first, and never destroyed: background work still running
   // while the process exits may ask for it.
@@ -83,12 +50,14 @@ DateComponents DateCalendar::components(os::Date date) const {
   const double t = date.timeIntervalSince1970();
   const double local = std::floor(t) + static_cast<double>(s.zone->offsetAt(t));
   const auto localSeconds = static_cast<long long>(local);
-  const long long days = floorDiv(localSeconds, 86400);
+  const long long days = os::floorDivide(localSeconds, 86400);
   const long long secs = localSeconds - days * 86400;
   DateComponents c;
-  long long y;
-  civilFromDays(days, y, c.month, c.day);
+  const os::CivilDate civil = os::civilFromDays(days);
+  const long long y = civil.year;
   c.year = static_cast<long>(y);
+  c.month = static_cast<long>(civil.month);
+  c.day = static_cast<long>(civil.day);
   c.hour = static_cast<long>(secs / 3600);
   c.minute = static_cast<long>(secs % 3600 / 60);
   c.second = static_cast<long>(secs % 60);
@@ -97,19 +66,19 @@ DateComponents DateCalendar::components(os::Date date) const {
   c.weekdayOrdinal = (c.day - 1) / 7 + 1;
   // Week 1 is the week holding 1 January; a week that holds the next 1 January is week 1 too.
   auto position = [&](long weekday) { return (weekday - s.firstWeekday + 7) % 7; };
-  const long long jan1 = daysFromCivil(y, 1, 1);
+  const long long jan1 = os::daysFromCivil(y, 1, 1);
   const long jan1Weekday = static_cast<long>(((jan1 % 7) + 7 + 4) % 7) + 1;
   const long dayOfYear = static_cast<long>(days - jan1) + 1;
   const long lastDayOfWeek = dayOfYear + 6 - position(c.weekday);
-  c.weekOfYear = lastDayOfWeek > (isLeap(y) ? 366 : 365) ? 1 : (dayOfYear - 1 + position(jan1Weekday)) / 7 + 1;
+  c.weekOfYear = lastDayOfWeek > (os::isLeapYear(y) ? 366 : 365) ? 1 : (dayOfYear - 1 + position(jan1Weekday)) / 7 + 1;
   return c;
 }
 
 os::Date DateCalendar::dateFromComponents(long year, long month, long day, long hour, long minute, double second) const {
   const State s = state();
-  long long y = year + floorDiv(month - 1, 12);
-  const long m = static_cast<long>(month - 1 - floorDiv(month - 1, 12) * 12) + 1;
-  const long long days = daysFromCivil(y, m, 1) + (day - 1);
+  long long y = year + os::floorDivide(month - 1, 12);
+  const long m = static_cast<long>(month - 1 - os::floorDivide(month - 1, 12) * 12) + 1;
+  const long long days = os::daysFromCivil(y, static_cast<unsigned>(m), 1) + (day - 1);
   const double local = static_cast<double>(days) * 86400.0 + hour * 3600.0 + minute * 60.0 + second;
   return os::Date::fromTimeIntervalSince1970(s.zone->momentFromLocal(local));
 }
@@ -118,9 +87,9 @@ os::Date DateCalendar::dateByAdding(os::Date date, long years, long months, long
   const DateComponents c = components(date);
   const double fraction = date.timeIntervalSince1970() - std::floor(date.timeIntervalSince1970());
   const long totalMonths = (c.year + years) * 12 + (c.month - 1) + months;
-  const long y = static_cast<long>(floorDiv(totalMonths, 12));
+  const long y = static_cast<long>(os::floorDivide(totalMonths, 12));
   const long m = totalMonths - y * 12 + 1;
-  const long d = std::min(c.day, daysInMonth(y, m));
+  const long d = std::min(c.day, static_cast<long>(os::daysInMonth(y, static_cast<unsigned>(m))));
   return dateFromComponents(y, m, d + days, c.hour, c.minute, c.second + fraction);
 }
 

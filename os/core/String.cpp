@@ -1,9 +1,11 @@
 #include "os/core/String.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -489,8 +491,21 @@ std::optional<std::string> percentUnescapeBytes(std::string_view s) {
   return out;
 }
 
+namespace {
+
+constexpr char kBase64Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+// Each byte's value in the alphabet, -1 for the bytes outside it.
+constexpr std::array<std::int8_t, 256> kBase64Values = [] {
+  std::array<std::int8_t, 256> values{};
+  values.fill(-1);
+  for (int i = 0; i < 64; ++i) values[static_cast<unsigned char>(kBase64Alphabet[i])] = static_cast<std::int8_t>(i);
+  return values;
+}();
+
+}  // namespace
+
 std::string base64Encoded(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
   const std::size_t n = bytes.size();
   std::string out;
@@ -498,13 +513,44 @@ std::string base64Encoded(std::string_view bytes) {
   std::size_t i = 0;
   for (; i + 3 <= n; i += 3) {
     const unsigned v = unsigned{b[i]} << 16 | unsigned{b[i + 1]} << 8 | b[i + 2];
-    out += {kAlphabet[v >> 18], kAlphabet[v >> 12 & 63], kAlphabet[v >> 6 & 63], kAlphabet[v & 63]};
+    out += {kBase64Alphabet[v >> 18], kBase64Alphabet[v >> 12 & 63], kBase64Alphabet[v >> 6 & 63], kBase64Alphabet[v & 63]};
   }
   if (i < n) {
     const bool two = i + 1 < n;
     const unsigned v = unsigned{b[i]} << 16 | (two ? unsigned{b[i + 1]} << 8 : 0u);
-    out += {kAlphabet[v >> 18], kAlphabet[v >> 12 & 63], two ? kAlphabet[v >> 6 & 63] : '=', '='};
+    out += {kBase64Alphabet[v >> 18], kBase64Alphabet[v >> 12 & 63], two ? kBase64Alphabet[v >> 6 & 63] : '=', '='};
   }
+  return out;
+}
+
+std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading) {
+  const bool strict = reading == Base64Reading::Strict;
+  Data out;
+  out.reserve(text.size() / 4 * 3 + 3);
+  std::uint32_t bits = 0;
+  int count = 0, padding = 0;
+  for (unsigned char c : text) {
+    const int v = kBase64Values[c];
+    if (v < 0) {
+      if (!strict || c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+      if (c != '=') return std::nullopt;
+      ++padding;
+      continue;
+    }
+    if (padding) return std::nullopt;  // a character after the padding (only strict reading counts it)
+    bits = bits << 6 | static_cast<std::uint32_t>(v);
+    if (++count == 4) {
+      out.push_back(static_cast<std::uint8_t>(bits >> 16));
+      out.push_back(static_cast<std::uint8_t>(bits >> 8));
+      out.push_back(static_cast<std::uint8_t>(bits));
+      bits = 0;
+      count = 0;
+    }
+  }
+  // The last group: two or three characters hold one or two bytes.
+  if (strict && (count == 1 || (padding && count + padding != 4) || padding > 2)) return std::nullopt;
+  if (count >= 2) out.push_back(static_cast<std::uint8_t>(bits >> (count == 2 ? 4 : 10)));
+  if (count == 3) out.push_back(static_cast<std::uint8_t>(bits >> 2));
   return out;
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "os/core/Data.h"
+
 namespace os {
 
 // ---- UTF-16 view of UTF-8 text ----
@@ -112,6 +114,14 @@ std::optional<std::string> formURLDecode(std::string_view s);
 
 // Base64 of the bytes, in the standard alphabet with "=" padding, on one line.
 std::string base64Encoded(std::string_view bytes);
+
+// How base64 text is read. Lenient skips every character outside the alphabet ("=", white space,
+// anything else) wherever it stands, and a lone last character. Strict takes white space (space,
+// tab, CR, LF) anywhere and "=" padding only at the end, optional but never more than the last
+// group lacks; it refuses any other character and a lone last character.
+enum class Base64Reading { Lenient, Strict };
+// The bytes of base64 text (empty for none); nothing when strict reading refuses it.
+std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading);
 
 // Text for HTML or XML, as text and inside quoted attributes: & < > " ' become entities.
 std::string escapeMarkup(std::string_view text);

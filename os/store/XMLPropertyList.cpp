@@ -1,7 +1,6 @@
 #include "os/store/XMLPropertyList.h"
 
 #include <algorithm>
-#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/store/PropertyList.h"
 
@@ -25,36 +25,6 @@ constexpr auto kSecondsFrom1970To2001 = static_cast<std::int64_t>(Date::kSeconds
 constexpr std::int64_t kXMLDateRange = std::int64_t{1} << 62;
 constexpr std::int64_t kSecondsPerDay = 86400;
 
-std::int64_t floorDiv(std::int64_t a, std::int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
-
-// Days since 1970-01-01 of a day of the proleptic Gregorian calendar (month 1-12), and back.
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const std::int64_t era = floorDiv(y, 400);
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void civilFromDays(std::int64_t z, std::int64_t& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const std::int64_t era = floorDiv(z, 146097);
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<unsigned>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
-  y = yoe + era * 400 + (m <= 2);
-}
-
-unsigned daysInMonth(std::int64_t y, unsigned m) {
-  static constexpr unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
-  return m == 2 && leap ? 29 : days[m - 1];
-}
-
 bool isXMLSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
 std::string_view trimmed(std::string_view t) {
@@ -69,11 +39,9 @@ std::optional<std::string> formatXMLDate(double sinceReference) {
   const double whole = std::floor(sinceReference);
   if (!(std::fabs(whole) <= static_cast<double>(kXMLDateRange))) return std::nullopt;
   const std::int64_t s = static_cast<std::int64_t>(whole) + kSecondsFrom1970To2001;
-  const std::int64_t days = floorDiv(s, kSecondsPerDay);
+  const std::int64_t days = floorDivide(s, kSecondsPerDay);
   const std::int64_t rest = s - days * kSecondsPerDay;
-  std::int64_t y;
-  unsigned m, d;
-  civilFromDays(days, y, m, d);
+  const auto [y, m, d] = civilFromDays(days);
   const long long year = y;
   std::string yearText = year < 0 ? format("-%04lld", -year) : year > 9999 ? format("+%lld", year) : format("%04lld", year);
   return yearText + format("-%02u-%02uT%02d:%02d:%02dZ", m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
@@ -133,8 +101,6 @@ std::optional<double> parseXMLDate(std::string_view t) {
   if (whole > kXMLDateRange || whole < -kXMLDateRange) return std::nullopt;
   return static_cast<double>(whole) + fraction;
 }
-
-constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
 // ---- Writing ----
 
@@ -331,59 +297,6 @@ std::optional<double> parseXMLReal(std::string_view t) {
   auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), d, std::chars_format::general);
   if (ec != std::errc() || end != t.data() + t.size()) return std::nullopt;
   return d;
-}
-
-std::optional<Data> parseBase64(std::string_view t) {
-  static const auto table = [] {
-    std::array<std::int8_t, 256> out{};
-    out.fill(-1);
-    for (int i = 0; i < 64; ++i) out[static_cast<unsigned char>(kBase64[i])] = static_cast<std::int8_t>(i);
-    return out;
-  }();
-  Data out;
-  out.reserve(t.size() / 4 * 3);
-  std::uint32_t bits = 0;
-  int count = 0, padding = 0;
-  for (char c : t) {
-    if (isXMLSpace(c)) continue;
-    if (c == '=') {
-      ++padding;
-      continue;
-    }
-    const int v = table[static_cast<unsigned char>(c)];
-    if (v < 0 || padding) return std::nullopt;  // a character outside the alphabet, or after the end
-    bits = bits << 6 | static_cast<std::uint32_t>(v);
-    if (++count == 4) {
-      out.push_back(static_cast<std::uint8_t>(bits >> 16));
-      out.push_back(static_cast<std::uint8_t>(bits >> 8));
-      out.push_back(static_cast<std::uint8_t>(bits));
-      bits = 0;
-      count = 0;
-    }
-  }
-  // The last group: two or three characters hold one or two bytes, their padding optional.
-  if (count == 1 || (padding && count + padding != 4) || padding > 2) return std::nullopt;
-  if (count >= 2) out.push_back(static_cast<std::uint8_t>(bits >> (count == 2 ? 4 : 10)));
-  if (count == 3) out.push_back(static_cast<std::uint8_t>(bits >> 2));
-  return out;
-}
-
-void appendUTF8(std::string& out, std::uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | c >> 6);
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | c >> 12);
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | c >> 18);
-    out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
 }
 
 class Reader {
@@ -616,7 +529,7 @@ class Reader {
     }
     if (name == "data") {
       if (!leafText(tag, t)) return std::nullopt;
-      auto d = parseBase64(t);
+      auto d = base64Decoded(t, Base64Reading::Strict);
       if (!d) return refuse("malformed data in XML property list");
       return Value(std::move(*d));
     }

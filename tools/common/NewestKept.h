@@ -112,10 +112,4 @@ class NewestKept {
   std::size_t bytes_ = 0;
 };
 
-// Keeps the entry in a record bounded by count and bytes.
-template <typename T, typename U>
-void keepNewest(NewestKept<T>& record, U&& entry) {
-  record.keep(T(std::forward<U>(entry)));
-}
-
 }  // namespace tools

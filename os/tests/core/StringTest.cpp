@@ -183,5 +183,25 @@ TEST(String, Base64OfEveryTailLengthIsPadded) {
   EXPECT_EQ(base64Encoded(std::string("\x00\xFF\xFE\x3F", 4)), "AP/+Pw==");
 }
 
+// The two readings differ only in what they let pass: the same texts, lenient and strict.
+TEST(String, Base64ReadingsDifferInWhatTheyRefuse) {
+  const Data bytes{0, 1, 2, 255};
+  for (const char* text : {"AAEC/w==", "AAEC/w", " AA\nEC\r\n\t/w== "}) {
+    EXPECT_EQ(base64Decoded(text, Base64Reading::Strict), bytes) << text;
+    EXPECT_EQ(base64Decoded(text, Base64Reading::Lenient), bytes) << text;
+  }
+  EXPECT_EQ(base64Decoded("", Base64Reading::Strict), Data{});
+  EXPECT_EQ(base64Decoded("", Base64Reading::Lenient), Data{});
+  // Lenient reading skips what strict reading refuses: other characters, padding inside the text
+  // or beyond the last group's, a lone last character, bytes outside ASCII.
+  const std::pair<const char*, Data> skipped[] = {{"AA!EC", Data{0, 1, 2}}, {"YQ==YQ==", Data{0x61, 0x06, 0x10}},
+                                                  {"AAEC/w===", bytes},     {"AAEC/", Data{0, 1, 2}},
+                                                  {"A", Data{}},            {"AA\xC3\x80" "EC", Data{0, 1, 2}}};
+  for (const auto& [text, lenient] : skipped) {
+    EXPECT_EQ(base64Decoded(text, Base64Reading::Lenient), lenient) << text;
+    EXPECT_EQ(base64Decoded(text, Base64Reading::Strict), std::nullopt) << text;
+  }
+}
+
 }  // namespace
 }  // namespace os

@@ -264,7 +264,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
       response.status = status;
       response.set_content(body, "application/json");
       std::lock_guard lock(mutex_);
-      tools::keepNewest(answers_, status);
+      answers_.keep(status);
     };
     // Hold the answer until the service or this address stops or the mode changes: the client's
     // time-out decides.
@@ -362,8 +362,8 @@ void ReportService::serveReports(Endpoint& endpoint) {
     }
     std::lock_guard lock(mutex_);
     if (status == 200 && userStatus_ != 200) status = userStatus_;
-    if (status == 200) tools::keepNewest(badges_, (*body)["content"]["badge"].intValue());
-    tools::keepNewest(answers_, status);
+    if (status == 200) badges_.keep((*body)["content"]["badge"].intValue());
+    answers_.keep(status);
     response.status = status;
     response.set_content("{}", "application/json");
   });

@@ -111,7 +111,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     auto client = member(request, "client_id");
     if (!client || client->empty()) return refused("client_id missing");
     std::lock_guard lock(mutex_);
-    tools::keepNewest(fetches_, *client);
+    fetches_.keep(*client);
     note("policy " + *client);
     return {200, policy_};
   }
@@ -122,7 +122,7 @@ ServiceAnswer QQConnectService::handle(const ServiceRequest& request) {
     ActionReport report{*appid, *action, member(request, "qver").value_or(""), member(request, "tag").value_or(""),
                         member(request, "elt")};
     std::lock_guard lock(mutex_);
-    tools::keepNewest(reports_, std::move(report));
+    reports_.keep(std::move(report));
     note("report " + *action);
     return {200, "{\"ret\":0}"};
   }
@@ -148,7 +148,7 @@ ServiceAnswer QQConnectService::upload(const ServiceRequest& request) {
   for (const os::Value& event : *batch->array()) {
     const os::Dictionary* fields = event.dictionary();
     if (!fields) continue;
-    tools::keepNewest(events_, *fields);
+    events_.keep(*fields);
     const os::Value& id = (*fields)["ei"];
     note("analytics " + (id.string() ? *id.string() : (*fields)["et"].description()));
   }
@@ -190,7 +190,7 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   tokens_[token] = grant;
   for (const TokenLife& revoked : tokenLives_.keep({token, now + kTokenLifetime, heldBytes(grant) + sizeof(Grant) + token.size()}))
     tokens_.erase(revoked.token);
-  tools::keepNewest(grants_, grant);
+  grants_.keep(grant);
   note("signed in " + grant.account + " for " + client);
   // A login in an outside browser ("token_key" and "serial" given) comes back through the
   // application's own scheme: the client finds the attempt by its serial and reads the token
@@ -255,7 +255,7 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
     note("add_share refused: " + std::string(title.empty() ? "title" : "url") + " missing");
     return openApiAnswer(kRetParameterMissing, title.empty() ? "title missing" : "url missing");
   }
-  tools::keepNewest(shares_, AddedShare{grant->appid, grant->openid, title, url, request.query});
+  shares_.keep(AddedShare{grant->appid, grant->openid, title, url, request.query});
   ++sharesAdded_;
   note("add_share by " + grant->account + ": " + title + " " + url);
   return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(sharesAdded_))}});
@@ -268,7 +268,7 @@ void QQConnectService::forgetExpiredTokens(double now) {
 
 void QQConnectService::note(std::string line) {
   if (listener_) listener_(line);
-  tools::keepNewest(log_, std::move(line));
+  log_.keep(std::move(line));
 }
 
 void QQConnectService::setLogListener(std::function<void(const std::string&)> listener) {

@@ -316,7 +316,7 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     releases = releases_;
     if (parameters) request.parameters = *parameters;
     index = loggedCount_++;
-    tools::keepNewest(requests_, request);
+    requests_.keep(request);
     // Counted held as it is logged: a stop that follows its logging waits for its answer.
     if (fault.kind == Fault::Kind::Hold) heldUnwritten_.insert(&req);
     logged_.notify_all();
