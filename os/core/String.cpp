@@ -503,6 +503,16 @@ constexpr std::array<std::int8_t, 256> kBase64Values = [] {
   return values;
 }();
 
+// The bytes outside the alphabet that a reading passes over wherever they stand.
+bool base64Skips(Base64Reading reading, unsigned char c) {
+  switch (reading) {
+    case Base64Reading::Lenient: return true;
+    case Base64Reading::Strict: return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    case Base64Reading::PaddedWholeGroups: return c == ' ' || (c >= '\t' && c <= '\r') || c == 0xA0 || c == 0xFF;
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string base64Encoded(std::string_view bytes) {
@@ -524,7 +534,6 @@ std::string base64Encoded(std::string_view bytes) {
 }
 
 std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading) {
-  const bool strict = reading == Base64Reading::Strict;
   Data out;
   out.reserve(text.size() / 4 * 3 + 3);
   std::uint32_t bits = 0;
@@ -532,12 +541,12 @@ std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading) 
   for (unsigned char c : text) {
     const int v = kBase64Values[c];
     if (v < 0) {
-      if (!strict || c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+      if (base64Skips(reading, c)) continue;
       if (c != '=') return std::nullopt;
       ++padding;
       continue;
     }
-    if (padding) return std::nullopt;  // a character after the padding (only strict reading counts it)
+    if (padding) return std::nullopt;  // a character after the padding (lenient reading never counts it)
     bits = bits << 6 | static_cast<std::uint32_t>(v);
     if (++count == 4) {
       out.push_back(static_cast<std::uint8_t>(bits >> 16));
@@ -547,8 +556,14 @@ std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading) 
       count = 0;
     }
   }
-  // The last group: two or three characters hold one or two bytes.
-  if (strict && (count == 1 || (padding && count + padding != 4) || padding > 2)) return std::nullopt;
+  // The last group: two or three characters hold one or two bytes, padding fills it up to four.
+  if (reading == Base64Reading::Strict && (count == 1 || (padding && count + padding != 4) || padding > 2))
+    return std::nullopt;
+  if (reading == Base64Reading::PaddedWholeGroups) {
+    const bool wholeGroup = count == 0 ? padding == 0 : count >= 2 && count + padding == 4;
+    const std::uint32_t spareBits = count == 2 ? 0xF : count == 3 ? 0x3 : 0;
+    if (!wholeGroup || (bits & spareBits) != 0) return std::nullopt;
+  }
   if (count >= 2) out.push_back(static_cast<std::uint8_t>(bits >> (count == 2 ? 4 : 10)));
   if (count == 3) out.push_back(static_cast<std::uint8_t>(bits >> 2));
   return out;

@@ -118,8 +118,11 @@ std::string base64Encoded(std::string_view bytes);
 // How base64 text is read. Lenient skips every character outside the alphabet ("=", white space,
 // anything else) wherever it stands, and a lone last character. Strict takes white space (space,
 // tab, CR, LF) anywhere and "=" padding only at the end, optional but never more than the last
-// group lacks; it refuses any other character and a lone last character.
-enum class Base64Reading { Lenient, Strict };
+// group lacks; it refuses any other character and a lone last character. PaddedWholeGroups takes
+// only whole groups of four, the last one filled up with exactly the "=" it lacks, and refuses
+// spare bits that are not zero (so each byte string has one reading); it skips white space (space,
+// tab, LF, VT, FF, CR) and the bytes 0xA0 and 0xFF anywhere and refuses any other character.
+enum class Base64Reading { Lenient, Strict, PaddedWholeGroups };
 // The bytes of base64 text (empty for none); nothing when strict reading refuses it.
 std::optional<Data> base64Decoded(std::string_view text, Base64Reading reading);
 

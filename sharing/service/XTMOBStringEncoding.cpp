@@ -3,8 +3,16 @@
 #include <cstdio>
 #include <numeric>
 
+#include "os/core/String.h"
+
+namespace {
+
+constexpr std::string_view kBase64Alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+}  // namespace
+
 std::shared_ptr<XTMOBStringEncoding> XTMOBStringEncoding::rfc4648Base64StringEncoding() {
-  auto encoding = stringEncodingWithString("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
+  auto encoding = stringEncodingWithString(kBase64Alphabet);
   encoding->setPaddingChar('=');
   encoding->setDoPad(true);
   return encoding;
@@ -28,6 +36,9 @@ std::shared_ptr<XTMOBStringEncoding> XTMOBStringEncoding::stringEncodingWithStri
 }
 
 std::string XTMOBStringEncoding::encode(const os::Data& bytes) const {
+  // Padded standard Base64 is what os writes everywhere else; only other alphabets need the loop.
+  if (doPad_ && paddingChar_ == '=' && charMap_ == kBase64Alphabet)
+    return os::base64Encoded(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
   if (bytes.empty()) return "";
   std::size_t outLength = (bytes.size() * 8 + shift_ - 1) / shift_;
   if (doPad_) outLength = (outLength + padLen_ - 1) / padLen_ * padLen_;
@@ -74,69 +85,11 @@ std::string XTMOBStringEncoding::description() const {
   return head + charMap_ + ">";
 }
 
-namespace {
-
-int base64Value(std::uint8_t c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+') return 62;
-  if (c == '/') return 63;
-  return -1;
-}
-
-bool skipped(std::uint8_t c) {
-  return c == 9 || c == 10 || c == 11 || c == 12 || c == 13 || c == 32 || c == 160 || c == 255;
-}
-
-}  // namespace
-
 std::optional<os::Data> OBSocialBase64::decodeBytes(const std::uint8_t* bytes, std::size_t length) {
-  os::Data out;
-  out.reserve((length + 3) / 4 * 3);
-  int group[4];
-  int count = 0;
-  int padding = 0;  // "=" seen in the current (last) group
-  for (std::size_t i = 0; i < length; ++i) {
-    std::uint8_t c = bytes[i];
-    if (c == 0) break;
-    if (skipped(c)) continue;
-    if (padding > 0) {
-      // After "X=" one more "=" must close the group; after a full group only skipped bytes.
-      if (c == '=' && count == 2 && padding == 1) {
-        padding = 2;
-        continue;
-      }
-      return std::nullopt;
-    }
-    if (c == '=') {
-      if (count < 2) return std::nullopt;
-      padding = 1;
-      continue;
-    }
-    int v = base64Value(c);
-    if (v < 0) return std::nullopt;
-    group[count++] = v;
-    if (count == 4) {
-      out.push_back(static_cast<std::uint8_t>(group[0] << 2 | group[1] >> 4));
-      out.push_back(static_cast<std::uint8_t>((group[1] & 0xF) << 4 | group[2] >> 2));
-      out.push_back(static_cast<std::uint8_t>((group[2] & 0x3) << 6 | group[3]));
-      count = 0;
-    }
-  }
-  if (padding > 0) {
-    if (count == 2) {
-      if (padding != 2 || (group[1] & 0xF) != 0) return std::nullopt;
-      out.push_back(static_cast<std::uint8_t>(group[0] << 2 | group[1] >> 4));
-    } else {  // three characters and one "="
-      if ((group[2] & 0x3) != 0) return std::nullopt;
-      out.push_back(static_cast<std::uint8_t>(group[0] << 2 | group[1] >> 4));
-      out.push_back(static_cast<std::uint8_t>((group[1] & 0xF) << 4 | group[2] >> 2));
-    }
-  } else if (count != 0) {
-    return std::nullopt;
-  }
-  if (out.empty()) return std::nullopt;
+  std::string_view text(reinterpret_cast<const char*>(bytes), length);
+  text = text.substr(0, text.find('\0'));  // read as C text: a NUL ends it
+  auto out = os::base64Decoded(text, os::Base64Reading::PaddedWholeGroups);
+  if (out && out->empty()) return std::nullopt;  // no bytes is no answer
   return out;
 }
 

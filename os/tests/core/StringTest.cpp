@@ -183,7 +183,7 @@ TEST(String, Base64OfEveryTailLengthIsPadded) {
   EXPECT_EQ(base64Encoded(std::string("\x00\xFF\xFE\x3F", 4)), "AP/+Pw==");
 }
 
-// The two readings differ only in what they let pass: the same texts, lenient and strict.
+// The readings differ only in what they let pass: the same texts, lenient, strict and padded.
 TEST(String, Base64ReadingsDifferInWhatTheyRefuse) {
   const Data bytes{0, 1, 2, 255};
   for (const char* text : {"AAEC/w==", "AAEC/w", " AA\nEC\r\n\t/w== "}) {
@@ -200,6 +200,23 @@ TEST(String, Base64ReadingsDifferInWhatTheyRefuse) {
   for (const auto& [text, lenient] : skipped) {
     EXPECT_EQ(base64Decoded(text, Base64Reading::Lenient), lenient) << text;
     EXPECT_EQ(base64Decoded(text, Base64Reading::Strict), std::nullopt) << text;
+  }
+  // The padded reading takes whole groups only, the last one padded, with its spare bits zero;
+  // strict reading lets the rest pass. Besides white space it skips VT, FF, 0xA0 and 0xFF, which
+  // strict reading refuses. Both refuse other characters, padding that does not fit the last group,
+  // anything after the padding.
+  EXPECT_EQ(base64Decoded(" AA\nEC\r\n\t/w== ", Base64Reading::PaddedWholeGroups), bytes);
+  EXPECT_EQ(base64Decoded("", Base64Reading::PaddedWholeGroups), Data{});
+  EXPECT_EQ(base64Decoded("AA\v\fEC\xA0/w=\xFF=", Base64Reading::PaddedWholeGroups), bytes);
+  EXPECT_EQ(base64Decoded("AA\v\fEC\xA0/w=\xFF=", Base64Reading::Strict), std::nullopt);
+  for (const char* text : {"AAEC/w", "YQ", "AAEC/x==", "AAEC/+9="}) {
+    EXPECT_NE(base64Decoded(text, Base64Reading::Strict), std::nullopt) << text;
+    EXPECT_EQ(base64Decoded(text, Base64Reading::PaddedWholeGroups), std::nullopt) << text;
+  }
+  const std::string_view refusedByBoth[] = {"AAEC/w=", "AAEC/w===", "A===", "AA!C/w==", "YQ==YQ==", {"AAEC\0/w==", 9}};
+  for (std::string_view text : refusedByBoth) {
+    EXPECT_EQ(base64Decoded(text, Base64Reading::Strict), std::nullopt) << text;
+    EXPECT_EQ(base64Decoded(text, Base64Reading::PaddedWholeGroups), std::nullopt) << text;
   }
 }
 
