@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -263,6 +264,43 @@ TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestOfLargeBodiesWithinItsByte
   EXPECT_LE(contents, tools::kRecordByteLimit);
   EXPECT_EQ(logged.back().parameters["content"].stringOr(), std::to_string(total - 1) + large);
   EXPECT_LE(server_->requestBytes(), tools::kRecordByteLimit);
+}
+
+// A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
+// held to the payload bound all the same, the picture beside them never kept.
+TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
+  const std::string boundary = "sharingboundary42";
+  const std::string path = std::string("/share/add/") + kAppKey + "/u/";
+  const std::string cipher = encipherByHand("{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"c\"}");
+  auto chunked = [&](const std::string& field, const std::string& picture) {
+    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\n" + cipher +
+                       "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"more\"\r\n\r\n" + field +
+                       "\r\n--" + boundary +
+                       "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
+                       "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + boundary + "--\r\n";
+    return client_->Post(
+        path,
+        [body = std::move(body), at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
+          if (piece == 0) {
+            sink.done();
+            return true;
+          }
+          const bool written = sink.write(body.data() + at, piece);
+          at += piece;
+          return written;
+        },
+        "multipart/form-data; boundary=" + boundary);
+  };
+  auto within = chunked("m", std::string(SharingServer::kMaxPayload + 1, 'p'));
+  ASSERT_TRUE(within);
+  EXPECT_EQ(within->status, 200);
+  EXPECT_TRUE(server_->requests().back().hasPicture);
+
+  auto past = chunked(std::string(SharingServer::kMaxPayload + 1, 'm'), "p");
+  ASSERT_TRUE(past);
+  EXPECT_EQ(past->status, 413);
+  EXPECT_EQ(server_->requests().size(), 1u);
 }
 
 // The application's platform keys (posted with its secret, the application key backwards) are
