@@ -7,7 +7,9 @@
 #include <algorithm>
 
 #include "foundation/formats/JSONDecoder.h"
+#include "os/core/Compression.h"
 #include "os/core/String.h"
+#include "os/crypto/Cipher.h"
 #include "os/runtime/Clock.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
 #include "tools/qqconnectd/tests/QQConnectTestSupport.h"
@@ -122,6 +124,27 @@ TEST_F(QQConnectBoundTest, APicturePastThePayloadBoundInAChunkedBodyIsRefusedAnd
   ASSERT_TRUE(answer);
   EXPECT_EQ(object(answer->body)["ret"].intValue(), 0) << answer->body.substr(0, 200);
   EXPECT_EQ(server.service().shares().size(), 1u);
+}
+
+// An analytics upload names the length its batch inflates to: a few kilobytes on the wire that
+// would inflate past the bound are refused before they are inflated.
+TEST_F(QQConnectBoundTest, AnUploadNamingALengthPastTheBoundIsRefusedUninflated) {
+  const std::string key = QQConnectService::kAnalyticsKey;
+  auto post = [&](std::size_t length) {
+    // An empty batch, padded out with white space to the length it names.
+    const std::string batch = "[" + std::string(length - 2, ' ') + "]";
+    auto zipped = os::gzipData(os::Data(batch.begin(), batch.end()));
+    os::Data framed{static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                    static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    if (zipped) framed.insert(framed.end(), zipped->begin(), zipped->end());
+    const os::Data body = os::rc4(framed, os::Data(key.begin(), key.end()));
+    httplib::Client client("127.0.0.1", server.port());
+    auto answer = client.Post(QQConnectService::kAnalyticsPath, httplib::Headers{{"Content-Encoding", "rc4,gzip"}},
+                              std::string(body.begin(), body.end()), "application/octet-stream");
+    return answer ? answer->status : -1;
+  };
+  EXPECT_EQ(post(QQConnectService::kUploadLimit), 200);
+  EXPECT_EQ(post(QQConnectService::kUploadLimit + 1), 400);
 }
 
 // Shares whose every field is near the limit fill the byte bound long before the count bound.
