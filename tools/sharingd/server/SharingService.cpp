@@ -505,7 +505,7 @@ ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
     case 18: {
       auto report = parseJSONObject(text(p, "param"));
       if (!report) return refusal(kStatusBadParameters, "param is not a JSON object");
-      app.reports.push_back(*report);
+      app.reports.keep(std::move(*report));
       return ActionAnswer{};
     }
     case 19: {
@@ -562,7 +562,7 @@ std::vector<os::Dictionary> SharingService::comments(const std::string& appKey, 
 std::vector<os::Dictionary> SharingService::operationReports(const std::string& appKey) const {
   std::lock_guard lock(mutex_);
   auto app = apps_.find(appKey);
-  return app == apps_.end() ? std::vector<os::Dictionary>{} : app->second.reports;
+  return app == apps_.end() ? std::vector<os::Dictionary>{} : app->second.reports.entries();
 }
 
 std::optional<os::Dictionary> SharingService::appInfo(const std::string& appKey) const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/common/NewestKept.h"
 
 namespace sharingd {
 
@@ -48,6 +49,7 @@ class SharingService {
   std::optional<os::Dictionary> account(const std::string& appKey, const std::string& uid, const std::string& platform) const;
   std::optional<std::string> uidForDevice(const std::string& appKey, const std::string& device) const;
   std::vector<os::Dictionary> comments(const std::string& appKey, const std::string& entityKey) const;
+  // The newest operation reports of the application, oldest first.
   std::vector<os::Dictionary> operationReports(const std::string& appKey) const;
   std::optional<os::Dictionary> appInfo(const std::string& appKey) const;
   // The application keys the service has heard from.
@@ -78,7 +80,8 @@ class SharingService {
     std::map<std::string, std::set<std::string>> bindings;                  // uid -> platforms
     std::map<std::string, os::Dictionary> customAccounts;                    // uid -> account
     std::map<std::string, std::set<std::string>> follows;                    // platform/usid -> followed
-    std::vector<os::Dictionary> reports;
+    // Only taken note of: the newest, within the bounds every local service's record keeps to.
+    tools::NewestKept<os::Dictionary> reports;
     std::optional<os::Dictionary> appInfo;
     std::uint64_t nextUser = 1;
   };

@@ -266,6 +266,27 @@ TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestOfLargeBodiesWithinItsByte
   EXPECT_LE(server_->requestBytes(), tools::kRecordByteLimit);
 }
 
+// Operation reports are only taken note of: a reader sending large ones for weeks leaves the
+// newest within the byte bound.
+TEST_F(SharingRequestTest, OperationReportsKeepTheNewestWithinTheByteBound) {
+  client_->set_keep_alive(true);
+  const std::string path = std::string("/app/oper/") + kAppKey;
+  const std::string large(3u << 20, 'r');
+  const int total = 10;
+  for (int i = 0; i < total; ++i) {
+    const std::string param = "{\\\"n\\\":\\\"" + std::to_string(i) + large + "\\\"}";
+    auto answer = post(path, "{\"param\":\"" + param + "\"}");
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answerOf(answer)["st"].intValue(), 200);
+  }
+  const auto reports = server_->service().operationReports(kAppKey);
+  ASSERT_FALSE(reports.empty());
+  std::size_t bytes = 0;
+  for (const auto& report : reports) bytes += report["n"].stringOr().size();
+  EXPECT_LE(bytes, tools::kRecordByteLimit);
+  EXPECT_EQ(reports.back()["n"].stringOr(), std::to_string(total - 1) + large);
+}
+
 // A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
 // held to the payload bound all the same, the picture beside them never kept.
 TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
