@@ -39,10 +39,19 @@ inline constexpr int kStatusBadSecret = 5003;
 inline constexpr int kStatusNoUser = 5004;
 inline constexpr int kStatusTokenExpired = 5027;
 inline constexpr int kStatusShareRefused = 510;
+// The service keeps no more of what peers send (SharingService::kStateByteLimit).
+inline constexpr int kStatusServiceFull = 503;
 
 class SharingService {
  public:
   ActionAnswer answer(const ActionRequest& request);
+
+  // What the service keeps of what peers send (applications, users, share bars and their comments
+  // and likes, accounts, follows, reports) is named by the peers: past this many bytes, by the
+  // measure keptBytes() uses, every action but those that let go of something is answered
+  // kStatusServiceFull. One request may take it past the bound by as much as it carries.
+  static constexpr std::size_t kStateByteLimit = tools::kRecordByteLimit;
+  std::size_t keptBytes() const;
 
   // What tests and the program set or read directly.
   void setAccount(const std::string& appKey, const std::string& uid, const std::string& platform, os::Dictionary account);
@@ -87,6 +96,7 @@ class SharingService {
   };
 
   ActionAnswer answerLocked(const ActionRequest& request);
+  std::size_t keptBytesLocked() const;
   void saveStateLocked();
   std::string uidFor(App& app, const os::Dictionary& parameters);
   Bar* barFor(App& app, const std::string& entityKey);

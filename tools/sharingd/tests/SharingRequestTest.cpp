@@ -287,6 +287,32 @@ TEST_F(SharingRequestTest, OperationReportsKeepTheNewestWithinTheByteBound) {
   EXPECT_EQ(reports.back()["n"].stringOr(), std::to_string(total - 1) + large);
 }
 
+// A peer comments on a share bar, each comment as long as a body allows: what the service keeps
+// stays within its bound, the comments past it refused; letting go of a binding is still answered.
+TEST_F(SharingRequestTest, CommentsPastTheStateBoundAreRefused) {
+  client_->set_keep_alive(true);
+  auto bar = answerOf(get(std::string("/bar/get/") + kAppKey + "/", baseQuery() + "&dc=news%2F1&ni=0&opid=1&name=n"));
+  const std::string entity = bar["data"]["ek"].stringOr();
+  ASSERT_FALSE(entity.empty());
+  const std::string path = std::string("/comment/add/") + kAppKey + "/" + entity;
+  const std::string large(3u << 20, 'c');
+  int taken = 0, full = 0;
+  const int total = 7;
+  for (int i = 0; i < total; ++i) {
+    auto answer = post(path, "{" + baseJSON() + ",\"opid\":\"5\",\"ct\":\"" + std::to_string(i) + large + "\"}");
+    ASSERT_TRUE(answer);
+    const long long st = answerOf(answer)["st"].intValue();
+    taken += st == 200;
+    full += st == kStatusServiceFull;
+  }
+  EXPECT_GT(full, 0);
+  EXPECT_EQ(taken + full, total);
+  EXPECT_LE(server_->service().keptBytes(), SharingService::kStateByteLimit + SharingServer::kMaxPayload);
+  EXPECT_EQ(server_->service().comments(kAppKey, entity).size(), static_cast<std::size_t>(taken));
+  auto unbound = post(std::string("/comment/unbinding/") + kAppKey, "{" + baseJSON() + ",\"opid\":\"16\"}");
+  EXPECT_EQ(answerOf(unbound)["st"].intValue(), 200);
+}
+
 // A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
 // held to the payload bound all the same, the picture beside them never kept.
 TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
