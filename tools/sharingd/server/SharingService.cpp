@@ -222,6 +222,8 @@ ActionAnswer SharingService::answer(const ActionRequest& request) {
   // Unbinding and deleting an authorisation only let go of what is kept.
   if (request.action != 7 && request.action != 8 && keptBytesLocked() > kStateByteLimit)
     return refusal(kStatusServiceFull, "the service keeps no more");
+  if (!apps_.count(request.appKey) && apps_.size() >= kAppLimit)
+    return refusal(kStatusServiceFull, "the service keeps no more applications");
   ActionAnswer answer = answerLocked(request);
   saveStateLocked();
   return answer;

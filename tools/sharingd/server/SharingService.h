@@ -51,6 +51,10 @@ class SharingService {
   // measure keptBytes() uses, every action but those that let go of something is answered
   // kStatusServiceFull. One request may take it past the bound by as much as it carries.
   static constexpr std::size_t kStateByteLimit = tools::kRecordByteLimit;
+  // The applications it keeps apart at most: a request that does not decipher under its own
+  // application's key is tried under every other one's, so each one more costs every such request.
+  // A request naming an application past them is answered kStatusServiceFull.
+  static constexpr std::size_t kAppLimit = 64;
   std::size_t keptBytes() const;
 
   // What tests and the program set or read directly.

@@ -313,6 +313,30 @@ TEST_F(SharingRequestTest, CommentsPastTheStateBoundAreRefused) {
   EXPECT_EQ(answerOf(unbound)["st"].intValue(), 200);
 }
 
+// A peer names application after application, each enciphering with its own key: the service
+// keeps no more of them than its bound (each one more is one more key every request that does not
+// decipher is tried under), and the applications it knows are served as before.
+TEST_F(SharingRequestTest, ApplicationsPastTheirBoundAreRefused) {
+  client_->set_keep_alive(true);
+  auto bar = [&](const std::string& appKey) {
+    std::string query = baseQuery() + "&dc=news%2F1&ni=0&opid=1&name=n";
+    query.replace(query.find(kAppKey), std::string(kAppKey).size(), appKey);
+    auto answer = client_->Get("/bar/get/" + appKey + "/?ud_get=" + escapeByHand(encipherByHand(query, appKey)));
+    if (!answer || answer->status != 200) return -1LL;
+    return parseJSONObject(decipherByHand(answer->body, appKey)).value_or(os::Dictionary{})["st"].intValue();
+  };
+  std::size_t taken = 0;
+  long long st = 200;
+  for (int i = 0; st == 200 && taken <= SharingService::kAppLimit; ++i) {
+    st = bar("app" + std::to_string(i));
+    taken += st == 200;
+  }
+  EXPECT_EQ(st, kStatusServiceFull);
+  EXPECT_EQ(taken, SharingService::kAppLimit);
+  EXPECT_EQ(server_->service().appKeys().size(), SharingService::kAppLimit);
+  EXPECT_EQ(bar("app0"), 200);
+}
+
 // A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
 // held to the payload bound all the same, the picture beside them never kept.
 TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
