@@ -69,20 +69,15 @@ class ConnectionStream final : public httplib::Stream {
   bool is_writable() const override { return socket_.waitUntilWritable(writeTimeout_); }
 
   ssize_t read(char* ptr, size_t size) override {
-    if (tls_) {
-      for (;;) {
-        const int n = SSL_read(tls_, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
-        if (n > 0) return n;
-        if (SSL_get_error(tls_, n) == SSL_ERROR_ZERO_RETURN) return 0;
-        if (!awaitTls(n, readTimeout_)) return -1;
-      }
-    }
-    for (;;) {
-      if (!is_readable()) return -1;
-      const long n = socket_.receive(ptr, size);
-      if (n >= 0 || !wouldBlock()) return n;
-    }
+    // The HTTP layer reads a head line by line with no bound of its own, on either count.
+    if (headLeft_ == 0) return -1;
+    const ssize_t n = readSome(ptr, std::min(size, headLeft_));
+    if (n > 0 && headLeft_ != kUnbounded) headLeft_ -= static_cast<size_t>(n);
+    return n;
   }
+  // Holds the next request's line and header lines to `limit` bytes, until headRead().
+  void boundHead(size_t limit) { headLeft_ = limit; }
+  void headRead() { headLeft_ = kUnbounded; }
   ssize_t write(const char* ptr, size_t size) override {
     if (tls_) {
       for (;;) {
@@ -129,9 +124,27 @@ class ConnectionStream final : public httplib::Stream {
     }
   }
 
+  ssize_t readSome(char* ptr, size_t size) {
+    if (tls_) {
+      for (;;) {
+        const int n = SSL_read(tls_, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+        if (n > 0) return n;
+        if (SSL_get_error(tls_, n) == SSL_ERROR_ZERO_RETURN) return 0;
+        if (!awaitTls(n, readTimeout_)) return -1;
+      }
+    }
+    for (;;) {
+      if (!is_readable()) return -1;
+      const long n = socket_.receive(ptr, size);
+      if (n >= 0 || !wouldBlock()) return n;
+    }
+  }
+
+  static constexpr size_t kUnbounded = static_cast<size_t>(-1);
   TcpSocket& socket_;
   SSL* tls_;
   double readTimeout_, writeTimeout_;
+  size_t headLeft_ = kUnbounded;
 };
 
 // The server and connection the calling thread serves a request of.
@@ -209,8 +222,11 @@ bool TrackedHttpServer::process_and_close_socket(socket_t sock) {
     for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
       if (!stream.readableWithin(static_cast<double>(keep_alive_timeout_sec_))) break;
       bool closed = false;
-      served = process_request(stream, left == 1 || ending_, closed, [tls](httplib::Request& request) {
+      stream.boundHead(kHeadLimit);
+      // Called once the head is read, before the body.
+      served = process_request(stream, left == 1 || ending_, closed, [tls, &stream](httplib::Request& request) {
         request.ssl = tls;
+        stream.headRead();
       });
       if (!served || closed) break;
     }

@@ -27,6 +27,9 @@ class TrackedHttpServer : public httplib::Server {
 
   bool is_valid() const override;
 
+  // The most a request's line and header lines may hold together.
+  static constexpr std::size_t kHeadLimit = std::size_t{64} << 10;
+
   // Lets the listener bound last queue as many connections as the system allows: the HTTP layer
   // listens with a backlog of five, and a client opening more connections at once would have the
   // extra handshakes dropped and retried a second later.

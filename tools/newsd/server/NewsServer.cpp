@@ -122,6 +122,11 @@ std::string NewsServer::baseOf(const httplib::Request& req) const {
   return "http://" + host;
 }
 
+std::size_t NewsServer::cachedPictureBytes() const {
+  std::lock_guard lock(picturesMutex_);
+  return pictureBytes_;
+}
+
 void NewsServer::log(const std::string& line) const {
   if (options_.verbose) std::fprintf(stderr, "newsd: %s\n", line.c_str());
 }
@@ -225,8 +230,14 @@ std::optional<os::Data> NewsServer::picture(const std::string& name, int width, 
   auto bytes = drawPicture(name, width, height, format);
   if (!bytes) return std::nullopt;
   std::lock_guard lock(picturesMutex_);
-  if (pictures_.size() >= kMaxCachedPictures) pictures_.clear();
-  pictures_.emplace(key, *bytes);
+  // The cache starts over when full: by count, and by bytes, as a large picture may weigh a few
+  // hundred kilobytes.
+  if (bytes->size() > kMaxCachedPictureBytes) return bytes;
+  if (pictures_.size() >= kMaxCachedPictures || pictureBytes_ + bytes->size() > kMaxCachedPictureBytes) {
+    pictures_.clear();
+    pictureBytes_ = 0;
+  }
+  if (pictures_.emplace(key, *bytes).second) pictureBytes_ += bytes->size();
   return bytes;
 }
 

@@ -79,6 +79,10 @@ class NewsServer {
   std::size_t heldRequests() const { return hold_.held(); }
   bool awaitHeldRequests(std::size_t count, double limitSeconds = 30) const { return hold_.awaitHeld(count, limitSeconds); }
 
+  // The most the drawn pictures kept for later requests hold together.
+  static constexpr std::size_t kMaxCachedPictureBytes = std::size_t{8} << 20;
+  std::size_t cachedPictureBytes() const;
+
  private:
   void routes();
   void handlePost(const httplib::Request& req, const std::string& body, httplib::Response& res);
@@ -98,8 +102,9 @@ class NewsServer {
   FaultTable faults_;
   RequestHold hold_;
 
-  std::mutex picturesMutex_;
+  mutable std::mutex picturesMutex_;
   std::map<std::string, os::Data> pictures_;  // drawn pictures by name and size
+  std::size_t pictureBytes_ = 0;              // what pictures_ holds
 };
 
 }  // namespace newsd

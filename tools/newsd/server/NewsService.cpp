@@ -63,6 +63,17 @@ std::string deviceOf(const os::Value& params) {
   return "anonymous";
 }
 
+// What a device's favourites and a vote hold in memory and in the state file, near enough to bound
+// them by: the device's name, an entry's own bytes and an article id's.
+constexpr std::size_t kStateEntryBytes = 64;
+constexpr std::size_t kStateIdBytes = 16;
+
+std::size_t favouriteBytes(const std::string& device, const std::vector<long long>& ids) {
+  return ids.empty() ? 0 : kStateEntryBytes + device.size() + ids.size() * kStateIdBytes;
+}
+
+std::size_t voteBytes(const std::string& device) { return kStateEntryBytes + device.size() + kStateIdBytes; }
+
 bool olderThan(const Article& a, long long time, long long id) {
   return a.publishTime < time || (a.publishTime == time && a.id < id);
 }
@@ -249,8 +260,11 @@ os::Dictionary NewsService::articleInfo(Call& call) {
   if (!article) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
   auto vote = votes_.find({call.device, article->id});
-  auto added = voteCounts_[article->id];
-  const auto& favs = favourites_[call.device];
+  auto counted = voteCounts_.find(article->id);
+  const std::pair<int, int> added = counted == voteCounts_.end() ? std::pair<int, int>{} : counted->second;
+  // Read without keeping anything for a device never heard from.
+  auto kept = favourites_.find(call.device);
+  const std::vector<long long> favs = kept == favourites_.end() ? std::vector<long long>{} : kept->second;
   os::Dictionary data = result(kNewsSuccess);
   data.set("diggbury", vote == votes_.end() ? kNotVoted : vote->second);
   data.set("diggcount", article->diggCount + added.first);
@@ -273,7 +287,7 @@ os::Dictionary NewsService::favouriteList(Call& call) {
   std::vector<long long> ids;
   {
     std::lock_guard lock(mutex_);
-    ids = favourites_[call.device];
+    if (auto kept = favourites_.find(call.device); kept != favourites_.end()) ids = kept->second;
   }
   os::Array items;
   std::size_t first = static_cast<std::size_t>(*pageno - 1) * kFavouritesPerPage;
@@ -292,12 +306,16 @@ os::Dictionary NewsService::vote(Call& call) {
   const Article* article = id ? content_.article(*id) : nullptr;
   if (!article || !categoryId || !action || (*action != 1 && *action != 2)) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
-  auto [it, fresh] = votes_.try_emplace({call.device, article->id}, *action == 1 ? kVotedUp : kVotedDown);
-  if (!fresh) return result(kNewsFailure);  // one vote per reader and article
+  const std::pair<std::string, long long> key{call.device, article->id};
+  if (votes_.count(key)) return result(kNewsFailure);  // one vote per reader and article
+  const std::size_t bytes = voteBytes(call.device);
+  if (!roomForLocked(bytes)) return result(kNewsFailure);
+  auto it = votes_.emplace(key, *action == 1 ? kVotedUp : kVotedDown).first;
   if (!saveStateLocked()) {
     votes_.erase(it);
     return result(kNewsFailure);
   }
+  stateBytes_ += bytes;
   auto& counts = voteCounts_[article->id];
   (*action == 1 ? counts.first : counts.second) += 1;
   return result(kNewsSuccess);
@@ -310,15 +328,27 @@ os::Dictionary NewsService::favourite(Call& call) {
   const Article* article = id ? content_.article(*id) : nullptr;
   if (!article || !categoryId || !action || (*action != 1 && *action != 2)) return result(kNewsFailure);
   std::lock_guard lock(mutex_);
-  auto& ids = favourites_[call.device];
-  const std::vector<long long> before = ids;
-  ids.erase(std::remove(ids.begin(), ids.end(), article->id), ids.end());
-  if (*action == 1) ids.insert(ids.begin(), article->id);
+  auto kept = favourites_.find(call.device);
+  const std::vector<long long> before = kept == favourites_.end() ? std::vector<long long>{} : kept->second;
+  std::vector<long long> after = before;
+  after.erase(std::remove(after.begin(), after.end(), article->id), after.end());
+  if (*action == 1) after.insert(after.begin(), article->id);
+  const std::size_t beforeBytes = favouriteBytes(call.device, before), afterBytes = favouriteBytes(call.device, after);
+  if (afterBytes > beforeBytes && !roomForLocked(afterBytes - beforeBytes)) return result(kNewsFailure);
+  // A device with no favourites left is not kept.
+  auto keep = [&](const std::vector<long long>& ids) {
+    if (ids.empty())
+      favourites_.erase(call.device);
+    else
+      favourites_[call.device] = ids;
+  };
+  keep(after);
   if (!saveStateLocked()) {
     // The reader is told it failed, so what it shows matches what a restart would show.
-    ids = before;
+    keep(before);
     return result(kNewsFailure);
   }
+  stateBytes_ = stateBytes_ - beforeBytes + afterBytes;
   return result(kNewsSuccess);
 }
 
@@ -485,6 +515,9 @@ std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
   }
   favourites_ = std::move(favourites);
   votes_ = std::move(votes);
+  stateBytes_ = 0;
+  for (const auto& [device, ids] : favourites_) stateBytes_ += favouriteBytes(device, ids);
+  for (const auto& [key, vote] : votes_) stateBytes_ += voteBytes(key.first);
   voteCounts_.clear();
   for (const auto& [key, vote] : votes_) (vote == kVotedUp ? voteCounts_[key.second].first : voteCounts_[key.second].second) += 1;
   statePath_ = path;
@@ -516,6 +549,19 @@ bool NewsService::saveStateLocked() {
     return true;
   std::fprintf(stderr, "newsd: cannot save the state to %s: %s\n", statePath_.c_str(), error.localizedDescription().c_str());
   return false;
+}
+
+std::size_t NewsService::keptStateBytes() const {
+  // Counted afresh from what is kept, an empty entry included.
+  std::lock_guard lock(mutex_);
+  std::size_t bytes = 0;
+  for (const auto& [device, ids] : favourites_) bytes += kStateEntryBytes + device.size() + ids.size() * kStateIdBytes;
+  for (const auto& [key, vote] : votes_) bytes += voteBytes(key.first);
+  return bytes;
+}
+
+bool NewsService::roomForLocked(std::size_t bytes) const {
+  return stateBytes_ <= kStateByteLimit && bytes <= kStateByteLimit - stateBytes_;
 }
 
 Received NewsService::received() const {

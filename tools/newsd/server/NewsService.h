@@ -104,6 +104,13 @@ class NewsService {
   // The file is kept by one server at a time: while another holds it (a lock on `path`.lock,
   // dropped when its holder ends) it is refused, naming the holder's process.
   std::optional<std::string> keepStateIn(const std::string& path);
+  // The most the favourites and votes kept (and so written whole to the state file on every
+  // change) may hold together: a change from a reader that would pass it is answered as failed.
+  // A reader's own favourites and votes take a few kilobytes; peers under ever new device names
+  // would otherwise add to them for the server's whole run.
+  static constexpr std::size_t kStateByteLimit = std::size_t{4} << 20;
+  // What they hold, by the measure the bound uses.
+  std::size_t keptStateBytes() const;
 
   // Receives one line per form: the opcode and the decoded parameters, or why it was refused.
   void setLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
@@ -132,6 +139,8 @@ class NewsService {
   os::Dictionary adClick(Call& call);
   // Writes the state file (when one is kept); false when it could not be written. Under mutex_.
   bool saveStateLocked();
+  // Whether the kept state has room for `bytes` more. Under mutex_.
+  bool roomForLocked(std::size_t bytes) const;
   os::Dictionary adList(Call& call);
   os::Dictionary allAdList(Call& call);
 
@@ -144,6 +153,7 @@ class NewsService {
   std::map<std::string, std::vector<long long>> favourites_;  // device -> ids, newest first
   std::map<std::pair<std::string, long long>, int> votes_;     // (device, id) -> 2 up / 3 down
   std::map<long long, std::pair<int, int>> voteCounts_;        // id -> (digg, bury) added
+  std::size_t stateBytes_ = 0;  // what favourites_ and votes_ hold, by the measure of their bound
   // What received() reads, each bounded by count and bytes.
   struct Kept {
     tools::NewestKept<std::string> feedback;

@@ -78,5 +78,23 @@ TEST_F(NewsdRecordTest, ReadHistoryAndAdClicksKeepTheNewestCountOfReports) {
   EXPECT_EQ(received.reads.rbegin()->first, static_cast<long long>(total - 1));
 }
 
+// A peer asks for large pictures under names of its own: each is drawn and served, and what the
+// server keeps of them for later requests stays within its byte bound.
+TEST_F(NewsdRecordTest, LargePicturesUnderNewNamesKeepTheCacheWithinItsByteBound) {
+  client_->set_keep_alive(true);
+  std::size_t served = 0;
+  for (int i = 0; i < 30; ++i) {
+    auto answer = get("/img/large" + std::to_string(i) + "/" + std::to_string(kMaxPictureSide) + "x" +
+                      std::to_string(kMaxPictureSide) + ".jpg");
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answer->status, 200);
+    served += answer->body.size();
+    EXPECT_LE(server_->cachedPictureBytes(), NewsServer::kMaxCachedPictureBytes);
+  }
+  // The pictures asked for weigh more than the bound together.
+  EXPECT_GT(served, NewsServer::kMaxCachedPictureBytes);
+  EXPECT_GT(server_->cachedPictureBytes(), 0u);
+}
+
 }  // namespace
 }  // namespace newsd::testing

@@ -31,8 +31,13 @@ class NewsdStateTest : public NewsdTest {
     return server_->service().keepStateIn(path_);
   }
 
-  int mark(long long id, long long action) {
-    return static_cast<int>(news(1070, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", action}})["data"]["result"].intValue());
+  int mark(long long id, long long action, const std::string& device = "device-A") {
+    return static_cast<int>(
+        news(1070, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", action}}, device)["data"]["result"].intValue());
+  }
+  int vote(long long id, const std::string& device) {
+    return static_cast<int>(
+        news(1060, os::Dictionary{{"id", id}, {"categoryid", 4}, {"action", 1}}, device)["data"]["result"].intValue());
   }
 
   // The ids of the first visible articles of category 4: kept as ids, since a restart frees the
@@ -60,6 +65,42 @@ class NewsdStateTest : public NewsdTest {
   std::string folder_;
   std::string path_;
 };
+
+// Peers under device names of their own, each a quarter megabyte, mark and vote on an article:
+// what the server keeps of them, and writes to its file on every change, stays within its bound.
+// A reader already kept can still take its mark back, which makes room for another.
+TEST_F(NewsdStateTest, MarksAndVotesFromEverNewDevicesStayWithinTheStateBound) {
+  ASSERT_EQ(server_->service().keepStateIn(path_), std::nullopt);
+  const long long id = articleIds().front();
+  const std::string padding(256 * 1024, 'd');
+  int refused = 0;
+  for (int i = 0; i < 12; ++i) {
+    refused += mark(id, 1, "m" + std::to_string(i) + padding) != kNewsSuccess;
+    refused += vote(id, "v" + std::to_string(i) + padding) != kNewsSuccess;
+  }
+  EXPECT_GT(refused, 0);
+  EXPECT_LE(server_->service().keptStateBytes(), NewsService::kStateByteLimit);
+  EXPECT_LE(contents(path_).size(), NewsService::kStateByteLimit);
+
+  EXPECT_EQ(mark(id, 2, "m0" + padding), kNewsSuccess);
+  EXPECT_EQ(mark(id, 1, "another" + padding), kNewsSuccess);
+  // A device name past the bound on its own is never kept.
+  EXPECT_EQ(mark(id, 2, std::string(NewsService::kStateByteLimit + 1, 'x')), kNewsSuccess);
+  EXPECT_EQ(mark(id, 1, std::string(NewsService::kStateByteLimit + 1, 'x')), kNewsFailure);
+  EXPECT_LE(server_->service().keptStateBytes(), NewsService::kStateByteLimit);
+}
+
+// Reading favourites and an article's marks under ever new device names keeps nothing.
+TEST_F(NewsdStateTest, ReadsUnderEverNewDeviceNamesKeepNothing) {
+  const long long id = articleIds().front();
+  const std::string padding(256 * 1024, 'r');
+  for (int i = 0; i < 8; ++i) {
+    const std::string device = std::to_string(i) + padding;
+    EXPECT_EQ(news(1050, os::Dictionary{{"type", 1}, {"pageno", 1}}, device)["data"]["result"].intValue(), kNewsSuccess);
+    EXPECT_EQ(news(1030, os::Dictionary{{"id", id}}, device)["data"]["favorite"].intValue(), 0);
+  }
+  EXPECT_EQ(server_->service().keptStateBytes(), 0u);
+}
 
 TEST_F(NewsdStateTest, FavouritesAndVotesSurviveARestartOnTheSameFile) {
   ASSERT_EQ(server_->service().keepStateIn(path_), std::nullopt);  // no file yet: a fresh start

@@ -8,12 +8,6 @@
 
 namespace qqconnectd {
 
-namespace {
-// A body in parts carries a picture beside its fields; each field is held to the form limit by the
-// service, the body as a whole to this.
-constexpr std::size_t kMaxPayload = std::size_t{16} << 20;
-}  // namespace
-
 QQConnectServer::QQConnectServer(std::string host)
     : host_(std::move(host)), server_(std::make_unique<tools::HttpServer>()) {
   auto handler = [this](const httplib::Request& req, httplib::Response& res) {

@@ -1,6 +1,7 @@
 #pragma once
 // The QQ Connect service on a loopback port, plain http: the authorisation page, the OpenAPI and the
 // policy, report and analytics CGIs.
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,10 @@ class QQConnectServer {
   ~QQConnectServer();
   QQConnectServer(const QQConnectServer&) = delete;
   QQConnectServer& operator=(const QQConnectServer&) = delete;
+
+  // The most one request's body may hold, as sent and once inflated: a body in parts carries a
+  // picture beside its fields (each field held to the form limit by the service).
+  static constexpr std::size_t kMaxPayload = std::size_t{16} << 20;
 
   QQConnectService& service() { return service_; }
   // Says each request and what the service made of it on standard error ("qqconnectd: ...").

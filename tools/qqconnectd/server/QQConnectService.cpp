@@ -136,6 +136,8 @@ ServiceAnswer QQConnectService::upload(const ServiceRequest& request) {
     // The uncompressed length, big-endian, then the gzip stream.
     if (body.size() < 4) return refused("short body");
     const std::size_t length = (std::size_t{body[0]} << 24) | (std::size_t{body[1]} << 16) | (std::size_t{body[2]} << 8) | body[3];
+    // The length is the peer's word: a few kilobytes may name gigabytes.
+    if (length > kUploadLimit) return refused("batch too long");
     auto text = os::inflateData(os::Data(body.begin() + 4, body.end()), length, os::InflateFormat::Gzip);
     if (!text || text->size() != length) return refused("bad gzip");
     body = std::move(*text);

@@ -90,6 +90,8 @@ class QQConnectService {
   // The longest field a request may carry, plain or in parts (a picture's part aside), as the HTTP
   // layer holds a plain form to; a request with a longer one is refused whole.
   static constexpr std::size_t kFieldLimit = 8192;
+  // The longest batch text an analytics upload may inflate to.
+  static constexpr std::size_t kUploadLimit = std::size_t{16} << 20;
   // OpenAPI answers ("ret"): a token the service never granted, or granted to another application
   // or account; a parameter the operation needs is missing.
   static constexpr int kRetTokenInvalid = 100015;

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <algorithm>
+
 #include "foundation/formats/JSONDecoder.h"
+#include "os/core/Compression.h"
 #include "os/core/String.h"
+#include "os/crypto/Cipher.h"
 #include "os/runtime/Clock.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
 #include "tools/qqconnectd/tests/QQConnectTestSupport.h"
@@ -37,9 +41,11 @@ class QQConnectBoundTest : public ::testing::Test {
     return {members["access_token"], members["openid"]};
   }
 
-  // add_share as the client sends it with a picture: every field a part, the picture a file.
+  // add_share as the client sends it with a picture: every field a part, the picture a file; in
+  // chunks, with no length given up front, when asked.
   httplib::Result addShare(const std::pair<std::string, std::string>& grant,
-                           const std::vector<std::pair<std::string, std::string>>& fields) {
+                           const std::vector<std::pair<std::string, std::string>>& fields,
+                           const std::string& picture = "\xff\xd8\xff\xd9", bool chunked = false) {
     auto part = [](const std::string& name, const std::string& value) {
       return "Content-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n--" + kBoundary + "\r\n";
     };
@@ -47,9 +53,23 @@ class QQConnectBoundTest : public ::testing::Test {
                        part("openid", grant.second) + part("format", "json");
     for (const auto& [name, value] : fields) body += part(name, value);
     body += "Content-Disposition: form-data; name=\"images\"; filename=\"picture\"\r\n"
-            "Content-Type: image/jpeg\r\n\r\n\xff\xd8\xff\xd9\r\n--" + kBoundary + "--\r\n";
+            "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + kBoundary + "--\r\n";
     httplib::Client client("127.0.0.1", server.port());
-    return client.Post("/share/add_share", body, ("multipart/form-data; boundary=" + kBoundary).c_str());
+    const std::string contentType = "multipart/form-data; boundary=" + kBoundary;
+    if (!chunked) return client.Post("/share/add_share", body, contentType.c_str());
+    return client.Post(
+        "/share/add_share",
+        [body, at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
+          if (piece == 0) {
+            sink.done();
+            return true;
+          }
+          const bool written = sink.write(body.data() + at, piece);
+          at += piece;
+          return written;
+        },
+        contentType);
   }
 
   // "ret" of user info asked with the grant.
@@ -85,6 +105,46 @@ TEST_F(QQConnectBoundTest, AFieldPastTheFormLimitInAMultipartBodyIsRefusedAndKep
   // A scope past the limit signs no one in.
   EXPECT_TRUE(signIn(std::string(QQConnectService::kFieldLimit + 1, 's')).first.empty());
   EXPECT_EQ(server.service().grants().size(), 1u);
+}
+
+// The picture beside the fields is held to the payload bound as well when its body comes in
+// chunks, with no length for the HTTP layer to check first.
+TEST_F(QQConnectBoundTest, APicturePastThePayloadBoundInAChunkedBodyIsRefusedAndKeptNowhere) {
+  const auto grant = signIn();
+  ASSERT_FALSE(grant.first.empty());
+  const std::vector<std::pair<std::string, std::string>> fields{{"title", "t"}, {"url", "http://news.example/1"}};
+
+  auto answer = addShare(grant, fields, std::string(QQConnectServer::kMaxPayload + 1, 'p'), true);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(answer->status, 413);
+  EXPECT_TRUE(server.service().shares().empty());
+
+  // A picture within the bound, in chunks as well, comes with a share like any other.
+  answer = addShare(grant, fields, std::string(1024, 'p'), true);
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(object(answer->body)["ret"].intValue(), 0) << answer->body.substr(0, 200);
+  EXPECT_EQ(server.service().shares().size(), 1u);
+}
+
+// An analytics upload names the length its batch inflates to: a few kilobytes on the wire that
+// would inflate past the bound are refused before they are inflated.
+TEST_F(QQConnectBoundTest, AnUploadNamingALengthPastTheBoundIsRefusedUninflated) {
+  const std::string key = QQConnectService::kAnalyticsKey;
+  auto post = [&](std::size_t length) {
+    // An empty batch, padded out with white space to the length it names.
+    const std::string batch = "[" + std::string(length - 2, ' ') + "]";
+    auto zipped = os::gzipData(os::Data(batch.begin(), batch.end()));
+    os::Data framed{static_cast<std::uint8_t>(length >> 24), static_cast<std::uint8_t>(length >> 16),
+                    static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length)};
+    if (zipped) framed.insert(framed.end(), zipped->begin(), zipped->end());
+    const os::Data body = os::rc4(framed, os::Data(key.begin(), key.end()));
+    httplib::Client client("127.0.0.1", server.port());
+    auto answer = client.Post(QQConnectService::kAnalyticsPath, httplib::Headers{{"Content-Encoding", "rc4,gzip"}},
+                              std::string(body.begin(), body.end()), "application/octet-stream");
+    return answer ? answer->status : -1;
+  };
+  EXPECT_EQ(post(QQConnectService::kUploadLimit), 200);
+  EXPECT_EQ(post(QQConnectService::kUploadLimit + 1), 400);
 }
 
 // Shares whose every field is near the limit fill the byte bound long before the count bound.

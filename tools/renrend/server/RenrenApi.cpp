@@ -1,5 +1,7 @@
 #include "tools/renrend/server/RenrenApi.h"
 
+#include <algorithm>
+
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JTSerializer.h"
 #include "os/core/String.h"
@@ -170,13 +172,18 @@ std::vector<std::string> RenrenApi::acceptedCalls() const {
   return accepted_.entries();
 }
 
+std::size_t RenrenApi::nonceBytes(const std::string& used) {
+  // A tree node's links and colour besides its pair.
+  return 4 * sizeof(void*) + sizeof(std::pair<long long, std::string>) + used.size();
+}
+
 std::size_t RenrenApi::rememberedNonces() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return usedNonces_.size();
 }
 
 // The user the request speaks for, or none with the reason.
-std::optional<std::string> RenrenApi::authorize(const ApiRequest& request, std::string* why) {
+std::optional<std::string> RenrenApi::authorize(const ApiRequest& request, std::string* why, bool* busy) {
   const std::string& header = request.authorization;
   if (os::hasPrefix(header, "Bearer ")) {
     auto token = tokens_.find(header.substr(7));
@@ -191,16 +198,28 @@ std::optional<std::string> RenrenApi::authorize(const ApiRequest& request, std::
     const std::string& ts = fields["ts"];
     const double now = os::Clock::now();
     // Nonces whose time stamps left the window: a replay of one is refused as stale already.
-    while (!usedNonces_.empty() && static_cast<double>(usedNonces_.begin()->first) < now - kTimestampWindow)
+    while (!usedNonces_.empty() && static_cast<double>(usedNonces_.begin()->first) < now - kTimestampWindow) {
+      nonceBytes_ -= nonceBytes(usedNonces_.begin()->second);
       usedNonces_.erase(usedNonces_.begin());
+    }
     if (ts.empty() || std::abs(static_cast<double>(os::longLongValue(ts)) - now) > kTimestampWindow)
       return *why = "stale timestamp", std::nullopt;
     const std::string uri = request.path + (request.rawQuery.empty() ? "" : "?" + request.rawQuery);
     const std::string expected =
         macSignature(*token->second.macKey, ts, fields["nonce"], request.method, uri, request.host);
     if (fields["mac"] != expected) return *why = "bad signature", std::nullopt;
-    if (!usedNonces_.emplace(os::longLongValue(ts), fields["id"] + "/" + ts + "/" + fields["nonce"]).second)
-      return *why = "nonce used before", std::nullopt;
+    std::string used = fields["id"] + "/" + ts + "/" + fields["nonce"];
+    const long long stamp = os::longLongValue(ts);
+    if (usedNonces_.count({stamp, used})) return *why = "nonce used before", std::nullopt;
+    // Forgetting a nonce still in the window would let its request be replayed: past the bounds
+    // on what is remembered, requests wait for the oldest to leave it.
+    const std::size_t bytes = nonceBytes(used);
+    if (usedNonces_.size() >= kNonceLimit || bytes > kNonceByteLimit - std::min(nonceBytes_, kNonceByteLimit)) {
+      *busy = true;
+      return *why = "too many requests within the time stamp window", std::nullopt;
+    }
+    usedNonces_.emplace(stamp, std::move(used));
+    nonceBytes_ += bytes;
     return token->second.userId;
   }
   *why = "no authorization";
@@ -213,7 +232,9 @@ ApiAnswer RenrenApi::handle(const ApiRequest& request) {
   if (!call) return failure(404, "NOT_FOUND", "no such call: " + request.path);
   if (request.method != call->method) return failure(405, "METHOD_NOT_ALLOWED", call->path + " takes " + call->method);
   std::string why;
-  auto user = authorize(request, &why);
+  bool busy = false;
+  auto user = authorize(request, &why, &busy);
+  if (busy) return failure(503, "SERVICE_BUSY", why);
   if (!user) return failure(401, "INVALID_AUTHORIZATION", why);
 
   // Every parameter travels in the query string, for a POST as well; only the photo travels as

@@ -67,7 +67,11 @@ class RenrenApi {
   // Each accepted call as "METHOD path user", oldest first: the newest only, within the bounds
   // every local service's record keeps to.
   std::vector<std::string> acceptedCalls() const;
-  // The MAC nonces remembered against replays: only those whose time stamp is still in the window.
+  // The MAC nonces remembered against replays: only those whose time stamp is still in the window,
+  // at most kNonceLimit of them holding at most kNonceByteLimit bytes. A request that would take
+  // them past either bound is answered 503 until the oldest leave the window.
+  static constexpr std::size_t kNonceLimit = tools::kRecordLimit;
+  static constexpr std::size_t kNonceByteLimit = tools::kRecordByteLimit;
   std::size_t rememberedNonces() const;
 
  private:
@@ -75,13 +79,17 @@ class RenrenApi {
     std::string userId;
     std::optional<std::string> macKey;
   };
-  std::optional<std::string> authorize(const ApiRequest& request, std::string* failure);
+  // `busy` is set when the request is refused for the bounds on the nonces only.
+  std::optional<std::string> authorize(const ApiRequest& request, std::string* failure, bool* busy);
+  // What one remembered nonce holds, by the measure its byte bound uses.
+  static std::size_t nonceBytes(const std::string& used);
 
   mutable std::mutex mutex_;
   std::map<std::string, Token> tokens_;
   // (time stamp, "id/nonce"), oldest first: one whose time stamp left the window is refused as
   // stale before its nonce is looked at, so it is forgotten then.
   std::set<std::pair<long long, std::string>> usedNonces_;
+  std::size_t nonceBytes_ = 0;  // what usedNonces_ holds
   tools::NewestKept<std::string> accepted_;
 };
 

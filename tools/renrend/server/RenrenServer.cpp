@@ -26,6 +26,7 @@ RenrenServer::RenrenServer(std::string host) : host_(std::move(host)), server_(s
     res.status = answer.status;
     res.set_content(answer.body, "application/json;charset=UTF-8");
   };
+  server_->set_payload_max_length(kMaxPayload);
   server_->Get(".*", handler);
   server_->Post(".*", handler);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The Renren API service on a loopback port (plain http; tests that need https put RenrenApi
 // behind a TLS test server instead).
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,9 @@ class RenrenServer {
   ~RenrenServer();
   RenrenServer(const RenrenServer&) = delete;
   RenrenServer& operator=(const RenrenServer&) = delete;
+
+  // The most one request's body may hold, as sent and once inflated: a photo beside its fields.
+  static constexpr std::size_t kMaxPayload = std::size_t{16} << 20;
 
   RenrenApi& api() { return api_; }
   // Binds (port 0: any free one) and serves on a thread of its own; the port, or nothing.

@@ -114,6 +114,42 @@ TEST(RenrenApiTest, NoncesAreForgottenOnceTheirTimeStampLeavesTheWindowAndAccept
   EXPECT_EQ(accepted.back(), "GET /v2/user/get 123");
 }
 
+// Signed calls, each with a nonce as long as a header line allows, or a great many of them, come
+// faster than their time stamps leave the window: the nonces remembered against replays stay
+// within their bounds, the calls past them are refused as the service being busy (never taken
+// with their nonce forgotten), and once the window moves on calls are taken again.
+TEST(RenrenApiTest, NoncesRememberedAgainstReplaysStayWithinTheirBounds) {
+  os::VirtualClockScope clock(1700000000);
+  RenrenApi api;
+  api.addMacToken("x.456.y", "mackey", "456");
+  auto signedCall = [](const std::string& nonce) {
+    const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
+    const std::string uri = "/v2/user/get?userId=9";
+    return call("GET", "/v2/user/get", "userId=9",
+                macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
+                "api.renren.example");
+  };
+  for (const std::string padding : {std::string(7800, 'n'), std::string()}) {
+    std::size_t taken = 0;
+    int status = 200;
+    for (int i = 0; status == 200 && taken <= RenrenApi::kNonceLimit; ++i) {
+      status = api.handle(signedCall(std::to_string(i) + padding)).status;
+      taken += status == 200;
+    }
+    EXPECT_EQ(status, 503);
+    EXPECT_EQ(api.rememberedNonces(), taken);
+    EXPECT_LE(taken, RenrenApi::kNonceLimit);
+    EXPECT_LE(taken * padding.size(), RenrenApi::kNonceByteLimit);
+    // A replay is still refused as one.
+    EXPECT_EQ(api.handle(signedCall("0" + padding)).status, 401);
+
+    os::Clock::advance(2 * RenrenApi::kTimestampWindow + 1);
+    EXPECT_EQ(api.handle(signedCall("again" + padding)).status, 200);
+    EXPECT_EQ(api.rememberedNonces(), 1u);
+    os::Clock::advance(2 * RenrenApi::kTimestampWindow + 1);
+  }
+}
+
 TEST(RenrenApiTest, BearerTokenIsTakenOverHttpsOnly) {
   RenrenApi api;
   api.addBearerToken("a-b-123", "123");

@@ -14,8 +14,6 @@ namespace sharingd {
 
 namespace {
 
-constexpr std::size_t kMaxPayload = 8u << 20;
-
 struct Route {
   int action;
   const char* method;
@@ -156,16 +154,27 @@ SharingServer::SharingServer(ServerOptions options)
     bool hasPicture = false;
     bool complete = true;
     if (req.is_multipart_form_data()) {
+      // The fields of the parts are held to the bound together (the picture is not kept): the
+      // HTTP layer checks a body against it only when its length is given up front.
       std::string current;
+      std::size_t held = 0;
+      auto take = [&](std::size_t bytes) {
+        if (bytes > kMaxPayload - held) return false;
+        held += bytes;
+        return true;
+      };
       complete = reader(
           [&](const httplib::MultipartFormData& part) {
+            if (!take(part.name.size())) return false;
             current = part.name;
             if (current == "pic") hasPicture = true;
             fields[current];
             return true;
           },
           [&](const char* data, std::size_t length) {
-            if (current != "pic") fields[current].append(data, length);
+            if (current == "pic") return true;
+            if (!take(length)) return false;
+            fields[current].append(data, length);
             return true;
           });
     } else {

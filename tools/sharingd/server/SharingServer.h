@@ -87,6 +87,9 @@ class SharingServer {
   int port() const { return host_.port(); }
   std::string baseURL() const { return "http://" + options_.host + ":" + std::to_string(host_.port()); }
 
+  // The most one request's body may hold, as sent, once inflated, and in the fields of its parts.
+  static constexpr std::size_t kMaxPayload = std::size_t{8} << 20;
+
   SharingService& service() { return service_; }
 
   void setFault(int action, Fault fault);

@@ -175,10 +175,55 @@ std::optional<ActionAnswer> malformed(const ActionRequest& request) {
   return std::nullopt;
 }
 
+// A tree node's links and colour besides its value.
+constexpr std::size_t kNodeBytes = 4 * sizeof(void*);
+
+std::size_t heldBytes(const std::string& text) { return text.size(); }
+std::size_t heldBytes(const os::Dictionary& dictionary) { return tools::heldBytes(dictionary); }
+
+// What a set of texts and a map by text hold, near enough to bound them by.
+std::size_t heldBytes(const std::set<std::string>& texts) {
+  std::size_t bytes = 0;
+  for (const auto& text : texts) bytes += kNodeBytes + sizeof(text) + text.size();
+  return bytes;
+}
+
+template <typename V>
+std::size_t heldBytes(const std::map<std::string, V>& map) {
+  std::size_t bytes = 0;
+  for (const auto& [key, value] : map) bytes += kNodeBytes + sizeof(key) + sizeof(value) + key.size() + heldBytes(value);
+  return bytes;
+}
+
 }  // namespace
+
+std::size_t SharingService::keptBytesLocked() const {
+  std::size_t bytes = 0;
+  for (const auto& [appKey, app] : apps_) {
+    bytes += kNodeBytes + sizeof(App) + appKey.size() + heldBytes(app.uidByDevice) + heldBytes(app.keyByDescriptor) +
+             heldBytes(app.accounts) + heldBytes(app.bindings) + heldBytes(app.customAccounts) + heldBytes(app.follows) +
+             app.reports.bytes() + (app.appInfo ? tools::heldBytes(*app.appInfo) : 0);
+    for (const auto& [key, bar] : app.barsByKey) {
+      bytes += kNodeBytes + sizeof(bar) + key.size() + bar.descriptor.size() + bar.name.size() + bar.entityKey.size() +
+               bar.sessionId.size() + heldBytes(bar.likes);
+      for (const auto& comment : bar.comments) bytes += sizeof(comment) + tools::heldBytes(comment);
+    }
+  }
+  return bytes;
+}
+
+std::size_t SharingService::keptBytes() const {
+  std::lock_guard lock(mutex_);
+  return keptBytesLocked();
+}
 
 ActionAnswer SharingService::answer(const ActionRequest& request) {
   std::lock_guard lock(mutex_);
+  // Unbinding and deleting an authorisation only let go of what is kept.
+  if (request.action != 7 && request.action != 8 && keptBytesLocked() > kStateByteLimit)
+    return refusal(kStatusServiceFull, "the service keeps no more");
+  if (!apps_.count(request.appKey) && apps_.size() >= kAppLimit)
+    return refusal(kStatusServiceFull, "the service keeps no more applications");
   ActionAnswer answer = answerLocked(request);
   saveStateLocked();
   return answer;
@@ -505,7 +550,7 @@ ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
     case 18: {
       auto report = parseJSONObject(text(p, "param"));
       if (!report) return refusal(kStatusBadParameters, "param is not a JSON object");
-      app.reports.push_back(*report);
+      app.reports.keep(std::move(*report));
       return ActionAnswer{};
     }
     case 19: {
@@ -562,7 +607,7 @@ std::vector<os::Dictionary> SharingService::comments(const std::string& appKey, 
 std::vector<os::Dictionary> SharingService::operationReports(const std::string& appKey) const {
   std::lock_guard lock(mutex_);
   auto app = apps_.find(appKey);
-  return app == apps_.end() ? std::vector<os::Dictionary>{} : app->second.reports;
+  return app == apps_.end() ? std::vector<os::Dictionary>{} : app->second.reports.entries();
 }
 
 std::optional<os::Dictionary> SharingService::appInfo(const std::string& appKey) const {

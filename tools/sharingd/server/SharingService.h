@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "os/core/Value.h"
+#include "tools/common/NewestKept.h"
 
 namespace sharingd {
 
@@ -38,16 +39,30 @@ inline constexpr int kStatusBadSecret = 5003;
 inline constexpr int kStatusNoUser = 5004;
 inline constexpr int kStatusTokenExpired = 5027;
 inline constexpr int kStatusShareRefused = 510;
+// The service keeps no more of what peers send (SharingService::kStateByteLimit).
+inline constexpr int kStatusServiceFull = 503;
 
 class SharingService {
  public:
   ActionAnswer answer(const ActionRequest& request);
+
+  // What the service keeps of what peers send (applications, users, share bars and their comments
+  // and likes, accounts, follows, reports) is named by the peers: past this many bytes, by the
+  // measure keptBytes() uses, every action but those that let go of something is answered
+  // kStatusServiceFull. One request may take it past the bound by as much as it carries.
+  static constexpr std::size_t kStateByteLimit = tools::kRecordByteLimit;
+  // The applications it keeps apart at most: a request that does not decipher under its own
+  // application's key is tried under every other one's, so each one more costs every such request.
+  // A request naming an application past them is answered kStatusServiceFull.
+  static constexpr std::size_t kAppLimit = 64;
+  std::size_t keptBytes() const;
 
   // What tests and the program set or read directly.
   void setAccount(const std::string& appKey, const std::string& uid, const std::string& platform, os::Dictionary account);
   std::optional<os::Dictionary> account(const std::string& appKey, const std::string& uid, const std::string& platform) const;
   std::optional<std::string> uidForDevice(const std::string& appKey, const std::string& device) const;
   std::vector<os::Dictionary> comments(const std::string& appKey, const std::string& entityKey) const;
+  // The newest operation reports of the application, oldest first.
   std::vector<os::Dictionary> operationReports(const std::string& appKey) const;
   std::optional<os::Dictionary> appInfo(const std::string& appKey) const;
   // The application keys the service has heard from.
@@ -78,12 +93,14 @@ class SharingService {
     std::map<std::string, std::set<std::string>> bindings;                  // uid -> platforms
     std::map<std::string, os::Dictionary> customAccounts;                    // uid -> account
     std::map<std::string, std::set<std::string>> follows;                    // platform/usid -> followed
-    std::vector<os::Dictionary> reports;
+    // Only taken note of: the newest, within the bounds every local service's record keeps to.
+    tools::NewestKept<os::Dictionary> reports;
     std::optional<os::Dictionary> appInfo;
     std::uint64_t nextUser = 1;
   };
 
   ActionAnswer answerLocked(const ActionRequest& request);
+  std::size_t keptBytesLocked() const;
   void saveStateLocked();
   std::string uidFor(App& app, const os::Dictionary& parameters);
   Bar* barFor(App& app, const std::string& entityKey);

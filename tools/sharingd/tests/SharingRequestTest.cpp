@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -263,6 +264,114 @@ TEST_F(SharingRequestTest, TheRequestLogKeepsTheNewestOfLargeBodiesWithinItsByte
   EXPECT_LE(contents, tools::kRecordByteLimit);
   EXPECT_EQ(logged.back().parameters["content"].stringOr(), std::to_string(total - 1) + large);
   EXPECT_LE(server_->requestBytes(), tools::kRecordByteLimit);
+}
+
+// Operation reports are only taken note of: a reader sending large ones for weeks leaves the
+// newest within the byte bound.
+TEST_F(SharingRequestTest, OperationReportsKeepTheNewestWithinTheByteBound) {
+  client_->set_keep_alive(true);
+  const std::string path = std::string("/app/oper/") + kAppKey;
+  const std::string large(3u << 20, 'r');
+  const int total = 10;
+  for (int i = 0; i < total; ++i) {
+    const std::string param = "{\\\"n\\\":\\\"" + std::to_string(i) + large + "\\\"}";
+    auto answer = post(path, "{\"param\":\"" + param + "\"}");
+    ASSERT_TRUE(answer);
+    ASSERT_EQ(answerOf(answer)["st"].intValue(), 200);
+  }
+  const auto reports = server_->service().operationReports(kAppKey);
+  ASSERT_FALSE(reports.empty());
+  std::size_t bytes = 0;
+  for (const auto& report : reports) bytes += report["n"].stringOr().size();
+  EXPECT_LE(bytes, tools::kRecordByteLimit);
+  EXPECT_EQ(reports.back()["n"].stringOr(), std::to_string(total - 1) + large);
+}
+
+// A peer comments on a share bar, each comment as long as a body allows: what the service keeps
+// stays within its bound, the comments past it refused; letting go of a binding is still answered.
+TEST_F(SharingRequestTest, CommentsPastTheStateBoundAreRefused) {
+  client_->set_keep_alive(true);
+  auto bar = answerOf(get(std::string("/bar/get/") + kAppKey + "/", baseQuery() + "&dc=news%2F1&ni=0&opid=1&name=n"));
+  const std::string entity = bar["data"]["ek"].stringOr();
+  ASSERT_FALSE(entity.empty());
+  const std::string path = std::string("/comment/add/") + kAppKey + "/" + entity;
+  const std::string large(3u << 20, 'c');
+  int taken = 0, full = 0;
+  const int total = 7;
+  for (int i = 0; i < total; ++i) {
+    auto answer = post(path, "{" + baseJSON() + ",\"opid\":\"5\",\"ct\":\"" + std::to_string(i) + large + "\"}");
+    ASSERT_TRUE(answer);
+    const long long st = answerOf(answer)["st"].intValue();
+    taken += st == 200;
+    full += st == kStatusServiceFull;
+  }
+  EXPECT_GT(full, 0);
+  EXPECT_EQ(taken + full, total);
+  EXPECT_LE(server_->service().keptBytes(), SharingService::kStateByteLimit + SharingServer::kMaxPayload);
+  EXPECT_EQ(server_->service().comments(kAppKey, entity).size(), static_cast<std::size_t>(taken));
+  auto unbound = post(std::string("/comment/unbinding/") + kAppKey, "{" + baseJSON() + ",\"opid\":\"16\"}");
+  EXPECT_EQ(answerOf(unbound)["st"].intValue(), 200);
+}
+
+// A peer names application after application, each enciphering with its own key: the service
+// keeps no more of them than its bound (each one more is one more key every request that does not
+// decipher is tried under), and the applications it knows are served as before.
+TEST_F(SharingRequestTest, ApplicationsPastTheirBoundAreRefused) {
+  client_->set_keep_alive(true);
+  auto bar = [&](const std::string& appKey) {
+    std::string query = baseQuery() + "&dc=news%2F1&ni=0&opid=1&name=n";
+    query.replace(query.find(kAppKey), std::string(kAppKey).size(), appKey);
+    auto answer = client_->Get("/bar/get/" + appKey + "/?ud_get=" + escapeByHand(encipherByHand(query, appKey)));
+    if (!answer || answer->status != 200) return -1LL;
+    return parseJSONObject(decipherByHand(answer->body, appKey)).value_or(os::Dictionary{})["st"].intValue();
+  };
+  std::size_t taken = 0;
+  long long st = 200;
+  for (int i = 0; st == 200 && taken <= SharingService::kAppLimit; ++i) {
+    st = bar("app" + std::to_string(i));
+    taken += st == 200;
+  }
+  EXPECT_EQ(st, kStatusServiceFull);
+  EXPECT_EQ(taken, SharingService::kAppLimit);
+  EXPECT_EQ(server_->service().appKeys().size(), SharingService::kAppLimit);
+  EXPECT_EQ(bar("app0"), 200);
+}
+
+// A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
+// held to the payload bound all the same, the picture beside them never kept.
+TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
+  const std::string boundary = "sharingboundary42";
+  const std::string path = std::string("/share/add/") + kAppKey + "/u/";
+  const std::string cipher = encipherByHand("{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"c\"}");
+  auto chunked = [&](const std::string& field, const std::string& picture) {
+    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\n" + cipher +
+                       "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"more\"\r\n\r\n" + field +
+                       "\r\n--" + boundary +
+                       "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
+                       "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + boundary + "--\r\n";
+    return client_->Post(
+        path,
+        [body = std::move(body), at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
+          if (piece == 0) {
+            sink.done();
+            return true;
+          }
+          const bool written = sink.write(body.data() + at, piece);
+          at += piece;
+          return written;
+        },
+        "multipart/form-data; boundary=" + boundary);
+  };
+  auto within = chunked("m", std::string(SharingServer::kMaxPayload + 1, 'p'));
+  ASSERT_TRUE(within);
+  EXPECT_EQ(within->status, 200);
+  EXPECT_TRUE(server_->requests().back().hasPicture);
+
+  auto past = chunked(std::string(SharingServer::kMaxPayload + 1, 'm'), "p");
+  ASSERT_TRUE(past);
+  EXPECT_EQ(past->status, 413);
+  EXPECT_EQ(server_->requests().size(), 1u);
 }
 
 // The application's platform keys (posted with its secret, the application key backwards) are

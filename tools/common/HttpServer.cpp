@@ -1,0 +1,96 @@
+#include "tools/common/HttpServer.h"
+
+#include <set>
+
+#include "os/net/Socket.h"
+
+namespace tools {
+
+namespace {
+
+// A form body's fields, read as the HTTP layer reads them: "+" a space, a repeated pair once.
+void readForm(const std::string& body, httplib::Params& params) {
+  std::set<std::string> seen;
+  httplib::detail::split(body.data(), body.data() + body.size(), '&', [&](const char* b, const char* e) {
+    std::string pair(b, e);
+    if (!seen.insert(pair).second) return;
+    std::string key, value;
+    httplib::detail::split(b, e, '=', [&](const char* b2, const char* e2) {
+      if (key.empty())
+        key.assign(b2, e2);
+      else
+        value.assign(b2, e2);
+    });
+    if (!key.empty()) params.emplace(httplib::detail::decode_url(key, true), httplib::detail::decode_url(value, true));
+  });
+}
+
+}  // namespace
+
+HttpServer& HttpServer::Post(const std::string& pattern, Handler handler) {
+  httplib::Server::Post(pattern, bounded(std::move(handler)));
+  return *this;
+}
+
+HttpServer& HttpServer::Put(const std::string& pattern, Handler handler) {
+  httplib::Server::Put(pattern, bounded(std::move(handler)));
+  return *this;
+}
+
+httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
+  return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res,
+                                              const httplib::ContentReader& reader) {
+    httplib::Request whole = req;
+    const std::size_t limit = payload_max_length_;
+    std::size_t held = 0;
+    bool exceeded = false;
+    auto take = [&](std::size_t bytes) {
+      if (bytes > limit - held) return !(exceeded = true);
+      held += bytes;
+      return true;
+    };
+    bool complete = false;
+    if (req.is_multipart_form_data()) {
+      auto part = whole.files.end();
+      complete = reader(
+          [&](const httplib::MultipartFormData& header) {
+            if (!take(header.name.size() + header.filename.size() + header.content_type.size())) return false;
+            part = whole.files.emplace(header.name, header);
+            return true;
+          },
+          [&](const char* data, std::size_t length) {
+            if (!take(length)) return false;
+            part->second.content.append(data, length);
+            return true;
+          });
+    } else {
+      complete = reader([&](const char* data, std::size_t length) {
+        if (!take(length)) return false;
+        whole.body.append(data, length);
+        return true;
+      });
+    }
+    if (!complete) {
+      // A length given past the bound the HTTP layer refuses itself, before any of the body.
+      exceeded = exceeded || res.status == 413;
+      // What is left of the body is never read: the connection ends once this answer is out.
+      if (auto connection = connectionServed()) connection->shutdownReading();
+      res.status = exceeded ? 413 : 400;
+      res.set_header("Connection", "close");
+      res.set_content(exceeded ? "request too large" : "request unreadable", "text/plain; charset=utf-8");
+      return;
+    }
+    if (!whole.is_multipart_form_data() &&
+        whole.get_header_value("Content-Type").starts_with("application/x-www-form-urlencoded")) {
+      // The HTTP layer's own bound on a plain form.
+      if (whole.body.size() > CPPHTTPLIB_FORM_URL_ENCODED_PAYLOAD_MAX_LENGTH) {
+        res.status = 413;
+        return;
+      }
+      readForm(whole.body, whole.params);
+    }
+    handler(whole, res);
+  };
+}
+
+}  // namespace tools
