@@ -96,7 +96,7 @@ void DUVTcpSocket::doRead() {
   // sending must not keep the loop from delivering what was read, holding it all meanwhile. The
   // socket stays readable, so the rest is read on the next pass.
   std::size_t taken = 0;
-  while (socket_ && taken < kReadPerWake) {
+  while (socket_ && reading_ && taken < kReadPerWake) {
     long count;
     if (prefixReceived_ < kPrefixSize) {
       count = socket_->receive(prefix_ + prefixReceived_, kPrefixSize - prefixReceived_);
@@ -142,6 +142,11 @@ void DUVTcpSocket::doRead() {
     if (element)
       deferToDelegate([element](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidReceiveElement(s, element); });
   }
+}
+
+void DUVTcpSocket::setReading(bool reading) {
+  reading_ = reading;
+  if (socket_) socket_->setReadCallbackEnabled(reading);
 }
 
 bool DUVTcpSocket::sendData(const os::Data& data) {
