@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include <thread>
 
@@ -113,6 +116,48 @@ TEST(StorePasteboard, FileThatIsNotAPropertyListReadsEmptyWithAnError) {
   // Writing replaces the damage.
   ASSERT_TRUE(board->setData(Data{5}, "t"));
   EXPECT_EQ(board->dataForPasteboardType("t"), Data{5});
+}
+
+// Another application leaves a pasteboard of a gigabyte (a sparse file: no disk is spent on it).
+// Reading it would hold all of it in memory at every access; it is refused unread instead.
+TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
+  auto peakKB = [] {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+      if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+    return 0L;
+  };
+  TestSandbox box;
+  auto messenger = box.peerApplication("com.example.messenger");
+  auto theirs = Pasteboard::pasteboardWithName("wechat_data", true, messenger);
+  ASSERT_TRUE(theirs);
+  ASSERT_TRUE(theirs->setString("small"));
+  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+  ASSERT_TRUE(names);
+  std::string file;
+  for (const auto& n : *names)
+    if (n.find("wechat_data") != std::string::npos) file = folder + "/" + n;
+  ASSERT_FALSE(file.empty());
+  ASSERT_EQ(::truncate(file.c_str(), 1L << 30), 0);
+
+  auto mine = Pasteboard::pasteboardWithName("wechat_data", false);
+  ASSERT_TRUE(mine);
+  const long before = peakKB();
+  Error error;
+  EXPECT_FALSE(mine->dataForPasteboardType(kPasteboardTypeText, &error));
+  EXPECT_EQ(error.domain, kPasteboardErrorDomain);
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos) << error.localizedDescription();
+  EXPECT_TRUE(mine->items().empty());
+  EXPECT_LT(peakKB() - before, 256L * 1024) << "the file was read";
+
+  // A change that would make a pasteboard past the bound is refused and leaves the file; a
+  // smaller one replaces it.
+  EXPECT_FALSE(mine->setData(Data(Pasteboard::kMaxFileBytes + 1, 7), "big", &error));
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos);
+  EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, 1ull << 30);
+  ASSERT_TRUE(mine->setString("fits"));
+  EXPECT_EQ(theirs->string(), "fits");
 }
 
 TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
