@@ -75,11 +75,7 @@ Pasteboard::Contents Pasteboard::load(Error* error) const {
   if (!fm.fileExistsAtPath(filePath())) return c;
   Error readError;
   std::optional<Value> v;
-  if (auto attributes = fm.attributesOfItemAtPath(filePath()); attributes && attributes->size > kMaxFileBytes)
-    readError = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
-                                       "too large (" + std::to_string(attributes->size) + " bytes)");
-  else
-    v = PropertyList::readFile(filePath(), nullptr, &readError);
+  if (auto bytes = fm.contentsAtPath(filePath(), &readError, kMaxFileBytes)) v = PropertyList::read(*bytes, nullptr, &readError);
   const Array* items = v ? (*v)["items"].array() : nullptr;
   if (!items) {
     if (error) {
