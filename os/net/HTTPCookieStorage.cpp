@@ -97,6 +97,8 @@ bool sameCookie(const HTTPCookie& a, const HTTPCookie& b) {
   return a.name == b.name && a.domain == b.domain && a.path == b.path;
 }
 
+std::size_t sizeOf(const HTTPCookie& c) { return c.name.size() + c.value.size() + c.domain.size() + c.path.size(); }
+
 }  // namespace
 
 HTTPCookieStorage& HTTPCookieStorage::shared() {
@@ -176,24 +178,68 @@ void HTTPCookieStorage::setCookiesFromHeaderLines(const std::vector<std::string>
 }
 
 void HTTPCookieStorage::setCookie(const HTTPCookie& cookie) {
+  if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
   std::lock_guard<std::mutex> lock(mutex_);
-  for (auto& c : cookies_)
-    if (sameCookie(c, cookie)) {
-      c = cookie;
-      return;
-    }
-  cookies_.push_back(cookie);
+  bytes_ += sizeOf(cookie);
+  auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const HTTPCookie& c) { return sameCookie(c, cookie); });
+  const auto kept = static_cast<std::size_t>(std::distance(cookies_.begin(), same));
+  if (same != cookies_.end()) {
+    // A replacement keeps its namesake's place, as it keeps its age.
+    bytes_ -= sizeOf(*same);
+    *same = cookie;
+  } else {
+    cookies_.push_back(cookie);
+  }
+  trimLocked(kept);
+}
+
+// Within the bounds again after the cookie at `kept` came in, which stays: the expired go first,
+// then the oldest of its domain past the domain's share, then the oldest of all.
+void HTTPCookieStorage::trimLocked(std::size_t kept) {
+  const std::string& domain = cookies_[kept].domain;
+  std::size_t count = cookies_.size(), bytes = bytes_, inDomain = 0;
+  for (const auto& c : cookies_) inDomain += c.domain == domain;
+  if (count <= kMaxCookies && bytes <= kMaxBytes && inDomain <= kMaxCookiesPerDomain) return;
+  std::vector<bool> dropped(cookies_.size(), false);
+  auto drop = [&](std::size_t i) {
+    dropped[i] = true;
+    --count;
+    bytes -= sizeOf(cookies_[i]);
+    if (cookies_[i].domain == domain) --inDomain;
+  };
+  const double now = Clock::now();
+  for (std::size_t i = 0; i < cookies_.size(); ++i)
+    if (i != kept && cookies_[i].expiresDate && *cookies_[i].expiresDate <= now) drop(i);
+  for (std::size_t i = 0; i < cookies_.size() && inDomain > kMaxCookiesPerDomain; ++i)
+    if (i != kept && !dropped[i] && cookies_[i].domain == domain) drop(i);
+  for (std::size_t i = 0; i < cookies_.size() && (count > kMaxCookies || bytes > kMaxBytes); ++i)
+    if (i != kept && !dropped[i]) drop(i);
+  std::vector<HTTPCookie> left;
+  left.reserve(count);
+  for (std::size_t i = 0; i < cookies_.size(); ++i)
+    if (!dropped[i]) left.push_back(std::move(cookies_[i]));
+  cookies_ = std::move(left);
+  bytes_ = bytes;
 }
 
 void HTTPCookieStorage::deleteCookie(const HTTPCookie& cookie) {
   std::lock_guard<std::mutex> lock(mutex_);
-  cookies_.erase(std::remove_if(cookies_.begin(), cookies_.end(), [&](const HTTPCookie& c) { return sameCookie(c, cookie); }),
-                 cookies_.end());
+  std::erase_if(cookies_, [&](const HTTPCookie& c) {
+    if (!sameCookie(c, cookie)) return false;
+    bytes_ -= sizeOf(c);
+    return true;
+  });
 }
 
 void HTTPCookieStorage::removeAllCookies() {
   std::lock_guard<std::mutex> lock(mutex_);
   cookies_.clear();
+  bytes_ = 0;
+}
+
+std::size_t HTTPCookieStorage::byteCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bytes_;
 }
 
 std::vector<HTTPCookie> HTTPCookieStorage::cookies() const {

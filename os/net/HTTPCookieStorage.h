@@ -1,6 +1,8 @@
 #pragma once
 // The process-wide cookie jar URL connections use when a request's cookie flag is on.
-// Thread-safe.
+// Thread-safe. Servers choose what it keeps, so it is bounded: a cookie past kMaxCookieBytes is
+// refused, and past kMaxCookiesPerDomain for its domain, or kMaxCookies or kMaxBytes in all, the
+// oldest go (expired ones first).
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +22,13 @@ struct HTTPCookie {
 
 class HTTPCookieStorage {
  public:
+  // Name and value together, as the common limit on a cookie counts them.
+  static constexpr std::size_t kMaxCookieBytes = 4096;
+  static constexpr std::size_t kMaxCookiesPerDomain = 50;
+  static constexpr std::size_t kMaxCookies = 3000;
+  // Every cookie's name, value, domain and path.
+  static constexpr std::size_t kMaxBytes = 1024 * 1024;
+
   static HTTPCookieStorage& shared();
 
   // Stores the cookies of a "Set-Cookie" value (several may be joined with ", ") received from
@@ -39,10 +48,15 @@ class HTTPCookieStorage {
   std::vector<HTTPCookie> cookiesForURL(const std::string& url) const;
   // "name=value; name2=value2", or absent when no cookie matches.
   std::optional<std::string> cookieHeaderForURL(const std::string& url) const;
+  // What the kept cookies hold, as kMaxBytes counts it.
+  std::size_t byteCount() const;
 
  private:
+  void trimLocked(std::size_t kept);
+
   mutable std::mutex mutex_;
   std::vector<HTTPCookie> cookies_;
+  std::size_t bytes_ = 0;
 };
 
 }  // namespace os

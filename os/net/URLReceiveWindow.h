@@ -7,6 +7,9 @@
 //
 // Each hand-over is charged its bytes and a fixed overhead, so a reply sent in tiny pieces fills
 // the window by the pieces' number as well as their size.
+//
+// Any reader of a peer that hands what it reads to another thread may hold what waits the same
+// way: it stops reading while the window is full.
 #include <cstddef>
 #include <cstdint>
 #include <functional>

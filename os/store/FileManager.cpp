@@ -113,7 +113,7 @@ bool FileManager::createDirectoryAtPath(const std::string& path, bool withInterm
   return true;
 }
 
-std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* error) const {
+std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* error, std::uint64_t maxBytes) const {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     report(error, errno, path);
@@ -123,6 +123,12 @@ std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* 
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     report(error, EISDIR, path);
+    return std::nullopt;
+  }
+  const bool tooLarge = st.st_size > 0 && static_cast<std::uint64_t>(st.st_size) > maxBytes;
+  if (tooLarge) {
+    ::close(fd);
+    report(error, EFBIG, path);
     return std::nullopt;
   }
   Data out;
@@ -137,6 +143,11 @@ std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* 
       return std::nullopt;
     }
     if (n == 0) break;
+    if (out.size() + static_cast<std::size_t>(n) > maxBytes) {
+      ::close(fd);
+      report(error, EFBIG, path);
+      return std::nullopt;
+    }
     out.insert(out.end(), buf, buf + n);
   }
   ::close(fd);

@@ -43,7 +43,10 @@ class FileManager {
   bool fileExistsAtPath(const std::string& path, bool* isDirectory = nullptr) const;
   bool createDirectoryAtPath(const std::string& path, bool withIntermediateDirectories, Error* error = nullptr) const;
 
-  std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr) const;
+  // A file of more than `maxBytes` is not read: absent, with EFBIG (checked as it is read too, so a
+  // file growing meanwhile is no exception). For files another application may write.
+  std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr,
+                                     std::uint64_t maxBytes = UINT64_MAX) const;
   bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
   // Appends, creating the file when missing.
   bool appendData(const Data& data, const std::string& path, Error* error = nullptr) const;

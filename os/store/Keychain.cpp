@@ -24,7 +24,8 @@ Array loadItems(const std::string& path) {
   FileManager& fm = FileManager::defaultManager();
   if (!fm.fileExistsAtPath(path)) return {};
   Error error;
-  auto v = PropertyList::readFile(path, nullptr, &error);
+  std::optional<Value> v;
+  if (auto bytes = fm.contentsAtPath(path, &error, Keychain::kMaxFileBytes)) v = PropertyList::read(*bytes, nullptr, &error);
   if (v && v->isArray()) {
     Array items;
     for (const Value& item : *v->array())
@@ -38,7 +39,10 @@ Array loadItems(const std::string& path) {
 }
 
 bool saveItems(const std::string& path, const Array& items) {
-  return PropertyList::writeFile(Value(items), path, PropertyListFormat::Binary, nullptr, 0600);
+  auto bytes = PropertyList::write(Value(items), PropertyListFormat::Binary);
+  // A file the next read would refuse would lose every item with it.
+  if (!bytes || bytes->size() > Keychain::kMaxFileBytes) return false;
+  return FileManager::defaultManager().writeData(*bytes, path, WriteOptions{true, 0600});
 }
 
 bool validAccessibility(int a) { return a >= 0 && a < kKeychainAccessibilityCount; }

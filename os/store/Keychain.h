@@ -32,6 +32,10 @@ struct KeychainQuery {
 
 class Keychain {
  public:
+  // Every application on the device writes the one file: past this size it is not read (it counts
+  // as unreadable and is set aside), and a change that would make it larger fails as an I/O error.
+  static constexpr std::uint64_t kMaxFileBytes = 16ull << 20;
+
   explicit Keychain(std::string deviceDirectory);
   // The keychain of the current sandbox's device.
   static std::shared_ptr<Keychain> defaultKeychain();

@@ -74,7 +74,8 @@ Pasteboard::Contents Pasteboard::load(Error* error) const {
   FileManager& fm = FileManager::defaultManager();
   if (!fm.fileExistsAtPath(filePath())) return c;
   Error readError;
-  auto v = PropertyList::readFile(filePath(), nullptr, &readError);
+  std::optional<Value> v;
+  if (auto bytes = fm.contentsAtPath(filePath(), &readError, kMaxFileBytes)) v = PropertyList::read(*bytes, nullptr, &readError);
   const Array* items = v ? (*v)["items"].array() : nullptr;
   if (!items) {
     if (error) {
@@ -108,7 +109,15 @@ bool Pasteboard::store(const Contents& c, Error* error) const {
                   {"persistent", Value(c.persistent)},
                   {"changeCount", Value::number('q', c.changeCount)},
                   {"items", Value(std::move(items))}};
-  return PropertyList::writeFile(Value(std::move(file)), filePath(), PropertyListFormat::Binary, error, 0644);
+  auto bytes = PropertyList::write(Value(std::move(file)), PropertyListFormat::Binary, error);
+  if (!bytes) return false;
+  if (bytes->size() > kMaxFileBytes) {
+    if (error)
+      *error = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
+                                      "pasteboard " + name_ + " would be too large (" + std::to_string(bytes->size()) + " bytes)");
+    return false;
+  }
+  return FileManager::defaultManager().writeData(*bytes, filePath(), WriteOptions{true, 0644}, error);
 }
 
 template <class F>

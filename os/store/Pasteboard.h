@@ -3,6 +3,7 @@
 // list of items mapping a type to bytes. Each pasteboard is a property-list file in the device
 // folder, read on every access and rewritten atomically under a lock, so that another application
 // (another sandbox on the same device folder) sees every change.
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +24,9 @@ inline constexpr const char* kPasteboardTypeText = "text/plain;charset=utf-8";
 class Pasteboard {
  public:
   using Item = std::map<std::string, Data>;
+  // Any application on the device may write a pasteboard: a file past this size is read as
+  // unreadable without being read, and a change that would make one is refused.
+  static constexpr std::uint64_t kMaxFileBytes = 64ull << 20;
 
   // A null sandbox means the current one.
   static std::shared_ptr<Pasteboard> generalPasteboard(std::shared_ptr<Sandbox> sandbox = nullptr);

@@ -78,6 +78,7 @@ void DUVClient::setup() {
     return self ? self->packetFacts() : DUVPacketContext{};
   };
   environment.onMessage = [center = messageCenter_](const DUVMessageDispatch& message) { center->dispatchMessage(message); };
+  environment.messageWindow = messageCenter_->window();
   environment.onTagAliasAnswer = [tags = tagAliasMng_](const std::string& json) { tags->doSetTagsAliasCallbackWithRetJson(json); };
   clientSession_ = DUVSession::create(environment);
   std::weak_ptr<DUVSession> session = clientSession_;

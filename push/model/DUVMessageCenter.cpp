@@ -16,6 +16,10 @@ void DUVMessageCenter::dispatchMessage(const DUVMessageDispatch& message) {
   }
   if (receivedMsgIds_.size() >= kRememberedIds) receivedMsgIds_.pop_front();
   receivedMsgIds_.push_back(id);
-  if (auto info = message.getDispatchMessageUserInfo())
-    DUVPostNotificationWithUserInfo(kDUVNetworkDidReceiveMessageNotification, *info);
+  if (auto info = message.getDispatchMessageUserInfo()) {
+    const std::size_t charge = os::URLReceiveWindow::charge(message.messageContent().value_or("").size());
+    window_->handedOver(charge);
+    DUVPostNotificationWithUserInfo(kDUVNetworkDidReceiveMessageNotification, *info,
+                                    [window = window_, charge] { window->taken(charge); });
+  }
 }

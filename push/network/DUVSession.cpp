@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "os/crypto/Random.h"
+#include "os/net/URLReceiveWindow.h"
+#include "os/runtime/RunLoop.h"
 #include "os/runtime/Timer.h"
 #include "push/model/DUVAlert.h"
 #include "push/model/DUVNotifications.h"
@@ -198,6 +200,22 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
   if (environment_.onMessage) environment_.onMessage(*message);
   std::uint32_t uid = environment_.identity ? environment_.identity->uid() : 0;
   sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
+  if (auto& window = environment_.messageWindow) {
+    // Set before the window is asked, so a taker that frees it meanwhile still wakes the session.
+    std::weak_ptr<DUVSession> weak = weak_from_this();
+    std::weak_ptr<os::RunLoop> loop = os::RunLoop::current();
+    window->setOnOpen([weak, loop] {
+      if (auto l = loop.lock())
+        l->post([weak] {
+          auto self = weak.lock();
+          if (self && self->tcpConnectionSocket_) self->tcpConnectionSocket_->setReading(true);
+        });
+    });
+    if (window->full() && tcpConnectionSocket_) {
+      logger()->logMessage(std::nullopt, "application busy with pushed messages: reading paused", &DUVLevel::debug());
+      tcpConnectionSocket_->setReading(false);
+    }
+  }
 }
 
 void DUVSession::sendRequest(const std::shared_ptr<DUVRequest>& request) {

@@ -17,6 +17,7 @@
 
 namespace os {
 class Timer;
+class URLReceiveWindow;
 }
 class DUVUserDefaults;
 class DUVLoginRequest;
@@ -34,6 +35,9 @@ struct DUVSessionEnvironment {
   std::function<void(const DUVMessageDispatch&)> onMessage;
   // The server's answer to a tags and alias request (a message of the tags/alias type).
   std::function<void(const std::string& json)> onTagAliasAnswer;
+  // What onMessage handed the application that it has yet to take: while it is full the
+  // connection is not read, so a busy application holds no more than it, and the server waits.
+  std::shared_ptr<os::URLReceiveWindow> messageWindow;
 };
 
 class DUVSession : public DUVTcpSocketDelegate,
@@ -80,6 +84,8 @@ class DUVSession : public DUVTcpSocketDelegate,
   void onDeviceTokenReported(const DUVDeviceTokenReportResponse& response) override;
   void onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& message) override;
   void onAckTimeoutForRequest(DUVRequest& request);
+  // Whether the connection is read (off while the application's message window is full).
+  bool isReading() const { return tcpConnectionSocket_ && tcpConnectionSocket_->isReading(); }
 
   struct PrivateTag {};
   DUVSession(PrivateTag, DUVSessionEnvironment environment);

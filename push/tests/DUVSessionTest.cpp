@@ -3,7 +3,13 @@
 // that could share the client's reading of them.
 #include <gtest/gtest.h>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "os/net/URLReceiveWindow.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/Thread.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
@@ -16,6 +22,7 @@
 #include "os/testing/TestSandbox.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
+#include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVNotifications.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
@@ -264,6 +271,106 @@ TEST_F(DUVSessionTest, QueueLimitsAndRequeueingOnClose) {
   EXPECT_EQ(u16At(frames[1], 4), first->rid());
   EXPECT_EQ(u16At(frames[2], 4), second->rid());
   EXPECT_EQ(frames[3][3], 13);
+}
+
+// The session on a client thread of its own, as the program runs it, and a server that pushes
+// messages as fast as the connection takes them while the application's main thread is busy: what
+// waits for the main thread stays within the message window, the server waits in its socket, and
+// once the main thread runs again every message reaches it.
+TEST_F(DUVSessionTest, ABusyApplicationHoldsNoMoreThanItsWindowOfPushedMessages) {
+  identity_ = DUVUserDefaults::create(kBundle, "abc123", center_);
+  identity_->setUid(5, "pw", "reg-5");
+  auto messages = std::make_shared<DUVMessageCenter>();
+  auto client = os::Thread::create("push client");
+  client->start();
+  std::shared_ptr<DUVSession> session;
+  client->perform([&] {
+    DUVSessionEnvironment environment;
+    environment.identity = identity_;
+    environment.endpoints = &endpoints_;
+    environment.networkStatus = [] { return 2L; };
+    environment.deviceTokenUpdated = [] { return true; };
+    environment.packetFacts = [identity = identity_] {
+      DUVPacketContext context;
+      context.uid = identity->uid();
+      context.password = identity->password();
+      context.appkey = identity->appkey();
+      return context;
+    };
+    environment.onMessage = [messages](const DUVMessageDispatch& message) { messages->dispatchMessage(message); };
+    environment.messageWindow = messages->window();
+    session = DUVSession::create(environment);
+    session->setup();
+  }, true);
+  struct Stop {
+    std::shared_ptr<os::Thread> thread;
+    std::shared_ptr<DUVSession>& session;
+    ~Stop() {
+      os::URLReceiveWindow::setObserver(nullptr);
+      thread->perform([this] {
+        if (session) session->close();
+        session.reset();
+      }, true);
+      thread->cancel();
+      thread->join();
+    }
+  } stop{client, session};
+
+  os::testing::NotificationCounter loggedIn(kDUVNetworkDidLoginNotification);
+  ASSERT_TRUE(lookup_.waitForDatagrams(1, 10));
+  lookup_.reply(os::dataFromString(R"({"ips":["127.0.0.1:)" + std::to_string(core_.port()) + R"(","","127.0.0.1:)" +
+                                   std::to_string(lookup_.port()) + R"("]})"));
+  ASSERT_TRUE(core_.waitForConnection(10));
+  ASSERT_TRUE(core_.waitForBytes(2, 10));
+  const std::size_t loginLength = u16At(core_.received(), 0);
+  ASSERT_TRUE(core_.waitForBytes(loginLength, 10));
+  answer(1, u16At(core_.received(), 4), os::ByteWriter().u16(0).u32(9).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return loggedIn.count() == 1; }));
+
+  // The flood, written while this (the main) thread runs nothing.
+  constexpr int kMessages = 600;
+  const std::string content = R"({"message":")" + std::string(8000, 'm') + R"("})";
+  os::Data flood;
+  for (int id = 1; id <= kMessages; ++id) {
+    os::ByteWriter writer;
+    writer.u16(0).u8(1).u8(3).u16(static_cast<std::uint16_t>(id)).u32(1).u8(0).u32(static_cast<std::uint32_t>(id));
+    writer.u16(static_cast<std::uint16_t>(content.size())).text(content);
+    DUVMakePacket::setPacketLen(writer);
+    os::Data frame = writer.take();
+    flood.insert(flood.end(), frame.begin(), frame.end());
+  }
+  // Woken when the session finds the window full, or when every message is waiting for the main
+  // thread.
+  const std::size_t perMessage = os::URLReceiveWindow::charge(content.size());
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool wake = false;
+  const std::uint64_t waitsBefore = os::URLReceiveWindow::counts().waits;
+  os::URLReceiveWindow::setObserver([&](const os::URLReceiveWindow::Counts& counts) {
+    if (counts.waits == waitsBefore && counts.held < perMessage * kMessages) return;
+    std::lock_guard lock(mutex);
+    wake = true;
+    woken.notify_all();
+  });
+  std::thread server([&] { core_.write(flood); });
+  {
+    std::unique_lock lock(mutex);
+    woken.wait_for(lock, std::chrono::seconds(120), [&] { return wake; });
+  }
+  // What the client thread had already taken in reaches the window too.
+  client->perform([] {}, true);
+  client->perform([] {}, true);
+  bool reading = true;
+  client->perform([&] { reading = session->isReading(); }, true);
+  EXPECT_FALSE(reading);
+  // The window's worth, what one read of the connection holds beyond it, and a few others.
+  const std::size_t bound = os::URLReceiveWindow::kDefaultCapacity / perMessage + 64 * 1024 / perMessage + 4;
+  EXPECT_LE(os::RunLoop::main()->pendingTaskCount(), bound);
+
+  os::testing::NotificationCounter delivered(kDUVNetworkDidReceiveMessageNotification);
+  const bool allDelivered = runUntil([&] { return delivered.count() == kMessages; }, 120);
+  server.join();
+  EXPECT_TRUE(allDelivered) << delivered.count();
 }
 
 // Until the stored identity is verified neither a reachability change nor a try starts the

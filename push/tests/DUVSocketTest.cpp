@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <thread>
+
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/Collect.h"
@@ -18,10 +21,15 @@ struct TcpEvents : DUVTcpSocketDelegate {
   int setups = 0, closes = 0;
   std::vector<std::shared_ptr<DUVReceivedPacket>> elements;
   std::vector<os::Data> sent;
+  // Off: elements are only counted, with the most tasks seen waiting on the loop as one arrives.
+  bool keepElements = true;
+  std::size_t counted = 0, mostWaiting = 0;
   void connectionDidSetup(DUVTcpSocket&) override { ++setups; }
   void connectionDidClose(DUVTcpSocket&) override { ++closes; }
   void connectionDidReceiveElement(DUVTcpSocket&, const std::shared_ptr<DUVReceivedPacket>& e) override {
-    elements.push_back(e);
+    ++counted;
+    mostWaiting = std::max(mostWaiting, os::RunLoop::current()->pendingTaskCount());
+    if (keepElements) elements.push_back(e);
   }
   void connectionDidSendData(DUVTcpSocket&, const os::Data& d) override { sent.push_back(d); }
 };
@@ -123,6 +131,28 @@ TEST_F(DUVTcpSocketTest, PeerClosingOrRefusingEndsInOneClose) {
   ASSERT_TRUE(runUntil([&] { return events_->closes == 2; }));
   EXPECT_EQ(events_->setups, 1);
   EXPECT_FALSE(DUVTcpSocket::create("push.example", 1, events_)->setup());
+}
+
+TEST_F(DUVTcpSocketTest, APeerThatNeverStopsSendingIsReadAWakeUpsWorthAtATime) {
+  connect();
+  events_->keepElements = false;
+  // 4 MiB of the smallest frames that make an element, written as fast as the connection takes
+  // them. Read to the end at each wake-up, a flood faster than the reader would be held whole in
+  // the loop's posts before the first of them reached the delegate.
+  const os::Data one = ackFrame(1);
+  os::Data chunk;
+  for (int i = 0; i < 3855; ++i) chunk.insert(chunk.end(), one.begin(), one.end());
+  const int chunks = 64;
+  std::thread flood([&] {
+    for (int i = 0; i < chunks; ++i)
+      if (!peer_.write(chunk)) return;
+  });
+  const bool all = runUntil([&] { return events_->counted == 3855u * chunks; }, 120);
+  flood.join();
+  ASSERT_TRUE(all) << events_->counted;
+  EXPECT_EQ(events_->closes, 0);
+  // 64 KiB of these frames is 3855 of them.
+  EXPECT_LE(events_->mostWaiting, 3856u) << "what waits for the loop is what one wake-up read";
 }
 
 struct UdpEvents : DUVUdpSocketDelegate {

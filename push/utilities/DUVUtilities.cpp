@@ -135,13 +135,16 @@ void DUVGetDateAndTimeFromTimestamp(double timestamp, std::string* date, std::st
   }
 }
 
-void DUVPostNotificationWithUserInfo(const std::string& name, const os::Dictionary& userInfo) {
+void DUVPostNotificationWithUserInfo(const std::string& name, const os::Dictionary& userInfo,
+                                     std::function<void()> posted) {
   DUVClassLogger("DUVUtilities")
       ->logMessage(std::nullopt,
                    "DUVPostNotificationWithUserInfo name: " + name + " " + os::Value(userInfo).description(),
                    &DUVLevel::debug());
-  os::DispatchQueue::main()->async(
-      [name, userInfo] { os::NotificationCenter::defaultCenter().post(name, nullptr, userInfo); });
+  os::DispatchQueue::main()->async([name, userInfo, posted = std::move(posted)] {
+    os::NotificationCenter::defaultCenter().post(name, nullptr, userInfo);
+    if (posted) posted();
+  });
 }
 
 void DUVPostNotification(const std::string& name) { DUVPostNotificationWithUserInfo(name, {}); }

@@ -3,6 +3,7 @@
 // posting of the client's notifications to the application, hashes and encodings, the IPv4
 // socket address builder and the device-information record sent with the reports.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,7 +43,9 @@ double DUVGetCurrentTimestamp();
 void DUVGetDateAndTimeFromTimestamp(double timestamp, std::string* date, std::string* time);
 
 // ---- notifications to the application (on the main queue, later than the call) ----
-void DUVPostNotificationWithUserInfo(const std::string& name, const os::Dictionary& userInfo);
+// `posted`, when given, runs on the main queue once the notification went out.
+void DUVPostNotificationWithUserInfo(const std::string& name, const os::Dictionary& userInfo,
+                                     std::function<void()> posted = nullptr);
 void DUVPostNotification(const std::string& name);
 
 // ---- hashes and encodings ----

@@ -124,6 +124,18 @@ bool BNWebImageManager::isFailedURL(const os::URL& url) const {
   return failedURLs_.count(url.absoluteString()) != 0;
 }
 
+void BNWebImageManager::rememberFailedURL(const std::string& text) {
+  std::lock_guard lock(failedMutex_);
+  if (!failedURLs_.insert(text).second) return;
+  failedOrder_.push_back(text);
+  failedBytes_ += text.size();
+  while (failedOrder_.size() > 1 && (failedOrder_.size() > kMaxFailedURLs || failedBytes_ > kMaxFailedURLBytes)) {
+    failedBytes_ -= failedOrder_.front().size();
+    failedURLs_.erase(failedOrder_.front());
+    failedOrder_.pop_front();
+  }
+}
+
 bool BNWebImageManager::isPermanentFailure(const os::Error& error) {
   if (error.domain == os::kURLErrorDomain) {
     // Positive codes are HTTP statuses: a client error stays an error, a server error may pass.
@@ -270,10 +282,7 @@ void BNWebImageManager::downloadDone(const std::shared_ptr<BNWebImageCombinedOpe
     // Nothing is reported to a caller who left.
   } else if (error) {
     // Remembered before the report, so a caller retrying from its completion is refused too.
-    if (isPermanentFailure(*error)) {
-      std::lock_guard lock(failedMutex_);
-      failedURLs_.insert(url.absoluteString());
-    }
+    if (isPermanentFailure(*error)) rememberFailedURL(url.absoluteString());
     report(nullptr, error);
   } else if ((options & BNImageLoadRefreshCached) && hadCachedImage && !image) {
     // The cached answer was already reported and nothing new came.

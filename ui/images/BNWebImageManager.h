@@ -2,6 +2,7 @@
 // The one entry point for the image at a URL: the cache first, the downloader on a miss (or
 // when a refresh is asked), the download stored in the cache, URLs that failed for good
 // remembered, and every result reported on the main thread.
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -104,8 +105,12 @@ class BNWebImageManager : public std::enable_shared_from_this<BNWebImageManager>
   void saveImageToCache(const BNImagePtr& image, const std::optional<os::URL>& url);
   void cancelAll();
   bool isRunning() const;
-  // Whether the URL is remembered as failed for good.
+  // Whether the URL is remembered as failed for good. Servers choose how many URLs fail, so the
+  // newest failures are remembered within a count and their text's bytes; an older one forgotten
+  // is only tried once more.
   bool isFailedURL(const os::URL& url) const;
+  static constexpr std::size_t kMaxFailedURLs = 1000;
+  static constexpr std::size_t kMaxFailedURLBytes = 256 * 1024;
 
   // Whether an error means the URL will fail again however often it is tried (an answer of
   // 4xx other than 408 and 429, bytes that are no image, an unusable URL); network trouble,
@@ -117,6 +122,7 @@ class BNWebImageManager : public std::enable_shared_from_this<BNWebImageManager>
 
  private:
   void removeRunning(const std::shared_ptr<BNWebImageCombinedOperation>& operation);
+  void rememberFailedURL(const std::string& text);
   void queryDone(const std::shared_ptr<BNWebImageCombinedOperation>& operation, const os::URL& url, const std::string& key,
                  unsigned options, const ProgressBlock& progress, const CompletionWithFinishedBlock& completed,
                  BNImagePtr cachedImage, BNCacheSource source);
@@ -131,6 +137,8 @@ class BNWebImageManager : public std::enable_shared_from_this<BNWebImageManager>
   CacheKeyFilter cacheKeyFilter_;
   mutable std::mutex failedMutex_;
   std::set<std::string> failedURLs_;
+  std::deque<std::string> failedOrder_;  // oldest first
+  std::size_t failedBytes_ = 0;
   mutable std::recursive_mutex runningMutex_;
   std::vector<std::shared_ptr<BNWebImageCombinedOperation>> runningOperations_;
 };

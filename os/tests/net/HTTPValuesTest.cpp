@@ -230,5 +230,49 @@ TEST_F(CookieStorageTest, PublicSuffixesAddressesAndControlCharactersAreRefused)
   EXPECT_TRUE(local[0].hostOnly);
 }
 
+TEST_F(CookieStorageTest, ManySitesFillTheJarOnlyToItsCountAndBytes) {
+  VirtualClockScope clock(1.7e9);
+  // An expired cookie is the first to go once the jar is full.
+  jar.setCookiesFromHeaderLines({"old=1; Max-Age=10"}, "http://first.test/");
+  Clock::advance(11);
+  // Small cookies from many sites: the count bound holds.
+  for (int site = 0; site < 80; ++site) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 40; ++n) lines.push_back("n" + std::to_string(n) + "=1");
+    jar.setCookiesFromHeaderLines(lines, "http://site" + std::to_string(site) + ".test/");
+  }
+  auto all = jar.cookies();
+  EXPECT_EQ(all.size(), HTTPCookieStorage::kMaxCookies);
+  EXPECT_NE(all.front().name, "old");
+  EXPECT_EQ(all.back().domain, "site79.test");
+  EXPECT_EQ(all.back().name, "n39");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://site0.test/"), std::nullopt) << "the oldest sites' cookies went";
+
+  // Large ones: the byte bound holds, counted as the jar keeps them.
+  jar.removeAllCookies();
+  for (int site = 0; site < 40; ++site) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 30; ++n) lines.push_back("big" + std::to_string(n) + "=" + std::string(4000, 'b'));
+    jar.setCookiesFromHeaderLines(lines, "http://site" + std::to_string(site) + ".test/");
+  }
+  std::size_t bytes = 0;
+  for (const auto& c : jar.cookies()) bytes += c.name.size() + c.value.size() + c.domain.size() + c.path.size();
+  EXPECT_EQ(jar.byteCount(), bytes);
+  EXPECT_LE(bytes, HTTPCookieStorage::kMaxBytes);
+  EXPECT_GT(bytes, HTTPCookieStorage::kMaxBytes - 5000) << "only as many went as the bound asks";
+
+  // One cookie past the size bound is refused whole; one at it is kept.
+  jar.removeAllCookies();
+  const std::size_t room = HTTPCookieStorage::kMaxCookieBytes - 1;
+  jar.setCookiesFromHeaderLines({"a=" + std::string(room, 'x'), "b=" + std::string(room + 1, 'x')}, "http://h.test/");
+  ASSERT_EQ(jar.cookies().size(), 1u);
+  EXPECT_EQ(jar.cookies()[0].name, "a");
+  // A replacement keeps its place and leaves the byte count right.
+  jar.setCookiesFromHeaderLines({"z=1", "a=short"}, "http://h.test/");
+  ASSERT_EQ(jar.cookies().size(), 2u);
+  EXPECT_EQ(jar.cookieHeaderForURL("http://h.test/"), "a=short; z=1");
+  EXPECT_EQ(jar.byteCount(), std::string("ashorth.test/z1h.test/").size());
+}
+
 }  // namespace
 }  // namespace os

@@ -800,5 +800,36 @@ TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
   EXPECT_TRUE(cookies[1].expiresDate);
 }
 
+TEST_F(URLConnectionTest, AServerSettingANewCookieWithEveryAnswerFillsTheJarOnlyToItsBounds) {
+  // Each answer sets a cookie of a name never seen before, and every tenth one a cookie too large
+  // to keep: a jar that kept them all would send every one of them back on each request.
+  std::atomic<int> answered{0};
+  server.route("GET", "/feed", [&](const RecordedRequest&) {
+    const int n = answered++;
+    CannedResponse answer = CannedResponse::text("ok");
+    if (n % 10 == 9)
+      answer.headers.set("Set-Cookie", "huge" + std::to_string(n) + "=" + std::string(5000, 'h') + "; Path=/");
+    else
+      answer.headers.set("Set-Cookie", "c" + std::to_string(n) + "=" + std::string(100, 'v') + "; Path=/");
+    return answer;
+  });
+  const int loads = 150;
+  for (int i = 0; i < loads; ++i) {
+    auto recorder = std::make_shared<Recorder>();
+    load(URLRequest(server.url("/feed")), recorder);
+    ASSERT_TRUE(recorder->finished) << i;
+    ASSERT_EQ(recorder->response->statusCode(), 200) << i;
+  }
+  auto kept = HTTPCookieStorage::shared().cookies();
+  ASSERT_EQ(kept.size(), HTTPCookieStorage::kMaxCookiesPerDomain);
+  EXPECT_EQ(kept.back().name, "c" + std::to_string(loads - 2)) << "the newest stays";
+  for (const auto& cookie : kept) EXPECT_EQ(cookie.name.front(), 'c') << "a cookie past the size bound is refused";
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), static_cast<std::size_t>(loads));
+  const std::string sent = log.back().headers.value("Cookie").value_or("");
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), '='), static_cast<long>(HTTPCookieStorage::kMaxCookiesPerDomain));
+  EXPECT_EQ(sent.find("c0="), std::string::npos) << "the oldest went";
+}
+
 }  // namespace
 }  // namespace os

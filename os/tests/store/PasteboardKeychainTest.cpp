@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
 
 #include <thread>
 
@@ -115,6 +118,50 @@ TEST(StorePasteboard, FileThatIsNotAPropertyListReadsEmptyWithAnError) {
   EXPECT_EQ(board->dataForPasteboardType("t"), Data{5});
 }
 
+// The most memory this process has held so far.
+long peakKB() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.starts_with("VmHWM:")) return std::stol(line.substr(6));
+  return 0L;
+}
+
+// Another application leaves a pasteboard of a gigabyte (a sparse file: no disk is spent on it).
+// Reading it would hold all of it in memory at every access; it is refused unread instead.
+TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
+  TestSandbox box;
+  auto messenger = box.peerApplication("com.example.messenger");
+  auto theirs = Pasteboard::pasteboardWithName("wechat_data", true, messenger);
+  ASSERT_TRUE(theirs);
+  ASSERT_TRUE(theirs->setString("small"));
+  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+  ASSERT_TRUE(names);
+  std::string file;
+  for (const auto& n : *names)
+    if (n.find("wechat_data") != std::string::npos) file = folder + "/" + n;
+  ASSERT_FALSE(file.empty());
+  ASSERT_EQ(::truncate(file.c_str(), 1L << 30), 0);
+
+  auto mine = Pasteboard::pasteboardWithName("wechat_data", false);
+  ASSERT_TRUE(mine);
+  const long before = peakKB();
+  Error error;
+  EXPECT_FALSE(mine->dataForPasteboardType(kPasteboardTypeText, &error));
+  EXPECT_EQ(error.domain, kPasteboardErrorDomain);
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos) << error.localizedDescription();
+  EXPECT_TRUE(mine->items().empty());
+  EXPECT_LT(peakKB() - before, 256L * 1024) << "the file was read";
+
+  // A change that would make a pasteboard past the bound is refused and leaves the file; a
+  // smaller one replaces it.
+  EXPECT_FALSE(mine->setData(Data(Pasteboard::kMaxFileBytes + 1, 7), "big", &error));
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos);
+  EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, 1ull << 30);
+  ASSERT_TRUE(mine->setString("fits"));
+  EXPECT_EQ(theirs->string(), "fits");
+}
+
 TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
   TestSandbox box;
   auto sandbox = box.sandbox();
@@ -192,6 +239,41 @@ TEST_F(StoreKeychain, UnreadableFileIsSetAsideAndCountsAsEmpty) {
   EXPECT_EQ(keychain->copyData(item, nullptr), kKeychainItemNotFound);
   EXPECT_EQ(FileManager::defaultManager().contentsAtPath(keychain->path() + ".corrupt"), dataFromString("<plist><dict>"));
   EXPECT_EQ(keychain->add(item, Data{2}, 4), kKeychainSuccess);
+}
+
+// Another application on the device leaves a keychain file of a gigabyte (sparse): it is set
+// aside unread, as any unreadable keychain is, and the keychain starts afresh. An item that would
+// make the file too large to read back is refused, not written.
+TEST_F(StoreKeychain, AHugeFileFromAnotherApplicationIsSetAsideUnread) {
+  auto keychain = Keychain::defaultKeychain();
+  ASSERT_EQ(keychain->add(item, Data{1}, 4), kKeychainSuccess);
+  ASSERT_EQ(::truncate(keychain->path().c_str(), 1L << 30), 0);
+  const long before = peakKB();
+  EXPECT_EQ(keychain->copyData(item, nullptr), kKeychainItemNotFound);
+  EXPECT_LT(peakKB() - before, 256L * 1024) << "the file was read";
+  EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(keychain->path() + ".corrupt")->size, 1ull << 30);
+  FileManager::defaultManager().removeItemAtPath(keychain->path() + ".corrupt");
+
+  ASSERT_EQ(keychain->add(item, Data{2}, 4), kKeychainSuccess);
+  KeychainQuery big{"com.example.push", "big", ""};
+  EXPECT_EQ(keychain->add(big, Data(Keychain::kMaxFileBytes, 7), 4), kKeychainIOError);
+  EXPECT_EQ(keychain->update(item, Data(Keychain::kMaxFileBytes, 7), 4), kKeychainIOError);
+  Data out;
+  ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{2});
+}
+
+TEST(StoreBoundedRead, AFileLargerThanTheBoundIsNotRead) {
+  TestSandbox box;
+  auto& fm = FileManager::defaultManager();
+  const std::string path = box.sandbox()->documentsDirectory() + "/bounded";
+  fm.createDirectoryAtPath(box.sandbox()->documentsDirectory(), true);
+  ASSERT_TRUE(fm.writeData(Data(100, 1), path));
+  EXPECT_EQ(fm.contentsAtPath(path, nullptr, 100), Data(100, 1));
+  Error error;
+  EXPECT_FALSE(fm.contentsAtPath(path, &error, 99));
+  EXPECT_EQ(error.code, EFBIG);
+  EXPECT_EQ(fm.contentsAtPath(path), Data(100, 1));
 }
 
 }  // namespace

@@ -10,6 +10,9 @@
 
 namespace {
 constexpr std::size_t kPrefixSize = 2;
+// What one wake-up of the client thread's loop reads at most: the frames read are handed on by
+// posts to the same loop, which it runs only once the read returns.
+constexpr std::size_t kReadPerWake = 64 * 1024;
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVTcpSocket"); }
 }  // namespace
 
@@ -89,8 +92,11 @@ void DUVTcpSocket::resetReadInfo() {
 }
 
 void DUVTcpSocket::doRead() {
-  // One callback takes every whole frame already waiting.
-  while (socket_) {
+  // One callback takes the frames waiting, up to a bounded amount: a peer that never stops
+  // sending must not keep the loop from delivering what was read, holding it all meanwhile. The
+  // socket stays readable, so the rest is read on the next pass.
+  std::size_t taken = 0;
+  while (socket_ && reading_ && taken < kReadPerWake) {
     long count;
     if (prefixReceived_ < kPrefixSize) {
       count = socket_->receive(prefix_ + prefixReceived_, kPrefixSize - prefixReceived_);
@@ -109,6 +115,7 @@ void DUVTcpSocket::doRead() {
       close();
       return;
     }
+    taken += static_cast<std::size_t>(count);
     if (prefixReceived_ < kPrefixSize) {
       prefixReceived_ += static_cast<std::size_t>(count);
       if (prefixReceived_ < kPrefixSize) continue;
@@ -135,6 +142,11 @@ void DUVTcpSocket::doRead() {
     if (element)
       deferToDelegate([element](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidReceiveElement(s, element); });
   }
+}
+
+void DUVTcpSocket::setReading(bool reading) {
+  reading_ = reading;
+  if (socket_) socket_->setReadCallbackEnabled(reading);
 }
 
 bool DUVTcpSocket::sendData(const os::Data& data) {

@@ -49,6 +49,9 @@ class DUVTcpSocket : public std::enable_shared_from_this<DUVTcpSocket> {
   // While set, the delegate hears connectionSendQueueEmpty each time the queue runs dry.
   void setCareAllDataSent(bool care);
   bool careAllDataSent() const { return careAllDataSent_; }
+  // Off: nothing more is read (the peer waits in its socket) until it is on again.
+  void setReading(bool reading);
+  bool isReading() const { return reading_; }
 
   bool isConnected() const { return connectionState_ == kConnected; }
   int connectionState() const { return connectionState_; }
@@ -82,6 +85,7 @@ class DUVTcpSocket : public std::enable_shared_from_this<DUVTcpSocket> {
   std::size_t sendingDataSentLen_ = 0;
   bool isSetuped_ = false;
   bool careAllDataSent_ = false;
+  bool reading_ = true;
   const std::string host_;
   const std::uint16_t port_;
   std::weak_ptr<DUVTcpSocketDelegate> delegate_;

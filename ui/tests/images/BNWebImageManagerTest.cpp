@@ -172,6 +172,43 @@ TEST_F(ManagerTest, ANotFoundAnswerIsRememberedATimeOutIsNot) {
   waitIdle();
 }
 
+// An image server that answers every picture with "not found", for pictures of names it never
+// gave before: the manager remembers the newest failures within its bounds, not every one.
+TEST_F(ManagerTest, FailuresOfEverNewURLsAreRememberedOnlyWithinTheirBounds) {
+  const std::string padding(4000, 'p');
+  auto nth = [&](int n) { return url("/" + padding + std::to_string(n) + ".png"); };
+  const std::size_t urlBytes = nth(0)->absoluteString().size();
+  const int fit = static_cast<int>(BNWebImageManager::kMaxFailedURLBytes / urlBytes);
+  const int loads = fit + 10;
+  for (int n = 0; n < loads; ++n) {
+    auto missing = loadAndWait(nth(n));
+    ASSERT_TRUE(missing.error) << n;
+    ASSERT_EQ(missing.error->code, 404) << n;
+  }
+  EXPECT_EQ(server_.requestCount(), static_cast<std::size_t>(loads));
+  int remembered = 0;
+  for (int n = 0; n < loads; ++n) remembered += manager_->isFailedURL(*nth(n));
+  EXPECT_EQ(remembered, fit);
+  EXPECT_TRUE(manager_->isFailedURL(*nth(loads - 1)));
+  EXPECT_FALSE(manager_->isFailedURL(*nth(0)));
+
+  // The newest is still refused without asking; the oldest, forgotten, is asked once more.
+  EXPECT_EQ(loadAndWait(nth(loads - 1)).error->code, -1100);
+  EXPECT_EQ(server_.requestCount(), static_cast<std::size_t>(loads));
+  EXPECT_EQ(loadAndWait(nth(0)).error->code, 404);
+  EXPECT_EQ(server_.requestCount(), static_cast<std::size_t>(loads + 1));
+
+  // Short names: the count bound holds as well.
+  for (std::size_t n = 0; n < BNWebImageManager::kMaxFailedURLs + 5; ++n) {
+    auto missing = loadAndWait(url("/m" + std::to_string(n)));
+    ASSERT_TRUE(missing.error) << n;
+  }
+  EXPECT_FALSE(manager_->isFailedURL(*url("/m4")));
+  EXPECT_TRUE(manager_->isFailedURL(*url("/m5")));
+  EXPECT_FALSE(manager_->isFailedURL(*nth(loads - 1)));
+  waitIdle();
+}
+
 TEST_F(ManagerTest, FailureClassification) {
   using M = BNWebImageManager;
   EXPECT_TRUE(M::isPermanentFailure(os::Error(os::kURLErrorDomain, 404)));
