@@ -119,7 +119,11 @@ std::uint64_t DUVReportCache::archiveLengthBound() const {
 
 void DUVReportCache::entered(const Footprint& f) {
   if (calibrated_) calibration_ += f;
-  if (fileCalibrated_) fileCalibration_ += keyedLengthOf(f);
+  if (fileCalibrated_) {
+    fileCalibration_ += keyedLengthOf(f);
+    // Each object and the reference value that stands for it; a container's two lists.
+    fileListObjects_ += 2 * f.objects + 2 * f.containers;
+  }
 }
 
 std::uint64_t DUVReportCache::keyedLengthOf(const Footprint& f) {
@@ -150,7 +154,11 @@ std::uint64_t DUVReportCache::fileLengthBound() const {
   // The archive's own frame (header, trailer, its top dictionary, the class records and the
   // keys every container repeats) in a few KiB.
   std::uint64_t bound = keyedLengthOf(everything()) + 4096;
-  if (fileCalibrated_) bound = std::min(bound, fileCalibration_);
+  // The measured length grown by what entered counts each new reference and offset at four bytes,
+  // but not the ones measured widening: past the widths it was measured with it bounds nothing.
+  if (fileCalibrated_ && os::BinaryPropertyList::referenceWidth(fileListObjects_) <= fileRefSize_ &&
+      os::BinaryPropertyList::referenceWidth(fileCalibration_) <= fileOffsetSize_)
+    bound = std::min(bound, fileCalibration_);
   return bound;
 }
 
@@ -309,49 +317,54 @@ void DUVReportCache::calculateCacheLength() {
   trimToFileShare();
 }
 
+std::optional<std::uint64_t> DUVReportCache::measureFile() {
+  ++wholeArchives_;
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
+  if (!archive || archive->size() < 8 + 32) return std::nullopt;
+  const std::uint8_t* trailer = archive->data() + archive->size() - 32;
+  // What may grow without a record entering, as for the other archive: the top dictionary's two
+  // integers and flag, each possibly shared with an equal record value now, and the containers'
+  // headers.
+  const Footprint frame{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
+  fileCalibration_ = archive->size() + keyedLengthOf(frame);
+  fileListObjects_ = readBigEndian(trailer + 8, 8) + 2 * frame.objects;
+  fileOffsetSize_ = trailer[6];
+  fileRefSize_ = trailer[7];
+  fileCalibrated_ = true;
+  return archive->size();
+}
+
 void DUVReportCache::trimToFileShare() {
   if (fileLengthBound() <= share_.bytes && fileObjectsBound() <= share_.objects) return;
-  // Past the share, the oldest go until what the file will hold of the cache is back under it,
-  // with a sixteenth of the share to spare, so that the adds that follow do not each archive
-  // the whole cache again to learn its length.
+  // Past the share, the oldest go until what the file will hold of the cache is a sixteenth of
+  // the share under it: the bound then passes the share again only once records of as many bytes
+  // have entered (or moved between the areas), so the archiving of the whole cache that learns
+  // its length is paid once for every sixteenth of the share added, not at every add.
   const std::uint64_t bytesTarget = share_.bytes - share_.bytes / 16;
   const std::uint64_t objectsTarget = share_.objects - share_.objects / 16;
-  auto measure = [this]() -> std::optional<std::uint64_t> {
-    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
-    if (!archive) return std::nullopt;
-    fileCalibration_ = archive->size();
-    fileCalibrated_ = true;
-    return archive->size();
-  };
-  std::uint64_t length = 0;  // the archive's, once measured past the share; 0 when within it
-  if (fileLengthBound() > share_.bytes) {
-    auto measured = measure();
-    if (!measured) return;
-    if (*measured > share_.bytes) length = *measured;  // within the share: nothing goes for its bytes
-  }
-  while (count() > 0) {
-    const bool objectsOver = fileObjectsBound() > objectsTarget;
-    const bool bytesOver = length > bytesTarget;
-    if (!objectsOver && !bytesOver) return;
-    const std::uint64_t excess = bytesOver ? length - bytesTarget : 0;
+  // The objects are counted as they come and go; records that leave never lengthen the archive,
+  // so its measured length stays a bound.
+  if (fileObjectsBound() > share_.objects)
+    while (count() > 0 && fileObjectsBound() > objectsTarget) removeFirstObject();
+  if (fileLengthBound() <= share_.bytes) return;
+  // Only the archive says how long it is; found in the last sixteenth of the share, or past it,
+  // it is brought back to the target, else the next adds would measure it again soon.
+  auto length = measureFile();
+  while (length && *length > bytesTarget && count() > 0) {
+    const std::uint64_t excess = *length - bytesTarget;
     // A record's keyed length counted apart, scaled by how much the archive's sharing saved
     // over the whole cache.
-    const double shared = length > 0 ? std::min(1.0, static_cast<double>(length) /
-                                                         static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
-                                     : 1.0;
+    const double shared = std::min(1.0, static_cast<double>(*length) /
+                                            static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)));
     std::uint64_t freed = 0;
-    while (count() > 0 && (freed < excess || fileObjectsBound() > objectsTarget)) {
+    while (count() > 0 && freed < excess) {
       Footprint f;
       if (auto it = pendingFootprints_.find(cacheKeys().front()); it != pendingFootprints_.end()) f = it->second;
       freed += static_cast<std::uint64_t>(static_cast<double>(keyedLengthOf(f)) * shared);
       removeFirstObject();
     }
     // What left may have shared text with what stays: only the archive says what is left.
-    fileCalibrated_ = false;
-    if (fileLengthBound() <= bytesTarget) return;
-    auto measured = measure();
-    if (!measured) return;
-    length = *measured;
+    length = measureFile();
   }
 }
 
@@ -359,6 +372,7 @@ void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
   auto measure = [this]() -> std::optional<std::size_t> {
+    ++wholeArchives_;
     auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
     if (!archive) return std::nullopt;
     calibrate(*archive);

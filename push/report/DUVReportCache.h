@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -72,6 +73,8 @@ class DUVReportCache : public DUVMemoryCache {
   std::uint64_t fileLengthBound() const;
   std::uint64_t fileObjectsBound() const;
   const FileShare& fileShare() const { return share_; }
+  // How many times the size checks archived the whole cache to learn its length.
+  std::uint64_t wholeArchives() const { return wholeArchives_; }
 
  protected:
   void valueChanged(const std::string& key, const os::Value* object) override;
@@ -105,6 +108,8 @@ class DUVReportCache : public DUVMemoryCache {
   // Counts the key under (or no longer under) each flag it stands under.
   void holdFlagsOf(const std::string& key, bool held);
   void trimToFileShare();
+  // Archives the whole cache as the file cache would and calibrates the keyed bound by it.
+  std::optional<std::uint64_t> measureFile();
   static std::uint64_t keyedLengthOf(const Footprint& f);
   Footprint everything() const;
   // What the archive loses at most when the oldest pending record goes.
@@ -125,11 +130,16 @@ class DUVReportCache : public DUVMemoryCache {
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
   FileShare share_;
   // The length of the last keyed archive measured, grown by the keyed share of every footprint
-  // that entered since (never shrunk, as the calibration above).
+  // that entered since (never shrunk, as the calibration above): a bound while the archive's
+  // references and offsets keep the widths it was measured with, so also the objects its list may
+  // hold by now.
   bool fileCalibrated_ = false;
   std::uint64_t fileCalibration_ = 0;
+  std::uint64_t fileListObjects_ = 0;
+  unsigned fileRefSize_ = 1, fileOffsetSize_ = 1;
   // The bytes of the record that entered last, the measure of the room a trim leaves.
   std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
+  std::uint64_t wholeArchives_ = 0;
 };
