@@ -117,10 +117,45 @@ std::uint64_t DUVReportCache::archiveLengthBound() const {
   return bound;
 }
 
-void DUVReportCache::entered(const Footprint& f) {
+namespace {
+
+// Every text of a value, the keys of its dictionaries included.
+void forEachText(const os::Value& value, const std::function<void(const std::string&)>& visit) {
+  if (const std::string* text = value.string()) {
+    visit(*text);
+  } else if (const os::Dictionary* entries = value.dictionary()) {
+    for (const auto& [key, item] : *entries) {
+      visit(key);
+      forEachText(item, visit);
+    }
+  } else if (value.isArray() || value.type() == os::Value::Type::Set) {
+    for (const os::Value& item : value.isArray() ? *value.array() : *value.setMembers()) forEachText(item, visit);
+  }
+}
+
+// Texts short enough to be names and kinds, and how many the bound remembers at once.
+constexpr std::size_t kRememberedTextBytes = 64;
+constexpr std::size_t kRememberedTexts = 1024;
+
+}  // namespace
+
+std::uint64_t DUVReportCache::sharedTextLength(const std::string& text, bool counted) {
+  const std::uint64_t length = keyedLengthOf(footprintOfText(text));
+  if (counted) return length;
+  if (text.size() > kRememberedTextBytes) return 0;
+  if (fileTexts_.contains(text)) return length;
+  if (fileTexts_.size() < kRememberedTexts) fileTexts_.insert(text);
+  return 0;
+}
+
+void DUVReportCache::entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried) {
   if (calibrated_) calibration_ += f;
   if (fileCalibrated_) {
-    fileCalibration_ += keyedLengthOf(f);
+    // Text already counted is held once: only the references to it are new. A record on its way
+    // from the in-flight area stands there still, its texts all counted.
+    std::uint64_t shared = sharedTextLength(key, carried);
+    if (record) forEachText(*record, [&](const std::string& text) { shared += sharedTextLength(text, carried); });
+    fileCalibration_ += keyedLengthOf(f) - std::min(shared, keyedLengthOf(f));
     // Each object and the reference value that stands for it; a container's two lists.
     fileListObjects_ += 2 * f.objects + 2 * f.containers;
   }
@@ -196,7 +231,7 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
-  entered(f);
+  entered(f, key, object, carried_ != nullptr);
 }
 
 void DUVReportCache::orderChanged(const std::string& key, long slots) {
@@ -204,7 +239,7 @@ void DUVReportCache::orderChanged(const std::string& key, long slots) {
   slot.refs += 1;
   for (long i = 0; i < slots; ++i) {
     orderSum_ += slot;
-    entered(slot);
+    entered(slot, key, nullptr, carried_ != nullptr);
   }
   for (long i = 0; i > slots; --i) orderSum_ -= slot;
 }
@@ -225,7 +260,7 @@ void DUVReportCache::setSending(const std::string& key, const os::Value& record)
     it->second = f;
   }
   sendingSum_ += f;
-  entered(f);
+  entered(f, key, &record);
   sending_.set(key, record);
 }
 
@@ -330,6 +365,7 @@ std::optional<std::uint64_t> DUVReportCache::measureFile() {
   fileListObjects_ = readBigEndian(trailer + 8, 8) + 2 * frame.objects;
   fileOffsetSize_ = trailer[6];
   fileRefSize_ = trailer[7];
+  fileTexts_.clear();
   fileCalibrated_ = true;
   return archive->size();
 }

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "os/core/Value.h"
 #include "push/utilities/DUVMemoryCache.h"
@@ -101,7 +102,11 @@ class DUVReportCache : public DUVMemoryCache {
   static std::uint64_t lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize);
 
   void setSending(const std::string& key, const os::Value& record);
-  void entered(const Footprint& f);
+  // A footprint entering either area: the key (and record) it is made of, and whether it stands
+  // in the in-flight area already (on its way to the pending records).
+  void entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried = false);
+  // What entering text need not add to the keyed bound: all of it where the bound counts it already.
+  std::uint64_t sharedTextLength(const std::string& text, bool counted);
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
   void trimToArchiveLimit();
@@ -137,6 +142,10 @@ class DUVReportCache : public DUVMemoryCache {
   std::uint64_t fileCalibration_ = 0;
   std::uint64_t fileListObjects_ = 0;
   unsigned fileRefSize_ = 1, fileOffsetSize_ = 1;
+  // Short texts whose bytes the keyed bound counted since it was measured: the archive holds a
+  // text once, so the names and kinds every record repeats are counted once, not at every add.
+  // Any of them may have left since; the bound keeps their bytes all the same.
+  std::unordered_set<std::string> fileTexts_;
   // The bytes of the record that entered last, the measure of the room a trim leaves.
   std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
