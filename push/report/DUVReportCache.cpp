@@ -31,6 +31,11 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator+=(const Footprint
   refs += o.refs;
   objects += o.objects;
   containers += o.containers;
+  places += o.places;
+  dictionaries += o.dictionaries;
+  lists += o.lists;
+  data += o.data;
+  dataBytes += o.dataBytes;
   return *this;
 }
 
@@ -39,6 +44,11 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator-=(const Footprint
   refs -= o.refs;
   objects -= o.objects;
   containers -= o.containers;
+  places -= o.places;
+  dictionaries -= o.dictionaries;
+  lists -= o.lists;
+  data -= o.data;
+  dataBytes -= o.dataBytes;
   return *this;
 }
 
@@ -58,30 +68,31 @@ DUVReportCache::Footprint DUVReportCache::footprintOfText(const std::string& tex
 DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
   switch (value.type()) {
     case os::Value::Type::Null: return {};  // cannot be archived at all
-    case os::Value::Type::Boolean: return {1, 0, 1};
+    case os::Value::Type::Boolean: return {1, 0, 1, 0, 1};
     case os::Value::Type::Number: {
-      if (value.isFloatingPoint()) return {9, 0, 1};
+      if (value.isFloatingPoint()) return {9, 0, 1, 0, 1};
       if (value.isUnsigned() && value.unsignedValue() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-        return {kLargestInteger, 0, 1};
-      if (value.intValue() < 0) return {9, 0, 1};
-      return {1 + os::BinaryPropertyList::integerWidth(static_cast<std::uint64_t>(value.intValue())), 0, 1};
+        return {kLargestInteger, 0, 1, 0, 1};
+      if (value.intValue() < 0) return {9, 0, 1, 0, 1};
+      return {1 + os::BinaryPropertyList::integerWidth(static_cast<std::uint64_t>(value.intValue())), 0, 1, 0, 1};
     }
     case os::Value::Type::String: return footprintOfText(*value.string());
     case os::Value::Type::Data: {
       std::uint64_t n = value.data()->size();
-      return {1 + lengthHeader(n) + static_cast<std::int64_t>(n), 0, 1};
+      const std::int64_t bytes = 1 + lengthHeader(n) + static_cast<std::int64_t>(n);
+      return {bytes, 0, 1, 0, 1, 0, 0, 1, bytes};
     }
-    case os::Value::Type::Date: return {9, 0, 1, 1};
+    case os::Value::Type::Date: return {9, 0, 1, 1, 1};
     case os::Value::Type::Array:
     case os::Value::Type::Set: {
       const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
-      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1};
+      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1, 1, 0, 1};
       for (const os::Value& item : items) f += footprintOf(item);
       return f;
     }
     case os::Value::Type::Dictionary: {
       const os::Dictionary& entries = *value.dictionary();
-      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1};
+      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1, 1, 1};
       for (const auto& [key, item] : entries) {
         f += footprintOfText(key);
         f += footprintOf(item);
@@ -138,6 +149,24 @@ constexpr std::size_t kRememberedTextBytes = 64;
 constexpr std::size_t kRememberedTexts = 1024;
 
 }  // namespace
+
+void DUVReportCache::left(const Footprint& f) {
+  if (!fileCalibrated_) return;
+  // At the widths the archive was measured with (it holds no wider ones while the bound stands):
+  // the references the part held, and for each of its places the reference in the object list
+  // and the reference value standing for it (two bytes at least) with its offset; a dictionary
+  // is written as one of three entries and two lists, an array or set as one of two entries and
+  // one list, a date as one of two entries; data as it is. Its text and numbers may be held by
+  // others still.
+  const std::uint64_t r = fileRefSize_, o = fileOffsetSize_;
+  const std::uint64_t dates = f.containers - f.dictionaries - f.lists;
+  const std::uint64_t bytes = r * f.refs + (r + 2 + o) * f.places + (3 + 6 * r + 3 * o) * f.dictionaries +
+                              (2 + 4 * r + 2 * o) * f.lists + (1 + 4 * r + o) * dates +
+                              static_cast<std::uint64_t>(std::max<std::int64_t>(f.dataBytes, 0)) + o * f.data;
+  const std::uint64_t objects = f.places + 3 * f.dictionaries + 2 * f.lists + dates + f.data;
+  fileCalibration_ -= std::min(bytes, fileCalibration_);
+  fileListObjects_ -= std::min(objects, fileListObjects_);
+}
 
 std::uint64_t DUVReportCache::sharedTextLength(const std::string& text, bool counted) {
   const std::uint64_t length = keyedLengthOf(footprintOfText(text));
@@ -219,6 +248,7 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   if (it != pendingFootprints_.end()) {
     pendingSum_ -= it->second;
     if (!object) {
+      left(it->second);
       pendingFootprints_.erase(it);
       holdFlagsOf(key, false);
       return;
@@ -241,7 +271,10 @@ void DUVReportCache::orderChanged(const std::string& key, long slots) {
     orderSum_ += slot;
     entered(slot, key, nullptr, carried_ != nullptr);
   }
-  for (long i = 0; i > slots; --i) orderSum_ -= slot;
+  for (long i = 0; i > slots; --i) {
+    orderSum_ -= slot;
+    left(Footprint{0, 1});
+  }
 }
 
 void DUVReportCache::cleared() {
@@ -268,6 +301,7 @@ void DUVReportCache::removeSendingObjectForKey(const std::string& key) {
   if (!sending_.remove(key)) return;
   auto it = sendingFootprints_.find(key);
   sendingSum_ -= it->second;
+  left(it->second);
   sendingFootprints_.erase(it);
 }
 

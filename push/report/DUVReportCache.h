@@ -92,6 +92,14 @@ class DUVReportCache : public DUVMemoryCache {
     // Of the objects, the containers (and dates), which the keyed archive writes as a dictionary
     // of its own with lists of references.
     std::uint64_t containers = 0;
+    // What the keyed archive writes for this part alone, whatever else it holds: every object but
+    // text (each in a place of its own), of them the dictionaries, the arrays and sets, and the
+    // data with their bytes.
+    std::uint64_t places = 0;
+    std::uint64_t dictionaries = 0;
+    std::uint64_t lists = 0;
+    std::uint64_t data = 0;
+    std::int64_t dataBytes = 0;
     Footprint& operator+=(const Footprint& o);
     Footprint& operator-=(const Footprint& o);
   };
@@ -105,6 +113,8 @@ class DUVReportCache : public DUVMemoryCache {
   // A footprint entering either area: the key (and record) it is made of, and whether it stands
   // in the in-flight area already (on its way to the pending records).
   void entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried = false);
+  // Records leaving either area: what the keyed archive surely loses with them.
+  void left(const Footprint& f);
   // What entering text need not add to the keyed bound: all of it where the bound counts it already.
   std::uint64_t sharedTextLength(const std::string& text, bool counted);
   void calibrate(const os::Data& archive);
@@ -135,9 +145,10 @@ class DUVReportCache : public DUVMemoryCache {
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
   FileShare share_;
   // The length of the last keyed archive measured, grown by the keyed share of every footprint
-  // that entered since (never shrunk, as the calibration above): a bound while the archive's
-  // references and offsets keep the widths it was measured with, so also the objects its list may
-  // hold by now.
+  // that entered since and shrunk only by what surely left with a record (what the archive
+  // writes for each record alone, never its text): a bound while the archive's references and
+  // offsets keep the widths it was measured with, so also the objects its list may hold by now.
+  // A report refused thus moves its records through the bound at little cost.
   bool fileCalibrated_ = false;
   std::uint64_t fileCalibration_ = 0;
   std::uint64_t fileListObjects_ = 0;
