@@ -19,6 +19,12 @@
 // A report cache at its bound, adds of records outweighing ten of the oldest (4, 16 and 64 KiB
 // against 1 KiB ones), against the baseline of the same bytes in records like the oldest.
 //
+// A flood of message statuses while the report service refuses every upload: each notification
+// adds its record, and its report takes the two oldest pending records in flight and gets them
+// back. On a report cache standing at a file share of 256 KiB, 1 MiB and 4 MiB, against the
+// baseline of the same notifications on a cache of as many records well under its share.
+// Counters: the whole-cache archives per thousand notifications, and the records kept.
+//
 // One report packed beside thousands of pending records, and thousands of records in flight
 // moved back when the application becomes active, each record leaving its area on its own,
 // against the baseline of visiting every record once and emptying the area at once.
@@ -619,6 +625,65 @@ void BaselineAddEqualRecordsAtTheBound(benchmark::State& state) {
   state.counters["past_limit_bytes"] = static_cast<double>(pastTheLimit(*cache));
 }
 BENCHMARK(BaselineAddEqualRecordsAtTheBound)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
+
+// ---- A flood at the file share ----
+
+os::Dictionary floodRecord(long long n) {
+  return os::Dictionary{{"itime", os::Value(1700000000 + n)},
+                        {"type", os::Value("msg_status")},
+                        {"result", os::Value(2001)},
+                        {"msg_id", os::Value(std::to_string(400000000 + n))}};
+}
+
+constexpr std::uint64_t kFloodShare = std::uint64_t{256} << 10;
+
+// A cache with a share of kFloodShare times `scale`, filled until the oldest go: at its share.
+std::shared_ptr<DUVReportCache> cacheAtItsShare(long long scale, long long& next) {
+  DUVReportCache::FileShare share;
+  share.bytes = kFloodShare * static_cast<std::uint64_t>(scale);
+  auto cache = std::make_shared<DUVReportCache>(share);
+  for (next = 0; cache->count() == static_cast<std::size_t>(next); ++next) cache->addCacheObject(floodRecord(next), atBoundKey(next));
+  return cache;
+}
+
+// One notification: its record, and a report of the two oldest, posted and refused.
+void notify(DUVReportCache& cache, long long n) {
+  cache.addCacheObject(floodRecord(n), atBoundKey(n));
+  const std::string flag = std::to_string(n);
+  for (int k = 0; k < 2; ++k) {
+    const std::string key = cache.cacheKeys().front();
+    const os::Dictionary record = *cache.pending().find(key)->dictionary();
+    cache.removeCacheObjectForKey(key);
+    cache.addSendingCacheObject(record, flag + "." + std::to_string(k));
+  }
+  for (int k = 0; k < 2; ++k) cache.changeSendingObjectFailedForKey(flag + "." + std::to_string(k));
+}
+
+void floodCounters(benchmark::State& state, const DUVReportCache& cache, std::uint64_t archives) {
+  state.counters["archives_per_1000"] = 1000.0 * static_cast<double>(archives) / static_cast<double>(state.iterations());
+  state.counters["records_kept"] = static_cast<double>(cache.count());
+}
+
+void FloodAtTheFileShare(benchmark::State& state) {
+  long long next = 0;
+  auto cache = cacheAtItsShare(state.range(0), next);
+  const std::uint64_t before = cache->wholeArchives();
+  for (auto _ : state) notify(*cache, next++);
+  floodCounters(state, *cache, cache->wholeArchives() - before);
+}
+BENCHMARK(FloodAtTheFileShare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(2000);
+
+void BaselineFloodUnderTheFileShare(benchmark::State& state) {
+  long long next = 0;
+  const std::size_t records = cacheAtItsShare(state.range(0), next)->count();
+  os::Dictionary pending;
+  for (next = 0; next < static_cast<long long>(records); ++next) pending.set(atBoundKey(next), os::Value(floodRecord(next)));
+  auto cache = DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+  const std::uint64_t before = cache->wholeArchives();
+  for (auto _ : state) notify(*cache, next++);
+  floodCounters(state, *cache, cache->wholeArchives() - before);
+}
+BENCHMARK(BaselineFloodUnderTheFileShare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(2000);
 
 }  // namespace
 

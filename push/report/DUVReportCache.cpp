@@ -31,6 +31,11 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator+=(const Footprint
   refs += o.refs;
   objects += o.objects;
   containers += o.containers;
+  places += o.places;
+  dictionaries += o.dictionaries;
+  lists += o.lists;
+  data += o.data;
+  dataBytes += o.dataBytes;
   return *this;
 }
 
@@ -39,6 +44,11 @@ DUVReportCache::Footprint& DUVReportCache::Footprint::operator-=(const Footprint
   refs -= o.refs;
   objects -= o.objects;
   containers -= o.containers;
+  places -= o.places;
+  dictionaries -= o.dictionaries;
+  lists -= o.lists;
+  data -= o.data;
+  dataBytes -= o.dataBytes;
   return *this;
 }
 
@@ -58,30 +68,31 @@ DUVReportCache::Footprint DUVReportCache::footprintOfText(const std::string& tex
 DUVReportCache::Footprint DUVReportCache::footprintOf(const os::Value& value) {
   switch (value.type()) {
     case os::Value::Type::Null: return {};  // cannot be archived at all
-    case os::Value::Type::Boolean: return {1, 0, 1};
+    case os::Value::Type::Boolean: return {1, 0, 1, 0, 1};
     case os::Value::Type::Number: {
-      if (value.isFloatingPoint()) return {9, 0, 1};
+      if (value.isFloatingPoint()) return {9, 0, 1, 0, 1};
       if (value.isUnsigned() && value.unsignedValue() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
-        return {kLargestInteger, 0, 1};
-      if (value.intValue() < 0) return {9, 0, 1};
-      return {1 + os::BinaryPropertyList::integerWidth(static_cast<std::uint64_t>(value.intValue())), 0, 1};
+        return {kLargestInteger, 0, 1, 0, 1};
+      if (value.intValue() < 0) return {9, 0, 1, 0, 1};
+      return {1 + os::BinaryPropertyList::integerWidth(static_cast<std::uint64_t>(value.intValue())), 0, 1, 0, 1};
     }
     case os::Value::Type::String: return footprintOfText(*value.string());
     case os::Value::Type::Data: {
       std::uint64_t n = value.data()->size();
-      return {1 + lengthHeader(n) + static_cast<std::int64_t>(n), 0, 1};
+      const std::int64_t bytes = 1 + lengthHeader(n) + static_cast<std::int64_t>(n);
+      return {bytes, 0, 1, 0, 1, 0, 0, 1, bytes};
     }
-    case os::Value::Type::Date: return {9, 0, 1, 1};
+    case os::Value::Type::Date: return {9, 0, 1, 1, 1};
     case os::Value::Type::Array:
     case os::Value::Type::Set: {
       const os::Array& items = value.isArray() ? *value.array() : *value.setMembers();
-      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1};
+      Footprint f{1 + lengthHeader(items.size()), items.size(), 1, 1, 1, 0, 1};
       for (const os::Value& item : items) f += footprintOf(item);
       return f;
     }
     case os::Value::Type::Dictionary: {
       const os::Dictionary& entries = *value.dictionary();
-      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1};
+      Footprint f{1 + lengthHeader(entries.size()), 2 * entries.size(), 1, 1, 1, 1};
       for (const auto& [key, item] : entries) {
         f += footprintOfText(key);
         f += footprintOf(item);
@@ -117,9 +128,66 @@ std::uint64_t DUVReportCache::archiveLengthBound() const {
   return bound;
 }
 
-void DUVReportCache::entered(const Footprint& f) {
+namespace {
+
+// Every text of a value, the keys of its dictionaries included.
+void forEachText(const os::Value& value, const std::function<void(const std::string&)>& visit) {
+  if (const std::string* text = value.string()) {
+    visit(*text);
+  } else if (const os::Dictionary* entries = value.dictionary()) {
+    for (const auto& [key, item] : *entries) {
+      visit(key);
+      forEachText(item, visit);
+    }
+  } else if (value.isArray() || value.type() == os::Value::Type::Set) {
+    for (const os::Value& item : value.isArray() ? *value.array() : *value.setMembers()) forEachText(item, visit);
+  }
+}
+
+// Texts short enough to be names and kinds, and how many the bound remembers at once.
+constexpr std::size_t kRememberedTextBytes = 64;
+constexpr std::size_t kRememberedTexts = 1024;
+
+}  // namespace
+
+void DUVReportCache::left(const Footprint& f) {
+  if (!fileCalibrated_) return;
+  // At the widths the archive was measured with (it holds no wider ones while the bound stands):
+  // the references the part held, and for each of its places the reference in the object list
+  // and the reference value standing for it (two bytes at least) with its offset; a dictionary
+  // is written as one of three entries and two lists, an array or set as one of two entries and
+  // one list, a date as one of two entries; data as it is. Its text and numbers may be held by
+  // others still.
+  const std::uint64_t r = fileRefSize_, o = fileOffsetSize_;
+  const std::uint64_t dates = f.containers - f.dictionaries - f.lists;
+  const std::uint64_t bytes = r * f.refs + (r + 2 + o) * f.places + (3 + 6 * r + 3 * o) * f.dictionaries +
+                              (2 + 4 * r + 2 * o) * f.lists + (1 + 4 * r + o) * dates +
+                              static_cast<std::uint64_t>(std::max<std::int64_t>(f.dataBytes, 0)) + o * f.data;
+  const std::uint64_t objects = f.places + 3 * f.dictionaries + 2 * f.lists + dates + f.data;
+  fileCalibration_ -= std::min(bytes, fileCalibration_);
+  fileListObjects_ -= std::min(objects, fileListObjects_);
+}
+
+std::uint64_t DUVReportCache::sharedTextLength(const std::string& text, bool counted) {
+  const std::uint64_t length = keyedLengthOf(footprintOfText(text));
+  if (counted) return length;
+  if (text.size() > kRememberedTextBytes) return 0;
+  if (fileTexts_.contains(text)) return length;
+  if (fileTexts_.size() < kRememberedTexts) fileTexts_.insert(text);
+  return 0;
+}
+
+void DUVReportCache::entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried) {
   if (calibrated_) calibration_ += f;
-  if (fileCalibrated_) fileCalibration_ += keyedLengthOf(f);
+  if (fileCalibrated_) {
+    // Text already counted is held once: only the references to it are new. A record on its way
+    // from the in-flight area stands there still, its texts all counted.
+    std::uint64_t shared = sharedTextLength(key, carried);
+    if (record) forEachText(*record, [&](const std::string& text) { shared += sharedTextLength(text, carried); });
+    fileCalibration_ += keyedLengthOf(f) - std::min(shared, keyedLengthOf(f));
+    // Each object and the reference value that stands for it; a container's two lists.
+    fileListObjects_ += 2 * f.objects + 2 * f.containers;
+  }
 }
 
 std::uint64_t DUVReportCache::keyedLengthOf(const Footprint& f) {
@@ -150,7 +218,11 @@ std::uint64_t DUVReportCache::fileLengthBound() const {
   // The archive's own frame (header, trailer, its top dictionary, the class records and the
   // keys every container repeats) in a few KiB.
   std::uint64_t bound = keyedLengthOf(everything()) + 4096;
-  if (fileCalibrated_) bound = std::min(bound, fileCalibration_);
+  // The measured length grown by what entered counts each new reference and offset at four bytes,
+  // but not the ones measured widening: past the widths it was measured with it bounds nothing.
+  if (fileCalibrated_ && os::BinaryPropertyList::referenceWidth(fileListObjects_) <= fileRefSize_ &&
+      os::BinaryPropertyList::referenceWidth(fileCalibration_) <= fileOffsetSize_)
+    bound = std::min(bound, fileCalibration_);
   return bound;
 }
 
@@ -176,6 +248,7 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   if (it != pendingFootprints_.end()) {
     pendingSum_ -= it->second;
     if (!object) {
+      left(it->second);
       pendingFootprints_.erase(it);
       holdFlagsOf(key, false);
       return;
@@ -188,7 +261,7 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
-  entered(f);
+  entered(f, key, object, carried_ != nullptr);
 }
 
 void DUVReportCache::orderChanged(const std::string& key, long slots) {
@@ -196,9 +269,12 @@ void DUVReportCache::orderChanged(const std::string& key, long slots) {
   slot.refs += 1;
   for (long i = 0; i < slots; ++i) {
     orderSum_ += slot;
-    entered(slot);
+    entered(slot, key, nullptr, carried_ != nullptr);
   }
-  for (long i = 0; i > slots; --i) orderSum_ -= slot;
+  for (long i = 0; i > slots; --i) {
+    orderSum_ -= slot;
+    left(Footprint{0, 1});
+  }
 }
 
 void DUVReportCache::cleared() {
@@ -217,7 +293,7 @@ void DUVReportCache::setSending(const std::string& key, const os::Value& record)
     it->second = f;
   }
   sendingSum_ += f;
-  entered(f);
+  entered(f, key, &record);
   sending_.set(key, record);
 }
 
@@ -225,6 +301,7 @@ void DUVReportCache::removeSendingObjectForKey(const std::string& key) {
   if (!sending_.remove(key)) return;
   auto it = sendingFootprints_.find(key);
   sendingSum_ -= it->second;
+  left(it->second);
   sendingFootprints_.erase(it);
 }
 
@@ -309,49 +386,55 @@ void DUVReportCache::calculateCacheLength() {
   trimToFileShare();
 }
 
+std::optional<std::uint64_t> DUVReportCache::measureFile() {
+  ++wholeArchives_;
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
+  if (!archive || archive->size() < 8 + 32) return std::nullopt;
+  const std::uint8_t* trailer = archive->data() + archive->size() - 32;
+  // What may grow without a record entering, as for the other archive: the top dictionary's two
+  // integers and flag, each possibly shared with an equal record value now, and the containers'
+  // headers.
+  const Footprint frame{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
+  fileCalibration_ = archive->size() + keyedLengthOf(frame);
+  fileListObjects_ = readBigEndian(trailer + 8, 8) + 2 * frame.objects;
+  fileOffsetSize_ = trailer[6];
+  fileRefSize_ = trailer[7];
+  fileTexts_.clear();
+  fileCalibrated_ = true;
+  return archive->size();
+}
+
 void DUVReportCache::trimToFileShare() {
   if (fileLengthBound() <= share_.bytes && fileObjectsBound() <= share_.objects) return;
-  // Past the share, the oldest go until what the file will hold of the cache is back under it,
-  // with a sixteenth of the share to spare, so that the adds that follow do not each archive
-  // the whole cache again to learn its length.
+  // Past the share, the oldest go until what the file will hold of the cache is a sixteenth of
+  // the share under it: the bound then passes the share again only once records of as many bytes
+  // have entered (or moved between the areas), so the archiving of the whole cache that learns
+  // its length is paid once for every sixteenth of the share added, not at every add.
   const std::uint64_t bytesTarget = share_.bytes - share_.bytes / 16;
   const std::uint64_t objectsTarget = share_.objects - share_.objects / 16;
-  auto measure = [this]() -> std::optional<std::uint64_t> {
-    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(archivedValue()));
-    if (!archive) return std::nullopt;
-    fileCalibration_ = archive->size();
-    fileCalibrated_ = true;
-    return archive->size();
-  };
-  std::uint64_t length = 0;  // the archive's, once measured past the share; 0 when within it
-  if (fileLengthBound() > share_.bytes) {
-    auto measured = measure();
-    if (!measured) return;
-    if (*measured > share_.bytes) length = *measured;  // within the share: nothing goes for its bytes
-  }
-  while (count() > 0) {
-    const bool objectsOver = fileObjectsBound() > objectsTarget;
-    const bool bytesOver = length > bytesTarget;
-    if (!objectsOver && !bytesOver) return;
-    const std::uint64_t excess = bytesOver ? length - bytesTarget : 0;
+  // The objects are counted as they come and go; records that leave never lengthen the archive,
+  // so its measured length stays a bound.
+  if (fileObjectsBound() > share_.objects)
+    while (count() > 0 && fileObjectsBound() > objectsTarget) removeFirstObject();
+  if (fileLengthBound() <= share_.bytes) return;
+  // Only the archive says how long it is; found in the last sixteenth of the share, or past it,
+  // it is brought back to the target, else the next adds would measure it again soon.
+  auto length = measureFile();
+  while (length && *length > bytesTarget && count() > 0) {
+    const std::uint64_t excess = *length - bytesTarget;
     // A record's keyed length counted apart, scaled by how much the archive's sharing saved
     // over the whole cache.
-    const double shared = length > 0 ? std::min(1.0, static_cast<double>(length) /
-                                                         static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)))
-                                     : 1.0;
+    const double shared = std::min(1.0, static_cast<double>(*length) /
+                                            static_cast<double>(std::max<std::uint64_t>(keyedLengthOf(everything()), 1)));
     std::uint64_t freed = 0;
-    while (count() > 0 && (freed < excess || fileObjectsBound() > objectsTarget)) {
+    while (count() > 0 && freed < excess) {
       Footprint f;
       if (auto it = pendingFootprints_.find(cacheKeys().front()); it != pendingFootprints_.end()) f = it->second;
       freed += static_cast<std::uint64_t>(static_cast<double>(keyedLengthOf(f)) * shared);
       removeFirstObject();
     }
     // What left may have shared text with what stays: only the archive says what is left.
-    fileCalibrated_ = false;
-    if (fileLengthBound() <= bytesTarget) return;
-    auto measured = measure();
-    if (!measured) return;
-    length = *measured;
+    length = measureFile();
   }
 }
 
@@ -359,6 +442,7 @@ void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
   auto measure = [this]() -> std::optional<std::size_t> {
+    ++wholeArchives_;
     auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
     if (!archive) return std::nullopt;
     calibrate(*archive);

@@ -9,8 +9,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "os/core/Value.h"
 #include "push/utilities/DUVMemoryCache.h"
@@ -72,6 +74,8 @@ class DUVReportCache : public DUVMemoryCache {
   std::uint64_t fileLengthBound() const;
   std::uint64_t fileObjectsBound() const;
   const FileShare& fileShare() const { return share_; }
+  // How many times the size checks archived the whole cache to learn its length.
+  std::uint64_t wholeArchives() const { return wholeArchives_; }
 
  protected:
   void valueChanged(const std::string& key, const os::Value* object) override;
@@ -88,6 +92,14 @@ class DUVReportCache : public DUVMemoryCache {
     // Of the objects, the containers (and dates), which the keyed archive writes as a dictionary
     // of its own with lists of references.
     std::uint64_t containers = 0;
+    // What the keyed archive writes for this part alone, whatever else it holds: every object but
+    // text (each in a place of its own), of them the dictionaries, the arrays and sets, and the
+    // data with their bytes.
+    std::uint64_t places = 0;
+    std::uint64_t dictionaries = 0;
+    std::uint64_t lists = 0;
+    std::uint64_t data = 0;
+    std::int64_t dataBytes = 0;
     Footprint& operator+=(const Footprint& o);
     Footprint& operator-=(const Footprint& o);
   };
@@ -98,13 +110,21 @@ class DUVReportCache : public DUVMemoryCache {
   static std::uint64_t lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize);
 
   void setSending(const std::string& key, const os::Value& record);
-  void entered(const Footprint& f);
+  // A footprint entering either area: the key (and record) it is made of, and whether it stands
+  // in the in-flight area already (on its way to the pending records).
+  void entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried = false);
+  // Records leaving either area: what the keyed archive surely loses with them.
+  void left(const Footprint& f);
+  // What entering text need not add to the keyed bound: all of it where the bound counts it already.
+  std::uint64_t sharedTextLength(const std::string& text, bool counted);
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
   void trimToArchiveLimit();
   // Counts the key under (or no longer under) each flag it stands under.
   void holdFlagsOf(const std::string& key, bool held);
   void trimToFileShare();
+  // Archives the whole cache as the file cache would and calibrates the keyed bound by it.
+  std::optional<std::uint64_t> measureFile();
   static std::uint64_t keyedLengthOf(const Footprint& f);
   Footprint everything() const;
   // What the archive loses at most when the oldest pending record goes.
@@ -125,11 +145,21 @@ class DUVReportCache : public DUVMemoryCache {
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
   FileShare share_;
   // The length of the last keyed archive measured, grown by the keyed share of every footprint
-  // that entered since (never shrunk, as the calibration above).
+  // that entered since and shrunk only by what surely left with a record (what the archive
+  // writes for each record alone, never its text): a bound while the archive's references and
+  // offsets keep the widths it was measured with, so also the objects its list may hold by now.
+  // A report refused thus moves its records through the bound at little cost.
   bool fileCalibrated_ = false;
   std::uint64_t fileCalibration_ = 0;
+  std::uint64_t fileListObjects_ = 0;
+  unsigned fileRefSize_ = 1, fileOffsetSize_ = 1;
+  // Short texts whose bytes the keyed bound counted since it was measured: the archive holds a
+  // text once, so the names and kinds every record repeats are counted once, not at every add.
+  // Any of them may have left since; the bound keeps their bytes all the same.
+  std::unordered_set<std::string> fileTexts_;
   // The bytes of the record that entered last, the measure of the room a trim leaves.
   std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
+  std::uint64_t wholeArchives_ = 0;
 };

@@ -205,3 +205,52 @@ TEST(DUVCacheBound, RecordsOfManyTinyObjectsAreTrimmedByTheObjectsTheFileWillLis
 }
 
 }  // namespace
+
+namespace {
+
+// A flood of message statuses at the file share while the report service refuses every upload:
+// each notification adds its record, and its report takes the two oldest pending records in,
+// posts them (in flight under its flag) and is refused, so they come back as pending. The cache
+// keeps within its share and the file saves whole; and the whole cache is archived about twice
+// per sixteenth of the share that records entering either area add, not at every notification.
+TEST(DUVCacheBound, AFloodAtTheFileShareArchivesTheWholeCacheOncePerSixteenthOfIt) {
+  os::TestSandbox sandbox;
+  DUVReportCache::FileShare share;
+  share.bytes = std::uint64_t{256} << 10;
+  // Filled until the oldest go: standing at its share.
+  auto cache = std::make_shared<DUVReportCache>(share);
+  long long n = 0;
+  for (; cache->count() == static_cast<std::size_t>(n); ++n) cache->addCacheObject(paddedStatusRecord(n, 200), recordKey(n));
+  const std::uint64_t before = cache->wholeArchives();
+
+  const int notifications = 300;
+  for (int i = 0; i < notifications; ++i, ++n) {
+    cache->addCacheObject(paddedStatusRecord(n, 200), recordKey(n));
+    const std::string flag = std::to_string(1000 + i);
+    for (int k = 0; k < 2; ++k) {
+      const std::string key = cache->cacheKeys().front();
+      const os::Dictionary record = *cache->pending().find(key)->dictionary();
+      cache->removeCacheObjectForKey(key);
+      cache->addSendingCacheObject(record, flag + "." + std::to_string(k));
+    }
+    for (int k = 0; k < 2; ++k) cache->changeSendingObjectFailedForKey(flag + "." + std::to_string(k));
+    ASSERT_LE(cache->fileLengthBound(), share.bytes) << "notification " << i;
+    if (i % 100 == 0) {
+      auto archive = keyedArchiveOf(*cache);
+      ASSERT_TRUE(archive);
+      ASSERT_LE(archive->size(), cache->fileLengthBound()) << "notification " << i;
+    }
+  }
+  // Each notification brings about 1 KiB through the bound, mostly text no other record holds
+  // (its record, and the two posted under new keys; what leaves gives back what surely goes, and
+  // the two refused come back counted already): some 20 sixteenths of the share over the flood,
+  // two archives each.
+  EXPECT_LE(cache->wholeArchives() - before, 64u);
+  auto archive = keyedArchiveOf(*cache);
+  ASSERT_TRUE(archive);
+  EXPECT_LE(archive->size(), share.bytes);
+  EXPECT_GT(archive->size(), share.bytes / 2);
+  expectSavedAndReadBack(*cache);
+}
+
+}  // namespace

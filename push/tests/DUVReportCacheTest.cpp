@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "os/store/KeyedArchive.h"
 #include "os/store/PropertyList.h"
 #include "push/report/DUVReportCache.h"
 
@@ -200,6 +201,54 @@ TEST(DUVReportCache, BoundNeverBelowTheArchiveThroughEveryChange) {
       ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << n;
     }
   }
+}
+
+TEST(DUVReportCache, FileBoundNeverBelowTheKeyedArchiveThroughEveryChange) {
+  // The same changes on a cache with a small file share: the keyed bound starts from the archive
+  // measured at the share and grows by what enters, text it counted already counted once; records
+  // refused come back from flight counted already.
+  DUVReportCache::FileShare share;
+  share.bytes = 48 << 10;
+  std::mt19937 rng(20261209);
+  auto cache = std::make_shared<DUVReportCache>(share);
+  bool measured = false;
+  for (int n = 0; n < 1500; ++n) {
+    randomStep(cache, rng, n);
+    if (cache->fileShare().bytes != share.bytes) {  // restored with the default share
+      auto restored = std::make_shared<DUVReportCache>(share);
+      for (const auto& [key, record] : cache->sendingPackageCache()) restored->addSendingCacheObject(*record.dictionary(), key);
+      for (const auto& [key, record] : cache->pending()) restored->addCacheObject(*record.dictionary(), key);
+      cache = restored;
+    }
+    measured = measured || cache->wholeArchives() > 0;
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(cache->archivedValue()));
+    ASSERT_TRUE(archive);
+    ASSERT_LE(archive->size(), cache->fileLengthBound()) << "step " << n;
+  }
+  EXPECT_TRUE(measured);  // the bound was measured, not only summed
+
+  // Records of short texts no other record holds, which the archive lists in little more than
+  // their bytes: a text counted as held already where it is not would leave the bound short.
+  cache = std::make_shared<DUVReportCache>(share);
+  auto texts = [](int n) {
+    os::Array items;
+    for (int i = 0; i < 20; ++i) items.push_back(os::Value(std::string(30, 'w') + "/" + std::to_string(n * 100 + i)));
+    return os::Dictionary{{"words", os::Value(items)}};
+  };
+  for (int n = 0; n < 400; ++n) {
+    cache->addCacheObject(texts(n), "w" + std::to_string(n));
+    if (n % 3 == 2) {
+      const std::string oldest = cache->cacheKeys().front();
+      os::Dictionary record = *cache->pending().find(oldest)->dictionary();
+      cache->removeCacheObjectForKey(oldest);
+      cache->addSendingCacheObject(record, "f" + std::to_string(n));
+      cache->changeSendingObjectFailedForKey("f" + std::to_string(n));
+    }
+    auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(cache->archivedValue()));
+    ASSERT_TRUE(archive);
+    ASSERT_LE(archive->size(), cache->fileLengthBound()) << "record " << n;
+  }
+  EXPECT_GT(cache->wholeArchives(), 0u);
 }
 
 TEST(DUVReportCache, SharedTextPassesTheBoundNotTheLimit) {
