@@ -337,5 +337,19 @@ TEST_F(WebLoginTest, ASecondLoginCancelsTheFirstWhosePageIsStillOpen) {
   EXPECT_TRUE(session->loginDict().empty());
 }
 
+// However many web logins were started, one loss of the network shows one alert.
+TEST_F(WebLoginTest, OneOutageIsOneAlertHoweverManyLoginsWereStarted) {
+  pages->route(kAuthorize, ScriptedPage::page(""));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(login());
+    settle();
+  }
+  EXPECT_TRUE(alertTitles().empty());
+  reachability->setDefaultFlags(0);
+  ASSERT_TRUE(run([&] { return !alertTitles().empty(); }));
+  settle();
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{"网络错误"});
+}
+
 }  // namespace
 }  // namespace qctest
