@@ -30,13 +30,13 @@ std::string timestamp(bool forHeader) {
   return os::format("%.4ld-%.2ld-%.2ld:%.2ld:%.2ld:%.2ld:%.3ld", c.year, c.month, c.day, c.hour, c.minute, c.second, millis);
 }
 
-// Before a process first writes: a log past a megabyte keeps only its last half megabyte.
-void cutIfTooLong(const std::string& folder) {
+// A log past `limit` bytes keeps only its last half megabyte.
+void cutIfLongerThan(const std::string& folder, std::size_t limit) {
   auto& fm = os::FileManager::defaultManager();
   const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
   const std::string temp = os::appendingPathComponent(folder, kQQApiLogTempFileName);
   auto attributes = fm.attributesOfItemAtPath(path);
-  if (!attributes || attributes->size <= kLogLimit) return;
+  if (!attributes || attributes->size <= limit) return;
   auto contents = fm.contentsAtPath(path);
   if (!contents) return;
   fm.removeItemAtPath(temp);
@@ -74,9 +74,11 @@ void QQApiLog(const char* file, int line, const char* format, ...) {
   const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
   auto& fm = os::FileManager::defaultManager();
   if (gOpenedFolder != folder) {
-    cutIfTooLong(folder);
+    cutIfLongerThan(folder, kLogLimit);
     gOpenedFolder = folder;
     fm.appendData(os::dataFromString("\n\n\n\n\n********** BEGIN LOG ON " + timestamp(true) + " **********\n"), path);
   }
   fm.appendData(os::dataFromString(stamp + "-QQAPI- " + where + buffer + "\n"), path);
+  // A long run is cut as it goes too, with room to grow so that not every line copies the tail.
+  cutIfLongerThan(folder, 2 * kLogLimit);
 }

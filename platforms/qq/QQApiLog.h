@@ -1,6 +1,7 @@
 #pragma once
 // The QQ client's log: a console line and a line in "QQApi.log" in the documents folder, which
-// is cut to its last half megabyte when it has grown beyond a megabyte.
+// is cut to its last half megabyte when a process first writes to a log grown beyond a megabyte,
+// and during a run whenever it grows beyond two.
 #include <string>
 
 inline constexpr const char* kQQApiLogFileName = "QQApi.log";

@@ -163,6 +163,15 @@ bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<s
     if (delegate && delegate.get() != static_cast<VelmoraLoginDelegate*>(this)) delegate->velmoraDidNotNetWork();
     return false;
   }
+  // The kit serves one login at a time: a login it still serves (not one already waiting for its
+  // open id) is ended as cancelled, so its caller hears once and is let go.
+  std::shared_ptr<VelmoraLoginDelegate> replaced;
+  if (loginViewKit_ && loginViewKit_->serial() && !apiRequests_.contains(*loginViewKit_->serial())) {
+    if (auto it = loginDict_.find(*loginViewKit_->serial()); it != loginDict_.end()) {
+      replaced = std::move(it->second);
+      loginDict_.erase(it);
+    }
+  }
   if (loginViewKit_) {
     loginViewKit_->clearData();
     loginViewKit_->setAuthorData(*appId_, redirectURI_, permissions);
@@ -177,6 +186,11 @@ bool VelmoraOAuth::authorizeWithVelmoraAppAuthInSafari(bool, const std::vector<s
   loginViewKit_->setExtraParams(extraParams);
   const bool opened = loginViewKit_->openWithExtraParams(extraParams);
   if (opened && delegate) loginDict_[serial] = unlessSelf(std::move(delegate), this);
+  // Told last: the caller may start another login from its answer.
+  if (replaced) {
+    auto self = shared_from_this();
+    replaced->velmoraDidNotLogin(true);
+  }
   return opened;
 }
 

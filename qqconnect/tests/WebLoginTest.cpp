@@ -296,5 +296,60 @@ TEST_F(WebLoginTest, NavigationLoopIsCutOffAtTheTwentyFirst) {
   EXPECT_EQ(loads, 21);
 }
 
+// A second web login started while the first one's page is still open takes the kit over: the
+// first caller hears once that its login was cancelled and is let go; the second's answer is its
+// own.
+TEST_F(WebLoginTest, ASecondLoginCancelsTheFirstWhosePageIsStillOpen) {
+  int loads = 0;
+  pages->route(kAuthorize, [&](const os::URLRequest&) {
+    ++loads;
+    return loads == 1 ? ScriptedPage::page("")
+                      : ScriptedPage::page("", {ScriptedPage::go(
+                            "auth://openmobile.velmora.example#access_token=T&openid=O&expires_in=3600")});
+  });
+  auto first = std::make_shared<Recorder>(), second = std::make_shared<Recorder>();
+  ASSERT_TRUE(session->authorizeWithPermissions({"get_user_info"}, std::nullopt, first, false));
+  ASSERT_TRUE(run([&] { return loads == 1; }));
+  settle();
+  EXPECT_TRUE(first->calls.empty());
+  EXPECT_EQ(session->loginDict().size(), 1u);
+
+  ASSERT_TRUE(session->authorizeWithPermissions({"get_user_info"}, std::nullopt, second, false));
+  EXPECT_EQ(first->calls, std::vector<std::string>{"cancelled"});
+  ASSERT_TRUE(run([&] { return !second->calls.empty(); }));
+  settle();
+  EXPECT_EQ(first->calls, std::vector<std::string>{"cancelled"});
+  EXPECT_EQ(second->calls, std::vector<std::string>{"login"});
+  EXPECT_TRUE(session->loginDict().empty());
+  EXPECT_EQ(first.use_count(), 1);
+  EXPECT_EQ(session->accessToken(), "T");
+
+  // The session as its own login delegate both times: its delegate hears the first end as
+  // cancelled, then the second one's outcome.
+  loads = 0;
+  ASSERT_TRUE(login());
+  ASSERT_TRUE(run([&] { return loads == 1; }));
+  settle();
+  ASSERT_TRUE(session->authorize({"get_user_info"}, true));
+  ASSERT_TRUE(run([&] { return delegate->calls.size() == 2; }));
+  settle();
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"cancelled", "login"}));
+  EXPECT_TRUE(session->loginDict().empty());
+}
+
+// However many web logins were started, one loss of the network shows one alert.
+TEST_F(WebLoginTest, OneOutageIsOneAlertHoweverManyLoginsWereStarted) {
+  pages->route(kAuthorize, ScriptedPage::page(""));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(login());
+    settle();
+  }
+  EXPECT_TRUE(alertTitles().empty());
+  reachability->setDefaultFlags(0);
+  ASSERT_TRUE(run([&] { return !alertTitles().empty(); }));
+  settle();
+  EXPECT_EQ(alertTitles(), std::vector<std::string>{"网络错误"});
+}
+
 }  // namespace
 }  // namespace qctest

@@ -1,12 +1,15 @@
 // The QQ client's content archives, its pasteboards and plugin record, and its log file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platforms/qq/QQApiLog.h"
 #include "platforms/qq/QQPasteboard.h"
 #include "QQTestSupport.h"
 #include "os/store/FileManager.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/LogCapture.h"
 
 namespace qqtest {
 namespace {
@@ -113,6 +116,28 @@ TEST_F(QQClientTest, LogFileIsCutOnlyPastAMegabyte) {
   ASSERT_TRUE(fm.writeData(os::Data(1048576, 'b'), path2));
   QQAPI_LOG("x");
   EXPECT_GT(fm.attributesOfItemAtPath(path2)->size, 1048576u);
+}
+
+// A long run that keeps logging (a peer sending messages that fail, say) is cut as it goes, the
+// same way a new process cuts it, so the file stays within twice its limit.
+TEST_F(QQClientTest, LogFileIsCutDuringALongRunToo) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string folder = os::Sandbox::current()->documentsDirectory();
+  fm.createDirectoryAtPath(folder, true);
+  const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
+  const std::string filler(1900, 'm');
+  os::testing::LogCapture console;
+  std::size_t largest = 0;
+  for (int i = 0; i < 3000; ++i) {
+    QQAPI_LOG("message %d cannot be converted: %s", i, filler.c_str());
+    console.clear();
+    largest = std::max<std::size_t>(largest, fm.attributesOfItemAtPath(path)->size);
+  }
+  EXPECT_LE(largest, 2u * 1048576u + 2048u);
+  const std::string text = os::stringFromData(*fm.contentsAtPath(path));
+  EXPECT_NE(text.find("message 2999 cannot be converted: " + filler + "\n"), std::string::npos);
+  EXPECT_EQ(text.find("message 0 cannot"), std::string::npos);
+  EXPECT_FALSE(fm.fileExistsAtPath(os::appendingPathComponent(folder, kQQApiLogTempFileName)));
 }
 
 }  // namespace
