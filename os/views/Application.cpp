@@ -1,6 +1,7 @@
 #include "os/views/Application.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "os/core/Log.h"
 #include "os/core/String.h"
@@ -43,10 +44,20 @@ namespace {
 std::string schemeTablePath() { return appendingPathComponent(Sandbox::current()->deviceDirectory(), "URLSchemes.plist"); }
 std::string schemeLockPath() { return appendingPathComponent(Sandbox::current()->deviceDirectory(), ".URLSchemes.lock"); }
 
+// Every application of the device writes the table: one past the bound is not read (a peer's
+// gigabyte would be held at every look-up) but counts as unreadable, as a corrupt one does.
 Dictionary readSchemeTable() {
-  auto value = PropertyList::readFile(schemeTablePath());
-  if (!value || !value->dictionary()) return {};
-  return *value->dictionary();
+  const std::string path = schemeTablePath();
+  Error error;
+  std::optional<Value> value;
+  if (auto bytes = FileManager::defaultManager().contentsAtPath(path, &error, URLSchemeTable::kMaxFileBytes))
+    value = PropertyList::read(*bytes, nullptr, &error);
+  if (value && value->dictionary()) return *value->dictionary();
+  if (value)
+    log("URL scheme table not read: not a dictionary");
+  else if (error.domain != kFileErrorDomain || error.code != ENOENT)
+    log("URL scheme table not read: " + error.localizedDescription());
+  return {};
 }
 }  // namespace
 
@@ -57,7 +68,13 @@ void URLSchemeTable::registerScheme(const std::string& scheme, const std::string
   Dictionary table = readSchemeTable();
   table.set(key, Value(bundleIdentifier));
   Error error;
-  if (!PropertyList::writeFile(Value(table), schemeTablePath(), PropertyListFormat::XML, &error)) {
+  auto bytes = PropertyList::write(Value(table), PropertyListFormat::XML, &error);
+  // A table past the bound would be refused by every reader, losing every registration in it.
+  if (bytes && bytes->size() > kMaxFileBytes) {
+    log("URL scheme table not written: " + std::to_string(bytes->size()) + " bytes is too large");
+    return;
+  }
+  if (!bytes || !FileManager::defaultManager().writeData(*bytes, schemeTablePath(), WriteOptions{}, &error)) {
     log("URL scheme table not written: " + error.localizedDescription());
   }
 }

@@ -6,6 +6,7 @@
 //
 // Several applications may live in one process (a test plays the messenger or the browser):
 // each has its own bundle identifier; shared() is the one made first (or made current).
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -291,6 +292,9 @@ class Application : public std::enable_shared_from_this<Application> {
 // folder written under a lock, so every application of the device sees every registration.
 class URLSchemeTable {
  public:
+  // The table's file is read only up to this (a registration that would pass it is refused and
+  // logged): generous for the schemes of every application a device holds.
+  static constexpr std::uint64_t kMaxFileBytes = 1ull << 20;
   static void registerScheme(const std::string& scheme, const std::string& bundleIdentifier);
   // The bundle identifier registered for the scheme (lower-cased), or nullopt.
   static std::optional<std::string> applicationForScheme(const std::string& scheme);

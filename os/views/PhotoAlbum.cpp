@@ -28,7 +28,9 @@ std::vector<std::string> PhotoAlbum::savedImagePaths() {
 std::shared_ptr<Image> PhotoAlbum::savedImage(std::size_t index) {
   auto paths = savedImagePaths();
   if (index >= paths.size()) return nullptr;
-  auto data = FileManager::defaultManager().contentsAtPath(paths[index]);
+  // Every application of the device saves here: a file past the bound is not read, and counts as
+  // a photo that cannot be read.
+  auto data = FileManager::defaultManager().contentsAtPath(paths[index], nullptr, kMaxPhotoBytes);
   return data ? decodeImage(*data) : nullptr;
 }
 
@@ -42,6 +44,10 @@ void PhotoAlbum::saveImage(const std::shared_ptr<const Image>& image, std::funct
     auto& fm = FileManager::defaultManager();
     if (!data) {
       failure = error;
+    } else if (data->size() > kMaxPhotoBytes) {
+      // Kept, it would be a photo the album refuses to read back.
+      failure = Error::withDescription(kImageErrorDomain, kImageErrorTooLarge,
+                                       "photo too large to save (" + std::to_string(data->size()) + " bytes)");
     } else if (!fm.createDirectoryAtPath(folder(), true, &error)) {
       failure = error;
     } else {

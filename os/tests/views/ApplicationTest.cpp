@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "os/runtime/NotificationCenter.h"
+#include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/LogCapture.h"
 #include "os/views/Application.h"
 #include "os/views/Screen.h"
 #include "ViewsTestSupport.h"
@@ -109,6 +112,40 @@ TEST_F(ApplicationTest, TheSchemeTableLivesInTheDeviceFolder) {
   auto owner = URLSchemeTable::applicationForScheme("READER42");
   Sandbox::setCurrent(previous);
   EXPECT_EQ(owner, "com.example.reader");
+}
+
+// Another application of the device leaves a scheme table of a gigabyte (a sparse file: no disk
+// is spent on it) that still starts with its registration. It is not read: every look-up answers
+// as for an unreadable table, no scheme, and says why in the log. A registration starts afresh.
+TEST_F(ApplicationTest, AHugeSchemeTableFromAnotherApplicationIsNotRead) {
+  app->launch();
+  auto messenger = sandbox.launchPeerApplication("com.example.messenger", {"msgr1234"});
+  const std::string table = sandbox.sandbox()->deviceDirectory() + "/URLSchemes.plist";
+  ASSERT_EQ(::truncate(table.c_str(), 1L << 30), 0);
+
+  testing::LogCapture log;
+  EXPECT_FALSE(app->canOpenURL(*URL::parse("msgr1234://share")));
+  EXPECT_FALSE(app->openURL(*URL::parse("msgr1234://share")));
+  EXPECT_FALSE(URLSchemeTable::applicationForScheme("msgr1234"));
+  EXPECT_TRUE(URLSchemeTable::all().empty());
+  EXPECT_TRUE(log.contains("URL scheme table not read")) << ::testing::PrintToString(log.lines());
+  EXPECT_TRUE(app->canOpenURL(*URL::parse("https://example.com/")));  // the device's own schemes stay
+  EXPECT_TRUE(app->openedURLs().empty());
+
+  app->registerURLSchemes({"reader42"});
+  EXPECT_LT(FileManager::defaultManager().attributesOfItemAtPath(table)->size, URLSchemeTable::kMaxFileBytes);
+  EXPECT_EQ(URLSchemeTable::applicationForScheme("reader42"), "com.example.reader");
+}
+
+// A registration that would make the table too large to read back is refused: the table keeps
+// every scheme it had.
+TEST_F(ApplicationTest, ARegistrationThatWouldOverfillTheSchemeTableIsRefused) {
+  app->registerURLSchemes({"reader42"});
+  testing::LogCapture log;
+  URLSchemeTable::registerScheme("huge", std::string(URLSchemeTable::kMaxFileBytes, 'x'));
+  EXPECT_TRUE(log.contains("URL scheme table not written")) << ::testing::PrintToString(log.lines());
+  EXPECT_FALSE(URLSchemeTable::applicationForScheme("huge"));
+  EXPECT_EQ(URLSchemeTable::applicationForScheme("reader42"), "com.example.reader");
 }
 
 TEST_F(ApplicationTest, LaunchWithAURLHandsItOnAfterLaunching) {

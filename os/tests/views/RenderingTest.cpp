@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
 
 #include "os/graphics/GraphicsContext.h"
 #include "os/graphics/Image.h"
 #include "os/console/TouchCommands.h"
 #include "os/views/Button.h"
+#include "os/store/Sandbox.h"
 #include "os/views/PhotoAlbum.h"
 #include "ViewsTestSupport.h"
 
@@ -70,6 +75,55 @@ TEST_F(RenderingTest, SavedPhotosLandInTheDeviceAlbum) {
   RunLoop::main()->runUntilIdle();
   EXPECT_TRUE(failed);
   EXPECT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+}
+
+// Another application of the device leaves a photo of a gigabyte in the album: a whole picture
+// followed by a sparse tail (no disk is spent on it). It is not read, and counts as a photo that
+// cannot be read; the photos beside it still are.
+TEST_F(RenderingTest, AHugePhotoFromAnotherApplicationIsNotRead) {
+  auto image = snapshot(*window, 1);
+  auto save = [&] {
+    const Error* seen = reinterpret_cast<const Error*>(1);
+    PhotoAlbum::saveImage(image, [&](const Error* e) { seen = e; });
+    RunLoop::main()->runUntilIdle();
+    return seen == nullptr;
+  };
+  auto peer = sandbox.peerApplication("com.example.camera");
+  auto previous = Sandbox::setCurrent(peer);
+  const bool saved = save();
+  Sandbox::setCurrent(previous);
+  ASSERT_TRUE(saved);
+  ASSERT_TRUE(save());
+  auto paths = PhotoAlbum::savedImagePaths();
+  ASSERT_EQ(paths.size(), 2u);
+  ASSERT_TRUE(PhotoAlbum::savedImage(0));
+  ASSERT_EQ(::truncate(paths[0].c_str(), 1L << 30), 0);
+
+  EXPECT_FALSE(PhotoAlbum::savedImage(0));
+  ASSERT_TRUE(PhotoAlbum::savedImage(1));
+  EXPECT_EQ(PhotoAlbum::savedImage(1)->pixelWidth(), image->pixelWidth());
+}
+
+// A picture whose file would be too large for the album to read back is refused when saved, with
+// the error, rather than kept as a photo nobody can open.
+TEST_F(RenderingTest, APhotoTooLargeToReadBackIsNotSaved) {
+  const int side = 4200;  // 4 bytes of noise a pixel: past the album's bound once encoded
+  ASSERT_GT(4ull * side * side, PhotoAlbum::kMaxPhotoBytes);
+  Bitmap noise(side, side, 4);
+  std::mt19937 random(7);
+  for (std::size_t i = 0; i + 4 <= noise.pixels.size(); i += 4) {
+    const std::uint32_t r = random();
+    std::memcpy(&noise.pixels[i], &r, 4);
+  }
+  std::optional<Error> failure;
+  PhotoAlbum::saveImage(Image::create(std::move(noise)), [&](const Error* e) {
+    if (e) failure = *e;
+  });
+  RunLoop::main()->runUntilIdle();
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->domain, kImageErrorDomain);
+  EXPECT_EQ(failure->code, kImageErrorTooLarge);
+  EXPECT_TRUE(PhotoAlbum::savedImagePaths().empty());
 }
 
 TEST_F(RenderingTest, CommandsDriveTheScreenAsTheRunningReaderDoes) {
