@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 
 #include "os/net/Socket.h"
@@ -54,9 +55,11 @@ const BIO_METHOD* socketMethod() {
 }
 
 // One accepted connection as the HTTP layer reads and writes it, in the clear or through a TLS
-// session over it, each wait bounded by its time-out.
+// session over it, each wait bounded by its time-out and every read by the request's deadline.
 class ConnectionStream final : public httplib::Stream {
  public:
+  using Instant = std::chrono::steady_clock::time_point;
+
   ConnectionStream(TcpSocket& socket, SSL* tls, double readTimeout, double writeTimeout)
       : socket_(socket), tls_(tls), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
 
@@ -65,8 +68,10 @@ class ConnectionStream final : public httplib::Stream {
     return (tls_ && SSL_pending(tls_) > 0) || socket_.waitUntilReadable(limit);
   }
 
-  bool is_readable() const override { return readableWithin(readTimeout_); }
-  bool is_writable() const override { return socket_.waitUntilWritable(writeTimeout_); }
+  bool is_readable() const override {
+    return waitToRead([this](double limit) { return readableWithin(limit); });
+  }
+  bool is_writable() const override { return !expired_ && socket_.waitUntilWritable(writeTimeout_); }
 
   ssize_t read(char* ptr, size_t size) override {
     // The HTTP layer reads a head line by line with no bound of its own, on either count.
@@ -78,9 +83,19 @@ class ConnectionStream final : public httplib::Stream {
   // Holds the next request's line and header lines to `limit` bytes, until headRead().
   void boundHead(size_t limit) { headLeft_ = limit; }
   void headRead() { headLeft_ = kUnbounded; }
+  // The request now arriving is read by `deadline`, or not at all.
+  void readBy(Instant deadline) { deadline_ = deadline; }
+  // Seconds left before the deadline (none once it passed).
+  double timeLeft() const {
+    return std::max(std::chrono::duration<double>(deadline_ - std::chrono::steady_clock::now()).count(), 0.0);
+  }
+  // A read came after the deadline: the request is given up and nothing more goes either way.
+  bool expired() const { return expired_; }
+
   ssize_t write(const char* ptr, size_t size) override {
     if (tls_) {
       for (;;) {
+        if (expired_) return -1;
         const int n = SSL_write(tls_, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
         if (n > 0) return n;
         if (!awaitTls(n, writeTimeout_)) return -1;
@@ -102,16 +117,32 @@ class ConnectionStream final : public httplib::Stream {
   }
   socket_t socket() const override { return socket_.nativeHandle(); }
 
-  // The TLS handshake, each step awaited for the read time-out.
+  // The TLS handshake, each step awaited for the read time-out, the whole within the deadline.
   bool handshake() {
     for (;;) {
       const int rc = SSL_accept(tls_);
       if (rc == 1) return true;
-      if (!awaitTls(rc, readTimeout_)) return false;
+      if (!waitToRead([this, rc](double limit) { return awaitTls(rc, limit); })) return false;
     }
   }
 
  private:
+  // Waits through `wait` for the read time-out, cut short at the deadline: a wait the deadline
+  // ended, or one begun past it, gives the request up.
+  template <class Wait>
+  bool waitToRead(Wait wait) const {
+    if (expired_) return false;
+    const double left = timeLeft();
+    if (left > 0 && wait(std::min(readTimeout_, left))) return true;
+    if (left <= readTimeout_) expired_ = true;
+    return false;
+  }
+
+  bool expireIfLate() const {
+    if (!expired_ && std::chrono::steady_clock::now() >= deadline_) expired_ = true;
+    return expired_;
+  }
+
   // After a TLS call returned `rc`: waits for what it needs; false when it failed for good.
   bool awaitTls(int rc, double limit) const {
     switch (SSL_get_error(tls_, rc)) {
@@ -125,16 +156,19 @@ class ConnectionStream final : public httplib::Stream {
   }
 
   ssize_t readSome(char* ptr, size_t size) {
+    // Checked before each read, bytes waiting or not: a peer keeping just ahead of every wait
+    // still runs out of time.
     if (tls_) {
       for (;;) {
+        if (expireIfLate()) return -1;
         const int n = SSL_read(tls_, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
         if (n > 0) return n;
         if (SSL_get_error(tls_, n) == SSL_ERROR_ZERO_RETURN) return 0;
-        if (!awaitTls(n, readTimeout_)) return -1;
+        if (!waitToRead([this, n](double limit) { return awaitTls(n, limit); })) return -1;
       }
     }
     for (;;) {
-      if (!is_readable()) return -1;
+      if (expireIfLate() || !is_readable()) return -1;
       const long n = socket_.receive(ptr, size);
       if (n >= 0 || !wouldBlock()) return n;
     }
@@ -145,6 +179,8 @@ class ConnectionStream final : public httplib::Stream {
   SSL* tls_;
   double readTimeout_, writeTimeout_;
   size_t headLeft_ = kUnbounded;
+  Instant deadline_ = Instant::max();
+  mutable bool expired_ = false;
 };
 
 // The server and connection the calling thread serves a request of.
@@ -196,6 +232,9 @@ std::shared_ptr<TcpSocket> TrackedHttpServer::connectionServed() const {
 }
 
 bool TrackedHttpServer::process_and_close_socket(socket_t sock) {
+  // Held to a year, lest a deadline past the clock's range wrap round.
+  const auto deadlineAfter = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+      std::chrono::duration<double>(std::clamp(requestDeadline_.load(), 0.0, 365 * 86400.0)));
   auto socket = TcpSocket::adopt(sock);
   if (!socket) return false;
   {
@@ -211,6 +250,8 @@ bool TrackedHttpServer::process_and_close_socket(socket_t sock) {
   }
   ConnectionStream stream(*socket, tls, seconds(read_timeout_sec_, read_timeout_usec_),
                           seconds(write_timeout_sec_, write_timeout_usec_));
+  // The first request's time runs from here, through the handshake and the wait for its start.
+  stream.readBy(std::chrono::steady_clock::now() + deadlineAfter);
   const auto* outerServer = tServer;
   const auto* outerConnection = tConnection;
   tServer = this;
@@ -220,7 +261,11 @@ bool TrackedHttpServer::process_and_close_socket(socket_t sock) {
   // one, and any once the server ends its connections, is answered with the connection's end.
   if (!tls_ || (tls && stream.handshake())) {
     for (std::size_t left = keep_alive_max_count_; left > 0; --left) {
-      if (!stream.readableWithin(static_cast<double>(keep_alive_timeout_sec_))) break;
+      const bool first = left == keep_alive_max_count_;
+      const double wait = static_cast<double>(keep_alive_timeout_sec_);
+      if (!stream.readableWithin(first ? std::min(wait, stream.timeLeft()) : wait)) break;
+      // A later request's time runs from its first byte.
+      if (!first) stream.readBy(std::chrono::steady_clock::now() + deadlineAfter);
       bool closed = false;
       stream.boundHead(kHeadLimit);
       // Called once the head is read, before the body.
@@ -228,7 +273,7 @@ bool TrackedHttpServer::process_and_close_socket(socket_t sock) {
         request.ssl = tls;
         stream.headRead();
       });
-      if (!served || closed) break;
+      if (!served || closed || stream.expired()) break;
     }
   }
   tServer = outerServer;

@@ -41,6 +41,13 @@ class TrackedHttpServer : public httplib::Server {
   // is cut off.
   void endConnections(bool wholly = false);
 
+  // The most time one request (its line, header lines and body) may take to arrive: counted from
+  // its first byte, or for a connection's first request from when serving the connection began.
+  // Past it nothing more is read or written and the connection ends unanswered, so that a peer
+  // sending a byte now and then cannot hold a worker for as long as it likes.
+  static constexpr double kRequestDeadline = 30;
+  void setRequestDeadline(double seconds) { requestDeadline_ = seconds; }
+
   // The connection whose request the calling thread is serving for this server; nullptr on any
   // other thread. It stays open until the handler returns.
   std::shared_ptr<os::TcpSocket> connectionServed() const;
@@ -56,6 +63,7 @@ class TrackedHttpServer : public httplib::Server {
   std::set<std::shared_ptr<os::TcpSocket>> open_;
   std::atomic<bool> ending_{false};
   bool endWholly_ = false;  // guarded by mutex_
+  std::atomic<double> requestDeadline_{kRequestDeadline};
 };
 
 }  // namespace os::testing

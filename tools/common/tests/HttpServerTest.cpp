@@ -3,11 +3,18 @@
 // bound; a request within it is served as before.
 #include "tools/common/HttpServer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "os/testing/RawHttpClient.h"
 #include "tools/common/ServiceHost.h"
@@ -64,6 +71,132 @@ TEST_F(HttpServerHeadTest, AHeadPastTheBoundIsNeverServedAndLaterRequestsAre) {
   answer = exchange(request + lines + "\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 64);
   EXPECT_EQ(served, 1);
+}
+
+}  // namespace
+
+// A peer that sends its request a byte at a time holds a worker of the server for as long as the
+// request takes: the server gives each request a time to arrive whole, then ends its connection.
+namespace {
+
+constexpr double kDeadline = 1.0;
+constexpr std::size_t kWorkers = 2;
+
+// A peer that sends the start of a request, then one more byte every 200 ms until the server ends
+// its connection (or, at most, for a minute's worth of bytes), keeping whatever was answered.
+struct Dribbler {
+  std::string start;
+  int fd = -1;
+  bool ended = false;
+  std::string answer;
+  std::thread thread;
+
+  // `quit` becomes readable when the test gives up on the server.
+  void run(int quit) {
+    if (::send(fd, start.data(), start.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(start.size())) {
+      ended = true;
+      return;
+    }
+    for (int i = 0; i < 300; ++i) {
+      if (::send(fd, "a", 1, MSG_NOSIGNAL) != 1) {
+        ended = true;
+        return;
+      }
+      // The pause before the next byte, cut short by what the server sends, or its end.
+      pollfd watched[2] = {{fd, POLLIN, 0}, {quit, POLLIN, 0}};
+      if (::poll(watched, 2, 200) < 0 || watched[1].revents != 0) return;
+      if (watched[0].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        ended = true;
+        return;
+      }
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+};
+
+class HttpServerDeadlineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http.Post("/upload", [this](const httplib::Request&, httplib::Response& response) {
+      ++uploaded;
+      response.set_content("ok", "text/plain");
+    });
+    http.setRequestDeadline(kDeadline);
+    // A pool of known size, whatever the machine's cores.
+    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    auto bound = host.start("127.0.0.1", 0);
+    ASSERT_TRUE(bound);
+    port = *bound;
+  }
+  void TearDown() override { host.stop(); }
+
+  tools::HttpServer http;
+  tools::ServiceHost host{http};
+  int port = 0;
+  std::atomic<int> uploaded{0};
+};
+
+TEST_F(HttpServerDeadlineTest, PeersSendingTheirRequestsAByteAtATimeAreEndedAndOthersServed) {
+  const std::string body = "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n";
+  std::vector<Dribbler> peers(2 * kWorkers);
+  // Two that never end their head, one that never ends a body read as it comes, one that never
+  // ends a body read whole before any handler runs.
+  peers[0].start = peers[3].start = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+  peers[1].start = body;
+  peers[2].start = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 100000\r\n\r\n";
+  int quit[2];
+  ASSERT_EQ(::pipe2(quit, O_CLOEXEC), 0);
+  for (auto& peer : peers) {
+    peer.fd = os::testing::connectTo("127.0.0.1", port);
+    ASSERT_GE(peer.fd, 0);
+    peer.thread = std::thread([&peer, &quit] { peer.run(quit[0]); });
+  }
+
+  // Queued behind the slow peers: answered once they are ended, well within its own patience.
+  const int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  timeval patience{static_cast<time_t>(8 * kDeadline), 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  const std::string answer = os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << "a normal client waited behind peers sending a byte at a time";
+  ::close(fd);
+
+  // The slow peers end by the server's doing; only a server that never ends them is given up on.
+  if (answer.rfind("HTTP/1.1 200", 0) != 0) [[maybe_unused]] auto written = ::write(quit[1], "q", 1);
+  for (std::size_t i = 0; i < peers.size(); ++i) {
+    peers[i].thread.join();
+    EXPECT_TRUE(peers[i].ended) << "slow peer " << i << " was never ended";
+    EXPECT_EQ(peers[i].answer, "") << "slow peer " << i;
+    ::close(peers[i].fd);
+  }
+  EXPECT_EQ(uploaded, 0);
+  ::close(quit[0]);
+  ::close(quit[1]);
+}
+
+// The time counts from a request's first byte: a kept-alive connection idle for longer between
+// its requests carries the next one as before, and so does an upload sent at a usual pace.
+TEST_F(HttpServerDeadlineTest, AKeptAliveConnectionIdleLongerThanTheDeadlineCarriesItsNextRequest) {
+  const int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  EXPECT_EQ(os::testing::answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u);
+  // The client's own pause, within the server's kept-alive wait.
+  std::this_thread::sleep_for(std::chrono::duration<double>(1.5 * kDeadline));
+  EXPECT_EQ(os::testing::answerOn(fd, request, 2).rfind("HTTP/1.1 200", 0), 0u);
+  const std::string upload(std::size_t{4} << 20, 'u');
+  EXPECT_EQ(os::testing::answerOn(fd,
+                                  "POST /upload HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: text/plain\r\nContent-Length: " +
+                                      std::to_string(upload.size()) + "\r\n\r\n" + upload,
+                                  2)
+                .rfind("HTTP/1.1 200", 0),
+            0u);
+  EXPECT_EQ(uploaded, 1);
+  ::close(fd);
 }
 
 }  // namespace
