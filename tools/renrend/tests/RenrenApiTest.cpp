@@ -129,7 +129,7 @@ TEST(RenrenApiTest, NoncesRememberedAgainstReplaysStayWithinTheirBounds) {
                 macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
                 "api.renren.example");
   };
-  for (const std::string padding : {std::string(7800, 'n'), std::string()}) {
+  for (const std::string& padding : {std::string(7800, 'n'), std::string()}) {
     std::size_t taken = 0;
     int status = 200;
     for (int i = 0; status == 200 && taken <= RenrenApi::kNonceLimit; ++i) {
