@@ -17,6 +17,7 @@
 #include "os/core/String.h"
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/sharingd/server/SharingServer.h"
 #include "tools/sharingd/server/SharingWire.h"
 
@@ -349,19 +350,7 @@ TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBoun
                        "\r\n--" + boundary +
                        "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
                        "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + boundary + "--\r\n";
-    return client_->Post(
-        path,
-        [body = std::move(body), at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
-          if (piece == 0) {
-            sink.done();
-            return true;
-          }
-          const bool written = sink.write(body.data() + at, piece);
-          at += piece;
-          return written;
-        },
-        "multipart/form-data; boundary=" + boundary);
+    return client_->Post(path, os::testing::inChunks(std::move(body)), "multipart/form-data; boundary=" + boundary);
   };
   auto within = chunked("m", std::string(SharingServer::kMaxPayload + 1, 'p'));
   ASSERT_TRUE(within);
