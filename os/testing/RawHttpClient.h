@@ -44,6 +44,21 @@ inline std::string answerOn(int fd, const std::string& request, std::size_t leng
   }
 }
 
+// Everything the server writes on the connection until it closes it.
+inline std::string readToClose(int fd) {
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  return answer;
+}
+
+// The answers to `request` up to the server's close. A server may stop reading part way: what it
+// answered before is read all the same.
+inline std::string answerToClose(int fd, const std::string& request) {
+  [[maybe_unused]] auto sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return readToClose(fd);
+}
+
 // `body` as the HTTP layer's client sends a body made as it goes: in chunks of `piece` bytes, with
 // no length given up front for the server to check first.
 inline httplib::ContentProviderWithoutLength inChunks(std::string body, std::size_t piece = 256 * 1024) {
