@@ -1,10 +1,13 @@
 #pragma once
 // A client of a loopback HTTP server at the socket level, for tests that must see what the server
-// does to the connection itself (a kept-alive one carrying its next request, one ended at a stop).
+// does to the connection itself (a kept-alive one carrying its next request, one ended at a stop),
+// and a body for the HTTP layer's client to send in chunks.
+#include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 
@@ -39,6 +42,36 @@ inline std::string answerOn(int fd, const std::string& request, std::size_t leng
     if (n <= 0) return answer;
     answer.append(buffer, static_cast<std::size_t>(n));
   }
+}
+
+// Everything the server writes on the connection until it closes it.
+inline std::string readToClose(int fd) {
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+  return answer;
+}
+
+// The answers to `request` up to the server's close. A server may stop reading part way: what it
+// answered before is read all the same.
+inline std::string answerToClose(int fd, const std::string& request) {
+  [[maybe_unused]] auto sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+  return readToClose(fd);
+}
+
+// `body` as the HTTP layer's client sends a body made as it goes: in chunks of `piece` bytes, with
+// no length given up front for the server to check first.
+inline httplib::ContentProviderWithoutLength inChunks(std::string body, std::size_t piece = 256 * 1024) {
+  return [body = std::move(body), piece, at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
+    const std::size_t length = std::min(body.size() - at, piece);
+    if (length == 0) {
+      sink.done();
+      return true;
+    }
+    const bool written = sink.write(body.data() + at, length);
+    at += length;
+    return written;
+  };
 }
 
 }  // namespace os::testing

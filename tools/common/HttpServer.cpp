@@ -1,31 +1,8 @@
 #include "tools/common/HttpServer.h"
 
-#include <set>
-
 #include "os/net/Socket.h"
 
 namespace tools {
-
-namespace {
-
-// A form body's fields, read as the HTTP layer reads them: "+" a space, a repeated pair once.
-void readForm(const std::string& body, httplib::Params& params) {
-  std::set<std::string> seen;
-  httplib::detail::split(body.data(), body.data() + body.size(), '&', [&](const char* b, const char* e) {
-    std::string pair(b, e);
-    if (!seen.insert(pair).second) return;
-    std::string key, value;
-    httplib::detail::split(b, e, '=', [&](const char* b2, const char* e2) {
-      if (key.empty())
-        key.assign(b2, e2);
-      else
-        value.assign(b2, e2);
-    });
-    if (!key.empty()) params.emplace(httplib::detail::decode_url(key, true), httplib::detail::decode_url(value, true));
-  });
-}
-
-}  // namespace
 
 HttpServer& HttpServer::Post(const std::string& pattern, Handler handler) {
   httplib::Server::Post(pattern, bounded(std::move(handler)));
@@ -87,7 +64,7 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
         res.status = 413;
         return;
       }
-      readForm(whole.body, whole.params);
+      httplib::detail::parse_query_text(whole.body, whole.params);
     }
     handler(whole, res);
   };

@@ -38,11 +38,7 @@ class HttpServerHeadTest : public ::testing::Test {
   std::string exchange(const std::string& request) {
     const int fd = os::testing::connectTo("127.0.0.1", port);
     if (fd < 0) return "";
-    // The server may stop reading part way: what it answered before is still read.
-    [[maybe_unused]] auto sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    std::string answer;
-    char buffer[4096];
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+    std::string answer = os::testing::answerToClose(fd, request);
     ::close(fd);
     return answer;
   }

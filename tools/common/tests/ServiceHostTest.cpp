@@ -62,11 +62,7 @@ std::string exchange(int fd, const std::string& request) {
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   timeval safety{60, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return "";
-  std::string answer;
-  char buffer[4096];
-  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
-  return answer;
+  return os::testing::answerToClose(fd, request);
 }
 
 TEST(ServiceHostTest, ABurstOfConnectionsWaitsForTheServiceAndIsServedWhole) {

@@ -4,13 +4,12 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <algorithm>
-
 #include "foundation/formats/JSONDecoder.h"
 #include "os/core/Compression.h"
 #include "os/core/String.h"
 #include "os/crypto/Cipher.h"
 #include "os/runtime/Clock.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/qqconnectd/server/QQConnectServer.h"
 #include "tools/qqconnectd/tests/QQConnectTestSupport.h"
 
@@ -57,19 +56,7 @@ class QQConnectBoundTest : public ::testing::Test {
     httplib::Client client("127.0.0.1", server.port());
     const std::string contentType = "multipart/form-data; boundary=" + kBoundary;
     if (!chunked) return client.Post("/share/add_share", body, contentType.c_str());
-    return client.Post(
-        "/share/add_share",
-        [body, at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
-          if (piece == 0) {
-            sink.done();
-            return true;
-          }
-          const bool written = sink.write(body.data() + at, piece);
-          at += piece;
-          return written;
-        },
-        contentType);
+    return client.Post("/share/add_share", os::testing::inChunks(std::move(body)), contentType);
   }
 
   // "ret" of user info asked with the grant.

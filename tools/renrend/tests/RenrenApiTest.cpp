@@ -39,6 +39,15 @@ std::string macHeader(const std::string& id, const std::string& ts, const std::s
   return "MAC id=\"" + id + "\",ts=\"" + ts + "\",nonce=\"" + nonce + "\",mac=\"" + mac + "\"";
 }
 
+// user/get signed with the MAC token x.456.y (key "mackey") at the clock's time, with `nonce`.
+ApiRequest signedCall(const std::string& nonce) {
+  const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
+  const std::string uri = "/v2/user/get?userId=9";
+  return call("GET", "/v2/user/get", "userId=9",
+              macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
+              "api.renren.example");
+}
+
 // The error object's "code" and "message", or empty texts when the answer is not one.
 std::pair<std::string, std::string> errorOf(const ApiAnswer& answer) {
   const os::Dictionary body = object(answer.body);
@@ -85,13 +94,6 @@ TEST(RenrenApiTest, NoncesAreForgottenOnceTheirTimeStampLeavesTheWindowAndAccept
   os::VirtualClockScope clock(1700000000);
   RenrenApi api;
   api.addMacToken("x.456.y", "mackey", "456");
-  auto signedCall = [](const std::string& nonce) {
-    const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
-    const std::string uri = "/v2/user/get?userId=9";
-    return call("GET", "/v2/user/get", "userId=9",
-                macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
-                "api.renren.example");
-  };
   for (int minute = 0; minute < 60; ++minute) {
     for (int i = 0; i < 5; ++i) {
       const std::string nonce = "n" + std::to_string(minute) + "-" + std::to_string(i);
@@ -122,13 +124,6 @@ TEST(RenrenApiTest, NoncesRememberedAgainstReplaysStayWithinTheirBounds) {
   os::VirtualClockScope clock(1700000000);
   RenrenApi api;
   api.addMacToken("x.456.y", "mackey", "456");
-  auto signedCall = [](const std::string& nonce) {
-    const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
-    const std::string uri = "/v2/user/get?userId=9";
-    return call("GET", "/v2/user/get", "userId=9",
-                macHeader("x.456.y", ts, nonce, macSignature("mackey", ts, nonce, "GET", uri, "api.renren.example")),
-                "api.renren.example");
-  };
   for (const std::string& padding : {std::string(7800, 'n'), std::string()}) {
     std::size_t taken = 0;
     int status = 200;

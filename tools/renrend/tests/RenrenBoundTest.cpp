@@ -5,6 +5,7 @@
 
 #include "foundation/formats/JSONDecoder.h"
 #include "os/runtime/Clock.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/renrend/server/RenrenServer.h"
 
 namespace renrend {
@@ -67,19 +68,7 @@ TEST_F(RenrenBoundTest, AnUploadPastTheBoundIsRefusedHoweverItsBodyTravels) {
   // In chunks, with no length for the HTTP layer to check first.
   auto chunked = [&](std::string body) {
     httplib::Client c("127.0.0.1", port);
-    return c.Post(
-        kUri, signedHeaders(),
-        [body = std::move(body), at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
-          if (piece == 0) {
-            sink.done();
-            return true;
-          }
-          const bool written = sink.write(body.data() + at, piece);
-          at += piece;
-          return written;
-        },
-        contentType);
+    return c.Post(kUri, signedHeaders(), os::testing::inChunks(std::move(body)), contentType);
   };
   EXPECT_EQ(takenSize(chunked(uploadBody(1024))), 1024);
   EXPECT_EQ(takenSize(chunked(uploadBody(past))), -1);

@@ -143,7 +143,8 @@ std::optional<Fault> parseFault(const std::string& text) {
 
 SharingServer::SharingServer(ServerOptions options)
     : options_(std::move(options)), http_(std::make_unique<tools::HttpServer>()), faults_(options_.faults) {
-  http_->set_payload_max_length(kMaxPayload);
+  // Fields and plain bodies are held to kMaxPayload as they are read, below.
+  http_->set_payload_max_length(kMaxPictureUpload);
   // One request a connection: stopping never waits on a client's idle connection.
   http_->set_keep_alive_max_count(1);
   http_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) { handle(req, res, "", {}, false); });

@@ -89,6 +89,9 @@ class SharingServer {
 
   // The most one request's body may hold, as sent, once inflated, and in the fields of its parts.
   static constexpr std::size_t kMaxPayload = std::size_t{8} << 20;
+  // The most a body may hold as sent when a picture travels beside its fields: the picture is read
+  // through and never kept, and the reader bounds the photo it encodes by its pixels only.
+  static constexpr std::size_t kMaxPictureUpload = std::size_t{64} << 20;
 
   SharingService& service() { return service_; }
 

@@ -17,6 +17,7 @@
 #include "os/core/String.h"
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/sharingd/server/SharingServer.h"
 #include "tools/sharingd/server/SharingWire.h"
 
@@ -337,41 +338,37 @@ TEST_F(SharingRequestTest, ApplicationsPastTheirBoundAreRefused) {
   EXPECT_EQ(bar("app0"), 200);
 }
 
-// A body in parts sent in chunks, with no length for the HTTP layer to check first: its fields are
-// held to the payload bound all the same, the picture beside them never kept.
-TEST_F(SharingRequestTest, TheFieldsOfAChunkedBodyInPartsAreHeldToThePayloadBound) {
+// A body in parts, with its length given or sent in chunks with none for the HTTP layer to check
+// first: its fields are held to the payload bound all the same, while the picture beside them,
+// read through and never kept, may be as large as a photo the reader encodes.
+TEST_F(SharingRequestTest, TheFieldsOfABodyInPartsAreHeldToThePayloadBoundAndNotThePicture) {
   const std::string boundary = "sharingboundary42";
   const std::string path = std::string("/share/add/") + kAppKey + "/u/";
   const std::string cipher = encipherByHand("{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"c\"}");
-  auto chunked = [&](const std::string& field, const std::string& picture) {
-    std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\n" + cipher +
-                       "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"more\"\r\n\r\n" + field +
-                       "\r\n--" + boundary +
-                       "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
-                       "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + boundary + "--\r\n";
-    return client_->Post(
-        path,
-        [body = std::move(body), at = std::size_t{0}](std::size_t, httplib::DataSink& sink) mutable {
-          const std::size_t piece = std::min<std::size_t>(body.size() - at, 256 * 1024);
-          if (piece == 0) {
-            sink.done();
-            return true;
-          }
-          const bool written = sink.write(body.data() + at, piece);
-          at += piece;
-          return written;
-        },
-        "multipart/form-data; boundary=" + boundary);
-  };
-  auto within = chunked("m", std::string(SharingServer::kMaxPayload + 1, 'p'));
-  ASSERT_TRUE(within);
-  EXPECT_EQ(within->status, 200);
-  EXPECT_TRUE(server_->requests().back().hasPicture);
+  const std::string contentType = "multipart/form-data; boundary=" + boundary;
+  for (const bool chunked : {false, true}) {
+    SCOPED_TRACE(chunked ? "in chunks" : "with its length");
+    server_->clearRequests();
+    auto share = [&](const std::string& field, const std::string& picture) {
+      std::string body = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\n" + cipher +
+                         "\r\n--" + boundary + "\r\nContent-Disposition: form-data; name=\"more\"\r\n\r\n" + field +
+                         "\r\n--" + boundary +
+                         "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
+                         "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + boundary + "--\r\n";
+      return chunked ? client_->Post(path, os::testing::inChunks(std::move(body)), contentType)
+                     : client_->Post(path, body, contentType);
+    };
+    auto within = share("m", std::string(3 * SharingServer::kMaxPayload, 'p'));
+    ASSERT_TRUE(within);
+    EXPECT_EQ(within->status, 200);
+    ASSERT_EQ(server_->requests().size(), 1u);
+    EXPECT_TRUE(server_->requests().back().hasPicture);
 
-  auto past = chunked(std::string(SharingServer::kMaxPayload + 1, 'm'), "p");
-  ASSERT_TRUE(past);
-  EXPECT_EQ(past->status, 413);
-  EXPECT_EQ(server_->requests().size(), 1u);
+    auto past = share(std::string(SharingServer::kMaxPayload + 1, 'm'), "p");
+    ASSERT_TRUE(past);
+    EXPECT_EQ(past->status, 413);
+    EXPECT_EQ(server_->requests().size(), 1u);
+  }
 }
 
 // The application's platform keys (posted with its secret, the application key backwards) are

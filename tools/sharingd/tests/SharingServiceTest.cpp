@@ -13,6 +13,7 @@
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
+#include "os/testing/RawHttpClient.h"
 
 namespace sharingd {
 namespace {
@@ -311,23 +312,17 @@ TEST(SharingServerTest, EveryRequestReadWhileStoppingIsAnsweredBeforeItsConnecti
     SharingServer server(options);
     auto port = server.start();
     ASSERT_TRUE(port);
-    auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(*port));
     std::vector<int> clients;
     for (int i = 0; i < kClients; ++i) {
-      int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      timeval safety{60, 0};  // against a hang, not a measure
-      ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-      if (::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0)
-        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+      const int fd = os::testing::connectTo("127.0.0.1", *port);
+      if (fd >= 0) ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
       clients.push_back(fd);
     }
     // Every handler holds a request; the others wait, sent, for a handler to take them.
     ASSERT_TRUE(server.waitForRequests(8, 60));
     std::thread stopping([&] { server.stop(); });
     for (int fd : clients) {
-      std::string answer;
-      char buffer[4096];
-      for (long n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<std::size_t>(n));
+      const std::string answer = os::testing::readToClose(fd);
       answered += answer.rfind("HTTP/1.1 ", 0) == 0;
       ::close(fd);
     }
