@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <thread>
 
@@ -94,15 +96,20 @@ TEST(StorePasteboard, UniqueNamesOddNamesAndEmptyNames) {
   EXPECT_FALSE(FileManager::defaultManager().fileExistsAtPath(box.root() + "/escape"));
 }
 
+// The file on the device of the pasteboard whose name holds `name` (empty when there is none).
+std::string pasteboardFile(TestSandbox& box, const std::string& name) {
+  const std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  auto files = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+  if (files)
+    for (const auto& file : *files)
+      if (file.find(name) != std::string::npos) return folder + "/" + file;
+  return {};
+}
+
 TEST(StorePasteboard, FileThatIsNotAPropertyListReadsEmptyWithAnError) {
   TestSandbox box;
   auto board = Pasteboard::pasteboardWithName("com.velmora.mqq.api.apiMessage", true);
-  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
-  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
-  ASSERT_TRUE(names);
-  std::string file;
-  for (const auto& n : *names)
-    if (n.find("apiMessage") != std::string::npos) file = folder + "/" + n;
+  const std::string file = pasteboardFile(box, "apiMessage");
   ASSERT_FALSE(file.empty());
   FileManager::defaultManager().writeData(dataFromString("\x01\x02 garbage"), file);
 
@@ -134,12 +141,7 @@ TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
   auto theirs = Pasteboard::pasteboardWithName("wechat_data", true, messenger);
   ASSERT_TRUE(theirs);
   ASSERT_TRUE(theirs->setString("small"));
-  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
-  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
-  ASSERT_TRUE(names);
-  std::string file;
-  for (const auto& n : *names)
-    if (n.find("wechat_data") != std::string::npos) file = folder + "/" + n;
+  const std::string file = pasteboardFile(box, "wechat_data");
   ASSERT_FALSE(file.empty());
   ASSERT_EQ(::truncate(file.c_str(), 1L << 30), 0);
 
@@ -274,6 +276,10 @@ TEST(StoreBoundedRead, AFileLargerThanTheBoundIsNotRead) {
   EXPECT_FALSE(fm.contentsAtPath(path, &error, 99));
   EXPECT_EQ(error.code, EFBIG);
   EXPECT_EQ(fm.contentsAtPath(path), Data(100, 1));
+  // A file whose size is not known before it is read (it says 0) is bounded as it is read.
+  EXPECT_FALSE(fm.contentsAtPath("/proc/self/maps", &error, 16));
+  EXPECT_EQ(error.code, EFBIG);
+  EXPECT_TRUE(fm.contentsAtPath("/proc/self/maps", nullptr, 1 << 20));
 }
 
 }  // namespace
