@@ -164,6 +164,28 @@ TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
   EXPECT_EQ(theirs->string(), "fits");
 }
 
+// Items of one tiny entry each cost a few bytes of the file but a node each when read: as many as
+// a list from elsewhere may expand to are written and read back, one more is refused when set
+// rather than written and then read as unreadable.
+TEST(StorePasteboard, AsManyEntriesAsAreReadBackAndNoMore) {
+  TestSandbox box;
+  auto board = Pasteboard::pasteboardWithName("com.velmora.mqq.api.aditems", true);
+  ASSERT_TRUE(board);
+  // The file's dictionary with its four values, then each item with its one entry.
+  const std::size_t fit = (kPropertyListMaxNodes - 5) / 2;
+  std::vector<Pasteboard::Item> items(fit, Pasteboard::Item{{"t", Data{}}});
+  Error error;
+  ASSERT_TRUE(board->setItems(items, &error)) << error.localizedDescription();
+  EXPECT_EQ(board->items(&error).size(), fit) << error.localizedDescription();
+  const std::string file = pasteboardFile(box, "aditems");
+  const auto size = FileManager::defaultManager().attributesOfItemAtPath(file)->size;
+
+  items.push_back(Pasteboard::Item{{"t", Data{}}, {"u", Data{}}});
+  EXPECT_FALSE(board->setItems(std::move(items), &error));
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos) << error.localizedDescription();
+  EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, size) << "the file was replaced";
+}
+
 TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
   TestSandbox box;
   auto sandbox = box.sandbox();
