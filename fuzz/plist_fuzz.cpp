@@ -2,6 +2,8 @@
 // Property lists in both formats. Whatever reads must write again in its own format and read
 // back as the same value, or the write must be refused with an error: a saved file must never
 // become one the reader refuses.
+#include <limits>
+
 #include "fuzz/support/FuzzSupport.h"
 #include "fuzz/support/SameValue.h"
 #include "os/store/PropertyList.h"
@@ -23,13 +25,31 @@ os::Value sample() {
   });
 }
 
+// What the writers take at the reader's limits: dates at both ends of the range XML writes,
+// integers at both ends, the largest reference and, with `deep`, a member at the deepest depth
+// (XML's seed of that is committed without the indent, which grows with the square of the depth).
+os::Value atTheLimits(bool deep) {
+  os::Value deepest(os::Array{os::Value("leaf")});
+  for (int depth = os::kPropertyListMaxDepth - 1; deep && depth > 1; --depth) deepest = os::Value(os::Array{deepest});
+  const double far = 4611686018427387904.0;  // 2^62 seconds from 2001
+  return os::Value(os::Array{
+      deepest,
+      os::Value(os::Date::fromTimeIntervalSinceReferenceDate(far)),
+      os::Value(os::Date::fromTimeIntervalSinceReferenceDate(-far)),
+      os::Value::number('q', std::numeric_limits<long long>::min()),
+      os::Value::unsignedNumber('Q', std::numeric_limits<unsigned long long>::max()),
+      os::uidValue(os::kPropertyListMaxUID),
+  });
+}
+
 std::vector<fuzz::Seed> seeds() {
   std::vector<fuzz::Seed> out;
   for (bool uids : {false, true}) {
     for (auto format : {os::PropertyListFormat::XML, os::PropertyListFormat::Binary}) {
-      if (auto d = os::PropertyList::write(sample(), format, nullptr, uids))
-        out.push_back({std::string(format == os::PropertyListFormat::XML ? "xml" : "binary") + (uids ? "-uid" : ""),
-                       os::stringFromData(*d)});
+      const std::string name = std::string(format == os::PropertyListFormat::XML ? "xml" : "binary") + (uids ? "-uid" : "");
+      if (auto d = os::PropertyList::write(sample(), format, nullptr, uids)) out.push_back({name, os::stringFromData(*d)});
+      if (auto d = os::PropertyList::write(atTheLimits(format == os::PropertyListFormat::Binary), format, nullptr, uids))
+        out.push_back({name + "-limits", os::stringFromData(*d)});
     }
   }
   return out;

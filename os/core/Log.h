@@ -9,7 +9,7 @@
 namespace os {
 
 // The longest line written: a longer one (a whole answer someone logs) is cut there, ending in a
-// note of how many bytes were left out.
+// note of how many bytes the whole line had.
 inline constexpr std::size_t kLogLineLimit = 4096;
 
 // Writes one line: to the sink when one is set, else to the log file and standard error as

@@ -99,6 +99,18 @@ Pasteboard::Contents Pasteboard::load(Error* error) const {
 }
 
 bool Pasteboard::store(const Contents& c, Error* error) const {
+  auto tooLarge = [&](const std::string& what) {
+    if (error)
+      *error = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
+                                      "pasteboard " + name_ + " would be too large (" + what + ")");
+    return false;
+  };
+  // Read back as any list from elsewhere, with the bound on nodes that keeps a hostile one from
+  // expanding without end: contents past it would be written, then read as unreadable. The nodes
+  // are the file's dictionary with its four values, and each item with its entries.
+  std::uint64_t nodes = 5;
+  for (const Item& item : c.items) nodes += 1 + item.size();
+  if (nodes > kPropertyListMaxNodes) return tooLarge(std::to_string(nodes) + " nodes");
   Array items;
   for (const Item& item : c.items) {
     Dictionary d;
@@ -111,12 +123,7 @@ bool Pasteboard::store(const Contents& c, Error* error) const {
                   {"items", Value(std::move(items))}};
   auto bytes = PropertyList::write(Value(std::move(file)), PropertyListFormat::Binary, error);
   if (!bytes) return false;
-  if (bytes->size() > kMaxFileBytes) {
-    if (error)
-      *error = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
-                                      "pasteboard " + name_ + " would be too large (" + std::to_string(bytes->size()) + " bytes)");
-    return false;
-  }
+  if (bytes->size() > kMaxFileBytes) return tooLarge(std::to_string(bytes->size()) + " bytes");
   return FileManager::defaultManager().writeData(*bytes, filePath(), WriteOptions{true, 0644}, error);
 }
 

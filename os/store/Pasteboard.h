@@ -25,7 +25,8 @@ class Pasteboard {
  public:
   using Item = std::map<std::string, Data>;
   // Any application on the device may write a pasteboard: a file past this size is read as
-  // unreadable without being read, and a change that would make one is refused.
+  // unreadable without being read, and a change that would make one is refused, as is one with
+  // more entries than a property list from elsewhere is read with (kPropertyListMaxNodes).
   static constexpr std::uint64_t kMaxFileBytes = 64ull << 20;
 
   // A null sandbox means the current one.

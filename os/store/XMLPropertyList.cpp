@@ -352,6 +352,18 @@ class Reader {
     return true;
   }
 
+  // Whether `c` stands within quotes or opens or closes them, `quote` holding the open quote (0
+  // outside): markup inside quoted text is text.
+  static bool quoted(char c, char& quote) {
+    if (quote) {
+      if (c == quote) quote = 0;
+      return true;
+    }
+    if (c != '"' && c != '\'') return false;
+    quote = c;
+    return true;
+  }
+
   // Past a comment, processing instruction or document type at p_ ('<' then '!' or '?'): its
   // kind's end, a document type's internal subset and quoted texts included.
   bool skipDeclaration() {
@@ -362,11 +374,8 @@ class Reader {
     bool subset = false;
     for (p_ += 9; p_ < end_; ++p_) {
       const char c = *p_;
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '[') {
+      if (quoted(c, quote)) continue;
+      if (c == '[') {
         subset = true;
       } else if (c == ']') {
         subset = false;
@@ -407,11 +416,8 @@ class Reader {
     char quote = 0;
     for (; p_ < end_; ++p_) {
       const char c = *p_;
-      if (quote) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '>') {
+      if (quoted(c, quote)) continue;
+      if (c == '>') {
         tag.empty = p_[-1] == '/';
         ++p_;
         if (tag.closing && tag.empty) return fail("malformed tag in XML property list");

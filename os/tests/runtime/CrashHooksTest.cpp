@@ -125,6 +125,17 @@ class CrashHooksTest : public ::testing::Test {
 
   std::string ownFolder() const { return dir_ + "/reporter/records"; }
 
+  // The push records of one take after another until one finds none, at most `takes` of them.
+  std::vector<CrashRecord> takeAll(int takes) const {
+    std::vector<CrashRecord> all;
+    for (int take = 0; take < takes; ++take) {
+      auto records = CrashHooks::takeRecords(dir_, "push");
+      if (records.empty()) break;
+      for (auto& r : records) all.push_back(std::move(r));
+    }
+    return all;
+  }
+
   std::string dir_;
 };
 
@@ -256,12 +267,7 @@ TEST_F(CrashHooksTest, RecordsPastWhatOneReadTakesComeWholeOverLaterTakes) {
   }
   std::fclose(f);
 
-  std::vector<CrashRecord> all;
-  for (int take = 0; take < 10; ++take) {
-    auto records = CrashHooks::takeRecords(dir_, "push");
-    if (records.empty()) break;
-    for (auto& r : records) all.push_back(std::move(r));
-  }
+  const std::vector<CrashRecord> all = takeAll(10);
   ASSERT_EQ(all.size(), static_cast<std::size_t>(kRecords));
   for (int n = 0; n < kRecords; ++n) {
     EXPECT_TRUE(all[n].complete) << n;
@@ -293,12 +299,7 @@ TEST_F(CrashHooksTest, ARecordWhoseHeaderTheReadCutsComesWholeAtTheNextTake) {
     std::fwrite(file.data(), 1, file.size(), f);
     std::fclose(f);
 
-    std::vector<CrashRecord> all;
-    for (int take = 0; take < 4; ++take) {
-      auto records = CrashHooks::takeRecords(dir_, "push");
-      if (records.empty()) break;
-      for (auto& r : records) all.push_back(std::move(r));
-    }
+    const std::vector<CrashRecord> all = takeAll(4);
     ASSERT_EQ(all.size(), 3u);
     EXPECT_EQ(all[0].text.size(), length);
     EXPECT_EQ(all[1].text, second);

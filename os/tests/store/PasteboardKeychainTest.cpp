@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include <thread>
 
@@ -94,15 +96,20 @@ TEST(StorePasteboard, UniqueNamesOddNamesAndEmptyNames) {
   EXPECT_FALSE(FileManager::defaultManager().fileExistsAtPath(box.root() + "/escape"));
 }
 
+// The file on the device of the pasteboard whose name holds `name` (empty when there is none).
+std::string pasteboardFile(TestSandbox& box, const std::string& name) {
+  const std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  auto files = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
+  if (files)
+    for (const auto& file : *files)
+      if (file.find(name) != std::string::npos) return folder + "/" + file;
+  return {};
+}
+
 TEST(StorePasteboard, FileThatIsNotAPropertyListReadsEmptyWithAnError) {
   TestSandbox box;
   auto board = Pasteboard::pasteboardWithName("com.velmora.mqq.api.apiMessage", true);
-  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
-  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
-  ASSERT_TRUE(names);
-  std::string file;
-  for (const auto& n : *names)
-    if (n.find("apiMessage") != std::string::npos) file = folder + "/" + n;
+  const std::string file = pasteboardFile(box, "apiMessage");
   ASSERT_FALSE(file.empty());
   FileManager::defaultManager().writeData(dataFromString("\x01\x02 garbage"), file);
 
@@ -134,12 +141,7 @@ TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
   auto theirs = Pasteboard::pasteboardWithName("wechat_data", true, messenger);
   ASSERT_TRUE(theirs);
   ASSERT_TRUE(theirs->setString("small"));
-  std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
-  auto names = FileManager::defaultManager().contentsOfDirectoryAtPath(folder);
-  ASSERT_TRUE(names);
-  std::string file;
-  for (const auto& n : *names)
-    if (n.find("wechat_data") != std::string::npos) file = folder + "/" + n;
+  const std::string file = pasteboardFile(box, "wechat_data");
   ASSERT_FALSE(file.empty());
   ASSERT_EQ(::truncate(file.c_str(), 1L << 30), 0);
 
@@ -160,6 +162,28 @@ TEST(StorePasteboard, AHugePasteboardFromAnotherApplicationIsNotRead) {
   EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, 1ull << 30);
   ASSERT_TRUE(mine->setString("fits"));
   EXPECT_EQ(theirs->string(), "fits");
+}
+
+// Items of one tiny entry each cost a few bytes of the file but a node each when read: as many as
+// a list from elsewhere may expand to are written and read back, one more is refused when set
+// rather than written and then read as unreadable.
+TEST(StorePasteboard, AsManyEntriesAsAreReadBackAndNoMore) {
+  TestSandbox box;
+  auto board = Pasteboard::pasteboardWithName("com.velmora.mqq.api.aditems", true);
+  ASSERT_TRUE(board);
+  // The file's dictionary with its four values, then each item with its one entry.
+  const std::size_t fit = (kPropertyListMaxNodes - 5) / 2;
+  std::vector<Pasteboard::Item> items(fit, Pasteboard::Item{{"t", Data{}}});
+  Error error;
+  ASSERT_TRUE(board->setItems(items, &error)) << error.localizedDescription();
+  EXPECT_EQ(board->items(&error).size(), fit) << error.localizedDescription();
+  const std::string file = pasteboardFile(box, "aditems");
+  const auto size = FileManager::defaultManager().attributesOfItemAtPath(file)->size;
+
+  items.push_back(Pasteboard::Item{{"t", Data{}}, {"u", Data{}}});
+  EXPECT_FALSE(board->setItems(std::move(items), &error));
+  EXPECT_NE(error.localizedDescription().find("too large"), std::string::npos) << error.localizedDescription();
+  EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, size) << "the file was replaced";
 }
 
 TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
@@ -274,6 +298,10 @@ TEST(StoreBoundedRead, AFileLargerThanTheBoundIsNotRead) {
   EXPECT_FALSE(fm.contentsAtPath(path, &error, 99));
   EXPECT_EQ(error.code, EFBIG);
   EXPECT_EQ(fm.contentsAtPath(path), Data(100, 1));
+  // A file whose size is not known before it is read (it says 0) is bounded as it is read.
+  EXPECT_FALSE(fm.contentsAtPath("/proc/self/maps", &error, 16));
+  EXPECT_EQ(error.code, EFBIG);
+  EXPECT_TRUE(fm.contentsAtPath("/proc/self/maps", nullptr, 1 << 20));
 }
 
 }  // namespace
