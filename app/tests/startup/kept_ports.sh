@@ -4,12 +4,7 @@
 # another and says the kept links name the old one; a ports file that is not one is let go.
 #   kept_ports.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
 blocker=
 trap '[ -z "$blocker" ] || kill "$blocker" 2>/dev/null; cleanup' EXIT
 

@@ -6,13 +6,8 @@
 # cannot have stops, or with --free-if-taken listens on a free one, and tells only ports it has.
 #   kept_ports_file.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-pushd_program=$4
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
+pushd_program=${services[1]}
 names=(news sharing push-lookup push-core push-control push-report qq)
 push=
 trap '[ -z "$push" ] || kill "$push" 2>/dev/null; cleanup' EXIT

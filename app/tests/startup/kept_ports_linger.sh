@@ -6,12 +6,7 @@
 #   kept_ports_linger.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 # Exits 77 (skipped) without python3, which plays the other program.
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
 command -v python3 >/dev/null || { echo "kept ports linger: no python3 to play the other program; skipped"; exit 77; }
 
 # lingering N: N ports, one a line, each left waiting (TIME_WAIT) by a connection that went out
