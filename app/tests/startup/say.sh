@@ -72,6 +72,14 @@ seen_after() {
   done
   fail "no $3 in the reader's output"
 }
+# ends_with STATUS WHEN: the pipe closed, the reader ends with STATUS, as it should WHEN.
+ends_with() {
+  exec 3>&-
+  wait "$pid"
+  local status=$?
+  pid=
+  [ "$status" -eq "$1" ] || fail "the reader exited with $status $2 ($1 expected)"
+}
 stop_reader() {
   printf 'quit\n' >&3
   exec 3>&-
