@@ -111,14 +111,12 @@ again 'a ports folder'
 # pushd itself, told one port for its core and control ports: it stops, or with --free-if-taken
 # listens for control on a free port, and its port file names only ports it listens on.
 taken=$(kept push-core)
-"$pushd_program" --lookup-port 0 --core-port "$taken" --control-port "$taken" --port-file "$work/push-ports" --parent $$ \
-  2>"$work/pushd.txt" &
-push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] || ! kill -0 "$push" 2>/dev/null && break; sleep 0.1; done
-[ -e "$work/push-ports" ] && fail "pushd without a control port wrote its ports: $(cat "$work/push-ports")"
-wait "$push"
+# It is waited for as it stops; one that listens all the same is stopped after 20 s (its parent,
+# the timeout, ends then), its ports told.
+timeout 20 bash -c 'exec "$@" --parent $PPID' _ "$pushd_program" --lookup-port 0 --core-port "$taken" \
+  --control-port "$taken" --port-file "$work/push-ports" 2>"$work/pushd.txt"
 status=$?
-push=
+[ -e "$work/push-ports" ] && fail "pushd without a control port wrote its ports: $(cat "$work/push-ports")"
 [ "$status" -ne 0 ] || fail "pushd without a control port ended with 0: $(cat "$work/pushd.txt")"
 grep -q 'control port' "$work/pushd.txt" || fail "pushd did not say which port failed: $(cat "$work/pushd.txt")"
 "$pushd_program" --lookup-port 0 --core-port "$taken" --control-port "$taken" --free-if-taken --port-file "$work/push-ports" \
