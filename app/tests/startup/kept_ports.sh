@@ -38,8 +38,7 @@ stop_reader
 # The port taken by another program: the run starts on a new one, says so, and keeps that one.
 "$newsd" --port "$first" --port-file "$work/blocker-port" 2>/dev/null &
 blocker=$!
-for _ in $(seq 100); do [ -s "$work/blocker-port" ] && break; sleep 0.1; done
-[ -s "$work/blocker-port" ] || fail "no stand-in took port $first"
+written "$work/blocker-port" "$blocker" "no stand-in took port $first"
 printf 'quit\n' | "$run" "$home" >"$work/third.txt" 2>"$work/third-err.txt" ||
   fail "a run with its kept port taken failed: $(tail -n 5 "$work/third-err.txt")"
 third=$(news_port "$work/third-err.txt")

@@ -122,8 +122,8 @@ grep -q 'control port' "$work/pushd.txt" || fail "pushd did not say which port f
 "$pushd_program" --lookup-port 0 --core-port "$taken" --control-port "$taken" --free-if-taken --port-file "$work/push-ports" \
   --parent $$ 2>"$work/pushd.txt" &
 push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] && break; sleep 0.1; done
-read -r _ core control report <"$work/push-ports" || fail "pushd --free-if-taken wrote no ports: $(cat "$work/pushd.txt")"
+written "$work/push-ports" "$push" "pushd --free-if-taken wrote no ports" "$work/pushd.txt"
+read -r _ core control report <"$work/push-ports"
 [ "$core" = "$taken" ] && [ "$control" != "$taken" ] && [ "$control" != 0 ] && [ "$report" != 0 ] ||
   fail "pushd --free-if-taken told core $core, control $control, report $report (asked $taken for both)"
 grep -q "control port $taken cannot be taken" "$work/pushd.txt" || fail "pushd did not say the control port moved: $(cat "$work/pushd.txt")"

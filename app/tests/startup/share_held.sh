@@ -23,8 +23,7 @@ posts() { grep -c '(action 5)$' "$work/sharingd.txt"; }
 start_server
 "$sharingd" --port 0 --port-file "$work/sharing-port" --verbose --fault 5=hold 2>"$work/sharingd.txt" &
 sharing=$!
-for _ in $(seq 100); do [ -s "$work/sharing-port" ] && break; sleep 0.1; done
-[ -s "$work/sharing-port" ] || failed "sharingd did not report its port"
+written "$work/sharing-port" "$sharing" "sharingd did not report its port" "$work/sharingd.txt"
 start_reader --sharing-server "http://127.0.0.1:$(cat "$work/sharing-port")"
 
 say 'tap row 0'
