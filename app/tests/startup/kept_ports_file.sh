@@ -12,9 +12,6 @@ names=(news sharing push-lookup push-core push-control push-report qq)
 push=
 trap '[ -z "$push" ] || kill "$push" 2>/dev/null; cleanup' EXIT
 
-kept() { sed -n "s/^$1 \([0-9]*\)$/\1/p" "$home/ports"; }
-# set_kept NAME PORT: the home's ports file names PORT for NAME.
-set_kept() { sed -i "s/^$1 .*/$1 $2/" "$home/ports"; }
 # run_once WHAT: scripts/run on the home with a quit; it starts every service and shows a screen.
 run_once() {
   printf 'quit\n' | "$run" "$home" >"$out" 2>"$work/err.txt" || fail "$1: the run failed: $(tail -n 5 "$work/err.txt")"

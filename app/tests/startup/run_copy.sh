@@ -19,6 +19,9 @@ done
 export PATH="$work/bin:$PATH" BUILD_DIR="$work/build"
 run="$work/root/scripts/run"
 
+# kept NAME: the port the home's ports file keeps for service NAME. set_kept NAME PORT: it keeps PORT.
+kept() { sed -n "s/^$1 \([0-9]*\)$/\1/p" "$home/ports"; }
+set_kept() { sed -i "s/^$1 .*/$1 $2/" "$home/ports"; }
 start_run() {
   rm -f "$work/in"
   mkfifo "$work/in"
