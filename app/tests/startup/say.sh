@@ -14,13 +14,32 @@ reader=$2
 work=$(mktemp -d)
 server=
 pid=
+watcher=
 cleanup() {
   exec 3>&- 2>/dev/null
-  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  for p in $pid $server $watcher; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 out="$work/out.txt"
+: >"$out"
+# The waits for the reader's output sleep until it changes: each change of $out is a line on
+# descriptor $changes (inotifywait, installed by scripts/setup; without it they look every 0.1 s).
+changes=
+if command -v inotifywait >/dev/null; then
+  exec {changes}< <(exec inotifywait -qm -e modify "$out" 2>/dev/null)
+  watcher=$!
+fi
+# next_change: returns once $out has changed since the last call, or after 1 s at most.
+next_change() {
+  if [ -z "$changes" ]; then
+    sleep 0.1
+  elif read -r -t 1 -u "$changes" _ || [ $? -gt 128 ]; then
+    while read -r -t 0 -u "$changes" && read -r -u "$changes" _; do :; done
+  else
+    changes= # the watch is gone
+  fi
+}
 fail() {
   echo "FAIL: $*"
   echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
@@ -81,10 +100,11 @@ start_terminal_reader() {
 }
 # seen_after LINE TEXT WHAT: TEXT shows in the reader's output past line LINE within 40 s.
 seen_after() {
-  for _ in $(seq 400); do
+  local end=$((SECONDS + 40))
+  while [ "$SECONDS" -lt "$end" ]; do
     tail -n +"$(($1 + 1))" "$out" | grep -qF -- "$2" && return 0
     kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $3"
-    sleep 0.1
+    next_change
   done
   fail "no $3 in the reader's output"
 }
@@ -110,7 +130,8 @@ say() {
   local mark
   mark=$(printf 'wait 0.%04d' "$n")
   printf '%s\n%s\n' "$1" "$mark" >&3
-  for _ in $(seq 900); do
+  local end=$((SECONDS + 90))
+  while [ "$SECONDS" -lt "$end" ]; do
     local at
     at=$(grep -nxF -- "> $mark" "$out" | cut -d: -f1)
     if [ -n "$at" ]; then
@@ -119,7 +140,7 @@ say() {
       return 0
     fi
     kill -0 "$pid" 2>/dev/null || fail "the reader ended during: $1"
-    sleep 0.1
+    next_change
   done
   fail "no answer to: $1 (with the pipe still open)"
 }
