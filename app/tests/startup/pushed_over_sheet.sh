@@ -44,8 +44,7 @@ quiet 'tap 分享'
 said '微信好友' 'tap 分享'
 
 notify "{\"aps\":{\"alert\":\"要闻\"},\"id\":$first,\"category\":1,\"type\":\"\"}"
-for _ in $(seq 300); do grep -qF '要闻推送' "$out" && break; sleep 0.1; done
-grep -qF '要闻推送' "$out" || fail "the pushed headline was not offered"
+seen_after 0 '要闻推送' 'pushed headline offered'
 say 'alert "点击查看"'
 quiet 'alert "点击查看"'
 say rows

@@ -57,7 +57,8 @@ quiet 'tap 关闭'
 
 # Let go, the post is answered and the reader says the share went.
 kill -USR1 "$sharing"
-for _ in $(seq 600); do grep -q 'text="分享成功"' "$out" && break; sleep 0.1; done
+end=$((SECONDS + 60))
+while [ "$SECONDS" -lt "$end" ] && ! grep -q 'text="分享成功"' "$out"; do next_change; done
 grep -q 'text="分享成功"' "$out" || failed "the share held while another screen closed was never confirmed"
 grep -q 'text="网络错误，分享失败"' "$out" && failed "the share was reported as failed"
 
