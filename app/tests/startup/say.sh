@@ -9,6 +9,8 @@
 # say COMMAND: sends it, then a wait of its own length as a mark, and waits until the mark is
 # echoed: the command has been carried out and its screen printed. The command's part of the
 # output is then in $work/said. A reader started again on an emptied $out sets last=0.
+# written FILE PID FAILURE [LOG] waits for a program's port file; ends_with STATUS WHEN closes the
+# pipe and checks the reader's exit status; next_change sleeps until the output changes.
 newsd=$1
 reader=$2
 work=$(mktemp -d)
