@@ -63,8 +63,7 @@ perl -e '
   sleep;
 ' "$work" 2>"$work/peer.txt" &
 peer=$!
-for _ in $(seq 100); do [ -s "$work/channel-port" ] && break; sleep 0.1; done
-[ -s "$work/channel-port" ] || fail "the channel peer did not report its port: $(cat "$work/peer.txt")"
+written "$work/channel-port" "$peer" "the channel peer did not report its port" "$work/peer.txt"
 
 start_server
 # The address sanitizer keeps freed blocks resident (256 MB of them by default): kept few here, so

@@ -50,11 +50,7 @@ quiet 'tap 期待您的意见反馈'
 [ "$(wc -c <"$work/said")" -lt 30000 ] || fail "a later change printed the long text again"
 awk 'length > 5000 { exit 1 }' "$out" || fail "a line of more than 5000 characters was printed"
 
-exec 3>&-
-wait "$pid"
-status=$?
-pid=
-[ "$status" -eq 0 ] || fail "the reader exited with $status after commands that went well"
+ends_with 0 'after commands that went well'
 # The vote row is the article's last and starts off screen: a tap on it by name says where it is
 # and how to reach it (the run then ends with 1), and once scrolled down it takes the tap (what the
 # server answers to the vote is not this test's).
@@ -67,9 +63,5 @@ say end
 quiet end
 say 'tap 顶'
 quiet 'tap 顶 (at the end)'
-exec 3>&-
-wait "$pid"
-status=$?
-pid=
-[ "$status" -eq 1 ] || fail "the reader exited with $status after a tap that failed"
+ends_with 1 'after a tap that failed'
 echo "console answers: taps not held by stalled pictures; fields named by their hints; long texts printed short; the vote row off screen named"

@@ -11,10 +11,11 @@ source "$(dirname "$0")/say.sh" "$@"
 # answer that comes after the command's own is printed as it arrives).
 shows() {
   grep -qF -- "$1" "$work/said" && return 0
-  for _ in $(seq 900); do
+  local end=$((SECONDS + 90))
+  while [ "$SECONDS" -lt "$end" ]; do
     tail -n "+$((last + 1))" "$out" | grep -qF -- "$1" && return 0
     kill -0 "$pid" 2>/dev/null || fail "the reader ended waiting for: $1"
-    sleep 0.1
+    next_change
   done
   fail "after \"$2\" the reader did not print: $1"
 }

@@ -5,13 +5,9 @@
 #   first_process.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 # Exits 77 (skipped) after the programs' checks when this system gives no process space of one's own.
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
+source "$(dirname "$0")/run_copy.sh" "$@"
 
-for program in "$newsd" "$reader" "${@:3}"; do
+for program in "$newsd" "$reader" "${services[@]}"; do
   "$program" --parent >/dev/null 2>"$work/parent-err.txt" && fail "$(basename "$program") --parent ended with 0"
   grep -qF -- '--parent takes a process id' "$work/parent-err.txt" ||
     fail "$(basename "$program") --parent said: $(cat "$work/parent-err.txt")"

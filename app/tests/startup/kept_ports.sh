@@ -4,12 +4,7 @@
 # another and says the kept links name the old one; a ports file that is not one is let go.
 #   kept_ports.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
 blocker=
 trap '[ -z "$blocker" ] || kill "$blocker" 2>/dev/null; cleanup' EXIT
 
@@ -43,8 +38,7 @@ stop_reader
 # The port taken by another program: the run starts on a new one, says so, and keeps that one.
 "$newsd" --port "$first" --port-file "$work/blocker-port" 2>/dev/null &
 blocker=$!
-for _ in $(seq 100); do [ -s "$work/blocker-port" ] && break; sleep 0.1; done
-[ -s "$work/blocker-port" ] || fail "no stand-in took port $first"
+written "$work/blocker-port" "$blocker" "no stand-in took port $first"
 printf 'quit\n' | "$run" "$home" >"$work/third.txt" 2>"$work/third-err.txt" ||
   fail "a run with its kept port taken failed: $(tail -n 5 "$work/third-err.txt")"
 third=$(news_port "$work/third-err.txt")

@@ -6,20 +6,12 @@
 # cannot have stops, or with --free-if-taken listens on a free one, and tells only ports it has.
 #   kept_ports_file.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-pushd_program=$4
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
+pushd_program=${services[1]}
 names=(news sharing push-lookup push-core push-control push-report qq)
 push=
 trap '[ -z "$push" ] || kill "$push" 2>/dev/null; cleanup' EXIT
 
-kept() { sed -n "s/^$1 \([0-9]*\)$/\1/p" "$home/ports"; }
-# set_kept NAME PORT: the home's ports file names PORT for NAME.
-set_kept() { sed -i "s/^$1 .*/$1 $2/" "$home/ports"; }
 # run_once WHAT: scripts/run on the home with a quit; it starts every service and shows a screen.
 run_once() {
   printf 'quit\n' | "$run" "$home" >"$out" 2>"$work/err.txt" || fail "$1: the run failed: $(tail -n 5 "$work/err.txt")"
@@ -116,21 +108,19 @@ again 'a ports folder'
 # pushd itself, told one port for its core and control ports: it stops, or with --free-if-taken
 # listens for control on a free port, and its port file names only ports it listens on.
 taken=$(kept push-core)
-"$pushd_program" --lookup-port 0 --core-port "$taken" --control-port "$taken" --port-file "$work/push-ports" --parent $$ \
-  2>"$work/pushd.txt" &
-push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] || ! kill -0 "$push" 2>/dev/null && break; sleep 0.1; done
-[ -e "$work/push-ports" ] && fail "pushd without a control port wrote its ports: $(cat "$work/push-ports")"
-wait "$push"
+# It is waited for as it stops; one that listens all the same is stopped after 20 s (its parent,
+# the timeout, ends then), its ports told.
+timeout 20 bash -c 'exec "$@" --parent $PPID' _ "$pushd_program" --lookup-port 0 --core-port "$taken" \
+  --control-port "$taken" --port-file "$work/push-ports" 2>"$work/pushd.txt"
 status=$?
-push=
+[ -e "$work/push-ports" ] && fail "pushd without a control port wrote its ports: $(cat "$work/push-ports")"
 [ "$status" -ne 0 ] || fail "pushd without a control port ended with 0: $(cat "$work/pushd.txt")"
 grep -q 'control port' "$work/pushd.txt" || fail "pushd did not say which port failed: $(cat "$work/pushd.txt")"
 "$pushd_program" --lookup-port 0 --core-port "$taken" --control-port "$taken" --free-if-taken --port-file "$work/push-ports" \
   --parent $$ 2>"$work/pushd.txt" &
 push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] && break; sleep 0.1; done
-read -r _ core control report <"$work/push-ports" || fail "pushd --free-if-taken wrote no ports: $(cat "$work/pushd.txt")"
+written "$work/push-ports" "$push" "pushd --free-if-taken wrote no ports" "$work/pushd.txt"
+read -r _ core control report <"$work/push-ports"
 [ "$core" = "$taken" ] && [ "$control" != "$taken" ] && [ "$control" != 0 ] && [ "$report" != 0 ] ||
   fail "pushd --free-if-taken told core $core, control $control, report $report (asked $taken for both)"
 grep -q "control port $taken cannot be taken" "$work/pushd.txt" || fail "pushd did not say the control port moved: $(cat "$work/pushd.txt")"

@@ -6,12 +6,7 @@
 #   kept_ports_linger.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 # Exits 77 (skipped) without python3, which plays the other program.
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
 command -v python3 >/dev/null || { echo "kept ports linger: no python3 to play the other program; skipped"; exit 77; }
 
 # lingering N: N ports, one a line, each left waiting (TIME_WAIT) by a connection that went out
@@ -38,7 +33,6 @@ EOF
 waiting() {
   awk -v port="$(printf '%04X' "$1")" 'FNR > 1 { split($2, a, ":"); if (a[2] == port && $4 == "06") found = 1 } END { exit !found }' /proc/net/tcp
 }
-kept() { sed -n "s/^$1 \([0-9]*\)$/\1/p" "$home/ports"; }
 
 # The home keeps ports that such connections used last (the first run wrote the rest).
 printf 'quit\n' | "$run" "$home" >"$out" 2>"$work/err.txt" || fail "the first run failed: $(tail -n 5 "$work/err.txt")"
@@ -49,7 +43,7 @@ declare -A before=()
 for i in "${!names[@]}"; do
   before[${names[$i]}]=${ports[$i]}
   waiting "${ports[$i]}" || fail "port ${ports[$i]} was not left waiting after its connection"
-  sed -i "s/^${names[$i]} .*/${names[$i]} ${ports[$i]}/" "$home/ports"
+  set_kept "${names[$i]}" "${ports[$i]}"
 done
 
 printf 'quit\n' | "$run" "$home" >"$out" 2>"$work/err.txt" ||

@@ -6,12 +6,7 @@
 # Killed outright, a run takes its services and its reader with it, so the next run starts.
 #   one_home.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
-home="$work/home"
+source "$(dirname "$0")/run_copy.sh" "$@"
 
 # The parent of a process, from /proc.
 parent() { awk '{print $4}' "/proc/$1/stat" 2>/dev/null; }

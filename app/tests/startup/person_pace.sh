@@ -9,10 +9,11 @@ source "$(dirname "$0")/say.sh" "$@"
 
 # waits_for TEXT WHAT: TEXT shows in the reader's output within a minute.
 waits_for() {
-  for _ in $(seq 600); do
+  local end=$((SECONDS + 60))
+  while [ "$SECONDS" -lt "$end" ]; do
     grep -qF -- "$1" "$out" && return 0
     kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $2"
-    sleep 0.1
+    next_change
   done
   fail "no $2 in the reader's output"
 }

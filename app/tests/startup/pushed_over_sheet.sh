@@ -12,8 +12,7 @@ trap 'cleanup; if [ -n "$push" ]; then kill "$push" 2>/dev/null; wait "$push" 2>
 # The push service on free ports; the push client's lookup (port 19000) is routed to it.
 "$pushd" --lookup-port 0 --port-file "$work/push-ports" 2>"$work/pushd.txt" &
 push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] && break; sleep 0.1; done
-[ -s "$work/push-ports" ] || fail "pushd did not report its ports"
+written "$work/push-ports" "$push" "pushd did not report its ports" "$work/pushd.txt"
 read -r lookup _ control _ <"$work/push-ports"
 echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
 # notify JSON: offered on the push channel until it reaches the reader's device (its push client
@@ -45,8 +44,7 @@ quiet 'tap 分享'
 said '微信好友' 'tap 分享'
 
 notify "{\"aps\":{\"alert\":\"要闻\"},\"id\":$first,\"category\":1,\"type\":\"\"}"
-for _ in $(seq 300); do grep -qF '要闻推送' "$out" && break; sleep 0.1; done
-grep -qF '要闻推送' "$out" || fail "the pushed headline was not offered"
+seen_after 0 '要闻推送' 'pushed headline offered'
 say 'alert "点击查看"'
 quiet 'alert "点击查看"'
 say rows

@@ -21,8 +21,7 @@ memory_growth=160
 # push client's lookup (port 19000) is routed to it.
 "$pushd" --lookup-port 0 --port-file "$work/push-ports" --report-store "$work/reports" 2>"$work/pushd.txt" &
 push=$!
-for _ in $(seq 100); do [ -s "$work/push-ports" ] && break; sleep 0.1; done
-[ -s "$work/push-ports" ] || fail "pushd did not report its ports"
+written "$work/push-ports" "$push" "pushd did not report its ports" "$work/pushd.txt"
 read -r lookup _ control _ <"$work/push-ports"
 echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
 

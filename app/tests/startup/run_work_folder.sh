@@ -3,11 +3,7 @@
 # removes it; the folder of a run still going stays, and goes with its run when that ends.
 #   run_work_folder.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
-root=$1
-shift
-source "$(dirname "$0")/say.sh" "$@"
-source "$(dirname "$0")/run_copy.sh"
-run_copy "$root" "$3" "$4" "$5"
+source "$(dirname "$0")/run_copy.sh" "$@"
 # The runs' temporary folders go here, where nothing else makes any.
 export TMPDIR="$work/tmp"
 mkdir "$TMPDIR"

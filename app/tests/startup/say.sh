@@ -9,18 +9,39 @@
 # say COMMAND: sends it, then a wait of its own length as a mark, and waits until the mark is
 # echoed: the command has been carried out and its screen printed. The command's part of the
 # output is then in $work/said. A reader started again on an emptied $out sets last=0.
+# written FILE PID FAILURE [LOG] waits for a program's port file; ends_with STATUS WHEN closes the
+# pipe and checks the reader's exit status; next_change sleeps until the output changes.
 newsd=$1
 reader=$2
 work=$(mktemp -d)
 server=
 pid=
+watcher=
 cleanup() {
   exec 3>&- 2>/dev/null
-  for p in $pid $server; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  for p in $pid $server $watcher; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 out="$work/out.txt"
+: >"$out"
+# The waits for the reader's output sleep until it changes: each change of $out is a line on
+# descriptor $changes (inotifywait, installed by scripts/setup; without it they look every 0.1 s).
+changes=
+if command -v inotifywait >/dev/null; then
+  exec {changes}< <(exec inotifywait -qm -e modify "$out" 2>/dev/null)
+  watcher=$!
+fi
+# next_change: returns once $out has changed since the last call, or after 1 s at most.
+next_change() {
+  if [ -z "$changes" ]; then
+    sleep 0.1
+  elif read -r -t 1 -u "$changes" _ || [ $? -gt 128 ]; then
+    while read -r -t 0 -u "$changes" && read -r -u "$changes" _; do :; done
+  else
+    changes= # the watch is gone
+  fi
+}
 fail() {
   echo "FAIL: $*"
   echo "--- reader output (last 60 lines)"; tail -n 60 "$out" 2>/dev/null
@@ -30,12 +51,28 @@ fail() {
   exit 1
 }
 
+# written FILE PID FAILURE [LOG]: FILE is there and not empty within 10 s (a program puts its port
+# file in place whole), else fail with FAILURE and the end of LOG; process PID ending first fails at
+# once. Sleeps on the folder's changes (inotifywait, installed by scripts/setup), each sleep bounded
+# so that an end of PID is seen.
+written() {
+  local file=$1 end=$((SECONDS + 10)) status
+  until [ -s "$file" ]; do
+    if ! kill -0 "$2" 2>/dev/null; then
+      wait "$2" 2>/dev/null
+      status=$?
+      fail "$3 (it ended with $status)${4:+: $(tail -n 20 "$4" 2>/dev/null)}"
+    fi
+    [ "$SECONDS" -lt "$end" ] || fail "$3 in 10 s${4:+: $(tail -n 20 "$4" 2>/dev/null)}"
+    inotifywait -qq -t 1 -e moved_to -e close_write "$(dirname "$file")" 2>/dev/null
+    case $? in 0 | 2) ;; *) sleep 0.1 ;; esac # no inotifywait here, or no watch: look again shortly
+  done
+}
 start_server() {
   rm -f "$work/port"
   "$newsd" --port 0 --port-file "$work/port" --pass 1 "$@" 2>>"$work/newsd.txt" &
   server=$!
-  for _ in $(seq 100); do [ -s "$work/port" ] && break; sleep 0.1; done
-  [ -s "$work/port" ] || fail "newsd did not report its port"
+  written "$work/port" "$server" "newsd did not report its port" "$work/newsd.txt"
 }
 stop_server() {
   kill "$server" 2>/dev/null
@@ -65,12 +102,21 @@ start_terminal_reader() {
 }
 # seen_after LINE TEXT WHAT: TEXT shows in the reader's output past line LINE within 40 s.
 seen_after() {
-  for _ in $(seq 400); do
+  local end=$((SECONDS + 40))
+  while [ "$SECONDS" -lt "$end" ]; do
     tail -n +"$(($1 + 1))" "$out" | grep -qF -- "$2" && return 0
     kill -0 "$pid" 2>/dev/null || fail "the reader ended while waiting for $3"
-    sleep 0.1
+    next_change
   done
   fail "no $3 in the reader's output"
+}
+# ends_with STATUS WHEN: the pipe closed, the reader ends with STATUS, as it should WHEN.
+ends_with() {
+  exec 3>&-
+  wait "$pid"
+  local status=$?
+  pid=
+  [ "$status" -eq "$1" ] || fail "the reader exited with $status $2 ($1 expected)"
 }
 stop_reader() {
   printf 'quit\n' >&3
@@ -86,7 +132,8 @@ say() {
   local mark
   mark=$(printf 'wait 0.%04d' "$n")
   printf '%s\n%s\n' "$1" "$mark" >&3
-  for _ in $(seq 900); do
+  local end=$((SECONDS + 90))
+  while [ "$SECONDS" -lt "$end" ]; do
     local at
     at=$(grep -nxF -- "> $mark" "$out" | cut -d: -f1)
     if [ -n "$at" ]; then
@@ -95,7 +142,7 @@ say() {
       return 0
     fi
     kill -0 "$pid" 2>/dev/null || fail "the reader ended during: $1"
-    sleep 0.1
+    next_change
   done
   fail "no answer to: $1 (with the pipe still open)"
 }

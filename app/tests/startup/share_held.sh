@@ -23,8 +23,7 @@ posts() { grep -c '(action 5)$' "$work/sharingd.txt"; }
 start_server
 "$sharingd" --port 0 --port-file "$work/sharing-port" --verbose --fault 5=hold 2>"$work/sharingd.txt" &
 sharing=$!
-for _ in $(seq 100); do [ -s "$work/sharing-port" ] && break; sleep 0.1; done
-[ -s "$work/sharing-port" ] || failed "sharingd did not report its port"
+written "$work/sharing-port" "$sharing" "sharingd did not report its port" "$work/sharingd.txt"
 start_reader --sharing-server "http://127.0.0.1:$(cat "$work/sharing-port")"
 
 say 'tap row 0'
@@ -58,7 +57,8 @@ quiet 'tap 关闭'
 
 # Let go, the post is answered and the reader says the share went.
 kill -USR1 "$sharing"
-for _ in $(seq 600); do grep -q 'text="分享成功"' "$out" && break; sleep 0.1; done
+end=$((SECONDS + 60))
+while [ "$SECONDS" -lt "$end" ] && ! grep -q 'text="分享成功"' "$out"; do next_change; done
 grep -q 'text="分享成功"' "$out" || failed "the share held while another screen closed was never confirmed"
 grep -q 'text="网络错误，分享失败"' "$out" && failed "the share was reported as failed"
 
