@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "os/net/URLConnection.h"
 #include "os/net/URLReceiveWindow.h"
@@ -310,6 +313,49 @@ TEST(ReplyBoundTest, AHugeBodyForABusyCallerIsHeldBackThenRefused) {
   EXPECT_LE(tally->bytes, kBound);
   EXPECT_LE(HandOverWatch::peakHeld(), URLReceiveWindow::kDefaultCapacity + HandOverWatch::kWindowSlack);
   EXPECT_LT(watch.made(), kBound + 64 * kMiB);
+}
+
+// ---- the windows' counts ----
+
+// Each window keeps its own figures and the counts gather them: what the windows alive hold, the
+// most one window held, and every wait, a gone window's included; what a window never gave back
+// leaves with it. The observer hears each change while it is set, and nothing after.
+TEST(URLReceiveWindowTest, CountsGatherWhatEachWindowKeeps) {
+  URLReceiveWindow::resetPeak();
+  const auto before = URLReceiveWindow::counts();
+  std::vector<URLReceiveWindow::Counts> seen;
+  URLReceiveWindow::setObserver([&](const URLReceiveWindow::Counts& counts) { seen.push_back(counts); });
+  auto kept = std::make_unique<URLReceiveWindow>(1000);
+  {
+    URLReceiveWindow busy(1000);
+    int opened = 0;
+    busy.setOnOpen([&] { ++opened; });
+    kept->handedOver(600);
+    busy.handedOver(700);
+    EXPECT_EQ(URLReceiveWindow::counts().held, before.held + 1300);
+    EXPECT_EQ(URLReceiveWindow::counts().peak, std::max<std::size_t>(before.peak, 700)) << "the most one window held";
+    EXPECT_FALSE(busy.full());
+    busy.handedOver(400);
+    EXPECT_TRUE(busy.full());
+    EXPECT_TRUE(busy.full());  // one wait, however often it is asked
+    EXPECT_EQ(URLReceiveWindow::counts().waits, before.waits + 1);
+    busy.taken(599);
+    EXPECT_EQ(opened, 0) << "opened before half the window was free";
+    busy.taken(1);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(busy.waiting());
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().held, before.held + 600 + 500);
+  }
+  // The gone window's 500 left with it; its wait stays counted.
+  EXPECT_EQ(seen.back().held, before.held + 600);
+  EXPECT_EQ(URLReceiveWindow::counts().waits, before.waits + 1);
+  EXPECT_EQ(URLReceiveWindow::counts().peak, std::max<std::size_t>(before.peak, 1100));
+  URLReceiveWindow::setObserver(nullptr);
+  const std::size_t heard = seen.size();
+  kept->taken(600);
+  EXPECT_EQ(seen.size(), heard);
+  EXPECT_EQ(URLReceiveWindow::counts().held, before.held);
 }
 
 }  // namespace
