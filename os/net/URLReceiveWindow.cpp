@@ -1,35 +1,47 @@
 #include "os/net/URLReceiveWindow.h"
 
 #include <algorithm>
+#include <atomic>
+#include <unordered_set>
 #include <utility>
 
 namespace os {
 
 namespace {
-struct Ledger {
+// The windows alive, for the counts. A window joins and leaves once; its hand-overs touch only
+// its own lock, and this one only while an observer is set.
+struct Registry {
   std::mutex mutex;
-  URLReceiveWindow::Counts counts;
+  std::unordered_set<URLReceiveWindow*> windows;
+  // Of the windows gone: how often they waited, the most one held since the last reset.
+  std::uint64_t goneWaits = 0;
+  std::size_t gonePeak = 0;
   std::function<void(const URLReceiveWindow::Counts&)> observer;
-
-  void change(std::size_t add, std::size_t take, bool wait) {
-    std::lock_guard<std::mutex> lock(mutex);
-    counts.held += add;
-    counts.held -= std::min(take, counts.held);
-    counts.peak = std::max(counts.peak, counts.held);
-    if (wait) ++counts.waits;
-    if (observer) observer(counts);
-  }
+  std::atomic<bool> observed{false};
 };
 
-Ledger& ledger() {
-  static auto* l = new Ledger;  // never destroyed: transfers may end during exit
-  return *l;
+Registry& registry() {
+  static auto* r = new Registry;  // never destroyed: transfers may end during exit
+  return *r;
 }
 }  // namespace
 
+URLReceiveWindow::URLReceiveWindow(std::size_t capacity) : capacity_(capacity) {
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.windows.insert(this);
+}
+
 URLReceiveWindow::~URLReceiveWindow() {
-  // What was never taken leaves the process-wide count with the window.
-  if (held_) ledger().change(0, held_, false);
+  auto& r = registry();
+  {
+    std::lock_guard<std::mutex> lock(r.mutex);
+    r.windows.erase(this);
+    r.goneWaits += waits_;
+    r.gonePeak = std::max(r.gonePeak, peak_);
+  }
+  // What was never taken leaves the counts with the window.
+  if (held_) changed();
 }
 
 bool URLReceiveWindow::full() {
@@ -38,8 +50,9 @@ bool URLReceiveWindow::full() {
     if (held_ < capacity_) return false;
     if (waiting_) return true;
     waiting_ = true;
+    ++waits_;
   }
-  ledger().change(0, 0, true);
+  changed();
   return true;
 }
 
@@ -47,8 +60,9 @@ void URLReceiveWindow::handedOver(std::size_t charged) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     held_ += charged;
+    peak_ = std::max(peak_, held_);
   }
-  ledger().change(charged, 0, false);
+  changed();
 }
 
 void URLReceiveWindow::setOnOpen(std::function<void()> onOpen) {
@@ -74,23 +88,50 @@ void URLReceiveWindow::taken(std::size_t charged) {
       open = onOpen_;
     }
   }
-  ledger().change(0, charged, false);
+  changed();
   if (open) open();
 }
 
+void URLReceiveWindow::changed() {
+  auto& r = registry();
+  if (!r.observed.load(std::memory_order_acquire)) return;
+  std::lock_guard<std::mutex> lock(r.mutex);
+  if (r.observer) r.observer(countsLocked());
+}
+
+// Under the registry's lock.
+URLReceiveWindow::Counts URLReceiveWindow::countsLocked() {
+  auto& r = registry();
+  Counts counts{0, r.gonePeak, r.goneWaits};
+  for (const auto* window : r.windows) {
+    std::lock_guard<std::mutex> lock(window->mutex_);
+    counts.held += window->held_;
+    counts.peak = std::max(counts.peak, window->peak_);
+    counts.waits += window->waits_;
+  }
+  return counts;
+}
+
 URLReceiveWindow::Counts URLReceiveWindow::counts() {
-  std::lock_guard<std::mutex> lock(ledger().mutex);
-  return ledger().counts;
+  std::lock_guard<std::mutex> lock(registry().mutex);
+  return countsLocked();
 }
 
 void URLReceiveWindow::resetPeak() {
-  std::lock_guard<std::mutex> lock(ledger().mutex);
-  ledger().counts.peak = ledger().counts.held;
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.gonePeak = 0;
+  for (auto* window : r.windows) {
+    std::lock_guard<std::mutex> windowLock(window->mutex_);
+    window->peak_ = window->held_;
+  }
 }
 
 void URLReceiveWindow::setObserver(std::function<void(const Counts&)> observer) {
-  std::lock_guard<std::mutex> lock(ledger().mutex);
-  ledger().observer = std::move(observer);
+  auto& r = registry();
+  std::lock_guard<std::mutex> lock(r.mutex);
+  r.observed.store(static_cast<bool>(observer), std::memory_order_release);
+  r.observer = std::move(observer);
 }
 
 }  // namespace os

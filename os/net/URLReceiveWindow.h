@@ -24,7 +24,7 @@ class URLReceiveWindow {
   // The window a URL connection gives a transport that hands its events to another thread.
   static constexpr std::size_t kDefaultCapacity = std::size_t{1} << 20;
 
-  explicit URLReceiveWindow(std::size_t capacity = kDefaultCapacity) : capacity_(capacity) {}
+  explicit URLReceiveWindow(std::size_t capacity = kDefaultCapacity);
   URLReceiveWindow(const URLReceiveWindow&) = delete;
   URLReceiveWindow& operator=(const URLReceiveWindow&) = delete;
   ~URLReceiveWindow();
@@ -47,8 +47,9 @@ class URLReceiveWindow {
   // Taker side: `charged` of what was handed over is taken (or dropped). Any thread.
   void taken(std::size_t charged);
 
-  // Process-wide counts of every window: held (handed over, not yet taken), the most ever held
-  // at once since the last reset, and how often a transport had to wait.
+  // Counts of every window in the process: held (handed over, not yet taken, by the windows
+  // alive), the most one window held at once since the last reset, and how often a transport
+  // had to wait. Each window keeps its own; they are gathered only when read or observed.
   struct Counts {
     std::size_t held = 0;
     std::size_t peak = 0;
@@ -56,14 +57,21 @@ class URLReceiveWindow {
   };
   static Counts counts();
   static void resetPeak();
-  // Called with the counts after every change, under the counts' lock (it must not reach back
-  // here): a test blocks on its own condition until what it waits for shows. Empty to remove.
+  // Called with the counts after every change while set, under the counts' lock (it must not
+  // reach back here): a test blocks on its own condition until what it waits for shows. Empty to
+  // remove.
   static void setObserver(std::function<void(const Counts&)> observer);
 
  private:
+  // Tells the observer, when one is set.
+  void changed();
+  static Counts countsLocked();
+
   const std::size_t capacity_;
   mutable std::mutex mutex_;
   std::size_t held_ = 0;
+  std::size_t peak_ = 0;
+  std::uint64_t waits_ = 0;
   bool waiting_ = false;
   std::function<void()> onOpen_;
 };

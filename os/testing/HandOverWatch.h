@@ -58,7 +58,8 @@ class HandOverWatch {
     std::lock_guard<std::mutex> lock(mutex_);
     return made_;
   }
-  // The most held for callers at once (bytes and per-hand-over overhead) since the watch began.
+  // The most one window held for its caller at once (bytes and per-hand-over overhead) since the
+  // watch began.
   static std::size_t peakHeld() { return URLReceiveWindow::counts().peak; }
   // What a caller may be handed beyond the window: the hand-over that found it not yet full, and
   // the one the pass that read it ends with.

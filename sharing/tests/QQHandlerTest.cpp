@@ -206,14 +206,7 @@ TEST_F(QQHandlerTest, QQsAnswerReachesTheCallerThatShared) {
 TEST_F(QQHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
   qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
-  std::vector<std::shared_ptr<Outcomes>> callers;
-  for (int i = 0; i < 3; ++i) {
-    auto service = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("caller" + std::to_string(i)));
-    callers.push_back(std::make_shared<Outcomes>());
-    service->setShareText("新闻" + std::to_string(i), nullptr, callers.back());
-    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->snsClickHandler(nullptr, service, true);
-    os::RunLoop::main()->runUntilIdle();
-  }
+  const auto callers = shareFromOwnServices("qq", 3);
   ASSERT_EQ(qq_->openedURLs().size(), 3u);
   EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
   EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});

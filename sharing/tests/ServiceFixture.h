@@ -3,8 +3,12 @@
 #include "os/runtime/RunLoop.h"
 #include "os/views/Application.h"
 #include "sharing/service/OBSDataManager.h"
+#include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSDataManagerSet.h"
+#include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialResponseEntity.h"
+#include "sharing/service/OBSocialSnsPlatform.h"
+#include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialSnsService.h"
 #include "sharing/service/OBSocialUIDelegate.h"
 #include "sharing/tests/SharingFixture.h"
@@ -49,6 +53,20 @@ class ServiceFixture : public SharingFixture {
     return response;
   }
   bool settle(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 30); }
+
+  // `count` callers share a text through `platform` one after another, each from a controller
+  // service of its own; their outcomes, in order.
+  static std::vector<std::shared_ptr<Outcomes>> shareFromOwnServices(const std::string& platform, int count) {
+    std::vector<std::shared_ptr<Outcomes>> callers;
+    for (int i = 0; i < count; ++i) {
+      auto service = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("caller" + std::to_string(i)));
+      callers.push_back(std::make_shared<Outcomes>());
+      service->setShareText("新闻" + std::to_string(i), nullptr, callers.back());
+      OBSocialSnsPlatformManager::getSocialPlatformWithName(platform)->snsClickHandler(nullptr, service, true);
+      os::RunLoop::main()->runUntilIdle();
+    }
+    return callers;
+  }
 
   sharingd::LoggedRequest lastRequest() const {
     auto all = server_.requests();

@@ -156,14 +156,7 @@ TEST_F(WechatHandlerTest, ALateMessengerAnswerReachesItsOwnShareOnly) {
 TEST_F(WechatHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
   wechat_test::WeChatPeer peer(sandbox_);
   OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
-  std::vector<std::shared_ptr<Outcomes>> callers;
-  for (int i = 0; i < 3; ++i) {
-    auto service = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("caller" + std::to_string(i)));
-    callers.push_back(std::make_shared<Outcomes>());
-    service->setShareText("新闻" + std::to_string(i), nullptr, callers.back());
-    OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")->snsClickHandler(nullptr, service, true);
-    os::RunLoop::main()->runUntilIdle();
-  }
+  const auto callers = shareFromOwnServices("wxsession", 3);
   ASSERT_EQ(peer.openedWith().size(), 3u);
   EXPECT_EQ(callers[0]->codes, std::vector<int>{5052});
   EXPECT_EQ(callers[1]->codes, std::vector<int>{5052});

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "os/net/URLConnection.h"
 #include "os/net/URLReceiveWindow.h"
@@ -54,6 +57,20 @@ std::shared_ptr<URLConnection> load(const URLRequest& request, const std::shared
 
 bool isTooLarge(const std::optional<Error>& e) {
   return e && e->domain == kURLErrorDomain && e->code == kURLErrorDataLengthExceedsMaximum;
+}
+
+// Starts the load on this thread's loop; once the answer's head is in, the thread is busy and runs
+// nothing of its loop until the transfer waits on it (or the peer is done).
+void startThenBusy(std::shared_ptr<URLConnection>& connection, const URLRequest& request,
+                   const std::shared_ptr<Tally>& tally, HandOverWatch& watch, double seconds = 120) {
+  connection = URLConnection::create(request, tally);
+  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
+  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(seconds));
+}
+
+// The busy thread takes its events at last, up to the load's end.
+bool takeToTheEnd(const std::shared_ptr<Tally>& tally) {
+  return RunLoop::current()->runUntil([&] { return tally->done(); }, 120);
 }
 
 // `plainBytes` zero bytes, gzip-coded: about a thousandth of their size.
@@ -170,11 +187,10 @@ TEST(ReplyBoundTest, AnInflatingBodyForABusyCallerIsHeldWithinTheWindow) {
   server.route("GET", "/bomb", bomb);
   auto tally = std::make_shared<Tally>();
   tally->fill = '\0';
-  auto connection = URLConnection::create(URLRequest(server.url("/bomb")), tally);
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
+  std::shared_ptr<URLConnection> connection;
   // The peer's whole body fits its socket's buffers: only the transfer's wait wakes this caller.
-  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(60));
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 120));
+  ASSERT_NO_FATAL_FAILURE(startThenBusy(connection, URLRequest(server.url("/bomb")), tally, watch, 60));
+  ASSERT_TRUE(takeToTheEnd(tally));
   EXPECT_TRUE(isTooLarge(tally->error));
   EXPECT_LE(tally->bytes, kBound);
   EXPECT_TRUE(watch.transferWaited());
@@ -211,14 +227,11 @@ TEST(ReplyBoundTest, ATransferWaitsForABusyCallerWithinTheWindow) {
   server.route("GET", "/big", CannedResponse::generated(kTotal, false, 64 * 1024, 'x',
                                                         [&](std::uint64_t m) { watch.peerMade(m, kTotal); }));
   auto tally = std::make_shared<Tally>();
-  auto connection = URLConnection::create(URLRequest(server.url("/big")), tally);
-  // The load starts on this thread's loop; once the answer's head is in, the thread is busy and
-  // runs nothing of its loop until then.
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
-  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(120));
+  std::shared_ptr<URLConnection> connection;
+  ASSERT_NO_FATAL_FAILURE(startThenBusy(connection, URLRequest(server.url("/big")), tally, watch));
   EXPECT_TRUE(watch.transferWaited());
   EXPECT_LT(watch.madeWhenWoken(), kTotal) << "the peer was never held back";
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 120));
+  ASSERT_TRUE(takeToTheEnd(tally));
 
   EXPECT_TRUE(tally->finished) << (tally->error ? tally->error->localizedDescription() : "");
   EXPECT_EQ(tally->bytes, kTotal);
@@ -238,13 +251,12 @@ TEST(ReplyBoundTest, ATransferWaitingOnItsCallerDoesNotTimeOut) {
   auto tally = std::make_shared<Tally>();
   URLRequest request(server.url("/big"));
   request.setTimeoutInterval(0.3);
-  auto connection = URLConnection::create(request, tally);
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
-  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(60));
+  std::shared_ptr<URLConnection> connection;
+  ASSERT_NO_FATAL_FAILURE(startThenBusy(connection, request, tally, watch, 60));
   ASSERT_TRUE(watch.transferWaited());
   // Busy with other work for several times the limit.
   std::this_thread::sleep_for(std::chrono::seconds(1));
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 60));
+  ASSERT_TRUE(takeToTheEnd(tally));
   EXPECT_TRUE(tally->finished) << (tally->error ? tally->error->localizedDescription() : "");
   EXPECT_EQ(tally->bytes, kTotal);
 }
@@ -257,7 +269,7 @@ TEST(ReplyBoundTest, ABodyInOneBytePiecesIsHandedOverTogetherWithinTheWindow) {
   TcpTestPeer peer;
   HandOverWatch watch;
   auto tally = std::make_shared<Tally>();
-  auto connection = URLConnection::create(URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/tiny"), tally);
+  std::shared_ptr<URLConnection> connection;
   std::thread writer([&] {
     if (!peer.waitForConnection(60) || !peer.waitForBytes(4, 60)) return;
     peer.write(dataFromString("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n"));
@@ -270,13 +282,11 @@ TEST(ReplyBoundTest, ABodyInOneBytePiecesIsHandedOverTogetherWithinTheWindow) {
     }
     peer.write(dataFromString("0\r\n\r\n"));
   });
-  // The load starts on this thread's loop; once the answer's head is in, the thread is busy and
-  // runs nothing of its loop until then.
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
-  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(120));
+  startThenBusy(connection, URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/tiny"), tally, watch);
   EXPECT_TRUE(watch.transferWaited());
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 120));
+  const bool ended = takeToTheEnd(tally);
   writer.join();
+  ASSERT_TRUE(ended);
 
   EXPECT_TRUE(tally->finished) << (tally->error ? tally->error->localizedDescription() : "");
   EXPECT_EQ(tally->bytes, kTotal);
@@ -294,18 +304,58 @@ TEST(ReplyBoundTest, AHugeBodyForABusyCallerIsHeldBackThenRefused) {
   server.route("GET", "/huge", CannedResponse::generated(kTotal, true, 64 * 1024, 'x',
                                                          [&](std::uint64_t m) { watch.peerMade(m, kTotal); }));
   auto tally = std::make_shared<Tally>();
-  auto connection = URLConnection::create(URLRequest(server.url("/huge")), tally);
-  // The load starts on this thread's loop; once the answer's head is in, the thread is busy and
-  // runs nothing of its loop until then.
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->status != 0 || tally->done(); }, 60));
-  ASSERT_TRUE(watch.blockUntilTransferWaitsOrPeerIsDone(120));
+  std::shared_ptr<URLConnection> connection;
+  ASSERT_NO_FATAL_FAILURE(startThenBusy(connection, URLRequest(server.url("/huge")), tally, watch));
   EXPECT_TRUE(watch.transferWaited());
-  ASSERT_TRUE(RunLoop::current()->runUntil([&] { return tally->done(); }, 120));
+  ASSERT_TRUE(takeToTheEnd(tally));
 
   EXPECT_TRUE(isTooLarge(tally->error));
   EXPECT_LE(tally->bytes, kBound);
   EXPECT_LE(HandOverWatch::peakHeld(), URLReceiveWindow::kDefaultCapacity + HandOverWatch::kWindowSlack);
   EXPECT_LT(watch.made(), kBound + 64 * kMiB);
+}
+
+// ---- the windows' counts ----
+
+// Each window keeps its own figures and the counts gather them: what the windows alive hold, the
+// most one window held, and every wait, a gone window's included; what a window never gave back
+// leaves with it. The observer hears each change while it is set, and nothing after.
+TEST(URLReceiveWindowTest, CountsGatherWhatEachWindowKeeps) {
+  URLReceiveWindow::resetPeak();
+  const auto before = URLReceiveWindow::counts();
+  std::vector<URLReceiveWindow::Counts> seen;
+  URLReceiveWindow::setObserver([&](const URLReceiveWindow::Counts& counts) { seen.push_back(counts); });
+  auto kept = std::make_unique<URLReceiveWindow>(1000);
+  {
+    URLReceiveWindow busy(1000);
+    int opened = 0;
+    busy.setOnOpen([&] { ++opened; });
+    kept->handedOver(600);
+    busy.handedOver(700);
+    EXPECT_EQ(URLReceiveWindow::counts().held, before.held + 1300);
+    EXPECT_EQ(URLReceiveWindow::counts().peak, std::max<std::size_t>(before.peak, 700)) << "the most one window held";
+    EXPECT_FALSE(busy.full());
+    busy.handedOver(400);
+    EXPECT_TRUE(busy.full());
+    EXPECT_TRUE(busy.full());  // one wait, however often it is asked
+    EXPECT_EQ(URLReceiveWindow::counts().waits, before.waits + 1);
+    busy.taken(599);
+    EXPECT_EQ(opened, 0) << "opened before half the window was free";
+    busy.taken(1);
+    EXPECT_EQ(opened, 1);
+    EXPECT_FALSE(busy.waiting());
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.back().held, before.held + 600 + 500);
+  }
+  // The gone window's 500 left with it; its wait stays counted.
+  EXPECT_EQ(seen.back().held, before.held + 600);
+  EXPECT_EQ(URLReceiveWindow::counts().waits, before.waits + 1);
+  EXPECT_EQ(URLReceiveWindow::counts().peak, std::max<std::size_t>(before.peak, 1100));
+  URLReceiveWindow::setObserver(nullptr);
+  const std::size_t heard = seen.size();
+  kept->taken(600);
+  EXPECT_EQ(seen.size(), heard);
+  EXPECT_EQ(URLReceiveWindow::counts().held, before.held);
 }
 
 }  // namespace

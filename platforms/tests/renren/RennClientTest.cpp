@@ -86,6 +86,15 @@ RennAccessToken bearer(const std::string& access, double requestTime, std::int64
   return t;
 }
 
+// A MAC token; without a key it cannot sign.
+RennAccessToken macToken(const std::string& access, std::optional<std::string> key) {
+  RennAccessToken t;
+  t.setTokenType("mac");
+  t.setAccessToken(access);
+  t.setMacKey(std::move(key));
+  return t;
+}
+
 class RennClientTest : public ::testing::Test {
  protected:
   RennClientTest() {
@@ -222,11 +231,7 @@ TEST_F(RennClientTest, SigningNeedsASCIIAndTokenlessCallsStayOnHttps) {
   EXPECT_EQ(secure->requestCount(), 1u);
   EXPECT_EQ(plain->requestCount(), 0u);
 
-  RennAccessToken mac;
-  mac.setTokenType("mac");
-  mac.setAccessToken("mac.456.tok");
-  mac.setMacKey("钥匙");
-  RennClient::setAccessToken(mac);
+  RennClient::setAccessToken(macToken("mac.456.tok", "钥匙"));
   RennClient::sendAsynRequest(GetUserParam(), calls);
   ASSERT_TRUE(waitFor(*calls, 2));
   EXPECT_EQ(calls->errors.back().domain, "renren");
@@ -243,11 +248,7 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   CannedResponse slow = CannedResponse::text("{\"response\": 1}");
   slow.delay = 0.3;
   server.route("GET", "/v2/user/get", slow);
-  RennAccessToken mac;
-  mac.setTokenType("mac");
-  mac.setAccessToken("m.1.t");
-  mac.setMacKey("k");
-  RennClient::setAccessToken(mac);
+  RennClient::setAccessToken(macToken("m.1.t", "k"));
 
   auto calls = std::make_shared<Calls>();
   RennClient::sendAsynRequest(GetStatusParam(), calls);
@@ -277,10 +278,7 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   EXPECT_TRUE(RennClient::serviceArray().empty());
 
   // A MAC token that cannot sign fails without going out.
-  RennAccessToken keyless;
-  keyless.setTokenType("mac");
-  keyless.setAccessToken("m.2.t");
-  RennClient::setAccessToken(keyless);
+  RennClient::setAccessToken(macToken("m.2.t", std::nullopt));
   const std::size_t sent = server.requestCount();
   RennClient::sendAsynRequest(GetAppParam(), other);
   ASSERT_TRUE(waitFor(*other, 2));
@@ -296,11 +294,7 @@ TEST_F(RennClientTest, AHugeReplyFailsTheCallAtTheReplyBound) {
   std::atomic<std::uint64_t> made{0};
   server.route("GET", "/v2/app/get",
                CannedResponse::generated(kTotal, true, 64 * 1024, ' ', [&](std::uint64_t m) { made = m; }));
-  RennAccessToken mac;
-  mac.setTokenType("mac");
-  mac.setAccessToken("m.1.t");
-  mac.setMacKey("k");
-  RennClient::setAccessToken(mac);
+  RennClient::setAccessToken(macToken("m.1.t", "k"));
 
   auto calls = std::make_shared<Calls>();
   RennClient::sendAsynRequest(GetAppParam(), calls);
