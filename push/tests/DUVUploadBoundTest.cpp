@@ -208,7 +208,9 @@ TEST_F(DUVUploadBoundTest, ASessionEndingWithReportsWaitingLosesNoneAndPostsNoMo
   service_.answerWith(200);
   ASSERT_TRUE(runUntil([&] { return service_.open() == 0; }));
   os::RunLoop::current()->runUntilIdle();
-  EXPECT_EQ(service_.messageIds().size(), DUVHttpSession::kMaximumUploads);
+  // No more than the uploads already on the wire (cancelled, some before their body was read).
+  EXPECT_LE(service_.messageIds().size(), DUVHttpSession::kMaximumUploads);
+  EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
   EXPECT_EQ(cache->count() + cache->sendingPackageCache().size(), reports);
   cache->resetCache();
   EXPECT_EQ(cache->count(), reports);
