@@ -406,3 +406,71 @@ TEST(DUVReportCache, RecordsThatOutweighTheOldestStillLeaveTheArchiveUnderTheLim
 }
 
 }  // namespace
+
+namespace {
+
+// Thirty numbers every record holds (the archive lists each once per record, its bytes once) and
+// one of its own.
+os::Dictionary sharedNumbers(int n) {
+  os::Array items;
+  for (int i = 0; i < 30; ++i) items.push_back(os::Value(i));
+  return os::Dictionary{{"n", os::Value(items)}, {"id", os::Value(n)}};
+}
+
+TEST(DUVReportCache, FileBoundHoldsWithReferencesAndOffsetsAtTheirWidest) {
+  // A share of megabytes: the keyed archive's references and offsets stand three bytes wide or
+  // more, and each record leaving gives back what the bound counts it surely took at those
+  // widths, a little less than the archive loses with it where its numbers are shared. Records
+  // leaving, posted, refused back, settled and added: the bound never falls below the archive.
+  DUVReportCache::FileShare share;
+  share.bytes = std::uint64_t{2} << 20;
+  auto cache = std::make_shared<DUVReportCache>(share);
+  int next = 0;
+  for (; cache->count() == static_cast<std::size_t>(next); ++next) cache->addCacheObject(sharedNumbers(next), std::to_string(next));
+  auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(cache->archivedValue()));
+  ASSERT_TRUE(archive);
+  ASSERT_GE((*archive)[archive->size() - 32 + 6], 3);  // offsets
+  ASSERT_GE((*archive)[archive->size() - 32 + 7], 3);  // references
+  ASSERT_LE(archive->size(), cache->fileLengthBound());
+
+  // Records leaving alone: the bound gives back what each surely took, no more.
+  for (int step = 0; step < 3000; ++step) {
+    cache->removeFirstObject();
+    if (step % 250 == 0) {
+      archive = os::KeyedArchiver::archivedData(os::ArchiveItem(cache->archivedValue()));
+      ASSERT_TRUE(archive);
+      ASSERT_LE(archive->size(), cache->fileLengthBound()) << "removal " << step;
+    }
+  }
+  std::vector<std::string> flying;
+  for (int step = 0; step < 400; ++step) {
+    switch (step % 4) {
+      case 0: cache->addCacheObject(sharedNumbers(next), std::to_string(next)); ++next; break;
+      case 1:
+        for (int k = 0; k < 3 && cache->count() > 0; ++k) {
+          const std::string key = cache->cacheKeys().front();
+          const os::Dictionary record = *cache->pending().find(key)->dictionary();
+          cache->removeCacheObjectForKey(key);
+          flying.push_back("f" + std::to_string(step) + "." + std::to_string(k));
+          cache->addSendingCacheObject(record, flying.back());
+        }
+        break;
+      case 2:
+        if (!flying.empty()) cache->changeSendingObjectFailedForKey(flying.front());
+        if (!flying.empty()) flying.erase(flying.begin());
+        break;
+      default:
+        if (!flying.empty()) cache->removeSendingObjectForKey(flying.back());
+        if (!flying.empty()) flying.pop_back();
+        break;
+    }
+    ASSERT_LE(cache->fileLengthBound(), share.bytes) << "step " << step;
+    if (step % 16 == 0) {
+      archive = os::KeyedArchiver::archivedData(os::ArchiveItem(cache->archivedValue()));
+      ASSERT_TRUE(archive);
+      ASSERT_LE(archive->size(), cache->fileLengthBound()) << "step " << step;
+    }
+  }
+}
+
+}  // namespace

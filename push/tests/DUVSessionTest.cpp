@@ -79,7 +79,11 @@ class DUVSessionTest : public ::testing::Test {
       context.currentDeviceToken = identity_->currentDeviceToken();
       return context;
     };
-    environment.onMessage = [this](const DUVMessageDispatch& message) { messages_.push_back(message.messageID()); };
+    environment.onMessage = [this](const DUVMessageDispatch& message) {
+      messages_.push_back(message.messageID());
+      if (window_) window_->handedOver(kHandedOver);
+    };
+    environment.messageWindow = window_;
     session_ = DUVSession::create(environment);
     return *session_;
   }
@@ -103,6 +107,10 @@ class DUVSessionTest : public ::testing::Test {
     DUVMakePacket::setPacketLen(writer);
     ASSERT_TRUE(core_.write(writer.take()));
   }
+  // Pushes message `id` on the current connection.
+  void push(std::uint32_t id) {
+    answer(3, static_cast<std::uint16_t>(id), os::ByteWriter().u32(1).u8(0).u32(id).u16(2).text("{}").take());
+  }
   // Connects (the `n`-th lookup and connection) and logs in with the stored identity; the server
   // speaks version 1.
   void logIn(std::size_t n = 1) {
@@ -124,6 +132,9 @@ class DUVSessionTest : public ::testing::Test {
   std::shared_ptr<DUVSession> session_;
   bool tokenUpdated_ = true;
   std::vector<std::uint32_t> messages_;
+  // When set, each message handed to the application takes kHandedOver of it.
+  static constexpr std::size_t kHandedOver = 2048;
+  std::shared_ptr<os::URLReceiveWindow> window_;
 };
 
 // Answers that lack their last fields still count: a registration without its registration id
@@ -371,6 +382,44 @@ TEST_F(DUVSessionTest, ABusyApplicationHoldsNoMoreThanItsWindowOfPushedMessages)
   const bool allDelivered = runUntil([&] { return delivered.count() == kMessages; }, 120);
   server.join();
   EXPECT_TRUE(allDelivered) << delivered.count();
+}
+
+// A pause while the application is busy belongs to its connection: the next one reads, and pauses
+// in turn while the window is still full. The window opening resumes whichever connection the
+// session has then, and once the session is gone it touches nothing.
+TEST_F(DUVSessionTest, APauseForABusyApplicationNeverOutlivesItsConnectionOrSession) {
+  identity_ = DUVUserDefaults::create(kBundle, "abc123", center_);
+  identity_->setUid(5, "pw", "reg-5");
+  window_ = std::make_shared<os::URLReceiveWindow>(kHandedOver / 2);
+  start().setup();
+  logIn();
+  push(1);
+  ASSERT_TRUE(runUntil([&] { return messages_.size() == 1; }));
+  EXPECT_FALSE(session_->isReading());
+
+  // Reconnected while the application is still busy.
+  session_->close();
+  os::Clock::advance(2);
+  logIn(2);
+  EXPECT_TRUE(session_->isReading());
+  push(2);
+  ASSERT_TRUE(runUntil([&] { return messages_.size() == 2; }));
+  EXPECT_FALSE(session_->isReading());
+
+  // The application takes both: the new connection reads again, and what is pushed now arrives.
+  window_->taken(2 * kHandedOver);
+  ASSERT_TRUE(runUntil([&] { return session_->isReading(); }));
+  push(3);
+  ASSERT_TRUE(runUntil([&] { return messages_.size() == 3; }));
+  EXPECT_FALSE(session_->isReading());
+
+  // Gone before the application takes the last one.
+  session_->close();
+  session_.reset();
+  window_->taken(kHandedOver);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_FALSE(window_->waiting());
+  EXPECT_EQ(messages_, (std::vector<std::uint32_t>{1, 2, 3}));
 }
 
 // Until the stored identity is verified neither a reachability change nor a try starts the

@@ -130,6 +130,14 @@ class DUVUploadBoundTest : public ::testing::Test {
     environment.fileCache = files_;
     return DUVHttpSession::create(environment);
   }
+  // A session given `reports` message statuses at once, as many of them on the wire as may be
+  // (their answers held); null if they never got there.
+  std::shared_ptr<DUVHttpSession> flooded(std::size_t reports) {
+    auto session = start();
+    for (std::size_t i = 1; i <= reports; ++i) session->reportMsgStatus(2001, static_cast<long long>(i));
+    if (!runUntil([&] { return service_.open() >= DUVHttpSession::kMaximumUploads; })) return nullptr;
+    return session;
+  }
   // How often each message id arrived.
   std::map<std::string, int> arrivals() const {
     std::map<std::string, int> counts;
@@ -147,12 +155,11 @@ class DUVUploadBoundTest : public ::testing::Test {
 };
 
 TEST_F(DUVUploadBoundTest, AFloodOfReportsWaitsInTheCacheAndGoesOutThroughABoundedNumberOfConnections) {
-  auto session = start();
-  const auto& cache = *session->reportCache();
   const std::size_t reports = 400;
-  for (std::size_t i = 1; i <= reports; ++i) session->reportMsgStatus(2001, static_cast<long long>(i));
   // As many on the wire as may be, answers held: the others wait among the pending records.
-  ASSERT_TRUE(runUntil([&] { return service_.open() >= DUVHttpSession::kMaximumUploads; }));
+  auto session = flooded(reports);
+  ASSERT_TRUE(session);
+  const auto& cache = *session->reportCache();
   EXPECT_LE(cache.sendingPackageCache().size(), DUVHttpSession::kMaximumUploads);
   EXPECT_EQ(cache.count() + cache.sendingPackageCache().size(), reports);
 
@@ -167,11 +174,10 @@ TEST_F(DUVUploadBoundTest, AFloodOfReportsWaitsInTheCacheAndGoesOutThroughABound
 }
 
 TEST_F(DUVUploadBoundTest, ReportsRefusedForNowWaitForTheNextReportRatherThanGoingStraightBack) {
-  auto session = start();
-  const auto& cache = *session->reportCache();
   const std::size_t reports = 60;
-  for (std::size_t i = 1; i <= reports; ++i) session->reportMsgStatus(2001, static_cast<long long>(i));
-  ASSERT_TRUE(runUntil([&] { return service_.open() >= DUVHttpSession::kMaximumUploads; }));
+  auto session = flooded(reports);
+  ASSERT_TRUE(session);
+  const auto& cache = *session->reportCache();
   // 503 to every packet: the records go back to the pending ones and stay there; nothing more is
   // posted until another report comes.
   service_.answerWith(503);
@@ -189,6 +195,25 @@ TEST_F(DUVUploadBoundTest, ReportsRefusedForNowWaitForTheNextReportRatherThanGoi
     return arrivals().size() == reports + 1 && cache.count() == 0 && cache.sendingPackageCache().empty();
   }));
   EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
+}
+
+TEST_F(DUVUploadBoundTest, ASessionEndingWithReportsWaitingLosesNoneAndPostsNoMore) {
+  const std::size_t reports = 100;
+  auto session = flooded(reports);
+  ASSERT_TRUE(session);
+  const std::shared_ptr<DUVReportCache> cache = session->reportCache();
+  // The client closes with uploads on the wire and the others waiting: the uploads' answers, when
+  // they come, start no carrier, and every record stays, pending or in flight, for the next start.
+  session.reset();
+  service_.answerWith(200);
+  ASSERT_TRUE(runUntil([&] { return service_.open() == 0; }));
+  os::RunLoop::current()->runUntilIdle();
+  // No more than the uploads already on the wire (cancelled, some before their body was read).
+  EXPECT_LE(service_.messageIds().size(), DUVHttpSession::kMaximumUploads);
+  EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
+  EXPECT_EQ(cache->count() + cache->sendingPackageCache().size(), reports);
+  cache->resetCache();
+  EXPECT_EQ(cache->count(), reports);
 }
 
 }  // namespace
