@@ -42,47 +42,46 @@ struct NewsRows : os::TableViewDataSource, os::TableViewDelegate {
   }
 };
 
-// Rows arrive a page at a time; each page reloads the table, which is scrolled to its end.
-void ReachRowsPageByPage(benchmark::State& state) {
-  const long rows = state.range(0);
-  for (auto _ : state) {
-    auto source = std::make_shared<NewsRows>();
-    auto table = std::make_shared<os::TableView>(os::Rect(0, 0, 320, 440), os::TableViewStyle::Plain);
+// A news list's table whose rows arrive a page at a time up to `rows`, each page reloading it; with
+// `followEnd` it is scrolled to its end after each, as a reader paging on scrolls it.
+struct PagedList {
+  std::shared_ptr<NewsRows> source = std::make_shared<NewsRows>();
+  std::shared_ptr<os::TableView> table = std::make_shared<os::TableView>(os::Rect(0, 0, 320, 440), os::TableViewStyle::Plain);
+
+  PagedList(long rows, bool followEnd) {
     table->setDataSource(source);
     table->setDelegate(source);
     while (source->count < rows) {
       source->count += kPage;
       table->reloadData();
-      table->setContentOffset(table->maximumContentOffset());
+      if (followEnd) table->setContentOffset(table->maximumContentOffset());
       table->layoutIfNeeded();
     }
-    benchmark::DoNotOptimize(table->contentSize().height);
+  }
+};
+
+// Rows arrive a page at a time; each page reloads the table, which is scrolled to its end.
+void ReachRowsPageByPage(benchmark::State& state) {
+  for (auto _ : state) {
+    PagedList list(state.range(0), true);
+    benchmark::DoNotOptimize(list.table->contentSize().height);
   }
 }
 
 // A list reached page by page, reloaded once more (its rows may have changed out of view), then
 // scrolled to its last row as the console's `tap row N` does: the rows above it are asked again.
 void ScrollToTheLastRowAfterAReload(benchmark::State& state) {
-  const long rows = state.range(0);
   for (auto _ : state) {
     state.PauseTiming();
-    auto source = std::make_shared<NewsRows>();
-    auto table = std::make_shared<os::TableView>(os::Rect(0, 0, 320, 440), os::TableViewStyle::Plain);
-    table->setDataSource(source);
-    table->setDelegate(source);
-    while (source->count < rows) {
-      source->count += kPage;
-      table->reloadData();
-      table->layoutIfNeeded();
-    }
+    auto list = std::make_unique<PagedList>(state.range(0), false);
+    auto& table = *list->table;
     state.ResumeTiming();
-    table->reloadData();
-    table->scrollToRowAtIndexPath(os::IndexPath{0, source->count - 1}, os::TableViewScrollPosition::Bottom, false);
-    table->layoutIfNeeded();
-    benchmark::DoNotOptimize(table->contentOffset().y);
+    table.reloadData();
+    table.scrollToRowAtIndexPath(os::IndexPath{0, list->source->count - 1}, os::TableViewScrollPosition::Bottom, false);
+    table.layoutIfNeeded();
+    benchmark::DoNotOptimize(table.contentOffset().y);
     state.PauseTiming();
-    table.reset();
-    source.reset();
+    list.reset();
     state.ResumeTiming();
   }
 }

@@ -290,10 +290,9 @@ std::string ReaderCommands::run(const std::string& raw) {
   std::string verb, extra;
   in >> verb;
   verb = os::lowercaseASCII(verb);
-  // A person typing at once still waits for a sliding screen to stand still before touching it.
-  static const std::vector<std::string> touches{"end",  "back",  "menu",  "pull", "tap",    "doubletap",
-                                                "drag", "flick", "alert", "type", "return", "scroll"};
-  if (std::find(touches.begin(), touches.end(), verb) != touches.end()) os::waitForAnimations();
+  // A person typing at once still waits for a sliding screen to stand still before touching it:
+  // the platform's touches and the reader's own (end, back, menu).
+  if (os::isTouchVerb(verb) || verb == "end" || verb == "back" || verb == "menu") os::waitForAnimations();
   loadsBefore_ = os::URLConnection::lastLoadSerial();
   timersBefore_ = os::RunLoop::main()->lastTimerSerial();
   os::TouchDriver::settle();

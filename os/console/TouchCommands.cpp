@@ -120,6 +120,11 @@ Cover coverFor(const View& view) {
 
 std::string coveredBy(const View& view) { return coverFor(view).words; }
 
+bool isTouchVerb(const std::string& verb) {
+  static const std::vector<std::string> touches{"tap", "pull", "scroll", "doubletap", "drag", "flick", "alert", "type", "return"};
+  return std::find(touches.begin(), touches.end(), verb) != touches.end();
+}
+
 namespace {
 std::string runCommand(const std::string& raw, TouchAnswer& answer) {
   std::string line = trimWhitespace(raw);
@@ -131,8 +136,7 @@ std::string runCommand(const std::string& raw, TouchAnswer& answer) {
   const std::string rest = trimWhitespace(line.substr(word.size()));
   std::vector<double> n;
   // A touch waits for the screen to stand still: a menu still sliding shut covers what it showed.
-  static const std::vector<std::string> touches{"tap", "pull", "scroll", "doubletap", "drag", "flick", "alert", "type", "return"};
-  if (std::find(touches.begin(), touches.end(), verb) != touches.end()) waitForAnimations();
+  if (isTouchVerb(verb)) waitForAnimations();
   if (verb == "tap") {
     std::istringstream xy(rest);
     double x, y;

@@ -57,6 +57,9 @@ struct TouchAnswer {
   std::string target;
 };
 TouchAnswer answerTouchCommand(const std::string& line);
+// Whether the command's verb (lower case) touches the screen, and so first waits for the
+// animations under way to end.
+bool isTouchVerb(const std::string& verb);
 // answerTouchCommand(line).text
 std::string runTouchCommand(const std::string& line);
 

@@ -665,8 +665,12 @@ void scheduleCompletion(std::uint64_t id, double after, View::CompletionBlock co
   auto underWay = std::make_shared<UnderWay>();
   auto finish = [id, underWay, completion = std::move(completion)]() {
     underWay->end();
-    for (auto& r : animations().log) {
-      if (r.id == id) r.completed = true;
+    // Newest first: an animation ending is most often one of the last begun.
+    auto& log = animations().log;
+    for (auto r = log.rbegin(); r != log.rend(); ++r) {
+      if (r->id != id) continue;
+      r->completed = true;
+      break;
     }
     if (completion) completion(true);
   };
@@ -686,8 +690,13 @@ std::uint64_t record(std::string name, double duration, double delay, unsigned o
   r.delay = delay;
   r.options = options;
   r.startTime = Clock::monotonic();
-  animations().log.push_back(r);
-  return r.id;
+  // A program that runs for long animates without end: past twice the bound, the oldest go at
+  // once, so each record costs its moving once.
+  auto& log = animations().log;
+  if (log.size() >= 2 * View::kKeptAnimationRecords)
+    log.erase(log.begin(), log.end() - static_cast<std::ptrdiff_t>(View::kKeptAnimationRecords));
+  log.push_back(std::move(r));
+  return log.back().id;
 }
 }  // namespace
 

@@ -228,6 +228,9 @@ class View : public Responder {
   static void setAnimationsEnabled(bool enabled);
   static bool areAnimationsEnabled();
   // Every animation since the last clear, oldest first.
+  // The animations begun, oldest first: at least the last kKeptAnimationRecords of them, and at
+  // most twice as many.
+  static constexpr std::size_t kKeptAnimationRecords = 512;
   static const std::vector<AnimationRecord>& animationLog();
   static void clearAnimationLog();
   static bool isAnimating();  // inside an animation block

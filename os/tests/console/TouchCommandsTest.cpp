@@ -54,6 +54,16 @@ class TouchCommandsTest : public ScreenTest {
     window->addSubview(b);
     return b;
   }
+  // What a progress HUD is on screen: a view over the whole window, keeping touch handling on, that
+  // shows one line of text.
+  std::shared_ptr<View> hud(const std::string& text) {
+    auto cover = makeView<View>(Rect(0, 0, 320, 480));
+    auto note = makeView<Label>(Rect(100, 200, 120, 20));
+    note->setText(text);
+    cover->addSubview(note);
+    window->addSubview(cover);
+    return cover;
+  }
   // A pager of two pages side by side, a list on each (the home screen's shape).
   void pages(long rows) {
     pager = makeView<ScrollView>(Rect(0, 20, 320, 460));
@@ -204,12 +214,7 @@ TEST_F(TouchCommandsTest, WordsACommandDoesNotTakeAreRefused) {
 
 TEST_F(TouchCommandsTest, AVisibleCoverTakesTheTapsUntilItFades) {
   button("确定", Rect(10, 300, 100, 40));
-  // What a progress HUD is on screen: a view over everything that keeps touch handling on.
-  auto cover = makeView<View>(Rect(0, 0, 320, 480));
-  auto note = makeView<Label>(Rect(100, 200, 120, 20));
-  note->setText("网络异常");
-  cover->addSubview(note);
-  window->addSubview(cover);
+  auto cover = hud("网络异常");
   EXPECT_EQ(runTouchCommand("tap 确定"), "error: \"确定\" is covered by View \"网络异常\"");
   EXPECT_TRUE(TouchDriver::tap(Point{50, 320}));
   // Still there while it fades out, gone from touches once transparent.
@@ -306,17 +311,13 @@ TEST_F(TouchCommandsTest, ATabPastTheEdgeOfAStripUnderACoverIsSaidToBeCovered) {
 // (a menu's clear cover) can say so in its own words, however the view reads.
 TEST_F(TouchCommandsTest, ARefusedTouchGivesTheViewInTheWay) {
   button("确定", Rect(10, 300, 100, 40));
-  auto hud = makeView<View>(Rect(0, 0, 320, 480));
-  auto note = makeView<Label>(Rect(100, 200, 120, 20));
-  note->setText("网络异常");
-  hud->addSubview(note);
-  window->addSubview(hud);
+  auto shown = hud("网络异常");
   TouchAnswer answer = answerTouchCommand("tap 确定");
   EXPECT_EQ(answer.text, "error: \"确定\" is covered by View \"网络异常\"");
   // The outermost view over the target, not the label the touch lands on.
-  EXPECT_EQ(answer.cover, hud);
+  EXPECT_EQ(answer.cover, shown);
   EXPECT_EQ(answer.target, "\"确定\"");
-  hud->removeFromSuperview();
+  shown->removeFromSuperview();
 
   // Two clear buttons read alike; the answers tell them apart.
   pages(3);

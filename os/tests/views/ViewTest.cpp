@@ -247,5 +247,29 @@ TEST_F(ScreenTest, AnimationAppliesAtOnceAndCompletesAfterItsDurationOnTheClock)
   EXPECT_EQ(View::animationLog().back().name, "fade");
 }
 
+// A program animates for as long as it runs: the log keeps the newest animations, not all of them,
+// and each still hears of its end.
+TEST_F(ScreenTest, TheAnimationLogKeepsOnlyTheNewest) {
+  auto v = makeView<View>(Rect(0, 0, 10, 10));
+  window->addSubview(v);
+  const std::size_t made = 5 * View::kKeptAnimationRecords + 3;
+  std::size_t ended = 0;
+  for (std::size_t i = 0; i < made; ++i) {
+    View::beginAnimations("step " + std::to_string(i));
+    View::setAnimationDuration(0.1);
+    View::setAnimationDidStop([&](bool) { ++ended; });
+    v->setAlpha(i % 2 ? 1 : 0.5);
+    View::commitAnimations();
+    EXPECT_LE(View::animationLog().size(), 2 * View::kKeptAnimationRecords) << i;
+  }
+  const auto& log = View::animationLog();
+  ASSERT_GE(log.size(), View::kKeptAnimationRecords);
+  EXPECT_EQ(log.back().name, "step " + std::to_string(made - 1));
+  EXPECT_EQ(log[log.size() - View::kKeptAnimationRecords].name, "step " + std::to_string(made - View::kKeptAnimationRecords));
+  TouchDriver::advance(0.2);
+  EXPECT_EQ(ended, made);
+  for (const auto& record : View::animationLog()) EXPECT_TRUE(record.completed) << record.name;
+}
+
 }  // namespace
 }  // namespace os::test
