@@ -81,8 +81,8 @@ bool articleExists(SQDatabase& db, long long id, long long category) {
 // The position of a category's top row (or of its last), nothing when it has none: one step into
 // the position index.
 std::optional<long long> categoryEnd(SQDatabase& db, long long category, bool top) {
-  auto rs = db.executeQuery(top ? "select ZORDER from ZARTICLE where ZCATEGORY = ? order by ZORDER limit 1"
-                                : "select ZORDER from ZARTICLE where ZCATEGORY = ? order by ZORDER desc limit 1",
+  auto rs = db.executeQuery(top ? "select ZORDER from ZARTICLE where ZCATEGORY = ? and ZORDER is not null order by ZORDER limit 1"
+                                : "select ZORDER from ZARTICLE where ZCATEGORY = ? and ZORDER is not null order by ZORDER desc limit 1",
                             category);
   if (!rs || !rs->next()) return std::nullopt;
   std::optional<long long> order;
