@@ -224,7 +224,10 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   os::Array items = typeFilter((*data)["newslist"]);
   if (front) {
     if (db) {
-      for (auto& stored : db->insertArticles(items, ID_)) dataList_.insert(dataList_.begin(), stored);
+      // Each stored item goes above the ones before it: the batch lands reversed, in one move of
+      // the list rather than one per item.
+      auto stored = db->insertArticles(items, ID_);
+      dataList_.insert(dataList_.begin(), stored.rbegin(), stored.rend());
     }
   } else {
     for (const os::Value& item : items) {
