@@ -598,10 +598,14 @@ void TableView::scrollToRowAtIndexPath(const IndexPath& ip, TableViewScrollPosit
   checkRow(ip);
   // A reload keeps the heights of rows out of view until they come into view: the rows above this
   // one are asked now, or it would be placed by heights they no longer have. (The rows below it do
-  // not move it; they are asked as the layout brings them into view.)
+  // not move it.)
   askRowsThrough(ip);
   Rect r = rectForRowAtIndexPath(ip);
   double h = bounds().size.height;
+  // The rows that could share the screen with it are asked too: those below it decide where the
+  // content ends, and so how far the offset may go.
+  askRowsInView(Rect(r.minX(), r.minY() - h, r.size.width, r.size.height + 2 * h));
+  r = rectForRowAtIndexPath(ip);
   Point off = contentOffset();
   switch (position) {
     case TableViewScrollPosition::None: scrollRectToVisible(r, animated); return;

@@ -248,6 +248,28 @@ TEST_F(TableViewTest, ScrollingToARowPlacesItByTheHeightsOfTheRowsAboveItAsTheyA
   EXPECT_EQ(table->bounds().maxY(), 35 * 44 + 10 * 80 + 44);
 }
 
+TEST_F(TableViewTest, ScrollingToARowAfterTheRowsBelowItShrankStopsAtTheLastRow) {
+  // Rows below the target shrank out of view: the content ends sooner than the kept heights say.
+  for (long r = 80; r < 100; ++r) rows->heights[r] = 10;
+  table->reloadData();
+  TouchDriver::settle();
+  for (auto position : {TableViewScrollPosition::Top, TableViewScrollPosition::Middle, TableViewScrollPosition::Bottom,
+                        TableViewScrollPosition::None}) {
+    table->setContentOffset(Point{0, 0});
+    TouchDriver::settle();
+    table->scrollToRowAtIndexPath(IndexPath{0, 79}, position, false);
+    TouchDriver::settle();
+    EXPECT_EQ(table->contentSize().height, 80 * 44 + 20 * 10) << static_cast<int>(position);
+    EXPECT_LE(table->bounds().maxY(), 80 * 44 + 20 * 10) << static_cast<int>(position);
+    EXPECT_TRUE(rowShows(*table, IndexPath{0, 79})) << static_cast<int>(position);
+  }
+  // Asked for the top, it goes as far as the content lets it: the last row at the bottom.
+  table->scrollToRowAtIndexPath(IndexPath{0, 79}, TableViewScrollPosition::Top, false);
+  TouchDriver::settle();
+  EXPECT_EQ(table->bounds().maxY(), 80 * 44 + 20 * 10);
+  EXPECT_TRUE(rowShows(*table, IndexPath{0, 99}));
+}
+
 TEST_F(TableViewTest, RowsPutInFrontOfTheListAreReachedByTheirOwnHeights) {
   // A list whose items carry their heights: a pull puts newer items in front, and every item
   // moves down by as many rows while the table's kept heights stay at their old indexes.
