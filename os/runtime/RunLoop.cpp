@@ -435,7 +435,7 @@ int RunLoop::pollSources(double wait) {
   }
   // A post from here on counts the task back in before it returns (see post).
   if (leftTaskCount) DispatchQueue::backgroundTaskSleeps();
-  const int n = ::poll(fds.data(), fds.size(), timeout);
+  const int n = wait_ ? wait_(fds.data(), fds.size(), timeout) : ::poll(fds.data(), fds.size(), timeout);
   if (leftTaskCount) {
     std::lock_guard lock(mutex_);
     if (std::exchange(offTaskCount_, false)) DispatchQueue::backgroundTaskWakes();

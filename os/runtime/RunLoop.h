@@ -30,6 +30,8 @@
 
 #include "os/core/Date.h"
 
+struct pollfd;
+
 namespace os {
 
 class Timer;
@@ -95,6 +97,12 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void stop();
   // Interrupts a waiting loop so it looks at the clock and its queues again.
   void wakeUp();
+
+  // The wait a pass makes (poll(2)'s shape: descriptors, their count, a time-out in ms; the first
+  // descriptor is the loop's wake-up): a test puts its own in to see what a wait was owed. The
+  // loop's thread only.
+  using WaitFunction = int (*)(::pollfd* fds, unsigned long count, int timeoutMs);
+  void setWaitFunctionForTesting(WaitFunction wait) { wait_ = wait; }
 
   std::size_t pendingTaskCount() const;
   std::size_t timerCount() const;
@@ -174,6 +182,7 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
  private:
   // The loop's thread only.
   std::unique_ptr<PollSet> pollSet_;
+  WaitFunction wait_ = nullptr;  // poll(2) when null
 };
 
 }  // namespace os

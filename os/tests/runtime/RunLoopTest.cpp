@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -223,6 +225,58 @@ TEST(RunLoopTasks, RunUntilWokenEndsAtItsTimeOutWhenNothingWakesIt) {
     EXPECT_FALSE(fired) << virtualClock;
     timer->invalidate();
   }
+}
+
+// A post from another thread racing the loop's sleep: a wait that begins while a posted task is
+// queued must end at once, whether the post came just before the loop looked at its tasks or
+// between that look and the wait. The loop's wait is replaced by one that, owed a wake-up, looks
+// without sleeping and counts a wait that would have slept through the task.
+struct OwedWakeUps {
+  static inline std::atomic<int> queued{0};  // posted from the other thread, not yet run
+  static inline int lost = 0;
+  static inline std::function<void()> beforeWait;  // runs once, in the window before the wait
+  static int wait(::pollfd* fds, unsigned long count, int timeoutMs) {
+    if (timeoutMs != 0 && beforeWait) std::exchange(beforeWait, nullptr)();
+    if (timeoutMs == 0 || queued.load() == 0) return ::poll(fds, count, timeoutMs);
+    const int ready = ::poll(fds, count, 0);
+    if (ready == 0) ++lost;
+    return ready;
+  }
+};
+
+TEST(RunLoopTasks, APostRacingTheLoopsSleepWakesIt) {
+  auto loop = RunLoop::current();
+  loop->setWaitFunctionForTesting(&OwedWakeUps::wait);
+  int ran = 0;
+  // The task posted ends the run, so the run ends only once the loop has run it.
+  auto postFromAnotherThread = [&] {
+    std::thread([&] {
+      ++OwedWakeUps::queued;
+      loop->post([&] {
+        --OwedWakeUps::queued;
+        ++ran;
+        loop->stop();
+      });
+    }).join();
+  };
+  // The stop's wake-up is taken before each run, so that it wakes no wait the post owed one.
+  auto takeWakeUps = [&] { loop->runUntil([] { return false; }, 0.001); };
+  for (int round = 1; round <= 3; ++round) {
+    // Posted while the loop runs a task, which writes no wake-up: the loop looks before it waits.
+    takeWakeUps();
+    loop->post(postFromAnotherThread);
+    loop->run();
+    EXPECT_EQ(ran, 2 * round - 1);
+    // Posted after the loop looked at its tasks, just before it waits: the post wakes it, and
+    // again in the next round, once the loop took the last wake-up.
+    takeWakeUps();
+    OwedWakeUps::beforeWait = postFromAnotherThread;
+    loop->run();
+    EXPECT_EQ(ran, 2 * round);
+  }
+  loop->setWaitFunctionForTesting(nullptr);
+  EXPECT_EQ(OwedWakeUps::lost, 0);
+  EXPECT_EQ(OwedWakeUps::queued.load(), 0);
 }
 
 TEST(RunLoopThreads, TimerOnAnotherThreadFiresWhenTheClockAdvances) {
