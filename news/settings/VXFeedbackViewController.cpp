@@ -108,5 +108,16 @@ void VXFeedbackViewController::feedbackSuccess() {
 
 void VXFeedbackViewController::clickedButtonAtIndex(os::AlertView& alert, long) {
   if (alert.tag() != kSuccessAlertTag) return;
-  if (auto* nav = navigationController()) nav->popViewController(true);
+  auto* nav = navigationController();
+  if (!nav) return;
+  // The alert may have stayed up while another screen (a pushed headline's article) came over
+  // this one: its button closes this screen only, never the one on top.
+  auto self = weakSelf().lock();
+  auto stack = nav->viewControllers();
+  if (!stack.empty() && stack.back() == self) {
+    nav->popViewController(true);
+    return;
+  }
+  std::erase(stack, self);
+  nav->setViewControllers(std::move(stack), false);
 }

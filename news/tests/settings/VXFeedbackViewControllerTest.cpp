@@ -58,6 +58,26 @@ TEST_F(VXFeedbackViewControllerTest, ASuggestionIsSentAsTypedAndSuccessLeadsBack
   EXPECT_EQ(topScreen(), "VXSettingViewController");
 }
 
+TEST_F(VXFeedbackViewControllerTest, TheSuccessAlertLeftUpUnderANewerScreenClosesTheFormOnly) {
+  openFeedback();
+  type("more maps", "");
+  send();
+  ASSERT_TRUE(runUntil([] { return frontAlert() && frontAlert()->title() == "反馈成功"; }));
+  // A pushed headline's screen comes over the form while its alert is still up.
+  auto newer = std::make_shared<os::ViewController>();
+  nav_->pushViewController(newer, false);
+  os::TouchDriver::settle();
+  ASSERT_TRUE(os::TouchDriver::pressAlertButton("确定"));
+  os::TouchDriver::advance(1);
+  ASSERT_FALSE(nav_->viewControllers().empty());
+  EXPECT_EQ(nav_->viewControllers().back(), newer);
+  for (const auto& screen : nav_->viewControllers()) EXPECT_NE(screen, feedback_);
+  // Back from it goes to the settings, not to a form already sent.
+  nav_->popViewController(false);
+  os::TouchDriver::settle();
+  EXPECT_EQ(topScreen(), "VXSettingViewController");
+}
+
 TEST_F(VXFeedbackViewControllerTest, ARefusedOrFailedSendSaysSoAndEmptiesTheForm) {
   openFeedback();
   server_->setFault(1110, {newsd::FailureMode::ErrorCode, 0});
