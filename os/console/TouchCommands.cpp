@@ -14,6 +14,7 @@
 #include "os/views/TableView.h"
 #include "os/views/TextField.h"
 #include "os/views/TextView.h"
+#include "os/views/WebView.h"
 
 namespace os {
 
@@ -88,6 +89,14 @@ std::string tapText(const std::string& text, TouchAnswer& answer) {
     if (!TouchDriver::scrollIntoView(*view)) return "error: " + quotedWords(text) + " could not be scrolled into view";
   }
   if (!isReachable(*view) && !controlActingFor(*view)) return covered(answer, quotedWords(text), *view);
+  // A page's paragraph takes no tap: said, rather than a tap that silently does nothing (the words
+  // may be part of a page's text when the button the reader meant is under the page).
+  if (dynamic_cast<const Label*>(view.get()) && !controlActingFor(*view)) {
+    for (const View* v = view->superviewPtr(); v; v = v->superviewPtr()) {
+      if (dynamic_cast<const WebView*>(v))
+        return "error: " + quotedWords(text) + " is text of the web page on screen, which takes no tap: tap a field or button of it";
+    }
+  }
   TouchDriver::tap(*view);
   return "";
 }

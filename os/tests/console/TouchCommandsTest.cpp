@@ -23,6 +23,7 @@
 #include "os/views/TextField.h"
 #include "os/views/TextView.h"
 #include "os/views/ViewController.h"
+#include "os/views/WebView.h"
 #include "os/tests/views/ViewsTestSupport.h"
 
 namespace os::test {
@@ -124,6 +125,30 @@ TEST_F(TouchCommandsTest, WholeTextsWinAndAPartMustBelongToOneText) {
   button("军情", Rect(0, 100, 100, 34));
   EXPECT_EQ(runTouchCommand("tap 军情"), "");
   EXPECT_EQ(pressed.back(), "军情");
+}
+
+TEST_F(TouchCommandsTest, AWebPagesTextTakesNoTapAndSaysSo) {
+  // A sign-in page over a screen whose button the reader meant: its paragraph holds the words.
+  auto page = makeView<WebView>(Rect(0, 0, 320, 480));
+  window->addSubview(page);
+  page->loadHTMLString("<p>授权后可分享到微博</p><form action=\"/go\"><input type=\"submit\" value=\"登录\"></form>");
+  TouchDriver::settle();
+  EXPECT_EQ(runTouchCommand("tap 分享"),
+            "error: \"分享\" is text of the web page on screen, which takes no tap: tap a field or button of it");
+  // Its button still takes a tap by its text.
+  bool sent = false;
+  struct Watch : WebViewDelegate {
+    bool* sent;
+    explicit Watch(bool* s) : sent(s) {}
+    bool shouldStartLoadWithRequest(WebView&, const URLRequest&, WebViewNavigationType type) override {
+      if (type == WebViewNavigationType::FormSubmitted) *sent = true;
+      return false;
+    }
+  };
+  auto watch = std::make_shared<Watch>(&sent);
+  page->setDelegate(watch);
+  EXPECT_EQ(runTouchCommand("tap 登录"), "");
+  EXPECT_TRUE(sent);
 }
 
 TEST_F(TouchCommandsTest, AButtonShowingOnlyAPictureIsTappedByItsLabel) {
