@@ -206,7 +206,8 @@ std::string ReaderCommands::help() {
          "  tap X Y | tap row N  tap a point of the screen, or the Nth row of the list (from 0)\n"
          "  pull                 pull the list down to refresh it\n"
          "  end                  scroll to the end of the list (the next page loads)\n"
-         "  back                 the navigation bar's back button\n"
+         "  scroll end           the same, as a finger does, without saying when nothing moved\n"
+         "  back                 the navigation bar's back button; in the picture viewer, closes it\n"
          "  menu                 open the menu, or close it when it is open\n"
          "  rows                 the open article's rows\n"
          "  alert N | alert \"TITLE\"  a button of the alert or sheet on screen, N as its tag=N\n"
@@ -305,7 +306,14 @@ std::string ReaderCommands::run(const std::string& raw) {
   if (verb == "help") return help();
   // The reader's own words for what the platform's touch commands do.
   if (verb == "end") return scrollToEnd();
-  if (verb == "back") return back();
+  if (verb == "back") {
+    std::string answer = back();
+    // The screens the menu opens (收藏, 离线, 设置) go back to the menu still open: said, or the
+    // next `menu` would close it where the reader meant to open it.
+    auto side = NQSideViewController::share();
+    if (answer.empty() && side && side->leftSideIsShow()) return "back: the menu is open (menu closes it)";
+    return answer;
+  }
   if (verb == "menu") return toggleMenu();
   if (verb == "pull") return pull();
   if (verb == "rows") {

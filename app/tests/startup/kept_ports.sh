@@ -57,5 +57,12 @@ for text in 'news 65536' 'news 12345 6' 'rm -rf / 1'; do
     fail "a run on the ports file \"$text\" failed: $(tail -n 5 "$work/bad-err.txt")"
   grep -qF "ports is not a list of services' ports" "$work/bad-err.txt" ||
     fail "the ports file \"$text\" was taken without a word: $(cat "$work/bad-err.txt")"
+  grep -qF "articles kept by earlier runs still name the old news port" "$work/bad-err.txt" ||
+    fail "the ports file \"$text\" was let go without the note on kept articles: $(cat "$work/bad-err.txt")"
 done
+# One bad line among good ones: the news port it still gives is named.
+printf 'news %s\nqq 70000\n' "$third" >"$home/ports"
+printf 'quit\n' | "$run" "$home" >/dev/null 2>"$work/bad-err.txt" || fail "a run on a ports file with one bad line failed"
+grep -qF "still name the old news port $third" "$work/bad-err.txt" ||
+  fail "one bad line let the kept news port go without naming it: $(cat "$work/bad-err.txt")"
 echo "kept ports: a home's next run listens where its last did, so its kept links answer; a taken port is said, a bad ports file let go"
