@@ -218,6 +218,30 @@ TEST_F(QQHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
   EXPECT_EQ(callers[2]->codes, std::vector<int>{200});
 }
 
+// A's share waits for QQ when B's is refused (its link is longer than QQ takes): QQ still holds
+// A's, so A is not told it was replaced, and QQ's later answer reaches A as a share that went.
+TEST_F(QQHandlerTest, AShareQQRefusesLeavesTheWaitingShareToItsOwnAnswer) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  const auto a = shareFromOwnServices("qq", 1).front();
+  ASSERT_EQ(qq_->openedURLs().size(), 1u);
+
+  auto b = std::make_shared<Outcomes>();
+  auto other = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("callerB"));
+  other->setShareText("另一条", os::Image::create(os::Bitmap(30, 20)), b);
+  other->socialData()->extConfig()->qqData->url = "http://n/" + std::string(kQQApiURLMax, 'x');
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->snsClickHandler(nullptr, other, true);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq_->openedURLs().size(), 1u);
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
+  EXPECT_TRUE(a->codes.empty());
+
+  answerShare("0");
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_TRUE(b->codes.empty());
+  ASSERT_TRUE(settle([&] { return count(5) == 1; }));
+}
+
 TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   pick("qzone");
