@@ -332,6 +332,8 @@ OBSocialCompletion OBSocialQQHandler::takeCompletion() {
 void OBSocialQQHandler::velmoraDidLogin() {
   auto session = velmoraQQ;
   if (!session) return;
+  // A login without a token (the reader logged out meanwhile) is no login: no account goes up.
+  if (!session->accessToken() || session->accessToken()->empty()) return velmoraDidNotLogin(false);
   auto account = std::make_shared<OBSocialAccountEntity>(snsName.value_or(OBShareToQQ));
   account->usid = session->openId();
   account->accessToken = session->accessToken();

@@ -1098,7 +1098,7 @@ TEST_F(ScreensTest, AWaitingEditorsAnswerClosesThatEditorForItsOwnCaller) {
   ASSERT_EQ(caller_->responses.size(), 1u);
   EXPECT_EQ(caller_->responses[0]->viewControllerType, 3);
   EXPECT_EQ(caller_->closed, std::vector<int>{3});
-  EXPECT_FALSE(first->isUp());
+  EXPECT_FALSE(first->view()->window());
   EXPECT_EQ(codes(*later), std::vector<int>{5052});
   EXPECT_EQ(later->closed, std::vector<int>{3});
   EXPECT_FALSE(presented());
