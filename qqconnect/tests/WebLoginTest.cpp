@@ -339,7 +339,8 @@ TEST_F(WebLoginTest, ASecondLoginCancelsTheFirstWhosePageIsStillOpen) {
 
 // Login A goes to the browser and login B, on the kit's own page, replaces it: A hears it was
 // cancelled. The browser's late answer for A, a token or an error, decides nothing of B: B's page
-// stays up, B hears nothing, and the session takes no token.
+// stays up, B hears nothing then, and when B's page closes, B ends with its own outcome and no
+// token of A's.
 TEST_F(WebLoginTest, AReplacedBrowserLoginsLateAnswerDecidesNothingOfTheNewLogin) {
   auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
   int loads = 0;
@@ -377,6 +378,14 @@ TEST_F(WebLoginTest, AReplacedBrowserLoginsLateAnswerDecidesNothingOfTheNewLogin
     EXPECT_TRUE(session->loginViewKit()->window());
     EXPECT_FALSE(session->accessToken());
     EXPECT_EQ(session->loginDict().size(), 1u);
+
+    // B's page closes unfinished: B ends once, not signed in, holding nothing of A's.
+    session->loginViewKit()->doClose();
+    advance(0.5);
+    ASSERT_EQ(second->calls.size(), 1u);
+    EXPECT_NE(second->calls[0], "login");
+    EXPECT_FALSE(session->accessToken());
+    EXPECT_FALSE(session->loginViewKit()->accessToken());
   }
 }
 
