@@ -348,17 +348,22 @@ void OBSocialControllerService::closeScreen(const os::ViewController& screen,
   // Taking a screen down takes what was shown over it: those screens end as their close buttons
   // end them, newest first.
   while (index && *index + 1 < openScreens_.size()) {
+    makeCurrent(openScreens_.back());
     closeWithCancelResponse();
     index = recordOf(screen);
   }
   if (!index) return;
-  const OpenScreen& record = openScreens_[*index];
-  const auto caller = record.caller;
+  makeCurrent(openScreens_[*index]);
+  const auto caller = openScreens_[*index].caller;
+  closeWithResponse(response, caller);
+}
+
+void OBSocialControllerService::makeCurrent(const OpenScreen& record) {
+  // A close takes down the current navigation controller: the one carrying this record's screen.
   if (auto carrier = std::dynamic_pointer_cast<os::NavigationController>(record.carrier.lock())) {
     currentNavigationController = carrier;
     currentViewController = record.screen;
   }
-  closeWithResponse(response, caller);
 }
 
 void OBSocialControllerService::screenOpened(int type, const std::shared_ptr<os::ViewController>& carrier,

@@ -149,6 +149,7 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
   void screenClosed();
   bool isUp(OpenScreen& record) const;
   std::optional<std::size_t> recordOf(const os::ViewController& screen) const;
+  void makeCurrent(const OpenScreen& record);
   void forgetScreen(std::size_t index);
   void closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller);
   // Whom a close of the current screen is told to.
