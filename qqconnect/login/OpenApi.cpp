@@ -253,8 +253,13 @@ bool OpenApi::authorizeWithPermission(const std::vector<std::string>& permission
   for (const auto& [k, v] : TcApiTool::SDKInfo()) request.set(k, v);
   if (!send) return false;
   if (!openQQWithCommand(0, request)) return false;
+  // QQ answers the newest request only: a login still waiting ends as cancelled, told last, as
+  // its caller may start another login from its answer.
+  std::shared_ptr<VelmoraLoginDelegate> replaced;
+  if (state().loginOutstanding && state().ssoLoginDelegate != delegate) replaced = std::move(state().ssoLoginDelegate);
   state().ssoLoginDelegate = std::move(delegate);
   state().loginOutstanding = true;
+  if (replaced) replaced->velmoraDidNotLogin(true);
   return true;
 }
 

@@ -261,13 +261,24 @@ bool VelmoraOAuth::userLoginStatis() {
   auto api = APIBase::initWithTarget(weak_from_this(), [](APIBaseTarget& target, const std::shared_ptr<APIResponse>& r) {
     static_cast<VelmoraOAuth&>(target).userLoginStatisResponse(r);
   }, "GET");
+  loginRequests_[std::to_string(api->seq())] = logouts_;
   send(api, endpoints_.openApiBase + "user/user_login_statis", std::nullopt, std::move(params));
   return true;
+}
+
+bool VelmoraOAuth::loggedOutSince(const std::string& seq) {
+  auto it = loginRequests_.find(seq);
+  if (it == loginRequests_.end()) return false;
+  const bool loggedOut = it->second != logouts_;
+  loginRequests_.erase(it);
+  return loggedOut;
 }
 
 void VelmoraOAuth::userLoginStatisResponse(const std::shared_ptr<APIResponse>& response) {
   auto self = shared_from_this();
   deleteAPIRequestBySeq(std::to_string(response->seq()));
+  // The reader logged out while the check was out: whatever it says, nobody is logged in.
+  if (loggedOutSince(std::to_string(response->seq()))) return velmoraDidNotLogin(true);
   std::string text = response->message().value_or("");
   removeAll(text, "_Callback(");
   removeAll(text, ");");
@@ -291,6 +302,7 @@ bool VelmoraOAuth::getOpenId(const std::string& serial) {
     static_cast<VelmoraOAuth&>(target).getOpenIdResponse(r);
   }, "GET");
   api->setSeq(static_cast<std::int32_t>(number));
+  loginRequests_[serial] = logouts_;
   send(api, endpoints_.openApiBase + "oauth2.0/m_me", openId_, std::move(params));
   return true;
 }
@@ -304,6 +316,11 @@ void VelmoraOAuth::getOpenIdResponse(const std::shared_ptr<APIResponse>& respons
     delegate = std::move(it->second);
     loginDict_.erase(it);
   }
+  if (loggedOutSince(serial)) {
+    // The reader logged out while the login waited for its open id: the login ends unfinished.
+    if (delegate) delegate->velmoraDidNotLogin(true);
+    return;
+  }
   auto answer = VelmoraOpenIdAnswer(*response);
   const std::string* openId = answer ? (*answer)["openid"].string() : nullptr;
   if (openId && !openId->empty()) openId_ = *openId;
@@ -316,6 +333,7 @@ void VelmoraOAuth::getOpenIdResponse(const std::shared_ptr<APIResponse>& respons
 }
 
 void VelmoraOAuth::logout(const std::shared_ptr<VelmoraSessionDelegate>& fallback) {
+  ++logouts_;
   accessToken_.reset();
   openId_.reset();
   expirationDate_.reset();

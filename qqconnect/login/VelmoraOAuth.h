@@ -268,6 +268,11 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
 
   VelmoraOAuthEndpoints endpoints_;
   std::map<std::string, std::shared_ptr<APIBase>> apiRequests_;
+  // Logouts so far, and the count each login request (the stored-login check, the open id) went
+  // out under: a logout between a login's request and its answer ends that login unfinished.
+  unsigned logouts_ = 0;
+  std::map<std::string, unsigned> loginRequests_;
+  bool loggedOutSince(const std::string& seq);
   std::optional<std::string> accessToken_;
   std::optional<os::Date> expirationDate_;
   std::weak_ptr<VelmoraSessionDelegate> sessionDelegate_;

@@ -114,6 +114,31 @@ TEST_F(LoginTest, SingleSignOnReplyFillsTheSessionOnlyWhileALoginWaits) {
   EXPECT_EQ(delegate->calls.size(), 1u);
 }
 
+// Two sessions sign on through QQ one after the other, before QQ answers: QQ answers the newest
+// request only, so the first login's caller hears at once that it was cancelled, and QQ's answer
+// is the second's.
+TEST_F(LoginTest, ASecondSingleSignOnLoginCancelsTheFirst) {
+  installAnsweringQQ();
+  ASSERT_TRUE(login());
+  auto other = std::make_shared<Recorder>();
+  auto second = VelmoraOAuth::initWithAppId(kAppId, other);
+  ASSERT_TRUE(second->authorize({"get_user_info"}, "local", true));
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(other->calls.empty());
+
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", 7776000}});
+  EXPECT_EQ(other->calls, std::vector<std::string>{"login"});
+  EXPECT_EQ(second->accessToken(), "TOK");
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"cancelled"});
+  EXPECT_FALSE(session->accessToken());
+
+  // The same session asking again is still one login: nobody is cancelled.
+  other->calls.clear();
+  ASSERT_TRUE(second->authorize({"get_user_info"}, "local", true));
+  ASSERT_TRUE(second->authorize({"get_user_info"}, "local", true));
+  EXPECT_TRUE(other->calls.empty());
+}
+
 // "expires_in" is read for its whole seconds, a fraction or trailing characters dropped; words and
 // values that are no usable number count as absent.
 TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsAbsent) {
@@ -351,6 +376,37 @@ TEST_F(OpenApiLoginTest, StoredSessionIsCheckedAndEveryAnswerEndsTheLogin) {
   ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
   ASSERT_TRUE(answered());
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+}
+
+// The reader logs out while a login's request is out (the stored-login check, the open id): the
+// answer that comes after signs nobody in. The login ends as cancelled, with no token held.
+TEST_F(OpenApiLoginTest, ALogoutWhileALoginsRequestIsOutEndsThatLogin) {
+  server.route("GET", "/user/user_login_statis", os::testing::CannedResponse::text("_Callback({\"ret\":0});"));
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  session->logout(nullptr);
+  ASSERT_TRUE(run([&] { return delegate->calls.size() == 2; }));
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"logout", "cancelled"}));
+  EXPECT_FALSE(session->accessToken());
+
+  server.route("GET", "/oauth2.0/m_me", os::testing::CannedResponse::text("callback( {\"openid\":\"NEW\"} );\n"));
+  session->setAccessToken("TOK");
+  session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+  auto waiting = std::make_shared<Recorder>();
+  session->loginDict()["4321"] = waiting;
+  ASSERT_TRUE(session->getOpenId("4321"));
+  session->logout(nullptr);
+  ASSERT_TRUE(run([&] { return !waiting->calls.empty(); }));
+  EXPECT_EQ(waiting->calls, std::vector<std::string>{"cancelled"});
+  EXPECT_FALSE(session->openId());
+  EXPECT_TRUE(session->loginDict().empty());
+
+  // A login asked after the logout is answered as before.
+  delegate->calls.clear();
+  session->setAccessToken("TOK");
+  session->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"login"});
 }
 
 TEST_F(OpenApiLoginTest, OpenIdAnswerIsUnwrappedAndAnEmptyOneFailsTheLogin) {

@@ -337,6 +337,58 @@ TEST_F(WebLoginTest, ASecondLoginCancelsTheFirstWhosePageIsStillOpen) {
   EXPECT_TRUE(session->loginDict().empty());
 }
 
+// Login A goes to the browser and login B, on the kit's own page, replaces it: A hears it was
+// cancelled. The browser's late answer for A, a token or an error, decides nothing of B: B's page
+// stays up, B hears nothing then, and when B's page closes, B ends with its own outcome and no
+// token of A's.
+TEST_F(WebLoginTest, AReplacedBrowserLoginsLateAnswerDecidesNothingOfTheNewLogin) {
+  auto browser = sandbox.launchPeerApplication("com.velmora.browser", {"mqqbrowser", "mttbrowser"});
+  int loads = 0;
+  pages->route(kAuthorize, [&](const os::URLRequest&) {
+    ++loads;
+    return loads % 2 == 1 ? ScriptedPage::page("", {ScriptedPage::go("auth://browser")}) : ScriptedPage::page("");
+  });
+  for (const bool withToken : {true, false}) {
+    SCOPED_TRACE(withToken ? "token" : "error");
+    auto first = std::make_shared<Recorder>(), second = std::make_shared<Recorder>();
+    const std::size_t handedBefore = browser->openedURLs().size();
+    ASSERT_TRUE(session->authorizeWithPermissions({"get_user_info"}, std::nullopt, first, false));
+    ASSERT_TRUE(run([&] { return browser->openedURLs().size() == handedBefore + 2; }));
+    const std::string handed = browser->openedURLs().back().url.absoluteString();
+    auto query = [&](const std::string& name) {
+      const std::size_t at = handed.find(name + "=");
+      return handed.substr(at + name.size() + 1, handed.find('&', at) - at - name.size() - 1);
+    };
+    const std::string key = query("token_key"), serial = query("serial");
+
+    const int loaded = loads;
+    ASSERT_TRUE(session->authorizeWithPermissions({"get_user_info"}, std::nullopt, second, false));
+    ASSERT_TRUE(run([&] { return loads == loaded + 1; }));
+    advance(0.5);
+    EXPECT_EQ(first->calls, std::vector<std::string>{"cancelled"});
+    ASSERT_TRUE(session->loginViewKit()->window());
+
+    const std::string answer = withToken ? "&access_token=" + *TcApiTool::encryAccessToken("TOKEN_OF_A", key) +
+                                               "&openid=AO&expires_in=3600"
+                                         : std::string("&error=server_error");
+    browser->openURL(std::string(kReplyScheme) + "://openmobile.velmora.example#serial=" + serial + answer);
+    advance(0.5);
+    EXPECT_TRUE(second->calls.empty());
+    EXPECT_EQ(first->calls, std::vector<std::string>{"cancelled"});
+    EXPECT_TRUE(session->loginViewKit()->window());
+    EXPECT_FALSE(session->accessToken());
+    EXPECT_EQ(session->loginDict().size(), 1u);
+
+    // B's page closes unfinished: B ends once, not signed in, holding nothing of A's.
+    session->loginViewKit()->doClose();
+    advance(0.5);
+    ASSERT_EQ(second->calls.size(), 1u);
+    EXPECT_NE(second->calls[0], "login");
+    EXPECT_FALSE(session->accessToken());
+    EXPECT_FALSE(session->loginViewKit()->accessToken());
+  }
+}
+
 // However many web logins were started, one loss of the network shows one alert.
 TEST_F(WebLoginTest, OneOutageIsOneAlertHoweverManyLoginsWereStarted) {
   pages->route(kAuthorize, ScriptedPage::page(""));

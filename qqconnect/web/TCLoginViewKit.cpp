@@ -311,6 +311,12 @@ bool TCLoginViewKit::handleOpenURL(const std::optional<std::string>& urlText) {
   const std::optional<std::string> serial = text(params, "serial");
   auto entry = serial ? loginDict_.find(*serial) : loginDict_.end();
   if (entry == loginDict_.end()) return false;
+  // The answer of a login a newer one replaced (its caller heard it cancelled) decides nothing of
+  // the newer: its page stays, its token and outcome are its own.
+  if (serial != serial_) {
+    loginDict_.erase(entry);
+    return true;
+  }
   const std::optional<std::string> cb = text(params, "cb");
   if (cb && !isIdentifier(*cb)) return false;
   const std::string key = entry->second;

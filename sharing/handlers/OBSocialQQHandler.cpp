@@ -199,7 +199,6 @@ bool OBSocialQQHandler::handleOpenURL(const os::URL& url) {
 
 void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>&,
                                                 const std::shared_ptr<OBSocialControllerService>& service) {
-  snsName = name;
   auto dispatcher = OBSocialSnsHandler::shareInstance();
   auto data = service ? service->socialData() : OBSocialData::defaultData();
   if (!qqUrl && data->shareImage()) {
@@ -207,20 +206,21 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     return;
   }
   if (!dispatcher->searchForURLSchemeWithPrefix("QQ")) return;
+  // A share that never goes out leaves whatever waits for an answer as it was: the share QQ still
+  // owes an answer, its caller, and the dispatcher's wait for it.
+  std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if ((!QQApiInterface::isQQInstalled() || !QQApiInterface::isQQSupportApi()) && name != OBShareToQQ) {
     // For "qq" the send goes ahead and its result brings the alert.
-    dispatcher->setCurrentSnsHandler({});
+    dispatcher->setCurrentSnsHandler(waiting);
     showAlert("shareQQ_notInstall");
     return;
   }
   if (!qqAppId) OBUtils::outLog("you must set the qqAppID!");
   // Making the session registers the application id with the QQ client.
   velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
-  answerReplacedShare();
   dispatcher->handleClickHandler(service, name);
-  socialController = service;
-  socialCaller = service ? service->socialUIDelegate() : nullptr;
+  auto caller = service ? service->socialUIDelegate() : nullptr;
 
   auto config = data->extConfig();
   auto content = config ? (name == OBShareToQzone ? config->qzoneData : config->qqData) : nullptr;
@@ -260,19 +260,24 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     object = QQApiTextObject::objectWithText(description);
   }
   auto request = SendMessageToQQReq::reqWithContent(object);
-  std::int32_t sent;
+  std::int32_t sent = EQQAPISENDFAILD;
   if (name == OBShareToQQ)
     sent = QQApiInterface::sendReq(request);
   else if (name == OBShareToQzone)
     sent = QQApiInterface::SendReqToQZone(request);
-  else
-    return;
   if (sent == EQQAPISENDSUCESS || sent == EQQAPIMESSAGEPREVIEWLOADING) {
+    // QQ now holds this share: the one it held before will not be answered.
+    answerReplacedShare();
+    snsName = name;
+    socialController = service;
+    socialCaller = caller;
     awaitingShare_ = name;
     return;
   }
+  dispatcher->setCurrentSnsHandler(waiting);
+  // Neither platform of this handler: nothing was asked of QQ.
+  if (name != OBShareToQQ && name != OBShareToQzone) return;
   // QQ never opened: no answer will come for this share.
-  dispatcher->setCurrentSnsHandler({});
   showAlert("shareQQ_openFail");
 }
 
@@ -327,6 +332,8 @@ OBSocialCompletion OBSocialQQHandler::takeCompletion() {
 void OBSocialQQHandler::velmoraDidLogin() {
   auto session = velmoraQQ;
   if (!session) return;
+  // A login without a token (the reader logged out meanwhile) is no login: no account goes up.
+  if (!session->accessToken() || session->accessToken()->empty()) return velmoraDidNotLogin(false);
   auto account = std::make_shared<OBSocialAccountEntity>(snsName.value_or(OBShareToQQ));
   account->usid = session->openId();
   account->accessToken = session->accessToken();

@@ -124,29 +124,33 @@ bool OBSocialWechatHandler::checkUrlSchema() {
 void OBSocialWechatHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>&,
                                                     const std::shared_ptr<OBSocialControllerService>& service) {
   auto dispatcher = OBSocialSnsHandler::shareInstance();
-  answerReplacedShare();
   dispatcher->handleClickHandler(service, name);
-  service_ = service;
-  sharing_ = name;
   auto delegate = service ? service->socialUIDelegate() : nullptr;
-  caller_ = delegate;
   if (!WXApi::isWXAppInstalled() || !WXApi::isWXAppSupportApi()) {
     // Nothing to send to: the caller hears it at once.
-    service_ = nullptr;
     dispatcher->handleUIDelegate(delegate, name, OBSocialResponseCodeNetworkError,
                                  std::string("the messenger application is not installed"), std::nullopt);
     return;
   }
   auto data = service ? service->socialData() : OBSocialData::defaultData();
-  auto request = shareRequest(data, name);
+  std::optional<std::string> text;
+  auto request = shareRequest(data, name, text);
+  // A share that never goes out leaves whatever waits for an answer as it was: the share the
+  // messenger still owes an answer, its caller, and the dispatcher's wait for it.
+  std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if (!WXApi::sendReq(request)) {
-    dispatcher->setCurrentSnsHandler({});
-    service_ = nullptr;
+    dispatcher->setCurrentSnsHandler(waiting);
     dispatcher->handleUIDelegate(delegate, name, OBSocialResponseCodeNetworkError,
                                  std::string("the messenger application did not open"), std::nullopt);
     return;
   }
+  // The messenger now holds this share: the one it held before will not be answered.
+  answerReplacedShare();
+  service_ = service;
+  sharing_ = name;
+  caller_ = delegate;
+  shareText_ = std::move(text);
   awaitingShare_ = true;
 }
 
@@ -160,10 +164,11 @@ void OBSocialWechatHandler::answerReplacedShare() {
 }
 
 std::shared_ptr<SendMessageToWXReq> OBSocialWechatHandler::shareRequest(const std::shared_ptr<OBSocialData>& data,
-                                                                       const std::string& name) {
+                                                                       const std::string& name,
+                                                                       std::optional<std::string>& text) {
   auto config = data->extConfig();
   auto content = config ? config->getSnsData(name) : nullptr;
-  shareText_ = content && content->shareText ? content->shareText : data->shareText();
+  text = content && content->shareText ? content->shareText : data->shareText();
   auto request = std::make_shared<SendMessageToWXReq>();
   for (const auto& m : kMessengers)
     if (name == m.name) request->setScene(m.scene);
@@ -173,15 +178,15 @@ std::shared_ptr<SendMessageToWXReq> OBSocialWechatHandler::shareRequest(const st
                                                                                      : OBSocialWXMessageTypeNone;
   if (type == OBSocialWXMessageTypeText) {
     request->setBText(true);
-    request->setText(shareText_);
+    request->setText(text);
     return request;
   }
   auto image = content && content->shareImage ? content->shareImage : data->shareImage();
   if (!image && content && content->shareImageData) image = os::decodeImage(*content->shareImageData);
   auto message = WXMediaMessage::message();
   std::optional<std::string> title = content && content->title ? content->title : (config ? config->title : std::nullopt);
-  message->setTitle(title ? title : shareText_);
-  message->setDescription(shareText_);
+  message->setTitle(title ? title : text);
+  message->setDescription(text);
   if (image) message->setThumbImage(OBSocialSnsHandler::scaleImage(image, os::Size{150, 150}));
   const std::optional<std::string> link = content && content->url ? content->url : url;
   const std::optional<os::Data> file = content ? content->fileData : std::nullopt;
@@ -218,11 +223,18 @@ void OBSocialWechatHandler::loginWithController(const std::shared_ptr<os::ViewCo
   auto request = std::make_shared<SendAuthReq>();
   request->setScope(std::string(kOBSocialWechatLoginScope));
   auto dispatcher = OBSocialSnsHandler::shareInstance();
+  std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if (!WXApi::sendReq(request)) {
-    dispatcher->setCurrentSnsHandler({});
+    // A share still waiting keeps its wait for the messenger's answer.
+    dispatcher->setCurrentSnsHandler(waiting);
     finishLogin(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9));
   }
+}
+
+void OBSocialWechatHandler::keepWaiting() {
+  // One answer per wait at the dispatcher: a share or a login still owed an answer waits on.
+  if (awaitingShare_ || loginCompletion_) OBSocialSnsHandler::shareInstance()->setCurrentSnsHandler(weak_from_this());
 }
 
 void OBSocialWechatHandler::finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response) {
@@ -256,9 +268,11 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
       result->data = os::Dictionary{{name, os::Value("")}};
     }
     finishLogin(result);
+    keepWaiting();
     return;
   }
-  if (!std::dynamic_pointer_cast<SendMessageToWXResp>(response)) return;
+  // A share answer when no share waits (it was answered as replaced) is nobody's.
+  if (!std::dynamic_pointer_cast<SendMessageToWXResp>(response) || !awaitingShare_) return keepWaiting();
   awaitingShare_ = false;
   int code = response->errCode();
   std::optional<std::string> message = response->errStr();
@@ -272,5 +286,6 @@ void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
   }
   // Held until the answer has been given: whoever asked for the share may have let go of it.
   auto service = std::exchange(service_, nullptr);
+  keepWaiting();
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(caller_.lock(), sharing_, code, message, std::nullopt);
 }

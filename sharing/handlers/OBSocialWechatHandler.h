@@ -47,12 +47,15 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
 
  private:
   // The request a share of the data to the platform sends: text, picture, application content,
-  // the caller's own media object or, by default, the link as a web page. Keeps the share text
-  // for the record made once the messenger says the share went out.
-  std::shared_ptr<SendMessageToWXReq> shareRequest(const std::shared_ptr<OBSocialData>& data, const std::string& platformName);
+  // the caller's own media object or, by default, the link as a web page. Gives the share text for
+  // the record made once the messenger says the share went out.
+  std::shared_ptr<SendMessageToWXReq> shareRequest(const std::shared_ptr<OBSocialData>& data, const std::string& platformName,
+                                                   std::optional<std::string>& text);
   // A share still waiting for the messenger's answer when another is asked for: the messenger
   // will answer only the newer, so the older's caller hears at once that its share ended unheard.
   void answerReplacedShare();
+  // Waits at the dispatcher again after an answer while a share or a login is still unanswered.
+  void keepWaiting();
   // Hands the login's completion its result once.
   void finishLogin(const std::shared_ptr<OBSocialResponseEntity>& response);
 

@@ -33,6 +33,7 @@ std::shared_ptr<OBSocialResponseEntity> failure(const std::string& platform, con
 void OBSOauthViewController::viewDidLoad() {
   auto service = socialControllerService;
   platformName_ = service ? service->currentSnsPlatformName : std::nullopt;
+  if (service) caller_ = service->socialUIDelegate();
   auto root = view();
   webView_ = std::make_shared<os::WebView>(root->bounds());
   webView_->setAutoresizingMask(os::kViewAutoresizingFlexibleWidth | os::kViewAutoresizingFlexibleHeight);
@@ -121,7 +122,8 @@ void OBSOauthViewController::didFailLoadWithError(os::WebView&, const os::Error&
 void OBSOauthViewController::closeWithResponse(const std::shared_ptr<OBSocialResponseEntity>& response) {
   auto service = socialControllerService;
   if (!service) return;
-  auto delegate = service->socialUIDelegate();
+  // The sign-in is the caller's this screen was opened for, whoever asked for a screen since.
+  auto delegate = service->callerOfScreen(*this, caller_).lock();
   if (delegate) delegate->didFinishGetOBSocialDataInViewController(response);
   auto navigation = std::dynamic_pointer_cast<os::NavigationController>(
       navigationController() ? navigationController()->shared_from_this() : nullptr);
@@ -148,5 +150,5 @@ void OBSOauthViewController::showNextViewController(const std::shared_ptr<OBSoci
       return;
     }
   }
-  service->close();
+  service->closeScreen(*this, nullptr, caller_);
 }

@@ -11,6 +11,7 @@
 #include "sharing/screens/OBSocialViewController.h"
 
 class OBSocialResponseEntity;
+class OBSocialUIDelegate;
 
 class OBSOauthViewController : public OBSocialViewController, public os::WebViewDelegate {
  public:
@@ -36,6 +37,8 @@ class OBSOauthViewController : public OBSocialViewController, public os::WebView
   std::shared_ptr<OBSocialResponseEntity> responseForCallback(const os::URL& url) const;
 
   std::optional<std::string> platformName_;
+  // Whom the screen serves when the service keeps no record of it.
+  std::weak_ptr<OBSocialUIDelegate> caller_;
   std::shared_ptr<os::WebView> webView_;
   std::optional<std::string> authorisationURL_;
   bool finished_ = false;

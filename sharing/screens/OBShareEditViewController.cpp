@@ -144,8 +144,9 @@ bool OBShareEditViewController::postShare() {
   auto data = service->socialData();
   std::weak_ptr<OBSocialControllerService> weakService = service;
   std::weak_ptr<os::Responder> weakSelf = shared_from_this();
-  // The answer is this caller's: the service's UI delegate may be another's by the time it comes.
-  std::weak_ptr<OBSocialUIDelegate> caller = service->socialUIDelegate();
+  // The answer is the caller's this editor was opened for: the service's UI delegate may be
+  // another's by now, or by the time the answer comes.
+  std::weak_ptr<OBSocialUIDelegate> caller = service->callerOfScreen(*this, service->socialUIDelegate());
   OBSocialCompletion done = [weakService, weakSelf, synchronous, name,
                              caller](const std::shared_ptr<OBSocialResponseEntity>& response) {
     response->viewControllerType = OBSocialViewControllerTypeShareEdit;
@@ -155,7 +156,8 @@ bool OBShareEditViewController::postShare() {
     if (service && synchronous && self && self->isUp()) {
       // Closing cancels this data's queue, so the result's own requests (the bar refresh) are
       // queued after the close, not before it.
-      service->closeWithResponse(response, caller);
+      // This editor closes, though another screen may have opened over it since.
+      service->closeScreen(*self, response, caller);
       return OBSocialDataService::handleShareResult(name, response);
     }
     // An editor already gone (or one that did not wait) has nothing left to close.

@@ -321,6 +321,51 @@ void OBSocialControllerService::closeInternal(const std::weak_ptr<OBSocialUIDele
   screenClosed();
 }
 
+std::optional<std::size_t> OBSocialControllerService::recordOf(const os::ViewController& screen) const {
+  for (std::size_t i = openScreens_.size(); i-- > 0;) {
+    auto carrier = openScreens_[i].carrier.lock();
+    auto opened = openScreens_[i].screen.lock();
+    // A screen pushed inside a recorded one (the editor a sign-in page led to) is part of it.
+    if (opened.get() == &screen || carrier.get() == &screen || (carrier && screen.navigationController() == carrier.get()))
+      return i;
+  }
+  return std::nullopt;
+}
+
+std::weak_ptr<OBSocialUIDelegate> OBSocialControllerService::callerOfScreen(
+    const os::ViewController& screen, const std::weak_ptr<OBSocialUIDelegate>& otherwise) const {
+  const auto index = recordOf(screen);
+  return index ? openScreens_[*index].caller : otherwise;
+}
+
+void OBSocialControllerService::closeScreen(const os::ViewController& screen,
+                                            const std::shared_ptr<OBSocialResponseEntity>& response,
+                                            const std::weak_ptr<OBSocialUIDelegate>& otherwise) {
+  forgetScreensNoLongerUp();
+  auto index = recordOf(screen);
+  // A screen shown without the getters has no record: the newest screen is taken for it.
+  if (!index) return closeWithResponse(response, otherwise);
+  // Taking a screen down takes what was shown over it: those screens end as their close buttons
+  // end them, newest first.
+  while (index && *index + 1 < openScreens_.size()) {
+    makeCurrent(openScreens_.back());
+    closeWithCancelResponse();
+    index = recordOf(screen);
+  }
+  if (!index) return;
+  makeCurrent(openScreens_[*index]);
+  const auto caller = openScreens_[*index].caller;
+  closeWithResponse(response, caller);
+}
+
+void OBSocialControllerService::makeCurrent(const OpenScreen& record) {
+  // A close takes down the current navigation controller: the one carrying this record's screen.
+  if (auto carrier = std::dynamic_pointer_cast<os::NavigationController>(record.carrier.lock())) {
+    currentNavigationController = carrier;
+    currentViewController = record.screen;
+  }
+}
+
 void OBSocialControllerService::screenOpened(int type, const std::shared_ptr<os::ViewController>& carrier,
                                              const std::shared_ptr<os::ViewController>& screen) {
   forgetScreensNoLongerUp();

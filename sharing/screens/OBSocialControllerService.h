@@ -108,6 +108,16 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
                          const std::weak_ptr<OBSocialUIDelegate>& caller);
   void close();
   void closeInternal();
+  // Whom `screen` (or the screen carrying it) was opened for; `otherwise` when the service keeps
+  // no record of it.
+  std::weak_ptr<OBSocialUIDelegate> callerOfScreen(const os::ViewController& screen,
+                                                   const std::weak_ptr<OBSocialUIDelegate>& otherwise) const;
+  // `screen`'s own ending: the caller it was opened for hears `response` (when given) and the
+  // close, and that screen goes, whichever screen is the newest. Screens shown over it go with
+  // it, each telling its own caller of its cancel and close. For a screen the service keeps no
+  // record of, `otherwise` hears the response and the newest screen closes.
+  void closeScreen(const os::ViewController& screen, const std::shared_ptr<OBSocialResponseEntity>& response,
+                   const std::weak_ptr<OBSocialUIDelegate>& otherwise);
   void didFinishedDismissViewController();
   // A screen a getter gave that its caller could not show: it leaves no record.
   void screenNotShown(const std::shared_ptr<os::ViewController>& carrier);
@@ -138,6 +148,8 @@ class OBSocialControllerService : public std::enable_shared_from_this<OBSocialCo
                     const std::shared_ptr<os::ViewController>& screen);
   void screenClosed();
   bool isUp(OpenScreen& record) const;
+  std::optional<std::size_t> recordOf(const os::ViewController& screen) const;
+  void makeCurrent(const OpenScreen& record);
   void forgetScreen(std::size_t index);
   void closeInternal(const std::weak_ptr<OBSocialUIDelegate>& caller);
   // Whom a close of the current screen is told to.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <limits>
 #include <tuple>
 
@@ -14,6 +15,8 @@
 #include "os/store/Pasteboard.h"
 #include "os/testing/Collect.h"
 #include "os/testing/FakeReachabilityProvider.h"
+#include "os/testing/HttpTestServer.h"
+#include "os/testing/ScriptedWebPages.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/views/AlertView.h"
@@ -218,6 +221,30 @@ TEST_F(QQHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
   EXPECT_EQ(callers[2]->codes, std::vector<int>{200});
 }
 
+// A's share waits for QQ when B's is refused (its link is longer than QQ takes): QQ still holds
+// A's, so A is not told it was replaced, and QQ's later answer reaches A as a share that went.
+TEST_F(QQHandlerTest, AShareQQRefusesLeavesTheWaitingShareToItsOwnAnswer) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  const auto a = shareFromOwnServices("qq", 1).front();
+  ASSERT_EQ(qq_->openedURLs().size(), 1u);
+
+  auto b = std::make_shared<Outcomes>();
+  auto other = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("callerB"));
+  other->setShareText("另一条", os::Image::create(os::Bitmap(30, 20)), b);
+  other->socialData()->extConfig()->qqData->url = "http://n/" + std::string(kQQApiURLMax, 'x');
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->snsClickHandler(nullptr, other, true);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq_->openedURLs().size(), 1u);
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
+  EXPECT_TRUE(a->codes.empty());
+
+  answerShare("0");
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_TRUE(b->codes.empty());
+  ASSERT_TRUE(settle([&] { return count(5) == 1; }));
+}
+
 TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   pick("qzone");
@@ -267,6 +294,43 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   // One request at a time: once a later one is answered, the account list's answer was handled.
   ASSERT_TRUE(perform(16));
   EXPECT_EQ(codes.size(), 3u);
+}
+
+// A web login whose page gave a token but no open id waits for the open id from the QQ portal;
+// the reader logs out meanwhile. The portal's answer then signs nobody in: the login's caller
+// hears it ended unfinished, and no account goes up to the sharing service.
+TEST_F(QQHandlerTest, ALogoutBeforeTheOpenIdComesUploadsNoAccount) {
+  auto pages = os::testing::ScriptedWebPages::install();
+  pages->route("https://openmobile.velmora.example/oauth2.0/m_authorize",
+               os::testing::ScriptedPage::page("", {os::testing::ScriptedPage::go(
+                                                       "auth://openmobile.velmora.example#access_token=T&expires_in=3600")}));
+  os::testing::HttpTestServer portal;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  portal.route("GET", "/oauth2.0/m_me", [released](const os::testing::RecordedRequest&) {
+    released.wait();
+    return os::testing::CannedResponse::text("callback( {\"openid\":\"OID\"} );\n");
+  });
+  reachability_->setFlags("openmobile.velmora.example", os::kReachabilityFlagsReachable);
+  auto window = os::testing::showKeyWindow();
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  auto handler = OBSocialQQHandler::shareInstance();
+  handler->endpoints.openApiBase = portal.url("/");
+
+  std::vector<int> codes;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+      nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+  const bool asked = settle([&] { return !portal.requests().empty(); });
+  handler->logOut();
+  release.set_value();
+  ASSERT_TRUE(asked);
+  ASSERT_TRUE(settle([&] { return !codes.empty(); }));
+  EXPECT_EQ(codes, std::vector<int>{5052});
+  // One request at a time: once a later one is answered, an upload would have been sent.
+  ASSERT_TRUE(perform(16));
+  EXPECT_EQ(count(15), 0);
+  EXPECT_FALSE(handler->velmoraQQ->accessToken());
+  os::testing::hideKeyWindow(window);
 }
 
 // A token whose expires_in is "0" never expires: the account keeps the distant future, and the

@@ -1027,6 +1027,84 @@ TEST_F(ScreensTest, AnEditorsCloseIsToldToItsOwnCallerThoughAnotherAskedForAShee
   EXPECT_TRUE(later->closed.empty());
 }
 
+// A's sign-in page is loading when B asks for a sheet: the sign-in is A's. A hears it, B hears
+// nothing, and the editor the page leads to serves A.
+TEST_F(ScreensTest, TheSignInPageAnswersTheCallerThatOpenedIt) {
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  service->socialData()->setShareText("第一条");
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  auto carrier = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+  ASSERT_TRUE(carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController()));
+  screen_->presentViewController(carrier, false);
+  os::TouchDriver::settle();
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 9) == 1;
+  }));
+  auto later = std::make_shared<Caller>();
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "第二条", nullptr, std::vector<std::string>{"sina"}, later);
+  os::TouchDriver::advance(0.5);
+
+  server_.releaseHeld();
+  std::shared_ptr<OBShareEditViewController> editor;
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    editor = std::dynamic_pointer_cast<OBShareEditViewController>(carrier->topViewController());
+    return editor != nullptr;
+  }));
+  ASSERT_EQ(caller_->responses.size(), 1u);
+  EXPECT_EQ(caller_->responses[0]->responseCode, 200);
+  EXPECT_EQ(caller_->responses[0]->viewControllerType, 7);
+  EXPECT_TRUE(later->responses.empty());
+
+  ASSERT_TRUE(editor->postShare());
+  ASSERT_TRUE(settle([&] { return caller_->responses.size() == 2; }));
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(caller_->responses[1]->viewControllerType, 3);
+  EXPECT_TRUE(later->responses.empty());
+}
+
+// A's editor waits for its share's answer when B's editor is shown over it. The answer is A's:
+// A hears it and the close of its editor. Taking A's editor down takes B's, shown over it, too,
+// and B hears its cancel and its close.
+TEST_F(ScreensTest, AWaitingEditorsAnswerClosesThatEditorForItsOwnCaller) {
+  OBSocialConfig::setShouldShareSynchronous(true);
+  server_.setFault(5, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(caller_);
+  auto first = openSinaEditor("第一条");
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(first->postShare());
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 5) == 1;
+  }));
+
+  auto later = std::make_shared<Caller>();
+  service->setShareText(std::string("第二条"), nullptr, later);
+  auto second = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialShareEditController("sina"));
+  ASSERT_TRUE(second);
+  first->navigationController()->presentViewController(second, false);
+  os::TouchDriver::settle();
+  ASSERT_TRUE(std::dynamic_pointer_cast<OBShareEditViewController>(second->topViewController()));
+
+  server_.releaseHeld();
+  ASSERT_TRUE(settle([&] { return !caller_->responses.empty(); }));
+  os::TouchDriver::advance(1);
+  auto codes = [](const Caller& caller) {
+    return os::testing::collect<int>(caller.responses, [](const auto& r) { return r->responseCode; });
+  };
+  ASSERT_EQ(caller_->responses.size(), 1u);
+  EXPECT_EQ(caller_->responses[0]->viewControllerType, 3);
+  EXPECT_EQ(caller_->closed, std::vector<int>{3});
+  EXPECT_FALSE(first->view()->window());
+  EXPECT_EQ(codes(*later), std::vector<int>{5052});
+  EXPECT_EQ(later->closed, std::vector<int>{3});
+  EXPECT_FALSE(presented());
+  EXPECT_TRUE(service->currentViewControllerArray.empty());
+}
+
 // A close whose own request is the one on its way: that request is dropped, and the request
 // queued behind it, another caller's, goes next and is answered.
 TEST_F(ScreensTest, ClosingAScreenWhoseRequestIsInFlightSendsTheNextInTheQueue) {

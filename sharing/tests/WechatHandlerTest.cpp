@@ -170,6 +170,74 @@ TEST_F(WechatHandlerTest, EachOfSeveralSharesInFlightIsAnsweredToItsOwnCaller) {
   EXPECT_EQ(callers[2]->codes, std::vector<int>{200});
 }
 
+// A's share waits for the messenger when B's cannot be sent (a text message with no text): the
+// messenger still holds A's, so A is not told it was replaced and hears the messenger's answer.
+TEST_F(WechatHandlerTest, AShareThatCannotBeSentLeavesTheWaitingShareToItsOwnAnswer) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  const auto a = shareFromOwnServices("wxsession", 1).front();
+  ASSERT_EQ(peer.openedWith().size(), 1u);
+
+  auto b = std::make_shared<Outcomes>();
+  auto other = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("callerB"));
+  other->setShareText(std::string(), nullptr, b);
+  other->socialData()->extConfig()->wechatSessionData->wxMessageType = OBSocialWXMessageTypeText;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")->snsClickHandler(nullptr, other, true);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(peer.openedWith().size(), 1u);
+  EXPECT_EQ(b->codes, std::vector<int>{5050});
+  EXPECT_TRUE(a->codes.empty());
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_EQ(b->codes, std::vector<int>{5050});
+  // The record of the share that went carries A's text.
+  auto sent = server_.requests();
+  auto record = std::find_if(sent.begin(), sent.end(), [](const auto& r) { return r.action == 5; });
+  ASSERT_NE(record, sent.end());
+  EXPECT_EQ(record->parameters["ct"].stringOr(), "新闻0");
+}
+
+// A login through the messenger while A's share waits for it: the login is answered, and so is
+// the share, each with its own answer, whichever the messenger gives first.
+TEST_F(WechatHandlerTest, ALoginWhileAShareWaitsLeavesTheShareItsOwnAnswer) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  std::vector<int> logins;
+  auto login = [&] {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")
+        ->loginClickHandler(nullptr, service_, true,
+                            [&logins](const std::shared_ptr<OBSocialResponseEntity>& r) { logins.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  const auto shareAnswer = os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                          {"returnFromApp", os::Value("1")}};
+
+  // The login answered first.
+  auto a = shareFromOwnServices("wxsession", 1).front();
+  login();
+  EXPECT_TRUE(a->codes.empty());
+  peer.open(kAppId + "://oauth?code=0a1b2c&state=s");
+  EXPECT_EQ(logins, std::vector<int>{200});
+  EXPECT_TRUE(a->codes.empty());
+  peer.answer(kAppId, shareAnswer);
+  ASSERT_TRUE(settle([&] { return shares() == 1; }));
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+
+  // The share answered first.
+  a = shareFromOwnServices("wxsession", 1).front();
+  login();
+  peer.answer(kAppId, shareAnswer);
+  ASSERT_TRUE(settle([&] { return shares() == 2; }));
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  peer.open(kAppId + "://oauth?code=3d4e5f&state=s");
+  EXPECT_EQ(logins, (std::vector<int>{200, 200}));
+  // Nothing is owed an answer now.
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
 // What goes to the messenger is what the share data asks for: text, a picture, the application's
 // own content, the caller's media object, or by default the link as a web page.
 TEST_F(WechatHandlerTest, ShareSendsTheKindOfMessageTheDataAsks) {
