@@ -123,6 +123,8 @@ class Writer {
         if (!isText(*v.string())) return fail(v.string()->find('\0') != std::string::npos
                                                   ? "a property list string cannot hold a NUL character"
                                                   : "a property list string must be valid UTF-8");
+        if (auto c = uncarried(*v.string()))
+          return fail("a property list string cannot hold " + codePointName(*c) + ", which XML cannot carry");
         indent(depth);
         out_ += "<string>";
         escaped(*v.string());
@@ -170,6 +172,7 @@ class Writer {
         line(depth, "<dict>");
         for (const auto& [key, item] : entries) {
           if (!isText(key)) return fail("a property list key must be valid UTF-8 without a NUL character");
+          if (auto c = uncarried(key)) return fail("a property list key cannot hold " + codePointName(*c) + ", which XML cannot carry");
           indent(depth + 1);
           out_ += "<key>";
           escaped(key);
@@ -187,6 +190,22 @@ class Writer {
 
  private:
   static bool isText(const std::string& s) { return s.find('\0') == std::string::npos && isValidUTF8(s); }
+
+  // The first character of valid UTF-8 text that XML 1.0 has no way to carry, not even as a
+  // reference: the controls other than tab, line feed and carriage return, U+FFFE and U+FFFF.
+  static std::optional<std::uint32_t> uncarried(std::string_view s) {
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      const auto c = static_cast<unsigned char>(s[i]);
+      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return c;
+      // U+FFFE and U+FFFF: EF BF BE and EF BF BF.
+      if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+          (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE)
+        return 0xFFFEu | (static_cast<unsigned char>(s[i + 2]) & 1u);
+    }
+    return std::nullopt;
+  }
+
+  static std::string codePointName(std::uint32_t c) { return format("U+%04X", static_cast<unsigned>(c)); }
 
   bool fail(std::string what) {
     why_ = std::move(what);
@@ -213,10 +232,16 @@ class Writer {
     return true;
   }
 
+  // A carriage return goes as a reference: written as it stands, a reader takes it (and a line
+  // feed after it) for a line feed.
   void escaped(std::string_view s) {
     std::size_t from = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-      const char* entity = s[i] == '<' ? "&lt;" : s[i] == '>' ? "&gt;" : s[i] == '&' ? "&amp;" : nullptr;
+      const char* entity = s[i] == '<'    ? "&lt;"
+                           : s[i] == '>'  ? "&gt;"
+                           : s[i] == '&'  ? "&amp;"
+                           : s[i] == '\r' ? "&#13;"
+                                          : nullptr;
       if (!entity) continue;
       out_.append(s, from, i - from);
       out_ += entity;
@@ -301,7 +326,8 @@ std::optional<double> parseXMLReal(std::string_view t) {
 
 class Reader {
  public:
-  Reader(const char* p, const char* end, std::string& why) : p_(p), end_(end), why_(why) {}
+  Reader(const char* p, const char* end, std::uint64_t maxNodes, std::string& why)
+      : p_(p), end_(end), maxNodes_(maxNodes), nodesLeft_(maxNodes), why_(why) {}
 
   std::optional<Value> document() {
     if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
@@ -437,7 +463,7 @@ class Reader {
     for (;;) {
       const char* stop = p_;
       while (stop < end_ && *stop != '<' && *stop != '&') ++stop;
-      out.append(p_, stop);
+      appendLines(out, p_, stop);
       p_ = stop;
       if (p_ >= end_) return fail("property list ends early");
       if (*p_ == '&') {
@@ -448,7 +474,7 @@ class Reader {
         const char* from = p_ + 9;
         p_ = from;
         if (!skipPast("]]>")) return false;
-        out.append(from, p_ - 3);
+        appendLines(out, from, p_ - 3);
         continue;
       }
       if (startsWith("<!--") || startsWith("<?")) {
@@ -459,6 +485,22 @@ class Reader {
       if (!next(close)) return false;
       if (!close.closing || close.name != name) return fail("element inside the text of <" + std::string(name) + ">");
       return true;
+    }
+  }
+
+  // Text as written, its line ends as XML reads them: a carriage return, alone or before a line
+  // feed, is one line feed. A carriage return given as a reference stays one.
+  static void appendLines(std::string& out, const char* from, const char* to) {
+    for (;;) {
+      const auto* cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from)));
+      if (!cr) {
+        out.append(from, to);
+        return;
+      }
+      out.append(from, cr);
+      out += '\n';
+      from = cr + 1;
+      if (from < to && *from == '\n') ++from;
     }
   }
 
@@ -502,6 +544,8 @@ class Reader {
   std::optional<Value> read(const Tag& tag, int depth) {
     if (depth > kPropertyListMaxDepth) return refuse("property list nested too deeply");
     if (tag.closing) return refuse("unexpected end tag in XML property list");
+    if (nodesLeft_ == 0) return refuse("property list holds more than the " + std::to_string(maxNodes_) + " nodes allowed");
+    --nodesLeft_;
     const std::string_view name = tag.name;
     if (name == "dict") return dictionary(tag, depth);
     if (name == "array") return array(tag, depth);
@@ -584,6 +628,9 @@ class Reader {
 
   const char* p_;
   const char* end_;
+  // Values, keys aside, as a binary list's nodes count.
+  std::uint64_t maxNodes_;
+  std::uint64_t nodesLeft_;
   std::string& why_;
 };
 
@@ -599,11 +646,11 @@ std::optional<Data> XMLPropertyList::write(const Value& value, bool writeUIDs, s
   return Data(b, b + out.size());
 }
 
-std::optional<Value> XMLPropertyList::read(const Data& data, std::string& why) {
+std::optional<Value> XMLPropertyList::read(const Data& data, std::string& why, std::uint64_t maxNodes) {
   const char* p = reinterpret_cast<const char*>(data.data());
   if (std::memchr(p, 0, data.size())) return why = "NUL character in XML property list", std::nullopt;
   why.clear();
-  auto value = Reader(p, p + data.size(), why).document();
+  auto value = Reader(p, p + data.size(), maxNodes, why).document();
   if (!value && why.empty()) why = "not a property list";
   return value;
 }
