@@ -123,11 +123,9 @@ class Writer {
         if (!isText(*v.string())) return fail(v.string()->find('\0') != std::string::npos
                                                   ? "a property list string cannot hold a NUL character"
                                                   : "a property list string must be valid UTF-8");
-        if (auto c = uncarried(*v.string()))
-          return fail("a property list string cannot hold " + codePointName(*c) + ", which XML cannot carry");
         indent(depth);
         out_ += "<string>";
-        escaped(*v.string());
+        if (!escaped(*v.string(), "string")) return false;
         out_ += "</string>\n";
         return true;
       case Value::Type::Data:
@@ -172,10 +170,9 @@ class Writer {
         line(depth, "<dict>");
         for (const auto& [key, item] : entries) {
           if (!isText(key)) return fail("a property list key must be valid UTF-8 without a NUL character");
-          if (auto c = uncarried(key)) return fail("a property list key cannot hold " + codePointName(*c) + ", which XML cannot carry");
           indent(depth + 1);
           out_ += "<key>";
-          escaped(key);
+          if (!escaped(key, "key")) return false;
           out_ += "</key>\n";
           if (!add(item, depth + 1)) return false;
         }
@@ -190,22 +187,6 @@ class Writer {
 
  private:
   static bool isText(const std::string& s) { return s.find('\0') == std::string::npos && isValidUTF8(s); }
-
-  // The first character of valid UTF-8 text that XML 1.0 has no way to carry, not even as a
-  // reference: the controls other than tab, line feed and carriage return, U+FFFE and U+FFFF.
-  static std::optional<std::uint32_t> uncarried(std::string_view s) {
-    for (std::size_t i = 0; i < s.size(); ++i) {
-      const auto c = static_cast<unsigned char>(s[i]);
-      if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return c;
-      // U+FFFE and U+FFFF: EF BF BE and EF BF BF.
-      if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
-          (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE)
-        return 0xFFFEu | (static_cast<unsigned char>(s[i + 2]) & 1u);
-    }
-    return std::nullopt;
-  }
-
-  static std::string codePointName(std::uint32_t c) { return format("U+%04X", static_cast<unsigned>(c)); }
 
   bool fail(std::string what) {
     why_ = std::move(what);
@@ -232,22 +213,35 @@ class Writer {
     return true;
   }
 
-  // A carriage return goes as a reference: written as it stands, a reader takes it (and a line
-  // feed after it) for a line feed.
-  void escaped(std::string_view s) {
+  // Text of valid UTF-8, escaped. A carriage return goes as a reference: written as it stands, a
+  // reader takes it (and a line feed after it) for a line feed. A character XML 1.0 has no way to
+  // carry, not even as a reference (the controls other than tab, line feed and carriage return,
+  // U+FFFE and U+FFFF), fails the write: any reader would refuse the whole list.
+  bool escaped(std::string_view s, const char* what) {
     std::size_t from = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-      const char* entity = s[i] == '<'    ? "&lt;"
-                           : s[i] == '>'  ? "&gt;"
-                           : s[i] == '&'  ? "&amp;"
-                           : s[i] == '\r' ? "&#13;"
-                                          : nullptr;
-      if (!entity) continue;
+      const auto c = static_cast<unsigned char>(s[i]);
+      const char* entity = c == '<'    ? "&lt;"
+                           : c == '>'  ? "&gt;"
+                           : c == '&'  ? "&amp;"
+                           : c == '\r' ? "&#13;"
+                                        : nullptr;
+      if (!entity) {
+        // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+        const bool nonCharacter = c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+                                  (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE;
+        if ((c < 0x20 && c != '\t' && c != '\n') || nonCharacter) {
+          const unsigned code = nonCharacter ? 0xFFFEu | (static_cast<unsigned char>(s[i + 2]) & 1u) : c;
+          return fail(format("a property list %s cannot hold U+%04X, which XML cannot carry", what, code));
+        }
+        continue;
+      }
       out_.append(s, from, i - from);
       out_ += entity;
       from = i + 1;
     }
     out_.append(s, from);
+    return true;
   }
 
   static std::string real(double d) {
