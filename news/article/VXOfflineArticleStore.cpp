@@ -72,7 +72,14 @@ bool VXOfflineArticleStore::saveWithInfo(const os::Dictionary& info, const os::V
     return false;
   }
   os::Error writeError;
-  if (!os::PropertyList::writeFile(stripNulls(os::Value(info)), *path, os::PropertyListFormat::XML, &writeError)) {
+  const os::Value answer = stripNulls(os::Value(info));
+  // XML cannot carry every text an answer may hold (most control characters): such an answer is
+  // kept in the binary form, which the store reads alike.
+  const bool written =
+      os::PropertyList::writeFile(answer, *path, os::PropertyListFormat::XML, &writeError) ||
+      (writeError.domain == os::kPropertyListErrorDomain && writeError.code == os::kPropertyListWriteInvalidError &&
+       os::PropertyList::writeFile(answer, *path, os::PropertyListFormat::Binary, &writeError));
+  if (!written) {
     VXGlobalHelper::writeLog("offline file not written: " + *path);
     if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleWriteFailed,
                                                "the offline file could not be written: " +

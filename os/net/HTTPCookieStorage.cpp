@@ -93,11 +93,14 @@ std::string defaultPath(const std::string& path) {
   return path.substr(0, slash);
 }
 
-bool sameCookie(const HTTPCookie& a, const HTTPCookie& b) {
-  return a.name == b.name && a.domain == b.domain && a.path == b.path;
+// The registrable domain a cookie's domain belongs to ("example.co.uk" of "news.example.co.uk"):
+// the hosts of one site share its share of the jar. An address or a suffix stands for itself.
+std::string siteOf(const std::string& domain) {
+  if (isIPAddress(domain)) return domain;
+  const psl_ctx_t* list = publicSuffixes();
+  const char* site = list ? psl_registrable_domain(list, domain.c_str()) : nullptr;
+  return site ? std::string(site) : domain;
 }
-
-std::size_t sizeOf(const HTTPCookie& c) { return c.name.size() + c.value.size() + c.domain.size() + c.path.size(); }
 
 }  // namespace
 
@@ -177,63 +180,110 @@ void HTTPCookieStorage::setCookiesFromHeaderLines(const std::vector<std::string>
   }
 }
 
-void HTTPCookieStorage::setCookie(const HTTPCookie& cookie) {
-  if (cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  bytes_ += sizeOf(cookie);
-  auto same = std::find_if(cookies_.begin(), cookies_.end(), [&](const HTTPCookie& c) { return sameCookie(c, cookie); });
-  const auto kept = static_cast<std::size_t>(std::distance(cookies_.begin(), same));
-  if (same != cookies_.end()) {
-    // A replacement keeps its namesake's place, as it keeps its age.
-    bytes_ -= sizeOf(*same);
-    *same = cookie;
-  } else {
-    cookies_.push_back(cookie);
-  }
-  trimLocked(kept);
+std::size_t HTTPCookieStorage::byteCountOf(const HTTPCookie& c) {
+  return c.name.size() + c.value.size() + c.domain.size() + c.path.size() + kAttributeBytes;
 }
 
-// Within the bounds again after the cookie at `kept` came in, which stays: the expired go first,
-// then the oldest of its domain past the domain's share, then the oldest of all.
-void HTTPCookieStorage::trimLocked(std::size_t kept) {
-  const std::string& domain = cookies_[kept].domain;
-  std::size_t count = cookies_.size(), bytes = bytes_, inDomain = 0;
-  for (const auto& c : cookies_) inDomain += c.domain == domain;
-  if (count <= kMaxCookies && bytes <= kMaxBytes && inDomain <= kMaxCookiesPerDomain) return;
-  std::vector<bool> dropped(cookies_.size(), false);
-  auto drop = [&](std::size_t i) {
-    dropped[i] = true;
-    --count;
-    bytes -= sizeOf(cookies_[i]);
-    if (cookies_[i].domain == domain) --inDomain;
+void HTTPCookieStorage::setCookie(const HTTPCookie& cookie) {
+  const std::size_t bytes = byteCountOf(cookie);
+  if (bytes > kMaxCookieBytes) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::uint64_t created = 0;
+  if (auto same = entries_.find(Key{cookie.domain, cookie.name, cookie.path}); same != entries_.end()) {
+    // A replacement keeps its namesake's creation, so that the order cookies are sent in holds.
+    created = same->second.created;
+    removeLocked(same->second);
+  }
+  trimLocked(insertLocked(cookie, bytes, created));
+}
+
+HTTPCookieStorage::Entry& HTTPCookieStorage::insertLocked(const HTTPCookie& cookie, std::size_t bytes, std::uint64_t created) {
+  Entry& e = entries_.try_emplace(Key{cookie.domain, cookie.name, cookie.path}).first->second;
+  e.cookie = cookie;
+  e.site = siteOf(cookie.domain);
+  e.bytes = bytes;
+  e.created = created ? created : ++sequence_;
+  e.used = ++sequence_;
+  byUse_.emplace(e.used, &e);
+  for (Group* g : {&domains_[cookie.domain], &sites_[e.site]}) {
+    g->byUse.emplace(e.used, &e);
+    g->bytes += bytes;
+  }
+  if (cookie.expiresDate) e.expiry = byExpiry_.emplace(*cookie.expiresDate, &e);
+  bytes_ += bytes;
+  return e;
+}
+
+void HTTPCookieStorage::removeLocked(Entry& e) {
+  byUse_.erase(e.used);
+  for (auto* groups : {&domains_, &sites_}) {
+    auto g = groups->find(groups == &domains_ ? e.cookie.domain : e.site);
+    g->second.byUse.erase(e.used);
+    g->second.bytes -= e.bytes;
+    if (g->second.byUse.empty()) groups->erase(g);
+  }
+  if (e.cookie.expiresDate) byExpiry_.erase(e.expiry);
+  bytes_ -= e.bytes;
+  entries_.erase(Key{e.cookie.domain, e.cookie.name, e.cookie.path});
+}
+
+void HTTPCookieStorage::touchLocked(Entry& e) {
+  const std::uint64_t now = ++sequence_;
+  byUse_.erase(e.used);
+  byUse_.emplace(now, &e);
+  for (Group* g : {&domains_.at(e.cookie.domain), &sites_.at(e.site)}) {
+    g->byUse.erase(e.used);
+    g->byUse.emplace(now, &e);
+  }
+  e.used = now;
+}
+
+bool HTTPCookieStorage::overLocked() const { return entries_.size() > kMaxCookies || bytes_ > kMaxBytes; }
+
+// Within the bounds again after `kept` came in, which stays: its domain's least recently used past
+// the domain's count; then, while the jar is past a bound, the expired, the least recently used of
+// kept's site while it holds more than its share, and the least recently used of all. Each step
+// takes from the front of an ordered index, so a set costs a few look-ups whatever the jar holds.
+void HTTPCookieStorage::trimLocked(const Entry& kept) {
+  // Kept is the most recently used of every order, so never the first of one with two members.
+  auto dropFirst = [&](Order& order) {
+    Entry* first = order.begin()->second;
+    if (first == &kept) return false;
+    removeLocked(*first);
+    return true;
   };
+  const std::string domain = kept.cookie.domain, site = kept.site;
+  while (domains_.at(domain).byUse.size() > kMaxCookiesPerDomain && dropFirst(domains_.at(domain).byUse)) {
+  }
   const double now = Clock::now();
-  for (std::size_t i = 0; i < cookies_.size(); ++i)
-    if (i != kept && cookies_[i].expiresDate && *cookies_[i].expiresDate <= now) drop(i);
-  for (std::size_t i = 0; i < cookies_.size() && inDomain > kMaxCookiesPerDomain; ++i)
-    if (i != kept && !dropped[i] && cookies_[i].domain == domain) drop(i);
-  for (std::size_t i = 0; i < cookies_.size() && (count > kMaxCookies || bytes > kMaxBytes); ++i)
-    if (i != kept && !dropped[i]) drop(i);
-  std::vector<HTTPCookie> left;
-  left.reserve(count);
-  for (std::size_t i = 0; i < cookies_.size(); ++i)
-    if (!dropped[i]) left.push_back(std::move(cookies_[i]));
-  cookies_ = std::move(left);
-  bytes_ = bytes;
+  while (overLocked() && !byExpiry_.empty() && byExpiry_.begin()->first <= now) {
+    auto first = byExpiry_.begin();
+    if (first->second == &kept && ++first == byExpiry_.end()) break;
+    if (first->first > now) break;
+    removeLocked(*first->second);
+  }
+  auto overShare = [&] {
+    const Group& g = sites_.at(site);
+    return g.byUse.size() > kMaxCookies / kSiteShare || g.bytes > kMaxBytes / kSiteShare;
+  };
+  while (overLocked() && overShare() && dropFirst(sites_.at(site).byUse)) {
+  }
+  while (overLocked() && dropFirst(byUse_)) {
+  }
 }
 
 void HTTPCookieStorage::deleteCookie(const HTTPCookie& cookie) {
   std::lock_guard<std::mutex> lock(mutex_);
-  std::erase_if(cookies_, [&](const HTTPCookie& c) {
-    if (!sameCookie(c, cookie)) return false;
-    bytes_ -= sizeOf(c);
-    return true;
-  });
+  if (auto same = entries_.find(Key{cookie.domain, cookie.name, cookie.path}); same != entries_.end()) removeLocked(same->second);
 }
 
 void HTTPCookieStorage::removeAllCookies() {
   std::lock_guard<std::mutex> lock(mutex_);
-  cookies_.clear();
+  byExpiry_.clear();
+  sites_.clear();
+  domains_.clear();
+  byUse_.clear();
+  entries_.clear();
   bytes_ = 0;
 }
 
@@ -243,33 +293,55 @@ std::size_t HTTPCookieStorage::byteCount() const {
 }
 
 std::vector<HTTPCookie> HTTPCookieStorage::cookies() const {
+  std::vector<const Entry*> all;
   std::lock_guard<std::mutex> lock(mutex_);
-  return cookies_;
-}
-
-std::vector<HTTPCookie> HTTPCookieStorage::cookiesForURL(const std::string& url) const {
-  {
-    // Most loads find no cookies at all: no need to read their URL.
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (cookies_.empty()) return {};
-  }
-  auto parts = net::parseURL(url);
-  if (!parts) return {};
-  double now = Clock::now();
+  all.reserve(entries_.size());
+  for (const auto& [key, e] : entries_) all.push_back(&e);
+  std::sort(all.begin(), all.end(), [](const Entry* a, const Entry* b) { return a->created < b->created; });
   std::vector<HTTPCookie> out;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (const auto& c : cookies_) {
-      if (c.expiresDate && *c.expiresDate <= now) continue;
-      if (c.secure && parts->scheme != "https") continue;
-      if (domainMatches(parts->host, c) && pathMatches(parts->path, c.path)) out.push_back(c);
-    }
-  }
-  std::stable_sort(out.begin(), out.end(), [](const HTTPCookie& a, const HTTPCookie& b) { return a.path.size() > b.path.size(); });
+  out.reserve(all.size());
+  for (const Entry* e : all) out.push_back(e->cookie);
   return out;
 }
 
-std::optional<std::string> HTTPCookieStorage::cookieHeaderForURL(const std::string& url) const {
+std::vector<HTTPCookie> HTTPCookieStorage::cookiesForURL(const std::string& url) {
+  {
+    // Most loads find no cookies at all: no need to read their URL.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (entries_.empty()) return {};
+  }
+  auto parts = net::parseURL(url);
+  if (!parts) return {};
+  const std::string host = lower(parts->host);
+  const double now = Clock::now();
+  std::vector<Entry*> matching;
+  std::lock_guard<std::mutex> lock(mutex_);
+  // The host's own cookies, then those of each domain above it (none above an address).
+  for (std::size_t at = 0; at != std::string::npos; at = host.find('.', at + 1)) {
+    const std::string domain = at == 0 ? host : host.substr(at + 1);
+    if (domain.empty()) break;
+    for (auto it = entries_.lower_bound(Key{domain, "", ""}); it != entries_.end() && std::get<0>(it->first) == domain; ++it) {
+      const HTTPCookie& c = it->second.cookie;
+      if (c.expiresDate && *c.expiresDate <= now) continue;
+      if (c.secure && parts->scheme != "https") continue;
+      if (domainMatches(host, c) && pathMatches(parts->path, c.path)) matching.push_back(&it->second);
+    }
+    if (isIPAddress(host)) break;
+  }
+  std::sort(matching.begin(), matching.end(), [](const Entry* a, const Entry* b) {
+    if (a->cookie.path.size() != b->cookie.path.size()) return a->cookie.path.size() > b->cookie.path.size();
+    return a->created < b->created;
+  });
+  std::vector<HTTPCookie> out;
+  out.reserve(matching.size());
+  for (Entry* e : matching) {
+    touchLocked(*e);
+    out.push_back(e->cookie);
+  }
+  return out;
+}
+
+std::optional<std::string> HTTPCookieStorage::cookieHeaderForURL(const std::string& url) {
   auto matching = cookiesForURL(url);
   if (matching.empty()) return std::nullopt;
   std::string header;

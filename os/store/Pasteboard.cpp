@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string_view>
 
 #include "os/crypto/Random.h"
 #include "os/store/FileLock.h"
@@ -74,26 +78,59 @@ Pasteboard::Contents Pasteboard::load(Error* error) const {
   FileManager& fm = FileManager::defaultManager();
   if (!fm.fileExistsAtPath(filePath())) return c;
   Error readError;
-  std::optional<Value> v;
-  if (auto bytes = fm.contentsAtPath(filePath(), &readError, kMaxFileBytes)) v = PropertyList::read(*bytes, nullptr, &readError);
-  const Array* items = v ? (*v)["items"].array() : nullptr;
-  if (!items) {
-    if (error) {
-      *error = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
-                                      "pasteboard " + name_ + " is unreadable" +
-                                          (v ? std::string() : ": " + readError.localizedDescription()));
-    }
-    return c;
+  auto bytes = fm.contentsAtPath(filePath(), &readError, kMaxFileBytes);
+  // Reading a list costs many times reading its bytes, and a pasteboard is looked at far more
+  // often than it changes: the newest lists read, each by its path and the hash of its bytes,
+  // stand for the same bytes read again. What they keep is bounded as a pasteboard is.
+  struct Remembered {
+    std::string path;
+    std::size_t size = 0, hash = 0;
+    Contents contents;
+    std::optional<Error> unreadable;
+  };
+  static std::mutex rememberedMutex;
+  static std::deque<Remembered> remembered;
+  constexpr std::size_t kRemembered = 8;
+  const std::size_t hash = bytes ? std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())) : 0;
+  if (bytes) {
+    std::lock_guard lock(rememberedMutex);
+    for (const Remembered& r : remembered)
+      if (r.path == filePath() && r.size == bytes->size() && r.hash == hash) {
+        if (r.unreadable && error) *error = *r.unreadable;
+        return r.contents;
+      }
   }
-  c.persistent = (*v)["persistent"].boolValue();
-  c.changeCount = static_cast<long>((*v)["changeCount"].intValue());
-  for (const Value& item : *items) {
-    const Dictionary* d = item.dictionary();
-    if (!d) continue;
-    Item out;
-    for (const auto& [type, data] : *d)
-      if (data.isData()) out.emplace(type, *data.data());
-    if (!out.empty()) c.items.push_back(std::move(out));
+  std::optional<Value> v;
+  if (bytes) v = PropertyList::read(*bytes, nullptr, &readError);
+  const Array* items = v ? (*v)["items"].array() : nullptr;
+  std::optional<Error> unreadable;
+  if (!items) {
+    unreadable = Error::withDescription(kPasteboardErrorDomain, kCorruptPasteboard,
+                                        "pasteboard " + name_ + " is unreadable" +
+                                            (v ? std::string() : ": " + readError.localizedDescription()));
+    if (error) *error = *unreadable;
+  } else {
+    c.persistent = (*v)["persistent"].boolValue();
+    c.changeCount = static_cast<long>((*v)["changeCount"].intValue());
+    for (const Value& item : *items) {
+      const Dictionary* d = item.dictionary();
+      if (!d) continue;
+      Item out;
+      for (const auto& [type, data] : *d)
+        if (data.isData()) out.emplace(type, *data.data());
+      if (!out.empty()) c.items.push_back(std::move(out));
+    }
+  }
+  if (bytes) {
+    std::lock_guard lock(rememberedMutex);
+    std::erase_if(remembered, [&](const Remembered& r) { return r.path == filePath(); });
+    remembered.push_back({filePath(), bytes->size(), hash, c, std::move(unreadable)});
+    std::size_t kept = 0;
+    for (const Remembered& r : remembered) kept += r.size;
+    while (remembered.size() > 1 && (remembered.size() > kRemembered || kept > kMaxFileBytes)) {
+      kept -= remembered.front().size;
+      remembered.pop_front();
+    }
   }
   return c;
 }

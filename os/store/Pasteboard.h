@@ -1,8 +1,9 @@
 #pragma once
 // Pasteboards shared by every application on the device: the general one and named ones, each a
 // list of items mapping a type to bytes. Each pasteboard is a property-list file in the device
-// folder, read on every access and rewritten atomically under a lock, so that another application
-// (another sandbox on the same device folder) sees every change.
+// folder, read on every access (bytes read before are not parsed again) and rewritten atomically
+// under a lock, so that another application (another sandbox on the same device folder) sees every
+// change.
 #include <cstdint>
 #include <map>
 #include <memory>

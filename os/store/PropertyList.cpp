@@ -454,7 +454,7 @@ std::optional<Value> PropertyList::read(const Data& data, PropertyListFormat* fo
   // XML lists by our own reader, in one pass: the library's looks up every key of a dictionary
   // among those before it, so its time grows with the square of the keys.
   if (!isBinary(data)) {
-    auto value = XMLPropertyList::read(data, why);
+    auto value = XMLPropertyList::read(data, why, maxNodes);
     if (!value) fail(error, kPropertyListReadCorruptError, why);
     else if (format) *format = PropertyListFormat::XML;
     return value;

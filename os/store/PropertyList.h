@@ -36,9 +36,10 @@ inline constexpr int kPropertyListMaxDepth = 512;
 // - integers: from -2^63 to 2^64 - 1, those past 2^63 - 1 unsigned (and read back unsigned);
 // - keyed-archive references: indices up to this, which every reader of the format takes.
 inline constexpr std::uint64_t kPropertyListMaxUID = 0xFFFFFFFF;
-// Nodes a binary list may expand to when read (an object held by several containers counts once
-// for each), unless the caller allows more: lists from elsewhere could share containers to expand
-// without bound. A list whose containers are each held once, as every list these writers make,
+// Nodes a list may expand to when read (its values, dictionary keys aside; in a binary list an
+// object held by several containers counts once for each), unless the caller allows more: lists
+// from elsewhere could share containers to expand without bound, or spell millions of values in a
+// few bytes each. A list whose containers are each held once, as every list these writers make,
 // expands to fewer nodes than it has bytes, so a store reading back its own files of n bytes
 // loses nothing by allowing n.
 inline constexpr std::uint64_t kPropertyListMaxNodes = 4'000'000;

@@ -125,7 +125,7 @@ class Writer {
                                                   : "a property list string must be valid UTF-8");
         indent(depth);
         out_ += "<string>";
-        escaped(*v.string());
+        if (!escaped(*v.string(), "string")) return false;
         out_ += "</string>\n";
         return true;
       case Value::Type::Data:
@@ -172,7 +172,7 @@ class Writer {
           if (!isText(key)) return fail("a property list key must be valid UTF-8 without a NUL character");
           indent(depth + 1);
           out_ += "<key>";
-          escaped(key);
+          if (!escaped(key, "key")) return false;
           out_ += "</key>\n";
           if (!add(item, depth + 1)) return false;
         }
@@ -213,16 +213,35 @@ class Writer {
     return true;
   }
 
-  void escaped(std::string_view s) {
+  // Text of valid UTF-8, escaped. A carriage return goes as a reference: written as it stands, a
+  // reader takes it (and a line feed after it) for a line feed. A character XML 1.0 has no way to
+  // carry, not even as a reference (the controls other than tab, line feed and carriage return,
+  // U+FFFE and U+FFFF), fails the write: any reader would refuse the whole list.
+  bool escaped(std::string_view s, const char* what) {
     std::size_t from = 0;
     for (std::size_t i = 0; i < s.size(); ++i) {
-      const char* entity = s[i] == '<' ? "&lt;" : s[i] == '>' ? "&gt;" : s[i] == '&' ? "&amp;" : nullptr;
-      if (!entity) continue;
+      const auto c = static_cast<unsigned char>(s[i]);
+      const char* entity = c == '<'    ? "&lt;"
+                           : c == '>'  ? "&gt;"
+                           : c == '&'  ? "&amp;"
+                           : c == '\r' ? "&#13;"
+                                        : nullptr;
+      if (!entity) {
+        // U+FFFE and U+FFFF are EF BF BE and EF BF BF.
+        const bool nonCharacter = c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+                                  (static_cast<unsigned char>(s[i + 2]) & 0xFE) == 0xBE;
+        if ((c < 0x20 && c != '\t' && c != '\n') || nonCharacter) {
+          const unsigned code = nonCharacter ? 0xFFFEu | (static_cast<unsigned char>(s[i + 2]) & 1u) : c;
+          return fail(format("a property list %s cannot hold U+%04X, which XML cannot carry", what, code));
+        }
+        continue;
+      }
       out_.append(s, from, i - from);
       out_ += entity;
       from = i + 1;
     }
     out_.append(s, from);
+    return true;
   }
 
   static std::string real(double d) {
@@ -301,7 +320,8 @@ std::optional<double> parseXMLReal(std::string_view t) {
 
 class Reader {
  public:
-  Reader(const char* p, const char* end, std::string& why) : p_(p), end_(end), why_(why) {}
+  Reader(const char* p, const char* end, std::uint64_t maxNodes, std::string& why)
+      : p_(p), end_(end), maxNodes_(maxNodes), nodesLeft_(maxNodes), why_(why) {}
 
   std::optional<Value> document() {
     if (end_ - p_ >= 3 && std::memcmp(p_, "\xEF\xBB\xBF", 3) == 0) p_ += 3;
@@ -437,7 +457,7 @@ class Reader {
     for (;;) {
       const char* stop = p_;
       while (stop < end_ && *stop != '<' && *stop != '&') ++stop;
-      out.append(p_, stop);
+      appendLines(out, p_, stop);
       p_ = stop;
       if (p_ >= end_) return fail("property list ends early");
       if (*p_ == '&') {
@@ -448,7 +468,7 @@ class Reader {
         const char* from = p_ + 9;
         p_ = from;
         if (!skipPast("]]>")) return false;
-        out.append(from, p_ - 3);
+        appendLines(out, from, p_ - 3);
         continue;
       }
       if (startsWith("<!--") || startsWith("<?")) {
@@ -459,6 +479,22 @@ class Reader {
       if (!next(close)) return false;
       if (!close.closing || close.name != name) return fail("element inside the text of <" + std::string(name) + ">");
       return true;
+    }
+  }
+
+  // Text as written, its line ends as XML reads them: a carriage return, alone or before a line
+  // feed, is one line feed. A carriage return given as a reference stays one.
+  static void appendLines(std::string& out, const char* from, const char* to) {
+    for (;;) {
+      const auto* cr = static_cast<const char*>(std::memchr(from, '\r', static_cast<std::size_t>(to - from)));
+      if (!cr) {
+        out.append(from, to);
+        return;
+      }
+      out.append(from, cr);
+      out += '\n';
+      from = cr + 1;
+      if (from < to && *from == '\n') ++from;
     }
   }
 
@@ -502,6 +538,8 @@ class Reader {
   std::optional<Value> read(const Tag& tag, int depth) {
     if (depth > kPropertyListMaxDepth) return refuse("property list nested too deeply");
     if (tag.closing) return refuse("unexpected end tag in XML property list");
+    if (nodesLeft_ == 0) return refuse("property list holds more than the " + std::to_string(maxNodes_) + " nodes allowed");
+    --nodesLeft_;
     const std::string_view name = tag.name;
     if (name == "dict") return dictionary(tag, depth);
     if (name == "array") return array(tag, depth);
@@ -584,6 +622,9 @@ class Reader {
 
   const char* p_;
   const char* end_;
+  // Values, keys aside, as a binary list's nodes count.
+  std::uint64_t maxNodes_;
+  std::uint64_t nodesLeft_;
   std::string& why_;
 };
 
@@ -599,11 +640,11 @@ std::optional<Data> XMLPropertyList::write(const Value& value, bool writeUIDs, s
   return Data(b, b + out.size());
 }
 
-std::optional<Value> XMLPropertyList::read(const Data& data, std::string& why) {
+std::optional<Value> XMLPropertyList::read(const Data& data, std::string& why, std::uint64_t maxNodes) {
   const char* p = reinterpret_cast<const char*>(data.data());
   if (std::memchr(p, 0, data.size())) return why = "NUL character in XML property list", std::nullopt;
   why.clear();
-  auto value = Reader(p, p + data.size(), why).document();
+  auto value = Reader(p, p + data.size(), maxNodes, why).document();
   if (!value && why.empty()) why = "not a property list";
   return value;
 }

@@ -97,6 +97,10 @@ TEST(TLHTTPClientTest, JSONAndPropertyListBodies) {
   ASSERT_TRUE(plist);
   EXPECT_NE(bodyText(*plist).find("<key>k</key>"), std::string::npos);
   EXPECT_EQ(plist->valueForHTTPHeaderField("Content-Type"), "application/x-plist; charset=utf-8");
+  // A carriage return goes as a reference, so that the server's XML reader keeps it.
+  auto lines = client->requestWithMethod("POST", "o", os::Value(os::Dictionary{{"k", "x\r\ny"}}));
+  ASSERT_TRUE(lines);
+  EXPECT_NE(bodyText(*lines).find("<string>x&#13;\ny</string>"), std::string::npos) << bodyText(*lines);
 }
 
 TEST(TLHTTPClientTest, UnencodableParametersGiveAnErrorAndNoRequest) {
@@ -104,6 +108,10 @@ TEST(TLHTTPClientTest, UnencodableParametersGiveAnErrorAndNoRequest) {
   os::Error error;
   client->setParameterEncoding(TLHTTPClientParameterEncoding::PropertyList);
   EXPECT_FALSE(client->requestWithMethod("POST", "o", os::Value(os::Dictionary{{"k", os::Value()}}), &error));
+  EXPECT_FALSE(error.domain.empty());
+  // A character no XML reader takes would make the server refuse the whole body.
+  error = {};
+  EXPECT_FALSE(client->requestWithMethod("POST", "o", os::Value(os::Dictionary{{"k", "bell\x07"}}), &error));
   EXPECT_FALSE(error.domain.empty());
   client->setParameterEncoding(TLHTTPClientParameterEncoding::JSON);
   error = {};

@@ -256,22 +256,96 @@ TEST_F(CookieStorageTest, ManySitesFillTheJarOnlyToItsCountAndBytes) {
     jar.setCookiesFromHeaderLines(lines, "http://site" + std::to_string(site) + ".test/");
   }
   std::size_t bytes = 0;
-  for (const auto& c : jar.cookies()) bytes += c.name.size() + c.value.size() + c.domain.size() + c.path.size();
+  for (const auto& c : jar.cookies()) bytes += HTTPCookieStorage::byteCountOf(c);
   EXPECT_EQ(jar.byteCount(), bytes);
   EXPECT_LE(bytes, HTTPCookieStorage::kMaxBytes);
   EXPECT_GT(bytes, HTTPCookieStorage::kMaxBytes - 5000) << "only as many went as the bound asks";
 
-  // One cookie past the size bound is refused whole; one at it is kept.
+  // One cookie past the size bound is refused whole; one at it is kept. Its name, domain ("h.test")
+  // and path ("/") count as well as its value.
   jar.removeAllCookies();
-  const std::size_t room = HTTPCookieStorage::kMaxCookieBytes - 1;
+  const std::size_t room = HTTPCookieStorage::kMaxCookieBytes - 1 - 6 - 1 - HTTPCookieStorage::kAttributeBytes;
   jar.setCookiesFromHeaderLines({"a=" + std::string(room, 'x'), "b=" + std::string(room + 1, 'x')}, "http://h.test/");
   ASSERT_EQ(jar.cookies().size(), 1u);
   EXPECT_EQ(jar.cookies()[0].name, "a");
-  // A replacement keeps its place and leaves the byte count right.
+  // A replacement keeps its place in the order cookies are sent and leaves the byte count right.
   jar.setCookiesFromHeaderLines({"z=1", "a=short"}, "http://h.test/");
   ASSERT_EQ(jar.cookies().size(), 2u);
   EXPECT_EQ(jar.cookieHeaderForURL("http://h.test/"), "a=short; z=1");
-  EXPECT_EQ(jar.byteCount(), std::string("ashorth.test/z1h.test/").size());
+  EXPECT_EQ(jar.byteCount(), std::string("ashorth.test/z1h.test/").size() + 2 * HTTPCookieStorage::kAttributeBytes);
+}
+
+
+// Fifty cookies from each of many sites, with a sign-in cookie its server renews (or that the
+// reader sends) between two of them: the sites visited once go first, the sign-in stays.
+TEST_F(CookieStorageTest, ASignInCookieRenewedOrSentOutlivesSitesVisitedOnce) {
+  const std::string bank = "https://bank.test/";
+  jar.setCookiesFromHeaderLines({"sid=0; Path=/; Secure", "pref=1"}, bank);
+  // A cookie that is neither renewed nor sent (another path's) ages as the others do.
+  jar.setCookiesFromHeaderLines({"old=1; Path=/archive"}, bank);
+  for (int site = 0; site < 90; ++site) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 50; ++n) lines.push_back("n" + std::to_string(n) + "=" + std::string(20, 'v'));
+    jar.setCookiesFromHeaderLines(lines, "http://site" + std::to_string(site) + ".test/");
+    const auto sent = jar.cookieHeaderForURL(bank);
+    ASSERT_TRUE(sent && sent->starts_with("sid=")) << "after site " << site;
+    if (site % 2) jar.setCookiesFromHeaderLines({"sid=" + std::to_string(site) + "; Path=/; Secure"}, bank);
+  }
+  EXPECT_EQ(jar.cookies().size(), HTTPCookieStorage::kMaxCookies);
+  EXPECT_EQ(jar.cookieHeaderForURL(bank), "sid=89; pref=1") << "a renewal keeps the order cookies are sent in";
+  EXPECT_EQ(jar.cookieHeaderForURL(bank + "archive"), "sid=89; pref=1") << "the unused one went";
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://site0.test/")) << "the least recently used went";
+  EXPECT_TRUE(jar.cookieHeaderForURL("http://site89.test/"));
+}
+
+// One site fills the jar from many of its hosts with the largest cookies it may set: it loses its
+// own oldest, not the cookies other sites set before it.
+TEST_F(CookieStorageTest, ASiteSettingMoreThanItsShareLosesItsOwnCookiesFirst) {
+  jar.setCookiesFromHeaderLines({"sid=1; Path=/"}, "http://bank.test/");
+  jar.setCookiesFromHeaderLines({"a=1", "b=2"}, "http://news.example.co.uk/");
+  const std::string large(4000, 'x');
+  for (int host = 0; host < 40; ++host) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 20; ++n) lines.push_back("c" + std::to_string(n) + "=" + large);
+    jar.setCookiesFromHeaderLines(lines, "http://h" + std::to_string(host) + ".flood.test/");
+  }
+  EXPECT_LE(jar.byteCount(), HTTPCookieStorage::kMaxBytes);
+  EXPECT_EQ(jar.cookieHeaderForURL("http://bank.test/"), "sid=1");
+  EXPECT_EQ(jar.cookieHeaderForURL("http://news.example.co.uk/"), "a=1; b=2");
+  EXPECT_TRUE(jar.cookieHeaderForURL("http://h39.flood.test/")) << "the flood's newest stay";
+  EXPECT_FALSE(jar.cookieHeaderForURL("http://h0.flood.test/"));
+  // Hosts of one site under a public suffix of two labels are one site as well; other sites
+  // under that suffix are not.
+  jar.removeAllCookies();
+  jar.setCookiesFromHeaderLines({"sid=1"}, "http://bank.co.uk/");
+  for (int host = 0; host < 40; ++host) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 20; ++n) lines.push_back("c" + std::to_string(n) + "=" + large);
+    jar.setCookiesFromHeaderLines(lines, "http://h" + std::to_string(host) + ".flood.co.uk/");
+  }
+  EXPECT_EQ(jar.cookieHeaderForURL("http://bank.co.uk/"), "sid=1");
+}
+
+// A cookie counts whole against its own bound and the jar's: name, value, domain, path and the
+// rest it keeps.
+TEST_F(CookieStorageTest, ACookieCountsWholeAgainstBothBounds) {
+  jar.setCookiesFromHeaderLines({"sid=1"}, "http://bank.test/");
+  const std::string longPath = "/" + std::string(2 << 20, 'p');
+  jar.setCookiesFromHeaderLines({"x=1; Path=" + longPath}, "http://bank.test" + longPath);
+  jar.setCookiesFromHeaderLines({"y=" + std::string(3000, 'v') + "; Path=/" + std::string(1200, 'p')}, "http://other.test/");
+  EXPECT_EQ(jar.cookies().size(), 1u);
+  EXPECT_EQ(jar.cookieHeaderForURL("http://bank.test/"), "sid=1");
+  EXPECT_EQ(jar.byteCount(), std::string("sid1bank.test/").size() + HTTPCookieStorage::kAttributeBytes);
+  for (int i = 0; i < 1000; ++i) {
+    jar.setCookiesFromHeaderLines({"p=" + std::to_string(i) + "; Path=/" + std::string(2000, 'a' + static_cast<char>(i % 26)) +
+                                   std::to_string(i)},
+                                  "http://s" + std::to_string(i) + ".test/");
+  }
+  std::size_t bytes = 0;
+  for (const auto& c : jar.cookies()) bytes += HTTPCookieStorage::byteCountOf(c);
+  EXPECT_EQ(jar.byteCount(), bytes);
+  EXPECT_LE(bytes, HTTPCookieStorage::kMaxBytes) << "long paths count";
+  EXPECT_LT(jar.cookies().size(), 600u);
 }
 
 }  // namespace

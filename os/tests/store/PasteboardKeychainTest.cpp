@@ -186,6 +186,39 @@ TEST(StorePasteboard, AsManyEntriesAsAreReadBackAndNoMore) {
   EXPECT_EQ(FileManager::defaultManager().attributesOfItemAtPath(file)->size, size) << "the file was replaced";
 }
 
+// Another application writes its pasteboard as an XML list, where an empty item costs seven bytes:
+// within the file's size it spells more values than a list from elsewhere is read with, and is
+// refused as a binary one would be, at every look-up.
+TEST(StorePasteboard, AnXMLPasteboardFromAnotherApplicationHoldsToTheNodeBound) {
+  TestSandbox box;
+  auto messenger = box.peerApplication("com.example.messenger");
+  ASSERT_TRUE(Pasteboard::pasteboardWithName("wechat_data", true, messenger));
+  const std::string file = pasteboardFile(box, "wechat_data");
+  ASSERT_FALSE(file.empty());
+  auto written = [&](std::size_t empties) {
+    std::string text = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>changeCount</key><integer>1</integer>"
+                       "<key>items</key><array><dict><key>t</key><data>aGk=</data></dict>";
+    text.reserve(text.size() + 7 * empties + 64);
+    for (std::size_t i = 0; i < empties; ++i) text += "<dict/>";
+    text += "</array></dict></plist>";
+    return FileManager::defaultManager().writeData(dataFromString(text), file);
+  };
+  auto mine = Pasteboard::pasteboardWithName("wechat_data", false);
+  ASSERT_TRUE(mine);
+  ASSERT_TRUE(written(1000));
+  EXPECT_EQ(mine->dataForPasteboardType("t"), dataFromString("hi"));
+
+  // The file's dictionary, its two values, the first item and its data: five nodes before them.
+  ASSERT_TRUE(written(kPropertyListMaxNodes - 5 + 1));
+  ASSERT_LT(FileManager::defaultManager().attributesOfItemAtPath(file)->size, Pasteboard::kMaxFileBytes);
+  for (int lookUp = 0; lookUp < 2; ++lookUp) {
+    Error error;
+    EXPECT_TRUE(mine->items(&error).empty());
+    EXPECT_EQ(error.domain, kPasteboardErrorDomain);
+    EXPECT_NE(error.localizedDescription().find("nodes"), std::string::npos) << error.localizedDescription();
+  }
+}
+
 TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
   TestSandbox box;
   auto sandbox = box.sandbox();

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "os/core/String.h"
 #include "os/crypto/Random.h"
 #include "os/store/BinaryPropertyList.h"
 #include "os/store/FileManager.h"
@@ -367,6 +368,35 @@ TEST(StorePropertyListDates, XMLDateTextsAreReadAsTheyAreMeant) {
   EXPECT_EQ(quoted->at(0).string() ? *quoted->at(0).string() : "", "<date>garbage</date>");
   EXPECT_EQ(quoted->at(1).string() ? *quoted->at(1).string() : "", "<date>garbage</date>");
   EXPECT_EQ(quoted->at(2).date()->timeIntervalSince1970(), 4102444800);
+}
+
+// Each month ends on its own last day, February on the 29th in leap years only (every fourth year,
+// centuries only every fourth): that day reads as the day before the next month's first, the day
+// after it is refused, as are a day or month of zero.
+TEST(StorePropertyListDates, XMLDatesEndEachMonthOnItsLastDay) {
+  auto since1970 = [](long long year, int month, int day) -> std::optional<double> {
+    const std::string y = year < 0 ? format("-%04lld", -year) : format("%04lld", year);
+    auto one = PropertyList::read(oneXMLDate(y + format("-%02d-%02dT12:00:00Z", month, day)));
+    if (!one || !one->isDate()) return std::nullopt;
+    return one->date()->timeIntervalSince1970();
+  };
+  for (long long year : {2023LL, 2024LL, 1900LL, 2000LL, 2100LL, 2400LL, 0LL, -1LL, -4LL, -100LL}) {
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    const int lengths[12] = {31, leap ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    for (int month = 1; month <= 12; ++month) {
+      const int last = lengths[month - 1];
+      const auto lastDay = since1970(year, month, last);
+      const auto nextFirst = month == 12 ? since1970(year + 1, 1, 1) : since1970(year, month + 1, 1);
+      ASSERT_TRUE(lastDay && nextFirst) << year << "-" << month << "-" << last;
+      EXPECT_EQ(*nextFirst - *lastDay, 86400) << year << "-" << month << "-" << last;
+      EXPECT_FALSE(since1970(year, month, last + 1)) << year << "-" << month << "-" << last + 1;
+      EXPECT_FALSE(since1970(year, month, 0)) << year << "-" << month << "-00";
+    }
+    EXPECT_FALSE(since1970(year, 0, 1)) << year << "-00-01";
+    EXPECT_FALSE(since1970(year, 13, 1)) << year << "-13-01";
+  }
+  EXPECT_FALSE(since1970(2026, 10, 32));
+  EXPECT_FALSE(since1970(2026, 10, 99));
 }
 
 // A one-object binary list holding a date of the given seconds since 2001, as bits of a double.
@@ -842,6 +872,26 @@ TEST(StorePropertyListXML, WrittenInTheLayoutOfEarlierFiles) {
 
 // Lists written elsewhere: a byte-order mark, a document type with an internal subset, comments
 // and processing instructions between members, attributes, short forms and line ends of any kind.
+// An XML list spells a value in a few bytes, so a list from elsewhere is held to the same number of
+// values as a binary one.
+TEST(StorePropertyListHostile, TheCallerSetsHowManyValuesAnXMLListMayHold) {
+  Array items(100, Value(Array{Value(1), Value(Dictionary{{"key", Value("v")}})}));
+  auto data = PropertyList::write(Value(items), PropertyListFormat::XML);
+  ASSERT_TRUE(data);
+  Error error;
+  EXPECT_FALSE(PropertyList::read(*data, nullptr, &error, 400));
+  EXPECT_EQ(error.code, kPropertyListReadCorruptError);
+  EXPECT_NE(error.localizedDescription().find("400"), std::string::npos) << error.localizedDescription();
+  auto back = PropertyList::read(*data, nullptr, &error, 401);
+  ASSERT_TRUE(back) << error.localizedDescription();
+  EXPECT_EQ(*back, Value(items));
+  // Empty containers count as much as any value.
+  std::string empties = "<plist><array>";
+  for (int i = 0; i < 1000; ++i) empties += "<dict/><array/>";
+  EXPECT_FALSE(PropertyList::read(dataFromString(empties + "</array></plist>"), nullptr, &error, 2000));
+  EXPECT_TRUE(PropertyList::read(dataFromString(empties + "</array></plist>"), nullptr, &error, 2001));
+}
+
 TEST(StorePropertyListXML, ListsWrittenElsewhereRead) {
   auto list = PropertyList::read(dataFromString(
       "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- made elsewhere -->\r\n"

@@ -164,10 +164,12 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
   const std::string type = member(request, "response_type").value_or("");
   const std::string client = member(request, "client_id").value_or("");
   const std::string redirect = member(request, "redirect_uri").value_or("");
-  std::string problem = type != "token"         ? "response_type must be token"
-                        : !isDecimal(client)    ? "client_id must be an application id"
-                        : redirect.empty()      ? "redirect_uri missing"
-                                                : "";
+  // An application id is a number of at most ten digits, as the client's own conversion takes it.
+  const bool appId = isDecimal(client) && client.size() <= kAppIdDigits;
+  std::string problem = type != "token"    ? "response_type must be token"
+                        : !appId           ? "client_id must be an application id"
+                        : redirect.empty() ? "redirect_uri missing"
+                                           : "";
   std::lock_guard lock(mutex_);
   if (!problem.empty()) {
     note("authorisation refused: " + problem);
@@ -189,9 +191,16 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
               member(request, "scope").value_or("")};
   const double now = os::Clock::now();
   forgetExpiredTokens(now);
-  tokens_[token] = grant;
-  for (const TokenLife& revoked : tokenLives_.keep({token, now + kTokenLifetime, heldBytes(grant) + sizeof(Grant) + token.size()}))
-    tokens_.erase(revoked.token);
+  forgetToken(token);
+  LiveToken& live = tokens_[token];
+  live.grant = grant;
+  live.grant.scope.clear();
+  live.expires = now + kTokenLifetime;
+  live.serial = ++tokensGranted_;
+  tokensByGrant_.emplace(live.serial, token);
+  tokensByExpiry_.emplace(live.expires, live.serial);
+  tokenBytes_ += sizeof(LiveToken) + token.size() + heldBytes(live.grant);
+  while (tokens_.size() > kTokenLimit) forgetToken(tokensByGrant_.begin()->second);
   grants_.keep(grant);
   note("signed in " + grant.account + " for " + client);
   // A login in an outside browser ("token_key" and "serial" given) comes back through the
@@ -209,30 +218,27 @@ ServiceAnswer QQConnectService::authorize(const ServiceRequest& request) {
 
 std::optional<Grant> QQConnectService::grantFor(const ServiceRequest& request, const std::string& operation,
                                                 ServiceAnswer& refusal) {
-  const std::string token = member(request, "access_token").value_or("");
-  forgetExpiredTokens(os::Clock::now());
-  auto found = tokens_.find(token);
-  if (found == tokens_.end() || member(request, "oauth_consumer_key").value_or("") != found->second.appid ||
-      member(request, "openid").value_or("") != found->second.openid) {
+  const LiveToken* live = liveToken(member(request, "access_token").value_or(""), os::Clock::now());
+  if (!live || member(request, "oauth_consumer_key").value_or("") != live->grant.appid ||
+      member(request, "openid").value_or("") != live->grant.openid) {
     note(operation + " refused");
     refusal = openApiAnswer(kRetTokenInvalid, "access token invalid");
     return std::nullopt;
   }
-  return found->second;
+  return live->grant;
 }
 
 // The open id of a token, wrapped in a call of "callback" as the client expects it.
 ServiceAnswer QQConnectService::openId(const ServiceRequest& request) {
   std::lock_guard lock(mutex_);
-  forgetExpiredTokens(os::Clock::now());
-  auto found = tokens_.find(member(request, "access_token").value_or(""));
+  const LiveToken* live = liveToken(member(request, "access_token").value_or(""), os::Clock::now());
   os::Dictionary body;
-  if (found == tokens_.end()) {
+  if (!live) {
     note("open id refused");
     body = os::Dictionary{{"error", os::Value(kRetTokenInvalid)}, {"error_description", os::Value("access token invalid")}};
   } else {
-    note("open id for " + found->second.account);
-    body = os::Dictionary{{"client_id", os::Value(found->second.appid)}, {"openid", os::Value(found->second.openid)}};
+    note("open id for " + live->grant.account);
+    body = os::Dictionary{{"client_id", os::Value(live->grant.appid)}, {"openid", os::Value(live->grant.openid)}};
   }
   return {200, "callback( " + json(os::Value(std::move(body))) + " );\n", "text/plain; charset=utf-8", ""};
 }
@@ -263,9 +269,27 @@ ServiceAnswer QQConnectService::addShare(const ServiceRequest& request) {
   return openApiAnswer(0, "", os::Dictionary{{"share_id", os::Value(std::to_string(sharesAdded_))}});
 }
 
+// A token's own end of life decides, whatever the clock did since it was granted: the clock set
+// back, a token granted later may end before one granted earlier.
+const QQConnectService::LiveToken* QQConnectService::liveToken(const std::string& token, double now) {
+  forgetExpiredTokens(now);
+  auto found = tokens_.find(token);
+  return found == tokens_.end() || found->second.expires <= now ? nullptr : &found->second;
+}
+
 void QQConnectService::forgetExpiredTokens(double now) {
-  for (const TokenLife& expired : tokenLives_.dropOldestWhile([now](const TokenLife& life) { return life.expires <= now; }))
-    tokens_.erase(expired.token);
+  while (!tokensByExpiry_.empty() && tokensByExpiry_.begin()->first <= now)
+    forgetToken(tokensByGrant_.at(tokensByExpiry_.begin()->second));
+}
+
+void QQConnectService::forgetToken(std::string token) {
+  auto found = tokens_.find(token);
+  if (found == tokens_.end()) return;
+  const LiveToken& live = found->second;
+  tokensByGrant_.erase(live.serial);
+  tokensByExpiry_.erase({live.expires, live.serial});
+  tokenBytes_ -= sizeof(LiveToken) + token.size() + heldBytes(live.grant);
+  tokens_.erase(found);
 }
 
 void QQConnectService::note(std::string line) {
@@ -310,7 +334,7 @@ std::vector<std::string> QQConnectService::log() const {
 
 std::size_t QQConnectService::keptBytes() const {
   std::lock_guard lock(mutex_);
-  return fetches_.bytes() + reports_.bytes() + events_.bytes() + log_.bytes() + tokenLives_.bytes() + grants_.bytes() +
+  return fetches_.bytes() + reports_.bytes() + events_.bytes() + log_.bytes() + tokenBytes_ + grants_.bytes() +
          shares_.bytes();
 }
 

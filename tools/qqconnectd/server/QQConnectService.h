@@ -14,7 +14,9 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "os/core/Value.h"
@@ -85,8 +87,11 @@ class QQConnectService {
   // A granted token lasts 90 days ("expires_in"); past that it is refused and forgotten.
   static constexpr long kTokenLifetime = 7776000;
   // The live tokens kept at most, oldest revoked first: a service signed into again and again
-  // within a token's lifetime would otherwise hold every one.
+  // within a token's lifetime would otherwise hold every one. A live token keeps only what a
+  // look-up checks, each bounded (an application id of at most kAppIdDigits digits), so that this
+  // many fit in a record's bytes whatever the sign-ins sent.
   static constexpr std::size_t kTokenLimit = tools::kRecordLimit;
+  static constexpr std::size_t kAppIdDigits = 10;
   // The longest field a request may carry, plain or in parts (a picture's part aside), as the HTTP
   // layer holds a plain form to; a request with a longer one is refused whole.
   static constexpr std::size_t kFieldLimit = 8192;
@@ -141,8 +146,12 @@ class QQConnectService {
   // answer that refuses it (and "OPERATION refused" in the log). Under the lock.
   std::optional<Grant> grantFor(const ServiceRequest& request, const std::string& operation, ServiceAnswer& refusal);
   void note(std::string line);  // under the lock
+  struct LiveToken;
+  // The live token of that text, or null (one past its lifetime is forgotten). Under the lock.
+  const LiveToken* liveToken(const std::string& token, double now);
   // Forgets the tokens past their lifetime. Under the lock.
   void forgetExpiredTokens(double now);
+  void forgetToken(std::string token);  // a copy: it may name the token by an index it leaves
 
   mutable std::mutex mutex_;
   std::string policy_ = kDefaultPolicy;
@@ -152,15 +161,18 @@ class QQConnectService {
   tools::NewestKept<ActionReport> reports_;
   tools::NewestKept<os::Dictionary> events_;
   tools::NewestKept<std::string> log_;
-  // The live tokens, and their order of grant with each one's end of life and size.
-  struct TokenLife {
-    std::string token;
+  // The live tokens by their text, by their order of grant (the oldest revoked past kTokenLimit)
+  // and by their end of life (the expired forgotten first, in whatever order the clock gave them).
+  struct LiveToken {
+    Grant grant;  // its scope left out: the record of grants keeps it
     double expires = 0;
-    std::size_t bytes = 0;  // what the token's grant holds
-    friend std::size_t heldBytes(const TokenLife& life) { return life.bytes; }
+    std::uint64_t serial = 0;
   };
-  std::map<std::string, Grant> tokens_;
-  tools::NewestKept<TokenLife> tokenLives_{kTokenLimit};
+  std::unordered_map<std::string, LiveToken> tokens_;
+  std::map<std::uint64_t, std::string> tokensByGrant_;
+  std::set<std::pair<double, std::uint64_t>> tokensByExpiry_;
+  std::uint64_t tokensGranted_ = 0;
+  std::size_t tokenBytes_ = 0;  // by the measure the records' bounds use
   tools::NewestKept<Grant> grants_;
   tools::NewestKept<AddedShare> shares_;
   std::uint64_t sharesAdded_ = 0;

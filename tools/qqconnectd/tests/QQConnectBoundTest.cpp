@@ -1,6 +1,7 @@
 // What the QQ Connect service keeps of what peers send stays within bounds however much they send:
-// a field past the form limit is refused however the body carries it, the kept shares and tokens
-// are bounded by their bytes as well as their count, and a token past its lifetime is forgotten.
+// a field past the form limit is refused however the body carries it, the kept shares are bounded
+// by their bytes as well as their count, the live tokens by their count and what each keeps, and a
+// token past its lifetime is forgotten.
 #include <gtest/gtest.h>
 #include <httplib.h>
 
@@ -175,6 +176,66 @@ TEST_F(QQConnectBoundTest, ATokenPastItsLifetimeIsRefused) {
   EXPECT_EQ(userInfoRet(second), 0);
   os::Clock::advance(QQConnectService::kTokenLifetime);
   EXPECT_EQ(userInfoRet(second), QQConnectService::kRetTokenInvalid);
+}
+
+// The clock set back a day between two sign-ins: the later token ends a day before the earlier
+// one, and is refused from then on, by every operation, though the earlier one still holds.
+TEST_F(QQConnectBoundTest, ATokenIsRefusedPastItsOwnLifetimeWhateverTheClockDid) {
+  const auto earlier = signIn();
+  ASSERT_FALSE(earlier.first.empty());
+  os::Clock::useVirtual(os::Clock::now() - 86400);
+  const auto later = signIn();
+  ASSERT_FALSE(later.first.empty());
+  os::Clock::advance(QQConnectService::kTokenLifetime + 86400 / 2);
+  EXPECT_EQ(userInfoRet(later), QQConnectService::kRetTokenInvalid);
+  httplib::Client client("127.0.0.1", server.port());
+  auto openId = client.Get((std::string(QQConnectService::kOpenIdPath) + "?access_token=" + later.first).c_str());
+  ASSERT_TRUE(openId);
+  EXPECT_NE(openId->body.find("\"error\""), std::string::npos) << openId->body;
+  EXPECT_EQ(userInfoRet(earlier), 0);
+  os::Clock::advance(86400);
+  EXPECT_EQ(userInfoRet(earlier), QQConnectService::kRetTokenInvalid);
+}
+
+// Another client signs in again and again with the largest fields a form may carry: a token the
+// reader was granted before lives on, as it would beside as many small sign-ins. An application
+// id longer than any application's is refused; a long scope is kept with the record of grants,
+// not with the live token.
+TEST_F(QQConnectBoundTest, SignInsWithLargeFieldsLeaveEarlierTokensTheirLifetime) {
+  const auto mine = signIn();
+  ASSERT_FALSE(mine.first.empty());
+  const std::string scope = "get_user_info," + std::string(QQConnectService::kFieldLimit - 100, 's');
+  const std::string longApp(QQConnectService::kFieldLimit - 100, '7');
+  httplib::Client other("127.0.0.1", server.port());
+  other.set_keep_alive(true);
+  // Every field a part, each within the form limit.
+  auto signInAs = [&](const std::string& app) {
+    return other.Post(QQConnectService::kAuthorizePath,
+                      httplib::MultipartFormDataItems{{"response_type", "token", "", ""},
+                                                      {"client_id", app, "", ""},
+                                                      {"redirect_uri", "auth://x", "", ""},
+                                                      {"scope", scope, "", ""},
+                                                      {"username", QQConnectService::kTestAccount, "", ""},
+                                                      {"password", QQConnectService::kTestPassword, "", ""}});
+  };
+  std::string last;
+  int refused = 0;
+  for (int i = 0; i < 2200; ++i) {
+    if (i < 1100) {
+      auto longer = signInAs(longApp);
+      ASSERT_TRUE(longer);
+      refused += longer->status == 400;
+    }
+    auto granted = signInAs(kApp);
+    ASSERT_TRUE(granted);
+    ASSERT_EQ(granted->status, 302) << i;
+    last = fragmentOf(granted->get_header_value("Location"))["access_token"];
+  }
+  EXPECT_EQ(refused, 1100);
+  EXPECT_EQ(userInfoRet(mine), 0);
+  EXPECT_EQ(userInfoRet({last, mine.second}), 0);
+  EXPECT_EQ(server.service().grants().back().scope, scope);
+  EXPECT_LE(server.service().keptBytes(), 3 * tools::kRecordByteLimit);
 }
 
 // Sign-in after sign-in within a token's lifetime, each with a kilobyte of scope: the live tokens
