@@ -105,8 +105,9 @@ class ReportService {
   NewestKeys seen_;
   std::string storeFile_;
   std::size_t storeBytes_ = 0;  // the store file's size, as written
-  // Writes the store file anew with the newest of its lines, when it has passed kStoreByteLimit.
-  void trimStore();
+  // Writes the store file anew with the newest of its lines, when it has passed kStoreByteLimit
+  // or an append to it failed.
+  void trimStore(bool afterFailure);
   std::size_t repeats_ = 0;
   std::size_t duplicates_ = 0;
   std::size_t disorders_ = 0;
