@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "os/core/DetachedValue.h"
 #include "tools/common/NewestKept.h"
 
 namespace tools {
