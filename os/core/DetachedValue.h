@@ -12,4 +12,8 @@ namespace os {
 Value detached(const Value& value);
 Dictionary detached(const Dictionary& dictionary);
 
+// The value's own storage (not its members') was made in a scope's shared blocks: keeping the value
+// keeps the whole block it stands in alive.
+bool inSharedBlock(const Value& value);
+
 }  // namespace os

@@ -422,6 +422,8 @@ std::uint64_t keyPrint(const std::string& key) {
 
 void Dictionary::adopt(std::vector<Entry>&& entries) {
   if (!empty() || entries.size() >= kIndexThreshold) {
+    // Room for them all at once: a dictionary grown one entry at a time keeps up to twice its size.
+    if (empty()) entries_.reserve(entries.size());
     for (auto& e : entries) set(std::move(e.first), std::move(e.second));
     std::vector<Entry>().swap(entries);  // left empty as when taken over, its room not kept
     return;
@@ -798,6 +800,22 @@ Value detached(const Value& value) {
 Dictionary detached(const Dictionary& dictionary) {
   OwnStorage own;
   return copyEntries(dictionary);
+}
+
+bool inSharedBlock(const Value& value) {
+  const void* payload = nullptr;
+  switch (value.type()) {
+    case Value::Type::String: payload = value.string(); break;
+    case Value::Type::Data: payload = value.data(); break;
+    case Value::Type::Array: payload = value.array(); break;
+    case Value::Type::Dictionary: payload = value.dictionary(); break;
+    // The members stand first in a set's box.
+    case Value::Type::Set: payload = value.setMembers(); break;
+    default: return false;
+  }
+  // The storage stands in its box right after the header (see payloadOf).
+  const auto* box = reinterpret_cast<const detail::BoxHeader*>(static_cast<const char*>(payload) - sizeof(detail::BoxHeader));
+  return box->fromBlock;
 }
 
 const Value& Value::null() {

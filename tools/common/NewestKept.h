@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "os/core/DetachedValue.h"
 #include "os/core/Value.h"
 
 namespace tools {
@@ -22,7 +23,8 @@ inline constexpr std::size_t kRecordLimit = 10000;
 inline constexpr std::size_t kRecordByteLimit = std::size_t{16} << 20;
 
 // What an entry holds beyond its own object, near enough to bound a record by: the characters of
-// its texts, the bytes of its data, the members of its containers.
+// its texts, the bytes of its data, the members of its containers. A value holds its boxes and
+// element lists as the heap gives them, and one standing in a reader's shared block holds that block.
 inline std::size_t heldBytes(const std::string& text) { return text.size(); }
 std::size_t heldBytes(const os::Value& value);
 std::size_t heldBytes(const os::Dictionary& dictionary);
@@ -54,6 +56,19 @@ std::size_t heldBytes(const std::multimap<K, V>& map) {
   return bytes;
 }
 
+// What a record keeps of an entry: a value a reader made stands in blocks shared with the rest of its
+// tree, which it would keep alive for as long as the record keeps it, so its own copy is kept.
+inline os::Value forKeeping(os::Value value) { return os::detached(value); }
+inline os::Dictionary forKeeping(os::Dictionary dictionary) { return os::detached(dictionary); }
+template <typename T>
+T forKeeping(T entry) {
+  return entry;
+}
+template <typename A, typename B>
+std::pair<A, B> forKeeping(std::pair<A, B> pair) {
+  return {forKeeping(std::move(pair.first)), forKeeping(std::move(pair.second))};
+}
+
 // The newest entries of a record, bounded by their count and by the bytes they hold. An entry's
 // size is sizeof(T) and what heldBytes (found beside T, or above) says it holds.
 template <typename T>
@@ -64,6 +79,7 @@ class NewestKept {
 
   // Keeps the entry and lets go of the oldest past either bound; answers those let go, oldest first.
   std::vector<T> keep(T entry) {
+    entry = forKeeping(std::move(entry));
     const std::size_t size = sizeof(T) + heldBytes(entry);
     entries_.push_back(std::move(entry));
     sizes_.push_back(size);

@@ -406,6 +406,24 @@ TEST(Value, ADetachedCopyIsTheSameValueEvenWhenMadeInAScope) {
   EXPECT_EQ(copy["list"].at(0).stringOr(), "a");
 }
 
+// A copy for keeping holds room for what it has and no more, and is known not to stand in a block.
+TEST(Value, ADetachedCopyStandsInNoBlockAndHoldsNoSpareRoom) {
+  Value tree;
+  {
+    ValueStorageScope scope;
+    Dictionary many;  // enough keys to be indexed
+    for (int i = 0; i < 40; ++i) many.set("key number " + std::to_string(i), Value(std::string(20, 'v')));
+    tree = Value(std::move(many));
+  }
+  EXPECT_TRUE(inSharedBlock(tree));
+  const Value copy = detached(tree);
+  EXPECT_FALSE(inSharedBlock(copy));
+  EXPECT_FALSE(inSharedBlock(copy["key number 7"]));
+  EXPECT_EQ(copy.dictionary()->entries().capacity(), 40u);
+  EXPECT_FALSE(inSharedBlock(Value("made outside any scope, long enough for a box")));
+  EXPECT_FALSE(inSharedBlock(Value(5)));
+}
+
 // Small pieces of many decodes kept long after their trees are gone, as notifications waiting their
 // turn are: they hold their own size, not a block of storage each.
 TEST(Value, DetachedCopiesOfManySmallTreesHoldOnlyThemselves) {

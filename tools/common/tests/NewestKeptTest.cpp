@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "os/core/DetachedValue.h"
 #include "tools/common/NewestKept.h"
 
 namespace tools {
@@ -38,6 +39,32 @@ TEST(NewestKeptTest, ValuesAreMeasuredByWhatTheyHold) {
   EXPECT_GE(heldBytes(nested), 2 * text.size());
   EXPECT_LT(heldBytes(nested), 2 * text.size() + 1024);
   EXPECT_EQ(heldBytes(os::Value(5)), 0u);
+}
+
+TEST(NewestKeptTest, AValueReadIntoSharedBlocksIsCountedByTheBlockAndKeptAsItsOwnCopy) {
+  // {"a":1} as a reader makes it: in the blocks of its storage scope.
+  std::optional<os::Value> read;
+  {
+    os::ValueStorageScope scope;
+    read = os::Value(os::Dictionary{{"a", os::Value(1)}});
+  }
+  // Standing in a reader's block, it keeps that block alive.
+  ASSERT_TRUE(os::inSharedBlock(*read));
+  EXPECT_GE(heldBytes(*read), 8192u);
+
+  NewestKept<os::Value> values;
+  values.keep(*read);
+  NewestKept<os::Dictionary> dictionaries;
+  dictionaries.keep(*read->dictionary());
+  NewestKept<std::pair<long long, os::Value>> pairs;
+  pairs.keep({1, *read});
+  read.reset();
+  EXPECT_FALSE(os::inSharedBlock(values[0]));
+  EXPECT_EQ(values[0], os::Value(os::Dictionary{{"a", os::Value(1)}}));
+  EXPECT_LT(values.bytes(), 1024u);
+  EXPECT_LT(dictionaries.bytes(), 1024u);
+  EXPECT_FALSE(os::inSharedBlock(pairs[0].second));
+  EXPECT_LT(pairs.bytes(), 1024u);
 }
 
 }  // namespace

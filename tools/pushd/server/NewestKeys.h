@@ -23,6 +23,10 @@ class NewestKeys {
       if (auto it = held_.find(gone); it != held_.end() && --it->second == 0) held_.erase(it);
   }
   std::size_t size() const { return held_.size(); }
+  // The kept entries, oldest first.
+  auto begin() const { return order_.begin(); }
+  auto end() const { return order_.end(); }
+  std::size_t entries() const { return order_.size(); }
 
  private:
   tools::NewestKept<std::string> order_;

@@ -112,21 +112,85 @@ std::string recordIdentity(const std::string& uidAndRecord, std::size_t earlierE
   return std::string(digest.begin(), digest.end());
 }
 
-// A store line is a uid, a space and a record's JSON, which came in a packet no larger than this
+// A record's JSON as the service writes it for its identity: the same record, however the client
+// spelled its numbers and escapes, has one identity.
+std::string identityJSON(const os::Value& record) { return os::stringFromData(JSONData(record).value_or(os::Data{})); }
+
+// A store line is a uid, a space and a record's JSON as it arrived, in a packet no larger than this
 // inflated: a longer line is none of the service's.
 constexpr std::size_t kMaximumStoreLine = kMaximumInflated + 16;
+// A line of this prefix and an identity in hexadecimal stands for a record written anew without
+// it: its resend is still known.
+constexpr std::string_view kKnownPrefix = "known ";
 
-// The newest lines of a store file, as many as a record of the service keeps, read a piece at a
-// time: a file an earlier run left long never stands whole in memory.
-struct StoreLines {
+std::string hexOf(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char c : bytes) {
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+  }
+  return hex;
+}
+std::optional<std::string> bytesOfHex(std::string_view hex) {
+  auto digit = [](char c) { return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1; };
+  if (hex.size() % 2) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = digit(hex[i]), low = digit(hex[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes += static_cast<char>(high * 16 + low);
+  }
+  return bytes;
+}
+
+// What a store file holds, read a piece at a time: a file an earlier run left long never stands
+// whole in memory.
+struct StoreScan {
+  // Whether the identities are worked out: each record line read and written again, which a file
+  // the running service wrote itself does not need.
+  bool identities = true;
+  // The identities of its records, as the service that wrote them knew them, the newest as many
+  // as it knows: of every record the file holds or stands for, not only of those taken back.
+  NewestKeys known;
+  // Its newest record lines, as many as a record of the service keeps.
   tools::NewestKept<std::string> newest;
   // The last line had no line break: a process killed while appending cut it short.
   bool cutShort = false;
   // Read to its end: lines the file holds beyond a failed read are not let go by writing it anew.
   bool whole = true;
+  // It had lines that are not the service's.
+  bool foreign = false;
 };
-StoreLines readStoreLines(const std::string& path) {
-  StoreLines lines;
+
+// Takes one line of a store. A record's identity is the one its upload gave it: the second and
+// later of equal records of one packet took the first place among equal ones not yet known.
+void scanLine(StoreScan& scan, std::string&& line) {
+  if (std::string_view(line).starts_with(kKnownPrefix)) {
+    auto identity = scan.identities ? bytesOfHex(std::string_view(line).substr(kKnownPrefix.size())) : std::nullopt;
+    if (identity) scan.known.add(*identity);
+    return;
+  }
+  if (!scan.identities) {
+    scan.newest.keep(std::move(line));
+    return;
+  }
+  auto space = line.find(' ');
+  auto record = space == std::string::npos ? std::nullopt : objectFromJSONString(std::string_view(line).substr(space + 1));
+  if (!record || !record->dictionary()) {
+    scan.foreign = true;
+    return;
+  }
+  const std::string uidAndRecord = line.substr(0, space) + identityJSON(*record);
+  std::size_t place = 0;
+  while (scan.known.contains(recordIdentity(uidAndRecord, place))) ++place;
+  scan.known.add(recordIdentity(uidAndRecord, place));
+  scan.newest.keep(std::move(line));
+}
+
+StoreScan scanStore(const std::string& path, bool identities) {
+  StoreScan scan;
+  scan.identities = identities;
   auto stream = os::InputStream::withFileAtPath(path);
   stream->open();
   std::vector<std::uint8_t> buffer(std::size_t{1} << 16);
@@ -144,29 +208,96 @@ StoreLines readStoreLines(const std::string& path) {
         line.clear();
       }
       if (lineEnd == end) break;
-      if (!overlong && !line.empty()) lines.newest.keep(std::move(line));
+      if (!overlong && !line.empty()) scanLine(scan, std::move(line));
       line.clear();
       overlong = false;
       at = lineEnd + 1;
     }
   }
-  lines.whole = count == 0;
+  scan.whole = count == 0;
   stream->close();
-  lines.cutShort = overlong || !line.empty();
-  if (!overlong && !line.empty()) lines.newest.keep(std::move(line));
-  return lines;
+  scan.cutShort = overlong || !line.empty();
+  if (!overlong && !line.empty()) scanLine(scan, std::move(line));
+  return scan;
 }
 
-// Writes the lines as the whole store file: into a new file, renamed over the old one, so that a
-// process killed while writing leaves the old file as it was. Answers the size written.
-std::optional<std::size_t> writeStoreLines(const std::string& path, const tools::NewestKept<std::string>& lines) {
-  os::Data text;
-  for (const std::string& line : lines) {
-    text.insert(text.end(), line.begin(), line.end());
-    text.push_back('\n');
+// Writes the store file anew: the identities of the records let go, then the newest records'
+// lines. Into a new file, renamed over the old one, so that a process killed while writing leaves
+// the old file as it was. Answers the size written.
+std::optional<std::size_t> writeStore(const std::string& path, const NewestKeys& known,
+                                      const tools::NewestKept<std::string>& newest) {
+  std::string text;
+  // Each record the file held or stood for is one of the known identities, in the file's order,
+  // and the newest lines are the last of them.
+  const std::size_t letGo = known.entries() - std::min(known.entries(), newest.size());
+  std::size_t n = 0;
+  for (auto it = known.begin(); n < letGo; ++it, ++n) {
+    text += kKnownPrefix;
+    text += hexOf(*it);
+    text += '\n';
   }
-  if (!os::FileManager::defaultManager().writeData(text, path)) return std::nullopt;
+  for (const std::string& line : newest) {
+    text += line;
+    text += '\n';
+  }
+  if (!os::FileManager::defaultManager().writeData(os::dataFromString(text), path)) return std::nullopt;
   return text.size();
+}
+
+// The end of the JSON value that starts at `at`, in text a decoder has read whole.
+std::size_t stringEnd(std::string_view text, std::size_t at) {
+  for (std::size_t i = at + 1; i < text.size(); ++i) {
+    if (text[i] == '\\') ++i;
+    else if (text[i] == '"') return i + 1;
+  }
+  return text.size();
+}
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return text.size();
+  if (text[at] == '"') return stringEnd(text, at);
+  if (text[at] == '{' || text[at] == '[') {
+    std::size_t depth = 0;
+    for (std::size_t i = at; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '"') i = stringEnd(text, i) - 1;
+      else if (c == '{' || c == '[') ++depth;
+      else if ((c == '}' || c == ']') && --depth == 0) return i + 1;
+    }
+    return text.size();
+  }
+  std::size_t i = at;
+  while (i < text.size() && text[i] != ',' && text[i] != '}' && text[i] != ']') ++i;
+  return i;
+}
+
+// The records of a packet's compact JSON as they arrived, each its own text, in order: what is
+// stored, so that a record is written no longer than it came. The decoder's reading of the same
+// text decides which "content" counts: the last of its name.
+std::optional<std::vector<std::string_view>> recordTexts(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (!text.starts_with('{')) return std::nullopt;
+  std::string_view content;
+  for (std::size_t i = 1; i < text.size() && text[i] == '"';) {
+    const std::size_t keyEnd = stringEnd(text, i);
+    std::string_view key = text.substr(i, keyEnd - i);
+    if (keyEnd >= text.size() || text[keyEnd] != ':') return std::nullopt;
+    const std::size_t end = valueEnd(text, keyEnd + 1);
+    bool isContent = key == "\"content\"";
+    if (!isContent && key.find('\\') != std::string_view::npos) {
+      auto decoded = objectFromJSONString("[" + std::string(key) + "]");
+      isContent = decoded && decoded->at(0) == os::Value("content");
+    }
+    if (isContent) content = text.substr(keyEnd + 1, end - keyEnd - 1);
+    i = end < text.size() && text[end] == ',' ? end + 1 : end;
+  }
+  if (!content.starts_with('[')) return std::nullopt;
+  std::vector<std::string_view> records;
+  for (std::size_t i = 1; i < content.size() && content[i] != ']';) {
+    const std::size_t end = valueEnd(content, i);
+    records.push_back(content.substr(i, end - i));
+    i = end < content.size() && content[end] == ',' ? end + 1 : end;
+  }
+  return records;
 }
 
 // Compact JSON: no white space outside strings.
@@ -302,41 +433,58 @@ void ReportService::serveReports(Endpoint& endpoint) {
     if (!identity || identity->appkey != (*envelope)["app_key"].stringOr() ||
         request.get_header_value("Authorization") != expectedAuthorization(uid, identity->password, request.body))
       return refuse(401, "not signed by a known uid and app key over these bytes");
+    // Each record stored as it arrived: written again from its reading it could grow (a number
+    // written in full) past what the service takes back at its next start.
+    const std::string packet = os::stringFromData(*inflated);
+    const auto texts = recordTexts(packet);
+    if (!texts || texts->size() != content.size()) return refuse(500, "records not found in the packet's text");
     std::size_t repeated = 0;
     const bool newestFirst = isNewestFirst(content);
+    bool stored = true;
     {
       std::lock_guard lock(mutex_);
-      disorders_ += !newestFirst;
       std::map<std::string, std::size_t> equalSoFar;
       bool equalRecords = false;
-      std::string stored;  // the store file's lines of the records kept
-      for (const auto& record : content) {
+      std::vector<std::string> fresh;  // the identities of the records not kept before
+      std::vector<const os::Dictionary*> freshRecords;
+      std::string lines;               // the store file's lines of those
+      for (std::size_t i = 0; i < content.size(); ++i) {
         // A record is the same record when it is the same object: uid, kind, time and fields, and
         // its place among equal ones of its packet. One that was kept already arrives again after
         // its answer was lost: counted, not kept twice.
-        std::string json = os::stringFromData(JSONData(record).value_or(os::Data{}));
+        std::string json = identityJSON(content[i]);
         std::string identity = recordIdentity(std::to_string(uid) + json, equalSoFar[json]++);
         equalRecords = equalRecords || equalSoFar[json] > 1;
         if (seen_.contains(identity)) {
-          ++repeats_;
           ++repeated;
           continue;
         }
-        seen_.add(identity);
-        records_.keep(*record.dictionary());
-        if (!storeFile_.empty()) stored += std::to_string(uid) + " " + json + "\n";
+        fresh.push_back(std::move(identity));
+        freshRecords.push_back(content[i].dictionary());
+        if (!storeFile_.empty()) ((lines += std::to_string(uid)) += ' ').append((*texts)[i]) += '\n';
       }
-      duplicates_ += equalRecords;
-      if (!stored.empty()) {
-        // Written to the system at once, before the answer: a process killed after this keeps the
-        // records.
-        if (os::FileManager::defaultManager().appendData(os::dataFromString(stored), storeFile_))
-          storeBytes_ += stored.size();
-        else if (verbose_)
-          std::fprintf(stderr, "pushd: records not stored in %s\n", storeFile_.c_str());
-        trimStore();
+      // Written to the system at once, before the answer: a process killed after this keeps the
+      // records. Records that could not be written are not kept, and the answer says so: the
+      // client keeps them and sends them again.
+      if (!lines.empty()) {
+        stored = os::FileManager::defaultManager().appendData(os::dataFromString(lines), storeFile_);
+        if (stored) storeBytes_ += lines.size();
+        // Part of them may have reached the file: written anew from what it holds, the next
+        // append starts on a line of its own.
+        else trimStore(true);
+      }
+      if (stored) {
+        for (std::size_t i = 0; i < fresh.size(); ++i) {
+          seen_.add(fresh[i]);
+          records_.keep(*freshRecords[i]);
+        }
+        repeats_ += repeated;
+        duplicates_ += equalRecords;
+        disorders_ += !newestFirst;
+        if (!lines.empty()) trimStore(false);
       }
     }
+    if (!stored) return refuse(500, "records not stored");
     if (mode == Mode::CrashAfterStore) return answer(500);
     if (mode == Mode::StallAfterStore) return stall(mode);
     if (verbose_)
@@ -403,38 +551,39 @@ bool ReportService::setStoreFile(const std::string& path) {
   const auto& files = os::FileManager::defaultManager();
   // What a process killed while writing the file anew left beside it.
   files.removeAbandonedTemporaryFiles(path);
-  StoreLines earlier = readStoreLines(path);
-  std::map<std::string_view, std::size_t> equalSoFar;
+  StoreScan earlier = scanStore(path, true);
   for (const std::string& line : earlier.newest) {
-    auto space = line.find(' ');
-    if (space == std::string::npos) continue;
-    auto record = objectFromJSONString(std::string_view(line).substr(space + 1));
-    if (!record || !record->dictionary()) continue;
-    // The same identity the upload gives it: uid, then the record as the service wrote it, and its
-    // place among equal ones (kept together, from one packet).
-    std::string identity = recordIdentity(line.substr(0, space) + line.substr(space + 1), equalSoFar[line]++);
-    if (seen_.contains(identity)) continue;
-    seen_.add(identity);
+    auto record = objectFromJSONString(std::string_view(line).substr(line.find(' ') + 1));
     records_.keep(*record->dictionary());
   }
   storeFile_ = path;
   auto attributes = files.attributesOfItemAtPath(path);
   storeBytes_ = attributes ? attributes->size : 0;
-  // A line cut short would run into the next one appended: the file is written anew, whole lines.
-  if (earlier.whole && (earlier.cutShort || storeBytes_ > kStoreByteLimit)) {
-    if (auto written = writeStoreLines(path, earlier.newest)) storeBytes_ = *written;
+  // A line cut short would run into the next one appended, and one not the service's would stand
+  // for no identity when the file is next written anew: the file is written anew, its records'
+  // lines alone.
+  if (earlier.whole && (earlier.cutShort || earlier.foreign || storeBytes_ > kStoreByteLimit)) {
+    if (auto written = writeStore(path, earlier.known, earlier.newest)) storeBytes_ = *written;
   }
+  seen_ = std::move(earlier.known);
   return files.appendData({}, path);
 }
 
-void ReportService::trimStore() {
-  if (storeBytes_ <= kStoreByteLimit) return;
-  // The file alone knows each record's uid: its newest lines are what is written.
-  StoreLines lines = readStoreLines(storeFile_);
-  if (auto written = lines.whole ? writeStoreLines(storeFile_, lines.newest) : std::nullopt)
+void ReportService::trimStore(bool afterFailure) {
+  if (!afterFailure && storeBytes_ <= kStoreByteLimit) return;
+  // The file alone knows each record's uid: its newest lines are what is written. Each of its
+  // records is one of the identities known, in order, but after a failed append, which may have
+  // written some of its lines, the file is read again for them.
+  StoreScan scan = scanStore(storeFile_, afterFailure);
+  const NewestKeys& known = afterFailure ? scan.known : seen_;
+  if (auto written = scan.whole ? writeStore(storeFile_, known, scan.newest) : std::nullopt) {
     storeBytes_ = *written;
-  else if (verbose_)
+    // What the file holds is what a restart knows: records of a failed append that reached it
+    // whole are known now too.
+    if (afterFailure) seen_ = std::move(scan.known);
+  } else if (verbose_) {
     std::fprintf(stderr, "pushd: %s not written anew\n", storeFile_.c_str());
+  }
 }
 
 void ReportService::setMode(Mode mode) {

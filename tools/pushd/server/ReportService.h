@@ -53,10 +53,13 @@ class ReportService {
   // again. False when the port cannot be bound again.
   bool setPrimaryDown(bool down);
 
-  // Keeps accepted records in a file as well, one "uid JSON" line each, written before the answer,
-  // and takes back the newest of those already there (as many as records() keeps): a service
-  // restarted on the same file knows what it has. A file past kStoreByteLimit is written anew with
-  // its newest lines alone. False when the file cannot be opened.
+  // Keeps accepted records in a file as well, one "uid JSON" line each, the record's JSON as it
+  // arrived, written before the answer (a packet whose records cannot be written is answered 500,
+  // and none of them is kept), and takes back the newest of those already there (as many as
+  // records() keeps): a service restarted on the same file knows what it has. A file past
+  // kStoreByteLimit is written anew with its newest lines alone, after lines that keep the
+  // identities of the records let go: a resend is known the same before and after a restart.
+  // False when the file cannot be opened.
   bool setStoreFile(const std::string& path);
   void setMode(Mode mode);
   // The status the user service answers badge uploads with (200 by default).
@@ -105,8 +108,9 @@ class ReportService {
   NewestKeys seen_;
   std::string storeFile_;
   std::size_t storeBytes_ = 0;  // the store file's size, as written
-  // Writes the store file anew with the newest of its lines, when it has passed kStoreByteLimit.
-  void trimStore();
+  // Writes the store file anew with the newest of its lines, when it has passed kStoreByteLimit
+  // or an append to it failed.
+  void trimStore(bool afterFailure);
   std::size_t repeats_ = 0;
   std::size_t duplicates_ = 0;
   std::size_t disorders_ = 0;

@@ -13,6 +13,7 @@
 #include "os/core/Compression.h"
 #include "push/report/DUVReportRequest.h"
 #include "push/utilities/DUVUtilities.h"
+#include "os/core/DetachedValue.h"
 #include "tools/common/NewestKept.h"
 #include "tools/pushd/server/PushServer.h"
 
@@ -85,7 +86,15 @@ class ReportStoreTest : public ::testing::Test {
                             {"sdk_ver", os::Value("1.8.1")},
                             {"app_key", os::Value("abc123")},
                             {"content", os::Value(content)}};
-    auto body = os::gzipData(*ZRFJSONData(os::Value(envelope)));
+    return uploadJSON(*ZRFJSONData(os::Value(envelope)));
+  }
+  // A packet of one record spelled as given: the compact JSON a peer's own writer made.
+  int uploadRecordText(const std::string& record) {
+    return uploadJSON(os::dataFromString(R"({"platform":"i","uid":)" + std::to_string(kUid) +
+                                         R"(,"sdk_ver":"1.8.1","app_key":"abc123","content":[)" + record + "]}"));
+  }
+  int uploadJSON(const os::Data& json) {
+    auto body = os::gzipData(json);
     std::string text(body->begin(), body->end());
     httplib::Client client("127.0.0.1", server_->reportPort());
     httplib::Headers headers{{"Content-Encoding", "gzip"},
@@ -255,6 +264,109 @@ TEST_F(ReportStoreTest, ALineCutShortByAKillSwallowsNoRecordAfterIt) {
   std::set<int> messages;
   for (const auto& record : service().records()) messages.insert(messageOf(record));
   EXPECT_EQ(messages, (std::set<int>{0, 1, 3}));
+}
+
+// A crash record of one log this long.
+os::Dictionary crash(int n, std::size_t logLength) {
+  return {{"type", os::Value("crash_log")}, {"itime", os::Value(kEpoch + n)},
+          {"crashlogs", os::Value(os::Array{os::Value(std::string(logLength, 'c'))})}};
+}
+
+TEST_F(ReportStoreTest, RecordsThatCannotBeStoredAreNotAnsweredAsStored) {
+  ASSERT_EQ(upload({status(0)}), 200);
+  // The store's place taken by a folder while a packet comes: nothing of it can be written.
+  std::filesystem::rename(store_, store_ + ".aside");
+  std::filesystem::create_directory(store_);
+  EXPECT_EQ(upload({status(1), status(2)}), 500);
+  EXPECT_EQ(service().records().size(), 1u);
+
+  // The client keeps what was not stored and sends it again once the store is back: stored then,
+  // as records of their own, and known after a restart.
+  std::filesystem::remove(store_);
+  std::filesystem::rename(store_ + ".aside", store_);
+  ASSERT_EQ(upload({status(1), status(2)}), 200);
+  EXPECT_EQ(service().repeats(), 0u);
+  restart();
+  std::set<int> messages;
+  for (const auto& record : service().records()) messages.insert(messageOf(record));
+  EXPECT_EQ(messages, (std::set<int>{0, 1, 2}));
+  ASSERT_EQ(upload({status(2), status(1)}), 200);
+  EXPECT_EQ(service().repeats(), 2u);
+  EXPECT_EQ(service().records().size(), 3u);
+}
+
+TEST_F(ReportStoreTest, ARecordWhoseJSONWouldGrowWhenWrittenAgainComesBackAfterARestart) {
+  // Numbers as a peer may spell them, which a writer spells in full: within the packet's bound as
+  // they came, several times longer written again.
+  std::string logs;
+  for (int i = 0; i < 100000; ++i) logs += i ? ",0.1" : "0.1";
+  const std::string record = R"({"type":"crash_log","itime":1.7e9,"crashlogs":[)" + logs + R"(,1e9]})";
+  ASSERT_LT(record.size(), std::size_t{1} << 20);
+  ASSERT_EQ(uploadRecordText(record), 200);
+  ASSERT_EQ(uploadStatuses(1, 1, 1), true);
+
+  restart();
+  auto kept = service().records();
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept.front()["crashlogs"].count(), 100001u);
+  EXPECT_EQ(kept.front()["crashlogs"].at(100000).intValue(), 1000000000);
+  EXPECT_EQ(kept.front()["itime"].intValue(), 1700000000);
+  // Known when it comes again, however it is spelled.
+  ASSERT_EQ(uploadRecordText(record), 200);
+  std::string respelled = record;
+  for (std::size_t at = 0; (at = respelled.find(",0.1", at)) != std::string::npos;) respelled.replace(at, 4, ",1e-1");
+  ASSERT_EQ(uploadRecordText(respelled), 200);
+  EXPECT_EQ(service().repeats(), 2u);
+  EXPECT_EQ(service().records().size(), 2u);
+}
+
+TEST_F(ReportStoreTest, AResendIsKnownTheSameBeforeAndAfterARestart) {
+  // A status, then large crash records past the bytes of records the service keeps.
+  ASSERT_TRUE(uploadStatuses(0, 1, 1));
+  const std::size_t logLength = 900 * 1024;
+  int n = 1;
+  for (; n <= 20; ++n) ASSERT_EQ(upload({crash(n, logLength)}), 200);
+  ASSERT_EQ(upload({status(0)}), 200);
+  EXPECT_EQ(service().repeats(), 1u);
+
+  restart();
+  ASSERT_EQ(upload({status(0)}), 200);
+  EXPECT_EQ(service().repeats(), 1u);
+  // Enough more to take the store past its bound: written anew, the status's line let go.
+  for (std::uintmax_t size = 0; size <= std::filesystem::file_size(store_);) {
+    size = std::filesystem::file_size(store_);
+    ASSERT_EQ(upload({crash(n++, logLength)}), 200);
+  }
+  ASSERT_LT(std::filesystem::file_size(store_), pushd::ReportService::kStoreByteLimit / 2);
+  const auto written = lines(store_);
+  ASSERT_TRUE(std::none_of(written.begin(), written.end(),
+                           [](const std::string& line) { return line.find("msg_status") != std::string::npos; }));
+  ASSERT_EQ(upload({status(0)}), 200);
+  EXPECT_EQ(service().repeats(), 2u);
+  restart();
+  ASSERT_EQ(upload({status(0)}), 200);
+  ASSERT_EQ(upload({crash(n - 1, logLength)}), 200);
+  EXPECT_EQ(service().repeats(), 2u);
+  // And a record that was never stored is still stored.
+  ASSERT_EQ(upload({status(1)}), 200);
+  EXPECT_EQ(service().repeats(), 2u);
+  EXPECT_EQ(messageOf(service().records().back()), 1);
+}
+
+TEST_F(ReportStoreTest, KeptRecordsHoldTheirOwnBytesNotTheBlocksTheyWereReadInto) {
+  ASSERT_TRUE(uploadStatuses(0, 3000, 12));
+  auto check = [&] {
+    const auto kept = service().records();
+    ASSERT_EQ(kept.size(), 3000u);
+    for (const auto& record : kept)
+      for (const auto& [key, value] : record) ASSERT_FALSE(os::inSharedBlock(value)) << key;
+    // A status of four short fields holds well under a kilobyte.
+    EXPECT_LT(heldBytes(kept), kept.size() * 1024);
+  };
+  check();
+  // Taken back from the store, each line read on its own.
+  restart();
+  check();
 }
 
 }  // namespace

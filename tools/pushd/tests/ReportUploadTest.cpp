@@ -182,6 +182,38 @@ TEST_F(ReportUploadTest, AcceptedRecordsLeaveAndRefusedOnesRideWithTheNextReport
   EXPECT_TRUE(cache_->sendingPackageCache().empty());
 }
 
+TEST_F(ReportUploadTest, RecordsTheStoreCouldNotTakeWaitInTheClientAndArriveWithTheNextReport) {
+  const std::string folder = ::testing::TempDir() + "/pushd-unstored-" + std::to_string(getpid());
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  auto options = withIdentity();
+  options.reportStore = folder + "/reports";
+  server_ = pushd::PushServer::start(options);
+  ASSERT_TRUE(server_);
+
+  // The store's place taken by a folder while the packet comes.
+  std::filesystem::rename(options.reportStore, options.reportStore + ".aside");
+  std::filesystem::create_directory(options.reportStore);
+  cache_->addCacheObject(record(0), "earlier");
+  report(1, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 1; }));
+  EXPECT_EQ(outcomes_->statuses[0], 500);
+  EXPECT_EQ(cache_->count(), 2u);
+
+  // The store back, the next report carries them; a restart on the store has all three.
+  std::filesystem::remove(options.reportStore);
+  std::filesystem::rename(options.reportStore + ".aside", options.reportStore);
+  report(2, url())->send();
+  ASSERT_TRUE(runUntil([&] { return outcomes_->statuses.size() == 2; }));
+  EXPECT_EQ(outcomes_->statuses[1], 200);
+  EXPECT_EQ(cache_->count(), 0u);
+  server_ = pushd::PushServer::start(options);
+  ASSERT_TRUE(server_);
+  EXPECT_EQ(server_->reportService().records().size(), 3u);
+  server_.reset();
+  std::filesystem::remove_all(folder);
+}
+
 TEST_F(ReportUploadTest, AServiceThatDiesAfterStoringCountsEveryRecordOnce) {
   server_->reportService().setMode(pushd::ReportService::Mode::CrashAfterStore);
   cache_->addCacheObject(record(0), "earlier");

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "os/core/DetachedValue.h"
 #include "os/core/String.h"
 #include "tools/common/HttpServer.h"
 #include "tools/common/SignInPage.h"
@@ -324,7 +325,8 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
     std::lock_guard lock(mutex_);
     fault = faultFor(request.action);
     releases = releases_;
-    if (parameters) request.parameters = *parameters;
+    // Its own copy: the parsed tree's blocks are not kept alive by the log.
+    if (parameters) request.parameters = os::detached(*parameters);
     index = loggedCount_++;
     requests_.keep(request);
     // Counted held as it is logged: a stop that follows its logging waits for its answer.

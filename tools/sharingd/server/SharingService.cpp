@@ -4,6 +4,7 @@
 
 #include "foundation/formats/JSONTideDeserializing.h"
 #include "foundation/formats/JSONTideSerializing.h"
+#include "os/core/DetachedValue.h"
 #include "os/core/String.h"
 #include "os/store/FileManager.h"
 #include "os/crypto/Digest.h"
@@ -93,8 +94,9 @@ std::map<std::string, T> dictionaryToMap(const os::Value& value, F convert) {
   return out;
 }
 
+// Kept for the service's life: its own copy, not the read file's blocks.
 os::Dictionary dictionaryOf(const os::Value& value) {
-  return value.isDictionary() ? *value.dictionary() : os::Dictionary{};
+  return value.isDictionary() ? os::detached(*value.dictionary()) : os::Dictionary{};
 }
 
 bool isDecimal(const std::string& s, bool negativeAllowed) {
@@ -265,7 +267,7 @@ bool SharingService::keepStateIn(std::string path, std::string* error) {
     app.bindings = dictionaryToMap<std::set<std::string>>(kept["bindings"], arrayToSet);
     app.customAccounts = dictionaryToMap<os::Dictionary>(kept["custom"], dictionaryOf);
     app.follows = dictionaryToMap<std::set<std::string>>(kept["follows"], arrayToSet);
-    if (kept["app_info"].isDictionary()) app.appInfo = *kept["app_info"].dictionary();
+    if (kept["app_info"].isDictionary()) app.appInfo = dictionaryOf(kept["app_info"]);
     app.nextUser = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(kept["next_user"].unsignedValue()));
   }
   for (auto& [appKey, app] : apps) apps_[appKey] = std::move(app);
@@ -394,7 +396,8 @@ ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
       if (p["lc"].isString()) comment.set("lc", p["lc"]);
       if (p["tpt"].isString()) comment.set("tpt", p["tpt"]);
       comment.set("pic", os::Value(request.hasPicture));
-      bar->comments.push_back(comment);
+      // Kept for as long as the bar: its own copy of what the request's tree holds.
+      bar->comments.push_back(os::detached(comment));
       ActionAnswer answer{200, "ok", os::Dictionary{{"cm", os::Value(static_cast<int>(bar->comments.size()))}}};
       if (auto targets = parseJSONObject(text(p, "sns"))) {
         os::Dictionary shared;
@@ -560,7 +563,7 @@ ActionAnswer SharingService::answerLocked(const ActionRequest& request) {
       for (const auto& [key, value] : p) info.set(key, value);
       for (const char* key : kBaseKeys) info.remove(key);
       info.remove("ombra_secret");
-      app.appInfo = std::move(info);
+      app.appInfo = os::detached(info);
       return ActionAnswer{};
     }
     default:
