@@ -99,6 +99,9 @@ class DUVSession : public DUVTcpSocketDelegate,
   void doRegisterOrLogin();
   void doRegister();
   void doLogin();
+  void pauseReading();
+  void resumeReading();
+  void startAckWait(const std::shared_ptr<DUVRequest>& request);
   void startHeartbeatTimer();
   void doHeartbeat();
   void stopHeartbeatTimer();

@@ -1,13 +1,17 @@
 // The push client against the local push service: the whole road, reconnects and the queues.
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
+#include "os/net/URLReceiveWindow.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TcpTestPeer.h"
@@ -41,7 +45,7 @@ class PushRoadTest : public ::testing::Test {
           name, nullptr, [this](const os::Notification& n) { posted_.push_back(n); }));
   }
   void TearDown() override {
-    client_->close();
+    if (client_) client_->close();
     client_.reset();
     // The client posts its notifications to the main queue: those still queued reach this test's
     // observers now, not the next test's.
@@ -195,6 +199,89 @@ TEST_F(PushRoadTest, AThousandMessagesHalfRepeatedReachTheApplicationOnceEach) {
   EXPECT_EQ(client_->messageCenter()->receivedMsgIdsArray().size(), 21u);
   EXPECT_TRUE(session().sendingQueue().empty());
   EXPECT_TRUE(session().blockedQueue().empty());
+}
+
+// The client on a thread of its own, as the program runs it, while the application's main thread
+// is busy: what is pushed meanwhile waits in the connection, heartbeats fall due and their answers
+// wait behind it, and once the main thread runs again every message arrives, once and in order.
+TEST_F(PushRoadTest, ABusyApplicationMissesNoMessageWhileHeartbeatsFallDue) {
+  auto thread = os::Thread::create("push client");
+  thread->start();
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool paused = false;
+  struct Stop {
+    std::shared_ptr<os::Thread> thread;
+    std::shared_ptr<DUVClient>& client;
+    ~Stop() {
+      os::URLReceiveWindow::setObserver(nullptr);
+      thread->perform([this] {
+        if (client) client->close();
+        client.reset();
+      }, true);
+      thread->cancel();
+      thread->join();
+    }
+  } stop{thread, client_};
+  thread->perform([&] {
+    startClient();
+    client_->updateDeviceToken({0x0b});
+  }, true);
+  auto onClient = [&](auto work) {
+    // Twice: timers due by an advance fire in the pass after the one that takes the first.
+    thread->perform([] {}, true);
+    thread->perform(work, true);
+  };
+  auto settled = [&] {
+    bool idle = false;
+    onClient([&] { idle = session().isLogin() && session().sendingQueue().empty() && session().blockedQueue().empty(); });
+    return idle;
+  };
+  ASSERT_TRUE(runUntil([&] { return events("token") == 1 && settled(); }));
+
+  // From here this (the main) thread runs nothing until every message is pushed and the
+  // heartbeats have fallen due.
+  const std::uint64_t waitsBefore = os::URLReceiveWindow::counts().waits;
+  os::URLReceiveWindow::setObserver([&](const os::URLReceiveWindow::Counts& counts) {
+    if (counts.waits == waitsBefore) return;
+    std::lock_guard lock(mutex);
+    paused = true;
+    woken.notify_all();
+  });
+  constexpr int kMessages = 1500;
+  const std::string text(4000, 'm');
+  for (int n = 0; n < kMessages; ++n)
+    ASSERT_TRUE(server_->pushMessage(R"({"message":")" + text + R"(","extras":{"n":")" + std::to_string(n) + R"("}})"));
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(woken.wait_for(lock, std::chrono::seconds(60), [&] { return paused; }));
+  }
+  for (int beat = 0; beat < 2; ++beat) {
+    os::Clock::advance(290);
+    std::size_t waiting = 0;
+    onClient([&] { waiting = session().sendingQueue().size(); });
+    EXPECT_EQ(waiting, 1u);  // the heartbeat, its answer behind the unread messages
+    os::Clock::advance(10);
+    bool loggedIn = false;
+    onClient([&] { loggedIn = session().isLogin(); });
+    ASSERT_TRUE(loggedIn);
+  }
+
+  std::vector<std::string> order;
+  auto token = os::NotificationCenter::defaultCenter().addObserver(
+      kDUVNetworkDidReceiveMessageNotification, nullptr,
+      [&](const os::Notification& n) { order.push_back(n.userInfo["extras"]["n"].stringOr()); });
+  const bool all = runUntil([&] { return static_cast<int>(order.size()) >= kMessages; }, 60);
+  // The heartbeats' answers come after the messages.
+  EXPECT_TRUE(runUntil(settled));
+  os::RunLoop::current()->runUntilIdle();
+  os::NotificationCenter::defaultCenter().removeObserver(token);
+  EXPECT_TRUE(all) << order.size() << " of " << kMessages;
+  std::size_t inPlace = 0;
+  while (inPlace < order.size() && order[inPlace] == std::to_string(inPlace)) ++inPlace;
+  EXPECT_EQ(inPlace, static_cast<std::size_t>(kMessages)) << "of " << order.size() << " delivered";
+  EXPECT_EQ(order.size(), static_cast<std::size_t>(kMessages));
+  EXPECT_EQ(events("closed"), 0);
 }
 
 TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
