@@ -180,6 +180,7 @@ void DUVSession::onLoginRespond(const DUVLoginResponse& response) {
   serverVersion_ = response.serverVersion();
   DUVPostNotification(kDUVNetworkDidLoginNotification);
   isLogin_ = true;
+  if (!readIds_.empty()) resentFrom_ = 0;
   delaySetupTimeIntervalIndex_ = 0;
   startHeartbeatTimer();
   if (tcpConnectionSocket_) tcpConnectionSocket_->setCareAllDataSent(true);
@@ -197,8 +198,14 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
     if (environment_.onTagAliasAnswer) environment_.onTagAliasAnswer(message->messageContent().value_or(""));
     return;
   }
-  if (environment_.onMessage) environment_.onMessage(*message);
   std::uint32_t uid = environment_.identity ? environment_.identity->uid() : 0;
+  if (readBefore(message->messageID())) {
+    logger()->logMessage(std::nullopt, "message id " + std::to_string(message->messageID()) + " sent again, read before",
+                         &DUVLevel::debug());
+    sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
+    return;
+  }
+  if (environment_.onMessage) environment_.onMessage(*message);
   sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
   if (auto& window = environment_.messageWindow) {
     // Set before the window is asked, so a taker that frees it meanwhile still wakes the session.
@@ -215,6 +222,20 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
       pauseReading();
     }
   }
+}
+
+bool DUVSession::readBefore(std::uint32_t messageID) {
+  if (resentFrom_) {
+    const auto from = readIds_.begin() + static_cast<long>(*resentFrom_);
+    if (auto read = std::find(from, readIds_.end(), messageID); read != readIds_.end()) {
+      resentFrom_ = static_cast<std::size_t>(read - readIds_.begin()) + 1;
+      return true;
+    }
+    resentFrom_.reset();
+  }
+  readIds_.push_back(messageID);
+  if (readIds_.size() > kRememberedReads) readIds_.pop_front();
+  return false;
 }
 
 // While the connection is not read, an answer may wait among the unread bytes however long the
