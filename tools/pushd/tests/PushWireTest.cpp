@@ -831,6 +831,39 @@ TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNext
   EXPECT_EQ(read({*pushed}), (Got{{*id, content(5)}}));
 }
 
+// What waits for a device's receipts stays within its bound: the oldest messages go first.
+TEST_F(PushWireTest, MessagesWaitingForADevicesReceiptsKeepTheNewestWithinTheirBound) {
+  const std::string content(1000, 'm');
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.keptBytes = 3 * (content.size() + 64);
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  std::vector<std::uint32_t> ids;
+  Login login;
+  {
+    Wire wire(server_->corePort());
+    login = logIn(wire);
+    for (int n = 0; n < 5; ++n) ids.push_back(*server_->pushMessage(content));
+    ASSERT_TRUE(wire.frames(5));
+  }
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 0; }));
+  const std::string uid = std::to_string(login.uid);
+  EXPECT_TRUE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[0])));
+  EXPECT_TRUE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[1])));
+  EXPECT_FALSE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[2])));
+  Wire wire(server_->corePort());
+  wire.write(loginFrame(login.uid, os::md5Hex(login.password)));
+  auto frames = wire.frames(4);
+  ASSERT_TRUE(frames);
+  for (std::size_t i = 1; i < 4; ++i) {
+    Answer message = (*frames)[i];
+    message.number(4);
+    message.number(1);
+    EXPECT_EQ(message.number(4), ids[i + 1]);
+  }
+  EXPECT_TRUE(wire.quiet());
+}
+
 TEST_F(PushWireTest, ATokenGivenAtRegistrationCountsAsReported) {
   Wire wire(server_->corePort());
   logIn(wire, "beef");
