@@ -200,7 +200,7 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
   }
   std::uint32_t uid = environment_.identity ? environment_.identity->uid() : 0;
   if (readBefore(message->messageID())) {
-    logger()->logMessage(std::nullopt, "message id " + std::to_string(message->messageID()) + " sent again, read before",
+    logger()->logMessage(std::nullopt, "read before, sent again: message id " + std::to_string(message->messageID()),
                          &DUVLevel::debug());
     sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
     return;

@@ -67,7 +67,8 @@ struct ServerOptions {
 // "primary down", "primary up",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
 // "closed <uid>", "kept <uid> <count>" (unreceipted at the close), "resent <uid> <count>" (at the
-// login), "forgot <uid> <message id>" (past the bound); a command whose fields are not its own is seen as "<command> refused ...".
+// login), "forgot <uid> <message id>" (past the bound); a command whose fields are not its own is
+// seen as "<command> refused ...".
 class PushServer {
  public:
   static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);

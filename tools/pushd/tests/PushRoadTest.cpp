@@ -235,7 +235,9 @@ class PushBusyRoadTest : public PushRoadTest {
   }
   bool settled() {
     bool idle = false;
-    onClient([&] { idle = session().isLogin() && session().sendingQueue().empty() && session().blockedQueue().empty(); });
+    onClient([&] {
+      idle = session().isLogin() && session().sendingQueue().empty() && session().blockedQueue().empty();
+    });
     return idle;
   }
   // Pushes `count` messages of 4 KB, numbered in their extras, while this thread runs nothing;

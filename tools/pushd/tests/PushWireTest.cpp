@@ -786,6 +786,7 @@ TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNext
   };
   auto content = [](int n) { return R"({"message":")" + std::to_string(n) + R"("})"; };
   auto ended = [&] { return runUntil([&] { return server_->connectionCount() == 0; }); };
+  auto settled = [&](std::uint32_t id) { return "receipt " + std::to_string(login.uid) + " " + std::to_string(id); };
 
   std::vector<std::uint32_t> ids;
   std::vector<Answer> first;
@@ -797,7 +798,7 @@ TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNext
     ASSERT_TRUE(frames);
     first = *frames;
     wire.write(receipt(first[1]));  // settles the first two
-    ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt " + std::to_string(login.uid) + " " + std::to_string(ids[1])); }));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[1])); }));
   }
   ASSERT_TRUE(ended());
   std::vector<Answer> second;
@@ -810,7 +811,7 @@ TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNext
     wire.write(receipt(first[4]));
     ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused"); }));
     wire.write(receipt(second[1]));
-    ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt " + std::to_string(login.uid) + " " + std::to_string(ids[3])); }));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[3])); }));
   }
   ASSERT_TRUE(ended());
   {
@@ -819,7 +820,7 @@ TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNext
     ASSERT_EQ(read(third), (Got{{ids[4], content(4)}}));
     EXPECT_TRUE(wire.quiet());
     wire.write(receipt(third[0]));
-    ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt " + std::to_string(login.uid) + " " + std::to_string(ids[4])); }));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[4])); }));
   }
   ASSERT_TRUE(ended());
   Wire wire(server_->corePort());
