@@ -180,6 +180,7 @@ void DUVSession::onLoginRespond(const DUVLoginResponse& response) {
   serverVersion_ = response.serverVersion();
   DUVPostNotification(kDUVNetworkDidLoginNotification);
   isLogin_ = true;
+  if (!readIds_.empty()) resentFrom_ = 0;
   delaySetupTimeIntervalIndex_ = 0;
   startHeartbeatTimer();
   if (tcpConnectionSocket_) tcpConnectionSocket_->setCareAllDataSent(true);
@@ -197,8 +198,14 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
     if (environment_.onTagAliasAnswer) environment_.onTagAliasAnswer(message->messageContent().value_or(""));
     return;
   }
-  if (environment_.onMessage) environment_.onMessage(*message);
   std::uint32_t uid = environment_.identity ? environment_.identity->uid() : 0;
+  if (readBefore(message->messageID())) {
+    logger()->logMessage(std::nullopt, "read before, sent again: message id " + std::to_string(message->messageID()),
+                         &DUVLevel::debug());
+    sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
+    return;
+  }
+  if (environment_.onMessage) environment_.onMessage(*message);
   sendRequest(std::make_shared<DUVMessageReceipt>(*message, uid));
   if (auto& window = environment_.messageWindow) {
     // Set before the window is asked, so a taker that frees it meanwhile still wakes the session.
@@ -207,15 +214,50 @@ void DUVSession::onMessageDispatch(const std::shared_ptr<DUVMessageDispatch>& me
     window->setOnOpen([weak, loop] {
       if (auto l = loop.lock())
         l->post([weak] {
-          auto self = weak.lock();
-          if (self && self->tcpConnectionSocket_) self->tcpConnectionSocket_->setReading(true);
+          if (auto self = weak.lock()) self->resumeReading();
         });
     });
     if (window->full() && tcpConnectionSocket_) {
       logger()->logMessage(std::nullopt, "application busy with pushed messages: reading paused", &DUVLevel::debug());
-      tcpConnectionSocket_->setReading(false);
+      pauseReading();
     }
   }
+}
+
+bool DUVSession::readBefore(std::uint32_t messageID) {
+  if (resentFrom_) {
+    const auto from = readIds_.begin() + static_cast<long>(*resentFrom_);
+    if (auto read = std::find(from, readIds_.end(), messageID); read != readIds_.end()) {
+      resentFrom_ = static_cast<std::size_t>(read - readIds_.begin()) + 1;
+      return true;
+    }
+    resentFrom_.reset();
+  }
+  readIds_.push_back(messageID);
+  if (readIds_.size() > kRememberedReads) readIds_.pop_front();
+  return false;
+}
+
+// While the connection is not read, an answer may wait among the unread bytes however long the
+// application stays busy: no answer is then overdue, so the waits stop and start afresh, whole,
+// once reading does.
+void DUVSession::pauseReading() {
+  tcpConnectionSocket_->setReading(false);
+  for (auto& request : tcpSendingQueue_) request->stopAckTimeoutTimer();
+}
+
+void DUVSession::resumeReading() {
+  if (!tcpConnectionSocket_) return;
+  tcpConnectionSocket_->setReading(true);
+  for (auto& request : tcpSendingQueue_)
+    if (!request->isWaitingForAck()) startAckWait(request);
+}
+
+void DUVSession::startAckWait(const std::shared_ptr<DUVRequest>& request) {
+  std::weak_ptr<DUVSession> weak = weak_from_this();
+  request->startAckTimeoutTimer([weak](DUVRequest& timedOut) {
+    if (auto self = weak.lock()) self->onAckTimeoutForRequest(timedOut);
+  });
 }
 
 void DUVSession::sendRequest(const std::shared_ptr<DUVRequest>& request) {
@@ -247,10 +289,8 @@ void DUVSession::doSendTcpRequest(const std::shared_ptr<DUVRequest>& request) {
     return;
   }
   if (request->ackOrRespRequired() || (request->ackOrRespRequiredForVersion1() && serverVersion_ != 0)) {
-    std::weak_ptr<DUVSession> weak = weak_from_this();
-    request->startAckTimeoutTimer([weak](DUVRequest& timedOut) {
-      if (auto self = weak.lock()) self->onAckTimeoutForRequest(timedOut);
-    });
+    // Sent while reading is paused: its wait starts when reading does.
+    if (isReading()) startAckWait(request);
     tcpSendingQueue_.push_back(request);
   }
 }
@@ -351,6 +391,12 @@ void DUVSession::doHeartbeat() {
     stopHeartbeatTimer();
     return;
   }
+  // While reading is paused one heartbeat waiting for its answer stands for the next ones, which
+  // would only pile up behind it.
+  const bool waiting = std::any_of(tcpSendingQueue_.begin(), tcpSendingQueue_.end(), [](const auto& request) {
+    return dynamic_cast<const DUVHeartbeatRequest*>(request.get()) != nullptr;
+  });
+  if (!isReading() && waiting) return;
   sendRequest(std::make_shared<DUVHeartbeatRequest>(getRId()));
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "push/network/address/DUVAddressController.h"
 #include "push/network/socket/DUVTcpSocket.h"
@@ -49,6 +50,8 @@ class DUVSession : public DUVTcpSocketDelegate,
   static constexpr double kUnreachableDelay = 500.0;
   static constexpr std::size_t kBlockedQueueLimit = 21;
   static constexpr std::uint16_t kResponseStatusAppKeyIllegal = 1008;
+  // The ids of the latest messages read that are kept to know a message sent again.
+  static constexpr std::size_t kRememberedReads = 65536;
 
   static std::shared_ptr<DUVSession> create(DUVSessionEnvironment environment);
   ~DUVSession() override;
@@ -99,6 +102,12 @@ class DUVSession : public DUVTcpSocketDelegate,
   void doRegisterOrLogin();
   void doRegister();
   void doLogin();
+  // Whether the message is one the service sends again at the start of a connection, having no
+  // receipt for it, that was read on one before; else it counts as read.
+  bool readBefore(std::uint32_t messageID);
+  void pauseReading();
+  void resumeReading();
+  void startAckWait(const std::shared_ptr<DUVRequest>& request);
   void startHeartbeatTimer();
   void doHeartbeat();
   void stopHeartbeatTimer();
@@ -125,4 +134,10 @@ class DUVSession : public DUVTcpSocketDelegate,
   bool isLogin_ = false;
   bool isConnected_ = false;
   std::uint32_t sessionID_ = 0;
+  // The ids of the latest messages read, oldest first. A receipt written just before a connection
+  // ends may never arrive, and the service then sends its message again first on the next
+  // connection, in the order they went: from a login until the first message not read before,
+  // messages are looked for here, each after the one found last.
+  std::deque<std::uint32_t> readIds_;
+  std::optional<std::size_t> resentFrom_;
 };

@@ -116,6 +116,22 @@ bool plausibleAppKey(const std::string& key) {
   return true;
 }
 
+// A message pushed to a device and not yet receipted.
+struct Pushed {
+  std::uint16_t rid = 0;
+  std::uint8_t type = 0;
+  std::uint32_t id = 0;
+  std::string content;
+  // What it counts against the bound: its content, its entry and its share of the queue's blocks.
+  std::size_t charge() const { return content.size() + 64; }
+};
+
+// Messages waiting for their receipts, oldest first, and what they count together.
+struct PushedQueue {
+  std::deque<Pushed> messages;
+  std::size_t bytes = 0;
+};
+
 }  // namespace
 
 struct Connection {
@@ -137,9 +153,11 @@ struct Connection {
   std::uint32_t session = 0;
   // Accepted at the backup core address.
   bool viaBackup = false;
-  // Messages pushed on this connection and not yet receipted, by the rid they went with: their
-  // type and id, which the receipt must repeat.
-  std::map<std::uint16_t, std::pair<std::uint8_t, std::uint32_t>> unreceipted;
+  // Messages pushed on this connection and not yet receipted, in the order they went. A receipt
+  // repeats its message's rid, type and id, and settles the messages before it too: the client
+  // reads in order and may leave out the receipts of a burst. What is left when the connection
+  // ends waits for the device's next one.
+  PushedQueue unreceipted;
 };
 
 struct PushServer::Impl {
@@ -163,6 +181,8 @@ struct PushServer::Impl {
   // core address serves on.
   bool primaryDown = false;
   std::unique_ptr<ReportService> reports;
+  // By uid: the messages a device's connections ended without receipting, for its next login.
+  std::map<std::uint32_t, PushedQueue> kept;
 
   mutable std::mutex mutex;
   // The newest events only: a service that runs for long would otherwise keep every frame it saw.
@@ -308,7 +328,34 @@ struct PushServer::Impl {
     connection->socket->close();
     connection->socket.reset();
     note("closed " + std::to_string(connection->uid));
+    if (connection->loggedIn) keep(connection->uid, std::exchange(connection->unreceipted, {}));
     std::erase(connections, connection);
+  }
+
+  // ---- messages waiting for receipts ----
+  // Adds a message to a device's waiting ones; past the bound the oldest are let go.
+  void await(std::uint32_t uid, PushedQueue& queue, Pushed message) {
+    queue.bytes += message.charge();
+    queue.messages.push_back(std::move(message));
+    while (queue.bytes > options.keptBytes && !queue.messages.empty()) {
+      note("forgot " + std::to_string(uid) + " " + std::to_string(queue.messages.front().id));
+      queue.bytes -= queue.messages.front().charge();
+      queue.messages.pop_front();
+    }
+  }
+  // A connection's messages that were never receipted wait for the device, after any it had.
+  void keep(std::uint32_t uid, PushedQueue unreceipted) {
+    if (unreceipted.messages.empty()) return;
+    note("kept " + std::to_string(uid) + " " + std::to_string(unreceipted.messages.size()));
+    auto& waiting = kept[uid];
+    for (auto& message : unreceipted.messages) await(uid, waiting, std::move(message));
+  }
+  // What waited for the device goes first on the connection it has just logged in on.
+  void resend(const std::shared_ptr<Connection>& connection) {
+    auto waiting = kept.extract(connection->uid);
+    if (waiting.empty()) return;
+    note("resent " + std::to_string(connection->uid) + " " + std::to_string(waiting.mapped().messages.size()));
+    for (const auto& message : waiting.mapped().messages) pushTo(connection, message.content, message.id, message.type);
   }
 
   std::shared_ptr<os::TcpListener> listenForCore(std::uint16_t port, bool backup) {
@@ -477,6 +524,7 @@ struct PushServer::Impl {
         connection->session = nextSession++;
         note("login " + std::to_string(uid));
         send(connection, answer.number(0, 2).number(connection->session, 4).number(options.serverVersion, 2).frame());
+        resend(connection);
         if (options.onLogin) options.onLogin();
         return;
       }
@@ -537,12 +585,15 @@ struct PushServer::Impl {
     const auto uid = static_cast<std::uint32_t>(body.number(4));
     const auto type = static_cast<std::uint8_t>(body.number(1));
     const auto id = static_cast<std::uint32_t>(body.number(4));
-    auto pushed = connection->unreceipted.find(rid);
+    auto& waiting = connection->unreceipted;
+    auto pushed = std::find_if(waiting.messages.begin(), waiting.messages.end(),
+                               [rid](const Pushed& message) { return message.rid == rid; });
     const bool valid = connection->loggedIn && session == connection->session && body.atEnd() && status == 0 &&
-                       uid == connection->uid && version == 1 && pushed != connection->unreceipted.end() &&
-                       pushed->second.first != 20 && pushed->second == std::make_pair(type, id);
+                       uid == connection->uid && version == 1 && pushed != waiting.messages.end() &&
+                       pushed->type == type && pushed->id == id;
     if (!valid) return note("receipt refused " + std::to_string(uid) + " " + std::to_string(id));
-    connection->unreceipted.erase(pushed);
+    for (auto settled = waiting.messages.begin(); settled != pushed + 1; ++settled) waiting.bytes -= settled->charge();
+    waiting.messages.erase(waiting.messages.begin(), pushed + 1);
     note("receipt " + std::to_string(uid) + " " + std::to_string(id));
   }
 
@@ -550,8 +601,8 @@ struct PushServer::Impl {
   void pushTo(const std::shared_ptr<Connection>& connection, const std::string& content, std::uint32_t id,
               std::uint8_t type) {
     const std::uint16_t rid = nextRid++;
-    if (type != 20) connection->unreceipted[rid] = {type, id};
     send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
+    if (type != 20) await(connection->uid, connection->unreceipted, {rid, type, id, content});
   }
 
   void ack(const std::shared_ptr<Connection>& connection, std::uint8_t command, std::uint16_t rid) {

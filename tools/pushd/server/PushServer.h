@@ -45,6 +45,10 @@ struct ServerOptions {
   // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
   // not 0.
   std::uint16_t serverVersion = 1;
+  // What the messages waiting for one device's receipts may hold (their contents and a little for
+  // each): past it the oldest are let go. They wait on the connection they went on and, when it
+  // ends, for the device's next login, where they go again first, in order.
+  std::size_t keptBytes = std::size_t{64} << 20;
   bool verbose = false;
   // Told (on the server's thread) after each login it accepts.
   std::function<void()> onLogin;
@@ -62,7 +66,9 @@ struct ServerOptions {
 // "token <uid> <token>", "device <token>", "refused lookup: <why>", "unknown uid byte in lookup <byte>",
 // "primary down", "primary up",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
-// "closed <uid>"; a command whose fields are not its own is seen as "<command> refused ...".
+// "closed <uid>", "kept <uid> <count>" (unreceipted at the close), "resent <uid> <count>" (at the
+// login), "forgot <uid> <message id>" (past the bound); a command whose fields are not its own is
+// seen as "<command> refused ...".
 class PushServer {
  public:
   static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);

@@ -1,13 +1,17 @@
 // The push client against the local push service: the whole road, reconnects and the queues.
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 
 #include <gtest/gtest.h>
 
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
+#include "os/net/URLReceiveWindow.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/TcpTestPeer.h"
@@ -41,7 +45,7 @@ class PushRoadTest : public ::testing::Test {
           name, nullptr, [this](const os::Notification& n) { posted_.push_back(n); }));
   }
   void TearDown() override {
-    client_->close();
+    if (client_) client_->close();
     client_.reset();
     // The client posts its notifications to the main queue: those still queued reach this test's
     // observers now, not the next test's.
@@ -195,6 +199,121 @@ TEST_F(PushRoadTest, AThousandMessagesHalfRepeatedReachTheApplicationOnceEach) {
   EXPECT_EQ(client_->messageCenter()->receivedMsgIdsArray().size(), 21u);
   EXPECT_TRUE(session().sendingQueue().empty());
   EXPECT_TRUE(session().blockedQueue().empty());
+}
+
+// The client on a thread of its own, as the program runs it, and an application whose main
+// thread (this one) is busy while messages are pushed.
+class PushBusyRoadTest : public PushRoadTest {
+ protected:
+  void SetUp() override {
+    PushRoadTest::SetUp();
+    thread_->start();
+    thread_->perform([&] {
+      startClient();
+      client_->updateDeviceToken({0x0b});
+    }, true);
+    messages_ = os::NotificationCenter::defaultCenter().addObserver(
+        kDUVNetworkDidReceiveMessageNotification, nullptr,
+        [this](const os::Notification& n) { order_.push_back(n.userInfo["extras"]["n"].stringOr()); });
+  }
+  void TearDown() override {
+    os::URLReceiveWindow::setObserver(nullptr);
+    thread_->perform([this] {
+      if (client_) client_->close();
+      client_.reset();
+    }, true);
+    thread_->cancel();
+    thread_->join();
+    os::NotificationCenter::defaultCenter().removeObserver(messages_);
+    PushRoadTest::TearDown();
+  }
+  // Runs `work` on the client thread after the timers an advance made due have fired (they fire
+  // in the pass after the one that takes the first task).
+  void onClient(const std::function<void()>& work) {
+    thread_->perform([] {}, true);
+    thread_->perform(work, true);
+  }
+  bool settled() {
+    bool idle = false;
+    onClient([&] {
+      idle = session().isLogin() && session().sendingQueue().empty() && session().blockedQueue().empty();
+    });
+    return idle;
+  }
+  // Pushes `count` messages of 4 KB, numbered in their extras, while this thread runs nothing;
+  // back once the client has stopped reading for the application.
+  bool pushWhileBusy(int count) {
+    const std::uint64_t waitsBefore = os::URLReceiveWindow::counts().waits;
+    os::URLReceiveWindow::setObserver([this, waitsBefore](const os::URLReceiveWindow::Counts& counts) {
+      if (counts.waits == waitsBefore) return;
+      std::lock_guard lock(mutex_);
+      paused_ = true;
+      woken_.notify_all();
+    });
+    const std::string text(4000, 'm');
+    for (int n = 0; n < count; ++n)
+      if (!server_->pushMessage(R"({"message":")" + text + R"(","extras":{"n":")" + std::to_string(n) + R"("}})"))
+        return false;
+    std::unique_lock lock(mutex_);
+    return woken_.wait_for(lock, std::chrono::seconds(60), [&] { return paused_; });
+  }
+  // Every message pushed reached the application once, in order.
+  void expectEachOnceInOrder(std::size_t count) {
+    std::size_t inPlace = 0;
+    while (inPlace < order_.size() && order_[inPlace] == std::to_string(inPlace)) ++inPlace;
+    EXPECT_EQ(inPlace, count) << "of " << order_.size() << " delivered";
+    EXPECT_EQ(order_.size(), count);
+  }
+
+  std::shared_ptr<os::Thread> thread_ = os::Thread::create("push client");
+  os::NotificationCenter::ObserverToken messages_;
+  std::vector<std::string> order_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool paused_ = false;
+};
+
+// Heartbeats fall due while the messages wait in the connection; their answers wait behind them.
+TEST_F(PushBusyRoadTest, ABusyApplicationMissesNoMessageWhileHeartbeatsFallDue) {
+  ASSERT_TRUE(runUntil([&] { return events("token") == 1 && settled(); }));
+  constexpr int kMessages = 1500;
+  ASSERT_TRUE(pushWhileBusy(kMessages));
+  for (int beat = 0; beat < 2; ++beat) {
+    os::Clock::advance(290);
+    std::size_t waiting = 0;
+    onClient([&] { waiting = session().sendingQueue().size(); });
+    EXPECT_EQ(waiting, 1u);  // the heartbeat, its answer behind the unread messages
+    os::Clock::advance(10);
+    bool loggedIn = false;
+    onClient([&] { loggedIn = session().isLogin(); });
+    ASSERT_TRUE(loggedIn);
+  }
+  // The main thread runs again.
+  EXPECT_TRUE(runUntil([&] { return order_.size() >= kMessages; }, 60));
+  EXPECT_TRUE(runUntil([&] { return settled(); }));  // the heartbeats' answers came after the messages
+  os::RunLoop::current()->runUntilIdle();
+  expectEachOnceInOrder(kMessages);
+  EXPECT_EQ(events("closed"), 0);
+}
+
+// The connection ends while the application is busy: what the client had read reaches the
+// application once, and what it had not comes on the next connection, after it, once.
+TEST_F(PushBusyRoadTest, AConnectionLostWhileTheApplicationIsBusyLosesAndRepeatsNothing) {
+  ASSERT_TRUE(runUntil([&] { return events("token") == 1 && settled(); }));
+  constexpr int kMessages = 1500;
+  ASSERT_TRUE(pushWhileBusy(kMessages));
+  server_->closeConnections();
+  // The main thread runs again; the client reads what the connection still held and connects anew.
+  double delay = 0;
+  ASSERT_TRUE(runUntil([&] {
+    onClient([&] { delay = session().pendingSetupDelay(); });
+    return delay > 0;
+  }, 60));
+  os::Clock::advance(delay);
+  EXPECT_TRUE(runUntil([&] { return order_.size() >= kMessages && settled(); }, 60));
+  os::RunLoop::current()->runUntilIdle();
+  expectEachOnceInOrder(kMessages);
+  EXPECT_EQ(events("resent"), 1);
 }
 
 TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {

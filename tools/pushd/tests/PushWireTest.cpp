@@ -747,6 +747,124 @@ TEST_F(PushWireTest, AReceiptRepeatsItsMessageAndNoneFollowsATagsAnswer) {
   EXPECT_EQ(longest->bytes.size(), 65535u);
 }
 
+// A receipt settles its message and those before it; the messages a connection ends without
+// receipting wait for the device and come first on its next connection, in order, each once.
+TEST_F(PushWireTest, MessagesNotReceiptedWhenAConnectionEndsComeAtTheDevicesNextConnection) {
+  Login login;
+  auto receipt = [&](Answer message) {
+    message.number(4);
+    const auto type = message.number(1);
+    const auto id = message.number(4);
+    return Frame(1, 4, message.rid(), login.session).number(0, 2).number(login.uid, 4).number(type, 1).number(id, 4)
+        .done();
+  };
+  // Logs in again as the device: the messages that follow the answer.
+  auto logInAgain = [&](Wire& wire, std::size_t messages) {
+    wire.write(loginFrame(login.uid, os::md5Hex(login.password)));
+    auto frames = wire.frames(1 + messages);
+    if (!frames) {
+      ADD_FAILURE() << "no login answer and " << messages << " messages";
+      return std::vector<Answer>{};
+    }
+    Answer answer = frames->front();
+    EXPECT_EQ(answer.command(), 1);
+    EXPECT_EQ(answer.number(2), 0u);
+    login.session = static_cast<std::uint32_t>(answer.number(4));
+    return std::vector<Answer>(frames->begin() + 1, frames->end());
+  };
+  using Got = std::vector<std::pair<std::uint32_t, std::string>>;
+  auto read = [](std::vector<Answer> messages) {
+    Got got;
+    for (auto& message : messages) {
+      EXPECT_EQ(message.command(), 3);
+      message.number(4);
+      message.number(1);
+      const auto id = static_cast<std::uint32_t>(message.number(4));
+      got.emplace_back(id, message.text());
+    }
+    return got;
+  };
+  auto content = [](int n) { return R"({"message":")" + std::to_string(n) + R"("})"; };
+  auto ended = [&] { return runUntil([&] { return server_->connectionCount() == 0; }); };
+  auto settled = [&](std::uint32_t id) { return "receipt " + std::to_string(login.uid) + " " + std::to_string(id); };
+
+  std::vector<std::uint32_t> ids;
+  std::vector<Answer> first;
+  {
+    Wire wire(server_->corePort());
+    login = logIn(wire);
+    for (int n = 0; n < 5; ++n) ids.push_back(*server_->pushMessage(content(n)));
+    auto frames = wire.frames(5);
+    ASSERT_TRUE(frames);
+    first = *frames;
+    wire.write(receipt(first[1]));  // settles the first two
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[1])); }));
+  }
+  ASSERT_TRUE(ended());
+  std::vector<Answer> second;
+  {
+    Wire wire(server_->corePort());
+    second = logInAgain(wire, 3);
+    ASSERT_EQ(read(second), (Got{{ids[2], content(2)}, {ids[3], content(3)}, {ids[4], content(4)}}));
+    EXPECT_TRUE(wire.quiet());
+    // A late receipt of the connection that ended names a message this one did not send.
+    wire.write(receipt(first[4]));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused"); }));
+    wire.write(receipt(second[1]));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[3])); }));
+  }
+  ASSERT_TRUE(ended());
+  {
+    Wire wire(server_->corePort());
+    auto third = logInAgain(wire, 1);
+    ASSERT_EQ(read(third), (Got{{ids[4], content(4)}}));
+    EXPECT_TRUE(wire.quiet());
+    wire.write(receipt(third[0]));
+    ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled(ids[4])); }));
+  }
+  ASSERT_TRUE(ended());
+  Wire wire(server_->corePort());
+  EXPECT_TRUE(logInAgain(wire, 0).empty());
+  EXPECT_TRUE(wire.quiet());
+  const auto id = server_->pushMessage(content(5));
+  auto pushed = wire.next();
+  ASSERT_TRUE(pushed);
+  EXPECT_EQ(read({*pushed}), (Got{{*id, content(5)}}));
+}
+
+// What waits for a device's receipts stays within its bound: the oldest messages go first.
+TEST_F(PushWireTest, MessagesWaitingForADevicesReceiptsKeepTheNewestWithinTheirBound) {
+  const std::string content(1000, 'm');
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.keptBytes = 3 * (content.size() + 64);
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  std::vector<std::uint32_t> ids;
+  Login login;
+  {
+    Wire wire(server_->corePort());
+    login = logIn(wire);
+    for (int n = 0; n < 5; ++n) ids.push_back(*server_->pushMessage(content));
+    ASSERT_TRUE(wire.frames(5));
+  }
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 0; }));
+  const std::string uid = std::to_string(login.uid);
+  EXPECT_TRUE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[0])));
+  EXPECT_TRUE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[1])));
+  EXPECT_FALSE(server_->hasEvent("forgot " + uid + " " + std::to_string(ids[2])));
+  Wire wire(server_->corePort());
+  wire.write(loginFrame(login.uid, os::md5Hex(login.password)));
+  auto frames = wire.frames(4);
+  ASSERT_TRUE(frames);
+  for (std::size_t i = 1; i < 4; ++i) {
+    Answer message = (*frames)[i];
+    message.number(4);
+    message.number(1);
+    EXPECT_EQ(message.number(4), ids[i + 1]);
+  }
+  EXPECT_TRUE(wire.quiet());
+}
+
 TEST_F(PushWireTest, ATokenGivenAtRegistrationCountsAsReported) {
   Wire wire(server_->corePort());
   logIn(wire, "beef");
