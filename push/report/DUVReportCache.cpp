@@ -258,7 +258,6 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
-  newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
   entered(f, key, object, carried_ != nullptr);
@@ -286,7 +285,6 @@ void DUVReportCache::cleared() {
 
 void DUVReportCache::setSending(const std::string& key, const os::Value& record) {
   Footprint f = entryFootprint(key, record);
-  newestBytes_ = f.bytes;
   auto [it, added] = sendingFootprints_.try_emplace(key, f);
   if (!added) {
     sendingSum_ -= it->second;
@@ -438,42 +436,50 @@ void DUVReportCache::trimToFileShare() {
   }
 }
 
+std::optional<std::uint64_t> DUVReportCache::measureArchive() {
+  ++wholeArchives_;
+  auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
+  if (!archive) return std::nullopt;
+  calibrate(*archive);
+  return archive->size();
+}
+
 void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-  auto measure = [this]() -> std::optional<std::size_t> {
-    ++wholeArchives_;
-    auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
-    if (!archive) return std::nullopt;
-    calibrate(*archive);
-    return archive->size();
-  };
-  auto length = measure();
-  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise,
-  // and as many more as the archive needs to come back under the limit. From 100 on, the trim
-  // leaves room for nine more records like the newest, as a run of ten records alike does: where
-  // newer records outweigh the oldest, a trim to just under the limit would have each add after
-  // it archive the whole cache again.
-  const bool many = count() >= 100;
-  const std::int64_t room = many ? newestBytes_ * static_cast<std::int64_t>(kTrimRun - 1) : 0;
-  std::size_t run = many ? kTrimRun : 1;
-  while (length && *length > kMaximumArchiveBytes && count() > 0) {
-    const std::int64_t excess = static_cast<std::int64_t>(*length - kMaximumArchiveBytes);
+  auto length = measureArchive();
+  // While fewer than 100 wait, the oldest go one at a time until the archive is under the limit.
+  // From 100 on, an archive found past the limit or within its last sixteenth is brought down to
+  // the low-water mark a sixteenth under it, a run of kTrimRun at least. The bound counts every
+  // record entering either area in full (what moves between them too), so after any measure it
+  // stands a sixteenth under the limit and passes it again only once as much has come in: the
+  // whole cache is archived a few times per sixteenth, not at every change near the limit (a
+  // measure that trimmed nothing would leave the bound at the limit, and the next change would
+  // archive again).
+  const std::uint64_t lowWater = kMaximumArchiveBytes - kMaximumArchiveBytes / 16;
+  std::size_t run = kTrimRun;
+  while (length && count() > 0) {
+    const bool many = count() >= 100;
+    const std::uint64_t target = many ? lowWater : kMaximumArchiveBytes;
+    if (*length <= target) return;
+    const std::int64_t excess = static_cast<std::int64_t>(*length - target);
+    // A record counted apart, scaled by how much the archive's sharing saved over the whole
+    // cache: what stays may hold its text and numbers still.
+    const double shared = std::min(1.0, static_cast<double>(*length) /
+                                            static_cast<double>(std::max<std::uint64_t>(lengthOf(everything(), 1, 1), 1)));
     std::int64_t freed = 0;
     std::size_t removed = 0;
-    while (count() > 0 && (removed < run || freed < excess + room)) {
-      freed += freedByOldest();
+    while (count() > 0 && (removed < (many ? run : 1) || (many && freed < excess))) {
+      freed += static_cast<std::int64_t>(static_cast<double>(freedByOldest()) * shared);
       removeFirstObject();
       ++removed;
     }
-    // The calibration never shrinks (what left may have been shared with what stays) and now
-    // stands past the limit. The sums know what left, but they count every shared object again
-    // and may stand past it too; then only measuring again gives a bound under the limit, or
-    // each add after it would archive the whole cache once more. Measured past the limit still
-    // (what left shared more than counted), the oldest go on, one run at a time.
+    // The calibration never shrinks (what left may have been shared with what stays): the sums
+    // may give a bound under the target, else only measuring again does. Measured past it still
+    // (what left shared more than counted), the oldest go on.
     calibrated_ = false;
-    if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-    length = measure();
+    if (archiveLengthBound() <= target) return;
+    length = measureArchive();
     run = 1;
   }
 }

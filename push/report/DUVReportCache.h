@@ -22,7 +22,7 @@ class DUVReportCache : public DUVMemoryCache {
   // The archive size past which the oldest pending records go.
   static constexpr std::size_t kMaximumArchiveBytes = 52428800;
   // How many of the oldest go at least at once when 100 or more wait; more go when that does not
-  // bring the archive back under the limit.
+  // bring the archive down to a sixteenth under the limit.
   static constexpr std::size_t kTrimRun = 10;
 
   // The share of the push file cache's file (a keyed archive the next start reads only up to
@@ -120,6 +120,8 @@ class DUVReportCache : public DUVMemoryCache {
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
   void trimToArchiveLimit();
+  // Archives the whole cache as the size check would and calibrates the bound by it.
+  std::optional<std::uint64_t> measureArchive();
   // Counts the key under (or no longer under) each flag it stands under.
   void holdFlagsOf(const std::string& key, bool held);
   void trimToFileShare();
@@ -157,8 +159,6 @@ class DUVReportCache : public DUVMemoryCache {
   // text once, so the names and kinds every record repeats are counted once, not at every add.
   // Any of them may have left since; the bound keeps their bytes all the same.
   std::unordered_set<std::string> fileTexts_;
-  // The bytes of the record that entered last, the measure of the room a trim leaves.
-  std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
   std::uint64_t wholeArchives_ = 0;
