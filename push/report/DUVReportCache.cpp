@@ -218,12 +218,19 @@ std::uint64_t DUVReportCache::fileLengthBound() const {
   // The archive's own frame (header, trailer, its top dictionary, the class records and the
   // keys every container repeats) in a few KiB.
   std::uint64_t bound = keyedLengthOf(everything()) + 4096;
+  if (!fileCalibrated_) return bound;
   // The measured length grown by what entered counts each new reference and offset at four bytes,
-  // but not the ones measured widening: past the widths it was measured with it bounds nothing.
-  if (fileCalibrated_ && os::BinaryPropertyList::referenceWidth(fileListObjects_) <= fileRefSize_ &&
-      os::BinaryPropertyList::referenceWidth(fileCalibration_) <= fileOffsetSize_)
-    bound = std::min(bound, fileCalibration_);
-  return bound;
+  // but not the ones measured widening: past the widths it was measured with, each of those may
+  // grow to four bytes too (the offsets address the objects before their table, which the length
+  // overstates by the table itself: dropping the measured length for the sums there would have
+  // every change archive the whole cache until the table moved past the width).
+  const unsigned refWidth = os::BinaryPropertyList::referenceWidth(fileListObjects_);
+  const unsigned offsetWidth = os::BinaryPropertyList::referenceWidth(fileCalibration_);
+  if (refWidth > 4 || offsetWidth > 4) return bound;
+  std::uint64_t widened = fileCalibration_;
+  if (refWidth > fileRefSize_) widened += (4 - fileRefSize_) * fileMeasuredRefs_;
+  if (offsetWidth > fileOffsetSize_) widened += (4 - fileOffsetSize_) * fileMeasuredObjects_;
+  return std::min(bound, widened);
 }
 
 std::uint64_t DUVReportCache::fileObjectsBound() const {
@@ -394,9 +401,12 @@ std::optional<std::uint64_t> DUVReportCache::measureFile() {
   // headers.
   const Footprint frame{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
   fileCalibration_ = archive->size() + keyedLengthOf(frame);
-  fileListObjects_ = readBigEndian(trailer + 8, 8) + 2 * frame.objects;
+  fileMeasuredObjects_ = readBigEndian(trailer + 8, 8);
+  fileListObjects_ = fileMeasuredObjects_ + 2 * frame.objects;
   fileOffsetSize_ = trailer[6];
-  fileRefSize_ = trailer[7];
+  fileRefSize_ = std::max<unsigned>(trailer[7], 1);
+  // Every reference stands in the objects' bytes, between the header and the offset table.
+  fileMeasuredRefs_ = (std::max<std::uint64_t>(readBigEndian(trailer + 24, 8), 8) - 8) / fileRefSize_;
   fileTexts_.clear();
   fileCalibrated_ = true;
   return archive->size();
@@ -417,9 +427,12 @@ void DUVReportCache::trimToFileShare() {
   if (fileLengthBound() <= share_.bytes) return;
   // Only the archive says how long it is; found in the last sixteenth of the share, or past it,
   // it is brought back to the target, else the next adds would measure it again soon.
+  // The bound after a measure, not the length alone: where references or offsets are about to
+  // widen it stands past the length, and left past the share it would have the next change
+  // measure again.
   auto length = measureFile();
-  while (length && *length > bytesTarget && count() > 0) {
-    const std::uint64_t excess = *length - bytesTarget;
+  while (length && fileLengthBound() > bytesTarget && count() > 0) {
+    const std::uint64_t excess = fileLengthBound() - bytesTarget;
     // A record's keyed length counted apart, scaled by how much the archive's sharing saved
     // over the whole cache.
     const double shared = std::min(1.0, static_cast<double>(*length) /

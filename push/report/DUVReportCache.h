@@ -155,6 +155,8 @@ class DUVReportCache : public DUVMemoryCache {
   std::uint64_t fileCalibration_ = 0;
   std::uint64_t fileListObjects_ = 0;
   unsigned fileRefSize_ = 1, fileOffsetSize_ = 1;
+  // The objects and (at most) the references of the archive measured: what widens with them.
+  std::uint64_t fileMeasuredObjects_ = 0, fileMeasuredRefs_ = 0;
   // Short texts whose bytes the keyed bound counted since it was measured: the archive holds a
   // text once, so the names and kinds every record repeats are counted once, not at every add.
   // Any of them may have left since; the bound keeps their bytes all the same.
