@@ -677,7 +677,7 @@ void FloodAtTheFileShare(benchmark::State& state) {
   floodCounters(state, *cache, cache->wholeArchives() - before);
 }
 BENCHMARK(FloodAtTheFileShare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(2000);
-// At the limit a trim leaves room for some 6,000 notifications: two trims and what they archive.
+// At the limit a trim leaves room for some 10,000 notifications: a trim and what it archives.
 BENCHMARK(FloodAtTheFileShare)->Arg(512)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(12000);
 
 void BaselineFloodUnderTheFileShare(benchmark::State& state) {

@@ -150,7 +150,25 @@ constexpr std::size_t kRememberedTexts = 1024;
 
 }  // namespace
 
+DUVReportCache::Footprint DUVReportCache::structureOf(const Footprint& f) {
+  // The property list writes every container and data anew where it stands, with the references
+  // it holds; text, numbers and dates once for all that hold them. A container's count at most
+  // as long as the largest header.
+  const std::uint64_t containers = f.dictionaries + f.lists;
+  return {static_cast<std::int64_t>(kLargestContainerHeader * containers) + std::max<std::int64_t>(f.dataBytes, 0), f.refs,
+          containers + f.data};
+}
+
 void DUVReportCache::left(const Footprint& f) {
+  if (calibrated_) {
+    // What surely leaves the property list with the part: its containers (a marker byte each at
+    // least) and data, the references they hold and the offsets of both.
+    const std::uint64_t containers = f.dictionaries + f.lists;
+    calibration_.bytes -= std::min(static_cast<std::int64_t>(containers) + std::max<std::int64_t>(f.dataBytes, 0),
+                                   std::max<std::int64_t>(calibration_.bytes, 0));
+    calibration_.refs -= std::min(f.refs, calibration_.refs);
+    calibration_.objects -= std::min(containers + f.data, calibration_.objects);
+  }
   if (!fileCalibrated_) return;
   // At the widths the archive was measured with (it holds no wider ones while the bound stands):
   // the references the part held, and for each of its places the reference in the object list
@@ -178,7 +196,9 @@ std::uint64_t DUVReportCache::sharedTextLength(const std::string& text, bool cou
 }
 
 void DUVReportCache::entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried) {
-  if (calibrated_) calibration_ += f;
+  // A record on its way from the in-flight area holds what the list shares there already: only
+  // its containers and data are written again.
+  if (calibrated_) calibration_ += carried ? structureOf(f) : f;
   if (fileCalibrated_) {
     // Text already counted is held once: only the references to it are new. A record on its way
     // from the in-flight area stands there still, its texts all counted.
@@ -487,10 +507,9 @@ void DUVReportCache::trimToArchiveLimit() {
       removeFirstObject();
       ++removed;
     }
-    // The calibration never shrinks (what left may have been shared with what stays): the sums
-    // may give a bound under the target, else only measuring again does. Measured past it still
-    // (what left shared more than counted), the oldest go on.
-    calibrated_ = false;
+    // The calibration keeps what left of text and numbers (it may be shared with what stays):
+    // it or the sums may give a bound under the target, else only measuring again does. Measured
+    // past it still (what left shared more than counted), the oldest go on.
     if (archiveLengthBound() <= target) return;
     length = measureArchive();
     run = 1;

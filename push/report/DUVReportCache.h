@@ -107,6 +107,8 @@ class DUVReportCache : public DUVMemoryCache {
   static Footprint footprintOfText(const std::string& text);
   // A keyed entry of either area: its key, its record and the two references to them.
   static Footprint entryFootprint(const std::string& key, const os::Value& record);
+  // What of a part the property list writes wherever it stands, shared with nothing.
+  static Footprint structureOf(const Footprint& f);
   static std::uint64_t lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize);
 
   void setSending(const std::string& key, const os::Value& record);
@@ -140,8 +142,9 @@ class DUVReportCache : public DUVMemoryCache {
   std::unordered_map<std::string, Footprint> sendingFootprints_;
   Footprint pendingSum_, orderSum_, sendingSum_;
   // The length of the last exact archive as a footprint, grown by every footprint that entered
-  // since and never shrunk (what leaves may have been shared with what stays). Tighter than
-  // the sums while the cache only grows, since it knows what the archive shares.
+  // since (a record moving back from flight by its containers alone) and shrunk only by the
+  // containers and data that surely left (text and numbers may be shared with what stays).
+  // Tighter than the sums, since it knows what the archive shares.
   bool calibrated_ = false;
   Footprint calibration_;
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
