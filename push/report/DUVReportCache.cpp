@@ -445,11 +445,10 @@ void DUVReportCache::trimToFileShare() {
   if (fileObjectsBound() > share_.objects)
     while (count() > 0 && fileObjectsBound() > objectsTarget) removeFirstObject();
   if (fileLengthBound() <= share_.bytes) return;
-  // Only the archive says how long it is; found in the last sixteenth of the share, or past it,
-  // it is brought back to the target, else the next adds would measure it again soon.
-  // The bound after a measure, not the length alone: where references or offsets are about to
-  // widen it stands past the length, and left past the share it would have the next change
-  // measure again.
+  // Only the archive says how long it is; its bound found in the last sixteenth of the share, or
+  // past it, is brought back to the target, else the next adds would measure it again soon (the
+  // bound, not the length alone: where references or offsets are about to widen it stands past
+  // the length).
   auto length = measureFile();
   while (length && fileLengthBound() > bytesTarget && count() > 0) {
     const std::uint64_t excess = fileLengthBound() - bytesTarget;
@@ -483,9 +482,9 @@ void DUVReportCache::trimToArchiveLimit() {
   auto length = measureArchive();
   // While fewer than 100 wait, the oldest go one at a time until the archive is under the limit.
   // From 100 on, an archive found past the limit or within its last sixteenth is brought down to
-  // the low-water mark a sixteenth under it, a run of kTrimRun at least. The bound counts every
-  // record entering either area in full (what moves between them too), so after any measure it
-  // stands a sixteenth under the limit and passes it again only once as much has come in: the
+  // the low-water mark a sixteenth under it, a run of kTrimRun at least. The bound counts what
+  // enters either area (what moves between them too), so after any measure it stands a
+  // sixteenth under the limit and passes it again only once as much has come in: the
   // whole cache is archived a few times per sixteenth, not at every change near the limit (a
   // measure that trimmed nothing would leave the bound at the limit, and the next change would
   // archive again).
