@@ -501,9 +501,10 @@ void BaselineReadAndDiscardCrashRecords(benchmark::State& state) {
 BENCHMARK(BaselineReadAndDiscardCrashRecords)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // One save of the client's file cache holding a report cache of 20,000, 40,000 and 80,000
-// message-status records under the keys the client gives them, against the baseline of writing
-// the same file's bytes, already made, as a save writes them (atomically); and reading the
-// 80,000-record file back against reading its bytes alone. Counter: the file's bytes.
+// message-status records under the keys the client gives them, and of 600,000, about what the
+// size check keeps at its limit, against the baseline of writing the same file's bytes, already
+// made, as a save writes them (atomically); and reading the 80,000- and 600,000-record files back
+// against reading their bytes alone. Counter: the file's bytes.
 void fillFileCache(DUVFileCache& files, long long records) {
   files.setObject(clientReportCache(records)->archivedValue(), "__DUVHistroyCache");
   files.setObject(os::Value(1.7e9), "__DUVLeft_time");
@@ -518,7 +519,7 @@ void SynchronizeFileCache(benchmark::State& state) {
   auto written = os::FileManager::defaultManager().contentsAtPath(files->fileNameForKey("ZURAR"));
   state.counters["file_bytes"] = written ? static_cast<double>(written->size()) : 0;
 }
-BENCHMARK(SynchronizeFileCache)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SynchronizeFileCache)->Arg(20000)->Arg(40000)->Arg(80000)->Arg(600000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BaselineWriteSavedBytes(benchmark::State& state) {
   os::TestSandbox sandbox;
@@ -532,7 +533,7 @@ void BaselineWriteSavedBytes(benchmark::State& state) {
       state.SkipWithError("not written");
   state.counters["file_bytes"] = written ? static_cast<double>(written->size()) : 0;
 }
-BENCHMARK(BaselineWriteSavedBytes)->Arg(20000)->Arg(40000)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BaselineWriteSavedBytes)->Arg(20000)->Arg(40000)->Arg(80000)->Arg(600000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void ReadBackFileCache(benchmark::State& state) {
   os::TestSandbox sandbox;
@@ -546,7 +547,7 @@ void ReadBackFileCache(benchmark::State& state) {
     if (!files->hasObjectForKey("__DUVHistroyCache")) state.SkipWithError("not read back");
   }
 }
-BENCHMARK(ReadBackFileCache)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ReadBackFileCache)->Arg(80000)->Arg(600000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BaselineReadSavedBytes(benchmark::State& state) {
   os::TestSandbox sandbox;
@@ -560,7 +561,7 @@ void BaselineReadSavedBytes(benchmark::State& state) {
     benchmark::DoNotOptimize(bytes);
   }
 }
-BENCHMARK(BaselineReadSavedBytes)->Arg(80000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BaselineReadSavedBytes)->Arg(80000)->Arg(600000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // ---- Adds at the bound ----
 // A report cache standing at its 50 MiB bound with records of 1 KiB, then adds of records of 4,
@@ -627,6 +628,10 @@ void BaselineAddEqualRecordsAtTheBound(benchmark::State& state) {
 BENCHMARK(BaselineAddEqualRecordsAtTheBound)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(40);
 
 // ---- A flood at the file share ----
+// Shares of 256 KiB, 1 MiB and 4 MiB, where the file share binds, and the default share of
+// 128 MiB, where the size check's 50 MiB limit binds first (some 600,000 statuses). Baseline: the
+// same flood on a cache of an eighth fewer records restored from its archived form, under both
+// bounds. Counters: whole archives per 1,000 notifications and the records kept.
 
 os::Dictionary floodRecord(long long n) {
   return os::Dictionary{{"itime", os::Value(1700000000 + n)},
@@ -672,18 +677,24 @@ void FloodAtTheFileShare(benchmark::State& state) {
   floodCounters(state, *cache, cache->wholeArchives() - before);
 }
 BENCHMARK(FloodAtTheFileShare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(2000);
+// At the limit a trim leaves room for some 10,000 notifications: a trim and what it archives.
+BENCHMARK(FloodAtTheFileShare)->Arg(512)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(12000);
 
 void BaselineFloodUnderTheFileShare(benchmark::State& state) {
   long long next = 0;
-  const std::size_t records = cacheAtItsShare(state.range(0), next)->count();
+  const std::size_t kept = cacheAtItsShare(state.range(0), next)->count();
+  const std::size_t records = kept - kept / 8;
   os::Dictionary pending;
   for (next = 0; next < static_cast<long long>(records); ++next) pending.set(atBoundKey(next), os::Value(floodRecord(next)));
   auto cache = DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+  // Restored, its bounds count every record apart until the first change measures the archives.
+  notify(*cache, next++);
   const std::uint64_t before = cache->wholeArchives();
   for (auto _ : state) notify(*cache, next++);
   floodCounters(state, *cache, cache->wholeArchives() - before);
 }
 BENCHMARK(BaselineFloodUnderTheFileShare)->Arg(1)->Arg(4)->Arg(16)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(2000);
+BENCHMARK(BaselineFloodUnderTheFileShare)->Arg(512)->Unit(benchmark::kMicrosecond)->UseRealTime()->Iterations(12000);
 
 }  // namespace
 

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <optional>
+
 #include "os/core/Log.h"
 #include "os/core/Value.h"
 #include "os/store/FileLock.h"
@@ -18,14 +21,23 @@ bool matches(const Value& item, const KeychainQuery& q) {
          (q.accessGroup.empty() || item["accessGroup"].stringOr() == q.accessGroup);
 }
 
-// Items on file; an unreadable file is set aside (path + ".corrupt") so the next write cannot erase
-// what might still be recovered, and counts as empty.
-Array loadItems(const std::string& path) {
+// Items on file. A file read whole and found not to be a keychain (or too large to be one) is set
+// aside (path + ".corrupt") so the next write cannot erase what might still be recovered, and counts
+// as empty. A file that could not be opened or read this time (no descriptor left, an I/O error)
+// says nothing of its items: null, and the call fails alone, leaving the file as it is.
+std::optional<Array> loadItems(const std::string& path) {
   FileManager& fm = FileManager::defaultManager();
-  if (!fm.fileExistsAtPath(path)) return {};
+  if (!fm.fileExistsAtPath(path)) return Array{};
   Error error;
   std::optional<Value> v;
-  if (auto bytes = fm.contentsAtPath(path, &error, Keychain::kMaxFileBytes)) v = PropertyList::read(*bytes, nullptr, &error);
+  if (auto bytes = fm.contentsAtPath(path, &error, Keychain::kMaxFileBytes)) {
+    v = PropertyList::read(*bytes, nullptr, &error);
+  } else if (error.code == ENOENT) {
+    return Array{};
+  } else if (error.code != EFBIG && error.code != EISDIR) {
+    log("Keychain: " + path + " not read: " + error.localizedDescription());
+    return std::nullopt;
+  }
   if (v && v->isArray()) {
     Array items;
     for (const Value& item : *v->array())
@@ -35,7 +47,7 @@ Array loadItems(const std::string& path) {
   fm.removeItemAtPath(path + ".corrupt");
   fm.moveItemAtPath(path, path + ".corrupt");
   log("Keychain: unreadable " + path + " set aside: " + error.localizedDescription());
-  return {};
+  return Array{};
 }
 
 bool saveItems(const std::string& path, const Array& items) {
@@ -59,7 +71,9 @@ std::shared_ptr<Keychain> Keychain::defaultKeychain() {
 long Keychain::copyData(const KeychainQuery& query, Data* out) const {
   if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
   FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
-  for (const Value& item : loadItems(path_)) {
+  auto items = loadItems(path_);
+  if (!items) return kKeychainIOError;
+  for (const Value& item : *items) {
     if (!matches(item, query)) continue;
     if (out) *out = *item["data"].data();
     return kKeychainSuccess;
@@ -72,7 +86,10 @@ long Keychain::add(const KeychainQuery& query, const Data& data, int accessibili
   FileManager::defaultManager().createDirectoryAtPath(folder_, true);
   ::chmod(folder_.c_str(), 0700);
   FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
-  Array items = loadItems(path_);
+  if (!lock.locked()) return kKeychainIOError;
+  auto loaded = loadItems(path_);
+  if (!loaded) return kKeychainIOError;
+  Array items = std::move(*loaded);
   for (const Value& item : items) {
     if (item["service"].stringOr() == query.service && item["account"].stringOr() == query.account &&
         item["accessGroup"].stringOr() == query.accessGroup)
@@ -90,7 +107,10 @@ long Keychain::update(const KeychainQuery& query, const Data& data, int accessib
   if (!validAccessibility(accessibility)) return kKeychainParamError;
   if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
   FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
-  Array items = loadItems(path_);
+  if (!lock.locked()) return kKeychainIOError;
+  auto loaded = loadItems(path_);
+  if (!loaded) return kKeychainIOError;
+  Array items = std::move(*loaded);
   bool found = false;
   for (Value& item : items) {
     if (!matches(item, query)) continue;
@@ -105,7 +125,10 @@ long Keychain::update(const KeychainQuery& query, const Data& data, int accessib
 long Keychain::remove(const KeychainQuery& query) {
   if (!FileManager::defaultManager().fileExistsAtPath(path_)) return kKeychainItemNotFound;
   FileLock lock(appendingPathComponent(folder_, ".lock"), FileLock::Mode::Exclusive);
-  Array items = loadItems(path_);
+  if (!lock.locked()) return kKeychainIOError;
+  auto loaded = loadItems(path_);
+  if (!loaded) return kKeychainIOError;
+  Array items = std::move(*loaded);
   std::size_t before = items.size();
   std::erase_if(items, [&](const Value& item) { return matches(item, query); });
   if (items.size() == before) return kKeychainItemNotFound;

@@ -1,7 +1,8 @@
 #pragma once
 // Generic-password items of the simulated device, keyed by service, account and access group, with
 // the platform's status codes. One owner-only property-list file in the device folder, rewritten
-// atomically under a lock.
+// atomically under a lock. A file that cannot be opened or read at a call (no descriptor left, an
+// I/O error) fails that call alone with kKeychainIOError and is left as it is.
 #include <memory>
 #include <string>
 

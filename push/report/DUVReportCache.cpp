@@ -150,7 +150,25 @@ constexpr std::size_t kRememberedTexts = 1024;
 
 }  // namespace
 
+DUVReportCache::Footprint DUVReportCache::structureOf(const Footprint& f) {
+  // The property list writes every container and data anew where it stands, with the references
+  // it holds; text, numbers and dates once for all that hold them. A container's count at most
+  // as long as the largest header.
+  const std::uint64_t containers = f.dictionaries + f.lists;
+  return {static_cast<std::int64_t>(kLargestContainerHeader * containers) + std::max<std::int64_t>(f.dataBytes, 0), f.refs,
+          containers + f.data};
+}
+
 void DUVReportCache::left(const Footprint& f) {
+  if (calibrated_) {
+    // What surely leaves the property list with the part: its containers (a marker byte each at
+    // least) and data, the references they hold and the offsets of both.
+    const std::uint64_t containers = f.dictionaries + f.lists;
+    calibration_.bytes -= std::min(static_cast<std::int64_t>(containers) + std::max<std::int64_t>(f.dataBytes, 0),
+                                   std::max<std::int64_t>(calibration_.bytes, 0));
+    calibration_.refs -= std::min(f.refs, calibration_.refs);
+    calibration_.objects -= std::min(containers + f.data, calibration_.objects);
+  }
   if (!fileCalibrated_) return;
   // At the widths the archive was measured with (it holds no wider ones while the bound stands):
   // the references the part held, and for each of its places the reference in the object list
@@ -178,7 +196,9 @@ std::uint64_t DUVReportCache::sharedTextLength(const std::string& text, bool cou
 }
 
 void DUVReportCache::entered(const Footprint& f, const std::string& key, const os::Value* record, bool carried) {
-  if (calibrated_) calibration_ += f;
+  // A record on its way from the in-flight area holds what the list shares there already: only
+  // its containers and data are written again.
+  if (calibrated_) calibration_ += carried ? structureOf(f) : f;
   if (fileCalibrated_) {
     // Text already counted is held once: only the references to it are new. A record on its way
     // from the in-flight area stands there still, its texts all counted.
@@ -218,12 +238,19 @@ std::uint64_t DUVReportCache::fileLengthBound() const {
   // The archive's own frame (header, trailer, its top dictionary, the class records and the
   // keys every container repeats) in a few KiB.
   std::uint64_t bound = keyedLengthOf(everything()) + 4096;
+  if (!fileCalibrated_) return bound;
   // The measured length grown by what entered counts each new reference and offset at four bytes,
-  // but not the ones measured widening: past the widths it was measured with it bounds nothing.
-  if (fileCalibrated_ && os::BinaryPropertyList::referenceWidth(fileListObjects_) <= fileRefSize_ &&
-      os::BinaryPropertyList::referenceWidth(fileCalibration_) <= fileOffsetSize_)
-    bound = std::min(bound, fileCalibration_);
-  return bound;
+  // but not the ones measured widening: past the widths it was measured with, each of those may
+  // grow to four bytes too (the offsets address the objects before their table, which the length
+  // overstates by the table itself: dropping the measured length for the sums there would have
+  // every change archive the whole cache until the table moved past the width).
+  const unsigned refWidth = os::BinaryPropertyList::referenceWidth(fileListObjects_);
+  const unsigned offsetWidth = os::BinaryPropertyList::referenceWidth(fileCalibration_);
+  if (refWidth > 4 || offsetWidth > 4) return bound;
+  std::uint64_t widened = fileCalibration_;
+  if (refWidth > fileRefSize_) widened += (4 - fileRefSize_) * fileMeasuredRefs_;
+  if (offsetWidth > fileOffsetSize_) widened += (4 - fileOffsetSize_) * fileMeasuredObjects_;
+  return std::min(bound, widened);
 }
 
 std::uint64_t DUVReportCache::fileObjectsBound() const {
@@ -258,7 +285,6 @@ void DUVReportCache::valueChanged(const std::string& key, const os::Value* objec
   }
   if (!object) return;
   Footprint f = carried_ ? *carried_ : entryFootprint(key, *object);
-  newestBytes_ = f.bytes;
   pendingFootprints_[key] = f;
   pendingSum_ += f;
   entered(f, key, object, carried_ != nullptr);
@@ -286,7 +312,6 @@ void DUVReportCache::cleared() {
 
 void DUVReportCache::setSending(const std::string& key, const os::Value& record) {
   Footprint f = entryFootprint(key, record);
-  newestBytes_ = f.bytes;
   auto [it, added] = sendingFootprints_.try_emplace(key, f);
   if (!added) {
     sendingSum_ -= it->second;
@@ -396,9 +421,12 @@ std::optional<std::uint64_t> DUVReportCache::measureFile() {
   // headers.
   const Footprint frame{2 * kLargestInteger + 1 + 3 * kLargestContainerHeader, 0, 6};
   fileCalibration_ = archive->size() + keyedLengthOf(frame);
-  fileListObjects_ = readBigEndian(trailer + 8, 8) + 2 * frame.objects;
+  fileMeasuredObjects_ = readBigEndian(trailer + 8, 8);
+  fileListObjects_ = fileMeasuredObjects_ + 2 * frame.objects;
   fileOffsetSize_ = trailer[6];
-  fileRefSize_ = trailer[7];
+  fileRefSize_ = std::max<unsigned>(trailer[7], 1);
+  // Every reference stands in the objects' bytes, between the header and the offset table.
+  fileMeasuredRefs_ = (std::max<std::uint64_t>(readBigEndian(trailer + 24, 8), 8) - 8) / fileRefSize_;
   fileTexts_.clear();
   fileCalibrated_ = true;
   return archive->size();
@@ -417,11 +445,13 @@ void DUVReportCache::trimToFileShare() {
   if (fileObjectsBound() > share_.objects)
     while (count() > 0 && fileObjectsBound() > objectsTarget) removeFirstObject();
   if (fileLengthBound() <= share_.bytes) return;
-  // Only the archive says how long it is; found in the last sixteenth of the share, or past it,
-  // it is brought back to the target, else the next adds would measure it again soon.
+  // Only the archive says how long it is; its bound found in the last sixteenth of the share, or
+  // past it, is brought back to the target, else the next adds would measure it again soon (the
+  // bound, not the length alone: where references or offsets are about to widen it stands past
+  // the length).
   auto length = measureFile();
-  while (length && *length > bytesTarget && count() > 0) {
-    const std::uint64_t excess = *length - bytesTarget;
+  while (length && fileLengthBound() > bytesTarget && count() > 0) {
+    const std::uint64_t excess = fileLengthBound() - bytesTarget;
     // A record's keyed length counted apart, scaled by how much the archive's sharing saved
     // over the whole cache.
     const double shared = std::min(1.0, static_cast<double>(*length) /
@@ -438,42 +468,49 @@ void DUVReportCache::trimToFileShare() {
   }
 }
 
+std::optional<std::uint64_t> DUVReportCache::measureArchive() {
+  ++wholeArchives_;
+  auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
+  if (!archive) return std::nullopt;
+  calibrate(*archive);
+  return archive->size();
+}
+
 void DUVReportCache::trimToArchiveLimit() {
   // Under the bound the archive cannot be too long; past it, only the archive itself can say.
   if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-  auto measure = [this]() -> std::optional<std::size_t> {
-    ++wholeArchives_;
-    auto archive = os::PropertyList::write(archivedValue(), os::PropertyListFormat::Binary);
-    if (!archive) return std::nullopt;
-    calibrate(*archive);
-    return archive->size();
-  };
-  auto length = measure();
-  // The oldest records go first: one alone while fewer than 100 wait, a run of them otherwise,
-  // and as many more as the archive needs to come back under the limit. From 100 on, the trim
-  // leaves room for nine more records like the newest, as a run of ten records alike does: where
-  // newer records outweigh the oldest, a trim to just under the limit would have each add after
-  // it archive the whole cache again.
-  const bool many = count() >= 100;
-  const std::int64_t room = many ? newestBytes_ * static_cast<std::int64_t>(kTrimRun - 1) : 0;
-  std::size_t run = many ? kTrimRun : 1;
-  while (length && *length > kMaximumArchiveBytes && count() > 0) {
-    const std::int64_t excess = static_cast<std::int64_t>(*length - kMaximumArchiveBytes);
+  auto length = measureArchive();
+  // While fewer than 100 wait, the oldest go one at a time until the archive is under the limit.
+  // From 100 on, an archive found past the limit or within its last sixteenth is brought down to
+  // the low-water mark a sixteenth under it, a run of kTrimRun at least. The bound counts what
+  // enters either area (what moves between them too), so after any measure it stands a
+  // sixteenth under the limit and passes it again only once as much has come in: the
+  // whole cache is archived a few times per sixteenth, not at every change near the limit (a
+  // measure that trimmed nothing would leave the bound at the limit, and the next change would
+  // archive again).
+  const std::uint64_t lowWater = kMaximumArchiveBytes - kMaximumArchiveBytes / 16;
+  std::size_t run = kTrimRun;
+  while (length && count() > 0) {
+    const bool many = count() >= 100;
+    const std::uint64_t target = many ? lowWater : kMaximumArchiveBytes;
+    if (*length <= target) return;
+    const std::int64_t excess = static_cast<std::int64_t>(*length - target);
+    // A record counted apart, scaled by how much the archive's sharing saved over the whole
+    // cache: what stays may hold its text and numbers still.
+    const double shared = std::min(1.0, static_cast<double>(*length) /
+                                            static_cast<double>(std::max<std::uint64_t>(lengthOf(everything(), 1, 1), 1)));
     std::int64_t freed = 0;
     std::size_t removed = 0;
-    while (count() > 0 && (removed < run || freed < excess + room)) {
-      freed += freedByOldest();
+    while (count() > 0 && (removed < (many ? run : 1) || (many && freed < excess))) {
+      freed += static_cast<std::int64_t>(static_cast<double>(freedByOldest()) * shared);
       removeFirstObject();
       ++removed;
     }
-    // The calibration never shrinks (what left may have been shared with what stays) and now
-    // stands past the limit. The sums know what left, but they count every shared object again
-    // and may stand past it too; then only measuring again gives a bound under the limit, or
-    // each add after it would archive the whole cache once more. Measured past the limit still
-    // (what left shared more than counted), the oldest go on, one run at a time.
-    calibrated_ = false;
-    if (archiveLengthBound() <= kMaximumArchiveBytes) return;
-    length = measure();
+    // The calibration keeps what left of text and numbers (it may be shared with what stays):
+    // it or the sums may give a bound under the target, else only measuring again does. Measured
+    // past it still (what left shared more than counted), the oldest go on.
+    if (archiveLengthBound() <= target) return;
+    length = measureArchive();
     run = 1;
   }
 }

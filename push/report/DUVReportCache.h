@@ -22,7 +22,7 @@ class DUVReportCache : public DUVMemoryCache {
   // The archive size past which the oldest pending records go.
   static constexpr std::size_t kMaximumArchiveBytes = 52428800;
   // How many of the oldest go at least at once when 100 or more wait; more go when that does not
-  // bring the archive back under the limit.
+  // bring the archive down to a sixteenth under the limit.
   static constexpr std::size_t kTrimRun = 10;
 
   // The share of the push file cache's file (a keyed archive the next start reads only up to
@@ -107,6 +107,8 @@ class DUVReportCache : public DUVMemoryCache {
   static Footprint footprintOfText(const std::string& text);
   // A keyed entry of either area: its key, its record and the two references to them.
   static Footprint entryFootprint(const std::string& key, const os::Value& record);
+  // What of a part the property list writes wherever it stands, shared with nothing.
+  static Footprint structureOf(const Footprint& f);
   static std::uint64_t lengthOf(const Footprint& f, unsigned refSize, unsigned offsetSize);
 
   void setSending(const std::string& key, const os::Value& record);
@@ -120,6 +122,8 @@ class DUVReportCache : public DUVMemoryCache {
   void calibrate(const os::Data& archive);
   void calculateCacheLength();
   void trimToArchiveLimit();
+  // Archives the whole cache as the size check would and calibrates the bound by it.
+  std::optional<std::uint64_t> measureArchive();
   // Counts the key under (or no longer under) each flag it stands under.
   void holdFlagsOf(const std::string& key, bool held);
   void trimToFileShare();
@@ -138,8 +142,9 @@ class DUVReportCache : public DUVMemoryCache {
   std::unordered_map<std::string, Footprint> sendingFootprints_;
   Footprint pendingSum_, orderSum_, sendingSum_;
   // The length of the last exact archive as a footprint, grown by every footprint that entered
-  // since and never shrunk (what leaves may have been shared with what stays). Tighter than
-  // the sums while the cache only grows, since it knows what the archive shares.
+  // since (a record moving back from flight by its containers alone) and shrunk only by the
+  // containers and data that surely left (text and numbers may be shared with what stays).
+  // Tighter than the sums, since it knows what the archive shares.
   bool calibrated_ = false;
   Footprint calibration_;
   unsigned calibratedRefSize_ = 1, calibratedOffsetSize_ = 1;
@@ -153,12 +158,12 @@ class DUVReportCache : public DUVMemoryCache {
   std::uint64_t fileCalibration_ = 0;
   std::uint64_t fileListObjects_ = 0;
   unsigned fileRefSize_ = 1, fileOffsetSize_ = 1;
+  // The objects and (at most) the references of the archive measured: what widens with them.
+  std::uint64_t fileMeasuredObjects_ = 0, fileMeasuredRefs_ = 0;
   // Short texts whose bytes the keyed bound counted since it was measured: the archive holds a
   // text once, so the names and kinds every record repeats are counted once, not at every add.
   // Any of them may have left since; the bound keeps their bytes all the same.
   std::unordered_set<std::string> fileTexts_;
-  // The bytes of the record that entered last, the measure of the room a trim leaves.
-  std::int64_t newestBytes_ = 0;
   // The footprint of an in-flight record on its way to the pending records, known already.
   const Footprint* carried_ = nullptr;
   std::uint64_t wholeArchives_ = 0;

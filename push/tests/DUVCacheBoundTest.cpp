@@ -102,10 +102,12 @@ TEST(DUVCacheBound, ARecordCacheFilledToItsBoundComesBackWhole) {
   pending.set(recordKey(records - 1), os::Value(last));
   auto reportCache = cacheOf();
 
-  // At its bound: one more record, and the oldest go.
+  // At its bound: one more record, and the oldest go, down to a sixteenth under the limit.
   reportCache->addCacheObject(statusRecord(records), recordKey(records));
   ASSERT_LE(reportCache->count(), static_cast<std::size_t>(records));
-  ASSERT_GT(reportCache->count(), static_cast<std::size_t>(records) - 20);
+  const std::size_t length = archiveLength(*reportCache);
+  ASSERT_LE(length, limit - limit / 16);
+  ASSERT_GT(length, limit - limit / 8);
   expectSavedAndReadBack(*reportCache);
 }
 
@@ -251,6 +253,31 @@ TEST(DUVCacheBound, AFloodAtTheFileShareArchivesTheWholeCacheOncePerSixteenthOfI
   EXPECT_LE(archive->size(), share.bytes);
   EXPECT_GT(archive->size(), share.bytes / 2);
   expectSavedAndReadBack(*cache);
+}
+
+}  // namespace
+
+namespace {
+
+// Message statuses added one by one to a cache whose share lies of 128 KiB of file: on the way
+// the file's offset table comes to start past 64 KiB, and its offsets widen from two bytes to
+// three. While the file is longer than that and its table still starts short of it, the measured
+// length bounds the file only with its offsets widened: without that the bound is the records
+// counted apart, past the share, and every add archives the whole cache again, trimming nothing.
+TEST(DUVCacheBound, OffsetsAboutToWidenDoNotHaveEveryAddArchiveTheWholeCache) {
+  DUVReportCache::FileShare share;
+  share.bytes = 128 << 10;
+  auto cache = std::make_shared<DUVReportCache>(share);
+  long long n = 0;
+  for (; cache->count() == static_cast<std::size_t>(n); ++n) {
+    cache->addCacheObject(statusRecord(n), recordKey(n));
+    ASSERT_LE(cache->wholeArchives(), 8u) << "record " << n;
+  }
+  auto archive = keyedArchiveOf(*cache);
+  ASSERT_TRUE(archive);
+  EXPECT_GE((*archive)[archive->size() - 32 + 6], 3);  // the offsets widened on the way
+  EXPECT_LE(archive->size(), cache->fileLengthBound());
+  EXPECT_LE(cache->fileLengthBound(), share.bytes);
 }
 
 }  // namespace

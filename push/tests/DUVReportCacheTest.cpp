@@ -273,6 +273,11 @@ TEST(DUVReportCache, SharedTextPassesTheBoundNotTheLimit) {
     if (n % 10 == 0) cache->resetCache();
     ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << "step " << n;
   }
+  // Every other change on the measured cache: what leaves gives back only what surely went.
+  for (int n = 0; n < 600; ++n) {
+    randomStep(cache, rng, n);
+    ASSERT_LE(archiveLength(*cache), cache->archiveLengthBound()) << "random step " << n;
+  }
 }
 
 TEST(DUVReportCache, AtTheBoundWithThreeByteReferencesAddsDoNotEachArchive) {
@@ -302,17 +307,21 @@ TEST(DUVReportCache, AtTheBoundWithThreeByteReferencesAddsDoNotEachArchive) {
   ASSERT_NEAR(static_cast<double>(archive->size()), static_cast<double>(target), 64);
   ASSERT_EQ((*archive)[archive->size() - 32 + 7], 3u);  // the width of a reference
 
-  // The first add measures the archive; thirty more, of about a hundred bytes each, leave it
-  // well under the limit, and the bound that counts as the archive is written knows it: none
-  // of them archives the cache again (each add archives exactly when the bound passes the limit).
+  // The first add measures the archive (found within a sixteenth of the limit, it is trimmed to a
+  // sixteenth under); thirty more, of about a hundred bytes each, leave it well under the limit,
+  // and the bound that counts as the archive is written knows it: none of them archives the cache
+  // again (each add archives exactly when the bound passes the limit).
   cache->addCacheObject(os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1)}}, "first.0");
+  const std::uint64_t archives = cache->wholeArchives();
+  const std::size_t measured = cache->count();
   for (int n = 0; n < 30; ++n) {
     cache->addCacheObject(os::Dictionary{{"type", os::Value("msg_status")}, {"itime", os::Value(1700000000 + n)},
                                          {"msg_id", os::Value(std::to_string(500000000 + n))}},
                           "added" + std::to_string(n) + ".0");
     ASSERT_LE(cache->archiveLengthBound(), kLimit) << "add " << n;
   }
-  EXPECT_EQ(cache->count(), static_cast<std::size_t>(records) + 31);
+  EXPECT_EQ(cache->wholeArchives(), archives);
+  EXPECT_EQ(cache->count(), measured + 30);
   const std::size_t length = archiveLength(*cache);
   EXPECT_LT(length, kLimit);
   EXPECT_LE(length, cache->archiveLengthBound());
@@ -321,9 +330,9 @@ TEST(DUVReportCache, AtTheBoundWithThreeByteReferencesAddsDoNotEachArchive) {
 TEST(DUVReportCache, AtTheLimitATrimLeavesTheNextAddsUnarchived) {
   // Message-status records of about 3 KiB alike in their keys and type, which the archive holds
   // once and the sums count in every record, up to 20 KiB under the limit; then adds of the same
-  // kind, a trim of ten records every ten adds or so. An add archives the whole cache exactly when
-  // the bound passes the limit: a bound still past it after a trim makes the next add archive
-  // again, whatever it adds.
+  // kind. An add archives the whole cache exactly when the bound passes the limit: a trim takes
+  // the cache down to a sixteenth under it, so that a sixteenth's worth of adds follow before the
+  // next one, and a bound still past the limit after a trim would make the next add archive again.
   auto statusRecord = [](long long n, std::size_t padding) {
     std::string pad(padding, 'x');
     std::string mark = std::to_string(n) + "/";
@@ -344,25 +353,31 @@ TEST(DUVReportCache, AtTheLimitATrimLeavesTheNextAddsUnarchived) {
   // The length made up by the newest record, so that the oldest, which go first, are all alike.
   pending.set(key(records - 1), os::Value(statusRecord(records - 1, 3000 + target - first)));
   auto cache = cacheOf();
-  cache->addCacheObject(statusRecord(records, 3000), key(records));  // measures the archive
-  ASSERT_EQ(cache->count(), static_cast<std::size_t>(records) + 1);
-  ASSERT_LE(cache->archiveLengthBound(), kLimit);
+  cache->addCacheObject(statusRecord(records, 3000), key(records));  // measures and trims the archive
+  ASSERT_LT(cache->count(), static_cast<std::size_t>(records) + 1 - DUVReportCache::kTrimRun);
+  ASSERT_LE(cache->archiveLengthBound(), kLimit - kLimit / 16 + 1024);
 
-  std::size_t trims = 0, forced = 0;
-  for (long long n = records + 1; n < records + 30; ++n) {
+  std::size_t trims = 0, forced = 0, added = 0;
+  const std::uint64_t archives = cache->wholeArchives();
+  long long n = records + 1;
+  for (; n < records + 6000 && trims < 3; ++n, ++added) {
     const std::size_t before = cache->count();
     if (cache->archiveLengthBound() > kLimit) ++forced;
     cache->addCacheObject(statusRecord(n, 3000), key(n));
     if (cache->count() <= before) {
       ++trims;
-      EXPECT_EQ(cache->count(), before + 1 - DUVReportCache::kTrimRun);
-      EXPECT_LE(cache->archiveLengthBound(), kLimit) << "after the trim at add " << n - records;
+      // A sixteenth of the limit goes, some thousand records: room for as many adds.
+      EXPECT_GT(before + 1 - cache->count(), 900u);
+      EXPECT_LE(cache->archiveLengthBound(), kLimit - kLimit / 16 + 1024) << "after the trim at add " << added;
     }
   }
-  EXPECT_GE(trims, 3u);
+  EXPECT_EQ(trims, 3u);
   EXPECT_EQ(forced, 0u);
+  EXPECT_GT(added, 2000u);
+  // The cache archived whole a few times per trim, not at every add near the limit.
+  EXPECT_LE(cache->wholeArchives() - archives, 3 * trims);
   // The oldest went, in order, and the cache stands under the limit and its bound.
-  EXPECT_EQ(cache->cacheKeys().front(), key(static_cast<long long>(trims * DUVReportCache::kTrimRun)));
+  EXPECT_EQ(cache->cacheKeys().front(), key(n - static_cast<long long>(cache->count())));
   const std::size_t length = archiveLength(*cache);
   EXPECT_LE(length, kLimit);
   EXPECT_LE(length, cache->archiveLengthBound());
@@ -471,6 +486,74 @@ TEST(DUVReportCache, FileBoundHoldsWithReferencesAndOffsetsAtTheirWidest) {
       ASSERT_LE(archive->size(), cache->fileLengthBound()) << "step " << step;
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Notifications at the limit while the report service refuses every upload: each adds its record,
+// and its report takes the two oldest pending records in, posts them (in flight under its flag)
+// and is refused, so they come back as pending. Then reports of a hundred of the oldest, refused,
+// with nothing new: records only moving between the areas. The cache keeps under its limit, and
+// each change costs about what it changes: the whole cache is archived a few times per sixteenth
+// of the limit that enters either area, never at every change near it.
+TEST(DUVReportCache, RefusedReportsAtTheLimitArchiveTheWholeCacheRarely) {
+  auto statusRecord = [](long long n) {
+    std::string pad(3000, 'x');
+    const std::string mark = std::to_string(n) + "/";
+    pad.replace(0, mark.size(), mark);
+    return os::Dictionary{{"itime", os::Value(1700000000 + n)},
+                          {"type", os::Value("msg_status")},
+                          {"msg_id", os::Value(std::to_string(400000000 + n))},
+                          {"pad", os::Value(pad)}};
+  };
+  auto key = [](long long n) { return std::to_string(9007199254740993ull + static_cast<unsigned long long>(n)) + ".0"; };
+  os::Dictionary pending;
+  long long n = 0;
+  for (; n < 16000; ++n) pending.set(key(n), os::Value(statusRecord(n)));
+  auto cache = DUVReportCache::fromArchivedValue(os::Value(os::Dictionary{{"cacheObjects", os::Value(pending)}}));
+  // Filled by adds until the first trim: at the limit.
+  for (std::size_t before = 0; cache->count() > before; ++n) {
+    before = cache->count();
+    cache->addCacheObject(statusRecord(n), key(n));
+  }
+  const std::uint64_t atTheLimit = cache->wholeArchives();
+
+  auto refuse = [&](int records, const std::string& flag) {
+    for (int k = 0; k < records && cache->count() > 0; ++k) {
+      const std::string oldest = cache->cacheKeys().front();
+      const os::Dictionary record = *cache->pending().find(oldest)->dictionary();
+      cache->removeCacheObjectForKey(oldest);
+      cache->addSendingCacheObject(record, flag + "." + std::to_string(k));
+    }
+    for (int k = 0; k < records; ++k) cache->changeSendingObjectFailedForKey(flag + "." + std::to_string(k));
+  };
+  // Some 15 KiB through the bound per notification (its record, the two posted and the two
+  // refused, each counted in full): a sixteenth of the limit every 200 or so.
+  const int notifications = 1500;
+  for (int i = 0; i < notifications; ++i, ++n) {
+    cache->addCacheObject(statusRecord(n), key(n));
+    refuse(2, "n" + std::to_string(i));
+    ASSERT_LE(cache->wholeArchives() - atTheLimit, 3u + static_cast<std::uint64_t>(i) / 50) << "notification " << i;
+  }
+  EXPECT_TRUE(cache->sendingPackageCache().empty());
+  std::size_t length = archiveLength(*cache);
+  EXPECT_LE(length, kLimit);
+  EXPECT_LE(length, cache->archiveLengthBound());
+  EXPECT_GT(length, kLimit - kLimit / 8);
+
+  const std::uint64_t moving = cache->wholeArchives();
+  const std::size_t kept = cache->count();
+  for (int report = 0; report < 20; ++report) {
+    refuse(100, "r" + std::to_string(report));
+    ASSERT_LE(cache->wholeArchives() - moving, 3u + static_cast<std::uint64_t>(report) / 2) << "report " << report;
+  }
+  // Nothing new came in: at most the trim of one sixteenth.
+  EXPECT_GT(cache->count(), kept - kept / 12);
+  length = archiveLength(*cache);
+  EXPECT_LE(length, kLimit);
+  EXPECT_LE(length, cache->archiveLengthBound());
 }
 
 }  // namespace

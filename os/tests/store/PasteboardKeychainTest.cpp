@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -233,6 +235,27 @@ TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
   EXPECT_EQ(Pasteboard::pasteboardWithName("counter", false)->changeCount(), 100);
 }
 
+// Every descriptor of the process in use for the object's life: the soft limit lowered and what is
+// left under it held, then both given back.
+class NoDescriptorLeft {
+ public:
+  NoDescriptorLeft() {
+    ::getrlimit(RLIMIT_NOFILE, &saved_);
+    rlimit low = saved_;
+    low.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) held_.push_back(fd);
+  }
+  ~NoDescriptorLeft() {
+    for (int fd : held_) ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &saved_);
+  }
+
+ private:
+  rlimit saved_{};
+  std::vector<int> held_;
+};
+
 class StoreKeychain : public ::testing::Test {
  protected:
   TestSandbox box{"com.example.push"};
@@ -296,6 +319,37 @@ TEST_F(StoreKeychain, UnreadableFileIsSetAsideAndCountsAsEmpty) {
   EXPECT_EQ(keychain->copyData(item, nullptr), kKeychainItemNotFound);
   EXPECT_EQ(FileManager::defaultManager().contentsAtPath(keychain->path() + ".corrupt"), dataFromString("<plist><dict>"));
   EXPECT_EQ(keychain->add(item, Data{2}, 4), kKeychainSuccess);
+}
+
+// A moment with no descriptor left fails the calls made in it, and only them: the file is not set
+// aside, no write in that moment replaces it, and every item is there once descriptors are back.
+TEST_F(StoreKeychain, APassingReadFailureLosesNoItem) {
+  auto keychain = Keychain::defaultKeychain();
+  ASSERT_EQ(keychain->add(item, Data{1, 2}, 4), kKeychainSuccess);
+  KeychainQuery other{"com.example.other", "identity", ""};
+  ASSERT_EQ(keychain->add(other, Data{7}, 4), kKeychainSuccess);
+  const auto onFile = FileManager::defaultManager().contentsAtPath(keychain->path());
+  // Checked once descriptors are back: a failure's message needs one.
+  std::vector<long> statuses;
+  {
+    NoDescriptorLeft exhausted;
+    statuses.push_back(keychain->copyData(item, nullptr));
+    statuses.push_back(keychain->add({"com.example.new", "a", ""}, Data{3}, 4));
+    statuses.push_back(keychain->update(item, Data{9}, 4));
+    statuses.push_back(keychain->remove(other));
+  }
+  EXPECT_EQ(statuses, std::vector<long>(4, kKeychainIOError));
+  EXPECT_FALSE(FileManager::defaultManager().fileExistsAtPath(keychain->path() + ".corrupt"));
+  EXPECT_EQ(FileManager::defaultManager().contentsAtPath(keychain->path()), onFile);
+  Data out;
+  ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ(out, (Data{1, 2}));
+  ASSERT_EQ(keychain->copyData(other, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{7});
+  // A file read whole and not a keychain is still set aside.
+  FileManager::defaultManager().writeData(dataFromString("not a keychain"), keychain->path());
+  EXPECT_EQ(keychain->copyData(item, nullptr), kKeychainItemNotFound);
+  EXPECT_EQ(FileManager::defaultManager().contentsAtPath(keychain->path() + ".corrupt"), dataFromString("not a keychain"));
 }
 
 // Another application on the device leaves a keychain file of a gigabyte (sparse): it is set
