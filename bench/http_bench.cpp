@@ -4,16 +4,20 @@
 // codings the client offers ("gzip, deflate": the test server then compresses every answer, as it
 // does for the client's). Queued all at once, the client runs kParallel of them at a time; they
 // are compared with libcurl's multi interface keeping the same number of transfers under way on
-// as many reused connections. Prints the time ratios at the end.
+// as many reused connections. The floor for one at a time is the coded loop run on another thread,
+// each request handed to it and its answer handed back. Prints the time ratios at the end.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/ProcessCpu.h"
@@ -42,7 +46,7 @@ os::testing::HttpTestServer& server() {
 }
 
 // Every repetition's time; the summary compares medians, as the aggregates do.
-std::vector<double> gClientSequential, gClientQueued, gConnection, gCurlReuse, gCurlReuseCoded, gCurlMulti;
+std::vector<double> gClientSequential, gClientQueued, gConnection, gCurlReuse, gCurlReuseCoded, gCurlMulti, gCurlHandOver;
 
 double median(std::vector<double> times) {
   if (times.empty()) return 0;
@@ -163,6 +167,67 @@ BENCHMARK(BM_CurlEasyLoopReuse)->Iterations(1)->Unit(benchmark::kMillisecond)->U
 void BM_CurlEasyLoopReuseCoded(benchmark::State& state) { gCurlReuseCoded.push_back(curlEasyLoop(state, true)); }
 BENCHMARK(BM_CurlEasyLoopReuseCoded)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The floor under any client that runs its transfers on a thread of its own: each request handed
+// to another thread, which runs it with the coded easy handle loop's settings, and its answer
+// handed back to the caller waiting for it; two hand-overs between threads a request and nothing
+// else besides curl's own work.
+void BM_CurlHandOverCoded(benchmark::State& state) {
+  struct Worker {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::string url;      // the request handed over; empty: none waiting
+    int status = -1;      // the answer handed back; -1: none yet
+    bool stopping = false;
+  } w;
+  std::thread thread([&w] {
+    CURL* easy = curl_easy_init();
+    std::string body;
+    curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &collect);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &body);
+    std::unique_lock<std::mutex> lock(w.mutex);
+    for (;;) {
+      w.changed.wait(lock, [&] { return w.stopping || !w.url.empty(); });
+      if (w.stopping) break;
+      std::string url = std::move(w.url);
+      w.url.clear();
+      lock.unlock();
+      body.clear();
+      curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+      long status = 0;
+      if (curl_easy_perform(easy) != CURLE_OK || curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK)
+        status = 0;
+      lock.lock();
+      w.status = static_cast<int>(status);
+      w.changed.notify_all();
+    }
+    lock.unlock();
+    curl_easy_cleanup(easy);
+  });
+  for (auto _ : state) {
+    auto start = std::chrono::steady_clock::now();
+    int ok = 0;
+    for (int i = 0; i < kRequests; ++i) {
+      std::unique_lock<std::mutex> lock(w.mutex);
+      w.url = server().url("/small") + "?i=" + std::to_string(i);
+      w.status = -1;
+      w.changed.notify_all();
+      w.changed.wait(lock, [&] { return w.status >= 0; });
+      if (w.status == 200) ++ok;
+    }
+    gCurlHandOver.push_back(seconds(start));
+    if (ok != kRequests) state.SkipWithError("not every request succeeded");
+  }
+  {
+    std::lock_guard<std::mutex> lock(w.mutex);
+    w.stopping = true;
+    w.changed.notify_all();
+  }
+  thread.join();
+  state.counters["requests"] = kRequests;
+}
+BENCHMARK(BM_CurlHandOverCoded)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // The baseline for queued requests: one multi handle keeping kParallel transfers under way, each
 // finished one replaced by the next request, on at most kParallel connections that are kept alive
 // and reused; offering the client's codings, so both get the same answers.
@@ -277,5 +342,6 @@ int main(int argc, char** argv) {
   ratio("URL connection    / curl easy loop (the transport alone)", gConnection, gCurlReuse);
   ratio("client sequential / curl easy loop offering gzip", gClientSequential, gCurlReuseCoded);
   ratio("client queued     / curl multi, as many at once", gClientQueued, gCurlMulti);
+  ratio("client sequential / curl on another thread, handed over and back", gClientSequential, gCurlHandOver);
   return 0;
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstring>
 
 #include "os/net/Socket.h"
 
@@ -63,9 +64,9 @@ class ConnectionStream final : public httplib::Stream {
   ConnectionStream(TcpSocket& socket, SSL* tls, double readTimeout, double writeTimeout)
       : socket_(socket), tls_(tls), readTimeout_(readTimeout), writeTimeout_(writeTimeout) {}
 
-  // Something to read within `limit` seconds: bytes already deciphered count.
+  // Something to read within `limit` seconds: bytes already read or deciphered count.
   bool readableWithin(double limit) const {
-    return (tls_ && SSL_pending(tls_) > 0) || socket_.waitUntilReadable(limit);
+    return buffered_ < filled_ || (tls_ && SSL_pending(tls_) > 0) || socket_.waitUntilReadable(limit);
   }
 
   bool is_readable() const override {
@@ -76,7 +77,7 @@ class ConnectionStream final : public httplib::Stream {
   ssize_t read(char* ptr, size_t size) override {
     // The HTTP layer reads a head line by line with no bound of its own, on either count.
     if (headLeft_ == 0) return -1;
-    const ssize_t n = readSome(ptr, std::min(size, headLeft_));
+    const ssize_t n = readBuffered(ptr, std::min(size, headLeft_));
     if (n > 0 && headLeft_ != kUnbounded) headLeft_ -= static_cast<size_t>(n);
     return n;
   }
@@ -155,6 +156,26 @@ class ConnectionStream final : public httplib::Stream {
     }
   }
 
+  // The HTTP layer reads a head a byte at a time: in the clear, the socket is read a buffer at a
+  // time and the head taken from it, not two system calls a byte. (A TLS session reads whole
+  // records already.)
+  ssize_t readBuffered(char* ptr, size_t size) {
+    if (tls_) return readSome(ptr, size);
+    if (buffered_ == filled_) {
+      if (size >= sizeof buffer_) return readSome(ptr, size);
+      const ssize_t n = readSome(buffer_, sizeof buffer_);
+      if (n <= 0) return n;
+      buffered_ = 0;
+      filled_ = static_cast<size_t>(n);
+    } else if (expireIfLate()) {
+      return -1;
+    }
+    const size_t n = std::min(size, filled_ - buffered_);
+    std::memcpy(ptr, buffer_ + buffered_, n);
+    buffered_ += n;
+    return static_cast<ssize_t>(n);
+  }
+
   ssize_t readSome(char* ptr, size_t size) {
     // Checked before each read, bytes waiting or not: a peer keeping just ahead of every wait
     // still runs out of time.
@@ -179,6 +200,8 @@ class ConnectionStream final : public httplib::Stream {
   SSL* tls_;
   double readTimeout_, writeTimeout_;
   size_t headLeft_ = kUnbounded;
+  char buffer_[4096];
+  size_t buffered_ = 0, filled_ = 0;  // buffer_[buffered_, filled_) is read, not yet taken
   Instant deadline_ = Instant::max();
   mutable bool expired_ = false;
 };

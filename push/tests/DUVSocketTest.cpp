@@ -155,6 +155,32 @@ TEST_F(DUVTcpSocketTest, APeerThatNeverStopsSendingIsReadAWakeUpsWorthAtATime) {
   EXPECT_LE(events_->mostWaiting, 3856u) << "what waits for the loop is what one wake-up read";
 }
 
+// A burst the peer wrote at once is read a buffer at a time and reaches the delegate in one
+// hand-over to the loop: as the first frame arrives nothing else of the burst waits on the loop,
+// and the receipts the delegate queues meanwhile go back together.
+TEST_F(DUVTcpSocketTest, ABurstReadTogetherReachesTheDelegateInOneHandOver) {
+  connect();
+  constexpr int kFrames = 500;
+  os::Data burst;
+  for (int i = 1; i <= kFrames; ++i) {
+    const os::Data frame = ackFrame(static_cast<std::uint16_t>(i));
+    burst.insert(burst.end(), frame.begin(), frame.end());
+  }
+  // Written as one piece, it is all in the socket when the loop first hears of it.
+  ASSERT_TRUE(peer_.write(burst));
+  ASSERT_TRUE(runUntil([&] { return events_->elements.size() == static_cast<std::size_t>(kFrames); }));
+  EXPECT_LE(events_->mostWaiting, 1u) << "tasks waiting on the loop beside the burst's frames";
+  auto rids = os::testing::collect<int>(events_->elements, [](const auto& e) { return e->rid(); });
+  for (int i = 0; i < kFrames; ++i) ASSERT_EQ(rids[static_cast<std::size_t>(i)], i + 1);
+
+  // A receipt for each, queued before the socket can write: all of them go out, in order, and the
+  // delegate hears of each.
+  for (int i = 1; i <= kFrames; ++i) ASSERT_TRUE(socket_->sendData(ackFrame(static_cast<std::uint16_t>(i))));
+  ASSERT_TRUE(runUntil([&] { return events_->sent.size() == static_cast<std::size_t>(kFrames); }));
+  ASSERT_TRUE(peer_.waitForBytes(burst.size(), 10));
+  EXPECT_EQ(peer_.received(), burst);
+}
+
 struct UdpEvents : DUVUdpSocketDelegate {
   std::vector<os::Data> sent, notSent, received;
   std::vector<os::Error> errors;

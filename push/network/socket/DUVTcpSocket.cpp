@@ -1,6 +1,9 @@
 #include "push/network/socket/DUVTcpSocket.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <iterator>
 
 #include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
@@ -13,6 +16,10 @@ constexpr std::size_t kPrefixSize = 2;
 // What one wake-up of the client thread's loop reads at most: the frames read are handed on by
 // posts to the same loop, which it runs only once the read returns.
 constexpr std::size_t kReadPerWake = 64 * 1024;
+// What one read of the socket asks for.
+constexpr std::size_t kReadSize = 16 * 1024;
+// What one send gathers of the queued buffers at most.
+constexpr std::size_t kSendGather = 64 * 1024;
 std::shared_ptr<DUVLogger> logger() { return DUVClassLogger("DUVTcpSocket"); }
 }  // namespace
 
@@ -91,31 +98,59 @@ void DUVTcpSocket::resetReadInfo() {
   bodyReceived_ = 0;
 }
 
+long DUVTcpSocket::take(std::uint8_t* into, std::size_t length, std::size_t& taken) {
+  if (inboxAt_ == inboxEnd_) {
+    if (inbox_.empty()) inbox_.resize(kReadSize);
+    // Bounded per wake-up; the socket stays readable, so the rest is read on the next pass.
+    if (taken >= kReadPerWake) {
+      errno = EAGAIN;
+      return -1;
+    }
+    const long count = socket_->receive(inbox_.data(), inbox_.size());
+    if (count <= 0) return count;
+    inboxAt_ = 0;
+    inboxEnd_ = static_cast<std::size_t>(count);
+    taken += static_cast<std::size_t>(count);
+    // A short read emptied the socket: asking again would only return EAGAIN.
+    drained_ = inboxEnd_ < inbox_.size();
+  }
+  const std::size_t count = std::min(length, inboxEnd_ - inboxAt_);
+  std::memcpy(into, inbox_.data() + inboxAt_, count);
+  inboxAt_ += count;
+  return static_cast<long>(count);
+}
+
 void DUVTcpSocket::doRead() {
   // One callback takes the frames waiting, up to a bounded amount: a peer that never stops
   // sending must not keep the loop from delivering what was read, holding it all meanwhile. The
-  // socket stays readable, so the rest is read on the next pass.
+  // socket is read a buffer at a time, not a frame, and the frames one callback cut reach the
+  // delegate together, in one hand-over to the loop.
+  std::vector<std::shared_ptr<DUVReceivedPacket>> elements;
   std::size_t taken = 0;
-  while (socket_ && reading_ && taken < kReadPerWake) {
+  drained_ = false;
+  // What was read is cut whole before the callback returns: nothing waits in the buffer for a
+  // readiness the socket may never report again.
+  while (socket_ && (inboxAt_ < inboxEnd_ || (reading_ && !drained_))) {
     long count;
     if (prefixReceived_ < kPrefixSize) {
-      count = socket_->receive(prefix_ + prefixReceived_, kPrefixSize - prefixReceived_);
+      count = take(prefix_ + prefixReceived_, kPrefixSize - prefixReceived_, taken);
     } else {
-      count = socket_->receive(receivingBuffer_.data() + kPrefixSize + bodyReceived_,
-                               packageSize_ - kPrefixSize - bodyReceived_);
+      count = take(receivingBuffer_.data() + kPrefixSize + bodyReceived_, packageSize_ - kPrefixSize - bodyReceived_,
+                   taken);
     }
     if (count == 0) {
       logger()->log(DUVLevel::debug(), "tcp connection closed by remote");
+      deliver(std::move(elements));
       close();
       return;
     }
     if (count < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return;
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
       logger()->log(DUVLevel::error(), "tcp read error occured: errocode " + std::to_string(errno));
+      deliver(std::move(elements));
       close();
       return;
     }
-    taken += static_cast<std::size_t>(count);
     if (prefixReceived_ < kPrefixSize) {
       prefixReceived_ += static_cast<std::size_t>(count);
       if (prefixReceived_ < kPrefixSize) continue;
@@ -124,6 +159,7 @@ void DUVTcpSocket::doRead() {
       // framing. A frame too short for its header is still a frame; it is read and yields nothing.
       if (packageSize_ < kPrefixSize) {
         logger()->log(DUVLevel::error(), "tcp protocol error: frame length " + std::to_string(packageSize_));
+        deliver(std::move(elements));
         close();
         return;
       }
@@ -139,9 +175,16 @@ void DUVTcpSocket::doRead() {
     if (bodyReceived_ + kPrefixSize < packageSize_) continue;
     auto element = DUVReceivedPacket::packetWithBuffer(receivingBuffer_.data(), packageSize_);
     resetReadInfo();
-    if (element)
-      deferToDelegate([element](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidReceiveElement(s, element); });
+    if (element) elements.push_back(std::move(element));
   }
+  deliver(std::move(elements));
+}
+
+void DUVTcpSocket::deliver(std::vector<std::shared_ptr<DUVReceivedPacket>> elements) {
+  if (elements.empty()) return;
+  deferToDelegate([elements = std::move(elements)](DUVTcpSocketDelegate& d, DUVTcpSocket& s) {
+    for (const auto& element : elements) d.connectionDidReceiveElement(s, element);
+  });
 }
 
 void DUVTcpSocket::setReading(bool reading) {
@@ -173,21 +216,42 @@ void DUVTcpSocket::doSend() {
     deferToDelegate([](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionSendQueueEmpty(s); });
     return;
   }
+  // Buffers queued meanwhile (a receipt for each pushed message of a burst, say) go out together:
+  // one send for them all, not a send and a pass of the loop each.
   const os::Data& front = sendQueue_.front();
-  long written = socket_->send(front.data() + sendingDataSentLen_, front.size() - sendingDataSentLen_);
+  const std::uint8_t* bytes = front.data() + sendingDataSentLen_;
+  std::size_t length = front.size() - sendingDataSentLen_;
+  if (sendQueue_.size() > 1 && length < kSendGather) {
+    gathered_.assign(bytes, bytes + length);
+    for (auto it = std::next(sendQueue_.begin()); it != sendQueue_.end() && gathered_.size() < kSendGather; ++it)
+      gathered_.insert(gathered_.end(), it->begin(), it->end());
+    bytes = gathered_.data();
+    length = gathered_.size();
+  }
+  long written = socket_->send(bytes, length);
   if (written < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return reenableSocketCallbacks();
     logger()->log(DUVLevel::debug(), "tcp send data error :" + std::to_string(errno));
     close();
     return;
   }
-  sendingDataSentLen_ += static_cast<std::size_t>(written);
-  if (sendingDataSentLen_ == front.size()) {
-    os::Data sent = std::move(sendQueue_.front());
+  std::size_t left = static_cast<std::size_t>(written);
+  std::vector<os::Data> sent;
+  while (!sendQueue_.empty()) {
+    const std::size_t rest = sendQueue_.front().size() - sendingDataSentLen_;
+    if (left < rest) {
+      sendingDataSentLen_ += left;
+      break;
+    }
+    left -= rest;
+    sent.push_back(std::move(sendQueue_.front()));
     sendQueue_.pop_front();
     sendingDataSentLen_ = 0;
-    deferToDelegate([sent](DUVTcpSocketDelegate& d, DUVTcpSocket& s) { d.connectionDidSendData(s, sent); });
   }
+  if (!sent.empty())
+    deferToDelegate([sent = std::move(sent)](DUVTcpSocketDelegate& d, DUVTcpSocket& s) {
+      for (const auto& data : sent) d.connectionDidSendData(s, data);
+    });
   reenableSocketCallbacks();
 }
 
@@ -198,6 +262,7 @@ void DUVTcpSocket::close() {
   if (socket_) socket_->close();
   socket_.reset();
   resetReadInfo();
+  inboxAt_ = inboxEnd_ = 0;
   sendingDataSentLen_ = 0;
   sendQueue_.clear();
   if (connectionState_ != kClosed) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "os/core/Data.h"
 
@@ -67,6 +68,11 @@ class DUVTcpSocket : public std::enable_shared_from_this<DUVTcpSocket> {
  private:
   void onConnectedWithErrorCode(int error);
   void doRead();
+  // Up to `length` bytes of what was read, reading the socket once when none are left (but not
+  // past the wake-up's bound, counted in `taken`). As a receive call returns.
+  long take(std::uint8_t* into, std::size_t length, std::size_t& taken);
+  // Hands the frames one callback cut to the delegate, in one post.
+  void deliver(std::vector<std::shared_ptr<DUVReceivedPacket>> elements);
   void doSend();
   void resetReadInfo();
   void reenableSocketCallbacks();
@@ -77,12 +83,17 @@ class DUVTcpSocket : public std::enable_shared_from_this<DUVTcpSocket> {
   // Weak: a delivery waiting on the loop keeps the socket, so a strong link back would be a cycle.
   std::weak_ptr<os::RunLoop> loop_;
   os::Data receivingBuffer_ = os::Data(1024);
+  // What the last read of the socket brought, [inboxAt_, inboxEnd_) not yet cut into frames.
+  os::Data inbox_;
+  std::size_t inboxAt_ = 0, inboxEnd_ = 0;
+  bool drained_ = false;  // the last read emptied the socket
   std::uint8_t prefix_[2] = {0, 0};
   std::size_t prefixReceived_ = 0;
   std::size_t packageSize_ = 0;  // announced length of the current frame, prefix included
   std::size_t bodyReceived_ = 0;
   std::deque<os::Data> sendQueue_;
   std::size_t sendingDataSentLen_ = 0;
+  os::Data gathered_;  // the queued buffers one send takes together
   bool isSetuped_ = false;
   bool careAllDataSent_ = false;
   bool reading_ = true;

@@ -28,6 +28,10 @@ class HttpServerHeadTest : public ::testing::Test {
       ++served;
       response.set_content(std::to_string(request.headers.size()), "text/plain");
     });
+    http.Post("/", [this](const httplib::Request& request, httplib::Response& response) {
+      ++served;
+      response.set_content("[" + request.body + "]", "text/plain");
+    });
     auto bound = host.start("127.0.0.1", 0);
     ASSERT_TRUE(bound);
     port = *bound;
@@ -67,6 +71,22 @@ TEST_F(HttpServerHeadTest, AHeadPastTheBoundIsNeverServedAndLaterRequestsAre) {
   answer = exchange(request + lines + "\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer.substr(0, 64);
   EXPECT_EQ(served, 1);
+}
+
+// Requests a peer writes together on one connection are read in one piece: each is answered, in
+// order, the later ones without waiting for more bytes that never come, the body of one never
+// taken for the head of the next.
+TEST_F(HttpServerHeadTest, RequestsWrittenTogetherAreEachAnswered) {
+  const std::string get = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string withBody = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 18\r\n\r\nGET / HTTP/1.1\r\n\r\n";
+  const std::string last = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  const std::string answer = exchange(get + withBody + last);
+  std::size_t answers = 0;
+  for (std::size_t at = answer.find("HTTP/1.1 200"); at != std::string::npos; at = answer.find("HTTP/1.1 200", at + 1))
+    ++answers;
+  EXPECT_EQ(answers, 3u) << answer;
+  EXPECT_NE(answer.find("[GET / HTTP/1.1\r\n\r\n]"), std::string::npos) << answer;
+  EXPECT_EQ(served, 3);
 }
 
 }  // namespace
