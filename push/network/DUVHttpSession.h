@@ -51,9 +51,10 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   // file may still hold them, stored with the set so that none is counted twice.
   static constexpr const char* kCrashTakenKey = "__DUVCrashTaken";
   // The waiting reports reach the file once their changes have been quiet this long, and under a
-  // steady stream of changes no later than kReportSaveLongest after the first one not saved.
+  // steady stream of changes no later than kReportSaveLongest after the first one not saved: each
+  // save archives the whole cache, which a flood must not pay for every few seconds.
   static constexpr double kReportSaveQuiet = 1.0;
-  static constexpr double kReportSaveLongest = 5.0;
+  static constexpr double kReportSaveLongest = 30.0;
 
   static std::shared_ptr<DUVHttpSession> create(Environment environment);
   ~DUVHttpSession() override;
