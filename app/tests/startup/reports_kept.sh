@@ -22,16 +22,17 @@ control() {
 # statuses STORE PREFIX: the status reports in the report store whose message ids start with PREFIX.
 statuses() { grep -c "\"msg_status\".*\"msg_id\":\"$2[0-9]\{4\}\"\|\"msg_id\":\"$2[0-9]\{4\}\".*\"msg_status\"" "$1" 2>/dev/null || true; }
 
-# run_with_reports_refused STORE PREFIX: scripts/run on the home with the push service keeping
-# what it accepts in STORE; the service refuses reports, and $count notifications with ids
-# PREFIX0001... reach the reader, whose status reports then wait.
+# run_with_reports_refused STORE PREFIX [MODE]: scripts/run on the home with the push service
+# keeping what it accepts in STORE; the service refuses reports (`report 500`, or MODE: `stall`
+# holds every upload unanswered), and $count notifications with ids PREFIX0001... reach the
+# reader, whose status reports then wait.
 run_with_reports_refused() {
   export PUSHD_ARGS="--report-store $1"
   start_run "$home"
   say 'wait 0.1'
   push_control=$(control_port)
   [ -n "$push_control" ] || fail "scripts/run named no control port of the push service: $(cat "$work/err.txt")"
-  [ "$(control 'report 500')" = ok ] || fail "the push service did not take \"report 500\""
+  [ "$(control "report ${3:-500}")" = ok ] || fail "the push service did not take \"report ${3:-500}\""
   # The first notification is offered until the reader's device is linked to the push channel.
   local answer= tries
   for tries in $(seq 60); do
@@ -88,4 +89,19 @@ pid=
 exec 3>&-
 [ "$status" -eq 143 ] || fail "scripts/run ended with $status after SIGTERM (143, the reader's end on SIGTERM, expected)"
 expect_statuses "$work/reports-4" 82 "SIGTERM to scripts/run"
-echo "reports kept: $count statuses waiting at quit and at SIGTERM to scripts/run, each counted at the next run"
+# The reader killed outright, its uploads held unanswered and the other statuses waiting behind
+# them: what waited through a quiet moment was in the home already.
+run_with_reports_refused "$work/reports-5" 83 stall
+say 'wait 3'
+reader_pid=
+for stat in /proc/[0-9]*/stat; do
+  read -r child comm _ parent _ <"$stat" 2>/dev/null || continue
+  [ "$parent" = "$pid" ] && [ "$comm" = "(newsreader)" ] && reader_pid=$child
+done
+[ -n "$reader_pid" ] || fail "scripts/run started no reader"
+kill -9 "$reader_pid"
+wait "$pid"
+pid=
+exec 3>&-
+expect_statuses "$work/reports-6" 83 "kill -9 of the reader"
+echo "reports kept: $count statuses waiting at quit, at SIGTERM to scripts/run and through a quiet moment before kill -9, each counted at the next run"
