@@ -115,10 +115,11 @@ void DUVHttpSession::reportInactive(double seconds) {
   closeTime_ = wholeSeconds(seconds);
   for (const auto& [key, value] : sessionEntries(seconds)) fileCache_->setObject(value, key);
   closeTimers();
-  // Once the crash set is stored, the crash records it took leave the hook's file. Marks restored
-  // before this run read the records wait for that reading: until then the folder is unknown.
+  // Everything is saved here: a save still to come has nothing to add.
   if (saveTimer_) saveTimer_->invalidate();
   saveTimer_.reset();
+  // Once the crash set is stored, the crash records it took leave the hook's file. Marks restored
+  // before this run read the records wait for that reading: until then the folder is unknown.
   if (fileCache_->synchronize() && !crashTaken_.empty() && !crashDirectory_.empty())
     DUVCrashCapture::release(crashDirectory_, crashTaken_);
   noteChanged();
@@ -380,7 +381,8 @@ void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int stat
 void DUVHttpSession::reportsChanged() {
   const double now = os::Clock::now();
   if (saveTimer_ && saveTimer_->isValid()) {
-    saveTimer_->setFireDate(os::Date::fromTimeIntervalSince1970(std::min(now + kReportSaveQuiet, firstUnsaved_ + kReportSaveLongest)));
+    double due = std::min(now + kReportSaveQuiet, firstUnsaved_ + kReportSaveLongest);
+    saveTimer_->setFireDate(os::Date::fromTimeIntervalSince1970(due));
   } else {
     firstUnsaved_ = now;
     std::weak_ptr<DUVHttpSession> weak = weak_from_this();

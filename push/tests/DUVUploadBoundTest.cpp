@@ -250,6 +250,20 @@ TEST_F(DUVUploadBoundTest, WaitingRecordsReachTheFileSoonAndTheNextStartSendsThe
   EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
 }
 
+// Reports that keep coming, never a quiet moment between them: saved all the same, in time.
+TEST_F(DUVUploadBoundTest, ASteadyStreamOfWaitingRecordsIsSavedWithinItsLongestWait) {
+  const std::size_t first = 20;
+  auto session = flooded(first);
+  ASSERT_TRUE(session);
+  std::size_t made = first;
+  for (double waited = 0; waited < DUVHttpSession::kReportSaveLongest; waited += DUVHttpSession::kReportSaveQuiet / 2) {
+    os::Clock::advance(DUVHttpSession::kReportSaveQuiet / 2);
+    session->reportMsgStatus(2001, static_cast<long long>(++made));
+    os::RunLoop::current()->runUntilIdle();
+  }
+  EXPECT_GE(recordsInTheFile(), first);
+}
+
 TEST_F(DUVUploadBoundTest, RecordsSavedOnGoingInactiveAllGoOutAtTheNextStart) {
   const std::size_t reports = 400;
   auto session = flooded(reports);
