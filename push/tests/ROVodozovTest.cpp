@@ -45,6 +45,20 @@ class ROVodozovTest : public ::testing::Test {
     service->clientThread()->perform([] {}, true);
     return service->client();
   }
+  // The client's configuration: reports to `reports`, a lookup that never answers, no core server.
+  void reportTo(const os::testing::HttpTestServer& reports, const os::testing::UdpTestPeer& silentLookup) {
+    int refused = os::testing::HttpTestServer::refusedPort();
+    sandbox_.writeBundlePropertyList(
+        "PushConfig.plist",
+        os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
+                                 {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
+                                 {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
+                                 {"SIS_PORT", os::Value(silentLookup.port())},
+                                 {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
+                                 {"CORE_HOST", os::Value("127.0.0.1")},
+                                 {"CORE_PORT", os::Value(refused)},
+                                 {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
+  }
   bool logged(const std::string& part) {
     std::lock_guard lock(mutex_);
     for (const auto& line : lines_)
@@ -204,18 +218,8 @@ TEST_F(ROVodozovTest, RemoteNotificationsAreReportedWithHowTheyArrived) {
   reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
   os::testing::HttpTestServer reports;
   reports.route("POST", "/v2/report", os::testing::CannedResponse::text("", 200));
-  int refused = os::testing::HttpTestServer::refusedPort();
   os::testing::UdpTestPeer silentLookup;
-  sandbox_.writeBundlePropertyList(
-      "PushConfig.plist",
-      os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
-                               {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
-                               {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
-                               {"SIS_PORT", os::Value(silentLookup.port())},
-                               {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
-                               {"CORE_HOST", os::Value("127.0.0.1")},
-                               {"CORE_PORT", os::Value(refused)},
-                               {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
+  reportTo(reports, silentLookup);
   {
     // A device that registered in an earlier run: reports need its uid.
     os::NotificationCenter center;
@@ -261,18 +265,8 @@ TEST_F(ROVodozovTest, LeavingTheApplicationWaitsForTheClientToSaveWhatWaits) {
   reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
   os::testing::HttpTestServer reports;
   reports.route("POST", "/v2/report", os::testing::CannedResponse::text("", 500));
-  int refused = os::testing::HttpTestServer::refusedPort();
   os::testing::UdpTestPeer silentLookup;
-  sandbox_.writeBundlePropertyList(
-      "PushConfig.plist",
-      os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
-                               {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
-                               {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
-                               {"SIS_PORT", os::Value(silentLookup.port())},
-                               {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
-                               {"CORE_HOST", os::Value("127.0.0.1")},
-                               {"CORE_PORT", os::Value(refused)},
-                               {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
+  reportTo(reports, silentLookup);
   {
     os::NotificationCenter center;
     DUVUserDefaults::create("com.example.newsreader", "abc123", center)->setUid(5, "pw", "reg-5");
