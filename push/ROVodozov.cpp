@@ -99,13 +99,32 @@ void ROVodozov::addAppStateNotifications() {
   observe(os::kApplicationWillTerminateNotification, [](ROVodozov& self) {
     self.reportInactive();
     self.synchronize();
+    self.finishInBackground();
   });
   observe(os::kApplicationWillResignActiveNotification, [](ROVodozov& self) { self.reportInactive(); });
   observe(os::kApplicationDidBecomeActiveNotification, [](ROVodozov& self) {
     self.perform([](DUVClient& client) { client.onDidBecomeActive(); });
     self.reportLaunch();
   });
-  observe(os::kApplicationDidEnterBackgroundNotification, [](ROVodozov& self) { self.synchronize(); });
+  observe(os::kApplicationDidEnterBackgroundNotification, [](ROVodozov& self) {
+    self.synchronize();
+    self.finishInBackground();
+  });
+}
+
+void ROVodozov::finishInBackground() {
+  // The saving runs on the client thread, after the notification has returned: the application
+  // is asked for the time it takes, or an application that ends now would end before it.
+  auto app = os::Application::shared();
+  if (!app) return;
+  auto task = app->beginBackgroundTask({});
+  std::weak_ptr<os::Application> weakApp = app;
+  auto main = app->runLoop();
+  clientThread_->runLoop()->post([weakApp, main, task] {
+    main->post([weakApp, task] {
+      if (auto application = weakApp.lock()) application->endBackgroundTask(task);
+    });
+  });
 }
 
 void ROVodozov::reportLaunch() {

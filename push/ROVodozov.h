@@ -108,6 +108,8 @@ class ROVodozov : public std::enable_shared_from_this<ROVodozov> {
   void reportLaunch();
   void reportInactive();
   void synchronize();
+  // Holds the application's end until the client thread has done the work queued so far.
+  void finishInBackground();
 
   std::shared_ptr<DUVClient> client_;
   std::shared_ptr<os::Thread> clientThread_;

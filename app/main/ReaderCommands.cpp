@@ -409,6 +409,7 @@ std::string ReaderCommands::pull() {
 }
 
 bool ReaderCommands::step(const std::string& command) {
+  if (quit_) return false;
   // A long line (a text to type) is echoed by its start and length, as the screen prints it.
   // Flushed at once: whoever reads sees the command taken while its answer is still to come.
   out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << std::endl;

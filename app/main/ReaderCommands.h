@@ -19,6 +19,9 @@ class ReaderCommands {
   // One command; what it answers ("" when it went well, "error: …" otherwise).
   std::string run(const std::string& line);
   bool quitRequested() const { return quit_; }
+  // Ends the commands as `quit` does, from outside them (a request to stop the program): the
+  // running command's wait for the screen is the last, and no further command runs.
+  void stop() { quit_ = true; }
   static std::string help();
 
   // Prints the screen when it differs from the one printed last.

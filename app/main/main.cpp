@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "app/RemoteNotificationLink.h"
@@ -28,6 +29,7 @@
 #include "os/store/FileManager.h"
 #include "os/runtime/Process.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/StopRequests.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/views/Application.h"
@@ -76,8 +78,12 @@ bool isServiceURL(const std::string& text) {
   return (scheme == "http" || scheme == "https") && host && !host->empty();
 }
 
+// How long the reader's components may take to save what they keep when it ends (the platform
+// gives an application that is left some seconds before it is stopped).
+constexpr double kLeaveLimit = 10;
+
 // Ends the process without running static destructors: the network thread and the image
-// queues may still be winding down, and nothing of them needs saving.
+// queues may still be winding down, and what needed saving was saved as the application left.
 [[noreturn]] void finish(int code) {
   std::fflush(stdout);
   std::fflush(stderr);
@@ -140,6 +146,15 @@ int main(int argc, char** argv) {
   }
 
   os::RunLoop::makeCurrentThreadMain();
+  // A request to stop (kill, the end of the terminal, an interrupt key, the end of the script that
+  // started us) ends the reader as `quit` does, so what it keeps is saved on the way out.
+  std::optional<os::StopRequests::Request> stopRequest;
+  reader::ReaderCommands* running = nullptr;
+  auto stops = os::StopRequests::watch(os::RunLoop::main(), [&](const os::StopRequests::Request& request) {
+    if (!stopRequest) os::log("newsreader: " + request.name + ", ending\n");
+    stopRequest = request;
+    if (running) running->stop();
+  });
   os::Error error;
   for (const auto& [option, path] : {std::pair{"--hosts", hosts}, std::pair{"--trust", trust}}) {
     if (path.empty()) continue;
@@ -208,7 +223,15 @@ int main(int argc, char** argv) {
     commands.setPushControlPort(port);
   }
 
+  running = &commands;
+  if (stopRequest) commands.stop();
+
   // Each command runs as its line arrives, from a terminal, a pipe or a file; standard input that
   // ends before any command plays the tour.
-  finish(commands.runInput(os::standardInputIsTerminal()));
+  int code = commands.runInput(os::standardInputIsTerminal());
+  // However the commands ended (`quit`, the end of input, a request to stop), the application is
+  // left as a person leaves it, and each component saves then what it keeps.
+  if (!app->leave(kLeaveLimit)) os::log("newsreader: some of the work of ending was cut short\n");
+  running = nullptr;
+  finish(stopRequest ? 128 + stopRequest->number : code);
 }

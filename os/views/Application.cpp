@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 
 #include "os/core/Log.h"
 #include "os/core/String.h"
@@ -200,6 +201,22 @@ void Application::terminate() {
   notify(kApplicationWillTerminateNotification);
   terminated_ = true;
   state_ = ApplicationState::Background;
+}
+
+bool Application::leave(double limit) {
+  using Steady = std::chrono::steady_clock;
+  const auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(limit));
+  // Tasks end on this thread (their work elsewhere posts the end here), which wakes the loop.
+  auto tasksEnded = [&] {
+    double left = std::chrono::duration<double>(deadline - Steady::now()).count();
+    return loop_->runUntilWoken([this] { return tasks_.empty(); }, std::max(0.0, left));
+  };
+  enterBackground();
+  bool ended = tasksEnded();
+  terminate();
+  ended = tasksEnded() && ended;
+  if (!tasks_.empty()) expireBackgroundTasks();
+  return ended;
 }
 
 void Application::receiveMemoryWarning() {

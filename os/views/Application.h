@@ -171,6 +171,12 @@ class Application : public std::enable_shared_from_this<Application> {
   void enterForeground();
   void terminate();
   void receiveMemoryWarning();
+  // Ends the application as the platform does when it is left for good: resigns active, enters
+  // the background and lets the background tasks begun then run to their end, then terminates and
+  // lets those begun at that end too, the main run loop running meanwhile; all of it within
+  // `limit` real seconds, at which the tasks still open are expired. False when the limit came
+  // first. Main thread only.
+  bool leave(double limit);
 
   // ---- URLs ----
   // Registers schemes of this application in the device's table (lower-cased).

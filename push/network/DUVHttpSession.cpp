@@ -1,6 +1,9 @@
 #include "push/network/DUVHttpSession.h"
 
+#include <algorithm>
+
 #include "os/crypto/Random.h"
+#include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Timer.h"
 #include "push/network/address/DUVServiceEndpoints.h"
@@ -46,6 +49,7 @@ DUVHttpSession::DUVHttpSession(PrivateTag, Environment environment) : environmen
 
 DUVHttpSession::~DUVHttpSession() {
   closeTimers();
+  if (saveTimer_) saveTimer_->invalidate();
   for (auto& weak : inFlight_)
     if (auto request = weak.lock()) request->cancel();
 }
@@ -84,6 +88,10 @@ void DUVHttpSession::closeSession() {
 
 void DUVHttpSession::prepareActive(double now) {
   reportCache_->resetCache();
+  // Records still waiting (from the last run, or from uploads that never ended) go out through
+  // the carriers a packet at a time, through the bound; taken into the next report they would be
+  // cut to the newest that fit its content.
+  if (reportCache_->count() > 0) waiting_ = true;
   pageFlows_->resetCurrentPage(now);
   badgeNumberManager_->becomeActive();
   if (closeTime_ > 0) {
@@ -97,7 +105,8 @@ void DUVHttpSession::prepareActive(double now) {
     reportLaunch();
   }
   for (Check* check : {&crash_, &device_, &location_}) startCheck(*check);
-  noteChanged();
+  carryWaiting();
+  reportsChanged();
 }
 
 void DUVHttpSession::reportInactive(double seconds) {
@@ -106,6 +115,9 @@ void DUVHttpSession::reportInactive(double seconds) {
   closeTime_ = wholeSeconds(seconds);
   for (const auto& [key, value] : sessionEntries(seconds)) fileCache_->setObject(value, key);
   closeTimers();
+  // Everything is saved here: a save still to come has nothing to add.
+  if (saveTimer_) saveTimer_->invalidate();
+  saveTimer_.reset();
   // Once the crash set is stored, the crash records it took leave the hook's file. Marks restored
   // before this run read the records wait for that reading: until then the folder is unknown.
   if (fileCache_->synchronize() && !crashTaken_.empty() && !crashDirectory_.empty())
@@ -296,7 +308,7 @@ void DUVHttpSession::sendHttpReport(const std::shared_ptr<DUVReportRequest>& req
     request->keepForLater();
     waiting_ = true;
     carryWaiting();
-    noteChanged();
+    reportsChanged();
     return;
   }
   post(request);
@@ -323,7 +335,7 @@ void DUVHttpSession::post(const std::shared_ptr<DUVReportRequest>& request) {
   if (made && status != 0) inFlight_.push_back(made);
   made.reset();
   if (sent && request->isSubpackage()) request->send();
-  noteChanged();
+  reportsChanged();
 }
 
 void DUVHttpSession::carryWaiting() {
@@ -363,11 +375,32 @@ void DUVHttpSession::didReceivedHttpFeedback(DUVReportRequest& request, int stat
   // for now (403, 5xx) they wait as its records do, for the next report, rather than being sent
   // straight back to a service that is refusing them.
   if (statusCode == 200 || statusCode == 400 || statusCode == 401) carryWaitingSoon();
+  reportsChanged();
+}
+
+void DUVHttpSession::reportsChanged() {
+  const double now = os::Clock::now();
+  if (saveTimer_ && saveTimer_->isValid()) {
+    double due = std::min(now + kReportSaveQuiet, firstUnsaved_ + kReportSaveLongest);
+    saveTimer_->setFireDate(os::Date::fromTimeIntervalSince1970(due));
+  } else {
+    firstUnsaved_ = now;
+    std::weak_ptr<DUVHttpSession> weak = weak_from_this();
+    saveTimer_ = os::Timer::scheduled(kReportSaveQuiet, false, [weak](os::Timer&) {
+      if (auto self = weak.lock()) self->saveReports();
+    });
+  }
   noteChanged();
 }
 
+void DUVHttpSession::saveReports() {
+  saveTimer_.reset();
+  fileCache_->setObject(reportCache_->archivedValue(), "__DUVHistroyCache");
+  fileCache_->synchronize();
+}
+
 void DUVHttpSession::didNotReceivedFromRequest(DUVReportRequest& request, bool, const os::Error& error) {
-  noteChanged();
+  reportsChanged();
   if (request.reportType() <= 10) {
     logger()->logMessage(std::nullopt, "reportRequest error:" + std::to_string(error.code), &DUVLevel::error());
   } else if (auto* badge = dynamic_cast<DUVBadgeNumberReportRequest*>(&request)) {

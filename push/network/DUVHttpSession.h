@@ -50,6 +50,11 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   // The file-cache entry that marks the crash records the crash set took while the crash hook's
   // file may still hold them, stored with the set so that none is counted twice.
   static constexpr const char* kCrashTakenKey = "__DUVCrashTaken";
+  // The waiting reports reach the file once their changes have been quiet this long, and under a
+  // steady stream of changes no later than kReportSaveLongest after the first one not saved: each
+  // save archives the whole cache, which a flood must not pay for every few seconds.
+  static constexpr double kReportSaveQuiet = 1.0;
+  static constexpr double kReportSaveLongest = 30.0;
 
   static std::shared_ptr<DUVHttpSession> create(Environment environment);
   ~DUVHttpSession() override;
@@ -126,6 +131,9 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   void carryWaiting();
   // Soon, once the upload that just ended has let go of its connection.
   void carryWaitingSoon();
+  // The report cache changed: it is saved to the file cache's file soon (kReportSaveQuiet).
+  void reportsChanged();
+  void saveReports();
 
   Environment environment_;
   // Requests still on the wire: a session that ends (the client closing at exit) drops them, since
@@ -134,6 +142,8 @@ class DUVHttpSession : public DUVHttpRequestDelegate, public std::enable_shared_
   // Reports were kept back for want of a connection, and carriers take them out as uploads end.
   bool waiting_ = false;
   bool carryQueued_ = false;
+  std::shared_ptr<os::Timer> saveTimer_;
+  double firstUnsaved_ = 0;
   std::shared_ptr<DUVReportCache> reportCache_;
   std::shared_ptr<DUVFileCache> fileCache_;
   DUVLocationInfo locationInfo_;

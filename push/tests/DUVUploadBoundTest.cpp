@@ -93,7 +93,8 @@ class CountingReportService {
     if (!body.empty() && body[0] == 0x1f) body = os::inflateData(body, 1 << 20, os::InflateFormat::Gzip).value_or(os::Data{});
     auto envelope = ZRFJSONObject(body);
     if (const os::Array* content = envelope ? (*envelope)["content"].array() : nullptr)
-      for (const auto& record : *content) messageIds_.push_back(*record["msg_id"].string());
+      for (const auto& record : *content)
+        if (const std::string* id = record["msg_id"].string()) messageIds_.push_back(*id);
     if (status_) answer(c);
   }
 
@@ -122,13 +123,20 @@ class DUVUploadBoundTest : public ::testing::Test {
     identity_->setUid(1234, std::string("pw"), std::string("reg"));
     endpoints_.reportHost = service_.hostPort();
   }
-  std::shared_ptr<DUVHttpSession> start() {
+  // A session on `files` (the file cache of this run by default).
+  std::shared_ptr<DUVHttpSession> start(std::shared_ptr<DUVFileCache> files = nullptr) {
     DUVHttpSession::Environment environment;
     environment.identity = identity_;
     environment.endpoints = &endpoints_;
     environment.networkStatus = [] { return 2L; };
-    environment.fileCache = files_;
+    environment.fileCache = files ? std::move(files) : files_;
     return DUVHttpSession::create(environment);
+  }
+  // The report records the cache file holds now, pending and in flight, as the next start reads them.
+  static std::size_t recordsInTheFile() {
+    auto read = DUVFileCache::startCacheFile("ZURAR");
+    auto cache = DUVReportCache::fromArchivedValue(read->objectForKey("__DUVHistroyCache"));
+    return cache->count() + cache->sendingPackageCache().size();
   }
   // A session given `reports` message statuses at once, as many of them on the wire as may be
   // (their answers held); null if they never got there.
@@ -214,6 +222,97 @@ TEST_F(DUVUploadBoundTest, ASessionEndingWithReportsWaitingLosesNoneAndPostsNoMo
   EXPECT_EQ(cache->count() + cache->sendingPackageCache().size(), reports);
   cache->resetCache();
   EXPECT_EQ(cache->count(), reports);
+}
+
+// A run killed outright: what the bound kept waiting reached the file once things were quiet a
+// moment. The next start sends every record, through the bound, none cut away as a report's content
+// beyond its size would be.
+TEST_F(DUVUploadBoundTest, WaitingRecordsReachTheFileSoonAndTheNextStartSendsThemAll) {
+  const std::size_t reports = 400;
+  auto session = flooded(reports);
+  ASSERT_TRUE(session);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(recordsInTheFile(), 0u);
+  os::Clock::advance(DUVHttpSession::kReportSaveQuiet);
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(recordsInTheFile(), reports);
+
+  // The process ends without a word; the next one starts on what the file holds.
+  session.reset();
+  service_.answerWith(200);
+  ASSERT_TRUE(runUntil([&] { return service_.open() == 0; }));
+  auto next = start(DUVFileCache::startCacheFile("ZURAR"));
+  next->prepareActive(DUVGetCurrentTimestamp());
+  const auto& cache = *next->reportCache();
+  ASSERT_TRUE(runUntil([&] {
+    return arrivals().size() == reports && cache.count() == 0 && cache.sendingPackageCache().empty();
+  }));
+  EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
+}
+
+// Reports that keep coming, never a quiet moment between them: saved all the same, in time.
+TEST_F(DUVUploadBoundTest, ASteadyStreamOfWaitingRecordsIsSavedWithinItsLongestWait) {
+  const std::size_t first = 20;
+  auto session = flooded(first);
+  ASSERT_TRUE(session);
+  std::size_t made = first;
+  for (double waited = 0; waited < DUVHttpSession::kReportSaveLongest; waited += DUVHttpSession::kReportSaveQuiet / 2) {
+    os::Clock::advance(DUVHttpSession::kReportSaveQuiet / 2);
+    session->reportMsgStatus(2001, static_cast<long long>(++made));
+    os::RunLoop::current()->runUntilIdle();
+  }
+  EXPECT_GE(recordsInTheFile(), first);
+}
+
+TEST_F(DUVUploadBoundTest, RecordsSavedOnGoingInactiveAllGoOutAtTheNextStart) {
+  const std::size_t reports = 400;
+  auto session = flooded(reports);
+  ASSERT_TRUE(session);
+  session->reportInactive(DUVGetCurrentTimestamp());
+  session.reset();
+  service_.answerWith(200);
+  ASSERT_TRUE(runUntil([&] { return service_.open() == 0; }));
+  ASSERT_EQ(recordsInTheFile(), reports);
+
+  os::Clock::advance(3600);
+  auto next = start(DUVFileCache::startCacheFile("ZURAR"));
+  next->prepareActive(DUVGetCurrentTimestamp());
+  const auto& cache = *next->reportCache();
+  ASSERT_TRUE(runUntil([&] {
+    return arrivals().size() == reports && cache.count() == 0 && cache.sendingPackageCache().empty();
+  }));
+  EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
+}
+
+// A report of several packets whose next packet meets the bound: the packet already posted is in
+// flight, not waiting, so its records go out once.
+TEST_F(DUVUploadBoundTest, AReportOfSeveralPacketsMeetingTheBoundSendsEachRecordOnce) {
+  auto session = start();
+  // Five uploads held open.
+  for (long long id = 1; id <= 5; ++id) session->reportMsgStatus(2001, id);
+  ASSERT_TRUE(runUntil([&] { return service_.open() == 5; }));
+  // Records an earlier run left, taken in by the next report: several packets' worth.
+  const std::size_t left = 40;
+  auto cache = session->reportCache();
+  for (std::size_t i = 0; i < left; ++i) {
+    std::string id = std::to_string(1000 + i);
+    cache->addCacheObject(os::Dictionary{{"type", os::Value("msg_status")}, {"msg_id", os::Value(id)},
+                                         {"result", os::Value(2001)}, {"itime", os::Value(1700000000)}},
+                          "left." + id);
+  }
+  session->reportMsgStatus(2001, 6);
+  ASSERT_TRUE(runUntil([&] { return service_.open() == DUVHttpSession::kMaximumUploads; }));
+  os::RunLoop::current()->runUntilIdle();
+  // The sixth upload took the report's first packet; the rest wait, none of the packet among them.
+  EXPECT_EQ(cache->sendingPackageCache().size() + cache->count(), 5 + left + 1);
+
+  service_.answerWith(200);
+  ASSERT_TRUE(runUntil([&] {
+    return arrivals().size() == 5 + left + 1 && cache->count() == 0 && cache->sendingPackageCache().empty();
+  }));
+  os::RunLoop::current()->runUntilIdle();
+  for (const auto& [id, times] : arrivals()) EXPECT_EQ(times, 1) << id;
+  EXPECT_LE(service_.mostOpen(), DUVHttpSession::kMaximumUploads);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <string>
 
@@ -21,6 +22,7 @@
 #include "push/ROVodozov.h"
 #include "push/model/DUVClient.h"
 #include "push/network/DUVHttpSession.h"
+#include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -42,6 +44,20 @@ class ROVodozovTest : public ::testing::Test {
     service->clientThread()->perform([] {}, true);
     service->clientThread()->perform([] {}, true);
     return service->client();
+  }
+  // The client's configuration: reports to `reports`, a lookup that never answers, no core server.
+  void reportTo(const os::testing::HttpTestServer& reports, const os::testing::UdpTestPeer& silentLookup) {
+    int refused = os::testing::HttpTestServer::refusedPort();
+    sandbox_.writeBundlePropertyList(
+        "PushConfig.plist",
+        os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
+                                 {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
+                                 {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
+                                 {"SIS_PORT", os::Value(silentLookup.port())},
+                                 {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
+                                 {"CORE_HOST", os::Value("127.0.0.1")},
+                                 {"CORE_PORT", os::Value(refused)},
+                                 {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
   }
   bool logged(const std::string& part) {
     std::lock_guard lock(mutex_);
@@ -202,18 +218,8 @@ TEST_F(ROVodozovTest, RemoteNotificationsAreReportedWithHowTheyArrived) {
   reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
   os::testing::HttpTestServer reports;
   reports.route("POST", "/v2/report", os::testing::CannedResponse::text("", 200));
-  int refused = os::testing::HttpTestServer::refusedPort();
   os::testing::UdpTestPeer silentLookup;
-  sandbox_.writeBundlePropertyList(
-      "PushConfig.plist",
-      os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")},
-                               {"REPORT_HOST", os::Value("127.0.0.1:" + std::to_string(reports.port()))},
-                               {"SIS_HOSTS", os::Value(os::Array{os::Value("127.0.0.1")})},
-                               {"SIS_PORT", os::Value(silentLookup.port())},
-                               {"SIS_BACKUP_PORT", os::Value(silentLookup.port())},
-                               {"CORE_HOST", os::Value("127.0.0.1")},
-                               {"CORE_PORT", os::Value(refused)},
-                               {"CORE_DEFAULT_ADDRESS", os::Value("127.0.0.1:" + std::to_string(refused))}}));
+  reportTo(reports, silentLookup);
   {
     // A device that registered in an earlier run: reports need its uid.
     os::NotificationCenter center;
@@ -249,6 +255,58 @@ TEST_F(ROVodozovTest, RemoteNotificationsAreReportedWithHowTheyArrived) {
     return results.size() == 5;
   }));
   EXPECT_EQ(results, (std::map<std::string, long long>{{"3", 2003}, {"1", 2001}, {"2", 2002}, {"4", 2004}, {"5", 2000}}));
+}
+
+// The application left for good (the program's end) while the report service refuses for now: the
+// client thread's saving is waited for, so the status waiting is in the file when the leaving is
+// over, however busy that thread was when it began.
+TEST_F(ROVodozovTest, LeavingTheApplicationWaitsForTheClientToSaveWhatWaits) {
+  os::testing::SharedFakeReachability reachability;
+  reachability->setDefaultFlags(os::kReachabilityFlagsReachable);
+  os::testing::HttpTestServer reports;
+  reports.route("POST", "/v2/report", os::testing::CannedResponse::text("", 500));
+  os::testing::UdpTestPeer silentLookup;
+  reportTo(reports, silentLookup);
+  {
+    os::NotificationCenter center;
+    DUVUserDefaults::create("com.example.newsreader", "abc123", center)->setUid(5, "pw", "reg-5");
+  }
+  auto app = os::Application::create(nullptr);
+  app->makeShared();
+  ROVodozov::setupWithOption({});
+  app->launch();
+  ROVodozov::handleRemoteNotification({{"_j_msgid", os::Value(77)}});
+  auto service = ROVodozov::sharedService();
+  auto statusWaits = [&] {
+    std::size_t waiting = 0;
+    service->clientThread()->perform(
+        [&] {
+          auto& cache = *service->client()->reportSession()->reportCache();
+          for (const auto& [key, record] : cache.pending())
+            if (record["msg_id"] == os::Value("77")) ++waiting;
+        },
+        true);
+    return waiting == 1;
+  };
+  ASSERT_TRUE(os::testing::runUntil(statusWaits));
+
+  // The client thread is busy when the application goes; it is free again once the application
+  // is in the background, and its saving comes after that.
+  std::promise<void> busy;
+  service->perform([free = busy.get_future().share()](DUVClient&) { free.wait(); });
+  auto token = os::NotificationCenter::defaultCenter().addObserver(
+      os::kApplicationDidEnterBackgroundNotification, nullptr, [&](const os::Notification&) { busy.set_value(); });
+  EXPECT_TRUE(app->leave(60));
+  os::NotificationCenter::defaultCenter().removeObserver(token);
+
+  auto file = DUVFileCache::startCacheFile("ZURAR");
+  auto saved = DUVReportCache::fromArchivedValue(file->objectForKey("__DUVHistroyCache"));
+  std::size_t found = 0;
+  for (const auto& [key, record] : saved->pending())
+    if (record["msg_id"] == os::Value("77")) ++found;
+  for (const auto& [key, record] : saved->sendingPackageCache())
+    if (record["msg_id"] == os::Value("77")) ++found;
+  EXPECT_EQ(found, 1u);
 }
 
 // The program records no calls. A long run of notifications, each decoded from a line of its own as

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include "os/runtime/NotificationCenter.h"
+#include "os/runtime/RunLoop.h"
+#include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/LogCapture.h"
@@ -254,6 +256,49 @@ TEST_F(ApplicationTest, BackgroundTasksExpireWhenTheSystemSaysSo) {
   app->expireBackgroundTasks();
   EXPECT_EQ(expired, 1);
   EXPECT_EQ(app->backgroundTaskCount(), 0u);
+}
+
+// Leaving for good: what components begin in the background and at the end (work on threads of
+// their own, ending their task on the main thread) is waited for; what never ends is cut off.
+TEST_F(ApplicationTest, LeavingRunsTheLifeCycleToTheEndAndWaitsForTheWorkItStarts) {
+  auto worker = Thread::create("worker");
+  worker->start();
+  auto& center = NotificationCenter::defaultCenter();
+  std::vector<std::string> done;
+  auto later = [&](const std::string& what) {
+    auto task = std::make_shared<BackgroundTaskIdentifier>(kInvalidBackgroundTask);
+    *task = app->beginBackgroundTask({});
+    auto main = RunLoop::current();
+    worker->runLoop()->post([&, main, task, what] {
+      main->post([&, task, what] {
+        done.push_back(what);
+        app->endBackgroundTask(*task);
+      });
+    });
+  };
+  auto saved = center.addObserver(kApplicationDidEnterBackgroundNotification, nullptr, [&](const Notification&) { later("saved"); });
+  auto closed = center.addObserver(kApplicationWillTerminateNotification, nullptr, [&](const Notification&) { later("closed"); });
+  app->launch();
+  EXPECT_TRUE(app->leave(30));
+  EXPECT_EQ(delegate->trace.events, (std::vector<std::string>{"launch", "active", "resign", "background", "terminate"}));
+  EXPECT_EQ(done, (std::vector<std::string>{"saved", "closed"}));
+  EXPECT_EQ(app->backgroundTaskCount(), 0u);
+  center.removeObserver(saved);
+  center.removeObserver(closed);
+
+  // A task that never ends holds the end only up to the limit, and is told its time is up.
+  auto other = Application::create(std::make_shared<AppTrace>(), "com.example.other");
+  other->launch();
+  int expired = 0;
+  BackgroundTaskIdentifier stuck = other->beginBackgroundTask([&] {
+    ++expired;
+    other->endBackgroundTask(stuck);
+  });
+  EXPECT_FALSE(other->leave(0.05));
+  EXPECT_EQ(expired, 1);
+  EXPECT_EQ(other->backgroundTaskCount(), 0u);
+  worker->cancel();
+  worker->join();
 }
 
 TEST_F(ApplicationTest, StatusBarAndScreenFollowTheDeviceProfile) {
