@@ -1,5 +1,7 @@
 #include "tools/common/HttpServer.h"
 
+#include "os/net/Socket.h"
+
 
 namespace tools {
 
@@ -54,6 +56,8 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
     }
     if (!complete) {
       exceeded = exceeded || res.status == 413;
+      // The connection ends once this answer is out.
+      if (auto connection = connectionServed()) connection->shutdownReading();
       res.status = exceeded ? 413 : 400;
       res.set_header("Connection", "close");
       res.set_content(exceeded ? "request too large" : "request unreadable", "text/plain; charset=utf-8");
