@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <list>
 #include <optional>
 #include <unordered_map>
@@ -109,7 +110,7 @@ thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
 }  // namespace
 
 struct TrackedHttpServer::Connection {
-  enum class State { Handshake, Idle, Head, Body, Working, Refusing };
+  enum class State { Handshake, Idle, Head, Body, Working, Refusing, Lingering };
   enum class Framing { None, Length, Chunked };
   enum class ChunkPart { Size, Data, DataEnd, Trailer };
 
@@ -149,6 +150,7 @@ struct TrackedHttpServer::Connection {
 
   std::string out;  // a refusal going out
   std::size_t outAt = 0;
+  std::uint64_t lingered = 0;  // bytes read past after it
 
   // Set by the worker that answered.
   bool keep = false;
@@ -436,6 +438,8 @@ class TrackedHttpServer::Loop {
         return;
       case Connection::State::Refusing:
         return flush(*c);
+      case Connection::State::Lingering:
+        return linger(*c);
       case Connection::State::Handshake:
         return handshake(*c);
       default:
@@ -782,7 +786,27 @@ class TrackedHttpServer::Loop {
       }
       c.outAt += static_cast<std::size_t>(n);
     }
-    drop(c);
+    // The answer is out and nothing more follows it. A client that sends its whole body before it
+    // reads any answer would find its connection reset instead of the refusal: what it sends on
+    // is read past, never kept, up to the bound once more and for the write time-out at most.
+    c.out.clear();
+    c.out.shrink_to_fit();
+    c.socket->shutdownWriting();
+    c.state = Connection::State::Lingering;
+    setIdle(c, true);  // first to go when descriptors run short
+    watch(c, EPOLLIN);
+    linger(c);
+  }
+
+  void linger(Connection& c) {
+    for (;;) {
+      ++s_.receives_;
+      const long n = c.socket->receive(buffer_.data(), buffer_.size());
+      if (n < 0 && wouldBlock()) return;
+      if (n <= 0) return drop(c);
+      c.lingered += static_cast<std::uint64_t>(n);
+      if (c.lingered > s_.payload_max_length_) return drop(c);
+    }
   }
 
   // Answered connections back from the workers, and the server's ending of connections.
@@ -899,6 +923,21 @@ std::optional<int> TrackedHttpServer::bind(const std::string& host, int port) {
 
 void TrackedHttpServer::serve() {
   if (listener_ < 0 || stopping_ || !is_valid()) return;
+  // The HTTP layer writes an answer made as it goes (in chunks, or from a provider) only while it
+  // counts itself running, which only its own accepting loop makes it. That loop runs meanwhile
+  // on one end of a socket pair, which no peer can reach; ending that end ends the loop.
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+  svr_sock_ = pair[0];
+  set_idle_interval(3600);  // waits on the pair for its end, never in an accept
+  std::promise<void> running;
+  new_task_queue = [&running] {
+    running.set_value();
+    return new httplib::ThreadPool(0);
+  };
+  std::thread layer([this] { listen_after_bind(); });
+  running.get_future().wait();
+
   std::vector<std::thread> workers;
   for (std::size_t i = 0; i < workerCount_; ++i) workers.emplace_back([this] { work(); });
   Loop(*this).run();
@@ -908,6 +947,9 @@ void TrackedHttpServer::serve() {
   }
   workAvailable_.notify_all();
   for (auto& worker : workers) worker.join();
+  ::shutdown(pair[0], SHUT_RDWR);  // the layer's loop wakes, fails to accept, closes it and ends
+  layer.join();
+  ::close(pair[1]);
 }
 
 void TrackedHttpServer::stop() {

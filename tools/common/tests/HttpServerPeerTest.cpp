@@ -189,7 +189,7 @@ TEST_F(HttpServerPeerTest, AHeadOfExactlyTheBoundIsServedAndOneMoreByteIsNot) {
 }
 
 // Every method, routed or not, and every way a body travels is held to the bound as the bytes
-// arrive: 413, the connection ended with the rest of the body unread, no handler run.
+// arrive: 413, the connection ended with the rest of the body never kept, no handler run.
 TEST_F(HttpServerPeerTest, EveryMethodAndEveryCodingIsHeldToTheBoundAsTheBytesArrive) {
   constexpr std::uint64_t kSent = std::uint64_t{256} << 20;  // far past the bound and any socket buffer
   const std::string zip = gzipOfZeros(64 << 20);             // 64 MiB once inflated
