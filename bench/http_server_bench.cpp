@@ -54,8 +54,8 @@ struct Blocking {
     route(http);
     http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
     port = http.bind_to_any_port("127.0.0.1");
+    // Listening since the bind: a connection waits in the queue until the loop takes it.
     thread = std::thread([this] { http.listen_after_bind(); });
-    http.wait_until_ready();
   }
   ~Blocking() {
     http.stop();
