@@ -53,6 +53,8 @@ struct Blocking {
   Blocking() {
     route(http);
     http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    // As the services' server writes: no wait for the client's delayed ACK between head and body.
+    http.set_tcp_nodelay(true);
     port = http.bind_to_any_port("127.0.0.1");
     // Listening since the bind: a connection waits in the queue until the loop takes it.
     thread = std::thread([this] { http.listen_after_bind(); });
