@@ -178,16 +178,21 @@ namespace {
 // the connection, each wait for room bounded by the write time-out.
 class AnswerStream final : public httplib::Stream {
  public:
-  AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout) : c_(c), writeTimeout_(writeTimeout) {}
+  AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout)
+      : c_(c), writeTimeout_(writeTimeout), head_(c.head.data()), headSize_(c.head.size()) {}
 
   bool is_readable() const override { return at_ < c_.head.size() + c_.body.size() + c_.tail.size(); }
   bool is_writable() const override { return !failed_ && c_.socket->waitUntilWritable(writeTimeout_); }
 
   ssize_t read(char* ptr, size_t size) override {
     // The HTTP layer reads a head a byte at a time: those reads take the short way.
-    if (at_ < c_.head.size()) {
-      const size_t n = std::min(size, c_.head.size() - at_);
-      std::memcpy(ptr, c_.head.data() + at_, n);
+    if (at_ < headSize_) {
+      if (size == 1) {
+        *ptr = head_[at_++];
+        return 1;
+      }
+      const size_t n = size < headSize_ - at_ ? size : headSize_ - at_;
+      std::memcpy(ptr, head_ + at_, n);
       at_ += n;
       return static_cast<ssize_t>(n);
     }
@@ -243,6 +248,8 @@ class AnswerStream final : public httplib::Stream {
 
   TrackedHttpServer::Connection& c_;
   double writeTimeout_;
+  const char* head_;
+  size_t headSize_;
   size_t at_ = 0;
   bool failed_ = false;
 };
