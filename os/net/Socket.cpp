@@ -168,6 +168,10 @@ void Socket::shutdownReading() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_RD);
 }
 
+void Socket::shutdownWriting() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_WR);
+}
+
 void Socket::shutdown() {
   if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
 }

@@ -57,6 +57,8 @@ class Socket : public std::enable_shared_from_this<Socket> {
   // Ends the receiving side: reads give what had arrived, then the end, and a thread waiting to
   // read wakes. Writing goes on.
   void shutdownReading();
+  // Ends the sending side: the peer reads the end once it has read what was sent. Reading goes on.
+  void shutdownWriting();
   // Ends both directions; the descriptor stays open until close().
   void shutdown();
   // Dotted text of the local or peer address; absent when unbound, unconnected or closed.

@@ -24,6 +24,17 @@ void giveLargeAllocationsTheirOwnMappings(std::size_t bytes) {
 
 void limitAllocatorHeaps(int count) { mallopt(M_ARENA_MAX, count < 1 ? 1 : count); }
 
+std::size_t raiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 1024;
+  if (limit.rlim_cur < limit.rlim_max) {
+    rlimit raised = limit;
+    raised.rlim_cur = limit.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  return limit.rlim_cur == RLIM_INFINITY ? std::size_t{1} << 20 : static_cast<std::size_t>(limit.rlim_cur);
+}
+
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
 bool stopWithParent(int parent) {

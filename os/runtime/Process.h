@@ -18,6 +18,10 @@ void giveLargeAllocationsTheirOwnMappings(std::size_t bytes);
 // before the process starts its threads.
 void limitAllocatorHeaps(int count);
 
+// Raises the process's limit of open descriptors to the most the system lets it have, and answers
+// the limit now in force (a server holding a connection per descriptor takes what it may).
+std::size_t raiseOpenFileLimit();
+
 // True when a person types the program's input (not a pipe or a file).
 bool standardInputIsTerminal();
 

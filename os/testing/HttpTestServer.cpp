@@ -14,7 +14,7 @@
 
 #include "os/net/HostLookup.h"
 #include "os/testing/TestCertificateAuthority.h"
-#include "os/testing/TrackedHttpServer.h"
+#include "os/net/TrackedHttpServer.h"
 
 namespace os::testing {
 
@@ -147,48 +147,22 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
     }
   };
   server_->set_payload_max_length(64u << 20);
-  // Head and body go out in separate writes; without this a kept-alive connection waits for the
-  // client's delayed ACK before the body.
-  server_->set_tcp_nodelay(true);
   server_->Get(".*", dispatch);
   server_->Post(".*", dispatch);
   server_->Put(".*", dispatch);
   server_->Patch(".*", dispatch);
   server_->Delete(".*", dispatch);
   server_->Options(".*", dispatch);
-  port_ = server_->bind_to_any_port("127.0.0.1");
-  // A client opening more connections at once than the library's backlog of five would lose the
-  // extra handshakes and retry them a second later.
-  if (port_ > 0) server_->widenListenQueue();
-  // stop() only takes effect once the listening loop runs. The loop makes its task queue first
-  // thing, once it counts as running: that is where it says so.
-  // A kept-alive connection holds a server thread while it idles (for up to five seconds), and
-  // the clients of one process keep several (each connection cache of its own), so the library's
-  // pool of one thread per core would leave a new connection waiting seconds for a thread.
-  server_->new_task_queue = [this] {
-    markListening();
-    return new httplib::ThreadPool(kServerThreads);
-  };
-  thread_ = std::thread([this] {
-    server_->listen_after_bind();
-    markListening();  // a loop that never began must not keep the constructor waiting
-  });
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return listening_; });
-  }
+  // A delayed answer holds a worker while it waits, and the clients of one process keep several
+  // requests under way at once.
+  server_->setWorkerCount(kServerThreads);
+  port_ = server_->bind("127.0.0.1", 0).value_or(0);
+  // Listening since the bind: connections wait in the queue until the loop takes them.
+  thread_ = std::thread([this] { server_->serve(); });
   for (const auto& name : hostNames_) HostLookup::mapHost(name, 0, "127.0.0.1", port_);
 }
 
 HttpTestServer::~HttpTestServer() { stop(); }
-
-void HttpTestServer::markListening() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    listening_ = true;
-  }
-  changed_.notify_all();
-}
 
 void HttpTestServer::stop() {
   {

@@ -22,9 +22,11 @@
 
 #include "os/net/HTTPHeaderFields.h"
 
-namespace os::testing {
-
+namespace os {
 class TrackedHttpServer;
+}
+
+namespace os::testing {
 
 struct MultipartPart {
   std::string name, filename, contentType, content;
@@ -100,7 +102,6 @@ class HttpTestServer {
 
  private:
   void sleepUnlessStopping(double seconds);
-  void markListening();
 
   std::unique_ptr<TrackedHttpServer> server_;
   std::thread thread_;
@@ -112,8 +113,6 @@ class HttpTestServer {
   std::map<std::pair<std::string, std::string>, Handler> routes_;
   std::vector<RecordedRequest> log_;
   bool stopping_ = false;
-  // The listening loop has begun (or ended): from then on the library's stop takes effect.
-  bool listening_ = false;
 };
 
 // Answers a test queues as it goes, handed out one per request in order, then the fallback once

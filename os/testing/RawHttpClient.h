@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "os/net/Socket.h"
 
@@ -57,6 +60,34 @@ inline std::string readToClose(int fd) {
 inline std::string answerToClose(int fd, const std::string& request) {
   [[maybe_unused]] auto sent = ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
   return readToClose(fd);
+}
+
+// What a peer hears that sends `head` and then a body of `length` bytes, piece after piece (each
+// made by `piece` from the count sent so far), while it reads the answer up to the server's close;
+// and how much of the body went out before the server ended the connection.
+struct AnswerWhileSending {
+  std::string answer;
+  std::uint64_t sent = 0;
+};
+inline AnswerWhileSending answerWhileSending(int fd, const std::string& head, std::uint64_t length,
+                                             const std::function<std::string(std::uint64_t sent)>& piece) {
+  AnswerWhileSending result;
+  timeval safety{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &safety, sizeof safety);
+  std::thread sender([&] {
+    if (::send(fd, head.data(), head.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(head.size())) return;
+    while (result.sent < length) {
+      const std::string next = piece(result.sent);
+      const ssize_t n = ::send(fd, next.data(), next.size(), MSG_NOSIGNAL);
+      if (n <= 0) return;
+      result.sent += static_cast<std::uint64_t>(n);
+    }
+  });
+  result.answer = readToClose(fd);
+  // The server's close ends the sending too: it fails once the connection is gone.
+  ::shutdown(fd, SHUT_RDWR);
+  sender.join();
+  return result;
 }
 
 // `body` as the HTTP layer's client sends a body made as it goes: in chunks of `piece` bytes, with

@@ -2,7 +2,12 @@
 
 #include "os/net/Socket.h"
 
+
 namespace tools {
+
+namespace {
+constexpr std::size_t kPartCost = sizeof(std::pair<const std::string, httplib::MultipartFormData>) + 64;
+}  // namespace
 
 HttpServer& HttpServer::Post(const std::string& pattern, Handler handler) {
   httplib::Server::Post(pattern, bounded(std::move(handler)));
@@ -31,7 +36,9 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
       auto part = whole.files.end();
       complete = reader(
           [&](const httplib::MultipartFormData& header) {
-            if (!take(header.name.size() + header.filename.size() + header.content_type.size())) return false;
+            // What keeping the part costs beyond its content, which a peer sending empty parts
+            // by the million would otherwise have for free.
+            if (!take(kPartCost + header.name.size() + header.filename.size() + header.content_type.size())) return false;
             part = whole.files.emplace(header.name, header);
             return true;
           },
@@ -48,9 +55,8 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
       });
     }
     if (!complete) {
-      // A length given past the bound the HTTP layer refuses itself, before any of the body.
       exceeded = exceeded || res.status == 413;
-      // What is left of the body is never read: the connection ends once this answer is out.
+      // The connection ends once this answer is out.
       if (auto connection = connectionServed()) connection->shutdownReading();
       res.status = exceeded ? 413 : 400;
       res.set_header("Connection", "close");

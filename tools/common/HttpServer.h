@@ -1,17 +1,20 @@
 #pragma once
 // The local services' HTTP server: each connection it accepted stays in sight, so a stop ends
-// those very connections by their sockets and lets every request already read be answered first.
+// those very connections by their sockets and lets every request already read be answered first;
+// every request, whatever its method, is held to the body bound as its bytes arrive.
 //
-// A handler of the whole request (body, parts, form) gets it as the HTTP layer reads it, but held
-// to the payload bound however the body travels: the layer itself checks the bound only against a
-// length given up front, and reads a body in chunks, or compressed, whole whatever it grows to.
-#include "os/testing/TrackedHttpServer.h"
+// A handler of the whole request (body, parts, form) gets it held to the payload bound once more
+// as the HTTP layer parses it: each part counted with what its head costs to keep.
+#include "os/net/TrackedHttpServer.h"
 
 namespace tools {
 
-class HttpServer : public os::testing::TrackedHttpServer {
+class HttpServer : public os::TrackedHttpServer {
  public:
-  using TrackedHttpServer::TrackedHttpServer;
+  // A service that sets no bound of its own still has one.
+  static constexpr std::size_t kDefaultPayloadLimit = std::size_t{16} << 20;
+
+  HttpServer() { set_payload_max_length(kDefaultPayloadLimit); }
   using httplib::Server::Post;
   using httplib::Server::Put;
 

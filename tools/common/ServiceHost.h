@@ -1,8 +1,6 @@
 #pragma once
 // The life of one local HTTP service: bind (port 0: any free one), serve on a thread of its own
 // or on the caller's, stop. Every local service of the tools runs through one of these.
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -31,17 +29,8 @@ class ServiceHost {
   int port() const { return port_; }
 
  private:
-  // The listening loop has begun: from then on the library's stop takes effect.
-  void markListening();
-
   HttpServer& http_;
   std::thread thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;  // serving_ or listening_ changed
-  bool serving_ = false;
-  bool listening_ = false;
-  bool stopping_ = false;
-  bool hooked_ = false;  // the server tells us when its loop begins; serve's thread only
   int port_ = 0;
 };
 

@@ -17,7 +17,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TcpTestPeer.h"
-#include "os/testing/TrackedHttpServer.h"
+#include "os/net/TrackedHttpServer.h"
 #include "os/testing/UdpTestPeer.h"
 
 namespace os {
@@ -260,17 +260,16 @@ std::size_t connectsQueued(int family, std::uint16_t port, std::size_t count, st
   return connected;
 }
 
-// A service's HTTP layer listens with a queue of five; widened by its own listener, it takes a
-// burst of connections before it accepts the first, whichever family its host names: "::1" as
-// well as "127.0.0.1".
+// A service's HTTP server listens with a queue as wide as the system allows: it takes a burst of
+// connections before it accepts the first, whichever family its host names: "::1" as well as
+// "127.0.0.1".
 TEST(ListenQueue, WideningReachesListenersOfBothFamilies) {
   for (int family : {AF_INET, AF_INET6}) {
     SCOPED_TRACE(family == AF_INET6 ? "IPv6" : "IPv4");
-    testing::TrackedHttpServer http;
-    const int port = http.bind_to_any_port(family == AF_INET6 ? "::1" : "127.0.0.1");
+    TrackedHttpServer http;
+    const int port = http.bind(family == AF_INET6 ? "::1" : "127.0.0.1", 0).value_or(0);
     if (port <= 0 && family == AF_INET6) GTEST_SKIP() << "no IPv6 loopback address here";
     ASSERT_GT(port, 0);
-    http.widenListenQueue();
     constexpr std::size_t kPending = 24;
     std::vector<int> fds;
     EXPECT_EQ(connectsQueued(family, static_cast<std::uint16_t>(port), kPending, fds), kPending);

@@ -143,7 +143,7 @@ class HttpServerDeadlineTest : public ::testing::Test {
     });
     http.setRequestDeadline(kDeadline);
     // A pool of known size, whatever the machine's cores.
-    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    http.setWorkerCount(kWorkers);
     auto bound = host.start("127.0.0.1", 0);
     ASSERT_TRUE(bound);
     port = *bound;

@@ -84,14 +84,15 @@ void NewsServer::routes() {
   // beyond a few kilobytes, and a crash dump travels with the whole log file.
   http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
     std::string body;
+    bool exceeded = false;  // else a body that cannot be read as it says it is
     bool complete = reader([&](const char* data, std::size_t length) {
-      if (body.size() + length > kMaxPayload) return false;
+      if (body.size() + length > kMaxPayload) return !(exceeded = true);
       body.append(data, length);
       return true;
     });
     if (!complete) {
-      res.status = 413;
-      res.set_content("request too large", "text/plain; charset=utf-8");
+      res.status = exceeded ? 413 : 400;
+      res.set_content(exceeded ? "request too large" : "request unreadable", "text/plain; charset=utf-8");
       return;
     }
     handlePost(req, body, res);

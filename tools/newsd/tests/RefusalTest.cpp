@@ -1,5 +1,9 @@
 #include "tools/newsd/tests/NewsdFixture.h"
 
+#include <unistd.h>
+
+#include "os/testing/RawHttpClient.h"
+
 namespace newsd::testing {
 namespace {
 
@@ -60,6 +64,43 @@ TEST_F(NewsdRefusalTest, MalformedFormsGetAnErrorEnvelopeAndTheServerCarriesOn) 
   EXPECT_EQ(errorcodeOf(postForm("/imkt/mil/", os::buildQuery({{"p", promoP}, {"v", "1"}, {"check", promoCheck}}))), kBadInterfaceVersion);
 
   EXPECT_EQ(news(1000, os::Dictionary{{"cp", 2}})["data"]["result"].intValue(), 1);
+}
+
+// A body in chunks that breaks its framing is unreadable, not too large; one that ends with
+// trailer fields is read as any other.
+TEST_F(NewsdRefusalTest, ABodyBrokenInItsChunksIsUnreadableAndTrailersAreAllowed) {
+  const std::string form = newsFormWithP(encodeParameterText(R"({"opcode":1040})"));
+  auto sendChunked = [&](const std::string& chunks) {
+    const int fd = os::testing::connectTo("127.0.0.1", server_->port());
+    const std::string answer = os::testing::answerToClose(
+        fd, "POST /imobile/ HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n" + chunks);
+    ::close(fd);
+    return answer;
+  };
+  char size[16];
+  std::snprintf(size, sizeof size, "%zx", form.size());
+  const std::string broken = sendChunked("3\r\n" + form + "\r\n0\r\n\r\n");
+  EXPECT_EQ(broken.rfind("HTTP/1.1 400", 0), 0u) << broken.substr(0, 64);
+  const std::string trailed = sendChunked(size + std::string("\r\n") + form + "\r\n0\r\nX-Sum: 1\r\n\r\n");
+  EXPECT_EQ(trailed.rfind("HTTP/1.1 200", 0), 0u) << trailed.substr(0, 64);
+  EXPECT_NE(trailed.find("\"errorcode\":0"), std::string::npos) << trailed;
+}
+
+// Two news servers asked for one port (two homes keeping the same ports, started together): the
+// second never listens beside the first, which would split the readers' connections between
+// them; told to, it takes a free port instead.
+TEST_F(NewsdRefusalTest, ASecondServerNeverSharesThePortTheFirstListensOn) {
+  ServerOptions options;
+  options.port = server_->port();
+  // As the program binds (--port P, then --free-if-taken).
+  NewsServer second(options);
+  EXPECT_FALSE(second.bind()) << "two news servers listen on one port";
+  options.freeIfTaken = true;
+  NewsServer third(options);
+  const auto elsewhere = third.bind();
+  ASSERT_TRUE(elsewhere);
+  EXPECT_NE(*elsewhere, server_->port());
 }
 
 TEST_F(NewsdRefusalTest, OperationsAreServedOnlyAtTheirOwnPath) {

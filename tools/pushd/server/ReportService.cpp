@@ -335,7 +335,7 @@ bool startsWith(const std::string& text, const std::string& prefix) { return tex
 
 // One listening address of the service: its HTTP server and the thread serving it.
 struct ReportService::Endpoint {
-  explicit Endpoint(ReportService& service) : owner(service) {}
+  explicit Endpoint(ReportService& service) : owner(service) { http.set_payload_max_length(kMaximumInflated); }
   ReportService& owner;
   tools::HttpServer http;
   tools::ServiceHost host{http};

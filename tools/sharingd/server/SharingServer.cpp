@@ -155,13 +155,14 @@ SharingServer::SharingServer(ServerOptions options)
     std::string body;
     bool hasPicture = false;
     bool complete = true;
+    bool exceeded = false;  // else a body that cannot be read as it says it is
     if (req.is_multipart_form_data()) {
       // The fields of the parts are held to the bound together (the picture is not kept): the
       // HTTP layer checks a body against it only when its length is given up front.
       std::string current;
       std::size_t held = 0;
       auto take = [&](std::size_t bytes) {
-        if (bytes > kMaxPayload - held) return false;
+        if (bytes > kMaxPayload - held) return !(exceeded = true);
         held += bytes;
         return true;
       };
@@ -181,14 +182,14 @@ SharingServer::SharingServer(ServerOptions options)
           });
     } else {
       complete = reader([&](const char* data, std::size_t length) {
-        if (body.size() + length > kMaxPayload) return false;
+        if (body.size() + length > kMaxPayload) return !(exceeded = true);
         body.append(data, length);
         return true;
       });
       if (auto form = parseQuery(os::replaceAll(body, "+", "%20")))
         for (const auto& [name, value] : *form) fields[name] = value.stringOr();
     }
-    if (!complete) return plain(res, 413, "request too large");
+    if (!complete) return exceeded ? plain(res, 413, "request too large") : plain(res, 400, "request unreadable");
     handle(req, res, body, fields, hasPicture);
   });
   // Called once the answer to a request went out (or could not): a held one may now be cut.

@@ -392,6 +392,59 @@ TEST_F(SharingRequestTest, TheFieldsOfABodyInPartsAreHeldToThePayloadBoundAndNot
   }
 }
 
+// A picture sent in chunks, with no length for anyone to check first, is counted as its bytes
+// arrive: past the picture bound the share is refused and the rest of the picture is never kept
+// (read past only for as long as a client sending on before it reads needs to hear the refusal).
+TEST_F(SharingRequestTest, APictureInChunksIsHeldToThePictureBound) {
+  const std::string boundary = "sharingboundary42";
+  const std::string cipher = encipherByHand("{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"c\"}");
+  const std::string start = "--" + boundary + "\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\n" + cipher +
+                            "\r\n--" + boundary +
+                            "\r\nContent-Disposition: form-data; name=\"pic\"; filename=\"p.jpg\"\r\n"
+                            "Content-Type: image/jpeg\r\n\r\n";
+  // Chunks of a picture's bytes, on and on: the first carries the parts before the picture.
+  const std::string block = "10000\r\n" + std::string(0x10000, 'p') + "\r\n";
+  const std::string first = [&] {
+    char size[32];
+    std::snprintf(size, sizeof size, "%zx\r\n", start.size());
+    return size + start + "\r\n";
+  }();
+  const std::uint64_t sending = first.size() + 4 * SharingServer::kMaxPictureUpload / 0x10000 * block.size();
+  const int fd = os::testing::connectTo("127.0.0.1", server_->port());
+  ASSERT_GE(fd, 0);
+  const auto result = os::testing::answerWhileSending(
+      fd,
+      std::string("POST /share/add/") + kAppKey + "/u/ HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n"
+          "Content-Type: multipart/form-data; boundary=" + boundary + "\r\n\r\n",
+      sending, [&](std::uint64_t at) {
+        return at < first.size() ? first.substr(at) : block.substr((at - first.size()) % block.size());
+      });
+  ::close(fd);
+  EXPECT_EQ(result.answer.rfind("HTTP/1.1 413", 0), 0u) << result.answer.substr(0, 64);
+  EXPECT_LT(result.sent, sending * 3 / 4) << "the server read on past the picture bound";
+  EXPECT_TRUE(server_->requests().empty());
+}
+
+// A body whose chunks or parts break their framing is unreadable, which is no body too large.
+TEST_F(SharingRequestTest, ABodyBrokenInItsFramingIsUnreadableNotTooLarge) {
+  const std::string path = std::string("/share/add/") + kAppKey + "/u/";
+  const std::string chunked = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                              "Content-Type: application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n"
+                              "5\r\nud_post=x\r\n0\r\n\r\n";
+  const std::string parts = "--b\r\nContent-Disposition: form-data; name=\"ud_post\"\r\n\r\nabc\r\n--b";
+  const std::string multipart = "POST " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+                                std::to_string(parts.size()) + "\r\n\r\n" + parts;
+  for (const auto& request : {chunked, multipart}) {
+    const int fd = os::testing::connectTo("127.0.0.1", server_->port());
+    ASSERT_GE(fd, 0);
+    const std::string answer = os::testing::answerToClose(fd, request);
+    ::close(fd);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << answer.substr(0, 64);
+  }
+  EXPECT_TRUE(server_->requests().empty());
+}
+
 // The application's platform keys (posted with its secret, the application key backwards) are
 // kept with the users: after a restart on the same state file the application information
 // still answers them and the QQ token check still asks for them.

@@ -1,0 +1,172 @@
+// The local services' HTTP server (os::TrackedHttpServer) answering GET requests one after
+// another over kept-alive loopback connections, with a short head and with a 4 KB one, alone and
+// beside a crowd of 200 slow peers (part of a head sent, the rest never) and 1,000 idle
+// connections. The baseline, "blocking", is the HTTP layer's own server with as many workers,
+// each reading the connection it serves; beside the crowd it answers nothing for minutes, so it
+// runs alone only. Each row reports answers a second and the 99th percentile of one answer's time.
+#include <benchmark/benchmark.h>
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os/net/TrackedHttpServer.h"
+#include "os/testing/RawHttpClient.h"
+
+namespace {
+
+constexpr int kRequests = 2000;
+constexpr int kWorkers = 8;
+constexpr int kSlow = 200, kIdle = 1000;
+
+void route(httplib::Server& server) {
+  server.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+}
+
+struct Ours {
+  os::TrackedHttpServer http;
+  std::thread thread;
+  int port = 0;
+  Ours() {
+    route(http);
+    http.setWorkerCount(kWorkers);
+    port = http.bind("127.0.0.1", 0).value_or(0);
+    thread = std::thread([this] { http.serve(); });
+  }
+  ~Ours() {
+    http.stop();
+    http.endConnections(true);
+    thread.join();
+  }
+};
+
+struct Blocking {
+  httplib::Server http;
+  std::thread thread;
+  int port = 0;
+  Blocking() {
+    route(http);
+    http.new_task_queue = [] { return new httplib::ThreadPool(kWorkers); };
+    // As the services' server writes: no wait for the client's delayed ACK between head and body.
+    http.set_tcp_nodelay(true);
+    port = http.bind_to_any_port("127.0.0.1");
+    // Listening since the bind: a connection waits in the queue until the loop takes it.
+    thread = std::thread([this] { http.listen_after_bind(); });
+  }
+  ~Blocking() {
+    http.stop();
+    thread.join();
+  }
+};
+
+// Peers that hold connections without a whole request: slow ones sent the start of a head.
+struct Crowd {
+  std::vector<int> fds;
+  explicit Crowd(int port) {
+    const std::string start = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    for (int i = 0; i < kSlow + kIdle; ++i) {
+      const int fd = os::testing::connectTo("127.0.0.1", port);
+      if (fd < 0) continue;
+      if (i < kSlow) ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+      fds.push_back(fd);
+    }
+  }
+  ~Crowd() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
+std::string request(bool longHead) {
+  return "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + std::string(longHead ? 4000 : 16, 'u') + "\r\n\r\n";
+}
+
+std::map<std::string, double> gRates;
+
+// kRequests answers, each timed; reconnects when the server ends a connection.
+void answers(benchmark::State& state, int port, bool longHead, const std::string& row) {
+  const std::string ask = request(longHead);
+  std::vector<double> times;
+  double rate = 0;
+  for (auto _ : state) {
+    times.clear();
+    int fd = os::testing::connectTo("127.0.0.1", port);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kRequests && fd >= 0; ++i) {
+      const auto sent = std::chrono::steady_clock::now();
+      const std::string answer = os::testing::answerOn(fd, ask, 2);
+      times.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - sent).count());
+      if (answer.rfind("HTTP/1.1 200", 0) != 0) {
+        state.SkipWithError("no answer");
+        break;
+      }
+      if (answer.find("Connection: close") != std::string::npos) {
+        ::close(fd);
+        fd = os::testing::connectTo("127.0.0.1", port);
+      }
+    }
+    if (fd >= 0) ::close(fd);
+    rate = static_cast<double>(times.size()) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+  std::sort(times.begin(), times.end());
+  state.counters["answers/s"] = rate;
+  state.counters["p99_us"] = times.empty() ? 0 : times[times.size() * 99 / 100];
+  gRates[row] = rate;
+}
+
+void BM_Ours_Short(benchmark::State& state) {
+  Ours server;
+  answers(state, server.port, false, "ours short");
+}
+void BM_Ours_4KBHead(benchmark::State& state) {
+  Ours server;
+  answers(state, server.port, true, "ours 4KB");
+}
+void BM_Blocking_Short(benchmark::State& state) {
+  Blocking server;
+  answers(state, server.port, false, "blocking short");
+}
+void BM_Blocking_4KBHead(benchmark::State& state) {
+  Blocking server;
+  answers(state, server.port, true, "blocking 4KB");
+}
+void BM_Ours_Short_BesideCrowd(benchmark::State& state) {
+  Ours server;
+  Crowd crowd(server.port);
+  answers(state, server.port, false, "ours short, crowd");
+}
+void BM_Ours_4KBHead_BesideCrowd(benchmark::State& state) {
+  Ours server;
+  Crowd crowd(server.port);
+  answers(state, server.port, true, "ours 4KB, crowd");
+}
+
+BENCHMARK(BM_Blocking_Short)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Blocking_4KBHead)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Ours_Short)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Ours_4KBHead)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Ours_Short_BesideCrowd)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Ours_4KBHead_BesideCrowd)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  auto ratio = [](const char* a, const char* b) {
+    return gRates.count(a) && gRates.count(b) && gRates[b] > 0 ? gRates[a] / gRates[b] : 0.0;
+  };
+  std::printf("4 KB head against a short one (time ratio): ours %.2fx, blocking %.2fx\n", ratio("ours short", "ours 4KB"),
+              ratio("blocking short", "blocking 4KB"));
+  std::printf("ours against blocking (answers a second): short %.2fx, 4 KB head %.2fx\n", ratio("ours short", "blocking short"),
+              ratio("ours 4KB", "blocking 4KB"));
+  std::printf("ours beside 200 slow and 1,000 idle connections, against alone: short %.2fx, 4 KB head %.2fx\n",
+              ratio("ours short, crowd", "ours short"), ratio("ours 4KB, crowd", "ours 4KB"));
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,1051 @@
+#include "os/net/TrackedHttpServer.h"
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <future>
+#include <list>
+#include <optional>
+#include <unordered_map>
+#include <utility>
+
+#include "os/net/Socket.h"
+#include "os/runtime/Process.h"
+
+namespace os {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Instant = Clock::time_point;
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
+
+Clock::duration after(double seconds) {
+  // Held to a year, lest a time past the clock's range wrap round.
+  return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::clamp(seconds, 0.0, 365 * 86400.0)));
+}
+
+// TLS records travel through the connection's socket itself, so that its sends never raise
+// SIGPIPE on a connection the peer or a stop has ended.
+int bioWrite(BIO* bio, const char* data, int length) {
+  auto* socket = static_cast<TcpSocket*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  const long n = socket->send(data, static_cast<std::size_t>(length));
+  if (n < 0 && wouldBlock()) BIO_set_retry_write(bio);
+  return static_cast<int>(n);
+}
+
+int bioRead(BIO* bio, char* data, int length) {
+  auto* socket = static_cast<TcpSocket*>(BIO_get_data(bio));
+  BIO_clear_retry_flags(bio);
+  const long n = socket->receive(data, static_cast<std::size_t>(length));
+  if (n < 0 && wouldBlock()) BIO_set_retry_read(bio);
+  return static_cast<int>(n);
+}
+
+long bioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+int bioCreate(BIO* bio) {
+  BIO_set_init(bio, 1);
+  return 1;
+}
+
+const BIO_METHOD* socketMethod() {
+  static BIO_METHOD* method = [] {
+    BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "connection socket");
+    BIO_meth_set_write(m, bioWrite);
+    BIO_meth_set_read(m, bioRead);
+    BIO_meth_set_ctrl(m, bioControl);
+    BIO_meth_set_create(m, bioCreate);
+    return m;
+  }();
+  return method;
+}
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return out;
+}
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r')) text.remove_suffix(1);
+  return text;
+}
+
+const char* reason(int status) {
+  switch (status) {
+    case 400:
+      return "Bad Request";
+    case 413:
+      return "Payload Too Large";
+    case 415:
+      return "Unsupported Media Type";
+    case 431:
+      return "Request Header Fields Too Large";
+    default:
+      return "Not Implemented";
+  }
+}
+
+// The server and connection the calling thread serves a request of.
+thread_local const TrackedHttpServer* tServer = nullptr;
+thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
+
+}  // namespace
+
+struct TrackedHttpServer::Connection {
+  enum class State { Handshake, Idle, Head, Body, Working, Refusing, Lingering };
+  enum class Framing { None, Length, Chunked };
+  enum class ChunkPart { Size, Data, DataEnd, Trailer };
+
+  ~Connection() {
+    if (inflater) inflateEnd(inflater.get());
+    if (tls) SSL_free(tls);
+  }
+
+  std::shared_ptr<TcpSocket> socket;
+  SSL* tls = nullptr;
+  State state = State::Idle;
+  std::string in;  // bytes received and not yet taken
+  std::size_t scanned = 0;  // how far the head's end was looked for
+  std::size_t served = 0;
+
+  // The request read so far: its head as handed on (the same lines, less an expectation already
+  // met) and its body, out of its chunks.
+  std::string head, body;
+  Framing framing = Framing::None;
+  std::uint64_t lengthLeft = 0;
+  ChunkPart chunkPart = ChunkPart::Size;
+  std::uint64_t chunkLeft = 0;
+  std::size_t trailerBytes = 0;
+  std::uint64_t sent = 0;  // body bytes as sent, within the framing
+  std::string tail;  // what follows the body as handed on
+  std::unique_ptr<z_stream> inflater;  // only counts what the body inflates to
+  std::uint64_t inflated = 0;
+  bool inflateEnded = false;
+
+  Instant requestDue = Instant::max();  // the request now arriving is whole by then
+  Instant due = Instant::max();         // when the connection is let go, unless something comes
+  bool timed = false;
+  std::list<Connection*>::iterator idleAt;
+  bool idle = false;
+  unsigned watched = 0;  // the events the loop watches; 0 when it does not
+  bool registered = false;
+
+  std::string out;  // a refusal going out
+  std::size_t outAt = 0;
+  std::uint64_t lingered = 0;  // bytes read past after it
+
+  // Set by the worker that answered.
+  bool keep = false;
+
+  void resetRequest() {
+    head.clear();
+    body.clear();
+    tail.clear();
+    inflated = 0;
+    body.shrink_to_fit();
+    framing = Framing::None;
+    lengthLeft = chunkLeft = sent = 0;
+    chunkPart = ChunkPart::Size;
+    trailerBytes = 0;
+    if (inflater) inflateEnd(inflater.get());
+    inflater.reset();
+    inflateEnded = false;
+    scanned = 0;
+  }
+};
+
+namespace {
+
+// A request read whole, as the HTTP layer reads it (from memory), and the answer it writes, to
+// the connection, each wait for room bounded by the write time-out.
+class AnswerStream final : public httplib::Stream {
+ public:
+  AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout)
+      : c_(c), writeTimeout_(writeTimeout), head_(c.head.data()), headSize_(c.head.size()) {}
+
+  bool is_readable() const override { return at_ < c_.head.size() + c_.body.size() + c_.tail.size(); }
+  bool is_writable() const override { return !failed_ && c_.socket->waitUntilWritable(writeTimeout_); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    // The HTTP layer reads a head a byte at a time: those reads take the short way.
+    if (at_ < headSize_) {
+      if (size == 1) {
+        *ptr = head_[at_++];
+        return 1;
+      }
+      const size_t n = size < headSize_ - at_ ? size : headSize_ - at_;
+      std::memcpy(ptr, head_ + at_, n);
+      at_ += n;
+      return static_cast<ssize_t>(n);
+    }
+    size_t from = at_;
+    for (const std::string* part : {&c_.head, &c_.body, &c_.tail}) {
+      if (from < part->size()) {
+        const size_t n = std::min(size, part->size() - from);
+        std::memcpy(ptr, part->data() + from, n);
+        at_ += n;
+        return static_cast<ssize_t>(n);
+      }
+      from -= part->size();
+    }
+    return 0;
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (failed_) return -1;
+    if (c_.tls) {
+      for (;;) {
+        const int n = SSL_write(c_.tls, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+        if (n > 0) return n;
+        const int error = SSL_get_error(c_.tls, n);
+        const bool waited = error == SSL_ERROR_WANT_WRITE  ? c_.socket->waitUntilWritable(writeTimeout_)
+                            : error == SSL_ERROR_WANT_READ ? c_.socket->waitUntilReadable(writeTimeout_)
+                                                           : false;
+        if (!waited) return fail();
+      }
+    }
+    for (;;) {
+      const long n = c_.socket->send(ptr, size);
+      if (n >= 0) return n;
+      if (!wouldBlock() || !c_.socket->waitUntilWritable(writeTimeout_)) return fail();
+    }
+  }
+  void get_remote_ip_and_port(std::string& ip, int& port) const override {
+    ip = c_.socket->remoteAddress().value_or("");
+    port = c_.socket->remotePort().value_or(0);
+  }
+  void get_local_ip_and_port(std::string& ip, int& port) const override {
+    ip = c_.socket->localAddress().value_or("");
+    port = c_.socket->localPort().value_or(0);
+  }
+  socket_t socket() const override { return c_.socket->nativeHandle(); }
+
+  bool failed() const { return failed_; }
+
+ private:
+  ssize_t fail() {
+    failed_ = true;
+    return -1;
+  }
+
+  TrackedHttpServer::Connection& c_;
+  double writeTimeout_;
+  const char* head_;
+  size_t headSize_;
+  size_t at_ = 0;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+// The thread that accepts connections and reads their requests. Everything here runs on it,
+// apart from what the server's mutex guards.
+class TrackedHttpServer::Loop {
+ public:
+  explicit Loop(TrackedHttpServer& server) : s_(server), buffer_(kReadBlock) {
+    const std::size_t limit = raiseOpenFileLimit();
+    // Descriptors kept for what the handlers open (files, databases, connections of their own).
+    capacity_ = limit - std::min(limit / 2, std::max<std::size_t>(limit / 8, 64));
+  }
+
+  void run() {
+    add(s_.wake_, EPOLLIN, &wakeTag_);
+    add(s_.listener_, EPOLLIN, &listenerTag_);
+    std::vector<epoll_event> events(256);
+    for (;;) {
+      if (s_.stopping_ && s_.listener_ >= 0) closeListener();
+      if (s_.stopping_ && connections_.empty()) break;
+      const int n = ::epoll_wait(s_.epoll_, events.data(), static_cast<int>(events.size()), waitMilliseconds());
+      for (int i = 0; i < n; ++i) {
+        void* tag = events[static_cast<std::size_t>(i)].data.ptr;
+        if (tag == &wakeTag_) {
+          std::uint64_t count;
+          [[maybe_unused]] auto r = ::read(s_.wake_, &count, sizeof count);
+        } else if (tag == &listenerTag_) {
+          acceptAll();
+        } else {
+          auto found = connections_.find(static_cast<Connection*>(tag));
+          // Held here: serving may end the connection.
+          if (found != connections_.end()) serve(std::shared_ptr<Connection>(found->second));
+        }
+      }
+      takeReturned();
+      expire();
+    }
+    if (s_.listener_ >= 0) closeListener();
+  }
+
+ private:
+  static constexpr std::size_t kReadBlock = 64 * 1024;
+  // The longest line of a chunk's size (with its extensions) that is read.
+  static constexpr std::size_t kChunkLineLimit = 4096;
+
+  void add(int fd, unsigned events, void* tag) {
+    epoll_event e{};
+    e.events = events;
+    e.data.ptr = tag;
+    ::epoll_ctl(s_.epoll_, EPOLL_CTL_ADD, fd, &e);
+  }
+
+  void watch(Connection& c, unsigned events) {
+    if (c.registered && c.watched == events) return;
+    epoll_event e{};
+    e.events = events;
+    e.data.ptr = &c;
+    ::epoll_ctl(s_.epoll_, c.registered ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, c.socket->nativeHandle(), &e);
+    c.registered = true;
+    c.watched = events;
+  }
+
+  void unwatch(Connection& c) {
+    if (!c.registered) return;
+    ::epoll_ctl(s_.epoll_, EPOLL_CTL_DEL, c.socket->nativeHandle(), nullptr);
+    c.registered = false;
+    c.watched = 0;
+  }
+
+  void closeListener() {
+    if (!listenerPaused_) ::epoll_ctl(s_.epoll_, EPOLL_CTL_DEL, s_.listener_, nullptr);
+    ::close(s_.listener_);
+    s_.listener_ = -1;
+  }
+
+  int waitMilliseconds() const {
+    if (timers_.empty()) return -1;
+    const auto left = timers_.begin()->first - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+  }
+
+  void setDue(Connection& c, Instant due) {
+    if (c.timed) timers_.erase({c.due, &c});
+    c.due = due;
+    c.timed = due != Instant::max();
+    if (c.timed) timers_.insert({due, &c});
+  }
+
+  void setIdle(Connection& c, bool idle) {
+    if (idle == c.idle) return;
+    if (idle)
+      c.idleAt = idle_.insert(idle_.end(), &c);
+    else
+      idle_.erase(c.idleAt);
+    c.idle = idle;
+  }
+
+  void expire() {
+    const Instant now = Clock::now();
+    while (!timers_.empty() && timers_.begin()->first <= now) {
+      Connection* c = timers_.begin()->second;
+      drop(*c);
+    }
+  }
+
+  // Frees a descriptor for a new connection: the one idle longest, else the one whose request
+  // began earliest. False when every connection is being answered.
+  bool evictOne() {
+    if (!idle_.empty()) {
+      drop(*idle_.front());
+      return true;
+    }
+    Connection* oldest = nullptr;
+    for (auto& [c, kept] : connections_)
+      if ((c->state == Connection::State::Head || c->state == Connection::State::Body) &&
+          (!oldest || c->requestDue < oldest->requestDue))
+        oldest = c;
+    if (!oldest) return false;
+    drop(*oldest);
+    return true;
+  }
+
+  void acceptAll() {
+    for (;;) {
+      if (connections_.size() >= capacity_ && !evictOne()) return pauseListener();
+      const int fd = ::accept4(s_.listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (fd < 0) {
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+          if (evictOne()) continue;
+          pauseListener();
+        }
+        return;
+      }
+      accepted(fd);
+    }
+  }
+
+  void pauseListener() {
+    if (listenerPaused_ || s_.listener_ < 0) return;
+    ::epoll_ctl(s_.epoll_, EPOLL_CTL_DEL, s_.listener_, nullptr);
+    listenerPaused_ = true;
+  }
+
+  void resumeListener() {
+    if (!listenerPaused_ || s_.listener_ < 0) return;
+    listenerPaused_ = false;
+    add(s_.listener_, EPOLLIN, &listenerTag_);
+  }
+
+  void accepted(int fd) {
+    auto socket = TcpSocket::adopt(fd);
+    if (!socket) {
+      ::close(fd);
+      return;
+    }
+    // Head and body go out in separate writes: without this a kept-alive connection waits for
+    // the client's delayed ACK before the body.
+    int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+    auto c = std::make_shared<Connection>();
+    c->socket = std::move(socket);
+    {
+      std::lock_guard lock(s_.mutex_);
+      if (s_.ending_) {
+        c->socket->shutdown();
+        c->socket->close();
+        return;
+      }
+      s_.open_.insert(c);
+    }
+    connections_.emplace(c.get(), c);
+    const Instant now = Clock::now();
+    // The first request's time runs from here, through the handshake and the wait for its start.
+    c->requestDue = now + after(s_.requestDeadline_.load());
+    if (s_.tls_ && (c->tls = SSL_new(s_.tls_)) != nullptr) {
+      BIO* bio = BIO_new(socketMethod());
+      BIO_set_data(bio, c->socket.get());
+      SSL_set_bio(c->tls, bio, bio);
+      c->state = Connection::State::Handshake;
+    } else if (s_.tls_ || s_.tlsWanted_) {
+      return drop(*c);
+    }
+    setIdle(*c, true);
+    // Waiting for its first byte as long as a kept-alive connection waits for its next request.
+    setDue(*c, c->state == Connection::State::Handshake
+                   ? c->requestDue
+                   : std::min(c->requestDue, now + std::chrono::seconds(s_.keep_alive_timeout_sec_)));
+    watch(*c, EPOLLIN);
+  }
+
+  void serve(const std::shared_ptr<Connection>& c) {
+    switch (c->state) {
+      case Connection::State::Working:
+        return;
+      case Connection::State::Refusing:
+        return flush(*c);
+      case Connection::State::Lingering:
+        return linger(*c);
+      case Connection::State::Handshake:
+        return handshake(*c);
+      default:
+        return readAndParse(*c);
+    }
+  }
+
+  void handshake(Connection& c) {
+    const int rc = SSL_accept(c.tls);
+    if (rc == 1) {
+      c.state = Connection::State::Idle;
+      setDue(c, std::min(c.requestDue, Clock::now() + std::chrono::seconds(s_.keep_alive_timeout_sec_)));
+      watch(c, EPOLLIN);
+      return readAndParse(c);
+    }
+    switch (SSL_get_error(c.tls, rc)) {
+      case SSL_ERROR_WANT_READ:
+        return watch(c, EPOLLIN);
+      case SSL_ERROR_WANT_WRITE:
+        return watch(c, EPOLLOUT);
+      default:
+        return drop(c);
+    }
+  }
+
+  // Bytes read into the buffer: more than 0, 0 at the peer's end, -1 with nothing now, -2 failed.
+  long receive(Connection& c) {
+    char* data = buffer_.data();
+    if (c.tls) {
+      const int n = SSL_read(c.tls, data, static_cast<int>(buffer_.size()));
+      if (n > 0) {
+        c.in.append(data, static_cast<std::size_t>(n));
+        return n;
+      }
+      switch (SSL_get_error(c.tls, n)) {
+        case SSL_ERROR_ZERO_RETURN:
+          return 0;
+        case SSL_ERROR_WANT_READ:
+          watch(c, EPOLLIN);
+          return -1;
+        case SSL_ERROR_WANT_WRITE:
+          watch(c, EPOLLOUT);
+          return -1;
+        default:
+          return -2;
+      }
+    }
+    ++s_.receives_;
+    const long n = c.socket->receive(data, buffer_.size());
+    if (n > 0) c.in.append(data, static_cast<std::size_t>(n));
+    if (n < 0) return wouldBlock() ? -1 : -2;
+    return n;
+  }
+
+  void readAndParse(Connection& c) {
+    for (;;) {
+      if (!parse(c)) return;
+      const long n = receive(c);
+      if (n == -1) return;
+      if (n <= 0) return drop(c);  // the peer ended or failed with a request unfinished
+    }
+  }
+
+  // Takes what the buffer holds: true while the connection waits for more of its request.
+  bool parse(Connection& c) {
+    for (;;) {
+      switch (c.state) {
+        case Connection::State::Idle: {
+          // Empty lines before a request are allowed.
+          std::size_t skip = 0;
+          while (skip < c.in.size() && (c.in[skip] == '\r' || c.in[skip] == '\n')) ++skip;
+          c.in.erase(0, skip);
+          if (c.in.empty()) return true;
+          // A later request's time runs from its first byte.
+          if (c.served > 0) c.requestDue = Clock::now() + after(s_.requestDeadline_.load());
+          setIdle(c, false);
+          setDue(c, c.requestDue);
+          c.state = Connection::State::Head;
+          break;
+        }
+        case Connection::State::Head: {
+          const std::size_t end = c.in.find("\r\n\r\n", c.scanned >= 3 ? c.scanned - 3 : 0);
+          if (end == std::string::npos || end + 4 > kHeadLimit) {
+            if (c.in.size() >= kHeadLimit) return refuse(c, 431, "request head too large");
+            c.scanned = c.in.size();
+            return true;
+          }
+          const std::string head = c.in.substr(0, end + 2);
+          c.in.erase(0, end + 4);
+          if (!begin(c, head)) return false;
+          break;
+        }
+        case Connection::State::Body:
+          if (!body(c)) return false;
+          if (c.state == Connection::State::Body) return true;
+          break;
+        default:
+          return false;
+      }
+    }
+  }
+
+  // The head arrived (its lines, each ended): how the body travels, and what it inflates to.
+  bool begin(Connection& c, std::string_view head) {
+    std::size_t at = head.find("\r\n") + 2;
+    c.head.assign(head.substr(0, at));
+    std::optional<std::uint64_t> contentLength;
+    bool chunked = false, expectContinue = false, badLength = false;
+    std::string transfer, coding;
+    while (at < head.size()) {
+      std::size_t next = head.find("\r\n", at);
+      if (next == std::string_view::npos) next = head.size();
+      const std::string_view line = head.substr(at, next - at);
+      at = next + 2;
+      const std::size_t colon = line.find(':');
+      const std::string name = lowered(trimmed(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
+      const std::string_view value = colon == std::string_view::npos ? std::string_view() : trimmed(line.substr(colon + 1));
+      if (name == "expect") {
+        // Answered here, before the body, if at all.
+        expectContinue = lowered(value) == "100-continue";
+        continue;
+      }
+      c.head.append(line).append("\r\n");
+      if (name == "content-length") {
+        std::uint64_t n = 0;
+        bool digits = !value.empty();
+        for (char ch : value) {
+          if (ch < '0' || ch > '9' || n > (UINT64_MAX - 9) / 10) {
+            digits = false;
+            break;
+          }
+          n = n * 10 + static_cast<std::uint64_t>(ch - '0');
+        }
+        // Digits past the range are a length past any bound.
+        if (!digits && !value.empty() && value.find_first_not_of("0123456789") == std::string_view::npos) n = UINT64_MAX, digits = true;
+        if (!digits || (contentLength && *contentLength != n)) badLength = true;
+        contentLength = n;
+      } else if (name == "transfer-encoding") {
+        transfer += (transfer.empty() ? "" : ",") + lowered(value);
+      } else if (name == "content-encoding") {
+        coding += (coding.empty() ? "" : ",") + lowered(value);
+      }
+    }
+    if (!transfer.empty()) {
+      if (transfer != "chunked") return refuse(c, 501, "transfer coding not understood");
+      chunked = true;
+    } else if (badLength) {
+      return refuse(c, 400, "request unreadable");
+    }
+    const std::uint64_t bound = s_.payload_max_length_;
+    // The codings the HTTP layer undoes: what it will make of the body is counted as the body
+    // arrives. Others reach the handler as sent, but for one it would undo with no count kept.
+    if (coding == "gzip" || coding == "deflate") {
+      c.inflater = std::make_unique<z_stream>();
+      // Either wrapping, told by its header.
+      if (inflateInit2(c.inflater.get(), 15 + 32) != Z_OK) {
+        c.inflater.reset();
+        return refuse(c, 400, "request unreadable");
+      }
+    } else if (coding == "br") {
+      return refuse(c, 415, "content coding not understood");
+    }
+    c.framing = chunked ? Connection::Framing::Chunked
+                        : contentLength && *contentLength > 0 ? Connection::Framing::Length
+                                                              : Connection::Framing::None;
+    if (c.framing == Connection::Framing::Length) {
+      // A length past the bound need not be read to be refused.
+      if (*contentLength > bound) return refuse(c, 413, "request too large");
+      c.lengthLeft = *contentLength;
+    }
+    if (c.framing == Connection::Framing::None) return finish(c);
+    c.state = Connection::State::Body;
+    // Only then will such a client send its body.
+    if (expectContinue && c.in.empty()) {
+      static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+      if (c.tls)
+        SSL_write(c.tls, kContinue.data(), static_cast<int>(kContinue.size()));
+      else
+        c.socket->send(kContinue.data(), kContinue.size());
+    }
+    return true;
+  }
+
+  // Takes body bytes from the buffer: false once the connection is no longer reading.
+  bool body(Connection& c) {
+    const std::uint64_t bound = s_.payload_max_length_;
+    if (c.framing == Connection::Framing::Length) {
+      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(c.lengthLeft, c.in.size()));
+      if (!decode(c, c.in.data(), take)) return false;
+      c.in.erase(0, take);
+      c.lengthLeft -= take;
+      return c.lengthLeft > 0 || finish(c);
+    }
+    for (;;) {
+      switch (c.chunkPart) {
+        case Connection::ChunkPart::Size: {
+          const std::size_t end = c.in.find('\n');
+          if (end == std::string::npos) return c.in.size() <= kChunkLineLimit || refuse(c, 400, "request unreadable");
+          const std::string_view line = trimmed(std::string_view(c.in).substr(0, end));
+          std::uint64_t size = 0;
+          std::size_t digits = 0;
+          bool tooLarge = false;
+          for (; digits < line.size() && std::isxdigit(static_cast<unsigned char>(line[digits])); ++digits) {
+            const char ch = line[digits];
+            const unsigned value = ch <= '9' ? unsigned(ch - '0') : unsigned((ch | 0x20) - 'a' + 10);
+            if (size > (UINT64_MAX >> 4)) tooLarge = true;
+            size = (size << 4) | value;
+          }
+          const std::string_view rest = trimmed(line.substr(digits));
+          if (digits == 0 || (!rest.empty() && rest.front() != ';')) return refuse(c, 400, "request unreadable");
+          if (tooLarge || size > bound - std::min(bound, c.sent)) return refuse(c, 413, "request too large");
+          c.in.erase(0, end + 1);
+          c.chunkLeft = size;
+          c.chunkPart = size == 0 ? Connection::ChunkPart::Trailer : Connection::ChunkPart::Data;
+          break;
+        }
+        case Connection::ChunkPart::Data: {
+          const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(c.chunkLeft, c.in.size()));
+          if (take == 0) return true;
+          if (!decode(c, c.in.data(), take)) return false;
+          c.in.erase(0, take);
+          c.chunkLeft -= take;
+          if (c.chunkLeft > 0) return true;
+          c.chunkPart = Connection::ChunkPart::DataEnd;
+          break;
+        }
+        case Connection::ChunkPart::DataEnd:
+          if (c.in.empty() || c.in == "\r") return true;
+          if (c.in.starts_with("\r\n"))
+            c.in.erase(0, 2);
+          else if (c.in.starts_with("\n"))
+            c.in.erase(0, 1);
+          else
+            return refuse(c, 400, "request unreadable");
+          c.chunkPart = Connection::ChunkPart::Size;
+          break;
+        case Connection::ChunkPart::Trailer: {
+          // Trailer fields are allowed and read past, held to the head's bound.
+          const std::size_t end = c.in.find('\n');
+          if (end == std::string::npos)
+            return c.trailerBytes + c.in.size() <= kHeadLimit || refuse(c, 431, "request head too large");
+          c.trailerBytes += end + 1;
+          if (c.trailerBytes > kHeadLimit) return refuse(c, 431, "request head too large");
+          const bool last = trimmed(std::string_view(c.in).substr(0, end)).empty();
+          c.in.erase(0, end + 1);
+          if (last) return finish(c);
+          break;
+        }
+      }
+    }
+  }
+
+  // Body bytes as sent, kept; a compressed body is inflated as it comes as well, what it makes
+  // counted against the bound and the inflating against the request's deadline.
+  bool decode(Connection& c, const char* data, std::size_t length) {
+    const std::uint64_t bound = s_.payload_max_length_;
+    c.sent += length;
+    c.body.append(data, length);
+    if (!c.inflater) return true;
+    z_stream& z = *c.inflater;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    z.avail_in = static_cast<uInt>(length);
+    char out[16 * 1024];
+    for (;;) {
+      if (c.inflateEnded) {
+        if (z.avail_in == 0) return true;
+        // Another member follows.
+        inflateReset(&z);
+        c.inflateEnded = false;
+      }
+      z.next_out = reinterpret_cast<Bytef*>(out);
+      z.avail_out = sizeof out;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      c.inflated += sizeof out - z.avail_out;
+      if (c.inflated > bound) return refuse(c, 413, "request too large");
+      if (Clock::now() >= c.requestDue) {
+        drop(c);
+        return false;
+      }
+      if (rc == Z_STREAM_END) {
+        c.inflateEnded = true;
+        continue;
+      }
+      if (rc == Z_BUF_ERROR) return true;
+      if (rc != Z_OK) return refuse(c, 400, "request unreadable");
+      if (z.avail_in == 0 && z.avail_out != 0) return true;
+    }
+  }
+
+  // The request is whole: to a worker.
+  bool finish(Connection& c) {
+    if (c.inflater && !c.inflateEnded) return refuse(c, 400, "request unreadable");
+    c.head += "\r\n";
+    if (c.framing == Connection::Framing::Chunked) {
+      // As one chunk, the trailer fields left out.
+      char size[32];
+      std::snprintf(size, sizeof size, "%zx\r\n", c.body.size());
+      if (!c.body.empty()) c.head += size;
+      c.tail = c.body.empty() ? "0\r\n\r\n" : "\r\n0\r\n\r\n";
+    }
+    c.state = Connection::State::Working;
+    unwatch(c);
+    setDue(c, Instant::max());
+    s_.hand(connections_.at(&c));
+    return false;
+  }
+
+  // Answers `status` and ends the connection once the answer is out; the rest is never read.
+  bool refuse(Connection& c, int status, const std::string& text) {
+    c.out = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) +
+            "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " + std::to_string(text.size()) +
+            "\r\nConnection: close\r\n\r\n" + text;
+    c.outAt = 0;
+    c.state = Connection::State::Refusing;
+    c.resetRequest();
+    c.in.clear();
+    c.in.shrink_to_fit();
+    setIdle(c, false);
+    setDue(c, Clock::now() + after(s_.writeTimeout()));
+    watch(c, EPOLLOUT);
+    flush(c);
+    return false;
+  }
+
+  void flush(Connection& c) {
+    while (c.outAt < c.out.size()) {
+      const char* data = c.out.data() + c.outAt;
+      const std::size_t left = c.out.size() - c.outAt;
+      long n;
+      if (c.tls) {
+        n = SSL_write(c.tls, data, static_cast<int>(left));
+        if (n <= 0) {
+          const int error = SSL_get_error(c.tls, static_cast<int>(n));
+          if (error == SSL_ERROR_WANT_WRITE) return;
+          if (error == SSL_ERROR_WANT_READ) return watch(c, EPOLLIN);
+          return drop(c);
+        }
+      } else {
+        n = c.socket->send(data, left);
+        if (n < 0) {
+          if (wouldBlock()) return;
+          return drop(c);
+        }
+      }
+      c.outAt += static_cast<std::size_t>(n);
+    }
+    // The answer is out and nothing more follows it. A client that sends its whole body before it
+    // reads any answer would find its connection reset instead of the refusal: what it sends on
+    // is read past, never kept, up to the bound once more and for the write time-out at most.
+    c.out.clear();
+    c.out.shrink_to_fit();
+    c.socket->shutdownWriting();
+    c.state = Connection::State::Lingering;
+    setIdle(c, true);  // first to go when descriptors run short
+    watch(c, EPOLLIN);
+    linger(c);
+  }
+
+  void linger(Connection& c) {
+    for (;;) {
+      ++s_.receives_;
+      const long n = c.socket->receive(buffer_.data(), buffer_.size());
+      if (n < 0 && wouldBlock()) return;
+      if (n <= 0) return drop(c);
+      c.lingered += static_cast<std::uint64_t>(n);
+      if (c.lingered > s_.payload_max_length_) return drop(c);
+    }
+  }
+
+  // Answered connections back from the workers, and the server's ending of connections.
+  void takeReturned() {
+    std::vector<std::shared_ptr<Connection>> returned;
+    bool ending;
+    {
+      std::lock_guard lock(s_.mutex_);
+      returned.swap(s_.returned_);
+      ending = s_.ending_;
+    }
+    for (auto& c : returned) {
+      if (!c->keep || ending) {
+        drop(*c);
+        continue;
+      }
+      ++c->served;
+      c->resetRequest();
+      c->state = Connection::State::Idle;
+      setIdle(*c, true);
+      setDue(*c, Clock::now() + std::chrono::seconds(s_.keep_alive_timeout_sec_));
+      watch(*c, EPOLLIN);
+      // Bytes of the next request may have come along with this one's.
+      readAndParse(*c);
+    }
+    if (ending && !ended_) {
+      ended_ = true;
+      std::vector<Connection*> waiting;
+      for (auto& [c, kept] : connections_)
+        if (c->state != Connection::State::Working) waiting.push_back(c);
+      for (Connection* c : waiting) drop(*c);
+    }
+  }
+
+  void drop(Connection& c) {
+    auto found = connections_.find(&c);
+    if (found == connections_.end()) return;
+    std::shared_ptr<Connection> kept = found->second;
+    unwatch(c);
+    setDue(c, Instant::max());
+    setIdle(c, false);
+    connections_.erase(found);
+    s_.closeConnection(kept);
+    resumeListener();
+  }
+
+  TrackedHttpServer& s_;
+  std::vector<char> buffer_;
+  std::size_t capacity_ = 0;
+  std::unordered_map<Connection*, std::shared_ptr<Connection>> connections_;
+  std::set<std::pair<Instant, Connection*>> timers_;
+  std::list<Connection*> idle_;  // connections with no request under way, longest idle first
+  bool listenerPaused_ = false;
+  bool ended_ = false;
+  char wakeTag_ = 0, listenerTag_ = 0;
+};
+
+TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {
+  tlsWanted_ = true;
+  tls_ = SSL_CTX_new(TLS_server_method());
+  if (!tls_) return;
+  SSL_CTX_set_min_proto_version(tls_, TLS1_2_VERSION);
+  if (SSL_CTX_use_certificate(tls_, certificate) != 1 || SSL_CTX_use_PrivateKey(tls_, privateKey) != 1 ||
+      SSL_CTX_check_private_key(tls_) != 1) {
+    SSL_CTX_free(tls_);
+    tls_ = nullptr;
+  }
+}
+
+TrackedHttpServer::~TrackedHttpServer() {
+  if (listener_ >= 0) ::close(listener_);
+  if (epoll_ >= 0) ::close(epoll_);
+  if (wake_ >= 0) ::close(wake_);
+  if (tls_) SSL_CTX_free(tls_);
+}
+
+bool TrackedHttpServer::is_valid() const { return epoll_ >= 0 && wake_ >= 0 && (tls_ != nullptr || !tlsWanted_); }
+
+double TrackedHttpServer::writeTimeout() const {
+  return static_cast<double>(write_timeout_sec_) + static_cast<double>(write_timeout_usec_) / 1e6;
+}
+
+std::optional<int> TrackedHttpServer::bind(const std::string& host, int port) {
+  if (listener_ >= 0 || port < 0 || port > 65535) return std::nullopt;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(host.empty() ? nullptr : host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return std::nullopt;
+  for (addrinfo* a = found; a && listener_ < 0; a = a->ai_next) {
+    const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0) continue;
+    // A port whose last connections wait out their end may be taken again; a port a listener
+    // holds never is (no sharing option: a second listener would split its connections).
+    int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, a->ai_addr, a->ai_addrlen) == 0 && ::listen(fd, SOMAXCONN) == 0)
+      listener_ = fd;
+    else
+      ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  if (listener_ < 0) return std::nullopt;
+  sockaddr_storage name{};
+  socklen_t length = sizeof name;
+  ::getsockname(listener_, reinterpret_cast<sockaddr*>(&name), &length);
+  const auto bound = name.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&name)->sin6_port
+                                                : reinterpret_cast<sockaddr_in*>(&name)->sin_port;
+  return static_cast<int>(ntohs(bound));
+}
+
+void TrackedHttpServer::serve() {
+  if (listener_ < 0 || stopping_ || !is_valid()) return;
+  // The HTTP layer writes an answer made as it goes (in chunks, or from a provider) only while it
+  // counts itself running, which only its own accepting loop makes it. That loop runs meanwhile
+  // on one end of a socket pair, which no peer can reach; ending that end ends the loop.
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return;
+  svr_sock_ = pair[0];
+  set_idle_interval(3600);  // waits on the pair for its end, never in an accept
+  std::promise<void> running;
+  new_task_queue = [&running] {
+    running.set_value();
+    return new httplib::ThreadPool(0);
+  };
+  std::thread layer([this] { listen_after_bind(); });
+  running.get_future().wait();
+
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < workerCount_; ++i) workers.emplace_back([this] { work(); });
+  Loop(*this).run();
+  {
+    std::lock_guard lock(mutex_);
+    workersDone_ = true;
+  }
+  workAvailable_.notify_all();
+  for (auto& worker : workers) worker.join();
+  ::shutdown(pair[0], SHUT_RDWR);  // the layer's loop wakes, fails to accept, closes it and ends
+  layer.join();
+  ::close(pair[1]);
+}
+
+void TrackedHttpServer::stop() {
+  stopping_ = true;
+  const std::uint64_t one = 1;
+  [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
+}
+
+void TrackedHttpServer::endConnections(bool wholly) {
+  {
+    std::lock_guard lock(mutex_);
+    endWholly_ = endWholly_ || wholly;
+    ending_ = true;
+    // An answer under way is cut off; the loop ends the rest.
+    if (endWholly_)
+      for (const auto& c : open_) c->socket->shutdown();
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
+}
+
+std::shared_ptr<TcpSocket> TrackedHttpServer::connectionServed() const {
+  return tServer == this && tConnection ? *tConnection : nullptr;
+}
+
+void TrackedHttpServer::hand(const std::shared_ptr<Connection>& connection) {
+  {
+    std::lock_guard lock(mutex_);
+    work_.push_back(connection);
+  }
+  workAvailable_.notify_one();
+}
+
+void TrackedHttpServer::work() {
+  for (;;) {
+    std::shared_ptr<Connection> c;
+    {
+      std::unique_lock lock(mutex_);
+      workAvailable_.wait(lock, [this] { return !work_.empty() || workersDone_; });
+      if (work_.empty()) return;
+      c = std::move(work_.front());
+      work_.pop_front();
+    }
+    answer(*c);
+    giveBack(c);
+  }
+}
+
+void TrackedHttpServer::answer(Connection& c) {
+  bool last;
+  {
+    std::lock_guard lock(mutex_);
+    last = ending_ || c.served + 1 >= keep_alive_max_count_;
+  }
+  AnswerStream stream(c, writeTimeout());
+  const auto* outerServer = tServer;
+  const auto* outerConnection = tConnection;
+  tServer = this;
+  tConnection = &c.socket;
+  bool closed = false;
+  SSL* tls = c.tls;
+  const bool served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
+  tServer = outerServer;
+  tConnection = outerConnection;
+  c.keep = served && !closed && !last && !stream.failed();
+  if (!c.keep && c.tls && served) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
+}
+
+void TrackedHttpServer::giveBack(const std::shared_ptr<Connection>& connection) {
+  {
+    std::lock_guard lock(mutex_);
+    returned_.push_back(connection);
+  }
+  const std::uint64_t one = 1;
+  [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
+}
+
+void TrackedHttpServer::closeConnection(const std::shared_ptr<Connection>& connection) {
+  std::lock_guard lock(mutex_);
+  open_.erase(connection);
+  connection->socket->shutdown();
+  connection->socket->close();
+}
+
+}  // namespace os

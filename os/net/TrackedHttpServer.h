@@ -1,0 +1,109 @@
+#pragma once
+// An HTTP server that keeps its connections in sight and lets no peer hold it up. One thread
+// watches every connection (in the clear or through TLS) and reads each request, head and body,
+// as its bytes arrive, held to the head bound, the body bound (however the body travels: with a
+// length, in chunks, compressed) and the request deadline; only a request read whole goes to one
+// of the workers, which runs the routed handler and writes the answer. A connection waiting for
+// its next request, or sending one slowly, costs no worker. A stop ends the very connections this
+// server accepted, by their sockets.
+//
+// Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
+// request again from memory, plainly framed (the transfer and content codings already undone).
+#include <httplib.h>
+#include <openssl/ssl.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace os {
+
+class TcpSocket;
+
+class TrackedHttpServer : public httplib::Server {
+ public:
+  TrackedHttpServer();
+  // Serves every connection through TLS, showing this certificate for this key (each taken with
+  // a reference of its own).
+  TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey);
+  ~TrackedHttpServer() override;
+
+  bool is_valid() const override;
+
+  // The most a request's line and header lines may hold together, the blank line that ends them
+  // included; a longer head is answered 431 and its connection ends.
+  static constexpr std::size_t kHeadLimit = std::size_t{64} << 10;
+  // Threads running handlers, unless set before serve().
+  static constexpr std::size_t kWorkers = 8;
+  void setWorkerCount(std::size_t count) { workerCount_ = count > 0 ? count : 1; }
+
+  // Listens on host:port (port 0: any free one), with a queue as wide as the system allows. A
+  // port another listener holds is never shared: nothing, as for any address that cannot be
+  // bound. Once.
+  std::optional<int> bind(const std::string& host, int port);
+  // Serves on the calling thread until stop(), then until every connection has ended. At once
+  // when stop() came first or nothing is bound.
+  void serve();
+  // Stops accepting; safe from any thread, before or during serve(), more than once.
+  void stop();
+
+  // Ends every open connection, and each accepted from now on. By default only those without a
+  // request read whole: a request read whole is still answered and written, then its connection
+  // ends; an idle one, or one whose request is still arriving, ends at once. `wholly` ends every
+  // connection both ways: an answer under way is cut off.
+  void endConnections(bool wholly = false);
+
+  // The most time one request (its line, header lines and body) may take to arrive: counted from
+  // its first byte, or for a connection's first request from its acceptance. Past it the
+  // connection ends unanswered, so that a peer sending a byte now and then is let go.
+  static constexpr double kRequestDeadline = 30;
+  void setRequestDeadline(double seconds) { requestDeadline_ = seconds; }
+
+  // The connection whose request the calling thread is serving for this server; nullptr on any
+  // other thread. It stays open until the handler returns.
+  std::shared_ptr<TcpSocket> connectionServed() const;
+
+  // Receive calls made on connections so far: what reading heads in blocks saves shows here.
+  std::size_t receiveCount() const { return receives_.load(); }
+
+  struct Connection;
+
+ private:
+  class Loop;
+  void work();
+  void answer(Connection& connection);
+  void hand(const std::shared_ptr<Connection>& connection);   // the loop gives a request to the workers
+  void giveBack(const std::shared_ptr<Connection>& connection);  // a worker returns a connection
+  void closeConnection(const std::shared_ptr<Connection>& connection);
+  double writeTimeout() const;
+
+  bool tlsWanted_ = false;
+  SSL_CTX* tls_ = nullptr;  // null in the clear, or when the certificate did not fit the key
+  int listener_ = -1;
+  int epoll_ = -1;
+  int wake_ = -1;  // an event descriptor: the loop has something from another thread
+  std::size_t workerCount_ = kWorkers;
+  std::atomic<double> requestDeadline_{kRequestDeadline};
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> receives_{0};
+
+  std::mutex mutex_;
+  std::condition_variable workAvailable_;
+  // Every connection open; one leaves before it is closed, under the mutex.
+  std::set<std::shared_ptr<Connection>> open_;
+  std::deque<std::shared_ptr<Connection>> work_;      // requests read whole, for the workers
+  std::vector<std::shared_ptr<Connection>> returned_;  // answered, back to the loop
+  bool ending_ = false;
+  bool endWholly_ = false;
+  bool workersDone_ = false;
+};
+
+}  // namespace os

@@ -1,0 +1,265 @@
+// What a peer on the same machine can do to the local services' HTTP server, tried as it would:
+// ask for a port a service holds, keep hundreds of slow and thousands of idle connections open,
+// send bodies past the bound in every method and every coding, send heads by the kilobyte.
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "os/testing/RawHttpClient.h"
+#include "tools/common/HttpServer.h"
+#include "tools/common/ServiceHost.h"
+
+namespace {
+
+// `length` zero bytes, compressed as a gzip member.
+std::string gzipOfZeros(std::size_t length) {
+  z_stream z{};
+  deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY);
+  const std::string zeros(1 << 20, '\0');
+  std::string out;
+  char buffer[1 << 16];
+  for (std::size_t left = length;;) {
+    const std::size_t take = std::min(left, zeros.size());
+    left -= take;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+    z.avail_in = static_cast<uInt>(take);
+    int rc;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(buffer);
+      z.avail_out = sizeof buffer;
+      rc = deflate(&z, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+      out.append(buffer, sizeof buffer - z.avail_out);
+    } while (z.avail_out == 0 || (left == 0 && rc != Z_STREAM_END));
+    if (left == 0) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+std::string chunk(const std::string& data) {
+  char size[32];
+  std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+  return size + data + "\r\n";
+}
+
+bool answered(const std::string& answer, int status) { return answer.rfind("HTTP/1.1 " + std::to_string(status), 0) == 0; }
+
+// A service on a bound of 1 MiB with the routes services have: GET and POST, the POST reading its
+// body as the services' handlers do.
+class HttpServerPeerTest : public ::testing::Test {
+ protected:
+  static constexpr std::size_t kBound = std::size_t{1} << 20;
+
+  void SetUp() override {
+    http.set_payload_max_length(kBound);
+    http.Get("/", [this](const httplib::Request&, httplib::Response& response) {
+      ++handled;
+      response.set_content("ok", "text/plain");
+    });
+    http.Post("/", [this](const httplib::Request& request, httplib::Response& response) {
+      ++handled;
+      response.set_content(std::to_string(request.body.size()) + " " + std::to_string(request.files.size()), "text/plain");
+    });
+    auto bound = host.start("127.0.0.1", 0);
+    ASSERT_TRUE(bound);
+    port = *bound;
+  }
+  void TearDown() override { host.stop(); }
+
+  std::string exchange(const std::string& request) {
+    const int fd = os::testing::connectTo("127.0.0.1", port);
+    if (fd < 0) return "";
+    std::string answer = os::testing::answerToClose(fd, request);
+    ::close(fd);
+    return answer;
+  }
+
+  tools::HttpServer http;
+  tools::ServiceHost host{http};
+  int port = 0;
+  std::atomic<int> handled{0};
+};
+
+// Two services asked for one port: the second never listens beside the first (the kernel would
+// share the first one's connections between them), and takes a free port only when told to.
+TEST(HttpServerPortTest, APortOneServiceListensOnIsNeverTakenByAnother) {
+  tools::HttpServer first, second, third;
+  tools::ServiceHost one{first}, two{second}, three{third};
+  const auto port = one.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  EXPECT_FALSE(two.bind("127.0.0.1", *port)) << "a second service listens on a port the first holds";
+  const auto elsewhere = three.bind("127.0.0.1", *port, true);
+  ASSERT_TRUE(elsewhere);
+  EXPECT_NE(*elsewhere, *port);
+}
+
+// 200 peers that have sent part of a request and 10,000 that have sent nothing, held open by
+// another process: a normal client is answered all the same, long before any of them times out.
+TEST_F(HttpServerPeerTest, ANormalRequestIsAnsweredBesideSlowAndIdlePeers) {
+  constexpr int kSlow = 200, kIdle = 10000;
+  int ready[2], quit[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(quit), 0);
+  const pid_t peers = ::fork();
+  ASSERT_GE(peers, 0);
+  if (peers == 0) {
+    ::close(quit[1]);
+    ::close(ready[0]);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+    const std::string start = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+    int opened = 0;
+    for (int i = 0; i < kSlow + kIdle; ++i) {
+      const int fd = os::testing::connectTo("127.0.0.1", port);
+      if (fd < 0) break;
+      if (i < kSlow) ::send(fd, start.data(), start.size(), MSG_NOSIGNAL);
+      ++opened;
+    }
+    [[maybe_unused]] auto told = ::write(ready[1], &opened, sizeof opened);
+    char end;
+    [[maybe_unused]] auto waited = ::read(quit[0], &end, 1);
+    ::_exit(0);
+  }
+  int opened = 0;
+  ASSERT_EQ(::read(ready[0], &opened, sizeof opened), static_cast<ssize_t>(sizeof opened));
+  EXPECT_EQ(opened, kSlow + kIdle);
+
+  const int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  // Patience well short of the slow peers' 30 s and the idle ones' 5 s times a crowd.
+  timeval patience{4, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  EXPECT_TRUE(answered(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
+      << "a normal client waited behind slow and idle peers";
+  ::close(fd);
+
+  ::close(quit[1]);
+  ::waitpid(peers, nullptr, 0);
+  for (int end : {ready[0], ready[1], quit[0]}) ::close(end);
+}
+
+// A head of kilobytes is read in a few blocks, not a byte at a time.
+TEST_F(HttpServerPeerTest, AHeadIsReadInBlocks) {
+  int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: " + std::string(4000, 'u') + "\r\n\r\n";
+  constexpr int kRequests = 100;
+  const std::size_t before = http.receiveCount();
+  for (int i = 0; i < kRequests; ++i) {
+    // The connection carries at most a few requests: a new one when the server ends it.
+    std::string answer = os::testing::answerOn(fd, request, 2);
+    ASSERT_TRUE(answered(answer, 200)) << i;
+    if (answer.find("Connection: close") != std::string::npos) {
+      ::close(fd);
+      ASSERT_GE(fd = os::testing::connectTo("127.0.0.1", port), 0);
+    }
+  }
+  ::close(fd);
+  EXPECT_LE(http.receiveCount() - before, std::size_t{4} * kRequests) << "receive calls for " << kRequests << " requests";
+}
+
+// Both sides of the head's bound: a head of exactly the bound is served, one byte more is not.
+TEST_F(HttpServerPeerTest, AHeadOfExactlyTheBoundIsServedAndOneMoreByteIsNot) {
+  // Header lines of a usual length, the last one filled out to the length asked for.
+  auto headOf = [](std::size_t length) {
+    std::string head = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    for (int i = 0; head.size() + 200 < length; ++i) head += "X-Fill-" + std::to_string(i) + ": " + std::string(64, 'f') + "\r\n";
+    head += "X-Last: " + std::string(length - head.size() - 12, 'l') + "\r\n\r\n";
+    return head;
+  };
+  ASSERT_EQ(headOf(tools::HttpServer::kHeadLimit).size(), tools::HttpServer::kHeadLimit);
+  EXPECT_TRUE(answered(exchange(headOf(tools::HttpServer::kHeadLimit)), 200));
+  const std::string past = exchange(headOf(tools::HttpServer::kHeadLimit + 1));
+  EXPECT_FALSE(answered(past, 200)) << past.substr(0, 64);
+  EXPECT_EQ(handled, 1);
+}
+
+// Every method, routed or not, and every way a body travels is held to the bound as the bytes
+// arrive: 413, the connection ended with the rest of the body never kept, no handler run.
+TEST_F(HttpServerPeerTest, EveryMethodAndEveryCodingIsHeldToTheBoundAsTheBytesArrive) {
+  constexpr std::uint64_t kSent = std::uint64_t{256} << 20;  // far past the bound and any socket buffer
+  const std::string zip = gzipOfZeros(64 << 20);             // 64 MiB once inflated
+  for (const std::string method : {"POST", "PUT", "PATCH", "DELETE", "GET", "BREW"}) {
+    struct Way {
+      const char* name;
+      std::string headers;
+      std::uint64_t length;
+      std::function<std::string(std::uint64_t)> piece;
+    };
+    // Each way's bytes repeat a unit, so a piece can start anywhere a send left off.
+    const std::string block(64 << 10, 'b'), chunked = chunk(block);
+    std::string zipChunks;
+    for (std::size_t at = 0; at < zip.size(); at += 4096) zipChunks += chunk(zip.substr(at, 4096));
+    zipChunks += "0\r\n\r\n";
+    auto from = [](const std::string& unit, bool repeat) {
+      return [&unit, repeat](std::uint64_t at) {
+        return repeat ? unit.substr(at % unit.size()) : unit.substr(at, 64 << 10);
+      };
+    };
+    const std::vector<Way> ways = {
+        {"with its length", "Content-Length: " + std::to_string(kSent) + "\r\n", kSent, from(block, true)},
+        {"in chunks", "Transfer-Encoding: chunked\r\n", kSent, from(chunked, true)},
+        {"compressed, with its length",
+         "Content-Encoding: gzip\r\nContent-Length: " + std::to_string(zip.size()) + "\r\n", zip.size(), from(zip, false)},
+        {"compressed, in chunks", "Content-Encoding: gzip\r\nTransfer-Encoding: chunked\r\n", zipChunks.size(),
+         from(zipChunks, false)},
+    };
+    for (const auto& way : ways) {
+      SCOPED_TRACE(method + " " + way.name);
+      const int fd = os::testing::connectTo("127.0.0.1", port);
+      ASSERT_GE(fd, 0);
+      const auto result = os::testing::answerWhileSending(
+          fd, method + " / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/octet-stream\r\n" + way.headers + "\r\n",
+          way.length, way.piece);
+      ::close(fd);
+      EXPECT_TRUE(answered(result.answer, 413)) << result.answer.substr(0, 64);
+      if (way.length == kSent) {
+        EXPECT_LT(result.sent, kSent / 4) << "the server read on past the bound";
+      }
+    }
+  }
+  EXPECT_EQ(handled, 0);
+}
+
+// Parts are counted with what each costs to keep: a body of empty parts within the byte bound
+// still cannot make the server keep parts by the ten thousand.
+TEST_F(HttpServerPeerTest, AMultipartPartIsCountedWithItsHead) {
+  std::string body;
+  for (int i = 0; i < 15000; ++i) body += "--b\r\nContent-Disposition: form-data; name=\"\"\r\n\r\n\r\n";
+  body += "--b--\r\n";
+  ASSERT_LT(body.size(), kBound);
+  const std::string answer = exchange("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=b\r\n"
+                                      "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  EXPECT_TRUE(answered(answer, 413)) << answer.substr(0, 64);
+  EXPECT_EQ(handled, 0);
+}
+
+// A body in chunks that breaks the framing is unreadable, not too large; trailer fields after the
+// last chunk are allowed and the body arrives whole.
+TEST_F(HttpServerPeerTest, ABrokenChunkIsUnreadableAndTrailersAreAccepted) {
+  const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (const std::string broken : {"zz\r\nabc\r\n0\r\n\r\n", "3\r\nabcdef\r\n0\r\n\r\n", "3;\r\nabc\r\n-1\r\n\r\n"}) {
+    const std::string answer = exchange(head + broken);
+    EXPECT_TRUE(answered(answer, 400)) << broken << ": " << answer.substr(0, 64);
+  }
+  EXPECT_EQ(handled, 0);
+  const std::string answer = exchange(head + "3\r\nabc\r\n4;ext=1\r\ndefg\r\n0\r\nX-Checksum: 7\r\nX-More: 8\r\n\r\n");
+  EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+  EXPECT_NE(answer.find("\r\n\r\n7 0"), std::string::npos) << answer;
+}
+
+}  // namespace
