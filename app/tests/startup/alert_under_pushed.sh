@@ -5,27 +5,7 @@
 #   alert_under_pushed.sh NEWSD NEWSREADER PUSHD
 set -uo pipefail
 source "$(dirname "$0")/say.sh" "$@"
-pushd=$3
-push=
-trap 'cleanup; if [ -n "$push" ]; then kill "$push" 2>/dev/null; wait "$push" 2>/dev/null; fi' EXIT
-
-"$pushd" --lookup-port 0 --port-file "$work/push-ports" 2>"$work/pushd.txt" &
-push=$!
-written "$work/push-ports" "$push" "pushd did not report its ports" "$work/pushd.txt"
-read -r lookup _ control _ <"$work/push-ports"
-echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
-# notify JSON: offered on the push channel until it reaches the reader's device.
-notify() {
-  local answer=
-  for _ in $(seq 120); do
-    exec 4<>"/dev/tcp/127.0.0.1/$control" || fail "the push service's control port did not take a connection"
-    echo "notify $1" >&4
-    read -r answer <&4
-    exec 4>&-
-    case "$answer" in "ok 0" | "") sleep 0.5 ;; ok*) return 0 ;; *) fail "notify answered: $answer" ;; esac
-  done
-  fail "the pushed headline reached no device: $answer"
-}
+start_push "$3"
 
 start_server
 start_reader --hosts "$work/hosts" --push-control "$control"

@@ -19,7 +19,7 @@ pid=
 watcher=
 cleanup() {
   exec 3>&- 2>/dev/null
-  for p in $pid $server $watcher; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  for p in $pid $server $watcher ${push:-}; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -149,6 +149,29 @@ say() {
 # said TEXT COMMAND: the command's output holds TEXT. quiet COMMAND: it printed no error.
 said() { grep -qF -- "$1" "$work/said" || fail "after \"$2\" the reader did not print: $1"; }
 quiet() { grep -q '^error:' "$work/said" && fail "\"$1\" failed: $(grep '^error:' "$work/said")"; }
+# start_push PUSHD [OPTION...]: the push service on free ports, its process in $push (ended with the rest), its
+# control port in $control; $work/hosts routes the push client's lookup (port 19000) to it.
+# notify JSON: offered on the push channel until it reaches the reader's device (its push client
+# reports the device's token once logged in).
+push=
+start_push() {
+  "$1" --lookup-port 0 --port-file "$work/push-ports" "${@:2}" 2>"$work/pushd.txt" &
+  push=$!
+  written "$work/push-ports" "$push" "pushd did not report its ports" "$work/pushd.txt"
+  read -r lookup _ control _ <"$work/push-ports"
+  echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
+}
+notify() {
+  local answer=
+  for _ in $(seq 120); do
+    exec 4<>"/dev/tcp/127.0.0.1/$control" || fail "the push service's control port did not take a connection"
+    echo "notify $1" >&4
+    read -r answer <&4
+    exec 4>&-
+    case "$answer" in "ok 0" | "") sleep 0.5 ;; ok*) return 0 ;; *) fail "notify answered: $answer" ;; esac
+  done
+  fail "the pushed headline reached no device: $answer"
+}
 # Opens the first article of 中国军情 and marks it with the toolbar's 收藏; sets $title to its title.
 favourite_first_article() {
   say 'tap 中国军情'
