@@ -878,7 +878,11 @@ class TrackedHttpServer::Loop {
   char wakeTag_ = 0, listenerTag_ = 0;
 };
 
-TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {
+  // The HTTP layer's own count ends a connection every few requests, so a client connects anew
+  // that often; a kept-alive connection here costs no worker while it waits.
+  set_keep_alive_max_count(kRequestsPerConnection);
+}
 
 TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {
   tlsWanted_ = true;

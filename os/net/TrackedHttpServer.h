@@ -41,6 +41,9 @@ class TrackedHttpServer : public httplib::Server {
   // The most a request's line and header lines may hold together, the blank line that ends them
   // included; a longer head is answered 431 and its connection ends.
   static constexpr std::size_t kHeadLimit = std::size_t{64} << 10;
+  // Requests one connection carries before the server ends it, unless set otherwise: a client
+  // reading a list and its pictures never has to connect again, and no connection lives forever.
+  static constexpr std::size_t kRequestsPerConnection = 10000;
   // Threads running handlers, unless set before serve().
   static constexpr std::size_t kWorkers = 8;
   void setWorkerCount(std::size_t count) { workerCount_ = count > 0 ? count : 1; }

@@ -160,7 +160,7 @@ TEST_F(HttpServerPeerTest, AHeadIsReadInBlocks) {
   constexpr int kRequests = 100;
   const std::size_t before = http.receiveCount();
   for (int i = 0; i < kRequests; ++i) {
-    // The connection carries at most a few requests: a new one when the server ends it.
+    // A new connection, should the server end this one.
     std::string answer = os::testing::answerOn(fd, request, 2);
     ASSERT_TRUE(answered(answer, 200)) << i;
     if (answer.find("Connection: close") != std::string::npos) {
@@ -170,6 +170,21 @@ TEST_F(HttpServerPeerTest, AHeadIsReadInBlocks) {
   }
   ::close(fd);
   EXPECT_LE(http.receiveCount() - before, std::size_t{4} * kRequests) << "receive calls for " << kRequests << " requests";
+}
+
+// A client that keeps its connection reads on through it: a list and its pictures, a page after
+// another, never one new connection every few requests.
+TEST_F(HttpServerPeerTest, AKeptAliveConnectionCarriesRequestAfterRequest) {
+  int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  const std::string request = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  for (int i = 0; i < 200; ++i) {
+    const std::string answer = os::testing::answerOn(fd, request, 2);
+    ASSERT_TRUE(answered(answer, 200)) << i;
+    ASSERT_EQ(answer.find("Connection: close"), std::string::npos) << "the server ended the connection after request " << i + 1;
+  }
+  ::close(fd);
+  EXPECT_EQ(handled.load(), 200);
 }
 
 // Both sides of the head's bound: a head of exactly the bound is served, one byte more is not.
