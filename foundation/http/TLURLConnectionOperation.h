@@ -61,6 +61,8 @@ class TLURLConnectionOperation : public os::Operation, public os::Archivable {
   bool isExecuting() const override { return state() == State::Executing; }
   bool isFinished() const override { return state() == State::Finished; }
   bool isAsynchronous() const override { return true; }
+  // start() only hands the load to the network thread.
+  bool startsWithoutWaiting() const override { return true; }
 
   virtual void pause();
   bool isPaused() const { return state() == State::Paused; }

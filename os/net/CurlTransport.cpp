@@ -171,8 +171,10 @@ class BodyDecoder {
   std::vector<std::uint8_t> head_;  // a deflate body's first byte, until the second comes
 };
 
-// Kept-alive connections the worker keeps across all hosts once their exchanges are done.
-constexpr long kCachedConnections = 6;
+// Kept-alive connections a multi handle keeps across all hosts once their exchanges are done: at
+// least as many as a client's queue runs at once (one per core) with picture loads beside them,
+// so that no round of requests closes the connections the last one used and connects anew.
+const long kCachedConnections = std::max(16L, 2L * static_cast<long>(std::thread::hardware_concurrency()));
 
 // Easy handles of finished exchanges, reset and kept for the next ones: making one is a good part
 // of what a small request costs the thread that starts it. Connections stay with the multi handle,

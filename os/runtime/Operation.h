@@ -45,6 +45,10 @@ class Operation : public std::enable_shared_from_this<Operation> {
   virtual bool isFinished() const { return finished_.load(); }
   virtual bool isAsynchronous() const { return false; }
   bool isConcurrent() const { return isAsynchronous(); }
+  // True for an asynchronous operation whose start() only hands its work to another thread and
+  // returns at once: its queue then starts it on the thread that found it ready, sparing a
+  // thread of its own a wake-up for that hand-over.
+  virtual bool startsWithoutWaiting() const { return false; }
 
   void addDependency(const std::shared_ptr<Operation>& operation);
   void removeDependency(const std::shared_ptr<Operation>& operation);

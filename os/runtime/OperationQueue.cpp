@@ -200,9 +200,8 @@ void OperationQueue::priorityChanged(Operation* operation) {
 }
 
 void OperationQueue::launch(const std::shared_ptr<Operation>& operation) {
-  auto queue = isMain_ ? DispatchQueue::main() : DispatchQueue::global(dispatchPriority(operation->queuePriority()));
   std::weak_ptr<OperationQueue> weakSelf = weak_from_this();
-  queue->async([weakSelf, operation] {
+  auto run = [weakSelf, operation] {
     try {
       operation->start();
     } catch (const Exception& e) {
@@ -225,7 +224,11 @@ void OperationQueue::launch(const std::shared_ptr<Operation>& operation) {
         self->schedule();
       }
     }
-  });
+  };
+  // The main queue's operations run on the main thread whoever found them ready.
+  if (!isMain_ && operation->startsWithoutWaiting()) return run();
+  auto queue = isMain_ ? DispatchQueue::main() : DispatchQueue::global(dispatchPriority(operation->queuePriority()));
+  queue->async(std::move(run));
 }
 
 void OperationQueue::operationFinished(Operation* operation) {

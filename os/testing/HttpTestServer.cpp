@@ -91,6 +91,7 @@ HttpTestServer::HttpTestServer(bool tls, std::vector<std::string> hostNames)
     RecordedRequest rec;
     rec.method = req.method;
     rec.path = req.path;
+    rec.peerPort = req.remote_port;
     auto q = req.target.find('?');
     if (q != std::string::npos) rec.query = req.target.substr(q + 1);
     for (const auto& [name, value] : req.headers) rec.headers.add(name, value);

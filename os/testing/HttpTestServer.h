@@ -38,6 +38,7 @@ struct RecordedRequest {
   std::string body;  // empty for multipart/form-data bodies, which arrive parsed in `parts`
   std::vector<MultipartPart> parts;  // in name order
   std::multimap<std::string, std::string> queryParameters;
+  int peerPort = 0;  // the client's port: requests that share it came over one connection
 
   const MultipartPart* part(const std::string& name) const;
 };

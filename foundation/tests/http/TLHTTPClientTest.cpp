@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "foundation/http/TLHTTPClient.h"
 #include "foundation/tests/http/HTTPTestSupport.h"
 
@@ -170,6 +172,24 @@ TEST(TLHTTPClientTest, PostedFormReachesServerAndSuccessRunsOnMainQueue) {
   EXPECT_EQ(log[0].body, "op=1010&q=a%26b");
   EXPECT_EQ(log[0].headers.value("Content-Type"), "application/x-www-form-urlencoded; charset=utf-8");
   EXPECT_EQ(log[0].headers.value("Accept-Language"), "en;q=1, fr;q=0.9");
+}
+
+// Requests queued many at a time go out over as many kept-alive connections as run at once,
+// round after round, never connecting anew because the connections just used were let go.
+TEST(TLHTTPClientTest, QueuedRequestsReuseTheConnectionsTheyRanOn) {
+  HttpTestServer server;
+  server.route("GET", "/small", CannedResponse::text("{\"ok\":1}"));
+  auto client = makeClient(server.url("/"));
+  constexpr int kAtOnce = 8, kRequests = 160;
+  client->operationQueue()->setMaxConcurrentOperationCount(kAtOnce);
+  int done = 0;
+  for (int i = 0; i < kRequests; ++i)
+    client->getPath("small", os::Value(os::Dictionary{{"i", i}}), [&](const auto&, const auto&) { ++done; },
+                    [&](const auto&, const auto&) { ++done; });
+  ASSERT_TRUE(httptest::runUntil([&] { return done == kRequests; }));
+  std::set<int> connections;
+  for (const auto& request : server.requests()) connections.insert(request.peerPort);
+  EXPECT_LE(connections.size(), std::size_t{kAtOnce}) << "connections made for " << kRequests << " requests";
 }
 
 TEST(TLHTTPClientTest, CancelsQueuedOperationsByPathAndMethod) {

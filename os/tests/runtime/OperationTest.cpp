@@ -221,6 +221,57 @@ TEST(OperationQueue, AsynchronousOperationHoldsItsSlotUntilItFinishes) {
   queue->waitUntilAllOperationsAreFinished();
 }
 
+// An operation whose start only hands its work elsewhere is started by the thread that finds it
+// ready: the one adding it, or the one finishing the operation before it. Any other operation
+// still starts on a thread of the queue's, never on the caller's.
+TEST(OperationQueue, AnOperationThatStartsWithoutWaitingIsStartedWhereItIsFoundReady) {
+  class HandOver : public LaterOperation {
+   public:
+    using LaterOperation::LaterOperation;
+    bool startsWithoutWaiting() const override { return true; }
+  };
+  auto queue = OperationQueue::create("hand-over");
+  queue->setMaxConcurrentOperationCount(1);
+  std::mutex m;
+  std::vector<std::thread::id> startedOn;
+  auto record = [&](LaterOperation&) {
+    std::lock_guard l(m);
+    startedOn.push_back(std::this_thread::get_id());
+  };
+  auto first = std::make_shared<HandOver>(record);
+  auto second = std::make_shared<HandOver>(record);
+  queue->addOperation(first);
+  queue->addOperation(second);
+  {
+    std::lock_guard l(m);
+    ASSERT_EQ(startedOn.size(), 1u) << "the first starts inside addOperation, the second waits for its slot";
+    EXPECT_EQ(startedOn[0], std::this_thread::get_id());
+  }
+  std::thread::id finisher;
+  std::thread([&] {
+    finisher = std::this_thread::get_id();
+    first->done();
+  }).join();
+  {
+    std::lock_guard l(m);
+    ASSERT_EQ(startedOn.size(), 2u) << "the second starts as the first finishes";
+    EXPECT_EQ(startedOn[1], finisher);
+  }
+  second->done();
+
+  Gate started;
+  std::thread::id plainOn;
+  auto plain = std::make_shared<LaterOperation>([&](LaterOperation& op) {
+    plainOn = std::this_thread::get_id();
+    started.open();
+    op.done();
+  });
+  queue->addOperation(plain);
+  started.wait();
+  EXPECT_NE(plainOn, std::this_thread::get_id());
+  queue->waitUntilAllOperationsAreFinished();
+}
+
 TEST(OperationQueue, CancelAllFinishesPendingOperationsWithoutRunningThem) {
   auto queue = OperationQueue::create("cancel all");
   queue->setSuspended(true);
