@@ -595,7 +595,7 @@ void JSONParse::stringValue(os::Value& out) {
   }
   const std::uint32_t hash = hashBytes(tok_.valueBytes, length);
   const std::uint32_t tag = hash | 1u;
-  auto& cache = *d_.cache_;
+  JSONDecoder::CacheSlot* const cache = d_.slots();
   std::size_t slot = hash & (JSONDecoder::kCacheSize - 1);
   long fill = -1;
   for (std::size_t x = 0; x < 4; ++x) {
@@ -632,11 +632,16 @@ void JSONParse::stringValue(os::Value& out) {
   if (fill >= 0 && d_.tags_[static_cast<std::size_t>(fill)] != 0) __builtin_prefetch(cache[static_cast<std::size_t>(fill)].text, 1);
   makeValueInPlace(out, [&] { return os::Value(std::string_view(tok_.valueBytes, length)); });
   if (fill >= 0) {
-    JSONDecoder::CacheSlot& s = cache[static_cast<std::size_t>(fill)];
-    s.object = out;
-    s.text = s.object.string();
-    d_.tags_[static_cast<std::size_t>(fill)] = tag;
-    d_.ages_[static_cast<std::size_t>(fill)] = 0;
+    const auto at = static_cast<std::size_t>(fill);
+    if (d_.tags_[at] != 0)
+      cache[at].object = out;
+    else {
+      new (&cache[at]) JSONDecoder::CacheSlot{out};
+      d_.inUse_.push_back(static_cast<std::uint16_t>(at));
+    }
+    cache[at].text = cache[at].object.string();
+    d_.tags_[at] = tag;
+    d_.ages_[at] = 0;
   }
 }
 
@@ -851,7 +856,7 @@ std::optional<os::Value> JSONParse::run(os::Error* error) {
 JSONDecoder::JSONDecoder(unsigned parseOptions, const JSONCodecProfile& profile)
     : options_(parseOptions),
       profile_(profile),
-      cache_(std::make_unique<std::array<CacheSlot, kCacheSize>>()),
+      slots_(std::make_unique_for_overwrite<SlotStorage>()),
       emptyString_(std::string()) {
   if (parseOptions >= 16) throw os::Exception(os::kInvalidArgumentException, "Invalid parse options.");
 }
@@ -884,8 +889,20 @@ std::optional<os::Value> JSONDecoder::mutableObjectWithData(const os::Data& data
   return objectWithData(data, error);
 }
 
-void JSONDecoder::clearCache() {
-  for (CacheSlot& s : *cache_) s = CacheSlot{};
+static_assert(JSONDecoder::kCacheSize <= 65536, "slot numbers are kept in 16 bits");
+
+JSONDecoder::~JSONDecoder() { destroySlotsInUse(); }
+
+void JSONDecoder::destroySlotsInUse() {
+  CacheSlot* const cache = slots();
+  for (std::uint16_t at : inUse_) cache[at].~CacheSlot();
+  inUse_.clear();
+}
+
+void JSONDecoder::releaseSlots() {
+  destroySlotsInUse();
   ages_.fill(0);
   tags_.fill(0);
 }
+
+void JSONDecoder::clearCache() { releaseSlots(); }

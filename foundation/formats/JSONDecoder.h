@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -53,8 +54,14 @@ class JSONDecoder {
   // Forgets every remembered string.
   void clearCache();
 
-  // Value cache slots, public for the parser in the implementation file. A slot in use holds a
-  // string value and a pointer to its text, which the slot's hold on the value keeps alive.
+  ~JSONDecoder();
+  JSONDecoder(const JSONDecoder&) = delete;
+  JSONDecoder& operator=(const JSONDecoder&) = delete;
+
+  // Value cache slots, public for the parser in the implementation file. A slot in use (its tag
+  // is not 0) holds a string value and a pointer to its text, which the slot's hold on the value
+  // keeps alive; a slot never filled is bare storage, so a decoder made for one small answer
+  // does not build and destroy a thousand slots it never uses.
   struct CacheSlot {
     os::Value object;
     const std::string* text = nullptr;
@@ -64,15 +71,24 @@ class JSONDecoder {
  private:
   friend class JSONParse;
   std::optional<os::Value> parse(const std::uint8_t* bytes, std::size_t length, os::Error* error);
+  CacheSlot* slots() { return std::launder(reinterpret_cast<CacheSlot*>(slots_->bytes)); }
+  // Ends the slots in use; every slot is bare storage afterwards.
+  void releaseSlots();
+  void destroySlotsInUse();
 
   unsigned options_;
   JSONCodecProfile profile_;
-  std::unique_ptr<std::array<CacheSlot, kCacheSize>> cache_;
+  struct SlotStorage {
+    alignas(CacheSlot) unsigned char bytes[sizeof(CacheSlot) * kCacheSize];
+  };
+  std::unique_ptr<SlotStorage> slots_;
   std::array<std::uint8_t, kCacheSize> ages_{};
   // Per slot, its text's hash with the lowest bit set, or 0 when the slot is free: a probe reads
   // these, not the slots.
   std::array<std::uint32_t, kCacheSize> tags_{};
   std::uint32_t prng_ = 1;
+  // The slots in use, in the order they were first filled: what there is to end.
+  std::vector<std::uint16_t> inUse_;
   // The storage of the containers open during a parse, and what the last ones at each depth were
   // like (their sizes and keys), kept between parses.
   JSONReaderLevels levels_;

@@ -404,6 +404,29 @@ TEST(JSONDecoder, CacheSharesValuesAcrossParsesUntilCleared) {
   EXPECT_TRUE(decoder.objectWithUTF8String(text.data(), text.size()));
 }
 
+// More distinct strings than the cache holds: slots are taken over and let go, and every value
+// read stays whole after its decoder and the cache are gone.
+TEST(JSONDecoder, ValuesOutliveTheSlotsThatHeldThem) {
+  std::string text = "[";
+  for (int i = 0; i < 5000; ++i) text += (i ? ",\"" : "\"") + std::string(40, 'a' + i % 26) + std::to_string(i % 3000) + "\"";
+  text += "]";
+  std::vector<os::Value> kept;
+  {
+    JSONDecoder decoder;
+    for (int round = 0; round < 3; ++round) {
+      auto v = decoder.objectWithUTF8String(text.data(), text.size());
+      ASSERT_TRUE(v);
+      kept.push_back(*v);
+      if (round == 1) decoder.clearCache();
+    }
+  }
+  for (const auto& v : kept) {
+    ASSERT_EQ(v.array()->size(), 5000u);
+    for (int i : {0, 25, 2999, 3000, 4999})
+      EXPECT_EQ(v.at(static_cast<std::size_t>(i)).stringOr(), std::string(40, 'a' + i % 26) + std::to_string(i % 3000));
+  }
+}
+
 TEST(JSONDecoder, OptionsAndArgumentsAreChecked) {
   EXPECT_NO_THROW(JSONDecoder(15));
   try {

@@ -99,9 +99,8 @@ std::optional<os::Dictionary> DUVMessageDispatch::getDispatchMessageUserInfo() c
   std::optional<os::Value> object;
   if (messageContent_) object = ZRFJSONObject(os::dataFromString(*messageContent_));
   const os::Dictionary* json = object ? object->dictionary() : nullptr;
-  if (json)
-    DUVClassLogger("DUVMessageDispatch")
-        ->logMessage(std::nullopt, "\nWWWWWWWWW_PUSH_INFO:\n" + object->description(), &DUVLevel::debug());
+  // Internal messages are never written: the message's text is not made again just to be dropped.
+  if (json) DUVClassLogger("DUVMessageDispatch")->logMessage(std::nullopt, std::nullopt, &DUVLevel::debug());
   if (!json || !json->contains("message")) {
     DUVClassLogger("DUVMessageDispatch")->log(DUVLevel::warn(), "缺少自定义消息必须字段message");
     return std::nullopt;
