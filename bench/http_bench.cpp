@@ -1,5 +1,5 @@
-// 2,000 small GET requests over loopback through the HTTP client (request building, operation,
-// network thread, completion closure). One at a time, they are compared with one plain libcurl
+// Small GET requests (2,000, 4x and 16x that) over loopback through the HTTP client (request
+// building, operation, network thread, completion closure). One at a time, they are compared with one plain libcurl
 // easy handle in a loop reusing its kept-alive connection, and once more while offering the
 // codings the client offers ("gzip, deflate": the test server then compresses every answer, as it
 // does for the client's). Queued all at once, the client runs kParallel of them at a time; they
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +30,10 @@
 
 namespace {
 
-constexpr int kRequests = 2000;
+// Requests of a run, the case's argument: 2,000, 4x and 16x that.
+void requestCounts(benchmark::internal::Benchmark* b) {
+  for (int n : {2000, 8000, 32000}) b->Arg(n);
+}
 // Requests under way at once when queued: the client's operation queue and the multi baseline
 // alike (the queue's own default is the number of processor cores).
 constexpr int kParallel = 8;
@@ -45,8 +49,10 @@ os::testing::HttpTestServer& server() {
   return *s;
 }
 
-// Every repetition's time; the summary compares medians, as the aggregates do.
-std::vector<double> gClientSequential, gClientQueued, gConnection, gCurlReuse, gCurlReuseCoded, gCurlMulti, gCurlHandOver;
+// Every repetition's time by the number of requests; the summary compares medians, as the
+// aggregates do.
+std::map<std::int64_t, std::vector<double>> gClientSequential, gClientQueued, gConnection, gCurlReuse, gCurlReuseCoded,
+    gCurlMulti, gCurlHandOver;
 
 double median(std::vector<double> times) {
   if (times.empty()) return 0;
@@ -65,6 +71,7 @@ std::shared_ptr<TLHTTPClient> makeClient() {
 
 // One after another, as the news client's synchronous requests run.
 void BM_ClientSequential(benchmark::State& state) {
+  const int kRequests = static_cast<int>(state.range(0));
   auto client = makeClient();
   auto callbacks = os::DispatchQueue::global();
   for (auto _ : state) {
@@ -81,15 +88,16 @@ void BM_ClientSequential(benchmark::State& state) {
       if (i % 64 == 0) os::RunLoop::main()->runUntilIdle();
     }
     os::RunLoop::main()->runUntil([&] { return ok.load() == kRequests; }, 30);
-    gClientSequential.push_back(seconds(start));
+    gClientSequential[kRequests].push_back(seconds(start));
     if (ok.load() != kRequests) state.SkipWithError("not every request succeeded");
   }
   state.counters["requests"] = kRequests;
 }
-BENCHMARK(BM_ClientSequential)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ClientSequential)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // All at once on the client's operation queue, kParallel at a time.
 void BM_ClientQueued(benchmark::State& state) {
+  const int kRequests = static_cast<int>(state.range(0));
   auto client = makeClient();
   client->operationQueue()->setMaxConcurrentOperationCount(kParallel);
   for (auto _ : state) {
@@ -99,15 +107,16 @@ void BM_ClientQueued(benchmark::State& state) {
       client->getPath("small", os::Value(os::Dictionary{{"i", i}}), [&done](const auto&, const auto&) { ++done; },
                       [&done](const auto&, const auto&) { ++done; });
     os::RunLoop::main()->runUntil([&] { return done.load() == kRequests; }, 60);
-    gClientQueued.push_back(seconds(start));
+    gClientQueued[kRequests].push_back(seconds(start));
     if (done.load() != kRequests) state.SkipWithError("not every request ended");
   }
   state.counters["requests"] = kRequests;
 }
-BENCHMARK(BM_ClientQueued)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ClientQueued)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The platform's synchronous load alone, without the client: what the transport itself costs.
 void BM_URLConnectionSynchronous(benchmark::State& state) {
+  const int kRequests = static_cast<int>(state.range(0));
   for (auto _ : state) {
     auto start = std::chrono::steady_clock::now();
     int ok = 0;
@@ -119,12 +128,12 @@ void BM_URLConnectionSynchronous(benchmark::State& state) {
           response.statusCode() == 200)
         ++ok;
     }
-    gConnection.push_back(seconds(start));
+    gConnection[kRequests].push_back(seconds(start));
     if (ok != kRequests) state.SkipWithError("not every request succeeded");
   }
   state.counters["requests"] = kRequests;
 }
-BENCHMARK(BM_URLConnectionSynchronous)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_URLConnectionSynchronous)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 size_t collect(char* data, size_t size, size_t n, void* out) {
   static_cast<std::string*>(out)->append(data, size * n);
@@ -135,6 +144,7 @@ size_t collect(char* data, size_t size, size_t n, void* out) {
 // alive between requests (the test server answers without delayed acknowledgements, so a reused
 // connection costs no stall).
 double curlEasyLoop(benchmark::State& state, bool offerCodings) {
+  const int kRequests = static_cast<int>(state.range(0));
   double elapsed = 0;
   CURL* easy = curl_easy_init();
   std::string body;
@@ -161,17 +171,18 @@ double curlEasyLoop(benchmark::State& state, bool offerCodings) {
   return elapsed;
 }
 
-void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse.push_back(curlEasyLoop(state, false)); }
-BENCHMARK(BM_CurlEasyLoopReuse)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_CurlEasyLoopReuse(benchmark::State& state) { gCurlReuse[state.range(0)].push_back(curlEasyLoop(state, false)); }
+BENCHMARK(BM_CurlEasyLoopReuse)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_CurlEasyLoopReuseCoded(benchmark::State& state) { gCurlReuseCoded.push_back(curlEasyLoop(state, true)); }
-BENCHMARK(BM_CurlEasyLoopReuseCoded)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+void BM_CurlEasyLoopReuseCoded(benchmark::State& state) { gCurlReuseCoded[state.range(0)].push_back(curlEasyLoop(state, true)); }
+BENCHMARK(BM_CurlEasyLoopReuseCoded)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The floor under any client that runs its transfers on a thread of its own: each request handed
 // to another thread, which runs it with the coded easy handle loop's settings, and its answer
 // handed back to the caller waiting for it; two hand-overs between threads a request and nothing
 // else besides curl's own work.
 void BM_CurlHandOverCoded(benchmark::State& state) {
+  const int kRequests = static_cast<int>(state.range(0));
   struct Worker {
     std::mutex mutex;
     std::condition_variable changed;
@@ -215,7 +226,7 @@ void BM_CurlHandOverCoded(benchmark::State& state) {
       w.changed.wait(lock, [&] { return w.status >= 0; });
       if (w.status == 200) ++ok;
     }
-    gCurlHandOver.push_back(seconds(start));
+    gCurlHandOver[kRequests].push_back(seconds(start));
     if (ok != kRequests) state.SkipWithError("not every request succeeded");
   }
   {
@@ -226,12 +237,13 @@ void BM_CurlHandOverCoded(benchmark::State& state) {
   thread.join();
   state.counters["requests"] = kRequests;
 }
-BENCHMARK(BM_CurlHandOverCoded)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlHandOverCoded)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The baseline for queued requests: one multi handle keeping kParallel transfers under way, each
 // finished one replaced by the next request, on at most kParallel connections that are kept alive
 // and reused; offering the client's codings, so both get the same answers.
 void BM_CurlMultiParallel(benchmark::State& state) {
+  const int kRequests = static_cast<int>(state.range(0));
   CURLM* multi = curl_multi_init();
   curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, static_cast<long>(kParallel));
   curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(kParallel));
@@ -274,7 +286,7 @@ void BM_CurlMultiParallel(benchmark::State& state) {
       }
       if (done < kRequests) curl_multi_poll(multi, nullptr, 0, 1000, nullptr);
     }
-    gCurlMulti.push_back(seconds(start));
+    gCurlMulti[kRequests].push_back(seconds(start));
     if (ok != kRequests) state.SkipWithError("not every request succeeded");
   }
   for (auto& t : transfers) curl_easy_cleanup(t.easy);
@@ -282,7 +294,7 @@ void BM_CurlMultiParallel(benchmark::State& state) {
   state.counters["requests"] = kRequests;
   state.counters["parallel"] = kParallel;
 }
-BENCHMARK(BM_CurlMultiParallel)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CurlMultiParallel)->Apply(requestCounts)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Bodies of 1, 4 and 16 MiB (the argument), ten of each, through an asynchronous URL load whose
 // events the main loop takes: the transfer hands its bytes over in pieces charged to a window it
@@ -335,8 +347,11 @@ BENCHMARK(BM_CurlEasyBody)->Arg(1)->Arg(4)->Arg(16)->Iterations(1)->Unit(benchma
 int main(int argc, char** argv) {
   curl_global_init(CURL_GLOBAL_ALL);
   if (int status = bench::runCases(argc, argv)) return status;
-  const auto ratio = [](const char* what, const std::vector<double>& ours, const std::vector<double>& base) {
-    if (median(base) > 0) std::printf("%s: %.2f\n", what, median(ours) / median(base));
+  using Times = std::map<std::int64_t, std::vector<double>>;
+  const auto ratio = [](const char* what, const Times& ours, const Times& base) {
+    for (const auto& [requests, times] : ours)
+      if (auto b = base.find(requests); b != base.end() && median(b->second) > 0)
+        std::printf("%s, %lld requests: %.2f\n", what, static_cast<long long>(requests), median(times) / median(b->second));
   };
   ratio("client sequential / curl easy loop", gClientSequential, gCurlReuse);
   ratio("URL connection    / curl easy loop (the transport alone)", gConnection, gCurlReuse);

@@ -1,7 +1,8 @@
-// Pushed messages through the whole client (frame cutting, decoding, the duplicate filter, the
-// receipt) against the baseline of the same frames cut by the bare platform socket, both from the
-// local push service on loopback. Half of the messages repeat an earlier id. Counters: messages
-// per second and heap bytes kept per message (flat: the filter remembers 21 ids).
+// Pushed messages (1,000, 4x and 16x that) through the whole client (frame cutting, decoding, the
+// duplicate filter, the receipt) against the baseline of the same frames cut by the bare platform
+// socket, both from the local push service on loopback. Half of the messages repeat an earlier id.
+// Counters: messages per second and heap bytes kept per message (flat: the filter remembers 21
+// ids).
 //
 // The crash-time snapshot of the client's file cache with a full report cache (about 50 MiB of
 // pending records): one burst of changes (a record taken into a report, the time moved) prepared
@@ -62,7 +63,10 @@
 
 namespace {
 
-constexpr int kMessages = 1000;
+// Messages pushed in a run, the case's argument: 1,000, 4x and 16x that.
+void messageCounts(benchmark::internal::Benchmark* b) {
+  for (int n : {1000, 4000, 16000}) b->Arg(n);
+}
 const std::string kContent = R"({"title":"要闻","message":"军情速递：今日头条新闻","extras":{"id":"42"}})";
 
 std::size_t heapInUse() { return mallinfo2().uordblks; }
@@ -70,6 +74,7 @@ std::size_t heapInUse() { return mallinfo2().uordblks; }
 bool runUntil(const std::function<bool()>& condition) { return os::RunLoop::current()->runUntil(condition, 30); }
 
 void PushThroughTheClient(benchmark::State& state) {
+  const int kMessages = static_cast<int>(state.range(0));
   auto fake = std::make_shared<os::testing::FakeReachabilityProvider>();
   fake->setDefaultFlags(os::kReachabilityFlagsReachable);
   os::ReachabilityProvider::setShared(fake);
@@ -105,11 +110,12 @@ void PushThroughTheClient(benchmark::State& state) {
   client->close();
   os::ReachabilityProvider::setShared(nullptr);
 }
-BENCHMARK(PushThroughTheClient)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(PushThroughTheClient)->Apply(messageCounts)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // Baseline: the same frames from the same service, cut by their length prefix straight off the
 // bare socket, after a register and login written by hand.
 void BaselineBareSocket(benchmark::State& state) {
+  const int kMessages = static_cast<int>(state.range(0));
   auto server = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
   auto socket = os::TcpSocket::create();
   bool connected = false;
@@ -171,7 +177,7 @@ void BaselineBareSocket(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(state.iterations()) * kMessages, benchmark::Counter::kIsRate);
   socket->close();
 }
-BENCHMARK(BaselineBareSocket)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BaselineBareSocket)->Apply(messageCounts)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A report cache at its bound: records of about 1 KiB up to 50 MiB.
 std::shared_ptr<DUVReportCache> fullReportCache() {
