@@ -17,13 +17,8 @@ count=30000
 files_growth=48
 memory_growth=160
 
-# The push service on free ports, keeping the records its report service accepts in a file; the
-# push client's lookup (port 19000) is routed to it.
-"$pushd" --lookup-port 0 --port-file "$work/push-ports" --report-store "$work/reports" 2>"$work/pushd.txt" &
-push=$!
-written "$work/push-ports" "$push" "pushd did not report its ports" "$work/pushd.txt"
-read -r lookup _ control _ <"$work/push-ports"
-echo "127.0.0.1:19000 127.0.0.1:$lookup" >"$work/hosts"
+# The push service on free ports, keeping the records its report service accepts in a file.
+start_push "$pushd" --report-store "$work/reports"
 
 # Message ids of this flood's status reports the report service holds.
 statuses() { grep -c '"msg_status".*"msg_id":"9[0-9]\{5\}"\|"msg_id":"9[0-9]\{5\}".*"msg_status"' "$work/reports" 2>/dev/null || true; }
@@ -39,17 +34,8 @@ start_reader --hosts "$work/hosts" --push-control "$control"
 say 'wait 0.1'
 quiet 'wait 0.1 (the home screen)'
 
-# The first notification is offered until it reaches the reader's device (its push client reports
-# the device's token once logged in).
-answer=
-for _ in $(seq 120); do
-  exec 4<>"/dev/tcp/127.0.0.1/$control" || fail "the push service's control port did not take a connection"
-  echo 'notify {"aps":{"badge":1},"_j_msgid":900000}' >&4
-  read -r answer <&4
-  exec 4>&-
-  case "$answer" in "ok 0" | "") sleep 0.5 ;; ok*) break ;; *) fail "notify answered: $answer" ;; esac
-done
-case "$answer" in ok\ [1-9]*) ;; *) fail "the first notification reached no device: $answer" ;; esac
+# The first notification, offered until it reaches the reader's device.
+notify '{"aps":{"badge":1},"_j_msgid":900000}'
 for _ in $(seq 300); do [ "$(statuses)" -ge 1 ] && break; sleep 0.1; done
 [ "$(statuses)" -ge 1 ] || fail "the first notification's status report did not reach the report service"
 say 'wait 0.5'
