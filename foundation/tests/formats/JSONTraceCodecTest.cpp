@@ -233,7 +233,8 @@ TEST(JSONTraceFacade, KeepsTheTraceOfItsLastFailure) {
   EXPECT_EQ(error.code, 4);
   json.setMaxDepth(1);
   EXPECT_EQ(json.maxDepth(), 1u);
-  EXPECT_FALSE(json.stringWithObject(os::Array{os::Array{}}));
+  // The inner array as a value: a braced list of one Array alone would copy it with some compilers.
+  EXPECT_FALSE(json.stringWithObject(os::Array{os::Value(os::Array{})}));
   EXPECT_FALSE(json.objectWithString("[[]]"));
   EXPECT_EQ(json.errorTrace().front().code, 7);
 }
