@@ -576,7 +576,12 @@ class TrackedHttpServer::Loop {
       const std::string_view line = head.substr(at, next - at);
       at = next + 2;
       const std::size_t colon = line.find(':');
-      const std::string name = lowered(trimmed(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
+      // A blank before the colon, or a line folded onto the one before, names no header to the
+      // HTTP layer: a framing or coding read from it here would not be its.
+      if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) return refuse(c, 400, "request unreadable");
+      if (colon != std::string_view::npos && colon > 0 && (line[colon - 1] == ' ' || line[colon - 1] == '\t'))
+        return refuse(c, 400, "request unreadable");
+      const std::string name = lowered(line.substr(0, colon == std::string_view::npos ? 0 : colon));
       const std::string_view value = colon == std::string_view::npos ? std::string_view() : trimmed(line.substr(colon + 1));
       if (name == "expect") {
         // Answered here, before the body, if at all.

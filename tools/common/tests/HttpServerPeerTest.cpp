@@ -289,6 +289,18 @@ TEST_F(HttpServerPeerTest, ACarriageReturnAloneInAHeadIsUnreadable) {
   EXPECT_EQ(handled, 0);
 }
 
+// A blank between a header's name and its colon, or a line folded onto the one before, is
+// unreadable: the HTTP layer would not take such a line as the header it names, and the body
+// would reach the handler with its chunks' framing in it.
+TEST_F(HttpServerPeerTest, ABlankBeforeAColonOrAFoldedLineIsUnreadable) {
+  for (const std::string line : {"Transfer-Encoding : chunked", "Transfer-Encoding\t: chunked", "X-Note: a\r\n Transfer-Encoding: chunked"}) {
+    const std::string answer = exchange("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + line +
+                                        "\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+    EXPECT_TRUE(answered(answer, 400)) << line << ": " << answer;
+  }
+  EXPECT_EQ(handled, 0);
+}
+
 // A body in chunks that breaks the framing is unreadable, not too large; trailer fields after the
 // last chunk are allowed and the body arrives whole.
 TEST_F(HttpServerPeerTest, ABrokenChunkIsUnreadableAndTrailersAreAccepted) {
