@@ -3,8 +3,8 @@
 // The local services' HTTP server, fed as a peer feeds it: the input's bytes go to one loopback
 // connection, in as many sends as it asks for, and everything the server writes back is read to
 // its close. Every answer must be well formed and one the server can give, a handler must never be
-// given a body past the bound, a request framed plainly by its length must reach its handler
-// byte for byte (or be refused 413 past the bound), and the server must go on serving.
+// given a body past the bound, a request framed plainly (by its length or in chunks) must reach
+// its handler byte for byte or be refused 413 past the bound, and the server must go on serving.
 //
 // Input: a byte of options (bits 0-3 all set: keep the writing side open until the first answer
 // is whole; bit 4: a well-formed GET follows the bytes on the same connection; bits 5-7: how many
@@ -12,6 +12,7 @@
 // a byte per chosen send size, then the bytes sent.
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -29,7 +30,7 @@
 
 #include "fuzz/support/FuzzSupport.h"
 #include "os/core/Compression.h"
-#include "os/testing/RawHttpClient.h"
+#include "os/net/Socket.h"
 #include "tools/common/HttpServer.h"
 #include "tools/common/ServiceHost.h"
 
@@ -112,11 +113,23 @@ FUZZ_SETUP([] { service(); });
 
 // A connection to the service, its reads and writes bounded by the safety time.
 int connectToService() {
-  const int fd = os::testing::connectTo("127.0.0.1", service().port);
-  if (fd < 0) fuzz::fail(std::string("the server no longer accepts connections: ") + std::strerror(errno));
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) fuzz::fail(std::string("no socket: ") + std::strerror(errno));
   timeval safety{kSafetySeconds, 0};
   ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
   ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &safety, sizeof safety);
+  const auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(service().port));
+  int error = ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0 ? 0 : errno;
+  if (error == EINTR) {
+    // The fuzzer's own timer signal broke in: the connection goes on being made; wait for it.
+    pollfd ready{fd, POLLOUT, 0};
+    while (::poll(&ready, 1, kSafetySeconds * 1000) < 0 && errno == EINTR) {
+    }
+    socklen_t length = sizeof error;
+    if (!(ready.revents & (POLLOUT | POLLERR | POLLHUP))) error = ETIMEDOUT;
+    else ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+  }
+  if (error != 0) fuzz::fail(std::string("the server no longer accepts connections: ") + std::strerror(error));
   // Each send goes out as its own segment.
   int yes = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
@@ -265,15 +278,53 @@ bool sendAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// A request the checks can follow without reading requests as the server does: POST or PUT to the
-// echo route, plain header lines, one length, no coding, no expectation, no form.
+// A request the checks can follow without reading requests as the server does: POST, PUT, PATCH
+// or DELETE to the echo route, plain header lines, a body with its length or in chunks written
+// plainly, no coding, no expectation, no form.
 struct Plain {
   std::string method;
-  std::size_t length = 0;
-  std::string body;    // what follows the head, up to the length
-  bool whole = false;     // the body arrived whole
-  bool last = false;      // nothing follows the body
+  std::string body;   // the body as its framing gives it, once arrived whole
+  bool whole = false;  // the body arrived whole
+  bool last = false;   // nothing follows the body
+  bool bodyPastBound = false;
 };
+
+// The chunks at the start of `bytes` written plainly (hex size, maybe extensions, CR LF, data,
+// CR LF; then a last chunk and plain trailer lines); nothing when irregular or cut short, and the
+// length of the whole in `used`.
+std::optional<std::string> plainChunks(std::string_view bytes, std::size_t& used) {
+  std::string body;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string_view::npos) return std::nullopt;
+    std::string_view line = bytes.substr(at, end - at);
+    line = line.substr(0, line.find(';'));
+    if (line.empty() || line.size() > 6 || line.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
+      return std::nullopt;
+    const std::size_t size = std::stoul(std::string(line), nullptr, 16);
+    for (char c : bytes.substr(at, end - at))
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) return std::nullopt;
+    at = end + 2;
+    if (size == 0) break;
+    if (bytes.size() < at + size + 2 || bytes.substr(at + size, 2) != "\r\n") return std::nullopt;
+    body.append(bytes.substr(at, size));
+    at += size + 2;
+  }
+  for (;;) {
+    const std::size_t end = bytes.find("\r\n", at);
+    if (end == std::string_view::npos) return std::nullopt;
+    const std::string_view line = bytes.substr(at, end - at);
+    at = end + 2;
+    if (line.empty()) break;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos || colon == 0) return std::nullopt;
+    for (char c : line)
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) return std::nullopt;
+  }
+  used = at;
+  return body;
+}
 
 std::optional<Plain> plainRequest(std::string_view bytes) {
   while (!bytes.empty() && (bytes.front() == '\r' || bytes.front() == '\n')) bytes.remove_prefix(1);
@@ -282,21 +333,19 @@ std::optional<Plain> plainRequest(std::string_view bytes) {
   const std::string_view head = bytes.substr(0, end + 2);
   Plain plain;
   std::optional<std::size_t> length;
-  bool first = true;
+  bool chunked = false, first = true;
   for (std::size_t at = 0; at < head.size();) {
     const std::size_t next = head.find("\r\n", at);
     const std::string_view line = head.substr(at, next - at);
     at = next + 2;
+    // Printable, and with no escapes for the HTTP layer to undo in a value.
     for (char c : line)
-      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e) return std::nullopt;
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7e || c == '%') return std::nullopt;
     if (first) {
       first = false;
-      if (line == "POST /echo HTTP/1.1")
-        plain.method = "POST";
-      else if (line == "PUT /echo HTTP/1.1")
-        plain.method = "PUT";
-      else
-        return std::nullopt;
+      for (const char* method : {"POST", "PUT", "PATCH", "DELETE"})
+        if (line == std::string(method) + " /echo HTTP/1.1") plain.method = method;
+      if (plain.method.empty()) return std::nullopt;
       continue;
     }
     const std::size_t colon = line.find(':');
@@ -308,20 +357,32 @@ std::optional<Plain> plainRequest(std::string_view bytes) {
       if (length || value.empty() || value.size() > 6 || value.find_first_not_of("0123456789") != std::string_view::npos)
         return std::nullopt;
       length = std::stoul(std::string(value));
-    } else if (equalNoCase(name, "Transfer-Encoding") || equalNoCase(name, "Content-Encoding") || equalNoCase(name, "Expect") ||
-               (equalNoCase(name, "Content-Type") && (value.find("multipart") != std::string_view::npos ||
-                                                       value.find("form") != std::string_view::npos))) {
-      return std::nullopt;
-    } else if (equalNoCase(name, "Range")) {
+    } else if (equalNoCase(name, "Transfer-Encoding")) {
+      if (chunked || !equalNoCase(value, "chunked")) return std::nullopt;
+      chunked = true;
+    } else if (equalNoCase(name, "Content-Encoding") || equalNoCase(name, "Expect") || equalNoCase(name, "Range") ||
+               (equalNoCase(name, "Content-Type") &&
+                (value.find("multipart") != std::string_view::npos || value.find("form") != std::string_view::npos))) {
       return std::nullopt;
     }
   }
-  if (!length) return std::nullopt;
-  plain.length = *length;
   const std::string_view rest = bytes.substr(end + 4);
-  plain.whole = rest.size() >= plain.length;
-  plain.body = rest.substr(0, plain.length);
-  plain.last = rest.size() == plain.length;
+  if (chunked) {
+    // With a length as well, the chunks are what counts; cut short, nothing is known.
+    std::size_t used = 0;
+    auto body = plainChunks(rest, used);
+    if (!body) return std::nullopt;
+    plain.body = std::move(*body);
+    plain.whole = true;
+    plain.last = used == rest.size();
+    plain.bodyPastBound = plain.body.size() > kBound;
+    return plain;
+  }
+  if (!length) return std::nullopt;
+  plain.whole = rest.size() >= *length;
+  plain.body = rest.substr(0, *length);
+  plain.last = rest.size() == *length;
+  plain.bodyPastBound = *length > kBound;
   return plain;
 }
 
@@ -385,7 +446,20 @@ std::vector<fuzz::Seed> seeds() {
       {"post_expect", plainly(withLength(post + "Expect: 100-continue\r\n", text))},
       {"pipelined", plainly("GET /echo HTTP/1.1\r\n" + host + "\r\n" + withLength(post, text) + "GET /echo HTTP/1.1\r\n" + host +
                             "Connection: close\r\n\r\n")},
+      {"patch_gzip", plainly(withLength("PATCH /echo HTTP/1.1\r\n" + host + "Content-Encoding: gzip\r\n",
+                                        compressed(many, os::DeflateWrapper::Gzip)))},
+      {"patch_gzip_two_lines", plainly(withLength("PATCH /echo HTTP/1.1\r\n" + host + "Content-Encoding: gzip\r\nContent-Encoding: identity\r\n",
+                                                  compressed(std::string(4 * kBound, '\0'), os::DeflateWrapper::Gzip)))},
+      {"patch_gzip_escaped", plainly(withLength("PATCH /echo HTTP/1.1\r\n" + host + "Content-Encoding: %67zip\r\n",
+                                                compressed(std::string(4 * kBound, '\0'), os::DeflateWrapper::Gzip)))},
+      // 4 MiB of zeros in brotli.
+      {"patch_brotli", plainly(withLength("PATCH /echo HTTP/1.1\r\n" + host + "Content-Encoding: x-br\r\n",
+                                          std::string("\x9f\xff\xff\x3f\xf8\x27\x00\xe2\xb1\x40\x20\xf7\xfe\x07", 14)))},
       {"brotli", plainly(withLength(post + "Content-Encoding: br\r\n", text))},
+      {"lone_line_feed", plainly(withLength(post + "X-Note: a\nContent-Encoding: gzip\r\n", compressed(text, os::DeflateWrapper::Gzip)))},
+      {"lone_carriage_return", plainly(post + "Transfer-Encoding: chunked\r\r\nContent-Length: 12\r\n\r\n5\r\nhello\r\n0\r\n\r\n")},
+      {"blank_before_colon", plainly(post + "Transfer-Encoding : chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")},
+      {"folded_line", plainly(post + "X-Note: a\r\n Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n")},
       {"transfer_other", plainly(post + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n")},
       {"two_lengths", plainly(post + "Content-Length: 3\r\nContent-Length: 4\r\n\r\nabcd")},
       // Split in sends of 3, 7 and 30 bytes, then the rest.
@@ -456,11 +530,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (plain && plain->whole) {
     fuzz::check(!answers.empty(), "a whole request was not answered");
     const Answer& first = answers.front();
-    if (plain->length > kBound) fuzz::check(first.status == 413, "a length past the bound was not answered 413");
+    if (plain->bodyPastBound) fuzz::check(first.status == 413, "a body past the bound was not answered 413");
     if (first.status == 200) {
       fuzz::check(first.echoMethod == plain->method, "the answer is not the request's handler's");
-      const std::string expected = "echo " + plain->method + " " + hex(hashOf("/echo")) + " " + std::to_string(plain->length) +
-                                   " " + hex(hashOf(plain->body)) + " 0 0";
+      const std::string expected = "echo " + plain->method + " " + hex(hashOf("/echo")) + " " +
+                                   std::to_string(plain->body.size()) + " " + hex(hashOf(plain->body)) + " 0 0";
       fuzz::check(first.body == expected, "the handler was not given the body as sent");
       if (followUp && plain->last && !first.close) {
         fuzz::check(answers.size() == 2 && answers[1].status == 200 && answers[1].echoMethod == "GET",
