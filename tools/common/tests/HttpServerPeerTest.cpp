@@ -283,8 +283,8 @@ TEST_F(HttpServerPeerTest, ACodingTheHttpLayerUndoesIsCountedHoweverItIsWritten)
 // A carriage return alone ends no line and is trimmed from no value: a body in chunks by one
 // reading and by its length by another would reach the handler as neither.
 TEST_F(HttpServerPeerTest, ACarriageReturnAloneInAHeadIsUnreadable) {
-  const std::string answer = exchange("PATCH / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\r\n"
-                                      "Content-Length: 12\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+  const std::string answer = exchange("PATCH / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                                      "Transfer-Encoding: chunked\r\r\nContent-Length: 12\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
   EXPECT_TRUE(answered(answer, 400)) << answer;
   EXPECT_EQ(handled, 0);
 }
@@ -293,7 +293,8 @@ TEST_F(HttpServerPeerTest, ACarriageReturnAloneInAHeadIsUnreadable) {
 // unreadable: the HTTP layer would not take such a line as the header it names, and the body
 // would reach the handler with its chunks' framing in it.
 TEST_F(HttpServerPeerTest, ABlankBeforeAColonOrAFoldedLineIsUnreadable) {
-  for (const std::string line : {"Transfer-Encoding : chunked", "Transfer-Encoding\t: chunked", "X-Note: a\r\n Transfer-Encoding: chunked"}) {
+  for (const std::string line :
+       {"Transfer-Encoding : chunked", "Transfer-Encoding\t: chunked", "X-Note: a\r\n Transfer-Encoding: chunked"}) {
     const std::string answer = exchange("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + line +
                                         "\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
     EXPECT_TRUE(answered(answer, 400)) << line << ": " << answer;
