@@ -126,8 +126,10 @@ int connectToService() {
     while (::poll(&ready, 1, kSafetySeconds * 1000) < 0 && errno == EINTR) {
     }
     socklen_t length = sizeof error;
-    if (!(ready.revents & (POLLOUT | POLLERR | POLLHUP))) error = ETIMEDOUT;
-    else ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (!(ready.revents & (POLLOUT | POLLERR | POLLHUP)))
+      error = ETIMEDOUT;
+    else
+      ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
   }
   if (error != 0) fuzz::fail(std::string("the server no longer accepts connections: ") + std::strerror(error));
   // Each send goes out as its own segment.
