@@ -558,18 +558,30 @@ class TrackedHttpServer::Loop {
 
   // The head arrived (its lines, each ended): how the body travels, and what it inflates to.
   bool begin(Connection& c, std::string_view head) {
+    // Lines end in CR LF and nothing else: the HTTP layer ends one at a line feed alone as well,
+    // and keeps a carriage return alone where this reading trims it, so either would let a header
+    // line (a coding, say) reach it otherwise than it is read here.
+    for (std::size_t end = head.find_first_of("\r\n"); end != std::string_view::npos;
+         end = head.find_first_of("\r\n", end + 2))
+      if (head[end] != '\r' || end + 1 == head.size() || head[end + 1] != '\n') return refuse(c, 400, "request unreadable");
     std::size_t at = head.find("\r\n") + 2;
     c.head.assign(head.substr(0, at));
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
+    std::size_t codingLines = 0;
     while (at < head.size()) {
       std::size_t next = head.find("\r\n", at);
       if (next == std::string_view::npos) next = head.size();
       const std::string_view line = head.substr(at, next - at);
       at = next + 2;
       const std::size_t colon = line.find(':');
-      const std::string name = lowered(trimmed(line.substr(0, colon == std::string_view::npos ? 0 : colon)));
+      // A blank before the colon, or a line folded onto the one before, names no header to the
+      // HTTP layer: a framing or coding read from it here would not be its.
+      if (!line.empty() && (line.front() == ' ' || line.front() == '\t')) return refuse(c, 400, "request unreadable");
+      if (colon != std::string_view::npos && colon > 0 && (line[colon - 1] == ' ' || line[colon - 1] == '\t'))
+        return refuse(c, 400, "request unreadable");
+      const std::string name = lowered(line.substr(0, colon == std::string_view::npos ? 0 : colon));
       const std::string_view value = colon == std::string_view::npos ? std::string_view() : trimmed(line.substr(colon + 1));
       if (name == "expect") {
         // Answered here, before the body, if at all.
@@ -594,6 +606,7 @@ class TrackedHttpServer::Loop {
       } else if (name == "transfer-encoding") {
         transfer += (transfer.empty() ? "" : ",") + lowered(value);
       } else if (name == "content-encoding") {
+        ++codingLines;
         coding += (coding.empty() ? "" : ",") + lowered(value);
       }
     }
@@ -605,7 +618,11 @@ class TrackedHttpServer::Loop {
     }
     const std::uint64_t bound = s_.payload_max_length_;
     // The codings the HTTP layer undoes: what it will make of the body is counted as the body
-    // arrives. Others reach the handler as sent, but for one it would undo with no count kept.
+    // arrives. Others reach the handler as sent, but for those it would undo with no count kept:
+    // it takes the first of several coding lines, decodes percent-escapes in the value, and undoes
+    // brotli wherever the value names it.
+    if (codingLines > 1 || coding.find('%') != std::string::npos || coding.find("br") != std::string::npos)
+      return refuse(c, 415, "content coding not understood");
     if (coding == "gzip" || coding == "deflate") {
       c.inflater = std::make_unique<z_stream>();
       // Either wrapping, told by its header.
@@ -613,8 +630,6 @@ class TrackedHttpServer::Loop {
         c.inflater.reset();
         return refuse(c, 400, "request unreadable");
       }
-    } else if (coding == "br") {
-      return refuse(c, 415, "content coding not understood");
     }
     c.framing = chunked ? Connection::Framing::Chunked
                         : contentLength && *contentLength > 0 ? Connection::Framing::Length
