@@ -85,14 +85,77 @@ long urlErrorForCurl(CURLcode code, long osErrno) {
   }
 }
 
+// Inflate streams let go by decoded bodies, kept for the next ones on the same thread: one set up
+// afresh allocates its state and, at its first bytes, a window of 32 KiB, most of what a small
+// coded answer costs, and large blocks that make the allocator sort its free lists every time.
+class KeptInflaters {
+ public:
+  KeptInflaters() = default;
+  KeptInflaters(const KeptInflaters&) = delete;
+  KeptInflaters& operator=(const KeptInflaters&) = delete;
+  ~KeptInflaters() {
+    for (auto& stream : kept_) inflateEnd(stream.get());
+    gone() = true;
+  }
+
+  static KeptInflaters& ofThisThread() {
+    thread_local KeptInflaters kept;
+    return kept;
+  }
+  // Whether this thread's streams went with it: a decoder ended later in the thread's exit ends
+  // its stream itself.
+  static bool& gone() {
+    thread_local bool ended = false;
+    return ended;
+  }
+
+  // A stream ready for a new body of these window bits (their sign and size say the wrapping);
+  // nothing when zlib cannot set one up.
+  std::unique_ptr<z_stream> take(int windowBits) {
+    while (!kept_.empty()) {
+      auto stream = std::move(kept_.back());
+      kept_.pop_back();
+      if (inflateReset2(stream.get(), windowBits) == Z_OK) return stream;
+      inflateEnd(stream.get());
+    }
+    auto stream = std::make_unique<z_stream>();
+    if (inflateInit2(stream.get(), windowBits) != Z_OK) return nullptr;
+    return stream;
+  }
+
+  // Whatever state it was left in: the next take resets it.
+  void give(std::unique_ptr<z_stream> stream) {
+    if (kept_.size() < kKept) {
+      kept_.push_back(std::move(stream));
+    } else {
+      inflateEnd(stream.get());
+    }
+  }
+
+ private:
+  // As many as one thread's exchanges decode at once, about.
+  static constexpr std::size_t kKept = 8;
+  std::vector<std::unique_ptr<z_stream>> kept_;
+};
+
 // Inflates one gzip or deflate layer of a body as it arrives and knows whether the coded stream
 // ended whole.
 class BodyDecoder {
  public:
   enum class Kind { Gzip, Deflate };
   using Sink = std::function<bool(const std::uint8_t* bytes, std::size_t size)>;
-  explicit BodyDecoder(Kind kind) : kind_(kind) { init(kind == Kind::Gzip ? 16 + MAX_WBITS : MAX_WBITS); }
-  ~BodyDecoder() { inflateEnd(&stream_); }
+  explicit BodyDecoder(Kind kind) : kind_(kind) {
+    stream_ = KeptInflaters::ofThisThread().take(kind == Kind::Gzip ? 16 + MAX_WBITS : MAX_WBITS);
+    if (!stream_) failed_ = true;
+  }
+  ~BodyDecoder() {
+    if (!stream_) return;
+    if (KeptInflaters::gone()) {
+      inflateEnd(stream_.get());
+    } else {
+      KeptInflaters::ofThisThread().give(std::move(stream_));
+    }
+  }
   BodyDecoder(const BodyDecoder&) = delete;
   BodyDecoder& operator=(const BodyDecoder&) = delete;
 
@@ -113,38 +176,38 @@ class BodyDecoder {
       head_.clear();
       return feed(joined.data(), joined.size(), sink);
     }
-    stream_.next_in = const_cast<Bytef*>(bytes);
-    stream_.avail_in = static_cast<uInt>(size);
+    z_stream& stream = *stream_;
+    stream.next_in = const_cast<Bytef*>(bytes);
+    stream.avail_in = static_cast<uInt>(size);
     std::uint8_t buffer[16384];
     // Inflate may hold decoded bytes back when the buffer fills, even after it took the last
     // input byte: it is asked again until it leaves room in the buffer, so none stays behind.
     bool full = false;
-    while (stream_.avail_in > 0 || full) {
+    while (stream.avail_in > 0 || full) {
       if (ended_) {
-        if (stream_.avail_in == 0) break;
+        if (stream.avail_in == 0) break;
         // gzip allows several members one after another; anything else after the end is junk.
-        if (kind_ != Kind::Gzip || inflateReset(&stream_) != Z_OK) return fail();
+        if (kind_ != Kind::Gzip || inflateReset(&stream) != Z_OK) return fail();
         ended_ = false;
       }
-      stream_.next_out = buffer;
-      stream_.avail_out = sizeof buffer;
-      int rc = inflate(&stream_, Z_NO_FLUSH);
+      stream.next_out = buffer;
+      stream.avail_out = sizeof buffer;
+      int rc = inflate(&stream, Z_NO_FLUSH);
       if (rc == Z_DATA_ERROR && kind_ == Kind::Deflate && !started_) {
         // Many servers send "deflate" as a raw stream without the zlib wrapper.
-        inflateEnd(&stream_);
-        init(-MAX_WBITS);
-        stream_.next_in = const_cast<Bytef*>(bytes);
-        stream_.avail_in = static_cast<uInt>(size);
+        if (inflateReset2(&stream, -MAX_WBITS) != Z_OK) return fail();
+        stream.next_in = const_cast<Bytef*>(bytes);
+        stream.avail_in = static_cast<uInt>(size);
         started_ = true;
         continue;
       }
       if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return fail();
       started_ = true;
-      std::size_t produced = sizeof buffer - stream_.avail_out;
+      std::size_t produced = sizeof buffer - stream.avail_out;
       if (produced && !sink(buffer, produced)) return fail();
       if (rc == Z_STREAM_END) ended_ = true;
       if (rc == Z_BUF_ERROR && produced == 0) break;
-      full = stream_.avail_out == 0;
+      full = stream.avail_out == 0;
     }
     return true;
   }
@@ -154,22 +217,22 @@ class BodyDecoder {
   bool failed() const { return failed_; }
 
  private:
-  void init(int windowBits) {
-    stream_ = z_stream{};
-    if (inflateInit2(&stream_, windowBits) != Z_OK) failed_ = true;
-  }
   bool fail() {
     failed_ = true;
     return false;
   }
   Kind kind_;
-  z_stream stream_{};
+  std::unique_ptr<z_stream> stream_;  // null when zlib could not set one up
   bool failed_ = false;
   bool ended_ = false;
   bool sawInput_ = false;
   bool started_ = false;
   std::vector<std::uint8_t> head_;  // a deflate body's first byte, until the second comes
 };
+
+// The codings every request offers unless it names its own. Offering every coding libcurl knows
+// would let a server pick one whose setting up costs more than a small answer saves.
+constexpr const char* kAcceptedCodings = "Accept-Encoding: gzip, deflate";
 
 // Kept-alive connections a multi handle keeps across all hosts once their exchanges are done: at
 // least as many as a client's queue runs at once (one per core) with picture loads beside them,
@@ -643,10 +706,9 @@ class Transfer {
 #endif
     curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-    // What the platform's loader accepts. Offering every coding libcurl knows lets a server pick
-    // one whose setting up costs more than a small answer saves.
-    curl_easy_setopt(easy_, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
-    // Offered, but decoded by BodyDecoder, which checks the end of the stream.
+    // The codings offered (see kAcceptedCodings) are decoded by BodyDecoder, which checks the end
+    // of the stream; libcurl is told of none, or it would set up a decoder of its own for every
+    // coded answer only to leave it unused.
     curl_easy_setopt(easy_, CURLOPT_HTTP_CONTENT_DECODING, 0L);
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -706,14 +768,17 @@ class Transfer {
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
     }
 
-    bool hasExpect = false;
+    bool hasExpect = false, hasCodings = false;
     for (const auto& [name, value] : r.allHTTPHeaderFields()) {
       // The length of a body is libcurl's to write; a stale one would corrupt the exchange.
       if (HTTPHeaderFields::namesEqual(name, "Content-Length")) continue;
       if (HTTPHeaderFields::namesEqual(name, "Expect")) hasExpect = true;
+      if (HTTPHeaderFields::namesEqual(name, "Accept-Encoding")) hasCodings = true;
       std::string line = value.empty() ? name + ";" : name + ": " + value;
       headerList_ = curl_slist_append(headerList_, line.c_str());
     }
+    // What the platform's loader accepts, unless the request names its own.
+    if (!hasCodings) headerList_ = curl_slist_append(headerList_, kAcceptedCodings);
     // No waiting for a "100 Continue" before the body.
     if (!hasExpect) headerList_ = curl_slist_append(headerList_, "Expect:");
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);

@@ -788,6 +788,26 @@ TEST_F(URLConnectionTest, EveryValidCodedBodyLoadsWholeWhateverItsLength) {
   }
 }
 
+// Decoders take up what earlier bodies left, a damaged one's included: each body still decodes
+// whole, whatever coding came before it.
+TEST_F(URLConnectionTest, ACodedBodyAfterADamagedOneOfAnotherCodingDecodesWhole) {
+  const std::string plain(50000, 'b');
+  const std::string gzip = deflated(plain, 31), raw = deflated(plain, -15), wrapped = deflated(plain, 15);
+  std::string damaged = gzip;
+  damaged[damaged.size() / 2] ^= 0x5a;
+  const std::pair<const char*, std::string> bodies[] = {{"gzip", damaged}, {"deflate", raw},     {"gzip", gzip},
+                                                        {"deflate", wrapped}, {"gzip", damaged}, {"deflate", raw}};
+  for (const auto& [coding, coded] : bodies) {
+    auto recorder = loadRawAnswer(answerWith(std::string("HTTP/1.1 200 OK\r\nContent-Encoding: ") + coding + "\r\n", coded));
+    if (coded == damaged) {
+      EXPECT_FALSE(recorder->finished);
+      continue;
+    }
+    ASSERT_TRUE(recorder->finished) << coding << ": " << (recorder->error ? recorder->error->localizedDescription() : "");
+    EXPECT_TRUE(stringFromData(recorder->body) == plain) << coding;
+  }
+}
+
 TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
   // Joined with ", " the bad second line would become part of the first cookie's value.
   loadRawAnswer("HTTP/1.1 200 OK\r\nSet-Cookie: good=1\r\nSet-Cookie: bad value; x=y\r\n"
