@@ -110,7 +110,7 @@ thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
 }  // namespace
 
 struct TrackedHttpServer::Connection {
-  enum class State { Handshake, Idle, Head, Body, Working, Refusing, Lingering };
+  enum class State { Handshake, Idle, Head, Body, Working, Sending, Refusing, Lingering };
   enum class Framing { None, Length, Chunked };
   enum class ChunkPart { Size, Data, DataEnd, Trailer };
 
@@ -148,12 +148,13 @@ struct TrackedHttpServer::Connection {
   unsigned watched = 0;  // the events the loop watches; 0 when it does not
   bool registered = false;
 
-  std::string out;  // a refusal going out
+  std::string out;  // a refusal, or an answer the worker left for the loop to write
   std::size_t outAt = 0;
   std::uint64_t lingered = 0;  // bytes read past after it
 
   // Set by the worker that answered.
   bool keep = false;
+  bool answerKept = false;  // its answer was left for the loop, which ends a TLS session after it
 
   void resetRequest() {
     head.clear();
@@ -178,11 +179,23 @@ namespace {
 // the connection, each wait for room bounded by the write time-out.
 class AnswerStream final : public httplib::Stream {
  public:
+  // An answer up to this size is kept whole for the loop to write as the peer takes it, so that a
+  // peer reading slowly, or not at all, holds no worker. A larger one, and a body made as it goes
+  // out (see writeAsMade), are written by the worker as they come, each wait for room bounded by
+  // the write time-out.
+  static constexpr std::size_t kKeptAnswer = std::size_t{4} << 20;
+
   AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout)
       : c_(c), writeTimeout_(writeTimeout), head_(c.head.data()), headSize_(c.head.size()) {}
 
   bool is_readable() const override { return at_ < c_.head.size() + c_.body.size() + c_.tail.size(); }
-  bool is_writable() const override { return !failed_ && c_.socket->waitUntilWritable(writeTimeout_); }
+  bool is_writable() const override {
+    return !failed_ && (!direct_ || c_.socket->waitUntilWritable(writeTimeout_));
+  }
+
+  // The answer's body is made as it goes out: each piece is written as it is made, to a peer that
+  // may be waiting for it. Before anything was written.
+  void writeAsMade() { direct_ = true; }
 
   ssize_t read(char* ptr, size_t size) override {
     // The HTTP layer reads a head a byte at a time: those reads take the short way.
@@ -211,6 +224,35 @@ class AnswerStream final : public httplib::Stream {
 
   ssize_t write(const char* ptr, size_t size) override {
     if (failed_) return -1;
+    if (!direct_) {
+      if (c_.out.size() + size <= kKeptAnswer) {
+        c_.out.append(ptr, size);
+        return static_cast<ssize_t>(size);
+      }
+      // Too large to keep: what was kept goes out first, then the rest as it comes.
+      if (!goDirect()) return -1;
+    }
+    return send(ptr, size);
+  }
+
+  // Whether the answer was left for the loop to write (in the connection's out).
+  bool kept() const { return !direct_ && !failed_; }
+
+ private:
+  // From here on the worker writes: what was kept goes out first.
+  bool goDirect() {
+    direct_ = true;
+    for (std::size_t at = 0; at < c_.out.size();) {
+      const ssize_t n = send(c_.out.data() + at, c_.out.size() - at);
+      if (n < 0) return false;
+      at += static_cast<std::size_t>(n);
+    }
+    c_.out.clear();
+    c_.out.shrink_to_fit();
+    return true;
+  }
+
+  ssize_t send(const char* ptr, size_t size) {
     if (c_.tls) {
       for (;;) {
         const int n = SSL_write(c_.tls, ptr, static_cast<int>(std::min<size_t>(size, INT_MAX)));
@@ -228,6 +270,8 @@ class AnswerStream final : public httplib::Stream {
       if (!wouldBlock() || !c_.socket->waitUntilWritable(writeTimeout_)) return fail();
     }
   }
+
+ public:
   void get_remote_ip_and_port(std::string& ip, int& port) const override {
     ip = c_.socket->remoteAddress().value_or("");
     port = c_.socket->remotePort().value_or(0);
@@ -252,7 +296,11 @@ class AnswerStream final : public httplib::Stream {
   size_t headSize_;
   size_t at_ = 0;
   bool failed_ = false;
+  bool direct_ = false;  // the answer goes straight to the socket
 };
+
+// The answer the calling thread is writing, for the HTTP layer's hook between routing and writing.
+thread_local AnswerStream* tStream = nullptr;
 
 }  // namespace
 
@@ -450,6 +498,8 @@ class TrackedHttpServer::Loop {
     switch (c->state) {
       case Connection::State::Working:
         return;
+      case Connection::State::Sending:
+        return send(*c);
       case Connection::State::Refusing:
         return flush(*c);
       case Connection::State::Lingering:
@@ -848,26 +898,83 @@ class TrackedHttpServer::Loop {
       ending = s_.ending_;
     }
     for (auto& c : returned) {
-      if (!c->keep || ending) {
-        drop(*c);
+      if (!c->out.empty()) {
+        // The answer the worker left goes out as the peer takes it, before anything else.
+        c->outAt = 0;
+        c->state = Connection::State::Sending;
+        setIdle(*c, false);
+        setDue(*c, Clock::now() + after(s_.writeTimeout()));
+        watch(*c, EPOLLOUT);
+        send(*c);
         continue;
       }
-      ++c->served;
-      c->resetRequest();
-      c->state = Connection::State::Idle;
-      setIdle(*c, true);
-      setDue(*c, Clock::now() + std::chrono::seconds(s_.keep_alive_timeout_sec_));
-      watch(*c, EPOLLIN);
-      // Bytes of the next request may have come along with this one's.
-      readAndParse(*c);
+      answered(*c, ending);
     }
     if (ending && !ended_) {
       ended_ = true;
       std::vector<Connection*> waiting;
       for (auto& [c, kept] : connections_)
-        if (c->state != Connection::State::Working) waiting.push_back(c);
+        if (c->state != Connection::State::Working && c->state != Connection::State::Sending) waiting.push_back(c);
       for (Connection* c : waiting) drop(*c);
     }
+  }
+
+  // Writes what the peer takes of a kept answer; its time-out runs from the last progress.
+  void send(Connection& c) {
+    const std::size_t before = c.outAt;
+    while (c.outAt < c.out.size()) {
+      const char* data = c.out.data() + c.outAt;
+      const std::size_t left = c.out.size() - c.outAt;
+      long n;
+      if (c.tls) {
+        n = SSL_write(c.tls, data, static_cast<int>(std::min<std::size_t>(left, INT_MAX)));
+        if (n <= 0) {
+          const int error = SSL_get_error(c.tls, static_cast<int>(n));
+          if (error == SSL_ERROR_WANT_WRITE) break;
+          if (error == SSL_ERROR_WANT_READ) {
+            watch(c, EPOLLIN);
+            break;
+          }
+          return drop(c);
+        }
+      } else {
+        n = c.socket->send(data, left);
+        if (n < 0) {
+          if (wouldBlock()) break;
+          return drop(c);
+        }
+      }
+      c.outAt += static_cast<std::size_t>(n);
+    }
+    if (c.outAt < c.out.size()) {
+      if (c.outAt > before) setDue(c, Clock::now() + after(s_.writeTimeout()));
+      return;
+    }
+    c.out.clear();
+    c.out.shrink_to_fit();
+    c.outAt = 0;
+    bool ending;
+    {
+      std::lock_guard lock(s_.mutex_);
+      ending = s_.ending_;
+    }
+    answered(c, ending);
+  }
+
+  // The answer is out: the connection waits for its next request, or ends.
+  void answered(Connection& c, bool ending) {
+    if (!c.keep || ending) {
+      if (c.tls && c.answerKept) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
+      return drop(c);
+    }
+    ++c.served;
+    c.resetRequest();
+    c.state = Connection::State::Idle;
+    setIdle(c, true);
+    setDue(c, Clock::now() + std::chrono::seconds(s_.keep_alive_timeout_sec_));
+    watch(c, EPOLLIN);
+    // Bytes of the next request may have come along with this one's.
+    readAndParse(c);
   }
 
   void drop(Connection& c) {
@@ -897,6 +1004,10 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
   // The HTTP layer's own count ends a connection every few requests, so a client connects anew
   // that often; a kept-alive connection here costs no worker while it waits.
   set_keep_alive_max_count(kRequestsPerConnection);
+  // Between routing and writing: a body made as it goes out is written as it is made.
+  set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
+    if (response.content_provider_ && tStream) tStream->writeAsMade();
+  });
 }
 
 TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {
@@ -1042,13 +1153,19 @@ void TrackedHttpServer::answer(Connection& c) {
   const auto* outerConnection = tConnection;
   tServer = this;
   tConnection = &c.socket;
+  AnswerStream* const outerStream = tStream;
+  tStream = &stream;
   bool closed = false;
   SSL* tls = c.tls;
   const bool served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
   tServer = outerServer;
   tConnection = outerConnection;
+  tStream = outerStream;
   c.keep = served && !closed && !last && !stream.failed();
-  if (!c.keep && c.tls && served) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
+  // An answer kept for the loop ends its TLS session there, once written.
+  c.answerKept = served && stream.kept();
+  if (stream.failed()) c.out.clear();  // nothing more goes out on it
+  if (!c.keep && c.tls && served && !stream.kept()) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
 }
 
 void TrackedHttpServer::giveBack(const std::shared_ptr<Connection>& connection) {

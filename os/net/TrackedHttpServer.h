@@ -3,9 +3,11 @@
 // watches every connection (in the clear or through TLS) and reads each request, head and body,
 // as its bytes arrive, held to the head bound, the body bound (however the body travels: with a
 // length, in chunks, compressed) and the request deadline; only a request read whole goes to one
-// of the workers, which runs the routed handler and writes the answer. A connection waiting for
-// its next request, or sending one slowly, costs no worker. A stop ends the very connections this
-// server accepted, by their sockets.
+// of the workers, which runs the routed handler. The answer goes back to the loop, which writes it
+// as the peer takes it (a body made as it goes out, or one past 4 MiB, the worker writes itself).
+// A connection waiting for its next request, sending one slowly or reading its answer slowly
+// costs no worker. A stop ends the very connections this server accepted, by their sockets. The
+// HTTP layer's post-routing hook is the server's own.
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).

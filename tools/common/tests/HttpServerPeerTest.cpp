@@ -192,6 +192,56 @@ TEST_F(HttpServerPeerTest, AKeptAliveConnectionCarriesRequestAfterRequest) {
   EXPECT_EQ(handled.load(), 200);
 }
 
+// Peers that ask for a large answer and read none of it hold no worker: with one worker, and a
+// write time-out far longer than the peer's patience below, another peer is answered at once.
+// Once they read, the stalled peers get their answers whole.
+TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
+  tools::HttpServer http;
+  http.setWorkerCount(1);
+  http.set_write_timeout(300, 0);
+  const std::string big(std::size_t{3} << 20, 'x');
+  http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  std::vector<int> stalled;
+  // Closed before the server stops, however the test ends: a worker waiting on them lets go.
+  struct Closer {
+    std::vector<int>& fds;
+    ~Closer() {
+      for (int fd : fds) ::close(fd);
+    }
+  } closer{stalled};
+  for (int i = 0; i < 2; ++i) {
+    // A small window, so the answer cannot all go into the buffers between the two.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    int window = 4096;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    timeval safety{60, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+    auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(*port));
+    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
+    const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    stalled.push_back(fd);
+  }
+  // The peers' requests are taken before the next one comes.
+  char first;
+  for (int fd : stalled) ASSERT_EQ(::recv(fd, &first, 1, MSG_PEEK), 1);
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  EXPECT_TRUE(answered(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
+      << "the one worker was held by a peer that does not read";
+  ::close(fd);
+  for (int peer : stalled) {
+    const std::string answer = os::testing::answerOn(peer, "", big.size());
+    EXPECT_TRUE(answered(answer, 200));
+    EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
+  }
+}
+
 // Both sides of the head's bound: a head of exactly the bound is served, one byte more is not.
 TEST_F(HttpServerPeerTest, AHeadOfExactlyTheBoundIsServedAndOneMoreByteIsNot) {
   // Header lines of a usual length, the last one filled out to the length asked for.
