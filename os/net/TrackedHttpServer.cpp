@@ -843,28 +843,39 @@ class TrackedHttpServer::Loop {
     return false;
   }
 
-  void flush(Connection& c) {
+  // Writes what the peer takes of the connection's out: false while some of it waits for room
+  // (or for the peer's bytes, under TLS), or when the connection was dropped.
+  bool writeOut(Connection& c) {
     while (c.outAt < c.out.size()) {
       const char* data = c.out.data() + c.outAt;
       const std::size_t left = c.out.size() - c.outAt;
       long n;
       if (c.tls) {
-        n = SSL_write(c.tls, data, static_cast<int>(left));
+        n = SSL_write(c.tls, data, static_cast<int>(std::min<std::size_t>(left, INT_MAX)));
         if (n <= 0) {
           const int error = SSL_get_error(c.tls, static_cast<int>(n));
-          if (error == SSL_ERROR_WANT_WRITE) return;
-          if (error == SSL_ERROR_WANT_READ) return watch(c, EPOLLIN);
-          return drop(c);
+          if (error == SSL_ERROR_WANT_WRITE) return false;
+          if (error == SSL_ERROR_WANT_READ) {
+            watch(c, EPOLLIN);
+            return false;
+          }
+          drop(c);
+          return false;
         }
       } else {
         n = c.socket->send(data, left);
         if (n < 0) {
-          if (wouldBlock()) return;
-          return drop(c);
+          if (!wouldBlock()) drop(c);
+          return false;
         }
       }
       c.outAt += static_cast<std::size_t>(n);
     }
+    return true;
+  }
+
+  void flush(Connection& c) {
+    if (!writeOut(c)) return;
     // The answer is out and nothing more follows it. A client that sends its whole body before it
     // reads any answer would find its connection reset instead of the refusal: what it sends on
     // is read past, never kept, up to the bound once more and for the write time-out at most.
@@ -922,32 +933,9 @@ class TrackedHttpServer::Loop {
   // Writes what the peer takes of a kept answer; its time-out runs from the last progress.
   void send(Connection& c) {
     const std::size_t before = c.outAt;
-    while (c.outAt < c.out.size()) {
-      const char* data = c.out.data() + c.outAt;
-      const std::size_t left = c.out.size() - c.outAt;
-      long n;
-      if (c.tls) {
-        n = SSL_write(c.tls, data, static_cast<int>(std::min<std::size_t>(left, INT_MAX)));
-        if (n <= 0) {
-          const int error = SSL_get_error(c.tls, static_cast<int>(n));
-          if (error == SSL_ERROR_WANT_WRITE) break;
-          if (error == SSL_ERROR_WANT_READ) {
-            watch(c, EPOLLIN);
-            break;
-          }
-          return drop(c);
-        }
-      } else {
-        n = c.socket->send(data, left);
-        if (n < 0) {
-          if (wouldBlock()) break;
-          return drop(c);
-        }
-      }
-      c.outAt += static_cast<std::size_t>(n);
-    }
-    if (c.outAt < c.out.size()) {
-      if (c.outAt > before) setDue(c, Clock::now() + after(s_.writeTimeout()));
+    if (!writeOut(c)) {
+      // Dropped or not, a connection that made progress has its time-out counted afresh.
+      if (c.outAt > before && connections_.count(&c)) setDue(c, Clock::now() + after(s_.writeTimeout()));
       return;
     }
     c.out.clear();
