@@ -137,9 +137,6 @@ void DUVGetDateAndTimeFromTimestamp(double timestamp, std::string* date, std::st
 
 void DUVPostNotificationWithUserInfo(const std::string& name, const os::Dictionary& userInfo,
                                      std::function<void()> posted) {
-  // Internal messages are never written: the user info's text is not made on every message just
-  // to be dropped.
-  DUVClassLogger("DUVUtilities")->logMessage(std::nullopt, std::nullopt, &DUVLevel::debug());
   os::DispatchQueue::main()->async([name, userInfo, posted = std::move(posted)] {
     os::NotificationCenter::defaultCenter().post(name, nullptr, userInfo);
     if (posted) posted();

@@ -99,8 +99,6 @@ std::optional<os::Dictionary> DUVMessageDispatch::getDispatchMessageUserInfo() c
   std::optional<os::Value> object;
   if (messageContent_) object = ZRFJSONObject(os::dataFromString(*messageContent_));
   const os::Dictionary* json = object ? object->dictionary() : nullptr;
-  // Internal messages are never written: the message's text is not made again just to be dropped.
-  if (json) DUVClassLogger("DUVMessageDispatch")->logMessage(std::nullopt, std::nullopt, &DUVLevel::debug());
   if (!json || !json->contains("message")) {
     DUVClassLogger("DUVMessageDispatch")->log(DUVLevel::warn(), "缺少自定义消息必须字段message");
     return std::nullopt;
