@@ -541,6 +541,7 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
     if (wake) queue->ready.notify_one();
   });
   connection->start();
+  RunLoop::releaseHeldWakeUps();
   std::deque<std::function<void()>> batch;
   while (!delegate->done) {
     {

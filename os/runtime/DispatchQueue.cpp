@@ -137,6 +137,7 @@ struct Waiter {
     cv.notify_all();
   }
   void wait() {
+    RunLoop::releaseHeldWakeUps();
     std::unique_lock lock(m);
     cv.wait(lock, [&] { return done; });
   }

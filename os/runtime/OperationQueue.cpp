@@ -138,6 +138,7 @@ void OperationQueue::cancelAllOperations() {
 void OperationQueue::waitUntilAllOperationsAreFinished() {
   if (isMain_ && RunLoop::isMainThread())
     fatalError("waiting for the main operation queue on the main thread would deadlock");
+  RunLoop::releaseHeldWakeUps();
   std::unique_lock lock(mutex_);
   emptyCv_.wait(lock, [&] { return entries_.empty(); });
 }

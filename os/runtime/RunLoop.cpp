@@ -39,6 +39,21 @@ double steadyNow() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The wake-ups that a thread running a loop's run() owes other loops for the tasks it posted them
+// while it was busy. Each wake-up of a sleeping thread costs the writer a system call and, on a
+// machine whose processors sleep, a signal to another processor; a busy network thread that
+// finishes a request every few microseconds paid that once or twice per request to wake the main
+// thread for a few microseconds of work. Held, they go out together when the holder is about to
+// wait, is about to block, or has held the oldest for kLongestHold.
+struct HeldWakeUps {
+  bool holding = false;  // this thread is inside run()
+  double since = 0;      // when the oldest was held
+  std::vector<std::weak_ptr<RunLoop>> loops;
+};
+thread_local HeldWakeUps tHeld;
+// How late a busy holder may let a sleeping loop know of its tasks.
+constexpr double kLongestHold = 0.001;
+
 }  // namespace
 
 RunLoop::RunLoop(PrivateTag) {
@@ -130,6 +145,32 @@ void RunLoop::wakeUp() {
   [[maybe_unused]] auto n = ::write(wakeWriteFd_, &one, 1);
 }
 
+void RunLoop::releaseHeldWakeUps() {
+  if (tHeld.loops.empty()) return;
+  auto loops = std::move(tHeld.loops);
+  tHeld.loops.clear();
+  for (auto& weak : loops)
+    if (auto loop = weak.lock()) loop->wakeIfSleeping();
+}
+
+void RunLoop::releaseOverdueWakeUps() {
+  if (!tHeld.loops.empty() && steadyNow() - tHeld.since >= kLongestHold) releaseHeldWakeUps();
+}
+
+void RunLoop::wakeIfSleeping() {
+  // A loop awake now looks at its tasks before it waits (see pollSources).
+  if (sleeping_.load() && !taskWakePending_.exchange(true)) wakeUp();
+}
+
+void RunLoop::holdWakeUp() {
+  for (auto& held : tHeld.loops)
+    if (held.lock().get() == this) return;
+  std::weak_ptr<RunLoop> self = weak_from_this();
+  if (self.expired()) return wakeIfSleeping();
+  if (tHeld.loops.empty()) tHeld.since = steadyNow();
+  tHeld.loops.push_back(std::move(self));
+}
+
 void RunLoop::post(Task task) {
   {
     std::lock_guard lock(mutex_);
@@ -143,6 +184,9 @@ void RunLoop::post(Task task) {
   // A loop that is not waiting looks at its tasks before it waits (see pollSources): a busy loop
   // takes a burst of posts without a system call on either side.
   if (!sleeping_.load()) return;
+  // A busy loop thread lets the wake-up go when it is about to wait (see tHeld). Only its own
+  // posts wait for it: this loop's flag is left alone, so any other poster still wakes it.
+  if (tHeld.holding) return holdWakeUp();
   // One wake-up per burst: replies of another thread come several at once, and each write would
   // cost a system call and perhaps a wake-up of its own. The loop takes the flag back when it takes
   // the wake-up, before it looks at its tasks again, so a task posted meanwhile is seen.
@@ -167,6 +211,7 @@ void RunLoop::perform(Task task, bool waitUntilDone) {
     done->done = true;
     done->cv.notify_all();
   });
+  releaseHeldWakeUps();
   std::unique_lock lock(done->m);
   done->cv.wait(lock, [&] { return done->done; });
 }
@@ -303,6 +348,7 @@ int RunLoop::runTasks() {
     }
     if (task) task();
     ++ran;
+    releaseOverdueWakeUps();
   }
   return ran;
 }
@@ -435,6 +481,7 @@ int RunLoop::pollSources(double wait) {
   }
   // A post from here on counts the task back in before it returns (see post).
   if (leftTaskCount) DispatchQueue::backgroundTaskSleeps();
+  if (timeout > 0) releaseHeldWakeUps();
   const int n = wait_ ? wait_(fds.data(), fds.size(), timeout) : ::poll(fds.data(), fds.size(), timeout);
   if (leftTaskCount) {
     std::lock_guard lock(mutex_);
@@ -471,6 +518,7 @@ int RunLoop::pollSources(double wait) {
     }
     (*callback)(fd, ready);
     ++handled;
+    releaseOverdueWakeUps();
   }
   return handled;
 }
@@ -516,7 +564,10 @@ void RunLoop::run() {
   requireCurrent("run");
   // Nothing to look at between passes but the stop, which wakes the loop: a pass that did work
   // may wait at once instead of polling once more first.
+  const bool wasHolding = std::exchange(tHeld.holding, true);
   while (!takeStop()) runPass(kInfinity, true);
+  tHeld.holding = wasHolding;
+  if (!wasHolding) releaseHeldWakeUps();
 }
 
 bool RunLoop::runUntil(const std::function<bool()>& condition, double timeout) {

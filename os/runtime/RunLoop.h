@@ -97,6 +97,11 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void stop();
   // Interrupts a waiting loop so it looks at the clock and its queues again.
   void wakeUp();
+  // A thread inside a loop's run() holds the wake-ups its posts owe other sleeping loops while it
+  // is busy, and lets them go when it is about to wait or after at most a millisecond. A thread
+  // about to block on anything else calls this first, so that what it waits for is not held
+  // behind its own wait. Cheap when nothing is held.
+  static void releaseHeldWakeUps();
 
   // The wait a pass makes (poll(2)'s shape: descriptors, their count, a time-out in ms; the first
   // descriptor is the loop's wake-up): a test puts its own in to see what a wait was owed. The
@@ -143,6 +148,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // nothing is left to run).
   PassResult runPass(double maxWait, bool waitAfterWork = false);
   bool runUntilCondition(const std::function<bool()>& condition, double timeout, double longestWait);
+  static void releaseOverdueWakeUps();
+  void wakeIfSleeping();
+  void holdWakeUp();
   int runTasks();
   int fireTimers();
   int pollSources(double wait);

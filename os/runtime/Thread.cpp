@@ -38,10 +38,12 @@ Thread::~Thread() {
   std::lock_guard lock(mutex_);
   if (!thread_.joinable()) return;
   // The last reference went away on the thread itself as its body ended.
-  if (thread_.get_id() == std::this_thread::get_id())
+  if (thread_.get_id() == std::this_thread::get_id()) {
     thread_.detach();
-  else
+  } else {
+    RunLoop::releaseHeldWakeUps();
     thread_.join();
+  }
 }
 
 void Thread::start() {
@@ -80,6 +82,7 @@ void Thread::join() {
   if (thread_.get_id() == self) fatalError("thread " + name_ + ": joined from itself");
   std::thread t = std::move(thread_);
   lock.unlock();
+  RunLoop::releaseHeldWakeUps();
   t.join();
 }
 

@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <chrono>
@@ -11,7 +12,11 @@
 #include <vector>
 
 #include "os/runtime/Clock.h"
+#include "os/runtime/DispatchGroup.h"
+#include "os/runtime/DispatchQueue.h"
+#include "os/runtime/OperationQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/Semaphore.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
 
@@ -384,6 +389,168 @@ TEST(RunLoopSources, CallbackMayRemoveItsOwnAndAnotherSource) {
   loop->runUntilIdle();
   EXPECT_EQ(calls, 1);
   for (int fd : {a[0], a[1], b[0], b[1]}) ::close(fd);
+}
+
+// The main loop's wait, counting the wake-ups it takes (its wake-up pipe is the first descriptor)
+// and running a hook once in the window before it sleeps, when a post must wake it.
+struct CountedWakeUps {
+  static inline std::atomic<int> taken{0};
+  static inline std::function<void()> beforeSleep;
+  static int wait(::pollfd* fds, unsigned long count, int timeoutMs) {
+    if (timeoutMs != 0 && beforeSleep) std::exchange(beforeSleep, nullptr)();
+    const int ready = ::poll(fds, count, timeoutMs);
+    if (ready > 0 && (fds[0].revents & POLLIN)) ++taken;
+    return ready;
+  }
+  // Takes what is left of earlier tests' wake-ups, then counts from zero.
+  static void install(const std::shared_ptr<RunLoop>& loop) {
+    loop->runUntil([] { return false; }, 0.001);
+    taken = 0;
+    loop->setWaitFunctionForTesting(&wait);
+  }
+};
+
+// Work that keeps a thread busy for a few microseconds without waiting on anything.
+int busyWork(int seed) {
+  std::vector<int> v(512);
+  for (int i = 0; i < 512; ++i) v[i] = (seed * 7919 + i * 104729) % 1000;
+  std::sort(v.begin(), v.end());
+  return v[seed % 512];
+}
+
+// A busy network thread finishing requests posts to the sleeping main loop again and again; each
+// wake-up costs it a system call. While it stays busy, the wake-ups it owes wait for it to be done.
+TEST(RunLoopWakeUps, ABusyLoopThreadWakesASleepingLoopOnceForAllItPostedMeanwhile) {
+  auto loop = RunLoop::current();
+  auto worker = Thread::create("wakeups.burst");
+  worker->start();
+  constexpr int kTasks = 300;
+  std::vector<int> order;
+  std::atomic<int> sink{0};
+  CountedWakeUps::install(loop);
+  // Begun once the main loop is about to sleep, so that every post finds it asleep.
+  CountedWakeUps::beforeSleep = [&] {
+    worker->perform(
+        [&] {
+          for (int i = 0; i < kTasks; ++i) {
+            sink += busyWork(i);
+            loop->post([&order, i] { order.push_back(i); });
+          }
+        },
+        false);
+  };
+  EXPECT_TRUE(loop->runUntilWoken([&] { return order.size() == kTasks; }, 30));
+  loop->setWaitFunctionForTesting(nullptr);
+  EXPECT_EQ(CountedWakeUps::taken.load(), 1);
+  ASSERT_EQ(order.size(), std::size_t{kTasks});
+  for (int i = 0; i < kTasks; ++i) EXPECT_EQ(order[i], i);
+  worker->cancel();
+  worker->join();
+}
+
+// A holder that blocks lets its wake-ups go first: what it waits for may be the task it posted.
+// Every way a thread blocks in this layer, each from a task on a loop thread, waiting for the
+// main loop, which sleeps until woken.
+TEST(RunLoopWakeUps, AThreadThatBlocksLetsTheWakeUpsItHoldsGoFirst) {
+  auto loop = RunLoop::current();
+  struct Road {
+    const char* name;
+    // Posts work to the main loop and blocks until the main loop has run it.
+    std::function<void(const std::function<void()>& onMain)> postAndBlock;
+  };
+  const std::vector<Road> roads{
+      {"semaphore wait",
+       [&](const std::function<void()>& onMain) {
+         auto s = std::make_shared<Semaphore>(0);
+         loop->post([s, onMain] { onMain(); s->signal(); });
+         s->wait();
+       }},
+      {"semaphore wait with a time-out",
+       [&](const std::function<void()>& onMain) {
+         auto s = std::make_shared<Semaphore>(0);
+         loop->post([s, onMain] { onMain(); s->signal(); });
+         EXPECT_TRUE(s->waitFor(60));
+       }},
+      {"group wait",
+       [&](const std::function<void()>& onMain) {
+         DispatchGroup group;
+         group.async(DispatchQueue::main(), onMain);
+         group.wait();
+       }},
+      {"perform onto the main loop, waiting",
+       [&](const std::function<void()>& onMain) { loop->perform(onMain, true); }},
+      {"main queue sync", [&](const std::function<void()>& onMain) { DispatchQueue::main()->sync(onMain); }},
+      {"operation waited for",
+       [&](const std::function<void()>& onMain) {
+         auto op = BlockOperation::create(onMain);
+         OperationQueue::mainQueue()->addOperation(op);
+         op->waitUntilFinished();
+       }},
+      {"operation queue waited for",
+       [&](const std::function<void()>& onMain) {
+         OperationQueue::mainQueue()->addOperationWithBlock(onMain);
+         OperationQueue::mainQueue()->waitUntilAllOperationsAreFinished();
+       }},
+  };
+  for (const Road& road : roads) {
+    SCOPED_TRACE(road.name);
+    auto worker = Thread::create("wakeups.block");
+    worker->start();
+    std::atomic<bool> back{false};
+    int wakeUpsBeforeRun = -1;
+    CountedWakeUps::install(loop);
+    CountedWakeUps::beforeSleep = [&] {
+      worker->perform(
+          [&] {
+            road.postAndBlock([&] { wakeUpsBeforeRun = CountedWakeUps::taken.load(); });
+            back = true;
+            loop->post([] {});
+          },
+          false);
+    };
+    EXPECT_TRUE(loop->runUntilWoken([&] { return back.load(); }, 30));
+    loop->setWaitFunctionForTesting(nullptr);
+    // Woken by the holder, not by the wait's own time limit a second later.
+    EXPECT_EQ(wakeUpsBeforeRun, 1);
+    worker->cancel();
+    worker->join();
+  }
+}
+
+// A holder that stays busy for long still lets a held wake-up go after at most a millisecond.
+TEST(RunLoopWakeUps, AHolderThatStaysBusyLetsItsWakeUpGoSoon) {
+  auto loop = RunLoop::current();
+  auto worker = Thread::create("wakeups.busy");
+  worker->start();
+  std::atomic<bool> ran{false};
+  std::atomic<int> rounds{0};
+  std::atomic<int> sink{0};
+  constexpr int kMostRounds = 2'000'000;
+  // Runs task after task until the main loop has run its task: it never waits.
+  std::function<void()> keepBusy = [&] {
+    if (ran.load() || ++rounds >= kMostRounds) return;
+    sink += busyWork(rounds.load());
+    worker->runLoop()->post(keepBusy);
+  };
+  int wakeUpsBeforeRun = -1;
+  CountedWakeUps::install(loop);
+  CountedWakeUps::beforeSleep = [&] {
+    worker->perform(
+        [&] {
+          loop->post([&] {
+            wakeUpsBeforeRun = CountedWakeUps::taken.load();
+            ran = true;
+          });
+          keepBusy();
+        },
+        false);
+  };
+  EXPECT_TRUE(loop->runUntilWoken([&] { return ran.load(); }, 30));
+  loop->setWaitFunctionForTesting(nullptr);
+  EXPECT_EQ(wakeUpsBeforeRun, 1);
+  EXPECT_LT(rounds.load(), kMostRounds) << "the main loop ran its task only once the worker stopped";
+  worker->cancel();
+  worker->join();
 }
 
 }  // namespace
