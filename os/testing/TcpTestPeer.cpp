@@ -37,6 +37,7 @@ TcpTestPeer::~TcpTestPeer() {
   [[maybe_unused]] auto w = ::write(wakeFd_, &one, sizeof one);
   thread_.join();
   if (connFd_ >= 0) ::close(connFd_);
+  for (int fd : retired_) ::close(fd);
   ::close(listenFd_);
   ::close(wakeFd_);
 }
@@ -47,6 +48,9 @@ void TcpTestPeer::run() {
     int conn;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      // Closed here, where nothing is polling or reading them any more.
+      for (int fd : retired_) ::close(fd);
+      retired_.clear();
       if (stopping_) return;
       conn = connFd_;
     }
@@ -141,7 +145,9 @@ void TcpTestPeer::dropConnection(bool reset) {
       linger l{1, 0};
       setsockopt(connFd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
     }
-    ::close(connFd_);
+    // The peer's thread may be polling or reading this socket right now: it closes it, so that its
+    // number is never taken by another socket while that thread still uses it.
+    retired_.push_back(connFd_);
     connFd_ = -1;
   }
   std::uint64_t one = 1;

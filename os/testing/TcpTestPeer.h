@@ -8,6 +8,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "os/core/Data.h"
 
@@ -47,6 +48,7 @@ class TcpTestPeer {
   void dropConnection(bool reset);
 
   int listenFd_ = -1, wakeFd_ = -1, connFd_ = -1;
+  std::vector<int> retired_;  // dropped by a caller, closed by the peer's thread
   std::uint16_t port_ = 0;
   std::string closeAfter_;
   mutable std::mutex mutex_;
