@@ -46,15 +46,10 @@ class WorkerPool {
         ++threads_;
         spawn = true;
       }
-      // Idle workers that are awake (between jobs, or woken and not yet back) take the queued
-      // jobs before they sleep; only jobs beyond those wake a sleeper: the one that went to sleep
-      // last, whose cache is warmest.
-      const int awake = idle_ - static_cast<int>(sleepers_.size());
-      if (queued_ > awake && !sleepers_.empty()) {
-        wake = sleepers_.back();
-        sleepers_.pop_back();
-        wake->woken = true;
-      }
+      // A busy loop thread wakes a sleeper when it is about to wait itself (see RunLoop): the
+      // thread it hands a completion to need not be woken before the one waiting for its answer.
+      if (!spawn && RunLoop::holdWakeUp(this, &WorkerPool::wakeForQueued)) return;
+      wake = sleeperToWake();
     }
     if (spawn) {
       std::thread([this] {
@@ -68,6 +63,30 @@ class WorkerPool {
 
  private:
   static constexpr int kMaxThreads = 64;
+
+  // With the lock held. Idle workers that are awake (between jobs, or woken and not yet back)
+  // take the queued jobs before they sleep; only jobs beyond those wake a sleeper: the one that
+  // went to sleep last, whose cache is warmest.
+  struct Sleeper;
+  Sleeper* sleeperToWake() {
+    const int awake = idle_ - static_cast<int>(sleepers_.size());
+    if (queued_ <= awake || sleepers_.empty()) return nullptr;
+    Sleeper* wake = sleepers_.back();
+    sleepers_.pop_back();
+    wake->woken = true;
+    return wake;
+  }
+
+  // A held wake-up let go: as many sleepers as the jobs queued meanwhile need.
+  static void wakeForQueued(void* owner) {
+    auto* pool = static_cast<WorkerPool*>(owner);
+    std::vector<Sleeper*> wake;
+    {
+      std::lock_guard lock(pool->mutex_);
+      while (Sleeper* s = pool->sleeperToWake()) wake.push_back(s);
+    }
+    for (Sleeper* s : wake) s->cv.notify_one();
+  }
 
   struct Sleeper {
     std::condition_variable cv;

@@ -49,6 +49,12 @@ struct HeldWakeUps {
   bool holding = false;  // this thread is inside run()
   double since = 0;      // when the oldest was held
   std::vector<std::weak_ptr<RunLoop>> loops;
+  // Other sleepers' wake-ups (the dispatch workers'), each owed once: its owner and how to wake.
+  std::vector<std::pair<void*, void (*)(void*)>> others;
+  bool empty() const { return loops.empty() && others.empty(); }
+  void started() {
+    if (empty()) since = steadyNow();
+  }
 };
 thread_local HeldWakeUps tHeld;
 // How late a busy holder may let a sleeping loop know of its tasks.
@@ -146,15 +152,27 @@ void RunLoop::wakeUp() {
 }
 
 void RunLoop::releaseHeldWakeUps() {
-  if (tHeld.loops.empty()) return;
+  if (tHeld.empty()) return;
   auto loops = std::move(tHeld.loops);
+  auto others = std::move(tHeld.others);
   tHeld.loops.clear();
+  tHeld.others.clear();
   for (auto& weak : loops)
     if (auto loop = weak.lock()) loop->wakeIfSleeping();
+  for (auto& [owner, wake] : others) wake(owner);
+}
+
+bool RunLoop::holdWakeUp(void* owner, void (*wake)(void*)) {
+  if (!tHeld.holding) return false;
+  for (auto& held : tHeld.others)
+    if (held.first == owner) return true;
+  tHeld.started();
+  tHeld.others.emplace_back(owner, wake);
+  return true;
 }
 
 void RunLoop::releaseOverdueWakeUps() {
-  if (!tHeld.loops.empty() && steadyNow() - tHeld.since >= kLongestHold) releaseHeldWakeUps();
+  if (!tHeld.empty() && steadyNow() - tHeld.since >= kLongestHold) releaseHeldWakeUps();
 }
 
 void RunLoop::wakeIfSleeping() {
@@ -167,7 +185,7 @@ void RunLoop::holdWakeUp() {
     if (held.lock().get() == this) return;
   std::weak_ptr<RunLoop> self = weak_from_this();
   if (self.expired()) return wakeIfSleeping();
-  if (tHeld.loops.empty()) tHeld.since = steadyNow();
+  tHeld.started();
   tHeld.loops.push_back(std::move(self));
 }
 

@@ -102,6 +102,10 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   // about to block on anything else calls this first, so that what it waits for is not held
   // behind its own wait. Cheap when nothing is held.
   static void releaseHeldWakeUps();
+  // For other kinds of sleeper (the dispatch workers): on a thread that holds, keeps `wake(owner)`
+  // for the release, once per owner, and answers true; elsewhere answers false and the caller
+  // wakes its sleeper itself.
+  static bool holdWakeUp(void* owner, void (*wake)(void*));
 
   // The wait a pass makes (poll(2)'s shape: descriptors, their count, a time-out in ms; the first
   // descriptor is the loop's wake-up): a test puts its own in to see what a wait was owed. The

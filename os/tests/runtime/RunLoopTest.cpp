@@ -517,6 +517,34 @@ TEST(RunLoopWakeUps, AThreadThatBlocksLetsTheWakeUpsItHoldsGoFirst) {
   }
 }
 
+// A dispatch worker's wake-up is held the same way, and let go the same way: a loop thread that
+// hands a job to a queue and then blocks until the job has run is not left waiting.
+TEST(RunLoopWakeUps, AJobHandedToAQueueRunsWhileItsHolderBlocksForIt) {
+  auto worker = Thread::create("wakeups.queue");
+  worker->start();
+  const std::vector<std::shared_ptr<DispatchQueue>> queues{DispatchQueue::global(),
+                                                           DispatchQueue::create("wakeups.serial")};
+  for (const auto& queue : queues) {
+    // Lets the pool's workers go back to sleep, so that the job needs a wake-up.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::atomic<bool> ran{false}, waited{false};
+    worker->perform(
+        [&] {
+          Semaphore done(0);
+          queue->async([&] {
+            ran = true;
+            done.signal();
+          });
+          waited = done.waitFor(30);
+        },
+        true);
+    EXPECT_TRUE(ran.load());
+    EXPECT_TRUE(waited.load());
+  }
+  worker->cancel();
+  worker->join();
+}
+
 // A holder that stays busy for long still lets a held wake-up go after at most a millisecond.
 TEST(RunLoopWakeUps, AHolderThatStaysBusyLetsItsWakeUpGoSoon) {
   auto loop = RunLoop::current();
