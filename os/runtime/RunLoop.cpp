@@ -46,7 +46,7 @@ double steadyNow() {
 // thread for a few microseconds of work. Held, they go out together when the holder is about to
 // wait, is about to block, or has held the oldest for kLongestHold.
 struct HeldWakeUps {
-  bool holding = false;  // this thread is inside run()
+  bool holding = false;  // this thread, not the main one, is inside run()
   double since = 0;      // when the oldest was held
   std::vector<std::weak_ptr<RunLoop>> loops;
   // Other sleepers' wake-ups (the dispatch workers'), each owed once: its owner and how to wake.
@@ -582,7 +582,9 @@ void RunLoop::run() {
   requireCurrent("run");
   // Nothing to look at between passes but the stop, which wakes the loop: a pass that did work
   // may wait at once instead of polling once more first.
-  const bool wasHolding = std::exchange(tHeld.holding, true);
+  // The main thread is left out: its tasks (layout, a database write) may run long, and a load it
+  // starts should not wait for them.
+  const bool wasHolding = std::exchange(tHeld.holding, !isMainThread());
   while (!takeStop()) runPass(kInfinity, true);
   tHeld.holding = wasHolding;
   if (!wasHolding) releaseHeldWakeUps();

@@ -97,8 +97,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void stop();
   // Interrupts a waiting loop so it looks at the clock and its queues again.
   void wakeUp();
-  // A thread inside a loop's run() holds the wake-ups its posts owe other sleeping loops while it
-  // is busy, and lets them go when it is about to wait or after at most a millisecond. A thread
+  // A thread other than the main one, inside a loop's run(), holds the wake-ups its posts owe
+  // other sleeping loops while it is busy, and lets them go when it is about to wait or after at
+  // most a millisecond. A thread
   // about to block on anything else calls this first, so that what it waits for is not held
   // behind its own wait. Cheap when nothing is held.
   static void releaseHeldWakeUps();
