@@ -562,6 +562,8 @@ RunLoop::PassResult RunLoop::runPass(double maxWait, bool waitAfterWork) {
     }
   }
   r.sources = pollSources(wait);
+  // Timers that keep falling due keep a loop from waiting too.
+  releaseOverdueWakeUps();
   return r;
 }
 
@@ -580,11 +582,11 @@ void RunLoop::stop() {
 
 void RunLoop::run() {
   requireCurrent("run");
+  // Wake-ups are held here (see tHeld), except on the main thread: its tasks (layout, a database
+  // write) may run long, and a load it starts should not wait for them.
+  const bool wasHolding = std::exchange(tHeld.holding, !isMainThread());
   // Nothing to look at between passes but the stop, which wakes the loop: a pass that did work
   // may wait at once instead of polling once more first.
-  // The main thread is left out: its tasks (layout, a database write) may run long, and a load it
-  // starts should not wait for them.
-  const bool wasHolding = std::exchange(tHeld.holding, !isMainThread());
   while (!takeStop()) runPass(kInfinity, true);
   tHeld.holding = wasHolding;
   if (!wasHolding) releaseHeldWakeUps();
