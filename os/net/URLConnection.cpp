@@ -10,6 +10,7 @@
 #include "os/net/HTTPCookieStorage.h"
 #include "os/net/URLParts.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/ClockWait.h"
 #include "os/runtime/RunLoop.h"
 
 namespace os {
@@ -541,15 +542,12 @@ std::optional<Data> URLConnection::sendSynchronousRequest(const URLRequest& requ
     if (wake) queue->ready.notify_one();
   });
   connection->start();
-  RunLoop::releaseHeldWakeUps();
   std::deque<std::function<void()>> batch;
   while (!delegate->done) {
     {
       std::unique_lock<std::mutex> lock(queue->mutex);
-      while (queue->tasks.empty()) {
-        queue->waiting = true;
-        queue->ready.wait(lock);
-      }
+      queue->waiting = true;
+      waitUntilReady(lock, queue->ready, [&] { return !queue->tasks.empty(); });
       queue->waiting = false;
       batch.swap(queue->tasks);
     }

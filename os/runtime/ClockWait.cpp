@@ -10,7 +10,6 @@ namespace os {
 
 bool waitWithClock(std::unique_lock<std::mutex>& lock, std::condition_variable& cv,
                    const std::function<bool()>& ready, double timeout) {
-  // What this thread waits for may be another loop's task that it posted and still owes a wake-up.
   if (!ready()) RunLoop::releaseHeldWakeUps();
   if (timeout < 0 || std::isinf(timeout)) {
     cv.wait(lock, ready);

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/runtime/ClockWait.h"
 #include "os/runtime/CrashHooks.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
@@ -64,10 +65,14 @@ class WorkerPool {
  private:
   static constexpr int kMaxThreads = 64;
 
+  struct Sleeper {
+    std::condition_variable cv;
+    bool woken = false;
+  };
+
   // With the lock held. Idle workers that are awake (between jobs, or woken and not yet back)
   // take the queued jobs before they sleep; only jobs beyond those wake a sleeper: the one that
   // went to sleep last, whose cache is warmest.
-  struct Sleeper;
   Sleeper* sleeperToWake() {
     const int awake = idle_ - static_cast<int>(sleepers_.size());
     if (queued_ <= awake || sleepers_.empty()) return nullptr;
@@ -87,11 +92,6 @@ class WorkerPool {
     }
     for (Sleeper* s : wake) s->cv.notify_one();
   }
-
-  struct Sleeper {
-    std::condition_variable cv;
-    bool woken = false;
-  };
 
   // With the lock held: until there is work, or at least a wake-up meant for this worker.
   void sleep(std::unique_lock<std::mutex>& lock, Sleeper& me) {
@@ -156,9 +156,8 @@ struct Waiter {
     cv.notify_all();
   }
   void wait() {
-    RunLoop::releaseHeldWakeUps();
     std::unique_lock lock(m);
-    cv.wait(lock, [&] { return done; });
+    waitUntilReady(lock, cv, [&] { return done; });
   }
 };
 

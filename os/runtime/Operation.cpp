@@ -1,7 +1,7 @@
 #include "os/runtime/Operation.h"
 
 #include "os/core/Error.h"
-#include "os/runtime/RunLoop.h"
+#include "os/runtime/ClockWait.h"
 
 namespace os {
 
@@ -102,10 +102,7 @@ void Operation::setName(std::string name) {
 void Operation::waitUntilFinished() {
   std::unique_lock lock(mutex_);
   if (done_ || completionThread_ == std::this_thread::get_id()) return;
-  lock.unlock();
-  RunLoop::releaseHeldWakeUps();
-  lock.lock();
-  doneCv_.wait(lock, [&] { return done_.load(); });
+  waitUntilReady(lock, doneCv_, [&] { return done_.load(); });
 }
 
 int Operation::addObserver(Observer observer) {

@@ -5,6 +5,7 @@
 
 #include "os/core/Error.h"
 #include "os/core/Log.h"
+#include "os/runtime/ClockWait.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/RunLoop.h"
@@ -138,9 +139,8 @@ void OperationQueue::cancelAllOperations() {
 void OperationQueue::waitUntilAllOperationsAreFinished() {
   if (isMain_ && RunLoop::isMainThread())
     fatalError("waiting for the main operation queue on the main thread would deadlock");
-  RunLoop::releaseHeldWakeUps();
   std::unique_lock lock(mutex_);
-  emptyCv_.wait(lock, [&] { return entries_.empty(); });
+  waitUntilReady(lock, emptyCv_, [&] { return entries_.empty(); });
 }
 
 std::string OperationQueue::name() const {

@@ -14,6 +14,7 @@
 
 #include "os/core/Log.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/ClockWait.h"
 #include "os/runtime/Fatal.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Timer.h"
@@ -229,9 +230,8 @@ void RunLoop::perform(Task task, bool waitUntilDone) {
     done->done = true;
     done->cv.notify_all();
   });
-  releaseHeldWakeUps();
   std::unique_lock lock(done->m);
-  done->cv.wait(lock, [&] { return done->done; });
+  waitUntilReady(lock, done->cv, [&] { return done->done; });
 }
 
 void RunLoop::performAfterDelay(const void* target, double delay, Task task) {

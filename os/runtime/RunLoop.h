@@ -99,9 +99,9 @@ class RunLoop : public std::enable_shared_from_this<RunLoop> {
   void wakeUp();
   // A thread other than the main one, inside a loop's run(), holds the wake-ups its posts owe
   // other sleeping loops while it is busy, and lets them go when it is about to wait or after at
-  // most a millisecond. A thread
-  // about to block on anything else calls this first, so that what it waits for is not held
-  // behind its own wait. Cheap when nothing is held.
+  // most a millisecond. A thread about to block on anything else calls this first (the waits of
+  // ClockWait.h do), so that what it waits for is not held behind its own wait. Cheap when
+  // nothing is held.
   static void releaseHeldWakeUps();
   // For other kinds of sleeper (the dispatch workers): on a thread that holds, keeps `wake(owner)`
   // for the release, once per owner, and answers true; elsewhere answers false and the caller

@@ -1,7 +1,6 @@
 #include "os/runtime/Semaphore.h"
 
 #include "os/runtime/ClockWait.h"
-#include "os/runtime/RunLoop.h"
 
 namespace os {
 
@@ -18,11 +17,8 @@ bool Semaphore::signal() {
 void Semaphore::wait() {
   std::unique_lock lock(mutex_);
   if (value_ <= 0) {
-    lock.unlock();
-    RunLoop::releaseHeldWakeUps();
-    lock.lock();
     ++waiters_;
-    cv_.wait(lock, [&] { return value_ > 0; });
+    waitUntilReady(lock, cv_, [&] { return value_ > 0; });
     --waiters_;
   }
   --value_;

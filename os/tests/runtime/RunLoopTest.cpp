@@ -486,6 +486,14 @@ TEST(RunLoopWakeUps, AThreadThatBlocksLetsTheWakeUpsItHoldsGoFirst) {
          OperationQueue::mainQueue()->addOperation(op);
          op->waitUntilFinished();
        }},
+      {"thread joined",
+       [&](const std::function<void()>& onMain) {
+         auto s = std::make_shared<Semaphore>(0);
+         loop->post([s, onMain] { onMain(); s->signal(); });
+         auto joined = Thread::create("wakeups.joined", [s] { s->wait(); });
+         joined->start();
+         joined->join();
+       }},
       {"operation queue waited for",
        [&](const std::function<void()>& onMain) {
          OperationQueue::mainQueue()->addOperationWithBlock(onMain);
