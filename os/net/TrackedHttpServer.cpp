@@ -103,6 +103,11 @@ const char* reason(int status) {
   }
 }
 
+// What a worker's stack holds, whatever the process's stack limit makes a thread's default (2 MiB
+// when it has none). The HTTP layer matches a path to each route's pattern by recursion, a few
+// hundred bytes of stack for each byte: the longest path it takes (8 KiB) needs about 5 MiB.
+constexpr std::size_t kWorkerStack = std::size_t{32} << 20;
+
 // The server and connection the calling thread serves a request of.
 thread_local const TrackedHttpServer* tServer = nullptr;
 thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
@@ -1070,15 +1075,17 @@ void TrackedHttpServer::serve() {
   std::thread layer([this] { listen_after_bind(); });
   running.get_future().wait();
 
-  std::vector<std::thread> workers;
-  for (std::size_t i = 0; i < workerCount_; ++i) workers.emplace_back([this] { work(); });
-  Loop(*this).run();
+  std::vector<pthread_t> workers;
+  for (std::size_t i = 0; i < workerCount_; ++i)
+    if (auto worker = startWorker()) workers.push_back(*worker);
+  // With no worker nothing would be answered: the server ends as if stopped.
+  if (!workers.empty()) Loop(*this).run();
   {
     std::lock_guard lock(mutex_);
     workersDone_ = true;
   }
   workAvailable_.notify_all();
-  for (auto& worker : workers) worker.join();
+  for (pthread_t worker : workers) ::pthread_join(worker, nullptr);
   ::shutdown(pair[0], SHUT_RDWR);  // the layer's loop wakes, fails to accept, closes it and ends
   layer.join();
   ::close(pair[1]);
@@ -1113,6 +1120,23 @@ void TrackedHttpServer::hand(const std::shared_ptr<Connection>& connection) {
     work_.push_back(connection);
   }
   workAvailable_.notify_one();
+}
+
+std::optional<pthread_t> TrackedHttpServer::startWorker() {
+  pthread_attr_t attributes;
+  if (::pthread_attr_init(&attributes) != 0) return std::nullopt;
+  ::pthread_attr_setstacksize(&attributes, kWorkerStack);
+  pthread_t thread;
+  const int rc = ::pthread_create(
+      &thread, &attributes,
+      [](void* server) -> void* {
+        static_cast<TrackedHttpServer*>(server)->work();
+        return nullptr;
+      },
+      this);
+  ::pthread_attr_destroy(&attributes);
+  if (rc != 0) return std::nullopt;
+  return thread;
 }
 
 void TrackedHttpServer::work() {

@@ -13,6 +13,7 @@
 // request again from memory, plainly framed (the transfer and content codings already undone).
 #include <httplib.h>
 #include <openssl/ssl.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -83,6 +84,8 @@ class TrackedHttpServer : public httplib::Server {
 
  private:
   class Loop;
+  // A worker thread, on a stack of its own size: nothing when none could start.
+  std::optional<pthread_t> startWorker();
   void work();
   void answer(Connection& connection);
   void hand(const std::shared_ptr<Connection>& connection);   // the loop gives a request to the workers

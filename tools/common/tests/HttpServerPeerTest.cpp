@@ -3,6 +3,7 @@
 // send bodies past the bound in every method and every coding, send heads by the kilobyte.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -382,3 +383,47 @@ TEST_F(HttpServerPeerTest, ABrokenChunkIsUnreadableAndTrailersAreAccepted) {
 }
 
 }  // namespace
+
+// A worker's stack does not depend on the process's limit (with none, a thread gets 2 MiB): the
+// HTTP layer matches the longest path it takes, and a part's longest head, by deep recursion.
+// Paths and part names of 1x, 4x and 16x 512 bytes (the last about the most the layer takes) are
+// answered on threads whose default stack is 2 MiB.
+TEST(HttpServerStackTest, TheLongestPathAndPartHeadAreServedWhateverTheDefaultStack) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto serveOnSmallStacks = [] {
+    pthread_attr_t small;
+    pthread_attr_init(&small);
+    pthread_attr_setstacksize(&small, std::size_t{2} << 20);
+    pthread_setattr_default_np(&small);
+    tools::HttpServer http;
+    http.Get(".*", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http.Post(".*", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(std::to_string(request.files.size()), "text/plain");
+    });
+    tools::ServiceHost host{http};
+    const auto port = host.start("127.0.0.1", 0);
+    if (!port) std::_Exit(2);
+    auto exchange = [&](const std::string& request) {
+      const int fd = os::testing::connectTo("127.0.0.1", *port);
+      std::string answer = os::testing::answerToClose(fd, request);
+      ::close(fd);
+      return answer;
+    };
+    for (const std::size_t length : {std::size_t{512}, std::size_t{2048}, std::size_t{8176}}) {
+      // The request line at its longest: 8 KiB with the method and version.
+      const std::string path = "/" + std::string(length - 1, 'a');
+      if (!answered(exchange("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n"), 200))
+        std::_Exit(3);
+      const std::string body = "--b\r\nContent-Disposition: form-data; name=\"" + std::string(length - 64, 'n') +
+                               "\"\r\n\r\nvalue\r\n--b--\r\n";
+      if (!answered(exchange("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                             "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\n\r\n" + body),
+                    200))
+        std::_Exit(4);
+    }
+    host.stop();
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(serveOnSmallStacks(), ::testing::ExitedWithCode(0), "");
+}
