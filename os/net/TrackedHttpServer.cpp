@@ -624,7 +624,8 @@ class TrackedHttpServer::Loop {
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
-    std::size_t codingLines = 0;
+    std::size_t codingLines = 0, rangeLines = 0;
+    std::string_view range;
     while (at < head.size()) {
       std::size_t next = head.find("\r\n", at);
       if (next == std::string_view::npos) next = head.size();
@@ -641,6 +642,12 @@ class TrackedHttpServer::Loop {
       if (name == "expect") {
         // Answered here, before the body, if at all.
         expectContinue = lowered(value) == "100-continue";
+        continue;
+      }
+      if (name == "range") {
+        // Handed on below, when it asks for one range alone.
+        ++rangeLines;
+        range = line;
         continue;
       }
       c.head.append(line).append("\r\n");
@@ -665,6 +672,10 @@ class TrackedHttpServer::Loop {
         coding += (coding.empty() ? "" : ",") + lowered(value);
       }
     }
+    // The HTTP layer answers several ranges with each one's bytes, overlapping or not, all made in
+    // memory: a few kilobytes of ranges would ask for a picture a thousand times over. Such a
+    // request gets the whole answer once, as a server may; one range (a download resumed) is kept.
+    if (rangeLines == 1 && range.find(',') == std::string_view::npos) c.head.append(range).append("\r\n");
     if (!transfer.empty()) {
       if (transfer != "chunked") return refuse(c, 501, "transfer coding not understood");
       chunked = true;

@@ -11,6 +11,7 @@
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
+// A request asking for several ranges gets its whole answer once: the ranges are not handed on.
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>

@@ -384,6 +384,48 @@ TEST_F(HttpServerPeerTest, ABrokenChunkIsUnreadableAndTrailersAreAccepted) {
 
 }  // namespace
 
+// Ranges: several in one request, overlapping as a peer likes, never multiply an answer (the whole
+// of it goes once, as if no range were asked); one range, as a resumed download asks, still gets
+// its part. At 64, 256 and 1024 ranges the answer stays one picture long.
+TEST(HttpServerRangeTest, SeveralRangesGetTheWholeAnswerOnceAndOneRangeGetsItsPart) {
+  tools::HttpServer http;
+  const std::string picture(64 << 10, 'p');
+  http.Get("/picture", [&](const httplib::Request&, httplib::Response& response) {
+    response.set_content(picture, "image/gif");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  auto get = [&](const std::string& headers) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string();
+    std::string answer = os::testing::answerToClose(
+        fd, "GET /picture HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n");
+    ::close(fd);
+    return answer;
+  };
+  auto bodySize = [](const std::string& answer) {
+    const auto end = answer.find("\r\n\r\n");
+    return end == std::string::npos ? 0 : answer.size() - end - 4;
+  };
+  for (const int count : {64, 256, 1024}) {
+    SCOPED_TRACE(count);
+    std::string ranges = "bytes=0-";
+    for (int i = 1; i < count; ++i) ranges += ",0-";
+    const std::string answer = get("Range: " + ranges + "\r\n");
+    EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+    EXPECT_EQ(bodySize(answer), picture.size());
+  }
+  // Two ranges on lines of their own: neither is the one asked for.
+  std::string answer = get("Range: bytes=0-9\r\nRange: bytes=10-19\r\n");
+  EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+  EXPECT_EQ(bodySize(answer), picture.size());
+  answer = get("Range: bytes=1000-\r\n");
+  EXPECT_TRUE(answered(answer, 206)) << answer.substr(0, 64);
+  EXPECT_NE(answer.find("Content-Range: bytes 1000-65535/65536\r\n"), std::string::npos) << answer.substr(0, 256);
+  EXPECT_EQ(bodySize(answer), picture.size() - 1000);
+}
+
 // A worker's stack does not depend on the process's limit (with none, a thread gets 2 MiB): the
 // HTTP layer matches the longest path it takes, and a part's longest head, by deep recursion.
 // Paths and part names of 1x, 4x and 16x 512 bytes (the last about the most the layer takes) are
