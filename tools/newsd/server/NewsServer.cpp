@@ -83,6 +83,12 @@ void NewsServer::routes() {
   // Bodies are read through a content reader: the HTTP layer's own form reading refuses forms
   // beyond a few kilobytes, and a crash dump travels with the whole log file.
   http_->Post(".*", [this](const httplib::Request& req, httplib::Response& res, const httplib::ContentReader& reader) {
+    // Parts are no form of this API; the HTTP layer would fail reading them into one body.
+    if (req.is_multipart_form_data()) {
+      res.status = 415;
+      res.set_content("request unreadable", "text/plain; charset=utf-8");
+      return;
+    }
     std::string body;
     bool exceeded = false;  // else a body that cannot be read as it says it is
     bool complete = reader([&](const char* data, std::size_t length) {

@@ -87,6 +87,20 @@ TEST_F(NewsdRefusalTest, ABodyBrokenInItsChunksIsUnreadableAndTrailersAreAllowed
   EXPECT_NE(trailed.find("\"errorcode\":0"), std::string::npos) << trailed;
 }
 
+// A body in parts is no form this server reads: a clear refusal, not an internal error, and the
+// next form is served.
+TEST_F(NewsdRefusalTest, AMultipartBodyIsRefusedAsUnreadable) {
+  const std::string body = "--b\r\nContent-Disposition: form-data; name=\"p\"\r\n\r\nx\r\n--b--\r\n";
+  const int fd = os::testing::connectTo("127.0.0.1", server_->port());
+  const std::string answer = os::testing::answerToClose(
+      fd, "POST /imobile/ HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+          "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " + std::to_string(body.size()) +
+              "\r\n\r\n" + body);
+  ::close(fd);
+  EXPECT_EQ(answer.rfind("HTTP/1.1 415", 0), 0u) << answer.substr(0, 64);
+  EXPECT_EQ(errorcodeOf(postForm("/imobile/", newsFormWithP(encodeParameterText(R"({"opcode":1040})")))), kOk);
+}
+
 // Two news servers asked for one port (two homes keeping the same ports, started together): the
 // second never listens beside the first, which would split the readers' connections between
 // them; told to, it takes a free port instead.
