@@ -4,7 +4,8 @@
 // every request, whatever its method, is held to the body bound as its bytes arrive.
 //
 // A handler of the whole request (body, parts, form) gets it held to the payload bound once more
-// as the HTTP layer parses it: each part counted with what its head costs to keep.
+// as the HTTP layer parses it: each part, and each field of a plain form, counted with what it
+// costs to keep.
 #include "os/net/TrackedHttpServer.h"
 
 namespace tools {

@@ -469,3 +469,38 @@ TEST(HttpServerStackTest, TheLongestPathAndPartHeadAreServedWhateverTheDefaultSt
   };
   EXPECT_EXIT(serveOnSmallStacks(), ::testing::ExitedWithCode(0), "");
 }
+
+// A plain form is held to the payload bound, not the HTTP layer's few kilobytes: a field of 8, 32
+// and 128 KiB arrives whole. Its fields are counted with what each costs to keep, so a body of
+// empty fields within the byte bound is refused rather than kept as fields by the hundred thousand.
+TEST_F(HttpServerPeerTest, APlainFormIsHeldToThePayloadBoundWithEachFieldCounted) {
+  tools::HttpServer forms;
+  forms.set_payload_max_length(kBound);
+  forms.Post("/form", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(std::to_string(request.params.size()) + " " + std::to_string(request.get_param_value("t").size()),
+                         "text/plain");
+  });
+  tools::ServiceHost formHost{forms};
+  const auto formPort = formHost.start("127.0.0.1", 0);
+  ASSERT_TRUE(formPort);
+  auto post = [&](const std::string& body) {
+    const int fd = os::testing::connectTo("127.0.0.1", *formPort);
+    std::string answer = os::testing::answerToClose(
+        fd, "POST /form HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\n\r\n" + body);
+    ::close(fd);
+    return answer;
+  };
+  for (const std::size_t size : {std::size_t{8} << 10, std::size_t{32} << 10, std::size_t{128} << 10}) {
+    SCOPED_TRACE(size);
+    const std::string answer = post("u=1&t=" + std::string(size, 't'));
+    EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+    EXPECT_TRUE(answer.ends_with("\r\n\r\n2 " + std::to_string(size))) << answer.substr(answer.size() - 32);
+  }
+  for (const std::size_t fields : {kBound / 64, kBound / 16, kBound / 2}) {
+    SCOPED_TRACE(fields);
+    const std::string answer = post(std::string(fields, '&'));
+    EXPECT_TRUE(answered(answer, 413)) << answer.substr(0, 64);
+  }
+}
