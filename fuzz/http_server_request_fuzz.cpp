@@ -425,6 +425,9 @@ std::vector<fuzz::Seed> seeds() {
       {"get", plainly("GET /echo?x=1 HTTP/1.1\r\n" + host + "\r\n")},
       {"head", plainly("HEAD /echo HTTP/1.1\r\n" + host + "\r\n")},
       {"get_range", plainly("GET /echo HTTP/1.1\r\n" + host + "Range: bytes=0-3,5-\r\n\r\n")},
+      {"get_one_range", plainly("GET /echo HTTP/1.1\r\n" + host + "Range: bytes=2-\r\n\r\n")},
+      {"get_overlapping_ranges", plainly("GET /echo HTTP/1.1\r\n" + host + "Range: bytes=0-,0-,0-,0-,0-,0-,0-,0-\r\n\r\n")},
+      {"get_two_range_lines", plainly("GET /echo HTTP/1.1\r\n" + host + "Range: bytes=0-1\r\nRange: bytes=2-3\r\n\r\n")},
       {"not_routed", plainly("GET /nowhere HTTP/1.1\r\n" + host + "\r\n")},
       {"post_length", plainly(withLength(post + "Content-Type: text/plain\r\n", text))},
       {"put_length", plainly(withLength("PUT /echo HTTP/1.1\r\n" + host, text))},
@@ -445,6 +448,8 @@ std::vector<fuzz::Seed> seeds() {
        }())},
       {"post_multipart", plainly(withLength(post + "Content-Type: multipart/form-data; boundary=b\r\n", multipart))},
       {"post_form", plainly(withLength(post + "Content-Type: application/x-www-form-urlencoded\r\n", "a=1&b=two&c=%20"))},
+      {"post_form_empty_fields",
+       plainly(withLength(post + "Content-Type: application/x-www-form-urlencoded\r\n", std::string(kBound / 2, '&')))},
       {"post_expect", plainly(withLength(post + "Expect: 100-continue\r\n", text))},
       {"pipelined", plainly("GET /echo HTTP/1.1\r\n" + host + "\r\n" + withLength(post, text) + "GET /echo HTTP/1.1\r\n" + host +
                             "Connection: close\r\n\r\n")},
