@@ -1012,6 +1012,13 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
   set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.content_provider_ && tStream) tStream->writeAsMade();
   });
+  // A handler that throws is answered plainly: the HTTP layer's own answer would put the
+  // exception's text, words meant for this program's developer, in a header for the peer.
+  set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
+    response.status = 500;
+    response.headers.clear();
+    response.set_content("internal error", "text/plain; charset=utf-8");
+  });
 }
 
 TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {

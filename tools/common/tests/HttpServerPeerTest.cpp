@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ class HttpServerPeerTest : public ::testing::Test {
     http.Patch("/", [this](const httplib::Request& request, httplib::Response& response) {
       ++handled;
       response.set_content(std::to_string(request.body.size()), "text/plain");
+    });
+    http.Get("/throws", [](const httplib::Request& request, httplib::Response&) {
+      throw std::runtime_error("state of " + request.path + " at 0x1234: index out of range");
     });
     auto bound = host.start("127.0.0.1", 0);
     ASSERT_TRUE(bound);
@@ -380,6 +384,21 @@ TEST_F(HttpServerPeerTest, ABrokenChunkIsUnreadableAndTrailersAreAccepted) {
   const std::string answer = exchange(head + "3\r\nabc\r\n4;ext=1\r\ndefg\r\n0\r\nX-Checksum: 7\r\nX-More: 8\r\n\r\n");
   EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
   EXPECT_NE(answer.find("\r\n\r\n7 0"), std::string::npos) << answer;
+}
+
+// A handler that throws: the peer hears of an internal error and nothing of what was thrown, and
+// the connection still carries its next request.
+TEST_F(HttpServerPeerTest, AHandlerThatThrowsIsAnsweredWithoutItsMessage) {
+  const int fd = os::testing::connectTo("127.0.0.1", port);
+  ASSERT_GE(fd, 0);
+  const std::string answer = os::testing::answerToClose(
+      fd, "GET /throws HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\nGET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  ::close(fd);
+  EXPECT_TRUE(answered(answer, 500)) << answer;
+  EXPECT_EQ(answer.find("index out of range"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("EXCEPTION"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("internal error"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("HTTP/1.1 200", 1), std::string::npos) << "the next request went unanswered: " << answer;
 }
 
 }  // namespace
