@@ -296,6 +296,48 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   EXPECT_EQ(codes.size(), 3u);
 }
 
+// The reader starts a QQ login, comes back without answering in QQ and starts another: QQ answers
+// the newest request only, so the first login's caller hears at once that it ended, and QQ's
+// answer signs in the second caller, once. Between them a share to QQ goes out: the login still
+// waiting keeps its answer, and the share keeps its own.
+TEST_F(QQHandlerTest, EachLoginAndAShareBetweenThemHearOnlyTheirOwnEnd) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  std::vector<int> first, second;
+  auto login = [&](std::vector<int>& codes) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+        nullptr, service_, true, [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  auto reply = [&](const os::Dictionary& answer) {
+    qq_->generalPasteboard()->setData(os::KeyedArchiver::archivedData(os::Value(answer)), "com.velmora." + kReplyScheme);
+    qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
+    os::RunLoop::main()->runUntilIdle();
+  };
+  login(first);
+  login(second);
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_TRUE(second.empty());
+
+  const auto sharer = shareFromOwnServices("qq", 1).front();
+  EXPECT_TRUE(sharer->codes.empty());
+  EXPECT_TRUE(second.empty());
+
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", 7776000}});
+  ASSERT_TRUE(settle([&] { return !second.empty(); }));
+  EXPECT_EQ(second, std::vector<int>{200});
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_TRUE(sharer->codes.empty());
+  answerShare("0");
+  EXPECT_EQ(sharer->codes, std::vector<int>{200});
+  // One request at a time: once a later one is answered, every upload was sent.
+  ASSERT_TRUE(perform(16));
+  EXPECT_EQ(count(15), 1);
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_EQ(second, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
 // A web login whose page gave a token but no open id waits for the open id from the QQ portal;
 // the reader logs out meanwhile. The portal's answer then signs nobody in: the login's caller
 // hears it ended unfinished, and no account goes up to the sharing service.

@@ -238,6 +238,38 @@ TEST_F(WechatHandlerTest, ALoginWhileAShareWaitsLeavesTheShareItsOwnAnswer) {
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
+// The reader asks for a login through the messenger, comes back without answering and asks
+// again: the messenger answers the newest only, so the first login's caller hears at once that
+// it ended, and the messenger's answer reaches the second, once.
+TEST_F(WechatHandlerTest, ASecondLoginBeforeTheMessengersAnswerEndsTheFirstForItsCallerOnly) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::nullopt);
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> first, second;
+  auto login = [&](const char* platform, std::vector<std::shared_ptr<OBSocialResponseEntity>>& results) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName(platform)->loginClickHandler(
+        nullptr, service_, true, [&results](const std::shared_ptr<OBSocialResponseEntity>& r) { results.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  login("wxtimeline", first);
+  login("wxsession", second);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0]->responseCode, 5052);
+  ASSERT_TRUE(first[0]->data);
+  EXPECT_TRUE(first[0]->data->contains("wxtimeline"));
+  EXPECT_TRUE(second.empty());
+
+  peer.open(kAppId + "://oauth?code=0a1b2c&state=s");
+  EXPECT_EQ(first.size(), 1u);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]->responseCode, 200);
+  EXPECT_EQ((*second[0]->data)["wxsession"]["code"].stringOr(), "0a1b2c");
+  // A second answer finds nobody waiting.
+  peer.open(kAppId + "://oauth?code=3d4e5f&state=s");
+  EXPECT_EQ(first.size(), 1u);
+  EXPECT_EQ(second.size(), 1u);
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
 // What goes to the messenger is what the share data asks for: text, a picture, the application's
 // own content, the caller's media object, or by default the link as a web page.
 TEST_F(WechatHandlerTest, ShareSendsTheKindOfMessageTheDataAsks) {
