@@ -81,7 +81,8 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
   if (!composer) return;
   if (!controller) {
     // No screen to show it on: this share's caller hears that nothing went.
-    handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"), std::nullopt);
+    handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),
+                     std::nullopt);
     return;
   }
   handleClickHandler(service, name);
@@ -111,5 +112,6 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
   // Refused (another screen is presented there): nobody will answer through the compose screen,
   // which lets go of the share here.
   composer->setCompletionHandler(nullptr);
-  handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"), std::nullopt);
+  handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),
+                   std::nullopt);
 }

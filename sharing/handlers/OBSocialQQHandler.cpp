@@ -224,7 +224,8 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
   if (!qqAppId) OBUtils::outLog("you must set the qqAppID!");
   // Making the session registers the application id with the QQ client. A login still waiting
   // keeps its session, which has registered it already: QQ's answer fills that session.
-  if (!completion_ || !velmoraQQ) velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  if (!completion_ || !velmoraQQ)
+    velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
   dispatcher->handleClickHandler(service, name);
   auto caller = service ? service->socialUIDelegate() : nullptr;
 

@@ -48,13 +48,15 @@ void OBSocialSinaHandler::loginWithController(const std::shared_ptr<os::ViewCont
     // The Sina Weibo application could not be reached: this login ends here, and is said to; a
     // login still waiting keeps its wait.
     if (completion)
-      completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the Sina Weibo application did not open", 9));
+      completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError,
+                                                 "the Sina Weibo application did not open", 9));
     return;
   }
   // The application answers the newest login only: one still waiting ends as cancelled, told
   // last, as its caller may start another login from its answer.
   auto replaced = std::exchange(completion_, std::move(completion));
-  if (replaced) replaced(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage, 9));
+  if (replaced)
+    replaced(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage, 9));
 }
 
 bool OBSocialSinaHandler::handleOpenURL(const os::URL& url) {

@@ -227,7 +227,8 @@ void OBSocialWechatHandler::loginWithController(const std::shared_ptr<os::ViewCo
     // A share or a login still waiting keeps its wait for the messenger's answer.
     dispatcher->setCurrentSnsHandler(waiting);
     if (!completion) return;
-    auto failed = OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9);
+    auto failed =
+        OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9);
     failed->viewControllerType = 7;
     completion(failed);
     return;

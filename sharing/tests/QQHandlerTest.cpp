@@ -308,11 +308,13 @@ TEST_F(QQHandlerTest, EachLoginAndAShareBetweenThemHearOnlyTheirOwnEnd) {
   std::vector<int> first, second;
   auto login = [&](std::vector<int>& codes) {
     OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
-        nullptr, service_, true, [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+        nullptr, service_, true,
+        [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
     os::RunLoop::main()->runUntilIdle();
   };
   auto reply = [&](const os::Dictionary& answer) {
-    qq_->generalPasteboard()->setData(os::KeyedArchiver::archivedData(os::Value(answer)), "com.velmora." + kReplyScheme);
+    const auto archived = os::KeyedArchiver::archivedData(os::Value(answer));
+    qq_->generalPasteboard()->setData(archived, "com.velmora." + kReplyScheme);
     qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
     os::RunLoop::main()->runUntilIdle();
   };
@@ -359,7 +361,8 @@ TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareI
 
   std::vector<int> codes;
   OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
-      nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+      nullptr, service_, true,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(codes, std::vector<int>{5050});
 

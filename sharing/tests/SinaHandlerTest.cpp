@@ -77,7 +77,8 @@ TEST_F(SinaHandlerTest, ASecondLoginBeforeTheAnswerEndsTheFirstForItsCallerOnly)
   login();
   std::vector<std::shared_ptr<OBSocialResponseEntity>> second;
   OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->loginClickHandler(
-      nullptr, service_, true, [&second](const std::shared_ptr<OBSocialResponseEntity>& r) { second.push_back(r); });
+      nullptr, service_, true,
+      [&second](const std::shared_ptr<OBSocialResponseEntity>& r) { second.push_back(r); });
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(weibo_->openedURLs().size(), 2u);
   ASSERT_EQ(results_.size(), 1u);

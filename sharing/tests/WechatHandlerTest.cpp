@@ -247,7 +247,8 @@ TEST_F(WechatHandlerTest, ASecondLoginBeforeTheMessengersAnswerEndsTheFirstForIt
   std::vector<std::shared_ptr<OBSocialResponseEntity>> first, second;
   auto login = [&](const char* platform, std::vector<std::shared_ptr<OBSocialResponseEntity>>& results) {
     OBSocialSnsPlatformManager::getSocialPlatformWithName(platform)->loginClickHandler(
-        nullptr, service_, true, [&results](const std::shared_ptr<OBSocialResponseEntity>& r) { results.push_back(r); });
+        nullptr, service_, true,
+        [&results](const std::shared_ptr<OBSocialResponseEntity>& r) { results.push_back(r); });
     os::RunLoop::main()->runUntilIdle();
   };
   login("wxtimeline", first);
