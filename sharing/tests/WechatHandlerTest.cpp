@@ -5,6 +5,7 @@
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/testing/ScreenHelpers.h"
+#include "os/testing/TestPeerApplication.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
 #include "os/views/SocialComposeViewController.h"
@@ -235,6 +236,26 @@ TEST_F(WechatHandlerTest, ALoginWhileAShareWaitsLeavesTheShareItsOwnAnswer) {
   peer.open(kAppId + "://oauth?code=3d4e5f&state=s");
   EXPECT_EQ(logins, (std::vector<int>{200, 200}));
   // Nothing is owed an answer now.
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// While A's share waits for the messenger, another application opens the reader with a URL of
+// its own (a late sign-in answer nobody waits for): the messenger's answer still reaches A.
+TEST_F(WechatHandlerTest, AnotherApplicationsURLLeavesTheWaitingShareItsAnswer) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  const std::string weiboScheme = "sina.com.example.newsreader";
+  app_->registerURLSchemes({weiboScheme});
+  auto weibo = sandbox_.launchPeerApplication("com.example.weibo", {"sinaweibosso"});
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  const auto a = shareFromOwnServices("wxsession", 1).front();
+  ASSERT_EQ(peer.openedWith().size(), 1u);
+  weibo->openURL(weiboScheme + "://sso?access_token=2.00late&uid=1");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(a->codes.empty());
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  EXPECT_EQ(a->codes, std::vector<int>{200});
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
