@@ -293,4 +293,6 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   std::shared_ptr<TCLoginViewKit> loginViewKit_;
   std::unique_ptr<TCUiKit> tcUiKit_;
   std::shared_ptr<VelmoraRequest> request_;
+  // Plain requests sent before request_ and still loading, each answering its own caller.
+  std::vector<std::shared_ptr<VelmoraRequest>> earlierRequests_;
 };

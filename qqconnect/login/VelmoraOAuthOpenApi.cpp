@@ -189,7 +189,9 @@ std::shared_ptr<VelmoraRequest> VelmoraOAuth::openUrl(const std::string& url, os
   params.set("oauth_consumer_key", appId_.value_or(""));
   if (isSessionValid()) params.set("access_token", *accessToken_);
   if (openId_) params.set("openid", *openId_);
-  if (request_) request_->setDelegate({});
+  // The previous request still answers its own caller: it is held until it has finished.
+  std::erase_if(earlierRequests_, [](const auto& earlier) { return !earlier->loading(); });
+  if (request_ && request_->loading()) earlierRequests_.push_back(std::move(request_));
   request_ = VelmoraRequest::getRequestWithParams(VelmoraParams(params), httpMethod, std::move(delegate), url);
   request_->connect();
   return request_;

@@ -183,6 +183,31 @@ TEST_F(OpenApiOperationsTest, PlainRequestsAndTheDialogLoginFetchTheOpenId) {
   EXPECT_EQ(sent.find("format")->second, "json");
 }
 
+struct PlainReceiver : VelmoraRequestDelegate {
+  std::vector<std::string> loaded;
+  int failed = 0;
+  void requestDidLoad(VelmoraRequest&, const std::optional<os::Value>& result, const os::Data&) override {
+    loaded.push_back(result ? (*result)["name"].stringOr() : "");
+  }
+  void requestDidFailWithError(VelmoraRequest&, const os::Error&) override { ++failed; }
+};
+
+// A caller sends a plain request and another sends its own before the first is answered, neither
+// keeping the request it was handed: each hears its own answer, once, and nobody else's.
+TEST_F(OpenApiOperationsTest, PlainRequestsInFlightTogetherEachAnswerTheirOwnCaller) {
+  server.route("GET", "/first", CannedResponse::text("{\"name\":\"one\"}"));
+  server.route("GET", "/second", CannedResponse::text("{\"name\":\"two\"}"));
+  auto first = std::make_shared<PlainReceiver>();
+  auto second = std::make_shared<PlainReceiver>();
+  session->requestWithMethodName("first", {}, "GET", first);
+  session->requestWithMethodName("second", {}, "GET", second);
+  ASSERT_TRUE(run([&] { return first->loaded.size() + second->loaded.size() == 2; }));
+  EXPECT_EQ(first->loaded, std::vector<std::string>{"one"});
+  EXPECT_EQ(second->loaded, std::vector<std::string>{"two"});
+  EXPECT_EQ(first->failed + second->failed, 0);
+  EXPECT_EQ(server.requests().size(), 2u);
+}
+
 struct CgiReceiver : TCAPIRequestDelegate {
   std::vector<std::shared_ptr<APIResponse>> answers;
   void cgiRequestDidResponse(TCAPIRequest&, const std::shared_ptr<APIResponse>& r) override { answers.push_back(r); }

@@ -78,7 +78,13 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
     return alert("share_facebook_not_login", "share_facebook_not_login_message");
   }
   auto composer = os::SocialComposeViewController::composeViewControllerForServiceType(type);
-  if (!composer || !controller) return;
+  if (!composer) return;
+  if (!controller) {
+    // No screen to show it on: this share's caller hears that nothing went.
+    handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),
+                     std::nullopt);
+    return;
+  }
   handleClickHandler(service, name);
   composer->setInitialText(text);
   if (image) composer->addImage(image);
@@ -102,4 +108,10 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
     if (auto presenting = weakController.lock()) presenting->dismissViewController(true);
   });
   controller->presentViewController(composer, true);
+  if (composer->presentingViewController()) return;
+  // Refused (another screen is presented there): nobody will answer through the compose screen,
+  // which lets go of the share here.
+  composer->setCompletionHandler(nullptr);
+  handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),
+                   std::nullopt);
 }

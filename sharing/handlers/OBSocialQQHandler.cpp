@@ -192,9 +192,14 @@ bool OBSocialQQHandler::checkUrlSchema() {
 
 bool OBSocialQQHandler::handleOpenURL(const os::URL& url) {
   const std::string text = url.absoluteString();
-  if (text.rfind("velmora", 0) == 0) return VelmoraOAuth::HandleOpenURL(text);
-  if (text.rfind("QQ", 0) == 0) return QQApiInterface::handleOpenURL(text, this);
-  return false;
+  bool taken = false;
+  if (text.rfind("velmora", 0) == 0)
+    taken = VelmoraOAuth::HandleOpenURL(text);
+  else if (text.rfind("QQ", 0) == 0)
+    taken = QQApiInterface::handleOpenURL(text, this);
+  // One answer per wait at the dispatcher: a share or a login still owed an answer waits on.
+  if (awaitingShare_ || completion_) OBSocialSnsHandler::shareInstance()->setCurrentSnsHandler(weak_from_this());
+  return taken;
 }
 
 void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>&,
@@ -217,8 +222,10 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     return;
   }
   if (!qqAppId) OBUtils::outLog("you must set the qqAppID!");
-  // Making the session registers the application id with the QQ client.
-  velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  // Making the session registers the application id with the QQ client. A login still waiting
+  // keeps its session, which has registered it already: QQ's answer fills that session.
+  if (!completion_ || !velmoraQQ)
+    velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
   dispatcher->handleClickHandler(service, name);
   auto caller = service ? service->socialUIDelegate() : nullptr;
 
@@ -313,10 +320,16 @@ void OBSocialQQHandler::answerReplacedShare() {
 
 void OBSocialQQHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,
                                             const std::string& platformName) {
+  // QQ and the login page answer the newest login only: a login still waiting ends as cancelled,
+  // told last, as its caller may start another login from its answer. Its session's late word
+  // is nobody's.
+  auto replaced = takeCompletion();
+  if (replaced && velmoraQQ) velmoraQQ->setSessionDelegate({});
   completion_ = std::move(completion);
   snsName = platformName;
   velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
   velmoraQQ->authorize(permissions(), qqAppId, false);
+  if (replaced) replaced(loginFailure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage));
 }
 
 void OBSocialQQHandler::logOut() {

@@ -1,6 +1,7 @@
 #include "sharing/handlers/OBSocialSinaHandler.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "foundation/ServiceCallLog.h"
 #include "os/core/String.h"
@@ -37,7 +38,6 @@ bool OBSocialSinaHandler::checkUrlSchema() { return OBSocialSnsHandler::shareIns
 
 void OBSocialSinaHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,
                                               const std::string&) {
-  completion_ = std::move(completion);
   auto app = os::Application::shared();
   auto scheme = OBSocialSnsHandler::shareInstance()->getUrlSchemeWithPrefix("sina.");
   // Each value escaped whole: a redirect address with a query of its own must not split this one.
@@ -45,11 +45,18 @@ void OBSocialSinaHandler::loginWithController(const std::shared_ptr<os::ViewCont
                         "&callback_uri=" + os::percentEscape(scheme.value_or(""));
   auto url = os::URL::parse(request);
   if (!app || !url || !app->openURL(*url)) {
-    // The Sina Weibo application could not be reached: the login ends here, and is said to.
-    auto done = std::move(completion_);
-    completion_ = nullptr;
-    if (done) done(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the Sina Weibo application did not open", 9));
+    // The Sina Weibo application could not be reached: this login ends here, and is said to; a
+    // login still waiting keeps its wait.
+    if (completion)
+      completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError,
+                                                 "the Sina Weibo application did not open", 9));
+    return;
   }
+  // The application answers the newest login only: one still waiting ends as cancelled, told
+  // last, as its caller may start another login from its answer.
+  auto replaced = std::exchange(completion_, std::move(completion));
+  if (replaced)
+    replaced(OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage, 9));
 }
 
 bool OBSocialSinaHandler::handleOpenURL(const os::URL& url) {

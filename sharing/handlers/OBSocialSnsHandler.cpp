@@ -54,9 +54,13 @@ std::shared_ptr<OBSocialSnsHandler> OBSocialSnsHandler::shareInstance() { return
 bool OBSocialSnsHandler::handleOpenURL(const os::URL& url, const std::weak_ptr<WXApiDelegate>&) {
   auto handler = currentSnsHandler_.lock();
   if (!handler) return false;
-  // One URL per wait: whatever the handler makes of it, the next one is not its.
+  // One URL per wait: once the handler has taken one, the next one is not its.
   currentSnsHandler_.reset();
-  return handler->handleOpenURL(url);
+  const bool taken = handler->handleOpenURL(url);
+  // A URL it does not take (another application's, a late answer nobody waits for) leaves it
+  // waiting for its own answer, unless it set up another wait meanwhile.
+  if (!taken && !currentSnsHandler_.lock()) currentSnsHandler_ = handler;
+  return taken;
 }
 
 void OBSocialSnsHandler::registerSnsHandler(const std::vector<std::string>& platformNames,

@@ -35,6 +35,9 @@ inline constexpr const char* kOBSocialUrlSchemeMissing =
 // The message of the cancel a share hears when a later share took its place in the platform's
 // application before that application answered.
 inline constexpr const char* kOBSocialReplacedShareMessage = "another share took its place";
+// The message of the cancel a login hears when a later login took its place before the
+// platform's application answered.
+inline constexpr const char* kOBSocialReplacedLoginMessage = "another login took its place";
 
 class OBSocialSnsHandler {
  public:

@@ -218,18 +218,30 @@ std::shared_ptr<SendMessageToWXReq> OBSocialWechatHandler::shareRequest(const st
 void OBSocialWechatHandler::loginWithController(const std::shared_ptr<os::ViewController>&, OBSocialCompletion completion,
                                                 const std::string& platformName) {
   OBSocialOpAnalytics::postSocialAnalytics("4", std::nullopt, platformName);
-  loginCompletion_ = std::move(completion);
-  loginName_ = platformName;
   auto request = std::make_shared<SendAuthReq>();
   request->setScope(std::string(kOBSocialWechatLoginScope));
   auto dispatcher = OBSocialSnsHandler::shareInstance();
   std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
   dispatcher->setCurrentSnsHandler(weak_from_this());
   if (!WXApi::sendReq(request)) {
-    // A share still waiting keeps its wait for the messenger's answer.
+    // A share or a login still waiting keeps its wait for the messenger's answer.
     dispatcher->setCurrentSnsHandler(waiting);
-    finishLogin(OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9));
+    if (!completion) return;
+    auto failed =
+        OBSocialResponseEntity::failure(OBSocialResponseCodeNetworkError, "the messenger application did not open", 9);
+    failed->viewControllerType = 7;
+    completion(failed);
+    return;
   }
+  // The messenger answers the newest login only: one still waiting ends as cancelled, told last,
+  // as its caller may start another login from its answer.
+  auto replaced = std::exchange(loginCompletion_, std::move(completion));
+  const std::string replacedName = std::exchange(loginName_, platformName).value_or(OBShareToWechatSession);
+  if (!replaced) return;
+  auto cancelled = OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage, 9);
+  cancelled->viewControllerType = 7;
+  cancelled->data = os::Dictionary{{replacedName, os::Value("")}};
+  replaced(cancelled);
 }
 
 void OBSocialWechatHandler::keepWaiting() {

@@ -94,8 +94,21 @@ void OBSocialSnsPlatformInternal::snsLoginHandlerrWithController(const std::shar
     service->setSocialUIDelegate(weak_from_this());
   }
   if (socialLoginDelegate && socialLoginDelegate->isClientInstall(platformName_) && socialLoginDelegate->checkUrlSchema()) {
-    OBSocialSnsHandler::shareInstance()->setCurrentSnsHandler(socialLoginDelegate);
-    socialLoginDelegate->loginWithController(controller, std::move(completion), platformName_);
+    auto dispatcher = OBSocialSnsHandler::shareInstance();
+    std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
+    dispatcher->setCurrentSnsHandler(socialLoginDelegate);
+    // A login whose application never opened ends before the call returns: whatever waited for
+    // an answer (a share another application still owes) keeps its wait.
+    auto endedAtOnce = std::make_shared<bool>(false);
+    auto login = socialLoginDelegate;
+    login->loginWithController(
+        controller,
+        [endedAtOnce, completion = std::move(completion)](const std::shared_ptr<OBSocialResponseEntity>& response) {
+          *endedAtOnce = true;
+          if (completion) completion(response);
+        },
+        platformName_);
+    if (*endedAtOnce && dispatcher->currentSnsHandler() == login) dispatcher->setCurrentSnsHandler(waiting);
     return;
   }
   auto descriptor = platform();

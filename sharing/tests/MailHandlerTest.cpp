@@ -226,6 +226,33 @@ TEST_F(MailHandlerTest, AComposeShareWithNoScreenAnswersAtOnceAndHoldsNothing) {
   EXPECT_EQ(shares(), 0);
 }
 
+// The same for the system's compose screen of Facebook and Twitter: with no screen to show it on,
+// or a screen that already shows another, the share's caller hears at once that nothing went,
+// and the refused compose screen holds nothing of the share.
+TEST_F(MailHandlerTest, ASocialComposeShareWithNowhereToShowAnswersAtOnceAndHoldsNothing) {
+  auto profile = os::Device::current().profile();
+  profile.socialAccounts = {"com.apple.social.facebook", "com.apple.social.twitter"};
+  os::DeviceProfileScope withAccounts(profile);
+  auto data = OBSocialDataService::defaultDataService();
+  const long held = service_.use_count();
+  for (const std::string name : {"facebook", "twitter"}) {
+    std::vector<int> codes;
+    data->postSNSWithTypes(
+        {name}, std::string("无处可显"), nullptr, std::nullopt, nullptr, nullptr,
+        [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(codes, std::vector<int>{5054}) << name;
+  }
+  // Picked on the shared screens while another screen is up over the reader's.
+  screen_->presentViewController(std::make_shared<os::ViewController>(), false);
+  os::TouchDriver::settle();
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("twitter")->snsClickHandler(screen_, service_, true);
+  os::TouchDriver::settle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5054});
+  EXPECT_EQ(service_.use_count(), held);
+  EXPECT_EQ(shares(), 0);
+}
+
 // A composer's outcome goes to the caller whose composer it is, though the facade has served
 // another caller on the same screens since it was opened.
 TEST_F(MailHandlerTest, AComposersOutcomeReachesTheCallerThatOpenedIt) {

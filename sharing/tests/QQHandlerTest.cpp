@@ -22,10 +22,12 @@
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "platforms/qq/QQApiDatastore.h"
+#include "platforms/tests/wechat/WeChatPeer.h"
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/analytics/VMA4QC.h"
 #include "sharing/handlers/OBSocialQQHandler.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/handlers/OBSocialWechatHandler.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialData.h"
@@ -294,6 +296,81 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   // One request at a time: once a later one is answered, the account list's answer was handled.
   ASSERT_TRUE(perform(16));
   EXPECT_EQ(codes.size(), 3u);
+}
+
+// The reader starts a QQ login, comes back without answering in QQ and starts another: QQ answers
+// the newest request only, so the first login's caller hears at once that it ended, and QQ's
+// answer signs in the second caller, once. Between them a share to QQ goes out: the login still
+// waiting keeps its answer, and the share keeps its own.
+TEST_F(QQHandlerTest, EachLoginAndAShareBetweenThemHearOnlyTheirOwnEnd) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  std::vector<int> first, second;
+  auto login = [&](std::vector<int>& codes) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+        nullptr, service_, true,
+        [&codes](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  auto reply = [&](const os::Dictionary& answer) {
+    const auto archived = os::KeyedArchiver::archivedData(os::Value(answer));
+    qq_->generalPasteboard()->setData(archived, "com.velmora." + kReplyScheme);
+    qq_->openURL(kReplyScheme + "://qzapp/anything/0?generalpastboard=1");
+    os::RunLoop::main()->runUntilIdle();
+  };
+  login(first);
+  login(second);
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_TRUE(second.empty());
+
+  const auto sharer = shareFromOwnServices("qq", 1).front();
+  EXPECT_TRUE(sharer->codes.empty());
+  EXPECT_TRUE(second.empty());
+
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}, {"expires_in", 7776000}});
+  ASSERT_TRUE(settle([&] { return !second.empty(); }));
+  EXPECT_EQ(second, std::vector<int>{200});
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_TRUE(sharer->codes.empty());
+  answerShare("0");
+  EXPECT_EQ(sharer->codes, std::vector<int>{200});
+  // One request at a time: once a later one is answered, every upload was sent.
+  ASSERT_TRUE(perform(16));
+  EXPECT_EQ(count(15), 1);
+  EXPECT_EQ(first, std::vector<int>{5052});
+  EXPECT_EQ(second, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// A share waits for the messenger's answer when the reader asks for a QQ login that ends at once
+// (no QQ to sign on with, no network for the page): the messenger's answer still reaches the
+// share's caller.
+TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareItsAnswer) {
+  const std::string wxAppId = "wx5a1c0ffee";
+  sandbox_.setInfoDictionary(os::Dictionary{
+      {"CFBundleIdentifier", "com.example.newsreader"},
+      {"CFBundleURLTypes",
+       os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
+  os::Bundle::mainBundle()->reload();
+  app_->registerURLSchemes({wxAppId});
+  wechat_test::WeChatPeer messenger(sandbox_);
+  OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  const auto sharer = shareFromOwnServices("wxsession", 1).front();
+  ASSERT_EQ(messenger.openedWith().size(), 1u);
+
+  std::vector<int> codes;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+      nullptr, service_, true,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& r) { codes.push_back(r->responseCode); });
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(codes, std::vector<int>{5050});
+
+  messenger.answer(wxAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                           {"returnFromApp", os::Value("1")}});
+  EXPECT_EQ(sharer->codes, std::vector<int>{200});
+  EXPECT_EQ(codes, std::vector<int>{5050});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
 // A web login whose page gave a token but no open id waits for the open id from the QQ portal;

@@ -70,6 +70,29 @@ TEST_F(SinaHandlerTest, TheApplicationsAccountIsUploadedAndStored) {
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
+// The reader asks for a login through Sina Weibo, comes back without answering and asks again:
+// the application answers the newest only, so the first login's caller hears at once that it
+// ended, and the application's answer signs in the second, once.
+TEST_F(SinaHandlerTest, ASecondLoginBeforeTheAnswerEndsTheFirstForItsCallerOnly) {
+  login();
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> second;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("sina")->loginClickHandler(
+      nullptr, service_, true,
+      [&second](const std::shared_ptr<OBSocialResponseEntity>& r) { second.push_back(r); });
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(weibo_->openedURLs().size(), 2u);
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0]->responseCode, 5052);
+  EXPECT_TRUE(second.empty());
+
+  weibo_->openURL(kAnswerScheme + "://sso?access_token=2.00abcdef&uid=1234567&expires_in=3600");
+  ASSERT_TRUE(settle([&] { return !second.empty(); }));
+  EXPECT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]->responseCode, 200);
+  EXPECT_EQ(results_.size(), 1u);
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+}
+
 // The request's values arrive whole, whatever they hold.
 TEST_F(SinaHandlerTest, TheRequestCarriesARedirectWithAQueryWhole) {
   OBSocialSinaHandler::openSSOWithRedirectURL("http://x/cb?a=1&b=2");

@@ -5,6 +5,7 @@
 #include "os/graphics/Image.h"
 #include "os/graphics/ImageCodec.h"
 #include "os/testing/ScreenHelpers.h"
+#include "os/testing/TestPeerApplication.h"
 #include "os/views/Application.h"
 #include "os/views/Device.h"
 #include "os/views/SocialComposeViewController.h"
@@ -235,6 +236,59 @@ TEST_F(WechatHandlerTest, ALoginWhileAShareWaitsLeavesTheShareItsOwnAnswer) {
   peer.open(kAppId + "://oauth?code=3d4e5f&state=s");
   EXPECT_EQ(logins, (std::vector<int>{200, 200}));
   // Nothing is owed an answer now.
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// While A's share waits for the messenger, another application opens the reader with a URL of
+// its own (a late sign-in answer nobody waits for): the messenger's answer still reaches A.
+TEST_F(WechatHandlerTest, AnotherApplicationsURLLeavesTheWaitingShareItsAnswer) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  const std::string weiboScheme = "sina.com.example.newsreader";
+  app_->registerURLSchemes({weiboScheme});
+  auto weibo = sandbox_.launchPeerApplication("com.example.weibo", {"sinaweibosso"});
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  const auto a = shareFromOwnServices("wxsession", 1).front();
+  ASSERT_EQ(peer.openedWith().size(), 1u);
+  weibo->openURL(weiboScheme + "://sso?access_token=2.00late&uid=1");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(a->codes.empty());
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// The reader asks for a login through the messenger, comes back without answering and asks
+// again: the messenger answers the newest only, so the first login's caller hears at once that
+// it ended, and the messenger's answer reaches the second, once.
+TEST_F(WechatHandlerTest, ASecondLoginBeforeTheMessengersAnswerEndsTheFirstForItsCallerOnly) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::nullopt);
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> first, second;
+  auto login = [&](const char* platform, std::vector<std::shared_ptr<OBSocialResponseEntity>>& results) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName(platform)->loginClickHandler(
+        nullptr, service_, true,
+        [&results](const std::shared_ptr<OBSocialResponseEntity>& r) { results.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  login("wxtimeline", first);
+  login("wxsession", second);
+  ASSERT_EQ(first.size(), 1u);
+  EXPECT_EQ(first[0]->responseCode, 5052);
+  ASSERT_TRUE(first[0]->data);
+  EXPECT_TRUE(first[0]->data->contains("wxtimeline"));
+  EXPECT_TRUE(second.empty());
+
+  peer.open(kAppId + "://oauth?code=0a1b2c&state=s");
+  EXPECT_EQ(first.size(), 1u);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]->responseCode, 200);
+  EXPECT_EQ((*second[0]->data)["wxsession"]["code"].stringOr(), "0a1b2c");
+  // A second answer finds nobody waiting.
+  peer.open(kAppId + "://oauth?code=3d4e5f&state=s");
+  EXPECT_EQ(first.size(), 1u);
+  EXPECT_EQ(second.size(), 1u);
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
