@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "os/core/ByteReader.h"
+#include "os/store/BinaryPropertyList.h"
 #include "os/store/PropertyList.h"
 
 namespace os {
@@ -72,6 +73,283 @@ std::optional<std::uint64_t> binaryObjectTableLength(const Data& data) {
   }
   return std::nullopt;
 }
+
+// Every container of an archive's list is held once, so it expands to fewer nodes than its
+// bytes: the bytes within both limits, so are the nodes.
+std::size_t mostBytes(const KeyedArchiveLimits* readBy) {
+  return readBy ? static_cast<std::size_t>(std::min<std::uint64_t>(readBy->maxBytes, readBy->maxNodes))
+                : std::numeric_limits<std::size_t>::max();
+}
+
+std::string tooManyObjects(std::size_t objects, const KeyedArchiveLimits& readBy) {
+  return "the archive lists " + std::to_string(objects) + " objects, more than the " +
+         std::to_string(readBy.maxObjects) + " its reader takes";
+}
+
+std::string tooManyBytes(std::size_t bytes, const KeyedArchiveLimits* readBy) {
+  return "the archive of " + std::to_string(bytes) + " bytes is larger than the " + std::to_string(mostBytes(readBy)) +
+         " its reader takes";
+}
+
+// Archives of a plain value written straight into the binary list, object by object in the
+// order finishEncoding writes the tree the archiver builds, so that the bytes are the same: a
+// large cache made that tree of millions of small values, and writing it and freeing it again
+// took most of the time of a save.
+class PlainArchive {
+ public:
+  // Numbers the archive's objects as the archiver does; false where the archiver fails.
+  bool encode(const Value& root) {
+    objects_.push_back({nullptr, 0, 0, Kind::Null});
+    root_ = encodeValue(root, 1);  // the root is encoded one level down, as encodeObject does
+    return !failed_;
+  }
+  std::size_t objectCount() const { return objects_.size(); }
+  // The list; absent when the writer refused something (the archiver then says what).
+  std::optional<Data> write(const std::string& rootKey) const {
+    BinaryPropertyListWriter w(true);
+    w.expectUIDsBelow(objects_.size());
+    std::uint64_t top = 0, number = 0;
+    const std::size_t at = w.open(BinaryPropertyListWriter::kDictionaryMarker, 4, top);
+    auto entry = [&](std::size_t i, const std::string& key, auto&& addValue) {
+      if (!w.text(key, number)) return false;
+      w.setReference(at + i, number);
+      if (!addValue(number)) return false;
+      w.setReference(at + 4 + i, number);
+      return true;
+    };
+    static const std::string version = "$version", archiver = "$archiver", topKey = "$top", objectsKey = "$objects",
+                             archiverName = kKeyedArchiverName;
+    const bool written =
+        entry(0, version, [&](std::uint64_t& n) { return w.add(Value::number('q', kKeyedArchiveVersion), 1, n); }) &&
+        entry(1, archiver, [&](std::uint64_t& n) { return w.text(archiverName, n); }) &&
+        entry(2, topKey, [&](std::uint64_t& n) {
+          std::uint64_t key = 0, ref = 0;
+          const std::size_t slots = w.open(BinaryPropertyListWriter::kDictionaryMarker, 1, n);
+          if (!w.text(rootKey, key) || !w.uid(root_, ref)) return false;
+          w.setReference(slots, key);
+          w.setReference(slots + 1, ref);
+          return true;
+        }) &&
+        entry(3, objectsKey, [&](std::uint64_t& n) {
+          KeyNumbers keyNumbers;
+          const std::size_t slots = w.open(BinaryPropertyListWriter::kArrayMarker, objects_.size(), n);
+          for (std::size_t i = 0; i < objects_.size(); ++i) {
+            std::uint64_t object = 0;
+            if (!writeObject(w, objects_[i], rootKey, keyNumbers, object)) return false;
+            w.setReference(slots + i, object);
+          }
+          return true;
+        });
+    if (!written) return std::nullopt;
+    return w.finish();
+  }
+
+ private:
+  enum class Kind : std::uint8_t { Null, Leaf, Text, Date, Array, Set, Dictionary, Class };
+  enum ClassId : std::uint8_t { kDate, kArray, kSet, kDictionary, kClasses };
+  struct Object {
+    const void* item;    // the Value of a leaf, date or container; the text of a text
+    std::uint64_t refs;  // a container's members in refs_; a class record's class
+    std::uint32_t classRef;
+    Kind kind;
+  };
+
+  std::uint32_t push(Object object) {
+    objects_.push_back(object);
+    if (objects_.size() > kPropertyListMaxUID) failed_ = true;
+    return static_cast<std::uint32_t>(objects_.size() - 1);
+  }
+  std::uint32_t classRef(ClassId id) {
+    if (!classes_[id]) classes_[id] = push({nullptr, id, 0, Kind::Class});
+    return classes_[id];
+  }
+  // Each text once, as the archiver keeps them: looked up in a table of open addressing, the
+  // texts' numbers by their hash, rather than a node for each of millions.
+  std::uint32_t encodeString(const std::string& text) {
+    const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(text));
+    if (2 * (textCount_ + 1) > textSlots_.size()) growTexts();
+    const std::size_t mask = textSlots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      TextSlot& slot = textSlots_[i];
+      if (slot.ref == 0) {
+        slot = {hash, push({&text, 0, 0, Kind::Text})};
+        ++textCount_;
+        return slot.ref;
+      }
+      if (slot.hash == hash && *static_cast<const std::string*>(objects_[slot.ref].item) == text) return slot.ref;
+    }
+  }
+  void growTexts() {
+    std::vector<TextSlot> old(std::max<std::size_t>(1024, 2 * textSlots_.size()));
+    old.swap(textSlots_);
+    const std::size_t mask = textSlots_.size() - 1;
+    for (const TextSlot& slot : old) {
+      if (slot.ref == 0) continue;
+      std::size_t i = slot.hash & mask;
+      while (textSlots_[i].ref != 0) i = (i + 1) & mask;
+      textSlots_[i] = slot;
+    }
+  }
+  std::uint32_t encodeValue(const Value& value, int depth) {
+    if (depth > kMaxDepth || failed_) {
+      failed_ = true;
+      return 0;
+    }
+    switch (value.type()) {
+      case Value::Type::Null: return 0;
+      case Value::Type::Boolean:
+      case Value::Type::Number:
+      case Value::Type::Data: return push({&value, 0, 0, Kind::Leaf});
+      case Value::Type::String: return encodeString(*value.string());
+      case Value::Type::Date: {
+        const std::uint32_t cls = classRef(kDate);  // the archiver makes the class record first here
+        return push({&value, 0, cls, Kind::Date});
+      }
+      case Value::Type::Array:
+      case Value::Type::Set: {
+        const Array& items = value.isArray() ? *value.array() : *value.setMembers();
+        const std::uint32_t ref = push({&value, refs_.size(), 0, value.isArray() ? Kind::Array : Kind::Set});
+        const std::size_t at = refs_.size();
+        refs_.resize(at + items.size());
+        for (std::size_t i = 0; i < items.size(); ++i) refs_[at + i] = encodeValue(items[i], depth + 1);
+        objects_[ref].classRef = classRef(value.isArray() ? kArray : kSet);
+        return ref;
+      }
+      case Value::Type::Dictionary: {
+        const Dictionary& entries = *value.dictionary();
+        const std::size_t n = entries.size();
+        const std::uint32_t ref = push({&value, refs_.size(), 0, Kind::Dictionary});
+        const std::size_t at = refs_.size();
+        refs_.resize(at + 2 * n);
+        std::size_t i = 0;
+        for (const auto& [key, item] : entries) {
+          refs_[at + i] = encodeString(key);
+          refs_[at + n + i] = encodeValue(item, depth + 1);
+          ++i;
+        }
+        objects_[ref].classRef = classRef(kDictionary);
+        return ref;
+      }
+    }
+    failed_ = true;
+    return 0;
+  }
+
+  // The texts the archive's own layout writes besides those of the value.
+  static bool writtenByTheArchive(const std::string& text, const std::string& rootKey) {
+    static constexpr std::string_view own[] = {"$null", "time", "$class", "keys", "objects", "$classname", "$classes",
+                                               kArchiveRootClass, kArchiveDateClass, kArchiveArrayClass,
+                                               kArchiveSetClass, kArchiveDictionaryClass, "$version", "$archiver",
+                                               "$top", "$objects", kKeyedArchiverName};
+    return text == rootKey || (text.size() <= 16 && std::find(std::begin(own), std::end(own), text) != std::end(own));
+  }
+
+  // One object of "$objects", as the archiver's Value of it is written.
+  // The numbers of the keys of the archive's objects, once written.
+  static constexpr std::uint64_t kNotYet = ~std::uint64_t{0};
+  struct KeyNumbers {
+    std::uint64_t time = kNotYet, cls = kNotYet, keys = kNotYet, members = kNotYet, className = kNotYet,
+                  classChain = kNotYet;
+  };
+
+  bool writeObject(BinaryPropertyListWriter& w, const Object& object, const std::string& rootKey,
+                   KeyNumbers& keyNumbers, std::uint64_t& number) const {
+    static const std::string null = "$null", time = "time", cls = "$class", keys = "keys", members = "objects",
+                             className = "$classname", classChain = "$classes", root = kArchiveRootClass;
+    static const std::string names[kClasses] = {kArchiveDateClass, kArchiveArrayClass, kArchiveSetClass,
+                                                kArchiveDictionaryClass};
+    using W = BinaryPropertyListWriter;
+    std::uint64_t n = 0;
+    // The key and the value of entry i of a dictionary of `count` entries whose slots begin at `at`.
+    auto key = [&](std::size_t at, std::size_t i, const std::string& text, std::uint64_t& written) {
+      // The same few keys in every object: written once, then referred to by their number.
+      if (written == kNotYet && !w.text(text, written)) return false;
+      w.setReference(at + i, written);
+      return true;
+    };
+    auto value = [&](std::size_t at, std::size_t count, std::size_t i, std::uint64_t valueNumber) {
+      w.setReference(at + count + i, valueNumber);
+      return true;
+    };
+    auto uid = [&](std::uint64_t index) { return w.uid(index, n) ? std::optional<std::uint64_t>(n) : std::nullopt; };
+    auto uids = [&](std::size_t from, std::size_t count) -> std::optional<std::uint64_t> {
+      std::uint64_t array = 0;
+      const std::size_t slots = w.open(W::kArrayMarker, count, array);
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!w.uid(refs_[from + i], n)) return std::nullopt;
+        w.setReference(slots + i, n);
+      }
+      return array;
+    };
+    switch (object.kind) {
+      case Kind::Null: return w.text(null, number);
+      case Kind::Leaf: return w.add(*static_cast<const Value*>(object.item), 2, number);
+      case Kind::Text: {
+        // The archive holds each text once: only one the archive writes itself may be equal.
+        const std::string& text = *static_cast<const std::string*>(object.item);
+        return writtenByTheArchive(text, rootKey) ? w.text(text, number) : w.distinctText(text, number);
+      }
+      case Kind::Date: {
+        const std::size_t at = w.open(W::kDictionaryMarker, 2, number);
+        const Value seconds(static_cast<const Value*>(object.item)->date()->timeIntervalSinceReferenceDate());
+        if (!key(at, 0, time, keyNumbers.time) || !w.add(seconds, 3, n) || !value(at, 2, 0, n) ||
+            !key(at, 1, cls, keyNumbers.cls))
+          return false;
+        auto ref = uid(object.classRef);
+        return ref && value(at, 2, 1, *ref);
+      }
+      case Kind::Array:
+      case Kind::Set: {
+        const Value& container = *static_cast<const Value*>(object.item);
+        const std::size_t count = container.isArray() ? container.array()->size() : container.setMembers()->size();
+        const std::size_t at = w.open(W::kDictionaryMarker, 2, number);
+        if (!key(at, 0, members, keyNumbers.members)) return false;
+        auto array = uids(object.refs, count);
+        if (!array || !value(at, 2, 0, *array) || !key(at, 1, cls, keyNumbers.cls)) return false;
+        auto ref = uid(object.classRef);
+        return ref && value(at, 2, 1, *ref);
+      }
+      case Kind::Dictionary: {
+        const std::size_t count = static_cast<const Value*>(object.item)->dictionary()->size();
+        const std::size_t at = w.open(W::kDictionaryMarker, 3, number);
+        if (!key(at, 0, keys, keyNumbers.keys)) return false;
+        auto keyArray = uids(object.refs, count);
+        if (!keyArray || !value(at, 3, 0, *keyArray) || !key(at, 1, members, keyNumbers.members)) return false;
+        auto valueArray = uids(object.refs + count, count);
+        if (!valueArray || !value(at, 3, 1, *valueArray) || !key(at, 2, cls, keyNumbers.cls)) return false;
+        auto ref = uid(object.classRef);
+        return ref && value(at, 3, 2, *ref);
+      }
+      case Kind::Class: {
+        const std::string& name = names[object.refs];
+        const std::size_t at = w.open(W::kDictionaryMarker, 2, number);
+        if (!key(at, 0, className, keyNumbers.className) || !w.text(name, n) || !value(at, 2, 0, n) ||
+            !key(at, 1, classChain, keyNumbers.classChain))
+          return false;
+        std::uint64_t chain = 0;
+        const std::size_t slots = w.open(W::kArrayMarker, 2, chain);
+        if (!w.text(name, n)) return false;
+        w.setReference(slots, n);
+        if (!w.text(root, n)) return false;
+        w.setReference(slots + 1, n);
+        return value(at, 2, 1, chain);
+      }
+    }
+    return false;
+  }
+
+  std::vector<Object> objects_;
+  std::vector<std::uint32_t> refs_;  // members' object numbers; a dictionary's keys, then its values
+  struct TextSlot {
+    std::uint32_t hash = 0;
+    std::uint32_t ref = 0;  // 0 (the null object, never a text) while empty
+  };
+  std::vector<TextSlot> textSlots_;
+  std::size_t textCount_ = 0;
+  std::uint32_t classes_[kClasses] = {};
+  std::uint32_t root_ = 0;
+  bool failed_ = false;
+};
 
 bool isBuiltIn(const std::string& name) {
   return name == kArchiveDateClass || name == kArchiveArrayClass || name == kArchiveSetClass ||
@@ -314,9 +592,7 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error, const KeyedArchi
   auto passesLimit = [this](std::string why) {
     error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveLimitError, std::move(why));
   };
-  if (!error_ && readBy && objects_.size() > readBy->maxObjects)
-    passesLimit("the archive lists " + std::to_string(objects_.size()) + " objects, more than the " +
-                std::to_string(readBy->maxObjects) + " its reader takes");
+  if (!error_ && readBy && objects_.size() > readBy->maxObjects) passesLimit(tooManyObjects(objects_.size(), *readBy));
   if (!error_) {
     // Finished: the objects move into the archive rather than being copied.
     Dictionary archive{{"$version", Value::number('q', kKeyedArchiveVersion)},
@@ -325,14 +601,9 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error, const KeyedArchi
                        {"$objects", Value(std::move(objects_))}};
     Error writeError;
     auto data = PropertyList::write(Value(std::move(archive)), PropertyListFormat::Binary, &writeError, true);
-    // Every container of the list is held once, so it expands to fewer nodes than its bytes: the
-    // bytes within both limits, so are the nodes.
-    const std::size_t mostBytes = readBy ? static_cast<std::size_t>(std::min<std::uint64_t>(readBy->maxBytes, readBy->maxNodes))
-                                         : std::numeric_limits<std::size_t>::max();
-    if (data && data->size() <= mostBytes) return data;
+    if (data && data->size() <= mostBytes(readBy)) return data;
     if (data) {
-      passesLimit("the archive of " + std::to_string(data->size()) + " bytes is larger than the " +
-                  std::to_string(mostBytes) + " its reader takes");
+      passesLimit(tooManyBytes(data->size(), readBy));
     } else {
       error_ = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveWriteError,
                                       "archive could not be written: " + writeError.localizedDescription());
@@ -344,6 +615,29 @@ std::optional<Data> KeyedArchiver::finishEncoding(Error* error, const KeyedArchi
 
 std::optional<Data> KeyedArchiver::archivedData(const ArchiveItem& root, const std::string& rootKey, Error* error,
                                                 const KeyedArchiveLimits* readBy) {
+  if (root.kind() == ArchiveItem::Kind::Value) {
+    // What holds no objects is written without the archiver's tree; the archiver has its say
+    // only where the archive cannot be written.
+    PlainArchive plain;
+    if (plain.encode(*root.value())) {
+      std::optional<Data> data;
+      std::string why;
+      if (readBy && plain.objectCount() > readBy->maxObjects) {
+        why = tooManyObjects(plain.objectCount(), *readBy);
+      } else {
+        data = plain.write(rootKey);
+        if (data && data->size() > mostBytes(readBy)) {
+          why = tooManyBytes(data->size(), readBy);
+          data.reset();
+        }
+      }
+      if (data) return data;
+      if (!why.empty()) {
+        if (error) *error = Error::withDescription(kKeyedArchiveErrorDomain, kKeyedArchiveLimitError, why);
+        return std::nullopt;
+      }
+    }
+  }
   KeyedArchiver archiver;
   archiver.encodeObject(root, rootKey);
   return archiver.finishEncoding(error, readBy);

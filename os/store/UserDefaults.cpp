@@ -151,9 +151,16 @@ bool UserDefaults::save() {
   if (slash != std::string::npos && slash > 0)
     FileManager::defaultManager().createDirectoryAtPath(path_.substr(0, slash), true);
   if (!PropertyList::writeFile(Value(values_), path_, PropertyListFormat::Binary, &error, 0600)) {
+    // Said once for a run of failures: a full disk refuses every change until it has room again.
+    if (!saveFailing_)
+      log("UserDefaults: " + path_ + " was not saved (" + error.localizedDescription() +
+          "); it keeps what the last save wrote until a save succeeds");
+    saveFailing_ = true;
     lastError_ = error;
     return false;
   }
+  if (saveFailing_) log("UserDefaults: " + path_ + " is saved again");
+  saveFailing_ = false;
   dirty_ = false;
   return true;
 }

@@ -61,6 +61,7 @@ class UserDefaults {
   Dictionary values_;
   Dictionary registered_;
   bool dirty_ = false;
+  bool saveFailing_ = false;  // the last save failed and said so
   std::optional<Error> lastError_;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,6 +155,69 @@ TEST(DUVFileCache, AnInterruptedOrDamagedWriteLeavesAReadableCache) {
   damaged->setObject(os::Value("new"), "state");
   ASSERT_TRUE(damaged->synchronize());
   EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("new"));
+}
+
+// A save the disk refuses (past the process's file size limit, as a full disk refuses it) says
+// so and leaves the last save's file whole; with the cache's folder gone, the next save makes it
+// again. Each save goes as the application goes to the background.
+TEST(DUVFileCache, ASaveTheDiskRefusesKeepsTheLastSaveAndAGoneFolderIsMadeAgain) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  cache->setObject(os::Value("old"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  cache->setObject(os::Value("new"), "state");
+  cache->setObject(os::Value(std::string(256 * 1024, 'x')), "pad");
+  {
+    os::testing::LogCapture log;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{64 * 1024, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    const auto lines = log.lines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("was not saved"), std::string::npos) << lines.back();
+  }
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("old"));
+
+  auto& files = os::FileManager::defaultManager();
+  ASSERT_TRUE(files.removeItemAtPath(os::deletingLastPathComponent(cache->fileNameForKey("ZURAR"))));
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
+  auto reread = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(reread->objectForKey("state"), os::Value("new"));
+  EXPECT_EQ(reread->objectForKey("pad").string()->size(), 256u * 1024);
+}
+
+// The application going leaves a save from the client as it goes inactive and another from the
+// main thread as it goes to the background: the second finds the file holding everything and
+// writes nothing. A change since, or the file gone (the Caches folder cleared), is written.
+TEST(DUVFileCache, ASaveOfWhatTheFileHoldsAlreadyWritesNothing) {
+  os::TestSandbox sandbox;
+  auto cache = DUVFileCache::startCacheFile("ZURAR");
+  const std::string path = cache->fileNameForKey("ZURAR");
+  auto fileIdentity = [&] {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+  };
+  cache->setObject(os::Value("kept"), "state");
+  ASSERT_TRUE(cache->synchronize());
+  const auto first = fileIdentity();
+  ASSERT_NE(first, 0u);
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
+  EXPECT_EQ(fileIdentity(), first);  // every save renames a new file over the old one
+
+  cache->setObject(os::Value("changed"), "state");
+  os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
+  EXPECT_NE(fileIdentity(), first);
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("changed"));
+
+  cache->clearFile();
+  ASSERT_EQ(fileIdentity(), 0u);
+  EXPECT_TRUE(cache->synchronize());
+  EXPECT_EQ(DUVFileCache::startCacheFile("ZURAR")->objectForKey("state"), os::Value("changed"));
 }
 
 // The temporary files of atomic writes beside the cache's file.

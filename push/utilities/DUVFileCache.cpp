@@ -493,12 +493,19 @@ void DUVFileCache::readFileName(const std::string& name) {
 bool DUVFileCache::synchronize() {
   std::lock_guard lock(mutex_);
   if (keepOff_) return false;
+  // Saves come in twos and threes as the application goes (the client's own as it goes inactive,
+  // then this one on the main thread as it goes to the background): one of a full report cache
+  // takes a second or more, so what the file already holds is not written again.
+  const std::string path = fileNameForKey(cacheName_);
+  if (!unsaved_ && os::FileManager::defaultManager().fileExistsAtPath(path)) return true;
   os::Error error;
   auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)), os::kKeyedArchiveRootKey, &error,
                                                  &kOwnFileLimits);
-  if (archive && os::FileManager::defaultManager().writeData(*archive, fileNameForKey(cacheName_), {.atomic = true, .mode = 0600}, &error))
+  if (archive && os::FileManager::defaultManager().writeData(*archive, path, {.atomic = true, .mode = 0600}, &error)) {
+    unsaved_ = false;
     return true;
-  os::log("push cache " + fileNameForKey(cacheName_) + " was not saved (" + error.localizedDescription() +
+  }
+  os::log("push cache " + path + " was not saved (" + error.localizedDescription() +
           "); it keeps what the last save wrote");
   return false;
 }
@@ -655,6 +662,7 @@ os::Value DUVFileCache::objectForKey(const std::string& key) const {
 
 void DUVFileCache::setObject(const os::Value& object, const std::string& key) {
   std::lock_guard lock(mutex_);
+  unsaved_ = true;
   if (object.isNull())
     cacheObject_.remove(key);
   else
@@ -663,6 +671,7 @@ void DUVFileCache::setObject(const os::Value& object, const std::string& key) {
 
 void DUVFileCache::removeAllObjects() {
   std::lock_guard lock(mutex_);
+  unsaved_ = true;
   cacheObject_.clear();
 }
 

@@ -36,8 +36,9 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   void removeObjectForKey(const std::string& key) { setObject(os::Value(), key); }
   void removeAllObjects();
   // Writes the whole dictionary aside and renames it over the file, so the old file stays whole
-  // until the new one is. False, writing nothing, when the file could not be read at start and
-  // could not be moved aside either: it is never overwritten.
+  // until the new one is; nothing when the file is there and holds it already. False, writing
+  // nothing, when the file could not be read at start and could not be moved aside either: it is
+  // never overwritten.
   bool synchronize();
   // What the file should hold if the process crashed now: the dictionary with `entries` set (a
   // null entry removed), encoded ahead so that the crash handler only has to write it out. The
@@ -103,6 +104,8 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   bool snapshotPrepared_ = false;
   // The file could not be read at start and stayed where it was: nothing may replace it.
   bool keepOff_ = false;
+  // Changed since the last save wrote the file (or none has yet).
+  bool unsaved_ = true;
   // The client thread's alone: only prepareCrashSnapshot touches them.
   std::unordered_map<std::string, SnapshotPiece> snapshot_;
   std::size_t piecesArchived_ = 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Status reports still waiting when the reader ends (the push service refusing them for now) are
 # kept in the home and counted by the push service in the next run on it: the reader ended by
-# `quit`, and by SIGTERM to scripts/run. More wait than one report carries, so the next run must
-# send them all, not only the newest that fit one.
+# `quit`, by the end of its input, by SIGTERM to scripts/run and by SIGINT to the reader itself.
+# More wait than one report carries, so the next run must send them all, not only the newest that
+# fit one.
 #   reports_kept.sh SOURCE_ROOT NEWSD NEWSREADER SHARINGD PUSHD QQCONNECTD
 set -uo pipefail
 source "$(dirname "$0")/run_copy.sh" "$@"
@@ -89,19 +90,42 @@ pid=
 exec 3>&-
 [ "$status" -eq 143 ] || fail "scripts/run ended with $status after SIGTERM (143, the reader's end on SIGTERM, expected)"
 expect_statuses "$work/reports-4" 82 "SIGTERM to scripts/run"
+# the_reader: the process id of the reader scripts/run started.
+the_reader() {
+  local stat child comm parent
+  for stat in /proc/[0-9]*/stat; do
+    read -r child comm _ parent _ <"$stat" 2>/dev/null || continue
+    [ "$parent" = "$pid" ] && [ "$comm" = "(newsreader)" ] && echo "$child" && return
+  done
+}
+
+# Ended by the end of its input, no `quit` typed.
+run_with_reports_refused "$work/reports-7" 84
+exec 3>&-
+wait "$pid"
+pid=
+expect_statuses "$work/reports-8" 84 "the end of the reader's input"
+
+# Ended by SIGINT to the reader itself (an interrupt key at its terminal), its input still open.
+run_with_reports_refused "$work/reports-9" 85
+reader_pid=$(the_reader)
+[ -n "$reader_pid" ] || fail "scripts/run started no reader"
+kill -INT "$reader_pid"
+wait "$pid"
+pid=
+exec 3>&-
+expect_statuses "$work/reports-10" 85 "SIGINT to the reader"
+
 # The reader killed outright, its uploads held unanswered and the other statuses waiting behind
 # them: what waited through a quiet moment was in the home already.
 run_with_reports_refused "$work/reports-5" 83 stall
 say 'wait 3'
-reader_pid=
-for stat in /proc/[0-9]*/stat; do
-  read -r child comm _ parent _ <"$stat" 2>/dev/null || continue
-  [ "$parent" = "$pid" ] && [ "$comm" = "(newsreader)" ] && reader_pid=$child
-done
+reader_pid=$(the_reader)
 [ -n "$reader_pid" ] || fail "scripts/run started no reader"
 kill -9 "$reader_pid"
 wait "$pid"
 pid=
 exec 3>&-
 expect_statuses "$work/reports-6" 83 "kill -9 of the reader"
-echo "reports kept: $count statuses waiting at quit, at SIGTERM to scripts/run and through a quiet moment before kill -9, each counted at the next run"
+echo "reports kept: $count statuses waiting at quit, at the end of input, at SIGTERM to scripts/run, at SIGINT" \
+  "to the reader and through a quiet moment before kill -9, each counted at the next run"

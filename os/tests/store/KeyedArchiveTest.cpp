@@ -430,6 +430,97 @@ TEST(StoreKeyedArchive, WrittenForLimitsItIsReadWithThem) {
   }
 }
 
+// The archiver as an instance builds the whole archive as a tree before writing it; the plain
+// values a store saves are written straight into the list. Earlier files and their readers know
+// only the first form, so the two must be the same bytes, errors alike.
+std::optional<Data> archivedThroughTheTree(const Value& root, const std::string& key, Error* error,
+                                           const KeyedArchiveLimits* readBy = nullptr) {
+  KeyedArchiver archiver;
+  archiver.encodeObject(root, key);
+  return archiver.finishEncoding(error, readBy);
+}
+
+Value randomPlainValue(int depth) {
+  static const char* const texts[] = {"", "a", "keys", "objects", "$class", "$null", "$classname", "os.Object",
+                                      "os.Dictionary", "root", "time", "\xE4\xB8\xAD\xE6\x96\x87", "KeyedArchiver",
+                                      "msg_status", "0123456789abcdef0123456789abcdef"};
+  const std::uint32_t kind = randomUniform(depth > 3 ? 8 : 11);
+  switch (kind) {
+    case 0: return Value(randomUniform(2) == 1);
+    case 1: return Value::number('q', static_cast<long long>(random32()) - (randomUniform(2) ? 1LL << 31 : -100000));
+    case 2: return Value::unsignedNumber('Q', (std::uint64_t{random32()} << 32 | random32()) | std::uint64_t{1} << 63);
+    case 3: return Value(static_cast<double>(randomUniform(1000)) / 8);
+    case 4: return Value(texts[randomUniform(std::size(texts))]);
+    case 5: return Value(Data(randomUniform(20), static_cast<std::uint8_t>(random32())));
+    case 6: return Value(Date::fromTimeIntervalSince1970(1700000000.0 + randomUniform(4)));
+    case 7: return Value(std::to_string(randomUniform(50)));
+    case 8:
+    case 9: {
+      Array items;
+      for (std::uint32_t i = randomUniform(6); i > 0; --i) items.push_back(randomPlainValue(depth + 1));
+      return kind == 8 ? Value(std::move(items)) : Value::set(std::move(items));
+    }
+    default: {
+      Dictionary entries;
+      for (std::uint32_t i = randomUniform(24); i > 0; --i)
+        entries.set(texts[randomUniform(std::size(texts))] + std::to_string(randomUniform(30)),
+                    randomPlainValue(depth + 1));
+      // Removed entries leave places behind in a large dictionary.
+      for (std::uint32_t i = randomUniform(3); i > 0 && !entries.empty(); --i)
+        entries.remove(entries.keys()[randomUniform(static_cast<std::uint32_t>(entries.size()))]);
+      return Value(std::move(entries));
+    }
+  }
+}
+
+TEST(StoreKeyedArchive, PlainValuesAreWrittenAsTheArchiverWritesTheirTree) {
+  SeededRandomScope seeded(7);
+  std::vector<Value> roots{
+      plainGraph(), Value(), Value("only text"), Value(100000), Value(Array{}), Value(Dictionary{}),
+      Value(Array{Value(Date::fromTimeIntervalSince1970(1)), Value(Array{Value(1)}), Value::set({Value(1)})})};
+  // A report cache in the client's layout, past the sizes where references widen.
+  Dictionary records;
+  for (int i = 0; i < 12000; ++i)
+    records.set(std::to_string(9007199254740993ull + i / 3) + "." + std::to_string(i % 3),
+                Value(Dictionary{
+                    {"itime", Value(1700000000 + i)}, {"type", Value("msg_status")}, {"result", Value(2001)}}));
+  roots.push_back(Value(Dictionary{{"__DUVHistroyCache", Value(Dictionary{{"cacheObjects", Value(records)}})}}));
+  for (int i = 0; i < 200; ++i) roots.push_back(randomPlainValue(0));
+  for (const Value& root : roots) {
+    for (const std::string key : {"root", "keys"}) {
+      Error direct, tree;
+      auto written = KeyedArchiver::archivedData(root, key, &direct);
+      auto expected = archivedThroughTheTree(root, key, &tree);
+      ASSERT_TRUE(written && expected) << direct.localizedDescription() << " / " << tree.localizedDescription();
+      ASSERT_EQ(*written, *expected) << root.description().substr(0, 400);
+    }
+  }
+  auto back = KeyedUnarchiver::unarchiveValue(*KeyedArchiver::archivedData(roots[7]), kKeyedArchiveRootKey, nullptr,
+                                              {.maxBytes = 64 << 20, .maxObjects = 1 << 20});
+  EXPECT_EQ(back, roots[7]);
+
+  // What cannot be written fails alike: text no list holds, nesting past the archiver's depth,
+  // and each limit of the reader the archive is written for.
+  Value deep(Array{});
+  for (int i = 0; i < 300; ++i) deep = Value(Array{deep});
+  KeyedArchiveLimits fewObjects{.maxObjects = 10}, fewBytes{.maxBytes = 2000}, fewNodes{.maxNodes = 1500};
+  struct Failing {
+    Value root;
+    const KeyedArchiveLimits* readBy;
+  };
+  for (const auto& [root, readBy] : {Failing{Value(Dictionary{{"bad", Value(std::string("a\0b", 3))}}), nullptr},
+                                     Failing{Value(Array{Value(std::string("\xFF"))}), nullptr}, Failing{deep, nullptr},
+                                     Failing{roots[0], &fewObjects}, Failing{roots[7], &fewObjects},
+                                     Failing{roots[7], &fewBytes}, Failing{roots[7], &fewNodes}}) {
+    Error direct, tree;
+    EXPECT_FALSE(KeyedArchiver::archivedData(root, kKeyedArchiveRootKey, &direct, readBy));
+    EXPECT_FALSE(archivedThroughTheTree(root, kKeyedArchiveRootKey, &tree, readBy));
+    EXPECT_EQ(direct.code, tree.code);
+    EXPECT_EQ(direct.localizedDescription(), tree.localizedDescription());
+    EXPECT_FALSE(direct.localizedDescription().empty());
+  }
+}
+
 TEST(StoreKeyedArchive, RandomlyDamagedArchivesNeverCrash) {
   SeededRandomScope seeded(99);
   auto a = std::make_shared<Account>();

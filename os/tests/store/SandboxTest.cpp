@@ -11,6 +11,7 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 
 namespace os {
@@ -400,6 +401,39 @@ TEST(StoreUserDefaults, SurvivesARestartInAnOwnerOnlyFile) {
   EXPECT_FALSE(restarted.lastError());
   restarted.removeObjectForKey("OBSocial_uid");
   EXPECT_FALSE(UserDefaults(path).objectForKey("OBSocial_uid"));
+}
+
+// A save the disk refuses (here: past the process's file size limit, as a full disk refuses it)
+// leaves the file the last save wrote, says so once for a run of failures rather than at every
+// change, and the next synchronize after room is made writes every value.
+TEST(StoreUserDefaults, ASaveTheDiskRefusesKeepsTheLastFileAndSaysSo) {
+  TestSandbox box("com.example.prefs");
+  const std::string path = box.sandbox()->preferencesDirectory() + "/com.example.prefs.plist";
+  UserDefaults d(path);
+  d.setObject(Value("kept"), "OBSocial_uid");
+  ASSERT_TRUE(d.synchronize());
+  {
+    testing::LogCapture log;
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small{16 * 1024, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    d.setObject(Value(std::string(64 * 1024, 'x')), "picture");
+    d.setObject(Value("changed"), "OBSocial_uid");
+    const bool synchronized = d.synchronize();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(synchronized);
+    const auto lines = log.lines();
+    ASSERT_EQ(lines.size(), 1u) << (lines.empty() ? "" : lines.back());
+    EXPECT_NE(lines[0].find(path + " was not saved"), std::string::npos) << lines[0];
+  }
+  EXPECT_EQ(UserDefaults(path).stringForKey("OBSocial_uid"), "kept");
+  EXPECT_FALSE(UserDefaults(path).objectForKey("picture"));
+  EXPECT_TRUE(d.synchronize());
+  EXPECT_EQ(UserDefaults(path).stringForKey("OBSocial_uid"), "changed");
+  EXPECT_EQ(UserDefaults(path).stringForKey("picture")->size(), 64u * 1024);
 }
 
 // A value as deep as the file may hold is saved and read at the next start; one level deeper is
