@@ -1101,8 +1101,8 @@ void TrackedHttpServer::serve() {
   {
     std::lock_guard lock(mutex_);
     workersDone_ = true;
+    for (IdleWorker* w : idle_) w->handed.notify_one();
   }
-  workAvailable_.notify_all();
   for (pthread_t worker : workers) ::pthread_join(worker, nullptr);
   ::shutdown(pair[0], SHUT_RDWR);  // the layer's loop wakes, fails to accept, closes it and ends
   layer.join();
@@ -1133,11 +1133,19 @@ std::shared_ptr<TcpSocket> TrackedHttpServer::connectionServed() const {
 }
 
 void TrackedHttpServer::hand(const std::shared_ptr<Connection>& connection) {
+  IdleWorker* worker = nullptr;
   {
     std::lock_guard lock(mutex_);
-    work_.push_back(connection);
+    if (idle_.empty()) {
+      work_.push_back(connection);
+      return;
+    }
+    worker = idle_.back();
+    idle_.pop_back();
+    worker->connection = connection;
   }
-  workAvailable_.notify_one();
+  // Outside the lock: an idle worker outlives its wait, which ends only with a connection or the end.
+  worker->handed.notify_one();
 }
 
 std::optional<pthread_t> TrackedHttpServer::startWorker() {
@@ -1158,17 +1166,29 @@ std::optional<pthread_t> TrackedHttpServer::startWorker() {
 }
 
 void TrackedHttpServer::work() {
+  IdleWorker me;
+  std::unique_lock lock(mutex_);
   for (;;) {
     std::shared_ptr<Connection> c;
-    {
-      std::unique_lock lock(mutex_);
-      workAvailable_.wait(lock, [this] { return !work_.empty() || workersDone_; });
-      if (work_.empty()) return;
+    if (!work_.empty()) {
       c = std::move(work_.front());
       work_.pop_front();
+    } else {
+      if (workersDone_) return;
+      idle_.push_back(&me);
+      me.handed.wait(lock, [&] { return me.connection || workersDone_; });
+      if (!me.connection) {
+        std::erase(idle_, &me);
+        return;
+      }
+      c = std::move(me.connection);
     }
+    lock.unlock();
     answer(*c);
-    giveBack(c);
+    lock.lock();
+    // Given back under the lock, and idle again before the lock goes: the loop cannot hand the
+    // connection's next request over before this worker is the one idle last.
+    giveBackLocked(std::move(c));
   }
 }
 
@@ -1198,11 +1218,8 @@ void TrackedHttpServer::answer(Connection& c) {
   if (!c.keep && c.tls && served && !stream.kept()) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
 }
 
-void TrackedHttpServer::giveBack(const std::shared_ptr<Connection>& connection) {
-  {
-    std::lock_guard lock(mutex_);
-    returned_.push_back(connection);
-  }
+void TrackedHttpServer::giveBackLocked(std::shared_ptr<Connection> connection) {
+  returned_.push_back(std::move(connection));
   const std::uint64_t one = 1;
   [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
 }
