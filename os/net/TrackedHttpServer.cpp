@@ -98,6 +98,8 @@ const char* reason(int status) {
       return "Unsupported Media Type";
     case 431:
       return "Request Header Fields Too Large";
+    case 503:
+      return "Service Unavailable";
     default:
       return "Not Implemented";
   }
@@ -152,6 +154,7 @@ struct TrackedHttpServer::Connection {
   bool idle = false;
   unsigned watched = 0;  // the events the loop watches; 0 when it does not
   bool registered = false;
+  std::size_t held = 0;  // what the loop last counted of its request's bytes
 
   std::string out;  // a refusal, or an answer the worker left for the loop to write
   std::size_t outAt = 0;
@@ -565,11 +568,43 @@ class TrackedHttpServer::Loop {
 
   void readAndParse(Connection& c) {
     for (;;) {
-      if (!parse(c)) return;
+      const bool more = parse(c);
+      if (!account(c) || !more) return;
       const long n = receive(c);
       if (n == -1) return;
       if (n <= 0) return drop(c);  // the peer ended or failed with a request unfinished
+      if (!account(c)) return;
     }
+  }
+
+  // Counts what the connection's request holds now, and keeps the requests under way within their
+  // bound: false when this connection is no longer reading its request.
+  bool account(Connection& c) {
+    if (!connections_.count(&c)) return false;
+    const std::size_t now = c.in.size() + c.head.size() + c.body.size() + c.tail.size();
+    held_ = held_ - c.held + now;
+    c.held = now;
+    const std::size_t limit = std::max<std::size_t>(s_.heldRequestLimit_.load(),
+                                                    s_.payload_max_length_ + 2 * kHeadLimit + 2 * kReadBlock);
+    while (held_ > limit) {
+      // The one holding most goes: a few peers filling many connections cannot have the server
+      // refuse every other upload, and no request still arriving is held up by them.
+      Connection* largest = nullptr;
+      for (auto& [other, kept] : connections_)
+        if ((other->state == Connection::State::Head || other->state == Connection::State::Body) &&
+            (!largest || other->held > largest->held))
+          largest = other;
+      if (!largest) break;
+      refuse(*largest, 503, "server busy");
+      forget(*largest);
+    }
+    return connections_.count(&c) && c.state != Connection::State::Refusing && c.state != Connection::State::Lingering;
+  }
+
+  // The connection holds nothing of a request any more.
+  void forget(Connection& c) {
+    held_ -= c.held;
+    c.held = 0;
   }
 
   // Takes what the buffer holds: true while the connection waits for more of its request.
@@ -985,6 +1020,7 @@ class TrackedHttpServer::Loop {
     auto found = connections_.find(&c);
     if (found == connections_.end()) return;
     std::shared_ptr<Connection> kept = found->second;
+    forget(c);
     unwatch(c);
     setDue(c, Instant::max());
     setIdle(c, false);
@@ -996,6 +1032,7 @@ class TrackedHttpServer::Loop {
   TrackedHttpServer& s_;
   std::vector<char> buffer_;
   std::size_t capacity_ = 0;
+  std::size_t held_ = 0;  // what the requests under way hold together
   std::unordered_map<Connection*, std::shared_ptr<Connection>> connections_;
   std::set<std::pair<Instant, Connection*>> timers_;
   std::list<Connection*> idle_;  // connections with no request under way, longest idle first

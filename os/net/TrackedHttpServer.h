@@ -74,6 +74,13 @@ class TrackedHttpServer : public httplib::Server {
   static constexpr double kRequestDeadline = 30;
   void setRequestDeadline(double seconds) { requestDeadline_ = seconds; }
 
+  // The most the requests under way hold together, as read and not yet answered (heads, bodies,
+  // bytes waiting to be taken), unless set otherwise: however many connections a peer opens and
+  // fills, the server keeps no more. Past it the request holding most that is still arriving is
+  // answered 503 and its connection ends. Never less than one request at the body bound holds.
+  static constexpr std::size_t kHeldRequestBytes = std::size_t{256} << 20;
+  void setHeldRequestLimit(std::size_t bytes) { heldRequestLimit_ = bytes; }
+
   // The connection whose request the calling thread is serving for this server; nullptr on any
   // other thread. It stays open until the handler returns.
   std::shared_ptr<TcpSocket> connectionServed() const;
@@ -101,6 +108,7 @@ class TrackedHttpServer : public httplib::Server {
   int wake_ = -1;  // an event descriptor: the loop has something from another thread
   std::size_t workerCount_ = kWorkers;
   std::atomic<double> requestDeadline_{kRequestDeadline};
+  std::atomic<std::size_t> heldRequestLimit_{kHeldRequestBytes};
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> receives_{0};
 

@@ -11,6 +11,15 @@ namespace {
 constexpr std::size_t kPartCost = sizeof(std::pair<const std::string, httplib::MultipartFormData>) + 64;
 }  // namespace
 
+std::size_t HttpServer::partCost(const httplib::MultipartFormData& header) {
+  return kPartCost + header.name.size() + header.filename.size() + header.content_type.size();
+}
+
+bool HttpServer::formFits(std::string_view body, std::size_t held, std::size_t limit) {
+  const auto fields = static_cast<std::size_t>(std::count(body.begin(), body.end(), '&')) + 1;
+  return held <= limit && fields <= (limit - held) / kPartCost;
+}
+
 HttpServer& HttpServer::Post(const std::string& pattern, Handler handler) {
   httplib::Server::Post(pattern, bounded(std::move(handler)));
   return *this;
@@ -40,7 +49,7 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
           [&](const httplib::MultipartFormData& header) {
             // What keeping the part costs beyond its content, which a peer sending empty parts
             // by the million would otherwise have for free.
-            if (!take(kPartCost + header.name.size() + header.filename.size() + header.content_type.size())) return false;
+            if (!take(partCost(header))) return false;
             part = whole.files.emplace(header.name, header);
             return true;
           },
@@ -70,8 +79,7 @@ httplib::Server::HandlerWithContentReader HttpServer::bounded(Handler handler) {
       // A plain form is held to the payload bound as kept: its bytes, and what each field costs
       // beyond them, which a peer sending "&&&" by the megabyte would otherwise have for free. (The
       // HTTP layer's own bound of a few kilobytes refused forms whose fields each fit the services.)
-      const auto fields = static_cast<std::size_t>(std::count(whole.body.begin(), whole.body.end(), '&')) + 1;
-      if (fields > (limit - held) / kPartCost) {
+      if (!formFits(whole.body, held, limit)) {
         res.status = 413;
         res.set_content("request too large", "text/plain; charset=utf-8");
         return;

@@ -6,6 +6,8 @@
 // A handler of the whole request (body, parts, form) gets it held to the payload bound once more
 // as the HTTP layer parses it: each part, and each field of a plain form, counted with what it
 // costs to keep.
+#include <string_view>
+
 #include "os/net/TrackedHttpServer.h"
 
 namespace tools {
@@ -22,6 +24,14 @@ class HttpServer : public os::TrackedHttpServer {
   // A body past the bound, as sent or once inflated, is answered 413 and the handler never runs.
   HttpServer& Post(const std::string& pattern, Handler handler);
   HttpServer& Put(const std::string& pattern, Handler handler);
+
+  // What keeping one field of a form, or one part, costs beyond its bytes: a peer sending "&&&" or
+  // empty parts by the megabyte would otherwise have them kept for free.
+  static std::size_t partCost(const httplib::MultipartFormData& header);
+  // Whether a plain form of this body, its fields each counted at what it costs to keep, stays
+  // within `limit` beside the `held` bytes already counted (its own among them). A handler that
+  // reads its body itself holds the form to this before it parses it.
+  static bool formFits(std::string_view body, std::size_t held, std::size_t limit);
 
  private:
   HandlerWithContentReader bounded(Handler handler);

@@ -523,3 +523,48 @@ TEST_F(HttpServerPeerTest, APlainFormIsHeldToThePayloadBoundWithEachFieldCounted
     EXPECT_TRUE(answered(answer, 413)) << answer.substr(0, 64);
   }
 }
+
+// Peers that fill connection after connection with bodies near the bound and stop short of their
+// ends cannot have the server hold more than its bound on requests under way: past it, the one
+// holding most is answered 503 and let go, while every other peer, a normal one among them, is
+// served. Bodies with their length and in chunks alike.
+TEST_F(HttpServerPeerTest, RequestsUnderWayAreHeldToTheServersBoundTogether) {
+  // Three requests at the body bound fit, four do not.
+  http.setHeldRequestLimit(3 * kBound + (64 << 10));
+  const std::string data(kBound - 1, 'h');
+  for (const bool chunked : {false, true}) {
+    SCOPED_TRACE(chunked ? "in chunks" : "with its length");
+    const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                             (chunked ? std::string("Transfer-Encoding: chunked\r\n\r\nfffff\r\n")
+                                      : "Content-Length: " + std::to_string(kBound) + "\r\n\r\n");
+    const std::string rest = chunked ? "\r\n0\r\n\r\n" : "h";
+    std::vector<int> holders;
+    for (int i = 0; i < 4; ++i) {
+      const int fd = os::testing::connectTo("127.0.0.1", port);
+      ASSERT_GE(fd, 0);
+      holders.push_back(fd);
+      const std::string start = head + data;
+      ASSERT_EQ(::send(fd, start.data(), start.size(), MSG_NOSIGNAL), static_cast<ssize_t>(start.size()));
+      // Answered while the holders keep their requests unfinished; by then the server has read
+      // what they sent before.
+      const std::string normal = exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+      EXPECT_TRUE(answered(normal, 200)) << normal.substr(0, 64);
+    }
+    int ok = 0, busy = 0;
+    for (const int fd : holders) {
+      [[maybe_unused]] auto sent = ::send(fd, rest.data(), rest.size(), MSG_NOSIGNAL);
+      ::shutdown(fd, SHUT_WR);
+      const std::string answer = os::testing::readToClose(fd);
+      ::close(fd);
+      if (answered(answer, 200)) {
+        ++ok;
+        EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(chunked ? kBound - 1 : kBound) + " 0")) << answer;
+      } else {
+        EXPECT_TRUE(answered(answer, 503)) << answer.substr(0, 64);
+        ++busy;
+      }
+    }
+    EXPECT_EQ(ok, 3);
+    EXPECT_EQ(busy, 1);
+  }
+}

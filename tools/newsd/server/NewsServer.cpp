@@ -96,6 +96,8 @@ void NewsServer::routes() {
       body.append(data, length);
       return true;
     });
+    // Every body here is read as a form: its fields are counted with what each costs to keep.
+    if (complete && !tools::HttpServer::formFits(body, body.size(), kMaxPayload)) complete = !(exceeded = true);
     if (!complete) {
       res.status = exceeded ? 413 : 400;
       res.set_content(exceeded ? "request too large" : "request unreadable", "text/plain; charset=utf-8");

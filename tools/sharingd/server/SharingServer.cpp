@@ -157,8 +157,9 @@ SharingServer::SharingServer(ServerOptions options)
     bool complete = true;
     bool exceeded = false;  // else a body that cannot be read as it says it is
     if (req.is_multipart_form_data()) {
-      // The fields of the parts are held to the bound together (the picture is not kept): the
-      // HTTP layer checks a body against it only when its length is given up front.
+      // The fields of the parts are held to the bound together, each part counted with what it
+      // costs to keep (the picture is not kept): the HTTP layer checks a body against it only when
+      // its length is given up front.
       std::string current;
       std::size_t held = 0;
       auto take = [&](std::size_t bytes) {
@@ -168,7 +169,7 @@ SharingServer::SharingServer(ServerOptions options)
       };
       complete = reader(
           [&](const httplib::MultipartFormData& part) {
-            if (!take(part.name.size())) return false;
+            if (!take(tools::HttpServer::partCost(part))) return false;
             current = part.name;
             if (current == "pic") hasPicture = true;
             fields[current];
@@ -186,7 +187,8 @@ SharingServer::SharingServer(ServerOptions options)
         body.append(data, length);
         return true;
       });
-      if (auto form = parseQuery(os::replaceAll(body, "+", "%20")))
+      if (complete && !tools::HttpServer::formFits(body, body.size(), kMaxPayload)) complete = !(exceeded = true);
+      if (auto form = complete ? parseQuery(os::replaceAll(body, "+", "%20")) : std::nullopt)
         for (const auto& [name, value] : *form) fields[name] = value.stringOr();
     }
     if (!complete) return exceeded ? plain(res, 413, "request too large") : plain(res, 400, "request unreadable");

@@ -392,6 +392,40 @@ TEST_F(SharingRequestTest, TheFieldsOfABodyInPartsAreHeldToThePayloadBoundAndNot
   }
 }
 
+// Fields and parts are counted with what each costs to keep, not their bytes alone: a plain form
+// of empty fields, or a body of parts with short names each its own, within the byte bound is
+// refused rather than split into fields by the million; a share with a few fields is served.
+TEST_F(SharingRequestTest, FieldsAndPartsAreCountedWithWhatEachCostsToKeep) {
+  const std::string path = std::string("/share/add/") + kAppKey + "/u/";
+  const std::string boundary = "b";
+  std::string parts;
+  for (std::size_t i = 0; parts.size() < SharingServer::kMaxPayload / 2; ++i)
+    parts += "--b\r\nContent-Disposition: form-data; name=\"" + std::to_string(i) + "\"\r\n\r\n\r\n";
+  parts += "--b--\r\n";
+  for (const bool chunked : {false, true}) {
+    SCOPED_TRACE(chunked ? "in chunks" : "with its length");
+    server_->clearRequests();
+    const std::string form(SharingServer::kMaxPayload / 2, '&');
+    auto empty = chunked ? client_->Post(path, os::testing::inChunks(form), "application/x-www-form-urlencoded")
+                         : client_->Post(path, form, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(empty);
+    EXPECT_EQ(empty->status, 413);
+    auto many = chunked ? client_->Post(path, os::testing::inChunks(parts), "multipart/form-data; boundary=" + boundary)
+                        : client_->Post(path, parts, "multipart/form-data; boundary=" + boundary);
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->status, 413);
+    EXPECT_TRUE(server_->requests().empty());
+
+    const std::string cipher = encipherByHand("{" + baseJSON() + ",\"sns\":\"sina\",\"content\":\"c\"}");
+    const std::string few = "ud_post=" + escapeByHand(cipher) + "&more=" + std::string(1 << 20, 'm');
+    auto served = chunked ? client_->Post(path, os::testing::inChunks(few), "application/x-www-form-urlencoded")
+                          : client_->Post(path, few, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(served);
+    EXPECT_EQ(served->status, 200);
+    EXPECT_EQ(server_->requests().size(), 1u);
+  }
+}
+
 // A picture sent in chunks, with no length for anyone to check first, is counted as its bytes
 // arrive: past the picture bound the share is refused and the rest of the picture is never kept
 // (read past only for as long as a client sending on before it reads needs to hear the refusal).
