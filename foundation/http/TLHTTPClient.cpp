@@ -213,7 +213,22 @@ std::shared_ptr<TLHTTPRequestOperation> TLHTTPClient::HTTPRequestOperationWithRe
   return operation;
 }
 
+namespace {
+
+// A caller may let its client go once it has enqueued its requests and still waits for their
+// answers: each operation holds the client's queue until its completion has run, so what waits in
+// the queue (past the number run at once, or a batch's completion) is still started.
+void holdQueueUntilFinished(const std::shared_ptr<os::Operation>& operation, const std::shared_ptr<os::OperationQueue>& queue) {
+  auto saved = operation->completionBlock();
+  operation->setCompletionBlock([saved, queue] {
+    if (saved) saved();
+  });
+}
+
+}  // namespace
+
 void TLHTTPClient::enqueueHTTPRequestOperation(const std::shared_ptr<TLHTTPRequestOperation>& operation) {
+  if (operation) holdQueueUntilFinished(operation, operationQueue_);
   operationQueue_->addOperation(operation);
 }
 
@@ -297,7 +312,9 @@ void TLHTTPClient::enqueueBatchOfHTTPRequestOperations(const std::vector<std::sh
       });
     });
     batch->addDependency(operation);
+    holdQueueUntilFinished(operation, operationQueue_);
   }
+  holdQueueUntilFinished(batch, operationQueue_);
   std::vector<std::shared_ptr<os::Operation>> all(operations.begin(), operations.end());
   operationQueue_->addOperations(all, false);
   operationQueue_->addOperation(batch);

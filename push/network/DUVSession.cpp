@@ -141,7 +141,11 @@ void DUVSession::doRegisterOrLogin() {
   close();
 }
 
-void DUVSession::doRegister() { sendRequest(std::make_shared<DUVRegistrationRequest>(getRId())); }
+void DUVSession::doRegister() {
+  auto request = std::make_shared<DUVRegistrationRequest>(getRId());
+  registrationRid_ = request->rid();
+  sendRequest(request);
+}
 
 void DUVSession::doLogin() {
   if (!loginRequest_) loginRequest_ = std::make_shared<DUVLoginRequest>(getRId());
@@ -150,6 +154,12 @@ void DUVSession::doLogin() {
 
 void DUVSession::onRegisterRespond(const DUVRegistrationResponse& response) {
   if (isLogin_) return;
+  if (registrationRid_ != response.rid()) {
+    logger()->logMessage(std::nullopt, "registration answer not waited for: rid " + std::to_string(response.rid()),
+                         &DUVLevel::warn());
+    return;
+  }
+  registrationRid_.reset();
   if (response.statusCode() == DUVResponse::kResponseStatusCodeSucceed) {
     DUVPostNotificationWithUserInfo(kDUVNetworkDidRegisterNotification,
                                     {{"RegistrationID", os::Value(response.registrationID().value_or(""))}});
@@ -364,6 +374,7 @@ void DUVSession::close() {
     isConnected_ = false;
   }
   isLogin_ = false;
+  registrationRid_.reset();
   sessionID_ = 0;
   serverVersion_ = 0;
   stopHeartbeatTimer();

@@ -122,6 +122,10 @@ class DUVSession : public DUVTcpSocketDelegate,
   std::uint16_t serverVersion_ = 0;
   std::uint16_t rId_ = 0;
   std::shared_ptr<DUVLoginRequest> loginRequest_;
+  // The id of the registration sent on this connection and not yet answered: only its answer is
+  // taken, once, so a repeated or unasked-for answer neither rewrites the identity nor is
+  // announced again.
+  std::optional<std::uint16_t> registrationRid_;
   std::shared_ptr<DUVUdpSocket> udpReportSocket_;
   std::shared_ptr<DUVTcpSocket> tcpConnectionSocket_;
   std::deque<std::shared_ptr<DUVRequest>> tcpBlockedQueue_;

@@ -3,6 +3,7 @@
 // that could share the client's reading of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -228,6 +229,51 @@ TEST_F(DUVSessionTest, RegistrationFailuresAndLateAnswers) {
   EXPECT_TRUE(session_->isLogin());
   EXPECT_EQ(identity_->uid(), 5u);
   EXPECT_EQ(identity_->registrationID(), "reg-5");
+}
+
+// The service answers one registration twice before the login is answered, or answers a
+// registration nobody sent while the stored identity's login waits: the registration is taken and
+// announced once, and the identity stays the one the answered registration gave.
+TEST_F(DUVSessionTest, ARegistrationIsAnsweredOnceWhateverTheServiceRepeats) {
+  os::testing::NotificationCounter registered(kDUVNetworkDidRegisterNotification);
+  start().setup();
+  answerLookup(1);
+  os::Data registration = frame(0);
+  ASSERT_EQ(registration[3], 0);
+  answer(0, u16At(registration, 4), os::ByteWriter().u16(0).u32(77).u16(2).text("pw").u16(3).text("r77").take());
+  answer(0, u16At(registration, 4), os::ByteWriter().u16(0).u32(88).u16(2).text("xx").u16(3).text("r88").take());
+  os::Data firstLogin = frame(1);
+  ASSERT_EQ(firstLogin[3], 1);
+  answer(1, u16At(firstLogin, 4), os::ByteWriter().u16(0).u32(9).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  // A message after the login: once its receipt is out, everything before it has been written.
+  answer(3, 0x7778, os::ByteWriter().u32(1).u8(0).u32(1).take());
+  ASSERT_TRUE(runUntil([&] {
+    auto all = core_.receivedFrames();
+    return std::any_of(all.begin(), all.end(), [](const os::Data& f) { return f[3] == 4; });
+  }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(registered.count(), 1);
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->registrationID(), "r77");
+  auto frames = core_.receivedFrames();
+  EXPECT_EQ(std::count_if(frames.begin(), frames.end(), [](const os::Data& f) { return f[3] == 1; }), 1);
+
+  // The next connection logs in with that identity; a registration answer then changes nothing.
+  core_.closeConnection();
+  ASSERT_TRUE(runUntil([&] { return session_->pendingSetupDelay() > 0; }));
+  os::Clock::advance(session_->pendingSetupDelay());
+  answerLookup(2);
+  ASSERT_TRUE(runUntil([&] { return core_.acceptedCount() == 2; }));
+  os::Data login = frame(0);
+  ASSERT_EQ(login[3], 1);
+  answer(0, u16At(login, 4), os::ByteWriter().u16(0).u32(99).u16(2).text("zz").u16(3).text("r99").take());
+  answer(1, u16At(login, 4), os::ByteWriter().u16(0).u32(9).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(registered.count(), 1);
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->registrationID(), "r77");
 }
 
 // The blocked queue keeps at most 21: a new request pushes the front one out; a high-priority one

@@ -190,6 +190,8 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // A token from a dialog: the open id is fetched, then the login is reported.
   void velmoraDialogLogin(const std::string& token, os::Date expirationDate);
   void requestDidLoad(VelmoraRequest& request, const std::optional<os::Value>& result, const os::Data& data) override;
+  // The open id fetch failed (no connection, an error answer): the dialog login ends unfinished.
+  void requestDidFailWithError(VelmoraRequest& request, const os::Error& error) override;
   const std::shared_ptr<VelmoraRequest>& request() const { return request_; }
 
   // ---- head picture ----

@@ -242,6 +242,12 @@ void VelmoraOAuth::requestDidLoad(VelmoraRequest&, const std::optional<os::Value
   }
 }
 
+void VelmoraOAuth::requestDidFailWithError(VelmoraRequest&, const os::Error&) {
+  auto keep = shared_from_this();
+  // Without an answer here the login would never end for the session delegate.
+  if (auto delegate = sessionDelegate()) delegate->velmoraDidNotLogin(false);
+}
+
 // ---- head picture ----
 
 bool VelmoraOAuth::setUserHeadpic(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName) {

@@ -183,6 +183,26 @@ TEST_F(OpenApiOperationsTest, PlainRequestsAndTheDialogLoginFetchTheOpenId) {
   EXPECT_EQ(sent.find("format")->second, "json");
 }
 
+// A dialog login whose open id fetch fails ends as failed, once: the server answers with an error,
+// or nothing listens where the OpenAPI lives.
+TEST_F(OpenApiOperationsTest, ADialogLoginWhoseOpenIdFetchFailsEndsAsFailed) {
+  server.route("GET", "/oauth2.0/m_me", CannedResponse::text("{\"error\":100016,\"error_description\":\"bad token\"}"));
+  session->velmoraDialogLogin("DTOK", os::Date::now().addingTimeInterval(60));
+  ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+  settle();
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_EQ(session->openId(), "OID");
+
+  auto refusedDelegate = std::make_shared<ApiRecorder>();
+  VelmoraOAuthEndpoints endpoints;
+  endpoints.openApiBase = "http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()) + "/";
+  auto refused = VelmoraOAuth::initWithAppId(kAppId, refusedDelegate, endpoints);
+  refused->velmoraDialogLogin("DTOK", os::Date::now().addingTimeInterval(60));
+  ASSERT_TRUE(run([&] { return !refusedDelegate->calls.empty(); }));
+  settle();
+  EXPECT_EQ(refusedDelegate->calls, std::vector<std::string>{"failed"});
+}
+
 struct PlainReceiver : VelmoraRequestDelegate {
   std::vector<std::string> loaded;
   int failed = 0;

@@ -243,4 +243,37 @@ TEST(TLHTTPClientTest, BatchReportsProgressPerMemberAndCompletesOnceAfterAll) {
   EXPECT_EQ(progress.back(), 3u);
 }
 
+
+// A caller that lets its client go as soon as it has enqueued still hears every answer: a request
+// waiting behind the one running, and a batch's completion.
+TEST(TLHTTPClientTest, ACallerThatLetsItsClientGoStillHearsEveryAnswer) {
+  HttpTestServer server;
+  server.route("GET", "/a", CannedResponse::text("1"));
+  server.route("GET", "/b", CannedResponse::text("2", 500));
+  auto client = makeClient(server.url("/"));
+  client->operationQueue()->setMaxConcurrentOperationCount(1);
+  std::vector<std::string> answers;
+  for (const char* path : {"a", "b"})
+    client->getPath(path, std::nullopt, [&, path](const auto&, const auto&) { answers.push_back(std::string(path) + " ok"); },
+                    [&, path](const auto&, const auto&) { answers.push_back(std::string(path) + " failed"); });
+  client.reset();
+  ASSERT_TRUE(httptest::runUntil([&] { return answers.size() == 2; }));
+  EXPECT_EQ(answers, (std::vector<std::string>{"a ok", "b failed"}));
+
+  client = makeClient(server.url("/"));
+  std::vector<os::URLRequest> requests;
+  for (const char* path : {"a", "b"}) requests.push_back(*client->requestWithMethod("GET", path, std::nullopt));
+  int completions = 0;
+  std::size_t members = 0;
+  client->enqueueBatchOfHTTPRequestOperationsWithRequests(requests, nullptr, [&](const auto& operations) {
+    ++completions;
+    members = operations.size();
+  });
+  client.reset();
+  ASSERT_TRUE(httptest::runUntil([&] { return completions > 0; }));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(completions, 1);
+  EXPECT_EQ(members, 2u);
+}
+
 }  // namespace
