@@ -164,5 +164,21 @@ std::optional<std::string> VXGlobalHelper::readLog() {
   return text;
 }
 
+void VXGlobalHelper::editLog(const std::function<std::optional<std::string>(const std::string&)>& edit) {
+  std::lock_guard<std::mutex> lock(share().logMutex_);
+  auto& fm = os::FileManager::defaultManager();
+  const std::string path = pathLog();
+  auto contents = fm.contentsAtPath(path);
+  if (!contents) return;
+  std::string text(contents->begin(), contents->end());
+  if (!os::isValidUTF8(text)) return;
+  auto edited = edit(text);
+  if (!edited) return;
+  if (edited->empty())
+    fm.removeItemAtPath(path);
+  else
+    fm.writeData(bytesOf(*edited), path);
+}
+
 std::size_t VXGlobalHelper::logLimit() { return share().logLimit_.load(); }
 void VXGlobalHelper::setLogLimit(std::size_t bytes) { share().logLimit_ = bytes; }

@@ -68,6 +68,10 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   static void writeLog(std::string_view text);
   // The log file's whole content, when it can be read as UTF-8 text.
   static std::optional<std::string> readLog();
+  // Rewrites the log with what `edit` makes of its content (UTF-8 text), under the same lock as
+  // writeLog, so no line written meanwhile is lost; nothing from `edit` leaves the log as it is,
+  // and an empty text removes the file.
+  static void editLog(const std::function<std::optional<std::string>(const std::string&)>& edit);
   static std::size_t logLimit();
   static void setLogLimit(std::size_t bytes);
   static constexpr std::size_t kDefaultLogLimit = 256 * 1024;

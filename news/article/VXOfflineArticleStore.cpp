@@ -7,7 +7,9 @@
 #include "news/api/VXReaderContext.h"
 #include "os/runtime/DispatchGroup.h"
 #include "os/runtime/DispatchQueue.h"
+#include "os/runtime/RunLoop.h"
 #include "os/store/PropertyList.h"
+#include "os/views/Application.h"
 
 std::optional<std::string> VXOfflineArticleStore::decimalText(const os::Value& value) {
   if (value.isNumber()) {
@@ -119,12 +121,24 @@ void VXOfflineArticleStore::saveInBackground(VXReaderContext& context, const os:
                                              const os::Value& category, const os::Value& ID) {
   auto saves = backgroundSaves(context);
   ++saves->pending;
-  saves->group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background), [info, category, ID, saves] {
-    os::Error error;
-    if (!saveWithInfo(info, category, ID, &error))
-      VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
-    --saves->pending;
-  });
+  // The application is asked for the time the save takes: a reader leaving right after opening
+  // an article would otherwise end before its file is written.
+  // (Tasks are the main thread's to count; the screens save from there.)
+  auto app = os::RunLoop::isMainThread() ? os::Application::shared() : nullptr;
+  const os::BackgroundTaskIdentifier task = app ? app->beginBackgroundTask({}) : os::kInvalidBackgroundTask;
+  std::weak_ptr<os::Application> weakApp = app;
+  auto main = app ? app->runLoop() : nullptr;
+  saves->group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background),
+                     [info, category, ID, saves, weakApp, main, task] {
+                       os::Error error;
+                       if (!saveWithInfo(info, category, ID, &error))
+                         VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+                       --saves->pending;
+                       if (task == os::kInvalidBackgroundTask) return;
+                       main->post([weakApp, task] {
+                         if (auto application = weakApp.lock()) application->endBackgroundTask(task);
+                       });
+                     });
 }
 
 int VXOfflineArticleStore::pendingBackgroundSaves() { return pendingBackgroundSaves(*VXReaderContext::current()); }

@@ -88,27 +88,23 @@ void VXCrashHandler::uploadDump(std::function<void(bool)> done) {
 
 void VXCrashHandler::removeUploadedLog(std::string_view uploaded) {
   if (uploaded.empty()) return;
-  auto current = VXGlobalHelper::readLog();
-  if (!current) return;
-  std::string_view now(*current);
-  // The log only grows at its end and loses whole lines at its front, so what is left of the
-  // uploaded text is a tail of it starting at a line, found at the front of the log.
-  std::size_t drop = 0;
-  for (std::size_t from = 0; from < uploaded.size();) {
-    std::string_view rest = uploaded.substr(from);
-    if (now.substr(0, rest.size()) == rest) {
-      drop = rest.size();
-      break;
+  // Under the log's lock: a line another thread writes meanwhile stays.
+  VXGlobalHelper::editLog([uploaded](const std::string& current) -> std::optional<std::string> {
+    std::string_view now(current);
+    // The log only grows at its end and loses whole lines at its front, so what is left of the
+    // uploaded text is a tail of it starting at a line, found at the front of the log.
+    std::size_t drop = 0;
+    for (std::size_t from = 0; from < uploaded.size();) {
+      std::string_view rest = uploaded.substr(from);
+      if (now.substr(0, rest.size()) == rest) {
+        drop = rest.size();
+        break;
+      }
+      std::size_t newline = uploaded.find('\n', from);
+      if (newline == std::string_view::npos) break;
+      from = newline + 1;
     }
-    std::size_t newline = uploaded.find('\n', from);
-    if (newline == std::string_view::npos) break;
-    from = newline + 1;
-  }
-  if (drop == 0) return;
-  std::string remainder(now.substr(drop));
-  auto& fm = os::FileManager::defaultManager();
-  if (remainder.empty())
-    fm.removeItemAtPath(VXGlobalHelper::pathLog());
-  else
-    fm.writeData(os::Data(remainder.begin(), remainder.end()), VXGlobalHelper::pathLog());
+    if (drop == 0) return std::nullopt;
+    return std::string(now.substr(drop));
+  });
 }

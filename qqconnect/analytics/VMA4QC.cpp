@@ -49,6 +49,10 @@ VMA4QC::VMA4QC(Options options) : options_(std::move(options)), generator_(os::r
   auto observe = [&](const char* name, std::optional<bool> timeoutTest) {
     observers_.push_back(center.addObserver(name, nullptr, [this, timeoutTest](const os::Notification&) {
       if (!timeoutTest) {
+        // Events reported before the end are stored first: the process may be gone right after.
+        // One pass, local work only; an answer still coming from the network is not waited for.
+        queue_.drain();
+        store_->queue().drain();
         store_->close();
         return;
       }

@@ -7,10 +7,12 @@
 #include "os/store/PropertyList.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
 #include "sharing/service/OBSBarEntity.h"
 #include "sharing/service/OBSCacheManager.h"
 #include "sharing/service/OBSDataManagerSet.h"
 #include "sharing/service/OBSUserManager.h"
+#include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/widgets/OBCache.h"
 #include "sharing/tests/SharingFixture.h"
 
@@ -392,6 +394,33 @@ TEST_F(CacheTest, AFailedIndexWriteIsReportedAndTriedAgain) {
   ASSERT_TRUE(os::FileManager::defaultManager().removeItemAtPath(indexPath));
   cache.reset();  // the index still waiting is written as the store ends
   EXPECT_EQ(OBCache(directory()).dataForKey("k"), os::dataFromString("1"));
+}
+
+// A sign-in kept just before the reader goes is there at its next start. The process ends right
+// after the application leaves (quit, the end of input, a signal) or is killed once in the
+// background, with no destructor run and the index's quiet period not yet over.
+void signInThenGo(const std::function<void(os::Application&)>& go) {
+  OBSocialContextScope run;
+  auto app = os::Application::create(nullptr);
+  app->launch();
+  auto account = std::make_shared<OBSocialAccountEntity>("sina");
+  account->usid = "1042";
+  account->accessToken = "token-1042";
+  OBSUserManager::shareInstance()->setSnsAccountDictionary({{"sina", account}});
+  go(*app);
+  OBSocialContextScope nextStart;  // the earlier run's store stays as the end left it
+  auto kept = OBSUserManager::shareInstance()->accountForPlatform("sina");
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->usid, "1042");
+  EXPECT_EQ(kept->accessToken, "token-1042");
+}
+
+TEST_F(CacheTest, ASignInKeptAsTheApplicationEndsIsThereAtTheNextStart) {
+  signInThenGo([](os::Application& app) { EXPECT_TRUE(app.leave(5)); });
+}
+
+TEST_F(CacheTest, ASignInKeptAsTheApplicationGoesToTheBackgroundIsThereAtTheNextStart) {
+  signInThenGo([](os::Application& app) { app.enterBackground(); });
 }
 
 TEST_F(CacheTest, DamagedIndexReadsAsEmpty) {

@@ -13,6 +13,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/views/Application.h"
 #include "sharing/service/OBSocialContext.h"
 
 namespace {
@@ -74,6 +75,9 @@ OBCache::OBCache(std::string directory)
 }
 
 OBCache::~OBCache() {
+  auto& center = os::NotificationCenter::defaultCenter();
+  if (backgroundToken_) center.removeObserver(backgroundToken_);
+  if (terminateToken_) center.removeObserver(terminateToken_);
   // The last owner may be a delayed index write running on the queue itself.
   if (!queue_->isCurrent()) waitUntilWritten();
   // An index write still waiting for its quiet period would be lost with the store: written now.
@@ -136,8 +140,22 @@ std::string OBCache::defaultDirectory() {
 
 std::shared_ptr<OBCache> OBCache::currentCache() {
   return OBSocialContext::current()
-      ->instance<SharedCache>([] { return std::make_shared<SharedCache>(SharedCache{std::make_shared<OBCache>(defaultDirectory())}); })
+      ->instance<SharedCache>([] {
+        auto cache = std::make_shared<OBCache>(defaultDirectory());
+        cache->observeApplicationState();
+        return std::make_shared<SharedCache>(SharedCache{std::move(cache)});
+      })
       ->cache;
+}
+
+void OBCache::observeApplicationState() {
+  auto& center = os::NotificationCenter::defaultCenter();
+  std::weak_ptr<OBCache> weak = weak_from_this();
+  auto flushing = [weak](const os::Notification&) {
+    if (auto self = weak.lock()) self->flush();
+  };
+  backgroundToken_ = center.addObserver(os::kApplicationDidEnterBackgroundNotification, nullptr, flushing);
+  terminateToken_ = center.addObserver(os::kApplicationWillTerminateNotification, nullptr, flushing);
 }
 
 std::string OBCache::pathForKey(const std::string& key) const { return directory_ + "/" + fileNameForKey(key); }
@@ -326,3 +344,20 @@ void OBCache::setDefaultTimeoutInterval(double seconds) {
 }
 
 void OBCache::waitUntilWritten() const { queue_->sync([] {}); }
+
+void OBCache::flush() {
+  // On the queue, behind the writes asked for so far, so the index never lists a file still to
+  // come and no older index is renamed over a newer one.
+  auto write = [this] {
+    bool dirty = false;
+    {
+      std::lock_guard lock(mutex_);
+      dirty = indexDirty_;
+    }
+    if (dirty) saveCacheDictionary();
+  };
+  if (queue_->isCurrent())
+    write();
+  else
+    queue_->sync(write);
+}

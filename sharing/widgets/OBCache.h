@@ -17,6 +17,7 @@
 #include "os/core/Data.h"
 #include "os/core/Date.h"
 #include "os/core/Value.h"
+#include "os/runtime/NotificationCenter.h"
 
 namespace os {
 class DispatchQueue;
@@ -80,6 +81,8 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   // Writes the index now; false (and a log line) when it could not be written, in which case it
   // is written again with the next change.
   bool saveCacheDictionary();
+  // Writes what is still waiting (the files, then the index) before it returns.
+  void flush();
 
  private:
   struct Pending {
@@ -90,6 +93,9 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   void storeAs(std::optional<os::Data> data, const std::string& fileName, std::optional<double> timeoutInterval);
   std::optional<os::Data> bytesForKey(const std::string& key) const;
   void saveAfterDelay();
+  // The shared store flushes as the application goes to the background and as it ends: the
+  // process may be gone right after, its destructors never run, before the index's quiet period.
+  void observeApplicationState();
 
   const std::string directory_;
   std::shared_ptr<os::DispatchQueue> queue_;
@@ -100,4 +106,5 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   std::uint64_t saveGeneration_ = 0;
   bool indexDirty_ = false;  // a change the index file does not hold yet
   double defaultTimeoutInterval_ = kOBCacheDefaultTimeoutInterval;
+  os::NotificationCenter::ObserverToken backgroundToken_ = 0, terminateToken_ = 0;
 };

@@ -1,9 +1,10 @@
 // Offline article files at their edges: the longest id that still names a file, and a background
-// save that wakes whoever waits for it.
+// save that wakes whoever waits for it and that the application's end waits for.
 #include <limits>
 
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/views/Application.h"
 
 namespace {
 
@@ -33,6 +34,24 @@ TEST_F(OfflineArticleEdgesTest, BackgroundSaveWakesItsWaiterWhenWritten) {
   ASSERT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(3600));
   EXPECT_EQ(VXOfflineArticleStore::pendingBackgroundSaves(), 0);
   auto stored = VXOfflineArticleStore::read(os::Value(4), os::Value(9));
+  ASSERT_TRUE(stored);
+  EXPECT_EQ((*stored)["body"].count(), 20000u);
+}
+
+class OfflineArticleAtTheEndTest : public newstest::ReaderFixture {
+ protected:
+  OfflineArticleAtTheEndTest() : ReaderFixture({.realClock = true, .app = true}) {}
+};
+
+// An article opened just before the reader leaves (quit, the end of input, a signal) is kept for
+// reading offline: the process ends as soon as the application has left, so leaving waits for the
+// article's file, however the save and the end race.
+TEST_F(OfflineArticleAtTheEndTest, AnArticleSavedAsTheReaderLeavesIsWrittenBeforeItEnds) {
+  os::Array body;
+  for (int i = 0; i < 20000; ++i) body.push_back(os::Value("段落 " + std::to_string(i)));
+  VXOfflineArticleStore::saveInBackground({{"title", "T"}, {"body", body}}, os::Value(4), os::Value(10));
+  EXPECT_TRUE(app_->leave(3600));
+  auto stored = VXOfflineArticleStore::read(os::Value(4), os::Value(10));
   ASSERT_TRUE(stored);
   EXPECT_EQ((*stored)["body"].count(), 20000u);
 }

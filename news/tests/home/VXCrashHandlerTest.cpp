@@ -12,6 +12,8 @@
 #include "os/core/Error.h"
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/Semaphore.h"
+#include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "tools/newsd/server/NewsServer.h"
@@ -130,6 +132,25 @@ TEST_F(VXCrashHandlerTest, OnlyWhatIsLeftOfTheUploadedPartGoesFromATrimmedLog) {
   // Nothing of the uploaded part left: the log is untouched.
   VXCrashHandler::removeUploadedLog("x\ny\n");
   EXPECT_EQ(VXGlobalHelper::readLog(), "d\n");
+}
+
+// The uploaded part goes line by line while the parsing queue goes on writing its lines: every
+// line written meanwhile stays, in order, and only the uploaded ones go.
+TEST_F(VXCrashHandlerTest, LinesWrittenWhileTheUploadedPartGoesAllStay) {
+  constexpr int kUploaded = 100, kWritten = 2000;
+  for (int i = 0; i < kUploaded; ++i) VXGlobalHelper::writeLog("uploaded " + std::to_string(i));
+  os::Semaphore go;
+  auto writer = os::Thread::create("parsing", [&] {
+    go.wait();
+    for (int i = 0; i < kWritten; ++i) VXGlobalHelper::writeLog("加载数据失败 " + std::to_string(i));
+  });
+  writer->start();
+  go.signal();
+  for (int i = 0; i < kUploaded; ++i) VXCrashHandler::removeUploadedLog("uploaded " + std::to_string(i) + "\n");
+  writer->join();
+  std::string expected;
+  for (int i = 0; i < kWritten; ++i) expected += "加载数据失败 " + std::to_string(i) + "\n";
+  EXPECT_EQ(VXGlobalHelper::readLog().value_or("?"), expected);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
 #include "qqconnect/analytics/VMA4QC.h"
 #include "qqconnect/analytics/VMA4QCHelper.h"
 #include "qqconnect/analytics/VMA4QCJSON.h"
@@ -379,6 +380,24 @@ TEST_F(VMA4QCTest, StrategiesDecidePerEvent) {
   client->flush();
   ASSERT_EQ(server_.requestCount(), 5u);
   EXPECT_EQ(eventsIn(server_.requests()[4]), 30u);
+}
+
+// Events reported just before the application ends are in the database when it has ended: the
+// process goes right after, and the client's queues with it.
+TEST_F(VMA4QCTest, EventsReportedAsTheApplicationEndsAreStored) {
+  reach_->setDefaultFlags(0);  // off line: every event waits in the store
+  auto app = os::Application::create(nullptr);
+  app->launch();
+  VMA4QC::Options options{sandbox_.sandbox()->documentsDirectory(), server_.url(VMA4QCDispatcher::kPath),
+                          sandbox_.sandbox()->standardUserDefaults(), true};
+  auto client = std::make_unique<VMA4QC>(options);
+  client->startWithAppkey("key");
+  client->flush();
+  const int before = rows(*client, "select count(*) from events").at(0);
+  constexpr int kEvents = 40;
+  for (int i = 0; i < kEvents; ++i) client->trackCustomEvent("e" + std::to_string(i), {});
+  EXPECT_TRUE(app->leave(5));
+  EXPECT_GE(rows(*client, "select count(*) from events").at(0), before + kEvents);
 }
 
 TEST_F(VMA4QCTest, SessionsTimeOutAfterThirtySecondsInTheBackground) {
