@@ -1204,6 +1204,7 @@ std::optional<pthread_t> TrackedHttpServer::startWorker() {
 
 void TrackedHttpServer::work() {
   IdleWorker me;
+  bool served = false;
   std::unique_lock lock(mutex_);
   for (;;) {
     std::shared_ptr<Connection> c;
@@ -1212,7 +1213,11 @@ void TrackedHttpServer::work() {
       work_.pop_front();
     } else {
       if (workersDone_) return;
-      idle_.push_back(&me);
+      // A worker that has served nothing yet is the coldest: it waits behind those that have.
+      if (served)
+        idle_.push_back(&me);
+      else
+        idle_.insert(idle_.begin(), &me);
       me.handed.wait(lock, [&] { return me.connection || workersDone_; });
       if (!me.connection) {
         std::erase(idle_, &me);
@@ -1220,6 +1225,7 @@ void TrackedHttpServer::work() {
       }
       c = std::move(me.connection);
     }
+    served = true;
     lock.unlock();
     answer(*c);
     lock.lock();
