@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <list>
 #include <sstream>
 #include <utility>
 
@@ -29,6 +30,8 @@ struct Identity {
   std::string password;
   std::string registrationID;
   std::string appkey;
+  // Its place among the identities by their last registration or login.
+  std::list<std::uint32_t>::iterator use;
 };
 
 // Big-endian reading of one request frame; past the end every read is empty.
@@ -198,9 +201,11 @@ struct PushServer::Impl {
   }
 
   // ---- identities ----
-  // The identity file's text, kept beside the map: a new uid is above every other, so its line
-  // goes at the end and the text stays in the map's order without being made anew each time.
-  std::string identityText;
+  // The uids, least recently registered or logged in first: past the bounds the first go. A login
+  // moves its uid here only; the file takes the order at its next write.
+  std::list<std::uint32_t> identityUse;
+  // What the identities' lines in the file hold together.
+  std::size_t identityLineBytes = 0;
   // Answers to registrations whose identities are not yet in the file, in the order taken. The
   // file is written once for all the registrations of one turn of the loop, then they are
   // answered: an answered registration is on disk.
@@ -210,9 +215,6 @@ struct PushServer::Impl {
     os::Data answer;
   };
   std::vector<UnwrittenRegistration> unwrittenRegistrations;
-  // How much of identityText the file holds: what lies beyond belongs to the registrations
-  // waiting for the next write.
-  std::size_t identityTextWritten = 0;
 
   static std::string identityLine(const Identity& identity) {
     return std::to_string(identity.uid) + " " + identity.password + " " + identity.registrationID + " " +
@@ -224,13 +226,37 @@ struct PushServer::Impl {
     if (!bytes) return;
     std::istringstream lines(os::stringFromData(*bytes));
     Identity identity;
+    // Oldest use first, so the bounds let go of the same ones they would have; a uid the bounds
+    // let go of here is still never given again.
     while (lines >> identity.uid >> identity.password >> identity.registrationID >> identity.appkey) {
-      identities[identity.uid] = identity;
+      keepIdentity(identity);
       nextUid = std::max(nextUid, identity.uid + 1);
     }
-    for (const auto& [uid, known] : identities) identityText += identityLine(known);
-    identityTextWritten = identityText.size();
   }
+  // Keeps the identity as the most recently used, letting go of the least recently used past the
+  // bounds, and of the messages that waited for them: no one can log in as them again.
+  void keepIdentity(Identity identity) {
+    std::lock_guard lock(identityMutex);
+    if (auto known = identities.find(identity.uid); known != identities.end()) forgetIdentity(known);
+    identity.use = identityUse.insert(identityUse.end(), identity.uid);
+    identityLineBytes += identityLine(identity).size();
+    identities.emplace(identity.uid, std::move(identity));
+    while (identities.size() > 1 &&
+           (identities.size() > options.identityLimit || identityLineBytes > options.identityBytes)) {
+      const std::uint32_t uid = identityUse.front();
+      note("identity let go " + std::to_string(uid));
+      kept.erase(uid);
+      forgetIdentity(identities.find(uid));
+    }
+  }
+  // Under identityMutex.
+  void forgetIdentity(std::map<std::uint32_t, Identity>::iterator identity) {
+    identityLineBytes -= identityLine(identity->second).size();
+    identityUse.erase(identity->second.use);
+    identities.erase(identity);
+  }
+  // A login uses the identity: it goes last among those the bounds let go of.
+  void useIdentity(Identity& identity) { identityUse.splice(identityUse.end(), identityUse, identity.use); }
   // Answers a registration once its identity is on disk (at once without a file).
   void answerRegistration(const std::shared_ptr<Connection>& connection, std::uint32_t uid, os::Data answer) {
     if (options.identityFile.empty()) return send(connection, answer);
@@ -244,15 +270,16 @@ struct PushServer::Impl {
   void writeIdentities() {
     auto waiting = std::exchange(unwrittenRegistrations, {});
     if (waiting.empty()) return;
-    const bool written = os::FileManager::defaultManager().writeData(
-        os::dataFromString(identityText), options.identityFile, {.atomic = true, .mode = 0600});
-    if (written) {
-      identityTextWritten = identityText.size();
-    } else {
+    std::string text;
+    text.reserve(identityLineBytes);
+    for (std::uint32_t uid : identityUse) text += identityLine(identities.at(uid));
+    const bool written = os::FileManager::defaultManager().writeData(os::dataFromString(text), options.identityFile,
+                                                                     {.atomic = true, .mode = 0600});
+    if (!written) {
       note("identities not written to " + options.identityFile);
-      identityText.resize(identityTextWritten);
       std::lock_guard lock(identityMutex);
-      for (const auto& registration : waiting) identities.erase(registration.uid);
+      for (const auto& registration : waiting)
+        if (auto refused = identities.find(registration.uid); refused != identities.end()) forgetIdentity(refused);
     }
     for (const auto& registration : waiting) {
       registration.connection->awaitingIdentityWrite = false;
@@ -277,11 +304,7 @@ struct PushServer::Impl {
     identity.password = os::md5Hex("pushd-password-" + std::to_string(identity.uid)).substr(0, 16);
     identity.registrationID = "0" + os::md5Hex("pushd-registration-" + std::to_string(identity.uid)).substr(0, 10);
     identity.appkey = appkey;
-    {
-      std::lock_guard lock(identityMutex);
-      identities[identity.uid] = identity;
-    }
-    if (!options.identityFile.empty()) identityText += identityLine(identity);
+    keepIdentity(identity);
     return identity;
   }
 
@@ -328,7 +351,9 @@ struct PushServer::Impl {
     connection->socket->close();
     connection->socket.reset();
     note("closed " + std::to_string(connection->uid));
-    if (connection->loggedIn) keep(connection->uid, std::exchange(connection->unreceipted, {}));
+    // A device whose identity was let go meanwhile never logs in again: nothing waits for it.
+    if (connection->loggedIn && identities.contains(connection->uid))
+      keep(connection->uid, std::exchange(connection->unreceipted, {}));
     std::erase(connections, connection);
   }
 
@@ -519,6 +544,7 @@ struct PushServer::Impl {
           note("login refused " + std::to_string(uid));
           return send(connection, answer.number(2, 2).text("login refused").frame());
         }
+        useIdentity(known->second);
         connection->uid = uid;
         connection->loggedIn = true;
         connection->session = nextSession++;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "os/core/Data.h"
+#include "tools/common/NewestKept.h"
 #include "tools/pushd/server/ReportService.h"
 
 namespace os {
@@ -38,8 +39,15 @@ struct ServerOptions {
   bool freeIfTaken = false;
   // Identities given at registration, one "uid password registrationID appkey" line each; empty:
   // kept in memory only. Written once for the registrations of a turn of the service's loop,
-  // before they are answered; when it cannot be written they are refused (status 1002).
+  // before they are answered; when it cannot be written they are refused (status 1002). Nothing
+  // else writes it. Its lines go from the least recently registered or logged in to the most.
   std::string identityFile;
+  // The identities kept at most, and what their lines may hold together: past either bound the
+  // least recently registered or logged in is let go (the newest is kept whatever its size). A
+  // device whose identity was let go is refused at its login and registers anew; without a bound
+  // a peer registering over and over would grow the service's memory and file for ever.
+  std::size_t identityLimit = 100000;
+  std::size_t identityBytes = tools::kRecordByteLimit;
   // The records the report service accepted, kept over restarts; empty: in memory only.
   std::string reportStore;
   // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
@@ -66,9 +74,9 @@ struct ServerOptions {
 // "token <uid> <token>", "device <token>", "refused lookup: <why>", "unknown uid byte in lookup <byte>",
 // "primary down", "primary up",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
-// "closed <uid>", "kept <uid> <count>" (unreceipted at the close), "resent <uid> <count>" (at the
-// login), "forgot <uid> <message id>" (past the bound); a command whose fields are not its own is
-// seen as "<command> refused ...".
+// "identity let go <uid>" (past the identities' bound), "closed <uid>", "kept <uid> <count>"
+// (unreceipted at the close), "resent <uid> <count>" (at the login), "forgot <uid> <message id>"
+// (past the bound); a command whose fields are not its own is seen as "<command> refused ...".
 class PushServer {
  public:
   static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);
