@@ -7,6 +7,7 @@
 
 #include "os/net/HostLookup.h"
 #include "os/net/NetworkReachability.h"
+#include "os/net/Socket.h"
 #include "os/net/URLReceiveWindow.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
@@ -522,6 +523,62 @@ TEST_F(PushRoadTest, ARefusedLoginRegistersAnew) {
   loggedIn();
   EXPECT_NE(client_->userDefaults()->uid(), first);
   EXPECT_EQ(events("register"), 2);
+}
+
+// Registers another device as a bare peer would, with the frame of the command table; the uid
+// given, 0 without one.
+std::uint32_t registerAnotherDevice(std::uint16_t corePort) {
+  os::Data frame{0, 0, 8, 0, 0, 1, 0, 0, 0, 0};
+  for (const std::string field :
+       {"udid$$ $$com.example.newsreader$$abc123", "27", "6.1.4$$iPhone5,2$$ $$ $$11$$1.8.1", " "}) {
+    frame.push_back(static_cast<std::uint8_t>(field.size() >> 8));
+    frame.push_back(static_cast<std::uint8_t>(field.size()));
+    frame.insert(frame.end(), field.begin(), field.end());
+  }
+  frame.insert(frame.end(), {0, 0, 1});
+  frame[1] = static_cast<std::uint8_t>(frame.size());
+  auto socket = os::TcpSocket::create();
+  bool connected = false;
+  os::Data in;
+  socket->schedule(os::RunLoop::current(), {[&](int error) { connected = error == 0; },
+                                            [&] {
+                                              std::uint8_t buffer[1024];
+                                              long n;
+                                              while ((n = socket->receive(buffer, sizeof buffer)) > 0)
+                                                in.insert(in.end(), buffer, buffer + n);
+                                            },
+                                            nullptr});
+  socket->connect(*os::makeIPv4Address("127.0.0.1", corePort));
+  if (!runUntil([&] { return connected; })) return 0;
+  socket->send(frame.data(), frame.size());
+  const bool answered = runUntil([&] { return in.size() >= 12; });
+  socket->close();
+  if (!answered || in[6] != 0 || in[7] != 0) return 0;
+  return static_cast<std::uint32_t>((in[8] << 24) | (in[9] << 16) | (in[10] << 8) | in[11]);
+}
+
+// A device whose identity the service let go (past its bound, by other devices' registrations)
+// is refused at its next login, and registers anew and logs in.
+TEST_F(PushRoadTest, AnIdentityLetGoIsRefusedAndTheDeviceRegistersAnew) {
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityLimit = 1;
+  server_ = pushd::PushServer::start(options);
+  ASSERT_TRUE(server_);
+  startClient();
+  client_->updateDeviceToken({0x05});
+  loggedIn();
+  const std::uint32_t first = client_->userDefaults()->uid();
+  ASSERT_NE(registerAnotherDevice(server_->corePort()), 0u);
+  EXPECT_TRUE(server_->hasEvent("identity let go " + std::to_string(first)));
+  server_->closeConnections();
+  ASSERT_TRUE(runUntil([&] { return session().pendingSetupDelay() == 2; }));
+  os::Clock::advance(2);
+  ASSERT_TRUE(runUntil([&] { return client_->userDefaults()->uid() == 0 && session().pendingSetupDelay() == 5; }));
+  EXPECT_EQ(events("login refused " + std::to_string(first)), 1);
+  os::Clock::advance(5);
+  loggedIn();
+  EXPECT_NE(client_->userDefaults()->uid(), first);
+  EXPECT_NE(client_->userDefaults()->uid(), 0u);
 }
 
 TEST_F(PushRoadTest, AGarbageFrameClosesTheConnection) {

@@ -217,9 +217,44 @@ class PushWireTest : public ::testing::Test {
     return login;
   }
   static os::Data loginFrame(std::uint32_t uid, const std::string& hashed, std::uint32_t source = 0x69000000,
-                             std::uint32_t session = 0) {
-    return Frame(10, 1, 2, session).number(uid, 4).number(source, 4).text(hashed).number(27, 4).text("abc123")
+                             std::uint32_t session = 0, const std::string& appkey = "abc123") {
+    return Frame(10, 1, 2, session).number(uid, 4).number(source, 4).text(hashed).number(27, 4).text(appkey)
         .number(1, 1).done();
+  }
+  struct Given {
+    std::uint32_t uid = 0;
+    std::string password;
+  };
+  // Sends `count` registrations back to back; the identities given, in order (fewer when one is
+  // not answered as kept).
+  static std::vector<Given> registerMany(Wire& wire, std::size_t count, const Registration& registration = {}) {
+    os::Data frames;
+    for (std::size_t i = 0; i < count; ++i) {
+      const os::Data frame = registration.frame(static_cast<std::uint16_t>(i + 1));
+      frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    wire.writeAll(frames);
+    std::vector<Given> given;
+    auto answers = wire.frames(count);
+    if (!answers) return given;
+    for (Answer& answer : *answers) {
+      if (answer.number(2) != 0) return given;
+      const auto uid = static_cast<std::uint32_t>(answer.number(4));
+      given.push_back({uid, answer.text()});
+    }
+    return given;
+  }
+  // The login answer's status, -1 without one.
+  static int loginStatus(Wire& wire, const Given& identity, const std::string& appkey = "abc123") {
+    wire.write(loginFrame(identity.uid, os::md5Hex(identity.password), 0x69000000, 0, appkey));
+    auto answer = wire.next();
+    return answer ? static_cast<int>(answer->number(2)) : -1;
+  }
+  static std::size_t lineCount(const std::string& path) {
+    auto bytes = os::FileManager::defaultManager().contentsAtPath(path);
+    if (!bytes) return 0;
+    const std::string text = os::stringFromData(*bytes);
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
   }
 
   std::unique_ptr<pushd::PushServer> server_ = pushd::PushServer::start(pushd::ServerOptions::onFreePorts());
@@ -684,6 +719,142 @@ TEST_F(PushWireTest, ARegistrationIsAnsweredAsKeptOnlyOnceItsIdentityIsOnDisk) {
   EXPECT_EQ(login->front().number(2), 0u);
   restarted.reset();
   files.removeItemAtPath(folder);
+}
+
+// A peer registering over and over keeps the service's identities, and its file, within their
+// bound: past it the least recently registered or logged in is let go and refused at its login,
+// while the newest log in, also after a restart, which keeps the order of use from the file.
+TEST_F(PushWireTest, RegistrationsPastTheBoundLetGoOfTheLeastRecentlyUsed) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string path = ::testing::TempDir() + "/pushd-bounded-" + std::to_string(::getpid());
+  files.removeItemAtPath(path);
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  options.identityLimit = 10;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  Wire wire(server->corePort());
+  const auto first = registerMany(wire, 10);
+  ASSERT_EQ(first.size(), 10u);
+  // The oldest logs in: the second oldest is now the least recently used, and the next
+  // registration lets it go.
+  EXPECT_EQ(loginStatus(wire, first[0]), 0);
+  ASSERT_EQ(registerMany(wire, 1).size(), 1u);
+  EXPECT_EQ(loginStatus(wire, first[1]), 2) << "kept past the bound";
+  EXPECT_TRUE(server->hasEvent("identity let go " + std::to_string(first[1].uid)));
+  EXPECT_EQ(loginStatus(wire, first[0]), 0);
+  EXPECT_EQ(loginStatus(wire, first[2]), 0);
+
+  // A flood: every registration is answered as kept, the file holds the newest ten only.
+  const auto flooded = registerMany(wire, 200);
+  ASSERT_EQ(flooded.size(), 200u);
+  EXPECT_EQ(lineCount(path), 10u);
+  EXPECT_EQ(loginStatus(wire, first[0]), 2);
+  EXPECT_EQ(loginStatus(wire, flooded[189]), 2);
+  // The oldest kept logs in, then one more registration lets the next oldest go: the file has
+  // the one logged in as used after the rest of the flood.
+  EXPECT_EQ(loginStatus(wire, flooded[190]), 0);
+  ASSERT_EQ(registerMany(wire, 1).size(), 1u);
+  server.reset();
+  EXPECT_EQ(lineCount(path), 10u);
+
+  auto restarted = pushd::PushServer::start(options);
+  ASSERT_TRUE(restarted);
+  Wire again(restarted->corePort());
+  ASSERT_EQ(registerMany(again, 1).size(), 1u);
+  EXPECT_EQ(loginStatus(again, flooded[192]), 2) << "the least recently used was kept after the restart";
+  EXPECT_EQ(loginStatus(again, flooded[190]), 0);
+  for (std::size_t i = 193; i < flooded.size(); ++i) EXPECT_EQ(loginStatus(again, flooded[i]), 0) << i;
+  restarted.reset();
+  EXPECT_EQ(lineCount(path), 10u);
+  files.removeItemAtPath(path);
+}
+
+// Identities whose app keys are long keep the file within its bytes: the newest that fit are kept
+// and log in; one larger than the bound alone is kept alone.
+TEST_F(PushWireTest, LongAppKeysKeepTheIdentityFileWithinItsBytes) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string path = ::testing::TempDir() + "/pushd-bytes-" + std::to_string(::getpid());
+  files.removeItemAtPath(path);
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  options.identityBytes = 1000;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  Wire wire(server->corePort());
+  const std::string key(200, 'k');
+  Registration longKey;
+  longKey.device = "udid$$ $$com.example.newsreader$$" + key;
+  const auto given = registerMany(wire, 30, longKey);
+  ASSERT_EQ(given.size(), 30u);
+  auto size = [&] { return files.attributesOfItemAtPath(path).value_or(os::FileAttributes{}).size; };
+  EXPECT_LE(size(), 1000u);
+  EXPECT_EQ(lineCount(path), 4u);  // each line is a little over 230 bytes
+  EXPECT_EQ(loginStatus(wire, given[29], key), 0);
+  EXPECT_EQ(loginStatus(wire, given[26], key), 0);
+  EXPECT_EQ(loginStatus(wire, given[25], key), 2);
+
+  const std::string huge(2000, 'h');
+  longKey.device = "udid$$ $$com.example.newsreader$$" + huge;
+  const auto alone = registerMany(wire, 1, longKey);
+  ASSERT_EQ(alone.size(), 1u);
+  EXPECT_EQ(lineCount(path), 1u);
+  EXPECT_EQ(loginStatus(wire, alone[0], huge), 0);
+  EXPECT_EQ(loginStatus(wire, given[29], key), 2);
+  server.reset();
+  files.removeItemAtPath(path);
+}
+
+// The identity file is written for the registrations it keeps and for nothing else: logins,
+// heartbeats, tokens, tags, messages and refused requests leave it as it is.
+TEST_F(PushWireTest, TurnsThatChangeNoIdentityLeaveTheFileAlone) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string path = ::testing::TempDir() + "/pushd-unchanged-" + std::to_string(::getpid());
+  files.removeItemAtPath(path);
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  Wire wire(server->corePort());
+  const Login login = logIn(wire);
+  ASSERT_NE(login.session, 0u);
+  // The service never reads the file back while it runs: a write of it would show as this text gone.
+  const std::string marker = "written by the test\n";
+  ASSERT_TRUE(files.writeData(os::dataFromString(marker), path));
+  auto untouched = [&] { return os::stringFromData(files.contentsAtPath(path).value_or(os::Data{})) == marker; };
+
+  EXPECT_EQ(loginStatus(wire, {login.uid, login.password}), 0);
+  EXPECT_EQ(loginStatus(wire, {login.uid, "not the password"}), 2);
+  wire.write(Frame(10, 1, 2, 0).number(login.uid, 4).done());  // malformed
+  ASSERT_TRUE(wire.next());
+  Registration malformed;
+  malformed.last = 0;
+  ASSERT_TRUE(registerWith(wire, malformed));
+  EXPECT_TRUE(untouched());
+
+  wire.write(loginFrame(login.uid, os::md5Hex(login.password)));
+  auto answer = wire.next();
+  ASSERT_TRUE(answer);
+  answer->number(2);
+  const auto session = static_cast<std::uint32_t>(answer->number(4));
+  wire.write(Frame(2, 2, 3, session).number(login.uid, 4).done());
+  ASSERT_TRUE(wire.next());
+  wire.write(Frame(2, 13, 4, session).number(login.uid, 4).text("beef").number(0, 1).number(0, 1).done());
+  ASSERT_TRUE(wire.next());
+  wire.write(Frame(4, 10, 5, session).number(login.uid, 4).text("abc123").text(R"({"platform":"i"})").done());
+  ASSERT_TRUE(wire.frames(2));
+  ASSERT_TRUE(server->pushMessage(R"({"message":"m"})"));
+  ASSERT_TRUE(wire.next());
+  EXPECT_TRUE(untouched());
+
+  // A registration is written, and is in the file by the time it is answered.
+  auto registered = registerWith(wire, Registration{});
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(registered->number(2), 0u);
+  EXPECT_FALSE(untouched());
+  EXPECT_EQ(lineCount(path), 2u);
+  server.reset();
+  files.removeItemAtPath(path);
 }
 
 TEST_F(PushWireTest, TheControlPortAnswersJsonItCannotSendWithAnError) {
