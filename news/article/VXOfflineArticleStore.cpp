@@ -99,6 +99,10 @@ std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& categ
   return *value->dictionary();
 }
 
+std::size_t VXOfflineArticleStore::removeInterruptedSaves() {
+  return os::FileManager::defaultManager().removeAbandonedTemporaryFilesInDirectory(VXGlobalHelper::offlineDirectory());
+}
+
 // Every save started in the background and not yet written, so tests and an orderly shutdown can
 // wait for the disk.
 struct VXOfflineSaves {
