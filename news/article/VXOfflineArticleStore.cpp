@@ -8,6 +8,7 @@
 #include "os/runtime/DispatchGroup.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/views/Application.h"
 
