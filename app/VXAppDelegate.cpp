@@ -13,6 +13,7 @@
 #include "news/api/VXRequestConfig.h"
 #include "news/api/VXServiceKeys.h"
 #include "news/article/VXNewsDetailViewController.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/home/VXGlobalHelperArticles.h"
 #include "news/home/VXLeftSideViewController.h"
 #include "news/home/VXSplashView.h"
@@ -78,6 +79,7 @@ void VXAppDelegate::installServices(VXReaderContext& context) {
 
 bool VXAppDelegate::didFinishLaunchingWithOptions(os::Application& app, const os::Dictionary& options) {
   app.setApplicationIconBadgeNumber(0);
+  VXOfflineArticleStore::removeInterruptedSaves();
   app.setStatusBarStyle(os::StatusBarStyle::BlackTranslucent);
   ZUrar(options);
   pushToJump(options[os::kApplicationLaunchOptionsRemoteNotificationKey], true);

@@ -8,6 +8,7 @@
 #include "os/runtime/DispatchGroup.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/views/Application.h"
 
@@ -97,6 +98,10 @@ std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& categ
   auto value = os::PropertyList::readFile(*path);
   if (!value || !value->dictionary()) return std::nullopt;
   return *value->dictionary();
+}
+
+std::size_t VXOfflineArticleStore::removeInterruptedSaves() {
+  return os::FileManager::defaultManager().removeAbandonedTemporaryFilesInDirectory(VXGlobalHelper::offlineDirectory());
 }
 
 // Every save started in the background and not yet written, so tests and an orderly shutdown can

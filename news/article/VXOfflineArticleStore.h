@@ -53,4 +53,8 @@ class VXOfflineArticleStore {
   // The stored answer, or nothing when the name is refused, there is no file, or it does not
   // hold a property-list dictionary.
   static std::optional<os::Dictionary> read(const os::Value& category, const os::Value& ID);
+
+  // At launch: removes the temporary files of saves cut short (the process killed, the power lost)
+  // that would otherwise stay in the folder for good. Answers how many went.
+  static std::size_t removeInterruptedSaves();
 };

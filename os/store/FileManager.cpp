@@ -14,6 +14,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string_view>
 
 namespace os {
 
@@ -166,10 +170,15 @@ std::string temporaryFileName(const std::string& path, pid_t writer, unsigned lo
 
 namespace {
 
-// The writer of `name` (an entry of path's folder) when it is a temporary file of an atomic write
-// of path: the two numbers at its end, and then the whole name exactly as temporaryFileName spells
-// it for them.
-std::optional<pid_t> temporaryFileWriter(const std::string& path, const std::string& name) {
+struct TemporaryName {
+  pid_t writer;
+  unsigned long long serial;
+};
+
+// The writer and the write of `name` when it has the form of a temporary file's name: a hidden
+// name ending in ".tmp.", the writer's process id, "." and the count of its write. Whose target
+// it belongs to the callers check by spelling it again.
+std::optional<TemporaryName> temporaryNameParts(const std::string& name) {
   const std::size_t serialDot = name.rfind('.');
   if (serialDot == std::string::npos || serialDot == 0) return std::nullopt;
   const std::size_t writerDot = name.rfind('.', serialDot - 1);
@@ -186,17 +195,62 @@ std::optional<pid_t> temporaryFileWriter(const std::string& path, const std::str
   auto writer = number(writerDot + 1, serialDot);
   auto serial = number(serialDot + 1, name.size());
   if (!writer || !serial || *writer == 0 || *writer > static_cast<unsigned long long>(INT32_MAX)) return std::nullopt;
-  if (lastComponent(temporaryFileName(path, static_cast<pid_t>(*writer), *serial)) != name) return std::nullopt;
-  return static_cast<pid_t>(*writer);
+  return TemporaryName{static_cast<pid_t>(*writer), *serial};
 }
 
-// The process may still be writing: it exists (this one included), or cannot be asked.
-bool processExists(pid_t pid) { return pid == ::getpid() || ::kill(pid, 0) == 0 || errno != ESRCH; }
+// The temporary name of `name` for a write of the target named `target`, exactly as
+// temporaryFileName spells it for that writer and write.
+std::optional<TemporaryName> temporaryNameOf(const std::string& target, const std::string& name) {
+  auto parts = temporaryNameParts(name);
+  if (!parts || lastComponent(temporaryFileName(target, parts->writer, parts->serial)) != name) return std::nullopt;
+  return parts;
+}
+
+// The writes of this process under way, by their count: a temporary file carrying this process's id
+// and a count not here is no write of this process's, but a leftover of an earlier process that
+// had the same id. The cleanup asks and removes under the lock a write registers under before it
+// makes its file, so it never removes one being written.
+std::mutex& writesMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::set<unsigned long long>& writesUnderWay() {
+  static std::set<unsigned long long> serials;
+  return serials;
+}
+
+std::function<void(const std::string&)>& temporaryFileObserver() {
+  static std::function<void(const std::string&)> observer;
+  return observer;
+}
+
+// Removes the entry `name` of `folder`, a temporary file of `parts`, unless its write may be under
+// way: its process exists (another process's, or one whose id was given again since), or it is one
+// of this process's own writes. Only a file goes: a folder, a link or anything else stays.
+bool removeIfAbandoned(const std::string& folder, const std::string& name, TemporaryName parts) {
+  const std::string path = appendingPathComponent(folder, name);
+  auto removeFile = [&path] {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0;
+  };
+  if (parts.writer != ::getpid()) {
+    if (::kill(parts.writer, 0) == 0 || errno != ESRCH) return false;
+    return removeFile();
+  }
+  std::lock_guard lock(writesMutex());
+  return !writesUnderWay().contains(parts.serial) && removeFile();
+}
 
 }  // namespace
 
+void setTemporaryFileObserverForTesting(std::function<void(const std::string&)> observer) {
+  std::lock_guard lock(writesMutex());
+  temporaryFileObserver() = std::move(observer);
+}
+
 std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& path) const {
-  auto names = contentsOfDirectoryAtPath(parentOf(path));
+  const std::string folder = parentOf(path);
+  auto names = contentsOfDirectoryAtPath(folder);
   if (!names) return 0;
   std::size_t removed = 0;
   const std::string own = lastComponent(path);
@@ -204,9 +258,27 @@ std::size_t FileManager::removeAbandonedTemporaryFiles(const std::string& path) 
     // A target may itself be named like a temporary file of its own (a long name of that form
     // cut to fit spells itself): it is never one to remove.
     if (name == own) continue;
-    auto writer = temporaryFileWriter(path, name);
-    if (!writer || processExists(*writer)) continue;
-    if (::unlink(appendingPathComponent(parentOf(path), name).c_str()) == 0) ++removed;
+    auto parts = temporaryNameOf(path, name);
+    if (parts && removeIfAbandoned(folder, name, *parts)) ++removed;
+  }
+  return removed;
+}
+
+std::size_t FileManager::removeAbandonedTemporaryFilesInDirectory(const std::string& path) const {
+  auto names = contentsOfDirectoryAtPath(path);
+  if (!names) return 0;
+  std::size_t removed = 0;
+  for (const std::string& name : *names) {
+    // The target's name the temporary one carries (cut, when it was long): spelling the temporary
+    // name of that target again must give the name found, whole.
+    if (name.size() < 2 || name[0] != '.') continue;
+    const std::size_t writerDot = name.rfind('.', name.rfind('.') - 1);
+    constexpr std::string_view kMark = ".tmp";
+    if (writerDot == std::string::npos || writerDot < 1 + kMark.size() + 1 ||
+        name.compare(writerDot - kMark.size(), kMark.size(), kMark) != 0)
+      continue;
+    auto parts = temporaryNameOf(name.substr(1, writerDot - kMark.size() - 1), name);
+    if (parts && removeIfAbandoned(path, name, *parts)) ++removed;
   }
   return removed;
 }
@@ -215,16 +287,46 @@ bool FileManager::writeData(const Data& data, const std::string& path, WriteOpti
   static std::atomic<unsigned long long> counter{0};
   std::string target = path;
   int fd = -1;
+  // The write under way, known to the cleanup from before its file exists until it is renamed or
+  // removed.
+  struct UnderWay {
+    std::optional<unsigned long long> serial;
+    void begin(unsigned long long s) {
+      std::lock_guard lock(writesMutex());
+      writesUnderWay().insert(s);
+      serial = s;
+    }
+    void end() {
+      if (!serial) return;
+      const int err = errno;
+      std::lock_guard lock(writesMutex());
+      writesUnderWay().erase(*serial);
+      serial.reset();
+      errno = err;
+    }
+    ~UnderWay() { end(); }
+  } underWay;
   if (!options.atomic) {
     fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, options.mode);
   } else {
     // Process ids come round again (a container starts each time with the same few), so a name
-    // may be held by a file an earlier process of this id left; the cleanup rightly keeps it while
-    // the id is alive. Such a name is passed over for the next one.
+    // may be held by a file an earlier process of this id left until a cleanup removes it. Such a
+    // name is passed over for the next one.
     do {
-      target = temporaryFileName(path, ::getpid(), counter++);
+      underWay.end();
+      const unsigned long long serial = counter++;
+      target = temporaryFileName(path, ::getpid(), serial);
+      underWay.begin(serial);
       fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, options.mode);
     } while (fd < 0 && errno == EEXIST);
+    if (fd >= 0) {
+      std::function<void(const std::string&)> observer;
+      {
+        std::lock_guard lock(writesMutex());
+        observer = temporaryFileObserver();
+      }
+      if (observer) observer(target);
+    }
   }
   if (fd < 0) return report(error, errno, target);
   bool ok = ::fchmod(fd, options.mode) == 0 && writeAll(fd, data) && (!options.atomic || ::fsync(fd) == 0);

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,11 +55,16 @@ class FileManager {
   // atomic write does the file's bytes: after that write, the new name outlives a power loss.
   bool synchronizeDirectoryAtPath(const std::string& path, Error* error = nullptr) const;
 
-  // Removes the temporary files that atomic writes of `path` left behind when their process ended
-  // while writing. A write under way keeps its file: one whose process still exists (this one
-  // included, and any process whose id was given again since), and every other name stays.
-  // Answers how many were removed.
+  // Removes the temporary files that atomic writes of `path` left behind when they were cut short
+  // (the process killed, the power lost). A write under way keeps its file: this process's own
+  // writes under way, and every file of another process that still exists (or any process whose id
+  // was given again since). A file of this process's id that none of its writes holds is an earlier
+  // process's. Only regular files go; every other name stays. Answers how many were removed.
   std::size_t removeAbandonedTemporaryFiles(const std::string& path) const;
+  // The same for every target in the folder at `path`, for stores of many files whose names are
+  // not all known: any file named as temporaryFileName names one there. A store's own file must
+  // not be named so.
+  std::size_t removeAbandonedTemporaryFilesInDirectory(const std::string& path) const;
 
   // A file, or a folder with everything in it.
   bool removeItemAtPath(const std::string& path, Error* error = nullptr) const;
@@ -82,6 +88,10 @@ class FileManager {
 // The temporary file an atomic write of `path` fills and then renames over it: a hidden name
 // beside it carrying the writer's process id and the count of that process's atomic writes.
 std::string temporaryFileName(const std::string& path, pid_t writer, unsigned long long serial);
+
+// For tests: called by each atomic write of this process once its temporary file exists, before
+// anything is written into it, on the writing thread (so a test can hold a write under way).
+void setTemporaryFileObserverForTesting(std::function<void(const std::string& temporaryPath)> observer);
 
 // The error of a failed call on path (errno value err).
 Error fileError(int err, const std::string& path);

@@ -54,6 +54,8 @@ bool saveItems(const std::string& path, const Array& items) {
   auto bytes = PropertyList::write(Value(items), PropertyListFormat::Binary);
   // A file the next read would refuse would lose every item with it.
   if (!bytes || bytes->size() > Keychain::kMaxFileBytes) return false;
+  // Under the folder's lock no other save is under way: what an earlier one cut short left goes.
+  FileManager::defaultManager().removeAbandonedTemporaryFiles(path);
   return FileManager::defaultManager().writeData(*bytes, path, WriteOptions{true, 0600});
 }
 

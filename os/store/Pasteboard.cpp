@@ -161,6 +161,7 @@ bool Pasteboard::store(const Contents& c, Error* error) const {
   auto bytes = PropertyList::write(Value(std::move(file)), PropertyListFormat::Binary, error);
   if (!bytes) return false;
   if (bytes->size() > kMaxFileBytes) return tooLarge(std::to_string(bytes->size()) + " bytes");
+  FileManager::defaultManager().removeAbandonedTemporaryFiles(filePath());
   return FileManager::defaultManager().writeData(*bytes, filePath(), WriteOptions{true, 0644}, error);
 }
 

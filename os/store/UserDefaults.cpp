@@ -14,6 +14,7 @@ namespace os {
 
 UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
   FileManager& fm = FileManager::defaultManager();
+  fm.removeAbandonedTemporaryFiles(path_);
   if (!fm.fileExistsAtPath(path_)) return;
   Error error;
   // Our own file, written by our own writer: it expands to fewer nodes than it has bytes, so as

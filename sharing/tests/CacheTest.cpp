@@ -1,3 +1,6 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
 #include "os/runtime/RunLoop.h"
@@ -55,6 +58,31 @@ TEST_F(CacheTest, LifetimesAndTheIndexOnDisk) {
   reopened->setData(os::dataFromString("late"), "late");
   reopened.reset();
   EXPECT_EQ(OBCache(directory()).dataForKey("late"), os::dataFromString("late"));
+}
+
+// A store killed while it wrote an entry or the index leaves hidden temporary files; the next start
+// removes them, and keeps the entries and any other hidden file.
+TEST_F(CacheTest, AStartRemovesTheTemporaryFilesOfWritesCutShort) {
+  auto& files = os::FileManager::defaultManager();
+  {
+    OBCache cache(directory());
+    cache.setData(os::dataFromString("kept"), "kept");
+    cache.waitUntilWritten();
+  }
+  pid_t killed = ::fork();
+  if (killed == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  const std::vector<std::string> cutShort{
+      os::temporaryFileName(directory() + "/" + OBCache::fileNameForKey("lost"), killed, 2),
+      os::temporaryFileName(directory() + "/" + kOBCacheIndexName, killed, 3)};
+  for (const std::string& path : cutShort) ASSERT_TRUE(files.writeData(os::Data(4096, 1), path, {.atomic = false}));
+  ASSERT_TRUE(files.writeData(os::Data{1}, directory() + "/.keep", {.atomic = false}));
+
+  OBCache reopened(directory());
+  for (const std::string& path : cutShort) EXPECT_FALSE(files.fileExistsAtPath(path)) << path;
+  EXPECT_TRUE(files.fileExistsAtPath(directory() + "/.keep"));
+  EXPECT_EQ(reopened.dataForKey("kept"), os::dataFromString("kept"));
 }
 
 TEST_F(CacheTest, KeysFromOutsideStayInsideTheFolder) {

@@ -49,6 +49,7 @@ OBCache::OBCache(std::string directory)
     : directory_(std::move(directory)), queue_(os::DispatchQueue::create("OBCache.disk")) {
   auto& files = os::FileManager::defaultManager();
   files.createDirectoryAtPath(directory_, true);
+  files.removeAbandonedTemporaryFilesInDirectory(directory_);
   const os::Date now = os::Date::now();
   // A missing or damaged index starts an empty store.
   os::Dictionary listed;

@@ -234,6 +234,8 @@ void BNImageCache::cleanDiskNow() {
   std::vector<std::string> expired;
   std::vector<Kept> kept;
   std::uint64_t total = 0;
+  // Hidden names are not walked below: the temporary files of writes cut short go here.
+  files().removeAbandonedTemporaryFilesInDirectory(diskCachePath_);
   for (const auto& relative : files().enumerateDirectory(diskCachePath_)) {
     auto path = os::appendingPathComponent(diskCachePath_, relative);
     auto attributes = files().attributesOfItemAtPath(path);

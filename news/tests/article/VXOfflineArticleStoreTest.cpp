@@ -1,11 +1,16 @@
 // Offline article files: names only from whole decimal integers, answers with JSON nulls still
 // stored, replaced on a second save.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "foundation/formats/JSONDecoder.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
+#include "os/runtime/Semaphore.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/TestSandbox.h"
@@ -97,6 +102,47 @@ TEST_F(OfflineArticleStoreTest, TheLargestAnswersTheClientTakesReadBackFromTheir
     ASSERT_TRUE(stored) << id;
     EXPECT_TRUE(os::Value(*stored) == os::Value(answer)) << id;
   }
+}
+
+// A save killed while it wrote (the reader killed, the power lost) leaves its temporary file in
+// the offline folder. The next launch removes it; saved articles, other hidden files and a save
+// another thread has under way stay.
+TEST_F(OfflineArticleStoreTest, SavesCutShortLeaveNothingBehindAfterTheNextLaunch) {
+  auto& fm = os::FileManager::defaultManager();
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo({{"title", os::Value("kept")}}, os::Value(3), os::Value(77)));
+  const std::string folder = VXGlobalHelper::offlineDirectory();
+  pid_t killed = ::fork();
+  if (killed == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  const std::vector<std::string> cutShort{os::temporaryFileName(folder + "3_77", killed, 4),
+                                          os::temporaryFileName(folder + "3_78", killed, 5)};
+  for (const std::string& path : cutShort) ASSERT_TRUE(fm.writeData(os::Data(4096, 1), path, {.atomic = false}));
+  ASSERT_TRUE(fm.writeData(os::Data{1}, folder + ".keep", {.atomic = false}));
+
+  // A save under way on another thread, held once its temporary file exists.
+  os::Semaphore created, release;
+  std::string underWay;
+  os::setTemporaryFileObserverForTesting([&](const std::string& path) {
+    underWay = path;
+    created.signal();
+    release.wait();
+  });
+  std::thread saver([] {
+    EXPECT_TRUE(VXOfflineArticleStore::saveWithInfo({{"title", os::Value("new")}}, os::Value(3), os::Value(79)));
+  });
+  created.wait();
+  os::setTemporaryFileObserverForTesting({});
+
+  EXPECT_EQ(VXOfflineArticleStore::removeInterruptedSaves(), cutShort.size());
+  for (const std::string& path : cutShort) EXPECT_FALSE(fm.fileExistsAtPath(path)) << path;
+  EXPECT_TRUE(fm.fileExistsAtPath(underWay)) << underWay;
+  EXPECT_TRUE(fm.fileExistsAtPath(folder + ".keep"));
+  release.signal();
+  saver.join();
+  EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(3), os::Value(77)))["title"].stringOr(), "kept");
+  EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(3), os::Value(79)))["title"].stringOr(), "new");
+  EXPECT_EQ(fm.contentsOfDirectoryAtPath(folder), (std::vector<std::string>{".keep", "3_77", "3_79"}));
 }
 
 }  // namespace

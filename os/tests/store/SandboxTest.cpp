@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <thread>
 
+#include "os/runtime/Semaphore.h"
 #include "os/store/Bundle.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
@@ -226,7 +228,7 @@ TEST_F(StoreFileManager, TemporaryFilesOfWritesWhoseProcessEndedAreRemoved) {
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
     killed = pid;
   }
-  // Writes still under way: another process's, which waits on a pipe, and this process's own.
+  // A write still under way: another process's, which waits on a pipe.
   int gate[2];
   ASSERT_EQ(::pipe(gate), 0);
   pid_t writer = ::fork();
@@ -238,7 +240,8 @@ TEST_F(StoreFileManager, TemporaryFilesOfWritesWhoseProcessEndedAreRemoved) {
   }
   ::close(gate[0]);
   const std::string theirs = temporaryFileName(file, writer, 7);
-  const std::string ours = temporaryFileName(file, ::getpid(), 123456);
+  // No write of this process holds this one: an earlier process given the same id left it.
+  const std::string earlier = temporaryFileName(file, ::getpid(), 123456);
   // Names that only look alike: another file's temporary, and names no write of this file gives.
   const std::string dead = std::to_string(killed);
   const std::vector<std::string> others{temporaryFileName(dir + "/cache2", killed, 0), dir + "/.cache.tmp",
@@ -246,13 +249,14 @@ TEST_F(StoreFileManager, TemporaryFilesOfWritesWhoseProcessEndedAreRemoved) {
                                         dir + "/.cache.tmp." + dead + ".1.2", dir + "/cache.refused"};
   std::vector<std::string> kept = others;
   kept.push_back(theirs);
-  kept.push_back(ours);
   for (const std::string& path : kept) ASSERT_TRUE(fm().writeData(Data{1}, path, {.atomic = false}));
+  ASSERT_TRUE(fm().writeData(Data{1}, earlier, {.atomic = false}));
   const std::size_t before = fm().contentsOfDirectoryAtPath(dir)->size();
 
-  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 1u);
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 2u);
   EXPECT_EQ(fm().removeAbandonedTemporaryFiles(longFile), 1u);
-  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), before - 2);
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir)->size(), before - 3);
+  EXPECT_FALSE(fm().fileExistsAtPath(earlier));
   for (const std::string& path : kept) EXPECT_TRUE(fm().fileExistsAtPath(path)) << path;
   EXPECT_EQ(fm().contentsAtPath(file), dataFromString("whole"));
 
@@ -262,7 +266,76 @@ TEST_F(StoreFileManager, TemporaryFilesOfWritesWhoseProcessEndedAreRemoved) {
   ASSERT_EQ(::waitpid(writer, &status, 0), writer);
   EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 1u);
   EXPECT_FALSE(fm().fileExistsAtPath(theirs));
-  EXPECT_TRUE(fm().fileExistsAtPath(ours));
+}
+
+// A process that ended at once, whose id no process holds until the next ones come round.
+pid_t endedProcess() {
+  pid_t pid = ::fork();
+  if (pid == 0) ::_exit(0);
+  int status = 0;
+  EXPECT_EQ(::waitpid(pid, &status, 0), pid);
+  return pid;
+}
+
+// A store of many files (one a saved article, one a cached picture) cleans its folder of the
+// temporary files its killed writes left, whatever file they were for, and of nothing else.
+TEST_F(StoreFileManager, TheFolderCleanupRemovesLeftoversOfEveryTargetAndNothingElse) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string dead = std::to_string(endedProcess());
+  const pid_t killed = std::stoi(dead);
+  const std::vector<std::string> real{dir + "/3_77", dir + "/" + std::string(250, 'n'), dir + "/.index"};
+  for (const std::string& path : real) ASSERT_TRUE(fm().writeData(dataFromString("whole"), path));
+  // Leftovers: of a file still there, of a long name (cut), of a file never written whole, and
+  // one of an earlier process given this process's id.
+  const std::vector<std::string> leftovers{temporaryFileName(real[0], killed, 3), temporaryFileName(real[1], killed, 0),
+                                           temporaryFileName(dir + "/4_1", killed, 9999999999999999999ull),
+                                           temporaryFileName(dir + "/5_2", ::getpid(), 987654321)};
+  // Names that only look alike, and things that are not files.
+  const std::vector<std::string> others{dir + "/.tmp." + dead + ".1",        dir + "/3_77.tmp." + dead + ".1",
+                                        dir + "/.3_77.tmp." + dead + ".x",   dir + "/.3_77.tmp.0" + dead + ".1",
+                                        dir + "/.3_77.tmp." + dead + ".1.",  dir + "/.3_77.tnp." + dead + ".1",
+                                        dir + "/.3_77.tmp.0.1",              dir + "/.hidden"};
+  for (const std::string& path : leftovers) ASSERT_TRUE(fm().writeData(Data(1000, 1), path, {.atomic = false}));
+  for (const std::string& path : others) ASSERT_TRUE(fm().writeData(Data{2}, path, {.atomic = false}));
+  const std::string folder = temporaryFileName(dir + "/6_1", killed, 1);
+  const std::string link = temporaryFileName(dir + "/7_1", killed, 1);
+  ASSERT_TRUE(fm().createDirectoryAtPath(folder, false));
+  ASSERT_EQ(::symlink(real[0].c_str(), link.c_str()), 0);
+
+  EXPECT_EQ(fm().removeAbandonedTemporaryFilesInDirectory(dir), leftovers.size());
+  for (const std::string& path : leftovers) EXPECT_FALSE(fm().fileExistsAtPath(path)) << path;
+  for (const std::string& path : real) EXPECT_EQ(fm().contentsAtPath(path), dataFromString("whole")) << path;
+  for (const std::string& path : others) EXPECT_EQ(fm().contentsAtPath(path), Data{2}) << path;
+  bool isDirectory = false;
+  EXPECT_TRUE(fm().fileExistsAtPath(folder, &isDirectory) && isDirectory);
+  struct stat st;
+  EXPECT_TRUE(::lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+  EXPECT_EQ(fm().removeAbandonedTemporaryFilesInDirectory(dir), 0u);
+  EXPECT_EQ(fm().removeAbandonedTemporaryFilesInDirectory(dir + "/missing"), 0u);
+}
+
+// A write another thread of this process has under way keeps its temporary file through both
+// cleanups, and ends whole.
+TEST_F(StoreFileManager, AWriteUnderWayInAnotherThreadKeepsItsTemporaryFile) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string file = dir + "/3_77";
+  Semaphore created, release;
+  std::string temporary;
+  setTemporaryFileObserverForTesting([&](const std::string& path) {
+    temporary = path;
+    created.signal();
+    release.wait();
+  });
+  std::thread writer([&] { EXPECT_TRUE(fm().writeData(dataFromString("saved"), file)); });
+  created.wait();
+  setTemporaryFileObserverForTesting({});
+  EXPECT_EQ(fm().removeAbandonedTemporaryFilesInDirectory(dir), 0u);
+  EXPECT_EQ(fm().removeAbandonedTemporaryFiles(file), 0u);
+  EXPECT_TRUE(fm().fileExistsAtPath(temporary)) << temporary;
+  release.signal();
+  writer.join();
+  EXPECT_EQ(fm().contentsAtPath(file), dataFromString("saved"));
+  EXPECT_EQ(fm().contentsOfDirectoryAtPath(dir), (std::vector<std::string>{"3_77"}));
 }
 
 TEST_F(StoreFileManager, CopyMoveRemoveAndEnumerate) {
@@ -401,6 +474,25 @@ TEST(StoreUserDefaults, SurvivesARestartInAnOwnerOnlyFile) {
   EXPECT_FALSE(restarted.lastError());
   restarted.removeObjectForKey("OBSocial_uid");
   EXPECT_FALSE(UserDefaults(path).objectForKey("OBSocial_uid"));
+}
+
+// A save killed while it wrote leaves its temporary file beside the settings; the next start takes
+// it away and keeps the settings and every other file in the folder.
+TEST(StoreUserDefaults, ARestartRemovesWhatASaveCutShortLeft) {
+  TestSandbox box("com.example.prefs");
+  const std::string path = box.sandbox()->preferencesDirectory() + "/com.example.prefs.plist";
+  {
+    UserDefaults d(path);
+    d.setObject(Value("abc"), "OBSocial_uid");
+    ASSERT_TRUE(d.synchronize());
+  }
+  const std::string cutShort = temporaryFileName(path, endedProcess(), 0);
+  const std::string other = temporaryFileName(path + "2", endedProcess(), 0);
+  for (const std::string& file : {cutShort, other}) ASSERT_TRUE(fm().writeData(Data(100, 1), file, {.atomic = false}));
+  UserDefaults restarted(path);
+  EXPECT_FALSE(fm().fileExistsAtPath(cutShort));
+  EXPECT_TRUE(fm().fileExistsAtPath(other));
+  EXPECT_EQ(restarted.stringForKey("OBSocial_uid"), "abc");
 }
 
 // A save the disk refuses (here: past the process's file size limit, as a full disk refuses it)

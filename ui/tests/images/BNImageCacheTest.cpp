@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <functional>
 #include <future>
@@ -185,6 +187,33 @@ TEST_F(ImageCacheTest, RemoveAndClearDisk) {
   EXPECT_TRUE(files().fileExistsAtPath(cache_->diskCachePath(), &isDirectory));
   EXPECT_TRUE(isDirectory);
   EXPECT_EQ(cache_->getDiskCount(), 0u);
+}
+
+// A picture's write killed part-way (the reader killed, the power lost) leaves a hidden temporary
+// file the walk of the cache's files never sees. The clean-up removes it; pictures and other
+// hidden files stay.
+TEST_F(ImageCacheTest, CleanUpRemovesTheTemporaryFilesOfWritesCutShort) {
+  cache_->storeImage(picture(), "kept");
+  drain();
+  pid_t killed = ::fork();
+  if (killed == 0) ::_exit(0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(killed, &status, 0), killed);
+  const std::string folder = cache_->diskCachePath();
+  const std::vector<std::string> cutShort{
+      os::temporaryFileName(os::appendingPathComponent(folder, BNImageCache::cachedFileNameForKey("kept")), killed, 0),
+      os::temporaryFileName(os::appendingPathComponent(folder, BNImageCache::cachedFileNameForKey("lost")), killed, 1)};
+  for (const std::string& path : cutShort) ASSERT_TRUE(files().writeData(os::Data(4096, 1), path, {.atomic = false}));
+  const std::string hidden = os::appendingPathComponent(folder, ".keep");
+  ASSERT_TRUE(files().writeData(os::Data{1}, hidden, {.atomic = false}));
+
+  bool cleaned = false;
+  cache_->cleanDiskWithCompletionBlock([&] { cleaned = true; });
+  ASSERT_TRUE(runUntil([&] { return cleaned; }));
+  for (const std::string& path : cutShort) EXPECT_FALSE(files().fileExistsAtPath(path)) << path;
+  EXPECT_TRUE(files().fileExistsAtPath(hidden));
+  EXPECT_TRUE(cache_->diskImageExistsWithKey("kept"));
+  EXPECT_EQ(files().contentsOfDirectoryAtPath(folder)->size(), 2u);
 }
 
 TEST_F(ImageCacheTest, CleanUpRemovesFilesAWeekOldOrOlder) {
