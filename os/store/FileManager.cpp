@@ -210,18 +210,19 @@ std::optional<TemporaryName> temporaryNameOf(const std::string& target, const st
 // and a count not here is no write of this process's, but a leftover of an earlier process that
 // had the same id. The cleanup asks and removes under the lock a write registers under before it
 // makes its file, so it never removes one being written.
+// Never destroyed: a write on another thread may still run while the process exits.
 std::mutex& writesMutex() {
-  static std::mutex mutex;
-  return mutex;
+  static auto* mutex = new std::mutex;
+  return *mutex;
 }
 std::set<unsigned long long>& writesUnderWay() {
-  static std::set<unsigned long long> serials;
-  return serials;
+  static auto* serials = new std::set<unsigned long long>;
+  return *serials;
 }
 
 std::function<void(const std::string&)>& temporaryFileObserver() {
-  static std::function<void(const std::string&)> observer;
-  return observer;
+  static auto* observer = new std::function<void(const std::string&)>;
+  return *observer;
 }
 
 // Removes the entry `name` of `folder`, a temporary file of `parts`, unless its write may be under
