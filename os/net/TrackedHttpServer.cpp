@@ -1138,8 +1138,8 @@ void TrackedHttpServer::serve() {
   {
     std::lock_guard lock(mutex_);
     workersDone_ = true;
-    for (IdleWorker* w : idle_) w->handed.notify_one();
   }
+  workAvailable_.notify_all();
   for (pthread_t worker : workers) ::pthread_join(worker, nullptr);
   ::shutdown(pair[0], SHUT_RDWR);  // the layer's loop wakes, fails to accept, closes it and ends
   layer.join();
@@ -1170,19 +1170,11 @@ std::shared_ptr<TcpSocket> TrackedHttpServer::connectionServed() const {
 }
 
 void TrackedHttpServer::hand(const std::shared_ptr<Connection>& connection) {
-  IdleWorker* worker = nullptr;
   {
     std::lock_guard lock(mutex_);
-    if (idle_.empty()) {
-      work_.push_back(connection);
-      return;
-    }
-    worker = idle_.back();
-    idle_.pop_back();
-    worker->connection = connection;
+    work_.push_back(connection);
   }
-  // Outside the lock: an idle worker outlives its wait, which ends only with a connection or the end.
-  worker->handed.notify_one();
+  workAvailable_.notify_one();
 }
 
 std::optional<pthread_t> TrackedHttpServer::startWorker() {
@@ -1203,35 +1195,17 @@ std::optional<pthread_t> TrackedHttpServer::startWorker() {
 }
 
 void TrackedHttpServer::work() {
-  IdleWorker me;
-  bool served = false;
-  std::unique_lock lock(mutex_);
   for (;;) {
     std::shared_ptr<Connection> c;
-    if (!work_.empty()) {
+    {
+      std::unique_lock lock(mutex_);
+      workAvailable_.wait(lock, [this] { return !work_.empty() || workersDone_; });
+      if (work_.empty()) return;
       c = std::move(work_.front());
       work_.pop_front();
-    } else {
-      if (workersDone_) return;
-      // A worker that has served nothing yet is the coldest: it waits behind those that have.
-      if (served)
-        idle_.push_back(&me);
-      else
-        idle_.insert(idle_.begin(), &me);
-      me.handed.wait(lock, [&] { return me.connection || workersDone_; });
-      if (!me.connection) {
-        std::erase(idle_, &me);
-        return;
-      }
-      c = std::move(me.connection);
     }
-    served = true;
-    lock.unlock();
     answer(*c);
-    lock.lock();
-    // Given back under the lock, and idle again before the lock goes: the loop cannot hand the
-    // connection's next request over before this worker is the one idle last.
-    giveBackLocked(std::move(c));
+    giveBack(c);
   }
 }
 
@@ -1261,8 +1235,11 @@ void TrackedHttpServer::answer(Connection& c) {
   if (!c.keep && c.tls && served && !stream.kept()) SSL_shutdown(c.tls);  // the peer's close_notify is not awaited
 }
 
-void TrackedHttpServer::giveBackLocked(std::shared_ptr<Connection> connection) {
-  returned_.push_back(std::move(connection));
+void TrackedHttpServer::giveBack(const std::shared_ptr<Connection>& connection) {
+  {
+    std::lock_guard lock(mutex_);
+    returned_.push_back(connection);
+  }
   const std::uint64_t one = 1;
   [[maybe_unused]] auto written = ::write(wake_, &one, sizeof one);
 }

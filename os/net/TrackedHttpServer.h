@@ -97,7 +97,7 @@ class TrackedHttpServer : public httplib::Server {
   void work();
   void answer(Connection& connection);
   void hand(const std::shared_ptr<Connection>& connection);   // the loop gives a request to the workers
-  void giveBackLocked(std::shared_ptr<Connection> connection);  // a worker returns a connection
+  void giveBack(const std::shared_ptr<Connection>& connection);  // a worker returns a connection
   void closeConnection(const std::shared_ptr<Connection>& connection);
   double writeTimeout() const;
 
@@ -112,16 +112,8 @@ class TrackedHttpServer : public httplib::Server {
   std::atomic<bool> stopping_{false};
   std::atomic<std::size_t> receives_{0};
 
-  // A worker waiting for a request. The one that went idle last is handed the next request: its
-  // processor and caches are the likeliest still warm, and a lightly used server keeps to one
-  // or two threads instead of waking each of its workers in turn.
-  struct IdleWorker {
-    std::condition_variable handed;
-    std::shared_ptr<Connection> connection;
-  };
-
   std::mutex mutex_;
-  std::vector<IdleWorker*> idle_;  // the latest last
+  std::condition_variable workAvailable_;
   // Every connection open; one leaves before it is closed, under the mutex.
   std::set<std::shared_ptr<Connection>> open_;
   std::deque<std::shared_ptr<Connection>> work_;      // requests read whole, for the workers

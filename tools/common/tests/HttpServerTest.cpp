@@ -12,8 +12,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,40 +213,6 @@ TEST_F(HttpServerDeadlineTest, AKeptAliveConnectionIdleLongerThanTheDeadlineCarr
             0u);
   EXPECT_EQ(uploaded, 1);
   ::close(fd);
-}
-
-}  // namespace
-
-// Requests one after another, as a client waiting for each answer sends them, are answered by the
-// worker that went idle last rather than by each worker in turn: a lightly used service keeps to
-// a thread or two whose caches are warm instead of waking every one of its workers.
-namespace {
-
-TEST(HttpServerWorkerTest, RequestsOneAfterAnotherAreAnsweredByTheWorkerLastIdle) {
-  constexpr std::size_t kPoolWorkers = 8;
-  constexpr int kRequests = 40;
-  tools::HttpServer http;
-  http.setWorkerCount(kPoolWorkers);
-  std::mutex mutex;
-  std::set<std::thread::id> answering;
-  http.Get("/", [&](const httplib::Request&, httplib::Response& response) {
-    {
-      std::lock_guard lock(mutex);
-      answering.insert(std::this_thread::get_id());
-    }
-    response.set_content("ok", "text/plain");
-  });
-  tools::ServiceHost host{http};
-  const auto port = host.start("127.0.0.1", 0);
-  ASSERT_TRUE(port);
-  const int fd = os::testing::connectTo("127.0.0.1", *port);
-  ASSERT_GE(fd, 0);
-  for (int i = 0; i < kRequests; ++i)
-    ASSERT_EQ(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2).rfind("HTTP/1.1 200", 0), 0u);
-  ::close(fd);
-  host.stop();
-  // A worker is idle again by the time its answer reaches the loop, so the next request is its own.
-  EXPECT_EQ(answering.size(), 1u);
 }
 
 }  // namespace
