@@ -30,8 +30,10 @@ struct Identity {
   std::string password;
   std::string registrationID;
   std::string appkey;
+  // Its line in the identity file, made once: the file is written whole at each registration.
+  std::string line;
   // Its place among the identities by their last registration or login.
-  std::list<std::uint32_t>::iterator use;
+  std::list<const Identity*>::iterator use;
 };
 
 // Big-endian reading of one request frame; past the end every read is empty.
@@ -203,7 +205,7 @@ struct PushServer::Impl {
   // ---- identities ----
   // The uids, least recently registered or logged in first: past the bounds the first go. A login
   // moves its uid here only; the file takes the order at its next write.
-  std::list<std::uint32_t> identityUse;
+  std::list<const Identity*> identityUse;
   // What the identities' lines in the file hold together.
   std::size_t identityLineBytes = 0;
   // Answers to registrations whose identities are not yet in the file, in the order taken. The
@@ -238,20 +240,22 @@ struct PushServer::Impl {
   void keepIdentity(Identity identity) {
     std::lock_guard lock(identityMutex);
     if (auto known = identities.find(identity.uid); known != identities.end()) forgetIdentity(known);
-    identity.use = identityUse.insert(identityUse.end(), identity.uid);
-    identityLineBytes += identityLine(identity).size();
-    identities.emplace(identity.uid, std::move(identity));
+    const std::uint32_t uid = identity.uid;
+    Identity& stored = identities.emplace(uid, std::move(identity)).first->second;
+    stored.line = identityLine(stored);
+    stored.use = identityUse.insert(identityUse.end(), &stored);
+    identityLineBytes += stored.line.size();
     while (identities.size() > 1 &&
            (identities.size() > options.identityLimit || identityLineBytes > options.identityBytes)) {
-      const std::uint32_t uid = identityUse.front();
-      note("identity let go " + std::to_string(uid));
-      kept.erase(uid);
-      forgetIdentity(identities.find(uid));
+      const std::uint32_t oldest = identityUse.front()->uid;
+      note("identity let go " + std::to_string(oldest));
+      kept.erase(oldest);
+      forgetIdentity(identities.find(oldest));
     }
   }
   // Under identityMutex.
   void forgetIdentity(std::map<std::uint32_t, Identity>::iterator identity) {
-    identityLineBytes -= identityLine(identity->second).size();
+    identityLineBytes -= identity->second.line.size();
     identityUse.erase(identity->second.use);
     identities.erase(identity);
   }
@@ -272,7 +276,7 @@ struct PushServer::Impl {
     if (waiting.empty()) return;
     std::string text;
     text.reserve(identityLineBytes);
-    for (std::uint32_t uid : identityUse) text += identityLine(identities.at(uid));
+    for (const Identity* identity : identityUse) text += identity->line;
     const bool written = os::FileManager::defaultManager().writeData(os::dataFromString(text), options.identityFile,
                                                                      {.atomic = true, .mode = 0600});
     if (!written) {
