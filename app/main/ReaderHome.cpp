@@ -134,6 +134,9 @@ std::shared_ptr<os::Sandbox> prepareHome(const std::string& folder, os::Error* e
   const std::string device = folder + "/Device";
   for (const auto& dir : {folder, bundle, device})
     if (!fm.createDirectoryAtPath(dir, true, error)) return nullptr;
+  // The bundle is the reader's own, and the home's lock is held: what a start killed while writing
+  // its property lists and pictures left goes.
+  fm.removeAbandonedTemporaryFilesInDirectory(bundle);
 
   const os::Dictionary info{{"CFBundleIdentifier", kBundleIdentifier},
                             {"CFBundleName", "Corvessa"},

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "news/api/VXServiceKeys.h"
 #include "os/graphics/Image.h"
@@ -144,6 +145,12 @@ bool writeServiceResources(const std::string& bundle, const std::string& bundleI
     return false;
   const std::string strings = os::appendingPathComponent(bundle, "OBSocialLocalizable.strings");
   if (!fm.fileExistsAtPath(strings) && !fm.writeData(os::dataFromString(kStrings), strings, {}, error)) return false;
+  // The resource folders are the reader's own, as the bundle is: what a start killed while drawing
+  // their pictures left goes.
+  std::set<std::string> folders;
+  for (const auto& p : pictures())
+    folders.insert(os::deletingLastPathComponent(os::appendingPathComponent(bundle, p.path)));
+  for (const std::string& folder : folders) fm.removeAbandonedTemporaryFilesInDirectory(folder);
   for (const auto& p : pictures()) {
     const std::string path = os::appendingPathComponent(bundle, p.path + ".png");
     if (fm.fileExistsAtPath(path)) continue;

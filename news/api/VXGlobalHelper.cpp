@@ -28,6 +28,8 @@ void trimLogLocked(const std::string& path, std::size_t incoming, std::size_t li
   // Start at the beginning of a line, so no half line (or half character) survives.
   while (from > 0 && from < contents.size() && contents[from - 1] != '\n') ++from;
   os::Data tail(contents.begin() + static_cast<std::ptrdiff_t>(std::min(from, contents.size())), contents.end());
+  // Under the log lock no other rewrite is under way: what an earlier one cut short left goes.
+  fm.removeAbandonedTemporaryFiles(path);
   fm.writeData(tail, path);
 }
 
@@ -174,6 +176,7 @@ void VXGlobalHelper::editLog(const std::function<std::optional<std::string>(cons
   if (!os::isValidUTF8(text)) return;
   auto edited = edit(text);
   if (!edited) return;
+  fm.removeAbandonedTemporaryFiles(path);
   if (edited->empty())
     fm.removeItemAtPath(path);
   else

@@ -63,6 +63,8 @@ void VXCrashHandler::uploadDump(std::function<void(bool)> done) {
   };
   auto& fm = os::FileManager::defaultManager();
   std::string path = filePath();
+  // The dump's folder is the shared caches folder: only this file's leftovers of a dump cut short go.
+  fm.removeAbandonedTemporaryFiles(path);
   if (!fm.fileExistsAtPath(path)) return finish(false);
   auto contents = fm.contentsAtPath(path);
   if (!contents) return finish(false);

@@ -75,6 +75,8 @@ void URLSchemeTable::registerScheme(const std::string& scheme, const std::string
     log("URL scheme table not written: " + std::to_string(bytes->size()) + " bytes is too large");
     return;
   }
+  // Under the table's lock no other registration is under way: what an earlier one cut short left goes.
+  FileManager::defaultManager().removeAbandonedTemporaryFiles(schemeTablePath());
   if (!bytes || !FileManager::defaultManager().writeData(*bytes, schemeTablePath(), WriteOptions{}, &error)) {
     log("URL scheme table not written: " + error.localizedDescription());
   }

@@ -52,6 +52,8 @@ void PhotoAlbum::saveImage(const std::shared_ptr<const Image>& image, std::funct
       failure = error;
     } else {
       FileLock lock(appendingPathComponent(folder(), ".lock"), FileLock::Mode::Exclusive);
+      // Under the album's lock no other save is under way: what an earlier one cut short left goes.
+      fm.removeAbandonedTemporaryFilesInDirectory(folder());
       std::size_t next = savedImagePaths().size() + 1;
       std::string path;
       do {

@@ -74,6 +74,8 @@ void QQApiLog(const char* file, int line, const char* format, ...) {
   const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
   auto& fm = os::FileManager::defaultManager();
   if (gOpenedFolder != folder) {
+    // The folder is the application's documents: only the cut's leftovers of a run killed in it go.
+    fm.removeAbandonedTemporaryFiles(os::appendingPathComponent(folder, kQQApiLogTempFileName));
     cutIfLongerThan(folder, kLogLimit);
     gOpenedFolder = folder;
     fm.appendData(os::dataFromString("\n\n\n\n\n********** BEGIN LOG ON " + timestamp(true) + " **********\n"), path);

@@ -39,6 +39,8 @@ os::Dictionary ConfigManager::defaults() {
 }
 
 void ConfigManager::loadLocalConfig() {
+  // The folder is the application's documents: only this file's leftovers of saves cut short go.
+  os::FileManager::defaultManager().removeAbandonedTemporaryFiles(path_);
   if (!os::FileManager::defaultManager().fileExistsAtPath(path_)) return;
   os::Error error;
   auto cached = os::PropertyList::readFile(path_, nullptr, &error);

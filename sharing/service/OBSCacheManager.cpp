@@ -1,6 +1,7 @@
 #include "sharing/service/OBSCacheManager.h"
 
 #include "os/core/Log.h"
+#include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "sharing/service/OBSocialContext.h"
@@ -20,6 +21,8 @@ constexpr os::KeyedArchiveLimits kOwnArchiveLimits{.maxBytes = std::size_t{32} <
 }  // namespace
 
 OBSCacheManager::OBSCacheManager() : cache_(OBCache::currentCache()) {
+  // The document's folder is the application's documents: only its own leftovers of saves cut short go.
+  os::FileManager::defaultManager().removeAbandonedTemporaryFiles(documentPath());
   cache_->setDefaultTimeoutInterval(cache_->defaultTimeoutInterval() * 7);
 }
 

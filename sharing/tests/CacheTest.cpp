@@ -8,6 +8,7 @@
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
@@ -484,6 +485,24 @@ TEST_F(CacheTest, CacheManagerMakesTheDefaultLifetimeAWeek) {
   auto manager = OBSCacheManager::shareInstance();
   EXPECT_EQ(OBCache::currentCache()->defaultTimeoutInterval(), 604800);
   manager->setValueInDocument(os::Value("k1"), "appkey");
+  EXPECT_EQ(manager->getValueFromDocument("appkey"), os::Value("k1"));
+}
+
+// A write of the documents list killed part-way leaves its temporary file in the documents folder:
+// the manager removes it as the next start makes it, and reads the list written before; other
+// files' leftovers stay.
+TEST_F(CacheTest, TheCacheManagerRemovesWhatAWriteOfTheDocumentsListCutShortLeft) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string document = OBSCacheManager::documentPath();
+  ASSERT_TRUE(os::PropertyList::writeFile(os::Value(os::Dictionary{{"appkey", os::Value("k1")}}), document,
+                                          os::PropertyListFormat::XML));
+  const std::string cutShort = os::testing::plantCutShortWrite(document, 5);
+  const std::string others = os::testing::plantCutShortWrite(os::deletingLastPathComponent(document) + "/notes", 5);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  auto manager = OBSCacheManager::shareInstance();
+  EXPECT_FALSE(files.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(files.fileExistsAtPath(others));
   EXPECT_EQ(manager->getValueFromDocument("appkey"), os::Value("k1"));
 }
 

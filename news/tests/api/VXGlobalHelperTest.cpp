@@ -13,6 +13,7 @@
 #include "os/core/String.h"
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/views/View.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -100,6 +101,30 @@ TEST_F(VXGlobalHelperLog, TheFileStaysBelowItsLimitKeepingTheNewestLines) {
   EXPECT_TRUE(os::hasSuffix(text, "entry 0499\n"));
   EXPECT_TRUE(os::hasPrefix(text, "entry ")) << "a line was cut: " << text.substr(0, 20);
   EXPECT_EQ(text.find("entry 0000"), std::string::npos);
+}
+
+// A rewrite of the log (a trim, an edit) killed part-way leaves its temporary file in the caches
+// folder: the next rewrite removes it, and the folder's other files stay.
+TEST_F(VXGlobalHelperLog, ARewriteRemovesWhatARewriteCutShortLeft) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string log = VXGlobalHelper::pathLog();
+  const std::string others = os::testing::plantCutShortWrite(VXGlobalHelper::cachesDirectory() + "crash.m");
+  ASSERT_FALSE(others.empty());
+  VXGlobalHelper::setLogLimit(1000);
+  VXGlobalHelper::writeLog("entry first");
+
+  const std::string trimCutShort = os::testing::plantCutShortWrite(log, 1);
+  ASSERT_FALSE(trimCutShort.empty());
+  for (int i = 0; i < 100; ++i) VXGlobalHelper::writeLog(os::format("entry %04d", i));
+  EXPECT_FALSE(fm.fileExistsAtPath(trimCutShort));
+  EXPECT_EQ(logText().find("entry first"), std::string::npos) << "the log was not trimmed";
+
+  const std::string editCutShort = os::testing::plantCutShortWrite(log, 2);
+  ASSERT_FALSE(editCutShort.empty());
+  VXGlobalHelper::editLog([](const std::string&) { return std::optional<std::string>("kept\n"); });
+  EXPECT_FALSE(fm.fileExistsAtPath(editCutShort));
+  EXPECT_EQ(logText(), "kept\n");
+  EXPECT_TRUE(fm.fileExistsAtPath(others));
 }
 
 class VXGlobalHelperRunner : public newstest::RealTimeFixture {

@@ -16,6 +16,7 @@
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "tools/newsd/server/NewsServer.h"
 
 namespace {
@@ -50,6 +51,27 @@ TEST_F(VXCrashHandlerTest, WithoutADumpNothingIsSentAndTheLogStays) {
   EXPECT_EQ(upload(), false);
   EXPECT_TRUE(receivedDumps().empty());
   EXPECT_EQ(VXGlobalHelper::readLog(), "db failed\n");
+}
+
+// A dump cut short as the process died leaves its temporary file in the caches folder: the next
+// launch's upload removes it, whether or not a dump is there, and the folder's other files stay.
+TEST_F(VXCrashHandlerTest, TheUploadRemovesWhatADumpCutShortLeft) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string caches = VXGlobalHelper::cachesDirectory();
+  const std::string others = os::testing::plantCutShortWrite(caches + "news.sqlite");
+  std::string cutShort = os::testing::plantCutShortWrite(VXCrashHandler::filePath(), 1);
+  ASSERT_FALSE(others.empty() || cutShort.empty());
+  VXGlobalHelper::writeLog("db failed");
+  EXPECT_EQ(upload(), false);
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+
+  ASSERT_TRUE(os::TestSandbox::writeFile(VXCrashHandler::filePath(), "reason"));
+  cutShort = os::testing::plantCutShortWrite(VXCrashHandler::filePath(), 2);
+  ASSERT_FALSE(cutShort.empty());
+  EXPECT_EQ(upload(), true);
+  EXPECT_EQ(receivedDumps(), (std::vector<std::string>{"reason"}));
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(fm.fileExistsAtPath(others));
 }
 
 TEST_F(VXCrashHandlerTest, ATakenDumpIsDeletedWithTheUploadedLog) {

@@ -16,6 +16,7 @@
 #include "os/store/Pasteboard.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/TestSandbox.h"
 
 namespace os {
@@ -235,6 +236,27 @@ TEST(StorePasteboard, ConcurrentWritersLoseNoUpdate) {
   EXPECT_EQ(Pasteboard::pasteboardWithName("counter", false)->changeCount(), 100);
 }
 
+// A save killed while writing leaves its temporary file beside the pasteboard's: the next save of
+// that pasteboard removes it, and leaves the other pasteboards' files and leftovers alone.
+TEST(StorePasteboard, ASaveRemovesWhatASaveCutShortLeft) {
+  TestSandbox box;
+  auto& fm = FileManager::defaultManager();
+  auto board = Pasteboard::pasteboardWithName("wechat_data", true);
+  auto other = Pasteboard::pasteboardWithName("other_data", true);
+  ASSERT_TRUE(board && other && other->setString("theirs"));
+  const std::string folder = box.sandbox()->deviceDirectory() + "/Pasteboards";
+  ASSERT_TRUE(fm.fileExistsAtPath(folder + "/wechat_data.pasteboard"));
+  const std::string cutShort = testing::plantCutShortWrite(folder + "/wechat_data.pasteboard");
+  const std::string othersCutShort = testing::plantCutShortWrite(folder + "/other_data.pasteboard");
+  ASSERT_FALSE(cutShort.empty() || othersCutShort.empty());
+
+  ASSERT_TRUE(board->setString("mine"));
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(fm.fileExistsAtPath(othersCutShort));
+  EXPECT_EQ(board->string(), "mine");
+  EXPECT_EQ(other->string(), "theirs");
+}
+
 // Every descriptor of the process in use for the object's life: the soft limit lowered and what is
 // left under it held, then both given back.
 class NoDescriptorLeft {
@@ -372,6 +394,29 @@ TEST_F(StoreKeychain, AHugeFileFromAnotherApplicationIsSetAsideUnread) {
   Data out;
   ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
   EXPECT_EQ(out, Data{2});
+}
+
+// A save killed while writing leaves its temporary file beside the keychain's: the next save
+// removes it, and every item and the folder's other files stay.
+TEST_F(StoreKeychain, ASaveRemovesWhatASaveCutShortLeft) {
+  auto& fm = FileManager::defaultManager();
+  auto keychain = Keychain::defaultKeychain();
+  ASSERT_EQ(keychain->add(item, Data{1}, 4), kKeychainSuccess);
+  const std::string folder = deletingLastPathComponent(keychain->path());
+  const std::string cutShort = testing::plantCutShortWrite(keychain->path(), 7);
+  const std::string unrelated = folder + "/notes";
+  ASSERT_FALSE(cutShort.empty());
+  ASSERT_TRUE(fm.writeData(dataFromString("kept"), unrelated));
+
+  KeychainQuery other{"com.example.other", "identity", ""};
+  ASSERT_EQ(keychain->add(other, Data{7}, 4), kKeychainSuccess);
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+  EXPECT_EQ(fm.contentsAtPath(unrelated), dataFromString("kept"));
+  Data out;
+  ASSERT_EQ(keychain->copyData(item, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{1});
+  ASSERT_EQ(keychain->copyData(other, &out), kKeychainSuccess);
+  EXPECT_EQ(out, Data{7});
 }
 
 TEST(StoreBoundedRead, AFileLargerThanTheBoundIsNotRead) {

@@ -6,6 +6,7 @@
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/LogCapture.h"
 #include "os/views/Application.h"
 #include "os/views/Screen.h"
@@ -137,6 +138,24 @@ TEST_F(ApplicationTest, AHugeSchemeTableFromAnotherApplicationIsNotRead) {
   app->registerURLSchemes({"reader42"});
   EXPECT_LT(FileManager::defaultManager().attributesOfItemAtPath(table)->size, URLSchemeTable::kMaxFileBytes);
   EXPECT_EQ(URLSchemeTable::applicationForScheme("reader42"), "com.example.reader");
+}
+
+// A registration killed while writing the table leaves its temporary file in the device folder: the
+// next registration removes it, and the folder's other files (the keychain's leftover among them)
+// stay.
+TEST_F(ApplicationTest, ARegistrationRemovesWhatARegistrationCutShortLeft) {
+  app->registerURLSchemes({"reader42"});
+  const std::string device = sandbox.sandbox()->deviceDirectory();
+  const std::string cutShort = testing::plantCutShortWrite(device + "/URLSchemes.plist", 5);
+  const std::string others = testing::plantCutShortWrite(device + "/keychain.plist", 6);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  URLSchemeTable::registerScheme("msgr1234", "com.example.messenger");
+  auto& fm = FileManager::defaultManager();
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(fm.fileExistsAtPath(others));
+  EXPECT_EQ(URLSchemeTable::applicationForScheme("reader42"), "com.example.reader");
+  EXPECT_EQ(URLSchemeTable::applicationForScheme("msgr1234"), "com.example.messenger");
 }
 
 // A registration that would make the table too large to read back is refused: the table keeps

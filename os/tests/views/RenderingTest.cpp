@@ -8,7 +8,9 @@
 #include "os/graphics/Image.h"
 #include "os/console/TouchCommands.h"
 #include "os/views/Button.h"
+#include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/views/PhotoAlbum.h"
 #include "ViewsTestSupport.h"
 
@@ -75,6 +77,35 @@ TEST_F(RenderingTest, SavedPhotosLandInTheDeviceAlbum) {
   RunLoop::main()->runUntilIdle();
   EXPECT_TRUE(failed);
   EXPECT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+}
+
+// Saves killed while writing (of this application or another of the device) leave their temporary
+// files in the album: the next save removes them, and the photos and other files stay.
+TEST_F(RenderingTest, ASaveRemovesWhatSavesCutShortLeftInTheAlbum) {
+  auto image = snapshot(*window, 1);
+  auto save = [&] {
+    const Error* seen = reinterpret_cast<const Error*>(1);
+    PhotoAlbum::saveImage(image, [&](const Error* e) { seen = e; });
+    RunLoop::main()->runUntilIdle();
+    return seen == nullptr;
+  };
+  ASSERT_TRUE(save());
+  ASSERT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
+  const std::string first = PhotoAlbum::savedImagePaths()[0];
+  const std::string album = deletingLastPathComponent(first);
+  auto& fm = FileManager::defaultManager();
+  const std::vector<std::string> cutShort{testing::plantCutShortWrite(first, 3),
+                                          testing::plantCutShortWrite(album + "/IMG_0002.png", 4)};
+  const std::string unrelated = album + "/.notes";
+  ASSERT_TRUE(fm.writeData(dataFromString("kept"), unrelated));
+  const auto before = fm.contentsAtPath(first);
+
+  ASSERT_TRUE(save());
+  for (const std::string& path : cutShort) EXPECT_FALSE(fm.fileExistsAtPath(path)) << path;
+  EXPECT_EQ(fm.contentsAtPath(unrelated), dataFromString("kept"));
+  EXPECT_EQ(fm.contentsAtPath(first), before);
+  ASSERT_EQ(PhotoAlbum::savedImagePaths().size(), 2u);
+  EXPECT_TRUE(PhotoAlbum::savedImage(0) && PhotoAlbum::savedImage(1));
 }
 
 // Another application of the device leaves a photo of a gigabyte in the album: a whole picture

@@ -9,6 +9,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/LogCapture.h"
 
 namespace qqtest {
@@ -116,6 +117,27 @@ TEST_F(QQClientTest, LogFileIsCutOnlyPastAMegabyte) {
   ASSERT_TRUE(fm.writeData(os::Data(1048576, 'b'), path2));
   QQAPI_LOG("x");
   EXPECT_GT(fm.attributesOfItemAtPath(path2)->size, 1048576u);
+}
+
+// A cut of the log killed while writing its tail leaves the tail's temporary file in the documents
+// folder: the next run's first line removes it; the log and other files' leftovers stay.
+TEST_F(QQClientTest, OpeningTheLogRemovesWhatACutCutShortLeft) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string folder = os::Sandbox::current()->documentsDirectory();
+  fm.createDirectoryAtPath(folder, true);
+  const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
+  ASSERT_TRUE(fm.writeData(os::dataFromString("earlier run\n"), path));
+  const std::string temp = os::appendingPathComponent(folder, kQQApiLogTempFileName);
+  const std::string cutShort = os::testing::plantCutShortWrite(temp);
+  const std::string others = os::testing::plantCutShortWrite(os::appendingPathComponent(folder, "notes"));
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  QQAPI_LOG("param error: %s", "title is nil");
+  EXPECT_FALSE(fm.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(fm.fileExistsAtPath(others));
+  const std::string text = os::stringFromData(*fm.contentsAtPath(path));
+  EXPECT_EQ(text.rfind("earlier run\n", 0), 0u);
+  EXPECT_NE(text.find("param error: title is nil\n"), std::string::npos);
 }
 
 // A long run that keeps logging (a peer sending messages that fail, say) is cut as it goes, the

@@ -7,6 +7,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/TestSandbox.h"
@@ -66,6 +67,20 @@ TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) 
   auto cached = os::PropertyList::readFile(cachePath());
   ASSERT_TRUE(cached && cached->isDictionary());
   EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
+}
+
+// A save of the policy killed part-way leaves its temporary file in the documents folder: the
+// next start's manager removes it and reads the saved policy; other files' leftovers stay.
+TEST_F(OnlinePolicyTest, TheNextStartRemovesWhatASaveCutShortLeft) {
+  auto& files = os::FileManager::defaultManager();
+  manager()->requestConfigResponse(answer({{"Common_ta_enable", os::Value(0)}}));
+  const std::string cutShort = os::testing::plantCutShortWrite(cachePath(), 1);
+  const std::string others = os::testing::plantCutShortWrite(sandbox_.sandbox()->documentsDirectory() + "/notes", 1);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  EXPECT_FALSE(manager()->isDataReportEnable());
+  EXPECT_FALSE(files.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(files.fileExistsAtPath(others));
 }
 
 TEST_F(OnlinePolicyTest, TheSharedPolicyIsCachedInTheCurrentSandbox) {

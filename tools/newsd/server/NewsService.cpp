@@ -468,6 +468,8 @@ std::optional<std::string> NewsService::keepStateIn(const std::string& path) {
     return path + " is kept by another news server" + (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) +
            "; stop it first";
   }
+  // What a server killed while saving left beside the file.
+  files.removeAbandonedTemporaryFiles(path);
   bool isDirectory = false;
   if (!files.fileExistsAtPath(path, &isDirectory)) {
     statePath_ = path;

@@ -2,6 +2,7 @@
 
 #include "os/core/Data.h"
 #include "os/store/FileManager.h"
+#include "os/testing/CutShortWrite.h"
 #include "tools/newsd/tests/NewsdFixture.h"
 
 namespace newsd::testing {
@@ -125,6 +126,22 @@ TEST_F(NewsdStateTest, FavouritesAndVotesSurviveARestartOnTheSameFile) {
   // A server without the file starts empty: the favourites were in the file, not left in memory.
   startServer({});
   EXPECT_TRUE(favourites().empty());
+}
+
+// A save killed while writing leaves its temporary file beside the state file: the restart on the
+// file removes it and keeps what was saved, and the folder's other files stay.
+TEST_F(NewsdStateTest, ARestartRemovesWhatASaveCutShortLeft) {
+  ASSERT_EQ(server_->service().keepStateIn(path_), std::nullopt);
+  const long long first = articleIds()[0];
+  ASSERT_EQ(mark(first, 1), 1);
+  const std::string cutShort = os::testing::plantCutShortWrite(path_, 3);
+  const std::string others = os::testing::plantCutShortWrite(folder_ + "/other-state", 4);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  ASSERT_EQ(restart(), std::nullopt);
+  EXPECT_FALSE(files().fileExistsAtPath(cutShort));
+  EXPECT_TRUE(files().fileExistsAtPath(others));
+  EXPECT_EQ(favourites(), (std::vector<long long>{first}));
 }
 
 TEST_F(NewsdStateTest, AChangeThatCannotBeWrittenIsAnsweredAsAFailureAndUndone) {

@@ -224,6 +224,8 @@ struct PushServer::Impl {
   }
   void loadIdentities() {
     if (options.identityFile.empty()) return;
+    // What a server killed while writing the file anew left beside it.
+    os::FileManager::defaultManager().removeAbandonedTemporaryFiles(options.identityFile);
     auto bytes = os::FileManager::defaultManager().contentsAtPath(options.identityFile);
     if (!bytes) return;
     std::istringstream lines(os::stringFromData(*bytes));

@@ -19,6 +19,7 @@
 #include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
 #include "tools/common/NewestKept.h"
@@ -719,6 +720,37 @@ TEST_F(PushWireTest, ARegistrationIsAnsweredAsKeptOnlyOnceItsIdentityIsOnDisk) {
   EXPECT_EQ(login->front().number(2), 0u);
   restarted.reset();
   files.removeItemAtPath(folder);
+}
+
+// A write of the identities killed part-way leaves its temporary file beside theirs: the service
+// started again on the file removes it, and the identities written whole log in.
+TEST_F(PushWireTest, ARestartRemovesWhatAWriteOfTheIdentitiesCutShortLeft) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string path = ::testing::TempDir() + "/pushd-cut-short-" + std::to_string(::getpid());
+  files.removeItemAtPath(path);
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.identityFile = path;
+  auto server = pushd::PushServer::start(options);
+  ASSERT_TRUE(server);
+  Wire wire(server->corePort());
+  const auto registered = registerMany(wire, 2);
+  ASSERT_EQ(registered.size(), 2u);
+  server.reset();
+  const auto written = files.contentsAtPath(path);
+  const std::string cutShort = os::testing::plantCutShortWrite(path, 9);
+  const std::string others = os::testing::plantCutShortWrite(path + "-other", 9);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  auto restarted = pushd::PushServer::start(options);
+  ASSERT_TRUE(restarted);
+  EXPECT_FALSE(files.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(files.fileExistsAtPath(others));
+  EXPECT_EQ(files.contentsAtPath(path), written);
+  Wire again(restarted->corePort());
+  for (const auto& identity : registered) EXPECT_EQ(loginStatus(again, identity), 0);
+  restarted.reset();
+  files.removeItemAtPath(path);
+  files.removeItemAtPath(others);
 }
 
 // A peer registering over and over keeps the service's identities, and its file, within their

@@ -238,6 +238,8 @@ bool SharingService::keepStateIn(std::string path, std::string* error) {
     return false;
   };
   auto& files = os::FileManager::defaultManager();
+  // What a service killed while saving left beside the file.
+  files.removeAbandonedTemporaryFiles(path);
   if (!files.fileExistsAtPath(path)) {
     // A first run: the file is made at the first change.
     statePath_ = std::move(path);

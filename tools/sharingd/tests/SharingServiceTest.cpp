@@ -13,6 +13,8 @@
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
+#include "os/store/FileManager.h"
+#include "os/testing/CutShortWrite.h"
 #include "os/testing/RawHttpClient.h"
 
 namespace sharingd {
@@ -202,6 +204,32 @@ TEST(SharingServiceStateTest, KeptUsersAndSignInsOutliveTheService) {
             uid);
 
   std::remove(path.c_str());
+}
+
+// A save killed while writing leaves its temporary file beside the state file: the service that
+// keeps its state there again removes it and reads what was saved; other files' leftovers stay.
+TEST(SharingServiceStateTest, KeepingTheStateRemovesWhatASaveCutShortLeft) {
+  auto& files = os::FileManager::defaultManager();
+  const std::string path = ::testing::TempDir() + "sharingd-cut-short-" + std::to_string(::getpid());
+  files.removeItemAtPath(path);
+  std::string uid;
+  {
+    SharingService service;
+    service.keepStateIn(path);
+    uid = service.answer(ActionRequest{3, "GET", "app", {}, based({{"dc", "n"}, {"sharedudid", "dev"}, {"opid", "1"}})})
+              .data["uid"].stringOr();
+  }
+  const std::string cutShort = os::testing::plantCutShortWrite(path, 2);
+  const std::string others = os::testing::plantCutShortWrite(path + "-other", 2);
+  ASSERT_FALSE(cutShort.empty() || others.empty());
+
+  SharingService again;
+  ASSERT_TRUE(again.keepStateIn(path));
+  EXPECT_FALSE(files.fileExistsAtPath(cutShort));
+  EXPECT_TRUE(files.fileExistsAtPath(others));
+  EXPECT_EQ(again.uidForDevice("app", "dev"), uid);
+  files.removeItemAtPath(path);
+  files.removeItemAtPath(others);
 }
 
 TEST(SharingFaultTest, FaultTextsParse) {
