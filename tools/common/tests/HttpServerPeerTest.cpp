@@ -3,6 +3,8 @@
 // send bodies past the bound in every method and every coding, send heads by the kilobyte.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,9 +20,11 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/testing/RawHttpClient.h"
+#include "os/testing/TestCertificateAuthority.h"
 #include "tools/common/HttpServer.h"
 #include "tools/common/ServiceHost.h"
 
@@ -260,6 +264,93 @@ TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
       EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
     }
   }
+}
+
+// A peer through TLS that asks a large answer and reads none of it holds no worker either: with
+// one worker and a long write time-out, another peer through TLS is answered at once, and the
+// stalled peers get their answers whole once they read. Answers of 3 MiB and of 12 MiB.
+TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWorker) {
+  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  for (const std::size_t size : {std::size_t{3} << 20, std::size_t{12} << 20}) {
+    SCOPED_TRACE(size);
+    os::TrackedHttpServer http(certificate, key);
+    ASSERT_TRUE(http.is_valid());
+    http.setWorkerCount(1);
+    http.set_write_timeout(300, 0);
+    const std::string big(size, 'x');
+    http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+    http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    const auto port = http.bind("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::thread serving([&] { http.serve(); });
+    struct Peer {
+      int fd = -1;
+      SSL* tls = nullptr;
+    };
+    std::vector<Peer> peers;
+    // Ended before the server stops, however the test ends: a worker waiting on them lets go.
+    struct Ender {
+      std::vector<Peer>& peers;
+      os::TrackedHttpServer& http;
+      std::thread& serving;
+      ~Ender() {
+        for (Peer& peer : peers) {
+          SSL_free(peer.tls);
+          ::close(peer.fd);
+        }
+        http.stop();
+        http.endConnections(true);
+        serving.join();
+      }
+    } ender{peers, http, serving};
+    auto connect = [&](bool smallWindow) {
+      Peer peer;
+      peer.fd = smallWindow ? connectWithSmallWindow(*port) : os::testing::connectTo("127.0.0.1", *port);
+      if (peer.fd < 0) return false;
+      peer.tls = SSL_new(client);
+      SSL_set_fd(peer.tls, peer.fd);
+      peers.push_back(peer);
+      return SSL_connect(peer.tls) == 1;
+    };
+    auto answerOn = [](Peer& peer, const std::string& request, std::size_t length) {
+      if (!request.empty() && SSL_write(peer.tls, request.data(), static_cast<int>(request.size())) <= 0) return std::string();
+      std::string answer;
+      char buffer[1 << 16];
+      for (;;) {
+        const auto head = answer.find("\r\n\r\n");
+        if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
+        const int n = SSL_read(peer.tls, buffer, sizeof buffer);
+        if (n <= 0) return answer;
+        answer.append(buffer, static_cast<std::size_t>(n));
+      }
+    };
+    const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(connect(true));
+      ASSERT_EQ(SSL_write(peers.back().tls, request.data(), static_cast<int>(request.size())), static_cast<int>(request.size()));
+    }
+    // The peers' requests are taken before the next one comes: their answers' first records arrive.
+    char first;
+    for (const Peer& peer : peers) ASSERT_EQ(::recv(peer.fd, &first, 1, MSG_PEEK), 1);
+    ASSERT_TRUE(connect(false));
+    EXPECT_TRUE(answered(answerOn(peers.back(), "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
+        << "the one worker was held by a peer that does not read";
+    for (int i = 0; i < 2; ++i) {
+      const std::string answer = answerOn(peers[static_cast<std::size_t>(i)], "", big.size());
+      EXPECT_TRUE(answered(answer, 200));
+      EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
+    }
+  }
+  SSL_CTX_free(client);
+  X509_free(certificate);
+  EVP_PKEY_free(key);
 }
 
 // Answers waiting for peers that do not read them count with the requests under way: past the
