@@ -579,9 +579,9 @@ class TrackedHttpServer::Loop {
     }
   }
 
-  // Counts what the connection's request holds now, and keeps the requests under way within their
-  // bound: false when this connection is no longer reading its request.
-  // An answer waiting for its peer counts as long as it is kept, whatever of it went out.
+  // Counts what the connection's request holds now, with an answer waiting for its peer (as long
+  // as it is kept, whatever of it went out), and keeps the connections within their bound: false
+  // when this connection is no longer reading its request or writing its answer.
   bool account(Connection& c) {
     if (!connections_.count(&c)) return false;
     // A worker may be writing the answer still.

@@ -6,8 +6,9 @@
 // of the workers, which runs the routed handler. The answer goes back to the loop, which writes it
 // as the peer takes it (a body made as it goes out, or one past what the server holds, the worker
 // writes itself). A connection waiting for its next request, sending one slowly or reading its
-// answer slowly costs no worker; it is read no further until its answer is out. A stop ends the very connections this server accepted, by their sockets. The
-// HTTP layer's post-routing hook is the server's own.
+// answer slowly costs no worker; it is read no further until its answer is out. A stop ends the
+// very connections this server accepted, by their sockets. The HTTP layer's post-routing hook is
+// the server's own.
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).

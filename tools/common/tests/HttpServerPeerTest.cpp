@@ -230,8 +230,10 @@ TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
     http.setWorkerCount(1);
     http.set_write_timeout(300, 0);
     const std::string big(size, 'x');
-    http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
-    http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http.Get("/big",
+             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+    http.Get("/",
+             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
     tools::ServiceHost host{http};
     const auto port = host.start("127.0.0.1", 0);
     ASSERT_TRUE(port);
@@ -285,8 +287,10 @@ TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWor
     http.setWorkerCount(1);
     http.set_write_timeout(300, 0);
     const std::string big(size, 'x');
-    http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
-    http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http.Get("/big",
+             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+    http.Get("/",
+             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
     const auto port = http.bind("127.0.0.1", 0);
     ASSERT_TRUE(port);
     std::thread serving([&] { http.serve(); });
@@ -320,7 +324,8 @@ TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWor
       return SSL_connect(peer.tls) == 1;
     };
     auto answerOn = [](Peer& peer, const std::string& request, std::size_t length) {
-      if (!request.empty() && SSL_write(peer.tls, request.data(), static_cast<int>(request.size())) <= 0) return std::string();
+      if (!request.empty() && SSL_write(peer.tls, request.data(), static_cast<int>(request.size())) <= 0)
+        return std::string();
       std::string answer;
       char buffer[1 << 16];
       for (;;) {
@@ -334,7 +339,8 @@ TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWor
     const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
     for (int i = 0; i < 2; ++i) {
       ASSERT_TRUE(connect(true));
-      ASSERT_EQ(SSL_write(peers.back().tls, request.data(), static_cast<int>(request.size())), static_cast<int>(request.size()));
+      ASSERT_EQ(SSL_write(peers.back().tls, request.data(), static_cast<int>(request.size())),
+                static_cast<int>(request.size()));
     }
     // The peers' requests are taken before the next one comes: their answers' first records arrive.
     char first;
