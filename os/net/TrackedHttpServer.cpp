@@ -236,7 +236,16 @@ class AnswerStream final : public httplib::Stream {
     if (failed_) return -1;
     if (!direct_) {
       if (size <= keptLimit_ - std::min(keptLimit_, c_.out.size())) {
-        c_.out.append(ptr, size);
+        // A large piece goes out at once as far as the socket takes it, after what was kept, so
+        // that the answer to a peer that reads is not copied whole; only the rest is kept, and no
+        // wait is made for room. Through TLS a write cut short must be made again as it was: kept.
+        std::size_t sent = 0;
+        if (!c_.tls && size >= kSentAtOnce) {
+          c_.out.erase(0, sendAtOnce(c_.out.data(), c_.out.size()));
+          if (!failed_ && c_.out.empty()) sent = sendAtOnce(ptr, size);
+          if (failed_) return -1;
+        }
+        c_.out.append(ptr + sent, size - sent);
         return static_cast<ssize_t>(size);
       }
       // Too large to keep: what was kept goes out first, then the rest as it comes.
@@ -249,6 +258,23 @@ class AnswerStream final : public httplib::Stream {
   bool kept() const { return !direct_ && !failed_; }
 
  private:
+  // Pieces from this size on are sent at once as far as they go.
+  static constexpr std::size_t kSentAtOnce = std::size_t{64} << 10;
+
+  // What the socket takes now of the bytes, in the clear, with no wait.
+  std::size_t sendAtOnce(const char* ptr, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+      const long n = c_.socket->send(ptr + at, size - at);
+      if (n < 0) {
+        if (!wouldBlock()) fail();
+        break;
+      }
+      at += static_cast<std::size_t>(n);
+    }
+    return at;
+  }
+
   // From here on the worker writes: what was kept goes out first.
   bool goDirect() {
     direct_ = true;
