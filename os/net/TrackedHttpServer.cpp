@@ -110,6 +110,9 @@ const char* reason(int status) {
 // hundred bytes of stack for each byte: the longest path it takes (8 KiB) needs about 5 MiB.
 constexpr std::size_t kWorkerStack = std::size_t{32} << 20;
 
+// What the loop reads from a connection at once.
+constexpr std::size_t kReadBlock = 64 * 1024;
+
 // The server and connection the calling thread serves a request of.
 thread_local const TrackedHttpServer* tServer = nullptr;
 thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
@@ -187,14 +190,13 @@ namespace {
 // the connection, each wait for room bounded by the write time-out.
 class AnswerStream final : public httplib::Stream {
  public:
-  // An answer up to this size is kept whole for the loop to write as the peer takes it, so that a
-  // peer reading slowly, or not at all, holds no worker. A larger one, and a body made as it goes
-  // out (see writeAsMade), are written by the worker as they come, each wait for room bounded by
-  // the write time-out.
-  static constexpr std::size_t kKeptAnswer = std::size_t{4} << 20;
-
-  AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout)
-      : c_(c), writeTimeout_(writeTimeout), head_(c.head.data()), headSize_(c.head.size()) {}
+  // An answer up to `keptLimit` (the bound on what the server holds) is kept whole for the loop to
+  // write as the peer takes it, counted with the requests under way, so that a peer reading
+  // slowly, or not at all, holds no worker. A larger one, which the server could not keep anyway,
+  // and a body made as it goes out (see writeAsMade), are written by the worker as they come, each
+  // wait for room bounded by the write time-out.
+  AnswerStream(TrackedHttpServer::Connection& c, double writeTimeout, std::size_t keptLimit)
+      : c_(c), writeTimeout_(writeTimeout), keptLimit_(keptLimit), head_(c.head.data()), headSize_(c.head.size()) {}
 
   bool is_readable() const override { return at_ < c_.head.size() + c_.body.size() + c_.tail.size(); }
   bool is_writable() const override {
@@ -233,8 +235,17 @@ class AnswerStream final : public httplib::Stream {
   ssize_t write(const char* ptr, size_t size) override {
     if (failed_) return -1;
     if (!direct_) {
-      if (c_.out.size() + size <= kKeptAnswer) {
-        c_.out.append(ptr, size);
+      if (size <= keptLimit_ - std::min(keptLimit_, c_.out.size())) {
+        // A large piece goes out at once as far as the socket takes it, after what was kept, so
+        // that the answer to a peer that reads is not copied whole; only the rest is kept, and no
+        // wait is made for room. Through TLS a write cut short must be made again as it was: kept.
+        std::size_t sent = 0;
+        if (!c_.tls && size >= kSentAtOnce) {
+          c_.out.erase(0, sendAtOnce(c_.out.data(), c_.out.size()));
+          if (!failed_ && c_.out.empty()) sent = sendAtOnce(ptr, size);
+          if (failed_) return -1;
+        }
+        c_.out.append(ptr + sent, size - sent);
         return static_cast<ssize_t>(size);
       }
       // Too large to keep: what was kept goes out first, then the rest as it comes.
@@ -247,6 +258,23 @@ class AnswerStream final : public httplib::Stream {
   bool kept() const { return !direct_ && !failed_; }
 
  private:
+  // Pieces from this size on are sent at once as far as they go.
+  static constexpr std::size_t kSentAtOnce = std::size_t{64} << 10;
+
+  // What the socket takes now of the bytes, in the clear, with no wait.
+  std::size_t sendAtOnce(const char* ptr, std::size_t size) {
+    std::size_t at = 0;
+    while (at < size) {
+      const long n = c_.socket->send(ptr + at, size - at);
+      if (n < 0) {
+        if (!wouldBlock()) fail();
+        break;
+      }
+      at += static_cast<std::size_t>(n);
+    }
+    return at;
+  }
+
   // From here on the worker writes: what was kept goes out first.
   bool goDirect() {
     direct_ = true;
@@ -300,6 +328,7 @@ class AnswerStream final : public httplib::Stream {
 
   TrackedHttpServer::Connection& c_;
   double writeTimeout_;
+  std::size_t keptLimit_;
   const char* head_;
   size_t headSize_;
   size_t at_ = 0;
@@ -350,7 +379,6 @@ class TrackedHttpServer::Loop {
   }
 
  private:
-  static constexpr std::size_t kReadBlock = 64 * 1024;
   // The longest line of a chunk's size (with its extensions) that is read.
   static constexpr std::size_t kChunkLineLimit = 4096;
 
@@ -577,24 +605,32 @@ class TrackedHttpServer::Loop {
     }
   }
 
-  // Counts what the connection's request holds now, and keeps the requests under way within their
-  // bound: false when this connection is no longer reading its request.
+  // Counts what the connection's request holds now, with an answer waiting for its peer (as long
+  // as it is kept, whatever of it went out), and keeps the connections within their bound: false
+  // when this connection is no longer reading its request or writing its answer.
   bool account(Connection& c) {
     if (!connections_.count(&c)) return false;
-    const std::size_t now = c.in.size() + c.head.size() + c.body.size() + c.tail.size();
+    // A worker may be writing the answer still.
+    const std::size_t out = c.state == Connection::State::Working ? 0 : c.out.size();
+    const std::size_t now = c.in.size() + c.head.size() + c.body.size() + c.tail.size() + out;
     held_ = held_ - c.held + now;
     c.held = now;
-    const std::size_t limit = std::max<std::size_t>(s_.heldRequestLimit_.load(),
-                                                    s_.payload_max_length_ + 2 * kHeadLimit + 2 * kReadBlock);
+    const std::size_t limit = s_.heldLimit();
     while (held_ > limit) {
-      // The one holding most goes: a few peers filling many connections cannot have the server
-      // refuse every other upload, and no request still arriving is held up by them.
+      // The one holding most goes: a few peers filling many connections, or asking answers they
+      // do not read, cannot have the server refuse every other upload, and no request still
+      // arriving is held up by them.
       Connection* largest = nullptr;
       for (auto& [other, kept] : connections_)
-        if ((other->state == Connection::State::Head || other->state == Connection::State::Body) &&
+        if ((other->state == Connection::State::Head || other->state == Connection::State::Body ||
+             other->state == Connection::State::Sending) &&
             (!largest || other->held > largest->held))
           largest = other;
       if (!largest) break;
+      if (largest->state == Connection::State::Sending) {
+        drop(*largest);
+        continue;
+      }
       refuse(*largest, 503, "server busy");
       forget(*largest);
     }
@@ -961,9 +997,12 @@ class TrackedHttpServer::Loop {
     }
     for (auto& c : returned) {
       if (!c->out.empty()) {
-        // The answer the worker left goes out as the peer takes it, before anything else.
+        // The answer the worker left goes out as the peer takes it, before anything else; the
+        // request it answers is let go, and what the connection holds is counted afresh.
         c->outAt = 0;
         c->state = Connection::State::Sending;
+        c->resetRequest();
+        if (!account(*c)) continue;
         setIdle(*c, false);
         setDue(*c, Clock::now() + after(s_.writeTimeout()));
         watch(*c, EPOLLOUT);
@@ -1078,6 +1117,10 @@ TrackedHttpServer::~TrackedHttpServer() {
 }
 
 bool TrackedHttpServer::is_valid() const { return epoll_ >= 0 && wake_ >= 0 && (tls_ != nullptr || !tlsWanted_); }
+
+std::size_t TrackedHttpServer::heldLimit() const {
+  return std::max<std::size_t>(heldRequestLimit_.load(), payload_max_length_ + 2 * kHeadLimit + 2 * kReadBlock);
+}
 
 double TrackedHttpServer::writeTimeout() const {
   return static_cast<double>(write_timeout_sec_) + static_cast<double>(write_timeout_usec_) / 1e6;
@@ -1215,7 +1258,7 @@ void TrackedHttpServer::answer(Connection& c) {
     std::lock_guard lock(mutex_);
     last = ending_ || c.served + 1 >= keep_alive_max_count_;
   }
-  AnswerStream stream(c, writeTimeout());
+  AnswerStream stream(c, writeTimeout(), heldLimit());
   const auto* outerServer = tServer;
   const auto* outerConnection = tConnection;
   tServer = this;

@@ -4,10 +4,11 @@
 // as its bytes arrive, held to the head bound, the body bound (however the body travels: with a
 // length, in chunks, compressed) and the request deadline; only a request read whole goes to one
 // of the workers, which runs the routed handler. The answer goes back to the loop, which writes it
-// as the peer takes it (a body made as it goes out, or one past 4 MiB, the worker writes itself).
-// A connection waiting for its next request, sending one slowly or reading its answer slowly
-// costs no worker. A stop ends the very connections this server accepted, by their sockets. The
-// HTTP layer's post-routing hook is the server's own.
+// as the peer takes it (a body made as it goes out, or one past what the server holds, the worker
+// writes itself). A connection waiting for its next request, sending one slowly or reading its
+// answer slowly costs no worker; it is read no further until its answer is out. A stop ends the
+// very connections this server accepted, by their sockets. The HTTP layer's post-routing hook is
+// the server's own.
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
@@ -75,9 +76,11 @@ class TrackedHttpServer : public httplib::Server {
   void setRequestDeadline(double seconds) { requestDeadline_ = seconds; }
 
   // The most the requests under way hold together, as read and not yet answered (heads, bodies,
-  // bytes waiting to be taken), unless set otherwise: however many connections a peer opens and
-  // fills, the server keeps no more. Past it the request holding most that is still arriving is
-  // answered 503 and its connection ends. Never less than one request at the body bound holds.
+  // bytes waiting to be taken), with the answers waiting for their peers to take them, unless set
+  // otherwise: however many connections a peer opens and fills, or asks answers on and does not
+  // read, the server keeps no more. Past it the connection holding most goes: a request still
+  // arriving is answered 503, an answer waiting is cut off, and its connection ends. Never less
+  // than one request at the body bound holds.
   static constexpr std::size_t kHeldRequestBytes = std::size_t{256} << 20;
   void setHeldRequestLimit(std::size_t bytes) { heldRequestLimit_ = bytes; }
 
@@ -100,6 +103,8 @@ class TrackedHttpServer : public httplib::Server {
   void giveBack(const std::shared_ptr<Connection>& connection);  // a worker returns a connection
   void closeConnection(const std::shared_ptr<Connection>& connection);
   double writeTimeout() const;
+  // What the requests under way and the answers waiting for their peers may hold together.
+  std::size_t heldLimit() const;
 
   bool tlsWanted_ = false;
   SSL_CTX* tls_ = nullptr;  // null in the clear, or when the certificate did not fit the key

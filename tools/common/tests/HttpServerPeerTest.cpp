@@ -3,6 +3,8 @@
 // send bodies past the bound in every method and every coding, send heads by the kilobyte.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -12,14 +14,17 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "os/testing/RawHttpClient.h"
+#include "os/testing/TestCertificateAuthority.h"
 #include "tools/common/HttpServer.h"
 #include "tools/common/ServiceHost.h"
 
@@ -57,6 +62,23 @@ std::string chunk(const std::string& data) {
 }
 
 bool answered(const std::string& answer, int status) { return answer.rfind("HTTP/1.1 " + std::to_string(status), 0) == 0; }
+
+// A blocking connection to the loopback port whose receive window stays small, so an answer
+// cannot all go into the kernel's buffers between the two ends; -1 when it failed.
+int connectWithSmallWindow(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  int window = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  timeval safety{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(port));
+  if (!address || ::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  return fd;
+}
 
 // A service on a bound of 1 MiB with the routes services have: GET and POST, the POST reading its
 // body as the services' handlers do.
@@ -199,52 +221,214 @@ TEST_F(HttpServerPeerTest, AKeptAliveConnectionCarriesRequestAfterRequest) {
 
 // Peers that ask for a large answer and read none of it hold no worker: with one worker, and a
 // write time-out far longer than the peer's patience below, another peer is answered at once.
-// Once they read, the stalled peers get their answers whole.
+// Once they read, the stalled peers get their answers whole. Answers of 3 MiB and of 12 MiB, past
+// what a worker once kept for the loop.
 TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
+  for (const std::size_t size : {std::size_t{3} << 20, std::size_t{12} << 20}) {
+    SCOPED_TRACE(size);
+    tools::HttpServer http;
+    http.setWorkerCount(1);
+    http.set_write_timeout(300, 0);
+    const std::string big(size, 'x');
+    http.Get("/big",
+             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+    http.Get("/",
+             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    tools::ServiceHost host{http};
+    const auto port = host.start("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::vector<int> stalled;
+    // Closed before the server stops, however the test ends: a worker waiting on them lets go.
+    struct Closer {
+      std::vector<int>& fds;
+      ~Closer() {
+        for (int fd : fds) ::close(fd);
+      }
+    } closer{stalled};
+    for (int i = 0; i < 2; ++i) {
+      const int fd = connectWithSmallWindow(*port);
+      ASSERT_GE(fd, 0);
+      const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+      ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+      stalled.push_back(fd);
+    }
+    // The peers' requests are taken before the next one comes.
+    char first;
+    for (int fd : stalled) ASSERT_EQ(::recv(fd, &first, 1, MSG_PEEK), 1);
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    EXPECT_TRUE(answered(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
+        << "the one worker was held by a peer that does not read";
+    ::close(fd);
+    for (int peer : stalled) {
+      const std::string answer = os::testing::answerOn(peer, "", big.size());
+      EXPECT_TRUE(answered(answer, 200));
+      EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
+    }
+  }
+}
+
+// A peer through TLS that asks a large answer and reads none of it holds no worker either: with
+// one worker and a long write time-out, another peer through TLS is answered at once, and the
+// stalled peers get their answers whole once they read. Answers of 3 MiB and of 12 MiB.
+TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWorker) {
+  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  for (const std::size_t size : {std::size_t{3} << 20, std::size_t{12} << 20}) {
+    SCOPED_TRACE(size);
+    os::TrackedHttpServer http(certificate, key);
+    ASSERT_TRUE(http.is_valid());
+    http.setWorkerCount(1);
+    http.set_write_timeout(300, 0);
+    const std::string big(size, 'x');
+    http.Get("/big",
+             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+    http.Get("/",
+             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    const auto port = http.bind("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::thread serving([&] { http.serve(); });
+    struct Peer {
+      int fd = -1;
+      SSL* tls = nullptr;
+    };
+    std::vector<Peer> peers;
+    // Ended before the server stops, however the test ends: a worker waiting on them lets go.
+    struct Ender {
+      std::vector<Peer>& peers;
+      os::TrackedHttpServer& http;
+      std::thread& serving;
+      ~Ender() {
+        for (Peer& peer : peers) {
+          SSL_free(peer.tls);
+          ::close(peer.fd);
+        }
+        http.stop();
+        http.endConnections(true);
+        serving.join();
+      }
+    } ender{peers, http, serving};
+    auto connect = [&](bool smallWindow) {
+      Peer peer;
+      peer.fd = smallWindow ? connectWithSmallWindow(*port) : os::testing::connectTo("127.0.0.1", *port);
+      if (peer.fd < 0) return false;
+      peer.tls = SSL_new(client);
+      SSL_set_fd(peer.tls, peer.fd);
+      peers.push_back(peer);
+      return SSL_connect(peer.tls) == 1;
+    };
+    auto answerOn = [](Peer& peer, const std::string& request, std::size_t length) {
+      if (!request.empty() && SSL_write(peer.tls, request.data(), static_cast<int>(request.size())) <= 0)
+        return std::string();
+      std::string answer;
+      char buffer[1 << 16];
+      for (;;) {
+        const auto head = answer.find("\r\n\r\n");
+        if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
+        const int n = SSL_read(peer.tls, buffer, sizeof buffer);
+        if (n <= 0) return answer;
+        answer.append(buffer, static_cast<std::size_t>(n));
+      }
+    };
+    const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_TRUE(connect(true));
+      ASSERT_EQ(SSL_write(peers.back().tls, request.data(), static_cast<int>(request.size())),
+                static_cast<int>(request.size()));
+    }
+    // The peers' requests are taken before the next one comes: their answers' first records arrive.
+    char first;
+    for (const Peer& peer : peers) ASSERT_EQ(::recv(peer.fd, &first, 1, MSG_PEEK), 1);
+    ASSERT_TRUE(connect(false));
+    EXPECT_TRUE(answered(answerOn(peers.back(), "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
+        << "the one worker was held by a peer that does not read";
+    for (int i = 0; i < 2; ++i) {
+      const std::string answer = answerOn(peers[static_cast<std::size_t>(i)], "", big.size());
+      EXPECT_TRUE(answered(answer, 200));
+      EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
+    }
+  }
+  SSL_CTX_free(client);
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+}
+
+// Answers waiting for peers that do not read them count with the requests under way: past the
+// bound the one holding most is cut off, so however many connections a peer asks answers on, the
+// server keeps no more. A peer sending requests one after another without reading has one answer
+// kept at a time, never a queue of them. Three pipelining peers fit the bound and get every answer
+// whole once they read; a fourth peer's answer takes the server past it, and one of the four is
+// let go while the others, and a normal client, are served.
+TEST(HttpServerSlowReaderTest, AnswersWaitingForTheirPeersAreHeldToTheServersBoundWithRequests) {
+  // Far past what the kernel's buffers take of an answer (a few MiB), so most of each waits.
+  constexpr std::size_t kAnswer = std::size_t{32} << 20;
+  constexpr int kPipelined = 2;
   tools::HttpServer http;
-  http.setWorkerCount(1);
+  http.set_payload_max_length(std::size_t{1} << 20);
+  http.setHeldRequestLimit(3 * kAnswer + (std::size_t{1} << 20));
   http.set_write_timeout(300, 0);
-  const std::string big(std::size_t{3} << 20, 'x');
+  const std::string big(kAnswer, 'x');
   http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
   http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
   tools::ServiceHost host{http};
   const auto port = host.start("127.0.0.1", 0);
   ASSERT_TRUE(port);
-  std::vector<int> stalled;
-  // Closed before the server stops, however the test ends: a worker waiting on them lets go.
+  std::vector<int> peers;
   struct Closer {
     std::vector<int>& fds;
     ~Closer() {
       for (int fd : fds) ::close(fd);
     }
-  } closer{stalled};
-  for (int i = 0; i < 2; ++i) {
-    // A small window, so the answer cannot all go into the buffers between the two.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  } closer{peers};
+  std::string requests;
+  for (int i = 0; i < kPipelined; ++i) requests += "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  for (int i = 0; i < 4; ++i) {
+    const int fd = connectWithSmallWindow(*port);
     ASSERT_GE(fd, 0);
-    int window = 4096;
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    timeval safety{60, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
-    auto address = os::makeIPv4Address("127.0.0.1", static_cast<std::uint16_t>(*port));
-    ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
-    const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
-    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
-    stalled.push_back(fd);
+    peers.push_back(fd);
+    ASSERT_EQ(::send(fd, requests.data(), requests.size(), MSG_NOSIGNAL), static_cast<ssize_t>(requests.size()));
+    // Its first answer is kept (or, for the one let go, ended) before the next peer asks.
+    char first;
+    const ssize_t seen = ::recv(fd, &first, 1, MSG_PEEK);
+    ASSERT_TRUE(seen >= 0 || errno == ECONNRESET) << "no answer came";
   }
-  // The peers' requests are taken before the next one comes.
-  char first;
-  for (int fd : stalled) ASSERT_EQ(::recv(fd, &first, 1, MSG_PEEK), 1);
+  int whole = 0;
+  for (const int fd : peers) {
+    // Each answer's body read and let go as it comes.
+    std::uint64_t body = 0;
+    int answers = 0;
+    std::string head;
+    char buffer[1 << 16];
+    for (ssize_t n; answers < kPipelined && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+      for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
+        if (head.find("\r\n\r\n") == std::string::npos) {
+          head += buffer[at++];
+          continue;
+        }
+        const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(n) - at, kAnswer - body);
+        body += take;
+        at += take;
+        if (body == kAnswer) {
+          EXPECT_TRUE(answered(head, 200)) << head;
+          ++answers;
+          body = 0;
+          head.clear();
+        }
+      }
+    }
+    if (answers == kPipelined) ++whole;
+  }
+  EXPECT_EQ(whole, 3);
   const int fd = os::testing::connectTo("127.0.0.1", *port);
   ASSERT_GE(fd, 0);
-  EXPECT_TRUE(answered(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200))
-      << "the one worker was held by a peer that does not read";
+  EXPECT_TRUE(answered(os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2), 200));
   ::close(fd);
-  for (int peer : stalled) {
-    const std::string answer = os::testing::answerOn(peer, "", big.size());
-    EXPECT_TRUE(answered(answer, 200));
-    EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
-  }
 }
 
 // Both sides of the head's bound: a head of exactly the bound is served, one byte more is not.
