@@ -251,6 +251,8 @@ void RennAuthorizeView::hide() {
 }
 
 void RennAuthorizeView::cancel() {
+  if (ended_) return;
+  ended_ = true;
   hide();
   if (auto d = delegate_.lock()) d->rennLoginCancelded();
 }
@@ -259,8 +261,10 @@ bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRe
                                                    os::WebViewNavigationType) {
   const std::string& url = request.url();
   if (!os::hasPrefix(url, RennLoginService::sharedRennLoginService().successPage())) return true;
+  if (ended_) return false;
 
   if (auto code = RennUtility::getParamValueFromUrl(url, "error_code")) {
+    ended_ = true;
     hide();
     // Every part of the answer that came, even when one before it did not.
     os::Dictionary info;
@@ -270,6 +274,7 @@ bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRe
     return false;
   }
   if (auto access = RennUtility::getParamValueFromUrl(url, "access_token")) {
+    ended_ = true;
     hide();
     RennAccessToken token;
     token.setAccessToken(*access);

@@ -44,7 +44,7 @@ class RennAuthorizeView : public os::View, public os::WebViewDelegate {
   void load();
   void show();
   void hide();
-  // The close button: hides, then rennLoginCancelded.
+  // The close button: hides, then rennLoginCancelded, unless the login has already ended.
   void cancel();
 
   bool shouldStartLoadWithRequest(os::WebView& webView, const os::URLRequest& request,
@@ -73,4 +73,7 @@ class RennAuthorizeView : public os::View, public os::WebViewDelegate {
   os::Dictionary authParams_;
   std::string rennWebAuthURL_;
   os::NotificationCenter::ObserverToken orientationObserver_ = 0;
+  // The dialog stays on screen until the next turn of the run loop after it hides: a second tap
+  // on close or another redirect meanwhile must not end the login again.
+  bool ended_ = false;
 };

@@ -79,23 +79,28 @@ void RennHttpRequest::addAuthorization(os::URLRequest& request) const {
   request.setValueForHTTPHeaderField(header, "Authorization");
 }
 
+// A call that cannot go out fails on the next turn, as a transfer would, so its caller hears
+// once and after the call that started it has returned.
+void RennHttpRequest::failLater(std::string description) {
+  std::weak_ptr<RennHttpRequest> weak = weak_from_this();
+  os::RunLoop::main()->post([weak, description = std::move(description)] {
+    auto self = weak.lock();
+    if (!self || !self->delegate_.lock()) return;
+    auto delegate = self->delegate_.lock();
+    self->finish();
+    delegate->requestFailWithError(*self, os::Error::withDescription("renren", 0, description));
+  });
+}
+
 void RennHttpRequest::startAsynchronous() {
-  if (!URL_) return;
+  // No address (a host or path it cannot be formed from): the call fails rather than never ending.
+  if (!URL_) return failLater("The request has no valid address.");
   auto token = accessToken();
   // Signing takes ASCII keys only: a key that is not gives no signature at all.
   if (token && token->isMac() &&
       (!token->macKey() || !token->accessToken() || !OAuth2SignatureMethod::sign("", *token->macKey()))) {
     // A MAC token that cannot sign: the call fails instead of going out unsigned.
-    std::weak_ptr<RennHttpRequest> weak = weak_from_this();
-    os::RunLoop::main()->post([weak] {
-      auto self = weak.lock();
-      if (!self || !self->delegate_.lock()) return;
-      auto delegate = self->delegate_.lock();
-      self->finish();
-      delegate->requestFailWithError(
-          *self, os::Error::withDescription("renren", 0, "The stored MAC token has no key it can sign with, or no token text."));
-    });
-    return;
+    return failLater("The stored MAC token has no key it can sign with, or no token text.");
   }
   std::string address = URL_->absoluteString();
   // Bearer tokens (and requests without one) travel only over https; MAC-signed ones need not.

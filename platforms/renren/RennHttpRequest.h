@@ -66,6 +66,7 @@ class RennHttpRequest : public os::URLConnectionDelegate, public std::enable_sha
 
  private:
   void finish();
+  void failLater(std::string description);
 
   std::weak_ptr<RennHttpRequestDelegate> delegate_;
   std::optional<os::URL> URL_;

@@ -99,7 +99,15 @@ bool RennLoginService::handleOpenURL(const os::URL& url) {
   }
   const os::Dictionary params = RennUtility::parseURLParams(url.fragment() ? url.fragment() : url.query());
   const std::string* access = params["access_token"].string();
-  if (!access) return false;
+  if (!access) {
+    // The sign-on this application started has ended without a token: the delegate hears it
+    // failed rather than waiting for a reply that will not come. Nothing is stored.
+    waitingForSSO_ = false;
+    if (auto d = delegate())
+      d->rennLoginDidFailWithError(
+          os::Error::withDescription("renren", 0, "The sign-on reply carries no access token."));
+    return false;
+  }
   auto text_ = [&params](const char* key) -> std::optional<std::string> {
     if (const std::string* s = params[key].string()) return *s;
     return std::nullopt;

@@ -97,14 +97,23 @@ void OBSDataManager::jobFinished(const std::shared_ptr<OBSocialJob>& job,
 }
 
 void OBSDataManager::sendNext() {
+  // A request that can no longer be built as its turn comes (the account it needs went while it
+  // waited) is not sent, but its caller still hears so, once, after the queue has moved on: the
+  // answer may queue more.
+  std::vector<std::shared_ptr<OBSocialJob>> unsent;
   while (!actionArray_.empty()) {
     auto next = actionArray_.front();
     if (OBSocialJobFactory::sharedInstance()->updateJob(*next)) {
       send(next);
-      return;
+      break;
     }
     actionArray_.pop_front();
+    unsent.push_back(std::move(next));
   }
+  for (const auto& job : unsent)
+    if (job->completion)
+      job->completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "the request could not be built",
+                                                      job->actionType));
 }
 
 std::vector<std::shared_ptr<OBSocialJob>> OBSDataManager::jobsQueuedAfter(std::uint64_t count) const {

@@ -355,8 +355,15 @@ void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
   if (OBSocialAccountManager::isOauthAndTokenNotExpired(name))
     return postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource,
                                     std::move(done), request.sourceOpType);
-  // Not authorised and nowhere to log in from: nothing is sent and nobody is told.
-  if (!request.controller) return;
+  if (!request.controller) {
+    // Not authorised and nowhere to log in from: nothing is sent, and the caller hears so rather
+    // than waiting for a share that never goes. No toast: the reader asked for nothing that failed.
+    auto response =
+        OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "not authorised, and no screen to log in from", 5);
+    response->data = os::Dictionary{{name, os::Value("")}};
+    if (callerCompletion) callerCompletion(response);
+    return;
+  }
   std::weak_ptr<OBSocialDataService> weak = weak_from_this();
   loginThenShare(
       name, request.controller,

@@ -235,4 +235,29 @@ TEST_F(DataServiceTest, BindingUnbindingAndCancellingAuthorisationReachTheServic
   EXPECT_EQ(ask(1, [&](auto done) { users->requestUnOauthToPlatform("sina", done); }), (std::vector<int>{8}));
 }
 
+// A request waiting in the queue whose account goes before its turn comes is not sent; its caller
+// hears so once, and the request behind it still goes.
+TEST_F(DataServiceTest, AQueuedRequestThatCanNoLongerBeBuiltStillAnswersItsCaller) {
+  auto service = OBSocialDataService::defaultDataService();
+  login("sina", "123");
+  server_.clearRequests();
+  std::shared_ptr<OBSocialResponseEntity> bar, accounts;
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> friends;
+  service->requestSocialDataWithCompletion([&](const auto& r) { bar = r; });
+  service->requestSnsFriends("sina", [&](const auto& r) { friends.push_back(r); });
+  service->requestSocialAccountWithCompletion([&](const auto& r) { accounts = r; });
+  // The reader signs out of the platform while the bar is on its way.
+  auto users = OBSUserManager::shareInstance();
+  auto stored = users->snsAccountDictionary();
+  stored.erase("sina");
+  users->setSnsAccountDictionary(stored);
+  ASSERT_TRUE(settle([&] { return bar && accounts; }));
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(friends.size(), 1u);
+  EXPECT_EQ(friends[0]->responseCode, 5054);
+  EXPECT_EQ(bar->responseCode, 200);
+  EXPECT_EQ(accounts->responseCode, 200);
+  EXPECT_EQ(actions(), (std::vector<int>{3, 10}));
+}
+
 }  // namespace

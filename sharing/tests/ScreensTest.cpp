@@ -659,16 +659,19 @@ TEST_F(ScreensTest, RequestsThatCannotBeBuiltStillComplete) {
 }
 
 // A share to a platform the service posts to, not authorised and with no screen to log in from:
-// nothing is sent, nobody is told, and the reader sees nothing.
-TEST_F(ScreensTest, AnUnauthorisedShareWithoutAScreenDoesNothing) {
+// nothing is sent, the caller hears once that it was not, and the reader sees no toast.
+TEST_F(ScreensTest, AnUnauthorisedShareWithoutAScreenIsNotSentAndItsCallerHearsSo) {
   sandbox_.writeBundleFile("OBSocialLocalizable.strings", "\"shareEdit_error_no_auth\" = \"尚未授权\";\n");
-  int heard = 0;
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
   OBSocialShareRequest request;
   request.snsType = "sina";
-  request.completion = [&](const auto&) { ++heard; };
+  request.completion = [&](const auto& response) { heard.push_back(response); };
   OBSocialDataService::defaultDataService()->postSnsWithDictionary(request);
   os::TouchDriver::advance(1);
-  EXPECT_EQ(heard, 0);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0]->responseCode, 5054);
+  ASSERT_TRUE(heard[0]->data);
+  EXPECT_TRUE(heard[0]->data->contains("sina"));
   EXPECT_FALSE(os::findVisibleText("尚未授权"));
   const auto sent = actions();
   EXPECT_EQ(std::count(sent.begin(), sent.end(), 5), 0);

@@ -284,6 +284,19 @@ TEST_F(RennClientTest, RepliesThatAreNotTheApisAndCancelling) {
   ASSERT_TRUE(waitFor(*other, 2));
   EXPECT_EQ(other->errors.back().domain, "renren");
   EXPECT_EQ(server.requestCount(), sent);
+
+  // An API host no address can be formed with: the call fails, once, instead of never ending.
+  RennClient::setAccessToken(macToken("m.1.t", "k"));
+  RennHosts hosts;
+  hosts.apiHost = std::string(kApiHost) + ":99999";
+  RennLoginService::sharedRennLoginService().setHosts(hosts);
+  RennClient::sendAsynRequest(GetAppParam(), other);
+  ASSERT_TRUE(waitFor(*other, 3));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(other->count(), 3u);
+  EXPECT_EQ(other->errors.back().domain, "renren");
+  EXPECT_EQ(server.requestCount(), sent);
+  EXPECT_TRUE(RennClient::serviceArray().empty());
 }
 
 // A call whose reply runs to 256 MiB is not taken whole: it fails with the reply bound's error,
@@ -326,11 +339,21 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
             "renrenios://authorize?scope=a%20b&sdk_version=5.0.0&api_version=2.0&client_id=apikey1&app_id=4242"
             "&token_type=bearer&url_scheme=" +
                 kCallback);
-  // A reply without a token leaves the login waiting; the real one completes it.
+  // A reply without a token ends the login as failed, once; a reply after it was not asked for.
   renren->openURL(kCallback + "://success?state=1");
+  renren->openURL(kCallback + "://success#access_token=late-1-7");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, false}));
+  EXPECT_EQ(login->events, std::vector<std::string>{"failed"});
+  EXPECT_EQ(login->errors.at(0).domain, "renren");
+  EXPECT_FALSE(RennClient::accessToken());
+  login->events.clear();
+
+  // Asked again, the real reply completes it.
+  RennClient::loginWithDelegate(login);
   renren->openURL(kCallback + "://success#access_token=t-1-999&scope=a+b&refresh_token=r");
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, true}));
+  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, false, true}));
   EXPECT_EQ(login->events, std::vector<std::string>{"success"});
   auto token = RennClient::accessToken();
   ASSERT_TRUE(token);
@@ -421,6 +444,13 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
   EXPECT_EQ(login->errors[0].domain, "renren");
   EXPECT_EQ(login->errors[0].userInfo.keys(), (std::vector<std::string>{"error", "error_code", "error_description"}));
   EXPECT_FALSE(RennClient::accessToken());
+  // The denied dialog is still on screen for this turn: its close button ends nothing more.
+  auto denied = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  ASSERT_TRUE(denied);
+  denied->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  EXPECT_EQ(login->events.size(), 2u);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(window->subviews().empty());
 
   // The close button cancels.
   RennClient::loginWithDelegate(login);
@@ -429,10 +459,31 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
   EXPECT_FALSE(dialog->shouldRotateToOrientation(1));  // already laid out for portrait
   EXPECT_TRUE(dialog->shouldRotateToOrientation(3));
   EXPECT_FALSE(dialog->shouldRotateToOrientation(5));
+  const std::size_t before = login->events.size();
   dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
   EXPECT_EQ(login->events.back(), "cancelled");
+  // Until the dialog has left the screen, a second tap or a late redirect ends nothing again.
+  dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  EXPECT_FALSE(dialog->shouldStartLoadWithRequest(
+      *dialog->webView(), os::URLRequest(success + "#access_token=late-3-5"), os::WebViewNavigationType::Other));
+  EXPECT_EQ(login->events.size(), before + 1);
+  EXPECT_FALSE(RennClient::accessToken());
   os::RunLoop::main()->runUntilIdle();
   EXPECT_TRUE(window->subviews().empty());
+  EXPECT_EQ(login->events.size(), before + 1);
+
+  // A denial and then the close button before the dialog has gone: the login ends once.
+  RennClient::loginWithDelegate(login);
+  dialog = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->shouldStartLoadWithRequest(*dialog->webView(), os::URLRequest(success + "?error_code=2&error=x"),
+                                                  os::WebViewNavigationType::Other));
+  dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  ASSERT_EQ(login->events.size(), before + 2);
+  EXPECT_EQ(login->events.back(), "failed");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(window->subviews().empty());
+  EXPECT_EQ(login->events.size(), before + 2);
 
   // Quick registration opens the mobile sign-up page, which leads to the authorize page.
   RennClient::quickRegister(login);
