@@ -19,6 +19,17 @@ namespace {
 
 using RenderingTest = ScreenTest;
 
+// Saves the image to the album and waits for its answer: true when it reports no error.
+bool saveToAlbum(const std::shared_ptr<Image>& image) {
+  bool answered = false, failed = true;
+  PhotoAlbum::saveImage(image, [&](const Error* e) {
+    answered = true;
+    failed = e != nullptr;
+  });
+  RunLoop::main()->runUntilIdle();
+  return answered && !failed;
+}
+
 // Renders the key window's layer into an image of its size, as a snapshot of the screen does.
 std::shared_ptr<Image> snapshot(Window& window, double scale) {
   beginImageContext(window.bounds().size, true, scale);
@@ -83,12 +94,7 @@ TEST_F(RenderingTest, SavedPhotosLandInTheDeviceAlbum) {
 // files in the album: the next save removes them, and the photos and other files stay.
 TEST_F(RenderingTest, ASaveRemovesWhatSavesCutShortLeftInTheAlbum) {
   auto image = snapshot(*window, 1);
-  auto save = [&] {
-    const Error* seen = reinterpret_cast<const Error*>(1);
-    PhotoAlbum::saveImage(image, [&](const Error* e) { seen = e; });
-    RunLoop::main()->runUntilIdle();
-    return seen == nullptr;
-  };
+  auto save = [&] { return saveToAlbum(image); };
   ASSERT_TRUE(save());
   ASSERT_EQ(PhotoAlbum::savedImagePaths().size(), 1u);
   const std::string first = PhotoAlbum::savedImagePaths()[0];
@@ -113,12 +119,7 @@ TEST_F(RenderingTest, ASaveRemovesWhatSavesCutShortLeftInTheAlbum) {
 // cannot be read; the photos beside it still are.
 TEST_F(RenderingTest, AHugePhotoFromAnotherApplicationIsNotRead) {
   auto image = snapshot(*window, 1);
-  auto save = [&] {
-    const Error* seen = reinterpret_cast<const Error*>(1);
-    PhotoAlbum::saveImage(image, [&](const Error* e) { seen = e; });
-    RunLoop::main()->runUntilIdle();
-    return seen == nullptr;
-  };
+  auto save = [&] { return saveToAlbum(image); };
   auto peer = sandbox.peerApplication("com.example.camera");
   auto previous = Sandbox::setCurrent(peer);
   const bool saved = save();

@@ -55,6 +55,21 @@ std::string gzipOfZeros(std::size_t length) {
   return out;
 }
 
+// A large answer at "/big" and a small one at "/", for the peers that do not read below.
+void routeBigAndSmall(httplib::Server& http, const std::string& big) {
+  http.Get("/big", [&big](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+}
+
+// Peers' sockets, closed as the test ends however it ends, before the server stops: a worker
+// waiting on one of them lets go.
+struct PeerSockets {
+  std::vector<int> fds;
+  ~PeerSockets() {
+    for (int fd : fds) ::close(fd);
+  }
+};
+
 std::string chunk(const std::string& data) {
   char size[32];
   std::snprintf(size, sizeof size, "%zx\r\n", data.size());
@@ -230,21 +245,12 @@ TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
     http.setWorkerCount(1);
     http.set_write_timeout(300, 0);
     const std::string big(size, 'x');
-    http.Get("/big",
-             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
-    http.Get("/",
-             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    routeBigAndSmall(http, big);
     tools::ServiceHost host{http};
     const auto port = host.start("127.0.0.1", 0);
     ASSERT_TRUE(port);
-    std::vector<int> stalled;
-    // Closed before the server stops, however the test ends: a worker waiting on them lets go.
-    struct Closer {
-      std::vector<int>& fds;
-      ~Closer() {
-        for (int fd : fds) ::close(fd);
-      }
-    } closer{stalled};
+    PeerSockets peers;
+    std::vector<int>& stalled = peers.fds;
     for (int i = 0; i < 2; ++i) {
       const int fd = connectWithSmallWindow(*port);
       ASSERT_GE(fd, 0);
@@ -287,10 +293,7 @@ TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWor
     http.setWorkerCount(1);
     http.set_write_timeout(300, 0);
     const std::string big(size, 'x');
-    http.Get("/big",
-             [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
-    http.Get("/",
-             [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    routeBigAndSmall(http, big);
     const auto port = http.bind("127.0.0.1", 0);
     ASSERT_TRUE(port);
     std::thread serving([&] { http.serve(); });
@@ -374,18 +377,12 @@ TEST(HttpServerSlowReaderTest, AnswersWaitingForTheirPeersAreHeldToTheServersBou
   http.setHeldRequestLimit(3 * kAnswer + (std::size_t{1} << 20));
   http.set_write_timeout(300, 0);
   const std::string big(kAnswer, 'x');
-  http.Get("/big", [&](const httplib::Request&, httplib::Response& response) { response.set_content(big, "text/plain"); });
-  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  routeBigAndSmall(http, big);
   tools::ServiceHost host{http};
   const auto port = host.start("127.0.0.1", 0);
   ASSERT_TRUE(port);
-  std::vector<int> peers;
-  struct Closer {
-    std::vector<int>& fds;
-    ~Closer() {
-      for (int fd : fds) ::close(fd);
-    }
-  } closer{peers};
+  PeerSockets sockets;
+  std::vector<int>& peers = sockets.fds;
   std::string requests;
   for (int i = 0; i < kPipelined; ++i) requests += "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   for (int i = 0; i < 4; ++i) {

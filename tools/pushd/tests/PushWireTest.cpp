@@ -188,6 +188,13 @@ struct Registration {
 
 class PushWireTest : public ::testing::Test {
  protected:
+  // A service on free ports keeping its identities in a fresh file of the test's own.
+  static pushd::ServerOptions withFreshIdentityFile(const std::string& name) {
+    auto options = pushd::ServerOptions::onFreePorts();
+    options.identityFile = ::testing::TempDir() + "/pushd-" + name + "-" + std::to_string(::getpid());
+    os::FileManager::defaultManager().removeItemAtPath(options.identityFile);
+    return options;
+  }
   struct Login {
     std::uint32_t uid = 0, session = 0;
     std::string password;
@@ -439,10 +446,8 @@ TEST_F(PushWireTest, EventsPastTheirBoundDropTheOldest) {
 // answered, and an answered one is on disk: a service started afresh on the same file logs every
 // one of them in.
 TEST_F(PushWireTest, RegistrationsArrivingTogetherAreEachAnsweredAndAllKeptOnDisk) {
-  const std::string path = ::testing::TempDir() + "/pushd-identities-" + std::to_string(::getpid());
-  std::remove(path.c_str());
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("identities");
+  const std::string path = options.identityFile;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
   constexpr std::size_t kClients = 100, kEach = 5;
@@ -598,10 +603,8 @@ TEST_F(PushWireTest, FramesBeforeOneTooShortForAHeaderAreAnsweredBeforeTheConnec
     EXPECT_EQ(answer.number(2), 2u);
   }
 
-  const std::string path = ::testing::TempDir() + "/pushd-short-frame-" + std::to_string(::getpid());
-  std::remove(path.c_str());
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("short-frame");
+  const std::string path = options.identityFile;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
   BlockingWire registering(server->corePort());
@@ -726,10 +729,8 @@ TEST_F(PushWireTest, ARegistrationIsAnsweredAsKeptOnlyOnceItsIdentityIsOnDisk) {
 // started again on the file removes it, and the identities written whole log in.
 TEST_F(PushWireTest, ARestartRemovesWhatAWriteOfTheIdentitiesCutShortLeft) {
   auto& files = os::FileManager::defaultManager();
-  const std::string path = ::testing::TempDir() + "/pushd-cut-short-" + std::to_string(::getpid());
-  files.removeItemAtPath(path);
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("cut-short");
+  const std::string path = options.identityFile;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
   Wire wire(server->corePort());
@@ -758,10 +759,8 @@ TEST_F(PushWireTest, ARestartRemovesWhatAWriteOfTheIdentitiesCutShortLeft) {
 // while the newest log in, also after a restart, which keeps the order of use from the file.
 TEST_F(PushWireTest, RegistrationsPastTheBoundLetGoOfTheLeastRecentlyUsed) {
   auto& files = os::FileManager::defaultManager();
-  const std::string path = ::testing::TempDir() + "/pushd-bounded-" + std::to_string(::getpid());
-  files.removeItemAtPath(path);
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("bounded");
+  const std::string path = options.identityFile;
   options.identityLimit = 10;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
@@ -806,10 +805,8 @@ TEST_F(PushWireTest, RegistrationsPastTheBoundLetGoOfTheLeastRecentlyUsed) {
 // and log in; one larger than the bound alone is kept alone.
 TEST_F(PushWireTest, LongAppKeysKeepTheIdentityFileWithinItsBytes) {
   auto& files = os::FileManager::defaultManager();
-  const std::string path = ::testing::TempDir() + "/pushd-bytes-" + std::to_string(::getpid());
-  files.removeItemAtPath(path);
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("bytes");
+  const std::string path = options.identityFile;
   options.identityBytes = 1000;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
@@ -841,10 +838,8 @@ TEST_F(PushWireTest, LongAppKeysKeepTheIdentityFileWithinItsBytes) {
 // heartbeats, tokens, tags, messages and refused requests leave it as it is.
 TEST_F(PushWireTest, TurnsThatChangeNoIdentityLeaveTheFileAlone) {
   auto& files = os::FileManager::defaultManager();
-  const std::string path = ::testing::TempDir() + "/pushd-unchanged-" + std::to_string(::getpid());
-  files.removeItemAtPath(path);
-  auto options = pushd::ServerOptions::onFreePorts();
-  options.identityFile = path;
+  auto options = withFreshIdentityFile("unchanged");
+  const std::string path = options.identityFile;
   auto server = pushd::PushServer::start(options);
   ASSERT_TRUE(server);
   Wire wire(server->corePort());
