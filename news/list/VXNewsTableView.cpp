@@ -215,18 +215,23 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
     return;
   }
   auto db = database();
-  if (clearDB) {
-    dataList_.clear();
-    if (db) db->deleteArticleWithID(ID_);
+  os::Array items = typeFilter((*data)["newslist"]);
+  // A forced refresh's rows take the stored ones' place in one step: a database that refuses the
+  // new rows (a full disk) keeps the old ones, on screen too, and the category stays due.
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaced;
+  if (clearDB && db && !(replaced = db->replaceArticles(items, ID_))) {
+    finishRefresh();
+    load_.setState(VXNewsRequestFailed);
+    return;
   }
+  if (clearDB) dataList_.clear();
   if (front && db) db->updateCategory(ID_, nowSinceReferenceDate());
   canLoadMore_ = (*data)["lastpage"].intValue() != 1;
-  os::Array items = typeFilter((*data)["newslist"]);
   if (front) {
     if (db) {
       // Each stored item goes above the ones before it: the batch lands reversed, in one move of
       // the list rather than one per item.
-      auto stored = db->insertArticles(items, ID_);
+      auto stored = replaced ? std::move(*replaced) : db->insertArticles(items, ID_);
       dataList_.insert(dataList_.begin(), stored.rbegin(), stored.rend());
     }
   } else {

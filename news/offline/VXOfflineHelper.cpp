@@ -204,8 +204,9 @@ void VXOfflineHelper::storeNewsList(const Run& run, long long category, const st
   // A successful answer without a list says nothing about the category: the stored items stay.
   const os::Array* list = (*data)["newslist"].array();
   if (!list) return;
-  run.db->deleteArticleWithID(category);
-  run.db->insertArticles(*list, category);
+  // In one step: the list read meanwhile, or left by a refusal (a full disk) or an end part-way,
+  // is the old one or the new one, never an empty one.
+  run.db->replaceArticles(*list, category);
 }
 
 void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long category) {

@@ -342,39 +342,60 @@ bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
   return ok;
 }
 
+namespace {
+
+// Inside a transaction: stores the items the category does not hold yet above its stored ones
+// (see insertArticles) into `stored`. False when a row could not be written: the caller rolls back.
+bool insertFreshArticles(SQDatabase& db, const os::Array& items, long long category,
+                         std::vector<std::shared_ptr<VXNewsDO>>& stored) {
+  std::vector<std::shared_ptr<VXNewsDO>> fresh;
+  std::set<long long> seen;
+  for (const os::Value& item : items) {
+    const os::Dictionary* dict = item.dictionary();
+    if (!dict) continue;
+    auto news = std::make_shared<VXNewsDO>(*dict, category);
+    if (!seen.insert(news->ID()).second) continue;
+    if (articleExists(db, news->ID(), category)) continue;
+    fresh.push_back(std::move(news));
+  }
+  if (fresh.empty()) return true;
+  long long n = static_cast<long long>(fresh.size());
+  // The new items take the n positions just above the stored top (1 to n in an empty
+  // category) rather than pushing every stored row down: a pull costs what it brings.
+  auto top = categoryEnd(db, category, true);
+  const long long first = top ? *top - n : 1;
+  long long key = nextArticleKey(db);
+  for (long long i = n - 1; i >= 0; --i) {
+    auto& news = fresh[static_cast<std::size_t>(i)];
+    // Part of a batch would leave the list with a hole in the middle of the new items.
+    // All or nothing.
+    if (!insertArticleRow(db, news->dictForDB(), key++, first + i)) return false;
+    stored.push_back(news);
+  }
+  return true;
+}
+
+}  // namespace
+
 std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os::Array& items, long long category) {
   std::vector<std::shared_ptr<VXNewsDO>> stored;
-  bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
-    std::vector<std::shared_ptr<VXNewsDO>> fresh;
-    std::set<long long> seen;
-    for (const os::Value& item : items) {
-      const os::Dictionary* dict = item.dictionary();
-      if (!dict) continue;
-      auto news = std::make_shared<VXNewsDO>(*dict, category);
-      if (!seen.insert(news->ID()).second) continue;
-      if (articleExists(db, news->ID(), category)) continue;
-      fresh.push_back(std::move(news));
-    }
-    if (fresh.empty()) return;
-    long long n = static_cast<long long>(fresh.size());
-    // The new items take the n positions just above the stored top (1 to n in an empty
-    // category) rather than pushing every stored row down: a pull costs what it brings.
-    auto top = categoryEnd(db, category, true);
-    const long long first = top ? *top - n : 1;
-    long long key = nextArticleKey(db);
-    for (long long i = n - 1; i >= 0; --i) {
-      auto& news = fresh[static_cast<std::size_t>(i)];
-      if (!insertArticleRow(db, news->dictForDB(), key++, first + i)) {
-        // Part of a batch would leave the list with a hole in the middle of the new items.
-        // All or nothing.
-        stored.clear();
-        rollback = true;
-        return;
-      }
-      stored.push_back(news);
-    }
-  });
+  bool committed = inTransaction(
+      [&](SQDatabase& db, bool& rollback) { rollback = !insertFreshArticles(db, items, category, stored); });
   if (!committed) stored.clear();
+  return stored;
+}
+
+std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::replaceArticles(const os::Array& items,
+                                                                                        long long category) {
+  std::vector<std::shared_ptr<VXNewsDO>> stored;
+  bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
+    rollback = !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category) ||
+               !insertFreshArticles(db, items, category, stored);
+  });
+  if (!committed) {
+    os::log("replace articles failed");
+    return std::nullopt;
+  }
   return stored;
 }
 

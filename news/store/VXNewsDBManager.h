@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -90,6 +91,9 @@ class VXNewsDBManager {
   // server order (an id repeated within the batch counts once). Answers the stored items, the
   // last-listed first.
   std::vector<std::shared_ptr<VXNewsDO>> insertArticles(const os::Array& items, long long category);
+  // The category's stored items become the server items, in one transaction: when the database
+  // refuses any of it (a full disk), absent, and the category keeps the items it had.
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaceArticles(const os::Array& items, long long category);
   // The category's items, top first.
   std::vector<std::shared_ptr<VXNewsDO>> createNewsListWithDB(long long category);
   // {"id", "icon1", "icon2", "icon3"} per stored item, top first; the icons end at the first

@@ -30,8 +30,10 @@ bool report(Error* error, int err, const std::string& path) {
   return false;
 }
 
-bool writeAll(int fd, const Data& data) {
-  std::size_t done = 0;
+// `written`, when given, counts what reached the file, also when the rest was refused.
+bool writeAll(int fd, const Data& data, std::size_t* written = nullptr) {
+  std::size_t local = 0;
+  std::size_t& done = written ? *written : local;
   while (done < data.size()) {
     ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
@@ -353,8 +355,15 @@ bool FileManager::writeData(const Data& data, const std::string& path, WriteOpti
 bool FileManager::appendData(const Data& data, const std::string& path, Error* error) const {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return report(error, errno, path);
-  bool ok = writeAll(fd, data);
+  std::size_t done = 0;
+  bool ok = writeAll(fd, data, &done);
   int err = errno;
+  // A full disk takes part of the bytes and refuses the rest: the part goes again, so the file
+  // ends where it did rather than in half a line the next append would run on from.
+  if (!ok && done > 0) {
+    const off_t end = ::lseek(fd, 0, SEEK_CUR);
+    if (end >= static_cast<off_t>(done)) (void)::ftruncate(fd, end - static_cast<off_t>(done));
+  }
   ::close(fd);
   return ok || report(error, err, path);
 }

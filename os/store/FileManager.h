@@ -49,7 +49,8 @@ class FileManager {
   std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr,
                                      std::uint64_t maxBytes = UINT64_MAX) const;
   bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
-  // Appends, creating the file when missing.
+  // Appends, creating the file when missing. An append the disk takes only part of leaves the
+  // file as it was before it.
   bool appendData(const Data& data, const std::string& path, Error* error = nullptr) const;
   // Makes the folder's own changes (names made, renamed or removed in it) reach the disk, as an
   // atomic write does the file's bytes: after that write, the new name outlives a power loss.

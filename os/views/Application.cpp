@@ -13,6 +13,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/store/UserDefaults.h"
 #include "os/views/Device.h"
 #include "os/views/Screen.h"
 #include "os/views/Window.h"
@@ -187,6 +188,7 @@ void Application::enterBackground() {
   state_ = ApplicationState::Background;
   if (delegate_) delegate_->applicationDidEnterBackground(*this);
   notify(kApplicationDidEnterBackgroundNotification);
+  keepPreferences();
 }
 
 void Application::enterForeground() {
@@ -201,8 +203,15 @@ void Application::terminate() {
   if (terminated_) return;
   if (delegate_) delegate_->applicationWillTerminate(*this);
   notify(kApplicationWillTerminateNotification);
+  keepPreferences();
   terminated_ = true;
   state_ = ApplicationState::Background;
+}
+
+void Application::keepPreferences() {
+  // A change the disk refused (full at the time) is written now that room may have been made,
+  // as the application may not run again before the process ends.
+  if (auto sandbox = Sandbox::current()) sandbox->standardUserDefaults()->synchronize();
 }
 
 bool Application::leave(double limit) {

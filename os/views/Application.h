@@ -267,6 +267,8 @@ class Application : public std::enable_shared_from_this<Application> {
  private:
   void post(std::function<void()> task);
   void notify(const char* name);
+  // Writes the standard preferences again when a change could not be saved.
+  void keepPreferences();
   void requireSystem8(const char* operation) const;
   void deliverDeviceToken();
 

@@ -15,6 +15,7 @@
 #include "os/store/PreparedFile.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
@@ -169,14 +170,9 @@ TEST(DUVFileCache, ASaveTheDiskRefusesKeepsTheLastSaveAndAGoneFolderIsMadeAgain)
   cache->setObject(os::Value(std::string(256 * 1024, 'x')), "pad");
   {
     os::testing::LogCapture log;
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{64 * 1024, before.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    os::testing::FullDisk disk(64 * 1024);
     os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previous);
+    disk.roomMade();
     const auto lines = log.lines();
     ASSERT_FALSE(lines.empty());
     EXPECT_NE(lines.back().find("was not saved"), std::string::npos) << lines.back();

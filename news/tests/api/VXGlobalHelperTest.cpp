@@ -14,6 +14,7 @@
 #include "os/runtime/Clock.h"
 #include "os/store/FileManager.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/views/View.h"
 #include "ui/widgets/KHProgressHUD.h"
@@ -125,6 +126,21 @@ TEST_F(VXGlobalHelperLog, ARewriteRemovesWhatARewriteCutShortLeft) {
   EXPECT_FALSE(fm.fileExistsAtPath(editCutShort));
   EXPECT_EQ(logText(), "kept\n");
   EXPECT_TRUE(fm.fileExistsAtPath(others));
+}
+
+// A line the full disk takes only part of leaves no half line (nor half a character) for the
+// next line to run on from: the log reads as whole lines, and the crash upload can carry it.
+TEST_F(VXGlobalHelperLog, ALineTheFullDiskCutsShortLeavesNoHalfLine) {
+  auto& fm = os::FileManager::defaultManager();
+  VXGlobalHelper::writeLog("before the disk filled");
+  const std::uint64_t size = fm.attributesOfItemAtPath(VXGlobalHelper::pathLog())->size;
+  {
+    // Room for the first two bytes of the line's first character.
+    os::testing::FullDisk disk(size + 2);
+    VXGlobalHelper::writeLog("数据库写入失败 db failed");
+  }
+  VXGlobalHelper::writeLog("after room was made");
+  EXPECT_EQ(logText(), "before the disk filled\nafter room was made\n");
 }
 
 class VXGlobalHelperRunner : public newstest::RealTimeFixture {

@@ -294,6 +294,31 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
 }
 
+// A forced refresh whose rows the database refuses (a full disk) keeps the rows there were, on
+// screen and stored, and leaves the category due, so the next visit asks again and stores them.
+TEST_F(VXNewsTableViewTest, AForcedRefreshTheDatabaseRefusesKeepsTheRowsThereWere) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
+  const double stamped = db_->lastUpdateWithCategory(kCategory);
+  newstest::refuseNewArticleRows(*db_, true);
+  answers_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  makeList()->load();
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.requestCount(), 1u);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+
+  newstest::refuseNewArticleRows(*db_, false);
+  answers_.queue(listAnswer(os::Array{item(11, t - 10), item(10, t - 20)}, 2));
+  list_->load();
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.requestCount(), 2u);
+  EXPECT_EQ(listed(), (std::vector<long long>{11, 10}));
+  EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
+}
+
 TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500)}, 7200);

@@ -239,6 +239,23 @@ TEST_F(OfflineFixture, AListAnswerWithoutItsListKeepsTheStoredOne) {
   EXPECT_EQ(items[0]["id"].intValue() + items[1]["id"].intValue(), ids[0] + ids[1]);
 }
 
+// A list the database refuses to store (a full disk) leaves the category's stored list as it
+// was, so its articles are still fetched for reading offline.
+TEST_F(OfflineFixture, AListTheDatabaseRefusesKeepsTheStoredOne) {
+  const long long a = plainCategory(0);
+  auto ids = storeFresh(a, 2);
+  db_->updateCategory(a, 0);  // stale again
+  refuseNewArticleRows(*db_, true);
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  refuseNewArticleRows(*db_, false);
+  EXPECT_EQ(server_->asked(1010), 1);
+  auto items = db_->getNewsIDWithDB(a);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]["id"].intValue() + items[1]["id"].intValue(), ids[0] + ids[1]);
+  for (long long id : ids) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(id))) << id;
+}
+
 TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   const long long a = plainCategory(0), b = plainCategory(1);
   auto inA = storeFresh(a, 3);

@@ -9,6 +9,8 @@
 #include "os/graphics/Image.h"
 #include "os/store/FileManager.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/FullDisk.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 
@@ -131,6 +133,25 @@ TEST_F(VXSettingViewControllerTest, TheTextSizeSheetStoresAndAppliesTheChoice) {
   os::TouchDriver::settle();
   EXPECT_EQ(defaults()->integerForKey(kFontSize), 2);
   EXPECT_EQ(note(0), "中");
+}
+
+// The disk is full when the person picks a text size: it applies, but cannot be saved then. The
+// person clears the caches, which makes room, and leaves: the size is there at the next start.
+TEST_F(VXSettingViewControllerTest, ATextSizeChosenOnAFullDiskIsKeptOnceRoomIsMadeAndTheReaderLeaves) {
+  open();
+  {
+    os::testing::LogCapture quiet;
+    os::testing::FullDisk disk(8);
+    tapRow(VXSettingViewController::kRowFont);
+    ASSERT_TRUE(os::TouchDriver::pressAlertButton("大"));
+    os::TouchDriver::settle();
+  }
+  EXPECT_EQ(VXNewsConfig::share()->fontSize(), 3);
+  ASSERT_NE(os::UserDefaults(defaults()->path()).integerForKey(kFontSize), 3);
+  tapRow(VXSettingViewController::kRowCache);
+  EXPECT_TRUE(waitHud("清理结束"));
+  EXPECT_TRUE(app_->leave(30));
+  EXPECT_EQ(os::UserDefaults(defaults()->path()).integerForKey(kFontSize), 3);
 }
 
 TEST_F(VXSettingViewControllerTest, WithoutThePassSwitchThePushSwitchChangesNothingAndSpringsBack) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "foundation/ServiceCallLog.h"
+#include "foundation/sqlite/SQDatabase.h"
 #include "news/album/VXImageViewer.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/VXGlobalHelper.h"
@@ -504,6 +505,18 @@ class OfflineFixture : public ReaderFixture {
     detailsAtHeard_.push_back(server_->asked(1020));
   }};
 };
+
+// Makes the news database refuse every new article row, as a full disk refuses them, while
+// reading and removing rows still works; false takes the refusal away.
+// (Through a connection of its own, as another writer of the file would.)
+inline void refuseNewArticleRows(const VXNewsDBManager& db, bool refuse) {
+  auto other = SQDatabase::databaseWithPath(db.path());
+  ASSERT_TRUE(other->open());
+  EXPECT_TRUE(refuse ? other->executeUpdate("create trigger refuse_rows before insert on ZARTICLE "
+                                            "begin select raise(abort, 'database or disk is full'); end")
+                     : other->executeUpdate("drop trigger refuse_rows"));
+  other->close();
+}
 
 // Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),

@@ -13,6 +13,7 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/store/UserDefaults.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/TestSandbox.h"
 
@@ -506,16 +507,11 @@ TEST(StoreUserDefaults, ASaveTheDiskRefusesKeepsTheLastFileAndSaysSo) {
   ASSERT_TRUE(d.synchronize());
   {
     testing::LogCapture log;
-    rlimit before{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    auto previous = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{16 * 1024, before.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    testing::FullDisk disk(16 * 1024);
     d.setObject(Value(std::string(64 * 1024, 'x')), "picture");
     d.setObject(Value("changed"), "OBSocial_uid");
     const bool synchronized = d.synchronize();
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, previous);
+    disk.roomMade();
     EXPECT_FALSE(synchronized);
     const auto lines = log.lines();
     ASSERT_EQ(lines.size(), 1u) << (lines.empty() ? "" : lines.back());

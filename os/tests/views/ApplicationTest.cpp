@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
+#include <vector>
+
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/store/UserDefaults.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
 #include "os/views/Application.h"
 #include "os/views/Screen.h"
@@ -318,6 +323,32 @@ TEST_F(ApplicationTest, LeavingRunsTheLifeCycleToTheEndAndWaitsForTheWorkItStart
   EXPECT_EQ(other->backgroundTaskCount(), 0u);
   worker->cancel();
   worker->join();
+}
+
+// A preference changed while the disk was full is not saved then; once room is made (the person
+// cleared the caches, say), going to the background or ending writes it, with nothing else
+// changing meanwhile.
+TEST_F(ApplicationTest, APreferenceTheFullDiskRefusedIsWrittenAsTheApplicationGoesOrEnds) {
+  auto defaults = Sandbox::current()->standardUserDefaults();
+  defaults->setInteger(1, "kFontSize");
+  app->launch();
+  const std::vector<std::pair<std::string, std::function<void()>>> roads{
+      {"the background", [&] { app->enterBackground(); }},
+      {"the end", [&] {
+         app->enterForeground();
+         app->terminate();
+       }}};
+  long long size = 1;
+  for (const auto& [road, go] : roads) {
+    {
+      testing::LogCapture quiet;
+      testing::FullDisk disk(8);
+      defaults->setInteger(++size, "kFontSize");
+    }
+    ASSERT_EQ(UserDefaults(defaults->path()).integerForKey("kFontSize"), size - 1) << road;
+    go();
+    EXPECT_EQ(UserDefaults(defaults->path()).integerForKey("kFontSize"), size) << road;
+  }
 }
 
 TEST_F(ApplicationTest, StatusBarAndScreenFollowTheDeviceProfile) {

@@ -6,10 +6,12 @@
 #include "platforms/qq/QQApiLog.h"
 #include "platforms/qq/QQPasteboard.h"
 #include "QQTestSupport.h"
+#include "os/core/String.h"
 #include "os/store/FileManager.h"
 #include "os/store/Pasteboard.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
 
 namespace qqtest {
@@ -138,6 +140,29 @@ TEST_F(QQClientTest, OpeningTheLogRemovesWhatACutCutShortLeft) {
   const std::string text = os::stringFromData(*fm.contentsAtPath(path));
   EXPECT_EQ(text.rfind("earlier run\n", 0), 0u);
   EXPECT_NE(text.find("param error: title is nil\n"), std::string::npos);
+}
+
+// A line the full disk takes only part of leaves the log as it was: the next line starts on a
+// line of its own, and no half character is left in the file.
+TEST_F(QQClientTest, ALineTheFullDiskCutsShortLeavesTheLogAsItWas) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string path = os::appendingPathComponent(os::Sandbox::current()->documentsDirectory(), kQQApiLogFileName);
+  QQAPI_LOG("before the disk filled");
+  const std::string before = os::stringFromData(*fm.contentsAtPath(path));
+  {
+    // Room for the stamp and part of the message's first character.
+    const std::size_t stampAndTag = before.size() - before.rfind('\n', before.size() - 2) - 1 -
+                                    std::string("before the disk filled\n").size();
+    os::testing::FullDisk disk(before.size() + stampAndTag + 2);
+    QQAPI_LOG("发送失败 send failed");
+  }
+  EXPECT_EQ(os::stringFromData(*fm.contentsAtPath(path)), before);
+  QQAPI_LOG("after room was made");
+  const std::string after = os::stringFromData(*fm.contentsAtPath(path));
+  ASSERT_EQ(after.rfind(before, 0), 0u);
+  const std::string added = after.substr(before.size());
+  EXPECT_TRUE(os::hasSuffix(added, " after room was made\n")) << added;
+  EXPECT_EQ(std::count(added.begin(), added.end(), '\n'), 1) << added;
 }
 
 // A long run that keeps logging (a peer sending messages that fail, say) is cut as it goes, the
