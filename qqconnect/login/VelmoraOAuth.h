@@ -158,9 +158,11 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   // too old. The title must not be blank.
   bool sendStory(const os::Dictionary& params, const std::vector<os::Value>& friendList);
   // The web dialogs report back by opening "velmora" + app id + "://" + message + "/success",
-  // "/cancel" or "/fail".
+  // "/cancel" or "/fail"; another path ends the dialog as "/fail" does. Each dialog is answered
+  // once: one closed without an answer, or replaced by the next, ends as "/cancel" does.
   bool webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const os::URLRequest& request,
                                             os::WebViewNavigationType type) override;
+  void webViewKitDidFinishedWithError(TCWebViewKit& kit, const std::optional<os::Error>& error) override;
 
   // QZone commands; a check that fails shows an alert and answers NO.
   bool sendAppInvitationWithDescription(std::optional<std::string> description, std::optional<std::string> imageURL,
@@ -264,7 +266,9 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool showHeadPicker(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
                       std::shared_ptr<os::ViewController>* screen);
   // Opens the client's "local.html" page with the parameters; false when the page is missing.
+  // False when the page is missing: nothing is shown, and no answer will come.
   bool openLocalPage(const os::Dictionary& params, const std::string& title);
+  void answerDialog(const std::string& message, const std::shared_ptr<APIResponse>& response);
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,
             VelmoraParams params);
 
@@ -294,6 +298,8 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool userGetUserInfo_ = true;
   std::shared_ptr<TCLoginViewKit> loginViewKit_;
   std::unique_ptr<TCUiKit> tcUiKit_;
+  // The message of the web dialog still owed its answer.
+  std::optional<std::string> dialogMessage_;
   std::shared_ptr<VelmoraRequest> request_;
   // Plain requests sent before request_ and still loading, each answering its own caller.
   std::vector<std::shared_ptr<VelmoraRequest>> earlierRequests_;
