@@ -155,7 +155,7 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   void cancelWithRequestKey(const std::optional<std::string>& key);
 
   // A story to the reader's QZone: through the QZone application, or its web page when QZone is
-  // too old. The title must not be blank.
+  // too old. The title must not be blank; NO when the page is needed and missing.
   bool sendStory(const os::Dictionary& params, const std::vector<os::Value>& friendList);
   // The web dialogs report back by opening "velmora" + app id + "://" + message + "/success",
   // "/cancel" or "/fail"; another path ends the dialog as "/fail" does. Each dialog is answered
@@ -164,7 +164,7 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
                                             os::WebViewNavigationType type) override;
   void webViewKitDidFinishedWithError(TCWebViewKit& kit, const std::optional<os::Error>& error) override;
 
-  // QZone commands; a check that fails shows an alert and answers NO.
+  // QZone commands; a check that fails shows an alert and answers NO, as does a missing page.
   bool sendAppInvitationWithDescription(std::optional<std::string> description, std::optional<std::string> imageURL,
                                         std::optional<std::string> source);
   bool sendChallenge(std::optional<std::string> receiver, std::optional<std::string> type,
