@@ -266,7 +266,6 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool showHeadPicker(const std::shared_ptr<os::Image>& picture, const std::optional<std::string>& fileName,
                       std::shared_ptr<os::ViewController>* screen);
   // Opens the client's "local.html" page with the parameters; false when the page is missing.
-  // False when the page is missing: nothing is shown, and no answer will come.
   bool openLocalPage(const os::Dictionary& params, const std::string& title);
   void answerDialog(const std::string& message, const std::shared_ptr<APIResponse>& response);
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,

@@ -42,7 +42,6 @@ std::string htmlUnescaped(std::string text) {
   return text;
 }
 
-
 // A web dialog's answer: success (return code 0), cancelled (1) or failed (0), with its code.
 std::shared_ptr<APIResponse> dialogResponse(int code) {
   auto response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(code);
@@ -392,7 +391,8 @@ bool VelmoraOAuth::openLocalPage(const os::Dictionary& params, const std::string
   if (!tcUiKit_) tcUiKit_ = std::make_unique<TCUiKit>(*appId_);
   // One dialog at a time: the one this replaces ends as cancelled, told once the new one is up.
   auto replaced = std::exchange(dialogMessage_, std::nullopt);
-  const bool shown = tcUiKit_->popWebViewWnd(*url, title, std::static_pointer_cast<TCWebViewKitDelegate>(shared_from_this()));
+  const bool shown =
+      tcUiKit_->popWebViewWnd(*url, title, std::static_pointer_cast<TCWebViewKitDelegate>(shared_from_this()));
   if (shown) dialogMessage_ = params["iface"].stringOr();
   if (replaced) answerDialog(*replaced, dialogResponse(kTCOpenSDKErrorUserCancel));
   return shown;
@@ -487,12 +487,12 @@ bool VelmoraOAuth::sendAppInvitationWithDescription(std::optional<std::string> d
                                                     std::optional<std::string> source) {
   if (!canCall()) return false;
   if (OpenApi::qzoneVersion() < 4) {
-    return openLocalPage(os::Dictionary{{"iface", "AppInvitation"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"desc", trimmed(description)},
-                                 {"picurl", imageURL.value_or("")}, {"source", source.value_or("")}},
-                  "应用邀请");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppInvitation"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"desc", trimmed(description)},
+                       {"picurl", imageURL.value_or("")}, {"source", source.value_or("")}},
+        "应用邀请");
   }
   return OpenApi::sendCommandToQZone(
       "AppInvitation", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
@@ -511,13 +511,13 @@ bool VelmoraOAuth::sendChallenge(std::optional<std::string> receiver, std::optio
     return false;
   }
   if (OpenApi::qzoneVersion() < 4) {
-    return openLocalPage(os::Dictionary{{"iface", "AppChallenge"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", *receiver},
-                                 {"type", kind}, {"img", imageURL.value_or("")}, {"msg", trimmed(message)},
-                                 {"source", source.value_or("")}},
-                  kind == "pk" ? "发送挑战" : "向TA炫耀");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppChallenge"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", *receiver},
+                       {"type", kind}, {"img", imageURL.value_or("")}, {"msg", trimmed(message)},
+                       {"source", source.value_or("")}},
+        kind == "pk" ? "发送挑战" : "向TA炫耀");
   }
   os::logf("%s", openId_->c_str());
   return OpenApi::sendCommandToQZone(
@@ -539,15 +539,15 @@ bool VelmoraOAuth::sendGiftRequest(std::optional<std::string> receiver, std::opt
     return false;
   }
   if (OpenApi::qzoneVersion() < 4) {
-    return openLocalPage(os::Dictionary{{"iface", "AppGiftRequest"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", receiver.value_or("")},
-                                 {"type", kind}, {"title", title.value_or("")}, {"img", imageURL.value_or("")},
-                                 {"msg", trimmed(message)}, {"source", source.value_or("")},
-                                 {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
-                                 {"only", std::to_string(only)}},
-                  kind == "request" ? "请求礼物" : "赠送礼物");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppGiftRequest"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", receiver.value_or("")},
+                       {"type", kind}, {"title", title.value_or("")}, {"img", imageURL.value_or("")},
+                       {"msg", trimmed(message)}, {"source", source.value_or("")},
+                       {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
+                       {"only", std::to_string(only)}},
+        kind == "request" ? "请求礼物" : "赠送礼物");
   }
   return OpenApi::sendCommandToQZone(
       "AppGiftRequest",
