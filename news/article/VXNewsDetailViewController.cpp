@@ -501,9 +501,13 @@ void VXNewsDetailViewController::favoriteButtonClick() {
   VXGlobalHelper::loadWithRequest(
       *context, request, 0,
       [weak, action](const std::optional<os::Dictionary>& data) {
-        if (!data || (*data)["result"].intValue() != 1) return;
-        os::NotificationCenter::defaultCenter().post(kFavoritesChangedNotification);
         auto me = weak.lock();
+        if (!data || (*data)["result"].intValue() != 1) {
+          // The waiting text never hides by itself: any answer but success ends it as a failure.
+          if (me) me->showHud("网络异常", me->view(), true);
+          return;
+        }
+        os::NotificationCenter::defaultCenter().post(kFavoritesChangedNotification);
         if (!me) return;
         me->showHud(action == 1 ? "收藏成功" : "取消收藏成功", me->view(), true);
         me->toolBar_->favoriteButton()->setSelected(action == 1);

@@ -60,7 +60,7 @@ void DUVClient::setup() {
   loadApsEnvironment();
   userDefaults_ = DUVUserDefaults::create(*bundleIdentifier_, pushConfig_->applicationKey(), clientNotificationCenter_);
   messageCenter_ = std::make_shared<DUVMessageCenter>();
-  tagAliasMng_ = std::make_shared<DUVTagAlias>();
+  if (!tagAliasMng_) tagAliasMng_ = std::make_shared<DUVTagAlias>();
   std::weak_ptr<DUVClient> weak = weak_from_this();
   DUVSessionEnvironment environment;
   environment.identity = userDefaults_;
@@ -196,7 +196,9 @@ void DUVClient::setLatitude(const os::Dictionary& position) {
 }
 
 void DUVClient::setTagAlias(const DUVSetTagAliasArg& argument) {
-  if (tagAliasMng_ && clientSession_) tagAliasMng_->setTagAlias(argument, *clientSession_);
+  // Made here when the configuration was missing: the caller is answered all the same.
+  if (!tagAliasMng_) tagAliasMng_ = std::make_shared<DUVTagAlias>();
+  tagAliasMng_->setTagAlias(argument, clientSession_.get());
 }
 
 DUVPacketContext DUVClient::packetFacts() const {

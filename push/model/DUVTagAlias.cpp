@@ -57,9 +57,16 @@ DUVTags DUVTagAliasValidation::filterValidTags(const DUVTags& tags) {
   return valid;
 }
 
-void DUVTagAlias::setTagAlias(DUVSetTagAliasArg argument, DUVSession& session) {
-  auto request = std::make_shared<DUVSetTagAlias>(session.getRId(), argument.tags, argument.alias);
-  argument.sequence = request->rid();
+void DUVTagAlias::setTagAlias(DUVSetTagAliasArg argument, DUVSession* session) {
+  std::shared_ptr<DUVSetTagAlias> request;
+  if (session) {
+    request = std::make_shared<DUVSetTagAlias>(session->getRId(), argument.tags, argument.alias);
+    argument.sequence = request->rid();
+  } else {
+    // A client without its configuration has no connection: nothing goes out, and the caller
+    // hears as for any request that no answer came for.
+    argument.sequence = ++unsentSequence_;
+  }
   std::uint16_t sequence = argument.sequence;
   std::weak_ptr<DUVTagAlias> weak = weak_from_this();
   if (argument.callback) {
@@ -72,10 +79,11 @@ void DUVTagAlias::setTagAlias(DUVSetTagAliasArg argument, DUVSession& session) {
     doTagAliasCallbackForSeq(sequence, code);
     return;
   }
+  if (!request) return;
   request->setTooLongHandler([weak](std::uint16_t rid, int code) {
     if (auto self = weak.lock()) self->doTagAliasCallbackForSeq(rid, code);
   });
-  session.sendRequest(request);
+  session->sendRequest(request);
 }
 
 void DUVTagAlias::doSetTagsAliasCallbackWithRetJson(const std::string& json) {

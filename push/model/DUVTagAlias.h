@@ -52,8 +52,9 @@ class DUVTagAlias : public std::enable_shared_from_this<DUVTagAlias> {
  public:
   static constexpr double kAnswerTimeout = 20.0;
   // Sends through the session; the result (validation, answer, time-out or a frame too long)
-  // reaches the callback once.
-  void setTagAlias(DUVSetTagAliasArg argument, DUVSession& session);
+  // reaches the callback once. Without a session nothing is sent, and the callback still hears
+  // its arguments' fault or the time-out.
+  void setTagAlias(DUVSetTagAliasArg argument, DUVSession* session);
   // The server's answer: a JSON object with "sequence" and "code".
   void doSetTagsAliasCallbackWithRetJson(const std::string& json);
   void doTagAliasCallbackForSeq(std::uint16_t sequence, int code);
@@ -61,4 +62,5 @@ class DUVTagAlias : public std::enable_shared_from_this<DUVTagAlias> {
 
  private:
   std::map<std::uint16_t, DUVSetTagAliasArg> dictSequenceToReq_;
+  std::uint16_t unsentSequence_ = 0;  // the sequences of calls made without a session
 };

@@ -22,6 +22,7 @@
 #include "push/ROVodozov.h"
 #include "push/model/DUVClient.h"
 #include "push/network/DUVHttpSession.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/utilities/DUVFileCache.h"
 #include "push/utilities/DUVUserDefaults.h"
 #include "push/utilities/DUVUtilities.h"
@@ -151,6 +152,29 @@ TEST_F(ROVodozovTest, AMissingConfigurationIsReportedAndCallsStillWork) {
   ROVodozov::registerDeviceToken({0x01});
   ROVodozov::handleRemoteNotification({});
   EXPECT_TRUE(settle()->deviceTokenUpdated());
+}
+
+// Without its configuration the client has no connection to send tags and alias on: each call
+// with a callback is still answered once on the main queue, a fault of its arguments at once and
+// the rest as a call that no answer came for.
+TEST_F(ROVodozovTest, TagsAndAliasWithoutAConfigurationAreStillAnsweredOnce) {
+  os::VirtualClockScope clock;
+  ASSERT_FALSE(settle()->pushConfig());
+  std::vector<int> codes;
+  auto remember = [&](int code, const auto&, const auto&) { codes.push_back(code); };
+  ROVodozov::setTags(std::nullopt, std::nullopt, remember);
+  ROVodozov::setTags(std::vector<std::string>{"军事", "news"}, std::string("reader_1"), remember);
+  settle();
+  ASSERT_TRUE(os::testing::runUntil([&] { return !codes.empty(); })) << "the caller is never answered";
+  EXPECT_EQ(codes, std::vector<int>{kDUVTagAliasBothNil});
+  os::Clock::advance(DUVTagAlias::kAnswerTimeout);
+  settle();
+  ASSERT_TRUE(os::testing::runUntil([&] { return codes.size() == 2; })) << "the caller is never answered";
+  EXPECT_EQ(codes.back(), kDUVTagAliasTimeout);
+  os::Clock::advance(60);
+  settle();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(codes.size(), 2u);
 }
 
 TEST_F(ROVodozovTest, TheTokenCheckWarnsEveryTenSecondsUntilItsCountRunsOut) {

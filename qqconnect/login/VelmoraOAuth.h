@@ -155,14 +155,16 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   void cancelWithRequestKey(const std::optional<std::string>& key);
 
   // A story to the reader's QZone: through the QZone application, or its web page when QZone is
-  // too old. The title must not be blank.
+  // too old. The title must not be blank; NO when the page is needed and missing.
   bool sendStory(const os::Dictionary& params, const std::vector<os::Value>& friendList);
   // The web dialogs report back by opening "velmora" + app id + "://" + message + "/success",
-  // "/cancel" or "/fail".
+  // "/cancel" or "/fail"; another path ends the dialog as "/fail" does. Each dialog is answered
+  // once: one closed without an answer, or replaced by the next, ends as "/cancel" does.
   bool webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const os::URLRequest& request,
                                             os::WebViewNavigationType type) override;
+  void webViewKitDidFinishedWithError(TCWebViewKit& kit, const std::optional<os::Error>& error) override;
 
-  // QZone commands; a check that fails shows an alert and answers NO.
+  // QZone commands; a check that fails shows an alert and answers NO, as does a missing page.
   bool sendAppInvitationWithDescription(std::optional<std::string> description, std::optional<std::string> imageURL,
                                         std::optional<std::string> source);
   bool sendChallenge(std::optional<std::string> receiver, std::optional<std::string> type,
@@ -265,6 +267,7 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
                       std::shared_ptr<os::ViewController>* screen);
   // Opens the client's "local.html" page with the parameters; false when the page is missing.
   bool openLocalPage(const os::Dictionary& params, const std::string& title);
+  void answerDialog(const std::string& message, const std::shared_ptr<APIResponse>& response);
   void send(const std::shared_ptr<APIBase>& api, const std::string& url, const std::optional<std::string>& openId,
             VelmoraParams params);
 
@@ -294,6 +297,8 @@ class VelmoraOAuth : public VelmoraSessionDelegate,
   bool userGetUserInfo_ = true;
   std::shared_ptr<TCLoginViewKit> loginViewKit_;
   std::unique_ptr<TCUiKit> tcUiKit_;
+  // The message of the web dialog still owed its answer.
+  std::optional<std::string> dialogMessage_;
   std::shared_ptr<VelmoraRequest> request_;
   // Plain requests sent before request_ and still loading, each answering its own caller.
   std::vector<std::shared_ptr<VelmoraRequest>> earlierRequests_;

@@ -42,6 +42,14 @@ std::string htmlUnescaped(std::string text) {
   return text;
 }
 
+// A web dialog's answer: success (return code 0), cancelled (1) or failed (0), with its code.
+std::shared_ptr<APIResponse> dialogResponse(int code) {
+  auto response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(code);
+  response->setRetCode(code == kTCOpenSDKErrorUserCancel ? 1 : 0);
+  if (code == kTCOpenSDKErrorSuccess) response->setDetailRetCode(0);
+  return response;
+}
+
 }  // namespace
 
 // The login delegate of a request for more permissions: its outcome becomes an update of the
@@ -381,7 +389,27 @@ bool VelmoraOAuth::openLocalPage(const os::Dictionary& params, const std::string
   auto url = URLTools::GetURLWithParam("file://localhost" + path, params);
   if (!url) return false;
   if (!tcUiKit_) tcUiKit_ = std::make_unique<TCUiKit>(*appId_);
-  return tcUiKit_->popWebViewWnd(*url, title, std::static_pointer_cast<TCWebViewKitDelegate>(shared_from_this()));
+  // One dialog at a time: the one this replaces ends as cancelled, told once the new one is up.
+  auto replaced = std::exchange(dialogMessage_, std::nullopt);
+  const bool shown =
+      tcUiKit_->popWebViewWnd(*url, title, std::static_pointer_cast<TCWebViewKitDelegate>(shared_from_this()));
+  if (shown) dialogMessage_ = params["iface"].stringOr();
+  if (replaced) answerDialog(*replaced, dialogResponse(kTCOpenSDKErrorUserCancel));
+  return shown;
+}
+
+void VelmoraOAuth::answerDialog(const std::string& message, const std::shared_ptr<APIResponse>& response) {
+  auto keep = shared_from_this();
+  auto delegate = sessionDelegate();
+  if (!delegate) return;
+  if (message == "SendStory" && delegate->sendStoryResponse(response)) return;
+  delegate->responseDidReceived(response, message);
+}
+
+void VelmoraOAuth::webViewKitDidFinishedWithError(TCWebViewKit&, const std::optional<os::Error>&) {
+  // Closed without an answer: by the person, or taken away.
+  if (auto pending = std::exchange(dialogMessage_, std::nullopt))
+    answerDialog(*pending, dialogResponse(kTCOpenSDKErrorUserCancel));
 }
 
 bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::Value>& friendList) {
@@ -411,7 +439,7 @@ bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::
     params.set("openid", *openId_);
     params.set("oauth_consumer_key", *appId_);
     params.set("receiver", receivers);
-    openLocalPage(params, "分享");
+    if (!openLocalPage(params, "分享")) return false;
     TCDataReport::shared().mtaReportApi("story");
     return true;
   }
@@ -431,32 +459,24 @@ bool VelmoraOAuth::webViewKitShouldStartLoadWithRequest(TCWebViewKit& kit, const
                                                         os::WebViewNavigationType) {
   auto url = os::URL::parse(request.url());
   if (!url || !appId_ || url->scheme() != "velmora" + *appId_) return true;
+  // Taken before the close, whose report would otherwise end the dialog a second time.
+  const auto pending = std::exchange(dialogMessage_, std::nullopt);
   kit.doClose();
-  auto delegate = sessionDelegate();
-  const auto message = url->host();
-  if (!message || !delegate) return false;
-  std::shared_ptr<APIResponse> response;
+  auto message = url->host();
+  if (!message || message->empty()) message = pending;
+  if (!message) return false;
   const std::string path = url->path();
-  if (path == "/success") {
-    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorSuccess);
-    response->setRetCode(0);
-    response->setDetailRetCode(0);
-  } else if (path == "/cancel") {
-    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorUserCancel);
-    response->setRetCode(1);
-  } else if (path == "/fail") {
-    response = TCOpenSDKErrorUtil::apiResponseFromErrorCode(kTCOpenSDKErrorServer);
-    response->setRetCode(0);
-  }
-  if (!response) return false;
+  // Any other path is no answer the caller can read: the dialog has ended all the same.
+  auto response = dialogResponse(path == "/success" ? kTCOpenSDKErrorSuccess
+                                 : path == "/cancel" ? kTCOpenSDKErrorUserCancel
+                                                     : kTCOpenSDKErrorServer);
   os::Dictionary json;
   for (const std::string& piece : os::split(url->query().value_or(""), "&")) {
     auto parts = os::split(piece, "=");
     if (parts.size() == 2) json.set(parts[0], os::percentUnescape(parts[1]).value_or(parts[1]));
   }
   response->setJsonResponse(json);
-  if (*message == "SendStory" && delegate->sendStoryResponse(response)) return false;
-  delegate->responseDidReceived(response, *message);
+  answerDialog(*message, response);
   return false;
 }
 
@@ -467,12 +487,12 @@ bool VelmoraOAuth::sendAppInvitationWithDescription(std::optional<std::string> d
                                                     std::optional<std::string> source) {
   if (!canCall()) return false;
   if (OpenApi::qzoneVersion() < 4) {
-    openLocalPage(os::Dictionary{{"iface", "AppInvitation"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"desc", trimmed(description)},
-                                 {"picurl", imageURL.value_or("")}, {"source", source.value_or("")}},
-                  "应用邀请");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppInvitation"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"desc", trimmed(description)},
+                       {"picurl", imageURL.value_or("")}, {"source", source.value_or("")}},
+        "应用邀请");
   }
   return OpenApi::sendCommandToQZone(
       "AppInvitation", os::Dictionary{{"appid", *appId_}, {"hopenid", *openId_}, {"keytype", "0x80"},
@@ -491,13 +511,13 @@ bool VelmoraOAuth::sendChallenge(std::optional<std::string> receiver, std::optio
     return false;
   }
   if (OpenApi::qzoneVersion() < 4) {
-    openLocalPage(os::Dictionary{{"iface", "AppChallenge"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", *receiver},
-                                 {"type", kind}, {"img", imageURL.value_or("")}, {"msg", trimmed(message)},
-                                 {"source", source.value_or("")}},
-                  kind == "pk" ? "发送挑战" : "向TA炫耀");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppChallenge"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", *receiver},
+                       {"type", kind}, {"img", imageURL.value_or("")}, {"msg", trimmed(message)},
+                       {"source", source.value_or("")}},
+        kind == "pk" ? "发送挑战" : "向TA炫耀");
   }
   os::logf("%s", openId_->c_str());
   return OpenApi::sendCommandToQZone(
@@ -519,15 +539,15 @@ bool VelmoraOAuth::sendGiftRequest(std::optional<std::string> receiver, std::opt
     return false;
   }
   if (OpenApi::qzoneVersion() < 4) {
-    openLocalPage(os::Dictionary{{"iface", "AppGiftRequest"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
-                                 {"openid", *openId_}, {"access_token", *accessToken_},
-                                 {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", receiver.value_or("")},
-                                 {"type", kind}, {"title", title.value_or("")}, {"img", imageURL.value_or("")},
-                                 {"msg", trimmed(message)}, {"source", source.value_or("")},
-                                 {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
-                                 {"only", std::to_string(only)}},
-                  kind == "request" ? "请求礼物" : "赠送礼物");
-    return true;
+    return openLocalPage(
+        os::Dictionary{{"iface", "AppGiftRequest"}, {"platform", "iosqz"}, {"oauth_consumer_key", *appId_},
+                       {"openid", *openId_}, {"access_token", *accessToken_},
+                       {"encrytoken", localEncrytedToken().value_or("")}, {"receiver", receiver.value_or("")},
+                       {"type", kind}, {"title", title.value_or("")}, {"img", imageURL.value_or("")},
+                       {"msg", trimmed(message)}, {"source", source.value_or("")},
+                       {"exclude", exclude.value_or("")}, {"specified", specified.value_or("")},
+                       {"only", std::to_string(only)}},
+        kind == "request" ? "请求礼物" : "赠送礼物");
   }
   return OpenApi::sendCommandToQZone(
       "AppGiftRequest",

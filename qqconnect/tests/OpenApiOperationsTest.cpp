@@ -4,6 +4,8 @@
 #include "QQConnectTestSupport.h"
 #include "qqconnect_core/login/TCOpenSDKErrorUtil.h"
 #include "os/core/String.h"
+#include "os/store/Bundle.h"
+#include "os/store/FileManager.h"
 #include "os/store/KeyedArchive.h"
 #include "os/store/Pasteboard.h"
 #include "os/testing/HttpTestServer.h"
@@ -22,6 +24,9 @@ struct ApiRecorder : Recorder {
   bool sendStoryResponse(const Response& r) override {
     answers.push_back(r), calls.push_back("story");
     return true;
+  }
+  void responseDidReceived(const Response& r, const std::string& message) override {
+    answers.push_back(r), calls.push_back("received " + message);
   }
   bool handlesUpdates() const override { return incrAuth.has_value(); }
   std::optional<bool> velmoraNeedPerformIncrAuth(VelmoraOAuth&, const std::vector<std::string>& p) override {
@@ -138,6 +143,74 @@ TEST_F(OpenApiOperationsTest, PinnedQZoneLevelAndChallengeTypes) {
   auto sent = *os::KeyedUnarchiver::unarchiveValue(*board->dataForPasteboardType("qzappDataType"));
   EXPECT_EQ(sent["typeid"], os::Value("52"));
   EXPECT_EQ(sent["receiver"], os::Value("F1"));
+}
+
+// Each web dialog ends in one answer to the delegate, however it ends: the person closes it, it
+// answers and then slides away, it answers on a path of its own, or another dialog takes its
+// place. Without its page nothing is shown, and the call says so.
+TEST_F(OpenApiOperationsTest, AWebDialogEndsInOneAnswerHoweverItEnds) {
+  sandbox.writeBundleFile("VelmoraOpenApi_IOS_Bundle.bundle/local.html", "<html></html>");
+  auto page = [&]() -> std::shared_ptr<TCWebViewController> {
+    auto kit = session->tcUiKit() ? session->tcUiKit()->webViewKit() : nullptr;
+    auto screen = kit ? kit->webViewController() : nullptr;
+    if (!screen || !run([&] { return screen->webview() != nullptr; })) return nullptr;
+    return screen;
+  };
+  auto answer = [&](const std::string& rest) {
+    auto screen = page();
+    ASSERT_TRUE(screen);
+    screen->webview()->clickLink(os::URLRequest(std::string(kReplyScheme) + "://" + rest));
+  };
+  // Past the page's slide out of the screen, after which its window goes.
+  auto slideAway = [&] {
+    os::Clock::advance(1);
+    settle();
+  };
+
+  ASSERT_TRUE(session->sendStory(os::Dictionary{{"title", "t"}}, {}));
+  ASSERT_TRUE(page());
+  session->tcUiKit()->webViewKit()->onClickClose();
+  slideAway();
+  ASSERT_EQ(delegate->calls, std::vector<std::string>{"story"}) << "a closed page leaves its caller waiting";
+  EXPECT_EQ(delegate->answers[0]->retCode(), 1);
+  EXPECT_EQ(delegate->answers[0]->detailRetCode(), kTCOpenSDKErrorUserCancel);
+
+  ASSERT_TRUE(session->sendChallenge("F1", "pk", "", "m", ""));
+  answer("AppChallenge/success?id=1");
+  slideAway();
+  ASSERT_EQ(delegate->calls.size(), 2u) << "the answered page slid away and answered again";
+  EXPECT_EQ(delegate->calls[1], "received AppChallenge");
+  EXPECT_EQ(delegate->answers[1]->detailRetCode(), kTCOpenSDKErrorSuccess);
+
+  ASSERT_TRUE(session->sendGiftRequest("F1", "", "", 0, "request", "t", "m", "", ""));
+  answer("AppGiftRequest/later");
+  slideAway();
+  ASSERT_EQ(delegate->calls.size(), 3u) << "an answer on an unknown path ends the page without a word";
+  EXPECT_EQ(delegate->calls[2], "received AppGiftRequest");
+  EXPECT_EQ(delegate->answers[2]->retCode(), 0);
+  EXPECT_EQ(delegate->answers[2]->detailRetCode(), kTCOpenSDKErrorServer);
+
+  ASSERT_TRUE(session->sendAppInvitationWithDescription("来玩", "", ""));
+  ASSERT_TRUE(page());
+  ASSERT_TRUE(session->sendChallenge("F2", "brag", "", "m", ""));
+  slideAway();
+  ASSERT_EQ(delegate->calls.size(), 4u) << "the replaced page's caller is never answered";
+  EXPECT_EQ(delegate->calls[3], "received AppInvitation");
+  EXPECT_EQ(delegate->answers[3]->detailRetCode(), kTCOpenSDKErrorUserCancel);
+  answer("AppChallenge/cancel");
+  slideAway();
+  ASSERT_EQ(delegate->calls.size(), 5u);
+  EXPECT_EQ(delegate->calls[4], "received AppChallenge");
+  EXPECT_EQ(delegate->answers[4]->detailRetCode(), kTCOpenSDKErrorUserCancel);
+
+  os::FileManager::defaultManager().removeItemAtPath(os::Bundle::mainBundle()->bundlePath() +
+                                                     "/VelmoraOpenApi_IOS_Bundle.bundle/local.html");
+  EXPECT_FALSE(session->sendStory(os::Dictionary{{"title", "t"}}, {}));
+  EXPECT_FALSE(session->sendAppInvitationWithDescription("来玩", "", ""));
+  EXPECT_FALSE(session->sendChallenge("F1", "pk", "", "m", ""));
+  EXPECT_FALSE(session->sendGiftRequest("F1", "", "", 0, "request", "t", "m", "", ""));
+  slideAway();
+  EXPECT_EQ(delegate->calls.size(), 5u);
 }
 
 TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheOwnScheme) {

@@ -172,6 +172,9 @@ std::shared_ptr<TCWebViewController> TCWebViewKit::makeController() {
 }
 
 bool TCWebViewKit::open() {
+  // A page still up is replaced: its close, reported a turn later, would reach the delegate of
+  // the page that replaces it.
+  if (webViewController_) webViewController_->setDelegate({});
   closeWindow();
   keywindow_ = os::Window::keyWindow();
   const os::Rect screen = os::Screen::main().bounds();

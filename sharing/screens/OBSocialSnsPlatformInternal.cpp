@@ -1,3 +1,5 @@
+#include <utility>
+
 #include "os/core/Log.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/views/NavigationController.h"
@@ -126,7 +128,10 @@ void OBSocialSnsPlatformInternal::snsLoginHandlerrWithController(const std::shar
     return;
   }
   service->nextViewController = -1;
-  if (completion) loginCompletion = std::move(completion);
+  // One sign-in answer serves one login: a login still waiting for it ends as replaced, told
+  // last, as its caller may start another login from its answer.
+  OBSocialCompletion replaced;
+  if (completion) replaced = std::exchange(loginCompletion, std::move(completion));
   if (isPresent) {
     auto oauth = service->getSocialOauthControllerInternal(platformName_, std::string("4"));
     if (oauth && controller) controller->presentViewController(oauth, true);
@@ -137,6 +142,11 @@ void OBSocialSnsPlatformInternal::snsLoginHandlerrWithController(const std::shar
     if (screen && controller && controller->navigationController())
       controller->navigationController()->pushViewController(screen, true);
   }
+  if (!replaced) return;
+  auto cancelled = OBSocialResponseEntity::failure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage, 9);
+  cancelled->viewControllerType = 7;
+  cancelled->data = os::Dictionary{{platformName_, os::Value("")}};
+  replaced(cancelled);
 }
 
 void OBSocialSnsPlatformInternal::performLoginCompletion(const std::shared_ptr<OBSocialResponseEntity>& response) {

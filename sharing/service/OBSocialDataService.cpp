@@ -305,11 +305,13 @@ void OBSocialDataService::postSNSWithTypes(const std::vector<std::string>& platf
       OBUtils::outLog("Not oauth with the platform, so you should pass the current ViewController!");
       return;
     }
-    std::weak_ptr<OBSocialDataService> weak = weak_from_this();
+    // Held until the sign-in has answered: the caller may let go of this service meanwhile and
+    // still waits to hear how its share ended.
+    auto self = weak_from_this().lock();
     loginThenShare(
         name, presentedController,
-        [weak, platformNames, content, image, location, urlResource, done] {
-          if (auto self = weak.lock())
+        [self, platformNames, content, image, location, urlResource, done] {
+          if (self)
             self->postSNSWithTypesInternal(platformNames, content, image, location, urlResource, done, std::string("4"));
         },
         done);
@@ -364,11 +366,12 @@ void OBSocialDataService::postSnsWithDictionary(OBSocialShareRequest request) {
     if (callerCompletion) callerCompletion(response);
     return;
   }
-  std::weak_ptr<OBSocialDataService> weak = weak_from_this();
+  // Held until the sign-in has answered, as above.
+  auto self = weak_from_this().lock();
   loginThenShare(
       name, request.controller,
-      [weak, request, done, name] {
-        if (auto self = weak.lock())
+      [self, request, done, name] {
+        if (self)
           self->postSNSWithTypesInternal({name}, request.content, request.image, request.location, request.urlResource, done,
                                          request.sourceOpType);
       },

@@ -264,6 +264,81 @@ TEST_F(ScreensTest, DirectShareWithoutATokenSignsInThenPosts) {
   EXPECT_EQ(server_.requests().back().parameters["ct"].stringOr(), "人人");
 }
 
+// A caller that lets go of its data service while the sign-in page is up still hears how its
+// share ended, through either entry: the share goes out once the sign-in has answered.
+TEST_F(ScreensTest, ACallerThatLetsItsServiceGoDuringTheSignInStillHearsItsShare) {
+  for (const bool viaDictionary : {false, true}) {
+    if (viaDictionary) {
+      auto users = OBSUserManager::shareInstance();
+      auto accounts = users->snsAccountDictionary();
+      accounts.erase("renren");
+      users->setSnsAccountDictionary(accounts);
+    }
+    ASSERT_FALSE(OBSocialAccountManager::isOauthAndTokenNotExpired("renren"));
+    server_.clearRequests();
+    std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
+    auto service = std::make_shared<OBSocialDataService>(std::make_shared<OBSocialData>("its-own"));
+    if (viaDictionary) {
+      OBSocialShareRequest request;
+      request.snsType = "renren";
+      request.content = "甩手";
+      request.controller = screen_;
+      request.completion = [&](const auto& r) { heard.push_back(r); };
+      service->postSnsWithDictionary(request);
+    } else {
+      service->postSNSWithTypes({"renren"}, "甩手", nullptr, std::nullopt, nullptr, screen_,
+                                [&](const auto& r) { heard.push_back(r); });
+    }
+    service.reset();
+    ASSERT_TRUE(settle([&] {
+      os::TouchDriver::advance(0.1);
+      return !heard.empty();
+    })) << "the caller is never answered" << (viaDictionary ? " (dictionary)" : "");
+    os::TouchDriver::advance(1);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0]->responseCode, 200);
+    const auto requests = server_.requests();
+    EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                            [](const auto& r) { return r.parameters["ct"].stringOr() == "甩手"; }),
+              1);
+    os::TouchDriver::advance(2);
+  }
+}
+
+// Two direct shares to a platform not signed in, the second asked for before the sign-in page
+// answered the first: the first caller hears once that another login took its place, and the
+// sign-in and its share are the second caller's.
+TEST_F(ScreensTest, ASecondSignInBeforeTheFirstAnsweredEndsTheFirstForItsCallerOnly) {
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Hold, 0});
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> first, second;
+  auto service = OBSocialDataService::defaultDataService();
+  service->postSNSWithTypes({"renren"}, "第一条", nullptr, std::nullopt, nullptr, screen_,
+                            [&](const auto& r) { first.push_back(r); });
+  ASSERT_TRUE(settle([&] {
+    const auto sent = actions();
+    return std::count(sent.begin(), sent.end(), 9) == 1;
+  }));
+  service->postSNSWithTypes({"renren"}, "第二条", nullptr, std::nullopt, nullptr, screen_,
+                            [&](const auto& r) { second.push_back(r); });
+  ASSERT_EQ(first.size(), 1u) << "the first caller is never answered";
+  EXPECT_EQ(first[0]->responseCode, 5052);
+  EXPECT_EQ(first[0]->message, std::string("another login took its place"));
+  ASSERT_TRUE(first[0]->data);
+  EXPECT_TRUE(first[0]->data->contains("renren"));
+  EXPECT_TRUE(second.empty());
+
+  server_.releaseHeld();
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::advance(0.1);
+    return !second.empty();
+  }));
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(first.size(), 1u);
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_EQ(second[0]->responseCode, 200);
+  EXPECT_EQ(server_.requests().back().parameters["ct"].stringOr(), "第二条");
+}
+
 // A share through a platform's own screen (here the mail composer) shows this share's content,
 // reports the screen's result to the caller's completion, and gives the share data its own
 // content back.

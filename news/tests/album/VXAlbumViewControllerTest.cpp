@@ -145,6 +145,34 @@ TEST_F(AlbumScreenTest, TheFavouriteButtonAddsAndRemovesOnTheServer) {
   EXPECT_FALSE(again->toolButton(VXAlbumViewController::kFavoriteButtonTag)->isSelected());
 }
 
+TEST_F(AlbumScreenTest, AFavouriteAnswerThatIsNoSuccessEndsTheWaitingTextAsAFailure) {
+  const auto& article = album();
+  auto screen = openLoaded(article);
+  auto favorite = screen->toolButton(VXAlbumViewController::kFavoriteButtonTag);
+  for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult}) {
+    os::TouchDriver::advance(2);
+    server_->setFault(1070, newsd::Fault{failure});
+    ASSERT_TRUE(os::TouchDriver::tap(*favorite));
+    EXPECT_TRUE(waitHud("网络异常")) << "the waiting text stays up for good";
+    EXPECT_FALSE(favorite->isSelected());
+    os::TouchDriver::advance(2);
+    EXPECT_EQ(hudText(), "");
+  }
+  server_->clearFaults();
+  EXPECT_EQ(serverFavorite(article), 0);
+
+  // The server refuses an album it does not have.
+  newsd::Article unknown = article;
+  unknown.id = 987654321;
+  auto other = openAlbum(unknown);
+  ASSERT_TRUE(waitHud("网络异常"));
+  os::TouchDriver::advance(2);
+  ASSERT_EQ(hudText(), "");
+  other->clickFavoriteButton();
+  EXPECT_TRUE(waitHud("网络异常")) << "the waiting text stays up for good";
+  EXPECT_FALSE(other->toolButton(VXAlbumViewController::kFavoriteButtonTag)->isSelected());
+}
+
 TEST_F(AlbumScreenTest, TheDownloadButtonSavesTheShownPictureOnceItHasArrived) {
   const auto& article = album();
   auto screen = openLoaded(article);

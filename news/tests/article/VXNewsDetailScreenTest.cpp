@@ -236,6 +236,21 @@ TEST_F(ArticleScreenTest, FavouriteRoundTripsWithTheirHudTexts) {
   EXPECT_FALSE(favourite->isSelected());
 }
 
+TEST_F(ArticleScreenTest, AFavouriteAnswerThatIsNoSuccessEndsTheWaitingTextAsAFailure) {
+  auto screen = open(plainArticle());
+  ASSERT_TRUE(waitComplete(*screen));
+  auto favourite = screen->toolBar()->favoriteButton();
+  for (auto failure : {newsd::FailureMode::ErrorCode, newsd::FailureMode::MissingResult}) {
+    os::TouchDriver::advance(2);
+    server_->setFault(1070, newsd::Fault{failure});
+    ASSERT_TRUE(os::TouchDriver::tap(*favourite));
+    EXPECT_TRUE(waitHud("网络异常")) << "the waiting text stays up for good";
+    EXPECT_FALSE(favourite->isSelected());
+    os::TouchDriver::advance(2);
+    EXPECT_EQ(hudText(), "");
+  }
+}
+
 TEST_F(ArticleScreenTest, FontSheetChangesTheStepAndOnlyTextAndHeaderHeights) {
   auto screen = open(plainArticle());
   ASSERT_TRUE(waitComplete(*screen));
