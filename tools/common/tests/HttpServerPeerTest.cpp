@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <future>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -748,4 +749,67 @@ TEST_F(HttpServerPeerTest, RequestsUnderWayAreHeldToTheServersBoundTogether) {
     EXPECT_EQ(ok, 3);
     EXPECT_EQ(busy, 1);
   }
+}
+
+// A peer uploading a body in chunks of one byte each, at loopback speed, always has more ready
+// than the server has read: it takes its turns with the other peers, and a normal client asking
+// meanwhile is answered while the upload is still being sent, not once it is whole. The upload,
+// read a little at a time, still arrives whole, one chunk split across reads as it comes.
+TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
+  constexpr std::size_t kBody = std::size_t{16} << 20;
+  tools::HttpServer http;
+  http.set_payload_max_length(kBody);
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  http.Post("/", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(std::to_string(request.body.size()), "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const int uploader = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(uploader, 0);
+  PeerSockets sockets;
+  sockets.fds.push_back(uploader);
+  // Past what the kernel's buffers between the two ends hold: once this much is sent the server
+  // is reading the upload.
+  constexpr std::size_t kUnderWay = std::size_t{16} << 20;
+  std::promise<void> underWay;
+  std::atomic<bool> allSent{false};
+  std::thread upload([&] {
+    std::string piece;
+    for (int i = 0; i < 10000; ++i) piece += "1\r\nu\r\n";
+    const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n";
+    bool told = false;
+    std::size_t wire = 0;
+    auto sendAll = [&](const std::string& bytes) {
+      if (::send(uploader, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return false;
+      wire += bytes.size();
+      if (!told && wire >= kUnderWay) {
+        told = true;
+        underWay.set_value();
+      }
+      return true;
+    };
+    bool sent = sendAll(head);
+    // At every piece's end a chunk's size line is cut before its line feed, between two sends.
+    for (std::size_t body = 0; sent && body < kBody; body += 10000) {
+      const std::size_t count = std::min<std::size_t>(10000, kBody - body);
+      sent = sendAll(piece.substr(0, count * 6 - 4)) && sendAll(piece.substr(count * 6 - 4, 4));
+    }
+    allSent = sent;
+    if (sent) sendAll("0\r\n\r\n");
+    if (!told) underWay.set_value();
+  });
+  underWay.get_future().wait();
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  const std::string normal = os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2);
+  const bool uploadWasWhole = allSent;
+  ::close(fd);
+  EXPECT_TRUE(answered(normal, 200)) << normal.substr(0, 64);
+  EXPECT_FALSE(uploadWasWhole) << "a normal client waited for an upload to be sent whole";
+  upload.join();
+  const std::string answer = os::testing::readToClose(uploader);
+  EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+  EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
 }
