@@ -1012,6 +1012,8 @@ class TrackedHttpServer::Loop {
       returned.swap(s_.returned_);
       ending = s_.ending_;
     }
+    const bool endingNow = ending && !ended_;
+    ended_ = ending;
     for (auto& c : returned) {
       if (!c->out.empty()) {
         // The answer the worker left goes out as the peer takes it, before anything else; the
@@ -1028,8 +1030,7 @@ class TrackedHttpServer::Loop {
       }
       answered(*c, ending);
     }
-    if (ending && !ended_) {
-      ended_ = true;
+    if (endingNow) {
       std::vector<Connection*> waiting;
       for (auto& [c, kept] : connections_)
         if (c->state != Connection::State::Working && c->state != Connection::State::Sending) waiting.push_back(c);
@@ -1041,8 +1042,11 @@ class TrackedHttpServer::Loop {
   void send(Connection& c) {
     const std::size_t before = c.outAt;
     if (!writeOut(c)) {
-      // Dropped or not, a connection that made progress has its time-out counted afresh.
-      if (c.outAt > before && connections_.count(&c)) setDue(c, Clock::now() + after(s_.writeTimeout()));
+      // Dropped or not, a connection that made progress has its time-out counted afresh; not once
+      // the server ends its connections: then an answer has the write time-out in all, from the
+      // ending or from its hand-back, however its peer reads, lest a peer taking a little now and
+      // then hold the stop for as long as it likes.
+      if (c.outAt > before && connections_.count(&c) && !ended_) setDue(c, Clock::now() + after(s_.writeTimeout()));
       return;
     }
     c.out.clear();
@@ -1093,7 +1097,7 @@ class TrackedHttpServer::Loop {
   std::set<std::pair<Instant, Connection*>> timers_;
   std::list<Connection*> idle_;  // connections with no request under way, longest idle first
   bool listenerPaused_ = false;
-  bool ended_ = false;
+  bool ended_ = false;  // the server ends its connections
   char wakeTag_ = 0, listenerTag_ = 0;
 };
 

@@ -1,10 +1,12 @@
 // What a peer on the same machine can do to the local services' HTTP server, tried as it would:
 // ask for a port a service holds, keep hundreds of slow and thousands of idle connections open,
 // send bodies past the bound in every method and every coding, send heads by the kilobyte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -812,4 +814,63 @@ TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
   const std::string answer = os::testing::readToClose(uploader);
   EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
   EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
+}
+
+// A stop while answers are under way: one to a peer reading as fast as it can goes out whole,
+// while one to a peer taking a little at a time, often enough that the server's writes never wait
+// out the write time-out, is cut off once the stop has given it the write time-out in all. Before,
+// the stop waited on such a peer for as long as its answer lasted.
+TEST(HttpServerSlowReaderTest, AStopGivesAnAnswerUnderWayTheWriteTimeOutInAll) {
+  constexpr std::size_t kAnswer = std::size_t{32} << 20;
+  tools::HttpServer http;
+  http.set_write_timeout(2, 0);
+  const std::string big(kAnswer, 'x');
+  routeBigAndSmall(http, big);
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  PeerSockets sockets;
+  const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  for (int i = 0; i < 2; ++i) {
+    const int fd = i == 0 ? os::testing::connectTo("127.0.0.1", *port) : connectWithSmallWindow(*port);
+    ASSERT_GE(fd, 0);
+    sockets.fds.push_back(fd);
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    // The answer is under way before the stop.
+    char first;
+    ASSERT_EQ(::recv(fd, &first, 1, MSG_PEEK), 1);
+  }
+  const int fast = sockets.fds[0], slow = sockets.fds[1];
+  int stopped[2];
+  ASSERT_EQ(::pipe2(stopped, O_CLOEXEC), 0);
+  std::thread stopping([&] {
+    host.stop();
+    ::close(stopped[1]);
+  });
+  const std::string whole = os::testing::readToClose(fast);
+  EXPECT_TRUE(answered(whole, 200)) << whole.substr(0, 64);
+  EXPECT_EQ(whole.size() - std::min(whole.size(), whole.find("\r\n\r\n") + 4), kAnswer);
+  // 64 KiB every 100 ms, for at most half a minute, until the stop returns.
+  bool stopReturnedWhileReading = false;
+  std::size_t read = 0;
+  for (int i = 0; i < 300; ++i) {
+    pollfd watched{stopped[0], POLLIN, 0};
+    if (::poll(&watched, 1, 100) > 0) {
+      stopReturnedWhileReading = true;
+      break;
+    }
+    char buffer[1 << 16];
+    const ssize_t n = ::recv(slow, buffer, sizeof buffer, MSG_WAITALL);
+    if (n <= 0) {
+      // Cut off: the stop ends next.
+      stopReturnedWhileReading = ::read(stopped[0], buffer, 1) == 0;
+      break;
+    }
+    read += static_cast<std::size_t>(n);
+  }
+  ::shutdown(slow, SHUT_RDWR);
+  stopping.join();
+  ::close(stopped[0]);
+  EXPECT_TRUE(stopReturnedWhileReading) << "the stop waited on a peer reading slowly, " << read << " bytes read";
+  EXPECT_LT(read, kAnswer);
 }
