@@ -638,8 +638,10 @@ class TrackedHttpServer::Loop {
         drop(*largest);
         continue;
       }
-      refuse(*largest, 503, "server busy");
+      // Let go of its count first: the refusal may end its connection at once (a peer that has
+      // ended its side already), and then it is gone.
       forget(*largest);
+      refuse(*largest, 503, "server busy");
     }
     return connections_.count(&c) && c.state != Connection::State::Refusing && c.state != Connection::State::Lingering;
   }

@@ -874,3 +874,55 @@ TEST(HttpServerSlowReaderTest, AStopGivesAnAnswerUnderWayTheWriteTimeOutInAll) {
   EXPECT_TRUE(stopReturnedWhileReading) << "the stop waited on a peer reading slowly, " << read << " bytes read";
   EXPECT_LT(read, kAnswer);
 }
+
+// Past the bound on what requests under way hold together, the one holding most is answered 503
+// and let go. When that peer has ended its side already (its end not yet seen by the server), the
+// refusal ends its connection at once, which the server must not touch afterwards. Each round: a
+// peer holding most half-closes just as another's bytes take the server past the bound; the peer
+// let go hears 503, and the server goes on serving.
+TEST(HttpServerBoundTest, APeerLetGoAtTheBoundThatHasEndedItsSideIsLetGoOnce) {
+  constexpr std::size_t kBody = std::size_t{64} << 10;
+  tools::HttpServer http;
+  http.set_payload_max_length(kBody);
+  // The least it can be: one request at the body bound, with room for two heads and two reads.
+  http.setHeldRequestLimit(0);
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  http.Post("/", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(std::to_string(request.body.size()), "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n";
+  const std::string get = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  PeerSockets sockets;
+  auto holding = [&](std::size_t bytes) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return -1;
+    sockets.fds.push_back(fd);
+    const std::string start = head + std::string(bytes, 'h');
+    return ::send(fd, start.data(), start.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(start.size()) ? fd : -1;
+  };
+  // Four holders fill most of the bound, and stay.
+  for (int i = 0; i < 4; ++i) ASSERT_GE(holding(60 << 10), 0);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    // The one that holds most.
+    const int most = holding(63 << 10);
+    ASSERT_GE(most, 0);
+    // A peer served once, so that its next bytes are read as they come.
+    const int pusher = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(pusher, 0);
+    sockets.fds.push_back(pusher);
+    ASSERT_TRUE(answered(os::testing::answerOn(pusher, get, 2), 200));
+    const std::string push = head + std::string(20 << 10, 'p');
+    ASSERT_EQ(::send(pusher, push.data(), push.size(), MSG_NOSIGNAL), static_cast<ssize_t>(push.size()));
+    ::shutdown(most, SHUT_WR);
+    const std::string answer = os::testing::readToClose(most);
+    EXPECT_TRUE(answer.empty() || answered(answer, 503)) << answer.substr(0, 64);
+    // The pusher's request fits once the other is gone; it ends its body and is answered.
+    const std::string rest(kBody - (20 << 10), 'p');
+    const std::string pushed = os::testing::answerOn(pusher, rest, 5);
+    EXPECT_TRUE(answered(pushed, 200)) << pushed.substr(0, 64);
+  }
+}
