@@ -21,8 +21,10 @@
 #include <cstdio>
 #include <functional>
 #include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -753,67 +755,134 @@ TEST_F(HttpServerPeerTest, RequestsUnderWayAreHeldToTheServersBoundTogether) {
   }
 }
 
+namespace {
+
+// A peer's connection to a server in the clear or through TLS: what it sends, and what it reads.
+struct Peer {
+  int fd = -1;
+  SSL* tls = nullptr;
+  ~Peer() {
+    if (tls) SSL_free(tls);
+    if (fd >= 0) ::close(fd);
+  }
+  bool send(std::string_view bytes) const {
+    if (tls) return SSL_write(tls, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  long receive(char* buffer, std::size_t size) const {
+    if (tls) return SSL_read(tls, buffer, static_cast<int>(size));
+    return ::recv(fd, buffer, size, 0);
+  }
+  // The answer whose body has `length` bytes, or what came of it before the end.
+  std::string answer(std::size_t length) const {
+    std::string answer;
+    char buffer[1 << 16];
+    for (;;) {
+      const auto head = answer.find("\r\n\r\n");
+      if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
+      const long n = receive(buffer, sizeof buffer);
+      if (n <= 0) return answer;
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+};
+
+}  // namespace
+
 // A peer uploading a body in chunks of one byte each, at loopback speed, always has more ready
 // than the server has read: it takes its turns with the other peers, and a normal client asking
 // meanwhile is answered while the upload is still being sent, not once it is whole. The upload,
-// read a little at a time, still arrives whole, one chunk split across reads as it comes.
+// read a little at a time, still arrives whole, one chunk split across reads as it comes. In the
+// clear and through TLS.
 TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
   constexpr std::size_t kBody = std::size_t{16} << 20;
-  tools::HttpServer http;
-  http.set_payload_max_length(kBody);
-  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
-  http.Post("/", [](const httplib::Request& request, httplib::Response& response) {
-    response.set_content(std::to_string(request.body.size()), "text/plain");
-  });
-  tools::ServiceHost host{http};
-  const auto port = host.start("127.0.0.1", 0);
-  ASSERT_TRUE(port);
-  const int uploader = os::testing::connectTo("127.0.0.1", *port);
-  ASSERT_GE(uploader, 0);
-  PeerSockets sockets;
-  sockets.fds.push_back(uploader);
-  // Past what the kernel's buffers between the two ends hold: once this much is sent the server
-  // is reading the upload.
-  constexpr std::size_t kUnderWay = std::size_t{16} << 20;
-  std::promise<void> underWay;
-  std::atomic<bool> allSent{false};
-  std::thread upload([&] {
-    std::string piece;
-    for (int i = 0; i < 10000; ++i) piece += "1\r\nu\r\n";
-    const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n";
-    bool told = false;
-    std::size_t wire = 0;
-    auto sendAll = [&](const std::string& bytes) {
-      if (::send(uploader, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return false;
-      wire += bytes.size();
-      if (!told && wire >= kUnderWay) {
-        told = true;
-        underWay.set_value();
+  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "through TLS" : "in the clear");
+    auto http = tls ? std::make_unique<os::TrackedHttpServer>(certificate, key) : std::make_unique<os::TrackedHttpServer>();
+    ASSERT_TRUE(http->is_valid());
+    http->set_payload_max_length(kBody);
+    http->Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http->Post("/", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(std::to_string(request.body.size()), "text/plain");
+    });
+    const auto port = http->bind("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::thread serving([&] { http->serve(); });
+    Peer uploader, normal;
+    // Ended before the server stops, however the test ends.
+    struct Ender {
+      os::TrackedHttpServer& http;
+      std::thread& serving;
+      Peer& uploader;
+      ~Ender() {
+        if (uploader.fd >= 0) ::shutdown(uploader.fd, SHUT_RDWR);
+        http.stop();
+        http.endConnections(true);
+        serving.join();
       }
-      return true;
+    } ender{*http, serving, uploader};
+    auto connect = [&](Peer& peer) {
+      peer.fd = os::testing::connectTo("127.0.0.1", *port);
+      if (peer.fd < 0 || !tls) return peer.fd >= 0;
+      peer.tls = SSL_new(client);
+      SSL_set_fd(peer.tls, peer.fd);
+      return SSL_connect(peer.tls) == 1;
     };
-    bool sent = sendAll(head);
-    // At every piece's end a chunk's size line is cut before its line feed, between two sends.
-    for (std::size_t body = 0; sent && body < kBody; body += 10000) {
-      const std::size_t count = std::min<std::size_t>(10000, kBody - body);
-      sent = sendAll(piece.substr(0, count * 6 - 4)) && sendAll(piece.substr(count * 6 - 4, 4));
+    ASSERT_TRUE(connect(uploader));
+    // Past what the kernel's buffers between the two ends hold: once this much is sent the server
+    // is reading the upload.
+    constexpr std::size_t kUnderWay = std::size_t{16} << 20;
+    std::promise<void> underWay;
+    std::atomic<bool> allSent{false};
+    std::thread upload([&] {
+      std::string piece;
+      for (int i = 0; i < 10000; ++i) piece += "1\r\nu\r\n";
+      bool told = false;
+      std::size_t wire = 0;
+      auto send = [&](std::string_view bytes) {
+        if (!uploader.send(bytes)) return false;
+        wire += bytes.size();
+        if (!told && wire >= kUnderWay) {
+          told = true;
+          underWay.set_value();
+        }
+        return true;
+      };
+      bool sent = send("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n");
+      // At every piece's end a chunk's size line is cut before its line feed, between two sends.
+      for (std::size_t body = 0; sent && body < kBody; body += 10000) {
+        const std::string_view chunks = std::string_view(piece).substr(0, std::min<std::size_t>(10000, kBody - body) * 6);
+        sent = send(chunks.substr(0, chunks.size() - 4)) && send(chunks.substr(chunks.size() - 4));
+      }
+      allSent = sent;
+      if (sent) send("0\r\n\r\n");
+      if (!told) underWay.set_value();
+    });
+    underWay.get_future().wait();
+    bool uploadWasWhole = true;
+    std::string asked;
+    if (connect(normal) && normal.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) {
+      asked = normal.answer(2);
+      uploadWasWhole = allSent;
     }
-    allSent = sent;
-    if (sent) sendAll("0\r\n\r\n");
-    if (!told) underWay.set_value();
-  });
-  underWay.get_future().wait();
-  const int fd = os::testing::connectTo("127.0.0.1", *port);
-  ASSERT_GE(fd, 0);
-  const std::string normal = os::testing::answerOn(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", 2);
-  const bool uploadWasWhole = allSent;
-  ::close(fd);
-  EXPECT_TRUE(answered(normal, 200)) << normal.substr(0, 64);
-  EXPECT_FALSE(uploadWasWhole) << "a normal client waited for an upload to be sent whole";
-  upload.join();
-  const std::string answer = os::testing::readToClose(uploader);
-  EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
-  EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
+    EXPECT_TRUE(answered(asked, 200)) << asked.substr(0, 64);
+    EXPECT_FALSE(uploadWasWhole) << "a normal client waited for an upload to be sent whole";
+    upload.join();
+    const std::string answer = uploader.answer(std::to_string(kBody).size());
+    EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+    EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
+  }
+  SSL_CTX_free(client);
+  X509_free(certificate);
+  EVP_PKEY_free(key);
 }
 
 // A stop while answers are under way: one to a peer reading as fast as it can goes out whole,
