@@ -181,14 +181,26 @@ void bodies(benchmark::State& state, std::size_t piece) {
       }
     if (fd >= 0) ::close(fd);
   }
-  state.counters["body_bytes/s"] = benchmark::Counter(static_cast<double>(length) * kBodies * static_cast<double>(state.iterations()),
-                                                      benchmark::Counter::kIsRate);
+  const double bytes = static_cast<double>(length) * kBodies * static_cast<double>(state.iterations());
+  state.counters["body_bytes/s"] = benchmark::Counter(bytes, benchmark::Counter::kIsRate);
 }
 void BM_Ours_OneByteChunks(benchmark::State& state) { bodies(state, 1); }
 void BM_Ours_OneChunk(benchmark::State& state) { bodies(state, std::size_t{16} << 20); }
 
-BENCHMARK(BM_Ours_OneChunk)->Unit(benchmark::kMillisecond)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Iterations(3)->UseRealTime();
-BENCHMARK(BM_Ours_OneByteChunks)->Unit(benchmark::kMillisecond)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Ours_OneChunk)
+    ->Unit(benchmark::kMillisecond)
+    ->Arg(64 << 10)
+    ->Arg(256 << 10)
+    ->Arg(1 << 20)
+    ->Iterations(3)
+    ->UseRealTime();
+BENCHMARK(BM_Ours_OneByteChunks)
+    ->Unit(benchmark::kMillisecond)
+    ->Arg(64 << 10)
+    ->Arg(256 << 10)
+    ->Arg(1 << 20)
+    ->Iterations(3)
+    ->UseRealTime();
 BENCHMARK(BM_Blocking_Short)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(4)->Arg(16)->Iterations(3);
 BENCHMARK(BM_Blocking_4KBHead)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(4)->Arg(16)->Iterations(3);
 BENCHMARK(BM_Ours_Short)->Unit(benchmark::kMillisecond)->Arg(1)->Arg(4)->Arg(16)->Iterations(3);

@@ -820,7 +820,8 @@ class TrackedHttpServer::Loop {
       switch (c.chunkPart) {
         case Connection::ChunkPart::Size: {
           const std::size_t end = c.in.find('\n', at);
-          if (end == std::string::npos) return taken(c.in.size() - at <= kChunkLineLimit) || refuse(c, 400, "request unreadable");
+          if (end == std::string::npos)
+            return taken(c.in.size() - at <= kChunkLineLimit) || refuse(c, 400, "request unreadable");
           const std::string_view line = trimmed(std::string_view(c.in).substr(at, end - at));
           std::uint64_t size = 0;
           std::size_t digits = 0;

@@ -806,10 +806,13 @@ TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
   SSL_CTX* client = SSL_CTX_new(TLS_client_method());
   for (const bool tls : {false, true}) {
     SCOPED_TRACE(tls ? "through TLS" : "in the clear");
-    auto http = tls ? std::make_unique<os::TrackedHttpServer>(certificate, key) : std::make_unique<os::TrackedHttpServer>();
+    auto http =
+        tls ? std::make_unique<os::TrackedHttpServer>(certificate, key) : std::make_unique<os::TrackedHttpServer>();
     ASSERT_TRUE(http->is_valid());
     http->set_payload_max_length(kBody);
-    http->Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+    http->Get("/", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("ok", "text/plain");
+    });
     http->Post("/", [](const httplib::Request& request, httplib::Response& response) {
       response.set_content(std::to_string(request.body.size()), "text/plain");
     });
@@ -859,7 +862,8 @@ TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
       bool sent = send("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n");
       // At every piece's end a chunk's size line is cut before its line feed, between two sends.
       for (std::size_t body = 0; sent && body < kBody; body += 10000) {
-        const std::string_view chunks = std::string_view(piece).substr(0, std::min<std::size_t>(10000, kBody - body) * 6);
+        const std::size_t count = std::min<std::size_t>(10000, kBody - body);
+        const std::string_view chunks = std::string_view(piece).substr(0, count * 6);
         sent = send(chunks.substr(0, chunks.size() - 4)) && send(chunks.substr(chunks.size() - 4));
       }
       allSent = sent;
@@ -962,7 +966,8 @@ TEST(HttpServerBoundTest, APeerLetGoAtTheBoundThatHasEndedItsSideIsLetGoOnce) {
   tools::ServiceHost host{http};
   const auto port = host.start("127.0.0.1", 0);
   ASSERT_TRUE(port);
-  const std::string head = "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n";
+  const std::string head =
+      "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n";
   const std::string get = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   PeerSockets sockets;
   auto holding = [&](std::size_t bytes) {
