@@ -381,6 +381,10 @@ class TrackedHttpServer::Loop {
  private:
   // The longest line of a chunk's size (with its extensions) that is read.
   static constexpr std::size_t kChunkLineLimit = 4096;
+  // Blocks read from one connection in a turn of the loop: a peer that always has more bytes
+  // ready (an upload at loopback speed, cut in chunks that each cost a little to read) takes turns
+  // with the others instead of keeping the loop to itself until its request is whole.
+  static constexpr std::size_t kReadsPerTurn = 4;
 
   void add(int fd, unsigned events, void* tag) {
     epoll_event e{};
@@ -595,9 +599,12 @@ class TrackedHttpServer::Loop {
   }
 
   void readAndParse(Connection& c) {
-    for (;;) {
+    for (std::size_t reads = 0;; ++reads) {
       const bool more = parse(c);
       if (!account(c) || !more) return;
+      // Its turn is over: the loop comes back for the rest, still waiting in the socket (not in
+      // the TLS session, which then keeps no more than it handed over).
+      if (reads == kReadsPerTurn && !(c.tls && SSL_has_pending(c.tls))) return;
       const long n = receive(c);
       if (n == -1) return;
       if (n <= 0) return drop(c);  // the peer ended or failed with a request unfinished
@@ -631,8 +638,10 @@ class TrackedHttpServer::Loop {
         drop(*largest);
         continue;
       }
-      refuse(*largest, 503, "server busy");
+      // Let go of its count first: the refusal may end its connection at once (a peer that has
+      // ended its side already), and then it is gone.
       forget(*largest);
+      refuse(*largest, 503, "server busy");
     }
     return connections_.count(&c) && c.state != Connection::State::Refusing && c.state != Connection::State::Lingering;
   }
@@ -799,12 +808,21 @@ class TrackedHttpServer::Loop {
       c.lengthLeft -= take;
       return c.lengthLeft > 0 || finish(c);
     }
+    // Where the chunks read so far end in the buffer; what they took goes in one piece as this
+    // returns, so that a peer sending many small chunks together costs one copy of the buffer, not
+    // one a chunk.
+    std::size_t at = 0;
+    const auto taken = [&c, &at](bool reading) {
+      c.in.erase(0, at);
+      return reading;
+    };
     for (;;) {
       switch (c.chunkPart) {
         case Connection::ChunkPart::Size: {
-          const std::size_t end = c.in.find('\n');
-          if (end == std::string::npos) return c.in.size() <= kChunkLineLimit || refuse(c, 400, "request unreadable");
-          const std::string_view line = trimmed(std::string_view(c.in).substr(0, end));
+          const std::size_t end = c.in.find('\n', at);
+          if (end == std::string::npos)
+            return taken(c.in.size() - at <= kChunkLineLimit) || refuse(c, 400, "request unreadable");
+          const std::string_view line = trimmed(std::string_view(c.in).substr(at, end - at));
           std::uint64_t size = 0;
           std::size_t digits = 0;
           bool tooLarge = false;
@@ -817,41 +835,43 @@ class TrackedHttpServer::Loop {
           const std::string_view rest = trimmed(line.substr(digits));
           if (digits == 0 || (!rest.empty() && rest.front() != ';')) return refuse(c, 400, "request unreadable");
           if (tooLarge || size > bound - std::min(bound, c.sent)) return refuse(c, 413, "request too large");
-          c.in.erase(0, end + 1);
+          at = end + 1;
           c.chunkLeft = size;
           c.chunkPart = size == 0 ? Connection::ChunkPart::Trailer : Connection::ChunkPart::Data;
           break;
         }
         case Connection::ChunkPart::Data: {
-          const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(c.chunkLeft, c.in.size()));
-          if (take == 0) return true;
-          if (!decode(c, c.in.data(), take)) return false;
-          c.in.erase(0, take);
+          const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(c.chunkLeft, c.in.size() - at));
+          if (take == 0) return taken(true);
+          if (!decode(c, c.in.data() + at, take)) return false;
+          at += take;
           c.chunkLeft -= take;
-          if (c.chunkLeft > 0) return true;
+          if (c.chunkLeft > 0) return taken(true);
           c.chunkPart = Connection::ChunkPart::DataEnd;
           break;
         }
-        case Connection::ChunkPart::DataEnd:
-          if (c.in.empty() || c.in == "\r") return true;
-          if (c.in.starts_with("\r\n"))
-            c.in.erase(0, 2);
-          else if (c.in.starts_with("\n"))
-            c.in.erase(0, 1);
+        case Connection::ChunkPart::DataEnd: {
+          const std::string_view left = std::string_view(c.in).substr(at);
+          if (left.empty() || left == "\r") return taken(true);
+          if (left.starts_with("\r\n"))
+            at += 2;
+          else if (left.starts_with("\n"))
+            at += 1;
           else
             return refuse(c, 400, "request unreadable");
           c.chunkPart = Connection::ChunkPart::Size;
           break;
+        }
         case Connection::ChunkPart::Trailer: {
           // Trailer fields are allowed and read past, held to the head's bound.
-          const std::size_t end = c.in.find('\n');
+          const std::size_t end = c.in.find('\n', at);
           if (end == std::string::npos)
-            return c.trailerBytes + c.in.size() <= kHeadLimit || refuse(c, 431, "request head too large");
-          c.trailerBytes += end + 1;
+            return taken(c.trailerBytes + c.in.size() - at <= kHeadLimit) || refuse(c, 431, "request head too large");
+          c.trailerBytes += end + 1 - at;
           if (c.trailerBytes > kHeadLimit) return refuse(c, 431, "request head too large");
-          const bool last = trimmed(std::string_view(c.in).substr(0, end)).empty();
-          c.in.erase(0, end + 1);
-          if (last) return finish(c);
+          const bool last = trimmed(std::string_view(c.in).substr(at, end - at)).empty();
+          at = end + 1;
+          if (last) return taken(true) && finish(c);
           break;
         }
       }
@@ -976,7 +996,7 @@ class TrackedHttpServer::Loop {
   }
 
   void linger(Connection& c) {
-    for (;;) {
+    for (std::size_t reads = 0; reads < kReadsPerTurn; ++reads) {
       ++s_.receives_;
       const long n = c.socket->receive(buffer_.data(), buffer_.size());
       if (n < 0 && wouldBlock()) return;
@@ -995,6 +1015,8 @@ class TrackedHttpServer::Loop {
       returned.swap(s_.returned_);
       ending = s_.ending_;
     }
+    const bool endingNow = ending && !ended_;
+    ended_ = ending;
     for (auto& c : returned) {
       if (!c->out.empty()) {
         // The answer the worker left goes out as the peer takes it, before anything else; the
@@ -1011,8 +1033,7 @@ class TrackedHttpServer::Loop {
       }
       answered(*c, ending);
     }
-    if (ending && !ended_) {
-      ended_ = true;
+    if (endingNow) {
       std::vector<Connection*> waiting;
       for (auto& [c, kept] : connections_)
         if (c->state != Connection::State::Working && c->state != Connection::State::Sending) waiting.push_back(c);
@@ -1024,8 +1045,11 @@ class TrackedHttpServer::Loop {
   void send(Connection& c) {
     const std::size_t before = c.outAt;
     if (!writeOut(c)) {
-      // Dropped or not, a connection that made progress has its time-out counted afresh.
-      if (c.outAt > before && connections_.count(&c)) setDue(c, Clock::now() + after(s_.writeTimeout()));
+      // Dropped or not, a connection that made progress has its time-out counted afresh; not once
+      // the server ends its connections: then an answer has the write time-out in all, from the
+      // ending or from its hand-back, however its peer reads, lest a peer taking a little now and
+      // then hold the stop for as long as it likes.
+      if (c.outAt > before && connections_.count(&c) && !ended_) setDue(c, Clock::now() + after(s_.writeTimeout()));
       return;
     }
     c.out.clear();
@@ -1076,7 +1100,7 @@ class TrackedHttpServer::Loop {
   std::set<std::pair<Instant, Connection*>> timers_;
   std::list<Connection*> idle_;  // connections with no request under way, longest idle first
   bool listenerPaused_ = false;
-  bool ended_ = false;
+  bool ended_ = false;  // the server ends its connections
   char wakeTag_ = 0, listenerTag_ = 0;
 };
 

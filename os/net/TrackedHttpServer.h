@@ -65,8 +65,10 @@ class TrackedHttpServer : public httplib::Server {
 
   // Ends every open connection, and each accepted from now on. By default only those without a
   // request read whole: a request read whole is still answered and written, then its connection
-  // ends; an idle one, or one whose request is still arriving, ends at once. `wholly` ends every
-  // connection both ways: an answer under way is cut off.
+  // ends; an idle one, or one whose request is still arriving, ends at once. An answer the loop
+  // writes has the write time-out in all to go out, from now or from when it is made, however
+  // slowly its peer takes it. `wholly` ends every connection both ways: an answer under way is cut
+  // off.
   void endConnections(bool wholly = false);
 
   // The most time one request (its line, header lines and body) may take to arrive: counted from

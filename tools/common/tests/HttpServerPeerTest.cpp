@@ -1,10 +1,12 @@
 // What a peer on the same machine can do to the local services' HTTP server, tried as it would:
 // ask for a port a service holds, keep hundreds of slow and thousands of idle connections open,
 // send bodies past the bound in every method and every coding, send heads by the kilobyte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,8 +20,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <future>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -747,5 +752,251 @@ TEST_F(HttpServerPeerTest, RequestsUnderWayAreHeldToTheServersBoundTogether) {
     }
     EXPECT_EQ(ok, 3);
     EXPECT_EQ(busy, 1);
+  }
+}
+
+namespace {
+
+// A peer's connection to a server in the clear or through TLS: what it sends, and what it reads.
+struct Peer {
+  int fd = -1;
+  SSL* tls = nullptr;
+  ~Peer() {
+    if (tls) SSL_free(tls);
+    if (fd >= 0) ::close(fd);
+  }
+  bool send(std::string_view bytes) const {
+    if (tls) return SSL_write(tls, bytes.data(), static_cast<int>(bytes.size())) == static_cast<int>(bytes.size());
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  long receive(char* buffer, std::size_t size) const {
+    if (tls) return SSL_read(tls, buffer, static_cast<int>(size));
+    return ::recv(fd, buffer, size, 0);
+  }
+  // The answer whose body has `length` bytes, or what came of it before the end.
+  std::string answer(std::size_t length) const {
+    std::string answer;
+    char buffer[1 << 16];
+    for (;;) {
+      const auto head = answer.find("\r\n\r\n");
+      if (head != std::string::npos && answer.size() >= head + 4 + length) return answer;
+      const long n = receive(buffer, sizeof buffer);
+      if (n <= 0) return answer;
+      answer.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+};
+
+}  // namespace
+
+// A peer uploading a body in chunks of one byte each, at loopback speed, always has more ready
+// than the server has read: it takes its turns with the other peers, and a normal client asking
+// meanwhile is answered while the upload is still being sent, not once it is whole. The upload,
+// read a little at a time, still arrives whole, one chunk split across reads as it comes. In the
+// clear and through TLS.
+TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
+  constexpr std::size_t kBody = std::size_t{16} << 20;
+  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "through TLS" : "in the clear");
+    auto http =
+        tls ? std::make_unique<os::TrackedHttpServer>(certificate, key) : std::make_unique<os::TrackedHttpServer>();
+    ASSERT_TRUE(http->is_valid());
+    http->set_payload_max_length(kBody);
+    http->Get("/", [](const httplib::Request&, httplib::Response& response) {
+      response.set_content("ok", "text/plain");
+    });
+    http->Post("/", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(std::to_string(request.body.size()), "text/plain");
+    });
+    const auto port = http->bind("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::thread serving([&] { http->serve(); });
+    Peer uploader, normal;
+    // Ended before the server stops, however the test ends.
+    struct Ender {
+      os::TrackedHttpServer& http;
+      std::thread& serving;
+      Peer& uploader;
+      ~Ender() {
+        if (uploader.fd >= 0) ::shutdown(uploader.fd, SHUT_RDWR);
+        http.stop();
+        http.endConnections(true);
+        serving.join();
+      }
+    } ender{*http, serving, uploader};
+    auto connect = [&](Peer& peer) {
+      peer.fd = os::testing::connectTo("127.0.0.1", *port);
+      if (peer.fd < 0 || !tls) return peer.fd >= 0;
+      peer.tls = SSL_new(client);
+      SSL_set_fd(peer.tls, peer.fd);
+      return SSL_connect(peer.tls) == 1;
+    };
+    ASSERT_TRUE(connect(uploader));
+    // Past what the kernel's buffers between the two ends hold: once this much is sent the server
+    // is reading the upload.
+    constexpr std::size_t kUnderWay = std::size_t{16} << 20;
+    std::promise<void> underWay;
+    std::atomic<bool> allSent{false};
+    std::thread upload([&] {
+      std::string piece;
+      for (int i = 0; i < 10000; ++i) piece += "1\r\nu\r\n";
+      bool told = false;
+      std::size_t wire = 0;
+      auto send = [&](std::string_view bytes) {
+        if (!uploader.send(bytes)) return false;
+        wire += bytes.size();
+        if (!told && wire >= kUnderWay) {
+          told = true;
+          underWay.set_value();
+        }
+        return true;
+      };
+      bool sent = send("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n");
+      // At every piece's end a chunk's size line is cut before its line feed, between two sends.
+      for (std::size_t body = 0; sent && body < kBody; body += 10000) {
+        const std::size_t count = std::min<std::size_t>(10000, kBody - body);
+        const std::string_view chunks = std::string_view(piece).substr(0, count * 6);
+        sent = send(chunks.substr(0, chunks.size() - 4)) && send(chunks.substr(chunks.size() - 4));
+      }
+      allSent = sent;
+      if (sent) send("0\r\n\r\n");
+      if (!told) underWay.set_value();
+    });
+    underWay.get_future().wait();
+    bool uploadWasWhole = true;
+    std::string asked;
+    if (connect(normal) && normal.send("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")) {
+      asked = normal.answer(2);
+      uploadWasWhole = allSent;
+    }
+    EXPECT_TRUE(answered(asked, 200)) << asked.substr(0, 64);
+    EXPECT_FALSE(uploadWasWhole) << "a normal client waited for an upload to be sent whole";
+    upload.join();
+    const std::string answer = uploader.answer(std::to_string(kBody).size());
+    EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+    EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
+  }
+  SSL_CTX_free(client);
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+}
+
+// A stop while answers are under way: one to a peer reading as fast as it can goes out whole,
+// while one to a peer taking a little at a time, often enough that the server's writes never wait
+// out the write time-out, is cut off once the stop has given it the write time-out in all. Before,
+// the stop waited on such a peer for as long as its answer lasted.
+TEST(HttpServerSlowReaderTest, AStopGivesAnAnswerUnderWayTheWriteTimeOutInAll) {
+  constexpr std::size_t kAnswer = std::size_t{32} << 20;
+  tools::HttpServer http;
+  http.set_write_timeout(2, 0);
+  const std::string big(kAnswer, 'x');
+  routeBigAndSmall(http, big);
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  PeerSockets sockets;
+  const std::string request = "GET /big HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  for (int i = 0; i < 2; ++i) {
+    const int fd = i == 0 ? os::testing::connectTo("127.0.0.1", *port) : connectWithSmallWindow(*port);
+    ASSERT_GE(fd, 0);
+    sockets.fds.push_back(fd);
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    // The answer is under way before the stop.
+    char first;
+    ASSERT_EQ(::recv(fd, &first, 1, MSG_PEEK), 1);
+  }
+  const int fast = sockets.fds[0], slow = sockets.fds[1];
+  int stopped[2];
+  ASSERT_EQ(::pipe2(stopped, O_CLOEXEC), 0);
+  std::thread stopping([&] {
+    host.stop();
+    ::close(stopped[1]);
+  });
+  const std::string whole = os::testing::readToClose(fast);
+  EXPECT_TRUE(answered(whole, 200)) << whole.substr(0, 64);
+  EXPECT_EQ(whole.size() - std::min(whole.size(), whole.find("\r\n\r\n") + 4), kAnswer);
+  // 64 KiB every 100 ms, for at most half a minute, until the stop returns.
+  bool stopReturnedWhileReading = false;
+  std::size_t read = 0;
+  for (int i = 0; i < 300; ++i) {
+    pollfd watched{stopped[0], POLLIN, 0};
+    if (::poll(&watched, 1, 100) > 0) {
+      stopReturnedWhileReading = true;
+      break;
+    }
+    char buffer[1 << 16];
+    const ssize_t n = ::recv(slow, buffer, sizeof buffer, MSG_WAITALL);
+    if (n <= 0) {
+      // Cut off: the stop ends next.
+      stopReturnedWhileReading = ::read(stopped[0], buffer, 1) == 0;
+      break;
+    }
+    read += static_cast<std::size_t>(n);
+  }
+  ::shutdown(slow, SHUT_RDWR);
+  stopping.join();
+  ::close(stopped[0]);
+  EXPECT_TRUE(stopReturnedWhileReading) << "the stop waited on a peer reading slowly, " << read << " bytes read";
+  EXPECT_LT(read, kAnswer);
+}
+
+// Past the bound on what requests under way hold together, the one holding most is answered 503
+// and let go. When that peer has ended its side already (its end not yet seen by the server), the
+// refusal ends its connection at once, which the server must not touch afterwards. Each round: a
+// peer holding most half-closes just as another's bytes take the server past the bound; the peer
+// let go hears 503, and the server goes on serving.
+TEST(HttpServerBoundTest, APeerLetGoAtTheBoundThatHasEndedItsSideIsLetGoOnce) {
+  constexpr std::size_t kBody = std::size_t{64} << 10;
+  tools::HttpServer http;
+  http.set_payload_max_length(kBody);
+  // The least it can be: one request at the body bound, with room for two heads and two reads.
+  http.setHeldRequestLimit(0);
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  http.Post("/", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(std::to_string(request.body.size()), "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const std::string head =
+      "POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " + std::to_string(kBody) + "\r\n\r\n";
+  const std::string get = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  PeerSockets sockets;
+  auto holding = [&](std::size_t bytes) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return -1;
+    sockets.fds.push_back(fd);
+    const std::string start = head + std::string(bytes, 'h');
+    return ::send(fd, start.data(), start.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(start.size()) ? fd : -1;
+  };
+  // Four holders fill most of the bound, and stay.
+  for (int i = 0; i < 4; ++i) ASSERT_GE(holding(60 << 10), 0);
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    // The one that holds most.
+    const int most = holding(63 << 10);
+    ASSERT_GE(most, 0);
+    // A peer served once, so that its next bytes are read as they come.
+    const int pusher = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(pusher, 0);
+    sockets.fds.push_back(pusher);
+    ASSERT_TRUE(answered(os::testing::answerOn(pusher, get, 2), 200));
+    const std::string push = head + std::string(20 << 10, 'p');
+    ASSERT_EQ(::send(pusher, push.data(), push.size(), MSG_NOSIGNAL), static_cast<ssize_t>(push.size()));
+    ::shutdown(most, SHUT_WR);
+    const std::string answer = os::testing::readToClose(most);
+    EXPECT_TRUE(answer.empty() || answered(answer, 503)) << answer.substr(0, 64);
+    // The pusher's request fits once the other is gone; it ends its body and is answered.
+    const std::string rest(kBody - (20 << 10), 'p');
+    const std::string pushed = os::testing::answerOn(pusher, rest, 5);
+    EXPECT_TRUE(answered(pushed, 200)) << pushed.substr(0, 64);
   }
 }
