@@ -6,10 +6,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -20,6 +23,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/RawHttpClient.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
 #include "tools/common/NewestKept.h"
@@ -413,6 +417,103 @@ TEST_F(PushWireTest, ABurstOfFramesIsAnsweredWholeAndInOrder) {
   ASSERT_TRUE(rest);
   EXPECT_EQ(rest->rid(), static_cast<std::uint16_t>(kBurst));
   EXPECT_TRUE(server_->hasEvent("heartbeat " + std::to_string(login.uid)));
+}
+
+// A peer sending `piece` over and over on a blocking socket of its own thread, at loopback speed,
+// `kPoured` bytes in all and then `last`. Ended before the service stops, however the test ends.
+class Pourer {
+ public:
+  // Past what the kernel's buffers between the two ends hold: once this much is sent the service
+  // is reading what is poured.
+  static constexpr std::size_t kUnderWay = std::size_t{16} << 20;
+  static constexpr std::size_t kPoured = std::size_t{32} << 20;
+
+  Pourer(std::uint16_t port, os::Data piece, os::Data last) : fd_(os::testing::connectTo("127.0.0.1", port)) {
+    if (fd_ < 0) return;
+    thread_ = std::thread([this, piece = std::move(piece), last = std::move(last)] {
+      std::size_t wire = 0;
+      bool told = false, sent = true;
+      auto send = [&](const os::Data& bytes) {
+        sent = sent && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        wire += bytes.size();
+        if (!told && wire >= kUnderWay) {
+          told = true;
+          underWay_.set_value();
+        }
+      };
+      while (sent && wire < kPoured) send(piece);
+      allSent_ = sent;
+      send(last);
+      if (!told) underWay_.set_value();
+    });
+  }
+  ~Pourer() {
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool connected() const { return fd_ >= 0; }
+  void waitUntilUnderWay() { underWay_.get_future().wait(); }
+  bool allSent() const { return allSent_; }
+  // The first `count` bytes answered, once all is poured.
+  os::Data answer(std::size_t count) {
+    thread_.join();
+    os::Data received(count);
+    std::size_t got = 0;
+    while (got < count) {
+      const long n = ::recv(fd_, received.data() + got, count - got, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    received.resize(got);
+    return received;
+  }
+
+ private:
+  int fd_;
+  std::thread thread_;
+  std::promise<void> underWay_;
+  std::atomic<bool> allSent_{false};
+};
+
+// A peer pouring frames at loopback speed always has more ready than the service has read: it
+// takes its turns with the other peers, and one registering meanwhile is answered while the stream
+// is still being sent, not once it has ended. The stream, read a little at a time, is still taken
+// frame by frame, frames split across reads as they come: the registration at its end is answered.
+// A peer pouring commands on the control port takes turns the same way.
+TEST_F(PushWireTest, APeerThatNeverLetsUpTakesTurnsWithOtherPeers) {
+  // Of a command the service does not know, so each costs it little; of a length that does not
+  // divide a read, so frames are split across reads.
+  os::Data frame = Frame(1, 99, 1, 0).done();
+  frame.resize(1001);
+  frame[0] = static_cast<std::uint8_t>(frame.size() >> 8);
+  frame[1] = static_cast<std::uint8_t>(frame.size());
+  os::Data frames;
+  for (int i = 0; i < 1000; ++i) frames.insert(frames.end(), frame.begin(), frame.end());
+  // Lines the control port answers with an error.
+  os::Data lines;
+  for (int i = 0; i < 1000; ++i) {
+    lines.insert(lines.end(), 1000, 'x');
+    lines.push_back('\n');
+  }
+  for (const bool control : {false, true}) {
+    SCOPED_TRACE(control ? "commands on the control port" : "frames on a push connection");
+    Pourer pourer(control ? server_->controlPort() : server_->corePort(), control ? lines : frames,
+                  control ? os::dataFromString("silence off\n") : Registration{}.frame(7));
+    ASSERT_TRUE(pourer.connected());
+    pourer.waitUntilUnderWay();
+    Wire other(server_->corePort());
+    auto answer = registerWith(other, Registration{});
+    const bool pouredWhole = pourer.allSent();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->number(2), 0u);
+    EXPECT_FALSE(pouredWhole) << "a peer registering waited for another's bytes to be sent whole";
+    if (control) continue;
+    // The stream's own registration, behind all its frames.
+    const os::Data received = pourer.answer(6);
+    ASSERT_EQ(received.size(), 6u);
+    EXPECT_EQ(received[3], 0);
+    EXPECT_EQ((received[4] << 8) | received[5], 7);
+  }
 }
 
 // The service's record of what it saw keeps the newest events up to its bound: one that serves
