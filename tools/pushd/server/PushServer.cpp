@@ -427,20 +427,24 @@ struct PushServer::Impl {
     socket->schedule(thread->runLoop(), callbacks);
   }
 
-  // Blocks read from one connection in a turn of the loop: a peer that always has more bytes ready
-  // (a stream of frames at loopback speed) takes turns with the others, and what a connection holds
-  // stays within a frame and what one turn reads. The rest waits in the socket, which is watched
-  // level-triggered, for the next turn.
+  // Blocks read from one connection in a turn of the loop, and their size: a peer that always has
+  // more bytes ready (a stream of frames at loopback speed) takes turns with the others, and what
+  // a connection holds stays within a frame and what one turn reads. The rest waits in the socket,
+  // which is watched level-triggered, for the next turn. Smaller turns made a burst's answers go
+  // out in more pieces and the burst slower.
   static constexpr std::size_t kReadsPerTurn = 4;
+  static constexpr std::size_t kReadBlock = 64 * 1024;
+  // The block every read of the loop goes into.
+  std::vector<std::uint8_t> readBlock = std::vector<std::uint8_t>(kReadBlock);
 
   void read(const std::shared_ptr<Connection>& connection) {
     // The frames behind a registration wait for its identity's write at the end of this turn:
     // nothing more is read meanwhile, or a peer sending registrations back to back would pile up
     // what it sent faster than one is answered a turn.
     if (connection->awaitingIdentityWrite) return;
-    std::uint8_t buffer[16384];
+    std::uint8_t* buffer = readBlock.data();
     for (std::size_t reads = 0; connection->socket && reads < kReadsPerTurn; ++reads) {
-      long count = connection->socket->receive(buffer, sizeof buffer);
+      long count = connection->socket->receive(buffer, kReadBlock);
       if (count == 0) return drop(connection, false);
       if (count < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) break;
@@ -741,10 +745,10 @@ struct PushServer::Impl {
       callbacks.readable = [this, server, weak, buffer] {
         auto s = weak.lock();
         if (!s) return;
-        char chunk[16384];
+        char* chunk = reinterpret_cast<char*>(readBlock.data());
         long count = 0;
         // A few blocks a turn, as from a push connection: a peer pouring commands takes turns.
-        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = s->receive(chunk, sizeof chunk)) > 0; ++reads)
+        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = s->receive(chunk, kReadBlock)) > 0; ++reads)
           buffer->append(chunk, static_cast<std::size_t>(count));
         // Taken before the commands run: their work may leave errno changed.
         bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
