@@ -107,6 +107,8 @@ constexpr std::uint16_t kStatusAppKeyIllegal = 1008;
 constexpr std::uint16_t kStatusNotKept = 1002;
 // Frames longer than this cannot be written: the length field has 16 bits.
 constexpr std::size_t kMaximumFrame = 65535;
+// What a connection's unwritten answers may reach before nothing more is read from it.
+constexpr std::size_t kAnswersHeld = std::size_t{256} << 10;
 // A tags and alias request stays below this, header included.
 constexpr std::size_t kMaximumTagsFrame = 1024;
 
@@ -153,6 +155,10 @@ struct Connection {
   // A frame too short for a request's header ended the reading: the connection ends once the
   // answers to the frames before it are written.
   bool closing = false;
+  // Nothing more is read: for good once the connection is closing, and while its peer leaves too
+  // many answers unread.
+  bool readingEnded = false;
+  bool readingHeld = false;
   std::uint32_t uid = 0;
   bool loggedIn = false;
   std::uint32_t session = 0;
@@ -342,11 +348,19 @@ struct PushServer::Impl {
     if (connection->outAt == out.size()) {
       out.clear();
       connection->outAt = 0;
-      if (connection->closing) drop(connection, false);
+      if (connection->closing) return drop(connection, false);
     } else if (connection->outAt >= out.size() / 2) {
       out.erase(out.begin(), out.begin() + static_cast<long>(connection->outAt));
       connection->outAt = 0;
     }
+    if (!connection->socket) return;
+    // A peer that sends requests and leaves their answers unread is read no further until it has
+    // taken most of them: its answers would otherwise grow without bound.
+    const bool backedUp = out.size() - connection->outAt >= kAnswersHeld;
+    if (backedUp == connection->readingHeld || connection->readingEnded) return;
+    connection->readingHeld = backedUp;
+    connection->socket->setReadCallbackEnabled(!backedUp);
+    note((backedUp ? "reading held " : "reading resumed ") + std::to_string(connection->uid));
   }
   void drop(const std::shared_ptr<Connection>& connection, bool reset) {
     if (!connection->socket) return;
@@ -481,6 +495,7 @@ struct PushServer::Impl {
   void endAfterAnswers(const std::shared_ptr<Connection>& connection) {
     connection->in.clear();
     connection->corked = false;
+    connection->readingEnded = true;
     connection->socket->setReadCallbackEnabled(false);
     auto end = [this, connection] {
       if (!connection->socket) return;

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <future>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -514,6 +515,77 @@ TEST_F(PushWireTest, APeerThatNeverLetsUpTakesTurnsWithOtherPeers) {
     EXPECT_EQ(received[3], 0);
     EXPECT_EQ((received[4] << 8) | received[5], 7);
   }
+}
+
+// A peer that sends requests and leaves their answers unread is read no further once its unread
+// answers reach their bound, so the service does not hold ever more of them; once it reads them
+// it is read again, and every request gets its answer, in order.
+TEST_F(PushWireTest, APeerThatLeavesItsAnswersUnreadIsReadNoFurtherUntilItReadsThem) {
+  constexpr std::size_t kHeartbeats = 400000;
+  // A small window, so that few answers wait in the kernel's buffers between the two ends.
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  int window = 4096;
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+  timeval safety{60, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+  const auto address = os::makeIPv4Address("127.0.0.1", server_->corePort());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address), 0);
+  auto send = [fd](const os::Data& bytes) {
+    return ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  };
+  auto take = [fd](std::size_t count) {
+    os::Data bytes(count);
+    std::size_t got = 0;
+    while (got < count) {
+      const long n = ::recv(fd, bytes.data() + got, count - got, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+  };
+  auto next = [&take]() -> std::optional<Answer> {
+    const os::Data head = take(2);
+    if (head.size() < 2) return std::nullopt;
+    const std::size_t length = (std::size_t{head[0]} << 8) | head[1];
+    os::Data rest = take(length - 2);
+    if (rest.size() < length - 2) return std::nullopt;
+    Answer answer{head};
+    answer.bytes.insert(answer.bytes.end(), rest.begin(), rest.end());
+    return answer;
+  };
+  ASSERT_TRUE(send(Registration{}.frame()));
+  auto registered = next();
+  ASSERT_TRUE(registered);
+  ASSERT_EQ(registered->number(2), 0u);
+  const auto uid = static_cast<std::uint32_t>(registered->number(4));
+  ASSERT_TRUE(send(loginFrame(uid, os::md5Hex(registered->text()))));
+  auto loggedIn = next();
+  ASSERT_TRUE(loggedIn);
+  ASSERT_EQ(loggedIn->number(2), 0u);
+  const auto session = static_cast<std::uint32_t>(loggedIn->number(4));
+  os::Data heartbeats;
+  for (std::size_t i = 0; i < kHeartbeats; ++i) {
+    const os::Data frame = Frame(2, 2, static_cast<std::uint16_t>(i), session).number(uid, 4).done();
+    heartbeats.insert(heartbeats.end(), frame.begin(), frame.end());
+  }
+  std::thread pouring([&] { send(heartbeats); });
+  const bool held = runUntil([&] { return server_->hasEvent("reading held " + std::to_string(uid)); });
+  EXPECT_TRUE(held) << "the service read on while the peer's answers piled up";
+  std::size_t answered = 0, outOfOrder = 0;
+  for (; answered < kHeartbeats; ++answered) {
+    auto answer = next();
+    if (!answer) break;
+    outOfOrder += answer->command() != 19 || answer->rid() != static_cast<std::uint16_t>(answered);
+  }
+  pouring.join();
+  EXPECT_EQ(answered, kHeartbeats);
+  EXPECT_EQ(outOfOrder, 0u);
 }
 
 // The service's record of what it saw keeps the newest events up to its bound: one that serves
