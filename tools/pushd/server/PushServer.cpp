@@ -459,7 +459,12 @@ struct PushServer::Impl {
     std::uint8_t* buffer = readBlock.data();
     for (std::size_t reads = 0; connection->socket && reads < kReadsPerTurn; ++reads) {
       long count = connection->socket->receive(buffer, kReadBlock);
-      if (count == 0) return drop(connection, false);
+      if (count == 0) {
+        // The frames that came before the peer's end are still its own: a receipt among them
+        // settles its message, which would otherwise go again at the device's next login.
+        consume(connection);
+        return drop(connection, false);
+      }
       if (count < 0) {
         if (errno == EAGAIN || errno == EWOULDBLOCK) break;
         return drop(connection, false);
