@@ -558,8 +558,8 @@ class RawPeer {
     if (!registered || registered->number(2) != 0) return login;
     login.uid = static_cast<std::uint32_t>(registered->number(4));
     login.password = registered->text();
-    const os::Data frame = Frame(10, 1, 2, 0).number(login.uid, 4).number(0x69000000, 4).text(os::md5Hex(login.password))
-                               .number(27, 4).text("abc123").number(1, 1).done();
+    const os::Data frame = Frame(10, 1, 2, 0).number(login.uid, 4).number(0x69000000, 4)
+                               .text(os::md5Hex(login.password)).number(27, 4).text("abc123").number(1, 1).done();
     auto answer = send(frame) ? next() : std::nullopt;
     if (answer && answer->command() == 1 && answer->number(2) == 0)
       login.session = static_cast<std::uint32_t>(answer->number(4));
