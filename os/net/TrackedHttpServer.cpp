@@ -601,7 +601,7 @@ class TrackedHttpServer::Loop {
   void readAndParse(Connection& c) {
     for (std::size_t reads = 0;; ++reads) {
       const bool more = parse(c);
-      if (!account(c) || !more) return;
+      if (!account(c) || !more || !interimOut(c)) return;
       // Its turn is over: the loop comes back for the rest, still waiting in the socket (not in
       // the TLS session, which then keeps no more than it handed over).
       if (reads == kReadsPerTurn && !(c.tls && SSL_has_pending(c.tls))) return;
@@ -610,6 +610,24 @@ class TrackedHttpServer::Loop {
       if (n <= 0) return drop(c);  // the peer ended or failed with a request unfinished
       if (!account(c)) return;
     }
+  }
+
+  // Writes the interim line left in out while a request's body is awaited: true once it is out
+  // (or there is none), false while it waits for room, or for the peer's bytes under TLS, or when
+  // the connection was dropped. A write cut short is taken up where it stopped, with the same
+  // bytes, as TLS needs.
+  bool interimOut(Connection& c) {
+    if (c.out.empty()) return true;
+    if (!writeOut(c)) {
+      if (!connections_.count(&c)) return false;
+      // Watched for room first: a write that now waits for the peer's bytes watches for them.
+      watch(c, EPOLLOUT);
+      if (!writeOut(c)) return false;
+    }
+    c.out.clear();
+    c.outAt = 0;
+    watch(c, EPOLLIN);
+    return account(c);
   }
 
   // Counts what the connection's request holds now, with an answer waiting for its peer (as long
@@ -787,13 +805,12 @@ class TrackedHttpServer::Loop {
     }
     if (c.framing == Connection::Framing::None) return finish(c);
     c.state = Connection::State::Body;
-    // Only then will such a client send its body.
+    // Only then will such a client send its body. It goes out as answers do: the socket may have
+    // no room for it yet (the peer not reading the answers before), and nothing more is read
+    // until it is out.
     if (expectContinue && c.in.empty()) {
-      static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-      if (c.tls)
-        SSL_write(c.tls, kContinue.data(), static_cast<int>(kContinue.size()));
-      else
-        c.socket->send(kContinue.data(), kContinue.size());
+      c.out = "HTTP/1.1 100 Continue\r\n\r\n";
+      c.outAt = 0;
     }
     return true;
   }

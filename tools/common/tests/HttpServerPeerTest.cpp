@@ -889,6 +889,57 @@ TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
   EVP_PKEY_free(key);
 }
 
+// A client that asks to be told before it sends its body gets the interim line, written as the
+// server writes its answers, and nothing else before it; it then sends its body and is answered.
+// In the clear and through TLS.
+TEST(HttpServerContinueTest, AClientThatWaitsToSendItsBodyIsToldToGoOn) {
+  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+  BIO_free(certBio);
+  BIO_free(keyBio);
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  for (const bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "through TLS" : "in the clear");
+    auto http =
+        tls ? std::make_unique<os::TrackedHttpServer>(certificate, key) : std::make_unique<os::TrackedHttpServer>();
+    ASSERT_TRUE(http->is_valid());
+    http->Post("/", [](const httplib::Request& request, httplib::Response& response) {
+      response.set_content(request.body, "text/plain");
+    });
+    const auto port = http->bind("127.0.0.1", 0);
+    ASSERT_TRUE(port);
+    std::thread serving([&] { http->serve(); });
+    {
+      Peer peer;
+      peer.fd = os::testing::connectTo("127.0.0.1", *port);
+      ASSERT_GE(peer.fd, 0);
+      if (tls) {
+        peer.tls = SSL_new(client);
+        SSL_set_fd(peer.tls, peer.fd);
+        ASSERT_EQ(SSL_connect(peer.tls), 1);
+      }
+      ASSERT_TRUE(peer.send("POST / HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\nContent-Length: 5\r\n"
+                            "Connection: close\r\n\r\n"));
+      std::string interim;
+      char byte;
+      while (!interim.ends_with("\r\n\r\n") && peer.receive(&byte, 1) == 1) interim += byte;
+      EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+      ASSERT_TRUE(peer.send("hello"));
+      const std::string answer = peer.answer(5);
+      EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
+      EXPECT_TRUE(answer.ends_with("\r\n\r\nhello")) << answer;
+    }
+    http->stop();
+    serving.join();
+  }
+  SSL_CTX_free(client);
+  X509_free(certificate);
+  EVP_PKEY_free(key);
+}
+
 // A stop while answers are under way: one to a peer reading as fast as it can goes out whole,
 // while one to a peer taking a little at a time, often enough that the server's writes never wait
 // out the write time-out, is cut off once the stop has given it the write time-out in all. Before,

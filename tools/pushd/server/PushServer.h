@@ -76,7 +76,8 @@ struct ServerOptions {
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
 // "identity let go <uid>" (past the identities' bound), "closed <uid>", "kept <uid> <count>"
 // (unreceipted at the close), "resent <uid> <count>" (at the login), "forgot <uid> <message id>"
-// (past the bound); a command whose fields are not its own is seen as "<command> refused ...".
+// (past the bound), "reading held <uid>" and "reading resumed <uid>" (a peer leaving its
+// answers unread); a command whose fields are not its own is seen as "<command> refused ...".
 class PushServer {
  public:
   static std::unique_ptr<PushServer> start(const ServerOptions& options, std::string* error = nullptr);

@@ -6,10 +6,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <future>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include "foundation/formats/Base64.h"
 #include "foundation/formats/JSONTideDeserializing.h"
@@ -20,6 +24,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/RawHttpClient.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
 #include "tools/common/NewestKept.h"
@@ -413,6 +418,241 @@ TEST_F(PushWireTest, ABurstOfFramesIsAnsweredWholeAndInOrder) {
   ASSERT_TRUE(rest);
   EXPECT_EQ(rest->rid(), static_cast<std::uint16_t>(kBurst));
   EXPECT_TRUE(server_->hasEvent("heartbeat " + std::to_string(login.uid)));
+}
+
+// A peer sending `piece` over and over on a blocking socket of its own thread, at loopback speed,
+// `kPoured` bytes in all and then `last`. Ended before the service stops, however the test ends.
+class Pourer {
+ public:
+  // Past what the kernel's buffers between the two ends hold: once this much is sent the service
+  // is reading what is poured.
+  static constexpr std::size_t kUnderWay = std::size_t{16} << 20;
+  static constexpr std::size_t kPoured = std::size_t{32} << 20;
+
+  Pourer(std::uint16_t port, os::Data piece, os::Data last) : fd_(os::testing::connectTo("127.0.0.1", port)) {
+    if (fd_ < 0) return;
+    thread_ = std::thread([this, piece = std::move(piece), last = std::move(last)] {
+      std::size_t wire = 0;
+      bool told = false, sent = true;
+      auto send = [&](const os::Data& bytes) {
+        sent = sent && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+        wire += bytes.size();
+        if (!told && wire >= kUnderWay) {
+          told = true;
+          underWay_.set_value();
+        }
+      };
+      while (sent && wire < kPoured) send(piece);
+      allSent_ = sent;
+      send(last);
+      if (!told) underWay_.set_value();
+    });
+  }
+  ~Pourer() {
+    if (thread_.joinable()) thread_.join();
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool connected() const { return fd_ >= 0; }
+  void waitUntilUnderWay() { underWay_.get_future().wait(); }
+  bool allSent() const { return allSent_; }
+  // The first `count` bytes answered, once all is poured.
+  os::Data answer(std::size_t count) {
+    thread_.join();
+    os::Data received(count);
+    std::size_t got = 0;
+    while (got < count) {
+      const long n = ::recv(fd_, received.data() + got, count - got, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    received.resize(got);
+    return received;
+  }
+
+ private:
+  int fd_;
+  std::thread thread_;
+  std::promise<void> underWay_;
+  std::atomic<bool> allSent_{false};
+};
+
+// A peer pouring frames at loopback speed always has more ready than the service has read: it
+// takes its turns with the other peers, and one registering meanwhile is answered while the stream
+// is still being sent, not once it has ended. The stream, read a little at a time, is still taken
+// frame by frame, frames split across reads as they come: the registration at its end is answered.
+// A peer pouring commands on the control port takes turns the same way.
+TEST_F(PushWireTest, APeerThatNeverLetsUpTakesTurnsWithOtherPeers) {
+  // Of a command the service does not know, so each costs it little; of a length that does not
+  // divide a read, so frames are split across reads.
+  os::Data frame = Frame(1, 99, 1, 0).done();
+  frame.resize(1001);
+  frame[0] = static_cast<std::uint8_t>(frame.size() >> 8);
+  frame[1] = static_cast<std::uint8_t>(frame.size());
+  os::Data frames;
+  for (int i = 0; i < 1000; ++i) frames.insert(frames.end(), frame.begin(), frame.end());
+  // Lines the control port answers with an error.
+  os::Data lines;
+  for (int i = 0; i < 1000; ++i) {
+    lines.insert(lines.end(), 1000, 'x');
+    lines.push_back('\n');
+  }
+  for (const bool control : {false, true}) {
+    SCOPED_TRACE(control ? "commands on the control port" : "frames on a push connection");
+    Pourer pourer(control ? server_->controlPort() : server_->corePort(), control ? lines : frames,
+                  control ? os::dataFromString("silence off\n") : Registration{}.frame(7));
+    ASSERT_TRUE(pourer.connected());
+    pourer.waitUntilUnderWay();
+    Wire other(server_->corePort());
+    auto answer = registerWith(other, Registration{});
+    const bool pouredWhole = pourer.allSent();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->number(2), 0u);
+    EXPECT_FALSE(pouredWhole) << "a peer registering waited for another's bytes to be sent whole";
+    if (control) continue;
+    // The stream's own registration, behind all its frames.
+    const os::Data received = pourer.answer(6);
+    ASSERT_EQ(received.size(), 6u);
+    EXPECT_EQ(received[3], 0);
+    EXPECT_EQ((received[4] << 8) | received[5], 7);
+  }
+}
+
+// A peer on a blocking socket of its own, which reads only when it is told to.
+class RawPeer {
+ public:
+  // A receive window of `window` bytes, unless 0.
+  explicit RawPeer(std::uint16_t port, int window = 0) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    if (window > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
+    timeval safety{60, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &safety, sizeof safety);
+    const auto address = os::makeIPv4Address("127.0.0.1", port);
+    connected_ = fd_ >= 0 && ::connect(fd_, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) == 0;
+  }
+  ~RawPeer() { ::close(fd_); }
+  bool connected() const { return connected_; }
+  int fd() const { return fd_; }
+  bool send(const os::Data& bytes) const {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  // The next whole frame, or nothing at the end.
+  std::optional<Answer> next() const {
+    const os::Data head = take(2);
+    if (head.size() < 2) return std::nullopt;
+    const std::size_t length = (std::size_t{head[0]} << 8) | head[1];
+    const os::Data rest = take(length - 2);
+    if (rest.size() < length - 2) return std::nullopt;
+    Answer answer{head};
+    answer.bytes.insert(answer.bytes.end(), rest.begin(), rest.end());
+    return answer;
+  }
+  // Registers and logs in as the tables say: the uid, password and session id given, session 0
+  // when refused.
+  struct Login {
+    std::uint32_t uid = 0;
+    std::string password;
+    std::uint32_t session = 0;
+  };
+  Login logIn() const {
+    Login login;
+    auto registered = send(Registration{}.frame()) ? next() : std::nullopt;
+    if (!registered || registered->number(2) != 0) return login;
+    login.uid = static_cast<std::uint32_t>(registered->number(4));
+    login.password = registered->text();
+    const os::Data frame = Frame(10, 1, 2, 0).number(login.uid, 4).number(0x69000000, 4)
+                               .text(os::md5Hex(login.password)).number(27, 4).text("abc123").number(1, 1).done();
+    auto answer = send(frame) ? next() : std::nullopt;
+    if (answer && answer->command() == 1 && answer->number(2) == 0)
+      login.session = static_cast<std::uint32_t>(answer->number(4));
+    return login;
+  }
+
+ private:
+  os::Data take(std::size_t count) const {
+    os::Data bytes(count);
+    std::size_t got = 0;
+    while (got < count) {
+      const long n = ::recv(fd_, bytes.data() + got, count - got, 0);
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    return bytes;
+  }
+
+  int fd_;
+  bool connected_ = false;
+};
+
+// A peer that sends requests and leaves their answers unread is read no further once its unread
+// answers reach their bound, so the service does not hold ever more of them; once it reads them
+// it is read again, and every request gets its answer, in order.
+TEST_F(PushWireTest, APeerThatLeavesItsAnswersUnreadIsReadNoFurtherUntilItReadsThem) {
+  constexpr std::size_t kHeartbeats = 400000;
+  // A small window, so that few answers wait in the kernel's buffers between the two ends.
+  RawPeer peer(server_->corePort(), 4096);
+  ASSERT_TRUE(peer.connected());
+  const auto [uid, password, session] = peer.logIn();
+  ASSERT_NE(session, 0u);
+  os::Data heartbeats;
+  for (std::size_t i = 0; i < kHeartbeats; ++i) {
+    const os::Data frame = Frame(2, 2, static_cast<std::uint16_t>(i), session).number(uid, 4).done();
+    heartbeats.insert(heartbeats.end(), frame.begin(), frame.end());
+  }
+  std::thread pouring([&] { peer.send(heartbeats); });
+  const bool held = runUntil([&] { return server_->hasEvent("reading held " + std::to_string(uid)); });
+  EXPECT_TRUE(held) << "the service read on while the peer's answers piled up";
+  std::size_t answered = 0, outOfOrder = 0;
+  for (; answered < kHeartbeats; ++answered) {
+    auto answer = peer.next();
+    if (!answer) break;
+    outOfOrder += answer->command() != 19 || answer->rid() != static_cast<std::uint16_t>(answered);
+  }
+  pouring.join();
+  EXPECT_EQ(answered, kHeartbeats);
+  EXPECT_EQ(outOfOrder, 0u);
+}
+
+// A device that receipts a message and ends its connection at once: the receipt, read in the
+// same turn as the end, still settles its message, which then does not come again at the next
+// login. The service is kept busy by another peer meanwhile, so both are waiting when it reads.
+TEST_F(PushWireTest, AReceiptSentJustBeforeTheConnectionEndsSettlesItsMessage) {
+  RawPeer device(server_->corePort());
+  ASSERT_TRUE(device.connected());
+  const auto [uid, password, session] = device.logIn();
+  ASSERT_NE(session, 0u);
+  const auto id = server_->pushMessage(R"({"message":"first"})");
+  ASSERT_TRUE(id);
+  auto message = device.next();
+  ASSERT_TRUE(message);
+  ASSERT_EQ(message->command(), 3);
+  // Heartbeats without a login: each refused, and noted, with no answer.
+  os::Data refused;
+  for (std::size_t i = 0; i < 150000; ++i) {
+    const os::Data frame = Frame(2, 2, 1, 0).number(1, 4).done();
+    refused.insert(refused.end(), frame.begin(), frame.end());
+  }
+  RawPeer busy(server_->corePort());
+  ASSERT_TRUE(busy.connected());
+  std::thread keepingBusy([&] { busy.send(refused); });
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("heartbeat refused"); }));
+  ASSERT_TRUE(device.send(Frame(1, 4, message->rid(), session).number(0, 2).number(uid, 4).number(0, 1)
+                              .number(*id, 4).done()));
+  ::shutdown(device.fd(), SHUT_WR);
+  EXPECT_FALSE(device.next());  // the service ends the connection
+  keepingBusy.join();
+
+  Wire again(server_->corePort());
+  again.write(loginFrame(uid, os::md5Hex(password)));
+  auto login = again.next();
+  ASSERT_TRUE(login);
+  ASSERT_EQ(login->number(2), 0u);
+  const auto second = server_->pushMessage(R"({"message":"second"})");
+  ASSERT_TRUE(second);
+  auto next = again.next();
+  ASSERT_TRUE(next);
+  next->number(4);
+  next->number(1);
+  EXPECT_EQ(next->number(4), *second) << "a receipted message came again";
 }
 
 // The service's record of what it saw keeps the newest events up to its bound: one that serves
