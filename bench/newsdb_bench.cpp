@@ -1,6 +1,7 @@
 // A category's list filled to 2,000, 8,000 and 32,000 rows through the news database, as the
-// reader fills it: by pulls (20 new items on top at a time), and by pages (one pull, then 20 items
-// at the end at a time, each stored by itself as the list stores them). The baseline writes the
+// reader fills it: by pulls (20 new items on top at a time), by pages (one pull, then 20 items at
+// the end at a time, each stored by itself, as a single item is stored), and by next pages (the
+// same, each page in one transaction, as the list stores them). The baseline writes the
 // same rows into the same table with plain SQLite, 20 to a transaction, with no lookups. A list
 // whose cost follows what each pull brings keeps the same ratio to the baseline at every size.
 #include <benchmark/benchmark.h>
@@ -96,6 +97,16 @@ void FillByPages(benchmark::State& state) {
   });
 }
 
+// Next pages as the list stores them: each page below the stored end in one transaction.
+void FillByNextPages(benchmark::State& state) {
+  fillFresh(state, "nextpages.db", [](VXNewsDBManager& db, const std::vector<os::Array>& pages) {
+    auto stored = static_cast<long long>(db.insertArticles(pages.front(), kCategory).size());
+    for (std::size_t p = 1; p < pages.size(); ++p)
+      if (auto page = db.storeArticles(pages[p], kCategory, false)) stored += static_cast<long long>(page->size());
+    return stored;
+  });
+}
+
 // The same rows, the same table and settings, written with one prepared statement and no lookups.
 void BaselinePlainInserts(benchmark::State& state) {
   const auto pages = pagesOf(state.range(0));
@@ -156,6 +167,7 @@ void BaselinePlainInserts(benchmark::State& state) {
 
 BENCHMARK(FillByPulls)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
 BENCHMARK(FillByPages)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
+BENCHMARK(FillByNextPages)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BaselinePlainInserts)->Arg(2000)->Arg(8000)->Arg(32000)->Unit(benchmark::kMillisecond);
 
 NEWSREADER_BENCH_MAIN()

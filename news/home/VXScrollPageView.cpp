@@ -199,10 +199,13 @@ void VXScrollPageView::categoriesAnswered(const std::optional<os::Dictionary>& d
   if (!context) return;
   auto categories = VXNewsCategoryManager::categoriesFromAnswer(*data);
   auto db = VXNewsDBManager::share(*context);
-  // One transaction: an empty or failed rewrite keeps the stored tabs.
-  db->replaceCategories(categories);
+  // One transaction: an empty or failed rewrite keeps the stored tabs. Categories the database
+  // refuses (a full disk) still make this run's tabs: the retry shows only while none are stored,
+  // and asking again would end the same way. Nothing stored, the next launch asks again.
+  const bool refused = !categories.empty() && !db->replaceCategories(categories);
   if (errorView_) errorView_->removeFromSuperview();
-  VXNewsCategoryManager::share(*context)->setCategoryList(db->createCategoryListWithDB());
+  VXNewsCategoryManager::share(*context)->setCategoryList(refused ? std::move(categories)
+                                                                  : db->createCategoryListWithDB());
   // The manager stores the list through the main queue: the rebuild is posted after it there, so
   // it sees the new categories.
   os::DispatchQueue::main()->async([] { os::NotificationCenter::defaultCenter().post(kLaunchEndNotification); });

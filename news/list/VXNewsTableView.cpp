@@ -216,31 +216,31 @@ void VXNewsTableView::answered(const std::optional<os::Dictionary>& data, bool f
   }
   auto db = database();
   os::Array items = typeFilter((*data)["newslist"]);
-  // A forced refresh's rows take the stored ones' place in one step: a database that refuses the
-  // new rows (a full disk) keeps the old ones, on screen too, and the category stays due.
-  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaced;
-  if (clearDB && db && !(replaced = db->replaceArticles(items, ID_))) {
-    finishRefresh();
-    load_.setState(VXNewsRequestFailed);
-    return;
+  // The rows go to the database first, in one step per page: a database that refuses them (a full
+  // disk) keeps the rows it had, on screen too, leaves the category due and the list's end where
+  // it was, so the next visit, pull or reach for the end asks again. A forced refresh's rows take
+  // the stored ones' place; a pull's go above them, a next page's below.
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> stored;
+  if (db) {
+    stored = clearDB ? db->replaceArticles(items, ID_) : db->storeArticles(items, ID_, front);
+    if (!stored) {
+      if (front) finishRefresh();
+      load_.setState(VXNewsRequestFailed);
+      return;
+    }
   }
   if (clearDB) dataList_.clear();
   if (front && db) db->updateCategory(ID_, nowSinceReferenceDate());
   canLoadMore_ = (*data)["lastpage"].intValue() != 1;
-  if (front) {
-    if (db) {
-      // Each stored item goes above the ones before it: the batch lands reversed, in one move of
-      // the list rather than one per item.
-      auto stored = replaced ? std::move(*replaced) : db->insertArticles(items, ID_);
-      dataList_.insert(dataList_.begin(), stored.rbegin(), stored.rend());
-    }
-  } else {
-    for (const os::Value& item : items) {
-      auto news = std::make_shared<VXNewsDO>(*item.dictionary(), ID_);
-      // An item the category already holds is not listed twice. Stored in this list's database:
-      // another context may be current by the time the page comes.
-      if (db && db->insertArticle(news->dictForDB(), false)) dataList_.push_back(std::move(news));
-    }
+  if (stored) {
+    // Each stored item is next to the one before it: above it for a pull, the batch landing
+    // reversed, in one move of the list rather than one per item; below it for a next page. An
+    // item the category already holds is not listed twice. (Stored in this list's database:
+    // another context may be current by the time the answer comes.)
+    if (front)
+      dataList_.insert(dataList_.begin(), stored->rbegin(), stored->rend());
+    else
+      dataList_.insert(dataList_.end(), stored->begin(), stored->end());
   }
   if (front) finishRefresh();
   tableView_->reloadData();

@@ -188,8 +188,7 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
       *context, request, 0,
       [self, run, category](const std::optional<os::Dictionary>& data) {
         workQueue()->async([self, run, category, data] {
-          if (!data || !isSuccess(*data)) ++run->failed;
-          storeNewsList(*run, category, data);
+          if (!storeNewsList(*run, category, data)) ++run->failed;
           self->offlineNewsList(run, category);
         });
       },
@@ -199,14 +198,14 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
       });
 }
 
-void VXOfflineHelper::storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data) {
-  if (!data || !isSuccess(*data)) return;
+bool VXOfflineHelper::storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data) {
+  if (!data || !isSuccess(*data)) return false;
   // A successful answer without a list says nothing about the category: the stored items stay.
   const os::Array* list = (*data)["newslist"].array();
-  if (!list) return;
+  if (!list) return true;
   // In one step: the list read meanwhile, or left by a refusal (a full disk) or an end part-way,
-  // is the old one or the new one, never an empty one.
-  run.db->replaceArticles(*list, category);
+  // is the old one or the new one, never an empty one. A refused list is one not brought up to date.
+  return run.db->replaceArticles(*list, category).has_value();
 }
 
 void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long category) {

@@ -108,8 +108,9 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   // --- steps of a category, on a global queue thread ---
   void refreshCategory(const std::shared_ptr<Run>& run, long long category);
   void requestNewsList(const std::shared_ptr<Run>& run, long long category, std::optional<long long> firstID);
-  // Stores a list answer of result 1 in place of the category's stored items.
-  static void storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data);
+  // Stores a list answer of result 1 in place of the category's stored items. False when the list
+  // was not brought up to date: no such answer, or the database refused it.
+  static bool storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data);
   void offlineNewsList(const std::shared_ptr<Run>& run, long long category);
   void downloadImage(const std::shared_ptr<Run>& run, std::vector<std::string> urls);
   // Hands the end of a category to the main thread.

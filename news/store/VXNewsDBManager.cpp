@@ -345,8 +345,10 @@ bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
 namespace {
 
 // Inside a transaction: stores the items the category does not hold yet above its stored ones
-// (see insertArticles) into `stored`. False when a row could not be written: the caller rolls back.
-bool insertFreshArticles(SQDatabase& db, const os::Array& items, long long category,
+// (front) or below them, keeping their server order (an id repeated within the batch counts once),
+// into `stored`, each next to the one stored before it: at the top the last-listed first, at the
+// end the first-listed first. False when a row could not be written: the caller rolls back.
+bool insertFreshArticles(SQDatabase& db, const os::Array& items, long long category, bool front,
                          std::vector<std::shared_ptr<VXNewsDO>>& stored) {
   std::vector<std::shared_ptr<VXNewsDO>> fresh;
   std::set<long long> seen;
@@ -360,12 +362,13 @@ bool insertFreshArticles(SQDatabase& db, const os::Array& items, long long categ
   }
   if (fresh.empty()) return true;
   long long n = static_cast<long long>(fresh.size());
-  // The new items take the n positions just above the stored top (1 to n in an empty
-  // category) rather than pushing every stored row down: a pull costs what it brings.
-  auto top = categoryEnd(db, category, true);
-  const long long first = top ? *top - n : 1;
+  // The new items take the n positions just above the stored top, or just below the stored end
+  // (1 to n in an empty category), rather than moving any stored row: a page costs what it brings.
+  auto end = categoryEnd(db, category, front);
+  const long long first = end ? (front ? *end - n : *end + 1) : 1;
   long long key = nextArticleKey(db);
-  for (long long i = n - 1; i >= 0; --i) {
+  for (long long k = 0; k < n; ++k) {
+    const long long i = front ? n - 1 - k : k;
     auto& news = fresh[static_cast<std::size_t>(i)];
     // Part of a batch would leave the list with a hole in the middle of the new items.
     // All or nothing.
@@ -378,10 +381,18 @@ bool insertFreshArticles(SQDatabase& db, const os::Array& items, long long categ
 }  // namespace
 
 std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os::Array& items, long long category) {
+  return storeArticles(items, category, true).value_or(std::vector<std::shared_ptr<VXNewsDO>>());
+}
+
+std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::storeArticles(const os::Array& items,
+                                                                                      long long category, bool front) {
   std::vector<std::shared_ptr<VXNewsDO>> stored;
   bool committed = inTransaction(
-      [&](SQDatabase& db, bool& rollback) { rollback = !insertFreshArticles(db, items, category, stored); });
-  if (!committed) stored.clear();
+      [&](SQDatabase& db, bool& rollback) { rollback = !insertFreshArticles(db, items, category, front, stored); });
+  if (!committed) {
+    os::log("store articles failed");
+    return std::nullopt;
+  }
   return stored;
 }
 
@@ -390,7 +401,7 @@ std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::replaceAr
   std::vector<std::shared_ptr<VXNewsDO>> stored;
   bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
     rollback = !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category) ||
-               !insertFreshArticles(db, items, category, stored);
+               !insertFreshArticles(db, items, category, true, stored);
   });
   if (!committed) {
     os::log("replace articles failed");

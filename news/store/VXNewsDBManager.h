@@ -89,8 +89,13 @@ class VXNewsDBManager {
   bool insertArticle(const os::Dictionary& item, bool front);
   // Server items that the category does not hold yet go above the stored ones, keeping their
   // server order (an id repeated within the batch counts once). Answers the stored items, the
-  // last-listed first.
+  // last-listed first. Empty both when nothing was new and when the database refused the rows.
   std::vector<std::shared_ptr<VXNewsDO>> insertArticles(const os::Array& items, long long category);
+  // The same above the stored items (front) or below them, in one transaction, telling a refusal
+  // (a full disk: absent, nothing stored) from nothing new (empty). Answers the stored items each
+  // next to the one before it: at the top the last-listed first, at the end the first-listed first.
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> storeArticles(const os::Array& items, long long category,
+                                                                      bool front);
   // The category's stored items become the server items, in one transaction: when the database
   // refuses any of it (a full disk), absent, and the category keeps the items it had.
   std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaceArticles(const os::Array& items, long long category);

@@ -202,4 +202,24 @@ TEST_F(VXNewsViewTest, ASuccessfulRetryStoresTheCategoriesAndBuildsTheTabs) {
   EXPECT_EQ(*news_->switchView()->buttonItems()[1]->titleForState(os::kControlStateNormal), "评论");
 }
 
+// Categories the database refuses (a full disk) still make the tabs of this run: the server gave
+// them, and the retry view would only ask for them again to the same end. Nothing is stored, so
+// the next launch asks again.
+TEST_F(VXNewsViewTest, ARetryWhoseCategoriesTheDatabaseRefusesStillBuildsTheTabs) {
+  launch({});
+  newstest::refuseNewRows(*VXNewsDBManager::share(), "ZCATEGORY", true);
+  os::Array list{os::Value(os::Dictionary{{"id", 7}, {"name", "要闻"}}), os::Value(os::Dictionary{{"id", 3}, {"name", "评论"}})};
+  answers_.queue(newstest::envelope(os::Dictionary{{"result", 1}, {"categorylist", list}}));
+  ASSERT_TRUE(os::TouchDriver::tap(os::Point{160, 200}, window_.get()));
+  ASSERT_TRUE(newstest::runUntil([&] { return news_->switchView()->buttonItems().size() == 2; }));
+  settle();
+  newstest::refuseNewRows(*VXNewsDBManager::share(), "ZCATEGORY", false);
+  EXPECT_EQ(news_->pageView()->errorView()->superview(), nullptr);
+  EXPECT_TRUE(VXNewsDBManager::share()->createCategoryListWithDB().empty());
+  ASSERT_EQ(news_->pageView()->viewItems().size(), 2u);
+  EXPECT_EQ(news_->pageView()->viewItems()[0]->ID(), 7);
+  EXPECT_EQ(news_->pageView()->viewItems()[1]->ID(), 3);
+  EXPECT_EQ(*news_->switchView()->buttonItems()[1]->titleForState(os::kControlStateNormal), "评论");
+}
+
 }  // namespace

@@ -319,6 +319,74 @@ TEST_F(VXNewsTableViewTest, AForcedRefreshTheDatabaseRefusesKeepsTheRowsThereWer
   EXPECT_EQ(stored(), (std::vector<long long>{11, 10}));
 }
 
+// A pull whose rows the database refuses (a full disk) is no refresh: the rows there were stay,
+// on screen and stored, the category keeps its old refresh time, so it is asked again once that
+// grows stale, and the next pull asks again and stores what is new.
+TEST_F(VXNewsTableViewTest, APullTheDatabaseRefusesLeavesTheCategoryDue) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 200);
+  const double stamped = db_->lastUpdateWithCategory(kCategory);
+  makeList()->load();
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(answers_.requestCount(), 0u);
+
+  newstest::refuseNewArticleRows(*db_, true);
+  answers_.queue(listAnswer(os::Array{item(4, t - 50), item(3, t - 100)}, 1));
+  os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
+  waitIdle(*list_);
+  ASSERT_EQ(answers_.requestCount(), 1u);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(list_->refreshHeaderView()->state(), PRRefreshNormal);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
+  // Nothing was stored, so nothing says the list ended.
+  EXPECT_TRUE(list_->canLoadMore());
+
+  // The next visit, with the rows older than the server's interval, asks again.
+  newstest::refuseNewArticleRows(*db_, false);
+  VXGlobalDefine::share()->setNctime(100);
+  list_->removeFromSuperview();
+  answers_.queue(listAnswer(os::Array{item(4, t - 50), item(3, t - 100)}, 2));
+  makeList()->load();
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.requestCount(), 2u);
+  EXPECT_EQ(listed(), (std::vector<long long>{4, 3}));
+  EXPECT_EQ(stored(), (std::vector<long long>{4, 3}));
+}
+
+// A next page the database refuses is stored as a whole or not at all, and a refused one leaves
+// the list's end where it was with the load-more row to try again: the next reach for the end asks
+// for the same page, even when the refused one was the last.
+TEST_F(VXNewsTableViewTest, ANextPageTheDatabaseRefusesIsAskedForAgain) {
+  using Row = LoadMoreRow;
+  const long long t = now1970();
+  auto& table = *makeLongList(t).tableView();
+  scrollToEnd(table);
+  newstest::refuseNewArticleRows(*db_, true);
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 1));
+  list_->loadMore(table);
+  waitIdle(*list_);
+  ASSERT_EQ(answers_.requestCount(), 1u);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_TRUE(list_->canLoadMore());
+  EXPECT_EQ(list_->dataList().size(), 20u);
+  EXPECT_EQ(stored().size(), 20u);
+  EXPECT_EQ(loadMoreRow(table), (Row{false, "加载更多"}));
+
+  newstest::refuseNewArticleRows(*db_, false);
+  answers_.queue(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 1));
+  list_->loadMore(table);
+  waitIdle(*list_);
+  ASSERT_EQ(answers_.requestCount(), 2u);
+  EXPECT_EQ(answers_.last()["downid"].intValue(), 21);
+  EXPECT_FALSE(list_->canLoadMore());
+  auto rows = stored();
+  ASSERT_EQ(rows.size(), 22u);
+  EXPECT_EQ(std::vector<long long>(rows.end() - 2, rows.end()), (std::vector<long long>{20, 19}));
+  EXPECT_EQ(listed(), rows);
+}
+
 TEST_F(VXNewsTableViewTest, AFailureResultClosesTheHeaderAndThePullWorksAgain) {
   const long long t = now1970();
   store(os::Array{item(2, t - 500)}, 7200);

@@ -256,6 +256,23 @@ TEST_F(OfflineFixture, AListTheDatabaseRefusesKeepsTheStoredOne) {
   for (long long id : ids) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(id))) << id;
 }
 
+// A list the database refuses is a list not brought up to date: the end says the run was not
+// whole, as for a list the server did not give, though every stored article was kept.
+TEST_F(OfflineFixture, AListTheDatabaseRefusesEndsTheRunAsNotWhole) {
+  const long long a = plainCategory(0);
+  storeFresh(a, 2);
+  db_->updateCategory(a, 0);  // stale again
+  refuseNewArticleRows(*db_, true);
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  refuseNewArticleRows(*db_, false);
+  EXPECT_EQ(db_->lastUpdateWithCategory(a), 0);
+  ASSERT_TRUE(helper_->lastOutcome());
+  EXPECT_EQ(helper_->lastOutcome()->saved, 2);
+  EXPECT_EQ(helper_->lastOutcome()->failed, 1);
+  EXPECT_EQ(VXOfflineHelper::outcomeText(*helper_->lastOutcome()), "离线下载完成，部分文章未能下载");
+}
+
 TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   const long long a = plainCategory(0), b = plainCategory(1);
   auto inA = storeFresh(a, 3);

@@ -506,17 +506,18 @@ class OfflineFixture : public ReaderFixture {
   }};
 };
 
-// Makes the news database refuse every new article row, as a full disk refuses them, while
-// reading and removing rows still works; false takes the refusal away.
+// Makes the news database refuse every new row of a table ("ZARTICLE", "ZCATEGORY"), as a full
+// disk refuses them, while reading and removing rows still works; false takes the refusal away.
 // (Through a connection of its own, as another writer of the file would.)
-inline void refuseNewArticleRows(const VXNewsDBManager& db, bool refuse) {
+inline void refuseNewRows(const VXNewsDBManager& db, const std::string& table, bool refuse) {
   auto other = SQDatabase::databaseWithPath(db.path());
   ASSERT_TRUE(other->open());
-  EXPECT_TRUE(refuse ? other->executeUpdate("create trigger refuse_rows before insert on ZARTICLE "
-                                            "begin select raise(abort, 'database or disk is full'); end")
-                     : other->executeUpdate("drop trigger refuse_rows"));
+  EXPECT_TRUE(refuse ? other->executeUpdate("create trigger refuse_rows_" + table + " before insert on " + table +
+                                            " begin select raise(abort, 'database or disk is full'); end")
+                     : other->executeUpdate("drop trigger refuse_rows_" + table));
   other->close();
 }
+inline void refuseNewArticleRows(const VXNewsDBManager& db, bool refuse) { refuseNewRows(db, "ZARTICLE", refuse); }
 
 // Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),
