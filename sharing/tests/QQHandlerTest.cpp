@@ -421,6 +421,47 @@ TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareI
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
+// A share to QQ waits when the reader shares through the messenger, and the other way round:
+// whichever application answers first, each share hears its own application's answer, once.
+TEST_F(QQHandlerTest, SharesWaitingOnQQAndOnTheMessengerEachHearTheirOwnAnswer) {
+  const std::string wxAppId = "wx5a1c0ffee";
+  sandbox_.setInfoDictionary(os::Dictionary{
+      {"CFBundleIdentifier", "com.example.newsreader"},
+      {"CFBundleURLTypes",
+       os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
+  os::Bundle::mainBundle()->reload();
+  app_->registerURLSchemes({wxAppId});
+  wechat_test::WeChatPeer messenger(sandbox_);
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  const auto messengerAnswer = [&](const char* result) {
+    messenger.answer(wxAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value(result)},
+                                             {"returnFromApp", os::Value("1")}});
+  };
+
+  // QQ's share first; the messenger answers first.
+  auto toQQ = shareFromOwnServices("qq", 1).front();
+  auto toMessenger = shareFromOwnServices("wxsession", 1).front();
+  messengerAnswer("0");
+  answerShare("-4");
+  EXPECT_EQ(toMessenger->codes, std::vector<int>{200});
+  EXPECT_EQ(toQQ->codes, std::vector<int>{5052});
+
+  // The messenger's share first; QQ answers first, then again.
+  toMessenger = shareFromOwnServices("wxsession", 1).front();
+  toQQ = shareFromOwnServices("qq", 1).front();
+  answerShare("0");
+  answerShare("0");
+  EXPECT_EQ(toQQ->codes, std::vector<int>{200});
+  EXPECT_TRUE(toMessenger->codes.empty());
+  messengerAnswer("-2");
+  messengerAnswer("0");
+  EXPECT_EQ(toMessenger->codes, std::vector<int>{5052});
+  EXPECT_EQ(toQQ->codes, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
 // A web login whose page gave a token but no open id waits for the open id from the QQ portal;
 // the reader logs out meanwhile. The portal's answer then signs nobody in: the login's caller
 // hears it ended unfinished, and no account goes up to the sharing service.
