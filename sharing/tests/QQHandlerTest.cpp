@@ -278,7 +278,8 @@ TEST_F(QQHandlerTest, AShareIsAnsweredOnceThoughQQAnswersAgainOrForNoShare) {
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
   std::vector<int> logins;
   OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
-      nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { logins.push_back(r->responseCode); });
+      nullptr, service_, true,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& r) { logins.push_back(r->responseCode); });
   os::RunLoop::main()->runUntilIdle();
   answerShare("0");
   EXPECT_TRUE(outcomes_->codes.empty());

@@ -269,7 +269,9 @@ TEST_F(WechatHandlerTest, MessengerRecordsThatAnswerNothingLeaveTheSharesAndLogi
   std::vector<int> logins;
   OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")
       ->loginClickHandler(nullptr, service_, true,
-                          [&logins](const std::shared_ptr<OBSocialResponseEntity>& r) { logins.push_back(r->responseCode); });
+                          [&logins](const std::shared_ptr<OBSocialResponseEntity>& r) {
+                            logins.push_back(r->responseCode);
+                          });
   os::RunLoop::main()->runUntilIdle();
 
   peer.answer(kAppId, os::Dictionary{{"command", os::Value("2000")}, {"returnFromApp", os::Value("0")}});
