@@ -99,7 +99,7 @@ bool RennLoginService::handleOpenURL(const os::URL& url) {
   }
   const os::Dictionary params = RennUtility::parseURLParams(url.fragment() ? url.fragment() : url.query());
   const std::string* access = params["access_token"].string();
-  if (!access) {
+  if (!access || access->empty()) {
     // The sign-on this application started has ended without a token: the delegate hears it
     // failed rather than waiting for a reply that will not come. Nothing is stored.
     waitingForSSO_ = false;

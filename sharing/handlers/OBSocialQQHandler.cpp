@@ -289,16 +289,18 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
 }
 
 void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
-  // QQ has answered its share, whatever the answer says: no later share replaces it.
-  const auto answered = std::exchange(awaitingShare_, std::nullopt);
+  // A second answer to a share, or one to a share of an earlier run, is nobody's: its caller
+  // has heard already, and nothing was shared in this run.
+  if (!awaitingShare_) return;
   auto code = response ? strictInteger(response->result) : std::nullopt;
   if (!code) {
-    // An answer without a result code says nothing about the share: dropped.
+    // An answer without a result code says nothing about the share: dropped, and the share
+    // waits on for QQ's next answer or the share that replaces it.
     OBUtils::outLog("share to qq delegate fail!");
     return;
   }
-  // The share QQ answers, though a login may have come between.
-  const std::string name = answered.value_or(snsName.value_or(OBShareToQQ));
+  // The share QQ answers, though a login may have come between: no later share replaces it.
+  const std::string name = *std::exchange(awaitingShare_, std::nullopt);
   if (*code == kQQUserCancelled) {
     *code = OBSocialResponseCodeCancelled;
   } else if (*code == 0) {

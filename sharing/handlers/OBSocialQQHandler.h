@@ -57,6 +57,7 @@ class OBSocialQQHandler : public OBSocialSnsHandlerDelegate,
   bool needAuthorize() override { return false; }
   // "velmora…" goes to the QQ Connect session, "QQ…" to the QQ client; anything else is not ours.
   bool handleOpenURL(const os::URL& url) override;
+  bool awaitsAnswer() const override { return awaitingShare_ || completion_; }
 
   void onReq(const std::shared_ptr<QQBaseReq>&) override {}
   void onResp(const std::shared_ptr<QQBaseResp>& response) override;

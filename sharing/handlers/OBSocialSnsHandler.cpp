@@ -1,5 +1,6 @@
 #include "sharing/handlers/OBSocialSnsHandler.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "os/graphics/Image.h"
@@ -53,14 +54,29 @@ std::shared_ptr<OBSocialSnsHandler> OBSocialSnsHandler::shareInstance() { return
 
 bool OBSocialSnsHandler::handleOpenURL(const os::URL& url, const std::weak_ptr<WXApiDelegate>&) {
   auto handler = currentSnsHandler_.lock();
-  if (!handler) return false;
-  // One URL per wait: once the handler has taken one, the next one is not its.
-  currentSnsHandler_.reset();
-  const bool taken = handler->handleOpenURL(url);
-  // A URL it does not take (another application's, a late answer nobody waits for) leaves it
-  // waiting for its own answer, unless it set up another wait meanwhile.
-  if (!taken && !currentSnsHandler_.lock()) currentSnsHandler_ = handler;
-  return taken;
+  if (handler) {
+    // One URL per wait: once the handler has taken one, the next one is not its.
+    currentSnsHandler_.reset();
+    const bool taken = handler->handleOpenURL(url);
+    // A URL it does not take (another application's, a late answer nobody waits for) leaves it
+    // waiting for its own answer, unless it set up another wait meanwhile.
+    if (!taken && !currentSnsHandler_.lock()) currentSnsHandler_ = handler;
+    if (taken) return true;
+  }
+  // The wait names the handler that sent last. One that sent earlier, to another application,
+  // still waits for that application's answer: it is offered the URL too.
+  std::vector<std::shared_ptr<OBSocialSnsHandlerDelegate>> others;
+  for (const auto& [name, other] : handlers_)
+    if (other != handler && other->awaitsAnswer() && std::find(others.begin(), others.end(), other) == others.end())
+      others.push_back(other);
+  for (const auto& other : others) {
+    auto waiting = currentSnsHandler_.lock();
+    const bool taken = other->handleOpenURL(url);
+    // Its own wait set again does not take the place of the newer one.
+    if (waiting && waiting->awaitsAnswer() && currentSnsHandler_.lock() == other) currentSnsHandler_ = waiting;
+    if (taken) return true;
+  }
+  return false;
 }
 
 void OBSocialSnsHandler::registerSnsHandler(const std::vector<std::string>& platformNames,

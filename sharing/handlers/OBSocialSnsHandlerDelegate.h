@@ -17,6 +17,8 @@ class OBSocialSnsHandlerDelegate {
   virtual ~OBSocialSnsHandlerDelegate() = default;
   // The URL another application reopened this one with; true when the handler took it.
   virtual bool handleOpenURL(const os::URL& url) { return false; }
+  // Whether a request it handed another application still waits for that application's answer.
+  virtual bool awaitsAnswer() const { return false; }
   virtual bool isClientInstall(const std::string& platformName) { return false; }
   virtual bool checkUrlSchema() { return false; }
   // Single sign-on through the platform's application.

@@ -258,7 +258,15 @@ void OBSocialWechatHandler::finishLogin(const std::shared_ptr<OBSocialResponseEn
   done(response);
 }
 
-bool OBSocialWechatHandler::handleOpenURL(const os::URL& answer) { return WXApi::handleOpenURL(answer, this); }
+bool OBSocialWechatHandler::handleOpenURL(const os::URL& answer) {
+  const bool sharing = awaitingShare_, loggingIn = static_cast<bool>(loginCompletion_);
+  const bool taken = WXApi::handleOpenURL(answer, this);
+  // A record that answers neither (a request of the messenger's, a kind this reader doesn't
+  // know) leaves what is owed an answer waiting for it. An answer given has set the wait
+  // already, before its caller could start something else.
+  if (sharing == awaitingShare_ && loggingIn == static_cast<bool>(loginCompletion_)) keepWaiting();
+  return taken;
+}
 
 void OBSocialWechatHandler::onResp(const std::shared_ptr<BaseResp>& response) {
   if (auto auth = std::dynamic_pointer_cast<SendAuthResp>(response)) {

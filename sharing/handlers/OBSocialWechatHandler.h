@@ -41,6 +41,7 @@ class OBSocialWechatHandler : public OBSocialSnsHandlerDelegate,
   bool isClientInstall(const std::string& platformName) override;
   bool checkUrlSchema() override;
   bool handleOpenURL(const os::URL& url) override;
+  bool awaitsAnswer() const override { return awaitingShare_ || loginCompletion_; }
   void onResp(const std::shared_ptr<BaseResp>& response) override;
 
   std::optional<std::string> appId, appSecret, url;

@@ -174,21 +174,22 @@ TEST_F(QQHandlerTest, ShareGoesToQQCutToItsLimitsAndItsAnswersAreReadStrictly) {
 
   answerShare("-4");
   EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
-  // A result that is no number is not a success: nothing posted, nothing reported.
+  // A result that is no number is not a success: nothing posted, and the share waits on until
+  // the next one replaces it.
   pick("qq");
   answerShare("0abc");
   EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
   EXPECT_EQ(count(5), 0);
   pick("qq");
   answerShare("0");
-  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 200}));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5052, 5052, 200}));
   ASSERT_TRUE(settle([&] { return count(5) == 1; }));
 
   // Only the handler's own answers are taken.
   auto handler = OBSocialQQHandler::shareInstance();
   EXPECT_FALSE(handler->handleOpenURL(*os::URL::parse("wx123://pay")));
   EXPECT_FALSE(handler->handleOpenURL(*os::URL::parse("qq05fb8a2b://response_from_qq?error=0")));
-  EXPECT_EQ(outcomes_->codes.size(), 2u);
+  EXPECT_EQ(outcomes_->codes.size(), 3u);
 }
 
 // QQ's answer goes to the caller whose share it is, though the screens serve another caller by
@@ -245,6 +246,54 @@ TEST_F(QQHandlerTest, AShareQQRefusesLeavesTheWaitingShareToItsOwnAnswer) {
   EXPECT_EQ(a->codes, std::vector<int>{200});
   EXPECT_TRUE(b->codes.empty());
   ASSERT_TRUE(settle([&] { return count(5) == 1; }));
+}
+
+// QQ answers A's share with a result that is no number: that says nothing of the share, so A
+// waits on and hears QQ's next answer. B's share, answered so too, ends when C's replaces it.
+TEST_F(QQHandlerTest, AnAnswerWhoseResultIsNoNumberLeavesTheShareWaiting) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  const auto a = shareFromOwnServices("qq", 1).front();
+  answerShare("0abc");
+  answerShare("");
+  EXPECT_TRUE(a->codes.empty());
+  answerShare("0");
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+
+  const auto b = shareFromOwnServices("qq", 1).front();
+  answerShare("x");
+  EXPECT_TRUE(b->codes.empty());
+  const auto c = shareFromOwnServices("qq", 1).front();
+  EXPECT_EQ(b->codes, std::vector<int>{5052});
+  answerShare("-4");
+  EXPECT_EQ(c->codes, std::vector<int>{5052});
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// A QQ login waits, so QQ's answers still reach the handler: one for a share of an earlier run,
+// then two for A's share. A hears once, and one share is posted to the sharing service.
+TEST_F(QQHandlerTest, AShareIsAnsweredOnceThoughQQAnswersAgainOrForNoShare) {
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi", "mqqOpensdkSSoLogin", "mqqopensdkapiV2"});
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  std::vector<int> logins;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+      nullptr, service_, true,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& r) { logins.push_back(r->responseCode); });
+  os::RunLoop::main()->runUntilIdle();
+  answerShare("0");
+  EXPECT_TRUE(outcomes_->codes.empty());
+
+  const auto a = shareFromOwnServices("qq", 1).front();
+  answerShare("0");
+  answerShare("0");
+  answerShare("-4");
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_TRUE(outcomes_->codes.empty());
+  // One request at a time: once a later one is answered, every post was sent.
+  ASSERT_TRUE(perform(16));
+  EXPECT_EQ(count(5), 1);
+  EXPECT_TRUE(logins.empty());
 }
 
 TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
@@ -370,6 +419,47 @@ TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareI
                                            {"returnFromApp", os::Value("1")}});
   EXPECT_EQ(sharer->codes, std::vector<int>{200});
   EXPECT_EQ(codes, std::vector<int>{5050});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// A share to QQ waits when the reader shares through the messenger, and the other way round:
+// whichever application answers first, each share hears its own application's answer, once.
+TEST_F(QQHandlerTest, SharesWaitingOnQQAndOnTheMessengerEachHearTheirOwnAnswer) {
+  const std::string wxAppId = "wx5a1c0ffee";
+  sandbox_.setInfoDictionary(os::Dictionary{
+      {"CFBundleIdentifier", "com.example.newsreader"},
+      {"CFBundleURLTypes",
+       os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
+  os::Bundle::mainBundle()->reload();
+  app_->registerURLSchemes({wxAppId});
+  wechat_test::WeChatPeer messenger(sandbox_);
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  const auto messengerAnswer = [&](const char* result) {
+    messenger.answer(wxAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value(result)},
+                                             {"returnFromApp", os::Value("1")}});
+  };
+
+  // QQ's share first; the messenger answers first.
+  auto toQQ = shareFromOwnServices("qq", 1).front();
+  auto toMessenger = shareFromOwnServices("wxsession", 1).front();
+  messengerAnswer("0");
+  answerShare("-4");
+  EXPECT_EQ(toMessenger->codes, std::vector<int>{200});
+  EXPECT_EQ(toQQ->codes, std::vector<int>{5052});
+
+  // The messenger's share first; QQ answers first, then again.
+  toMessenger = shareFromOwnServices("wxsession", 1).front();
+  toQQ = shareFromOwnServices("qq", 1).front();
+  answerShare("0");
+  answerShare("0");
+  EXPECT_EQ(toQQ->codes, std::vector<int>{200});
+  EXPECT_TRUE(toMessenger->codes.empty());
+  messengerAnswer("-2");
+  messengerAnswer("0");
+  EXPECT_EQ(toMessenger->codes, std::vector<int>{5052});
+  EXPECT_EQ(toQQ->codes, std::vector<int>{200});
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 

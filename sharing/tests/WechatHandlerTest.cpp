@@ -259,6 +259,36 @@ TEST_F(WechatHandlerTest, AnotherApplicationsURLLeavesTheWaitingShareItsAnswer) 
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
+// While A's share and a login wait, the messenger opens the reader with records that answer
+// neither: a request of its own and a record of a kind the reader doesn't know. Both still
+// hear the messenger's answers, once each.
+TEST_F(WechatHandlerTest, MessengerRecordsThatAnswerNothingLeaveTheSharesAndLoginsWait) {
+  wechat_test::WeChatPeer peer(sandbox_);
+  OBSocialWechatHandler::setWXAppId(kAppId, "secret", std::string("http://n/1"));
+  const auto a = shareFromOwnServices("wxsession", 1).front();
+  std::vector<int> logins;
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("wxsession")
+      ->loginClickHandler(nullptr, service_, true,
+                          [&logins](const std::shared_ptr<OBSocialResponseEntity>& r) {
+                            logins.push_back(r->responseCode);
+                          });
+  os::RunLoop::main()->runUntilIdle();
+
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2000")}, {"returnFromApp", os::Value("0")}});
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("9999")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  EXPECT_TRUE(a->codes.empty());
+  EXPECT_TRUE(logins.empty());
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                     {"returnFromApp", os::Value("1")}});
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  peer.answer(kAppId, os::Dictionary{{"command", os::Value("9999")}, {"returnFromApp", os::Value("1")}});
+  peer.open(kAppId + "://oauth?code=0a1b2c&state=s");
+  EXPECT_EQ(logins, std::vector<int>{200});
+  EXPECT_EQ(a->codes, std::vector<int>{200});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
 // The reader asks for a login through the messenger, comes back without answering and asks
 // again: the messenger answers the newest only, so the first login's caller hears at once that
 // it ended, and the messenger's answer reaches the second, once.

@@ -349,11 +349,20 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
   EXPECT_FALSE(RennClient::accessToken());
   login->events.clear();
 
+  // An empty token is no token either.
+  RennClient::loginWithDelegate(login);
+  renren->openURL(kCallback + "://success#access_token=&scope=all");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, false, false}));
+  EXPECT_EQ(login->events, std::vector<std::string>{"failed"});
+  EXPECT_FALSE(RennClient::accessToken());
+  login->events.clear();
+
   // Asked again, the real reply completes it.
   RennClient::loginWithDelegate(login);
   renren->openURL(kCallback + "://success#access_token=t-1-999&scope=a+b&refresh_token=r");
   os::RunLoop::main()->runUntilIdle();
-  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, false, true}));
+  EXPECT_EQ(reader->handled, (std::vector<bool>{false, false, false, false, true}));
   EXPECT_EQ(login->events, std::vector<std::string>{"success"});
   auto token = RennClient::accessToken();
   ASSERT_TRUE(token);
