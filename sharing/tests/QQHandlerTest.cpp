@@ -100,6 +100,16 @@ class QQHandlerTest : public ServiceFixture {
     }
     return out;
   }
+  // The reader also takes the messenger's answers, at the scheme of its messenger app id.
+  void acceptMessengerAnswers(const std::string& wxAppId) {
+    sandbox_.setInfoDictionary(os::Dictionary{
+        {"CFBundleIdentifier", "com.example.newsreader"},
+        {"CFBundleURLTypes",
+         os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
+    os::Bundle::mainBundle()->reload();
+    app_->registerURLSchemes({wxAppId});
+  }
+
   void answerShare(const std::string& error) {
     qq_->openURL(kPluginScheme + "://response_from_qq?source=qq&error=" + error);
     os::RunLoop::main()->runUntilIdle();
@@ -396,12 +406,7 @@ TEST_F(QQHandlerTest, EachLoginAndAShareBetweenThemHearOnlyTheirOwnEnd) {
 // share's caller.
 TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareItsAnswer) {
   const std::string wxAppId = "wx5a1c0ffee";
-  sandbox_.setInfoDictionary(os::Dictionary{
-      {"CFBundleIdentifier", "com.example.newsreader"},
-      {"CFBundleURLTypes",
-       os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
-  os::Bundle::mainBundle()->reload();
-  app_->registerURLSchemes({wxAppId});
+  acceptMessengerAnswers(wxAppId);
   wechat_test::WeChatPeer messenger(sandbox_);
   OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));
   OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
@@ -426,12 +431,7 @@ TEST_F(QQHandlerTest, ALoginThatEndsAtOnceLeavesAnotherApplicationsWaitingShareI
 // whichever application answers first, each share hears its own application's answer, once.
 TEST_F(QQHandlerTest, SharesWaitingOnQQAndOnTheMessengerEachHearTheirOwnAnswer) {
   const std::string wxAppId = "wx5a1c0ffee";
-  sandbox_.setInfoDictionary(os::Dictionary{
-      {"CFBundleIdentifier", "com.example.newsreader"},
-      {"CFBundleURLTypes",
-       os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme, wxAppId}}}}}});
-  os::Bundle::mainBundle()->reload();
-  app_->registerURLSchemes({wxAppId});
+  acceptMessengerAnswers(wxAppId);
   wechat_test::WeChatPeer messenger(sandbox_);
   qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
   OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));

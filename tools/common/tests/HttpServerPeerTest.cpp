@@ -66,6 +66,30 @@ void routeBigAndSmall(httplib::Server& http, const std::string& big) {
   http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
 }
 
+// A loopback certificate and its key for a server through TLS, and a client context to reach
+// it; let go as the test ends, however it ends.
+struct TlsMaterial {
+  X509* certificate = nullptr;
+  EVP_PKEY* key = nullptr;
+  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  TlsMaterial() {
+    const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
+    BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
+    BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
+    certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
+    key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+  }
+  ~TlsMaterial() {
+    SSL_CTX_free(client);
+    X509_free(certificate);
+    EVP_PKEY_free(key);
+  }
+  TlsMaterial(const TlsMaterial&) = delete;
+  TlsMaterial& operator=(const TlsMaterial&) = delete;
+};
+
 // Peers' sockets, closed as the test ends however it ends, before the server stops: a worker
 // waiting on one of them lets go.
 struct PeerSockets {
@@ -283,14 +307,10 @@ TEST(HttpServerSlowReaderTest, PeersThatDoNotReadTheirAnswersHoldNoWorker) {
 // one worker and a long write time-out, another peer through TLS is answered at once, and the
 // stalled peers get their answers whole once they read. Answers of 3 MiB and of 12 MiB.
 TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWorker) {
-  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
-  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
-  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
-  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-  BIO_free(certBio);
-  BIO_free(keyBio);
-  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  const TlsMaterial material;
+  X509* certificate = material.certificate;
+  EVP_PKEY* key = material.key;
+  SSL_CTX* client = material.client;
   for (const std::size_t size : {std::size_t{3} << 20, std::size_t{12} << 20}) {
     SCOPED_TRACE(size);
     os::TrackedHttpServer http(certificate, key);
@@ -362,9 +382,6 @@ TEST(HttpServerSlowReaderTest, PeersThroughTlsThatDoNotReadTheirAnswersHoldNoWor
       EXPECT_EQ(answer.size() - answer.find("\r\n\r\n") - 4, big.size());
     }
   }
-  SSL_CTX_free(client);
-  X509_free(certificate);
-  EVP_PKEY_free(key);
 }
 
 // Answers waiting for peers that do not read them count with the requests under way: past the
@@ -796,14 +813,10 @@ struct Peer {
 // clear and through TLS.
 TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
   constexpr std::size_t kBody = std::size_t{16} << 20;
-  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
-  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
-  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
-  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-  BIO_free(certBio);
-  BIO_free(keyBio);
-  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  const TlsMaterial material;
+  X509* certificate = material.certificate;
+  EVP_PKEY* key = material.key;
+  SSL_CTX* client = material.client;
   for (const bool tls : {false, true}) {
     SCOPED_TRACE(tls ? "through TLS" : "in the clear");
     auto http =
@@ -884,23 +897,16 @@ TEST(HttpServerTurnTest, AnUploadThatNeverLetsUpTakesTurnsWithOtherPeers) {
     EXPECT_TRUE(answered(answer, 200)) << answer.substr(0, 64);
     EXPECT_TRUE(answer.ends_with("\r\n\r\n" + std::to_string(kBody))) << answer.substr(0, 200);
   }
-  SSL_CTX_free(client);
-  X509_free(certificate);
-  EVP_PKEY_free(key);
 }
 
 // A client that asks to be told before it sends its body gets the interim line, written as the
 // server writes its answers, and nothing else before it; it then sends its body and is answered.
 // In the clear and through TLS.
 TEST(HttpServerContinueTest, AClientThatWaitsToSendItsBodyIsToldToGoOn) {
-  const auto issued = os::testing::TestCertificateAuthority::shared().issue({"127.0.0.1"});
-  BIO* certBio = BIO_new_mem_buf(issued.certificatePEM.data(), static_cast<int>(issued.certificatePEM.size()));
-  BIO* keyBio = BIO_new_mem_buf(issued.privateKeyPEM.data(), static_cast<int>(issued.privateKeyPEM.size()));
-  X509* certificate = PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr);
-  EVP_PKEY* key = PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr);
-  BIO_free(certBio);
-  BIO_free(keyBio);
-  SSL_CTX* client = SSL_CTX_new(TLS_client_method());
+  const TlsMaterial material;
+  X509* certificate = material.certificate;
+  EVP_PKEY* key = material.key;
+  SSL_CTX* client = material.client;
   for (const bool tls : {false, true}) {
     SCOPED_TRACE(tls ? "through TLS" : "in the clear");
     auto http =
@@ -935,9 +941,6 @@ TEST(HttpServerContinueTest, AClientThatWaitsToSendItsBodyIsToldToGoOn) {
     http->stop();
     serving.join();
   }
-  SSL_CTX_free(client);
-  X509_free(certificate);
-  EVP_PKEY_free(key);
 }
 
 // A stop while answers are under way: one to a peer reading as fast as it can goes out whole,
