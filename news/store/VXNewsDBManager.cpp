@@ -386,25 +386,24 @@ std::vector<std::shared_ptr<VXNewsDO>> VXNewsDBManager::insertArticles(const os:
 
 std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::storeArticles(const os::Array& items,
                                                                                       long long category, bool front) {
-  std::vector<std::shared_ptr<VXNewsDO>> stored;
-  bool committed = inTransaction(
-      [&](SQDatabase& db, bool& rollback) { rollback = !insertFreshArticles(db, items, category, front, stored); });
-  if (!committed) {
-    os::log("store articles failed");
-    return std::nullopt;
-  }
-  return stored;
+  return storePage(items, category, front, false);
 }
 
 std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::replaceArticles(const os::Array& items,
                                                                                         long long category) {
+  return storePage(items, category, true, true);
+}
+
+std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::storePage(const os::Array& items,
+                                                                                  long long category, bool front,
+                                                                                  bool replacing) {
   std::vector<std::shared_ptr<VXNewsDO>> stored;
   bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
-    rollback = !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category) ||
-               !insertFreshArticles(db, items, category, true, stored);
+    rollback = (replacing && !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category)) ||
+               !insertFreshArticles(db, items, category, front, stored);
   });
   if (!committed) {
-    os::log("replace articles failed");
+    os::log(replacing ? "replace articles failed" : "store articles failed");
     return std::nullopt;
   }
   return stored;

@@ -121,6 +121,9 @@ class VXNewsDBManager {
   bool updateHistoryPost(long long articleID);
 
  private:
+  // A page stored in one transaction, in place of the category's rows when replacing.
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> storePage(const os::Array& items, long long category,
+                                                                  bool front, bool replacing);
   void initDB();
   // Runs work alone on the connection; false when the database is not open.
   bool inDatabase(const std::function<void(SQDatabase&)>& work);
