@@ -211,6 +211,11 @@ std::optional<Data> encodeText(std::string_view utf8, std::string_view charset) 
 }
 
 std::optional<std::string> percentEscape(std::string_view utf8, StringEncoding encoding, std::string_view keep) {
+  // UTF-8 text is its own bytes: no copy to escape from.
+  if (encoding == StringEncoding::UTF8) {
+    if (!isValidUTF8(utf8)) return std::nullopt;
+    return percentEscape(utf8, keep);
+  }
   std::optional<Data> bytes = encodeText(utf8, encoding);
   if (!bytes) return std::nullopt;
   return percentEscape(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), keep);

@@ -87,11 +87,13 @@ struct URL::Parts {
 
   std::string compose() const {
     std::string out;
-    if (scheme) out += *scheme + ":";
-    if (authority) out += "//" + *authority;
+    out.reserve((scheme ? scheme->size() + 1 : 0) + (authority ? authority->size() + 2 : 0) + path.size() +
+                (query ? query->size() + 1 : 0) + (fragment ? fragment->size() + 1 : 0));
+    if (scheme) out.append(*scheme).append(1, ':');
+    if (authority) out.append("//").append(*authority);
     out += path;
-    if (query) out += "?" + *query;
-    if (fragment) out += "#" + *fragment;
+    if (query) out.append(1, '?').append(*query);
+    if (fragment) out.append(1, '#').append(*fragment);
     return out;
   }
 };
@@ -151,13 +153,13 @@ std::optional<URL> URL::fromParts(Parts parts, std::string relative) {
   URL url;
   url.absolute_ = parts.compose();
   url.relative_ = std::move(relative);
-  url.scheme_ = parts.scheme;
-  url.path_ = parts.path;
-  url.query_ = parts.query;
-  url.fragment_ = parts.fragment;
+  url.scheme_ = std::move(parts.scheme);
+  url.path_ = std::move(parts.path);
+  url.query_ = std::move(parts.query);
+  url.fragment_ = std::move(parts.fragment);
   if (parts.authority) {
     url.hasAuthority_ = true;
-    url.authority_ = *parts.authority;
+    url.authority_ = std::move(*parts.authority);
     std::string_view hostPort = url.authority_;
     std::size_t at = hostPort.rfind('@');
     if (at != std::string_view::npos) {
@@ -205,7 +207,7 @@ std::optional<URL> URL::parse(std::string_view string) {
   if (string.empty()) return std::nullopt;
   std::optional<Parts> parts = split(string);
   if (!parts) return std::nullopt;
-  return fromParts(*parts, std::string(string));
+  return fromParts(std::move(*parts), std::string(string));
 }
 
 // RFC 3986 section 5.2.2 (strict: a reference with a scheme is taken as absolute).
@@ -214,13 +216,15 @@ std::optional<URL> URL::parse(std::string_view string, const URL& base) {
   if (!r) return std::nullopt;
   Parts t;
   if (r->scheme) {
-    t = *r;
+    t.scheme = std::move(r->scheme);
+    t.authority = std::move(r->authority);
     t.path = removeDotSegments(r->path);
+    t.query = std::move(r->query);
   } else {
     if (r->authority) {
-      t.authority = r->authority;
+      t.authority = std::move(r->authority);
       t.path = removeDotSegments(r->path);
-      t.query = r->query;
+      t.query = std::move(r->query);
     } else {
       if (r->path.empty()) {
         t.path = base.path_;
@@ -238,14 +242,14 @@ std::optional<URL> URL::parse(std::string_view string, const URL& base) {
           }
           t.path = removeDotSegments(merged);
         }
-        t.query = r->query;
+        t.query = std::move(r->query);
       }
       if (base.hasAuthority_) t.authority = base.authority_;
     }
     t.scheme = base.scheme_;
   }
-  t.fragment = r->fragment;
-  std::optional<URL> url = fromParts(t, std::string(string));
+  t.fragment = std::move(r->fragment);
+  std::optional<URL> url = fromParts(std::move(t), std::string(string));
   if (url) url->base_ = std::make_shared<const URL>(base);
   return url;
 }

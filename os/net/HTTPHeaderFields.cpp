@@ -1,14 +1,13 @@
 #include "os/net/HTTPHeaderFields.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace os {
 
+// Field names are ASCII tokens: only A-Z fold, whatever the process's locale says.
 bool HTTPHeaderFields::namesEqual(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
+  const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 HTTPHeaderFields::HTTPHeaderFields(std::initializer_list<Field> fields) {
@@ -27,6 +26,7 @@ void HTTPHeaderFields::set(std::string_view name, std::string value) {
       f.second = std::move(value);
       return;
     }
+  if (fields_.empty()) fields_.reserve(kTypicalFieldCount);
   fields_.emplace_back(std::string(name), std::move(value));
 }
 
@@ -37,6 +37,7 @@ void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
       f.second += value;
       return;
     }
+  if (fields_.empty()) fields_.reserve(kTypicalFieldCount);
   fields_.emplace_back(std::string(name), std::string(value));
 }
 
