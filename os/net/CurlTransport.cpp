@@ -779,8 +779,9 @@ class Transfer {
     }
     // What the platform's loader accepts, unless the request names its own.
     if (!hasCodings) headerList_ = curl_slist_append(headerList_, kAcceptedCodings);
-    // No waiting for a "100 Continue" before the body.
-    if (!hasExpect) headerList_ = curl_slist_append(headerList_, "Expect:");
+    // No waiting for a "100 Continue" before the body (libcurl asks for one only when there is a
+    // body to send).
+    if (!hasExpect && hasBody) headerList_ = curl_slist_append(headerList_, "Expect:");
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   }
 
