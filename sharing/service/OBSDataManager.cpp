@@ -247,7 +247,8 @@ void OBSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNa
   if (platformNames.empty()) {
     OBUtils::outLog("you have not set sns types");
     // Nothing is shared; the caller hears so rather than waiting for an answer that never comes.
-    if (completion) completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "no platform to share to", 5));
+    if (completion)
+      completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "no platform to share to", 5));
     return;
   }
   auto sns = std::make_shared<OBSSNSEntity>();
