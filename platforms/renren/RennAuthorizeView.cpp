@@ -276,6 +276,13 @@ bool RennAuthorizeView::shouldStartLoadWithRequest(os::WebView&, const os::URLRe
   if (auto access = RennUtility::getParamValueFromUrl(url, "access_token")) {
     ended_ = true;
     hide();
+    if (access->empty()) {
+      // An empty token signs nothing: the login failed, and the token stored before stays.
+      if (auto d = delegate_.lock())
+        d->rennLoginDidFailWithError(
+            os::Error::withDescription("renren", 0, "The authorize page answered an empty access token."));
+      return false;
+    }
     RennAccessToken token;
     token.setAccessToken(*access);
     token.setExpiresIn(os::longLongValue(RennUtility::getParamValueFromUrl(url, "expires_in").value_or("")));

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <map>
 #include <string_view>
 
 #include "qqconnect_core/login/TcApiTool.h"
@@ -30,6 +31,9 @@ struct SSOState {
   // A login request went to QQ and its reply has not come back: only then may a reply plant a
   // token, whoever opens the reply URL.
   bool loginOutstanding = false;
+  // Commands handed to QZone and not yet answered, by command text ("1" for a story): each
+  // answers its caller once, and a reply to a command never sent reports nothing.
+  std::map<std::string, unsigned> commandsOutstanding;
 };
 
 SSOState& state() {
@@ -137,6 +141,16 @@ std::optional<double> secondsValue(const os::Value* v) {
   constexpr double kLimit = 9223372036854775808.0;  // 2^63
   if (!std::isfinite(d) || d >= kLimit || d <= -kLimit) return std::nullopt;
   return d;
+}
+
+bool commandOutstanding(const std::string& command) {
+  auto it = state().commandsOutstanding.find(command);
+  return it != state().commandsOutstanding.end() && it->second > 0;
+}
+
+void answerCommand(const std::string& command) {
+  auto it = state().commandsOutstanding.find(command);
+  if (--it->second == 0) state().commandsOutstanding.erase(it);
 }
 
 std::optional<std::string> text(const os::Dictionary& d, const char* key) {
@@ -321,7 +335,9 @@ bool OpenApi::openQZoneWithCommandStr(const std::string& command, const os::Dict
   if (!(general ? saveDictionaryByGeneralPastboard(data) : saveDictionaryToPasteBoard(data))) return false;
   const std::string url = "mqzoneopensdkapi://qzapp/" + schema + "/" + *state().ssoPasteboardName + "/" + command +
                           "?generalpastboard=" + (general ? "1" : "0");
-  return open(url);
+  if (!open(url)) return false;
+  ++state().commandsOutstanding[command];
+  return true;
 }
 
 bool OpenApi::handleOpenURL(const std::optional<std::string>& url) {
@@ -359,10 +375,14 @@ bool OpenApi::processMessage(const std::string& text) {
   const bool general = query["generalpastboard"].stringOr() == "1";
 
   if (!numeric && !command.empty()) {
+    if (!commandOutstanding(command)) return false;
     auto reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
     auto response = reply ? unarchiveResponse(*reply) : nullptr;
+    // An unreadable reply leaves the command waiting for QZone's next one.
+    if (!response) return true;
+    answerCommand(command);
     auto delegate = state().ssoSessionDelegate.lock();
-    if (response && delegate) {
+    if (delegate) {
       std::string selector = command;
       selector[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(selector[0])));
       selector += "Response:";
@@ -371,10 +391,13 @@ bool OpenApi::processMessage(const std::string& text) {
     return true;
   }
   if (numeric && number == 1) {
+    if (!commandOutstanding(command)) return false;
     auto reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
     auto response = reply ? unarchiveResponse(*reply) : nullptr;
+    if (!response) return true;
+    answerCommand(command);
     auto delegate = state().ssoSessionDelegate.lock();
-    if (response && delegate && !delegate->sendStoryResponse(response)) delegate->responseDidReceived(response, "SendStory");
+    if (delegate && !delegate->sendStoryResponse(response)) delegate->responseDidReceived(response, "SendStory");
     return true;
   }
   if (numeric && number == 0) {

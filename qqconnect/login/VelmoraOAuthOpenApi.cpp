@@ -450,7 +450,8 @@ bool VelmoraOAuth::sendStory(const os::Dictionary& given, const std::vector<os::
   params.set("appid", *appId_);
   params.set("type", "21");
   if (!friendList.empty()) params.set("receiver", os::Value(os::Array(friendList.begin(), friendList.end())));
-  OpenApi::shareWithQZoneWithData(params);
+  // A story QZone never received has no answer coming: its caller hears NO.
+  if (!OpenApi::shareWithQZoneWithData(params)) return false;
   TCDataReport::shared().mtaReportApi("story");
   return true;
 }

@@ -284,6 +284,7 @@ TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {
   auto response = std::make_shared<APIResponse>();
   response->setRetCode(0);
   auto archived = os::KeyedArchiver::archivedData(response);
+  ASSERT_TRUE(OpenApi::sendCommandToQZone("01", os::Dictionary{}));
   reply(*qzone, os::Dictionary{{"response_data", *archived}}, "AppGiftRequest");
   reply(*qzone, os::Dictionary{{"response_data", *archived}}, "01");
   EXPECT_EQ(delegate->calls,
@@ -293,6 +294,50 @@ TEST_F(LoginTest, QZoneAnswersReachTheDelegateByCommandName) {
   EXPECT_FALSE(VelmoraOAuth::HandleOpenURL(std::string(kReplyScheme) + "://qzapp/0?generalpastboard=1"));
   EXPECT_TRUE(VelmoraOAuth::CanHandleOpenURL(std::string(kReplyScheme) + "://qzapp/x/0"));
   EXPECT_FALSE(VelmoraOAuth::CanHandleOpenURL("other://qzapp/x/0"));
+}
+
+// Any application can open the reply URL: a command or story answers its caller once, and a
+// reply to one never sent, or a second reply, reaches nobody and is not taken. An unreadable
+// reply leaves the command waiting for QZone's real answer.
+TEST_F(LoginTest, QZoneRepliesAnswerOnlyCommandsSentAndEachOnce) {
+  auto qzone = installQZone({"mqzone", "mqzoneopensdkapi", "mqzoneopensdkapiV2"});
+  auto response = std::make_shared<APIResponse>();
+  response->setRetCode(0);
+  const os::Data archived = *os::KeyedArchiver::archivedData(response);
+  const std::string type = std::string("com.velmora.") + kReplyScheme;
+  auto replyTaken = [&](const std::string& command, const os::Value& data) {
+    const os::Dictionary answer{{"response_data", data}};
+    qzone->generalPasteboard()->setData(os::KeyedArchiver::archivedData(os::Value(answer)), type);
+    return VelmoraOAuth::HandleOpenURL(std::string(kReplyScheme) + "://qzapp/x/" + command + "?generalpastboard=1");
+  };
+
+  // Never sent: neither a command nor a story.
+  EXPECT_FALSE(replyTaken("AppChallenge", os::Value(archived)));
+  EXPECT_FALSE(replyTaken("1", os::Value(archived)));
+  EXPECT_TRUE(delegate->calls.empty());
+
+  ASSERT_TRUE(OpenApi::sendCommandToQZone("AppChallenge", os::Dictionary{{"type", "pk"}}));
+  ASSERT_TRUE(OpenApi::shareWithQZoneWithData(os::Dictionary{{"type", "21"}}));
+  settle();
+  EXPECT_TRUE(replyTaken("AppChallenge", os::Value(os::dataFromString("not an archive"))));
+  EXPECT_TRUE(replyTaken("1", os::Value("no data")));
+  EXPECT_TRUE(delegate->calls.empty());
+  EXPECT_TRUE(replyTaken("AppChallenge", os::Value(archived)));
+  EXPECT_TRUE(replyTaken("1", os::Value(archived)));
+  EXPECT_EQ(delegate->calls, (std::vector<std::string>{"appChallengeResponse:", "received SendStory"}));
+  // Answered already.
+  EXPECT_FALSE(replyTaken("AppChallenge", os::Value(archived)));
+  EXPECT_FALSE(replyTaken("1", os::Value(archived)));
+  EXPECT_EQ(delegate->calls.size(), 2u);
+
+  // Two commands sent, two answers.
+  ASSERT_TRUE(OpenApi::sendCommandToQZone("AppInvitation", os::Dictionary{}));
+  ASSERT_TRUE(OpenApi::sendCommandToQZone("AppInvitation", os::Dictionary{}));
+  settle();
+  EXPECT_TRUE(replyTaken("AppInvitation", os::Value(archived)));
+  EXPECT_TRUE(replyTaken("AppInvitation", os::Value(archived)));
+  EXPECT_FALSE(replyTaken("AppInvitation", os::Value(archived)));
+  EXPECT_EQ(delegate->calls.size(), 4u);
 }
 
 // The policy and report CGIs on loopback: what a session tells them as it is made and used.

@@ -241,6 +241,15 @@ TEST_F(OpenApiOperationsTest, StoryGoesToQZoneOrToItsPageWhichAnswersThroughTheO
   EXPECT_EQ(sent["receiver"], os::Value(os::Array(friends.begin(), friends.end())));
   EXPECT_EQ(sent["type"], os::Value("21"));
   settle();
+
+  // A story QZone cannot be handed, as the reader no longer declares its reply scheme, is no
+  // story sent: no answer would ever come.
+  sandbox.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"},
+                                           {"CFBundleDisplayName", "军事新闻"}});
+  const std::size_t opened = qzone->openedURLs().size();
+  EXPECT_FALSE(session->sendStory(os::Dictionary{{"title", "t"}}, friends));
+  settle();
+  EXPECT_EQ(qzone->openedURLs().size(), opened);
 }
 
 TEST_F(OpenApiOperationsTest, PlainRequestsAndTheDialogLoginFetchTheOpenId) {

@@ -216,15 +216,19 @@ void OBSDataManager::postCommentWithContent(const std::string& content, const st
                                             const std::optional<OBSocialLocation>& location,
                                             const os::Dictionary& shareToSNSWithUsid, OBSocialCompletion completion) {
   static const char* const kAccepted[] = {"sina", "velmora", "renren", "douban", "qzone", "custom"};
+  // A comment refused here is not sent; its caller still hears so, once.
+  auto refuse = [&completion](const char* why) {
+    if (completion) completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, why, 0));
+  };
   for (const auto& [key, value] : shareToSNSWithUsid) {
     if (std::find(std::begin(kAccepted), std::end(kAccepted), key) == std::end(kAccepted)) {
       OBUtils::outLogf("error key is %s", key.c_str());
       OBUtils::outLog("you should pass a sns type that one of OBShareToTypeSina, OBShareToTypeVelmra,OBShareToTypeRenren,OBShareToTypeDouban,OBShareToTypeQzone");
-      return;
+      return refuse("a comment cannot be shared to this platform");
     }
     if (!value.isString()) {
       OBUtils::outLog("you should pass a sns uid string");
-      return;
+      return refuse("a platform's user id is not a string");
     }
   }
   auto bar = barEntity();
@@ -242,6 +246,9 @@ void OBSDataManager::postSNSWithTypes(const std::vector<std::string>& platformNa
   OBUtils::outLogf("platformTypes is %s", os::Value(names).description().c_str());
   if (platformNames.empty()) {
     OBUtils::outLog("you have not set sns types");
+    // Nothing is shared; the caller hears so rather than waiting for an answer that never comes.
+    if (completion)
+      completion(OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "no platform to share to", 5));
     return;
   }
   auto sns = std::make_shared<OBSSNSEntity>();

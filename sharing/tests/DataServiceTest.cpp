@@ -260,4 +260,22 @@ TEST_F(DataServiceTest, AQueuedRequestThatCanNoLongerBeBuiltStillAnswersItsCalle
   EXPECT_EQ(actions(), (std::vector<int>{3, 10}));
 }
 
+// A share with no platform, or a comment for a platform that takes none, is not sent: its caller
+// still hears so, once, at once.
+TEST_F(DataServiceTest, AShareOrCommentThatCannotBeSentStillAnswersItsCaller) {
+  auto service = OBSocialDataService::defaultDataService();
+  os::RunLoop::main()->runUntilIdle();
+  server_.clearRequests();
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> answers;
+  auto hear = [&](const std::shared_ptr<OBSocialResponseEntity>& r) { answers.push_back(r); };
+  service->postSNSWithTypes({}, std::string("t"), nullptr, std::nullopt, nullptr, hear);
+  service->postCommentWithContent("c", nullptr, std::nullopt, std::nullopt, os::Dictionary{{"wxsession", "1"}}, hear);
+  service->postCommentWithContent("c", nullptr, std::nullopt, std::nullopt, os::Dictionary{{"sina", 7}}, hear);
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_EQ(answers.size(), 3u);
+  for (const auto& answer : answers) EXPECT_EQ(answer->responseCode, 5054);
+  // Neither a share nor a comment went.
+  for (int action : actions()) EXPECT_TRUE(action != 0 && action != 5) << action;
+}
+
 }  // namespace

@@ -503,4 +503,70 @@ TEST_F(RennClientTest, WebLoginWhenSingleSignOnIsOff) {
             "&redirect_uri=http%3A%2F%2Foauth.renren.example%2Foauth%2Flogin_success.html&scope=a%20b");
 }
 
+// However the authorize page ends, the login hears it once, as what it was: an empty token is a
+// failure that stores nothing and keeps the token held before; a page that fails to load or a
+// redirect with neither token nor error leaves the dialog up until it is closed.
+TEST_F(RennClientTest, AWebLoginEndsOnceAsWhatItsPageAnswered) {
+  RennClient::enableSSO(false);
+  RennClient::setAccessToken(bearer("old-1-9", 1000, 3600));  // long expired, so login asks again
+  auto pages = os::testing::ScriptedWebPages::install();
+  using os::testing::ScriptedPage;
+  const std::string success = "http://oauth.renren.example/oauth/login_success.html";
+  std::vector<ScriptedPage> answers{
+      ScriptedPage::redirect(success + "#access_token=&expires_in=86400&scope=a"),
+      ScriptedPage::redirect(success + "?access_token"),
+      ScriptedPage::failure(os::Error("network", -1009)),
+      ScriptedPage::redirect(success + "#expires_in=86400"),
+  };
+  std::size_t next = 0;
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize",
+               [&](const os::URLRequest&) { return answers.at(next++); });
+  auto login = std::make_shared<Login>();
+  auto dialogOnScreen = [&]() -> std::shared_ptr<RennAuthorizeView> {
+    if (window->subviews().empty()) return nullptr;
+    return std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  };
+
+  // An empty token: failed, once; the dialog goes and the token held before stays.
+  RennClient::loginWithDelegate(login);
+  ASSERT_TRUE(os::RunLoop::main()->runUntil([&] { return !login->events.empty(); }, 10));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(login->events, std::vector<std::string>{"failed"});
+  EXPECT_EQ(login->errors.at(0).domain, "renren");
+  EXPECT_FALSE(dialogOnScreen());
+  ASSERT_TRUE(RennClient::accessToken());
+  EXPECT_EQ(RennClient::accessToken()->accessToken(), "old-1-9");
+  EXPECT_FALSE(RennClient::isAuthorizeValid());
+
+  // A token key without a value is no token either: the dialog stays for the person to close.
+  login->events.clear();
+  RennClient::loginWithDelegate(login);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(login->events.empty());
+  auto dialog = dialogOnScreen();
+  ASSERT_TRUE(dialog);
+  dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(login->events, std::vector<std::string>{"cancelled"});
+  EXPECT_EQ(RennClient::accessToken()->accessToken(), "old-1-9");
+
+  // A page that does not load, and a redirect with neither token nor error: each waits, then
+  // is cancelled once when closed.
+  for (int i = 0; i < 2; ++i) {
+    login->events.clear();
+    RennClient::loginWithDelegate(login);
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_TRUE(login->events.empty());
+    dialog = dialogOnScreen();
+    ASSERT_TRUE(dialog);
+    dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+    dialog->closeButton()->sendActionsForControlEvents(os::kControlEventTouchUpInside);
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(login->events, std::vector<std::string>{"cancelled"});
+    EXPECT_FALSE(dialogOnScreen());
+  }
+  EXPECT_EQ(next, answers.size());
+  EXPECT_EQ(RennClient::accessToken()->accessToken(), "old-1-9");
+}
+
 }  // namespace
