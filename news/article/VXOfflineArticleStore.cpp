@@ -2,6 +2,9 @@
 
 #include <atomic>
 #include <cmath>
+#include <functional>
+#include <map>
+#include <mutex>
 
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
@@ -66,30 +69,44 @@ os::Value VXOfflineArticleStore::stripNulls(const os::Value& value) {
   return value;
 }
 
-bool VXOfflineArticleStore::saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
-                                         os::Error* error) {
-  auto path = pathFor(category, ID);
-  if (!path) {
-    if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleBadName,
-                                               "category and id must be decimal integers");
-    return false;
-  }
+namespace {
+
+// Writes the answer to `path`; `replacing` has the last word before the file is replaced.
+bool writeAnswer(const os::Dictionary& info, const std::string& path, const std::function<bool()>& replacing,
+                 os::Error* error) {
   os::Error writeError;
-  const os::Value answer = stripNulls(os::Value(info));
+  const os::Value answer = VXOfflineArticleStore::stripNulls(os::Value(info));
   // XML cannot carry every text an answer may hold (most control characters): such an answer is
   // kept in the binary form, which the store reads alike.
-  const bool written =
-      os::PropertyList::writeFile(answer, *path, os::PropertyListFormat::XML, &writeError) ||
-      (writeError.domain == os::kPropertyListErrorDomain && writeError.code == os::kPropertyListWriteInvalidError &&
-       os::PropertyList::writeFile(answer, *path, os::PropertyListFormat::Binary, &writeError));
-  if (!written) {
-    VXGlobalHelper::writeLog("offline file not written: " + *path);
+  auto data = os::PropertyList::write(answer, os::PropertyListFormat::XML, &writeError);
+  if (!data && writeError.domain == os::kPropertyListErrorDomain &&
+      writeError.code == os::kPropertyListWriteInvalidError)
+    data = os::PropertyList::write(answer, os::PropertyListFormat::Binary, &writeError);
+  auto& files = os::FileManager::defaultManager();
+  if (!data || !(replacing ? files.writeDataReplacing(*data, path, replacing, 0644, &writeError)
+                           : files.writeData(*data, path, {}, &writeError))) {
+    VXGlobalHelper::writeLog("offline file not written: " + path);
     if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleWriteFailed,
                                                "the offline file could not be written: " +
                                                    writeError.localizedDescription());
     return false;
   }
   return true;
+}
+
+bool refuseName(os::Error* error) {
+  if (error) *error = os::Error::withDescription(kOfflineArticleErrorDomain, kOfflineArticleBadName,
+                                             "category and id must be decimal integers");
+  return false;
+}
+
+}  // namespace
+
+bool VXOfflineArticleStore::saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
+                                         os::Error* error) {
+  auto path = pathFor(category, ID);
+  if (!path) return refuseName(error);
+  return writeAnswer(info, *path, {}, error);
 }
 
 std::optional<os::Dictionary> VXOfflineArticleStore::read(const os::Value& category, const os::Value& ID) {
@@ -105,17 +122,75 @@ std::size_t VXOfflineArticleStore::removeInterruptedSaves() {
 }
 
 // Every save started in the background and not yet written, so tests and an orderly shutdown can
-// wait for the disk.
+// wait for the disk; and the order the saves of each file began in.
 struct VXOfflineSaves {
   os::DispatchGroup group;
   std::atomic<int> pending{0};
+
+  struct File {
+    unsigned long long kept = 0;  // the turn of the save the file now holds (0: none of these)
+    int underWay = 0;
+  };
+  std::mutex mutex;
+  unsigned long long turns = 0;
+  std::map<std::string, File> files;  // only files with saves under way
 };
 
 namespace {
+
 std::shared_ptr<VXOfflineSaves> backgroundSaves(VXReaderContext& context) {
   return context.offlineSaves.get([] { return std::make_shared<VXOfflineSaves>(); });
 }
+
+// One save's turn among the saves of its file, taken when its answer is in hand. An answer fetched
+// earlier may reach the disk later (a screen's save waiting on a busy disk while the offline
+// download writes the same article): it then must not replace the newer file.
+class SaveTurn {
+ public:
+  SaveTurn(std::shared_ptr<VXOfflineSaves> saves, std::string name) : saves_(std::move(saves)), name_(std::move(name)) {
+    std::lock_guard lock(saves_->mutex);
+    ++saves_->files[name_].underWay;
+    turn_ = ++saves_->turns;
+  }
+  SaveTurn(const SaveTurn&) = delete;
+  SaveTurn& operator=(const SaveTurn&) = delete;
+  ~SaveTurn() {
+    std::unique_lock lock = held_ ? std::move(held_) : std::unique_lock(saves_->mutex);
+    auto file = saves_->files.find(name_);
+    if (--file->second.underWay == 0) saves_->files.erase(file);
+  }
+
+  bool write(const os::Dictionary& info, const std::string& path, os::Error* error) {
+    // Held from the decision to replace until the write returns, so no other save of the file
+    // replaces it between the two.
+    bool replaced = false;
+    const bool written = writeAnswer(info, path, [this, &replaced] {
+      held_ = std::unique_lock(saves_->mutex);
+      replaced = saves_->files[name_].kept < turn_;
+      return replaced;
+    }, error);
+    if (written && replaced) saves_->files[name_].kept = turn_;
+    if (held_) held_.unlock();
+    return written;
+  }
+
+ private:
+  std::shared_ptr<VXOfflineSaves> saves_;
+  std::string name_;
+  unsigned long long turn_ = 0;
+  std::unique_lock<std::mutex> held_;
+};
+
 }  // namespace
+
+bool VXOfflineArticleStore::saveWithInfo(VXReaderContext& context, const os::Dictionary& info,
+                                         const os::Value& category, const os::Value& ID, os::Error* error) {
+  auto name = fileName(category, ID);
+  auto path = pathFor(category, ID);
+  if (!name || !path) return refuseName(error);
+  SaveTurn turn(backgroundSaves(context), *name);
+  return turn.write(info, *path, error);
+}
 
 void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
                                              const os::Value& ID) {
@@ -125,6 +200,9 @@ void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const o
 void VXOfflineArticleStore::saveInBackground(VXReaderContext& context, const os::Dictionary& info,
                                              const os::Value& category, const os::Value& ID) {
   auto saves = backgroundSaves(context);
+  // Its turn is taken now, while the answer is the newest in hand.
+  auto name = fileName(category, ID);
+  auto turn = name ? std::make_shared<SaveTurn>(saves, *name) : nullptr;
   ++saves->pending;
   // The application is asked for the time the save takes: a reader leaving right after opening
   // an article would otherwise end before its file is written.
@@ -134,10 +212,12 @@ void VXOfflineArticleStore::saveInBackground(VXReaderContext& context, const os:
   std::weak_ptr<os::Application> weakApp = app;
   auto main = app ? app->runLoop() : nullptr;
   saves->group.async(os::DispatchQueue::global(os::DispatchQueue::Priority::Background),
-                     [info, category, ID, saves, weakApp, main, task] {
+                     [info, category, ID, turn, saves, weakApp, main, task]() mutable {
                        os::Error error;
-                       if (!saveWithInfo(info, category, ID, &error))
+                       auto path = pathFor(category, ID);
+                       if (!(turn && path ? turn->write(info, *path, &error) : refuseName(&error)))
                          VXGlobalHelper::writeLog("offline save failed: " + error.localizedDescription());
+                       turn.reset();
                        --saves->pending;
                        if (task == os::kInvalidBackgroundTask) return;
                        main->post([weakApp, task] {

@@ -40,8 +40,13 @@ class VXOfflineArticleStore {
   // or the file cannot be written. Safe from any thread. A second save replaces the file.
   static bool saveWithInfo(const os::Dictionary& info, const os::Value& category, const os::Value& ID,
                            os::Error* error = nullptr);
+  // The same, in its turn among the context's saves: of two saves of one file, the one begun later
+  // (with the newer answer) is the one the file keeps, whichever ends last. A save that a later one
+  // has already replaced writes nothing and succeeds.
+  static bool saveWithInfo(VXReaderContext& context, const os::Dictionary& info, const os::Value& category,
+                           const os::Value& ID, os::Error* error = nullptr);
   // The same on a background queue, so a screen never waits for the disk; a failure goes to the log.
-  // The context counts the save (the current one without).
+  // The save's turn is taken at the call. The context counts the save (the current one without).
   static void saveInBackground(const os::Dictionary& info, const os::Value& category, const os::Value& ID);
   static void saveInBackground(VXReaderContext& context, const os::Dictionary& info, const os::Value& category,
                                const os::Value& ID);

@@ -232,7 +232,7 @@ void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long
     // A refusal ("result" 2) is no article: writing it would replace a good file with nothing.
     os::Error error;
     if (!detail || !isSuccess(*detail) ||
-        !VXOfflineArticleStore::saveWithInfo(*detail, os::Value(category), os::Value(ID), &error)) {
+        !VXOfflineArticleStore::saveWithInfo(*context, *detail, os::Value(category), os::Value(ID), &error)) {
       ++run->failed;
       continue;
     }

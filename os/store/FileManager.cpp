@@ -287,6 +287,16 @@ std::size_t FileManager::removeAbandonedTemporaryFilesInDirectory(const std::str
 }
 
 bool FileManager::writeData(const Data& data, const std::string& path, WriteOptions options, Error* error) const {
+  return write(data, path, options, {}, error);
+}
+
+bool FileManager::writeDataReplacing(const Data& data, const std::string& path, const std::function<bool()>& replacing,
+                                     mode_t mode, Error* error) const {
+  return write(data, path, WriteOptions{.atomic = true, .mode = mode}, replacing, error);
+}
+
+bool FileManager::write(const Data& data, const std::string& path, WriteOptions options,
+                        const std::function<bool()>& replacing, Error* error) const {
   static std::atomic<unsigned long long> counter{0};
   std::string target = path;
   int fd = -1;
@@ -340,6 +350,10 @@ bool FileManager::writeData(const Data& data, const std::string& path, WriteOpti
   }
   // Failures up to here are the temporary file's; the rename's is the target's.
   const std::string* failed = &target;
+  if (ok && options.atomic && replacing && !replacing()) {
+    ::unlink(target.c_str());
+    return true;
+  }
   if (ok && options.atomic && ::rename(target.c_str(), path.c_str()) != 0) {
     ok = false;
     err = errno;

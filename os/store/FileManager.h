@@ -49,6 +49,12 @@ class FileManager {
   std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr,
                                      std::uint64_t maxBytes = UINT64_MAX) const;
   bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
+  // An atomic write that asks `replacing`, on the writing thread once the temporary file is whole,
+  // just before it replaces the target, so a writer can keep a newer file from being replaced by
+  // an older one. False leaves the target as it is and removes the temporary file; the write still
+  // succeeds. What it locks may stay locked until the call returns, covering the replacement.
+  bool writeDataReplacing(const Data& data, const std::string& path, const std::function<bool()>& replacing,
+                          mode_t mode = 0644, Error* error = nullptr) const;
   // Appends, creating the file when missing. An append the disk takes only part of leaves the
   // file as it was before it.
   bool appendData(const Data& data, const std::string& path, Error* error = nullptr) const;
@@ -84,6 +90,10 @@ class FileManager {
   // Paths relative to the folder, sorted, descending into sub-folders; names starting with "."
   // (and whatever lies below them) are skipped.
   std::vector<std::string> enumerateDirectory(const std::string& path) const;
+
+ private:
+  bool write(const Data& data, const std::string& path, WriteOptions options, const std::function<bool()>& replacing,
+             Error* error) const;
 };
 
 // The temporary file an atomic write of `path` fills and then renames over it: a hidden name

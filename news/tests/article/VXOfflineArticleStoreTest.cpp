@@ -4,16 +4,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <thread>
 
 #include "foundation/formats/JSONDecoder.h"
 #include "news/api/VXGlobalHelper.h"
+#include "news/api/VXReaderContext.h"
 #include "news/article/VXOfflineArticleStore.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/runtime/Semaphore.h"
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
 
 namespace {
 
@@ -143,6 +146,89 @@ TEST_F(OfflineArticleStoreTest, SavesCutShortLeaveNothingBehindAfterTheNextLaunc
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(3), os::Value(77)))["title"].stringOr(), "kept");
   EXPECT_EQ((*VXOfflineArticleStore::read(os::Value(3), os::Value(79)))["title"].stringOr(), "new");
   EXPECT_EQ(fm.contentsOfDirectoryAtPath(folder), (std::vector<std::string>{".keep", "3_77", "3_79"}));
+}
+
+// The first atomic write made while it lives is held once its temporary file exists, as a busy
+// disk holds it, until let go.
+class HeldWrite {
+ public:
+  HeldWrite() {
+    os::setTemporaryFileObserverForTesting([this](const std::string&) {
+      if (taken_.exchange(true)) return;
+      created.signal();
+      release.wait();
+    });
+  }
+  ~HeldWrite() { os::setTemporaryFileObserverForTesting({}); }
+  HeldWrite(const HeldWrite&) = delete;
+  HeldWrite& operator=(const HeldWrite&) = delete;
+
+  os::Semaphore created, release;
+
+ private:
+  std::atomic<bool> taken_{false};
+};
+
+// An article saved again while its older answer is still being written (the screen's save and the
+// offline download's, or the screen opened twice): the file keeps the answer fetched last.
+class OfflineSaveOrderTest : public newstest::ReaderFixture {
+ protected:
+  OfflineSaveOrderTest() : ReaderFixture({.realClock = true, .app = true}) {}
+
+  static os::Dictionary answer(const char* title) { return {{"result", os::Value(1)}, {"title", os::Value(title)}}; }
+  static std::string kept() {
+    auto file = VXOfflineArticleStore::read(os::Value(4), os::Value(40));
+    return file ? (*file)["title"].stringOr() : "(none)";
+  }
+  // The screens' save, from the main thread: its end is posted back there.
+  static void screenSave(VXReaderContext& context, const char* title) {
+    VXOfflineArticleStore::saveInBackground(context, answer(title), os::Value(4), os::Value(40));
+  }
+  // The offline download's save, on a thread of its own.
+  static std::thread downloadSave(VXReaderContext& context, const char* title) {
+    return std::thread([&context, title] {
+      EXPECT_TRUE(VXOfflineArticleStore::saveWithInfo(context, answer(title), os::Value(4), os::Value(40)));
+    });
+  }
+};
+
+TEST_F(OfflineSaveOrderTest, TheFileKeepsTheAnswerFetchedLastWhicheverSaveEndsLast) {
+  auto& context = *VXReaderContext::current();
+  {
+    SCOPED_TRACE("the screen's save held, the download's ends meanwhile");
+    HeldWrite held;
+    screenSave(context, "screen, older");
+    held.created.wait();
+    downloadSave(context, "download, newer").join();
+    held.release.signal();
+    ASSERT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(context, 20));
+    EXPECT_EQ(kept(), "download, newer");
+  }
+  {
+    SCOPED_TRACE("the download's save held, the screen's ends meanwhile");
+    HeldWrite held;
+    std::thread download = downloadSave(context, "download, older");
+    held.created.wait();
+    screenSave(context, "screen, newer");
+    EXPECT_TRUE(os::testing::runUntil([&] { return app_->backgroundTaskCount() == 0; }, 20));
+    held.release.signal();
+    download.join();
+    EXPECT_EQ(kept(), "screen, newer");
+  }
+  {
+    SCOPED_TRACE("the screen opened again before its first save was written");
+    HeldWrite held;
+    screenSave(context, "first opening");
+    held.created.wait();
+    screenSave(context, "second opening");
+    EXPECT_TRUE(os::testing::runUntil([&] { return app_->backgroundTaskCount() == 1; }, 20));
+    held.release.signal();
+    ASSERT_TRUE(VXOfflineArticleStore::waitForBackgroundSaves(context, 20));
+    EXPECT_EQ(kept(), "second opening");
+  }
+  // Older saves that gave way left no temporary file behind.
+  EXPECT_EQ(os::FileManager::defaultManager().contentsOfDirectoryAtPath(VXGlobalHelper::offlineDirectory()),
+            (std::vector<std::string>{"4_40"}));
 }
 
 }  // namespace

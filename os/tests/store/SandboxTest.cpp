@@ -120,6 +120,30 @@ class StoreFileManager : public ::testing::Test {
   std::string dir = appendingPathComponent(box.root(), "files");
 };
 
+// A writer asked before its file is replaced: a refusal keeps the target and leaves no temporary
+// file, and still counts as a write done; a yes replaces it with the mode asked for.
+TEST_F(StoreFileManager, AReplacingWriteReplacesTheTargetOnlyWhenItsWriterSaysSo) {
+  ASSERT_TRUE(fm().createDirectoryAtPath(dir, true));
+  const std::string file = dir + "/kept";
+  ASSERT_TRUE(fm().writeData(Data{1}, file));
+  int asked = 0;
+  EXPECT_TRUE(fm().writeDataReplacing(Data{2}, file, [&] {
+    ++asked;
+    return false;
+  }));
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(fm().contentsAtPath(file), Data{1});
+  EXPECT_EQ(*fm().contentsOfDirectoryAtPath(dir), std::vector<std::string>{"kept"});
+  EXPECT_TRUE(fm().writeDataReplacing(Data{3}, file, [&] {
+    ++asked;
+    return true;
+  }, 0600));
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(fm().contentsAtPath(file), Data{3});
+  EXPECT_EQ(modeOf(file), 0600u);
+  EXPECT_EQ(*fm().contentsOfDirectoryAtPath(dir), std::vector<std::string>{"kept"});
+}
+
 TEST_F(StoreFileManager, WritesReadsAppendsAndReportsErrnoErrors) {
   std::string file = dir + "/a/b/c.bin";
   Error error;
