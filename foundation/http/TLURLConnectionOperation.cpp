@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "os/net/URLArchiving.h"
 #include "os/net/URLError.h"
@@ -256,7 +257,10 @@ void TLURLConnectionOperation::start() {
 void TLURLConnectionOperation::operationDidStart() {
   {
     std::lock_guard guard(lock_);
-    if (!isCancelled() && isExecuting()) {
+    // A pause that came first stopped this start before it ran; a start that came after a pause
+    // and resume finds the load the earlier one began, which must not be sent a second time.
+    if (!isExecuting()) return;
+    if (!isCancelled() && !connection_) {
       delegate_ = std::make_shared<ConnectionDelegate>(self());
       connection_ = os::URLConnection::create(request_, delegate_, false);
       // The network thread only runs its loop: the exchange runs there too.
@@ -264,19 +268,23 @@ void TLURLConnectionOperation::operationDidStart() {
       outputStream();
       connection_->start();
     }
+    // Under the lock, so a pause on another thread announces its end only after this start.
+    if (!std::exchange(startAnnounced_, true)) postBroadcast(kTLNetworkingOperationDidStartNotification);
   }
-  postBroadcast(kTLNetworkingOperationDidStartNotification);
   if (isCancelled()) finish();
 }
 
 void TLURLConnectionOperation::finish() {
   if (!setState(State::Finished)) return;
-  postBroadcast(kTLNetworkingOperationDidFinishNotification);
   std::shared_ptr<TLURLConnectionOperation> keep;
+  bool announced;
   {
     std::lock_guard guard(lock_);
     keep = std::move(keepAlive_);
+    announced = std::exchange(startAnnounced_, false);
   }
+  // Each start announced is followed by one end: a pause announced it already.
+  if (announced) postBroadcast(kTLNetworkingOperationDidFinishNotification);
 }
 
 void TLURLConnectionOperation::cancel() {
@@ -321,7 +329,7 @@ void TLURLConnectionOperation::pause() {
     if (!setState(State::Paused)) return;
     if (wasExecuting) {
       connection = std::move(connection_);
-      postBroadcast(kTLNetworkingOperationDidFinishNotification);
+      if (std::exchange(startAnnounced_, false)) postBroadcast(kTLNetworkingOperationDidFinishNotification);
     }
   }
   if (connection) performOnNetworkThread([connection] { connection->cancel(); });

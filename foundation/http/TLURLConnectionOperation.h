@@ -199,6 +199,8 @@ class TLURLConnectionOperation : public os::Operation, public os::Archivable {
   CacheResponseBlock cacheResponse_;
   RedirectResponseBlock redirectResponse_;
   unsigned long backgroundTaskIdentifier_ = 0;
+  // The start broadcast went out and no finish broadcast answered it yet.
+  bool startAnnounced_ = false;
   // Holds the operation while its load runs, as a connection holds its delegate.
   std::shared_ptr<TLURLConnectionOperation> keepAlive_;
 };
