@@ -255,12 +255,24 @@ void TLURLConnectionOperation::start() {
 }
 
 void TLURLConnectionOperation::operationDidStart() {
+  std::optional<os::Error> unsendable;
   {
     std::lock_guard guard(lock_);
     // A pause that came first stopped this start before it ran; a start that came after a pause
     // and resume finds the load the earlier one began, which must not be sent a second time.
     if (!isExecuting()) return;
-    if (!isCancelled() && !connection_) {
+    // A body stream an earlier load read (this one's before a pause, or the operation's this one
+    // was copied from) goes out again from a fresh copy: read on, it would send the body cut short.
+    if (auto body = request_.HTTPBodyStream(); body && !isCancelled() && !connection_ &&
+                                               body->streamStatus() != os::StreamStatus::NotOpen) {
+      if (auto fresh = body->copyStream()) {
+        request_.setHTTPBodyStream(std::move(fresh));
+      } else {
+        unsendable = os::makeURLError(os::kURLErrorRequestBodyStreamExhausted, request_.url(),
+                                      "The request's body was read by an earlier load and cannot be read again.");
+      }
+    }
+    if (!isCancelled() && !connection_ && !unsendable) {
       delegate_ = std::make_shared<ConnectionDelegate>(self());
       connection_ = os::URLConnection::create(request_, delegate_, false);
       // The network thread only runs its loop: the exchange runs there too.
@@ -271,6 +283,7 @@ void TLURLConnectionOperation::operationDidStart() {
     // Under the lock, so a pause on another thread announces its end only after this start.
     if (!std::exchange(startAnnounced_, true)) postBroadcast(kTLNetworkingOperationDidStartNotification);
   }
+  if (unsendable) return failLoad(*unsendable);
   if (isCancelled()) finish();
 }
 
