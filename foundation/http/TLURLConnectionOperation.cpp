@@ -127,7 +127,11 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperatio
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const {
   if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "copyWithZone:");
   std::lock_guard guard(lock_);
-  auto op = makeOperation(request_);
+  // The copy reads its body afresh: the original may have read its stream, or read it still.
+  os::URLRequest request = request_;
+  if (auto body = request.HTTPBodyStream())
+    if (auto fresh = body->copyStream()) request.setHTTPBodyStream(std::move(fresh));
+  auto op = makeOperation(std::move(request));
   op->uploadProgress_ = uploadProgress_;
   op->downloadProgress_ = downloadProgress_;
   op->authenticationAgainstProtectionSpace_ = authenticationAgainstProtectionSpace_;
@@ -261,10 +265,9 @@ void TLURLConnectionOperation::operationDidStart() {
     // A pause that came first stopped this start before it ran; a start that came after a pause
     // and resume finds the load the earlier one began, which must not be sent a second time.
     if (!isExecuting()) return;
-    // A body stream an earlier load read (this one's before a pause, or the operation's this one
-    // was copied from) goes out again from a fresh copy: read on, it would send the body cut short.
-    if (auto body = request_.HTTPBodyStream(); body && !isCancelled() && !connection_ &&
-                                               body->streamStatus() != os::StreamStatus::NotOpen) {
+    // A body stream an earlier load of this operation read (before a pause) goes out again from a
+    // fresh copy: read on, it would send the body cut short.
+    if (auto body = request_.HTTPBodyStream(); body && body == bodyStreamSent_ && !isCancelled() && !connection_) {
       if (auto fresh = body->copyStream()) {
         request_.setHTTPBodyStream(std::move(fresh));
       } else {
@@ -279,6 +282,7 @@ void TLURLConnectionOperation::operationDidStart() {
       connection_->scheduleInRunLoop(os::RunLoop::current(), true);
       outputStream();
       connection_->start();
+      bodyStreamSent_ = request_.HTTPBodyStream();
     }
     // Under the lock, so a pause on another thread announces its end only after this start.
     if (!std::exchange(startAnnounced_, true)) postBroadcast(kTLNetworkingOperationDidStartNotification);

@@ -281,6 +281,20 @@ TEST(TLMultipartFormDataTest, AnUploadResumedOrCopiedSendsItsWholeBodyAgain) {
   ASSERT_TRUE(single->error());
   EXPECT_EQ(single->error()->code, os::kURLErrorRequestBodyStreamExhausted);
   EXPECT_EQ(server.requestCount(), 4u);
+
+  // A stream the caller opened before handing it over still goes out whole on the first load.
+  server.route("POST", "/raw", CannedResponse::text("kept"));
+  os::URLRequest raw(server.url("/raw"));
+  raw.setHTTPMethod("POST");
+  raw.setValueForHTTPHeaderField("3", "Content-Length");
+  auto opened = std::make_shared<ChunkStream>("xyz", false);
+  opened->open();
+  auto plain = TLHTTPRequestOperation::create(raw);
+  plain->setInputStream(opened);
+  plain->start();
+  plain->waitUntilFinished();
+  ASSERT_FALSE(plain->error()) << plain->error()->localizedDescription();
+  EXPECT_EQ(server.requests().back().body, "xyz");
   std::filesystem::remove_all(dir);
 }
 
