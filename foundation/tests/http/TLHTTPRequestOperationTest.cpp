@@ -393,7 +393,8 @@ TEST(TLHTTPRequestOperationTest, StartAndFinishBroadcastsPairUpThroughPauseResum
   // Paused while its body comes, then cancelled: the pause announced the end already.
   {
     os::testing::TcpTestPeer peer;
-    auto op = TLHTTPRequestOperation::create(os::URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/file"));
+    auto op =
+        TLHTTPRequestOperation::create(os::URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/file"));
     Outcome out;
     observe(op, out);
     os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, nullptr, op.get());

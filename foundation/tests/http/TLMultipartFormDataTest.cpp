@@ -270,7 +270,8 @@ TEST(TLMultipartFormDataTest, AnUploadResumedOrCopiedSendsItsWholeBodyAgain) {
   // A part from the caller's own stream, which cannot be read a second time.
   answers.push(stalled);
   auto once = client->multipartFormRequestWithMethod("POST", "up", std::nullopt, [](TLMultipartFormData& form) {
-    form.appendPartWithInputStream(std::make_shared<ChunkStream>("abc", false), "s", "s.bin", 3, "application/octet-stream");
+    form.appendPartWithInputStream(std::make_shared<ChunkStream>("abc", false), "s", "s.bin", 3,
+                                   "application/octet-stream");
   });
   auto single = TLHTTPRequestOperation::create(*once);
   single->start();

@@ -444,7 +444,8 @@ TEST_F(URLConnectionTest, ABodyStreamThatBreaksFailsTheLoadAndIsNoCancel) {
         request.setHTTPMethod(method);
         if (declared) request.setValueForHTTPHeaderField("200000", "Content-Length");
         request.setHTTPBodyStream(std::make_shared<BreakingStream>(goodBytes));
-        std::string road = std::string(method) + " after " + std::to_string(goodBytes) + (declared ? " of 200000" : " chunked");
+        std::string road =
+            std::string(method) + " after " + std::to_string(goodBytes) + (declared ? " of 200000" : " chunked");
 
         auto recorder = std::make_shared<Recorder>();
         load(request, recorder);
