@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <utility>
 
 #include "os/net/URLArchiving.h"
 #include "os/net/URLError.h"
@@ -126,7 +127,11 @@ std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::makeOperatio
 std::shared_ptr<TLURLConnectionOperation> TLURLConnectionOperation::copy() const {
   if (!edition_.copiesAndArchives) TLNetworkingRefuse(className(), "copyWithZone:");
   std::lock_guard guard(lock_);
-  auto op = makeOperation(request_);
+  // The copy reads its body afresh: the original may have read its stream, or read it still.
+  os::URLRequest request = request_;
+  if (auto body = request.HTTPBodyStream())
+    if (auto fresh = body->copyStream()) request.setHTTPBodyStream(std::move(fresh));
+  auto op = makeOperation(std::move(request));
   op->uploadProgress_ = uploadProgress_;
   op->downloadProgress_ = downloadProgress_;
   op->authenticationAgainstProtectionSpace_ = authenticationAgainstProtectionSpace_;
@@ -254,29 +259,49 @@ void TLURLConnectionOperation::start() {
 }
 
 void TLURLConnectionOperation::operationDidStart() {
+  std::optional<os::Error> unsendable;
   {
     std::lock_guard guard(lock_);
-    if (!isCancelled() && isExecuting()) {
+    // A pause that came first stopped this start before it ran; a start that came after a pause
+    // and resume finds the load the earlier one began, which must not be sent a second time.
+    if (!isExecuting()) return;
+    // A body stream an earlier load of this operation read (before a pause) goes out again from a
+    // fresh copy: read on, it would send the body cut short.
+    if (auto body = request_.HTTPBodyStream(); body && body == bodyStreamSent_ && !isCancelled() && !connection_) {
+      if (auto fresh = body->copyStream()) {
+        request_.setHTTPBodyStream(std::move(fresh));
+      } else {
+        unsendable = os::makeURLError(os::kURLErrorRequestBodyStreamExhausted, request_.url(),
+                                      "The request's body was read by an earlier load and cannot be read again.");
+      }
+    }
+    if (!isCancelled() && !connection_ && !unsendable) {
       delegate_ = std::make_shared<ConnectionDelegate>(self());
       connection_ = os::URLConnection::create(request_, delegate_, false);
       // The network thread only runs its loop: the exchange runs there too.
       connection_->scheduleInRunLoop(os::RunLoop::current(), true);
       outputStream();
       connection_->start();
+      bodyStreamSent_ = request_.HTTPBodyStream();
     }
+    // Under the lock, so a pause on another thread announces its end only after this start.
+    if (!std::exchange(startAnnounced_, true)) postBroadcast(kTLNetworkingOperationDidStartNotification);
   }
-  postBroadcast(kTLNetworkingOperationDidStartNotification);
+  if (unsendable) return failLoad(*unsendable);
   if (isCancelled()) finish();
 }
 
 void TLURLConnectionOperation::finish() {
   if (!setState(State::Finished)) return;
-  postBroadcast(kTLNetworkingOperationDidFinishNotification);
   std::shared_ptr<TLURLConnectionOperation> keep;
+  bool announced;
   {
     std::lock_guard guard(lock_);
     keep = std::move(keepAlive_);
+    announced = std::exchange(startAnnounced_, false);
   }
+  // Each start announced is followed by one end: a pause announced it already.
+  if (announced) postBroadcast(kTLNetworkingOperationDidFinishNotification);
 }
 
 void TLURLConnectionOperation::cancel() {
@@ -321,7 +346,7 @@ void TLURLConnectionOperation::pause() {
     if (!setState(State::Paused)) return;
     if (wasExecuting) {
       connection = std::move(connection_);
-      postBroadcast(kTLNetworkingOperationDidFinishNotification);
+      if (std::exchange(startAnnounced_, false)) postBroadcast(kTLNetworkingOperationDidFinishNotification);
     }
   }
   if (connection) performOnNetworkThread([connection] { connection->cancel(); });

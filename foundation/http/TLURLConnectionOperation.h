@@ -104,8 +104,9 @@ class TLURLConnectionOperation : public os::Operation, public os::Archivable {
   void setCacheResponseBlock(CacheResponseBlock block);
   void setRedirectResponseBlock(RedirectResponseBlock block);
 
-  // A new, ready operation of the same class for the same request, with the same six closures and
-  // certificate setting; no completion closure, credential, state or results.
+  // A new, ready operation of the same class for the same request (its body stream a fresh copy
+  // when the stream can be copied), with the same six closures and certificate setting; no
+  // completion closure, credential, state or results.
   std::shared_ptr<TLURLConnectionOperation> copy() const;
 
   // Keyed archiving. Writing pauses the operation first, and an executing or paused one is written
@@ -199,6 +200,10 @@ class TLURLConnectionOperation : public os::Operation, public os::Archivable {
   CacheResponseBlock cacheResponse_;
   RedirectResponseBlock redirectResponse_;
   unsigned long backgroundTaskIdentifier_ = 0;
+  // The body stream the last connection was given to read: a load after a pause needs a fresh one.
+  std::shared_ptr<os::InputStream> bodyStreamSent_;
+  // The start broadcast went out and no finish broadcast answered it yet.
+  bool startAnnounced_ = false;
   // Holds the operation while its load runs, as a connection holds its delegate.
   std::shared_ptr<TLURLConnectionOperation> keepAlive_;
 };

@@ -355,6 +355,11 @@ class Transfer {
       fail(kURLErrorCannotDecodeContentData, "The coded body of the answer is damaged or cut short.");
     } else if (result == CURLE_OK && gotResponse_) {
       emitLast([](URLTransportClient& c) { c.transportDidFinish(); });
+    } else if (result == CURLE_ABORTED_BY_CALLBACK && bodyStreamFailed_) {
+      // The caller's body broke off: no cancel of anyone's, and the load did not go through.
+      std::string why = "The request's body stream could not be read.";
+      if (auto streamError = bodyStream_->streamError()) why += " " + streamError->localizedDescription();
+      fail(kURLErrorRequestBodyStreamExhausted, why);
     } else if (result == CURLE_UNSUPPORTED_PROTOCOL && connected()) {
       // The URL was fine (its scheme was checked before); what came back was no HTTP answer.
       fail(kURLErrorBadServerResponse, "The server's answer could not be read.");
@@ -630,7 +635,10 @@ class Transfer {
     std::size_t max = size * n;
     if (t->bodyStream_) {
       long got = t->bodyStream_->read(reinterpret_cast<std::uint8_t*>(buffer), max);
-      if (got < 0) return CURL_READFUNC_ABORT;
+      if (got < 0) {
+        t->bodyStreamFailed_ = true;
+        return CURL_READFUNC_ABORT;
+      }
       t->bodyStreamRead_ = t->bodyStreamRead_ || got > 0;
       return static_cast<size_t>(got);
     }
@@ -794,6 +802,7 @@ class Transfer {
   std::string authorities_;
   std::shared_ptr<InputStream> bodyStream_;
   bool bodyStreamRead_ = false;
+  bool bodyStreamFailed_ = false;  // a read of the body stream failed, which aborted the exchange
   bool resendable_ = false;  // the method may be sent again when its connection dies unanswered
   std::size_t bodyOffset_ = 0;
   std::int64_t expectedUpload_ = -1;

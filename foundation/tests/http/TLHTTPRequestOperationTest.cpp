@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <mutex>
 
 #include "foundation/http/TLHTTPRequestOperation.h"
@@ -384,6 +385,68 @@ TEST(TLHTTPRequestOperationTest, CancellingAPausedOperationFinishesIt) {
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(out.failures, 1);
   EXPECT_EQ(out.successes, 0);
+}
+
+// Every start broadcast is answered by one finish broadcast, however pause, resume and cancel
+// follow one another, so whoever counts loads under way (the activity indicator) comes back to 0.
+TEST(TLHTTPRequestOperationTest, StartAndFinishBroadcastsPairUpThroughPauseResumeAndCancel) {
+  // Paused while its body comes, then cancelled: the pause announced the end already.
+  {
+    os::testing::TcpTestPeer peer;
+    auto op =
+        TLHTTPRequestOperation::create(os::URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/file"));
+    Outcome out;
+    observe(op, out);
+    os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, nullptr, op.get());
+    os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, nullptr, op.get());
+    op->start();
+    ASSERT_TRUE(httptest::runUntil([&] { return hasRequestHead(peer); }));
+    ASSERT_TRUE(peer.write(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 1500\r\n\r\n" + kFileBody.substr(0, 1000))));
+    ASSERT_TRUE(httptest::runUntil([&] { return op->totalBytesRead() >= 1000; }));
+    op->pause();
+    op->cancel();
+    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && finished.count() > 0; }));
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(started.count(), 1);
+    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(out.failures, 1);
+  }
+  // Paused and resumed before the network thread took up the start: one request, one start and
+  // one end announced, the end after the start.
+  {
+    HttpTestServer server;
+    server.route("GET", "/ok", CannedResponse::text("fine"));
+    auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/ok")));
+    Outcome out;
+    observe(op, out);
+    std::vector<std::string> broadcasts;
+    std::mutex broadcastsMutex;
+    auto note = [&](const os::Notification& n) {
+      std::lock_guard lock(broadcastsMutex);
+      broadcasts.push_back(n.name);
+    };
+    os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, note, op.get());
+    os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, note, op.get());
+    std::promise<void> release;
+    std::promise<void> holding;
+    TLURLConnectionOperation::networkRequestThread()->runLoop()->post(
+        [&, released = release.get_future().share()] {
+          holding.set_value();
+          released.wait();
+        });
+    holding.get_future().wait();
+    op->start();
+    op->pause();
+    op->resume();
+    release.set_value();
+    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && finished.count() > 0; }));
+    os::RunLoop::main()->runUntilIdle();
+    EXPECT_EQ(out.successes, 1);
+    EXPECT_EQ(server.requestCount(), 1u);
+    std::lock_guard lock(broadcastsMutex);
+    EXPECT_EQ(broadcasts, (std::vector<std::string>{kTLNetworkingOperationDidStartNotification,
+                                                    kTLNetworkingOperationDidFinishNotification}));
+  }
 }
 
 TEST(TLHTTPRequestOperationTest, ConnectionFailureReachesFailureClosure) {

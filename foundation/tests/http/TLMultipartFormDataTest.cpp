@@ -7,6 +7,7 @@
 #include "foundation/http/TLHTTPClient.h"
 #include "foundation/http/TLStreamingMultipartFormData.h"
 #include "foundation/tests/http/HTTPTestSupport.h"
+#include "os/net/URLError.h"
 
 using os::testing::CannedResponse;
 using os::testing::HttpTestServer;
@@ -214,6 +215,88 @@ TEST(TLMultipartFormDataTest, UploadOfABrokenPartFails) {
   op->waitUntilFinished();
   ASSERT_TRUE(op->error());
   EXPECT_EQ(op->error()->domain, kTLNetworkingErrorDomain);
+}
+
+// An upload paused after its body went out, then resumed, sends its whole body again, its file
+// part read afresh from the file, and so does a copy of the operation run after it; a body that
+// cannot be read twice fails the resumed load at once rather than going out cut short.
+TEST(TLMultipartFormDataTest, AnUploadResumedOrCopiedSendsItsWholeBodyAgain) {
+  auto dir = std::filesystem::temp_directory_path() / "tl_multipart_resume_test";
+  std::filesystem::create_directories(dir);
+  auto path = dir / "photo.jpeg";
+  const std::string photo(50000, 'j');
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(photo.data(), 1, photo.size(), f);
+    std::fclose(f);
+  }
+  HttpTestServer server;
+  os::testing::AnswerQueue answers(CannedResponse::text("stored"));
+  CannedResponse stalled = CannedResponse::text("never seen");
+  stalled.delay = 60;  // the first answer never comes while the test runs
+  answers.push(stalled);
+  server.route("POST", "/up", answers.handler());
+  auto client = makeClient(server.url("/"));
+
+  auto request = client->multipartFormRequestWithMethod(
+      "POST", "up", os::Value(os::Dictionary{{"title", "军事"}}),
+      [&](TLMultipartFormData& form) { form.appendPartWithFileURL("file://" + path.string(), "pic"); });
+  ASSERT_TRUE(request);
+  request->setTimeoutInterval(10);  // a body cut short would otherwise hold the server for the default minute
+  auto op = TLHTTPRequestOperation::create(*request);
+  op->start();
+  ASSERT_TRUE(httptest::runUntil([&] { return server.requestCount() == 1; }));
+  op->pause();
+  op->resume();
+  op->waitUntilFinished();
+  ASSERT_FALSE(op->error()) << op->error()->localizedDescription();
+  EXPECT_EQ(op->responseString(), "stored");
+
+  auto copy = std::static_pointer_cast<TLHTTPRequestOperation>(op->copy());
+  copy->start();
+  copy->waitUntilFinished();
+  ASSERT_FALSE(copy->error()) << copy->error()->localizedDescription();
+
+  auto log = server.requests();
+  ASSERT_EQ(log.size(), 3u);
+  for (std::size_t i = 0; i < log.size(); ++i) {
+    ASSERT_TRUE(log[i].part("title")) << i;
+    EXPECT_EQ(log[i].part("title")->content, "军事") << i;
+    ASSERT_TRUE(log[i].part("pic")) << i;
+    EXPECT_TRUE(log[i].part("pic")->content == photo) << i;
+  }
+  EXPECT_EQ(std::filesystem::file_size(path), photo.size());
+
+  // A part from the caller's own stream, which cannot be read a second time.
+  answers.push(stalled);
+  auto once = client->multipartFormRequestWithMethod("POST", "up", std::nullopt, [](TLMultipartFormData& form) {
+    form.appendPartWithInputStream(std::make_shared<ChunkStream>("abc", false), "s", "s.bin", 3,
+                                   "application/octet-stream");
+  });
+  auto single = TLHTTPRequestOperation::create(*once);
+  single->start();
+  ASSERT_TRUE(httptest::runUntil([&] { return server.requestCount() == 4; }));
+  single->pause();
+  single->resume();
+  single->waitUntilFinished();
+  ASSERT_TRUE(single->error());
+  EXPECT_EQ(single->error()->code, os::kURLErrorRequestBodyStreamExhausted);
+  EXPECT_EQ(server.requestCount(), 4u);
+
+  // A stream the caller opened before handing it over still goes out whole on the first load.
+  server.route("POST", "/raw", CannedResponse::text("kept"));
+  os::URLRequest raw(server.url("/raw"));
+  raw.setHTTPMethod("POST");
+  raw.setValueForHTTPHeaderField("3", "Content-Length");
+  auto opened = std::make_shared<ChunkStream>("xyz", false);
+  opened->open();
+  auto plain = TLHTTPRequestOperation::create(raw);
+  plain->setInputStream(opened);
+  plain->start();
+  plain->waitUntilFinished();
+  ASSERT_FALSE(plain->error()) << plain->error()->localizedDescription();
+  EXPECT_EQ(server.requests().back().body, "xyz");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <atomic>
+#include <cstring>
 #include <future>
 #include <thread>
 
@@ -410,6 +411,58 @@ TEST_F(URLConnectionTest, StreamedUploadReportsProgressAgainstTheDeclaredLength)
   ASSERT_EQ(server.requests().size(), 2u);
   EXPECT_EQ(server.requests()[1].body, "abc123");
   EXPECT_EQ(server.requests()[1].headers.value("Transfer-Encoding"), "chunked");
+}
+
+// A body stream that gives some bytes (or none) and then fails to read.
+class BreakingStream : public InputStream {
+ public:
+  explicit BreakingStream(std::size_t goodBytes) : left_(goodBytes) {}
+  long read(std::uint8_t* buffer, std::size_t maxLength) override {
+    if (left_ == 0) {
+      fail(Error("DiskErrorDomain", 5, Dictionary{{kErrorDescriptionKey, Value("the disk went away")}}));
+      return -1;
+    }
+    std::size_t n = std::min(left_, maxLength);
+    std::memset(buffer, 'b', n);
+    left_ -= n;
+    return static_cast<long>(n);
+  }
+
+ private:
+  std::size_t left_;
+};
+
+// A body that breaks off fails the load as a body that could not be sent, never as a cancel the
+// caller did not make (callers pass over cancels in silence), whether the load waits or not.
+TEST_F(URLConnectionTest, ABodyStreamThatBreaksFailsTheLoadAndIsNoCancel) {
+  server.route("POST", "/upload", CannedResponse::text("stored"));
+  server.route("PUT", "/upload", CannedResponse::text("stored"));
+  for (const char* method : {"POST", "PUT"}) {
+    for (std::size_t goodBytes : {std::size_t{0}, std::size_t{100000}}) {
+      for (bool declared : {true, false}) {
+        URLRequest request(server.url("/upload"));
+        request.setHTTPMethod(method);
+        if (declared) request.setValueForHTTPHeaderField("200000", "Content-Length");
+        request.setHTTPBodyStream(std::make_shared<BreakingStream>(goodBytes));
+        std::string road =
+            std::string(method) + " after " + std::to_string(goodBytes) + (declared ? " of 200000" : " chunked");
+
+        auto recorder = std::make_shared<Recorder>();
+        load(request, recorder);
+        ASSERT_TRUE(recorder->error) << road;
+        EXPECT_FALSE(recorder->finished) << road;
+        EXPECT_EQ(recorder->error->domain, kURLErrorDomain) << road;
+        EXPECT_EQ(recorder->error->code, kURLErrorRequestBodyStreamExhausted) << road;
+        EXPECT_NE(recorder->error->localizedDescription().find("the disk went away"), std::string::npos) << road;
+
+        request.setHTTPBodyStream(std::make_shared<BreakingStream>(goodBytes));
+        HTTPURLResponse response;
+        Error error;
+        EXPECT_FALSE(URLConnection::sendSynchronousRequest(request, &response, &error)) << road;
+        EXPECT_EQ(error.code, kURLErrorRequestBodyStreamExhausted) << road;
+      }
+    }
+  }
 }
 
 TEST_F(URLConnectionTest, MultipartBodiesAreParsedByTheServer) {
