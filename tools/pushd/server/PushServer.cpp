@@ -109,6 +109,9 @@ constexpr std::uint16_t kStatusNotKept = 1002;
 constexpr std::size_t kMaximumFrame = 65535;
 // What a connection's unwritten answers may reach before nothing more is read from it.
 constexpr std::size_t kAnswersHeld = std::size_t{256} << 10;
+// Pushed messages are framed into a connection's unwritten bytes only below this: they never
+// hold its reading back on their own, and the rest wait, in order, among its unreceipted ones.
+constexpr std::size_t kPushesWritten = kAnswersHeld / 2;
 // A tags and alias request stays below this, header included.
 constexpr std::size_t kMaximumTagsFrame = 1024;
 
@@ -133,10 +136,13 @@ struct Pushed {
   std::size_t charge() const { return content.size() + 64; }
 };
 
-// Messages waiting for their receipts, oldest first, and what they count together.
+// Messages waiting for their receipts, oldest first, and what they count together. On a
+// connection the first `sent` of them have gone out; the rest wait for the peer to take what it
+// was sent, so a device that does not read holds no more than its bound here.
 struct PushedQueue {
   std::deque<Pushed> messages;
   std::size_t bytes = 0;
+  std::size_t sent = 0;
 };
 
 }  // namespace
@@ -333,8 +339,25 @@ struct PushServer::Impl {
     }
     write();
   }
+  // Frames the pushed messages waiting on the connection while its unwritten bytes leave room;
+  // held by a reply delay, each goes as an answer does.
+  void frameWaitingPushes(const std::shared_ptr<Connection>& connection) {
+    PushedQueue& queue = connection->unreceipted;
+    while (connection->socket && !connection->closing && queue.sent < queue.messages.size() &&
+           (delay > 0 || connection->out.size() - connection->outAt < kPushesWritten)) {
+      const Pushed& message = queue.messages[queue.sent++];
+      os::Data frame = Writer(1, 3, message.rid).number(0, 4).number(message.type, 1).number(message.id, 4)
+                           .text(message.content).frame();
+      if (delay > 0) {
+        send(connection, frame);
+        continue;
+      }
+      connection->out.insert(connection->out.end(), frame.begin(), frame.end());
+    }
+  }
   void flush(const std::shared_ptr<Connection>& connection) {
     os::Data& out = connection->out;
+    frameWaitingPushes(connection);
     while (connection->socket && connection->outAt < out.size()) {
       long written = connection->socket->send(out.data() + connection->outAt, out.size() - connection->outAt);
       if (written < 0) {
@@ -343,6 +366,11 @@ struct PushServer::Impl {
         break;
       }
       connection->outAt += static_cast<std::size_t>(written);
+      if (connection->outAt == out.size()) {
+        out.clear();
+        connection->outAt = 0;
+        frameWaitingPushes(connection);
+      }
     }
     // The written bytes are cut off once most of the buffer is written, not after every send.
     if (connection->outAt == out.size()) {
@@ -386,10 +414,12 @@ struct PushServer::Impl {
       note("forgot " + std::to_string(uid) + " " + std::to_string(queue.messages.front().id));
       queue.bytes -= queue.messages.front().charge();
       queue.messages.pop_front();
+      if (queue.sent > 0) --queue.sent;
     }
   }
   // A connection's messages that were never receipted wait for the device, after any it had.
   void keep(std::uint32_t uid, PushedQueue unreceipted) {
+    // Sent or still waiting to be, each goes again at the next login.
     if (unreceipted.messages.empty()) return;
     note("kept " + std::to_string(uid) + " " + std::to_string(unreceipted.messages.size()));
     auto& waiting = kept[uid];
@@ -652,13 +682,16 @@ struct PushServer::Impl {
     const auto type = static_cast<std::uint8_t>(body.number(1));
     const auto id = static_cast<std::uint32_t>(body.number(4));
     auto& waiting = connection->unreceipted;
-    auto pushed = std::find_if(waiting.messages.begin(), waiting.messages.end(),
-                               [rid](const Pushed& message) { return message.rid == rid; });
+    // Only a message that went out can be receipted: one still waiting was never seen.
+    const auto sentEnd = waiting.messages.begin() + static_cast<long>(waiting.sent);
+    auto pushed =
+        std::find_if(waiting.messages.begin(), sentEnd, [rid](const Pushed& message) { return message.rid == rid; });
     const bool valid = connection->loggedIn && session == connection->session && body.atEnd() && status == 0 &&
-                       uid == connection->uid && version == 1 && pushed != waiting.messages.end() &&
-                       pushed->type == type && pushed->id == id;
+                       uid == connection->uid && version == 1 && pushed != sentEnd && pushed->type == type &&
+                       pushed->id == id;
     if (!valid) return note("receipt refused " + std::to_string(uid) + " " + std::to_string(id));
     for (auto settled = waiting.messages.begin(); settled != pushed + 1; ++settled) waiting.bytes -= settled->charge();
+    waiting.sent -= static_cast<std::size_t>(pushed + 1 - waiting.messages.begin());
     waiting.messages.erase(waiting.messages.begin(), pushed + 1);
     note("receipt " + std::to_string(uid) + " " + std::to_string(id));
   }
@@ -667,8 +700,11 @@ struct PushServer::Impl {
   void pushTo(const std::shared_ptr<Connection>& connection, const std::string& content, std::uint32_t id,
               std::uint8_t type) {
     const std::uint16_t rid = nextRid++;
-    send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
-    if (type != 20) await(connection->uid, connection->unreceipted, {rid, type, id, content});
+    if (type == 20)
+      return send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
+    // Goes out behind those waiting before it, as the peer takes what it was sent.
+    await(connection->uid, connection->unreceipted, {rid, type, id, content});
+    if (!connection->corked) flush(connection);
   }
 
   void ack(const std::shared_ptr<Connection>& connection, std::uint8_t command, std::uint16_t rid) {
@@ -1048,6 +1084,16 @@ std::size_t PushServer::loggedInCount() const {
       },
       true);
   return count;
+}
+
+std::size_t PushServer::unwrittenBytes() const {
+  std::size_t bytes = 0;
+  impl_->thread->perform(
+      [&] {
+        for (const auto& c : impl_->connections) bytes += c->out.size() - c->outAt;
+      },
+      true);
+  return bytes;
 }
 
 }  // namespace pushd

@@ -55,7 +55,9 @@ struct ServerOptions {
   std::uint16_t serverVersion = 1;
   // What the messages waiting for one device's receipts may hold (their contents and a little for
   // each): past it the oldest are let go. They wait on the connection they went on and, when it
-  // ends, for the device's next login, where they go again first, in order.
+  // ends, for the device's next login, where they go again first, in order. A connection is
+  // written only a little ahead of what its peer reads: the rest wait here, so a device that
+  // never reads holds no more than this bound.
   std::size_t keptBytes = std::size_t{64} << 20;
   bool verbose = false;
   // Told (on the server's thread) after each login it accepts.
@@ -125,6 +127,8 @@ class PushServer {
   bool hasEvent(const std::string& prefix) const;
   std::size_t connectionCount() const;
   std::size_t loggedInCount() const;
+  // The bytes framed for the push connections and not yet written, together.
+  std::size_t unwrittenBytes() const;
 
   struct Impl;
 

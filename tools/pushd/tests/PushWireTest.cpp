@@ -655,6 +655,82 @@ TEST_F(PushWireTest, AReceiptSentJustBeforeTheConnectionEndsSettlesItsMessage) {
   EXPECT_EQ(next->number(4), *second) << "a receipted message came again";
 }
 
+// Messages pushed to a logged-in device that reads nothing wait among its unreceipted ones rather
+// than in bytes written ahead for it: the service holds little more for it than a read's worth.
+// When it reads, each comes whole and in order; when its connection ends unread, each comes at its
+// next login; a receipt naming a message not yet sent settles nothing.
+TEST_F(PushWireTest, MessagesPushedToADeviceThatDoesNotReadWaitForItWithinTheirBound) {
+  constexpr std::size_t kMessages = 2000;
+  const std::string content = R"({"message":")" + std::string(2000, 'm') + R"("})";
+  auto pushAll = [&] {
+    std::vector<std::uint32_t> ids;
+    for (std::size_t i = 0; i < kMessages; ++i) ids.push_back(*server_->pushMessage(content));
+    return ids;
+  };
+  auto idOf = [](Answer message) {
+    EXPECT_EQ(message.command(), 3);
+    message.number(4);
+    message.number(1);
+    return static_cast<std::uint32_t>(message.number(4));
+  };
+  auto reading = std::make_unique<RawPeer>(server_->corePort(), 4096);
+  RawPeer& reader = *reading;
+  ASSERT_TRUE(reader.connected());
+  const auto [uid, password, session] = reader.logIn();
+  ASSERT_NE(session, 0u);
+  std::vector<std::uint32_t> ids = pushAll();
+  EXPECT_LT(server_->unwrittenBytes(), std::size_t{256} << 10) << "the messages were all framed for a peer not reading";
+  auto first = reader.next();
+  ASSERT_TRUE(first);
+  // The rid of the last message, counted on from the first's: not yet sent, so not receipted.
+  const auto lastRid = static_cast<std::uint16_t>(first->rid() + kMessages - 1);
+  ASSERT_TRUE(reader.send(Frame(1, 4, lastRid, session).number(0, 2).number(uid, 4).number(0, 1).number(ids.back(), 4)
+                              .done()));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused " + std::to_string(uid)); }));
+  std::vector<std::uint32_t> got{idOf(*first)};
+  for (std::size_t i = 1; i < kMessages; ++i) {
+    auto message = reader.next();
+    if (!message) break;
+    got.push_back(idOf(*message));
+    if (i == kMessages - 1) {
+      EXPECT_EQ(message->rid(), lastRid);
+    }
+  }
+  EXPECT_EQ(got, ids);
+  // Sent now, the last settles them all.
+  ASSERT_TRUE(reader.send(Frame(1, 4, lastRid, session).number(0, 2).number(uid, 4).number(0, 1).number(ids.back(), 4)
+                              .done()));
+  const std::string settled = "receipt " + std::to_string(uid) + " " + std::to_string(ids.back());
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled); }));
+  reading.reset();
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 0; }));
+
+  // Unread when its connection ends: every one comes after its next login, in order.
+  std::vector<std::uint32_t> unread;
+  {
+    RawPeer silent(server_->corePort(), 4096);
+    ASSERT_TRUE(silent.connected());
+    ASSERT_TRUE(silent.send(loginFrame(uid, os::md5Hex(password))));
+    ASSERT_TRUE(silent.next());
+    unread = pushAll();
+    EXPECT_LT(server_->unwrittenBytes(), std::size_t{256} << 10);
+  }
+  const std::string kept = "kept " + std::to_string(uid) + " " + std::to_string(kMessages);
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent(kept); }));
+  RawPeer again(server_->corePort());
+  ASSERT_TRUE(again.send(loginFrame(uid, os::md5Hex(password))));
+  auto login = again.next();
+  ASSERT_TRUE(login);
+  ASSERT_EQ(login->command(), 1);
+  got.clear();
+  for (std::size_t i = 0; i < kMessages; ++i) {
+    auto message = again.next();
+    if (!message) break;
+    got.push_back(idOf(*message));
+  }
+  EXPECT_EQ(got, unread);
+}
+
 // The service's record of what it saw keeps the newest events up to its bound: one that serves
 // for long does not grow with every frame it ever took.
 TEST_F(PushWireTest, EventsPastTheirBoundDropTheOldest) {
