@@ -766,20 +766,45 @@ struct PushServer::Impl {
 
   // The control port: one text command per line, one answer line each. A line "device TOKEN"
   // turns its connection into a device's link to the platform's push channel instead.
-  std::vector<std::shared_ptr<os::TcpSocket>> controlSockets;
-  std::map<std::shared_ptr<os::TcpSocket>, std::string> devices;
+  struct ControlLink {
+    std::shared_ptr<os::TcpSocket> socket;
+    std::string in;
+    // How much of `in` was looked through for a line's end.
+    std::size_t scanned = 0;
+    // A line past kControlLineLimit was refused: the rest of it, up to its end, is not read.
+    bool skipping = false;
+    // Answers, and for a device the notifications, as the peer takes them.
+    std::string out;
+    std::size_t outAt = 0;
+    bool readingHeld = false;
+    // The peer ended its side: the link ends once its answers are written.
+    bool closing = false;
+    std::string token;  // a device's link
+  };
+  // The longest line taken: a "push-id" line with the longest message a frame carries fits well;
+  // a notification travels as a line of its own and has no frame to bound it.
+  static constexpr std::size_t kControlLineLimit = std::size_t{1} << 20;
+  // The links open at once: an operator's and the tests' few, and the devices they play.
+  static constexpr std::size_t kControlLinkLimit = 256;
+  std::vector<std::shared_ptr<ControlLink>> controlLinks;
   // The tokens push clients reported lately: each report is one more, so only the newest are kept.
   NewestKeys reportedTokens;
 
   // The platform's side of a remote notification: it reaches the devices whose token a push
-  // client reported, as one line "remote JSON".
+  // client reported, as one line "remote JSON". A device that leaves as much unread as its
+  // answers may hold is not reached.
   std::size_t notifyDevices(const std::string& payload) {
     note("notify");
     std::size_t reached = 0;
-    std::string line = "remote " + payload + "\n";
-    for (const auto& [socket, token] : devices)
-      if (reportedTokens.contains(token) && socket->send(line.data(), line.size()) == static_cast<long>(line.size()))
-        ++reached;
+    const std::string line = "remote " + payload + "\n";
+    for (const auto& link : std::vector(controlLinks)) {
+      if (link->token.empty() || !reportedTokens.contains(link->token) || link->closing ||
+          link->out.size() - link->outAt >= kAnswersHeld)
+        continue;
+      link->out += line;
+      ++reached;
+      flushControl(link);
+    }
     return reached;
   }
   // The port asked for, or with freeIfTaken a free one when that cannot be had.
@@ -790,46 +815,111 @@ struct PushServer::Impl {
     return listener;
   }
 
+  void endControl(const std::shared_ptr<ControlLink>& link) {
+    if (!link->socket) return;
+    link->socket->close();
+    link->socket.reset();
+    std::erase(controlLinks, link);
+    note("control closed");
+  }
+  // Writes what the peer takes; a peer leaving its answers unread is read no further until it
+  // takes most of them, as on a push connection.
+  void flushControl(const std::shared_ptr<ControlLink>& link) {
+    while (link->socket && link->outAt < link->out.size()) {
+      const long written = link->socket->send(link->out.data() + link->outAt, link->out.size() - link->outAt);
+      if (written < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return endControl(link);
+        link->socket->enableWriteCallback();
+        break;
+      }
+      link->outAt += static_cast<std::size_t>(written);
+    }
+    if (!link->socket) return;
+    if (link->outAt == link->out.size()) {
+      link->out.clear();
+      link->outAt = 0;
+      if (link->closing) return endControl(link);
+    } else if (link->outAt >= link->out.size() / 2) {
+      link->out.erase(0, link->outAt);
+      link->outAt = 0;
+    }
+    const bool backedUp = link->out.size() - link->outAt >= kAnswersHeld;
+    if (backedUp == link->readingHeld || link->closing) return;
+    link->readingHeld = backedUp;
+    link->socket->setReadCallbackEnabled(!backedUp);
+  }
+  // The whole lines read so far, each absent when it passed kControlLineLimit; the rest of `in`
+  // waits for its end.
+  static std::vector<std::optional<std::string>> takeLines(ControlLink& link) {
+    std::vector<std::optional<std::string>> lines;
+    std::string& in = link.in;
+    std::size_t start = 0;
+    for (auto end = in.find('\n', link.scanned); end != std::string::npos; end = in.find('\n', start)) {
+      if (link.skipping)
+        link.skipping = false;  // the end of a line refused already
+      else if (end - start > kControlLineLimit)
+        lines.emplace_back();
+      else
+        lines.emplace_back(in.substr(start, end - start));
+      start = end + 1;
+    }
+    // Cut once, so a burst of lines costs its length.
+    in.erase(0, start);
+    if (in.size() > kControlLineLimit || (link.skipping && !in.empty())) {
+      if (!link.skipping) lines.emplace_back();
+      link.skipping = true;
+      in.clear();
+    }
+    link.scanned = in.size();
+    return lines;
+  }
+
   std::uint16_t listenForControl(PushServer* server) {
     control = orFree(options.controlPort, [](std::uint16_t port) { return os::TcpListener::listen("127.0.0.1", port); });
     if (!control) return 0;
     control->schedule(thread->runLoop(), [this, server](std::shared_ptr<os::TcpSocket> socket) {
-      controlSockets.push_back(socket);
-      auto buffer = std::make_shared<std::string>();
-      std::weak_ptr<os::TcpSocket> weak = socket;
+      if (controlLinks.size() >= kControlLinkLimit) {
+        note("control refused: " + std::to_string(controlLinks.size()) + " open");
+        const std::string answer = "error: too many control connections\n";
+        socket->send(answer.data(), answer.size());
+        return socket->close();
+      }
+      auto link = std::make_shared<ControlLink>();
+      link->socket = socket;
+      controlLinks.push_back(link);
+      std::weak_ptr<ControlLink> weak = link;
       os::Socket::Callbacks callbacks;
-      callbacks.readable = [this, server, weak, buffer] {
-        auto s = weak.lock();
-        if (!s) return;
+      callbacks.readable = [this, server, weak] {
+        auto l = weak.lock();
+        if (!l || !l->socket) return;
         char* chunk = reinterpret_cast<char*>(readBlock.data());
         long count = 0;
         // A few blocks a turn, as from a push connection: a peer pouring commands takes turns.
-        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = s->receive(chunk, kReadBlock)) > 0; ++reads)
-          buffer->append(chunk, static_cast<std::size_t>(count));
+        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = l->socket->receive(chunk, kReadBlock)) > 0;
+             ++reads)
+          l->in.append(chunk, static_cast<std::size_t>(count));
         // Taken before the commands run: their work may leave errno changed.
-        bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-        // The lines are taken first and the buffer cut once, so a burst of lines costs its length.
-        std::vector<std::string> commands;
-        std::size_t start = 0;
-        for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n', start)) {
-          commands.push_back(buffer->substr(start, end - start));
-          start = end + 1;
-        }
-        buffer->erase(0, start);
-        for (const auto& command : commands) {
-          if (command.starts_with("device ") && command.size() > 7) {
-            devices[s] = command.substr(7);
-            note("device " + command.substr(7));
+        const bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        for (const auto& command : takeLines(*l)) {
+          if (!command) {
+            l->out += "error: a line is at most " + std::to_string(kControlLineLimit) + " bytes\n";
             continue;
           }
-          std::string answer = server->control(command) + "\n";
-          s->send(answer.data(), answer.size());
+          if (command->starts_with("device ") && command->size() > 7) {
+            l->token = command->substr(7);
+            note("device " + l->token);
+            continue;
+          }
+          l->out += server->control(*command) + "\n";
         }
         if (ended) {
-          s->close();
-          std::erase(controlSockets, s);
-          devices.erase(s);
+          l->closing = true;
+          l->socket->setReadCallbackEnabled(false);
         }
+        flushControl(l);
+      };
+      callbacks.writable = [this, weak] {
+        if (auto l = weak.lock()) flushControl(l);
       };
       socket->schedule(thread->runLoop(), callbacks);
     });
@@ -932,9 +1022,7 @@ PushServer::~PushServer() {
         if (impl->core) impl->core->close();
         if (impl->backupCore) impl->backupCore->close();
         if (impl->control) impl->control->close();
-        for (const auto& socket : impl->controlSockets) socket->close();
-        impl->controlSockets.clear();
-        impl->devices.clear();
+        for (const auto& link : std::vector(impl->controlLinks)) impl->endControl(link);
       },
       true);
   impl->thread->cancel();

@@ -74,7 +74,8 @@ struct ServerOptions {
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
 // "register refused", "login <uid>", "login refused <uid>", "heartbeat <uid>",
 // "token <uid> <token>", "device <token>", "refused lookup: <why>", "unknown uid byte in lookup <byte>",
-// "primary down", "primary up",
+// "primary down", "primary up", "control refused: <count> open"
+// (past the bound on control connections), "control closed",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
 // "identity let go <uid>" (past the identities' bound), "closed <uid>", "kept <uid> <count>"
 // (unreceipted at the close), "resent <uid> <count>" (at the login), "forgot <uid> <message id>"
