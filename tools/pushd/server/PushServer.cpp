@@ -14,6 +14,7 @@
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/Process.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
@@ -183,6 +184,8 @@ struct PushServer::Impl {
   std::shared_ptr<os::UdpSocket> lookup;
   std::shared_ptr<os::TcpListener> core, backupCore, control;
   std::vector<std::shared_ptr<Connection>> connections;
+  // The push connections open at once, at both core addresses.
+  std::size_t connectionLimit = 0;
   // Written on the service's thread only, under identityMutex, which the report service's threads
   // take to read: they never wait for this thread, which may itself be waiting for them.
   std::map<std::uint32_t, Identity> identities;
@@ -456,6 +459,17 @@ struct PushServer::Impl {
   }
 
   void accept(std::shared_ptr<os::TcpSocket> socket, bool backup) {
+    // Past the bound a newcomer takes the place of the oldest connection that never logged in: a
+    // peer opening connection after connection keeps no device out for long, and the service
+    // never runs out of descriptors. With every one logged in, the newcomer is refused.
+    if (connections.size() >= connectionLimit) {
+      auto idle = std::find_if(connections.begin(), connections.end(), [](const auto& c) { return !c->loggedIn; });
+      if (idle == connections.end()) {
+        note("connection refused: " + std::to_string(connections.size()) + " open");
+        return socket->close();
+      }
+      drop(std::shared_ptr<Connection>(*idle), false);
+    }
     auto connection = std::make_shared<Connection>();
     connection->socket = socket;
     connection->viaBackup = backup;
@@ -940,6 +954,9 @@ struct PushServer::Impl {
 std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std::string* error) {
   auto impl = std::make_unique<Impl>();
   impl->options = options;
+  // Half the descriptors the process may open at most: the rest serve the report service, the
+  // control port and the files.
+  impl->connectionLimit = std::max<std::size_t>(1, std::min(options.connectionLimit, os::raiseOpenFileLimit() / 2));
   impl->loadIdentities();
   impl->thread = os::Thread::create("pushd");
   impl->thread->start();

@@ -1508,6 +1508,40 @@ TEST_F(PushWireTest, ADeviceThatDoesNotReadGetsWholeNotificationsOrNone) {
   EXPECT_TRUE(got.ends_with("\n"));
 }
 
+// The push connections open at once are bounded: past the bound a newcomer takes the place of
+// the oldest connection that has not logged in, and with every one logged in it is refused,
+// while the devices logged in are served on.
+TEST_F(PushWireTest, PushConnectionsPastTheirBoundLetGoOfOneNotLoggedInOrAreRefused) {
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.connectionLimit = 3;
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  RawPeer first(server_->corePort()), second(server_->corePort());
+  const auto one = first.logIn(), two = second.logIn();
+  ASSERT_NE(one.session, 0u);
+  ASSERT_NE(two.session, 0u);
+  RawPeer idle(server_->corePort());
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 3; }));
+  // At the backup address, counted with the others.
+  RawPeer third(server_->backupCorePort());
+  EXPECT_FALSE(idle.next()) << "the connection that never logged in was kept";
+  const auto three = third.logIn();
+  ASSERT_NE(three.session, 0u);
+  RawPeer refused(server_->corePort());
+  ASSERT_TRUE(refused.connected());
+  refused.send(Registration{}.frame());
+  EXPECT_FALSE(refused.next()) << "a connection past the bound was taken";
+  EXPECT_TRUE(server_->hasEvent("connection refused: 3 open"));
+  EXPECT_EQ(server_->loggedInCount(), 3u);
+  for (const auto* peer : {&first, &second, &third}) {
+    const auto& login = peer == &first ? one : peer == &second ? two : three;
+    ASSERT_TRUE(peer->send(Frame(2, 2, 9, login.session).number(login.uid, 4).done()));
+    auto ack = peer->next();
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->command(), 19);
+  }
+}
+
 // The lookup request of the table, written in its order: the header, the network type and the
 // uid's low byte, a carrier name from byte 4, the SDK version at 92, the app key from byte 42.
 struct Lookup {
