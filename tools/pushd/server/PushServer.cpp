@@ -14,6 +14,7 @@
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
 #include "os/runtime/Clock.h"
+#include "os/runtime/Process.h"
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
@@ -109,6 +110,9 @@ constexpr std::uint16_t kStatusNotKept = 1002;
 constexpr std::size_t kMaximumFrame = 65535;
 // What a connection's unwritten answers may reach before nothing more is read from it.
 constexpr std::size_t kAnswersHeld = std::size_t{256} << 10;
+// Pushed messages are framed into a connection's unwritten bytes only below this: they never
+// hold its reading back on their own, and the rest wait, in order, among its unreceipted ones.
+constexpr std::size_t kPushesWritten = kAnswersHeld / 2;
 // A tags and alias request stays below this, header included.
 constexpr std::size_t kMaximumTagsFrame = 1024;
 
@@ -133,10 +137,13 @@ struct Pushed {
   std::size_t charge() const { return content.size() + 64; }
 };
 
-// Messages waiting for their receipts, oldest first, and what they count together.
+// Messages waiting for their receipts, oldest first, and what they count together. On a
+// connection the first `sent` of them have gone out; the rest wait for the peer to take what it
+// was sent, so a device that does not read holds no more than its bound here.
 struct PushedQueue {
   std::deque<Pushed> messages;
   std::size_t bytes = 0;
+  std::size_t sent = 0;
 };
 
 }  // namespace
@@ -177,6 +184,8 @@ struct PushServer::Impl {
   std::shared_ptr<os::UdpSocket> lookup;
   std::shared_ptr<os::TcpListener> core, backupCore, control;
   std::vector<std::shared_ptr<Connection>> connections;
+  // The push connections open at once, at both core addresses.
+  std::size_t connectionLimit = 0;
   // Written on the service's thread only, under identityMutex, which the report service's threads
   // take to read: they never wait for this thread, which may itself be waiting for them.
   std::map<std::uint32_t, Identity> identities;
@@ -333,8 +342,25 @@ struct PushServer::Impl {
     }
     write();
   }
+  // Frames the pushed messages waiting on the connection while its unwritten bytes leave room;
+  // held by a reply delay, each goes as an answer does.
+  void frameWaitingPushes(const std::shared_ptr<Connection>& connection) {
+    PushedQueue& queue = connection->unreceipted;
+    while (connection->socket && !connection->closing && queue.sent < queue.messages.size() &&
+           (delay > 0 || connection->out.size() - connection->outAt < kPushesWritten)) {
+      const Pushed& message = queue.messages[queue.sent++];
+      os::Data frame = Writer(1, 3, message.rid).number(0, 4).number(message.type, 1).number(message.id, 4)
+                           .text(message.content).frame();
+      if (delay > 0) {
+        send(connection, frame);
+        continue;
+      }
+      connection->out.insert(connection->out.end(), frame.begin(), frame.end());
+    }
+  }
   void flush(const std::shared_ptr<Connection>& connection) {
     os::Data& out = connection->out;
+    frameWaitingPushes(connection);
     while (connection->socket && connection->outAt < out.size()) {
       long written = connection->socket->send(out.data() + connection->outAt, out.size() - connection->outAt);
       if (written < 0) {
@@ -343,6 +369,11 @@ struct PushServer::Impl {
         break;
       }
       connection->outAt += static_cast<std::size_t>(written);
+      if (connection->outAt == out.size()) {
+        out.clear();
+        connection->outAt = 0;
+        frameWaitingPushes(connection);
+      }
     }
     // The written bytes are cut off once most of the buffer is written, not after every send.
     if (connection->outAt == out.size()) {
@@ -386,10 +417,12 @@ struct PushServer::Impl {
       note("forgot " + std::to_string(uid) + " " + std::to_string(queue.messages.front().id));
       queue.bytes -= queue.messages.front().charge();
       queue.messages.pop_front();
+      if (queue.sent > 0) --queue.sent;
     }
   }
   // A connection's messages that were never receipted wait for the device, after any it had.
   void keep(std::uint32_t uid, PushedQueue unreceipted) {
+    // Sent or still waiting to be, each goes again at the next login.
     if (unreceipted.messages.empty()) return;
     note("kept " + std::to_string(uid) + " " + std::to_string(unreceipted.messages.size()));
     auto& waiting = kept[uid];
@@ -426,6 +459,17 @@ struct PushServer::Impl {
   }
 
   void accept(std::shared_ptr<os::TcpSocket> socket, bool backup) {
+    // Past the bound a newcomer takes the place of the oldest connection that never logged in: a
+    // peer opening connection after connection keeps no device out for long, and the service
+    // never runs out of descriptors. With every one logged in, the newcomer is refused.
+    if (connections.size() >= connectionLimit) {
+      auto idle = std::find_if(connections.begin(), connections.end(), [](const auto& c) { return !c->loggedIn; });
+      if (idle == connections.end()) {
+        note("connection refused: " + std::to_string(connections.size()) + " open");
+        return socket->close();
+      }
+      drop(std::shared_ptr<Connection>(*idle), false);
+    }
     auto connection = std::make_shared<Connection>();
     connection->socket = socket;
     connection->viaBackup = backup;
@@ -652,13 +696,16 @@ struct PushServer::Impl {
     const auto type = static_cast<std::uint8_t>(body.number(1));
     const auto id = static_cast<std::uint32_t>(body.number(4));
     auto& waiting = connection->unreceipted;
-    auto pushed = std::find_if(waiting.messages.begin(), waiting.messages.end(),
-                               [rid](const Pushed& message) { return message.rid == rid; });
+    // Only a message that went out can be receipted: one still waiting was never seen.
+    const auto sentEnd = waiting.messages.begin() + static_cast<long>(waiting.sent);
+    auto pushed =
+        std::find_if(waiting.messages.begin(), sentEnd, [rid](const Pushed& message) { return message.rid == rid; });
     const bool valid = connection->loggedIn && session == connection->session && body.atEnd() && status == 0 &&
-                       uid == connection->uid && version == 1 && pushed != waiting.messages.end() &&
-                       pushed->type == type && pushed->id == id;
+                       uid == connection->uid && version == 1 && pushed != sentEnd && pushed->type == type &&
+                       pushed->id == id;
     if (!valid) return note("receipt refused " + std::to_string(uid) + " " + std::to_string(id));
     for (auto settled = waiting.messages.begin(); settled != pushed + 1; ++settled) waiting.bytes -= settled->charge();
+    waiting.sent -= static_cast<std::size_t>(pushed + 1 - waiting.messages.begin());
     waiting.messages.erase(waiting.messages.begin(), pushed + 1);
     note("receipt " + std::to_string(uid) + " " + std::to_string(id));
   }
@@ -667,8 +714,11 @@ struct PushServer::Impl {
   void pushTo(const std::shared_ptr<Connection>& connection, const std::string& content, std::uint32_t id,
               std::uint8_t type) {
     const std::uint16_t rid = nextRid++;
-    send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
-    if (type != 20) await(connection->uid, connection->unreceipted, {rid, type, id, content});
+    if (type == 20)
+      return send(connection, Writer(1, 3, rid).number(0, 4).number(type, 1).number(id, 4).text(content).frame());
+    // Goes out behind those waiting before it, as the peer takes what it was sent.
+    await(connection->uid, connection->unreceipted, {rid, type, id, content});
+    if (!connection->corked) flush(connection);
   }
 
   void ack(const std::shared_ptr<Connection>& connection, std::uint8_t command, std::uint16_t rid) {
@@ -730,20 +780,45 @@ struct PushServer::Impl {
 
   // The control port: one text command per line, one answer line each. A line "device TOKEN"
   // turns its connection into a device's link to the platform's push channel instead.
-  std::vector<std::shared_ptr<os::TcpSocket>> controlSockets;
-  std::map<std::shared_ptr<os::TcpSocket>, std::string> devices;
+  struct ControlLink {
+    std::shared_ptr<os::TcpSocket> socket;
+    std::string in;
+    // How much of `in` was looked through for a line's end.
+    std::size_t scanned = 0;
+    // A line past kControlLineLimit was refused: the rest of it, up to its end, is not read.
+    bool skipping = false;
+    // Answers, and for a device the notifications, as the peer takes them.
+    std::string out;
+    std::size_t outAt = 0;
+    bool readingHeld = false;
+    // The peer ended its side: the link ends once its answers are written.
+    bool closing = false;
+    std::string token;  // a device's link
+  };
+  // The longest line taken: a "push-id" line with the longest message a frame carries fits well;
+  // a notification travels as a line of its own and has no frame to bound it.
+  static constexpr std::size_t kControlLineLimit = std::size_t{1} << 20;
+  // The links open at once: an operator's and the tests' few, and the devices they play.
+  static constexpr std::size_t kControlLinkLimit = 256;
+  std::vector<std::shared_ptr<ControlLink>> controlLinks;
   // The tokens push clients reported lately: each report is one more, so only the newest are kept.
   NewestKeys reportedTokens;
 
   // The platform's side of a remote notification: it reaches the devices whose token a push
-  // client reported, as one line "remote JSON".
+  // client reported, as one line "remote JSON". A device that leaves as much unread as its
+  // answers may hold is not reached.
   std::size_t notifyDevices(const std::string& payload) {
     note("notify");
     std::size_t reached = 0;
-    std::string line = "remote " + payload + "\n";
-    for (const auto& [socket, token] : devices)
-      if (reportedTokens.contains(token) && socket->send(line.data(), line.size()) == static_cast<long>(line.size()))
-        ++reached;
+    const std::string line = "remote " + payload + "\n";
+    for (const auto& link : std::vector(controlLinks)) {
+      if (link->token.empty() || !reportedTokens.contains(link->token) || link->closing ||
+          link->out.size() - link->outAt >= kAnswersHeld)
+        continue;
+      link->out += line;
+      ++reached;
+      flushControl(link);
+    }
     return reached;
   }
   // The port asked for, or with freeIfTaken a free one when that cannot be had.
@@ -754,46 +829,111 @@ struct PushServer::Impl {
     return listener;
   }
 
+  void endControl(const std::shared_ptr<ControlLink>& link) {
+    if (!link->socket) return;
+    link->socket->close();
+    link->socket.reset();
+    std::erase(controlLinks, link);
+    note("control closed");
+  }
+  // Writes what the peer takes; a peer leaving its answers unread is read no further until it
+  // takes most of them, as on a push connection.
+  void flushControl(const std::shared_ptr<ControlLink>& link) {
+    while (link->socket && link->outAt < link->out.size()) {
+      const long written = link->socket->send(link->out.data() + link->outAt, link->out.size() - link->outAt);
+      if (written < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return endControl(link);
+        link->socket->enableWriteCallback();
+        break;
+      }
+      link->outAt += static_cast<std::size_t>(written);
+    }
+    if (!link->socket) return;
+    if (link->outAt == link->out.size()) {
+      link->out.clear();
+      link->outAt = 0;
+      if (link->closing) return endControl(link);
+    } else if (link->outAt >= link->out.size() / 2) {
+      link->out.erase(0, link->outAt);
+      link->outAt = 0;
+    }
+    const bool backedUp = link->out.size() - link->outAt >= kAnswersHeld;
+    if (backedUp == link->readingHeld || link->closing) return;
+    link->readingHeld = backedUp;
+    link->socket->setReadCallbackEnabled(!backedUp);
+  }
+  // The whole lines read so far, each absent when it passed kControlLineLimit; the rest of `in`
+  // waits for its end.
+  static std::vector<std::optional<std::string>> takeLines(ControlLink& link) {
+    std::vector<std::optional<std::string>> lines;
+    std::string& in = link.in;
+    std::size_t start = 0;
+    for (auto end = in.find('\n', link.scanned); end != std::string::npos; end = in.find('\n', start)) {
+      if (link.skipping)
+        link.skipping = false;  // the end of a line refused already
+      else if (end - start > kControlLineLimit)
+        lines.emplace_back();
+      else
+        lines.emplace_back(in.substr(start, end - start));
+      start = end + 1;
+    }
+    // Cut once, so a burst of lines costs its length.
+    in.erase(0, start);
+    if (in.size() > kControlLineLimit || (link.skipping && !in.empty())) {
+      if (!link.skipping) lines.emplace_back();
+      link.skipping = true;
+      in.clear();
+    }
+    link.scanned = in.size();
+    return lines;
+  }
+
   std::uint16_t listenForControl(PushServer* server) {
     control = orFree(options.controlPort, [](std::uint16_t port) { return os::TcpListener::listen("127.0.0.1", port); });
     if (!control) return 0;
     control->schedule(thread->runLoop(), [this, server](std::shared_ptr<os::TcpSocket> socket) {
-      controlSockets.push_back(socket);
-      auto buffer = std::make_shared<std::string>();
-      std::weak_ptr<os::TcpSocket> weak = socket;
+      if (controlLinks.size() >= kControlLinkLimit) {
+        note("control refused: " + std::to_string(controlLinks.size()) + " open");
+        const std::string answer = "error: too many control connections\n";
+        socket->send(answer.data(), answer.size());
+        return socket->close();
+      }
+      auto link = std::make_shared<ControlLink>();
+      link->socket = socket;
+      controlLinks.push_back(link);
+      std::weak_ptr<ControlLink> weak = link;
       os::Socket::Callbacks callbacks;
-      callbacks.readable = [this, server, weak, buffer] {
-        auto s = weak.lock();
-        if (!s) return;
+      callbacks.readable = [this, server, weak] {
+        auto l = weak.lock();
+        if (!l || !l->socket) return;
         char* chunk = reinterpret_cast<char*>(readBlock.data());
         long count = 0;
         // A few blocks a turn, as from a push connection: a peer pouring commands takes turns.
-        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = s->receive(chunk, kReadBlock)) > 0; ++reads)
-          buffer->append(chunk, static_cast<std::size_t>(count));
+        for (std::size_t reads = 0; reads < kReadsPerTurn && (count = l->socket->receive(chunk, kReadBlock)) > 0;
+             ++reads)
+          l->in.append(chunk, static_cast<std::size_t>(count));
         // Taken before the commands run: their work may leave errno changed.
-        bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
-        // The lines are taken first and the buffer cut once, so a burst of lines costs its length.
-        std::vector<std::string> commands;
-        std::size_t start = 0;
-        for (auto end = buffer->find('\n'); end != std::string::npos; end = buffer->find('\n', start)) {
-          commands.push_back(buffer->substr(start, end - start));
-          start = end + 1;
-        }
-        buffer->erase(0, start);
-        for (const auto& command : commands) {
-          if (command.starts_with("device ") && command.size() > 7) {
-            devices[s] = command.substr(7);
-            note("device " + command.substr(7));
+        const bool ended = count == 0 || (count < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+        for (const auto& command : takeLines(*l)) {
+          if (!command) {
+            l->out += "error: a line is at most " + std::to_string(kControlLineLimit) + " bytes\n";
             continue;
           }
-          std::string answer = server->control(command) + "\n";
-          s->send(answer.data(), answer.size());
+          if (command->starts_with("device ") && command->size() > 7) {
+            l->token = command->substr(7);
+            note("device " + l->token);
+            continue;
+          }
+          l->out += server->control(*command) + "\n";
         }
         if (ended) {
-          s->close();
-          std::erase(controlSockets, s);
-          devices.erase(s);
+          l->closing = true;
+          l->socket->setReadCallbackEnabled(false);
         }
+        flushControl(l);
+      };
+      callbacks.writable = [this, weak] {
+        if (auto l = weak.lock()) flushControl(l);
       };
       socket->schedule(thread->runLoop(), callbacks);
     });
@@ -814,6 +954,9 @@ struct PushServer::Impl {
 std::unique_ptr<PushServer> PushServer::start(const ServerOptions& options, std::string* error) {
   auto impl = std::make_unique<Impl>();
   impl->options = options;
+  // Half the descriptors the process may open at most: the rest serve the report service, the
+  // control port and the files.
+  impl->connectionLimit = std::max<std::size_t>(1, std::min(options.connectionLimit, os::raiseOpenFileLimit() / 2));
   impl->loadIdentities();
   impl->thread = os::Thread::create("pushd");
   impl->thread->start();
@@ -896,9 +1039,7 @@ PushServer::~PushServer() {
         if (impl->core) impl->core->close();
         if (impl->backupCore) impl->backupCore->close();
         if (impl->control) impl->control->close();
-        for (const auto& socket : impl->controlSockets) socket->close();
-        impl->controlSockets.clear();
-        impl->devices.clear();
+        for (const auto& link : std::vector(impl->controlLinks)) impl->endControl(link);
       },
       true);
   impl->thread->cancel();
@@ -1048,6 +1189,16 @@ std::size_t PushServer::loggedInCount() const {
       },
       true);
   return count;
+}
+
+std::size_t PushServer::unwrittenBytes() const {
+  std::size_t bytes = 0;
+  impl_->thread->perform(
+      [&] {
+        for (const auto& c : impl_->connections) bytes += c->out.size() - c->outAt;
+      },
+      true);
+  return bytes;
 }
 
 }  // namespace pushd

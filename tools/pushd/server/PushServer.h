@@ -53,9 +53,15 @@ struct ServerOptions {
   // The protocol version the login answer names; heartbeats and tags are acknowledged when it is
   // not 0.
   std::uint16_t serverVersion = 1;
+  // The push connections open at once, at both core addresses together (at most half the
+  // descriptors the process may open). Past it a new connection takes the place of the oldest
+  // that has not logged in, or, with every one logged in, is closed at once.
+  std::size_t connectionLimit = 10000;
   // What the messages waiting for one device's receipts may hold (their contents and a little for
   // each): past it the oldest are let go. They wait on the connection they went on and, when it
-  // ends, for the device's next login, where they go again first, in order.
+  // ends, for the device's next login, where they go again first, in order. A connection is
+  // written only a little ahead of what its peer reads: the rest wait here, so a device that
+  // never reads holds no more than this bound.
   std::size_t keptBytes = std::size_t{64} << 20;
   bool verbose = false;
   // Told (on the server's thread) after each login it accepts.
@@ -72,7 +78,8 @@ struct ServerOptions {
 // What the server saw, in order, for tests and the log: "lookup", "register <uid>",
 // "register refused", "login <uid>", "login refused <uid>", "heartbeat <uid>",
 // "token <uid> <token>", "device <token>", "refused lookup: <why>", "unknown uid byte in lookup <byte>",
-// "primary down", "primary up",
+// "primary down", "primary up", "connection refused: <count> open" and "control refused: <count> open"
+// (past the bounds on connections), "control closed",
 // "notify", "tags <uid> <json>", "receipt <uid> <message id>", "push <message id>",
 // "identity let go <uid>" (past the identities' bound), "closed <uid>", "kept <uid> <count>"
 // (unreceipted at the close), "resent <uid> <count>" (at the login), "forgot <uid> <message id>"
@@ -125,6 +132,8 @@ class PushServer {
   bool hasEvent(const std::string& prefix) const;
   std::size_t connectionCount() const;
   std::size_t loggedInCount() const;
+  // The bytes framed for the push connections and not yet written, together.
+  std::size_t unwrittenBytes() const;
 
   struct Impl;
 

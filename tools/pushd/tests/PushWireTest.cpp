@@ -429,8 +429,17 @@ class Pourer {
   static constexpr std::size_t kUnderWay = std::size_t{16} << 20;
   static constexpr std::size_t kPoured = std::size_t{32} << 20;
 
-  Pourer(std::uint16_t port, os::Data piece, os::Data last) : fd_(os::testing::connectTo("127.0.0.1", port)) {
+  // With `draining`, what is answered meanwhile is read and let go: a peer leaving its answers
+  // unread would be read no further.
+  Pourer(std::uint16_t port, os::Data piece, os::Data last, bool draining = false)
+      : fd_(os::testing::connectTo("127.0.0.1", port)) {
     if (fd_ < 0) return;
+    if (draining)
+      drain_ = std::thread([this] {
+        char buffer[65536];
+        while (::recv(fd_, buffer, sizeof buffer, 0) > 0) {
+        }
+      });
     thread_ = std::thread([this, piece = std::move(piece), last = std::move(last)] {
       std::size_t wire = 0;
       bool told = false, sent = true;
@@ -450,6 +459,10 @@ class Pourer {
   }
   ~Pourer() {
     if (thread_.joinable()) thread_.join();
+    if (drain_.joinable()) {
+      ::shutdown(fd_, SHUT_RDWR);
+      drain_.join();
+    }
     if (fd_ >= 0) ::close(fd_);
   }
   bool connected() const { return fd_ >= 0; }
@@ -471,7 +484,7 @@ class Pourer {
 
  private:
   int fd_;
-  std::thread thread_;
+  std::thread thread_, drain_;
   std::promise<void> underWay_;
   std::atomic<bool> allSent_{false};
 };
@@ -499,7 +512,7 @@ TEST_F(PushWireTest, APeerThatNeverLetsUpTakesTurnsWithOtherPeers) {
   for (const bool control : {false, true}) {
     SCOPED_TRACE(control ? "commands on the control port" : "frames on a push connection");
     Pourer pourer(control ? server_->controlPort() : server_->corePort(), control ? lines : frames,
-                  control ? os::dataFromString("silence off\n") : Registration{}.frame(7));
+                  control ? os::dataFromString("silence off\n") : Registration{}.frame(7), control);
     ASSERT_TRUE(pourer.connected());
     pourer.waitUntilUnderWay();
     Wire other(server_->corePort());
@@ -653,6 +666,82 @@ TEST_F(PushWireTest, AReceiptSentJustBeforeTheConnectionEndsSettlesItsMessage) {
   next->number(4);
   next->number(1);
   EXPECT_EQ(next->number(4), *second) << "a receipted message came again";
+}
+
+// Messages pushed to a logged-in device that reads nothing wait among its unreceipted ones rather
+// than in bytes written ahead for it: the service holds little more for it than a read's worth.
+// When it reads, each comes whole and in order; when its connection ends unread, each comes at its
+// next login; a receipt naming a message not yet sent settles nothing.
+TEST_F(PushWireTest, MessagesPushedToADeviceThatDoesNotReadWaitForItWithinTheirBound) {
+  constexpr std::size_t kMessages = 2000;
+  const std::string content = R"({"message":")" + std::string(2000, 'm') + R"("})";
+  auto pushAll = [&] {
+    std::vector<std::uint32_t> ids;
+    for (std::size_t i = 0; i < kMessages; ++i) ids.push_back(*server_->pushMessage(content));
+    return ids;
+  };
+  auto idOf = [](Answer message) {
+    EXPECT_EQ(message.command(), 3);
+    message.number(4);
+    message.number(1);
+    return static_cast<std::uint32_t>(message.number(4));
+  };
+  auto reading = std::make_unique<RawPeer>(server_->corePort(), 4096);
+  RawPeer& reader = *reading;
+  ASSERT_TRUE(reader.connected());
+  const auto [uid, password, session] = reader.logIn();
+  ASSERT_NE(session, 0u);
+  std::vector<std::uint32_t> ids = pushAll();
+  EXPECT_LT(server_->unwrittenBytes(), std::size_t{256} << 10) << "the messages were all framed for a peer not reading";
+  auto first = reader.next();
+  ASSERT_TRUE(first);
+  // The rid of the last message, counted on from the first's: not yet sent, so not receipted.
+  const auto lastRid = static_cast<std::uint16_t>(first->rid() + kMessages - 1);
+  ASSERT_TRUE(reader.send(Frame(1, 4, lastRid, session).number(0, 2).number(uid, 4).number(0, 1).number(ids.back(), 4)
+                              .done()));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("receipt refused " + std::to_string(uid)); }));
+  std::vector<std::uint32_t> got{idOf(*first)};
+  for (std::size_t i = 1; i < kMessages; ++i) {
+    auto message = reader.next();
+    if (!message) break;
+    got.push_back(idOf(*message));
+    if (i == kMessages - 1) {
+      EXPECT_EQ(message->rid(), lastRid);
+    }
+  }
+  EXPECT_EQ(got, ids);
+  // Sent now, the last settles them all.
+  ASSERT_TRUE(reader.send(Frame(1, 4, lastRid, session).number(0, 2).number(uid, 4).number(0, 1).number(ids.back(), 4)
+                              .done()));
+  const std::string settled = "receipt " + std::to_string(uid) + " " + std::to_string(ids.back());
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent(settled); }));
+  reading.reset();
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 0; }));
+
+  // Unread when its connection ends: every one comes after its next login, in order.
+  std::vector<std::uint32_t> unread;
+  {
+    RawPeer silent(server_->corePort(), 4096);
+    ASSERT_TRUE(silent.connected());
+    ASSERT_TRUE(silent.send(loginFrame(uid, os::md5Hex(password))));
+    ASSERT_TRUE(silent.next());
+    unread = pushAll();
+    EXPECT_LT(server_->unwrittenBytes(), std::size_t{256} << 10);
+  }
+  const std::string kept = "kept " + std::to_string(uid) + " " + std::to_string(kMessages);
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent(kept); }));
+  RawPeer again(server_->corePort());
+  ASSERT_TRUE(again.send(loginFrame(uid, os::md5Hex(password))));
+  auto login = again.next();
+  ASSERT_TRUE(login);
+  ASSERT_EQ(login->command(), 1);
+  got.clear();
+  for (std::size_t i = 0; i < kMessages; ++i) {
+    auto message = again.next();
+    if (!message) break;
+    got.push_back(idOf(*message));
+  }
+  EXPECT_EQ(got, unread);
 }
 
 // The service's record of what it saw keeps the newest events up to its bound: one that serves
@@ -1343,6 +1432,114 @@ TEST_F(PushWireTest, TokensPastTheirBoundLetGoOfTheOldest) {
   wire.writeAll(report("beef"));
   ASSERT_TRUE(wire.next());
   EXPECT_EQ(server_->notify(notification), 1u);
+}
+
+// The next line a blocking socket reads, without its newline; nothing at the end.
+std::optional<std::string> lineFrom(int fd) {
+  std::string line;
+  char c = 0;
+  while (::recv(fd, &c, 1, 0) == 1) {
+    if (c == '\n') return line;
+    line += c;
+  }
+  return std::nullopt;
+}
+
+// A line of the control port is bounded: one past it is answered with an error as soon as it
+// passes the bound, whether its end has come or not, the rest of it is passed over, and the
+// lines after it are served. The longest message a frame carries still fits a line.
+TEST_F(PushWireTest, TheControlPortRefusesALineLongerThanItsBoundAndServesTheNext) {
+  Wire control(server_->controlPort());
+  const std::string refused = "error: a line is at most 1048576 bytes";
+  control.writeAll(os::dataFromString("notify " + std::string(3 << 20, 'x')));
+  EXPECT_EQ(control.line(), refused);
+  control.writeAll(os::dataFromString(std::string(1000, 'x') + "\n" + R"(push-id 7 {"message":"m"})" + "\n"));
+  EXPECT_EQ(control.line(), "ok 7");
+  // Whole, with its end, in one write.
+  control.writeAll(
+      os::dataFromString("push " + std::string(2 << 20, 'y') + "\n" + R"(push-id 8 {"message":"m"})" + "\n"));
+  EXPECT_EQ(control.line(), refused);
+  EXPECT_EQ(control.line(), "ok 8");
+  const std::string longest = R"({"message":")" + std::string(65535 - 17 - 14, 'z') + R"("})";
+  control.writeAll(os::dataFromString("push-id 9 " + longest + "\n"));
+  EXPECT_EQ(control.line(), "ok 9");
+}
+
+// The control port takes a bounded number of connections: past it a newcomer is told why and its
+// connection ends, while those open are served on.
+TEST_F(PushWireTest, ControlConnectionsPastTheirBoundAreRefusedWithAnAnswer) {
+  std::vector<std::unique_ptr<RawPeer>> open;
+  for (int i = 0; i < 256; ++i) open.push_back(std::make_unique<RawPeer>(server_->controlPort()));
+  RawPeer late(server_->controlPort());
+  ASSERT_TRUE(late.connected());
+  EXPECT_EQ(lineFrom(late.fd()), "error: too many control connections");
+  EXPECT_EQ(lineFrom(late.fd()), std::nullopt);
+  ASSERT_TRUE(open.back()->send(os::dataFromString(R"(push-id 7 {"message":"m"})" "\n")));
+  EXPECT_EQ(lineFrom(open.back()->fd()), "ok 7");
+  open.pop_back();
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("control closed"); }));
+  RawPeer next(server_->controlPort());
+  ASSERT_TRUE(next.send(os::dataFromString(R"(push-id 8 {"message":"m"})" "\n")));
+  EXPECT_EQ(lineFrom(next.fd()), "ok 8");
+}
+
+// A device's link that does not read is sent each notification whole or not at all: what it
+// reads later is whole lines, as many as the notifications said to reach it.
+TEST_F(PushWireTest, ADeviceThatDoesNotReadGetsWholeNotificationsOrNone) {
+  Wire wire(server_->corePort());
+  logIn(wire, "beef");
+  RawPeer device(server_->controlPort(), 4096);
+  ASSERT_TRUE(device.send(os::dataFromString("device beef\n")));
+  ASSERT_TRUE(runUntil([&] { return server_->hasEvent("device beef"); }));
+  const std::string notification = R"({"aps":{"alert":")" + std::string(10000, 'n') + R"("}})";
+  std::size_t reached = 0;
+  for (std::size_t sent = 0; sent < 1000; ++sent) reached += server_->notify(notification);
+  ASSERT_GT(reached, 0u);
+  ASSERT_LT(reached, 1000u) << "a device that reads nothing was reached by every notification";
+  ::shutdown(device.fd(), SHUT_WR);
+  std::string got;
+  char buffer[65536];
+  for (long n; (n = ::recv(device.fd(), buffer, sizeof buffer, 0)) > 0;)
+    got.append(buffer, static_cast<std::size_t>(n));
+  std::size_t whole = 0, broken = 0;
+  for (const auto& line : os::split(got, "\n")) ++(line == "remote " + notification ? whole : broken);
+  EXPECT_EQ(broken, 1u) << "not only the empty text after the last line";
+  EXPECT_EQ(whole, reached);
+  EXPECT_TRUE(got.ends_with("\n"));
+}
+
+// The push connections open at once are bounded: past the bound a newcomer takes the place of
+// the oldest connection that has not logged in, and with every one logged in it is refused,
+// while the devices logged in are served on.
+TEST_F(PushWireTest, PushConnectionsPastTheirBoundLetGoOfOneNotLoggedInOrAreRefused) {
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.connectionLimit = 3;
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  RawPeer first(server_->corePort()), second(server_->corePort());
+  const auto one = first.logIn(), two = second.logIn();
+  ASSERT_NE(one.session, 0u);
+  ASSERT_NE(two.session, 0u);
+  RawPeer idle(server_->corePort());
+  ASSERT_TRUE(runUntil([&] { return server_->connectionCount() == 3; }));
+  // At the backup address, counted with the others.
+  RawPeer third(server_->backupCorePort());
+  EXPECT_FALSE(idle.next()) << "the connection that never logged in was kept";
+  const auto three = third.logIn();
+  ASSERT_NE(three.session, 0u);
+  RawPeer refused(server_->corePort());
+  ASSERT_TRUE(refused.connected());
+  refused.send(Registration{}.frame());
+  EXPECT_FALSE(refused.next()) << "a connection past the bound was taken";
+  EXPECT_TRUE(server_->hasEvent("connection refused: 3 open"));
+  EXPECT_EQ(server_->loggedInCount(), 3u);
+  for (const auto* peer : {&first, &second, &third}) {
+    const auto& login = peer == &first ? one : peer == &second ? two : three;
+    ASSERT_TRUE(peer->send(Frame(2, 2, 9, login.session).number(login.uid, 4).done()));
+    auto ack = peer->next();
+    ASSERT_TRUE(ack);
+    EXPECT_EQ(ack->command(), 19);
+  }
 }
 
 // The lookup request of the table, written in its order: the header, the network type and the
