@@ -281,6 +281,12 @@ std::shared_ptr<TcpListener> TcpListener::listen(const std::string& address, std
   return std::shared_ptr<TcpListener>(new TcpListener(fd, bound ? ntohs(bound->sin_port) : 0));
 }
 
+namespace {
+int openSpareDescriptor() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
+}  // namespace
+
+TcpListener::TcpListener(int fd, std::uint16_t port) : fd_(fd), port_(port), spare_(openSpareDescriptor()) {}
+
 TcpListener::~TcpListener() { close(); }
 
 bool TcpListener::schedule(const std::shared_ptr<RunLoop>& loop, AcceptCallback onAccept) {
@@ -295,6 +301,11 @@ bool TcpListener::schedule(const std::shared_ptr<RunLoop>& loop, AcceptCallback 
       auto self = weak.lock();
       if (!self || self->fd_ < 0) return;
       int client = ::accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      if (client < 0 && (errno == EMFILE || errno == ENFILE)) {
+        // No descriptor left for the peer: it is refused rather than left in the queue.
+        if (!self->refuseOne()) return;
+        continue;
+      }
       if (client < 0) return;
       auto socket = TcpSocket::adopt(client);
       if (socket && self->onAccept_) self->onAccept_(socket);
@@ -303,12 +314,24 @@ bool TcpListener::schedule(const std::shared_ptr<RunLoop>& loop, AcceptCallback 
   return true;
 }
 
+bool TcpListener::refuseOne() {
+  if (spare_ < 0) spare_ = openSpareDescriptor();
+  if (spare_ < 0) return false;
+  ::close(spare_);
+  int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+  if (client >= 0) ::close(client);
+  spare_ = openSpareDescriptor();
+  return client >= 0;
+}
+
 void TcpListener::close() {
   if (loop_ && sourceToken_) loop_->removeSource(sourceToken_);
   sourceToken_ = 0;
   loop_.reset();
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  if (spare_ >= 0) ::close(spare_);
+  spare_ = -1;
 }
 
 }  // namespace os

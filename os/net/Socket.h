@@ -113,7 +113,8 @@ class UdpSocket : public Socket {
 };
 
 // Accepts connections on 127.0.0.1 (or another address) through a run loop: each turn takes every
-// connection waiting in a queue as wide as the system allows.
+// connection waiting in a queue as wide as the system allows. While the process has no descriptor
+// left, a waiting connection is closed as soon as it is taken: its peer hears it end.
 class TcpListener : public std::enable_shared_from_this<TcpListener> {
  public:
   using AcceptCallback = std::function<void(std::shared_ptr<TcpSocket>)>;
@@ -126,9 +127,17 @@ class TcpListener : public std::enable_shared_from_this<TcpListener> {
   void close();
 
  private:
-  TcpListener(int fd, std::uint16_t port) : fd_(fd), port_(port) {}
+  // Takes the next waiting peer with the spare descriptor and closes it; false when there was
+  // none, or no spare to take it with.
+  bool refuseOne();
+
+  TcpListener(int fd, std::uint16_t port);
   int fd_;
   std::uint16_t port_;
+  // A descriptor held in reserve: when the process has none left, it is let go to take the peer
+  // waiting in the queue and close it at once. A peer so refused hears its connection end, and
+  // the listener's queue empties instead of staying readable for a loop that would spin on it.
+  int spare_ = -1;
   std::shared_ptr<RunLoop> loop_;
   int sourceToken_ = 0;
   AcceptCallback onAccept_;

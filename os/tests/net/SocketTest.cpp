@@ -16,6 +16,7 @@
 #include "os/net/Socket.h"
 #include "os/runtime/RunLoop.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/net/TrackedHttpServer.h"
 #include "os/testing/UdpTestPeer.h"
@@ -291,6 +292,49 @@ TEST(ListenQueue, AListenerQueuesABurstOfClientsAndTakesThemAllInOneTurn) {
   EXPECT_EQ(connectsQueued(AF_INET, listener->port(), kBurst, fds), kBurst);
   EXPECT_TRUE(loop->runOnce(Date::now().addingTimeInterval(5)));
   EXPECT_EQ(accepted.size(), kBurst);
+  for (auto& socket : accepted) socket->close();
+  for (int fd : fds)
+    if (fd >= 0) ::close(fd);
+  listener->close();
+}
+
+// While the process has no descriptor left, a waiting peer cannot be taken in: it is refused and
+// hears its connection end, rather than left in the queue for a loop that would find the listener
+// readable turn after turn. Peers before and after are taken in.
+TEST(ListenQueue, APeerWaitingWhileNoDescriptorIsLeftIsRefusedAndTheNextIsTakenIn) {
+  auto loop = RunLoop::current();
+  auto listener = TcpListener::listen("127.0.0.1", 0);
+  ASSERT_TRUE(listener);
+  std::vector<std::shared_ptr<TcpSocket>> accepted;
+  ASSERT_TRUE(listener->schedule(loop, [&](std::shared_ptr<TcpSocket> s) { accepted.push_back(std::move(s)); }));
+  std::vector<int> fds;
+  const auto takeOneIn = [&] {
+    const std::size_t before = accepted.size();
+    EXPECT_EQ(connectsQueued(AF_INET, listener->port(), 1, fds), 1u);
+    EXPECT_TRUE(loop->runOnce(Date::now().addingTimeInterval(5)));
+    EXPECT_EQ(accepted.size(), before + 1);
+  };
+  // The first peer also walks the accepting code once while the sanitizers can still check it:
+  // their checks need descriptors of their own.
+  takeOneIn();
+
+  // Made before the descriptors run out: connecting takes none.
+  const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(peer, 0);
+  sockaddr_in address = *makeIPv4Address("127.0.0.1", listener->port());
+  {
+    testing::NoDescriptorLeft exhausted;
+    ASSERT_EQ(::connect(peer, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    loop->runOnce(Date::now().addingTimeInterval(5));
+  }
+  EXPECT_EQ(accepted.size(), 1u);
+  pollfd ended{peer, POLLIN, 0};
+  ASSERT_EQ(::poll(&ended, 1, 10000), 1) << "the refused peer never heard its connection end";
+  char byte;
+  EXPECT_EQ(::recv(peer, &byte, 1, 0), 0);
+  ::close(peer);
+
+  takeOneIn();
   for (auto& socket : accepted) socket->close();
   for (int fd : fds)
     if (fd >= 0) ::close(fd);

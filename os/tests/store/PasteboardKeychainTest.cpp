@@ -17,6 +17,7 @@
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 
 namespace os {
@@ -257,27 +258,6 @@ TEST(StorePasteboard, ASaveRemovesWhatASaveCutShortLeft) {
   EXPECT_EQ(other->string(), "theirs");
 }
 
-// Every descriptor of the process in use for the object's life: the soft limit lowered and what is
-// left under it held, then both given back.
-class NoDescriptorLeft {
- public:
-  NoDescriptorLeft() {
-    ::getrlimit(RLIMIT_NOFILE, &saved_);
-    rlimit low = saved_;
-    low.rlim_cur = std::min<rlim_t>(saved_.rlim_cur, 512);
-    ::setrlimit(RLIMIT_NOFILE, &low);
-    for (int fd; (fd = ::dup(STDERR_FILENO)) >= 0;) held_.push_back(fd);
-  }
-  ~NoDescriptorLeft() {
-    for (int fd : held_) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &saved_);
-  }
-
- private:
-  rlimit saved_{};
-  std::vector<int> held_;
-};
-
 class StoreKeychain : public ::testing::Test {
  protected:
   TestSandbox box{"com.example.push"};
@@ -354,7 +334,7 @@ TEST_F(StoreKeychain, APassingReadFailureLosesNoItem) {
   // Checked once descriptors are back: a failure's message needs one.
   std::vector<long> statuses;
   {
-    NoDescriptorLeft exhausted;
+    testing::NoDescriptorLeft exhausted;
     statuses.push_back(keychain->copyData(item, nullptr));
     statuses.push_back(keychain->add({"com.example.new", "a", ""}, Data{3}, 4));
     statuses.push_back(keychain->update(item, Data{9}, 4));
