@@ -285,6 +285,32 @@ TEST_F(DUVSessionTest, ARegistrationIsAnsweredOnceWhateverTheServiceRepeats) {
   EXPECT_EQ(identity_->registrationID(), "r77");
 }
 
+// The service answers a login nobody sent: while the registration waits, a welcome does not log
+// the session in (which would leave the registration's answer unheard and the device without an
+// identity); while the stored identity's own login waits, a refusal does not wipe that identity.
+TEST_F(DUVSessionTest, ALoginAnswerForNoLoginSentChangesNothing) {
+  start().setup();
+  answerLookup(1);
+  os::Data registration = frame(0);
+  ASSERT_EQ(registration[3], 0);
+  const std::uint16_t stray = static_cast<std::uint16_t>(u16At(registration, 4) + 100);
+  answer(1, stray, os::ByteWriter().u16(0).u32(9).u16(1).take());
+  answer(0, u16At(registration, 4), os::ByteWriter().u16(0).u32(77).u16(2).text("pw").u16(3).text("r77").take());
+  os::Data login = frame(1);
+  ASSERT_EQ(login[3], 1);
+  EXPECT_FALSE(session_->isLogin());
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->registrationID(), "r77");
+
+  // A refusal under another rid, then the login's own welcome.
+  answer(1, static_cast<std::uint16_t>(u16At(login, 4) + 1), {0, 2});
+  answer(1, u16At(login, 4), os::ByteWriter().u16(0).u32(10).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  EXPECT_EQ(session_->sessionID(), 10u);
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->password(), "pw");
+}
+
 // Tags and alias answers the service gets wrong settle no call: one for a request never made, one
 // without its code (which would read as set), one whose sequence only wraps round to the call's, or
 // one with a code of no number. The call's own answer reaches the caller once, on the main queue,
