@@ -427,7 +427,7 @@ bool OpenApi::processLoginReply(const std::optional<os::Dictionary>& replyIn) {
   // held before rather than being logged out by it.
   const auto openId = text(reply, kOPEN_KEY_AUTH_OPENID);
   const auto accessToken = text(reply, kOPEN_KEY_AUTH_ACCESSTOKEN);
-  if (!openId || openId->empty() || !accessToken || accessToken->empty()) {
+  if (!openId || !accessToken || accessToken->empty()) {
     if (delegate) delegate->velmoraDidNotLogin(false);
     return true;
   }
