@@ -86,7 +86,9 @@ class DUVSessionTest : public ::testing::Test {
       if (window_) window_->handedOver(kHandedOver);
     };
     environment.messageWindow = window_;
-    environment.onTagAliasAnswer = [tags = tags_](const std::string& json) { tags->doSetTagsAliasCallbackWithRetJson(json); };
+    environment.onTagAliasAnswer = [tags = tags_](const std::string& json) {
+      tags->doSetTagsAliasCallbackWithRetJson(json);
+    };
     session_ = DUVSession::create(environment);
     return *session_;
   }
@@ -321,9 +323,8 @@ TEST_F(DUVSessionTest, ATagsAnswerSettlesOnlyItsOwnCallOnceAndOnlyWithACode) {
   start().setup();
   logIn();
   std::vector<int> codes;
-  tags_->setTagAlias({0, DUVTags{"news"}, std::nullopt, [&](int code, const auto&, const auto&) { codes.push_back(code); },
-                      nullptr},
-                     session_.get());
+  auto remember = [&](int code, const auto&, const auto&) { codes.push_back(code); };
+  tags_->setTagAlias({0, DUVTags{"news"}, std::nullopt, remember, nullptr}, session_.get());
   os::Data request = frame(1);
   ASSERT_EQ(request[3], 10);
   const std::uint16_t rid = u16At(request, 4);

@@ -354,17 +354,18 @@ TEST_F(QQClientTest, WebShare) {
       back + "complete&response=" + os::percentEscape("{\"ret\":100030,\"msg\":\"no\"}"), &receiver));
   EXPECT_EQ(receiver.resps.back()->result, "100030");
   EXPECT_EQ(receiver.resps.back()->errorDescription, "no");
-  for (const std::string& response : {std::string("&response=not%20json"), std::string(), std::string("&response=%7B%7D")}) {
+  for (const std::string& response :
+       {std::string("&response=not%20json"), std::string(), std::string("&response=%7B%7D")}) {
     ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "complete" + response, &receiver)) << response;
     EXPECT_EQ(receiver.resps.back()->result, "-5") << response;
   }
   // The QZone page answers under its own action; any other action is no answer of a share.
-  const std::string qzone = "velmora" + std::string(kAppId) + "://" + QQApiDatastore::instance().endpoints.webAuthorisationHost +
-                            "/?#action=share&result=cancel";
+  const std::string answerBase = back.substr(0, back.find("action="));
+  const std::string qzone = answerBase + "action=share&result=cancel";
   ASSERT_TRUE(QQApiInterface::handleOpenURL(qzone, &receiver));
   EXPECT_EQ(receiver.resps.back()->result, "-4");
   const std::size_t answers = receiver.resps.size();
-  EXPECT_FALSE(QQApiInterface::handleOpenURL(back.substr(0, back.find("action=")) + "action=login&result=complete", &receiver));
+  EXPECT_FALSE(QQApiInterface::handleOpenURL(answerBase + "action=login&result=complete", &receiver));
   EXPECT_EQ(receiver.resps.size(), answers);
 }
 
