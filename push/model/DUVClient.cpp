@@ -130,6 +130,7 @@ void DUVClient::setup() {
 
 void DUVClient::close() {
   stopDeviceTokenUpdatedCheckTimer();
+  if (tagAliasMng_) tagAliasMng_->answerPendingAsTimedOut();
   networkService_.reset();
   clientSession_.reset();
   reportSession_.reset();

@@ -1,5 +1,8 @@
 #include "push/model/DUVTagAlias.h"
 
+#include <charconv>
+#include <limits>
+
 #include "os/core/String.h"
 #include "os/runtime/DispatchQueue.h"
 #include "os/runtime/Timer.h"
@@ -86,11 +89,37 @@ void DUVTagAlias::setTagAlias(DUVSetTagAliasArg argument, DUVSession* session) {
   session->sendRequest(request);
 }
 
+namespace {
+// A field of the answer read as a whole number between the bounds; a missing field, one of
+// another kind, or one out of range is none (not 0, which would read as a call set).
+std::optional<long long> wholeNumber(const os::Value& field, long long lowest, long long highest) {
+  std::optional<long long> number;
+  if (field.isNumber() && static_cast<double>(field.intValue()) == field.doubleValue()) {
+    number = field.intValue();
+  } else if (const std::string* text = field.string(); text && !text->empty()) {
+    long long parsed = 0;
+    auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), parsed);
+    if (error == std::errc() && end == text->data() + text->size()) number = parsed;
+  }
+  if (number && (*number < lowest || *number > highest)) number.reset();
+  return number;
+}
+}  // namespace
+
 void DUVTagAlias::doSetTagsAliasCallbackWithRetJson(const std::string& json) {
   auto answer = ZRFJSONObject(os::dataFromString(json));
   if (!answer || !answer->dictionary()) return;
-  doTagAliasCallbackForSeq(static_cast<std::uint16_t>((*answer)["sequence"].intValue()),
-                           static_cast<int>((*answer)["code"].intValue()));
+  auto sequence = wholeNumber((*answer)["sequence"], 0, 0xFFFF);
+  auto code = wholeNumber((*answer)["code"], std::numeric_limits<int>::min(), std::numeric_limits<int>::max());
+  if (!sequence || !code) {
+    DUVClassLogger("DUVTagAlias")->log(DUVLevel::warn(), "tags/alias answer without its sequence or code: " + json);
+    return;
+  }
+  doTagAliasCallbackForSeq(static_cast<std::uint16_t>(*sequence), static_cast<int>(*code));
+}
+
+void DUVTagAlias::answerPendingAsTimedOut() {
+  while (!dictSequenceToReq_.empty()) doTagAliasCallbackForSeq(dictSequenceToReq_.begin()->first, kDUVTagAliasTimeout);
 }
 
 void DUVTagAlias::doTagAliasCallbackForSeq(std::uint16_t sequence, int code) {

@@ -55,9 +55,13 @@ class DUVTagAlias : public std::enable_shared_from_this<DUVTagAlias> {
   // reaches the callback once. Without a session nothing is sent, and the callback still hears
   // its arguments' fault or the time-out.
   void setTagAlias(DUVSetTagAliasArg argument, DUVSession* session);
-  // The server's answer: a JSON object with "sequence" and "code".
+  // The server's answer: a JSON object with "sequence" and "code". One that names either of them
+  // not as a whole number in range settles nothing: the call it may mean hears the time-out.
   void doSetTagsAliasCallbackWithRetJson(const std::string& json);
   void doTagAliasCallbackForSeq(std::uint16_t sequence, int code);
+  // The client stops: no answer can come any more, so every call still waiting hears the
+  // time-out's code now rather than never.
+  void answerPendingAsTimedOut();
   std::size_t pendingCount() const { return dictSequenceToReq_.size(); }
 
  private:

@@ -149,6 +149,7 @@ void DUVSession::doRegister() {
 
 void DUVSession::doLogin() {
   if (!loginRequest_) loginRequest_ = std::make_shared<DUVLoginRequest>(getRId());
+  loginRid_ = loginRequest_->rid();
   sendRequest(loginRequest_);
 }
 
@@ -180,6 +181,12 @@ void DUVSession::onRegisterRespond(const DUVRegistrationResponse& response) {
 
 void DUVSession::onLoginRespond(const DUVLoginResponse& response) {
   if (isLogin_) return;
+  if (loginRid_ != response.rid()) {
+    logger()->logMessage(std::nullopt, "login answer not waited for: rid " + std::to_string(response.rid()),
+                         &DUVLevel::warn());
+    return;
+  }
+  loginRid_.reset();
   if (response.statusCode() != DUVResponse::kResponseStatusCodeSucceed) {
     // The identity is refused: the next attempt registers anew.
     if (environment_.identity) environment_.identity->setUid(0, std::nullopt, std::nullopt);
@@ -375,6 +382,7 @@ void DUVSession::close() {
   }
   isLogin_ = false;
   registrationRid_.reset();
+  loginRid_.reset();
   sessionID_ = 0;
   serverVersion_ = 0;
   stopHeartbeatTimer();

@@ -126,6 +126,9 @@ class DUVSession : public DUVTcpSocketDelegate,
   // taken, once, so a repeated or unasked-for answer neither rewrites the identity nor is
   // announced again.
   std::optional<std::uint16_t> registrationRid_;
+  // The same for the login sent on this connection: an answer to no login sent here neither logs
+  // the session in nor refuses (and so wipes) the stored identity.
+  std::optional<std::uint16_t> loginRid_;
   std::shared_ptr<DUVUdpSocket> udpReportSocket_;
   std::shared_ptr<DUVTcpSocket> tcpConnectionSocket_;
   std::deque<std::shared_ptr<DUVRequest>> tcpBlockedQueue_;

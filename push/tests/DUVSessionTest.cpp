@@ -25,6 +25,7 @@
 #include "os/testing/Waits.h"
 #include "push/model/DUVMessageCenter.h"
 #include "push/model/DUVNotifications.h"
+#include "push/model/DUVTagAlias.h"
 #include "push/network/DUVNetworkService.h"
 #include "push/network/DUVSession.h"
 #include "push/protocol/tcp/DUVDeviceTokenReport.h"
@@ -85,6 +86,9 @@ class DUVSessionTest : public ::testing::Test {
       if (window_) window_->handedOver(kHandedOver);
     };
     environment.messageWindow = window_;
+    environment.onTagAliasAnswer = [tags = tags_](const std::string& json) {
+      tags->doSetTagsAliasCallbackWithRetJson(json);
+    };
     session_ = DUVSession::create(environment);
     return *session_;
   }
@@ -107,6 +111,12 @@ class DUVSessionTest : public ::testing::Test {
     writer.u16(0).u8(1).u8(command).u16(rid).bytes(body);
     DUVMakePacket::setPacketLen(writer);
     ASSERT_TRUE(core_.write(writer.take()));
+  }
+  // The service's answer to a tags and alias request: a message of their type holding `json`.
+  void tagAnswer(std::uint32_t id, const std::string& json) {
+    answer(3, static_cast<std::uint16_t>(id),
+           os::ByteWriter().u32(0).u8(DUVMessageDispatch::kTagAliasMessageType).u32(id)
+               .u16(static_cast<std::uint16_t>(json.size())).text(json).take());
   }
   // Pushes message `id` on the current connection.
   void push(std::uint32_t id) {
@@ -136,6 +146,7 @@ class DUVSessionTest : public ::testing::Test {
   // When set, each message handed to the application takes kHandedOver of it.
   static constexpr std::size_t kHandedOver = 2048;
   std::shared_ptr<os::URLReceiveWindow> window_;
+  std::shared_ptr<DUVTagAlias> tags_ = std::make_shared<DUVTagAlias>();
 };
 
 // Answers that lack their last fields still count: a registration without its registration id
@@ -274,6 +285,64 @@ TEST_F(DUVSessionTest, ARegistrationIsAnsweredOnceWhateverTheServiceRepeats) {
   EXPECT_EQ(registered.count(), 1);
   EXPECT_EQ(identity_->uid(), 77u);
   EXPECT_EQ(identity_->registrationID(), "r77");
+}
+
+// The service answers a login nobody sent: while the registration waits, a welcome does not log
+// the session in (which would leave the registration's answer unheard and the device without an
+// identity); while the stored identity's own login waits, a refusal does not wipe that identity.
+TEST_F(DUVSessionTest, ALoginAnswerForNoLoginSentChangesNothing) {
+  start().setup();
+  answerLookup(1);
+  os::Data registration = frame(0);
+  ASSERT_EQ(registration[3], 0);
+  const std::uint16_t stray = static_cast<std::uint16_t>(u16At(registration, 4) + 100);
+  answer(1, stray, os::ByteWriter().u16(0).u32(9).u16(1).take());
+  answer(0, u16At(registration, 4), os::ByteWriter().u16(0).u32(77).u16(2).text("pw").u16(3).text("r77").take());
+  os::Data login = frame(1);
+  ASSERT_EQ(login[3], 1);
+  EXPECT_FALSE(session_->isLogin());
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->registrationID(), "r77");
+
+  // A refusal under another rid, then the login's own welcome.
+  answer(1, static_cast<std::uint16_t>(u16At(login, 4) + 1), {0, 2});
+  answer(1, u16At(login, 4), os::ByteWriter().u16(0).u32(10).u16(1).take());
+  ASSERT_TRUE(runUntil([&] { return session_->isLogin(); }));
+  EXPECT_EQ(session_->sessionID(), 10u);
+  EXPECT_EQ(identity_->uid(), 77u);
+  EXPECT_EQ(identity_->password(), "pw");
+}
+
+// Tags and alias answers the service gets wrong settle no call: one for a request never made, one
+// without its code (which would read as set), one whose sequence only wraps round to the call's, or
+// one with a code of no number. The call's own answer reaches the caller once, on the main queue,
+// and a repeat of it nothing.
+TEST_F(DUVSessionTest, ATagsAnswerSettlesOnlyItsOwnCallOnceAndOnlyWithACode) {
+  identity_ = DUVUserDefaults::create(kBundle, "abc123", center_);
+  identity_->setUid(5, "pw", "reg-5");
+  start().setup();
+  logIn();
+  std::vector<int> codes;
+  auto remember = [&](int code, const auto&, const auto&) { codes.push_back(code); };
+  tags_->setTagAlias({0, DUVTags{"news"}, std::nullopt, remember, nullptr}, session_.get());
+  os::Data request = frame(1);
+  ASSERT_EQ(request[3], 10);
+  const std::uint16_t rid = u16At(request, 4);
+  const std::string sequence = std::to_string(rid);
+  tagAnswer(1, R"({"sequence":)" + std::to_string(static_cast<std::uint16_t>(rid + 1)) + R"(,"code":0})");
+  tagAnswer(2, R"({"sequence":)" + sequence + "}");
+  tagAnswer(3, R"({"sequence":)" + std::to_string(rid + 65536) + R"(,"code":0})");
+  tagAnswer(4, R"({"sequence":)" + sequence + R"(,"code":"busy"})");
+  tagAnswer(5, R"({"sequence":)" + sequence + R"(,"code":6011})");
+  tagAnswer(6, R"({"sequence":)" + sequence + R"(,"code":0})");
+  push(7);  // once its receipt is out, every answer before it has been read
+  ASSERT_TRUE(runUntil([&] {
+    auto all = core_.receivedFrames();
+    return std::any_of(all.begin(), all.end(), [](const os::Data& f) { return f[3] == 4; });
+  }));
+  os::RunLoop::current()->runUntilIdle();
+  EXPECT_EQ(codes, std::vector<int>{6011});
+  EXPECT_EQ(tags_->pendingCount(), 0u);
 }
 
 // The blocked queue keeps at most 21: a new request pushes the front one out; a high-priority one

@@ -177,6 +177,22 @@ TEST_F(ROVodozovTest, TagsAndAliasWithoutAConfigurationAreStillAnsweredOnce) {
   EXPECT_EQ(codes.size(), 2u);
 }
 
+// The client stops while a call waits for the service's answer: no answer can come any more, and
+// the caller hears the time-out's code once, on the main queue, rather than never.
+TEST_F(ROVodozovTest, TagsAndAliasWaitingWhenTheClientStopsAreAnsweredOnce) {
+  os::VirtualClockScope clock;
+  settle();
+  std::vector<int> codes;
+  ROVodozov::setTags(std::vector<std::string>{"news"}, std::nullopt, [&](int code, const auto&, const auto&) {
+    codes.push_back(code);
+  });
+  ASSERT_EQ(settle()->tagAliasMng()->pendingCount(), 1u);
+  ROVodozov::tearDownSharedService();
+  ASSERT_TRUE(os::testing::runUntil([&] { return !codes.empty(); })) << "the caller is never answered";
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(codes, std::vector<int>{kDUVTagAliasTimeout});
+}
+
 TEST_F(ROVodozovTest, TheTokenCheckWarnsEveryTenSecondsUntilItsCountRunsOut) {
   os::VirtualClockScope clock;
   sandbox_.writeBundlePropertyList("PushConfig.plist", os::Value(os::Dictionary{{"APP_KEY", os::Value("k1")},

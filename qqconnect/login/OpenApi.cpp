@@ -422,8 +422,17 @@ bool OpenApi::processLoginReply(const std::optional<os::Dictionary>& replyIn) {
     if (delegate) delegate->velmoraDidNotLogin(true);
     return true;
   }
-  session->setOpenId(text(reply, kOPEN_KEY_AUTH_OPENID));
-  session->setAccessToken(text(reply, kOPEN_KEY_AUTH_ACCESSTOKEN));
+  // A reply that grants nothing (QQ's error, or a refusal it does not call a cancel) fails the
+  // login and leaves the session as it was: a reader refusing more permissions keeps the token
+  // held before rather than being logged out by it.
+  const auto openId = text(reply, kOPEN_KEY_AUTH_OPENID);
+  const auto accessToken = text(reply, kOPEN_KEY_AUTH_ACCESSTOKEN);
+  if (!openId || !accessToken || accessToken->empty()) {
+    if (delegate) delegate->velmoraDidNotLogin(false);
+    return true;
+  }
+  session->setOpenId(openId);
+  session->setAccessToken(accessToken);
   session->setExpirationDate(VelmoraExpiryDate(reply.find(kOPEN_KEY_AUTH_EXPIRE_IN)));
   session->setEncryToken(text(reply, kOPEN_KEY_AUTH_SIGNATURE_KEY));
   for (const char* key : {kOPEN_KEY_AUTH_OPENID, kOPEN_KEY_AUTH_ACCESSTOKEN, kOPEN_KEY_AUTH_EXPIRE_IN,

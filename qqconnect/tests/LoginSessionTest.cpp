@@ -139,6 +139,44 @@ TEST_F(LoginTest, ASecondSingleSignOnLoginCancelsTheFirst) {
   EXPECT_TRUE(other->calls.empty());
 }
 
+// A request for more permissions through QQ ends once for its caller whatever the reader does:
+// refused with QQ's error (no token in the reply), cancelled, replaced by a second request before
+// QQ answers, or granted. Only a grant changes the session; the others keep the token held before.
+TEST_F(LoginTest, MorePermissionsThroughQQEndOnceAndOnlyAGrantChangesTheSession) {
+  struct Updates : Recorder {
+    void velmoraDidUpdate(VelmoraOAuth&) override { calls.push_back("updated"); }
+    void velmoraFailedUpdate(int reason) override { calls.push_back("failed update " + std::to_string(reason)); }
+  };
+  auto updates = std::make_shared<Updates>();
+  auto held = VelmoraOAuth::initWithAppId(kAppId, updates);
+  held->setAccessToken("TOK");
+  held->setOpenId("OID");
+  held->setExpirationDate(os::Date::now().addingTimeInterval(3600));
+  installAnsweringQQ();
+
+  ASSERT_TRUE(held->incrAuthWithPermissions({"add_topic"}));
+  reply(os::Dictionary{{"ret", "100044"}, {"msg", "refused"}});
+  EXPECT_EQ(updates->calls, std::vector<std::string>{"failed update 1"});
+  EXPECT_EQ(held->accessToken(), "TOK");
+  EXPECT_EQ(held->openId(), "OID");
+  EXPECT_TRUE(held->isSessionValid());
+
+  updates->calls.clear();
+  ASSERT_TRUE(held->incrAuthWithPermissions({"add_topic"}));
+  reply(os::Dictionary{{"user_cancelled", "YES"}});
+  EXPECT_EQ(updates->calls, std::vector<std::string>{"failed update 2"});
+  EXPECT_EQ(held->accessToken(), "TOK");
+
+  updates->calls.clear();
+  ASSERT_TRUE(held->incrAuthWithPermissions({"add_topic"}));
+  ASSERT_TRUE(held->incrAuthWithPermissions({"add_one_blog"}));
+  EXPECT_EQ(updates->calls, std::vector<std::string>{"failed update 2"});
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK2"}, {"expires_in", 7776000}});
+  reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK3"}, {"expires_in", 7776000}});  // once only
+  EXPECT_EQ(updates->calls, (std::vector<std::string>{"failed update 2", "updated"}));
+  EXPECT_EQ(held->accessToken(), "TOK2");
+}
+
 // "expires_in" is read for its whole seconds, a fraction or trailing characters dropped; words and
 // values that are no usable number count as absent.
 TEST_F(LoginTest, ExpiryFollowsExpiresInWithWordsAndOutOfRangeNumbersCountingAsAbsent) {

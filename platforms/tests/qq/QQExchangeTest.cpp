@@ -348,6 +348,25 @@ TEST_F(QQClientTest, WebShare) {
   EXPECT_EQ(receiver.resps.back()->errorDescription, "unknown error");
   ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "complete&response=" + os::percentEscape("{\"ret\":0,\"msg\":\"ok\"}"), &receiver));
   EXPECT_EQ(receiver.resps.back()->result, "0");
+  // The page's own failure passes its code and text on; a completion whose answer is unreadable,
+  // absent or names no code is no success.
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(
+      back + "complete&response=" + os::percentEscape("{\"ret\":100030,\"msg\":\"no\"}"), &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "100030");
+  EXPECT_EQ(receiver.resps.back()->errorDescription, "no");
+  for (const std::string& response :
+       {std::string("&response=not%20json"), std::string(), std::string("&response=%7B%7D")}) {
+    ASSERT_TRUE(QQApiInterface::handleOpenURL(back + "complete" + response, &receiver)) << response;
+    EXPECT_EQ(receiver.resps.back()->result, "-5") << response;
+  }
+  // The QZone page answers under its own action; any other action is no answer of a share.
+  const std::string answerBase = back.substr(0, back.find("action="));
+  const std::string qzone = answerBase + "action=share&result=cancel";
+  ASSERT_TRUE(QQApiInterface::handleOpenURL(qzone, &receiver));
+  EXPECT_EQ(receiver.resps.back()->result, "-4");
+  const std::size_t answers = receiver.resps.size();
+  EXPECT_FALSE(QQApiInterface::handleOpenURL(answerBase + "action=login&result=complete", &receiver));
+  EXPECT_EQ(receiver.resps.size(), answers);
 }
 
 TEST_F(QQClientTest, SharePageInTheWebKitClosesOnItsAnswer) {
