@@ -362,15 +362,13 @@ class TurnServer {
   ~TurnServer() {
     for (auto& gate : gates_) release(gate);
   }
-  // The next request's answer; a held one answers the index release() lets go.
-  std::size_t give(std::string answer, bool held = false) {
-    std::lock_guard lock(state_->mutex);
-    std::shared_future<void> opened;
-    if (held) {
-      gates_.push_back(std::make_shared<std::promise<void>>());
-      opened = gates_.back()->get_future().share();
-    }
-    state_->answers.emplace_back(std::move(answer), opened);
+  // The next request's answer, at once.
+  void give(std::string answer) { push(std::move(answer), {}); }
+  // The same held until release() with the index this answers.
+  std::size_t hold(std::string answer) {
+    auto gate = std::make_shared<std::promise<void>>();
+    push(std::move(answer), gate->get_future().share());
+    gates_.push_back(std::move(gate));
     return gates_.size() - 1;
   }
   void release(std::size_t held) { release(gates_.at(held)); }
@@ -381,6 +379,10 @@ class TurnServer {
     std::mutex mutex;
     std::deque<std::pair<std::string, std::shared_future<void>>> answers;
   };
+  void push(std::string answer, std::shared_future<void> opened) {
+    std::lock_guard lock(state_->mutex);
+    state_->answers.emplace_back(std::move(answer), std::move(opened));
+  }
   static void release(const std::shared_ptr<std::promise<void>>& gate) {
     try {
       gate->set_value();
@@ -437,7 +439,7 @@ TEST_F(OfflineBesideListTest, APullAfterACancelKeepsItsRowsFromTheCancelledDownl
   storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
   TurnServer news;
   showList(true);
-  const auto late = news.give(listAnswer(os::Array{item(3, t - 300), item(2, t - 500), item(1, t - 900)}, 2), true);
+  const auto late = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500), item(1, t - 900)}, 2));
   startDownload(news);
   helper_->killThread();
 
@@ -457,10 +459,10 @@ TEST_F(OfflineBesideListTest, AForcedRefreshAnsweredDuringTheDownloadKeepsItsRow
   const long long t = now1970();
   storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
   TurnServer news;
-  const auto refresh = news.give(listAnswer(os::Array{item(5, t - 50), item(4, t - 100)}, 2), true);
+  const auto refresh = news.hold(listAnswer(os::Array{item(5, t - 50), item(4, t - 100)}, 2));
   showList(false);
   ASSERT_TRUE(runUntil([&] { return news.requests() == 1; }));
-  const auto download = news.give(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2), true);
+  const auto download = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2));
   startDownload(news);
 
   news.release(refresh);
@@ -482,11 +484,11 @@ TEST_F(OfflineBesideListTest, ANextPageAnsweredDuringTheDownloadStaysStored) {
   storeFresh(kCategory, page);
   TurnServer news;
   auto& table = *showList(true).tableView();
-  const auto next = news.give(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2), true);
+  const auto next = news.hold(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
   scrollToEnd(table);
   list_->loadMore(table);
   ASSERT_TRUE(runUntil([&] { return news.requests() == 1; }));
-  const auto download = news.give(listAnswer(os::Array{item(41, t - 60), item(40, t - 600)}, 2), true);
+  const auto download = news.hold(listAnswer(os::Array{item(41, t - 60), item(40, t - 600)}, 2));
   startDownload(news);
 
   news.release(next);
@@ -506,7 +508,7 @@ TEST_F(OfflineBesideListTest, StoresBeforeTheAskOrOfAnotherCategoryLeaveTheDownl
   const long long t = now1970();
   storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
   TurnServer news;
-  const auto download = news.give(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2), true);
+  const auto download = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2));
   startDownload(news);
   ASSERT_FALSE(db_->insertArticles(os::Array{os::Value(item(9, t - 10))}, kCategory + 1).empty());
   news.release(download);
