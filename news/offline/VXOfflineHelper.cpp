@@ -182,13 +182,17 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
     downloadImageEnd(run);
     return;
   }
+  // Taken before the request goes out: the reader's list may store newer items of the category
+  // while this answer is on its way (a pull after a cancel, a refresh already out), which the
+  // answer must not wipe.
+  const VXNewsDBManager::ArticleTurn asked = run->db->articleTurn();
   // Both outcomes arrive on the main thread, where the synchronous detail requests that follow
   // would be refused (and would freeze the screen): the category goes back to the queue.
   VXGlobalHelper::loadWithRequest(
       *context, request, 0,
-      [self, run, category](const std::optional<os::Dictionary>& data) {
-        workQueue()->async([self, run, category, data] {
-          if (!storeNewsList(*run, category, data)) ++run->failed;
+      [self, run, category, asked](const std::optional<os::Dictionary>& data) {
+        workQueue()->async([self, run, category, asked, data] {
+          if (!storeNewsList(*run, category, asked, data)) ++run->failed;
           self->offlineNewsList(run, category);
         });
       },
@@ -198,14 +202,16 @@ void VXOfflineHelper::requestNewsList(const std::shared_ptr<Run>& run, long long
       });
 }
 
-bool VXOfflineHelper::storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data) {
+bool VXOfflineHelper::storeNewsList(const Run& run, long long category, VXNewsDBManager::ArticleTurn asked,
+                                    const std::optional<os::Dictionary>& data) {
   if (!data || !isSuccess(*data)) return false;
   // A successful answer without a list says nothing about the category: the stored items stay.
   const os::Array* list = (*data)["newslist"].array();
   if (!list) return true;
   // In one step: the list read meanwhile, or left by a refusal (a full disk) or an end part-way,
-  // is the old one or the new one, never an empty one. A refused list is one not brought up to date.
-  return run.db->replaceArticles(*list, category).has_value();
+  // is the old one or the new one, never an empty one. A refused list is one not brought up to date;
+  // one that items stored since the request outdate is left to them.
+  return run.db->replaceArticles(*list, category, asked).has_value();
 }
 
 void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long category) {

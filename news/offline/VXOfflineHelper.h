@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "news/store/VXNewsDBManager.h"
 #include "os/core/Value.h"
 #include "os/runtime/Semaphore.h"
 
@@ -25,7 +26,6 @@ class Timer;
 struct Notification;
 }  // namespace os
 class BNWebImageManager;
-class VXNewsDBManager;
 class VXReaderContext;
 
 // Its object is the progress as an integer number (no sender, no user info).
@@ -108,9 +108,11 @@ class VXOfflineHelper : public std::enable_shared_from_this<VXOfflineHelper> {
   // --- steps of a category, on a global queue thread ---
   void refreshCategory(const std::shared_ptr<Run>& run, long long category);
   void requestNewsList(const std::shared_ptr<Run>& run, long long category, std::optional<long long> firstID);
-  // Stores a list answer of result 1 in place of the category's stored items. False when the list
-  // was not brought up to date: no such answer, or the database refused it.
-  static bool storeNewsList(const Run& run, long long category, const std::optional<os::Dictionary>& data);
+  // Stores a list answer of result 1, asked for at `asked`, in place of the category's stored items,
+  // unless the category stored items since. False when the list was not brought up to date: no
+  // such answer, or the database refused it.
+  static bool storeNewsList(const Run& run, long long category, VXNewsDBManager::ArticleTurn asked,
+                            const std::optional<os::Dictionary>& data);
   void offlineNewsList(const std::shared_ptr<Run>& run, long long category);
   void downloadImage(const std::shared_ptr<Run>& run, std::vector<std::string> urls);
   // Hands the end of a category to the main thread.

@@ -244,7 +244,8 @@ void VXNewsDBManager::rebuild(const std::shared_ptr<SQDatabaseQueue>& damaged) {
   initDB();
 }
 
-bool VXNewsDBManager::inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work) {
+bool VXNewsDBManager::inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work,
+                                    const std::function<void()>& committedWork) {
   bool committed = false;
   inDatabase([&](SQDatabase& db) {
     bool rollbackRequested = false;
@@ -253,6 +254,7 @@ bool VXNewsDBManager::inTransaction(const std::function<void(SQDatabase&, bool& 
       rollbackRequested = rollback;
     });
     committed = !error && !rollbackRequested;
+    if (committed && committedWork) committedWork();
   });
   return committed;
 }
@@ -330,15 +332,19 @@ bool VXNewsDBManager::insertArticle(const os::Dictionary& item, bool front) {
   long long id = integerMember(item, "id").value_or(0);
   long long category = integerMember(item, "category").value_or(0);
   bool ok = false;
-  inTransaction([&](SQDatabase& db, bool& rollback) {
-    if (articleExists(db, id, category)) return;
-    // Just above the top or just below the end: the stored rows keep their positions, so an
-    // item costs the same however long the list.
-    auto end = categoryEnd(db, category, front);
-    long long order = end ? (front ? *end - 1 : *end + 1) : 1;
-    ok = insertArticleRow(db, item, nextArticleKey(db), order);
-    rollback = !ok;
-  });
+  inTransaction(
+      [&](SQDatabase& db, bool& rollback) {
+        if (articleExists(db, id, category)) return;
+        // Just above the top or just below the end: the stored rows keep their positions, so an
+        // item costs the same however long the list.
+        auto end = categoryEnd(db, category, front);
+        long long order = end ? (front ? *end - 1 : *end + 1) : 1;
+        ok = insertArticleRow(db, item, nextArticleKey(db), order);
+        rollback = !ok;
+      },
+      [&] {
+        if (ok) storedInto(category);
+      });
   return ok;
 }
 
@@ -394,14 +400,44 @@ std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::replaceAr
   return storePage(items, category, true, true);
 }
 
+VXNewsDBManager::ArticleTurn VXNewsDBManager::articleTurn() const {
+  std::lock_guard lock(turnsMutex_);
+  return turns_;
+}
+
+std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::replaceArticles(const os::Array& items,
+                                                                                        long long category,
+                                                                                        ArticleTurn asked) {
+  return storePage(items, category, true, true, asked);
+}
+
+void VXNewsDBManager::storedInto(long long category) {
+  std::lock_guard lock(turnsMutex_);
+  storedTurn_[category] = ++turns_;
+}
+
 std::optional<std::vector<std::shared_ptr<VXNewsDO>>> VXNewsDBManager::storePage(const os::Array& items,
                                                                                   long long category, bool front,
-                                                                                  bool replacing) {
+                                                                                  bool replacing,
+                                                                                  std::optional<ArticleTurn> asked) {
   std::vector<std::shared_ptr<VXNewsDO>> stored;
-  bool committed = inTransaction([&](SQDatabase& db, bool& rollback) {
-    rollback = (replacing && !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category)) ||
-               !insertFreshArticles(db, items, category, front, stored);
-  });
+  bool superseded = false;
+  bool committed = inTransaction(
+      [&](SQDatabase& db, bool& rollback) {
+        // Decided alone on the connection, so no store can come between the look and the replacement.
+        if (asked) {
+          std::lock_guard lock(turnsMutex_);
+          auto last = storedTurn_.find(category);
+          superseded = last != storedTurn_.end() && last->second > *asked;
+        }
+        if (superseded) return;
+        rollback = (replacing && !db.executeUpdate("delete from ZARTICLE where ZCATEGORY = ?", category)) ||
+                   !insertFreshArticles(db, items, category, front, stored);
+      },
+      [&] {
+        // A replacement counts even when it stored nothing: the rows it took away are gone too.
+        if (!superseded && (replacing || !stored.empty())) storedInto(category);
+      });
   if (!committed) {
     os::log(replacing ? "replace articles failed" : "store articles failed");
     return std::nullopt;

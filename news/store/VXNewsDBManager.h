@@ -12,6 +12,7 @@
 // the current top (which may so go below 1) and the stored rows keep theirs, so that storing a
 // page costs what the page brings, however long the list has grown.
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -99,6 +100,14 @@ class VXNewsDBManager {
   // The category's stored items become the server items, in one transaction: when the database
   // refuses any of it (a full disk), absent, and the category keeps the items it had.
   std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaceArticles(const os::Array& items, long long category);
+  // Where article writes stand now: every item stored from here on comes after it.
+  using ArticleTurn = unsigned long long;
+  ArticleTurn articleTurn() const;
+  // The same for a list asked for at `asked` (articleTurn() before the request went out), by a
+  // writer that must not win over a newer one: when the category stored items since (a pull, a
+  // next page or a refresh answered meanwhile), those stay and nothing is replaced (empty).
+  std::optional<std::vector<std::shared_ptr<VXNewsDO>>> replaceArticles(const os::Array& items, long long category,
+                                                                        ArticleTurn asked);
   // The category's items, top first.
   std::vector<std::shared_ptr<VXNewsDO>> createNewsListWithDB(long long category);
   // {"id", "icon1", "icon2", "icon3"} per stored item, top first; the icons end at the first
@@ -123,12 +132,17 @@ class VXNewsDBManager {
  private:
   // A page stored in one transaction, in place of the category's rows when replacing.
   std::optional<std::vector<std::shared_ptr<VXNewsDO>>> storePage(const os::Array& items, long long category,
-                                                                  bool front, bool replacing);
+                                                                  bool front, bool replacing,
+                                                                  std::optional<ArticleTurn> asked = std::nullopt);
+  // On the connection, after a commit that stored items of the category: it takes the next turn.
+  void storedInto(long long category);
   void initDB();
   // Runs work alone on the connection; false when the database is not open.
   bool inDatabase(const std::function<void(SQDatabase&)>& work);
-  // The same inside a transaction; work sets rollback to undo everything.
-  bool inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work);
+  // The same inside a transaction; work sets rollback to undo everything. `committed` runs after a
+  // commit, still alone on the connection.
+  bool inTransaction(const std::function<void(SQDatabase&, bool& rollback)>& work,
+                     const std::function<void()>& committed = nullptr);
 
   // Moves a damaged file (and its journal files) out of the way.
   void setAside(const std::string& why);
@@ -140,4 +154,8 @@ class VXNewsDBManager {
   std::shared_ptr<SQDatabaseQueue> queue_;
   std::mutex handlerMutex_;
   std::function<void()> historyCleared_;
+  // Article writes counted, and the turn of each category's last stored items.
+  mutable std::mutex turnsMutex_;
+  ArticleTurn turns_ = 0;
+  std::map<long long, ArticleTurn> storedTurn_;
 };

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <deque>
+#include <future>
+#include <mutex>
 
 #include "news/article/VXDetailXMLParseHelper.h"
 #include "news/article/VXNewsDetailViewController.h"
 #include "news/article/VXOfflineArticleStore.h"
-#include "news/tests/support/ReaderFixture.h"
+#include "news/list/VXNewsTableView.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/console/TouchDriver.h"
 #include "os/views/Application.h"
@@ -334,6 +338,182 @@ TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
   ASSERT_TRUE(waitEnd());
   EXPECT_EQ(server_->asked(1020), 1);
   EXPECT_EQ(heard_, (std::vector<int>{100, -1, 100, -1}));
+}
+
+// A news server on loopback answering requests in turn with the answers the test gives it, each
+// at once or, held, only once the test lets it go; "result" 2 once none is left. Held answers
+// still waiting go when it ends.
+class TurnServer {
+ public:
+  TurnServer() {
+    server_.route("POST", "/api/imobile/", [state = state_](const os::testing::RecordedRequest&) {
+      std::pair<std::string, std::shared_future<void>> next{envelope(os::Dictionary{{"result", 2}}), {}};
+      {
+        std::lock_guard lock(state->mutex);
+        if (!state->answers.empty()) {
+          next = state->answers.front();
+          state->answers.pop_front();
+        }
+      }
+      if (next.second.valid()) next.second.wait_for(std::chrono::seconds(60));
+      return os::testing::CannedResponse::json(next.first);
+    });
+  }
+  ~TurnServer() {
+    for (auto& gate : gates_) release(gate);
+  }
+  // The next request's answer, at once.
+  void give(std::string answer) { push(std::move(answer), {}); }
+  // The same held until release() with the index this answers.
+  std::size_t hold(std::string answer) {
+    auto gate = std::make_shared<std::promise<void>>();
+    push(std::move(answer), gate->get_future().share());
+    gates_.push_back(std::move(gate));
+    return gates_.size() - 1;
+  }
+  void release(std::size_t held) { release(gates_.at(held)); }
+  std::size_t requests() const { return server_.requestCount(); }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::deque<std::pair<std::string, std::shared_future<void>>> answers;
+  };
+  void push(std::string answer, std::shared_future<void> opened) {
+    std::lock_guard lock(state_->mutex);
+    state_->answers.emplace_back(std::move(answer), std::move(opened));
+  }
+  static void release(const std::shared_ptr<std::promise<void>>& gate) {
+    try {
+      gate->set_value();
+    } catch (const std::future_error&) {  // let go already
+    }
+  }
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+  std::vector<std::shared_ptr<std::promise<void>>> gates_;
+  ScriptedNewsServer server_;  // takes over the server address
+};
+
+// The download beside the reader's list of the same category on the screen: the list's own
+// refreshes, answered while the download's list answer is on its way, are never wiped by it.
+class OfflineBesideListTest : public OfflineFixture {
+ protected:
+  static constexpr long long kCategory = 5;
+  OfflineBesideListTest() : OfflineFixture(false, Screen::Window) {}
+  void TearDown() override {
+    if (list_) {
+      waitIdle(*list_);
+      list_->removeFromSuperview();
+      list_.reset();
+    }
+    OfflineFixture::TearDown();
+  }
+
+  static long long now1970() { return static_cast<long long>(os::Date::now().timeIntervalSince1970()); }
+  // The list of the category, shown with its stored rows (`fresh`: nothing asked).
+  VXNewsTableView& showList(bool fresh) {
+    if (!fresh) db_->updateCategory(kCategory, 0);
+    list_ = VXNewsTableView::create(os::Rect{0, 0, 320, 460}, kCategory, VXReaderContext::current());
+    window_->addSubview(list_);
+    os::TouchDriver::settle();
+    list_->load();
+    return *list_;
+  }
+  std::vector<long long> listed() const { return collect(list_->dataList(), [](auto& n) { return n->ID(); }); }
+  std::vector<long long> stored() { return collect(db_->createNewsListWithDB(kCategory), [](auto& n) { return n->ID(); }); }
+  // Starts the download of the category, stale by then, and waits until its list request is out.
+  void startDownload(TurnServer& news) {
+    db_->updateCategory(kCategory, 0);
+    const std::size_t before = news.requests();
+    ASSERT_TRUE(start({kCategory}));
+    ASSERT_TRUE(runUntil([&] { return news.requests() == before + 1; }));
+  }
+
+  std::shared_ptr<VXNewsTableView> list_;
+};
+
+// The reader cancels a download whose list answer is slow, goes back to the list and pulls: the
+// cancelled download's answer, asked for before the pull, arrives after it and stores nothing.
+TEST_F(OfflineBesideListTest, APullAfterACancelKeepsItsRowsFromTheCancelledDownloadsLateList) {
+  const long long t = now1970();
+  storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
+  TurnServer news;
+  showList(true);
+  const auto late = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500), item(1, t - 900)}, 2));
+  startDownload(news);
+  helper_->killThread();
+
+  news.give(listAnswer(os::Array{item(4, t - 100), item(3, t - 300)}, 2));
+  os::TouchDriver::dragScrollView(*list_->tableView(), os::Point{0, 200});
+  waitIdle(*list_);
+  ASSERT_EQ(listed(), (std::vector<long long>{4, 3, 2, 1}));
+
+  news.release(late);
+  ASSERT_TRUE(runUntil([&] { return helper_->pendingCategories() == 0; }));
+  EXPECT_EQ(stored(), (std::vector<long long>{4, 3, 2, 1}));
+}
+
+// A forced refresh of the list already out when the download starts, answered while the
+// download's list is on its way: the list's rows stay, on the screen and in the database.
+TEST_F(OfflineBesideListTest, AForcedRefreshAnsweredDuringTheDownloadKeepsItsRows) {
+  const long long t = now1970();
+  storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
+  TurnServer news;
+  const auto refresh = news.hold(listAnswer(os::Array{item(5, t - 50), item(4, t - 100)}, 2));
+  showList(false);
+  ASSERT_TRUE(runUntil([&] { return news.requests() == 1; }));
+  const auto download = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2));
+  startDownload(news);
+
+  news.release(refresh);
+  waitIdle(*list_);
+  ASSERT_EQ(listed(), (std::vector<long long>{5, 4}));
+  news.release(download);
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(stored(), (std::vector<long long>{5, 4}));
+  // The download then fetched the articles of the list the reader has.
+  EXPECT_EQ(news.requests(), 4u);
+}
+
+// A next page the reader reached for before the download started, stored while the download's
+// list is on its way, stays below the rows it followed.
+TEST_F(OfflineBesideListTest, ANextPageAnsweredDuringTheDownloadStaysStored) {
+  const long long t = now1970();
+  os::Array page;
+  for (long long id = 40; id > 20; --id) page.push_back(os::Value(item(id, t - (50 - id) * 60)));
+  storeFresh(kCategory, page);
+  TurnServer news;
+  auto& table = *showList(true).tableView();
+  const auto next = news.hold(listAnswer(os::Array{item(20, t - 4000), item(19, t - 4100)}, 2));
+  scrollToEnd(table);
+  list_->loadMore(table);
+  ASSERT_TRUE(runUntil([&] { return news.requests() == 1; }));
+  const auto download = news.hold(listAnswer(os::Array{item(41, t - 60), item(40, t - 600)}, 2));
+  startDownload(news);
+
+  news.release(next);
+  waitIdle(*list_);
+  ASSERT_EQ(list_->dataList().back()->ID(), 19);
+  news.release(download);
+  ASSERT_TRUE(waitEnd());
+  auto rows = stored();
+  ASSERT_EQ(rows.size(), 22u);
+  EXPECT_EQ(rows.front(), 40);
+  EXPECT_EQ(rows.back(), 19);
+}
+
+// A store of the category before the download asked, or of another category meanwhile, leaves the
+// download's list to replace the stored one.
+TEST_F(OfflineBesideListTest, StoresBeforeTheAskOrOfAnotherCategoryLeaveTheDownloadsListToReplace) {
+  const long long t = now1970();
+  storeFresh(kCategory, os::Array{os::Value(item(2, t - 500)), os::Value(item(1, t - 900))});
+  TurnServer news;
+  const auto download = news.hold(listAnswer(os::Array{item(3, t - 300), item(2, t - 500)}, 2));
+  startDownload(news);
+  ASSERT_FALSE(db_->insertArticles(os::Array{os::Value(item(9, t - 10))}, kCategory + 1).empty());
+  news.release(download);
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(stored(), (std::vector<long long>{3, 2}));
 }
 
 }  // namespace

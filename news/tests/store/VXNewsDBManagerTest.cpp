@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -378,6 +379,41 @@ TEST_F(NewsDB, APullOrAPageWritesOnlyTheRowsItBrings) {
   EXPECT_EQ(top, (std::vector<long long>{6003, 5001, 5002, 5003}));
   EXPECT_EQ(list[4]->ID(), kStored - 19);
   EXPECT_EQ(bottom, (std::vector<long long>{20, 6001, 6002}));
+}
+
+// A replacement asked for before a store of its category leaves that store's rows as they are,
+// whichever road stored them; one asked for after them, or a store of another category, does not.
+TEST_F(NewsDB, AReplacementAskedBeforeAStoreOfItsCategoryStoresNothing) {
+  auto ids = [&](long long category) {
+    std::vector<long long> out;
+    for (auto& [id, order] : orders(category)) out.push_back(id);
+    return out;
+  };
+  ASSERT_EQ(db_->insertArticles(batch({2, 1}), 5).size(), 2u);
+  auto asked = db_->articleTurn();
+  ASSERT_EQ(db_->insertArticles(batch({9}), 6).size(), 1u);
+  EXPECT_TRUE(db_->insertArticles(batch({2}), 5).empty());  // nothing new stores nothing
+  auto replaced = db_->replaceArticles(batch({3, 2}), 5, asked);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced->size(), 2u);
+  EXPECT_EQ(ids(5), (std::vector<long long>{3, 2}));
+
+  auto single = item(4);
+  single.set("category", os::Value(5));
+  const std::vector<std::function<bool()>> stores{
+      [&] { return db_->storeArticles(batch({10}), 5, true).has_value(); },
+      [&] { return db_->storeArticles(batch({11}), 5, false).has_value(); },
+      [&] { return db_->replaceArticles(batch({12, 13}), 5).has_value(); },
+      [&] { return db_->insertArticle(single, true); }};
+  for (std::size_t road = 0; road < stores.size(); ++road) {
+    asked = db_->articleTurn();
+    ASSERT_TRUE(stores[road]()) << road;
+    const auto before = ids(5);
+    replaced = db_->replaceArticles(batch({20, 21}), 5, asked);
+    ASSERT_TRUE(replaced) << road;
+    EXPECT_TRUE(replaced->empty()) << road;
+    EXPECT_EQ(ids(5), before) << road;
+  }
 }
 
 // The rows of one category, found without reading the others: the lookups a pull and a page make
