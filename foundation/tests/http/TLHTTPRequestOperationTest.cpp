@@ -54,6 +54,34 @@ std::shared_ptr<TLHTTPRequestOperation> startWithOutcome(const std::string& url,
 
 std::string text(const os::Data& d) { return std::string(d.begin(), d.end()); }
 
+// The start and finish broadcasts of one operation, in the order they came, from any thread.
+class Broadcasts {
+ public:
+  explicit Broadcasts(const TLHTTPRequestOperation& op)
+      : started_(kTLNetworkingOperationDidStartNotification, note(), &op),
+        finished_(kTLNetworkingOperationDidFinishNotification, note(), &op) {}
+  int started() const { return started_.count(); }
+  int finished() const { return finished_.count(); }
+  std::vector<std::string> names() const {
+    std::lock_guard lock(mutex_);
+    return names_;
+  }
+
+ private:
+  std::function<void(const os::Notification&)> note() {
+    return [this](const os::Notification& n) {
+      std::lock_guard lock(mutex_);
+      names_.push_back(n.name);
+    };
+  }
+  mutable std::mutex mutex_;
+  std::vector<std::string> names_;
+  os::testing::NotificationCounter started_, finished_;
+};
+
+const std::vector<std::string> kStartThenFinish{kTLNetworkingOperationDidStartNotification,
+                                                kTLNetworkingOperationDidFinishNotification};
+
 // A subclass with settings of its own, to change class-level settings without touching the base.
 class LenientOperation : public TLHTTPRequestOperation {
  public:
@@ -152,20 +180,16 @@ TEST(TLHTTPRequestOperationTest, CancelBeforeStartFinishesWithCancelledErrorAndN
   auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/ok")));
   Outcome out;
   observe(op, out);
-  std::vector<std::string> broadcasts;
-  auto note = [&](const os::Notification& n) { broadcasts.push_back(n.name); };
-  os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, note, op.get());
-  os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, note, op.get());
+  Broadcasts broadcasts(*op);
   op->cancel();
   op->cancel();  // a second cancel changes nothing
   EXPECT_TRUE(op->isReady());
   op->start();
-  ASSERT_TRUE(httptest::runUntil([&] { return out.done() && broadcasts.size() == 2; }));
+  ASSERT_TRUE(httptest::runUntil([&] { return out.done() && broadcasts.names().size() == 2; }));
   EXPECT_EQ(out.failures, 1);
   EXPECT_EQ(out.error->domain, os::kURLErrorDomain);
   EXPECT_EQ(out.error->code, os::kURLErrorCancelled);
-  EXPECT_EQ(broadcasts, (std::vector<std::string>{kTLNetworkingOperationDidStartNotification,
-                                                  kTLNetworkingOperationDidFinishNotification}));
+  EXPECT_EQ(broadcasts.names(), kStartThenFinish);
   EXPECT_EQ(server.requestCount(), 0u);
 }
 
@@ -397,18 +421,17 @@ TEST(TLHTTPRequestOperationTest, StartAndFinishBroadcastsPairUpThroughPauseResum
         TLHTTPRequestOperation::create(os::URLRequest("http://127.0.0.1:" + std::to_string(peer.port()) + "/file"));
     Outcome out;
     observe(op, out);
-    os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, nullptr, op.get());
-    os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, nullptr, op.get());
+    Broadcasts broadcasts(*op);
     op->start();
     ASSERT_TRUE(httptest::runUntil([&] { return hasRequestHead(peer); }));
     ASSERT_TRUE(peer.write(bytesOf("HTTP/1.1 200 OK\r\nContent-Length: 1500\r\n\r\n" + kFileBody.substr(0, 1000))));
     ASSERT_TRUE(httptest::runUntil([&] { return op->totalBytesRead() >= 1000; }));
     op->pause();
     op->cancel();
-    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && finished.count() > 0; }));
+    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && broadcasts.finished() > 0; }));
     os::RunLoop::main()->runUntilIdle();
-    EXPECT_EQ(started.count(), 1);
-    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(broadcasts.started(), 1);
+    EXPECT_EQ(broadcasts.finished(), 1);
     EXPECT_EQ(out.failures, 1);
   }
   // Paused and resumed before the network thread took up the start: one request, one start and
@@ -419,14 +442,7 @@ TEST(TLHTTPRequestOperationTest, StartAndFinishBroadcastsPairUpThroughPauseResum
     auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/ok")));
     Outcome out;
     observe(op, out);
-    std::vector<std::string> broadcasts;
-    std::mutex broadcastsMutex;
-    auto note = [&](const os::Notification& n) {
-      std::lock_guard lock(broadcastsMutex);
-      broadcasts.push_back(n.name);
-    };
-    os::testing::NotificationCounter started(kTLNetworkingOperationDidStartNotification, note, op.get());
-    os::testing::NotificationCounter finished(kTLNetworkingOperationDidFinishNotification, note, op.get());
+    Broadcasts broadcasts(*op);
     std::promise<void> release;
     std::promise<void> holding;
     TLURLConnectionOperation::networkRequestThread()->runLoop()->post(
@@ -439,13 +455,11 @@ TEST(TLHTTPRequestOperationTest, StartAndFinishBroadcastsPairUpThroughPauseResum
     op->pause();
     op->resume();
     release.set_value();
-    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && finished.count() > 0; }));
+    ASSERT_TRUE(httptest::runUntil([&] { return out.done() && broadcasts.finished() > 0; }));
     os::RunLoop::main()->runUntilIdle();
     EXPECT_EQ(out.successes, 1);
     EXPECT_EQ(server.requestCount(), 1u);
-    std::lock_guard lock(broadcastsMutex);
-    EXPECT_EQ(broadcasts, (std::vector<std::string>{kTLNetworkingOperationDidStartNotification,
-                                                    kTLNetworkingOperationDidFinishNotification}));
+    EXPECT_EQ(broadcasts.names(), kStartThenFinish);
   }
 }
 
