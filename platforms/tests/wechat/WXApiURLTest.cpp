@@ -164,7 +164,7 @@ TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
                                                                  {"language", os::Value(os::Data{1})}})}})));
   EXPECT_TRUE(handle(kAppId + "://x"));
   auto resp = std::dynamic_pointer_cast<SendMessageToWXResp>(wx->responses.back());
-  EXPECT_EQ(resp->errCode(), 0);
+  EXPECT_EQ(resp->errCode(), WXErrCodeCommon);  // a result that is no number is no success
   EXPECT_FALSE(resp->lang());
 
   // A binary property list whose only object claims 100 MB of data.
