@@ -569,4 +569,50 @@ TEST_F(RennClientTest, AWebLoginEndsOnceAsWhatItsPageAnswered) {
   EXPECT_EQ(RennClient::accessToken()->accessToken(), "old-1-9");
 }
 
+// A login or a registration started while an earlier login's dialog is still up ends that login
+// as cancelled, once: one dialog stays on screen, and the page's answer is the newest login's.
+TEST_F(RennClientTest, ANewWebLoginCancelsTheDialogStillUp) {
+  RennClient::enableSSO(false);
+  auto pages = os::testing::ScriptedWebPages::install();
+  using os::testing::ScriptedPage;
+  const std::string success = "http://oauth.renren.example/oauth/login_success.html";
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize", [&](const os::URLRequest&) {
+    return ScriptedPage::page("<html>sign in</html>");
+  });
+  auto first = std::make_shared<Login>();
+  auto second = std::make_shared<Login>();
+  auto dialogs = [&] {
+    os::RunLoop::main()->runUntilIdle();
+    return window->subviews().size();
+  };
+
+  RennClient::loginWithDelegate(first);
+  ASSERT_EQ(dialogs(), 1u);
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(second->events.empty());
+
+  // The same caller asking again hears its earlier login cancelled, then the new one's outcome.
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(second->events, std::vector<std::string>{"cancelled"});
+  auto dialog = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->shouldStartLoadWithRequest(*dialog->webView(), os::URLRequest(success + "#access_token=n-1-5"),
+                                                  os::WebViewNavigationType::Other));
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success"}));
+  EXPECT_EQ(dialogs(), 0u);
+
+  // A registration replaces a login's dialog as well.
+  RennClient::setAccessToken(std::nullopt);
+  RennClient::loginWithDelegate(first);
+  ASSERT_EQ(dialogs(), 1u);
+  RennClient::quickRegister(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success"}));
+  EXPECT_FALSE(RennClient::accessToken());
+}
+
 }  // namespace
