@@ -613,6 +613,18 @@ TEST_F(RennClientTest, ANewWebLoginCancelsTheDialogStillUp) {
   EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
   EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success"}));
   EXPECT_FALSE(RennClient::accessToken());
+
+  // A sign-on through the Renren application replaces the dialog still up as well.
+  auto renren = device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  RennClient::enableSSO(true);
+  RennClient::loginWithDelegate(first);
+  EXPECT_EQ(dialogs(), 0u);
+  ASSERT_EQ(renren->openedURLs().size(), 1u);
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success", "cancelled"}));
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  renren->openURL(kCallback + "://success#access_token=s-1-6");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled", "success"}));
 }
 
 }  // namespace
