@@ -388,6 +388,47 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
   EXPECT_FALSE(RennClient::uid());
 }
 
+// A sign-on still waiting for the Renren application is given up by a new login, a registration
+// or a logout: its caller hears it cancelled, once, and the reply that comes late is the new
+// login's or nobody's. A caller that cancels its own login hears nothing.
+TEST_F(RennClientTest, ASignOnStillWaitingEndsOnceWhenGivenUp) {
+  auto renren = device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  auto pages = os::testing::ScriptedWebPages::install();
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize",
+               [](const os::URLRequest&) { return os::testing::ScriptedPage::page("<html>sign in</html>"); });
+  auto first = std::make_shared<Login>();
+  auto second = std::make_shared<Login>();
+
+  RennClient::loginWithDelegate(first);
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(second->events.empty());
+  renren->openURL(kCallback + "://success#access_token=t-1-8");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(second->events, std::vector<std::string>{"success"});
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+
+  // A logout while a sign-on waits: logged out, then that login cancelled; the late reply is refused.
+  os::Clock::advance(1);  // the token's lifetime is 0: the next login asks again
+  RennClient::loginWithDelegate(second);
+  RennClient::logoutWithDelegate(second);
+  EXPECT_EQ(second->events, (std::vector<std::string>{"success", "logout", "cancelled"}));
+  renren->openURL(kCallback + "://success#access_token=late-1-9");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(second->events.size(), 3u);
+  EXPECT_FALSE(RennClient::accessToken());
+
+  // A registration gives it up too; a caller that cancels hears nothing.
+  RennClient::loginWithDelegate(first);
+  RennClient::quickRegister(second);
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  RennClient::enableSSO(true);
+  RennClient::loginWithDelegate(first);
+  RennClient::cancelLogin();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+}
+
 TEST_F(RennClientTest, TokenExpiry) {
   const double t = now();
   RennClient::setAccessToken(bearer("a-b-1", t - 3600, 3600));
