@@ -35,26 +35,44 @@ bool RennClient::handleOpenURL(const os::URL& url) {
   return RennLoginService::sharedRennLoginService().handleOpenURL(url);
 }
 
+namespace {
+
+// The caller of a sign-on still waiting for the Renren application, which a new login, a
+// registration or a logout gives up: it hears the login cancelled, once, after the new road has
+// begun (it may start another login from the answer). A caller that cancels hears nothing.
+std::shared_ptr<RennLoginDelegate> waitingSignOnCaller() {
+  auto& login = RennLoginService::sharedRennLoginService();
+  return login.isWaitingForSSO() ? login.delegate() : nullptr;
+}
+
+}  // namespace
+
 void RennClient::loginWithDelegate(std::weak_ptr<RennLoginDelegate> delegate) {
   auto& login = RennLoginService::sharedRennLoginService();
+  auto replaced = waitingSignOnCaller();
   login.setDelegate(std::move(delegate));
   login.login();
+  if (replaced) replaced->rennLoginCancelded();
 }
 
 void RennClient::cancelLogin() { RennLoginService::sharedRennLoginService().setDelegate({}); }
 
 void RennClient::logoutWithDelegate(std::weak_ptr<RennLoginDelegate> delegate) {
   auto& login = RennLoginService::sharedRennLoginService();
+  auto replaced = waitingSignOnCaller();
   login.setDelegate(std::move(delegate));
   login.logout();
+  if (replaced) replaced->rennLoginCancelded();
 }
 
 void RennClient::cancelLogout() { RennLoginService::sharedRennLoginService().setDelegate({}); }
 
 void RennClient::quickRegister(std::weak_ptr<RennLoginDelegate> delegate) {
   auto& login = RennLoginService::sharedRennLoginService();
+  auto replaced = waitingSignOnCaller();
   login.setDelegate(std::move(delegate));
   login.quickRegister();
+  if (replaced) replaced->rennLoginCancelded();
 }
 
 std::optional<RennAccessToken> RennClient::accessToken() {

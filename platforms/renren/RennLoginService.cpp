@@ -1,5 +1,7 @@
 #include "platforms/renren/RennLoginService.h"
 
+#include <utility>
+
 #include "os/core/Date.h"
 #include "os/core/String.h"
 #include "os/store/Bundle.h"
@@ -26,7 +28,22 @@ std::string RennLoginService::callbackScheme() const {
   return "rm" + appId_ + (bundle ? bundle->bundleIdentifier().value_or("") : "");
 }
 
+// One login at a time: a web dialog still up when another login or registration starts ends as
+// cancelled, so its caller hears once and no second dialog lies under the new one. Told last, as
+// its caller may start another login from the answer.
 void RennLoginService::login() {
+  auto replaced = std::exchange(authorizeView_, {}).lock();
+  startLogin();
+  if (replaced) replaced->cancel();
+}
+
+void RennLoginService::quickRegister() {
+  auto replaced = std::exchange(authorizeView_, {}).lock();
+  startQuickRegister();
+  if (replaced) replaced->cancel();
+}
+
+void RennLoginService::startLogin() {
   if (RennClient::isAuthorizeValid()) {
     if (auto d = delegate()) d->rennLoginSuccess();
     return;
@@ -50,6 +67,7 @@ void RennLoginService::login() {
 
 void RennLoginService::showAuthorizeView(os::Dictionary params, const std::string& address) {
   auto view = RennAuthorizeView::initWithAuthParams(std::move(params), delegate_, address);
+  authorizeView_ = view;
   view->show();
 }
 
@@ -131,7 +149,7 @@ bool RennLoginService::handleOpenURL(const os::URL& url) {
   return true;
 }
 
-void RennLoginService::quickRegister() {
+void RennLoginService::startQuickRegister() {
   if (!scope_) scope_ = "";
   os::Dictionary params{{"client_id", os::Value(apiKey_)},
                         {"response_type", os::Value("token")},

@@ -9,6 +9,8 @@
 #include "os/core/URL.h"
 #include "platforms/renren/RennLoginDelegate.h"
 
+class RennAuthorizeView;
+
 // Where the network lives. Every host is configuration (tests route them to loopback servers).
 struct RennHosts {
   std::string oauthHost = "oauth.renren.example";
@@ -57,6 +59,8 @@ class RennLoginService {
  private:
   RennLoginService() = default;
   std::string callbackScheme() const;
+  void startLogin();
+  void startQuickRegister();
   void showAuthorizeView(os::Dictionary params, const std::string& address);
 
   bool enableSSO_ = true;
@@ -67,4 +71,6 @@ class RennLoginService {
   std::weak_ptr<RennLoginDelegate> delegate_;
   RennHosts hosts_;
   bool waitingForSSO_ = false;
+  // The web login dialog last shown; it lives on screen, not here.
+  std::weak_ptr<RennAuthorizeView> authorizeView_;
 };

@@ -1,5 +1,6 @@
 #include "platforms/wechat/AppCommunicateData.h"
 
+#include <charconv>
 #include <climits>
 
 #include "os/core/Log.h"
@@ -159,6 +160,21 @@ std::shared_ptr<WXMediaObject> mediaObjectOf(const LinkValues& v) {
 
 }  // namespace
 
+std::optional<int> WXReadResultCode(const os::Value* v) {
+  if (!v) return std::nullopt;
+  if (v->isNumber()) return clampToInt(v->intValue());
+  const std::string* s = v->string();
+  if (!s || s->empty()) return std::nullopt;
+  const char* begin = s->data() + (s->front() == '+' ? 1 : 0);
+  const char* end = s->data() + s->size();
+  long long value = 0;
+  auto [stop, ec] = std::from_chars(begin, end, value);
+  if (stop != end || stop == begin) return std::nullopt;
+  if (ec == std::errc::result_out_of_range) return s->front() == '-' ? INT_MIN : INT_MAX;
+  if (ec != std::errc()) return std::nullopt;
+  return clampToInt(value);
+}
+
 AppCommunicateData::AppCommunicateData(const os::Dictionary& propertList) {
   os::Dictionary record = propertList;
   auto drop = [&record](const char* key, const char* expected) {
@@ -183,7 +199,9 @@ AppCommunicateData::AppCommunicateData(const os::Dictionary& propertList) {
   sdkVer_ = stringFor("sdkver");
   lang_ = stringFor("language");
   country_ = stringFor("country");
-  result_ = clampToInt(integerOf(dictionaryData_->find("result")).value_or(0));
+  const auto result = WXReadResultCode(dictionaryData_->find("result"));
+  hasResult_ = result.has_value();
+  result_ = result.value_or(0);
   scene_ = clampToInt(integerOf(dictionaryData_->find("scene")).value_or(0));
 }
 
@@ -425,22 +443,24 @@ std::shared_ptr<BaseReq> AppCommunicateData::dataToReq() const {
 }
 
 std::shared_ptr<BaseResp> AppCommunicateData::dataToResp() const {
+  // An answer that says no result is no success: it reaches the caller as the common failure.
+  const int errCode = hasResult_ ? result_ : WXErrCodeCommon;
   switch (command_) {
     case WXCommandSendMessageResp: {
       auto resp = std::make_shared<SendMessageToWXResp>();
-      resp->setErrCode(result_);
+      resp->setErrCode(errCode);
       resp->setLang(lang_);
       resp->setCountry(country_);
       return resp;
     }
     case WXCommandSendMessageRespNoLocale: {
       auto resp = std::make_shared<SendMessageToWXResp>();
-      resp->setErrCode(result_);
+      resp->setErrCode(errCode);
       return resp;
     }
     case WXCommandAuthResp: {
       auto resp = std::make_shared<SendAuthResp>();
-      resp->setErrCode(result_);
+      resp->setErrCode(errCode);
       return resp;
     }
     default:

@@ -50,6 +50,11 @@ struct WXRecordLimits {
   static constexpr std::size_t kAuthField = 1024;
 };
 
+// A result code the messenger sent, strictly: decimal text with an optional sign and nothing
+// else, or a number, clamped to 32 bits. Anything else is no result (none), rather than the 0
+// that would mean success.
+std::optional<int> WXReadResultCode(const os::Value* value);
+
 class AppCommunicateData {
  public:
   // An empty record: command 0, result 1, not returned from the app, no dictionary.
@@ -106,7 +111,7 @@ class AppCommunicateData {
   bool returnFromApp() const { return returnFromApp_; }
   void setReturnFromApp(bool v) { returnFromApp_ = v; }
   int result() const { return result_; }
-  void setResult(int v) { result_ = v; }
+  void setResult(int v) { result_ = v, hasResult_ = true; }
   int scene() const { return scene_; }
   void setScene(int v) { scene_ = v; }
 
@@ -123,6 +128,8 @@ class AppCommunicateData {
   bool returnFromApp_ = false;
   WXOptionalString conversationAccount_;
   int result_ = 1;
+  // Whether a record read carried a readable "result"; an answer without one is no success.
+  bool hasResult_ = true;
   int scene_ = 0;
   WXOptionalString openID_, sdkVer_, lang_, country_;
 };

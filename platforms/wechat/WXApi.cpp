@@ -3,6 +3,7 @@
 #include "os/core/String.h"
 #include "os/views/Application.h"
 #include "platforms/wechat/AppCommunicate.h"
+#include "platforms/wechat/AppCommunicateData.h"
 #include "platforms/wechat/MMApiRegister.h"
 #include "platforms/wechat/URLArgumentsAdditions.h"
 #include "platforms/wechat/WeChatApiUtil.h"
@@ -80,7 +81,8 @@ bool WXApi::handleAuthOpenUrl(const os::URL& url, WXApiDelegate* delegate) {
   os::Dictionary params = parseURLParams(url.query());
   auto resp = std::make_shared<SendAuthResp>();
   auto code = stringIn(params, "code");
-  if (!code) {
+  // An empty code grants nothing to exchange: as good as none.
+  if (!code || code->empty()) {
     resp->setErrCode(WXErrCodeCommon);
   } else if (*code == "authdeny") {
     resp->setErrCode(WXErrCodeAuthDeny);
@@ -104,7 +106,8 @@ bool WXApi::handlePayOpenUrl(const os::URL& url, WXApiDelegate* delegate) {
   os::Dictionary params = parseURLParams(url.query());
   auto resp = std::make_shared<PayResp>();
   resp->setReturnKey(stringIn(params, "returnKey"));
-  resp->setErrCode(os::intValue(stringIn(params, "ret").value_or("")));
+  // A payment answer that names no result is no success.
+  resp->setErrCode(WXReadResultCode(params.find("ret")).value_or(WXErrCodeCommon));
   resp->setErrStr(stringIn(params, "notifyStr"));
   if (delegate) delegate->onResp(resp);
   return true;

@@ -8,7 +8,7 @@
 // errCode values the client itself gives; every other value is the messenger's own.
 enum WXErrCode : int {
   WXSuccess = 0,
-  WXErrCodeCommon = -1,    // a login answer without a code
+  WXErrCodeCommon = -1,    // a login answer without a code, or an answer without a result
   WXErrCodeAuthDeny = -4,  // a login answer whose code is "authdeny"
 };
 

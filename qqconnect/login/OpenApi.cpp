@@ -405,6 +405,9 @@ bool OpenApi::processMessage(const std::string& text) {
     if (!state().loginOutstanding) return false;
     std::optional<os::Dictionary> reply = general ? getDictionaryFromGeneralPasteBoard() : getDictionaryFromPasteBoard();
     if (!general && !reply) reply = os::Dictionary{{kOPEN_KEY_AUTH_USERCANCLLED, "YES"}};
+    // QQ has answered, but nothing readable lies where it said: the login fails rather than
+    // waiting for an answer that has come already, and grants nothing.
+    if (!reply) reply = os::Dictionary{};
     return processLoginReply(reply);
   }
   return true;

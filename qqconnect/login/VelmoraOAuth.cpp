@@ -288,7 +288,11 @@ void VelmoraOAuth::userLoginStatisResponse(const std::shared_ptr<APIResponse>& r
   const os::Value& ret = (*value->dictionary())["ret"];
   const std::string retText = ret.isNumber() ? std::to_string(ret.intValue()) : ret.stringOr();
   if (!ret.isNull() && retText == "0") return velmoraDidLogin();
-  authorize(permissions_, true);
+  // The stored session is stale: a new login. Without the reply scheme declared none can start,
+  // and the configuration alert alone would leave the caller waiting; a missing network has
+  // been told already.
+  if (authorize(permissions_, true)) return;
+  if (!appId_ || !TcApiTool::isRegistSchemeInfoPlistFile("velmora" + *appId_)) velmoraDidNotLogin(false);
 }
 
 bool VelmoraOAuth::getOpenId(const std::string& serial) {

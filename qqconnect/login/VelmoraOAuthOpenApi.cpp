@@ -242,8 +242,11 @@ void VelmoraOAuth::requestDidLoad(VelmoraRequest&, const std::optional<os::Value
   raw.setMessage(std::string(data.begin(), data.end()));
   auto answer = VelmoraOpenIdAnswer(raw);
   auto delegate = sessionDelegate();
-  if (answer) {
-    if (const std::string* id = (*answer)["openid"].string()) openId_ = *id;
+  // Only an open id is a login: the server's refusal of the token (its error wrapped in the same
+  // callback) or an answer naming nobody fails it, and leaves the open id held before.
+  const std::string* id = answer ? (*answer)["openid"].string() : nullptr;
+  if (id && !id->empty()) {
+    openId_ = *id;
     if (delegate) delegate->velmoraDidLogin();
   } else if (delegate) {
     delegate->velmoraDidNotLogin(false);

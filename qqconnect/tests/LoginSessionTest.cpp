@@ -114,6 +114,29 @@ TEST_F(LoginTest, SingleSignOnReplyFillsTheSessionOnlyWhileALoginWaits) {
   EXPECT_EQ(delegate->calls.size(), 1u);
 }
 
+// QQ answers a login on the general pasteboard with nothing there, or with bytes that are no
+// archive: the login fails once, nothing is planted, and the same reply again finds no login.
+TEST_F(LoginTest, AnUnreadableSingleSignOnReplyFailsTheLoginOnce) {
+  installAnsweringQQ();
+  const std::string type = std::string("com.velmora.") + kReplyScheme;
+  const std::string url = std::string(kReplyScheme) + "://qzapp/anything/0?generalpastboard=1";
+  const std::vector<std::optional<os::Data>> leftBehind = {std::nullopt, os::Data{'b', 'a', 'd'}};
+  for (const std::optional<os::Data>& left : leftBehind) {
+    SCOPED_TRACE(left ? "bytes" : "nothing");
+    ASSERT_TRUE(login());
+    settle();
+    qq->generalPasteboard()->setData(left, type);
+    qq->openURL(url);
+    settle();
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+    EXPECT_FALSE(session->accessToken());
+    EXPECT_FALSE(OpenApi::isLoginOutstanding());
+    reply(os::Dictionary{{"openid", "OID"}, {"access_token", "TOK"}});
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+    EXPECT_FALSE(session->accessToken());
+  }
+}
+
 // Two sessions sign on through QQ one after the other, before QQ answers: QQ answers the newest
 // request only, so the first login's caller hears at once that it was cancelled, and QQ's answer
 // is the second's.
@@ -458,7 +481,19 @@ TEST_F(OpenApiLoginTest, StoredSessionIsCheckedAndEveryAnswerEndsTheLogin) {
   delegate->calls.clear();
   ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
   ASSERT_TRUE(answered());
+  settle();
   EXPECT_EQ(delegate->calls, std::vector<std::string>{"no network"});
+
+  // Nor can one start when the reader does not declare its reply scheme: the login fails once,
+  // besides the alert about the configuration.
+  sandbox.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"},
+                                           {"CFBundleDisplayName", "军事新闻"}});
+  delegate->calls.clear();
+  ASSERT_TRUE(session->authorize(std::vector<std::string>{"all"}));
+  ASSERT_TRUE(answered());
+  settle();
+  EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+  EXPECT_EQ(session->accessToken(), "TOK");
 }
 
 // The reader logs out while a login's request is out (the stored-login check, the open id): the

@@ -285,6 +285,23 @@ TEST_F(OpenApiOperationsTest, ADialogLoginWhoseOpenIdFetchFailsEndsAsFailed) {
   EXPECT_EQ(refusedDelegate->calls, std::vector<std::string>{"failed"});
 }
 
+// The open id server refuses a token inside the same callback wrapper it answers with, or answers
+// without naming anybody: each such answer fails the dialog login once and keeps the open id.
+TEST_F(OpenApiOperationsTest, ADialogLoginWhoseAnswerNamesNoOpenIdEndsAsFailed) {
+  for (const std::string body : {"callback( {\"error\":100016,\"error_description\":\"bad token\"} );\n",
+                                 "{\"ret\":100014,\"msg\":\"token expired\"}", "callback( {\"openid\":\"\"} );\n",
+                                 "{\"client_id\":\"1\",\"openid\":42}"}) {
+    SCOPED_TRACE(body);
+    delegate->calls.clear();
+    server.route("GET", "/oauth2.0/m_me", CannedResponse::text(body));
+    session->velmoraDialogLogin("DTOK", os::Date::now().addingTimeInterval(60));
+    ASSERT_TRUE(run([&] { return !delegate->calls.empty(); }));
+    settle();
+    EXPECT_EQ(delegate->calls, std::vector<std::string>{"failed"});
+    EXPECT_EQ(session->openId(), "OID");
+  }
+}
+
 struct PlainReceiver : VelmoraRequestDelegate {
   std::vector<std::string> loaded;
   int failed = 0;

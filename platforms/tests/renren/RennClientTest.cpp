@@ -388,6 +388,47 @@ TEST_F(RennClientTest, SingleSignOnThroughTheRenrenApplication) {
   EXPECT_FALSE(RennClient::uid());
 }
 
+// A sign-on still waiting for the Renren application is given up by a new login, a registration
+// or a logout: its caller hears it cancelled, once, and the reply that comes late is the new
+// login's or nobody's. A caller that cancels its own login hears nothing.
+TEST_F(RennClientTest, ASignOnStillWaitingEndsOnceWhenGivenUp) {
+  auto renren = device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  auto pages = os::testing::ScriptedWebPages::install();
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize",
+               [](const os::URLRequest&) { return os::testing::ScriptedPage::page("<html>sign in</html>"); });
+  auto first = std::make_shared<Login>();
+  auto second = std::make_shared<Login>();
+
+  RennClient::loginWithDelegate(first);
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(second->events.empty());
+  renren->openURL(kCallback + "://success#access_token=t-1-8");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(second->events, std::vector<std::string>{"success"});
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+
+  // A logout while a sign-on waits: logged out, then that login cancelled; the late reply is refused.
+  os::Clock::advance(1);  // the token's lifetime is 0: the next login asks again
+  RennClient::loginWithDelegate(second);
+  RennClient::logoutWithDelegate(second);
+  EXPECT_EQ(second->events, (std::vector<std::string>{"success", "logout", "cancelled"}));
+  renren->openURL(kCallback + "://success#access_token=late-1-9");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(second->events.size(), 3u);
+  EXPECT_FALSE(RennClient::accessToken());
+
+  // A registration gives it up too; a caller that cancels hears nothing.
+  RennClient::loginWithDelegate(first);
+  RennClient::quickRegister(second);
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  RennClient::enableSSO(true);
+  RennClient::loginWithDelegate(first);
+  RennClient::cancelLogin();
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+}
+
 TEST_F(RennClientTest, TokenExpiry) {
   const double t = now();
   RennClient::setAccessToken(bearer("a-b-1", t - 3600, 3600));
@@ -567,6 +608,64 @@ TEST_F(RennClientTest, AWebLoginEndsOnceAsWhatItsPageAnswered) {
   }
   EXPECT_EQ(next, answers.size());
   EXPECT_EQ(RennClient::accessToken()->accessToken(), "old-1-9");
+}
+
+// A login or a registration started while an earlier login's dialog is still up ends that login
+// as cancelled, once: one dialog stays on screen, and the page's answer is the newest login's.
+TEST_F(RennClientTest, ANewWebLoginCancelsTheDialogStillUp) {
+  RennClient::enableSSO(false);
+  auto pages = os::testing::ScriptedWebPages::install();
+  using os::testing::ScriptedPage;
+  const std::string success = "http://oauth.renren.example/oauth/login_success.html";
+  pages->route("https://oauth.renren.example/oauth/v2/wap/authorize", [&](const os::URLRequest&) {
+    return ScriptedPage::page("<html>sign in</html>");
+  });
+  auto first = std::make_shared<Login>();
+  auto second = std::make_shared<Login>();
+  auto dialogs = [&] {
+    os::RunLoop::main()->runUntilIdle();
+    return window->subviews().size();
+  };
+
+  RennClient::loginWithDelegate(first);
+  ASSERT_EQ(dialogs(), 1u);
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(first->events, std::vector<std::string>{"cancelled"});
+  EXPECT_TRUE(second->events.empty());
+
+  // The same caller asking again hears its earlier login cancelled, then the new one's outcome.
+  RennClient::loginWithDelegate(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(second->events, std::vector<std::string>{"cancelled"});
+  auto dialog = std::dynamic_pointer_cast<RennAuthorizeView>(window->subviews().at(0)->subviews().at(0));
+  ASSERT_TRUE(dialog);
+  EXPECT_FALSE(dialog->shouldStartLoadWithRequest(*dialog->webView(), os::URLRequest(success + "#access_token=n-1-5"),
+                                                  os::WebViewNavigationType::Other));
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success"}));
+  EXPECT_EQ(dialogs(), 0u);
+
+  // A registration replaces a login's dialog as well.
+  RennClient::setAccessToken(std::nullopt);
+  RennClient::loginWithDelegate(first);
+  ASSERT_EQ(dialogs(), 1u);
+  RennClient::quickRegister(second);
+  EXPECT_EQ(dialogs(), 1u);
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success"}));
+  EXPECT_FALSE(RennClient::accessToken());
+
+  // A sign-on through the Renren application replaces the dialog still up as well.
+  auto renren = device_.launchPeerApplication("com.example.renren", {"renrenapi", "renrenios"});
+  RennClient::enableSSO(true);
+  RennClient::loginWithDelegate(first);
+  EXPECT_EQ(dialogs(), 0u);
+  ASSERT_EQ(renren->openedURLs().size(), 1u);
+  EXPECT_EQ(second->events, (std::vector<std::string>{"cancelled", "success", "cancelled"}));
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled"}));
+  renren->openURL(kCallback + "://success#access_token=s-1-6");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(first->events, (std::vector<std::string>{"cancelled", "cancelled", "success"}));
 }
 
 }  // namespace

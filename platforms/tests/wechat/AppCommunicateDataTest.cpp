@@ -102,11 +102,13 @@ TEST(AppCommunicateDataTest, RecordsWrittenAndReadBack) {
   EXPECT_EQ(d["result"].stringOr(), "1");
   EXPECT_EQ(AppCommunicateData(d).textMessage(), "hi");
 
-  // Without "result" the result is 0; a 2020 answer drops the locale, a 2010 one keeps it.
+  // Without "result" the result is 0, yet the answer is no success; a 2020 answer drops the
+  // locale, a 2010 one keeps it.
   os::Dictionary answer{{"command", os::Value("2020")}, {"language", os::Value("en")}, {"country", os::Value("US")}};
+  EXPECT_EQ(AppCommunicateData(answer).result(), 0);
   auto resp = std::dynamic_pointer_cast<SendMessageToWXResp>(AppCommunicateData(answer).dataToResp());
   ASSERT_TRUE(resp);
-  EXPECT_EQ(resp->errCode(), 0);
+  EXPECT_EQ(resp->errCode(), WXErrCodeCommon);
   EXPECT_FALSE(resp->lang());
   answer.set("command", os::Value("2010"));
   resp = std::dynamic_pointer_cast<SendMessageToWXResp>(AppCommunicateData(answer).dataToResp());

@@ -139,6 +139,40 @@ TEST_P(WXApiExchangeTest, ALaunchWithALongMessageReachesTheDelegate) {
   EXPECT_EQ(launch->message()->messageAction(), std::string(3000, 'a'));
 }
 
+// Every answer record the messenger may leave reaches the delegate once; one whose "result" is
+// missing or no number is a failure, never the success a 0 would be.
+TEST_P(WXApiExchangeTest, AnswerRecordsWithoutAResultAreNoSuccess) {
+  ASSERT_TRUE(WXApi::registerApp(kAppId));
+  struct Case {
+    const char* command;
+    std::optional<os::Value> result;
+    int errCode;
+  };
+  const std::vector<Case> cases = {{"2010", std::nullopt, WXErrCodeCommon},
+                                   {"2020", os::Value("abc"), WXErrCodeCommon},
+                                   {"2030", os::Value(""), WXErrCodeCommon},
+                                   {"2010", os::Value("0abc"), WXErrCodeCommon},
+                                   {"2020", os::Value(os::Data{0}), WXErrCodeCommon},
+                                   {"2020", os::Value("0"), WXSuccess},
+                                   {"2030", os::Value(0), WXSuccess},
+                                   {"2010", os::Value("-2"), -2},
+                                   {"2030", os::Value("+3"), 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + (c.result ? c.result->description() : "none"));
+    os::Dictionary record{{"command", os::Value(c.command)}, {"returnFromApp", os::Value("1")}};
+    if (c.result) record.set("result", *c.result);
+    const std::size_t before = wx->responses.size();
+    peer.answer(kAppId, record);
+    ASSERT_EQ(wx->responses.size(), before + 1);
+    EXPECT_EQ(wx->handled.back(), true);
+    EXPECT_EQ(wx->responses.back()->errCode(), c.errCode);
+    // Read once: the same URL again finds nothing.
+    peer.open(kAppId + "://platformId=wechat");
+    EXPECT_EQ(wx->responses.size(), before + 1);
+    EXPECT_EQ(wx->handled.back(), false);
+  }
+}
+
 TEST_P(WXApiExchangeTest, LoginGoesByURLOnNewerSystemsAndByRecordOnOlderOnes) {
   ASSERT_TRUE(WXApi::registerApp(kAppId));
   auto login = std::make_shared<SendAuthReq>();

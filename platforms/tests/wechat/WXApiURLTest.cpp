@@ -77,6 +77,32 @@ TEST_F(WXApiURLTest, AnswersByURL) {
   EXPECT_FALSE(params.contains("flag"));
 }
 
+// A login answer whose code is empty grants nothing; a payment answer whose "ret" is missing or
+// no number says no result: each reaches the delegate once, as a failure.
+TEST_F(WXApiURLTest, URLAnswersThatGrantNothingAreNoSuccess) {
+  ASSERT_TRUE(WXApi::registerApp(kAppId));
+  ASSERT_TRUE(handle(kAppId + "://oauth?code=&state=s1"));
+  ASSERT_EQ(wx->responses.size(), 1u);
+  auto login = std::dynamic_pointer_cast<SendAuthResp>(wx->responses[0]);
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->errCode(), WXErrCodeCommon);
+  EXPECT_FALSE(login->code());
+  EXPECT_EQ(login->state(), "s1");
+
+  const std::vector<std::pair<std::string, int>> payments = {
+      {"returnKey=k", WXErrCodeCommon}, {"ret=&returnKey=k", WXErrCodeCommon}, {"ret=abc", WXErrCodeCommon},
+      {"ret=0abc", WXErrCodeCommon},    {"ret=0", WXSuccess},                  {"ret=-2", -2}};
+  for (const auto& [query, errCode] : payments) {
+    SCOPED_TRACE(query);
+    const std::size_t before = wx->responses.size();
+    ASSERT_TRUE(handle(kAppId + "://pay/?" + query));
+    ASSERT_EQ(wx->responses.size(), before + 1);
+    auto paid = std::dynamic_pointer_cast<PayResp>(wx->responses.back());
+    ASSERT_TRUE(paid);
+    EXPECT_EQ(paid->errCode(), errCode);
+  }
+}
+
 TEST_F(WXApiURLTest, RequestsSentAsURLs) {
   ASSERT_TRUE(WXApi::registerApp(kAppId));
   auto payment = std::make_shared<PayReq>();
@@ -164,7 +190,7 @@ TEST_F(WXApiURLTest, HostileRecordsAreSkippedWithALog) {
                                                                  {"language", os::Value(os::Data{1})}})}})));
   EXPECT_TRUE(handle(kAppId + "://x"));
   auto resp = std::dynamic_pointer_cast<SendMessageToWXResp>(wx->responses.back());
-  EXPECT_EQ(resp->errCode(), 0);
+  EXPECT_EQ(resp->errCode(), WXErrCodeCommon);  // a result that is no number is no success
   EXPECT_FALSE(resp->lang());
 
   // A binary property list whose only object claims 100 MB of data.
