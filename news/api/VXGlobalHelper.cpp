@@ -80,7 +80,9 @@ std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optiona
   const os::Value* data = answer->find("data");
   const os::Dictionary* dict = data ? data->dictionary() : nullptr;
   const os::Value* result = dict ? dict->find("result") : nullptr;
-  if (!result || result->isNull()) {
+  // The status is a number; any other "result" says nothing a caller could judge, and a caller
+  // reading it as a number would take it for a success.
+  if (!result || !result->isNumber()) {
     writeLog(os::format("data is nil and opcode is %s and respdict is %s", describe(opcode).c_str(), whole.c_str()));
     return std::nullopt;
   }

@@ -39,7 +39,7 @@ class VXGlobalHelper : public std::enable_shared_from_this<VXGlobalHelper> {
   VXRequestConfig requestConfig() const;
 
   // "data" of an answer whose "errorcode" is not negative and whose "data" is an object holding
-  // "result"; nothing otherwise, with one line in the log file saying why. The status in
+  // a number "result"; nothing otherwise, with one line in the log file saying why. The status in
   // "result" is not judged: each caller reads it. Members of the wrong type count as absent.
   static std::optional<os::Dictionary> praseRespString(const std::optional<std::string>& text);
 

@@ -69,16 +69,25 @@ void OBSocialFacebookSnsHandler::clickHandlerWithSnsName(const std::string& name
   }
   if (!image) image = data->shareImage();
 
-  if (!os::SocialComposeViewController::isAvailable())
-    return alert("share_facebook_no_osSupport", "share_facebook_no_osSupport_message");
-  const std::string type = name == "facebook" ? kOBSocialFacebookServiceType : kOBSocialTwitterServiceType;
   auto delegate = service ? service->socialUIDelegate() : nullptr;
+  if (!os::SocialComposeViewController::isAvailable()) {
+    // No compose screen on this system: nothing will answer, so this share's caller hears that
+    // nothing went.
+    handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the system has no compose screen"),
+                     std::nullopt);
+    return alert("share_facebook_no_osSupport", "share_facebook_no_osSupport_message");
+  }
+  const std::string type = name == "facebook" ? kOBSocialFacebookServiceType : kOBSocialTwitterServiceType;
   if (!os::SocialComposeViewController::isAvailableForServiceType(type)) {
     handleUIDelegate(delegate, name, OBSocialResponseCodeNoSystemAccount, std::string("user not login"), std::nullopt);
     return alert("share_facebook_not_login", "share_facebook_not_login_message");
   }
   auto composer = os::SocialComposeViewController::composeViewControllerForServiceType(type);
-  if (!composer) return;
+  if (!composer) {
+    handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the system has no compose screen"),
+                     std::nullopt);
+    return;
+  }
   if (!controller) {
     // No screen to show it on: this share's caller hears that nothing went.
     handleUIDelegate(delegate, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),

@@ -84,12 +84,21 @@ std::shared_ptr<OBSocialSnsPlatform> OBSocialMailHandler::getEmailSmsPlatform(co
 void OBSocialMailHandler::clickHandlerWithSnsName(const std::string& name, const std::shared_ptr<os::ViewController>& controller,
                                                   const std::shared_ptr<OBSocialControllerService>& service) {
   handleClickHandler(service, name);
+  auto caller = service ? service->socialUIDelegate() : nullptr;
+  // The device cannot send this kind: no composer comes up to answer, so this share's caller
+  // hears that nothing went before the reader is told why.
+  auto unsupported = [&](const std::string& titleKey, const std::string& messageKey) {
+    handleUIDelegate(caller, name, OBSocialResponseCodeNotSent, std::string("the device cannot send this"), std::nullopt);
+    noSupport(titleKey, messageKey);
+  };
   std::shared_ptr<os::ViewController> composer;
   if (name == "email") {
-    if (!os::MailComposeViewController::canSendMail()) return noSupport("share_email_no_osSupport", "share_email_no_osSupport_message");
+    if (!os::MailComposeViewController::canSendMail())
+      return unsupported("share_email_no_osSupport", "share_email_no_osSupport_message");
     composer = getEditEmailController(service);
   } else if (name == "sms") {
-    if (!os::MessageComposeViewController::canSendText()) return noSupport("share_sms_no_osSupport", "share_sms_no_osSupport_message");
+    if (!os::MessageComposeViewController::canSendText())
+      return unsupported("share_sms_no_osSupport", "share_sms_no_osSupport_message");
     composer = getEditSMSController(service);
   }
   if (!composer) return;
@@ -97,8 +106,8 @@ void OBSocialMailHandler::clickHandlerWithSnsName(const std::string& name, const
   // Refused (another screen is presented there), or no screen to show it on: this share's caller
   // hears that nothing went, instead of waiting for a composer nobody sees.
   if (!composer->presentingViewController())
-    handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, OBSocialResponseCodeNotSent,
-                     std::string("the composer could not be shown"), std::nullopt);
+    handleUIDelegate(caller, name, OBSocialResponseCodeNotSent, std::string("the composer could not be shown"),
+                     std::nullopt);
 }
 
 std::shared_ptr<os::MailComposeViewController> OBSocialMailHandler::getEditEmailController(

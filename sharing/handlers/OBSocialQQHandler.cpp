@@ -206,11 +206,16 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
                                                 const std::shared_ptr<OBSocialControllerService>& service) {
   auto dispatcher = OBSocialSnsHandler::shareInstance();
   auto data = service ? service->socialData() : OBSocialData::defaultData();
+  // A share that stops before QQ has it gets no answer from QQ: its caller hears here, once.
+  auto notSent = [&](const char* why) {
+    dispatcher->handleUIDelegate(service ? service->socialUIDelegate() : nullptr, name, OBSocialResponseCodeNotSent,
+                                 std::string(why), std::nullopt);
+  };
   if (!qqUrl && data->shareImage()) {
     OBUtils::outLog("使用手机QQ图文分享，请先设置应用url");
-    return;
+    return notSent("a picture shared to QQ needs the application's link");
   }
-  if (!dispatcher->searchForURLSchemeWithPrefix("QQ")) return;
+  if (!dispatcher->searchForURLSchemeWithPrefix("QQ")) return notSent("the application takes no answers from QQ");
   // A share that never goes out leaves whatever waits for an answer as it was: the share QQ still
   // owes an answer, its caller, and the dispatcher's wait for it.
   std::weak_ptr<OBSocialSnsHandlerDelegate> waiting = dispatcher->currentSnsHandler();
@@ -218,6 +223,7 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
   if ((!QQApiInterface::isQQInstalled() || !QQApiInterface::isQQSupportApi()) && name != OBShareToQQ) {
     // For "qq" the send goes ahead and its result brings the alert.
     dispatcher->setCurrentSnsHandler(waiting);
+    notSent("the QQ application is not installed");
     showAlert("shareQQ_notInstall");
     return;
   }
@@ -285,6 +291,7 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
   // Neither platform of this handler: nothing was asked of QQ.
   if (name != OBShareToQQ && name != OBShareToQzone) return;
   // QQ never opened: no answer will come for this share.
+  notSent("the QQ application did not open");
   showAlert("shareQQ_openFail");
 }
 

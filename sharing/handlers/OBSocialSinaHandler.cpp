@@ -28,6 +28,9 @@ void OBSocialSinaHandler::openSSOWithRedirectURL(const std::string& redirectURL)
   handler->redirectURL_ = redirectURL;
   if (auto sina = OBSocialSnsPlatformManager::sharedInstance()->getSnsPlatformWithName("sina", false))
     sina->platformInternal()->socialLoginDelegate = handler;
+  // Known to the dispatcher, so that the application's answer still finds a waiting login after
+  // a share to another application has taken the dispatcher's wait.
+  OBSocialSnsHandler::shareInstance()->registerSnsHandler({OBShareToSina}, handler);
 }
 
 bool OBSocialSinaHandler::isClientInstall(const std::string&) {

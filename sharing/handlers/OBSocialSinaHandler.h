@@ -29,6 +29,8 @@ class OBSocialSinaHandler : public OBSocialSnsHandlerDelegate {
                            const std::string& platformName) override;
   bool handleOpenURL(const os::URL& url) override;
   bool needAuthorize() override { return true; }
+  // A login still waits for the application's answer.
+  bool awaitsAnswer() const override { return static_cast<bool>(completion_); }
 
   // The account an answer's fields describe; none without a token and a user id, or with an error.
   static std::shared_ptr<OBSocialAccountEntity> accountOf(const std::map<std::string, std::string>& answer);

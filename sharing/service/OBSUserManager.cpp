@@ -233,6 +233,15 @@ bool queue(std::int32_t action, OBSocialJobParams params) {
   return OBSDataManager::currentDataManager()->doActionWithType(action, std::move(params));
 }
 
+// A platform the action does not serve: nothing is queued, and the caller hears so, once, rather
+// than waiting for an answer that never comes.
+void refuse(std::int32_t action, const OBSocialCompletion& completion, const std::string& platformName) {
+  if (!completion) return;
+  auto response = OBSocialResponseEntity::failure(OBSocialResponseCodeNotSent, "the platform does not serve this action", action);
+  response->data = os::Dictionary{{platformName, os::Value("")}};
+  completion(response);
+}
+
 }  // namespace
 
 void OBSUserManager::requestSnsAccount(OBSocialCompletion completion) {
@@ -269,12 +278,12 @@ void OBSUserManager::requestIsTokenValid(const std::vector<std::string>& platfor
 void OBSUserManager::requestAppInfo(OBSocialCompletion completion) { queue(16, withCompletion(std::move(completion))); }
 
 void OBSUserManager::requestSnsInformation(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(11, completion, platformName);
   queue(11, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestBindingSNSWithTye(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(6, completion, platformName);
   queue(6, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
   requestSnsAccount(nullptr);
 }
@@ -294,7 +303,7 @@ void OBSUserManager::requestUnBindingSNS(OBSocialCompletion completion) {
 }
 
 void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(8, completion, platformName);
   std::weak_ptr<OBSUserManager> weak = OBSUserManager::shareInstance();
   queue(8, withCompletion(
                [weak, completion, platformName](const std::shared_ptr<OBSocialResponseEntity>& response) {
@@ -310,13 +319,13 @@ void OBSUserManager::requestUnOauthToPlatform(const std::string& platformName, O
 }
 
 void OBSUserManager::requestGetFriends(const std::string& platformName, OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(12, completion, platformName);
   queue(12, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)}}));
 }
 
 void OBSUserManager::requestAddFollow(const std::string& platformName, const std::vector<std::string>& followedUsids,
                                       OBSocialCompletion completion) {
-  if (!isPlatformTypeValid(platformName)) return;
+  if (!isPlatformTypeValid(platformName)) return refuse(13, completion, platformName);
   queue(13, withCompletion(std::move(completion), os::Dictionary{{"displayName", os::Value(platformName)},
                                                                  {"fusid", os::Value(os::join(followedUsids, ","))}}));
 }

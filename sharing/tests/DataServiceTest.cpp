@@ -278,4 +278,37 @@ TEST_F(DataServiceTest, AShareOrCommentThatCannotBeSentStillAnswersItsCaller) {
   for (int action : actions()) EXPECT_TRUE(action != 0 && action != 5) << action;
 }
 
+// An account action for a platform that takes none (friends, user information, binding,
+// cancelling authorisation, follows for "email", "wxsession" or a name nobody registered) is not
+// sent: its caller hears so, once, at once, and the stored accounts stay as they were.
+TEST_F(DataServiceTest, AnAccountActionForAPlatformThatTakesNoneStillAnswersItsCaller) {
+  auto service = OBSocialDataService::defaultDataService();
+  login("sina", "123");
+  os::RunLoop::main()->runUntilIdle();
+  server_.clearRequests();
+  const auto before = OBSUserManager::shareInstance()->snsAccountDictionary();
+  for (const std::string name : {"email", "wxsession", "nowhere"}) {
+    std::vector<std::shared_ptr<OBSocialResponseEntity>> answers;
+    auto hear = [&](const std::shared_ptr<OBSocialResponseEntity>& r) { answers.push_back(r); };
+    service->requestSnsFriends(name, hear);
+    service->requestSnsInformation(name, hear);
+    service->requestBindToSnsWithType(name, hear);
+    service->requestUnOauthWithType(name, hear);
+    service->requestAddFollow(name, {"u1", "u2"}, hear);
+    os::RunLoop::main()->runUntilIdle();
+    ASSERT_EQ(answers.size(), 5u) << name;
+    for (const auto& answer : answers) {
+      EXPECT_EQ(answer->responseCode, 5054) << name;
+      ASSERT_TRUE(answer->data) << name;
+      EXPECT_TRUE(answer->data->contains(name)) << name;
+    }
+    EXPECT_EQ(os::testing::collect<int>(answers, [](const auto& r) { return r->responseType; }),
+              (std::vector<int>{12, 11, 6, 8, 13}));
+  }
+  // None of the five actions went (the operation counters may have).
+  for (int action : actions()) EXPECT_TRUE(action != 6 && action != 8 && action != 11 && action != 12 && action != 13) << action;
+  EXPECT_EQ(OBSUserManager::shareInstance()->snsAccountDictionary().size(), before.size());
+  EXPECT_TRUE(OBSUserManager::shareInstance()->accountForPlatform("sina"));
+}
+
 }  // namespace

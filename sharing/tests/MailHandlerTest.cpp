@@ -253,6 +253,38 @@ TEST_F(MailHandlerTest, ASocialComposeShareWithNowhereToShowAnswersAtOnceAndHold
   EXPECT_EQ(shares(), 0);
 }
 
+// A device that cannot send the kind (no mail account, no text messages, a system without the
+// social compose screens) opens no composer, so nothing would ever answer: the share's caller
+// hears at once, once, that nothing went, and the reader sees why. Through the data service the
+// share's completion hears the same.
+TEST_F(MailHandlerTest, ADeviceThatCannotSendTheKindAnswersTheCallerOnce) {
+  auto profile = os::Device::current().profile();
+  profile.canSendMail = false;
+  profile.canSendText = false;
+  std::erase(profile.frameworks, std::string(os::kSocialFrameworkPath));
+  profile.socialAccounts = {"com.apple.social.facebook", "com.apple.social.twitter"};
+  os::DeviceProfileScope unable(profile);
+  int expected = 0;
+  for (const std::string name : {"email", "sms", "facebook", "twitter"}) {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName(name)->snsClickHandler(screen_, service_, true);
+    os::TouchDriver::settle();
+    ++expected;
+    EXPECT_EQ(outcomes_->codes, std::vector<int>(expected, 5054)) << name;
+    EXPECT_FALSE(screen_->presentedViewController()) << name;
+    EXPECT_EQ(os::AlertView::visibleAlertViews().size(), 1u) << name;
+    os::testing::dismissVisibleAlerts(0);
+
+    std::vector<int> heard;
+    auto data = std::make_shared<OBSocialDataService>(std::make_shared<OBSocialData>("article-" + name));
+    data->postSNSWithTypes({name}, std::string("新闻"), nullptr, std::nullopt, nullptr, screen_,
+                           [&heard](const std::shared_ptr<OBSocialResponseEntity>& r) { heard.push_back(r->responseCode); });
+    os::TouchDriver::settle();
+    EXPECT_EQ(heard, std::vector<int>{5054}) << name;
+    os::testing::dismissVisibleAlerts(0);
+  }
+  EXPECT_EQ(shares(), 0);
+}
+
 // A composer's outcome goes to the caller whose composer it is, though the facade has served
 // another caller on the same screens since it was opened.
 TEST_F(MailHandlerTest, AComposersOutcomeReachesTheCallerThatOpenedIt) {

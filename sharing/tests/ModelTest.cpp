@@ -17,6 +17,7 @@
 #include "sharing/service/OBSocialData.h"
 #include "sharing/service/OBSocialExtConfig.h"
 #include "sharing/service/OBSocialOpAnalytics.h"
+#include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
 #include "sharing/service/OBSocialSnsPlatformManager.h"
 #include "sharing/service/OBSocialSnsPlatformNames.h"
@@ -244,12 +245,12 @@ TEST_F(ModelTest, UserManagerChecksPlatformsAndKeepsTheIdentity) {
   EXPECT_EQ(users->uid(), "u42");
   OBUtils::setOpenLog(true);
   Lines log;
-  // A refused platform queues nothing and its completion is never called.
+  // A refused platform queues nothing; its completion hears so, once.
   int heard = 0;
-  users->requestGetFriends("email", [&heard](const auto&) { ++heard; });
-  users->requestAddFollow("sms", {"1"}, [&heard](const auto&) { ++heard; });
+  users->requestGetFriends("email", [&heard](const auto& r) { heard += r->responseCode == 5054; });
+  users->requestAddFollow("sms", {"1"}, [&heard](const auto& r) { heard += r->responseCode == 5054; });
   OBUtils::setOpenLog(false);
-  EXPECT_EQ(heard, 0);
+  EXPECT_EQ(heard, 2);
   EXPECT_NE(log.lines.back().find("This platform can not do the action!"), std::string::npos);
   EXPECT_TRUE(OBSDataManager::currentDataManager()->actionArray().empty());
   users->setUserName(std::string("读者"));

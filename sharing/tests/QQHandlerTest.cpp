@@ -31,6 +31,7 @@
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialConfig.h"
 #include "sharing/service/OBSocialData.h"
+#include "sharing/service/OBSocialDataService.h"
 #include "sharing/service/OBSocialExtConfig.h"
 #include "sharing/service/OBSocialResponseEntity.h"
 #include "sharing/service/OBSocialSnsPlatform.h"
@@ -254,7 +255,7 @@ TEST_F(QQHandlerTest, AShareQQRefusesLeavesTheWaitingShareToItsOwnAnswer) {
 
   answerShare("0");
   EXPECT_EQ(a->codes, std::vector<int>{200});
-  EXPECT_TRUE(b->codes.empty());
+  EXPECT_EQ(b->codes, std::vector<int>{5054});
   ASSERT_TRUE(settle([&] { return count(5) == 1; }));
 }
 
@@ -315,6 +316,50 @@ TEST_F(QQHandlerTest, WithoutQQQZoneSaysSoAndAFailedSendToQQAlerts) {
   EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
   // Nothing waits for an answer that cannot come.
   EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+}
+
+// Every way a share stops before QQ has it: a picture without the application's link, no
+// scheme for QQ's answers, QZone without QQ, QQ that does not open. QQ will never answer such a
+// share, so its caller hears at once, once, that nothing went; a share asked of the data service
+// hears so through its completion.
+TEST_F(QQHandlerTest, EachShareThatNeverReachesQQAnswersItsCallerOnce) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  auto withPicture = std::make_shared<OBSocialControllerService>(std::make_shared<OBSocialData>("picture"));
+  auto a = std::make_shared<Outcomes>();
+  withPicture->setShareText("图文", os::Image::create(os::Bitmap(30, 20)), a);
+  OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->snsClickHandler(nullptr, withPicture, true);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(a->codes, std::vector<int>{5054});
+
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  pick("qzone");
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5054});
+  os::testing::dismissVisibleAlerts(0);
+  pick("qq");
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5054, 5054}));
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
+  os::testing::dismissVisibleAlerts(0);
+
+  std::vector<int> heard;
+  OBSocialDataService::defaultDataService()->postSNSWithTypes(
+      {"qzone"}, std::string("无QQ"), nullptr, std::nullopt, nullptr, nullptr,
+      [&](const std::shared_ptr<OBSocialResponseEntity>& r) { heard.push_back(r->responseCode); });
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(heard, std::vector<int>{5054});
+  os::testing::dismissVisibleAlerts(0);
+
+  // No scheme for QQ's answers: nothing is asked of QQ, and the caller hears so.
+  sandbox_.setInfoDictionary(os::Dictionary{{"CFBundleIdentifier", "com.example.newsreader"},
+                                            {"CFBundleURLTypes", os::Array{os::Dictionary{
+                                                                     {"CFBundleURLSchemes", os::Array{kReplyScheme}}}}}});
+  os::Bundle::mainBundle()->reload();
+  qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+  pick("qq");
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{5054, 5054, 5054}));
+  EXPECT_TRUE(qq_->openedURLs().empty());
+  EXPECT_TRUE(a->codes.size() == 1 && heard.size() == 1);
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+  EXPECT_EQ(count(5), 0);
 }
 
 TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {

@@ -2,10 +2,13 @@
 // played as a peer on the same device, and its answer on the application's "sina." scheme.
 #include <gtest/gtest.h>
 
+#include "os/store/Bundle.h"
 #include "os/testing/TestPeerApplication.h"
 #include "os/views/Application.h"
 #include "sharing/handlers/OBSocialSinaHandler.h"
 #include "sharing/handlers/OBSocialSnsHandler.h"
+#include "sharing/handlers/OBSocialWechatHandler.h"
+#include "platforms/tests/wechat/WeChatPeer.h"
 #include "sharing/screens/OBSocialControllerService.h"
 #include "sharing/service/OBSocialAccountEntity.h"
 #include "sharing/service/OBSocialAccountManager.h"
@@ -91,6 +94,41 @@ TEST_F(SinaHandlerTest, ASecondLoginBeforeTheAnswerEndsTheFirstForItsCallerOnly)
   EXPECT_EQ(second[0]->responseCode, 200);
   EXPECT_EQ(results_.size(), 1u);
   EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+}
+
+// A login waits for the Sina Weibo application while the reader shares to the messenger, whose
+// share now holds the dispatcher's wait. Each application's answer still reaches its own caller,
+// once: the login signs in, and the share ends with the messenger's word.
+TEST_F(SinaHandlerTest, ALoginStillHearsItsAnswerAfterAShareToAnotherApplication) {
+  const std::string wxAppId = "wx5a1c0ffee";
+  sandbox_.setInfoDictionary(os::Dictionary{
+      {"CFBundleIdentifier", "com.example.newsreader"},
+      {"CFBundleURLTypes", os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kAnswerScheme, wxAppId}}}}}});
+  os::Bundle::mainBundle()->reload();
+  app_->registerURLSchemes({wxAppId});
+  wechat_test::WeChatPeer messenger(sandbox_);
+  OBSocialWechatHandler::setWXAppId(wxAppId, "secret", std::string("http://n/1"));
+
+  login();
+  ASSERT_EQ(weibo_->openedURLs().size(), 1u);
+  const auto sharer = shareFromOwnServices("wxsession", 1).front();
+  ASSERT_EQ(messenger.openedWith().size(), 1u);
+
+  answer("access_token=2.00abcdef&uid=1234567&expires_in=3600");
+  ASSERT_EQ(results_.size(), 1u);
+  EXPECT_EQ(results_[0]->responseCode, 200);
+  EXPECT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("sina"));
+  EXPECT_TRUE(sharer->codes.empty());
+
+  messenger.answer(wxAppId, os::Dictionary{{"command", os::Value("2010")}, {"result", os::Value("0")},
+                                           {"returnFromApp", os::Value("1")}});
+  EXPECT_EQ(sharer->codes, std::vector<int>{200});
+  // A second answer of the Sina Weibo application finds no login waiting.
+  weibo_->openURL(kAnswerScheme + "://sso?access_token=other&uid=99&expires_in=3600");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(results_.size(), 1u);
+  EXPECT_EQ(OBSocialAccountManager::socialAccountDictionary().at("sina")->usid, "1234567");
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
 }
 
 // The request's values arrive whole, whatever they hold.

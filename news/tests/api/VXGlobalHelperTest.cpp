@@ -65,6 +65,20 @@ TEST_F(VXGlobalHelperEnvelope, MembersOfTheWrongTypeCountAsAbsent) {
   EXPECT_EQ((*repaired)["t"].stringOr(), "a\xEF\xBF\xBD");
 }
 
+// The status is a number: a "result" of any other kind is no status, and a caller testing
+// "not 2" would read it as a success.
+TEST_F(VXGlobalHelperEnvelope, AResultThatIsNoNumberGivesNothing) {
+  for (const char* result : {R"("1")", R"("ok")", "true", "[1]", R"({"result": 1})"}) {
+    const std::string answer = std::string(R"({"errorcode": 0, "opcode": 1010, "data": {"newslist": [], "result": )") +
+                               result + "}}";
+    EXPECT_FALSE(VXGlobalHelper::praseRespString(answer)) << answer;
+  }
+  EXPECT_TRUE(os::hasPrefix(logText(), "data is nil and opcode is 1010 and respdict is ")) << logText();
+  auto fractional = VXGlobalHelper::praseRespString(R"({"errorcode": 0, "data": {"result": 1.0}})");
+  ASSERT_TRUE(fractional);
+  EXPECT_EQ((*fractional)["result"].intValue(), 1);
+}
+
 TEST_F(VXGlobalHelperEnvelope, FoldersLiveInTheCaches) {
   std::string caches = VXGlobalHelper::cachesDirectory();
   EXPECT_TRUE(os::hasSuffix(caches, "/Library/Caches/"));

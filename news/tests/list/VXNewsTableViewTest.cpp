@@ -294,6 +294,22 @@ TEST_F(VXNewsTableViewTest, AnUnusableAnswerToAForcedRefreshKeepsTheListAndTheDa
   EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
 }
 
+// A "result" that is no number is no status: the forced refresh it answers stores nothing, and
+// the rows stay, stored and on screen.
+TEST_F(VXNewsTableViewTest, AResultThatIsNoNumberKeepsTheListAndTheDatabase) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 7200);
+  const double stamped = db_->lastUpdateWithCategory(kCategory);
+  answers_.queue(newstest::envelope(os::Dictionary{{"result", "ok"}, {"newslist", os::Array{}}}));
+  makeList()->load();
+  waitIdle(*list_);
+  EXPECT_EQ(answers_.requestCount(), 1u);
+  EXPECT_EQ(list_->requestState(), VXNewsRequestFailed);
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(db_->lastUpdateWithCategory(kCategory), stamped);
+}
+
 // A forced refresh whose rows the database refuses (a full disk) keeps the rows there were, on
 // screen and stored, and leaves the category due, so the next visit asks again and stores them.
 TEST_F(VXNewsTableViewTest, AForcedRefreshTheDatabaseRefusesKeepsTheRowsThereWere) {
