@@ -1,5 +1,8 @@
 #include "news/api/VXGlobalHelper.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "foundation/formats/JSONDecoder.h"
 #include "news/api/NQBaseRequest.h"
 #include "news/api/NQProxy.h"
@@ -49,6 +52,20 @@ VXRequestConfig VXGlobalHelper::requestConfig() const {
   return context ? context->requestConfig() : VXRequestConfig();
 }
 
+namespace {
+// A whole number, as a number or as its text ("2", "-1"): what a caller's integer reading of the
+// status takes at its word.
+bool readsAsStatus(const os::Value& result) {
+  if (result.isNumber()) return true;
+  const std::string* text = result.string();
+  if (!text) return false;
+  std::string_view digits = *text;
+  if (!digits.empty() && (digits.front() == '-' || digits.front() == '+')) digits.remove_prefix(1);
+  return !digits.empty() && digits.size() <= 18 &&
+         std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+}  // namespace
+
 std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optional<std::string>& text) {
   if (!text || text->empty()) {
     writeLog("resp is nil");
@@ -80,9 +97,10 @@ std::optional<os::Dictionary> VXGlobalHelper::praseRespString(const std::optiona
   const os::Value* data = answer->find("data");
   const os::Dictionary* dict = data ? data->dictionary() : nullptr;
   const os::Value* result = dict ? dict->find("result") : nullptr;
-  // The status is a number; any other "result" says nothing a caller could judge, and a caller
-  // reading it as a number would take it for a success.
-  if (!result || !result->isNumber()) {
+  // The status is a number, or a number written as text, which callers read as one; anything
+  // else says nothing a caller could judge, and a caller reading it as a number would take it
+  // for a success.
+  if (!result || !readsAsStatus(*result)) {
     writeLog(os::format("data is nil and opcode is %s and respdict is %s", describe(opcode).c_str(), whole.c_str()));
     return std::nullopt;
   }

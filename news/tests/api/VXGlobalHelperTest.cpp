@@ -65,10 +65,10 @@ TEST_F(VXGlobalHelperEnvelope, MembersOfTheWrongTypeCountAsAbsent) {
   EXPECT_EQ((*repaired)["t"].stringOr(), "a\xEF\xBF\xBD");
 }
 
-// The status is a number: a "result" of any other kind is no status, and a caller testing
-// "not 2" would read it as a success.
+// The status is a number, or a number written as text: a "result" of any other kind is no
+// status, and a caller testing "not 2" would read it as a success.
 TEST_F(VXGlobalHelperEnvelope, AResultThatIsNoNumberGivesNothing) {
-  for (const char* result : {R"("1")", R"("ok")", "true", "[1]", R"({"result": 1})"}) {
+  for (const char* result : {R"("ok")", R"("0abc")", R"("")", R"("-")", "true", "[1]", R"({"result": 1})"}) {
     const std::string answer = std::string(R"({"errorcode": 0, "opcode": 1010, "data": {"newslist": [], "result": )") +
                                result + "}}";
     EXPECT_FALSE(VXGlobalHelper::praseRespString(answer)) << answer;
@@ -77,6 +77,10 @@ TEST_F(VXGlobalHelperEnvelope, AResultThatIsNoNumberGivesNothing) {
   auto fractional = VXGlobalHelper::praseRespString(R"({"errorcode": 0, "data": {"result": 1.0}})");
   ASSERT_TRUE(fractional);
   EXPECT_EQ((*fractional)["result"].intValue(), 1);
+  for (const char* text : {R"("1")", R"("2")", R"("-1")"}) {
+    auto written = VXGlobalHelper::praseRespString(std::string(R"({"errorcode": 0, "data": {"result": )") + text + "}}");
+    ASSERT_TRUE(written) << text;
+  }
 }
 
 TEST_F(VXGlobalHelperEnvelope, FoldersLiveInTheCaches) {
