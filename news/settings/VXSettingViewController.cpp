@@ -87,6 +87,10 @@ void VXSettingViewController::viewDidLoad() {
   initListData();
   initViews();
 
+  measureInBackground();
+}
+
+void VXSettingViewController::measureInBackground() {
   // The measurement reads only files and the image cache's own queue; the size is applied on
   // the main queue, and only if no clearing came in between.
   auto weak = weakSelf();
@@ -260,15 +264,23 @@ void VXSettingViewController::clickCacheCell() {
   const CacheLocations where = cacheLocations();
   // A folder that cannot be removed is left as it is: the rest still gets cleared.
   fm.removeItemAtPath(where.offline);
-  if (auto context = readerContext()) VXNewsDBManager::share(*context)->clearCachesTable();
+  auto context = readerContext();
+  // The stored lists and the read history stay when the database refuses to let them go (a full
+  // disk): the reader is told, and sees what the caches still take rather than nothing.
+  const bool databaseCleared = !context || VXNewsDBManager::share(*context)->clearCachesTable();
   if (where.images) {
     where.images->clearMemory();
     where.images->clearDisk();
   }
   ++sizeGeneration_;
-  cacheSize_ = 0;
+  cacheSize_ = databaseCleared ? 0 : -1;
   tableView()->reloadData();
   os::NotificationCenter::defaultCenter().post(kClearCachesNotification);
+  if (!databaseCleared) {
+    measureInBackground();
+    showHud(kNotClearedText, view(), true);
+    return;
+  }
   showHud("清理结束", view(), true);
 }
 

@@ -2,8 +2,9 @@
 // The settings screen, opened from the left menu: text size, clearing the caches (with the room
 // they take), the new-version check, push messages on or off, and the feedback form.
 //
-// Main thread, except the one-off measurement of the caches, which runs on a thread of its own
-// right after the view loads and hands its result back on the main queue.
+// Main thread, except the measurement of the caches, which runs on a thread of its own right after
+// the view loads (and again after a clearing that left some behind) and hands its result back on
+// the main queue.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -37,6 +38,8 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
   // What an empty reader still takes (the empty database and the folders): shown as nothing.
   static constexpr double kBaseCacheBytes = 24576;
   static constexpr int kUpdateAlertTag = 100;
+  // Said when clearing could not empty the news database (a full disk refused it).
+  static constexpr const char* kNotClearedText = "缓存未能全部清理";
 
   enum Row : long { kRowFont = 0, kRowCache = 1, kRowUpdate = 2, kRowPush = 3, kRowFeedback = 4 };
 
@@ -68,7 +71,7 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
 
   const std::optional<std::string>& appstoreUrl() const { return appstoreUrl_; }
   const std::vector<std::shared_ptr<os::Label>>& footerLabels() const { return footerLabels_; }
-  // The measuring thread of this screen (null before the view loads).
+  // The latest measuring thread of this screen (null before the view loads).
   const std::shared_ptr<os::Thread>& sizeThread() const { return sizeThread_; }
   // The row's data, or null.
   const VXSettingDO* row(long index) const;
@@ -94,6 +97,8 @@ class VXSettingViewController : public VXLeftBaseTableViewController,
   // The text style of the context it was made with.
   std::shared_ptr<VXNewsConfig> textStyle() const;
   static double measure(const CacheLocations& where);
+  // Measures the caches on a thread of its own; the size shows once measured.
+  void measureInBackground();
   void refreshNote(long index);
   void versionAnswered(const std::string& text);
   std::weak_ptr<VXSettingViewController> weakSelf();

@@ -504,17 +504,25 @@ bool VXNewsDBManager::clearArticle() {
   return ok;
 }
 
-void VXNewsDBManager::clearCachesTable() {
-  inDatabase([&](SQDatabase& db) {
-    if (!db.executeUpdate("delete from ZARTICLE")) os::log("delete table failed");
-    if (!db.executeUpdate("delete from ZHISTORY")) os::log("delete table failed");
+bool VXNewsDBManager::clearCachesTable() {
+  // Both tables or neither: a refusal half-way (a full disk) would keep the reads of articles no
+  // longer stored, and the read marks would be emptied while the database still holds them.
+  const bool cleared = inTransaction([&](SQDatabase& db, bool& rollback) {
+    for (const char* sql : {"delete from ZARTICLE", "delete from ZHISTORY"}) {
+      if (db.executeUpdate(sql)) continue;
+      os::log("delete table failed");
+      rollback = true;
+      return;
+    }
   });
+  if (!cleared) return false;
   std::function<void()> handler;
   {
     std::lock_guard lock(handlerMutex_);
     handler = historyCleared_;
   }
   if (handler) handler();
+  return true;
 }
 
 // --- read history ---

@@ -116,8 +116,9 @@ class VXNewsDBManager {
   // Every stored item of the category.
   bool deleteArticleWithID(long long category);
   bool clearArticle();
-  // Empties the articles and the read history.
-  void clearCachesTable();
+  // Empties the articles and the read history, both or neither: false when the database refused
+  // (a full disk), and then both stay as they were, and so does the read history kept in memory.
+  bool clearCachesTable();
 
   // --- read history ---
   bool insertHistory(long long articleID);

@@ -66,7 +66,10 @@ void BNImageCache::registerObservers() {
     if (auto self = weak.lock()) self->clearMemory();
   }));
   observers_.push_back(center.addObserver(os::kApplicationWillTerminateNotification, nullptr, [weak](const os::Notification&) {
-    if (auto self = weak.lock()) self->cleanDisk();
+    if (auto self = weak.lock()) {
+      self->finishWrites();
+      self->cleanDisk();
+    }
   }));
   observers_.push_back(center.addObserver(os::kApplicationDidEnterBackgroundNotification, nullptr, [weak](const os::Notification&) {
     if (auto self = weak.lock()) self->backgroundCleanDisk();
@@ -262,13 +265,10 @@ void BNImageCache::cleanDiskNow() {
   }
 }
 
-void BNImageCache::backgroundCleanDisk() {
+BNImageCache::NoParamsBlock BNImageCache::beginBackgroundTask() {
   auto application = os::Application::shared();
-  if (!application) {
-    cleanDisk();
-    return;
-  }
-  // Ask for time to finish; the grant ends with the clean-up or when the platform withdraws it.
+  if (!application) return nullptr;
+  // Ask for time to finish; the grant ends with the work or when the platform withdraws it.
   auto task = std::make_shared<os::BackgroundTaskIdentifier>(os::kInvalidBackgroundTask);
   std::weak_ptr<os::Application> weakApplication = application;
   auto end = [weakApplication, task] {
@@ -277,7 +277,15 @@ void BNImageCache::backgroundCleanDisk() {
     *task = os::kInvalidBackgroundTask;
   };
   *task = application->beginBackgroundTask(end);
-  cleanDiskWithCompletionBlock(end);
+  return end;
+}
+
+void BNImageCache::backgroundCleanDisk() { cleanDiskWithCompletionBlock(beginBackgroundTask()); }
+
+void BNImageCache::finishWrites() {
+  auto end = beginBackgroundTask();
+  if (!end) return;
+  ioQueue_->async([end] { onMain(end); });
 }
 
 void BNImageCache::syncOnIOQueue(const std::function<void()>& task) {

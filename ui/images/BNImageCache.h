@@ -114,6 +114,10 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   void cleanDisk() { cleanDiskWithCompletionBlock(nullptr); }
   void cleanDiskWithCompletionBlock(NoParamsBlock completion);
   void backgroundCleanDisk();
+  // Holds the application's end (a background task) until every disk write queued so far is done.
+  // Ending calls it before its clean-up: pictures stored after the application went to the
+  // background (downloads still ending as it leaves) reach the disk before the process goes.
+  void finishWrites();
 
   // Both wait for the io queue; called from a task already running on it they run in place
   // (waiting there would never end).
@@ -129,6 +133,9 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
 
  private:
   void registerObservers();
+  // A background task of the shared application and the closure that ends it (once; on the main
+  // thread), or nothing without an application.
+  NoParamsBlock beginBackgroundTask();
   void cleanDiskNow();
   // Runs the task on the io queue and waits for it, or at once when already on that queue.
   void syncOnIOQueue(const std::function<void()>& task);

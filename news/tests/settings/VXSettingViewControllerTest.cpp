@@ -101,6 +101,41 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   EXPECT_TRUE(waitHud("清理结束"));
 }
 
+// The database refuses to let its rows go (a full disk): the offline files and pictures still go,
+// but the reader is told the caches were not all cleared and sees what they still take, not "0".
+TEST_F(VXSettingViewControllerTest, AClearingTheDatabaseRefusesSaysSoAndShowsWhatTheCachesStillTake) {
+  auto db = VXNewsDBManager::share();
+  os::Array items;
+  items.push_back(os::Value(os::Dictionary{{"id", 5}, {"title", std::string(100000, 'T')}}));
+  ASSERT_EQ(db->insertArticles(items, 2).size(), 1u);
+  ASSERT_TRUE(db->insertHistory(5));
+  {
+    // Into the database file itself, which the screen measures.
+    auto other = SQDatabase::databaseWithPath(db->path());
+    ASSERT_TRUE(other->open());
+    ASSERT_TRUE(other->executeStatements("pragma wal_checkpoint(truncate)"));
+    other->close();
+  }
+  ASSERT_GT(databaseBytes(), 100000);
+  ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "2/5.html", std::string(80000, 'Z')));
+  images_->imageCache()->storeImage(picture(), false, bytes(30000), "http://pics/2", true);
+  open();
+  newstest::refuseRemovingRows(*db, "ZHISTORY", true);
+  os::testing::LogCapture quiet;
+
+  tapRow(VXSettingViewController::kRowCache);
+
+  EXPECT_TRUE(waitHud("缓存未能全部清理"));
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(offline()));
+  EXPECT_EQ(images_->imageCache()->getSize(), 0u);
+  EXPECT_EQ(db->createNewsListWithDB(2).size(), 1u);
+  EXPECT_EQ(db->getHistoryID(), (std::vector<long long>{5}));
+  ASSERT_TRUE(waitMeasured());
+  const double left = databaseBytes() - VXSettingViewController::kBaseCacheBytes;
+  EXPECT_EQ(settings_->cacheSize(), left > 0 ? left : 0);
+  EXPECT_NE(note(1), "0");
+}
+
 // A measurement finished before a clearing but delivered after it must not bring the old size back.
 TEST_F(VXSettingViewControllerTest, AMeasurementOvertakenByAClearingIsDropped) {
   ASSERT_TRUE(os::TestSandbox::writeFile(offline() + "1/1.html", std::string(200000, 'Z')));

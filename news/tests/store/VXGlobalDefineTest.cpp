@@ -10,6 +10,7 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/crypto/Random.h"
 #include "os/runtime/Clock.h"
+#include "os/testing/LogCapture.h"
 #include "os/testing/NotificationCounter.h"
 
 namespace {
@@ -163,6 +164,35 @@ TEST_F(AppState, ClearedCachesEmptyTheInMemoryHistoryToo) {
   std::thread worker([] { VXNewsDBManager::share()->clearCachesTable(); });
   worker.join();
   os::RunLoop::main()->runUntilIdle();
+  EXPECT_FALSE(state_->isNewsHistory(42));
+}
+
+// A clearing the database refuses part-way (a full disk) leaves everything as it was: the stored
+// lists, the read history and the read marks on screen, rather than lists gone while their reads
+// stay, or marks gone that the database still holds.
+TEST_F(AppState, AClearingTheDatabaseRefusesKeepsTheListsAndTheReadHistoryAsTheyWere) {
+  auto db = VXNewsDBManager::share();
+  os::Array items;
+  items.push_back(os::Value(os::Dictionary{{"id", 42}, {"title", "t"}}));
+  ASSERT_EQ(db->insertArticles(items, 3).size(), 1u);
+  state_->initNewsHistoryArray();
+  ASSERT_TRUE(state_->addNewsHistory(42));
+  newstest::refuseRemovingRows(*db, "ZHISTORY", true);
+
+  {
+    os::testing::LogCapture quiet;
+    db->clearCachesTable();
+  }
+
+  EXPECT_EQ(db->createNewsListWithDB(3).size(), 1u);
+  EXPECT_EQ(db->getHistoryID(), (std::vector<long long>{42}));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_TRUE(state_->isNewsHistory(42));
+
+  newstest::refuseRemovingRows(*db, "ZHISTORY", false);
+  db->clearCachesTable();
+  EXPECT_TRUE(db->createNewsListWithDB(3).empty());
+  EXPECT_TRUE(db->getHistoryID().empty());
   EXPECT_FALSE(state_->isNewsHistory(42));
 }
 

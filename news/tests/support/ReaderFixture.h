@@ -518,6 +518,16 @@ inline void refuseNewRows(const VXNewsDBManager& db, const std::string& table, b
   other->close();
 }
 inline void refuseNewArticleRows(const VXNewsDBManager& db, bool refuse) { refuseNewRows(db, "ZARTICLE", refuse); }
+// The same for removing rows of a table ("ZHISTORY"): every delete is refused, as a full disk
+// refuses the journal it needs.
+inline void refuseRemovingRows(const VXNewsDBManager& db, const std::string& table, bool refuse) {
+  auto other = SQDatabase::databaseWithPath(db.path());
+  ASSERT_TRUE(other->open());
+  EXPECT_TRUE(refuse ? other->executeUpdate("create trigger keep_rows_" + table + " before delete on " + table +
+                                            " begin select raise(abort, 'database or disk is full'); end")
+                     : other->executeUpdate("drop trigger keep_rows_" + table));
+  other->close();
+}
 
 // Items and answers of the news API's lists.
 inline os::Dictionary item(long long id, long long publishTime, std::optional<std::string> type = std::string(),

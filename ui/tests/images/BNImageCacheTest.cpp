@@ -11,6 +11,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
+#include "os/views/Application.h"
 #include "ui/images/BNImageCache.h"
 #include "ui/tests/images/ImageTestSupport.h"
 
@@ -326,6 +327,31 @@ TEST_F(ImageCacheTest, SizesAndBroadcasts) {
   os::Clock::advance(8 * 24 * 3600);
   os::NotificationCenter::defaultCenter().post("ApplicationDidEnterBackgroundNotification");
   EXPECT_TRUE(runUntil([&] { return cache_->getDiskCount() == 0; }));
+}
+
+// Pictures keep arriving after the application went to the background (downloads end while it
+// leaves); those queued for the disk when it ends are written before the process goes, and so is
+// one queued before it went, behind a busy disk queue.
+TEST_F(ImageCacheTest, PicturesQueuedForTheDiskWhenTheApplicationEndsAreWrittenBeforeItHasLeft) {
+  os::Data raw = png(3, 3);
+  for (bool backgroundFirst : {true, false}) {
+    SCOPED_TRACE(backgroundFirst ? "stored in the background" : "stored while active");
+    auto app = os::Application::create(nullptr, "com.example.pictures");
+    app->makeShared();
+    app->launch();
+    const std::string key = backgroundFirst ? "late" : "early";
+    if (backgroundFirst) {
+      app->enterBackground();
+      ASSERT_TRUE(runUntil([&] { return app->backgroundTaskCount() == 0; }));
+    }
+    // The disk queue is busy until the main thread runs again: only an end that waits lets it go.
+    os::DispatchQueue::main()->async(holdIoQueue());
+    cache_->storeImage(picture(), false, raw, key, true);
+    EXPECT_TRUE(app->leave(30));
+    EXPECT_TRUE(files().fileExistsAtPath(cache_->defaultCachePathForKey(key)));
+    os::RunLoop::main()->runUntilIdle();
+    drain();
+  }
 }
 
 TEST(ImageMemoryCache, CostIsPointsTimesScaleAndTheLimitEvictsLeastRecentlyUsed) {
