@@ -146,6 +146,53 @@ TEST_F(ImageCacheTest, QueryWaitingBehindADownloadsStoreAnswersTheStoredPicture)
   EXPECT_EQ(cache_->imageFromMemoryCacheForKey("k"), downloaded);
 }
 
+// A disk read asked for before a removal reads the file the removal is about to delete; what it
+// read answers its caller but must not come back into memory once the picture is gone.
+TEST_F(ImageCacheTest, DiskReadsWaitingBeforeARemovalLeaveThePictureRemoved) {
+  struct Road {
+    const char* name;
+    std::function<void(std::function<void()> done)> remove;
+  };
+  const Road roads[] = {
+      {"remove from memory and disk", [&](std::function<void()> done) { cache_->removeImageForKey("k", std::move(done)); }},
+      {"remove from memory only",
+       [&](std::function<void()> done) {
+         cache_->removeImageForKey("k", false, nullptr);
+         cache_->removeImageForKey("unrelated", std::move(done));  // only to wait behind the query
+       }},
+      {"clear both tiers",
+       [&](std::function<void()> done) {
+         cache_->clearMemory();
+         cache_->clearDiskOnCompletion(std::move(done));
+       }},
+  };
+  for (const auto& road : roads) {
+    SCOPED_TRACE(road.name);
+    cache_->storeImage(picture(), "k", true);
+    drain();
+    cache_->clearMemory();
+    auto release = holdIoQueue();
+    BNImagePtr answer;
+    bool answered = false;
+    cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource) { answer = image, answered = true; });
+    bool removed = false;
+    road.remove([&] { removed = true; });
+    release();
+    ASSERT_TRUE(runUntil([&] { return answered && removed; }));
+    EXPECT_TRUE(answer);  // asked while the picture was there
+    EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
+    // Later reads fill memory again as before.
+    cache_->clearDiskOnCompletion(nullptr);
+    cache_->storeImage(picture(), "k", true);
+    drain();
+    cache_->clearMemory();
+    ASSERT_TRUE(cache_->imageFromDiskCacheForKey("k"));
+    EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("k"));
+    cache_->removeImageForKey("k", nullptr);
+    drain();
+  }
+}
+
 TEST_F(ImageCacheTest, SynchronousDiskLookupFillsMemoryAndSearchesReadOnlyPaths) {
   auto extra = os::appendingPathComponent(sandbox_.root(), "bundled-cache");
   files().createDirectoryAtPath(extra, true);
