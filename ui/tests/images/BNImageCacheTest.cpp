@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Semaphore.h"
+#include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
@@ -234,6 +237,30 @@ TEST_F(ImageCacheTest, RemoveAndClearDisk) {
   EXPECT_TRUE(files().fileExistsAtPath(cache_->diskCachePath(), &isDirectory));
   EXPECT_TRUE(isDirectory);
   EXPECT_EQ(cache_->getDiskCount(), 0u);
+}
+
+// The synchronous lookup reads the file on the caller's thread while a removal may run on the io
+// queue; a picture removed while it was read stays out of memory. The file is a pipe here, so the
+// read waits until the test has removed the picture.
+TEST_F(ImageCacheTest, ASynchronousLookupReadingWhileThePictureIsRemovedLeavesItRemoved) {
+  files().createDirectoryAtPath(cache_->diskCachePath(), true);
+  const std::string path = cache_->defaultCachePathForKey("k");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  BNImagePtr read;
+  auto reader = os::Thread::create("cache.reader", [&] { read = cache_->imageFromDiskCacheForKey("k"); });
+  reader->start();
+  const int writer = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);  // returns once the lookup opened the file
+  ASSERT_GE(writer, 0);
+  bool removed = false;
+  cache_->removeImageForKey("k", [&] { removed = true; });
+  ASSERT_TRUE(runUntil([&] { return removed; }));
+  const os::Data bytes = png(4, 3);
+  ASSERT_EQ(::write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(writer);
+  reader->join();
+  EXPECT_TRUE(read);  // it read the picture that was there when it looked
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("k"));
 }
 
 // A picture's write killed part-way (the reader killed, the power lost) leaves a hidden temporary
