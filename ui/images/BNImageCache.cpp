@@ -140,9 +140,22 @@ BNImagePtr BNImageCache::imageFromMemoryCacheForKey(const std::string& key) { re
 
 BNImagePtr BNImageCache::imageFromDiskCacheForKey(const std::string& key) {
   if (auto image = imageFromMemoryCacheForKey(key)) return image;
+  const std::uint64_t removals = memoryRemovals_.load();
   auto image = diskImageForKey(key);
-  if (image) memCache_.setObject(image, key, cacheCostForImage(*image));
+  fillMemoryFromDisk(image, key, removals);
   return image;
+}
+
+void BNImageCache::fillMemoryFromDisk(const BNImagePtr& image, const std::string& key, std::uint64_t removalsBefore) {
+  if (!image) return;
+  std::lock_guard lock(fillMutex_);
+  if (memoryRemovals_.load() == removalsBefore) memCache_.setObject(image, key, cacheCostForImage(*image));
+}
+
+void BNImageCache::clearMemory() {
+  std::lock_guard lock(fillMutex_);
+  ++memoryRemovals_;
+  memCache_.removeAllObjects();
 }
 
 std::optional<os::Data> BNImageCache::diskImageDataBySearchingAllPathsForKey(const std::string& key) const {
@@ -181,7 +194,10 @@ std::shared_ptr<BNImageCacheQueryOperation> BNImageCache::queryDiskCacheForKey(c
   }
   auto token = std::make_shared<BNImageCacheQueryOperation>();
   auto self = shared_from_this();
-  ioQueue_->async([self, token, key, done] {
+  // Counted when asked: a removal asked after this query reaches memory first but the disk only
+  // behind it, so the file this query reads may be one that is being removed.
+  const std::uint64_t removals = memoryRemovals_.load();
+  ioQueue_->async([self, token, key, done, removals] {
     if (token->isCancelled()) return;
     // A download may have stored the picture while the query waited: answer that one, rather than
     // decode the file into a second copy that would push it out of memory while screens show it.
@@ -190,7 +206,7 @@ std::shared_ptr<BNImageCacheQueryOperation> BNImageCache::queryDiskCacheForKey(c
       return;
     }
     auto image = self->diskImageForKey(key);
-    if (image) self->memCache_.setObject(image, key, cacheCostForImage(*image));
+    self->fillMemoryFromDisk(image, key, removals);
     onMain([done, image] { done(image, BNCacheSourceDisk); });
   });
   return token;
@@ -198,7 +214,11 @@ std::shared_ptr<BNImageCacheQueryOperation> BNImageCache::queryDiskCacheForKey(c
 
 void BNImageCache::removeImageForKey(const std::string& key, bool fromDisk, NoParamsBlock completion) {
   if (key.empty()) return;
-  memCache_.removeObjectForKey(key);
+  {
+    std::lock_guard lock(fillMutex_);
+    ++memoryRemovals_;
+    memCache_.removeObjectForKey(key);
+  }
   if (!fromDisk) {
     if (completion) completion();
     return;

@@ -106,7 +106,7 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   std::uint64_t maxCacheSize() const { return maxCacheSize_.load(); }
   void setMaxCacheSize(std::uint64_t bytes) { maxCacheSize_ = bytes; }
 
-  void clearMemory() { memCache_.removeAllObjects(); }
+  void clearMemory();
   void clearDisk() { clearDiskOnCompletion(nullptr); }
   void clearDiskOnCompletion(NoParamsBlock completion);
   // Removes files whose modification date is maxCacheAge or more in the past, then, with a size
@@ -140,7 +140,14 @@ class BNImageCache : public std::enable_shared_from_this<BNImageCache> {
   // Runs the task on the io queue and waits for it, or at once when already on that queue.
   void syncOnIOQueue(const std::function<void()>& task);
 
+  // Puts a picture read from disk into memory, unless a removal reached memory since the read
+  // was asked for (the read found the file the removal is about to delete).
+  void fillMemoryFromDisk(const BNImagePtr& image, const std::string& key, std::uint64_t removalsBefore);
+
   BNMemoryCache memCache_;
+  // Memory removals so far, counted under fillMutex_ with the removal itself.
+  std::mutex fillMutex_;
+  std::atomic<std::uint64_t> memoryRemovals_{0};
   const std::string diskCachePath_;
   std::shared_ptr<os::DispatchQueue> ioQueue_;
   std::atomic<std::int32_t> maxCacheAge_{kDefaultMaxCacheAge};

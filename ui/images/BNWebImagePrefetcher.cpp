@@ -50,11 +50,17 @@ void BNWebImagePrefetcher::startPrefetchingAtIndex(std::size_t index) {
   std::weak_ptr<BNWebImagePrefetcher> weak = weak_from_this();
   std::uint64_t generation = generation_;
   os::URL url = prefetchURLs_[index];
+  // A load may finish twice (a refresh reports the cached picture, then the download): the list
+  // counts each of its loads once, at its first finish, or it would end early and count past
+  // its length.
+  auto counted = std::make_shared<bool>(false);
   manager_->downloadImageWithURL(
       url, options_, nullptr,
-      [weak, generation, url](BNImagePtr image, std::optional<os::Error>, BNCacheSource, bool finished, std::optional<os::URL>) {
+      [weak, generation, url, counted](BNImagePtr image, std::optional<os::Error>, BNCacheSource, bool finished,
+                                       std::optional<os::URL>) {
         auto self = weak.lock();
-        if (!self || !finished || generation != self->generation_) return;
+        if (!self || !finished || generation != self->generation_ || *counted) return;
+        *counted = true;
         ++self->finishedCount_;
         std::size_t total = self->prefetchURLs_.size();
         if (self->progressBlock_) self->progressBlock_(self->finishedCount_, total);

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Semaphore.h"
+#include "os/runtime/Thread.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
 #include "os/testing/TestSandbox.h"
@@ -147,6 +150,53 @@ TEST_F(ImageCacheTest, QueryWaitingBehindADownloadsStoreAnswersTheStoredPicture)
   EXPECT_EQ(cache_->imageFromMemoryCacheForKey("k"), downloaded);
 }
 
+// A disk read asked for before a removal reads the file the removal is about to delete; what it
+// read answers its caller but must not come back into memory once the picture is gone.
+TEST_F(ImageCacheTest, DiskReadsWaitingBeforeARemovalLeaveThePictureRemoved) {
+  struct Road {
+    const char* name;
+    std::function<void(std::function<void()> done)> remove;
+  };
+  const Road roads[] = {
+      {"remove from memory and disk", [&](std::function<void()> done) { cache_->removeImageForKey("k", std::move(done)); }},
+      {"remove from memory only",
+       [&](std::function<void()> done) {
+         cache_->removeImageForKey("k", false, nullptr);
+         cache_->removeImageForKey("unrelated", std::move(done));  // only to wait behind the query
+       }},
+      {"clear both tiers",
+       [&](std::function<void()> done) {
+         cache_->clearMemory();
+         cache_->clearDiskOnCompletion(std::move(done));
+       }},
+  };
+  for (const auto& road : roads) {
+    SCOPED_TRACE(road.name);
+    cache_->storeImage(picture(), "k", true);
+    drain();
+    cache_->clearMemory();
+    auto release = holdIoQueue();
+    BNImagePtr answer;
+    bool answered = false;
+    cache_->queryDiskCacheForKey("k", [&](BNImagePtr image, BNCacheSource) { answer = image, answered = true; });
+    bool removed = false;
+    road.remove([&] { removed = true; });
+    release();
+    ASSERT_TRUE(runUntil([&] { return answered && removed; }));
+    EXPECT_TRUE(answer);  // asked while the picture was there
+    EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
+    // Later reads fill memory again as before.
+    cache_->clearDiskOnCompletion(nullptr);
+    cache_->storeImage(picture(), "k", true);
+    drain();
+    cache_->clearMemory();
+    ASSERT_TRUE(cache_->imageFromDiskCacheForKey("k"));
+    EXPECT_TRUE(cache_->imageFromMemoryCacheForKey("k"));
+    cache_->removeImageForKey("k", nullptr);
+    drain();
+  }
+}
+
 TEST_F(ImageCacheTest, SynchronousDiskLookupFillsMemoryAndSearchesReadOnlyPaths) {
   auto extra = os::appendingPathComponent(sandbox_.root(), "bundled-cache");
   files().createDirectoryAtPath(extra, true);
@@ -188,6 +238,30 @@ TEST_F(ImageCacheTest, RemoveAndClearDisk) {
   EXPECT_TRUE(files().fileExistsAtPath(cache_->diskCachePath(), &isDirectory));
   EXPECT_TRUE(isDirectory);
   EXPECT_EQ(cache_->getDiskCount(), 0u);
+}
+
+// The synchronous lookup reads the file on the caller's thread while a removal may run on the io
+// queue; a picture removed while it was read stays out of memory. The file is a pipe here, so the
+// read waits until the test has removed the picture.
+TEST_F(ImageCacheTest, ASynchronousLookupReadingWhileThePictureIsRemovedLeavesItRemoved) {
+  files().createDirectoryAtPath(cache_->diskCachePath(), true);
+  const std::string path = cache_->defaultCachePathForKey("k");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  BNImagePtr read;
+  auto reader = os::Thread::create("cache.reader", [&] { read = cache_->imageFromDiskCacheForKey("k"); });
+  reader->start();
+  const int writer = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);  // returns once the lookup opened the file
+  ASSERT_GE(writer, 0);
+  bool removed = false;
+  cache_->removeImageForKey("k", [&] { removed = true; });
+  ASSERT_TRUE(runUntil([&] { return removed; }));
+  const os::Data bytes = png(4, 3);
+  ASSERT_EQ(::write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  ::close(writer);
+  reader->join();
+  EXPECT_TRUE(read);  // it read the picture that was there when it looked
+  EXPECT_FALSE(cache_->imageFromMemoryCacheForKey("k"));
+  EXPECT_FALSE(cache_->diskImageExistsWithKey("k"));
 }
 
 // A picture's write killed part-way (the reader killed, the power lost) leaves a hidden temporary

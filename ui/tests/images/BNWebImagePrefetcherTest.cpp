@@ -139,3 +139,26 @@ TEST_F(PrefetcherTest, ANewListReplacesTheRunningOne) {
 }
 
 }  // namespace
+
+// With a refresh of cached pictures each load finishes twice (the cached picture, then the
+// download or its failure); the list still counts each URL once and completes once, at its length.
+TEST_F(PrefetcherTest, RefreshedLoadsCountOnceEachHoweverTheirDownloadsEnd) {
+  prefetcher_->setOptions(BNImageLoadLowPriority | BNImageLoadRefreshCached);
+  for (const char* path : {"/0.png", "/missing.png", "/1.png"})
+    cache_->storeImage(os::Image::create(solid(3, 3, 0, 0, 0)), server_.url(path), false);
+  std::vector<std::pair<std::size_t, std::size_t>> progress;
+  std::vector<std::pair<std::size_t, std::size_t>> completions;
+  prefetcher_->prefetchURLs(urls({"/0.png", "/missing.png", "/1.png", "/2.png"}),
+                            [&](std::size_t f, std::size_t t) { progress.emplace_back(f, t); },
+                            [&](std::size_t f, std::size_t s) { completions.emplace_back(f, s); });
+  ASSERT_TRUE(runUntil([&] { return !completions.empty(); }));
+  waitIdle();
+  EXPECT_EQ(server_.requestCount(), 4u);  // every picture was fetched again
+  ASSERT_EQ(completions.size(), 1u);
+  EXPECT_EQ(completions[0], (std::pair<std::size_t, std::size_t>(4, 0)));
+  ASSERT_EQ(progress.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(progress[i], (std::pair<std::size_t, std::size_t>(i + 1, 4)));
+  EXPECT_EQ(delegate_->progress, progress);
+  EXPECT_EQ(delegate_->finish, (std::pair<std::size_t, std::size_t>(4, 0)));
+  EXPECT_EQ(prefetcher_->finishedCount(), 4u);
+}
