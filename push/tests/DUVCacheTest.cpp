@@ -17,6 +17,7 @@
 #include "os/store/Sandbox.h"
 #include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "push/report/DUVReportCache.h"
@@ -460,6 +461,57 @@ TEST(DUVFileCache, AFileItCannotReadIsMovedAsideAndNeverOverwritten) {
   os::NotificationCenter::defaultCenter().post(os::kApplicationDidEnterBackgroundNotification);
   stuck->prepareCrashSnapshot({{"state", os::Value("newer")}});
   EXPECT_EQ(contentsOf(longPath), garbage);
+}
+
+// A start that finds the file but cannot read it (no descriptor left) does not know what it
+// holds: the first save reads it again, and only what this run changed replaces what it held.
+// While it still cannot be read, nothing is written over it, neither by a save nor by a crash.
+TEST(DUVFileCache, AFileItCouldNotReadAtStartIsReadAgainBeforeASaveReplacesIt) {
+  os::TestSandbox sandbox;
+  auto first = DUVFileCache::startCacheFile("ZURAR");
+  first->setObject(os::Value("kept"), "__DUVCrashLog");
+  first->setObject(os::Value("old"), "state");
+  first->setObject(os::Value("gone"), "removed");
+  ASSERT_TRUE(first->synchronize());
+  const std::string path = first->fileNameForKey("ZURAR");
+  const auto saved = contentsOf(path);
+  ASSERT_TRUE(saved);
+
+  std::shared_ptr<DUVFileCache> blind;
+  {
+    os::testing::NoDescriptorLeft none;
+    blind = DUVFileCache::startCacheFile("ZURAR");
+  }
+  EXPECT_TRUE(blind->objectForKey("__DUVCrashLog").isNull());
+  blind->setObject(os::Value("new"), "state");
+  blind->removeObjectForKey("removed");
+  {
+    os::testing::NoDescriptorLeft none;
+    EXPECT_FALSE(blind->synchronize());
+  }
+  blind->prepareCrashSnapshot({{"state", os::Value("newer")}});
+  EXPECT_FALSE(os::PreparedFile::forPath(path)->isPrepared());
+  EXPECT_EQ(contentsOf(path), saved);
+
+  ASSERT_TRUE(blind->synchronize());
+  EXPECT_EQ(blind->objectForKey("__DUVCrashLog"), os::Value("kept"));
+  auto reread = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_EQ(reread->objectForKey("__DUVCrashLog"), os::Value("kept"));
+  EXPECT_EQ(reread->objectForKey("state"), os::Value("new"));
+  EXPECT_TRUE(reread->objectForKey("removed").isNull());
+
+  // Emptied meanwhile: nothing of the file comes back.
+  std::shared_ptr<DUVFileCache> emptied;
+  {
+    os::testing::NoDescriptorLeft none;
+    emptied = DUVFileCache::startCacheFile("ZURAR");
+  }
+  emptied->removeAllObjects();
+  emptied->setObject(os::Value("only"), "state");
+  ASSERT_TRUE(emptied->synchronize());
+  reread = DUVFileCache::startCacheFile("ZURAR");
+  EXPECT_TRUE(reread->objectForKey("__DUVCrashLog").isNull());
+  EXPECT_EQ(reread->objectForKey("state"), os::Value("only"));
 }
 
 TEST(DUVFileCache, ACrashSnapshotCutShortIsRefusedAndKeptAside) {

@@ -9,9 +9,11 @@
 #include "os/store/Keychain.h"
 #include "os/store/PropertyList.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 #include "push/model/DUVClient.h"
 #include "push/utilities/DUVKeychain.h"
+#include "push/utilities/DUVLogger.h"
 #include "push/utilities/DUVUserDefaults.h"
 
 namespace {
@@ -110,6 +112,42 @@ TEST_F(DUVUserDefaultsTest, LegacyFileIsTakenOverOnceAndCheckedAgainstTheToken) 
   EXPECT_EQ(late->uid(), 0u);
   EXPECT_FALSE(stored().contains("kUIDKey"));
   EXPECT_EQ(stored()["APP_KEY"], os::Value("abc123"));
+}
+
+// A start that cannot read the keychain (no descriptor left) does not know the stored identity:
+// its first write reads the item again, so the identity stays and comes back to the store, and
+// only what this run set goes over it. While the item still cannot be read, nothing is written.
+TEST_F(DUVUserDefaultsTest, AStartThatCouldNotReadTheKeychainWritesNothingOverTheStoredIdentity) {
+  auto first = start();
+  first->setUid(42, "secret", "reg-1");
+  first->setSisHostIndex(2);
+  first->setDefaultConAddress("127.0.0.1:1");
+  const os::Value deviceId = stored()["APDeviceId"];
+
+  // The keychain's failures are logged through a logger made now: what the undefined-behaviour
+  // checker does on meeting a type for the first time needs a descriptor.
+  DUVClassLogger("DUVKeychain");
+  std::shared_ptr<DUVUserDefaults> blind;
+  {
+    os::testing::NoDescriptorLeft none;
+    blind = start();
+    EXPECT_EQ(verified_, 2);
+    EXPECT_EQ(blind->uid(), 0u);
+    blind->setBackupReportAddress("http://127.0.0.1:2/report");
+  }
+  EXPECT_EQ(stored()["kUIDKey"].intValue(), 42);
+  blind->setDefaultConAddress("127.0.0.1:19000");
+  const os::Dictionary record = stored();
+  EXPECT_EQ(record["kUIDKey"].intValue(), 42);
+  EXPECT_EQ(record["kPasswordKey"], os::Value("secret"));
+  EXPECT_EQ(record["kRegistrationId"], os::Value("reg-1"));
+  EXPECT_EQ(record["APDeviceId"], deviceId);
+  EXPECT_EQ(record["APDefaultConnectionAddress"], os::Value("127.0.0.1:19000"));
+  EXPECT_EQ(record["kAPBackupReportAddress"], os::Value("http://127.0.0.1:2/report"));
+  EXPECT_EQ(blind->uid(), 42u);
+  EXPECT_EQ(blind->password(), "secret");
+  EXPECT_EQ(blind->sisHostIndex(), 2u);
+  EXPECT_EQ(start()->uid(), 42u);
 }
 
 TEST_F(DUVUserDefaultsTest, SettersWriteOnlyChangesAndStringsSurviveTheKeychain) {

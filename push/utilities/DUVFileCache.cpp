@@ -1,6 +1,7 @@
 #include "push/utilities/DUVFileCache.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -451,33 +452,50 @@ std::string DUVFileCache::fileNameForKey(const std::string& fileName) const {
   return os::appendingPathComponent(folder, fileName);
 }
 
+std::optional<os::Dictionary> DUVFileCache::decodeFile(const os::Data& bytes, std::string& why) {
+  // Written in pieces by a crash, or archived whole by a save.
+  if (bytes.size() > kOwnFileLimits.maxBytes) {
+    why = "larger than any file the client writes";
+    return std::nullopt;
+  }
+  if (beginsWith(bytes, kPiecesMark)) return readPieces(bytes, why);
+  if (beginsWith(bytes, kOldPiecesMark)) return readOldPieces(bytes, why);
+  os::Error error;
+  auto value = os::KeyedUnarchiver::unarchiveValue(bytes, os::kKeyedArchiveRootKey, &error, kOwnFileLimits);
+  if (value && value->dictionary()) return *value->dictionary();
+  why = value ? "it holds no dictionary" : error.localizedDescription();
+  return std::nullopt;
+}
+
 void DUVFileCache::readFileName(const std::string& name) {
   const auto& files = os::FileManager::defaultManager();
   const std::string path = fileNameForKey(name);
-  auto bytes = files.contentsAtPath(path);
-  if (!bytes || bytes->empty()) return;
-  // Written in pieces by a crash, or archived whole by a save.
-  std::optional<os::Dictionary> contents;
-  std::string why;
-  if (bytes->size() > kOwnFileLimits.maxBytes) {
-    why = "larger than any file the client writes";
-  } else if (beginsWith(*bytes, kPiecesMark)) {
-    contents = readPieces(*bytes, why);
-  } else if (beginsWith(*bytes, kOldPiecesMark)) {
-    contents = readOldPieces(*bytes, why);
-  } else {
-    os::Error error;
-    auto value = os::KeyedUnarchiver::unarchiveValue(*bytes, os::kKeyedArchiveRootKey, &error, kOwnFileLimits);
-    if (value && value->dictionary()) contents = *value->dictionary();
-    else why = value ? "it holds no dictionary" : error.localizedDescription();
+  os::Error readError;
+  auto bytes = files.contentsAtPath(path, &readError);
+  if (!bytes && readError.code != ENOENT) {
+    // There but not readable now (no descriptor left, an I/O error): what it holds is not known,
+    // so it is read again before anything may replace it.
+    os::log("push cache " + path + " could not be read (" + readError.localizedDescription() +
+            "); it is read again before it is saved");
+    std::lock_guard lock(mutex_);
+    unread_ = true;
+    return;
   }
-  if (contents) {
+  if (!bytes || bytes->empty()) return;
+  std::string why;
+  if (auto contents = decodeFile(*bytes, why)) {
     std::lock_guard lock(mutex_);
     cacheObject_ = std::move(*contents);
     return;
   }
-  // The client starts empty, but what the file held is kept for a person to look at: moved
+  std::lock_guard lock(mutex_);
+  setAside(path, why);
+}
+
+void DUVFileCache::setAside(const std::string& path, const std::string& why) {
+  // The client goes on without it, but what the file held is kept for a person to look at: moved
   // aside, or, when it cannot be moved, left in place and never written over.
+  const auto& files = os::FileManager::defaultManager();
   std::string aside = os::refusedFileName(path);
   os::Error moveError;
   if (files.moveItemAtPath(path, aside, &moveError)) {
@@ -486,17 +504,41 @@ void DUVFileCache::readFileName(const std::string& name) {
   }
   os::log("push cache " + path + " could not be read (" + why + ") nor moved aside (" +
           moveError.localizedDescription() + "); it is left as it is and not written this run");
-  std::lock_guard lock(mutex_);
   keepOff_ = true;
+}
+
+bool DUVFileCache::readUnreadFile(const std::string& path) {
+  os::Error readError;
+  auto bytes = os::FileManager::defaultManager().contentsAtPath(path, &readError);
+  if (!bytes && readError.code != ENOENT) {
+    os::log("push cache " + path + " still could not be read (" + readError.localizedDescription() +
+            "); it was not saved over");
+    return false;
+  }
+  unread_ = false;
+  if (bytes && !bytes->empty() && !clearedWhileUnread_) {
+    std::string why;
+    if (auto contents = decodeFile(*bytes, why)) {
+      // What this run set or removed stands; the rest of the file comes back.
+      for (const auto& [key, value] : *contents)
+        if (!changedWhileUnread_.contains(key)) cacheObject_.set(key, value);
+    } else {
+      setAside(path, why);
+    }
+  }
+  changedWhileUnread_.clear();
+  clearedWhileUnread_ = false;
+  return !keepOff_;
 }
 
 bool DUVFileCache::synchronize() {
   std::lock_guard lock(mutex_);
   if (keepOff_) return false;
+  const std::string path = fileNameForKey(cacheName_);
+  if (unread_ && !readUnreadFile(path)) return false;
   // Saves come in twos and threes as the application goes (the client's own as it goes inactive,
   // then this one on the main thread as it goes to the background): one of a full report cache
   // takes a second or more, so what the file already holds is not written again.
-  const std::string path = fileNameForKey(cacheName_);
   if (!unsaved_ && os::FileManager::defaultManager().fileExistsAtPath(path)) return true;
   os::Error error;
   auto archive = os::KeyedArchiver::archivedData(os::ArchiveItem(os::Value(cacheObject_)), os::kKeyedArchiveRootKey, &error,
@@ -514,7 +556,8 @@ void DUVFileCache::prepareCrashSnapshot(const os::Dictionary& entries) {
   os::Dictionary contents;
   {
     std::lock_guard lock(mutex_);
-    if (keepOff_) return;
+    // A crash would write the snapshot over a file that was never read, and so lose it.
+    if (keepOff_ || unread_) return;
     contents = cacheObject_;
   }
   for (const auto& [key, value] : entries) {
@@ -663,6 +706,7 @@ os::Value DUVFileCache::objectForKey(const std::string& key) const {
 void DUVFileCache::setObject(const os::Value& object, const std::string& key) {
   std::lock_guard lock(mutex_);
   unsaved_ = true;
+  if (unread_) changedWhileUnread_.insert(key);
   if (object.isNull())
     cacheObject_.remove(key);
   else
@@ -672,6 +716,10 @@ void DUVFileCache::setObject(const os::Value& object, const std::string& key) {
 void DUVFileCache::removeAllObjects() {
   std::lock_guard lock(mutex_);
   unsaved_ = true;
+  if (unread_) {
+    clearedWhileUnread_ = true;
+    changedWhileUnread_.clear();
+  }
   cacheObject_.clear();
 }
 

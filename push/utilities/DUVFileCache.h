@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "os/core/Value.h"
@@ -38,7 +39,9 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   // Writes the whole dictionary aside and renames it over the file, so the old file stays whole
   // until the new one is; nothing when the file is there and holds it already. False, writing
   // nothing, when the file could not be read at start and could not be moved aside either: it is
-  // never overwritten.
+  // never overwritten. A file that was there at start but could not be read then is read first,
+  // and what this run did not change comes back from it; false, writing nothing, while it still
+  // cannot be read.
   bool synchronize();
   // What the file should hold if the process crashed now: the dictionary with `entries` set (a
   // null entry removed), encoded ahead so that the crash handler only has to write it out. The
@@ -90,6 +93,12 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
     std::unique_ptr<Children> children;  // only containers have them: most pieces are values
   };
   void readFileName(const std::string& name);
+  static std::optional<os::Dictionary> decodeFile(const os::Data& bytes, std::string& why);
+  // The following three with mutex_ held.
+  void setAside(const std::string& path, const std::string& why);
+  // The file that could not be read at start, read now: false while it still cannot be, or when
+  // it is damaged and could not be moved aside.
+  bool readUnreadFile(const std::string& path);
   void observeApplicationState();
   void preparePiece(SnapshotPiece& piece, std::vector<std::string>& path, const os::Value& value,
                     std::vector<std::shared_ptr<const os::Data>>& out);
@@ -104,6 +113,11 @@ class DUVFileCache : public std::enable_shared_from_this<DUVFileCache> {
   bool snapshotPrepared_ = false;
   // The file could not be read at start and stayed where it was: nothing may replace it.
   bool keepOff_ = false;
+  // The file was there at start but could not be read (no descriptor left, an I/O error): it is
+  // read again before a save, and what this run changed meanwhile goes over what it holds.
+  bool unread_ = false;
+  std::unordered_set<std::string> changedWhileUnread_;
+  bool clearedWhileUnread_ = false;
   // Changed since the last save wrote the file (or none has yet).
   bool unsaved_ = true;
   // The client thread's alone: only prepareCrashSnapshot touches them.

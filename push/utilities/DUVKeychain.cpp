@@ -22,9 +22,10 @@ std::shared_ptr<os::Keychain> DUVKeychain::keychain() const {
   return keychain_ ? keychain_ : os::Keychain::defaultKeychain();
 }
 
-std::optional<os::Data> DUVKeychain::dataForKey(const std::string& key) const {
+std::optional<os::Data> DUVKeychain::dataForKey(const std::string& key, long* answer) const {
   os::Data data;
   long status = keychain()->copyData({service_, key, accessGroup_}, &data);
+  if (answer) *answer = status;
   if (status == os::kKeychainSuccess) return data;
   // A missing item is the ordinary first start, not a failure.
   if (status != os::kKeychainItemNotFound) logError("retrieve", key, std::to_string(status));
@@ -60,8 +61,8 @@ bool DUVKeychain::setObject(const os::Value& object, const std::string& key) {
   return true;
 }
 
-std::optional<os::Value> DUVKeychain::objectForKey(const std::string& key) const {
-  auto data = dataForKey(key);
+std::optional<os::Value> DUVKeychain::objectForKey(const std::string& key, long* status) const {
+  auto data = dataForKey(key, status);
   if (!data) return std::nullopt;
   os::PropertyListFormat format{};
   if (auto value = os::PropertyList::read(*data, &format)) {

@@ -19,13 +19,15 @@ class DUVKeychain {
   DUVKeychain(std::string service, std::string accessGroup, int accessibility,
               std::shared_ptr<os::Keychain> keychain = nullptr);
 
-  std::optional<os::Data> dataForKey(const std::string& key) const;
+  // `status` (when given) receives the store's answer: a missing item is
+  // os::kKeychainItemNotFound; anything else but success means the item could not be read now.
+  std::optional<os::Data> dataForKey(const std::string& key, long* status = nullptr) const;
   // A null value (or one that cannot be written as a property list) deletes the item.
   bool setObject(const os::Value& object, const std::string& key);
   bool removeObjectForKey(const std::string& key) { return setObject(os::Value(), key); }
   // A binary property list, else UTF-8 text; nothing (with an error line) for a keyed archive
   // or data that is neither.
-  std::optional<os::Value> objectForKey(const std::string& key) const;
+  std::optional<os::Value> objectForKey(const std::string& key, long* status = nullptr) const;
 
   const std::string& service() const { return service_; }
   const std::string& accessGroup() const { return accessGroup_; }

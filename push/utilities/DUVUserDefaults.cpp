@@ -4,6 +4,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Timer.h"
 #include "os/store/FileManager.h"
+#include "os/store/Keychain.h"
 #include "os/store/PropertyList.h"
 #include "push/utilities/DUVUtilities.h"
 
@@ -81,8 +82,13 @@ bool DUVUserDefaults::transFromOldUserDefaults(os::Dictionary& record) {
 
 void DUVUserDefaults::load(const std::string& bundleIdentifier) {
   std::optional<os::Dictionary> record;
-  if (auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey); stored && stored->dictionary()) {
+  long status = os::kKeychainSuccess;
+  if (auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey, &status); stored && stored->dictionary()) {
     record = *stored->dictionary();
+  } else if (unreadable(status)) {
+    // The item may hold an identity this start cannot see: it is read again before any write,
+    // and the legacy file, which only a first start takes over, is left alone.
+    unread_ = true;
   } else if (auto path = APUrlForUserDefaultFile(bundleIdentifier)) {
     if (auto legacy = os::PropertyList::readFile(*path); legacy && legacy->dictionary()) {
       record = *legacy->dictionary();
@@ -162,6 +168,7 @@ void DUVUserDefaults::setUid(std::uint32_t uid, const std::optional<std::string>
   uid_ = uid;
   password_ = password;
   registrationID_ = registrationID;
+  if (unread_) changedWhileUnread_.insert(kUID);
   infoDictionary_.set(kUID, os::Value::unsignedNumber('I', uid));
   setOrRemove(kPassword, password);
   setOrRemove(kRegistrationId, registrationID);
@@ -186,13 +193,54 @@ void DUVUserDefaults::setAttributeReportAddress(const std::optional<std::string>
 void DUVUserDefaults::setSisHostIndex(std::uint32_t index) {
   if (index == sisHostIndex_) return;
   sisHostIndex_ = index;
+  if (unread_) changedWhileUnread_.insert(kSisHostIndex);
   infoDictionary_.set(kSisHostIndex, os::Value::unsignedNumber('I', index));
   synchronize();
 }
 
-bool DUVUserDefaults::synchronize() { return defaultKeychain_.setObject(os::Value(infoDictionary_), kDUVKeychainUserDefaultsKey); }
+bool DUVUserDefaults::synchronize() {
+  if (unread_ && !readStoredRecord()) return false;
+  return defaultKeychain_.setObject(os::Value(infoDictionary_), kDUVKeychainUserDefaultsKey);
+}
+
+bool DUVUserDefaults::unreadable(long status) {
+  return status != os::kKeychainSuccess && status != os::kKeychainItemNotFound;
+}
+
+bool DUVUserDefaults::readStoredRecord() {
+  long status = os::kKeychainSuccess;
+  auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey, &status);
+  // Still unknown: nothing is written over it.
+  if (unreadable(status)) return false;
+  unread_ = false;
+  if (stored && stored->dictionary()) {
+    // What this run set stands; the rest comes back from the item, under the rules of a start.
+    os::Dictionary record = *stored->dictionary();
+    if (record[kAppKey] != os::Value(appkey_)) {
+      invalidate(record);
+      record.set(kAppKey, os::Value(appkey_));
+    }
+    for (const auto& key : changedWhileUnread_) {
+      if (const os::Value* value = infoDictionary_.find(key))
+        record.set(key, *value);
+      else
+        record.remove(key);
+    }
+    if (!record.contains(kDeviceId)) record.set(kDeviceId, os::Value(sharedUdid_));
+    infoDictionary_ = std::move(record);
+    if (!changedWhileUnread_.contains(kUID)) {
+      uid_ = u32At(infoDictionary_, kUID);
+      password_ = stringAt(infoDictionary_, kPassword);
+      registrationID_ = stringAt(infoDictionary_, kRegistrationId);
+    }
+    if (!changedWhileUnread_.contains(kSisHostIndex)) sisHostIndex_ = u32At(infoDictionary_, kSisHostIndex);
+  }
+  changedWhileUnread_.clear();
+  return true;
+}
 
 void DUVUserDefaults::setOrRemove(const std::string& key, const std::optional<std::string>& value) {
+  if (unread_) changedWhileUnread_.insert(key);
   if (value)
     infoDictionary_.set(key, os::Value(*value));
   else

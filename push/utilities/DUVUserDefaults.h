@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "os/core/Value.h"
@@ -44,6 +45,8 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   void setAttributeReportAddress(const std::optional<std::string>& address);
   std::optional<std::string> attributeReportAddress() const { return text("kAPAttributeReportAddress"); }
   void setSisHostIndex(std::uint32_t index);
+  // Writes the whole record. A record whose item could not be read at start is merged with the
+  // item first; false, writing nothing, while the item still cannot be read.
   bool synchronize();
 
   const std::string& appkey() const { return appkey_; }
@@ -73,6 +76,11 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   void verifyUserDefaultsTimeout();
   void verifyUserDefaults();
   void setOrRemove(const std::string& key, const std::optional<std::string>& value);
+  // A read that failed for another reason than a missing item (no descriptor left, an I/O error).
+  static bool unreadable(long status);
+  // The item that could not be read at start, read now and taken under this run's changes; false
+  // while it still cannot be read.
+  bool readStoredRecord();
   std::optional<std::string> text(const char* key) const;
 
   os::Dictionary infoDictionary_;
@@ -89,4 +97,8 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   std::optional<std::string> registrationID_;
   std::uint32_t sisHostIndex_ = 0;
   std::optional<std::string> legacyPath_;
+  // The keychain could not be read at start: the record here may lack a stored identity, so it is
+  // read again before it replaces the item, and only the keys set meanwhile go over it.
+  bool unread_ = false;
+  std::set<std::string> changedWhileUnread_;
 };

@@ -37,33 +37,39 @@ void VMA4QCStore::close() {
   if (db) db->close();
 }
 
-void VMA4QCStore::initDB() {
-  updateDatabase(
-      "create table if not exists events(event_id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, content TEXT, "
+void VMA4QCStore::initDB(bool replaceDamaged) {
+  auto run = [this, replaceDamaged](const std::string& sql, const os::Array& values = {}) {
+    return replaceDamaged ? updateDatabase(sql, values) : execute(sql, values);
+  };
+  run("create table if not exists events(event_id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, content TEXT, "
       "status INTEGER, send_count INTEGER, ts INTEGER)");
-  updateDatabase("create table if not exists user(uid TEXT, user_type INTEGER, app_ver TEXT, ts INTEGER, PRIMARY KEY(uid))");
-  updateDatabase(
-      "create table if not exists config(type INTEGER, content TEXT, md5sum TEXT, version INTEGER, PRIMARY KEY(type))");
-  queue_.async([this] {
-    updateDatabase("update events set status = ? where status = ?", {os::Value(kWaiting), os::Value(kSending)});
+  run("create table if not exists user(uid TEXT, user_type INTEGER, app_ver TEXT, ts INTEGER, PRIMARY KEY(uid))");
+  run("create table if not exists config(type INTEGER, content TEXT, md5sum TEXT, version INTEGER, PRIMARY KEY(type))");
+  queue_.async([this, run] {
+    run("update events set status = ? where status = ?", {os::Value(kWaiting), os::Value(kSending)});
     recount();
   });
 }
 
-int VMA4QCStore::updateDatabase(const std::string& sql, const os::Array& values) {
+int VMA4QCStore::execute(const std::string& sql, const os::Array& values) {
   auto db = database();
   if (!db) return -1;
   int code = 0;
   db->inDatabase([&](SQDatabase& connection) {
     if (!connection.executeUpdateWithArgumentsInArray(sql, values)) code = connection.lastErrorCode();
   });
-  if (code == kCorrupt || code == kNotADatabase) {
-    // A damaged file would fail every later statement: start over with an empty database.
-    close();
-    os::FileManager::defaultManager().removeItemAtPath(path_);
-    initDB();
-  }
   return code;
+}
+
+int VMA4QCStore::updateDatabase(const std::string& sql, const os::Array& values) {
+  int code = execute(sql, values);
+  if (code != kCorrupt && code != kNotADatabase) return code;
+  // A damaged file would fail every later statement: start over with an empty database.
+  close();
+  os::FileManager::defaultManager().removeItemAtPath(path_);
+  initDB(false);
+  // What found the damage (an event being stored, a configuration) is not lost with the old file.
+  return execute(sql, values);
 }
 
 void VMA4QCStore::recount() { numStoredEvents_ = getStoredEventsNum(); }

@@ -67,14 +67,17 @@ class VMA4QCStore {
   void close();
 
   // Runs one statement with bound values: 0, the SQLite result code, or -1 without a database.
-  // A corrupt database (11) is replaced by an empty one.
+  // A corrupt database (11) is replaced by an empty one, and the statement runs again there.
   int updateDatabase(const std::string& sql, const os::Array& values = {});
 
   VMA4QCTaskQueue& queue() { return queue_; }
   const std::string& path() const { return path_; }
 
  private:
-  void initDB();
+  // Makes the tables; a damaged file found meanwhile is replaced only when asked.
+  void initDB(bool replaceDamaged = true);
+  // One statement as it is: no replacement of a damaged file.
+  int execute(const std::string& sql, const os::Array& values);
   void deleteEvents(const std::vector<VMA4QCStoreEvent>& events);
   void updateEvents(const std::vector<VMA4QCStoreEvent>& events, std::uint32_t status);
   void updateSendFailedEvents(const std::vector<VMA4QCStoreEvent>& events);

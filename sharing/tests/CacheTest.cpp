@@ -9,7 +9,9 @@
 #include "os/store/FileManager.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "sharing/service/OBSBarEntity.h"
@@ -450,6 +452,68 @@ TEST_F(CacheTest, ASignInKeptAsTheApplicationEndsIsThereAtTheNextStart) {
 
 TEST_F(CacheTest, ASignInKeptAsTheApplicationGoesToTheBackgroundIsThereAtTheNextStart) {
   signInThenGo([](os::Application& app) { app.enterBackground(); });
+}
+
+// A store the disk refuses (full) leaves its entry absent, in this run and the next: the bytes
+// of the store before it never come back in its place (a sign-out's accounts refused would bring
+// back the account signed out of).
+TEST_F(CacheTest, AStoreTheDiskRefusesLeavesNoOlderValueInItsPlace) {
+  auto cache = std::make_shared<OBCache>(directory());
+  cache->setData(os::dataFromString("signed in"), "account");
+  cache->setData(os::dataFromString("other"), "other");
+  cache->waitUntilWritten();
+  {
+    os::testing::LogCapture log;
+    os::testing::FullDisk disk(4096);
+    cache->setData(os::Data(64 * 1024, 'x'), "account");
+    cache->waitUntilWritten();
+    disk.roomMade();
+    EXPECT_TRUE(log.contains("could not be written"));
+  }
+  EXPECT_FALSE(cache->hasCacheForKey("account"));
+  EXPECT_FALSE(cache->dataForKey("account"));
+  cache.reset();
+  OBCache reopened(directory());
+  EXPECT_FALSE(reopened.dataForKey("account"));
+  EXPECT_EQ(reopened.dataForKey("other"), os::dataFromString("other"));
+}
+
+// A start that finds the index but cannot read it (no descriptor left) does not lose its
+// entries: the index is read again before one is written over it, and only what this run stored
+// or removed meanwhile changes what it lists. While it still cannot be read, nothing replaces it.
+TEST_F(CacheTest, AnIndexItCouldNotReadAtStartIsReadAgainBeforeOneIsWrittenOverIt) {
+  {
+    auto cache = std::make_shared<OBCache>(directory());
+    cache->setData(os::dataFromString("token"), "account");
+    cache->setData(os::dataFromString("gone"), "removed");
+  }
+  const std::string indexPath = directory() + "/" + kOBCacheIndexName;
+  const auto index = os::FileManager::defaultManager().contentsAtPath(indexPath);
+  ASSERT_TRUE(index);
+
+  std::shared_ptr<OBCache> blind;
+  {
+    os::testing::NoDescriptorLeft none;
+    blind = std::make_shared<OBCache>(directory());
+  }
+  EXPECT_FALSE(blind->dataForKey("account"));
+  blind->setData(os::dataFromString("new"), "fresh");
+  blind->waitUntilWritten();
+  {
+    os::testing::NoDescriptorLeft none;
+    blind->removeCacheForKey("removed");
+    blind->waitUntilWritten();
+    EXPECT_FALSE(blind->saveCacheDictionary());
+  }
+  EXPECT_EQ(os::FileManager::defaultManager().contentsAtPath(indexPath), index);
+
+  EXPECT_TRUE(blind->saveCacheDictionary());
+  EXPECT_EQ(blind->dataForKey("account"), os::dataFromString("token"));
+  blind.reset();
+  OBCache reopened(directory());
+  EXPECT_EQ(reopened.dataForKey("account"), os::dataFromString("token"));
+  EXPECT_EQ(reopened.dataForKey("fresh"), os::dataFromString("new"));
+  EXPECT_FALSE(reopened.dataForKey("removed"));
 }
 
 TEST_F(CacheTest, DamagedIndexReadsAsEmpty) {

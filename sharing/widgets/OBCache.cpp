@@ -1,5 +1,6 @@
 #include "sharing/widgets/OBCache.h"
 
+#include <cerrno>
 #include <utility>
 #include <vector>
 
@@ -53,8 +54,16 @@ OBCache::OBCache(std::string directory)
   const os::Date now = os::Date::now();
   // A missing or damaged index starts an empty store.
   os::Dictionary listed;
-  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName))
+  os::Error readError;
+  if (auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName, &readError)) {
     listed = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); }, now);
+  } else if (readError.code != ENOENT) {
+    // There but not readable now (no descriptor left, an I/O error): its entries are not lost
+    // with it. It is read again before an index is written over it.
+    indexUnread_ = true;
+    os::logf("OBSocial: the cache index %s could not be read (%s); it is read again before it is written",
+             (directory_ + "/" + kOBCacheIndexName).c_str(), readError.localizedDescription().c_str());
+  }
   // An expired entry goes with its file, and the index is written without it: listed with no file,
   // it would leave a later start to guess whose a file beside it is (a key equal to its name).
   std::vector<os::Dictionary::Entry> live;
@@ -234,6 +243,7 @@ void OBCache::storeAs(std::optional<os::Data> data, const std::string& key, std:
   const std::string path = directory_ + "/" + key;
   std::lock_guard lock(mutex_);
   const std::uint64_t generation = ++generation_;
+  if (indexUnread_) changedWhileUnread_.insert(key);
   if (data) {
     cacheDictionary_.set(key, os::Value(os::Date::now().addingTimeInterval(timeoutInterval.value_or(defaultTimeoutInterval_))));
   } else {
@@ -250,10 +260,16 @@ void OBCache::storeAs(std::optional<os::Data> data, const std::string& key, std:
       if (pending != pending_.end() && pending->second.generation != generation) return;
     }
     auto& files = os::FileManager::defaultManager();
-    if (data)
-      files.writeData(*data, path);
-    else
+    os::Error error;
+    if (!data) {
       files.removeItemAtPath(path);
+    } else if (!files.writeData(*data, path, {}, &error)) {
+      // The disk refused it (full): the bytes of an older store are still there and would read as
+      // this one's, so the entry goes absent instead.
+      files.removeItemAtPath(path);
+      os::logf("OBSocial: the cache entry %s could not be written: %s", path.c_str(),
+               error.localizedDescription().c_str());
+    }
     std::lock_guard lock(mutex_);
     auto pending = pending_.find(key);
     if (pending != pending_.end() && pending->second.generation == generation) pending_.erase(pending);
@@ -278,10 +294,34 @@ void OBCache::saveAfterDelay() {
   });
 }
 
+bool OBCache::readUnreadIndex() {
+  // mutex_ held.
+  auto& files = os::FileManager::defaultManager();
+  os::Error readError;
+  auto bytes = files.contentsAtPath(directory_ + "/" + kOBCacheIndexName, &readError);
+  if (!bytes && readError.code != ENOENT) return false;
+  indexUnread_ = false;
+  if (bytes && !clearedWhileUnread_) {
+    // The entries this run did not store or remove come back as the index lists them.
+    auto listed = readIndex(*bytes, [&](const std::string& name) { return files.fileExistsAtPath(directory_ + "/" + name); });
+    for (const auto& [name, date] : listed)
+      if (!changedWhileUnread_.contains(name)) cacheDictionary_.set(name, date);
+  }
+  changedWhileUnread_.clear();
+  clearedWhileUnread_ = false;
+  return true;
+}
+
 bool OBCache::saveCacheDictionary() {
   os::Dictionary snapshot;
   {
     std::lock_guard lock(mutex_);
+    if (indexUnread_ && !readUnreadIndex()) {
+      os::logf("OBSocial: the cache index %s still could not be read; it was not written over",
+               (directory_ + "/" + kOBCacheIndexName).c_str());
+      indexDirty_ = true;
+      return false;
+    }
     snapshot = cacheDictionary_;
     indexDirty_ = false;
   }
@@ -316,6 +356,10 @@ void OBCache::clearCache() {
     pending_[name] = Pending{generation, std::nullopt};
   }
   cacheDictionary_.clear();
+  if (indexUnread_) {
+    clearedWhileUnread_ = true;
+    changedWhileUnread_.clear();
+  }
   // Enqueued under the lock, so a store made after the clear is written after it.
   queue_->async([this, names = std::move(names), generation] {
     auto& files = os::FileManager::defaultManager();

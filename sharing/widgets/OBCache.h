@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "os/core/Data.h"
@@ -79,7 +80,8 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   // The file an entry lives in.
   std::string pathForKey(const std::string& key) const;
   // Writes the index now; false (and a log line) when it could not be written, in which case it
-  // is written again with the next change.
+  // is written again with the next change. An index that could not be read at start is read
+  // first, and is not written over while it still cannot be.
   bool saveCacheDictionary();
   // Writes what is still waiting (the files, then the index) before it returns.
   void flush();
@@ -93,6 +95,9 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   void storeAs(std::optional<os::Data> data, const std::string& fileName, std::optional<double> timeoutInterval);
   std::optional<os::Data> bytesForKey(const std::string& key) const;
   void saveAfterDelay();
+  // mutex_ held: the index that could not be read at start, read and merged now; false while it
+  // still cannot be read.
+  bool readUnreadIndex();
   // The shared store flushes as the application goes to the background and as it ends: the
   // process may be gone right after, its destructors never run, before the index's quiet period.
   void observeApplicationState();
@@ -105,6 +110,11 @@ class OBCache : public std::enable_shared_from_this<OBCache> {
   std::uint64_t generation_ = 0;
   std::uint64_t saveGeneration_ = 0;
   bool indexDirty_ = false;  // a change the index file does not hold yet
+  // The index was there at start but could not be read: it is read again before one is written
+  // over it, and the entries this run stored or removed meanwhile go over what it lists.
+  bool indexUnread_ = false;
+  std::set<std::string> changedWhileUnread_;
+  bool clearedWhileUnread_ = false;
   double defaultTimeoutInterval_ = kOBCacheDefaultTimeoutInterval;
   os::NotificationCenter::ObserverToken backgroundToken_ = 0, terminateToken_ = 0;
 };

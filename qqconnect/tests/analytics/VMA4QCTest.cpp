@@ -334,6 +334,36 @@ TEST_F(VMA4QCTest, RowsLeftBeingSentWaitAgainAndACorruptFileIsReplaced) {
   EXPECT_GE(client->store().getStoredEventsNum(), 1u);
 }
 
+// A file damaged while the client runs is found by the next statement that writes: the event or
+// configuration being stored then goes into the new database rather than away with the old one.
+TEST_F(VMA4QCTest, WhatIsBeingStoredAsTheDamageIsFoundIsKeptInTheNewDatabase) {
+  auto client = makeClient();
+  storeEvents(*client, 2);
+  auto damage = [&] {
+    FILE* f = std::fopen(client->store().path().c_str(), "r+b");
+    ASSERT_TRUE(f);
+    std::string junk(4096, 'z');
+    std::fwrite(junk.data(), 1, junk.size(), f);
+    std::fclose(f);
+  };
+  damage();
+  client->store().storeEvent("{\"kept\":1}", 500);
+  client->flush();
+  auto waiting = client->store().loadCachedEvents();
+  ASSERT_EQ(waiting.size(), 1u);
+  EXPECT_EQ(waiting[0].content, "{\"kept\":1}");
+  EXPECT_EQ(client->store().storedEventCount(), 1u);
+
+  damage();
+  client->store().storeConfig({2, "{\"cfg\":1}", "md5", 7});
+  client->flush();
+  std::vector<VMA4QCDataConfig> configs;
+  client->store().loadConfig([&](const VMA4QCDataConfig& c) { configs.push_back(c); });
+  ASSERT_EQ(configs.size(), 1u);
+  EXPECT_EQ(configs[0].content, "{\"cfg\":1}");
+  EXPECT_EQ(configs[0].version, 7u);
+}
+
 TEST_F(VMA4QCTest, StrategiesDecidePerEvent) {
   auto client = makeClient();
   // Strategy 5: the first event starts the period; 24 hours later everything stored goes.
