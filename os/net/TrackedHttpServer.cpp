@@ -88,6 +88,32 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+// A request line whose target is a whole address ("GET http://host:port/path?query HTTP/1.1", as
+// a client sends through a proxy, and as a server must take) in the form the HTTP layer routes,
+// with the address's host and port, which stand for the Host header: nothing when the target is a
+// path already; an empty line when the address is unusable (no host, or a user's name in it).
+struct OriginForm {
+  std::string line;
+  std::string host;
+};
+std::optional<OriginForm> originForm(std::string_view line) {
+  const std::size_t first = line.find(' ');
+  const std::size_t last = line.rfind(' ');
+  if (first == std::string_view::npos || last <= first) return std::nullopt;
+  const std::string_view target = line.substr(first + 1, last - first - 1);
+  std::size_t scheme = 0;
+  for (std::string_view prefix : {"http://", "https://"})
+    if (target.size() >= prefix.size() && lowered(target.substr(0, prefix.size())) == prefix) scheme = prefix.size();
+  if (scheme == 0) return std::nullopt;
+  const std::string_view rest = target.substr(scheme);
+  const std::size_t pathAt = std::min(rest.find_first_of("/?"), rest.size());
+  const std::string_view host = rest.substr(0, pathAt);
+  if (host.empty() || host.find('@') != std::string_view::npos) return OriginForm{};
+  std::string path(rest.substr(pathAt));
+  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  return OriginForm{std::string(line.substr(0, first + 1)) + path + std::string(line.substr(last)), std::string(host)};
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
@@ -719,6 +745,12 @@ class TrackedHttpServer::Loop {
       if (head[end] != '\r' || end + 1 == head.size() || head[end + 1] != '\n') return refuse(c, 400, "request unreadable");
     std::size_t at = head.find("\r\n") + 2;
     c.head.assign(head.substr(0, at));
+    const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
+    if (origin) {
+      if (origin->line.empty()) return refuse(c, 400, "request unreadable");
+      // The address's host is the request's: a Host header beside it is not handed on.
+      c.head = origin->line + "\r\nHost: " + origin->host + "\r\n";
+    }
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
@@ -737,6 +769,7 @@ class TrackedHttpServer::Loop {
         return refuse(c, 400, "request unreadable");
       const std::string name = lowered(line.substr(0, colon == std::string_view::npos ? 0 : colon));
       const std::string_view value = colon == std::string_view::npos ? std::string_view() : trimmed(line.substr(colon + 1));
+      if (origin && name == "host") continue;
       if (name == "expect") {
         // Answered here, before the body, if at all.
         expectContinue = lowered(value) == "100-continue";

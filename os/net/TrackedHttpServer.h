@@ -13,6 +13,8 @@
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
 // A request asking for several ranges gets its whole answer once: the ranges are not handed on.
+// A request whose target is a whole address is handed on with its path, the address's host as
+// its Host.
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>

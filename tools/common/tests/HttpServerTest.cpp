@@ -215,4 +215,44 @@ TEST_F(HttpServerDeadlineTest, AKeptAliveConnectionIdleLongerThanTheDeadlineCarr
   ::close(fd);
 }
 
+// A request whose target is a whole address, as a client sends through a proxy, is routed by its
+// path and query, whatever case its scheme is written in; the address's host is the request's
+// Host, whatever header came beside it. An address with no host, or a user's name in it, is
+// refused; a plain path is taken as ever.
+TEST(HttpServerTargetTest, ARequestNamingAWholeAddressIsServedByItsPath) {
+  tools::HttpServer http;
+  http.Get("/where", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.path + "|" + request.get_param_value("q") + "|" + request.get_header_value("Host") + "|" +
+                             std::to_string(request.get_header_value_count("Host")),
+                         "text/plain");
+  });
+  http.Get("/", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("root|" + request.get_param_value("q") + "|" + request.get_header_value("Host"), "text/plain");
+  });
+  http.Post("/where", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.body + "|" + request.get_header_value("Host"), "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  auto bodyOf = [&](const std::string& request, const std::string& body = "") {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string("no connection");
+    const std::string answer = os::testing::answerToClose(fd, request + "Connection: close\r\n\r\n" + body);
+    ::close(fd);
+    if (answer.rfind("HTTP/1.1 200", 0) != 0) return answer.substr(0, 12);
+    return answer.substr(answer.find("\r\n\r\n") + 4);
+  };
+  const std::string self = "127.0.0.1:" + std::to_string(*port);
+  EXPECT_EQ(bodyOf("GET http://" + self + "/where?q=1 HTTP/1.1\r\nHost: elsewhere.test\r\n"), "/where|1|" + self + "|1");
+  EXPECT_EQ(bodyOf("GET HTTP://news.test:8080/where?q=2 HTTP/1.1\r\n"), "/where|2|news.test:8080|1");
+  EXPECT_EQ(bodyOf("GET https://news.test?q=3 HTTP/1.1\r\nHost: elsewhere.test\r\n"), "root|3|news.test");
+  EXPECT_EQ(bodyOf("GET http://news.test HTTP/1.1\r\n"), "root||news.test");
+  EXPECT_EQ(bodyOf("POST http://news.test/where HTTP/1.1\r\nHost: elsewhere.test\r\nContent-Length: 4\r\n", "body"),
+            "body|news.test");
+  EXPECT_EQ(bodyOf("GET http:///where HTTP/1.1\r\nHost: news.test\r\n"), "HTTP/1.1 400");
+  EXPECT_EQ(bodyOf("GET http://reader@news.test/where HTTP/1.1\r\nHost: news.test\r\n"), "HTTP/1.1 400");
+  EXPECT_EQ(bodyOf("GET /where?q=4 HTTP/1.1\r\nHost: news.test\r\n"), "/where|4|news.test|1");
+}
+
 }  // namespace
