@@ -1162,6 +1162,20 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
   set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.content_provider_ && tStream) tStream->writeAsMade();
   });
+  // Called for every answer of 400 on: a 404 that no route of the request's method gave, where a
+  // route of another method would have served, says so. A route's own 404 is left as it is.
+  set_error_handler(HandlerWithResponse([this](const httplib::Request& request, httplib::Response& response) {
+    if (response.status != 404 || request.path.empty()) return HandlerResponse::Unhandled;
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    for (const auto& [routeMethod, pattern] : routes_)
+      if (routeMethod == method && std::regex_match(request.path, pattern)) return HandlerResponse::Unhandled;
+    const std::string allowed = allowedAt(request.path);
+    if (allowed.empty()) return HandlerResponse::Unhandled;
+    response.status = 405;
+    response.set_header("Allow", allowed);
+    response.set_content("method not allowed", "text/plain; charset=utf-8");
+    return HandlerResponse::Handled;
+  }));
   // A handler that throws is answered plainly: the HTTP layer's own answer would put the
   // exception's text, words meant for this program's developer, in a header for the peer.
   set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
@@ -1169,6 +1183,79 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
     response.headers.clear();
     response.set_content("internal error", "text/plain; charset=utf-8");
   });
+}
+
+TrackedHttpServer& TrackedHttpServer::Get(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("GET", pattern);
+  httplib::Server::Get(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("POST", pattern);
+  httplib::Server::Post(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("POST", pattern);
+  httplib::Server::Post(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("PUT", pattern);
+  httplib::Server::Put(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("PUT", pattern);
+  httplib::Server::Put(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("PATCH", pattern);
+  httplib::Server::Patch(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("PATCH", pattern);
+  httplib::Server::Patch(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("DELETE", pattern);
+  httplib::Server::Delete(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("DELETE", pattern);
+  httplib::Server::Delete(pattern, std::move(handler));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Options(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("OPTIONS", pattern);
+  httplib::Server::Options(pattern, std::move(handler));
+  return *this;
+}
+
+std::string TrackedHttpServer::allowedAt(const std::string& path) const {
+  std::string allowed;
+  for (const char* method : {"GET", "HEAD", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"}) {
+    const std::string_view routed = std::string_view(method) == "HEAD" ? "GET" : method;
+    for (const auto& [routeMethod, pattern] : routes_)
+      if (routeMethod == routed && std::regex_match(path, pattern)) {
+        allowed += (allowed.empty() ? "" : ", ") + std::string(method);
+        break;
+      }
+  }
+  return allowed;
 }
 
 TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {

@@ -26,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -88,6 +89,20 @@ class TrackedHttpServer : public httplib::Server {
   static constexpr std::size_t kHeldRequestBytes = std::size_t{256} << 20;
   void setHeldRequestLimit(std::size_t bytes) { heldRequestLimit_ = bytes; }
 
+  // Routes, set as on the HTTP layer's server and kept in sight as well: a request whose method
+  // no route takes at its path, where another method's does, is answered 405 with the methods
+  // that do (HEAD where GET does), not as if nothing were there. Before serve().
+  TrackedHttpServer& Get(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Post(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Post(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Put(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Put(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Patch(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Patch(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Delete(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Delete(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Options(const std::string& pattern, Handler handler);
+
   // The connection whose request the calling thread is serving for this server; nullptr on any
   // other thread. It stays open until the handler returns.
   std::shared_ptr<TcpSocket> connectionServed() const;
@@ -110,6 +125,10 @@ class TrackedHttpServer : public httplib::Server {
   // What the requests under way and the answers waiting for their peers may hold together.
   std::size_t heldLimit() const;
 
+  // The methods with a route at `path`, as an Allow header lists them.
+  std::string allowedAt(const std::string& path) const;
+
+  std::vector<std::pair<std::string, std::regex>> routes_;  // each method's patterns
   bool tlsWanted_ = false;
   SSL_CTX* tls_ = nullptr;  // null in the clear, or when the certificate did not fit the key
   int listener_ = -1;

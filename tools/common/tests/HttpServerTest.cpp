@@ -255,4 +255,48 @@ TEST(HttpServerTargetTest, ARequestNamingAWholeAddressIsServedByItsPath) {
   EXPECT_EQ(bodyOf("GET /where?q=4 HTTP/1.1\r\nHost: news.test\r\n"), "/where|4|news.test|1");
 }
 
+
+// A method no route takes at a path another method's route serves is answered 405 with the
+// methods that are (HEAD beside GET), on a connection that carries the next request; a path no
+// route serves at all, and a route's own 404, stay 404.
+TEST(HttpServerMethodTest, AMethodNoRouteTakesWhereAnotherDoesIsNotAllowed) {
+  tools::HttpServer http;
+  http.Get("/page", [](const httplib::Request&, httplib::Response& response) { response.set_content("page", "text/plain"); });
+  http.Get("/gone", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("gone", "text/plain");
+  });
+  http.Post("/form", [](const httplib::Request&, httplib::Response& response) { response.set_content("form", "text/plain"); });
+  http.Put("/form", [](const httplib::Request&, httplib::Response& response, const httplib::ContentReader&) {
+    response.set_content("put", "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  // The status line, the Allow header and the body of the answer to `method path` on the one connection.
+  auto ask = [&](const std::string& method, const std::string& path, std::size_t length) {
+    const std::string answer = os::testing::answerOn(
+        fd, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n", length);
+    const auto allow = answer.find("\r\nAllow: ");
+    const auto end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return std::string("no answer");
+    return answer.substr(0, answer.find("\r\n")) + "|" +
+           (allow == std::string::npos ? "" : answer.substr(allow + 9, answer.find("\r\n", allow + 9) - allow - 9)) + "|" +
+           answer.substr(end + 4);
+  };
+  EXPECT_EQ(ask("DELETE", "/page", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("OPTIONS", "/page", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("GET", "/form", 18), "HTTP/1.1 405 Method Not Allowed|POST, PUT|method not allowed");
+  EXPECT_EQ(ask("HEAD", "/form", 0), "HTTP/1.1 405 Method Not Allowed|POST, PUT|");
+  EXPECT_EQ(ask("PATCH", "/form", 18), "HTTP/1.1 405 Method Not Allowed|POST, PUT|method not allowed");
+  EXPECT_EQ(ask("DELETE", "/gone", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("GET", "/gone", 4), "HTTP/1.1 404 Not Found||gone");
+  EXPECT_EQ(ask("DELETE", "/nowhere", 0), "HTTP/1.1 404 Not Found||");
+  EXPECT_EQ(ask("PUT", "/form", 3), "HTTP/1.1 200 OK||put");
+  EXPECT_EQ(ask("GET", "/page", 4), "HTTP/1.1 200 OK||page");
+  ::close(fd);
+}
+
 }  // namespace
