@@ -1174,7 +1174,8 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
     response.status = 405;
     response.set_header("Allow", allowed);
     response.set_content("method not allowed", "text/plain; charset=utf-8");
-    return HandlerResponse::Handled;
+    // As the layer's own refusals: no range is served on it.
+    return HandlerResponse::Unhandled;
   }));
   // A handler that throws is answered plainly: the HTTP layer's own answer would put the
   // exception's text, words meant for this program's developer, in a header for the peer.
@@ -1185,63 +1186,101 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
   });
 }
 
+namespace {
+
+// Runs a route's handler so that the range a request asks for is served only where it may be: on
+// the answer to a GET (or HEAD) that would otherwise be a 200. The HTTP layer would cut any
+// answer to the range, its status kept: a 404's text, a failure's, a POST's answer, or an answer
+// its handler called 200 would each reach the peer cut short, whole to its eyes.
+template <class Call>
+void servedInRange(const httplib::Request& request, httplib::Response& response, const Call& call) {
+  // The layer's own request, made for this one answer: only its ranges change.
+  auto& ranges = const_cast<httplib::Request&>(request).ranges;
+  if (request.method != "GET" && request.method != "HEAD") ranges.clear();
+  try {
+    call();
+  } catch (...) {
+    ranges.clear();
+    throw;
+  }
+  if (response.status == 200)
+    response.status = -1;  // the layer's: 206 when it serves the range, else 200
+  else if (response.status != -1)
+    ranges.clear();
+}
+
+}  // namespace
+
+httplib::Server::Handler TrackedHttpServer::ranged(Handler handler) {
+  return [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response) {
+    servedInRange(request, response, [&] { handler(request, response); });
+  };
+}
+
+httplib::Server::HandlerWithContentReader TrackedHttpServer::ranged(HandlerWithContentReader handler) {
+  return [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response,
+                                        const httplib::ContentReader& reader) {
+    servedInRange(request, response, [&] { handler(request, response, reader); });
+  };
+}
+
 TrackedHttpServer& TrackedHttpServer::Get(const std::string& pattern, Handler handler) {
   routes_.emplace_back("GET", pattern);
-  httplib::Server::Get(pattern, std::move(handler));
+  httplib::Server::Get(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, Handler handler) {
   routes_.emplace_back("POST", pattern);
-  httplib::Server::Post(pattern, std::move(handler));
+  httplib::Server::Post(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, HandlerWithContentReader handler) {
   routes_.emplace_back("POST", pattern);
-  httplib::Server::Post(pattern, std::move(handler));
+  httplib::Server::Post(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, Handler handler) {
   routes_.emplace_back("PUT", pattern);
-  httplib::Server::Put(pattern, std::move(handler));
+  httplib::Server::Put(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, HandlerWithContentReader handler) {
   routes_.emplace_back("PUT", pattern);
-  httplib::Server::Put(pattern, std::move(handler));
+  httplib::Server::Put(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, Handler handler) {
   routes_.emplace_back("PATCH", pattern);
-  httplib::Server::Patch(pattern, std::move(handler));
+  httplib::Server::Patch(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, HandlerWithContentReader handler) {
   routes_.emplace_back("PATCH", pattern);
-  httplib::Server::Patch(pattern, std::move(handler));
+  httplib::Server::Patch(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, Handler handler) {
   routes_.emplace_back("DELETE", pattern);
-  httplib::Server::Delete(pattern, std::move(handler));
+  httplib::Server::Delete(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, HandlerWithContentReader handler) {
   routes_.emplace_back("DELETE", pattern);
-  httplib::Server::Delete(pattern, std::move(handler));
+  httplib::Server::Delete(pattern, ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Options(const std::string& pattern, Handler handler) {
   routes_.emplace_back("OPTIONS", pattern);
-  httplib::Server::Options(pattern, std::move(handler));
+  httplib::Server::Options(pattern, ranged(std::move(handler)));
   return *this;
 }
 

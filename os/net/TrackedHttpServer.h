@@ -91,7 +91,9 @@ class TrackedHttpServer : public httplib::Server {
 
   // Routes, set as on the HTTP layer's server and kept in sight as well: a request whose method
   // no route takes at its path, where another method's does, is answered 405 with the methods
-  // that do (HEAD where GET does), not as if nothing were there. Before serve().
+  // that do (HEAD where GET does), not as if nothing were there. A range a request asks for is
+  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included).
+  // Before serve().
   TrackedHttpServer& Get(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, HandlerWithContentReader handler);
@@ -125,6 +127,9 @@ class TrackedHttpServer : public httplib::Server {
   // What the requests under way and the answers waiting for their peers may hold together.
   std::size_t heldLimit() const;
 
+  // A route's handler, run so that a range is served only on what would be a 200 to a GET.
+  static Handler ranged(Handler handler);
+  static HandlerWithContentReader ranged(HandlerWithContentReader handler);
   // The methods with a route at `path`, as an Allow header lists them.
   std::string allowedAt(const std::string& path) const;
 

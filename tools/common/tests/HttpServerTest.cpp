@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -297,6 +298,47 @@ TEST(HttpServerMethodTest, AMethodNoRouteTakesWhereAnotherDoesIsNotAllowed) {
   EXPECT_EQ(ask("PUT", "/form", 3), "HTTP/1.1 200 OK||put");
   EXPECT_EQ(ask("GET", "/page", 4), "HTTP/1.1 200 OK||page");
   ::close(fd);
+}
+
+// A range is served only on what would be a 200 to a GET: a handler's own 200 becomes 206 with
+// the part asked for; a handler's 404, a handler that throws, a refused method and the answer to
+// a POST each go whole, with their status and no Content-Range.
+TEST(HttpServerMethodTest, ARangeIsServedOnlyOnWhatWouldBeAWholeAnswerToAGet) {
+  tools::HttpServer http;
+  const std::string text = "0123456789";
+  http.Get("/plain", [&](const httplib::Request&, httplib::Response& response) { response.set_content(text, "text/plain"); });
+  http.Get("/ok", [&](const httplib::Request&, httplib::Response& response) {
+    response.status = 200;
+    response.set_content(text, "text/plain");
+  });
+  http.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("nothing here", "text/plain");
+  });
+  http.Get("/throws", [](const httplib::Request&, httplib::Response&) { throw std::runtime_error("out of range"); });
+  http.Post("/form", [&](const httplib::Request&, httplib::Response& response) { response.set_content(text, "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  // The status line, whether a Content-Range came, and the body of the answer to `method path`.
+  auto ask = [&](const std::string& method, const std::string& path) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string("no connection");
+    const std::string answer = os::testing::answerToClose(
+        fd, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=0-1\r\nContent-Length: 0\r\n" +
+                "Connection: close\r\n\r\n");
+    ::close(fd);
+    const auto end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return std::string("no answer");
+    const bool ranged = answer.substr(0, end).find("\r\nContent-Range:") != std::string::npos;
+    return answer.substr(0, answer.find("\r\n")) + (ranged ? "|ranged|" : "|whole|") + answer.substr(end + 4);
+  };
+  EXPECT_EQ(ask("GET", "/plain"), "HTTP/1.1 206 Partial Content|ranged|01");
+  EXPECT_EQ(ask("GET", "/ok"), "HTTP/1.1 206 Partial Content|ranged|01");
+  EXPECT_EQ(ask("GET", "/missing"), "HTTP/1.1 404 Not Found|whole|nothing here");
+  EXPECT_EQ(ask("GET", "/throws"), "HTTP/1.1 500 Internal Server Error|whole|internal error");
+  EXPECT_EQ(ask("POST", "/form"), "HTTP/1.1 200 OK|whole|0123456789");
+  EXPECT_EQ(ask("DELETE", "/plain"), "HTTP/1.1 405 Method Not Allowed|whole|method not allowed");
 }
 
 }  // namespace
