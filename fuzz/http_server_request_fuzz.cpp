@@ -205,7 +205,8 @@ bool knownStatus(int status) {
     case 200:
     case 206:  // a range of an echo
     case 400:
-    case 404:  // a path or method without a route
+    case 404:  // a path without a route
+    case 405:  // a method without a route where another method's route serves
     case 413:
     case 414:  // a target past the HTTP layer's bound
     case 415:

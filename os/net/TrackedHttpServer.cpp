@@ -88,6 +88,32 @@ std::string_view trimmed(std::string_view text) {
   return text;
 }
 
+// A request line whose target is a whole address ("GET http://host:port/path?query HTTP/1.1", as
+// a client sends through a proxy, and as a server must take) in the form the HTTP layer routes,
+// with the address's host and port, which stand for the Host header: nothing when the target is a
+// path already; an empty line when the address is unusable (no host, or a user's name in it).
+struct OriginForm {
+  std::string line;
+  std::string host;
+};
+std::optional<OriginForm> originForm(std::string_view line) {
+  const std::size_t first = line.find(' ');
+  const std::size_t last = line.rfind(' ');
+  if (first == std::string_view::npos || last <= first) return std::nullopt;
+  const std::string_view target = line.substr(first + 1, last - first - 1);
+  std::size_t scheme = 0;
+  for (std::string_view prefix : {"http://", "https://"})
+    if (target.size() >= prefix.size() && lowered(target.substr(0, prefix.size())) == prefix) scheme = prefix.size();
+  if (scheme == 0) return std::nullopt;
+  const std::string_view rest = target.substr(scheme);
+  const std::size_t pathAt = std::min(rest.find_first_of("/?"), rest.size());
+  const std::string_view host = rest.substr(0, pathAt);
+  if (host.empty() || host.find('@') != std::string_view::npos) return OriginForm{};
+  std::string path(rest.substr(pathAt));
+  if (path.empty() || path.front() != '/') path.insert(0, "/");
+  return OriginForm{std::string(line.substr(0, first + 1)) + path + std::string(line.substr(last)), std::string(host)};
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
@@ -719,6 +745,12 @@ class TrackedHttpServer::Loop {
       if (head[end] != '\r' || end + 1 == head.size() || head[end + 1] != '\n') return refuse(c, 400, "request unreadable");
     std::size_t at = head.find("\r\n") + 2;
     c.head.assign(head.substr(0, at));
+    const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
+    if (origin) {
+      if (origin->line.empty()) return refuse(c, 400, "request unreadable");
+      // The address's host is the request's: a Host header beside it is not handed on.
+      c.head = origin->line + "\r\nHost: " + origin->host + "\r\n";
+    }
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
@@ -737,6 +769,7 @@ class TrackedHttpServer::Loop {
         return refuse(c, 400, "request unreadable");
       const std::string name = lowered(line.substr(0, colon == std::string_view::npos ? 0 : colon));
       const std::string_view value = colon == std::string_view::npos ? std::string_view() : trimmed(line.substr(colon + 1));
+      if (origin && name == "host") continue;
       if (name == "expect") {
         // Answered here, before the body, if at all.
         expectContinue = lowered(value) == "100-continue";
@@ -1129,6 +1162,21 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
   set_post_routing_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.content_provider_ && tStream) tStream->writeAsMade();
   });
+  // Called for every answer of 400 on: a 404 that no route of the request's method gave, where a
+  // route of another method would have served, says so. A route's own 404 is left as it is.
+  set_error_handler(HandlerWithResponse([this](const httplib::Request& request, httplib::Response& response) {
+    if (response.status != 404 || request.path.empty()) return HandlerResponse::Unhandled;
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    for (const auto& [routeMethod, pattern] : routes_)
+      if (routeMethod == method && std::regex_match(request.path, pattern)) return HandlerResponse::Unhandled;
+    const std::string allowed = allowedAt(request.path);
+    if (allowed.empty()) return HandlerResponse::Unhandled;
+    response.status = 405;
+    response.set_header("Allow", allowed);
+    response.set_content("method not allowed", "text/plain; charset=utf-8");
+    // As the layer's own refusals: no range is served on it.
+    return HandlerResponse::Unhandled;
+  }));
   // A handler that throws is answered plainly: the HTTP layer's own answer would put the
   // exception's text, words meant for this program's developer, in a header for the peer.
   set_exception_handler([](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
@@ -1136,6 +1184,117 @@ TrackedHttpServer::TrackedHttpServer() : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
     response.headers.clear();
     response.set_content("internal error", "text/plain; charset=utf-8");
   });
+}
+
+namespace {
+
+// Runs a route's handler so that the range a request asks for is served only where it may be: on
+// the answer to a GET (or HEAD) that would otherwise be a 200. The HTTP layer would cut any
+// answer to the range, its status kept: a 404's text, a failure's, a POST's answer, or an answer
+// its handler called 200 would each reach the peer cut short, whole to its eyes.
+template <class Call>
+void servedInRange(const httplib::Request& request, httplib::Response& response, const Call& call) {
+  // The layer's own request, made for this one answer: only its ranges change.
+  auto& ranges = const_cast<httplib::Request&>(request).ranges;
+  if (request.method != "GET" && request.method != "HEAD") ranges.clear();
+  try {
+    call();
+  } catch (...) {
+    ranges.clear();
+    throw;
+  }
+  if (response.status == 200)
+    response.status = -1;  // the layer's: 206 when it serves the range, else 200
+  else if (response.status != -1)
+    ranges.clear();
+}
+
+}  // namespace
+
+httplib::Server::Handler TrackedHttpServer::ranged(Handler handler) {
+  return [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response) {
+    servedInRange(request, response, [&] { handler(request, response); });
+  };
+}
+
+httplib::Server::HandlerWithContentReader TrackedHttpServer::ranged(HandlerWithContentReader handler) {
+  return [handler = std::move(handler)](const httplib::Request& request, httplib::Response& response,
+                                        const httplib::ContentReader& reader) {
+    servedInRange(request, response, [&] { handler(request, response, reader); });
+  };
+}
+
+TrackedHttpServer& TrackedHttpServer::Get(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("GET", pattern);
+  httplib::Server::Get(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("POST", pattern);
+  httplib::Server::Post(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("POST", pattern);
+  httplib::Server::Post(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("PUT", pattern);
+  httplib::Server::Put(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("PUT", pattern);
+  httplib::Server::Put(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("PATCH", pattern);
+  httplib::Server::Patch(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("PATCH", pattern);
+  httplib::Server::Patch(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("DELETE", pattern);
+  httplib::Server::Delete(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, HandlerWithContentReader handler) {
+  routes_.emplace_back("DELETE", pattern);
+  httplib::Server::Delete(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+TrackedHttpServer& TrackedHttpServer::Options(const std::string& pattern, Handler handler) {
+  routes_.emplace_back("OPTIONS", pattern);
+  httplib::Server::Options(pattern, ranged(std::move(handler)));
+  return *this;
+}
+
+std::string TrackedHttpServer::allowedAt(const std::string& path) const {
+  std::string allowed;
+  for (const char* method : {"GET", "HEAD", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"}) {
+    const std::string_view routed = std::string_view(method) == "HEAD" ? "GET" : method;
+    for (const auto& [routeMethod, pattern] : routes_)
+      if (routeMethod == routed && std::regex_match(path, pattern)) {
+        allowed += (allowed.empty() ? "" : ", ") + std::string(method);
+        break;
+      }
+  }
+  return allowed;
 }
 
 TrackedHttpServer::TrackedHttpServer(X509* certificate, EVP_PKEY* privateKey) : TrackedHttpServer() {

@@ -13,6 +13,8 @@
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
 // A request asking for several ranges gets its whole answer once: the ranges are not handed on.
+// A request whose target is a whole address is handed on with its path, the address's host as
+// its Host.
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
@@ -24,6 +26,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <thread>
@@ -86,6 +89,22 @@ class TrackedHttpServer : public httplib::Server {
   static constexpr std::size_t kHeldRequestBytes = std::size_t{256} << 20;
   void setHeldRequestLimit(std::size_t bytes) { heldRequestLimit_ = bytes; }
 
+  // Routes, set as on the HTTP layer's server and kept in sight as well: a request whose method
+  // no route takes at its path, where another method's does, is answered 405 with the methods
+  // that do (HEAD where GET does), not as if nothing were there. A range a request asks for is
+  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included).
+  // Before serve().
+  TrackedHttpServer& Get(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Post(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Post(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Put(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Put(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Patch(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Patch(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Delete(const std::string& pattern, Handler handler);
+  TrackedHttpServer& Delete(const std::string& pattern, HandlerWithContentReader handler);
+  TrackedHttpServer& Options(const std::string& pattern, Handler handler);
+
   // The connection whose request the calling thread is serving for this server; nullptr on any
   // other thread. It stays open until the handler returns.
   std::shared_ptr<TcpSocket> connectionServed() const;
@@ -108,6 +127,13 @@ class TrackedHttpServer : public httplib::Server {
   // What the requests under way and the answers waiting for their peers may hold together.
   std::size_t heldLimit() const;
 
+  // A route's handler, run so that a range is served only on what would be a 200 to a GET.
+  static Handler ranged(Handler handler);
+  static HandlerWithContentReader ranged(HandlerWithContentReader handler);
+  // The methods with a route at `path`, as an Allow header lists them.
+  std::string allowedAt(const std::string& path) const;
+
+  std::vector<std::pair<std::string, std::regex>> routes_;  // each method's patterns
   bool tlsWanted_ = false;
   SSL_CTX* tls_ = nullptr;  // null in the clear, or when the certificate did not fit the key
   int listener_ = -1;

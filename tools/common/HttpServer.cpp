@@ -21,12 +21,12 @@ bool HttpServer::formFits(std::string_view body, std::size_t held, std::size_t l
 }
 
 HttpServer& HttpServer::Post(const std::string& pattern, Handler handler) {
-  httplib::Server::Post(pattern, bounded(std::move(handler)));
+  os::TrackedHttpServer::Post(pattern, bounded(std::move(handler)));
   return *this;
 }
 
 HttpServer& HttpServer::Put(const std::string& pattern, Handler handler) {
-  httplib::Server::Put(pattern, bounded(std::move(handler)));
+  os::TrackedHttpServer::Put(pattern, bounded(std::move(handler)));
   return *this;
 }
 

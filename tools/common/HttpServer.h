@@ -18,8 +18,8 @@ class HttpServer : public os::TrackedHttpServer {
   static constexpr std::size_t kDefaultPayloadLimit = std::size_t{16} << 20;
 
   HttpServer() { set_payload_max_length(kDefaultPayloadLimit); }
-  using httplib::Server::Post;
-  using httplib::Server::Put;
+  using os::TrackedHttpServer::Post;
+  using os::TrackedHttpServer::Put;
 
   // A body past the bound, as sent or once inflated, is answered 413 and the handler never runs.
   HttpServer& Post(const std::string& pattern, Handler handler);

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +214,131 @@ TEST_F(HttpServerDeadlineTest, AKeptAliveConnectionIdleLongerThanTheDeadlineCarr
             0u);
   EXPECT_EQ(uploaded, 1);
   ::close(fd);
+}
+
+// A request whose target is a whole address, as a client sends through a proxy, is routed by its
+// path and query, whatever case its scheme is written in; the address's host is the request's
+// Host, whatever header came beside it. An address with no host, or a user's name in it, is
+// refused; a plain path is taken as ever.
+TEST(HttpServerTargetTest, ARequestNamingAWholeAddressIsServedByItsPath) {
+  tools::HttpServer http;
+  http.Get("/where", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.path + "|" + request.get_param_value("q") + "|" + request.get_header_value("Host") + "|" +
+                             std::to_string(request.get_header_value_count("Host")),
+                         "text/plain");
+  });
+  http.Get("/", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content("root|" + request.get_param_value("q") + "|" + request.get_header_value("Host"), "text/plain");
+  });
+  http.Post("/where", [](const httplib::Request& request, httplib::Response& response) {
+    response.set_content(request.body + "|" + request.get_header_value("Host"), "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  auto bodyOf = [&](const std::string& request, const std::string& body = "") {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string("no connection");
+    const std::string answer = os::testing::answerToClose(fd, request + "Connection: close\r\n\r\n" + body);
+    ::close(fd);
+    if (answer.rfind("HTTP/1.1 200", 0) != 0) return answer.substr(0, 12);
+    return answer.substr(answer.find("\r\n\r\n") + 4);
+  };
+  const std::string self = "127.0.0.1:" + std::to_string(*port);
+  EXPECT_EQ(bodyOf("GET http://" + self + "/where?q=1 HTTP/1.1\r\nHost: elsewhere.test\r\n"), "/where|1|" + self + "|1");
+  EXPECT_EQ(bodyOf("GET HTTP://news.test:8080/where?q=2 HTTP/1.1\r\n"), "/where|2|news.test:8080|1");
+  EXPECT_EQ(bodyOf("GET https://news.test?q=3 HTTP/1.1\r\nHost: elsewhere.test\r\n"), "root|3|news.test");
+  EXPECT_EQ(bodyOf("GET http://news.test HTTP/1.1\r\n"), "root||news.test");
+  EXPECT_EQ(bodyOf("POST http://news.test/where HTTP/1.1\r\nHost: elsewhere.test\r\nContent-Length: 4\r\n", "body"),
+            "body|news.test");
+  EXPECT_EQ(bodyOf("GET http:///where HTTP/1.1\r\nHost: news.test\r\n"), "HTTP/1.1 400");
+  EXPECT_EQ(bodyOf("GET http://reader@news.test/where HTTP/1.1\r\nHost: news.test\r\n"), "HTTP/1.1 400");
+  EXPECT_EQ(bodyOf("GET /where?q=4 HTTP/1.1\r\nHost: news.test\r\n"), "/where|4|news.test|1");
+}
+
+
+// A method no route takes at a path another method's route serves is answered 405 with the
+// methods that are (HEAD beside GET), on a connection that carries the next request; a path no
+// route serves at all, and a route's own 404, stay 404.
+TEST(HttpServerMethodTest, AMethodNoRouteTakesWhereAnotherDoesIsNotAllowed) {
+  tools::HttpServer http;
+  http.Get("/page", [](const httplib::Request&, httplib::Response& response) { response.set_content("page", "text/plain"); });
+  http.Get("/gone", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("gone", "text/plain");
+  });
+  http.Post("/form", [](const httplib::Request&, httplib::Response& response) { response.set_content("form", "text/plain"); });
+  http.Put("/form", [](const httplib::Request&, httplib::Response& response, const httplib::ContentReader&) {
+    response.set_content("put", "text/plain");
+  });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  // The status line, the Allow header and the body of the answer to `method path` on the one connection.
+  auto ask = [&](const std::string& method, const std::string& path, std::size_t length) {
+    const std::string answer = os::testing::answerOn(
+        fd, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\n\r\n", length);
+    const auto allow = answer.find("\r\nAllow: ");
+    const auto end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return std::string("no answer");
+    return answer.substr(0, answer.find("\r\n")) + "|" +
+           (allow == std::string::npos ? "" : answer.substr(allow + 9, answer.find("\r\n", allow + 9) - allow - 9)) + "|" +
+           answer.substr(end + 4);
+  };
+  EXPECT_EQ(ask("DELETE", "/page", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("OPTIONS", "/page", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("GET", "/form", 18), "HTTP/1.1 405 Method Not Allowed|POST, PUT|method not allowed");
+  EXPECT_EQ(ask("HEAD", "/form", 0), "HTTP/1.1 405 Method Not Allowed|POST, PUT|");
+  EXPECT_EQ(ask("PATCH", "/form", 18), "HTTP/1.1 405 Method Not Allowed|POST, PUT|method not allowed");
+  EXPECT_EQ(ask("DELETE", "/gone", 18), "HTTP/1.1 405 Method Not Allowed|GET, HEAD|method not allowed");
+  EXPECT_EQ(ask("GET", "/gone", 4), "HTTP/1.1 404 Not Found||gone");
+  EXPECT_EQ(ask("DELETE", "/nowhere", 0), "HTTP/1.1 404 Not Found||");
+  EXPECT_EQ(ask("PUT", "/form", 3), "HTTP/1.1 200 OK||put");
+  EXPECT_EQ(ask("GET", "/page", 4), "HTTP/1.1 200 OK||page");
+  ::close(fd);
+}
+
+// A range is served only on what would be a 200 to a GET: a handler's own 200 becomes 206 with
+// the part asked for; a handler's 404, a handler that throws, a refused method and the answer to
+// a POST each go whole, with their status and no Content-Range.
+TEST(HttpServerMethodTest, ARangeIsServedOnlyOnWhatWouldBeAWholeAnswerToAGet) {
+  tools::HttpServer http;
+  const std::string text = "0123456789";
+  http.Get("/plain", [&](const httplib::Request&, httplib::Response& response) { response.set_content(text, "text/plain"); });
+  http.Get("/ok", [&](const httplib::Request&, httplib::Response& response) {
+    response.status = 200;
+    response.set_content(text, "text/plain");
+  });
+  http.Get("/missing", [](const httplib::Request&, httplib::Response& response) {
+    response.status = 404;
+    response.set_content("nothing here", "text/plain");
+  });
+  http.Get("/throws", [](const httplib::Request&, httplib::Response&) { throw std::runtime_error("out of range"); });
+  http.Post("/form", [&](const httplib::Request&, httplib::Response& response) { response.set_content(text, "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  // The status line, whether a Content-Range came, and the body of the answer to `method path`.
+  auto ask = [&](const std::string& method, const std::string& path) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string("no connection");
+    const std::string answer = os::testing::answerToClose(
+        fd, method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=0-1\r\nContent-Length: 0\r\n" +
+                "Connection: close\r\n\r\n");
+    ::close(fd);
+    const auto end = answer.find("\r\n\r\n");
+    if (end == std::string::npos) return std::string("no answer");
+    const bool ranged = answer.substr(0, end).find("\r\nContent-Range:") != std::string::npos;
+    return answer.substr(0, answer.find("\r\n")) + (ranged ? "|ranged|" : "|whole|") + answer.substr(end + 4);
+  };
+  EXPECT_EQ(ask("GET", "/plain"), "HTTP/1.1 206 Partial Content|ranged|01");
+  EXPECT_EQ(ask("GET", "/ok"), "HTTP/1.1 206 Partial Content|ranged|01");
+  EXPECT_EQ(ask("GET", "/missing"), "HTTP/1.1 404 Not Found|whole|nothing here");
+  EXPECT_EQ(ask("GET", "/throws"), "HTTP/1.1 500 Internal Server Error|whole|internal error");
+  EXPECT_EQ(ask("POST", "/form"), "HTTP/1.1 200 OK|whole|0123456789");
+  EXPECT_EQ(ask("DELETE", "/plain"), "HTTP/1.1 405 Method Not Allowed|whole|method not allowed");
 }
 
 }  // namespace
