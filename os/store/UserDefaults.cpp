@@ -16,16 +16,32 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
   FileManager& fm = FileManager::defaultManager();
   fm.removeAbandonedTemporaryFiles(path_);
   if (!fm.fileExistsAtPath(path_)) return;
+  if (auto stored = readFile()) values_ = std::move(*stored);
+}
+
+std::optional<Dictionary> UserDefaults::readFile() {
+  FileManager& fm = FileManager::defaultManager();
   Error error;
+  auto bytes = fm.contentsAtPath(path_, &error);
+  if (!bytes) {
+    if (!fm.fileExistsAtPath(path_)) {
+      unread_ = false;
+      return std::nullopt;
+    }
+    // The file is there and could not be read (no descriptor left, an input error): what it
+    // holds is still the user's, so nothing is written over it until it has been read.
+    if (!unread_)
+      log("UserDefaults: " + path_ + " could not be read (" + error.localizedDescription() +
+          "); nothing is written over it until it is read");
+    unread_ = true;
+    lastError_ = error;
+    return std::nullopt;
+  }
+  unread_ = false;
   // Our own file, written by our own writer: it expands to fewer nodes than it has bytes, so as
   // many as that are allowed, and whatever a save wrote is read back.
-  auto bytes = fm.contentsAtPath(path_, &error);
-  auto v = bytes ? PropertyList::read(*bytes, nullptr, &error, std::max<std::uint64_t>(kPropertyListMaxNodes, bytes->size()))
-                 : std::nullopt;
-  if (v && v->isDictionary()) {
-    values_ = *v->dictionary();
-    return;
-  }
+  auto v = PropertyList::read(*bytes, nullptr, &error, std::max<std::uint64_t>(kPropertyListMaxNodes, bytes->size()));
+  if (v && v->isDictionary()) return *v->dictionary();
   if (v) error = Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
                                        "user defaults file is not a dictionary");
   // Keep the unreadable file for inspection rather than overwriting it with the next change.
@@ -34,6 +50,25 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)) {
   fm.moveItemAtPath(path_, aside);
   log("UserDefaults: unreadable " + path_ + " moved to " + aside + ": " + error.localizedDescription());
   lastError_ = error;
+  return std::nullopt;
+}
+
+bool UserDefaults::readBackBeforeWriting() {
+  if (!unread_) return true;
+  auto stored = readFile();
+  if (unread_) return false;
+  // What the file held, under what this run set or removed meanwhile.
+  if (stored) {
+    for (const auto& key : changed_) {
+      if (const Value* v = values_.find(key))
+        stored->set(key, *v);
+      else
+        stored->remove(key);
+    }
+    values_ = std::move(*stored);
+  }
+  changed_.clear();
+  return true;
 }
 
 std::shared_ptr<UserDefaults> UserDefaults::standardUserDefaults() { return Sandbox::current()->standardUserDefaults(); }
@@ -58,13 +93,16 @@ void UserDefaults::setObject(const Value& value, const std::string& key) {
                                                    " for key " + key + " (" + error.localizedDescription() + ")");
   std::lock_guard lock(mutex_);
   values_.set(key, value);
+  if (unread_) changed_.insert(key);
   dirty_ = true;
   save();
 }
 
 void UserDefaults::removeObjectForKey(const std::string& key) {
   std::lock_guard lock(mutex_);
-  if (!values_.remove(key)) return;
+  // While the file is unread, a key it may hold is removed from it once it is read.
+  if (unread_) changed_.insert(key);
+  if (!values_.remove(key) && !unread_) return;
   dirty_ = true;
   save();
 }
@@ -147,6 +185,10 @@ std::optional<Error> UserDefaults::lastError() const {
 }
 
 bool UserDefaults::save() {
+  if (!readBackBeforeWriting()) {
+    saveFailing_ = true;
+    return false;
+  }
   Error error;
   auto slash = path_.find_last_of('/');
   if (slash != std::string::npos && slash > 0)

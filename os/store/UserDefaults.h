@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "os/core/Error.h"
@@ -15,6 +16,9 @@ class UserDefaults {
  public:
   // Loads the file at path. A file that is not a property-list dictionary is moved aside to
   // path + ".corrupt" (replacing an older one) and the store starts empty; lastError() tells.
+  // A file that is there but cannot be read (no descriptor left, an input error) starts the store
+  // empty too, but stays: each save reads it again first, and writes nothing while it cannot;
+  // once read, its values come back under what this run set or removed.
   explicit UserDefaults(std::string path);
 
   // The current sandbox's store.
@@ -55,6 +59,11 @@ class UserDefaults {
 
  private:
   bool save();  // requires mutex_
+  // The file's dictionary: nothing when it is missing, unreadable (unread_ set) or corrupt
+  // (moved aside). Requires mutex_, or the constructor.
+  std::optional<Dictionary> readFile();
+  // Whether a save may write: an unread file is read again first, and merged.
+  bool readBackBeforeWriting();  // requires mutex_
 
   std::string path_;
   mutable std::mutex mutex_;
@@ -62,6 +71,8 @@ class UserDefaults {
   Dictionary registered_;
   bool dirty_ = false;
   bool saveFailing_ = false;  // the last save failed and said so
+  bool unread_ = false;  // the file is there and could not be read: nothing may go over it
+  std::set<std::string> changed_;  // keys set or removed while the file is unread
   std::optional<Error> lastError_;
 };
 

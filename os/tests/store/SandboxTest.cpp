@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include "os/runtime/Semaphore.h"
@@ -15,6 +16,7 @@
 #include "os/store/UserDefaults.h"
 #include "os/testing/FullDisk.h"
 #include "os/testing/LogCapture.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 
 namespace os {
@@ -546,6 +548,42 @@ TEST(StoreUserDefaults, ASaveTheDiskRefusesKeepsTheLastFileAndSaysSo) {
   EXPECT_TRUE(d.synchronize());
   EXPECT_EQ(UserDefaults(path).stringForKey("OBSocial_uid"), "changed");
   EXPECT_EQ(UserDefaults(path).stringForKey("picture")->size(), 64u * 1024);
+}
+
+// A start that could not read the file (no descriptor left) begins empty but leaves the file in
+// place: a save while it still cannot be read writes nothing over it, and the first save that can
+// read it keeps every value it held beneath what this run set or removed.
+TEST(StoreUserDefaults, AFileThatCouldNotBeReadAtStartIsReadAgainBeforeASaveGoesOverIt) {
+  TestSandbox box("com.example.prefs");
+  const std::string path = box.sandbox()->preferencesDirectory() + "/com.example.prefs.plist";
+  {
+    UserDefaults d(path);
+    d.setInteger(18, "kFontSize");
+    d.setBool(true, "kAppActive");
+    d.setObject(Value("old"), "OBSocial_uid");
+    ASSERT_TRUE(d.synchronize());
+  }
+  testing::LogCapture log;
+  std::optional<UserDefaults> restarted;
+  {
+    testing::NoDescriptorLeft none;
+    restarted.emplace(path);
+    EXPECT_FALSE(restarted->objectForKey("kFontSize"));
+    restarted->setObject(Value("new"), "OBSocial_uid");
+    restarted->removeObjectForKey("kAppActive");
+    EXPECT_FALSE(restarted->synchronize());
+  }
+  EXPECT_FALSE(fm().fileExistsAtPath(path + ".corrupt"));
+  EXPECT_EQ(UserDefaults(path).stringForKey("OBSocial_uid"), "old");
+  EXPECT_TRUE(restarted->synchronize());
+  EXPECT_EQ(restarted->integerForKey("kFontSize"), 18);
+  UserDefaults after(path);
+  EXPECT_EQ(after.integerForKey("kFontSize"), 18);
+  EXPECT_EQ(after.stringForKey("OBSocial_uid"), "new");
+  EXPECT_FALSE(after.objectForKey("kAppActive"));
+  const auto lines = log.lines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines[0].find(path + " could not be read"), std::string::npos) << lines[0];
 }
 
 // A value as deep as the file may hold is saved and read at the next start; one level deeper is
