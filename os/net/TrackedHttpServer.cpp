@@ -1224,63 +1224,58 @@ httplib::Server::HandlerWithContentReader TrackedHttpServer::ranged(HandlerWithC
   };
 }
 
+const std::string& TrackedHttpServer::routed(const char* method, const std::string& pattern) {
+  routes_.emplace_back(method, pattern);
+  return pattern;
+}
+
 TrackedHttpServer& TrackedHttpServer::Get(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("GET", pattern);
-  httplib::Server::Get(pattern, ranged(std::move(handler)));
+  httplib::Server::Get(routed("GET", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("POST", pattern);
-  httplib::Server::Post(pattern, ranged(std::move(handler)));
+  httplib::Server::Post(routed("POST", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Post(const std::string& pattern, HandlerWithContentReader handler) {
-  routes_.emplace_back("POST", pattern);
-  httplib::Server::Post(pattern, ranged(std::move(handler)));
+  httplib::Server::Post(routed("POST", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("PUT", pattern);
-  httplib::Server::Put(pattern, ranged(std::move(handler)));
+  httplib::Server::Put(routed("PUT", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Put(const std::string& pattern, HandlerWithContentReader handler) {
-  routes_.emplace_back("PUT", pattern);
-  httplib::Server::Put(pattern, ranged(std::move(handler)));
+  httplib::Server::Put(routed("PUT", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("PATCH", pattern);
-  httplib::Server::Patch(pattern, ranged(std::move(handler)));
+  httplib::Server::Patch(routed("PATCH", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Patch(const std::string& pattern, HandlerWithContentReader handler) {
-  routes_.emplace_back("PATCH", pattern);
-  httplib::Server::Patch(pattern, ranged(std::move(handler)));
+  httplib::Server::Patch(routed("PATCH", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("DELETE", pattern);
-  httplib::Server::Delete(pattern, ranged(std::move(handler)));
+  httplib::Server::Delete(routed("DELETE", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Delete(const std::string& pattern, HandlerWithContentReader handler) {
-  routes_.emplace_back("DELETE", pattern);
-  httplib::Server::Delete(pattern, ranged(std::move(handler)));
+  httplib::Server::Delete(routed("DELETE", pattern), ranged(std::move(handler)));
   return *this;
 }
 
 TrackedHttpServer& TrackedHttpServer::Options(const std::string& pattern, Handler handler) {
-  routes_.emplace_back("OPTIONS", pattern);
-  httplib::Server::Options(pattern, ranged(std::move(handler)));
+  httplib::Server::Options(routed("OPTIONS", pattern), ranged(std::move(handler)));
   return *this;
 }
 

@@ -132,6 +132,8 @@ class TrackedHttpServer : public httplib::Server {
   static HandlerWithContentReader ranged(HandlerWithContentReader handler);
   // The methods with a route at `path`, as an Allow header lists them.
   std::string allowedAt(const std::string& path) const;
+  // Notes a route of the method and gives its pattern back, for registering it with the layer.
+  const std::string& routed(const char* method, const std::string& pattern);
 
   std::vector<std::pair<std::string, std::regex>> routes_;  // each method's patterns
   bool tlsWanted_ = false;
