@@ -18,6 +18,11 @@ status_of() {
 }
 
 # The first run reads an article and marks it; the home keeps its links, naming this news server.
+# Its services start on kept ports outside the range handed to any socket, so no other program's
+# connection takes one before the second run.
+mkdir -p "$home"
+printf '%s 1\n' news sharing push-lookup push-core push-control push-report qq >"$home/ports"
+settle_ports
 start_run "$home"
 favourite_first_article
 stop_reader

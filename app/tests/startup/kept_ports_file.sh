@@ -37,6 +37,7 @@ moved() {
 }
 # again WHAT: the next run takes the ports as they are kept.
 again() {
+  settle_ports
   cp "$home/ports" "$work/ports-before"
   run_once "$1, the next run"
   grep -q 'cannot be taken' "$work/err.txt" && fail "$1: the next run moved a port: $(cat "$work/err.txt")"
@@ -47,6 +48,7 @@ run_once 'a fresh home'
 sound 'a fresh home'
 
 # One port for the core and control ports of the push service.
+settle_ports
 core=$(kept push-core)
 set_kept push-control "$core"
 run_once 'push-control on the core port'
@@ -58,6 +60,7 @@ sound 'push-control on the core port'
 again 'push-control on the core port'
 
 # One port for the core and report ports.
+settle_ports
 core=$(kept push-core)
 set_kept push-report "$core"
 run_once 'push-report on the core port'
@@ -66,6 +69,7 @@ sound 'push-report on the core port'
 again 'push-report on the core port'
 
 # One port for the news server, the sharing service and the push lookup (a datagram port).
+settle_ports
 news=$(kept news)
 set_kept sharing "$news"
 set_kept push-lookup "$news"

@@ -22,6 +22,24 @@ run="$work/root/scripts/run"
 # kept NAME: the port the home's ports file keeps for service NAME. set_kept NAME PORT: it keeps PORT.
 kept() { sed -n "s/^$1 \([0-9]*\)$/\1/p" "$home/ports"; }
 set_kept() { sed -i "s/^$1 .*/$1 $2/" "$home/ports"; }
+# settle_ports: each kept port becomes a distinct free one below the range the system hands out to
+# sockets that ask for any port. Ports a run took from that range can be handed to another program's
+# connection before the next run (tests run side by side), which then moves a port nobody moved.
+settle_ports() {
+  local first name taken port
+  read -r first _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || first=32768
+  [ "$first" -gt 12000 ] || return 0
+  taken=' '
+  while read -r _ address _; do
+    taken+="$((16#${address##*:})) "
+  done < <(tail -qn +2 /proc/net/tcp /proc/net/tcp6 /proc/net/udp /proc/net/udp6 2>/dev/null)
+  for name in $(sed -n 's/^\([a-z-]*\) [0-9]*$/\1/p' "$home/ports"); do
+    port=$((10000 + RANDOM % (first - 10000)))
+    while [[ $taken == *" $port "* ]]; do port=$((10000 + RANDOM % (first - 10000))); done
+    taken+="$port "
+    set_kept "$name" "$port"
+  done
+}
 start_run() {
   rm -f "$work/in"
   mkfifo "$work/in"
