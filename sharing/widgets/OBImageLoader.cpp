@@ -128,7 +128,8 @@ std::optional<os::Data> OBImageLoader::dataForURL(const std::string& url, const 
   loadImageForURL(url, observer);
   if (isGif) {
     std::lock_guard lock(connectionsLock_);
-    if (auto found = currentConnections_.find(url); found != currentConnections_.end()) found->second->keepsBytes = true;
+    auto found = currentConnections_.find(url);
+    if (found != currentConnections_.end()) found->second->keepsBytes = true;
   }
   return std::nullopt;
 }

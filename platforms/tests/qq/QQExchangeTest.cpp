@@ -301,7 +301,8 @@ TEST_F(QQClientTest, PreviewTooLargeForTheMessageIsLeftOut) {
   server.route("GET", "/big.png", picture);
   installQQ();
   registerReader();
-  auto link = QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", "one", "d", server.url("/big.png"));
+  auto link =
+      QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", "one", "d", server.url("/big.png"));
   EXPECT_EQ(QQApiInterface::sendReq(shareReq(link)), 7);
   ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
   EXPECT_EQ(base64DecodedString(lastQuery(*qq)["title"].stringOr()), "one");
