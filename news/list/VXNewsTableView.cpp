@@ -281,13 +281,17 @@ os::Array VXNewsTableView::typeFilter(const os::Value& newslist) {
 
 void VXNewsTableView::msgNotification(const os::Notification&) {
   ++clears_;
+  // What the database still holds: nothing after the clear, every row when it refused to let
+  // them go (a full disk), which keeps the refresh time too, so nothing would refill an emptied list.
+  auto db = database();
   dataList_.clear();
+  if (!firstLoad_ && db) dataList_ = db->createNewsListWithDB(ID_);
   tableView_->reloadData();
   // The stored rows went with the caches: the category counts as never refreshed, so it fills
   // again when it is opened (in this run or the next) rather than stay empty until its refresh
   // time has passed, and an opened list fills again at once (or, with a request out, once that
   // request has ended: one request at a time).
-  if (auto db = database()) db->updateCategory(ID_, 0);
+  if (db) db->updateCategory(ID_, 0);
   if (!firstLoad_ && !load_.isLoading()) forceRefresh();
 }
 

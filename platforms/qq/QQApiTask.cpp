@@ -113,7 +113,9 @@ void QQApiTaskDownloadURLObjectPreviewData::main() {
 }
 
 void QQApiTaskDownloadURLObjectPreviewData::requestDidLoadRawResponse(VelmoraRequest&, const os::Data& data) {
-  if (auto* l = link(); l && os::decodeImage(data)) l->previewImageData = data;
+  // A picture larger than a message may carry would make the share itself refused, and nobody
+  // hears the result of the send made here: it goes out without it, as when nothing came.
+  if (auto* l = link(); l && data.size() <= kQQApiPreviewImageMax && os::decodeImage(data)) l->previewImageData = data;
   resendShareMessage();
 }
 

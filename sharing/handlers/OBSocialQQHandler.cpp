@@ -193,9 +193,12 @@ bool OBSocialQQHandler::checkUrlSchema() {
 bool OBSocialQQHandler::handleOpenURL(const os::URL& url) {
   const std::string text = url.absoluteString();
   bool taken = false;
-  if (text.rfind("velmora", 0) == 0)
+  if (text.rfind("velmora", 0) == 0) {
     taken = VelmoraOAuth::HandleOpenURL(text);
-  else if (text.rfind("QQ", 0) == 0)
+    // Without QQ on the device a link share goes to QQ's share page, which answers through this
+    // same scheme: what QQ Connect does not take may be that page's answer to the share.
+    if (!taken) taken = QQApiInterface::handleOpenURL(text, this);
+  } else if (text.rfind("QQ", 0) == 0)
     taken = QQApiInterface::handleOpenURL(text, this);
   // One answer per wait at the dispatcher: a share or a login still owed an answer waits on.
   if (awaitingShare_ || completion_) OBSocialSnsHandler::shareInstance()->setCurrentSnsHandler(weak_from_this());

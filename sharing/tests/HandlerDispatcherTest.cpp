@@ -159,4 +159,40 @@ TEST_F(HandlerDispatcherTest, ImageViewShowsItsOwnURLsPicture) {
   EXPECT_EQ(outcomes->loaded, 2);
 }
 
+
+// The bytes of an animation are asked for in GIF mode, which is that download's own: a picture
+// another view waits for meanwhile still reaches it, and the caller of the bytes hears when they
+// are in the cache, whether they are a picture or not, or that nothing came.
+TEST_F(HandlerDispatcherTest, GifModeIsTheDownloadsOwnAndItsCallerHearsTheOutcome) {
+  os::testing::HttpTestServer server;
+  servePictures(server);
+  server.route("GET", "/empty", os::testing::CannedResponse::text(""));
+  auto loader = OBImageLoader::sharedImageLoader();
+  auto placeholder = os::Image::create(os::Bitmap(1, 1));
+  auto outcomes = std::make_shared<ViewOutcomes>();
+  auto view = std::make_shared<OBImageView>(placeholder, outcomes);
+  auto animation = std::make_shared<Seen>(), page = std::make_shared<Seen>(), empty = std::make_shared<Seen>();
+
+  view->setImageURL(server.url("/a.png"));
+  EXPECT_FALSE(loader->dataForURL(server.url("/b.png"), animation, true));
+  EXPECT_FALSE(loader->dataForURL(server.url("/page"), page, true));
+  EXPECT_FALSE(loader->dataForURL(server.url("/empty"), empty, true));
+  os::TouchDriver::advance(0.02);  // downloads start a moment after they are asked for
+  ASSERT_TRUE(os::RunLoop::main()->runUntil(
+      [&] { return view->status() != 0 && animation->loaded && page->loaded && empty->failedCode; }, 30));
+  EXPECT_EQ(view->status(), 1);
+  EXPECT_EQ(outcomes->loaded, 1);
+  EXPECT_EQ(view->image()->pixelWidth(), 3);
+  EXPECT_EQ(animation->loaded, 1);
+  EXPECT_EQ(page->loaded, 1);
+  EXPECT_EQ(page->failedCode, 0);
+  EXPECT_EQ(empty->failedCode, 406);
+  EXPECT_EQ(empty->loaded, 0);
+  auto bytes = loader->dataForURL(server.url("/page"), {}, true);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "<html>");
+  EXPECT_TRUE(loader->dataForURL(server.url("/b.png"), {}, false));
+  EXPECT_EQ(server.requestCount(), 4u);
+}
+
 }  // namespace

@@ -658,3 +658,32 @@ TEST_F(QQHandlerTest, QZoneIsInstalledOnlyWithAnApplicationThatCanSignOnWhenTheW
 }
 
 }  // namespace
+
+namespace {
+
+// Without QQ on the device a link goes to QQ's share page in the browser, which answers through
+// the reader's own QQ Connect scheme: that answer reaches the share's caller, once.
+TEST_F(QQHandlerTest, AShareThroughQQsWebPageHearsThePagesAnswer) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  service_->socialData()->setShareImage(os::Image::create(os::Bitmap(30, 20)));
+  auto browser = sandbox_.launchPeerApplication("com.example.browser", {"http", "https"});
+  pick("qq");
+  ASSERT_EQ(browser->openedURLs().size(), 1u);
+  EXPECT_TRUE(outcomes_->codes.empty());
+  const std::string back = kReplyScheme + "://" + QQApiDatastore::instance().endpoints.webAuthorisationHost +
+                           "/?#action=shareToQQ&result=";
+  browser->openURL(back + "complete&response=" + os::percentEscape(R"({"ret":0,"msg":"ok"})"));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{200});
+  browser->openURL(back + "cancel");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{200});
+
+  pick("qq");
+  ASSERT_EQ(browser->openedURLs().size(), 2u);
+  browser->openURL(back + "cancel");
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052}));
+}
+
+}  // namespace

@@ -123,9 +123,14 @@ std::shared_ptr<os::Image> OBImageLoader::imageForURL(const std::string& url, co
 
 std::optional<os::Data> OBImageLoader::dataForURL(const std::string& url, const std::weak_ptr<OBImageLoaderObserver>& observer,
                                                   bool isGif) {
-  isGif_ = isGif;
+  if (url.empty()) return std::nullopt;
   if (auto data = OBCache::currentCache()->dataForKey(cacheKey(url))) return data;
   loadImageForURL(url, observer);
+  if (isGif) {
+    std::lock_guard lock(connectionsLock_);
+    auto found = currentConnections_.find(url);
+    if (found != currentConnections_.end()) found->second->keepsBytes = true;
+  }
   return std::nullopt;
 }
 
@@ -200,14 +205,9 @@ void OBImageLoader::imageLoadConnectionDidFinishLoading(OBImageLoadConnection& c
   const std::string key = cacheKey(url);
   const os::Data bytes = connection.responseData();
   auto self = shared_from_this();
-  if (isGif_) {
-    if (bytes.size() > 0) OBCache::currentCache()->setData(bytes, key, cacheSeconds_);
-    cleanUp(url);
-    return;
-  }
   auto image = os::decodeImage(bytes);
   auto& center = os::NotificationCenter::defaultCenter();
-  if (image) {
+  if (image || (connection.keepsBytes && !bytes.empty())) {
     OBCache::currentCache()->setData(bytes, key, cacheSeconds_);
     cleanUp(url);
     delivering_[url] = image;
@@ -288,7 +288,8 @@ void OBImageView::imageLoaderDidLoad(const os::Notification& notification) {
   const std::string url = notification.userInfo["imageURL"].stringOr();
   if (!imageURL_ || url != *imageURL_) return;
   status_ = 1;
-  if (!isGif) setImage(OBImageLoader::sharedImageLoader()->loadedImage(url));
+  // Bytes kept for an animation's caller that are no picture leave the placeholder up.
+  if (auto picture = OBImageLoader::sharedImageLoader()->loadedImage(url); picture && !isGif) setImage(picture);
   setNeedsDisplay();
   if (auto d = delegate.lock()) d->imageViewLoadedImage(*this);
 }

@@ -43,6 +43,9 @@ class OBImageLoadConnection : public os::URLConnectionDelegate, public std::enab
   double timeoutInterval = 30;
   std::weak_ptr<OBImageLoadConnectionDelegate> delegate;
   bool isCancelled() const { return cancelled_; }
+  // Asked for by a caller of the bytes (an animation) rather than of a picture: they are kept as
+  // they came, whether or not they decode.
+  bool keepsBytes = false;
 
   void didReceiveResponse(os::URLConnection& connection, const os::HTTPURLResponse& response) override;
   void didReceiveData(os::URLConnection& connection, const os::Data& data) override;
@@ -78,6 +81,10 @@ class OBImageLoader : public OBImageLoadConnectionDelegate, public std::enable_s
   void loadImageForURL(const std::string& url, const std::weak_ptr<OBImageLoaderObserver>& observer);
   // The cached picture (expired or not), else a download is started and null returned.
   std::shared_ptr<os::Image> imageForURL(const std::string& url, const std::weak_ptr<OBImageLoaderObserver>& observer);
+  // The cached bytes, else a download is started and none returned. In GIF mode that download
+  // keeps the bytes as they came; the mode is the download's own, so one call's mode never
+  // changes how another URL's download ends. Either way the observer hears "loaded" once the
+  // bytes are in the cache (with the picture when they decode), or "failed".
   std::optional<os::Data> dataForURL(const std::string& url, const std::weak_ptr<OBImageLoaderObserver>& observer, bool isGif);
   bool hasLoadedImageURL(const std::string& url) const;
   bool isLoadingImageURL(const std::string& url) const;
@@ -102,7 +109,6 @@ class OBImageLoader : public OBImageLoadConnectionDelegate, public std::enable_s
       std::make_shared<const std::map<std::string, std::shared_ptr<OBImageLoadConnection>>>();
   std::map<const OBImageLoaderObserver*, std::vector<std::pair<std::string, os::NotificationCenter::ObserverToken>>> observers_;
   std::map<std::string, std::shared_ptr<os::Image>> delivering_;
-  bool isGif_ = false;
   double cacheSeconds_ = 604800;
 };
 

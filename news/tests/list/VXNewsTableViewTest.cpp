@@ -17,6 +17,7 @@
 #include "os/runtime/Clock.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/RunLoop.h"
+#include "os/testing/FullDisk.h"
 #include "os/views/NavigationController.h"
 #include "os/views/ViewController.h"
 #include "os/views/Window.h"
@@ -491,6 +492,25 @@ TEST_F(VXNewsTableViewTest, ClearedCachesEmptyTheListAtOnceAndItFillsAgain) {
   waitIdle(*list_);
   EXPECT_EQ(answers_.requestCount(), 2u);
   EXPECT_EQ(listed(), (std::vector<long long>{13}));
+}
+
+// A clear the database refuses (a full disk) leaves the stored rows, and with them the category's
+// refresh time: the lists still show those rows, rather than an empty list that nothing refills
+// until the refresh time has passed.
+TEST_F(VXNewsTableViewTest, AClearTheDatabaseRefusesLeavesTheStoredRowsListed) {
+  const long long t = now1970();
+  store(os::Array{item(2, t - 500), item(1, t - 900)}, 60);
+  makeList()->load();
+  ASSERT_EQ(listed(), (std::vector<long long>{2, 1}));
+  {
+    os::testing::FullDisk disk(0);
+    EXPECT_FALSE(db_->clearCachesTable());
+    os::NotificationCenter::defaultCenter().post(kClearCachesNotification);
+  }
+  waitIdle(*list_);
+  EXPECT_EQ(stored(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(listed(), (std::vector<long long>{2, 1}));
+  EXPECT_EQ(answers_.requestCount(), 0u);
 }
 
 // What a request out at a clear brings was asked relative to the rows the clear threw away: it is

@@ -282,6 +282,36 @@ TEST_F(QQClientTest, PreviewThatIsNoImageIsLeftOut) {
   EXPECT_FALSE(link->previewImageData);
 }
 
+// A preview picture larger than a message may carry is left out too: the share still reaches QQ,
+// once, rather than being refused by the send nobody hears.
+TEST_F(QQClientTest, PreviewTooLargeForTheMessageIsLeftOut) {
+  os::Bitmap noise(640, 640);
+  std::uint32_t seed = 12345;
+  for (auto& byte : noise.pixels) {
+    seed = seed * 1103515245u + 12345u;
+    byte = static_cast<std::uint8_t>(seed >> 16);
+  }
+  auto png = os::encodePNG(*os::Image::create(std::move(noise)));
+  ASSERT_TRUE(png);
+  ASSERT_GT(png->size(), kQQApiPreviewImageMax);
+  HttpTestServer server;
+  CannedResponse picture;
+  picture.body.assign(png->begin(), png->end());
+  picture.contentType = "image/png";
+  server.route("GET", "/big.png", picture);
+  installQQ();
+  registerReader();
+  auto link =
+      QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", "one", "d", server.url("/big.png"));
+  EXPECT_EQ(QQApiInterface::sendReq(shareReq(link)), 7);
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
+  EXPECT_EQ(base64DecodedString(lastQuery(*qq)["title"].stringOr()), "one");
+  EXPECT_FALSE(link->previewImageData);
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq->openedURLs().size(), 1u);
+  EXPECT_FALSE(QQApiTask::runningTask());
+}
+
 TEST_F(QQClientTest, UploadedPreviewTravelsAsItsAddress) {
   HttpTestServer server;
   server.route("POST", "/upload", CannedResponse::text(R"({"result":{"url":"http://img.example/p.jpg"}})"));
