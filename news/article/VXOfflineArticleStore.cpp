@@ -133,6 +133,7 @@ struct VXOfflineSaves {
   };
   std::mutex mutex;
   unsigned long long turns = 0;
+  unsigned long long clearings = 0;  // removals of every file so far
   std::map<std::string, File> files;  // only files with saves under way
 };
 
@@ -147,10 +148,12 @@ std::shared_ptr<VXOfflineSaves> backgroundSaves(VXReaderContext& context) {
 // download writes the same article): it then must not replace the newer file.
 class SaveTurn {
  public:
-  SaveTurn(std::shared_ptr<VXOfflineSaves> saves, std::string name) : saves_(std::move(saves)), name_(std::move(name)) {
+  SaveTurn(std::shared_ptr<VXOfflineSaves> saves, std::string name, std::optional<unsigned long long> asked)
+      : saves_(std::move(saves)), name_(std::move(name)) {
     std::lock_guard lock(saves_->mutex);
     ++saves_->files[name_].underWay;
     turn_ = ++saves_->turns;
+    asked_ = asked.value_or(saves_->clearings);
   }
   SaveTurn(const SaveTurn&) = delete;
   SaveTurn& operator=(const SaveTurn&) = delete;
@@ -166,7 +169,8 @@ class SaveTurn {
     bool replaced = false;
     const bool written = writeAnswer(info, path, [this, &replaced] {
       held_ = std::unique_lock(saves_->mutex);
-      replaced = saves_->files[name_].kept < turn_;
+      // The files were removed since the answer was asked for: it is not brought back.
+      replaced = saves_->clearings == asked_ && saves_->files[name_].kept < turn_;
       return replaced;
     }, error);
     if (written && replaced) saves_->files[name_].kept = turn_;
@@ -178,18 +182,38 @@ class SaveTurn {
   std::shared_ptr<VXOfflineSaves> saves_;
   std::string name_;
   unsigned long long turn_ = 0;
+  unsigned long long asked_ = 0;  // the clearings when its answer was asked for
   std::unique_lock<std::mutex> held_;
 };
 
 }  // namespace
 
 bool VXOfflineArticleStore::saveWithInfo(VXReaderContext& context, const os::Dictionary& info,
-                                         const os::Value& category, const os::Value& ID, os::Error* error) {
+                                         const os::Value& category, const os::Value& ID, os::Error* error,
+                                         std::optional<unsigned long long> asked) {
   auto name = fileName(category, ID);
   auto path = pathFor(category, ID);
   if (!name || !path) return refuseName(error);
-  SaveTurn turn(backgroundSaves(context), *name);
+  SaveTurn turn(backgroundSaves(context), *name, asked);
   return turn.write(info, *path, error);
+}
+
+unsigned long long VXOfflineArticleStore::clearings(VXReaderContext& context) {
+  auto saves = backgroundSaves(context);
+  std::lock_guard lock(saves->mutex);
+  return saves->clearings;
+}
+
+bool VXOfflineArticleStore::removeAll(VXReaderContext& context, os::Error* error) {
+  auto saves = backgroundSaves(context);
+  // Under the lock a save holds from its decision to replace until its file is in place, so no
+  // save finishes behind the removal with an answer from before it.
+  std::lock_guard lock(saves->mutex);
+  ++saves->clearings;
+  auto& files = os::FileManager::defaultManager();
+  const std::string folder = VXGlobalHelper::cachesDirectory() + "offline/";
+  if (!files.fileExistsAtPath(folder)) return true;
+  return files.removeItemAtPath(folder, error);
 }
 
 void VXOfflineArticleStore::saveInBackground(const os::Dictionary& info, const os::Value& category,
@@ -202,7 +226,7 @@ void VXOfflineArticleStore::saveInBackground(VXReaderContext& context, const os:
   auto saves = backgroundSaves(context);
   // Its turn is taken now, while the answer is the newest in hand.
   auto name = fileName(category, ID);
-  auto turn = name ? std::make_shared<SaveTurn>(saves, *name) : nullptr;
+  auto turn = name ? std::make_shared<SaveTurn>(saves, *name, std::nullopt) : nullptr;
   ++saves->pending;
   // The application is asked for the time the save takes: a reader leaving right after opening
   // an article would otherwise end before its file is written.

@@ -42,9 +42,17 @@ class VXOfflineArticleStore {
                            os::Error* error = nullptr);
   // The same, in its turn among the context's saves: of two saves of one file, the one begun later
   // (with the newer answer) is the one the file keeps, whichever ends last. A save that a later one
-  // has already replaced writes nothing and succeeds.
+  // has already replaced writes nothing and succeeds, and so does one whose answer was asked for
+  // before the offline files were last removed (`asked`: clearings() then; without it, the call).
   static bool saveWithInfo(VXReaderContext& context, const os::Dictionary& info, const os::Value& category,
-                           const os::Value& ID, os::Error* error = nullptr);
+                           const os::Value& ID, os::Error* error = nullptr,
+                           std::optional<unsigned long long> asked = std::nullopt);
+  // How many times the context's offline files were removed so far.
+  static unsigned long long clearings(VXReaderContext& context);
+  // Removes every offline file (the folder with all in it), after any save replacing a file now;
+  // saves begun before it, or of answers asked for before it, write nothing afterwards. False
+  // when the folder is there and could not be removed.
+  static bool removeAll(VXReaderContext& context, os::Error* error = nullptr);
   // The same on a background queue, so a screen never waits for the disk; a failure goes to the log.
   // The save's turn is taken at the call. The context counts the save (the current one without).
   static void saveInBackground(const os::Dictionary& info, const os::Value& category, const os::Value& ID);

@@ -234,11 +234,13 @@ void VXOfflineHelper::offlineNewsList(const std::shared_ptr<Run>& run, long long
     VXNewsDetailRequest request(ID);
     auto context = run->context.lock();
     if (!context) break;
+    // Caches cleared while the article is on its way (after a cancel) stay cleared of it.
+    const unsigned long long asked = VXOfflineArticleStore::clearings(*context);
     auto detail = VXGlobalHelper::synchWithRequest(*context, request);
     // A refusal ("result" 2) is no article: writing it would replace a good file with nothing.
     os::Error error;
     if (!detail || !isSuccess(*detail) ||
-        !VXOfflineArticleStore::saveWithInfo(*context, *detail, os::Value(category), os::Value(ID), &error)) {
+        !VXOfflineArticleStore::saveWithInfo(*context, *detail, os::Value(category), os::Value(ID), &error, asked)) {
       ++run->failed;
       continue;
     }

@@ -7,6 +7,7 @@
 #include "news/api/OpenableURL.h"
 #include "news/api/VXGlobalHelper.h"
 #include "news/api/VXReaderContext.h"
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/settings/VXFeedbackViewController.h"
 #include "news/settings/VXSettingCell.h"
 #include "news/settings/VXVersionCheck.h"
@@ -262,9 +263,13 @@ void VXSettingViewController::clickedButtonAtIndex(os::ActionSheet& sheet, long 
 void VXSettingViewController::clickCacheCell() {
   auto& fm = os::FileManager::defaultManager();
   const CacheLocations where = cacheLocations();
-  // A folder that cannot be removed is left as it is: the rest still gets cleared.
-  fm.removeItemAtPath(where.offline);
   auto context = readerContext();
+  // A folder that cannot be removed is left as it is: the rest still gets cleared. Articles still
+  // being saved do not come back after it.
+  if (context)
+    VXOfflineArticleStore::removeAll(*context);
+  else
+    fm.removeItemAtPath(where.offline);
   // The stored lists and the read history stay when the database refuses to let them go (a full
   // disk): the reader is told, and sees what the caches still take rather than nothing.
   const bool databaseCleared = !context || VXNewsDBManager::share(*context)->clearCachesTable();

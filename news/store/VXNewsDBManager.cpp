@@ -153,7 +153,7 @@ void VXNewsDBManager::setHistoryClearedHandler(std::function<void()> handler) {
   historyCleared_ = std::move(handler);
 }
 
-void VXNewsDBManager::initDB() {
+void VXNewsDBManager::initDB(bool logFailure) {
   auto queue = SQDatabaseQueue::databaseQueueWithPath(path_);
   if (queue) {
     std::optional<os::Error> damage;
@@ -174,7 +174,7 @@ void VXNewsDBManager::initDB() {
     queue_ = queue;
   }
   if (!queue) {
-    writeLog("news db open failed");
+    if (logFailure) writeLog("news db open failed");
     return;
   }
   queue->inDatabase([](SQDatabase& db) {
@@ -215,12 +215,26 @@ void VXNewsDBManager::setAside(const std::string& why) {
   writeLog("news db damaged, set aside as " + aside + ": " + why);
 }
 
-bool VXNewsDBManager::inDatabase(const std::function<void(SQDatabase&)>& work) {
-  std::shared_ptr<SQDatabaseQueue> queue;
+std::shared_ptr<SQDatabaseQueue> VXNewsDBManager::openQueue() {
   {
     std::lock_guard lock(queueMutex_);
-    queue = queue_;
+    if (queue_) return queue_;
   }
+  // Not open: the start could not open the file (no descriptor left, the disk busy). It is tried
+  // again now, so the stored lists come back once it can be and this run's reads are kept; the
+  // failure was logged once already.
+  std::lock_guard opening(openMutex_);
+  {
+    std::lock_guard lock(queueMutex_);
+    if (queue_) return queue_;
+  }
+  initDB(false);
+  std::lock_guard lock(queueMutex_);
+  return queue_;
+}
+
+bool VXNewsDBManager::inDatabase(const std::function<void(SQDatabase&)>& work) {
+  std::shared_ptr<SQDatabaseQueue> queue = openQueue();
   if (!queue) return false;
   bool ran = false, damaged = false;
   queue->inDatabase([&](SQDatabase& db) {
@@ -233,6 +247,8 @@ bool VXNewsDBManager::inDatabase(const std::function<void(SQDatabase&)>& work) {
 }
 
 void VXNewsDBManager::rebuild(const std::shared_ptr<SQDatabaseQueue>& damaged) {
+  // Held throughout, so no use opens the damaged file again before it is set aside.
+  std::lock_guard opening(openMutex_);
   {
     std::lock_guard lock(queueMutex_);
     // Another thread may have rebuilt it already.

@@ -137,7 +137,11 @@ class VXNewsDBManager {
                                                                   std::optional<ArticleTurn> asked = std::nullopt);
   // On the connection, after a commit that stored items of the category: it takes the next turn.
   void storedInto(long long category);
-  void initDB();
+  // Opens the file (setting a damaged one aside) and makes the tables; a failed open is logged
+  // when `logFailure`. Callers other than the constructor hold openMutex_.
+  void initDB(bool logFailure = true);
+  // The open connection; one the start could not open is tried again here, at each use.
+  std::shared_ptr<SQDatabaseQueue> openQueue();
   // Runs work alone on the connection; false when the database is not open.
   bool inDatabase(const std::function<void(SQDatabase&)>& work);
   // The same inside a transaction; work sets rollback to undo everything. `committed` runs after a
@@ -152,6 +156,7 @@ class VXNewsDBManager {
 
   std::string path_;
   mutable std::mutex queueMutex_;  // guards queue_, which a rebuild replaces
+  std::mutex openMutex_;           // one opening of the file at a time after the start
   std::shared_ptr<SQDatabaseQueue> queue_;
   std::mutex handlerMutex_;
   std::function<void()> historyCleared_;

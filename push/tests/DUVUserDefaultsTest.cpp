@@ -150,6 +150,55 @@ TEST_F(DUVUserDefaultsTest, AStartThatCouldNotReadTheKeychainWritesNothingOverTh
   EXPECT_EQ(start()->uid(), 42u);
 }
 
+// A first start that could not read the legacy file (no descriptor left) writes no fresh record
+// over the identity it holds: the first write takes the file over as a start would have, checked
+// against the device token, and only what this run set goes over it.
+TEST_F(DUVUserDefaultsTest, ALegacyFileTheFirstStartCouldNotReadIsTakenOverAtTheFirstWrite) {
+  const os::Dictionary legacy{
+      {"kAPConfigKey", os::Value(os::Dictionary{{"APP_KEY", os::Value("abc123")}})},
+      {"kUIDKey", os::Value(9)},
+      {"kPasswordKey", os::Value("pw")},
+      {"kSisHostIndexKey", os::Value(1)},
+      {"kDeviceTokenGroupKey", os::Value(os::Dictionary{{"kUploadedDeviceTokenKey", os::Value("beef")}})}};
+  const std::string path = writeLegacy(legacy);
+  // What the undefined-behaviour checker does on meeting a type for the first time needs a
+  // descriptor: a store of another application is made first.
+  DUVClassLogger("DUVKeychain");
+  DUVUserDefaults::create("com.example.other", "abc123", center_);
+  verified_ = 0;
+  auto blindStart = [&] {
+    os::testing::NoDescriptorLeft none;
+    return start();
+  };
+
+  auto blind = blindStart();
+  EXPECT_EQ(blind->uid(), 0u);
+  EXPECT_TRUE(stored().empty());
+  blind->setCurrentDeviceToken("beef");
+  blind->setDefaultConAddress("127.0.0.1:19000");
+  EXPECT_EQ(blind->uid(), 9u);
+  EXPECT_EQ(blind->password(), "pw");
+  EXPECT_EQ(blind->sisHostIndex(), 1u);
+  os::Dictionary record = stored();
+  EXPECT_EQ(record["kUIDKey"].intValue(), 9);
+  EXPECT_EQ(record["kUploadedDeviceTokenKey"], os::Value("beef"));
+  EXPECT_EQ(record["APDefaultConnectionAddress"], os::Value("127.0.0.1:19000"));
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(path));
+  EXPECT_EQ(start()->uid(), 9u);
+
+  // Another device's backup: its token is not this device's, so the identity goes, the rest stays.
+  os::Keychain::defaultKeychain()->remove({kBundle, kDUVKeychainUserDefaultsKey, ""});
+  writeLegacy(legacy);
+  auto other = blindStart();
+  other->setCurrentDeviceToken("cafe");
+  other->setSisHostIndex(2);
+  EXPECT_EQ(other->uid(), 0u);
+  record = stored();
+  EXPECT_FALSE(record.contains("kUIDKey"));
+  EXPECT_EQ(record["kSisHostIndexKey"].intValue(), 2);
+  EXPECT_EQ(record["APP_KEY"], os::Value("abc123"));
+}
+
 TEST_F(DUVUserDefaultsTest, SettersWriteOnlyChangesAndStringsSurviveTheKeychain) {
   auto store = start();
   store->setUid(5, "pw", "r");

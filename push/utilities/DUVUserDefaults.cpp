@@ -1,5 +1,7 @@
 #include "push/utilities/DUVUserDefaults.h"
 
+#include <cerrno>
+
 #include "os/crypto/Random.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Timer.h"
@@ -80,22 +82,41 @@ bool DUVUserDefaults::transFromOldUserDefaults(os::Dictionary& record) {
   return true;
 }
 
+std::optional<os::Dictionary> DUVUserDefaults::readLegacy() {
+  legacyUnread_ = false;
+  auto path = APUrlForUserDefaultFile(bundleIdentifier_);
+  if (!path) return std::nullopt;
+  os::Error error;
+  auto bytes = os::FileManager::defaultManager().contentsAtPath(*path, &error);
+  if (!bytes) {
+    legacyUnread_ = error.code != ENOENT && os::FileManager::defaultManager().fileExistsAtPath(*path);
+    return std::nullopt;
+  }
+  auto legacy = os::PropertyList::read(*bytes);
+  if (!legacy || !legacy->dictionary()) return std::nullopt;
+  legacyPath_ = *path;
+  os::Dictionary record = *legacy->dictionary();
+  transFromOldUserDefaults(record);
+  return record;
+}
+
 void DUVUserDefaults::load(const std::string& bundleIdentifier) {
+  bundleIdentifier_ = bundleIdentifier;
   std::optional<os::Dictionary> record;
   long status = os::kKeychainSuccess;
   if (auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey, &status); stored && stored->dictionary()) {
     record = *stored->dictionary();
   } else if (unreadable(status)) {
     // The item may hold an identity this start cannot see: it is read again before any write,
-    // and the legacy file, which only a first start takes over, is left alone.
+    // and the legacy file, which only a first start takes over, then too when there is no item.
     unread_ = true;
-  } else if (auto path = APUrlForUserDefaultFile(bundleIdentifier)) {
-    if (auto legacy = os::PropertyList::readFile(*path); legacy && legacy->dictionary()) {
-      record = *legacy->dictionary();
-      transFromOldUserDefaults(*record);
-      legacyPath_ = *path;
-      isDelayedVerify_ = true;
-    }
+    legacyUnread_ = true;
+  } else if (auto legacy = readLegacy()) {
+    record = std::move(legacy);
+    isDelayedVerify_ = true;
+  } else if (legacyUnread_) {
+    // There but not readable now: its identity is taken over at the first write, not lost to it.
+    unread_ = true;
   }
   if (record && record->operator[](kAppKey) != os::Value(appkey_)) {
     invalidate(*record);
@@ -200,7 +221,13 @@ void DUVUserDefaults::setSisHostIndex(std::uint32_t index) {
 
 bool DUVUserDefaults::synchronize() {
   if (unread_ && !readStoredRecord()) return false;
-  return defaultKeychain_.setObject(os::Value(infoDictionary_), kDUVKeychainUserDefaultsKey);
+  const bool written = defaultKeychain_.setObject(os::Value(infoDictionary_), kDUVKeychainUserDefaultsKey);
+  // A legacy file taken over after the start goes once the item holds its record.
+  if (written && legacyPath_ && verified_ && !isDelayedVerify_) {
+    os::FileManager::defaultManager().removeItemAtPath(*legacyPath_);
+    legacyPath_.reset();
+  }
+  return written;
 }
 
 bool DUVUserDefaults::unreadable(long status) {
@@ -212,10 +239,23 @@ bool DUVUserDefaults::readStoredRecord() {
   auto stored = defaultKeychain_.objectForKey(kDUVKeychainUserDefaultsKey, &status);
   // Still unknown: nothing is written over it.
   if (unreadable(status)) return false;
-  unread_ = false;
+  std::optional<os::Dictionary> found;
   if (stored && stored->dictionary()) {
+    found = *stored->dictionary();
+  } else if (legacyUnread_) {
+    found = readLegacy();
+    if (legacyUnread_) return false;
+    // The token check a start makes in its first second: by now the token is known, or it is
+    // not coming, and an identity from another device's backup goes.
+    if (found && (*found)[kUploadedDeviceToken] !=
+                     (currentDeviceToken_ ? os::Value(*currentDeviceToken_) : os::Value()))
+      invalidate(*found);
+  }
+  unread_ = false;
+  legacyUnread_ = false;
+  if (found) {
     // What this run set stands; the rest comes back from the item, under the rules of a start.
-    os::Dictionary record = *stored->dictionary();
+    os::Dictionary record = std::move(*found);
     if (record[kAppKey] != os::Value(appkey_)) {
       invalidate(record);
       record.set(kAppKey, os::Value(appkey_));

@@ -79,8 +79,12 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   // A read that failed for another reason than a missing item (no descriptor left, an I/O error).
   static bool unreadable(long status);
   // The item that could not be read at start, read now and taken under this run's changes; false
-  // while it still cannot be read.
+  // while it still cannot be read. Without an item, the legacy file a start takes over is read
+  // then too, when the start could not.
   bool readStoredRecord();
+  // The legacy file's record: nothing when there is none, or when it is there and cannot be read
+  // now (legacyUnread_ set).
+  std::optional<os::Dictionary> readLegacy();
   std::optional<std::string> text(const char* key) const;
 
   os::Dictionary infoDictionary_;
@@ -101,4 +105,8 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   // read again before it replaces the item, and only the keys set meanwhile go over it.
   bool unread_ = false;
   std::set<std::string> changedWhileUnread_;
+  // The start did not get to the legacy file (the keychain unread) or could not read it: it is
+  // taken over, if there, before the first write.
+  bool legacyUnread_ = false;
+  std::string bundleIdentifier_;
 };

@@ -1,5 +1,7 @@
 #include "qqconnect/analytics/ConfigManager.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <mutex>
 
 #include "os/core/Log.h"
@@ -38,22 +40,69 @@ os::Dictionary ConfigManager::defaults() {
           {"CommonSSoQZoneVersion", os::Value("3.5.0")}, {"CommonSSOQZoneSchema", os::Value("mqq")}};
 }
 
+std::optional<os::Dictionary> ConfigManager::readCache(bool& corrupt) {
+  auto& files = os::FileManager::defaultManager();
+  corrupt = false;
+  os::Error error;
+  auto bytes = files.contentsAtPath(path_, &error);
+  if (!bytes) {
+    const bool wasUnread = unread_;
+    unread_ = error.code != ENOENT && files.fileExistsAtPath(path_);
+    if (unread_ && !wasUnread)
+      os::logf("policy cache %s could not be read (%s); nothing is written over it until it is read",
+               path_.c_str(), error.localizedDescription().c_str());
+    return std::nullopt;
+  }
+  unread_ = false;
+  changed_.clear();
+  // Our own small file: it expands to fewer nodes than it has bytes.
+  auto cached = os::PropertyList::read(*bytes, nullptr, &error,
+                                       std::max<std::uint64_t>(os::kPropertyListMaxNodes, bytes->size()));
+  if (cached && cached->isDictionary()) return *cached->dictionary();
+  corrupt = true;
+  return std::nullopt;
+}
+
 void ConfigManager::loadLocalConfig() {
   // The folder is the application's documents: only this file's leftovers of saves cut short go.
   os::FileManager::defaultManager().removeAbandonedTemporaryFiles(path_);
-  if (!os::FileManager::defaultManager().fileExistsAtPath(path_)) return;
-  os::Error error;
-  auto cached = os::PropertyList::readFile(path_, nullptr, &error);
-  if (cached && cached->isDictionary()) {
-    config_ = *cached->dictionary();
+  bool corrupt = false;
+  auto cached = readCache(corrupt);
+  replacedWhole_ = false;
+  if (cached) {
+    config_ = std::move(*cached);
     return;
   }
+  if (!corrupt) return;
   os::logf("policy cache %s is unreadable; starting again from the defaults", path_.c_str());
   config_ = defaults();
   os::PropertyList::writeFile(os::Value(config_), path_, os::PropertyListFormat::XML);
 }
 
+bool ConfigManager::readBackIfUnread() {
+  if (!unread_) return true;
+  const os::Dictionary mine = config_;
+  const std::set<std::string> changed = std::move(changed_);
+  bool corrupt = false;
+  auto cached = readCache(corrupt);
+  if (unread_) {
+    changed_ = changed;
+    return false;
+  }
+  // Read at last: what it held, under what this run's answers stored meanwhile. A file that
+  // turned out not to be a policy is replaced by the one in hand.
+  if (cached && !replacedWhole_) {
+    for (const auto& key : changed) {
+      if (const os::Value* v = mine.find(key)) cached->set(key, *v);
+    }
+    config_ = std::move(*cached);
+  }
+  replacedWhole_ = false;
+  return true;
+}
+
 void ConfigManager::saveLocalConfig() {
+  if (!readBackIfUnread()) return;
   config_.set("ConfigTimeStamp", os::Value(os::Clock::now()));
   os::PropertyList::writeFile(os::Value(config_), path_, os::PropertyListFormat::XML);
 }
@@ -61,6 +110,8 @@ void ConfigManager::saveLocalConfig() {
 bool ConfigManager::isDataReportEnable() const { return config_["DataReportEnable"].boolValue(); }
 
 void ConfigManager::updateConfig() {
+  // A stored policy not read at start may be readable now: its stamp decides.
+  readBackIfUnread();
   const double stamp = config_["ConfigTimeStamp"].doubleValue();
   const double hours = config_["ConfigTimeFrequency"].doubleValue();
   if (os::Clock::now() - stamp > hours * 3600) requestConfig();
@@ -104,6 +155,7 @@ void ConfigManager::requestConfigResponse(const std::shared_ptr<APIResponse>& re
     const bool numeric = v.isNumber() || v.isBool();
     if (m.type == os::Value::Type::Number ? !numeric : v.type() != m.type) continue;
     config_.set(m.to, m.convert(v));
+    if (unread_) changed_.insert(m.to);
     stored = true;
   }
   if (stored) saveLocalConfig();

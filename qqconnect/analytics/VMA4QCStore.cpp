@@ -1,5 +1,7 @@
 #include "qqconnect/analytics/VMA4QCStore.h"
 
+#include <algorithm>
+
 #include "foundation/sqlite/SQDatabaseQueue.h"
 #include "foundation/sqlite/SQResultSet.h"
 #include "os/runtime/Semaphore.h"
@@ -10,6 +12,12 @@ constexpr int kWaiting = 1;
 constexpr int kSending = 2;
 constexpr int kCorrupt = 11;   // SQLITE_CORRUPT
 constexpr int kNotADatabase = 26;  // SQLITE_NOTADB: a file whose header is damaged
+
+const char* const kCreateTables[] = {
+    "create table if not exists events(event_id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, content TEXT, "
+    "status INTEGER, send_count INTEGER, ts INTEGER)",
+    "create table if not exists user(uid TEXT, user_type INTEGER, app_ver TEXT, ts INTEGER, PRIMARY KEY(uid))",
+    "create table if not exists config(type INTEGER, content TEXT, md5sum TEXT, version INTEGER, PRIMARY KEY(type))"};
 }  // namespace
 
 VMA4QCStore::VMA4QCStore(VMA4QCConfig& config, std::string path, Sender sender)
@@ -24,7 +32,24 @@ VMA4QCStore::~VMA4QCStore() {
 
 std::shared_ptr<SQDatabaseQueue> VMA4QCStore::database() {
   std::lock_guard lock(dbMutex_);
-  if (!db_) db_ = SQDatabaseQueue::databaseQueueWithPath(path_);
+  if (db_) return db_;
+  db_ = SQDatabaseQueue::databaseQueueWithPath(path_);
+  if (!db_) {
+    openFailed_ = true;
+    return db_;
+  }
+  if (openFailed_) {
+    openFailed_ = false;
+    // An open that failed (at the start, no descriptor left) skipped what the start does on the
+    // file: the tables, the rows an earlier run left being sent, the count. Done now, under the
+    // lock, before any statement of this run meets the file.
+    db_->inDatabase([&](SQDatabase& connection) {
+      for (const char* sql : kCreateTables) connection.executeUpdate(sql);
+      connection.executeUpdate("update events set status = ? where status = ?", kWaiting, kSending);
+      auto rows = connection.executeQuery("select count(*) from events where status=?", kWaiting);
+      if (rows && rows->next()) numStoredEvents_ = static_cast<std::uint32_t>(std::max(0, rows->intForColumnIndex(0)));
+    });
+  }
   return db_;
 }
 
@@ -41,10 +66,7 @@ void VMA4QCStore::initDB(bool replaceDamaged) {
   auto run = [this, replaceDamaged](const std::string& sql, const os::Array& values = {}) {
     return replaceDamaged ? updateDatabase(sql, values) : execute(sql, values);
   };
-  run("create table if not exists events(event_id INTEGER PRIMARY KEY AUTOINCREMENT NOT NULL, content TEXT, "
-      "status INTEGER, send_count INTEGER, ts INTEGER)");
-  run("create table if not exists user(uid TEXT, user_type INTEGER, app_ver TEXT, ts INTEGER, PRIMARY KEY(uid))");
-  run("create table if not exists config(type INTEGER, content TEXT, md5sum TEXT, version INTEGER, PRIMARY KEY(type))");
+  for (const char* sql : kCreateTables) run(sql);
   queue_.async([this, run] {
     run("update events set status = ? where status = ?", {os::Value(kWaiting), os::Value(kSending)});
     recount();

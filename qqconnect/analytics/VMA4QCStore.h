@@ -92,6 +92,7 @@ class VMA4QCStore {
   const Sender sender_;
   std::mutex dbMutex_;
   std::shared_ptr<SQDatabaseQueue> db_;
+  bool openFailed_ = false;  // the last open failed: the next one that succeeds makes the tables
   std::atomic<std::uint32_t> numStoredEvents_{0};
   VMA4QCTaskQueue queue_{"VMA4QCStatStore"};
 };

@@ -320,6 +320,32 @@ TEST_F(OfflineFixture, CancelEndsTheRunAtOnceAndItsTailStaysOutOfTheNextRun) {
   EXPECT_FALSE(app->isIdleTimerDisabled());
 }
 
+// The caches cleared right after a cancel, while the cancelled category's article is still on
+// its way: the article arriving afterwards is not put back. A run started after the clearing keeps
+// its articles again.
+TEST_F(OfflineFixture, CachesClearedAfterACancelStayClearedOfTheArticleStillOnItsWay) {
+  const long long a = plainCategory(0);
+  auto inA = storeFresh(a, 2);
+  auto& context = *VXReaderContext::current();
+  server_->setFault(1020, Fault{FailureMode::None, 5});
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(server_->awaitHeldRequests(1));
+  server_->clearFaults();
+  helper_->killThread();
+  ASSERT_TRUE(VXOfflineArticleStore::removeAll(context));
+
+  os::TouchDriver::advance(6);
+  ASSERT_TRUE(waitEnd());
+  EXPECT_EQ(server_->asked(1020), 1);
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(a), os::Value(inA[0])));
+  EXPECT_EQ(os::FileManager::defaultManager().contentsOfDirectoryAtPath(VXGlobalHelper::offlineDirectory()),
+            std::vector<std::string>{});
+
+  ASSERT_TRUE(start({a}));
+  ASSERT_TRUE(waitEnd());
+  for (long long id : inA) EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(a), os::Value(id)));
+}
+
 TEST_F(OfflineFixture, RunsStartOnlyWithAChoiceAndOneAtATime) {
   EXPECT_FALSE(start({}));
   EXPECT_FALSE(helper_->isRunning());

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "news/article/VXOfflineArticleStore.h"
 #include "news/store/VXNewsConfig.h"
 #include "news/tests/support/ReaderFixture.h"
 #include "os/graphics/Image.h"
@@ -99,6 +100,25 @@ TEST_F(VXSettingViewControllerTest, ClearingEmptiesEveryCacheAndTellsTheOthers) 
   EXPECT_EQ(settings_->cacheSize(), 0);
   EXPECT_EQ(note(1), "0");
   EXPECT_TRUE(waitHud("清理结束"));
+}
+
+// An article whose answer was asked for before the caches were cleared (a cancelled download's
+// last one, still on its way) is not put back by its save; one asked for after is kept.
+TEST_F(VXSettingViewControllerTest, AnArticleAskedForBeforeClearingIsNotPutBackByItsSave) {
+  auto& context = *VXReaderContext::current();
+  const os::Dictionary answer{{"result", os::Value(1)}, {"title", os::Value("kept")}};
+  ASSERT_TRUE(VXOfflineArticleStore::saveWithInfo(context, answer, os::Value(2), os::Value(5)));
+  const unsigned long long asked = VXOfflineArticleStore::clearings(context);
+  open();
+  tapRow(VXSettingViewController::kRowCache);
+
+  os::Error error;
+  EXPECT_TRUE(VXOfflineArticleStore::saveWithInfo(context, answer, os::Value(2), os::Value(6), &error, asked));
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(2), os::Value(5)));
+  EXPECT_FALSE(VXOfflineArticleStore::read(os::Value(2), os::Value(6)));
+  EXPECT_TRUE(VXOfflineArticleStore::saveWithInfo(context, answer, os::Value(2), os::Value(6), &error,
+                                                  VXOfflineArticleStore::clearings(context)));
+  EXPECT_TRUE(VXOfflineArticleStore::read(os::Value(2), os::Value(6)));
 }
 
 // The database refuses to let its rows go (a full disk): the offline files and pictures still go,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -14,6 +15,7 @@
 #include "news/tests/support/ReaderFixture.h"
 #include "os/store/FileManager.h"
 #include "os/store/Sandbox.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 
 namespace {
@@ -73,6 +75,29 @@ TEST_F(NewsDB, AnUnopenableFileIsLoggedAndEveryOperationAnswersNothing) {
   EXPECT_TRUE(broken.createCategoryListWithDB().empty());
   EXPECT_EQ(broken.lastUpdateWithCategory(1), 0);
   EXPECT_TRUE(broken.getHistoryID().empty());
+}
+
+// A start that could not open the file (no descriptor left) leaves it as it is, and opens it at
+// the next use once it can: the stored lists and history come back, and what this run reads is
+// kept.
+TEST_F(NewsDB, AFileThatCouldNotBeOpenedAtStartIsOpenedAtTheNextUse) {
+  ASSERT_EQ(db_->insertArticles(batch({1, 2}), 3).size(), 2u);
+  ASSERT_TRUE(db_->insertHistory(7));
+  // What the undefined-behaviour checker does on meeting a type for the first time needs a
+  // descriptor: the failed open's types are met once before.
+  { VXNewsDBManager unopenable(env_.sandbox().root() + "/missing/folder/news.db"); }
+  std::optional<VXNewsDBManager> restarted;
+  {
+    os::testing::NoDescriptorLeft none;
+    restarted.emplace(db_->path());
+    EXPECT_TRUE(restarted->getHistoryID().empty());
+  }
+  EXPECT_FALSE(os::FileManager::defaultManager().fileExistsAtPath(db_->path() + ".corrupt"));
+  EXPECT_EQ(restarted->getHistoryID(), std::vector<long long>{7});
+  EXPECT_EQ(restarted->createNewsListWithDB(3).size(), 2u);
+  EXPECT_TRUE(restarted->insertHistory(8));
+  EXPECT_EQ(db_->getHistoryID(), (std::vector<long long>{7, 8}));
+  EXPECT_TRUE(restarted->isOpen());
 }
 
 TEST_F(NewsDB, SingleInsertionsAreUniquePerCategoryAndGoOnTopOrAtTheEnd) {

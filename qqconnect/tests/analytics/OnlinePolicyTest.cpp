@@ -10,6 +10,7 @@
 #include "os/testing/CutShortWrite.h"
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 #include "qqconnect/analytics/ConfigManager.h"
 #include "qqconnect/analytics/TCDataReport.h"
@@ -67,6 +68,52 @@ TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) 
   auto cached = os::PropertyList::readFile(cachePath());
   ASSERT_TRUE(cached && cached->isDictionary());
   EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
+}
+
+// A start that finds the cache but cannot read it (no descriptor left) goes on with the defaults,
+// but the stored policy is not lost: it is read again before the next save, or before the next
+// check of its age, and keeps what it held beneath what this run's answers changed.
+TEST_F(OnlinePolicyTest, ACacheThatCouldNotBeReadAtStartIsReadAgainBeforeASaveGoesOverIt) {
+  manager()->requestConfigResponse(answer({{"Common_ta_enable", os::Value(0)},
+                                           {"Common_SSO_QzoneVersion", os::Value("4.1")}}));
+  auto stored = [&] {
+    auto cached = os::PropertyList::readFile(cachePath());
+    return cached && cached->isDictionary() ? *cached->dictionary() : os::Dictionary{};
+  };
+  const os::Dictionary saved = stored();
+  ASSERT_EQ(saved["CommonSSoQZoneVersion"], os::Value("4.1"));
+  auto blindStart = [&] {
+    os::testing::NoDescriptorLeft none;
+    return manager();
+  };
+
+  auto answered = blindStart();
+  EXPECT_TRUE(answered->isDataReportEnable());  // the defaults meanwhile
+  EXPECT_EQ(stored(), saved);
+  answered->requestConfigResponse(answer({{"Common_frequency", os::Value(12)}}));
+  EXPECT_FALSE(answered->isDataReportEnable());
+  os::Dictionary after = stored();
+  EXPECT_FALSE(after["DataReportEnable"].boolValue());
+  EXPECT_EQ(after["CommonSSoQZoneVersion"], os::Value("4.1"));
+  EXPECT_EQ(after["ConfigTimeFrequency"].doubleValue(), 12.0);
+
+  // An answer while the file still cannot be read writes nothing, and stays over what is read.
+  auto checked = blindStart();
+  {
+    os::testing::NoDescriptorLeft none;
+    checked->requestConfigResponse(answer({{"Common_SSO", os::Value(5)}}));
+  }
+  EXPECT_EQ(stored(), after);
+  checked->updateConfig();
+  EXPECT_FALSE(checked->isDataReportEnable());
+  EXPECT_EQ(checked->config()["ConfigTimeFrequency"].doubleValue(), 12.0);
+  EXPECT_EQ(checked->config()["CommonSSo"].intValue(), 5);
+  checked->requestConfigResponse(answer({{"Common_SSO_QZoneSchema", os::Value("qq")}}));
+  after = stored();
+  EXPECT_FALSE(after["DataReportEnable"].boolValue());
+  EXPECT_EQ(after["CommonSSo"].intValue(), 5);
+  EXPECT_EQ(after["CommonSSOQZoneSchema"], os::Value("qq"));
+  EXPECT_EQ(after["CommonSSoQZoneVersion"], os::Value("4.1"));
 }
 
 // A save of the policy killed part-way leaves its temporary file in the documents folder: the

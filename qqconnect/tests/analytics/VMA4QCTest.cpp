@@ -6,6 +6,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <optional>
 #include <set>
 
 #include "foundation/sqlite/SQDatabaseQueue.h"
@@ -19,6 +20,7 @@
 #include "os/testing/FakeReachabilityProvider.h"
 #include "os/testing/HttpTestServer.h"
 #include "os/testing/LogCapture.h"
+#include "os/testing/NoDescriptorLeft.h"
 #include "os/testing/TestSandbox.h"
 #include "os/views/Application.h"
 #include "qqconnect/analytics/VMA4QC.h"
@@ -332,6 +334,33 @@ TEST_F(VMA4QCTest, RowsLeftBeingSentWaitAgainAndACorruptFileIsReplaced) {
   client->store().storeEvent("{}", 1);
   client->flush();
   EXPECT_GE(client->store().getStoredEventsNum(), 1u);
+}
+
+// A first start that could not open the database (no descriptor left) made no tables: the first
+// statement that opens it makes them, so the events of that run are stored rather than refused.
+TEST_F(VMA4QCTest, AStoreThatCouldNotOpenItsFileAtStartMakesItsTablesWhenItFirstOpensIt) {
+  VMA4QCConfig config;
+  auto sender = [](std::vector<std::string>, VMA4QCStore::Callback) {};
+  const std::string folder = sandbox_.sandbox()->documentsDirectory();
+  // What the undefined-behaviour checker does on meeting a type for the first time needs a
+  // descriptor: a store is made and used once before.
+  {
+    VMA4QCStore seen(config, folder + "/seen.db", sender);
+    seen.storeEvent("{}", 1);
+    seen.queue().drain();
+  }
+  std::optional<VMA4QCStore> store;
+  {
+    os::testing::NoDescriptorLeft none;
+    store.emplace(config, folder + "/" + VMA4QCStore::kDatabaseName, sender);
+    store->queue().drain();
+  }
+  store->storeEvent("{\"n\":1}", 100);
+  store->queue().drain();
+  EXPECT_EQ(store->getStoredEventsNum(), 1u);
+  EXPECT_EQ(store->storedEventCount(), 1u);
+  ASSERT_EQ(store->loadCachedEvents().size(), 1u);
+  EXPECT_EQ(store->loadCachedEvents()[0].content, "{\"n\":1}");
 }
 
 // A file damaged while the client runs is found by the next statement that writes: the event or
