@@ -239,31 +239,49 @@ constexpr const char* kAcceptedCodings = "Accept-Encoding: gzip, deflate";
 // so that no round of requests closes the connections the last one used and connects anew.
 const long kCachedConnections = std::max(16L, 2L * static_cast<long>(std::thread::hardware_concurrency()));
 
-// Easy handles of finished exchanges, reset and kept for the next ones: making one is a good part
-// of what a small request costs the thread that starts it. Connections stay with the multi handle,
-// so a reused handle carries nothing of its last exchange.
+// Easy handles of finished exchanges, kept for the next ones: making one is a good part of what a
+// small request costs the thread that starts it. Connections stay with the multi handle, so a
+// reused handle carries nothing of its last exchange but the options set on it. A handle goes
+// back reset, unless its exchange was a plain one (see Transfer::plain): then it keeps the options
+// every plain exchange sets alike, and the next plain exchange sets only its own (the URL, the
+// method, the header lines, where the events go). A reset would throw away the handle's receive
+// buffer too, and a plain exchange would pay for a new one as well as for setting every option
+// again.
 class HandlePool {
  public:
-  static CURL* take() {
+  struct Handle {
+    CURL* easy = nullptr;
+    bool plain = false;  // set up for a plain exchange, not reset since
+  };
+
+  static Handle take() {
     {
       std::lock_guard<std::mutex> lock(mutex());
       auto& free = handles();
       if (!free.empty()) {
-        CURL* easy = free.back();
+        Handle handle = free.back();
         free.pop_back();
-        return easy;
+        return handle;
       }
     }
-    return curl_easy_init();
+    return {curl_easy_init(), false};
   }
 
-  static void give(CURL* easy) {
+  // `plain`: the handle's last exchange was a plain one and it keeps that exchange's options.
+  static void give(CURL* easy, bool plain = false) {
     if (!easy) return;
-    curl_easy_reset(easy);
+    if (plain) {
+      // Nothing of the exchange that is gone stays reachable from the handle.
+      curl_easy_setopt(easy, CURLOPT_HEADERDATA, nullptr);
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
+    } else {
+      curl_easy_reset(easy);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex());
       if (handles().size() < kKept) {
-        handles().push_back(easy);
+        handles().push_back({easy, plain});
         return;
       }
     }
@@ -277,8 +295,8 @@ class HandlePool {
     return *m;
   }
   // Never destroyed, as the worker is not: exchanges may end during exit.
-  static std::vector<CURL*>& handles() {
-    static auto* v = new std::vector<CURL*>;
+  static std::vector<Handle>& handles() {
+    static auto* v = new std::vector<Handle>;
     return *v;
   }
 };
@@ -301,13 +319,29 @@ class Transfer {
 
   // False after reporting the failure.
   bool setUp() {
-    easy_ = HandlePool::take();
+    HandlePool::Handle handle = HandlePool::take();
+    easy_ = handle.easy;
     if (!easy_) {
       fail(kURLErrorUnknown, "The transfer could not be set up.");
       return false;
     }
-    if (!route()) return false;
-    configure();
+    // Read beside the system's authorities. A connection made while they were trusted carries
+    // them in its settings, so an exchange started without them never rides on it.
+    authorities_ = CertificateTrust::trustedAuthorities();
+    std::optional<std::string> connectTo;
+    if (!route(connectTo)) return false;
+    plain_ = isPlain() && !connectTo;
+    // A handle kept from a plain exchange has only to be told this one's own settings; any other
+    // exchange starts from a reset one.
+    const bool primed = handle.plain && plain_;
+    if (handle.plain && !primed) curl_easy_reset(easy_);
+    if (connectTo) {
+      connectTo_ = curl_slist_append(connectTo_, connectTo->c_str());
+      curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
+      // A proxy from the environment would be asked for the real host instead.
+      curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    }
+    configure(primed);
     return true;
   }
 
@@ -389,7 +423,7 @@ class Transfer {
   // state of it past the reset (under load a POST on such a handle was failed as lost, unsent,
   // right after connecting).
   void releaseHandle() {
-    if (clean_) HandlePool::give(easy_);
+    if (clean_) HandlePool::give(easy_, plain_);
     else curl_easy_cleanup(easy_);
     easy_ = nullptr;
   }
@@ -683,7 +717,9 @@ class Transfer {
 
   // The host lookup's table decides where a named host's connection goes; the request keeps its
   // URL, so the Host header, the TLS server name and the certificate check still name the host.
-  bool route() {
+  // `connectTo` is set to the handle's entry for that when the host has a route. False after
+  // reporting a host the table knows has no address.
+  bool route(std::optional<std::string>& connectTo) {
     if (!HostLookup::hasRoutes()) return true;
     auto parts = net::parseURL(request_.url());
     if (!parts) return true;  // libcurl reports the bad URL
@@ -693,18 +729,41 @@ class Transfer {
       fail(kURLErrorCannotFindHost, "A server with the specified hostname could not be found.");
       return false;
     }
-    std::string entry = parts->host + ":" + std::to_string(parts->port) + ":" + *target->address + ":" +
-                        std::to_string(target->toPort ? target->toPort : parts->port);
-    connectTo_ = curl_slist_append(connectTo_, entry.c_str());
-    curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
-    // A proxy from the environment would be asked for the real host instead.
-    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    connectTo = parts->host + ":" + std::to_string(parts->port) + ":" + *target->address + ":" +
+                std::to_string(target->toPort ? target->toPort : parts->port);
     return true;
   }
 
-  void configure() {
+  // A GET or HEAD without a body, certificates checked as usual against the system's authorities
+  // alone, to a host without a route: what most exchanges are, and all that set the same options
+  // but for the URL, the method and the header lines.
+  bool isPlain() const {
+    const std::string& method = request_.HTTPMethod();
+    return (method == "GET" || method == "HEAD") && !request_.HTTPBodyStream() && request_.HTTPBody().empty() &&
+           !options_.allowsAnyCertificate && authorities_.empty();
+  }
+
+  // `primed`: the handle keeps the options of an earlier plain exchange, and this one is plain.
+  void configure(bool primed) {
     const URLRequest& r = request_;
     curl_easy_setopt(easy_, CURLOPT_URL, r.url().c_str());
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (!primed) configureCommon();
+    const std::string& method = r.HTTPMethod();
+    bool hasBody = r.HTTPBodyStream() || !r.HTTPBody().empty();
+    if (method == "GET") {
+      curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+      curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else {
+      configureUpload(hasBody);
+    }
+    configureHeaderLines(hasBody);
+  }
+
+  // What every exchange sets alike, and what only an exchange that is not plain sets.
+  void configureCommon() {
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     // Head and body of a small request go out without waiting for the previous segment's ACK.
     curl_easy_setopt(easy_, CURLOPT_TCP_NODELAY, 1L);
@@ -721,63 +780,59 @@ class Transfer {
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
     }
-    // Read beside the system's authorities. A connection made while they were trusted carries
-    // them in its settings, so an exchange started without them never rides on it.
-    authorities_ = CertificateTrust::trustedAuthorities();
     if (!authorities_.empty()) {
       curl_blob blob{authorities_.data(), authorities_.size(), CURL_BLOB_NOCOPY};
       curl_easy_setopt(easy_, CURLOPT_CAINFO_BLOB, &blob);
     }
+  }
 
+  // A method other than GET and HEAD, with or without a body.
+  void configureUpload(bool hasBody) {
+    const URLRequest& r = request_;
     const std::string& method = r.HTTPMethod();
-    bool hasBody = r.HTTPBodyStream() || !r.HTTPBody().empty();
-    if (method == "GET") {
-      curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD") {
-      curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    } else if (hasBody || method == "POST") {
-      resendable_ = method == "PUT" || method == "DELETE" || method == "OPTIONS";
-      curl_easy_setopt(easy_, CURLOPT_POST, 1L);
-      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
-      curl_easy_setopt(easy_, CURLOPT_READDATA, this);
-      curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
-      curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
-      // Progress is only asked for where there is a body to report on: libcurl calls it many times
-      // in every exchange.
-      curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-      curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
-      if (r.HTTPBodyStream()) {
-        bodyStream_ = r.HTTPBodyStream();
-        if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();
-        // A request that died on a reused connection goes again from the start of its body, and a
-        // stream may not be readable twice: it goes on a connection of its own, never retried.
-        curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
-        expectedUpload_ = -1;
-        if (auto length = r.valueForHTTPHeaderField("Content-Length")) {
-          char* end = nullptr;
-          long long n = std::strtoll(length->c_str(), &end, 10);
-          if (end && *end == 0 && n >= 0) expectedUpload_ = n;
-        }
-      } else {
-        expectedUpload_ = static_cast<std::int64_t>(r.HTTPBody().size());
-      }
-      // -1 makes libcurl send the body chunked.
-      curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(expectedUpload_));
-      if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
-    } else {
+    if (!hasBody && method != "POST") {
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+      return;
     }
+    resendable_ = method == "PUT" || method == "DELETE" || method == "OPTIONS";
+    curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
+    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
+    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+    // Progress is only asked for where there is a body to report on: libcurl calls it many times
+    // in every exchange.
+    curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+    if (r.HTTPBodyStream()) {
+      bodyStream_ = r.HTTPBodyStream();
+      if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();
+      // A request that died on a reused connection goes again from the start of its body, and a
+      // stream may not be readable twice: it goes on a connection of its own, never retried.
+      curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+      expectedUpload_ = -1;
+      if (auto length = r.valueForHTTPHeaderField("Content-Length")) {
+        char* end = nullptr;
+        long long n = std::strtoll(length->c_str(), &end, 10);
+        if (end && *end == 0 && n >= 0) expectedUpload_ = n;
+      }
+    } else {
+      expectedUpload_ = static_cast<std::int64_t>(r.HTTPBody().size());
+    }
+    // -1 makes libcurl send the body chunked.
+    curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(expectedUpload_));
+    if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
 
+  void configureHeaderLines(bool hasBody) {
     bool hasExpect = false, hasCodings = false;
-    for (const auto& [name, value] : r.allHTTPHeaderFields()) {
+    for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
       // The length of a body is libcurl's to write; a stale one would corrupt the exchange.
       if (HTTPHeaderFields::namesEqual(name, "Content-Length")) continue;
       if (HTTPHeaderFields::namesEqual(name, "Expect")) hasExpect = true;
@@ -804,6 +859,7 @@ class Transfer {
   bool bodyStreamRead_ = false;
   bool bodyStreamFailed_ = false;  // a read of the body stream failed, which aborted the exchange
   bool resendable_ = false;  // the method may be sent again when its connection dies unanswered
+  bool plain_ = false;       // see isPlain; its handle goes back to the pool without a reset
   std::size_t bodyOffset_ = 0;
   std::int64_t expectedUpload_ = -1;
   curl_off_t uploaded_ = 0;

@@ -268,6 +268,38 @@ TEST(CurlTransport, AnExchangeCarriesNothingOfTheOneBeforeIt) {
   }
 }
 
+TEST(CurlTransport, PlainExchangesOneAfterAnotherEachSendTheirOwnMethodAndLines) {
+  // GETs and HEADs go out on handles kept from the exchanges before them: each still sends its
+  // own method and header lines, and a GET after a HEAD reads its body.
+  HttpTestServer server;
+  server.route("GET", "/page", CannedResponse::text("body"));
+  server.route("HEAD", "/page", CannedResponse::text("body"));
+  URLRequest first(server.url("/page"));
+  first.setValueForHTTPHeaderField("yes", "X-Only-Once");
+  auto firstBody = fetch(first);
+  ASSERT_TRUE(firstBody);
+  EXPECT_EQ(stringFromData(*firstBody), "body");
+  URLRequest head(server.url("/page"));
+  head.setHTTPMethod("HEAD");
+  auto headBody = fetch(head);
+  ASSERT_TRUE(headBody);
+  EXPECT_TRUE(headBody->empty());
+  URLRequest last(server.url("/page"));
+  last.setValueForHTTPHeaderField("2", "X-Last");
+  auto lastBody = fetch(last);
+  ASSERT_TRUE(lastBody);
+  EXPECT_EQ(stringFromData(*lastBody), "body");
+  auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].method, "GET");
+  EXPECT_EQ(seen[1].method, "HEAD");
+  EXPECT_EQ(seen[2].method, "GET");
+  EXPECT_EQ(seen[0].headers.value("X-Only-Once"), "yes");
+  EXPECT_FALSE(seen[1].headers.contains("X-Only-Once"));
+  EXPECT_FALSE(seen[2].headers.contains("X-Only-Once"));
+  EXPECT_EQ(seen[2].headers.value("X-Last"), "2");
+}
+
 TEST(CurlTransport, OnlyAnIdempotentRequestGoesAgainWhenItsKeptAliveConnectionDies) {
   // The server reads the request whole, then closes the connection without answering: it may have
   // acted on it. A PUT may go again (with its whole body); a POST must not be sent twice.
