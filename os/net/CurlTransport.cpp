@@ -1236,7 +1236,7 @@ class BlockingRuns {
     {
       std::shared_lock lock(self.curlMutex_);
       // The process is exiting: nobody waits for an answer any more.
-      if (self.stopped_) return transfer->abandonHandle();
+      if (self.stopped_) return self.abandon(multi, *transfer);
       if (curl_multi_add_handle(multi, transfer->easy()) != CURLM_OK) {
         lock.unlock();
         self.give(multi);
@@ -1248,7 +1248,7 @@ class BlockingRuns {
       std::optional<CURLcode> result;
       {
         std::shared_lock lock(self.curlMutex_);
-        if (self.stopped_) return transfer->abandonHandle();
+        if (self.stopped_) return self.abandon(multi, *transfer);
         int running = 0;
         curl_multi_perform(multi, &running);
         transfer->flushReply();
@@ -1268,7 +1268,7 @@ class BlockingRuns {
       if (auto left = transfer->timeLeft()) {
         if (*left <= SteadyClock::duration::zero()) {
           std::shared_lock lock(self.curlMutex_);
-          if (self.stopped_) return transfer->abandonHandle();
+          if (self.stopped_) return self.abandon(multi, *transfer);
           transfer->fail(kURLErrorTimedOut, "The request timed out.");
           curl_multi_remove_handle(multi, transfer->easy());
           transfer->releaseHandle();
@@ -1316,6 +1316,16 @@ class BlockingRuns {
     pool_.push_back(multi);
   }
 
+  // The process is exiting with the exchange on `multi` under way: both are left to libcurl as they
+  // are, never used again, but kept where the exit still finds them, as everything else the
+  // process holds at exit is; dropped here they would be memory lost while the process ends.
+  void abandon(CURLM* multi, Transfer& transfer) {
+    CURL* easy = transfer.easy();
+    transfer.abandonHandle();
+    std::lock_guard<std::mutex> lock(poolMutex_);
+    abandoned_.emplace_back(multi, easy);
+  }
+
   // A load stuck in a client's event is left behind rather than hanging the exit.
   void stop() {
     bool out = curlMutex_.try_lock_for(std::chrono::seconds(2));
@@ -1325,6 +1335,7 @@ class BlockingRuns {
 
   std::mutex poolMutex_;
   std::vector<CURLM*> pool_;
+  std::vector<std::pair<CURLM*, CURL*>> abandoned_;  // see abandon
   std::shared_timed_mutex curlMutex_;  // shared by the loads, taken whole by the exit
   std::atomic<bool> stopped_{false};
 };

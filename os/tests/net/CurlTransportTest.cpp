@@ -558,5 +558,28 @@ TEST(CurlTransportDeathTest, ExitingWithASynchronousLoadInFlightEndsCleanly) {
               ::testing::ExitedWithCode(3), "");
 }
 
+// Where the exit finds a load it started after the transport stopped for it.
+URLTransportTask* gStartedDuringExit = nullptr;
+
+TEST(CurlTransportDeathTest, ASynchronousLoadTheExitCatchesLosesNothing) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A synchronous load that finds the transport stopped for the exit is dropped where it stands;
+  // what it holds of libcurl stays reachable, as everything the process holds at exit does (the
+  // leak check at exit sees it). Registered before the transport's own exit handler, this one runs
+  // after it, when every synchronous load is left where it is.
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          URLTransportOptions options;
+          options.blocking = true;
+          gStartedDuringExit =
+              URLTransport::shared()->start(URLRequest("http://127.0.0.1:9/"), options, std::make_shared<Events>()).release();
+        });
+        exitWithAnExchangeInFlight(
+            [](const std::string& url) { std::thread([url] { fetch(URLRequest(url)); }).detach(); });
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
 }  // namespace
 }  // namespace os
