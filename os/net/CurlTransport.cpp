@@ -242,16 +242,17 @@ const long kCachedConnections = std::max(16L, 2L * static_cast<long>(std::thread
 // Easy handles of finished exchanges, kept for the next ones: making one is a good part of what a
 // small request costs the thread that starts it. Connections stay with the multi handle, so a
 // reused handle carries nothing of its last exchange but the options set on it. A handle goes
-// back reset, unless its exchange was a plain one (see Transfer::plain): then it keeps the options
-// every plain exchange sets alike, and the next plain exchange sets only its own (the URL, the
-// method, the header lines, where the events go). A reset would throw away the handle's receive
-// buffer too, and a plain exchange would pay for a new one as well as for setting every option
-// again.
+// back reset, unless its exchange was a plain one (see Transfer::isPlain): then it keeps the
+// options every plain exchange sets alike, and its header lines, and the next plain exchange sets
+// only its own (the URL, the method, where the events go; the header lines when they differ). A
+// reset would throw away the handle's receive buffer too, and a plain exchange would pay for a new
+// one as well as for setting every option again.
 class HandlePool {
  public:
   struct Handle {
     CURL* easy = nullptr;
-    bool plain = false;  // set up for a plain exchange, not reset since
+    bool plain = false;             // set up for a plain exchange, not reset since
+    curl_slist* lines = nullptr;    // of a plain handle: the header lines it was last given
   };
 
   static Handle take() {
@@ -264,28 +265,29 @@ class HandlePool {
         return handle;
       }
     }
-    return {curl_easy_init(), false};
+    return {curl_easy_init(), false, nullptr};
   }
 
-  // `plain`: the handle's last exchange was a plain one and it keeps that exchange's options.
-  static void give(CURL* easy, bool plain = false) {
+  // `plain`: the handle's last exchange was a plain one and it keeps that exchange's options and
+  // its header lines `lines` (which the pool takes). Otherwise there are no lines to keep.
+  static void give(CURL* easy, bool plain = false, curl_slist* lines = nullptr) {
     if (!easy) return;
     if (plain) {
       // Nothing of the exchange that is gone stays reachable from the handle.
       curl_easy_setopt(easy, CURLOPT_HEADERDATA, nullptr);
       curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
-      curl_easy_setopt(easy, CURLOPT_HTTPHEADER, nullptr);
     } else {
       curl_easy_reset(easy);
     }
     {
       std::lock_guard<std::mutex> lock(mutex());
       if (handles().size() < kKept) {
-        handles().push_back({easy, plain});
+        handles().push_back({easy, plain, lines});
         return;
       }
     }
     curl_easy_cleanup(easy);
+    curl_slist_free_all(lines);
   }
 
  private:
@@ -314,6 +316,7 @@ class Transfer {
   ~Transfer() {
     HandlePool::give(easy_);  // never added, or already out of the multi handle
     curl_slist_free_all(headerList_);
+    curl_slist_free_all(keptLines_);
     curl_slist_free_all(connectTo_);
   }
 
@@ -334,7 +337,12 @@ class Transfer {
     // A handle kept from a plain exchange has only to be told this one's own settings; any other
     // exchange starts from a reset one.
     const bool primed = handle.plain && plain_;
-    if (handle.plain && !primed) curl_easy_reset(easy_);
+    if (primed) {
+      keptLines_ = handle.lines;
+    } else {
+      if (handle.plain) curl_easy_reset(easy_);
+      curl_slist_free_all(handle.lines);
+    }
     if (connectTo) {
       connectTo_ = curl_slist_append(connectTo_, connectTo->c_str());
       curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
@@ -423,7 +431,7 @@ class Transfer {
   // state of it past the reset (under load a POST on such a handle was failed as lost, unsent,
   // right after connecting).
   void releaseHandle() {
-    if (clean_) HandlePool::give(easy_, plain_);
+    if (clean_) HandlePool::give(easy_, plain_, plain_ ? std::exchange(headerList_, nullptr) : nullptr);
     else curl_easy_cleanup(easy_);
     easy_ = nullptr;
   }
@@ -830,21 +838,57 @@ class Transfer {
     if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
 
-  void configureHeaderLines(bool hasBody) {
+  // The request's header lines as libcurl takes them, each as `line(name, separator, value)`.
+  template <class F>
+  void forEachHeaderLine(bool hasBody, F&& line) const {
     bool hasExpect = false, hasCodings = false;
     for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
       // The length of a body is libcurl's to write; a stale one would corrupt the exchange.
       if (HTTPHeaderFields::namesEqual(name, "Content-Length")) continue;
       if (HTTPHeaderFields::namesEqual(name, "Expect")) hasExpect = true;
       if (HTTPHeaderFields::namesEqual(name, "Accept-Encoding")) hasCodings = true;
-      std::string line = value.empty() ? name + ";" : name + ": " + value;
-      headerList_ = curl_slist_append(headerList_, line.c_str());
+      if (value.empty()) {
+        line(name, ";", "");
+      } else {
+        line(name, ": ", value);
+      }
     }
     // What the platform's loader accepts, unless the request names its own.
-    if (!hasCodings) headerList_ = curl_slist_append(headerList_, kAcceptedCodings);
+    if (!hasCodings) line(kAcceptedCodings, "", "");
     // No waiting for a "100 Continue" before the body (libcurl asks for one only when there is a
     // body to send).
-    if (!hasExpect && hasBody) headerList_ = curl_slist_append(headerList_, "Expect:");
+    if (!hasExpect && hasBody) line("Expect:", "", "");
+  }
+
+  void configureHeaderLines(bool hasBody) {
+    // A kept handle's lines serve again when they are this request's: a client's requests mostly
+    // carry the same few.
+    if (keptLines_) {
+      const curl_slist* kept = keptLines_;
+      bool same = true;
+      forEachHeaderLine(hasBody, [&](std::string_view name, std::string_view separator, std::string_view value) {
+        if (!same) return;
+        if (!kept) {
+          same = false;
+          return;
+        }
+        std::string_view line(kept->data);
+        same = line.size() == name.size() + separator.size() + value.size() && line.substr(0, name.size()) == name &&
+               line.substr(name.size(), separator.size()) == separator && line.substr(name.size() + separator.size()) == value;
+        kept = kept->next;
+      });
+      if (same && !kept) {
+        // Still the handle's lines (a plain handle keeps them set).
+        headerList_ = std::exchange(keptLines_, nullptr);
+        return;
+      }
+      curl_slist_free_all(std::exchange(keptLines_, nullptr));
+    }
+    std::string text;
+    forEachHeaderLine(hasBody, [&](std::string_view name, std::string_view separator, std::string_view value) {
+      text.assign(name).append(separator).append(value);
+      headerList_ = curl_slist_append(headerList_, text.c_str());
+    });
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   }
 
@@ -853,6 +897,7 @@ class Transfer {
   std::shared_ptr<URLTransportClient> client_;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* keptLines_ = nullptr;  // the lines a kept handle came with, until this one's are known
   curl_slist* connectTo_ = nullptr;
   std::string authorities_;
   std::shared_ptr<InputStream> bodyStream_;
