@@ -462,6 +462,7 @@ class Transfer {
     if (line.rfind("HTTP/", 0) == 0) {
       t->headers_.clear();
       t->receivedFields_.clear();
+      t->repeatedField_ = false;
       t->contentLength_.reset();
       t->status_ = readStatus(line);
       if (t->status_ == 0) {
@@ -480,7 +481,11 @@ class Transfer {
         // The exchange has no further use for the head's fields: they go to the answer.
         HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_),
                                  std::exchange(t->headers_, {}));
-        response.setReceivedFields(std::exchange(t->receivedFields_, {}));
+        if (t->repeatedField_) {
+          response.setReceivedFields(std::exchange(t->receivedFields_, {}));
+        } else {
+          response.setReceivedFieldsAsListed();
+        }
         t->gotResponse_ = true;
         // The last body bytes may have gone out since the progress callback last ran; their
         // report comes before the answer.
@@ -501,8 +506,17 @@ class Transfer {
         t->badResponse_ = "The server's answer gives conflicting lengths.";
         return 0;
       }
-      t->headers_.add(name, value);
-      t->receivedFields_.push_back(std::move(*field));
+      // Each line is kept apart only once a name comes twice: until then the fields are the lines.
+      if (!t->repeatedField_ && t->headers_.contains(name)) {
+        t->repeatedField_ = true;
+        t->receivedFields_ = t->headers_.fields();
+      }
+      if (t->repeatedField_) {
+        t->headers_.add(name, value);
+        t->receivedFields_.push_back(std::move(*field));
+      } else {
+        t->headers_.add(std::move(*field));
+      }
     }
     return size * n;
   }
@@ -910,7 +924,8 @@ class Transfer {
   curl_off_t uploaded_ = 0;
   long status_ = 0;
   HTTPHeaderFields headers_;
-  std::vector<HTTPHeaderFields::Field> receivedFields_;
+  std::vector<HTTPHeaderFields::Field> receivedFields_;  // once a name came twice: every line apart
+  bool repeatedField_ = false;
   std::optional<unsigned long long> contentLength_;
   const char* badResponse_ = nullptr;
   std::vector<std::unique_ptr<BodyDecoder>> decoders_;

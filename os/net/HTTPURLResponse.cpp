@@ -69,6 +69,13 @@ const HTTPURLResponse::Head& HTTPURLResponse::emptyHead() {
 void HTTPURLResponse::setReceivedFields(std::vector<HTTPHeaderFields::Field> fields) {
   if (!head_ || head_.use_count() > 1) head_ = std::make_shared<Head>(head());
   head_->receivedFields = std::move(fields);
+  head_->receivedAsListed = false;
+}
+
+void HTTPURLResponse::setReceivedFieldsAsListed() {
+  if (!head_ || head_.use_count() > 1) head_ = std::make_shared<Head>(head());
+  head_->receivedFields.clear();
+  head_->receivedAsListed = true;
 }
 
 std::string HTTPURLResponse::suggestedFilename() const {
@@ -90,6 +97,10 @@ std::string HTTPURLResponse::suggestedFilename() const {
 
 std::vector<std::string> HTTPURLResponse::valuesForHTTPHeaderField(std::string_view name) const {
   std::vector<std::string> out;
+  if (head().receivedAsListed) {
+    if (auto value = head().headers.value(name)) out.push_back(std::move(*value));
+    return out;
+  }
   for (const auto& [field, value] : head().receivedFields)
     if (HTTPHeaderFields::namesEqual(field, name)) out.push_back(value);
   return out;
