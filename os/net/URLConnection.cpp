@@ -317,16 +317,22 @@ void URLConnection::beginLoad() {
 }
 
 void URLConnection::sendExchange() {
-  URLRequest wire = current_;
-  if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
-    std::string origin = originOf(wire.url());
+  // The request as it goes out: the current one, copied only when it gains a credential or cookies.
+  std::optional<URLRequest> amended;
+  const auto amend = [&]() -> URLRequest& {
+    if (!amended) amended = current_;
+    return *amended;
+  };
+  if (credential_ && !current_.valueForHTTPHeaderField("Authorization")) {
+    std::string origin = originOf(current_.url());
     if (!origin.empty() && origin == credentialOrigin_)
-      wire.setValueForHTTPHeaderField("Basic " + base64Encoded(credential_->user + ":" + credential_->password), "Authorization");
+      amend().setValueForHTTPHeaderField("Basic " + base64Encoded(credential_->user + ":" + credential_->password), "Authorization");
   }
-  if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
-    if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(wire.url()))
-      wire.setValueForHTTPHeaderField(*cookies, "Cookie");
+  if (current_.HTTPShouldHandleCookies() && !current_.valueForHTTPHeaderField("Cookie")) {
+    if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(current_.url()))
+      amend().setValueForHTTPHeaderField(*cookies, "Cookie");
   }
+  const URLRequest& wire = amended ? *amended : current_;
   URLTransportOptions options;
   options.allowsAnyCertificate = allowsAnyCertificate_;
   options.blocking = blockingExchanges_;
