@@ -53,7 +53,7 @@ std::shared_ptr<InputStream> URLConnectionDelegate::needNewBodyStream(URLConnect
 // exchange they belong to so that events of an abandoned exchange are dropped.
 class URLConnection::Client : public URLTransportClient {
  public:
-  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation,
+  Client(std::weak_ptr<URLConnection> connection, std::shared_ptr<const CallbackTarget> target, std::uint64_t generation,
          std::shared_ptr<URLReceiveWindow> window)
       : connection_(std::move(connection)),
         target_(std::move(target)),
@@ -88,8 +88,8 @@ class URLConnection::Client : public URLTransportClient {
   // reference, perhaps) would then be destroyed on the transport's thread.
   template <class F>
   void deliver(F f) {
-    if (!target_) return;
-    target_([weak = connection_, f = std::move(f)] {
+    if (!target_ || !*target_) return;
+    (*target_)([weak = connection_, f = std::move(f)] {
       if (auto c = weak.lock()) f(*c);
     });
   }
@@ -103,7 +103,7 @@ class URLConnection::Client : public URLTransportClient {
   };
 
   std::weak_ptr<URLConnection> connection_;
-  CallbackTarget target_;
+  std::shared_ptr<const CallbackTarget> target_;
   std::uint64_t generation_;
   std::shared_ptr<URLReceiveWindow> window_;
 };
@@ -197,19 +197,20 @@ void URLConnection::scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop, bool
 }
 
 void URLConnection::setCallbackTarget(CallbackTarget target) {
+  auto shared = std::make_shared<const CallbackTarget>(std::move(target));
   std::lock_guard<std::mutex> lock(mutex_);
-  target_ = std::move(target);
+  target_.swap(shared);
   exchangeLoop_.reset();
 }
 
 void URLConnection::post(Task task) {
-  CallbackTarget target;
+  std::shared_ptr<const CallbackTarget> target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (cancelled_ || ended_) return;
     target = target_;
   }
-  if (target) target(std::move(task));
+  if (target && *target) (*target)(std::move(task));
 }
 
 void URLConnection::start() {
@@ -229,7 +230,7 @@ void URLConnection::start() {
   bool hasTarget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    hasTarget = static_cast<bool>(target_);
+    hasTarget = target_ && *target_;
   }
   if (!hasTarget) scheduleInRunLoop(RunLoop::current());
   std::weak_ptr<URLConnection> weak = weak_from_this();
@@ -340,7 +341,7 @@ void URLConnection::sendExchange() {
   // by a window. A synchronous load takes everything after the exchange; its bound holds there.
   if (!blockingExchanges_) options.receiveWindow = std::make_shared<URLReceiveWindow>();
   std::uint64_t generation;
-  CallbackTarget target;
+  std::shared_ptr<const CallbackTarget> target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     generation = ++generation_;
