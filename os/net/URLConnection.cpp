@@ -490,7 +490,8 @@ void URLConnection::handleFinish(std::uint64_t g) {
   if (!live(g)) return;
   auto d = delegate();
   if (d && response_ && current_.HTTPMethod() == "GET" && response_->statusCode() == 200) {
-    d->willCacheResponse(*this, CachedURLResponse{*response_, cacheData_});
+    // The body gathered for it is not needed past this offer.
+    d->willCacheResponse(*this, CachedURLResponse{*response_, std::exchange(cacheData_, {})});
     if (!live(g)) return;
   }
   cacheData_.clear();
