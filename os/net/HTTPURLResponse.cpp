@@ -46,13 +46,19 @@ HTTPURLResponse::HTTPURLResponse(std::string url, int statusCode, HTTPHeaderFiel
   head->url = std::move(url);
   head->status = statusCode;
   head->headers = std::move(headers);
-  if (auto type = head->headers.value("Content-Type")) {
+  // Read in place: a copy of each value would be made only to be read.
+  const auto find = [&](std::string_view name) -> const std::string* {
+    for (const auto& [field, value] : head->headers)
+      if (HTTPHeaderFields::namesEqual(field, name)) return &value;
+    return nullptr;
+  };
+  if (const std::string* type = find("Content-Type")) {
     std::string media = trim(std::string_view(*type).substr(0, type->find(';')));
     std::transform(media.begin(), media.end(), media.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    head->mimeType = media;
+    head->mimeType = std::move(media);
     head->encodingName = parameter(*type, "charset");
   }
-  if (auto length = head->headers.value("Content-Length")) {
+  if (const std::string* length = find("Content-Length")) {
     std::string t = trim(*length);
     std::int64_t n = -1;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);

@@ -214,10 +214,12 @@ void URLConnection::post(Task task) {
 }
 
 void URLConnection::start() {
+  bool hasTarget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
+    hasTarget = target_ && *target_;
     keepAlive_ = shared_from_this();
     auto& list = loadsInFlightList();
     std::lock_guard listLock(list.mutex);
@@ -226,11 +228,6 @@ void URLConnection::start() {
     list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), now, original_.valueForHTTPHeaderField("Accept").value_or("")});
     list.starts.push_back({serial_, original_.url(), now});
     if (list.starts.size() > LoadsInFlight::kStartsRemembered) list.starts.pop_front();
-  }
-  bool hasTarget;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hasTarget = target_ && *target_;
   }
   if (!hasTarget) scheduleInRunLoop(RunLoop::current());
   std::weak_ptr<URLConnection> weak = weak_from_this();
