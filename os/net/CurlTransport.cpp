@@ -239,35 +239,55 @@ constexpr const char* kAcceptedCodings = "Accept-Encoding: gzip, deflate";
 // so that no round of requests closes the connections the last one used and connects anew.
 const long kCachedConnections = std::max(16L, 2L * static_cast<long>(std::thread::hardware_concurrency()));
 
-// Easy handles of finished exchanges, reset and kept for the next ones: making one is a good part
-// of what a small request costs the thread that starts it. Connections stay with the multi handle,
-// so a reused handle carries nothing of its last exchange.
+// Easy handles of finished exchanges, kept for the next ones: making one is a good part of what a
+// small request costs the thread that starts it. Connections stay with the multi handle, so a
+// reused handle carries nothing of its last exchange but the options set on it. A handle goes
+// back reset, unless its exchange was a plain one (see Transfer::isPlain): then it keeps the
+// options every plain exchange sets alike, and its header lines, and the next plain exchange sets
+// only its own (the URL, the method, where the events go; the header lines when they differ). A
+// reset would throw away the handle's receive buffer too, and a plain exchange would pay for a new
+// one as well as for setting every option again.
 class HandlePool {
  public:
-  static CURL* take() {
+  struct Handle {
+    CURL* easy = nullptr;
+    bool plain = false;             // set up for a plain exchange, not reset since
+    curl_slist* lines = nullptr;    // of a plain handle: the header lines it was last given
+  };
+
+  static Handle take() {
     {
       std::lock_guard<std::mutex> lock(mutex());
       auto& free = handles();
       if (!free.empty()) {
-        CURL* easy = free.back();
+        Handle handle = free.back();
         free.pop_back();
-        return easy;
+        return handle;
       }
     }
-    return curl_easy_init();
+    return {curl_easy_init(), false, nullptr};
   }
 
-  static void give(CURL* easy) {
+  // `plain`: the handle's last exchange was a plain one and it keeps that exchange's options and
+  // its header lines `lines` (which the pool takes). Otherwise there are no lines to keep.
+  static void give(CURL* easy, bool plain = false, curl_slist* lines = nullptr) {
     if (!easy) return;
-    curl_easy_reset(easy);
+    if (plain) {
+      // Nothing of the exchange that is gone stays reachable from the handle.
+      curl_easy_setopt(easy, CURLOPT_HEADERDATA, nullptr);
+      curl_easy_setopt(easy, CURLOPT_WRITEDATA, nullptr);
+    } else {
+      curl_easy_reset(easy);
+    }
     {
       std::lock_guard<std::mutex> lock(mutex());
       if (handles().size() < kKept) {
-        handles().push_back(easy);
+        handles().push_back({easy, plain, lines});
         return;
       }
     }
     curl_easy_cleanup(easy);
+    curl_slist_free_all(lines);
   }
 
  private:
@@ -277,8 +297,8 @@ class HandlePool {
     return *m;
   }
   // Never destroyed, as the worker is not: exchanges may end during exit.
-  static std::vector<CURL*>& handles() {
-    static auto* v = new std::vector<CURL*>;
+  static std::vector<Handle>& handles() {
+    static auto* v = new std::vector<Handle>;
     return *v;
   }
 };
@@ -296,18 +316,40 @@ class Transfer {
   ~Transfer() {
     HandlePool::give(easy_);  // never added, or already out of the multi handle
     curl_slist_free_all(headerList_);
+    curl_slist_free_all(keptLines_);
     curl_slist_free_all(connectTo_);
   }
 
   // False after reporting the failure.
   bool setUp() {
-    easy_ = HandlePool::take();
+    HandlePool::Handle handle = HandlePool::take();
+    easy_ = handle.easy;
     if (!easy_) {
       fail(kURLErrorUnknown, "The transfer could not be set up.");
       return false;
     }
-    if (!route()) return false;
-    configure();
+    // Read beside the system's authorities. A connection made while they were trusted carries
+    // them in its settings, so an exchange started without them never rides on it.
+    authorities_ = CertificateTrust::trustedAuthorities();
+    std::optional<std::string> connectTo;
+    if (!route(connectTo)) return false;
+    plain_ = isPlain() && !connectTo;
+    // A handle kept from a plain exchange has only to be told this one's own settings; any other
+    // exchange starts from a reset one.
+    const bool primed = handle.plain && plain_;
+    if (primed) {
+      keptLines_ = handle.lines;
+    } else {
+      if (handle.plain) curl_easy_reset(easy_);
+      curl_slist_free_all(handle.lines);
+    }
+    if (connectTo) {
+      connectTo_ = curl_slist_append(connectTo_, connectTo->c_str());
+      curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
+      // A proxy from the environment would be asked for the real host instead.
+      curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    }
+    configure(primed);
     return true;
   }
 
@@ -389,7 +431,7 @@ class Transfer {
   // state of it past the reset (under load a POST on such a handle was failed as lost, unsent,
   // right after connecting).
   void releaseHandle() {
-    if (clean_) HandlePool::give(easy_);
+    if (clean_) HandlePool::give(easy_, plain_, plain_ ? std::exchange(headerList_, nullptr) : nullptr);
     else curl_easy_cleanup(easy_);
     easy_ = nullptr;
   }
@@ -420,6 +462,7 @@ class Transfer {
     if (line.rfind("HTTP/", 0) == 0) {
       t->headers_.clear();
       t->receivedFields_.clear();
+      t->repeatedField_ = false;
       t->contentLength_.reset();
       t->status_ = readStatus(line);
       if (t->status_ == 0) {
@@ -438,7 +481,11 @@ class Transfer {
         // The exchange has no further use for the head's fields: they go to the answer.
         HTTPURLResponse response(effective ? effective : t->request_.url(), static_cast<int>(t->status_),
                                  std::exchange(t->headers_, {}));
-        response.setReceivedFields(std::exchange(t->receivedFields_, {}));
+        if (t->repeatedField_) {
+          response.setReceivedFields(std::exchange(t->receivedFields_, {}));
+        } else {
+          response.setReceivedFieldsAsListed();
+        }
         t->gotResponse_ = true;
         // The last body bytes may have gone out since the progress callback last ran; their
         // report comes before the answer.
@@ -459,8 +506,17 @@ class Transfer {
         t->badResponse_ = "The server's answer gives conflicting lengths.";
         return 0;
       }
-      t->headers_.add(name, value);
-      t->receivedFields_.push_back(std::move(*field));
+      // Each line is kept apart only once a name comes twice: until then the fields are the lines.
+      if (!t->repeatedField_ && t->headers_.contains(name)) {
+        t->repeatedField_ = true;
+        t->receivedFields_ = t->headers_.fields();
+      }
+      if (t->repeatedField_) {
+        t->headers_.add(name, value);
+        t->receivedFields_.push_back(std::move(*field));
+      } else {
+        t->headers_.add(std::move(*field));
+      }
     }
     return size * n;
   }
@@ -683,7 +739,9 @@ class Transfer {
 
   // The host lookup's table decides where a named host's connection goes; the request keeps its
   // URL, so the Host header, the TLS server name and the certificate check still name the host.
-  bool route() {
+  // `connectTo` is set to the handle's entry for that when the host has a route. False after
+  // reporting a host the table knows has no address.
+  bool route(std::optional<std::string>& connectTo) {
     if (!HostLookup::hasRoutes()) return true;
     auto parts = net::parseURL(request_.url());
     if (!parts) return true;  // libcurl reports the bad URL
@@ -693,18 +751,41 @@ class Transfer {
       fail(kURLErrorCannotFindHost, "A server with the specified hostname could not be found.");
       return false;
     }
-    std::string entry = parts->host + ":" + std::to_string(parts->port) + ":" + *target->address + ":" +
-                        std::to_string(target->toPort ? target->toPort : parts->port);
-    connectTo_ = curl_slist_append(connectTo_, entry.c_str());
-    curl_easy_setopt(easy_, CURLOPT_CONNECT_TO, connectTo_);
-    // A proxy from the environment would be asked for the real host instead.
-    curl_easy_setopt(easy_, CURLOPT_PROXY, "");
+    connectTo = parts->host + ":" + std::to_string(parts->port) + ":" + *target->address + ":" +
+                std::to_string(target->toPort ? target->toPort : parts->port);
     return true;
   }
 
-  void configure() {
+  // A GET or HEAD without a body, certificates checked as usual against the system's authorities
+  // alone, to a host without a route: what most exchanges are, and all that set the same options
+  // but for the URL, the method and the header lines.
+  bool isPlain() const {
+    const std::string& method = request_.HTTPMethod();
+    return (method == "GET" || method == "HEAD") && !request_.HTTPBodyStream() && request_.HTTPBody().empty() &&
+           !options_.allowsAnyCertificate && authorities_.empty();
+  }
+
+  // `primed`: the handle keeps the options of an earlier plain exchange, and this one is plain.
+  void configure(bool primed) {
     const URLRequest& r = request_;
     curl_easy_setopt(easy_, CURLOPT_URL, r.url().c_str());
+    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
+    if (!primed) configureCommon();
+    const std::string& method = r.HTTPMethod();
+    bool hasBody = r.HTTPBodyStream() || !r.HTTPBody().empty();
+    if (method == "GET") {
+      curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
+    } else if (method == "HEAD") {
+      curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
+    } else {
+      configureUpload(hasBody);
+    }
+    configureHeaderLines(hasBody);
+  }
+
+  // What every exchange sets alike, and what only an exchange that is not plain sets.
+  void configureCommon() {
     curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L);
     // Head and body of a small request go out without waiting for the previous segment's ACK.
     curl_easy_setopt(easy_, CURLOPT_TCP_NODELAY, 1L);
@@ -721,75 +802,107 @@ class Transfer {
     curl_easy_setopt(easy_, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
     curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-    curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &Transfer::onWrite);
-    curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
     if (options_.allowsAnyCertificate) {
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
     }
-    // Read beside the system's authorities. A connection made while they were trusted carries
-    // them in its settings, so an exchange started without them never rides on it.
-    authorities_ = CertificateTrust::trustedAuthorities();
     if (!authorities_.empty()) {
       curl_blob blob{authorities_.data(), authorities_.size(), CURL_BLOB_NOCOPY};
       curl_easy_setopt(easy_, CURLOPT_CAINFO_BLOB, &blob);
     }
+  }
 
+  // A method other than GET and HEAD, with or without a body.
+  void configureUpload(bool hasBody) {
+    const URLRequest& r = request_;
     const std::string& method = r.HTTPMethod();
-    bool hasBody = r.HTTPBodyStream() || !r.HTTPBody().empty();
-    if (method == "GET") {
-      curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L);
-    } else if (method == "HEAD") {
-      curl_easy_setopt(easy_, CURLOPT_NOBODY, 1L);
-    } else if (hasBody || method == "POST") {
-      resendable_ = method == "PUT" || method == "DELETE" || method == "OPTIONS";
-      curl_easy_setopt(easy_, CURLOPT_POST, 1L);
-      curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
-      curl_easy_setopt(easy_, CURLOPT_READDATA, this);
-      curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
-      curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
-      // Progress is only asked for where there is a body to report on: libcurl calls it many times
-      // in every exchange.
-      curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
-      curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-      curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
-      if (r.HTTPBodyStream()) {
-        bodyStream_ = r.HTTPBodyStream();
-        if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();
-        // A request that died on a reused connection goes again from the start of its body, and a
-        // stream may not be readable twice: it goes on a connection of its own, never retried.
-        curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
-        expectedUpload_ = -1;
-        if (auto length = r.valueForHTTPHeaderField("Content-Length")) {
-          char* end = nullptr;
-          long long n = std::strtoll(length->c_str(), &end, 10);
-          if (end && *end == 0 && n >= 0) expectedUpload_ = n;
-        }
-      } else {
-        expectedUpload_ = static_cast<std::int64_t>(r.HTTPBody().size());
-      }
-      // -1 makes libcurl send the body chunked.
-      curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(expectedUpload_));
-      if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
-    } else {
+    if (!hasBody && method != "POST") {
       curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+      return;
     }
+    resendable_ = method == "PUT" || method == "DELETE" || method == "OPTIONS";
+    curl_easy_setopt(easy_, CURLOPT_POST, 1L);
+    curl_easy_setopt(easy_, CURLOPT_READFUNCTION, &Transfer::onRead);
+    curl_easy_setopt(easy_, CURLOPT_READDATA, this);
+    curl_easy_setopt(easy_, CURLOPT_SEEKFUNCTION, &Transfer::onSeek);
+    curl_easy_setopt(easy_, CURLOPT_SEEKDATA, this);
+    // Progress is only asked for where there is a body to report on: libcurl calls it many times
+    // in every exchange.
+    curl_easy_setopt(easy_, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
+    curl_easy_setopt(easy_, CURLOPT_XFERINFODATA, this);
+    if (r.HTTPBodyStream()) {
+      bodyStream_ = r.HTTPBodyStream();
+      if (bodyStream_->streamStatus() == StreamStatus::NotOpen) bodyStream_->open();
+      // A request that died on a reused connection goes again from the start of its body, and a
+      // stream may not be readable twice: it goes on a connection of its own, never retried.
+      curl_easy_setopt(easy_, CURLOPT_FRESH_CONNECT, 1L);
+      expectedUpload_ = -1;
+      if (auto length = r.valueForHTTPHeaderField("Content-Length")) {
+        char* end = nullptr;
+        long long n = std::strtoll(length->c_str(), &end, 10);
+        if (end && *end == 0 && n >= 0) expectedUpload_ = n;
+      }
+    } else {
+      expectedUpload_ = static_cast<std::int64_t>(r.HTTPBody().size());
+    }
+    // -1 makes libcurl send the body chunked.
+    curl_easy_setopt(easy_, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(expectedUpload_));
+    if (method != "POST") curl_easy_setopt(easy_, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
 
+  // The request's header lines as libcurl takes them, each as `line(name, separator, value)`.
+  template <class F>
+  void forEachHeaderLine(bool hasBody, F&& line) const {
     bool hasExpect = false, hasCodings = false;
-    for (const auto& [name, value] : r.allHTTPHeaderFields()) {
+    for (const auto& [name, value] : request_.allHTTPHeaderFields()) {
       // The length of a body is libcurl's to write; a stale one would corrupt the exchange.
       if (HTTPHeaderFields::namesEqual(name, "Content-Length")) continue;
       if (HTTPHeaderFields::namesEqual(name, "Expect")) hasExpect = true;
       if (HTTPHeaderFields::namesEqual(name, "Accept-Encoding")) hasCodings = true;
-      std::string line = value.empty() ? name + ";" : name + ": " + value;
-      headerList_ = curl_slist_append(headerList_, line.c_str());
+      if (value.empty()) {
+        line(name, ";", "");
+      } else {
+        line(name, ": ", value);
+      }
     }
     // What the platform's loader accepts, unless the request names its own.
-    if (!hasCodings) headerList_ = curl_slist_append(headerList_, kAcceptedCodings);
+    if (!hasCodings) line(kAcceptedCodings, "", "");
     // No waiting for a "100 Continue" before the body (libcurl asks for one only when there is a
     // body to send).
-    if (!hasExpect && hasBody) headerList_ = curl_slist_append(headerList_, "Expect:");
+    if (!hasExpect && hasBody) line("Expect:", "", "");
+  }
+
+  void configureHeaderLines(bool hasBody) {
+    // A kept handle's lines serve again when they are this request's: a client's requests mostly
+    // carry the same few.
+    if (keptLines_) {
+      const curl_slist* kept = keptLines_;
+      bool same = true;
+      forEachHeaderLine(hasBody, [&](std::string_view name, std::string_view separator, std::string_view value) {
+        if (!same) return;
+        if (!kept) {
+          same = false;
+          return;
+        }
+        std::string_view line(kept->data);
+        same = line.size() == name.size() + separator.size() + value.size() && line.substr(0, name.size()) == name &&
+               line.substr(name.size(), separator.size()) == separator && line.substr(name.size() + separator.size()) == value;
+        kept = kept->next;
+      });
+      if (same && !kept) {
+        // Still the handle's lines (a plain handle keeps them set).
+        headerList_ = std::exchange(keptLines_, nullptr);
+        return;
+      }
+      curl_slist_free_all(std::exchange(keptLines_, nullptr));
+    }
+    std::string text;
+    forEachHeaderLine(hasBody, [&](std::string_view name, std::string_view separator, std::string_view value) {
+      text.assign(name).append(separator).append(value);
+      headerList_ = curl_slist_append(headerList_, text.c_str());
+    });
     curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headerList_);
   }
 
@@ -798,18 +911,21 @@ class Transfer {
   std::shared_ptr<URLTransportClient> client_;
   CURL* easy_ = nullptr;
   curl_slist* headerList_ = nullptr;
+  curl_slist* keptLines_ = nullptr;  // the lines a kept handle came with, until this one's are known
   curl_slist* connectTo_ = nullptr;
   std::string authorities_;
   std::shared_ptr<InputStream> bodyStream_;
   bool bodyStreamRead_ = false;
   bool bodyStreamFailed_ = false;  // a read of the body stream failed, which aborted the exchange
   bool resendable_ = false;  // the method may be sent again when its connection dies unanswered
+  bool plain_ = false;       // see isPlain; its handle goes back to the pool without a reset
   std::size_t bodyOffset_ = 0;
   std::int64_t expectedUpload_ = -1;
   curl_off_t uploaded_ = 0;
   long status_ = 0;
   HTTPHeaderFields headers_;
-  std::vector<HTTPHeaderFields::Field> receivedFields_;
+  std::vector<HTTPHeaderFields::Field> receivedFields_;  // once a name came twice: every line apart
+  bool repeatedField_ = false;
   std::optional<unsigned long long> contentLength_;
   const char* badResponse_ = nullptr;
   std::vector<std::unique_ptr<BodyDecoder>> decoders_;
@@ -1180,7 +1296,7 @@ class BlockingRuns {
     {
       std::shared_lock lock(self.curlMutex_);
       // The process is exiting: nobody waits for an answer any more.
-      if (self.stopped_) return transfer->abandonHandle();
+      if (self.stopped_) return self.abandon(multi, *transfer);
       if (curl_multi_add_handle(multi, transfer->easy()) != CURLM_OK) {
         lock.unlock();
         self.give(multi);
@@ -1192,7 +1308,7 @@ class BlockingRuns {
       std::optional<CURLcode> result;
       {
         std::shared_lock lock(self.curlMutex_);
-        if (self.stopped_) return transfer->abandonHandle();
+        if (self.stopped_) return self.abandon(multi, *transfer);
         int running = 0;
         curl_multi_perform(multi, &running);
         transfer->flushReply();
@@ -1212,7 +1328,7 @@ class BlockingRuns {
       if (auto left = transfer->timeLeft()) {
         if (*left <= SteadyClock::duration::zero()) {
           std::shared_lock lock(self.curlMutex_);
-          if (self.stopped_) return transfer->abandonHandle();
+          if (self.stopped_) return self.abandon(multi, *transfer);
           transfer->fail(kURLErrorTimedOut, "The request timed out.");
           curl_multi_remove_handle(multi, transfer->easy());
           transfer->releaseHandle();
@@ -1260,6 +1376,16 @@ class BlockingRuns {
     pool_.push_back(multi);
   }
 
+  // The process is exiting with the exchange on `multi` under way: both are left to libcurl as they
+  // are, never used again, but kept where the exit still finds them, as everything else the
+  // process holds at exit is; dropped here they would be memory lost while the process ends.
+  void abandon(CURLM* multi, Transfer& transfer) {
+    CURL* easy = transfer.easy();
+    transfer.abandonHandle();
+    std::lock_guard<std::mutex> lock(poolMutex_);
+    abandoned_.emplace_back(multi, easy);
+  }
+
   // A load stuck in a client's event is left behind rather than hanging the exit.
   void stop() {
     bool out = curlMutex_.try_lock_for(std::chrono::seconds(2));
@@ -1269,6 +1395,7 @@ class BlockingRuns {
 
   std::mutex poolMutex_;
   std::vector<CURLM*> pool_;
+  std::vector<std::pair<CURLM*, CURL*>> abandoned_;  // see abandon
   std::shared_timed_mutex curlMutex_;  // shared by the loads, taken whole by the exit
   std::atomic<bool> stopped_{false};
 };

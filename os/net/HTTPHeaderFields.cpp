@@ -20,6 +20,10 @@ std::optional<std::string> HTTPHeaderFields::value(std::string_view name) const 
   return std::nullopt;
 }
 
+bool HTTPHeaderFields::contains(std::string_view name) const {
+  return std::any_of(fields_.begin(), fields_.end(), [&](const Field& f) { return namesEqual(f.first, name); });
+}
+
 void HTTPHeaderFields::set(std::string_view name, std::string value) {
   for (auto& f : fields_)
     if (namesEqual(f.first, name)) {
@@ -39,6 +43,17 @@ void HTTPHeaderFields::add(std::string_view name, std::string_view value) {
     }
   if (fields_.empty()) fields_.reserve(kTypicalFieldCount);
   fields_.emplace_back(std::string(name), std::string(value));
+}
+
+void HTTPHeaderFields::add(Field field) {
+  for (auto& f : fields_)
+    if (namesEqual(f.first, field.first)) {
+      f.second += ", ";
+      f.second += field.second;
+      return;
+    }
+  if (fields_.empty()) fields_.reserve(kTypicalFieldCount);
+  fields_.push_back(std::move(field));
 }
 
 std::optional<HTTPHeaderFields::Field> HTTPHeaderFields::parseLine(std::string_view line) {

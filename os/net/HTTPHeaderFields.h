@@ -19,11 +19,13 @@ class HTTPHeaderFields {
   static bool namesEqual(std::string_view a, std::string_view b);
 
   std::optional<std::string> value(std::string_view name) const;
-  bool contains(std::string_view name) const { return value(name).has_value(); }
+  bool contains(std::string_view name) const;
   // Replaces the value of an existing field (any case) or appends the field.
   void set(std::string_view name, std::string value);
   // Appends to an existing value with ", " (the platform's rule for repeated fields) or adds.
   void add(std::string_view name, std::string_view value);
+  // The same, taking the field's own strings.
+  void add(Field field);
   // One header line of an answer as it comes off the wire: the name before the first colon and
   // the value after it, without the line break and the value's surrounding blanks. Absent for a
   // line without a colon.

@@ -46,13 +46,19 @@ HTTPURLResponse::HTTPURLResponse(std::string url, int statusCode, HTTPHeaderFiel
   head->url = std::move(url);
   head->status = statusCode;
   head->headers = std::move(headers);
-  if (auto type = head->headers.value("Content-Type")) {
+  // Read in place: a copy of each value would be made only to be read.
+  const auto find = [&](std::string_view name) -> const std::string* {
+    for (const auto& [field, value] : head->headers)
+      if (HTTPHeaderFields::namesEqual(field, name)) return &value;
+    return nullptr;
+  };
+  if (const std::string* type = find("Content-Type")) {
     std::string media = trim(std::string_view(*type).substr(0, type->find(';')));
     std::transform(media.begin(), media.end(), media.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    head->mimeType = media;
+    head->mimeType = std::move(media);
     head->encodingName = parameter(*type, "charset");
   }
-  if (auto length = head->headers.value("Content-Length")) {
+  if (const std::string* length = find("Content-Length")) {
     std::string t = trim(*length);
     std::int64_t n = -1;
     auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
@@ -69,6 +75,13 @@ const HTTPURLResponse::Head& HTTPURLResponse::emptyHead() {
 void HTTPURLResponse::setReceivedFields(std::vector<HTTPHeaderFields::Field> fields) {
   if (!head_ || head_.use_count() > 1) head_ = std::make_shared<Head>(head());
   head_->receivedFields = std::move(fields);
+  head_->receivedAsListed = false;
+}
+
+void HTTPURLResponse::setReceivedFieldsAsListed() {
+  if (!head_ || head_.use_count() > 1) head_ = std::make_shared<Head>(head());
+  head_->receivedFields.clear();
+  head_->receivedAsListed = true;
 }
 
 std::string HTTPURLResponse::suggestedFilename() const {
@@ -90,6 +103,10 @@ std::string HTTPURLResponse::suggestedFilename() const {
 
 std::vector<std::string> HTTPURLResponse::valuesForHTTPHeaderField(std::string_view name) const {
   std::vector<std::string> out;
+  if (head().receivedAsListed) {
+    if (auto value = head().headers.value(name)) out.push_back(std::move(*value));
+    return out;
+  }
   for (const auto& [field, value] : head().receivedFields)
     if (HTTPHeaderFields::namesEqual(field, name)) out.push_back(value);
   return out;

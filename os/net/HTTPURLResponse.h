@@ -23,6 +23,9 @@ class HTTPURLResponse {
   // its lines are joined. Only an answer read from the wire has them; any other gives none.
   std::vector<std::string> valuesForHTTPHeaderField(std::string_view name) const;
   void setReceivedFields(std::vector<HTTPHeaderFields::Field> fields);
+  // The answer's fields each came in one line, as allHeaderFields lists them: those are its
+  // received lines (an answer that names no field twice needs no list of its own).
+  void setReceivedFieldsAsListed();
 
   // From "Content-Type": the media type in lower case (empty when the answer names none) and
   // its charset parameter (empty when none).
@@ -48,6 +51,7 @@ class HTTPURLResponse {
     std::string mimeType, encodingName;
     std::int64_t expectedLength = -1;
     std::vector<HTTPHeaderFields::Field> receivedFields;
+    bool receivedAsListed = false;  // the received lines are the fields of `headers`
   };
   const Head& head() const { return head_ ? *head_ : emptyHead(); }
   static const Head& emptyHead();

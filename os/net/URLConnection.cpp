@@ -53,7 +53,7 @@ std::shared_ptr<InputStream> URLConnectionDelegate::needNewBodyStream(URLConnect
 // exchange they belong to so that events of an abandoned exchange are dropped.
 class URLConnection::Client : public URLTransportClient {
  public:
-  Client(std::weak_ptr<URLConnection> connection, CallbackTarget target, std::uint64_t generation,
+  Client(std::weak_ptr<URLConnection> connection, std::shared_ptr<const CallbackTarget> target, std::uint64_t generation,
          std::shared_ptr<URLReceiveWindow> window)
       : connection_(std::move(connection)),
         target_(std::move(target)),
@@ -88,8 +88,8 @@ class URLConnection::Client : public URLTransportClient {
   // reference, perhaps) would then be destroyed on the transport's thread.
   template <class F>
   void deliver(F f) {
-    if (!target_) return;
-    target_([weak = connection_, f = std::move(f)] {
+    if (!target_ || !*target_) return;
+    (*target_)([weak = connection_, f = std::move(f)] {
       if (auto c = weak.lock()) f(*c);
     });
   }
@@ -103,7 +103,7 @@ class URLConnection::Client : public URLTransportClient {
   };
 
   std::weak_ptr<URLConnection> connection_;
-  CallbackTarget target_;
+  std::shared_ptr<const CallbackTarget> target_;
   std::uint64_t generation_;
   std::shared_ptr<URLReceiveWindow> window_;
 };
@@ -197,26 +197,29 @@ void URLConnection::scheduleInRunLoop(const std::shared_ptr<RunLoop>& loop, bool
 }
 
 void URLConnection::setCallbackTarget(CallbackTarget target) {
+  auto shared = std::make_shared<const CallbackTarget>(std::move(target));
   std::lock_guard<std::mutex> lock(mutex_);
-  target_ = std::move(target);
+  target_.swap(shared);
   exchangeLoop_.reset();
 }
 
 void URLConnection::post(Task task) {
-  CallbackTarget target;
+  std::shared_ptr<const CallbackTarget> target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (cancelled_ || ended_) return;
     target = target_;
   }
-  if (target) target(std::move(task));
+  if (target && *target) (*target)(std::move(task));
 }
 
 void URLConnection::start() {
+  bool hasTarget;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
+    hasTarget = target_ && *target_;
     keepAlive_ = shared_from_this();
     auto& list = loadsInFlightList();
     std::lock_guard listLock(list.mutex);
@@ -225,11 +228,6 @@ void URLConnection::start() {
     list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), now, original_.valueForHTTPHeaderField("Accept").value_or("")});
     list.starts.push_back({serial_, original_.url(), now});
     if (list.starts.size() > LoadsInFlight::kStartsRemembered) list.starts.pop_front();
-  }
-  bool hasTarget;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    hasTarget = static_cast<bool>(target_);
   }
   if (!hasTarget) scheduleInRunLoop(RunLoop::current());
   std::weak_ptr<URLConnection> weak = weak_from_this();
@@ -317,16 +315,22 @@ void URLConnection::beginLoad() {
 }
 
 void URLConnection::sendExchange() {
-  URLRequest wire = current_;
-  if (credential_ && !wire.valueForHTTPHeaderField("Authorization")) {
-    std::string origin = originOf(wire.url());
+  // The request as it goes out: the current one, copied only when it gains a credential or cookies.
+  std::optional<URLRequest> amended;
+  const auto amend = [&]() -> URLRequest& {
+    if (!amended) amended = current_;
+    return *amended;
+  };
+  if (credential_ && !current_.valueForHTTPHeaderField("Authorization")) {
+    std::string origin = originOf(current_.url());
     if (!origin.empty() && origin == credentialOrigin_)
-      wire.setValueForHTTPHeaderField("Basic " + base64Encoded(credential_->user + ":" + credential_->password), "Authorization");
+      amend().setValueForHTTPHeaderField("Basic " + base64Encoded(credential_->user + ":" + credential_->password), "Authorization");
   }
-  if (wire.HTTPShouldHandleCookies() && !wire.valueForHTTPHeaderField("Cookie")) {
-    if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(wire.url()))
-      wire.setValueForHTTPHeaderField(*cookies, "Cookie");
+  if (current_.HTTPShouldHandleCookies() && !current_.valueForHTTPHeaderField("Cookie")) {
+    if (auto cookies = HTTPCookieStorage::shared().cookieHeaderForURL(current_.url()))
+      amend().setValueForHTTPHeaderField(*cookies, "Cookie");
   }
+  const URLRequest& wire = amended ? *amended : current_;
   URLTransportOptions options;
   options.allowsAnyCertificate = allowsAnyCertificate_;
   options.blocking = blockingExchanges_;
@@ -334,7 +338,7 @@ void URLConnection::sendExchange() {
   // by a window. A synchronous load takes everything after the exchange; its bound holds there.
   if (!blockingExchanges_) options.receiveWindow = std::make_shared<URLReceiveWindow>();
   std::uint64_t generation;
-  CallbackTarget target;
+  std::shared_ptr<const CallbackTarget> target;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     generation = ++generation_;
@@ -483,7 +487,8 @@ void URLConnection::handleFinish(std::uint64_t g) {
   if (!live(g)) return;
   auto d = delegate();
   if (d && response_ && current_.HTTPMethod() == "GET" && response_->statusCode() == 200) {
-    d->willCacheResponse(*this, CachedURLResponse{*response_, cacheData_});
+    // The body gathered for it is not needed past this offer.
+    d->willCacheResponse(*this, CachedURLResponse{*response_, std::exchange(cacheData_, {})});
     if (!live(g)) return;
   }
   cacheData_.clear();

@@ -199,7 +199,9 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
 
   URLRequest original_, current_;
   std::weak_ptr<URLConnectionDelegate> delegate_;
-  CallbackTarget target_;
+  // Shared, not copied, by the posts and the exchanges: a copy of the function would be made on
+  // the heap every time.
+  std::shared_ptr<const CallbackTarget> target_;
   std::weak_ptr<RunLoop> exchangeLoop_;  // set by a dedicated schedule
   bool allowsAnyCertificate_ = false;
   bool blockingExchanges_ = false;  // a synchronous load: the exchanges may run on its thread

@@ -18,10 +18,11 @@ int defaultPort(const std::string& scheme) {
 
 std::optional<URLParts> parseURL(const std::string& url) {
   std::optional<URL> u = URL::parse(url);
-  if (!u || u->scheme().empty()) return std::nullopt;
+  if (!u) return std::nullopt;
   URLParts p;
   p.scheme = u->scheme();
-  p.host = lowercaseASCII(u->host().value_or(""));
+  if (p.scheme.empty()) return std::nullopt;
+  if (const auto host = u->host()) p.host = lowercaseASCII(*host);
   p.port = u->port() ? *u->port() : defaultPort(p.scheme);
   p.path = u->rawPath().empty() ? "/" : u->rawPath();
   p.query = u->query().value_or("");

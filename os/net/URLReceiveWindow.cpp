@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <unordered_set>
 #include <utility>
 
 namespace os {
@@ -12,7 +11,7 @@ namespace {
 // its own lock, and this one only while an observer is set.
 struct Registry {
   std::mutex mutex;
-  std::unordered_set<URLReceiveWindow*> windows;
+  URLReceiveWindow* firstAlive = nullptr;  // the windows alive, linked through their own fields
   // Of the windows gone: how often they waited, the most one held since the last reset.
   std::uint64_t goneWaits = 0;
   std::size_t gonePeak = 0;
@@ -29,14 +28,17 @@ Registry& registry() {
 URLReceiveWindow::URLReceiveWindow(std::size_t capacity) : capacity_(capacity) {
   auto& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
-  r.windows.insert(this);
+  nextAlive_ = r.firstAlive;
+  if (nextAlive_) nextAlive_->previousAlive_ = this;
+  r.firstAlive = this;
 }
 
 URLReceiveWindow::~URLReceiveWindow() {
   auto& r = registry();
   {
     std::lock_guard<std::mutex> lock(r.mutex);
-    r.windows.erase(this);
+    (previousAlive_ ? previousAlive_->nextAlive_ : r.firstAlive) = nextAlive_;
+    if (nextAlive_) nextAlive_->previousAlive_ = previousAlive_;
     r.goneWaits += waits_;
     r.gonePeak = std::max(r.gonePeak, peak_);
   }
@@ -103,7 +105,7 @@ void URLReceiveWindow::changed() {
 URLReceiveWindow::Counts URLReceiveWindow::countsLocked() {
   auto& r = registry();
   Counts counts{0, r.gonePeak, r.goneWaits};
-  for (const auto* window : r.windows) {
+  for (const URLReceiveWindow* window = r.firstAlive; window; window = window->nextAlive_) {
     std::lock_guard<std::mutex> lock(window->mutex_);
     counts.held += window->held_;
     counts.peak = std::max(counts.peak, window->peak_);
@@ -121,7 +123,7 @@ void URLReceiveWindow::resetPeak() {
   auto& r = registry();
   std::lock_guard<std::mutex> lock(r.mutex);
   r.gonePeak = 0;
-  for (auto* window : r.windows) {
+  for (URLReceiveWindow* window = r.firstAlive; window; window = window->nextAlive_) {
     std::lock_guard<std::mutex> windowLock(window->mutex_);
     window->peak_ = window->held_;
   }

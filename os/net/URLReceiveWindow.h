@@ -74,6 +74,10 @@ class URLReceiveWindow {
   std::uint64_t waits_ = 0;
   bool waiting_ = false;
   std::function<void()> onOpen_;
+  // Its neighbours among the windows alive (under the counts' lock): joining and leaving them
+  // costs a window no allocation.
+  URLReceiveWindow* previousAlive_ = nullptr;
+  URLReceiveWindow* nextAlive_ = nullptr;
 };
 
 }  // namespace os

@@ -268,6 +268,44 @@ TEST(CurlTransport, AnExchangeCarriesNothingOfTheOneBeforeIt) {
   }
 }
 
+TEST(CurlTransport, PlainExchangesOneAfterAnotherEachSendTheirOwnMethodAndLines) {
+  // GETs and HEADs go out on handles kept from the exchanges before them: each still sends its
+  // own method and header lines, and a GET after a HEAD reads its body.
+  HttpTestServer server;
+  server.route("GET", "/page", CannedResponse::text("body"));
+  server.route("HEAD", "/page", CannedResponse::text("body"));
+  URLRequest first(server.url("/page"));
+  first.setValueForHTTPHeaderField("yes", "X-Only-Once");
+  auto firstBody = fetch(first);
+  ASSERT_TRUE(firstBody);
+  EXPECT_EQ(stringFromData(*firstBody), "body");
+  URLRequest head(server.url("/page"));
+  head.setHTTPMethod("HEAD");
+  auto headBody = fetch(head);
+  ASSERT_TRUE(headBody);
+  EXPECT_TRUE(headBody->empty());
+  URLRequest last(server.url("/page"));
+  last.setValueForHTTPHeaderField("2", "X-Last");
+  for (int i = 0; i < 2; ++i) {
+    auto lastBody = fetch(last);
+    ASSERT_TRUE(lastBody);
+    EXPECT_EQ(stringFromData(*lastBody), "body");
+  }
+  URLRequest plainest(server.url("/page"));
+  ASSERT_TRUE(fetch(plainest));
+  auto seen = server.requests();
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].method, "GET");
+  EXPECT_EQ(seen[1].method, "HEAD");
+  EXPECT_EQ(seen[2].method, "GET");
+  EXPECT_EQ(seen[0].headers.value("X-Only-Once"), "yes");
+  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_FALSE(seen[i].headers.contains("X-Only-Once")) << i;
+  EXPECT_EQ(seen[2].headers.value("X-Last"), "2");
+  EXPECT_EQ(seen[3].headers.value("X-Last"), "2");
+  EXPECT_FALSE(seen[4].headers.contains("X-Last"));
+  for (const auto& request : seen) EXPECT_EQ(request.headers.value("Accept-Encoding"), "gzip, deflate");
+}
+
 TEST(CurlTransport, OnlyAnIdempotentRequestGoesAgainWhenItsKeptAliveConnectionDies) {
   // The server reads the request whole, then closes the connection without answering: it may have
   // acted on it. A PUT may go again (with its whole body); a POST must not be sent twice.
@@ -524,6 +562,29 @@ TEST(CurlTransportDeathTest, ExitingWithASynchronousLoadInFlightEndsCleanly) {
   EXPECT_EXIT(exitWithAnExchangeInFlight(
                   [](const std::string& url) { std::thread([url] { fetch(URLRequest(url)); }).detach(); }),
               ::testing::ExitedWithCode(3), "");
+}
+
+// Where the exit finds a load it started after the transport stopped for it.
+URLTransportTask* gStartedDuringExit = nullptr;
+
+TEST(CurlTransportDeathTest, ASynchronousLoadTheExitCatchesLosesNothing) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // A synchronous load that finds the transport stopped for the exit is dropped where it stands;
+  // what it holds of libcurl stays reachable, as everything the process holds at exit does (the
+  // leak check at exit sees it). Registered before the transport's own exit handler, this one runs
+  // after it, when every synchronous load is left where it is.
+  EXPECT_EXIT(
+      {
+        std::atexit([] {
+          URLTransportOptions options;
+          options.blocking = true;
+          gStartedDuringExit =
+              URLTransport::shared()->start(URLRequest("http://127.0.0.1:9/"), options, std::make_shared<Events>()).release();
+        });
+        exitWithAnExchangeInFlight(
+            [](const std::string& url) { std::thread([url] { fetch(URLRequest(url)); }).detach(); });
+      },
+      ::testing::ExitedWithCode(3), "");
 }
 
 }  // namespace

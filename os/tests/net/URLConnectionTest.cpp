@@ -873,6 +873,26 @@ TEST_F(URLConnectionTest, EachSetCookieLineIsOneCookie) {
   EXPECT_TRUE(cookies[1].expiresDate);
 }
 
+TEST_F(URLConnectionTest, TheAnswerKeepsEachReceivedLineOfAField) {
+  // No name twice: each field is its one line.
+  auto single = loadRawAnswer("HTTP/1.1 200 OK\r\nX-One: 1\r\nWarning: 199 - \"a, b\"\r\nContent-Length: 0\r\n\r\n");
+  ASSERT_TRUE(single->response);
+  EXPECT_EQ(single->response->valuesForHTTPHeaderField("x-one"), std::vector<std::string>{"1"});
+  EXPECT_EQ(single->response->valuesForHTTPHeaderField("Warning"), std::vector<std::string>{"199 - \"a, b\""});
+  EXPECT_TRUE(single->response->valuesForHTTPHeaderField("X-None").empty());
+  // A name that comes again: the fields join its lines, and each line stays apart, those before
+  // and after the repeat too.
+  auto repeated = loadRawAnswer(
+      "HTTP/1.1 200 OK\r\nX-One: 1\r\nX-Two: a\r\nX-Two: b\r\nX-Three: 3\r\nX-Two: c\r\nContent-Length: 0\r\n\r\n");
+  ASSERT_TRUE(repeated->response);
+  EXPECT_EQ(repeated->response->valueForHTTPHeaderField("X-Two"), "a, b, c");
+  EXPECT_EQ(repeated->response->valuesForHTTPHeaderField("X-Two"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(repeated->response->valuesForHTTPHeaderField("X-One"), std::vector<std::string>{"1"});
+  EXPECT_EQ(repeated->response->valuesForHTTPHeaderField("X-Three"), std::vector<std::string>{"3"});
+  // An answer made here rather than read has no received lines.
+  EXPECT_TRUE(HTTPURLResponse("http://h.test/", 200, {{"X-One", "1"}}).valuesForHTTPHeaderField("X-One").empty());
+}
+
 TEST_F(URLConnectionTest, AServerSettingANewCookieWithEveryAnswerFillsTheJarOnlyToItsBounds) {
   // Each answer sets a cookie of a name never seen before, and every tenth one a cookie too large
   // to keep: a jar that kept them all would send every one of them back on each request.
