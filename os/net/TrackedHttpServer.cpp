@@ -114,6 +114,35 @@ std::optional<OriginForm> originForm(std::string_view line) {
   return OriginForm{std::string(line.substr(0, first + 1)) + path + std::string(line.substr(last)), std::string(host)};
 }
 
+// The one range of bytes a Range value asks for, written as the HTTP layer reads it ("bytes=F-L",
+// either end left out), or nothing when it asks for none it could serve. The layer answers 416 to
+// any value it cannot read, before the route runs: a POST carrying one would be refused unserved,
+// a missing page answered as if it were there. A value in another unit, a range whose ends are
+// reversed or absent, is ignored, as a server may: the answer goes whole. A position past what a
+// 64-bit count holds is past any answer: it is held to the largest the layer reads.
+std::optional<std::string> byteRange(std::string_view value) {
+  const std::size_t equals = value.find('=');
+  if (equals == std::string_view::npos || lowered(trimmed(value.substr(0, equals))) != "bytes") return std::nullopt;
+  const std::string_view spec = trimmed(value.substr(equals + 1));
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string_view::npos) return std::nullopt;
+  constexpr std::size_t kDigits = 18;
+  std::optional<std::uint64_t> ends[2];
+  std::string written[2];
+  const std::string_view parts[2] = {spec.substr(0, dash), spec.substr(dash + 1)};
+  for (int i = 0; i < 2; ++i) {
+    std::string_view digits = parts[i];
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    if (digits.empty()) continue;
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    written[i] = digits.size() > kDigits ? std::string(kDigits, '9') : std::string(digits);
+    ends[i] = std::stoull(written[i]);
+  }
+  if (!ends[0] && !ends[1]) return std::nullopt;
+  if (ends[0] && ends[1] && *ends[0] > *ends[1]) return std::nullopt;
+  return "bytes=" + written[0] + "-" + written[1];
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
@@ -778,7 +807,7 @@ class TrackedHttpServer::Loop {
       if (name == "range") {
         // Handed on below, when it asks for one range alone.
         ++rangeLines;
-        range = line;
+        range = value;
         continue;
       }
       c.head.append(line).append("\r\n");
@@ -806,7 +835,10 @@ class TrackedHttpServer::Loop {
     // The HTTP layer answers several ranges with each one's bytes, overlapping or not, all made in
     // memory: a few kilobytes of ranges would ask for a picture a thousand times over. Such a
     // request gets the whole answer once, as a server may; one range (a download resumed) is kept.
-    if (rangeLines == 1 && range.find(',') == std::string_view::npos) c.head.append(range).append("\r\n");
+    // Only a GET (or HEAD) is answered in part.
+    const std::string_view method = head.substr(0, head.find(' '));
+    if (rangeLines == 1 && (method == "GET" || method == "HEAD"))
+      if (auto asked = byteRange(range)) c.head.append("Range: ").append(*asked).append("\r\n");
     if (!transfer.empty()) {
       if (transfer != "chunked") return refuse(c, 501, "transfer coding not understood");
       chunked = true;

@@ -12,7 +12,9 @@
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
-// A request asking for several ranges gets its whole answer once: the ranges are not handed on.
+// A request asking for several ranges gets its whole answer once: the ranges are not handed on;
+// nor is a range the layer cannot read, or one on another method than GET or HEAD (the layer would
+// answer 416 before any route ran).
 // A request whose target is a whole address is handed on with its path, the address's host as
 // its Host.
 #include <httplib.h>
