@@ -149,6 +149,8 @@ const char* reason(int status) {
       return "Bad Request";
     case 413:
       return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
     case 415:
       return "Unsupported Media Type";
     case 431:
@@ -777,6 +779,8 @@ class TrackedHttpServer::Loop {
     const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
     if (origin) {
       if (origin->line.empty()) return refuse(c, 400, "request unreadable");
+      // The HTTP layer's answer to a target past its bound, made before the host leaves the line.
+      if (at > CPPHTTPLIB_REQUEST_URI_MAX_LENGTH) return refuse(c, 414, "request target too long");
       // The address's host is the request's: a Host header beside it is not handed on.
       c.head = origin->line + "\r\nHost: " + origin->host + "\r\n";
     }
@@ -790,6 +794,9 @@ class TrackedHttpServer::Loop {
       if (next == std::string_view::npos) next = head.size();
       const std::string_view line = head.substr(at, next - at);
       at = next + 2;
+      // The HTTP layer reads no longer header line (its end counted), and would call the request
+      // malformed: it is too large.
+      if (line.size() + 2 > CPPHTTPLIB_HEADER_MAX_LENGTH) return refuse(c, 431, "request header too large");
       const std::size_t colon = line.find(':');
       // A blank before the colon, or a line folded onto the one before, names no header to the
       // HTTP layer: a framing or coding read from it here would not be its.

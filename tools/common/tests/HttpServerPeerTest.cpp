@@ -636,6 +636,25 @@ TEST_F(HttpServerPeerTest, ARangeIsTakenOnlyWhereItCanBeServed) {
   EXPECT_NE(answer.find("\r\n\r\nok"), std::string::npos) << answer;
 }
 
+// A header line longer than the HTTP layer reads is too large, as the head past its bound is, not
+// malformed; one just within it is served. A whole-address target longer than the layer reads is
+// too long, as the same target written as a path is, wherever its length lies.
+TEST_F(HttpServerPeerTest, AHeaderLineOrTargetPastWhatTheHttpLayerReadsIsTooLarge) {
+  auto withLine = [&](std::size_t length) {
+    // The line with its end, as long as asked.
+    const std::string line = "X-Filler: " + std::string(length - 12, 'f');
+    return exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + line + "\r\n\r\n");
+  };
+  EXPECT_TRUE(answered(withLine(CPPHTTPLIB_HEADER_MAX_LENGTH), 200));
+  std::string answer = withLine(CPPHTTPLIB_HEADER_MAX_LENGTH + 1);
+  EXPECT_TRUE(answered(answer, 431)) << answer;
+  for (const std::string& target : {"http://" + std::string(9000, 'h') + ".example/", "http://127.0.0.1/" + std::string(9000, 'p')}) {
+    answer = exchange("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answered(answer, 414)) << answer;
+  }
+  EXPECT_EQ(handled.load(), 1);
+}
+
 }  // namespace
 
 // Ranges: several in one request, overlapping as a peer likes, never multiply an answer (the whole
