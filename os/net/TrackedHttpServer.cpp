@@ -376,6 +376,8 @@ class AnswerStream final : public httplib::Stream {
   socket_t socket() const override { return c_.socket->nativeHandle(); }
 
   bool failed() const { return failed_; }
+  // Nothing more goes out: what was kept is let go, and the connection ends.
+  void abandon() { failed_ = true; }
 
  private:
   ssize_t fail() {
@@ -1501,7 +1503,15 @@ void TrackedHttpServer::answer(Connection& c) {
   tStream = &stream;
   bool closed = false;
   SSL* tls = c.tls;
-  const bool served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
+  bool served = false;
+  try {
+    served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
+  } catch (...) {
+    // Thrown past the layer's exception handler, which sees only the route's handler: by a body
+    // made as it goes out, say. On this thread it would end the process: the answer is cut off
+    // instead, and the connection ends.
+    stream.abandon();
+  }
   tServer = outerServer;
   tConnection = outerConnection;
   tStream = outerStream;

@@ -657,6 +657,49 @@ TEST_F(HttpServerPeerTest, AHeaderLineOrTargetPastWhatTheHttpLayerReadsIsTooLarg
 
 }  // namespace
 
+// An answer whose body is made as it goes out and throws part way, whether its length was told or
+// it goes in chunks: its connection ends with the answer cut short, and the server (the whole
+// process, before) goes on serving.
+TEST(HttpServerThrowTest, AnAnswerThatThrowsAsItIsWrittenEndsItsConnectionNotTheServer) {
+  tools::HttpServer http;
+  http.Get("/made", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(10, "text/plain", [](std::size_t offset, std::size_t, httplib::DataSink& sink) -> bool {
+      if (offset > 0) throw std::runtime_error("made no further");
+      sink.write("01234", 5);
+      return true;
+    });
+  });
+  http.Get("/chunks", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [](std::size_t offset, httplib::DataSink& sink) -> bool {
+      if (offset > 0) throw std::runtime_error("made no further");
+      sink.write("01234", 5);
+      return true;
+    });
+  });
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  for (const std::string path : {"/made", "/chunks"}) {
+    SCOPED_TRACE(path);
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    // Kept alive: the end of the connection is the end of what was made.
+    const std::string answer = os::testing::answerToClose(fd, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ::close(fd);
+    EXPECT_TRUE(answered(answer, 200)) << answer;
+    const auto head = answer.find("\r\n\r\n");
+    ASSERT_NE(head, std::string::npos);
+    EXPECT_EQ(answer.find("\r\n0\r\n\r\n", head), std::string::npos) << "the chunks were ended as if whole: " << answer;
+    EXPECT_LT(answer.size() - head - 4, path == "/made" ? 10u : 12u) << answer;
+  }
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  const std::string answer = os::testing::answerToClose(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  ::close(fd);
+  EXPECT_TRUE(answered(answer, 200)) << answer;
+}
+
 // Ranges: several in one request, overlapping as a peer likes, never multiply an answer (the whole
 // of it goes once, as if no range were asked); one range, as a resumed download asks, still gets
 // its part. At 64, 256 and 1024 ranges the answer stays one picture long.
