@@ -1233,6 +1233,38 @@ namespace {
 // the answer to a GET (or HEAD) that would otherwise be a 200. The HTTP layer would cut any
 // answer to the range, its status kept: a 404's text, a failure's, a POST's answer, or an answer
 // its handler called 200 would each reach the peer cut short, whole to its eyes.
+// Makes the one range asked of an answer that would be a 200 exact against the answer's length,
+// which the HTTP layer does not: it names the range as asked in Content-Range (an end past the
+// answer's included), sends as many bytes as that says of a body made as it goes, so that a peer
+// waits for bytes that never come, and answers any range of an empty body 206 with no range
+// named. A range that starts past the answer, or asks for none of its last bytes, is answered 416
+// with the answer's length, as a peer reads it. A body whose length is not told goes whole.
+void settleRange(httplib::Ranges& ranges, httplib::Response& response) {
+  const bool provided = static_cast<bool>(response.content_provider_);
+  if (ranges.size() != 1 || (provided && response.content_length_ == 0)) return ranges.clear();
+  const auto length = static_cast<std::uint64_t>(provided ? response.content_length_ : response.body.size());
+  const auto [first, last] = ranges.front();  // -1 for an end left out
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> exact;
+  if (first >= 0 && static_cast<std::uint64_t>(first) < length)
+    exact.emplace(first, last < 0 || static_cast<std::uint64_t>(last) >= length ? length - 1 : static_cast<std::uint64_t>(last));
+  else if (first < 0 && last > 0 && length > 0)
+    exact.emplace(length - std::min(static_cast<std::uint64_t>(last), length), length - 1);
+  if (exact) {
+    ranges.front() = {static_cast<ssize_t>(exact->first), static_cast<ssize_t>(exact->second)};
+    return;
+  }
+  ranges.clear();
+  response.status = 416;
+  response.body.clear();
+  response.content_provider_ = nullptr;
+  response.content_length_ = 0;
+  // What the handler said of its body is not said of this answer; only its end of the connection.
+  const std::string connection = response.get_header_value("Connection");
+  response.headers.clear();
+  if (!connection.empty()) response.set_header("Connection", connection);
+  response.set_header("Content-Range", "bytes */" + std::to_string(length));
+}
+
 template <class Call>
 void servedInRange(const httplib::Request& request, httplib::Response& response, const Call& call) {
   // The layer's own request, made for this one answer: only its ranges change.
@@ -1248,6 +1280,7 @@ void servedInRange(const httplib::Request& request, httplib::Response& response,
     response.status = -1;  // the layer's: 206 when it serves the range, else 200
   else if (response.status != -1)
     ranges.clear();
+  if (!ranges.empty()) settleRange(ranges, response);
 }
 
 }  // namespace

@@ -94,8 +94,8 @@ class TrackedHttpServer : public httplib::Server {
   // Routes, set as on the HTTP layer's server and kept in sight as well: a request whose method
   // no route takes at its path, where another method's does, is answered 405 with the methods
   // that do (HEAD where GET does), not as if nothing were there. A range a request asks for is
-  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included).
-  // Before serve().
+  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included),
+  // made exact against the answer's length: 416 when none of it lies within. Before serve().
   TrackedHttpServer& Get(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, HandlerWithContentReader handler);

@@ -742,6 +742,63 @@ TEST(HttpServerRangeTest, SeveralRangesGetTheWholeAnswerOnceAndOneRangeGetsItsPa
   EXPECT_EQ(bodySize(answer), picture.size() - 1000);
 }
 
+// One range is answered exactly against the answer's length, whether the body is kept or made as
+// it goes out: an end past the answer is the answer's end (in Content-Range, and in the bytes a
+// made body is said to have), a range starting past it, asking for none of its last bytes, or of
+// an empty body is unsatisfiable, with the answer's length. On a kept-alive connection the next
+// answer follows the part at once.
+TEST(HttpServerRangeTest, OneRangeIsAnsweredExactlyAgainstTheAnswersLength) {
+  tools::HttpServer http;
+  http.Get("/kept", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("0123456789", "text/plain");
+    response.set_header("Cache-Control", "max-age=604800");
+  });
+  http.Get("/made", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(10, "text/plain", [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      const std::string part = std::string("0123456789").substr(offset, length);
+      return sink.write(part.data(), part.size());
+    });
+  });
+  http.Get("/empty", [](const httplib::Request&, httplib::Response& response) { response.set_content("", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  auto get = [&](const std::string& path, const std::string& range) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string();
+    // The part, then a request after it on the same connection.
+    std::string answer = os::testing::answerToClose(fd, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range +
+                                                            "\r\n\r\nGET /kept HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    ::close(fd);
+    return answer;
+  };
+  for (const std::string path : {"/kept", "/made"}) {
+    SCOPED_TRACE(path);
+    std::string answer = get(path, "bytes=5-100");
+    EXPECT_TRUE(answered(answer, 206)) << answer;
+    EXPECT_NE(answer.find("Content-Range: bytes 5-9/10\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Content-Length: 5\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\n\r\n56789HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    answer = get(path, "bytes=-3");
+    EXPECT_NE(answer.find("Content-Range: bytes 7-9/10\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\n\r\n789HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    for (const std::string range : {"bytes=10-", "bytes=10-20", "bytes=-0"}) {
+      SCOPED_TRACE(range);
+      answer = get(path, range);
+      EXPECT_TRUE(answered(answer, 416)) << answer;
+      EXPECT_NE(answer.find("Content-Range: bytes */10\r\n"), std::string::npos) << answer;
+      EXPECT_GT(answer.find("Cache-Control"), answer.find("\r\n\r\n")) << answer;
+      EXPECT_NE(answer.find("\r\n\r\nHTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    }
+  }
+  for (const std::string range : {"bytes=0-0", "bytes=0-", "bytes=-1"}) {
+    SCOPED_TRACE(range);
+    const std::string answer = get("/empty", range);
+    EXPECT_TRUE(answered(answer, 416)) << answer;
+    EXPECT_NE(answer.find("Content-Range: bytes */0\r\n"), std::string::npos) << answer;
+  }
+}
+
 // A worker's stack does not depend on the process's limit (with none, a thread gets 2 MiB): the
 // HTTP layer matches the longest path it takes, and a part's longest head, by deep recursion.
 // Paths and part names of 1x, 4x and 16x 512 bytes (the last about the most the layer takes) are
