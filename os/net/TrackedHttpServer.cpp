@@ -789,6 +789,7 @@ class TrackedHttpServer::Loop {
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
+    bool ifRange = false;
     std::size_t codingLines = 0, rangeLines = 0;
     std::string_view range;
     while (at < head.size()) {
@@ -820,6 +821,7 @@ class TrackedHttpServer::Loop {
         continue;
       }
       c.head.append(line).append("\r\n");
+      if (name == "if-range") ifRange = true;
       if (name == "content-length") {
         std::uint64_t n = 0;
         bool digits = !value.empty();
@@ -844,9 +846,11 @@ class TrackedHttpServer::Loop {
     // The HTTP layer answers several ranges with each one's bytes, overlapping or not, all made in
     // memory: a few kilobytes of ranges would ask for a picture a thousand times over. Such a
     // request gets the whole answer once, as a server may; one range (a download resumed) is kept.
-    // Only a GET (or HEAD) is answered in part.
+    // Only a GET (or HEAD) is answered in part; and not when the part is asked for only if the
+    // answer is unchanged: the HTTP layer compares no validator, and would send the part of
+    // whatever the answer is now, to be joined to what the peer has of an earlier one.
     const std::string_view method = head.substr(0, head.find(' '));
-    if (rangeLines == 1 && (method == "GET" || method == "HEAD"))
+    if (rangeLines == 1 && !ifRange && (method == "GET" || method == "HEAD"))
       if (auto asked = byteRange(range)) c.head.append("Range: ").append(*asked).append("\r\n");
     if (!transfer.empty()) {
       if (transfer != "chunked") return refuse(c, 501, "transfer coding not understood");

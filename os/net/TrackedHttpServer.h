@@ -14,7 +14,8 @@
 // request again from memory, plainly framed (the transfer and content codings already undone).
 // A request asking for several ranges gets its whole answer once: the ranges are not handed on;
 // nor is a range the layer cannot read, or one on another method than GET or HEAD (the layer would
-// answer 416 before any route ran).
+// answer 416 before any route ran), or one asked only if the answer is unchanged (the layer
+// compares no validator).
 // A request whose target is a whole address is handed on with its path, the address's host as
 // its Host.
 #include <httplib.h>
