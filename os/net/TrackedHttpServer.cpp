@@ -114,12 +114,43 @@ std::optional<OriginForm> originForm(std::string_view line) {
   return OriginForm{std::string(line.substr(0, first + 1)) + path + std::string(line.substr(last)), std::string(host)};
 }
 
+// The one range of bytes a Range value asks for, written as the HTTP layer reads it ("bytes=F-L",
+// either end left out), or nothing when it asks for none it could serve. The layer answers 416 to
+// any value it cannot read, before the route runs: a POST carrying one would be refused unserved,
+// a missing page answered as if it were there. A value in another unit, a range whose ends are
+// reversed or absent, is ignored, as a server may: the answer goes whole. A position past what a
+// 64-bit count holds is past any answer: it is held to the largest the layer reads.
+std::optional<std::string> byteRange(std::string_view value) {
+  const std::size_t equals = value.find('=');
+  if (equals == std::string_view::npos || lowered(trimmed(value.substr(0, equals))) != "bytes") return std::nullopt;
+  const std::string_view spec = trimmed(value.substr(equals + 1));
+  const std::size_t dash = spec.find('-');
+  if (dash == std::string_view::npos) return std::nullopt;
+  constexpr std::size_t kDigits = 18;
+  std::optional<std::uint64_t> ends[2];
+  std::string written[2];
+  const std::string_view parts[2] = {spec.substr(0, dash), spec.substr(dash + 1)};
+  for (int i = 0; i < 2; ++i) {
+    std::string_view digits = parts[i];
+    if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+    if (digits.empty()) continue;
+    while (digits.size() > 1 && digits.front() == '0') digits.remove_prefix(1);
+    written[i] = digits.size() > kDigits ? std::string(kDigits, '9') : std::string(digits);
+    ends[i] = std::stoull(written[i]);
+  }
+  if (!ends[0] && !ends[1]) return std::nullopt;
+  if (ends[0] && ends[1] && *ends[0] > *ends[1]) return std::nullopt;
+  return "bytes=" + written[0] + "-" + written[1];
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
       return "Bad Request";
     case 413:
       return "Payload Too Large";
+    case 414:
+      return "URI Too Long";
     case 415:
       return "Unsupported Media Type";
     case 431:
@@ -345,6 +376,8 @@ class AnswerStream final : public httplib::Stream {
   socket_t socket() const override { return c_.socket->nativeHandle(); }
 
   bool failed() const { return failed_; }
+  // Nothing more goes out: what was kept is let go, and the connection ends.
+  void abandon() { failed_ = true; }
 
  private:
   ssize_t fail() {
@@ -748,12 +781,15 @@ class TrackedHttpServer::Loop {
     const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
     if (origin) {
       if (origin->line.empty()) return refuse(c, 400, "request unreadable");
+      // The HTTP layer's answer to a target past its bound, made before the host leaves the line.
+      if (at > CPPHTTPLIB_REQUEST_URI_MAX_LENGTH) return refuse(c, 414, "request target too long");
       // The address's host is the request's: a Host header beside it is not handed on.
       c.head = origin->line + "\r\nHost: " + origin->host + "\r\n";
     }
     std::optional<std::uint64_t> contentLength;
     bool chunked = false, expectContinue = false, badLength = false;
     std::string transfer, coding;
+    bool ifRange = false;
     std::size_t codingLines = 0, rangeLines = 0;
     std::string_view range;
     while (at < head.size()) {
@@ -761,6 +797,9 @@ class TrackedHttpServer::Loop {
       if (next == std::string_view::npos) next = head.size();
       const std::string_view line = head.substr(at, next - at);
       at = next + 2;
+      // The HTTP layer reads no longer header line (its end counted), and would call the request
+      // malformed: it is too large.
+      if (line.size() + 2 > CPPHTTPLIB_HEADER_MAX_LENGTH) return refuse(c, 431, "request header too large");
       const std::size_t colon = line.find(':');
       // A blank before the colon, or a line folded onto the one before, names no header to the
       // HTTP layer: a framing or coding read from it here would not be its.
@@ -778,10 +817,11 @@ class TrackedHttpServer::Loop {
       if (name == "range") {
         // Handed on below, when it asks for one range alone.
         ++rangeLines;
-        range = line;
+        range = value;
         continue;
       }
       c.head.append(line).append("\r\n");
+      if (name == "if-range") ifRange = true;
       if (name == "content-length") {
         std::uint64_t n = 0;
         bool digits = !value.empty();
@@ -806,7 +846,12 @@ class TrackedHttpServer::Loop {
     // The HTTP layer answers several ranges with each one's bytes, overlapping or not, all made in
     // memory: a few kilobytes of ranges would ask for a picture a thousand times over. Such a
     // request gets the whole answer once, as a server may; one range (a download resumed) is kept.
-    if (rangeLines == 1 && range.find(',') == std::string_view::npos) c.head.append(range).append("\r\n");
+    // Only a GET (or HEAD) is answered in part; and not when the part is asked for only if the
+    // answer is unchanged: the HTTP layer compares no validator, and would send the part of
+    // whatever the answer is now, to be joined to what the peer has of an earlier one.
+    const std::string_view method = head.substr(0, head.find(' '));
+    if (rangeLines == 1 && !ifRange && (method == "GET" || method == "HEAD"))
+      if (auto asked = byteRange(range)) c.head.append("Range: ").append(*asked).append("\r\n");
     if (!transfer.empty()) {
       if (transfer != "chunked") return refuse(c, 501, "transfer coding not understood");
       chunked = true;
@@ -1192,6 +1237,38 @@ namespace {
 // the answer to a GET (or HEAD) that would otherwise be a 200. The HTTP layer would cut any
 // answer to the range, its status kept: a 404's text, a failure's, a POST's answer, or an answer
 // its handler called 200 would each reach the peer cut short, whole to its eyes.
+// Makes the one range asked of an answer that would be a 200 exact against the answer's length,
+// which the HTTP layer does not: it names the range as asked in Content-Range (an end past the
+// answer's included), sends as many bytes as that says of a body made as it goes, so that a peer
+// waits for bytes that never come, and answers any range of an empty body 206 with no range
+// named. A range that starts past the answer, or asks for none of its last bytes, is answered 416
+// with the answer's length, as a peer reads it. A body whose length is not told goes whole.
+void settleRange(httplib::Ranges& ranges, httplib::Response& response) {
+  const bool provided = static_cast<bool>(response.content_provider_);
+  if (ranges.size() != 1 || (provided && response.content_length_ == 0)) return ranges.clear();
+  const auto length = static_cast<std::uint64_t>(provided ? response.content_length_ : response.body.size());
+  const auto [first, last] = ranges.front();  // -1 for an end left out
+  std::optional<std::pair<std::uint64_t, std::uint64_t>> exact;
+  if (first >= 0 && static_cast<std::uint64_t>(first) < length)
+    exact.emplace(first, last < 0 || static_cast<std::uint64_t>(last) >= length ? length - 1 : static_cast<std::uint64_t>(last));
+  else if (first < 0 && last > 0 && length > 0)
+    exact.emplace(length - std::min(static_cast<std::uint64_t>(last), length), length - 1);
+  if (exact) {
+    ranges.front() = {static_cast<ssize_t>(exact->first), static_cast<ssize_t>(exact->second)};
+    return;
+  }
+  ranges.clear();
+  response.status = 416;
+  response.body.clear();
+  response.content_provider_ = nullptr;
+  response.content_length_ = 0;
+  // What the handler said of its body is not said of this answer; only its end of the connection.
+  const std::string connection = response.get_header_value("Connection");
+  response.headers.clear();
+  if (!connection.empty()) response.set_header("Connection", connection);
+  response.set_header("Content-Range", "bytes */" + std::to_string(length));
+}
+
 template <class Call>
 void servedInRange(const httplib::Request& request, httplib::Response& response, const Call& call) {
   // The layer's own request, made for this one answer: only its ranges change.
@@ -1207,6 +1284,7 @@ void servedInRange(const httplib::Request& request, httplib::Response& response,
     response.status = -1;  // the layer's: 206 when it serves the range, else 200
   else if (response.status != -1)
     ranges.clear();
+  if (!ranges.empty()) settleRange(ranges, response);
 }
 
 }  // namespace
@@ -1462,7 +1540,15 @@ void TrackedHttpServer::answer(Connection& c) {
   tStream = &stream;
   bool closed = false;
   SSL* tls = c.tls;
-  const bool served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
+  bool served = false;
+  try {
+    served = process_request(stream, last, closed, [tls](httplib::Request& request) { request.ssl = tls; });
+  } catch (...) {
+    // Thrown past the layer's exception handler, which sees only the route's handler: by a body
+    // made as it goes out, say. On this thread it would end the process: the answer is cut off
+    // instead, and the connection ends.
+    stream.abandon();
+  }
   tServer = outerServer;
   tConnection = outerConnection;
   tStream = outerStream;

@@ -12,7 +12,10 @@
 //
 // Routes, bounds and time-outs are set as on the HTTP layer's server; the layer parses the whole
 // request again from memory, plainly framed (the transfer and content codings already undone).
-// A request asking for several ranges gets its whole answer once: the ranges are not handed on.
+// A request asking for several ranges gets its whole answer once: the ranges are not handed on;
+// nor is a range the layer cannot read, or one on another method than GET or HEAD (the layer would
+// answer 416 before any route ran), or one asked only if the answer is unchanged (the layer
+// compares no validator).
 // A request whose target is a whole address is handed on with its path, the address's host as
 // its Host.
 #include <httplib.h>
@@ -92,8 +95,8 @@ class TrackedHttpServer : public httplib::Server {
   // Routes, set as on the HTTP layer's server and kept in sight as well: a request whose method
   // no route takes at its path, where another method's does, is answered 405 with the methods
   // that do (HEAD where GET does), not as if nothing were there. A range a request asks for is
-  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included).
-  // Before serve().
+  // served only on an answer to a GET that would otherwise be a 200 (a handler's 200 included),
+  // made exact against the answer's length: 416 when none of it lies within. Before serve().
   TrackedHttpServer& Get(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, Handler handler);
   TrackedHttpServer& Post(const std::string& pattern, HandlerWithContentReader handler);

@@ -604,7 +604,108 @@ TEST_F(HttpServerPeerTest, AHandlerThatThrowsIsAnsweredWithoutItsMessage) {
   EXPECT_NE(answer.find("HTTP/1.1 200", 1), std::string::npos) << "the next request went unanswered: " << answer;
 }
 
+// A Range header the HTTP layer cannot read is ignored, not answered 416 before the route runs:
+// a POST carrying one is served, a missing page is still missing, a GET in another unit, or with
+// its ends reversed, gets the whole answer. A range it can read is served as before, its unit in
+// any case; one past any answer is unsatisfiable only where there is an answer.
+TEST_F(HttpServerPeerTest, ARangeIsTakenOnlyWhereItCanBeServed) {
+  auto request = [&](const std::string& line, const std::string& range, const std::string& body = "") {
+    return exchange(line + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\nRange: " + range +
+                    "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+  };
+  std::string answer = request("POST /", "bytes=x", "abc");
+  EXPECT_TRUE(answered(answer, 200)) << answer;
+  EXPECT_EQ(handled.load(), 1);
+  answer = request("POST /", "bytes=0-0", "abc");
+  EXPECT_TRUE(answered(answer, 200)) << answer;
+  EXPECT_NE(answer.find("\r\n\r\n3 0"), std::string::npos) << answer;
+  for (const std::string range : {"items=0-1", "bytes=1-0", "bytes=-", "bytes=0-x", "bytes 0-1"}) {
+    SCOPED_TRACE(range);
+    answer = request("GET /", range);
+    EXPECT_TRUE(answered(answer, 200)) << answer;
+    EXPECT_NE(answer.find("\r\n\r\nok"), std::string::npos) << answer;
+    EXPECT_TRUE(answered(request("GET /missing", range), 404));
+  }
+  answer = request("GET /", "BYTES = 1-");
+  EXPECT_TRUE(answered(answer, 206)) << answer;
+  EXPECT_NE(answer.find("\r\n\r\nk"), std::string::npos) << answer;
+  EXPECT_TRUE(answered(request("GET /", "bytes=99999999999999999999999-"), 416));
+  EXPECT_TRUE(answered(request("GET /missing", "bytes=99999999999999999999999-"), 404));
+  answer = request("GET /", "bytes=-99999999999999999999999");
+  EXPECT_TRUE(answered(answer, 206)) << answer;
+  EXPECT_NE(answer.find("\r\n\r\nok"), std::string::npos) << answer;
+  // A part asked for only if the answer is unchanged: no answer here has a validator to compare,
+  // so the whole goes, as for a changed one.
+  for (const std::string condition : {"\"v1\"", "Thu, 01 Jan 2026 00:00:00 GMT"}) {
+    answer = request("GET /", "bytes=1-\r\nIf-Range: " + condition);
+    EXPECT_TRUE(answered(answer, 200)) << answer;
+    EXPECT_NE(answer.find("\r\n\r\nok"), std::string::npos) << answer;
+  }
+}
+
+// A header line longer than the HTTP layer reads is too large, as the head past its bound is, not
+// malformed; one just within it is served. A whole-address target longer than the layer reads is
+// too long, as the same target written as a path is, wherever its length lies.
+TEST_F(HttpServerPeerTest, AHeaderLineOrTargetPastWhatTheHttpLayerReadsIsTooLarge) {
+  auto withLine = [&](std::size_t length) {
+    // The line with its end, as long as asked.
+    const std::string line = "X-Filler: " + std::string(length - 12, 'f');
+    return exchange("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + line + "\r\n\r\n");
+  };
+  EXPECT_TRUE(answered(withLine(CPPHTTPLIB_HEADER_MAX_LENGTH), 200));
+  std::string answer = withLine(CPPHTTPLIB_HEADER_MAX_LENGTH + 1);
+  EXPECT_TRUE(answered(answer, 431)) << answer;
+  for (const std::string& target : {"http://" + std::string(9000, 'h') + ".example/", "http://127.0.0.1/" + std::string(9000, 'p')}) {
+    answer = exchange("GET " + target + " HTTP/1.1\r\nConnection: close\r\n\r\n");
+    EXPECT_TRUE(answered(answer, 414)) << answer;
+  }
+  EXPECT_EQ(handled.load(), 1);
+}
+
 }  // namespace
+
+// An answer whose body is made as it goes out and throws part way, whether its length was told or
+// it goes in chunks: its connection ends with the answer cut short, and the server (the whole
+// process, before) goes on serving.
+TEST(HttpServerThrowTest, AnAnswerThatThrowsAsItIsWrittenEndsItsConnectionNotTheServer) {
+  tools::HttpServer http;
+  http.Get("/made", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(10, "text/plain", [](std::size_t offset, std::size_t, httplib::DataSink& sink) -> bool {
+      if (offset > 0) throw std::runtime_error("made no further");
+      sink.write("01234", 5);
+      return true;
+    });
+  });
+  http.Get("/chunks", [](const httplib::Request&, httplib::Response& response) {
+    response.set_chunked_content_provider("text/plain", [](std::size_t offset, httplib::DataSink& sink) -> bool {
+      if (offset > 0) throw std::runtime_error("made no further");
+      sink.write("01234", 5);
+      return true;
+    });
+  });
+  http.Get("/", [](const httplib::Request&, httplib::Response& response) { response.set_content("ok", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  for (const std::string path : {"/made", "/chunks"}) {
+    SCOPED_TRACE(path);
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    // Kept alive: the end of the connection is the end of what was made.
+    const std::string answer = os::testing::answerToClose(fd, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    ::close(fd);
+    EXPECT_TRUE(answered(answer, 200)) << answer;
+    const auto head = answer.find("\r\n\r\n");
+    ASSERT_NE(head, std::string::npos);
+    EXPECT_EQ(answer.find("\r\n0\r\n\r\n", head), std::string::npos) << "the chunks were ended as if whole: " << answer;
+    EXPECT_LT(answer.size() - head - 4, path == "/made" ? 10u : 12u) << answer;
+  }
+  const int fd = os::testing::connectTo("127.0.0.1", *port);
+  ASSERT_GE(fd, 0);
+  const std::string answer = os::testing::answerToClose(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  ::close(fd);
+  EXPECT_TRUE(answered(answer, 200)) << answer;
+}
 
 // Ranges: several in one request, overlapping as a peer likes, never multiply an answer (the whole
 // of it goes once, as if no range were asked); one range, as a resumed download asks, still gets
@@ -646,6 +747,63 @@ TEST(HttpServerRangeTest, SeveralRangesGetTheWholeAnswerOnceAndOneRangeGetsItsPa
   EXPECT_TRUE(answered(answer, 206)) << answer.substr(0, 64);
   EXPECT_NE(answer.find("Content-Range: bytes 1000-65535/65536\r\n"), std::string::npos) << answer.substr(0, 256);
   EXPECT_EQ(bodySize(answer), picture.size() - 1000);
+}
+
+// One range is answered exactly against the answer's length, whether the body is kept or made as
+// it goes out: an end past the answer is the answer's end (in Content-Range, and in the bytes a
+// made body is said to have), a range starting past it, asking for none of its last bytes, or of
+// an empty body is unsatisfiable, with the answer's length. On a kept-alive connection the next
+// answer follows the part at once.
+TEST(HttpServerRangeTest, OneRangeIsAnsweredExactlyAgainstTheAnswersLength) {
+  tools::HttpServer http;
+  http.Get("/kept", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content("0123456789", "text/plain");
+    response.set_header("Cache-Control", "max-age=604800");
+  });
+  http.Get("/made", [](const httplib::Request&, httplib::Response& response) {
+    response.set_content_provider(10, "text/plain", [](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+      const std::string part = std::string("0123456789").substr(offset, length);
+      return sink.write(part.data(), part.size());
+    });
+  });
+  http.Get("/empty", [](const httplib::Request&, httplib::Response& response) { response.set_content("", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  auto get = [&](const std::string& path, const std::string& range) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    if (fd < 0) return std::string();
+    // The part, then a request after it on the same connection.
+    std::string answer = os::testing::answerToClose(fd, "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: " + range +
+                                                            "\r\n\r\nGET /kept HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    ::close(fd);
+    return answer;
+  };
+  for (const std::string path : {"/kept", "/made"}) {
+    SCOPED_TRACE(path);
+    std::string answer = get(path, "bytes=5-100");
+    EXPECT_TRUE(answered(answer, 206)) << answer;
+    EXPECT_NE(answer.find("Content-Range: bytes 5-9/10\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("Content-Length: 5\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\n\r\n56789HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    answer = get(path, "bytes=-3");
+    EXPECT_NE(answer.find("Content-Range: bytes 7-9/10\r\n"), std::string::npos) << answer;
+    EXPECT_NE(answer.find("\r\n\r\n789HTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    for (const std::string range : {"bytes=10-", "bytes=10-20", "bytes=-0"}) {
+      SCOPED_TRACE(range);
+      answer = get(path, range);
+      EXPECT_TRUE(answered(answer, 416)) << answer;
+      EXPECT_NE(answer.find("Content-Range: bytes */10\r\n"), std::string::npos) << answer;
+      EXPECT_GT(answer.find("Cache-Control"), answer.find("\r\n\r\n")) << answer;
+      EXPECT_NE(answer.find("\r\n\r\nHTTP/1.1 200 OK\r\n"), std::string::npos) << answer;
+    }
+  }
+  for (const std::string range : {"bytes=0-0", "bytes=0-", "bytes=-1"}) {
+    SCOPED_TRACE(range);
+    const std::string answer = get("/empty", range);
+    EXPECT_TRUE(answered(answer, 416)) << answer;
+    EXPECT_NE(answer.find("Content-Range: bytes */0\r\n"), std::string::npos) << answer;
+  }
 }
 
 // A worker's stack does not depend on the process's limit (with none, a thread gets 2 MiB): the

@@ -14,7 +14,9 @@ QQConnectServer::QQConnectServer(std::string host)
     if (verbose_) std::fprintf(stderr, "qqconnectd: %s %s\n", req.method.c_str(), req.path.c_str());
     // A posted form's fields come with the query's members, whether the form came plain or in
     // parts (a call that carries a picture sends every field as a part; the picture has a file name).
-    ServiceRequest request{req.method, req.path, {}, req.get_header_value("Content-Encoding"), req.body, req.target};
+    // A HEAD is the GET whose body the HTTP layer leaves out: it is answered as that GET is.
+    ServiceRequest request{req.method == "HEAD" ? "GET" : req.method, req.path, {}, req.get_header_value("Content-Encoding"),
+                           req.body, req.target};
     for (const auto& [key, value] : req.params) request.query.emplace(key, value);
     for (const auto& [key, part] : req.files)
       if (part.filename.empty()) request.query.emplace(key, part.content);

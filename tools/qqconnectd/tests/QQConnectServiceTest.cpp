@@ -305,5 +305,25 @@ TEST_F(QQConnectServiceTest, RecordsKeepTheNewestEntriesAndShareIdsKeepCounting)
   EXPECT_EQ(service.log().size(), QQConnectService::kRecordLimit);
 }
 
+// A HEAD of a page or answer a GET is given is answered as that GET, its body left out: not
+// refused as a method the path does not take.
+TEST(QQConnectServerTest, AHeadIsAnsweredAsTheGetOfTheSameAddress) {
+  QQConnectServer server;
+  ASSERT_TRUE(server.start(0));
+  httplib::Client client("127.0.0.1", server.port());
+  for (const std::string path : {std::string(kPage), std::string("/oauth2.0/m_me?access_token=NOPE"),
+                                 std::string("/qqconnectopen/openapi/policy_conf?client_id=") + kApp}) {
+    SCOPED_TRACE(path);
+    auto get = client.Get(path);
+    auto head = client.Head(path);
+    ASSERT_TRUE(get);
+    ASSERT_TRUE(head);
+    EXPECT_EQ(head->status, get->status);
+    EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
+    EXPECT_TRUE(head->body.empty());
+  }
+  server.stop();
+}
+
 }  // namespace
 }  // namespace qqconnectd

@@ -188,5 +188,20 @@ TEST(RenrenApiTest, CallTableHoldsThePlatformsPathsMethodsAndParameters) {
   EXPECT_NE(secure("POST", "/v2/photo/upload", "albumId=1").status, 200);
 }
 
+// A HEAD of a GET call, signed as the HEAD it is, is answered as the GET; a HEAD of a POST call
+// is not.
+TEST(RenrenApiTest, AHeadOfAGetCallIsAnsweredAsTheGet) {
+  RenrenApi api;
+  api.addMacToken("x.456.y", "mackey", "456");
+  const std::string ts = std::to_string(static_cast<long long>(os::Clock::now()));
+  const std::string uri = "/v2/user/get?userId=9";
+  const ApiAnswer answer = api.handle(call("HEAD", "/v2/user/get", "userId=9",
+                                           macHeader("x.456.y", ts, "headnonce", macSignature("mackey", ts, "headnonce", "HEAD", uri,
+                                                                                              "api.renren.example")),
+                                           "api.renren.example"));
+  EXPECT_EQ(answer.status, 200) << answer.body;
+  EXPECT_EQ(api.handle(call("HEAD", "/v2/photo/upload", "", "")).status, 405);
+}
+
 }  // namespace
 }  // namespace renrend

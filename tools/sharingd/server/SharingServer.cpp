@@ -277,7 +277,8 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
   std::string raw = req.target.empty() ? req.path : req.target;
   raw = raw.substr(0, raw.find('?'));
   const auto segments = segmentsOf(raw);
-  auto found = route(req.method, segments);
+  // A HEAD is the GET whose body the HTTP layer leaves out: it is answered as that GET is.
+  auto found = route(req.method == "HEAD" ? "GET" : req.method, segments);
   // The sign-in form of web authorisation posts to the page's own address.
   bool signingIn = false;
   if (!found && req.method == "POST" && options_.signInPage) {

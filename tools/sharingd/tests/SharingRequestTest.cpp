@@ -552,5 +552,20 @@ TEST(SharingStateFileTest, ADamagedStateFileIsRefusedAndLeftAsItIs) {
   std::remove(path.c_str());
 }
 
+// A HEAD of an action a GET takes is answered as that GET, its body left out: not as an action
+// that does not exist.
+TEST_F(SharingRequestTest, AHeadOfAGetActionIsAnsweredAsTheGet) {
+  const std::string path = std::string("/bar/get/") + kAppKey + "/?ud_get=" +
+                           escapeByHand(encipherByHand(baseQuery("1700000000000") + "&dc=news%2F1&ni=0&opid=1&name=t"));
+  auto get = client_->Get(path);
+  auto head = client_->Head(path);
+  ASSERT_TRUE(get);
+  ASSERT_TRUE(head);
+  EXPECT_EQ(head->status, 200);
+  EXPECT_EQ(head->status, get->status);
+  EXPECT_EQ(head->get_header_value("Content-Length"), std::to_string(get->body.size()));
+  EXPECT_TRUE(head->body.empty());
+}
+
 }  // namespace
 }  // namespace sharingd
