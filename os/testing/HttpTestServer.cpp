@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <random>
 
 #include "os/net/HostLookup.h"
 #include "os/testing/TestCertificateAuthority.h"
@@ -236,6 +238,30 @@ int HttpTestServer::refusedPort() {
     return static_cast<int>(ntohs(a.sin_port));
   }();
   return port;
+}
+
+int HttpTestServer::portOutsideTheGivenRange(const std::vector<int>& besides) {
+  int first = 32768;  // the system's usual start of that range
+  if (int read = 0; std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> read) first = read;
+  constexpr int kLowest = 10000;  // above the ports services are known by
+  if (first <= kLowest + 1000) return 0;
+  std::minstd_rand pick(static_cast<unsigned>(::getpid()) * 7919u +
+                        static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
+  for (int tries = 0; tries < 1000; ++tries) {
+    const int port = kLowest + static_cast<int>(pick() % static_cast<unsigned>(first - kLowest));
+    if (std::find(besides.begin(), besides.end(), port) != besides.end()) continue;
+    // Free when a socket that does not share its address can bind it.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    if (free) return port;
+  }
+  return 0;
 }
 
 AnswerQueue::AnswerQueue(CannedResponse fallback) { state_->fallback = std::move(fallback); }

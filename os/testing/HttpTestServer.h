@@ -100,6 +100,11 @@ class HttpTestServer {
 
   // A loopback port nothing listens on (connections to it are refused).
   static int refusedPort();
+  // A loopback port free now, below the range the system hands out to sockets that ask for any
+  // port (bound by none, or to connect from): a server that lets it go and listens there again
+  // later finds it still free, since no other program is given it meanwhile, only one naming it.
+  // 0 (any free port) when that range leaves no room below it. Never one of `besides`.
+  static int portOutsideTheGivenRange(const std::vector<int>& besides = {});
 
  private:
   void sleepUnlessStopping(double seconds);

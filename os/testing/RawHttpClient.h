@@ -90,6 +90,16 @@ inline AnswerWhileSending answerWhileSending(int fd, const std::string& head, st
   return result;
 }
 
+// The HTTP layer's client for a test: its reads and writes wait far past the layer's own five
+// seconds, which a loopback server on a loaded machine, in an instrumented build, can take over a
+// large body or a file written anew. The bounds only stop a hang.
+inline httplib::Client& patient(httplib::Client& client) {
+  client.set_read_timeout(120, 0);
+  client.set_write_timeout(120, 0);
+  return client;
+}
+inline httplib::Client& patient(httplib::Client&& client) { return patient(client); }
+
 // `body` as the HTTP layer's client sends a body made as it goes: in chunks of `piece` bytes, with
 // no length given up front for the server to check first.
 inline httplib::ContentProviderWithoutLength inChunks(std::string body, std::size_t piece = 256 * 1024) {

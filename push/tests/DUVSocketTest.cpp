@@ -7,6 +7,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/testing/Collect.h"
 #include "os/testing/LogCapture.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/TcpTestPeer.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
@@ -121,11 +122,8 @@ TEST_F(DUVTcpSocketTest, PeerClosingOrRefusingEndsInOneClose) {
   peer_.closeConnection();
   ASSERT_TRUE(runUntil([&] { return events_->closes == 1; }));
 
-  std::uint16_t port = 0;
-  {
-    os::testing::TcpTestPeer gone;
-    port = gone.port();
-  }
+  // A port held unlistened: one let go could be given to another program's listener meanwhile.
+  const auto port = static_cast<std::uint16_t>(os::testing::HttpTestServer::refusedPort());
   auto refused = DUVTcpSocket::create("127.0.0.1", port, events_);
   ASSERT_TRUE(refused->setup());
   ASSERT_TRUE(runUntil([&] { return events_->closes == 2; }));

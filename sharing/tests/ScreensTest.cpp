@@ -6,6 +6,7 @@
 #include "os/console/ScreenDump.h"
 #include "os/console/TouchDriver.h"
 #include "os/testing/Collect.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
 #include "os/views/Application.h"
@@ -833,7 +834,11 @@ TEST_F(ScreensTest, WithTheServiceDownAWebSignInPlatformSaysTheShareFailed) {
   sandbox_.writeBundleFile("OBSocialLocalizable.strings",
                            "\"sina\" = \"新浪微博\";\n\"douban\" = \"豆瓣\";\n\"button_close\" = \"关闭\";\n"
                            "\"shareEdit_error_network_fail_message\" = \"网络错误，分享失败\";\n");
-  server_.stop();
+  // Down: nothing listens where the reader looks for the service. A port held unlistened, not the
+  // service's own stopped, which another program's listener or connection may take meanwhile.
+  sandbox_.writeBundlePropertyList(
+      "SocialSDK-config.plist",
+      os::Value(os::Dictionary{{"baseURL", os::Value("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()))}}));
   for (const std::string name : {"新浪微博", "豆瓣"}) {
     caller_->responses.clear();
     OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "一条新闻", nullptr,

@@ -51,19 +51,20 @@ fail() {
   exit 1
 }
 
-# written FILE PID FAILURE [LOG]: FILE is there and not empty within 10 s (a program puts its port
+# written FILE PID FAILURE [LOG]: FILE is there and not empty within 60 s (a program puts its port
 # file in place whole), else fail with FAILURE and the end of LOG; process PID ending first fails at
 # once. Sleeps on the folder's changes (inotifywait, installed by scripts/setup), each sleep bounded
 # so that an end of PID is seen.
 written() {
-  local file=$1 end=$((SECONDS + 10)) status
+  # The bound only stops a hang: an instrumented service on a loaded machine may take seconds to start.
+  local file=$1 end=$((SECONDS + 60)) status
   until [ -s "$file" ]; do
     if ! kill -0 "$2" 2>/dev/null; then
       wait "$2" 2>/dev/null
       status=$?
       fail "$3 (it ended with $status)${4:+: $(tail -n 20 "$4" 2>/dev/null)}"
     fi
-    [ "$SECONDS" -lt "$end" ] || fail "$3 in 10 s${4:+: $(tail -n 20 "$4" 2>/dev/null)}"
+    [ "$SECONDS" -lt "$end" ] || fail "$3 in 60 s${4:+: $(tail -n 20 "$4" 2>/dev/null)}"
     inotifywait -qq -t 1 -e moved_to -e close_write "$(dirname "$file")" 2>/dev/null
     case $? in 0 | 2) ;; *) sleep 0.1 ;; esac # no inotifywait here, or no watch: look again shortly
   done

@@ -203,7 +203,7 @@ TEST(TLHTTPClientTest, CancelsQueuedOperationsByPathAndMethod) {
   auto record = [&](const TLHTTPRequestOperation::Pointer&, const os::Error& e) { codes.push_back(e.code); };
   client->getPath("slow", std::nullopt, nullptr, record);
   client->postPath("slow", std::nullopt, nullptr, record);
-  ASSERT_TRUE(server.waitForRequests(2, 5));
+  ASSERT_TRUE(server.waitForRequests(2, 30));
   client->cancelAllHTTPOperationsWithMethod("GET", "slow");
   ASSERT_TRUE(httptest::runUntil([&] { return codes.size() == 1; }));
   EXPECT_EQ(codes[0], -999);

@@ -239,7 +239,7 @@ TEST(TLBackgroundTaskTest, ExpiryCancelsTheOperationAndEndsTheTask) {
   EXPECT_NE(op->backgroundTaskIdentifier(), 0u);
   EXPECT_EQ(app->backgroundTaskCount(), 1u);
   op->start();
-  ASSERT_TRUE(server.waitForRequests(1, 5));
+  ASSERT_TRUE(server.waitForRequests(1, 30));
   app->expireBackgroundTasks();
   op->waitUntilFinished();
   EXPECT_TRUE(expired);

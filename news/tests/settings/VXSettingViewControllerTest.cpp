@@ -11,6 +11,7 @@
 #include "os/store/FileManager.h"
 #include "os/store/UserDefaults.h"
 #include "os/testing/FullDisk.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/LogCapture.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/ScreenHelpers.h"
@@ -271,6 +272,9 @@ TEST_F(VXSettingViewControllerTest, UpToDateFailedAndUnreadableChecksSayWhatHapp
   os::TouchDriver::advance(2);
   server_->stop();
   server_.reset();
+  // Nothing listens there: a port held unlistened, not the stopped server's own, which another
+  // program may be given meanwhile.
+  VXRequestConfig::setServerRoot("http://127.0.0.1:" + std::to_string(os::testing::HttpTestServer::refusedPort()));
   tapRow(VXSettingViewController::kRowUpdate);
   EXPECT_TRUE(waitHud("网络异常"));
   EXPECT_TRUE(app_->openedURLs().empty());

@@ -29,8 +29,8 @@ class InputLinesTest : public ::testing::Test {
     if (fds_[1] >= 0) ::close(fds_[1]);
     fds_[1] = -1;
   }
-  // Runs the main loop until the condition holds (a few seconds at most).
-  static bool until(const std::function<bool()>& condition) { return RunLoop::main()->runUntil(condition, 5); }
+  // Runs the main loop until the condition holds (the bound only stops a hang).
+  static bool until(const std::function<bool()>& condition) { return RunLoop::main()->runUntil(condition, 30); }
 
   int fds_[2] = {-1, -1};
   std::shared_ptr<InputLines> input_;

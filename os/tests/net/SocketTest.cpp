@@ -244,7 +244,7 @@ std::size_t connectsQueued(int family, std::uint16_t port, std::size_t count, st
     if (fd >= 0 && (::connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 || errno == EINPROGRESS))
       pending.push_back({fd, POLLOUT, 0});
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::size_t connected = 0;
   while (!pending.empty()) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();

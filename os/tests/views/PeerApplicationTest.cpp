@@ -46,7 +46,7 @@ TEST_F(ScreenTest, APeerApplicationAnswersThroughAPasteboardAndTheReadersScheme)
   Pasteboard::pasteboardWithName("msgr.request", true)->setString("hello");
   ASSERT_TRUE(reader->canOpenURL(*URL::parse("msgr1234://share")));
   ASSERT_TRUE(reader->openURL(*URL::parse("msgr1234://share")));
-  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return !readerDelegate->opened.empty(); }, 5));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return !readerDelegate->opened.empty(); }, 30));
 
   ASSERT_EQ(messenger->openedURLs().size(), 1u);
   EXPECT_EQ(messenger->openedURLs()[0].url.absoluteString(), "msgr1234://share");

@@ -159,7 +159,7 @@ TEST_F(WebViewTest, ScriptedPagesRedirectToACallbackAndCallTheBridge) {
   });
   delegate->refusePrefix = "app42:";
   web->loadRequest(URLRequest("https://auth.example.test/authorize?client_id=1"));
-  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() == "fail 102"; }, 5));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() == "fail 102"; }, 30));
   EXPECT_EQ(delegate->trace.events,
             (std::vector<std::string>{"should https://auth.example.test/authorize?client_id=1 5", "start", "finish Login",
                                       "should https://auth.example.test/login 1", "start",
@@ -188,7 +188,7 @@ TEST_F(WebViewTest, ScriptedPagesRedirectToACallbackAndCallTheBridge) {
   ASSERT_TRUE(waitForEnd());
   EXPECT_EQ(delegate->trace.events.back(), "fail " + std::to_string(kURLErrorCannotFindHost));
   web->loadRequest(URLRequest("app42://x"));
-  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() != "start"; }, 5));
+  ASSERT_TRUE(RunLoop::main()->runUntil([&] { return delegate->trace.events.back() != "start"; }, 30));
   EXPECT_EQ(delegate->trace.events.back(), "fail " + std::to_string(kURLErrorUnsupportedURL));
 }
 

@@ -15,7 +15,7 @@
 #include "os/runtime/Thread.h"
 #include "os/store/PropertyList.h"
 #include "os/testing/FakeReachabilityProvider.h"
-#include "os/testing/TcpTestPeer.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/TestSandbox.h"
 #include "os/testing/Waits.h"
 #include "push/model/DUVClient.h"
@@ -90,9 +90,18 @@ class PushRoadTest : public ::testing::Test {
   void loggedIn() {
     ASSERT_TRUE(runUntil([&] { return session().isLogin(); }));
   }
-  static std::uint16_t closedPort() {
-    os::testing::TcpTestPeer gone;
-    return gone.port();
+  // Held unlistened for the process's life: a port let go could be given to another program's
+  // listener or connection meanwhile.
+  static std::uint16_t closedPort() { return static_cast<std::uint16_t>(os::testing::HttpTestServer::refusedPort()); }
+  // The server anew with its primary addresses on ports no other program is given while the
+  // primary is down.
+  void restartWithQuietPrimary() {
+    auto options = pushd::ServerOptions::onFreePorts();
+    options.corePort = static_cast<std::uint16_t>(os::testing::HttpTestServer::portOutsideTheGivenRange());
+    options.reportPort = static_cast<std::uint16_t>(os::testing::HttpTestServer::portOutsideTheGivenRange({options.corePort}));
+    server_.reset();
+    server_ = pushd::PushServer::start(options);
+    ASSERT_TRUE(server_);
   }
 
   os::VirtualClockScope clock_;
@@ -372,6 +381,7 @@ TEST_F(PushRoadTest, UsageSessionsAndChangedOnlyDeviceRecords) {
 }
 
 TEST_F(PushRoadTest, WithThePrimaryDownReportsAndBadgesTakeTheBackupAddress) {
+  restartWithQuietPrimary();
   startClient(server_->reportPort());
   client_->updateDeviceToken({0x09});
   loggedIn();
@@ -397,6 +407,7 @@ TEST_F(PushRoadTest, WithThePrimaryDownTheSessionTakesTheBackupCoreAddress) {
   // The built-in core host does not resolve: without a lookup the stored backup core address is
   // what remains.
   os::HostLookup::setOverride(kUnresolvedCoreHost, std::nullopt);
+  restartWithQuietPrimary();
   startClient(0, kUnresolvedCoreHost);
   client_->updateDeviceToken({0x0a});
   loggedIn();

@@ -24,6 +24,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/store/FileManager.h"
 #include "os/testing/CutShortWrite.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/RawHttpClient.h"
 #include "os/testing/UdpTestPeer.h"
 #include "os/testing/Waits.h"
@@ -1590,7 +1591,7 @@ TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
   auto to = *os::makeIPv4Address("127.0.0.1", server_->lookupPort());
   for (const auto& d : refused) peer.sendTo(d, to);
   for (const auto& d : answered) peer.sendTo(d, to);
-  ASSERT_TRUE(peer.waitForDatagrams(answered.size(), 5));
+  ASSERT_TRUE(peer.waitForDatagrams(answered.size(), 30));
   auto events = server_->events();
   EXPECT_EQ(std::count_if(events.begin(), events.end(), [](auto& e) { return e.starts_with("refused lookup"); }),
             static_cast<long>(refused.size()));
@@ -1613,6 +1614,13 @@ TEST_F(PushWireTest, TheLookupAnswersOnlyTheProtocolsDatagram) {
 }
 
 TEST_F(PushWireTest, WithThePrimaryDownTheBackupsServeOn) {
+  // The primary listens again on its own ports: ports no other program is given while it is down.
+  auto options = pushd::ServerOptions::onFreePorts();
+  options.corePort = static_cast<std::uint16_t>(os::testing::HttpTestServer::portOutsideTheGivenRange());
+  options.reportPort = static_cast<std::uint16_t>(os::testing::HttpTestServer::portOutsideTheGivenRange({options.corePort}));
+  server_.reset();
+  server_ = pushd::PushServer::start(options);
+  ASSERT_TRUE(server_);
   Wire primary(server_->corePort());
   const Login first = logIn(primary);
   ASSERT_EQ(server_->control("primary down"), "ok");
@@ -1633,7 +1641,7 @@ TEST_F(PushWireTest, WithThePrimaryDownTheBackupsServeOn) {
   Wire again(server_->corePort());
   EXPECT_NE(logIn(again).session, 0u);
   peer.sendTo(Lookup{}.datagram(), *os::makeIPv4Address("127.0.0.1", server_->lookupPort()));
-  EXPECT_TRUE(peer.waitForDatagrams(1, 5));
+  EXPECT_TRUE(peer.waitForDatagrams(1, 30));
   EXPECT_EQ(server_->loggedInCount(), 2u);
 }
 
@@ -1687,6 +1695,7 @@ class PushReportWireTest : public PushWireTest {
   int post(const os::Data& body, const std::string& authorization, const std::string& appKey = "abc123",
            bool gzipped = true, std::uint16_t port = 0) {
     httplib::Client client("127.0.0.1", port ? port : server_->reportPort());
+    os::testing::patient(client);
     httplib::Headers headers{{"X-App-Key", appKey}, {"Authorization", authorization}};
     if (gzipped) headers.emplace("Content-Encoding", "gzip");
     auto answer = client.Post("/v2/report", headers, std::string(body.begin(), body.end()), "application/json");
@@ -1699,6 +1708,7 @@ class PushReportWireTest : public PushWireTest {
   }
   int badge(const std::string& json, const std::string& contentType = "text/plain") {
     httplib::Client client("127.0.0.1", server_->reportPort());
+    os::testing::patient(client);
     httplib::Headers headers{{"Authorization", sign(os::dataFromString(json), login_.uid)}};
     auto answer = client.Post("/v1/user/", headers, json, contentType.c_str());
     return answer ? answer->status : -1;

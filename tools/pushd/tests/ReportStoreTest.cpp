@@ -14,6 +14,7 @@
 #include "push/report/DUVReportRequest.h"
 #include "push/utilities/DUVUtilities.h"
 #include "os/core/DetachedValue.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/common/NewestKept.h"
 #include "tools/pushd/server/PushServer.h"
 
@@ -97,6 +98,8 @@ class ReportStoreTest : public ::testing::Test {
     auto body = os::gzipData(json);
     std::string text(body->begin(), body->end());
     httplib::Client client("127.0.0.1", server_->reportPort());
+    // The packet that takes the store past its bound waits for the file to be written anew.
+    os::testing::patient(client);
     httplib::Headers headers{{"Content-Encoding", "gzip"},
                              {"X-App-Key", "abc123"},
                              {"Authorization", DUVReportRequest::authorization({kUid, "secret", "abc123"}, *body)}};

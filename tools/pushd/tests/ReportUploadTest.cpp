@@ -16,7 +16,7 @@
 #include "foundation/formats/JSONTideSerializing.h"
 #include "os/runtime/Clock.h"
 #include "os/runtime/RunLoop.h"
-#include "os/testing/TcpTestPeer.h"
+#include "os/testing/HttpTestServer.h"
 #include "os/testing/Waits.h"
 #include "push/report/DUVHttpRequest.h"
 #include "push/report/DUVReportCache.h"
@@ -349,11 +349,8 @@ TEST_F(ReportUploadTest, EqualRecordsInAPacketAreEachKeptAndOnceAgainWhenResent)
 }
 
 TEST_F(ReportUploadTest, ResendsAfter40_100_200_300SecondsThenGivesTheRecordsBack) {
-  std::uint16_t closed = 0;
-  {
-    os::testing::TcpTestPeer gone;
-    closed = gone.port();
-  }
+  // A port held unlistened: one let go could be given to another program's listener meanwhile.
+  const int closed = os::testing::HttpTestServer::refusedPort();
   std::string nowhere = "http://127.0.0.1:" + std::to_string(closed) + "/v2/report";
   report(1, nowhere, nowhere)->send();
   ASSERT_TRUE(runUntil([&] { return outcomes_->failures.size() == 1; }));

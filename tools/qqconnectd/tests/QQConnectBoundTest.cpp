@@ -33,6 +33,7 @@ class QQConnectBoundTest : public ::testing::Test {
   // Signs in through the page as a browser posts its form; the token and open id, or empty ones.
   std::pair<std::string, std::string> signIn(const std::string& scope = "get_user_info,add_share") {
     httplib::Client client("127.0.0.1", server.port());
+    os::testing::patient(client);
     auto answer = client.Post(pageTarget(scope).c_str(),
                               httplib::Params{{"username", QQConnectService::kTestAccount},
                                               {"password", QQConnectService::kTestPassword}});
@@ -55,6 +56,7 @@ class QQConnectBoundTest : public ::testing::Test {
     body += "Content-Disposition: form-data; name=\"images\"; filename=\"picture\"\r\n"
             "Content-Type: image/jpeg\r\n\r\n" + picture + "\r\n--" + kBoundary + "--\r\n";
     httplib::Client client("127.0.0.1", server.port());
+    os::testing::patient(client);
     const std::string contentType = "multipart/form-data; boundary=" + kBoundary;
     if (!chunked) return client.Post("/share/add_share", body, contentType.c_str());
     return client.Post("/share/add_share", os::testing::inChunks(std::move(body)), contentType);
@@ -63,6 +65,7 @@ class QQConnectBoundTest : public ::testing::Test {
   // "ret" of user info asked with the grant.
   long long userInfoRet(const std::pair<std::string, std::string>& grant) {
     httplib::Client client("127.0.0.1", server.port());
+    os::testing::patient(client);
     auto answer = client.Get((std::string(QQConnectService::kUserInfoPath) + "?access_token=" + grant.first +
                               "&oauth_consumer_key=" + kApp + "&openid=" + grant.second)
                                  .c_str());
@@ -127,6 +130,7 @@ TEST_F(QQConnectBoundTest, AnUploadNamingALengthPastTheBoundIsRefusedUninflated)
     if (zipped) framed.insert(framed.end(), zipped->begin(), zipped->end());
     const os::Data body = os::rc4(framed, os::Data(key.begin(), key.end()));
     httplib::Client client("127.0.0.1", server.port());
+    os::testing::patient(client);
     auto answer = client.Post(QQConnectService::kAnalyticsPath, httplib::Headers{{"Content-Encoding", "rc4,gzip"}},
                               std::string(body.begin(), body.end()), "application/octet-stream");
     return answer ? answer->status : -1;
@@ -189,6 +193,7 @@ TEST_F(QQConnectBoundTest, ATokenIsRefusedPastItsOwnLifetimeWhateverTheClockDid)
   os::Clock::advance(QQConnectService::kTokenLifetime + 86400 / 2);
   EXPECT_EQ(userInfoRet(later), QQConnectService::kRetTokenInvalid);
   httplib::Client client("127.0.0.1", server.port());
+  os::testing::patient(client);
   auto openId = client.Get((std::string(QQConnectService::kOpenIdPath) + "?access_token=" + later.first).c_str());
   ASSERT_TRUE(openId);
   EXPECT_NE(openId->body.find("\"error\""), std::string::npos) << openId->body;
@@ -207,6 +212,7 @@ TEST_F(QQConnectBoundTest, SignInsWithLargeFieldsLeaveEarlierTokensTheirLifetime
   const std::string scope = "get_user_info," + std::string(QQConnectService::kFieldLimit - 100, 's');
   const std::string longApp(QQConnectService::kFieldLimit - 100, '7');
   httplib::Client other("127.0.0.1", server.port());
+  os::testing::patient(other);
   other.set_keep_alive(true);
   // Every field a part, each within the form limit.
   auto signInAs = [&](const std::string& app) {

@@ -12,6 +12,7 @@
 #include "tools/qqconnectd/server/QQConnectServer.h"
 #include "tools/qqconnectd/tests/QQConnectTestSupport.h"
 #include "tools/qqconnectd/server/QQConnectService.h"
+#include "os/testing/RawHttpClient.h"
 
 namespace qqconnectd {
 namespace {
@@ -168,6 +169,7 @@ TEST(QQConnectServerTest, AddShareTakesItsFieldsFromAMultipartBody) {
                            "Content-Disposition: form-data; name=\"images\"; filename=\"picture\"\r\n"
                            "Content-Type: image/jpeg\r\n\r\n\xff\xd8\xff\xd9\r\n--" + boundary + "--\r\n";
   httplib::Client client("127.0.0.1", server.port());
+  os::testing::patient(client);
   auto answer = client.Post("/share/add_share", body, ("multipart/form-data; boundary=" + boundary).c_str());
   ASSERT_TRUE(answer);
   EXPECT_EQ(object(answer->body)["ret"].intValue(), 0) << answer->body;

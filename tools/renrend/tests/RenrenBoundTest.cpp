@@ -58,6 +58,7 @@ TEST_F(RenrenBoundTest, AnUploadPastTheBoundIsRefusedHoweverItsBodyTravels) {
 
   // A photo within the bound is taken, in chunks as well.
   httplib::Client client("127.0.0.1", port);
+  os::testing::patient(client);
   EXPECT_EQ(takenSize(client.Post(kUri, signedHeaders(), uploadBody(1024), contentType)), 1024);
 
   // With its length given.
@@ -68,6 +69,7 @@ TEST_F(RenrenBoundTest, AnUploadPastTheBoundIsRefusedHoweverItsBodyTravels) {
   // In chunks, with no length for the HTTP layer to check first.
   auto chunked = [&](std::string body) {
     httplib::Client c("127.0.0.1", port);
+    os::testing::patient(c);
     return c.Post(kUri, signedHeaders(), os::testing::inChunks(std::move(body)), contentType);
   };
   EXPECT_EQ(takenSize(chunked(uploadBody(1024))), 1024);
@@ -75,6 +77,7 @@ TEST_F(RenrenBoundTest, AnUploadPastTheBoundIsRefusedHoweverItsBodyTravels) {
 
   // Compressed: a few kilobytes on the wire, past the bound once inflated.
   httplib::Client compressing("127.0.0.1", port);
+  os::testing::patient(compressing);
   compressing.set_compress(true);
   EXPECT_EQ(takenSize(compressing.Post(kUri, signedHeaders(), uploadBody(1024), contentType)), 1024);
   EXPECT_EQ(takenSize(compressing.Post(kUri, signedHeaders(), uploadBody(past), contentType)), -1);

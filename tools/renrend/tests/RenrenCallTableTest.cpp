@@ -12,6 +12,7 @@
 #include "os/runtime/Clock.h"
 #include "tools/renrend/server/RenrenApi.h"
 #include "tools/renrend/server/RenrenServer.h"
+#include "os/testing/RawHttpClient.h"
 
 namespace renrend {
 namespace {
@@ -325,6 +326,7 @@ TEST(RenrenCallTableTest, ThePortReadsTheQueryStringAndRefusesParametersInABody)
   ASSERT_TRUE(port);
   server.api().addMacToken("x.456.y", "mackey", "456");
   httplib::Client client("127.0.0.1", *port);
+  os::testing::patient(client);
   client.set_url_encode(false);
   const std::string host = "127.0.0.1:" + std::to_string(*port);
   int nonce = 0;

@@ -120,6 +120,7 @@ class SharingRequestTest : public ::testing::Test {
     auto port = server_->start();
     ASSERT_TRUE(port);
     client_ = std::make_unique<httplib::Client>("127.0.0.1", *port);
+    os::testing::patient(*client_);
     client_->set_url_encode(false);
   }
 
