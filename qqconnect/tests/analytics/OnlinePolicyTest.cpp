@@ -21,6 +21,13 @@ namespace {
 using os::testing::CannedResponse;
 using os::testing::HttpTestServer;
 
+std::shared_ptr<APIResponse> answer(os::Dictionary json) {
+  auto response = std::make_shared<APIResponse>();
+  response->setRetCode(0);
+  response->setJsonResponse(std::move(json));
+  return response;
+}
+
 class OnlinePolicyTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -29,12 +36,6 @@ class OnlinePolicyTest : public ::testing::Test {
 
   std::string cachePath() const { return sandbox_.sandbox()->documentsDirectory() + "/" + ConfigManager::kCacheFileName; }
   std::shared_ptr<ConfigManager> manager() { return ConfigManager::create(cachePath(), server_.url("/policy")); }
-  static std::shared_ptr<APIResponse> answer(os::Dictionary json) {
-    auto response = std::make_shared<APIResponse>();
-    response->setRetCode(0);
-    response->setJsonResponse(std::move(json));
-    return response;
-  }
   bool run(const std::function<bool()>& condition) { return os::RunLoop::main()->runUntil(condition, 10); }
 
   os::VirtualClockScope clock_{1.7e9};
@@ -70,10 +71,20 @@ TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) 
   EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
 }
 
+// No server, so no thread of it opens or closes a descriptor while a test holds every one.
+class OnlinePolicyWithoutDescriptorsTest : public ::testing::Test {
+ protected:
+  std::string cachePath() const { return sandbox_.sandbox()->documentsDirectory() + "/" + ConfigManager::kCacheFileName; }
+  std::shared_ptr<ConfigManager> manager() { return ConfigManager::create(cachePath(), "http://127.0.0.1:9/policy"); }
+
+  os::VirtualClockScope clock_{1.7e9};
+  os::TestSandbox sandbox_;
+};
+
 // A start that finds the cache but cannot read it (no descriptor left) goes on with the defaults,
 // but the stored policy is not lost: it is read again before the next save, or before the next
 // check of its age, and keeps what it held beneath what this run's answers changed.
-TEST_F(OnlinePolicyTest, ACacheThatCouldNotBeReadAtStartIsReadAgainBeforeASaveGoesOverIt) {
+TEST_F(OnlinePolicyWithoutDescriptorsTest, ACacheThatCouldNotBeReadAtStartIsReadAgainBeforeASaveGoesOverIt) {
   manager()->requestConfigResponse(answer({{"Common_ta_enable", os::Value(0)},
                                            {"Common_SSO_QzoneVersion", os::Value("4.1")}}));
   auto stored = [&] {
