@@ -324,6 +324,8 @@ class Transfer {
   bool setUp() {
     HandlePool::Handle handle = HandlePool::take();
     easy_ = handle.easy;
+    // The kept lines are this exchange's from here, freed with it however its setting up ends.
+    keptLines_ = handle.lines;
     if (!easy_) {
       fail(kURLErrorUnknown, "The transfer could not be set up.");
       return false;
@@ -337,11 +339,9 @@ class Transfer {
     // A handle kept from a plain exchange has only to be told this one's own settings; any other
     // exchange starts from a reset one.
     const bool primed = handle.plain && plain_;
-    if (primed) {
-      keptLines_ = handle.lines;
-    } else {
+    if (!primed) {
       if (handle.plain) curl_easy_reset(easy_);
-      curl_slist_free_all(handle.lines);
+      curl_slist_free_all(std::exchange(keptLines_, nullptr));
     }
     if (connectTo) {
       connectTo_ = curl_slist_append(connectTo_, connectTo->c_str());
