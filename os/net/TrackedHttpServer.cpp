@@ -123,13 +123,13 @@ std::optional<OriginForm> originForm(std::string_view line) {
 std::optional<std::string> byteRange(std::string_view value) {
   const std::size_t equals = value.find('=');
   if (equals == std::string_view::npos || lowered(trimmed(value.substr(0, equals))) != "bytes") return std::nullopt;
-  const std::string_view spec = trimmed(value.substr(equals + 1));
-  const std::size_t dash = spec.find('-');
+  const std::string_view asked = trimmed(value.substr(equals + 1));
+  const std::size_t dash = asked.find('-');
   if (dash == std::string_view::npos) return std::nullopt;
   constexpr std::size_t kDigits = 18;
   std::optional<std::uint64_t> ends[2];
   std::string written[2];
-  const std::string_view parts[2] = {spec.substr(0, dash), spec.substr(dash + 1)};
+  const std::string_view parts[2] = {asked.substr(0, dash), asked.substr(dash + 1)};
   for (int i = 0; i < 2; ++i) {
     std::string_view digits = parts[i];
     if (digits.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
