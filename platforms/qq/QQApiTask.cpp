@@ -122,8 +122,8 @@ void QQApiTaskDownloadURLObjectPreviewData::main() {
 }
 
 void QQApiTaskDownloadURLObjectPreviewData::requestDidLoadRawResponse(VelmoraRequest&, const os::Data& data) {
-  // A picture larger than a message may carry would make the share itself refused, and nobody
-  // hears the result of the send made here: it goes out without it, as when nothing came.
+  // A picture larger than a message may carry would make the share itself refused: it goes out
+  // without it, as when nothing came.
   if (auto* l = link(); l && data.size() <= kQQApiPreviewImageMax && os::decodeImage(data)) l->previewImageData = data;
   resendShareMessage();
 }
