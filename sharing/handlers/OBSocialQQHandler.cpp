@@ -312,6 +312,9 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
   // A second answer to a share, or one to a share of an earlier run, is nobody's: its caller
   // has heard already, and nothing was shared in this run.
   if (!awaitingShare_) return;
+  // The awaited share has not reached QQ yet (its picture is still being fetched): the answer is
+  // to an earlier share, whose caller has heard.
+  if (laterSend_) return;
   auto code = response ? strictInteger(response->result) : std::nullopt;
   if (!code) {
     // An answer without a result code says nothing about the share: dropped, and the share

@@ -710,8 +710,9 @@ class QQPreviewShareTest : public QQHandlerTest {
     stalled.delay = 8;  // beyond the preview fetch's time-out
     pictures_.route("GET", "/slow.png", stalled);
     qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
-    // QQ answers every share it is opened with.
+    // QQ answers every share it is opened with, unless told to keep still.
     qq_->setOpenURLHandler([this](os::TestPeerApplication& peer, const os::TestPeerApplication::OpenedURL&) {
+      if (qqAnswer_.empty()) return true;
       peer.openURL(kPluginScheme + "://response_from_qq?source=qq&error=" + qqAnswer_);
       return true;
     });
@@ -796,6 +797,26 @@ TEST_F(QQPreviewShareTest, AShareReplacedWhileItsPictureIsFetchedIsNeverSent) {
   EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
   EXPECT_EQ(later->codes, std::vector<int>{200});
   EXPECT_TRUE(alertMessages().empty());
+}
+
+// QQ answers an earlier share while the newer one still waits on its picture: that answer is not
+// the newer share's, which hears only QQ's answer to itself once it has gone.
+TEST_F(QQPreviewShareTest, AnAnswerComingBeforeTheShareIsSentIsNotItsAnswer) {
+  qqAnswer_.clear();
+  const auto earlier = shareFromOwnServices("qq", 1).front();
+  ASSERT_TRUE(settle([&] { return qq_->openedURLs().size() == 1; }));
+  shareWithPicture(pictures_.url("/slow.png"));
+  EXPECT_EQ(earlier->codes, std::vector<int>{5052});
+  answerShare("0");
+  EXPECT_TRUE(outcomes_->codes.empty());
+  EXPECT_TRUE(OBSocialQQHandler::shareInstance()->awaitsAnswer());
+
+  qqAnswer_ = "-4";
+  ASSERT_TRUE(settle([&] { return !outcomes_->codes.empty(); }));  // sent once the fetch times out
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_EQ(qq_->openedURLs().size(), 2u);
+  EXPECT_EQ(earlier->codes, std::vector<int>{5052});
+  EXPECT_EQ(count(5), 0);
 }
 
 }  // namespace
