@@ -254,14 +254,24 @@ bool QQApiInterface::handleOpenURL(const std::optional<std::string>& url, QQApiI
   }
 }
 
+namespace {
+
+std::shared_ptr<QQApiMessage> shareMessage(const SendMessageToQQReq& req, std::uint32_t type) {
+  auto message = QQApiMessage::messageWithObject(req.message, type);
+  message->laterSend = req.laterSend;
+  return message;
+}
+
+}  // namespace
+
 std::int32_t QQApiInterface::sendMessageToQQWithReq(const std::shared_ptr<QQBaseReq>& req) {
   if (!req || std::string(req->className()) != "SendMessageToQQReq") return -1;
-  return SendMessageToQQRequest(QQApiMessage::messageWithObject(static_cast<SendMessageToQQReq&>(*req).message, 5));
+  return SendMessageToQQRequest(shareMessage(static_cast<SendMessageToQQReq&>(*req), 5));
 }
 
 std::int32_t QQApiInterface::sendMessageToQQQZoneWithReq(const std::shared_ptr<QQBaseReq>& req) {
   if (!req || std::string(req->className()) != "SendMessageToQQReq") return -1;
-  return SendMessageToQQRequest(QQApiMessage::messageWithObject(static_cast<SendMessageToQQReq&>(*req).message, 7));
+  return SendMessageToQQRequest(shareMessage(static_cast<SendMessageToQQReq&>(*req), 7));
 }
 
 std::int32_t QQApiInterface::sendReq(const std::shared_ptr<QQBaseReq>& req) {

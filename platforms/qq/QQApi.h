@@ -44,6 +44,8 @@ class SendMessageToQQReq : public QQBaseReq {
   const char* className() const override { return "SendMessageToQQReq"; }
   static std::shared_ptr<SendMessageToQQReq> reqWithContent(std::shared_ptr<QQApiObject> message);
   std::shared_ptr<QQApiObject> message;
+  // Hears the end of the send when it answers "goes out later"; handed to the message sent.
+  std::shared_ptr<QQApiLaterSend> laterSend;
 };
 
 class ShowMessageFromQQReq : public QQBaseReq {

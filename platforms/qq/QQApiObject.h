@@ -3,6 +3,7 @@
 // QQApiObject, wrapped in a QQApiMessage that adds the message type, with the keyed-archive
 // forms the QQ pasteboards carry.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -11,6 +12,15 @@
 #include "os/core/Data.h"
 #include "os/core/Value.h"
 #include "os/store/KeyedArchive.h"
+
+// A send that answered "goes out later" (EQQAPIMESSAGEPREVIEWLOADING) ends when the preview
+// picture has been fetched: `done` hears the result code of the send made then, the only word its
+// caller gets of a share QQ never opened. A caller that gives the share up before then withdraws
+// it, and it is not sent.
+struct QQApiLaterSend {
+  std::function<void(std::int32_t)> done;
+  bool withdrawn = false;
+};
 
 // Size limits, enforced where content is sent.
 inline constexpr std::size_t kQQApiTitleMax = 128;            // characters
@@ -174,6 +184,8 @@ class QQApiMessage : public os::Archivable {
   // The preview task that sends this message again (not owned).
   void setAssociatedTask(const QQApiTask* task) { task_ = task; }
   bool isAssociatedWithTask() const { return task_ != nullptr; }
+  // Who hears the end of a send made later by the preview task; not archived.
+  std::shared_ptr<QQApiLaterSend> laterSend;
 
   std::vector<std::string> archiveClassNames() const override { return {kClassName, os::kArchiveRootClass}; }
   void encodeWithCoder(os::KeyedArchiver& coder) const override;

@@ -5,6 +5,7 @@
 #include "os/core/Log.h"
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "os/graphics/BitmapContext.h"
 #include "os/graphics/ImageCodec.h"
@@ -85,14 +86,22 @@ void QQApiPreviewTask::resendShareMessage() {
     timeout_->invalidate();
     timeout_.reset();
   }
+  // The send made here is the share's only send: its result goes to whoever waits for it.
+  std::shared_ptr<QQApiLaterSend> laterSend;
+  std::optional<std::int32_t> sent;
   if (link()) {
     auto message = std::move(urlMsg_);
-    message->setAssociatedTask(this);
-    QQApi::sendMessage(message);
+    laterSend = message->laterSend;
+    if (!laterSend || !laterSend->withdrawn) {
+      message->setAssociatedTask(this);
+      sent = QQApi::sendMessage(message);
+    }
   }
   urlMsg_.reset();
   if (request_) request_->setDelegate({});  // what else it reports is of no interest now
   finish();
+  // Told last: the one who hears may start another share at once.
+  if (sent && laterSend && laterSend->done) std::exchange(laterSend->done, nullptr)(*sent);
 }
 
 std::shared_ptr<QQApiTaskDownloadURLObjectPreviewData> QQApiTaskDownloadURLObjectPreviewData::initWithURLMessage(
@@ -113,8 +122,8 @@ void QQApiTaskDownloadURLObjectPreviewData::main() {
 }
 
 void QQApiTaskDownloadURLObjectPreviewData::requestDidLoadRawResponse(VelmoraRequest&, const os::Data& data) {
-  // A picture larger than a message may carry would make the share itself refused, and nobody
-  // hears the result of the send made here: it goes out without it, as when nothing came.
+  // A picture larger than a message may carry would make the share itself refused: it goes out
+  // without it, as when nothing came.
   if (auto* l = link(); l && data.size() <= kQQApiPreviewImageMax && os::decodeImage(data)) l->previewImageData = data;
   resendShareMessage();
 }

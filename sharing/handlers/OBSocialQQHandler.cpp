@@ -276,6 +276,15 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     object = QQApiTextObject::objectWithText(description);
   }
   auto request = SendMessageToQQReq::reqWithContent(object);
+  auto later = std::make_shared<QQApiLaterSend>();
+  std::weak_ptr<OBSocialQQHandler> weak = weak_from_this();
+  std::weak_ptr<QQApiLaterSend> weakLater = later;
+  later->done = [weak, weakLater](std::int32_t code) {
+    auto self = weak.lock();
+    auto send = weakLater.lock();
+    if (self && send) self->laterSendEnded(send, code);
+  };
+  request->laterSend = later;
   std::int32_t sent = EQQAPISENDFAILD;
   if (name == OBShareToQQ)
     sent = QQApiInterface::sendReq(request);
@@ -288,6 +297,7 @@ void OBSocialQQHandler::clickHandlerWithSnsName(const std::string& name, const s
     socialController = service;
     socialCaller = caller;
     awaitingShare_ = name;
+    if (sent == EQQAPIMESSAGEPREVIEWLOADING) laterSend_ = std::move(later);
     return;
   }
   dispatcher->setCurrentSnsHandler(waiting);
@@ -302,6 +312,9 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
   // A second answer to a share, or one to a share of an earlier run, is nobody's: its caller
   // has heard already, and nothing was shared in this run.
   if (!awaitingShare_) return;
+  // The awaited share has not reached QQ yet (its picture is still being fetched): the answer is
+  // to an earlier share, whose caller has heard.
+  if (laterSend_) return;
   auto code = response ? strictInteger(response->result) : std::nullopt;
   if (!code) {
     // An answer without a result code says nothing about the share: dropped, and the share
@@ -311,6 +324,7 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
   }
   // The share QQ answers, though a login may have come between: no later share replaces it.
   const std::string name = *std::exchange(awaitingShare_, std::nullopt);
+  laterSend_.reset();
   if (*code == kQQUserCancelled) {
     *code = OBSocialResponseCodeCancelled;
   } else if (*code == 0) {
@@ -322,7 +336,26 @@ void OBSocialQQHandler::onResp(const std::shared_ptr<QQBaseResp>& response) {
   OBSocialSnsHandler::shareInstance()->handleUIDelegate(socialCaller.lock(), name, *code, std::nullopt, std::nullopt);
 }
 
+void OBSocialQQHandler::laterSendEnded(const std::shared_ptr<QQApiLaterSend>& send, std::int32_t code) {
+  // Opened: QQ's own answer ends the share. The send of a share already ended is nobody's.
+  if (code == EQQAPISENDSUCESS || send != laterSend_ || !awaitingShare_) {
+    if (send == laterSend_) laterSend_.reset();
+    return;
+  }
+  laterSend_.reset();
+  const std::string name = *std::exchange(awaitingShare_, std::nullopt);
+  // Nothing of this handler waits now: the dispatcher's wait for it ends with the share.
+  auto dispatcher = OBSocialSnsHandler::shareInstance();
+  if (!completion_ && dispatcher->currentSnsHandler().get() == this) dispatcher->setCurrentSnsHandler({});
+  dispatcher->handleUIDelegate(socialCaller.lock(), name, OBSocialResponseCodeNotSent,
+                               std::string("the QQ application did not open"), std::nullopt);
+  showAlert("shareQQ_openFail");
+}
+
 void OBSocialQQHandler::answerReplacedShare() {
+  // A replaced share still waiting on its preview picture is not sent: its caller hears below
+  // that it ended, and QQ would take its answer to it for the newer share's.
+  if (auto later = std::exchange(laterSend_, nullptr)) later->withdrawn = true;
   auto replaced = std::exchange(awaitingShare_, std::nullopt);
   if (!replaced) return;
   // QQ holds one share at a time and answers the newest only.

@@ -83,6 +83,11 @@ class OBSocialQQHandler : public OBSocialSnsHandlerDelegate,
   // newer, so the older's caller hears at once that its share ended unheard.
   void answerReplacedShare();
   std::optional<std::string> awaitingShare_;  // the platform of the share whose answer QQ owes
+  // The awaited share's send while it waits on its preview picture: its end is heard through it.
+  std::shared_ptr<QQApiLaterSend> laterSend_;
+  // The end of a share's send made once its preview picture came: a send that failed ends the
+  // share, as one that fails at once does.
+  void laterSendEnded(const std::shared_ptr<QQApiLaterSend>& send, std::int32_t code);
   // The login's completion, handed out once.
   OBSocialCompletion takeCompletion();
 

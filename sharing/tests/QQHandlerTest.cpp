@@ -9,6 +9,7 @@
 #include "foundation/formats/Base64.h"
 #include "os/core/String.h"
 #include "os/graphics/Image.h"
+#include "os/graphics/ImageCodec.h"
 #include "os/net/NetworkReachability.h"
 #include "os/store/Bundle.h"
 #include "os/store/KeyedArchive.h"
@@ -22,6 +23,7 @@
 #include "os/views/AlertView.h"
 #include "os/views/Application.h"
 #include "platforms/qq/QQApiDatastore.h"
+#include "platforms/qq/QQApiTask.h"
 #include "platforms/tests/wechat/WeChatPeer.h"
 #include "qqconnect/login/OpenApi.h"
 #include "qqconnect/analytics/VMA4QC.h"
@@ -684,6 +686,137 @@ TEST_F(QQHandlerTest, AShareThroughQQsWebPageHearsThePagesAnswer) {
   browser->openURL(back + "cancel");
   os::RunLoop::main()->runUntilIdle();
   EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052}));
+}
+
+}  // namespace
+
+namespace {
+
+using os::testing::CannedResponse;
+using os::testing::HttpTestServer;
+
+// The news link shared with its picture on a server: QQ gets it once the picture has been fetched.
+class QQPreviewShareTest : public QQHandlerTest {
+ protected:
+  void SetUp() override {
+    QQHandlerTest::SetUp();
+    CannedResponse picture;
+    auto png = os::encodePNG(*os::Image::create(os::Bitmap(60, 40)));
+    ASSERT_TRUE(png);
+    picture.body.assign(png->begin(), png->end());
+    picture.contentType = "image/png";
+    pictures_.route("GET", "/p.png", picture);
+    CannedResponse stalled = CannedResponse::text("never in time");
+    stalled.delay = 8;  // beyond the preview fetch's time-out
+    pictures_.route("GET", "/slow.png", stalled);
+    qq_ = sandbox_.launchPeerApplication("com.velmora.mqq", {"mqq", "mqqapi"});
+    // QQ answers every share it is opened with, unless told to keep still.
+    qq_->setOpenURLHandler([this](os::TestPeerApplication& peer, const os::TestPeerApplication::OpenedURL&) {
+      if (qqAnswer_.empty()) return true;
+      peer.openURL(kPluginScheme + "://response_from_qq?source=qq&error=" + qqAnswer_);
+      return true;
+    });
+    OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::string("http://n/1"));
+  }
+  void TearDown() override {
+    os::RunLoop::main()->runUntil([] { return !QQApiTask::runningTask() && QQApiTask::waitingTaskCount() == 0; }, 30);
+    QQHandlerTest::TearDown();
+  }
+  // The reader shares the news link with its picture at `address` from the sheet.
+  void shareWithPicture(const std::string& address) {
+    service_->socialData()->setUrlResource(OBSocialUrlResource::initWithSnsResourceType(OBSocialUrlResourceTypeImage, address));
+    pick("qq");
+  }
+  bool previewSettled() {
+    return settle([] { return !QQApiTask::runningTask() && QQApiTask::waitingTaskCount() == 0; });
+  }
+
+  HttpTestServer pictures_;
+  std::string qqAnswer_ = "0";
+};
+
+// However the picture's fetch ends, the share then goes to QQ once and its caller hears QQ's
+// answer once; a QQ that does not open leaves nothing to wait for, and the caller hears that the
+// share did not go, with the alert a share QQ refuses at once brings.
+TEST_F(QQPreviewShareTest, TheCallerHearsTheEndOfTheSendMadeOnceThePictureIsFetched) {
+  shareWithPicture(pictures_.url("/p.png"));
+  ASSERT_TRUE(settle([&] { return !outcomes_->codes.empty(); }));
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{200});
+  ASSERT_EQ(qq_->openedURLs().size(), 1u);
+  EXPECT_EQ(lastShare()["file_type"].stringOr(), "news");
+  auto preview = QQApiDatastore::instance().getApiLargeData();
+  ASSERT_TRUE(preview);
+  EXPECT_TRUE((*preview)["previewimagedata"].data());
+
+  qqAnswer_ = "-4";
+  shareWithPicture(pictures_.url("/p.png"));
+  ASSERT_TRUE(settle([&] { return outcomes_->codes.size() == 2; }));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052}));
+
+  // The picture cannot be fetched: the share goes without it.
+  qqAnswer_ = "0";
+  shareWithPicture("http://127.0.0.1:" + std::to_string(HttpTestServer::refusedPort()) + "/p.png");
+  ASSERT_TRUE(settle([&] { return outcomes_->codes.size() == 3; }));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052, 200}));
+  EXPECT_EQ(qq_->openedURLs().size(), 3u);
+
+  // The QQ Connect client registers meanwhile an open id no share URL can carry: the send made
+  // once the picture came is refused.
+  QQApi::registerQQConnectOpenId("open&id");
+  shareWithPicture(pictures_.url("/p.png"));
+  ASSERT_TRUE(settle([&] { return outcomes_->codes.size() == 4; }));
+  EXPECT_EQ(outcomes_->codes, (std::vector<int>{200, 5052, 200, 5054}));
+  EXPECT_EQ(alertMessages(), std::vector<std::string>{"打不开手机QQ"});
+  EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+  EXPECT_FALSE(OBSocialQQHandler::shareInstance()->awaitsAnswer());
+  EXPECT_EQ(qq_->openedURLs().size(), 3u);
+  ASSERT_TRUE(previewSettled());
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(outcomes_->codes.size(), 4u);
+  ASSERT_TRUE(settle([&] { return count(5) == 2; }));
+}
+
+// A share still waiting on its picture when another reaches QQ is answered as replaced at once,
+// and is then not sent: QQ would show it after the newer one and its answer would be taken for
+// the newer one's.
+TEST_F(QQPreviewShareTest, AShareReplacedWhileItsPictureIsFetchedIsNeverSent) {
+  shareWithPicture(pictures_.url("/slow.png"));
+  ASSERT_TRUE(settle([&] { return pictures_.requestCount() == 1; }));
+  EXPECT_TRUE(qq_->openedURLs().empty());
+  EXPECT_TRUE(outcomes_->codes.empty());
+
+  const auto later = shareFromOwnServices("qq", 1).front();
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  ASSERT_TRUE(settle([&] { return later->codes.size() == 1; }));
+  EXPECT_EQ(later->codes, std::vector<int>{200});
+
+  // The first share's fetch times out.
+  ASSERT_TRUE(previewSettled());
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq_->openedURLs().size(), 1u);
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_EQ(later->codes, std::vector<int>{200});
+  EXPECT_TRUE(alertMessages().empty());
+}
+
+// QQ answers an earlier share while the newer one still waits on its picture: that answer is not
+// the newer share's, which hears only QQ's answer to itself once it has gone.
+TEST_F(QQPreviewShareTest, AnAnswerComingBeforeTheShareIsSentIsNotItsAnswer) {
+  qqAnswer_.clear();
+  const auto earlier = shareFromOwnServices("qq", 1).front();
+  ASSERT_TRUE(settle([&] { return qq_->openedURLs().size() == 1; }));
+  shareWithPicture(pictures_.url("/slow.png"));
+  EXPECT_EQ(earlier->codes, std::vector<int>{5052});
+  answerShare("0");
+  EXPECT_TRUE(outcomes_->codes.empty());
+  EXPECT_TRUE(OBSocialQQHandler::shareInstance()->awaitsAnswer());
+
+  qqAnswer_ = "-4";
+  ASSERT_TRUE(settle([&] { return !outcomes_->codes.empty(); }));  // sent once the fetch times out
+  EXPECT_EQ(outcomes_->codes, std::vector<int>{5052});
+  EXPECT_EQ(qq_->openedURLs().size(), 2u);
+  EXPECT_EQ(earlier->codes, std::vector<int>{5052});
+  EXPECT_EQ(count(5), 0);
 }
 
 }  // namespace

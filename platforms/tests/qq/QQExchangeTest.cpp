@@ -312,6 +312,42 @@ TEST_F(QQClientTest, PreviewTooLargeForTheMessageIsLeftOut) {
   EXPECT_FALSE(QQApiTask::runningTask());
 }
 
+// A share that answered "goes out later" is sent once its picture's fetch ends: the one waiting
+// hears that send's result, once, a refusal included (here an open id registered meanwhile that
+// no share URL can carry); a share withdrawn meanwhile is not sent and nobody hears of it.
+TEST_F(QQClientTest, TheSendMadeAfterThePreviewFetchIsHeardOrWithdrawn) {
+  HttpTestServer server;
+  server.route("GET", "/p.png", CannedResponse::text("not an image"));
+  installQQ();
+  registerReader();
+  std::vector<std::int32_t> heard;
+  auto share = [&](const std::string& title) {
+    auto req = SendMessageToQQReq::reqWithContent(
+        QQApiNewsObject::objectWithURLAndPreviewImageURL("http://news.example/1", title, "d", server.url("/p.png")));
+    req->laterSend = std::make_shared<QQApiLaterSend>();
+    req->laterSend->done = [&](std::int32_t code) { heard.push_back(code); };
+    EXPECT_EQ(QQApiInterface::sendReq(req), 7);
+    return req->laterSend;
+  };
+  QQApi::registerQQConnectOpenId("open&id");
+  share("refused");
+  ASSERT_TRUE(run([&] { return !heard.empty(); }));
+  EXPECT_EQ(heard, std::vector<std::int32_t>{5});
+  EXPECT_TRUE(qq->openedURLs().empty());
+
+  QQApi::registerQQConnectOpenId(std::nullopt);
+  share("opened");
+  ASSERT_TRUE(run([&] { return heard.size() == 2; }));
+  EXPECT_EQ(heard, (std::vector<std::int32_t>{5, 0}));
+  ASSERT_TRUE(run([&] { return qq->openedURLs().size() == 1; }));
+
+  share("withdrawn")->withdrawn = true;
+  ASSERT_TRUE(run([&] { return server.requestCount() == 3 && !QQApiTask::runningTask(); }));
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(qq->openedURLs().size(), 1u);
+  EXPECT_EQ(heard.size(), 2u);
+}
+
 TEST_F(QQClientTest, UploadedPreviewTravelsAsItsAddress) {
   HttpTestServer server;
   server.route("POST", "/upload", CannedResponse::text(R"({"result":{"url":"http://img.example/p.jpg"}})"));
