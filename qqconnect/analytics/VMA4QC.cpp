@@ -259,11 +259,16 @@ void VMA4QC::applyStrategy(const std::shared_ptr<VMA4QCEvent>& event) {
   int strategy = settings.reportStrategy;
   if (settings.smartReporting && wifi) strategy = 1;
   auto sendNow = [&] {
-    dispatcher_->sendEvent(text, [this, text, ts](bool success) {
-      if (success)
-        store_->sendCachedEvents(-1);
-      else
-        store_->storeEvent(text, ts);
+    // Kept in the store as being sent while the upload runs: an application that ends before the
+    // answer leaves it waiting for the next start, and no batch of this run takes it meanwhile.
+    store_->storeSendingEvent(text, ts, [this, text, ts](std::optional<long long> row) {
+      dispatcher_->sendEvent(text, [this, text, ts, row](bool success) {
+        if (row)
+          store_->settleSendingEvent(*row, success, text, ts);
+        else if (!success)
+          store_->storeEvent(text, ts);
+        if (success) store_->sendCachedEvents(-1);
+      });
     });
   };
   switch (strategy) {

@@ -128,6 +128,46 @@ void VMA4QCStore::storeEvent(std::string content, std::uint32_t ts, std::functio
   });
 }
 
+void VMA4QCStore::storeSendingEvent(std::string content, std::uint32_t ts,
+                                    std::function<void(std::optional<long long> row)> then) {
+  queue_.async([this, content = std::move(content), ts, then = std::move(then)] {
+    std::optional<long long> row;
+    if (auto db = database()) {
+      db->inDatabase([&](SQDatabase& connection) {
+        if (connection.executeUpdate("insert into events(content, status, send_count,ts) values(?, ?, ?, ?)", content,
+                                     kSending, 0, ts))
+          row = connection.lastInsertRowId();
+      });
+    }
+    then(row);
+  });
+}
+
+void VMA4QCStore::settleSendingEvent(long long row, bool sent, std::string content, std::uint32_t ts) {
+  queue_.async([this, row, sent, content = std::move(content), ts]() mutable {
+    auto db = database();
+    bool waiting = false;
+    if (db) {
+      db->inDatabase([&](SQDatabase& connection) {
+        if (sent) {
+          connection.executeUpdate("delete from events where event_id = ?", row);
+        } else {
+          waiting = connection.executeUpdate("update events set status = ? where event_id = ? and status = ?", kWaiting,
+                                             row, kSending) &&
+                    connection.changes() > 0;
+        }
+      });
+    }
+    if (sent) return;
+    if (waiting) {
+      recount();
+      return;
+    }
+    // The row went with a replaced file: the event is stored as an event that failed at once is.
+    storeEvent(std::move(content), ts);
+  });
+}
+
 std::vector<VMA4QCStoreEvent> VMA4QCStore::loadCachedEvents() {
   std::vector<VMA4QCStoreEvent> events;
   auto db = database();

@@ -53,6 +53,13 @@ class VMA4QCStore {
   // On the store's queue: a batch of waiting events; count -1 sends everything, n keeps sending
   // while at least n wait.
   void sendCachedEvents(int count);
+  // On the store's queue: an event about to be sent at once is kept as being sent, so that a
+  // process ending before the answer leaves it for the next start. `then` gets its row, or none
+  // when it could not be kept.
+  void storeSendingEvent(std::string content, std::uint32_t ts, std::function<void(std::optional<long long> row)> then);
+  // On the store's queue: the answer for such a row. Sent: the row goes. Not sent: it waits like a
+  // stored event, or is stored afresh when the row is gone.
+  void settleSendingEvent(long long row, bool sent, std::string content, std::uint32_t ts);
   void storeUser(const VMA4QCUser& user);
   void storeConfig(const VMA4QCDataConfig& config);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -585,6 +586,142 @@ TEST_F(VMA4QCTest, AStoreKilledMidBatchLosesNothingAndSendsNothingTwice) {
   std::set<long long> seen;
   for (const auto& event : *batch->array()) seen.insert(event["n"].intValue());
   EXPECT_EQ(seen.size(), 30u);
+}
+
+// An event sent at once is in the store as being sent while its upload runs: no batch of the run
+// takes it meanwhile, its answer removes it, and a refusal leaves it waiting once.
+TEST_F(VMA4QCTest, AnEventBeingSentAtOnceIsInNoBatchOfItsRunAndWaitsOnceWhenRefused) {
+  auto client = makeClient();
+  client->startWithAppkey("key");  // cellular, strategy 3: its session event waits
+  storeEvents(*client, 3);
+  std::mutex gateMutex;
+  std::condition_variable gateChanged;
+  bool open = false;
+  server_.route("POST", VMA4QCDispatcher::kPath, [&](const RecordedRequest& request) {
+    const std::string batch = batchOf(request);
+    if (batch.find("\"refused\"") != std::string::npos) return CannedResponse::text("busy", 503);
+    if (batch.find("\"held\"") != std::string::npos) {
+      std::unique_lock lock(gateMutex);
+      gateChanged.wait_for(lock, std::chrono::seconds(60), [&] { return open; });
+    }
+    return CannedResponse::text("");
+  });
+  struct Opener {
+    std::function<void()> open;
+    ~Opener() { open(); }
+  } opener{[&] {
+    std::lock_guard lock(gateMutex);
+    open = true;
+    gateChanged.notify_all();
+  }};
+
+  reach_->setDefaultFlags(kReachable);  // Wi-Fi: events go at once
+  client->trackCustomEvent("held", {});
+  ASSERT_TRUE(server_.waitForRequests(1, 60));
+  auto held = rows(*client, "select status from events where content like '%\"held\"%'");
+  ASSERT_EQ(held, std::vector<int>{2});
+  EXPECT_EQ(client->store().storedEventCount(), 4u);  // only the waiting ones
+  client->store().sendCachedEvents(-1);  // loaded now, uploaded behind the held one
+  client->store().queue().drain();
+  opener.open();
+  client->flush();
+  int sends = 0;
+  for (const auto& request : server_.requests())
+    if (batchOf(request).find("\"held\"") != std::string::npos) ++sends;
+  EXPECT_EQ(sends, 1);
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+
+  client->trackCustomEvent("refused", {});
+  client->flush();
+  EXPECT_EQ(rows(*client, "select status * 10 + send_count from events where content like '%\"refused\"%'"),
+            std::vector<int>{10});
+  EXPECT_EQ(client->store().storedEventCount(), 1u);
+}
+
+// The other half of the ending test: an application whose events go at once, the first upload
+// held unanswered. Told to go on (a byte on standard input) once it is out, the application ends
+// as a person leaving it does and the process exits, the answer still awaited.
+TEST(VMA4QCEndedApplication, ChildProcess) {
+  const char* docs = std::getenv("VMA4QC_ENDING_DOCUMENTS");
+  const char* url = std::getenv("VMA4QC_ENDING_URL");
+  if (!docs || !url) GTEST_SKIP() << "runs only as the ending test's child";
+  os::TestSandbox sandbox;
+  os::testing::SharedFakeReachability reach;
+  reach->setDefaultFlags(kReachable);
+  auto app = os::Application::create(nullptr);
+  app->launch();
+  VMA4QC client({docs, url, nullptr, true});
+  client.startWithAppkey("key");
+  client.trackCustomEvent("held", {});
+  char go = 0;
+  if (read(STDIN_FILENO, &go, 1) != 1) _exit(2);
+  _exit(app->leave(20) ? 0 : 3);
+}
+
+TEST_F(VMA4QCTest, AnEventSentAtOnceOutlivesAnApplicationEndingBeforeItsAnswer) {
+  const std::string documents = sandbox_.sandbox()->documentsDirectory();
+  makeClient();  // the database exists, as after any earlier run
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 30;  // no answer before the process is gone
+  }
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  std::vector<std::string> env{"VMA4QC_ENDING_DOCUMENTS=" + documents,
+                               "VMA4QC_ENDING_URL=" + server_.url(VMA4QCDispatcher::kPath)};
+  for (char** e = environ; *e; ++e) env.emplace_back(*e);
+  std::vector<char*> envp;
+  for (auto& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  char self[] = "/proc/self/exe", filter[] = "--gtest_filter=VMA4QCEndedApplication.ChildProcess";
+  char* argv[] = {self, filter, nullptr};
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(go[0], STDIN_FILENO);
+    close(go[0]);
+    close(go[1]);
+    execve(self, argv, envp.data());
+    _exit(127);
+  }
+  close(go[0]);
+  struct Reaper {
+    pid_t pid;
+    int fd;
+    ~Reaper() {
+      if (fd >= 0) close(fd);
+      if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    }
+  } reaper{child, go[1]};
+  ASSERT_TRUE(server_.waitForRequests(1, 60));
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  reaper.pid = 0;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 0;
+  }
+  const std::size_t before = server_.requestCount();
+
+  auto client = makeClient();  // its start sends everything waiting
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+  auto requests = server_.requests();
+  int held = 0, sessions = 0;
+  for (std::size_t i = before; i < requests.size(); ++i) {
+    auto batch = VMA4QCJSON::objectWithString(batchOf(requests[i]));
+    ASSERT_TRUE(batch && batch->isArray());
+    for (const auto& event : *batch->array()) {
+      if (event["ei"] == os::Value("held")) ++held;
+      if (event["et"].intValue() == 2) ++sessions;
+    }
+  }
+  EXPECT_EQ(held, 1);
+  EXPECT_EQ(sessions, 1);
 }
 
 }  // namespace
