@@ -35,9 +35,12 @@ std::shared_ptr<SQDatabaseQueue> VMA4QCStore::database() {
   if (db_) return db_;
   db_ = SQDatabaseQueue::databaseQueueWithPath(path_);
   if (!db_) {
-    openFailed_ = true;
+    // Only before the first open: a reopen after close finds rows this run is sending, which must
+    // not wait again.
+    if (!opened_) openFailed_ = true;
     return db_;
   }
+  opened_ = true;
   if (openFailed_) {
     openFailed_ = false;
     // An open that failed (at the start, no descriptor left) skipped what the start does on the

@@ -99,7 +99,8 @@ class VMA4QCStore {
   const Sender sender_;
   std::mutex dbMutex_;
   std::shared_ptr<SQDatabaseQueue> db_;
-  bool openFailed_ = false;  // the last open failed: the next one that succeeds makes the tables
+  bool openFailed_ = false;  // the first open failed: the next one that succeeds makes the tables
+  bool opened_ = false;      // an open has succeeded
   std::atomic<std::uint32_t> numStoredEvents_{0};
   VMA4QCTaskQueue queue_{"VMA4QCStatStore"};
 };

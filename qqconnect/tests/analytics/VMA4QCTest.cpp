@@ -364,6 +364,30 @@ TEST_F(VMA4QCTest, AStoreThatCouldNotOpenItsFileAtStartMakesItsTablesWhenItFirst
   EXPECT_EQ(store->loadCachedEvents()[0].content, "{\"n\":1}");
 }
 
+// Closed as the application terminates, then reopened by work still coming (a batch's answer),
+// the first try finding no descriptor: rows that run is sending stay being sent, so no batch of
+// the run sends them a second time.
+TEST_F(VMA4QCTest, AReopenAfterAFailedTryLeavesTheRowsOfTheRunBeingSent) {
+  VMA4QCConfig config;
+  std::vector<std::vector<std::string>> sent;
+  auto sender = [&](std::vector<std::string> batch, VMA4QCStore::Callback) { sent.push_back(std::move(batch)); };
+  VMA4QCStore store(config, sandbox_.sandbox()->documentsDirectory() + "/" + VMA4QCStore::kDatabaseName, sender);
+  store.storeEvent("{\"n\":1}", 100);
+  store.sendCachedEvents(-1);  // its answer never comes
+  store.queue().drain();
+  ASSERT_EQ(sent.size(), 1u);
+  store.close();
+  {
+    os::testing::NoDescriptorLeft none;
+    EXPECT_EQ(store.getStoredEventsNum(), 0u);  // the reopen fails
+  }
+  store.storeEvent("{\"n\":2}", 200);
+  store.sendCachedEvents(-1);
+  store.queue().drain();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1], std::vector<std::string>{"{\"n\":2}"});
+}
+
 // A file damaged while the client runs is found by the next statement that writes: the event or
 // configuration being stored then goes into the new database rather than away with the old one.
 TEST_F(VMA4QCTest, WhatIsBeingStoredAsTheDamageIsFoundIsKeptInTheNewDatabase) {
