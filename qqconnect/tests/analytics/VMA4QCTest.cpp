@@ -1,5 +1,6 @@
 // The analytics client against a loopback analytics CGI.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -53,6 +54,34 @@ std::size_t eventsIn(const RecordedRequest& request) {
   auto batch = VMA4QCJSON::objectWithString(batchOf(request));
   return batch && batch->isArray() ? batch->count() : 0;
 }
+
+// This test binary again, in a fresh process rather than a fork of this threaded one, running only
+// `test`, with `variables` added to its environment and `input` (when given) as standard input.
+// Killed and waited for when it goes, unless it was waited for already.
+struct ChildProcess {
+  pid_t pid = -1;
+  ChildProcess(const std::string& test, std::vector<std::string> variables, int input = -1) {
+    for (char** e = environ; *e; ++e) variables.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=" + test;
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid = fork();
+    if (pid == 0) {
+      if (input >= 0) dup2(input, STDIN_FILENO);
+      execve(argv[0], argv, envp.data());
+      _exit(127);
+    }
+  }
+  ~ChildProcess() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+};
 
 class VMA4QCTest : public ::testing::Test {
  protected:
@@ -572,31 +601,12 @@ TEST_F(VMA4QCTest, AStoreKilledMidBatchLosesNothingAndSendsNothingTwice) {
     std::lock_guard lock(mutex_);
     answer_.delay = 30;  // the upload hangs until the process is gone
   }
-  // A fresh process rather than a fork of this threaded one.
-  std::vector<std::string> env{"VMA4QC_CHILD_DOCUMENTS=" + documents,
-                               "VMA4QC_CHILD_URL=" + server_.url(VMA4QCDispatcher::kPath)};
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  char self[] = "/proc/self/exe", filter[] = "--gtest_filter=VMA4QCKilledStore.ChildProcess";
-  char* argv[] = {self, filter, nullptr};
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execve(self, argv, envp.data());
-    _exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  } reaper{child};
+  ChildProcess child("VMA4QCKilledStore.ChildProcess", {"VMA4QC_CHILD_DOCUMENTS=" + documents,
+                                                       "VMA4QC_CHILD_URL=" + server_.url(VMA4QCDispatcher::kPath)});
+  ASSERT_GE(child.pid, 0);
   ASSERT_TRUE(server_.waitForRequests(1, 60));
   EXPECT_EQ(eventsIn(server_.requests()[0]), 30u);
-  kill(child, SIGKILL);
+  kill(child.pid, SIGKILL);
   {
     std::lock_guard lock(mutex_);
     answer_.delay = 0;
@@ -690,41 +700,18 @@ TEST_F(VMA4QCTest, AnEventSentAtOnceOutlivesAnApplicationEndingBeforeItsAnswer) 
     answer_.delay = 30;  // no answer before the process is gone
   }
   int go[2];
-  ASSERT_EQ(pipe(go), 0);
-  std::vector<std::string> env{"VMA4QC_ENDING_DOCUMENTS=" + documents,
-                               "VMA4QC_ENDING_URL=" + server_.url(VMA4QCDispatcher::kPath)};
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  char self[] = "/proc/self/exe", filter[] = "--gtest_filter=VMA4QCEndedApplication.ChildProcess";
-  char* argv[] = {self, filter, nullptr};
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    dup2(go[0], STDIN_FILENO);
-    close(go[0]);
-    close(go[1]);
-    execve(self, argv, envp.data());
-    _exit(127);
-  }
+  ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+  ChildProcess child("VMA4QCEndedApplication.ChildProcess", {"VMA4QC_ENDING_DOCUMENTS=" + documents,
+                                                             "VMA4QC_ENDING_URL=" + server_.url(VMA4QCDispatcher::kPath)},
+                     go[0]);
   close(go[0]);
-  struct Reaper {
-    pid_t pid;
-    int fd;
-    ~Reaper() {
-      if (fd >= 0) close(fd);
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-  } reaper{child, go[1]};
+  ASSERT_GE(child.pid, 0);
   ASSERT_TRUE(server_.waitForRequests(1, 60));
   ASSERT_EQ(write(go[1], "g", 1), 1);
+  close(go[1]);
   int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  reaper.pid = 0;
+  ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+  child.pid = -1;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   {
     std::lock_guard lock(mutex_);
