@@ -41,7 +41,7 @@ VMA4QC::VMA4QC(Options options) : options_(std::move(options)), generator_(os::r
   if (options_.defaults && options_.defaults->integerForKey("VMA4QC_SDK_DB_VER") == 0)
     options_.defaults->setInteger(1, "VMA4QC_SDK_DB_VER");
   queue_.async([this] {
-    store_->loadConfig([this](const VMA4QCDataConfig& c) { holder_.setConfig(c); });
+    holder_.loadStored();
     if (config_.get().reportStrategy == 3) store_->sendCachedEvents(-1);
   });
   if (!options_.observeLifeCycle) return;
@@ -246,6 +246,7 @@ std::string VMA4QC::jsonOf(const VMA4QCEvent& event) {
 
 // On the client's queue, once per event.
 void VMA4QC::applyStrategy(const std::shared_ptr<VMA4QCEvent>& event) {
+  holder_.loadStored();
   const VMA4QCSettings settings = config_.get();
   if (!settings.statEnable) return;
   const std::string text = jsonOf(*event);

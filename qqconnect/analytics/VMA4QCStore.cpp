@@ -269,12 +269,14 @@ void VMA4QCStore::storeConfig(const VMA4QCDataConfig& config) {
   });
 }
 
-void VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each) {
+bool VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each) {
   auto db = database();
-  if (!db) return;
+  if (!db) return false;
   std::vector<VMA4QCDataConfig> configs;
+  bool read = false;
   db->inDatabase([&](SQDatabase& connection) {
     auto rows = connection.executeQuery("select type, content, md5sum, version from config;");
+    read = rows != nullptr;
     while (rows && rows->next()) {
       if (rows->columnCount() != 4 || rows->columnIndexIsNull(0)) continue;
       configs.push_back({static_cast<std::uint32_t>(rows->intForColumnIndex(0)), rows->stringForColumnIndex(1).value_or(""),
@@ -283,6 +285,7 @@ void VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>&
     }
   });
   for (const auto& config : configs) each(config);
+  return read;
 }
 
 std::optional<VMA4QCUser> VMA4QCStore::loadUser(const std::string& uid, const std::string& appVer, std::uint32_t now) {

@@ -67,7 +67,8 @@ class VMA4QCStore {
   std::vector<VMA4QCStoreEvent> loadCachedEvents();
   std::uint32_t getStoredEventsNum();
   std::uint32_t storedEventCount() const { return numStoredEvents_; }
-  void loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each);
+  // False when the configurations could not be read (no database).
+  bool loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each);
   // The one user row, made (with uid and appVer, tagged now) when there is none; none when the
   // table cannot be read or holds more than one row. Runs on the store's queue; the caller waits.
   std::optional<VMA4QCUser> loadUser(const std::string& uid, const std::string& appVer, std::uint32_t now);

@@ -417,6 +417,31 @@ TEST_F(VMA4QCTest, AReopenAfterAFailedTryLeavesTheRowsOfTheRunBeingSent) {
   EXPECT_EQ(sent[1], std::vector<std::string>{"{\"n\":2}"});
 }
 
+// A start that could not open the database (no descriptor left) read no stored configuration: it
+// is read at the first event, whose strategy it sets, and an answer's older one does not replace it.
+TEST_F(VMA4QCTest, ConfigurationsAStartCouldNotReadApplyFromTheFirstEvent) {
+  makeClient()->holder().updateOnlineConfig(
+      os::Value(os::Dictionary{{"cfg", os::Dictionary{{"1", os::Dictionary{{"c", os::Dictionary{{"rs", 1}}},
+                                                                            {"v", 5},
+                                                                            {"m", os::Value("five")}}}}}}));
+  {
+    std::lock_guard lock(mutex_);
+    answer_ = CannedResponse::json(R"({"cfg":{"1":{"c":{"rs":6},"v":4,"m":"four"}}})");
+  }
+  std::unique_ptr<VMA4QC> client;
+  {
+    os::testing::NoDescriptorLeft none;
+    client = std::make_unique<VMA4QC>(VMA4QC::Options{sandbox_.sandbox()->documentsDirectory(),
+                                                      server_.url(VMA4QCDispatcher::kPath), nullptr, false});
+    client->flush();
+  }
+  client->trackCustomEvent("e", {});  // cellular: strategy 1 sends at once, 3 would keep it
+  client->flush();
+  EXPECT_GE(server_.requestCount(), 1u);
+  EXPECT_EQ(client->config().get().reportStrategy, 1);
+  EXPECT_EQ(rows(*client, "select version from config where type = 1"), std::vector<int>{5});
+}
+
 // A file damaged while the client runs is found by the next statement that writes: the event or
 // configuration being stored then goes into the new database rather than away with the old one.
 TEST_F(VMA4QCTest, WhatIsBeingStoredAsTheDamageIsFoundIsKeptInTheNewDatabase) {
