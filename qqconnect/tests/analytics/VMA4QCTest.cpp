@@ -726,9 +726,9 @@ TEST_F(VMA4QCTest, AnEventSentAtOnceOutlivesAnApplicationEndingBeforeItsAnswer) 
   }
   int go[2];
   ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
-  ChildProcess child("VMA4QCEndedApplication.ChildProcess", {"VMA4QC_ENDING_DOCUMENTS=" + documents,
-                                                             "VMA4QC_ENDING_URL=" + server_.url(VMA4QCDispatcher::kPath)},
-                     go[0]);
+  const std::string url = server_.url(VMA4QCDispatcher::kPath);
+  ChildProcess child("VMA4QCEndedApplication.ChildProcess",
+                     {"VMA4QC_ENDING_DOCUMENTS=" + documents, "VMA4QC_ENDING_URL=" + url}, go[0]);
   close(go[0]);
   ASSERT_GE(child.pid, 0);
   ASSERT_TRUE(server_.waitForRequests(1, 60));
