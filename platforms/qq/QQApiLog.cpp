@@ -75,7 +75,11 @@ void QQApiLog(const char* file, int line, const char* format, ...) {
   auto& fm = os::FileManager::defaultManager();
   if (gOpenedFolder != folder) {
     // The folder is the application's documents: only the cut's leftovers of a run killed in it go.
-    fm.removeAbandonedTemporaryFiles(os::appendingPathComponent(folder, kQQApiLogTempFileName));
+    const std::string temp = os::appendingPathComponent(folder, kQQApiLogTempFileName);
+    fm.removeAbandonedTemporaryFiles(temp);
+    // A cut ended between removing the log and moving its tail into place left the tail alone,
+    // whole (it is written atomically): it is the log.
+    if (!fm.fileExistsAtPath(path) && fm.fileExistsAtPath(temp)) fm.moveItemAtPath(temp, path);
     cutIfLongerThan(folder, kLogLimit);
     gOpenedFolder = folder;
     fm.appendData(os::dataFromString("\n\n\n\n\n********** BEGIN LOG ON " + timestamp(true) + " **********\n"), path);

@@ -41,7 +41,7 @@ VMA4QC::VMA4QC(Options options) : options_(std::move(options)), generator_(os::r
   if (options_.defaults && options_.defaults->integerForKey("VMA4QC_SDK_DB_VER") == 0)
     options_.defaults->setInteger(1, "VMA4QC_SDK_DB_VER");
   queue_.async([this] {
-    store_->loadConfig([this](const VMA4QCDataConfig& c) { holder_.setConfig(c); });
+    holder_.loadStored();
     if (config_.get().reportStrategy == 3) store_->sendCachedEvents(-1);
   });
   if (!options_.observeLifeCycle) return;
@@ -246,6 +246,7 @@ std::string VMA4QC::jsonOf(const VMA4QCEvent& event) {
 
 // On the client's queue, once per event.
 void VMA4QC::applyStrategy(const std::shared_ptr<VMA4QCEvent>& event) {
+  holder_.loadStored();
   const VMA4QCSettings settings = config_.get();
   if (!settings.statEnable) return;
   const std::string text = jsonOf(*event);
@@ -259,11 +260,16 @@ void VMA4QC::applyStrategy(const std::shared_ptr<VMA4QCEvent>& event) {
   int strategy = settings.reportStrategy;
   if (settings.smartReporting && wifi) strategy = 1;
   auto sendNow = [&] {
-    dispatcher_->sendEvent(text, [this, text, ts](bool success) {
-      if (success)
-        store_->sendCachedEvents(-1);
-      else
-        store_->storeEvent(text, ts);
+    // Kept in the store as being sent while the upload runs: an application that ends before the
+    // answer leaves it waiting for the next start, and no batch of this run takes it meanwhile.
+    store_->storeSendingEvent(text, ts, [this, text, ts](std::optional<long long> row) {
+      dispatcher_->sendEvent(text, [this, text, ts, row](bool success) {
+        if (row)
+          store_->settleSendingEvent(*row, success, text, ts);
+        else if (!success)
+          store_->storeEvent(text, ts);
+        if (success) store_->sendCachedEvents(-1);
+      });
     });
   };
   switch (strategy) {

@@ -40,12 +40,20 @@ void VMA4QCDataConfigHolder::updateOnlineConfig(const os::Value& answer) {
   if (cfg["2"].isDictionary()) updateConfig(cfg["2"], 2);
 }
 
+void VMA4QCDataConfigHolder::loadStored() {
+  std::lock_guard lock(loadMutex_);
+  if (storedRead_ || !store_) return;
+  storedRead_ = store_->loadConfig([this](const VMA4QCDataConfig& c) { setConfig(c); });
+}
+
 void VMA4QCDataConfigHolder::updateConfig(const os::Value& entry, std::uint32_t type) {
   const os::Value &c = entry["c"], &v = entry["v"], &m = entry["m"];
   if (!c.isDictionary() || !v.isNumber() || !m.isString()) return;
   auto content = VMA4QCJSON::JSONString(c);
   if (!content) return;
   VMA4QCDataConfig config{type, *content, *m.string(), static_cast<std::uint32_t>(v.intValue())};
+  // Compared with what is stored, not with nothing: a start that could not read it has not yet.
+  loadStored();
   auto held = getConfig(type);
   if ((held ? held->version : 0) >= config.version) return;
   setConfig(config);

@@ -57,6 +57,9 @@ class VMA4QCDataConfigHolder {
   // The "cfg" member of an upload answer.
   void updateOnlineConfig(const os::Value& answer);
   void updateConfig(const os::Value& entry, std::uint32_t type);
+  // Applies the stored configurations, once: at start, or when the store could not be read then,
+  // at the first use after, before an event is handled or an answer's configuration compared.
+  void loadStored();
   // Applies a configuration without storing it (stored ones at start).
   void setConfig(const VMA4QCDataConfig& config);
   std::optional<VMA4QCDataConfig> getConfig(std::uint32_t type) const;
@@ -67,6 +70,8 @@ class VMA4QCDataConfigHolder {
  private:
   VMA4QCConfig& config_;
   VMA4QCStore* store_ = nullptr;
+  std::mutex loadMutex_;  // held while the stored configurations are read and applied
+  bool storedRead_ = false;
   mutable std::mutex mutex_;
   std::optional<VMA4QCDataConfig> sdkCfg_, appCfg_;
   os::Dictionary appProperties_;

@@ -35,9 +35,12 @@ std::shared_ptr<SQDatabaseQueue> VMA4QCStore::database() {
   if (db_) return db_;
   db_ = SQDatabaseQueue::databaseQueueWithPath(path_);
   if (!db_) {
-    openFailed_ = true;
+    // Only before the first open: a reopen after close finds rows this run is sending, which must
+    // not wait again.
+    if (!opened_) openFailed_ = true;
     return db_;
   }
+  opened_ = true;
   if (openFailed_) {
     openFailed_ = false;
     // An open that failed (at the start, no descriptor left) skipped what the start does on the
@@ -125,6 +128,46 @@ void VMA4QCStore::storeEvent(std::string content, std::uint32_t ts, std::functio
                        {os::Value(content), os::Value(kWaiting), os::Value(0), os::Value(ts)}) == 0)
       ++numStoredEvents_;
     if (done) done();
+  });
+}
+
+void VMA4QCStore::storeSendingEvent(std::string content, std::uint32_t ts,
+                                    std::function<void(std::optional<long long> row)> then) {
+  queue_.async([this, content = std::move(content), ts, then = std::move(then)] {
+    std::optional<long long> row;
+    if (auto db = database()) {
+      db->inDatabase([&](SQDatabase& connection) {
+        if (connection.executeUpdate("insert into events(content, status, send_count,ts) values(?, ?, ?, ?)", content,
+                                     kSending, 0, ts))
+          row = connection.lastInsertRowId();
+      });
+    }
+    then(row);
+  });
+}
+
+void VMA4QCStore::settleSendingEvent(long long row, bool sent, std::string content, std::uint32_t ts) {
+  queue_.async([this, row, sent, content = std::move(content), ts]() mutable {
+    auto db = database();
+    bool waiting = false;
+    if (db) {
+      db->inDatabase([&](SQDatabase& connection) {
+        if (sent) {
+          connection.executeUpdate("delete from events where event_id = ?", row);
+        } else {
+          waiting = connection.executeUpdate("update events set status = ? where event_id = ? and status = ?", kWaiting,
+                                             row, kSending) &&
+                    connection.changes() > 0;
+        }
+      });
+    }
+    if (sent) return;
+    if (waiting) {
+      recount();
+      return;
+    }
+    // The row went with a replaced file: the event is stored as an event that failed at once is.
+    storeEvent(std::move(content), ts);
   });
 }
 
@@ -226,12 +269,14 @@ void VMA4QCStore::storeConfig(const VMA4QCDataConfig& config) {
   });
 }
 
-void VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each) {
+bool VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each) {
   auto db = database();
-  if (!db) return;
+  if (!db) return false;
   std::vector<VMA4QCDataConfig> configs;
+  bool read = false;
   db->inDatabase([&](SQDatabase& connection) {
     auto rows = connection.executeQuery("select type, content, md5sum, version from config;");
+    read = rows != nullptr;
     while (rows && rows->next()) {
       if (rows->columnCount() != 4 || rows->columnIndexIsNull(0)) continue;
       configs.push_back({static_cast<std::uint32_t>(rows->intForColumnIndex(0)), rows->stringForColumnIndex(1).value_or(""),
@@ -240,6 +285,7 @@ void VMA4QCStore::loadConfig(const std::function<void(const VMA4QCDataConfig&)>&
     }
   });
   for (const auto& config : configs) each(config);
+  return read;
 }
 
 std::optional<VMA4QCUser> VMA4QCStore::loadUser(const std::string& uid, const std::string& appVer, std::uint32_t now) {

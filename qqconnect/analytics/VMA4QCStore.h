@@ -53,6 +53,13 @@ class VMA4QCStore {
   // On the store's queue: a batch of waiting events; count -1 sends everything, n keeps sending
   // while at least n wait.
   void sendCachedEvents(int count);
+  // On the store's queue: an event about to be sent at once is kept as being sent, so that a
+  // process ending before the answer leaves it for the next start. `then` gets its row, or none
+  // when it could not be kept.
+  void storeSendingEvent(std::string content, std::uint32_t ts, std::function<void(std::optional<long long> row)> then);
+  // On the store's queue: the answer for such a row. Sent: the row goes. Not sent: it waits like a
+  // stored event, or is stored afresh when the row is gone.
+  void settleSendingEvent(long long row, bool sent, std::string content, std::uint32_t ts);
   void storeUser(const VMA4QCUser& user);
   void storeConfig(const VMA4QCDataConfig& config);
 
@@ -60,7 +67,8 @@ class VMA4QCStore {
   std::vector<VMA4QCStoreEvent> loadCachedEvents();
   std::uint32_t getStoredEventsNum();
   std::uint32_t storedEventCount() const { return numStoredEvents_; }
-  void loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each);
+  // False when the configurations could not be read (no database).
+  bool loadConfig(const std::function<void(const VMA4QCDataConfig&)>& each);
   // The one user row, made (with uid and appVer, tagged now) when there is none; none when the
   // table cannot be read or holds more than one row. Runs on the store's queue; the caller waits.
   std::optional<VMA4QCUser> loadUser(const std::string& uid, const std::string& appVer, std::uint32_t now);
@@ -92,7 +100,8 @@ class VMA4QCStore {
   const Sender sender_;
   std::mutex dbMutex_;
   std::shared_ptr<SQDatabaseQueue> db_;
-  bool openFailed_ = false;  // the last open failed: the next one that succeeds makes the tables
+  bool openFailed_ = false;  // the first open failed: the next one that succeeds makes the tables
+  bool opened_ = false;      // an open has succeeded
   std::atomic<std::uint32_t> numStoredEvents_{0};
   VMA4QCTaskQueue queue_{"VMA4QCStatStore"};
 };

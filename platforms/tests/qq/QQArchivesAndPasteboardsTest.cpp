@@ -142,6 +142,25 @@ TEST_F(QQClientTest, OpeningTheLogRemovesWhatACutCutShortLeft) {
   EXPECT_NE(text.find("param error: title is nil\n"), std::string::npos);
 }
 
+// A cut ended after it removed the log and before it moved the tail into place: the tail is the
+// log of the earlier runs, and the next run's first line goes on after it.
+TEST_F(QQClientTest, ATailACutLeftAloneIsTheLogAgain) {
+  auto& fm = os::FileManager::defaultManager();
+  const std::string folder = os::Sandbox::current()->documentsDirectory();
+  fm.createDirectoryAtPath(folder, true);
+  const std::string path = os::appendingPathComponent(folder, kQQApiLogFileName);
+  const std::string temp = os::appendingPathComponent(folder, kQQApiLogTempFileName);
+  ASSERT_TRUE(fm.writeData(os::dataFromString("tail of the earlier runs\n"), temp));
+
+  QQAPI_LOG("param error: %s", "title is nil");
+  EXPECT_FALSE(fm.fileExistsAtPath(temp));
+  auto log = fm.contentsAtPath(path);
+  ASSERT_TRUE(log);
+  const std::string text = os::stringFromData(*log);
+  EXPECT_EQ(text.rfind("tail of the earlier runs\n\n\n\n\n\n********** BEGIN LOG ON ", 0), 0u) << text;
+  EXPECT_NE(text.find("param error: title is nil\n"), std::string::npos);
+}
+
 // A line the full disk takes only part of leaves the log as it was: the next line starts on a
 // line of its own, and no half character is left in the file.
 TEST_F(QQClientTest, ALineTheFullDiskCutsShortLeavesTheLogAsItWas) {

@@ -1,9 +1,11 @@
 // The analytics client against a loopback analytics CGI.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <optional>
@@ -52,6 +54,34 @@ std::size_t eventsIn(const RecordedRequest& request) {
   auto batch = VMA4QCJSON::objectWithString(batchOf(request));
   return batch && batch->isArray() ? batch->count() : 0;
 }
+
+// This test binary again, in a fresh process rather than a fork of this threaded one, running only
+// `test`, with `variables` added to its environment and `input` (when given) as standard input.
+// Killed and waited for when it goes, unless it was waited for already.
+struct ChildProcess {
+  pid_t pid = -1;
+  ChildProcess(const std::string& test, std::vector<std::string> variables, int input = -1) {
+    for (char** e = environ; *e; ++e) variables.emplace_back(*e);
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
+    std::string self = "/proc/self/exe", filter = "--gtest_filter=" + test;
+    char* argv[] = {self.data(), filter.data(), nullptr};
+    pid = fork();
+    if (pid == 0) {
+      if (input >= 0) dup2(input, STDIN_FILENO);
+      execve(argv[0], argv, envp.data());
+      _exit(127);
+    }
+  }
+  ~ChildProcess() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+  }
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+};
 
 class VMA4QCTest : public ::testing::Test {
  protected:
@@ -363,6 +393,55 @@ TEST_F(VMA4QCTest, AStoreThatCouldNotOpenItsFileAtStartMakesItsTablesWhenItFirst
   EXPECT_EQ(store->loadCachedEvents()[0].content, "{\"n\":1}");
 }
 
+// Closed as the application terminates, then reopened by work still coming (a batch's answer),
+// the first try finding no descriptor: rows that run is sending stay being sent, so no batch of
+// the run sends them a second time.
+TEST_F(VMA4QCTest, AReopenAfterAFailedTryLeavesTheRowsOfTheRunBeingSent) {
+  VMA4QCConfig config;
+  std::vector<std::vector<std::string>> sent;
+  auto sender = [&](std::vector<std::string> batch, VMA4QCStore::Callback) { sent.push_back(std::move(batch)); };
+  VMA4QCStore store(config, sandbox_.sandbox()->documentsDirectory() + "/" + VMA4QCStore::kDatabaseName, sender);
+  store.storeEvent("{\"n\":1}", 100);
+  store.sendCachedEvents(-1);  // its answer never comes
+  store.queue().drain();
+  ASSERT_EQ(sent.size(), 1u);
+  store.close();
+  {
+    os::testing::NoDescriptorLeft none;
+    EXPECT_EQ(store.getStoredEventsNum(), 0u);  // the reopen fails
+  }
+  store.storeEvent("{\"n\":2}", 200);
+  store.sendCachedEvents(-1);
+  store.queue().drain();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[1], std::vector<std::string>{"{\"n\":2}"});
+}
+
+// A start that could not open the database (no descriptor left) read no stored configuration: it
+// is read at the first event, whose strategy it sets, and an answer's older one does not replace it.
+TEST_F(VMA4QCTest, ConfigurationsAStartCouldNotReadApplyFromTheFirstEvent) {
+  makeClient()->holder().updateOnlineConfig(
+      os::Value(os::Dictionary{{"cfg", os::Dictionary{{"1", os::Dictionary{{"c", os::Dictionary{{"rs", 1}}},
+                                                                            {"v", 5},
+                                                                            {"m", os::Value("five")}}}}}}));
+  {
+    std::lock_guard lock(mutex_);
+    answer_ = CannedResponse::json(R"({"cfg":{"1":{"c":{"rs":6},"v":4,"m":"four"}}})");
+  }
+  std::unique_ptr<VMA4QC> client;
+  {
+    os::testing::NoDescriptorLeft none;
+    client = std::make_unique<VMA4QC>(VMA4QC::Options{sandbox_.sandbox()->documentsDirectory(),
+                                                      server_.url(VMA4QCDispatcher::kPath), nullptr, false});
+    client->flush();
+  }
+  client->trackCustomEvent("e", {});  // cellular: strategy 1 sends at once, 3 would keep it
+  client->flush();
+  EXPECT_GE(server_.requestCount(), 1u);
+  EXPECT_EQ(client->config().get().reportStrategy, 1);
+  EXPECT_EQ(rows(*client, "select version from config where type = 1"), std::vector<int>{5});
+}
+
 // A file damaged while the client runs is found by the next statement that writes: the event or
 // configuration being stored then goes into the new database rather than away with the old one.
 TEST_F(VMA4QCTest, WhatIsBeingStoredAsTheDamageIsFoundIsKeptInTheNewDatabase) {
@@ -547,31 +626,12 @@ TEST_F(VMA4QCTest, AStoreKilledMidBatchLosesNothingAndSendsNothingTwice) {
     std::lock_guard lock(mutex_);
     answer_.delay = 30;  // the upload hangs until the process is gone
   }
-  // A fresh process rather than a fork of this threaded one.
-  std::vector<std::string> env{"VMA4QC_CHILD_DOCUMENTS=" + documents,
-                               "VMA4QC_CHILD_URL=" + server_.url(VMA4QCDispatcher::kPath)};
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  char self[] = "/proc/self/exe", filter[] = "--gtest_filter=VMA4QCKilledStore.ChildProcess";
-  char* argv[] = {self, filter, nullptr};
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execve(self, argv, envp.data());
-    _exit(127);
-  }
-  struct Reaper {
-    pid_t pid;
-    ~Reaper() {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  } reaper{child};
+  ChildProcess child("VMA4QCKilledStore.ChildProcess", {"VMA4QC_CHILD_DOCUMENTS=" + documents,
+                                                       "VMA4QC_CHILD_URL=" + server_.url(VMA4QCDispatcher::kPath)});
+  ASSERT_GE(child.pid, 0);
   ASSERT_TRUE(server_.waitForRequests(1, 60));
   EXPECT_EQ(eventsIn(server_.requests()[0]), 30u);
-  kill(child, SIGKILL);
+  kill(child.pid, SIGKILL);
   {
     std::lock_guard lock(mutex_);
     answer_.delay = 0;
@@ -585,6 +645,119 @@ TEST_F(VMA4QCTest, AStoreKilledMidBatchLosesNothingAndSendsNothingTwice) {
   std::set<long long> seen;
   for (const auto& event : *batch->array()) seen.insert(event["n"].intValue());
   EXPECT_EQ(seen.size(), 30u);
+}
+
+// An event sent at once is in the store as being sent while its upload runs: no batch of the run
+// takes it meanwhile, its answer removes it, and a refusal leaves it waiting once.
+TEST_F(VMA4QCTest, AnEventBeingSentAtOnceIsInNoBatchOfItsRunAndWaitsOnceWhenRefused) {
+  auto client = makeClient();
+  client->startWithAppkey("key");  // cellular, strategy 3: its session event waits
+  storeEvents(*client, 3);
+  std::mutex gateMutex;
+  std::condition_variable gateChanged;
+  bool open = false;
+  server_.route("POST", VMA4QCDispatcher::kPath, [&](const RecordedRequest& request) {
+    const std::string batch = batchOf(request);
+    if (batch.find("\"refused\"") != std::string::npos) return CannedResponse::text("busy", 503);
+    if (batch.find("\"held\"") != std::string::npos) {
+      std::unique_lock lock(gateMutex);
+      gateChanged.wait_for(lock, std::chrono::seconds(60), [&] { return open; });
+    }
+    return CannedResponse::text("");
+  });
+  struct Opener {
+    std::function<void()> open;
+    ~Opener() { open(); }
+  } opener{[&] {
+    std::lock_guard lock(gateMutex);
+    open = true;
+    gateChanged.notify_all();
+  }};
+
+  reach_->setDefaultFlags(kReachable);  // Wi-Fi: events go at once
+  client->trackCustomEvent("held", {});
+  ASSERT_TRUE(server_.waitForRequests(1, 60));
+  auto held = rows(*client, "select status from events where content like '%\"held\"%'");
+  ASSERT_EQ(held, std::vector<int>{2});
+  EXPECT_EQ(client->store().storedEventCount(), 4u);  // only the waiting ones
+  client->store().sendCachedEvents(-1);  // loaded now, uploaded behind the held one
+  client->store().queue().drain();
+  opener.open();
+  client->flush();
+  int sends = 0;
+  for (const auto& request : server_.requests())
+    if (batchOf(request).find("\"held\"") != std::string::npos) ++sends;
+  EXPECT_EQ(sends, 1);
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+
+  client->trackCustomEvent("refused", {});
+  client->flush();
+  EXPECT_EQ(rows(*client, "select status * 10 + send_count from events where content like '%\"refused\"%'"),
+            std::vector<int>{10});
+  EXPECT_EQ(client->store().storedEventCount(), 1u);
+}
+
+// The other half of the ending test: an application whose events go at once, the first upload
+// held unanswered. Told to go on (a byte on standard input) once it is out, the application ends
+// as a person leaving it does and the process exits, the answer still awaited.
+TEST(VMA4QCEndedApplication, ChildProcess) {
+  const char* docs = std::getenv("VMA4QC_ENDING_DOCUMENTS");
+  const char* url = std::getenv("VMA4QC_ENDING_URL");
+  if (!docs || !url) GTEST_SKIP() << "runs only as the ending test's child";
+  os::TestSandbox sandbox;
+  os::testing::SharedFakeReachability reach;
+  reach->setDefaultFlags(kReachable);
+  auto app = os::Application::create(nullptr);
+  app->launch();
+  VMA4QC client({docs, url, nullptr, true});
+  client.startWithAppkey("key");
+  client.trackCustomEvent("held", {});
+  char go = 0;
+  if (read(STDIN_FILENO, &go, 1) != 1) _exit(2);
+  _exit(app->leave(20) ? 0 : 3);
+}
+
+TEST_F(VMA4QCTest, AnEventSentAtOnceOutlivesAnApplicationEndingBeforeItsAnswer) {
+  const std::string documents = sandbox_.sandbox()->documentsDirectory();
+  makeClient();  // the database exists, as after any earlier run
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 30;  // no answer before the process is gone
+  }
+  int go[2];
+  ASSERT_EQ(pipe2(go, O_CLOEXEC), 0);
+  const std::string url = server_.url(VMA4QCDispatcher::kPath);
+  ChildProcess child("VMA4QCEndedApplication.ChildProcess",
+                     {"VMA4QC_ENDING_DOCUMENTS=" + documents, "VMA4QC_ENDING_URL=" + url}, go[0]);
+  close(go[0]);
+  ASSERT_GE(child.pid, 0);
+  ASSERT_TRUE(server_.waitForRequests(1, 60));
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  close(go[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child.pid, &status, 0), child.pid);
+  child.pid = -1;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  {
+    std::lock_guard lock(mutex_);
+    answer_.delay = 0;
+  }
+  const std::size_t before = server_.requestCount();
+
+  auto client = makeClient();  // its start sends everything waiting
+  EXPECT_EQ(rows(*client, "select count(*) from events").at(0), 0);
+  auto requests = server_.requests();
+  int held = 0, sessions = 0;
+  for (std::size_t i = before; i < requests.size(); ++i) {
+    auto batch = VMA4QCJSON::objectWithString(batchOf(requests[i]));
+    ASSERT_TRUE(batch && batch->isArray());
+    for (const auto& event : *batch->array()) {
+      if (event["ei"] == os::Value("held")) ++held;
+      if (event["et"].intValue() == 2) ++sessions;
+    }
+  }
+  EXPECT_EQ(held, 1);
+  EXPECT_EQ(sessions, 1);
 }
 
 }  // namespace
