@@ -160,6 +160,23 @@ std::optional<Data> FileManager::contentsAtPath(const std::string& path, Error* 
   return out;
 }
 
+bool FileManager::mayReadLater(const Error& error) {
+  if (error.domain != kFileErrorDomain) return false;
+  switch (error.code) {
+    case EMFILE:
+    case ENFILE:
+    case ENOMEM:
+    case ENOBUFS:
+    case EIO:
+    case EINTR:
+    case EAGAIN:
+    case EBUSY:
+      return true;
+    default:
+      return false;
+  }
+}
+
 std::string temporaryFileName(const std::string& path, pid_t writer, unsigned long long serial) {
   // The name must fit where the target's name fits: it is unique by its suffix, so the part of the
   // target's name it carries is cut to leave room.

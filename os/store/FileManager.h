@@ -48,6 +48,10 @@ class FileManager {
   // file growing meanwhile is no exception). For files another application may write.
   std::optional<Data> contentsAtPath(const std::string& path, Error* error = nullptr,
                                      std::uint64_t maxBytes = UINT64_MAX) const;
+  // Whether a read that failed with `error` may succeed when tried again: no descriptor or memory
+  // was left, or the device gave an input error. A file refused for good (a folder in its place,
+  // no permission) is not worth waiting for.
+  static bool mayReadLater(const Error& error);
   bool writeData(const Data& data, const std::string& path, WriteOptions options = {}, Error* error = nullptr) const;
   // An atomic write that asks `replacing`, on the writing thread once the temporary file is whole,
   // just before it replaces the target, so a writer can keep a newer file from being replaced by

@@ -23,12 +23,12 @@ std::optional<Dictionary> UserDefaults::readFile() {
   FileManager& fm = FileManager::defaultManager();
   Error error;
   auto bytes = fm.contentsAtPath(path_, &error);
-  if (!bytes) {
-    if (!fm.fileExistsAtPath(path_)) {
-      unread_ = false;
-      return std::nullopt;
-    }
-    // The file is there and could not be read (no descriptor left, an input error): what it
+  if (!bytes && !fm.fileExistsAtPath(path_)) {
+    unread_ = false;
+    return std::nullopt;
+  }
+  if (!bytes && FileManager::mayReadLater(error)) {
+    // The file is there and could not be read now (no descriptor left, an input error): what it
     // holds is still the user's, so nothing is written over it until it has been read.
     if (!unread_)
       log("UserDefaults: " + path_ + " could not be read (" + error.localizedDescription() +
@@ -39,8 +39,11 @@ std::optional<Dictionary> UserDefaults::readFile() {
   }
   unread_ = false;
   // Our own file, written by our own writer: it expands to fewer nodes than it has bytes, so as
-  // many as that are allowed, and whatever a save wrote is read back.
-  auto v = PropertyList::read(*bytes, nullptr, &error, std::max<std::uint64_t>(kPropertyListMaxNodes, bytes->size()));
+  // many as that are allowed, and whatever a save wrote is read back. One no read will ever get
+  // is set aside as one that is no dictionary.
+  auto v = bytes ? PropertyList::read(*bytes, nullptr, &error,
+                                      std::max<std::uint64_t>(kPropertyListMaxNodes, bytes->size()))
+                 : std::nullopt;
   if (v && v->isDictionary()) return *v->dictionary();
   if (v) error = Error::withDescription(kPropertyListErrorDomain, kPropertyListReadCorruptError,
                                        "user defaults file is not a dictionary");

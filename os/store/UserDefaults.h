@@ -14,11 +14,12 @@ namespace os {
 
 class UserDefaults {
  public:
-  // Loads the file at path. A file that is not a property-list dictionary is moved aside to
-  // path + ".corrupt" (replacing an older one) and the store starts empty; lastError() tells.
-  // A file that is there but cannot be read (no descriptor left, an input error) starts the store
-  // empty too, but stays: each save reads it again first, and writes nothing while it cannot;
-  // once read, its values come back under what this run set or removed.
+  // Loads the file at path. A file that is not a property-list dictionary, or that no read will
+  // get (a folder in its place), is moved aside to path + ".corrupt" (replacing an older one) and
+  // the store starts empty; lastError() tells. A file that is there but cannot be read now (no
+  // descriptor left, an input error) starts the store empty too, but stays: each save reads it
+  // again first, and writes nothing while it cannot; once read, its values come back under what
+  // this run set or removed.
   explicit UserDefaults(std::string path);
 
   // The current sandbox's store.

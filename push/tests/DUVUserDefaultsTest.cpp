@@ -199,6 +199,21 @@ TEST_F(DUVUserDefaultsTest, ALegacyFileTheFirstStartCouldNotReadIsTakenOverAtThe
   EXPECT_EQ(record["APP_KEY"], os::Value("abc123"));
 }
 
+// A legacy file no read will ever get (a folder where it should be) holds no identity to take
+// over: the start goes on without it, and the record is written from the first write on.
+TEST_F(DUVUserDefaultsTest, ALegacyFileThatCanNeverBeReadIsPassedOver) {
+  const std::string path = writeLegacy(os::Dictionary{});
+  auto& files = os::FileManager::defaultManager();
+  ASSERT_TRUE(files.removeItemAtPath(path));
+  ASSERT_TRUE(files.createDirectoryAtPath(path, true));
+  auto store = start();
+  EXPECT_EQ(stored()["APDeviceId"], os::Value(store->sharedUdid()));
+  store->setUid(5, "pw", "r");
+  EXPECT_EQ(stored()["kUIDKey"].intValue(), 5);
+  EXPECT_EQ(start()->uid(), 5u);
+  EXPECT_TRUE(files.fileExistsAtPath(path));
+}
+
 TEST_F(DUVUserDefaultsTest, SettersWriteOnlyChangesAndStringsSurviveTheKeychain) {
   auto store = start();
   store->setUid(5, "pw", "r");

@@ -1,7 +1,5 @@
 #include "push/utilities/DUVUserDefaults.h"
 
-#include <cerrno>
-
 #include "os/crypto/Random.h"
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/Timer.h"
@@ -89,7 +87,8 @@ std::optional<os::Dictionary> DUVUserDefaults::readLegacy() {
   os::Error error;
   auto bytes = os::FileManager::defaultManager().contentsAtPath(*path, &error);
   if (!bytes) {
-    legacyUnread_ = error.code != ENOENT && os::FileManager::defaultManager().fileExistsAtPath(*path);
+    // Only a file a later read may get is waited for: one refused for good holds nothing to take.
+    legacyUnread_ = os::FileManager::mayReadLater(error) && os::FileManager::defaultManager().fileExistsAtPath(*path);
     return std::nullopt;
   }
   auto legacy = os::PropertyList::read(*bytes);

@@ -82,8 +82,8 @@ class DUVUserDefaults : public std::enable_shared_from_this<DUVUserDefaults> {
   // while it still cannot be read. Without an item, the legacy file a start takes over is read
   // then too, when the start could not.
   bool readStoredRecord();
-  // The legacy file's record: nothing when there is none, or when it is there and cannot be read
-  // now (legacyUnread_ set).
+  // The legacy file's record: nothing when there is none or no read will ever get it, or when it
+  // is there and cannot be read now (legacyUnread_ set).
   std::optional<os::Dictionary> readLegacy();
   std::optional<std::string> text(const char* key) const;
 

@@ -586,6 +586,21 @@ TEST(StoreUserDefaults, AFileThatCouldNotBeReadAtStartIsReadAgainBeforeASaveGoes
   EXPECT_NE(lines[0].find(path + " could not be read"), std::string::npos) << lines[0];
 }
 
+// A file that no later read will get either (a folder where the file should be) is not waited
+// for: it is moved aside as an unreadable file is, and this run's values are saved.
+TEST(StoreUserDefaults, AFileThatCanNeverBeReadIsMovedAsideAndSavesGoOn) {
+  TestSandbox box("com.example.prefs");
+  const std::string path = box.sandbox()->preferencesDirectory() + "/com.example.prefs.plist";
+  ASSERT_TRUE(fm().createDirectoryAtPath(path + "/inside", true));
+  UserDefaults d(path);
+  ASSERT_TRUE(d.lastError());
+  d.setInteger(18, "kFontSize");
+  EXPECT_TRUE(d.synchronize());
+  bool isDirectory = false;
+  EXPECT_TRUE(fm().fileExistsAtPath(path + ".corrupt/inside", &isDirectory) && isDirectory);
+  EXPECT_EQ(UserDefaults(path).integerForKey("kFontSize"), 18);
+}
+
 // A value as deep as the file may hold is saved and read at the next start; one level deeper is
 // refused when set, saying why, and the file keeps what it held.
 TEST(StoreUserDefaults, ValuesAtTheDepthLimitSurviveARestartAndDeeperOnesAreRefused) {

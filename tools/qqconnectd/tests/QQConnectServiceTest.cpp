@@ -313,7 +313,8 @@ TEST(QQConnectServerTest, AHeadIsAnsweredAsTheGetOfTheSameAddress) {
   QQConnectServer server;
   ASSERT_TRUE(server.start(0));
   httplib::Client client("127.0.0.1", server.port());
-  for (const std::string path : {std::string(kPage), std::string("/oauth2.0/m_me?access_token=NOPE"),
+  os::testing::patient(client);
+  for (const std::string& path : {std::string(kPage), std::string("/oauth2.0/m_me?access_token=NOPE"),
                                  std::string("/qqconnectopen/openapi/policy_conf?client_id=") + kApp}) {
     SCOPED_TRACE(path);
     auto get = client.Get(path);
