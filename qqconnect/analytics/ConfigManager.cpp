@@ -47,7 +47,11 @@ std::optional<os::Dictionary> ConfigManager::readCache(bool& corrupt) {
   auto bytes = files.contentsAtPath(path_, &error);
   if (!bytes) {
     const bool wasUnread = unread_;
-    unread_ = error.code != ENOENT && files.fileExistsAtPath(path_);
+    const bool there = error.code != ENOENT && files.fileExistsAtPath(path_);
+    // Only a read that may succeed later is waited for; a file no read will ever get (a socket or
+    // a folder in its place) holds no policy to keep, and is replaced as a damaged one is.
+    unread_ = there && os::FileManager::mayReadLater(error);
+    corrupt = there && !unread_;
     if (unread_ && !wasUnread)
       os::logf("policy cache %s could not be read (%s); nothing is written over it until it is read",
                path_.c_str(), error.localizedDescription().c_str());

@@ -1,5 +1,10 @@
 // The online policy and the action reports against a loopback policy and report CGI.
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "os/net/NetworkReachability.h"
 #include "os/runtime/Clock.h"
@@ -69,6 +74,27 @@ TEST_F(OnlinePolicyTest, AnUnreadableCacheFallsBackToTheDefaultsAndIsRewritten) 
   auto cached = os::PropertyList::readFile(cachePath());
   ASSERT_TRUE(cached && cached->isDictionary());
   EXPECT_EQ((*cached)["CommonSSOQZoneSchema"], os::Value("mqq"));
+}
+
+// A cache no read will ever get (here a socket bound at its path, which not even the superuser
+// reads) is not waited for: the run starts from the defaults and the next answer is stored.
+TEST_F(OnlinePolicyTest, ACacheNoReadWillEverGetIsReplacedByTheNextAnswer) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(cachePath().size(), sizeof(address.sun_path));
+  std::memcpy(address.sun_path, cachePath().c_str(), cachePath().size());
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+  ::close(fd);
+
+  auto policy = manager();
+  EXPECT_TRUE(policy->isDataReportEnable());
+  policy->requestConfigResponse(answer({{"Common_ta_enable", os::Value(0)}}));
+  auto cached = os::PropertyList::readFile(cachePath());
+  ASSERT_TRUE(cached && cached->isDictionary());
+  EXPECT_FALSE((*cached)["DataReportEnable"].boolValue());
+  EXPECT_FALSE(manager()->isDataReportEnable());
 }
 
 // No server, so no thread of it opens or closes a descriptor while a test holds every one.
