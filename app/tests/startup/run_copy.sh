@@ -25,10 +25,11 @@ set_kept() { sed -i "s/^$1 .*/$1 $2/" "$home/ports"; }
 # settle_ports: each kept port becomes a distinct free one below the range the system hands out to
 # sockets that ask for any port. Ports a run took from that range can be handed to another program's
 # connection before the next run (tests run side by side), which then moves a port nobody moved.
+# Fails, changing nothing, when the range leaves no room below it.
 settle_ports() {
   local first name taken port
   read -r first _ </proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || first=32768
-  [ "$first" -gt 12000 ] || return 0
+  [ "$first" -gt 12000 ] || return 1
   taken=' '
   while read -r _ address _; do
     taken+="$((16#${address##*:})) "
