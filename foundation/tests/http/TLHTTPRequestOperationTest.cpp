@@ -12,6 +12,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/OperationQueue.h"
 #include "os/runtime/Thread.h"
+#include "os/runtime/WakeFlag.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/TcpTestPeer.h"
 
@@ -639,8 +640,9 @@ struct NetworkThreadWaits {
 
 // A request one at a time costs the network thread two passes of its loop: one taking the
 // operation handed over and sending its request, one reading the answer and finishing. Each pass
-// more is a wait and a look at every source more, on the way of every request.
-TEST(TLHTTPRequestOperationTest, ARequestOneAtATimeCostsTheNetworkThreadTwoPasses) {
+// more is a wait and a look at every source more, on the way of every request; so is each
+// wake-up more than the caller's and the closure's worker's.
+TEST(TLHTTPRequestOperationTest, ARequestOneAtATimeCostsTwoNetworkPassesAndTwoWakeUps) {
   HttpTestServer server;
   server.route("GET", "/small", CannedResponse::text("{\"ok\":1}"));
   auto closures = os::DispatchQueue::global();
@@ -658,8 +660,13 @@ TEST(TLHTTPRequestOperationTest, ARequestOneAtATimeCostsTheNetworkThreadTwoPasse
   constexpr int kRequests = 32;
   NetworkThreadWaits::count = 0;
   NetworkThreadWaits::watch(&NetworkThreadWaits::wait);
+  const auto sleeps = os::WakeFlag::sleepCalls(), wakes = os::WakeFlag::wakeCalls();
   int ok = 0;
   for (int i = 1; i <= kRequests; ++i) ok += oneRequest(i);
+  // Each request wakes at most the caller waiting for it and a worker for its closure, each once
+  // (a spare few for a sleep the kernel cut short).
+  EXPECT_LE(os::WakeFlag::wakeCalls() - wakes, 2u * kRequests);
+  EXPECT_LE(os::WakeFlag::sleepCalls() - sleeps, 2u * kRequests + 4);
   NetworkThreadWaits::watch(nullptr);
   EXPECT_EQ(ok, kRequests);
   // A few spare for wake-ups nothing in the test asked for (a timer of the transfer library's).
