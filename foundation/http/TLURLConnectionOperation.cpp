@@ -260,6 +260,7 @@ void TLURLConnectionOperation::start() {
 
 void TLURLConnectionOperation::operationDidStart() {
   std::optional<os::Error> unsendable;
+  std::shared_ptr<os::URLConnection> starting;
   {
     std::lock_guard guard(lock_);
     // A pause that came first stopped this start before it ran; a start that came after a pause
@@ -281,13 +282,16 @@ void TLURLConnectionOperation::operationDidStart() {
       // The network thread only runs its loop: the exchange runs there too.
       connection_->scheduleInRunLoop(os::RunLoop::current(), true);
       outputStream();
-      connection_->start();
+      starting = connection_;
       bodyStreamSent_ = request_.HTTPBodyStream();
     }
     // Under the lock, so a pause on another thread announces its end only after this start.
     if (!std::exchange(startAnnounced_, true)) postBroadcast(kTLNetworkingOperationDidStartNotification);
   }
   if (unsendable) return failLoad(*unsendable);
+  // Begun here and now, outside the lock: its first callbacks (a failure to begin among them) may
+  // run inside, and they announce to observers. A cancel that came meanwhile sends nothing.
+  if (starting && !isCancelled()) starting->startNow();
   if (isCancelled()) finish();
 }
 

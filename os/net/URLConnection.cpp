@@ -213,13 +213,19 @@ void URLConnection::post(Task task) {
   if (target && *target) (*target)(std::move(task));
 }
 
-void URLConnection::start() {
+void URLConnection::start() { startLoad(false); }
+
+void URLConnection::startNow() { startLoad(true); }
+
+void URLConnection::startLoad(bool beginHere) {
   bool hasTarget;
+  std::shared_ptr<RunLoop> exchangeLoop;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
     hasTarget = target_ && *target_;
+    if (beginHere) exchangeLoop = exchangeLoop_.lock();
     keepAlive_ = shared_from_this();
     auto& list = loadsInFlightList();
     std::lock_guard listLock(list.mutex);
@@ -228,6 +234,11 @@ void URLConnection::start() {
     list.loads.emplace(serial_, LoadInFlight{serial_, original_.url(), now, original_.valueForHTTPHeaderField("Accept").value_or("")});
     list.starts.push_back({serial_, original_.url(), now});
     if (list.starts.size() > LoadsInFlight::kStartsRemembered) list.starts.pop_front();
+  }
+  if (exchangeLoop && exchangeLoop->isCurrent()) {
+    // Held here as a posted start holds it: a delegate may drop its own reference on a failure.
+    auto self = shared_from_this();
+    return beginLoad();
   }
   if (!hasTarget) scheduleInRunLoop(RunLoop::current());
   std::weak_ptr<URLConnection> weak = weak_from_this();

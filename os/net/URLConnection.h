@@ -141,6 +141,11 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
 
   // Any thread. A second start does nothing.
   void start();
+  // As start, but on the thread of the loop the connection is scheduled in (dedicated) the load
+  // begins before this returns, rather than on the loop's next pass: a network thread starting
+  // the load it was handed spares a pass and its wait. Its first callbacks (and a failure to
+  // begin) may so come before this returns; elsewhere it is start().
+  void startNow();
   // On the scheduling thread no callback follows once this returns; from another thread a
   // callback already running finishes first.
   void cancel();
@@ -181,6 +186,7 @@ class URLConnection : public std::enable_shared_from_this<URLConnection> {
   friend class Client;
 
   void post(Task task);
+  void startLoad(bool beginHere);
   void beginLoad();
   void sendExchange();
   void handleBodySent(std::uint64_t generation, std::int64_t written, std::int64_t total, std::int64_t expected);

@@ -12,6 +12,7 @@
 #include "os/runtime/RunLoop.h"
 #include "os/runtime/Thread.h"
 #include "os/runtime/Timer.h"
+#include "os/runtime/WakeFlag.h"
 
 namespace os {
 
@@ -59,15 +60,16 @@ class WorkerPool {
       }).detach();
     }
     // Outside the lock: a sleeper lives as long as its worker, which is for good.
-    if (wake) wake->cv.notify_one();
+    if (wake) wake->woken.set();
   }
 
  private:
   static constexpr int kMaxThreads = 64;
 
+  // Woken by a flag rather than a condition variable: a worker woken goes to its job without
+  // taking the pool's lock marked as wanted, whose release would cost it a system call.
   struct Sleeper {
-    std::condition_variable cv;
-    bool woken = false;
+    WakeFlag woken;
   };
 
   // With the lock held. Idle workers that are awake (between jobs, or woken and not yet back)
@@ -78,7 +80,6 @@ class WorkerPool {
     if (queued_ <= awake || sleepers_.empty()) return nullptr;
     Sleeper* wake = sleepers_.back();
     sleepers_.pop_back();
-    wake->woken = true;
     return wake;
   }
 
@@ -90,15 +91,18 @@ class WorkerPool {
       std::lock_guard lock(pool->mutex_);
       while (Sleeper* s = pool->sleeperToWake()) wake.push_back(s);
     }
-    for (Sleeper* s : wake) s->cv.notify_one();
+    for (Sleeper* s : wake) s->woken.set();
   }
 
-  // With the lock held: until there is work, or at least a wake-up meant for this worker.
+  // With the lock held: until there is work, or at least a wake-up meant for this worker (taken
+  // off the sleepers by whoever wakes it).
   void sleep(std::unique_lock<std::mutex>& lock, Sleeper& me) {
     while (queued_ == 0) {
-      me.woken = false;
+      me.woken.clear();
       sleepers_.push_back(&me);
-      me.cv.wait(lock, [&] { return me.woken; });
+      lock.unlock();
+      me.woken.wait();
+      lock.lock();
     }
   }
 

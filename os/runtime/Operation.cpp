@@ -1,7 +1,6 @@
 #include "os/runtime/Operation.h"
 
 #include "os/core/Error.h"
-#include "os/runtime/ClockWait.h"
 
 namespace os {
 
@@ -100,9 +99,16 @@ void Operation::setName(std::string name) {
 }
 
 void Operation::waitUntilFinished() {
-  std::unique_lock lock(mutex_);
-  if (done_ || completionThread_ == std::this_thread::get_id()) return;
-  waitUntilReady(lock, doneCv_, [&] { return done_.load(); });
+  {
+    std::lock_guard lock(mutex_);
+    if (done_ || completionThread_ == std::this_thread::get_id()) return;
+  }
+  // Not a condition variable: the caller, woken, goes on without taking the lock back, which
+  // would cost it a system call on its way (see WakeFlag).
+  doneFlag_.wait();
+  // The announcer of an operation no one holds raises the flag under the lock: once we have the
+  // lock, it is done with us.
+  std::lock_guard lock(mutex_);
 }
 
 int Operation::addObserver(Observer observer) {
@@ -154,7 +160,7 @@ void Operation::finishedAnnounced() {
   // Outside the lock where that is safe: a waiter woken under it would only block on the lock
   // again, a second wake-up for the same news.
   if (self) lock.unlock();
-  doneCv_.notify_all();
+  doneFlag_.set();
 }
 
 void Operation::setExecuting(bool executing) {

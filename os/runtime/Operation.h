@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "os/runtime/WakeFlag.h"
+
 namespace os {
 
 class OperationQueue;
@@ -93,8 +95,8 @@ class Operation : public std::enable_shared_from_this<Operation> {
   std::atomic<bool> enqueued_{false};
 
   mutable std::mutex mutex_;
-  std::condition_variable doneCv_;
   std::atomic<bool> done_{false};  // written under mutex_
+  WakeFlag doneFlag_;              // raised once done_ is
   std::thread::id completionThread_;
   std::string name_;
   std::function<void()> completion_;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <future>
 #include <mutex>
+#include <poll.h>
 
 #include "foundation/http/TLHTTPRequestOperation.h"
 #include "foundation/tests/http/HTTPTestSupport.h"
@@ -11,6 +12,7 @@
 #include "os/runtime/NotificationCenter.h"
 #include "os/runtime/OperationQueue.h"
 #include "os/runtime/Thread.h"
+#include "os/runtime/WakeFlag.h"
 #include "os/testing/NotificationCounter.h"
 #include "os/testing/TcpTestPeer.h"
 
@@ -618,3 +620,56 @@ TEST(TLHTTPRequestOperationTest, AnOperationHandedToTheNetworkThreadCountsAsWork
 }
 
 }  // namespace
+
+namespace {
+
+// The network thread's waits (each pass of its loop ends in one), counted while a test looks.
+struct NetworkThreadWaits {
+  static inline std::atomic<int> count{0};
+  static int wait(::pollfd* fds, unsigned long n, int timeoutMs) {
+    ++count;
+    return ::poll(fds, n, timeoutMs);
+  }
+  static void watch(os::RunLoop::WaitFunction f) {
+    auto network = TLURLConnectionOperation::networkRequestThread()->runLoop();
+    network->perform([network, f] { network->setWaitFunctionForTesting(f); }, true);
+  }
+};
+
+}  // namespace
+
+// A request one at a time costs the network thread two passes of its loop: one taking the
+// operation handed over and sending its request, one reading the answer and finishing. Each pass
+// more is a wait and a look at every source more, on the way of every request; so is each
+// wake-up more than the caller's and the closure's worker's.
+TEST(TLHTTPRequestOperationTest, ARequestOneAtATimeCostsTwoNetworkPassesAndTwoWakeUps) {
+  HttpTestServer server;
+  server.route("GET", "/small", CannedResponse::text("{\"ok\":1}"));
+  auto closures = os::DispatchQueue::global();
+  const auto oneRequest = [&](int i) {
+    Outcome out;
+    auto op = TLHTTPRequestOperation::create(os::URLRequest(server.url("/small?i=" + std::to_string(i))));
+    op->setSuccessCallbackQueue(closures);
+    observe(op, out);
+    op->start();
+    op->waitUntilFinished();
+    return httptest::runUntil([&] { return out.done(); }) && out.successes == 1;
+  };
+  // The connection is made and kept alive first.
+  ASSERT_TRUE(oneRequest(0));
+  constexpr int kRequests = 32;
+  NetworkThreadWaits::count = 0;
+  NetworkThreadWaits::watch(&NetworkThreadWaits::wait);
+  const auto sleeps = os::WakeFlag::sleepCalls(), wakes = os::WakeFlag::wakeCalls();
+  int ok = 0;
+  for (int i = 1; i <= kRequests; ++i) ok += oneRequest(i);
+  // Each request wakes at most the caller waiting for it and a worker for its closure, each once
+  // (a spare few for a sleep the kernel cut short).
+  EXPECT_LE(os::WakeFlag::wakeCalls() - wakes, 2u * kRequests);
+  EXPECT_LE(os::WakeFlag::sleepCalls() - sleeps, 2u * kRequests + 4);
+  NetworkThreadWaits::watch(nullptr);
+  EXPECT_EQ(ok, kRequests);
+  // A few spare for wake-ups nothing in the test asked for (a timer of the transfer library's).
+  EXPECT_LE(NetworkThreadWaits::count.load(), 2 * kRequests + kRequests / 4);
+  EXPECT_GE(NetworkThreadWaits::count.load(), kRequests);
+}

@@ -9,6 +9,7 @@
 #include "os/core/Error.h"
 #include "os/runtime/OperationQueue.h"
 #include "os/runtime/RunLoop.h"
+#include "os/runtime/WakeFlag.h"
 
 namespace os {
 namespace {
@@ -111,6 +112,32 @@ TEST(Operation, WaitUntilFinishedReturnsOnlyAfterTheCompletionClosure) {
   releaseCompletion.open();
   waiter.join();
   EXPECT_TRUE(ranBeforeReturn);
+}
+
+// Waiters are woken by the finish with one system call among them all, each sleeping at most once
+// for it; a finished operation is waited for without any.
+TEST(Operation, WaitersOfAFinishAreWokenWithOneCallAmongThem) {
+  Gate started;
+  std::shared_ptr<LaterOperation> op = std::make_shared<LaterOperation>([&](LaterOperation&) { started.open(); });
+  op->start();
+  started.wait();
+  const auto sleeps = WakeFlag::sleepCalls(), wakes = WakeFlag::wakeCalls();
+  std::vector<std::thread> waiters;
+  std::atomic<int> returned{0};
+  for (int i = 0; i < 3; ++i)
+    waiters.emplace_back([&] {
+      op->waitUntilFinished();
+      ++returned;
+    });
+  // Finished from another thread, as a load is.
+  std::thread([&] { op->done(); }).join();
+  for (auto& w : waiters) w.join();
+  EXPECT_EQ(returned.load(), 3);
+  EXPECT_LE(WakeFlag::wakeCalls() - wakes, 1u);
+  EXPECT_LE(WakeFlag::sleepCalls() - sleeps, 3u);
+  const auto after = WakeFlag::sleepCalls() + WakeFlag::wakeCalls();
+  op->waitUntilFinished();
+  EXPECT_EQ(WakeFlag::sleepCalls() + WakeFlag::wakeCalls(), after);
 }
 
 TEST(OperationQueue, DependenciesOrderWorkAcrossQueues) {
