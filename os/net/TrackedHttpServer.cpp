@@ -171,7 +171,7 @@ constexpr std::size_t kWorkerStack = std::size_t{32} << 20;
 constexpr std::size_t kReadBlock = 64 * 1024;
 
 // The server and connection the calling thread serves a request of.
-thread_local const TrackedHttpServer* tServer = nullptr;
+thread_local TrackedHttpServer* tServer = nullptr;
 thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
 
 }  // namespace
@@ -1446,14 +1446,20 @@ void TrackedHttpServer::serve() {
   std::thread layer([this] { listen_after_bind(); });
   running.get_future().wait();
 
-  std::vector<pthread_t> workers;
-  for (std::size_t i = 0; i < workerCount_; ++i)
-    if (auto worker = startWorker()) workers.push_back(*worker);
+  bool started;
+  {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < workerCount_; ++i)
+      if (auto worker = startWorker()) workers_.push_back(*worker);
+    started = !workers_.empty();
+  }
   // With no worker nothing would be answered: the server ends as if stopped.
-  if (!workers.empty()) Loop(*this).run();
+  if (started) Loop(*this).run();
+  std::vector<pthread_t> workers;
   {
     std::lock_guard lock(mutex_);
     workersDone_ = true;
+    workers.swap(workers_);
   }
   workAvailable_.notify_all();
   for (pthread_t worker : workers) ::pthread_join(worker, nullptr);
@@ -1510,6 +1516,22 @@ std::optional<pthread_t> TrackedHttpServer::startWorker() {
   return thread;
 }
 
+TrackedHttpServer::HeldRequest::HeldRequest() : server_(tServer) {
+  if (!server_) return;
+  std::lock_guard lock(server_->mutex_);
+  ++server_->heldWorkers_;
+  // Workers that are not held stay as many as the server was given.
+  if (!server_->workersDone_ && server_->heldWorkers_ <= kMostHeld &&
+      server_->workers_.size() - std::min(server_->workers_.size(), server_->heldWorkers_) < server_->workerCount_)
+    if (auto worker = server_->startWorker()) server_->workers_.push_back(*worker);
+}
+
+TrackedHttpServer::HeldRequest::~HeldRequest() {
+  if (!server_) return;
+  std::lock_guard lock(server_->mutex_);
+  --server_->heldWorkers_;
+}
+
 void TrackedHttpServer::work() {
   for (;;) {
     std::shared_ptr<Connection> c;
@@ -1532,7 +1554,7 @@ void TrackedHttpServer::answer(Connection& c) {
     last = ending_ || c.served + 1 >= keep_alive_max_count_;
   }
   AnswerStream stream(c, writeTimeout(), heldLimit());
-  const auto* outerServer = tServer;
+  TrackedHttpServer* const outerServer = tServer;
   const auto* outerConnection = tConnection;
   tServer = this;
   tConnection = &c.socket;
