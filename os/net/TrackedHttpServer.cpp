@@ -143,6 +143,24 @@ std::optional<std::string> byteRange(std::string_view value) {
   return "bytes=" + written[0] + "-" + written[1];
 }
 
+// What is wrong with a request line, as a status: 0 when nothing is. A method is one the HTTP layer
+// routes (names are case-sensitive), the version 1.0 or 1.1.
+int requestLineRefusal(std::string_view line) {
+  const std::size_t first = line.find(' ');
+  const std::size_t last = line.rfind(' ');
+  if (first == std::string_view::npos || first == 0 || last <= first) return 400;
+  const std::string_view method = line.substr(0, first);
+  const std::string_view version = line.substr(last + 1);
+  if (line.substr(first + 1, last - first - 1).find_first_not_of(' ') == std::string_view::npos) return 400;
+  if (version.size() != 8 || !version.starts_with("HTTP/") || !std::isdigit(static_cast<unsigned char>(version[5])) ||
+      version[6] != '.' || !std::isdigit(static_cast<unsigned char>(version[7])))
+    return 400;
+  if (version != "HTTP/1.1" && version != "HTTP/1.0") return 505;
+  for (std::string_view known : {"GET", "HEAD", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"})
+    if (method == known) return 0;
+  return 501;
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
@@ -157,6 +175,8 @@ const char* reason(int status) {
       return "Request Header Fields Too Large";
     case 503:
       return "Service Unavailable";
+    case 505:
+      return "HTTP Version Not Supported";
     default:
       return "Not Implemented";
   }
@@ -777,6 +797,14 @@ class TrackedHttpServer::Loop {
          end = head.find_first_of("\r\n", end + 2))
       if (head[end] != '\r' || end + 1 == head.size() || head[end + 1] != '\n') return refuse(c, 400, "request unreadable");
     std::size_t at = head.find("\r\n") + 2;
+    // The HTTP layer answers a request line it cannot read, a method it does not route among them,
+    // with a bare 400 on a connection it keeps, whatever the request asked of it: a peer that asked
+    // for the connection to end waits out the keep-alive time for it.
+    if (const int status = requestLineRefusal(head.substr(0, at - 2))) {
+      return refuse(c, status, status == 501   ? "method not implemented"
+                               : status == 505 ? "protocol version not supported"
+                                               : "request unreadable");
+    }
     c.head.assign(head.substr(0, at));
     const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
     if (origin) {

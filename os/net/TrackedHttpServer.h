@@ -17,7 +17,8 @@
 // answer 416 before any route ran), or one asked only if the answer is unchanged (the layer
 // compares no validator).
 // A request whose target is a whole address is handed on with its path, the address's host as
-// its Host.
+// its Host. A method the layer routes none of is answered 501, a version past 1.x 505 and a request
+// line that cannot be read 400, and the connection ends.
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
