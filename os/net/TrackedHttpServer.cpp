@@ -143,6 +143,16 @@ std::optional<std::string> byteRange(std::string_view value) {
   return "bytes=" + written[0] + "-" + written[1];
 }
 
+// Whether a Connection value names "close" among its options, in any case.
+bool asksToClose(std::string_view value) {
+  while (!value.empty()) {
+    const std::size_t comma = std::min(value.find(','), value.size());
+    if (lowered(trimmed(value.substr(0, comma))) == "close") return true;
+    value.remove_prefix(std::min(comma + 1, value.size()));
+  }
+  return false;
+}
+
 // What is wrong with a request line, as a status: 0 when nothing is. A method is one the HTTP layer
 // routes (names are case-sensitive), the version 1.0 or 1.1.
 int requestLineRefusal(std::string_view line) {
@@ -846,6 +856,12 @@ class TrackedHttpServer::Loop {
         // Handed on below, when it asks for one range alone.
         ++rangeLines;
         range = value;
+        continue;
+      }
+      if (name == "connection" && asksToClose(value)) {
+        // The HTTP layer ends the connection only for the token in lower case, alone: a peer
+        // writing it otherwise, or beside another, would wait out the keep-alive time.
+        c.head.append("Connection: close\r\n");
         continue;
       }
       c.head.append(line).append("\r\n");

@@ -333,6 +333,32 @@ TEST(HttpServerMethodTest, AMethodOrVersionTheServerDoesNotKnowIsToldSoAndTheCon
   }
 }
 
+// A peer asking for its connection to end, in whatever case and beside whatever other option, has
+// it ended once its answer is out, not after the keep-alive time.
+TEST(HttpServerMethodTest, AConnectionAskedToCloseEndsWithItsAnswerHoweverItIsAsked) {
+  tools::HttpServer http;
+  http.Get("/page", [](const httplib::Request&, httplib::Response& response) { response.set_content("page", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  for (const char* value : {"close", "Close", "CLOSE", "keep-alive, close", "close , TE"}) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    // Far shorter than the keep-alive time a connection kept would be held for.
+    timeval patience{3, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    const std::string request = std::string("GET /page HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: ") + value + "\r\n\r\n";
+    ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 200 OK") << value;
+    EXPECT_EQ(n, 0) << value << ": the connection was kept";
+    ::close(fd);
+  }
+}
+
 // A range is served only on what would be a 200 to a GET: a handler's own 200 becomes 206 with
 // the part asked for; a handler's 404, a handler that throws, a refused method and the answer to
 // a POST each go whole, with their status and no Content-Range.
