@@ -19,7 +19,7 @@
 // A request whose target is a whole address is handed on with its path, the address's host as
 // its Host. A method the layer routes none of is answered 501, a version past 1.x 505 and a request
 // line that cannot be read 400, and the connection ends. A request asking for its connection to end
-has it end after its answer, however it writes "close".
+// has it end after its answer, however it writes "close".
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
