@@ -212,7 +212,8 @@ bool knownStatus(int status) {
     case 415:
     case 416:
     case 431:
-    case 501:
+    case 501:  // a method no route can take, a transfer coding not understood
+    case 505:  // a version past 1.x
       return true;
     default:
       return false;

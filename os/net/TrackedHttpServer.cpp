@@ -143,6 +143,34 @@ std::optional<std::string> byteRange(std::string_view value) {
   return "bytes=" + written[0] + "-" + written[1];
 }
 
+// Whether a Connection value names "close" among its options, in any case.
+bool asksToClose(std::string_view value) {
+  while (!value.empty()) {
+    const std::size_t comma = std::min(value.find(','), value.size());
+    if (lowered(trimmed(value.substr(0, comma))) == "close") return true;
+    value.remove_prefix(std::min(comma + 1, value.size()));
+  }
+  return false;
+}
+
+// What is wrong with a request line, as a status: 0 when nothing is. A method is one the HTTP layer
+// routes (names are case-sensitive), the version 1.0 or 1.1.
+int requestLineRefusal(std::string_view line) {
+  const std::size_t first = line.find(' ');
+  const std::size_t last = line.rfind(' ');
+  if (first == std::string_view::npos || first == 0 || last <= first) return 400;
+  const std::string_view method = line.substr(0, first);
+  const std::string_view version = line.substr(last + 1);
+  if (line.substr(first + 1, last - first - 1).find_first_not_of(' ') == std::string_view::npos) return 400;
+  if (version.size() != 8 || !version.starts_with("HTTP/") || !std::isdigit(static_cast<unsigned char>(version[5])) ||
+      version[6] != '.' || !std::isdigit(static_cast<unsigned char>(version[7])))
+    return 400;
+  if (version != "HTTP/1.1" && version != "HTTP/1.0") return 505;
+  for (std::string_view known : {"GET", "HEAD", "POST", "PUT", "PATCH", "DELETE", "OPTIONS"})
+    if (method == known) return 0;
+  return 501;
+}
+
 const char* reason(int status) {
   switch (status) {
     case 400:
@@ -157,6 +185,8 @@ const char* reason(int status) {
       return "Request Header Fields Too Large";
     case 503:
       return "Service Unavailable";
+    case 505:
+      return "HTTP Version Not Supported";
     default:
       return "Not Implemented";
   }
@@ -171,7 +201,7 @@ constexpr std::size_t kWorkerStack = std::size_t{32} << 20;
 constexpr std::size_t kReadBlock = 64 * 1024;
 
 // The server and connection the calling thread serves a request of.
-thread_local const TrackedHttpServer* tServer = nullptr;
+thread_local TrackedHttpServer* tServer = nullptr;
 thread_local const std::shared_ptr<TcpSocket>* tConnection = nullptr;
 
 }  // namespace
@@ -777,6 +807,14 @@ class TrackedHttpServer::Loop {
          end = head.find_first_of("\r\n", end + 2))
       if (head[end] != '\r' || end + 1 == head.size() || head[end + 1] != '\n') return refuse(c, 400, "request unreadable");
     std::size_t at = head.find("\r\n") + 2;
+    // The HTTP layer answers a request line it cannot read, a method it does not route among them,
+    // with a bare 400 on a connection it keeps, whatever the request asked of it: a peer that asked
+    // for the connection to end waits out the keep-alive time for it.
+    if (const int status = requestLineRefusal(head.substr(0, at - 2))) {
+      return refuse(c, status, status == 501   ? "method not implemented"
+                               : status == 505 ? "protocol version not supported"
+                                               : "request unreadable");
+    }
     c.head.assign(head.substr(0, at));
     const std::optional<OriginForm> origin = originForm(head.substr(0, at - 2));
     if (origin) {
@@ -818,6 +856,12 @@ class TrackedHttpServer::Loop {
         // Handed on below, when it asks for one range alone.
         ++rangeLines;
         range = value;
+        continue;
+      }
+      if (name == "connection" && asksToClose(value)) {
+        // The HTTP layer ends the connection only for the token in lower case, alone: a peer
+        // writing it otherwise, or beside another, would wait out the keep-alive time.
+        c.head.append("Connection: close\r\n");
         continue;
       }
       c.head.append(line).append("\r\n");
@@ -1446,14 +1490,20 @@ void TrackedHttpServer::serve() {
   std::thread layer([this] { listen_after_bind(); });
   running.get_future().wait();
 
-  std::vector<pthread_t> workers;
-  for (std::size_t i = 0; i < workerCount_; ++i)
-    if (auto worker = startWorker()) workers.push_back(*worker);
+  bool started;
+  {
+    std::lock_guard lock(mutex_);
+    for (std::size_t i = 0; i < workerCount_; ++i)
+      if (auto worker = startWorker()) workers_.push_back(*worker);
+    started = !workers_.empty();
+  }
   // With no worker nothing would be answered: the server ends as if stopped.
-  if (!workers.empty()) Loop(*this).run();
+  if (started) Loop(*this).run();
+  std::vector<pthread_t> workers;
   {
     std::lock_guard lock(mutex_);
     workersDone_ = true;
+    workers.swap(workers_);
   }
   workAvailable_.notify_all();
   for (pthread_t worker : workers) ::pthread_join(worker, nullptr);
@@ -1510,6 +1560,22 @@ std::optional<pthread_t> TrackedHttpServer::startWorker() {
   return thread;
 }
 
+TrackedHttpServer::HeldRequest::HeldRequest() : server_(tServer) {
+  if (!server_) return;
+  std::lock_guard lock(server_->mutex_);
+  ++server_->heldWorkers_;
+  // Workers that are not held stay as many as the server was given.
+  if (!server_->workersDone_ && server_->heldWorkers_ <= kMostHeld &&
+      server_->workers_.size() - std::min(server_->workers_.size(), server_->heldWorkers_) < server_->workerCount_)
+    if (auto worker = server_->startWorker()) server_->workers_.push_back(*worker);
+}
+
+TrackedHttpServer::HeldRequest::~HeldRequest() {
+  if (!server_) return;
+  std::lock_guard lock(server_->mutex_);
+  --server_->heldWorkers_;
+}
+
 void TrackedHttpServer::work() {
   for (;;) {
     std::shared_ptr<Connection> c;
@@ -1532,7 +1598,7 @@ void TrackedHttpServer::answer(Connection& c) {
     last = ending_ || c.served + 1 >= keep_alive_max_count_;
   }
   AnswerStream stream(c, writeTimeout(), heldLimit());
-  const auto* outerServer = tServer;
+  TrackedHttpServer* const outerServer = tServer;
   const auto* outerConnection = tConnection;
   tServer = this;
   tConnection = &c.socket;

@@ -17,7 +17,9 @@
 // answer 416 before any route ran), or one asked only if the answer is unchanged (the layer
 // compares no validator).
 // A request whose target is a whole address is handed on with its path, the address's host as
-// its Host.
+// its Host. A method the layer routes none of is answered 501, a version past 1.x 505 and a request
+// line that cannot be read 400, and the connection ends. A request asking for its connection to end
+// has it end after its answer, however it writes "close".
 #include <httplib.h>
 #include <openssl/ssl.h>
 #include <pthread.h>
@@ -58,6 +60,23 @@ class TrackedHttpServer : public httplib::Server {
   // Threads running handlers, unless set before serve().
   static constexpr std::size_t kWorkers = 8;
   void setWorkerCount(std::size_t count) { workerCount_ = count > 0 ? count : 1; }
+
+  // Made by a handler about to hold its request back on purpose (a delay or a stall it was told to
+  // show), for as long as it holds it: another worker takes the held one's place meanwhile, so the
+  // requests the hold has nothing to do with are answered all the same. Up to kMostHeld held at
+  // once have their places taken; the threads started for them stay for later holds. Nothing on a
+  // thread that serves no request of this kind of server.
+  class HeldRequest {
+   public:
+    HeldRequest();
+    ~HeldRequest();
+    HeldRequest(const HeldRequest&) = delete;
+    HeldRequest& operator=(const HeldRequest&) = delete;
+
+   private:
+    TrackedHttpServer* server_;
+  };
+  static constexpr std::size_t kMostHeld = 256;
 
   // Listens on host:port (port 0: any free one), with a queue as wide as the system allows. A
   // port another listener holds is never shared: nothing, as for any address that cannot be
@@ -159,6 +178,8 @@ class TrackedHttpServer : public httplib::Server {
   bool ending_ = false;
   bool endWholly_ = false;
   bool workersDone_ = false;
+  std::vector<pthread_t> workers_;  // every worker started, joined once the loop ends
+  std::size_t heldWorkers_ = 0;     // workers whose requests are held on purpose
 };
 
 }  // namespace os

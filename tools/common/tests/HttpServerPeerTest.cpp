@@ -504,7 +504,8 @@ TEST_F(HttpServerPeerTest, EveryMethodAndEveryCodingIsHeldToTheBoundAsTheBytesAr
           fd, method + " / HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/octet-stream\r\n" + way.headers + "\r\n",
           way.length, way.piece);
       ::close(fd);
-      EXPECT_TRUE(answered(result.answer, 413)) << result.answer.substr(0, 64);
+      // A method no route can take is refused before its body is read at all.
+      EXPECT_TRUE(answered(result.answer, method == "BREW" ? 501 : 413)) << result.answer.substr(0, 64);
       if (way.length == kSent) {
         EXPECT_LT(result.sent, kSent / 4) << "the server read on past the bound";
       }

@@ -300,6 +300,62 @@ TEST(HttpServerMethodTest, AMethodNoRouteTakesWhereAnotherDoesIsNotAllowed) {
   ::close(fd);
 }
 
+// What the server writes after `request` on the connection, and whether it ended the connection
+// then, well within the keep-alive time a connection kept would be held for.
+std::pair<std::string, bool> answerAndEnd(int fd, const std::string& request) {
+  timeval patience{3, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(request.size())) return {"", false};
+  std::string answer;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+  return {answer, n == 0};
+}
+
+// A method no route of the HTTP layer's can take (names are case-sensitive) is not implemented, a
+// version past 1.x not supported and a line that names none unreadable, wherever it asks: each is
+// told so and its connection ends at once, as a peer asking it to end expects.
+TEST(HttpServerMethodTest, AMethodOrVersionTheServerDoesNotKnowIsToldSoAndTheConnectionEnds) {
+  tools::HttpServer http;
+  http.Get("/page", [](const httplib::Request&, httplib::Response& response) { response.set_content("page", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  const std::pair<const char*, const char*> cases[] = {
+      {"FOO /page HTTP/1.1", "501 Not Implemented"},         {"get /page HTTP/1.1", "501 Not Implemented"},
+      {"TRACE /page HTTP/1.1", "501 Not Implemented"},       {"CONNECT 127.0.0.1:80 HTTP/1.1", "501 Not Implemented"},
+      {"FOO /nowhere HTTP/1.1", "501 Not Implemented"},      {"GET /page HTTP/2.0", "505 HTTP Version Not Supported"},
+      {"GET /page", "400 Bad Request"},                      {"GET /page HTTP/1.x", "400 Bad Request"},
+      {"GET /page HTTP/1.1", "200 OK"},                      {"GET /page HTTP/1.0", "200 OK"}};
+  for (const auto& [line, status] : cases) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    const auto [answer, ended] = answerAndEnd(fd, std::string(line) + "\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), std::string("HTTP/1.1 ") + status) << line;
+    EXPECT_TRUE(ended)        << line << ": the connection was not ended";
+    ::close(fd);
+  }
+}
+
+// A peer asking for its connection to end, in whatever case and beside whatever other option, has
+// it ended once its answer is out, not after the keep-alive time.
+TEST(HttpServerMethodTest, AConnectionAskedToCloseEndsWithItsAnswerHoweverItIsAsked) {
+  tools::HttpServer http;
+  http.Get("/page", [](const httplib::Request&, httplib::Response& response) { response.set_content("page", "text/plain"); });
+  tools::ServiceHost host{http};
+  const auto port = host.start("127.0.0.1", 0);
+  ASSERT_TRUE(port);
+  for (const char* value : {"close", "Close", "CLOSE", "keep-alive, close", "close , TE"}) {
+    const int fd = os::testing::connectTo("127.0.0.1", *port);
+    ASSERT_GE(fd, 0);
+    const auto [answer, ended] = answerAndEnd(fd, std::string("GET /page HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: ") + value + "\r\n\r\n");
+    EXPECT_EQ(answer.substr(0, answer.find("\r\n")), "HTTP/1.1 200 OK") << value;
+    EXPECT_TRUE(ended) << value << ": the connection was kept";
+    ::close(fd);
+  }
+}
+
 // A range is served only on what would be a 200 to a GET: a handler's own 200 becomes 206 with
 // the part asked for; a handler's 404, a handler that throws, a refused method and the answer to
 // a POST each go whole, with their status and no Content-Range.

@@ -267,6 +267,7 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", fault.delay);
     log("holding " + req.path + " for " + seconds + " s");
+    os::TrackedHttpServer::HeldRequest held;
     if (!hold_.wait(fault.delay)) return drop(http_->connectionServed());
   }
   switch (fault.failure) {
@@ -289,7 +290,10 @@ bool NewsServer::showFault(FaultTarget target, long long opcode, int failureResu
       log("stalling " + req.path);
       // The connection stays open while this handler runs on its thread.
       const auto connection = http_->connectionServed();
-      hold_.stall(connection ? connection->nativeHandle() : -1);
+      {
+        os::TrackedHttpServer::HeldRequest held;
+        hold_.stall(connection ? connection->nativeHandle() : -1);
+      }
       // The client left or the server stops: either way nothing is sent.
       return drop(connection);
     }

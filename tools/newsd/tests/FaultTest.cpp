@@ -8,6 +8,8 @@
 
 #include "os/core/Error.h"
 #include "os/net/Socket.h"
+#include "os/net/TrackedHttpServer.h"
+#include "os/testing/RawHttpClient.h"
 #include "tools/newsd/tests/NewsdFixture.h"
 
 namespace newsd::testing {
@@ -242,6 +244,49 @@ TEST_F(NewsdFaultTest, AStallWatchesAndCutsItsOwnConnectionAmongLookalikes) {
   char byte = 0;
   EXPECT_EQ(::recv(accepted, &byte, 1, 0), 1) << "the lookalike connection was cut";
   for (int fd : {lookalike, accepted, listener}) ::close(fd);
+}
+
+// A reader opening a list with more pictures than the server has workers, every picture stalled
+// or delayed: the pictures wait, and the next page, an article, a vote are answered meanwhile.
+TEST_F(NewsdFaultTest, HeldPicturesNeverKeepOtherRequestsWaiting) {
+  constexpr std::size_t kPictures = os::TrackedHttpServer::kWorkers + 4;
+  const int port = server_->port();
+  // A picture asked on each of kPictures connections of their own.
+  auto askPictures = [port] {
+    const std::string picture = "GET /img/p1_1/64x48.jpg HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+    std::vector<int> pictures;
+    for (std::size_t i = 0; i < kPictures; ++i) {
+      const int fd = os::testing::connectTo("127.0.0.1", port);
+      if (fd >= 0 && ::send(fd, picture.data(), picture.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(picture.size())) pictures.push_back(fd);
+    }
+    return pictures;
+  };
+  for (FailureMode failure : {FailureMode::Stall, FailureMode::None}) {
+    server_->setFault(FaultTarget::pictures(), failing(failure, failure == FailureMode::None ? 60 : 0));
+    const std::vector<int> pictures = askPictures();
+    ASSERT_TRUE(server_->awaitHeldRequests(kPictures)) << server_->heldRequests() << " of " << kPictures << " pictures held";
+    EXPECT_EQ(news(1040)["data"]["categorylist"].count(), 12u) << failureName(failure);
+    auto page = get("/app/1");
+    ASSERT_TRUE(page) << failureName(failure);
+    EXPECT_EQ(page->status, 200);
+    if (failure == FailureMode::None) {
+      // The delay ends: every picture is answered whole.
+      os::Clock::advance(60);
+      for (int fd : pictures) EXPECT_NE(os::testing::answerOn(fd, "", 1).find("200 OK"), std::string::npos);
+    }
+    for (int fd : pictures) ::close(fd);
+    ASSERT_TRUE(server_->awaitHeldRequests(0));
+  }
+  // A stop still lets every held request go at once.
+  server_->setFault(FaultTarget::pictures(), failing(FailureMode::Stall));
+  const std::vector<int> pictures = askPictures();
+  ASSERT_TRUE(server_->awaitHeldRequests(kPictures));
+  auto stopped = std::async(std::launch::async, [this] { server_->stop(); });
+  ASSERT_EQ(stopped.wait_for(kHang), std::future_status::ready);
+  for (int fd : pictures) {
+    EXPECT_EQ(os::testing::readToClose(fd), "") << "a stalled picture was answered";
+    ::close(fd);
+  }
 }
 
 TEST_F(NewsdFaultTest, StoppingLetsADelayedRequestGoAtOnce) {

@@ -401,6 +401,7 @@ void ReportService::serveReports(Endpoint& endpoint) {
     // time-out decides.
     auto stall = [&](Mode held) {
       {
+        os::TrackedHttpServer::HeldRequest holding;
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return stopping_ || endpoint.stopping || mode_ != held; });
       }

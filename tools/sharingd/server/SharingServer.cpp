@@ -347,12 +347,14 @@ void SharingServer::handle(const httplib::Request& req, httplib::Response& res, 
 
   switch (fault.kind) {
     case Fault::Kind::Stall: {
+      os::TrackedHttpServer::HeldRequest held;
       std::unique_lock lock(mutex_);
       released_.wait(lock, [&] { return stopping_.load() || faultFor(request.action).kind != Fault::Kind::Stall; });
       res.status = 503;
       return;
     }
     case Fault::Kind::Hold: {
+      os::TrackedHttpServer::HeldRequest held;
       std::unique_lock lock(mutex_);
       released_.wait(lock, [&] { return stopping_.load() || releases_ != releases; });
       if (stopping_) {

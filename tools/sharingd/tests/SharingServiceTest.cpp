@@ -13,6 +13,7 @@
 #include "os/crypto/Cipher.h"
 #include "os/crypto/Digest.h"
 #include "os/net/Socket.h"
+#include "os/net/TrackedHttpServer.h"
 #include "os/store/FileManager.h"
 #include "os/testing/CutShortWrite.h"
 #include "os/testing/RawHttpClient.h"
@@ -274,6 +275,35 @@ TEST(SharingServerTest, StallHoldsUntilStopAndUnknownPathsAreRefused) {
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen.back().action, 3);
   EXPECT_EQ(seen.back().appKey, "app");
+}
+
+// Stalled or held requests past the server's workers: each is taken in and waits, and requests
+// no fault targets are answered meanwhile.
+TEST(SharingServerTest, StalledAndHeldRequestsNeverKeepOthersWaiting) {
+  SharingServer server(ServerOptions{});
+  auto port = server.start();
+  ASSERT_TRUE(port);
+  constexpr std::size_t kEach = os::TrackedHttpServer::kWorkers + 2;
+  const std::string request = "GET /bar/get/app/?ud_get=x HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  std::vector<int> peers;
+  httplib::Client client("127.0.0.1", *port);
+  os::testing::patient(client);
+  for (Fault::Kind kind : {Fault::Kind::Stall, Fault::Kind::Hold}) {
+    server.setFault(3, Fault{kind, 0});
+    for (std::size_t i = 0; i < kEach; ++i) {
+      const int fd = os::testing::connectTo("127.0.0.1", *port);
+      ASSERT_GE(fd, 0);
+      peers.push_back(fd);
+      ASSERT_EQ(::send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    }
+    // Logged as each is taken in.
+    ASSERT_TRUE(server.waitForRequests(peers.size(), 60)) << server.requests().size() << " of " << peers.size() << " taken in";
+    auto other = client.Get("/nothing/here");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+  }
+  server.stop();
+  for (int fd : peers) ::close(fd);
 }
 
 // A held request waits until held requests are let go, then gets the answer it would have had;
