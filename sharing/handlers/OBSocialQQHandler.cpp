@@ -372,9 +372,16 @@ void OBSocialQQHandler::loginWithController(const std::shared_ptr<os::ViewContro
   if (replaced && velmoraQQ) velmoraQQ->setSessionDelegate({});
   completion_ = std::move(completion);
   snsName = platformName;
-  velmoraQQ = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
-  velmoraQQ->authorize(permissions(), qqAppId, false);
+  const std::uint64_t serial = ++loginSerial_;
+  auto session = VelmoraOAuth::initWithAppId(qqAppId.value_or(""), weak_from_this(), endpoints);
+  velmoraQQ = session;
+  // A login QQ Connect cannot start for want of a usable id or of the id's answering scheme gets
+  // a configuration alert and no answer: its caller hears here that it ended. No network has been
+  // answered already, and a login its caller started from that answer is not this one.
+  OBSocialCompletion notStarted;
+  if (!session->authorize(permissions(), qqAppId, false) && serial == loginSerial_) notStarted = takeCompletion();
   if (replaced) replaced(loginFailure(OBSocialResponseCodeCancelled, kOBSocialReplacedLoginMessage));
+  if (notStarted) notStarted(loginFailure(OBSocialResponseCodeCancelled, "the QQ login could not start"));
 }
 
 void OBSocialQQHandler::logOut() {

@@ -4,6 +4,7 @@
 // hands shares to the QQ application, logs the reader in through the QQ Connect session and
 // reports the QQ application's answers to the share screens' UI delegate. Configuring it is also
 // written to the process's ServiceCallLog under "OBSocialQQHandler".
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -92,4 +93,6 @@ class OBSocialQQHandler : public OBSocialSnsHandlerDelegate,
   OBSocialCompletion takeCompletion();
 
   OBSocialCompletion completion_;
+  // Counts the logins asked for: a login whose start failed ends only if no other began meanwhile.
+  std::uint64_t loginSerial_ = 0;
 };

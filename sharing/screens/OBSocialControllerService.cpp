@@ -249,9 +249,11 @@ void OBSocialControllerService::closeWithCancelResponse() {
   const auto caller = closingCaller();
   auto delegate = caller.lock();
   OBUtils::outLogf("closeWithCancelResponse delegate is %p", static_cast<const void*>(delegate.get()));
+  // An account whose token has run out is no authorisation: its sign-in was opened to renew it,
+  // and whoever waits for that sign-in hears its cancel.
   const bool beforeAuthorisation =
       currentViewControllerType == OBSocialViewControllerTypeOauth &&
-      !(currentSnsPlatformName && OBSocialAccountManager::isOauthWithPlatform(*currentSnsPlatformName));
+      !(currentSnsPlatformName && OBSocialAccountManager::isOauthAndTokenNotExpired(*currentSnsPlatformName));
   if ((currentViewControllerType == OBSocialViewControllerTypeShareEdit || beforeAuthorisation) && delegate) {
     auto response = std::make_shared<OBSocialResponseEntity>();
     response->responseCode = OBSocialResponseCodeCancelled;

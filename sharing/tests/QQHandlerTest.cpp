@@ -404,6 +404,77 @@ TEST_F(QQHandlerTest, LoginCompletesExactlyOnceWhateverTheOutcome) {
   EXPECT_EQ(codes.size(), 3u);
 }
 
+// QQ Connect cannot start a login without a QQ application id it reads, nor with a good id whose
+// answering scheme the reader does not declare (another QQ Connect scheme is): it alerts about the
+// configuration only. The login's caller hears once that it ended, and nothing waits for QQ.
+TEST_F(QQHandlerTest, ALoginThatCannotStartEndsOnceAndLeavesNothingWaiting) {
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
+  auto login = [&] {
+    OBSocialSnsPlatformManager::getSocialPlatformWithName("qq")->loginClickHandler(
+        nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) { heard.push_back(r); });
+    os::RunLoop::main()->runUntilIdle();
+  };
+  auto expectEndedOnce = [&](const char* road) {
+    SCOPED_TRACE(road);
+    EXPECT_EQ(heard.size(), 1u) << "the caller is never answered";
+    for (const auto& response : heard) {
+      EXPECT_EQ(response->responseCode, 5052);
+      EXPECT_EQ(response->viewControllerType, 7);
+      EXPECT_EQ(response->message.value_or(""), "the QQ login could not start");
+    }
+    EXPECT_FALSE(OBSocialSnsHandler::shareInstance()->currentSnsHandler());
+    EXPECT_FALSE(OBSocialQQHandler::shareInstance()->awaitsAnswer());
+    EXPECT_EQ(alertMessages(), std::vector<std::string>{kVelmoraConfigAlertMessage});
+    os::testing::dismissVisibleAlerts(0);
+    heard.clear();
+  };
+
+  // No id given, and the service's application information holds none for QZone.
+  OBSocialQQHandler::setQQWithAppId(std::nullopt, std::string("KEY"), std::nullopt);
+  os::RunLoop::main()->runUntilIdle();
+  ASSERT_FALSE(OBSocialQQHandler::shareInstance()->qqAppId);
+  login();
+  expectEndedOnce("no id");
+
+  // An id that is no QQ application id.
+  OBSocialQQHandler::setQQWithAppId(std::string("not-an-id"), std::string("KEY"), std::nullopt);
+  os::RunLoop::main()->runUntilIdle();
+  login();
+  expectEndedOnce("unreadable id");
+
+  // A good id; the reader declares a QQ Connect scheme, but not this id's.
+  sandbox_.setInfoDictionary(os::Dictionary{
+      {"CFBundleIdentifier", "com.example.newsreader"},
+      {"CFBundleDisplayName", "军事新闻"},
+      {"CFBundleURLTypes", os::Array{os::Dictionary{{"CFBundleURLSchemes", os::Array{kPluginScheme, kReplyScheme + "9"}}}}}});
+  os::Bundle::mainBundle()->reload();
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  os::RunLoop::main()->runUntilIdle();
+  login();
+  expectEndedOnce("scheme of another id");
+}
+
+// A login that ends at once for want of a network, whose caller starts another login from that
+// answer once the network is back: the first ends once, and the second waits for its own page.
+TEST_F(QQHandlerTest, ALoginStartedFromTheAnswerOfOneThatCouldNotStartIsLeftToWait) {
+  OBSocialQQHandler::setQQWithAppId(kAppId, std::string("KEY"), std::nullopt);
+  os::RunLoop::main()->runUntilIdle();
+  std::vector<int> first, second;
+  auto qq = OBSocialSnsPlatformManager::getSocialPlatformWithName("qq");
+  qq->loginClickHandler(nullptr, service_, true, [&](const std::shared_ptr<OBSocialResponseEntity>& r) {
+    first.push_back(r->responseCode);
+    if (first.size() > 1) return;
+    reachability_->setFlags("openmobile.velmora.example", os::kReachabilityFlagsReachable);
+    qq->loginClickHandler(nullptr, service_, true,
+                          [&](const std::shared_ptr<OBSocialResponseEntity>& r2) { second.push_back(r2->responseCode); });
+  });
+  os::RunLoop::main()->runUntilIdle();
+  EXPECT_EQ(first, std::vector<int>{5050});
+  EXPECT_TRUE(second.empty());
+  EXPECT_TRUE(OBSocialQQHandler::shareInstance()->awaitsAnswer());
+  EXPECT_TRUE(alertMessages().empty());
+}
+
 // The reader starts a QQ login, comes back without answering in QQ and starts another: QQ answers
 // the newest request only, so the first login's caller hears at once that it ended, and QQ's
 // answer signs in the second caller, once. Between them a share to QQ goes out: the login still

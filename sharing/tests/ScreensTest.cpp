@@ -340,6 +340,107 @@ TEST_F(ScreensTest, ASecondSignInBeforeTheFirstAnsweredEndsTheFirstForItsCallerO
   EXPECT_EQ(server_.requests().back().parameters["ct"].stringOr(), "第二条");
 }
 
+// A platform signed in once, whose token has run out: a share to it signs in again first.
+void storeExpiredAccount(const std::string& platform) {
+  auto account = std::make_shared<OBSocialAccountEntity>(platform);
+  account->usid = "42";
+  account->accessToken = "old";
+  account->expirationDate = os::Date::now().addingTimeInterval(-60);
+  OBSocialAccountManager::setSnsAccount(account);
+}
+
+// The reader closes the sign-in page that a share to a platform whose token ran out opened: the
+// share's caller hears the cancel once, and nothing is shared.
+TEST_F(ScreensTest, ClosingTheSignInPageOfAnExpiredAccountEndsTheShareOnce) {
+  storeExpiredAccount("renren");
+  ASSERT_TRUE(OBSocialAccountManager::isOauthWithPlatform("renren"));
+  // The page never answers: only the reader ends the sign-in.
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
+  OBSocialDataService::defaultDataService()->postSNSWithTypes({"renren"}, "过期", nullptr, std::nullopt, nullptr, screen_,
+                                                              [&](const auto& r) { heard.push_back(r); });
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+    return carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController());
+  }));
+  ASSERT_TRUE(os::TouchDriver::tapText("关闭"));
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::advance(0.1);
+    return !heard.empty();
+  })) << "the caller is never answered";
+  os::TouchDriver::advance(1);
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0]->responseCode, 5052);
+  EXPECT_EQ(heard[0]->message.value_or(""), "user cancel the operation");
+  EXPECT_FALSE(presented());
+  EXPECT_FALSE(OBSocialSnsPlatformManager::getSocialPlatformWithName("renren")->platformInternal()->loginCompletion);
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 5), 0);
+}
+
+// The same through the icon sheet: the caller's UI delegate hears the cancel once and opens no
+// editor.
+TEST_F(ScreensTest, ClosingTheSignInPageOfAnExpiredAccountFromTheSheetTellsTheCallerOnce) {
+  storeExpiredAccount("renren");
+  server_.setFault(9, sharingd::Fault{sharingd::Fault::Kind::Stall, 0});
+  OBSocialSnsService::presentSnsIconSheetView(screen_, std::nullopt, "过期", nullptr, std::vector<std::string>{"renren"},
+                                              caller_);
+  os::TouchDriver::advance(0.5);
+  ASSERT_TRUE(os::TouchDriver::tapText("renren"));
+  EXPECT_EQ(caller_->selected, std::vector<std::string>{"renren"});
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+    return carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController());
+  }));
+  ASSERT_TRUE(os::TouchDriver::tapText("关闭"));
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::advance(0.1);
+    return !caller_->responses.empty();
+  })) << "the caller is never answered";
+  os::TouchDriver::advance(1);
+  ASSERT_EQ(caller_->responses.size(), 1u);
+  EXPECT_EQ(caller_->responses[0]->responseCode, 5052);
+  EXPECT_EQ(caller_->responses[0]->message.value_or(""), "user cancel the operation");
+  EXPECT_FALSE(presented());
+  const auto sent = actions();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), 5), 0);
+}
+
+// A caller that keeps the sign-in page after it signed in, in place of a run-out token: closing
+// it then cancels nothing, the sign-in stands.
+TEST_F(ScreensTest, ClosingTheSignInPageAfterASignInReportsNoCancel) {
+  class Keeper : public Caller {
+   public:
+    bool closeOauthWebViewController(const std::shared_ptr<os::NavigationController>&,
+                                     const std::shared_ptr<OBSocialControllerService>&) override {
+      return true;
+    }
+  };
+  auto keeper = std::make_shared<Keeper>();
+  storeExpiredAccount("renren");
+  auto service = OBSocialControllerService::defaultControllerService();
+  service->setSocialUIDelegate(keeper);
+  auto oauth = std::dynamic_pointer_cast<os::NavigationController>(service->getSocialOauthController("renren"));
+  ASSERT_TRUE(oauth);
+  screen_->presentViewController(oauth, false);
+  ASSERT_TRUE(settle([&] {
+    os::TouchDriver::settle();
+    return !keeper->responses.empty();
+  }));
+  ASSERT_EQ(keeper->responses.size(), 1u);
+  EXPECT_EQ(keeper->responses[0]->responseCode, 200);
+  ASSERT_TRUE(OBSocialAccountManager::isOauthAndTokenNotExpired("renren"));
+  // Still up: the caller took it over.
+  ASSERT_EQ(presented(), oauth);
+  ASSERT_TRUE(os::TouchDriver::tapText("关闭"));
+  os::TouchDriver::advance(1);
+  EXPECT_EQ(keeper->responses.size(), 1u);
+  EXPECT_EQ(keeper->closed, std::vector<int>{7});
+  EXPECT_FALSE(presented());
+}
+
 // A share through a platform's own screen (here the mail composer) shows this share's content,
 // reports the screen's result to the caller's completion, and gives the share data its own
 // content back.
