@@ -92,7 +92,7 @@ std::optional<os::Value> OBSCacheManager::getValueFromDocument(const std::string
 }
 
 void OBSCacheManager::setValueInDocument(const os::Value& value, const std::string& key) {
-  // Readers need no lock: the file is replaced whole by an atomic write.
+  // Readers hold the lock only to look at what waits: the file is replaced whole by an atomic write.
   std::lock_guard lock(documentMutex_);
   if (!value.isNull()) {
     // Kept waiting, a value no write takes would hold back every later change with it.
