@@ -25,7 +25,11 @@ void trimLogLocked(const std::string& path, std::size_t incoming, std::size_t li
   auto& fm = os::FileManager::defaultManager();
   auto attributes = fm.attributesOfItemAtPath(path);
   if (!attributes || attributes->size + incoming <= limit) return;
-  auto contents = fm.contentsAtPath(path).value_or(os::Data());
+  // A log that cannot be read now is left whole rather than replaced by an empty tail: it is what
+  // a crash report sends.
+  auto read = fm.contentsAtPath(path);
+  if (!read) return;
+  const os::Data& contents = *read;
   std::size_t keep = limit / 2 > incoming ? limit / 2 - incoming : 0;
   std::size_t from = contents.size() > keep ? contents.size() - keep : 0;
   // Start at the beginning of a line, so no half line (or half character) survives.

@@ -1,22 +1,30 @@
 #pragma once
 // The sharing component's persistence helpers: keyed archives of its model in the disk cache, and
 // small values in the documents property list ".OBSocialData.plist".
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "os/core/Value.h"
+#include "os/runtime/NotificationCenter.h"
 #include "os/store/KeyedArchive.h"
 
 class OBCache;
 
 inline constexpr const char* kOBSocialDocumentFileName = ".OBSocialData.plist";
 
-class OBSCacheManager {
+class OBSCacheManager : public std::enable_shared_from_this<OBSCacheManager> {
  public:
   // Making it gives the disk cache's default lifetime seven times its value (a day becomes a week).
   OBSCacheManager();
+  // Changes of the documents list still waiting are written as it goes.
+  ~OBSCacheManager();
+  OBSCacheManager(const OBSCacheManager&) = delete;
+  OBSCacheManager& operator=(const OBSCacheManager&) = delete;
+  // The shared manager also writes what waits as the application goes to the background and as
+  // it ends.
   static std::shared_ptr<OBSCacheManager> shareInstance();
 
   // Keeps a keyed archive of the item in the disk cache under the name. An item past what the
@@ -27,15 +35,29 @@ class OBSCacheManager {
   std::optional<os::ArchiveItem> changeVariableFromCache(const std::string& className,
                                                          const os::ArchiveClassRegistry& registry = {}) const;
 
+  // A change still waiting to be written answers before the list on disk.
   std::optional<os::Value> getValueFromDocument(const std::string& key) const;
   // A null value removes the key. The list is read, changed and written whole, under one lock for
   // every writer of the context (the user manager's name, the data-manager set's key, ...), so no
-  // write is lost to another made at the same time.
+  // write is lost to another made at the same time. A list that is there but cannot be read now
+  // (no descriptor left, an input error) is not written over, and a write the disk refuses is
+  // said: either way the change waits, and goes with the next write, merged into what the list
+  // then holds. A value no list can hold is said and not kept.
   void setValueInDocument(const os::Value& value, const std::string& key);
+  // Writes the changes still waiting, if any; false while they still cannot be written.
+  bool flushDocument();
 
   static std::string documentPath();
 
  private:
+  // documentMutex_ held: the list read, the waiting changes put over it and written.
+  bool saveDocumentLocked();
+  void observeApplicationState();
+
   std::shared_ptr<OBCache> cache_;
-  std::mutex documentMutex_;
+  mutable std::mutex documentMutex_;
+  // Changes the list on disk does not hold yet, by key; a null value is a removal.
+  std::map<std::string, os::Value> pendingDocument_;
+  bool documentUnread_ = false;  // the last read failed in a way a later one may not
+  os::NotificationCenter::ObserverToken backgroundToken_ = 0, terminateToken_ = 0;
 };

@@ -601,6 +601,106 @@ TEST_F(CacheTest, TwoThreadsWritingTheDocumentsListKeepEachLastWrite) {
   }
 }
 
+// The documents list as a reader who signed in earlier left it: a name and the uid kept for the key.
+void seedDocumentsList(const std::string& appkey) {
+  ASSERT_TRUE(os::PropertyList::writeFile(
+      os::Value(os::Dictionary{{"userName", os::Value("old")}, {"uid-k1", os::Value("1042")}, {"appkey", os::Value(appkey)}}),
+      OBSCacheManager::documentPath(), os::PropertyListFormat::XML));
+}
+
+std::string documentText(const char* key) {
+  auto document = os::PropertyList::readFile(OBSCacheManager::documentPath());
+  if (!document || !document->dictionary()) return "(no list)";
+  const std::string* text = (*document->dictionary())[key].string();
+  return text ? *text : "(none)";
+}
+
+// A name the full disk refuses is said, and the next change of the list (the key set as the
+// application starts) carries it to disk with the keys the list held.
+TEST_F(CacheTest, ANameTheDiskRefusedIsWrittenWithTheNextChangeOfTheDocumentsList) {
+  seedDocumentsList("k1");
+  auto users = OBSUserManager::shareInstance();
+  auto set = OBSDataManagerSet::shareInstance();
+  OBSCacheManager::shareInstance();
+  {
+    os::testing::LogCapture log;
+    os::testing::FullDisk disk(16);
+    users->setUserName(std::string("new"));
+    disk.roomMade();
+    EXPECT_TRUE(log.contains("could not be written"));
+  }
+  EXPECT_EQ(documentText("userName"), "old");
+  EXPECT_EQ(OBSCacheManager::shareInstance()->getValueFromDocument("userName"), os::Value("new"));
+
+  set->setAppkey("k1");
+  EXPECT_EQ(documentText("userName"), "new");
+  EXPECT_EQ(documentText("uid-k1"), "1042");
+  EXPECT_EQ(documentText("appkey"), "k1");
+}
+
+// A name the full disk refused, with no change after it, is on disk when the application goes to
+// the background or ends: the process may be killed then, no destructor run.
+void refusedNameThenGo(const std::function<void(os::Application&)>& go) {
+  seedDocumentsList("k1");
+  OBSocialContextScope run;
+  auto app = os::Application::create(nullptr);
+  app->launch();
+  auto users = OBSUserManager::shareInstance();
+  OBSCacheManager::shareInstance();
+  {
+    os::testing::LogCapture log;
+    os::testing::FullDisk disk(16);
+    users->setUserName(std::string("new"));
+  }
+  EXPECT_EQ(documentText("userName"), "old");
+  go(*app);
+  OBSocialContextScope nextStart;  // the earlier run's manager stays as the end left it
+  EXPECT_EQ(OBSUserManager::shareInstance()->userName(), "new");
+  EXPECT_EQ(documentText("uid-k1"), "1042");
+}
+
+TEST_F(CacheTest, ANameTheDiskRefusedIsWrittenAsTheApplicationGoesToTheBackground) {
+  refusedNameThenGo([](os::Application& app) { app.enterBackground(); });
+}
+
+TEST_F(CacheTest, ANameTheDiskRefusedIsWrittenAsTheApplicationEnds) {
+  refusedNameThenGo([](os::Application& app) { EXPECT_TRUE(app.leave(5)); });
+}
+
+// The key set at a start that cannot read the documents list (no descriptor left) writes nothing
+// over it; the key waits, answers meanwhile, and the next change writes it beside the name and
+// uid the list held.
+TEST_F(CacheTest, AKeySetWhileTheDocumentsListCannotBeReadWaitsAndKeepsTheOtherKeys) {
+  seedDocumentsList("k0");
+  const auto before = os::FileManager::defaultManager().contentsAtPath(OBSCacheManager::documentPath());
+  ASSERT_TRUE(before);
+  auto users = OBSUserManager::shareInstance();
+  auto set = OBSDataManagerSet::shareInstance();
+  auto manager = OBSCacheManager::shareInstance();
+  {
+    os::testing::LogCapture log;
+    os::testing::NoDescriptorLeft none;
+    set->setAppkey("k1");
+    none.giveBack();
+    EXPECT_TRUE(log.contains("could not be read"));
+  }
+  EXPECT_EQ(os::FileManager::defaultManager().contentsAtPath(OBSCacheManager::documentPath()), before);
+  EXPECT_EQ(manager->getValueFromDocument("appkey"), os::Value("k1"));
+
+  users->setUserName(std::string("new"));
+  EXPECT_EQ(documentText("appkey"), "k1");
+  EXPECT_EQ(documentText("userName"), "new");
+  EXPECT_EQ(documentText("uid-k1"), "1042");
+}
+
+// A list no read will ever get (damaged) starts afresh, as it always did.
+TEST_F(CacheTest, ADamagedDocumentsListStartsAfresh) {
+  ASSERT_TRUE(os::TestSandbox::writeFile(OBSCacheManager::documentPath(), "not a property list"));
+  OBSDataManagerSet::shareInstance()->setAppkey("k1");
+  EXPECT_EQ(documentText("appkey"), "k1");
+  EXPECT_TRUE(OBSCacheManager::shareInstance()->flushDocument());
+}
+
 }  // namespace
 
 // The cache manager's entries have no bound of their own; the next start reads them with the
