@@ -409,10 +409,11 @@ std::string ReaderCommands::pull() {
 }
 
 bool ReaderCommands::step(const std::string& command) {
-  if (quit_) return false;
+  if (commandsEnded()) return false;
   // A long line (a text to type) is echoed by its start and length, as the screen prints it.
   // Flushed at once: whoever reads sees the command taken while its answer is still to come.
   out_ << "> " << os::escapeControlCharacters(os::shownText(command)) << std::endl;
+  if (commandsEnded()) return false;
   // A message still going by (one a late answer raised after the last command) goes first, as a
   // person waits for it before touching the screen; timers that tick on meanwhile are not its. A
   // message offering a control (the offline download's cover) is a screen: the command goes to it.
@@ -443,7 +444,7 @@ int ReaderCommands::runInput(bool interactive, int fd) {
 
   if (interactive) out_ << help() << std::flush;
   bool started = false, ok = true;
-  while (!quit_) {
+  while (!commandsEnded()) {
     if (!lines.empty()) {
       std::string line = std::move(lines.front());
       lines.pop_front();
@@ -456,6 +457,7 @@ int ReaderCommands::runInput(bool interactive, int fd) {
       // Commands from a pipe or a file start on the news, as a person's would.
       if (!started) {
         printIfChanged();
+        if (commandsEnded()) break;
         ok = waitForLaunch() && ok;
         // The start's own loads (the first list) are waited out, pictures aside.
         settle(kSettleLimit, 0);
@@ -473,6 +475,8 @@ int ReaderCommands::runInput(bool interactive, int fd) {
     printIfChanged();
   }
   input.reset();
+  // The answers did not all reach whoever asked for them.
+  if (outputClosed()) return 1;
   if (interactive) return 0;
   // Nothing asked of it: the tour shows what the reader does.
   if (!started && !quit_) return runTour();
@@ -490,6 +494,7 @@ void ReaderCommands::shareTour() {
     return;
   }
   step("tap 新浪微博");
+  if (commandsEnded()) return;
   // The sharing service's authorisation page may first ask for an account: the page names its
   // test account, which the tour signs in with.
   runFor(10, [] { return os::findVisibleText("发布") || os::findVisibleText("测试帐号"); });
@@ -506,6 +511,7 @@ void ReaderCommands::shareTour() {
     }
     out_ << "sharing: signed in to 新浪微博 as " << account << "\n";
   }
+  if (commandsEnded()) return;
   bool editor = runFor(10, [] { return os::findVisibleText("发布") != nullptr; });
   settle();
   printIfChanged();
@@ -522,6 +528,7 @@ void ReaderCommands::shareTour() {
     }
     return;
   }
+  if (commandsEnded()) return;
   // The sharing service took the post once the share bar is refreshed after it.
   bool posted = false;
   auto& center = os::NotificationCenter::defaultCenter();
@@ -537,8 +544,11 @@ void ReaderCommands::shareTour() {
 }
 
 int ReaderCommands::runTour() {
+  // Each part of the tour ends it when the output has closed (or a stop was asked) meanwhile,
+  // rather than go on waiting for screens no one will see.
   out_ << "--- the splash\n";
   printIfChanged();
+  if (commandsEnded()) return 1;
   if (!waitForLaunch()) {
     out_ << "error: the splash did not end\n";
     return 1;
@@ -551,6 +561,7 @@ int ReaderCommands::runTour() {
   });
   settle();
   printIfChanged();
+  if (commandsEnded()) return 1;
   std::vector<std::string> tabs = tabTitles();
   std::string joined;
   for (const auto& t : tabs) joined += (joined.empty() ? "" : " | ") + t;
@@ -564,6 +575,7 @@ int ReaderCommands::runTour() {
   bool ok = step("pull");
   out_ << "--- the next page\n";
   ok = step("end") && ok;
+  if (commandsEnded()) return 1;
 
   out_ << "--- an article\n";
   auto table = os::mainTableView();
@@ -583,6 +595,7 @@ int ReaderCommands::runTour() {
     out_ << "error: the article did not open\n";
     return 1;
   }
+  if (commandsEnded()) return 1;
   out_ << articleRows();
   os::Dictionary article = openArticle()->infoDict();
   std::string title;
@@ -593,11 +606,12 @@ int ReaderCommands::runTour() {
     }
 
   shareTour();
+  if (commandsEnded()) return 1;
 
   out_ << "--- back to the list\n";
   ok = step("back") && ok;
-  if (pushControlPort_ != 0) ok = pushedHeadline(article, title) && ok;
-  return ok ? 0 : 1;
+  if (pushControlPort_ != 0 && !commandsEnded()) ok = pushedHeadline(article, title) && ok;
+  return ok && !outputClosed() ? 0 : 1;
 }
 
 bool ReaderCommands::pushedHeadline(const os::Dictionary& article, const std::string& title) {
@@ -631,6 +645,7 @@ bool ReaderCommands::pushedHeadline(const os::Dictionary& article, const std::st
   }
   settle(2);
   printIfChanged();
+  if (commandsEnded()) return false;
   bool ok = step("alert \"点击查看\"");
   bool opened = runFor(10, [] {
     auto open = openArticle();

@@ -22,6 +22,9 @@ class ReaderCommands {
   // Ends the commands as `quit` does, from outside them (a request to stop the program): the
   // running command's wait for the screen is the last, and no further command runs.
   void stop() { quit_ = true; }
+  // Whoever read the output has gone (a write or flush to a closed pipe failed): nothing more can
+  // be shown, and the commands end as at `quit`.
+  bool outputClosed() const { return out_.fail(); }
   static std::string help();
 
   // Prints the screen when it differs from the one printed last.
@@ -38,10 +41,11 @@ class ReaderCommands {
   // Waits until the splash has ended; false at the time-out.
   bool waitForLaunch(double limit = 20);
 
-  // Runs the commands of the file descriptor (standard input) as their lines arrive, until its end
-  // or `quit`. From a terminal the answers print as they come; otherwise each command is echoed
-  // ("> …"), waited on until the screen rests, and the exit code is 0 when every command went
-  // well, 1 otherwise; input that ends before any command plays the tour instead.
+  // Runs the commands of the file descriptor (standard input) as their lines arrive, until its end,
+  // `quit` or the output closing. From a terminal the answers print as they come; otherwise each
+  // command is echoed ("> …"), waited on until the screen rests, and the exit code is 0 when every
+  // command went well, 1 otherwise; input that ends before any command plays the tour instead.
+  // Output that closed is 1 whichever way: what was asked for was not all shown.
   int runInput(bool interactive, int fd = 0);
   // Splash, tabs and the first list, pull to refresh, the next page, an article and back, then,
   // with the push service's control port given, that article pushed as a headline, accepted.
@@ -54,6 +58,8 @@ class ReaderCommands {
   static std::string articleRows();
 
  private:
+  // `quit`, a request to stop or the output gone: no further command runs.
+  bool commandsEnded() const { return quit_ || outputClosed(); }
   bool step(const std::string& command);
   // The answer to a tap on the vote row's buttons while that row is off screen, or "".
   static std::string voteRowOffScreen(const std::string& words);

@@ -100,6 +100,10 @@ int main(int argc, char** argv) {
   os::giveLargeAllocationsTheirOwnMappings(kLargeAllocation);
   // The reader's few threads (network, picture loading, disk) share the main thread's heap.
   os::limitAllocatorHeaps(kAllocatorHeaps);
+  // Whoever reads the screens may go first (`| head`, a script that was killed): the next print
+  // then fails, and the commands end as at `quit`, so what the reader keeps is saved. Before the
+  // application launches, so its crash hooks find the signal ignored and leave it so.
+  os::letWritesToClosedPipesFail();
   std::string home, server, hosts, trust, sharingServer;
   long pushControl = 0;
   bool verbose = false;
@@ -229,8 +233,9 @@ int main(int argc, char** argv) {
   // Each command runs as its line arrives, from a terminal, a pipe or a file; standard input that
   // ends before any command plays the tour.
   int code = commands.runInput(os::standardInputIsTerminal());
-  // However the commands ended (`quit`, the end of input, a request to stop), the application is
-  // left as a person leaves it, and each component saves then what it keeps.
+  if (commands.outputClosed()) os::log("newsreader: standard output is closed, ending");
+  // However the commands ended (`quit`, the end of input, a request to stop, the output closing),
+  // the application is left as a person leaves it, and each component saves then what it keeps.
   if (!app->leave(kLeaveLimit)) os::log("newsreader: some of the work of ending was cut short\n");
   running = nullptr;
   finish(stopRequest ? 128 + stopRequest->number : code);

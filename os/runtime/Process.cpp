@@ -37,6 +37,13 @@ std::size_t raiseOpenFileLimit() {
 
 bool standardInputIsTerminal() { return isatty(STDIN_FILENO) != 0; }
 
+void letWritesToClosedPipesFail() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 bool stopWithParent(int parent) {
   // Any process id names a possible parent, 1 included: in a container the starting script is
   // often the first process.

@@ -25,6 +25,13 @@ std::size_t raiseOpenFileLimit();
 // True when a person types the program's input (not a pipe or a file).
 bool standardInputIsTerminal();
 
+// From now on a write to a pipe or socket whose reading end has gone fails with EPIPE instead of
+// ending the process (SIGPIPE is ignored), so a program whose output is cut off (piped into
+// `head`, a reader that was killed) finds its writes failing and ends its own way, saving what it
+// keeps. Call early in the entry, before crash hooks are installed: they leave an ignored SIGPIPE
+// alone.
+void letWritesToClosedPipesFail();
+
 // Has the system send this process SIGTERM (the stop a program takes) when its parent ends,
 // however it ends, so a program started by a script that is killed does not outlive it. `parent`
 // is the starter's process id as the starter gave it, whatever it is (1 for a container's first

@@ -456,7 +456,7 @@ TEST(DUVCrashCapture, AWriteToAClosedPipeLeavesARecordUnlessThePipeSignalIsIgnor
   std::string directory = sandbox.root() + "/crash-records";
   pid_t pid = ::fork();
   if (pid == 0) {
-    std::signal(SIGPIPE, SIG_DFL);  // as the reader has it, whatever this process did before
+    std::signal(SIGPIPE, SIG_DFL);  // the system's default, whatever this process did before
     if (DUVCrashCapture::install(directory)) writeToAClosedPipe();
     ::_exit(3);
   }

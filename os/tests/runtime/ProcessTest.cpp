@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 
@@ -70,6 +72,27 @@ TEST(ProcessTest, StopWithParentTakesOnlyTheParentThatStartedIt) {
   EXPECT_EQ(signal, SIGTERM);
   // This test process goes on after its runner ends, as before.
   ::prctl(PR_SET_PDEATHSIG, 0);
+}
+
+// A program whose reader has gone finds its write failing and goes on to end its own way, rather
+// than being ended by the system in the middle of it.
+TEST(ProcessTest, AWriteToAClosedPipeFailsOnceThePipeSignalIsLetGo) {
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGPIPE, SIG_DFL);  // as a program starts, whatever this test process did before
+    os::letWritesToClosedPipesFail();
+    int ends[2];
+    if (::pipe(ends) != 0) ::_exit(3);
+    ::close(ends[0]);
+    const bool failed = ::write(ends[1], "x", 1) < 0 && errno == EPIPE;
+    ::_exit(failed ? 0 : 4);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // The reason a program prints names what is wrong: a process that is there but did not start this
