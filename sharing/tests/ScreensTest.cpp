@@ -104,6 +104,12 @@ class ScreensTest : public ServiceFixture {
 
   // The sheet's screen sits in a navigation controller, which presents for it.
   std::shared_ptr<os::ViewController> presented() const { return navigation_->presentedViewController(); }
+  // The sign-in page on top of what is presented over the screen, once the touch driver settles.
+  bool signInPageShows() const {
+    os::TouchDriver::settle();
+    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
+    return carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController());
+  }
 
   std::shared_ptr<os::Application> app_ = os::Application::create(nullptr);
   std::shared_ptr<os::Window> window_;
@@ -359,11 +365,7 @@ TEST_F(ScreensTest, ClosingTheSignInPageOfAnExpiredAccountEndsTheShareOnce) {
   std::vector<std::shared_ptr<OBSocialResponseEntity>> heard;
   OBSocialDataService::defaultDataService()->postSNSWithTypes({"renren"}, "过期", nullptr, std::nullopt, nullptr, screen_,
                                                               [&](const auto& r) { heard.push_back(r); });
-  ASSERT_TRUE(settle([&] {
-    os::TouchDriver::settle();
-    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
-    return carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController());
-  }));
+  ASSERT_TRUE(settle([&] { return signInPageShows(); }));
   ASSERT_TRUE(os::TouchDriver::tapText("关闭"));
   ASSERT_TRUE(settle([&] {
     os::TouchDriver::advance(0.1);
@@ -389,11 +391,7 @@ TEST_F(ScreensTest, ClosingTheSignInPageOfAnExpiredAccountFromTheSheetTellsTheCa
   os::TouchDriver::advance(0.5);
   ASSERT_TRUE(os::TouchDriver::tapText("renren"));
   EXPECT_EQ(caller_->selected, std::vector<std::string>{"renren"});
-  ASSERT_TRUE(settle([&] {
-    os::TouchDriver::settle();
-    auto carrier = std::dynamic_pointer_cast<os::NavigationController>(presented());
-    return carrier && std::dynamic_pointer_cast<OBSOauthViewController>(carrier->topViewController());
-  }));
+  ASSERT_TRUE(settle([&] { return signInPageShows(); }));
   ASSERT_TRUE(os::TouchDriver::tapText("关闭"));
   ASSERT_TRUE(settle([&] {
     os::TouchDriver::advance(0.1);
