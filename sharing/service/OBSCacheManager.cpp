@@ -31,7 +31,6 @@ OBSCacheManager::~OBSCacheManager() {
   auto& center = os::NotificationCenter::defaultCenter();
   if (backgroundToken_) center.removeObserver(backgroundToken_);
   if (terminateToken_) center.removeObserver(terminateToken_);
-  flushDocument();
 }
 
 std::shared_ptr<OBSCacheManager> OBSCacheManager::shareInstance() {

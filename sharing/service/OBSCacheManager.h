@@ -19,7 +19,8 @@ class OBSCacheManager : public std::enable_shared_from_this<OBSCacheManager> {
  public:
   // Making it gives the disk cache's default lifetime seven times its value (a day becomes a week).
   OBSCacheManager();
-  // Changes of the documents list still waiting are written as it goes.
+  // Writes nothing: the list's place is the sandbox current when a change is made, which at the
+  // process's end may be gone; the application's end has written what waits already.
   ~OBSCacheManager();
   OBSCacheManager(const OBSCacheManager&) = delete;
   OBSCacheManager& operator=(const OBSCacheManager&) = delete;
